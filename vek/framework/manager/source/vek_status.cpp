@@ -1,0 +1,1 @@
+#include "vek_status.h"
