@@ -106,7 +106,7 @@ TEST(Manager, WithoutAnErrorHandlerReportsAreDroppedAndStatusIsEmpty) {
   struct NoMemory : VEK_FailingMemoryManager {
     NoMemory() { refuse_all(true); }
   };
-  VEK_ManagerImpl<NoMemory, VEK_FirstErrorHandler> m;
+  VEK_ManagerImpl<NoMemory, VEK_FirstErrorHandler, VEK_BlockWorkflow> m;
   m.report(0x80000000u, "X::x()", "x", 1);
   EXPECT_EQ(m.status().full_code(), 0u);
   VEK_Status out(&m);

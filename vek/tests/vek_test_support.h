@@ -37,4 +37,4 @@ class VEK_FailingMemoryManager : public VEK_MemoryManager {
   std::set<void*> live_;
 };
 
-using VEK_TestManager = VEK_ManagerImpl<VEK_FailingMemoryManager, VEK_FirstErrorHandler>;
+using VEK_TestManager = VEK_ManagerImpl<VEK_FailingMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow>;

@@ -15,7 +15,13 @@ inline const char* const VEK_ALLOCATOR_FAILURE =
 template <class T>
 class VEK_Allocator {
  public:
+  using value_type = T;
+
   explicit VEK_Allocator(VEK_Manager* manager) : manager_(manager) {}
+  template <class U>
+  VEK_Allocator(const VEK_Allocator<U>& other) : manager_(other.manager()) {}
+  template <class U>
+  bool operator==(const VEK_Allocator<U>& other) const { return manager_ == other.manager(); }
 
   // Largest count whose byte size fits in 32 bits.
   static constexpr uint32_t max_count() { return static_cast<uint32_t>(UINT32_MAX / sizeof(T)); }

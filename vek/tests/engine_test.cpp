@@ -1,0 +1,352 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "vek_engine.h"
+#include "vek_test_engines.h"
+#include "vek_test_support.h"
+
+namespace {
+
+size_t parts(VEK_TestManager&) { return 3; }  // handler, workflow, relation table
+
+}  // namespace
+
+TEST(Chain, PatternThroughNopsAndInverterReachesTheSink) {
+  for (uint32_t block : {0u, 7u, 64u}) {
+    VEK_TestManager m;
+    VEK_Header h(&m);
+    make_gray(h, 13, 9);
+    TestFamily family(&m);
+    VEK_RewriteHeader rewrite(&m);
+    VEK_Engine* e = family.pattern(h, 5, block);
+    ASSERT_NE(e, nullptr);
+    e = rewrite.engine(e, &h);  // raw: back to one line a block
+    e = family.invert(e);
+    std::vector<uint8_t> out;
+    VEK_Engine* sink = family.collect(e, &out);
+    ASSERT_NE(sink, nullptr);
+    run(sink);
+    EXPECT_EQ(out, expected_pattern(13, 9, 5, true)) << "block " << block;
+    VEK_Status st(&m);
+    EXPECT_TRUE(m.status(st));
+    EXPECT_TRUE(m.relation()->empty());
+    EXPECT_EQ(m.memory_manager().live(), parts(m));
+  }
+}
+
+TEST(Chain, BranchGivesCompleteCopies) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 10, 6, 16);
+  TestFamily family(&m);
+  std::vector<uint8_t> outs[3];
+  VEK_Engine* sinks[3];
+  {
+    VEK_Vector<VEK_Engine*> branches = family.pattern(h, 1)->branch(3);
+    ASSERT_EQ(branches.size(), 3u);
+    for (int i = 0; i < 3; ++i) sinks[i] = family.collect(branches[i], &outs[i]);
+  }
+  // Interleaved readers: memory is freed only below the slowest.
+  bool more = true;
+  while (more) {
+    more = false;
+    for (VEK_Engine* s : sinks) more = s->execute() || more;
+  }
+  for (auto& out : outs) EXPECT_EQ(out, expected_pattern(20, 6, 1));
+  VEK_Status st(&m);
+  EXPECT_TRUE(m.status(st));
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+TEST(Chain, BranchZeroReportsAndGivesNothing) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 4, 4);
+  TestFamily family(&m);
+  VEK_Engine* e = family.pattern(h);
+  EXPECT_EQ(e->branch(0).size(), 0u);
+  EXPECT_EQ(m.status().full_code(), 0x80800000u);
+  EXPECT_STREQ(m.status().method(), "VEK_DstBufferImpl::create_src_buffer()");
+  EXPECT_EQ(m.status().line(), 65u);
+  VEK_Status st(&m);
+  EXPECT_FALSE(m.status(st));
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+TEST(Chain, ImageTooLargeForA32BitBufferGetsNone) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 70000, 70000);
+  TestFamily family(&m);
+  EXPECT_EQ(family.pattern(h), nullptr);
+  EXPECT_EQ(m.status().full_code(), 0x81000000u);
+  EXPECT_STREQ(m.status().method(), "VEK_BlockWorkflow::create_dst_buffer()");
+  EXPECT_STREQ(m.status().file(), "vek_blockworkflow.cpp");
+  EXPECT_EQ(m.status().line(), 42u);
+  VEK_Status st(&m);
+  EXPECT_FALSE(m.status(st));
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+TEST(Chain, EncodedOutputGetsAOneGigabyteBuffer) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 4, 4);
+  h.encode_type(VEK_EncodeType_jpeg::instance());
+  TestFamily family(&m);
+  VEK_Engine* e = family.pattern(h, 0, 16);
+  ASSERT_NE(e, nullptr);
+  auto* proxy = static_cast<VEK_DstBufferProxy*>(static_cast<VEK_BufferOutputEngine*>(e)->dst_buffer());
+  EXPECT_EQ(static_cast<VEK_DstBufferBase*>(proxy->real())->total(), 0x40000000u);
+  m.clear();
+}
+
+TEST(Chain, FailingProcessLineCommitsNothingAndReleasesItsSource) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 8, 5);
+  TestFamily family(&m);
+  VEK_Engine* e = family.invert(family.pattern(h), 3);
+  std::vector<uint8_t> out;
+  run(family.collect(e, &out));
+  // Lines 1 and 2 arrive; line 3 fails and ends the inverter, so the sink stops short.
+  EXPECT_EQ(out, std::vector<uint8_t>(expected_pattern(8, 2, 0, true)));
+  VEK_Status st(&m);
+  EXPECT_TRUE(m.status(st));  // a failed step reports nothing by itself
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+TEST(Chain, LineEngineAtItsHeightTouchesNoBuffer) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 8, 2);
+  TestFamily family(&m);
+  auto* inv = static_cast<TestInvertEngine*>(family.invert(family.pattern(h)));
+  std::vector<uint8_t> out;
+  ASSERT_NE(family.collect(inv, &out), nullptr);  // its reader starts the inverter's buffer
+  ASSERT_TRUE(inv->execute());
+  ASSERT_TRUE(inv->execute());
+  auto* proxy = static_cast<VEK_DstBufferProxy*>(inv->dst_buffer());
+  auto* real = static_cast<VEK_STBlockDstBuffer*>(proxy->real());
+  auto* reader = static_cast<VEK_SrcBufferImpl*>(inv->src_buffer_in());
+  const uint32_t position = reader->position();
+  EXPECT_FALSE(inv->execute());
+  EXPECT_FALSE(inv->execute());
+  EXPECT_EQ(real->state(), VEK_DstBufferBase::kStarted);  // no write block taken
+  EXPECT_EQ(real->written(), 16u);
+  EXPECT_EQ(reader->position(), position);
+  EXPECT_EQ(m.status().full_code(), 0u);
+  m.clear();
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+TEST(Chain, CreatorAfterAStoredErrorAnswersNullAndFreesItsReader) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 8, 2);
+  TestFamily family(&m);
+  VEK_Engine* e = family.pattern(h);
+  m.report(0x80400000u, "Test::fail()", "t", 1);
+  const size_t live = m.memory_manager().live();
+  EXPECT_EQ(family.invert(e), nullptr);
+  EXPECT_EQ(m.memory_manager().live(), live);
+  EXPECT_STREQ(m.status().method(), "Test::fail()");
+  std::vector<uint8_t> out;
+  EXPECT_EQ(family.collect(e, &out), nullptr);
+  VEK_Status st(&m);
+  EXPECT_FALSE(m.status(st));
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+TEST(Chain, NullSourceIsReportedUnderTheFamilyName) {
+  VEK_TestManager m;
+  VEK_RewriteHeader rewrite(&m);
+  VEK_Header h(&m);
+  EXPECT_EQ(rewrite.engine(nullptr, &h), nullptr);
+  EXPECT_STREQ(m.status().method(), "VEK_RewriteHeader::engine()");
+  EXPECT_EQ(m.status().line(), 55u);
+  m.clear();
+  TestFamily family(&m);
+  EXPECT_EQ(family.invert(nullptr), nullptr);
+  EXPECT_STREQ(m.status().method(), "TestFamily::invert()");
+}
+
+TEST(Chain, AbandonedJobIsTornDownSinksFirst) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 100, 100);
+  TestFamily family(&m);
+  std::vector<uint8_t> out;
+  VEK_Engine* sink = family.collect(family.invert(family.invert(family.pattern(h))), &out);
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(sink->execute());
+  VEK_Status st(&m);
+  EXPECT_TRUE(m.status(st));
+  EXPECT_TRUE(m.relation()->empty());
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+TEST(Chain, EveryRefusedAllocationLeavesNoLeak) {
+  uint64_t total = 0;
+  {
+    VEK_TestManager probe;
+    const uint64_t start = probe.memory_manager().allocations();
+    VEK_Header h(&probe);
+    make_gray(h, 9, 7);
+    TestFamily family(&probe);
+    std::vector<uint8_t> out;
+    VEK_Engine* second = family.pattern(h)->branch(2)[1];
+    run(family.collect(family.invert(second), &out));
+    probe.clear();
+    total = probe.memory_manager().allocations() - start;
+  }
+  ASSERT_GT(total, 10u);
+  for (uint64_t n = 1; n <= total + 1; ++n) {
+    VEK_TestManager m;
+    VEK_Header h(&m);
+    make_gray(h, 9, 7);
+    TestFamily family(&m);
+    m.memory_manager().fail_nth(n);
+    std::vector<uint8_t> out;
+    VEK_Engine* e = family.pattern(h);
+    VEK_Engine* second = nullptr;
+    if (e != nullptr) {
+      VEK_Vector<VEK_Engine*> b = e->branch(2);
+      if (b.size() == 2) second = b[1];
+    }
+    VEK_Engine* sink = family.collect(family.invert(second), &out);
+    run(sink);
+    VEK_Status st(&m);
+    const bool ok = m.status(st);
+    if (ok) EXPECT_EQ(out, expected_pattern(9, 7, 0, true)) << n;
+    else EXPECT_EQ(st.code(), 0x80010000u) << n;
+    EXPECT_EQ(m.memory_manager().live(), parts(m)) << "refusing allocation " << n;
+  }
+}
+
+namespace {
+// An object that reports from its terminate, and counts how often it was torn down.
+struct Noisy : VEK_Object {
+  Noisy(VEK_Manager* m, uint32_t code, int* ended) : VEK_Object(m), code_(code), ended_(ended) {}
+  bool terminate() override {
+    ++*ended_;
+    if (code_ != 0) manager_->report(code_, "Noisy::terminate()", "noisy", 1);
+    return true;
+  }
+  uint32_t code_;
+  int* ended_;
+};
+struct Holder : VEK_Object {
+  using VEK_Object::VEK_Object;
+  bool terminate() override { return true; }
+};
+}  // namespace
+
+TEST(DependMap, CountsKeepAnObjectAliveUntilItsLastDependantEnds) {
+  VEK_TestManager m;
+  int ended = 0;
+  Noisy* b = vek_new<Noisy>(&m, 0u, &ended);
+  Holder* a = vek_new<Holder>(&m);
+  Holder* c = vek_new<Holder>(&m);
+  ASSERT_TRUE(a->depend(b));
+  ASSERT_TRUE(a->depend(b));
+  ASSERT_TRUE(c->depend(b));
+  EXPECT_EQ(m.relation()->dependents(b), 3u);
+  EXPECT_TRUE(b->destroy());  // the owner's own end: one of three references
+  EXPECT_EQ(ended, 0);
+  EXPECT_EQ(m.relation()->dependents(b), 2u);
+  EXPECT_TRUE(a->destroy());  // ends both of a's dependencies
+  EXPECT_EQ(ended, 0);
+  EXPECT_EQ(m.relation()->dependents(b), 0u);
+  EXPECT_TRUE(c->destroy());  // the last end destroys b
+  EXPECT_EQ(ended, 1);
+  EXPECT_TRUE(m.relation()->empty());
+
+  // depend twice: d survives the two ends of its dependant and goes with its own.
+  Noisy* d = vek_new<Noisy>(&m, 0u, &ended);
+  Holder* e = vek_new<Holder>(&m);
+  ASSERT_TRUE(e->depend(d));
+  ASSERT_TRUE(e->depend(d));
+  EXPECT_EQ(m.relation()->dependents(d), 2u);
+  EXPECT_TRUE(e->destroy());
+  EXPECT_EQ(ended, 1);
+  EXPECT_TRUE(d->destroy());
+  EXPECT_EQ(ended, 2);
+
+  Holder* f = vek_new<Holder>(&m);
+  EXPECT_FALSE(m.depend(f, f));
+  EXPECT_EQ(m.status().line(), 56u);
+  m.clear();
+  EXPECT_FALSE(m.depend(f, nullptr));
+  EXPECT_STREQ(m.status().method(), "VEK_DependMap::depend()");
+  m.clear();
+  EXPECT_FALSE(m.end(nullptr));
+  EXPECT_EQ(m.status().line(), 95u);
+  m.clear();
+  f->destroy();
+  EXPECT_TRUE(m.relation()->empty());
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+namespace {
+class NoisySink : public VEK_NoOutputEngine {
+ public:
+  NoisySink(VEK_Manager* m) : VEK_NoOutputEngine(m) {}
+  bool execute() override { return false; }
+  bool terminate() override {
+    manager_->report(code_, "NoisySink::terminate()", "noisy", 2);
+    return true;
+  }
+  uint32_t code_ = 0;
+};
+
+void register_noisy(VEK_TestManager& m, uint32_t code) {
+  NoisySink* s = vek_new<NoisySink>(&m);
+  s->code_ = code;
+  s->created(true);
+  ASSERT_EQ(m.regist(s, nullptr), s);
+}
+}  // namespace
+
+TEST(Manager, TearDownReportsAreNotLost) {
+  VEK_TestManager m;
+  VEK_Status st(&m);
+  register_noisy(m, 0x40400000u);
+  EXPECT_TRUE(m.status(st));
+  EXPECT_EQ(st.full_code(), 0x40400000u);
+  EXPECT_STREQ(st.method(), "NoisySink::terminate()");
+
+  register_noisy(m, 0x80020000u);
+  EXPECT_FALSE(m.status(st));
+  EXPECT_EQ(st.full_code(), 0x80020000u);
+
+  // A warning of the job itself gives way to an error of the tear-down.
+  m.report(0x40400000u, "Job::warn()", "j", 3);
+  register_noisy(m, 0x80020000u);
+  EXPECT_FALSE(m.status(st));
+  EXPECT_STREQ(st.method(), "NoisySink::terminate()");
+
+  // An error of the job stays.
+  m.report(0x80800000u, "Job::fail()", "j", 4);
+  register_noisy(m, 0x81000000u);
+  EXPECT_FALSE(m.status(st));
+  EXPECT_STREQ(st.method(), "Job::fail()");
+  EXPECT_EQ(m.status().full_code(), 0u);
+  EXPECT_TRUE(m.relation()->empty());
+}
+
+TEST(Manager, NoOutputEngineRefusesOutputQuestions) {
+  VEK_TestManager m;
+  NoisySink* s = vek_new<NoisySink>(&m);
+  EXPECT_EQ(s->header(), nullptr);
+  EXPECT_EQ(m.status().line(), 32u);
+  m.clear();
+  EXPECT_EQ(s->src_buffer(), nullptr);
+  EXPECT_EQ(m.status().line(), 43u);
+  m.clear();
+  EXPECT_EQ(s->branch(2).size(), 0u);
+  EXPECT_EQ(m.status().line(), 55u);
+  s->code_ = 0;
+  s->destroy();
+  m.clear();
+}
