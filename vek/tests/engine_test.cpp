@@ -350,3 +350,33 @@ TEST(Manager, NoOutputEngineRefusesOutputQuestions) {
   s->destroy();
   m.clear();
 }
+
+TEST(Chain, OneReaderChainWritesStraightIntoTheReadersMemory) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 32, 50);
+  TestFamily family(&m);
+  VEK_RewriteHeader pass(&m);
+  VEK_Engine* pattern = family.pattern(h, 3);
+  VEK_Engine* nop = pass.engine(pattern, &h);
+  std::vector<uint8_t> out;
+  VEK_Engine* sink = family.collect(nop, &out);
+  auto real_of = [](VEK_Engine* e) {
+    auto* proxy = static_cast<VEK_DstBufferProxy*>(static_cast<VEK_BufferOutputEngine*>(e)->dst_buffer());
+    return static_cast<VEK_STBlockDstBuffer*>(proxy->real());
+  };
+  VEK_STBlockDstBuffer* upstream = real_of(pattern);
+  VEK_STBlockDstBuffer* downstream = real_of(nop);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(sink->execute());
+    // The pattern's buffer only ever held blocks lent by the pass-through engine: nothing
+    // owned, nothing cached, so no pixel byte was copied between the two.
+    EXPECT_TRUE(upstream->cache_empty());
+    for (uint32_t b = 0; b < upstream->block_count(); ++b) EXPECT_FALSE(upstream->block(b)->owned);
+  }
+  EXPECT_GT(downstream->written(), 0u);
+  run(sink);
+  EXPECT_EQ(out, expected_pattern(32, 50, 3));
+  m.clear();
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
