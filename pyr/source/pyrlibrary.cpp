@@ -1,0 +1,51 @@
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "platform/platlock.h"
+#include "pyr/pyrcharset.h"
+#include "pyr/pyrdicomdictionary.h"
+#include "pyr/pyrlog.h"
+#include "pyr/pyrstring.h"
+#include "pyrlibrary_internal.h"
+
+namespace {
+
+// Members are made in this order and destroyed in the reverse one.
+struct PyrLibraryState {
+    PyrLibraryState() { PyrDicomDictionary::BuildIndex(dictionaryIndex); }
+    ~PyrLibraryState() { furtherCharsets.clear(); }
+
+    PyrString emptyString;
+    PyrDicomDictionaryIndex dictionaryIndex;
+    std::vector<PyrDicomLib::CharsetInfomationData> furtherCharsets;
+    std::unique_ptr<PlatRecursiveLock> globalLock{new (std::nothrow) PlatRecursiveLock(4000)};
+};
+
+PyrLibraryState& State()
+{
+    static PyrLibraryState state;
+    return state;
+}
+
+}  // namespace
+
+const PyrString& PyrEmptyString()
+{
+    return State().emptyString;
+}
+
+const PyrDicomDictionaryIndex& PyrLibraryDictionaryIndex()
+{
+    return State().dictionaryIndex;
+}
+
+std::vector<PyrDicomLib::CharsetInfomationData>& PyrDicomLib::FurtherCharsetInformation()
+{
+    return State().furtherCharsets;
+}
+
+PlatRecursiveLock* PyrGetGlobalLock()
+{
+    return State().globalLock.get();
+}

@@ -1,0 +1,143 @@
+#include "pyr/pyrstring.h"
+
+#include <locale.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+bool IsSpace(char16_t c)
+{
+    return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
+
+// Reads an optionally signed run of decimal digits. Returns false when no digit was
+// found; `magnitude` saturates at UINT64_MAX.
+bool ReadDecimal(const char16_t* text, const char16_t** end, bool& negative, uint64_t& magnitude)
+{
+    const char16_t* p = text;
+    while (IsSpace(*p)) {
+        ++p;
+    }
+    negative = false;
+    if (*p == u'+' || *p == u'-') {
+        negative = *p == u'-';
+        ++p;
+    }
+    const char16_t* digits = p;
+    magnitude = 0;
+    bool saturated = false;
+    for (; *p >= u'0' && *p <= u'9'; ++p) {
+        const uint64_t digit = static_cast<uint64_t>(*p - u'0');
+        if (!saturated && magnitude > (UINT64_MAX - digit) / 10) {
+            saturated = true;
+        }
+        magnitude = saturated ? UINT64_MAX : magnitude * 10 + digit;
+    }
+    if (p == digits) {
+        if (end != nullptr) {
+            *end = text;
+        }
+        return false;
+    }
+    if (end != nullptr) {
+        *end = p;
+    }
+    return true;
+}
+
+locale_t CLocale()
+{
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return c;
+}
+
+}  // namespace
+
+int32_t PyrTextToLong(const char16_t* text, const char16_t** end)
+{
+    bool negative = false;
+    uint64_t magnitude = 0;
+    if (text == nullptr || !ReadDecimal(text, end, negative, magnitude)) {
+        return 0;
+    }
+    if (negative) {
+        return magnitude >= uint64_t(INT32_MAX) + 1 ? INT32_MIN : -static_cast<int32_t>(magnitude);
+    }
+    return magnitude > uint64_t(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(magnitude);
+}
+
+uint32_t PyrTextToULong(const char16_t* text, const char16_t** end)
+{
+    bool negative = false;
+    uint64_t magnitude = 0;
+    if (text == nullptr || !ReadDecimal(text, end, negative, magnitude)) {
+        return 0;
+    }
+    if (magnitude > UINT32_MAX) {
+        return UINT32_MAX;
+    }
+    // As the C parsers do, a minus sign negates in unsigned arithmetic.
+    const uint32_t value = static_cast<uint32_t>(magnitude);
+    return negative ? 0u - value : value;
+}
+
+double PyrTextToDouble(const char16_t* text, const char16_t** end)
+{
+    if (end != nullptr) {
+        *end = text;
+    }
+    if (text == nullptr) {
+        return 0.0;
+    }
+    // Only ASCII can be part of a number, so a narrow copy up to the first other unit
+    // keeps positions one to one.
+    std::string narrow;
+    for (const char16_t* p = text; *p != 0 && *p < 0x80; ++p) {
+        narrow.push_back(static_cast<char>(*p));
+    }
+    const locale_t c = CLocale();
+    if (c == static_cast<locale_t>(nullptr)) {
+        return 0.0;
+    }
+    char* stop = nullptr;
+    const double value = strtod_l(narrow.c_str(), &stop, c);
+    if (end != nullptr) {
+        *end = text + (stop - narrow.c_str());
+    }
+    return value;
+}
+
+PyrString PyrStringFromLong(int32_t value, int32_t radix)
+{
+    if (radix != 10) {
+        return PyrStringFromULong(static_cast<uint32_t>(value), radix);
+    }
+    char digits[16];
+    const auto result = std::to_chars(digits, digits + sizeof(digits), value, 10);
+    char16_t wide[16];
+    size_t n = 0;
+    for (const char* p = digits; p != result.ptr; ++p) {
+        wide[n++] = static_cast<char16_t>(*p);
+    }
+    wide[n] = 0;
+    return PyrString(wide);
+}
+
+PyrString PyrStringFromULong(uint32_t value, int32_t radix)
+{
+    if (radix < 2 || radix > 36) {
+        return PyrString();
+    }
+    char digits[40];
+    const auto result = std::to_chars(digits, digits + sizeof(digits), value, radix);
+    char16_t wide[40];
+    size_t n = 0;
+    for (const char* p = digits; p != result.ptr; ++p) {
+        wide[n++] = static_cast<char16_t>(*p);
+    }
+    wide[n] = 0;
+    return PyrString(wide);
+}
