@@ -7,6 +7,7 @@
 #include "vek_buffer.h"
 #include "vek_header.h"
 #include "vek_object.h"
+#include "vek_storage.h"
 #include "vek_vector.h"
 
 class VEK_Engine : public VEK_Object {
@@ -141,6 +142,26 @@ class VEK_MultiInputProcessEngine : public VEK_BufferOutputEngine, public VEK_NB
   using VEK_BufferOutputEngine::src_buffer;
   virtual bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
                         VEK_DstBuffer* destination);
+  bool terminate() override;
+};
+
+// An engine that writes into an output storage instead of a buffer.
+class VEK_StorageOutputEngine : public VEK_NoOutputEngine {
+ public:
+  using VEK_NoOutputEngine::VEK_NoOutputEngine;
+  virtual bool initiate(VEK_OutputStorage* storage);
+
+ protected:
+  VEK_OutputStorage* storage_ = nullptr;
+};
+
+// A sink that writes one image into an output storage.
+class VEK_WriteEngine : public VEK_StorageOutputEngine, public VEK_BufferInputEngine {
+ public:
+  explicit VEK_WriteEngine(VEK_Manager* manager) : VEK_StorageOutputEngine(manager), VEK_BufferInputEngine(manager) {}
+  using VEK_StorageOutputEngine::initiate;
+  using VEK_NoOutputEngine::src_buffer;
+  virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_OutputStorage* storage);
   bool terminate() override;
 };
 

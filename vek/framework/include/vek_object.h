@@ -26,3 +26,17 @@ class VEK_Object : public VEK_Root {
   VEK_Manager* manager_;
   bool created_ = false;
 };
+
+// Allocates T, runs its initiate(args...) and marks it created; null (the object destroyed)
+// when either fails.
+template <class T, class... Args>
+T* vek_create(VEK_Manager* manager, Args&&... args) {
+  T* object = vek_new<T>(manager);
+  if (object == nullptr) return nullptr;
+  if (!object->initiate(std::forward<Args>(args)...)) {
+    object->destroy();
+    return nullptr;
+  }
+  object->created(true);
+  return object;
+}
