@@ -14,12 +14,6 @@ namespace {
 
 using U16 = VEK_BasicString<char16_t>;
 
-void expect_status(VEK_TestManager& m, uint32_t code, const char* method, uint32_t line) {
-  EXPECT_EQ(m.status().full_code(), code);
-  EXPECT_STREQ(m.status().method(), method);
-  EXPECT_EQ(m.status().line(), line);
-  m.clear();
-}
 
 }  // namespace
 
@@ -69,12 +63,12 @@ TEST(Vector, RefusedMemoryLeavesVectorUnchangedAndReports) {
   EXPECT_EQ(v.size(), 2u);
   EXPECT_EQ(v[1], 2u);
   // The manager's own report comes first and is the one kept.
-  expect_status(m, 0x80010000u, "VEK_ManagerImpl::allocate()", 62);
+  EXPECT_REPORT(m, 0x80010000u, "VEK_ManagerImpl::allocate()", 62);
 
   m.memory_manager().fail_nth(1);
   EXPECT_FALSE(v.resize(50, 9));
   EXPECT_EQ(v.size(), 2u);
-  expect_status(m, 0x80010000u, "VEK_ManagerImpl::allocate()", 62);
+  EXPECT_REPORT(m, 0x80010000u, "VEK_ManagerImpl::allocate()", 62);
 
   // Copies and assignments do not throw either.
   m.memory_manager().fail_nth(1);
@@ -98,12 +92,12 @@ TEST(Vector, OutOfRangeAccessReportsAndHandsBackAPlaceholder) {
   VEK_Vector<uint32_t> v(&m);
   uint32_t& a = v.at(0);
   a = 5;  // writable, harmless
-  expect_status(m, 0x80000000u, "VEK_Vector<T>::at() --- out of range", 318);
+  EXPECT_REPORT(m, 0x80000000u, "VEK_Vector<T>::at() --- out of range", 318);
   v[3] = 1;
-  expect_status(m, 0x80000000u, "VEK_Vector<T>::operator[]()", 204);
+  EXPECT_REPORT(m, 0x80000000u, "VEK_Vector<T>::operator[]()", 204);
   const VEK_Vector<uint32_t>& cv = v;
   (void)cv[0];
-  expect_status(m, 0x80000000u, "VEK_Vector<T>::operator[]()", 223);
+  EXPECT_REPORT(m, 0x80000000u, "VEK_Vector<T>::operator[]()", 223);
   // Element types built from a manager get one as well.
   VEK_Vector<U16> strings(&m);
   EXPECT_EQ(strings.at(1).size(), 0u);
@@ -115,7 +109,7 @@ TEST(Vector, CountBeyondThirtyTwoBitBytesIsALengthError) {
   const size_t base = m.memory_manager().live();
   VEK_Vector<uint32_t> v(&m);
   EXPECT_FALSE(v.resize(0x40000000u, 0));
-  expect_status(m, 0x80000000u, "VEK_Vector<T>::resize()", 969);
+  EXPECT_REPORT(m, 0x80000000u, "VEK_Vector<T>::resize()", 969);
   EXPECT_EQ(v.size(), 0u);
   EXPECT_EQ(m.memory_manager().live(), base);
 }
@@ -177,7 +171,7 @@ TEST(BasicString, EraseClampsCountAndRefusesPositionPastEnd) {
   EXPECT_EQ(s.compare(u"abfgh"), 0);
   s.erase(9, 1);
   EXPECT_EQ(s.compare(u"abfgh"), 0);
-  expect_status(m, 0x80000000u, "VEK_BasicString<Ch>::erase()", 1006);
+  EXPECT_REPORT(m, 0x80000000u, "VEK_BasicString<Ch>::erase()", 1006);
 }
 
 TEST(BasicString, RefusedMemoryKeepsOldTextAndReports) {
@@ -196,7 +190,7 @@ TEST(BasicString, RefusedMemoryKeepsOldTextAndReports) {
   m.memory_manager().fail_nth(1);
   s.assign(big);
   EXPECT_EQ(s.compare(u"short"), 0);
-  expect_status(m, 0x80010000u, "VEK_ManagerImpl::allocate()", 62);
+  EXPECT_REPORT(m, 0x80010000u, "VEK_ManagerImpl::allocate()", 62);
 }
 
 TEST(BasicString, CompareIsByUnsignedUnitsThenLength) {

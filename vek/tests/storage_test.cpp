@@ -28,12 +28,6 @@ struct TempFile {
   ~TempFile() { std::remove(path.c_str()); }
 };
 
-void expect_report(VEK_TestManager& m, uint32_t code, const char* method, uint32_t line) {
-  EXPECT_EQ(m.status().full_code(), code);
-  EXPECT_STREQ(m.status().method(), method);
-  EXPECT_EQ(m.status().line(), line);
-  m.clear();
-}
 
 }  // namespace
 
@@ -70,14 +64,14 @@ TEST(FileInputStorage, PositionsAreClampedToTheFile) {
 TEST(FileInputStorage, MissingEmptyAndAdoptedFiles) {
   VEK_TestManager m;
   EXPECT_EQ(VEK_FileInputStorage::create(&m, "/nonexistent/dir/file.dcm"), nullptr);
-  expect_report(m, 0x80020000u, "VEK_PosixStorage::open()", 95);
+  EXPECT_REPORT(m, 0x80020000u, "VEK_PosixStorage::open()", 95);
 
   VEK_FileInputStorage* s = VEK_FileInputStorage::create(&m, nullptr);
   ASSERT_NE(s, nullptr);
   EXPECT_TRUE(s->is_empty());
   EXPECT_EQ(s->size(), 0);
   EXPECT_FALSE(s->initiate(-1));
-  expect_report(m, 0x80800000u, "VEK_FileInputStorage::initiate()", 106);
+  EXPECT_REPORT(m, 0x80800000u, "VEK_FileInputStorage::initiate()", 106);
   EXPECT_TRUE(s->initiate(0));
   EXPECT_TRUE(s->is_empty());
 
@@ -95,7 +89,7 @@ TEST(FileInputStorage, FilesOfTwoGigabytesOrMoreAreRefused) {
   ASSERT_EQ(::truncate(big.path.c_str(), int64_t(1) << 31), 0);  // sparse: no disk used
   VEK_TestManager m;
   EXPECT_EQ(VEK_FileInputStorage::create(&m, big.path.c_str()), nullptr);
-  expect_report(m, 0x80020000u, "VEK_PosixStorage::open()", 95);
+  EXPECT_REPORT(m, 0x80020000u, "VEK_PosixStorage::open()", 95);
   ASSERT_EQ(::truncate(big.path.c_str(), INT32_MAX), 0);
   VEK_FileInputStorage* s = VEK_FileInputStorage::create(&m, big.path.c_str());
   ASSERT_NE(s, nullptr);
@@ -113,7 +107,7 @@ TEST(ByteArrayStorage, OutputStopsAtItsCapacity) {
   ASSERT_NE(out, nullptr);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(out->put(uint8_t(i + 1)), i + 1);
   EXPECT_EQ(out->put(9), -1);
-  expect_report(m, 0x80020000u, "VEK_ByteArrayOutputStorage::put()", 113);
+  EXPECT_REPORT(m, 0x80020000u, "VEK_ByteArrayOutputStorage::put()", 113);
   EXPECT_FALSE(out->seek(-1));
   EXPECT_EQ(out->tell(), 4);
   ASSERT_TRUE(out->seek(2));
@@ -121,7 +115,7 @@ TEST(ByteArrayStorage, OutputStopsAtItsCapacity) {
   EXPECT_EQ(out->write(six, 6), 2);
   EXPECT_EQ(m.status().full_code(), 0u);  // a short write is not reported
   EXPECT_EQ(out->write(six, 6), 0);
-  expect_report(m, 0x80020000u, "VEK_ByteArrayOutputStorage::write()", 156);
+  EXPECT_REPORT(m, 0x80020000u, "VEK_ByteArrayOutputStorage::write()", 156);
   EXPECT_EQ(array[3], 11);
   EXPECT_EQ(out->size(), 4);
 
@@ -139,7 +133,7 @@ TEST(ByteArrayStorage, OutputStopsAtItsCapacity) {
   EXPECT_EQ(small->tell(), 2);
   small->destroy();
   EXPECT_EQ(VEK_ByteArrayOutputStorage::create(&m, nullptr, 3), nullptr);
-  expect_report(m, 0x80800000u, "VEK_ByteArrayOutputStorage::initiate()", 177);
+  EXPECT_REPORT(m, 0x80800000u, "VEK_ByteArrayOutputStorage::initiate()", 177);
 }
 
 TEST(ByteArrayStorage, InputPastTheEnd) {
@@ -155,9 +149,9 @@ TEST(ByteArrayStorage, InputPastTheEnd) {
   EXPECT_EQ(in->tell(), 7);
   EXPECT_EQ(in->read(buffer, 1), 0);
   EXPECT_EQ(in->get(), -1);
-  expect_report(m, 0x80020000u, "VEK_ByteArrayInputStorage::get()", 64);
+  EXPECT_REPORT(m, 0x80020000u, "VEK_ByteArrayInputStorage::get()", 64);
   EXPECT_FALSE(in->initiate(five, 0));
-  expect_report(m, 0x80800000u, "VEK_ByteArrayInputStorage::initiate()", 153);
+  EXPECT_REPORT(m, 0x80800000u, "VEK_ByteArrayInputStorage::initiate()", 153);
   in->destroy();
 }
 
@@ -199,7 +193,7 @@ TEST(MemoryStorage, BlocksGrowAndInputsSeeLaterWrites) {
   EXPECT_EQ(m.status().full_code(), 0u);
 
   EXPECT_EQ(VEK_MemoryOutputStorage::create(&m, 0), nullptr);
-  expect_report(m, 0x80800000u, "VEK_MemoryOutputStorage::initiate()", 37);
+  EXPECT_REPORT(m, 0x80800000u, "VEK_MemoryOutputStorage::initiate()", 37);
 }
 
 TEST(MemoryStorage, BlockVectorLimitsAndRefusedMemory) {
@@ -250,7 +244,7 @@ TEST(FormatInfo, LoadRewindsOnFailure) {
   EXPECT_EQ(info.resolution().unit(), 1u);
   EXPECT_EQ(info.resolution().x_resolution(), 0.0);
   EXPECT_FALSE(info.load(nullptr));
-  expect_report(m, 0x80800000u, "VEK_FormatInfo::load()", 34);
+  EXPECT_REPORT(m, 0x80800000u, "VEK_FormatInfo::load()", 34);
   VEK_ByteArrayInputStorage* empty = vek_new<VEK_ByteArrayInputStorage>(&m);
   EXPECT_FALSE(info.load(empty));
   m.clear();

@@ -10,15 +10,7 @@ constexpr const char* kBufferFile = "core/memory/source/vek_bytearraydstbuffer.c
 
 VEK_Engine* VEK_ReadByteArray::engine(const VEK_Header& header, const void* pointer, uint32_t size,
                                       uint32_t* counter) {
-  VEK_ByteArrayDstBuffer* buffer = vek_new<VEK_ByteArrayDstBuffer>(manager_);
-  if (buffer != nullptr) {
-    if (buffer->initiate(&header, pointer, size, counter)) {
-      buffer->created(true);
-    } else {
-      buffer->destroy();
-      buffer = nullptr;
-    }
-  }
+  VEK_ByteArrayDstBuffer* buffer = vek_create<VEK_ByteArrayDstBuffer>(manager_, &header, pointer, size, counter);
   VEK_ReadByteArrayEngine* e = vek_new<VEK_ReadByteArrayEngine>(manager_);
   return regist_engine(initiated(e, e != nullptr && e->initiate(&header, buffer)), nullptr, buffer);
 }

@@ -5,14 +5,7 @@ namespace {
 constexpr const char* kFile = "framework/buffer/source/vek_dstbufferimpl.cpp";
 
 VEK_SrcBuffer* make_reader(VEK_Manager* manager, VEK_DstBuffer* front) {
-  VEK_SrcBufferImpl* reader = vek_new<VEK_SrcBufferImpl>(manager);
-  if (reader == nullptr) return nullptr;
-  if (!reader->initiate(front)) {
-    reader->destroy();
-    return nullptr;
-  }
-  reader->created(true);
-  return reader;
+  return vek_create<VEK_SrcBufferImpl>(manager, front);
 }
 }  // namespace
 

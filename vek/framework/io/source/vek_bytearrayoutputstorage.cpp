@@ -8,14 +8,7 @@ constexpr const char* kFile = "framework/io/source/vek_bytearrayoutputstorage.cp
 }
 
 VEK_ByteArrayOutputStorage* VEK_ByteArrayOutputStorage::create(VEK_Manager* manager, void* data, int32_t capacity) {
-  VEK_ByteArrayOutputStorage* storage = vek_new<VEK_ByteArrayOutputStorage>(manager);
-  if (storage == nullptr) return nullptr;
-  if (!storage->initiate(data, capacity)) {
-    storage->destroy();
-    return nullptr;
-  }
-  storage->created(true);
-  return storage;
+  return vek_create<VEK_ByteArrayOutputStorage>(manager, data, capacity);
 }
 
 bool VEK_ByteArrayOutputStorage::initiate(void* data, int32_t capacity) {
@@ -76,14 +69,7 @@ int32_t VEK_ByteArrayOutputStorage::advance(int32_t n) {
 }
 
 VEK_InputStorage* VEK_ByteArrayOutputStorage::create_input_storage() {
-  VEK_ByteArrayInputStorage* input = vek_new<VEK_ByteArrayInputStorage>(manager_);
-  if (input == nullptr) return nullptr;
-  if (!input->initiate(data_, capacity_)) {
-    input->destroy();
-    return nullptr;
-  }
-  input->created(true);
-  return input;
+  return vek_create<VEK_ByteArrayInputStorage>(manager_, static_cast<const void*>(data_), capacity_);
 }
 
 int32_t VEK_ByteArrayOutputStorage::skip(int32_t n) {

@@ -105,14 +105,7 @@ int32_t VEK_PosixStorage::read_byte() {
 }
 
 VEK_FileInputStorage* VEK_FileInputStorage::create(VEK_Manager* manager, const char* path) {
-  VEK_FileInputStorage* storage = vek_new<VEK_FileInputStorage>(manager);
-  if (storage == nullptr) return nullptr;
-  if (!storage->initiate(path)) {
-    storage->destroy();
-    return nullptr;
-  }
-  storage->created(true);
-  return storage;
+  return vek_create<VEK_FileInputStorage>(manager, path);
 }
 
 bool VEK_FileInputStorage::initiate(int fd) {

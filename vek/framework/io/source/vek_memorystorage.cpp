@@ -36,14 +36,7 @@ unsigned char* VEK_MemoryBlockVector::add_block() {
 }
 
 VEK_MemoryOutputStorage* VEK_MemoryOutputStorage::create(VEK_Manager* manager, int32_t block_bytes) {
-  VEK_MemoryOutputStorage* storage = vek_new<VEK_MemoryOutputStorage>(manager);
-  if (storage == nullptr) return nullptr;
-  if (!storage->initiate(block_bytes)) {
-    storage->destroy();
-    return nullptr;
-  }
-  storage->created(true);
-  return storage;
+  return vek_create<VEK_MemoryOutputStorage>(manager, block_bytes);
 }
 
 bool VEK_MemoryOutputStorage::initiate(int32_t block_bytes) {
@@ -141,14 +134,7 @@ bool VEK_MemoryOutputStorage::to_end() {
 }
 
 VEK_InputStorage* VEK_MemoryOutputStorage::create_input_storage() {
-  VEK_MemoryInputStorage* input = vek_new<VEK_MemoryInputStorage>(manager_);
-  if (input == nullptr) return nullptr;
-  if (!input->initiate(blocks_)) {
-    input->destroy();
-    return nullptr;
-  }
-  input->created(true);
-  return input;
+  return vek_create<VEK_MemoryInputStorage>(manager_, blocks_);
 }
 
 bool VEK_MemoryInputStorage::initiate(const VEK_SharedBlocks& blocks) {

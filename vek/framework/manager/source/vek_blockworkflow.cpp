@@ -30,14 +30,7 @@ VEK_DstBuffer* VEK_BlockWorkflow::create_dst_buffer(VEK_Engine* engine) {
       return nullptr;
     }
   }
-  VEK_STBlockDstBuffer* buffer = vek_new<VEK_STBlockDstBuffer>(manager_);
-  if (buffer == nullptr) return nullptr;
-  if (!buffer->initiate(uint32_t(total))) {
-    buffer->destroy();
-    return nullptr;
-  }
-  buffer->created(true);
-  return buffer;
+  return vek_create<VEK_STBlockDstBuffer>(manager_, uint32_t(total));
 }
 
 bool VEK_BlockWorkflow::execute(VEK_Engine* engine) {
