@@ -380,3 +380,93 @@ TEST(Chain, OneReaderChainWritesStraightIntoTheReadersMemory) {
   m.clear();
   EXPECT_EQ(m.memory_manager().live(), parts(m));
 }
+
+namespace {
+// Adds two 8-bit images of one size, line by line.
+class AddEngine : public VEK_MultiInputProcessEngine {
+ public:
+  using VEK_MultiInputProcessEngine::VEK_MultiInputProcessEngine;
+  using VEK_MultiInputProcessEngine::initiate;
+  bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
+                VEK_DstBuffer* destination, int) {
+    if (!VEK_MultiInputProcessEngine::initiate(headers, sources, destination)) return false;
+    const uint32_t line = out_header_.line_bytes();
+    for (uint32_t i = 0; i < src_buffer_num(); ++i)
+      if (!VEK_NBuffersInputEngine::src_buffer(i)->block_bytes(line)) return false;
+    return dst_->block_bytes(line);
+  }
+  bool execute() override {
+    if (line_ == out_header_.height()) return false;
+    const auto* a = static_cast<const uint8_t*>(VEK_NBuffersInputEngine::src_buffer(0)->get(nullptr));
+    const auto* b = static_cast<const uint8_t*>(VEK_NBuffersInputEngine::src_buffer(1)->get(nullptr));
+    auto* out = static_cast<uint8_t*>(dst_->get());
+    if (a == nullptr || b == nullptr || out == nullptr) return false;
+    for (uint32_t i = 0; i < out_header_.line_bytes(); ++i) out[i] = uint8_t(a[i] + b[i]);
+    ++line_;
+    return VEK_NBuffersInputEngine::src_buffer(0)->release() && VEK_NBuffersInputEngine::src_buffer(1)->release() &&
+           dst_->release(out_header_.line_bytes());
+  }
+
+ private:
+  uint32_t line_ = 0;
+};
+
+class AddFamily : public VEK_EngineCreator {
+ public:
+  using VEK_EngineCreator::VEK_EngineCreator;
+  // with_second = false hands the engine two headers and only one source.
+  VEK_Engine* engine(VEK_Engine* first, VEK_Engine* second, bool with_second = true) {
+    VEK_Vector<const VEK_Header*> headers(manager_);
+    VEK_Vector<VEK_SrcBuffer*> sources(manager_);
+    headers.push_back(first->header());
+    headers.push_back(second->header());
+    sources.push_back(first->src_buffer());
+    VEK_SrcBuffer* other = second->src_buffer();
+    if (with_second) sources.push_back(other);
+    VEK_DstBuffer* destination = manager_->create_dst_buffer();
+    AddEngine* e = vek_new<AddEngine>(manager_);
+    VEK_Engine* made = initiated(e, e != nullptr && e->initiate(headers, sources, destination, 0));
+    if (!with_second) vek_destroy(other);
+    return regist_engine(made, sources, destination);
+  }
+};
+}  // namespace
+
+TEST(Chain, SeveralInputsMeetInOneEngine) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make_gray(h, 6, 4);
+  TestFamily family(&m);
+  AddFamily add(&m);
+  std::vector<uint8_t> out;
+  run(family.collect(add.engine(family.pattern(h, 1), family.pattern(h, 2)), &out));
+  const auto a = expected_pattern(6, 4, 1), b = expected_pattern(6, 4, 2);
+  ASSERT_EQ(out.size(), a.size());
+  for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(out[i], uint8_t(a[i] + b[i]));
+  VEK_Status st(&m);
+  EXPECT_TRUE(m.status(st));
+
+  // Two headers and one source: refused, nothing kept.
+  EXPECT_EQ(add.engine(family.pattern(h, 1), family.pattern(h, 2), false), nullptr);
+  EXPECT_REPORT(m, 0x80800000u, "VEK_NBuffersInputEngine::initiate()", 55u);
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+TEST(Chain, RewriteHeaderKeepsBlockSizesForEncodedHeaders) {
+  VEK_TestManager m;
+  VEK_Header h(&m), encoded(&m);
+  make_gray(h, 10, 10);
+  make_gray(encoded, 10, 10);
+  encoded.encode_type(VEK_EncodeType_qk_rle::instance());
+  TestFamily family(&m);
+  VEK_Engine* source = family.pattern(h, 0, 25);
+  VEK_Engine* e = VEK_RewriteHeader(&m).engine(source, &encoded);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(static_cast<VEK_BufferOutputEngine*>(e)->dst_buffer()->block_bytes(), 25u);
+  EXPECT_TRUE(VEK_EncodeType::is_raw(source->header()->encode_type()));
+  EXPECT_FALSE(VEK_EncodeType::is_raw(e->header()->encode_type()));
+  VEK_Engine* raw = VEK_RewriteHeader(&m).engine(family.pattern(h, 0, 25), &h);
+  EXPECT_EQ(static_cast<VEK_BufferOutputEngine*>(raw)->dst_buffer()->block_bytes(), 10u);
+  m.clear();
+  EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
