@@ -13,7 +13,7 @@ for arg in "$@"; do
   esac
 done
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev locales)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev locales python3-pil)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
