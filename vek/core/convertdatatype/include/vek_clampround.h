@@ -2,6 +2,7 @@
 // The one rule by which every conversion turns a computed double into a sample: clamp to
 // the bounds first, then round by the sample type's rule.
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <type_traits>
@@ -11,17 +12,18 @@
 // bounds: float and double keep it, integer types get 0 (a window of width 0 produces one).
 template <class T>
 inline T clamp_round(double value, T high, T low) {
-  if (value < static_cast<double>(low)) return low;
-  if (static_cast<double>(high) < value) return high;
+  // Selects rather than early returns, so that a per-sample loop can be vectorised.
+  double v = value < static_cast<double>(low) ? static_cast<double>(low) : value;
+  v = static_cast<double>(high) < v ? static_cast<double>(high) : v;
   if constexpr (std::is_floating_point_v<T>) {
-    return static_cast<T>(value);
+    return static_cast<T>(v);
   } else {
-    if (value != value) return T(0);
+    v = v == v ? v : 0.0;
     // Inside the bounds, so the truncating conversion below is defined.
     if constexpr (std::is_signed_v<T>)
-      return static_cast<T>(value >= 0.0 ? value + 0.5 : value - 0.5);
+      return static_cast<T>(v + std::copysign(0.5, v));
     else
-      return static_cast<T>(value + 0.5);
+      return static_cast<T>(v + 0.5);
   }
 }
 

@@ -10,6 +10,24 @@
 #include "vek_errorhandler.h"
 #include "vek_sampletype.h"
 
+// One line of one form: 0 adds the intercept only, 1 applies the slope only, 2 both. The
+// count, bounds and pointers come in as values, so that the loop vectorises; with AVX2 the
+// same double arithmetic runs four samples at a time, bit for bit as the plain clone does
+// (no contraction, no FMA). Sanitised builds keep one clone: their runtime is not up yet
+// when the clone resolver runs.
+template <int Form, class S, class D>
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void vek_convert_line(const S* __restrict in, D* __restrict out, uint32_t n, double slope, double intercept, D high,
+                      D low) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const double s = static_cast<double>(in[i]);
+    const double v = Form == 0 ? s + intercept : Form == 1 ? s * slope : s * slope + intercept;
+    out[i] = clamp_round<D>(v, high, low);
+  }
+}
+
 template <class S, class D>
 class VEK_ConvertDataType8xNbitsEngine : public VEK_ProcessLineToLineEngine {
  public:
@@ -21,13 +39,6 @@ class VEK_ConvertDataType8xNbitsEngine : public VEK_ProcessLineToLineEngine {
                         const VEK_DataType* data_type, uint16_t bits, double slope, double intercept);
 
  private:
-  template <class Value>
-  void convert(const S* in, D* out, Value value) const {
-    const D high = high_;
-    const D low = low_;
-    for (uint32_t i = 0; i < samples_; ++i) out[i] = clamp_round<D>(value(static_cast<double>(in[i])), high, low);
-  }
-
   double slope_ = 0.0;
   double intercept_ = 0.0;
   uint32_t samples_ = 0;
@@ -74,10 +85,10 @@ bool VEK_ConvertDataType8xNbitsEngine<S, D>::process_line(const void* source_lin
   const double intercept = intercept_;
   // Chosen per line, never per sample; a NaN fails both tests and takes the full form.
   if (std::fabs(slope - 1.0) <= kEpsilon)
-    convert(in, out, [intercept](double s) { return s + intercept; });
+    vek_convert_line<0>(in, out, samples_, slope, intercept, high_, low_);
   else if (std::fabs(intercept) <= kEpsilon)
-    convert(in, out, [slope](double s) { return s * slope; });
+    vek_convert_line<1>(in, out, samples_, slope, intercept, high_, low_);
   else
-    convert(in, out, [slope, intercept](double s) { return s * slope + intercept; });
+    vek_convert_line<2>(in, out, samples_, slope, intercept, high_, low_);
   return true;
 }

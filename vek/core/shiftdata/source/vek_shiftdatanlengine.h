@@ -67,8 +67,9 @@ bool VEK_ShiftDataNLEngine<S, D>::initiate(const VEK_Header* header, VEK_SrcBuff
 
 template <class S, class D>
 bool VEK_ShiftDataNLEngine<S, D>::process_line(const void* source_line, void* destination_line) {
-  const S* in = static_cast<const S*>(source_line);
-  D* out = static_cast<D*>(destination_line);
+  // Locals and selects only, so that the loops vectorise (byte outputs may alias the fields).
+  const S* __restrict in = static_cast<const S*>(source_line);
+  D* __restrict out = static_cast<D*>(destination_line);
   const uint32_t n = samples_;
   const uint32_t a = amount_;
   // Samples are taken as 32-bit values, zero- or sign-extended; results keep their low bits.
@@ -83,11 +84,13 @@ bool VEK_ShiftDataNLEngine<S, D>::process_line(const void* source_line, void* de
       out[i] = static_cast<D>((v >> a) + ((v >> (a - 1)) & 1u));
     }
   } else {
-    const int32_t addend = negative_addend_;
+    const uint32_t addend = uint32_t(negative_addend_);
     for (uint32_t i = 0; i < n; ++i) {
       const int32_t v = in[i];
-      const int32_t t = v >= 0 ? int32_t((v >> a) + ((v >> (a - 1)) & 1)) : (v + addend) >> a;
-      out[i] = static_cast<D>(t);
+      const int32_t positive = (v >> a) + ((v >> (a - 1)) & 1);
+      // Unsigned addition: the lane of a positive sample may wrap, and is not used.
+      const int32_t negative = int32_t(uint32_t(v) + addend) >> a;
+      out[i] = static_cast<D>(v >= 0 ? positive : negative);
     }
   }
   return true;

@@ -88,69 +88,73 @@ bool VEK_ShiftDataWLEngine<S, D>::initiate(const VEK_Header* header, VEK_SrcBuff
 
 template <class S, class D>
 bool VEK_ShiftDataWLEngine<S, D>::process_line(const void* source_line, void* destination_line) {
-  const S* in = static_cast<const S*>(source_line);
-  D* out = static_cast<D*>(destination_line);
+  // Everything the loops need in locals, and each result picked by selects rather than
+  // branches: which samples clamp is data-dependent, and the loops vectorise this way.
+  const S* __restrict in = static_cast<const S*>(source_line);
+  D* __restrict out = static_cast<D*>(destination_line);
   const uint32_t n = samples_;
   const uint32_t a = amount_;
+  const uint32_t b = a == 0 ? 0 : a - 1;
   const uint32_t high = high_;
   const int32_t low = low_;
   const uint32_t mask = overflow_mask_;
   const uint32_t up = positive_addend_;
-  const int32_t down = negative_addend_;
+  const uint32_t down = uint32_t(negative_addend_);
   auto cap = [high](uint32_t t) { return t >= high ? high : t; };
-  auto left = [&](uint32_t v) { return (v & mask) != 0 ? high : cap(v << a); };
-  auto right_positive = [&](uint32_t v) { return cap((v + up) >> a); };
-  auto put = [out](uint32_t i, uint32_t t) { out[i] = static_cast<D>(t); };
+  auto floor_at_low = [low](int32_t t) { return uint32_t(t <= low ? low : t); };
+  auto left = [=](uint32_t v) { return (v & mask) != 0 ? high : cap(v << a); };
+  auto right_positive = [=](uint32_t v) { return cap((v + up) >> a); };
+  // v + addend for a non-positive v, in unsigned arithmetic: the unused lanes may wrap.
+  auto right_negative = [=](int32_t v) { return floor_at_low(int32_t(uint32_t(v) + down) >> a); };
   switch (mode_) {
     case 0:
-      for (uint32_t i = 0; i < n; ++i) put(i, cap(usample(in[i])));
+      for (uint32_t i = 0; i < n; ++i) out[i] = D(cap(usample(in[i])));
       break;
     case 1:
-      for (uint32_t i = 0; i < n; ++i) put(i, sample(in[i]) <= 0 ? 0u : cap(usample(in[i])));
+      for (uint32_t i = 0; i < n; ++i) {
+        const int32_t v = sample(in[i]);
+        out[i] = D(v <= 0 ? 0u : cap(uint32_t(v)));
+      }
       break;
     case 2:
       for (uint32_t i = 0; i < n; ++i) {
         const int32_t v = sample(in[i]);
-        put(i, v <= 0 ? uint32_t(v <= low ? low : v) : cap(uint32_t(v)));
+        out[i] = D(v <= 0 ? floor_at_low(v) : cap(uint32_t(v)));
       }
       break;
     case 3:
-      for (uint32_t i = 0; i < n; ++i) put(i, left(usample(in[i])));
+      for (uint32_t i = 0; i < n; ++i) out[i] = D(left(usample(in[i])));
       break;
     case 4:
-      for (uint32_t i = 0; i < n; ++i) put(i, sample(in[i]) <= 0 ? 0u : left(usample(in[i])));
+      for (uint32_t i = 0; i < n; ++i) {
+        const int32_t v = sample(in[i]);
+        out[i] = D(v <= 0 ? 0u : left(uint32_t(v)));
+      }
       break;
     case 5:
       for (uint32_t i = 0; i < n; ++i) {
         const int32_t v = sample(in[i]);
-        if (v >= 0) {
-          put(i, left(uint32_t(v)));
-        } else if ((uint32_t(v) & mask) != mask) {
-          put(i, uint32_t(low));
-        } else {
-          const int32_t t = int32_t(uint32_t(v) << a);
-          put(i, uint32_t(t <= low ? low : t));
-        }
+        const uint32_t negative =
+            (uint32_t(v) & mask) != mask ? uint32_t(low) : floor_at_low(int32_t(uint32_t(v) << a));
+        out[i] = D(v >= 0 ? left(uint32_t(v)) : negative);
       }
       break;
     case 6:
       for (uint32_t i = 0; i < n; ++i) {
         const uint32_t v = usample(in[i]);
-        put(i, cap((v >> a) + ((v >> (a - 1)) & 1u)));
+        out[i] = D(cap((v >> a) + ((v >> b) & 1u)));
       }
       break;
     case 7:
-      for (uint32_t i = 0; i < n; ++i) put(i, sample(in[i]) <= 0 ? 0u : right_positive(usample(in[i])));
+      for (uint32_t i = 0; i < n; ++i) {
+        const int32_t v = sample(in[i]);
+        out[i] = D(v <= 0 ? 0u : right_positive(uint32_t(v)));
+      }
       break;
     case 8:
       for (uint32_t i = 0; i < n; ++i) {
         const int32_t v = sample(in[i]);
-        if (v > 0) {
-          put(i, right_positive(uint32_t(v)));
-        } else {
-          const int32_t t = (v + down) >> a;
-          put(i, uint32_t(t <= low ? low : t));
-        }
+        out[i] = D(v > 0 ? right_positive(uint32_t(v)) : right_negative(v));
       }
       break;
     default:
