@@ -14,7 +14,6 @@
 #include "vek_lut.h"
 #include "vek_shiftdata.h"
 #include "vek_test_image.h"
-#include "vek_test_support.h"
 
 namespace {
 
@@ -75,16 +74,27 @@ void check(const std::vector<S>& in, const std::vector<D>& out, const char* what
   EXPECT_EQ(wrong, 0u) << what << " " << m.name;
 }
 
+// Every value of S as a square-ish image of 16 or 256 lines.
+template <class S>
+void every_value_image(VEK_Header& h, const std::vector<S>& in) {
+  const uint32_t width = sizeof(S) == 1 ? 16 : 256;
+  set_image(h, uint16_t(sizeof(S) * 8), test_data_type<S>(), 1, width, uint32_t(in.size() / width));
+}
+
 template <class S, class D>
 void linear_and_lut() {
   const std::vector<S> in = every_value<S>();
-  const uint32_t width = sizeof(S) == 1 ? 16 : 256;
   const uint16_t bits = uint16_t(sizeof(D) * 8);
   for (const Mapping& map : mappings()) {
     VEK_TestManager m;
-    TestRun<D> r = run_samples<D>(m, in, width, 1, [&](VEK_Manager* mm, VEK_Engine* source) {
-      return VEK_ConvertDataType8xNbits(mm).engine(source, test_data_type<D>(), bits, map.slope, map.intercept);
-    });
+    VEK_Header h(&m);
+    every_value_image(h, in);
+    TestRun<D> r = run_samples<D>(
+        m, in,
+        [&](VEK_Manager* mm, VEK_Engine* source) {
+          return VEK_ConvertDataType8xNbits(mm).engine(source, test_data_type<D>(), bits, map.slope, map.intercept);
+        },
+        &h);
     EXPECT_TRUE(r.passed);
     check(in, r.out, "linear", map);
 
@@ -98,9 +108,8 @@ void linear_and_lut() {
       lut.entries(uint32_t(table.size()));
       lut.data_type(test_data_type<D>());
       ASSERT_TRUE(lut.value(table.data(), uint32_t(table.size() * sizeof(D))));
-      r = run_samples<D>(m, in, width, 1, [&](VEK_Manager* mm, VEK_Engine* source) {
-        return VEK_Lut(mm).engine(source, &lut, nullptr);
-      });
+      r = run_samples<D>(
+          m, in, [&](VEK_Manager* mm, VEK_Engine* source) { return VEK_Lut(mm).engine(source, &lut, nullptr); }, &h);
       EXPECT_TRUE(r.passed);
       check(in, r.out, "table", map);
     }
@@ -113,21 +122,22 @@ void linear_and_lut() {
 template <class S, class D>
 void shifts() {
   const std::vector<S> in = every_value<S>();
-  const uint32_t width = sizeof(S) == 1 ? 16 : 256;
   const uint16_t bits = uint16_t(sizeof(D) * 8);
   VEK_TestManager m;
   VEK_Header h(&m);
-  h.bits(uint16_t(sizeof(S) * 8));
-  h.data_type(test_data_type<S>());
+  every_value_image(h, in);
   for (int16_t count : {-17, -16, -9, -8, -7, -2, -1, 0, 1, 2, 7, 8, 9, 15, 16, 17, 23, 24, 25}) {
     const Mapping map = {"shift", std::ldexp(1.0, count), 0.0};
     uint8_t mode = 0;
     const bool limited = needs_limit(&h, test_data_type<D>(), bits, count, mode);
     for (bool with_limit : {true, false}) {
       if (!with_limit && limited) continue;
-      TestRun<D> r = run_samples<D>(m, in, width, 1, [&](VEK_Manager* mm, VEK_Engine* source) {
-        return VEK_ShiftData(mm).engine(source, test_data_type<D>(), bits, count, with_limit);
-      });
+      TestRun<D> r = run_samples<D>(
+          m, in,
+          [&](VEK_Manager* mm, VEK_Engine* source) {
+            return VEK_ShiftData(mm).engine(source, test_data_type<D>(), bits, count, with_limit);
+          },
+          &h);
       EXPECT_TRUE(r.passed);
       const std::string what = std::string(with_limit ? "limited" : "unlimited") + " shift " + std::to_string(count);
       check(in, r.out, what.c_str(), map);
