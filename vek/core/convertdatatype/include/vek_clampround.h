@@ -1,0 +1,39 @@
+#pragma once
+// The one rule by which every conversion turns a computed double into a sample: clamp to
+// the bounds first, then round by the sample type's rule.
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+
+// value < low gives low, high < value gives high; in between, unsigned types round half up,
+// signed ones half away from zero, float and double are not rounded. A NaN passes both
+// bounds: float and double keep it, integer types get 0 (a window of width 0 produces one).
+template <class T>
+inline T clamp_round(double value, T high, T low) {
+  // Selects rather than early returns, so that a per-sample loop can be vectorised.
+  double v = value < static_cast<double>(low) ? static_cast<double>(low) : value;
+  v = static_cast<double>(high) < v ? static_cast<double>(high) : v;
+  if constexpr (std::is_floating_point_v<T>) {
+    return static_cast<T>(v);
+  } else {
+    v = v == v ? v : 0.0;
+    // Inside the bounds, so the truncating conversion below is defined.
+    if constexpr (std::is_signed_v<T>)
+      return static_cast<T>(v + std::copysign(0.5, v));
+    else
+      return static_cast<T>(v + 0.5);
+  }
+}
+
+// Entry i = clamp_round((i + offset) * slope + intercept) over the whole range of T.
+template <class T>
+inline void fill_linear_lut(T* table, int32_t offset, uint32_t count, double slope, double intercept) {
+  constexpr T high = std::numeric_limits<T>::max();
+  constexpr T low = std::numeric_limits<T>::lowest();
+  for (uint32_t i = 0; i < count; ++i) {
+    const double x = static_cast<double>(int64_t(i) + offset);
+    table[i] = clamp_round<T>(x * slope + intercept, high, low);
+  }
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The eight sample types that the conversion families are instantiated for, how a
+// (data type, bits) pair picks one, and the tables that turn that pick into a call.
+
+#include <array>
+#include <cstdint>
+
+#include "vek_types.h"
+
+template <class... T>
+struct VEK_TypeList {};
+
+// Indices 0..7: u8, s8, u16, s16, u32, s32, float, double. Eight-bit "char" samples are signed char.
+using VEK_SampleTypes = VEK_TypeList<uint8_t, int8_t, uint16_t, int16_t, uint32_t, int32_t, float, double>;
+// Indices 0..5 of the same list.
+using VEK_IntegerSampleTypes = VEK_TypeList<uint8_t, int8_t, uint16_t, int16_t, uint32_t, int32_t>;
+
+template <class T>
+inline constexpr uint16_t vek_sample_bits = uint16_t(sizeof(T) * 8);
+
+// 8 and 16 bits: unsigned for u_integer, signed for anything else; 32 bits: u32, s32, or float
+// for any other type; any other depth: double (whose initiate then refuses a wrong depth).
+inline uint32_t vek_sample_index(const VEK_DataType* type, uint16_t bits) {
+  const bool is_unsigned = type == VEK_DataType::u_integer;
+  switch (bits) {
+    case 8:
+      return is_unsigned ? 0 : 1;
+    case 16:
+      return is_unsigned ? 2 : 3;
+    case 32:
+      return is_unsigned ? 4 : type == VEK_DataType::s_integer ? 5 : 6;
+    default:
+      return 7;
+  }
+}
+
+// Integers only: 8, 16, anything else 32 bits; unsigned for u_integer, signed otherwise.
+inline uint32_t vek_integer_sample_index(const VEK_DataType* type, uint16_t bits) {
+  const uint32_t width = bits == 8 ? 0 : bits == 16 ? 2 : 4;
+  return width + (type == VEK_DataType::u_integer ? 0 : 1);
+}
+
+// One entry per type of the list: Pick<T>::get() for each T, in list order.
+template <template <class> class Pick, class... T>
+constexpr auto vek_dispatch_table(VEK_TypeList<T...>) {
+  return std::array{Pick<T>::get()...};
+}
