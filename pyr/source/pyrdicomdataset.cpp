@@ -419,13 +419,16 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
         if (bounded && position_ >= end) {
             return kPyrSuccess;
         }
-        bool atEnd = false;
-        if (const PyrDicomResult r = ProbeEnd(atEnd); r != kPyrSuccess) {
-            return r;
-        }
-        if (atEnd) {
-            // An item that its length or delimiter says goes on cannot end with the data.
-            return depth >= 1 ? kPyrBadPosition : kPyrSuccess;
+        if (depth == 0) {
+            // Only the top level may end with the data; an item that runs out fails on its
+            // next read, which costs nothing while the data is whole.
+            bool atEnd = false;
+            if (const PyrDicomResult r = ProbeEnd(atEnd); r != kPyrSuccess) {
+                return r;
+            }
+            if (atEnd) {
+                return kPyrSuccess;
+            }
         }
         if (end - position_ < 8) {
             return kPyrBadPosition;

@@ -49,7 +49,7 @@ struct PyrDicomDatasetOptions {
 // The process-wide defaults.
 const PyrDicomDatasetOptions& PyrDefaultDatasetOptions();
 
-// Owns an element tree and fills it from a DICOM Part-10 file or a raw dataset.
+// Owns an element tree and fills it from a DICOM file with preamble or a raw dataset.
 class PyrDicomDataset {
 public:
     explicit PyrDicomDataset(const PyrDicomDatasetOptions* options = nullptr);
