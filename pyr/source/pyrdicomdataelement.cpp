@@ -794,14 +794,20 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
     if (index >= 0) {
         return one(index, value);
     }
+    // Appended in place: a long array must not cost a string object per number.
     const uint32_t count = GetMultiplicity(vr);
-    std::vector<PyrString> values(count);
+    std::u16string joined;
+    PyrString piece;
     for (uint32_t i = 0; i < count; ++i) {
-        if (const PyrDicomResult r = one(static_cast<int32_t>(i), values[i]); r != kPyrSuccess) {
+        if (const PyrDicomResult r = one(static_cast<int32_t>(i), piece); r != kPyrSuccess) {
             return r;
         }
+        if (i != 0) {
+            joined.push_back(u'\\');
+        }
+        joined.append(piece.View());
     }
-    value = JoinPyrStrings(values, PyrString(kBackslash));
+    value = PyrString(joined.c_str());
     return kPyrSuccess;
 }
 
