@@ -4,6 +4,7 @@
 
 #include "platform/platlock.h"
 #include "pyr/pyrcharset.h"
+#include "pyr/pyrdicomdataset.h"
 #include "pyr/pyrdicomdictionary.h"
 #include "pyr/pyrlog.h"
 #include "pyr/pyrstring.h"
@@ -17,6 +18,7 @@ struct PyrLibraryState {
     ~PyrLibraryState() { furtherCharsets.clear(); }
 
     PyrString emptyString;
+    PyrDicomDatasetOptions defaultOptions;
     PyrDicomDictionaryIndex dictionaryIndex;
     std::vector<PyrDicomLib::CharsetInfomationData> furtherCharsets;
     std::unique_ptr<PlatRecursiveLock> globalLock{new (std::nothrow) PlatRecursiveLock(4000)};
@@ -33,6 +35,11 @@ PyrLibraryState& State()
 const PyrString& PyrEmptyString()
 {
     return State().emptyString;
+}
+
+const PyrDicomDatasetOptions& PyrDefaultDatasetOptions()
+{
+    return State().defaultOptions;
 }
 
 const PyrDicomDictionaryIndex& PyrLibraryDictionaryIndex()

@@ -1,0 +1,214 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "pyr/pyrdicomdictionary.h"
+#include "pyr/pyrresult.h"
+#include "pyr/pyrstring.h"
+
+class PyrDicomDataset;
+class PyrDicomDataElement;
+
+namespace PyrVR {
+constexpr PyrDicomVR AE = PyrMakeVR('A', 'E');
+constexpr PyrDicomVR AS = PyrMakeVR('A', 'S');
+constexpr PyrDicomVR AT = PyrMakeVR('A', 'T');
+constexpr PyrDicomVR CS = PyrMakeVR('C', 'S');
+constexpr PyrDicomVR DA = PyrMakeVR('D', 'A');
+constexpr PyrDicomVR DS = PyrMakeVR('D', 'S');
+constexpr PyrDicomVR DT = PyrMakeVR('D', 'T');
+constexpr PyrDicomVR FL = PyrMakeVR('F', 'L');
+constexpr PyrDicomVR FD = PyrMakeVR('F', 'D');
+constexpr PyrDicomVR IS = PyrMakeVR('I', 'S');
+constexpr PyrDicomVR LO = PyrMakeVR('L', 'O');
+constexpr PyrDicomVR LT = PyrMakeVR('L', 'T');
+constexpr PyrDicomVR OB = PyrMakeVR('O', 'B');
+constexpr PyrDicomVR OF = PyrMakeVR('O', 'F');
+constexpr PyrDicomVR OW = PyrMakeVR('O', 'W');
+constexpr PyrDicomVR PN = PyrMakeVR('P', 'N');
+constexpr PyrDicomVR SH = PyrMakeVR('S', 'H');
+constexpr PyrDicomVR SL = PyrMakeVR('S', 'L');
+constexpr PyrDicomVR SQ = PyrMakeVR('S', 'Q');
+constexpr PyrDicomVR SS = PyrMakeVR('S', 'S');
+constexpr PyrDicomVR ST = PyrMakeVR('S', 'T');
+constexpr PyrDicomVR TM = PyrMakeVR('T', 'M');
+constexpr PyrDicomVR UI = PyrMakeVR('U', 'I');
+constexpr PyrDicomVR UL = PyrMakeVR('U', 'L');
+constexpr PyrDicomVR UN = PyrMakeVR('U', 'N');
+constexpr PyrDicomVR US = PyrMakeVR('U', 'S');
+constexpr PyrDicomVR UT = PyrMakeVR('U', 'T');
+constexpr PyrDicomVR Unset = kPyrVRUnset;
+
+bool IsPlainText(PyrDicomVR vr);      // AE AS CS DA DS DT IS TM UI: ASCII bytes
+bool IsCharsetText(PyrDicomVR vr);    // LO LT PN SH ST UT: Specific Character Set applies
+bool IsOpaque(PyrDicomVR vr);         // OB OF OW SQ UN
+uint32_t NumericSize(PyrDicomVR vr);  // bytes per item of AT FL FD SL SS UL US, else 0
+}  // namespace PyrVR
+
+constexpr uint32_t kPyrUndefinedLength = 0xFFFFFFFFu;
+
+// Notified when an external allocator moves a value.
+class PyrIRelocationEvent {
+public:
+    virtual ~PyrIRelocationEvent() = default;
+    virtual void* Relocated() = 0;
+};
+
+// A caller's allocator for large values. The handle holds the value's current address.
+class PyrIValueAllocator {
+public:
+    virtual ~PyrIValueAllocator() = default;
+    virtual bool Allocate(void** handle, PyrIRelocationEvent* sink, uint32_t size) = 0;
+    virtual void Free(void* handle) = 0;
+    virtual void Resolve(void** handle) = 0;
+};
+
+// Points an element at its value again after the allocator moved it.
+class pyr_dicom_lib_element_relocation_esink : public PyrIRelocationEvent {
+public:
+    explicit pyr_dicom_lib_element_relocation_esink(PyrDicomDataElement* element) : element_(element) {}
+    void* Relocated() override;
+
+private:
+    PyrDicomDataElement* element_;
+};
+
+enum class PyrValueMode : uint32_t {
+    Inline = 0,
+    Heap = 1,
+    External = 2,   // from the dataset's value allocator
+    Mapped = 3,     // a mapped view of a file; nothing in the library makes one
+    InSource = 4,   // left in the stream; only its position and length are kept
+};
+
+// One node of a parsed DICOM object: a tag, a VR and either value bytes or children.
+// Elements are made by their dataset, which frees every element it made.
+class PyrDicomDataElement {
+public:
+    explicit PyrDicomDataElement(PyrDicomDataset* dataset);
+    ~PyrDicomDataElement();
+    PyrDicomDataElement(const PyrDicomDataElement&) = delete;
+    PyrDicomDataElement& operator=(const PyrDicomDataElement&) = delete;
+
+    PyrDicomDataset* GetDataset() const { return dataset_; }
+    PyrDicomDataElement* GetParent() const { return parent_; }
+    uint32_t GetGroup() const { return group_; }
+    uint32_t GetElement() const { return element_; }
+    PyrDicomVR GetVR() const { return vr_; }
+    int64_t GetPosition() const { return position_; }
+    const uint8_t* GetValue() const { return value_; }
+    uint32_t GetLength() const { return length_; }
+    uint32_t GetBytesHeld() const { return bytesHeld_; }
+    int64_t GetValuePosition() const { return valuePosition_; }
+    PyrValueMode GetValueMode() const { return mode_; }
+    const PyrString& GetSourcePath() const { return sourcePath_; }
+
+    void SetGroup(uint32_t group);
+    void SetElement(uint32_t element) { element_ = element; }
+    void SetVR(PyrDicomVR vr) { vr_ = vr; }
+    void SetPosition(int64_t position) { position_ = position; }
+    void SetLength(uint32_t length) { length_ = length; }
+
+    // Children: ascending group, then ascending element (SetChildElement) or arrival order
+    // (AddChildElement, which allows repeated tags such as sequence items).
+    uint32_t GetChildCount() const { return childCount_; }
+    PyrDicomDataElement* GetChildAt(uint32_t index) const;
+    PyrDicomDataElement* FindChild(uint32_t group, uint32_t element) const;
+    PyrDicomResult SetChildElement(PyrDicomDataElement* child);
+    PyrDicomResult AddChildElement(PyrDicomDataElement* child);
+    PyrDicomResult SetChildString(uint32_t group, uint32_t element, const PyrString& text,
+                                  PyrDicomVR vr = PyrVR::Unset, int32_t index = -1);
+
+    // Typed getters. A negative index means the first value for numbers, the whole value for text.
+    PyrDicomResult GetULong(uint32_t& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
+    PyrDicomResult GetLong(int32_t& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
+    PyrDicomResult GetDouble(double& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
+    PyrDicomResult GetStringValue(PyrString& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = -1) const;
+
+    uint32_t GetULongOr(uint32_t fallback, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
+    int32_t GetLongOr(int32_t fallback, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
+    double GetDoubleOr(double fallback, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
+    PyrString GetStringValueOr(const PyrString& fallback, PyrDicomVR vr = PyrVR::Unset, int32_t index = -1) const;
+
+    PyrDicomResult GetChildULong(uint32_t group, uint32_t element, uint32_t& value, PyrDicomVR vr = PyrVR::Unset,
+                                 int32_t index = 0) const;
+    PyrDicomResult GetChildLong(uint32_t group, uint32_t element, int32_t& value, PyrDicomVR vr = PyrVR::Unset,
+                                int32_t index = 0) const;
+    PyrDicomResult GetChildDouble(uint32_t group, uint32_t element, double& value, PyrDicomVR vr = PyrVR::Unset,
+                                  int32_t index = 0) const;
+    PyrDicomResult GetChildString(uint32_t group, uint32_t element, PyrString& value, PyrDicomVR vr = PyrVR::Unset,
+                                  int32_t index = -1) const;
+    uint32_t GetChildULongOr(uint32_t group, uint32_t element, uint32_t fallback, PyrDicomVR vr = PyrVR::Unset,
+                             int32_t index = 0) const;
+    int32_t GetChildLongOr(uint32_t group, uint32_t element, int32_t fallback, PyrDicomVR vr = PyrVR::Unset,
+                           int32_t index = 0) const;
+    double GetChildDoubleOr(uint32_t group, uint32_t element, double fallback, PyrDicomVR vr = PyrVR::Unset,
+                            int32_t index = 0) const;
+    PyrString GetChildStringOr(uint32_t group, uint32_t element, const PyrString& fallback,
+                               PyrDicomVR vr = PyrVR::Unset, int32_t index = -1) const;
+
+    uint32_t GetMultiplicity(PyrDicomVR vr = PyrVR::Unset) const;
+    uint32_t GetChildMultiplicity(uint32_t group, uint32_t element, PyrDicomVR vr = PyrVR::Unset) const;
+
+    // Setters. A VR other than Unset becomes the element's VR; index -1 replaces the whole value.
+    PyrDicomResult SetULong(uint32_t value, PyrDicomVR vr = PyrVR::Unset, int32_t index = -1);
+    PyrDicomResult SetLong(int32_t value, PyrDicomVR vr = PyrVR::Unset, int32_t index = -1);
+    PyrDicomResult SetDouble(double value, PyrDicomVR vr = PyrVR::Unset, int32_t index = -1);
+    PyrDicomResult SetString(const PyrString& text, PyrDicomVR vr = PyrVR::Unset, int32_t index = -1);
+
+    // Releases the old value and the children, then makes room for `length` bytes (zeroed).
+    // With `pad`, an odd length grows by one unless the dataset keeps odd lengths.
+    PyrDicomResult AllocateValue(uint32_t length, bool pad);
+    // The value stays in the source: only where it is and how long it is are kept.
+    PyrDicomResult SetValueLocation(const PyrString& path, int64_t position, uint32_t length);
+    PyrDicomResult Clear();
+    PyrDicomResult Reset();
+    PyrDicomResult Unmap();
+
+    // Writable view of the value bytes, for the reader.
+    uint8_t* MutableValue() { return value_; }
+
+private:
+    friend class pyr_dicom_lib_element_relocation_esink;
+    friend class PyrDicomDataset;
+
+    struct GroupChildren {
+        std::vector<PyrDicomDataElement*> items;
+        bool ordered = true;   // element numbers non-decreasing, so lookups may halve
+    };
+
+    PyrDicomVR ResolveVR(PyrDicomVR vr) const;
+    PyrDicomVR StoreVR(PyrDicomVR vr);
+    PyrDicomResult CheckNewChild(PyrDicomDataElement* child, const char* function) const;
+    void Detach();
+    void DestroyChildren();
+    void ReleaseValue();
+    PyrString FindSpecificCharacterSet(bool fromRootWhenDetached) const;
+    PyrDicomResult GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index) const;
+    PyrDicomResult GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index) const;
+    PyrDicomResult GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index) const;
+    PyrDicomResult StoreNumber(const void* bytes, uint32_t size, int32_t index);
+    PyrDicomResult StoreText(const PyrString& text, PyrDicomVR vr, int32_t index);
+    bool ReadItem(void* out, uint32_t size, int32_t index) const;
+
+    PyrDicomDataset* dataset_;
+    PyrDicomDataElement* parent_ = nullptr;
+    uint32_t group_ = 0;
+    uint32_t element_ = 0;
+    PyrDicomVR vr_ = PyrVR::Unset;
+    int64_t position_ = -1;
+    uint32_t length_ = 0;
+    uint32_t bytesHeld_ = 0;
+    uint8_t* value_;
+    alignas(4) uint8_t inline_[4] = {0, 0, 0, 0};
+    PyrValueMode mode_ = PyrValueMode::Inline;
+    void* allocatorHandle_ = nullptr;
+    PyrIValueAllocator* allocator_ = nullptr;
+    pyr_dicom_lib_element_relocation_esink sink_;
+    std::map<uint32_t, GroupChildren> children_;
+    uint32_t childCount_ = 0;
+    PyrString sourcePath_;
+    int64_t valuePosition_ = 0;
+};

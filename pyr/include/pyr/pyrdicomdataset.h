@@ -1,0 +1,147 @@
+#pragma once
+
+#include <cstdint>
+#include <unordered_set>
+
+#include "pyr/pyrdicomdataelement.h"
+#include "pyr/pyrdicomdictionary.h"
+#include "pyr/pyrresult.h"
+#include "pyr/pyrstring.h"
+
+// The caller's source. Both answer 0 on success; any other answer ends the read and is
+// returned unchanged. read(nullptr, ..., 0, ..., end) only reports whether the source is
+// exhausted. seek moves by `delta` from where the source stands and fails when it could
+// not move the whole distance.
+using PyrDicomReadCallback = int32_t (*)(void* buffer, uint32_t positionLow, uint32_t positionHigh, uint32_t count,
+                                         void* userData, uint8_t* end);
+using PyrDicomSeekCallback = int32_t (*)(uint32_t positionLow, uint32_t positionHigh, int32_t delta, void* userData);
+
+enum PyrDicomEncoding : uint32_t {
+    kPyrImplicitLittle = 0,
+    kPyrExplicitLittle = 1,
+    kPyrExplicitBig = 2,
+};
+
+struct PyrTransferSyntaxRow {
+    const char16_t* uid;
+    PyrDicomEncoding encoding;
+};
+
+extern const PyrTransferSyntaxRow TransferSyntaxTable[16];
+
+// Empty: implicit little endian; a UID outside the table: explicit little endian.
+PyrDicomEncoding TransferSyntaxToEncoding(const PyrString& uid);
+
+struct PyrDicomDatasetOptions {
+    PyrString text;
+    uint32_t word1 = 0;
+    uint32_t word2 = 0;
+    PyrIValueAllocator* valueAllocator = nullptr;
+    uint32_t allocatorThreshold = 0;   // values longer than this go to the allocator; 0: never
+    uint8_t flag = 0;
+    // Items of a sequence whose explicit VR reads UN: 1 implicit little endian, 2 the
+    // enclosing encoding, anything else: sniffed per sequence.
+    uint32_t unSequenceItemEncoding = 1;
+    uint8_t skipPrivateSequences = 0;   // drop defined-length sequences in odd groups
+    uint8_t osTextConversion = 0;
+};
+
+// The process-wide defaults.
+const PyrDicomDatasetOptions& PyrDefaultDatasetOptions();
+
+// Owns an element tree and fills it from a DICOM file with preamble or a raw dataset.
+class PyrDicomDataset {
+public:
+    explicit PyrDicomDataset(const PyrDicomDatasetOptions* options = nullptr);
+    ~PyrDicomDataset();
+    PyrDicomDataset(const PyrDicomDataset&) = delete;
+    PyrDicomDataset& operator=(const PyrDicomDataset&) = delete;
+
+    void SetOptions(const PyrDicomDatasetOptions& options) { options_ = options; }
+    const PyrDicomDatasetOptions& GetOptions() const { return options_; }
+    void SetKeepOddLengths(bool keep) { keepOddLengths_ = keep; }
+    bool GetKeepOddLengths() const { return keepOddLengths_; }
+    // Recorded with every value left in the source; nothing here sets it.
+    const PyrString& GetSourcePath() const { return sourcePath_; }
+
+    PyrDicomDataElement* GetRoot() const { return root_; }
+    PyrDicomLocalDictionary& GetLocalDictionary() { return localDictionary_; }
+    const PyrDicomLocalDictionary& GetLocalDictionary() const { return localDictionary_; }
+
+    PyrDicomDataElement* FindElement(uint32_t group, uint32_t element) const;
+    PyrString GetString(uint32_t group, uint32_t element, const PyrString& fallback, PyrDicomVR vr = PyrVR::Unset,
+                        int32_t index = -1) const;
+    uint32_t GetULong(uint32_t group, uint32_t element, uint32_t fallback, PyrDicomVR vr = PyrVR::Unset,
+                      int32_t index = 0) const;
+    int32_t GetLong(uint32_t group, uint32_t element, int32_t fallback, PyrDicomVR vr = PyrVR::Unset,
+                    int32_t index = 0) const;
+
+    // A new element of this dataset, not attached anywhere yet.
+    PyrDicomDataElement* CreateElement();
+
+    // Parses the source into the tree. With `preamble`, a 128-byte preamble and "DICM" are
+    // expected and the file meta group is read; without them the stream is taken as a raw
+    // dataset from the start. Without `preamble`, `transferSyntax` names the encoding.
+    PyrDicomResult ReadFromCallbacks(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData,
+                                     bool preamble, const PyrString& transferSyntax = PyrString(), uint32_t flag = 0);
+    PyrDicomResult CloseReading();
+    PyrDicomResult Reset();
+
+    PyrDicomResult ReadElements(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta, uint32_t depth,
+                                uint32_t length);
+    PyrDicomResult ReadItems(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length, uint32_t depth,
+                             PyrDicomEncoding encoding);
+    PyrDicomResult FixPixelDataVR(PyrDicomDataElement* element);
+    // Looks at the next 8 bytes and steps back: does an explicit VR stand at 4 and 5?
+    bool SniffExplicitVR();
+
+    uint64_t GetStreamPosition() const { return position_; }
+    int64_t GetPixelDataStart() const { return pixelDataStart_; }
+    int64_t GetPixelDataSize() const { return pixelDataSize_; }
+    const PyrString& GetTransferSyntax() const { return transferSyntax_; }
+
+private:
+    friend class PyrDicomDataElement;
+
+    void Register(PyrDicomDataElement* element) { registry_.insert(element); }
+    void Unregister(PyrDicomDataElement* element);
+    void RootDeleted(PyrDicomDataElement* element);
+    bool IsDestroying() const { return destroying_; }
+
+    PyrDicomResult ReadBytes(void* buffer, uint32_t count);
+    PyrDicomResult Seek(int64_t delta);
+    PyrDicomResult ProbeEnd(bool& end);
+    PyrDicomResult ReadFailed(PyrDicomResult code);
+    PyrDicomResult SkipForward(uint32_t length, uint64_t limit);
+    PyrDicomResult SkipValue(PyrDicomDataElement* element, uint64_t limit);
+    PyrDicomResult ReadValue(PyrDicomDataElement* element, PyrDicomEncoding encoding, uint64_t limit);
+    PyrDicomResult CheckPreambleAndRead();
+    PyrDicomResult ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta,
+                                      uint32_t depth, uint32_t length, uint64_t limit);
+    PyrDicomResult ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length,
+                                   uint32_t depth, PyrDicomEncoding encoding, uint64_t limit);
+    PyrDicomResult FixPixelDataVRAt(PyrDicomDataElement* element, const PyrString& transferSyntax);
+
+    PyrDicomDataElement* root_ = nullptr;
+    std::unordered_set<PyrDicomDataElement*> registry_;
+    bool destroying_ = false;
+    PyrDicomLocalDictionary localDictionary_;
+    PyrDicomDatasetOptions options_;
+    uint64_t position_ = 0;
+    int64_t pixelDataStart_ = 0;
+    int64_t pixelDataSize_ = 0;
+    PyrString sourcePath_;
+    PyrDicomReadCallback read_ = nullptr;
+    PyrDicomSeekCallback seek_ = nullptr;
+    void* userData_ = nullptr;
+    uint32_t flag_ = 0;
+    bool keepOddLengths_ = false;
+
+    // Reader state of the running parse.
+    PyrString transferSyntax_;
+    PyrString givenTransferSyntax_;
+    bool transferSyntaxRead_ = false;
+    PyrDicomEncoding transferSyntaxEncoding_ = kPyrExplicitLittle;
+    bool metaLengthKnown_ = false;
+    uint64_t metaEnd_ = 0;
+};

@@ -1,0 +1,1183 @@
+#include "pyr/pyrdicomdataelement.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "pyr/pyrcharset.h"
+#include "pyr/pyrdicomdataset.h"
+#include "pyr/pyrlog.h"
+
+namespace PyrVR {
+
+bool IsPlainText(PyrDicomVR vr)
+{
+    switch (vr) {
+    case AE: case AS: case CS: case DA: case DS: case DT: case IS: case TM: case UI:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsCharsetText(PyrDicomVR vr)
+{
+    switch (vr) {
+    case LO: case LT: case PN: case SH: case ST: case UT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsOpaque(PyrDicomVR vr)
+{
+    return vr == OB || vr == OF || vr == OW || vr == SQ || vr == UN;
+}
+
+uint32_t NumericSize(PyrDicomVR vr)
+{
+    switch (vr) {
+    case SS: case US:
+        return 2;
+    case AT: case FL: case SL: case UL:
+        return 4;
+    case FD:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+}  // namespace PyrVR
+
+namespace {
+
+constexpr uint32_t kCharsetGroup = 0x0008;
+constexpr uint32_t kCharsetElement = 0x0005;
+constexpr char16_t kBackslash[] = u"\\";
+
+// Longest value, in UTF-16 units, that each text VR takes. DA and TM allow ranges.
+uint64_t TextLimit(PyrDicomVR vr)
+{
+    switch (vr) {
+    case PyrVR::AE: return 16;
+    case PyrVR::AS: return 4;
+    case PyrVR::CS: return 16;
+    case PyrVR::DA: return 21;
+    case PyrVR::DS: return 16;
+    case PyrVR::DT: return 26;
+    case PyrVR::IS: return 12;
+    case PyrVR::LO: return 64;
+    case PyrVR::LT: return 10240;
+    case PyrVR::PN: return 320;
+    case PyrVR::SH: return 16;
+    case PyrVR::ST: return 1024;
+    case PyrVR::TM: return 33;
+    case PyrVR::UI: return 64;
+    case PyrVR::UT: return 4294967293u;
+    default: return 0;
+    }
+}
+
+// Value `index` of a backslash-separated text; false when there are fewer values.
+bool SelectValue(std::u16string_view text, int32_t index, std::u16string_view& out)
+{
+    size_t start = 0;
+    for (int32_t i = 0; i < index; ++i) {
+        const size_t slash = text.find(u'\\', start);
+        if (slash == std::u16string_view::npos) {
+            return false;
+        }
+        start = slash + 1;
+    }
+    const size_t end = text.find(u'\\', start);
+    out = text.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
+    return true;
+}
+
+bool IsHexDigit(char16_t c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+uint32_t HexValue(char16_t c)
+{
+    return c <= u'9' ? uint32_t(c - u'0') : (c | 0x20) - u'a' + 10;
+}
+
+// Up to four hexadecimal digits after optional blanks, as "%04x" scans them.
+bool ScanHexWord(const char16_t*& p, uint32_t& value)
+{
+    while (*p == u' ' || (*p >= u'\t' && *p <= u'\r')) {
+        ++p;
+    }
+    value = 0;
+    int digits = 0;
+    while (digits < 4 && IsHexDigit(*p)) {
+        value = value * 16 + HexValue(*p);
+        ++p;
+        ++digits;
+    }
+    return digits > 0;
+}
+
+}  // namespace
+
+void* pyr_dicom_lib_element_relocation_esink::Relocated()
+{
+    PyrDicomDataElement* e = element_;
+    if (e->allocator_ == nullptr) {
+        return nullptr;
+    }
+    e->allocator_->Resolve(&e->allocatorHandle_);
+    e->value_ = static_cast<uint8_t*>(e->allocatorHandle_);
+    return e->allocatorHandle_;
+}
+
+PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset)
+    : dataset_(dataset), value_(inline_), sink_(this)
+{
+}
+
+PyrDicomDataElement::~PyrDicomDataElement()
+{
+    static const char* const kFunction = __PRETTY_FUNCTION__;
+    if (dataset_ != nullptr && dataset_->GetRoot() == this && !dataset_->IsDestroying()) {
+        PyrWriteLog(kFunction, kPyrLogError, kPyrBadFirstFragment, u"The root data element has been deleted.");
+        dataset_->RootDeleted(this);
+    }
+    Detach();
+    if (dataset_ != nullptr) {
+        dataset_->Unregister(this);
+    }
+    Clear();
+}
+
+void PyrDicomDataElement::SetGroup(uint32_t group)
+{
+    PyrDicomDataElement* parent = parent_;
+    Detach();
+    group_ = group;
+    if (parent != nullptr) {
+        parent->SetChildElement(this);
+    }
+}
+
+PyrDicomDataElement* PyrDicomDataElement::GetChildAt(uint32_t index) const
+{
+    for (const auto& [group, children] : children_) {
+        if (index < children.items.size()) {
+            return children.items[index];
+        }
+        index -= static_cast<uint32_t>(children.items.size());
+    }
+    return nullptr;
+}
+
+PyrDicomDataElement* PyrDicomDataElement::FindChild(uint32_t group, uint32_t element) const
+{
+    const auto it = children_.find(group);
+    if (it == children_.end()) {
+        return nullptr;
+    }
+    const std::vector<PyrDicomDataElement*>& items = it->second.items;
+    if (!it->second.ordered) {
+        for (PyrDicomDataElement* child : items) {
+            if (child->element_ == element) {
+                return child;
+            }
+        }
+        return nullptr;
+    }
+    size_t low = 0;
+    size_t high = items.size();
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (items[mid]->element_ < element) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low < items.size() && items[low]->element_ == element ? items[low] : nullptr;
+}
+
+PyrDicomResult PyrDicomDataElement::CheckNewChild(PyrDicomDataElement* child, const char* function) const
+{
+    if (child == nullptr) {
+        return kPyrBadArgument;
+    }
+    if (child->dataset_ != dataset_) {
+        PyrWriteLog(function, kPyrLogError, kPyrBadArgument, u"The passed element is in the different dataset.");
+        return kPyrBadArgument;
+    }
+    // The element itself, one of its ancestors or the root would make the tree a cycle.
+    bool cycle = child == this || (dataset_ != nullptr && child == dataset_->GetRoot());
+    for (const PyrDicomDataElement* e = parent_; e != nullptr && !cycle; e = e->parent_) {
+        cycle = e == child;
+    }
+    if (cycle) {
+        PyrWriteLog(function, kPyrLogError, kPyrBadArgument, u"Can't append the same element.");
+        return kPyrBadArgument;
+    }
+    return kPyrSuccess;
+}
+
+PyrDicomResult PyrDicomDataElement::SetChildElement(PyrDicomDataElement* child)
+{
+    static const char* const kFunction = __PRETTY_FUNCTION__;
+    if (const PyrDicomResult r = CheckNewChild(child, kFunction); r != kPyrSuccess) {
+        return r;
+    }
+    child->Detach();
+    GroupChildren& group = children_[child->group_];
+    std::vector<PyrDicomDataElement*>& items = group.items;
+    const uint32_t number = child->element_;
+
+    size_t at = items.size();
+    if (!items.empty() && items.back()->element_ < number) {
+        // Streams come in ascending order: append without searching.
+    } else if (group.ordered) {
+        size_t low = 0;
+        size_t high = items.size();
+        while (low < high) {
+            const size_t mid = low + (high - low) / 2;
+            if (items[mid]->element_ < number) {
+                low = mid + 1;
+            } else {
+                high = mid;
+            }
+        }
+        at = low;
+    } else {
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i]->element_ >= number) {
+                at = i;
+                break;
+            }
+        }
+    }
+
+    child->parent_ = this;
+    if (at < items.size() && items[at]->element_ == number) {
+        PyrDicomDataElement* old = items[at];
+        items[at] = child;
+        old->parent_ = nullptr;
+        delete old;
+    } else {
+        items.insert(items.begin() + static_cast<std::ptrdiff_t>(at), child);
+        ++childCount_;
+    }
+    return kPyrSuccess;
+}
+
+PyrDicomResult PyrDicomDataElement::AddChildElement(PyrDicomDataElement* child)
+{
+    static const char* const kFunction = __PRETTY_FUNCTION__;
+    if (const PyrDicomResult r = CheckNewChild(child, kFunction); r != kPyrSuccess) {
+        return r;
+    }
+    child->Detach();
+    GroupChildren& group = children_[child->group_];
+    if (!group.items.empty() && group.items.back()->element_ > child->element_) {
+        group.ordered = false;
+    }
+    group.items.push_back(child);
+    child->parent_ = this;
+    ++childCount_;
+    return kPyrSuccess;
+}
+
+void PyrDicomDataElement::Detach()
+{
+    PyrDicomDataElement* parent = parent_;
+    if (parent == nullptr) {
+        return;
+    }
+    parent_ = nullptr;
+    const auto it = parent->children_.find(group_);
+    if (it == parent->children_.end()) {
+        return;
+    }
+    std::vector<PyrDicomDataElement*>& items = it->second.items;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i] == this) {
+            items.erase(items.begin() + static_cast<std::ptrdiff_t>(i));
+            --parent->childCount_;
+            break;
+        }
+    }
+    if (items.empty()) {
+        parent->children_.erase(it);
+    }
+}
+
+PyrDicomResult PyrDicomDataElement::SetChildString(uint32_t group, uint32_t element, const PyrString& text,
+                                                   PyrDicomVR vr, int32_t index)
+{
+    if (PyrDicomDataElement* child = FindChild(group, element)) {
+        return child->SetString(text, vr, index);
+    }
+    if (dataset_ == nullptr) {
+        return kPyrBadArgument;
+    }
+    PyrDicomDataElement* child = dataset_->CreateElement();
+    if (child == nullptr) {
+        return kPyrOutOfMemory;
+    }
+    child->group_ = group;
+    child->element_ = element;
+    child->vr_ = vr;
+    if (const PyrDicomResult r = SetChildElement(child); r != kPyrSuccess) {
+        delete child;
+        return r;
+    }
+    return child->SetString(text, vr, index);
+}
+
+// ---- value storage -------------------------------------------------------------------
+
+void PyrDicomDataElement::ReleaseValue()
+{
+    switch (mode_) {
+    case PyrValueMode::Heap:
+        std::free(value_);
+        break;
+    case PyrValueMode::External:
+        if (allocator_ != nullptr) {
+            allocator_->Free(allocatorHandle_);
+        }
+        break;
+    case PyrValueMode::Mapped:
+    case PyrValueMode::InSource:
+    case PyrValueMode::Inline:
+        // Nothing of ours is held: the library never maps or loads such values.
+        break;
+    }
+    mode_ = PyrValueMode::Inline;
+    value_ = inline_;
+    std::memset(inline_, 0, sizeof(inline_));
+    allocator_ = nullptr;
+    allocatorHandle_ = nullptr;
+}
+
+void PyrDicomDataElement::DestroyChildren()
+{
+    std::map<uint32_t, GroupChildren> children;
+    children.swap(children_);
+    childCount_ = 0;
+    for (auto& [group, list] : children) {
+        for (PyrDicomDataElement* child : list.items) {
+            child->parent_ = nullptr;
+            delete child;
+        }
+    }
+}
+
+PyrDicomResult PyrDicomDataElement::Clear()
+{
+    // A mapped value never deletes its file here: nothing in the library creates one.
+    ReleaseValue();
+    length_ = 0;
+    bytesHeld_ = 0;
+    valuePosition_ = 0;
+    sourcePath_.Release();
+    DestroyChildren();
+    return kPyrSuccess;
+}
+
+PyrDicomResult PyrDicomDataElement::Reset()
+{
+    const PyrDicomResult r = Clear();
+    group_ = 0;
+    element_ = 0;
+    vr_ = PyrVR::Unset;
+    position_ = -1;
+    return r;
+}
+
+PyrDicomResult PyrDicomDataElement::Unmap()
+{
+    static const char* const kFunction = __PRETTY_FUNCTION__;
+    if (mode_ == PyrValueMode::InSource || mode_ == PyrValueMode::Mapped) {
+        return kPyrSuccess;   // no block was loaded and no view was made
+    }
+    PyrWriteLog(kFunction, kPyrLogError, kPyrBadArgument, u"The data element is not in a mapping mode.");
+    return kPyrBadArgument;
+}
+
+PyrDicomResult PyrDicomDataElement::AllocateValue(uint32_t length, bool pad)
+{
+    const bool keepOdd = dataset_ != nullptr && dataset_->GetKeepOddLengths();
+    if (pad && (length & 1u) != 0 && !keepOdd) {
+        if (length == UINT32_MAX) {
+            return kPyrBadArgument;
+        }
+        ++length;
+    }
+    Clear();
+    if (length <= sizeof(inline_)) {
+        mode_ = PyrValueMode::Inline;
+        value_ = inline_;
+    } else {
+        PyrIValueAllocator* allocator = dataset_ != nullptr ? dataset_->GetOptions().valueAllocator : nullptr;
+        const uint32_t threshold = dataset_ != nullptr ? dataset_->GetOptions().allocatorThreshold : 0;
+        if (allocator != nullptr && threshold != 0 && length > threshold) {
+            void* handle = nullptr;
+            if (!allocator->Allocate(&handle, &sink_, length) || handle == nullptr) {
+                return kPyrOutOfMemory;
+            }
+            mode_ = PyrValueMode::External;
+            allocator_ = allocator;
+            allocatorHandle_ = handle;
+            value_ = static_cast<uint8_t*>(handle);
+            std::memset(value_, 0, length);
+        } else {
+            void* block = std::calloc(length, 1);
+            if (block == nullptr) {
+                return kPyrOutOfMemory;
+            }
+            mode_ = PyrValueMode::Heap;
+            value_ = static_cast<uint8_t*>(block);
+        }
+    }
+    length_ = length;
+    bytesHeld_ = length;
+    return kPyrSuccess;
+}
+
+PyrDicomResult PyrDicomDataElement::SetValueLocation(const PyrString& path, int64_t position, uint32_t length)
+{
+    Clear();
+    sourcePath_ = path;
+    valuePosition_ = position;
+    length_ = length;
+    mode_ = PyrValueMode::InSource;
+    value_ = nullptr;
+    return kPyrSuccess;
+}
+
+// ---- getters -------------------------------------------------------------------------
+
+PyrDicomVR PyrDicomDataElement::ResolveVR(PyrDicomVR vr) const
+{
+    if (vr != PyrVR::Unset) {
+        return vr;
+    }
+    if (vr_ != PyrVR::Unset && vr_ != PyrVR::UN) {
+        return vr_;
+    }
+    const PyrDicomLocalDictionary* local = dataset_ != nullptr ? &dataset_->GetLocalDictionary() : nullptr;
+    return PyrDicomDictionary::GetVR(local, group_, element_);
+}
+
+PyrDicomVR PyrDicomDataElement::StoreVR(PyrDicomVR vr)
+{
+    if (vr != PyrVR::Unset) {
+        vr_ = vr;
+    } else if (vr_ == PyrVR::Unset) {
+        const PyrDicomLocalDictionary* local = dataset_ != nullptr ? &dataset_->GetLocalDictionary() : nullptr;
+        vr_ = PyrDicomDictionary::GetVR(local, group_, element_);
+    }
+    return ResolveVR(PyrVR::Unset);
+}
+
+bool PyrDicomDataElement::ReadItem(void* out, uint32_t size, int32_t index) const
+{
+    const uint64_t i = index < 0 ? 0 : static_cast<uint64_t>(index);
+    if (value_ == nullptr || (i + 1) * size > bytesHeld_) {
+        return false;
+    }
+    std::memcpy(out, value_ + i * size, size);
+    return true;
+}
+
+PyrDicomResult PyrDicomDataElement::GetULong(uint32_t& value, PyrDicomVR vr, int32_t index) const
+{
+    if (bytesHeld_ == 0) {
+        return kPyrNoValue;
+    }
+    index = index < 0 ? 0 : index;
+    switch (ResolveVR(vr)) {
+    case PyrVR::IS: {
+        PyrString text;
+        if (const PyrDicomResult r = GetStringValue(text, PyrVR::IS, index); r != kPyrSuccess) {
+            return r;
+        }
+        const char16_t* end = nullptr;
+        const uint32_t v = PyrTextToULong(text.GetString(), &end);
+        if (end == text.GetString()) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::AT: {
+        uint16_t words[2];
+        if (!ReadItem(words, 4, index)) {
+            return kPyrNoValue;
+        }
+        value = (uint32_t(words[0]) << 16) | words[1];
+        return kPyrSuccess;
+    }
+    case PyrVR::SL:
+    case PyrVR::UL: {
+        uint32_t v;
+        if (!ReadItem(&v, 4, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::SS: {
+        int16_t v;
+        if (!ReadItem(&v, 2, index)) {
+            return kPyrNoValue;
+        }
+        value = static_cast<uint32_t>(static_cast<int32_t>(v));
+        return kPyrSuccess;
+    }
+    case PyrVR::US: {
+        uint16_t v;
+        if (!ReadItem(&v, 2, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    default:
+        return kPyrNoValue;
+    }
+}
+
+PyrDicomResult PyrDicomDataElement::GetLong(int32_t& value, PyrDicomVR vr, int32_t index) const
+{
+    if (bytesHeld_ == 0) {
+        return kPyrNoValue;
+    }
+    index = index < 0 ? 0 : index;
+    switch (ResolveVR(vr)) {
+    case PyrVR::IS: {
+        PyrString text;
+        if (const PyrDicomResult r = GetStringValue(text, PyrVR::IS, index); r != kPyrSuccess) {
+            return r;
+        }
+        const char16_t* end = nullptr;
+        const int32_t v = PyrTextToLong(text.GetString(), &end);
+        if (end == text.GetString()) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::SL:
+    case PyrVR::UL: {
+        int32_t v;
+        if (!ReadItem(&v, 4, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::SS: {
+        int16_t v;
+        if (!ReadItem(&v, 2, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::US: {
+        uint16_t v;
+        if (!ReadItem(&v, 2, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    default:
+        return kPyrNoValue;
+    }
+}
+
+PyrDicomResult PyrDicomDataElement::GetDouble(double& value, PyrDicomVR vr, int32_t index) const
+{
+    if (bytesHeld_ == 0) {
+        return kPyrNoValue;
+    }
+    index = index < 0 ? 0 : index;
+    const PyrDicomVR resolved = ResolveVR(vr);
+    switch (resolved) {
+    case PyrVR::DS:
+    case PyrVR::IS: {
+        PyrString text;
+        if (const PyrDicomResult r = GetStringValue(text, resolved, index); r != kPyrSuccess) {
+            return r;
+        }
+        const char16_t* end = nullptr;
+        const double v = resolved == PyrVR::DS ? PyrTextToDouble(text.GetString(), &end)
+                                               : PyrTextToLong(text.GetString(), &end);
+        if (end == text.GetString()) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::FL: {
+        float v;
+        if (!ReadItem(&v, 4, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::FD: {
+        double v;
+        if (!ReadItem(&v, 8, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::SL: {
+        int32_t v;
+        if (!ReadItem(&v, 4, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::UL: {
+        uint32_t v;
+        if (!ReadItem(&v, 4, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::SS: {
+        int16_t v;
+        if (!ReadItem(&v, 2, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    case PyrVR::US: {
+        uint16_t v;
+        if (!ReadItem(&v, 2, index)) {
+            return kPyrNoValue;
+        }
+        value = v;
+        return kPyrSuccess;
+    }
+    default:
+        return kPyrNoValue;
+    }
+}
+
+PyrDicomResult PyrDicomDataElement::GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index) const
+{
+    const uint8_t* bytes = value_;
+    size_t begin = 0;
+    size_t end = bytesHeld_;
+    while (end > begin && (bytes[end - 1] == ' ' || bytes[end - 1] == 0)) {
+        --end;
+    }
+    if (vr != PyrVR::TM) {
+        while (begin < end && bytes[begin] == ' ') {
+            ++begin;
+        }
+    }
+    std::u16string text(end - begin, u'\0');
+    for (size_t i = begin; i < end; ++i) {
+        text[i - begin] = bytes[i];
+    }
+    std::u16string_view selected = text;
+    if (index >= 0 && !SelectValue(text, index, selected)) {
+        value.Release();
+        return kPyrNoValue;
+    }
+    value = PyrString(std::u16string(selected).c_str());
+    return kPyrSuccess;
+}
+
+PyrString PyrDicomDataElement::FindSpecificCharacterSet(bool fromRootWhenDetached) const
+{
+    const PyrDicomDataElement* start = parent_;
+    if (start == nullptr && fromRootWhenDetached && dataset_ != nullptr && dataset_->GetRoot() != this) {
+        start = dataset_->GetRoot();
+    }
+    for (const PyrDicomDataElement* e = start; e != nullptr; e = e->parent_) {
+        if (const PyrDicomDataElement* charset = e->FindChild(kCharsetGroup, kCharsetElement)) {
+            PyrString text;
+            charset->GetStringValue(text, PyrVR::CS, -1);
+            return text;
+        }
+    }
+    return PyrString();
+}
+
+PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index) const
+{
+    const PyrString charset = FindSpecificCharacterSet(false);
+    const bool os = dataset_ != nullptr && dataset_->GetOptions().osTextConversion != 0;
+    PyrString converted;
+    const std::string_view bytes(reinterpret_cast<const char*>(value_), bytesHeld_);
+    if (const PyrDicomResult r = PyrDicomLib::ConvertDicomCharEncodeToUtf16(converted, bytes, charset, vr, os);
+        r != kPyrSuccess) {
+        return r;
+    }
+    std::u16string_view text = converted.View();
+    // The converter stops at a zero byte; padding with zeros is cut like spaces.
+    while (!text.empty() && (text.back() == u' ' || text.back() == u'\0')) {
+        text.remove_suffix(1);
+    }
+    if (vr == PyrVR::LO || vr == PyrVR::SH || vr == PyrVR::UT) {
+        while (!text.empty() && text.front() == u' ') {
+            text.remove_prefix(1);
+        }
+    }
+    const bool whole = vr == PyrVR::LT || vr == PyrVR::ST || vr == PyrVR::UT || index < 0;
+    std::u16string_view selected = text;
+    if (!whole && !SelectValue(text, index, selected)) {
+        value.Release();
+        return kPyrNoValue;
+    }
+    value = PyrString(std::u16string(selected).c_str());
+    return kPyrSuccess;
+}
+
+PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index) const
+{
+    auto one = [&](int32_t i, PyrString& out) -> PyrDicomResult {
+        switch (vr) {
+        case PyrVR::SL: case PyrVR::SS: case PyrVR::US: {
+            uint32_t v = 0;
+            if (GetULong(v, vr, i) != kPyrSuccess) {
+                return kPyrNoValue;
+            }
+            out = PyrStringFromLong(static_cast<int32_t>(v), 10);
+            return kPyrSuccess;
+        }
+        case PyrVR::UL: {
+            uint32_t v = 0;
+            if (GetULong(v, vr, i) != kPyrSuccess) {
+                return kPyrNoValue;
+            }
+            out = PyrStringFromULong(v, 10);
+            return kPyrSuccess;
+        }
+        case PyrVR::FL: case PyrVR::FD: {
+            double v = 0;
+            if (GetDouble(v, vr, i) != kPyrSuccess) {
+                return kPyrNoValue;
+            }
+            out = PyrStringFormat(u"%f", v);
+            return kPyrSuccess;
+        }
+        case PyrVR::AT: {
+            uint16_t words[2];
+            if (!ReadItem(words, 4, i)) {
+                return kPyrNoValue;
+            }
+            out = PyrStringFormat(u"%04x%04x", uint32_t(words[0]), uint32_t(words[1]));
+            return kPyrSuccess;
+        }
+        default:
+            return kPyrNoValue;
+        }
+    };
+    if (index >= 0) {
+        return one(index, value);
+    }
+    // Appended in place: a long array must not cost a string object per number.
+    const uint32_t count = GetMultiplicity(vr);
+    std::u16string joined;
+    PyrString piece;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (const PyrDicomResult r = one(static_cast<int32_t>(i), piece); r != kPyrSuccess) {
+            return r;
+        }
+        if (i != 0) {
+            joined.push_back(u'\\');
+        }
+        joined.append(piece.View());
+    }
+    value = PyrString(joined.c_str());
+    return kPyrSuccess;
+}
+
+PyrDicomResult PyrDicomDataElement::GetStringValue(PyrString& value, PyrDicomVR vr, int32_t index) const
+{
+    const PyrDicomVR resolved = ResolveVR(vr);
+    if (PyrVR::IsOpaque(resolved)) {
+        return kPyrNoValue;
+    }
+    const bool known = PyrVR::IsPlainText(resolved) || PyrVR::IsCharsetText(resolved) ||
+                       PyrVR::NumericSize(resolved) != 0;
+    if (!known) {
+        return kPyrNoValue;
+    }
+    if (bytesHeld_ == 0 || value_ == nullptr) {
+        value.Release();
+        return kPyrSuccess;
+    }
+    if (PyrVR::IsPlainText(resolved)) {
+        return GetPlainText(value, resolved, index);
+    }
+    if (PyrVR::IsCharsetText(resolved)) {
+        return GetCharsetText(value, resolved, index);
+    }
+    return GetNumericText(value, resolved, index);
+}
+
+uint32_t PyrDicomDataElement::GetULongOr(uint32_t fallback, PyrDicomVR vr, int32_t index) const
+{
+    uint32_t v = 0;
+    return GetULong(v, vr, index) == kPyrSuccess ? v : fallback;
+}
+
+int32_t PyrDicomDataElement::GetLongOr(int32_t fallback, PyrDicomVR vr, int32_t index) const
+{
+    int32_t v = 0;
+    return GetLong(v, vr, index) == kPyrSuccess ? v : fallback;
+}
+
+double PyrDicomDataElement::GetDoubleOr(double fallback, PyrDicomVR vr, int32_t index) const
+{
+    double v = 0;
+    return GetDouble(v, vr, index) == kPyrSuccess ? v : fallback;
+}
+
+PyrString PyrDicomDataElement::GetStringValueOr(const PyrString& fallback, PyrDicomVR vr, int32_t index) const
+{
+    PyrString v;
+    return GetStringValue(v, vr, index) == kPyrSuccess ? v : fallback;
+}
+
+PyrDicomResult PyrDicomDataElement::GetChildULong(uint32_t group, uint32_t element, uint32_t& value, PyrDicomVR vr,
+                                                  int32_t index) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetULong(value, vr, index) : kPyrNoValue;
+}
+
+PyrDicomResult PyrDicomDataElement::GetChildLong(uint32_t group, uint32_t element, int32_t& value, PyrDicomVR vr,
+                                                 int32_t index) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetLong(value, vr, index) : kPyrNoValue;
+}
+
+PyrDicomResult PyrDicomDataElement::GetChildDouble(uint32_t group, uint32_t element, double& value, PyrDicomVR vr,
+                                                   int32_t index) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetDouble(value, vr, index) : kPyrNoValue;
+}
+
+PyrDicomResult PyrDicomDataElement::GetChildString(uint32_t group, uint32_t element, PyrString& value, PyrDicomVR vr,
+                                                   int32_t index) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetStringValue(value, vr, index) : kPyrNoValue;
+}
+
+uint32_t PyrDicomDataElement::GetChildULongOr(uint32_t group, uint32_t element, uint32_t fallback, PyrDicomVR vr,
+                                              int32_t index) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetULongOr(fallback, vr, index) : fallback;
+}
+
+int32_t PyrDicomDataElement::GetChildLongOr(uint32_t group, uint32_t element, int32_t fallback, PyrDicomVR vr,
+                                            int32_t index) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetLongOr(fallback, vr, index) : fallback;
+}
+
+double PyrDicomDataElement::GetChildDoubleOr(uint32_t group, uint32_t element, double fallback, PyrDicomVR vr,
+                                             int32_t index) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetDoubleOr(fallback, vr, index) : fallback;
+}
+
+PyrString PyrDicomDataElement::GetChildStringOr(uint32_t group, uint32_t element, const PyrString& fallback,
+                                                PyrDicomVR vr, int32_t index) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetStringValueOr(fallback, vr, index) : fallback;
+}
+
+uint32_t PyrDicomDataElement::GetMultiplicity(PyrDicomVR vr) const
+{
+    if (bytesHeld_ == 0) {
+        return 0;
+    }
+    const PyrDicomVR resolved = ResolveVR(vr);
+    switch (resolved) {
+    case PyrVR::AE: case PyrVR::AS: case PyrVR::CS: case PyrVR::DA: case PyrVR::DS: case PyrVR::DT:
+    case PyrVR::IS: case PyrVR::LO: case PyrVR::PN: case PyrVR::SH: case PyrVR::TM: case PyrVR::UI: {
+        PyrString text;
+        GetStringValue(text, resolved, -1);
+        uint32_t count = 1;
+        for (char16_t c : text.View()) {
+            count += c == u'\\' ? 1 : 0;
+        }
+        return count;
+    }
+    case PyrVR::AT: case PyrVR::FL: case PyrVR::SL: case PyrVR::UL: case PyrVR::FD: case PyrVR::SS:
+    case PyrVR::US: {
+        const uint32_t size = PyrVR::NumericSize(resolved);
+        return bytesHeld_ % size == 0 ? bytesHeld_ / size : 0;
+    }
+    case PyrVR::OB: case PyrVR::OW: case PyrVR::OF: case PyrVR::SQ: case PyrVR::UN: case PyrVR::ST:
+    case PyrVR::LT: case PyrVR::UT:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+uint32_t PyrDicomDataElement::GetChildMultiplicity(uint32_t group, uint32_t element, PyrDicomVR vr) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetMultiplicity(vr) : 0;
+}
+
+// ---- setters -------------------------------------------------------------------------
+
+PyrDicomResult PyrDicomDataElement::StoreNumber(const void* bytes, uint32_t size, int32_t index)
+{
+    if (index < 0) {
+        if (const PyrDicomResult r = AllocateValue(size, false); r != kPyrSuccess) {
+            return r;
+        }
+        std::memcpy(value_, bytes, size);
+        return kPyrSuccess;
+    }
+    const uint64_t needed = (uint64_t(index) + 1) * size;
+    if (needed > UINT32_MAX) {
+        return kPyrBadArgument;
+    }
+    if (bytesHeld_ < needed || value_ == nullptr) {
+        std::string old(reinterpret_cast<const char*>(value_ != nullptr ? value_ : inline_),
+                        value_ != nullptr ? bytesHeld_ : 0);
+        if (const PyrDicomResult r = AllocateValue(static_cast<uint32_t>(needed), false); r != kPyrSuccess) {
+            return r;
+        }
+        std::memcpy(value_, old.data(), old.size());
+    }
+    std::memcpy(value_ + uint64_t(index) * size, bytes, size);
+    return kPyrSuccess;
+}
+
+PyrDicomResult PyrDicomDataElement::SetULong(uint32_t value, PyrDicomVR vr, int32_t index)
+{
+    static const char* const kFunction = __PRETTY_FUNCTION__;
+    if (index < -1) {
+        PyrWriteLog(kFunction, kPyrLogError, kPyrBadArgument, u"The index is negative.");
+        return kPyrBadArgument;
+    }
+    const PyrDicomVR resolved = StoreVR(vr);
+    switch (resolved) {
+    case PyrVR::SL: case PyrVR::UL:
+        return StoreNumber(&value, 4, index);
+    case PyrVR::AT: {
+        const uint16_t words[2] = {static_cast<uint16_t>(value >> 16), static_cast<uint16_t>(value)};
+        return StoreNumber(words, 4, index);
+    }
+    case PyrVR::SS: case PyrVR::US: {
+        const uint16_t v = static_cast<uint16_t>(value);
+        return StoreNumber(&v, 2, index);
+    }
+    case PyrVR::SH: case PyrVR::LO: case PyrVR::CS: case PyrVR::DS: case PyrVR::IS: case PyrVR::LT:
+    case PyrVR::ST: case PyrVR::UT:
+        return SetString(PyrStringFromULong(value, 10), resolved, index);
+    default:
+        return kPyrNoValue;
+    }
+}
+
+PyrDicomResult PyrDicomDataElement::SetLong(int32_t value, PyrDicomVR vr, int32_t index)
+{
+    static const char* const kFunction = __PRETTY_FUNCTION__;
+    if (index < -1) {
+        PyrWriteLog(kFunction, kPyrLogError, kPyrBadArgument, u"The index is negative.");
+        return kPyrBadArgument;
+    }
+    const PyrDicomVR resolved = StoreVR(vr);
+    switch (resolved) {
+    case PyrVR::SL: case PyrVR::UL:
+        return StoreNumber(&value, 4, index);
+    case PyrVR::SS: case PyrVR::US: {
+        const uint16_t v = static_cast<uint16_t>(static_cast<uint32_t>(value));
+        return StoreNumber(&v, 2, index);
+    }
+    case PyrVR::SH: case PyrVR::LO: case PyrVR::CS: case PyrVR::DS: case PyrVR::IS: case PyrVR::LT:
+    case PyrVR::ST: case PyrVR::UT:
+        return SetString(PyrStringFromLong(value, 10), resolved, index);
+    default:
+        return kPyrNoValue;
+    }
+}
+
+PyrDicomResult PyrDicomDataElement::SetDouble(double value, PyrDicomVR vr, int32_t index)
+{
+    if (index < -1) {
+        return kPyrBadArgument;
+    }
+    const PyrDicomVR resolved = StoreVR(vr);
+    switch (resolved) {
+    case PyrVR::FL: {
+        const float v = static_cast<float>(value);
+        return StoreNumber(&v, 4, index);
+    }
+    case PyrVR::FD:
+        return StoreNumber(&value, 8, index);
+    case PyrVR::DS:
+        return SetString(value < 100000000.0 ? PyrStringFormat(u"%.06f", value) : PyrStringFormat(u"%e", value),
+                         resolved, index);
+    case PyrVR::IS: {
+        // Out of the 32-bit range (or not a number) the truncation would be undefined.
+        if (!(value > -2147483649.0 && value < 2147483648.0)) {
+            return kPyrBadArgument;
+        }
+        return SetString(PyrStringFromLong(static_cast<int32_t>(value), 10), resolved, index);
+    }
+    default:
+        return kPyrNoValue;
+    }
+}
+
+PyrDicomResult PyrDicomDataElement::SetString(const PyrString& text, PyrDicomVR vr, int32_t index)
+{
+    static const char* const kFunction = __PRETTY_FUNCTION__;
+    if (index < -1) {
+        return kPyrBadArgument;
+    }
+    const PyrDicomVR resolved = StoreVR(vr);
+    switch (resolved) {
+    case PyrVR::SL: case PyrVR::SS: case PyrVR::UL: case PyrVR::US: {
+        const bool isSigned = resolved == PyrVR::SL || resolved == PyrVR::SS;
+        if (index >= 0) {
+            const char16_t* end = nullptr;
+            if (text.IsEmpty()) {
+                return kPyrNoValue;
+            }
+            if (isSigned) {
+                const int32_t v = PyrTextToLong(text.GetString(), &end);
+                return *end != 0 || end == text.GetString() ? kPyrNoValue : SetLong(v, resolved, index);
+            }
+            const uint32_t v = PyrTextToULong(text.GetString(), &end);
+            return *end != 0 || end == text.GetString() ? kPyrNoValue : SetULong(v, resolved, index);
+        }
+        // The whole value is replaced, so values beyond the new count must not survive.
+        if (const PyrDicomResult r = AllocateValue(0, false); r != kPyrSuccess || text.IsEmpty()) {
+            return r;
+        }
+        std::vector<PyrString> pieces;
+        SplitPyrString(text, pieces, PyrString(kBackslash), PyrString());
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            if (const PyrDicomResult r = SetString(pieces[i], resolved, static_cast<int32_t>(i)); r != kPyrSuccess) {
+                return r;
+            }
+        }
+        return kPyrSuccess;
+    }
+    case PyrVR::FL: case PyrVR::FD:
+        return SetDouble(PyrTextToDouble(text.GetString()), resolved, index);
+    case PyrVR::AT: {
+        const char16_t* p = text.GetString();
+        uint32_t group = 0;
+        uint32_t element = 0;
+        if (!ScanHexWord(p, group) || !ScanHexWord(p, element)) {
+            PyrWriteLog(kFunction, kPyrLogError, kPyrBadArgument, u"The format of the string doesn't fit.");
+            return kPyrBadArgument;
+        }
+        return SetULong((group << 16) | element, resolved, index);
+    }
+    default:
+        break;
+    }
+    if (!PyrVR::IsPlainText(resolved) && !PyrVR::IsCharsetText(resolved)) {
+        return kPyrNoValue;
+    }
+    return StoreText(text, resolved, index);
+}
+
+PyrDicomResult PyrDicomDataElement::StoreText(const PyrString& text, PyrDicomVR vr, int32_t index)
+{
+    static const char* const kFunction = __PRETTY_FUNCTION__;
+    const uint64_t limit = TextLimit(vr);
+    const std::u16string_view given = text.View();
+    bool fits = true;
+    if (index < 0) {
+        size_t start = 0;
+        while (fits) {
+            const size_t slash = given.find(u'\\', start);
+            const size_t end = slash == std::u16string_view::npos ? given.size() : slash;
+            fits = end - start <= limit;
+            if (slash == std::u16string_view::npos) {
+                break;
+            }
+            start = slash + 1;
+        }
+    } else {
+        fits = given.size() <= limit;
+    }
+    if (!fits) {
+        PyrWriteLog(kFunction, kPyrLogError, kPyrBadArgument, u"The length of the value exceed the vr specific limit.");
+        return kPyrBadArgument;
+    }
+
+    PyrString whole = text;
+    if (index >= 0) {
+        PyrString current;
+        GetStringValue(current, vr, -1);
+        std::vector<PyrString> values;
+        SplitPyrString(current, values, PyrString(kBackslash), PyrString());
+        if (static_cast<size_t>(index) < values.size()) {
+            values[static_cast<size_t>(index)] = text;
+        } else {
+            values.resize(static_cast<size_t>(index));
+            values.push_back(text);
+        }
+        whole = JoinPyrStrings(values, PyrString(kBackslash));
+    }
+
+    std::string bytes;
+    if (PyrVR::IsCharsetText(vr)) {
+        const bool os = dataset_ != nullptr && dataset_->GetOptions().osTextConversion != 0;
+        const PyrString charset = FindSpecificCharacterSet(true);
+        if (const PyrDicomResult r = PyrDicomLib::ConvertUtf16ToDicomCharEncode(bytes, whole, charset, vr, os);
+            r != kPyrSuccess) {
+            return r;
+        }
+    } else {
+        bytes.reserve(whole.GetLength());
+        for (char16_t c : whole.View()) {
+            bytes.push_back(c < 0x7F ? static_cast<char>(c) : ' ');
+        }
+    }
+    if (bytes.size() > UINT32_MAX - 1) {
+        return kPyrBadArgument;
+    }
+    const uint32_t size = static_cast<uint32_t>(bytes.size());
+    if (const PyrDicomResult r = AllocateValue(size, true); r != kPyrSuccess) {
+        return r;
+    }
+    if (size != 0) {
+        std::memcpy(value_, bytes.data(), size);
+    }
+    if (bytesHeld_ > size) {
+        value_[size] = vr == PyrVR::UI ? 0 : ' ';
+    }
+    return kPyrSuccess;
+}

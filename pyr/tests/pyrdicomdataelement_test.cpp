@@ -1,0 +1,339 @@
+#include "pyr/pyrdicomdataelement.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pyr/pyrdicomdataset.h"
+#include "pyr/pyrlog.h"
+
+namespace {
+
+class ElementTest : public ::testing::Test {
+protected:
+    // A child of the root with raw value bytes, as the reader leaves them.
+    PyrDicomDataElement* Put(uint32_t group, uint32_t element, PyrDicomVR vr, std::string_view bytes,
+                             PyrDicomDataElement* parent = nullptr)
+    {
+        PyrDicomDataElement* e = dataset.CreateElement();
+        e->SetGroup(group);
+        e->SetElement(element);
+        e->SetVR(vr);
+        EXPECT_EQ(e->AllocateValue(static_cast<uint32_t>(bytes.size()), false), kPyrSuccess);
+        if (!bytes.empty()) {
+            std::memcpy(e->MutableValue(), bytes.data(), bytes.size());
+        }
+        EXPECT_EQ((parent != nullptr ? parent : dataset.GetRoot())->SetChildElement(e), kPyrSuccess);
+        return e;
+    }
+
+    std::u16string Text(const PyrDicomDataElement* e, int32_t index = -1, PyrDicomResult expected = kPyrSuccess)
+    {
+        PyrString value;
+        EXPECT_EQ(e->GetStringValue(value, PyrVR::Unset, index), expected);
+        return std::u16string(value.View());
+    }
+
+    PyrDicomDataset dataset;
+};
+
+class CountingWriter : public PyrNullLogWriter {
+public:
+    void Write(const char*, int32_t level, int32_t code, const PyrString& message) override
+    {
+        calls.push_back({level, code, std::u16string(message.View())});
+    }
+    struct Call {
+        int32_t level;
+        int32_t code;
+        std::u16string message;
+    };
+    std::vector<Call> calls;
+};
+
+TEST_F(ElementTest, PlainTextSelectsValuesAfterTrimming)
+{
+    const PyrDicomDataElement* cs = Put(0x0008, 0x0008, PyrVR::CS, "AXIAL\\HELICAL ");
+    EXPECT_EQ(Text(cs, 1), u"HELICAL");
+    EXPECT_EQ(Text(cs, 2, kPyrNoValue), u"");
+    EXPECT_EQ(Text(cs, -1), u"AXIAL\\HELICAL");
+    EXPECT_EQ(cs->GetMultiplicity(), 2u);
+
+    const PyrDicomDataElement* ds = Put(0x0018, 0x0050, PyrVR::DS, "    ");
+    EXPECT_EQ(Text(ds), u"");
+    double d = 0;
+    EXPECT_EQ(ds->GetDouble(d), kPyrNoValue);
+
+    // TM keeps leading blanks; a UI pads with a zero byte that is cut.
+    EXPECT_EQ(Text(Put(0x0008, 0x0030, PyrVR::TM, " 1015 ")), u" 1015");
+    EXPECT_EQ(Text(Put(0x0008, 0x0018, PyrVR::UI, std::string("1.2.3\0", 6))), u"1.2.3");
+}
+
+TEST_F(ElementTest, NumbersFromTextAndBinary)
+{
+    uint32_t u = 0;
+    int32_t s = 0;
+    double d = 0;
+    const PyrDicomDataElement* is = Put(0x0020, 0x0013, PyrVR::IS, "12ab\\-7");
+    EXPECT_EQ(is->GetULong(u), kPyrSuccess);
+    EXPECT_EQ(u, 12u);
+    EXPECT_EQ(is->GetLong(s, PyrVR::Unset, 1), kPyrSuccess);
+    EXPECT_EQ(s, -7);
+    EXPECT_EQ(is->GetULong(u, PyrVR::Unset, 2), kPyrNoValue);
+
+    const PyrDicomDataElement* ds = Put(0x0020, 0x0032, PyrVR::DS, "-125.5\\1e2 ");
+    EXPECT_EQ(ds->GetDouble(d, PyrVR::Unset, 1), kPyrSuccess);
+    EXPECT_DOUBLE_EQ(d, 100.0);
+
+    const PyrDicomDataElement* ss = Put(0x0018, 0x9219, PyrVR::SS, std::string("\xFD\xFF\x05\x00", 4));
+    EXPECT_EQ(ss->GetULong(u), kPyrSuccess);
+    EXPECT_EQ(u, 0xFFFFFFFDu);   // sign-extended
+    EXPECT_EQ(ss->GetDouble(d, PyrVR::Unset, -5), kPyrSuccess);
+    EXPECT_EQ(d, -3.0);          // a negative index reads the first value
+    EXPECT_EQ(Text(ss), u"-3\\5");
+
+    const PyrDicomDataElement* ul = Put(0x0009, 0x1002, PyrVR::UL, std::string("\xFF\xFF\xFF\xFF", 4));
+    EXPECT_EQ(ul->GetDouble(d), kPyrSuccess);
+    EXPECT_EQ(d, 4294967295.0);
+    EXPECT_EQ(ul->GetLong(s), kPyrSuccess);
+    EXPECT_EQ(s, -1);
+
+    const PyrDicomDataElement* at = Put(0x0020, 0x9165, PyrVR::AT, std::string("\x20\x00\x56\x90", 4));
+    EXPECT_EQ(at->GetULong(u), kPyrSuccess);
+    EXPECT_EQ(u, 0x00209056u);
+    EXPECT_EQ(at->GetLong(s), kPyrNoValue);
+    EXPECT_EQ(Text(at), u"00209056");
+
+    const float f = 12.5f;
+    const PyrDicomDataElement* fl = Put(0x0010, 0x9431, PyrVR::FL, std::string_view(reinterpret_cast<const char*>(&f), 4));
+    EXPECT_EQ(Text(fl), u"12.500000");
+
+    // A value too short for the index asked, and opaque VRs, never read past the bytes.
+    const PyrDicomDataElement* us = Put(0x0028, 0x0010, PyrVR::US, std::string("\x01\x00\x02", 3));
+    EXPECT_EQ(us->GetULong(u, PyrVR::Unset, 1), kPyrNoValue);
+    EXPECT_EQ(us->GetMultiplicity(), 0u);
+    EXPECT_EQ(Put(0x0009, 0x1003, PyrVR::OB, "abcd")->GetULong(u), kPyrNoValue);
+    EXPECT_EQ(Text(dataset.GetRoot()->FindChild(0x0009, 0x1003), -1, kPyrNoValue), u"");
+}
+
+TEST_F(ElementTest, MultiplicityByRepresentation)
+{
+    EXPECT_EQ(Put(0x0028, 0x0010, PyrVR::US, "abcdef")->GetMultiplicity(), 3u);
+    EXPECT_EQ(Put(0x0018, 0x9306, PyrVR::FD, "12345678abcdefgh")->GetMultiplicity(), 2u);
+    EXPECT_EQ(Put(0x0008, 0x0060, PyrVR::CS, "  ")->GetMultiplicity(), 1u);
+    EXPECT_EQ(Put(0x0040, 0xA160, PyrVR::UT, "a\\b")->GetMultiplicity(), 1u);
+    EXPECT_EQ(Put(0x0008, 0x0070, PyrVR::LO, "")->GetMultiplicity(), 0u);
+    EXPECT_EQ(dataset.GetRoot()->GetChildMultiplicity(0x0011, 0x0011), 0u);
+}
+
+TEST_F(ElementTest, CharsetTextFollowsTheParentChain)
+{
+    // The standard's Japanese example: the character set sits two levels up.
+    Put(0x0008, 0x0005, PyrVR::CS, "\\ISO 2022 IR 87 ");
+    PyrDicomDataElement* sequence = Put(0x0008, 0x1140, PyrVR::SQ, "");
+    PyrDicomDataElement* item = dataset.CreateElement();
+    item->SetGroup(0xFFFE);
+    item->SetElement(0xE000);
+    ASSERT_EQ(sequence->AddChildElement(item), kPyrSuccess);
+    const PyrDicomDataElement* name =
+        Put(0x0010, 0x0010, PyrVR::PN,
+            "Yamada^Tarou=\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B=\x1B$B$d$^$@\x1B(B^\x1B$B$?$m$&\x1B(B", item);
+    EXPECT_EQ(Text(name), u"Yamada^Tarou=山田^太郎=やまだ^たろう");
+
+    // Leading blanks go for LO, not for PN; an element without a parent uses the default repertoire.
+    EXPECT_EQ(Text(Put(0x0010, 0x0020, PyrVR::LO, "  PID  ")), u"PID");
+    EXPECT_EQ(Text(Put(0x0010, 0x1001, PyrVR::PN, " A^B\\C ")), u" A^B\\C");
+    PyrDicomDataElement* loose = dataset.CreateElement();
+    loose->SetVR(PyrVR::LO);
+    loose->AllocateValue(3, false);
+    std::memcpy(loose->MutableValue(), "\xE9t\xE9", 3);
+    EXPECT_EQ(Text(loose), u"été");
+}
+
+TEST_F(ElementTest, SettersEnforceRepresentationLimits)
+{
+    PyrDicomDataElement* root = dataset.GetRoot();
+    EXPECT_EQ(root->SetChildString(0x0018, 0x1210, PyrString(u"ABCDEFGHIJKLMNOPQ")), kPyrBadArgument);   // SH, 17
+    EXPECT_EQ(root->SetChildString(0x0008, 0x0020, PyrString(u"20240101-20241231")), kPyrSuccess);       // DA range
+    EXPECT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"CT\\MRX")), kPyrSuccess);
+    EXPECT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"ABCDEFGHIJKLMNOPQ"), PyrVR::Unset, 1),
+              kPyrBadArgument);
+
+    // Odd texts pad: a zero byte for UI, a blank for the rest, nothing when odd lengths are kept.
+    ASSERT_EQ(root->SetChildString(0x0008, 0x0018, PyrString(u"1.2.3")), kPyrSuccess);
+    const PyrDicomDataElement* uid = root->FindChild(0x0008, 0x0018);
+    ASSERT_EQ(uid->GetLength(), 6u);
+    EXPECT_EQ(uid->GetValue()[5], 0);
+    const PyrDicomDataElement* modality = root->FindChild(0x0008, 0x0060);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(modality->GetValue()), modality->GetLength()), "CT\\MRX");
+    ASSERT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"US"), PyrVR::Unset, 3), kPyrSuccess);
+    EXPECT_EQ(Text(modality), u"CT\\MRX\\\\US");
+    dataset.SetKeepOddLengths(true);
+    ASSERT_EQ(root->SetChildString(0x0008, 0x0070, PyrString(u"ODD")), kPyrSuccess);
+    EXPECT_EQ(root->FindChild(0x0008, 0x0070)->GetLength(), 3u);
+
+    // Text units outside ASCII become blanks in plain-text VRs.
+    ASSERT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"A\u00e9B")), kPyrSuccess);
+    EXPECT_EQ(Text(root->FindChild(0x0008, 0x0060)), u"A B");
+}
+
+TEST_F(ElementTest, NumericSettersGrowAndReplace)
+{
+    PyrDicomDataElement* root = dataset.GetRoot();
+    ASSERT_EQ(root->SetChildString(0x0028, 0x0010, PyrString(u"1\\2\\3\\4")), kPyrSuccess);
+    PyrDicomDataElement* rows = root->FindChild(0x0028, 0x0010);
+    EXPECT_EQ(rows->GetVR(), PyrVR::US);
+    EXPECT_EQ(rows->GetMultiplicity(), 4u);
+    // Replacing the whole value must not leave old values behind.
+    ASSERT_EQ(rows->SetString(PyrString(u"9")), kPyrSuccess);
+    EXPECT_EQ(rows->GetMultiplicity(), 1u);
+    EXPECT_EQ(rows->SetString(PyrString(u"12x"), PyrVR::Unset, 0), kPyrNoValue);
+    ASSERT_EQ(rows->SetULong(7, PyrVR::Unset, 2), kPyrSuccess);
+    EXPECT_EQ(Text(rows), u"9\\0\\7");
+
+    PyrDicomDataElement* at = dataset.CreateElement();
+    ASSERT_EQ(root->SetChildElement(at), kPyrSuccess);
+    ASSERT_EQ(at->SetULong(0x00100020, PyrVR::AT, -1), kPyrSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(at->GetValue()), 4), std::string("\x10\x00\x20\x00", 4));
+    EXPECT_EQ(Text(at), u"00100020");
+    ASSERT_EQ(at->SetString(PyrString(u"0028,0010")), kPyrBadArgument);
+    ASSERT_EQ(at->SetString(PyrString(u"00280010")), kPyrSuccess);
+    EXPECT_EQ(at->GetULongOr(0), 0x00280010u);
+
+    PyrDicomDataElement* is = dataset.CreateElement();
+    EXPECT_EQ(is->SetDouble(1e12, PyrVR::IS), kPyrBadArgument);   // no 32-bit integer holds it
+    ASSERT_EQ(is->SetDouble(-41.9, PyrVR::IS), kPyrSuccess);
+    EXPECT_EQ(is->GetLongOr(0), -41);
+    PyrDicomDataElement* ds = dataset.CreateElement();
+    ASSERT_EQ(ds->SetDouble(2.5, PyrVR::DS), kPyrSuccess);
+    EXPECT_EQ(Text(ds), u"2.500000");
+    EXPECT_EQ(ds->SetString(PyrString(u"x"), PyrVR::OB), kPyrNoValue);
+    delete is;
+    delete ds;
+}
+
+TEST_F(ElementTest, NegativeIndexIsReportedOnce)
+{
+    CountingWriter writer;
+    PyrSetLogWriter(&writer);
+    PyrDicomDataElement* e = dataset.CreateElement();
+    EXPECT_EQ(e->SetULong(1, PyrVR::US, -2), kPyrBadArgument);
+    PyrSetLogWriter(nullptr);
+    ASSERT_EQ(writer.calls.size(), 1u);
+    EXPECT_EQ(writer.calls[0].level, 0);
+    EXPECT_EQ(writer.calls[0].code, 10);
+    EXPECT_EQ(writer.calls[0].message, u"The index is negative.");
+    delete e;
+}
+
+TEST_F(ElementTest, ChildrenStayOrderedAndAcyclic)
+{
+    PyrDicomDataElement* root = dataset.GetRoot();
+    const uint32_t order[] = {0x0030, 0x0010, 0x0020, 0x0010};
+    PyrDicomDataElement* last = nullptr;
+    for (uint32_t number : order) {
+        last = Put(0x0028, number, PyrVR::US, "ab");
+    }
+    Put(0x0008, 0x0060, PyrVR::CS, "CT");
+    ASSERT_EQ(root->GetChildCount(), 4u);   // the repeated tag replaced the first
+    EXPECT_EQ(root->GetChildAt(0)->GetGroup(), 0x0008u);
+    EXPECT_EQ(root->GetChildAt(1)->GetElement(), 0x0010u);
+    EXPECT_EQ(root->GetChildAt(1), last);
+    EXPECT_EQ(root->GetChildAt(3)->GetElement(), 0x0030u);
+    EXPECT_EQ(root->GetChildAt(4), nullptr);
+
+    // Attaching the same child again, or under its own descendant, leaves the tree intact.
+    ASSERT_EQ(root->SetChildElement(last), kPyrSuccess);
+    EXPECT_EQ(root->GetChildCount(), 4u);
+    PyrDicomDataElement* sequence = Put(0x0040, 0x0275, PyrVR::SQ, "");
+    PyrDicomDataElement* item = dataset.CreateElement();
+    item->SetGroup(0xFFFE);
+    item->SetElement(0xE000);
+    ASSERT_EQ(sequence->AddChildElement(item), kPyrSuccess);
+    EXPECT_EQ(item->AddChildElement(sequence), kPyrBadArgument);
+    EXPECT_EQ(item->SetChildElement(root), kPyrBadArgument);
+    EXPECT_EQ(item->AddChildElement(item), kPyrBadArgument);
+    PyrDicomDataset other;
+    EXPECT_EQ(root->SetChildElement(other.CreateElement()), kPyrBadArgument);
+    EXPECT_EQ(root->SetChildElement(nullptr), kPyrBadArgument);
+
+    // Repeated item tags are kept in arrival order.
+    PyrDicomDataElement* second = dataset.CreateElement();
+    second->SetGroup(0xFFFE);
+    second->SetElement(0xE000);
+    ASSERT_EQ(sequence->AddChildElement(second), kPyrSuccess);
+    EXPECT_EQ(sequence->GetChildAt(0), item);
+    EXPECT_EQ(sequence->GetChildAt(1), second);
+
+    // Moving to a new group re-sorts the element under its parent.
+    last->SetGroup(0x0007);
+    EXPECT_EQ(root->GetChildAt(0), last);
+    EXPECT_EQ(root->FindChild(0x0007, 0x0010), last);
+    EXPECT_EQ(root->FindChild(0x0028, 0x0010), nullptr);
+}
+
+TEST_F(ElementTest, ValueStorageModes)
+{
+    struct Allocator : PyrIValueAllocator {
+        bool Allocate(void** handle, PyrIRelocationEvent* s, uint32_t size) override
+        {
+            blocks.emplace_back(size, '\0');
+            *handle = blocks.back().data();
+            sink = s;
+            return true;
+        }
+        void Free(void*) override { ++freed; }
+        void Resolve(void** handle) override { *handle = moved.data(); }
+        std::vector<std::string> blocks;
+        std::string moved = std::string(16, 'm');
+        PyrIRelocationEvent* sink = nullptr;
+        int freed = 0;
+    } allocator;
+    allocator.blocks.reserve(8);
+
+    PyrDicomDatasetOptions options;
+    options.valueAllocator = &allocator;
+    options.allocatorThreshold = 8;
+    PyrDicomDataset withAllocator(&options);
+    PyrDicomDataElement* e = withAllocator.CreateElement();
+    ASSERT_EQ(e->AllocateValue(4, false), kPyrSuccess);
+    EXPECT_EQ(e->GetValueMode(), PyrValueMode::Inline);
+    ASSERT_EQ(e->AllocateValue(8, false), kPyrSuccess);
+    EXPECT_EQ(e->GetValueMode(), PyrValueMode::Heap);
+    ASSERT_EQ(e->AllocateValue(16, false), kPyrSuccess);
+    EXPECT_EQ(e->GetValueMode(), PyrValueMode::External);
+    ASSERT_NE(allocator.sink, nullptr);
+    EXPECT_EQ(allocator.sink->Relocated(), allocator.moved.data());
+    EXPECT_EQ(e->GetValue(), reinterpret_cast<const uint8_t*>(allocator.moved.data()));
+
+    ASSERT_EQ(e->SetValueLocation(PyrString(u"/media/cd/IMG1"), 1234, 5000), kPyrSuccess);
+    EXPECT_EQ(allocator.freed, 1);
+    EXPECT_EQ(e->GetValueMode(), PyrValueMode::InSource);
+    EXPECT_EQ(e->GetValue(), nullptr);
+    EXPECT_EQ(e->GetLength(), 5000u);
+    EXPECT_EQ(e->GetValuePosition(), 1234);
+    EXPECT_EQ(e->GetStringValueOr(PyrString(u"x"), PyrVR::US), u"");
+    EXPECT_EQ(e->GetULongOr(99, PyrVR::US), 99u);
+    EXPECT_EQ(e->Unmap(), kPyrSuccess);
+
+    // Clearing a value that stays in the source never touches the file it names.
+    ASSERT_EQ(e->Clear(), kPyrSuccess);
+    EXPECT_EQ(e->GetLength(), 0u);
+    EXPECT_TRUE(e->GetSourcePath().IsEmpty());
+    EXPECT_EQ(e->Unmap(), kPyrBadArgument);
+}
+
+TEST_F(ElementTest, DeletingTheRootLeavesAUsableDataset)
+{
+    Put(0x0008, 0x0060, PyrVR::CS, "CT");
+    delete dataset.GetRoot();
+    EXPECT_EQ(dataset.GetRoot(), nullptr);
+    EXPECT_EQ(dataset.FindElement(0x0008, 0x0060), nullptr);
+    EXPECT_EQ(dataset.GetString(0x0008, 0x0060, PyrString(u"none")), u"none");
+    ASSERT_EQ(dataset.Reset(), kPyrSuccess);
+    EXPECT_NE(dataset.GetRoot(), nullptr);
+}
+
+}  // namespace

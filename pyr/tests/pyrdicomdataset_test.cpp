@@ -1,0 +1,451 @@
+#include "pyr/pyrdicomdataset.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pyrtestsource.h"
+
+namespace {
+
+constexpr uint32_t kUndefined = 0xFFFFFFFF;
+
+// Writes DICOM streams by hand, for the layouts dcmtk will not produce.
+class Stream {
+public:
+    explicit Stream(bool big = false) : big_(big) {}
+
+    Stream& Big(bool big)
+    {
+        big_ = big;
+        return *this;
+    }
+    Stream& U16(uint32_t v)
+    {
+        const uint8_t lo = static_cast<uint8_t>(v);
+        const uint8_t hi = static_cast<uint8_t>(v >> 8);
+        bytes_.push_back(big_ ? hi : lo);
+        bytes_.push_back(big_ ? lo : hi);
+        return *this;
+    }
+    Stream& U32(uint32_t v)
+    {
+        return big_ ? U16(v >> 16).U16(v & 0xFFFF) : U16(v & 0xFFFF).U16(v >> 16);
+    }
+    Stream& Raw(std::string_view text)
+    {
+        bytes_.insert(bytes_.end(), text.begin(), text.end());
+        return *this;
+    }
+    Stream& Preamble()
+    {
+        bytes_.insert(bytes_.end(), 128, 0);
+        return Raw("DICM");
+    }
+    // Explicit VR header; the short or long form follows from the VR.
+    Stream& Header(uint32_t group, uint32_t element, const char* vr, uint32_t length)
+    {
+        U16(group).U16(element).Raw(std::string_view(vr, 2));
+        static const std::string kShort = "AEASATCSDADSDTFLFDISLOLTPNSHSLSSSTTMUIULUS";
+        bool isShort = false;
+        for (size_t i = 0; i < kShort.size(); i += 2) {
+            isShort = isShort || kShort.compare(i, 2, vr) == 0;
+        }
+        return isShort ? U16(length) : U16(0).U32(length);
+    }
+    Stream& Explicit(uint32_t group, uint32_t element, const char* vr, std::string_view value)
+    {
+        return Header(group, element, vr, static_cast<uint32_t>(value.size())).Raw(value);
+    }
+    Stream& Implicit(uint32_t group, uint32_t element, std::string_view value)
+    {
+        return U16(group).U16(element).U32(static_cast<uint32_t>(value.size())).Raw(value);
+    }
+    Stream& Item(uint32_t length = kUndefined) { return U16(0xFFFE).U16(0xE000).U32(length); }
+    Stream& ItemEnd() { return U16(0xFFFE).U16(0xE00D).U32(0); }
+    Stream& SequenceEnd() { return U16(0xFFFE).U16(0xE0DD).U32(0); }
+    Stream& Meta(std::string_view syntax)
+    {
+        Stream body;
+        body.Explicit(0x0002, 0x0010, "UI", syntax);
+        Explicit(0x0002, 0x0000, "UL", std::string("\0\0\0\0", 4));
+        const uint32_t length = static_cast<uint32_t>(body.bytes_.size());
+        std::memcpy(&bytes_[bytes_.size() - 4], &length, 4);
+        bytes_.insert(bytes_.end(), body.bytes_.begin(), body.bytes_.end());
+        return *this;
+    }
+    size_t Size() const { return bytes_.size(); }
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+    bool big_;
+};
+
+struct Parsed {
+    explicit Parsed(const std::vector<uint8_t>& bytes, const PyrDicomDatasetOptions* options = nullptr,
+                    bool preamble = true)
+        : source(bytes), dataset(options)
+    {
+        result = source.ReadInto(dataset, preamble);
+    }
+    PyrDicomDataElement* Find(uint32_t group, uint32_t element) { return dataset.FindElement(group, element); }
+    PyrByteSource source;
+    PyrDicomDataset dataset;
+    PyrDicomResult result;
+};
+
+// n sequences, each holding one item holding the next, in explicit VR little endian.
+std::vector<uint8_t> Nested(int levels, bool undefined)
+{
+    Stream inner;
+    inner.Explicit(0x0008, 0x0100, "SH", "LEAF");
+    std::vector<uint8_t> body = inner.Bytes();
+    for (int i = 0; i < levels; ++i) {
+        Stream s;
+        if (undefined) {
+            s.Header(0x0040, 0xA730, "SQ", kUndefined).Item();
+            s.Raw(std::string_view(reinterpret_cast<const char*>(body.data()), body.size())).ItemEnd().SequenceEnd();
+        } else {
+            const uint32_t itemLength = static_cast<uint32_t>(body.size());
+            s.Header(0x0040, 0xA730, "SQ", itemLength + 8).Item(itemLength);
+            s.Raw(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+        }
+        body = s.Bytes();
+    }
+    Stream file;
+    file.Preamble().Meta("1.2.840.10008.1.2.1");
+    file.Raw(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+    return file.Bytes();
+}
+
+TEST(DatasetRead, PreambleDecidesTheLayout)
+{
+    // 132 bytes or more without "DICM": implicit VR from the first byte.
+    Stream implicit;
+    implicit.Implicit(0x0008, 0x0060, "CT").Implicit(0x0010, 0x0010, std::string(120, 'A'))
+        .Implicit(0x0028, 0x0010, std::string("\x00\x02", 2));
+    Parsed longRaw(implicit.Bytes());
+    ASSERT_EQ(longRaw.result, kPyrSuccess);
+    EXPECT_EQ(longRaw.Find(0x0028, 0x0010)->GetULongOr(0), 512u);
+    EXPECT_EQ(longRaw.Find(0x0008, 0x0060)->GetVR(), PyrVR::CS);
+
+    // Shorter than a preamble: still a raw dataset, read from its start.
+    Stream small;
+    small.Implicit(0x0008, 0x0060, "MR").Implicit(0x0028, 0x0011, std::string("\x03\x00", 2));
+    Parsed shortRaw(small.Bytes());
+    ASSERT_EQ(shortRaw.result, kPyrSuccess);
+    EXPECT_EQ(shortRaw.dataset.GetString(0x0008, 0x0060, PyrString()), u"MR");
+    EXPECT_EQ(shortRaw.dataset.GetULong(0x0028, 0x0011, 0), 3u);
+
+    // A transfer syntax outside the table reads as explicit little endian.
+    Stream unknown;
+    unknown.Preamble().Meta("1.2.3.4.5.6").Explicit(0x0028, 0x0010, "US", std::string("\x00\x01", 2));
+    Parsed other(unknown.Bytes());
+    ASSERT_EQ(other.result, kPyrSuccess);
+    EXPECT_EQ(other.dataset.GetULong(0x0028, 0x0010, 0), 256u);
+    EXPECT_EQ(other.dataset.GetTransferSyntax(), u"1.2.3.4.5.6");
+}
+
+TEST(DatasetRead, BigEndianAfterALittleEndianMetaGroup)
+{
+    Stream s;
+    s.Preamble().Meta("1.2.840.10008.1.2.2");
+    s.Big(true)
+        .Explicit(0x0008, 0x0060, "CS", "CT")
+        .Header(0x0018, 0x6020, "SL", 8).U32(0xFFFFFFFE).U32(70000)
+        .Header(0x0020, 0x9165, "AT", 4).U16(0x0020).U16(0x9056)
+        .Header(0x0028, 0x0010, "US", 2).U16(0x0102)
+        .Header(0x0028, 0x0100, "US", 2).U16(16)
+        .Header(0x7FE0, 0x0010, "OW", 4).U16(0x1234).U16(0x5678);
+    Parsed p(s.Bytes());
+    ASSERT_EQ(p.result, kPyrSuccess);
+    EXPECT_EQ(p.Find(0x0008, 0x0060)->GetStringValueOr(PyrString()), u"CT");
+    EXPECT_EQ(p.Find(0x0028, 0x0010)->GetULongOr(0), 0x0102u);
+    EXPECT_EQ(p.Find(0x0018, 0x6020)->GetLongOr(0, PyrVR::Unset, 0), -2);
+    EXPECT_EQ(p.Find(0x0018, 0x6020)->GetLongOr(0, PyrVR::Unset, 1), 70000);
+    EXPECT_EQ(p.Find(0x0020, 0x9165)->GetULongOr(0), 0x00209056u);
+    const PyrDicomDataElement* pixel = p.Find(0x7FE0, 0x0010);
+    EXPECT_EQ(pixel->GetVR(), PyrVR::OW);
+    EXPECT_EQ(pixel->GetValueMode(), PyrValueMode::InSource);
+    EXPECT_EQ(p.source.Bytes()[static_cast<size_t>(pixel->GetValuePosition())], 0x12);
+}
+
+TEST(DatasetRead, SequencesNestAndStopAtTheDepthLimit)
+{
+    for (bool undefined : {false, true}) {
+        SCOPED_TRACE(undefined ? "undefined lengths" : "defined lengths");
+        Parsed ok(Nested(11, undefined));
+        ASSERT_EQ(ok.result, kPyrSuccess);
+        const PyrDicomDataElement* e = ok.Find(0x0040, 0xA730);
+        for (int i = 1; i < 11; ++i) {
+            ASSERT_EQ(e->GetChildCount(), 1u);
+            e = e->GetChildAt(0)->FindChild(0x0040, 0xA730);
+            ASSERT_NE(e, nullptr);
+        }
+        EXPECT_EQ(e->GetChildAt(0)->GetChildStringOr(0x0008, 0x0100, PyrString()), u"LEAF");
+        EXPECT_EQ(Parsed(Nested(12, undefined)).result, kPyrBadPosition);
+    }
+}
+
+TEST(DatasetRead, UnknownRepresentations)
+{
+    // A UN that the dictionary knows takes the dictionary's VR and reads as such.
+    Stream s;
+    s.Preamble().Meta("1.2.840.10008.1.2.1");
+    s.Header(0x0028, 0x0010, "UN", 2).U16(512);
+    // A UN sequence of undefined length: its items are implicit VR little endian.
+    s.Header(0x0009, 0x1010, "UN", kUndefined).Item().Implicit(0x0010, 0x0020, "PID1").ItemEnd().SequenceEnd();
+    s.Explicit(0x0010, 0x0010, "PN", "Doe^John");
+    Parsed p(s.Bytes());
+    ASSERT_EQ(p.result, kPyrSuccess);
+    EXPECT_EQ(p.Find(0x0028, 0x0010)->GetVR(), PyrVR::US);
+    EXPECT_EQ(p.Find(0x0028, 0x0010)->GetULongOr(0), 512u);
+    const PyrDicomDataElement* sequence = p.Find(0x0009, 0x1010);
+    ASSERT_EQ(sequence->GetChildCount(), 1u);
+    EXPECT_EQ(sequence->GetChildAt(0)->GetChildStringOr(0x0010, 0x0020, PyrString()), u"PID1");
+    EXPECT_EQ(p.dataset.GetString(0x0010, 0x0010, PyrString()), u"Doe^John");
+
+    // The same items written in explicit VR: the retry option keeps the outer encoding,
+    // and sniffing finds it on its own.
+    Stream e;
+    e.Preamble().Meta("1.2.840.10008.1.2.1");
+    e.Header(0x0009, 0x1010, "UN", kUndefined).Item().Explicit(0x0010, 0x0020, "LO", "PID2").ItemEnd().SequenceEnd();
+    for (uint32_t mode : {2u, 0u}) {
+        PyrDicomDatasetOptions options;
+        options.unSequenceItemEncoding = mode;
+        Parsed q(e.Bytes(), &options);
+        ASSERT_EQ(q.result, kPyrSuccess) << mode;
+        EXPECT_EQ(q.Find(0x0009, 0x1010)->GetChildAt(0)->GetChildStringOr(0x0010, 0x0020, PyrString()), u"PID2");
+    }
+}
+
+TEST(DatasetRead, EncapsulatedPixelDataStaysInTheSource)
+{
+    Stream s;
+    s.Preamble().Meta("1.2.840.10008.1.2.5");
+    s.Header(0x0028, 0x0100, "US", 2).U16(16);
+    const size_t pixelStart = s.Size();
+    s.Header(0x7FE0, 0x0010, "OB", kUndefined).Item(8).U32(0).U32(20);
+    const size_t second = s.Size() + 8;
+    s.Item(12).Raw("ABCDEFGHIJKL");
+    const size_t third = s.Size() + 8;
+    s.Item(6).Raw("MNOPQR").SequenceEnd();
+    Parsed p(s.Bytes());
+    ASSERT_EQ(p.result, kPyrSuccess);
+    const PyrDicomDataElement* pixel = p.Find(0x7FE0, 0x0010);
+    ASSERT_EQ(pixel->GetChildCount(), 3u);
+    const PyrDicomDataElement* table = pixel->GetChildAt(0);
+    EXPECT_EQ(table->GetValueMode(), PyrValueMode::Heap);
+    EXPECT_EQ(table->GetBytesHeld(), 8u);
+    EXPECT_EQ(table->GetULongOr(0, PyrVR::UL, 1), 20u);
+    EXPECT_EQ(pixel->GetChildAt(1)->GetValueMode(), PyrValueMode::InSource);
+    EXPECT_EQ(pixel->GetChildAt(1)->GetValuePosition(), static_cast<int64_t>(second));
+    EXPECT_EQ(pixel->GetChildAt(1)->GetLength(), 12u);
+    EXPECT_EQ(pixel->GetChildAt(2)->GetValuePosition(), static_cast<int64_t>(third));
+    EXPECT_EQ(pixel->GetChildAt(2)->GetLength(), 6u);
+    EXPECT_EQ(pixel->GetVR(), PyrVR::OB);
+    EXPECT_EQ(p.dataset.GetPixelDataStart(), static_cast<int64_t>(pixelStart));
+    EXPECT_EQ(p.dataset.GetPixelDataSize(), static_cast<int64_t>(s.Size() - pixelStart));
+}
+
+TEST(DatasetRead, ValuesAsStored)
+{
+    Stream s;
+    s.Preamble().Meta("1.2.840.10008.1.2.1");
+    s.Explicit(0x0010, 0x0020, "LO", "ODD").Explicit(0x0010, 0x0020, "LO", "LATER!");
+    s.Explicit(0x0028, 0x0100, "US", std::string("\x08\x00", 2));
+    // A Pixel Data of 0xFFFF bytes is left in the source like any other.
+    s.Header(0x7FE0, 0x0010, "OW", 0xFFFF).Raw(std::string(0xFFFF, 'p'));
+    Parsed p(s.Bytes());
+    ASSERT_EQ(p.result, kPyrSuccess);
+    EXPECT_EQ(p.dataset.GetString(0x0010, 0x0020, PyrString()), u"LATER!");
+    EXPECT_EQ(p.dataset.GetRoot()->GetChildCount(), 5u);
+    const PyrDicomDataElement* pixel = p.Find(0x7FE0, 0x0010);
+    EXPECT_EQ(pixel->GetValueMode(), PyrValueMode::InSource);
+    EXPECT_EQ(pixel->GetLength(), 0xFFFFu);
+    EXPECT_EQ(pixel->GetVR(), PyrVR::OB);   // 8 bits allocated
+
+    Stream odd;
+    odd.Preamble().Meta("1.2.840.10008.1.2.1").Explicit(0x0010, 0x0020, "LO", "ODD");
+    Parsed q(odd.Bytes());
+    ASSERT_EQ(q.result, kPyrSuccess);
+    EXPECT_EQ(q.Find(0x0010, 0x0020)->GetLength(), 3u);
+}
+
+TEST(DatasetRead, PrivateSequencesCanBeSkipped)
+{
+    Stream s;
+    s.Preamble().Meta("1.2.840.10008.1.2.1");
+    s.Header(0x0009, 0x1010, "SQ", 20).Item(12).Explicit(0x0009, 0x1011, "LO", "ABCD");
+    s.Explicit(0x0010, 0x0020, "LO", "AFTER!");
+    PyrDicomDatasetOptions options;
+    options.skipPrivateSequences = 1;
+    Parsed skipped(s.Bytes(), &options);
+    ASSERT_EQ(skipped.result, kPyrSuccess);
+    EXPECT_EQ(skipped.Find(0x0009, 0x1010), nullptr);
+    EXPECT_EQ(skipped.dataset.GetString(0x0010, 0x0020, PyrString()), u"AFTER!");
+    Parsed kept(s.Bytes());
+    ASSERT_EQ(kept.result, kPyrSuccess);
+    EXPECT_EQ(kept.Find(0x0009, 0x1010)->GetChildCount(), 1u);
+}
+
+TEST(DatasetRead, HostileLengthsEndTheRead)
+{
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Case> cases;
+    for (uint32_t length : {0xFFFFFFF8u, 0x80000000u, 0x7FFFFFF0u, 4000u}) {
+        const std::string suffix = " " + std::to_string(length);
+        Stream value;
+        value.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0009, 0x1001, "OB", length).Raw("xx");
+        cases.push_back({"value", value.Bytes()});
+        Stream pixel;
+        pixel.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x7FE0, 0x0010, "OW", length).Raw("xx");
+        cases.push_back({"pixel data", pixel.Bytes()});
+        Stream fragment;
+        fragment.Preamble().Meta("1.2.840.10008.1.2.5").Header(0x7FE0, 0x0010, "OB", kUndefined)
+            .Item(0).Item(length).Raw("xxxx");
+        cases.push_back({"fragment", fragment.Bytes()});
+        Stream item;
+        item.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", kUndefined).Item(length)
+            .Explicit(0x0010, 0x0020, "LO", "ABCD");
+        cases.push_back({"item", item.Bytes()});
+        Stream sequence;
+        sequence.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", length).Item(12)
+            .Explicit(0x0010, 0x0020, "LO", "ABCD");
+        cases.push_back({"sequence", sequence.Bytes()});
+        Stream implicit;
+        implicit.Implicit(0x0010, 0x0010, "").U16(0x0010).U16(0x0020).U32(length).Raw("yy");
+        cases.push_back({"implicit", implicit.Bytes()});
+    }
+    // Structure where it does not belong.
+    Stream stray;
+    stray.Preamble().Meta("1.2.840.10008.1.2.1").Item(0);
+    cases.push_back({"item at the top", stray.Bytes()});
+    Stream unclosed;
+    unclosed.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", kUndefined).Item()
+        .Explicit(0x0010, 0x0020, "LO", "ABCD");
+    cases.push_back({"unclosed item", unclosed.Bytes()});
+    Stream overrun;
+    overrun.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", kUndefined).Item(6)
+        .Explicit(0x0010, 0x0020, "LO", "ABCD").ItemEnd().SequenceEnd();
+    cases.push_back({"child crosses its item", overrun.Bytes()});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Parsed p(c.bytes);
+        EXPECT_EQ(p.result, kPyrBadPosition);
+        // A handful of calls: no loop over a wrapped length, no search backwards.
+        EXPECT_LE(p.source.reads, 12u);
+        EXPECT_LE(p.source.seeks, 2u);
+    }
+}
+
+TEST(DatasetRead, TagsOutOfOrderAreSorted)
+{
+    // One group last to first: each element lands at the front of its group.
+    Stream s;
+    for (uint32_t element = 3000; element >= 1; --element) {
+        s.Implicit(0x0009, element, element == 1234 ? "XY" : "");
+    }
+    Parsed p(s.Bytes());
+    ASSERT_EQ(p.result, kPyrSuccess);
+    const PyrDicomDataElement* root = p.dataset.GetRoot();
+    ASSERT_EQ(root->GetChildCount(), 3000u);
+    for (uint32_t i = 0; i < 3000; ++i) {
+        ASSERT_EQ(root->GetChildAt(i)->GetElement(), i + 1);
+    }
+    EXPECT_EQ(root->FindChild(0x0009, 1234)->GetLength(), 2u);
+}
+
+TEST(DatasetRead, CallbackFailuresPassThrough)
+{
+    Stream s;
+    s.Preamble().Meta("1.2.840.10008.1.2.1").Explicit(0x0010, 0x0020, "LO", "ABCD");
+    struct Failing : PyrByteSource {
+        using PyrByteSource::PyrByteSource;
+        static int32_t Read(void* buffer, uint32_t low, uint32_t high, uint32_t count, void* user, uint8_t* end)
+        {
+            auto* self = static_cast<Failing*>(user);
+            if (buffer != nullptr && self->Tell() >= 171) {
+                return 77;
+            }
+            return PyrTestSource::Read(buffer, low, high, count, user, end);
+        }
+    } source(s.Bytes());
+    PyrDicomDataset dataset;
+    EXPECT_EQ(dataset.ReadFromCallbacks(&Failing::Read, &PyrTestSource::Seek, &source, true), 77u);
+    EXPECT_NE(dataset.FindElement(0x0002, 0x0010), nullptr);   // the tree as far as it got
+    EXPECT_EQ(dataset.ReadFromCallbacks(nullptr, &PyrTestSource::Seek, &source, true), kPyrBadArgument);
+}
+
+TEST(DatasetRead, TruncatedFileFailsUnlessCutBetweenElements)
+{
+    const std::vector<uint8_t> whole = PyrReadWholeFile(PYR_TEST_DATA_DIR "/ct_explicit_le.dcm");
+    ASSERT_FALSE(whole.empty());
+    Parsed full(whole);
+    ASSERT_EQ(full.result, kPyrSuccess);
+    std::vector<bool> boundary(whole.size() + 1, false);
+    const PyrDicomDataElement* root = full.dataset.GetRoot();
+    for (uint32_t i = 0; i < root->GetChildCount(); ++i) {
+        boundary[static_cast<size_t>(root->GetChildAt(i)->GetPosition())] = true;
+    }
+    for (size_t cut = 132; cut < whole.size(); ++cut) {
+        Parsed p(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        if (boundary[cut]) {
+            EXPECT_EQ(p.result, kPyrSuccess) << cut;
+        } else {
+            EXPECT_NE(p.result, kPyrSuccess) << cut;
+        }
+    }
+    for (size_t cut = 0; cut < 132; ++cut) {
+        Parsed(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+    }
+}
+
+TEST(DatasetRead, SingleByteCorruptionsStaySafe)
+{
+    for (const char* name : {"/raw_small.dcm", "/ct_undefined_lengths.dcm"}) {
+        const std::vector<uint8_t> original = PyrReadWholeFile(std::string(PYR_TEST_DATA_DIR) + name);
+        ASSERT_FALSE(original.empty());
+        const bool everyValue = original.size() < 100;
+        for (size_t at = 0; at < original.size(); ++at) {
+            std::vector<uint8_t> bytes = original;
+            const int values = everyValue ? 256 : 6;
+            for (int v = 0; v < values; ++v) {
+                static const uint8_t kPicks[] = {0x00, 0xFF, 0x7F, 0x80, 0x01, 0xFE};
+                bytes[at] = everyValue ? static_cast<uint8_t>(v) : static_cast<uint8_t>(original[at] ^ kPicks[v]);
+                Parsed p(bytes);
+                // A reader that stays within the source never reads more than it holds.
+                EXPECT_LE(p.dataset.GetStreamPosition(), bytes.size() + 8) << at;
+            }
+        }
+    }
+}
+
+TEST(DatasetRead, OneReadPerHeaderAndValue)
+{
+    PyrFileSource file(PYR_TEST_DATA_DIR "/DICOMDIR");
+    ASSERT_TRUE(file.IsOpen());
+    PyrDicomDataset dataset;
+    ASSERT_EQ(file.ReadInto(dataset), kPyrSuccess);
+    uint64_t elements = 0;
+    std::vector<const PyrDicomDataElement*> stack{dataset.GetRoot()};
+    while (!stack.empty()) {
+        const PyrDicomDataElement* e = stack.back();
+        stack.pop_back();
+        for (uint32_t i = 0; i < e->GetChildCount(); ++i) {
+            stack.push_back(e->GetChildAt(i));
+            ++elements;
+        }
+    }
+    ASSERT_GT(elements, 50u);
+    EXPECT_LE(file.reads, 3 * elements);
+    EXPECT_EQ(file.seeks, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pyr/pyrdicomdataset.h"
+
+// Sources that behave like the image library's storages behind the read and seek
+// callbacks: a read answers 0 only when it got every byte asked for, a seek moves within
+// [0, size] and answers 0 only when it moved the whole distance.
+struct PyrTestSource {
+    virtual ~PyrTestSource() = default;
+    virtual int64_t Size() = 0;
+    virtual int64_t Tell() = 0;
+    virtual int64_t ReadSome(void* buffer, int64_t count) = 0;
+    virtual void MoveTo(int64_t position) = 0;
+
+    uint64_t reads = 0;
+    uint64_t seeks = 0;
+    uint64_t probes = 0;
+
+    static int32_t Read(void* buffer, uint32_t, uint32_t, uint32_t count, void* user, uint8_t* end)
+    {
+        auto* self = static_cast<PyrTestSource*>(user);
+        if (buffer == nullptr && count == 0) {
+            ++self->probes;
+            *end = self->Tell() >= self->Size() ? 1 : 0;
+            return 0;
+        }
+        ++self->reads;
+        const int64_t got = self->ReadSome(buffer, count);
+        *end = self->Tell() >= self->Size() ? 1 : 0;
+        return got == static_cast<int64_t>(count) ? 0 : -1;
+    }
+
+    static int32_t Seek(uint32_t, uint32_t, int32_t delta, void* user)
+    {
+        auto* self = static_cast<PyrTestSource*>(user);
+        ++self->seeks;
+        const int64_t from = self->Tell();
+        int64_t to = from + delta;
+        to = to < 0 ? 0 : (to > self->Size() ? self->Size() : to);
+        self->MoveTo(to);
+        return to - from == delta ? 0 : -1;
+    }
+
+    PyrDicomResult ReadInto(PyrDicomDataset& dataset, bool preamble = true)
+    {
+        return dataset.ReadFromCallbacks(&Read, &Seek, this, preamble);
+    }
+};
+
+class PyrByteSource : public PyrTestSource {
+public:
+    explicit PyrByteSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    PyrByteSource(const uint8_t* data, size_t size) : bytes_(data, data + size) {}
+
+    int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
+    int64_t Tell() override { return position_; }
+    int64_t ReadSome(void* buffer, int64_t count) override
+    {
+        const int64_t n = std::min<int64_t>(count, Size() - position_);
+        if (n > 0) {
+            std::memcpy(buffer, bytes_.data() + position_, static_cast<size_t>(n));
+            position_ += n;
+        }
+        return n < 0 ? 0 : n;
+    }
+    void MoveTo(int64_t position) override { position_ = position; }
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+    int64_t position_ = 0;
+};
+
+// Plain descriptor reads: one system call per read or seek, as an unbuffered storage costs.
+class PyrFileSource : public PyrTestSource {
+public:
+    explicit PyrFileSource(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~PyrFileSource() override
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    bool IsOpen() const { return fd_ >= 0; }
+
+    int64_t Size() override
+    {
+        struct stat info;
+        return ::fstat(fd_, &info) == 0 ? info.st_size : 0;
+    }
+    int64_t Tell() override { return ::lseek(fd_, 0, SEEK_CUR); }
+    int64_t ReadSome(void* buffer, int64_t count) override
+    {
+        int64_t total = 0;
+        while (total < count) {
+            const ssize_t n = ::read(fd_, static_cast<char*>(buffer) + total, static_cast<size_t>(count - total));
+            if (n <= 0) {
+                break;
+            }
+            total += n;
+        }
+        return total;
+    }
+    void MoveTo(int64_t position) override { ::lseek(fd_, position, SEEK_SET); }
+
+private:
+    int fd_;
+};
+
+inline std::vector<uint8_t> PyrReadWholeFile(const std::string& path)
+{
+    PyrFileSource file(path);
+    std::vector<uint8_t> bytes(file.IsOpen() ? static_cast<size_t>(file.Size()) : 0);
+    if (!bytes.empty()) {
+        file.ReadSome(bytes.data(), static_cast<int64_t>(bytes.size()));
+    }
+    return bytes;
+}
