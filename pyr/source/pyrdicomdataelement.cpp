@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <string>
 #include <utility>
 
@@ -495,188 +496,90 @@ bool PyrDicomDataElement::ReadItem(void* out, uint32_t size, int32_t index) cons
     return true;
 }
 
-PyrDicomResult PyrDicomDataElement::GetULong(uint32_t& value, PyrDicomVR vr, int32_t index) const
+namespace {
+
+// A binary number of the VR's own type (floats only when asked), converted to A; kPyrNoValue
+// for any other VR or a missing item.
+template <class A, class Read>
+PyrDicomResult ReadBinaryAs(A& value, PyrDicomVR vr, int32_t index, bool floats, Read read)
 {
-    if (bytesHeld_ == 0) {
-        return kPyrNoValue;
-    }
-    index = index < 0 ? 0 : index;
-    switch (ResolveVR(vr)) {
-    case PyrVR::IS: {
-        PyrString text;
-        if (const PyrDicomResult r = GetStringValue(text, PyrVR::IS, index); r != kPyrSuccess) {
-            return r;
-        }
-        const char16_t* end = nullptr;
-        const uint32_t v = PyrTextToULong(text.GetString(), &end);
-        if (end == text.GetString()) {
+    auto take = [&](auto native) {
+        if (!read(&native, static_cast<uint32_t>(sizeof native), index)) {
             return kPyrNoValue;
         }
-        value = v;
+        value = static_cast<A>(native);
         return kPyrSuccess;
-    }
-    case PyrVR::AT: {
-        uint16_t words[2];
-        if (!ReadItem(words, 4, index)) {
-            return kPyrNoValue;
-        }
-        value = (uint32_t(words[0]) << 16) | words[1];
-        return kPyrSuccess;
-    }
+    };
+    switch (vr) {
     case PyrVR::SL:
-    case PyrVR::UL: {
-        uint32_t v;
-        if (!ReadItem(&v, 4, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    case PyrVR::SS: {
-        int16_t v;
-        if (!ReadItem(&v, 2, index)) {
-            return kPyrNoValue;
-        }
-        value = static_cast<uint32_t>(static_cast<int32_t>(v));
-        return kPyrSuccess;
-    }
-    case PyrVR::US: {
-        uint16_t v;
-        if (!ReadItem(&v, 2, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
+        return take(int32_t{});
+    case PyrVR::UL:
+        return take(uint32_t{});
+    case PyrVR::SS:
+        return take(int16_t{});
+    case PyrVR::US:
+        return take(uint16_t{});
+    case PyrVR::FL:
+        return floats ? take(float{}) : kPyrNoValue;
+    case PyrVR::FD:
+        return floats ? take(double{}) : kPyrNoValue;
     default:
         return kPyrNoValue;
     }
 }
 
-PyrDicomResult PyrDicomDataElement::GetLong(int32_t& value, PyrDicomVR vr, int32_t index) const
-{
-    if (bytesHeld_ == 0) {
-        return kPyrNoValue;
-    }
-    index = index < 0 ? 0 : index;
-    switch (ResolveVR(vr)) {
-    case PyrVR::IS: {
-        PyrString text;
-        if (const PyrDicomResult r = GetStringValue(text, PyrVR::IS, index); r != kPyrSuccess) {
-            return r;
-        }
-        const char16_t* end = nullptr;
-        const int32_t v = PyrTextToLong(text.GetString(), &end);
-        if (end == text.GetString()) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    case PyrVR::SL:
-    case PyrVR::UL: {
-        int32_t v;
-        if (!ReadItem(&v, 4, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    case PyrVR::SS: {
-        int16_t v;
-        if (!ReadItem(&v, 2, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    case PyrVR::US: {
-        uint16_t v;
-        if (!ReadItem(&v, 2, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    default:
-        return kPyrNoValue;
-    }
-}
+}  // namespace
 
-PyrDicomResult PyrDicomDataElement::GetDouble(double& value, PyrDicomVR vr, int32_t index) const
+template <class A, class Parse>
+PyrDicomResult PyrDicomDataElement::GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats, Parse parse) const
 {
     if (bytesHeld_ == 0) {
         return kPyrNoValue;
     }
     index = index < 0 ? 0 : index;
     const PyrDicomVR resolved = ResolveVR(vr);
-    switch (resolved) {
-    case PyrVR::DS:
-    case PyrVR::IS: {
+    if (resolved == PyrVR::IS || (floats && resolved == PyrVR::DS)) {
         PyrString text;
         if (const PyrDicomResult r = GetStringValue(text, resolved, index); r != kPyrSuccess) {
             return r;
         }
         const char16_t* end = nullptr;
-        const double v = resolved == PyrVR::DS ? PyrTextToDouble(text.GetString(), &end)
-                                               : PyrTextToLong(text.GetString(), &end);
+        const A v = parse(resolved, text.GetString(), &end);
         if (end == text.GetString()) {
             return kPyrNoValue;
         }
         value = v;
         return kPyrSuccess;
     }
-    case PyrVR::FL: {
-        float v;
-        if (!ReadItem(&v, 4, index)) {
+    if (resolved == PyrVR::AT && std::is_same_v<A, uint32_t>) {
+        uint16_t words[2];
+        if (!ReadItem(words, 4, index)) {
             return kPyrNoValue;
         }
-        value = v;
+        value = static_cast<A>((uint32_t(words[0]) << 16) | words[1]);
         return kPyrSuccess;
     }
-    case PyrVR::FD: {
-        double v;
-        if (!ReadItem(&v, 8, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    case PyrVR::SL: {
-        int32_t v;
-        if (!ReadItem(&v, 4, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    case PyrVR::UL: {
-        uint32_t v;
-        if (!ReadItem(&v, 4, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    case PyrVR::SS: {
-        int16_t v;
-        if (!ReadItem(&v, 2, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    case PyrVR::US: {
-        uint16_t v;
-        if (!ReadItem(&v, 2, index)) {
-            return kPyrNoValue;
-        }
-        value = v;
-        return kPyrSuccess;
-    }
-    default:
-        return kPyrNoValue;
-    }
+    return ReadBinaryAs(value, resolved, index, floats,
+                        [this](void* out, uint32_t size, int32_t i) { return ReadItem(out, size, i); });
+}
+
+PyrDicomResult PyrDicomDataElement::GetULong(uint32_t& value, PyrDicomVR vr, int32_t index) const
+{
+    return GetNumber(value, vr, index, false,
+                     [](PyrDicomVR, const char16_t* text, const char16_t** end) { return PyrTextToULong(text, end); });
+}
+
+PyrDicomResult PyrDicomDataElement::GetLong(int32_t& value, PyrDicomVR vr, int32_t index) const
+{
+    return GetNumber(value, vr, index, false,
+                     [](PyrDicomVR, const char16_t* text, const char16_t** end) { return PyrTextToLong(text, end); });
+}
+
+PyrDicomResult PyrDicomDataElement::GetDouble(double& value, PyrDicomVR vr, int32_t index) const
+{
+    return GetNumber(value, vr, index, true, [](PyrDicomVR resolved, const char16_t* text, const char16_t** end) {
+        return resolved == PyrVR::DS ? PyrTextToDouble(text, end) : double(PyrTextToLong(text, end));
+    });
 }
 
 PyrDicomResult PyrDicomDataElement::GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index) const

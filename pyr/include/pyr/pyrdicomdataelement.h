@@ -192,6 +192,9 @@ private:
     PyrDicomResult StoreNumber(const void* bytes, uint32_t size, int32_t index);
     PyrDicomResult StoreText(const PyrString& text, PyrDicomVR vr, int32_t index);
     bool ReadItem(void* out, uint32_t size, int32_t index) const;
+    // The typed getters: IS (and DS for floats) as text, AT as two words, binary VRs by value.
+    template <class A, class Parse>
+    PyrDicomResult GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats, Parse parse) const;
 
     PyrDicomDataset* dataset_;
     PyrDicomDataElement* parent_ = nullptr;
