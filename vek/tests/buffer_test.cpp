@@ -159,6 +159,25 @@ TEST(BlockBuffer, EndOfImageAndShortLastBlock) {
   s->destroy();
 }
 
+// A read that lends its memory and gets nothing must take that memory back: the writer's
+// next block may not land in it.
+TEST(BlockBuffer, FailedDirectReadKeepsNoHoldOnTheReadersMemory) {
+  Rig rig(300, 100);
+  VEK_SrcBuffer* r = rig.reader(100);
+  uint32_t got = 0;
+  auto* lent = new std::vector<uint8_t>(100, 0xEE);
+  EXPECT_FALSE(r->get(lent->data(), &got));  // nothing written yet
+  EXPECT_EQ(rig.buffer->block_count(), 0u);
+  delete lent;
+  rig.write(100, 7);
+  uint8_t line[100];
+  ASSERT_TRUE(r->get(line, &got));
+  EXPECT_EQ(got, 100u);
+  EXPECT_EQ(line[99], 7);
+  ASSERT_TRUE(r->release());
+  r->destroy();
+}
+
 TEST(BlockBuffer, StateErrorsAreReportedWithTheirLines) {
   Rig rig(1000, 100);
   VEK_SrcBuffer* r = rig.reader(100);

@@ -156,7 +156,11 @@ bool VEK_STBlockDstBuffer::src_get(void* buffer, uint32_t offset, uint32_t* n) {
         }
         old = lent;
       }
-      return src_get(offset, n) == buffer;
+      if (src_get(offset, n) == buffer) return true;
+      // Nothing was written there: the writer must not keep the reader's memory.
+      const uint32_t last = blocks_.size() - 1;
+      if (*n == 0 && !blocks_.empty() && blocks_[last].data == buffer && !blocks_[last].owned) blocks_.resize(last);
+      return false;
     }
   }
   const void* p = src_get(offset, n);
