@@ -197,6 +197,32 @@ TEST(StorageEngines, WritesWithOffsetPadGapAndMask) {
   EXPECT_EQ(m.memory_manager().live(), 3u);
 }
 
+// An offset past the written end of a storage that already holds bytes is reached with
+// zeros, not clamped to that end.
+TEST(StorageEngines, OffsetBeyondWrittenBytesIsPaddedNotClamped) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  header_of(h, 3, 2, 8);
+  VEK_MemoryOutputStorage* out = VEK_MemoryOutputStorage::create(&m, 16);
+  const std::vector<uint8_t> head(10, 0xAA);
+  ASSERT_EQ(out->write(head.data(), 10), 10);
+  TestFamily family(&m);
+  run(VEK_WriteStorage(&m).engine(family.pattern(h), out, 20));
+  std::vector<uint8_t> expected(head);
+  expected.resize(20, 0);
+  const auto p = expected_pattern(3, 2);
+  expected.insert(expected.end(), p.begin(), p.end());
+  VEK_InputStorage* back = out->create_input_storage();
+  std::vector<uint8_t> bytes(back->size());
+  back->read(bytes.data(), int32_t(bytes.size()));
+  EXPECT_EQ(bytes, expected);
+  VEK_Status st(&m);
+  EXPECT_TRUE(m.status(st));
+  back->destroy();
+  out->destroy();
+  EXPECT_EQ(m.memory_manager().live(), 3u);
+}
+
 TEST(StorageEngines, EngineFedStorageRunsTheChainOnlyAsFarAsNeeded) {
   VEK_TestManager m;
   VEK_Header h(&m);

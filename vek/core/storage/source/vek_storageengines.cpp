@@ -99,7 +99,8 @@ bool VEK_WriteStorageEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* s
   sample_bytes_ = uint16_t((header->bits() + 7u) / 8u);
   byte_order_ = byte_order;
   mask_ = vek_last_byte_mask(*header);
-  if (!storage_->seek(offset)) {
+  // seek stops at the written end and still answers true: check where it got to.
+  if (!storage_->seek(offset) || storage_->tell() != offset) {
     if (!storage_->to_end()) {
       vek_report(manager_, VEK_ERROR_IO, "VEK_WriteStorageEngine::initiate()", kWriteFile, 95);
       return false;
