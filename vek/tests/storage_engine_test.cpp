@@ -249,6 +249,25 @@ TEST(StorageEngines, EngineFedStorageRunsTheChainOnlyAsFarAsNeeded) {
   m.clear();
 }
 
+// The job's end destroys the chain behind the storage; reading on must not call into it.
+TEST(StorageEngines, EngineFedStorageOutlivesItsJob) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  header_of(h, 16, 50, 8);
+  TestFamily family(&m);
+  VEK_DstEngineInputStorage* s = VEK_DstEngineInputStorage::create(&m, family.pattern(h, 2));
+  ASSERT_NE(s, nullptr);
+  uint8_t line[32];
+  ASSERT_EQ(s->read(line, 4), 4);
+  VEK_Status st(&m);
+  EXPECT_TRUE(m.status(st));
+  EXPECT_EQ(s->read(line, 32), 12);  // the rest of the one line that was made
+  EXPECT_EQ(s->size(), 16);
+  s->destroy();
+  EXPECT_TRUE(m.relation()->empty());
+  EXPECT_EQ(m.memory_manager().live(), 3u);
+}
+
 TEST(CombinedStorage, PartsReadAsOneStream) {
   VEK_TestManager m;
   const auto a = counting(3, 0), b = counting(4, 10), c = counting(5, 20);

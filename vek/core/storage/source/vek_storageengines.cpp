@@ -168,6 +168,12 @@ bool VEK_DstEngineInputStorage::initiate(VEK_Engine* source) {
   if (memory_ == nullptr) return false;
   writer_ = VEK_WriteStorage(manager_).engine(source, memory_, 0, 0, 0, 1);
   if (writer_ == nullptr) return false;
+  // The job's end destroys the writer through the relation table; this storage can outlive
+  // the job and still call it.
+  if (!depend(writer_)) {
+    writer_ = nullptr;
+    return false;
+  }
   readback_ = memory_->create_input_storage();
   return readback_ != nullptr;
 }
