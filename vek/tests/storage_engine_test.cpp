@@ -155,6 +155,13 @@ TEST(StorageEngines, ReadsBigEndianLinesWithOffsetAndGap) {
   EXPECT_EQ(m.status().full_code(), 0x80400000u);
   EXPECT_EQ(m.status().line(), 123u);
   m.clear();
+
+  // An offset past the end of the storage: nothing there to read, for encoded data too.
+  VEK_Header encoded(&m);
+  header_of(encoded, 3, 2, 8);
+  encoded.encode_type(VEK_EncodeType_qk_rle::instance());
+  EXPECT_EQ(VEK_ReadStorage(&m).engine(in, encoded, int32_t(file.size()) + 5), nullptr);
+  EXPECT_REPORT(m, 0x80400000u, "VEK_ReadStorageEngine::initiate()", 72u);
   in->destroy();
   shorter->destroy();
   EXPECT_EQ(m.memory_manager().live(), 3u);

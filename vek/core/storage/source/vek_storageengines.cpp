@@ -34,7 +34,8 @@ bool VEK_ReadStorageEngine::initiate(VEK_InputStorage* storage, const VEK_Header
   line_gap_ = line_gap;
   byte_order_ = byte_order;
   sample_bytes_ = (header->bits() + 7u) / 8u;
-  if (!storage_->seek(offset)) {
+  // Some storages clamp a seek past their end and still answer true: the data is not there.
+  if (!storage_->seek(offset) || storage_->tell() != offset) {
     vek_report(manager_, VEK_ERROR_DATA, "VEK_ReadStorageEngine::initiate()", kReadFile, 72);
     return false;
   }
@@ -55,7 +56,7 @@ bool VEK_ReadStorageEngine::execute() {
   }
   const int32_t got = storage_->read(block, int32_t(std::min<uint32_t>(n, INT32_MAX)));
   if (raw) {
-    if (uint32_t(got) < n) {
+    if (got < 0 || uint32_t(got) < n) {
       vek_report(manager_, VEK_ERROR_DATA, "VEK_ReadStorageEngine::execute()", kReadFile, 123);
       dst_->release(0);
       return false;
