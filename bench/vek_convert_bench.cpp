@@ -2,7 +2,6 @@
 // memory to memory, beside a plain table look-up over the same samples.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <vector>
 
 #include "vek_clampround.h"
@@ -10,61 +9,10 @@
 #include "vek_engine.h"
 #include "vek_lut.h"
 #include "vek_managerimpl.h"
+#include "vek_memory.h"
 #include "vek_shiftdata.h"
 
 namespace {
-
-class ReadEngine : public VEK_GenerateEngine {
- public:
-  using VEK_GenerateEngine::VEK_GenerateEngine;
-  using VEK_GenerateEngine::initiate;
-  bool initiate(VEK_DstBuffer* destination, const VEK_Header* header, const uint8_t* data) {
-    data_ = data;
-    return VEK_GenerateEngine::initiate(header, destination) && dst_->block_bytes(out_header_.line_bytes());
-  }
-  bool execute() override {
-    if (line_ == out_header_.height()) return false;
-    void* out = dst_->get();
-    if (out == nullptr) return false;
-    const uint32_t n = out_header_.line_bytes();
-    std::memcpy(out, data_ + uint64_t(line_++) * n, n);
-    return dst_->release(n);
-  }
-
- private:
-  const uint8_t* data_ = nullptr;
-  uint32_t line_ = 0;
-};
-
-class WriteEngine : public VEK_AnalyzeLineEngine {
- public:
-  using VEK_AnalyzeLineEngine::VEK_AnalyzeLineEngine;
-  using VEK_AnalyzeLineEngine::initiate;
-  bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, uint8_t* out) {
-    out_ = out;
-    bytes_ = header->line_bytes();
-    return VEK_AnalyzeLineEngine::initiate(header, source);
-  }
-  bool analyze_line(const void* line) override {
-    std::memcpy(out_ + uint64_t(line_) * bytes_, line, bytes_);
-    return true;
-  }
-
- private:
-  uint8_t* out_ = nullptr;
-  uint32_t bytes_ = 0;
-};
-
-class Ends : public VEK_EngineCreator {
- public:
-  using VEK_EngineCreator::VEK_EngineCreator;
-  VEK_Engine* read(const VEK_Header& h, const void* data) {
-    return create_generator<ReadEngine>(&h, static_cast<const uint8_t*>(data));
-  }
-  VEK_Engine* write(VEK_Engine* source, uint8_t* out) {
-    return source != nullptr ? create_sink<WriteEngine>(source, out) : nullptr;
-  }
-};
 
 // A CT window, centre 40 and width 400.
 constexpr double kSlope = 256.0 / 400.0;
@@ -97,8 +45,7 @@ void convert(benchmark::State& state, Kind kind) {
     h.bits(16);
     h.channels(1);
     h.data_type(VEK_DataType::s_integer);
-    Ends ends(&m);
-    VEK_Engine* e = ends.read(h, in.data());
+    VEK_Engine* e = VEK_ReadMemory(&m).engine(h, in.data(), uint32_t(in.size() * sizeof(int16_t)));
     switch (kind) {
       case kLinear:
         e = VEK_ConvertDataType8xNbits(&m).engine(e, VEK_DataType::u_integer, 8, kSlope, kIntercept);
@@ -114,7 +61,7 @@ void convert(benchmark::State& state, Kind kind) {
         e = VEK_ShiftData(&m).engine(e, VEK_DataType::u_integer, 8, -4, true);
         break;
     }
-    VEK_Engine* sink = ends.write(e, out.data());
+    VEK_Engine* sink = VEK_WriteMemory(&m).engine(e, out.data(), uint32_t(out.size()));
     if (sink == nullptr) {
       state.SkipWithError("chain not built");
       break;

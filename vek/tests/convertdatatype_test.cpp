@@ -26,8 +26,7 @@ Choice choose(uint32_t width, uint32_t height, const VEK_DataType* out_type, uin
   VEK_Header h(&m);
   set_image(h, uint16_t(sizeof(S) * 8), test_data_type<S>(), 1, width, height);
   std::vector<S> in(size_t(width) * height);
-  TestImageFamily family(&m);
-  VEK_Engine* source = family.samples(h, in.data());
+  VEK_Engine* source = read_samples(m, h, in);
   VEK_ConvertDataType convert(&m);
   VEK_Engine* e = convert.engine(source, out_type, out_bits, slope, intercept);
   Choice c;

@@ -22,14 +22,6 @@ std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
   return v;
 }
 
-void make_header(VEK_Header& h, uint32_t w, uint32_t ht, const VEK_DataType* type, uint16_t bits, uint16_t ch) {
-  h.width(w);
-  h.height(ht);
-  h.data_type(type);
-  h.bits(bits);
-  h.channels(ch);
-}
-
 }  // namespace
 
 TEST(MemoryEndPoints, RoundTripForEverySampleType) {
@@ -41,7 +33,7 @@ TEST(MemoryEndPoints, RoundTripForEverySampleType) {
     for (uint16_t channels : {1, 3}) {
       VEK_TestManager m;
       VEK_Header h(&m);
-      make_header(h, 17, 5, t.type, t.bits, channels);
+      make(h, 17, 5, t.bits, channels, t.type);
       const uint32_t bytes = h.line_bytes() * 5;
       const std::vector<uint8_t> in = random_bytes(bytes, t.bits * 10 + channels);
       std::vector<uint8_t> out(bytes, 0);
@@ -66,7 +58,7 @@ TEST(MemoryEndPoints, RoundTripForEverySampleType) {
 TEST(MemoryEndPoints, OneBitLinesKeepTheirUnusedBitsClear) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  make_header(h, 10, 4, VEK_DataType::u_integer, 1, 1);
+  make(h, 10, 4, 1, 1, VEK_DataType::u_integer);
   ASSERT_EQ(h.line_bytes(), 2u);
   const std::vector<uint8_t> in(8, 0xFF);
   std::vector<uint8_t> out(8, 0x55);
@@ -99,7 +91,7 @@ bool empty_block(VEK_WriteMemoryCallbackInfo* info) {
 TEST(MemoryEndPoints, WriteMemoryContinuesInTheCallersNextBlock) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  make_header(h, 150, 2, VEK_DataType::u_integer, 8, 1);
+  make(h, 150, 2, 8, 1, VEK_DataType::u_integer);
   TestFamily family(&m);
   std::vector<uint8_t> first(100), second(200);
   g_second_block = &second;
@@ -135,7 +127,7 @@ TEST(MemoryEndPoints, WriteMemoryContinuesInTheCallersNextBlock) {
 TEST(MemoryEndPoints, ShortCallerMemoryIsReportedAndNothingWritten) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  make_header(h, 16, 4, VEK_DataType::u_integer, 8, 1);
+  make(h, 16, 4, 8, 1, VEK_DataType::u_integer);
   TestFamily family(&m);
   std::vector<uint8_t> out(63, 0xEE);
   VEK_WriteRawByteArray writer(&m);
@@ -149,7 +141,7 @@ TEST(MemoryEndPoints, ShortCallerMemoryIsReportedAndNothingWritten) {
 
   // The same in line mode (1-bit, masked) stops before the line that does not fit.
   VEK_Header bits(&m);
-  make_header(bits, 10, 4, VEK_DataType::u_integer, 1, 1);
+  make(bits, 10, 4, 1, 1, VEK_DataType::u_integer);
   std::vector<uint8_t> seven(7, 0);
   run(writer.engine(family.pattern(bits), seven.data(), 7));
   EXPECT_EQ(m.status().line(), 119u);
@@ -160,7 +152,7 @@ TEST(MemoryEndPoints, ShortCallerMemoryIsReportedAndNothingWritten) {
 TEST(MemoryEndPoints, ByteArrayReaderServesTheArrayItself) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  make_header(h, 12, 3, VEK_DataType::u_integer, 8, 1);
+  make(h, 12, 3, 8, 1, VEK_DataType::u_integer);
   const std::vector<uint8_t> in = random_bytes(36, 5);
   uint32_t counter = 0;
   VEK_ReadByteArray reader(&m);
@@ -207,7 +199,7 @@ bool next_read_block(VEK_ReadMemoryCallbackInfo* info) {
 TEST(MemoryEndPoints, ReadMemoryGathersCallerBlocks) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  make_header(h, 7, 6, VEK_DataType::u_integer, 8, 1);  // 42 bytes: 12 given first, 30 by callback
+  make(h, 7, 6, 8, 1, VEK_DataType::u_integer);  // 42 bytes: 12 given first, 30 by callback
   const std::vector<uint8_t> in = random_bytes(42, 9);
   const std::vector<uint8_t> rest(in.begin() + 12, in.end());
   g_read_blocks = &rest;
@@ -234,7 +226,7 @@ TEST(MemoryEndPoints, ReadMemoryGathersCallerBlocks) {
 TEST(MemoryEndPoints, EncodedStreamsMoveInWorkflowBlocks) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  make_header(h, 100, 100, VEK_DataType::u_integer, 1, 1);
+  make(h, 100, 100, 1, 1, VEK_DataType::u_integer);
   h.encode_type(VEK_EncodeType_qk_rle::instance());
   const std::vector<uint8_t> stream = random_bytes(10000, 3);
   std::vector<uint8_t> out(10000, 0);
@@ -254,7 +246,7 @@ TEST(MemoryEndPoints, EveryRefusedAllocationLeavesNoLeak) {
   for (uint64_t n = 1; n < 60; ++n) {
     VEK_TestManager m;
     VEK_Header h(&m);
-    make_header(h, 9, 4, VEK_DataType::u_integer, 16, 1);
+    make(h, 9, 4, 16, 1, VEK_DataType::u_integer);
     const std::vector<uint8_t> in = random_bytes(72, 1);
     std::vector<uint8_t> out(72);
     m.memory_manager().fail_nth(n);

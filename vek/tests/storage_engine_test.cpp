@@ -17,13 +17,6 @@ std::vector<uint8_t> counting(size_t n, uint8_t from = 0) {
   return v;
 }
 
-void header_of(VEK_Header& h, uint32_t w, uint32_t ht, uint16_t bits, uint16_t ch = 1) {
-  h.width(w);
-  h.height(ht);
-  h.bits(bits);
-  h.channels(ch);
-}
-
 // A sink that hands each line to a ring buffer and records the window after every advance.
 class RingProbe : public VEK_NoOutputEngine, public VEK_BufferInputEngine {
  public:
@@ -69,7 +62,7 @@ class RingFamily : public VEK_EngineCreator {
 TEST(RingBuffer, VerticalWindowRepeatsTheEdgeLines) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  header_of(h, 4, 3, 8);
+  make(h, 4, 3, 8);
   const std::vector<uint8_t> image = counting(12, 10);  // lines 10..13, 14..17, 18..21
   std::vector<std::vector<uint8_t>> windows;
   RingFamily rings(&m);
@@ -94,7 +87,7 @@ TEST(RingBuffer, VerticalWindowRepeatsTheEdgeLines) {
 TEST(RingBuffer, HorizontalMarginsDoubleWholeEdgePixels) {
   VEK_TestManager m;
   VEK_Header gray(&m);
-  header_of(gray, 3, 1, 8);
+  make(gray, 3, 1, 8);
   const std::vector<uint8_t> g = {5, 6, 7};
   std::vector<std::vector<uint8_t>> windows;
   RingFamily rings(&m);
@@ -104,7 +97,7 @@ TEST(RingBuffer, HorizontalMarginsDoubleWholeEdgePixels) {
   EXPECT_EQ(windows[1], windows[0]);  // one line: it fills every entry, for good
 
   VEK_Header rgb(&m);
-  header_of(rgb, 2, 1, 8, 3);
+  make(rgb, 2, 1, 8, 3);
   rgb.color_type(VEK_ColorType_s_rgb::instance());
   const std::vector<uint8_t> c = {1, 2, 3, 4, 5, 6};
   windows.clear();
@@ -115,7 +108,7 @@ TEST(RingBuffer, HorizontalMarginsDoubleWholeEdgePixels) {
   EXPECT_TRUE(m.status(st));
 
   VEK_Header one_bit(&m);
-  header_of(one_bit, 8, 1, 1);
+  make(one_bit, 8, 1, 1);
   const uint8_t b = 0xAA;
   EXPECT_EQ(rings.probe(VEK_ReadMemory(&m).engine(one_bit, &b, 1), VEK_KernelAttr(1, 1), &windows), nullptr);
   EXPECT_EQ(m.status().full_code(), 0x81000000u);
@@ -137,7 +130,7 @@ TEST(StorageEngines, ReadsBigEndianLinesWithOffsetAndGap) {
   file.insert(file.end(), line1.begin(), line1.end());
   VEK_ByteArrayInputStorage* in = vek_create<VEK_ByteArrayInputStorage>(&m, file.data(), int32_t(file.size()));
   VEK_Header h(&m);
-  header_of(h, 3, 2, 16);
+  make(h, 3, 2, 16);
   VEK_Engine* reader = VEK_ReadStorage(&m).engine(in, h, 10, 2, 0);
   ASSERT_NE(reader, nullptr);
   std::vector<uint8_t> out;
@@ -158,7 +151,7 @@ TEST(StorageEngines, ReadsBigEndianLinesWithOffsetAndGap) {
 
   // An offset past the end of the storage: nothing there to read, for encoded data too.
   VEK_Header encoded(&m);
-  header_of(encoded, 3, 2, 8);
+  make(encoded, 3, 2, 8);
   encoded.encode_type(VEK_EncodeType_qk_rle::instance());
   EXPECT_EQ(VEK_ReadStorage(&m).engine(in, encoded, int32_t(file.size()) + 5), nullptr);
   EXPECT_REPORT(m, 0x80400000u, "VEK_ReadStorageEngine::initiate()", 72u);
@@ -170,7 +163,7 @@ TEST(StorageEngines, ReadsBigEndianLinesWithOffsetAndGap) {
 TEST(StorageEngines, WritesWithOffsetPadGapAndMask) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  header_of(h, 3, 2, 8);
+  make(h, 3, 2, 8);
   VEK_MemoryOutputStorage* out = VEK_MemoryOutputStorage::create(&m, 16);
   TestFamily family(&m);
   run(VEK_WriteStorage(&m).engine(family.pattern(h), out, 100, 2, 3));
@@ -186,7 +179,7 @@ TEST(StorageEngines, WritesWithOffsetPadGapAndMask) {
   EXPECT_EQ(bytes, expected);
 
   VEK_Header bits(&m);
-  header_of(bits, 10, 2, 1);
+  make(bits, 10, 2, 1);
   VEK_MemoryOutputStorage* out1 = VEK_MemoryOutputStorage::create(&m, 16);
   const std::vector<uint8_t> ones(4, 0xFF);
   run(VEK_WriteStorage(&m).engine(VEK_ReadMemory(&m).engine(bits, ones.data(), 4), out1));
@@ -209,7 +202,7 @@ TEST(StorageEngines, WritesWithOffsetPadGapAndMask) {
 TEST(StorageEngines, OffsetBeyondWrittenBytesIsPaddedNotClamped) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  header_of(h, 3, 2, 8);
+  make(h, 3, 2, 8);
   VEK_MemoryOutputStorage* out = VEK_MemoryOutputStorage::create(&m, 16);
   const std::vector<uint8_t> head(10, 0xAA);
   ASSERT_EQ(out->write(head.data(), 10), 10);
@@ -233,7 +226,7 @@ TEST(StorageEngines, OffsetBeyondWrittenBytesIsPaddedNotClamped) {
 TEST(StorageEngines, EngineFedStorageRunsTheChainOnlyAsFarAsNeeded) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  header_of(h, 16, 50, 8);
+  make(h, 16, 50, 8);
   TestFamily family(&m);
   VEK_DstEngineInputStorage* s = VEK_DstEngineInputStorage::create(&m, family.pattern(h, 2));
   ASSERT_NE(s, nullptr);
@@ -260,7 +253,7 @@ TEST(StorageEngines, EngineFedStorageRunsTheChainOnlyAsFarAsNeeded) {
 TEST(StorageEngines, EngineFedStorageOutlivesItsJob) {
   VEK_TestManager m;
   VEK_Header h(&m);
-  header_of(h, 16, 50, 8);
+  make(h, 16, 50, 8);
   TestFamily family(&m);
   VEK_DstEngineInputStorage* s = VEK_DstEngineInputStorage::create(&m, family.pattern(h, 2));
   ASSERT_NE(s, nullptr);

@@ -96,11 +96,17 @@ class TestFamily : public VEK_EngineCreator {
   }
 };
 
-inline void make_gray(VEK_Header& h, uint32_t w, uint32_t ht, uint16_t bits = 8) {
+inline void make(VEK_Header& h, uint32_t w, uint32_t ht, uint16_t bits, uint16_t channels = 1,
+                 const VEK_DataType* type = VEK_DataType::u_integer) {
   h.width(w);
   h.height(ht);
   h.bits(bits);
-  h.channels(1);
+  h.channels(channels);
+  h.data_type(type);
+}
+
+inline void make_gray(VEK_Header& h, uint32_t w, uint32_t ht, uint16_t bits = 8) {
+  make(h, w, ht, bits, 1);
   h.color_type(VEK_ColorType_gray::instance());
 }
 

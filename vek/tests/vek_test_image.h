@@ -12,6 +12,7 @@
 
 #include "vek_engine.h"
 #include "vek_errorhandler.h"
+#include "vek_test_samples.h"
 #include "vek_test_engines.h"
 #include "vek_test_support.h"
 
@@ -28,37 +29,6 @@ bool same_sample(T a, T b) {
   return a == b;
 }
 
-class TestSamplesEngine : public VEK_GenerateEngine {
- public:
-  using VEK_GenerateEngine::VEK_GenerateEngine;
-  using VEK_GenerateEngine::initiate;
-  bool initiate(VEK_DstBuffer* destination, const VEK_Header* header, const void* data) {
-    data_ = static_cast<const uint8_t*>(data);
-    return VEK_GenerateEngine::initiate(header, destination) && dst_->block_bytes(out_header_.line_bytes());
-  }
-  bool execute() override {
-    void* out = line_ < out_header_.height() ? dst_->get() : nullptr;
-    if (out == nullptr) return false;
-    std::memcpy(out, data_ + uint64_t(line_++) * out_header_.line_bytes(), out_header_.line_bytes());
-    return dst_->release(out_header_.line_bytes());
-  }
-
- private:
-  const uint8_t* data_ = nullptr;
-  uint32_t line_ = 0;
-};
-
-class TestImageFamily : public VEK_EngineCreator {
- public:
-  using VEK_EngineCreator::VEK_EngineCreator;
-  VEK_Engine* samples(const VEK_Header& header, const void* data) {
-    return create_generator<TestSamplesEngine>(&header, data);
-  }
-  VEK_Engine* collect(VEK_Engine* source, std::vector<uint8_t>* out) {
-    return create_sink<TestCollectEngine>(source, out);
-  }
-};
-
 template <class D>
 struct TestRun {
   bool made = false;                   // make() gave an engine
@@ -73,11 +43,7 @@ struct TestRun {
 
 inline void set_image(VEK_Header& h, uint16_t bits, const VEK_DataType* type, uint16_t channels, uint32_t width,
                       uint32_t height) {
-  h.width(width);
-  h.height(height);
-  h.bits(bits);
-  h.channels(channels);
-  h.data_type(type);
+  make(h, width, height, bits, channels, type);
 }
 
 // Runs the samples (one line of S unless a header is given) through make(manager, source),
@@ -90,8 +56,8 @@ TestRun<D> run_samples(VEK_TestManager& m, const std::vector<S>& in, Make make, 
     h = *given;
   else
     set_image(h, uint16_t(sizeof(S) * 8), test_data_type<S>(), 1, uint32_t(in.size()), 1);
-  TestImageFamily family(&m);
-  VEK_Engine* source = family.samples(h, in.data());
+  TestFamily family(&m);
+  VEK_Engine* source = read_samples(m, h, in);
   VEK_Engine* engine = source != nullptr ? make(&m, source) : nullptr;
   r.made = engine != nullptr;
   if (r.made) {

@@ -12,15 +12,6 @@
 
 inline constexpr size_t kManagerParts = 3;  // handler, workflow, relation table
 
-inline void make(VEK_Header& h, uint32_t w, uint32_t ht, uint16_t bits, uint16_t channels,
-                 const VEK_DataType* type = VEK_DataType::u_integer) {
-  h.width(w);
-  h.height(ht);
-  h.bits(bits);
-  h.channels(channels);
-  h.data_type(type);
-}
-
 inline std::vector<uint8_t> collect(VEK_Manager& m, VEK_Engine* e) {
   std::vector<uint8_t> out;
   TestFamily family(&m);

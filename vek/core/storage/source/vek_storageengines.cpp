@@ -72,11 +72,6 @@ bool VEK_ReadStorageEngine::execute() {
 
 VEK_Engine* VEK_WriteStorage::engine(VEK_Engine* source, VEK_OutputStorage* storage, int32_t offset, int32_t pad,
                                      int32_t gap, int32_t byte_order) {
-  if (source == nullptr) {
-    vek_report(manager_, VEK_ERROR_ARGUMENT, "VEK_WriteStorage::engine()", "core/storage/source/vek_writestorage.cpp",
-               50);
-    return nullptr;
-  }
   if (!check_source(source, "VEK_WriteStorage::engine()", "core/storage/source/vek_writestorage.cpp", 50))
     return nullptr;
   return create_sink<VEK_WriteStorageEngine>(source, storage, offset, pad, gap, byte_order);
