@@ -2,18 +2,23 @@
 # Installs what is missing, builds and runs every test.
 #   ./test.sh             optimised build in build/
 #   ./test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-san/
+#   ./test.sh --tsan      ThreadSanitizer build in build-tsan/
 set -euo pipefail
 cd "$(dirname "$0")"
 
 sanitize=0
+tsan=0
 for arg in "$@"; do
   case "$arg" in
     --sanitize) sanitize=1 ;;
-    *) echo "usage: $0 [--sanitize]" >&2; exit 2 ;;
+    --tsan) tsan=1 ;;
+    *) echo "usage: $0 [--sanitize | --tsan]" >&2; exit 2 ;;
   esac
 done
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev locales python3-pil)
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev locales python3-pil python3-numpy python3-pydicom
+          dcmtk libdcmtk-dev libgdcm-dev libgdcm-tools libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs
+          libopencv-imgproc-dev qt6-base-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -26,7 +31,11 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 jobs=$(nproc)
-if [ "$sanitize" = 1 ]; then
+if [ "$tsan" = 1 ]; then
+  dir=build-tsan
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TSAN=ON -DKV_BENCH=OFF
+  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+elif [ "$sanitize" = 1 ]; then
   dir=build-san
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON
   export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
