@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <thread>
 #include <vector>
 
 #include "kernel_test_util.h"
@@ -207,6 +209,40 @@ TEST_F(Dispatch, TableTwelveIsFilledAtEveryLevel)
 {
     for (int level = 0; level < dispatch_level_count; ++level)
         EXPECT_NE(dispatch_tables[dispatch_table_dequant_idct_8x8][level], nullptr) << level;
+}
+
+TEST_F(Dispatch, StubsRunWhileTheLevelIsSet)
+{
+    // The level is read without a lock; it must be an atomic so that a decode running beside
+    // the set-up is no data race (the ThreadSanitizer build checks this).
+    static_assert(std::atomic<int32_t>::is_always_lock_free);
+    dispatch_level.store(0);
+    const std::array<int16_t, 64> src = [] {
+        std::array<int16_t, 64> b{};
+        b[0] = 100;
+        return b;
+    }();
+    std::array<uint16_t, 64> table;
+    table.fill(1);
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 3; ++t)
+        workers.emplace_back([&] {
+            std::array<int16_t, 64> out;
+            while (!stop.load()) {
+                if (dequant_idct_8x8(src.data(), out.data(), table.data()) != kernel_ok) ++bad;
+                // Whichever level ran, the first row is 13.
+                if (out[0] != 13) ++bad;
+            }
+        });
+    for (int i = 0; i < 200; ++i) {
+        dispatch_init();
+        dispatch_set_level(0);
+    }
+    stop.store(true);
+    for (std::thread& w : workers) w.join();
+    EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace
