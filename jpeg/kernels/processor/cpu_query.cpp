@@ -16,9 +16,11 @@ std::atomic<const CpuidRecording*> g_recording{nullptr};
 int hardware_cpuid_present()
 {
 #if KV_HAVE_CPUID && defined(__x86_64__)
-    // Toggle the ID flag (bit 21) and see whether the change sticks.
+    // Toggle the ID flag (bit 21) and see whether the change sticks. The pushes step over the
+    // red zone, where the compiler may keep locals of this leaf function.
     uint64_t before = 0, after = 0;
     __asm__ volatile(
+        "sub $128, %%rsp\n\t"
         "pushfq\n\t"
         "pop %0\n\t"
         "mov %0, %1\n\t"
@@ -29,27 +31,13 @@ int hardware_cpuid_present()
         "pop %1\n\t"
         "push %0\n\t"
         "popfq\n\t"
+        "add $128, %%rsp\n\t"
         : "=&r"(before), "=&r"(after)
         :
         : "cc");
     return ((before ^ after) & 0x200000u) != 0 ? 1 : 0;
 #elif KV_HAVE_CPUID
-    uint32_t before = 0, after = 0;
-    __asm__ volatile(
-        "pushfl\n\t"
-        "pop %0\n\t"
-        "mov %0, %1\n\t"
-        "xor $0x200000, %1\n\t"
-        "push %1\n\t"
-        "popfl\n\t"
-        "pushfl\n\t"
-        "pop %1\n\t"
-        "push %0\n\t"
-        "popfl\n\t"
-        : "=&r"(before), "=&r"(after)
-        :
-        : "cc");
-    return ((before ^ after) & 0x200000u) != 0 ? 1 : 0;
+    return __get_cpuid_max(0, nullptr) != 0 ? 1 : 0;  // the same flag test on 32-bit processors
 #else
     return 0;
 #endif
