@@ -1,0 +1,87 @@
+#include "processor/kernel_dispatch.h"
+
+#include "platform/platdispatch.h"
+#include "processor/cpu_query.h"
+#include "transform/dequant_idct.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#define KV_SIMD(x86_body, plain_body) x86_body
+#else
+#define KV_SIMD(x86_body, plain_body) plain_body
+#endif
+
+// A plain cast keeps the tables constant data, ready before any static initialiser runs.
+#define entry(f) reinterpret_cast<kernel_entry>(f)
+
+std::atomic<int32_t> dispatch_level{0};
+
+// clang-format off
+const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_count] = {
+    {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {},  // 0-11: encoding direction
+    // 12
+    {entry(&DequantIdct8x8),
+     entry(KV_SIMD(&DequantIdct8x8Simd<1>, &DequantIdct8x8)),
+     entry(KV_SIMD(&DequantIdct8x8Simd<2>, &DequantIdct8x8)),
+     entry(KV_SIMD(&DequantIdct8x8Simd<3>, &DequantIdct8x8)),
+     entry(KV_SIMD(&DequantIdct8x8Simd<4>, &DequantIdct8x8)),
+     entry(KV_SIMD(&DequantIdct8x8Simd<5>, &DequantIdct8x8))},
+    {}, {}, {}, {}, {}, {}, {}, {}, {},  // 13-21: Huffman decoding and lossless reconstruction
+    {}, {}, {}, {}, {}, {}, {},          // 22-28: encoding direction
+};
+// clang-format on
+#undef entry
+
+int32_t dispatch_level_for_type(int32_t type)
+{
+    switch (type) {
+    case 5: case 16: case 17: case 64: return 1;
+    case 6: case 7: case 9: case 65: return 2;
+    case 8: case 10: case 11: case 32: case 66: return 3;
+    case 33: case 34: case 36: case 67: return 4;
+    case 35: case 68: case 69: return 5;
+    default: return 0;
+    }
+}
+
+kernel_status dispatch_init()
+{
+    const int32_t level = dispatch_level_for_type(cpu_identify_type());
+    dispatch_level.store(PlatForcePlainKernels() ? 0 : level, std::memory_order_relaxed);
+    if (CheckCpuidPresent() == 0 || CheckCpuVendor() == 0) return kernel_processor_warning;
+    return kernel_ok;
+}
+
+int32_t dispatch_supported_level()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const int32_t supported = [] {
+        uint32_t r[4] = {};
+        QueryCpuid(r, 0, 0);
+        if (r[0] < 1) return 0;
+        QueryCpuid(r, 1, 0);
+        const uint32_t ecx = r[2], edx = r[3];
+        if (!(edx & (1u << 25))) return 0;         // SSE
+        if (!(edx & (1u << 26))) return 1;         // SSE2
+        if (!(ecx & 1u)) return 2;                 // SSE3
+        if (!(ecx & (1u << 9))) return 3;          // SSSE3
+        if (!(ecx & (3u << 19))) return 4;         // SSE4.1 or SSE4.2
+        return 5;
+    }();
+    return supported;
+#else
+    return 5;  // every level runs the plain bodies
+#endif
+}
+
+kernel_status dispatch_set_level(int32_t level)
+{
+    if (level < 0 || level >= dispatch_level_count || level > dispatch_supported_level())
+        return kernel_out_of_range;
+    return dispatch_level.exchange(level, std::memory_order_relaxed);
+}
+
+kernel_status dequant_idct_8x8(const int16_t* src, int16_t* dst, const uint16_t* table)
+{
+    return dispatch_entry<dispatch_table_dequant_idct_8x8>(dispatch_level.load(std::memory_order_relaxed))(
+        src, dst, table);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "processor/kernel_status.h"
+
+// Kernel dispatch: 29 tables of six entries, entry i of a table being its operation's body for
+// dispatch level i (0 plain, 1 SSE, 2 SSE2, 3 SSE3, 4 SSSE3, 5 SSE4.1 or later). A stub of the
+// operation's name reads the level and continues in that entry. Empty entries are null.
+
+inline constexpr int dispatch_table_count = 29;
+inline constexpr int dispatch_level_count = 6;
+
+// Table numbers of the decoding operations.
+enum dispatch_table_id : int {
+    dispatch_table_dequant_idct_8x8 = 12,
+    dispatch_table_huff_decode_spec_size = 13,
+    dispatch_table_huff_decode_spec_init = 14,
+    dispatch_table_huff_decode_state_size = 15,
+    dispatch_table_huff_decode_state_init = 16,
+    dispatch_table_huff_decode_block_8x8 = 17,
+    dispatch_table_huff_decode_diff = 18,
+    dispatch_table_huff_decode_lossless_row = 19,
+    dispatch_table_lossless_reconstruct_first_row = 20,
+    dispatch_table_lossless_reconstruct_row = 21,
+};
+
+// Entries are stored under one pointer type; dispatch_entry<Table> gives them back typed.
+using kernel_entry = void (*)();
+extern const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_count];
+
+// Each filled table names its entry type here.
+template <int Table>
+struct dispatch_signature;
+
+template <>
+struct dispatch_signature<dispatch_table_dequant_idct_8x8> {
+    using type = kernel_status (*)(const int16_t* src, int16_t* dst, const uint16_t* table);
+};
+
+template <int Table>
+inline typename dispatch_signature<Table>::type dispatch_entry(int32_t level)
+{
+    return reinterpret_cast<typename dispatch_signature<Table>::type>(dispatch_tables[Table][level]);
+}
+
+// The process-wide level, 0 until dispatch_init; stubs read it with relaxed order.
+extern std::atomic<int32_t> dispatch_level;
+
+// Identifies the processor, stores its level (0 when PlatForcePlainKernels()) and returns 0, or
+// kernel_processor_warning (20) when there is no cpuid or the vendor is not "GenuineIntel".
+kernel_status dispatch_init();
+
+// Level of a processor type code: 5, 16, 17, 64 -> 1; 6, 7, 9, 65 -> 2; 8, 10, 11, 32, 66 -> 3;
+// 33, 34, 36, 67 -> 4; 35, 68, 69 -> 5; anything else 0.
+int32_t dispatch_level_for_type(int32_t type);
+
+// Highest level whose instruction sets this processor has (asks the processor itself, never a
+// recording); levels above it must not run here.
+int32_t dispatch_supported_level();
+
+// Test seam: stores a level directly and returns the previous one; -5 (nothing stored) for a
+// level outside 0..5 or above dispatch_supported_level().
+kernel_status dispatch_set_level(int32_t level);
+
+// Stubs.
+kernel_status dequant_idct_8x8(const int16_t* src, int16_t* dst, const uint16_t* table);
