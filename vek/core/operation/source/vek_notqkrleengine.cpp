@@ -36,14 +36,13 @@ bool VEK_NotQKRLEEngine::execute() {
   VEK_QKRLERunArray run = buffer_->runarray(line_);
   // Empty arrays from a failed load would turn every line into one full run.
   if (buffer_->regist_failed()) return false;
-  const VEK_QKRLERunArray end = buffer_->runarray_at_end(line_);
-  VEK_QKRLERunArray out(manager_);
+  out_.clear();
   uint64_t next = 0;  // the first column not yet written or covered
-  for (; run != end; ++run) {
-    if (run->first > next && !out.add_run(uint32_t(next), run->first - 1)) return false;
+  for (; run.position() < run.count(); ++run) {
+    if (run->first > next && !out_.add_run(uint32_t(next), run->first - 1)) return false;
     next = uint64_t(run->second) + 1;
   }
-  if (next <= last_column_ && !out.add_run(uint32_t(next), last_column_)) return false;
+  if (next <= last_column_ && !out_.add_run(uint32_t(next), last_column_)) return false;
   ++line_;
-  return out.put_runs(dst_);
+  return out_.put_runs(dst_);
 }

@@ -133,6 +133,8 @@ class VEK_QKRLERunArray {
 
   // Appends a run; a shared line is copied first and never changed.
   bool add_run(uint32_t start, uint32_t end);
+  // Empty, on its own runs, keeping their room: an engine's output array serves every line.
+  bool clear();
   // Writes every run of the list in use as one line, whatever the position.
   bool put_runs(VEK_DstBuffer* destination) const;
 

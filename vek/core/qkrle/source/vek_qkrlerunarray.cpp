@@ -27,6 +27,14 @@ bool VEK_QKRLERunArray::add_run(uint32_t start, uint32_t end) {
   return true;
 }
 
+bool VEK_QKRLERunArray::clear() {
+  own_.clear();
+  runs_ = &own_;
+  position_ = 0;
+  count_ = 0;
+  return true;
+}
+
 bool VEK_QKRLERunArray::put_runs(VEK_DstBuffer* destination) const {
   return vek_qkrle_put_line(own_.manager(), destination, runs_->data(), count_, "VEK_QKRLERunArray::put_runs()",
                             "core/qkrle/source/vek_qkrlerunarray.cpp", __LINE__);
