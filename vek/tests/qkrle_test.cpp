@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "vek_memory.h"
 #include "vek_not.h"
 #include "vek_notqkrle.h"
@@ -456,7 +458,9 @@ TEST(NotQKRLE, MatchesNumpyOnRandomLines) {
     images.push_back(image);
   }
   if (std::system("/usr/bin/python3 -c 'import numpy' 2>/dev/null") != 0) GTEST_SKIP() << "python3 with numpy absent";
-  const std::string in = testing::TempDir() + "qkrle_not_in.txt", out = testing::TempDir() + "qkrle_not_out.txt";
+  // Per process: the optimised and the sanitised builds may run at once.
+  const std::string stem = testing::TempDir() + "qkrle_not_" + std::to_string(getpid());
+  const std::string in = stem + "_in.txt", out = stem + "_out.txt";
   std::ofstream(in) << request.str();
   const std::string command =
       "/usr/bin/python3 " VEK_TEST_DATA_DIR "/qkrle_not_oracle.py < " + in + " > " + out;
@@ -488,6 +492,13 @@ TEST(NotQKRLE, RefusesWhatItCannotInvert) {
     make_rle(h, 10, 2, bits, channels);
     VEK_Engine* source = VEK_ReadMemory(&m).engine(h, stream.data(), uint32_t(stream.size()));
     EXPECT_EQ(VEK_Not(&m).engine(source), nullptr);
+    expect_refused(m, 0x81000000u, "VEK_NotQKRLEEngine::initiate()", "vek_notqkrleengine.cpp");
+  }
+  // Its longest line would not fit a 32-bit block.
+  {
+    VEK_Header h(&m);
+    make_rle(h, 0xFFFFFFFFu, 2);
+    EXPECT_EQ(VEK_Not(&m).engine(VEK_ReadMemory(&m).engine(h, stream.data(), uint32_t(stream.size()))), nullptr);
     expect_refused(m, 0x81000000u, "VEK_NotQKRLEEngine::initiate()", "vek_notqkrleengine.cpp");
   }
   // Width 0 has no last column.
@@ -522,4 +533,69 @@ TEST(NotQKRLE, EveryRefusedAllocationLeavesNoLeak) {
     EXPECT_EQ(r.code, 0x80010000u) << "refusing allocation " << n << " " << r.method;
     ASSERT_LT(n, 200u);
   }
+}
+
+TEST(QKRLEBuffer, RefusesWhatItCannotLoad) {
+  VEK_TestManager m;
+  {
+    Source src(m, 4, 1, encode({{}}));
+    EXPECT_EQ(VEK_QKRLEBuffer::create(&m, src.reader, nullptr), nullptr);
+    EXPECT_REPORT(m, 0x80800000u, "VEK_QKRLEBufferBase::initiate()", m.status().line());
+    VEK_Header raw(&m);
+    make(raw, 4, 1, 1);
+    EXPECT_EQ(VEK_QKRLEBuffer::create(&m, src.reader, &raw), nullptr);
+    EXPECT_REPORT(m, 0x81000000u, "VEK_QKRLEBufferBase::initiate()", m.status().line());
+  }
+  expect_clean_end(m);
+}
+
+// Streams of random words, markers and small columns mixed: NOT either refuses the stream as
+// invalid data or writes lines that cover exactly the pixels the input lines leave clear.
+TEST(NotQKRLE, RandomStreamsAreInvertedOrRefused) {
+  std::mt19937 rng(133);
+  const uint32_t width = 12, height = 3;
+  int inverted = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::vector<uint8_t> stream;
+    const int units = int(rng() % 10 + 1);
+    uint32_t column = 0;
+    for (int k = 0; k < units; ++k) {
+      // Mostly runs that ascend, some markers, some runs anywhere, a few random words.
+      const uint32_t pick = rng() % 20;
+      uint32_t start = rng() % (width + 2), end = start + rng() % 3;
+      if (pick < 6) {
+        start = end = 0xFFFFFFFFu;
+        column = 0;
+      } else if (pick < 17) {
+        start = column + rng() % 4;
+        end = start + rng() % 3;
+        column = end + 2;
+      } else if (pick == 19) {
+        end = rng();
+      }
+      for (uint32_t v : {start, end}) {
+        uint8_t b[4];
+        std::memcpy(b, &v, 4);
+        stream.insert(stream.end(), b, b + 4);
+      }
+    }
+    VEK_TestManager m;
+    NotRun r = invert(m, width, stream, height);
+    if (r.code != 0) {
+      EXPECT_EQ(r.code, 0x80400000u);
+      continue;
+    }
+    ++inverted;
+    const Image in = decode(stream);
+    ASSERT_GE(in.size(), height);
+    ASSERT_EQ(r.out.size(), height);
+    for (uint32_t y = 0; y < height; ++y) {
+      std::vector<int> cover(width + 1, 0);
+      for (const Image* image : {&in, static_cast<const Image*>(&r.out)})
+        for (auto [s, e] : (*image)[y])
+          for (uint32_t x = s; x <= e && x < width; ++x) ++cover[x];
+      for (uint32_t x = 0; x < width; ++x) EXPECT_EQ(cover[x], 1) << "line " << y << " column " << x;
+    }
+  }
+  EXPECT_GT(inverted, 100);
 }
