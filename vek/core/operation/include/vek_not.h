@@ -1,5 +1,5 @@
 #pragma once
-// Bitwise NOT of every byte of an unsigned 1-, 8- or 16-bit raw image.
+// Bitwise NOT of every byte of an unsigned 1-, 8- or 16-bit raw image, or of a run-length image.
 
 #include "vek_engine.h"
 
