@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
 
 #include <atomic>
@@ -44,24 +45,23 @@ bool PumpUntil(Condition condition)
     return true;
 }
 
-// A QThread running its event loop, with one receiver made on it.
+// A QThread running an event loop, with one receiver made on it. The hand-overs go through
+// events of our own, which ThreadSanitizer sees, not through Qt.
 class LoopThread {
 public:
     explicit LoopThread(std::function<void(XEVMessageReceiver&)> setup)
     {
-        thread_.start();
-        context_.moveToThread(&thread_);
-        PlatEvent made(true, false);
-        QMetaObject::invokeMethod(
-            &context_,
-            [&] {
-                receiver_ = new XEVMessageReceiver;
-                setup(*receiver_);
-                handle_ = receiver_->Handle();
-                made.Set();
-            },
-            Qt::QueuedConnection);
-        made.Wait();
+        thread_.reset(QThread::create([this, setup] {
+            receiver_ = new XEVMessageReceiver;
+            setup(*receiver_);
+            handle_ = receiver_->Handle();
+            made_.Set();
+            QEventLoop loop;
+            loop.exec();
+            exited_.Set();
+        }));
+        thread_->start();
+        made_.Wait();
     }
     ~LoopThread()
     {
@@ -70,15 +70,17 @@ public:
     }
     void Finish()
     {
-        thread_.quit();
-        thread_.wait();
+        thread_->quit();
+        exited_.Wait();
+        thread_->wait();
     }
     XEVWindowHandle Handle() const { return handle_; }
-    QThread* Thread() { return &thread_; }
+    QThread* Thread() { return thread_.get(); }
 
 private:
-    QThread thread_;
-    QObject context_;
+    std::unique_ptr<QThread> thread_;
+    PlatEvent made_{true, false};
+    PlatEvent exited_{true, false};
     XEVMessageReceiver* receiver_ = nullptr;
     XEVWindowHandle handle_;
 };
