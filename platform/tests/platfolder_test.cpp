@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 
@@ -51,6 +52,40 @@ TEST(PlatFolder, ModuleFolderIsTheExecutablesAndTestsMayReplaceIt)
     EXPECT_EQ(PlatGetModuleFolder(), folder.Path() + "/");
     PlatSetModuleFolderForTest("");
     EXPECT_EQ(PlatGetModuleFolder(), own);
+}
+
+// Run in a copy of this binary below a long folder: prints what it finds as its folder.
+TEST(PlatFolder, PrintModuleFolderWhenAsked)
+{
+    if (std::getenv("PLAT_PRINT_MODULE_FOLDER") != nullptr) {
+        std::printf("module folder=[%s]\n", PlatGetModuleFolder().c_str());
+    }
+}
+
+TEST(PlatFolder, ModuleFolderIsNotCutShort)
+{
+    PlatTempFolder folder;
+    std::string deep = folder.Path();
+    for (int i = 0; i < 7; ++i) {
+        deep += "/" + std::string(100, static_cast<char>('a' + i));
+    }
+    std::filesystem::create_directories(deep);
+    ASSERT_GT(deep.size(), 700u);
+    const std::string copy = deep + "/platform_tests";
+    std::filesystem::copy_file("/proc/self/exe", copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    const std::string command =
+        "PLAT_PRINT_MODULE_FOLDER=1 '" + copy + "' --gtest_filter=PlatFolder.PrintModuleFolderWhenAsked";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        output.append(buffer, got);
+    }
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_NE(output.find("module folder=[" + deep + "/]"), std::string::npos) << output;
 }
 
 TEST(PlatFolder, LocalAppDataFollowsXdgThenHome)
