@@ -1,0 +1,72 @@
+#include "platform/platfileid.h"
+
+#include "platform/platfolder.h"
+
+#include "plat_temp_folder.h"
+
+#include <gtest/gtest.h>
+
+TEST(PlatFileId, UnsafeIdsAreRefused)
+{
+    for (const char* id : {"", "..\\x", "\\IMG\\1", "IMG\\\\1", "IMG\\.\\1", "C:\\x", "A/B", "IMG\\", "IMG\\..",
+                           ".", "IMG\\a\x01", "IMG\\a\x7F", "IMG\\a\nb", "/etc/passwd"}) {
+        EXPECT_FALSE(PlatIsSafeFileId(id)) << id;
+        EXPECT_EQ(PlatJoinFileId("/disc", id), "") << id;
+    }
+    for (const char* id : {"IMG\\0001", "DICOMDIR", "a..b\\.c", "S0\\IM 1"}) {
+        EXPECT_TRUE(PlatIsSafeFileId(id)) << id;
+    }
+}
+
+TEST(PlatFileId, LowerCaseCopyOfADiscResolves)
+{
+    PlatTempFolder disc;
+    disc.Write("img/0001", "x");
+    disc.Write("img/sub/0002", "x");
+    PlatFileIdResolver resolver;
+    EXPECT_EQ(resolver.Join(disc.Path(), "IMG\\0001"), disc / "img/0001");
+    EXPECT_EQ(resolver.Join(disc.Path() + "/", "IMG\\SUB\\0002"), disc / "img/sub/0002");
+    // Missing files keep the written spelling below the last folder found.
+    EXPECT_EQ(resolver.Join(disc.Path(), "IMG\\9999"), disc / "img/9999");
+    EXPECT_EQ(resolver.Join(disc.Path(), "NONE\\A\\B"), disc / "NONE/A/B");
+}
+
+TEST(PlatFileId, ExactSpellingWins)
+{
+    PlatTempFolder disc;
+    disc.Write("IMG/A", "upper");
+    disc.Write("img/a", "lower");
+    PlatFileIdResolver resolver;
+    EXPECT_EQ(resolver.Join(disc.Path(), "IMG\\A"), disc / "IMG/A");
+    EXPECT_EQ(resolver.Join(disc.Path(), "img\\a"), disc / "img/a");
+    // No exact spelling: the first in byte order, whatever order the folder lists them in.
+    EXPECT_EQ(resolver.Join(disc.Path(), "Img\\A"), disc / "IMG/A");
+}
+
+TEST(PlatFileId, EachFolderIsListedOncePerResolver)
+{
+    PlatTempFolder disc;
+    disc.Write("img/0001", "x");
+    PlatFileIdResolver resolver;
+    EXPECT_EQ(resolver.Join(disc.Path(), "IMG\\0001"), disc / "img/0001");
+    disc.Write("img/0002", "x");
+    EXPECT_EQ(resolver.Join(disc.Path(), "IMG\\0002"), disc / "img/0002");
+    disc.Write("img/late", "x");
+    EXPECT_EQ(resolver.Join(disc.Path(), "IMG\\LATE"), disc / "img/LATE");
+    PlatFileIdResolver fresh;
+    EXPECT_EQ(fresh.Join(disc.Path(), "IMG\\LATE"), disc / "img/late");
+}
+
+TEST(PlatFileId, ProgramFolderFilesResolveTheSameWay)
+{
+    PlatTempFolder program;
+    program.Write("zylv.ini", "[Options]\n");
+    program.Write("overlay.xml", "<x/>");
+    program.Write("res/btn_on.bmp", "BM");
+    PlatSetModuleFolderForTest(program.Path());
+    PlatFileIdResolver resolver;
+    EXPECT_EQ(resolver.Join(PlatGetModuleFolder(), "ZYLV.INI"), program / "zylv.ini");
+    EXPECT_EQ(resolver.Join(PlatGetModuleFolder(), "OVERLAY.XML"), program / "overlay.xml");
+    EXPECT_EQ(resolver.Join(PlatGetModuleFolder(), "Res\\BTN_ON.BMP"), program / "res/btn_on.bmp");
+    PlatSetModuleFolderForTest("");
+}

@@ -1,0 +1,92 @@
+#include "platform/platprofile.h"
+
+#include "plat_temp_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Utf16Le(std::u16string_view text)
+{
+    std::string bytes("\xFF\xFE", 2);
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST(PlatProfile, SectionsKeysBlanksQuotesAndComments)
+{
+    PlatTempFolder folder;
+    const std::string ini = folder.Write("ZYLV.INI", "; settings\r\n"
+                                                     "[OPTIONS]\r\n"
+                                                     " ModeSupportSR = 1 \r\n"
+                                                     "ModeOrvix=2\r\n"
+                                                     ";ModeMultiFrameRead=1\r\n"
+                                                     "modeorvix=7\r\n"
+                                                     "Broken=102abc\r\n"
+                                                     "Minus= -5\r\n"
+                                                     "Letters=abc\r\n"
+                                                     "Empty=\r\n"
+                                                     "[Font]\r\n"
+                                                     "StringsFaceName=\"Noto Sans\"\r\n"
+                                                     "Note = a;b ; c\r\n"
+                                                     "Single='x'\r\n"
+                                                     "[options]\r\n"
+                                                     "ModeSupportSR=0\r\n"
+                                                     "ModeDispPatientID=0\r\n");
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Options", u"ModeSupportSR", 9, ini), 1);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"options", u"MODEORVIX", 9, ini), 2);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Options", u"ModeMultiFrameRead", 9, ini), 9);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Options", u"Broken", 9, ini), 102);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Options", u"Minus", 9, ini), -5);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Options", u"Letters", 9, ini), 0);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Options", u"Empty", 9, ini), 9);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Options", u"ModeDispPatientID", 9, ini), 0);
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Font", u"StringsFaceName", u"d", ini), u"Noto Sans");
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Font", u"Note", u"d", ini), u"a;b ; c");
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Font", u"Single", u"d", ini), u"x");
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Options", u"Empty", u"keep", ini), u"keep");
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Cashe", u"CacheSizeRatio", u"50", ini), u"50");
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Font", u"ModeSupportSR", u"none", ini), u"none");
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, folder / "absent.ini"), 50);
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Font", u"StringsFaceName", u"MS UI Gothic", folder / "absent.ini"),
+              u"MS UI Gothic");
+}
+
+TEST(PlatProfile, IntegersSaturate)
+{
+    PlatTempFolder folder;
+    const std::string ini = folder.Write("a.ini", "[N]\nbig=99999999999\nsmall=-99999999999\nmax=2147483647\n");
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"N", u"big", 0, ini), INT32_MAX);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"N", u"small", 0, ini), INT32_MIN);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"N", u"max", 0, ini), INT32_MAX);
+}
+
+TEST(PlatProfile, JapaneseValueReadsTheSameInEveryEncoding)
+{
+    const std::u16string face = u"ＭＳ ゴシック";
+    PlatTempFolder folder;
+    const std::string utf16 = folder.Write("u16.ini", Utf16Le(u"[Font]\r\nStringsFaceName=ＭＳ ゴシック\r\n"));
+    const std::string utf8 = folder.Write("u8.ini", "[Font]\r\nStringsFaceName=\xEF\xBC\xAD\xEF\xBC\xB3 "
+                                                    "\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF\r\n");
+    const std::string utf8Bom = folder.Write("u8bom.ini", "\xEF\xBB\xBF[Font]\r\nStringsFaceName=\xEF\xBC\xAD\xEF\xBC\xB3 "
+                                                          "\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF\r\n");
+    // Shift-JIS bytes as Python's shift_jis codec writes them.
+    const std::string sjis = folder.Write("sjis.ini", "[Font]\r\nStringsFaceName=\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E\r\n");
+    for (const std::string& ini : {utf16, utf8, utf8Bom, sjis}) {
+        EXPECT_EQ(PlatGetPrivateProfileString(u"FONT", u"stringsfacename", u"", ini), face) << ini;
+    }
+}
+
+TEST(PlatProfile, ReadsTheFileOnEveryCall)
+{
+    PlatTempFolder folder;
+    const std::string ini = folder.Write("z.ini", "[Cashe]\nCacheSizeRatio=30\n");
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 30);
+    folder.Write("z.ini", "[Cashe]\nCacheSizeRatio=70\n");
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 70);
+}
