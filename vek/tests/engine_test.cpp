@@ -289,6 +289,45 @@ TEST(DependMap, CountsKeepAnObjectAliveUntilItsLastDependantEnds) {
 }
 
 namespace {
+// Listed before the library's base, so the library object does not start the allocation.
+struct LeadingBase {
+  virtual ~LeadingBase() = default;
+  virtual uint64_t sum() const { return payload[0] + payload[1] + payload[2]; }
+  uint64_t payload[3] = {1, 2, 3};
+};
+struct LateUtility : LeadingBase, VEK_Utility {
+  explicit LateUtility(VEK_Manager* m) : VEK_Utility(m) {}
+};
+struct LateObject : LeadingBase, VEK_Object {
+  explicit LateObject(VEK_Manager* m) : VEK_Object(m) {}
+  bool terminate() override { return true; }
+};
+}  // namespace
+
+TEST(Roots, DestroyGivesBackTheAllocationWhereverTheLibraryBaseSits) {
+  VEK_TestManager m;
+  const size_t before = m.memory_manager().live();
+  LateUtility* utility = vek_new<LateUtility>(&m);
+  ASSERT_NE(utility, nullptr);
+  VEK_Utility* as_utility = utility;
+  ASSERT_NE(static_cast<void*>(as_utility), static_cast<void*>(utility));
+  EXPECT_TRUE(as_utility->destroy());
+
+  // Ended through the relation table, directly and as the last dependency of another.
+  LateObject* used = vek_new<LateObject>(&m);
+  LateObject* user = vek_new<LateObject>(&m);
+  ASSERT_NE(used, nullptr);
+  ASSERT_NE(user, nullptr);
+  ASSERT_NE(static_cast<void*>(static_cast<VEK_Object*>(used)), static_cast<void*>(used));
+  ASSERT_TRUE(user->depend(used));
+  EXPECT_TRUE(used->destroy());
+  EXPECT_TRUE(user->destroy());
+  EXPECT_EQ(m.memory_manager().foreign_frees(), 0u);
+  EXPECT_EQ(m.memory_manager().live(), before);
+  EXPECT_TRUE(m.relation()->empty());
+}
+
+namespace {
 class NoisySink : public VEK_NoOutputEngine {
  public:
   NoisySink(VEK_Manager* m) : VEK_NoOutputEngine(m) {}

@@ -18,9 +18,14 @@ class VEK_FailingMemoryManager : public VEK_MemoryManager {
     if (p != nullptr) live_.insert(p);
     return p;
   }
+  // Only what this manager handed out goes back to the C library; anything else is counted,
+  // so that freeing the wrong address fails a test instead of corrupting the heap.
   void free(void* pointer) override {
     if (pointer == nullptr) return;
-    live_.erase(pointer);
+    if (live_.erase(pointer) == 0) {
+      ++foreign_frees_;
+      return;
+    }
     std::free(pointer);
   }
 
@@ -29,11 +34,13 @@ class VEK_FailingMemoryManager : public VEK_MemoryManager {
   void refuse_all(bool on) { refuse_all_ = on; }
   uint64_t allocations() const { return count_; }
   size_t live() const { return live_.size(); }
+  uint64_t foreign_frees() const { return foreign_frees_; }
 
  private:
   uint64_t count_ = 0;
   uint64_t fail_at_ = 0;
   bool refuse_all_ = false;
+  uint64_t foreign_frees_ = 0;
   std::set<void*> live_;
 };
 
