@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <type_traits>
 #include <vector>
 
 #include "vek_engine.h"
@@ -172,18 +174,67 @@ TEST(Chain, NullSourceIsReportedUnderTheFamilyName) {
   EXPECT_STREQ(m.status().method(), "TestFamily::invert()");
 }
 
+namespace {
+// Each engine notes its end, and writers the destination buffer they write, in one shared log.
+struct Ended {
+  const VEK_Engine* engine;
+  const void* destination;  // null for sinks
+};
+std::vector<Ended>* g_ended = nullptr;
+
+template <class E>
+class Logged : public E {
+ public:
+  using E::E;
+  bool terminate() override {
+    const void* destination = nullptr;
+    if constexpr (std::is_base_of_v<VEK_BufferOutputEngine, E>) destination = this->dst_;
+    if (g_ended != nullptr) g_ended->push_back({this, destination});
+    return E::terminate();
+  }
+};
+
+class LoggedFamily : public TestFamily {
+ public:
+  using TestFamily::TestFamily;
+  VEK_Engine* pattern(const VEK_Header& header) { return create_generator<Logged<TestPatternEngine>>(&header, 0u, 0u); }
+  VEK_Engine* invert(VEK_Engine* source) { return create_engine<Logged<TestInvertEngine>>(source, 0u); }
+  VEK_Engine* collect(VEK_Engine* source, std::vector<uint8_t>* out) {
+    return create_sink<Logged<TestCollectEngine>>(source, out);
+  }
+};
+}  // namespace
+
 TEST(Chain, AbandonedJobIsTornDownSinksFirst) {
   VEK_TestManager m;
   VEK_Header h(&m);
   make_gray(h, 100, 100);
-  TestFamily family(&m);
-  std::vector<uint8_t> out;
+  LoggedFamily family(&m);
+  std::vector<Ended> ended;
+  g_ended = &ended;
+  std::vector<uint8_t> out, other;
+  // Two chains, their sinks made in turn; the second sink registers last.
   VEK_Engine* sink = family.collect(family.invert(family.invert(family.pattern(h))), &out);
+  VEK_Engine* second = family.collect(family.pattern(h), &other);
+  ASSERT_NE(sink, nullptr);
+  ASSERT_NE(second, nullptr);
   for (int i = 0; i < 10; ++i) ASSERT_TRUE(sink->execute());
+  ASSERT_TRUE(second->execute());
+  ASSERT_TRUE(ended.empty());
   VEK_Status st(&m);
   EXPECT_TRUE(m.status(st));
+  g_ended = nullptr;
   EXPECT_TRUE(m.relation()->empty());
   EXPECT_EQ(m.memory_manager().live(), parts(m));
+
+  // The sinks in the order they were registered, then the four writers by the address of
+  // the buffer each writes.
+  ASSERT_EQ(ended.size(), 6u);
+  EXPECT_EQ(ended[0].engine, sink);
+  EXPECT_EQ(ended[1].engine, second);
+  for (size_t i = 2; i < ended.size(); ++i) EXPECT_NE(ended[i].destination, nullptr) << i;
+  for (size_t i = 3; i < ended.size(); ++i)
+    EXPECT_TRUE(std::less<const void*>()(ended[i - 1].destination, ended[i].destination)) << i;
 }
 
 TEST(Chain, EveryRefusedAllocationLeavesNoLeak) {
