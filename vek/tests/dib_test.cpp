@@ -288,6 +288,7 @@ TEST(DibWriter, FailuresEndTheChainWithAReport) {
 // The bitmaps, behind a 14-byte file header written first into the same storage, as Pillow
 // (Debian's python3-pil) decodes them; expected pixels come from the input alone.
 TEST(DibWriter, PillowDecodesTheInputPixels) {
+  const Bytes palette8 = {9, 8, 7, 200, 0, 100, 255, 255, 255, 1, 128, 254};
   struct Case {
     std::string name;
     uint32_t w, h;
@@ -301,8 +302,7 @@ TEST(DibWriter, PillowDecodesTheInputPixels) {
       {"palette1", 9, 3, 1, 1, VEK_ColorType_s_rgb::instance(), {10, 20, 30, 240, 250, 5}, kAuto},
       {"gray8", 10, 3, 8, 1, VEK_ColorType_gray::instance(), {}, kAuto},
       {"core8", 6, 5, 8, 1, VEK_ColorType_gray::instance(), {}, with(0, 12)},
-      {"palette8", 9, 4, 8, 1, VEK_ColorType_s_rgb::instance(), {9, 8, 7, 200, 0, 100, 255, 255, 255, 1, 128, 254},
-       kAuto},
+      {"palette8", 9, 4, 8, 1, VEK_ColorType_s_rgb::instance(), palette8, kAuto},
       {"rgb16", 7, 3, 8, 3, VEK_ColorType_s_rgb::instance(), {}, with(16)},
       {"rgb24", 5, 4, 8, 3, VEK_ColorType_s_rgb::instance(), {}, kAuto},
       {"rgb32", 3, 2, 8, 3, VEK_ColorType_s_rgb::instance(), {}, with(32)},
@@ -313,9 +313,10 @@ TEST(DibWriter, PillowDecodesTheInputPixels) {
     std::filesystem::path dir;
     ~Cleanup() { std::filesystem::remove_all(dir); }
   } tmp{dir_template};
-  std::string command = "/usr/bin/python3 -c 'import sys\nfrom PIL import Image\nfor p in sys.argv[1:]:\n"
-                        "  im = Image.open(p).convert(\"RGB\")\n"
-                        "  open(p + \".rgb\", \"wb\").write(bytes(im.size) + im.tobytes())\n'";
+  std::string command =
+      "/usr/bin/python3 -c 'import sys\nfrom PIL import Image\nfor p in sys.argv[1:]:\n"
+      "  im = Image.open(p).convert(\"RGB\")\n"
+      "  open(p + \".rgb\", \"wb\").write(bytes(im.size) + im.tobytes())\n'";
   std::vector<Bytes> expected;
   for (const Case& c : cases) {
     VEK_TestManager m;
@@ -348,7 +349,8 @@ TEST(DibWriter, PillowDecodesTheInputPixels) {
     // The application sizes its bitmap by dib_bytes: the writer must fill exactly that much.
     ASSERT_EQ(written, int32_t(14 + dib)) << c.name;
     const std::filesystem::path path = tmp.dir / (c.name + ".bmp");
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
     command += " " + path.string();
   }
   ASSERT_EQ(std::system(command.c_str()), 0) << "Pillow could not decode; ./test.sh installs python3-pil";

@@ -269,8 +269,10 @@ TEST(Chain, EveryRefusedAllocationLeavesNoLeak) {
     run(sink);
     VEK_Status st(&m);
     const bool ok = m.status(st);
-    if (ok) EXPECT_EQ(out, expected_pattern(9, 7, 0, true)) << n;
-    else EXPECT_EQ(st.code(), 0x80010000u) << n;
+    if (ok)
+      EXPECT_EQ(out, expected_pattern(9, 7, 0, true)) << n;
+    else
+      EXPECT_EQ(st.code(), 0x80010000u) << n;
     EXPECT_EQ(m.memory_manager().live(), parts(m)) << "refusing allocation " << n;
   }
 }
@@ -475,8 +477,8 @@ namespace {
 // Adds two 8-bit images of one size, line by line.
 class AddEngine : public VEK_MultiInputProcessEngine {
  public:
-  using VEK_MultiInputProcessEngine::VEK_MultiInputProcessEngine;
   using VEK_MultiInputProcessEngine::initiate;
+  using VEK_MultiInputProcessEngine::VEK_MultiInputProcessEngine;
   bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
                 VEK_DstBuffer* destination, int) {
     if (!VEK_MultiInputProcessEngine::initiate(headers, sources, destination)) return false;

@@ -381,7 +381,8 @@ TEST(CombinedStorage, PartsReadAsOneStream) {
   VEK_TestManager m;
   const auto a = counting(3, 0), b = counting(4, 10), c = counting(5, 20);
   VEK_Vector<VEK_InputStorage*> parts(&m);
-  for (const auto* v : {&a, &b, &c}) parts.push_back(vek_create<VEK_ByteArrayInputStorage>(&m, v->data(), int32_t(v->size())));
+  for (const auto* v : {&a, &b, &c})
+    parts.push_back(vek_create<VEK_ByteArrayInputStorage>(&m, v->data(), int32_t(v->size())));
   VEK_CombinedInputStorage* s = VEK_CombinedInputStorage::create(&m, parts);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->size(), 12);

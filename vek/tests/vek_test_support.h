@@ -45,12 +45,12 @@ class VEK_FailingMemoryManager : public VEK_MemoryManager {
 };
 
 // Checks the stored report and clears it for the next step.
-#define EXPECT_REPORT(m, code_, method_, line_)       \
-  do {                                                 \
-    EXPECT_EQ((m).status().full_code(), (code_));      \
-    EXPECT_STREQ((m).status().method(), (method_));    \
-    EXPECT_EQ((m).status().line(), (line_));           \
-    (m).clear();                                       \
+#define EXPECT_REPORT(m, code_, method_, line_)     \
+  do {                                              \
+    EXPECT_EQ((m).status().full_code(), (code_));   \
+    EXPECT_STREQ((m).status().method(), (method_)); \
+    EXPECT_EQ((m).status().line(), (line_));        \
+    (m).clear();                                    \
   } while (0)
 
 using VEK_TestManager = VEK_ManagerImpl<VEK_FailingMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow>;

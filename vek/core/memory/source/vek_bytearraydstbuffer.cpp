@@ -8,8 +8,7 @@ namespace {
 constexpr const char* kFile = "core/memory/source/vek_bytearraydstbuffer.cpp";
 }  // namespace
 
-bool VEK_ByteArrayDstBuffer::initiate(const VEK_Header* header, const void* pointer, uint32_t size,
-                                      uint32_t* counter) {
+bool VEK_ByteArrayDstBuffer::initiate(const VEK_Header* header, const void* pointer, uint32_t size, uint32_t* counter) {
   if (pointer == nullptr || size == 0 || header == nullptr) {
     vek_report(manager_, VEK_ERROR_ARGUMENT, "VEK_ByteArrayDstBuffer::initiate()", kFile, 268);
     return false;

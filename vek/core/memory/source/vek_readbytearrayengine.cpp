@@ -7,8 +7,7 @@ constexpr const char* kFile = "core/memory/source/vek_readbytearrayengine.cpp";
 
 bool VEK_ReadByteArrayEngine::initiate(const VEK_Header* header, VEK_DstBuffer* destination) {
   if (!check_interface_version(VEK_INTERFACE_VERSION)) {
-    vek_report(manager_, VEK_ERROR_VERSION, "VEK_ReadByteArrayEngine::initiate()",
-               kFile, 68);
+    vek_report(manager_, VEK_ERROR_VERSION, "VEK_ReadByteArrayEngine::initiate()", kFile, 68);
     return false;
   }
   if (!VEK_BufferOutputEngine::initiate(header, destination)) return false;
@@ -18,7 +17,6 @@ bool VEK_ReadByteArrayEngine::initiate(const VEK_Header* header, VEK_DstBuffer* 
 
 // Every read of the chain is served by the buffer straight from the array.
 bool VEK_ReadByteArrayEngine::execute() {
-  vek_report(manager_, VEK_ERROR_STATE, "VEK_ReadByteArrayEngine::execute()",
-             kFile, 35);
+  vek_report(manager_, VEK_ERROR_STATE, "VEK_ReadByteArrayEngine::execute()", kFile, 35);
   return false;
 }

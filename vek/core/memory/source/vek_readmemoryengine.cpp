@@ -11,8 +11,7 @@ constexpr const char* kExecute = "VEK_ReadMemoryEngine::execute()";
 }  // namespace
 
 bool VEK_ReadMemoryEngine::initiate(const VEK_Header* header, VEK_DstBuffer* destination, const void* pointer,
-                                    uint32_t size, uint32_t* counter, VEK_ReadMemoryCallback callback,
-                                    uintptr_t user) {
+                                    uint32_t size, uint32_t* counter, VEK_ReadMemoryCallback callback, uintptr_t user) {
   if (!check_interface_version(VEK_INTERFACE_VERSION)) {
     vek_report(manager_, VEK_ERROR_VERSION, kInitiate, kFile, 54);
     return false;

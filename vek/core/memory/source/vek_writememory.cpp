@@ -16,8 +16,7 @@ uint8_t vek_last_byte_mask(const VEK_Header& header) {
 
 VEK_Engine* VEK_WriteMemory::engine(VEK_Engine* source, void* pointer, uint32_t size, uint32_t* counter,
                                     VEK_WriteMemoryCallback callback, uintptr_t user) {
-  if (!check_source(source, "VEK_WriteMemory::engine()", kFile, 51))
-    return nullptr;
+  if (!check_source(source, "VEK_WriteMemory::engine()", kFile, 51)) return nullptr;
   if (callback == static_cast<VEK_WriteMemoryCallback>(no_more_memory) &&
       VEK_EncodeType::is_raw(source->header()->encode_type()))
     return VEK_WriteRawByteArray(manager_).engine(source, pointer, size, counter);

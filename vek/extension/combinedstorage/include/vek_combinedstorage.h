@@ -15,7 +15,7 @@ class VEK_CombinedStorage : public Storage {
   explicit VEK_CombinedStorage(VEK_Manager* manager) : Storage(manager), parts_(manager), sizes_(manager) {}
 
   bool initiate(const VEK_Vector<Storage*>& parts, const VEK_Vector<int>& sizes) {
-      constexpr const char* kFile = "extension/combinedstorage/include/vek_combinedstorage.h";
+    constexpr const char* kFile = "extension/combinedstorage/include/vek_combinedstorage.h";
     const char* method = "VEK_CombinedStorage::initiate()";
     if (parts.empty() || parts.size() != sizes.size()) {
       vek_report(this->manager_, VEK_ERROR_ARGUMENT, method, kFile, 202);
@@ -41,7 +41,7 @@ class VEK_CombinedStorage : public Storage {
     sizes_ = sizes;
     if (parts_.size() != parts.size() || sizes_.size() != sizes.size()) return false;
     for (Storage* part : parts_)
-        if (!this->depend(part)) return false;
+      if (!this->depend(part)) return false;
     empty_ = false;
     return true;
   }

@@ -99,22 +99,21 @@ bool VEK_MoveInMoveOutInputStorage::to_end() {
   return true;
 }
 
-
 VEK_MutexInputStorage* VEK_MutexInputStorage::create(VEK_Manager* manager, VEK_InputStorage* storage) {
   return vek_create<VEK_MutexInputStorage>(manager, storage);
 }
 
-#define VEK_UNDER_MUTEX(expr, none)            \
-  if (storage_ == nullptr) return none;       \
-  std::lock_guard<VEK_Mutex> hold(mutex_);    \
-  return expr;
+#define VEK_UNDER_MUTEX(expr, none)        \
+  if (storage_ == nullptr) return none;    \
+  std::lock_guard<VEK_Mutex> hold(mutex_); \
+  return expr
 
-int32_t VEK_MutexInputStorage::get() { VEK_UNDER_MUTEX(storage_->get(), -1) }
-int32_t VEK_MutexInputStorage::read(void* buffer, int32_t n) { VEK_UNDER_MUTEX(storage_->read(buffer, n), 0) }
-int32_t VEK_MutexInputStorage::tell() { VEK_UNDER_MUTEX(storage_->tell(), 0) }
-int32_t VEK_MutexInputStorage::skip(int32_t n) { VEK_UNDER_MUTEX(storage_->skip(n), 0) }
-bool VEK_MutexInputStorage::seek(int32_t n) { VEK_UNDER_MUTEX(storage_->seek(n), false) }
-bool VEK_MutexInputStorage::seek_end(int32_t n) { VEK_UNDER_MUTEX(storage_->seek_end(n), false) }
-int32_t VEK_MutexInputStorage::size() { VEK_UNDER_MUTEX(storage_->size(), 0) }
-bool VEK_MutexInputStorage::to_begin() { VEK_UNDER_MUTEX(storage_->to_begin(), false) }
-bool VEK_MutexInputStorage::to_end() { VEK_UNDER_MUTEX(storage_->to_end(), false) }
+int32_t VEK_MutexInputStorage::get() { VEK_UNDER_MUTEX(storage_->get(), -1); }
+int32_t VEK_MutexInputStorage::read(void* buffer, int32_t n) { VEK_UNDER_MUTEX(storage_->read(buffer, n), 0); }
+int32_t VEK_MutexInputStorage::tell() { VEK_UNDER_MUTEX(storage_->tell(), 0); }
+int32_t VEK_MutexInputStorage::skip(int32_t n) { VEK_UNDER_MUTEX(storage_->skip(n), 0); }
+bool VEK_MutexInputStorage::seek(int32_t n) { VEK_UNDER_MUTEX(storage_->seek(n), false); }
+bool VEK_MutexInputStorage::seek_end(int32_t n) { VEK_UNDER_MUTEX(storage_->seek_end(n), false); }
+int32_t VEK_MutexInputStorage::size() { VEK_UNDER_MUTEX(storage_->size(), 0); }
+bool VEK_MutexInputStorage::to_begin() { VEK_UNDER_MUTEX(storage_->to_begin(), false); }
+bool VEK_MutexInputStorage::to_end() { VEK_UNDER_MUTEX(storage_->to_end(), false); }
