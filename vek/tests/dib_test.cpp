@@ -53,12 +53,16 @@ Bytes random_bytes(size_t n, uint32_t seed, uint32_t below = 256) {
 }
 
 // Writes the image, read from caller memory, as a bitmap behind the first `front` bytes of out,
-// into a storage sized by dib_bytes (wrap may put a decorator in between). The job's status.
+// which ends sized by dib_bytes (wrap may put a decorator in between). The storage has room
+// past that size; written gets the highest position the writer reached. The job's status.
 VEK_Status write_dib(VEK_TestManager& m, const VEK_Header& h, const Bytes& pixels, const VEK_WriteDIBOption& option,
                      Bytes& out, size_t front = 0,
-                     const std::function<VEK_OutputStorage*(VEK_OutputStorage*)>& wrap = nullptr) {
+                     const std::function<VEK_OutputStorage*(VEK_OutputStorage*)>& wrap = nullptr,
+                     int32_t* written = nullptr) {
   const Bytes lead(out.begin(), out.begin() + std::min(front, out.size()));
-  out.resize(front + std::max<uint32_t>(VEK_WriteDIB::dib_bytes(&h, option), 1));
+  const size_t sized = front + std::max<uint32_t>(VEK_WriteDIB::dib_bytes(&h, option), 1);
+  out.resize(sized);
+  out.resize(sized + 64, 0xA5);
   VEK_OutputStorage* storage = VEK_ByteArrayOutputStorage::create(&m, out.data(), int32_t(out.size()));
   if (storage != nullptr && !lead.empty()) storage->write(lead.data(), int32_t(lead.size()));
   VEK_OutputStorage* target = wrap && storage != nullptr ? wrap(storage) : storage;
@@ -66,8 +70,10 @@ VEK_Status write_dib(VEK_TestManager& m, const VEK_Header& h, const Bytes& pixel
   run(VEK_WriteDIB(&m).engine(reader.engine(h, pixels.data(), uint32_t(pixels.size())), target, option));
   VEK_Status st(&m);
   m.status(st);
+  if (written != nullptr) *written = storage != nullptr ? storage->size() : -1;
   if (target != storage) vek_destroy(target);
   vek_destroy(storage);
+  out.resize(sized);
   return st;
 }
 
@@ -92,8 +98,10 @@ TEST(DibWriter, GrayImageLayoutAndBottomUpRows) {
   EXPECT_EQ(VEK_WriteDIB::info_bytes(&h, kAuto), 1064u);
   const Bytes pixels = random_bytes(30, 1);
   Bytes out;
-  ASSERT_EQ(write_dib(m, h, pixels, kAuto, out).full_code(), 0u);
-  ASSERT_EQ(out.size(), 1064u + 3 * 12);
+  int32_t written = 0;
+  ASSERT_EQ(write_dib(m, h, pixels, kAuto, out, 0, nullptr, &written).full_code(), 0u);
+  EXPECT_EQ(VEK_WriteDIB::dib_bytes(&h, kAuto), 1064u + 3 * 12);
+  EXPECT_EQ(written, 1064 + 3 * 12) << "the bitmap is exactly as long as dib_bytes says";
   const uint32_t fields[] = {40, 10, 3, 0x00080001, 0, 36, 11811, 11811, 256, 0};
   for (uint32_t i = 0; i < 10; ++i) EXPECT_EQ(u32(out, 4 * i), fields[i]) << "field " << i;
   for (uint32_t v = 0; v < 256; ++v) EXPECT_EQ(u32(out, 40 + 4 * v), v * 0x010101u);
@@ -115,10 +123,11 @@ TEST(DibWriter, RowBytesAtTheEdges) {
 
   make(h, 5, 2, 8, 3, VEK_ColorType_s_rgb::instance());
   out.clear();
-  ASSERT_EQ(write_dib(m, h, Bytes(30, 9), kAuto, out).full_code(), 0u);
+  int32_t written = 0;
+  ASSERT_EQ(write_dib(m, h, Bytes(30, 9), kAuto, out, 0, nullptr, &written).full_code(), 0u);
   EXPECT_EQ(u32(out, 12), 0x00180001u);
   EXPECT_EQ(u32(out, 32), 0u) << "no colour table";
-  EXPECT_EQ(out.size(), 40u + 2 * 16);
+  EXPECT_EQ(written, 40 + 2 * 16);
   EXPECT_EQ(out[40 + 15], 0);
 
   // 13 wide, every input bit set: the last byte is masked to its 5 pixels, then 2 bytes of padding.
@@ -279,6 +288,7 @@ TEST(DibWriter, FailuresEndTheChainWithAReport) {
 // The bitmaps, behind a 14-byte file header written first into the same storage, as Pillow
 // (Debian's python3-pil) decodes them; expected pixels come from the input alone.
 TEST(DibWriter, PillowDecodesTheInputPixels) {
+  const Bytes palette8 = {9, 8, 7, 200, 0, 100, 255, 255, 255, 1, 128, 254};
   struct Case {
     std::string name;
     uint32_t w, h;
@@ -292,8 +302,7 @@ TEST(DibWriter, PillowDecodesTheInputPixels) {
       {"palette1", 9, 3, 1, 1, VEK_ColorType_s_rgb::instance(), {10, 20, 30, 240, 250, 5}, kAuto},
       {"gray8", 10, 3, 8, 1, VEK_ColorType_gray::instance(), {}, kAuto},
       {"core8", 6, 5, 8, 1, VEK_ColorType_gray::instance(), {}, with(0, 12)},
-      {"palette8", 9, 4, 8, 1, VEK_ColorType_s_rgb::instance(), {9, 8, 7, 200, 0, 100, 255, 255, 255, 1, 128, 254},
-       kAuto},
+      {"palette8", 9, 4, 8, 1, VEK_ColorType_s_rgb::instance(), palette8, kAuto},
       {"rgb16", 7, 3, 8, 3, VEK_ColorType_s_rgb::instance(), {}, with(16)},
       {"rgb24", 5, 4, 8, 3, VEK_ColorType_s_rgb::instance(), {}, kAuto},
       {"rgb32", 3, 2, 8, 3, VEK_ColorType_s_rgb::instance(), {}, with(32)},
@@ -304,9 +313,10 @@ TEST(DibWriter, PillowDecodesTheInputPixels) {
     std::filesystem::path dir;
     ~Cleanup() { std::filesystem::remove_all(dir); }
   } tmp{dir_template};
-  std::string command = "/usr/bin/python3 -c 'import sys\nfrom PIL import Image\nfor p in sys.argv[1:]:\n"
-                        "  im = Image.open(p).convert(\"RGB\")\n"
-                        "  open(p + \".rgb\", \"wb\").write(bytes(im.size) + im.tobytes())\n'";
+  std::string command =
+      "/usr/bin/python3 -c 'import sys\nfrom PIL import Image\nfor p in sys.argv[1:]:\n"
+      "  im = Image.open(p).convert(\"RGB\")\n"
+      "  open(p + \".rgb\", \"wb\").write(bytes(im.size) + im.tobytes())\n'";
   std::vector<Bytes> expected;
   for (const Case& c : cases) {
     VEK_TestManager m;
@@ -334,10 +344,13 @@ TEST(DibWriter, PillowDecodesTheInputPixels) {
     Bytes file = {'B', 'M'};
     for (uint32_t v : {14 + dib, 0u, 14 + VEK_WriteDIB::info_bytes(&h, c.option)})
       for (int k = 0; k < 4; ++k) file.push_back(uint8_t(v >> 8 * k));
-    ASSERT_EQ(write_dib(m, h, pixels, c.option, file, 14).full_code(), 0u) << c.name;
-    ASSERT_EQ(file.size(), 14u + dib);
+    int32_t written = 0;
+    ASSERT_EQ(write_dib(m, h, pixels, c.option, file, 14, nullptr, &written).full_code(), 0u) << c.name;
+    // The application sizes its bitmap by dib_bytes: the writer must fill exactly that much.
+    ASSERT_EQ(written, int32_t(14 + dib)) << c.name;
     const std::filesystem::path path = tmp.dir / (c.name + ".bmp");
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
     command += " " + path.string();
   }
   ASSERT_EQ(std::system(command.c_str()), 0) << "Pillow could not decode; ./test.sh installs python3-pil";

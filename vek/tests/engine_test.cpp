@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <type_traits>
 #include <vector>
 
 #include "vek_engine.h"
@@ -172,18 +174,67 @@ TEST(Chain, NullSourceIsReportedUnderTheFamilyName) {
   EXPECT_STREQ(m.status().method(), "TestFamily::invert()");
 }
 
+namespace {
+// Each engine notes its end, and writers the destination buffer they write, in one shared log.
+struct Ended {
+  const VEK_Engine* engine;
+  const void* destination;  // null for sinks
+};
+std::vector<Ended>* g_ended = nullptr;
+
+template <class E>
+class Logged : public E {
+ public:
+  using E::E;
+  bool terminate() override {
+    const void* destination = nullptr;
+    if constexpr (std::is_base_of_v<VEK_BufferOutputEngine, E>) destination = this->dst_;
+    if (g_ended != nullptr) g_ended->push_back({this, destination});
+    return E::terminate();
+  }
+};
+
+class LoggedFamily : public TestFamily {
+ public:
+  using TestFamily::TestFamily;
+  VEK_Engine* pattern(const VEK_Header& header) { return create_generator<Logged<TestPatternEngine>>(&header, 0u, 0u); }
+  VEK_Engine* invert(VEK_Engine* source) { return create_engine<Logged<TestInvertEngine>>(source, 0u); }
+  VEK_Engine* collect(VEK_Engine* source, std::vector<uint8_t>* out) {
+    return create_sink<Logged<TestCollectEngine>>(source, out);
+  }
+};
+}  // namespace
+
 TEST(Chain, AbandonedJobIsTornDownSinksFirst) {
   VEK_TestManager m;
   VEK_Header h(&m);
   make_gray(h, 100, 100);
-  TestFamily family(&m);
-  std::vector<uint8_t> out;
+  LoggedFamily family(&m);
+  std::vector<Ended> ended;
+  g_ended = &ended;
+  std::vector<uint8_t> out, other;
+  // Two chains, their sinks made in turn; the second sink registers last.
   VEK_Engine* sink = family.collect(family.invert(family.invert(family.pattern(h))), &out);
+  VEK_Engine* second = family.collect(family.pattern(h), &other);
+  ASSERT_NE(sink, nullptr);
+  ASSERT_NE(second, nullptr);
   for (int i = 0; i < 10; ++i) ASSERT_TRUE(sink->execute());
+  ASSERT_TRUE(second->execute());
+  ASSERT_TRUE(ended.empty());
   VEK_Status st(&m);
   EXPECT_TRUE(m.status(st));
+  g_ended = nullptr;
   EXPECT_TRUE(m.relation()->empty());
   EXPECT_EQ(m.memory_manager().live(), parts(m));
+
+  // The sinks in the order they were registered, then the four writers by the address of
+  // the buffer each writes.
+  ASSERT_EQ(ended.size(), 6u);
+  EXPECT_EQ(ended[0].engine, sink);
+  EXPECT_EQ(ended[1].engine, second);
+  for (size_t i = 2; i < ended.size(); ++i) EXPECT_NE(ended[i].destination, nullptr) << i;
+  for (size_t i = 3; i < ended.size(); ++i)
+    EXPECT_TRUE(std::less<const void*>()(ended[i - 1].destination, ended[i].destination)) << i;
 }
 
 TEST(Chain, EveryRefusedAllocationLeavesNoLeak) {
@@ -218,8 +269,10 @@ TEST(Chain, EveryRefusedAllocationLeavesNoLeak) {
     run(sink);
     VEK_Status st(&m);
     const bool ok = m.status(st);
-    if (ok) EXPECT_EQ(out, expected_pattern(9, 7, 0, true)) << n;
-    else EXPECT_EQ(st.code(), 0x80010000u) << n;
+    if (ok)
+      EXPECT_EQ(out, expected_pattern(9, 7, 0, true)) << n;
+    else
+      EXPECT_EQ(st.code(), 0x80010000u) << n;
     EXPECT_EQ(m.memory_manager().live(), parts(m)) << "refusing allocation " << n;
   }
 }
@@ -286,6 +339,45 @@ TEST(DependMap, CountsKeepAnObjectAliveUntilItsLastDependantEnds) {
   f->destroy();
   EXPECT_TRUE(m.relation()->empty());
   EXPECT_EQ(m.memory_manager().live(), parts(m));
+}
+
+namespace {
+// Listed before the library's base, so the library object does not start the allocation.
+struct LeadingBase {
+  virtual ~LeadingBase() = default;
+  virtual uint64_t sum() const { return payload[0] + payload[1] + payload[2]; }
+  uint64_t payload[3] = {1, 2, 3};
+};
+struct LateUtility : LeadingBase, VEK_Utility {
+  explicit LateUtility(VEK_Manager* m) : VEK_Utility(m) {}
+};
+struct LateObject : LeadingBase, VEK_Object {
+  explicit LateObject(VEK_Manager* m) : VEK_Object(m) {}
+  bool terminate() override { return true; }
+};
+}  // namespace
+
+TEST(Roots, DestroyGivesBackTheAllocationWhereverTheLibraryBaseSits) {
+  VEK_TestManager m;
+  const size_t before = m.memory_manager().live();
+  LateUtility* utility = vek_new<LateUtility>(&m);
+  ASSERT_NE(utility, nullptr);
+  VEK_Utility* as_utility = utility;
+  ASSERT_NE(static_cast<void*>(as_utility), static_cast<void*>(utility));
+  EXPECT_TRUE(as_utility->destroy());
+
+  // Ended through the relation table, directly and as the last dependency of another.
+  LateObject* used = vek_new<LateObject>(&m);
+  LateObject* user = vek_new<LateObject>(&m);
+  ASSERT_NE(used, nullptr);
+  ASSERT_NE(user, nullptr);
+  ASSERT_NE(static_cast<void*>(static_cast<VEK_Object*>(used)), static_cast<void*>(used));
+  ASSERT_TRUE(user->depend(used));
+  EXPECT_TRUE(used->destroy());
+  EXPECT_TRUE(user->destroy());
+  EXPECT_EQ(m.memory_manager().foreign_frees(), 0u);
+  EXPECT_EQ(m.memory_manager().live(), before);
+  EXPECT_TRUE(m.relation()->empty());
 }
 
 namespace {
@@ -385,8 +477,8 @@ namespace {
 // Adds two 8-bit images of one size, line by line.
 class AddEngine : public VEK_MultiInputProcessEngine {
  public:
-  using VEK_MultiInputProcessEngine::VEK_MultiInputProcessEngine;
   using VEK_MultiInputProcessEngine::initiate;
+  using VEK_MultiInputProcessEngine::VEK_MultiInputProcessEngine;
   bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
                 VEK_DstBuffer* destination, int) {
     if (!VEK_MultiInputProcessEngine::initiate(headers, sources, destination)) return false;

@@ -223,6 +223,8 @@ TEST(StorageEngines, OffsetBeyondWrittenBytesIsPaddedNotClamped) {
   EXPECT_EQ(m.memory_manager().live(), 3u);
 }
 
+// Reading and positioning run the chain only as far as the new position needs; the size and
+// the end run it to its end.
 TEST(StorageEngines, EngineFedStorageRunsTheChainOnlyAsFarAsNeeded) {
   VEK_TestManager m;
   VEK_Header h(&m);
@@ -236,17 +238,102 @@ TEST(StorageEngines, EngineFedStorageRunsTheChainOnlyAsFarAsNeeded) {
   EXPECT_EQ(s->tell(), 4);
   EXPECT_EQ(s->skip(20), 20);
   EXPECT_EQ(s->get(), test_pattern(1, 8, 2));
-  EXPECT_EQ(s->size(), 800);  // runs the chain to its end
+  EXPECT_TRUE(s->seek(40));
+  EXPECT_EQ(s->tell(), 40);
+  EXPECT_EQ(s->get(), test_pattern(2, 8, 2));
+  EXPECT_EQ(s->advance(100), 100);
+  EXPECT_EQ(s->tell(), 141);
+  EXPECT_EQ(s->get(), test_pattern(8, 13, 2));
+  EXPECT_TRUE(s->seek(3));  // back, within what is made
+  EXPECT_EQ(s->get(), test_pattern(0, 3, 2));
+  EXPECT_TRUE(s->seek(799));
+  EXPECT_EQ(s->get(), test_pattern(49, 15, 2));
+  EXPECT_EQ(s->get(), -1);
+  EXPECT_EQ(s->size(), 800);
+  EXPECT_TRUE(s->seek(0));
+  EXPECT_EQ(s->advance(1000), 800) << "advance stops at the end of the image";
+  EXPECT_TRUE(s->is_end());
+  EXPECT_TRUE(s->seek(1000)) << "clamped to the size, as every storage does";
+  EXPECT_EQ(s->tell(), 800);
   EXPECT_TRUE(s->seek_end(-1));
   EXPECT_EQ(s->get(), test_pattern(49, 15, 2));
   EXPECT_TRUE(s->is_end());
   s->destroy();
+
+  VEK_DstEngineInputStorage* t = VEK_DstEngineInputStorage::create(&m, family.pattern(h, 6));
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->get(), test_pattern(0, 0, 6));
+  EXPECT_TRUE(t->to_end());
+  EXPECT_EQ(t->tell(), 800);
+  EXPECT_EQ(t->get(), -1);
+  EXPECT_TRUE(t->to_begin());
+  EXPECT_EQ(t->get(), test_pattern(0, 0, 6));
+  t->destroy();
   VEK_Status st(&m);
   EXPECT_TRUE(m.status(st));
   EXPECT_EQ(m.memory_manager().live(), 3u);
   EXPECT_EQ(VEK_DstEngineInputStorage::create(&m, nullptr), nullptr);
   EXPECT_EQ(m.status().line(), 147u);
   m.clear();
+}
+
+namespace {
+
+// All that an encoded stream read from storage at offset delivers, read back in one go; the
+// reading must have reached the stream's end.
+std::vector<uint8_t> read_encoded(VEK_TestManager& m, VEK_InputStorage* storage, int32_t offset) {
+  VEK_Header encoded(&m);
+  make(encoded, 3, 2, 8);
+  encoded.encode_type(VEK_EncodeType_qk_rle::instance());
+  VEK_DstEngineInputStorage* stream =
+      VEK_DstEngineInputStorage::create(&m, VEK_ReadStorage(&m).engine(storage, encoded, offset));
+  if (stream == nullptr) return {};
+  std::vector<uint8_t> got(1 << 16, 0xCC);
+  const int32_t n = stream->read(got.data(), int32_t(got.size()));
+  got.resize(n > 0 ? size_t(n) : 0);
+  EXPECT_TRUE(stream->is_end());
+  EXPECT_EQ(stream->get(), -1);
+  stream->destroy();
+  return got;
+}
+
+}  // namespace
+
+// An encoded stream has no height to stop at: the reader hands on blocks until the storage
+// ends, the last one short, and stops without a report, also when the end falls on a block
+// or comes at once.
+TEST(StorageEngines, EncodedStreamIsReadToItsEnd) {
+  VEK_TestManager m;
+  const uint32_t block = m.block_bytes();
+  std::vector<uint8_t> data(7 + 2 * block + 5);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 13 + i / 251);
+  for (const uint32_t length : {uint32_t(data.size()), 7 + 2 * block, 7u, 8u}) {
+    SCOPED_TRACE(length);
+    VEK_ByteArrayInputStorage* in = vek_create<VEK_ByteArrayInputStorage>(&m, data.data(), int32_t(length));
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(read_encoded(m, in, 7), std::vector<uint8_t>(data.begin() + 7, data.begin() + length));
+    VEK_Status st(&m);
+    EXPECT_TRUE(m.status(st));
+    EXPECT_EQ(st.full_code(), 0u) << st.method() << " " << st.line();
+    in->destroy();
+    EXPECT_EQ(m.memory_manager().live(), 3u);
+  }
+
+  // The segments of an RLE frame are read as windows onto the file: the stream ends with its
+  // window, not with the file.
+  VEK_ByteArrayInputStorage* file = vek_create<VEK_ByteArrayInputStorage>(&m, data.data(), int32_t(data.size()));
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(file->skip(20), 20);
+  const int32_t window = int32_t(block) + 3;
+  VEK_InputStorageBound* segment = VEK_InputStorageBound::create(&m, file, window);
+  ASSERT_NE(segment, nullptr);
+  EXPECT_EQ(read_encoded(m, segment, 2), std::vector<uint8_t>(data.begin() + 22, data.begin() + 20 + window));
+  VEK_Status st(&m);
+  EXPECT_TRUE(m.status(st));
+  EXPECT_EQ(st.full_code(), 0u) << st.method() << " " << st.line();
+  segment->destroy();
+  file->destroy();
+  EXPECT_EQ(m.memory_manager().live(), 3u);
 }
 
 // The job's end destroys the chain behind the storage; reading on must not call into it.
@@ -272,7 +359,8 @@ TEST(CombinedStorage, PartsReadAsOneStream) {
   VEK_TestManager m;
   const auto a = counting(3, 0), b = counting(4, 10), c = counting(5, 20);
   VEK_Vector<VEK_InputStorage*> parts(&m);
-  for (const auto* v : {&a, &b, &c}) parts.push_back(vek_create<VEK_ByteArrayInputStorage>(&m, v->data(), int32_t(v->size())));
+  for (const auto* v : {&a, &b, &c})
+    parts.push_back(vek_create<VEK_ByteArrayInputStorage>(&m, v->data(), int32_t(v->size())));
   VEK_CombinedInputStorage* s = VEK_CombinedInputStorage::create(&m, parts);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->size(), 12);

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
+#include "vek_inputstoragedecorator.h"
 #include "vek_mutex.h"
+#include "vek_outputstoragedecorator.h"
 #include "vek_storage.h"
 
 // Byte order 1 is the machine's own (little-endian); any other value reverses each value.
@@ -26,56 +28,6 @@ class VEK_EndianConversion {
 
  private:
   bool reverse_;
-};
-
-class VEK_InputStorageDecorator : public VEK_InputStorage {
- public:
-  using VEK_InputStorage::VEK_InputStorage;
-  virtual bool initiate(VEK_InputStorage* storage);
-  bool terminate() override;
-  bool is_empty() const override { return storage_ == nullptr; }
-  int32_t get() override { return storage_ != nullptr ? storage_->get() : -1; }
-  int32_t read(void* buffer, int32_t n) override { return storage_ != nullptr ? storage_->read(buffer, n) : 0; }
-  int32_t advance(int32_t n) override { return storage_ != nullptr ? storage_->advance(n) : 0; }
-  int32_t tell() override { return storage_ != nullptr ? storage_->tell() : 0; }
-  int32_t skip(int32_t n) override { return storage_ != nullptr ? storage_->skip(n) : 0; }
-  bool is_end() override { return storage_ == nullptr || storage_->is_end(); }
-  bool seek(int32_t n) override { return storage_ != nullptr && storage_->seek(n); }
-  bool seek_end(int32_t n) override { return storage_ != nullptr && storage_->seek_end(n); }
-  int32_t size() override { return storage_ != nullptr ? storage_->size() : 0; }
-  bool to_begin() override { return storage_ != nullptr && storage_->to_begin(); }
-  bool to_end() override { return storage_ != nullptr && storage_->to_end(); }
-  // Steps back one byte.
-  virtual bool unget() { return skip(-1) == -1; }
-
-  VEK_InputStorage* decorated() const { return storage_; }
-
- protected:
-  VEK_InputStorage* storage_ = nullptr;
-};
-
-class VEK_OutputStorageDecorator : public VEK_OutputStorage {
- public:
-  using VEK_OutputStorage::VEK_OutputStorage;
-  virtual bool initiate(VEK_OutputStorage* storage);
-  bool terminate() override;
-  bool is_empty() const override { return storage_ == nullptr; }
-  int32_t put(uint8_t byte) override { return storage_ != nullptr ? storage_->put(byte) : -1; }
-  int32_t write(const void* buffer, int32_t n) override { return storage_ != nullptr ? storage_->write(buffer, n) : 0; }
-  int32_t advance(int32_t n) override { return storage_ != nullptr ? storage_->advance(n) : 0; }
-  VEK_InputStorage* create_input_storage() override {
-    return storage_ != nullptr ? storage_->create_input_storage() : nullptr;
-  }
-  int32_t skip(int32_t n) override { return storage_ != nullptr ? storage_->skip(n) : 0; }
-  bool seek(int32_t n) override { return storage_ != nullptr && storage_->seek(n); }
-  bool seek_end(int32_t n) override { return storage_ != nullptr && storage_->seek_end(n); }
-  int32_t tell() override { return storage_ != nullptr ? storage_->tell() : 0; }
-  int32_t size() override { return storage_ != nullptr ? storage_->size() : 0; }
-  bool to_begin() override { return storage_ != nullptr && storage_->to_begin(); }
-  bool to_end() override { return storage_ != nullptr && storage_->to_end(); }
-
- protected:
-  VEK_OutputStorage* storage_ = nullptr;
 };
 
 class VEK_DataInput : public VEK_InputStorageDecorator, private VEK_EndianConversion {

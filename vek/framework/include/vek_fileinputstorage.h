@@ -4,32 +4,8 @@
 #include <cstdint>
 
 #include "vek_basicstring.h"
+#include "vek_posixstorage.h"
 #include "vek_storage.h"
-
-// Descriptor-level file access; failures are reported to the manager.
-class VEK_PosixStorage {
- public:
-  explicit VEK_PosixStorage(VEK_Manager* manager) : manager_(manager) {}
-  ~VEK_PosixStorage() { close(); }
-
-  // Mode 1 read (the size is the result), mode 2 write (0); -1 on failure. Files of
-  // 2 GiB or more are refused: positions are 32-bit.
-  int32_t open_low(const char* path, int mode);
-  bool open(const char* path, int mode);
-  bool close();
-  int32_t position();
-  // origin 0: from the start, 2: from the end. The new position, or -1.
-  int32_t seek(int64_t offset, int origin);
-  int32_t read(void* buffer, int32_t n);
-  int32_t read_byte();
-
-  int fd() const { return fd_; }
-  void adopt(int fd) { fd_ = fd; }
-
- private:
-  VEK_Manager* manager_;
-  int fd_ = -1;
-};
 
 class VEK_FileInputStorage : public VEK_InputStorage {
  public:
@@ -57,6 +33,6 @@ class VEK_FileInputStorage : public VEK_InputStorage {
   VEK_BasicString<char> name() const { return path_; }
 
  private:
-  VEK_PosixStorage file_;
+  VEK_PosixStorage<VEK_PosixLowLevelIO> file_;
   VEK_BasicString<char> path_;
 };

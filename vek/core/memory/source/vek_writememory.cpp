@@ -1,6 +1,10 @@
 #include "vek_errorhandler.h"
 #include "vek_memory.h"
 
+namespace {
+constexpr const char* kFile = "core/memory/source/vek_writememory.cpp";
+}  // namespace
+
 bool no_more_memory(VEK_WriteMemoryCallbackInfo*) { return false; }
 bool no_more_memory(VEK_ReadMemoryCallbackInfo*) { return false; }
 
@@ -12,16 +16,9 @@ uint8_t vek_last_byte_mask(const VEK_Header& header) {
 
 VEK_Engine* VEK_WriteMemory::engine(VEK_Engine* source, void* pointer, uint32_t size, uint32_t* counter,
                                     VEK_WriteMemoryCallback callback, uintptr_t user) {
-  if (!check_source(source, "VEK_WriteMemory::engine()", "core/memory/source/vek_writememory.cpp", 51))
-    return nullptr;
+  if (!check_source(source, "VEK_WriteMemory::engine()", kFile, 51)) return nullptr;
   if (callback == static_cast<VEK_WriteMemoryCallback>(no_more_memory) &&
       VEK_EncodeType::is_raw(source->header()->encode_type()))
     return VEK_WriteRawByteArray(manager_).engine(source, pointer, size, counter);
   return create_sink<VEK_WriteMemoryEngine>(source, pointer, size, counter, callback, user);
-}
-
-VEK_Engine* VEK_WriteRawByteArray::engine(VEK_Engine* source, void* pointer, uint32_t size, uint32_t* counter) {
-  if (!check_source(source, "VEK_WriteRawByteArray::engine()", "core/memory/source/vek_writerawbytearray.cpp", 68))
-    return nullptr;
-  return create_sink<VEK_WriteRawByteArrayEngine>(source, pointer, size, counter);
 }

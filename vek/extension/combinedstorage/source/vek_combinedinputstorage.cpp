@@ -5,7 +5,6 @@
 
 namespace {
 constexpr const char* kFile = "extension/combinedstorage/source/vek_combinedinputstorage.cpp";
-constexpr const char* kBaseFile = "extension/combinedstorage/include/vek_combinedstorage.h";
 }  // namespace
 
 VEK_CombinedInputStorage* VEK_CombinedInputStorage::create(VEK_Manager* manager,
@@ -23,37 +22,6 @@ VEK_CombinedInputStorage* VEK_CombinedInputStorage::create(VEK_Manager* manager,
     return nullptr;
   }
   return vek_create<VEK_CombinedInputStorage>(manager, parts, sizes);
-}
-
-bool VEK_CombinedInputStorage::initiate(const VEK_Vector<VEK_InputStorage*>& parts, const VEK_Vector<int>& sizes) {
-  const char* method = "VEK_CombinedStorage::initiate()";
-  if (parts.empty() || parts.size() != sizes.size()) {
-    vek_report(manager_, VEK_ERROR_ARGUMENT, method, kBaseFile, 202);
-    return false;
-  }
-  double total = 0;
-  for (uint32_t i = 0; i < parts.size(); ++i) {
-    if (parts[i] == nullptr || parts[i]->is_empty() || parts[i]->size() < 0) {
-      vek_report(manager_, VEK_ERROR_ARGUMENT, method, kBaseFile, 219);
-      return false;
-    }
-    if (sizes[i] < 1) {
-      vek_report(manager_, VEK_ERROR_ARGUMENT, method, kBaseFile, 226);
-      return false;
-    }
-    total += sizes[i];
-  }
-  if (total > 2147483647.0) {
-    vek_report(manager_, VEK_ERROR_ARGUMENT, method, kBaseFile, 237);
-    return false;
-  }
-  parts_ = parts;
-  sizes_ = sizes;
-  if (parts_.size() != parts.size() || sizes_.size() != sizes.size()) return false;
-  for (VEK_InputStorage* part : parts_)
-    if (!depend(part)) return false;
-  empty_ = false;
-  return true;
 }
 
 int32_t VEK_CombinedInputStorage::size() {

@@ -3,8 +3,10 @@
 
 bool VEK_Utility::destroy() {
   VEK_Manager* manager = manager_;
+  // The allocation starts at the complete object, which need not be where this base sits.
+  void* memory = dynamic_cast<void*>(this);
   this->~VEK_Utility();
-  if (manager != nullptr) manager->free(this);
+  if (manager != nullptr) manager->free(memory);
   return true;
 }
 
