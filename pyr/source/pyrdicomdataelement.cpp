@@ -1,8 +1,10 @@
 #include "pyr/pyrdicomdataelement.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <type_traits>
 #include <string>
 #include <utility>
@@ -10,6 +12,7 @@
 #include "pyr/pyrcharset.h"
 #include "pyr/pyrdicomdataset.h"
 #include "pyr/pyrlog.h"
+#include "pyrnothrow.h"
 
 namespace PyrVR {
 
@@ -125,6 +128,47 @@ bool ScanHexWord(const char16_t*& p, uint32_t& value)
     return digits > 0;
 }
 
+// `out` becomes exactly these units (up to a zero unit, where text ends); false when memory ran out.
+bool MakeString(PyrString& out, std::u16string_view units)
+{
+    units = units.substr(0, units.find(u'\0'));
+    if (units.empty()) {
+        out.Release();
+        return true;
+    }
+    if (units.size() > INT32_MAX) {
+        return false;
+    }
+    PyrString made(units.data(), static_cast<int32_t>(units.size()));
+    if (made.GetLength() != units.size()) {
+        return false;
+    }
+    out = std::move(made);
+    return true;
+}
+
+// The backslash-separated values of a text, each checked to be whole.
+PyrDicomResult SplitValues(std::u16string_view text, std::vector<PyrString>& values)
+{
+    values.clear();
+    if (text.empty()) {
+        return kPyrSuccess;
+    }
+    for (size_t start = 0;;) {
+        const size_t slash = text.find(u'\\', start);
+        const std::u16string_view piece =
+            text.substr(start, slash == std::u16string_view::npos ? std::u16string_view::npos : slash - start);
+        values.emplace_back();
+        if (!MakeString(values.back(), piece)) {
+            return kPyrOutOfMemory;
+        }
+        if (slash == std::u16string_view::npos) {
+            return kPyrSuccess;
+        }
+        start = slash + 1;
+    }
+}
+
 }  // namespace
 
 void* pyr_dicom_lib_element_relocation_esink::Relocated()
@@ -157,14 +201,15 @@ PyrDicomDataElement::~PyrDicomDataElement()
     Clear();
 }
 
-void PyrDicomDataElement::SetGroup(uint32_t group)
+PyrDicomResult PyrDicomDataElement::SetGroup(uint32_t group)
 {
     PyrDicomDataElement* parent = parent_;
     Detach();
     group_ = group;
     if (parent != nullptr) {
-        parent->SetChildElement(this);
+        return parent->SetChildElement(this);
     }
+    return kPyrSuccess;
 }
 
 PyrDicomDataElement* PyrDicomDataElement::GetChildAt(uint32_t index) const
@@ -227,52 +272,73 @@ PyrDicomResult PyrDicomDataElement::CheckNewChild(PyrDicomDataElement* child, co
     return kPyrSuccess;
 }
 
+// Makes sure the child's group exists and can take one more child without allocating, so
+// that nothing is moved until nothing can fail any more.
+PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDicomDataElement* child)
+{
+    const auto [it, created] = children_.try_emplace(child->group_);
+    std::vector<PyrDicomDataElement*>& items = it->second.items;
+    try {
+        if (items.size() == items.capacity()) {
+            items.reserve(items.empty() ? 4 : items.size() * 2);
+        }
+    } catch (...) {
+        if (created) {
+            children_.erase(it);
+        }
+        throw;
+    }
+    return &it->second;
+}
+
 PyrDicomResult PyrDicomDataElement::SetChildElement(PyrDicomDataElement* child)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
     if (const PyrDicomResult r = CheckNewChild(child, kFunction); r != kPyrSuccess) {
         return r;
     }
-    child->Detach();
-    GroupChildren& group = children_[child->group_];
-    std::vector<PyrDicomDataElement*>& items = group.items;
-    const uint32_t number = child->element_;
+    return PyrNoThrow([&] {
+        GroupChildren* group = MakeRoomFor(child);
+        child->Detach(group);
+        std::vector<PyrDicomDataElement*>& items = group->items;
+        const uint32_t number = child->element_;
 
-    size_t at = items.size();
-    if (!items.empty() && items.back()->element_ < number) {
-        // Streams come in ascending order: append without searching.
-    } else if (group.ordered) {
-        size_t low = 0;
-        size_t high = items.size();
-        while (low < high) {
-            const size_t mid = low + (high - low) / 2;
-            if (items[mid]->element_ < number) {
-                low = mid + 1;
-            } else {
-                high = mid;
+        size_t at = items.size();
+        if (!items.empty() && items.back()->element_ < number) {
+            // Streams come in ascending order: append without searching.
+        } else if (group->ordered) {
+            size_t low = 0;
+            size_t high = items.size();
+            while (low < high) {
+                const size_t mid = low + (high - low) / 2;
+                if (items[mid]->element_ < number) {
+                    low = mid + 1;
+                } else {
+                    high = mid;
+                }
             }
+            at = low;
+        } else {
+            // Out of order after AddChildElement: the tag may stand anywhere, and is replaced there.
+            const auto same = std::find_if(items.begin(), items.end(),
+                                           [number](const PyrDicomDataElement* e) { return e->element_ == number; });
+            const auto larger = std::find_if(items.begin(), items.end(),
+                                             [number](const PyrDicomDataElement* e) { return e->element_ > number; });
+            at = static_cast<size_t>((same != items.end() ? same : larger) - items.begin());
         }
-        at = low;
-    } else {
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (items[i]->element_ >= number) {
-                at = i;
-                break;
-            }
-        }
-    }
 
-    child->parent_ = this;
-    if (at < items.size() && items[at]->element_ == number) {
-        PyrDicomDataElement* old = items[at];
-        items[at] = child;
-        old->parent_ = nullptr;
-        delete old;
-    } else {
-        items.insert(items.begin() + static_cast<std::ptrdiff_t>(at), child);
-        ++childCount_;
-    }
-    return kPyrSuccess;
+        child->parent_ = this;
+        if (at < items.size() && items[at]->element_ == number) {
+            PyrDicomDataElement* old = items[at];
+            items[at] = child;
+            old->parent_ = nullptr;
+            delete old;
+        } else {
+            items.insert(items.begin() + static_cast<std::ptrdiff_t>(at), child);   // within the room made
+            ++childCount_;
+        }
+        return kPyrSuccess;
+    });
 }
 
 PyrDicomResult PyrDicomDataElement::AddChildElement(PyrDicomDataElement* child)
@@ -281,18 +347,20 @@ PyrDicomResult PyrDicomDataElement::AddChildElement(PyrDicomDataElement* child)
     if (const PyrDicomResult r = CheckNewChild(child, kFunction); r != kPyrSuccess) {
         return r;
     }
-    child->Detach();
-    GroupChildren& group = children_[child->group_];
-    if (!group.items.empty() && group.items.back()->element_ > child->element_) {
-        group.ordered = false;
-    }
-    group.items.push_back(child);
-    child->parent_ = this;
-    ++childCount_;
-    return kPyrSuccess;
+    return PyrNoThrow([&] {
+        GroupChildren* group = MakeRoomFor(child);
+        child->Detach(group);
+        if (!group->items.empty() && group->items.back()->element_ > child->element_) {
+            group->ordered = false;
+        }
+        group->items.push_back(child);
+        child->parent_ = this;
+        ++childCount_;
+        return kPyrSuccess;
+    });
 }
 
-void PyrDicomDataElement::Detach()
+void PyrDicomDataElement::Detach(const GroupChildren* keep)
 {
     PyrDicomDataElement* parent = parent_;
     if (parent == nullptr) {
@@ -311,7 +379,7 @@ void PyrDicomDataElement::Detach()
             break;
         }
     }
-    if (items.empty()) {
+    if (items.empty() && &it->second != keep) {
         parent->children_.erase(it);
     }
 }
@@ -336,7 +404,12 @@ PyrDicomResult PyrDicomDataElement::SetChildString(uint32_t group, uint32_t elem
         delete child;
         return r;
     }
-    return child->SetString(text, vr, index);
+    // A value that could not be set leaves no empty element behind.
+    const PyrDicomResult r = child->SetString(text, vr, index);
+    if (!PyrSucceeded(r)) {
+        delete child;
+    }
+    return r;
 }
 
 // ---- value storage -------------------------------------------------------------------
@@ -604,35 +677,37 @@ PyrDicomResult PyrDicomDataElement::GetPlainText(PyrString& value, PyrDicomVR vr
         value.Release();
         return kPyrNoValue;
     }
-    value = PyrString(std::u16string(selected).c_str());
-    return kPyrSuccess;
+    return MakeString(value, selected) ? kPyrSuccess : kPyrOutOfMemory;
 }
 
-PyrString PyrDicomDataElement::FindSpecificCharacterSet(bool fromRootWhenDetached) const
+PyrDicomResult PyrDicomDataElement::FindSpecificCharacterSet(PyrString& text, bool fromRootWhenDetached) const
 {
+    text.Release();
     const PyrDicomDataElement* start = parent_;
     if (start == nullptr && fromRootWhenDetached && dataset_ != nullptr && dataset_->GetRoot() != this) {
         start = dataset_->GetRoot();
     }
     for (const PyrDicomDataElement* e = start; e != nullptr; e = e->parent_) {
         if (const PyrDicomDataElement* charset = e->FindChild(kCharsetGroup, kCharsetElement)) {
-            PyrString text;
-            charset->GetStringValue(text, PyrVR::CS, -1);
-            return text;
+            // Without memory the text would read in the default repertoire: fail instead.
+            return charset->GetStringValue(text, PyrVR::CS, -1) == kPyrOutOfMemory ? kPyrOutOfMemory : kPyrSuccess;
         }
     }
-    return PyrString();
+    return kPyrSuccess;
 }
 
 PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index) const
 {
-    const PyrString charset = FindSpecificCharacterSet(false);
+    PyrString charset;
+    if (const PyrDicomResult r = FindSpecificCharacterSet(charset, false); r != kPyrSuccess) {
+        return r;
+    }
     const bool os = dataset_ != nullptr && dataset_->GetOptions().osTextConversion != 0;
     PyrString converted;
     const std::string_view bytes(reinterpret_cast<const char*>(value_), bytesHeld_);
-    if (const PyrDicomResult r = PyrDicomLib::ConvertDicomCharEncodeToUtf16(converted, bytes, charset, vr, os);
-        r != kPyrSuccess) {
-        return r;
+    const PyrDicomResult converting = PyrDicomLib::ConvertDicomCharEncodeToUtf16(converted, bytes, charset, vr, os);
+    if (!PyrSucceeded(converting)) {
+        return converting;
     }
     std::u16string_view text = converted.View();
     // The converter stops at a zero byte; padding with zeros is cut like spaces.
@@ -650,8 +725,7 @@ PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR 
         value.Release();
         return kPyrNoValue;
     }
-    value = PyrString(std::u16string(selected).c_str());
-    return kPyrSuccess;
+    return MakeString(value, selected) ? converting : kPyrOutOfMemory;
 }
 
 PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index) const
@@ -664,7 +738,7 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
                 return kPyrNoValue;
             }
             out = PyrStringFromLong(static_cast<int32_t>(v), 10);
-            return kPyrSuccess;
+            return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
         case PyrVR::UL: {
             uint32_t v = 0;
@@ -672,7 +746,7 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
                 return kPyrNoValue;
             }
             out = PyrStringFromULong(v, 10);
-            return kPyrSuccess;
+            return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
         case PyrVR::FL: case PyrVR::FD: {
             double v = 0;
@@ -680,7 +754,7 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
                 return kPyrNoValue;
             }
             out = PyrStringFormat(u"%f", v);
-            return kPyrSuccess;
+            return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
         case PyrVR::AT: {
             uint16_t words[2];
@@ -688,7 +762,7 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
                 return kPyrNoValue;
             }
             out = PyrStringFormat(u"%04x%04x", uint32_t(words[0]), uint32_t(words[1]));
-            return kPyrSuccess;
+            return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
         default:
             return kPyrNoValue;
@@ -710,11 +784,15 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
         }
         joined.append(piece.View());
     }
-    value = PyrString(joined.c_str());
-    return kPyrSuccess;
+    return MakeString(value, joined) ? kPyrSuccess : kPyrOutOfMemory;
 }
 
 PyrDicomResult PyrDicomDataElement::GetStringValue(PyrString& value, PyrDicomVR vr, int32_t index) const
+{
+    return PyrNoThrow([&] { return GetStringValueOf(value, vr, index); });
+}
+
+PyrDicomResult PyrDicomDataElement::GetStringValueOf(PyrString& value, PyrDicomVR vr, int32_t index) const
 {
     const PyrDicomVR resolved = ResolveVR(vr);
     if (PyrVR::IsOpaque(resolved)) {
@@ -759,7 +837,7 @@ double PyrDicomDataElement::GetDoubleOr(double fallback, PyrDicomVR vr, int32_t 
 PyrString PyrDicomDataElement::GetStringValueOr(const PyrString& fallback, PyrDicomVR vr, int32_t index) const
 {
     PyrString v;
-    return GetStringValue(v, vr, index) == kPyrSuccess ? v : fallback;
+    return PyrSucceeded(GetStringValue(v, vr, index)) ? v : fallback;
 }
 
 PyrDicomResult PyrDicomDataElement::GetChildULong(uint32_t group, uint32_t element, uint32_t& value, PyrDicomVR vr,
@@ -828,7 +906,9 @@ uint32_t PyrDicomDataElement::GetMultiplicity(PyrDicomVR vr) const
     case PyrVR::AE: case PyrVR::AS: case PyrVR::CS: case PyrVR::DA: case PyrVR::DS: case PyrVR::DT:
     case PyrVR::IS: case PyrVR::LO: case PyrVR::PN: case PyrVR::SH: case PyrVR::TM: case PyrVR::UI: {
         PyrString text;
-        GetStringValue(text, resolved, -1);
+        if (!PyrSucceeded(GetStringValue(text, resolved, -1))) {
+            return 0;
+        }
         uint32_t count = 1;
         for (char16_t c : text.View()) {
             count += c == u'\\' ? 1 : 0;
@@ -870,15 +950,30 @@ PyrDicomResult PyrDicomDataElement::StoreNumber(const void* bytes, uint32_t size
         return kPyrBadArgument;
     }
     if (bytesHeld_ < needed || value_ == nullptr) {
-        std::string old(reinterpret_cast<const char*>(value_ != nullptr ? value_ : inline_),
-                        value_ != nullptr ? bytesHeld_ : 0);
+        const size_t oldSize = value_ != nullptr ? bytesHeld_ : 0;
+        const std::unique_ptr<uint8_t, decltype(&std::free)> old(
+            static_cast<uint8_t*>(std::malloc(oldSize != 0 ? oldSize : 1)), &std::free);
+        if (old == nullptr) {
+            return kPyrOutOfMemory;
+        }
+        if (oldSize != 0) {
+            std::memcpy(old.get(), value_, oldSize);
+        }
         if (const PyrDicomResult r = AllocateValue(static_cast<uint32_t>(needed), false); r != kPyrSuccess) {
             return r;
         }
-        std::memcpy(value_, old.data(), old.size());
+        if (oldSize != 0) {
+            std::memcpy(value_, old.get(), oldSize);
+        }
     }
     std::memcpy(value_ + uint64_t(index) * size, bytes, size);
     return kPyrSuccess;
+}
+
+// A number written as text is never empty: empty text means there was no memory to write it.
+PyrDicomResult PyrDicomDataElement::SetNumberText(const PyrString& text, PyrDicomVR vr, int32_t index)
+{
+    return text.IsEmpty() ? kPyrOutOfMemory : SetString(text, vr, index);
 }
 
 PyrDicomResult PyrDicomDataElement::SetULong(uint32_t value, PyrDicomVR vr, int32_t index)
@@ -902,7 +997,7 @@ PyrDicomResult PyrDicomDataElement::SetULong(uint32_t value, PyrDicomVR vr, int3
     }
     case PyrVR::SH: case PyrVR::LO: case PyrVR::CS: case PyrVR::DS: case PyrVR::IS: case PyrVR::LT:
     case PyrVR::ST: case PyrVR::UT:
-        return SetString(PyrStringFromULong(value, 10), resolved, index);
+        return SetNumberText(PyrStringFromULong(value, 10), resolved, index);
     default:
         return kPyrNoValue;
     }
@@ -925,7 +1020,7 @@ PyrDicomResult PyrDicomDataElement::SetLong(int32_t value, PyrDicomVR vr, int32_
     }
     case PyrVR::SH: case PyrVR::LO: case PyrVR::CS: case PyrVR::DS: case PyrVR::IS: case PyrVR::LT:
     case PyrVR::ST: case PyrVR::UT:
-        return SetString(PyrStringFromLong(value, 10), resolved, index);
+        return SetNumberText(PyrStringFromLong(value, 10), resolved, index);
     default:
         return kPyrNoValue;
     }
@@ -945,14 +1040,14 @@ PyrDicomResult PyrDicomDataElement::SetDouble(double value, PyrDicomVR vr, int32
     case PyrVR::FD:
         return StoreNumber(&value, 8, index);
     case PyrVR::DS:
-        return SetString(value < 100000000.0 ? PyrStringFormat(u"%.06f", value) : PyrStringFormat(u"%e", value),
-                         resolved, index);
+        return SetNumberText(value < 100000000.0 ? PyrStringFormat(u"%.06f", value) : PyrStringFormat(u"%e", value),
+                             resolved, index);
     case PyrVR::IS: {
         // Out of the 32-bit range (or not a number) the truncation would be undefined.
         if (!(value > -2147483649.0 && value < 2147483648.0)) {
             return kPyrBadArgument;
         }
-        return SetString(PyrStringFromLong(static_cast<int32_t>(value), 10), resolved, index);
+        return SetNumberText(PyrStringFromLong(static_cast<int32_t>(value), 10), resolved, index);
     }
     default:
         return kPyrNoValue;
@@ -960,6 +1055,11 @@ PyrDicomResult PyrDicomDataElement::SetDouble(double value, PyrDicomVR vr, int32
 }
 
 PyrDicomResult PyrDicomDataElement::SetString(const PyrString& text, PyrDicomVR vr, int32_t index)
+{
+    return PyrNoThrow([&] { return SetStringOf(text, vr, index); });
+}
+
+PyrDicomResult PyrDicomDataElement::SetStringOf(const PyrString& text, PyrDicomVR vr, int32_t index)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
     if (index < -1) {
@@ -986,7 +1086,9 @@ PyrDicomResult PyrDicomDataElement::SetString(const PyrString& text, PyrDicomVR 
             return r;
         }
         std::vector<PyrString> pieces;
-        SplitPyrString(text, pieces, PyrString(kBackslash), PyrString());
+        if (const PyrDicomResult r = SplitValues(text.View(), pieces); r != kPyrSuccess) {
+            return r;
+        }
         for (size_t i = 0; i < pieces.size(); ++i) {
             if (const PyrDicomResult r = SetString(pieces[i], resolved, static_cast<int32_t>(i)); r != kPyrSuccess) {
                 return r;
@@ -1040,32 +1142,49 @@ PyrDicomResult PyrDicomDataElement::StoreText(const PyrString& text, PyrDicomVR 
         return kPyrBadArgument;
     }
 
-    PyrString whole = text;
+    const PyrString* whole = &text;
+    PyrString joined;
     if (index >= 0) {
         PyrString current;
-        GetStringValue(current, vr, -1);
-        std::vector<PyrString> values;
-        SplitPyrString(current, values, PyrString(kBackslash), PyrString());
-        if (static_cast<size_t>(index) < values.size()) {
-            values[static_cast<size_t>(index)] = text;
-        } else {
-            values.resize(static_cast<size_t>(index));
-            values.push_back(text);
+        if (const PyrDicomResult r = GetStringValueOf(current, vr, -1); r == kPyrOutOfMemory) {
+            return r;
         }
-        whole = JoinPyrStrings(values, PyrString(kBackslash));
+        std::vector<PyrString> values;
+        if (const PyrDicomResult r = SplitValues(current.View(), values); r != kPyrSuccess) {
+            return r;
+        }
+        if (static_cast<size_t>(index) >= values.size()) {
+            values.resize(static_cast<size_t>(index) + 1);
+        }
+        PyrString& replaced = values[static_cast<size_t>(index)];
+        if (!MakeString(replaced, text.View())) {
+            return kPyrOutOfMemory;
+        }
+        uint64_t length = values.size() - 1;
+        for (const PyrString& v : values) {
+            length += v.GetLength();
+        }
+        joined = JoinPyrStrings(values, PyrString(kBackslash));
+        if (joined.GetLength() != length) {
+            return kPyrOutOfMemory;
+        }
+        whole = &joined;
     }
 
     std::string bytes;
     if (PyrVR::IsCharsetText(vr)) {
         const bool os = dataset_ != nullptr && dataset_->GetOptions().osTextConversion != 0;
-        const PyrString charset = FindSpecificCharacterSet(true);
-        if (const PyrDicomResult r = PyrDicomLib::ConvertUtf16ToDicomCharEncode(bytes, whole, charset, vr, os);
+        PyrString charset;
+        if (const PyrDicomResult r = FindSpecificCharacterSet(charset, true); r != kPyrSuccess) {
+            return r;
+        }
+        if (const PyrDicomResult r = PyrDicomLib::ConvertUtf16ToDicomCharEncode(bytes, *whole, charset, vr, os);
             r != kPyrSuccess) {
             return r;
         }
     } else {
-        bytes.reserve(whole.GetLength());
-        for (char16_t c : whole.View()) {
+        bytes.reserve(whole->GetLength());
+        for (char16_t c : whole->View()) {
             bytes.push_back(c < 0x7F ? static_cast<char>(c) : ' ');
         }
     }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "pyr/pyrlog.h"
+#include "pyrnothrow.h"
 
 const PyrTransferSyntaxRow TransferSyntaxTable[16] = {
     {u"1.2.840.10008.1.2", kPyrImplicitLittle},
@@ -166,10 +167,18 @@ void PyrDicomDataset::RootDeleted(PyrDicomDataElement* element)
 
 PyrDicomDataElement* PyrDicomDataset::CreateElement()
 {
-    PyrDicomDataElement* element = new (std::nothrow) PyrDicomDataElement(this);
-    if (element != nullptr) {
-        Register(element);
+    // Made unregistered, so that an element the registry cannot take is freed quietly.
+    PyrDicomDataElement* element = new (std::nothrow) PyrDicomDataElement(nullptr);
+    if (element == nullptr) {
+        return nullptr;
     }
+    try {
+        registry_.insert(element);
+    } catch (const std::bad_alloc&) {
+        delete element;
+        return nullptr;
+    }
+    element->dataset_ = this;
     return element;
 }
 
@@ -347,6 +356,12 @@ PyrDicomResult PyrDicomDataset::ReadFromCallbacks(PyrDicomReadCallback read, Pyr
                                                   void* userData, bool preamble, const PyrString& transferSyntax,
                                                   uint32_t flag)
 {
+    return PyrNoThrow([&] { return Read(read, seek, userData, preamble, transferSyntax, flag); });
+}
+
+PyrDicomResult PyrDicomDataset::Read(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData,
+                                     bool preamble, const PyrString& transferSyntax, uint32_t flag)
+{
     Reset();
     if (read == nullptr || seek == nullptr || root_ == nullptr) {
         return read == nullptr || seek == nullptr ? kPyrBadArgument : kPyrOutOfMemory;
@@ -356,6 +371,9 @@ PyrDicomResult PyrDicomDataset::ReadFromCallbacks(PyrDicomReadCallback read, Pyr
     userData_ = userData;
     flag_ = flag;
     givenTransferSyntax_ = transferSyntax;
+    if (givenTransferSyntax_.GetLength() != transferSyntax.GetLength()) {
+        return kPyrOutOfMemory;
+    }
 
     PyrDicomResult r = preamble ? CheckPreambleAndRead()
                                 : ReadElements(root_, TransferSyntaxToEncoding(transferSyntax), false, 0,
@@ -393,7 +411,7 @@ PyrDicomResult PyrDicomDataset::ReadElements(PyrDicomDataElement* parent, PyrDic
     if (parent == nullptr || read_ == nullptr || seek_ == nullptr) {
         return kPyrBadArgument;
     }
-    return ReadElementsWithin(parent, encoding, meta, depth, length, kNoLimit);
+    return PyrNoThrow([&] { return ReadElementsWithin(parent, encoding, meta, depth, length, kNoLimit); });
 }
 
 PyrDicomResult PyrDicomDataset::ReadItems(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length,
@@ -402,7 +420,7 @@ PyrDicomResult PyrDicomDataset::ReadItems(PyrDicomDataElement* sequence, PyrDico
     if (sequence == nullptr || read_ == nullptr || seek_ == nullptr) {
         return kPyrBadArgument;
     }
-    return ReadItemsWithin(sequence, vrAsRead, length, depth, encoding, kNoLimit);
+    return PyrNoThrow([&] { return ReadItemsWithin(sequence, vrAsRead, length, depth, encoding, kNoLimit); });
 }
 
 PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta,
@@ -523,7 +541,9 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
                         metaEnd_ = position_ + metaLength;
                     }
                 } else if (number == 0x0010) {
-                    e->GetStringValue(transferSyntax_, PyrVR::UI, -1);
+                    if (e->GetStringValue(transferSyntax_, PyrVR::UI, -1) == kPyrOutOfMemory) {
+                        return kPyrOutOfMemory;   // read on in the wrong encoding, it would only mislead
+                    }
                     transferSyntaxEncoding_ = TransferSyntaxToEncoding(transferSyntax_);
                     transferSyntaxRead_ = true;
                 }
@@ -620,14 +640,18 @@ PyrDicomResult PyrDicomDataset::FixPixelDataVR(PyrDicomDataElement* element)
     if (element == nullptr || root_ == nullptr) {
         return kPyrBadArgument;
     }
-    PyrString syntax = root_->GetChildStringOr(kMetaGroup, 0x0010, PyrString(), PyrVR::UI, -1);
-    if (syntax.IsEmpty()) {
-        syntax = givenTransferSyntax_.IsEmpty() ? PyrString(kImplicitLittleUid) : givenTransferSyntax_;
+    PyrString stored;
+    if (root_->GetChildString(kMetaGroup, 0x0010, stored, PyrVR::UI, -1) == kPyrOutOfMemory) {
+        return kPyrOutOfMemory;
+    }
+    std::u16string_view syntax = stored.View();
+    if (syntax.empty()) {
+        syntax = givenTransferSyntax_.IsEmpty() ? std::u16string_view(kImplicitLittleUid) : givenTransferSyntax_.View();
     }
     return FixPixelDataVRAt(element, syntax);
 }
 
-PyrDicomResult PyrDicomDataset::FixPixelDataVRAt(PyrDicomDataElement* element, const PyrString& syntax)
+PyrDicomResult PyrDicomDataset::FixPixelDataVRAt(PyrDicomDataElement* element, std::u16string_view syntax)
 {
     PyrDicomDataElement* pixel = element->FindChild(kPixelGroup, kPixelElement);
     if (pixel != nullptr) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "pyrlibrary_internal.h"
+#include "pyrnothrow.h"
 
 namespace {
 
@@ -45,6 +46,8 @@ const PyrDicomDictionaryEntry* ScanRepeating(const PyrDicomDictionaryEntry* tabl
     return nullptr;
 }
 
+PyrDicomResult Build(PyrDicomDictionaryIndex& index);
+
 }  // namespace
 
 const PyrDicomDictionaryEntry* PyrDicomDictionary::MainTable()
@@ -68,6 +71,17 @@ const PyrDicomDictionaryIndex& PyrDicomDictionary::Index()
 }
 
 PyrDicomResult PyrDicomDictionary::BuildIndex(PyrDicomDictionaryIndex& index)
+{
+    const PyrDicomResult r = PyrNoThrow([&] { return Build(index); });
+    if (r != kPyrSuccess) {
+        index = PyrDicomDictionaryIndex();
+    }
+    return r;
+}
+
+namespace {
+
+PyrDicomResult Build(PyrDicomDictionaryIndex& index)
 {
     index = PyrDicomDictionaryIndex();
     index.mainCount = CountRecords(kMainTable);
@@ -110,6 +124,8 @@ PyrDicomResult PyrDicomDictionary::BuildIndex(PyrDicomDictionaryIndex& index)
     }
     return kPyrSuccess;
 }
+
+}  // namespace
 
 PyrDicomResult PyrDicomDictionary::Lookup(const PyrDicomLocalDictionary* local, uint32_t group, uint32_t element,
                                           const PyrDicomDictionaryEntry** record)

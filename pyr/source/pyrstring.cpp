@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -351,8 +352,27 @@ PyrString JoinPyrStrings(const std::vector<PyrString>& values, const PyrString& 
     return result;
 }
 
-void SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
+namespace {
+void SplitInto(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
+               const PyrString& escape);
+}  // namespace
+
+bool SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
                     const PyrString& escape)
+{
+    try {
+        SplitInto(text, values, separator, escape);
+        return true;
+    } catch (const std::bad_alloc&) {
+        values.clear();
+        return false;
+    }
+}
+
+namespace {
+
+void SplitInto(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
+               const PyrString& escape)
 {
     values.clear();
     if (text.IsEmpty()) {
@@ -381,3 +401,5 @@ void SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const
     }
     values.emplace_back(all.data() + pieceStart, static_cast<int32_t>(all.size() - pieceStart));
 }
+
+}  // namespace

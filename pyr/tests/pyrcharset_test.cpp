@@ -6,16 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "pyr/pyrdicomdataset.h"
 #include "pyr/pyrlog.h"
+#include "pyrtestsource.h"
 
 using namespace PyrDicomLib;
 
 namespace {
 
-std::u16string Decode(std::string_view bytes, const char16_t* charset, PyrDicomVR vr = kPyrVR_PN)
+std::u16string Decode(std::string_view bytes, const char16_t* charset, PyrDicomVR vr = kPyrVR_PN,
+                      PyrDicomResult expected = kPyrSuccess)
 {
     PyrString text;
-    EXPECT_EQ(ConvertDicomCharEncodeToUtf16(text, bytes, PyrString(charset), vr, false), kPyrSuccess);
+    EXPECT_EQ(ConvertDicomCharEncodeToUtf16(text, bytes, PyrString(charset), vr, false), expected);
     return std::u16string(text.View());
 }
 
@@ -258,10 +261,12 @@ TEST_F(WithWriter, TextTheSetsCannotHoldIsRefusedNotMangled)
                 ::testing::Contains(u"Cannot convert characters by using specific character set. ('\\ISO 2022 IR 87')"));
 }
 
-TEST_F(WithWriter, UndecodableSegmentIsLeftOutAndTheRestKept)
+TEST_F(WithWriter, UndecodableG1BytesKeepTheG0PartAndWarn)
 {
-    // Shift-JIS bytes after the last designation, where only ISO 2022 code extensions are allowed.
-    EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52\x93\x63", u"\\ISO 2022 IR 87"), u"Yamada^山田");
+    // Shift-JIS bytes after the last designation, where no listed set has a G1 half: the
+    // bytes below 0x80 stay, each run above becomes one replacement character.
+    EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52\x93\x63", u"\\ISO 2022 IR 87", kPyrVR_PN, kPyrUndesignatedText),
+              u"Yamada^山田^\uFFFDR\uFFFDc");
     EXPECT_THAT(writer.messages,
                 ::testing::ElementsAre(u"Couldn't convert characters by the specific character set. ('\\ISO 2022 IR 87')"));
 }
@@ -277,7 +282,8 @@ TEST_F(WithWriter, SingleIso2022TermStillDecodesAndWarns)
 TEST(Charset, WithoutAWriterNothingIsWrittenAndResultsHold)
 {
     ASSERT_EQ(PyrGetLogWriter(), nullptr);
-    EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52", u"\\ISO 2022 IR 87"), u"Yamada^山田");
+    EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52", u"\\ISO 2022 IR 87", kPyrVR_PN, kPyrUndesignatedText),
+              u"Yamada^山田^\uFFFDR");
     std::string bytes;
     EXPECT_EQ(ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uD64D"), PyrString(u"ISO_IR 100"), kPyrVR_PN, false),
               kPyrFailed);
@@ -290,6 +296,36 @@ TEST(Charset, ToPyrStringStopsAtTheTerminator)
     EXPECT_EQ(text, u"abc");
     EXPECT_EQ(ToPyrString(text, "abc", 4242, true), kPyrFailed);
     EXPECT_EQ(text, u"abc");
+}
+
+// Files from dcmtk's dump2dcm (tests/data/make_fixtures.sh) whose G1 bytes carry no
+// designation. The texts are what Python's euc_kr and latin-1 codecs made the bytes from.
+TEST(Charset, UndesignatedG1BytesReadWithTheFirstListedG1Set)
+{
+    struct Case {
+        const char* file;
+        const char16_t* name;
+        const char16_t* study;
+    };
+    for (const Case& c : {Case{"undesignated_ko.dcm", u"Hong^Gildong=홍^길동", u"Chest 흉부 CT"},
+                          Case{"undesignated_latin1.dcm", u"Buc^Jérôme", u"Thorax Übersicht"}}) {
+        SCOPED_TRACE(c.file);
+        PyrByteSource source(PyrReadWholeFile(std::string(PYR_TEST_DATA_DIR "/") + c.file));
+        PyrDicomDataset dataset;
+        ASSERT_EQ(source.ReadInto(dataset), kPyrSuccess);
+        PyrString text;
+        EXPECT_EQ(dataset.GetRoot()->GetChildString(0x0010, 0x0010, text), kPyrUndesignatedText);
+        EXPECT_EQ(text, c.name);
+        EXPECT_EQ(dataset.GetRoot()->GetChildString(0x0008, 0x1030, text), kPyrUndesignatedText);
+        EXPECT_EQ(text, c.study);
+        // Callers that only want the text get it as on success.
+        EXPECT_EQ(dataset.GetString(0x0010, 0x0010, PyrString(u"none")), c.name);
+    }
+    // The same bytes with their designation read as plain success.
+    EXPECT_EQ(Decode("Hong^Gildong=\x1B$)C\xC8\xAB^\x1B$)C\xB1\xE6\xB5\xBF", u"\\ISO 2022 IR 149"),
+              u"Hong^Gildong=홍^길동");
+    // A designated G1 set that no listed set fits is not guessed at: its bytes are replaced.
+    EXPECT_EQ(Decode("Buc^\x1B-BJ\xE9r", u"\\ISO 2022 IR 100", kPyrVR_PN, kPyrUndesignatedText), u"Buc^J\uFFFDr");
 }
 
 }  // namespace

@@ -44,18 +44,21 @@ using CharsetList = std::vector<const CharsetInfomationData*>;
 
 EscapeSequenceState InitialState(const CharsetInfomationData& record);
 
-// Never empty on return: unrecognised terms fall back to the default repertoire.
-void ParseSpecificCharacterSet(CharsetList& records, const PyrString& value);
+// Never empty on success: unrecognised terms fall back to the default repertoire.
+PyrDicomResult ParseSpecificCharacterSet(CharsetList& records, const PyrString& value);
 
 // The bytes split at escape sequences, each piece with the designations in force for it.
-void ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_view bytes,
-                         const EscapeSequenceState& initial, PyrDicomVR vr);
+PyrDicomResult ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_view bytes,
+                                   const EscapeSequenceState& initial, PyrDicomVR vr);
 
 bool Fits(const EscapeSequenceState& state, const CharsetInfomationData& record);
 
 // The escape sequences that designate the record's sets, omitting those already in force.
+// At most 8 bytes, so the string never allocates.
 std::string BuildEscapeSequence(const CharsetInfomationData& record, EscapeSequenceState& current, bool update);
 
+// Bytes to text. kPyrUndesignatedText when G1 bytes came without a designation that a listed
+// set fits: the text is still given, read as that code describes.
 PyrDicomResult ConvertDicomCharEncodeToUtf16(PyrString& text, std::string_view bytes,
                                              const PyrString& specificCharacterSet, PyrDicomVR vr,
                                              bool osConversion);

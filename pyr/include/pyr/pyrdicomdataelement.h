@@ -105,7 +105,8 @@ public:
     PyrValueMode GetValueMode() const { return mode_; }
     const PyrString& GetSourcePath() const { return sourcePath_; }
 
-    void SetGroup(uint32_t group);
+    // Moves the element to the group, keeping it under its parent.
+    PyrDicomResult SetGroup(uint32_t group);
     void SetElement(uint32_t element) { element_ = element; }
     void SetVR(PyrDicomVR vr) { vr_ = vr; }
     void SetPosition(int64_t position) { position_ = position; }
@@ -182,10 +183,15 @@ private:
     PyrDicomVR ResolveVR(PyrDicomVR vr) const;
     PyrDicomVR StoreVR(PyrDicomVR vr);
     PyrDicomResult CheckNewChild(PyrDicomDataElement* child, const char* function) const;
-    void Detach();
+    GroupChildren* MakeRoomFor(const PyrDicomDataElement* child);
+    // Leaves its parent; the parent drops the group it emptied, unless it is `keep`.
+    void Detach(const GroupChildren* keep = nullptr);
     void DestroyChildren();
     void ReleaseValue();
-    PyrString FindSpecificCharacterSet(bool fromRootWhenDetached) const;
+    PyrDicomResult FindSpecificCharacterSet(PyrString& text, bool fromRootWhenDetached) const;
+    PyrDicomResult GetStringValueOf(PyrString& value, PyrDicomVR vr, int32_t index) const;
+    PyrDicomResult SetStringOf(const PyrString& text, PyrDicomVR vr, int32_t index);
+    PyrDicomResult SetNumberText(const PyrString& text, PyrDicomVR vr, int32_t index);
     PyrDicomResult GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index) const;
     PyrDicomResult GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index) const;
     PyrDicomResult GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index) const;

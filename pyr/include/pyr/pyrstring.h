@@ -68,7 +68,8 @@ private:
 const PyrString& PyrEmptyString();
 
 PyrString JoinPyrStrings(const std::vector<PyrString>& values, const PyrString& separator);
-void SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
+// False, with no values, when memory ran out.
+bool SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
                     const PyrString& escape);
 
 // UTF-8 (the system's narrow encoding) to UTF-16; empty on failure.
