@@ -304,7 +304,7 @@ PyrDicomResult PyrDicomDataElement::SetChildElement(PyrDicomDataElement* child)
         const uint32_t number = child->element_;
 
         size_t at = items.size();
-        if (!items.empty() && items.back()->element_ < number) {
+        if (group->ordered && !items.empty() && items.back()->element_ < number) {
             // Streams come in ascending order: append without searching.
         } else if (group->ordered) {
             size_t low = 0;
