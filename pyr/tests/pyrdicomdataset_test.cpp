@@ -250,6 +250,47 @@ TEST(DatasetRead, EncapsulatedPixelDataStaysInTheSource)
     EXPECT_EQ(p.dataset.GetPixelDataSize(), static_cast<int64_t>(s.Size() - pixelStart));
 }
 
+TEST(DatasetRead, PixelDataRepresentationFollowsTheTransferSyntax)
+{
+    struct Case {
+        const char* syntax;
+        const char* written;
+        uint32_t bits;
+        bool fragments;
+        PyrDicomVR expected;
+    };
+    const Case cases[] = {
+        // JPEG lossless: fragments are bytes; a native value goes by Bits Allocated.
+        {"1.2.840.10008.1.2.4.70", "OW", 16, true, PyrVR::OB},
+        {"1.2.840.10008.1.2.4.70", "OB", 16, false, PyrVR::OW},
+        {"1.2.840.10008.1.2.4.70", "OW", 8, false, PyrVR::OB},
+        {"1.2.840.10008.1.2.1", "OB", 12, false, PyrVR::OW},
+        {"1.2.840.10008.1.2.1", "OW", 8, false, PyrVR::OB},
+        // Other syntaxes keep what the file says.
+        {"1.2.840.10008.1.2.4.50", "OW", 8, true, PyrVR::OW},
+        {"1.2.840.10008.1.2.5", "OW", 16, false, PyrVR::OW},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.syntax) + " " + c.written + " " + std::to_string(c.bits));
+        Stream s;
+        s.Preamble().Meta(c.syntax).Header(0x0028, 0x0100, "US", 2).U16(c.bits);
+        if (c.fragments) {
+            s.Header(0x7FE0, 0x0010, c.written, kUndefined).Item(0).Item(4).Raw("abcd").SequenceEnd();
+        } else {
+            s.Header(0x7FE0, 0x0010, c.written, 4).Raw("abcd");
+        }
+        Parsed p(s.Bytes());
+        ASSERT_EQ(p.result, kPyrSuccess);
+        EXPECT_EQ(p.Find(0x7FE0, 0x0010)->GetVR(), c.expected);
+    }
+    // Implicit VR little endian: OW whatever the bits.
+    Stream implicit;
+    implicit.Implicit(0x0028, 0x0100, std::string("\x08\x00", 2)).Implicit(0x7FE0, 0x0010, "abcd");
+    Parsed p(implicit.Bytes(), nullptr, false);
+    ASSERT_EQ(p.result, kPyrSuccess);
+    EXPECT_EQ(p.Find(0x7FE0, 0x0010)->GetVR(), PyrVR::OW);
+}
+
 TEST(DatasetRead, ValuesAsStored)
 {
     Stream s;
@@ -402,8 +443,16 @@ TEST(DatasetRead, TruncatedFileFailsUnlessCutBetweenElements)
             EXPECT_NE(p.result, kPyrSuccess) << cut;
         }
     }
+    // Shorter than a preamble: read from the start as implicit VR. The preamble's zeros are
+    // then elements (0000,0000) of length 0, eight bytes each, one replacing the other.
     for (size_t cut = 0; cut < 132; ++cut) {
-        Parsed(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        Parsed p(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        const bool whole8 = cut % 8 == 0 && cut <= 128;
+        EXPECT_EQ(p.result, whole8 ? kPyrSuccess : kPyrBadPosition) << cut;
+        EXPECT_EQ(p.dataset.GetRoot()->GetChildCount(), cut >= 8 ? 1u : 0u) << cut;
+        if (cut >= 8) {
+            EXPECT_NE(p.Find(0x0000, 0x0000), nullptr) << cut;
+        }
     }
 }
 
