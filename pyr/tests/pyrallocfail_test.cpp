@@ -3,6 +3,7 @@
 // behind. Scenarios hold no gtest macro while armed, since gtest allocates too.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ struct Outcome {
 };
 
 // Runs the scenario with its 1st, 2nd, ... allocation refused until a run sees no
-// refusal; answers the number of runs.
+// refusal; answers the number of allocations so refused.
 template <class Scenario>
 uint64_t Sweep(const char* name, Scenario scenario)
 {
@@ -53,7 +54,8 @@ uint64_t Sweep(const char* name, Scenario scenario)
             EXPECT_EQ(outcome.result, kPyrOutOfMemory) << "allocation " << n;
         }
         if (!fired || ::testing::Test::HasFailure()) {
-            return n;
+            std::printf("[ swept    ] %s: %llu allocations\n", name, static_cast<unsigned long long>(n - 1));
+            return n - 1;
         }
     }
 }
@@ -88,7 +90,8 @@ class AllocationFailure : public ::testing::Test {
 protected:
     static void TearDownTestSuite()
     {
-        std::printf("[ swept    ] %llu runs, one refused allocation each\n", static_cast<unsigned long long>(g_swept));
+        std::printf("[ swept    ] %llu allocations in all, each refused in its own run\n",
+                    static_cast<unsigned long long>(g_swept));
     }
 };
 
