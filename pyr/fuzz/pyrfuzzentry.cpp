@@ -55,8 +55,7 @@ void Walk(const PyrDicomDataset& dataset, const PyrDicomDataElement* element, si
 
     auto check = [&report](bool holds) { report.broken += holds ? 0 : 1; };
     if (element->GetValueMode() == PyrValueMode::InSource) {
-        check(element->GetValuePosition() >= 0 &&
-              uint64_t(element->GetValuePosition()) + element->GetLength() <= size);
+        check(element->GetValuePosition() >= 0 && uint64_t(element->GetValuePosition()) + element->GetLength() <= size);
     }
     const uint32_t count = element->GetChildCount();
     check(element->GetChildAt(count) == nullptr);
@@ -97,7 +96,7 @@ void ReadOnce(const uint8_t* data, size_t size, const PyrDicomDatasetOptions& op
     report.elements += elements;
 }
 
-}  // namespace
+}   // namespace
 
 PyrFuzzReport PyrFuzzReadDataset(const uint8_t* data, size_t size)
 {
@@ -116,12 +115,8 @@ PyrFuzzReport PyrFuzzReadDataset(const uint8_t* data, size_t size)
         options.skipPrivateSequences = 1;
         ReadOnce(data, size, options, true, PyrString(), report);
         break;
-    case 2:
-        ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.2"), report);
-        break;
-    default:
-        ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.1"), report);
-        break;
+    case 2: ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.2"), report); break;
+    default: ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.1"), report); break;
     }
     return report;
 }

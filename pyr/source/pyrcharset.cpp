@@ -167,7 +167,8 @@ PyrDicomResult DecodeCns(PyrString& text, std::string_view bytes, const CharsetL
         const uint8_t b = static_cast<uint8_t>(bytes[i]);
         if (b == 0x1B) {
             size_t j = i + 1;
-            while (j < bytes.size() && static_cast<uint8_t>(bytes[j]) >= 0x20 && static_cast<uint8_t>(bytes[j]) <= 0x2F) {
+            while (j < bytes.size() && static_cast<uint8_t>(bytes[j]) >= 0x20 &&
+                   static_cast<uint8_t>(bytes[j]) <= 0x2F) {
                 ++j;
             }
             if (j >= bytes.size()) {
@@ -247,7 +248,7 @@ PyrDicomResult EncodeCns(std::string& bytes, const PyrString& text, bool osConve
     return kPyrSuccess;
 }
 
-}  // namespace
+}   // namespace
 
 EscapeSequenceState InitialState(const CharsetInfomationData& record)
 {
@@ -298,17 +299,19 @@ PyrDicomResult ParseTerms(CharsetList& records, const PyrString& value)
         if (found != nullptr) {
             records.push_back(found);
         } else {
-            PyrWriteLog(kFunction, kPyrLogWarning, -1, u"A specific character set couldn't be recognized. ('%s')", value);
+            PyrWriteLog(kFunction, kPyrLogWarning, -1, u"A specific character set couldn't be recognized. ('%s')",
+                        value);
         }
     }
     if (records.empty()) {
-        PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Any specific character sets couldn't be recognized. ('%s')", value);
+        PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Any specific character sets couldn't be recognized. ('%s')",
+                    value);
         records.push_back(&CharsetInfomationTable[0]);
     }
     return kPyrSuccess;
 }
 
-}  // namespace
+}   // namespace
 
 PyrDicomResult ParseSpecificCharacterSet(CharsetList& records, const PyrString& value)
 {
@@ -336,8 +339,8 @@ PyrDicomResult SplitAtEscapes(std::vector<EscapeSequenceState>& states, std::str
     while (pieceEnd != std::string_view::npos) {
         const size_t pieceStart = pieceEnd;
         pieceEnd = bytes.find(kEsc, pieceStart + 1);
-        const std::string_view piece =
-            bytes.substr(pieceStart, pieceEnd == std::string_view::npos ? std::string_view::npos : pieceEnd - pieceStart);
+        const std::string_view piece = bytes.substr(
+            pieceStart, pieceEnd == std::string_view::npos ? std::string_view::npos : pieceEnd - pieceStart);
 
         enum { None, G0, G1Of94, G1Of96 } target = None;
         bool multiByte = false;
@@ -355,7 +358,8 @@ PyrDicomResult SplitAtEscapes(std::vector<EscapeSequenceState>& states, std::str
                     target = b == ')' ? G1Of94 : G1Of96;
                 }
             } else if (b >= 0x20 && b <= 0x2F) {
-                PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Unknown middle-character of escape sequence. ('0x%02x')", b);
+                PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Unknown middle-character of escape sequence. ('0x%02x')",
+                            b);
             } else if (b < 0x20) {
                 PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Invalid escape sequence. ('0x%02x')", b);
             } else if (b <= 0x7F) {
@@ -389,7 +393,7 @@ PyrDicomResult SplitAtEscapes(std::vector<EscapeSequenceState>& states, std::str
     return kPyrSuccess;
 }
 
-}  // namespace
+}   // namespace
 
 PyrDicomResult ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_view bytes,
                                    const EscapeSequenceState& initial, PyrDicomVR vr)
@@ -409,18 +413,18 @@ bool Fits(const EscapeSequenceState& state, const CharsetInfomationData& record)
         (static_cast<uint8_t>(c) < 0x80 ? usesG0 : usesG1) = true;
     }
     if (usesG0) {
-        const bool fits = record.g0Final != 0 && record.g0MultiByte == state.g0MultiByte && state.g0SetSize == 1 &&
-                          (record.g0Final == state.g0Final ||
-                           (state.g0MultiByte == 0 && SameRoman(state.g0Final, record.g0Final)));
+        const bool fits =
+            record.g0Final != 0 && record.g0MultiByte == state.g0MultiByte && state.g0SetSize == 1 &&
+            (record.g0Final == state.g0Final || (state.g0MultiByte == 0 && SameRoman(state.g0Final, record.g0Final)));
         if (!fits) {
             return false;
         }
     }
     if (usesG1) {
-        const bool fits = record.g1Final != 0 && record.g1MultiByte == state.g1MultiByte &&
-                          state.g1SetSize == record.g1SetSize &&
-                          (record.g1Final == state.g1Final ||
-                           (state.g1MultiByte == 0 && state.g1SetSize == 1 && SameRoman(state.g1Final, record.g1Final)));
+        const bool fits =
+            record.g1Final != 0 && record.g1MultiByte == state.g1MultiByte && state.g1SetSize == record.g1SetSize &&
+            (record.g1Final == state.g1Final ||
+             (state.g1MultiByte == 0 && state.g1SetSize == 1 && SameRoman(state.g1Final, record.g1Final)));
         if (!fits) {
             return false;
         }
@@ -453,7 +457,8 @@ std::string BuildEscapeSequence(const CharsetInfomationData& record, EscapeSeque
     }
     if (record.g1Final != 0) {
         const uint8_t f = record.g1Final;
-        const bool same = current.g1MultiByte == 0 && record.g1MultiByte == 0 && current.g1SetSize == record.g1SetSize &&
+        const bool same = current.g1MultiByte == 0 && record.g1MultiByte == 0 &&
+                          current.g1SetSize == record.g1SetSize &&
                           (current.g1Final == f || SameRoman(current.g1Final, f));
         if (!same) {
             out.push_back(kEsc);
@@ -598,7 +603,7 @@ PyrDicomResult DecodeValue(PyrString& text, std::string_view bytes, const PyrStr
     return outcome;
 }
 
-}  // namespace
+}   // namespace
 
 PyrDicomResult ConvertDicomCharEncodeToUtf16(PyrString& text, std::string_view bytes,
                                              const PyrString& specificCharacterSet, PyrDicomVR vr, bool osConversion)
@@ -706,7 +711,7 @@ PyrDicomResult EncodeValue(std::string& bytes, const PyrString& text, const PyrS
     return kPyrSuccess;
 }
 
-}  // namespace
+}   // namespace
 
 PyrDicomResult ConvertUtf16ToDicomCharEncode(std::string& bytes, const PyrString& text,
                                              const PyrString& specificCharacterSet, PyrDicomVR vr, bool osConversion)
@@ -717,41 +722,42 @@ PyrDicomResult ConvertUtf16ToDicomCharEncode(std::string& bytes, const PyrString
 PyrDicomResult ToPyrString(PyrString& text, const char* bytes, uint32_t codePage, bool /*osConversion*/)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
-    return PyrNoThrow([&] {    // Both conversion routes of the original platform end in the same converter here.
-    std::u16string wide;
-    const PlatConvertStatus status =
-        PlatMultiByteToUtf16(codePage, bytes != nullptr ? std::string_view(bytes) : std::string_view(), wide);
-    if (status == PlatConvertStatus::OutOfMemory) {
-        return kPyrOutOfMemory;
-    }
-    if (status != PlatConvertStatus::Ok) {
-        pyrutils::WriteLastErrorToLog(kFunction, EINVAL);
-        return kPyrFailed;
-    }
-    PyrString converted(wide.c_str(), wide.size() <= INT32_MAX ? static_cast<int32_t>(wide.size()) : -1);
-    if (converted.GetLength() != wide.size() && wide.find(u'\0') == std::u16string::npos) {
-        return kPyrOutOfMemory;
-    }
-    text = std::move(converted);
-    return kPyrSuccess;
+    return PyrNoThrow([&] {   // Both conversion routes of the original platform end in the same converter here.
+        std::u16string wide;
+        const PlatConvertStatus status =
+            PlatMultiByteToUtf16(codePage, bytes != nullptr ? std::string_view(bytes) : std::string_view(), wide);
+        if (status == PlatConvertStatus::OutOfMemory) {
+            return kPyrOutOfMemory;
+        }
+        if (status != PlatConvertStatus::Ok) {
+            pyrutils::WriteLastErrorToLog(kFunction, EINVAL);
+            return kPyrFailed;
+        }
+        PyrString converted(wide.c_str(), wide.size() <= INT32_MAX ? static_cast<int32_t>(wide.size()) : -1);
+        if (converted.GetLength() != wide.size() && wide.find(u'\0') == std::u16string::npos) {
+            return kPyrOutOfMemory;
+        }
+        text = std::move(converted);
+        return kPyrSuccess;
     });
 }
 
 PyrDicomResult ToLocaleChar(std::string& bytes, const PyrString& text, uint32_t codePage, bool /*osConversion*/)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
-    return PyrNoThrow([&] {    std::string converted;
-    const PlatConvertStatus status = PlatUtf16ToMultiByte(codePage, text.View(), converted);
-    if (status == PlatConvertStatus::OutOfMemory) {
-        return kPyrOutOfMemory;
-    }
-    if (status != PlatConvertStatus::Ok) {
-        pyrutils::WriteLastErrorToLog(kFunction, status == PlatConvertStatus::Unmappable ? EILSEQ : EINVAL);
-        return kPyrFailed;
-    }
-    bytes = std::move(converted);
-    return kPyrSuccess;
+    return PyrNoThrow([&] {
+        std::string converted;
+        const PlatConvertStatus status = PlatUtf16ToMultiByte(codePage, text.View(), converted);
+        if (status == PlatConvertStatus::OutOfMemory) {
+            return kPyrOutOfMemory;
+        }
+        if (status != PlatConvertStatus::Ok) {
+            pyrutils::WriteLastErrorToLog(kFunction, status == PlatConvertStatus::Unmappable ? EILSEQ : EINVAL);
+            return kPyrFailed;
+        }
+        bytes = std::move(converted);
+        return kPyrSuccess;
     });
 }
 
-}  // namespace PyrDicomLib
+}   // namespace PyrDicomLib

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <type_traits>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "pyr/pyrcharset.h"
@@ -19,20 +19,29 @@ namespace PyrVR {
 bool IsPlainText(PyrDicomVR vr)
 {
     switch (vr) {
-    case AE: case AS: case CS: case DA: case DS: case DT: case IS: case TM: case UI:
-        return true;
-    default:
-        return false;
+    case AE:
+    case AS:
+    case CS:
+    case DA:
+    case DS:
+    case DT:
+    case IS:
+    case TM:
+    case UI: return true;
+    default: return false;
     }
 }
 
 bool IsCharsetText(PyrDicomVR vr)
 {
     switch (vr) {
-    case LO: case LT: case PN: case SH: case ST: case UT:
-        return true;
-    default:
-        return false;
+    case LO:
+    case LT:
+    case PN:
+    case SH:
+    case ST:
+    case UT: return true;
+    default: return false;
     }
 }
 
@@ -44,18 +53,18 @@ bool IsOpaque(PyrDicomVR vr)
 uint32_t NumericSize(PyrDicomVR vr)
 {
     switch (vr) {
-    case SS: case US:
-        return 2;
-    case AT: case FL: case SL: case UL:
-        return 4;
-    case FD:
-        return 8;
-    default:
-        return 0;
+    case SS:
+    case US: return 2;
+    case AT:
+    case FL:
+    case SL:
+    case UL: return 4;
+    case FD: return 8;
+    default: return 0;
     }
 }
 
-}  // namespace PyrVR
+}   // namespace PyrVR
 
 namespace {
 
@@ -169,7 +178,7 @@ PyrDicomResult SplitValues(std::u16string_view text, std::vector<PyrString>& val
     }
 }
 
-}  // namespace
+}   // namespace
 
 void* pyr_dicom_lib_element_relocation_esink::Relocated()
 {
@@ -182,8 +191,7 @@ void* pyr_dicom_lib_element_relocation_esink::Relocated()
     return e->allocatorHandle_;
 }
 
-PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset)
-    : dataset_(dataset), value_(inline_), sink_(this)
+PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset) : dataset_(dataset), value_(inline_), sink_(this)
 {
 }
 
@@ -417,9 +425,7 @@ PyrDicomResult PyrDicomDataElement::SetChildString(uint32_t group, uint32_t elem
 void PyrDicomDataElement::ReleaseValue()
 {
     switch (mode_) {
-    case PyrValueMode::Heap:
-        std::free(value_);
-        break;
+    case PyrValueMode::Heap: std::free(value_); break;
     case PyrValueMode::External:
         if (allocator_ != nullptr) {
             allocator_->Free(allocatorHandle_);
@@ -584,24 +590,17 @@ PyrDicomResult ReadBinaryAs(A& value, PyrDicomVR vr, int32_t index, bool floats,
         return kPyrSuccess;
     };
     switch (vr) {
-    case PyrVR::SL:
-        return take(int32_t{});
-    case PyrVR::UL:
-        return take(uint32_t{});
-    case PyrVR::SS:
-        return take(int16_t{});
-    case PyrVR::US:
-        return take(uint16_t{});
-    case PyrVR::FL:
-        return floats ? take(float{}) : kPyrNoValue;
-    case PyrVR::FD:
-        return floats ? take(double{}) : kPyrNoValue;
-    default:
-        return kPyrNoValue;
+    case PyrVR::SL: return take(int32_t{});
+    case PyrVR::UL: return take(uint32_t{});
+    case PyrVR::SS: return take(int16_t{});
+    case PyrVR::US: return take(uint16_t{});
+    case PyrVR::FL: return floats ? take(float{}) : kPyrNoValue;
+    case PyrVR::FD: return floats ? take(double{}) : kPyrNoValue;
+    default: return kPyrNoValue;
     }
 }
 
-}  // namespace
+}   // namespace
 
 template <class A, class Parse>
 PyrDicomResult PyrDicomDataElement::GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats, Parse parse) const
@@ -732,7 +731,9 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
 {
     auto one = [&](int32_t i, PyrString& out) -> PyrDicomResult {
         switch (vr) {
-        case PyrVR::SL: case PyrVR::SS: case PyrVR::US: {
+        case PyrVR::SL:
+        case PyrVR::SS:
+        case PyrVR::US: {
             uint32_t v = 0;
             if (GetULong(v, vr, i) != kPyrSuccess) {
                 return kPyrNoValue;
@@ -748,7 +749,8 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
             out = PyrStringFromULong(v, 10);
             return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
-        case PyrVR::FL: case PyrVR::FD: {
+        case PyrVR::FL:
+        case PyrVR::FD: {
             double v = 0;
             if (GetDouble(v, vr, i) != kPyrSuccess) {
                 return kPyrNoValue;
@@ -764,8 +766,7 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
             out = PyrStringFormat(u"%04x%04x", uint32_t(words[0]), uint32_t(words[1]));
             return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
-        default:
-            return kPyrNoValue;
+        default: return kPyrNoValue;
         }
     };
     if (index >= 0) {
@@ -798,8 +799,8 @@ PyrDicomResult PyrDicomDataElement::GetStringValueOf(PyrString& value, PyrDicomV
     if (PyrVR::IsOpaque(resolved)) {
         return kPyrNoValue;
     }
-    const bool known = PyrVR::IsPlainText(resolved) || PyrVR::IsCharsetText(resolved) ||
-                       PyrVR::NumericSize(resolved) != 0;
+    const bool known =
+        PyrVR::IsPlainText(resolved) || PyrVR::IsCharsetText(resolved) || PyrVR::NumericSize(resolved) != 0;
     if (!known) {
         return kPyrNoValue;
     }
@@ -903,8 +904,18 @@ uint32_t PyrDicomDataElement::GetMultiplicity(PyrDicomVR vr) const
     }
     const PyrDicomVR resolved = ResolveVR(vr);
     switch (resolved) {
-    case PyrVR::AE: case PyrVR::AS: case PyrVR::CS: case PyrVR::DA: case PyrVR::DS: case PyrVR::DT:
-    case PyrVR::IS: case PyrVR::LO: case PyrVR::PN: case PyrVR::SH: case PyrVR::TM: case PyrVR::UI: {
+    case PyrVR::AE:
+    case PyrVR::AS:
+    case PyrVR::CS:
+    case PyrVR::DA:
+    case PyrVR::DS:
+    case PyrVR::DT:
+    case PyrVR::IS:
+    case PyrVR::LO:
+    case PyrVR::PN:
+    case PyrVR::SH:
+    case PyrVR::TM:
+    case PyrVR::UI: {
         PyrString text;
         if (!PyrSucceeded(GetStringValue(text, resolved, -1))) {
             return 0;
@@ -915,16 +926,25 @@ uint32_t PyrDicomDataElement::GetMultiplicity(PyrDicomVR vr) const
         }
         return count;
     }
-    case PyrVR::AT: case PyrVR::FL: case PyrVR::SL: case PyrVR::UL: case PyrVR::FD: case PyrVR::SS:
+    case PyrVR::AT:
+    case PyrVR::FL:
+    case PyrVR::SL:
+    case PyrVR::UL:
+    case PyrVR::FD:
+    case PyrVR::SS:
     case PyrVR::US: {
         const uint32_t size = PyrVR::NumericSize(resolved);
         return bytesHeld_ % size == 0 ? bytesHeld_ / size : 0;
     }
-    case PyrVR::OB: case PyrVR::OW: case PyrVR::OF: case PyrVR::SQ: case PyrVR::UN: case PyrVR::ST:
-    case PyrVR::LT: case PyrVR::UT:
-        return 1;
-    default:
-        return 0;
+    case PyrVR::OB:
+    case PyrVR::OW:
+    case PyrVR::OF:
+    case PyrVR::SQ:
+    case PyrVR::UN:
+    case PyrVR::ST:
+    case PyrVR::LT:
+    case PyrVR::UT: return 1;
+    default: return 0;
     }
 }
 
@@ -985,21 +1005,26 @@ PyrDicomResult PyrDicomDataElement::SetULong(uint32_t value, PyrDicomVR vr, int3
     }
     const PyrDicomVR resolved = StoreVR(vr);
     switch (resolved) {
-    case PyrVR::SL: case PyrVR::UL:
-        return StoreNumber(&value, 4, index);
+    case PyrVR::SL:
+    case PyrVR::UL: return StoreNumber(&value, 4, index);
     case PyrVR::AT: {
         const uint16_t words[2] = {static_cast<uint16_t>(value >> 16), static_cast<uint16_t>(value)};
         return StoreNumber(words, 4, index);
     }
-    case PyrVR::SS: case PyrVR::US: {
+    case PyrVR::SS:
+    case PyrVR::US: {
         const uint16_t v = static_cast<uint16_t>(value);
         return StoreNumber(&v, 2, index);
     }
-    case PyrVR::SH: case PyrVR::LO: case PyrVR::CS: case PyrVR::DS: case PyrVR::IS: case PyrVR::LT:
-    case PyrVR::ST: case PyrVR::UT:
-        return SetNumberText(PyrStringFromULong(value, 10), resolved, index);
-    default:
-        return kPyrNoValue;
+    case PyrVR::SH:
+    case PyrVR::LO:
+    case PyrVR::CS:
+    case PyrVR::DS:
+    case PyrVR::IS:
+    case PyrVR::LT:
+    case PyrVR::ST:
+    case PyrVR::UT: return SetNumberText(PyrStringFromULong(value, 10), resolved, index);
+    default: return kPyrNoValue;
     }
 }
 
@@ -1012,17 +1037,22 @@ PyrDicomResult PyrDicomDataElement::SetLong(int32_t value, PyrDicomVR vr, int32_
     }
     const PyrDicomVR resolved = StoreVR(vr);
     switch (resolved) {
-    case PyrVR::SL: case PyrVR::UL:
-        return StoreNumber(&value, 4, index);
-    case PyrVR::SS: case PyrVR::US: {
+    case PyrVR::SL:
+    case PyrVR::UL: return StoreNumber(&value, 4, index);
+    case PyrVR::SS:
+    case PyrVR::US: {
         const uint16_t v = static_cast<uint16_t>(static_cast<uint32_t>(value));
         return StoreNumber(&v, 2, index);
     }
-    case PyrVR::SH: case PyrVR::LO: case PyrVR::CS: case PyrVR::DS: case PyrVR::IS: case PyrVR::LT:
-    case PyrVR::ST: case PyrVR::UT:
-        return SetNumberText(PyrStringFromLong(value, 10), resolved, index);
-    default:
-        return kPyrNoValue;
+    case PyrVR::SH:
+    case PyrVR::LO:
+    case PyrVR::CS:
+    case PyrVR::DS:
+    case PyrVR::IS:
+    case PyrVR::LT:
+    case PyrVR::ST:
+    case PyrVR::UT: return SetNumberText(PyrStringFromLong(value, 10), resolved, index);
+    default: return kPyrNoValue;
     }
 }
 
@@ -1037,8 +1067,7 @@ PyrDicomResult PyrDicomDataElement::SetDouble(double value, PyrDicomVR vr, int32
         const float v = static_cast<float>(value);
         return StoreNumber(&v, 4, index);
     }
-    case PyrVR::FD:
-        return StoreNumber(&value, 8, index);
+    case PyrVR::FD: return StoreNumber(&value, 8, index);
     case PyrVR::DS:
         return SetNumberText(value < 100000000.0 ? PyrStringFormat(u"%.06f", value) : PyrStringFormat(u"%e", value),
                              resolved, index);
@@ -1049,8 +1078,7 @@ PyrDicomResult PyrDicomDataElement::SetDouble(double value, PyrDicomVR vr, int32
         }
         return SetNumberText(PyrStringFromLong(static_cast<int32_t>(value), 10), resolved, index);
     }
-    default:
-        return kPyrNoValue;
+    default: return kPyrNoValue;
     }
 }
 
@@ -1067,7 +1095,10 @@ PyrDicomResult PyrDicomDataElement::SetStringOf(const PyrString& text, PyrDicomV
     }
     const PyrDicomVR resolved = StoreVR(vr);
     switch (resolved) {
-    case PyrVR::SL: case PyrVR::SS: case PyrVR::UL: case PyrVR::US: {
+    case PyrVR::SL:
+    case PyrVR::SS:
+    case PyrVR::UL:
+    case PyrVR::US: {
         const bool isSigned = resolved == PyrVR::SL || resolved == PyrVR::SS;
         if (index >= 0) {
             const char16_t* end = nullptr;
@@ -1096,8 +1127,8 @@ PyrDicomResult PyrDicomDataElement::SetStringOf(const PyrString& text, PyrDicomV
         }
         return kPyrSuccess;
     }
-    case PyrVR::FL: case PyrVR::FD:
-        return SetDouble(PyrTextToDouble(text.GetString()), resolved, index);
+    case PyrVR::FL:
+    case PyrVR::FD: return SetDouble(PyrTextToDouble(text.GetString()), resolved, index);
     case PyrVR::AT: {
         const char16_t* p = text.GetString();
         uint32_t group = 0;
@@ -1108,8 +1139,7 @@ PyrDicomResult PyrDicomDataElement::SetStringOf(const PyrString& text, PyrDicomV
         }
         return SetULong((group << 16) | element, resolved, index);
     }
-    default:
-        break;
+    default: break;
     }
     if (!PyrVR::IsPlainText(resolved) && !PyrVR::IsCharsetText(resolved)) {
         return kPyrNoValue;

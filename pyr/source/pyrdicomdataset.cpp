@@ -9,21 +9,14 @@
 #include "pyrnothrow.h"
 
 const PyrTransferSyntaxRow TransferSyntaxTable[16] = {
-    {u"1.2.840.10008.1.2", kPyrImplicitLittle},
-    {u"1.2.840.10008.1.2.1", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2", kPyrImplicitLittle},      {u"1.2.840.10008.1.2.1", kPyrExplicitLittle},
     {u"1.2.840.10008.1.2.1.99", kPyrExplicitLittle},   // deflated: read as is, nothing is inflated
-    {u"1.2.840.10008.1.2.2", kPyrExplicitBig},
-    {u"1.2.840.10008.1.2.4.50", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.51", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.57", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.70", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.80", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.81", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.90", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.91", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.94", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.95", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.100", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.2", kPyrExplicitBig},       {u"1.2.840.10008.1.2.4.50", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.51", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.57", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.70", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.80", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.81", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.90", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.91", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.94", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.95", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.100", kPyrExplicitLittle},
     {u"1.2.840.10008.1.2.5", kPyrExplicitLittle},
 };
 
@@ -64,13 +57,28 @@ const char16_t kJpegLosslessUid[] = u"1.2.840.10008.1.2.4.70";
 bool IsShortLengthVR(PyrDicomVR vr)
 {
     switch (vr) {
-    case PyrVR::AE: case PyrVR::AS: case PyrVR::AT: case PyrVR::CS: case PyrVR::DA: case PyrVR::DS:
-    case PyrVR::DT: case PyrVR::FL: case PyrVR::FD: case PyrVR::IS: case PyrVR::LO: case PyrVR::LT:
-    case PyrVR::PN: case PyrVR::SH: case PyrVR::SL: case PyrVR::SS: case PyrVR::ST: case PyrVR::TM:
-    case PyrVR::UI: case PyrVR::UL: case PyrVR::US:
-        return true;
-    default:
-        return false;
+    case PyrVR::AE:
+    case PyrVR::AS:
+    case PyrVR::AT:
+    case PyrVR::CS:
+    case PyrVR::DA:
+    case PyrVR::DS:
+    case PyrVR::DT:
+    case PyrVR::FL:
+    case PyrVR::FD:
+    case PyrVR::IS:
+    case PyrVR::LO:
+    case PyrVR::LT:
+    case PyrVR::PN:
+    case PyrVR::SH:
+    case PyrVR::SL:
+    case PyrVR::SS:
+    case PyrVR::ST:
+    case PyrVR::TM:
+    case PyrVR::UI:
+    case PyrVR::UL:
+    case PyrVR::US: return true;
+    default: return false;
     }
 }
 
@@ -81,9 +89,8 @@ uint32_t Word16(const uint8_t* p, PyrDicomEncoding encoding)
 
 uint32_t Word32(const uint8_t* p, PyrDicomEncoding encoding)
 {
-    return encoding == kPyrExplicitBig
-               ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
-               : p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    return encoding == kPyrExplicitBig ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
+                                       : p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 uint32_t Low(uint64_t position)
@@ -109,14 +116,16 @@ void SwapItems(uint8_t* bytes, uint32_t length, uint32_t size)
 uint32_t SwapSize(PyrDicomVR vr)
 {
     switch (vr) {
-    case PyrVR::US: case PyrVR::SS: case PyrVR::OW: case PyrVR::AT:
-        return 2;   // AT: group and element words each
-    case PyrVR::OF: case PyrVR::FL: case PyrVR::SL: case PyrVR::UL:
-        return 4;
-    case PyrVR::FD:
-        return 8;
-    default:
-        return 0;
+    case PyrVR::US:
+    case PyrVR::SS:
+    case PyrVR::OW:
+    case PyrVR::AT: return 2;   // AT: group and element words each
+    case PyrVR::OF:
+    case PyrVR::FL:
+    case PyrVR::SL:
+    case PyrVR::UL: return 4;
+    case PyrVR::FD: return 8;
+    default: return 0;
     }
 }
 
@@ -133,7 +142,7 @@ struct PendingElement {
     PyrDicomDataElement* element;
 };
 
-}  // namespace
+}   // namespace
 
 PyrDicomDataset::PyrDicomDataset(const PyrDicomDatasetOptions* options)
     : options_(options != nullptr ? *options : PyrDefaultDatasetOptions())
@@ -199,8 +208,7 @@ uint32_t PyrDicomDataset::GetULong(uint32_t group, uint32_t element, uint32_t fa
     return root_ != nullptr ? root_->GetChildULongOr(group, element, fallback, vr, index) : fallback;
 }
 
-int32_t PyrDicomDataset::GetLong(uint32_t group, uint32_t element, int32_t fallback, PyrDicomVR vr,
-                                 int32_t index) const
+int32_t PyrDicomDataset::GetLong(uint32_t group, uint32_t element, int32_t fallback, PyrDicomVR vr, int32_t index) const
 {
     return root_ != nullptr ? root_->GetChildLongOr(group, element, fallback, vr, index) : fallback;
 }
@@ -352,9 +360,8 @@ bool PyrDicomDataset::SniffExplicitVR()
 
 // ---- reading -------------------------------------------------------------------------
 
-PyrDicomResult PyrDicomDataset::ReadFromCallbacks(PyrDicomReadCallback read, PyrDicomSeekCallback seek,
-                                                  void* userData, bool preamble, const PyrString& transferSyntax,
-                                                  uint32_t flag)
+PyrDicomResult PyrDicomDataset::ReadFromCallbacks(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData,
+                                                  bool preamble, const PyrString& transferSyntax, uint32_t flag)
 {
     return PyrNoThrow([&] { return Read(read, seek, userData, preamble, transferSyntax, flag); });
 }
@@ -375,9 +382,9 @@ PyrDicomResult PyrDicomDataset::Read(PyrDicomReadCallback read, PyrDicomSeekCall
         return kPyrOutOfMemory;
     }
 
-    PyrDicomResult r = preamble ? CheckPreambleAndRead()
-                                : ReadElements(root_, TransferSyntaxToEncoding(transferSyntax), false, 0,
-                                               kPyrUndefinedLength);
+    PyrDicomResult r =
+        preamble ? CheckPreambleAndRead()
+                 : ReadElements(root_, TransferSyntaxToEncoding(transferSyntax), false, 0, kPyrUndefinedLength);
     if (r != kPyrSuccess) {
         return r;
     }

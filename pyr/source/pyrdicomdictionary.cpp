@@ -48,7 +48,7 @@ const PyrDicomDictionaryEntry* ScanRepeating(const PyrDicomDictionaryEntry* tabl
 
 PyrDicomResult Build(PyrDicomDictionaryIndex& index);
 
-}  // namespace
+}   // namespace
 
 const PyrDicomDictionaryEntry* PyrDicomDictionary::MainTable()
 {
@@ -125,7 +125,7 @@ PyrDicomResult Build(PyrDicomDictionaryIndex& index)
     return kPyrSuccess;
 }
 
-}  // namespace
+}   // namespace
 
 PyrDicomResult PyrDicomDictionary::Lookup(const PyrDicomLocalDictionary* local, uint32_t group, uint32_t element,
                                           const PyrDicomDictionaryEntry** record)
@@ -151,14 +151,12 @@ PyrDicomResult PyrDicomDictionary::Lookup(const PyrDicomLocalDictionary* local, 
         const PyrDicomDictionaryEntry* last = kMainTable + g->end;
         const PyrDicomDictionaryEntry* found = nullptr;
         if (g->sorted) {
-            const auto it = std::lower_bound(first, last, element, [](const PyrDicomDictionaryEntry& e, uint32_t v) {
-                return e.element < v;
-            });
+            const auto it = std::lower_bound(
+                first, last, element, [](const PyrDicomDictionaryEntry& e, uint32_t v) { return e.element < v; });
             found = it != last && it->element == element ? it : nullptr;
         } else {
-            const auto it = std::find_if(first, last, [element](const PyrDicomDictionaryEntry& e) {
-                return e.element == element;
-            });
+            const auto it =
+                std::find_if(first, last, [element](const PyrDicomDictionaryEntry& e) { return e.element == element; });
             found = it != last ? it : nullptr;
         }
         if (found != nullptr) {

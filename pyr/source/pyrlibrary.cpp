@@ -33,7 +33,7 @@ PyrLibraryState& State()
 // Made before main, so that no later call can run out of memory building it.
 [[maybe_unused]] const PyrLibraryState& g_madeAtStartUp = State();
 
-}  // namespace
+}   // namespace
 
 const PyrString& PyrEmptyString()
 {

@@ -55,7 +55,7 @@ locale_t CLocale()
     return c;
 }
 
-}  // namespace
+}   // namespace
 
 int32_t PyrTextToLong(const char16_t* text, const char16_t** end)
 {

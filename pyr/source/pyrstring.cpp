@@ -32,15 +32,14 @@ size_t TextLength(const char16_t* text, size_t limit)
 // The string's length field is 32-bit, and one unit is kept for the terminator.
 constexpr size_t kMaxLength = UINT32_MAX - 1;
 
-}  // namespace
+}   // namespace
 
 const char16_t* PyrString::SharedEmptyBuffer()
 {
     return kSharedEmpty;
 }
 
-PyrString::PyrString() noexcept
-    : buffer_(const_cast<char16_t*>(kSharedEmpty)), length_(0), capacity_(1)
+PyrString::PyrString() noexcept : buffer_(const_cast<char16_t*>(kSharedEmpty)), length_(0), capacity_(1)
 {
 }
 
@@ -312,8 +311,7 @@ bool PyrString::operator==(const char16_t* text) const
 
 bool PyrString::operator==(const PyrString& other) const
 {
-    return length_ == other.length_ &&
-           std::memcmp(buffer_, other.buffer_, size_t(length_) * sizeof(char16_t)) == 0;
+    return length_ == other.length_ && std::memcmp(buffer_, other.buffer_, size_t(length_) * sizeof(char16_t)) == 0;
 }
 
 float PyrString::ToFloat() const
@@ -355,7 +353,7 @@ PyrString JoinPyrStrings(const std::vector<PyrString>& values, const PyrString& 
 namespace {
 void SplitInto(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
                const PyrString& escape);
-}  // namespace
+}   // namespace
 
 bool SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
                     const PyrString& escape)
@@ -402,4 +400,4 @@ void SplitInto(const PyrString& text, std::vector<PyrString>& values, const PyrS
     values.emplace_back(all.data() + pieceStart, static_cast<int32_t>(all.size() - pieceStart));
 }
 
-}  // namespace
+}   // namespace

@@ -28,7 +28,7 @@ bool ToNativePath(const PyrString& path, std::string& native)
            native.find('\0') == std::string::npos;
 }
 
-}  // namespace
+}   // namespace
 
 PyrDicomResult DeleteFileNamed(const char* function, const PyrString& path);
 PyrDicomResult WriteSystemError(const char* function, const PyrString& context, int32_t error);
@@ -180,4 +180,4 @@ PyrString DisplayName(const char* signature)
     return PyrString(wide.c_str());
 }
 
-}  // namespace pyrutils
+}   // namespace pyrutils

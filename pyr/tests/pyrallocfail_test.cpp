@@ -117,8 +117,7 @@ TEST_F(AllocationFailure, DatasetReading)
                 return Fail(r);
             }
             Outcome o;
-            o.right = CountElements(dataset.GetRoot()) == expected &&
-                      dataset.GetULong(0x0028, 0x0100, 0) == bits;
+            o.right = CountElements(dataset.GetRoot()) == expected && dataset.GetULong(0x0028, 0x0100, 0) == bits;
             return o;
         });
     }
@@ -158,7 +157,8 @@ TEST_F(AllocationFailure, Getters)
             PyrString whole;
             PyrString second;
             double number = 0;
-            const PyrDicomResult results[] = {all[i]->GetStringValue(whole), all[i]->GetStringValue(second, PyrVR::Unset, 1),
+            const PyrDicomResult results[] = {all[i]->GetStringValue(whole),
+                                              all[i]->GetStringValue(second, PyrVR::Unset, 1),
                                               all[i]->GetDouble(number)};
             const PyrDicomResult wanted[] = {ref.wholeResult, ref.secondResult, ref.numberResult};
             for (int k = 0; k < 3; ++k) {
@@ -248,8 +248,7 @@ TEST_F(AllocationFailure, ElementSetters)
                   root->GetChildString(0x0028, 0x0010, text) == kPyrSuccess && text == u"1\\-2\\3\\0\\7" &&
                   root->GetChildString(0x0018, 0x9306, text) == kPyrSuccess &&
                   text == u"0.625000\\0.000000\\2.250000" &&   // FD text takes its first number
-                  root->GetChildString(0x0020, 0x0032, text) == kPyrSuccess &&
-                  text == u"-125.5\\9.500000\\45.25";
+                  root->GetChildString(0x0020, 0x0032, text) == kPyrSuccess && text == u"-125.5\\9.500000\\45.25";
         return o;
     });
 }
@@ -267,8 +266,8 @@ TEST_F(AllocationFailure, CharsetConversion)
         {u"ISO 2022 IR 13\\ISO 2022 IR 87", "\xD4\xCF\xC0\xDE^\xC0\xDB\xB3=\x1B$B;3ED\x1B(J^\x1B$BB@O:\x1B(J",
          u"ﾔﾏﾀﾞ^ﾀﾛｳ=山田^太郎"},
         {u"\\ISO 2022 IR 149", "Hong^Gildong=\x1B$)C\xFB\xF3^\x1B$)C\xD1\xCE\xD4\xD7", u"Hong^Gildong=洪^吉洞"},
-        {u"\\ISO 2022 IR 171\\ISO 2022 IR 172\\ISO 2022 IR 183",
-         "Chen^\x1B$)G\xC4\xA1\x1B$)H\xA1\xA1=\x1B$)I\xA1\xA1", u"Chen^\u4E00\u4E42=\u4E28"},
+        {u"\\ISO 2022 IR 171\\ISO 2022 IR 172\\ISO 2022 IR 183", "Chen^\x1B$)G\xC4\xA1\x1B$)H\xA1\xA1=\x1B$)I\xA1\xA1",
+         u"Chen^\u4E00\u4E42=\u4E28"},
         {u"ISO_IR 192", "Wang^XiaoDong=\xE7\x8E\x8B^\xE5\xB0\x8F\xE6\x9D\xB1", u"Wang^XiaoDong=王^小東"},
     };
     g_swept += Sweep("charset conversion", [&] {
@@ -278,13 +277,13 @@ TEST_F(AllocationFailure, CharsetConversion)
             const PyrString given(c.text);
             PyrString text;
             std::string bytes;
-            if (const PyrDicomResult r = PyrDicomLib::ConvertDicomCharEncodeToUtf16(text, c.bytes, charset,
-                                                                                    kPyrVR_PN, false);
+            if (const PyrDicomResult r =
+                    PyrDicomLib::ConvertDicomCharEncodeToUtf16(text, c.bytes, charset, kPyrVR_PN, false);
                 r != kPyrSuccess) {
                 return Fail(r);
             }
-            if (const PyrDicomResult r = PyrDicomLib::ConvertUtf16ToDicomCharEncode(bytes, given, charset, kPyrVR_PN,
-                                                                                    false);
+            if (const PyrDicomResult r =
+                    PyrDicomLib::ConvertUtf16ToDicomCharEncode(bytes, given, charset, kPyrVR_PN, false);
                 r != kPyrSuccess) {
                 return Fail(r);
             }
@@ -294,4 +293,4 @@ TEST_F(AllocationFailure, CharsetConversion)
     });
 }
 
-}  // namespace
+}   // namespace

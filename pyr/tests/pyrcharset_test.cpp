@@ -93,7 +93,10 @@ INSTANTIATE_TEST_SUITE_P(DicomStandard, StandardExamples, ::testing::ValuesIn(kS
 TEST(Charset, SingleByteSetsDecode)
 {
     EXPECT_EQ(Decode("Buc^J\xE9r\xF4me", u"ISO_IR 100"), u"Buc^J\u00E9r\u00F4me");
-    EXPECT_EQ(Decode("\xC4neas^R\xFC" "diger", u"ISO_IR 100"), u"\u00C4neas^R\u00FCdiger");
+    EXPECT_EQ(Decode("\xC4neas^R\xFC"
+                     "diger",
+                     u"ISO_IR 100"),
+              u"\u00C4neas^R\u00FCdiger");
     // Cyrillic, with Latin c, e, y and p mixed in as the sample has them.
     EXPECT_EQ(Decode("\xBB\xEE\xDA\x63\x65\xDC\xD1\x79\x70\xD3", u"ISO_IR 144"),
               u"\u041B\u044E\u043Ace\u043C\u0431yp\u0433");
@@ -205,7 +208,7 @@ TEST(Charset, BuildEscapeSequenceSkipsDesignationsInForce)
     EXPECT_EQ(BuildEscapeSequence(ir159, state, true), "\x1B$(D");
     EXPECT_EQ(BuildEscapeSequence(CharsetInfomationTable[10], state, false), "\x1B(J\x1B-I");   // ISO_IR 13
     EXPECT_EQ(state.g0Final, 'D');   // update clear: unchanged
-    EXPECT_EQ(BuildEscapeSequence(CharsetInfomationTable[26], state, false), "\x1B(B\x1B$)C");  // IR 149
+    EXPECT_EQ(BuildEscapeSequence(CharsetInfomationTable[26], state, false), "\x1B(B\x1B$)C");   // IR 149
 }
 
 TEST(Charset, SupplementaryKanjiMatchAnIndependentEncoder)
@@ -249,18 +252,19 @@ TEST_F(WithWriter, TextTheSetsCannotHoldIsRefusedNotMangled)
 {
     std::string bytes = "untouched";
     // Hangul under a Japanese set, and Japanese under Latin-1.
-    EXPECT_EQ(ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uD64D"), PyrString(u"\\ISO 2022 IR 87"), kPyrVR_PN,
-                                            false),
-              kPyrFailed);
+    EXPECT_EQ(
+        ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uD64D"), PyrString(u"\\ISO 2022 IR 87"), kPyrVR_PN, false),
+        kPyrFailed);
     EXPECT_EQ(ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\u5C71"), PyrString(u"ISO_IR 100"), kPyrVR_PN, false),
               kPyrFailed);
     // Half-width katakana need ISO 2022 IR 13 beside IR 87.
-    EXPECT_EQ(ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uFF94"), PyrString(u"\\ISO 2022 IR 87"), kPyrVR_PN,
-                                            false),
-              kPyrFailed);
+    EXPECT_EQ(
+        ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uFF94"), PyrString(u"\\ISO 2022 IR 87"), kPyrVR_PN, false),
+        kPyrFailed);
     EXPECT_EQ(bytes, "untouched");
-    EXPECT_THAT(writer.messages,
-                ::testing::Contains(u"Cannot convert characters by using specific character set. ('\\ISO 2022 IR 87')"));
+    EXPECT_THAT(
+        writer.messages,
+        ::testing::Contains(u"Cannot convert characters by using specific character set. ('\\ISO 2022 IR 87')"));
 }
 
 TEST_F(WithWriter, UndecodableG1BytesKeepTheG0PartAndWarn)
@@ -269,8 +273,9 @@ TEST_F(WithWriter, UndecodableG1BytesKeepTheG0PartAndWarn)
     // bytes below 0x80 stay, each run above becomes one replacement character.
     EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52\x93\x63", u"\\ISO 2022 IR 87", kPyrVR_PN, kPyrUndesignatedText),
               u"Yamada^山田^\uFFFDR\uFFFDc");
-    EXPECT_THAT(writer.messages,
-                ::testing::ElementsAre(u"Couldn't convert characters by the specific character set. ('\\ISO 2022 IR 87')"));
+    EXPECT_THAT(
+        writer.messages,
+        ::testing::ElementsAre(u"Couldn't convert characters by the specific character set. ('\\ISO 2022 IR 87')"));
 }
 
 TEST_F(WithWriter, SingleIso2022TermStillDecodesAndWarns)
@@ -330,4 +335,4 @@ TEST(Charset, UndesignatedG1BytesReadWithTheFirstListedG1Set)
     EXPECT_EQ(Decode("Buc^\x1B-BJ\xE9r", u"\\ISO 2022 IR 100", kPyrVR_PN, kPyrUndesignatedText), u"Buc^J\uFFFDr");
 }
 
-}  // namespace
+}   // namespace

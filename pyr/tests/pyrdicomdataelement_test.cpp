@@ -91,7 +91,7 @@ TEST_F(ElementTest, NumbersFromTextAndBinary)
     EXPECT_EQ(ss->GetULong(u), kPyrSuccess);
     EXPECT_EQ(u, 0xFFFFFFFDu);   // sign-extended
     EXPECT_EQ(ss->GetDouble(d, PyrVR::Unset, -5), kPyrSuccess);
-    EXPECT_EQ(d, -3.0);          // a negative index reads the first value
+    EXPECT_EQ(d, -3.0);   // a negative index reads the first value
     EXPECT_EQ(Text(ss), u"-3\\5");
 
     const PyrDicomDataElement* ul = Put(0x0009, 0x1002, PyrVR::UL, std::string("\xFF\xFF\xFF\xFF", 4));
@@ -107,7 +107,8 @@ TEST_F(ElementTest, NumbersFromTextAndBinary)
     EXPECT_EQ(Text(at), u"00209056");
 
     const float f = 12.5f;
-    const PyrDicomDataElement* fl = Put(0x0010, 0x9431, PyrVR::FL, std::string_view(reinterpret_cast<const char*>(&f), 4));
+    const PyrDicomDataElement* fl =
+        Put(0x0010, 0x9431, PyrVR::FL, std::string_view(reinterpret_cast<const char*>(&f), 4));
     EXPECT_EQ(Text(fl), u"12.500000");
 
     // A value too short for the index asked, and opaque VRs, never read past the bytes.
@@ -158,8 +159,7 @@ TEST_F(ElementTest, SettersEnforceRepresentationLimits)
     EXPECT_EQ(root->SetChildString(0x0018, 0x1210, PyrString(u"ABCDEFGHIJKLMNOPQ")), kPyrBadArgument);   // SH, 17
     EXPECT_EQ(root->SetChildString(0x0008, 0x0020, PyrString(u"20240101-20241231")), kPyrSuccess);       // DA range
     EXPECT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"CT\\MRX")), kPyrSuccess);
-    EXPECT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"ABCDEFGHIJKLMNOPQ"), PyrVR::Unset, 1),
-              kPyrBadArgument);
+    EXPECT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"ABCDEFGHIJKLMNOPQ"), PyrVR::Unset, 1), kPyrBadArgument);
 
     // Odd texts pad: a zero byte for UI, a blank for the rest, nothing when odd lengths are kept.
     ASSERT_EQ(root->SetChildString(0x0008, 0x0018, PyrString(u"1.2.3")), kPyrSuccess);
@@ -417,4 +417,4 @@ TEST_F(ElementTest, DeletingTheRootLeavesAUsableDataset)
     EXPECT_NE(dataset.GetRoot(), nullptr);
 }
 
-}  // namespace
+}   // namespace

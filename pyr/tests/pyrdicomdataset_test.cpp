@@ -29,10 +29,7 @@ public:
         bytes_.push_back(big_ ? lo : hi);
         return *this;
     }
-    Stream& U32(uint32_t v)
-    {
-        return big_ ? U16(v >> 16).U16(v & 0xFFFF) : U16(v & 0xFFFF).U16(v >> 16);
-    }
+    Stream& U32(uint32_t v) { return big_ ? U16(v >> 16).U16(v & 0xFFFF) : U16(v & 0xFFFF).U16(v >> 16); }
     Stream& Raw(std::string_view text)
     {
         bytes_.insert(bytes_.end(), text.begin(), text.end());
@@ -124,7 +121,8 @@ TEST(DatasetRead, PreambleDecidesTheLayout)
 {
     // 132 bytes or more without "DICM": implicit VR from the first byte.
     Stream implicit;
-    implicit.Implicit(0x0008, 0x0060, "CT").Implicit(0x0010, 0x0010, std::string(120, 'A'))
+    implicit.Implicit(0x0008, 0x0060, "CT")
+        .Implicit(0x0010, 0x0010, std::string(120, 'A'))
         .Implicit(0x0028, 0x0010, std::string("\x00\x02", 2));
     Parsed longRaw(implicit.Bytes());
     ASSERT_EQ(longRaw.result, kPyrSuccess);
@@ -154,11 +152,19 @@ TEST(DatasetRead, BigEndianAfterALittleEndianMetaGroup)
     s.Preamble().Meta("1.2.840.10008.1.2.2");
     s.Big(true)
         .Explicit(0x0008, 0x0060, "CS", "CT")
-        .Header(0x0018, 0x6020, "SL", 8).U32(0xFFFFFFFE).U32(70000)
-        .Header(0x0020, 0x9165, "AT", 4).U16(0x0020).U16(0x9056)
-        .Header(0x0028, 0x0010, "US", 2).U16(0x0102)
-        .Header(0x0028, 0x0100, "US", 2).U16(16)
-        .Header(0x7FE0, 0x0010, "OW", 4).U16(0x1234).U16(0x5678);
+        .Header(0x0018, 0x6020, "SL", 8)
+        .U32(0xFFFFFFFE)
+        .U32(70000)
+        .Header(0x0020, 0x9165, "AT", 4)
+        .U16(0x0020)
+        .U16(0x9056)
+        .Header(0x0028, 0x0010, "US", 2)
+        .U16(0x0102)
+        .Header(0x0028, 0x0100, "US", 2)
+        .U16(16)
+        .Header(0x7FE0, 0x0010, "OW", 4)
+        .U16(0x1234)
+        .U16(0x5678);
     Parsed p(s.Bytes());
     ASSERT_EQ(p.result, kPyrSuccess);
     EXPECT_EQ(p.Find(0x0008, 0x0060)->GetStringValueOr(PyrString()), u"CT");
@@ -348,15 +354,25 @@ TEST(DatasetRead, HostileLengthsEndTheRead)
         pixel.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x7FE0, 0x0010, "OW", length).Raw("xx");
         cases.push_back({"pixel data", pixel.Bytes()});
         Stream fragment;
-        fragment.Preamble().Meta("1.2.840.10008.1.2.5").Header(0x7FE0, 0x0010, "OB", kUndefined)
-            .Item(0).Item(length).Raw("xxxx");
+        fragment.Preamble()
+            .Meta("1.2.840.10008.1.2.5")
+            .Header(0x7FE0, 0x0010, "OB", kUndefined)
+            .Item(0)
+            .Item(length)
+            .Raw("xxxx");
         cases.push_back({"fragment", fragment.Bytes()});
         Stream item;
-        item.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", kUndefined).Item(length)
+        item.Preamble()
+            .Meta("1.2.840.10008.1.2.1")
+            .Header(0x0040, 0x0275, "SQ", kUndefined)
+            .Item(length)
             .Explicit(0x0010, 0x0020, "LO", "ABCD");
         cases.push_back({"item", item.Bytes()});
         Stream sequence;
-        sequence.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", length).Item(12)
+        sequence.Preamble()
+            .Meta("1.2.840.10008.1.2.1")
+            .Header(0x0040, 0x0275, "SQ", length)
+            .Item(12)
             .Explicit(0x0010, 0x0020, "LO", "ABCD");
         cases.push_back({"sequence", sequence.Bytes()});
         Stream implicit;
@@ -368,12 +384,20 @@ TEST(DatasetRead, HostileLengthsEndTheRead)
     stray.Preamble().Meta("1.2.840.10008.1.2.1").Item(0);
     cases.push_back({"item at the top", stray.Bytes()});
     Stream unclosed;
-    unclosed.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", kUndefined).Item()
+    unclosed.Preamble()
+        .Meta("1.2.840.10008.1.2.1")
+        .Header(0x0040, 0x0275, "SQ", kUndefined)
+        .Item()
         .Explicit(0x0010, 0x0020, "LO", "ABCD");
     cases.push_back({"unclosed item", unclosed.Bytes()});
     Stream overrun;
-    overrun.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", kUndefined).Item(6)
-        .Explicit(0x0010, 0x0020, "LO", "ABCD").ItemEnd().SequenceEnd();
+    overrun.Preamble()
+        .Meta("1.2.840.10008.1.2.1")
+        .Header(0x0040, 0x0275, "SQ", kUndefined)
+        .Item(6)
+        .Explicit(0x0010, 0x0020, "LO", "ABCD")
+        .ItemEnd()
+        .SequenceEnd();
     cases.push_back({"child crosses its item", overrun.Bytes()});
 
     for (const Case& c : cases) {
@@ -497,4 +521,4 @@ TEST(DatasetRead, OneReadPerHeaderAndValue)
     EXPECT_EQ(file.seeks, 0u);
 }
 
-}  // namespace
+}   // namespace

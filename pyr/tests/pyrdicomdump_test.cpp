@@ -116,9 +116,9 @@ protected:
             // UN becomes what the dictionary says; tags with two VRs may read as either.
             ASSERT_NE(entry, nullptr) << vr;
             const bool unResolved = expectedVR == PyrVR::UN && e->GetVR() == entry->vr;
-            const bool alternative = (e->GetVR() == entry->vr || e->GetVR() == entry->vr2 ||
-                                      e->GetVR() == entry->vr3) &&
-                                     (expectedVR == entry->vr || expectedVR == entry->vr2 || expectedVR == entry->vr3);
+            const bool alternative =
+                (e->GetVR() == entry->vr || e->GetVR() == entry->vr2 || e->GetVR() == entry->vr3) &&
+                (expectedVR == entry->vr || expectedVR == entry->vr2 || expectedVR == entry->vr3);
             EXPECT_TRUE(unResolved || alternative) << "dcmdump " << vr;
         }
         if (d.vr == "SQ" || d.value.rfind("(PixelSequence", 0) == 0) {
@@ -158,8 +158,7 @@ protected:
             } else if (vr == "SS" || vr == "SL") {
                 EXPECT_EQ(e->GetLongOr(INT32_MIN, PyrVR::Unset, index), std::strtol(values[i].c_str(), nullptr, 10));
             } else {
-                EXPECT_EQ(e->GetULongOr(UINT32_MAX, PyrVR::Unset, index),
-                          std::strtoul(values[i].c_str(), nullptr, 10));
+                EXPECT_EQ(e->GetULongOr(UINT32_MAX, PyrVR::Unset, index), std::strtoul(values[i].c_str(), nullptr, 10));
             }
         }
     }
@@ -208,8 +207,7 @@ TEST_P(DumpComparison, ReadsAsDcmdumpLists)
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, DumpComparison,
                          ::testing::Combine(::testing::Values("ct_explicit_le", "ct_implicit_le", "ct_explicit_be",
-                                                              "ct_undefined_lengths", "ct_rle", "sc_bmp",
-                                                              "DICOMDIR"),
+                                                              "ct_undefined_lengths", "ct_rle", "sc_bmp", "DICOMDIR"),
                                             ::testing::Bool()),
                          [](const auto& info) {
                              return std::string(std::get<0>(info.param)) +
@@ -234,4 +232,4 @@ TEST(DumpFixtures, RawDatasetAndDecodedNames)
     EXPECT_EQ(type->GetStringValueOr(PyrString(), PyrVR::Unset, 3), u"HELICAL");
 }
 
-}  // namespace
+}   // namespace

@@ -13,9 +13,9 @@ struct DumpLine {
     int depth = 0;
     uint32_t group = 0;
     uint32_t element = 0;
-    std::string vr;            // as dcmdump prints it: "??" unknown, "up" offset, "na"/"pi" items
-    std::string value;         // what stands between the VR and the comment
-    uint32_t length = 0;       // 0xFFFFFFFF for "u/l"
+    std::string vr;        // as dcmdump prints it: "??" unknown, "up" offset, "na"/"pi" items
+    std::string value;     // what stands between the VR and the comment
+    uint32_t length = 0;   // 0xFFFFFFFF for "u/l"
     uint32_t multiplicity = 0;
 };
 

@@ -67,7 +67,7 @@ void Free(void* p) noexcept
 
 constexpr std::size_t kPlain = alignof(std::max_align_t);
 
-}  // namespace
+}   // namespace
 
 namespace PyrFailingNew {
 
@@ -98,14 +98,32 @@ int64_t LiveBlocks()
     return g_live.load();
 }
 
-}  // namespace PyrFailingNew
+}   // namespace PyrFailingNew
 
-void* operator new(std::size_t size) { return AllocateOrThrow(size, kPlain); }
-void* operator new[](std::size_t size) { return AllocateOrThrow(size, kPlain); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size, kPlain); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size, kPlain); }
-void* operator new(std::size_t size, std::align_val_t a) { return AllocateOrThrow(size, std::size_t(a)); }
-void* operator new[](std::size_t size, std::align_val_t a) { return AllocateOrThrow(size, std::size_t(a)); }
+void* operator new(std::size_t size)
+{
+    return AllocateOrThrow(size, kPlain);
+}
+void* operator new[](std::size_t size)
+{
+    return AllocateOrThrow(size, kPlain);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return Allocate(size, kPlain);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return Allocate(size, kPlain);
+}
+void* operator new(std::size_t size, std::align_val_t a)
+{
+    return AllocateOrThrow(size, std::size_t(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a)
+{
+    return AllocateOrThrow(size, std::size_t(a));
+}
 void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept
 {
     return Allocate(size, std::size_t(a));
@@ -115,15 +133,51 @@ void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&
     return Allocate(size, std::size_t(a));
 }
 
-void operator delete(void* p) noexcept { Free(p); }
-void operator delete[](void* p) noexcept { Free(p); }
-void operator delete(void* p, std::size_t) noexcept { Free(p); }
-void operator delete[](void* p, std::size_t) noexcept { Free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { Free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { Free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { Free(p); }
+void operator delete(void* p) noexcept
+{
+    Free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    Free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    Free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    Free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    Free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    Free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    Free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    Free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    Free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    Free(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    Free(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    Free(p);
+}

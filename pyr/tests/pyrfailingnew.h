@@ -11,8 +11,8 @@ namespace PyrFailingNew {
 // std::bad_alloc, the nothrow forms answer null. Later allocations succeed again.
 void Arm(uint64_t n);
 void Disarm();
-bool Fired();              // the armed allocation was refused
-uint64_t Allocations();    // allocations since the last Arm
-int64_t LiveBlocks();      // blocks from operator new not yet deleted
+bool Fired();             // the armed allocation was refused
+uint64_t Allocations();   // allocations since the last Arm
+int64_t LiveBlocks();     // blocks from operator new not yet deleted
 
-}  // namespace PyrFailingNew
+}   // namespace PyrFailingNew

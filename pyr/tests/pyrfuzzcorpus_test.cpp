@@ -39,12 +39,11 @@ TEST(FuzzCorpus, ReplaysThroughTheFuzzEntry)
 // The fixtures through the same entry: the first reading finds every element dcmdump lists.
 TEST(FuzzCorpus, EntryCountsWhatDcmdumpLists)
 {
-    for (const char* name : {"ct_explicit_le", "ct_implicit_le", "ct_explicit_be", "ct_undefined_lengths", "ct_rle",
-                             "DICOMDIR"}) {
+    for (const char* name :
+         {"ct_explicit_le", "ct_implicit_le", "ct_explicit_be", "ct_undefined_lengths", "ct_rle", "DICOMDIR"}) {
         SCOPED_TRACE(name);
         const std::string base = std::string(PYR_TEST_DATA_DIR "/") + name;
-        const std::vector<uint8_t> bytes =
-            PyrReadWholeFile(std::string(name) == "DICOMDIR" ? base : base + ".dcm");
+        const std::vector<uint8_t> bytes = PyrReadWholeFile(std::string(name) == "DICOMDIR" ? base : base + ".dcm");
         ASSERT_FALSE(bytes.empty());
         const PyrFuzzReport report = PyrFuzzReadDataset(bytes.data(), bytes.size());
         EXPECT_EQ(report.firstResult, kPyrSuccess);

@@ -19,10 +19,10 @@ struct CharsetInfomationData {
     uint32_t g1SetSize;            // 1: 94 characters, 2: 96 characters, 0: no G1 set
     uint8_t g0MultiByte;
     uint8_t g1MultiByte;
-    uint8_t g0Final;               // final byte of the designation, 0 when none
+    uint8_t g0Final;   // final byte of the designation, 0 when none
     uint8_t g1Final;
     uint32_t codePage;
-    uint32_t escapeInInput;        // 1: the code page reads the designations itself
+    uint32_t escapeInInput;   // 1: the code page reads the designations itself
 };
 
 extern const CharsetInfomationData CharsetInfomationTable[];
@@ -60,14 +60,12 @@ std::string BuildEscapeSequence(const CharsetInfomationData& record, EscapeSeque
 // Bytes to text. kPyrUndesignatedText when G1 bytes came without a designation that a listed
 // set fits: the text is still given, read as that code describes.
 PyrDicomResult ConvertDicomCharEncodeToUtf16(PyrString& text, std::string_view bytes,
-                                             const PyrString& specificCharacterSet, PyrDicomVR vr,
-                                             bool osConversion);
+                                             const PyrString& specificCharacterSet, PyrDicomVR vr, bool osConversion);
 PyrDicomResult ConvertUtf16ToDicomCharEncode(std::string& bytes, const PyrString& text,
-                                             const PyrString& specificCharacterSet, PyrDicomVR vr,
-                                             bool osConversion);
+                                             const PyrString& specificCharacterSet, PyrDicomVR vr, bool osConversion);
 
 // Zero-terminated bytes of a code page to UTF-16 and back: 0, 1 (no conversion), 7 (no memory).
 PyrDicomResult ToPyrString(PyrString& text, const char* bytes, uint32_t codePage, bool osConversion);
 PyrDicomResult ToLocaleChar(std::string& bytes, const PyrString& text, uint32_t codePage, bool osConversion);
 
-}  // namespace PyrDicomLib
+}   // namespace PyrDicomLib

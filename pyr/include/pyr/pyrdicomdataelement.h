@@ -41,11 +41,11 @@ constexpr PyrDicomVR US = PyrMakeVR('U', 'S');
 constexpr PyrDicomVR UT = PyrMakeVR('U', 'T');
 constexpr PyrDicomVR Unset = kPyrVRUnset;
 
-bool IsPlainText(PyrDicomVR vr);      // AE AS CS DA DS DT IS TM UI: ASCII bytes
-bool IsCharsetText(PyrDicomVR vr);    // LO LT PN SH ST UT: Specific Character Set applies
-bool IsOpaque(PyrDicomVR vr);         // OB OF OW SQ UN
-uint32_t NumericSize(PyrDicomVR vr);  // bytes per item of AT FL FD SL SS UL US, else 0
-}  // namespace PyrVR
+bool IsPlainText(PyrDicomVR vr);       // AE AS CS DA DS DT IS TM UI: ASCII bytes
+bool IsCharsetText(PyrDicomVR vr);     // LO LT PN SH ST UT: Specific Character Set applies
+bool IsOpaque(PyrDicomVR vr);          // OB OF OW SQ UN
+uint32_t NumericSize(PyrDicomVR vr);   // bytes per item of AT FL FD SL SS UL US, else 0
+}   // namespace PyrVR
 
 constexpr uint32_t kPyrUndefinedLength = 0xFFFFFFFFu;
 
@@ -119,8 +119,8 @@ public:
     PyrDicomDataElement* FindChild(uint32_t group, uint32_t element) const;
     PyrDicomResult SetChildElement(PyrDicomDataElement* child);
     PyrDicomResult AddChildElement(PyrDicomDataElement* child);
-    PyrDicomResult SetChildString(uint32_t group, uint32_t element, const PyrString& text,
-                                  PyrDicomVR vr = PyrVR::Unset, int32_t index = -1);
+    PyrDicomResult SetChildString(uint32_t group, uint32_t element, const PyrString& text, PyrDicomVR vr = PyrVR::Unset,
+                                  int32_t index = -1);
 
     // Typed getters. A negative index means the first value for numbers, the whole value for text.
     PyrDicomResult GetULong(uint32_t& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;

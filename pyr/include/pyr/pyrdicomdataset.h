@@ -116,10 +116,10 @@ private:
     PyrDicomResult SkipValue(PyrDicomDataElement* element, uint64_t limit);
     PyrDicomResult ReadValue(PyrDicomDataElement* element, PyrDicomEncoding encoding, uint64_t limit);
     PyrDicomResult CheckPreambleAndRead();
-    PyrDicomResult ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta,
-                                      uint32_t depth, uint32_t length, uint64_t limit);
-    PyrDicomResult ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length,
-                                   uint32_t depth, PyrDicomEncoding encoding, uint64_t limit);
+    PyrDicomResult ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta, uint32_t depth,
+                                      uint32_t length, uint64_t limit);
+    PyrDicomResult ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length, uint32_t depth,
+                                   PyrDicomEncoding encoding, uint64_t limit);
     PyrDicomResult Read(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData, bool preamble,
                         const PyrString& transferSyntax, uint32_t flag);
     PyrDicomResult FixPixelDataVRAt(PyrDicomDataElement* element, std::u16string_view transferSyntax);

@@ -8,7 +8,7 @@ using PyrDicomResult = uint32_t;
 
 enum : PyrDicomResult {
     kPyrSuccess = 0,
-    kPyrFailed = 1,                // a text conversion or file operation failed, no finer code
+    kPyrFailed = 1,   // a text conversion or file operation failed, no finer code
     kPyrBadFirstFragment = 6,
     kPyrOutOfMemory = 7,
     kPyrIoError = 9,
