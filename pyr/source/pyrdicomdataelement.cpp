@@ -137,6 +137,22 @@ bool ScanHexWord(const char16_t*& p, uint32_t& value)
     return digits > 0;
 }
 
+// The text VRs that SetULong and SetLong write a number into, in decimal.
+bool TakesNumberText(PyrDicomVR vr)
+{
+    switch (vr) {
+    case PyrVR::SH:
+    case PyrVR::LO:
+    case PyrVR::CS:
+    case PyrVR::DS:
+    case PyrVR::IS:
+    case PyrVR::LT:
+    case PyrVR::ST:
+    case PyrVR::UT: return true;
+    default: return false;
+    }
+}
+
 // `out` becomes exactly these units (up to a zero unit, where text ends); false when memory ran out.
 bool MakeString(PyrString& out, std::u16string_view units)
 {
@@ -231,6 +247,22 @@ PyrDicomDataElement* PyrDicomDataElement::GetChildAt(uint32_t index) const
     return nullptr;
 }
 
+// In a group sorted by element number: where the first child with this number or a larger one stands.
+size_t PyrDicomDataElement::FirstNotBelow(const std::vector<PyrDicomDataElement*>& items, uint32_t number)
+{
+    size_t low = 0;
+    size_t high = items.size();
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (items[mid]->element_ < number) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
+}
+
 PyrDicomDataElement* PyrDicomDataElement::FindChild(uint32_t group, uint32_t element) const
 {
     const auto it = children_.find(group);
@@ -246,17 +278,8 @@ PyrDicomDataElement* PyrDicomDataElement::FindChild(uint32_t group, uint32_t ele
         }
         return nullptr;
     }
-    size_t low = 0;
-    size_t high = items.size();
-    while (low < high) {
-        const size_t mid = low + (high - low) / 2;
-        if (items[mid]->element_ < element) {
-            low = mid + 1;
-        } else {
-            high = mid;
-        }
-    }
-    return low < items.size() && items[low]->element_ == element ? items[low] : nullptr;
+    const size_t at = FirstNotBelow(items, element);
+    return at < items.size() && items[at]->element_ == element ? items[at] : nullptr;
 }
 
 PyrDicomResult PyrDicomDataElement::CheckNewChild(PyrDicomDataElement* child, const char* function) const
@@ -315,17 +338,7 @@ PyrDicomResult PyrDicomDataElement::SetChildElement(PyrDicomDataElement* child)
         if (group->ordered && !items.empty() && items.back()->element_ < number) {
             // Streams come in ascending order: append without searching.
         } else if (group->ordered) {
-            size_t low = 0;
-            size_t high = items.size();
-            while (low < high) {
-                const size_t mid = low + (high - low) / 2;
-                if (items[mid]->element_ < number) {
-                    low = mid + 1;
-                } else {
-                    high = mid;
-                }
-            }
-            at = low;
+            at = FirstNotBelow(items, number);
         } else {
             // Out of order after AddChildElement: the tag may stand anywhere, and is replaced there.
             const auto same = std::find_if(items.begin(), items.end(),
@@ -1016,15 +1029,8 @@ PyrDicomResult PyrDicomDataElement::SetULong(uint32_t value, PyrDicomVR vr, int3
         const uint16_t v = static_cast<uint16_t>(value);
         return StoreNumber(&v, 2, index);
     }
-    case PyrVR::SH:
-    case PyrVR::LO:
-    case PyrVR::CS:
-    case PyrVR::DS:
-    case PyrVR::IS:
-    case PyrVR::LT:
-    case PyrVR::ST:
-    case PyrVR::UT: return SetNumberText(PyrStringFromULong(value, 10), resolved, index);
-    default: return kPyrNoValue;
+    default:
+        return TakesNumberText(resolved) ? SetNumberText(PyrStringFromULong(value, 10), resolved, index) : kPyrNoValue;
     }
 }
 
@@ -1044,15 +1050,8 @@ PyrDicomResult PyrDicomDataElement::SetLong(int32_t value, PyrDicomVR vr, int32_
         const uint16_t v = static_cast<uint16_t>(static_cast<uint32_t>(value));
         return StoreNumber(&v, 2, index);
     }
-    case PyrVR::SH:
-    case PyrVR::LO:
-    case PyrVR::CS:
-    case PyrVR::DS:
-    case PyrVR::IS:
-    case PyrVR::LT:
-    case PyrVR::ST:
-    case PyrVR::UT: return SetNumberText(PyrStringFromLong(value, 10), resolved, index);
-    default: return kPyrNoValue;
+    default:
+        return TakesNumberText(resolved) ? SetNumberText(PyrStringFromLong(value, 10), resolved, index) : kPyrNoValue;
     }
 }
 

@@ -206,38 +206,31 @@ TEST_F(AllocationFailure, ElementSetters)
         step([&] { return root->FindChild(0x0028, 0x0010)->SetLong(-2, PyrVR::SS, 1); });
         step([&] { return root->FindChild(0x0018, 0x9306)->SetDouble(2.25, PyrVR::FD, 2); });
         step([&] { return root->FindChild(0x0020, 0x0032)->SetDouble(9.5, PyrVR::DS, 1); });
+        // Items of a sequence, and a repeated tag that must replace.
+        PyrDicomDataElement* sequence = nullptr;
+        auto make = [&](uint32_t group, uint32_t element) {
+            PyrDicomDataElement* e = dataset.CreateElement();
+            if (e == nullptr) {
+                return static_cast<PyrDicomResult>(kPyrOutOfMemory);
+            }
+            e->SetElement(element);
+            sequence = group == 0x0008 ? e : sequence;
+            const PyrDicomResult moved = e->SetGroup(group);
+            return moved != kPyrSuccess ? moved
+                   : group == 0x0008    ? root->SetChildElement(e)
+                                        : sequence->AddChildElement(e);
+        };
+        step([&] { return make(0x0008, 0x1140); });
+        for (int i = 0; i < 3; ++i) {
+            step([&] { return make(0xFFFE, 0xE000); });
+            step([&] {
+                return sequence->GetChildAt(static_cast<uint32_t>(i))
+                    ->SetChildString(0x0008, 0x1155, PyrString(u"1.2.3"));
+            });
+        }
         if (r != kPyrSuccess) {
             return Fail(r);
         }
-        // Items of a sequence, and a repeated tag that must replace.
-        PyrDicomDataElement* sequence = dataset.CreateElement();
-        if (sequence == nullptr) {
-            return Fail(kPyrOutOfMemory);
-        }
-        sequence->SetElement(0x1140);
-        if (const PyrDicomResult r = sequence->SetGroup(0x0008); r != kPyrSuccess) {
-            return Fail(r);
-        }
-        if (const PyrDicomResult r = root->SetChildElement(sequence); r != kPyrSuccess) {
-            return Fail(r);
-        }
-        for (int i = 0; i < 3; ++i) {
-            PyrDicomDataElement* item = dataset.CreateElement();
-            if (item == nullptr) {
-                return Fail(kPyrOutOfMemory);
-            }
-            item->SetElement(0xE000);
-            if (const PyrDicomResult r = item->SetGroup(0xFFFE); r != kPyrSuccess) {
-                return Fail(r);
-            }
-            if (const PyrDicomResult r = sequence->AddChildElement(item); r != kPyrSuccess) {
-                return Fail(r);
-            }
-            if (const PyrDicomResult r = item->SetChildString(0x0008, 0x1155, PyrString(u"1.2.3")); r != kPyrSuccess) {
-                return Fail(r);
-            }
-        }
-
         PyrFailingNew::Disarm();   // reading back checks, it is not under test
         Outcome o;
         PyrString text;

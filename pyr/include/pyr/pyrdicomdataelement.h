@@ -184,6 +184,7 @@ private:
     PyrDicomVR StoreVR(PyrDicomVR vr);
     PyrDicomResult CheckNewChild(PyrDicomDataElement* child, const char* function) const;
     GroupChildren* MakeRoomFor(const PyrDicomDataElement* child);
+    static size_t FirstNotBelow(const std::vector<PyrDicomDataElement*>& items, uint32_t number);
     // Leaves its parent; the parent drops the group it emptied, unless it is `keep`.
     void Detach(const GroupChildren* keep = nullptr);
     void DestroyChildren();
