@@ -123,6 +123,7 @@ public:
                                   int32_t index = -1);
 
     // Typed getters. A negative index means the first value for numbers, the whole value for text.
+    // Text in a character set may come with kPyrUndesignatedText: a warning, the text is given.
     PyrDicomResult GetULong(uint32_t& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
     PyrDicomResult GetLong(int32_t& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
     PyrDicomResult GetDouble(double& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
