@@ -8,17 +8,27 @@
 #include "pyr/pyrlog.h"
 #include "pyrnothrow.h"
 
+// One row per line, as the table reads.
+// clang-format off
 const PyrTransferSyntaxRow TransferSyntaxTable[16] = {
-    {u"1.2.840.10008.1.2", kPyrImplicitLittle},      {u"1.2.840.10008.1.2.1", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2", kPyrImplicitLittle},
+    {u"1.2.840.10008.1.2.1", kPyrExplicitLittle},
     {u"1.2.840.10008.1.2.1.99", kPyrExplicitLittle},   // deflated: read as is, nothing is inflated
-    {u"1.2.840.10008.1.2.2", kPyrExplicitBig},       {u"1.2.840.10008.1.2.4.50", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.51", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.57", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.70", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.80", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.81", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.90", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.91", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.94", kPyrExplicitLittle},
-    {u"1.2.840.10008.1.2.4.95", kPyrExplicitLittle}, {u"1.2.840.10008.1.2.4.100", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.2", kPyrExplicitBig},
+    {u"1.2.840.10008.1.2.4.50", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.51", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.57", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.70", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.80", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.81", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.90", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.91", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.94", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.95", kPyrExplicitLittle},
+    {u"1.2.840.10008.1.2.4.100", kPyrExplicitLittle},
     {u"1.2.840.10008.1.2.5", kPyrExplicitLittle},
 };
+// clang-format on
 
 PyrDicomEncoding TransferSyntaxToEncoding(const PyrString& uid)
 {

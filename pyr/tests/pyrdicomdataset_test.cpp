@@ -150,21 +150,16 @@ TEST(DatasetRead, BigEndianAfterALittleEndianMetaGroup)
 {
     Stream s;
     s.Preamble().Meta("1.2.840.10008.1.2.2");
+    // One element per line.
+    // clang-format off
     s.Big(true)
         .Explicit(0x0008, 0x0060, "CS", "CT")
-        .Header(0x0018, 0x6020, "SL", 8)
-        .U32(0xFFFFFFFE)
-        .U32(70000)
-        .Header(0x0020, 0x9165, "AT", 4)
-        .U16(0x0020)
-        .U16(0x9056)
-        .Header(0x0028, 0x0010, "US", 2)
-        .U16(0x0102)
-        .Header(0x0028, 0x0100, "US", 2)
-        .U16(16)
-        .Header(0x7FE0, 0x0010, "OW", 4)
-        .U16(0x1234)
-        .U16(0x5678);
+        .Header(0x0018, 0x6020, "SL", 8).U32(0xFFFFFFFE).U32(70000)
+        .Header(0x0020, 0x9165, "AT", 4).U16(0x0020).U16(0x9056)
+        .Header(0x0028, 0x0010, "US", 2).U16(0x0102)
+        .Header(0x0028, 0x0100, "US", 2).U16(16)
+        .Header(0x7FE0, 0x0010, "OW", 4).U16(0x1234).U16(0x5678);
+    // clang-format on
     Parsed p(s.Bytes());
     ASSERT_EQ(p.result, kPyrSuccess);
     EXPECT_EQ(p.Find(0x0008, 0x0060)->GetStringValueOr(PyrString()), u"CT");
