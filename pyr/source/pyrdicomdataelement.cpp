@@ -1111,12 +1111,13 @@ PyrDicomResult PyrDicomDataElement::SetStringOf(const PyrString& text, PyrDicomV
             const uint32_t v = PyrTextToULong(text.GetString(), &end);
             return *end != 0 || end == text.GetString() ? kPyrNoValue : SetULong(v, resolved, index);
         }
-        // The whole value is replaced, so values beyond the new count must not survive.
-        if (const PyrDicomResult r = AllocateValue(0, false); r != kPyrSuccess || text.IsEmpty()) {
-            return r;
-        }
+        // Split before the old value goes, so that running out of memory leaves it.
         std::vector<PyrString> pieces;
         if (const PyrDicomResult r = SplitValues(text.View(), pieces); r != kPyrSuccess) {
+            return r;
+        }
+        // The whole value is replaced, so values beyond the new count must not survive.
+        if (const PyrDicomResult r = AllocateValue(0, false); r != kPyrSuccess || text.IsEmpty()) {
             return r;
         }
         for (size_t i = 0; i < pieces.size(); ++i) {

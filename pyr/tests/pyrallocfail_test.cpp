@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ namespace {
 
 struct Outcome {
     PyrDicomResult result = kPyrSuccess;   // the first result other than success
-    bool right = true;                     // on success: everything read back as expected
+    bool right = true;                     // everything read back as expected (on failure: as before)
 };
 
 // Runs the scenario with its 1st, 2nd, ... allocation refused until a run sees no
@@ -52,6 +53,7 @@ uint64_t Sweep(const char* name, Scenario scenario)
         } else {
             EXPECT_TRUE(fired);
             EXPECT_EQ(outcome.result, kPyrOutOfMemory) << "allocation " << n;
+            EXPECT_TRUE(outcome.right) << "allocation " << n;
         }
         if (!fired || ::testing::Test::HasFailure()) {
             std::printf("[ swept    ] %s: %llu allocations\n", name, static_cast<unsigned long long>(n - 1));
@@ -242,6 +244,60 @@ TEST_F(AllocationFailure, ElementSetters)
                   root->GetChildString(0x0018, 0x9306, text) == kPyrSuccess &&
                   text == u"0.625000\\0.000000\\2.250000" &&   // FD text takes its first number
                   root->GetChildString(0x0020, 0x0032, text) == kPyrSuccess && text == u"-125.5\\9.500000\\45.25";
+        return o;
+    });
+}
+
+// A setter that runs out of memory leaves the value it had.
+TEST_F(AllocationFailure, FailedSettersKeepTheValue)
+{
+    const std::string name = "Yamada^Tarou=\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B";
+    const std::string type = std::string("A\\B\\C ");
+    const std::string rows = std::string("\x01\x00\x02\x00\x03\x00", 6);
+    auto holds = [](const PyrDicomDataElement* e, const std::string& bytes) {
+        return e->GetLength() == bytes.size() && std::memcmp(e->GetValue(), bytes.data(), bytes.size()) == 0;
+    };
+    g_swept += Sweep("failed setters", [&] {
+        PyrDicomDataset dataset;
+        PyrDicomDataElement* root = dataset.GetRoot();
+        if (root == nullptr) {
+            return Fail(kPyrOutOfMemory);
+        }
+        PyrDicomResult r = kPyrSuccess;
+        auto step = [&r](auto&& operation) {
+            if (r == kPyrSuccess) {
+                r = operation();
+            }
+        };
+        step([&] { return root->SetChildString(0x0008, 0x0005, PyrString(u"\\ISO 2022 IR 87")); });
+        step([&] { return root->SetChildString(0x0010, 0x0010, PyrString(u"Yamada^Tarou=山田^太郎")); });
+        step([&] { return root->SetChildString(0x0008, 0x0008, PyrString(u"A\\B\\C")); });
+        step([&] { return root->SetChildString(0x0028, 0x0010, PyrString(u"1\\2\\3")); });
+        if (r != kPyrSuccess) {
+            return Fail(r);
+        }
+        Outcome o;
+        o.right = holds(root->FindChild(0x0010, 0x0010), name) && holds(root->FindChild(0x0008, 0x0008), type) &&
+                  holds(root->FindChild(0x0028, 0x0010), rows);
+        struct Change {
+            PyrDicomDataElement* element;
+            const char16_t* text;
+            int32_t index;
+            const std::string& before;
+        };
+        const Change changes[] = {
+            {root->FindChild(0x0010, 0x0010), u"Yamada^Tarou=やまだ^たろう", -1, name},
+            {root->FindChild(0x0008, 0x0008), u"X", 1, type},
+            {root->FindChild(0x0028, 0x0010), u"7\\8", -1, rows},
+        };
+        for (const Change& c : changes) {
+            const PyrDicomResult changed = c.element->SetString(PyrString(c.text), PyrVR::Unset, c.index);
+            if (changed != kPyrSuccess) {
+                o.result = changed;
+                o.right = o.right && holds(c.element, c.before);
+                return o;
+            }
+        }
         return o;
     });
 }
