@@ -2,5 +2,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    return PyrFuzzReadDataset(data, size);
+    if (PyrFuzzReadDataset(data, size).broken != 0) {
+        __builtin_trap();
+    }
+    return 0;
 }

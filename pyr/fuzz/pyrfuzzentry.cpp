@@ -38,61 +38,85 @@ int32_t Seek(uint32_t, uint32_t, int32_t delta, void* user)
     return to - from == delta ? 0 : -1;
 }
 
-uint64_t Walk(const PyrDicomDataElement* element)
+// Reads every value back and checks the element against its children.
+void Walk(const PyrDicomDataset& dataset, const PyrDicomDataElement* element, size_t size, PyrFuzzReport& report,
+          uint64_t& elements)
 {
-    uint64_t sum = 0;
     PyrString text;
     element->GetStringValue(text, PyrVR::Unset, -1);
-    sum += text.GetLength();
     element->GetStringValue(text, PyrVR::Unset, 1);
-    sum += text.GetLength();
     uint32_t u = 0;
     int32_t s = 0;
     double d = 0;
     element->GetULong(u, PyrVR::Unset, 1);
     element->GetLong(s, PyrVR::Unset, 0);
     element->GetDouble(d, PyrVR::Unset, 0);
-    sum += u + static_cast<uint32_t>(s) + element->GetMultiplicity();
-    for (uint32_t i = 0, n = element->GetChildCount(); i < n; ++i) {
-        sum += Walk(element->GetChildAt(i));
+    element->GetMultiplicity();
+
+    auto check = [&report](bool holds) { report.broken += holds ? 0 : 1; };
+    if (element->GetValueMode() == PyrValueMode::InSource) {
+        check(element->GetValuePosition() >= 0 && uint64_t(element->GetValuePosition()) + element->GetLength() <= size);
     }
-    return sum;
+    const uint32_t count = element->GetChildCount();
+    check(element->GetChildAt(count) == nullptr);
+    const PyrDicomDataElement* previous = nullptr;
+    for (uint32_t i = 0; i < count; ++i) {
+        const PyrDicomDataElement* child = element->GetChildAt(i);
+        if (child == nullptr) {
+            check(false);
+            continue;
+        }
+        ++elements;
+        check(child->GetParent() == element && child->GetDataset() == &dataset);
+        const PyrDicomDataElement* found = element->FindChild(child->GetGroup(), child->GetElement());
+        check(found != nullptr && found->GetGroup() == child->GetGroup() && found->GetElement() == child->GetElement());
+        check(previous == nullptr || previous->GetGroup() <= child->GetGroup());
+        previous = child;
+        Walk(dataset, child, size, report, elements);
+    }
 }
 
 void ReadOnce(const uint8_t* data, size_t size, const PyrDicomDatasetOptions& options, bool preamble,
-              const PyrString& syntax)
+              const PyrString& syntax, PyrFuzzReport& report)
 {
     Bytes source{data, size, 0};
     PyrDicomDataset dataset(&options);
-    dataset.ReadFromCallbacks(&Read, &Seek, &source, preamble, syntax);
-    volatile uint64_t sink = Walk(dataset.GetRoot());
-    (void)sink;
+    const PyrDicomResult result = dataset.ReadFromCallbacks(&Read, &Seek, &source, preamble, syntax);
+    report.broken += dataset.GetStreamPosition() <= size ? 0 : 1;
+    uint64_t elements = 0;
+    if (dataset.GetRoot() != nullptr) {
+        Walk(dataset, dataset.GetRoot(), size, report, elements);
+    }
+    if (report.readings == 0) {
+        report.firstResult = result;
+        report.firstElements = elements;
+    }
+    ++report.readings;
+    report.succeeded += result == kPyrSuccess ? 1 : 0;
+    report.elements += elements;
 }
 
-}  // namespace
+}   // namespace
 
-int PyrFuzzReadDataset(const uint8_t* data, size_t size)
+PyrFuzzReport PyrFuzzReadDataset(const uint8_t* data, size_t size)
 {
+    PyrFuzzReport report;
     PyrDicomDatasetOptions options;
-    ReadOnce(data, size, options, true, PyrString());
+    ReadOnce(data, size, options, true, PyrString(), report);
 
     // One more reading, picked by the input so every variant gets its share.
     switch (size % 4) {
     case 0:
         options.unSequenceItemEncoding = 2;   // what the viewer retries with
-        ReadOnce(data, size, options, true, PyrString());
+        ReadOnce(data, size, options, true, PyrString(), report);
         break;
     case 1:
         options.unSequenceItemEncoding = 0;   // sniffed per sequence
         options.skipPrivateSequences = 1;
-        ReadOnce(data, size, options, true, PyrString());
+        ReadOnce(data, size, options, true, PyrString(), report);
         break;
-    case 2:
-        ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.2"));
-        break;
-    default:
-        ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.1"));
-        break;
+    case 2: ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.2"), report); break;
+    default: ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.1"), report); break;
     }
-    return 0;
+    return report;
 }

@@ -1,11 +1,13 @@
 #include "pyr/pyrcharset.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
 #include "platform/platcodepage.h"
 #include "pyr/pyrlog.h"
 #include "pyr/pyrutils.h"
+#include "pyrnothrow.h"
 
 namespace PyrDicomLib {
 
@@ -165,7 +167,8 @@ PyrDicomResult DecodeCns(PyrString& text, std::string_view bytes, const CharsetL
         const uint8_t b = static_cast<uint8_t>(bytes[i]);
         if (b == 0x1B) {
             size_t j = i + 1;
-            while (j < bytes.size() && static_cast<uint8_t>(bytes[j]) >= 0x20 && static_cast<uint8_t>(bytes[j]) <= 0x2F) {
+            while (j < bytes.size() && static_cast<uint8_t>(bytes[j]) >= 0x20 &&
+                   static_cast<uint8_t>(bytes[j]) <= 0x2F) {
                 ++j;
             }
             if (j >= bytes.size()) {
@@ -245,7 +248,7 @@ PyrDicomResult EncodeCns(std::string& bytes, const PyrString& text, bool osConve
     return kPyrSuccess;
 }
 
-}  // namespace
+}   // namespace
 
 EscapeSequenceState InitialState(const CharsetInfomationData& record)
 {
@@ -259,49 +262,75 @@ EscapeSequenceState InitialState(const CharsetInfomationData& record)
     return state;
 }
 
-void ParseSpecificCharacterSet(CharsetList& records, const PyrString& value)
+namespace {
+
+PyrDicomResult ParseTerms(CharsetList& records, const PyrString& value)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
     records.clear();
+    records.reserve(4);
     if (value.IsEmpty()) {
         records.push_back(&CharsetInfomationTable[0]);
-        return;
+        return kPyrSuccess;
     }
-    std::vector<PyrString> terms;
-    SplitPyrString(value, terms, PyrString(u"\\"), PyrString());
+    std::vector<std::u16string_view> terms;
+    for (size_t start = 0;;) {
+        const size_t slash = value.View().find(u'\\', start);
+        terms.push_back(value.View().substr(start, slash == std::u16string_view::npos ? slash : slash - start));
+        if (slash == std::u16string_view::npos) {
+            break;
+        }
+        start = slash + 1;
+    }
     const std::vector<CharsetInfomationData>& further = FurtherCharsetInformation();
-    for (const PyrString& term : terms) {
+    for (const std::u16string_view term : terms) {
         const CharsetInfomationData* found = nullptr;
         for (const CharsetInfomationData* row = CharsetInfomationTable; row->definedTerm != nullptr; ++row) {
-            if (term == row->definedTerm) {
+            if (term == std::u16string_view(row->definedTerm)) {
                 found = row;
                 break;
             }
         }
         for (size_t i = 0; found == nullptr && i < further.size(); ++i) {
-            if (further[i].definedTerm != nullptr && term == further[i].definedTerm) {
+            if (further[i].definedTerm != nullptr && term == std::u16string_view(further[i].definedTerm)) {
                 found = &further[i];
             }
         }
         if (found != nullptr) {
             records.push_back(found);
         } else {
-            PyrWriteLog(kFunction, kPyrLogWarning, -1, u"A specific character set couldn't be recognized. ('%s')", value);
+            PyrWriteLog(kFunction, kPyrLogWarning, -1, u"A specific character set couldn't be recognized. ('%s')",
+                        value);
         }
     }
     if (records.empty()) {
-        PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Any specific character sets couldn't be recognized. ('%s')", value);
+        PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Any specific character sets couldn't be recognized. ('%s')",
+                    value);
         records.push_back(&CharsetInfomationTable[0]);
     }
+    return kPyrSuccess;
 }
 
-void ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_view bytes,
-                         const EscapeSequenceState& initial, PyrDicomVR /*vr*/)
+}   // namespace
+
+PyrDicomResult ParseSpecificCharacterSet(CharsetList& records, const PyrString& value)
+{
+    const PyrDicomResult r = PyrNoThrow([&] { return ParseTerms(records, value); });
+    if (r != kPyrSuccess) {
+        records.clear();
+    }
+    return r;
+}
+
+namespace {
+
+PyrDicomResult SplitAtEscapes(std::vector<EscapeSequenceState>& states, std::string_view bytes,
+                              const EscapeSequenceState& initial, PyrDicomVR /*vr*/)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
     states.clear();
     if (bytes.empty()) {
-        return;
+        return kPyrSuccess;
     }
     size_t pieceEnd = bytes.find(kEsc);
     states.push_back(initial);
@@ -310,8 +339,8 @@ void ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_v
     while (pieceEnd != std::string_view::npos) {
         const size_t pieceStart = pieceEnd;
         pieceEnd = bytes.find(kEsc, pieceStart + 1);
-        const std::string_view piece =
-            bytes.substr(pieceStart, pieceEnd == std::string_view::npos ? std::string_view::npos : pieceEnd - pieceStart);
+        const std::string_view piece = bytes.substr(
+            pieceStart, pieceEnd == std::string_view::npos ? std::string_view::npos : pieceEnd - pieceStart);
 
         enum { None, G0, G1Of94, G1Of96 } target = None;
         bool multiByte = false;
@@ -329,7 +358,8 @@ void ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_v
                     target = b == ')' ? G1Of94 : G1Of96;
                 }
             } else if (b >= 0x20 && b <= 0x2F) {
-                PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Unknown middle-character of escape sequence. ('0x%02x')", b);
+                PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Unknown middle-character of escape sequence. ('0x%02x')",
+                            b);
             } else if (b < 0x20) {
                 PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Invalid escape sequence. ('0x%02x')", b);
             } else if (b <= 0x7F) {
@@ -360,6 +390,19 @@ void ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_v
             PyrWriteLog(kFunction, kPyrLogWarning, -1, u"Incomplete escape sequence.");
         }
     }
+    return kPyrSuccess;
+}
+
+}   // namespace
+
+PyrDicomResult ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_view bytes,
+                                   const EscapeSequenceState& initial, PyrDicomVR vr)
+{
+    const PyrDicomResult r = PyrNoThrow([&] { return SplitAtEscapes(states, bytes, initial, vr); });
+    if (r != kPyrSuccess) {
+        states.clear();
+    }
+    return r;
 }
 
 bool Fits(const EscapeSequenceState& state, const CharsetInfomationData& record)
@@ -370,18 +413,18 @@ bool Fits(const EscapeSequenceState& state, const CharsetInfomationData& record)
         (static_cast<uint8_t>(c) < 0x80 ? usesG0 : usesG1) = true;
     }
     if (usesG0) {
-        const bool fits = record.g0Final != 0 && record.g0MultiByte == state.g0MultiByte && state.g0SetSize == 1 &&
-                          (record.g0Final == state.g0Final ||
-                           (state.g0MultiByte == 0 && SameRoman(state.g0Final, record.g0Final)));
+        const bool fits =
+            record.g0Final != 0 && record.g0MultiByte == state.g0MultiByte && state.g0SetSize == 1 &&
+            (record.g0Final == state.g0Final || (state.g0MultiByte == 0 && SameRoman(state.g0Final, record.g0Final)));
         if (!fits) {
             return false;
         }
     }
     if (usesG1) {
-        const bool fits = record.g1Final != 0 && record.g1MultiByte == state.g1MultiByte &&
-                          state.g1SetSize == record.g1SetSize &&
-                          (record.g1Final == state.g1Final ||
-                           (state.g1MultiByte == 0 && state.g1SetSize == 1 && SameRoman(state.g1Final, record.g1Final)));
+        const bool fits =
+            record.g1Final != 0 && record.g1MultiByte == state.g1MultiByte && state.g1SetSize == record.g1SetSize &&
+            (record.g1Final == state.g1Final ||
+             (state.g1MultiByte == 0 && state.g1SetSize == 1 && SameRoman(state.g1Final, record.g1Final)));
         if (!fits) {
             return false;
         }
@@ -414,7 +457,8 @@ std::string BuildEscapeSequence(const CharsetInfomationData& record, EscapeSeque
     }
     if (record.g1Final != 0) {
         const uint8_t f = record.g1Final;
-        const bool same = current.g1MultiByte == 0 && record.g1MultiByte == 0 && current.g1SetSize == record.g1SetSize &&
+        const bool same = current.g1MultiByte == 0 && record.g1MultiByte == 0 &&
+                          current.g1SetSize == record.g1SetSize &&
                           (current.g1Final == f || SameRoman(current.g1Final, f));
         if (!same) {
             out.push_back(kEsc);
@@ -433,12 +477,67 @@ std::string BuildEscapeSequence(const CharsetInfomationData& record, EscapeSeque
     return out;
 }
 
-PyrDicomResult ConvertDicomCharEncodeToUtf16(PyrString& text, std::string_view bytes,
-                                             const PyrString& specificCharacterSet, PyrDicomVR vr, bool osConversion)
+namespace {
+
+bool UsesG1(const EscapeSequenceState& state)
+{
+    return std::any_of(state.bytes.begin(), state.bytes.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
+}
+
+// Decodes one segment with the record it fits and appends it to the text.
+PyrDicomResult AppendDecoded(PyrString& text, const std::string& bytes, const CharsetInfomationData& record,
+                             const EscapeSequenceState& initial, bool osConversion)
+{
+    std::string segment;
+    if (record.escapeInInput != 0) {
+        // The code page starts every call in ASCII, so the designation always goes in front.
+        EscapeSequenceState current = initial;
+        segment = BuildEscapeSequence(record, current, false);
+    }
+    segment += bytes;
+    PyrString piece;
+    const PyrDicomResult r = ToPyrString(piece, segment.c_str(), record.codePage, osConversion);
+    return r == kPyrSuccess ? AppendChecked(text, piece) : r;
+}
+
+// A segment whose G1 bytes no listed set can read: its G0 runs are decoded as designated,
+// each run of G1 bytes becomes one U+FFFD.
+PyrDicomResult AppendG0Part(PyrString& text, const EscapeSequenceState& state, const CharsetList& records,
+                            const EscapeSequenceState& initial, bool osConversion)
+{
+    EscapeSequenceState run = state;
+    for (size_t i = 0; i < state.bytes.size();) {
+        const bool high = static_cast<uint8_t>(state.bytes[i]) >= 0x80;
+        size_t end = i;
+        while (end < state.bytes.size() && (static_cast<uint8_t>(state.bytes[end]) >= 0x80) == high) {
+            ++end;
+        }
+        if (high) {
+            if (const PyrDicomResult r = AppendChecked(text, PyrString(u"\uFFFD")); r != kPyrSuccess) {
+                return r;
+            }
+        } else {
+            run.bytes.assign(state.bytes, i, end - i);
+            if (const CharsetInfomationData* record = FirstFit(records, run)) {
+                if (const PyrDicomResult r = AppendDecoded(text, run.bytes, *record, initial, osConversion);
+                    r != kPyrSuccess) {
+                    return r;
+                }
+            }
+        }
+        i = end;
+    }
+    return kPyrSuccess;
+}
+
+PyrDicomResult DecodeValue(PyrString& text, std::string_view bytes, const PyrString& specificCharacterSet,
+                           PyrDicomVR vr, bool osConversion)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
     CharsetList records;
-    ParseSpecificCharacterSet(records, specificCharacterSet);
+    if (const PyrDicomResult r = ParseSpecificCharacterSet(records, specificCharacterSet); r != kPyrSuccess) {
+        return r;
+    }
 
     if (records.size() == 1) {
         if (records.front()->iso2022 != 0) {
@@ -456,45 +555,72 @@ PyrDicomResult ConvertDicomCharEncodeToUtf16(PyrString& text, std::string_view b
     }
 
     const EscapeSequenceState initial = InitialState(*records.front());
+    // Writers that leave out the G1 designation mean the set listed for it, as other readers take it.
+    const CharsetInfomationData* assumedG1 = nullptr;
+    for (const CharsetInfomationData* record : records) {
+        if (record->g1Final != 0) {
+            assumedG1 = record;
+            break;
+        }
+    }
     std::vector<EscapeSequenceState> states;
-    ParseEscapeSequence(states, bytes, initial, vr);
+    if (const PyrDicomResult r = ParseEscapeSequence(states, bytes, initial, vr); r != kPyrSuccess) {
+        return r;
+    }
+    PyrDicomResult outcome = kPyrSuccess;
     PyrString result;
-    for (const EscapeSequenceState& state : states) {
+    for (EscapeSequenceState& state : states) {
         if (state.bytes.empty()) {
             continue;
         }
         const CharsetInfomationData* record = FirstFit(records, state);
-        if (record == nullptr) {
+        const bool undesignated = state.g1Final == initial.g1Final && state.g1SetSize == initial.g1SetSize &&
+                                  state.g1MultiByte == initial.g1MultiByte;
+        if (record == nullptr && assumedG1 != nullptr && undesignated && UsesG1(state)) {
+            state.g1Final = assumedG1->g1Final;
+            state.g1MultiByte = assumedG1->g1MultiByte;
+            state.g1SetSize = assumedG1->g1SetSize;
+            record = FirstFit(records, state);
+            outcome = record != nullptr ? kPyrUndesignatedText : outcome;
+        }
+        PyrDicomResult r = kPyrSuccess;
+        if (record != nullptr) {
+            r = AppendDecoded(result, state.bytes, *record, initial, osConversion);
+        } else {
             PyrWriteLog(kFunction, kPyrLogWarning, -1,
                         u"Couldn't convert characters by the specific character set. ('%s')", specificCharacterSet);
-            continue;
-        }
-        std::string segment;
-        if (record->escapeInInput != 0) {
-            // The code page starts every call in ASCII, so the designation always goes in front.
-            EscapeSequenceState current = initial;
-            segment = BuildEscapeSequence(*record, current, false);
-        }
-        segment += state.bytes;
-        PyrString piece;
-        PyrDicomResult r = ToPyrString(piece, segment.c_str(), record->codePage, osConversion);
-        if (r == kPyrSuccess) {
-            r = AppendChecked(result, piece);
+            if (UsesG1(state)) {
+                // The part in G0 is still good text: keep it rather than lose the whole segment.
+                r = AppendG0Part(result, state, records, initial, osConversion);
+                outcome = kPyrUndesignatedText;
+            }
         }
         if (r != kPyrSuccess) {
             return r;
         }
     }
     text = std::move(result);
-    return kPyrSuccess;
+    return outcome;
 }
 
-PyrDicomResult ConvertUtf16ToDicomCharEncode(std::string& bytes, const PyrString& text,
+}   // namespace
+
+PyrDicomResult ConvertDicomCharEncodeToUtf16(PyrString& text, std::string_view bytes,
                                              const PyrString& specificCharacterSet, PyrDicomVR vr, bool osConversion)
+{
+    return PyrNoThrow([&] { return DecodeValue(text, bytes, specificCharacterSet, vr, osConversion); });
+}
+
+namespace {
+
+PyrDicomResult EncodeValue(std::string& bytes, const PyrString& text, const PyrString& specificCharacterSet,
+                           PyrDicomVR vr, bool osConversion)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
     CharsetList records;
-    ParseSpecificCharacterSet(records, specificCharacterSet);
+    if (const PyrDicomResult r = ParseSpecificCharacterSet(records, specificCharacterSet); r != kPyrSuccess) {
+        return r;
+    }
 
     if (records.size() == 1) {
         if (records.front()->iso2022 != 0) {
@@ -558,7 +684,9 @@ PyrDicomResult ConvertUtf16ToDicomCharEncode(std::string& bytes, const PyrString
     }
     EscapeSequenceState running = InitialState(*records.front());
     std::vector<EscapeSequenceState> states;
-    ParseEscapeSequence(states, raw, running, vr);
+    if (const PyrDicomResult split = ParseEscapeSequence(states, raw, running, vr); split != kPyrSuccess) {
+        return split;
+    }
     std::string out;
     for (const EscapeSequenceState& state : states) {
         const CharsetInfomationData* record = FirstFit(records, state);
@@ -583,42 +711,53 @@ PyrDicomResult ConvertUtf16ToDicomCharEncode(std::string& bytes, const PyrString
     return kPyrSuccess;
 }
 
+}   // namespace
+
+PyrDicomResult ConvertUtf16ToDicomCharEncode(std::string& bytes, const PyrString& text,
+                                             const PyrString& specificCharacterSet, PyrDicomVR vr, bool osConversion)
+{
+    return PyrNoThrow([&] { return EncodeValue(bytes, text, specificCharacterSet, vr, osConversion); });
+}
+
 PyrDicomResult ToPyrString(PyrString& text, const char* bytes, uint32_t codePage, bool /*osConversion*/)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
-    // Both conversion routes of the original platform end in the same converter here.
-    std::u16string wide;
-    const PlatConvertStatus status =
-        PlatMultiByteToUtf16(codePage, bytes != nullptr ? std::string_view(bytes) : std::string_view(), wide);
-    if (status == PlatConvertStatus::OutOfMemory) {
-        return kPyrOutOfMemory;
-    }
-    if (status != PlatConvertStatus::Ok) {
-        pyrutils::WriteLastErrorToLog(kFunction, EINVAL);
-        return kPyrFailed;
-    }
-    PyrString converted(wide.c_str(), wide.size() <= INT32_MAX ? static_cast<int32_t>(wide.size()) : -1);
-    if (converted.GetLength() != wide.size() && wide.find(u'\0') == std::u16string::npos) {
-        return kPyrOutOfMemory;
-    }
-    text = std::move(converted);
-    return kPyrSuccess;
+    return PyrNoThrow([&] {   // Both conversion routes of the original platform end in the same converter here.
+        std::u16string wide;
+        const PlatConvertStatus status =
+            PlatMultiByteToUtf16(codePage, bytes != nullptr ? std::string_view(bytes) : std::string_view(), wide);
+        if (status == PlatConvertStatus::OutOfMemory) {
+            return kPyrOutOfMemory;
+        }
+        if (status != PlatConvertStatus::Ok) {
+            pyrutils::WriteLastErrorToLog(kFunction, EINVAL);
+            return kPyrFailed;
+        }
+        PyrString converted(wide.c_str(), wide.size() <= INT32_MAX ? static_cast<int32_t>(wide.size()) : -1);
+        if (converted.GetLength() != wide.size() && wide.find(u'\0') == std::u16string::npos) {
+            return kPyrOutOfMemory;
+        }
+        text = std::move(converted);
+        return kPyrSuccess;
+    });
 }
 
 PyrDicomResult ToLocaleChar(std::string& bytes, const PyrString& text, uint32_t codePage, bool /*osConversion*/)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
-    std::string converted;
-    const PlatConvertStatus status = PlatUtf16ToMultiByte(codePage, text.View(), converted);
-    if (status == PlatConvertStatus::OutOfMemory) {
-        return kPyrOutOfMemory;
-    }
-    if (status != PlatConvertStatus::Ok) {
-        pyrutils::WriteLastErrorToLog(kFunction, status == PlatConvertStatus::Unmappable ? EILSEQ : EINVAL);
-        return kPyrFailed;
-    }
-    bytes = std::move(converted);
-    return kPyrSuccess;
+    return PyrNoThrow([&] {
+        std::string converted;
+        const PlatConvertStatus status = PlatUtf16ToMultiByte(codePage, text.View(), converted);
+        if (status == PlatConvertStatus::OutOfMemory) {
+            return kPyrOutOfMemory;
+        }
+        if (status != PlatConvertStatus::Ok) {
+            pyrutils::WriteLastErrorToLog(kFunction, status == PlatConvertStatus::Unmappable ? EILSEQ : EINVAL);
+            return kPyrFailed;
+        }
+        bytes = std::move(converted);
+        return kPyrSuccess;
+    });
 }
 
-}  // namespace PyrDicomLib
+}   // namespace PyrDicomLib

@@ -1,35 +1,47 @@
 #include "pyr/pyrdicomdataelement.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <type_traits>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "pyr/pyrcharset.h"
 #include "pyr/pyrdicomdataset.h"
 #include "pyr/pyrlog.h"
+#include "pyrnothrow.h"
 
 namespace PyrVR {
 
 bool IsPlainText(PyrDicomVR vr)
 {
     switch (vr) {
-    case AE: case AS: case CS: case DA: case DS: case DT: case IS: case TM: case UI:
-        return true;
-    default:
-        return false;
+    case AE:
+    case AS:
+    case CS:
+    case DA:
+    case DS:
+    case DT:
+    case IS:
+    case TM:
+    case UI: return true;
+    default: return false;
     }
 }
 
 bool IsCharsetText(PyrDicomVR vr)
 {
     switch (vr) {
-    case LO: case LT: case PN: case SH: case ST: case UT:
-        return true;
-    default:
-        return false;
+    case LO:
+    case LT:
+    case PN:
+    case SH:
+    case ST:
+    case UT: return true;
+    default: return false;
     }
 }
 
@@ -41,18 +53,18 @@ bool IsOpaque(PyrDicomVR vr)
 uint32_t NumericSize(PyrDicomVR vr)
 {
     switch (vr) {
-    case SS: case US:
-        return 2;
-    case AT: case FL: case SL: case UL:
-        return 4;
-    case FD:
-        return 8;
-    default:
-        return 0;
+    case SS:
+    case US: return 2;
+    case AT:
+    case FL:
+    case SL:
+    case UL: return 4;
+    case FD: return 8;
+    default: return 0;
     }
 }
 
-}  // namespace PyrVR
+}   // namespace PyrVR
 
 namespace {
 
@@ -125,7 +137,64 @@ bool ScanHexWord(const char16_t*& p, uint32_t& value)
     return digits > 0;
 }
 
-}  // namespace
+// The text VRs that SetULong and SetLong write a number into, in decimal.
+bool TakesNumberText(PyrDicomVR vr)
+{
+    switch (vr) {
+    case PyrVR::SH:
+    case PyrVR::LO:
+    case PyrVR::CS:
+    case PyrVR::DS:
+    case PyrVR::IS:
+    case PyrVR::LT:
+    case PyrVR::ST:
+    case PyrVR::UT: return true;
+    default: return false;
+    }
+}
+
+// `out` becomes exactly these units (up to a zero unit, where text ends); false when memory ran out.
+bool MakeString(PyrString& out, std::u16string_view units)
+{
+    units = units.substr(0, units.find(u'\0'));
+    if (units.empty()) {
+        out.Release();
+        return true;
+    }
+    if (units.size() > INT32_MAX) {
+        return false;
+    }
+    PyrString made(units.data(), static_cast<int32_t>(units.size()));
+    if (made.GetLength() != units.size()) {
+        return false;
+    }
+    out = std::move(made);
+    return true;
+}
+
+// The backslash-separated values of a text, each checked to be whole.
+PyrDicomResult SplitValues(std::u16string_view text, std::vector<PyrString>& values)
+{
+    values.clear();
+    if (text.empty()) {
+        return kPyrSuccess;
+    }
+    for (size_t start = 0;;) {
+        const size_t slash = text.find(u'\\', start);
+        const std::u16string_view piece =
+            text.substr(start, slash == std::u16string_view::npos ? std::u16string_view::npos : slash - start);
+        values.emplace_back();
+        if (!MakeString(values.back(), piece)) {
+            return kPyrOutOfMemory;
+        }
+        if (slash == std::u16string_view::npos) {
+            return kPyrSuccess;
+        }
+        start = slash + 1;
+    }
+}
+
+}   // namespace
 
 void* pyr_dicom_lib_element_relocation_esink::Relocated()
 {
@@ -138,8 +207,7 @@ void* pyr_dicom_lib_element_relocation_esink::Relocated()
     return e->allocatorHandle_;
 }
 
-PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset)
-    : dataset_(dataset), value_(inline_), sink_(this)
+PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset) : dataset_(dataset), value_(inline_), sink_(this)
 {
 }
 
@@ -157,14 +225,15 @@ PyrDicomDataElement::~PyrDicomDataElement()
     Clear();
 }
 
-void PyrDicomDataElement::SetGroup(uint32_t group)
+PyrDicomResult PyrDicomDataElement::SetGroup(uint32_t group)
 {
     PyrDicomDataElement* parent = parent_;
     Detach();
     group_ = group;
     if (parent != nullptr) {
-        parent->SetChildElement(this);
+        return parent->SetChildElement(this);
     }
+    return kPyrSuccess;
 }
 
 PyrDicomDataElement* PyrDicomDataElement::GetChildAt(uint32_t index) const
@@ -176,6 +245,22 @@ PyrDicomDataElement* PyrDicomDataElement::GetChildAt(uint32_t index) const
         index -= static_cast<uint32_t>(children.items.size());
     }
     return nullptr;
+}
+
+// In a group sorted by element number: where the first child with this number or a larger one stands.
+size_t PyrDicomDataElement::FirstNotBelow(const std::vector<PyrDicomDataElement*>& items, uint32_t number)
+{
+    size_t low = 0;
+    size_t high = items.size();
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (items[mid]->element_ < number) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
 }
 
 PyrDicomDataElement* PyrDicomDataElement::FindChild(uint32_t group, uint32_t element) const
@@ -193,17 +278,8 @@ PyrDicomDataElement* PyrDicomDataElement::FindChild(uint32_t group, uint32_t ele
         }
         return nullptr;
     }
-    size_t low = 0;
-    size_t high = items.size();
-    while (low < high) {
-        const size_t mid = low + (high - low) / 2;
-        if (items[mid]->element_ < element) {
-            low = mid + 1;
-        } else {
-            high = mid;
-        }
-    }
-    return low < items.size() && items[low]->element_ == element ? items[low] : nullptr;
+    const size_t at = FirstNotBelow(items, element);
+    return at < items.size() && items[at]->element_ == element ? items[at] : nullptr;
 }
 
 PyrDicomResult PyrDicomDataElement::CheckNewChild(PyrDicomDataElement* child, const char* function) const
@@ -227,52 +303,63 @@ PyrDicomResult PyrDicomDataElement::CheckNewChild(PyrDicomDataElement* child, co
     return kPyrSuccess;
 }
 
+// Makes sure the child's group exists and can take one more child without allocating, so
+// that nothing is moved until nothing can fail any more.
+PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDicomDataElement* child)
+{
+    const auto [it, created] = children_.try_emplace(child->group_);
+    std::vector<PyrDicomDataElement*>& items = it->second.items;
+    try {
+        if (items.size() == items.capacity()) {
+            items.reserve(items.empty() ? 4 : items.size() * 2);
+        }
+    } catch (...) {
+        if (created) {
+            children_.erase(it);
+        }
+        throw;
+    }
+    return &it->second;
+}
+
 PyrDicomResult PyrDicomDataElement::SetChildElement(PyrDicomDataElement* child)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
     if (const PyrDicomResult r = CheckNewChild(child, kFunction); r != kPyrSuccess) {
         return r;
     }
-    child->Detach();
-    GroupChildren& group = children_[child->group_];
-    std::vector<PyrDicomDataElement*>& items = group.items;
-    const uint32_t number = child->element_;
+    return PyrNoThrow([&] {
+        GroupChildren* group = MakeRoomFor(child);
+        child->Detach(group);
+        std::vector<PyrDicomDataElement*>& items = group->items;
+        const uint32_t number = child->element_;
 
-    size_t at = items.size();
-    if (!items.empty() && items.back()->element_ < number) {
-        // Streams come in ascending order: append without searching.
-    } else if (group.ordered) {
-        size_t low = 0;
-        size_t high = items.size();
-        while (low < high) {
-            const size_t mid = low + (high - low) / 2;
-            if (items[mid]->element_ < number) {
-                low = mid + 1;
-            } else {
-                high = mid;
-            }
+        size_t at = items.size();
+        if (group->ordered && !items.empty() && items.back()->element_ < number) {
+            // Streams come in ascending order: append without searching.
+        } else if (group->ordered) {
+            at = FirstNotBelow(items, number);
+        } else {
+            // Out of order after AddChildElement: the tag may stand anywhere, and is replaced there.
+            const auto same = std::find_if(items.begin(), items.end(),
+                                           [number](const PyrDicomDataElement* e) { return e->element_ == number; });
+            const auto larger = std::find_if(items.begin(), items.end(),
+                                             [number](const PyrDicomDataElement* e) { return e->element_ > number; });
+            at = static_cast<size_t>((same != items.end() ? same : larger) - items.begin());
         }
-        at = low;
-    } else {
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (items[i]->element_ >= number) {
-                at = i;
-                break;
-            }
-        }
-    }
 
-    child->parent_ = this;
-    if (at < items.size() && items[at]->element_ == number) {
-        PyrDicomDataElement* old = items[at];
-        items[at] = child;
-        old->parent_ = nullptr;
-        delete old;
-    } else {
-        items.insert(items.begin() + static_cast<std::ptrdiff_t>(at), child);
-        ++childCount_;
-    }
-    return kPyrSuccess;
+        child->parent_ = this;
+        if (at < items.size() && items[at]->element_ == number) {
+            PyrDicomDataElement* old = items[at];
+            items[at] = child;
+            old->parent_ = nullptr;
+            delete old;
+        } else {
+            items.insert(items.begin() + static_cast<std::ptrdiff_t>(at), child);   // within the room made
+            ++childCount_;
+        }
+        return kPyrSuccess;
+    });
 }
 
 PyrDicomResult PyrDicomDataElement::AddChildElement(PyrDicomDataElement* child)
@@ -281,18 +368,20 @@ PyrDicomResult PyrDicomDataElement::AddChildElement(PyrDicomDataElement* child)
     if (const PyrDicomResult r = CheckNewChild(child, kFunction); r != kPyrSuccess) {
         return r;
     }
-    child->Detach();
-    GroupChildren& group = children_[child->group_];
-    if (!group.items.empty() && group.items.back()->element_ > child->element_) {
-        group.ordered = false;
-    }
-    group.items.push_back(child);
-    child->parent_ = this;
-    ++childCount_;
-    return kPyrSuccess;
+    return PyrNoThrow([&] {
+        GroupChildren* group = MakeRoomFor(child);
+        child->Detach(group);
+        if (!group->items.empty() && group->items.back()->element_ > child->element_) {
+            group->ordered = false;
+        }
+        group->items.push_back(child);
+        child->parent_ = this;
+        ++childCount_;
+        return kPyrSuccess;
+    });
 }
 
-void PyrDicomDataElement::Detach()
+void PyrDicomDataElement::Detach(const GroupChildren* keep)
 {
     PyrDicomDataElement* parent = parent_;
     if (parent == nullptr) {
@@ -311,7 +400,7 @@ void PyrDicomDataElement::Detach()
             break;
         }
     }
-    if (items.empty()) {
+    if (items.empty() && &it->second != keep) {
         parent->children_.erase(it);
     }
 }
@@ -336,7 +425,12 @@ PyrDicomResult PyrDicomDataElement::SetChildString(uint32_t group, uint32_t elem
         delete child;
         return r;
     }
-    return child->SetString(text, vr, index);
+    // A value that could not be set leaves no empty element behind.
+    const PyrDicomResult r = child->SetString(text, vr, index);
+    if (!PyrSucceeded(r)) {
+        delete child;
+    }
+    return r;
 }
 
 // ---- value storage -------------------------------------------------------------------
@@ -344,9 +438,7 @@ PyrDicomResult PyrDicomDataElement::SetChildString(uint32_t group, uint32_t elem
 void PyrDicomDataElement::ReleaseValue()
 {
     switch (mode_) {
-    case PyrValueMode::Heap:
-        std::free(value_);
-        break;
+    case PyrValueMode::Heap: std::free(value_); break;
     case PyrValueMode::External:
         if (allocator_ != nullptr) {
             allocator_->Free(allocatorHandle_);
@@ -511,24 +603,17 @@ PyrDicomResult ReadBinaryAs(A& value, PyrDicomVR vr, int32_t index, bool floats,
         return kPyrSuccess;
     };
     switch (vr) {
-    case PyrVR::SL:
-        return take(int32_t{});
-    case PyrVR::UL:
-        return take(uint32_t{});
-    case PyrVR::SS:
-        return take(int16_t{});
-    case PyrVR::US:
-        return take(uint16_t{});
-    case PyrVR::FL:
-        return floats ? take(float{}) : kPyrNoValue;
-    case PyrVR::FD:
-        return floats ? take(double{}) : kPyrNoValue;
-    default:
-        return kPyrNoValue;
+    case PyrVR::SL: return take(int32_t{});
+    case PyrVR::UL: return take(uint32_t{});
+    case PyrVR::SS: return take(int16_t{});
+    case PyrVR::US: return take(uint16_t{});
+    case PyrVR::FL: return floats ? take(float{}) : kPyrNoValue;
+    case PyrVR::FD: return floats ? take(double{}) : kPyrNoValue;
+    default: return kPyrNoValue;
     }
 }
 
-}  // namespace
+}   // namespace
 
 template <class A, class Parse>
 PyrDicomResult PyrDicomDataElement::GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats, Parse parse) const
@@ -604,35 +689,37 @@ PyrDicomResult PyrDicomDataElement::GetPlainText(PyrString& value, PyrDicomVR vr
         value.Release();
         return kPyrNoValue;
     }
-    value = PyrString(std::u16string(selected).c_str());
-    return kPyrSuccess;
+    return MakeString(value, selected) ? kPyrSuccess : kPyrOutOfMemory;
 }
 
-PyrString PyrDicomDataElement::FindSpecificCharacterSet(bool fromRootWhenDetached) const
+PyrDicomResult PyrDicomDataElement::FindSpecificCharacterSet(PyrString& text, bool fromRootWhenDetached) const
 {
+    text.Release();
     const PyrDicomDataElement* start = parent_;
     if (start == nullptr && fromRootWhenDetached && dataset_ != nullptr && dataset_->GetRoot() != this) {
         start = dataset_->GetRoot();
     }
     for (const PyrDicomDataElement* e = start; e != nullptr; e = e->parent_) {
         if (const PyrDicomDataElement* charset = e->FindChild(kCharsetGroup, kCharsetElement)) {
-            PyrString text;
-            charset->GetStringValue(text, PyrVR::CS, -1);
-            return text;
+            // Without memory the text would read in the default repertoire: fail instead.
+            return charset->GetStringValue(text, PyrVR::CS, -1) == kPyrOutOfMemory ? kPyrOutOfMemory : kPyrSuccess;
         }
     }
-    return PyrString();
+    return kPyrSuccess;
 }
 
 PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index) const
 {
-    const PyrString charset = FindSpecificCharacterSet(false);
+    PyrString charset;
+    if (const PyrDicomResult r = FindSpecificCharacterSet(charset, false); r != kPyrSuccess) {
+        return r;
+    }
     const bool os = dataset_ != nullptr && dataset_->GetOptions().osTextConversion != 0;
     PyrString converted;
     const std::string_view bytes(reinterpret_cast<const char*>(value_), bytesHeld_);
-    if (const PyrDicomResult r = PyrDicomLib::ConvertDicomCharEncodeToUtf16(converted, bytes, charset, vr, os);
-        r != kPyrSuccess) {
-        return r;
+    const PyrDicomResult converting = PyrDicomLib::ConvertDicomCharEncodeToUtf16(converted, bytes, charset, vr, os);
+    if (!PyrSucceeded(converting)) {
+        return converting;
     }
     std::u16string_view text = converted.View();
     // The converter stops at a zero byte; padding with zeros is cut like spaces.
@@ -650,21 +737,22 @@ PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR 
         value.Release();
         return kPyrNoValue;
     }
-    value = PyrString(std::u16string(selected).c_str());
-    return kPyrSuccess;
+    return MakeString(value, selected) ? converting : kPyrOutOfMemory;
 }
 
 PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index) const
 {
     auto one = [&](int32_t i, PyrString& out) -> PyrDicomResult {
         switch (vr) {
-        case PyrVR::SL: case PyrVR::SS: case PyrVR::US: {
+        case PyrVR::SL:
+        case PyrVR::SS:
+        case PyrVR::US: {
             uint32_t v = 0;
             if (GetULong(v, vr, i) != kPyrSuccess) {
                 return kPyrNoValue;
             }
             out = PyrStringFromLong(static_cast<int32_t>(v), 10);
-            return kPyrSuccess;
+            return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
         case PyrVR::UL: {
             uint32_t v = 0;
@@ -672,15 +760,16 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
                 return kPyrNoValue;
             }
             out = PyrStringFromULong(v, 10);
-            return kPyrSuccess;
+            return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
-        case PyrVR::FL: case PyrVR::FD: {
+        case PyrVR::FL:
+        case PyrVR::FD: {
             double v = 0;
             if (GetDouble(v, vr, i) != kPyrSuccess) {
                 return kPyrNoValue;
             }
             out = PyrStringFormat(u"%f", v);
-            return kPyrSuccess;
+            return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
         case PyrVR::AT: {
             uint16_t words[2];
@@ -688,10 +777,9 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
                 return kPyrNoValue;
             }
             out = PyrStringFormat(u"%04x%04x", uint32_t(words[0]), uint32_t(words[1]));
-            return kPyrSuccess;
+            return out.IsEmpty() ? kPyrOutOfMemory : kPyrSuccess;   // a number is never empty text
         }
-        default:
-            return kPyrNoValue;
+        default: return kPyrNoValue;
         }
     };
     if (index >= 0) {
@@ -710,18 +798,22 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
         }
         joined.append(piece.View());
     }
-    value = PyrString(joined.c_str());
-    return kPyrSuccess;
+    return MakeString(value, joined) ? kPyrSuccess : kPyrOutOfMemory;
 }
 
 PyrDicomResult PyrDicomDataElement::GetStringValue(PyrString& value, PyrDicomVR vr, int32_t index) const
+{
+    return PyrNoThrow([&] { return GetStringValueOf(value, vr, index); });
+}
+
+PyrDicomResult PyrDicomDataElement::GetStringValueOf(PyrString& value, PyrDicomVR vr, int32_t index) const
 {
     const PyrDicomVR resolved = ResolveVR(vr);
     if (PyrVR::IsOpaque(resolved)) {
         return kPyrNoValue;
     }
-    const bool known = PyrVR::IsPlainText(resolved) || PyrVR::IsCharsetText(resolved) ||
-                       PyrVR::NumericSize(resolved) != 0;
+    const bool known =
+        PyrVR::IsPlainText(resolved) || PyrVR::IsCharsetText(resolved) || PyrVR::NumericSize(resolved) != 0;
     if (!known) {
         return kPyrNoValue;
     }
@@ -759,7 +851,7 @@ double PyrDicomDataElement::GetDoubleOr(double fallback, PyrDicomVR vr, int32_t 
 PyrString PyrDicomDataElement::GetStringValueOr(const PyrString& fallback, PyrDicomVR vr, int32_t index) const
 {
     PyrString v;
-    return GetStringValue(v, vr, index) == kPyrSuccess ? v : fallback;
+    return PyrSucceeded(GetStringValue(v, vr, index)) ? v : fallback;
 }
 
 PyrDicomResult PyrDicomDataElement::GetChildULong(uint32_t group, uint32_t element, uint32_t& value, PyrDicomVR vr,
@@ -825,26 +917,47 @@ uint32_t PyrDicomDataElement::GetMultiplicity(PyrDicomVR vr) const
     }
     const PyrDicomVR resolved = ResolveVR(vr);
     switch (resolved) {
-    case PyrVR::AE: case PyrVR::AS: case PyrVR::CS: case PyrVR::DA: case PyrVR::DS: case PyrVR::DT:
-    case PyrVR::IS: case PyrVR::LO: case PyrVR::PN: case PyrVR::SH: case PyrVR::TM: case PyrVR::UI: {
+    case PyrVR::AE:
+    case PyrVR::AS:
+    case PyrVR::CS:
+    case PyrVR::DA:
+    case PyrVR::DS:
+    case PyrVR::DT:
+    case PyrVR::IS:
+    case PyrVR::LO:
+    case PyrVR::PN:
+    case PyrVR::SH:
+    case PyrVR::TM:
+    case PyrVR::UI: {
         PyrString text;
-        GetStringValue(text, resolved, -1);
+        if (!PyrSucceeded(GetStringValue(text, resolved, -1))) {
+            return 0;
+        }
         uint32_t count = 1;
         for (char16_t c : text.View()) {
             count += c == u'\\' ? 1 : 0;
         }
         return count;
     }
-    case PyrVR::AT: case PyrVR::FL: case PyrVR::SL: case PyrVR::UL: case PyrVR::FD: case PyrVR::SS:
+    case PyrVR::AT:
+    case PyrVR::FL:
+    case PyrVR::SL:
+    case PyrVR::UL:
+    case PyrVR::FD:
+    case PyrVR::SS:
     case PyrVR::US: {
         const uint32_t size = PyrVR::NumericSize(resolved);
         return bytesHeld_ % size == 0 ? bytesHeld_ / size : 0;
     }
-    case PyrVR::OB: case PyrVR::OW: case PyrVR::OF: case PyrVR::SQ: case PyrVR::UN: case PyrVR::ST:
-    case PyrVR::LT: case PyrVR::UT:
-        return 1;
-    default:
-        return 0;
+    case PyrVR::OB:
+    case PyrVR::OW:
+    case PyrVR::OF:
+    case PyrVR::SQ:
+    case PyrVR::UN:
+    case PyrVR::ST:
+    case PyrVR::LT:
+    case PyrVR::UT: return 1;
+    default: return 0;
     }
 }
 
@@ -870,15 +983,30 @@ PyrDicomResult PyrDicomDataElement::StoreNumber(const void* bytes, uint32_t size
         return kPyrBadArgument;
     }
     if (bytesHeld_ < needed || value_ == nullptr) {
-        std::string old(reinterpret_cast<const char*>(value_ != nullptr ? value_ : inline_),
-                        value_ != nullptr ? bytesHeld_ : 0);
+        const size_t oldSize = value_ != nullptr ? bytesHeld_ : 0;
+        const std::unique_ptr<uint8_t, decltype(&std::free)> old(
+            static_cast<uint8_t*>(std::malloc(oldSize != 0 ? oldSize : 1)), &std::free);
+        if (old == nullptr) {
+            return kPyrOutOfMemory;
+        }
+        if (oldSize != 0) {
+            std::memcpy(old.get(), value_, oldSize);
+        }
         if (const PyrDicomResult r = AllocateValue(static_cast<uint32_t>(needed), false); r != kPyrSuccess) {
             return r;
         }
-        std::memcpy(value_, old.data(), old.size());
+        if (oldSize != 0) {
+            std::memcpy(value_, old.get(), oldSize);
+        }
     }
     std::memcpy(value_ + uint64_t(index) * size, bytes, size);
     return kPyrSuccess;
+}
+
+// A number written as text is never empty: empty text means there was no memory to write it.
+PyrDicomResult PyrDicomDataElement::SetNumberText(const PyrString& text, PyrDicomVR vr, int32_t index)
+{
+    return text.IsEmpty() ? kPyrOutOfMemory : SetString(text, vr, index);
 }
 
 PyrDicomResult PyrDicomDataElement::SetULong(uint32_t value, PyrDicomVR vr, int32_t index)
@@ -890,21 +1018,19 @@ PyrDicomResult PyrDicomDataElement::SetULong(uint32_t value, PyrDicomVR vr, int3
     }
     const PyrDicomVR resolved = StoreVR(vr);
     switch (resolved) {
-    case PyrVR::SL: case PyrVR::UL:
-        return StoreNumber(&value, 4, index);
+    case PyrVR::SL:
+    case PyrVR::UL: return StoreNumber(&value, 4, index);
     case PyrVR::AT: {
         const uint16_t words[2] = {static_cast<uint16_t>(value >> 16), static_cast<uint16_t>(value)};
         return StoreNumber(words, 4, index);
     }
-    case PyrVR::SS: case PyrVR::US: {
+    case PyrVR::SS:
+    case PyrVR::US: {
         const uint16_t v = static_cast<uint16_t>(value);
         return StoreNumber(&v, 2, index);
     }
-    case PyrVR::SH: case PyrVR::LO: case PyrVR::CS: case PyrVR::DS: case PyrVR::IS: case PyrVR::LT:
-    case PyrVR::ST: case PyrVR::UT:
-        return SetString(PyrStringFromULong(value, 10), resolved, index);
     default:
-        return kPyrNoValue;
+        return TakesNumberText(resolved) ? SetNumberText(PyrStringFromULong(value, 10), resolved, index) : kPyrNoValue;
     }
 }
 
@@ -917,17 +1043,15 @@ PyrDicomResult PyrDicomDataElement::SetLong(int32_t value, PyrDicomVR vr, int32_
     }
     const PyrDicomVR resolved = StoreVR(vr);
     switch (resolved) {
-    case PyrVR::SL: case PyrVR::UL:
-        return StoreNumber(&value, 4, index);
-    case PyrVR::SS: case PyrVR::US: {
+    case PyrVR::SL:
+    case PyrVR::UL: return StoreNumber(&value, 4, index);
+    case PyrVR::SS:
+    case PyrVR::US: {
         const uint16_t v = static_cast<uint16_t>(static_cast<uint32_t>(value));
         return StoreNumber(&v, 2, index);
     }
-    case PyrVR::SH: case PyrVR::LO: case PyrVR::CS: case PyrVR::DS: case PyrVR::IS: case PyrVR::LT:
-    case PyrVR::ST: case PyrVR::UT:
-        return SetString(PyrStringFromLong(value, 10), resolved, index);
     default:
-        return kPyrNoValue;
+        return TakesNumberText(resolved) ? SetNumberText(PyrStringFromLong(value, 10), resolved, index) : kPyrNoValue;
     }
 }
 
@@ -942,24 +1066,27 @@ PyrDicomResult PyrDicomDataElement::SetDouble(double value, PyrDicomVR vr, int32
         const float v = static_cast<float>(value);
         return StoreNumber(&v, 4, index);
     }
-    case PyrVR::FD:
-        return StoreNumber(&value, 8, index);
+    case PyrVR::FD: return StoreNumber(&value, 8, index);
     case PyrVR::DS:
-        return SetString(value < 100000000.0 ? PyrStringFormat(u"%.06f", value) : PyrStringFormat(u"%e", value),
-                         resolved, index);
+        return SetNumberText(value < 100000000.0 ? PyrStringFormat(u"%.06f", value) : PyrStringFormat(u"%e", value),
+                             resolved, index);
     case PyrVR::IS: {
         // Out of the 32-bit range (or not a number) the truncation would be undefined.
         if (!(value > -2147483649.0 && value < 2147483648.0)) {
             return kPyrBadArgument;
         }
-        return SetString(PyrStringFromLong(static_cast<int32_t>(value), 10), resolved, index);
+        return SetNumberText(PyrStringFromLong(static_cast<int32_t>(value), 10), resolved, index);
     }
-    default:
-        return kPyrNoValue;
+    default: return kPyrNoValue;
     }
 }
 
 PyrDicomResult PyrDicomDataElement::SetString(const PyrString& text, PyrDicomVR vr, int32_t index)
+{
+    return PyrNoThrow([&] { return SetStringOf(text, vr, index); });
+}
+
+PyrDicomResult PyrDicomDataElement::SetStringOf(const PyrString& text, PyrDicomVR vr, int32_t index)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
     if (index < -1) {
@@ -967,7 +1094,10 @@ PyrDicomResult PyrDicomDataElement::SetString(const PyrString& text, PyrDicomVR 
     }
     const PyrDicomVR resolved = StoreVR(vr);
     switch (resolved) {
-    case PyrVR::SL: case PyrVR::SS: case PyrVR::UL: case PyrVR::US: {
+    case PyrVR::SL:
+    case PyrVR::SS:
+    case PyrVR::UL:
+    case PyrVR::US: {
         const bool isSigned = resolved == PyrVR::SL || resolved == PyrVR::SS;
         if (index >= 0) {
             const char16_t* end = nullptr;
@@ -981,12 +1111,15 @@ PyrDicomResult PyrDicomDataElement::SetString(const PyrString& text, PyrDicomVR 
             const uint32_t v = PyrTextToULong(text.GetString(), &end);
             return *end != 0 || end == text.GetString() ? kPyrNoValue : SetULong(v, resolved, index);
         }
+        // Split before the old value goes, so that running out of memory leaves it.
+        std::vector<PyrString> pieces;
+        if (const PyrDicomResult r = SplitValues(text.View(), pieces); r != kPyrSuccess) {
+            return r;
+        }
         // The whole value is replaced, so values beyond the new count must not survive.
         if (const PyrDicomResult r = AllocateValue(0, false); r != kPyrSuccess || text.IsEmpty()) {
             return r;
         }
-        std::vector<PyrString> pieces;
-        SplitPyrString(text, pieces, PyrString(kBackslash), PyrString());
         for (size_t i = 0; i < pieces.size(); ++i) {
             if (const PyrDicomResult r = SetString(pieces[i], resolved, static_cast<int32_t>(i)); r != kPyrSuccess) {
                 return r;
@@ -994,8 +1127,8 @@ PyrDicomResult PyrDicomDataElement::SetString(const PyrString& text, PyrDicomVR 
         }
         return kPyrSuccess;
     }
-    case PyrVR::FL: case PyrVR::FD:
-        return SetDouble(PyrTextToDouble(text.GetString()), resolved, index);
+    case PyrVR::FL:
+    case PyrVR::FD: return SetDouble(PyrTextToDouble(text.GetString()), resolved, index);
     case PyrVR::AT: {
         const char16_t* p = text.GetString();
         uint32_t group = 0;
@@ -1006,8 +1139,7 @@ PyrDicomResult PyrDicomDataElement::SetString(const PyrString& text, PyrDicomVR 
         }
         return SetULong((group << 16) | element, resolved, index);
     }
-    default:
-        break;
+    default: break;
     }
     if (!PyrVR::IsPlainText(resolved) && !PyrVR::IsCharsetText(resolved)) {
         return kPyrNoValue;
@@ -1040,32 +1172,49 @@ PyrDicomResult PyrDicomDataElement::StoreText(const PyrString& text, PyrDicomVR 
         return kPyrBadArgument;
     }
 
-    PyrString whole = text;
+    const PyrString* whole = &text;
+    PyrString joined;
     if (index >= 0) {
         PyrString current;
-        GetStringValue(current, vr, -1);
-        std::vector<PyrString> values;
-        SplitPyrString(current, values, PyrString(kBackslash), PyrString());
-        if (static_cast<size_t>(index) < values.size()) {
-            values[static_cast<size_t>(index)] = text;
-        } else {
-            values.resize(static_cast<size_t>(index));
-            values.push_back(text);
+        if (const PyrDicomResult r = GetStringValueOf(current, vr, -1); r == kPyrOutOfMemory) {
+            return r;
         }
-        whole = JoinPyrStrings(values, PyrString(kBackslash));
+        std::vector<PyrString> values;
+        if (const PyrDicomResult r = SplitValues(current.View(), values); r != kPyrSuccess) {
+            return r;
+        }
+        if (static_cast<size_t>(index) >= values.size()) {
+            values.resize(static_cast<size_t>(index) + 1);
+        }
+        PyrString& replaced = values[static_cast<size_t>(index)];
+        if (!MakeString(replaced, text.View())) {
+            return kPyrOutOfMemory;
+        }
+        uint64_t length = values.size() - 1;
+        for (const PyrString& v : values) {
+            length += v.GetLength();
+        }
+        joined = JoinPyrStrings(values, PyrString(kBackslash));
+        if (joined.GetLength() != length) {
+            return kPyrOutOfMemory;
+        }
+        whole = &joined;
     }
 
     std::string bytes;
     if (PyrVR::IsCharsetText(vr)) {
         const bool os = dataset_ != nullptr && dataset_->GetOptions().osTextConversion != 0;
-        const PyrString charset = FindSpecificCharacterSet(true);
-        if (const PyrDicomResult r = PyrDicomLib::ConvertUtf16ToDicomCharEncode(bytes, whole, charset, vr, os);
+        PyrString charset;
+        if (const PyrDicomResult r = FindSpecificCharacterSet(charset, true); r != kPyrSuccess) {
+            return r;
+        }
+        if (const PyrDicomResult r = PyrDicomLib::ConvertUtf16ToDicomCharEncode(bytes, *whole, charset, vr, os);
             r != kPyrSuccess) {
             return r;
         }
     } else {
-        bytes.reserve(whole.GetLength());
-        for (char16_t c : whole.View()) {
+        bytes.reserve(whole->GetLength());
+        for (char16_t c : whole->View()) {
             bytes.push_back(c < 0x7F ? static_cast<char>(c) : ' ');
         }
     }

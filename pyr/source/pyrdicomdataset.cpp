@@ -6,7 +6,10 @@
 #include <new>
 
 #include "pyr/pyrlog.h"
+#include "pyrnothrow.h"
 
+// One row per line, as the table reads.
+// clang-format off
 const PyrTransferSyntaxRow TransferSyntaxTable[16] = {
     {u"1.2.840.10008.1.2", kPyrImplicitLittle},
     {u"1.2.840.10008.1.2.1", kPyrExplicitLittle},
@@ -25,6 +28,7 @@ const PyrTransferSyntaxRow TransferSyntaxTable[16] = {
     {u"1.2.840.10008.1.2.4.100", kPyrExplicitLittle},
     {u"1.2.840.10008.1.2.5", kPyrExplicitLittle},
 };
+// clang-format on
 
 PyrDicomEncoding TransferSyntaxToEncoding(const PyrString& uid)
 {
@@ -63,13 +67,28 @@ const char16_t kJpegLosslessUid[] = u"1.2.840.10008.1.2.4.70";
 bool IsShortLengthVR(PyrDicomVR vr)
 {
     switch (vr) {
-    case PyrVR::AE: case PyrVR::AS: case PyrVR::AT: case PyrVR::CS: case PyrVR::DA: case PyrVR::DS:
-    case PyrVR::DT: case PyrVR::FL: case PyrVR::FD: case PyrVR::IS: case PyrVR::LO: case PyrVR::LT:
-    case PyrVR::PN: case PyrVR::SH: case PyrVR::SL: case PyrVR::SS: case PyrVR::ST: case PyrVR::TM:
-    case PyrVR::UI: case PyrVR::UL: case PyrVR::US:
-        return true;
-    default:
-        return false;
+    case PyrVR::AE:
+    case PyrVR::AS:
+    case PyrVR::AT:
+    case PyrVR::CS:
+    case PyrVR::DA:
+    case PyrVR::DS:
+    case PyrVR::DT:
+    case PyrVR::FL:
+    case PyrVR::FD:
+    case PyrVR::IS:
+    case PyrVR::LO:
+    case PyrVR::LT:
+    case PyrVR::PN:
+    case PyrVR::SH:
+    case PyrVR::SL:
+    case PyrVR::SS:
+    case PyrVR::ST:
+    case PyrVR::TM:
+    case PyrVR::UI:
+    case PyrVR::UL:
+    case PyrVR::US: return true;
+    default: return false;
     }
 }
 
@@ -80,9 +99,8 @@ uint32_t Word16(const uint8_t* p, PyrDicomEncoding encoding)
 
 uint32_t Word32(const uint8_t* p, PyrDicomEncoding encoding)
 {
-    return encoding == kPyrExplicitBig
-               ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
-               : p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    return encoding == kPyrExplicitBig ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
+                                       : p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 uint32_t Low(uint64_t position)
@@ -108,14 +126,16 @@ void SwapItems(uint8_t* bytes, uint32_t length, uint32_t size)
 uint32_t SwapSize(PyrDicomVR vr)
 {
     switch (vr) {
-    case PyrVR::US: case PyrVR::SS: case PyrVR::OW: case PyrVR::AT:
-        return 2;   // AT: group and element words each
-    case PyrVR::OF: case PyrVR::FL: case PyrVR::SL: case PyrVR::UL:
-        return 4;
-    case PyrVR::FD:
-        return 8;
-    default:
-        return 0;
+    case PyrVR::US:
+    case PyrVR::SS:
+    case PyrVR::OW:
+    case PyrVR::AT: return 2;   // AT: group and element words each
+    case PyrVR::OF:
+    case PyrVR::FL:
+    case PyrVR::SL:
+    case PyrVR::UL: return 4;
+    case PyrVR::FD: return 8;
+    default: return 0;
     }
 }
 
@@ -132,7 +152,7 @@ struct PendingElement {
     PyrDicomDataElement* element;
 };
 
-}  // namespace
+}   // namespace
 
 PyrDicomDataset::PyrDicomDataset(const PyrDicomDatasetOptions* options)
     : options_(options != nullptr ? *options : PyrDefaultDatasetOptions())
@@ -166,10 +186,18 @@ void PyrDicomDataset::RootDeleted(PyrDicomDataElement* element)
 
 PyrDicomDataElement* PyrDicomDataset::CreateElement()
 {
-    PyrDicomDataElement* element = new (std::nothrow) PyrDicomDataElement(this);
-    if (element != nullptr) {
-        Register(element);
+    // Made unregistered, so that an element the registry cannot take is freed quietly.
+    PyrDicomDataElement* element = new (std::nothrow) PyrDicomDataElement(nullptr);
+    if (element == nullptr) {
+        return nullptr;
     }
+    try {
+        registry_.insert(element);
+    } catch (const std::bad_alloc&) {
+        delete element;
+        return nullptr;
+    }
+    element->dataset_ = this;
     return element;
 }
 
@@ -190,8 +218,7 @@ uint32_t PyrDicomDataset::GetULong(uint32_t group, uint32_t element, uint32_t fa
     return root_ != nullptr ? root_->GetChildULongOr(group, element, fallback, vr, index) : fallback;
 }
 
-int32_t PyrDicomDataset::GetLong(uint32_t group, uint32_t element, int32_t fallback, PyrDicomVR vr,
-                                 int32_t index) const
+int32_t PyrDicomDataset::GetLong(uint32_t group, uint32_t element, int32_t fallback, PyrDicomVR vr, int32_t index) const
 {
     return root_ != nullptr ? root_->GetChildLongOr(group, element, fallback, vr, index) : fallback;
 }
@@ -343,9 +370,14 @@ bool PyrDicomDataset::SniffExplicitVR()
 
 // ---- reading -------------------------------------------------------------------------
 
-PyrDicomResult PyrDicomDataset::ReadFromCallbacks(PyrDicomReadCallback read, PyrDicomSeekCallback seek,
-                                                  void* userData, bool preamble, const PyrString& transferSyntax,
-                                                  uint32_t flag)
+PyrDicomResult PyrDicomDataset::ReadFromCallbacks(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData,
+                                                  bool preamble, const PyrString& transferSyntax, uint32_t flag)
+{
+    return PyrNoThrow([&] { return Read(read, seek, userData, preamble, transferSyntax, flag); });
+}
+
+PyrDicomResult PyrDicomDataset::Read(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData,
+                                     bool preamble, const PyrString& transferSyntax, uint32_t flag)
 {
     Reset();
     if (read == nullptr || seek == nullptr || root_ == nullptr) {
@@ -356,10 +388,13 @@ PyrDicomResult PyrDicomDataset::ReadFromCallbacks(PyrDicomReadCallback read, Pyr
     userData_ = userData;
     flag_ = flag;
     givenTransferSyntax_ = transferSyntax;
+    if (givenTransferSyntax_.GetLength() != transferSyntax.GetLength()) {
+        return kPyrOutOfMemory;
+    }
 
-    PyrDicomResult r = preamble ? CheckPreambleAndRead()
-                                : ReadElements(root_, TransferSyntaxToEncoding(transferSyntax), false, 0,
-                                               kPyrUndefinedLength);
+    PyrDicomResult r =
+        preamble ? CheckPreambleAndRead()
+                 : ReadElements(root_, TransferSyntaxToEncoding(transferSyntax), false, 0, kPyrUndefinedLength);
     if (r != kPyrSuccess) {
         return r;
     }
@@ -393,7 +428,7 @@ PyrDicomResult PyrDicomDataset::ReadElements(PyrDicomDataElement* parent, PyrDic
     if (parent == nullptr || read_ == nullptr || seek_ == nullptr) {
         return kPyrBadArgument;
     }
-    return ReadElementsWithin(parent, encoding, meta, depth, length, kNoLimit);
+    return PyrNoThrow([&] { return ReadElementsWithin(parent, encoding, meta, depth, length, kNoLimit); });
 }
 
 PyrDicomResult PyrDicomDataset::ReadItems(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length,
@@ -402,7 +437,7 @@ PyrDicomResult PyrDicomDataset::ReadItems(PyrDicomDataElement* sequence, PyrDico
     if (sequence == nullptr || read_ == nullptr || seek_ == nullptr) {
         return kPyrBadArgument;
     }
-    return ReadItemsWithin(sequence, vrAsRead, length, depth, encoding, kNoLimit);
+    return PyrNoThrow([&] { return ReadItemsWithin(sequence, vrAsRead, length, depth, encoding, kNoLimit); });
 }
 
 PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta,
@@ -523,7 +558,9 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
                         metaEnd_ = position_ + metaLength;
                     }
                 } else if (number == 0x0010) {
-                    e->GetStringValue(transferSyntax_, PyrVR::UI, -1);
+                    if (e->GetStringValue(transferSyntax_, PyrVR::UI, -1) == kPyrOutOfMemory) {
+                        return kPyrOutOfMemory;   // read on in the wrong encoding, it would only mislead
+                    }
                     transferSyntaxEncoding_ = TransferSyntaxToEncoding(transferSyntax_);
                     transferSyntaxRead_ = true;
                 }
@@ -620,14 +657,18 @@ PyrDicomResult PyrDicomDataset::FixPixelDataVR(PyrDicomDataElement* element)
     if (element == nullptr || root_ == nullptr) {
         return kPyrBadArgument;
     }
-    PyrString syntax = root_->GetChildStringOr(kMetaGroup, 0x0010, PyrString(), PyrVR::UI, -1);
-    if (syntax.IsEmpty()) {
-        syntax = givenTransferSyntax_.IsEmpty() ? PyrString(kImplicitLittleUid) : givenTransferSyntax_;
+    PyrString stored;
+    if (root_->GetChildString(kMetaGroup, 0x0010, stored, PyrVR::UI, -1) == kPyrOutOfMemory) {
+        return kPyrOutOfMemory;
+    }
+    std::u16string_view syntax = stored.View();
+    if (syntax.empty()) {
+        syntax = givenTransferSyntax_.IsEmpty() ? std::u16string_view(kImplicitLittleUid) : givenTransferSyntax_.View();
     }
     return FixPixelDataVRAt(element, syntax);
 }
 
-PyrDicomResult PyrDicomDataset::FixPixelDataVRAt(PyrDicomDataElement* element, const PyrString& syntax)
+PyrDicomResult PyrDicomDataset::FixPixelDataVRAt(PyrDicomDataElement* element, std::u16string_view syntax)
 {
     PyrDicomDataElement* pixel = element->FindChild(kPixelGroup, kPixelElement);
     if (pixel != nullptr) {

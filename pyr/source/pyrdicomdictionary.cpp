@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "pyrlibrary_internal.h"
+#include "pyrnothrow.h"
 
 namespace {
 
@@ -45,7 +46,9 @@ const PyrDicomDictionaryEntry* ScanRepeating(const PyrDicomDictionaryEntry* tabl
     return nullptr;
 }
 
-}  // namespace
+PyrDicomResult Build(PyrDicomDictionaryIndex& index);
+
+}   // namespace
 
 const PyrDicomDictionaryEntry* PyrDicomDictionary::MainTable()
 {
@@ -68,6 +71,17 @@ const PyrDicomDictionaryIndex& PyrDicomDictionary::Index()
 }
 
 PyrDicomResult PyrDicomDictionary::BuildIndex(PyrDicomDictionaryIndex& index)
+{
+    const PyrDicomResult r = PyrNoThrow([&] { return Build(index); });
+    if (r != kPyrSuccess) {
+        index = PyrDicomDictionaryIndex();
+    }
+    return r;
+}
+
+namespace {
+
+PyrDicomResult Build(PyrDicomDictionaryIndex& index)
 {
     index = PyrDicomDictionaryIndex();
     index.mainCount = CountRecords(kMainTable);
@@ -111,6 +125,8 @@ PyrDicomResult PyrDicomDictionary::BuildIndex(PyrDicomDictionaryIndex& index)
     return kPyrSuccess;
 }
 
+}   // namespace
+
 PyrDicomResult PyrDicomDictionary::Lookup(const PyrDicomLocalDictionary* local, uint32_t group, uint32_t element,
                                           const PyrDicomDictionaryEntry** record)
 {
@@ -135,14 +151,12 @@ PyrDicomResult PyrDicomDictionary::Lookup(const PyrDicomLocalDictionary* local, 
         const PyrDicomDictionaryEntry* last = kMainTable + g->end;
         const PyrDicomDictionaryEntry* found = nullptr;
         if (g->sorted) {
-            const auto it = std::lower_bound(first, last, element, [](const PyrDicomDictionaryEntry& e, uint32_t v) {
-                return e.element < v;
-            });
+            const auto it = std::lower_bound(
+                first, last, element, [](const PyrDicomDictionaryEntry& e, uint32_t v) { return e.element < v; });
             found = it != last && it->element == element ? it : nullptr;
         } else {
-            const auto it = std::find_if(first, last, [element](const PyrDicomDictionaryEntry& e) {
-                return e.element == element;
-            });
+            const auto it =
+                std::find_if(first, last, [element](const PyrDicomDictionaryEntry& e) { return e.element == element; });
             found = it != last ? it : nullptr;
         }
         if (found != nullptr) {

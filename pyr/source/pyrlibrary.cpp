@@ -30,7 +30,10 @@ PyrLibraryState& State()
     return state;
 }
 
-}  // namespace
+// Made before main, so that no later call can run out of memory building it.
+[[maybe_unused]] const PyrLibraryState& g_madeAtStartUp = State();
+
+}   // namespace
 
 const PyrString& PyrEmptyString()
 {

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 namespace {
@@ -54,7 +55,7 @@ locale_t CLocale()
     return c;
 }
 
-}  // namespace
+}   // namespace
 
 int32_t PyrTextToLong(const char16_t* text, const char16_t** end)
 {
@@ -92,22 +93,26 @@ double PyrTextToDouble(const char16_t* text, const char16_t** end)
     if (text == nullptr) {
         return 0.0;
     }
-    // Only ASCII can be part of a number, so a narrow copy up to the first other unit
-    // keeps positions one to one.
-    std::string narrow;
-    for (const char16_t* p = text; *p != 0 && *p < 0x80; ++p) {
-        narrow.push_back(static_cast<char>(*p));
-    }
     const locale_t c = CLocale();
     if (c == static_cast<locale_t>(nullptr)) {
         return 0.0;
     }
-    char* stop = nullptr;
-    const double value = strtod_l(narrow.c_str(), &stop, c);
-    if (end != nullptr) {
-        *end = text + (stop - narrow.c_str());
+    // Only ASCII can be part of a number, so a narrow copy up to the first other unit
+    // keeps positions one to one. Without memory for a long one, no number is read.
+    try {
+        std::string narrow;
+        for (const char16_t* p = text; *p != 0 && *p < 0x80; ++p) {
+            narrow.push_back(static_cast<char>(*p));
+        }
+        char* stop = nullptr;
+        const double value = strtod_l(narrow.c_str(), &stop, c);
+        if (end != nullptr) {
+            *end = text + (stop - narrow.c_str());
+        }
+        return value;
+    } catch (const std::bad_alloc&) {
+        return 0.0;
     }
-    return value;
 }
 
 PyrString PyrStringFromLong(int32_t value, int32_t radix)

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -31,15 +32,14 @@ size_t TextLength(const char16_t* text, size_t limit)
 // The string's length field is 32-bit, and one unit is kept for the terminator.
 constexpr size_t kMaxLength = UINT32_MAX - 1;
 
-}  // namespace
+}   // namespace
 
 const char16_t* PyrString::SharedEmptyBuffer()
 {
     return kSharedEmpty;
 }
 
-PyrString::PyrString() noexcept
-    : buffer_(const_cast<char16_t*>(kSharedEmpty)), length_(0), capacity_(1)
+PyrString::PyrString() noexcept : buffer_(const_cast<char16_t*>(kSharedEmpty)), length_(0), capacity_(1)
 {
 }
 
@@ -311,8 +311,7 @@ bool PyrString::operator==(const char16_t* text) const
 
 bool PyrString::operator==(const PyrString& other) const
 {
-    return length_ == other.length_ &&
-           std::memcmp(buffer_, other.buffer_, size_t(length_) * sizeof(char16_t)) == 0;
+    return length_ == other.length_ && std::memcmp(buffer_, other.buffer_, size_t(length_) * sizeof(char16_t)) == 0;
 }
 
 float PyrString::ToFloat() const
@@ -351,8 +350,27 @@ PyrString JoinPyrStrings(const std::vector<PyrString>& values, const PyrString& 
     return result;
 }
 
-void SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
+namespace {
+void SplitInto(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
+               const PyrString& escape);
+}   // namespace
+
+bool SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
                     const PyrString& escape)
+{
+    try {
+        SplitInto(text, values, separator, escape);
+        return true;
+    } catch (const std::bad_alloc&) {
+        values.clear();
+        return false;
+    }
+}
+
+namespace {
+
+void SplitInto(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
+               const PyrString& escape)
 {
     values.clear();
     if (text.IsEmpty()) {
@@ -381,3 +399,5 @@ void SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const
     }
     values.emplace_back(all.data() + pieceStart, static_cast<int32_t>(all.size() - pieceStart));
 }
+
+}   // namespace

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/platcodepage.h"
+#include "pyrnothrow.h"
 
 namespace pyrutils {
 namespace {
@@ -27,7 +28,11 @@ bool ToNativePath(const PyrString& path, std::string& native)
            native.find('\0') == std::string::npos;
 }
 
-}  // namespace
+}   // namespace
+
+PyrDicomResult DeleteFileNamed(const char* function, const PyrString& path);
+PyrDicomResult WriteSystemError(const char* function, const PyrString& context, int32_t error);
+PyrString DisplayName(const char* signature);
 
 PyrILogWriter* GetLogWriter()
 {
@@ -41,56 +46,65 @@ void SetLogWriter(PyrILogWriter* writer)
 
 bool PathFileExists(const PyrString& path)
 {
-    std::string native;
-    struct stat info;
-    return !path.IsEmpty() && ToNativePath(path, native) && ::stat(native.c_str(), &info) == 0;
+    const PyrDicomResult r = PyrNoThrow([&] {
+        std::string native;
+        struct stat info;
+        const bool exists = !path.IsEmpty() && ToNativePath(path, native) && ::stat(native.c_str(), &info) == 0;
+        return exists ? kPyrSuccess : kPyrFailed;
+    });
+    return r == kPyrSuccess;
 }
 
 PyrDicomResult DeleteFileW(const PyrString& path)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
+    return PyrNoThrow([&] { return DeleteFileNamed(kFunction, path); });
+}
+
+PyrDicomResult DeleteFileNamed(const char* function, const PyrString& path)
+{
     if (path.IsEmpty()) {
-        Write(kFunction, kPyrBadArgument, PyrStringFormat(u"The path is empty. ('%s')", path));
+        Write(function, kPyrBadArgument, PyrStringFormat(u"The path is empty. ('%s')", path));
         return kPyrBadArgument;
     }
     std::string native;
     if (!ToNativePath(path, native)) {
-        Write(kFunction, kPyrPathInvalid, PyrStringFormat(u"The path is invalid. ('%s')", path));
+        Write(function, kPyrPathInvalid, PyrStringFormat(u"The path is invalid. ('%s')", path));
         return kPyrPathInvalid;
     }
     if (!PathFileExists(path)) {
-        Write(kFunction, kPyrSuccess, PyrStringFormat(u"The path does not exist. May be already removed. ('%s')", path));
+        Write(function, kPyrSuccess, PyrStringFormat(u"The path does not exist. May be already removed. ('%s')", path));
         return kPyrSuccess;
     }
     if (::unlink(native.c_str()) == 0) {
         return kPyrSuccess;
     }
     const int error = errno;
-    WriteLastErrorToLog(kFunction, error);
+    WriteLastErrorToLog(function, error);
     switch (error) {
     case ENOENT:
     case ENOTDIR:
     case ELOOP:
-        Write(kFunction, kPyrPathInvalidEntry, PyrStringFormat(u"The path may contain an invalid entry. ('%s')", path));
+        Write(function, kPyrPathInvalidEntry, PyrStringFormat(u"The path may contain an invalid entry. ('%s')", path));
         return kPyrPathInvalidEntry;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
     case EBUSY:
-        Write(kFunction, kPyrAccessDenied, PyrStringFormat(u"The access denied. ('%s')", path));
+        Write(function, kPyrAccessDenied, PyrStringFormat(u"The access denied. ('%s')", path));
         return kPyrAccessDenied;
     case EEXIST:
-        Write(kFunction, kPyrAlreadyExists, PyrStringFormat(u"The directory/file already exists. ('%s')", path));
+        Write(function, kPyrAlreadyExists, PyrStringFormat(u"The directory/file already exists. ('%s')", path));
         return kPyrAlreadyExists;
     case EINVAL:
-        Write(kFunction, kPyrPathInvalid, PyrStringFormat(u"The path is invalid. ('%s')", path));
+        Write(function, kPyrPathInvalid, PyrStringFormat(u"The path is invalid. ('%s')", path));
         return kPyrPathInvalid;
     case ENAMETOOLONG:
-        Write(kFunction, kPyrPathTooLong, PyrStringFormat(u"The path is too long. ('%s')", path));
+        Write(function, kPyrPathTooLong, PyrStringFormat(u"The path is too long. ('%s')", path));
         return kPyrPathTooLong;
     default:
-        Write(kFunction, kPyrFailed,
+        Write(function, kPyrFailed,
               PyrStringFormat(u"%s() failed for an unknown reason. Return Value = %d. ('%s')", "DeleteFileW", error,
                               path));
         return kPyrFailed;
@@ -98,6 +112,11 @@ PyrDicomResult DeleteFileW(const PyrString& path)
 }
 
 PyrDicomResult WriteWindowsAPIErrorMessageToLog(const char* function, const PyrString& context, int32_t error)
+{
+    return PyrNoThrow([&] { return WriteSystemError(function, context, error); });
+}
+
+PyrDicomResult WriteSystemError(const char* function, const PyrString& context, int32_t error)
 {
     (void)context;   // kept for the writer's signature text only
     char buffer[256];
@@ -130,6 +149,15 @@ PyrDicomResult WriteLastErrorToLog(const char* function, int32_t error)
 
 PyrString DisplayNameFromSignature(const char* signature)
 {
+    try {
+        return DisplayName(signature);
+    } catch (const std::bad_alloc&) {
+        return PyrString(u"(unknown)");
+    }
+}
+
+PyrString DisplayName(const char* signature)
+{
     if (signature == nullptr) {
         return PyrString(u"(unknown)");
     }
@@ -152,4 +180,4 @@ PyrString DisplayNameFromSignature(const char* signature)
     return PyrString(wide.c_str());
 }
 
-}  // namespace pyrutils
+}   // namespace pyrutils

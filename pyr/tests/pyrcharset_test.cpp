@@ -6,16 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "pyr/pyrdicomdataset.h"
 #include "pyr/pyrlog.h"
+#include "pyrtestsource.h"
 
 using namespace PyrDicomLib;
 
 namespace {
 
-std::u16string Decode(std::string_view bytes, const char16_t* charset, PyrDicomVR vr = kPyrVR_PN)
+std::u16string Decode(std::string_view bytes, const char16_t* charset, PyrDicomVR vr = kPyrVR_PN,
+                      PyrDicomResult expected = kPyrSuccess)
 {
     PyrString text;
-    EXPECT_EQ(ConvertDicomCharEncodeToUtf16(text, bytes, PyrString(charset), vr, false), kPyrSuccess);
+    EXPECT_EQ(ConvertDicomCharEncodeToUtf16(text, bytes, PyrString(charset), vr, false), expected);
     return std::u16string(text.View());
 }
 
@@ -90,7 +93,10 @@ INSTANTIATE_TEST_SUITE_P(DicomStandard, StandardExamples, ::testing::ValuesIn(kS
 TEST(Charset, SingleByteSetsDecode)
 {
     EXPECT_EQ(Decode("Buc^J\xE9r\xF4me", u"ISO_IR 100"), u"Buc^J\u00E9r\u00F4me");
-    EXPECT_EQ(Decode("\xC4neas^R\xFC" "diger", u"ISO_IR 100"), u"\u00C4neas^R\u00FCdiger");
+    EXPECT_EQ(Decode("\xC4neas^R\xFC"
+                     "diger",
+                     u"ISO_IR 100"),
+              u"\u00C4neas^R\u00FCdiger");
     // Cyrillic, with Latin c, e, y and p mixed in as the sample has them.
     EXPECT_EQ(Decode("\xBB\xEE\xDA\x63\x65\xDC\xD1\x79\x70\xD3", u"ISO_IR 144"),
               u"\u041B\u044E\u043Ace\u043C\u0431yp\u0433");
@@ -202,17 +208,19 @@ TEST(Charset, BuildEscapeSequenceSkipsDesignationsInForce)
     EXPECT_EQ(BuildEscapeSequence(ir159, state, true), "\x1B$(D");
     EXPECT_EQ(BuildEscapeSequence(CharsetInfomationTable[10], state, false), "\x1B(J\x1B-I");   // ISO_IR 13
     EXPECT_EQ(state.g0Final, 'D');   // update clear: unchanged
-    EXPECT_EQ(BuildEscapeSequence(CharsetInfomationTable[26], state, false), "\x1B(B\x1B$)C");  // IR 149
+    EXPECT_EQ(BuildEscapeSequence(CharsetInfomationTable[26], state, false), "\x1B(B\x1B$)C");   // IR 149
 }
 
-TEST(Charset, SupplementaryKanjiRoundTripThroughIr159)
+TEST(Charset, SupplementaryKanjiMatchAnIndependentEncoder)
 {
     const char16_t* text = u"Mori^Ogai=森^鷗外=もり^おうがい";
     const char16_t* charset = u"ISO 2022 IR 6\\ISO 2022 IR 87\\ISO 2022 IR 159";
-    const std::string bytes = Encode(text, charset);
-    EXPECT_NE(bytes.find("\x1B$(D"), std::string::npos);
-    EXPECT_EQ(bytes.substr(bytes.size() - 3), "\x1B(B");   // ends back in the initial set
-    EXPECT_EQ(Decode(bytes, charset), text);
+    // python3 -c "print('Mori^Ogai=森^鷗外=もり^おうがい'.encode('iso2022_jp_1'))", which iconv's
+    // ISO-2022-JP-2 matches byte for byte: 鷗 comes from JIS X 0212 (ESC $ ( D).
+    const std::string independent =
+        "Mori^Ogai=\x1B$B?9\x1B(B^\x1B$(Dl?\x1B$B30\x1B(B=\x1B$B$b$j\x1B(B^\x1B$B$*$&$,$$\x1B(B";
+    EXPECT_EQ(Decode(independent, charset), text);
+    EXPECT_EQ(Encode(text, charset), independent);
 }
 
 TEST(Charset, SingleByteG1SetOutsideTheFirstValueIsDesignated)
@@ -244,26 +252,30 @@ TEST_F(WithWriter, TextTheSetsCannotHoldIsRefusedNotMangled)
 {
     std::string bytes = "untouched";
     // Hangul under a Japanese set, and Japanese under Latin-1.
-    EXPECT_EQ(ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uD64D"), PyrString(u"\\ISO 2022 IR 87"), kPyrVR_PN,
-                                            false),
-              kPyrFailed);
+    EXPECT_EQ(
+        ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uD64D"), PyrString(u"\\ISO 2022 IR 87"), kPyrVR_PN, false),
+        kPyrFailed);
     EXPECT_EQ(ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\u5C71"), PyrString(u"ISO_IR 100"), kPyrVR_PN, false),
               kPyrFailed);
     // Half-width katakana need ISO 2022 IR 13 beside IR 87.
-    EXPECT_EQ(ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uFF94"), PyrString(u"\\ISO 2022 IR 87"), kPyrVR_PN,
-                                            false),
-              kPyrFailed);
+    EXPECT_EQ(
+        ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uFF94"), PyrString(u"\\ISO 2022 IR 87"), kPyrVR_PN, false),
+        kPyrFailed);
     EXPECT_EQ(bytes, "untouched");
-    EXPECT_THAT(writer.messages,
-                ::testing::Contains(u"Cannot convert characters by using specific character set. ('\\ISO 2022 IR 87')"));
+    EXPECT_THAT(
+        writer.messages,
+        ::testing::Contains(u"Cannot convert characters by using specific character set. ('\\ISO 2022 IR 87')"));
 }
 
-TEST_F(WithWriter, UndecodableSegmentIsLeftOutAndTheRestKept)
+TEST_F(WithWriter, UndecodableG1BytesKeepTheG0PartAndWarn)
 {
-    // Shift-JIS bytes after the last designation, where only ISO 2022 code extensions are allowed.
-    EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52\x93\x63", u"\\ISO 2022 IR 87"), u"Yamada^山田");
-    EXPECT_THAT(writer.messages,
-                ::testing::ElementsAre(u"Couldn't convert characters by the specific character set. ('\\ISO 2022 IR 87')"));
+    // Shift-JIS bytes after the last designation, where no listed set has a G1 half: the
+    // bytes below 0x80 stay, each run above becomes one replacement character.
+    EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52\x93\x63", u"\\ISO 2022 IR 87", kPyrVR_PN, kPyrUndesignatedText),
+              u"Yamada^山田^\uFFFDR\uFFFDc");
+    EXPECT_THAT(
+        writer.messages,
+        ::testing::ElementsAre(u"Couldn't convert characters by the specific character set. ('\\ISO 2022 IR 87')"));
 }
 
 TEST_F(WithWriter, SingleIso2022TermStillDecodesAndWarns)
@@ -277,7 +289,8 @@ TEST_F(WithWriter, SingleIso2022TermStillDecodesAndWarns)
 TEST(Charset, WithoutAWriterNothingIsWrittenAndResultsHold)
 {
     ASSERT_EQ(PyrGetLogWriter(), nullptr);
-    EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52", u"\\ISO 2022 IR 87"), u"Yamada^山田");
+    EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52", u"\\ISO 2022 IR 87", kPyrVR_PN, kPyrUndesignatedText),
+              u"Yamada^山田^\uFFFDR");
     std::string bytes;
     EXPECT_EQ(ConvertUtf16ToDicomCharEncode(bytes, PyrString(u"\uD64D"), PyrString(u"ISO_IR 100"), kPyrVR_PN, false),
               kPyrFailed);
@@ -292,4 +305,34 @@ TEST(Charset, ToPyrStringStopsAtTheTerminator)
     EXPECT_EQ(text, u"abc");
 }
 
-}  // namespace
+// Files from dcmtk's dump2dcm (tests/data/make_fixtures.sh) whose G1 bytes carry no
+// designation. The texts are what Python's euc_kr and latin-1 codecs made the bytes from.
+TEST(Charset, UndesignatedG1BytesReadWithTheFirstListedG1Set)
+{
+    struct Case {
+        const char* file;
+        const char16_t* name;
+        const char16_t* study;
+    };
+    for (const Case& c : {Case{"undesignated_ko.dcm", u"Hong^Gildong=홍^길동", u"Chest 흉부 CT"},
+                          Case{"undesignated_latin1.dcm", u"Buc^Jérôme", u"Thorax Übersicht"}}) {
+        SCOPED_TRACE(c.file);
+        PyrByteSource source(PyrReadWholeFile(std::string(PYR_TEST_DATA_DIR "/") + c.file));
+        PyrDicomDataset dataset;
+        ASSERT_EQ(source.ReadInto(dataset), kPyrSuccess);
+        PyrString text;
+        EXPECT_EQ(dataset.GetRoot()->GetChildString(0x0010, 0x0010, text), kPyrUndesignatedText);
+        EXPECT_EQ(text, c.name);
+        EXPECT_EQ(dataset.GetRoot()->GetChildString(0x0008, 0x1030, text), kPyrUndesignatedText);
+        EXPECT_EQ(text, c.study);
+        // Callers that only want the text get it as on success.
+        EXPECT_EQ(dataset.GetString(0x0010, 0x0010, PyrString(u"none")), c.name);
+    }
+    // The same bytes with their designation read as plain success.
+    EXPECT_EQ(Decode("Hong^Gildong=\x1B$)C\xC8\xAB^\x1B$)C\xB1\xE6\xB5\xBF", u"\\ISO 2022 IR 149"),
+              u"Hong^Gildong=홍^길동");
+    // A designated G1 set that no listed set fits is not guessed at: its bytes are replaced.
+    EXPECT_EQ(Decode("Buc^\x1B-BJ\xE9r", u"\\ISO 2022 IR 100", kPyrVR_PN, kPyrUndesignatedText), u"Buc^J\uFFFDr");
+}
+
+}   // namespace

@@ -91,7 +91,7 @@ TEST_F(ElementTest, NumbersFromTextAndBinary)
     EXPECT_EQ(ss->GetULong(u), kPyrSuccess);
     EXPECT_EQ(u, 0xFFFFFFFDu);   // sign-extended
     EXPECT_EQ(ss->GetDouble(d, PyrVR::Unset, -5), kPyrSuccess);
-    EXPECT_EQ(d, -3.0);          // a negative index reads the first value
+    EXPECT_EQ(d, -3.0);   // a negative index reads the first value
     EXPECT_EQ(Text(ss), u"-3\\5");
 
     const PyrDicomDataElement* ul = Put(0x0009, 0x1002, PyrVR::UL, std::string("\xFF\xFF\xFF\xFF", 4));
@@ -107,7 +107,8 @@ TEST_F(ElementTest, NumbersFromTextAndBinary)
     EXPECT_EQ(Text(at), u"00209056");
 
     const float f = 12.5f;
-    const PyrDicomDataElement* fl = Put(0x0010, 0x9431, PyrVR::FL, std::string_view(reinterpret_cast<const char*>(&f), 4));
+    const PyrDicomDataElement* fl =
+        Put(0x0010, 0x9431, PyrVR::FL, std::string_view(reinterpret_cast<const char*>(&f), 4));
     EXPECT_EQ(Text(fl), u"12.500000");
 
     // A value too short for the index asked, and opaque VRs, never read past the bytes.
@@ -158,8 +159,7 @@ TEST_F(ElementTest, SettersEnforceRepresentationLimits)
     EXPECT_EQ(root->SetChildString(0x0018, 0x1210, PyrString(u"ABCDEFGHIJKLMNOPQ")), kPyrBadArgument);   // SH, 17
     EXPECT_EQ(root->SetChildString(0x0008, 0x0020, PyrString(u"20240101-20241231")), kPyrSuccess);       // DA range
     EXPECT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"CT\\MRX")), kPyrSuccess);
-    EXPECT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"ABCDEFGHIJKLMNOPQ"), PyrVR::Unset, 1),
-              kPyrBadArgument);
+    EXPECT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"ABCDEFGHIJKLMNOPQ"), PyrVR::Unset, 1), kPyrBadArgument);
 
     // Odd texts pad: a zero byte for UI, a blank for the rest, nothing when odd lengths are kept.
     ASSERT_EQ(root->SetChildString(0x0008, 0x0018, PyrString(u"1.2.3")), kPyrSuccess);
@@ -274,6 +274,87 @@ TEST_F(ElementTest, ChildrenStayOrderedAndAcyclic)
     EXPECT_EQ(root->FindChild(0x0028, 0x0010), nullptr);
 }
 
+TEST_F(ElementTest, SetChildReplacesATagThatArrivedOutOfOrder)
+{
+    // AddChildElement keeps arrival order, so the group reads 5, 3: no longer sorted.
+    PyrDicomDataElement* item = dataset.CreateElement();
+    auto make = [&](uint32_t number) {
+        PyrDicomDataElement* e = dataset.CreateElement();
+        e->SetElement(number);
+        EXPECT_EQ(e->SetGroup(0x0028), kPyrSuccess);
+        return e;
+    };
+    ASSERT_EQ(item->AddChildElement(make(5)), kPyrSuccess);
+    ASSERT_EQ(item->AddChildElement(make(3)), kPyrSuccess);
+    PyrDicomDataElement* replacement = make(3);
+    ASSERT_EQ(item->SetChildElement(replacement), kPyrSuccess);
+    ASSERT_EQ(item->GetChildCount(), 2u);   // replaced where it stood, not added
+    EXPECT_EQ(item->GetChildAt(0)->GetElement(), 5u);
+    EXPECT_EQ(item->GetChildAt(1), replacement);
+    EXPECT_EQ(item->FindChild(0x0028, 3), replacement);
+    // A new tag still goes before the first larger one.
+    PyrDicomDataElement* four = make(4);
+    ASSERT_EQ(item->SetChildElement(four), kPyrSuccess);
+    ASSERT_EQ(item->GetChildCount(), 3u);
+    EXPECT_EQ(item->GetChildAt(0), four);
+    EXPECT_EQ(item->FindChild(0x0028, 4), four);
+    // Nor is the last one taken for the largest: 5 stands first and is replaced there.
+    PyrDicomDataElement* five = make(5);
+    ASSERT_EQ(item->SetChildElement(five), kPyrSuccess);
+    ASSERT_EQ(item->GetChildCount(), 3u);
+    EXPECT_EQ(item->GetChildAt(1), five);
+    delete item;
+}
+
+TEST_F(ElementTest, SettersReplaceTheValueAtAnIndex)
+{
+    PyrDicomDataElement* root = dataset.GetRoot();
+    // Text: the value at the index is replaced, the others stay.
+    ASSERT_EQ(root->SetChildString(0x0008, 0x0008, PyrString(u"ORIGINAL\\PRIMARY\\AXIAL")), kPyrSuccess);
+    PyrDicomDataElement* type = root->FindChild(0x0008, 0x0008);
+    ASSERT_EQ(type->SetString(PyrString(u"SECONDARY"), PyrVR::Unset, 1), kPyrSuccess);
+    EXPECT_EQ(Text(type), u"ORIGINAL\\SECONDARY\\AXIAL");
+    EXPECT_EQ(type->GetLength(), 24u);
+
+    // SetLong: signed 32 and 16 bits as stored bytes, and into text VRs in decimal.
+    PyrDicomDataElement* sl = Put(0x0018, 0x6020, PyrVR::SL, std::string("\x01\x00\x00\x00\x02\x00\x00\x00", 8));
+    ASSERT_EQ(sl->SetLong(-70000, PyrVR::Unset, 1), kPyrSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sl->GetValue()), 8),
+              std::string("\x01\x00\x00\x00\x90\xEE\xFE\xFF", 8));
+    PyrDicomDataElement* ss = Put(0x0018, 0x9219, PyrVR::SS, "");
+    ASSERT_EQ(ss->SetLong(-3, PyrVR::Unset, -1), kPyrSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ss->GetValue()), ss->GetLength()), std::string("\xFD\xFF", 2));
+    PyrDicomDataElement* is = Put(0x0020, 0x0013, PyrVR::IS, "1\\2\\3");
+    ASSERT_EQ(is->SetLong(-42, PyrVR::Unset, 2), kPyrSuccess);
+    EXPECT_EQ(Text(is), u"1\\2\\-42");
+    EXPECT_EQ(is->SetLong(1, PyrVR::OB), kPyrNoValue);
+
+    // Floats: FL narrows to single precision, FD keeps the double; both grow to the index.
+    PyrDicomDataElement* fl = Put(0x0010, 0x9431, PyrVR::FL, "");
+    ASSERT_EQ(fl->SetDouble(0.1, PyrVR::Unset, 1), kPyrSuccess);
+    ASSERT_EQ(fl->GetLength(), 8u);
+    float stored[2];
+    std::memcpy(stored, fl->GetValue(), 8);
+    EXPECT_EQ(stored[0], 0.0f);
+    EXPECT_EQ(stored[1], 0.1f);
+    ASSERT_EQ(fl->SetString(PyrString(u"2.5"), PyrVR::Unset, 0), kPyrSuccess);
+    EXPECT_EQ(Text(fl), u"2.500000\\0.100000");
+    PyrDicomDataElement* fd = Put(0x0018, 0x9306, PyrVR::FD, "");
+    ASSERT_EQ(fd->SetDouble(0.1), kPyrSuccess);
+    double d = 0;
+    std::memcpy(&d, fd->GetValue(), 8);
+    EXPECT_EQ(d, 0.1);
+    ASSERT_EQ(fd->SetDouble(-1.5, PyrVR::Unset, 2), kPyrSuccess);
+    EXPECT_EQ(fd->GetMultiplicity(), 3u);
+    ASSERT_EQ(fd->SetDouble(7.0, PyrVR::Unset, 0), kPyrSuccess);   // replaced in place
+    EXPECT_EQ(Text(fd), u"7.000000\\0.000000\\-1.500000");
+    // DS past 10^8 switches to the exponent form.
+    PyrDicomDataElement* ds = Put(0x0018, 0x0050, PyrVR::DS, "");
+    ASSERT_EQ(ds->SetDouble(123456789.0), kPyrSuccess);
+    EXPECT_EQ(Text(ds), u"1.234568e+08");
+    EXPECT_EQ(ds->SetDouble(1.0, PyrVR::Unset, -2), kPyrBadArgument);
+}
+
 TEST_F(ElementTest, ValueStorageModes)
 {
     struct Allocator : PyrIValueAllocator {
@@ -336,4 +417,4 @@ TEST_F(ElementTest, DeletingTheRootLeavesAUsableDataset)
     EXPECT_NE(dataset.GetRoot(), nullptr);
 }
 
-}  // namespace
+}   // namespace

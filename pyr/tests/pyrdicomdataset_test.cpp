@@ -29,10 +29,7 @@ public:
         bytes_.push_back(big_ ? lo : hi);
         return *this;
     }
-    Stream& U32(uint32_t v)
-    {
-        return big_ ? U16(v >> 16).U16(v & 0xFFFF) : U16(v & 0xFFFF).U16(v >> 16);
-    }
+    Stream& U32(uint32_t v) { return big_ ? U16(v >> 16).U16(v & 0xFFFF) : U16(v & 0xFFFF).U16(v >> 16); }
     Stream& Raw(std::string_view text)
     {
         bytes_.insert(bytes_.end(), text.begin(), text.end());
@@ -124,7 +121,8 @@ TEST(DatasetRead, PreambleDecidesTheLayout)
 {
     // 132 bytes or more without "DICM": implicit VR from the first byte.
     Stream implicit;
-    implicit.Implicit(0x0008, 0x0060, "CT").Implicit(0x0010, 0x0010, std::string(120, 'A'))
+    implicit.Implicit(0x0008, 0x0060, "CT")
+        .Implicit(0x0010, 0x0010, std::string(120, 'A'))
         .Implicit(0x0028, 0x0010, std::string("\x00\x02", 2));
     Parsed longRaw(implicit.Bytes());
     ASSERT_EQ(longRaw.result, kPyrSuccess);
@@ -152,6 +150,8 @@ TEST(DatasetRead, BigEndianAfterALittleEndianMetaGroup)
 {
     Stream s;
     s.Preamble().Meta("1.2.840.10008.1.2.2");
+    // One element per line.
+    // clang-format off
     s.Big(true)
         .Explicit(0x0008, 0x0060, "CS", "CT")
         .Header(0x0018, 0x6020, "SL", 8).U32(0xFFFFFFFE).U32(70000)
@@ -159,6 +159,7 @@ TEST(DatasetRead, BigEndianAfterALittleEndianMetaGroup)
         .Header(0x0028, 0x0010, "US", 2).U16(0x0102)
         .Header(0x0028, 0x0100, "US", 2).U16(16)
         .Header(0x7FE0, 0x0010, "OW", 4).U16(0x1234).U16(0x5678);
+    // clang-format on
     Parsed p(s.Bytes());
     ASSERT_EQ(p.result, kPyrSuccess);
     EXPECT_EQ(p.Find(0x0008, 0x0060)->GetStringValueOr(PyrString()), u"CT");
@@ -250,6 +251,47 @@ TEST(DatasetRead, EncapsulatedPixelDataStaysInTheSource)
     EXPECT_EQ(p.dataset.GetPixelDataSize(), static_cast<int64_t>(s.Size() - pixelStart));
 }
 
+TEST(DatasetRead, PixelDataRepresentationFollowsTheTransferSyntax)
+{
+    struct Case {
+        const char* syntax;
+        const char* written;
+        uint32_t bits;
+        bool fragments;
+        PyrDicomVR expected;
+    };
+    const Case cases[] = {
+        // JPEG lossless: fragments are bytes; a native value goes by Bits Allocated.
+        {"1.2.840.10008.1.2.4.70", "OW", 16, true, PyrVR::OB},
+        {"1.2.840.10008.1.2.4.70", "OB", 16, false, PyrVR::OW},
+        {"1.2.840.10008.1.2.4.70", "OW", 8, false, PyrVR::OB},
+        {"1.2.840.10008.1.2.1", "OB", 12, false, PyrVR::OW},
+        {"1.2.840.10008.1.2.1", "OW", 8, false, PyrVR::OB},
+        // Other syntaxes keep what the file says.
+        {"1.2.840.10008.1.2.4.50", "OW", 8, true, PyrVR::OW},
+        {"1.2.840.10008.1.2.5", "OW", 16, false, PyrVR::OW},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.syntax) + " " + c.written + " " + std::to_string(c.bits));
+        Stream s;
+        s.Preamble().Meta(c.syntax).Header(0x0028, 0x0100, "US", 2).U16(c.bits);
+        if (c.fragments) {
+            s.Header(0x7FE0, 0x0010, c.written, kUndefined).Item(0).Item(4).Raw("abcd").SequenceEnd();
+        } else {
+            s.Header(0x7FE0, 0x0010, c.written, 4).Raw("abcd");
+        }
+        Parsed p(s.Bytes());
+        ASSERT_EQ(p.result, kPyrSuccess);
+        EXPECT_EQ(p.Find(0x7FE0, 0x0010)->GetVR(), c.expected);
+    }
+    // Implicit VR little endian: OW whatever the bits.
+    Stream implicit;
+    implicit.Implicit(0x0028, 0x0100, std::string("\x08\x00", 2)).Implicit(0x7FE0, 0x0010, "abcd");
+    Parsed p(implicit.Bytes(), nullptr, false);
+    ASSERT_EQ(p.result, kPyrSuccess);
+    EXPECT_EQ(p.Find(0x7FE0, 0x0010)->GetVR(), PyrVR::OW);
+}
+
 TEST(DatasetRead, ValuesAsStored)
 {
     Stream s;
@@ -307,15 +349,25 @@ TEST(DatasetRead, HostileLengthsEndTheRead)
         pixel.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x7FE0, 0x0010, "OW", length).Raw("xx");
         cases.push_back({"pixel data", pixel.Bytes()});
         Stream fragment;
-        fragment.Preamble().Meta("1.2.840.10008.1.2.5").Header(0x7FE0, 0x0010, "OB", kUndefined)
-            .Item(0).Item(length).Raw("xxxx");
+        fragment.Preamble()
+            .Meta("1.2.840.10008.1.2.5")
+            .Header(0x7FE0, 0x0010, "OB", kUndefined)
+            .Item(0)
+            .Item(length)
+            .Raw("xxxx");
         cases.push_back({"fragment", fragment.Bytes()});
         Stream item;
-        item.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", kUndefined).Item(length)
+        item.Preamble()
+            .Meta("1.2.840.10008.1.2.1")
+            .Header(0x0040, 0x0275, "SQ", kUndefined)
+            .Item(length)
             .Explicit(0x0010, 0x0020, "LO", "ABCD");
         cases.push_back({"item", item.Bytes()});
         Stream sequence;
-        sequence.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", length).Item(12)
+        sequence.Preamble()
+            .Meta("1.2.840.10008.1.2.1")
+            .Header(0x0040, 0x0275, "SQ", length)
+            .Item(12)
             .Explicit(0x0010, 0x0020, "LO", "ABCD");
         cases.push_back({"sequence", sequence.Bytes()});
         Stream implicit;
@@ -327,12 +379,20 @@ TEST(DatasetRead, HostileLengthsEndTheRead)
     stray.Preamble().Meta("1.2.840.10008.1.2.1").Item(0);
     cases.push_back({"item at the top", stray.Bytes()});
     Stream unclosed;
-    unclosed.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", kUndefined).Item()
+    unclosed.Preamble()
+        .Meta("1.2.840.10008.1.2.1")
+        .Header(0x0040, 0x0275, "SQ", kUndefined)
+        .Item()
         .Explicit(0x0010, 0x0020, "LO", "ABCD");
     cases.push_back({"unclosed item", unclosed.Bytes()});
     Stream overrun;
-    overrun.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0040, 0x0275, "SQ", kUndefined).Item(6)
-        .Explicit(0x0010, 0x0020, "LO", "ABCD").ItemEnd().SequenceEnd();
+    overrun.Preamble()
+        .Meta("1.2.840.10008.1.2.1")
+        .Header(0x0040, 0x0275, "SQ", kUndefined)
+        .Item(6)
+        .Explicit(0x0010, 0x0020, "LO", "ABCD")
+        .ItemEnd()
+        .SequenceEnd();
     cases.push_back({"child crosses its item", overrun.Bytes()});
 
     for (const Case& c : cases) {
@@ -402,8 +462,16 @@ TEST(DatasetRead, TruncatedFileFailsUnlessCutBetweenElements)
             EXPECT_NE(p.result, kPyrSuccess) << cut;
         }
     }
+    // Shorter than a preamble: read from the start as implicit VR. The preamble's zeros are
+    // then elements (0000,0000) of length 0, eight bytes each, one replacing the other.
     for (size_t cut = 0; cut < 132; ++cut) {
-        Parsed(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        Parsed p(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        const bool whole8 = cut % 8 == 0 && cut <= 128;
+        EXPECT_EQ(p.result, whole8 ? kPyrSuccess : kPyrBadPosition) << cut;
+        EXPECT_EQ(p.dataset.GetRoot()->GetChildCount(), cut >= 8 ? 1u : 0u) << cut;
+        if (cut >= 8) {
+            EXPECT_NE(p.Find(0x0000, 0x0000), nullptr) << cut;
+        }
     }
 }
 
@@ -448,4 +516,4 @@ TEST(DatasetRead, OneReadPerHeaderAndValue)
     EXPECT_EQ(file.seeks, 0u);
 }
 
-}  // namespace
+}   // namespace

@@ -11,54 +11,10 @@
 #include <vector>
 
 #include "pyr/pyrdicomdataset.h"
+#include "pyrdumplisting.h"
 #include "pyrtestsource.h"
 
 namespace {
-
-struct DumpLine {
-    int line = 0;
-    int depth = 0;
-    uint32_t group = 0;
-    uint32_t element = 0;
-    std::string vr;            // as dcmdump prints it: "??" unknown, "up" offset, "na"/"pi" items
-    std::string value;         // what stands between the VR and the comment
-    uint32_t length = 0;       // 0xFFFFFFFF for "u/l"
-    uint32_t multiplicity = 0;
-};
-
-std::vector<DumpLine> ParseDump(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<DumpLine> lines;
-    std::string text;
-    int number = 0;
-    while (std::getline(in, text)) {
-        ++number;
-        const size_t indent = text.find_first_not_of(' ');
-        if (indent == std::string::npos || text[indent] != '(') {
-            continue;
-        }
-        DumpLine d;
-        d.line = number;
-        d.depth = static_cast<int>(indent / 2);
-        d.group = static_cast<uint32_t>(std::strtoul(text.substr(indent + 1, 4).c_str(), nullptr, 16));
-        d.element = static_cast<uint32_t>(std::strtoul(text.substr(indent + 6, 4).c_str(), nullptr, 16));
-        if (d.group == 0xFFFE && (d.element == 0xE00D || d.element == 0xE0DD)) {
-            continue;   // delimiters are structure, not elements
-        }
-        d.vr = text.substr(indent + 12, 2);
-        const size_t comment = text.rfind(" #");
-        d.value = text.substr(indent + 15, comment - (indent + 15));
-        d.value.erase(d.value.find_last_not_of(' ') + 1);
-        std::istringstream tail(text.substr(comment + 2));
-        std::string length;
-        tail >> length >> d.multiplicity;   // "16, 2" or "u/l, 1"
-        d.length = length.rfind("u/l", 0) == 0 ? 0xFFFFFFFFu
-                                               : static_cast<uint32_t>(std::strtoul(length.c_str(), nullptr, 10));
-        lines.push_back(d);
-    }
-    return lines;
-}
 
 std::vector<std::string> SplitValues(const std::string& text)
 {
@@ -160,9 +116,9 @@ protected:
             // UN becomes what the dictionary says; tags with two VRs may read as either.
             ASSERT_NE(entry, nullptr) << vr;
             const bool unResolved = expectedVR == PyrVR::UN && e->GetVR() == entry->vr;
-            const bool alternative = (e->GetVR() == entry->vr || e->GetVR() == entry->vr2 ||
-                                      e->GetVR() == entry->vr3) &&
-                                     (expectedVR == entry->vr || expectedVR == entry->vr2 || expectedVR == entry->vr3);
+            const bool alternative =
+                (e->GetVR() == entry->vr || e->GetVR() == entry->vr2 || e->GetVR() == entry->vr3) &&
+                (expectedVR == entry->vr || expectedVR == entry->vr2 || expectedVR == entry->vr3);
             EXPECT_TRUE(unResolved || alternative) << "dcmdump " << vr;
         }
         if (d.vr == "SQ" || d.value.rfind("(PixelSequence", 0) == 0) {
@@ -202,8 +158,7 @@ protected:
             } else if (vr == "SS" || vr == "SL") {
                 EXPECT_EQ(e->GetLongOr(INT32_MIN, PyrVR::Unset, index), std::strtol(values[i].c_str(), nullptr, 10));
             } else {
-                EXPECT_EQ(e->GetULongOr(UINT32_MAX, PyrVR::Unset, index),
-                          std::strtoul(values[i].c_str(), nullptr, 10));
+                EXPECT_EQ(e->GetULongOr(UINT32_MAX, PyrVR::Unset, index), std::strtoul(values[i].c_str(), nullptr, 10));
             }
         }
     }
@@ -252,8 +207,7 @@ TEST_P(DumpComparison, ReadsAsDcmdumpLists)
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, DumpComparison,
                          ::testing::Combine(::testing::Values("ct_explicit_le", "ct_implicit_le", "ct_explicit_be",
-                                                              "ct_undefined_lengths", "ct_rle", "sc_bmp",
-                                                              "DICOMDIR"),
+                                                              "ct_undefined_lengths", "ct_rle", "sc_bmp", "DICOMDIR"),
                                             ::testing::Bool()),
                          [](const auto& info) {
                              return std::string(std::get<0>(info.param)) +
@@ -278,4 +232,4 @@ TEST(DumpFixtures, RawDatasetAndDecodedNames)
     EXPECT_EQ(type->GetStringValueOr(PyrString(), PyrVR::Unset, 3), u"HELICAL");
 }
 
-}  // namespace
+}   // namespace

@@ -19,10 +19,10 @@ struct CharsetInfomationData {
     uint32_t g1SetSize;            // 1: 94 characters, 2: 96 characters, 0: no G1 set
     uint8_t g0MultiByte;
     uint8_t g1MultiByte;
-    uint8_t g0Final;               // final byte of the designation, 0 when none
+    uint8_t g0Final;   // final byte of the designation, 0 when none
     uint8_t g1Final;
     uint32_t codePage;
-    uint32_t escapeInInput;        // 1: the code page reads the designations itself
+    uint32_t escapeInInput;   // 1: the code page reads the designations itself
 };
 
 extern const CharsetInfomationData CharsetInfomationTable[];
@@ -44,27 +44,28 @@ using CharsetList = std::vector<const CharsetInfomationData*>;
 
 EscapeSequenceState InitialState(const CharsetInfomationData& record);
 
-// Never empty on return: unrecognised terms fall back to the default repertoire.
-void ParseSpecificCharacterSet(CharsetList& records, const PyrString& value);
+// Never empty on success: unrecognised terms fall back to the default repertoire.
+PyrDicomResult ParseSpecificCharacterSet(CharsetList& records, const PyrString& value);
 
 // The bytes split at escape sequences, each piece with the designations in force for it.
-void ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_view bytes,
-                         const EscapeSequenceState& initial, PyrDicomVR vr);
+PyrDicomResult ParseEscapeSequence(std::vector<EscapeSequenceState>& states, std::string_view bytes,
+                                   const EscapeSequenceState& initial, PyrDicomVR vr);
 
 bool Fits(const EscapeSequenceState& state, const CharsetInfomationData& record);
 
 // The escape sequences that designate the record's sets, omitting those already in force.
+// At most 8 bytes, so the string never allocates.
 std::string BuildEscapeSequence(const CharsetInfomationData& record, EscapeSequenceState& current, bool update);
 
+// Bytes to text. kPyrUndesignatedText when G1 bytes came without a designation that a listed
+// set fits: the text is still given, read as that code describes.
 PyrDicomResult ConvertDicomCharEncodeToUtf16(PyrString& text, std::string_view bytes,
-                                             const PyrString& specificCharacterSet, PyrDicomVR vr,
-                                             bool osConversion);
+                                             const PyrString& specificCharacterSet, PyrDicomVR vr, bool osConversion);
 PyrDicomResult ConvertUtf16ToDicomCharEncode(std::string& bytes, const PyrString& text,
-                                             const PyrString& specificCharacterSet, PyrDicomVR vr,
-                                             bool osConversion);
+                                             const PyrString& specificCharacterSet, PyrDicomVR vr, bool osConversion);
 
 // Zero-terminated bytes of a code page to UTF-16 and back: 0, 1 (no conversion), 7 (no memory).
 PyrDicomResult ToPyrString(PyrString& text, const char* bytes, uint32_t codePage, bool osConversion);
 PyrDicomResult ToLocaleChar(std::string& bytes, const PyrString& text, uint32_t codePage, bool osConversion);
 
-}  // namespace PyrDicomLib
+}   // namespace PyrDicomLib

@@ -41,11 +41,11 @@ constexpr PyrDicomVR US = PyrMakeVR('U', 'S');
 constexpr PyrDicomVR UT = PyrMakeVR('U', 'T');
 constexpr PyrDicomVR Unset = kPyrVRUnset;
 
-bool IsPlainText(PyrDicomVR vr);      // AE AS CS DA DS DT IS TM UI: ASCII bytes
-bool IsCharsetText(PyrDicomVR vr);    // LO LT PN SH ST UT: Specific Character Set applies
-bool IsOpaque(PyrDicomVR vr);         // OB OF OW SQ UN
-uint32_t NumericSize(PyrDicomVR vr);  // bytes per item of AT FL FD SL SS UL US, else 0
-}  // namespace PyrVR
+bool IsPlainText(PyrDicomVR vr);       // AE AS CS DA DS DT IS TM UI: ASCII bytes
+bool IsCharsetText(PyrDicomVR vr);     // LO LT PN SH ST UT: Specific Character Set applies
+bool IsOpaque(PyrDicomVR vr);          // OB OF OW SQ UN
+uint32_t NumericSize(PyrDicomVR vr);   // bytes per item of AT FL FD SL SS UL US, else 0
+}   // namespace PyrVR
 
 constexpr uint32_t kPyrUndefinedLength = 0xFFFFFFFFu;
 
@@ -105,7 +105,8 @@ public:
     PyrValueMode GetValueMode() const { return mode_; }
     const PyrString& GetSourcePath() const { return sourcePath_; }
 
-    void SetGroup(uint32_t group);
+    // Moves the element to the group, keeping it under its parent.
+    PyrDicomResult SetGroup(uint32_t group);
     void SetElement(uint32_t element) { element_ = element; }
     void SetVR(PyrDicomVR vr) { vr_ = vr; }
     void SetPosition(int64_t position) { position_ = position; }
@@ -118,10 +119,11 @@ public:
     PyrDicomDataElement* FindChild(uint32_t group, uint32_t element) const;
     PyrDicomResult SetChildElement(PyrDicomDataElement* child);
     PyrDicomResult AddChildElement(PyrDicomDataElement* child);
-    PyrDicomResult SetChildString(uint32_t group, uint32_t element, const PyrString& text,
-                                  PyrDicomVR vr = PyrVR::Unset, int32_t index = -1);
+    PyrDicomResult SetChildString(uint32_t group, uint32_t element, const PyrString& text, PyrDicomVR vr = PyrVR::Unset,
+                                  int32_t index = -1);
 
     // Typed getters. A negative index means the first value for numbers, the whole value for text.
+    // Text in a character set may come with kPyrUndesignatedText: a warning, the text is given.
     PyrDicomResult GetULong(uint32_t& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
     PyrDicomResult GetLong(int32_t& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
     PyrDicomResult GetDouble(double& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
@@ -182,10 +184,16 @@ private:
     PyrDicomVR ResolveVR(PyrDicomVR vr) const;
     PyrDicomVR StoreVR(PyrDicomVR vr);
     PyrDicomResult CheckNewChild(PyrDicomDataElement* child, const char* function) const;
-    void Detach();
+    GroupChildren* MakeRoomFor(const PyrDicomDataElement* child);
+    static size_t FirstNotBelow(const std::vector<PyrDicomDataElement*>& items, uint32_t number);
+    // Leaves its parent; the parent drops the group it emptied, unless it is `keep`.
+    void Detach(const GroupChildren* keep = nullptr);
     void DestroyChildren();
     void ReleaseValue();
-    PyrString FindSpecificCharacterSet(bool fromRootWhenDetached) const;
+    PyrDicomResult FindSpecificCharacterSet(PyrString& text, bool fromRootWhenDetached) const;
+    PyrDicomResult GetStringValueOf(PyrString& value, PyrDicomVR vr, int32_t index) const;
+    PyrDicomResult SetStringOf(const PyrString& text, PyrDicomVR vr, int32_t index);
+    PyrDicomResult SetNumberText(const PyrString& text, PyrDicomVR vr, int32_t index);
     PyrDicomResult GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index) const;
     PyrDicomResult GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index) const;
     PyrDicomResult GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index) const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <unordered_set>
 
 #include "pyr/pyrdicomdataelement.h"
@@ -103,7 +104,6 @@ public:
 private:
     friend class PyrDicomDataElement;
 
-    void Register(PyrDicomDataElement* element) { registry_.insert(element); }
     void Unregister(PyrDicomDataElement* element);
     void RootDeleted(PyrDicomDataElement* element);
     bool IsDestroying() const { return destroying_; }
@@ -116,11 +116,13 @@ private:
     PyrDicomResult SkipValue(PyrDicomDataElement* element, uint64_t limit);
     PyrDicomResult ReadValue(PyrDicomDataElement* element, PyrDicomEncoding encoding, uint64_t limit);
     PyrDicomResult CheckPreambleAndRead();
-    PyrDicomResult ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta,
-                                      uint32_t depth, uint32_t length, uint64_t limit);
-    PyrDicomResult ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length,
-                                   uint32_t depth, PyrDicomEncoding encoding, uint64_t limit);
-    PyrDicomResult FixPixelDataVRAt(PyrDicomDataElement* element, const PyrString& transferSyntax);
+    PyrDicomResult ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta, uint32_t depth,
+                                      uint32_t length, uint64_t limit);
+    PyrDicomResult ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length, uint32_t depth,
+                                   PyrDicomEncoding encoding, uint64_t limit);
+    PyrDicomResult Read(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData, bool preamble,
+                        const PyrString& transferSyntax, uint32_t flag);
+    PyrDicomResult FixPixelDataVRAt(PyrDicomDataElement* element, std::u16string_view transferSyntax);
 
     PyrDicomDataElement* root_ = nullptr;
     std::unordered_set<PyrDicomDataElement*> registry_;

@@ -12,8 +12,8 @@
 class PyrString {
 public:
     PyrString() noexcept;
-    PyrString(const char16_t* text);                   // NOLINT: implicit like a literal
-    PyrString(const char16_t* text, int32_t count);    // count < 0 or past the end: whole text
+    PyrString(const char16_t* text);                  // NOLINT: implicit like a literal
+    PyrString(const char16_t* text, int32_t count);   // count < 0 or past the end: whole text
     PyrString(const PyrString& other);
     PyrString(PyrString&& other) noexcept;
     ~PyrString();
@@ -68,7 +68,8 @@ private:
 const PyrString& PyrEmptyString();
 
 PyrString JoinPyrStrings(const std::vector<PyrString>& values, const PyrString& separator);
-void SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
+// False, with no values, when memory ran out.
+bool SplitPyrString(const PyrString& text, std::vector<PyrString>& values, const PyrString& separator,
                     const PyrString& escape);
 
 // UTF-8 (the system's narrow encoding) to UTF-16; empty on failure.
@@ -80,8 +81,8 @@ PyrString PyrStringFromULong(uint32_t value, int32_t radix);
 // Number parsing that mirrors the C library's wide-string parsers on a platform with a
 // 32-bit long, but ignores LC_NUMERIC. `end` (optional) receives where reading stopped,
 // which is `text` itself when no number was there.
-int32_t PyrTextToLong(const char16_t* text, const char16_t** end = nullptr);    // saturates at INT32 bounds
-uint32_t PyrTextToULong(const char16_t* text, const char16_t** end = nullptr);  // saturates at UINT32_MAX
+int32_t PyrTextToLong(const char16_t* text, const char16_t** end = nullptr);     // saturates at INT32 bounds
+uint32_t PyrTextToULong(const char16_t* text, const char16_t** end = nullptr);   // saturates at UINT32_MAX
 double PyrTextToDouble(const char16_t* text, const char16_t** end = nullptr);
 
 // One argument of PyrStringFormat, keeping its type so that a conversion that does not
@@ -91,14 +92,20 @@ public:
     enum class Kind { Signed, Unsigned, Floating, Text16, Text8 };
 
     template <typename T, std::enable_if_t<std::is_integral_v<T> && std::is_signed_v<T>, int> = 0>
-    PyrFormatArg(T v) : kind_(Kind::Signed), i_(v) {}   // NOLINT
+    PyrFormatArg(T v) : kind_(Kind::Signed), i_(v)
+    {
+    }   // NOLINT
     template <typename T, std::enable_if_t<std::is_integral_v<T> && !std::is_signed_v<T>, int> = 0>
-    PyrFormatArg(T v) : kind_(Kind::Unsigned), u_(v) {}   // NOLINT
+    PyrFormatArg(T v) : kind_(Kind::Unsigned), u_(v)
+    {
+    }   // NOLINT
     template <typename T, std::enable_if_t<std::is_floating_point_v<T>, int> = 0>
-    PyrFormatArg(T v) : kind_(Kind::Floating), d_(static_cast<double>(v)) {}   // NOLINT
-    PyrFormatArg(const char16_t* s) : kind_(Kind::Text16), s16_(s) {}   // NOLINT
+    PyrFormatArg(T v) : kind_(Kind::Floating), d_(static_cast<double>(v))
+    {
+    }                                                                                // NOLINT
+    PyrFormatArg(const char16_t* s) : kind_(Kind::Text16), s16_(s) {}                // NOLINT
     PyrFormatArg(const PyrString& s) : kind_(Kind::Text16), s16_(s.GetString()) {}   // NOLINT
-    PyrFormatArg(const char* s) : kind_(Kind::Text8), s8_(s) {}   // NOLINT
+    PyrFormatArg(const char* s) : kind_(Kind::Text8), s8_(s) {}                      // NOLINT
 
     Kind GetKind() const { return kind_; }
     int64_t GetSigned() const { return kind_ == Kind::Signed ? i_ : static_cast<int64_t>(u_); }

@@ -25,6 +25,11 @@ esc = '\x1b'
 name = (f'Yamada^Tarou={esc}$B;3ED{esc}(B^{esc}$BB@O:{esc}(B='
         f'{esc}$B$d$^$@{esc}(B^{esc}$B$?$m$&{esc}(B')
 open(f'{w}/name.txt', 'w', encoding='latin-1').write(name)
+# Names and descriptions whose G1 bytes come without their designation, as some writers store them.
+open(f'{w}/ko_name.txt', 'wb').write('Hong^Gildong=홍^길동'.encode('euc_kr'))
+open(f'{w}/ko_study.txt', 'wb').write('Chest 흉부 CT'.encode('euc_kr'))
+open(f'{w}/latin1_name.txt', 'wb').write('Buc^Jérôme'.encode('latin-1'))
+open(f'{w}/latin1_study.txt', 'wb').write('Thorax Übersicht'.encode('latin-1'))
 PY
 
 name=$(cat "$work/name.txt")
@@ -144,6 +149,17 @@ cat > "$work/small.dump" <<DUMP
 DUMP
 dump2dcm -q "$work/small.dump" "$work/small.dcm"
 dcmconv -q -F +ti "$work/small.dcm" raw_small.dcm
+
+# Undesignated G1 bytes: Korean under \ISO 2022 IR 149, Latin-1 under \ISO 2022 IR 100.
+for set in ko:149 latin1:100; do
+    name=${set%%:*}
+    cat > "$work/$name.dump" <<DUMP
+(0008,0005) CS [\\ISO 2022 IR ${set#*:}]
+(0008,1030) LO [$(cat "$work/${name}_study.txt")]
+(0010,0010) PN [$(cat "$work/${name}_name.txt")]
+DUMP
+    dump2dcm -q "$work/$name.dump" "undesignated_$name.dcm"
+done
 
 # A DICOMDIR over two images.
 mkdir -p "$work/cd/IMAGES"
