@@ -11,15 +11,16 @@ trap 'rm -rf "$tmp"' EXIT
 "$py" - "$tmp" <<'PY'
 import sys, numpy as np
 from pydicom.dataset import Dataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian, generate_uid
+from pydicom.uid import ExplicitVRLittleEndian
 
 tmp = sys.argv[1]
 
-def base(rows, cols, bits, signed, photometric, samples=1, frames=None):
+def base(rows, cols, bits, signed, photometric, samples=1, frames=None, sop='1.2.840.10008.5.1.4.1.1.2', uid=''):
     ds = Dataset()
     ds.file_meta = FileMetaDataset()
-    ds.file_meta.MediaStorageSOPClassUID = '1.2.840.10008.5.1.4.1.1.2'
-    ds.file_meta.MediaStorageSOPInstanceUID = '1.2.826.0.1.3680043.2.1125.1.' + str(rows * 1000 + cols)
+    ds.file_meta.MediaStorageSOPClassUID = sop
+    ds.file_meta.MediaStorageSOPInstanceUID = ('1.2.826.0.1.3680043.2.1125.1.' + str(rows * 1000 + cols) + '.' +
+                                               str(sum(map(ord, uid))))
     ds.file_meta.TransferSyntaxUID = ExplicitVRLittleEndian
     ds.is_little_endian = True
     ds.is_implicit_VR = False
@@ -63,32 +64,9 @@ save(base(48, 48, 16, True, 'MONOCHROME2', frames=3), 'noise3.dcm',
      rng.integers(-2000, 2000, 3 * 48 * 48).astype('<i2'))
 save(base(32, 32, 8, False, 'MONOCHROME2'), 'gray8.dcm', (np.arange(1024) % 256).astype('u1'))
 save(base(8, 8, 8, False, 'RGB', samples=3), 'rgb.dcm', (np.arange(8 * 8 * 3) * 5 % 256).astype('u1'))
-PY
-
-"$py" - "$tmp" <<'PY'
-import sys, numpy as np
-from pydicom.dataset import Dataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian
-
-tmp = sys.argv[1]
 
 def palette(name, bits_allocated, descriptor, luts=None, segments=None, pixels=None):
-    ds = Dataset()
-    ds.file_meta = FileMetaDataset()
-    ds.file_meta.MediaStorageSOPClassUID = '1.2.840.10008.5.1.4.1.1.7'
-    ds.file_meta.MediaStorageSOPInstanceUID = '1.2.826.0.1.3680043.2.1125.9.' + str(len(name))
-    ds.file_meta.TransferSyntaxUID = ExplicitVRLittleEndian
-    ds.is_little_endian = True
-    ds.is_implicit_VR = False
-    ds.SOPClassUID = ds.file_meta.MediaStorageSOPClassUID
-    ds.SOPInstanceUID = ds.file_meta.MediaStorageSOPInstanceUID
-    ds.Modality = 'OT'
-    ds.SamplesPerPixel = 1
-    ds.PhotometricInterpretation = 'PALETTE COLOR'
-    ds.Rows, ds.Columns = 16, 16
-    ds.BitsAllocated = ds.BitsStored = bits_allocated
-    ds.HighBit = bits_allocated - 1
-    ds.PixelRepresentation = 0
+    ds = base(16, 16, bits_allocated, False, 'PALETTE COLOR', sop='1.2.840.10008.5.1.4.1.1.7', uid=name)
     for colour in ('Red', 'Green', 'Blue'):
         setattr(ds, f'{colour}PaletteColorLookupTableDescriptor', descriptor)
     if luts is not None:
