@@ -1,6 +1,10 @@
 // Image information of 200 copies of a 512 x 512 16-bit CT: VEK_FileInputStorage and
 // VEK_DICOMInfo::load against gdcm::Scanner and DCMTK reading up to Pixel Data, in one run.
 #include <benchmark/benchmark.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/oflog/oflog.h>
+#include <gdcmScanner.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,11 +12,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <dcmtk/dcmdata/dcdeftag.h>
-#include <dcmtk/dcmdata/dcfilefo.h>
-#include <dcmtk/oflog/oflog.h>
-#include <gdcmScanner.h>
 
 #include "vek_dicominfo.h"
 #include "vek_fileinputstorage.h"
@@ -73,8 +72,8 @@ const Folder& folder() {
 }
 
 void per_file(benchmark::State& state) {
-  state.counters["per_file"] =
-      benchmark::Counter(double(state.iterations()) * kFiles, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_file"] = benchmark::Counter(double(state.iterations()) * kFiles,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_VekDICOMInfo(benchmark::State& state) {

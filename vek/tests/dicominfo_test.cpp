@@ -386,8 +386,8 @@ TEST(DICOMInfo, PositionsPastThirtyOneBitsAreRefused) {
 }
 
 TEST(DICOMInfo, PaletteEntriesMatchTheLookupTables) {
-  for (const char* file : {"pal_8_8.dcm", "pal_8_16.dcm", "pal_8_8w.dcm", "pal_16_0.dcm", "pal_first100.dcm",
-                           "pal_seg.dcm"}) {
+  for (const char* file :
+       {"pal_8_8.dcm", "pal_8_16.dcm", "pal_8_8w.dcm", "pal_16_0.dcm", "pal_first100.dcm", "pal_seg.dcm"}) {
     Loaded l(file);
     ASSERT_TRUE(l.ok) << file;
     const VEK_Header::VEK_Palette& p = l.info.palette();
@@ -468,15 +468,15 @@ TEST(DICOMInfo, SegmentsStayInsideTheirBuffers) {
   // An odd length's last half word is ignored; nothing written leaves zeros.
   ASSERT_TRUE(expand16({}, 3, &out));
   EXPECT_EQ(out, (std::vector<uint16_t>{0, 0, 0}));
-  EXPECT_FALSE(expand16({0, 3, 1, 2, 3}, 2));           // writes past n entries
-  EXPECT_FALSE(expand16({0, 1, 5, 1, 3, 9}, 3));        // linear past n entries
-  EXPECT_FALSE(expand16({0, 4, 1, 2}, 8));              // reads past the value
-  EXPECT_FALSE(expand16({0, 1, 5, 1, 2}, 8));           // linear without its end value
-  EXPECT_FALSE(expand16({1, 2, 100}, 8));               // linear first
-  EXPECT_FALSE(expand16({0, 1, 5, 2, 1, 3, 0}, 8));     // indirect offset inside a word
-  EXPECT_FALSE(expand16({0, 1, 5, 2, 1, 40, 0}, 8));    // indirect offset past the value
-  EXPECT_FALSE(expand16({0, 1, 5, 2, 1, 6, 0}, 8));     // an indirect segment pointing at one
-  EXPECT_FALSE(expand16({0, 1, 5, 7, 0}, 8));           // unknown opcode
+  EXPECT_FALSE(expand16({0, 3, 1, 2, 3}, 2));         // writes past n entries
+  EXPECT_FALSE(expand16({0, 1, 5, 1, 3, 9}, 3));      // linear past n entries
+  EXPECT_FALSE(expand16({0, 4, 1, 2}, 8));            // reads past the value
+  EXPECT_FALSE(expand16({0, 1, 5, 1, 2}, 8));         // linear without its end value
+  EXPECT_FALSE(expand16({1, 2, 100}, 8));             // linear first
+  EXPECT_FALSE(expand16({0, 1, 5, 2, 1, 3, 0}, 8));   // indirect offset inside a word
+  EXPECT_FALSE(expand16({0, 1, 5, 2, 1, 40, 0}, 8));  // indirect offset past the value
+  EXPECT_FALSE(expand16({0, 1, 5, 2, 1, 6, 0}, 8));   // an indirect segment pointing at one
+  EXPECT_FALSE(expand16({0, 1, 5, 7, 0}, 8));         // unknown opcode
 
   // 8-bit tables: every unit a byte, the indirect offset two bytes.
   const std::vector<uint8_t> bytes = {0, 2, 10, 20, 1, 2, 40, 2, 1, 0, 0};

@@ -89,7 +89,8 @@ class DicomBytes {
     u32(0);
   }
   // Encapsulated pixel data; the value positions of the fragments.
-  std::vector<uint32_t> encapsulated(const std::vector<uint32_t>& table, const std::vector<std::vector<uint8_t>>& fragments) {
+  std::vector<uint32_t> encapsulated(const std::vector<uint32_t>& table,
+                                     const std::vector<std::vector<uint8_t>>& fragments) {
     head(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
     u16(0xFFFE);
     u16(0xE000);
@@ -170,10 +171,13 @@ inline std::vector<unsigned> split_numbers(const std::string& text) {
   return out;
 }
 
-inline std::vector<unsigned> to_std(const VEK_Vector<unsigned int>& v) { return std::vector<unsigned>(v.begin(), v.end()); }
+inline std::vector<unsigned> to_std(const VEK_Vector<unsigned int>& v) {
+  return std::vector<unsigned>(v.begin(), v.end());
+}
 
 // Loads bytes through a byte-array storage; the storage's position after the load in `tell`.
-inline bool load_bytes(VEK_DICOMInfo& info, VEK_Manager& m, const std::vector<uint8_t>& bytes, int32_t* tell = nullptr) {
+inline bool load_bytes(VEK_DICOMInfo& info, VEK_Manager& m, const std::vector<uint8_t>& bytes,
+                       int32_t* tell = nullptr) {
   auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, bytes.data(), int32_t(bytes.size()));
   if (storage == nullptr) return false;
   const bool ok = info.load(storage);

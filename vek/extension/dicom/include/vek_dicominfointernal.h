@@ -4,10 +4,10 @@
 
 #include <cstdint>
 
+#include "vek_dicomtagobj.h"
 #include "vek_header.h"
 #include "vek_object.h"
 #include "vek_storage.h"
-#include "vek_dicomtagobj.h"
 #include "vek_vector.h"
 
 class PyrDicomDataset;
@@ -16,7 +16,6 @@ class VEK_DICOMStream;
 
 // An element's value length as the readers see it: 0 for sequences and undefined lengths.
 uint32_t vek_dicom_value_length(const PyrDicomDataElement* element);
-
 
 class VEK_DICOMInfoInternal : public VEK_Object {
  public:

@@ -23,12 +23,12 @@ constexpr uint32_t kOwnVR = kPyrVRUnset;
 // Positions and lengths are handed on as 32-bit values to storages that address 31 bits.
 constexpr uint64_t kPositionLimit = uint64_t(1) << 31;
 
-uint32_t le32(const uint8_t* p) { return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-
-uint32_t defined_length(const PyrDicomDataElement* e) { return vek_dicom_value_length(e); }
+uint32_t le32(const uint8_t* p) {
+  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
 
 bool encapsulated(const PyrDicomDataElement* pixel) {
-  return pixel->GetLength() == kPyrUndefinedLength || pixel->GetChildCount() != 0 || defined_length(pixel) == 0;
+  return pixel->GetLength() == kPyrUndefinedLength || pixel->GetChildCount() != 0 || vek_dicom_value_length(pixel) == 0;
 }
 
 // A text value without the padding a writer may leave after it.
@@ -50,8 +50,7 @@ uint32_t vek_dicom_value_length(const PyrDicomDataElement* element) {
 // the storage stood at the start.
 class VEK_DICOMStream {
  public:
-  explicit VEK_DICOMStream(VEK_InputStorage* storage)
-      : storage_(storage), base_(storage->tell()), origin_(base_) {}
+  explicit VEK_DICOMStream(VEK_InputStorage* storage) : storage_(storage), base_(storage->tell()), origin_(base_) {}
 
   static int32_t read(void* buffer, uint32_t, uint32_t, uint32_t count, void* user, uint8_t* end) {
     auto* self = static_cast<VEK_DICOMStream*>(user);
@@ -135,7 +134,7 @@ class VEK_DICOMStream {
 
   VEK_InputStorage* storage_;
   int64_t base_;
-  int64_t origin_;   // storage position of block_[0]; the storage stands at origin_ + len_
+  int64_t origin_;  // storage position of block_[0]; the storage stands at origin_ + len_
   int32_t pos_ = 0;
   int32_t len_ = 0;
   uint8_t block_[kBlock];
@@ -210,17 +209,18 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
   bool ok = false;
   try {
     const PyrString syntax = transfer_syntax != nullptr ? PyrString(transfer_syntax) : PyrString();
-    dataset_->SetOptions(PyrDefaultDatasetOptions());
-    PyrDicomResult r = dataset_->ReadFromCallbacks(&VEK_DICOMStream::read, &VEK_DICOMStream::seek, &stream,
-                                                   part10 != 0, syntax, 1);
+    auto read = [&](const PyrDicomDatasetOptions& options) {
+      dataset_->SetOptions(options);
+      return dataset_->ReadFromCallbacks(&VEK_DICOMStream::read, &VEK_DICOMStream::seek, &stream, part10 != 0,
+                                         syntax, 1);
+    };
+    PyrDicomResult r = read(PyrDefaultDatasetOptions());
     if (r != kPyrSuccess) {
       // Once more with the items of UN sequences in the enclosing encoding.
       stream.rewind();
       PyrDicomDatasetOptions options = PyrDefaultDatasetOptions();
       options.unSequenceItemEncoding = 2;
-      dataset_->SetOptions(options);
-      r = dataset_->ReadFromCallbacks(&VEK_DICOMStream::read, &VEK_DICOMStream::seek, &stream, part10 != 0, syntax,
-                                      1);
+      r = read(options);
       if (r != kPyrSuccess) vek_report(manager_, VEK_WARNING_DATA, kDecodeStart, kFile, 202);
     }
     root_ = dataset_->GetRoot();
@@ -257,16 +257,15 @@ bool VEK_DICOMInfoInternal::read_header_info(const char16_t* transfer_syntax) {
   bits_allocated_ = static_cast<uint16_t>(root_->GetChildLongOr(0x0028, 0x0100, 0, kOwnVR, 0));
   bits_stored_ = static_cast<uint16_t>(root_->GetChildLongOr(0x0028, 0x0101, 0, kOwnVR, 0));
   high_bit_ = static_cast<uint16_t>(root_->GetChildLongOr(0x0028, 0x0102, 0, kOwnVR, 0));
-  data_type_ = root_->GetChildLongOr(0x0028, 0x0103, 0, kOwnVR, 0) != 0 ? VEK_DataType::s_integer
-                                                                       : VEK_DataType::u_integer;
+  data_type_ =
+      root_->GetChildLongOr(0x0028, 0x0103, 0, kOwnVR, 0) != 0 ? VEK_DataType::s_integer : VEK_DataType::u_integer;
   const bool compression = get_info_compression_type(transfer_syntax);
   return compression && get_info_color_type();
 }
 
 bool VEK_DICOMInfoInternal::get_info_compression_type(const char16_t* transfer_syntax) {
-  const PyrString text = transfer_syntax != nullptr
-                             ? PyrString(transfer_syntax)
-                             : root_->GetChildStringOr(0x0002, 0x0010, PyrString(), kOwnVR, -1);
+  const PyrString text = transfer_syntax != nullptr ? PyrString(transfer_syntax)
+                                                    : root_->GetChildStringOr(0x0002, 0x0010, PyrString(), kOwnVR, -1);
   const std::u16string_view uid = trimmed(text);
   struct Row {
     std::u16string_view uid;
@@ -277,10 +276,14 @@ bool VEK_DICOMInfoInternal::get_info_compression_type(const char16_t* transfer_s
   const VEK_EncodeType* raw = VEK_EncodeType_raw::instance();
   const VEK_EncodeType* jpeg = VEK_EncodeType_jpeg::instance();
   const Row rows[] = {
-      {u"1.2.840.10008.1.2", 0, 0, raw},         {u"", 0, 0, raw},
-      {u"1.2.840.10008.1.2.1", 0, 1, raw},       {u"1.2.840.10008.1.2.2", 0, 3, raw},
-      {u"1.2.840.10008.1.2.4.50", 1, 4, jpeg},   {u"1.2.840.10008.1.2.4.51", 1, 5, jpeg},
-      {u"1.2.840.10008.1.2.4.57", 2, 11, jpeg},  {u"1.2.840.10008.1.2.4.70", 2, 21, jpeg},
+      {u"1.2.840.10008.1.2", 0, 0, raw},
+      {u"", 0, 0, raw},
+      {u"1.2.840.10008.1.2.1", 0, 1, raw},
+      {u"1.2.840.10008.1.2.2", 0, 3, raw},
+      {u"1.2.840.10008.1.2.4.50", 1, 4, jpeg},
+      {u"1.2.840.10008.1.2.4.51", 1, 5, jpeg},
+      {u"1.2.840.10008.1.2.4.57", 2, 11, jpeg},
+      {u"1.2.840.10008.1.2.4.70", 2, 21, jpeg},
       {u"1.2.840.10008.1.2.5", 3, 31, VEK_EncodeType_pack_bits::instance()},
   };
   for (const Row& row : rows) {
@@ -389,7 +392,7 @@ namespace {
 
 bool fragment_of(const PyrDicomDataElement* item, uint32_t& position, uint32_t& length) {
   const int64_t at = item->GetValuePosition();
-  length = defined_length(item);
+  length = vek_dicom_value_length(item);
   if (at < 0 || uint64_t(at) + length >= kPositionLimit) return false;
   position = uint32_t(at);
   return true;
@@ -472,9 +475,7 @@ bool VEK_DICOMInfoInternal::group_fragments_by_offset_table(const PyrDicomDataEl
     // The fragments before this entry's item continue the previous frame.
     while (fragment < n && pixel->GetChildAt(fragment)->GetPosition() - first < entry) {
       uint32_t position = 0, length = 0;
-      if (!fragment_of(pixel->GetChildAt(fragment), position, length) ||
-          !add_fragment(position, length))
-        return false;
+      if (!fragment_of(pixel->GetChildAt(fragment), position, length) || !add_fragment(position, length)) return false;
       ++fragment;
     }
     if (fragment >= n || pixel->GetChildAt(fragment)->GetPosition() - first != entry) return false;
@@ -506,7 +507,10 @@ bool VEK_DICOMInfoInternal::get_pixel_offset() {
   const uint32_t count = pixel->GetChildCount();
   for (uint32_t i = 0; i < count; ++i) {
     const PyrDicomDataElement* item = pixel->GetChildAt(i);
-    const uint32_t line = item == nullptr ? 407 : item->GetGroup() != 0xFFFE ? 411 : item->GetElement() != 0xE000 ? 415 : 0;
+    const uint32_t line = item == nullptr                ? 407
+                          : item->GetGroup() != 0xFFFE   ? 411
+                          : item->GetElement() != 0xE000 ? 415
+                                                         : 0;
     if (line != 0) {
       vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, line);
       return false;
@@ -516,7 +520,7 @@ bool VEK_DICOMInfoInternal::get_pixel_offset() {
     vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, 423);
     return false;
   }
-  const uint32_t entries = defined_length(pixel->GetChildAt(0)) / 4;
+  const uint32_t entries = vek_dicom_value_length(pixel->GetChildAt(0)) / 4;
   const uint32_t fragments = count - 1;
   bool ok = false;
   uint32_t line = 0;
@@ -608,7 +612,7 @@ template <class T>
 bool VEK_DICOMInfoInternal::expand_segments(T* output, uint32_t n, const PyrDicomDataElement* data) {
   if (output == nullptr || data == nullptr || n == 0) return false;
   const uint8_t* value = data->GetValue();
-  const uint32_t length = std::min(defined_length(data), data->GetBytesHeld());
+  const uint32_t length = std::min(vek_dicom_value_length(data), data->GetBytesHeld());
   if (value == nullptr) return false;
   SegmentWalk<T> walk{value, length / sizeof(T), output, n};
   uint64_t at = 0;
@@ -707,8 +711,8 @@ bool VEK_DICOMInfoInternal::get_info_palette() {
       vek_report(manager_, VEK_ERROR_DATA, kPalette, kFile, 1028);
       return false;
     }
-    const uint32_t length = defined_length(plain[0]);
-    if (length != defined_length(plain[1]) || length != defined_length(plain[2])) return false;
+    const uint32_t length = vek_dicom_value_length(plain[0]);
+    if (length != vek_dicom_value_length(plain[1]) || length != vek_dicom_value_length(plain[2])) return false;
     data_bits = 8 * (length / entries);
     if ((data_bits != 8 && data_bits != 16) || data_bits < b) return false;
     for (uint32_t c = 0; c < 3; ++c)

@@ -223,8 +223,7 @@ bool VEK_DICOMTagObj::get_long_values(uint16_t group, uint16_t element, VEK_Vect
   });
 }
 
-bool VEK_DICOMTagObj::get_double_values(uint16_t group, uint16_t element, VEK_Vector<double>& out,
-                                        uint32_t vr) const {
+bool VEK_DICOMTagObj::get_double_values(uint16_t group, uint16_t element, VEK_Vector<double>& out, uint32_t vr) const {
   return get_values(group, element, out, [&](int32_t i, bool& ok) {
     double v = 0;
     ok = current_->GetChildDouble(group, element, v, vr, i) == kPyrSuccess;
@@ -266,8 +265,7 @@ bool VEK_DICOMTagObj::set_string_values(uint16_t group, uint16_t element, const 
     std::vector<PyrString> parts;
     parts.reserve(values.size());
     for (const VEK_WString& value : values) parts.emplace_back(value.c_str());
-    return current_->SetChildString(group, element, JoinPyrStrings(parts, PyrString(u"\\")), vr, -1) ==
-           kPyrSuccess;
+    return current_->SetChildString(group, element, JoinPyrStrings(parts, PyrString(u"\\")), vr, -1) == kPyrSuccess;
   } catch (...) {
     return false;
   }
