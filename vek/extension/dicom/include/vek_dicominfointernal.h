@@ -1,0 +1,108 @@
+#pragma once
+// The parsed dataset behind the DICOM tag objects, and everything the image information
+// decides from it: geometry, compression, colour type, palette and where each frame lies.
+
+#include <cstdint>
+
+#include "vek_dicomtagobj.h"
+#include "vek_header.h"
+#include "vek_object.h"
+#include "vek_storage.h"
+#include "vek_vector.h"
+
+class PyrDicomDataset;
+class PyrDicomDataElement;
+class VEK_DICOMStream;
+
+// An element's value length as the readers see it: 0 for sequences and undefined lengths.
+uint32_t vek_dicom_value_length(const PyrDicomDataElement* element);
+
+class VEK_DICOMInfoInternal : public VEK_Object {
+ public:
+  explicit VEK_DICOMInfoInternal(VEK_Manager* manager);
+  ~VEK_DICOMInfoInternal() override;
+
+  // option 0: odd value lengths are padded to even when values are stored.
+  bool initiate(uint8_t option);
+  bool terminate() override;
+
+  // Parses the storage. part10: expect the preamble and "DICM" (a raw dataset is accepted
+  // too); without it the stream is a raw dataset in transfer_syntax (null: implicit little
+  // endian). Positions found are counted from where the storage stood.
+  bool decode_start(VEK_InputStorage* storage, uint8_t part10, const char16_t* transfer_syntax);
+
+  // Pixel data position and size, then read_header_info and correct_color.
+  bool read_info(const char16_t* transfer_syntax);
+  // Geometry, data type, compression and colour type.
+  bool read_header_info(const char16_t* transfer_syntax = nullptr);
+  bool get_pixel_offset();
+  bool get_info_compression_type(const char16_t* transfer_syntax);
+  bool get_info_color_type();
+  bool correct_color();
+  bool get_info_palette();
+  // One colour's segmented table into n entries; false when the segments are broken.
+  bool expand_segments16(uint16_t* output, uint32_t n, const PyrDicomDataElement* data);
+  bool expand_segments8(uint8_t* output, uint32_t n, const PyrDicomDataElement* data);
+
+  PyrDicomDataset* dataset() const { return dataset_; }
+  PyrDicomDataElement* root() const { return root_; }
+
+  const VEK_FrameList& frame_positions() const { return frame_positions_; }
+  const VEK_FrameList& frame_lengths() const { return frame_lengths_; }
+  uint8_t multi_fragment_frames() const { return multi_fragment_; }
+  uint32_t columns() const { return columns_; }
+  uint32_t rows() const { return rows_; }
+  uint16_t samples_per_pixel() const { return samples_; }
+  uint16_t bits_allocated() const { return bits_allocated_; }
+  uint16_t bits_stored() const { return bits_stored_; }
+  uint16_t high_bit() const { return high_bit_; }
+  uint32_t compression_kind() const { return compression_kind_; }
+  const VEK_EncodeType* encode_type() const { return encode_type_; }
+  const VEK_ColorType* color_type() const { return color_type_; }
+  const VEK_DataType* data_type() const { return data_type_; }
+  const VEK_Header::VEK_Palette& palette() const { return palette_; }
+  uint32_t little_endian() const { return little_endian_; }
+  uint8_t planar() const { return planar_; }
+  uint8_t has_palette() const { return has_palette_; }
+  uint32_t frame_count() const { return frame_count_; }
+  uint32_t pixel_data_position() const { return pixel_data_position_; }
+  uint32_t pixel_data_size() const { return pixel_data_size_; }
+  uint32_t compression_code() const { return compression_code_; }
+
+ private:
+  void reset();
+  bool add_frame(uint32_t position, uint32_t length);
+  bool add_fragment(uint32_t position, uint32_t length);
+  bool make_native_frames(const PyrDicomDataElement* pixel, uint32_t frames);
+  bool make_frame_per_fragment(const PyrDicomDataElement* pixel);
+  bool make_single_frame(const PyrDicomDataElement* pixel);
+  bool make_frames_by_fragment_starts(const PyrDicomDataElement* pixel, uint32_t frames, bool& made);
+  bool group_fragments_by_offset_table(const PyrDicomDataElement* pixel, uint32_t entries);
+  template <class T>
+  bool expand_segments(T* output, uint32_t n, const PyrDicomDataElement* data);
+
+  VEK_FrameList frame_positions_;
+  VEK_FrameList frame_lengths_;
+  uint8_t multi_fragment_ = 0;
+  uint32_t columns_ = 0;
+  uint32_t rows_ = 0;
+  uint16_t samples_ = 0;
+  uint16_t bits_allocated_ = 0;
+  uint16_t bits_stored_ = 0;
+  uint16_t high_bit_ = 0;
+  uint32_t compression_kind_ = 0;
+  const VEK_EncodeType* encode_type_;
+  const VEK_ColorType* color_type_;
+  const VEK_DataType* data_type_;
+  VEK_Header::VEK_Palette palette_;
+  uint32_t little_endian_ = 1;
+  uint8_t planar_ = 0;
+  uint8_t has_palette_ = 0;
+  uint32_t frame_count_ = 0;
+  uint32_t pixel_data_position_ = 0;
+  uint32_t pixel_data_size_ = 0;
+  uint32_t compression_code_ = 0;
+  PyrDicomDataset* dataset_ = nullptr;
+  PyrDicomDataElement* root_ = nullptr;
+  VEK_DICOMStream* stream_ = nullptr;  // the storage being parsed, during decode_start only
+};
