@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 #include "vek_types.h"
 
@@ -33,6 +34,16 @@ inline uint32_t vek_sample_index(const VEK_DataType* type, uint16_t bits) {
       return 7;
   }
 }
+
+// The index of T in VEK_SampleTypes, the inverse of vek_visit_sample.
+template <class T, class... L>
+constexpr uint32_t vek_index_in(VEK_TypeList<L...>) {
+  uint32_t i = 0;
+  ((std::is_same_v<T, L> ? false : (++i, true)) && ...);
+  return i;
+}
+template <class T>
+inline constexpr uint32_t vek_sample_index_of = vek_index_in<T>(VEK_SampleTypes{});
 
 // Integers only: 8, 16, anything else 32 bits; unsigned for u_integer, signed otherwise.
 inline uint32_t vek_integer_sample_index(const VEK_DataType* type, uint16_t bits) {
