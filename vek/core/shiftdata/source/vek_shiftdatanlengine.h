@@ -11,17 +11,16 @@
 #include "vek_sampletype.h"
 #include "vek_shiftdata.h"
 
-template <class S, class D>
-class VEK_ShiftDataNLEngine : public VEK_ProcessLineToLineEngine {
+// The fields and the typed initiate, the same for all 36 pairs; a pair adds its line body.
+class VEK_ShiftDataNLFields : public VEK_ProcessLineToLineEngine {
  public:
   using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
 
-  bool process_line(const void* source_line, void* destination_line) override;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                         const VEK_DataType* data_type, uint16_t bits, int16_t shift_count);
 
- private:
+ protected:
   uint16_t amount_ = 0;
   bool left_ = true;
   int32_t negative_addend_ = 0;
@@ -29,8 +28,16 @@ class VEK_ShiftDataNLEngine : public VEK_ProcessLineToLineEngine {
 };
 
 template <class S, class D>
-bool VEK_ShiftDataNLEngine<S, D>::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
-                                           const VEK_DataType* data_type, uint16_t bits, int16_t shift_count) {
+class VEK_ShiftDataNLEngine : public VEK_ShiftDataNLFields {
+ public:
+  using VEK_ShiftDataNLFields::VEK_ShiftDataNLFields;
+  using VEK_ShiftDataNLFields::initiate;
+
+  bool process_line(const void* source_line, void* destination_line) override;
+};
+
+inline bool VEK_ShiftDataNLFields::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+                                            const VEK_DataType* data_type, uint16_t bits, int16_t shift_count) {
   constexpr const char* kMethod = "VEK_ShiftDataNLEngine::initiate()";
   constexpr const char* kFile = "core/shiftdata/source/vek_shiftdatanlengine.h";
   if (!check_interface_version(VEK_INTERFACE_VERSION)) {

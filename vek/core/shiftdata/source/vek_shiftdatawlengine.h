@@ -12,17 +12,17 @@
 #include "vek_sampletype.h"
 #include "vek_shiftdata.h"
 
-template <class S, class D>
-class VEK_ShiftDataWLEngine : public VEK_ProcessLineToLineEngine {
+// The fields and the checks that all 36 pairs share; a pair adds its bounds and line body.
+class VEK_ShiftDataWLFields : public VEK_ProcessLineToLineEngine {
  public:
   using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
 
-  bool process_line(const void* source_line, void* destination_line) override;
-  virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
-                        const VEK_DataType* data_type, uint16_t bits, int16_t shift_count, uint8_t limit_mode);
+ protected:
+  bool initiate_pair(bool unsigned_source, uint32_t high, int32_t low, const VEK_Header* header,
+                     VEK_SrcBuffer* source, VEK_DstBuffer* destination, const VEK_DataType* data_type, uint16_t bits,
+                     int16_t shift_count, uint8_t limit_mode);
 
- private:
   uint16_t amount_ = 0;
   uint32_t mode_ = 0;
   uint32_t positive_addend_ = 0;
@@ -34,9 +34,25 @@ class VEK_ShiftDataWLEngine : public VEK_ProcessLineToLineEngine {
 };
 
 template <class S, class D>
-bool VEK_ShiftDataWLEngine<S, D>::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
-                                           const VEK_DataType* data_type, uint16_t bits, int16_t shift_count,
-                                           uint8_t limit_mode) {
+class VEK_ShiftDataWLEngine : public VEK_ShiftDataWLFields {
+ public:
+  using VEK_ShiftDataWLFields::VEK_ShiftDataWLFields;
+  using VEK_ShiftDataWLFields::initiate;
+
+  bool process_line(const void* source_line, void* destination_line) override;
+  virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+                        const VEK_DataType* data_type, uint16_t bits, int16_t shift_count, uint8_t limit_mode) {
+    return initiate_pair(std::is_unsigned_v<S>, uint32_t(std::numeric_limits<D>::max()),
+                         int32_t(std::numeric_limits<D>::min()), header, source, destination, data_type, bits,
+                         shift_count, limit_mode);
+  }
+};
+
+[[gnu::noinline]] inline bool VEK_ShiftDataWLFields::initiate_pair(bool unsigned_source, uint32_t high, int32_t low,
+                                                                   const VEK_Header* header, VEK_SrcBuffer* source,
+                                                                   VEK_DstBuffer* destination,
+                                                                   const VEK_DataType* data_type, uint16_t bits,
+                                                                   int16_t shift_count, uint8_t limit_mode) {
   constexpr const char* kMethod = "VEK_ShiftDataWLEngine::initiate()";
   constexpr const char* kFile = "core/shiftdata/source/vek_shiftdatawlengine.h";
   if (!check_interface_version(VEK_INTERFACE_VERSION)) {
@@ -62,13 +78,13 @@ bool VEK_ShiftDataWLEngine<S, D>::initiate(const VEK_Header* header, VEK_SrcBuff
   }
   // The limit mode follows the source's signedness (see needs_limit): each source type's line
   // body holds only the modes that can reach it.
-  if constexpr (std::is_unsigned_v<S>)
+  if (unsigned_source)
     limit_mode = 0;
   else if (limit_mode == 0)
     limit_mode = data_type == VEK_DataType::u_integer ? 1 : 2;
   amount_ = uint16_t(shift_count < 0 ? -shift_count : shift_count);
-  high_ = uint32_t(std::numeric_limits<D>::max());
-  low_ = int32_t(std::numeric_limits<D>::min());
+  high_ = high;
+  low_ = low;
   samples_ = uint32_t(header->channels()) * header->width();
   if (shift_count < 0) {
     mode_ = limit_mode + 6u;
