@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 #include "platform/platdispatch.h"
 #include "vek_clampround.h"
@@ -21,23 +22,10 @@ namespace {
 // their own bodies: AVX2 converts doubles to signed 32-bit lanes, not to 64-bit ones.
 template <class D>
 struct Store {
-  using Round = D;   // the type clamp_round works in
-  using Write = D;   // the type written
+  static constexpr bool kNarrow = std::is_integral_v<D> && sizeof(D) <= 2;
+  using Round = std::conditional_t<kNarrow, int32_t, D>;  // the type clamp_round works in
+  using Write = std::conditional_t<kNarrow, std::conditional_t<sizeof(D) == 1, uint8_t, uint16_t>, D>;
 };
-template <>
-struct Store<uint8_t> {
-  using Round = int32_t;
-  using Write = uint8_t;
-};
-template <>
-struct Store<int8_t> : Store<uint8_t> {};
-template <>
-struct Store<uint16_t> {
-  using Round = int32_t;
-  using Write = uint16_t;
-};
-template <>
-struct Store<int16_t> : Store<uint16_t> {};
 
 // The loop itself, inlined into each set's entry below so that each is vectorised for its own
 // instruction set. Plain double arithmetic, no contraction: every set gives the same bits.
