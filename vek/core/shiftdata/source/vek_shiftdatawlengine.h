@@ -122,7 +122,6 @@ template <class S, class W>
                                          const VEK_ShiftLimits& limits) {
   // Everything the loops need in locals, and each result picked by selects rather than
   // branches: which samples clamp is data-dependent, and the loops vectorise this way.
-  using D = W;
   const uint32_t a = limits.amount;
   const uint32_t b = a == 0 ? 0 : a - 1;
   const uint32_t high = limits.high;
@@ -143,15 +142,15 @@ template <class S, class W>
   if constexpr (std::is_unsigned_v<S>) {
     switch (limits.mode) {
       case 0:
-        for (uint32_t i = 0; i < n; ++i) out[i] = D(cap(usample(in[i])));
+        for (uint32_t i = 0; i < n; ++i) out[i] = W(cap(usample(in[i])));
         break;
       case 3:
-        for (uint32_t i = 0; i < n; ++i) out[i] = D(left(usample(in[i])));
+        for (uint32_t i = 0; i < n; ++i) out[i] = W(left(usample(in[i])));
         break;
       case 6:
         for (uint32_t i = 0; i < n; ++i) {
           const uint32_t v = usample(in[i]);
-          out[i] = D(cap((v >> a) + ((v >> b) & 1u)));
+          out[i] = W(cap((v >> a) + ((v >> b) & 1u)));
         }
         break;
       default:
@@ -162,19 +161,19 @@ template <class S, class W>
       case 1:
         for (uint32_t i = 0; i < n; ++i) {
           const int32_t v = sample(in[i]);
-          out[i] = D(v <= 0 ? 0u : cap(uint32_t(v)));
+          out[i] = W(v <= 0 ? 0u : cap(uint32_t(v)));
         }
         break;
       case 2:
         for (uint32_t i = 0; i < n; ++i) {
           const int32_t v = sample(in[i]);
-          out[i] = D(v <= 0 ? floor_at_low(v) : cap(uint32_t(v)));
+          out[i] = W(v <= 0 ? floor_at_low(v) : cap(uint32_t(v)));
         }
         break;
       case 4:
         for (uint32_t i = 0; i < n; ++i) {
           const int32_t v = sample(in[i]);
-          out[i] = D(v <= 0 ? 0u : left(uint32_t(v)));
+          out[i] = W(v <= 0 ? 0u : left(uint32_t(v)));
         }
         break;
       case 5:
@@ -182,19 +181,19 @@ template <class S, class W>
           const int32_t v = sample(in[i]);
           const uint32_t negative =
               (uint32_t(v) & mask) != mask ? uint32_t(low) : floor_at_low(int32_t(uint32_t(v) << a));
-          out[i] = D(v >= 0 ? left(uint32_t(v)) : negative);
+          out[i] = W(v >= 0 ? left(uint32_t(v)) : negative);
         }
         break;
       case 7:
         for (uint32_t i = 0; i < n; ++i) {
           const int32_t v = sample(in[i]);
-          out[i] = D(v <= 0 ? 0u : right_positive(uint32_t(v)));
+          out[i] = W(v <= 0 ? 0u : right_positive(uint32_t(v)));
         }
         break;
       case 8:
         for (uint32_t i = 0; i < n; ++i) {
           const int32_t v = sample(in[i]);
-          out[i] = D(v > 0 ? right_positive(uint32_t(v)) : right_negative(v));
+          out[i] = W(v > 0 ? right_positive(uint32_t(v)) : right_negative(v));
         }
         break;
       default:
