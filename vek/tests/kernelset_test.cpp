@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platdispatch.h"
@@ -45,6 +46,16 @@ class ScopedSwitch {
 TEST(KernelSet, ThisProcessRunsTheSetTheSwitchAndProcessorAllow) {
   EXPECT_EQ(vek_kernel_set(), PlatForcePlainKernels() ? VEK_KERNELS_PLAIN : best_set());
   EXPECT_TRUE(vek_kernel_set_available(vek_kernel_set()));
+}
+
+// Under ThreadSanitizer this also checks that the choice made at first use is race-free: ctest
+// runs each test in a process of its own, so here the first use is this one.
+TEST(KernelSet, ThreadsThatRaceToTheFirstUseAllGetTheSameBodies) {
+  std::vector<const VEK_ConvertLine*> seen(8);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < seen.size(); ++t) threads.emplace_back([&seen, t] { seen[t] = vek_convert_lines(3, 0); });
+  for (auto& t : threads) t.join();
+  for (const VEK_ConvertLine* lines : seen) EXPECT_EQ(lines, vek_convert_lines(vek_kernel_set(), 3, 0));
 }
 
 TEST(KernelSet, SwitchForcesThePlainBodiesAndOnlyWhenSet) {
