@@ -17,7 +17,9 @@
 
 namespace {
 
-// Rounds to nearest with halves away from zero, then saturates; floating types only saturate.
+// Clamps to the output range, then rounds by the output's rule: unsigned trunc(v + 0.5), signed
+// half away from zero (trunc(v + 0.5) or trunc(v - 0.5)), floating types not at all. Not
+// std::round: it differs where v + 0.5 rounds up in double arithmetic (0.49999999999999994).
 template <class D>
 D reference(double v) {
   using L = std::numeric_limits<D>;
@@ -27,10 +29,10 @@ D reference(double v) {
     if (v < -double(L::max())) return -L::max();
     return D(v);
   } else {
-    const double r = std::round(v);
-    if (r <= double(L::lowest())) return L::lowest();
-    if (r >= double(L::max())) return L::max();
-    return D(r);
+    if (v < double(L::lowest())) return L::lowest();
+    if (v > double(L::max())) return L::max();
+    if constexpr (std::is_unsigned_v<D>) return D(std::trunc(v + 0.5));
+    return D(v < 0 ? std::trunc(v - 0.5) : std::trunc(v + 0.5));
   }
 }
 
@@ -58,6 +60,8 @@ const std::vector<Mapping>& mappings() {
       window("CT 40/400", 40, 400), window("MR 350/500", 350, 500), window("width 0", 40, 0),
       {"shift only", 1.0, 100.4},   {"scale only", 0.5, 0.0},       {"rescale", 2.5, -1024.0},
       {"inverted", -1.5, 1000.25},  {"huge", 3.7e9, -1e12},
+      // 1 and -1 give +-0.49999999999999994, whose sum with 0.5 is 1 in double arithmetic.
+      {"just below a half", 0.49999999999999994, 0.0},
   };
   return all;
 }

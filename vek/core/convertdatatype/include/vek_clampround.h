@@ -9,14 +9,17 @@
 
 // value < low gives low, high < value gives high; in between, unsigned types round half up,
 // signed ones half away from zero, float and double are not rounded. A NaN passes both
-// bounds: float and double keep it, integer types get 0 (a window of width 0 produces one).
+// bounds: float and double keep it (as the quiet NaN), integer types get 0 (a window of width
+// 0 produces one).
 template <class T>
 inline T clamp_round(double value, T high, T low) {
   // Selects rather than early returns, so that a per-sample loop can be vectorised.
   double v = value < static_cast<double>(low) ? static_cast<double>(low) : value;
   v = static_cast<double>(high) < v ? static_cast<double>(high) : v;
   if constexpr (std::is_floating_point_v<T>) {
-    return static_cast<T>(v);
+    // Every NaN comes out as the one quiet NaN: which operand's payload an addition keeps
+    // depends on the order of the instructions, and every kernel body must write the same bytes.
+    return v == v ? static_cast<T>(v) : std::numeric_limits<T>::quiet_NaN();
   } else {
     v = v == v ? v : 0.0;
     // Inside the bounds, so the truncating conversion below is defined.

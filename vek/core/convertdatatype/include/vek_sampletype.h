@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 #include "vek_types.h"
 
@@ -32,6 +33,36 @@ inline uint32_t vek_sample_index(const VEK_DataType* type, uint16_t bits) {
     default:
       return 7;
   }
+}
+
+// The index of T in VEK_SampleTypes, the inverse of vek_visit_sample.
+template <class T, class... L>
+constexpr uint32_t vek_index_in(VEK_TypeList<L...>) {
+  uint32_t i = 0;
+  ((std::is_same_v<T, L> ? false : (++i, true)) && ...);
+  return i;
+}
+template <class T>
+inline constexpr uint32_t vek_sample_index_of = vek_index_in<T>(VEK_SampleTypes{});
+
+// Width and bounds of the sample type of an index, the bounds exact as doubles.
+struct VEK_SampleLimits {
+  uint16_t bits;
+  double high;
+  double low;
+};
+inline const VEK_SampleLimits& vek_sample_limits(uint32_t index) {
+  static constexpr VEK_SampleLimits limits[8] = {
+      {8, 255.0, 0.0},
+      {8, 127.0, -128.0},
+      {16, 65535.0, 0.0},
+      {16, 32767.0, -32768.0},
+      {32, 4294967295.0, 0.0},
+      {32, 2147483647.0, -2147483648.0},
+      {32, 3.4028234663852886e38, -3.4028234663852886e38},
+      {64, 1.7976931348623157e308, -1.7976931348623157e308},
+  };
+  return limits[index];
 }
 
 // Integers only: 8, 16, anything else 32 bits; unsigned for u_integer, signed otherwise.

@@ -30,6 +30,8 @@ class VEK_ShiftDataNL : public VEK_EngineCreator {
 
  private:
   friend class VEK_ShiftDataWL;  // falls back to the unlimited engines
+  // engine() past its checks: the unlimited engine for source's sample type.
+  VEK_Engine* create(VEK_Engine* source, const VEK_DataType* data_type, uint16_t bits, int16_t shift_count);
   using Target = VEK_Engine* (VEK_ShiftDataNL::*)(VEK_Engine*, const VEK_DataType*, uint16_t, int16_t);
   template <class S>
   struct SourcePick;

@@ -11,17 +11,16 @@
 #include "vek_sampletype.h"
 #include "vek_shiftdata.h"
 
-template <class S, class D>
-class VEK_ShiftDataNLEngine : public VEK_ProcessLineToLineEngine {
+// The fields and the typed initiate, the same for all 36 pairs; a pair adds its line body.
+class VEK_ShiftDataNLFields : public VEK_ProcessLineToLineEngine {
  public:
   using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
 
-  bool process_line(const void* source_line, void* destination_line) override;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                         const VEK_DataType* data_type, uint16_t bits, int16_t shift_count);
 
- private:
+ protected:
   uint16_t amount_ = 0;
   bool left_ = true;
   int32_t negative_addend_ = 0;
@@ -29,8 +28,16 @@ class VEK_ShiftDataNLEngine : public VEK_ProcessLineToLineEngine {
 };
 
 template <class S, class D>
-bool VEK_ShiftDataNLEngine<S, D>::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
-                                           const VEK_DataType* data_type, uint16_t bits, int16_t shift_count) {
+class VEK_ShiftDataNLEngine : public VEK_ShiftDataNLFields {
+ public:
+  using VEK_ShiftDataNLFields::VEK_ShiftDataNLFields;
+  using VEK_ShiftDataNLFields::initiate;
+
+  bool process_line(const void* source_line, void* destination_line) override;
+};
+
+inline bool VEK_ShiftDataNLFields::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+                                            const VEK_DataType* data_type, uint16_t bits, int16_t shift_count) {
   constexpr const char* kMethod = "VEK_ShiftDataNLEngine::initiate()";
   constexpr const char* kFile = "core/shiftdata/source/vek_shiftdatanlengine.h";
   if (!check_interface_version(VEK_INTERFACE_VERSION)) {
@@ -65,34 +72,38 @@ bool VEK_ShiftDataNLEngine<S, D>::initiate(const VEK_Header* header, VEK_SrcBuff
   return dst_->block_bytes(out_header_.line_bytes());
 }
 
-template <class S, class D>
-bool VEK_ShiftDataNLEngine<S, D>::process_line(const void* source_line, void* destination_line) {
-  // Locals and selects only, so that the loops vectorise (byte outputs may alias the fields).
-  const S* __restrict in = static_cast<const S*>(source_line);
-  D* __restrict out = static_cast<D*>(destination_line);
-  const uint32_t n = samples_;
-  const uint32_t a = amount_;
+// Outputs of one width write the same bytes, so they share one body per source type: W is
+// the unsigned type of the output's width.
+template <class S, class W>
+[[gnu::noinline]] void vek_shift_nl_line(const S* __restrict in, W* __restrict out, uint32_t n, uint32_t a, bool left,
+                                         uint32_t negative_addend) {
   // Samples are taken as 32-bit values, zero- or sign-extended; results keep their low bits.
   if (a == 0) {
-    for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<D>(in[i]);
-  } else if (left_) {
-    for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<D>(static_cast<uint32_t>(int32_t(in[i])) << a);
+    for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<W>(in[i]);
+  } else if (left) {
+    for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<W>(static_cast<uint32_t>(int32_t(in[i])) << a);
   } else if constexpr (std::is_unsigned_v<S>) {
     // Rounding by bit a - 1, added after the shift so that nothing needs more than 32 bits.
     for (uint32_t i = 0; i < n; ++i) {
       const uint32_t v = in[i];
-      out[i] = static_cast<D>((v >> a) + ((v >> (a - 1)) & 1u));
+      out[i] = static_cast<W>((v >> a) + ((v >> (a - 1)) & 1u));
     }
   } else {
-    const uint32_t addend = uint32_t(negative_addend_);
     for (uint32_t i = 0; i < n; ++i) {
       const int32_t v = in[i];
       const int32_t positive = (v >> a) + ((v >> (a - 1)) & 1);
       // Unsigned addition: the lane of a positive sample may wrap, and is not used.
-      const int32_t negative = int32_t(uint32_t(v) + addend) >> a;
-      out[i] = static_cast<D>(v >= 0 ? positive : negative);
+      const int32_t negative = int32_t(uint32_t(v) + negative_addend) >> a;
+      out[i] = static_cast<W>(v >= 0 ? positive : negative);
     }
   }
+}
+
+template <class S, class D>
+bool VEK_ShiftDataNLEngine<S, D>::process_line(const void* source_line, void* destination_line) {
+  using W = std::make_unsigned_t<D>;
+  vek_shift_nl_line<S, W>(static_cast<const S*>(source_line), static_cast<W*>(destination_line), samples_, amount_,
+                          left_, uint32_t(negative_addend_));
   return true;
 }
 

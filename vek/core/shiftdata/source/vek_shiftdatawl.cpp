@@ -1,7 +1,6 @@
 #include "vek_errorhandler.h"
 #include "vek_sampletype.h"
 #include "vek_shiftdata.h"
-#include "vek_shiftdatanlengine.h"
 #include "vek_shiftdatawlengine.h"
 
 template <class S>
@@ -51,7 +50,7 @@ VEK_Engine* VEK_ShiftDataWL::dispatch_target(VEK_Engine* source, const VEK_DataT
                                              int16_t shift_count, uint8_t limit_mode) {
   if (!needs_limit(source->header(), data_type, bits, shift_count, limit_mode)) {
     VEK_ShiftDataNL unlimited(manager_);
-    return unlimited.dispatch_target<S>(source, data_type, bits, shift_count);
+    return unlimited.create(source, data_type, bits, shift_count);
   }
   static constexpr auto targets = vek_dispatch_table<TargetPick<S>::template Of>(VEK_IntegerSampleTypes{});
   return (this->*targets[vek_integer_sample_index(data_type, bits)])(source, data_type, bits, shift_count, limit_mode);
