@@ -11,52 +11,12 @@
 #include "vek_memory.h"
 #include "vek_qkrle.h"
 #include "vek_test_ops.h"
+#include "vek_test_qkrle.h"
 
 namespace {
 
 constexpr uint32_t kAll = 0xFFFFFFFFu;
 using Span = std::pair<uint32_t, uint32_t>;
-
-using Runs = std::vector<std::pair<uint32_t, uint32_t>>;
-using Image = std::vector<Runs>;
-
-std::vector<uint8_t> encode(const Image& image) {
-  std::vector<uint8_t> out;
-  auto word = [&](uint32_t v) {
-    uint8_t b[4];
-    std::memcpy(b, &v, 4);
-    out.insert(out.end(), b, b + 4);
-  };
-  for (const Runs& line : image) {
-    for (auto [s, e] : line) {
-      word(s);
-      word(e);
-    }
-    word(kAll);
-    word(kAll);
-  }
-  return out;
-}
-
-Image decode(const std::vector<uint8_t>& bytes) {
-  Image image(1);
-  for (size_t i = 0; i + 8 <= bytes.size(); i += 8) {
-    uint32_t s, e;
-    std::memcpy(&s, &bytes[i], 4);
-    std::memcpy(&e, &bytes[i + 4], 4);
-    if (s == kAll && e == kAll)
-      image.emplace_back();
-    else
-      image.back().emplace_back(s, e);
-  }
-  image.pop_back();  // what follows the last marker
-  return image;
-}
-
-void make_rle(VEK_Header& h, uint32_t width, uint32_t height) {
-  make(h, width, height, 1, 1);
-  h.encode_type(VEK_EncodeType_qk_rle::instance());
-}
 
 std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -490,33 +450,6 @@ TEST(Crop, ShiftingCopyReadsNothingPastTheSourceLine) {
     ASSERT_EQ(c.code, 0u) << c.method;
     EXPECT_EQ(c.out, cut_bits(in, W, H, 1, x, 0, kAll, kAll));
   }
-}
-
-TEST(Crop, HeaderIsTheSourcesWithTheRectanglesSize) {
-  VEK_TestManager m;
-  {
-    VEK_Header h(&m);
-    make(h, 10, 10, 8, 1);
-    h.color_type(VEK_ColorType_s_rgb::instance());
-    h.palette().bits(8);
-    h.palette().channels(3);
-    h.palette().entries(2);
-    const uint8_t entries[6] = {1, 2, 3, 4, 5, 6};
-    ASSERT_TRUE(h.palette().value(entries, 6));
-    const std::vector<uint8_t> bytes(100);
-    VEK_Engine* e = VEK_Crop(&m).engine(VEK_ReadMemory(&m).engine(h, bytes.data(), 100), 2, 3, 4, 5);
-    ASSERT_NE(e, nullptr);
-    const VEK_Header* out = e->header();
-    EXPECT_EQ(std::pair(out->width(), out->height()), std::pair(4u, 5u));
-    EXPECT_EQ(out->bits(), 8);
-    EXPECT_EQ(out->channels(), 1);
-    EXPECT_EQ(out->data_type(), VEK_DataType::u_integer);
-    EXPECT_EQ(out->encode_type(), VEK_EncodeType_raw::instance());
-    EXPECT_EQ(out->color_type(), VEK_ColorType_s_rgb::instance());
-    ASSERT_EQ(out->palette().entries(), 2u);
-    EXPECT_EQ(std::memcmp(out->palette().data(), entries, 6), 0);
-  }
-  expect_clean_end(m);
 }
 
 // Column offsets are worked out in 64 bits: 3 x x bits pass 32 bits long before the line's bytes do.
