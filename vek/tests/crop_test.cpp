@@ -214,8 +214,9 @@ TEST(Crop, RectanglesPastTheRightAndBottomEdgesAreClipped) {
     uint32_t x, y, w, h, out_w, out_h;
   };
   // x + width and y + height wrap in 32 bits in all but the first.
-  for (const Case& c : {Case{90, 0, 30, 50, 10, 50}, Case{10, 20, 0xFFFFFFF8u, 50, 90, 30},
-                        Case{0, 7, kAll, kAll, 100, 43}, Case{3, 49, kAll, kAll, 97, 1}, Case{99, 0, kAll, 0xFFFFFFF0u, 1, 50}}) {
+  const Case cases[] = {{90, 0, 30, 50, 10, 50},       {10, 20, 0xFFFFFFF8u, 50, 90, 30}, {0, 7, kAll, kAll, 100, 43},
+                        {3, 49, kAll, kAll, 97, 1}, {99, 0, kAll, 0xFFFFFFF0u, 1, 50}};
+  for (const Case& c : cases) {
     const Cut a = crop(h, raw, c.x, c.y, c.w, c.h);
     EXPECT_TRUE(a.made);
     EXPECT_EQ(a.code, 0u) << a.method;
@@ -260,7 +261,8 @@ TEST(Crop, EmptyRectanglesAndOnesStartingOutsideAreRefused) {
       {"VEK_CropHeight::engine()", [](VEK_Manager* mm) { return VEK_CropHeight(mm).engine(nullptr, 0, 1); }},
       {"VEK_CropWidth::engine()", [](VEK_Manager* mm) { return VEK_CropWidth(mm).engine(nullptr, 0, 1); }},
       {"VEK_CropQKRLE::engine()", [](VEK_Manager* mm) { return VEK_CropQKRLE(mm).engine(nullptr, 0, 0, 1, 1); }},
-      {"VEK_CropWidth8xNBits::engine()", [](VEK_Manager* mm) { return VEK_CropWidth8xNBits(mm).engine(nullptr, 0, 1); }},
+      {"VEK_CropWidth8xNBits::engine()",
+       [](VEK_Manager* mm) { return VEK_CropWidth8xNBits(mm).engine(nullptr, 0, 1); }},
       {"VEK_CropWidth1BitBS::engine()", [](VEK_Manager* mm) { return VEK_CropWidth1BitBS(mm).engine(nullptr, 0, 1); }},
       {"VEK_CropWidth1BitIS::engine()", [](VEK_Manager* mm) { return VEK_CropWidth1BitIS(mm).engine(nullptr, 0, 1); }}};
   for (auto [method, make_null] : creators) {
