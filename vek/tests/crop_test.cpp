@@ -442,15 +442,17 @@ TEST(Crop, OneBitSamplesMatchTheCutOfTheInputBitByBit) {
 // shifting copy ends on the last byte of each line, the last line included: a read past it
 // would be caught by the address sanitizer.
 TEST(Crop, ShiftingCopyReadsNothingPastTheSourceLine) {
-  const uint32_t W = 21, H = 3, line = 3;
-  std::vector<uint8_t> in = random_bytes(line * H, 5);
-  VEK_TestManager m;
-  VEK_Header h(&m);
-  make(h, W, H, 1, 1);
-  for (uint32_t x : {3u, 9u, 17u}) {
-    const Cut c = crop(h, in, x, 0, kAll, kAll);
-    ASSERT_EQ(c.code, 0u) << c.method;
-    EXPECT_EQ(c.out, cut_bits(in, W, H, 1, x, 0, kAll, kAll));
+  for (uint32_t W : {21u, 131u}) {
+    const uint32_t H = 3, line = (W + 7) / 8;
+    std::vector<uint8_t> in = random_bytes(line * H, W);
+    VEK_TestManager m;
+    VEK_Header h(&m);
+    make(h, W, H, 1, 1);
+    for (uint32_t x : {3u, 9u, 17u}) {
+      const Cut c = crop(h, in, x, 0, kAll, kAll);
+      ASSERT_EQ(c.code, 0u) << c.method;
+      EXPECT_EQ(c.out, cut_bits(in, W, H, 1, x, 0, kAll, kAll));
+    }
   }
 }
 

@@ -1,3 +1,6 @@
+#include <bit>
+#include <cstring>
+
 #include "vek_cropengine.h"
 #include "vek_errorhandler.h"
 
@@ -31,7 +34,18 @@ bool VEK_CropWidth1BitISEngine::process_line(const void* source_line, void* dest
   uint8_t* out = static_cast<uint8_t*>(destination_line);
   const uint32_t last = line_bytes_ - 1;
   const unsigned left = left_shift_, right = right_shift_;
-  for (uint32_t i = 0; i < last; ++i) out[i] = uint8_t((in[i] << left) | (in[i + 1] >> right));
+  uint32_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight output bytes at a time from nine source bytes, the ninth never past in[last].
+    for (; i + 8 <= last; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, in + i, 8);
+      word = (__builtin_bswap64(word) << left) | (in[i + 8] >> right);
+      word = __builtin_bswap64(word);
+      std::memcpy(out + i, &word, 8);
+    }
+  }
+  for (; i < last; ++i) out[i] = uint8_t((in[i] << left) | (in[i + 1] >> right));
   uint8_t tail = uint8_t(in[last] << left);
   if (byte_after_) tail = uint8_t(tail | (in[last + 1] >> right));
   out[last] = uint8_t(tail & mask_);
