@@ -67,7 +67,8 @@ bool VEK_CropQKRLEEngine::execute() {
   uint32_t count = 0;
   uint32_t start = 0, end = 0;
   while (runs.get_next_run(start, end)) {
-    if (end < first_column_ || start > last_column_) continue;
+    if (start > last_column_) break;  // the runs ascend
+    if (end < first_column_) continue;
     if (count == room_) {
       vek_report(manager_, VEK_ERROR_DATA, "VEK_CropQKRLEEngine::execute()", kFile, __LINE__);
       dst_->release(0);
