@@ -1,0 +1,8 @@
+#include "vek_crop.h"
+#include "vek_cropengine.h"
+
+VEK_Engine* VEK_CropWidth8xNBits::engine(VEK_Engine* source, uint32_t x, uint32_t width) {
+  if (!check_source(source, "VEK_CropWidth8xNBits::engine()", "core/crop/source/vek_cropwidth8xnbits.cpp", __LINE__))
+    return nullptr;
+  return create_engine<VEK_CropWidth8xNBitsEngine>(source, x, width);
+}
