@@ -19,7 +19,12 @@ void clear_block(int16_t* block)
     for (int i = 0; i < 64; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + i), z);
 }
 
-// Unread bits left-aligned (the next one is bit 63); the bits below the count are zero.
+#define KV_HOT inline __attribute__((always_inline))
+
+// Unread bits left-aligned (the next one is bit 63); below the count lie zeros or the leading
+// bits of the next byte, and the count stays below 64. Every
+// code with its extra bits takes at most 31 bits, so one top-up to 32 bits serves a whole
+// coefficient or difference.
 template <class ByteOrder>
 struct FastReader {
     const uint8_t* data;
@@ -34,23 +39,31 @@ struct FastReader {
         buf = n > 0 ? (uint64_t{st->bitBuffer} << (64 - n)) : 0;
     }
 
-    // Entered with fewer than 16 bits held. Whole bytes of a group without 0xFF, else a byte at a
-    // time through stuffed zeros; false at the data's end, at a marker or at fill bytes.
-    bool refill()
+    // At least 32 bits held afterwards, or false: fewer than 8 bytes left, or a marker or fill
+    // byte before 32 bits were gathered. A group without 0xFF tops up to 56 or more bits without
+    // a branch on the count; the bits below the count then already hold the next byte's leading
+    // bits, which the next top-up writes again unchanged.
+    KV_HOT bool top_up()
     {
-        if (length - pos < 8) return false;
+        if (length - pos < 8) return n >= 32;
         uint64_t v;
         if (ByteOrder::load8(data + pos, &v)) {
-            const int32_t m = (n + 7) & ~7;
-            buf |= (v >> m << m) >> n;
-            pos += (64 - m) >> 3;
-            n += 64 - m;
+            buf |= v >> n;
+            pos += (63 - n) >> 3;
+            n |= 56;
             return true;
         }
-        while (n <= 24) {
+        return bytewise();
+    }
+
+    // A group with 0xFF: a byte at a time within the 8 bytes, through stuffed zeros.
+    __attribute__((noinline)) bool bytewise()
+    {
+        const int32_t end = pos + 8;
+        while (n < 56 && pos < end) {
             const uint64_t b = data[pos];
             if (b == 0xFF) {
-                if (data[pos + 1] != 0) return false;
+                if (pos + 1 >= length || data[pos + 1] != 0) break;
                 pos += 2;
             } else {
                 pos += 1;
@@ -58,12 +71,10 @@ struct FastReader {
             buf |= b << (56 - n);
             n += 8;
         }
-        return true;
+        return n >= 32;
     }
 
-    bool need(int32_t k) { return n >= k || refill(); }
-
-    uint32_t take(int32_t k)
+    KV_HOT uint32_t take(int32_t k)
     {
         const uint32_t v = static_cast<uint32_t>(buf >> (64 - k));
         buf <<= k;
@@ -71,16 +82,20 @@ struct FastReader {
         return v;
     }
 
-    bool symbol(const HuffDecodeSpec* spec, uint32_t* sym)
+    // Needs 16 bits held.
+    KV_HOT bool symbol(const HuffDecodeSpec* spec, uint32_t* sym)
     {
-        if (!need(8)) return false;
         const uint32_t e = spec->lookahead[buf >> 56];
         if (e >> 16 != 0) {
             take(static_cast<int32_t>(e >> 16));
             *sym = e & 0xFFFF;
             return true;
         }
-        if (!need(16)) return false;
+        return long_symbol(spec, sym);
+    }
+
+    bool long_symbol(const HuffDecodeSpec* spec, uint32_t* sym)
+    {
         const uint32_t top = static_cast<uint32_t>(buf >> 48);
         for (int32_t l = 9; l <= 16; ++l) {
             const uint32_t code = top >> (16 - l);
@@ -94,16 +109,17 @@ struct FastReader {
         return false;
     }
 
-    bool value(int32_t s, int32_t* v)
+    // s (1 to 15) bits, extended; needs s bits held.
+    KV_HOT int32_t value(int32_t s)
     {
-        if (!need(s)) return false;
-        const uint32_t raw = take(s);
-        *v = raw < (1u << (s - 1)) ? static_cast<int32_t>(raw) + 1 - (1 << s) : static_cast<int32_t>(raw);
-        return true;
+        const int32_t raw = static_cast<int32_t>(take(s));
+        // raw - (2^s - 1) when its first bit is 0.
+        return raw - (((raw - (1 << (s - 1))) >> 31) & ((1 << s) - 1));
     }
 
-    // Right-aligned into the 32-bit state; whole bytes above 32 bits go back to the data (they
-    // came from a group without 0xFF, so each is one byte of the data).
+    // Right-aligned into the 32-bit state (the bits below the count dropped); whole bytes above 32
+    // bits go back to the data, a
+    // stuffed 0xFF with its zero.
     void store(int32_t* position, HuffDecodeState* st)
     {
         uint64_t right = n > 0 ? buf >> (64 - n) : 0;
@@ -111,7 +127,7 @@ struct FastReader {
             const int32_t back = (((n + 7) & ~7) - 32) >> 3;
             right >>= 8 * back;
             n -= 8 * back;
-            pos -= back;
+            for (int32_t i = 0; i < back; ++i) pos -= data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
         }
         st->bitBuffer = static_cast<uint32_t>(right);
         st->bitCount = n;
@@ -131,18 +147,14 @@ int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16
     FastReader<ByteOrder> r(data, length, start, st);
 
     uint32_t sym;
-    if (!r.symbol(dc, &sym)) return 1;
+    if (!r.top_up() || !r.symbol(dc, &sym)) return 1;
     int16_t pred = *last_dc;
-    if ((sym & 15) != 0) {
-        int32_t v;
-        if (!r.value(static_cast<int32_t>(sym & 15), &v)) return 1;
-        pred = static_cast<int16_t>(static_cast<uint16_t>(pred + v));
-    }
+    if ((sym & 15) != 0) pred = static_cast<int16_t>(static_cast<uint16_t>(pred + r.value(static_cast<int32_t>(sym & 15))));
     block[0] = pred;
 
     int32_t k = 1;
     while (k < 64) {
-        if (!r.symbol(ac, &sym)) return 1;
+        if (!r.top_up() || !r.symbol(ac, &sym)) return 1;
         const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
         if (size == 0) {
             if (run != 15) break;
@@ -152,9 +164,7 @@ int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16
         }
         k += run;
         if (k > 63) return 1;
-        int32_t v;
-        if (!r.value(size, &v)) return 1;
-        block[huff_zigzag_natural[k]] = static_cast<int16_t>(v);
+        block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value(size));
         ++k;
     }
     st->blockEnd = k;
@@ -176,12 +186,12 @@ int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_
     for (int32_t x = 0; x < samples; ++x)
         for (int32_t c = 0; c < components; ++c) {
             uint32_t s;
-            if (!r.symbol(specs[c], &s)) return 1;
+            if (!r.top_up() || !r.symbol(specs[c], &s)) return 1;
             int32_t v = 0;
             if (s >= 16)
                 v = 32768;
-            else if (s != 0 && !r.value(static_cast<int32_t>(s), &v))
-                return 1;
+            else if (s != 0)
+                v = r.value(static_cast<int32_t>(s));
             rows[c][x] = static_cast<uint16_t>(v);
         }
     r.store(position, st);
@@ -189,3 +199,5 @@ int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_
 }
 
 }  // namespace
+
+#undef KV_HOT

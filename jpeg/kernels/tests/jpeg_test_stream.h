@@ -32,6 +32,7 @@ struct TestJpeg {
     std::vector<uint8_t> data;  // exactly the bytes after the scan header, so overreads show
 };
 
+#ifdef KV_KERNEL_TEST_DATA_DIR
 inline std::vector<uint8_t> read_test_file(const std::string& name)
 {
     const std::string path = std::string(KV_KERNEL_TEST_DATA_DIR) + "/" + name;
@@ -44,6 +45,7 @@ inline std::vector<uint8_t> read_test_file(const std::string& name)
     }
     return bytes;
 }
+#endif
 
 // Empty components when the file is not what the tests expect.
 inline TestJpeg parse_test_jpeg(const std::vector<uint8_t>& f)
