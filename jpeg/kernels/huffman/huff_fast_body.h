@@ -19,6 +19,32 @@ void clear_block(int16_t* block)
     for (int i = 0; i < 64; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + i), z);
 }
 
+// A group with 0xFF: a byte at a time within the 8 bytes, through stuffed zeros. Out of line and
+// by value, so that the reader's fields stay in registers.
+struct Bytewise {
+    uint64_t buf;
+    int32_t pos;
+    int32_t n;
+};
+
+__attribute__((noinline)) Bytewise bytewise_fill(const uint8_t* data, int32_t length, uint64_t buf, int32_t pos,
+                                                 int32_t n)
+{
+    const int32_t end = pos + 8;
+    while (n < 56 && pos < end) {
+        const uint64_t b = data[pos];
+        if (b == 0xFF) {
+            if (pos + 1 >= length || data[pos + 1] != 0) break;
+            pos += 2;
+        } else {
+            pos += 1;
+        }
+        buf |= b << (56 - n);
+        n += 8;
+    }
+    return {buf, pos, n};
+}
+
 #define KV_HOT inline __attribute__((always_inline))
 
 // Unread bits left-aligned (the next one is bit 63); below the count lie zeros or the leading
@@ -56,21 +82,12 @@ struct FastReader {
         return bytewise();
     }
 
-    // A group with 0xFF: a byte at a time within the 8 bytes, through stuffed zeros.
-    __attribute__((noinline)) bool bytewise()
+    KV_HOT bool bytewise()
     {
-        const int32_t end = pos + 8;
-        while (n < 56 && pos < end) {
-            const uint64_t b = data[pos];
-            if (b == 0xFF) {
-                if (pos + 1 >= length || data[pos + 1] != 0) break;
-                pos += 2;
-            } else {
-                pos += 1;
-            }
-            buf |= b << (56 - n);
-            n += 8;
-        }
+        const Bytewise r = bytewise_fill(data, length, buf, pos, n);
+        buf = r.buf;
+        pos = r.pos;
+        n = r.n;
         return n >= 32;
     }
 
