@@ -99,18 +99,6 @@ struct FastReader {
         return v;
     }
 
-    // Needs 16 bits held.
-    KV_HOT bool symbol(const HuffDecodeSpec* spec, uint32_t* sym)
-    {
-        const uint32_t e = spec->lookahead[buf >> 56];
-        if (e >> 16 != 0) {
-            take(static_cast<int32_t>(e >> 16));
-            *sym = e & 0xFFFF;
-            return true;
-        }
-        return long_symbol(spec, sym);
-    }
-
     bool long_symbol(const HuffDecodeSpec* spec, uint32_t* sym)
     {
         const uint32_t top = static_cast<uint32_t>(buf >> 48);
@@ -126,12 +114,31 @@ struct FastReader {
         return false;
     }
 
-    // s (1 to 15) bits, extended; needs s bits held.
-    KV_HOT int32_t value(int32_t s)
+    // The symbol of the next code and, in *length, the bits it takes, still held; a code longer
+    // than 8 bits is consumed at once (*length 0). Needs 16 bits held.
+    KV_HOT bool peek_symbol(const HuffDecodeSpec* spec, uint32_t* sym, int32_t* length)
     {
-        const int32_t raw = static_cast<int32_t>(take(s));
+        const uint32_t e = spec->lookahead[buf >> 56];
+        *length = static_cast<int32_t>(e >> 16);
+        *sym = e & 0xFFFF;
+        return *length != 0 || long_symbol(spec, sym);
+    }
+
+    // Drops a code of `skip` bits and takes s (1 to 15) value bits after it, extended; one shift
+    // of the buffer for both.
+    KV_HOT int32_t value_after(int32_t skip, int32_t s)
+    {
+        const int32_t raw = static_cast<int32_t>((buf << skip) >> (64 - s));
+        buf <<= skip + s;
+        n -= skip + s;
         // raw - (2^s - 1) when its first bit is 0.
         return raw - (((raw - (1 << (s - 1))) >> 31) & ((1 << s) - 1));
+    }
+
+    KV_HOT void drop(int32_t k)
+    {
+        buf <<= k;
+        n -= k;
     }
 
     // Right-aligned into the 32-bit state (the bits below the count dropped); whole bytes above 32
@@ -164,16 +171,21 @@ int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16
     FastReader<ByteOrder> r(data, length, start, st);
 
     uint32_t sym;
-    if (!r.top_up() || !r.symbol(dc, &sym)) return 1;
+    int32_t len;
+    if (!r.top_up() || !r.peek_symbol(dc, &sym, &len)) return 1;
     int16_t pred = *last_dc;
-    if ((sym & 15) != 0) pred = static_cast<int16_t>(static_cast<uint16_t>(pred + r.value(static_cast<int32_t>(sym & 15))));
+    if ((sym & 15) != 0)
+        pred = static_cast<int16_t>(static_cast<uint16_t>(pred + r.value_after(len, static_cast<int32_t>(sym & 15))));
+    else
+        r.drop(len);
     block[0] = pred;
 
     int32_t k = 1;
     while (k < 64) {
-        if (!r.top_up() || !r.symbol(ac, &sym)) return 1;
+        if (!r.top_up() || !r.peek_symbol(ac, &sym, &len)) return 1;
         const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
         if (size == 0) {
+            r.drop(len);
             if (run != 15) break;
             k += 16;
             if (k > 63) return 1;
@@ -181,7 +193,7 @@ int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16
         }
         k += run;
         if (k > 63) return 1;
-        block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value(size));
+        block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(len, size));
         ++k;
     }
     st->blockEnd = k;
@@ -203,12 +215,15 @@ int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_
     for (int32_t x = 0; x < samples; ++x)
         for (int32_t c = 0; c < components; ++c) {
             uint32_t s;
-            if (!r.top_up() || !r.symbol(specs[c], &s)) return 1;
+            int32_t len;
+            if (!r.top_up() || !r.peek_symbol(specs[c], &s, &len)) return 1;
             int32_t v = 0;
-            if (s >= 16)
-                v = 32768;
-            else if (s != 0)
-                v = r.value(static_cast<int32_t>(s));
+            if (s - 1 < 15) {
+                v = r.value_after(len, static_cast<int32_t>(s));
+            } else {
+                r.drop(len);
+                if (s != 0) v = 32768;
+            }
             rows[c][x] = static_cast<uint16_t>(v);
         }
     r.store(position, st);
