@@ -38,6 +38,17 @@ int32_t machine_level()
     return machine;
 }
 
+// Sets the level, or marks the benchmark skipped when this processor lacks it.
+bool use_level(benchmark::State& state, int level)
+{
+    if (level > dispatch_supported_level()) {
+        state.SkipWithError("level not supported by this processor");
+        return false;
+    }
+    dispatch_set_level(level);
+    return true;
+}
+
 // A smooth scene with edges and a little noise (three channels, the grey one first).
 std::vector<unsigned char> scene(int channels)
 {
@@ -108,12 +119,8 @@ void turbo_decode(benchmark::State& state, bool colour)
 void huffman_blocks(benchmark::State& state, bool colour, int level)
 {
     const BaselineStream& s = baseline(colour);
-    if (level > dispatch_supported_level()) {
-        state.SkipWithError("level not supported by this processor");
-        return;
-    }
     const int32_t saved = dispatch_level.load();
-    dispatch_set_level(level);
+    if (!use_level(state, level)) return;
     const TestJpeg& j = s.parsed;
     std::vector<HuffDecodeSpec> dc(j.scan.size()), ac(j.scan.size());
     std::vector<int> per_mcu(j.scan.size(), 1);
@@ -234,12 +241,8 @@ void BM_DcmtkLosslessDecode(benchmark::State& state)
 void lossless_rows(benchmark::State& state, int level)
 {
     LosslessStream& s = lossless();
-    if (level > dispatch_supported_level()) {
-        state.SkipWithError("level not supported by this processor");
-        return;
-    }
     const int32_t saved = dispatch_level.load();
-    dispatch_set_level(level);
+    if (!use_level(state, level)) return;
     const TestJpeg& j = s.parsed;
     HuffDecodeSpec spec;
     const TestHuffTable& t = j.dc_tables.at(j.scan[0].dc);
