@@ -2,6 +2,8 @@
 
 #include "platform/platdispatch.h"
 #include "processor/cpu_query.h"
+#include "huffman/huff_decode.h"
+#include "lossless/lossless_reconstruct.h"
 #include "transform/dequant_idct.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -25,7 +27,44 @@ const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_count] =
      entry(KV_SIMD(&DequantIdct8x8Simd<3>, &DequantIdct8x8)),
      entry(KV_SIMD(&DequantIdct8x8Simd<4>, &DequantIdct8x8)),
      entry(KV_SIMD(&DequantIdct8x8Simd<5>, &DequantIdct8x8))},
-    {}, {}, {}, {}, {}, {}, {}, {}, {},  // 13-21: Huffman decoding and lossless reconstruction
+    // 13
+    {entry(&HuffDecodeSpecSize), entry(&HuffDecodeSpecSize), entry(&HuffDecodeSpecSize),
+     entry(&HuffDecodeSpecSize), entry(&HuffDecodeSpecSize), entry(&HuffDecodeSpecSize)},
+    // 14
+    {entry(&HuffDecodeSpecInit<0>), entry(&HuffDecodeSpecInit<1>), entry(&HuffDecodeSpecInit<2>),
+     entry(&HuffDecodeSpecInit<3>), entry(&HuffDecodeSpecInit<4>), entry(&HuffDecodeSpecInit<5>)},
+    // 15
+    {entry(&HuffDecodeStateSize), entry(&HuffDecodeStateSize), entry(&HuffDecodeStateSize),
+     entry(&HuffDecodeStateSize), entry(&HuffDecodeStateSize), entry(&HuffDecodeStateSize)},
+    // 16
+    {entry(&HuffDecodeStateInit), entry(&HuffDecodeStateInit), entry(&HuffDecodeStateInit),
+     entry(&HuffDecodeStateInit), entry(&HuffDecodeStateInit), entry(&HuffDecodeStateInit)},
+    // 17
+    {entry(&DecodeHuffman8x8),
+     entry(KV_SIMD(&DecodeHuffman8x8Simd<1>, &DecodeHuffman8x8)),
+     entry(KV_SIMD(&DecodeHuffman8x8Simd<2>, &DecodeHuffman8x8)),
+     entry(KV_SIMD(&DecodeHuffman8x8Simd<3>, &DecodeHuffman8x8)),
+     entry(KV_SIMD(&DecodeHuffman8x8Simd<4>, &DecodeHuffman8x8)),
+     entry(KV_SIMD(&DecodeHuffman8x8Simd<5>, &DecodeHuffman8x8))},
+    // 18
+    {entry(&DecodeHuffDiff), entry(&DecodeHuffDiff),
+     entry(KV_SIMD(&DecodeHuffDiffSimd<2>, &DecodeHuffDiff)),
+     entry(KV_SIMD(&DecodeHuffDiffSimd<3>, &DecodeHuffDiff)),
+     entry(KV_SIMD(&DecodeHuffDiffSimd<4>, &DecodeHuffDiff)),
+     entry(KV_SIMD(&DecodeHuffDiffSimd<5>, &DecodeHuffDiff))},
+    // 19
+    {entry(&DecodeHuffmanLosslessRow), entry(&DecodeHuffmanLosslessRow), entry(&DecodeHuffmanLosslessRow),
+     entry(&DecodeHuffmanLosslessRow),
+     entry(KV_SIMD(&DecodeHuffmanLosslessRowSimd<4>, &DecodeHuffmanLosslessRow)),
+     entry(KV_SIMD(&DecodeHuffmanLosslessRowSimd<5>, &DecodeHuffmanLosslessRow))},
+    // 20
+    {entry(&ReconstructLosslessFirstRow), entry(&ReconstructLosslessFirstRow),
+     entry(&ReconstructLosslessFirstRowSimd<2>), entry(&ReconstructLosslessFirstRowSimd<3>),
+     entry(&ReconstructLosslessFirstRowSimd<4>), entry(&ReconstructLosslessFirstRowSimd<5>)},
+    // 21
+    {entry(&ReconstructLosslessRow), entry(&ReconstructLosslessRow),
+     entry(&ReconstructLosslessRowSimd<2>), entry(&ReconstructLosslessRowSimd<3>),
+     entry(&ReconstructLosslessRowSimd<4>), entry(&ReconstructLosslessRowSimd<5>)},
     {}, {}, {}, {}, {}, {}, {},          // 22-28: encoding direction
 };
 // clang-format on
@@ -85,3 +124,56 @@ kernel_status dequant_idct_8x8(const int16_t* src, int16_t* dst, const uint16_t*
     return dispatch_entry<dispatch_table_dequant_idct_8x8>(dispatch_level.load(std::memory_order_relaxed))(
         src, dst, table);
 }
+
+// The stubs of the other decoding operations continue in the entry of the current level.
+#define KV_STUB(table) dispatch_entry<table>(dispatch_level.load(std::memory_order_relaxed))
+
+kernel_status huff_decode_spec_size(int32_t* size)
+{
+    return KV_STUB(dispatch_table_huff_decode_spec_size)(size);
+}
+
+kernel_status huff_decode_spec_init(const uint8_t* counts, const uint8_t* values, HuffDecodeSpec* spec)
+{
+    return KV_STUB(dispatch_table_huff_decode_spec_init)(counts, values, spec);
+}
+
+kernel_status huff_decode_state_size(int32_t* size)
+{
+    return KV_STUB(dispatch_table_huff_decode_state_size)(size);
+}
+
+kernel_status huff_decode_state_init(HuffDecodeState* state)
+{
+    return KV_STUB(dispatch_table_huff_decode_state_init)(state);
+}
+
+kernel_status huff_decode_block_8x8(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
+                                    int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
+                                    const HuffDecodeSpec* ac, HuffDecodeState* state)
+{
+    return KV_STUB(dispatch_table_huff_decode_block_8x8)(data, length, position, block, last_dc, marker, dc, ac,
+                                                         state);
+}
+
+kernel_status huff_decode_lossless_row(const uint8_t* data, int32_t length, int32_t* position,
+                                       uint16_t* const* rows, int32_t samples, int32_t components,
+                                       uint32_t* marker, const HuffDecodeSpec* const* specs,
+                                       HuffDecodeState* state)
+{
+    return KV_STUB(dispatch_table_huff_decode_lossless_row)(data, length, position, rows, samples, components,
+                                                            marker, specs, state);
+}
+
+kernel_status lossless_reconstruct_first_row(const uint16_t* diff, uint16_t* out, int32_t samples,
+                                             int32_t precision, int32_t point_transform)
+{
+    return KV_STUB(dispatch_table_lossless_reconstruct_first_row)(diff, out, samples, precision, point_transform);
+}
+
+kernel_status lossless_reconstruct_row(const uint16_t* diff, const uint16_t* above, uint16_t* out,
+                                       int32_t samples, int32_t predictor)
+{
+    return KV_STUB(dispatch_table_lossless_reconstruct_row)(diff, above, out, samples, predictor);
+}
+#undef KV_STUB

@@ -39,6 +39,53 @@ struct dispatch_signature<dispatch_table_dequant_idct_8x8> {
     using type = kernel_status (*)(const int16_t* src, int16_t* dst, const uint16_t* table);
 };
 
+struct HuffDecodeSpec;
+struct HuffDecodeState;
+
+template <>
+struct dispatch_signature<dispatch_table_huff_decode_spec_size> {
+    using type = kernel_status (*)(int32_t* size);
+};
+template <>
+struct dispatch_signature<dispatch_table_huff_decode_spec_init> {
+    using type = kernel_status (*)(const uint8_t* counts, const uint8_t* values, HuffDecodeSpec* spec);
+};
+template <>
+struct dispatch_signature<dispatch_table_huff_decode_state_size> {
+    using type = kernel_status (*)(int32_t* size);
+};
+template <>
+struct dispatch_signature<dispatch_table_huff_decode_state_init> {
+    using type = kernel_status (*)(HuffDecodeState* state);
+};
+template <>
+struct dispatch_signature<dispatch_table_huff_decode_block_8x8> {
+    using type = kernel_status (*)(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
+                                   int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
+                                   const HuffDecodeSpec* ac, HuffDecodeState* state);
+};
+template <>
+struct dispatch_signature<dispatch_table_huff_decode_diff> {
+    using type = kernel_status (*)(const uint8_t* data, int32_t length, int32_t* position, uint16_t* diff,
+                                   uint32_t* marker, const HuffDecodeSpec* spec, HuffDecodeState* state);
+};
+template <>
+struct dispatch_signature<dispatch_table_huff_decode_lossless_row> {
+    using type = kernel_status (*)(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows,
+                                   int32_t samples, int32_t components, uint32_t* marker,
+                                   const HuffDecodeSpec* const* specs, HuffDecodeState* state);
+};
+template <>
+struct dispatch_signature<dispatch_table_lossless_reconstruct_first_row> {
+    using type = kernel_status (*)(const uint16_t* diff, uint16_t* out, int32_t samples, int32_t precision,
+                                   int32_t point_transform);
+};
+template <>
+struct dispatch_signature<dispatch_table_lossless_reconstruct_row> {
+    using type = kernel_status (*)(const uint16_t* diff, const uint16_t* above, uint16_t* out, int32_t samples,
+                                   int32_t predictor);
+};
+
 template <int Table>
 inline typename dispatch_signature<Table>::type dispatch_entry(int32_t level)
 {
@@ -64,5 +111,21 @@ int32_t dispatch_supported_level();
 // level outside 0..5 or above dispatch_supported_level().
 kernel_status dispatch_set_level(int32_t level);
 
-// Stubs.
+// Stubs. The Huffman and lossless operations are described in huffman/huff_decode.h and
+// lossless/lossless_reconstruct.h; table 18 (one lossless difference) has no stub.
 kernel_status dequant_idct_8x8(const int16_t* src, int16_t* dst, const uint16_t* table);
+kernel_status huff_decode_spec_size(int32_t* size);
+kernel_status huff_decode_spec_init(const uint8_t* counts, const uint8_t* values, HuffDecodeSpec* spec);
+kernel_status huff_decode_state_size(int32_t* size);
+kernel_status huff_decode_state_init(HuffDecodeState* state);
+kernel_status huff_decode_block_8x8(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
+                                    int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
+                                    const HuffDecodeSpec* ac, HuffDecodeState* state);
+kernel_status huff_decode_lossless_row(const uint8_t* data, int32_t length, int32_t* position,
+                                       uint16_t* const* rows, int32_t samples, int32_t components,
+                                       uint32_t* marker, const HuffDecodeSpec* const* specs,
+                                       HuffDecodeState* state);
+kernel_status lossless_reconstruct_first_row(const uint16_t* diff, uint16_t* out, int32_t samples,
+                                             int32_t precision, int32_t point_transform);
+kernel_status lossless_reconstruct_row(const uint16_t* diff, const uint16_t* above, uint16_t* out,
+                                       int32_t samples, int32_t predictor);

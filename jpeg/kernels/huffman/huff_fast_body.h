@@ -1,0 +1,235 @@
+#pragma once
+
+// The fast block and row decoders, included only by the files compiled for one instruction set;
+// everything here has internal linkage so that each includer keeps its own copy. ByteOrder
+// supplies load8(p, &value): the 8 bytes at p as a big-endian value, true when none is 0xFF.
+
+#include <emmintrin.h>
+
+#include <cstdint>
+
+#include "huffman/huff_decode.h"
+
+namespace {
+
+// 16-byte stores at any alignment.
+void clear_block(int16_t* block)
+{
+    const __m128i z = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + i), z);
+}
+
+// A group with 0xFF: a byte at a time within the 8 bytes, through stuffed zeros. Out of line and
+// by value, so that the reader's fields stay in registers.
+struct Bytewise {
+    uint64_t buf;
+    int32_t pos;
+    int32_t n;
+};
+
+__attribute__((noinline)) Bytewise bytewise_fill(const uint8_t* data, int32_t length, uint64_t buf, int32_t pos,
+                                                 int32_t n)
+{
+    const int32_t end = pos + 8;
+    while (n < 56 && pos < end) {
+        const uint64_t b = data[pos];
+        if (b == 0xFF) {
+            if (pos + 1 >= length || data[pos + 1] != 0) break;
+            pos += 2;
+        } else {
+            pos += 1;
+        }
+        buf |= b << (56 - n);
+        n += 8;
+    }
+    return {buf, pos, n};
+}
+
+#define KV_HOT inline __attribute__((always_inline))
+
+// Unread bits left-aligned (the next one is bit 63); below the count lie zeros or the leading
+// bits of the next byte, and the count stays below 64. Every
+// code with its extra bits takes at most 31 bits, so one top-up to 32 bits serves a whole
+// coefficient or difference.
+template <class ByteOrder>
+struct FastReader {
+    const uint8_t* data;
+    int32_t length;
+    int32_t pos;
+    uint64_t buf;
+    int32_t n;
+
+    FastReader(const uint8_t* d, int32_t len, int32_t p, const HuffDecodeState* st)
+        : data(d), length(len), pos(p), n(st->bitCount)
+    {
+        buf = n > 0 ? (uint64_t{st->bitBuffer} << (64 - n)) : 0;
+    }
+
+    // At least 32 bits held afterwards, or false: fewer than 8 bytes left, or a marker or fill
+    // byte before 32 bits were gathered. A group without 0xFF tops up to 56 or more bits without
+    // a branch on the count; the bits below the count then already hold the next byte's leading
+    // bits, which the next top-up writes again unchanged.
+    KV_HOT bool top_up()
+    {
+        if (length - pos < 8) return n >= 32;
+        uint64_t v;
+        if (ByteOrder::load8(data + pos, &v)) {
+            buf |= v >> n;
+            pos += (63 - n) >> 3;
+            n |= 56;
+            return true;
+        }
+        return bytewise();
+    }
+
+    KV_HOT bool bytewise()
+    {
+        const Bytewise r = bytewise_fill(data, length, buf, pos, n);
+        buf = r.buf;
+        pos = r.pos;
+        n = r.n;
+        return n >= 32;
+    }
+
+    KV_HOT uint32_t take(int32_t k)
+    {
+        const uint32_t v = static_cast<uint32_t>(buf >> (64 - k));
+        buf <<= k;
+        n -= k;
+        return v;
+    }
+
+    bool long_symbol(const HuffDecodeSpec* spec, uint32_t* sym)
+    {
+        const uint32_t top = static_cast<uint32_t>(buf >> 48);
+        for (int32_t l = 9; l <= 16; ++l) {
+            const uint32_t code = top >> (16 - l);
+            const uint32_t max = spec->maxcode[l];
+            if (max != 0xFFFF && code <= max) {
+                take(l);
+                *sym = spec->huffval[spec->valptr[l] + code - spec->mincode[l]];
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The symbol of the next code and, in *length, the bits it takes, still held; a code longer
+    // than 8 bits is consumed at once (*length 0). Needs 16 bits held.
+    KV_HOT bool peek_symbol(const HuffDecodeSpec* spec, uint32_t* sym, int32_t* length)
+    {
+        const uint32_t e = spec->lookahead[buf >> 56];
+        *length = static_cast<int32_t>(e >> 16);
+        *sym = e & 0xFFFF;
+        return *length != 0 || long_symbol(spec, sym);
+    }
+
+    // Drops a code of `skip` bits and takes s (1 to 15) value bits after it, extended; one shift
+    // of the buffer for both.
+    KV_HOT int32_t value_after(int32_t skip, int32_t s)
+    {
+        const int32_t raw = static_cast<int32_t>((buf << skip) >> (64 - s));
+        buf <<= skip + s;
+        n -= skip + s;
+        // raw - (2^s - 1) when its first bit is 0.
+        return raw - (((raw - (1 << (s - 1))) >> 31) & ((1 << s) - 1));
+    }
+
+    KV_HOT void drop(int32_t k)
+    {
+        buf <<= k;
+        n -= k;
+    }
+
+    // Right-aligned into the 32-bit state (the bits below the count dropped); whole bytes above 32
+    // bits go back to the data, a
+    // stuffed 0xFF with its zero.
+    void store(int32_t* position, HuffDecodeState* st)
+    {
+        uint64_t right = n > 0 ? buf >> (64 - n) : 0;
+        if (n >= 32) {
+            const int32_t back = (((n + 7) & ~7) - 32) >> 3;
+            right >>= 8 * back;
+            n -= 8 * back;
+            for (int32_t i = 0; i < back; ++i) pos -= data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
+        }
+        st->bitBuffer = static_cast<uint32_t>(right);
+        st->bitCount = n;
+        *position = pos;
+    }
+};
+
+template <class ByteOrder>
+int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16_t* block, int16_t* last_dc,
+                   uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac, HuffDecodeState* st)
+{
+    if (*marker != 0) return 1;
+    clear_block(block);
+    st->blockEnd = 0;
+    const int32_t start = *position;
+    if (start < 0 || start > length || length - start < 24 || st->bitCount < 0 || st->bitCount > 32) return 1;
+    FastReader<ByteOrder> r(data, length, start, st);
+
+    uint32_t sym;
+    int32_t len;
+    if (!r.top_up() || !r.peek_symbol(dc, &sym, &len)) return 1;
+    int16_t pred = *last_dc;
+    if ((sym & 15) != 0)
+        pred = static_cast<int16_t>(static_cast<uint16_t>(pred + r.value_after(len, static_cast<int32_t>(sym & 15))));
+    else
+        r.drop(len);
+    block[0] = pred;
+
+    int32_t k = 1;
+    while (k < 64) {
+        if (!r.top_up() || !r.peek_symbol(ac, &sym, &len)) return 1;
+        const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
+        if (size == 0) {
+            r.drop(len);
+            if (run != 15) break;
+            k += 16;
+            if (k > 63) return 1;
+            continue;
+        }
+        k += run;
+        if (k > 63) return 1;
+        block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(len, size));
+        ++k;
+    }
+    st->blockEnd = k;
+    *last_dc = pred;
+    r.store(position, st);
+    return 0;
+}
+
+template <class ByteOrder>
+int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows, int32_t samples,
+                 int32_t components, uint32_t* marker, const HuffDecodeSpec* const* specs, HuffDecodeState* st)
+{
+    if (components < 1 || components > 4 || *marker != 0) return 1;
+    const int32_t start = *position;
+    if (start < 0 || start > length || int64_t{length} - start < 2 * int64_t{samples} || st->bitCount < 0 ||
+        st->bitCount > 32)
+        return 1;
+    FastReader<ByteOrder> r(data, length, start, st);
+    for (int32_t x = 0; x < samples; ++x)
+        for (int32_t c = 0; c < components; ++c) {
+            uint32_t s;
+            int32_t len;
+            if (!r.top_up() || !r.peek_symbol(specs[c], &s, &len)) return 1;
+            int32_t v = 0;
+            if (s - 1 < 15) {
+                v = r.value_after(len, static_cast<int32_t>(s));
+            } else {
+                r.drop(len);
+                if (s != 0) v = 32768;
+            }
+            rows[c][x] = static_cast<uint16_t>(v);
+        }
+    r.store(position, st);
+    return 0;
+}
+
+}  // namespace
+
+#undef KV_HOT
