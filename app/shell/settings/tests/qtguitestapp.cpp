@@ -1,0 +1,7 @@
+#include "qtguitestapp.h"
+
+namespace {
+
+const auto* const kQtApplication = ::testing::AddGlobalTestEnvironment(new QtGuiTestApplication);
+
+}   // namespace

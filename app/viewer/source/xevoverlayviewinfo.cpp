@@ -1,0 +1,154 @@
+#include "viewer/xevoverlayviewinfo.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+#include "shell/xevcommonsettings.h"
+#include "shell/xevfont.h"
+
+namespace {
+
+void TrimHundredths(QString& text)
+{
+    if (text.endsWith(QLatin1String(".00"))) {
+        text.chop(3);
+    }
+}
+
+bool ShownWhileDragging(const XEVOverlaySettingInfoItem& item, int32_t dragTool)
+{
+    if (dragTool != XEVOverlayViewInfo::kDragWindowLevel && dragTool != XEVOverlayViewInfo::kDragZoom &&
+        dragTool != XEVOverlayViewInfo::kDragPan) {
+        return true;
+    }
+    if (item.kind != XEVOverlaySettingInfoItem::kMacro) {
+        return false;
+    }
+    const QString& name = item.macroName;
+    switch (dragTool) {
+    case XEVOverlayViewInfo::kDragWindowLevel: return name == kXEVMacroWindowCenter || name == kXEVMacroWindowWidth;
+    case XEVOverlayViewInfo::kDragZoom: return name == kXEVMacroZoom || name == kXEVMacroDFOV;
+    default: return name == kXEVMacroDFOV;
+    }
+}
+
+}   // namespace
+
+void XEVOverlayViewInfo::Clear()
+{
+    for (Items& items : positions) {
+        items.clear();
+    }
+    for (QString* text : {&pageText, &zoomText, &windowCenterText, &windowWidthText, &dfovText, &orientationTopText,
+                          &orientationBottomText, &orientationLeftText, &orientationRightText, &multiframeText,
+                          &jpegLossyText, &mammoLateralityText}) {
+        text->clear();
+    }
+}
+
+const XEVOverlayViewInfo::Items& XEVOverlayViewInfo::GetLines(int32_t position) const
+{
+    static const Items empty;
+    return position >= 0 && position < kXEVOverlayPositionCount ? positions[position] : empty;
+}
+
+const QString& XEVOverlayViewInfo::MacroValue(const QString& name) const
+{
+    static const QString none;
+    const std::pair<const QString*, const QString*> values[] = {
+        {&kXEVMacroPage, &pageText},
+        {&kXEVMacroZoom, &zoomText},
+        {&kXEVMacroWindowCenter, &windowCenterText},
+        {&kXEVMacroWindowWidth, &windowWidthText},
+        {&kXEVMacroDFOV, &dfovText},
+        {&kXEVMacroOrientationTop, &orientationTopText},
+        {&kXEVMacroOrientationBottom, &orientationBottomText},
+        {&kXEVMacroOrientationLeft, &orientationLeftText},
+        {&kXEVMacroOrientationRight, &orientationRightText},
+        {&kXEVMacroMultiframe, &multiframeText},
+        {&kXEVMacroJpegLossy, &jpegLossyText},
+        {&kXEVMacroMammoLaterality, &mammoLateralityText},
+    };
+    for (const auto& [macro, text] : values) {
+        if (*macro == name) {
+            return *text;
+        }
+    }
+    return none;
+}
+
+QString XEVOverlayViewInfo::FormatPosition(const Items& items, int32_t dragTool) const
+{
+    static const QString none;
+    QString text;
+    for (const XEVOverlaySettingInfoItem& item : items) {
+        const bool show = ShownWhileDragging(item, dragTool);
+        const QString& value = item.kind == XEVOverlaySettingInfoItem::kMacro ? MacroValue(item.macroName) : none;
+        text += FormatOverlayItemText(show, item, value);
+    }
+    return text;
+}
+
+void XEVOverlayViewInfo::Draw(QPainter& painter, const QRect& client, int32_t dragTool) const
+{
+    CXEVFont font;
+    font.CreateFromInfo(GetCommonSettings().Fonts[kXEVFontCornerText], painter.device());
+    painter.save();
+    painter.setFont(font.Font());
+    painter.setBackgroundMode(Qt::TransparentMode);
+    const QFontMetrics metrics(font.Font(), painter.device());
+    const int32_t width = client.width();
+    const int32_t height = client.height();
+
+    for (int32_t position = 0; position < kXEVOverlayPositionCount; ++position) {
+        if (positions[position].empty()) {
+            continue;
+        }
+        QString text = FormatPosition(positions[position], dragTool);
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        text.replace(u'\r', u'\n');
+
+        const bool centred = position == 3 || position == 4;
+        const bool right = position >= 5;
+        const int flags = Qt::TextWordWrap | Qt::AlignTop | Qt::TextDontClip |
+                          (centred ? Qt::AlignHCenter : right ? Qt::AlignRight : Qt::AlignLeft);
+        // Lines break at the client width, as measured; the block is then placed by its size.
+        const QRect measured = metrics.boundingRect(QRect(0, 0, width, height), flags, text);
+        const int32_t w = measured.width();
+        const int32_t h = measured.height();
+        const int32_t dx = position <= 2 ? kMargin : centred ? (width - w) / 2 : width - w - kMargin;
+        const int32_t dy = (position == 0 || position == 3 || position == 5) ? kMargin
+                           : (position == 1 || position == 6)                 ? (height - h) / 2
+                                                                              : height - h - kMargin;
+        // A rectangle of the full width whose anchor (left edge, centre or right edge) is the
+        // block's, so that the lines wrap exactly as measured.
+        const int32_t left = client.left() + dx + (centred ? (w - width) / 2 : right ? w - width : 0);
+        QRect box(left, client.top() + dy, width, h);
+
+        painter.setPen(QColor(0, 0, 0));
+        painter.drawText(box, flags, text);
+        painter.setPen(QColor(255, 255, 255));
+        painter.drawText(box.translated(-1, -1), flags, text);
+    }
+    painter.restore();
+}
+
+void XEVOverlayViewInfo::TrimZoom()
+{
+    TrimHundredths(zoomText);
+}
+
+void XEVOverlayViewInfo::TrimWindowCenter()
+{
+    TrimHundredths(windowCenterText);
+}
+
+void XEVOverlayViewInfo::TrimWindowWidth()
+{
+    TrimHundredths(windowWidthText);
+}
+
+QString XEVOverlayViewInfo::FormatNumber(double value)
+{
+    return QString::asprintf("%.2f", value);
+}
