@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include <algorithm>
+
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfont.h"
 
@@ -112,18 +114,17 @@ void XEVOverlayViewInfo::Draw(QPainter& painter, const QRect& client, int32_t dr
         const bool right = position >= 5;
         const int flags = Qt::TextWordWrap | Qt::AlignTop | Qt::TextDontClip |
                           (centred ? Qt::AlignHCenter : right ? Qt::AlignRight : Qt::AlignLeft);
-        // Lines break at the client width, as measured; the block is then placed by its size.
-        const QRect measured = metrics.boundingRect(QRect(0, 0, width, height), flags, text);
-        const int32_t w = measured.width();
-        const int32_t h = measured.height();
-        const int32_t dx = position <= 2 ? kMargin : centred ? (width - w) / 2 : width - w - kMargin;
-        const int32_t dy = (position == 0 || position == 3 || position == 5) ? kMargin
-                           : (position == 1 || position == 6)                 ? (height - h) / 2
-                                                                              : height - h - kMargin;
-        // A rectangle of the full width whose anchor (left edge, centre or right edge) is the
-        // block's, so that the lines wrap exactly as measured.
-        const int32_t left = client.left() + dx + (centred ? (w - width) / 2 : right ? w - width : 0);
-        QRect box(left, client.top() + dy, width, h);
+        // Lines break between the margins, so that no line runs past the view's edge; the
+        // block is then placed by its measured size.
+        const int32_t wrapWidth = std::max(1, width - 2 * kMargin);
+        // Blocks at the top need no measuring: they start at the margin and are not clipped.
+        const bool top = position == 0 || position == 3 || position == 5;
+        const int32_t h = top ? height - kMargin
+                              : metrics.boundingRect(QRect(0, 0, wrapWidth, height), flags, text).height();
+        const int32_t dy = top ? kMargin : (position == 1 || position == 6) ? (height - h) / 2 : height - h - kMargin;
+        // The box spans the space between the margins; its alignment puts the lines at the
+        // block's left edge, centre or right edge.
+        const QRect box(client.left() + kMargin, client.top() + dy, wrapWidth, h);
 
         painter.setPen(QColor(0, 0, 0));
         painter.drawText(box, flags, text);
