@@ -2,6 +2,9 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QTextLayout>
+
+#include <cmath>
 
 #include <algorithm>
 
@@ -98,9 +101,12 @@ void XEVOverlayViewInfo::Draw(QPainter& painter, const QRect& client, int32_t dr
     painter.save();
     painter.setFont(font.Font());
     painter.setBackgroundMode(Qt::TransparentMode);
-    const QFontMetrics metrics(font.Font(), painter.device());
+    const QFontMetricsF metrics(font.Font(), painter.device());
+    const qreal leading = metrics.leading();
     const int32_t width = client.width();
     const int32_t height = client.height();
+    // Lines break between the margins, so that no line runs past the view's edge.
+    const int32_t wrapWidth = std::max(1, width - 2 * kMargin);
 
     for (int32_t position = 0; position < kXEVOverlayPositionCount; ++position) {
         if (positions[position].empty()) {
@@ -109,27 +115,37 @@ void XEVOverlayViewInfo::Draw(QPainter& painter, const QRect& client, int32_t dr
         QString text = FormatPosition(positions[position], dragTool);
         text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         text.replace(u'\r', u'\n');
+        text.replace(u'\n', QChar::LineSeparator);
 
+        // One layout serves the measuring and both inks; lines are set as QPainter::drawText
+        // sets them with Qt::TextWordWrap: whole-pixel tops, the font's leading between lines.
         const bool centred = position == 3 || position == 4;
         const bool right = position >= 5;
-        const int flags = Qt::TextWordWrap | Qt::AlignTop | Qt::TextDontClip |
-                          (centred ? Qt::AlignHCenter : right ? Qt::AlignRight : Qt::AlignLeft);
-        // Lines break between the margins, so that no line runs past the view's edge; the
-        // block is then placed by its measured size.
-        const int32_t wrapWidth = std::max(1, width - 2 * kMargin);
-        // Blocks at the top need no measuring: they start at the margin and are not clipped.
-        const bool top = position == 0 || position == 3 || position == 5;
-        const int32_t h = top ? height - kMargin
-                              : metrics.boundingRect(QRect(0, 0, wrapWidth, height), flags, text).height();
-        const int32_t dy = top ? kMargin : (position == 1 || position == 6) ? (height - h) / 2 : height - h - kMargin;
-        // The box spans the space between the margins; its alignment puts the lines at the
-        // block's left edge, centre or right edge.
-        const QRect box(client.left() + kMargin, client.top() + dy, wrapWidth, h);
+        QTextOption option(centred ? Qt::AlignHCenter : right ? Qt::AlignRight : Qt::AlignLeft);
+        option.setWrapMode(QTextOption::WordWrap);
+        QTextLayout layout(text, font.Font(), painter.device());
+        layout.setTextOption(option);
+        layout.setCacheEnabled(true);
+        layout.beginLayout();
+        qreal h = -leading;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(wrapWidth);
+            h = std::ceil(h + leading);
+            line.setPosition(QPointF(0, h));
+            h += line.height();
+        }
+        layout.endLayout();
+        const int32_t blockHeight = static_cast<int32_t>(std::ceil(std::max<qreal>(h, 0)));
 
+        const bool top = position == 0 || position == 3 || position == 5;
+        const int32_t dy = top ? kMargin
+                           : (position == 1 || position == 6) ? (height - blockHeight) / 2
+                                                              : height - blockHeight - kMargin;
+        const QPointF origin(client.left() + kMargin, client.top() + dy);
         painter.setPen(QColor(0, 0, 0));
-        painter.drawText(box, flags, text);
+        layout.draw(&painter, origin);
         painter.setPen(QColor(255, 255, 255));
-        painter.drawText(box.translated(-1, -1), flags, text);
+        layout.draw(&painter, origin - QPointF(1, 1));
     }
     painter.restore();
 }

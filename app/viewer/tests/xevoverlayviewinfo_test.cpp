@@ -300,6 +300,51 @@ TEST_F(CornerTexts, JapaneseSeriesDescriptionDrawsGlyphs)
     EXPECT_TRUE(QFontMetrics(font.Font()).inFont(QChar(0x80F8)));
 }
 
+// The same blocks drawn by QPainter::drawText with the flags of the Windows original
+// (word break, centre or right), measured by QFontMetrics::boundingRect.
+QImage DrawWithDrawText(const XEVOverlayViewInfo& view, QRgb fill)
+{
+    QImage image = Canvas(fill);
+    CXEVFont font;
+    font.CreateFromInfo(GetCommonSettings().Fonts[kXEVFontCornerText], &image);
+    const QFontMetrics metrics(font.Font(), &image);
+    QPainter painter(&image);
+    painter.setFont(font.Font());
+    for (int32_t position = 0; position < 8; ++position) {
+        if (view.positions[position].empty()) {
+            continue;
+        }
+        QString text = view.FormatPosition(view.positions[position], 0);
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        const int align = (position == 3 || position == 4) ? Qt::AlignHCenter : position >= 5 ? Qt::AlignRight : 0;
+        const int flags = Qt::TextWordWrap | align;
+        const int h = metrics.boundingRect(QRect(0, 0, kSize - 12, kSize), flags, text).height();
+        const int dy = (position == 0 || position == 3 || position == 5) ? 6
+                       : (position == 1 || position == 6)                 ? (kSize - h) / 2
+                                                                          : kSize - h - 6;
+        const QRect box(6, dy, kSize - 12, h);
+        painter.setPen(Qt::black);
+        painter.drawText(box, flags, text);
+        painter.setPen(Qt::white);
+        painter.drawText(box.translated(-1, -1), flags, text);
+    }
+    return image;
+}
+
+TEST_F(CornerTexts, SamePixelsAsDrawText)
+{
+    XEVOverlayViewInfo view = ViewOf("CT");
+    QString words;
+    for (int i = 0; i < 30; ++i) {
+        words += QStringLiteral("word%1 ").arg(i);
+    }
+    view.positions[0].push_back(TextItem(words, 1));
+    view.positions[0].push_back(TextItem(QStringLiteral("胸部 単純"), 0));
+    view.positions[6].push_back(TextItem(words, 0));
+    const QRgb grey = qRgb(90, 90, 90);
+    EXPECT_EQ(Draw(view, grey), DrawWithDrawText(view, grey));
+}
+
 TEST_F(CornerTexts, DragToolsLeaveOnlyTheirValues)
 {
     XEVOverlayViewInfo view = ViewOf("CT");
