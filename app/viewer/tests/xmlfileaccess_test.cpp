@@ -235,6 +235,17 @@ TEST_F(OverlayFile, ConvertsCornersWithOtherAsFallback)
     EXPECT_TRUE(lower.GetPositionMap(7).empty());   // names compare with case; OTHER has none
 }
 
+TEST(OverlayFileEncoding, ShiftJisAndUtf16FilesReadTheSame)
+{
+    for (const char* name : {"overlay_shiftjis.xml", "overlay_utf16.xml"}) {
+        XmlFileAccess reader;
+        ASSERT_TRUE(reader.Load(Fixture(name))) << name;
+        EXPECT_EQ(reader.fontFaceName, QStringLiteral("ＭＳ ゴシック")) << name;
+        ASSERT_EQ(reader.modalities.size(), 1u) << name;
+        EXPECT_EQ(reader.modalities[0].locations.at(0).items.at(0).prefix, QStringLiteral("患者名：")) << name;
+    }
+}
+
 TEST(OverlayFileLimits, NumbersSaturateAndFirstAttributeWins)
 {
     XmlFileAccess reader;

@@ -269,6 +269,14 @@ TEST_F(OverlaySettings, BrokenFileLeavesTheFileCornersEmpty)
     ExpectOrientation(ct);
 }
 
+TEST_F(OverlaySettings, AFolderNamedLikeTheFileIsNoFile)
+{
+    ASSERT_TRUE(QDir(folder_.path()).mkdir(QStringLiteral("OVERLAY.XML")));
+    settings_.LoadOverlaySettings();
+    EXPECT_EQ(settings_.OverlayFileExists, 0);
+    ExpectOther(settings_.FindOverlaySettingInfo(QStringLiteral("OTHER")), false);
+}
+
 TEST_F(OverlaySettings, InsertKeepsTheFirstAndLookupCopies)
 {
     XEVOverlaySettingInfo first;
