@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qtguitestapp.h"
+
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>

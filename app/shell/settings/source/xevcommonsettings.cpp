@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <initializer_list>
+
 #include "platform/platfileid.h"
 #include "platform/platfolder.h"
 
@@ -38,12 +40,15 @@ XEVOverlaySettingInfoItem MakeItem(const BuiltInItem& b)
     return item;
 }
 
-template <size_t N>
-void AddItems(XEVOverlaySettingInfo& settings, const BuiltInItem (&items)[N], int32_t position)
+using BuiltInItems = std::initializer_list<BuiltInItem>;
+
+void AddItems(XEVOverlaySettingInfo& settings, std::initializer_list<BuiltInItems> parts, int32_t position)
 {
-    for (const BuiltInItem& b : items) {
-        if (b.position == position) {
-            settings.AddItem(position, MakeItem(b));
+    for (const BuiltInItems& items : parts) {
+        for (const BuiltInItem& b : items) {
+            if (b.position == position) {
+                settings.AddItem(position, MakeItem(b));
+            }
         }
     }
 }
@@ -51,99 +56,60 @@ void AddItems(XEVOverlaySettingInfo& settings, const BuiltInItem (&items)[N], in
 #define MACRO(pos, name, prefix, brk) {pos, &name, 0, 0, prefix, "", "", brk}
 #define TAG(pos, g, e, prefix, suffix, format, brk) {pos, nullptr, g, e, prefix, suffix, format, brk}
 
-const BuiltInItem kOtherItems[] = {
-    MACRO(2, kXEVMacroMultiframe, "", 1),
-    MACRO(2, kXEVMacroPage, "", 0),
-    TAG(5, 0x0008, 0x103E, "", "", "", 1),
-    TAG(5, 0x0008, 0x0022, "", "", "DT", 0),
-    TAG(5, 0x0008, 0x0032, " ", "", "TM", 1),
-    TAG(5, 0x0018, 0x0010, "", "", "", 1),
+// The built-in layouts, put together from the runs of items that modalities share, in the
+// order of adding.
+const BuiltInItems kMultiframe = {MACRO(2, kXEVMacroMultiframe, "", 1)};
+const BuiltInItems kPage = {MACRO(2, kXEVMacroPage, "", 0)};
+const BuiltInItems kCtAcquisition = {
+    TAG(2, 0x0018, 0x1100, "RD:", "", "", 1),  TAG(2, 0x0018, 0x1120, "Tilt:", "", "", 1),
+    TAG(2, 0x0018, 0x1151, "mA:", "", "", 1),  TAG(2, 0x0018, 0x0060, "KVP:", "", "", 1),
+    TAG(2, 0x0020, 0x0012, "Acq no:", "", "", 1),
+};
+const BuiltInItems kMrAcquisition = {
+    TAG(2, 0x0018, 0x9043, "", "", "", 1),     TAG(2, 0x0018, 0x0086, "EC:", "", "", 1),
+    TAG(2, 0x0018, 0x0020, "", "", "", 1),     TAG(2, 0x0018, 0x1314, "FA:", "", "", 1),
+    TAG(2, 0x0018, 0x0080, "TR:", "", "", 1),  TAG(2, 0x0018, 0x0081, "TE:", "", "", 1),
+    TAG(2, 0x0018, 0x1310, "ACQ:", "", "", 1),
+};
+const BuiltInItems kSeries = {
+    TAG(5, 0x0008, 0x103E, "", "", "", 1),     TAG(5, 0x0008, 0x0022, "", "", "DT", 0),
+    TAG(5, 0x0008, 0x0032, " ", "", "TM", 1),  TAG(5, 0x0018, 0x0010, "", "", "", 1),
     TAG(5, 0x0020, 0x1041, "LOC:", "", "", 1),
-    TAG(5, 0x0018, 0x5100, "", "", "", 0),
-    MACRO(7, kXEVMacroJpegLossy, "", 1),
+};
+const BuiltInItems kThickness = {TAG(5, 0x0018, 0x0050, "THK:", "", "", 1)};
+const BuiltInItems kSpacing = {TAG(5, 0x0018, 0x0088, "SP:", "", "", 1)};
+const BuiltInItems kPatientPosition = {TAG(5, 0x0018, 0x5100, "", "", "", 0)};
+const BuiltInItems kJpegLossy = {MACRO(7, kXEVMacroJpegLossy, "", 1)};
+const BuiltInItems kSensitivity = {TAG(7, 0x0018, 0x6000, "S:", "", "", 1)};
+const BuiltInItems kZoomAndWindow = {
     MACRO(7, kXEVMacroZoom, "Z:", 1),
     MACRO(7, kXEVMacroWindowCenter, "C:", 1),
     MACRO(7, kXEVMacroWindowWidth, "W:", 1),
-    TAG(7, 0x0020, 0x0013, "IM:", "", "", 0),
 };
-
-const BuiltInItem kMammoItems[] = {
-    MACRO(0, kXEVMacroMammoLaterality, "", 1),
+const BuiltInItems kInstance = {TAG(7, 0x0020, 0x0013, "IM:", "", "", 0)};
+const BuiltInItems kInstanceAndSeries = {
+    TAG(7, 0x0020, 0x0013, "IM:", " ", "", 0),
+    TAG(7, 0x0020, 0x0011, "SE:", "", "", 0),
 };
-
-const BuiltInItem kCrItems[] = {
-    MACRO(2, kXEVMacroMultiframe, "", 1),
-    MACRO(2, kXEVMacroPage, "", 0),
-    TAG(5, 0x0008, 0x103E, "", "", "", 1),
-    TAG(5, 0x0008, 0x0022, "", "", "DT", 0),
-    TAG(5, 0x0008, 0x0032, " ", "", "TM", 1),
-    TAG(5, 0x0018, 0x0010, "", "", "", 1),
-    TAG(5, 0x0020, 0x1041, "LOC:", "", "", 1),
-    TAG(5, 0x0018, 0x5100, "", "", "", 0),
-    MACRO(7, kXEVMacroJpegLossy, "", 1),
-    TAG(7, 0x0018, 0x6000, "S:", "", "", 1),
-    MACRO(7, kXEVMacroZoom, "Z:", 1),
-    MACRO(7, kXEVMacroWindowCenter, "C:", 1),
-    MACRO(7, kXEVMacroWindowWidth, "W:", 1),
-    TAG(7, 0x0020, 0x0013, "IM:", "", "", 0),
-};
-
+const BuiltInItems kMammoLaterality = {MACRO(0, kXEVMacroMammoLaterality, "", 1)};
 // Orientation labels of CT and MR, added whether or not the file exists.
-const BuiltInItem kOrientationItems[] = {
+const BuiltInItems kOrientation = {
     MACRO(1, kXEVMacroOrientationLeft, "", 0),
     MACRO(3, kXEVMacroOrientationTop, "", 0),
     MACRO(4, kXEVMacroOrientationBottom, "", 0),
     MACRO(6, kXEVMacroOrientationRight, "", 0),
 };
 
-const BuiltInItem kCtItems[] = {
-    MACRO(2, kXEVMacroMultiframe, "", 1),
-    TAG(2, 0x0018, 0x1100, "RD:", "", "", 1),
-    TAG(2, 0x0018, 0x1120, "Tilt:", "", "", 1),
-    TAG(2, 0x0018, 0x1151, "mA:", "", "", 1),
-    TAG(2, 0x0018, 0x0060, "KVP:", "", "", 1),
-    TAG(2, 0x0020, 0x0012, "Acq no:", "", "", 1),
-    MACRO(2, kXEVMacroPage, "", 0),
-    TAG(5, 0x0008, 0x103E, "", "", "", 1),
-    TAG(5, 0x0008, 0x0022, "", "", "DT", 0),
-    TAG(5, 0x0008, 0x0032, " ", "", "TM", 1),
-    TAG(5, 0x0018, 0x0010, "", "", "", 1),
-    TAG(5, 0x0020, 0x1041, "LOC:", "", "", 1),
-    TAG(5, 0x0018, 0x0050, "THK:", "", "", 1),
-    TAG(5, 0x0018, 0x5100, "", "", "", 0),
-    MACRO(7, kXEVMacroJpegLossy, "", 1),
-    MACRO(7, kXEVMacroZoom, "Z:", 1),
-    MACRO(7, kXEVMacroWindowCenter, "C:", 1),
-    MACRO(7, kXEVMacroWindowWidth, "W:", 1),
-    TAG(7, 0x0020, 0x0013, "IM:", " ", "", 0),
-    TAG(7, 0x0020, 0x0011, "SE:", "", "", 0),
-};
-
-const BuiltInItem kMrItems[] = {
-    MACRO(2, kXEVMacroMultiframe, "", 1),
-    TAG(2, 0x0018, 0x9043, "", "", "", 1),
-    TAG(2, 0x0018, 0x0086, "EC:", "", "", 1),
-    TAG(2, 0x0018, 0x0020, "", "", "", 1),
-    TAG(2, 0x0018, 0x1314, "FA:", "", "", 1),
-    TAG(2, 0x0018, 0x0080, "TR:", "", "", 1),
-    TAG(2, 0x0018, 0x0081, "TE:", "", "", 1),
-    TAG(2, 0x0018, 0x1310, "ACQ:", "", "", 1),
-    MACRO(2, kXEVMacroPage, "", 0),
-    TAG(5, 0x0008, 0x103E, "", "", "", 1),
-    TAG(5, 0x0008, 0x0022, "", "", "DT", 0),
-    TAG(5, 0x0008, 0x0032, " ", "", "TM", 1),
-    TAG(5, 0x0018, 0x0010, "", "", "", 1),
-    TAG(5, 0x0020, 0x1041, "LOC:", "", "", 1),
-    TAG(5, 0x0018, 0x0050, "THK:", "", "", 1),
-    TAG(5, 0x0018, 0x0088, "SP:", "", "", 1),
-    TAG(5, 0x0018, 0x5100, "", "", "", 0),
-    MACRO(7, kXEVMacroJpegLossy, "", 1),
-    MACRO(7, kXEVMacroZoom, "Z:", 1),
-    MACRO(7, kXEVMacroWindowCenter, "C:", 1),
-    MACRO(7, kXEVMacroWindowWidth, "W:", 1),
-    TAG(7, 0x0020, 0x0013, "IM:", " ", "", 0),
-    TAG(7, 0x0020, 0x0011, "SE:", "", "", 0),
-};
+const std::initializer_list<BuiltInItems> kOtherItems = {kMultiframe, kPage,          kSeries,   kPatientPosition,
+                                                         kJpegLossy,  kZoomAndWindow, kInstance};
+const std::initializer_list<BuiltInItems> kCrItems = {kMultiframe,  kPage,          kSeries,       kPatientPosition,
+                                                      kJpegLossy,   kSensitivity,   kZoomAndWindow, kInstance};
+const std::initializer_list<BuiltInItems> kCtItems = {kMultiframe,      kCtAcquisition, kPage,
+                                                      kSeries,          kThickness,     kPatientPosition,
+                                                      kJpegLossy,       kZoomAndWindow, kInstanceAndSeries};
+const std::initializer_list<BuiltInItems> kMrItems = {kMultiframe, kMrAcquisition,   kPage,      kSeries,
+                                                      kThickness,  kSpacing,         kPatientPosition,
+                                                      kJpegLossy,  kZoomAndWindow,   kInstanceAndSeries};
 
 #undef MACRO
 #undef TAG
@@ -173,7 +139,7 @@ int32_t XEVCommonSettings::LoadOverlaySettings()
     };
     auto addOrientation = [](XEVOverlaySettingInfo& settings) {
         for (const int32_t position : {1, 3, 4, 6}) {
-            AddItems(settings, kOrientationItems, position);
+            AddItems(settings, {kOrientation}, position);
         }
     };
 
@@ -185,7 +151,7 @@ int32_t XEVCommonSettings::LoadOverlaySettings()
     // the file's lookup would fall back to OTHER's and show those lines twice.
     const QString mg = QStringLiteral("MG");
     if (!fromFile) {
-        AddItems(other, kMammoItems, 0);
+        AddItems(other, {kMammoLaterality}, 0);
     } else if (OverlayReader.HasLocation(mg, 0)) {
         OverlayReader.ConvertToSettings(other, mg, 0);
     }

@@ -7,6 +7,7 @@
 #include <memory>
 
 // One application object for the whole binary (fonts need it), made before any test.
+// Test files that draw or make fonts include this header.
 class QtGuiTestApplication : public ::testing::Environment {
 public:
     void SetUp() override { app_ = std::make_unique<QGuiApplication>(argc_, argv_); }
@@ -14,7 +15,9 @@ public:
 
 private:
     int argc_ = 1;
-    char name_[8] = "viewer";
+    char name_[8] = "kestro";
     char* argv_[2] = {name_, nullptr};
     std::unique_ptr<QGuiApplication> app_;
 };
+
+inline const auto* const kQtGuiTestApplication = ::testing::AddGlobalTestEnvironment(new QtGuiTestApplication);

@@ -1,7 +1,0 @@
-#include "qtguitestapp.h"
-
-namespace {
-
-const auto* const kQtApplication = ::testing::AddGlobalTestEnvironment(new QtGuiTestApplication);
-
-}   // namespace
