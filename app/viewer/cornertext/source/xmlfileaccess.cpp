@@ -165,6 +165,21 @@ QString Attribute(const Node& node, const char* wanted)
     return QString();
 }
 
+// The index of the record with this name, its contents emptied (a later element of the same
+// name replaces what an earlier one gave), or of a new record appended for it.
+template <typename Record, typename Contents>
+int32_t Restart(std::vector<Record>& records, const QString& name, Contents Record::*contents)
+{
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (records[i].name == name) {
+            (records[i].*contents).clear();
+            return static_cast<int32_t>(i);
+        }
+    }
+    records.push_back(Record{name, {}});
+    return static_cast<int32_t>(records.size()) - 1;
+}
+
 }   // namespace
 
 QString OverlayMacroDisplayName(const QString& keyword)
@@ -274,39 +289,14 @@ void XmlFileAccess::HandleChild(int32_t keyword, const QString& parentName, cons
         if (name.isEmpty()) {
             return;
         }
-        int32_t found = -1;
-        for (size_t i = 0; i < modalities.size(); ++i) {
-            if (modalities[i].name == name) {
-                found = static_cast<int32_t>(i);
-                break;
-            }
-        }
-        if (found >= 0) {
-            modalities[found].locations.clear();
-        } else {
-            modalities.push_back(OverlayModalityRecord{name, {}});
-            found = static_cast<int32_t>(modalities.size()) - 1;
-        }
+        const int32_t found = Restart(modalities, name, &OverlayModalityRecord::locations);
         Walk(child, found, -1);
     } else if (keyword == kLocation && under("MODALITY") && modality >= 0) {
         const QString name = Attribute(child, "VALUE").toUpper();
         if (!IsLocationName(name)) {
             return;
         }
-        std::vector<OverlayLocationRecord>& locations = modalities[modality].locations;
-        int32_t found = -1;
-        for (size_t i = 0; i < locations.size(); ++i) {
-            if (locations[i].name == name) {
-                found = static_cast<int32_t>(i);
-                break;
-            }
-        }
-        if (found >= 0) {
-            locations[found].items.clear();
-        } else {
-            locations.push_back(OverlayLocationRecord{name, {}});
-            found = static_cast<int32_t>(locations.size()) - 1;
-        }
+        const int32_t found = Restart(modalities[modality].locations, name, &OverlayLocationRecord::items);
         Walk(child, modality, found);
     } else if (keyword == kLine && under("LOCATION") && location >= 0) {
         Walk(child, modality, location);
