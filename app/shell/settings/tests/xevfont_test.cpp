@@ -44,6 +44,9 @@ TEST(XEVFont, PixelSizeFollowsTheDevicesDpi)
     ASSERT_TRUE(font.CreateFromInfo(info, &large));   // replaces the held font
     EXPECT_EQ(font.Font().pixelSize(), 15);
     EXPECT_EQ(font.Font().weight(), QFont::Normal);
+    info.weight = 0;   // the default weight, as on Windows
+    ASSERT_TRUE(font.CreateFromInfo(info, &large));
+    EXPECT_EQ(font.Font().weight(), QFont::Normal);
 }
 
 TEST(XEVFont, MissingWindowsFaceFallsBackToAJapaneseFace)
