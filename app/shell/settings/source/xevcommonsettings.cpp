@@ -1,0 +1,227 @@
+#include "shell/xevcommonsettings.h"
+
+#include <QFileInfo>
+
+#include <initializer_list>
+
+#include "platform/platfileid.h"
+#include "platform/platfolder.h"
+
+namespace {
+
+const QString kOther = QStringLiteral("OTHER");
+const int32_t kFilePositions[] = {0, 2, 5, 7};
+
+struct BuiltInItem {
+    int32_t position;
+    const QString* macro;   // null: a DICOM element
+    uint16_t group;
+    uint16_t element;
+    const char* prefix;
+    const char* suffix;
+    const char* format;
+    int32_t lineBreak;
+};
+
+XEVOverlaySettingInfoItem MakeItem(const BuiltInItem& b)
+{
+    XEVOverlaySettingInfoItem item;
+    if (b.macro != nullptr) {
+        item.kind = XEVOverlaySettingInfoItem::kMacro;
+        item.macroName = *b.macro;
+    } else {
+        item.group = b.group;
+        item.element = b.element;
+        item.format = QString::fromLatin1(b.format);
+    }
+    item.prefix = QString::fromLatin1(b.prefix);
+    item.suffix = QString::fromLatin1(b.suffix);
+    item.appendSeparator = b.lineBreak;
+    return item;
+}
+
+using BuiltInItems = std::initializer_list<BuiltInItem>;
+
+void AddItems(XEVOverlaySettingInfo& settings, std::initializer_list<BuiltInItems> parts, int32_t position)
+{
+    for (const BuiltInItems& items : parts) {
+        for (const BuiltInItem& b : items) {
+            if (b.position == position) {
+                settings.AddItem(position, MakeItem(b));
+            }
+        }
+    }
+}
+
+#define MACRO(pos, name, prefix, brk) {pos, &name, 0, 0, prefix, "", "", brk}
+#define TAG(pos, g, e, prefix, suffix, format, brk) {pos, nullptr, g, e, prefix, suffix, format, brk}
+
+// The built-in layouts, put together from the runs of items that modalities share, in the
+// order of adding.
+const BuiltInItems kMultiframe = {MACRO(2, kXEVMacroMultiframe, "", 1)};
+const BuiltInItems kPage = {MACRO(2, kXEVMacroPage, "", 0)};
+const BuiltInItems kCtAcquisition = {
+    TAG(2, 0x0018, 0x1100, "RD:", "", "", 1),  TAG(2, 0x0018, 0x1120, "Tilt:", "", "", 1),
+    TAG(2, 0x0018, 0x1151, "mA:", "", "", 1),  TAG(2, 0x0018, 0x0060, "KVP:", "", "", 1),
+    TAG(2, 0x0020, 0x0012, "Acq no:", "", "", 1),
+};
+const BuiltInItems kMrAcquisition = {
+    TAG(2, 0x0018, 0x9043, "", "", "", 1),     TAG(2, 0x0018, 0x0086, "EC:", "", "", 1),
+    TAG(2, 0x0018, 0x0020, "", "", "", 1),     TAG(2, 0x0018, 0x1314, "FA:", "", "", 1),
+    TAG(2, 0x0018, 0x0080, "TR:", "", "", 1),  TAG(2, 0x0018, 0x0081, "TE:", "", "", 1),
+    TAG(2, 0x0018, 0x1310, "ACQ:", "", "", 1),
+};
+const BuiltInItems kSeries = {
+    TAG(5, 0x0008, 0x103E, "", "", "", 1),     TAG(5, 0x0008, 0x0022, "", "", "DT", 0),
+    TAG(5, 0x0008, 0x0032, " ", "", "TM", 1),  TAG(5, 0x0018, 0x0010, "", "", "", 1),
+    TAG(5, 0x0020, 0x1041, "LOC:", "", "", 1),
+};
+const BuiltInItems kThickness = {TAG(5, 0x0018, 0x0050, "THK:", "", "", 1)};
+const BuiltInItems kSpacing = {TAG(5, 0x0018, 0x0088, "SP:", "", "", 1)};
+const BuiltInItems kPatientPosition = {TAG(5, 0x0018, 0x5100, "", "", "", 0)};
+const BuiltInItems kJpegLossy = {MACRO(7, kXEVMacroJpegLossy, "", 1)};
+const BuiltInItems kSensitivity = {TAG(7, 0x0018, 0x6000, "S:", "", "", 1)};
+const BuiltInItems kZoomAndWindow = {
+    MACRO(7, kXEVMacroZoom, "Z:", 1),
+    MACRO(7, kXEVMacroWindowCenter, "C:", 1),
+    MACRO(7, kXEVMacroWindowWidth, "W:", 1),
+};
+const BuiltInItems kInstance = {TAG(7, 0x0020, 0x0013, "IM:", "", "", 0)};
+const BuiltInItems kInstanceAndSeries = {
+    TAG(7, 0x0020, 0x0013, "IM:", " ", "", 0),
+    TAG(7, 0x0020, 0x0011, "SE:", "", "", 0),
+};
+const BuiltInItems kMammoLaterality = {MACRO(0, kXEVMacroMammoLaterality, "", 1)};
+// Orientation labels of CT and MR, added whether or not the file exists.
+const BuiltInItems kOrientation = {
+    MACRO(1, kXEVMacroOrientationLeft, "", 0),
+    MACRO(3, kXEVMacroOrientationTop, "", 0),
+    MACRO(4, kXEVMacroOrientationBottom, "", 0),
+    MACRO(6, kXEVMacroOrientationRight, "", 0),
+};
+
+const std::initializer_list<BuiltInItems> kOtherItems = {kMultiframe, kPage,          kSeries,   kPatientPosition,
+                                                         kJpegLossy,  kZoomAndWindow, kInstance};
+const std::initializer_list<BuiltInItems> kCrItems = {kMultiframe,  kPage,          kSeries,       kPatientPosition,
+                                                      kJpegLossy,   kSensitivity,   kZoomAndWindow, kInstance};
+const std::initializer_list<BuiltInItems> kCtItems = {kMultiframe,      kCtAcquisition, kPage,
+                                                      kSeries,          kThickness,     kPatientPosition,
+                                                      kJpegLossy,       kZoomAndWindow, kInstanceAndSeries};
+const std::initializer_list<BuiltInItems> kMrItems = {kMultiframe, kMrAcquisition,   kPage,      kSeries,
+                                                      kThickness,  kSpacing,         kPatientPosition,
+                                                      kJpegLossy,  kZoomAndWindow,   kInstanceAndSeries};
+
+#undef MACRO
+#undef TAG
+
+}   // namespace
+
+int32_t XEVCommonSettings::LoadOverlaySettings()
+{
+    if (OverlayReader.HasDocumentLayer()) {
+        // A disc may carry the program's files in any letter case.
+        const std::string path = PlatJoinFileId(PlatGetModuleFolder(), "OVERLAY.XML");
+        OverlayFileExists = !path.empty() && QFileInfo(QString::fromStdString(path)).isFile() ? 1 : 0;
+        if (OverlayFileExists == 1) {
+            OverlayReader.Load(path);
+        }
+    }
+    const bool fromFile = OverlayFileExists == 1;
+
+    auto build = [this, fromFile](XEVOverlaySettingInfo& settings, const QString& modality, const auto& items) {
+        for (const int32_t position : kFilePositions) {
+            if (fromFile) {
+                OverlayReader.ConvertToSettings(settings, modality, position);
+            } else {
+                AddItems(settings, items, position);
+            }
+        }
+    };
+    auto addOrientation = [](XEVOverlaySettingInfo& settings) {
+        for (const int32_t position : {1, 3, 4, 6}) {
+            AddItems(settings, {kOrientation}, position);
+        }
+    };
+
+    XEVOverlaySettingInfo other;
+    build(other, kOther, kOtherItems);
+    InsertOverlaySettingInfo(kOther, other);
+
+    // MG is OTHER plus its own upper-left items. Without an upper-left corner of its own
+    // the file's lookup would fall back to OTHER's and show those lines twice.
+    const QString mg = QStringLiteral("MG");
+    if (!fromFile) {
+        AddItems(other, {kMammoLaterality}, 0);
+    } else if (OverlayReader.HasLocation(mg, 0)) {
+        OverlayReader.ConvertToSettings(other, mg, 0);
+    }
+    InsertOverlaySettingInfo(mg, other);
+
+    XEVOverlaySettingInfo cr;
+    build(cr, QStringLiteral("CR"), kCrItems);
+    InsertOverlaySettingInfo(QStringLiteral("CR"), cr);
+
+    XEVOverlaySettingInfo ct;
+    build(ct, QStringLiteral("CT"), kCtItems);
+    addOrientation(ct);
+    InsertOverlaySettingInfo(QStringLiteral("CT"), ct);
+
+    XEVOverlaySettingInfo mr;
+    build(mr, QStringLiteral("MR"), kMrItems);
+    addOrientation(mr);
+    InsertOverlaySettingInfo(QStringLiteral("MR"), mr);
+
+    if (fromFile) {
+        for (const OverlayModalityRecord& modality : OverlayReader.modalities) {
+            if (modality.name == kOther || modality.name == QLatin1String("CR") ||
+                modality.name == QLatin1String("CT") || modality.name == QLatin1String("MR")) {
+                continue;
+            }
+            XEVOverlaySettingInfo settings;
+            for (const int32_t position : kFilePositions) {
+                OverlayReader.ConvertToSettings(settings, modality.name, position);
+            }
+            InsertOverlaySettingInfo(modality.name, settings);
+        }
+    }
+    return 1;
+}
+
+void XEVCommonSettings::SetCornerTextFont(const QString& stringsFace)
+{
+    XEVFontInfo& font = Fonts[kXEVFontCornerText];
+    if (OverlayFileExists == 1) {
+        if (OverlayReader.fontFaceName.isEmpty()) {
+            OverlayReader.fontFaceName = stringsFace;
+        }
+        if (OverlayReader.fontPointSize < 1) {
+            OverlayReader.fontPointSize = 11;
+        }
+        font.face = OverlayReader.fontFaceName;
+        font.points = OverlayReader.fontPointSize;
+    } else {
+        font.face = stringsFace;
+        font.points = 11;
+    }
+    font.weight = 400;
+}
+
+XEVOverlaySettingInfo XEVCommonSettings::FindOverlaySettingInfo(const QString& modality) const
+{
+    auto found = OverlaySettings.find(modality);
+    if (found == OverlaySettings.end()) {
+        found = OverlaySettings.find(kOther);
+    }
+    return found == OverlaySettings.end() ? XEVOverlaySettingInfo() : found->second;
+}
+
+void XEVCommonSettings::InsertOverlaySettingInfo(const QString& modality, const XEVOverlaySettingInfo& info)
+{
+    OverlaySettings.emplace(modality, info);
+}
+
+XEVCommonSettings& GetCommonSettings()
+{
+    static XEVCommonSettings settings;
+    return settings;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QGuiApplication>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// One application object for the whole binary (fonts need it), made before any test.
+// Test files that draw or make fonts include this header.
+class QtGuiTestApplication : public ::testing::Environment {
+public:
+    void SetUp() override { app_ = std::make_unique<QGuiApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[8] = "kestro";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QGuiApplication> app_;
+};
+
+inline const auto* const kQtGuiTestApplication = ::testing::AddGlobalTestEnvironment(new QtGuiTestApplication);

@@ -1,0 +1,66 @@
+#include "viewer/xevoverlaysettinginfo.h"
+
+namespace {
+
+bool IsPosition(int32_t position)
+{
+    return position >= 0 && position < kXEVOverlayPositionCount;
+}
+
+// "DT": yyyy/mm/dd from the first eight characters; "TM": hh:mm:ss from the first six.
+QString FormatDateTime(const QString& value, const QString& format)
+{
+    if (format == QLatin1String("DT") && value.size() >= 8) {
+        return value.left(4) + u'/' + value.mid(4, 2) + u'/' + value.mid(6, 2);
+    }
+    if (format == QLatin1String("TM") && value.size() >= 6) {
+        return value.left(2) + u':' + value.mid(2, 2) + u':' + value.mid(4, 2);
+    }
+    return value;
+}
+
+}   // namespace
+
+void XEVOverlaySettingInfo::AddItem(int32_t position, const XEVOverlaySettingInfoItem& item)
+{
+    if (!IsPosition(position)) {
+        return;
+    }
+    PositionMap& map = positions_[position];
+    map.emplace(static_cast<int32_t>(map.size()) + 1, item);
+}
+
+const XEVOverlaySettingInfoItem& XEVOverlaySettingInfo::GetItem(int32_t line, int32_t position) const
+{
+    static const XEVOverlaySettingInfoItem defaultItem;
+    const PositionMap& map = GetPositionMap(position);
+    const auto found = map.find(line);
+    return found == map.end() ? defaultItem : found->second;
+}
+
+const XEVOverlaySettingInfo::PositionMap& XEVOverlaySettingInfo::GetPositionMap(int32_t position) const
+{
+    static const PositionMap empty;
+    return IsPosition(position) ? positions_[position] : empty;
+}
+
+QString FormatOverlayItemText(bool show, const XEVOverlaySettingInfoItem& item, const QString& macroValue)
+{
+    QString text;
+    if (show) {
+        switch (item.kind) {
+        case XEVOverlaySettingInfoItem::kTag:
+            if (!item.value.isEmpty()) {
+                text = item.prefix + FormatDateTime(item.value, item.format) + item.suffix;
+            }
+            break;
+        case XEVOverlaySettingInfoItem::kMacro: text = item.prefix + macroValue + item.suffix; break;
+        case XEVOverlaySettingInfoItem::kText: text = item.prefix + item.text + item.suffix; break;
+        default: break;
+        }
+    }
+    if (item.appendSeparator != 0) {
+        text += item.separator;
+    }
+    return text;
+}

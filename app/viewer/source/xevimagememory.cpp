@@ -1,0 +1,70 @@
+#include "viewer/xevimagememory.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+std::atomic<XEVImageAllocateFunction> g_allocate{nullptr};
+
+}   // namespace
+
+void XEVSetImageAllocateFunction(XEVImageAllocateFunction allocate)
+{
+    g_allocate.store(allocate);
+}
+
+XEVImageMemory::~XEVImageMemory()
+{
+    status_ = kStatusOk;
+    Free();
+}
+
+void XEVImageMemory::Allocate(uint32_t n)
+{
+    status_ = kStatusOk;
+    Free();
+    if (n == 0) {
+        return;
+    }
+    void* buffer = nullptr;
+    try {
+        const XEVImageAllocateFunction allocate = g_allocate.load();
+        buffer = allocate != nullptr ? allocate(n) : std::malloc(n);
+    } catch (const std::bad_alloc&) {
+        buffer = nullptr;
+    } catch (...) {
+        status_ = kStatusFailed;
+        return;
+    }
+    if (buffer == nullptr) {
+        status_ = kStatusOutOfMemory;
+        return;
+    }
+    data_ = static_cast<uint8_t*>(buffer);
+    size_ = n;
+}
+
+void XEVImageMemory::Free()
+{
+    if (data_ != nullptr) {
+        std::free(data_);
+        data_ = nullptr;
+        size_ = 0;
+    }
+}
+
+void XEVImageMemory::CopyFrom(const void* source, uint32_t n)
+{
+    if (source == nullptr) {
+        return;
+    }
+    if (size_ != n) {
+        Allocate(n);
+    }
+    if (data_ != nullptr && n != 0) {
+        std::memcpy(data_, source, n);
+    }
+}

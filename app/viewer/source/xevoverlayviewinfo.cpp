@@ -1,0 +1,171 @@
+#include "viewer/xevoverlayviewinfo.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QTextLayout>
+
+#include <cmath>
+
+#include <algorithm>
+
+#include "shell/xevcommonsettings.h"
+#include "shell/xevfont.h"
+
+namespace {
+
+void TrimHundredths(QString& text)
+{
+    if (text.endsWith(QLatin1String(".00"))) {
+        text.chop(3);
+    }
+}
+
+bool ShownWhileDragging(const XEVOverlaySettingInfoItem& item, int32_t dragTool)
+{
+    if (dragTool != XEVOverlayViewInfo::kDragWindowLevel && dragTool != XEVOverlayViewInfo::kDragZoom &&
+        dragTool != XEVOverlayViewInfo::kDragPan) {
+        return true;
+    }
+    if (item.kind != XEVOverlaySettingInfoItem::kMacro) {
+        return false;
+    }
+    const QString& name = item.macroName;
+    switch (dragTool) {
+    case XEVOverlayViewInfo::kDragWindowLevel: return name == kXEVMacroWindowCenter || name == kXEVMacroWindowWidth;
+    case XEVOverlayViewInfo::kDragZoom: return name == kXEVMacroZoom || name == kXEVMacroDFOV;
+    default: return name == kXEVMacroDFOV;
+    }
+}
+
+}   // namespace
+
+void XEVOverlayViewInfo::Clear()
+{
+    for (Items& items : positions) {
+        items.clear();
+    }
+    for (QString* text : {&pageText, &zoomText, &windowCenterText, &windowWidthText, &dfovText, &orientationTopText,
+                          &orientationBottomText, &orientationLeftText, &orientationRightText, &multiframeText,
+                          &jpegLossyText, &mammoLateralityText}) {
+        text->clear();
+    }
+}
+
+const XEVOverlayViewInfo::Items& XEVOverlayViewInfo::GetLines(int32_t position) const
+{
+    static const Items empty;
+    return position >= 0 && position < kXEVOverlayPositionCount ? positions[position] : empty;
+}
+
+const QString& XEVOverlayViewInfo::MacroValue(const QString& name) const
+{
+    static const QString none;
+    const std::pair<const QString*, const QString*> values[] = {
+        {&kXEVMacroPage, &pageText},
+        {&kXEVMacroZoom, &zoomText},
+        {&kXEVMacroWindowCenter, &windowCenterText},
+        {&kXEVMacroWindowWidth, &windowWidthText},
+        {&kXEVMacroDFOV, &dfovText},
+        {&kXEVMacroOrientationTop, &orientationTopText},
+        {&kXEVMacroOrientationBottom, &orientationBottomText},
+        {&kXEVMacroOrientationLeft, &orientationLeftText},
+        {&kXEVMacroOrientationRight, &orientationRightText},
+        {&kXEVMacroMultiframe, &multiframeText},
+        {&kXEVMacroJpegLossy, &jpegLossyText},
+        {&kXEVMacroMammoLaterality, &mammoLateralityText},
+    };
+    for (const auto& [macro, text] : values) {
+        if (*macro == name) {
+            return *text;
+        }
+    }
+    return none;
+}
+
+QString XEVOverlayViewInfo::FormatPosition(const Items& items, int32_t dragTool) const
+{
+    static const QString none;
+    QString text;
+    for (const XEVOverlaySettingInfoItem& item : items) {
+        const bool show = ShownWhileDragging(item, dragTool);
+        const QString& value = item.kind == XEVOverlaySettingInfoItem::kMacro ? MacroValue(item.macroName) : none;
+        text += FormatOverlayItemText(show, item, value);
+    }
+    return text;
+}
+
+void XEVOverlayViewInfo::Draw(QPainter& painter, const QRect& client, int32_t dragTool) const
+{
+    CXEVFont font;
+    font.CreateFromInfo(GetCommonSettings().Fonts[kXEVFontCornerText], painter.device());
+    painter.save();
+    painter.setFont(font.Font());
+    painter.setBackgroundMode(Qt::TransparentMode);
+    const QFontMetricsF metrics(font.Font(), painter.device());
+    const qreal leading = metrics.leading();
+    const int32_t width = client.width();
+    const int32_t height = client.height();
+    // Lines break between the margins, so that no line runs past the view's edge.
+    const int32_t wrapWidth = std::max(1, width - 2 * kMargin);
+
+    for (int32_t position = 0; position < kXEVOverlayPositionCount; ++position) {
+        if (positions[position].empty()) {
+            continue;
+        }
+        QString text = FormatPosition(positions[position], dragTool);
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        text.replace(u'\r', u'\n');
+        text.replace(u'\n', QChar::LineSeparator);
+
+        // One layout serves the measuring and both inks; lines are set as QPainter::drawText
+        // sets them with Qt::TextWordWrap: whole-pixel tops, the font's leading between lines.
+        const bool centred = position == 3 || position == 4;
+        const bool right = position >= 5;
+        QTextOption option(centred ? Qt::AlignHCenter : right ? Qt::AlignRight : Qt::AlignLeft);
+        option.setWrapMode(QTextOption::WordWrap);
+        QTextLayout layout(text, font.Font(), painter.device());
+        layout.setTextOption(option);
+        layout.setCacheEnabled(true);
+        layout.beginLayout();
+        qreal h = -leading;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(wrapWidth);
+            h = std::ceil(h + leading);
+            line.setPosition(QPointF(0, h));
+            h += line.height();
+        }
+        layout.endLayout();
+        const int32_t blockHeight = static_cast<int32_t>(std::ceil(std::max<qreal>(h, 0)));
+
+        const bool top = position == 0 || position == 3 || position == 5;
+        const int32_t dy = top ? kMargin
+                           : (position == 1 || position == 6) ? (height - blockHeight) / 2
+                                                              : height - blockHeight - kMargin;
+        const QPointF origin(client.left() + kMargin, client.top() + dy);
+        painter.setPen(QColor(0, 0, 0));
+        layout.draw(&painter, origin);
+        painter.setPen(QColor(255, 255, 255));
+        layout.draw(&painter, origin - QPointF(1, 1));
+    }
+    painter.restore();
+}
+
+void XEVOverlayViewInfo::TrimZoom()
+{
+    TrimHundredths(zoomText);
+}
+
+void XEVOverlayViewInfo::TrimWindowCenter()
+{
+    TrimHundredths(windowCenterText);
+}
+
+void XEVOverlayViewInfo::TrimWindowWidth()
+{
+    TrimHundredths(windowWidthText);
+}
+
+QString XEVOverlayViewInfo::FormatNumber(double value)
+{
+    return QString::asprintf("%.2f", value);
+}
