@@ -755,7 +755,8 @@ TEST(ScaleIAR, MatchesTheIntegerFormula) {
   VEK_TestManager m;
   for (uint16_t c : {1, 3, 4})
     for (auto [W, H, fx, fy] : std::vector<std::array<uint32_t, 4>>{
-             {16, 12, 4, 2}, {17, 13, 3, 5}, {10, 9, 7, 9}, {6, 40, 1, 8}, {31, 2, 32, 1}, {12, 12, 6, 4}}) {
+             {16, 12, 4, 2}, {17, 13, 3, 5}, {10, 9, 7, 9}, {6, 40, 1, 8}, {31, 2, 32, 1}, {12, 12, 6, 4},
+             {40, 16, 8, 8}, {20, 8, 2, 2}}) {
       const std::vector<uint8_t> in8 = random_samples<uint8_t>(size_t(W) * H * c, W + H + c);
       EXPECT_EQ(scaled_ok(header(m, W, H, 8, c), in8, iar(fx, fy)), iar_formula(in8, W, H, c, fx, fy))
           << W << " x " << H << " / " << fx << ", " << fy << " c " << c;

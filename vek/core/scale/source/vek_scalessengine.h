@@ -62,18 +62,33 @@ class VEK_ScaleSSEngine : public VEK_ProcessEngine {
       return false;
     }
     ++lines_made_;
-    const uint64_t stride = uint64_t(x_step_) * channels_;
-    const T* p = in + uint64_t(x_offset_) * channels_;
-    if (channels_ == 1) {
-      for (uint32_t i = 0; i < width_; ++i, p += stride) out[i] = *p;
-    } else {
-      for (uint32_t i = 0; i < width_; ++i, p += stride, out += channels_) std::memcpy(out, p, channels_ * sizeof(T));
-    }
+    pick(in + uint64_t(x_offset_) * channels_, out, width_, uint64_t(x_step_) * channels_, channels_);
     const bool released = src_->release();
     return dst_->release(out_header_.line_bytes()) && released;
   }
 
  private:
+  // Every stride-th pixel; restrict lets the loop keep its counts in registers.
+  static void pick(const T* __restrict in, T* __restrict out, uint32_t count, uint64_t stride, uint16_t channels) {
+    if (channels == 1) {
+      // Fixed small steps let the compiler vectorise the strided loads.
+      switch (stride) {
+        case 2: return pick_fixed<2>(in, out, count);
+        case 3: return pick_fixed<3>(in, out, count);
+        case 4: return pick_fixed<4>(in, out, count);
+        default:
+          for (uint32_t i = 0; i < count; ++i, in += stride) out[i] = *in;
+      }
+    } else {
+      for (uint32_t i = 0; i < count; ++i, in += stride, out += channels) std::memcpy(out, in, channels * sizeof(T));
+    }
+  }
+
+  template <uint32_t S>
+  static void pick_fixed(const T* __restrict in, T* __restrict out, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) out[i] = in[size_t(i) * S];
+  }
+
   uint32_t width_ = 0, height_ = 0, x_step_ = 0, y_step_ = 0, x_offset_ = 0, y_offset_ = 0;
   uint32_t lines_taken_ = 0, lines_made_ = 0, src_height_ = 0;
   uint16_t channels_ = 0;
