@@ -561,39 +561,12 @@ TEST(ScaleNN, EveryRefusedAllocationLeavesNoLeak) {
 
 // ---- Run-length images ----
 
-struct RleRun {
-  Image out;
-  uint32_t code = 0;
-  std::string method;
-  bool made = false;
-  VEK_Engine* engine = nullptr;
-  VEK_Engine* source = nullptr;
-};
-
 RleRun rle_scale(uint32_t W, const std::vector<uint8_t>& stream, uint32_t H, uint32_t w, uint32_t h,
                  uint64_t fail_allocation = 0) {
   VEK_TestManager m;
-  RleRun r;
-  {
-    VEK_Header head(&m);
-    make_rle(head, W, H);
-    std::vector<uint8_t> out(max_line_bytes(W > w ? W : w) * (h + 1), 0xEE);
-    uint32_t written = 0;
-    if (fail_allocation != 0) m.memory_manager().fail_nth(fail_allocation);
-    r.source = VEK_ReadMemory(&m).engine(head, stream.data(), uint32_t(stream.size()));
-    r.engine = VEK_ScaleNN(&m).engine(r.source, w, h);
-    VEK_Engine* sink = VEK_WriteMemory(&m).engine(r.engine, out.data(), uint32_t(out.size()), &written);
-    r.made = sink != nullptr;
-    run(sink);
-    out.resize(written);
-    r.out = decode(out);
-  }
-  r.code = m.status().full_code();
-  r.method = m.status().method();
-  VEK_Status st(&m);
-  m.status(st);
-  EXPECT_EQ(m.memory_manager().live(), kManagerParts);
-  return r;
+  return run_rle(
+      m, W, H, stream, max_line_bytes(std::max(W, w)), h,
+      [=](VEK_Manager* mm, VEK_Engine* source) { return VEK_ScaleNN(mm).engine(source, w, h); }, fail_allocation);
 }
 
 Image rle_scaled(uint32_t W, const Image& in, uint32_t w, uint32_t h) {

@@ -34,11 +34,7 @@ bool VEK_ScaleHeightNNEngine::skip_to(uint32_t line) {
     held_ = nullptr;
     if (!src_->release()) return false;
   }
-  while (lines_taken_ < line) {
-    if (src_->get(nullptr) == nullptr || !src_->release()) return false;
-    ++lines_taken_;
-  }
-  return true;
+  return vek_scale_skip_lines(src_, lines_taken_, line);
 }
 
 bool VEK_ScaleHeightNNEngine::execute() {

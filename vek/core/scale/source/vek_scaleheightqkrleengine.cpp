@@ -12,30 +12,13 @@ bool VEK_ScaleHeightQKRLEEngine::initiate(const VEK_Header* header, VEK_SrcBuffe
     vek_report(manager_, VEK_ERROR_VERSION, kInitiate, kFile, __LINE__);
     return false;
   }
-  if (!VEK_ProcessEngine::initiate(header, source, destination)) return false;
-  if (height == 0 || header->height() == 0) {
-    vek_report(manager_, VEK_ERROR_ARGUMENT, kInitiate, kFile, __LINE__);
+  if (!VEK_ProcessEngine::initiate(header, source, destination) || !start(header, height, header->height(), kInitiate))
     return false;
-  }
-  const uint64_t block = max_line_bytes(header->width());
-  if (!VEK_QKRLEBufferBase::is_qkrle(*header) || block > UINT32_MAX) {
-    vek_report(manager_, VEK_ERROR_FORMAT, kInitiate, kFile, __LINE__);
-    return false;
-  }
   src_height_ = header->height();
   height_ = height;
   ratio_ = double(src_height_) / double(height_);
   out_header_.height(height);
-  if (!dst_->block_bytes(uint32_t(block))) return false;
-  buffer_ = VEK_QKRLEBuffer::create(manager_, src_, header);
-  return buffer_ != nullptr;
-}
-
-bool VEK_ScaleHeightQKRLEEngine::terminate() {
-  VEK_QKRLEBuffer* buffer = buffer_;
-  buffer_ = nullptr;
-  const bool ended = vek_destroy(buffer);
-  return VEK_ProcessEngine::terminate() && ended;
+  return true;
 }
 
 bool VEK_ScaleHeightNNQKRLEEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* source,

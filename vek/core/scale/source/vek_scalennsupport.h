@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "vek_buffer.h"
 #include "vek_errorhandler.h"
 #include "vek_header.h"
 #include "vek_manager.h"
@@ -48,4 +49,25 @@ inline void vek_scale_pick_bits(const uint8_t* source, const uint32_t* table, ui
     for (uint32_t k = 0; k < left; ++k) b = (b << 1) | bit(table[i + k]);
     *out = uint8_t(b << (8 - left));
   }
+}
+
+// Takes and drops source lines until line is the next one to take; taken counts them.
+inline bool vek_scale_skip_lines(VEK_SrcBuffer* source, uint32_t& taken, uint32_t line) {
+  for (; taken < line; ++taken)
+    if (source->get(nullptr) == nullptr || !source->release()) return false;
+  return true;
+}
+
+// Skips to source line `line`, takes it and a destination line; on failure neither is held.
+template <class T>
+bool vek_scale_take_line(VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t& taken, uint32_t line,
+                         const T*& in, T*& out) {
+  if (!vek_scale_skip_lines(source, taken, line)) return false;
+  in = static_cast<const T*>(source->get(nullptr));
+  if (in == nullptr) return false;
+  ++taken;
+  out = static_cast<T*>(destination->get());
+  if (out != nullptr) return true;
+  source->release();
+  return false;
 }

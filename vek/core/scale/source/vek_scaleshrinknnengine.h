@@ -59,18 +59,9 @@ class VEK_ScaleShrinkNNEngine : public VEK_ProcessEngine {
     if (lines_made_ >= height_) return false;
     const uint32_t last = src_height_ - 1;
     const uint32_t t = y_position_ >= double(last) ? last : uint32_t(y_position_);
-    while (lines_taken_ < t) {
-      if (src_->get(nullptr) == nullptr || !src_->release()) return false;
-      ++lines_taken_;
-    }
-    const T* in = static_cast<const T*>(src_->get(nullptr));
-    if (in == nullptr) return false;
-    ++lines_taken_;
-    T* out = static_cast<T*>(dst_->get());
-    if (out == nullptr) {
-      src_->release();
-      return false;
-    }
+    const T* in = nullptr;
+    T* out = nullptr;
+    if (!vek_scale_take_line(src_, dst_, lines_taken_, t, in, out)) return false;
     ++lines_made_;
     y_position_ += y_step_;
     if (bits_ == 1) {

@@ -7,6 +7,7 @@
 
 #include "vek_engine.h"
 #include "vek_errorhandler.h"
+#include "vek_scalennsupport.h"
 
 template <class T>
 class VEK_ScaleSSEngine : public VEK_ProcessEngine {
@@ -49,18 +50,9 @@ class VEK_ScaleSSEngine : public VEK_ProcessEngine {
   bool execute() override {
     if (lines_made_ >= height_) return false;
     const uint64_t target = uint64_t(y_step_) * lines_made_ + y_offset_;
-    while (lines_taken_ < target && lines_taken_ < src_height_ - 1) {
-      if (src_->get(nullptr) == nullptr || !src_->release()) return false;
-      ++lines_taken_;
-    }
-    const T* in = static_cast<const T*>(src_->get(nullptr));
-    if (in == nullptr) return false;
-    ++lines_taken_;
-    T* out = static_cast<T*>(dst_->get());
-    if (out == nullptr) {
-      src_->release();
-      return false;
-    }
+    const T* in = nullptr;
+    T* out = nullptr;
+    if (!vek_scale_take_line(src_, dst_, lines_taken_, target < src_height_ ? uint32_t(target) : src_height_ - 1, in, out)) return false;
     ++lines_made_;
     pick(in + uint64_t(x_offset_) * channels_, out, width_, uint64_t(x_step_) * channels_, channels_);
     const bool released = src_->release();

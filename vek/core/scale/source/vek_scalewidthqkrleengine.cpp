@@ -20,31 +20,13 @@ bool VEK_ScaleWidthQKRLEEngine::initiate(const VEK_Header* header, VEK_SrcBuffer
     vek_report(manager_, VEK_ERROR_VERSION, kInitiate, kFile, __LINE__);
     return false;
   }
-  if (!VEK_ProcessEngine::initiate(header, source, destination)) return false;
-  if (width == 0 || header->width() == 0) {
-    vek_report(manager_, VEK_ERROR_ARGUMENT, kInitiate, kFile, __LINE__);
+  if (!VEK_ProcessEngine::initiate(header, source, destination) || !start(header, width, header->width(), kInitiate))
     return false;
-  }
-  // An output line never holds more runs than its source line.
-  const uint64_t block = max_line_bytes(header->width());
-  if (!VEK_QKRLEBufferBase::is_qkrle(*header) || block > UINT32_MAX) {
-    vek_report(manager_, VEK_ERROR_FORMAT, kInitiate, kFile, __LINE__);
-    return false;
-  }
   ratio_ = double(width) / double(header->width());
   width_ = width;
   line_count_ = header->height();
   out_header_.width(width);
-  if (!dst_->block_bytes(uint32_t(block))) return false;
-  buffer_ = VEK_QKRLEBuffer::create(manager_, src_, header);
-  return buffer_ != nullptr;
-}
-
-bool VEK_ScaleWidthQKRLEEngine::terminate() {
-  VEK_QKRLEBuffer* buffer = buffer_;
-  buffer_ = nullptr;
-  const bool ended = vek_destroy(buffer);
-  return VEK_ProcessEngine::terminate() && ended;
+  return true;
 }
 
 // Each run (s, e) covers the output columns [round(s r), round((e + 1) r)), cut at the output
