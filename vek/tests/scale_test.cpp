@@ -205,9 +205,6 @@ TEST(ScaleNN, PicksTheNearestPixelsAndLines) {
   const std::vector<uint16_t> column = {100, 200, 300};
   EXPECT_EQ(scaled_ok(header(m, 1, 3, 16), column, nn(1, 7), "VEK_ScaleHeightNNEngine"),
             (std::vector<uint16_t>{100, 100, 200, 200, 200, 300, 300}));
-  // Several lines of a wider image, held lines and lines read straight.
-  const std::vector<uint8_t> image = random_samples<uint8_t>(5 * 3 * 3, 7);
-  EXPECT_EQ(scaled_ok(header(m, 5, 3, 8, 3), image, nn(5, 7)), nn_formula(image, 5, 3, 3, 5, 7));
 }
 
 TEST(ScaleNN, SignedSamplesAndWideChannelCounts) {
@@ -216,11 +213,6 @@ TEST(ScaleNN, SignedSamplesAndWideChannelCounts) {
   const Head h = header(m, 7, 5, 16, 5, VEK_DataType::s_integer);
   for (auto [w, ht] : {std::pair<uint32_t, uint32_t>{3, 2}, {17, 3}, {4, 11}, {14, 15}})
     EXPECT_EQ(scaled_ok(h, image, nn(w, ht)), nn_formula(image, 7, 5, 5, w, ht)) << w << " x " << ht;
-  const std::vector<int8_t> small = random_samples<int8_t>(9 * 4 * 2, 9);
-  for (auto [w, ht] : {std::pair<uint32_t, uint32_t>{3, 2}, {4, 3}, {18, 8}, {5, 9}})
-    EXPECT_EQ(scaled_ok(header(m, 9, 4, 8, 2, VEK_DataType::s_integer), small, nn(w, ht)),
-              nn_formula(small, 9, 4, 2, w, ht))
-        << w << " x " << ht;
 }
 
 // Subsampling at every sample type: steps and offsets as given, the output rounded up.
@@ -550,7 +542,7 @@ TEST(ScaleNN, EveryRefusedAllocationLeavesNoLeak) {
   VEK_TestManager m;
   const std::vector<uint8_t> image = random_samples<uint8_t>(9 * 6 * 3, 17);
   Head h = header(m, 9, 6, 8, 3);
-  for (auto [w, ht] : {std::pair<uint32_t, uint32_t>{3, 2}, {4, 5}, {18, 12}, {13, 20}, {5, 9}})
+  for (auto [w, ht] : {std::pair<uint32_t, uint32_t>{3, 2}, {4, 5}, {18, 12}, {5, 9}})
     expect_no_leak_when_memory_runs_out(image, nn(w, ht), nn_formula(image, 9, 6, 3, w, ht), &h.h);
   const std::vector<uint8_t> bits = random_bits(13, 6, 18);
   Head hb = header(m, 13, 6, 1);
