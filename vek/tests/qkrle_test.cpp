@@ -16,7 +16,7 @@
 #include "vek_qkrlebuffer.h"
 #include "vek_qkrlelinebase.h"
 #include "vek_test_ops.h"
-#include "vek_test_qkrle.h"
+#include "vek_test_rlerun.h"
 
 namespace {
 

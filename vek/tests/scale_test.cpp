@@ -27,7 +27,7 @@
 #include "vek_scalennqkrle.h"
 #include "vek_test_image.h"
 #include "vek_test_ops.h"
-#include "vek_test_qkrle.h"
+#include "vek_test_rlerun.h"
 
 namespace {
 
