@@ -11,12 +11,13 @@
 #include <unistd.h>
 
 #include "vek_memory.h"
+#include "vek_test_rlerun.h"  // after vek_memory.h: it runs jobs memory to memory
 #include "vek_not.h"
 #include "vek_notqkrle.h"
 #include "vek_qkrlebuffer.h"
 #include "vek_qkrlelinebase.h"
 #include "vek_test_ops.h"
-#include "vek_test_rlerun.h"
+#include "vek_test_qkrle.h"
 
 namespace {
 
