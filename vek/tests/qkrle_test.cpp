@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "vek_memory.h"
-#include "vek_test_rlerun.h"  // after vek_memory.h: it runs jobs memory to memory
+#include "vek_test_rlerun.h"
 #include "vek_not.h"
 #include "vek_notqkrle.h"
 #include "vek_qkrlebuffer.h"
