@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "vek_memory.h"
+#include "vek_test_rlerun.h"
 #include "vek_not.h"
 #include "vek_notqkrle.h"
 #include "vek_qkrlebuffer.h"
@@ -117,36 +118,13 @@ struct Rig {
 };
 
 // NOT of a run-length image from memory to memory: the output lines and the job's status.
-struct NotRun {
-  Image out;
-  uint32_t code = 0;
-  std::string method;
-  bool made = false;
-};
+using NotRun = RleRun;
 
 NotRun invert(VEK_TestManager& m, uint32_t width, const std::vector<uint8_t>& stream, uint32_t height,
               uint64_t fail_allocation = 0) {
-  NotRun r;
-  {
-    VEK_Header h(&m);
-    make_rle(h, width, height);
-    std::vector<uint8_t> out(stream.size() + 16 * size_t(height) + max_line_bytes(width), 0xEE);
-    uint32_t written = 0;
-    if (fail_allocation != 0) m.memory_manager().fail_nth(fail_allocation);
-    VEK_Engine* source = VEK_ReadMemory(&m).engine(h, stream.data(), uint32_t(stream.size()));
-    VEK_Engine* e = VEK_Not(&m).engine(source);
-    VEK_Engine* sink = VEK_WriteMemory(&m).engine(e, out.data(), uint32_t(out.size()), &written);
-    r.made = sink != nullptr;
-    run(sink);
-    out.resize(written);
-    r.out = decode(out);
-  }
-  r.code = m.status().full_code();
-  r.method = m.status().method();
-  VEK_Status st(&m);
-  m.status(st);
-  EXPECT_EQ(m.memory_manager().live(), kManagerParts);
-  return r;
+  return run_rle(
+      m, width, height, stream, max_line_bytes(width), height,
+      [](VEK_Manager* mm, VEK_Engine* source) { return VEK_Not(mm).engine(source); }, fail_allocation);
 }
 
 Image invert(uint32_t width, const Image& in) {
