@@ -419,6 +419,31 @@ TEST_F(Colour, NoKernelReadsPastItsRows)
     });
 }
 
+// 15 * srcStep passes 2^31 from 143,165,577 on: the rows must still be found.
+TEST_F(Colour, RowStepsWhoseOffsetsPass32Bits)
+{
+    const int32_t step = 143165577 + 4096;
+    const size_t span = size_t(step) * 16;
+    auto* base = static_cast<uint8_t*>(
+        mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+    if (base == MAP_FAILED) GTEST_SKIP() << "no 2.3 GB of address space";
+    std::mt19937 rng(15);
+    const auto packed = random_pixels(rng, 16 * 48);
+    for (int r = 0; r < 16; ++r) std::memcpy(base + size_t(r) * step, packed.data() + 48 * r, 48);
+    for_each_level(0, [&](int level) {
+        Out y1(256), c1(64), r1(64), y2(256), c2(64), r2(64);
+        ASSERT_EQ((call<dispatch_table_ycbcr_from_rgb_420_blocks>(level, base, step, y1.data(), c1.data(), r1.data())), 0);
+        ASSERT_EQ((call<dispatch_table_ycbcr_from_rgb_420_blocks>(level, packed.data(), 48, y2.data(), c2.data(), r2.data())), 0);
+        for (int i = 0; i < 256; ++i) ASSERT_EQ(y1[i], y2[i]);
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(c1[i], c2[i]);
+        ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_420>(level, base, step, y1.data(), c1.data(), r1.data())), 0);
+        ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_420>(level, packed.data(), 48, y2.data(), c2.data(), r2.data())), 0);
+        for (int i = 0; i < 256; ++i) ASSERT_EQ(y1[i], y2[i]);
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(r1[i], r2[i]);
+    });
+    munmap(base, span);
+}
+
 TEST_F(Colour, StubsRunTheTableEntryOfTheLevel)
 {
     std::mt19937 rng(3);
