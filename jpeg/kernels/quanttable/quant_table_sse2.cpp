@@ -184,25 +184,16 @@ void* ZeroFillStream(void* dst, int32_t byteCount)
     return dst;
 }
 
+// Level 1 streams from 10,240 values on.
+static void* fill_level1(void* dst, int32_t bytes)
+{
+    return bytes >= 2 * 10240 ? ZeroFillStream(dst, bytes) : ZeroFillBytes<1>(dst, bytes);
+}
+
 template <int Level>
 kernel_status ZeroFill16(void* dst, int32_t count)
 {
-    if (dst == nullptr) return kernel_null_pointer;
-    if (count < 1) return kernel_size_below_one;
-    // 2 * count bytes may pass 2^31: fill in pieces the byte kernels can take.
-    auto* p = static_cast<uint8_t*>(dst);
-    int64_t left = count;
-    constexpr int64_t piece = (int64_t{1} << 30) - 1;
-    while (left > 0) {
-        const int64_t n = left < piece ? left : piece;
-        if (Level == 1 && n >= 10240)
-            ZeroFillStream(p, static_cast<int32_t>(2 * n));
-        else
-            ZeroFillBytes<Level>(p, static_cast<int32_t>(2 * n));
-        p += 2 * n;
-        left -= n;
-    }
-    return kernel_ok;
+    return zero_fill16_in_pieces(dst, count, Level == 1 ? &fill_level1 : &ZeroFillBytes<Level>);
 }
 
 template <int Level>

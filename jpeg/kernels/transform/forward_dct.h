@@ -33,8 +33,13 @@ template <int Level>
 kernel_status ZeroFill16(void* dst, int32_t count);
 template <> kernel_status ZeroFill16<0>(void* dst, int32_t count);
 
-// One element of the rounding form for shifts 1 to 31, and the level-0 rule for the others.
-int16_t quant_mul_shift_one(uint16_t m, int16_t c, int32_t shift);
+// Elements first..count-1 of QuantMulShift16 one at a time, by byte copies (any address).
+void quant_mul_shift_scalar(const uint16_t* table, const int16_t* src, int16_t* dst, int64_t first, int32_t count,
+                            int32_t shift);
+
+// ZeroFill16's checks, then 2 * count bytes through fill in pieces it can take (2 * count may pass
+// 2^31).
+kernel_status zero_fill16_in_pieces(void* dst, int32_t count, void* (*fill)(void*, int32_t));
 
 #if defined(__x86_64__) || defined(__i386__)
 template <int Level>

@@ -86,6 +86,9 @@ inline int16_t sat16(int64_t v)
 
 }  // namespace
 
+namespace {
+
+// One element of the rounding form for shifts 1 to 31, and the plain level's rule for the others.
 int16_t quant_mul_shift_one(uint16_t m, int16_t c, int32_t s)
 {
     const int32_t p = static_cast<int32_t>(m) * c;  // |p| < 2^31
@@ -102,17 +105,16 @@ int16_t quant_mul_shift_one(uint16_t m, int16_t c, int32_t s)
     return c > 0 ? 32767 : -32768;
 }
 
-kernel_status QuantMulShift16(const uint16_t* table, const int16_t* src, int16_t* dst, int32_t count,
-                              int32_t shift)
+}  // namespace
+
+void quant_mul_shift_scalar(const uint16_t* table, const int16_t* src, int16_t* dst, int64_t first, int32_t count,
+                            int32_t shift)
 {
-    if (table == nullptr || src == nullptr || dst == nullptr) return kernel_null_pointer;
-    if (count < 1) return kernel_size_below_one;
-    if (shift >= 32) return ZeroFill16<0>(dst, count);
     // Byte copies: the arrays may sit at odd addresses.
     const auto* t = reinterpret_cast<const uint8_t*>(table);
     const auto* s = reinterpret_cast<const uint8_t*>(src);
     auto* d = reinterpret_cast<uint8_t*>(dst);
-    for (int64_t i = 0; i < count; ++i) {
+    for (int64_t i = first; i < count; ++i) {
         uint16_t m;
         int16_t c;
         std::memcpy(&m, t + 2 * i, 2);
@@ -120,25 +122,38 @@ kernel_status QuantMulShift16(const uint16_t* table, const int16_t* src, int16_t
         const int16_t r = quant_mul_shift_one(m, c, shift);
         std::memcpy(d + 2 * i, &r, 2);
     }
+}
+
+kernel_status QuantMulShift16(const uint16_t* table, const int16_t* src, int16_t* dst, int32_t count,
+                              int32_t shift)
+{
+    if (table == nullptr || src == nullptr || dst == nullptr) return kernel_null_pointer;
+    if (count < 1) return kernel_size_below_one;
+    if (shift >= 32) return ZeroFill16<0>(dst, count);
+    quant_mul_shift_scalar(table, src, dst, 0, count, shift);
+    return kernel_ok;
+}
+
+kernel_status zero_fill16_in_pieces(void* dst, int32_t count, void* (*fill)(void*, int32_t))
+{
+    if (dst == nullptr) return kernel_null_pointer;
+    if (count < 1) return kernel_size_below_one;
+    auto* p = static_cast<uint8_t*>(dst);
+    int64_t left = count;
+    constexpr int64_t piece = (int64_t{1} << 30) - 1;
+    while (left > 0) {
+        const int64_t n = left < piece ? left : piece;
+        fill(p, static_cast<int32_t>(2 * n));
+        p += 2 * n;
+        left -= n;
+    }
     return kernel_ok;
 }
 
 template <>
 kernel_status ZeroFill16<0>(void* dst, int32_t count)
 {
-    if (dst == nullptr) return kernel_null_pointer;
-    if (count < 1) return kernel_size_below_one;
-    // 2 * count bytes may pass 2^31: fill in pieces the byte kernel can take.
-    auto* p = static_cast<uint8_t*>(dst);
-    int64_t left = count;
-    constexpr int64_t piece = (int64_t{1} << 30) - 1;
-    while (left > 0) {
-        const int64_t n = left < piece ? left : piece;
-        ZeroFillBytes<0>(p, static_cast<int32_t>(2 * n));
-        p += 2 * n;
-        left -= n;
-    }
-    return kernel_ok;
+    return zero_fill16_in_pieces(dst, count, &ZeroFillBytes<0>);
 }
 
 kernel_status ForwardDctQuant8x8(int16_t* block, const uint16_t* table)

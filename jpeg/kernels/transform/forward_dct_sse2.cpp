@@ -176,7 +176,7 @@ void quant_simd(const uint16_t* table, const int16_t* src, int16_t* dst, int32_t
     const auto* t = reinterpret_cast<const uint8_t*>(table);
     const auto* s = reinterpret_cast<const uint8_t*>(src);
     auto* d = reinterpret_cast<uint8_t*>(dst);
-    int64_t i = 0;
+    int64_t i = 0;  // unaligned loads and stores: odd addresses too
     if (shift >= 1 && shift <= 31 && count >= 15) {
         const __m128i cnt = _mm_cvtsi32_si128(shift - 1);
         const __m128i bias = _mm_set1_epi32((1 << (shift - 1)) - 1);
@@ -187,14 +187,7 @@ void quant_simd(const uint16_t* table, const int16_t* src, int16_t* dst, int32_t
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * i), quant8(m, c, cnt, bias, one32));
         }
     }
-    for (; i < count; ++i) {
-        uint16_t m;
-        int16_t c;
-        std::memcpy(&m, t + 2 * i, 2);
-        std::memcpy(&c, s + 2 * i, 2);
-        const int16_t r = quant_mul_shift_one(m, c, shift);
-        std::memcpy(d + 2 * i, &r, 2);
-    }
+    quant_mul_shift_scalar(table, src, dst, i, count, shift);
 }
 
 }  // namespace
