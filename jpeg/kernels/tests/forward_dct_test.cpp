@@ -157,7 +157,9 @@ TEST_F(ForwardDct, VectorLevelsFollowTheirStepsAtEveryAlignment)
         const Block in = random_block(rng, -511, 511);
         const Block want = vector_model(in);
         for_each_level(1, [&](int level) {
-            if (n % 16 == 0) ASSERT_EQ(through_table(level, in), want);
+            if (n % 16 == 0) {
+                ASSERT_EQ(through_table(level, in), want);
+            }
         });
 #if defined(__x86_64__) || defined(__i386__)
         const int so = n % 8, dof = (n / 8) % 8;
@@ -196,7 +198,7 @@ TEST_F(ForwardDct, EightBitSamplesStayWithinOneOfTheExactTransform)
     std::vector<Block> blocks;
     for (int n = 0; n < 300; ++n) blocks.push_back(random_block(rng, -128, 127));
     for (int n = 0; n < 300; ++n) blocks.push_back(random_block(rng, 0, 255));
-    for (const auto [lo, hi] : {std::pair{-128, 127}, {0, 255}})
+    for (const auto& [lo, hi] : {std::pair{-128, 127}, {0, 255}})
         for (int n = 0; n < 300; ++n) {
             Block b = random_block(rng, 0, 1);
             for (auto& v : b) v = static_cast<int16_t>(v ? hi : lo);
@@ -227,7 +229,9 @@ TEST_F(ForwardDct, FlatBlocksAndTheRangeEnds)
         // The vector levels' 16-bit sums saturate from 256 on and a 32-bit sum wraps.
         Block b;
         b.fill(256);
-        if (level > 0) EXPECT_EQ(through_table(level, b)[0], -2048);
+        if (level > 0) {
+            EXPECT_EQ(through_table(level, b)[0], -2048);
+        }
 
         const auto t = unit_table();
         Block blk{};

@@ -72,7 +72,7 @@ TEST_F(QuantTable, StepsBecomeRoundedReciprocalsInNaturalOrder)
     for (int n = 0; n < 64; ++n) EXPECT_EQ(z2n[natural_to_zigzag[n]], n);
     for_each_level(0, [&](int level) {
         const std::pair<int, int> named[] = {{1, 32768}, {2, 16384}, {3, 10923}, {5, 6554}, {255, 129}};
-        for (const auto [q, want] : named) {
+        for (const auto& [q, want] : named) {
             std::array<uint8_t, 64> steps;
             steps.fill(uint8_t(q));
             EXPECT_EQ(init_table(level, steps)[17], want) << q;
@@ -135,10 +135,11 @@ TEST_F(QuantTable, WidenChecksInOrderAndWidensEveryLayout)
                 for (int r = 0; r < c.h; ++r)
                     for (int x = 0; x < c.w + 1; ++x) {
                         const uint16_t got = out[size_t(r) * c.ds / 2 + x];
-                        if (x < c.w)
+                        if (x < c.w) {
                             ASSERT_EQ(got, src[size_t(r) * c.ss + x]) << c.w << "x" << c.h << " row " << r;
-                        else if (2 * (x + 1) <= c.ds)
+                        } else if (2 * (x + 1) <= c.ds) {
                             ASSERT_EQ(got, 0xBEEF);
+                        }
                     }
             }
         });
