@@ -4,7 +4,10 @@
 #include "processor/cpu_query.h"
 #include "huffman/huff_decode.h"
 #include "lossless/lossless_reconstruct.h"
+#include "colour/colour_blocks.h"
+#include "quanttable/quant_table.h"
 #include "transform/dequant_idct.h"
+#include "transform/forward_dct.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #define KV_SIMD(x86_body, plain_body) x86_body
@@ -19,7 +22,63 @@ std::atomic<int32_t> dispatch_level{0};
 
 // clang-format off
 const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_count] = {
-    {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {},  // 0-11: encoding direction
+    // 0: ycbcr_from_rgb_444_blocks
+    {entry(&RgbToYCbCrMcu444),
+     entry(KV_SIMD(&RgbToYCbCrMcu444Simd<1>, &RgbToYCbCrMcu444)),
+     entry(KV_SIMD(&RgbToYCbCrMcu444Simd<2>, &RgbToYCbCrMcu444)),
+     entry(KV_SIMD(&RgbToYCbCrMcu444Simd<3>, &RgbToYCbCrMcu444)),
+     entry(KV_SIMD(&RgbToYCbCrMcu444Simd<4>, &RgbToYCbCrMcu444)),
+     entry(KV_SIMD(&RgbToYCbCrMcu444Simd<5>, &RgbToYCbCrMcu444))},
+    // 1: ycbcr_from_rgb_422_blocks
+    {entry(&RgbToYCbCrMcu422),
+     entry(KV_SIMD(&RgbToYCbCrMcu422Simd<1>, &RgbToYCbCrMcu422)),
+     entry(KV_SIMD(&RgbToYCbCrMcu422Simd<2>, &RgbToYCbCrMcu422)),
+     entry(KV_SIMD(&RgbToYCbCrMcu422Simd<3>, &RgbToYCbCrMcu422)),
+     entry(KV_SIMD(&RgbToYCbCrMcu422Simd<4>, &RgbToYCbCrMcu422)),
+     entry(KV_SIMD(&RgbToYCbCrMcu422Simd<5>, &RgbToYCbCrMcu422))},
+    // 2: ycbcr_from_rgb_420_blocks
+    {entry(&RgbToYCbCrMcu420),
+     entry(KV_SIMD(&RgbToYCbCrMcu420Simd<1>, &RgbToYCbCrMcu420)),
+     entry(KV_SIMD(&RgbToYCbCrMcu420Simd<2>, &RgbToYCbCrMcu420)),
+     entry(KV_SIMD(&RgbToYCbCrMcu420Simd<3>, &RgbToYCbCrMcu420)),
+     entry(KV_SIMD(&RgbToYCbCrMcu420Simd<4>, &RgbToYCbCrMcu420)),
+     entry(KV_SIMD(&RgbToYCbCrMcu420Simd<5>, &RgbToYCbCrMcu420))},
+    // 3: blocks_from_interleaved_444
+    {entry(&InterleavedToMcu444),
+     entry(KV_SIMD(&InterleavedToMcu444Simd<1>, &InterleavedToMcu444)),
+     entry(KV_SIMD(&InterleavedToMcu444Simd<2>, &InterleavedToMcu444)),
+     entry(KV_SIMD(&InterleavedToMcu444Simd<3>, &InterleavedToMcu444)),
+     entry(KV_SIMD(&InterleavedToMcu444Simd<4>, &InterleavedToMcu444)),
+     entry(KV_SIMD(&InterleavedToMcu444Simd<5>, &InterleavedToMcu444))},
+    // 4: blocks_from_interleaved_422
+    {entry(&InterleavedToMcu422),
+     entry(KV_SIMD(&InterleavedToMcu422Simd<1>, &InterleavedToMcu422)),
+     entry(KV_SIMD(&InterleavedToMcu422Simd<2>, &InterleavedToMcu422)),
+     entry(KV_SIMD(&InterleavedToMcu422Simd<3>, &InterleavedToMcu422)),
+     entry(KV_SIMD(&InterleavedToMcu422Simd<4>, &InterleavedToMcu422)),
+     entry(KV_SIMD(&InterleavedToMcu422Simd<5>, &InterleavedToMcu422))},
+    // 5: blocks_from_interleaved_420
+    {entry(&InterleavedToMcu420),
+     entry(KV_SIMD(&InterleavedToMcu420Simd<1>, &InterleavedToMcu420)),
+     entry(KV_SIMD(&InterleavedToMcu420Simd<2>, &InterleavedToMcu420)),
+     entry(KV_SIMD(&InterleavedToMcu420Simd<3>, &InterleavedToMcu420)),
+     entry(KV_SIMD(&InterleavedToMcu420Simd<4>, &InterleavedToMcu420)),
+     entry(KV_SIMD(&InterleavedToMcu420Simd<5>, &InterleavedToMcu420))},
+    // 6: ForwardDctQuant8x8
+    {entry(&ForwardDctQuant8x8),
+     entry(KV_SIMD(&ForwardDctQuant8x8Simd<1>, &ForwardDctQuant8x8)),
+     entry(KV_SIMD(&ForwardDctQuant8x8Simd<2>, &ForwardDctQuant8x8)),
+     entry(KV_SIMD(&ForwardDctQuant8x8Simd<3>, &ForwardDctQuant8x8)),
+     entry(KV_SIMD(&ForwardDctQuant8x8Simd<4>, &ForwardDctQuant8x8)),
+     entry(KV_SIMD(&ForwardDctQuant8x8Simd<5>, &ForwardDctQuant8x8))},
+    {}, {}, {}, {},  // 7-10: Huffman encoding
+    // 11: quant_table_init
+    {entry(&InitQuantTable<0>),
+     entry(KV_SIMD(&InitQuantTable<1>, &InitQuantTable<0>)),
+     entry(KV_SIMD(&InitQuantTable<2>, &InitQuantTable<0>)),
+     entry(KV_SIMD(&InitQuantTable<3>, &InitQuantTable<0>)),
+     entry(KV_SIMD(&InitQuantTable<4>, &InitQuantTable<0>)),
+     entry(KV_SIMD(&InitQuantTable<5>, &InitQuantTable<0>))},
     // 12
     {entry(&DequantIdct8x8),
      entry(KV_SIMD(&DequantIdct8x8Simd<1>, &DequantIdct8x8)),
@@ -125,7 +184,7 @@ kernel_status dequant_idct_8x8(const int16_t* src, int16_t* dst, const uint16_t*
         src, dst, table);
 }
 
-// The stubs of the other decoding operations continue in the entry of the current level.
+// The stubs of the other operations continue in the entry of the current level.
 #define KV_STUB(table) dispatch_entry<table>(dispatch_level.load(std::memory_order_relaxed))
 
 kernel_status huff_decode_spec_size(int32_t* size)
@@ -175,5 +234,40 @@ kernel_status lossless_reconstruct_row(const uint16_t* diff, const uint16_t* abo
                                        int32_t samples, int32_t predictor)
 {
     return KV_STUB(dispatch_table_lossless_reconstruct_row)(diff, above, out, samples, predictor);
+}
+
+kernel_status ycbcr_from_rgb_444_blocks(const uint8_t* src, int32_t srcStep, int16_t* const* blocks)
+{
+    return KV_STUB(dispatch_table_ycbcr_from_rgb_444_blocks)(src, srcStep, blocks);
+}
+
+kernel_status ycbcr_from_rgb_422_blocks(const uint8_t* src, int32_t srcStep, int16_t* const* blocks)
+{
+    return KV_STUB(dispatch_table_ycbcr_from_rgb_422_blocks)(src, srcStep, blocks);
+}
+
+kernel_status ycbcr_from_rgb_420_blocks(const uint8_t* src, int32_t srcStep, int16_t* const* blocks)
+{
+    return KV_STUB(dispatch_table_ycbcr_from_rgb_420_blocks)(src, srcStep, blocks);
+}
+
+kernel_status blocks_from_interleaved_444(const uint8_t* src, int32_t srcStep, int16_t* const* blocks)
+{
+    return KV_STUB(dispatch_table_blocks_from_interleaved_444)(src, srcStep, blocks);
+}
+
+kernel_status blocks_from_interleaved_422(const uint8_t* src, int32_t srcStep, int16_t* const* blocks)
+{
+    return KV_STUB(dispatch_table_blocks_from_interleaved_422)(src, srcStep, blocks);
+}
+
+kernel_status blocks_from_interleaved_420(const uint8_t* src, int32_t srcStep, int16_t* const* blocks)
+{
+    return KV_STUB(dispatch_table_blocks_from_interleaved_420)(src, srcStep, blocks);
+}
+
+kernel_status quant_table_init(const uint8_t* steps, uint16_t* table)
+{
+    return KV_STUB(dispatch_table_quant_table_init)(steps, table);
 }
 #undef KV_STUB

@@ -12,8 +12,16 @@
 inline constexpr int dispatch_table_count = 29;
 inline constexpr int dispatch_level_count = 6;
 
-// Table numbers of the decoding operations.
+// Table numbers of the operations.
 enum dispatch_table_id : int {
+    dispatch_table_ycbcr_from_rgb_444_blocks = 0,
+    dispatch_table_ycbcr_from_rgb_422_blocks = 1,
+    dispatch_table_ycbcr_from_rgb_420_blocks = 2,
+    dispatch_table_blocks_from_interleaved_444 = 3,
+    dispatch_table_blocks_from_interleaved_422 = 4,
+    dispatch_table_blocks_from_interleaved_420 = 5,
+    dispatch_table_forward_dct_quant_8x8 = 6,
+    dispatch_table_quant_table_init = 11,
     dispatch_table_dequant_idct_8x8 = 12,
     dispatch_table_huff_decode_spec_size = 13,
     dispatch_table_huff_decode_spec_init = 14,
@@ -33,6 +41,25 @@ extern const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_c
 // Each filled table names its entry type here.
 template <int Table>
 struct dispatch_signature;
+
+// Tables 0-5: src, srcStep, array of three block pointers.
+using block_kernel_entry = kernel_status (*)(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+template <> struct dispatch_signature<dispatch_table_ycbcr_from_rgb_444_blocks> { using type = block_kernel_entry; };
+template <> struct dispatch_signature<dispatch_table_ycbcr_from_rgb_422_blocks> { using type = block_kernel_entry; };
+template <> struct dispatch_signature<dispatch_table_ycbcr_from_rgb_420_blocks> { using type = block_kernel_entry; };
+template <> struct dispatch_signature<dispatch_table_blocks_from_interleaved_444> { using type = block_kernel_entry; };
+template <> struct dispatch_signature<dispatch_table_blocks_from_interleaved_422> { using type = block_kernel_entry; };
+template <> struct dispatch_signature<dispatch_table_blocks_from_interleaved_420> { using type = block_kernel_entry; };
+
+template <>
+struct dispatch_signature<dispatch_table_forward_dct_quant_8x8> {
+    using type = kernel_status (*)(int16_t* block, const uint16_t* table);
+};
+
+template <>
+struct dispatch_signature<dispatch_table_quant_table_init> {
+    using type = kernel_status (*)(const uint8_t* steps, uint16_t* table);
+};
 
 template <>
 struct dispatch_signature<dispatch_table_dequant_idct_8x8> {
@@ -113,6 +140,13 @@ kernel_status dispatch_set_level(int32_t level);
 
 // Stubs. The Huffman and lossless operations are described in huffman/huff_decode.h and
 // lossless/lossless_reconstruct.h; table 18 (one lossless difference) has no stub.
+kernel_status ycbcr_from_rgb_444_blocks(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+kernel_status ycbcr_from_rgb_422_blocks(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+kernel_status ycbcr_from_rgb_420_blocks(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+kernel_status blocks_from_interleaved_444(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+kernel_status blocks_from_interleaved_422(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+kernel_status blocks_from_interleaved_420(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+kernel_status quant_table_init(const uint8_t* steps, uint16_t* table);
 kernel_status dequant_idct_8x8(const int16_t* src, int16_t* dst, const uint16_t* table);
 kernel_status huff_decode_spec_size(int32_t* size);
 kernel_status huff_decode_spec_init(const uint8_t* counts, const uint8_t* values, HuffDecodeSpec* spec);
