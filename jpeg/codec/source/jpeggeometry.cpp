@@ -15,7 +15,11 @@ const int32_t jpeg_aan_scales[64] = {
 
 jpeg_block_entry* jpeg_block_entries_create(jpeg_decoder* decoder, uint64_t count)
 {
-    // 64 coefficients of 4 bytes per entry; jpeg_calloc refuses sizes past 32 bits.
+    // 64 coefficients of 4 bytes per entry; both blocks must fit the allocator's 32-bit size
+    // before either is asked for.
+    if (count > UINT32_MAX / (64 * sizeof(int32_t))) {
+        return nullptr;
+    }
     auto* entries = static_cast<jpeg_block_entry*>(jpeg_calloc(decoder, count, sizeof(jpeg_block_entry)));
     if (entries == nullptr) {
         return nullptr;
