@@ -333,7 +333,9 @@ jpeg_status jpeg_decoder_destroy(jpeg_decoder* decoder)
     jpeg_free(decoder, decoder->comment);
     decoder->comment = nullptr;
     for (uint32_t i = 0; i < decoder->segment_count; ++i) {
-        jpeg_free(decoder, decoder->segments[i].data);
+        if (decoder->segments[i].owned != 0) {
+            jpeg_free(decoder, decoder->segments[i].data);
+        }
     }
     decoder->segment_count = 0;
     if (decoder->get_byte == &jpeg_mem_get_byte) {

@@ -16,33 +16,41 @@ jpeg_status jpeg_build_code_table(jpeg_decoder* decoder, const uint8_t counts[16
                                   int32_t symbol_bound, jpeg_huff_code** codes)
 {
     jpeg_free(decoder, *codes);
-    *codes = static_cast<jpeg_huff_code*>(jpeg_calloc(decoder, static_cast<uint32_t>(symbol_bound),
-                                                      sizeof(jpeg_huff_code)));
-    if (*codes == nullptr) {
-        return JPEG_ERR_MEMORY;
-    }
+    *codes = nullptr;
+    // Check first: no more symbols than the bound, every value below it, and codes that fit
+    // their lengths with the all-ones code left free (an over-full table would give look-ahead
+    // indexes past the table's end).
+    int32_t total = 0;
     uint32_t code = 0;
-    int32_t i = 0;
     for (uint32_t length = 1; length <= 16; ++length) {
-        code <<= 1;
-        for (uint32_t n = 0; n < counts[length - 1]; ++n) {
-            if (i >= symbol_bound || values[i] >= symbol_bound) {
-                jpeg_free(decoder, *codes);
-                *codes = nullptr;
-                return JPEG_ERR_PARAMETER;
-            }
-            (*codes)[values[i]] = jpeg_huff_code{length, code & 0xFFFF};
-            ++code;
-            ++i;
-        }
-        // Codes must fit their length and leave the all-ones code free; an over-full table
-        // would give look-ahead indexes past the table's end.
+        code = (code << 1) + counts[length - 1];
+        total += counts[length - 1];
         if (code >= (1u << length)) {
-            jpeg_free(decoder, *codes);
-            *codes = nullptr;
             return JPEG_ERR_PARAMETER;
         }
     }
+    if (total > symbol_bound) {
+        return JPEG_ERR_PARAMETER;
+    }
+    for (int32_t i = 0; symbol_bound <= 255 && i < total; ++i) {
+        if (values[i] >= symbol_bound) {
+            return JPEG_ERR_PARAMETER;
+        }
+    }
+    jpeg_huff_code* table = static_cast<jpeg_huff_code*>(
+        jpeg_calloc(decoder, static_cast<uint32_t>(symbol_bound), sizeof(jpeg_huff_code)));
+    if (table == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    code = 0;
+    const uint8_t* value = values;
+    for (uint32_t length = 1; length <= 16; ++length) {
+        code <<= 1;
+        for (const uint8_t* end = value + counts[length - 1]; value < end; ++value, ++code) {
+            table[*value] = jpeg_huff_code{length, code};
+        }
+    }
+    *codes = table;
     return JPEG_OK;
 }
 
@@ -54,27 +62,21 @@ jpeg_status DeriveHuffDecodeTable(jpeg_decoder* decoder, jpeg_huff_table* table,
         return built;
     }
     table->symbol_bound = symbol_bound;
+    int32_t total = 0;
+    for (int32_t k = 0; k < 16; ++k) {
+        total += counts[k];
+    }
+    // The counts and the values share one block; the values follow the 16 counts.
     jpeg_free(decoder, table->counts);
-    table->counts = static_cast<uint8_t*>(jpeg_malloc(decoder, 16));
+    table->counts = static_cast<uint8_t*>(jpeg_malloc(decoder, 16 + static_cast<uint32_t>(total)));
+    table->values = nullptr;
     if (table->counts == nullptr) {
         jpeg_free(decoder, table->codes);
         table->codes = nullptr;
         return JPEG_ERR_MEMORY;
     }
     std::memcpy(table->counts, counts, 16);
-    int32_t total = 0;
-    for (int32_t k = 0; k < 16; ++k) {
-        total += counts[k];
-    }
-    jpeg_free(decoder, table->values);
-    table->values = static_cast<uint8_t*>(jpeg_malloc(decoder, total > 0 ? total : 1));
-    if (table->values == nullptr) {
-        jpeg_free(decoder, table->codes);
-        jpeg_free(decoder, table->counts);
-        table->codes = nullptr;
-        table->counts = nullptr;
-        return JPEG_ERR_MEMORY;
-    }
+    table->values = table->counts + 16;
     std::memcpy(table->values, values, static_cast<size_t>(total));
     table->cumulative[0] = 0;
     for (int32_t k = 1; k <= 16; ++k) {
@@ -173,8 +175,7 @@ jpeg_status jpeg_check_scan_tables(jpeg_decoder* decoder)
 
 void jpeg_huff_table_release(jpeg_decoder* decoder, jpeg_huff_table* table)
 {
-    jpeg_free(decoder, table->counts);
-    jpeg_free(decoder, table->values);
+    jpeg_free(decoder, table->counts);   // the values live in the same block
     jpeg_free(decoder, table->codes);
     jpeg_free(decoder, table->lookahead);
     table->counts = nullptr;

@@ -36,16 +36,44 @@ int32_t BufferedByte(jpeg_decoder* decoder)
     return decoder->input_buffer[decoder->buffer_position++];
 }
 
+// The built-in memory source read in place, without a call per byte; null for any other source.
+jpeg_mem_source* Memory(const jpeg_decoder* decoder)
+{
+    return decoder->get_byte == &jpeg_mem_get_byte ? static_cast<jpeg_mem_source*>(decoder->source_handle)
+                                                   : nullptr;
+}
+
+size_t MemoryLeft(const jpeg_mem_source* memory)
+{
+    return static_cast<size_t>(memory->base + memory->size - memory->current);
+}
+
 int32_t InByte(jpeg_decoder* decoder)
 {
-    return DecodeMode(decoder) ? BufferedByte(decoder) : jpeg_src_get_byte(decoder);
+    if (DecodeMode(decoder)) {
+        return BufferedByte(decoder);
+    }
+    if (jpeg_mem_source* memory = Memory(decoder)) {
+        return MemoryLeft(memory) != 0 ? *memory->current++ : -1;
+    }
+    return jpeg_src_get_byte(decoder);
 }
 
 // 0..65535, or -1 when input ends.
 int32_t InU16(jpeg_decoder* decoder)
 {
     if (!DecodeMode(decoder)) {
-        return jpeg_src_get_u16(decoder);
+        jpeg_mem_source* memory = Memory(decoder);
+        if (memory == nullptr) {
+            return jpeg_src_get_u16(decoder);
+        }
+        if (MemoryLeft(memory) < 2) {
+            memory->current += MemoryLeft(memory);
+            return -1;
+        }
+        const int32_t value = memory->current[0] << 8 | memory->current[1];
+        memory->current += 2;
+        return value;
     }
     const int32_t high = BufferedByte(decoder);
     if (high < 0) {
@@ -68,6 +96,16 @@ jpeg_status InRead(jpeg_decoder* decoder, uint8_t* buffer, uint32_t count)
         }
         return JPEG_OK;
     }
+    if (jpeg_mem_source* memory = Memory(decoder)) {
+        const size_t left = MemoryLeft(memory);
+        if (left < count) {
+            memory->current += left;
+            return JPEG_ERR_END_OF_INPUT;
+        }
+        std::memcpy(buffer, memory->current, count);
+        memory->current += count;
+        return JPEG_OK;
+    }
     uint32_t done = 0;
     while (done < count) {
         const int32_t got = jpeg_src_read(decoder, buffer + done, count - done);
@@ -87,6 +125,11 @@ jpeg_status InSkip(jpeg_decoder* decoder, uint32_t count)
     }
     if (DecodeMode(decoder)) {
         return JPEG_ERR_END_OF_INPUT;
+    }
+    if (jpeg_mem_source* memory = Memory(decoder)) {
+        const size_t left = MemoryLeft(memory);
+        memory->current += count < left ? count : left;
+        return count <= left ? JPEG_OK : JPEG_ERR_END_OF_INPUT;
     }
     const int64_t from = jpeg_src_tell(decoder);
     if (from < 0) {
@@ -465,12 +508,20 @@ jpeg_status jpeg_read_dht(jpeg_decoder* decoder)
         if (left < total) {
             return JPEG_ERR_SYNTAX;
         }
-        auto* values = static_cast<uint8_t*>(jpeg_malloc(decoder, total > 0 ? total : 1));
-        if (values == nullptr) {
-            return JPEG_ERR_MEMORY;
+        // No table has more than 256 symbols; a larger count is read into the heap only to be
+        // refused by the derivation.
+        uint8_t local[256];
+        uint8_t* values = local;
+        if (total > 256) {
+            values = static_cast<uint8_t*>(jpeg_malloc(decoder, static_cast<uint32_t>(total)));
+            if (values == nullptr) {
+                return JPEG_ERR_MEMORY;
+            }
         }
         if (InRead(decoder, values, static_cast<uint32_t>(total)) < 1) {
-            jpeg_free(decoder, values);
+            if (values != local) {
+                jpeg_free(decoder, values);
+            }
             return JPEG_ERR_END_OF_INPUT;
         }
         left -= total;
@@ -485,7 +536,9 @@ jpeg_status jpeg_read_dht(jpeg_decoder* decoder)
         if (status == JPEG_OK) {
             status = DeriveHuffDecodeTable(decoder, &slots[th], counts, values, bound);
         }
-        jpeg_free(decoder, values);
+        if (values != local) {
+            jpeg_free(decoder, values);
+        }
         if (status < 1) {
             return status;
         }
@@ -581,18 +634,32 @@ jpeg_status jpeg_read_app(jpeg_decoder* decoder, uint32_t marker)
     if (n == 0) {
         return JPEG_OK;
     }
-    uint8_t* data = nullptr;
-    if (decoder->segment_count < JPEG_MAX_SEGMENTS) {
-        data = static_cast<uint8_t*>(jpeg_malloc(decoder, n));
-    }
-    if (data == nullptr) {
+    if (decoder->segment_count >= JPEG_MAX_SEGMENTS) {
         return InSkip(decoder, n);
     }
-    if (InRead(decoder, data, n) < 1) {
-        jpeg_free(decoder, data);
-        return JPEG_ERR_END_OF_INPUT;
+    uint8_t* data = nullptr;
+    uint32_t owned = 1;
+    jpeg_mem_source* memory = DecodeMode(decoder) ? nullptr : Memory(decoder);
+    if (memory != nullptr) {
+        // The caller's bytes stay put while the decoder reads them: no copy needed.
+        if (MemoryLeft(memory) < n) {
+            memory->current += MemoryLeft(memory);
+            return JPEG_ERR_END_OF_INPUT;
+        }
+        data = const_cast<uint8_t*>(memory->current);
+        memory->current += n;
+        owned = 0;
+    } else {
+        data = static_cast<uint8_t*>(jpeg_malloc(decoder, n));
+        if (data == nullptr) {
+            return InSkip(decoder, n);
+        }
+        if (InRead(decoder, data, n) < 1) {
+            jpeg_free(decoder, data);
+            return JPEG_ERR_END_OF_INPUT;
+        }
     }
-    decoder->segments[decoder->segment_count++] = jpeg_app_segment{marker, n, data};
+    decoder->segments[decoder->segment_count++] = jpeg_app_segment{marker, n, data, owned};
     if (marker == 0xE0) {
         return jpeg_parse_jfif(decoder, data, n);
     }

@@ -179,7 +179,7 @@ TEST(Huffman, RefusedAllocationsLeaveNothing)
         if (status == JPEG_OK) {
             status = jpeg_build_lookahead(decoder, &table, 8);
         }
-        EXPECT_EQ(status, n < 5 ? JPEG_ERR_MEMORY : JPEG_OK) << n;
+        EXPECT_EQ(status, n < 4 ? JPEG_ERR_MEMORY : JPEG_OK) << n;
         jpeg_huff_table_release(decoder, &table);
         jpeg_decoder_destroy(decoder);
         EXPECT_EQ(heap.live, 0) << n;

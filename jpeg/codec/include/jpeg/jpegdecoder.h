@@ -119,10 +119,13 @@ struct jpeg_block_entry {
     int32_t extra;
 };
 
+// Read through the built-in memory source, data points into the caller's bytes (which outlive
+// the decoder's reading anyway) instead of a copy.
 struct jpeg_app_segment {
     uint32_t marker;   // 0xE0..0xEF
     uint32_t length;   // bytes stored
     uint8_t* data;
+    uint32_t owned;    // 1 when data is the decoder's copy
 };
 
 // Made for a top-level decoder when a non-progressive multi-component frame has a scan of one
