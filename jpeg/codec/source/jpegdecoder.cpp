@@ -199,12 +199,15 @@ void jpeg_share_tables(jpeg_decoder* decoder, const jpeg_decoder* donor)
 {
     if (donor->quant_tables != nullptr) {
         decoder->quant_count = donor->quant_count;
+        decoder->quant_capacity = donor->quant_capacity;
         decoder->quant_tables = donor->quant_tables;
         decoder->quant_borrowed = 1;
     }
     if (donor->dc_count > 0 || donor->ac_count > 0) {
         decoder->dc_count = donor->dc_count;
         decoder->ac_count = donor->ac_count;
+        decoder->dc_capacity = donor->dc_capacity;
+        decoder->ac_capacity = donor->ac_capacity;
         decoder->dc_tables = donor->dc_tables;
         decoder->ac_tables = donor->ac_tables;
         decoder->huff_borrowed = 1;

@@ -174,6 +174,7 @@ void jpeg_release_quant_tables(jpeg_decoder* decoder)
     }
     decoder->quant_tables = nullptr;
     decoder->quant_count = 0;
+    decoder->quant_capacity = 0;
     jpeg_free(decoder, decoder->multipliers);
     decoder->multipliers = nullptr;
 }
@@ -196,6 +197,7 @@ jpeg_status jpeg_own_quant_tables(jpeg_decoder* decoder)
     }
     decoder->quant_tables = copy;
     decoder->quant_count = copy != nullptr ? decoder->quant_count : 0;
+    decoder->quant_capacity = decoder->quant_count;
     decoder->quant_borrowed = 0;
     return JPEG_OK;
 }

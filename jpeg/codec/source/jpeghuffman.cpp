@@ -12,14 +12,13 @@ const uint8_t* GetNaturalOrderTable()
     return natural;
 }
 
-jpeg_status jpeg_build_code_table(jpeg_decoder* decoder, const uint8_t counts[16], const uint8_t* values,
-                                  int32_t symbol_bound, jpeg_huff_code** codes)
+namespace {
+
+// No more symbols than the bound, every value below it, and codes that fit their lengths with
+// the all-ones code left free (an over-full table would give look-ahead indexes past the
+// table's end). The symbol total, or -2.
+int32_t CheckTable(const uint8_t counts[16], const uint8_t* values, int32_t symbol_bound)
 {
-    jpeg_free(decoder, *codes);
-    *codes = nullptr;
-    // Check first: no more symbols than the bound, every value below it, and codes that fit
-    // their lengths with the all-ones code left free (an over-full table would give look-ahead
-    // indexes past the table's end).
     int32_t total = 0;
     uint32_t code = 0;
     for (uint32_t length = 1; length <= 16; ++length) {
@@ -37,12 +36,26 @@ jpeg_status jpeg_build_code_table(jpeg_decoder* decoder, const uint8_t counts[16
             return JPEG_ERR_PARAMETER;
         }
     }
-    jpeg_huff_code* table = static_cast<jpeg_huff_code*>(
+    return total;
+}
+
+}  // namespace
+
+jpeg_status jpeg_build_code_table(jpeg_decoder* decoder, const uint8_t counts[16], const uint8_t* values,
+                                  int32_t symbol_bound, jpeg_huff_code** codes)
+{
+    jpeg_free(decoder, *codes);
+    *codes = nullptr;
+    const int32_t total = CheckTable(counts, values, symbol_bound);
+    if (total < 0) {
+        return total;
+    }
+    auto* table = static_cast<jpeg_huff_code*>(
         jpeg_calloc(decoder, static_cast<uint32_t>(symbol_bound), sizeof(jpeg_huff_code)));
     if (table == nullptr) {
         return JPEG_ERR_MEMORY;
     }
-    code = 0;
+    uint32_t code = 0;
     const uint8_t* value = values;
     for (uint32_t length = 1; length <= 16; ++length) {
         code <<= 1;
@@ -54,29 +67,27 @@ jpeg_status jpeg_build_code_table(jpeg_decoder* decoder, const uint8_t counts[16
     return JPEG_OK;
 }
 
+// The code table is filled with the look-ahead, when a scan is about to use the table: a header
+// read only checks the table and keeps its counts and values.
 jpeg_status DeriveHuffDecodeTable(jpeg_decoder* decoder, jpeg_huff_table* table, const uint8_t counts[16],
                                   const uint8_t* values, int32_t symbol_bound)
 {
-    const jpeg_status built = jpeg_build_code_table(decoder, counts, values, symbol_bound, &table->codes);
-    if (built < 1) {
-        return built;
+    jpeg_free(decoder, table->codes);
+    jpeg_free(decoder, table->counts);   // the values live in the same block
+    table->codes = nullptr;
+    table->counts = nullptr;
+    table->values = nullptr;
+    const int32_t total = CheckTable(counts, values, symbol_bound);
+    if (total < 0) {
+        return total;
     }
     table->symbol_bound = symbol_bound;
-    int32_t total = 0;
-    for (int32_t k = 0; k < 16; ++k) {
-        total += counts[k];
-    }
-    // The counts and the values share one block; the values follow the 16 counts.
-    jpeg_free(decoder, table->counts);
     table->counts = static_cast<uint8_t*>(jpeg_malloc(decoder, 16 + static_cast<uint32_t>(total)));
-    table->values = nullptr;
     if (table->counts == nullptr) {
-        jpeg_free(decoder, table->codes);
-        table->codes = nullptr;
         return JPEG_ERR_MEMORY;
     }
-    std::memcpy(table->counts, counts, 16);
     table->values = table->counts + 16;
+    std::memcpy(table->counts, counts, 16);
     std::memcpy(table->values, values, static_cast<size_t>(total));
     table->cumulative[0] = 0;
     for (int32_t k = 1; k <= 16; ++k) {
@@ -108,6 +119,13 @@ jpeg_status jpeg_build_lookahead(jpeg_decoder* decoder, jpeg_huff_table* table, 
     }
     if (table->counts == nullptr) {
         return JPEG_OK;
+    }
+    if (table->codes == nullptr) {
+        const jpeg_status built =
+            jpeg_build_code_table(decoder, table->counts, table->values, table->symbol_bound, &table->codes);
+        if (built < 1) {
+            return built;
+        }
     }
     jpeg_huff_lookahead* entries = table->lookahead;
     // Walk the codes in canonical order (the code table is built the same way and its codes fit
@@ -198,6 +216,8 @@ void jpeg_huff_tables_release(jpeg_decoder* decoder)
     decoder->ac_tables = nullptr;
     decoder->dc_count = 0;
     decoder->ac_count = 0;
+    decoder->dc_capacity = 0;
+    decoder->ac_capacity = 0;
 }
 
 void jpeg_entropy_release(jpeg_decoder* decoder)
@@ -267,6 +287,8 @@ jpeg_status jpeg_own_huff_tables(jpeg_decoder* decoder)
     decoder->ac_tables = ac;
     decoder->dc_count = dc != nullptr ? decoder->dc_count : 0;
     decoder->ac_count = ac != nullptr ? decoder->ac_count : 0;
+    decoder->dc_capacity = decoder->dc_count;
+    decoder->ac_capacity = decoder->ac_count;
     decoder->huff_borrowed = 0;
     decoder->tables_changed = 1;
     return JPEG_OK;

@@ -151,12 +151,17 @@ int32_t ReadLength(jpeg_decoder* decoder, int32_t minimum)
 
 // Grows a slot array to hold index; new slots are zero. 1 or -1.
 template <typename T>
-jpeg_status GrowSlots(jpeg_decoder* decoder, T*& slots, int32_t& count, uint32_t index)
+jpeg_status GrowSlots(jpeg_decoder* decoder, T*& slots, int32_t& count, int32_t& capacity, uint32_t index)
 {
     if (static_cast<int32_t>(index) < count) {
         return JPEG_OK;
     }
-    auto* grown = static_cast<T*>(jpeg_calloc(decoder, index + 1, sizeof(T)));
+    if (static_cast<int32_t>(index) < capacity) {
+        count = static_cast<int32_t>(index) + 1;   // the slots behind the count are still zero
+        return JPEG_OK;
+    }
+    const uint32_t room = index + 1 < 4 ? 4 : index + 1;
+    auto* grown = static_cast<T*>(jpeg_calloc(decoder, room, sizeof(T)));
     if (grown == nullptr) {
         return JPEG_ERR_MEMORY;
     }
@@ -166,6 +171,7 @@ jpeg_status GrowSlots(jpeg_decoder* decoder, T*& slots, int32_t& count, uint32_t
     jpeg_free(decoder, slots);
     slots = grown;
     count = static_cast<int32_t>(index) + 1;
+    capacity = static_cast<int32_t>(room);
     return JPEG_OK;
 }
 
@@ -488,7 +494,8 @@ jpeg_status jpeg_read_dht(jpeg_decoder* decoder)
         const int32_t bound = tc == 0 ? 17 : 256;
         jpeg_huff_table*& slots = tc == 0 ? decoder->dc_tables : decoder->ac_tables;
         int32_t& slot_count = tc == 0 ? decoder->dc_count : decoder->ac_count;
-        const jpeg_status grown = GrowSlots(decoder, slots, slot_count, th);
+        int32_t& capacity = tc == 0 ? decoder->dc_capacity : decoder->ac_capacity;
+        const jpeg_status grown = GrowSlots(decoder, slots, slot_count, capacity, th);
         if (grown < 1) {
             return grown;
         }
@@ -574,7 +581,7 @@ jpeg_status jpeg_read_dqt(jpeg_decoder* decoder)
             const int32_t rest = length - 2 - 65 * (t + 1);
             return InSkip(decoder, static_cast<uint32_t>(rest));
         }
-        const jpeg_status grown = GrowSlots(decoder, decoder->quant_tables, decoder->quant_count, tq);
+        const jpeg_status grown = GrowSlots(decoder, decoder->quant_tables, decoder->quant_count, decoder->quant_capacity, tq);
         if (grown < 1) {
             return grown;
         }

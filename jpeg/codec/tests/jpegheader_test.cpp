@@ -672,12 +672,16 @@ TEST(Memory, EveryRefusedAllocationOfAHeaderRead)
     Frame(one_scan, 0xC0, 8, 16, 16, kThree);
     Scan(one_scan, {{1, 0}}, 0, 63, 0);
 
+    // A caller's source, so that application segments are copied.
     for (const Bytes* stream : {&bytes, &one_scan}) {
         int refused = 0;
         for (int32_t n = 0;; ++n) {
-            TestHeap heap;
+            CallerBytes caller;
+            caller.bytes = stream;
+            TestHeap& heap = caller.heap;
             heap.refuse_at = n;
-            jpeg_decoder* decoder = OpenBytes(*stream, &heap);
+            const jpeg_source source{&CallerByte, &CallerRead, &CallerTell, &CallerSeek, nullptr};
+            jpeg_decoder* decoder = jpeg_decoder_open(&source, &kTestAllocator, &caller, nullptr);
             if (decoder != nullptr) {
                 const jpeg_status status =
                     jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(stream->size()), nullptr);

@@ -42,6 +42,7 @@ TEST(Huffman, StandardLuminanceDcTable)
     Decoder d;
     jpeg_huff_table table{};
     ASSERT_EQ(DeriveHuffDecodeTable(d.decoder, &table, kLumaDcCounts, kLumaDcValues, 17), JPEG_OK);
+    ASSERT_EQ(jpeg_build_lookahead(d.decoder, &table, 8), JPEG_OK);
     // Codes from T.81 Table K.3.
     const uint32_t lengths[12] = {2, 3, 3, 3, 3, 3, 4, 5, 6, 7, 8, 9};
     const uint32_t codes[12] = {0b00, 0b010, 0b011, 0b100, 0b101, 0b110, 0b1110, 0b11110, 0b111110, 0b1111110,
@@ -85,9 +86,9 @@ TEST(Huffman, LongCodesAndUnusedPatterns)
     const uint8_t values[2] = {0x11, 0x22};
     jpeg_huff_table table{};
     ASSERT_EQ(DeriveHuffDecodeTable(d.decoder, &table, counts, values, 256), JPEG_OK);
+    ASSERT_EQ(jpeg_build_lookahead(d.decoder, &table, 8), JPEG_OK);
     EXPECT_EQ(table.codes[0x22].length, 16u);
     EXPECT_EQ(table.codes[0x22].code, 0x8000u);
-    ASSERT_EQ(jpeg_build_lookahead(d.decoder, &table, 8), JPEG_OK);
     EXPECT_EQ(table.lookahead[0x80].length, 16);   // only the entry of its first eight bits
     EXPECT_EQ(table.lookahead[0x81].length, 0);
     EXPECT_EQ(table.lookahead[0x81].symbol, 0u);
@@ -104,7 +105,11 @@ TEST(Huffman, TablesThatCannotBeUsed)
     const uint8_t overfull[16] = {3};
     const uint8_t values[18] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0};
     EXPECT_EQ(DeriveHuffDecodeTable(d.decoder, &table, overfull, values, 256), JPEG_ERR_PARAMETER);
-    EXPECT_EQ(table.codes, nullptr);
+    EXPECT_EQ(table.counts, nullptr);
+    uint8_t raw_counts[16] = {3};
+    jpeg_huff_code* codes = nullptr;
+    EXPECT_EQ(jpeg_build_code_table(d.decoder, raw_counts, values, 256, &codes), JPEG_ERR_PARAMETER);
+    EXPECT_EQ(codes, nullptr);
     // Over-full at a longer length too: 2 of length 1 then one of length 2 would need code 100.
     const uint8_t later[16] = {1, 2, 1};
     EXPECT_EQ(DeriveHuffDecodeTable(d.decoder, &table, later, values, 256), JPEG_ERR_PARAMETER);

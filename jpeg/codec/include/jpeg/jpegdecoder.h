@@ -90,9 +90,9 @@ struct jpeg_huff_lookahead {
 };
 
 struct jpeg_huff_table {
-    jpeg_huff_code* codes;   // symbol_bound entries, indexed by symbol value
+    jpeg_huff_code* codes;   // symbol_bound entries, indexed by symbol value; filled with the look-ahead
     uint8_t* counts;         // 16 counts of codes per length
-    uint8_t* values;         // symbols in stream order
+    uint8_t* values;         // symbols in stream order (in the counts' block)
     int32_t cumulative[17];
     int32_t mincode[16];
     int32_t maxcode[16];
@@ -216,6 +216,11 @@ struct jpeg_decoder {
     jpeg_huff_table* dc_tables;
     jpeg_huff_table* ac_tables;
     uint32_t symbol_totals[16];
+    // Slots allocated behind each array (at least its count), so that defining tables 0 and 1
+    // does not grow an array twice.
+    int32_t dc_capacity;
+    int32_t ac_capacity;
+    int32_t quant_capacity;
 
     const uint8_t* natural_order;
     uint32_t header_read;

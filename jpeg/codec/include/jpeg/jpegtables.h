@@ -7,6 +7,8 @@
 // Zigzag index to natural (row-major) position, 64 entries.
 const uint8_t* GetNaturalOrderTable();
 
+// Checks a DHT table (-2 when unusable) and keeps its counts, values and code bounds; the code
+// table and the look-ahead follow in jpeg_build_lookahead, before a scan uses the table.
 jpeg_status DeriveHuffDecodeTable(jpeg_decoder* decoder, jpeg_huff_table* table, const uint8_t counts[16],
                                   const uint8_t* values, int32_t symbol_bound);
 jpeg_status jpeg_build_code_table(jpeg_decoder* decoder, const uint8_t counts[16], const uint8_t* values,
