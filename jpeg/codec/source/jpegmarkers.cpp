@@ -198,59 +198,68 @@ jpeg_status jpeg_input_buffer_create(jpeg_decoder* decoder)
 
 // ---- markers ----
 
+namespace {
+
+// The marker the entropy decoder already consumed, or 0.
+int32_t TakePending(jpeg_decoder* decoder)
+{
+    const int32_t code = static_cast<int32_t>(decoder->pending_marker);
+    decoder->pending_marker = 0;
+    return code;
+}
+
+// After a 0xFF: passes over fill bytes; the code byte (0 when the pair was stuffed data), or -11.
+int32_t CodeAfterFill(jpeg_decoder* decoder)
+{
+    int32_t byte = 0;
+    do {
+        byte = InByte(decoder);
+    } while (byte == 0xFF);
+    return byte < 0 ? JPEG_ERR_END_OF_INPUT : byte;
+}
+
+int32_t Found(jpeg_decoder* decoder, int32_t code)
+{
+    decoder->last_marker = static_cast<uint8_t>(code);
+    return code;
+}
+
+}  // namespace
+
 jpeg_status jpeg_next_marker(jpeg_decoder* decoder)
 {
-    if (decoder->pending_marker != 0) {
-        const int32_t code = static_cast<int32_t>(decoder->pending_marker);
-        decoder->pending_marker = 0;
-        decoder->last_marker = static_cast<uint8_t>(code);
-        return code;
+    if (const int32_t pending = TakePending(decoder)) {
+        return Found(decoder, pending);
     }
-    int32_t byte = InByte(decoder);
+    const int32_t byte = InByte(decoder);
     if (byte < 0) {
         return JPEG_ERR_END_OF_INPUT;
     }
     if (byte != 0xFF) {
         return JPEG_ERR_SYNTAX;
     }
-    do {
-        byte = InByte(decoder);
-    } while (byte == 0xFF);
-    if (byte < 0) {
-        return JPEG_ERR_END_OF_INPUT;
+    const int32_t code = CodeAfterFill(decoder);
+    if (code < 0) {
+        return code;
     }
-    if (byte == 0) {
-        return JPEG_ERR_SYNTAX;
-    }
-    decoder->last_marker = static_cast<uint8_t>(byte);
-    return byte;
+    return code == 0 ? JPEG_ERR_SYNTAX : Found(decoder, code);
 }
 
 jpeg_status jpeg_find_marker(jpeg_decoder* decoder)
 {
-    if (decoder->pending_marker != 0) {
-        const int32_t code = static_cast<int32_t>(decoder->pending_marker);
-        decoder->pending_marker = 0;
-        decoder->last_marker = static_cast<uint8_t>(code);
-        return code;
+    if (const int32_t pending = TakePending(decoder)) {
+        return Found(decoder, pending);
     }
     for (;;) {
-        int32_t byte = InByte(decoder);
+        const int32_t byte = InByte(decoder);
         if (byte < 0) {
             return JPEG_ERR_END_OF_INPUT;
         }
-        if (byte != 0xFF) {
-            continue;
-        }
-        do {
-            byte = InByte(decoder);
-        } while (byte == 0xFF);
-        if (byte < 0) {
-            return JPEG_ERR_END_OF_INPUT;
-        }
-        if (byte != 0) {
-            decoder->last_marker = static_cast<uint8_t>(byte);
-            return byte;
+        if (byte == 0xFF) {
+            const int32_t code = CodeAfterFill(decoder);
+            if (code != 0) {
+                return code < 0 ? code : Found(decoder, code);
+            }
         }
     }
 }
