@@ -40,10 +40,11 @@ Bytes Stream(uint8_t sof, uint8_t precision, uint16_t lines, uint16_t samples, c
 
 struct Read {
     TestHeap heap;
+    Bytes bytes;   // the memory source reads in place: the bytes live as long as the decoder
     jpeg_decoder* decoder = nullptr;
     jpeg_status status = 0;
 
-    Read(const Bytes& bytes, int32_t color = JPEG_COLOR_NONE, const jpeg_decoder* donor = nullptr)
+    Read(const Bytes& stream, int32_t color = JPEG_COLOR_NONE, const jpeg_decoder* donor = nullptr) : bytes(stream)
     {
         decoder = OpenBytes(bytes, &heap);
         status = jpeg_read_header(decoder, color, static_cast<uint32_t>(bytes.size()), donor);

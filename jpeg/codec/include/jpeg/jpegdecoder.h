@@ -76,6 +76,7 @@ int64_t jpeg_mem_tell(void* handle);
 int64_t jpeg_mem_seek(void* handle, int64_t position);
 // Fills *source with the memory callbacks over [data, data + size) and a record owned by the
 // decoder (freed by jpeg_decoder_destroy once the source is installed with jpeg_set_source).
+// The bytes are read in place and must outlive the decoder: its APPn segments point into them.
 jpeg_status jpeg_mem_source_create(jpeg_decoder* decoder, const uint8_t* data, size_t size, jpeg_source* source);
 
 // One Huffman table slot; a slot whose counts are null is undefined.
