@@ -62,7 +62,7 @@ uint64_t ReadBack(const jpeg_decoder* decoder)
         const jpeg_app_segment* segment = jpeg_segment_at(decoder, i);
         sum += segment->marker + segment->length + (segment->length != 0 ? segment->data[segment->length - 1] : 0);
     }
-    for (const char* text = jpeg_comment(decoder); text != nullptr && *text != 0; ++text) {
+    for (const char* text = decoder->comment; text != nullptr && *text != 0; ++text) {
         sum += static_cast<uint8_t>(*text);
     }
     return sum;

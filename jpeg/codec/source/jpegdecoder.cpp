@@ -449,8 +449,3 @@ const jpeg_app_segment* jpeg_segment_at(const jpeg_decoder* decoder, uint32_t in
 {
     return index < decoder->segment_count ? &decoder->segments[index] : nullptr;
 }
-
-const char* jpeg_comment(const jpeg_decoder* decoder)
-{
-    return decoder->comment;
-}

@@ -175,8 +175,8 @@ TEST(Segments, CommentsJoinAndStopAt64KiB)
     Segment(two, 0xFE, Bytes{'a'});
     Segment(two, 0xFE, Bytes{'b'});
     Read read(Stream(0xC0, 8, 8, 8, kGrey, two));
-    ASSERT_NE(jpeg_comment(read.decoder), nullptr);
-    EXPECT_STREQ(jpeg_comment(read.decoder), "a\nb");
+    ASSERT_NE(read.decoder->comment, nullptr);
+    EXPECT_STREQ(read.decoder->comment, "a\nb");
 
     // Three segments of 30,000 bytes: the text stops at 65,535 bytes and the reading goes on.
     Bytes big;
@@ -185,7 +185,7 @@ TEST(Segments, CommentsJoinAndStopAt64KiB)
     }
     Read capped(Stream(0xC0, 8, 8, 8, kGrey, big));
     EXPECT_EQ(capped.status, JPEG_OK);
-    const std::string text = jpeg_comment(capped.decoder);
+    const std::string text = capped.decoder->comment;
     ASSERT_EQ(text.size(), 65535u);
     EXPECT_EQ(text[30000], '\n');
     EXPECT_EQ(text[30001], 'y');

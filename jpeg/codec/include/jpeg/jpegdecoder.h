@@ -309,7 +309,6 @@ uint32_t jpeg_sampling_code(const jpeg_decoder* decoder);
 int32_t jpeg_color_code_channels(int32_t color);
 uint32_t jpeg_segment_count(const jpeg_decoder* decoder);
 const jpeg_app_segment* jpeg_segment_at(const jpeg_decoder* decoder, uint32_t index);
-const char* jpeg_comment(const jpeg_decoder* decoder);
 
 // Helpers every part of the codec uses. The source helpers call the record's callbacks with its
 // handle; jpeg_src_get_u16 reads two bytes high first: 0..65535, or -1 when input ends.
