@@ -1,0 +1,6 @@
+#include "jpegfuzzentry.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    return JpegFuzzReadHeader(data, size);
+}

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the header-reading fuzzer with clang (libFuzzer, ASan, UBSan) and runs it on one worker.
+#   jpeg/codec/fuzz/run_fuzz.sh [seconds] [extra libFuzzer options...]
+# New findings land in build-fuzz/jpeg-corpus; the committed corpus stays small: merge with
+#   build-fuzz/jpeg_header_fuzz -merge=1 jpeg/codec/fuzz/corpus build-fuzz/jpeg-corpus
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../../.." && pwd)
+out=$root/build-fuzz
+seconds=${1:-60}
+shift || true
+mkdir -p "$out/jpeg-corpus"
+clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+    -I"$root/jpeg/codec/include" -I"$root/platform/include" -I"$root/jpeg/codec/fuzz" \
+    "$root"/jpeg/codec/source/*.cpp \
+    "$root/jpeg/codec/fuzz/jpegfuzzentry.cpp" "$root/jpeg/codec/fuzz/jpegheader_fuzz.cpp" \
+    -o "$out/jpeg_header_fuzz"
+cd "$out"
+exec ./jpeg_header_fuzz -max_total_time="$seconds" -rss_limit_mb=1024 -max_len=4096 -timeout=5 \
+    -dict="$root/jpeg/codec/fuzz/jpeg.dict" "$@" jpeg-corpus "$root/jpeg/codec/fuzz/corpus"
