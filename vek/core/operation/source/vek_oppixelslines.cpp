@@ -60,11 +60,20 @@ inline T apply(T d, T p) {
   } else if constexpr (std::is_same_v<OPBin, P::Multiply> && std::is_same_v<T, uint32_t>) {
     const uint64_t v = uint64_t(d) * p;  // at most (2^32 - 1)^2
     return T(v > 0xFFFFFFFFu ? 0xFFFFFFFFu : v);
-  } else {
+  } else if constexpr (std::is_same_v<OPBin, P::Multiply>) {
     using W = Wide<T>;
-    if constexpr (std::is_same_v<OPBin, P::Add>) return saturate<T>(W(W(d) + W(p)));
-    else if constexpr (std::is_same_v<OPBin, P::Sub>) return saturate<T>(W(W(d) - W(p)));
-    else return saturate<T>(W(W(d) * W(p)));
+    return saturate<T>(W(W(d) * W(p)));
+  } else if constexpr (std::is_unsigned_v<T>) {
+    const T r = std::is_same_v<OPBin, P::Add> ? T(d + p) : T(d - p);
+    if constexpr (std::is_same_v<OPBin, P::Add>) return r < d ? std::numeric_limits<T>::max() : r;
+    else return d < p ? T(0) : r;
+  } else {
+    // Wrapped in the sample's own width, then the overflow replaced by the bound on d's side:
+    // the loop stays in lanes of T.
+    using U = std::make_unsigned_t<T>;
+    const T r = T(std::is_same_v<OPBin, P::Add> ? U(U(d) + U(p)) : U(U(d) - U(p)));
+    const bool over = std::is_same_v<OPBin, P::Add> ? T((d ^ r) & (p ^ r)) < 0 : T((d ^ p) & (d ^ r)) < 0;
+    return over ? T((d >> (sizeof(T) * 8 - 1)) ^ std::numeric_limits<T>::max()) : r;
   }
 }
 
