@@ -489,6 +489,19 @@ TEST(OpPixels, RefusesWhatItCannotCombine) {
     EXPECT_EQ(j.code, 0x81000000u);
     EXPECT_EQ(j.method, "VEK_OpPixelsEngine::initiate()");
   }
+  // Sample-type engines take only their own depth: a wrong one would be read past its line.
+  {
+    const Image wide = random_image(rng, 6, 3, 16, 1), wide2 = random_image(rng, 2, 2, 16, 1);
+    const Job j = job(wide, wide2, typed_at<Op::And, unsigned char>(1, 1));
+    EXPECT_EQ(j.code, 0x81000000u);
+    EXPECT_EQ(j.method, "VEK_OpPixels8xNBitsEngine::initiate()");
+    const Image narrow = random_image(rng, 6, 3, 8, 1, s), narrow2 = random_image(rng, 2, 2, 8, 1, s);
+    EXPECT_EQ(job(narrow, narrow2, typed_at<Op::And, unsigned char>(1, 1)).method, "VEK_OpPixels8xNBitsEngine::initiate()");
+    const Image bits3 = random_image(rng, 6, 3, 1, 3), bits3b = random_image(rng, 2, 2, 1, 3);
+    const Job k = job(bits3, bits3b, and_at(1, 1));
+    EXPECT_EQ(k.code, 0x81000000u);
+    EXPECT_EQ(k.method, "VEK_OpPixels1Engine::initiate()");
+  }
   // A mask engine passed: no creator takes one.
   for (uint16_t bits : {8, 1}) {
     const Image one = random_image(rng, 6, 3, bits, 1), two = random_image(rng, 2, 2, bits, 1);

@@ -54,10 +54,10 @@ class VEK_OpPixels1UnMaskedEngine : public VEK_OpPixels1Engine<OPBin> {
     shifted_ = vek_oppixels_and_shifted();
     return VEK_OpPixels1Engine<OPBin>::initiate(headers, sources, destination, x, y);
   }
-  bool execute() override;
 
  private:
-  void combine(uint8_t* d) const;
+  bool combine(uint8_t* out, VEK_SrcBuffer* second) override;
+  void combine_bits(uint8_t* d) const;
 
   VEK_OpBytesLine bytes_ = nullptr;
   VEK_OpShiftedLine shifted_ = nullptr;
@@ -98,7 +98,7 @@ bool VEK_OpPixels1Engine<OPBin>::initiate(const VEK_Vector<const VEK_Header*>& h
 }
 
 template <class OPBin>
-void VEK_OpPixels1UnMaskedEngine<OPBin>::combine(uint8_t* d) const {
+void VEK_OpPixels1UnMaskedEngine<OPBin>::combine_bits(uint8_t* d) const {
   const uint8_t* b = this->second_line_;
   const uint32_t s = this->shift_, fb = this->first_byte_, lb = this->last_byte_, n = this->second_bytes_;
   const uint8_t m0 = this->first_mask_, m1 = this->last_mask_;
@@ -120,30 +120,8 @@ void VEK_OpPixels1UnMaskedEngine<OPBin>::combine(uint8_t* d) const {
 }
 
 template <class OPBin>
-bool VEK_OpPixels1UnMaskedEngine<OPBin>::execute() {
-  if (this->line_ >= this->out_header_.height()) return false;
-  uint8_t* out = static_cast<uint8_t*>(this->dst_->get());
-  if (out == nullptr) return false;
-  VEK_SrcBuffer* first = this->srcs_[0];
-  VEK_SrcBuffer* second = this->srcs_[1];
-  uint32_t bytes = this->line_bytes_;
-  bool result = true;
-  // Whole lines only: a short block from a source cut short fails the step.
-  if (!first->get(out, nullptr)) {
-    bytes = 0;
-    result = false;
-  } else {
-    if (this->line_ >= this->first_line_ && this->line_ < this->end_line_) {
-      if (!second->get(this->second_line_, nullptr)) {
-        result = false;
-      } else {
-        if (this->unit_count_ != 0) combine(out);
-        result = second->release();
-      }
-    }
-    result = first->release() && result;
-  }
-  result = this->dst_->release(bytes) && result;
-  ++this->line_;
-  return result;
+bool VEK_OpPixels1UnMaskedEngine<OPBin>::combine(uint8_t* out, VEK_SrcBuffer* second) {
+  if (!second->get(this->second_line_, nullptr)) return false;
+  if (this->unit_count_ != 0) combine_bits(out);
+  return second->release();
 }

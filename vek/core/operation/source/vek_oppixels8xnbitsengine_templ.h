@@ -31,9 +31,10 @@ class VEK_OpPixels8xNBitsUnMaskedEngine : public VEK_OpPixels8xNBitsEngine<OPBin
     line_op_ = vek_oppixels_line<OPBin, T>();
     return VEK_OpPixels8xNBitsEngine<OPBin, T>::initiate(headers, sources, destination, x, y);
   }
-  bool execute() override;
 
  private:
+  bool combine(uint8_t* out, VEK_SrcBuffer* second) override;
+
   VEK_OpPixelsLine line_op_ = nullptr;
 };
 
@@ -58,31 +59,10 @@ bool VEK_OpPixels8xNBitsEngine<OPBin, T>::initiate(const VEK_Vector<const VEK_He
 }
 
 template <class OPBin, class T>
-bool VEK_OpPixels8xNBitsUnMaskedEngine<OPBin, T>::execute() {
-  if (this->line_ >= this->out_header_.height()) return false;
-  uint8_t* out = static_cast<uint8_t*>(this->dst_->get());
-  if (out == nullptr) return false;
-  VEK_SrcBuffer* first = this->srcs_[0];
-  VEK_SrcBuffer* second = this->srcs_[1];
-  uint32_t bytes = this->line_bytes_;
-  bool result = true;
-  // Whole lines only: a short block from a source cut short fails the step.
-  if (!first->get(out, nullptr)) {
-    bytes = 0;
-    result = false;
-  } else {
-    if (this->line_ >= this->first_line_ && this->line_ < this->end_line_) {
-      const void* p = second->get(nullptr);
-      if (p == nullptr) {
-        result = false;
-      } else {
-        line_op_(out + this->first_unit_ * sizeof(T), p, uint32_t(this->unit_count_));
-        result = second->release();
-      }
-    }
-    result = first->release() && result;
-  }
-  result = this->dst_->release(bytes) && result;
-  ++this->line_;
-  return result;
+bool VEK_OpPixels8xNBitsUnMaskedEngine<OPBin, T>::combine(uint8_t* out, VEK_SrcBuffer* second) {
+  // Used in place; only the overlapped samples of either line are touched.
+  const void* p = second->get(nullptr);
+  if (p == nullptr) return false;
+  line_op_(out + this->first_unit_ * sizeof(T), p, uint32_t(this->unit_count_));
+  return second->release();
 }

@@ -51,3 +51,22 @@ void VEK_OpPixelsEngine::place(uint32_t x, uint32_t y, uint32_t c) {
   end_line_ = uint32_t(std::min<uint64_t>(first.height(), uint64_t(second.height()) + y));
   if (end_line_ < first_line_) end_line_ = first_line_;
 }
+
+bool VEK_OpPixelsEngine::execute() {
+  if (line_ >= out_header_.height()) return false;
+  uint8_t* out = static_cast<uint8_t*>(dst_->get());
+  if (out == nullptr) return false;
+  uint32_t bytes = line_bytes_;
+  bool result = true;
+  if (!srcs_[0]->get(out, nullptr)) {
+    bytes = 0;
+    result = false;
+  } else {
+    // Outside the overlapped lines the second input is not read.
+    if (line_ >= first_line_ && line_ < end_line_) result = combine(out, srcs_[1]);
+    result = srcs_[0]->release() && result;
+  }
+  result = dst_->release(bytes) && result;
+  ++line_;
+  return result;
+}

@@ -14,8 +14,13 @@ class VEK_OpPixelsEngine : public VEK_MultiInputProcessEngine {
   // no palette; their sizes may differ.
   bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
                 VEK_DstBuffer* destination) override;
+  // One output line. Both inputs are read whole lines at a time, so a source cut short fails
+  // the step instead of being read past.
+  bool execute() override;
 
  protected:
+  // Takes the second input's next line and combines it into out, the first input's line.
+  virtual bool combine(uint8_t* out, VEK_SrcBuffer* second) = 0;
   // The overlap in a line of the first input, in units (samples or bits) of c per pixel, and
   // in lines; computed in 64 bits so that any placement is safe. Empty when they miss.
   void place(uint32_t x, uint32_t y, uint32_t c);
