@@ -107,8 +107,8 @@ Make typed_at(uint32_t x, uint32_t y) {
 
 template <class OPBin, class T>
 std::vector<T> combined(const std::vector<T>& d, const std::vector<T>& p) {
-  const Job j = job(image_of<T>(uint32_t(d.size()), 1, d), image_of<T>(uint32_t(p.size()), 1, p),
-                    typed_at<OPBin, T>(0, 0));
+  const Job j =
+      job(image_of<T>(uint32_t(d.size()), 1, d), image_of<T>(uint32_t(p.size()), 1, p), typed_at<OPBin, T>(0, 0));
   EXPECT_EQ(j.code, 0u) << j.method;
   std::vector<T> out(j.out.size() / sizeof(T));
   if (!out.empty()) std::memcpy(out.data(), j.out.data(), out.size() * sizeof(T));
@@ -165,8 +165,8 @@ bool same_samples(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) 
 // Emits the given lines of an image, logging each into a shared list; stops early when told.
 class LogSourceEngine : public VEK_GenerateEngine {
  public:
-  using VEK_GenerateEngine::VEK_GenerateEngine;
   using VEK_GenerateEngine::initiate;
+  using VEK_GenerateEngine::VEK_GenerateEngine;
   bool initiate(VEK_DstBuffer* destination, const VEK_Header* header, char tag, std::vector<std::string>* log,
                 uint32_t given) {
     tag_ = tag;
@@ -245,7 +245,8 @@ TEST(OpPixels, OverlapPlacementAtTheEdges) {
   const Image b = image_of<uint8_t>(4, 2, {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80});
   EXPECT_EQ(job(a, b, and_at(-1, 0)).out, (std::vector<uint8_t>{0x02, 0x04, 0x08, 0xFF, 0x00, 0x00, 0x00, 0x0F}));
   // A larger second at (0, 0) is cut to the first; the output keeps the first's size.
-  const Image big = image_of<uint8_t>(5, 3, {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0x1F, 0x2F, 0x3F, 0x4F, 0x5F, 0, 0, 0, 0, 0});
+  const Image big =
+      image_of<uint8_t>(5, 3, {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0x1F, 0x2F, 0x3F, 0x4F, 0x5F, 0, 0, 0, 0, 0});
   EXPECT_EQ(job(a, big, and_at(0, 0)).out, (std::vector<uint8_t>{0xF1, 0xF2, 0xF3, 0xF4, 0x0F, 0x0F, 0x0F, 0x0F}));
   // h2 + y < h1: the lines after the overlap pass unchanged.
   const Image tall = image_of<uint8_t>(2, 5, std::vector<uint8_t>(10, 0xAA));
@@ -271,9 +272,8 @@ TEST(OpPixels, AndMatchesNumpyAtEveryOffset) {
     uint32_t w1, h1, w2, h2;
     uint16_t bits, channels;
   };
-  const Shape shapes[] = {{21, 13, 11, 7, 1, 1}, {19, 9, 30, 12, 1, 1}, {37, 5, 13, 4, 1, 1},
-                          {21, 13, 11, 7, 8, 1}, {19, 9, 30, 12, 8, 3}, {21, 13, 11, 7, 16, 1},
-                          {17, 6, 9, 9, 16, 3}};
+  const Shape shapes[] = {{21, 13, 11, 7, 1, 1}, {19, 9, 30, 12, 1, 1},  {37, 5, 13, 4, 1, 1}, {21, 13, 11, 7, 8, 1},
+                          {19, 9, 30, 12, 8, 3}, {21, 13, 11, 7, 16, 1}, {17, 6, 9, 9, 16, 3}};
   Oracle oracle;
   std::vector<Job> jobs;
   std::vector<std::string> names;
@@ -304,8 +304,16 @@ Image random_samples(std::mt19937& rng, uint32_t w, uint32_t h, uint16_t c) {
   std::vector<T> v(size_t(w) * h * c);
   for (T& s : v) {
     if constexpr (std::is_floating_point_v<T>) {
-      const double pick[] = {0.0, -0.0, 1.5, -2.25, std::numeric_limits<T>::max(), -std::numeric_limits<T>::max(),
-                             INFINITY, -INFINITY, NAN, std::numeric_limits<T>::max() / 3};
+      const double pick[] = {0.0,
+                             -0.0,
+                             1.5,
+                             -2.25,
+                             std::numeric_limits<T>::max(),
+                             -std::numeric_limits<T>::max(),
+                             INFINITY,
+                             -INFINITY,
+                             NAN,
+                             std::numeric_limits<T>::max() / 3};
       const uint32_t r = rng() % 16;
       s = r < 10 ? T(pick[r]) : T(std::uniform_real_distribution<double>(-1e6, 1e6)(rng));
     } else {
@@ -320,12 +328,18 @@ Image random_samples(std::mt19937& rng, uint32_t w, uint32_t h, uint16_t c) {
 
 template <class T>
 constexpr int64_t kind_of() {
-  if constexpr (std::is_same_v<T, signed char>) return 2;
-  else if constexpr (std::is_same_v<T, short>) return 4;
-  else if constexpr (std::is_same_v<T, unsigned int>) return 5;
-  else if constexpr (std::is_same_v<T, int>) return 6;
-  else if constexpr (std::is_same_v<T, float>) return 7;
-  else return 8;
+  if constexpr (std::is_same_v<T, signed char>)
+    return 2;
+  else if constexpr (std::is_same_v<T, short>)
+    return 4;
+  else if constexpr (std::is_same_v<T, unsigned int>)
+    return 5;
+  else if constexpr (std::is_same_v<T, int>)
+    return 6;
+  else if constexpr (std::is_same_v<T, float>)
+    return 7;
+  else
+    return 8;
 }
 
 struct Case {
@@ -430,7 +444,8 @@ TEST(OpPixels, IntegerResultsSaturate) {
 
 TEST(OpPixels, FloatingResultsStayFinite) {
   constexpr double kMax = std::numeric_limits<double>::max();
-  EXPECT_EQ((combined<Op::Add, float>({3e38f, 1.5f}, {3e38f, 2.0f})), (std::vector<float>{3.4028234663852886e+38f, 3.5f}));
+  EXPECT_EQ((combined<Op::Add, float>({3e38f, 1.5f}, {3e38f, 2.0f})),
+            (std::vector<float>{3.4028234663852886e+38f, 3.5f}));
   EXPECT_EQ((combined<Op::Add, double>({1e308, -1e308}, {1e308, -1e308})), (std::vector<double>{kMax, -kMax}));
   EXPECT_EQ((combined<Op::Sub, double>({1e308}, {-1e308})), (std::vector<double>{kMax}));
   EXPECT_EQ((combined<Op::Multiply, double>({1e200, -1e200}, {-1e200, -1e200})), (std::vector<double>{-kMax, kMax}));
@@ -448,7 +463,8 @@ TEST(OpPixels, RefusesWhatItCannotCombine) {
   const VEK_DataType *u = VEK_DataType::u_integer, *s = VEK_DataType::s_integer, *f = VEK_DataType::floating;
   // AND on signed 8-bit, any 32-bit or floating data.
   for (auto [bits, type] : {std::pair{8, s}, {32, u}, {32, s}, {32, f}, {64, f}, {16, f}, {12, u}}) {
-    const Image a = random_image(rng, 6, 3, uint16_t(bits), 1, type), b = random_image(rng, 2, 2, uint16_t(bits), 1, type);
+    const Image a = random_image(rng, 6, 3, uint16_t(bits), 1, type),
+                b = random_image(rng, 2, 2, uint16_t(bits), 1, type);
     const Job j = job(a, b, and_at(1, 1));
     EXPECT_FALSE(j.made);
     EXPECT_EQ(j.code, 0x81000000u) << bits;
@@ -496,7 +512,8 @@ TEST(OpPixels, RefusesWhatItCannotCombine) {
     EXPECT_EQ(j.code, 0x81000000u);
     EXPECT_EQ(j.method, "VEK_OpPixels8xNBitsEngine::initiate()");
     const Image narrow = random_image(rng, 6, 3, 8, 1, s), narrow2 = random_image(rng, 2, 2, 8, 1, s);
-    EXPECT_EQ(job(narrow, narrow2, typed_at<Op::And, unsigned char>(1, 1)).method, "VEK_OpPixels8xNBitsEngine::initiate()");
+    EXPECT_EQ(job(narrow, narrow2, typed_at<Op::And, unsigned char>(1, 1)).method,
+              "VEK_OpPixels8xNBitsEngine::initiate()");
     const Image bits3 = random_image(rng, 6, 3, 1, 3), bits3b = random_image(rng, 2, 2, 1, 3);
     const Job k = job(bits3, bits3b, and_at(1, 1));
     EXPECT_EQ(k.code, 0x81000000u);
@@ -573,7 +590,8 @@ TEST(OpPixels, ReadsEachInputOnceAndToItsEnd) {
       VEK_Header h1(&m), h2(&m);
       make_gray(h1, 12, 6, bits);
       make_gray(h2, 5, 3, bits);
-      VEK_Engine* e = VEK_And(&m).engine(LogSource(&m).engine(h1, 'A', &log), LogSource(&m).engine(h2, 'B', &log), 4, 2);
+      VEK_Engine* e =
+          VEK_And(&m).engine(LogSource(&m).engine(h1, 'A', &log), LogSource(&m).engine(h2, 'B', &log), 4, 2);
       const std::vector<uint8_t> out = collect(m, e);
       EXPECT_EQ(out.size(), size_t(h1.line_bytes()) * 6);
     }
@@ -658,7 +676,8 @@ TEST(OpPixels, EveryBodyWritesTheSameBytes) {
   auto lines = [&](auto op, auto sample) {
     using OPBin = decltype(op);
     using T = decltype(sample);
-    EXPECT_TRUE(same(vek_oppixels_line<OPBin, T>(VEK_KERNELS_PLAIN), vek_oppixels_line<OPBin, T>(VEK_KERNELS_AVX2), 67));
+    EXPECT_TRUE(
+        same(vek_oppixels_line<OPBin, T>(VEK_KERNELS_PLAIN), vek_oppixels_line<OPBin, T>(VEK_KERNELS_AVX2), 67));
   };
   for (int round = 0; round < 4; ++round) {
     lines(Op::And{}, uint8_t{});
@@ -678,8 +697,12 @@ TEST(OpPixels, EveryBodyWritesTheSameBytes) {
     every(Op::Overwrite{});
     EXPECT_TRUE(same(vek_oppixels_and_bytes(VEK_KERNELS_PLAIN), vek_oppixels_and_bytes(VEK_KERNELS_AVX2), 131));
     for (uint32_t shift = 1; shift < 8; ++shift) {
-      auto plain = [&](uint8_t* x, const uint8_t* y, uint32_t n) { vek_oppixels_and_shifted(VEK_KERNELS_PLAIN)(x, y, n, shift); };
-      auto wide = [&](uint8_t* x, const uint8_t* y, uint32_t n) { vek_oppixels_and_shifted(VEK_KERNELS_AVX2)(x, y, n, shift); };
+      auto plain = [&](uint8_t* x, const uint8_t* y, uint32_t n) {
+        vek_oppixels_and_shifted(VEK_KERNELS_PLAIN)(x, y, n, shift);
+      };
+      auto wide = [&](uint8_t* x, const uint8_t* y, uint32_t n) {
+        vek_oppixels_and_shifted(VEK_KERNELS_AVX2)(x, y, n, shift);
+      };
       EXPECT_TRUE(same(plain, wide, 130));
     }
   }

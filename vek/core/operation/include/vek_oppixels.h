@@ -44,8 +44,8 @@ class VEK_OpPixelsTypedCreator : public VEK_EngineCreator {
   // x, y: the second input's place inside the first.
   VEK_Engine* engine(const VEK_Vector<VEK_Engine*>& engines, uint32_t x, uint32_t y);
   virtual VEK_Engine* create_engine(const VEK_Vector<const VEK_Header*>& headers,
-                                    const VEK_Vector<VEK_SrcBuffer*>& sources, VEK_DstBuffer* destination,
-                                    uint32_t x, uint32_t y) = 0;
+                                    const VEK_Vector<VEK_SrcBuffer*>& sources, VEK_DstBuffer* destination, uint32_t x,
+                                    uint32_t y) = 0;
   virtual bool check_engines(const VEK_Vector<VEK_Engine*>& engines, uint32_t x, uint32_t y) = 0;
 
  protected:
@@ -89,7 +89,7 @@ extern template class VEK_OpPixels1UnMasked<VEK_PixelOperator::And>;
 extern template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::And, unsigned char>;
 extern template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::And, unsigned short>;
 extern template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::MultiplyWithNormalization, unsigned int>;
-#define VEK_OPPIXELS_EXTERN(OP)                                                   \
+#define VEK_OPPIXELS_EXTERN(OP)                                                           \
   extern template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::OP, signed char>;  \
   extern template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::OP, short>;        \
   extern template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::OP, unsigned int>; \

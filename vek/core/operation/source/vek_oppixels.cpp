@@ -1,7 +1,7 @@
 #include "vek_oppixels_templ.h"
 
-bool VEK_OpPixelsTypedCreator::check_pair(const VEK_Vector<VEK_Engine*>& engines, const char* method,
-                                          const char* file, uint32_t line) {
+bool VEK_OpPixelsTypedCreator::check_pair(const VEK_Vector<VEK_Engine*>& engines, const char* method, const char* file,
+                                          uint32_t line) {
   if (engines.size() == 2 && engines[0] != nullptr && engines[1] != nullptr && engines[0]->header() != nullptr &&
       engines[1]->header() != nullptr)
     return true;
@@ -31,7 +31,7 @@ template class VEK_OpPixels1UnMasked<VEK_PixelOperator::And>;
 template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::And, unsigned char>;
 template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::And, unsigned short>;
 template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::MultiplyWithNormalization, unsigned int>;
-#define VEK_OPPIXELS_INSTANCES(OP)                                         \
+#define VEK_OPPIXELS_INSTANCES(OP)                                                 \
   template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::OP, signed char>;  \
   template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::OP, short>;        \
   template class VEK_OpPixels8xNBitsUnMasked<VEK_PixelOperator::OP, unsigned int>; \

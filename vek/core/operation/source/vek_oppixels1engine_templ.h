@@ -15,8 +15,8 @@ class VEK_OpPixels1Engine : public VEK_OpPixelsEngine {
   static constexpr const char* kFile = "core/operation/source/vek_oppixels1engine_templ.h";
 
  public:
-  using VEK_OpPixelsEngine::VEK_OpPixelsEngine;
   using VEK_OpPixelsEngine::initiate;
+  using VEK_OpPixelsEngine::VEK_OpPixelsEngine;
   ~VEK_OpPixels1Engine() override { free_line(); }
   // x, y: the second input's place inside the first.
   virtual bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,

@@ -5,8 +5,7 @@
 #include "vek_oppixels8xnbitsengine_templ.h"
 
 template <class OPBin, class T>
-bool VEK_OpPixels8xNBitsUnMasked<OPBin, T>::check_engines(const VEK_Vector<VEK_Engine*>& engines, uint32_t,
-                                                          uint32_t) {
+bool VEK_OpPixels8xNBitsUnMasked<OPBin, T>::check_engines(const VEK_Vector<VEK_Engine*>& engines, uint32_t, uint32_t) {
   return check_pair(engines, "VEK_OpPixels8xNBits::engine()", "core/operation/source/vek_oppixels8xnbits_templ.h",
                     __LINE__);
 }

@@ -14,8 +14,8 @@ class VEK_OpPixels8xNBitsEngine : public VEK_OpPixelsEngine {
   static constexpr const char* kFile = "core/operation/source/vek_oppixels8xnbitsengine_templ.h";
 
  public:
-  using VEK_OpPixelsEngine::VEK_OpPixelsEngine;
   using VEK_OpPixelsEngine::initiate;
+  using VEK_OpPixelsEngine::VEK_OpPixelsEngine;
   // x, y: the second input's place inside the first.
   virtual bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
                         VEK_DstBuffer* destination, uint32_t x, uint32_t y);

@@ -70,8 +70,8 @@ bool VEK_OpPixelsUnMasked<OPBin>::check_engines(const VEK_Vector<VEK_Engine*>& e
 }
 
 template <class OPBin>
-bool VEK_OpPixelsUnMasked<OPBin>::fit_engines(VEK_Vector<VEK_Engine*>& engines, int32_t x, int32_t y,
-                                              uint32_t& out_x, uint32_t& out_y) {
+bool VEK_OpPixelsUnMasked<OPBin>::fit_engines(VEK_Vector<VEK_Engine*>& engines, int32_t x, int32_t y, uint32_t& out_x,
+                                              uint32_t& out_y) {
   const VEK_Header& first = *engines[0]->header();
   const VEK_Header& second = *engines[1]->header();
   int64_t sx = x, sy = y;
@@ -112,7 +112,8 @@ VEK_Engine* VEK_OpPixelsUnMasked<OPBin>::create_engine(VEK_Vector<VEK_Engine*>& 
   };
   switch (h.bits()) {
     case 1:
-      if constexpr (vek_oppixels_has_creator<OPBin, void>) return VEK_OpPixels1UnMasked<OPBin>(manager_).engine(engines, x, y);
+      if constexpr (vek_oppixels_has_creator<OPBin, void>)
+        return VEK_OpPixels1UnMasked<OPBin>(manager_).engine(engines, x, y);
       break;
     case 8:
       if (is_unsigned) return pick((unsigned char)0);

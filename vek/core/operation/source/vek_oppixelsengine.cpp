@@ -17,8 +17,8 @@ bool same_kind(const VEK_Header& a, const VEK_Header& b) {
 // A mask: raw unsigned samples of the second input's depth and size.
 bool fits_as_mask(const VEK_Header& mask, const VEK_Header& second) {
   return VEK_EncodeType::is_raw(mask.encode_type()) && mask.bits() == second.bits() &&
-         mask.channels() == second.channels() && mask.width() == second.width() &&
-         mask.height() == second.height() && mask.data_type() == VEK_DataType::u_integer;
+         mask.channels() == second.channels() && mask.width() == second.width() && mask.height() == second.height() &&
+         mask.data_type() == VEK_DataType::u_integer;
 }
 }  // namespace
 
@@ -30,7 +30,8 @@ bool VEK_OpPixelsEngine::initiate(const VEK_Vector<const VEK_Header*>& headers,
   }
   if (!VEK_MultiInputProcessEngine::initiate(headers, sources, destination)) return false;
   const uint32_t n = src_buffer_num();
-  if ((n != 2 && n != 3) || !same_kind(*headers_[0], *headers_[1]) || (n == 3 && !fits_as_mask(*headers_[2], *headers_[1]))) {
+  if ((n != 2 && n != 3) || !same_kind(*headers_[0], *headers_[1]) ||
+      (n == 3 && !fits_as_mask(*headers_[2], *headers_[1]))) {
     vek_report(manager_, VEK_ERROR_FORMAT, kInitiate, kFile, __LINE__);
     return false;
   }

@@ -8,8 +8,8 @@
 
 class VEK_OpPixelsEngine : public VEK_MultiInputProcessEngine {
  public:
-  using VEK_MultiInputProcessEngine::VEK_MultiInputProcessEngine;
   using VEK_MultiInputProcessEngine::initiate;
+  using VEK_MultiInputProcessEngine::VEK_MultiInputProcessEngine;
   // Two inputs (a third, a mask, only passes the format test): same kind of raw samples,
   // no palette; their sizes may differ.
   bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,

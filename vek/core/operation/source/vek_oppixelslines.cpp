@@ -39,8 +39,10 @@ inline double to_double(double v) {
 
 template <class T>
 inline T finish(double v) {
-  if constexpr (std::is_same_v<T, float>) return to_float(v);
-  else return to_double(v);
+  if constexpr (std::is_same_v<T, float>)
+    return to_float(v);
+  else
+    return to_double(v);
 }
 
 template <class OPBin, class T>
@@ -54,9 +56,12 @@ inline T apply(T d, T p) {
     return T(uint64_t(d) * p / 4294967295u);
   } else if constexpr (std::is_floating_point_v<T>) {
     const double a = d, b = p;
-    if constexpr (std::is_same_v<OPBin, P::Add>) return finish<T>(a + b);
-    else if constexpr (std::is_same_v<OPBin, P::Sub>) return finish<T>(a - b);
-    else return finish<T>(a * b);
+    if constexpr (std::is_same_v<OPBin, P::Add>)
+      return finish<T>(a + b);
+    else if constexpr (std::is_same_v<OPBin, P::Sub>)
+      return finish<T>(a - b);
+    else
+      return finish<T>(a * b);
   } else if constexpr (std::is_same_v<OPBin, P::Multiply> && std::is_same_v<T, uint32_t>) {
     const uint64_t v = uint64_t(d) * p;  // at most (2^32 - 1)^2
     return T(v > 0xFFFFFFFFu ? 0xFFFFFFFFu : v);
@@ -65,8 +70,10 @@ inline T apply(T d, T p) {
     return saturate<T>(W(W(d) * W(p)));
   } else if constexpr (std::is_unsigned_v<T>) {
     const T r = std::is_same_v<OPBin, P::Add> ? T(d + p) : T(d - p);
-    if constexpr (std::is_same_v<OPBin, P::Add>) return r < d ? std::numeric_limits<T>::max() : r;
-    else return d < p ? T(0) : r;
+    if constexpr (std::is_same_v<OPBin, P::Add>)
+      return r < d ? std::numeric_limits<T>::max() : r;
+    else
+      return d < p ? T(0) : r;
   } else {
     // Wrapped in the sample's own width, then the overflow replaced by the bound on d's side:
     // the loop stays in lanes of T.
@@ -149,7 +156,7 @@ VEK_OpShiftedLine vek_oppixels_and_shifted(VEK_KernelSet set) {
 template VEK_OpPixelsLine vek_oppixels_line<VEK_PixelOperator::And, unsigned char>(VEK_KernelSet);
 template VEK_OpPixelsLine vek_oppixels_line<VEK_PixelOperator::And, unsigned short>(VEK_KernelSet);
 template VEK_OpPixelsLine vek_oppixels_line<VEK_PixelOperator::MultiplyWithNormalization, unsigned int>(VEK_KernelSet);
-#define VEK_OPPIXELS_LINES(OP)                                                                 \
+#define VEK_OPPIXELS_LINES(OP)                                                                     \
   template VEK_OpPixelsLine vek_oppixels_line<VEK_PixelOperator::OP, signed char>(VEK_KernelSet);  \
   template VEK_OpPixelsLine vek_oppixels_line<VEK_PixelOperator::OP, short>(VEK_KernelSet);        \
   template VEK_OpPixelsLine vek_oppixels_line<VEK_PixelOperator::OP, unsigned int>(VEK_KernelSet); \
