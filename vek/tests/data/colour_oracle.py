@@ -94,7 +94,10 @@ def tetrahedral():
     strides = np.array(strides, dtype=np.int64)
     f = frac[s]
     base = (index[s] * strides).sum(axis=1)
-    order = np.argsort(-f, axis=1, kind="stable")  # falling, ties keep the lower dimension first
+    if args.get("ties") == "high":  # falling, ties take the higher dimension first
+        order = n - 1 - np.argsort(-f[:, ::-1], axis=1, kind="stable")
+    else:  # falling, ties keep the lower dimension first
+        order = np.argsort(-f, axis=1, kind="stable")
     fs = np.take_along_axis(f, order, axis=1)
     corners = [base]
     for k in range(n):
