@@ -6,6 +6,7 @@
 
 #include "vek_errorhandler.h"
 #include "vek_mergechannelengine.h"
+#include "vek_mergechannelkernels.h"
 
 template <class T>
 class VEK_MergeChannel8xNbitsEngine : public VEK_MergeChannelEngine {
@@ -54,12 +55,20 @@ class VEK_MergeChannel8xNbitsEngine : public VEK_MergeChannelEngine {
  private:
   // N one-channel planes: output sample x * N + i is sample x of plane i.
   template <uint32_t N>
-  void planes(const uint8_t* const* in, uint8_t* out) const {
+  void planes(const uint8_t* const* in, uint8_t* __restrict out) const {
     const uint8_t* p[N];
     for (uint32_t i = 0; i < N; ++i) p[i] = in[i];
-    for (uint32_t x = 0; x < width_; ++x)
-      for (uint32_t i = 0; i < N; ++i)
-        std::memcpy(out + (uint64_t(x) * N + i) * sizeof(T), p[i] + uint64_t(x) * sizeof(T), sizeof(T));
+    const uint32_t width = width_;  // held apart: stores through out may alias the engine
+    if constexpr (sizeof(T) == 1 && N == 3) {
+      vek_merge3_u8_line()(p[0], p[1], p[2], out, width);
+    } else if constexpr (sizeof(T) == 1) {
+      for (uint32_t x = 0; x < width; ++x)
+        for (uint32_t i = 0; i < N; ++i) out[size_t(x) * N + i] = p[i][x];
+    } else {
+      for (uint32_t x = 0; x < width; ++x)
+        for (uint32_t i = 0; i < N; ++i)
+          std::memcpy(out + (size_t(x) * N + i) * sizeof(T), p[i] + size_t(x) * sizeof(T), sizeof(T));
+    }
   }
 
   bool single_ = false;

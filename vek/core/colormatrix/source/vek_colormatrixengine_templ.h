@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "vek_colormatrix.h"
+#include "vek_colormatrixkernels.h"
 #include "vek_errorhandler.h"
 
 template <class W, class T>
@@ -107,9 +108,8 @@ class VEK_ColorMatrixEngine : public VEK_ProcessLineToLineEngine {
   // Q12 sums: 0 below 0, the largest sample above it x 4096, else rounded halves up.
   template <class A>
   static T from_fixed(A acc, T max) {
-    A r = (acc + 2048) >> VEK_Q12::kFractionBits;
-    if (r < 0) r = 0;
-    return r > A(max) ? max : T(r);
+    const A r = (acc + 2048) >> VEK_Q12::kFractionBits;
+    return T(r < 0 ? A(0) : r > A(max) ? A(max) : r);
   }
   // Double sums: integer samples saturate (NaN to the largest), floating ones take the value.
   static T from_double(double acc, T max) {
@@ -249,6 +249,7 @@ class VEK_ColorMatrix3x3_8xNbitsEngine : public VEK_ColorMatrixEngine<W, T> {
       for (uint32_t j = 0; j < 3; ++j) m_[i * 3 + j] = Base::coef(matrix.get(i, j));
       c_[i] = this->constant(matrix, in_offsets, out_offsets, i);
       fits_32_ = fits_32_ && this->row_fits_32(m_ + i * 3, 3, c_[i]);
+      c32_[i] = int32_t(c_[i]);  // used only when every row fits
     }
     return true;
   }
@@ -263,11 +264,14 @@ class VEK_ColorMatrix3x3_8xNbitsEngine : public VEK_ColorMatrixEngine<W, T> {
         fixed_line<int64_t>(in, out);
     } else {
       const T max = this->max_;
-      for (uint32_t x = 0; x < this->width_; ++x, in += 3 * sizeof(T), out += 3 * sizeof(T)) {
+      const uint32_t width = this->width_;
+      const double m0 = m_[0], m1 = m_[1], m2 = m_[2], m3 = m_[3], m4 = m_[4], m5 = m_[5], m6 = m_[6], m7 = m_[7];
+      const double m8 = m_[8], c0 = c_[0], c1 = c_[1], c2 = c_[2];
+      for (uint32_t x = 0; x < width; ++x, in += 3 * sizeof(T), out += 3 * sizeof(T)) {
         const double s0 = Base::load(in), s1 = Base::load(in + sizeof(T)), s2 = Base::load(in + 2 * sizeof(T));
-        Base::store(out, Base::from_double(0.0 + s0 * m_[0] + s1 * m_[1] + s2 * m_[2] + c_[0], max));
-        Base::store(out + sizeof(T), Base::from_double(0.0 + s0 * m_[3] + s1 * m_[4] + s2 * m_[5] + c_[1], max));
-        Base::store(out + 2 * sizeof(T), Base::from_double(0.0 + s0 * m_[6] + s1 * m_[7] + s2 * m_[8] + c_[2], max));
+        Base::store(out, Base::from_double(0.0 + s0 * m0 + s1 * m1 + s2 * m2 + c0, max));
+        Base::store(out + sizeof(T), Base::from_double(0.0 + s0 * m3 + s1 * m4 + s2 * m5 + c1, max));
+        Base::store(out + 2 * sizeof(T), Base::from_double(0.0 + s0 * m6 + s1 * m7 + s2 * m8 + c2, max));
       }
     }
     return true;
@@ -275,19 +279,22 @@ class VEK_ColorMatrix3x3_8xNbitsEngine : public VEK_ColorMatrixEngine<W, T> {
 
  private:
   template <class A>
-  void fixed_line(const uint8_t* in, uint8_t* out) const {
+  void fixed_line(const uint8_t* __restrict in, uint8_t* __restrict out) const {
     const A m0 = m_[0], m1 = m_[1], m2 = m_[2], m3 = m_[3], m4 = m_[4], m5 = m_[5], m6 = m_[6], m7 = m_[7], m8 = m_[8];
     const A c0 = A(c_[0]), c1 = A(c_[1]), c2 = A(c_[2]);
     const T max = this->max_;
-    if constexpr (std::is_same_v<T, unsigned char>) {
-      for (uint32_t x = 0; x < this->width_; ++x) {
+    const uint32_t width = this->width_;  // held apart: stores through out may alias the engine
+    if constexpr (std::is_same_v<T, unsigned char> && std::is_same_v<A, int32_t>) {
+      vek_colormatrix_q12_u8_line()(in, out, width, m_, c32_);
+    } else if constexpr (std::is_same_v<T, unsigned char>) {
+      for (uint32_t x = 0; x < width; ++x) {
         const A s0 = in[3 * x], s1 = in[3 * x + 1], s2 = in[3 * x + 2];
         out[3 * x] = Base::from_fixed(A(m0 * s0 + m1 * s1 + m2 * s2 + c0), max);
         out[3 * x + 1] = Base::from_fixed(A(m3 * s0 + m4 * s1 + m5 * s2 + c1), max);
         out[3 * x + 2] = Base::from_fixed(A(m6 * s0 + m7 * s1 + m8 * s2 + c2), max);
       }
     } else {
-      for (uint32_t x = 0; x < this->width_; ++x, in += 3 * sizeof(T), out += 3 * sizeof(T)) {
+      for (uint32_t x = 0; x < width; ++x, in += 3 * sizeof(T), out += 3 * sizeof(T)) {
         const A s0 = Base::load(in), s1 = Base::load(in + sizeof(T)), s2 = Base::load(in + 2 * sizeof(T));
         Base::store(out, Base::from_fixed(A(m0 * s0 + m1 * s1 + m2 * s2 + c0), max));
         Base::store(out + sizeof(T), Base::from_fixed(A(m3 * s0 + m4 * s1 + m5 * s2 + c1), max));
@@ -298,6 +305,7 @@ class VEK_ColorMatrix3x3_8xNbitsEngine : public VEK_ColorMatrixEngine<W, T> {
 
   Coef m_[9] = {};
   Acc c_[3] = {};
+  int32_t c32_[3] = {};  // the constants for 32-bit sums
   bool fits_32_ = false;
 };
 

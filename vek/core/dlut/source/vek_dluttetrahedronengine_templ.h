@@ -60,16 +60,53 @@ class VEK_DLutTetrahedronEngine : public VEK_DLutEngine {
   bool process_line(const void* source_line, void* destination_line) override {
     const T* in = static_cast<const T*>(source_line);
     T* out = static_cast<T*>(destination_line);
-    const T* table = static_cast<const T*>(table_);
     const uint32_t n = in_channels_, m = out_channels_;
     const uint32_t width = out_header_.width();
+    if (n == 3) {
+      if (m == 3)
+        line3<3>(in, out, width);
+      else
+        line3<0>(in, out, width);
+      return true;
+    }
     for (uint32_t x = 0; x < width; ++x, in += n, out += m) {
       uint32_t corner[kMaxChannels + 1];
       W weight[kMaxChannels + 1];
-      uint32_t count = n == 3 ? order3(in, corner, weight) : order(in, n, corner, weight);
+      order(in, n, corner, weight);
+      for (uint32_t c = 0; c < m; ++c) out[c] = interpolate(corner, weight, n + 1, c);
+    }
+    return true;
+  }
+
+ private:
+  // acc = half + sum_k table[P_k + c] x W_k, then the shift or the truncation, at most max.
+  T interpolate(const uint32_t* corner, const W* weight, uint32_t count, uint32_t c) const {
+    const T* table = static_cast<const T*>(table_);
+    W acc = kHalf;
+    for (uint32_t k = 0; k < count; ++k) acc += W(table[corner[k] + c]) * weight[k];
+    if constexpr (kInteger) {
+      const W r = acc >> kShift;
+      return T(r > max_ ? max_ : r);
+    } else {
+      return T(acc < double(max_) ? acc : double(max_));
+    }
+  }
+
+  // Three input channels, the colour case: a fixed comparison tree, and M output channels
+  // unrolled when M is given (0: the engine's own count).
+  template <uint32_t M>
+  void line3(const T* __restrict in, T* __restrict out, uint32_t width) const {
+    const uint32_t m = M != 0 ? M : out_channels_;
+    for (uint32_t x = 0; x < width; ++x, in += 3, out += m) {
+      uint32_t corner[4];
+      W weight[4];
+      order3(in, corner, weight);
       for (uint32_t c = 0; c < m; ++c) {
-        W acc = kHalf;
-        for (uint32_t k = 0; k < count; ++k) acc += W(table[corner[k] + c]) * weight[k];
+        const T* table = static_cast<const T*>(table_);
+        W acc = kHalf + W(table[corner[0] + c]) * weight[0];
+        acc += W(table[corner[1] + c]) * weight[1];
+        acc += W(table[corner[2] + c]) * weight[2];
+        acc += W(table[corner[3] + c]) * weight[3];
         if constexpr (kInteger) {
           const W r = acc >> kShift;
           out[c] = T(r > max_ ? max_ : r);
@@ -78,10 +115,8 @@ class VEK_DLutTetrahedronEngine : public VEK_DLutEngine {
         }
       }
     }
-    return true;
   }
 
- private:
   // Corners P_0 .. P_n and weights W_0 .. W_n of one pixel; the count is n + 1.
   uint32_t order(const T* in, uint32_t n, uint32_t* corner, W* weight) const {
     uint16_t dim[kMaxChannels] = {};
