@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
-
 #include <vector>
 
 #include "vek_engine.h"

@@ -5,7 +5,6 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
-
 #include <vector>
 
 #include "vek_colormatrix.h"

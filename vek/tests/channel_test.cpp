@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <opencv2/core.hpp>
-
 #include <deque>
+#include <opencv2/core.hpp>
 #include <random>
 
 #include "vek_mergechannel.h"
@@ -20,8 +19,8 @@ const VEK_ColorType* none() { return VEK_ColorType_none::instance(); }
 std::deque<std::vector<uint8_t>> kept;
 
 // 64-bit samples are floating, the only kind of that width.
-VEK_Engine* image(VEK_TestManager& m, const std::vector<uint8_t>& bytes, uint32_t width, uint32_t height,
-                  uint16_t bits, uint16_t channels, const VEK_DataType* type = VEK_DataType::u_integer,
+VEK_Engine* image(VEK_TestManager& m, const std::vector<uint8_t>& bytes, uint32_t width, uint32_t height, uint16_t bits,
+                  uint16_t channels, const VEK_DataType* type = VEK_DataType::u_integer,
                   const VEK_ColorType* color = nullptr) {
   if (bits == 64) type = VEK_DataType::floating;
   kept.push_back(bytes);
@@ -83,18 +82,17 @@ TEST(SelectChannel, RefusesChannelsColourTypesAndDepthsItCannotServe) {
   expect_select_refused(m, VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 1, 3), 1, rgb()), 0x80800000u,
                         "VEK_Select1Channel1bitEngine::initiate()");
   // In 16 bits first 65535 and count 2 would wrap to 1 and read past the line.
-  expect_select_refused(m, VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 8, 3), 65535, 2, none()),
-                        0x80800000u, "VEK_SelectNChannel8xNbitsEngine::initiate()");
-  expect_select_refused(m, VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 1, 3), 65535, 2, none()),
-                        0x80800000u, "VEK_SelectNChannel1bitEngine::initiate()");
+  expect_select_refused(m, VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 8, 3), 65535, 2, none()), 0x80800000u,
+                        "VEK_SelectNChannel8xNbitsEngine::initiate()");
+  expect_select_refused(m, VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 1, 3), 65535, 2, none()), 0x80800000u,
+                        "VEK_SelectNChannel1bitEngine::initiate()");
   // Three channels under a colour type of one, or of four.
   expect_select_refused(m, VEK_SelectChannel(&m).engine(image(m, bytes, 1, 1, 8, 4), 0, 3, gray()), 0x80800000u,
                         "VEK_SelectNChannel8xNbitsEngine::initiate()");
   // 24 bits is a multiple of 8 but no sample width; 12 bits is neither. Only a data type of
   // unknown kind makes a valid header of 24 bits.
   expect_select_refused(m, VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 24, 3, VEK_DataType::unknown), 1, gray()),
-                        0x81000000u,
-                        "VEK_Select1Channel8xNbitsEngine::initiate()");
+                        0x81000000u, "VEK_Select1Channel8xNbitsEngine::initiate()");
   expect_select_refused(m, VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 12, 3), 1, gray()), 0x81000000u,
                         "VEK_Select1Channel::engine()");
   expect_select_refused(m, VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 12, 3), 1, 2, gray()), 0x81000000u,
@@ -116,8 +114,7 @@ TEST(SelectChannel, PicksTheNamedSamples) {
   EXPECT_EQ(e->header()->channels(), 2u);
   EXPECT_EQ(collect(m, e), (std::vector<uint8_t>{11, 12, 21, 22}));
   // One gray channel of a 1-bit three-channel line of width 10: bit i is source bit 3i + 1.
-  e = VEK_SelectChannel(&m).engine(image(m, {0b01001001, 0b00100100, 0b10010010, 0b01001111}, 10, 1, 1, 3), 1,
-                                   gray());
+  e = VEK_SelectChannel(&m).engine(image(m, {0b01001001, 0b00100100, 0b10010010, 0b01001111}, 10, 1, 1, 3), 1, gray());
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(collect(m, e), (std::vector<uint8_t>{0xFF, 0xC0}));
   // Four 1-bit channels of width 20: two whole groups of eight pixels and four more.
@@ -149,8 +146,8 @@ TEST(SelectChannel, WidePixelsPickTheRightSamples) {
   e = VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 64, channels), 8999, 1, gray());
   EXPECT_EQ(collect_as<uint64_t>(m, e), (std::vector<uint64_t>{samples[8999], samples[2 * channels - 1]}));
   e = VEK_SelectChannel(&m).engine(image(m, bytes, 2, 1, 64, channels), 7000, 2, gray());
-  EXPECT_EQ(collect_as<uint64_t>(m, e), (std::vector<uint64_t>{samples[7000], samples[7001], samples[channels + 7000],
-                                                               samples[channels + 7001]}));
+  EXPECT_EQ(collect_as<uint64_t>(m, e),
+            (std::vector<uint64_t>{samples[7000], samples[7001], samples[channels + 7000], samples[channels + 7001]}));
   expect_clean_end(m);
 }
 
@@ -163,10 +160,11 @@ TEST(SelectChannel, RandomImagesEqualNumpySlicing) {
       const uint16_t first = uint16_t(random() % channels);
       const uint16_t count = uint16_t(1 + random() % (channels - first));
       const uint32_t width = 1 + random() % 37, height = 3;
-      const std::vector<uint8_t> in =
-          random_bytes(random, VEK_Header::line_bytes(width, bits, channels) * height);
-      const VEK_ColorType* color = count == 1 ? gray() : count == 3 ? rgb() : count == 4 ? VEK_ColorType_cmyk::instance()
-                                                                                        : none();
+      const std::vector<uint8_t> in = random_bytes(random, VEK_Header::line_bytes(width, bits, channels) * height);
+      const VEK_ColorType* color = count == 1   ? gray()
+                                   : count == 3 ? rgb()
+                                   : count == 4 ? VEK_ColorType_cmyk::instance()
+                                                : none();
       VEK_TestManager m;
       VEK_Engine* e = VEK_SelectChannel(&m).engine(image(m, in, width, height, bits, channels), first, count, color);
       const std::string where = "bits " + std::to_string(bits) + " channels " + std::to_string(channels) + " first " +
@@ -178,10 +176,10 @@ TEST(SelectChannel, RandomImagesEqualNumpySlicing) {
       }
       ASSERT_NE(e, nullptr) << where;
       const std::string path = oracle_write("select", in);
-      EXPECT_EQ(collect(m, e), oracle("select", "width=" + std::to_string(width) + " height=3 bits=" +
-                                                    std::to_string(bits) + " channels=" + std::to_string(channels) +
-                                                    " first=" + std::to_string(first) +
-                                                    " count=" + std::to_string(count) + " in=" + path))
+      EXPECT_EQ(collect(m, e),
+                oracle("select", "width=" + std::to_string(width) + " height=3 bits=" + std::to_string(bits) +
+                                     " channels=" + std::to_string(channels) + " first=" + std::to_string(first) +
+                                     " count=" + std::to_string(count) + " in=" + path))
           << where;
       expect_clean_end(m);
     }
@@ -219,20 +217,22 @@ TEST(MergeChannel, OneEngineIsHandedBackAndEmptyListsAreRefused) {
 
 TEST(MergeChannel, InterleavesTheInputsInOrder) {
   VEK_TestManager m;
-  VEK_Engine* e = merge(m, {image(m, {1, 2, 3}, 3, 1, 8, 1), image(m, {4, 5, 6}, 3, 1, 8, 1),
-                            image(m, {7, 8, 9}, 3, 1, 8, 1)},
-                        rgb());
+  VEK_Engine* e = merge(
+      m, {image(m, {1, 2, 3}, 3, 1, 8, 1), image(m, {4, 5, 6}, 3, 1, 8, 1), image(m, {7, 8, 9}, 3, 1, 8, 1)}, rgb());
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->header()->color_type(), rgb());
   EXPECT_EQ(collect(m, e), (std::vector<uint8_t>{1, 4, 7, 2, 5, 8, 3, 6, 9}));
   // 2 and 1 channels of 16 bits: the general loop.
-  e = merge(m, {image(m, pixels<uint16_t>(1, {100, 101, 200, 201}), 2, 1, 16, 2), image(m, pixels<uint16_t>(1, {300, 400}), 2, 1, 16, 1)},
+  e = merge(m,
+            {image(m, pixels<uint16_t>(1, {100, 101, 200, 201}), 2, 1, 16, 2),
+             image(m, pixels<uint16_t>(1, {300, 400}), 2, 1, 16, 1)},
             rgb());
   EXPECT_EQ(collect_as<uint16_t>(m, e), (std::vector<uint16_t>{100, 101, 300, 200, 201, 400}));
   // Three 1-bit planes of width 10: 30 bits in 4 bytes, the last two 0.
-  e = merge(m, {image(m, {0xFF, 0xC0}, 10, 1, 1, 1), image(m, {0x00, 0x00}, 10, 1, 1, 1),
-                image(m, {0xAA, 0xBF}, 10, 1, 1, 1)},
-            rgb());
+  e = merge(
+      m,
+      {image(m, {0xFF, 0xC0}, 10, 1, 1, 1), image(m, {0x00, 0x00}, 10, 1, 1, 1), image(m, {0xAA, 0xBF}, 10, 1, 1, 1)},
+      rgb());
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(collect(m, e), (std::vector<uint8_t>{0b10110010, 0b11001011, 0b00101100, 0b10110000}));
   expect_clean_end(m);
@@ -258,9 +258,11 @@ TEST(MergeChannel, RefusesInputsThatDoNotMatch) {
   EXPECT_EQ(merge(m, {image(m, plane, 4, 1, 1, 2), image(m, plane, 4, 1, 1, 1)}, none()), nullptr);
   expect_refused(m, 0x81000000u, "VEK_MergeChannel1bitEngine::initiate()", "vek_mergechannel1bitengine.cpp");
   // 24 bits reach the double engine, which takes 64 only.
-  EXPECT_EQ(merge(m, {image(m, plane, 4, 1, 24, 1, VEK_DataType::unknown), image(m, plane, 4, 1, 24, 1, VEK_DataType::unknown)},
-                  none()),
-            nullptr);
+  EXPECT_EQ(
+      merge(m,
+            {image(m, plane, 4, 1, 24, 1, VEK_DataType::unknown), image(m, plane, 4, 1, 24, 1, VEK_DataType::unknown)},
+            none()),
+      nullptr);
   expect_refused(m, 0x81000000u, "VEK_MergeChannel8xNbitsEngine::initiate()", "vek_mergechannel8xnbitsengine_templ.h");
   // In 16 bits 65535 + 2 channels would be 1, and every pixel would overrun its line.
   const std::vector<uint8_t> wide(65535, 1);
@@ -292,7 +294,8 @@ TEST(MergeChannel, RandomImagesEqualOpenCVAndNumpy) {
     }
     cv::Mat merged;
     cv::merge(mats, merged);
-    VEK_Engine* e = merge(m, {image(m, p[0], w, h, 8, 1), image(m, p[1], w, h, 8, 1), image(m, p[2], w, h, 8, 1)}, rgb());
+    VEK_Engine* e =
+        merge(m, {image(m, p[0], w, h, 8, 1), image(m, p[1], w, h, 8, 1), image(m, p[2], w, h, 8, 1)}, rgb());
     EXPECT_EQ(collect(m, e), std::vector<uint8_t>(merged.data, merged.data + 3 * w * h));
     expect_clean_end(m);
   }
@@ -338,8 +341,10 @@ TEST(MergeChannel, RefusingEachAllocationInTurnLeaksNothing) {
     };
     // 1 bit: lines 001 and 010 give 000000111 and 000111000.
     if (bits == 8)
-      expect_no_leak_when_memory_runs_out(in, three, std::vector<uint8_t>{1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6, 6}, &h);
+      expect_no_leak_when_memory_runs_out(
+          in, three, std::vector<uint8_t>{1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6, 6}, &h);
     else
-      expect_no_leak_when_memory_runs_out(std::vector<uint8_t>{0x20, 0x40}, three, std::vector<uint8_t>{0x03, 0x80, 0x1C, 0x00}, &h);
+      expect_no_leak_when_memory_runs_out(std::vector<uint8_t>{0x20, 0x40}, three,
+                                          std::vector<uint8_t>{0x03, 0x80, 0x1C, 0x00}, &h);
   }
 }

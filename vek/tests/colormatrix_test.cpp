@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include <cmath>
 #include <limits>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <random>
 
 #include "../core/colormatrix/source/vek_colormatrixengine_templ.h"
@@ -48,8 +47,9 @@ auto op(const Call& c) {
 void image(VEK_Header& h, uint32_t width, uint32_t height, uint16_t bits, uint16_t channels,
            const VEK_DataType* type = VEK_DataType::u_integer) {
   make(h, width, height, bits, channels, type);
-  h.color_type(channels == 3 ? VEK_ColorType_ycbcr::instance() : channels == 1 ? VEK_ColorType_gray::instance()
-                                                                               : VEK_ColorType_none::instance());
+  h.color_type(channels == 3   ? VEK_ColorType_ycbcr::instance()
+               : channels == 1 ? VEK_ColorType_gray::instance()
+                               : VEK_ColorType_none::instance());
 }
 
 // One gray sample through a 1 x 1 matrix [0] with output offset b: the sample the rounding rule gives.
@@ -146,8 +146,7 @@ TEST(ColorMatrix, TheShapeChoosesTheEngineAndTheOutputChannels) {
   // One channel under the source's RGB-like colour type is no valid header.
   luma.color = nullptr;
   EXPECT_EQ(call(&m, read_samples(m, h, in), luma), nullptr);
-  expect_refused(m, 0x80800000u, "VEK_ColorMatrixEngine::initiate()",
-                 "vek_colormatrixengine_templ.h");
+  expect_refused(m, 0x80800000u, "VEK_ColorMatrixEngine::initiate()", "vek_colormatrixengine_templ.h");
   // The matrix must take as many channels as the source has.
   Call narrow;
   narrow.cols = 2;
@@ -193,14 +192,12 @@ TEST(ColorMatrix, SignedSourcesAreRefusedOnBothRoadsAndFloatTakesTheDoubleRoad) 
     c.matrix = kYCbCrToRgb;
     c.fixed = fixed;
     EXPECT_EQ(call(&m, read_samples(m, h, std::vector<int8_t>(6, 1)), c), nullptr);
-    expect_refused(m, 0x81000000u, "VEK_ColorMatrix3x3_8xNbits::engine()",
-                   "vek_colormatrix3x3_8xnbits.cpp");
+    expect_refused(m, 0x81000000u, "VEK_ColorMatrix3x3_8xNbits::engine()", "vek_colormatrix3x3_8xnbits.cpp");
     c.rows = 1;
     c.matrix = {1, 2, 3};
     c.color = VEK_ColorType_gray::instance();
     EXPECT_EQ(call(&m, read_samples(m, h, std::vector<int8_t>(6, 1)), c), nullptr);
-    expect_refused(m, 0x81000000u, "VEK_ColorMatrix8xNbits::engine()",
-                   "vek_colormatrix8xnbits.cpp");
+    expect_refused(m, 0x81000000u, "VEK_ColorMatrix8xNbits::engine()", "vek_colormatrix8xnbits.cpp");
   }
   // Floats asked for fixed point keep their fractions and are not clamped.
   VEK_TestManager m;
@@ -228,13 +225,11 @@ TEST(ColorMatrix, OffsetVectorsMustMatchTheChannels) {
     c.fixed = fixed;
     c.in = &four;
     EXPECT_EQ(call(&m, read_samples(m, h, std::vector<uint8_t>(6, 1)), c), nullptr);
-    expect_refused(m, 0x80800000u, "VEK_ColorMatrixEngine::initiate()",
-                   "vek_colormatrixengine_templ.h");
+    expect_refused(m, 0x80800000u, "VEK_ColorMatrixEngine::initiate()", "vek_colormatrixengine_templ.h");
     c.in = nullptr;
     c.out = &two;
     EXPECT_EQ(call(&m, read_samples(m, h, std::vector<uint8_t>(6, 1)), c), nullptr);
-    expect_refused(m, 0x80800000u, "VEK_ColorMatrixEngine::initiate()",
-                   "vek_colormatrixengine_templ.h");
+    expect_refused(m, 0x80800000u, "VEK_ColorMatrixEngine::initiate()", "vek_colormatrixengine_templ.h");
   }
 }
 
@@ -306,8 +301,7 @@ TEST(ColorMatrix, SixteenBitSamplesGiveTheDoubleClosedFormOnEitherRoad) {
   EXPECT_TRUE(r.out == want);
   // The general engine sums in the same order as the unrolled one.
   const TestRun<uint16_t> general = run_samples<uint16_t>(
-      m, in,
-      [&](VEK_Manager* mm, VEK_Engine* source) { return call<VEK_ColorMatrix8xNbits>(mm, source, c); }, &h);
+      m, in, [&](VEK_Manager* mm, VEK_Engine* source) { return call<VEK_ColorMatrix8xNbits>(mm, source, c); }, &h);
   EXPECT_TRUE(general.out == want);
 }
 
@@ -328,8 +322,7 @@ TEST(ColorMatrix, Q12ElementsAndOffsetsOutsideTheTypeAreRefused) {
         c.out = &offsets;
       EXPECT_EQ(call(&m, read_samples(m, h, std::vector<uint8_t>(6, 1)), c), nullptr) << bad;
       expect_refused(m, 0x80800000u, in_matrix ? "to_fixed()" : "VEK_ColorMatrix3x3_8xNbits::engine()",
-                     in_matrix ? "vek_colormatrix.cpp"
-                               : "vek_colormatrix3x3_8xnbits.cpp");
+                     in_matrix ? "vek_colormatrix.cpp" : "vek_colormatrix3x3_8xnbits.cpp");
     }
   }
   // The edges of the type pass: trunc keeps -524288 and 524288 - 1/4096.
@@ -382,8 +375,7 @@ TEST(ColorMatrix, MoreRowsThanAHeaderCanCountAreRefused) {
   c.cols = 1;
   c.matrix = {1.0};
   EXPECT_EQ(call(&m, read_samples(m, h, std::vector<uint8_t>{1}), c), nullptr);
-  expect_refused(m, 0x80800000u, "VEK_ColorMatrixEngine::initiate()",
-                 "vek_colormatrixengine_templ.h");
+  expect_refused(m, 0x80800000u, "VEK_ColorMatrixEngine::initiate()", "vek_colormatrixengine_templ.h");
 }
 
 TEST(ColorMatrix, EachFixedCallKeepsOnlyItsOwnQ12Offsets) {

@@ -11,8 +11,8 @@
 template <class T>
 class VEK_MergeChannel8xNbitsEngine : public VEK_MergeChannelEngine {
  public:
-  using VEK_MergeChannelEngine::VEK_MergeChannelEngine;
   using VEK_MergeChannelEngine::initiate;
+  using VEK_MergeChannelEngine::VEK_MergeChannelEngine;
 
   bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
                 VEK_DstBuffer* destination, const VEK_ColorType* color_type) override {

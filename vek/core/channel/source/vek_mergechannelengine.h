@@ -10,8 +10,8 @@
 
 class VEK_MergeChannelEngine : public VEK_MultiInputProcessEngine {
  public:
-  using VEK_MultiInputProcessEngine::VEK_MultiInputProcessEngine;
   using VEK_MultiInputProcessEngine::initiate;
+  using VEK_MultiInputProcessEngine::VEK_MultiInputProcessEngine;
   ~VEK_MergeChannelEngine() override { release(); }
   virtual bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
                         VEK_DstBuffer* destination, const VEK_ColorType* color_type);
@@ -36,8 +36,8 @@ class VEK_MergeChannelEngine : public VEK_MultiInputProcessEngine {
 
 class VEK_MergeChannel1bitEngine : public VEK_MergeChannelEngine {
  public:
-  using VEK_MergeChannelEngine::VEK_MergeChannelEngine;
   using VEK_MergeChannelEngine::initiate;
+  using VEK_MergeChannelEngine::VEK_MergeChannelEngine;
   bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
                 VEK_DstBuffer* destination, const VEK_ColorType* color_type) override;
 

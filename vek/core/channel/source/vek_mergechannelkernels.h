@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-using VEK_Merge3U8Line = void (*)(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* out,
-                                  uint32_t width);
+using VEK_Merge3U8Line = void (*)(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* out, uint32_t width);
 
 VEK_Merge3U8Line vek_merge3_u8_line();

@@ -33,7 +33,8 @@ bool VEK_SelectChannelEngine::select(const VEK_Header* header, VEK_SrcBuffer* so
   const uint16_t wanted = color_type != nullptr ? color_type->channels() : 0;
   // In 32 bits: first 65535 and count 2 must not wrap round to pass.
   const bool fits = uint32_t(first) + count <= channels;
-  const bool arguments = single ? first < channels && wanted == 1 : fits && count != 0 && (count == 2 || wanted == count);
+  const bool arguments =
+      single ? first < channels && wanted == 1 : fits && count != 0 && (count == 2 || wanted == count);
   if (!arguments) {
     vek_report(manager_, VEK_ERROR_ARGUMENT, where.method, where.file, where.line);
     return false;

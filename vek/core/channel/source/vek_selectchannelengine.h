@@ -7,8 +7,8 @@
 
 class VEK_SelectChannelEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   bool execute() override;
 
  protected:
@@ -37,32 +37,32 @@ class VEK_SelectChannelEngine : public VEK_ProcessEngine {
 
 class VEK_Select1Channel1bitEngine : public VEK_SelectChannelEngine {
  public:
-  using VEK_SelectChannelEngine::VEK_SelectChannelEngine;
   using VEK_SelectChannelEngine::initiate;
+  using VEK_SelectChannelEngine::VEK_SelectChannelEngine;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint16_t channel,
                         const VEK_ColorType* color_type);
 };
 
 class VEK_Select1Channel8xNbitsEngine : public VEK_SelectChannelEngine {
  public:
-  using VEK_SelectChannelEngine::VEK_SelectChannelEngine;
   using VEK_SelectChannelEngine::initiate;
+  using VEK_SelectChannelEngine::VEK_SelectChannelEngine;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint16_t channel,
                         const VEK_ColorType* color_type);
 };
 
 class VEK_SelectNChannel1bitEngine : public VEK_SelectChannelEngine {
  public:
-  using VEK_SelectChannelEngine::VEK_SelectChannelEngine;
   using VEK_SelectChannelEngine::initiate;
+  using VEK_SelectChannelEngine::VEK_SelectChannelEngine;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint16_t first,
                         uint16_t count, const VEK_ColorType* color_type);
 };
 
 class VEK_SelectNChannel8xNbitsEngine : public VEK_SelectChannelEngine {
  public:
-  using VEK_SelectChannelEngine::VEK_SelectChannelEngine;
   using VEK_SelectChannelEngine::initiate;
+  using VEK_SelectChannelEngine::VEK_SelectChannelEngine;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint16_t first,
                         uint16_t count, const VEK_ColorType* color_type);
 };

@@ -2,8 +2,9 @@
 #include "vek_selectchannelengine.h"
 
 VEK_Engine* VEK_SelectNChannel8xNbits::engine(VEK_Engine* source, uint16_t first, uint16_t count,
-                                     const VEK_ColorType* color_type) {
-  if (!check_source(source, "VEK_SelectNChannel8xNbits::engine()", "core/channel/source/vek_selectnchannel8xnbits.cpp", __LINE__))
+                                              const VEK_ColorType* color_type) {
+  if (!check_source(source, "VEK_SelectNChannel8xNbits::engine()", "core/channel/source/vek_selectnchannel8xnbits.cpp",
+                    __LINE__))
     return nullptr;
   const uint16_t channels = source->header()->channels();
   if (channels == 1 || (first == 0 && count == channels)) return source;

@@ -20,8 +20,8 @@ class VEK_ColorMatrixEngine : public VEK_ProcessLineToLineEngine {
   static constexpr const char* kFile = "core/colormatrix/source/vek_colormatrixengine_templ.h";
 
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   static constexpr bool kFixed = std::is_same_v<W, VEK_Q12>;
   // Coefficients as raw Q12 or double; constants and sums in 64 bits on the Q12 road.
   using Coef = std::conditional_t<kFixed, int32_t, double>;
@@ -89,7 +89,8 @@ class VEK_ColorMatrixEngine : public VEK_ProcessLineToLineEngine {
       return int64_t(c);
     } else {
       double c = 0.0;
-      for (uint32_t j = 0; j < in_channels_; ++j) c += matrix.get(i, j) * (in_offsets != nullptr ? (*in_offsets)[j] : 0.0);
+      for (uint32_t j = 0; j < in_channels_; ++j)
+        c += matrix.get(i, j) * (in_offsets != nullptr ? (*in_offsets)[j] : 0.0);
       return c + (out_offsets != nullptr ? (*out_offsets)[i] : 0.0);
     }
   }

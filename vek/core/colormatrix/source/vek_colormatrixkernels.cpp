@@ -31,7 +31,8 @@ void q12_u8_plain(const uint8_t* in, uint8_t* out, uint32_t width, const int32_t
 
 template <int A, int B>
 __attribute__((target("avx2"))) inline __m128i mask() {
-  static constexpr std::array<uint8_t, 16> bytes = A < 0 ? vek_deinterleave3_mask(-A - 1, B) : vek_interleave3_mask(A, B);
+  static constexpr std::array<uint8_t, 16> bytes =
+      A < 0 ? vek_deinterleave3_mask(-A - 1, B) : vek_interleave3_mask(A, B);
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data()));
 }
 
@@ -62,12 +63,15 @@ __attribute__((target("avx2"))) void q12_u8_avx2(const uint8_t* in, uint8_t* out
     const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
     const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32));
-    const __m128i s0 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, mask<-1, 0>()), _mm_shuffle_epi8(v1, mask<-1, 1>())),
-                                    _mm_shuffle_epi8(v2, mask<-1, 2>()));
-    const __m128i s1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, mask<-2, 0>()), _mm_shuffle_epi8(v1, mask<-2, 1>())),
-                                    _mm_shuffle_epi8(v2, mask<-2, 2>()));
-    const __m128i s2 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, mask<-3, 0>()), _mm_shuffle_epi8(v1, mask<-3, 1>())),
-                                    _mm_shuffle_epi8(v2, mask<-3, 2>()));
+    const __m128i s0 =
+        _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, mask<-1, 0>()), _mm_shuffle_epi8(v1, mask<-1, 1>())),
+                     _mm_shuffle_epi8(v2, mask<-1, 2>()));
+    const __m128i s1 =
+        _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, mask<-2, 0>()), _mm_shuffle_epi8(v1, mask<-2, 1>())),
+                     _mm_shuffle_epi8(v2, mask<-2, 2>()));
+    const __m128i s2 =
+        _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, mask<-3, 0>()), _mm_shuffle_epi8(v1, mask<-3, 1>())),
+                     _mm_shuffle_epi8(v2, mask<-3, 2>()));
     const __m256i lo0 = _mm256_cvtepu8_epi32(s0), hi0 = _mm256_cvtepu8_epi32(_mm_srli_si128(s0, 8));
     const __m256i lo1 = _mm256_cvtepu8_epi32(s1), hi1 = _mm256_cvtepu8_epi32(_mm_srli_si128(s1, 8));
     const __m256i lo2 = _mm256_cvtepu8_epi32(s2), hi2 = _mm256_cvtepu8_epi32(_mm_srli_si128(s2, 8));

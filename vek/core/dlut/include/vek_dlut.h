@@ -20,6 +20,6 @@ class VEK_DLut : public VEK_EngineCreator {
 class VEK_DLutTetrahedron : public VEK_DLut {
  public:
   using VEK_DLut::VEK_DLut;
-  VEK_Engine* engine(VEK_Engine* source, uint16_t table_bits, uint16_t out_channels, uint16_t grid,
-                     bool slowest_first, const void* table, const VEK_ColorType* color_type) override;
+  VEK_Engine* engine(VEK_Engine* source, uint16_t table_bits, uint16_t out_channels, uint16_t grid, bool slowest_first,
+                     const void* table, const VEK_ColorType* color_type) override;
 };

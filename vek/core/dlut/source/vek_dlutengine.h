@@ -11,8 +11,8 @@ class VEK_DLutEngine : public VEK_ProcessLineToLineEngine {
   static constexpr uint16_t kMaxChannels = 16;
   static constexpr uint32_t kMaxGrid = 65;
 
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   ~VEK_DLutEngine() override { release(); }
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                         uint16_t table_bits, uint16_t out_channels, uint16_t grid, bool slowest_first,

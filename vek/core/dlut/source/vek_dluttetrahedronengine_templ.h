@@ -21,8 +21,8 @@ class VEK_DLutTetrahedronEngine : public VEK_DLutEngine {
   static constexpr W kHalf = kInteger ? W(1u << 13) : W(0.5);
 
  public:
-  using VEK_DLutEngine::VEK_DLutEngine;
   using VEK_DLutEngine::initiate;
+  using VEK_DLutEngine::VEK_DLutEngine;
   ~VEK_DLutTetrahedronEngine() override { release(); }
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint16_t table_bits,
