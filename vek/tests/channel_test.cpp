@@ -133,6 +133,19 @@ TEST(SelectChannel, PicksTheNamedSamples) {
   expect_clean_end(m);
 }
 
+TEST(SelectChannel, OneOfThreeEightBitChannelsOverWholeRunsAndTheirTail) {
+  // Width 53: three runs of 16 pixels and a tail of 5, on either body.
+  std::mt19937 random(29);
+  const std::vector<uint8_t> in = random_bytes(random, 53 * 3 * 2);
+  for (uint16_t k = 0; k < 3; ++k) {
+    VEK_TestManager m;
+    std::vector<uint8_t> want;
+    for (size_t x = 0; x < 53 * 2; ++x) want.push_back(in[3 * x + k]);
+    EXPECT_EQ(collect(m, VEK_SelectChannel(&m).engine(image(m, in, 53, 2, 8, 3), k, gray())), want) << k;
+    expect_clean_end(m);
+  }
+}
+
 TEST(SelectChannel, WidePixelsPickTheRightSamples) {
   // 9000 channels of 8 bytes: channels x bytes passes 65535, which 16-bit offsets would wrap.
   VEK_TestManager m;

@@ -6,7 +6,7 @@
 
 #include "vek_errorhandler.h"
 #include "vek_mergechannelengine.h"
-#include "vek_mergechannelkernels.h"
+#include "vek_channelkernels.h"
 
 template <class T>
 class VEK_MergeChannel8xNbitsEngine : public VEK_MergeChannelEngine {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "vek_channelkernels.h"
 #include "vek_errorhandler.h"
 
 namespace {
@@ -81,8 +82,8 @@ void VEK_SelectChannelEngine::whole_bytes(const uint8_t* in, uint8_t* out) const
   in += uint64_t(first_) * b;
   switch (b) {
     case 1:
+      if (count_ == 1 && channels_ == 3) return vek_select1of3_u8_line()(in - first_, out, width_, first_);
       if (count_ == 1) {
-        // The common case, kept free of calls so that it vectorises.
         for (uint32_t x = 0; x < width_; ++x) out[x] = in[x * step];
         return;
       }

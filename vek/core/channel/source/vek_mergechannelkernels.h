@@ -1,9 +1,0 @@
-#pragma once
-// Three 8-bit planes into one interleaved line, the common merge of the DICOM readers, with a
-// plain body and an SSSE3 body that give the same bytes; the body is chosen once, at first use.
-
-#include <cstdint>
-
-using VEK_Merge3U8Line = void (*)(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* out, uint32_t width);
-
-VEK_Merge3U8Line vek_merge3_u8_line();
