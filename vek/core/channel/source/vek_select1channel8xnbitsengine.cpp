@@ -1,0 +1,10 @@
+#include "vek_errorhandler.h"
+#include "vek_selectchannelengine.h"
+
+bool VEK_Select1Channel8xNbitsEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
+                                               VEK_DstBuffer* destination, uint16_t channel,
+                                               const VEK_ColorType* color_type) {
+  return select(header, source, destination, channel, 1, color_type, true, false,
+                {"VEK_Select1Channel8xNbitsEngine::initiate()",
+                 "core/channel/source/vek_select1channel8xnbitsengine.cpp", __LINE__});
+}

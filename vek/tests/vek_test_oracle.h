@@ -1,0 +1,50 @@
+#pragma once
+// The numpy and Pillow oracle of the colour and channel tests (data/colour_oracle.py), run with
+// the system's python, whose numpy is the packaged one. Files are per process, so that the
+// optimised and the sanitised builds may run at once.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+inline bool oracle_available() {
+  static const bool available = std::system("/usr/bin/python3 -c 'import numpy, PIL' 2>/dev/null") == 0;
+  return available;
+}
+
+inline std::string oracle_file(const std::string& name) {
+  return testing::TempDir() + "colour_oracle_" + std::to_string(getpid()) + "_" + name;
+}
+
+template <class T>
+std::string oracle_write(const std::string& name, const std::vector<T>& data) {
+  const std::string path = oracle_file(name);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size() * sizeof(T));
+  return path;
+}
+
+// Runs MODE with "key=value ..." and answers what it wrote, as Ts; empty when it failed.
+template <class T = uint8_t>
+std::vector<T> oracle(const std::string& mode, const std::string& params) {
+  const std::string out = oracle_file("out");
+  const std::string command =
+      "/usr/bin/python3 " VEK_TEST_DATA_DIR "/colour_oracle.py " + mode + " " + params + " out=" + out;
+  std::vector<T> result;
+  if (std::system(command.c_str()) != 0) {
+    ADD_FAILURE() << command;
+    return result;
+  }
+  std::ifstream in(out, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  result.resize(bytes.size() / sizeof(T));
+  if (!result.empty()) std::memcpy(result.data(), bytes.data(), result.size() * sizeof(T));
+  std::remove(out.c_str());
+  return result;
+}
