@@ -15,7 +15,7 @@
 
 #include "platform/platmemory.h"
 
-// Conversions; none fails. A lone surrogate comes back as U+FFFD.
+// Conversions; none fails. A lone surrogate becomes the default character '?'.
 QByteArray WideToCStringA(const QString& text);
 QString CStringAToCString(const QByteArray& text);
 // Wide text through narrow text and back.
