@@ -1,7 +1,14 @@
 #include "shell/xev_utility.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
 #include <sys/stat.h>
 
 #include "platform/platfileid.h"
@@ -37,11 +44,6 @@ T ReadEnglish(const QString& text)
         return T(0);
     }
     return negative ? -value : value;
-}
-
-void PutByte(char* destination, size_t& at, uint8_t byte)
-{
-    destination[at++] = static_cast<char>(byte);
 }
 
 }   // namespace
@@ -147,101 +149,142 @@ QString PersonNameToDisplay(const QString& text)
     return out;
 }
 
+namespace {
+
+constexpr bool IsJisByte(uint8_t c)
+{
+    return c >= 0x21 && c <= 0x7E;
+}
+
+// JIS X 0208 row and cell to Shift-JIS: the lead byte by the first JIS byte, the trail byte
+// by the second and the first's parity.
+struct ShiftJisTables {
+    uint8_t lead[94];
+    uint8_t trail[2][94];
+};
+
+constexpr ShiftJisTables MakeShiftJisTables()
+{
+    ShiftJisTables t{};
+    for (int c = 0x21; c <= 0x7E; ++c) {
+        int s1 = ((c - 0x21) >> 1) + 0x81;
+        if (s1 > 0x9F) {
+            s1 += 0x40;
+        }
+        t.lead[c - 0x21] = static_cast<uint8_t>(s1);
+        const int odd = c + 0x1F;
+        t.trail[1][c - 0x21] = static_cast<uint8_t>(odd >= 0x7F ? odd + 1 : odd);
+        t.trail[0][c - 0x21] = static_cast<uint8_t>(c + 0x7E);
+    }
+    return t;
+}
+
+constexpr ShiftJisTables kShiftJis = MakeShiftJisTables();
+
+// Bytes that end a run copied as it stands outside two-byte mode.
+constexpr std::array<bool, 256> MakeRunEnds()
+{
+    std::array<bool, 256> ends{};
+    ends[0x00] = ends[0x0A] = ends[0x1B] = true;
+    return ends;
+}
+
+constexpr std::array<bool, 256> kRunEnds = MakeRunEnds();
+
+// True when the text at p starts with the sequence. The byte-wise comparison stops at the
+// first difference, so it never passes the terminator.
+bool StartsWith(const uint8_t* p, const char* sequence)
+{
+    for (; *sequence != '\0'; ++p, ++sequence) {
+        if (*p != static_cast<uint8_t>(*sequence)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}   // namespace
+
 void ConvertJisToShiftJis(const char* source, char* destination, size_t capacity)
 {
     if (destination == nullptr || capacity == 0) {
         return;
     }
-    size_t out = 0;
     if (source == nullptr) {
         destination[0] = '\0';
         return;
     }
     const auto* s = reinterpret_cast<const uint8_t*>(source);
-    // Room for n more bytes and the terminator.
-    auto fits = [&](size_t n) { return out + n < capacity; };
-    // Byte-wise comparison stops at the first difference, so the terminator is never passed.
-    auto startsWith = [](const uint8_t* p, const char* sequence) {
-        for (; *sequence != '\0'; ++p, ++sequence) {
-            if (*p != static_cast<uint8_t>(*sequence)) {
-                return false;
-            }
-        }
-        return true;
-    };
+    auto* d = reinterpret_cast<uint8_t*>(destination);
+    // The last byte is kept for the terminator.
+    const size_t limit = capacity - 1;
+    size_t out = 0;
     bool twoByte = false;
     size_t i = 0;
     while (true) {
+        if (twoByte) {
+            // Runs of characters; s[i + 1] is read only when s[i] is not the terminator.
+            while (IsJisByte(s[i]) && IsJisByte(s[i + 1])) {
+                if (limit - out < 2) {
+                    goto done;
+                }
+                const uint8_t c1 = s[i];
+                d[out] = kShiftJis.lead[c1 - 0x21];
+                d[out + 1] = kShiftJis.trail[c1 & 1][s[i + 1] - 0x21];
+                out += 2;
+                i += 2;
+            }
+        } else {
+            size_t run = 0;
+            while (!kRunEnds[s[i + run]]) {
+                ++run;
+            }
+            if (run > limit - out) {
+                std::memcpy(d + out, s + i, limit - out);
+                out = limit;
+                goto done;
+            }
+            std::memcpy(d + out, s + i, run);
+            out += run;
+            i += run;
+        }
+
         const uint8_t c = s[i];
         if (c == 0x1B) {
-            if (startsWith(s + i, "\x1B$B") || startsWith(s + i, "\x1B$@")) {
+            if (StartsWith(s + i, "\x1B$B") || StartsWith(s + i, "\x1B$@")) {
                 twoByte = true;
                 i += 3;
                 continue;
             }
-            if (startsWith(s + i, "\x1B&@\x1B$B")) {
+            if (StartsWith(s + i, "\x1B&@\x1B$B")) {
                 twoByte = true;
                 i += 6;
                 continue;
             }
-            if (startsWith(s + i, "\x1B(B") || startsWith(s + i, "\x1B(J") || startsWith(s + i, "\x1B(I")) {
+            if (StartsWith(s + i, "\x1B(B") || StartsWith(s + i, "\x1B(J") || StartsWith(s + i, "\x1B(I")) {
                 twoByte = false;
                 i += 3;
                 continue;
             }
         }
-        if (twoByte && c >= 0x21 && c <= 0x7E) {
-            const uint8_t c2 = s[i + 1];
-            if (c2 >= 0x21 && c2 <= 0x7E) {
-                // JIS X 0208 row and cell to Shift-JIS.
-                uint8_t s1 = static_cast<uint8_t>(((c - 0x21) >> 1) + 0x81);
-                if (s1 > 0x9F) {
-                    s1 = static_cast<uint8_t>(s1 + 0x40);
-                }
-                uint8_t s2;
-                if (c & 1) {
-                    s2 = static_cast<uint8_t>(c2 + 0x1F);
-                    if (s2 >= 0x7F) {
-                        ++s2;
-                    }
-                } else {
-                    s2 = static_cast<uint8_t>(c2 + 0x7E);
-                }
-                if (!fits(2)) {
-                    break;
-                }
-                PutByte(destination, out, s1);
-                PutByte(destination, out, s2);
-                i += 2;
-                continue;
-            }
-            // Not a character: the first byte alone goes through.
-            if (!fits(1)) {
-                break;
-            }
-            PutByte(destination, out, c);
-            ++i;
-            continue;
-        }
         if (c == 0) {
             break;
         }
-        if (c == 0x0A && (i == 0 || s[i - 1] != 0x0D)) {
-            if (!fits(2)) {
+        // A lone LF becomes CR LF; a lead byte without a JIS trail byte passes alone.
+        const bool loneLf = c == 0x0A && (i == 0 || s[i - 1] != 0x0D);
+        if (loneLf) {
+            if (limit - out < 2) {
                 break;
             }
-            PutByte(destination, out, 0x0D);
-            PutByte(destination, out, 0x0A);
-            ++i;
-            continue;
-        }
-        if (!fits(1)) {
+            d[out++] = 0x0D;
+        } else if (limit - out < 1) {
             break;
         }
-        PutByte(destination, out, c);
+        d[out++] = c;
         ++i;
     }
-    destination[out] = '\0';
+done:
+    d[out] = 0;
 }
 
 QString GetModuleFolder()
@@ -255,27 +298,137 @@ bool FileExists(const QString& path)
     return !path.isEmpty() && ::stat(path.toUtf8().constData(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-std::string GetIniPath()
+namespace {
+
+// ZYLV.INI as it is now: its path and, when it is there, its stat figures.
+bool FindIni(std::string& path, struct stat& info)
 {
     const std::string folder = PlatGetModuleFolder();
-    return folder.empty() ? std::string() : PlatJoinFileId(folder, "ZYLV.INI");
+    if (folder.empty()) {
+        path.clear();
+        return false;
+    }
+    // The exact name needs no folder listing.
+    path = folder + "ZYLV.INI";
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        return true;
+    }
+    path = PlatJoinFileId(folder, "ZYLV.INI");
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool Equal(const timespec& a, const timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Answers already read from the settings file, kept while the file stays the same. A file
+// changed within the last two seconds is read on every call: its time stamp may not yet
+// tell a second change apart.
+class IniAnswers {
+public:
+    std::optional<std::u16string> Find(const std::string& path, const struct stat& info, const std::u16string& question)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!Check(path, info)) {
+            return std::nullopt;
+        }
+        const auto found = answers_.find(question);
+        return found == answers_.end() ? std::nullopt : std::optional<std::u16string>(found->second);
+    }
+    void Keep(const std::string& path, const struct stat& info, const std::u16string& question,
+              const std::u16string& answer)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (Check(path, info) && answers_.size() < kMaxAnswers) {
+            answers_.emplace(question, answer);
+        }
+    }
+
+private:
+    static constexpr size_t kMaxAnswers = 4096;
+
+    // True when the kept answers hold for the file as the caller found it.
+    bool Check(const std::string& path, const struct stat& info)
+    {
+        const bool same = path == path_ && info.st_dev == stamp_.st_dev && info.st_ino == stamp_.st_ino &&
+                          info.st_size == stamp_.st_size && Equal(info.st_mtim, stamp_.st_mtim) &&
+                          Equal(info.st_ctim, stamp_.st_ctim);
+        if (!same) {
+            answers_.clear();
+            path_ = path;
+            stamp_ = info;
+        }
+        timespec now {};
+        const time_t changed = std::max(info.st_mtim.tv_sec, info.st_ctim.tv_sec);
+        return clock_gettime(CLOCK_REALTIME, &now) == 0 && now.tv_sec > changed + 2;
+    }
+
+    std::mutex mutex_;
+    std::string path_;
+    struct stat stamp_ {};
+    std::unordered_map<std::u16string, std::u16string> answers_;
+};
+
+IniAnswers& Answers()
+{
+    static IniAnswers answers;
+    return answers;
+}
+
+std::u16string Question(char16_t kind, const QString& section, const QString& key, const std::u16string& fallback)
+{
+    std::u16string q(1, kind);
+    q += section.toStdU16String();
+    q += u'\x1F';
+    q += key.toStdU16String();
+    q += u'\x1F';
+    q += fallback;
+    return q;
+}
+
+}   // namespace
+
+std::string GetIniPath()
+{
+    std::string path;
+    struct stat info {};
+    FindIni(path, info);
+    return path;
 }
 
 int32_t ReadIniInt(const QString& section, const QString& key, int32_t defaultValue)
 {
-    const std::string path = GetIniPath();
-    if (path.empty()) {
+    std::string path;
+    struct stat info {};
+    if (!FindIni(path, info)) {
         return defaultValue;
     }
-    return PlatGetPrivateProfileInt(section.toStdU16String(), key.toStdU16String(), defaultValue, path);
+    const std::u16string question = Question(u'i', section, key, QString::number(defaultValue).toStdU16String());
+    if (const auto kept = Answers().Find(path, info, question)) {
+        return static_cast<int32_t>(QStringView(*kept).toInt());
+    }
+    const int32_t value = PlatGetPrivateProfileInt(section.toStdU16String(), key.toStdU16String(), defaultValue, path);
+    Answers().Keep(path, info, question, QString::number(value).toStdU16String());
+    return value;
 }
 
 QString ReadIniString(const QString& key, const QString& defaultValue, const QString& section)
 {
-    const std::string path = GetIniPath();
-    std::u16string value = path.empty() ? defaultValue.toStdU16String()
-                                        : PlatGetPrivateProfileString(section.toStdU16String(), key.toStdU16String(),
-                                                                      defaultValue.toStdU16String(), path);
+    std::string path;
+    struct stat info {};
+    if (!FindIni(path, info)) {
+        return defaultValue;
+    }
+    const std::u16string fallback = defaultValue.toStdU16String();
+    const std::u16string question = Question(u's', section, key, fallback);
+    std::u16string value;
+    if (auto kept = Answers().Find(path, info, question)) {
+        value = std::move(*kept);
+    } else {
+        value = PlatGetPrivateProfileString(section.toStdU16String(), key.toStdU16String(), fallback, path);
+        Answers().Keep(path, info, question, value);
+    }
     if (value.empty()) {
         return defaultValue;
     }

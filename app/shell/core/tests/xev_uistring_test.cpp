@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "xev_programfolder.h"
 
 namespace {
@@ -76,6 +79,21 @@ TEST_F(UIStrings, MessagesAreNeverFormats)
 {
     WriteIni("[Message]\nM10005=%s%n%d\n");
     EXPECT_EQ(MessageWithPath(GetMessageString(10005), Q("/cd/IMG/0001")), Q("%s%n%d\n[/cd/IMG/0001]"));
+}
+
+// Answers are kept only for a file that has not changed for two seconds, and only while it
+// stays unchanged.
+TEST_F(UIStrings, AChangedFileIsReadAgain)
+{
+    WriteIni("[Strings]\nS20101=first\n");
+    EXPECT_EQ(GetUIString(20101), Q("first"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+    EXPECT_EQ(GetUIString(20101), Q("first"));
+    EXPECT_EQ(GetUIString(20101), Q("first"));
+    WriteIni("[Strings]\nS20101=other\n");
+    EXPECT_EQ(GetUIString(20101), Q("other"));
+    ASSERT_TRUE(QFile::remove(folder_.filePath(QStringLiteral("ZYLV.INI"))));
+    EXPECT_EQ(GetUIString(20101), Q("同意する"));
 }
 
 }   // namespace

@@ -52,7 +52,8 @@ QString GetModuleFolder();
 // True for an existing path that is not a folder.
 bool FileExists(const QString& path);
 
-// ZYLV.INI in the program folder, its name matched without regard to case.
+// ZYLV.INI in the program folder, its name matched without regard to case; the exact
+// spelling's path when none is there.
 std::string GetIniPath();
 // Integers outside 32 bits saturate.
 int32_t ReadIniInt(const QString& section, const QString& key, int32_t defaultValue);
