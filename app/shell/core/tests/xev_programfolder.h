@@ -24,6 +24,7 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(bytes);
     }
+    void WriteFile(const char* name, const QByteArray& bytes) { WriteFile(QString::fromLatin1(name), bytes); }
     void WriteIni(const QByteArray& bytes) { WriteFile(QStringLiteral("ZYLV.INI"), bytes); }
 
     QTemporaryDir folder_;

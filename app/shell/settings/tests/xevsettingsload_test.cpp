@@ -4,14 +4,11 @@
 
 #include "qtguitestapp.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
+#include <memory>
 #include <utility>
 #include <vector>
 
-#include "platform/platfolder.h"
+#include "xev_programfolder.h"
 
 namespace {
 
@@ -20,30 +17,16 @@ QString Q(const char* text)
     return QString::fromUtf8(text);
 }
 
-class SettingsLoad : public ::testing::Test {
+class SettingsLoad : public XEVProgramFolderTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(folder_.isValid());
-        PlatSetModuleFolderForTest(folder_.path().toStdString());
-    }
-    void TearDown() override { PlatSetModuleFolderForTest(""); }
-
-    void WriteFile(const char* name, const QByteArray& bytes)
-    {
-        QFile file(QDir(folder_.path()).filePath(QString::fromLatin1(name)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
     // A fresh holder loaded from the given file.
     void Load(const QByteArray& ini)
     {
-        WriteFile("ZYLV.INI", ini);
+        WriteIni(ini);
         settings_ = std::make_unique<XEVCommonSettings>();
         ASSERT_EQ(settings_->Load(), 1);
     }
 
-    QTemporaryDir folder_;
     std::unique_ptr<XEVCommonSettings> settings_ = std::make_unique<XEVCommonSettings>();
 };
 
