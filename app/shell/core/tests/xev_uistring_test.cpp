@@ -73,6 +73,7 @@ TEST_F(UIStrings, FormatsReadOnlyTheValuesGiven)
     EXPECT_EQ(FormatUIString(GetUIString(20301), {Q("2024"), Q("01"), Q("05")}), Q("%d/01/05 %s %x %5s 100% %"));
     EXPECT_EQ(FormatUIString(Q("%d歳"), {Q("x")}), Q("%d歳"));
     EXPECT_EQ(FormatUIString(Q("%d"), {int64_t{-9000000000}}), Q("-9000000000"));
+    EXPECT_EQ(FormatUIString(Q("%d %s"), {uint32_t{4000000000}, Q("y")}), Q("4000000000 y"));
 }
 
 TEST_F(UIStrings, MessagesAreNeverFormats)

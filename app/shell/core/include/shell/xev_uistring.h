@@ -24,6 +24,7 @@ public:
     XEVFormatValue(const QString& text) : text_(text), isText_(true) {}
     XEVFormatValue(int64_t number) : number_(number), isText_(false) {}
     XEVFormatValue(int32_t number) : number_(number), isText_(false) {}
+    XEVFormatValue(uint32_t number) : number_(number), isText_(false) {}
 
     bool IsText() const { return isText_; }
     const QString& Text() const { return text_; }
