@@ -1,11 +1,17 @@
 #include "shell/xevcommonsettings.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <cmath>
 
 #include <initializer_list>
 
 #include "platform/platfileid.h"
 #include "platform/platfolder.h"
+#include "shell/xev_uistring.h"
+#include "shell/xev_utility.h"
 
 namespace {
 
@@ -114,7 +120,148 @@ const std::initializer_list<BuiltInItems> kMrItems = {kMultiframe, kMrAcquisitio
 #undef MACRO
 #undef TAG
 
+const QString kFontSection = QStringLiteral("Font");
+
+struct FontRow {
+    int32_t index;
+    int32_t points;
+    int32_t weight;
+};
+
+// Fonts 1 to 16 but the corner texts', all in the strings face.
+constexpr FontRow kStringsFonts[] = {
+    {1, 16, 700},  {2, 12, 400},  {3, 11, 700},  {4, 11, 400},  {5, 10, 400},  {6, 10, 400},
+    {8, 10, 400},  {9, 10, 400},  {10, 10, 400}, {11, 10, 400}, {12, 10, 400}, {13, 10, 400},
+    {14, 8, 400},  {15, 10, 400}, {16, 10, 400},
+};
+
+struct LabelRow {
+    int32_t command;
+    uint32_t textId;
+};
+
+constexpr LabelRow kImageMenuLabels[] = {
+    {32773, 20200}, {32774, 20201}, {32775, 20202}, {32787, 20203}, {32788, 20204},
+    {32789, 20205}, {32790, 20206}, {32803, 20207}, {32791, 20208}, {32815, 20210},
+    {32799, 20211}, {32816, 20215}, {32824, 20216},
+};
+// While cine plays the play entry reads "pause".
+constexpr int32_t kPlayCommand = 32791;
+constexpr uint32_t kPauseTextId = 20209;
+
+// Only exactly 1 switches an option on.
+int32_t ReadOption(const char* key, int32_t defaultValue)
+{
+    return ReadIniInt(QStringLiteral("Options"), QString::fromLatin1(key), defaultValue) == 1 ? 1 : 0;
+}
+
 }   // namespace
+
+int32_t XEVCommonSettings::Load()
+{
+    ResetDefaults();
+    ReadScreenDpi();
+    LoadOverlaySettings();
+
+    ReadAgreeFaceName();
+    ReadAgreePointSize();
+    Fonts[kXEVFontAgreement].weight = 400;
+    const QString stringsFace = ReadStringsFaceName();
+    for (const FontRow& row : kStringsFonts) {
+        Fonts[row.index] = XEVFontInfo{stringsFace, row.points, row.weight};
+    }
+    SetCornerTextFont(stringsFace);
+
+    SeriesAutoLink = 1;
+    BuildMenuLabels();
+    ReadOptions();
+
+    InfoFaceName = ReadIniString(QStringLiteral("InfoFaceName"), kXEVDefaultStringsFace, kFontSection);
+    InfoPointSize = ReadIniInt(kFontSection, QStringLiteral("InfoPointSize"), 9);
+    ReportFaceName = ReadIniString(QStringLiteral("ReportFaceName"), kXEVDefaultStringsFace, kFontSection);
+    ReportPointSize = ReadIniInt(kFontSection, QStringLiteral("ReportPointSize"), 9);
+
+    const int32_t ratio = ReadIniInt(QStringLiteral("Cashe"), QStringLiteral("CacheSizeRatio"), 50);
+    CacheSizeRatio = ratio < 0 || ratio > 100 ? 50 : ratio;
+    return 1;
+}
+
+void XEVCommonSettings::ResetDefaults()
+{
+    OperationLock = 0;
+    MenuShowing = 0;
+    InitialLayoutIndex = 0;
+    ScreenDpi = 96;
+    Fonts.fill(XEVFontInfo());
+    SeriesAutoLink = 1;
+    OverlaySettings.clear();
+    MenuLabelsStopped.clear();
+    MenuLabelsPlaying.clear();
+    MenuLabelsDelete1.clear();
+    MenuLabelsDelete2.clear();
+    MenuLabelsDelete3.clear();
+    ModeMultiFrameRead = 0;
+    ModeSupportSR = 0;
+    ModeOrvix = 0;
+}
+
+void XEVCommonSettings::ReadScreenDpi()
+{
+    ScreenDpi = 96;
+    const QScreen* screen = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr
+                                ? QGuiApplication::primaryScreen()
+                                : nullptr;
+    if (screen == nullptr) {
+        return;
+    }
+    const auto x = static_cast<int32_t>(std::lround(screen->logicalDotsPerInchX()));
+    const auto y = static_cast<int32_t>(std::lround(screen->logicalDotsPerInchY()));
+    if ((x != 96 || y != 96) && x > 0) {
+        ScreenDpi = x;
+    }
+}
+
+void XEVCommonSettings::ReadAgreeFaceName()
+{
+    Fonts[kXEVFontAgreement].face = ReadIniString(QStringLiteral("AgreeFaceName"), QStringLiteral("MS Gothic"), kFontSection);
+}
+
+void XEVCommonSettings::ReadAgreePointSize()
+{
+    Fonts[kXEVFontAgreement].points = ReadIniInt(kFontSection, QStringLiteral("AgreePointSize"), 9);
+}
+
+QString XEVCommonSettings::ReadStringsFaceName() const
+{
+    return ReadIniString(QStringLiteral("StringsFaceName"), kXEVDefaultStringsFace, kFontSection);
+}
+
+void XEVCommonSettings::ReadOptions()
+{
+    ModeMultiFrameRead = ReadOption("ModeMultiFrameRead", 0);
+    ModeOrvix = ReadOption("ModeOrvix", 0);
+    ModeUnsupportSRDelList = ReadOption("ModeUnsupportSRDelList", 0);
+    ModeSupportSR = ReadOption("ModeSupportSR", 0);
+    ModeDispPatientID = ReadOption("ModeDispPatientID", 1);
+}
+
+void XEVCommonSettings::BuildMenuLabels()
+{
+    MenuLabelsStopped.clear();
+    MenuLabelsPlaying.clear();
+    for (const LabelRow& row : kImageMenuLabels) {
+        MenuLabelsStopped.emplace(row.command, GetUIString(row.textId));
+    }
+    for (const LabelRow& row : kImageMenuLabels) {
+        MenuLabelsPlaying.emplace(row.command, GetUIString(row.command == kPlayCommand ? kPauseTextId : row.textId));
+    }
+    MenuLabelsDelete1.clear();
+    MenuLabelsDelete1.emplace(32807, GetUIString(20212));
+    MenuLabelsDelete2.clear();
+    MenuLabelsDelete2.emplace(32811, GetUIString(20213));
+    MenuLabelsDelete3.clear();
+    MenuLabelsDelete3.emplace(32812, GetUIString(20214));
+}
 
 int32_t XEVCommonSettings::LoadOverlaySettings()
 {

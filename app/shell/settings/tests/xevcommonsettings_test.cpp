@@ -4,11 +4,7 @@
 
 #include "qtguitestapp.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include "platform/platfolder.h"
+#include "xev_programfolder.h"
 
 namespace {
 
@@ -89,23 +85,8 @@ void ExpectOther(const XEVOverlaySettingInfo& info, bool withLaterality)
     }
 }
 
-class OverlaySettings : public ::testing::Test {
+class OverlaySettings : public XEVProgramFolderTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(folder_.isValid());
-        PlatSetModuleFolderForTest(folder_.path().toStdString());
-    }
-    void TearDown() override { PlatSetModuleFolderForTest(""); }
-
-    void WriteFile(const char* name, const QByteArray& bytes)
-    {
-        QFile file(QDir(folder_.path()).filePath(QString::fromLatin1(name)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-
-    QTemporaryDir folder_;
     XEVCommonSettings settings_;
 };
 
