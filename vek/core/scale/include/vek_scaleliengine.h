@@ -90,6 +90,17 @@ inline int32_t round_q12(int32_t v) {
   }
 }
 
+// a weighted 4096 - w against b weighted w, as a Q12 sum. For 8-bit samples the difference and the
+// weight fit 16 bits, so the product is a widening 16-bit multiply, which SSE2 vectorises well.
+template <class S>
+inline int32_t mix_q12(S a, S b, int32_t w) {
+  if constexpr (sizeof(S) == 1) {
+    return int32_t(a) * 4096 + int32_t(int16_t(int32_t(b) - int32_t(a))) * int32_t(int16_t(w));
+  } else {
+    return int32_t(a) * 4096 + (int32_t(b) - int32_t(a)) * w;
+  }
+}
+
 // Raw, 8 or 16-bit integer samples without a palette.
 bool li_supported(const VEK_Header& h, uint32_t bits);
 

@@ -7,6 +7,12 @@ namespace {
 constexpr const char* kFile = "core/scale/source/vek_scaleheightliengine.cpp";
 constexpr const char* kInitiate = "VEK_ScaleHeightLIEngine::initiate()";
 constexpr uint32_t kVersion = 0x01040000u;
+
+// Restrict-qualified so that the compiler vectorises it.
+template <class S>
+void blend(const S* __restrict upper, const S* __restrict lower, int32_t w, uint32_t count, S* __restrict out) {
+  for (uint32_t k = 0; k < count; ++k) out[k] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(upper[k], lower[k], w)));
+}
 }  // namespace
 
 template <class S, class F>
@@ -56,9 +62,7 @@ bool VEK_ScaleHeightLIEngine<S, F>::execute() {
   const uint32_t row = i < int64_t(j) ? 0 : 1;  // upper row: source line i
   const S* upper = reinterpret_cast<const S*>(ring_->lines()[row]);
   const S* lower = reinterpret_cast<const S*>(ring_->lines()[row + 1]);
-  const int32_t keep = 4096 - w;
-  for (uint32_t k = 0; k < samples_; ++k)
-    out[k] = S(vek_li_detail::round_q12<S>(int32_t(upper[k]) * keep + int32_t(lower[k]) * w));
+  blend(upper, lower, w, samples_, out);
   position_ += step_;
   return dst_->release(line_bytes_);
 }

@@ -11,13 +11,14 @@ constexpr uint32_t kVersion = 0x01040000u;
 
 // Channel counts known at compile time (N > 0) unroll; N = 0 loops over n channels.
 template <class S, uint32_t N>
-void widen(const S* in, const uint32_t* offsets, const uint16_t* weights, uint32_t count, uint32_t n, S* out) {
+void widen(const S* __restrict in, const uint32_t* __restrict offsets, const uint16_t* __restrict weights,
+           uint32_t count, uint32_t n, S* __restrict out) {
   const uint32_t c = N != 0 ? N : n;
   for (uint32_t x = 0; x < count; ++x) {
     const S* a = in + offsets[x];
     const int32_t w = weights[x];
     for (uint32_t k = 0; k < c; ++k)
-      out[x * c + k] = S(vek_li_detail::round_q12<S>(int32_t(a[k]) * (4096 - w) + int32_t(a[k + c]) * w));
+      out[x * c + k] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(a[k], a[k + c], w)));
   }
 }
 }  // namespace
