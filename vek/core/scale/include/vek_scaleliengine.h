@@ -25,6 +25,7 @@ class VEK_ScaleWidthLIEngine : public VEK_ScaleWidthEngine {
   S* line_ = nullptr;           // margin pixel, source line, margin pixel
   uint32_t* offsets_ = nullptr;  // buffer sample of the left neighbour, per output pixel
   uint16_t* weights_ = nullptr;  // Q12 weight of the right neighbour, 0 to 4095
+  uint16_t* pairs_ = nullptr;    // 8-bit gray: both neighbours of each output pixel, gathered first
 };
 
 template <class S, class F = VEK_FixedRealImpl<int, 12>>
@@ -90,14 +91,15 @@ inline int32_t round_q12(int32_t v) {
   }
 }
 
-// a weighted 4096 - w against b weighted w, as a Q12 sum. For 8-bit samples the difference and the
-// weight fit 16 bits, so the product is a widening 16-bit multiply, which SSE2 vectorises well.
+// a weighted 4096 - w against b weighted w, as a Q12 sum, written as widening 16-bit multiplies,
+// which SSE2 vectorises well: for 8-bit samples the difference and the weight fit 16 bits.
 template <class S>
 inline int32_t mix_q12(S a, S b, int32_t w) {
   if constexpr (sizeof(S) == 1) {
     return int32_t(a) * 4096 + int32_t(int16_t(int32_t(b) - int32_t(a))) * int32_t(int16_t(w));
   } else {
-    return int32_t(a) * 4096 + (int32_t(b) - int32_t(a)) * w;
+    // Both weights in the sample's own 16-bit type (4096 fits): a widening 16-bit multiply too.
+    return int32_t(a) * int32_t(S(4096 - w)) + int32_t(b) * int32_t(S(w));
   }
 }
 

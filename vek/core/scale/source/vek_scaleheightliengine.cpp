@@ -11,6 +11,18 @@ constexpr uint32_t kVersion = 0x01040000u;
 // Restrict-qualified so that the compiler vectorises it.
 template <class S>
 void blend(const S* __restrict upper, const S* __restrict lower, int32_t w, uint32_t count, S* __restrict out) {
+  if constexpr (sizeof(S) == 1 && static_cast<S>(-1) > 0) {
+    // a + ((b - a) w + 2048) >> 12 in 16-bit lanes: (b - a) 16 w as a high and a low half, the
+    // low half's top bit carrying the rounding.
+    const int16_t w16 = int16_t(w);
+    for (uint32_t k = 0; k < count; ++k) {
+      const int16_t d = int16_t((int16_t(lower[k]) - int16_t(upper[k])) * 16);
+      const int16_t high = int16_t((int32_t(d) * w16) >> 16);
+      const uint16_t low = uint16_t(int32_t(d) * w16);
+      out[k] = S(int16_t(upper[k]) + high + int16_t(low >> 15));
+    }
+    return;
+  }
   for (uint32_t k = 0; k < count; ++k) out[k] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(upper[k], lower[k], w)));
 }
 }  // namespace

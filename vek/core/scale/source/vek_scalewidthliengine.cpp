@@ -1,3 +1,4 @@
+#include <type_traits>
 #include <cstring>
 
 #include "vek_errorhandler.h"
@@ -19,6 +20,23 @@ void widen(const S* __restrict in, const uint32_t* __restrict offsets, const uin
     const int32_t w = weights[x];
     for (uint32_t k = 0; k < c; ++k)
       out[x * c + k] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(a[k], a[k + c], w)));
+  }
+}
+// 8-bit gray: the neighbour pairs are gathered in one plain pass, then blended in 16-bit lanes,
+// a + ((b - a) w + 2048) >> 12 from the high and low halves of (b - a) 16 w.
+void widen_gray(const uint8_t* __restrict in, const uint32_t* __restrict offsets, const uint16_t* __restrict weights,
+                uint32_t count, uint16_t* __restrict pairs, uint8_t* __restrict out) {
+  for (uint32_t x = 0; x < count; ++x) {
+    const uint8_t* a = in + offsets[x];
+    pairs[x] = uint16_t(a[0] | (a[1] << 8));
+  }
+  for (uint32_t x = 0; x < count; ++x) {
+    const int16_t a = int16_t(pairs[x] & 0xFF);
+    const int16_t d = int16_t((int16_t(pairs[x] >> 8) - a) * 16);
+    const int16_t w = int16_t(weights[x]);
+    const int16_t high = int16_t((int32_t(d) * w) >> 16);
+    const uint16_t low = uint16_t(int32_t(d) * w);
+    out[x] = uint8_t(a + high + int16_t(low >> 15));
   }
 }
 }  // namespace
@@ -53,6 +71,10 @@ bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuf
   if (offsets_ == nullptr) return false;
   weights_ = static_cast<uint16_t*>(manager_->allocate(uint32_t(width_ * sizeof(uint16_t))));
   if (weights_ == nullptr) return false;
+  if (std::is_same_v<S, unsigned char> && n == 1) {
+    pairs_ = static_cast<uint16_t*>(manager_->allocate(uint32_t(width_ * sizeof(uint16_t))));
+    if (pairs_ == nullptr) return false;
+  }
   // 1-based source position of each output pixel; buffer pixel i is source pixel i - 1, so the
   // margins serve positions before the first and after the last pixel.
   const double step = double(src_width_) / double(width_);
@@ -79,6 +101,8 @@ void VEK_ScaleWidthLIEngine<S, F>::free_tables() {
   manager_->free(line_);
   manager_->free(offsets_);
   manager_->free(weights_);
+  manager_->free(pairs_);
+  pairs_ = nullptr;
   line_ = nullptr;
   offsets_ = nullptr;
   weights_ = nullptr;
@@ -105,7 +129,13 @@ bool VEK_ScaleWidthLIEngine<S, F>::execute() {
     line_[last + n + c] = line_[last + c];
   }
   switch (n) {
-    case 1: widen<S, 1>(line_, offsets_, weights_, width_, n, out); break;
+    case 1:
+      if constexpr (std::is_same_v<S, unsigned char>) {
+        widen_gray(line_, offsets_, weights_, width_, pairs_, out);
+      } else {
+        widen<S, 1>(line_, offsets_, weights_, width_, n, out);
+      }
+      break;
     case 3: widen<S, 3>(line_, offsets_, weights_, width_, n, out); break;
     case 4: widen<S, 4>(line_, offsets_, weights_, width_, n, out); break;
     default: widen<S, 0>(line_, offsets_, weights_, width_, n, out);
