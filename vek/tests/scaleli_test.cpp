@@ -396,6 +396,58 @@ TEST(ScaleLI, Refusals) {
                  0x80800000u, "VEK_ScaleLIFastBy::engine()");
 }
 
+// A chain start whose header claims any size once registered, with no lines behind it: sizes no
+// reader makes must be refused before any ratio or buffer is formed.
+class ClaimedSizeEngine : public VEK_GenerateEngine {
+ public:
+  using VEK_GenerateEngine::VEK_GenerateEngine;
+  using VEK_GenerateEngine::initiate;
+  void resize(uint32_t width, uint32_t height, uint16_t bits, uint16_t channels) {
+    make(out_header_, width, height, bits, channels);
+  }
+  bool initiate(VEK_DstBuffer* destination) {
+    make(out_header_, 4, 4, 8);
+    dst_ = destination;
+    return dst_->block_bytes(8);
+  }
+  bool execute() override { return false; }
+};
+
+class ClaimedSizeFamily : public VEK_EngineCreator {
+ public:
+  using VEK_EngineCreator::VEK_EngineCreator;
+  VEK_Engine* source(uint32_t width, uint32_t height, uint16_t bits = 8, uint16_t channels = 1) {
+    VEK_Engine* e = create_generator<ClaimedSizeEngine>();
+    if (e != nullptr) static_cast<ClaimedSizeEngine*>(e)->resize(width, height, bits, channels);
+    return e;
+  }
+};
+
+// The framework's input side may be the one that refuses; either way before any division.
+void expect_size_refused(uint32_t W, uint32_t H, uint16_t bits, uint16_t channels, const Make& make) {
+  VEK_TestManager m;
+  VEK_Engine* source = ClaimedSizeFamily(&m).source(W, H, bits, channels);
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(make(&m, source), nullptr);
+  EXPECT_EQ(m.status().full_code(), 0x80800000u) << W << "x" << H << " " << m.status().method();
+  VEK_Status st(&m);
+  m.status(st);
+  EXPECT_EQ(m.memory_manager().live(), 3u);
+}
+
+TEST(ScaleLI, ZeroAndOversizedSourcesAreRefused) {
+  for (auto [W, H] : std::vector<std::array<uint32_t, 2>>{{0, 4}, {4, 0}}) {
+    expect_size_refused(W, H, 8, 1, widen(8));
+    expect_size_refused(W, H, 8, 1, heighten(8));
+    expect_size_refused(W, H, 8, 1, shrink(1, 1));
+  }
+  expect_size_refused(0, 0, 8, 1, li(2, 2));
+  // Lines past 32-bit sizes, in the source or in the output.
+  expect_size_refused(0x80000000u, 4, 16, 3, shrink(100, 2));
+  expect_size_refused(3, 1, 16, 1, widen(0xFFFFFFF1u));
+  expect_size_refused(0x7FFFFFFFu, 2, 16, 1, widen(0x7FFFFFF0u));
+}
+
 TEST(ScaleLI, EveryRefusedAllocationLeavesNoLeak) {
   const std::vector<uint8_t> in = random_samples<uint8_t>(9 * 6 * 3, 17);
   Image img(9, 6, 8, 3, VEK_DataType::u_integer);

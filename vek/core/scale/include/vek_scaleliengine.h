@@ -25,7 +25,7 @@ class VEK_ScaleWidthLIEngine : public VEK_ScaleWidthEngine {
   S* line_ = nullptr;           // margin pixel, source line, margin pixel
   uint32_t* offsets_ = nullptr;  // buffer sample of the left neighbour, per output pixel
   uint16_t* weights_ = nullptr;  // Q12 weight of the right neighbour, 0 to 4095
-  uint16_t* pairs_ = nullptr;    // 8-bit gray: both neighbours of each output pixel, gathered first
+  S* pairs_ = nullptr;           // one channel: the left and then the right neighbours, gathered first
 };
 
 template <class S, class F = VEK_FixedRealImpl<int, 12>>

@@ -22,21 +22,28 @@ void widen(const S* __restrict in, const uint32_t* __restrict offsets, const uin
       out[x * c + k] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(a[k], a[k + c], w)));
   }
 }
-// 8-bit gray: the neighbour pairs are gathered in one plain pass, then blended in 16-bit lanes,
-// a + ((b - a) w + 2048) >> 12 from the high and low halves of (b - a) 16 w.
-void widen_gray(const uint8_t* __restrict in, const uint32_t* __restrict offsets, const uint16_t* __restrict weights,
-                uint32_t count, uint16_t* __restrict pairs, uint8_t* __restrict out) {
+// One channel: the neighbours of each output pixel are gathered in one plain pass, then blended
+// in a loop that vectorises. Unsigned 8-bit samples take a + ((b - a) w + 2048) >> 12 in 16-bit
+// lanes, from the high and low halves of (b - a) 16 w.
+template <class S>
+void widen_gray(const S* __restrict in, const uint32_t* __restrict offsets, const uint16_t* __restrict weights,
+                uint32_t count, S* __restrict left, S* __restrict right, S* __restrict out) {
   for (uint32_t x = 0; x < count; ++x) {
-    const uint8_t* a = in + offsets[x];
-    pairs[x] = uint16_t(a[0] | (a[1] << 8));
+    left[x] = in[offsets[x]];
+    right[x] = in[offsets[x] + 1];
   }
-  for (uint32_t x = 0; x < count; ++x) {
-    const int16_t a = int16_t(pairs[x] & 0xFF);
-    const int16_t d = int16_t((int16_t(pairs[x] >> 8) - a) * 16);
-    const int16_t w = int16_t(weights[x]);
-    const int16_t high = int16_t((int32_t(d) * w) >> 16);
-    const uint16_t low = uint16_t(int32_t(d) * w);
-    out[x] = uint8_t(a + high + int16_t(low >> 15));
+  if constexpr (std::is_same_v<S, unsigned char>) {
+    for (uint32_t x = 0; x < count; ++x) {
+      const int16_t a = int16_t(left[x]);
+      const int16_t d = int16_t((int16_t(right[x]) - a) * 16);
+      const int16_t w = int16_t(weights[x]);
+      const int16_t high = int16_t((int32_t(d) * w) >> 16);
+      const uint16_t low = uint16_t(int32_t(d) * w);
+      out[x] = uint8_t(a + high + int16_t(low >> 15));
+    }
+  } else {
+    for (uint32_t x = 0; x < count; ++x)
+      out[x] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(left[x], right[x], int32_t(weights[x]))));
   }
 }
 }  // namespace
@@ -61,7 +68,8 @@ bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuf
   }
   const uint64_t n = channels_;
   const uint64_t line = (uint64_t(src_width_) + 2) * n * sizeof(S);
-  if (line > UINT32_MAX || uint64_t(width_) * sizeof(uint32_t) > UINT32_MAX) {
+  if (line > UINT32_MAX || uint64_t(width_) * sizeof(uint32_t) > UINT32_MAX ||
+      uint64_t(width_) * 2 * sizeof(S) > UINT32_MAX) {
     vek_report(manager_, VEK_ERROR_ARGUMENT, kInitiate, kFile, __LINE__);
     return false;
   }
@@ -71,8 +79,8 @@ bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuf
   if (offsets_ == nullptr) return false;
   weights_ = static_cast<uint16_t*>(manager_->allocate(uint32_t(width_ * sizeof(uint16_t))));
   if (weights_ == nullptr) return false;
-  if (std::is_same_v<S, unsigned char> && n == 1) {
-    pairs_ = static_cast<uint16_t*>(manager_->allocate(uint32_t(width_ * sizeof(uint16_t))));
+  if (n == 1) {
+    pairs_ = static_cast<S*>(manager_->allocate(uint32_t(uint64_t(width_) * 2 * sizeof(S))));
     if (pairs_ == nullptr) return false;
   }
   // 1-based source position of each output pixel; buffer pixel i is source pixel i - 1, so the
@@ -129,13 +137,7 @@ bool VEK_ScaleWidthLIEngine<S, F>::execute() {
     line_[last + n + c] = line_[last + c];
   }
   switch (n) {
-    case 1:
-      if constexpr (std::is_same_v<S, unsigned char>) {
-        widen_gray(line_, offsets_, weights_, width_, pairs_, out);
-      } else {
-        widen<S, 1>(line_, offsets_, weights_, width_, n, out);
-      }
-      break;
+    case 1: widen_gray(line_, offsets_, weights_, width_, pairs_, pairs_ + width_, out); break;
     case 3: widen<S, 3>(line_, offsets_, weights_, width_, n, out); break;
     case 4: widen<S, 4>(line_, offsets_, weights_, width_, n, out); break;
     default: widen<S, 0>(line_, offsets_, weights_, width_, n, out);
