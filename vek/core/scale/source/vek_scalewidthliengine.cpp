@@ -28,20 +28,26 @@ void widen(const S* __restrict in, const uint32_t* __restrict offsets, const uin
 template <class S>
 void widen_gray(const S* __restrict in, const uint32_t* __restrict offsets, const uint16_t* __restrict weights,
                 uint32_t count, S* __restrict left, S* __restrict right, S* __restrict out) {
-  for (uint32_t x = 0; x < count; ++x) {
-    left[x] = in[offsets[x]];
-    right[x] = in[offsets[x] + 1];
-  }
   if constexpr (std::is_same_v<S, unsigned char>) {
+    // Both neighbours in one 16-bit word: half the stores of the gather.
+    uint16_t* pairs = reinterpret_cast<uint16_t*>(left);
     for (uint32_t x = 0; x < count; ++x) {
-      const int16_t a = int16_t(left[x]);
-      const int16_t d = int16_t((int16_t(right[x]) - a) * 16);
+      const uint8_t* p = in + offsets[x];
+      pairs[x] = uint16_t(p[0] | (p[1] << 8));
+    }
+    for (uint32_t x = 0; x < count; ++x) {
+      const int16_t a = int16_t(pairs[x] & 0xFF);
+      const int16_t d = int16_t((int16_t(pairs[x] >> 8) - a) * 16);
       const int16_t w = int16_t(weights[x]);
       const int16_t high = int16_t((int32_t(d) * w) >> 16);
       const uint16_t low = uint16_t(int32_t(d) * w);
       out[x] = uint8_t(a + high + int16_t(low >> 15));
     }
   } else {
+    for (uint32_t x = 0; x < count; ++x) {
+      left[x] = in[offsets[x]];
+      right[x] = in[offsets[x] + 1];
+    }
     for (uint32_t x = 0; x < count; ++x)
       out[x] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(left[x], right[x], int32_t(weights[x]))));
   }
