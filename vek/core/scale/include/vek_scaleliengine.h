@@ -1,0 +1,109 @@
+#pragma once
+// Linear-interpolation engines with 12-bit fixed-point weights: a width pass, a height pass over
+// a three-line window, and a one-pass bilinear shrink. S is unsigned char, unsigned short,
+// signed char or short; results are stored without clamping.
+
+#include <cstdint>
+
+#include "vek_fixedreal.h"
+#include "vek_readengine.h"
+#include "vek_scaleengine.h"
+
+template <class S, class F = VEK_FixedRealImpl<int, 12>>
+class VEK_ScaleWidthLIEngine : public VEK_ScaleWidthEngine {
+ public:
+  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
+  using VEK_ScaleWidthEngine::initiate;
+  ~VEK_ScaleWidthLIEngine() override { free_tables(); }
+  bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override;
+  bool execute() override;
+  bool terminate() override;
+
+ private:
+  void free_tables();
+
+  S* line_ = nullptr;           // margin pixel, source line, margin pixel
+  uint32_t* offsets_ = nullptr;  // buffer sample of the left neighbour, per output pixel
+  uint16_t* weights_ = nullptr;  // Q12 weight of the right neighbour, 0 to 4095
+  S* pairs_ = nullptr;           // one channel: the left and then the right neighbours, gathered first
+};
+
+template <class S, class F = VEK_FixedRealImpl<int, 12>>
+class VEK_ScaleHeightLIEngine : public VEK_ScaleHeightEngine {
+ public:
+  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
+  using VEK_ScaleHeightEngine::initiate;
+  ~VEK_ScaleHeightLIEngine() override { free_ring(); }
+  bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height) override;
+  bool execute() override;
+  bool terminate() override;
+
+ private:
+  void free_ring();
+
+  VEK_RingBuffer* ring_ = nullptr;
+  uint32_t samples_ = 0;  // channels x width
+};
+
+// Both dimensions shrink: every output sample from the four source samples around its position,
+// or the mean of a 2 x 2 block when both ratios are even whole numbers.
+template <class S, class F = VEK_FixedRealImpl<int, 12>>
+class VEK_ScaleShrinkLIEngine : public VEK_ProcessEngine {
+ public:
+  using VEK_ProcessEngine::VEK_ProcessEngine;
+  using VEK_ProcessEngine::initiate;
+  ~VEK_ScaleShrinkLIEngine() override { free_tables(); }
+  virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width,
+                        uint32_t height);
+  bool execute() override;
+  bool terminate() override;
+
+ private:
+  void free_tables();
+  bool take(const S** line);
+
+  uint32_t* x_offsets_ = nullptr;
+  int32_t* x_weights_ = nullptr;
+  uint32_t src_height_ = 0;
+  uint32_t height_ = 0;
+  uint32_t width_ = 0;
+  uint32_t channels_ = 0;
+  uint32_t line_bytes_ = 0;
+  double y_ = 0;
+  double y_step_ = 0;
+  bool blocks_ = false;  // whole even ratios: 2 x 2 means
+  uint32_t block_x_ = 0;
+  uint32_t advanced_ = 0;
+  uint32_t made_ = 0;
+  const S* upper_ = nullptr;
+  const S* lower_ = nullptr;
+};
+
+namespace vek_li_detail {
+
+// A Q12 sum to a sample: unsigned sums round halves up, signed ones away from zero.
+template <class S>
+inline int32_t round_q12(int32_t v) {
+  if constexpr (static_cast<S>(-1) > 0) {
+    return (v + 2048) >> 12;
+  } else {
+    return v >= 0 ? (v + 2048) >> 12 : -((2048 - v) >> 12);
+  }
+}
+
+// a weighted 4096 - w against b weighted w, as a Q12 sum, written as widening 16-bit multiplies,
+// which SSE2 vectorises well: for 8-bit samples the difference and the weight fit 16 bits.
+template <class S>
+inline int32_t mix_q12(S a, S b, int32_t w) {
+  if constexpr (sizeof(S) == 1) {
+    return int32_t(a) * 4096 + int32_t(int16_t(int32_t(b) - int32_t(a))) * int32_t(int16_t(w));
+  } else {
+    // Both weights in the sample's own 16-bit type (4096 fits): a widening 16-bit multiply too.
+    return int32_t(a) * int32_t(S(4096 - w)) + int32_t(b) * int32_t(S(w));
+  }
+}
+
+// Raw, 8 or 16-bit integer samples without a palette.
+bool li_supported(const VEK_Header& h, uint32_t bits);
+
+}  // namespace vek_li_detail

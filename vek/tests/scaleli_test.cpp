@@ -1,0 +1,518 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#ifdef VEK_TEST_HAVE_OPENCV
+#include <opencv2/imgproc.hpp>
+#endif
+
+#include "vek_qkrle.h"
+#include "vek_scaleli.h"
+#include "vek_scaleround.h"
+#include "vek_test_image.h"
+
+namespace {
+
+using Make = std::function<VEK_Engine*(VEK_Manager*, VEK_Engine*)>;
+using Q12 = VEK_FixedRealImpl<int, 12>;
+
+Make li(uint32_t w, uint32_t h) {
+  return [=](VEK_Manager* m, VEK_Engine* s) { return VEK_ScaleLIFastBy<Q12>(m).engine(s, w, h); };
+}
+Make shrink(uint32_t w, uint32_t h) {
+  return [=](VEK_Manager* m, VEK_Engine* s) { return VEK_ScaleShrinkLIBy<Q12>(m).engine(s, w, h); };
+}
+Make widen(uint32_t w) {
+  return [=](VEK_Manager* m, VEK_Engine* s) { return VEK_ScaleWidthLIBy<Q12>(m).engine(s, w); };
+}
+Make heighten(uint32_t h) {
+  return [=](VEK_Manager* m, VEK_Engine* s) { return VEK_ScaleHeightLIBy<Q12>(m).engine(s, h); };
+}
+
+struct Image {
+  Image(uint32_t w, uint32_t h, uint16_t bits, uint16_t c, const VEK_DataType* type) : head(&m) {
+    make(head, w, h, bits, c, type);
+  }
+  VEK_TestManager m;
+  VEK_Header head;
+};
+
+struct Result {
+  TestRun<int64_t> run;
+  std::string engine;
+  bool same = false;  // the source came back
+};
+
+// Runs samples of type T through make; the output as T, widened to int64_t.
+template <class T>
+Result scale(uint32_t W, uint32_t H, uint16_t c, const std::vector<T>& in, const Make& make) {
+  Image img(W, H, uint16_t(sizeof(T) * 8), c, test_data_type<T>());
+  Result r;
+  TestRun<T> run = run_samples<T>(
+      img.m, in,
+      [&](VEK_Manager* mm, VEK_Engine* source) {
+        VEK_Engine* e = make(mm, source);
+        if (e != nullptr) r.engine = typeid(*e).name();
+        r.same = e == source;
+        return e;
+      },
+      &img.head);
+  EXPECT_EQ(img.m.memory_manager().live(), 3u);
+  r.run.passed = run.passed;
+  r.run.code = run.code;
+  r.run.method = run.method;
+  r.run.out.assign(run.out.begin(), run.out.end());
+  return r;
+}
+
+template <class T>
+std::vector<int64_t> scaled(uint32_t W, uint32_t H, uint16_t c, const std::vector<T>& in, const Make& make,
+                            const char* engine = nullptr) {
+  Result r = scale(W, H, c, in, make);
+  EXPECT_TRUE(r.run.passed) << std::hex << r.run.code << std::dec << " " << r.run.method;
+  if (engine != nullptr) EXPECT_NE(r.engine.find(engine), std::string::npos) << r.engine;
+  return r.run.out;
+}
+
+template <class T>
+std::vector<T> random_samples(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<T> v(n);
+  for (T& x : v) x = T(rng());
+  return v;
+}
+
+// ---- The oracle: one output sample at a time, straight from the formulas ----
+
+int64_t round_sum(int64_t v, bool is_signed) {
+  if (!is_signed || v >= 0) return (v + 2048) >> 12;
+  return -((2048 - v) >> 12);
+}
+
+struct Plane {
+  uint32_t W, H, c;
+  bool is_signed;
+  std::vector<int64_t> s;
+  int64_t at(int64_t x, int64_t y, uint32_t k) const {
+    x = std::clamp<int64_t>(x, 0, W - 1);
+    y = std::clamp<int64_t>(y, 0, H - 1);
+    return s[(size_t(y) * W + size_t(x)) * c + k];
+  }
+};
+
+// One direction at a time: 1-based running position, edge pixels repeated.
+Plane pass(const Plane& in, uint32_t size, bool across) {
+  Plane out = in;
+  const uint32_t from = across ? in.W : in.H;
+  (across ? out.W : out.H) = size;
+  out.s.assign(size_t(out.W) * out.H * in.c, 0);
+  const double step = double(from) / size;
+  double p = (step + 1) * 0.5;
+  for (uint32_t t = 0; t < size; ++t, p += step) {
+    const int64_t i = int64_t(std::trunc(p));
+    const int64_t w = int64_t(round_to_fixed(p).raw()) - 4096 * i;
+    for (uint32_t o = 0; o < (across ? out.H : out.W); ++o)
+      for (uint32_t k = 0; k < in.c; ++k) {
+        const int64_t a = across ? in.at(i - 1, o, k) : in.at(o, i - 1, k);
+        const int64_t b = across ? in.at(i, o, k) : in.at(o, i, k);
+        const size_t at = across ? (size_t(o) * out.W + t) * in.c + k : (size_t(t) * out.W + o) * in.c + k;
+        out.s[at] = round_sum(a * (4096 - w) + b * w, in.is_signed);
+      }
+  }
+  return out;
+}
+
+int64_t q12mul(int64_t a, int64_t b) {
+  const int64_t p = a * b;
+  return p >= 0 ? p / 4096 : -((-p + 4095) / 4096);
+}
+
+// The one-pass bilinear shrink, or 2 x 2 means at even whole ratios.
+Plane shrink_formula(const Plane& in, uint32_t w, uint32_t h) {
+  Plane out = in;
+  out.W = w;
+  out.H = h;
+  out.s.assign(size_t(w) * h * in.c, 0);
+  const double sx = double(in.W) / w, sy = double(in.H) / h;
+  const double sx4096 = double(int64_t(sx * 4096)) / 4096;
+  const bool blocks = sx4096 == std::round(sx4096) && sy == std::round(sy) && int64_t(sx4096) % 2 == 0 &&
+                      int64_t(sy) % 2 == 0 && sx4096 >= 2 && sy >= 2;
+  double y = sy * 0.5 - 0.5;
+  for (uint32_t j = 0; j < h; ++j, y += sy) {
+    const int64_t ty = int64_t(std::trunc(y));
+    const int64_t wy = int64_t(round_to_fixed(y).raw()) - 4096 * ty;
+    double x = sx * 0.5 - 0.5;
+    for (uint32_t i = 0; i < w; ++i, x += sx) {
+      const int64_t tx = int64_t(std::trunc(x));
+      const int64_t wx = int64_t(round_to_fixed(x).raw()) - 4096 * tx;
+      const int64_t m = q12mul(wx, wy);
+      for (uint32_t k = 0; k < in.c; ++k) {
+        int64_t v;
+        if (blocks) {
+          const int64_t kx = int64_t(sx4096), ky = int64_t(sy);
+          const int64_t bx = i * kx + kx / 2 - 1, by = j * ky + ky / 2 - 1;
+          const int64_t sum = in.at(bx, by, k) + in.at(bx + 1, by, k) + in.at(bx, by + 1, k) + in.at(bx + 1, by + 1, k);
+          v = (!in.is_signed || sum > 0) ? (sum + 2) >> 2 : (sum + 1) >> 2;
+        } else {
+          const int64_t a = in.at(tx, ty, k), b = in.at(tx + 1, ty, k), c = in.at(tx, ty + 1, k),
+                        d = in.at(tx + 1, ty + 1, k);
+          if (in.c == 1) {
+            const int64_t t = ((d - c) - (b - a)) * wx + (c - a) * 4096;
+            v = round_sum(4096 * a + (b - a) * wx + q12mul(t, wy), in.is_signed);
+          } else {
+            v = round_sum(a * (4096 - wx - wy + m) + b * (wx - m) + c * (wy - m) + d * m, in.is_signed);
+          }
+        }
+        out.s[(size_t(j) * w + i) * in.c + k] = v;
+      }
+    }
+  }
+  return out;
+}
+
+// The whole road: subsampling, the shrink, or two passes in the documented order.
+Plane li_formula(const Plane& in, uint32_t w, uint32_t h) {
+  if (w < in.W && h < in.H) {
+    const double rx = double(in.W) / w, ry = double(in.H) / h;
+    if (rx == std::round(rx) && ry == std::round(ry) && int64_t(rx) % 2 == 1 && int64_t(ry) % 2 == 1) {
+      Plane out = in;
+      out.W = w;
+      out.H = h;
+      out.s.clear();
+      for (uint32_t j = 0; j < h; ++j)
+        for (uint32_t i = 0; i < w; ++i)
+          for (uint32_t k = 0; k < in.c; ++k)
+            out.s.push_back(in.at(i * int64_t(rx) + int64_t(rx) / 2, j * int64_t(ry) + int64_t(ry) / 2, k));
+      return out;
+    }
+    return shrink_formula(in, w, h);
+  }
+  Plane p = in;
+  if (h < in.H) {
+    if (h != p.H) p = pass(p, h, false);
+    if (w != p.W) p = pass(p, w, true);
+  } else {
+    if (w != p.W) p = pass(p, w, true);
+    if (h != p.H) p = pass(p, h, false);
+  }
+  return p;
+}
+
+template <class T>
+Plane plane(uint32_t W, uint32_t H, uint32_t c, const std::vector<T>& in) {
+  return Plane{W, H, c, std::is_signed_v<T>, std::vector<int64_t>(in.begin(), in.end())};
+}
+
+// Output of the library against the oracle for one sample type.
+template <class T>
+void expect_oracle(uint32_t W, uint32_t H, uint16_t c, uint32_t w, uint32_t h, const Make& make, bool shrink_only,
+                   uint32_t seed) {
+  const std::vector<T> in = random_samples<T>(size_t(W) * H * c, seed);
+  const Plane p = plane(W, H, c, in);
+  const Plane want = shrink_only ? shrink_formula(p, w, h) : li_formula(p, w, h);
+  ASSERT_EQ(scaled(W, H, c, in, make), want.s) << W << "x" << H << " -> " << w << "x" << h << " c " << c << " "
+                                               << typeid(T).name();
+}
+
+template <class T>
+void expect_oracle_all() {
+  uint32_t seed = 1;
+  for (uint16_t c : {1, 3, 4, 5})
+    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{{7, 5, 16, 13},   // enlarging
+                                                                  {9, 6, 23, 6},    // width only
+                                                                  {6, 4, 6, 11},    // height only
+                                                                  {20, 9, 7, 9},    // width shrinks only
+                                                                  {8, 20, 19, 7},   // height shrinks, width grows
+                                                                  {12, 8, 6, 4},    // even ratio
+                                                                  {15, 9, 5, 3},    // odd ratio
+                                                                  {17, 13, 6, 5},   // fractional
+                                                                  {16, 12, 8, 5},   // even across only
+                                                                  {3, 3, 10, 2}}) {
+      expect_oracle<T>(W, H, c, w, h, li(w, h), false, seed++);
+      if (w < W && h < H) expect_oracle<T>(W, H, c, w, h, shrink(w, h), true, seed++);
+    }
+  expect_oracle<T>(9, 1, 3, 4, 1, shrink(4, 1), true, seed++);  // one line kept
+}
+
+TEST(ScaleLI, MatchesTheFormulasForEverySampleTypeAndChannelCount) {
+  expect_oracle_all<uint8_t>();
+  expect_oracle_all<uint16_t>();
+  expect_oracle_all<int8_t>();
+  expect_oracle_all<int16_t>();
+}
+
+TEST(ScaleLI, WidthAndHeightExamples) {
+  EXPECT_EQ(scaled<uint8_t>(2, 1, 1, {0, 100}, widen(4)), (std::vector<int64_t>{0, 25, 75, 100}));
+  // Positions 0.75, 1.25, 1.75, 2.25: left neighbours 0, 1, 1, 2 of the widened line.
+  EXPECT_EQ(scaled<uint16_t>(2, 1, 1, {4000, 8000}, widen(4)), (std::vector<int64_t>{4000, 5000, 7000, 8000}));
+  EXPECT_EQ(scaled<uint8_t>(3, 1, 1, {0, 100, 200}, widen(7)), (std::vector<int64_t>{0, 14, 57, 100, 143, 186, 200}));
+  EXPECT_EQ(scaled<int8_t>(2, 1, 1, {-3, 0}, widen(4)), (std::vector<int64_t>{-3, -2, -1, 0}));
+  const std::vector<uint8_t> lines = {10, 20, 90, 200, 7, 255};
+  const std::vector<int64_t> out = scaled(2, 3, 1, lines, heighten(7));
+  ASSERT_EQ(out.size(), 14u);
+  EXPECT_EQ(out[12], 7);
+  EXPECT_EQ(out[13], 255);
+}
+
+TEST(ScaleShrinkLI, BlockMeansAtEvenRatios) {
+  std::vector<uint8_t> in(16);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = uint8_t(i * 13 + 1);
+  const std::vector<int64_t> out = scaled(4, 4, 1, in, shrink(2, 2), "VEK_ScaleShrinkLIEngine");
+  EXPECT_EQ(out[0], (in[0] + in[1] + in[4] + in[5] + 2) >> 2);
+  // Signed blocks with sums -2, -1, 2 and 6: halves away from zero.
+  const std::vector<int8_t> s = {-1, -1, 0, -1, 0, 0, 0, 0, 1, 1, 3, 3, 0, 0, 0, 0};
+  EXPECT_EQ(scaled(4, 4, 1, s, shrink(2, 2)), (std::vector<int64_t>{-1, 0, 1, 2}));
+}
+
+TEST(ScaleShrinkLI, PositionsAndWeights) {
+  // 10 -> 4 pixels: positions 0.75, 3.25, 5.75, 8.25 seen through samples 1000 x column.
+  std::vector<uint16_t> ramp;
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 10; ++x) ramp.push_back(uint16_t(1000 * x));
+  EXPECT_EQ(scaled(10, 2, 1, ramp, shrink(4, 1)), (std::vector<int64_t>{750, 3250, 5750, 8250}));
+  // 3 x 2 -> 2 x 1: lines 0 and 1 half each, positions 0.25 and 1.75.
+  EXPECT_EQ(scaled<uint16_t>(3, 2, 1, {0, 1000, 2000, 4000, 5000, 6000}, shrink(2, 1)),
+            (std::vector<int64_t>{2000 + 250, 2000 + 1750}));
+  // 9 x 9 -> 3 x 3 straight through the shrink: source samples (1, 1), (4, 1) ... exactly.
+  const std::vector<uint8_t> in = random_samples<uint8_t>(81, 5);
+  const std::vector<int64_t> out = scaled(9, 9, 1, in, shrink(3, 3), "VEK_ScaleShrinkLIEngine");
+  for (uint32_t j = 0; j < 3; ++j)
+    for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(out[j * 3 + i], in[(3 * j + 1) * 9 + 3 * i + 1]);
+}
+
+TEST(ScaleShrinkLI, OneAndManyChannelFormsDiffer) {
+  // 1411 x 274 -> 1000 x 100: the first pixel has wx = 842 and wy = 3564.
+  for (uint16_t c : {1, 3}) {
+    std::vector<uint8_t> in(size_t(1411) * 274 * c, 0);
+    for (uint16_t k = 0; k < c; ++k) {
+      in[k] = 230;
+      in[c + k] = 85;
+      in[size_t(1411) * c + k] = 123;
+      in[size_t(1411) * c + c + k] = 81;
+    }
+    const std::vector<int64_t> out = scaled(1411, 274, c, in, shrink(1000, 100));
+    for (uint16_t k = 0; k < c; ++k) EXPECT_EQ(out[k], c == 1 ? 126 : 125);
+  }
+}
+
+TEST(ScaleShrinkLI, NearlyEvenRatiosTakeTheBlockRoad) {
+  std::vector<uint16_t> in(size_t(16385) * 200);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = uint16_t(i % 16385);
+  const std::vector<int64_t> out = scaled(16385, 200, 1, in, shrink(8192, 100));
+  ASSERT_EQ(out.size(), size_t(8192) * 100);
+  for (uint32_t i = 0; i < 8192; ++i) ASSERT_EQ(out[i], 2 * i + 1) << i;  // mean of columns 2i and 2i + 1
+}
+
+TEST(ScaleShrinkLI, HugeRatiosStayInsideTheLine) {
+  // sx = 2^20: a step cut to 32 bits would read before the line.
+  std::vector<uint8_t> in(size_t(1) << 21, 0);
+  for (size_t y = 0; y < 2; ++y) {
+    in[y * (1u << 20) + 524287] = 100;
+    in[y * (1u << 20) + 524288] = 100;
+  }
+  EXPECT_EQ(scaled(1u << 20, 2, 1, in, shrink(1, 1)), (std::vector<int64_t>{100}));
+}
+
+TEST(ScaleShrinkLI, RefusesSizesThatDoNotShrink) {
+  const std::vector<uint8_t> in(64, 1);
+  for (auto [w, h] : std::vector<std::array<uint32_t, 2>>{{8, 4}, {4, 8}, {9, 2}, {2, 9}, {0, 2}, {2, 0}}) {
+    Result r = scale(8, 8, 1, in, shrink(w, h));
+    EXPECT_FALSE(r.run.passed);
+    EXPECT_EQ(r.run.code, 0x80800000u) << w << "x" << h;
+    EXPECT_EQ(r.run.method, "VEK_ScaleShrinkLIEngine::initiate()");
+  }
+  EXPECT_TRUE(scale(8, 8, 1, in, shrink(8, 8)).same);
+}
+
+TEST(ScaleLI, Routing) {
+  const std::vector<uint8_t> big(600 * 600, 3);
+  EXPECT_EQ(scaled(600, 600, 1, big, li(200, 200), "VEK_ScaleSSEngine"), std::vector<int64_t>(200 * 200, 3));
+  scaled(600, 600, 1, big, li(300, 300), "VEK_ScaleShrinkLIEngine");
+  scaled(600, 600, 1, big, li(250, 200), "VEK_ScaleShrinkLIEngine");
+  const std::vector<uint8_t> small(20 * 10, 9);
+  // The last engine tells the order of the passes.
+  scaled(20, 10, 1, small, li(7, 30), "VEK_ScaleHeightLIEngine");   // width shrinks: width first
+  scaled(20, 10, 1, small, li(40, 30), "VEK_ScaleHeightLIEngine");  // both grow: width first
+  scaled(20, 10, 1, small, li(40, 4), "VEK_ScaleWidthLIEngine");    // height shrinks: height first
+  const std::vector<uint8_t> line = {1, 2, 3};
+  EXPECT_EQ(scaled(3, 1, 1, line, heighten(5), "VEK_ScaleHeightIRE"),
+            (std::vector<int64_t>{1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3}));
+  const std::vector<uint8_t> column = {4, 5};
+  EXPECT_EQ(scaled(1, 2, 1, column, widen(5), "VEK_ScaleWidthIRE"), (std::vector<int64_t>{4, 4, 4, 4, 4, 5, 5, 5, 5, 5}));
+  EXPECT_TRUE(scale(20, 10, 1, small, li(20, 10)).same);
+  EXPECT_TRUE(scale(20, 10, 1, small, widen(20)).same);
+  EXPECT_TRUE(scale(20, 10, 1, small, heighten(10)).same);
+}
+
+// Refusal of a 4 x 4 image of the given kind.
+void expect_refusal(uint16_t bits, const VEK_DataType* type, bool rle, bool palette, const Make& make, uint32_t code,
+                    const char* method) {
+  Image img(4, 4, bits, 1, type);
+  if (rle) img.head.encode_type(VEK_EncodeType_qk_rle::instance());
+  if (palette) {
+    img.head.palette().bits(8);
+    img.head.palette().channels(1);
+    img.head.palette().entries(1);
+    const uint8_t entry = 0;
+    ASSERT_TRUE(img.head.palette().value(&entry, 1));
+  }
+  TestRun<uint8_t> r = run_samples<uint8_t>(img.m, std::vector<uint8_t>(256, 0), make, &img.head);
+  EXPECT_FALSE(r.made) << method;
+  EXPECT_EQ(r.code, code) << method << " got " << r.method;
+  EXPECT_EQ(r.method, method);
+  EXPECT_EQ(img.m.memory_manager().live(), palette ? 4u : 3u);  // the header's palette
+}
+
+TEST(ScaleLI, Refusals) {
+  struct Kind {
+    uint16_t bits;
+    const VEK_DataType* type;
+    bool rle;
+  };
+  for (Kind k : {Kind{32, VEK_DataType::u_integer, false}, Kind{32, VEK_DataType::floating, false},
+                 Kind{1, VEK_DataType::u_integer, false}, Kind{1, VEK_DataType::u_integer, true},
+                 Kind{8, VEK_DataType::u_integer, true}}) {
+    expect_refusal(k.bits, k.type, k.rle, false, li(9, 9), 0x81000000u, "VEK_ScaleWidthLIBy::engine()");
+    expect_refusal(k.bits, k.type, k.rle, false, li(9, 2), 0x81000000u, "VEK_ScaleHeightLIBy::engine()");
+    expect_refusal(k.bits, k.type, k.rle, false, shrink(3, 2), 0x81000000u, "VEK_ScaleShrinkLIBy::engine()");
+  }
+  expect_refusal(8, VEK_DataType::u_integer, false, true, widen(9), 0x81000000u, "VEK_ScaleWidthLIEngine::initiate()");
+  expect_refusal(8, VEK_DataType::u_integer, false, true, heighten(9), 0x81000000u,
+                 "VEK_ScaleHeightLIEngine::initiate()");
+  expect_refusal(8, VEK_DataType::u_integer, false, true, shrink(3, 3), 0x81000000u,
+                 "VEK_ScaleShrinkLIEngine::initiate()");
+  expect_refusal(8, VEK_DataType::u_integer, false, false, li(0, 9), 0x80800000u, "VEK_ScaleWidthEngine::initiate()");
+  expect_refusal(8, VEK_DataType::u_integer, false, false, li(9, 0), 0x80800000u, "VEK_ScaleHeightEngine::initiate()");
+  expect_refusal(8, VEK_DataType::u_integer, false, false, li(0, 2), 0x80800000u,
+                 "VEK_ScaleShrinkLIEngine::initiate()");
+  expect_refusal(8, VEK_DataType::u_integer, false, false,
+                 [](VEK_Manager* m, VEK_Engine*) { return VEK_ScaleLIFastBy<Q12>(m).engine(nullptr, 2, 2); },
+                 0x80800000u, "VEK_ScaleLIFastBy::engine()");
+}
+
+// A chain start whose header claims any size once registered, with no lines behind it: sizes no
+// reader makes must be refused before any ratio or buffer is formed.
+class ClaimedSizeEngine : public VEK_GenerateEngine {
+ public:
+  using VEK_GenerateEngine::VEK_GenerateEngine;
+  using VEK_GenerateEngine::initiate;
+  void resize(uint32_t width, uint32_t height, uint16_t bits, uint16_t channels) {
+    make(out_header_, width, height, bits, channels);
+  }
+  bool initiate(VEK_DstBuffer* destination) {
+    make(out_header_, 4, 4, 8);
+    dst_ = destination;
+    return dst_->block_bytes(8);
+  }
+  bool execute() override { return false; }
+};
+
+class ClaimedSizeFamily : public VEK_EngineCreator {
+ public:
+  using VEK_EngineCreator::VEK_EngineCreator;
+  VEK_Engine* source(uint32_t width, uint32_t height, uint16_t bits = 8, uint16_t channels = 1) {
+    VEK_Engine* e = create_generator<ClaimedSizeEngine>();
+    if (e != nullptr) static_cast<ClaimedSizeEngine*>(e)->resize(width, height, bits, channels);
+    return e;
+  }
+};
+
+// The framework's input side may be the one that refuses; either way before any division.
+void expect_size_refused(uint32_t W, uint32_t H, uint16_t bits, uint16_t channels, const Make& make) {
+  VEK_TestManager m;
+  VEK_Engine* source = ClaimedSizeFamily(&m).source(W, H, bits, channels);
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(make(&m, source), nullptr);
+  EXPECT_EQ(m.status().full_code(), 0x80800000u) << W << "x" << H << " " << m.status().method();
+  VEK_Status st(&m);
+  m.status(st);
+  EXPECT_EQ(m.memory_manager().live(), 3u);
+}
+
+TEST(ScaleLI, ZeroAndOversizedSourcesAreRefused) {
+  for (auto [W, H] : std::vector<std::array<uint32_t, 2>>{{0, 4}, {4, 0}}) {
+    expect_size_refused(W, H, 8, 1, widen(8));
+    expect_size_refused(W, H, 8, 1, heighten(8));
+    expect_size_refused(W, H, 8, 1, shrink(1, 1));
+  }
+  expect_size_refused(0, 0, 8, 1, li(2, 2));
+  // Lines past 32-bit sizes, in the source or in the output.
+  expect_size_refused(0x80000000u, 4, 16, 3, shrink(100, 2));
+  expect_size_refused(3, 1, 16, 1, widen(0xFFFFFFF1u));
+  expect_size_refused(0x7FFFFFFFu, 2, 16, 1, widen(0x7FFFFFF0u));
+}
+
+TEST(ScaleLI, EveryRefusedAllocationLeavesNoLeak) {
+  const std::vector<uint8_t> in = random_samples<uint8_t>(9 * 6 * 3, 17);
+  Image img(9, 6, 8, 3, VEK_DataType::u_integer);
+  for (auto [w, h] : std::vector<std::array<uint32_t, 2>>{{20, 13}, {4, 3}, {3, 2}, {4, 11}, {20, 2}}) {
+    const Plane want = li_formula(plane(9, 6, 3, in), w, h);
+    expect_no_leak_when_memory_runs_out(in, li(w, h), std::vector<uint8_t>(want.s.begin(), want.s.end()),
+                                        &img.head);
+  }
+}
+
+TEST(ScaleLI, ASourceThatStopsEndsTheJobCleanly) {
+  for (auto [H, w, h] : std::vector<std::array<uint32_t, 3>>{{3, 9, 7}, {9, 3, 4}, {9, 9, 4}, {6, 2, 3}}) {
+    for (uint32_t fail : {1u, 2u, 3u}) {
+      VEK_TestManager m;
+      std::vector<uint8_t> out;
+      {
+        VEK_Header head(&m);
+        make(head, 5, H, 8);
+        TestFamily family(&m);
+        VEK_Engine* chain = family.invert(family.pattern(head), fail);
+        run(family.collect(VEK_ScaleLIFastBy<Q12>(&m).engine(chain, w, h), &out));
+      }
+      EXPECT_LT(out.size(), size_t(w) * h);
+      EXPECT_EQ(m.status().full_code(), 0u) << m.status().method();
+      expect_clean_end(m);
+    }
+  }
+}
+
+TEST(ScaleLI, LinesPastThePackedTableLimitScaleAlike) {
+  // 3 x (W + 1) >= 2^19 samples: a packed offset and weight would wrap.
+  const uint32_t W = 174763, w = 174770;
+  const std::vector<uint8_t> in = random_samples<uint8_t>(size_t(W) * 3, 23);
+  EXPECT_EQ(scaled(W, 1, 3, in, widen(w)), pass(plane(W, 1, 3, in), w, true).s);
+}
+
+#ifdef VEK_TEST_HAVE_OPENCV
+// OpenCV's INTER_LINEAR centres pixels alike and repeats edges; its weights have fewer bits.
+template <class T>
+void expect_near_opencv(int cv_type) {
+  cv::setNumThreads(1);
+  for (int c : {1, 3, 4})
+    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{
+             {32, 24, 64, 48}, {31, 17, 100, 50}, {64, 48, 37, 29}, {60, 40, 30, 20}, {45, 45, 15, 15}, {50, 20, 80, 9}}) {
+      const std::vector<T> in = random_samples<T>(size_t(W) * H * c, W * 7 + c);
+      const std::vector<int64_t> got = scaled(W, H, uint16_t(c), in, li(w, h));
+      cv::Mat src(int(H), int(W), CV_MAKETYPE(cv_type, c), const_cast<T*>(in.data())), dst;
+      cv::resize(src, dst, cv::Size(int(w), int(h)), 0, 0, cv::INTER_LINEAR);
+      ASSERT_EQ(got.size(), dst.total() * c);
+      // Each Q12 weight is within 1/8192: up to 8 per direction at 16 bits. The shrink's corner
+      // weights of several channels share the floored product wx wy / 4096, off by up to one
+      // 4096th on a + d - b - c: 32 more.
+      const bool exact = sizeof(T) == 1 || (w == 2 * W && h == 2 * H);
+      const bool corners = c > 1 && w < W && h < H;
+      const int64_t tolerance = exact ? 1 : corners ? 49 : 17;
+      const T* want = dst.ptr<T>();
+      for (size_t i = 0; i < got.size(); ++i)
+        ASSERT_LE(std::abs(got[i] - int64_t(want[i])), tolerance) << W << "x" << H << " -> " << w << "x" << h << " at " << i;
+    }
+}
+
+TEST(ScaleLI, NearOpenCVLinear) {
+  expect_near_opencv<uint8_t>(CV_8U);
+  expect_near_opencv<uint16_t>(CV_16U);
+}
+#endif
+
+}  // namespace
