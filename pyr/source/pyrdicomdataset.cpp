@@ -542,6 +542,13 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
             }
             if (const PyrDicomResult r = ReadItemsWithin(e, vrAsRead, valueLength, depth, current, end);
                 r != kPyrSuccess) {
+                // A file cut short (as faulty disc burners leave them) keeps the whole items
+                // of its top-level sequence; the read still fails, so the caller knows.
+                bool atEnd = false;
+                if (depth == 0 && !pixelData && e->GetChildCount() != 0 && r != kPyrOutOfMemory &&
+                    ProbeEnd(atEnd) == kPyrSuccess && atEnd && parent->SetChildElement(e) == kPyrSuccess) {
+                    pending.Release();
+                }
                 return r;
             }
         } else {
