@@ -18,19 +18,71 @@ constexpr const char* kReadDir = "VEK_DICOMDIRInfo::read_dir()";
 enum Level : uint8_t { kPatient, kStudy, kSeries, kImage, kLevels };
 constexpr uint32_t kNone = UINT32_MAX;
 
+constexpr uint32_t vr(char a, char b) { return uint32_t(uint8_t(a)) | (uint32_t(uint8_t(b)) << 8); }
+
+// Value representations whose texts hold the default repertoire only, whatever the
+// character set: they are widened byte by byte, which thousands of records make worth it.
+bool plain_vr(uint32_t code) {
+  switch (code) {
+    case vr('U', 'I'): case vr('C', 'S'): case vr('D', 'A'): case vr('T', 'M'): case vr('D', 'S'):
+    case vr('I', 'S'): case vr('A', 'S'): case vr('D', 'T'):
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The value without the padding a writer leaves around it, widened into out (at least 64
+// units); false when it is not plain ASCII of a plain VR or does not fit.
+bool plain_text(const PyrDicomDataElement* e, char16_t* out, size_t capacity, size_t& n) {
+  if (e == nullptr || !plain_vr(e->GetVR()) || e->GetValue() == nullptr) return false;
+  const uint8_t* v = e->GetValue();
+  size_t end = vek_dicom_value_length(e), begin = 0;
+  while (end > 0 && (v[end - 1] == ' ' || v[end - 1] == 0)) --end;
+  while (begin < end && v[begin] == ' ') ++begin;
+  if (end - begin >= capacity) return false;
+  for (size_t i = begin; i < end; ++i) {
+    if (v[i] == 0 || v[i] >= 0x80) return false;
+    out[i - begin] = v[i];
+  }
+  n = end - begin;
+  out[n] = 0;
+  return true;
+}
+
 // Text of a child without the padding a writer leaves after it; empty when absent.
 // Undesignated bytes in a character set still give their text.
 bool read_text(const PyrDicomDataElement* item, uint16_t group, uint16_t element, VEK_WString& out) {
+  char16_t small[128];
+  size_t n = 0;
+  const PyrDicomDataElement* e = item->FindChild(group, element);
+  if (e == nullptr) return true;
+  if (plain_text(e, small, sizeof small / sizeof small[0], n)) {
+    out.assign(small);
+    return out.size() == n;
+  }
   PyrString text;
   if (!PyrSucceeded(item->GetChildString(group, element, text, kPyrVRUnset, -1))) return true;
   std::u16string_view v = text.View();
   while (!v.empty() && (v.back() == u' ' || v.back() == u'\0')) v.remove_suffix(1);
   while (!v.empty() && v.front() == u' ') v.remove_prefix(1);
-  const std::u16string value(v);
-  out.assign(value.c_str());
   // A NUL inside the value stops the library's string.
   const size_t nul = v.find(u'\0');
-  return out.size() == (nul == std::u16string_view::npos ? v.size() : nul);
+  const size_t expected = nul == std::u16string_view::npos ? v.size() : nul;
+  if (v.size() < sizeof small / sizeof small[0]) {
+    std::copy(v.begin(), v.end(), small);
+    small[v.size()] = 0;
+    out.assign(small);
+  } else {
+    out.assign(std::u16string(v).c_str());
+  }
+  return out.size() == expected;
+}
+
+// A new empty record at the end of the list, or null.
+template <class R>
+R* append(VEK_Vector<R>& list, VEK_Manager* m) {
+  return list.push_back(R(m)) ? &list[list.size() - 1] : nullptr;
 }
 
 uint32_t read_u32(const PyrDicomDataElement* item, uint16_t group, uint16_t element) {
@@ -42,26 +94,35 @@ double read_double(const PyrDicomDataElement* item, uint16_t group, uint16_t ele
 }
 
 // Stops at the first character it cannot use; independent of the process locale.
-double to_double(std::u16string_view text) { return PyrTextToDouble(std::u16string(text).c_str()); }
-
-// The backslash-separated values of a text element.
-std::vector<std::u16string_view> split(std::u16string_view text) {
-  std::vector<std::u16string_view> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t at = text.find(u'\\', start);
-    parts.push_back(text.substr(start, at == std::u16string_view::npos ? std::u16string_view::npos : at - start));
-    if (at == std::u16string_view::npos) return parts;
-    start = at + 1;
-  }
+double to_double(std::u16string_view text) {
+  char16_t small[64];
+  if (text.size() >= 64) return PyrTextToDouble(std::u16string(text).c_str());
+  std::copy(text.begin(), text.end(), small);
+  small[text.size()] = 0;
+  return PyrTextToDouble(small);
 }
 
+// The backslash-separated values of a text element.
 std::vector<double> read_numbers(const PyrDicomDataElement* item, uint16_t group, uint16_t element) {
-  PyrString text;
   std::vector<double> out;
-  if (!PyrSucceeded(item->GetChildString(group, element, text, kPyrVRUnset, -1))) return out;
-  for (std::u16string_view part : split(text.View())) out.push_back(to_double(part));
-  return out;
+  char16_t small[128];
+  size_t n = 0;
+  const PyrDicomDataElement* e = item->FindChild(group, element);
+  if (e == nullptr) return out;
+  PyrString text;
+  std::u16string_view whole;
+  if (plain_text(e, small, sizeof small / sizeof small[0], n)) {
+    whole = std::u16string_view(small, n);
+  } else {
+    if (!PyrSucceeded(item->GetChildString(group, element, text, kPyrVRUnset, -1))) return out;
+    whole = text.View();
+  }
+  for (size_t start = 0;;) {
+    const size_t at = whole.find(u'\\', start);
+    out.push_back(to_double(whole.substr(start, at == std::u16string_view::npos ? at : at - start)));
+    if (at == std::u16string_view::npos) return out;
+    start = at + 1;
+  }
 }
 
 void read_spacing(const PyrDicomDataElement* item, double& row, double& column) {
@@ -258,43 +319,46 @@ bool VEK_DICOMDIRInfo::read_dir() {
       const PyrDicomDataElement* e = tag.current_element();
       VEK_WString type(m);
       read_text(e, 0x0004, 0x1430, type);
+      // Each record is read in place at the end of its list.
       if (type.compare(u"PATIENT") == 0) {
-        VEK_DICOMDIRPatient p(m);
-        if (!read_common(tag, p.common) || !read_patient(e, p)) return false;
+        VEK_DICOMDIRPatient* p = append(plain_patients, m);
+        if (p == nullptr || !read_common(tag, p->common) || !read_patient(e, *p)) return false;
         study = series = kNone;
-        patient = plain_patients.size();
-        if (!plain_patients.push_back(p)) return false;
-        places.push_back({p.common.position, kPatient, patient});
+        patient = plain_patients.size() - 1;
+        places.push_back({p->common.position, kPatient, patient});
       } else if (type.compare(u"STUDY") == 0) {
         if (patient == kNone) continue;
-        VEK_DICOMDIRStudy s(m);
-        if (!read_common(tag, s.common) || !read_study(e, s)) return false;
+        VEK_DICOMDIRStudy* s = append(all_studies, m);
+        if (s == nullptr || !read_common(tag, s->common) || !read_study(e, *s)) return false;
         series = kNone;
-        study = all_studies.size();
-        if (!all_studies.push_back(s)) return false;
+        study = all_studies.size() - 1;
         parent[kStudy].push_back(patient);
-        places.push_back({s.common.position, kStudy, study});
+        places.push_back({s->common.position, kStudy, study});
       } else if (type.compare(u"SERIES") == 0) {
-        VEK_DICOMDIRSeries s(m);
-        if (!read_common(tag, s.common) || !read_series(e, s)) return false;
-        if (!all_series.push_back(s)) return false;
+        VEK_DICOMDIRSeries* s = append(all_series, m);
+        if (s == nullptr || !read_common(tag, s->common) || !read_series(e, *s)) return false;
         if (study == kNone) return false;
         series = all_series.size() - 1;
         parent[kSeries].push_back(study);
-        places.push_back({s.common.position, kSeries, series});
+        places.push_back({s->common.position, kSeries, series});
       } else if (type.compare(u"IMAGE") == 0) {
-        VEK_DICOMDIRImage g(m);
-        if (!read_common(tag, g.common) || !read_image(e, g)) return false;
-        if (e->FindChild(0x0004, 0x1500) == nullptr || !read_text(e, 0x0004, 0x1500, g.file_id)) return false;
-        if (!safe_file_id(g.file_id, e)) {
+        VEK_DICOMDIRImage* g = append(all_images, m);
+        if (g == nullptr) return false;
+        const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, g->file_id);
+        if (!has_id || !safe_file_id(g->file_id, e)) {
+          all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+          if (!has_id) return false;
           // Would reach outside the medium: left out like a record of another type.
           vek_report(m, VEK_WARNING_DATA, kReadDir, kFile, __LINE__);
           continue;
         }
-        if (!file_ids.push_back(g.file_id) || !all_images.push_back(g)) return false;
+        if (!read_common(tag, g->common) || !read_image(e, *g) || !file_ids.push_back(g->file_id)) {
+          all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+          return false;
+        }
         if (series == kNone) return false;
         parent[kImage].push_back(series);
-        places.push_back({g.common.position, kImage, all_images.size() - 1});
+        places.push_back({g->common.position, kImage, all_images.size() - 1});
       }
       if (!intact()) return false;
     }
