@@ -125,12 +125,21 @@ std::vector<uint8_t> dicomdir_bytes() {
   head.element(0x0002, 0x0000, "UL", {uint8_t(meta.size()), uint8_t(meta.size() >> 8), 0, 0});
   head.raw(meta.bytes);
   head.text(0x0004, 0x1130, "CS", "BENCH");
+  const size_t first_at = head.element(0x0004, 0x1200, "UL", {0, 0, 0, 0});
+  const size_t last_at = head.element(0x0004, 0x1202, "UL", {0, 0, 0, 0});
+  head.us(0x0004, 0x1212, {0});
   head.head(0x0004, 0x1220, "SQ", 0xFFFFFFFF);
   std::vector<uint32_t> position(nodes.size());
   uint32_t at = uint32_t(head.size());
   for (size_t k = 0; k < nodes.size(); ++k) {
     position[k] = at;
     at += 8 + uint32_t(record(nodes[k], 0, 0).size());
+  }
+  // The first and last patient, for readers that start from the root's offsets.
+  const uint32_t first = position[0], last = position[size_t(previous)];
+  for (int b = 0; b < 4; ++b) {
+    head.bytes[first_at + b] = uint8_t(first >> (8 * b));
+    head.bytes[last_at + b] = uint8_t(last >> (8 * b));
   }
   for (size_t k = 0; k < nodes.size(); ++k) {
     const std::vector<uint8_t> body = record(nodes[k], nodes[k].next < 0 ? 0 : position[nodes[k].next],

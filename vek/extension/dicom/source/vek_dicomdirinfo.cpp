@@ -17,6 +17,7 @@ constexpr const char* kReadDir = "VEK_DICOMDIRInfo::read_dir()";
 
 enum Level : uint8_t { kPatient, kStudy, kSeries, kImage, kLevels };
 constexpr uint32_t kNone = UINT32_MAX;
+constexpr std::u16string_view kTypes[kLevels] = {u"PATIENT", u"STUDY", u"SERIES", u"IMAGE"};
 
 constexpr uint32_t vr(char a, char b) { return uint32_t(uint8_t(a)) | (uint32_t(uint8_t(b)) << 8); }
 
@@ -313,6 +314,25 @@ bool VEK_DICOMDIRInfo::read_dir() {
     const uint32_t count = get_item_count(0x0004, 0x1220);
     uint32_t processed = 0;
     VEK_DICOMTagObj tag(m);
+    {
+      // Lists sized for every record of their type first: growing them would copy each
+      // record, strings and all, again and again.
+      uint32_t types[kLevels] = {0, 0, 0, 0};
+      const PyrDicomDataElement* sequence = root->FindChild(0x0004, 0x1220);
+      for (uint32_t i = 0; i < count; ++i) {
+        const PyrDicomDataElement* item = sequence->GetChildAt(i);
+        char16_t type[16];
+        size_t n = 0;
+        if (item == nullptr || !plain_text(item->FindChild(0x0004, 0x1430), type, 16, n)) continue;
+        const std::u16string_view t(type, n);
+        for (int l = 0; l < kLevels; ++l)
+          if (t == kTypes[l]) ++types[l];
+      }
+      if (!plain_patients.reserve(types[kPatient]) || !all_studies.reserve(types[kStudy]) ||
+          !all_series.reserve(types[kSeries]) || !all_images.reserve(types[kImage]) ||
+          !file_ids.reserve(types[kImage]))
+        return false;
+    }
     for (uint32_t i = 0; i < count; ++i) {
       if (!get_item(0x0004, 0x1220, i, tag)) return false;
       ++processed;
