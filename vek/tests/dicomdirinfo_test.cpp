@@ -14,7 +14,6 @@
 #include "vek_dicomdirinfo.h"
 #include "vek_dicominfointernal.h"
 #include "vek_test_dicom.h"
-#include "vekfuzzentry.h"
 
 namespace {
 
@@ -462,45 +461,14 @@ TEST(DICOMDIRInfo, FileIdsLeavingTheMediumAreRefused) {
 }
 
 TEST(DICOMDIRInfo, EveryRefusedAllocationFailsCleanly) {
-  const std::vector<uint8_t> bytes = read_fixture("dir_dcmtk");
-  for (uint64_t n = 1;; ++n) {
-    VEK_TestManager m;
-    const size_t base = m.memory_manager().live();
-    bool ok = false;
-    {
-      auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, bytes.data(), int32_t(bytes.size()));
-      ASSERT_NE(storage, nullptr);
-      VEK_DICOMDIRInfo d(&m);
-      const uint64_t before = m.memory_manager().allocations();
-      m.memory_manager().fail_nth(n);
-      ok = d.load(storage);
-      const bool refused = m.memory_manager().allocations() - before >= n;
-      m.memory_manager().fail_nth(0);
-      if (refused) {
-        EXPECT_FALSE(ok) << "refusing allocation " << n;
-        EXPECT_EQ(m.status().code(), 0x80010000u) << "refusing allocation " << n;
-      } else {
-        EXPECT_TRUE(ok);
-        EXPECT_EQ(d.image_pointers.size(), 10u);
-      }
-      storage->destroy();
-    }
-    EXPECT_EQ(m.memory_manager().live(), base) << "refusing allocation " << n;
-    if (ok) break;
-  }
-}
-
-// Every input the DICOMDIR fuzzer kept replays through its entry point.
-TEST(DICOMDIRFuzzCorpus, ReplaysThroughTheFuzzEntry) {
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(VEK_FUZZ_DICOMDIR_CORPUS_DIR))
-    if (entry.is_regular_file()) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  ASSERT_FALSE(files.empty());
-  for (const auto& path : files) {
-    SCOPED_TRACE(path.filename().string());
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    EXPECT_EQ(VekFuzzLoadDICOMDIR(bytes.data(), bytes.size()), 0);
-  }
+  uint32_t images = 0;
+  expect_refused_allocations_fail_cleanly(
+      read_fixture("dir_dcmtk"),
+      [&](VEK_Manager& m, VEK_InputStorage* storage) {
+        VEK_DICOMDIRInfo d(&m);
+        const bool ok = d.load(storage);
+        images = d.image_pointers.size();
+        return ok;
+      },
+      [&] { EXPECT_EQ(images, 10u); });
 }
