@@ -23,6 +23,12 @@ flags=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-saniti
 sources=("$root"/pyr/source/*.cpp "$root"/platform/source/*.cpp "$root/vek/fuzz/vekfuzzentry.cpp"
          "$root/vek/fuzz/vek${target}_fuzz.cpp")
 while IFS= read -r -d '' f; do sources+=("$f"); done < <(find "$root/vek/framework" "$root/vek/extension/dicom" -name "*.cpp" -print0)
+# Objects are kept between runs by their sources' times; a changed header rebuilds them all.
+if [ -e "$out/obj/.stamp" ] && [ -n "$(find "$root/pyr" "$root/platform" "$root/vek/framework" "$root/vek/extension" \
+      "$root/vek/fuzz" \( -name '*.h' -o -name '*.inc' \) -newer "$out/obj/.stamp" -print -quit)" ]; then
+  rm -f "$out"/obj/*.o
+fi
+touch "$out/obj/.stamp"
 objects=()
 for src in "${sources[@]}"; do
   obj="$out/obj/$(echo "${src#$root/}" | tr '/' '_').o"
