@@ -14,6 +14,7 @@
 #include "vek_dicomdirinfo.h"
 #include "vek_dicominfointernal.h"
 #include "vek_test_dicom.h"
+#include "vek_test_refusals.h"
 
 namespace {
 

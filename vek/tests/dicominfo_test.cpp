@@ -7,6 +7,7 @@
 #include "vek_dicominfo.h"
 #include "vek_dicominfointernal.h"
 #include "vek_test_dicom.h"
+#include "vek_test_refusals.h"
 
 namespace {
 
