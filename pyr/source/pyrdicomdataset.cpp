@@ -166,15 +166,23 @@ PyrDicomDataset::~PyrDicomDataset()
     destroying_ = true;
     delete root_;
     root_ = nullptr;
-    while (!registry_.empty()) {
-        delete *registry_.begin();
+    while (registry_ != nullptr) {
+        delete registry_;
     }
     CloseReading();
 }
 
 void PyrDicomDataset::Unregister(PyrDicomDataElement* element)
 {
-    registry_.erase(element);
+    if (element->registryPrev_ != nullptr) {
+        element->registryPrev_->registryNext_ = element->registryNext_;
+    } else if (registry_ == element) {
+        registry_ = element->registryNext_;
+    }
+    if (element->registryNext_ != nullptr) {
+        element->registryNext_->registryPrev_ = element->registryPrev_;
+    }
+    element->registryPrev_ = element->registryNext_ = nullptr;
 }
 
 void PyrDicomDataset::RootDeleted(PyrDicomDataElement* element)
@@ -186,17 +194,15 @@ void PyrDicomDataset::RootDeleted(PyrDicomDataElement* element)
 
 PyrDicomDataElement* PyrDicomDataset::CreateElement()
 {
-    // Made unregistered, so that an element the registry cannot take is freed quietly.
     PyrDicomDataElement* element = new (std::nothrow) PyrDicomDataElement(nullptr);
     if (element == nullptr) {
         return nullptr;
     }
-    try {
-        registry_.insert(element);
-    } catch (const std::bad_alloc&) {
-        delete element;
-        return nullptr;
+    element->registryNext_ = registry_;
+    if (registry_ != nullptr) {
+        registry_->registryPrev_ = element;
     }
+    registry_ = element;
     element->dataset_ = this;
     return element;
 }
@@ -542,6 +548,13 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
             }
             if (const PyrDicomResult r = ReadItemsWithin(e, vrAsRead, valueLength, depth, current, end);
                 r != kPyrSuccess) {
+                // A file cut short (as faulty disc burners leave them) keeps the whole items
+                // of its top-level sequence; the read still fails, so the caller knows.
+                bool atEnd = false;
+                if (depth == 0 && !pixelData && e->GetChildCount() != 0 && r != kPyrOutOfMemory &&
+                    ProbeEnd(atEnd) == kPyrSuccess && atEnd && parent->SetChildElement(e) == kPyrSuccess) {
+                    pending.Release();
+                }
                 return r;
             }
         } else {

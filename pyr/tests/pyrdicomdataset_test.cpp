@@ -475,6 +475,34 @@ TEST(DatasetRead, TruncatedFileFailsUnlessCutBetweenElements)
     }
 }
 
+// Discs written by faulty burners end inside a sequence: the items read whole stay, the
+// read still fails, and an item cut short is not kept.
+TEST(DatasetRead, CutSequenceKeepsItsWholeItems)
+{
+    for (const bool undefined : {false, true}) {
+        Stream s;
+        s.Preamble().Meta("1.2.840.10008.1.2.1");
+        s.Header(0x0004, 0x1220, "SQ", undefined ? kUndefined : 1000);
+        const size_t items = s.Size();
+        for (int i = 0; i < 3; ++i) {
+            s.Item(16).Explicit(0x0004, 0x1430, "CS", "PATIENT ");
+        }
+        const size_t third = items + 2 * 24;
+        for (size_t cut = third; cut <= s.Size(); ++cut) {
+            Parsed p(std::vector<uint8_t>(s.Bytes().begin(), s.Bytes().begin() + static_cast<std::ptrdiff_t>(cut)));
+            EXPECT_NE(p.result, kPyrSuccess) << cut;
+            const PyrDicomDataElement* sq = p.Find(0x0004, 0x1220);
+            ASSERT_NE(sq, nullptr) << cut;
+            EXPECT_EQ(sq->GetChildCount(), cut == s.Size() ? 3u : 2u) << cut;
+        }
+        // Without one whole item the sequence goes.
+        Parsed none(std::vector<uint8_t>(s.Bytes().begin(), s.Bytes().begin() + static_cast<std::ptrdiff_t>(items + 12)));
+        EXPECT_NE(none.result, kPyrSuccess);
+        EXPECT_EQ(none.Find(0x0004, 0x1220), nullptr);
+        EXPECT_NE(none.Find(0x0002, 0x0010), nullptr);
+    }
+}
+
 TEST(DatasetRead, SingleByteCorruptionsStaySafe)
 {
     for (const char* name : {"/raw_small.dcm", "/ct_undefined_lengths.dcm"}) {

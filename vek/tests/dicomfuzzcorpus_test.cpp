@@ -8,11 +8,13 @@
 
 #include "vekfuzzentry.h"
 
-// Every input the fuzzer kept goes through the fuzzer's own entry point, so the sanitizer
+namespace {
+
+// Every input a fuzzer kept goes through that fuzzer's own entry point, so the sanitizer
 // build replays what once found a fault.
-TEST(DICOMFuzzCorpus, ReplaysThroughTheFuzzEntry) {
+void replay(const char* folder, int (*entry)(const uint8_t*, size_t)) {
   std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(VEK_FUZZ_CORPUS_DIR))
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
     if (entry.is_regular_file()) files.push_back(entry.path());
   std::sort(files.begin(), files.end());
   ASSERT_FALSE(files.empty());
@@ -20,6 +22,12 @@ TEST(DICOMFuzzCorpus, ReplaysThroughTheFuzzEntry) {
     SCOPED_TRACE(path.filename().string());
     std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    EXPECT_EQ(VekFuzzLoadDICOMInfo(bytes.data(), bytes.size()), 0);
+    EXPECT_EQ(entry(bytes.data(), bytes.size()), 0);
   }
 }
+
+}  // namespace
+
+TEST(DICOMFuzzCorpus, ReplaysThroughTheFuzzEntry) { replay(VEK_FUZZ_CORPUS_DIR, VekFuzzLoadDICOMInfo); }
+
+TEST(DICOMDIRFuzzCorpus, ReplaysThroughTheFuzzEntry) { replay(VEK_FUZZ_DICOMDIR_CORPUS_DIR, VekFuzzLoadDICOMDIR); }

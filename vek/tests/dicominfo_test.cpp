@@ -7,6 +7,7 @@
 #include "vek_dicominfo.h"
 #include "vek_dicominfointernal.h"
 #include "vek_test_dicom.h"
+#include "vek_test_refusals.h"
 
 namespace {
 
@@ -489,31 +490,16 @@ TEST(DICOMInfo, SegmentsStayInsideTheirBuffers) {
 }
 
 TEST(DICOMInfo, RefusedAllocationsFailCleanly) {
-  const std::vector<uint8_t> bytes = read_fixture("pal_8_16.dcm");
-  for (uint64_t n = 1;; ++n) {
-    VEK_TestManager m;
-    const size_t base = m.memory_manager().live();
-    bool ok = false;
-    {
-      auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, bytes.data(), int32_t(bytes.size()));
-      ASSERT_NE(storage, nullptr);
-      VEK_DICOMInfo info(&m);
-      const uint64_t before = m.memory_manager().allocations();
-      m.memory_manager().fail_nth(n);
-      ok = info.load(storage);
-      const bool refused = m.memory_manager().allocations() - before >= n;
-      m.memory_manager().fail_nth(0);
-      if (refused) {
-        EXPECT_FALSE(ok) << "refusing allocation " << n;
-        EXPECT_EQ(m.status().code(), 0x80010000u) << "refusing allocation " << n;
-        EXPECT_EQ(storage->tell(), 0) << "refusing allocation " << n;
-      } else {
-        EXPECT_TRUE(ok);
-        EXPECT_EQ(info.has_palette(), 1u);
-      }
-      storage->destroy();
-    }
-    EXPECT_EQ(m.memory_manager().live(), base) << "refusing allocation " << n;
-    if (ok) break;
-  }
+  bool palette = false;
+  expect_refused_allocations_fail_cleanly(
+      read_fixture("pal_8_16.dcm"),
+      [&](VEK_Manager& m, VEK_InputStorage* storage) {
+        VEK_DICOMInfo info(&m);
+        const bool ok = info.load(storage);
+        // A failed load leaves the storage where it began.
+        EXPECT_EQ(storage->tell(), ok ? storage->tell() : 0);
+        palette = ok && info.has_palette() == 1;
+        return ok;
+      },
+      [&] { EXPECT_TRUE(palette); });
 }

@@ -185,3 +185,4 @@ inline bool load_bytes(VEK_DICOMInfo& info, VEK_Manager& m, const std::vector<ui
   storage->destroy();
   return ok;
 }
+

@@ -205,6 +205,8 @@ private:
     PyrDicomResult GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats, Parse parse) const;
 
     PyrDicomDataset* dataset_;
+    PyrDicomDataElement* registryPrev_ = nullptr;
+    PyrDicomDataElement* registryNext_ = nullptr;
     PyrDicomDataElement* parent_ = nullptr;
     uint32_t group_ = 0;
     uint32_t element_ = 0;

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string_view>
-#include <unordered_set>
 
 #include "pyr/pyrdicomdataelement.h"
 #include "pyr/pyrdicomdictionary.h"
@@ -125,7 +124,9 @@ private:
     PyrDicomResult FixPixelDataVRAt(PyrDicomDataElement* element, std::u16string_view transferSyntax);
 
     PyrDicomDataElement* root_ = nullptr;
-    std::unordered_set<PyrDicomDataElement*> registry_;
+    // Every element made for this dataset, attached or not, so that none outlives it: an
+    // intrusive list through the elements, which costs no allocation and no hashing.
+    PyrDicomDataElement* registry_ = nullptr;
     bool destroying_ = false;
     PyrDicomLocalDictionary localDictionary_;
     PyrDicomDatasetOptions options_;

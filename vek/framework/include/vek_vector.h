@@ -115,6 +115,17 @@ class VEK_Vector : public VEK_Utility {
     return size() == n;
   }
 
+  // Room for n elements, so that filling up to n copies nothing again.
+  bool reserve(uint32_t n) {
+    try {
+      reserve_for(n);
+    } catch (...) {
+      vek_report(manager_, VEK_ERROR, "VEK_Vector<T>::reserve()", kFile, __LINE__);
+      return false;
+    }
+    return true;
+  }
+
   bool clear() {
     erase_from(0);
     return true;

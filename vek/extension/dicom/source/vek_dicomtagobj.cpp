@@ -244,15 +244,20 @@ bool VEK_DICOMTagObj::get_string_values(uint16_t group, uint16_t element, VEK_Ve
 bool VEK_DICOMTagObj::get_tag_infos(VEK_Vector<VEK_DICOMTagInfo>& out) const {
   if (current_ == nullptr) return false;
   out.clear();
-  for (uint32_t i = 0, n = current_->GetChildCount(); i < n; ++i) {
+  // Sized once: directory records ask this for every one of thousands of items.
+  const uint32_t n = current_->GetChildCount();
+  if (!out.resize(n)) return false;
+  for (uint32_t i = 0; i < n; ++i) {
     const PyrDicomDataElement* e = current_->GetChildAt(i);
-    if (e == nullptr) return false;
-    VEK_DICOMTagInfo info;
+    if (e == nullptr) {
+      out.clear();
+      return false;
+    }
+    VEK_DICOMTagInfo& info = out[i];
     info.group = static_cast<uint16_t>(e->GetGroup());
     info.element = static_cast<uint16_t>(e->GetElement());
     info.vr = e->GetVR();
     info.length = vek_dicom_value_length(e);
-    if (!out.push_back(info)) return false;
   }
   return true;
 }

@@ -1,0 +1,177 @@
+#pragma once
+// The directory of a medium: a DICOMDIR's directory records as a tree of patients, studies,
+// series and images. Records are plain values; each keeps a tag object on its own item, so
+// any further element can be read, and with it the parsed DICOMDIR stays alive.
+
+#include <cstdint>
+
+#include "vek_dicomtagobj.h"
+#include "vek_root.h"
+#include "vek_storage.h"
+
+struct VEK_DICOMDIRPatient;
+struct VEK_DICOMDIRStudy;
+struct VEK_DICOMDIRSeries;
+
+// What every record ends with.
+struct VEK_DICOMDIRRecord {
+  explicit VEK_DICOMDIRRecord(VEK_Manager* manager) : tags(manager), tag(manager) {}
+
+  uint32_t next_offset = 0;   // (0004,1400)
+  uint32_t lower_offset = 0;  // (0004,1420)
+  uint32_t in_use = 1;        // 0 only when (0004,1410) is present and 0
+  uint32_t position = 0;      // low 32 bits of the stream position of the record's item tag
+  VEK_Vector<VEK_DICOMTagObj::VEK_DICOMTagInfo> tags;  // every element of the item, in item order
+  VEK_DICOMTagObj tag;                                  // current element: the record's item
+};
+
+struct VEK_DICOMDIRImage {
+  explicit VEK_DICOMDIRImage(VEK_Manager* manager)
+      : file_id(manager),
+        sop_instance_uid(manager),
+        referenced_sop_class_uid(manager),
+        sop_class_uid(manager),
+        referenced_transfer_syntax_uid(manager),
+        image_type(manager),
+        content_date(manager),
+        content_time(manager),
+        columns(manager),
+        rows(manager),
+        image_orientation(manager),
+        common(manager) {}
+
+  VEK_WString file_id;  // (0004,1500), components joined by '\' as stored
+  VEK_WString sop_instance_uid;  // (0008,0018), else (0004,1511)
+  uint32_t instance_number = 0;
+  VEK_WString referenced_sop_class_uid;        // (0004,1510)
+  VEK_WString sop_class_uid;                   // (0008,0016)
+  VEK_WString referenced_transfer_syntax_uid;  // (0004,1512)
+  VEK_WString image_type;
+  VEK_WString content_date;
+  VEK_WString content_time;
+  VEK_WString columns;
+  VEK_WString rows;
+  uint32_t number_of_frames = 0;
+  double column_spacing = 0;  // second value of (0028,0030)
+  double row_spacing = 0;     // first value of (0028,0030)
+  double slice_location = 0;
+  double position_x = 0;  // (0020,0032); all 0 unless it has three values
+  double position_y = 0;
+  double position_z = 0;
+  VEK_WString image_orientation;  // (0020,0037), whole text
+  uint32_t slice_location_present = 0;
+  VEK_DICOMDIRRecord common;
+  const VEK_DICOMDIRSeries* parent_series = nullptr;
+  const VEK_DICOMDIRStudy* parent_study = nullptr;
+  const VEK_DICOMDIRPatient* parent_patient = nullptr;
+};
+
+struct VEK_DICOMDIRSeries {
+  explicit VEK_DICOMDIRSeries(VEK_Manager* manager)
+      : modality(manager),
+        series_description(manager),
+        series_instance_uid(manager),
+        series_date(manager),
+        series_time(manager),
+        body_part_examined(manager),
+        frame_of_reference_uid(manager),
+        convolution_kernel(manager),
+        photometric_interpretation(manager),
+        common(manager),
+        images(manager) {}
+
+  VEK_WString modality;
+  VEK_WString series_description;
+  VEK_WString series_instance_uid;
+  uint32_t series_number = 0;
+  VEK_WString series_date;
+  VEK_WString series_time;
+  VEK_WString body_part_examined;
+  VEK_WString frame_of_reference_uid;
+  double kvp = 0;
+  double tube_current = 0;  // (0018,1151)
+  VEK_WString convolution_kernel;
+  double slice_thickness = 0;
+  double column_spacing = 0;
+  double row_spacing = 0;
+  uint32_t columns = 0;
+  uint32_t rows = 0;
+  VEK_WString photometric_interpretation;
+  uint32_t number_of_frames = 0;
+  VEK_DICOMDIRRecord common;
+  VEK_Vector<VEK_DICOMDIRImage> images;
+  const VEK_DICOMDIRPatient* parent_patient = nullptr;
+  const VEK_DICOMDIRStudy* parent_study = nullptr;
+};
+
+struct VEK_DICOMDIRStudy {
+  explicit VEK_DICOMDIRStudy(VEK_Manager* manager)
+      : study_instance_uid(manager),
+        study_date(manager),
+        study_time(manager),
+        study_description(manager),
+        patient_age(manager),
+        study_id(manager),
+        modalities_in_study(manager),
+        accession_number(manager),
+        body_part_examined(manager),
+        common(manager),
+        series(manager) {}
+
+  VEK_WString study_instance_uid;
+  VEK_WString study_date;
+  VEK_WString study_time;
+  VEK_WString study_description;
+  VEK_WString patient_age;
+  VEK_WString study_id;
+  VEK_WString modalities_in_study;
+  VEK_WString accession_number;
+  VEK_WString body_part_examined;
+  VEK_DICOMDIRRecord common;
+  VEK_Vector<VEK_DICOMDIRSeries> series;
+  const VEK_DICOMDIRPatient* parent_patient = nullptr;
+};
+
+struct VEK_DICOMDIRPatient {
+  explicit VEK_DICOMDIRPatient(VEK_Manager* manager)
+      : patient_name(manager), patient_id(manager), patient_sex(manager), common(manager), studies(manager) {}
+
+  VEK_WString patient_name;
+  VEK_WString patient_id;
+  VEK_WString patient_sex;
+  VEK_DICOMDIRRecord common;
+  VEK_Vector<VEK_DICOMDIRStudy> studies;
+};
+
+class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
+ public:
+  explicit VEK_DICOMDIRInfo(VEK_Manager* manager);
+  ~VEK_DICOMDIRInfo() override = default;
+
+  // Parses a DICOMDIR from the storage's position and builds the records. On failure the
+  // storage goes back to where it stood when the parse failed; records read so far stay.
+  virtual bool load(VEK_InputStorage* storage, VEK_Vector<VEK_DICOMTypes::CharacterSet> sets);
+  virtual bool load(VEK_InputStorage* storage);
+
+  VEK_Vector<VEK_WString> get_string_list() const { return file_ids; }
+
+  // The file IDs of the image records kept, in record order.
+  VEK_Vector<VEK_WString> file_ids;
+  VEK_Vector<VEK_DICOMDIRPatient> patients;
+  // Into the tree, in tree order; valid while this object lives and is not loaded again.
+  VEK_Vector<const VEK_DICOMDIRPatient*> patient_pointers;
+  VEK_Vector<const VEK_DICOMDIRStudy*> study_pointers;
+  VEK_Vector<const VEK_DICOMDIRSeries*> series_pointers;
+  VEK_Vector<const VEK_DICOMDIRImage*> image_pointers;
+  // Every record of a level in record order, without children.
+  VEK_Vector<VEK_DICOMDIRStudy> all_studies;
+  VEK_Vector<VEK_DICOMDIRSeries> all_series;
+  VEK_Vector<VEK_DICOMDIRImage> all_images;
+
+ protected:
+  bool read_dir();
+
+ private:
+  bool load_common(VEK_InputStorage* storage, const VEK_Vector<VEK_DICOMTypes::CharacterSet>* sets);
+  void clear_records();
+};

@@ -1,0 +1,498 @@
+#include "vek_dicomdirinfo.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "platform/platfileid.h"
+#include "pyr/pyrdicomdataset.h"
+#include "vek_dicominfointernal.h"
+#include "vek_errorhandler.h"
+
+namespace {
+
+constexpr const char* kFile = "extension/dicom/source/vek_dicomdirinfo.cpp";
+constexpr const char* kLoad = "VEK_DICOMDIRInfo::load()";
+constexpr const char* kReadDir = "VEK_DICOMDIRInfo::read_dir()";
+
+enum Level : uint8_t { kPatient, kStudy, kSeries, kImage, kLevels };
+constexpr uint32_t kNone = UINT32_MAX;
+constexpr std::u16string_view kTypes[kLevels] = {u"PATIENT", u"STUDY", u"SERIES", u"IMAGE"};
+
+constexpr uint32_t vr(char a, char b) { return uint32_t(uint8_t(a)) | (uint32_t(uint8_t(b)) << 8); }
+
+// Value representations whose texts hold the default repertoire only, whatever the
+// character set: they are widened byte by byte, which thousands of records make worth it.
+bool plain_vr(uint32_t code) {
+  switch (code) {
+    case vr('U', 'I'): case vr('C', 'S'): case vr('D', 'A'): case vr('T', 'M'): case vr('D', 'S'):
+    case vr('I', 'S'): case vr('A', 'S'): case vr('D', 'T'):
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The value without the padding a writer leaves around it, widened into out (at least 64
+// units); false when it is not plain ASCII of a plain VR or does not fit.
+bool plain_text(const PyrDicomDataElement* e, char16_t* out, size_t capacity, size_t& n) {
+  if (e == nullptr || !plain_vr(e->GetVR()) || e->GetValue() == nullptr) return false;
+  const uint8_t* v = e->GetValue();
+  size_t end = vek_dicom_value_length(e), begin = 0;
+  while (end > 0 && (v[end - 1] == ' ' || v[end - 1] == 0)) --end;
+  while (begin < end && v[begin] == ' ') ++begin;
+  if (end - begin >= capacity) return false;
+  for (size_t i = begin; i < end; ++i) {
+    if (v[i] == 0 || v[i] >= 0x80) return false;
+    out[i - begin] = v[i];
+  }
+  n = end - begin;
+  out[n] = 0;
+  return true;
+}
+
+// Text of a child without the padding a writer leaves after it; empty when absent.
+// Undesignated bytes in a character set still give their text.
+bool read_text(const PyrDicomDataElement* item, uint16_t group, uint16_t element, VEK_WString& out) {
+  char16_t small[128];
+  size_t n = 0;
+  const PyrDicomDataElement* e = item->FindChild(group, element);
+  if (e == nullptr) return true;
+  if (plain_text(e, small, sizeof small / sizeof small[0], n)) {
+    out.assign(small);
+    return out.size() == n;
+  }
+  PyrString text;
+  if (!PyrSucceeded(item->GetChildString(group, element, text, kPyrVRUnset, -1))) return true;
+  std::u16string_view v = text.View();
+  while (!v.empty() && (v.back() == u' ' || v.back() == u'\0')) v.remove_suffix(1);
+  while (!v.empty() && v.front() == u' ') v.remove_prefix(1);
+  // A NUL inside the value stops the library's string.
+  const size_t nul = v.find(u'\0');
+  const size_t expected = nul == std::u16string_view::npos ? v.size() : nul;
+  if (v.size() < sizeof small / sizeof small[0]) {
+    std::copy(v.begin(), v.end(), small);
+    small[v.size()] = 0;
+    out.assign(small);
+  } else {
+    out.assign(std::u16string(v).c_str());
+  }
+  return out.size() == expected;
+}
+
+// A new empty record at the end of the list, or null.
+template <class R>
+R* append(VEK_Vector<R>& list, VEK_Manager* m) {
+  return list.push_back(R(m)) ? &list[list.size() - 1] : nullptr;
+}
+
+uint32_t read_u32(const PyrDicomDataElement* item, uint16_t group, uint16_t element) {
+  return item->GetChildULongOr(group, element, 0, kPyrVRUnset, 0);
+}
+
+double read_double(const PyrDicomDataElement* item, uint16_t group, uint16_t element) {
+  return item->GetChildDoubleOr(group, element, 0.0, kPyrVRUnset, 0);
+}
+
+// Stops at the first character it cannot use; independent of the process locale.
+double to_double(std::u16string_view text) {
+  char16_t small[64];
+  if (text.size() >= 64) return PyrTextToDouble(std::u16string(text).c_str());
+  std::copy(text.begin(), text.end(), small);
+  small[text.size()] = 0;
+  return PyrTextToDouble(small);
+}
+
+// The backslash-separated values of a text element.
+std::vector<double> read_numbers(const PyrDicomDataElement* item, uint16_t group, uint16_t element) {
+  std::vector<double> out;
+  char16_t small[128];
+  size_t n = 0;
+  const PyrDicomDataElement* e = item->FindChild(group, element);
+  if (e == nullptr) return out;
+  PyrString text;
+  std::u16string_view whole;
+  if (plain_text(e, small, sizeof small / sizeof small[0], n)) {
+    whole = std::u16string_view(small, n);
+  } else {
+    if (!PyrSucceeded(item->GetChildString(group, element, text, kPyrVRUnset, -1))) return out;
+    whole = text.View();
+  }
+  for (size_t start = 0;;) {
+    const size_t at = whole.find(u'\\', start);
+    out.push_back(to_double(whole.substr(start, at == std::u16string_view::npos ? at : at - start)));
+    if (at == std::u16string_view::npos) return out;
+    start = at + 1;
+  }
+}
+
+void read_spacing(const PyrDicomDataElement* item, double& row, double& column) {
+  const std::vector<double> v = read_numbers(item, 0x0028, 0x0030);
+  if (v.size() < 2) return;
+  row = v[0];
+  column = v[1];
+}
+
+// A Referenced File ID that stays inside the medium's folder. The stored bytes are checked
+// too: a NUL inside would cut the text short and hide what follows it.
+bool safe_file_id(const VEK_WString& id, const PyrDicomDataElement* item) {
+  const PyrDicomDataElement* e = item->FindChild(0x0004, 0x1500);
+  const uint8_t* value = e != nullptr ? e->GetValue() : nullptr;
+  uint32_t n = e != nullptr ? vek_dicom_value_length(e) : 0;
+  while (n > 0 && value != nullptr && (value[n - 1] == ' ' || value[n - 1] == 0)) --n;
+  for (uint32_t i = 0; i < n && value != nullptr; ++i)
+    if (value[i] < 0x20 || value[i] == 0x7F) return false;
+  std::string text;
+  text.reserve(id.size());
+  // Only ASCII separators and marks matter; any other character is a plain part of a name.
+  for (uint32_t i = 0; i < id.size(); ++i) text.push_back(id.c_str()[i] < 0x80 ? char(id.c_str()[i]) : '_');
+  return PlatIsSafeFileId(text);
+}
+
+// Reads the common block of a record; false when a present offset cannot be read.
+bool read_common(const VEK_DICOMTagObj& tag, VEK_DICOMDIRRecord& r) {
+  const PyrDicomDataElement* item = tag.current_element();
+  uint32_t value = 0;
+  for (auto [element, out] : {std::pair{uint16_t(0x1400), &r.next_offset}, std::pair{uint16_t(0x1420), &r.lower_offset}}) {
+    *out = 0;
+    if (item->FindChild(0x0004, element) == nullptr) continue;
+    if (item->GetChildULong(0x0004, element, value, kPyrVRUnset, 0) != kPyrSuccess) return false;
+    *out = value;
+  }
+  r.in_use = item->FindChild(0x0004, 0x1410) != nullptr && read_u32(item, 0x0004, 0x1410) == 0 ? 0 : 1;
+  r.position = static_cast<uint32_t>(tag.get_position());
+  r.tag = tag;
+  return tag.get_tag_infos(r.tags);
+}
+
+bool read_patient(const PyrDicomDataElement* e, VEK_DICOMDIRPatient& p) {
+  return read_text(e, 0x0010, 0x0010, p.patient_name) & read_text(e, 0x0010, 0x0020, p.patient_id) &
+         read_text(e, 0x0010, 0x0040, p.patient_sex);
+}
+
+bool read_study(const PyrDicomDataElement* e, VEK_DICOMDIRStudy& s) {
+  return read_text(e, 0x0020, 0x000D, s.study_instance_uid) & read_text(e, 0x0008, 0x0020, s.study_date) &
+         read_text(e, 0x0008, 0x0030, s.study_time) & read_text(e, 0x0008, 0x1030, s.study_description) &
+         read_text(e, 0x0010, 0x1010, s.patient_age) & read_text(e, 0x0020, 0x0010, s.study_id) &
+         read_text(e, 0x0008, 0x0061, s.modalities_in_study) & read_text(e, 0x0008, 0x0050, s.accession_number) &
+         read_text(e, 0x0018, 0x0015, s.body_part_examined);
+}
+
+bool read_series(const PyrDicomDataElement* e, VEK_DICOMDIRSeries& s) {
+  const bool ok = read_text(e, 0x0008, 0x0060, s.modality) & read_text(e, 0x0008, 0x103E, s.series_description) &
+                  read_text(e, 0x0020, 0x000E, s.series_instance_uid) & read_text(e, 0x0008, 0x0021, s.series_date) &
+                  read_text(e, 0x0008, 0x0031, s.series_time) & read_text(e, 0x0018, 0x0015, s.body_part_examined) &
+                  read_text(e, 0x0020, 0x0052, s.frame_of_reference_uid) &
+                  read_text(e, 0x0018, 0x1210, s.convolution_kernel) &
+                  read_text(e, 0x0028, 0x0004, s.photometric_interpretation);
+  s.series_number = read_u32(e, 0x0020, 0x0011);
+  s.kvp = read_double(e, 0x0018, 0x0060);
+  s.tube_current = read_double(e, 0x0018, 0x1151);
+  s.slice_thickness = read_double(e, 0x0018, 0x0050);
+  read_spacing(e, s.row_spacing, s.column_spacing);
+  s.columns = read_u32(e, 0x0028, 0x0011);
+  s.rows = read_u32(e, 0x0028, 0x0010);
+  s.number_of_frames = read_u32(e, 0x0028, 0x0008);
+  return ok;
+}
+
+bool read_image(const PyrDicomDataElement* e, VEK_DICOMDIRImage& m) {
+  bool ok = read_text(e, 0x0008, 0x0018, m.sop_instance_uid);
+  if (m.sop_instance_uid.empty()) ok &= read_text(e, 0x0004, 0x1511, m.sop_instance_uid);
+  ok &= read_text(e, 0x0004, 0x1510, m.referenced_sop_class_uid) & read_text(e, 0x0008, 0x0016, m.sop_class_uid) &
+        read_text(e, 0x0004, 0x1512, m.referenced_transfer_syntax_uid) & read_text(e, 0x0008, 0x0008, m.image_type) &
+        read_text(e, 0x0008, 0x0023, m.content_date) & read_text(e, 0x0008, 0x0033, m.content_time) &
+        read_text(e, 0x0028, 0x0011, m.columns) & read_text(e, 0x0028, 0x0010, m.rows) &
+        read_text(e, 0x0020, 0x0037, m.image_orientation);
+  m.instance_number = read_u32(e, 0x0020, 0x0013);
+  m.number_of_frames = read_u32(e, 0x0028, 0x0008);
+  read_spacing(e, m.row_spacing, m.column_spacing);
+  const PyrDicomDataElement* slice = e->FindChild(0x0020, 0x1041);
+  m.slice_location_present = slice != nullptr && vek_dicom_value_length(slice) != 0 ? 1 : 0;
+  const std::vector<double> location = read_numbers(e, 0x0020, 0x1041);
+  m.slice_location = location.empty() ? 0.0 : location[0];
+  const std::vector<double> position = read_numbers(e, 0x0020, 0x0032);
+  if (position.size() >= 3) {
+    m.position_x = position[0];
+    m.position_y = position[1];
+    m.position_z = position[2];
+  }
+  return ok;
+}
+
+// Where each record of the stream sits, to follow offsets in either direction.
+struct Place {
+  uint32_t position;
+  Level level;
+  uint32_t index;
+  bool operator<(const Place& o) const { return position < o.position; }
+};
+
+}  // namespace
+
+VEK_DICOMDIRInfo::VEK_DICOMDIRInfo(VEK_Manager* manager)
+    : VEK_Utility(manager),
+      VEK_DICOMTagObj(manager),
+      file_ids(manager),
+      patients(manager),
+      patient_pointers(manager),
+      study_pointers(manager),
+      series_pointers(manager),
+      image_pointers(manager),
+      all_studies(manager),
+      all_series(manager),
+      all_images(manager) {}
+
+void VEK_DICOMDIRInfo::clear_records() {
+  image_pointers.clear();
+  series_pointers.clear();
+  study_pointers.clear();
+  patient_pointers.clear();
+  patients.clear();
+  file_ids.clear();
+  all_studies.clear();
+  all_series.clear();
+  all_images.clear();
+}
+
+bool VEK_DICOMDIRInfo::load(VEK_InputStorage* storage, VEK_Vector<VEK_DICOMTypes::CharacterSet> sets) {
+  if (storage == nullptr || storage->is_empty()) {
+    vek_report(manager_, VEK_ERROR_ARGUMENT, kLoad, kFile, 357);
+    return false;
+  }
+  return load_common(storage, &sets);
+}
+
+bool VEK_DICOMDIRInfo::load(VEK_InputStorage* storage) {
+  if (storage == nullptr || storage->is_empty()) {
+    vek_report(manager_, VEK_ERROR_ARGUMENT, kLoad, kFile, 313);
+    return false;
+  }
+  return load_common(storage, nullptr);
+}
+
+bool VEK_DICOMDIRInfo::load_common(VEK_InputStorage* storage, const VEK_Vector<VEK_DICOMTypes::CharacterSet>* sets) {
+  clear_records();
+  const int32_t start = storage->tell();
+  // A dataset of its own: records copied out before keep the one they share.
+  if (!create_dataset()) return false;
+  if (!internals()->decode_start(storage, 1, nullptr)) {
+    storage->seek(start);
+    return false;
+  }
+  if (sets != nullptr && !set_character_sets(*sets)) {
+    vek_report(manager_, VEK_ERROR_ARGUMENT, kLoad, kFile, 386);
+    return false;
+  }
+  if (!read_dir()) {
+    vek_report(manager_, VEK_ERROR_DATA, kLoad, kFile, sets != nullptr ? 391 : 341);
+    return false;
+  }
+  return true;
+}
+
+bool VEK_DICOMDIRInfo::read_dir() {
+  VEK_Manager* m = manager_;
+  // Copies that fail report to the manager and go on; an error appearing during the walk
+  // means some record is incomplete.
+  const bool clean = !vek_is_error(m->status().full_code());
+  auto intact = [&] { return !clean || !vek_is_error(m->status().full_code()); };
+
+  if (internals() == nullptr || internals()->root() == nullptr) return false;
+  const PyrDicomDataElement* root = internals()->root();
+  VEK_WString sop(m);
+  read_text(root, 0x0002, 0x0002, sop);
+  if (sop.compare(u"1.2.840.10008.1.3.10") != 0) vek_report(m, VEK_WARNING_DATA, kReadDir, kFile, 417);
+  if (root->FindChild(0x0004, 0x1220) == nullptr) return false;
+
+  try {
+    // First pass: records in stream order, each with the index of its parent in the stream.
+    VEK_Vector<VEK_DICOMDIRPatient> plain_patients(m);
+    std::vector<uint32_t> parent[kLevels];
+    std::vector<Place> places;
+    uint32_t patient = kNone, study = kNone, series = kNone;
+    const uint32_t count = get_item_count(0x0004, 0x1220);
+    uint32_t processed = 0;
+    VEK_DICOMTagObj tag(m);
+    {
+      // Lists sized for every record of their type first: growing them would copy each
+      // record, strings and all, again and again.
+      uint32_t types[kLevels] = {0, 0, 0, 0};
+      const PyrDicomDataElement* sequence = root->FindChild(0x0004, 0x1220);
+      for (uint32_t i = 0; i < count; ++i) {
+        const PyrDicomDataElement* item = sequence->GetChildAt(i);
+        char16_t type[16];
+        size_t n = 0;
+        if (item == nullptr || !plain_text(item->FindChild(0x0004, 0x1430), type, 16, n)) continue;
+        const std::u16string_view t(type, n);
+        for (int l = 0; l < kLevels; ++l)
+          if (t == kTypes[l]) ++types[l];
+      }
+      if (!plain_patients.reserve(types[kPatient]) || !all_studies.reserve(types[kStudy]) ||
+          !all_series.reserve(types[kSeries]) || !all_images.reserve(types[kImage]) ||
+          !file_ids.reserve(types[kImage]))
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!get_item(0x0004, 0x1220, i, tag)) return false;
+      ++processed;
+      const PyrDicomDataElement* e = tag.current_element();
+      VEK_WString type(m);
+      read_text(e, 0x0004, 0x1430, type);
+      // Each record is read in place at the end of its list.
+      if (type.compare(u"PATIENT") == 0) {
+        VEK_DICOMDIRPatient* p = append(plain_patients, m);
+        if (p == nullptr || !read_common(tag, p->common) || !read_patient(e, *p)) return false;
+        study = series = kNone;
+        patient = plain_patients.size() - 1;
+        places.push_back({p->common.position, kPatient, patient});
+      } else if (type.compare(u"STUDY") == 0) {
+        if (patient == kNone) continue;
+        VEK_DICOMDIRStudy* s = append(all_studies, m);
+        if (s == nullptr || !read_common(tag, s->common) || !read_study(e, *s)) return false;
+        series = kNone;
+        study = all_studies.size() - 1;
+        parent[kStudy].push_back(patient);
+        places.push_back({s->common.position, kStudy, study});
+      } else if (type.compare(u"SERIES") == 0) {
+        VEK_DICOMDIRSeries* s = append(all_series, m);
+        if (s == nullptr || !read_common(tag, s->common) || !read_series(e, *s)) return false;
+        if (study == kNone) return false;
+        series = all_series.size() - 1;
+        parent[kSeries].push_back(study);
+        places.push_back({s->common.position, kSeries, series});
+      } else if (type.compare(u"IMAGE") == 0) {
+        VEK_DICOMDIRImage* g = append(all_images, m);
+        if (g == nullptr) return false;
+        const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, g->file_id);
+        if (!has_id || !safe_file_id(g->file_id, e)) {
+          all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+          if (!has_id) return false;
+          // Would reach outside the medium: left out like a record of another type.
+          vek_report(m, VEK_WARNING_DATA, kReadDir, kFile, __LINE__);
+          continue;
+        }
+        if (!read_common(tag, g->common) || !read_image(e, *g) || !file_ids.push_back(g->file_id)) {
+          all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+          return false;
+        }
+        if (series == kNone) return false;
+        parent[kImage].push_back(series);
+        places.push_back({g->common.position, kImage, all_images.size() - 1});
+      }
+      if (!intact()) return false;
+    }
+
+    // Second pass: the children of each record as the offsets give them. A chain ends at 0,
+    // at a position holding no record of its level, or at a record already linked, so that
+    // loops and shared subtrees cannot repeat anything.
+    std::stable_sort(places.begin(), places.end());
+    auto find = [&](uint32_t position, Level level) -> uint32_t {
+      if (position == 0) return kNone;
+      auto it = std::lower_bound(places.begin(), places.end(), Place{position, kPatient, 0});
+      return it != places.end() && it->position == position && it->level == level ? it->index : kNone;
+    };
+    const uint32_t sizes[kLevels] = {plain_patients.size(), all_studies.size(), all_series.size(), all_images.size()};
+    std::vector<std::vector<uint32_t>> children[kLevels - 1];
+    for (int l = 0; l < kLevels - 1; ++l) children[l].resize(sizes[l]);
+    std::vector<uint8_t> linked_flag[kLevels];
+    for (int l = 1; l < kLevels; ++l) linked_flag[l].assign(sizes[l], 0);
+    auto lower_of = [&](Level level, uint32_t index) -> uint32_t {
+      switch (level) {
+        case kPatient: return plain_patients[index].common.lower_offset;
+        case kStudy: return all_studies[index].common.lower_offset;
+        default: return all_series[index].common.lower_offset;
+      }
+    };
+    auto next_of = [&](Level level, uint32_t index) -> uint32_t {
+      switch (level) {
+        case kStudy: return all_studies[index].common.next_offset;
+        case kSeries: return all_series[index].common.next_offset;
+        default: return all_images[index].common.next_offset;
+      }
+    };
+    uint64_t linked = plain_patients.size();
+    // Depth first over an explicit stack: hostile nesting must not exhaust the call stack.
+    struct Step {
+      Level level;
+      uint32_t index;
+    };
+    std::vector<Step> stack;
+    for (uint32_t p = 0; p < plain_patients.size(); ++p) {
+      stack.push_back({kPatient, p});
+      while (!stack.empty()) {
+        const Step at = stack.back();
+        stack.pop_back();
+        if (at.level == kImage) continue;
+        const Level below = Level(at.level + 1);
+        for (uint32_t o = lower_of(at.level, at.index); o != 0;) {
+          const uint32_t k = find(o, below);
+          if (k == kNone || linked_flag[below][k] != 0) break;
+          linked_flag[below][k] = 1;
+          ++linked;
+          children[at.level][at.index].push_back(k);
+          stack.push_back({below, k});
+          o = next_of(below, k);
+        }
+      }
+    }
+    if (linked != processed) {
+      // Offsets that do not account for every record: the tree of the stream order.
+      for (int l = 0; l < kLevels - 1; ++l)
+        for (auto& c : children[l]) c.clear();
+      for (int l = 1; l < kLevels; ++l)
+        for (uint32_t k = 0; k < parent[l].size(); ++k) children[l - 1][parent[l][k]].push_back(k);
+    }
+
+    // The tree, each record copied once into vectors sized up front, so that no growth
+    // copies a subtree again.
+    if (!patients.resize(plain_patients.size(), VEK_DICOMDIRPatient(m))) return false;
+    for (uint32_t p = 0; p < plain_patients.size(); ++p) {
+      VEK_DICOMDIRPatient& pt = patients[p];
+      pt = plain_patients[p];
+      const auto& studies = children[kPatient][p];
+      if (!pt.studies.resize(uint32_t(studies.size()), VEK_DICOMDIRStudy(m))) return false;
+      for (uint32_t a = 0; a < studies.size(); ++a) {
+        VEK_DICOMDIRStudy& st = pt.studies[a];
+        st = all_studies[studies[a]];
+        const auto& series_list = children[kStudy][studies[a]];
+        if (!st.series.resize(uint32_t(series_list.size()), VEK_DICOMDIRSeries(m))) return false;
+        for (uint32_t b = 0; b < series_list.size(); ++b) {
+          VEK_DICOMDIRSeries& se = st.series[b];
+          se = all_series[series_list[b]];
+          const auto& images = children[kSeries][series_list[b]];
+          if (!se.images.resize(uint32_t(images.size()), VEK_DICOMDIRImage(m))) return false;
+          for (uint32_t c = 0; c < images.size(); ++c) se.images[c] = all_images[images[c]];
+        }
+      }
+      if (!intact()) return false;
+    }
+
+    // Third pass: parents and the pointer lists, now that nothing moves any more.
+    for (VEK_DICOMDIRPatient& pt : patients) {
+      for (VEK_DICOMDIRStudy& st : pt.studies) {
+        st.parent_patient = &pt;
+        for (VEK_DICOMDIRSeries& se : st.series) {
+          se.parent_patient = &pt;
+          se.parent_study = &st;
+          for (VEK_DICOMDIRImage& im : se.images) {
+            im.parent_patient = &pt;
+            im.parent_study = &st;
+            im.parent_series = &se;
+            if (!image_pointers.push_back(&im)) return false;
+          }
+          if (!series_pointers.push_back(&se)) return false;
+        }
+        if (!study_pointers.push_back(&st)) return false;
+      }
+      if (!patient_pointers.push_back(&pt)) return false;
+    }
+    return intact();
+  } catch (const std::bad_alloc&) {
+    vek_report(m, VEK_ERROR_MEMORY, kReadDir, kFile, __LINE__);
+    return false;
+  } catch (...) {
+    vek_report(m, VEK_ERROR_DATA, kReadDir, kFile, __LINE__);
+    return false;
+  }
+}
