@@ -14,9 +14,24 @@
 
 constexpr int32_t kXEVFontCount = 17;
 constexpr int32_t kXEVFontCornerText = 7;
+constexpr int32_t kXEVFontMeasure = 10;
+constexpr int32_t kXEVFontText = 11;
+constexpr int32_t kXEVFontArrow = 12;
+constexpr int32_t kXEVFontPixelValue = 13;
+constexpr int32_t kXEVFontReferenceLine = 14;
 
 // The face of fonts 1 to 16 when ZYLV.INI names none.
 inline const QString kXEVDefaultStringsFace = QStringLiteral("MS UI Gothic");
+
+// Every descriptor at {"FixedSys", 9, 400}, the annotation fonts 10 to 14 at the strings face.
+inline std::array<XEVFontInfo, kXEVFontCount> XEVDefaultFonts()
+{
+    std::array<XEVFontInfo, kXEVFontCount> fonts;
+    for (int32_t i = kXEVFontMeasure; i <= kXEVFontReferenceLine; ++i) {
+        fonts[i] = XEVFontInfo{kXEVDefaultStringsFace, i == kXEVFontReferenceLine ? 8 : 10, 400};
+    }
+    return fonts;
+}
 
 class XEVCommonSettings {
 public:
@@ -39,7 +54,7 @@ public:
     // Stores a copy; a modality that already has a layout keeps it.
     void InsertOverlaySettingInfo(const QString& modality, const XEVOverlaySettingInfo& info);
 
-    std::array<XEVFontInfo, kXEVFontCount> Fonts;
+    std::array<XEVFontInfo, kXEVFontCount> Fonts = XEVDefaultFonts();
     XmlFileAccess OverlayReader;
     int32_t OverlayFileExists = 0;
     std::map<QString, XEVOverlaySettingInfo> OverlaySettings;
