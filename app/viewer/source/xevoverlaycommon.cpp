@@ -240,6 +240,50 @@ QPoint CXEVOverlayCommon::ClampInside(QPoint point, const XEVRect& rect)
     return {x, y};
 }
 
+QPoint CXEVOverlayCommon::OffsetPoint(QPoint p, int64_t dx, int64_t dy)
+{
+    return {SaturateCoordinate(double(p.x()) + double(dx)), SaturateCoordinate(double(p.y()) + double(dy))};
+}
+
+bool CXEVOverlayCommon::InBox(QPoint p, int32_t width, int32_t height, QPoint pt)
+{
+    return p.x() <= pt.x() && int64_t(pt.x()) < int64_t(p.x()) + width && p.y() <= pt.y() &&
+           int64_t(pt.y()) < int64_t(p.y()) + height;
+}
+
+bool CXEVOverlayCommon::NearPoint(QPoint p, QPoint pt)
+{
+    return int64_t(p.x()) - 5 <= pt.x() && pt.x() < int64_t(p.x()) + 5 && int64_t(p.y()) - 5 <= pt.y() &&
+           pt.y() < int64_t(p.y()) + 5;
+}
+
+void CXEVOverlayCommon::MoveEnd(QPoint& point, int64_t dx, int64_t dy, const XEVRect& rect)
+{
+    point = OffsetPoint(point, dx, dy);
+    if (!rect.Contains(point)) {
+        point = ClampInside(point, rect);
+    }
+}
+
+void CXEVOverlayCommon::MoveBoth(QPoint& start, QPoint& end, int64_t dx, int64_t dy, const XEVRect& rect)
+{
+    QPoint s = OffsetPoint(start, dx, dy);
+    QPoint e = OffsetPoint(end, dx, dy);
+    const bool endInside = rect.Contains(e);
+    if (!rect.Contains(s)) {
+        const QPoint c = ClampInside(s, rect);
+        e = OffsetPoint(e, int64_t(c.x()) - s.x(), int64_t(c.y()) - s.y());
+        s = c;
+    }
+    if (!endInside) {
+        const QPoint c = ClampInside(e, rect);
+        s = OffsetPoint(s, int64_t(c.x()) - e.x(), int64_t(c.y()) - e.y());
+        e = c;
+    }
+    start = s;
+    end = e;
+}
+
 int32_t CXEVOverlayCommon::SaturateCoordinate(double value)
 {
     if (std::isnan(value)) {

@@ -10,12 +10,6 @@
 
 namespace {
 
-bool LabelBoxContains(QPoint position, int32_t width, int32_t height, QPoint pt)
-{
-    return position.x() <= pt.x() && int64_t(pt.x()) < int64_t(position.x()) + width && position.y() <= pt.y() &&
-           int64_t(pt.y()) < int64_t(position.y()) + height;
-}
-
 // Selects a settings font for the painter and gives the old one back at the end.
 class ScopedOverlayFont {
 public:
@@ -31,12 +25,6 @@ private:
     QFont old_;
     CXEVFont font_;
 };
-
-QPoint Offset(QPoint p, int64_t dx, int64_t dy)
-{
-    return {CXEVOverlayCommon::SaturateCoordinate(double(p.x()) + double(dx)),
-            CXEVOverlayCommon::SaturateCoordinate(double(p.y()) + double(dy))};
-}
 
 }   // namespace
 
@@ -105,7 +93,7 @@ int32_t CXEVOverlayMeasure::Commit(QPoint origin, QPoint offset, double zoom)
 
 int32_t CXEVOverlayMeasure::HitTest(QPoint pt) const
 {
-    return HitSegment(start, end, pt) != 0 || LabelBoxContains(labelPosition, labelWidth, labelHeight, pt) ? 1 : 0;
+    return HitSegment(start, end, pt) != 0 || InBox(labelPosition, labelWidth, labelHeight, pt) ? 1 : 0;
 }
 
 int32_t CXEVOverlayMeasure::SelectForDrag(QPoint pt)
@@ -119,11 +107,7 @@ int32_t CXEVOverlayMeasure::SelectForDrag(QPoint pt)
     selected = 1;
     dragAnchor = pt;
     imageStart = imageEnd = imageLabelPosition = {-1, -1};
-    auto near = [&pt](QPoint p) {
-        return int64_t(p.x()) - 5 <= pt.x() && pt.x() < int64_t(p.x()) + 5 && int64_t(p.y()) - 5 <= pt.y() &&
-               pt.y() < int64_t(p.y()) + 5;
-    };
-    dragMode = near(start) ? kModeStart : near(end) ? kModeEnd : kModeWhole;
+    dragMode = NearPoint(start, pt) ? kModeStart : NearPoint(end, pt) ? kModeEnd : kModeWhole;
     return selected;
 }
 
@@ -135,29 +119,10 @@ int32_t CXEVOverlayMeasure::DragSelected(const XEVOverlayView& view, QPoint pt)
     int32_t result = 0;
     if (dragMode == kModeStart || dragMode == kModeEnd) {
         length = 0.0;
-        QPoint& moved = dragMode == kModeStart ? start : end;
-        moved = Offset(moved, dx, dy);
-        if (!r.Contains(moved)) {
-            moved = ClampInside(moved, r);
-        }
+        MoveEnd(dragMode == kModeStart ? start : end, dx, dy, r);
         result = 1;
     } else if (dragMode == kModeWhole) {
-        QPoint s = Offset(start, dx, dy);
-        QPoint e = Offset(end, dx, dy);
-        const bool startInside = r.Contains(s);
-        const bool endInside = r.Contains(e);
-        if (!startInside) {
-            const QPoint c = ClampInside(s, r);
-            e = Offset(e, int64_t(c.x()) - s.x(), int64_t(c.y()) - s.y());
-            s = c;
-        }
-        if (!endInside) {
-            const QPoint c = ClampInside(e, r);
-            s = Offset(s, int64_t(c.x()) - e.x(), int64_t(c.y()) - e.y());
-            e = c;
-        }
-        start = s;
-        end = e;
+        MoveBoth(start, end, dx, dy, r);
         result = 1;
     }
     if (result != 0) {
@@ -239,8 +204,8 @@ void CXEVOverlayMeasure::DrawCaliper(QPainter& painter, QPoint a, QPoint b)
     const int32_t hy = cy / 2;
     const QPoint lines[3][2] = {
         {a, b},
-        {Offset(a, hx, -hy), Offset(a, -hx, hy)},
-        {Offset(b, hx, -hy), Offset(b, -hx, hy)},
+        {OffsetPoint(a, hx, -hy), OffsetPoint(a, -hx, hy)},
+        {OffsetPoint(b, hx, -hy), OffsetPoint(b, -hx, hy)},
     };
     for (const auto& [rgb, width] : {std::pair<uint32_t, int32_t>{0x000000, 2}, {0xFFFFFF, 1}}) {
         for (const auto& line : lines) {
@@ -269,8 +234,8 @@ void CXEVOverlayMeasure::Draw(const XEVOverlayView& view)
     DrawShadowText(painter, labelPosition, labelWidth, labelHeight, labelText);
     if (selected != 0 && dragMode != kModeStart && dragMode != kModeEnd) {
         const QPoint& p = labelPosition;
-        for (const QPoint& h : {start, end, p, Offset(p, labelWidth, 0), Offset(p, 0, labelHeight),
-                                Offset(p, labelWidth, labelHeight)}) {
+        for (const QPoint& h : {start, end, p, OffsetPoint(p, labelWidth, 0), OffsetPoint(p, 0, labelHeight),
+                                OffsetPoint(p, labelWidth, labelHeight)}) {
             DrawHandle(painter, h);
         }
     }

@@ -14,12 +14,6 @@
 
 namespace {
 
-QPoint Offset(QPoint p, int64_t dx, int64_t dy)
-{
-    return {CXEVOverlayCommon::SaturateCoordinate(double(p.x()) + double(dx)),
-            CXEVOverlayCommon::SaturateCoordinate(double(p.y()) + double(dy))};
-}
-
 QRect MultiLineSize(const QFont& font, const QPaintDevice* device, const QString& text)
 {
     const QFontMetrics metrics(font, device);
@@ -189,8 +183,7 @@ void CXEVOverlayText::FitEdit(const XEVOverlayView& view)
 
 bool CXEVOverlayText::BoxContains(QPoint pt) const
 {
-    return boxPosition.x() <= pt.x() && int64_t(pt.x()) < int64_t(boxPosition.x()) + boxWidth &&
-           boxPosition.y() <= pt.y() && int64_t(pt.y()) < int64_t(boxPosition.y()) + boxHeight;
+    return InBox(boxPosition, boxWidth, boxHeight, pt);
 }
 
 void CXEVOverlayText::Draw(const XEVOverlayView& view)
@@ -216,7 +209,7 @@ void CXEVOverlayText::Draw(const XEVOverlayView& view)
     DrawShadowText(painter, boxPosition, boxWidth, boxHeight, text);
     if (selected != 0) {
         const QPoint& p = boxPosition;
-        for (const QPoint& h : {p, Offset(p, boxWidth, 0), Offset(p, 0, boxHeight), Offset(p, boxWidth, boxHeight)}) {
+        for (const QPoint& h : {p, CXEVOverlayCommon::OffsetPoint(p, boxWidth, 0), CXEVOverlayCommon::OffsetPoint(p, 0, boxHeight), CXEVOverlayCommon::OffsetPoint(p, boxWidth, boxHeight)}) {
             DrawHandle(painter, h);
         }
     }
@@ -262,8 +255,8 @@ void CXEVOverlayArrow::WingTips(QPoint S, QPoint E, QPoint& w1, QPoint& w2)
 {
     const double theta = std::atan2(double(E.y()) - S.y(), double(E.x()) - S.x());
     const double wing = 3.14159 / 6;
-    w1 = Offset(S, int64_t(10 * std::cos(theta - wing)), int64_t(10 * std::sin(theta - wing)));
-    w2 = Offset(S, int64_t(10 * std::cos(theta + wing)), int64_t(10 * std::sin(theta + wing)));
+    w1 = CXEVOverlayCommon::OffsetPoint(S, int64_t(10 * std::cos(theta - wing)), int64_t(10 * std::sin(theta - wing)));
+    w2 = CXEVOverlayCommon::OffsetPoint(S, int64_t(10 * std::cos(theta + wing)), int64_t(10 * std::sin(theta + wing)));
 }
 
 void CXEVOverlayArrow::DrawHead(QPainter& painter, QPoint S, QPoint E)
@@ -375,8 +368,7 @@ void CXEVOverlayArrow::FitEdit(const XEVOverlayView& view)
 
 bool CXEVOverlayArrow::LabelContains(QPoint pt) const
 {
-    return labelPosition.x() <= pt.x() && int64_t(pt.x()) < int64_t(labelPosition.x()) + labelWidth &&
-           labelPosition.y() <= pt.y() && int64_t(pt.y()) < int64_t(labelPosition.y()) + labelHeight;
+    return InBox(labelPosition, labelWidth, labelHeight, pt);
 }
 
 int32_t CXEVOverlayArrow::HitTest(QPoint pt) const
@@ -395,11 +387,7 @@ int32_t CXEVOverlayArrow::SelectAt(QPoint pt)
     selected = 1;
     dragAnchor = pt;
     imageStart = imageEnd = imageLabelPosition = {-1, -1};
-    auto near = [&pt](QPoint p) {
-        return int64_t(p.x()) - 5 <= pt.x() && pt.x() < int64_t(p.x()) + 5 && int64_t(p.y()) - 5 <= pt.y() &&
-               pt.y() < int64_t(p.y()) + 5;
-    };
-    dragMode = near(start) ? kModeStart : near(end) ? kModeEnd : kModeWhole;
+    dragMode = NearPoint(start, pt) ? kModeStart : NearPoint(end, pt) ? kModeEnd : kModeWhole;
     return selected;
 }
 
@@ -412,27 +400,9 @@ int32_t CXEVOverlayArrow::Drag(QPoint pt, const XEVOverlayView& view)
     const int64_t dx = int64_t(pt.x()) - dragAnchor.x();
     const int64_t dy = int64_t(pt.y()) - dragAnchor.y();
     if (dragMode == kModeStart || dragMode == kModeEnd) {
-        QPoint& moved = dragMode == kModeStart ? start : end;
-        moved = Offset(moved, dx, dy);
-        if (!R.Contains(moved)) {
-            moved = ClampInside(moved, R);
-        }
+        MoveEnd(dragMode == kModeStart ? start : end, dx, dy, R);
     } else {
-        QPoint s = Offset(start, dx, dy);
-        QPoint e = Offset(end, dx, dy);
-        const bool endInside = R.Contains(e);
-        if (!R.Contains(s)) {
-            const QPoint c = ClampInside(s, R);
-            e = Offset(e, int64_t(c.x()) - s.x(), int64_t(c.y()) - s.y());
-            s = c;
-        }
-        if (!endInside) {
-            const QPoint c = ClampInside(e, R);
-            s = Offset(s, int64_t(c.x()) - e.x(), int64_t(c.y()) - e.y());
-            e = c;
-        }
-        start = s;
-        end = e;
+        MoveBoth(start, end, dx, dy, R);
     }
     labelPosition = PlaceLabel(end, start, labelWidth, labelHeight, R);
     dragAnchor = ClampInside(pt, R);

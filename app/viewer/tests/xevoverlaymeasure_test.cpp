@@ -282,22 +282,20 @@ TEST(OverlayPixelValue, UnitsOfTheReadout)
     EXPECT_EQ(Readout(mr, QStringLiteral("OD"), 2500), QStringLiteral("2.50 OD"));
 }
 
-QString YbrReadout(uint8_t y, uint8_t cb, uint8_t cr, double* red = nullptr)
+// One colour pixel of 8-bit samples.
+XEVPixelProbe PixelProbe(int32_t colorCode, const std::vector<uint8_t>& bytes, CXEVOverlayPixelValue& v)
 {
-    std::vector<uint8_t> bytes = {y, cb, cr};
-    XEVPixelProbe p;
-    p.colorCode = XEVPixelProbe::kYbr;
-    p.channels = 3;
-    p.bits = 8;
-    p.data = bytes.data();
-    p.size = bytes.size();
-    p.width = 1;
-    p.height = 1;
-    CXEVOverlayPixelValue v;
     v.imageWidth = 1;
     v.imageHeight = 1;
+    return {colorCode, int32_t(bytes.size()), 8, bytes.data(), bytes.size(), 1, 1, 0};
+}
+
+QString YbrReadout(uint8_t y, uint8_t cb, uint8_t cr, double* red = nullptr)
+{
+    const std::vector<uint8_t> bytes = {y, cb, cr};
+    CXEVOverlayPixelValue v;
     const XEVOverlayView view{nullptr, {0, 0}, {0, 0}, 1.0};
-    v.ProbeValue(p, {0, 0}, view);
+    v.ProbeValue(PixelProbe(XEVPixelProbe::kYbr, bytes, v), {0, 0}, view);
     v.PlaceText({0, 0}, view);
     if (red != nullptr) {
         *red = v.red;
@@ -316,17 +314,8 @@ TEST(OverlayPixelValue, YbrReadsAsClampedRgb)
 TEST(OverlayPixelValue, CmykWithLargeBlackStaysInRange)
 {
     std::vector<uint8_t> bytes = {255, 0, 50, 255};   // K far above 100
-    XEVPixelProbe p;
-    p.colorCode = XEVPixelProbe::kCmyk;
-    p.channels = 4;
-    p.bits = 8;
-    p.data = bytes.data();
-    p.size = bytes.size();
-    p.width = 1;
-    p.height = 1;
     CXEVOverlayPixelValue v;
-    v.imageWidth = 1;
-    v.imageHeight = 1;
+    const XEVPixelProbe p = PixelProbe(XEVPixelProbe::kCmyk, bytes, v);
     v.ProbeValue(p, {0, 0}, {nullptr, {0, 0}, {0, 0}, 1.0});
     for (double c : {v.red, v.green, v.blue}) {
         EXPECT_GE(c, 0.0);
@@ -434,6 +423,17 @@ TEST(OverlayReferenceLine, CurrentWhiteTwoWideFirstAndLastDottedLabelsOnBlack)
         }
     }
     EXPECT_GT(labelWhite, 5);
+}
+
+TEST(OverlayFonts, AnnotationFontsDefaultToTheStringsFace)
+{
+    const XEVCommonSettings& settings = GetCommonSettings();
+    for (int32_t i : {kXEVFontMeasure, kXEVFontText, kXEVFontArrow, kXEVFontPixelValue}) {
+        EXPECT_EQ(settings.Fonts[i].face, kXEVDefaultStringsFace) << i;
+        EXPECT_EQ(settings.Fonts[i].points, 10) << i;
+    }
+    EXPECT_EQ(settings.Fonts[kXEVFontReferenceLine].points, 8);
+    EXPECT_EQ(settings.Fonts[kXEVFontReferenceLine].weight, 400);
 }
 
 TEST(OverlayReferenceLine, HorizontalLineLabelGoesRightWhenLeftWouldLeave)

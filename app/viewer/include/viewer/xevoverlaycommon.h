@@ -61,6 +61,16 @@ public:
     static int32_t HitSegment(QPoint a, QPoint b, QPoint p);
     static int32_t DistanceToLine(QPoint a, QPoint b, QPoint p);
     static QPoint ClampInside(QPoint point, const XEVRect& rect);
+    // The point moved by (dx, dy), saturated.
+    static QPoint OffsetPoint(QPoint point, int64_t dx, int64_t dy);
+    // Inside the box of that size at the top-left corner (right and bottom edges outside).
+    static bool InBox(QPoint topLeft, int32_t width, int32_t height, QPoint pt);
+    // Within the grab square [p - 5, p + 5) of a point, in x and in y.
+    static bool NearPoint(QPoint p, QPoint pt);
+    // Drags of a two-point annotation: one end moved and kept strictly inside, or both moved
+    // together, pushed back as one when either leaves, so length and direction stay.
+    static void MoveEnd(QPoint& point, int64_t dx, int64_t dy, const XEVRect& rect);
+    static void MoveBoth(QPoint& start, QPoint& end, int64_t dx, int64_t dy, const XEVRect& rect);
 
     // The transforms with this annotation's vertical scale. A vertical scale that is not a
     // positive finite number counts as 1.0; a zoom that is not positive converts nothing
