@@ -91,7 +91,7 @@ void XEVOverlayManager::EndMeasure(const XEVOverlayView& view, QPoint)
     }
 }
 
-void XEVOverlayManager::BeginText(QPoint pt, QWidget* parent)
+void XEVOverlayManager::BeginText(QPoint pt, QWidget* parent, const XEVOverlayView* fitView)
 {
     auto text = std::make_unique<CXEVOverlayText>();
     text->CopyCalibration(*this);
@@ -99,6 +99,7 @@ void XEVOverlayManager::BeginText(QPoint pt, QWidget* parent)
     CXEVOverlayText* raw = text.get();
     texts.emplace(textCurrentId, std::move(text));
     raw->BeginNew(pt, parent);
+    FitOnChange(*raw, fitView);
     textEditOpen = 1;
 }
 
@@ -179,7 +180,7 @@ void XEVOverlayManager::EndArrowEdit(const XEVOverlayView& view)
     }
 }
 
-int32_t XEVOverlayManager::EndArrowDrag(QWidget* parent)
+int32_t XEVOverlayManager::EndArrowDrag(QWidget* parent, const XEVOverlayView* fitView)
 {
     CXEVOverlayArrow* arrow = CurrentArrow();
     if (arrow == nullptr) {
@@ -189,6 +190,7 @@ int32_t XEVOverlayManager::EndArrowDrag(QWidget* parent)
                        std::abs(int64_t(arrow->start.y()) - arrow->end.y()) > 1;
     if (arrow->complete == 1 && apart) {
         arrow->BeginLabel(parent);
+        FitOnChange(*arrow, fitView);
         arrowEditOpen = 1;
         return 1;
     }
@@ -330,7 +332,7 @@ int32_t XEVOverlayManager::DropSelected(const XEVOverlayView& view, QPoint)
     return dropped;
 }
 
-int32_t XEVOverlayManager::ReEditSelectedText(QWidget* parent)
+int32_t XEVOverlayManager::ReEditSelectedText(QWidget* parent, const XEVOverlayView* fitView)
 {
     CXEVOverlayText* text = Find(texts, textSelectedId);
     if (text == nullptr) {
@@ -341,13 +343,15 @@ int32_t XEVOverlayManager::ReEditSelectedText(QWidget* parent)
     text->editRect = {text->editRect.left + dx, text->editRect.top + dy, text->editRect.right + dx,
                       text->editRect.bottom + dy};
     text->OpenEdit(parent);
+    FitOnChange(*text, fitView);
     text->imagePosition = {-1, -1};
     textEditOpen = 1;
     textCurrentId = textSelectedId;
     return 1;
 }
 
-int32_t XEVOverlayManager::ReEditArrowLabelAt(QPoint pt, int32_t& id, QWidget* parent)
+int32_t XEVOverlayManager::ReEditArrowLabelAt(QPoint pt, int32_t& id, QWidget* parent,
+                                              const XEVOverlayView* fitView)
 {
     for (auto& [key, arrow] : arrows) {
         arrow->selected = 0;
@@ -364,6 +368,7 @@ int32_t XEVOverlayManager::ReEditArrowLabelAt(QPoint pt, int32_t& id, QWidget* p
             arrow->editRect = {arrow->editRect.left + dx, arrow->editRect.top + dy, arrow->editRect.right + dx,
                                arrow->editRect.bottom + dy};
             arrow->OpenEdit(parent);
+            FitOnChange(*arrow, fitView);
             arrow->imageLabelPosition = {-1, -1};
             arrowEditOpen = 1;
             arrowCurrentId = arrowSelectedId;

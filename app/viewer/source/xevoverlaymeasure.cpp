@@ -36,9 +36,10 @@ QString CXEVOverlayMeasure::GetLabelText(double zoom)
         return labelText;
     }
     const QString suffix = calibrationFlag != 0 ? QStringLiteral(" *") : QString();
+    const double v = EffectiveVerticalScale();
     double s2e = spacing2;
-    if (aspectBase != 0.0 && verticalScale != 0.0 && verticalScale != aspectBase) {
-        s2e = spacing2 / (verticalScale / aspectBase);
+    if (std::isfinite(aspectBase) && aspectBase != 0.0 && v != aspectBase) {
+        s2e = spacing2 / (v / aspectBase);
     }
     const double dx = double(end.x()) - start.x();
     const double dy = double(end.y()) - start.y();

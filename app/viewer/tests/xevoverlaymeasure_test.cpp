@@ -89,6 +89,18 @@ TEST(OverlayMeasure, AspectCorrectsTheVerticalSpacing)
     EXPECT_EQ(m.labelText, QStringLiteral("5.00mm"));
 }
 
+TEST(OverlayMeasure, BadVerticalScaleMeasuresAsOne)
+{
+    for (double v : {0.0, -3.0, std::nan("")}) {
+        CXEVOverlayMeasure m;
+        Calibrate(m);
+        m.verticalScale = v;
+        m.start = {10, 10};
+        m.Drag(kZoom2, {50, 40});
+        EXPECT_EQ(m.labelText, QStringLiteral("12.50mm")) << v;
+    }
+}
+
 TEST(OverlayMeasure, ZoomThatIsNotPositiveMeasuresNothing)
 {
     CXEVOverlayMeasure m;

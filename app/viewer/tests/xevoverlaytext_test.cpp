@@ -87,6 +87,16 @@ TEST_F(OverlayTextTest, GrowingBoxKeepsItsCentreAndIsPushedLeftAtTheRightEdge)
     EXPECT_EQ(text->editRect.right, 400);
 }
 
+TEST_F(OverlayTextTest, BoxGivenTheViewRefitsOnEveryChange)
+{
+    manager_.BeginText({100, 100}, view_.get(), &zoom1_);
+    CXEVOverlayText* text = manager_.CurrentText();
+    const int32_t before = text->editRect.right - text->editRect.left;
+    text->edit->insertPlainText(QStringLiteral("MMMMMMMMMMMM"));
+    EXPECT_GT(text->editRect.right - text->editRect.left, before);
+    EXPECT_EQ(text->edit->width(), text->editRect.right - text->editRect.left);
+}
+
 TEST_F(OverlayTextTest, EmptyTextIsDeletedAndTypedTextCommitted)
 {
     manager_.BeginText({100, 100}, view_.get());

@@ -34,7 +34,8 @@ public:
     void DragMeasure(const XEVOverlayView& view, QPoint pt);
     void EndMeasure(const XEVOverlayView& view, QPoint pt);
 
-    void BeginText(QPoint pt, QWidget* parent);
+    // With a view, the edit box re-fits itself to every change of its text in that view.
+    void BeginText(QPoint pt, QWidget* parent, const XEVOverlayView* fitView = nullptr);
     void EndTextEdit(const XEVOverlayView& view);
     int32_t ResizeTextEdit(const XEVOverlayView& view);
     void FocusTextEdit();
@@ -42,7 +43,7 @@ public:
     void BeginArrow(QPoint pt);
     void DragArrow(QPoint pt, const XEVOverlayView& view);
     void EndArrowEdit(const XEVOverlayView& view);
-    int32_t EndArrowDrag(QWidget* parent);
+    int32_t EndArrowDrag(QWidget* parent, const XEVOverlayView* fitView = nullptr);
     int32_t ResizeArrowEdit(const XEVOverlayView& view);
     void FocusArrowEdit();
 
@@ -54,8 +55,8 @@ public:
     int32_t AnyMeasureHit(QPoint pt);
     int32_t DragSelected(const XEVOverlayView& view, QPoint pt);
     int32_t DropSelected(const XEVOverlayView& view, QPoint pt);
-    int32_t ReEditSelectedText(QWidget* parent);
-    int32_t ReEditArrowLabelAt(QPoint pt, int32_t& id, QWidget* parent);
+    int32_t ReEditSelectedText(QWidget* parent, const XEVOverlayView* fitView = nullptr);
+    int32_t ReEditArrowLabelAt(QPoint pt, int32_t& id, QWidget* parent, const XEVOverlayView* fitView = nullptr);
     int32_t DeleteSelectedMeasure();
     int32_t DeleteSelectedText();
     int32_t DeleteSelectedArrow();
@@ -84,6 +85,16 @@ public:
     std::map<int32_t, std::unique_ptr<CXEVOverlayArrow>> arrows;
 
 private:
+    template <typename T>
+    static void FitOnChange(T& annotation, const XEVOverlayView* fitView)
+    {
+        if (fitView != nullptr && annotation.IsEditing()) {
+            XEVOverlayView view = *fitView;
+            view.painter = nullptr;
+            annotation.edit->onChanged = [&annotation, view] { annotation.FitEdit(view); };
+        }
+    }
+
     template <typename T>
     static T* Find(const std::map<int32_t, std::unique_ptr<T>>& map, int32_t id)
     {
