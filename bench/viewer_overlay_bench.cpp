@@ -110,7 +110,6 @@ void BM_PlainQPainterSamePrimitives(benchmark::State& state)
         QPainter painter(&warm);
         manager.DrawAll(painter, {0, 0}, {0, 0}, 1.0);
     }
-    std::vector<Line> thin;
     std::vector<Line> caliper;
     std::vector<Line> shafts;
     std::vector<Text> measureLabels;
@@ -137,7 +136,6 @@ void BM_PlainQPainterSamePrimitives(benchmark::State& state)
         }
         labels.push_back({QRect(a->labelPosition, QSize(a->labelWidth, a->labelHeight)), a->label});
     }
-    (void)thin;
     QImage image = Canvas();
     const XEVCommonSettings& settings = GetCommonSettings();
     CXEVFont measureFont;
