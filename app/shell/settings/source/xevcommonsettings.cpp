@@ -192,7 +192,7 @@ void XEVCommonSettings::ResetDefaults()
     MenuShowing = 0;
     InitialLayoutIndex = 0;
     ScreenDpi = 96;
-    Fonts.fill(XEVFontInfo());
+    Fonts = XEVDefaultFonts();
     SeriesAutoLink = 1;
     OverlaySettings.clear();
     MenuLabelsStopped.clear();

@@ -1,16 +1,24 @@
 #pragma once
 
 #include <QGuiApplication>
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+#endif
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
 // One application object for the whole binary (fonts need it), made before any test.
-// Test files that draw or make fonts include this header.
+// Test files that draw or make fonts include this header. Binaries that link Qt Widgets get
+// the widget application, which their widgets need.
 class QtGuiTestApplication : public ::testing::Environment {
 public:
+#ifdef QT_WIDGETS_LIB
+    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
+#else
     void SetUp() override { app_ = std::make_unique<QGuiApplication>(argc_, argv_); }
+#endif
     void TearDown() override { app_.reset(); }
 
 private:

@@ -15,12 +15,27 @@
 constexpr int32_t kXEVFontCount = 17;
 constexpr int32_t kXEVFontAgreement = 0;
 constexpr int32_t kXEVFontCornerText = 7;
+constexpr int32_t kXEVFontMeasure = 10;
+constexpr int32_t kXEVFontText = 11;
+constexpr int32_t kXEVFontArrow = 12;
+constexpr int32_t kXEVFontPixelValue = 13;
+constexpr int32_t kXEVFontReferenceLine = 14;
 
 // Labels of a right-button menu: command id -> text.
 using XEVMenuLabels = std::map<int32_t, QString>;
 
 // The face of fonts 1 to 16 when ZYLV.INI names none.
 inline const QString kXEVDefaultStringsFace = QStringLiteral("MS UI Gothic");
+
+// Every descriptor at {"FixedSys", 9, 400}, the annotation fonts 10 to 14 at the strings face.
+inline std::array<XEVFontInfo, kXEVFontCount> XEVDefaultFonts()
+{
+    std::array<XEVFontInfo, kXEVFontCount> fonts;
+    for (int32_t i = kXEVFontMeasure; i <= kXEVFontReferenceLine; ++i) {
+        fonts[i] = XEVFontInfo{kXEVDefaultStringsFace, i == kXEVFontReferenceLine ? 8 : 10, 400};
+    }
+    return fonts;
+}
 
 class XEVCommonSettings {
 public:
@@ -64,7 +79,7 @@ public:
     int32_t MenuShowing = 0;
     int32_t ScreenDpi = 96;
     int32_t InitialLayoutIndex = 0;
-    std::array<XEVFontInfo, kXEVFontCount> Fonts;
+    std::array<XEVFontInfo, kXEVFontCount> Fonts = XEVDefaultFonts();
     int32_t SeriesAutoLink = 1;
     XEVMenuLabels MenuLabelsStopped;
     XEVMenuLabels MenuLabelsPlaying;
