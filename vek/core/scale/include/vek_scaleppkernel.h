@@ -1,0 +1,190 @@
+#pragma once
+// Weighted-area arithmetic shared by the general and the fast weighted-area engines: footprint
+// tables of the reducing width pass, the line sums and their normalisation, and one step of
+// the reducing height pass. Output i covers source [i r, (i + 1) r), r = source / target size.
+//
+// Q12 sums are 32-bit only while a footprint of full-scale samples stays below 2^31; past that
+// (8 bits from r near 2056, 16 bits from r near 8) they are carried in 64 bits and normalised in
+// double, the road the 32-bit sums would take when their fixed-point reciprocal misses.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+
+#include "vek_fixedreal.h"
+#include "vek_scaleround.h"
+
+namespace vek_pp {
+
+using Q12 = VEK_FixedRealImpl<int, 12>;
+
+template <class S>
+constexpr int64_t kFull = std::numeric_limits<S>::max();
+
+// A weight as the table holds it: the double itself or a rounded Q12 raw value.
+template <class T>
+inline T weight(double x) {
+  if constexpr (std::is_same_v<T, double>)
+    return x;
+  else
+    return round_to_fixed(x);
+}
+inline int64_t raw(Q12 w) { return w.raw(); }
+inline double raw(double w) { return w; }
+
+inline uint32_t whole(double x, uint32_t last) {
+  return x <= 0 ? 0 : x >= double(last) ? last : uint32_t(x);
+}
+
+// Fixed-point product of the summed weight (raw) times full scale and the reciprocal: does the
+// integer normalisation map a full-scale footprint back to F within one half?
+template <class S>
+inline bool fits(int64_t coverage_raw, int32_t reciprocal) {
+  const int64_t scaled = coverage_raw * kFull<S>;
+  if (scaled > INT32_MAX) return false;
+  const int64_t p = (scaled * reciprocal) >> 12;
+  return (kFull<S> * 4096 - 2048) < p && p < (kFull<S> * 4096 + 2048);
+}
+
+// Q12 sum to a sample through the fixed-point reciprocal.
+inline int64_t by_fixed(int64_t sum, int32_t reciprocal) { return (((sum * reciprocal) >> 12) + 2048) >> 12; }
+
+// Q12 sum to a sample in double, limited to full scale: rounded weights can sum past r by one
+// raw unit, which would carry a 16-bit white past 65535.
+template <class S>
+inline S by_double(int64_t sum, double inv) {
+  const double v = std::trunc(double(sum) * inv * (1.0 / 4096) + 0.5);
+  return S(v >= double(kFull<S>) ? kFull<S> : v <= 0 ? 0 : int64_t(v));
+}
+
+// Footprint tables of a reduction W -> w (r > 1) over c channels: index[i] is the first sample
+// of output i, index[w] the last pixel; first and last are the cut weights of the two ends.
+// The last output takes the last pixel whole.
+template <class T>
+void reduce_tables(uint32_t W, uint32_t w, uint32_t c, double r, uint32_t* index, T* first, T* last) {
+  double x = 0.0;
+  for (uint32_t i = 0; i < w; ++i) {
+    const uint32_t k = whole(x, W - 1);
+    index[i] = k * c;
+    first[i] = weight<T>(double(k) + 1.0 - x);
+    x += r;
+    last[i] = weight<T>(x - std::trunc(x));
+  }
+  index[w] = (W - 1) * c;
+  last[w - 1] = weight<T>(1.0);
+}
+
+// Whether a Q12 width pass takes the integer road: every footprint, the most and the least
+// covered, maps full scale back to F and no sum can pass 32 bits.
+template <class S>
+bool width_fits(const uint32_t* index, const Q12* first, const Q12* last, uint32_t w, uint32_t c, double r) {
+  int64_t most = 0, least = INT64_MAX;
+  for (uint32_t i = 0; i < w; ++i) {
+    const int64_t k = (index[i + 1] - index[i]) / c;
+    const int64_t cover = k * 4096 + first[i].raw() + last[i].raw() - 4096;
+    most = std::max(most, cover);
+    least = std::min(least, cover);
+  }
+  const int32_t n = round_to_fixed(1.0 / r).raw();
+  return fits<S>(most, n) && fits<S>(least, n);
+}
+
+// One output line of a reducing width pass. C is the channel count when fixed (1, 3, 4), 0 for
+// any. Sums are A (double, int32 or int64); the end samples take their weights, the ones
+// between count whole.
+template <uint32_t C, class A, class S, class T, class Out>
+void reduce_line(const S* __restrict in, S* __restrict out, const uint32_t* index, const T* first, const T* last,
+                 uint32_t w, uint32_t channels, Out normalise) {
+  const uint32_t c = C != 0 ? C : channels;
+  constexpr A one = std::is_same_v<A, double> ? A(1) : A(4096);
+  for (uint32_t i = 0; i < w; ++i) {
+    const uint32_t a = index[i], b = index[i + 1];
+    const A f = A(raw(first[i])), l = A(raw(last[i]));
+    for (uint32_t k = 0; k < c; ++k) {
+      A mid = 0;
+      for (uint32_t o = a + c + k; o < b; o += c) mid += A(in[o]);
+      out[size_t(i) * c + k] = normalise(A(in[a + k]) * f + mid * one + A(in[b + k]) * l);
+    }
+  }
+}
+
+// The width pass of a reduction: picks the loop by channel count and the sum width and the
+// normalisation by weight type and fit.
+template <class S, class T>
+void reduce_width(const S* in, S* out, const uint32_t* index, const T* first, const T* last, uint32_t w, uint32_t c,
+                  double r, bool fixed_road) {
+  const double inv = 1.0 / r;
+  auto run = [&](auto sum_type, auto normalise) {
+    using A = decltype(sum_type);
+    switch (c) {
+      case 1: return reduce_line<1, A>(in, out, index, first, last, w, c, normalise);
+      case 3: return reduce_line<3, A>(in, out, index, first, last, w, c, normalise);
+      case 4: return reduce_line<4, A>(in, out, index, first, last, w, c, normalise);
+      default: return reduce_line<0, A>(in, out, index, first, last, w, c, normalise);
+    }
+  };
+  if constexpr (std::is_same_v<T, double>) {
+    run(double(), [inv](double s) { return S(int64_t(std::trunc(s * inv + 0.5))); });
+  } else if (fixed_road) {
+    const int32_t n = round_to_fixed(inv).raw();
+    run(int32_t(), [n](int32_t s) { return S(by_fixed(s, n)); });
+  } else {
+    run(int64_t(), [inv](int64_t s) { return by_double<S>(s, inv); });
+  }
+}
+
+// Summed Q12 weights of a height footprint can pass r by a few raw units; past this bound a
+// line of full-scale samples no longer sums in 32 bits.
+template <class S>
+bool height_sums_wide(double r) {
+  return (std::ceil(r * 4096) + 4) * double(kFull<S>) > double(INT32_MAX);
+}
+
+// One output line of a reducing height pass. The store holds the last source line taken;
+// read() copies the next one into it and counts it. Each source line is read once, none past H.
+template <class S, class T, class A, class Read>
+bool reduce_height_line(double y0, double r, uint32_t H, const uint32_t& taken, const S* store, A* acc, uint32_t n,
+                        S* out, Read read) {
+  constexpr bool dbl = std::is_same_v<T, double>;
+  constexpr A one = dbl ? A(1) : A(4096);
+  const double y1 = y0 + r;
+  const uint32_t k0 = whole(y0, H - 1);
+  const double k1 = std::trunc(y1);
+  if (taken <= k0 && !read()) return false;
+  A wsum;
+  if (double(k0) == y0) {
+    for (uint32_t s = 0; s < n; ++s) acc[s] = A(store[s]) * one;
+    wsum = one;
+  } else {
+    const A w0 = A(raw(weight<T>(double(ceil_to_int(y0)) - y0)));
+    for (uint32_t s = 0; s < n; ++s) acc[s] = A(store[s]) * w0;
+    wsum = w0;
+  }
+  for (double m = double(k0) + 1; m < k1 && taken < H; m += 1) {
+    if (!read()) return false;
+    for (uint32_t s = 0; s < n; ++s) acc[s] += A(store[s]) * one;
+    wsum += one;
+  }
+  if (k1 < y1 && taken < H) {
+    if (!read()) return false;
+    const A w1 = A(raw(weight<T>(y1 - k1)));
+    for (uint32_t s = 0; s < n; ++s) acc[s] += A(store[s]) * w1;
+    wsum += w1;
+  }
+  const double inv = 1.0 / r;
+  if constexpr (dbl) {
+    for (uint32_t s = 0; s < n; ++s) out[s] = S(int64_t(std::trunc(acc[s] * inv + 0.5)));
+  } else {
+    const int32_t fixed = round_to_fixed(inv).raw();
+    if (sizeof(A) == 4 && fits<S>(wsum, fixed)) {
+      for (uint32_t s = 0; s < n; ++s) out[s] = S(by_fixed(acc[s], fixed));
+    } else {
+      for (uint32_t s = 0; s < n; ++s) out[s] = by_double<S>(acc[s], inv);
+    }
+  }
+  return true;
+}
+
+}  // namespace vek_pp
