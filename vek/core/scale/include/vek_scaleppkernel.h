@@ -48,8 +48,11 @@ inline bool fits(int64_t coverage_raw, int32_t reciprocal) {
   return (kFull<S> * 4096 - 2048) < p && p < (kFull<S> * 4096 + 2048);
 }
 
-// Q12 sum to a sample through the fixed-point reciprocal.
-inline int64_t by_fixed(int64_t sum, int32_t reciprocal) { return (((sum * reciprocal) >> 12) + 2048) >> 12; }
+// Q12 sum to a sample through the fixed-point reciprocal. Both are never negative: an unsigned
+// 32 x 32-bit product, which vectorises.
+inline int64_t by_fixed(int64_t sum, int32_t reciprocal) {
+  return int64_t((((uint64_t(uint32_t(sum)) * uint32_t(reciprocal)) >> 12) + 2048) >> 12);
+}
 
 // Q12 sum to a sample in double, limited to full scale: rounded weights can sum past r by one
 // raw unit, which would carry a 16-bit white past 65535.
@@ -135,11 +138,38 @@ void reduce_width(const S* in, S* out, const uint32_t* index, const T* first, co
   }
 }
 
+// A height footprint's sums to samples: double weights in double; Q12 through the fixed-point
+// reciprocal when this footprint's weights map full scale back to F, else in double.
+template <class S, class T, class A>
+void normalise_line(const A* __restrict acc, S* __restrict out, uint32_t n, double r, A wsum) {
+  const double inv = 1.0 / r;
+  if constexpr (std::is_same_v<T, double>) {
+    for (uint32_t s = 0; s < n; ++s) out[s] = S(int64_t(std::trunc(acc[s] * inv + 0.5)));
+  } else {
+    const int32_t fixed = round_to_fixed(inv).raw();
+    if (sizeof(A) == 4 && fits<S>(wsum, fixed)) {
+      for (uint32_t s = 0; s < n; ++s) out[s] = S(by_fixed(acc[s], fixed));
+    } else {
+      for (uint32_t s = 0; s < n; ++s) out[s] = by_double<S>(acc[s], inv);
+    }
+  }
+}
+
 // Summed Q12 weights of a height footprint can pass r by a few raw units; past this bound a
 // line of full-scale samples no longer sums in 32 bits.
 template <class S>
 bool height_sums_wide(double r) {
   return (std::ceil(r * 4096) + 4) * double(kFull<S>) > double(INT32_MAX);
+}
+
+// acc = line x w, and acc += line x w, over n samples.
+template <class S, class A>
+inline void set_line(A* __restrict acc, const S* __restrict line, A w, uint32_t n) {
+  for (uint32_t s = 0; s < n; ++s) acc[s] = A(line[s]) * w;
+}
+template <class S, class A>
+inline void add_line(A* __restrict acc, const S* __restrict line, A w, uint32_t n) {
+  for (uint32_t s = 0; s < n; ++s) acc[s] += A(line[s]) * w;
 }
 
 // One output line of a reducing height pass. The store holds the last source line taken;
@@ -155,35 +185,25 @@ bool reduce_height_line(double y0, double r, uint32_t H, const uint32_t& taken, 
   if (taken <= k0 && !read()) return false;
   A wsum;
   if (double(k0) == y0) {
-    for (uint32_t s = 0; s < n; ++s) acc[s] = A(store[s]) * one;
+    set_line(acc, store, one, n);
     wsum = one;
   } else {
     const A w0 = A(raw(weight<T>(double(ceil_to_int(y0)) - y0)));
-    for (uint32_t s = 0; s < n; ++s) acc[s] = A(store[s]) * w0;
+    set_line(acc, store, w0, n);
     wsum = w0;
   }
   for (double m = double(k0) + 1; m < k1 && taken < H; m += 1) {
     if (!read()) return false;
-    for (uint32_t s = 0; s < n; ++s) acc[s] += A(store[s]) * one;
+    add_line(acc, store, one, n);
     wsum += one;
   }
   if (k1 < y1 && taken < H) {
     if (!read()) return false;
     const A w1 = A(raw(weight<T>(y1 - k1)));
-    for (uint32_t s = 0; s < n; ++s) acc[s] += A(store[s]) * w1;
+    add_line(acc, store, w1, n);
     wsum += w1;
   }
-  const double inv = 1.0 / r;
-  if constexpr (dbl) {
-    for (uint32_t s = 0; s < n; ++s) out[s] = S(int64_t(std::trunc(acc[s] * inv + 0.5)));
-  } else {
-    const int32_t fixed = round_to_fixed(inv).raw();
-    if (sizeof(A) == 4 && fits<S>(wsum, fixed)) {
-      for (uint32_t s = 0; s < n; ++s) out[s] = S(by_fixed(acc[s], fixed));
-    } else {
-      for (uint32_t s = 0; s < n; ++s) out[s] = by_double<S>(acc[s], inv);
-    }
-  }
+  normalise_line<S, T>(acc, out, n, r, wsum);
   return true;
 }
 
