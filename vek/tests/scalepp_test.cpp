@@ -578,3 +578,22 @@ TEST(ScalePP, WithinOneOfOpenCVArea) {
 #endif
 
 }  // namespace
+
+namespace {
+
+// Whole factors go to averaging, whose 8-bit sums are 16-bit up to a factor of 256.
+TEST(ScalePP, WholeFactorsAverageExactlyAtTheEdgeOfNarrowSums) {
+  VEK_TestManager m;
+  for (uint32_t n : {255u, 256u, 257u}) {
+    const std::vector<uint8_t> in = random_samples<uint8_t>(size_t(n) * 2, n);
+    for (const std::vector<uint8_t>& line : {in, std::vector<uint8_t>(size_t(n) * 2, 255)}) {
+      uint32_t sum0 = 0, sum1 = 0;
+      for (uint32_t i = 0; i < n; ++i) sum0 += line[i], sum1 += line[n + i];
+      const std::vector<uint8_t> want{uint8_t((sum0 + n / 2) / n), uint8_t((sum1 + n / 2) / n)};
+      EXPECT_EQ(scaled_ok(head<uint8_t>(m, n * 2, 1), line, general<Q12>(2, 1)), want) << n;
+      EXPECT_EQ(scaled_ok(head<uint8_t>(m, 1, n * 2), line, general<Q12>(1, 2)), want) << n;
+    }
+  }
+}
+
+}  // namespace
