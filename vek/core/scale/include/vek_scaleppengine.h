@@ -33,6 +33,28 @@ E* allocate(VEK_Manager* manager, uint64_t n) {
   }
   return static_cast<E*>(manager->allocate(uint32_t(bytes != 0 ? bytes : 1)));
 }
+// Allocation and release of an engine's tables through its manager.
+inline auto tables_of(VEK_Manager* manager) {
+  return [manager](uint64_t bytes) -> void* { return allocate<char>(manager, bytes); };
+}
+inline auto freeing(VEK_Manager* manager) {
+  return [manager](void* p) { manager->free(p); };
+}
+
+// One line of a width pass: the source line taken in place, fn(in, out), both released.
+template <class S, class Fn>
+bool width_line(VEK_SrcBuffer* src, VEK_DstBuffer* dst, uint32_t line_bytes, Fn fn) {
+  const S* in = static_cast<const S*>(src->get(nullptr));
+  if (in == nullptr) return false;
+  S* out = static_cast<S*>(dst->get());
+  if (out == nullptr) {
+    src->release();
+    return false;
+  }
+  fn(in, out);
+  const bool released = src->release();
+  return dst->release(line_bytes) && released;
+}
 }  // namespace vek_pp
 
 template <class S, class T>
@@ -49,6 +71,23 @@ class VEK_ScaleWidthPPEngine : public VEK_ScaleWidthEngine {
       return false;
     }
     ratio_ = double(src_width_) / double(width_);
+    return true;
+  }
+
+  // The typed initiate's first steps under the engine's own name: interface version, the base,
+  // and the direction the engine is for (an enlarging engine would drop pixels between two
+  // neighbours, a reducing one count a pixel twice).
+  bool opening(const char* method, const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+               uint32_t width, bool reducing) {
+    if (!check_interface_version(vek_pp::kVersion)) {
+      vek_report(manager_, VEK_ERROR_VERSION, method, vek_pp::kEngineFile, __LINE__);
+      return false;
+    }
+    if (!initiate_pp(header, source, destination, width)) return false;
+    if (reducing ? width_ >= src_width_ : width_ < src_width_) {
+      vek_report(manager_, VEK_ERROR_ARGUMENT, method, vek_pp::kEngineFile, __LINE__);
+      return false;
+    }
     return true;
   }
 
@@ -83,6 +122,21 @@ class VEK_ScaleHeightPPEngine : public VEK_ScaleHeightEngine {
     return line_ != nullptr;
   }
 
+  // As for the width base.
+  bool opening(const char* method, const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+               uint32_t height, bool reducing) {
+    if (!check_interface_version(vek_pp::kVersion)) {
+      vek_report(manager_, VEK_ERROR_VERSION, method, vek_pp::kEngineFile, __LINE__);
+      return false;
+    }
+    if (!initiate_pp(header, source, destination, height)) return false;
+    if (reducing ? height_ >= src_height_ : height_ < src_height_) {
+      vek_report(manager_, VEK_ERROR_ARGUMENT, method, vek_pp::kEngineFile, __LINE__);
+      return false;
+    }
+    return true;
+  }
+
   // The next source line into the line buffer, counted.
   bool read_line() {
     uint32_t got = 0;
@@ -106,17 +160,8 @@ class VEK_ScaleWidthPPEEngine : public VEK_ScaleWidthPPEngine<S, T> {
   using Base::initiate;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override {
-    constexpr const char* kMethod = "VEK_ScaleWidthPPEEngine::initiate()";
-    if (!check_interface_version(vek_pp::kVersion)) {
-      vek_report(this->manager_, VEK_ERROR_VERSION, kMethod, vek_pp::kEngineFile, __LINE__);
+    if (!this->opening("VEK_ScaleWidthPPEEngine::initiate()", header, source, destination, width, false))
       return false;
-    }
-    if (!this->initiate_pp(header, source, destination, width)) return false;
-    // A reduction here would drop the pixels between two neighbours.
-    if (this->width_ < this->src_width_) {
-      vek_report(this->manager_, VEK_ERROR_ARGUMENT, kMethod, vek_pp::kEngineFile, __LINE__);
-      return false;
-    }
     const uint32_t n = this->width_, c = this->channels_, last = this->src_width_ - 1;
     index_ = vek_pp::allocate<uint32_t>(this->manager_, n);
     weight_ = index_ != nullptr ? vek_pp::allocate<T>(this->manager_, n) : nullptr;
@@ -142,13 +187,11 @@ class VEK_ScaleWidthPPEEngine : public VEK_ScaleWidthPPEngine<S, T> {
   }
 
   bool execute() override {
-    const S* in = static_cast<const S*>(this->src_->get(nullptr));
-    if (in == nullptr) return false;
-    S* out = static_cast<S*>(this->dst_->get());
-    if (out == nullptr) {
-      this->src_->release();
-      return false;
-    }
+    return vek_pp::width_line<S>(this->src_, this->dst_, this->line_bytes_, [this](const S* in, S* out) { mix(in, out); });
+  }
+
+ private:
+  void mix(const S* in, S* out) const {
     const uint32_t c = this->channels_;
     for (uint32_t i = 0; i < this->width_; ++i) {
       const S* a = in + index_[i];
@@ -165,11 +208,8 @@ class VEK_ScaleWidthPPEEngine : public VEK_ScaleWidthPPEngine<S, T> {
           for (uint32_t k = 0; k < c; ++k) *out++ = S((int64_t(a[c + k]) * (4096 - w) + a[k] * w + 2048) >> 12);
       }
     }
-    const bool released = this->src_->release();
-    return this->dst_->release(this->line_bytes_) && released;
   }
 
- private:
   uint32_t* index_ = nullptr;
   T* weight_ = nullptr;
 };
@@ -185,17 +225,7 @@ class VEK_ScaleHeightPPEEngine : public VEK_ScaleHeightPPEngine<S, T> {
   using Base::initiate;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height) override {
-    constexpr const char* kMethod = "VEK_ScaleHeightPPEEngine::initiate()";
-    if (!check_interface_version(vek_pp::kVersion)) {
-      vek_report(this->manager_, VEK_ERROR_VERSION, kMethod, vek_pp::kEngineFile, __LINE__);
-      return false;
-    }
-    if (!this->initiate_pp(header, source, destination, height)) return false;
-    if (this->height_ < this->src_height_) {
-      vek_report(this->manager_, VEK_ERROR_ARGUMENT, kMethod, vek_pp::kEngineFile, __LINE__);
-      return false;
-    }
-    return true;
+    return this->opening("VEK_ScaleHeightPPEEngine::initiate()", header, source, destination, height, false);
   }
 
   bool execute() override {
@@ -241,53 +271,25 @@ class VEK_ScaleWidthPPREngine : public VEK_ScaleWidthPPEngine<S, T> {
   using Base::initiate;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override {
-    constexpr const char* kMethod = "VEK_ScaleWidthPPREngine::initiate()";
-    if (!check_interface_version(vek_pp::kVersion)) {
-      vek_report(this->manager_, VEK_ERROR_VERSION, kMethod, vek_pp::kEngineFile, __LINE__);
+    if (!this->opening("VEK_ScaleWidthPPREngine::initiate()", header, source, destination, width, true))
       return false;
-    }
-    if (!this->initiate_pp(header, source, destination, width)) return false;
-    // Without a reduction a footprint's two ends fall on one pixel, which would count twice.
-    if (this->width_ >= this->src_width_) {
-      vek_report(this->manager_, VEK_ERROR_ARGUMENT, kMethod, vek_pp::kEngineFile, __LINE__);
-      return false;
-    }
-    const uint32_t n = this->width_;
-    index_ = vek_pp::allocate<uint32_t>(this->manager_, uint64_t(n) + 1);
-    weights_ = index_ != nullptr ? vek_pp::allocate<T>(this->manager_, uint64_t(n) * 2) : nullptr;
-    if (weights_ == nullptr) return false;
-    vek_pp::reduce_tables(this->src_width_, n, this->channels_, this->ratio_, index_, weights_, weights_ + n);
-    if constexpr (!std::is_same_v<T, double>)
-      general_ = !vek_pp::width_fits<S>(index_, weights_, weights_ + n, n, this->channels_, this->ratio_);
-    return true;
+    return tables_.build(vek_pp::tables_of(this->manager_), this->src_width_, this->width_, this->channels_,
+                         this->ratio_);
   }
 
   bool terminate() override {
-    this->manager_->free(index_);
-    this->manager_->free(weights_);
-    index_ = nullptr;
-    weights_ = nullptr;
+    tables_.release(vek_pp::freeing(this->manager_));
     return Base::terminate();
   }
 
   bool execute() override {
-    const S* in = static_cast<const S*>(this->src_->get(nullptr));
-    if (in == nullptr) return false;
-    S* out = static_cast<S*>(this->dst_->get());
-    if (out == nullptr) {
-      this->src_->release();
-      return false;
-    }
-    const uint32_t n = this->width_;
-    vek_pp::reduce_width(in, out, index_, weights_, weights_ + n, n, this->channels_, this->ratio_, !general_);
-    const bool released = this->src_->release();
-    return this->dst_->release(this->line_bytes_) && released;
+    return vek_pp::width_line<S>(this->src_, this->dst_, this->line_bytes_, [this](const S* in, S* out) {
+      tables_.line(in, out, this->width_, this->channels_, this->ratio_);
+    });
   }
 
  private:
-  uint32_t* index_ = nullptr;
-  T* weights_ = nullptr;  // n first weights, then n last weights
-  bool general_ = false;
+  vek_pp::WidthReduction<S, T> tables_;
 };
 
 // General reduction in height: one line buffer and one accumulator line; each source line is
@@ -301,24 +303,13 @@ class VEK_ScaleHeightPPREngine : public VEK_ScaleHeightPPEngine<S, T> {
   using Base::initiate;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height) override {
-    constexpr const char* kMethod = "VEK_ScaleHeightPPREngine::initiate()";
-    if (!check_interface_version(vek_pp::kVersion)) {
-      vek_report(this->manager_, VEK_ERROR_VERSION, kMethod, vek_pp::kEngineFile, __LINE__);
+    if (!this->opening("VEK_ScaleHeightPPREngine::initiate()", header, source, destination, height, true))
       return false;
-    }
-    if (!this->initiate_pp(header, source, destination, height)) return false;
-    if (this->height_ >= this->src_height_) {
-      vek_report(this->manager_, VEK_ERROR_ARGUMENT, kMethod, vek_pp::kEngineFile, __LINE__);
-      return false;
-    }
-    wide_ = std::is_same_v<T, double> || vek_pp::height_sums_wide<S>(this->step_);
-    acc_ = vek_pp::allocate<char>(this->manager_, uint64_t(this->length_) * (wide_ ? 8 : 4));
-    return acc_ != nullptr;
+    return sums_.build(vek_pp::tables_of(this->manager_), this->length_, this->step_);
   }
 
   bool terminate() override {
-    this->manager_->free(acc_);
-    acc_ = nullptr;
+    sums_.release(vek_pp::freeing(this->manager_));
     return Base::terminate();
   }
 
@@ -327,18 +318,8 @@ class VEK_ScaleHeightPPREngine : public VEK_ScaleHeightPPEngine<S, T> {
     S* out = static_cast<S*>(this->dst_->get());
     if (out == nullptr) return false;
     ++this->lines_made_;
-    auto read = [this] { return this->read_line(); };
-    bool ok;
-    if constexpr (std::is_same_v<T, double>)
-      ok = vek_pp::reduce_height_line<S, T>(this->position_, this->step_, this->src_height_, this->lines_taken_,
-                                            this->line_, reinterpret_cast<double*>(acc_), this->length_, out, read);
-    else if (wide_)
-      ok = vek_pp::reduce_height_line<S, T>(this->position_, this->step_, this->src_height_, this->lines_taken_,
-                                            this->line_, reinterpret_cast<int64_t*>(acc_), this->length_, out, read);
-    else
-      ok = vek_pp::reduce_height_line<S, T>(this->position_, this->step_, this->src_height_, this->lines_taken_,
-                                            this->line_, reinterpret_cast<int32_t*>(acc_), this->length_, out, read);
-    if (!ok) {
+    if (!sums_.line(this->position_, this->step_, this->src_height_, this->lines_taken_, this->line_, this->length_,
+                    out, [this] { return this->read_line(); })) {
       this->dst_->release(0);
       return false;
     }
@@ -347,6 +328,5 @@ class VEK_ScaleHeightPPREngine : public VEK_ScaleHeightPPEngine<S, T> {
   }
 
  private:
-  char* acc_ = nullptr;
-  bool wide_ = false;
+  vek_pp::HeightReduction<S, T> sums_;
 };

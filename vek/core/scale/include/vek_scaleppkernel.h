@@ -207,4 +207,63 @@ bool reduce_height_line(double y0, double r, uint32_t H, const uint32_t& taken, 
   return true;
 }
 
+// What a reducing width pass keeps: its footprint tables (built once) and whether Q12 sums take
+// the integer road. Shared by the general and the fast engines.
+template <class S, class T>
+struct WidthReduction {
+  uint32_t* index = nullptr;
+  T* weights = nullptr;  // w first weights, then w last weights
+  bool fixed_road = true;
+
+  template <class Allocate>
+  bool build(Allocate allocate, uint32_t W, uint32_t w, uint32_t c, double r) {
+    index = static_cast<uint32_t*>(allocate((uint64_t(w) + 1) * sizeof(uint32_t)));
+    weights = index != nullptr ? static_cast<T*>(allocate(uint64_t(w) * 2 * sizeof(T))) : nullptr;
+    if (weights == nullptr) return false;
+    reduce_tables(W, w, c, r, index, weights, weights + w);
+    if constexpr (!std::is_same_v<T, double>) fixed_road = width_fits<S>(index, weights, weights + w, w, c, r);
+    return true;
+  }
+  template <class Free>
+  void release(Free free) {
+    free(index);
+    free(weights);
+    index = nullptr;
+    weights = nullptr;
+  }
+  void line(const S* in, S* out, uint32_t w, uint32_t c, double r) const {
+    reduce_width(in, out, index, weights, weights + w, w, c, r, fixed_road);
+  }
+};
+
+// What a reducing height pass keeps besides its line store: one accumulator line, 64-bit where
+// Q12 sums could pass 32 bits.
+template <class S, class T>
+struct HeightReduction {
+  void* acc = nullptr;
+  bool wide = false;
+
+  template <class Allocate>
+  bool build(Allocate allocate, uint32_t samples, double r) {
+    wide = std::is_same_v<T, double> || height_sums_wide<S>(r);
+    acc = allocate(uint64_t(samples) * (wide ? 8 : 4));
+    return acc != nullptr;
+  }
+  template <class Free>
+  void release(Free free) {
+    free(acc);
+    acc = nullptr;
+  }
+  template <class Read>
+  bool line(double y0, double r, uint32_t H, const uint32_t& taken, const S* store, uint32_t n, S* out,
+            Read read) const {
+    if constexpr (std::is_same_v<T, double>)
+      return reduce_height_line<S, T>(y0, r, H, taken, store, static_cast<double*>(acc), n, out, read);
+    else if (wide)
+      return reduce_height_line<S, T>(y0, r, H, taken, store, static_cast<int64_t*>(acc), n, out, read);
+    else
+      return reduce_height_line<S, T>(y0, r, H, taken, store, static_cast<int32_t*>(acc), n, out, read);
+  }
+};
+
 }  // namespace vek_pp

@@ -38,41 +38,22 @@ class VEK_ScaleWidthPPFastREngine : public VEK_ScaleWidthEngine {
       return false;
     }
     ratio_ = double(src_width_) / double(width_);
-    index_ = vek_pp::allocate<uint32_t>(manager_, uint64_t(width_) + 1);
-    weights_ = index_ != nullptr ? vek_pp::allocate<T>(manager_, uint64_t(width_) * 2) : nullptr;
-    if (weights_ == nullptr) return false;
-    vek_pp::reduce_tables(src_width_, width_, channels_, ratio_, index_, weights_, weights_ + width_);
-    if constexpr (!std::is_same_v<T, double>)
-      general_ = !vek_pp::width_fits<S>(index_, weights_, weights_ + width_, width_, channels_, ratio_);
-    return true;
+    return tables_.build(vek_pp::tables_of(manager_), src_width_, width_, channels_, ratio_);
   }
 
   bool terminate() override {
-    manager_->free(index_);
-    manager_->free(weights_);
-    index_ = nullptr;
-    weights_ = nullptr;
+    tables_.release(vek_pp::freeing(manager_));
     return VEK_ScaleWidthEngine::terminate();
   }
 
   bool execute() override {
-    const S* in = static_cast<const S*>(src_->get(nullptr));
-    if (in == nullptr) return false;
-    S* out = static_cast<S*>(dst_->get());
-    if (out == nullptr) {
-      src_->release();
-      return false;
-    }
-    vek_pp::reduce_width(in, out, index_, weights_, weights_ + width_, width_, channels_, ratio_, !general_);
-    const bool released = src_->release();
-    return dst_->release(line_bytes_) && released;
+    return vek_pp::width_line<S>(src_, dst_, line_bytes_,
+                                 [this](const S* in, S* out) { tables_.line(in, out, width_, channels_, ratio_); });
   }
 
  private:
   double ratio_ = 0;
-  uint32_t* index_ = nullptr;
-  T* weights_ = nullptr;  // w first weights, then w last weights
-  bool general_ = false;
+  vek_pp::WidthReduction<S, T> tables_;
 };
 
 template <class S, class T>
@@ -97,17 +78,14 @@ class VEK_ScaleHeightPPFastREngine : public VEK_ScaleHeightEngine {
       return false;
     }
     samples_ = line_bytes_ / uint32_t(sizeof(S));
-    wide_ = std::is_same_v<T, double> || vek_pp::height_sums_wide<S>(step_);
     store_ = vek_pp::allocate<S>(manager_, samples_);
-    acc_ = store_ != nullptr ? vek_pp::allocate<char>(manager_, uint64_t(samples_) * (wide_ ? 8 : 4)) : nullptr;
-    return acc_ != nullptr;
+    return store_ != nullptr && sums_.build(vek_pp::tables_of(manager_), samples_, step_);
   }
 
   bool terminate() override {
     manager_->free(store_);
-    manager_->free(acc_);
     store_ = nullptr;
-    acc_ = nullptr;
+    sums_.release(vek_pp::freeing(manager_));
     return VEK_ScaleHeightEngine::terminate();
   }
 
@@ -122,17 +100,7 @@ class VEK_ScaleHeightPPFastREngine : public VEK_ScaleHeightEngine {
       ++lines_taken_;
       return src_->release();
     };
-    bool ok;
-    if constexpr (std::is_same_v<T, double>)
-      ok = vek_pp::reduce_height_line<S, T>(position_, step_, src_height_, lines_taken_, store_,
-                                            reinterpret_cast<double*>(acc_), samples_, out, read);
-    else if (wide_)
-      ok = vek_pp::reduce_height_line<S, T>(position_, step_, src_height_, lines_taken_, store_,
-                                            reinterpret_cast<int64_t*>(acc_), samples_, out, read);
-    else
-      ok = vek_pp::reduce_height_line<S, T>(position_, step_, src_height_, lines_taken_, store_,
-                                            reinterpret_cast<int32_t*>(acc_), samples_, out, read);
-    if (!ok) {
+    if (!sums_.line(position_, step_, src_height_, lines_taken_, store_, samples_, out, read)) {
       dst_->release(0);
       return false;
     }
@@ -142,7 +110,6 @@ class VEK_ScaleHeightPPFastREngine : public VEK_ScaleHeightEngine {
 
  private:
   uint32_t samples_ = 0;
-  bool wide_ = false;
   S* store_ = nullptr;
-  char* acc_ = nullptr;
+  vek_pp::HeightReduction<S, T> sums_;
 };
