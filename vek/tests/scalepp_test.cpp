@@ -286,6 +286,15 @@ TEST(ScalePPFastBy, FractionalReductionTest) {
   }
 }
 
+TEST(ScalePPFastBy, AsksTheProcessorUnlessATestStandsIn) {
+  VEK_ScalePPFastBy<Q12>::assume_sse2_for_testing(0);
+  EXPECT_FALSE(VEK_ScalePPFastBy<Q12>::has_sse2());
+  VEK_ScalePPFastBy<Q12>::assume_sse2_for_testing(-1);
+#if defined(__x86_64__)
+  EXPECT_TRUE(VEK_ScalePPFastBy<Q12>::has_sse2());  // part of every x86-64 processor
+#endif
+}
+
 TEST(ScalePPFastBy, WithoutSSE2EveryCallTakesTheGeneralCreatorWithTheSamePixels) {
   VEK_TestManager m;
   const std::vector<uint8_t> in8 = random_samples<uint8_t>(61 * 47 * 3, 5);
