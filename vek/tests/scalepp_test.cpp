@@ -291,7 +291,7 @@ TEST(ScalePPFastBy, AsksTheProcessorUnlessATestStandsIn) {
   EXPECT_FALSE(VEK_ScalePPFastBy<Q12>::has_sse2());
   VEK_ScalePPFastBy<Q12>::assume_sse2_for_testing(-1);
 #if defined(__x86_64__)
-  EXPECT_TRUE(VEK_ScalePPFastBy<Q12>::has_sse2());  // part of every x86-64 processor
+  EXPECT_TRUE(VEK_ScalePPFastBy<Q12>::has_sse2());  // every x86-64 processor has it
 #endif
 }
 
