@@ -31,6 +31,12 @@ bool wide_sums(uint32_t n) {
   return uint64_t(n) * std::numeric_limits<T>::max() + n / 2 > UINT32_MAX;
 }
 
+// 16-bit sums where they hold: twice the samples per vector for 8-bit images.
+template <class T>
+bool narrow_sums(uint32_t n) {
+  return uint64_t(n) * std::numeric_limits<T>::max() + n / 2 <= UINT16_MAX;
+}
+
 template <class S>
 inline S mean(S sum, uint32_t n, uint32_t shift) {
   return shift != 0 ? (sum + n / 2) >> shift : (sum + n / 2) / n;
@@ -73,6 +79,8 @@ class VEK_ScaleWidthIAREngine : public VEK_ScaleWidthEngine {
     }
     if (vek_iar::wide_sums<T>(n_))
       average<uint64_t>(in, out);
+    else if (vek_iar::narrow_sums<T>(n_))
+      average<uint16_t>(in, out);
     else
       average<uint32_t>(in, out);
     const bool released = src_->release();
@@ -144,7 +152,8 @@ class VEK_ScaleHeightIAREngine : public VEK_ScaleHeightEngine {
     n_ = src_height_ / height_;
     shift_ = vek_iar::shift_of(n_);
     wide_ = vek_iar::wide_sums<T>(n_);
-    const uint64_t bytes = uint64_t(samples_) * (wide_ ? sizeof(uint64_t) : sizeof(uint32_t));
+    narrow_ = vek_iar::narrow_sums<T>(n_);
+    const uint64_t bytes = uint64_t(samples_) * (wide_ ? sizeof(uint64_t) : narrow_ ? sizeof(uint16_t) : sizeof(uint32_t));
     if (bytes > UINT32_MAX) {
       vek_report(manager_, VEK_ERROR_ARGUMENT, "VEK_ScaleHeightIAREngine::initiate()", vek_iar::kFile, __LINE__);
       return false;
@@ -163,7 +172,9 @@ class VEK_ScaleHeightIAREngine : public VEK_ScaleHeightEngine {
     if (lines_made_ >= height_) return false;
     T* out = static_cast<T*>(dst_->get());
     if (out == nullptr) return false;
-    const bool ok = wide_ ? average(static_cast<uint64_t*>(sums_), out) : average(static_cast<uint32_t*>(sums_), out);
+    const bool ok = wide_     ? average(static_cast<uint64_t*>(sums_), out)
+                     : narrow_ ? average(static_cast<uint16_t*>(sums_), out)
+                               : average(static_cast<uint32_t*>(sums_), out);
     if (!ok) {
       dst_->release(0);
       return false;
@@ -201,5 +212,6 @@ class VEK_ScaleHeightIAREngine : public VEK_ScaleHeightEngine {
   uint32_t n_ = 0;
   uint32_t shift_ = 0;
   bool wide_ = false;
+  bool narrow_ = false;
   void* sums_ = nullptr;
 };
