@@ -192,3 +192,4 @@ for name in ('pal_8_8.dcm', 'pal_8_16.dcm', 'pal_8_8w.dcm', 'pal_16_0.dcm', 'pal
 open(f'{out}/dicom_expected.txt', 'w').write('\n'.join(lines) + '\n')
 PY
 cp "${fixtures[@]}" "$out/"
+"$out/make_readdicom_fixtures.sh"
