@@ -1,5 +1,9 @@
 #include "vek_readdicom.h"
 
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
 #include "vek_applypalette.h"
 #include "vek_colormatrix.h"
 #include "vek_combinedstorage.h"
@@ -23,6 +27,75 @@ bool same(const VEK_WString& text, const char* ascii) {
   for (; i < n && ascii[i] != 0; ++i)
     if (s[i] != char16_t(ascii[i])) return false;
   return i == n && ascii[i] == 0;
+}
+
+// Byte pairs swapped, counted from position 0: 8-bit samples written big-endian as OW.
+class SwapPairsInputStorage : public VEK_InputStorageDecorator {
+ public:
+  using VEK_InputStorageDecorator::VEK_InputStorageDecorator;
+  using VEK_InputStorageDecorator::initiate;
+  int32_t get() override {
+    uint8_t b = 0;
+    return read(&b, 1) == 1 ? b : -1;
+  }
+  int32_t advance(int32_t n) override { return skip(n); }
+  int32_t read(void* buffer, int32_t n) override {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    int32_t done = 0;
+    uint8_t pairs[4096];
+    while (storage_ != nullptr && done < n) {
+      const int32_t p = storage_->tell();
+      const int32_t a = p & ~1;
+      if (a != p && !storage_->seek(a)) break;
+      const int32_t want = std::min<int32_t>(sizeof(pairs), (p - a + (n - done) + 1) & ~1);
+      const int32_t got = std::max<int32_t>(storage_->read(pairs, want), 0);
+      for (int32_t i = 0; i + 1 < got; i += 2) std::swap(pairs[i], pairs[i + 1]);
+      const int32_t usable = std::min<int32_t>(got - (p - a), n - done);
+      if (usable <= 0) {
+        storage_->seek(p);
+        break;
+      }
+      std::memcpy(out + done, pairs + (p - a), size_t(usable));
+      done += usable;
+      storage_->seek(p + usable);
+      if (got < want) break;
+    }
+    return done;
+  }
+};
+
+// True for 8-bit samples stored big-endian in an OW value: the VR on disc, since the parser
+// relabels the element OB.
+bool swapped_ow(VEK_InputStorage* storage, const VEK_DICOMInfo& info) {
+  if (info.little_endian() != 0 || info.bits() != 8 || info.compression_kind() != 0) return false;
+  const int32_t back = storage->tell();
+  char vr[2] = {};
+  const bool ok = info.pixel_data_position() <= uint32_t(INT32_MAX - 4) &&
+                  storage->seek(int32_t(info.pixel_data_position() + 4)) && storage->read(vr, 2) == 2;
+  storage->seek(back);
+  return ok && vr[0] == 'O' && vr[1] == 'W';
+}
+
+// The native frame of length bytes at position through a pair-swapping view aligned to the
+// value's start; null on failure.
+VEK_InputStorage* swapped_input(VEK_Manager* m, VEK_InputStorage* storage, const VEK_DICOMInfo& info,
+                                uint32_t position, uint32_t length) {
+  const uint32_t odd = (position - (info.pixel_data_position() + 12)) & 1u;
+  const uint64_t span = (uint64_t(length) + odd + 1) & ~uint64_t(1);
+  if (position < odd || span > uint64_t(INT32_MAX) || position > uint32_t(INT32_MAX)) return nullptr;
+  VEK_MoveInMoveOutInputStorage* view = VEK_MoveInMoveOutInputStorage::create(m, storage);
+  if (view == nullptr) return nullptr;
+  VEK_InputStorage* result = nullptr;
+  if (view->seek(int32_t(position - odd)) && view->tell() == int32_t(position - odd)) {
+    VEK_InputStorageBound* pairs = VEK_InputStorageBound::create(m, view, int32_t(span));
+    SwapPairsInputStorage* swap = pairs != nullptr ? vek_create<SwapPairsInputStorage>(m, pairs) : nullptr;
+    if (swap != nullptr && swap->seek(int32_t(odd))) result = VEK_InputStorageBound::create(m, swap, int32_t(length));
+    vek_destroy(swap);
+    vek_destroy(pairs);
+  }
+  view->destroy();
+  if (result == nullptr) vek_report(m, VEK_ERROR_IO, kEngine, kFile, 136);
+  return result;
 }
 
 // The frame's fragments back to back, each bounded to its own length, so that nothing past a
@@ -105,7 +178,9 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
   VEK_WString photometric(manager_);
   if (!info.get_string(0x0028, 0x0004, photometric)) return nullptr;
 
-  VEK_InputStorage* input = frame_input(manager_, storage, positions, lengths);
+  VEK_InputStorage* input = positions.size() == 1 && swapped_ow(storage, info)
+                                ? swapped_input(manager_, storage, info, positions[0], lengths[0])
+                                : frame_input(manager_, storage, positions, lengths);
   if (input == nullptr) return nullptr;
   const int32_t order = int32_t(info.little_endian());
   bool partial = false;
