@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
-# Builds the DICOM image-information fuzzer with clang (libFuzzer, ASan, UBSan) and runs it.
-#   vek/fuzz/run_fuzz.sh [seconds] [extra libFuzzer options...]
-# Only the framework and the DICOM extension are built: the fuzzer needs nothing else.
+# Builds a vek fuzzer with clang (libFuzzer, ASan, UBSan) and runs it on one worker.
+#   [VEK_FUZZ=rleframe] vek/fuzz/run_fuzz.sh [seconds] [extra libFuzzer options...]
+# VEK_FUZZ names the harness: dicominfo (DICOM files and their frames' chains, corpus in
+# vek/fuzz/corpus) or rleframe (one RLE frame, corpus in vek/fuzz/corpus_rle).
 # New findings land in build-fuzz-vek/; the committed corpus stays small: merge with
 #   build-fuzz-vek/vek_dicominfo_fuzz -merge=1 vek/fuzz/corpus build-fuzz-vek/corpus
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=$root/build-fuzz-vek
+harness=${VEK_FUZZ:-dicominfo}
+corpus=$root/vek/fuzz/corpus
+dict=(-dict="$root/pyr/fuzz/dicom.dict")
+if [ "$harness" = rleframe ]; then corpus=$root/vek/fuzz/corpus_rle; dict=(); fi
 seconds=${1:-60}
 shift || true
-mkdir -p "$out/corpus" "$out/obj"
+mkdir -p "$out/corpus_$harness" "$out/obj"
 includes=(-I"$root/pyr/include" -I"$root/platform/include" -I"$root/vek/framework/include" -I"$root/vek/fuzz")
 for dir in "$root"/vek/core/*/include "$root"/vek/extension/*/include; do includes+=(-I"$dir"); done
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
 sources=("$root"/pyr/source/*.cpp "$root"/platform/source/*.cpp "$root/vek/fuzz/vekfuzzentry.cpp"
-         "$root/vek/fuzz/vekdicominfo_fuzz.cpp")
-while IFS= read -r -d '' f; do sources+=("$f"); done < <(find "$root/vek/framework" "$root/vek/extension/dicom" -name "*.cpp" -print0)
+         "$root/vek/fuzz/vek${harness}_fuzz.cpp")
+while IFS= read -r -d '' f; do sources+=("$f"); done < <(find "$root/vek/framework" "$root/vek/core" "$root/vek/extension" -name "*.cpp" -print0)
 objects=()
 for src in "${sources[@]}"; do
   obj="$out/obj/$(echo "${src#$root/}" | tr '/' '_').o"
@@ -24,7 +29,7 @@ for src in "${sources[@]}"; do
   while [ "$(jobs -r | wc -l)" -ge 4 ]; do wait -n; done
 done
 wait
-clang++ -fsanitize=fuzzer,address,undefined "${objects[@]}" -o "$out/vek_dicominfo_fuzz"
+clang++ -fsanitize=fuzzer,address,undefined "${objects[@]}" -o "$out/vek_${harness}_fuzz"
 cd "$out"
-exec ./vek_dicominfo_fuzz -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=16384 -timeout=5 \
-    -dict="$root/pyr/fuzz/dicom.dict" "$@" corpus "$root/vek/fuzz/corpus"
+exec ./vek_"${harness}"_fuzz -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=16384 -timeout=5 -jobs=1 \
+    "${dict[@]}" "$@" "corpus_$harness" "$corpus"

@@ -4,22 +4,33 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "vekfuzzentry.h"
 
-// Every input the fuzzer kept goes through the fuzzer's own entry point, so the sanitizer
+namespace {
+
+// Every input a fuzzer kept goes through that fuzzer's own entry point, so the sanitizer
 // build replays what once found a fault.
-TEST(DICOMFuzzCorpus, ReplaysThroughTheFuzzEntry) {
+void replay(const std::string& folder, int (*entry)(const uint8_t*, size_t)) {
   std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(VEK_FUZZ_CORPUS_DIR))
-    if (entry.is_regular_file()) files.push_back(entry.path());
+  for (const auto& item : std::filesystem::directory_iterator(folder))
+    if (item.is_regular_file()) files.push_back(item.path());
   std::sort(files.begin(), files.end());
   ASSERT_FALSE(files.empty());
   for (const auto& path : files) {
     SCOPED_TRACE(path.filename().string());
     std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    EXPECT_EQ(VekFuzzLoadDICOMInfo(bytes.data(), bytes.size()), 0);
+    EXPECT_EQ(entry(bytes.data(), bytes.size()), 0);
   }
+}
+
+}  // namespace
+
+TEST(DICOMFuzzCorpus, ReplaysThroughTheFuzzEntry) { replay(VEK_FUZZ_CORPUS_DIR, VekFuzzLoadDICOMInfo); }
+
+TEST(RLEFrameFuzzCorpus, ReplaysThroughTheFuzzEntry) {
+  replay(std::string(VEK_FUZZ_CORPUS_DIR) + "/../corpus_rle", VekFuzzReadRLEFrame);
 }
