@@ -15,7 +15,8 @@ if [ "$harness" = rleframe ]; then corpus=$root/vek/fuzz/corpus_rle; dict=(); fi
 seconds=${1:-60}
 shift || true
 mkdir -p "$out/corpus_$harness" "$out/obj"
-includes=(-I"$root/pyr/include" -I"$root/platform/include" -I"$root/vek/framework/include" -I"$root/vek/fuzz")
+includes=(-I"$root/pyr/include" -I"$root/platform/include" -I"$root/vek/framework/include" -I"$root/vek/core/include"
+          -I"$root/vek/fuzz")
 for dir in "$root"/vek/core/*/include "$root"/vek/extension/*/include; do includes+=(-I"$dir"); done
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
 sources=("$root"/pyr/source/*.cpp "$root"/platform/source/*.cpp "$root/vek/fuzz/vekfuzzentry.cpp"
