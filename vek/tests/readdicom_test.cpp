@@ -626,3 +626,69 @@ TEST(ReadDICOM, RefusingEachAllocationLeaksNothing) {
     EXPECT_TRUE(completed) << name;
   }
 }
+
+// Allocations of a chain do not grow with the height: nothing is allocated per line.
+TEST(ReadDICOM, AllocationsDoNotGrowWithTheHeight) {
+  const auto allocations = [](const std::vector<uint8_t>& file) {
+    VEK_TestManager m;
+    auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, file.data(), int32_t(file.size()));
+    VEK_DICOMInfo info(&m);
+    EXPECT_TRUE(info.load(storage));
+    const uint64_t before = m.memory_manager().allocations();
+    std::vector<uint8_t> out;
+    out.reserve(1 << 20);
+    run(TestFamily(&m).collect(VEK_ReadDICOM(&m).engine(storage, info, 0), &out));
+    storage->destroy();
+    EXPECT_EQ(m.status().full_code(), 0u);
+    EXPECT_EQ(out.size(), uint64_t(info.line_bytes()) * info.height());
+    return m.memory_manager().allocations() - before;
+  };
+  for (uint16_t bits : {8, 16}) {
+    std::vector<uint64_t> counts;
+    for (uint16_t rows : {16, 256}) {
+      Native n;
+      n.columns = 64;
+      n.rows = rows;
+      n.bits = bits;
+      std::vector<uint8_t> plane(64u * rows);
+      for (size_t i = 0; i < plane.size(); ++i) plane[i] = uint8_t(i * 5);
+      const std::vector<uint8_t> segment = literal_runs(plane);
+      counts.push_back(allocations(rle_file(n, {rle_frame(bits == 8 ? std::vector<std::vector<uint8_t>>{segment}
+                                                                      : std::vector<std::vector<uint8_t>>{segment, segment})})));
+      n.samples = 3;
+      n.bits = 8;
+      n.planar = 1;
+      n.photometric = "RGB";
+      counts.push_back(allocations(native_file(n, std::vector<uint8_t>(64u * rows * 3, 9))));
+      n.planar = 0;
+      n.photometric = "YBR_PARTIAL_420";
+      counts.push_back(allocations(native_file(n, std::vector<uint8_t>(64u * rows * 3 / 2, 9))));
+      n.bits = bits;
+    }
+    EXPECT_EQ(counts[0], counts[3]) << bits << "-bit RLE";
+    EXPECT_EQ(counts[1], counts[4]) << "planar";
+    EXPECT_EQ(counts[2], counts[5]) << "4:2:0";
+  }
+}
+
+// Planes the 31-bit storages cannot address are refused instead of wrapping around.
+TEST(ReadStoragePlanar, HugePlanesAreRefused) {
+  VEK_TestManager m;
+  VEK_Header h(&m);
+  make(h, 70000, 70000, 16, 3);
+  h.color_type(VEK_ColorType_s_rgb::instance());
+  const std::vector<uint8_t> bytes(64, 1);
+  auto* s = vek_create<VEK_ByteArrayInputStorage>(&m, bytes.data(), int32_t(bytes.size()));
+  EXPECT_EQ(VEK_ReadStoragePlanar(&m).engine(s, h, 0, 0, 1), nullptr);
+  EXPECT_REPORT(m, 0x80020000u, "VEK_ReadStoragePlanar::engine()", 97u);
+  // Planar RGB, 8 bits, 2 x 2: R R R R G G G G B B B B gives interleaved pixels.
+  make(h, 2, 2, 8, 3);
+  const std::vector<uint8_t> planes{1, 2, 3, 4, 11, 12, 13, 14, 21, 22, 23, 24};
+  auto* p = vek_create<VEK_ByteArrayInputStorage>(&m, planes.data(), int32_t(planes.size()));
+  std::vector<uint8_t> out;
+  run(TestFamily(&m).collect(VEK_ReadStoragePlanar(&m).engine(p, h, 0, 0, 1), &out));
+  EXPECT_EQ(out, (std::vector<uint8_t>{1, 11, 21, 2, 12, 22, 3, 13, 23, 4, 14, 24}));
+  s->destroy();
+  p->destroy();
+  EXPECT_EQ(m.status().full_code(), 0u);
+}
