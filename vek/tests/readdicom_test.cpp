@@ -80,6 +80,16 @@ void expect_ok(VEK_TestManager& m) {
   m.clear();
 }
 
+// A fixture's frame equals the oracle's pixels for that frame; the chain's header for more checks.
+Frame expect_oracle_frame(const char* name, uint32_t frame, const char* oracle = nullptr) {
+  VEK_TestManager m;
+  Frame f = read_frame(m, read_fixture(name), frame);
+  EXPECT_NE(f.engine, nullptr) << name << " frame " << frame;
+  EXPECT_EQ(f.pixels, expected_pixels(oracle != nullptr ? oracle : name, frame)) << name << " frame " << frame;
+  expect_ok(m);
+  return f;
+}
+
 // A native file of one image in memory.
 struct Native {
   uint16_t rows = 1, columns = 1, bits = 8, samples = 1, planar = 0, frames = 0, signed_ = 0;
@@ -171,26 +181,12 @@ TEST(ReadDICOM, SignedCTInEveryByteOrder) {
 
 // 8-bit samples written big-endian as OW have their byte pairs swapped on disc; OB stays.
 TEST(ReadDICOM, EightBitBigEndianOWReadsInWrittenOrder) {
-  for (const char* name : {"ob8_be.dcm", "ow8_be.dcm"}) {
-    VEK_TestManager m;
-    const Frame f = read_frame(m, read_fixture(name), 0);
-    ASSERT_NE(f.engine, nullptr) << name;
-    EXPECT_EQ(f.pixels, expected_pixels(name, 0)) << name;
-    expect_ok(m);
-  }
+  for (const char* name : {"ob8_be.dcm", "ow8_be.dcm"}) expect_oracle_frame(name, 0);
 }
 
 TEST(ReadDICOM, PlanarAndInterleavedColourEqualPydicom) {
-  for (const char* name : {"rgb_planar.dcm", "ybr_planar.dcm"}) {
-    VEK_TestManager m;
-    const Frame f = read_frame(m, read_fixture(name), 0);
-    ASSERT_NE(f.engine, nullptr) << name;
-    EXPECT_EQ(f.channels, 3);
-    EXPECT_EQ(f.pixels, expected_pixels(name, 0)) << name;
-    expect_ok(m);
-  }
-  VEK_TestManager m;
-  EXPECT_EQ(read_frame(m, read_fixture("ybr_planar.dcm"), 0).color, VEK_ColorType_ycbcr::instance());
+  EXPECT_EQ(expect_oracle_frame("rgb_planar.dcm", 0).channels, 3);
+  EXPECT_EQ(expect_oracle_frame("ybr_planar.dcm", 0).color, VEK_ColorType_ycbcr::instance());
 }
 
 // Stored Y0 Y1 Cb Cr per two pixels; odd pixels take the mean of the neighbouring chroma.
@@ -383,13 +379,7 @@ TEST(ReadDICOM, PaletteColourEqualsApplyColorLut) {
     }
     expect_ok(m);
   }
-  for (const char* name : {"rle_pal_8_8.dcm", "rle_pal_seg.dcm"}) {
-    VEK_TestManager m;
-    const Frame f = read_frame(m, read_fixture(name), 0);
-    ASSERT_NE(f.engine, nullptr) << name;
-    EXPECT_EQ(f.pixels, expected_pixels(name, 0)) << name;
-    expect_ok(m);
-  }
+  for (const char* name : {"rle_pal_8_8.dcm", "rle_pal_seg.dcm"}) expect_oracle_frame(name, 0);
 }
 
 // Every RLE frame equals dcmdrle's output; the CT from dcmcrle and gdcmconv comes out signed.
@@ -403,25 +393,10 @@ TEST(ReadDICOM, RleFramesEqualDcmdrle) {
     EXPECT_TRUE(f.pixels == ramp) << name;
     expect_ok(m);
   }
-  {
-    VEK_TestManager m;
-    const Frame f = read_frame(m, read_fixture("rle_rgb.dcm"), 0);
-    ASSERT_NE(f.engine, nullptr);
-    EXPECT_EQ(f.color, VEK_ColorType_s_rgb::instance());
-    EXPECT_EQ(f.pixels, expected_pixels("rle_rgb.dcm", 0));
-    expect_ok(m);
-  }
+  EXPECT_EQ(expect_oracle_frame("rle_rgb.dcm", 0).color, VEK_ColorType_s_rgb::instance());
   // Three frames, with and without offset tables, in one fragment or several per frame.
-  for (const char* name : {"rle3_ot.dcm", "rle3_noot.dcm", "rle3_fs_ot.dcm", "rle3_fs_noot.dcm", "native3.dcm"}) {
-    for (uint32_t k = 0; k < 3; ++k) {
-      VEK_TestManager m;
-      const Frame f = read_frame(m, read_fixture(name), k);
-      ASSERT_NE(f.engine, nullptr) << name << " " << k;
-      EXPECT_EQ(f.type, VEK_DataType::s_integer);
-      EXPECT_EQ(f.pixels, expected_pixels("rle3_ot.dcm", k)) << name << " " << k;
-      expect_ok(m);
-    }
-  }
+  for (const char* name : {"rle3_ot.dcm", "rle3_noot.dcm", "rle3_fs_ot.dcm", "rle3_fs_noot.dcm", "native3.dcm"})
+    for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(expect_oracle_frame(name, k, "rle3_ot.dcm").type, VEK_DataType::s_integer);
 }
 
 // 4:2:2 RLE frames: luma full width, chroma planes half width; whole samples paired for 16 bits.

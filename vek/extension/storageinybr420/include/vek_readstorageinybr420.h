@@ -14,23 +14,17 @@ class VEK_ReadStorageInYBR420 : public VEK_EngineCreator {
 };
 
 template <class T>
-class VEK_ReadStorageInYBR420Engine : public VEK_ReadEngine {
+class VEK_ReadStorageInYBR420Engine : public VEK_ReadStorageInYBREngine<T> {
  public:
-  using VEK_ReadEngine::VEK_ReadEngine;
-  using VEK_ReadEngine::initiate;
+  using VEK_ReadStorageInYBREngine<T>::VEK_ReadStorageInYBREngine;
+  using VEK_ReadStorageInYBREngine<T>::initiate;
   bool initiate(VEK_InputStorage* storage, const VEK_Header* header, VEK_DstBuffer* destination, int32_t byte_order);
   bool execute() override;
   bool terminate() override;
 
  private:
-  uint32_t width_ = 0;
-  uint32_t pair_line_bytes_ = 0;
   uint32_t luma_line_bytes_ = 0;
-  uint32_t out_line_bytes_ = 0;
-  uint8_t* line_ = nullptr;
   T* cb_ = nullptr;
   T* cr_ = nullptr;
-  int32_t byte_order_ = 1;
-  uint32_t lines_ = 0;
   bool odd_row_ = false;
 };

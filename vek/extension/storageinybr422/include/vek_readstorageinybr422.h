@@ -51,23 +51,45 @@ class VEK_ReadStorageInYBR422 : public VEK_EngineCreator {
   VEK_Engine* engine(VEK_InputStorage* storage, const VEK_Header& header, int32_t byte_order);
 };
 
+// A family's report texts and lines.
+struct VEK_YBRReportSites {
+  const char* initiate;
+  const char* execute;
+  const char* file;
+  uint32_t version_line, format_line, short_line;
+};
+
+// What the 4:2:2 and 4:2:0 engines share: the checks and sizes of initiate, the line buffer,
+// and reading one stored line in the machine's byte order.
 template <class T>
-class VEK_ReadStorageInYBR422Engine : public VEK_ReadEngine {
+class VEK_ReadStorageInYBREngine : public VEK_ReadEngine {
  public:
   using VEK_ReadEngine::VEK_ReadEngine;
   using VEK_ReadEngine::initiate;
-  bool initiate(VEK_InputStorage* storage, const VEK_Header* header, VEK_DstBuffer* destination, int32_t byte_order);
-  bool execute() override;
   bool terminate() override;
 
- private:
+ protected:
+  using Where = VEK_YBRReportSites;
+  bool prepare(VEK_InputStorage* storage, const VEK_Header* header, VEK_DstBuffer* destination, int32_t byte_order,
+               const Where& where);
+  // n stored bytes into the line buffer; a short read is reported and answers false.
+  bool read_line(uint32_t n, const Where& where);
+
   uint32_t width_ = 0;
-  uint16_t sample_bytes_ = sizeof(T);
   uint32_t pair_line_bytes_ = 0;
   uint32_t out_line_bytes_ = 0;
   uint8_t* line_ = nullptr;
   int32_t byte_order_ = 1;
   uint32_t lines_ = 0;
+};
+
+template <class T>
+class VEK_ReadStorageInYBR422Engine : public VEK_ReadStorageInYBREngine<T> {
+ public:
+  using VEK_ReadStorageInYBREngine<T>::VEK_ReadStorageInYBREngine;
+  using VEK_ReadStorageInYBREngine<T>::initiate;
+  bool initiate(VEK_InputStorage* storage, const VEK_Header* header, VEK_DstBuffer* destination, int32_t byte_order);
+  bool execute() override;
 };
 
 // Bits each sample type requires of the header.
