@@ -182,6 +182,8 @@ TEST(ReadDICOM, SignedCTInEveryByteOrder) {
 // 8-bit samples written big-endian as OW have their byte pairs swapped on disc; OB stays.
 TEST(ReadDICOM, EightBitBigEndianOWReadsInWrittenOrder) {
   for (const char* name : {"ob8_be.dcm", "ow8_be.dcm"}) expect_oracle_frame(name, 0);
+  // The second frame of two 3-byte frames starts inside a pair.
+  for (uint32_t k = 0; k < 2; ++k) expect_oracle_frame("ow8_2f_be.dcm", k);
 }
 
 TEST(ReadDICOM, PlanarAndInterleavedColourEqualPydicom) {

@@ -27,6 +27,13 @@ def derive(src, name, photometric, planar, pixels, samples=3):
 rgb = (np.arange(6 * 5 * 3) * 7 % 256).astype('u1')
 derive('rgb_planar.dcm', 'rgb8.dcm', 'RGB', 0, rgb)
 derive('rgb_planar.dcm', 'ybr_planar.dcm', 'YBR_FULL', 1, rgb)
+# Two frames of 3 x 1 bytes: the second starts inside a byte pair.
+two = pydicom.dcmread('rgb_planar.dcm')
+del two.PlanarConfiguration
+two.SamplesPerPixel, two.PhotometricInterpretation, two.NumberOfFrames = 1, 'MONOCHROME2', 2
+two.Rows, two.Columns, two.BitsAllocated, two.BitsStored, two.HighBit = 1, 3, 8, 8, 7
+two.PixelData = bytes([1, 2, 3, 4, 5, 6])
+two.save_as(f'{tmp}/two_frames.dcm', write_like_original=False)
 PY
 
 cp ct_explicit.dcm rgb_planar.dcm pal_8_8.dcm pal_seg.dcm rle3_ot.dcm "$tmp/"
@@ -41,11 +48,13 @@ dcmdrle rle3_ot.dcm native3.dcm
 dcmconv +ti rgb8.dcm gray_implicit.dcm
 dcmconv +tb gray_implicit.dcm ow8_be.dcm
 dcmconv +tb rgb8.dcm ob8_be.dcm
+dcmconv +ti two_frames.dcm two_implicit.dcm
+dcmconv +tb two_implicit.dcm ow8_2f_be.dcm
 
 fixtures=(rle_ct_dcmtk.dcm rle_ct_gdcm.dcm rle_rgb.dcm rle_pal_8_8.dcm rle_pal_seg.dcm native3.dcm ybr_planar.dcm
-          ow8_be.dcm ob8_be.dcm)
+          ow8_be.dcm ob8_be.dcm ow8_2f_be.dcm)
 out=$(cd - >/dev/null && pwd)
-"$py" - "$out" rle_rgb.dcm rle_pal_8_8.dcm rle_pal_seg.dcm rle3_ot.dcm native3.dcm ybr_planar.dcm ow8_be.dcm \
+"$py" - "$out" rle_rgb.dcm rle_pal_8_8.dcm rle_pal_seg.dcm rle3_ot.dcm native3.dcm ybr_planar.dcm ow8_be.dcm ow8_2f_be.dcm \
   ob8_be.dcm "$out/rgb_planar.dcm" <<'PY'
 import sys, os, subprocess, numpy as np, pydicom
 from pydicom.pixel_data_handlers.util import apply_color_lut
