@@ -201,10 +201,20 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
       break;
     case 3: {
       const uint32_t length = uint32_t(std::min<uint64_t>(frame_length, UINT32_MAX));
-      if (same(photometric, "YBR_FULL_422"))
+      if (same(photometric, "YBR_FULL_422")) {
         e = VEK_ReadDICOMRLEFrameInYBR422(manager_).engine(input, info, length);
-      else
-        e = VEK_ReadDICOMRLEFrame(manager_).engine(input, info, length);
+        break;
+      }
+      // Signed samples labelled so by the reader's own relabelling save a second relabelling
+      // pass over every line; palette indices stay as the palette step expects them.
+      VEK_Header frame_header(manager_);
+      if (!(frame_header = info)) {
+        vek_report(manager_, VEK_ERROR_MEMORY, kEngine, kFile, 266);
+        break;
+      }
+      if (info.pixel_data_type() == VEK_DataType::s_integer && info.has_palette() == 0)
+        frame_header.data_type(VEK_DataType::s_integer);
+      e = VEK_ReadDICOMRLEFrame(manager_).engine(input, frame_header, length);
       break;
     }
     default:
