@@ -1,9 +1,36 @@
 #include "vekfuzzentry.h"
 
 #include "vek_dicomdirinfo.h"
+#include <vector>
+
 #include "vek_dicominfo.h"
 #include "vek_managerimpl.h"
+#include "vek_memory.h"
 #include "vek_memorystorage.h"
+#include "vek_readdicom.h"
+#include "vek_readdicomrleframe.h"
+
+namespace {
+
+// Frames above this are skipped, so that a hostile size costs no memory.
+constexpr uint64_t kMaxFrameBytes = 16u << 20;
+// Enough frames to reach every kind of fragment grouping without spending an input on a count.
+constexpr uint32_t kMaxFrames = 64;
+
+// Runs a chain into memory to its end; false lines and reports are the chain's business.
+void drain(VEK_Manager& manager, VEK_Engine* engine) {
+  if (engine == nullptr || engine->header() == nullptr) return;
+  const VEK_Header* h = engine->header();
+  const uint64_t bytes = uint64_t(h->line_bytes()) * h->height();
+  if (bytes == 0 || bytes > kMaxFrameBytes) return;
+  std::vector<uint8_t> out(bytes);
+  VEK_Engine* sink = VEK_WriteMemory(&manager).engine(engine, out.data(), uint32_t(bytes));
+  if (sink != nullptr)
+    while (sink->execute()) {
+    }
+}
+
+}  // namespace
 
 int VekFuzzLoadDICOMInfo(const uint8_t* data, size_t size) {
   if (size > INT32_MAX) return 0;
@@ -22,6 +49,11 @@ int VekFuzzLoadDICOMInfo(const uint8_t* data, size_t size) {
       VEK_Vector<VEK_DICOMTagObj::VEK_DICOMTagInfo> tags(&manager);
       info.get_tag_infos(tags);
       (void)sum;
+      for (uint32_t k = 0; k < info.frame_count() && k < kMaxFrames; ++k) {
+        if (uint64_t(info.line_bytes()) * info.height() > kMaxFrameBytes) break;
+        drain(manager, VEK_ReadDICOM(&manager).engine(storage, info, k));
+        manager.clear();
+      }
     }
   }
   storage->destroy();
@@ -54,6 +86,29 @@ int VekFuzzLoadDICOMDIR(const uint8_t* data, size_t size) {
     (void)sum;
   }
   storage->destroy();
+  manager.clear();
+  return 0;
+}
+
+int VekFuzzReadRLEFrame(const uint8_t* data, size_t size) {
+  if (size < 3 || size > INT32_MAX) return 0;
+  VEK_DefaultManager manager;
+  VEK_Header header(&manager);
+  header.width(data[0] % 64 + 1);
+  header.height(data[1] % 64 + 1);
+  const bool wide = (data[2] & 1) != 0, colour = (data[2] & 2) != 0, ybr422 = (data[2] & 4) != 0;
+  header.bits(wide ? 16 : 8);
+  header.channels(colour || ybr422 ? 3 : 1);
+  header.color_type(ybr422 ? VEK_ColorType_ycbcr::instance()
+                    : colour ? VEK_ColorType_s_rgb::instance()
+                             : VEK_ColorType_gray::instance());
+  auto* storage = vek_create<VEK_ByteArrayInputStorage>(&manager, data + 3, int32_t(size - 3));
+  if (storage == nullptr) return 0;
+  const uint32_t length = uint32_t(size - 3);
+  VEK_Engine* e = ybr422 ? VEK_ReadDICOMRLEFrameInYBR422(&manager).engine(storage, header, length)
+                         : VEK_ReadDICOMRLEFrame(&manager).engine(storage, header, length);
+  storage->destroy();
+  drain(manager, e);
   manager.clear();
   return 0;
 }

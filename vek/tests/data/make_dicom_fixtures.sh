@@ -465,3 +465,4 @@ expected += stream_tree('dir_cut', cut)
 open(f'{out}/dicomdir_expected.txt', 'w').write('\n'.join(expected) + '\n')
 PY
 cp "$tmp/dir_dcmtk" "$tmp/dir_gdcm" "$out/"
+"$out/make_readdicom_fixtures.sh"

@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "vek_errorhandler.h"
 #include "vek_mergechannelengine.h"
@@ -61,6 +64,24 @@ class VEK_MergeChannel8xNbitsEngine : public VEK_MergeChannelEngine {
     const uint32_t width = width_;  // held apart: stores through out may alias the engine
     if constexpr (sizeof(T) == 1 && N == 3) {
       vek_merge3_u8_line()(p[0], p[1], p[2], out, width);
+    } else if constexpr (sizeof(T) == 1 && N == 2) {
+      // Two byte planes (the low and high bytes of 16-bit RLE samples) as little-endian words.
+      const uint8_t* __restrict lo = p[0];
+      const uint8_t* __restrict hi = p[1];
+      uint32_t x = 0;
+#if defined(__SSE2__)
+      // SSE2 is part of every x86-64 target: no dispatch needed.
+      for (; x + 16 <= width; x += 16) {
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + x));
+        const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(x) * 2), _mm_unpacklo_epi8(l, h));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(x) * 2 + 16), _mm_unpackhi_epi8(l, h));
+      }
+#endif
+      for (; x < width; ++x) {
+        const uint16_t word = uint16_t(lo[x] | hi[x] << 8);
+        std::memcpy(out + size_t(x) * 2, &word, 2);
+      }
     } else if constexpr (sizeof(T) == 1) {
       for (uint32_t x = 0; x < width; ++x)
         for (uint32_t i = 0; i < N; ++i) out[size_t(x) * N + i] = p[i][x];

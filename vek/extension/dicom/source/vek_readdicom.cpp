@@ -1,0 +1,272 @@
+#include "vek_readdicom.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "vek_applypalette.h"
+#include "vek_colormatrix.h"
+#include "vek_combinedstorage.h"
+#include "vek_decorator.h"
+#include "vek_errorhandler.h"
+#include "vek_readdicomrleframe.h"
+#include "vek_readstorageinybr420.h"
+#include "vek_readstorageinybr422.h"
+#include "vek_readstorageplanar.h"
+#include "vek_storageengine.h"
+
+namespace {
+constexpr const char* kFile = "extension/dicom/source/vek_readdicom.cpp";
+constexpr const char* kEngine = "VEK_ReadDICOM::engine()";
+
+bool same(const VEK_WString& text, const char* ascii) {
+  uint32_t n = text.size();
+  const char16_t* s = text.c_str();
+  while (n > 0 && (s[n - 1] == u' ' || s[n - 1] == 0)) --n;
+  uint32_t i = 0;
+  for (; i < n && ascii[i] != 0; ++i)
+    if (s[i] != char16_t(ascii[i])) return false;
+  return i == n && ascii[i] == 0;
+}
+
+// Byte pairs swapped, counted from position 0: 8-bit samples written big-endian as OW.
+class SwapPairsInputStorage : public VEK_InputStorageDecorator {
+ public:
+  using VEK_InputStorageDecorator::VEK_InputStorageDecorator;
+  using VEK_InputStorageDecorator::initiate;
+  int32_t get() override {
+    uint8_t b = 0;
+    return read(&b, 1) == 1 ? b : -1;
+  }
+  int32_t advance(int32_t n) override { return skip(n); }
+  int32_t read(void* buffer, int32_t n) override {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    int32_t done = 0;
+    uint8_t pairs[4096];
+    while (storage_ != nullptr && done < n) {
+      const int32_t p = storage_->tell();
+      const int32_t a = p & ~1;
+      if (a != p && !storage_->seek(a)) break;
+      const int32_t want = std::min<int32_t>(sizeof(pairs), (p - a + (n - done) + 1) & ~1);
+      const int32_t got = std::max<int32_t>(storage_->read(pairs, want), 0);
+      for (int32_t i = 0; i + 1 < got; i += 2) std::swap(pairs[i], pairs[i + 1]);
+      const int32_t usable = std::min<int32_t>(got - (p - a), n - done);
+      if (usable <= 0) {
+        storage_->seek(p);
+        break;
+      }
+      std::memcpy(out + done, pairs + (p - a), size_t(usable));
+      done += usable;
+      storage_->seek(p + usable);
+      if (got < want) break;
+    }
+    return done;
+  }
+};
+
+// True for 8-bit samples stored big-endian in an OW value: the VR on disc, since the parser
+// relabels the element OB.
+bool swapped_ow(VEK_InputStorage* storage, const VEK_DICOMInfo& info) {
+  if (info.little_endian() != 0 || info.bits() != 8 || info.compression_kind() != 0) return false;
+  const int32_t back = storage->tell();
+  char vr[2] = {};
+  const bool ok = info.pixel_data_position() <= uint32_t(INT32_MAX - 4) &&
+                  storage->seek(int32_t(info.pixel_data_position() + 4)) && storage->read(vr, 2) == 2;
+  storage->seek(back);
+  return ok && vr[0] == 'O' && vr[1] == 'W';
+}
+
+// The native frame of length bytes at position through a pair-swapping view aligned to the
+// value's start; null on failure.
+VEK_InputStorage* swapped_input(VEK_Manager* m, VEK_InputStorage* storage, const VEK_DICOMInfo& info,
+                                uint32_t position, uint32_t length) {
+  const uint32_t odd = (position - (info.pixel_data_position() + 12)) & 1u;
+  const uint64_t span = (uint64_t(length) + odd + 1) & ~uint64_t(1);
+  if (position < odd || span > uint64_t(INT32_MAX) || position > uint32_t(INT32_MAX)) return nullptr;
+  VEK_MoveInMoveOutInputStorage* view = VEK_MoveInMoveOutInputStorage::create(m, storage);
+  if (view == nullptr) return nullptr;
+  VEK_InputStorage* result = nullptr;
+  if (view->seek(int32_t(position - odd)) && view->tell() == int32_t(position - odd)) {
+    VEK_InputStorageBound* pairs = VEK_InputStorageBound::create(m, view, int32_t(span));
+    SwapPairsInputStorage* swap = pairs != nullptr ? vek_create<SwapPairsInputStorage>(m, pairs) : nullptr;
+    if (swap != nullptr && swap->seek(int32_t(odd))) result = VEK_InputStorageBound::create(m, swap, int32_t(length));
+    vek_destroy(swap);
+    vek_destroy(pairs);
+  }
+  view->destroy();
+  if (result == nullptr) vek_report(m, VEK_ERROR_IO, kEngine, kFile, 136);
+  return result;
+}
+
+// The frame's fragments back to back, each bounded to its own length, so that nothing past a
+// fragment is read as pixels. Null after a report.
+VEK_InputStorage* frame_input(VEK_Manager* m, VEK_InputStorage* storage, const VEK_Vector<unsigned int>& positions,
+                              const VEK_Vector<unsigned int>& lengths) {
+  VEK_Vector<VEK_InputStorage*> parts(m);
+  VEK_InputStorage* result = nullptr;
+  bool ok = true;
+  for (uint32_t k = 0; ok && k < positions.size(); ++k) {
+    VEK_MoveInMoveOutInputStorage* view = VEK_MoveInMoveOutInputStorage::create(m, storage);
+    if (view == nullptr) {
+      vek_report(m, VEK_ERROR_IO, kEngine, kFile, 130);
+      ok = false;
+      break;
+    }
+    if (positions[k] > uint32_t(INT32_MAX) || !view->seek(int32_t(positions[k])) ||
+        view->tell() != int32_t(positions[k])) {
+      vek_report(m, VEK_ERROR_IO, kEngine, kFile, 136);
+      view->destroy();
+      ok = false;
+      break;
+    }
+    VEK_InputStorageBound* bound =
+        VEK_InputStorageBound::create(m, view, int32_t(std::min<uint32_t>(lengths[k], INT32_MAX)));
+    view->destroy();
+    if (bound == nullptr) {
+      ok = false;
+      break;
+    }
+    if (!parts.push_back(bound)) {
+      vek_report(m, VEK_ERROR_IO, kEngine, kFile, 149);
+      bound->destroy();
+      ok = false;
+    }
+  }
+  if (ok) {
+    if (parts.size() == 1) {
+      result = parts[0];
+      return result;
+    }
+    result = VEK_CombinedInputStorage::create(m, parts);
+    if (result == nullptr) vek_report(m, VEK_ERROR_IO, kEngine, kFile, 159);
+  }
+  for (uint32_t k = 0; k < parts.size(); ++k) parts[k]->destroy();
+  return result;
+}
+}  // namespace
+
+VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, uint32_t frame) {
+  VEK_DICOMInfo* info = vek_new<VEK_DICOMInfo>(manager_);
+  if (info == nullptr || !info->load(storage)) {
+    vek_report(manager_, VEK_ERROR_READER, "VEK_ReadDICOM::engine()", kFile, 83);
+    vek_destroy(info);
+    return nullptr;
+  }
+  VEK_Engine* result = engine(storage, *info, frame);
+  info->destroy();
+  return result;
+}
+
+VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo& info, uint32_t frame) {
+  if (storage == nullptr || storage->is_empty() || !info.loaded() || !info.VEK_Header::is_valid()) {
+    vek_report(manager_, VEK_ERROR_ARGUMENT, kEngine, kFile, 101);
+    return nullptr;
+  }
+  // frame + 1 would wrap for the last index.
+  if (frame >= info.frame_count()) {
+    vek_report(manager_, VEK_ERROR_ARGUMENT, kEngine, kFile, 107);
+    return nullptr;
+  }
+  const VEK_Vector<unsigned int> positions = info.get_frame_positions(frame);
+  const VEK_Vector<unsigned int> lengths = info.get_frame_lengths(frame);
+  if (positions.size() == 0 || positions.size() != lengths.size()) {
+    vek_report(manager_, VEK_ERROR_DATA, kEngine, kFile, 113);
+    return nullptr;
+  }
+  uint64_t frame_length = 0;
+  for (uint32_t k = 0; k < lengths.size(); ++k) frame_length += lengths[k];
+  VEK_WString photometric(manager_);
+  if (!info.get_string(0x0028, 0x0004, photometric)) return nullptr;
+
+  VEK_InputStorage* input = positions.size() == 1 && swapped_ow(storage, info)
+                                ? swapped_input(manager_, storage, info, positions[0], lengths[0])
+                                : frame_input(manager_, storage, positions, lengths);
+  if (input == nullptr) return nullptr;
+  const int32_t order = int32_t(info.little_endian());
+  bool partial = false;
+  VEK_Engine* e = nullptr;
+  switch (info.compression_kind()) {
+    case 0:
+      if (info.planar_configuration() != 0) {
+        e = VEK_ReadStoragePlanar(manager_).engine(input, info, input->tell(), 0, order);
+      } else if (same(photometric, "YBR_FULL_422") || same(photometric, "YBR_PARTIAL_422")) {
+        partial = same(photometric, "YBR_PARTIAL_422");
+        e = VEK_ReadStorageInYBR422(manager_).engine(input, info, order);
+      } else if (same(photometric, "YBR_PARTIAL_420")) {
+        partial = true;
+        e = VEK_ReadStorageInYBR420(manager_).engine(input, info, order);
+      } else {
+        e = VEK_ReadStorage(manager_).engine(input, info, input->tell(), 0, order);
+      }
+      break;
+    case 3: {
+      const uint32_t length = uint32_t(std::min<uint64_t>(frame_length, UINT32_MAX));
+      if (same(photometric, "YBR_FULL_422")) {
+        e = VEK_ReadDICOMRLEFrameInYBR422(manager_).engine(input, info, length);
+        break;
+      }
+      // Signed samples labelled so by the reader's own relabelling save a second relabelling
+      // pass over every line; palette indices stay as the palette step expects them.
+      VEK_Header frame_header(manager_);
+      if (!(frame_header = info)) {
+        vek_report(manager_, VEK_ERROR_MEMORY, kEngine, kFile, 266);
+        break;
+      }
+      if (info.pixel_data_type() == VEK_DataType::s_integer && info.has_palette() == 0)
+        frame_header.data_type(VEK_DataType::s_integer);
+      e = VEK_ReadDICOMRLEFrame(manager_).engine(input, frame_header, length);
+      break;
+    }
+    default:
+      vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 275);
+      break;
+  }
+  input->destroy();
+  if (e == nullptr) return nullptr;
+  e = VEK_ApplyPalette(manager_).engine(e);
+  if (e != nullptr && info.compression_kind() != 0) e = reset_comp_header(e, info, 0);
+  if (e != nullptr && partial) e = ybr_partial_to_rgb(e);
+  return e;
+}
+
+VEK_Engine* VEK_ReadDICOM::reset_comp_header(VEK_Engine* engine, const VEK_DICOMInfo& info, uint8_t from_jfif) {
+  constexpr const char* kMethod = "VEK_ReadDICOM::reset_comp_header()";
+  if (engine == nullptr || engine->header() == nullptr) {
+    vek_report(manager_, VEK_ERROR_ARGUMENT, kMethod, kFile, 323);
+    return nullptr;
+  }
+  VEK_Header copy(manager_);
+  if (!(copy = *engine->header())) {
+    vek_report(manager_, VEK_ERROR_ARGUMENT, kMethod, kFile, 329);
+    return nullptr;
+  }
+  bool changed = false;
+  if (info.pixel_data_type() == VEK_DataType::s_integer && copy.data_type() != VEK_DataType::s_integer) {
+    copy.data_type(VEK_DataType::s_integer);
+    changed = true;
+  }
+  if (from_jfif == 0 && info.color_type() != copy.color_type()) {
+    copy.color_type(info.color_type());
+    changed = true;
+  }
+  return changed ? VEK_RewriteHeader(manager_).engine(engine, &copy) : engine;
+}
+
+VEK_Engine* VEK_ReadDICOM::ybr_partial_to_rgb(VEK_Engine* engine) {
+  if (engine == nullptr || engine->header() == nullptr) {
+    vek_report(manager_, VEK_ERROR_ARGUMENT, "VEK_ReadDICOM::ybr_partial_to_rgb()", kFile, 361);
+    return nullptr;
+  }
+  static const double kMatrix[3][3] = {{1.164415463437, -0.000095035992, 1.59600187763},
+                                       {1.164415463437, -0.391724563674, -0.813013368277},
+                                       {1.164415463437, 2.017290682233, -0.000135273005}};
+  VEK_Matrix<double> matrix(manager_);
+  VEK_Vector<double> offsets(manager_);
+  if (!matrix.resize(3, 3)) return nullptr;
+  for (uint32_t r = 0; r < 3; ++r)
+    for (uint32_t c = 0; c < 3; ++c)
+      if (!matrix.set(r, c, kMatrix[r][c])) return nullptr;
+  for (double d : {-16.0, -128.0, -128.0})
+    if (!offsets.push_back(d)) return nullptr;
+  return VEK_ColorMatrix(manager_).engine(engine, matrix, &offsets, nullptr, VEK_ColorType_s_rgb::instance(), false);
+}
