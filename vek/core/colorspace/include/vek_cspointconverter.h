@@ -17,6 +17,10 @@ class VEK_CsPointConverter : public VEK_Utility {
   explicit VEK_CsPointConverter(VEK_Manager* manager) : VEK_Utility(manager) {}
   // in and out never overlap.
   virtual void convert(const T* in, T* out) = 0;
+  // count pixels in a row, in_step and out_step samples apart; one call per line instead of per pixel.
+  virtual void convert_run(const T* in, T* out, uint32_t count, uint16_t in_step, uint16_t out_step) {
+    for (uint32_t i = 0; i < count; ++i, in += in_step, out += out_step) convert(in, out);
+  }
   T largest() const { return largest_; }
 
  protected:
@@ -44,7 +48,14 @@ T saturate(double v) {
   constexpr double top = double(std::numeric_limits<T>::max());
   if (!(v >= 0.0)) return T(0);
   if (v > top) return std::numeric_limits<T>::max();
-  return T(std::trunc(v + 0.5));
+  return T(int64_t(v + 0.5));  // trunc for 0 <= v <= top, without a call into libm
+}
+
+// Halves away from zero for 0 <= x; x + 0.5 may round up in double, which the check undoes.
+inline double round_half_up_nonnegative(double x) {
+  double w = double(int64_t(x + 0.5));
+  if (w - x > 0.5) w -= 1.0;
+  return w;
 }
 
 }  // namespace vek_cs
@@ -99,17 +110,33 @@ class Cmyk2rgbINT : public VEK_CsPointConverter<T> {
 template <class T, class D, class Inner>
 class VEK_CsScaledINT : public VEK_CsPointConverter<T> {
  public:
-  explicit VEK_CsScaledINT(VEK_Manager* manager) : VEK_CsPointConverter<T>(manager), inner_(manager) {}
-  void convert(const T* in, T* out) override {
-    const D top = D(this->largest_);
-    const D x[3] = {D(in[0]) / top, D(in[1]) / top, D(in[2]) / top};
-    D y[3];
-    inner_.convert(x, y);
-    for (int i = 0; i < 3; ++i) out[i] = vek_cs::saturate<T>(top * y[i]);
+  explicit VEK_CsScaledINT(VEK_Manager* manager) : VEK_CsPointConverter<T>(manager), inner_(manager) {
+    if constexpr (kTable)
+      for (uint32_t i = 0; i < 256; ++i) scaled_[i] = D(i) / D(this->largest_);
+  }
+  void convert(const T* in, T* out) override { pixel(in, out); }
+  void convert_run(const T* in, T* out, uint32_t count, uint16_t in_step, uint16_t out_step) override {
+    for (uint32_t i = 0; i < count; ++i, in += in_step, out += out_step) pixel(in, out);
   }
 
  private:
+  void pixel(const T* in, T* out) {
+    const D top = D(this->largest_);
+    D x[3];
+    for (int i = 0; i < 3; ++i) {
+      if constexpr (kTable)
+        x[i] = scaled_[in[i]];  // the same quotients, worked out once
+      else
+        x[i] = D(in[i]) / top;
+    }
+    D y[3];
+    inner_.Inner::convert(x, y);  // the stage's own body, inlined
+    for (int i = 0; i < 3; ++i) out[i] = vek_cs::saturate<T>(top * y[i]);
+  }
+
+  static constexpr bool kTable = sizeof(T) == 1;
   Inner inner_;
+  D scaled_[kTable ? 256 : 1];
 };
 
 // Decimal converters.
@@ -198,19 +225,17 @@ class Rgb2hslDEC : public VEK_CsPointConverter<D> {
     const D r = in[0], g = in[1], b = in[2];
     const D hi = std::max(r, std::max(g, b)), lo = std::min(r, std::min(g, b));
     const D l = (hi + lo) * 0.5, d = hi - lo;
-    D h = 0.0, s = 0.0;
-    if (std::fabs(d) > vek_cs::kEpsilon) {
-      s = l <= 0.5 ? d / (hi + lo) : d / (2.0 - hi - lo);
-      if (hi == r)
-        h = (g - b) / d;
-      else if (hi == g)
-        h = 2.0 + (b - r) / d;
-      else
-        h = 4.0 + (r - g) / d;
-      h *= 60.0;
-      if (h < 0.0) h += 360.0;
-      h *= 0.002777777777777778;
-    }
+    // Written as selects rather than branches: the per-pixel engine runs this on every pixel,
+    // where branches on the channel order mispredict. The results are those of the branches.
+    const D s_denominator = l <= 0.5 ? hi + lo : 2.0 - hi - lo;
+    const D numerator = hi == r ? g - b : (hi == g ? b - r : r - g);
+    const D base = hi == r ? 0.0 : (hi == g ? 2.0 : 4.0);
+    D h = (base + numerator / d) * 60.0;
+    h = h < 0.0 ? h + 360.0 : h;
+    h *= 0.002777777777777778;
+    const bool gray = std::fabs(d) <= vek_cs::kEpsilon;
+    h = gray ? 0.0 : h;
+    const D s = gray ? 0.0 : d / s_denominator;
     out[0] = vek_cs::clamp01(h);
     out[1] = vek_cs::clamp01(s);
     out[2] = vek_cs::clamp01(l);
@@ -231,7 +256,7 @@ class Hsl2rgbDEC : public VEK_CsPointConverter<D> {
     const D m1 = 2.0 * l - m2;
     const D degrees = h * 360.0;
     // Whole degrees, halves away from zero; a value that is not a number counts as 0.
-    const D whole = degrees > 360.0 ? 360.0 : (degrees >= 0.0 ? std::round(degrees) : 0.0);
+    const D whole = degrees > 360.0 ? 360.0 : (degrees >= 0.0 ? vek_cs::round_half_up_nonnegative(degrees) : 0.0);
     out[0] = vek_cs::clamp01(f(m1, m2, whole + 120.0));
     out[1] = vek_cs::clamp01(f(m1, m2, whole));
     out[2] = vek_cs::clamp01(f(m1, m2, whole - 120.0));

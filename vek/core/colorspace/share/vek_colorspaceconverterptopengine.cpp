@@ -49,9 +49,8 @@ bool VEK_ColorSpaceConverterPtoPEngine<T>::initiate(const VEK_Header* header, VE
 
 template <class T>
 bool VEK_ColorSpaceConverterPtoPEngine<T>::process_line(const void* source_line, void* destination_line) {
-  const T* in = static_cast<const T*>(source_line);
-  T* out = static_cast<T*>(destination_line);
-  for (uint32_t x = 0; x < width_; ++x, in += in_channels_, out += out_channels_) converter_->convert(in, out);
+  converter_->convert_run(static_cast<const T*>(source_line), static_cast<T*>(destination_line), width_, in_channels_,
+                          out_channels_);
   return true;
 }
 
