@@ -3,6 +3,7 @@
 // 0 to 1, and the converters to and from CIE XYZ (D50) through which the general route runs.
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -38,6 +39,12 @@ inline const double kSlope = 1.0 / (3.0 * kSixTwentyNinth * kSixTwentyNinth);
 inline const double kKnee = kSixTwentyNinth * kSixTwentyNinth * kSixTwentyNinth;
 constexpr double kWhiteX = 0.9643, kWhiteZ = 0.8251;
 
+// a when c, else b, without a branch.
+inline double pick(bool c, double a, double b) {
+  const uint64_t mask = uint64_t(0) - uint64_t(c);
+  return std::bit_cast<double>((std::bit_cast<uint64_t>(a) & mask) | (std::bit_cast<uint64_t>(b) & ~mask));
+}
+
 inline double clamp01(double x) { return x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : x); }
 inline double cie_f(double t) { return t > kKnee ? std::pow(t, kCubeRoot) : t * kSlope + kFourTwentyNinth; }
 inline double cie_finv(double u) { return u > kSixTwentyNinth ? u * u * u : (u - kFourTwentyNinth) / kSlope; }
@@ -46,9 +53,9 @@ inline double cie_finv(double u) { return u > kSixTwentyNinth ? u * u * u : (u -
 template <class T>
 T saturate(double v) {
   constexpr double top = double(std::numeric_limits<T>::max());
-  if (!(v >= 0.0)) return T(0);
-  if (v > top) return std::numeric_limits<T>::max();
-  return T(int64_t(v + 0.5));  // trunc for 0 <= v <= top, without a call into libm
+  // Selects, not branches (they run per pixel); trunc through int64 without a call into libm.
+  const double low = v >= 0.0 ? v : 0.0;
+  return T(int64_t((low > top ? top : low) + 0.5));
 }
 
 // Halves away from zero for 0 <= x; x + 0.5 may round up in double, which the check undoes.
@@ -225,17 +232,19 @@ class Rgb2hslDEC : public VEK_CsPointConverter<D> {
     const D r = in[0], g = in[1], b = in[2];
     const D hi = std::max(r, std::max(g, b)), lo = std::min(r, std::min(g, b));
     const D l = (hi + lo) * 0.5, d = hi - lo;
-    // Written as selects rather than branches: the per-pixel engine runs this on every pixel,
+    // Written as bit selects rather than branches: the per-pixel engine runs this on every pixel,
     // where branches on the channel order mispredict. The results are those of the branches.
-    const D s_denominator = l <= 0.5 ? hi + lo : 2.0 - hi - lo;
-    const D numerator = hi == r ? g - b : (hi == g ? b - r : r - g);
-    const D base = hi == r ? 0.0 : (hi == g ? 2.0 : 4.0);
+    using vek_cs::pick;
+    const D s_denominator = pick(l <= 0.5, hi + lo, 2.0 - hi - lo);
+    const bool is_r = hi == r, is_g = !is_r && hi == g;
+    const D numerator = pick(is_r, g - b, pick(is_g, b - r, r - g));
+    const D base = pick(is_r, 0.0, pick(is_g, 2.0, 4.0));
     D h = (base + numerator / d) * 60.0;
-    h = h < 0.0 ? h + 360.0 : h;
+    h = pick(h < 0.0, h + 360.0, h);
     h *= 0.002777777777777778;
     const bool gray = std::fabs(d) <= vek_cs::kEpsilon;
-    h = gray ? 0.0 : h;
-    const D s = gray ? 0.0 : d / s_denominator;
+    h = pick(gray, 0.0, h);
+    const D s = pick(gray, 0.0, d / s_denominator);
     out[0] = vek_cs::clamp01(h);
     out[1] = vek_cs::clamp01(s);
     out[2] = vek_cs::clamp01(l);
