@@ -36,6 +36,9 @@ class VEK_CsUtility : public VEK_Utility {
     colorspace_point_to_point = 9,
   };
 
+  // Grid points per input axis of the 3-D table.
+  static constexpr uint32_t kGrid = 33;
+
   explicit VEK_CsUtility(VEK_Manager* manager) : VEK_Utility(manager), coefficients(manager) {}
   VEK_CsUtility(const VEK_CsUtility&) = delete;
   VEK_CsUtility& operator=(const VEK_CsUtility&) = delete;
@@ -61,7 +64,7 @@ class VEK_CsUtility : public VEK_Utility {
 template <class T>
 class VEK_CsUtilityMaker : public VEK_Utility {
  public:
-  static constexpr uint32_t kGrid = 33;
+  static constexpr uint32_t kGrid = VEK_CsUtility::kGrid;
 
   explicit VEK_CsUtilityMaker(VEK_Manager* manager) : VEK_Utility(manager), plan_(manager) {}
   VEK_CsUtilityMaker(const VEK_CsUtilityMaker&) = delete;

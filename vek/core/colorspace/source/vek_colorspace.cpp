@@ -112,7 +112,7 @@ VEK_Engine* VEK_ColorSpaceConverter::matrix_step(VEK_Engine* source, const VEK_C
 
 VEK_Engine* VEK_ColorSpaceConverter::dlut_step(VEK_Engine* source, const VEK_ColorType* target,
                                                const VEK_CsUtility& plan, uint16_t bits) {
-  return VEK_DLutTetrahedron(manager_).engine(source, bits, target->channels(), VEK_CsUtilityMaker<unsigned char>::kGrid,
+  return VEK_DLutTetrahedron(manager_).engine(source, bits, target->channels(), VEK_CsUtility::kGrid,
                                               true, plan.dlut_data, target);
 }
 

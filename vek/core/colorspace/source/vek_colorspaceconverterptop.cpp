@@ -64,3 +64,9 @@ template VEK_CsPointConverter<unsigned char>* VEK_ColorSpaceConverterPtoP::conve
     const VEK_Header*, const VEK_ColorType*);
 template VEK_CsPointConverter<unsigned short>* VEK_ColorSpaceConverterPtoP::converter<unsigned short>(
     const VEK_Header*, const VEK_ColorType*);
+template VEK_Engine* VEK_ColorSpaceConverterPtoP::create_engine<unsigned char>(
+    const VEK_Header*, VEK_SrcBuffer*, VEK_DstBuffer*, const VEK_RefPointer<VEK_CsPointConverter<unsigned char>>&,
+    const VEK_ColorType*);
+template VEK_Engine* VEK_ColorSpaceConverterPtoP::create_engine<unsigned short>(
+    const VEK_Header*, VEK_SrcBuffer*, VEK_DstBuffer*, const VEK_RefPointer<VEK_CsPointConverter<unsigned short>>&,
+    const VEK_ColorType*);

@@ -40,7 +40,7 @@ bool VEK_CsUtility::alloc_dlut(uint32_t bits, uint32_t inputs, uint32_t outputs)
   manager_->free(dlut_data);
   dlut_data = nullptr;
   uint64_t points = 1;
-  for (uint32_t i = 0; i < inputs; ++i) points *= VEK_CsUtilityMaker<unsigned char>::kGrid;
+  for (uint32_t i = 0; i < inputs; ++i) points *= kGrid;
   dlut_points = uint32_t(points);
   dlut_bytes = uint32_t(points * outputs * sample_bytes(bits));
   dlut_data = manager_->allocate(dlut_bytes);
