@@ -69,17 +69,6 @@ T rounded(double b, bool fixed) {
   return r.out.empty() ? T(77) : r.out[0];
 }
 
-// Every 8-bit triple (i >> 16, i >> 8, i) as one 4096 x 4096 image.
-std::vector<uint8_t> every_triple() {
-  std::vector<uint8_t> v(3u << 24);
-  for (uint32_t i = 0; i < (1u << 24); ++i) {
-    v[3 * i] = uint8_t(i >> 16);
-    v[3 * i + 1] = uint8_t(i >> 8);
-    v[3 * i + 2] = uint8_t(i);
-  }
-  return v;
-}
-
 }  // namespace
 
 TEST(ColorMatrix, TheIdentityWithoutOffsetsIsTheSourceAndAnythingElseAnEngine) {

@@ -14,6 +14,17 @@
 #include <string>
 #include <vector>
 
+// Every 8-bit triple (i >> 16, i >> 8, i) as one 4096 x 4096 image, as the oracle's all_triples.
+inline std::vector<uint8_t> every_triple() {
+  std::vector<uint8_t> v(3u << 24);
+  for (uint32_t i = 0; i < (1u << 24); ++i) {
+    v[3 * i] = uint8_t(i >> 16);
+    v[3 * i + 1] = uint8_t(i >> 8);
+    v[3 * i + 2] = uint8_t(i);
+  }
+  return v;
+}
+
 inline bool oracle_available() {
   static const bool available = std::system("/usr/bin/python3 -c 'import numpy, PIL' 2>/dev/null") == 0;
   return available;

@@ -159,6 +159,20 @@ def merge():
     return np.ascontiguousarray(from_pixels(np.concatenate(planes, axis=2), bits))
 
 
-result = {"ycbcr_q12": ycbcr_q12, "ycbcr_pillow": ycbcr_pillow, "matrix_double": matrix_double,
+def rgb_pillow():
+    """Every 8-bit RGB triple through Pillow: convert("YCbCr"), convert("L"), or ImageCms sRGB to LAB
+    with a and b moved from two's complement to +128."""
+    from PIL import Image, ImageCms
+    target = args["target"]
+    image = Image.fromarray(all_triples().astype(np.uint8).reshape(4096, 4096, 3), "RGB")
+    if target == "LAB":
+        srgb, lab = ImageCms.createProfile("sRGB"), ImageCms.createProfile("LAB")
+        out = np.asarray(ImageCms.applyTransform(image, ImageCms.buildTransform(srgb, lab, "RGB", "LAB"))).copy()
+        out[:, :, 1:] = (out[:, :, 1:].astype(np.int64) + 128) % 256
+        return out.reshape(-1)
+    return np.asarray(image.convert(target)).reshape(-1)
+
+
+result = {"rgb_pillow": rgb_pillow, "ycbcr_q12": ycbcr_q12, "ycbcr_pillow": ycbcr_pillow, "matrix_double": matrix_double,
           "tetrahedral": tetrahedral, "pillow_lut": pillow_lut, "select": select, "merge": merge}[mode]()
 np.ascontiguousarray(result).tofile(args["out"])
