@@ -1,5 +1,6 @@
 #include "jpeg/jpegdecode.h"
 
+#include <bit>
 #include <cstring>
 #include <mutex>
 
@@ -441,13 +442,17 @@ bool LayoutIs(const jpeg_decoder* decoder, uint8_t first)
 }
 
 // One block's top-left n x n values through the range-limit table.
-void StoreBlock(const int32_t* range, const int32_t* values, uint8_t* out, int32_t stride, int32_t n)
+void StoreBlock(const jpeg_decoder* decoder, const int32_t* values, uint8_t* out, int32_t stride, int32_t n)
 {
+    if (n == 8) {
+        decoder->store_block8(values, out, stride);
+        return;
+    }
     for (int32_t y = 0; y < n; ++y) {
         const int32_t* row = values + 8 * y;
         uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
         for (int32_t x = 0; x < n; ++x) {
-            dst[x] = jpeg_range_sample(range, row[x]);
+            dst[x] = jpeg_range_sample(decoder->range_limit, row[x]);
         }
     }
 }
@@ -461,13 +466,24 @@ jpeg_block_entry* OutputComponent(const jpeg_plane& plane, const jpeg_decoder* d
     for (uint32_t by = 0; by < plane.height / 8; ++by) {
         for (uint32_t bx = 0; bx < plane.width / 8; ++bx) {
             uint8_t* out = plane.samples + static_cast<ptrdiff_t>(by) * n * plane.stride + bx * n;
-            StoreBlock(decoder->range_limit, (entry++)->coefficients, out, plane.stride, n);
+            StoreBlock(decoder, (entry++)->coefficients, out, plane.stride, n);
         }
     }
     return entry;
 }
 
 }  // namespace
+
+void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride)
+{
+    for (int32_t y = 0; y < 8; ++y) {
+        const int32_t* row = values + 8 * y;
+        uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
+        for (int32_t x = 0; x < 8; ++x) {
+            dst[x] = jpeg_range_limit_value(row[x]);
+        }
+    }
+}
 
 bool jpeg_layout_is_444(const jpeg_decoder* decoder)
 {
@@ -508,6 +524,12 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
 
 void jpeg_setup_decode_output(jpeg_decoder* decoder)
 {
+    decoder->store_block8 = &jpeg_store_block8;
+#if defined(__x86_64__) || defined(__i386__)
+    if (dispatch_level.load(std::memory_order_relaxed) >= 2) {
+        decoder->store_block8 = &jpeg_store_block8_sse2;
+    }
+#endif
     const int32_t nf = decoder->component_count;
     if (nf == 1) {
         decoder->output_blocks = decoder->scale_denominator == 1 ? &jpeg_output_block_single : &jpeg_output_blocks;
@@ -538,7 +560,7 @@ void jpeg_output_blocks_first(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_bl
 
 void jpeg_output_block_single(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries)
 {
-    StoreBlock(decoder->range_limit, entries[0].coefficients, planes[0].samples, planes[0].stride, 8);
+    StoreBlock(decoder, entries[0].coefficients, planes[0].samples, planes[0].stride, 8);
 }
 
 // ---- line buffers and row output ----
@@ -702,6 +724,35 @@ jpeg_status jpeg_select_row_output(jpeg_decoder* decoder)
 
 // ---- resampling ----
 
+namespace {
+
+// Eight samples doubled into sixteen, right to left within the row (in place when to == from).
+void DoubleRow(const uint8_t* from, uint8_t* to, uint32_t count)
+{
+    uint32_t i = count;
+    while (std::endian::native == std::endian::little && i >= 8) {
+        i -= 8;
+        uint64_t word = 0;
+        std::memcpy(&word, from + i, 8);
+        uint64_t low = word & 0xFFFFFFFFu;
+        uint64_t high = word >> 32;
+        low = (low | low << 16) & 0x0000FFFF0000FFFFull;
+        low = (low | low << 8) & 0x00FF00FF00FF00FFull;
+        high = (high | high << 16) & 0x0000FFFF0000FFFFull;
+        high = (high | high << 8) & 0x00FF00FF00FF00FFull;
+        low |= low << 8;
+        high |= high << 8;
+        std::memcpy(to + 2 * i, &low, 8);
+        std::memcpy(to + 2 * i + 8, &high, 8);
+    }
+    while (i-- > 0) {
+        to[2 * i + 1] = from[i];
+        to[2 * i] = from[i];
+    }
+}
+
+}  // namespace
+
 void jpeg_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t, uint32_t width, uint32_t)
 {
     const uint32_t source_width = source->width;
@@ -716,9 +767,19 @@ void jpeg_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_
     for (uint32_t r = height; r-- > 0;) {
         const uint8_t* from = samples + static_cast<ptrdiff_t>(r) * stride;
         uint8_t* to = samples + static_cast<ptrdiff_t>(r) * width;
-        for (uint32_t x = width; x-- > 0;) {
-            const uint32_t back = (width - 1 - x) / h;
-            to[x] = from[back < source_width ? source_width - 1 - back : 0];
+        if (h == 2 && width == 2 * source_width) {
+            DoubleRow(from, to, source_width);
+            continue;
+        }
+        // Each source sample fills h positions, counted from the row's end.
+        uint32_t x = width;
+        for (uint32_t i = source_width; i-- > 0 && x > 0;) {
+            for (uint32_t k = 0; k < h && x > 0; ++k) {
+                to[--x] = from[i];
+            }
+        }
+        while (x > 0) {
+            to[--x] = from[0];
         }
     }
     target->samples = samples;

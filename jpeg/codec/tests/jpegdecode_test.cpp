@@ -309,6 +309,28 @@ TEST(DecodeRangeLimit, EveryOutputMapsAsTheTableSaysAndNeverOutsideIt)
     for (int32_t v = -128; v <= 127; ++v) {
         EXPECT_EQ(jpeg_range_sample(base, v), v + 128);
     }
+    // Both bodies of the full-size store agree with the table, over the kernel's 16-bit range
+    // and beyond it.
+    std::vector<int32_t> values;
+    for (int32_t v = -70000; v <= 70000; ++v) {
+        values.push_back(v);
+    }
+    values.insert(values.end(), {INT32_MIN, INT32_MAX, INT32_MIN + 1, INT32_MAX - 1});
+    values.resize((values.size() + 63) / 64 * 64, 0);
+    using Store = void (*)(const int32_t*, uint8_t*, int32_t);
+    std::vector<Store> bodies{&jpeg_store_block8};
+#if defined(__x86_64__) || defined(__i386__)
+    bodies.push_back(&jpeg_store_block8_sse2);
+#endif
+    for (Store store : bodies) {
+        uint8_t out[64];
+        for (size_t b = 0; b < values.size(); b += 64) {
+            store(values.data() + b, out, 8);
+            for (size_t i = 0; i < 64; ++i) {
+                ASSERT_EQ(out[i], jpeg_range_sample(base, values[b + i])) << values[b + i];
+            }
+        }
+    }
     jpeg_decoder_destroy(decoder);
 }
 
@@ -322,6 +344,22 @@ TEST(DecodeResample, ReplicationInPlace)
     EXPECT_EQ(std::memcmp(memory, expected, 8), 0);
     EXPECT_EQ(plane.width, 4u);
     EXPECT_EQ(plane.height, 2u);
+
+    // Doubling in place over a row longer than one word, and a factor of 4 (4:1:1).
+    uint8_t row[80] = {};
+    for (int i = 0; i < 20; ++i) {
+        row[i] = static_cast<uint8_t>(i + 1);
+    }
+    jpeg_plane wide{20, 1, 80, row};
+    jpeg_upsample_h(&wide, &wide, 2, 1, 40, 1);
+    for (int x = 0; x < 40; ++x) {
+        EXPECT_EQ(row[x], x / 2 + 1) << x;
+    }
+    jpeg_plane four{10, 1, 80, row};
+    jpeg_upsample_h(&four, &four, 4, 1, 40, 1);
+    for (int x = 0; x < 40; ++x) {
+        EXPECT_EQ(row[x], x / 8 + 1) << x;
+    }
 
     CodecUp();
     PeerOptions o;

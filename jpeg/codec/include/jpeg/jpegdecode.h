@@ -87,6 +87,24 @@ inline uint8_t jpeg_range_sample(const int32_t* base, int32_t value)
     return static_cast<uint32_t>(value + 640) < 2048u ? static_cast<uint8_t>(base[value]) : 0;
 }
 
+// The table's mapping computed with compares.
+inline uint8_t jpeg_range_limit_value(int32_t value)
+{
+    // Branch-free: saturate to 16 bits, max(value + 128, 0), 255 above 255, 0 from 640 on.
+    value = value < -32768 ? -32768 : value > 32767 ? 32767 : value;
+    int32_t sample = value + 128;
+    sample &= ~(sample >> 31);
+    sample = (sample | ((255 - sample) >> 31)) & 255;
+    return static_cast<uint8_t>(sample & ~((639 - value) >> 31));
+}
+
+// One full-size block of 8 x 8 values through the range limit: the plain body and, on x86, its
+// SSE2 body; jpeg_start_decode picks one by the kernels' dispatch level (0 takes the plain one).
+void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride);
+#if defined(__x86_64__) || defined(__i386__)
+void jpeg_store_block8_sse2(const int32_t* values, uint8_t* out, int32_t stride);
+#endif
+
 // Transforms and block output.
 jpeg_status jpeg_setup_idct(jpeg_decoder* decoder);
 void jpeg_setup_decode_output(jpeg_decoder* decoder);

@@ -292,6 +292,7 @@ struct jpeg_decoder {
     jpeg_status (*decode_unit)(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
     void (*transform[4])(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
     void (*output_blocks)(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries);
+    void (*store_block8)(const int32_t* values, uint8_t* out, int32_t stride);
     jpeg_status (*restart)(jpeg_decoder* decoder);
     jpeg_status (*end_of_segment)(jpeg_decoder* decoder);
     jpeg_status (*skip_restarts)(jpeg_decoder* decoder, int32_t n);
