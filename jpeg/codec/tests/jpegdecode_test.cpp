@@ -113,6 +113,21 @@ std::vector<uint8_t> PeerDecode(const Bytes& bytes)
 
 // ---- the codec ----
 
+// What the codec's global set-up does before any decoder exists: decoders then attach to the
+// range-limit table instead of making it through their own (counting) allocators.
+class CodecEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        jpeg_cpu_init();
+        jpeg_range_table_create(nullptr, nullptr);
+    }
+    void TearDown() override { jpeg_range_table_release(nullptr, nullptr); }
+};
+
+[[maybe_unused]] testing::Environment* const kCodecEnvironment =
+    testing::AddGlobalTestEnvironment(new CodecEnvironment);
+
 void CodecUp()
 {
     jpeg_cpu_init();
