@@ -84,7 +84,7 @@ jpeg_status jpeg_range_table_attach(jpeg_decoder* decoder);
 // The sample for a transform output: 0 outside the table's span.
 inline uint8_t jpeg_range_sample(const int32_t* base, int32_t value)
 {
-    return static_cast<uint32_t>(value + 640) < 2048u ? static_cast<uint8_t>(base[value]) : 0;
+    return static_cast<uint32_t>(value) + 640u < 2048u ? static_cast<uint8_t>(base[value]) : 0;
 }
 
 // The table's mapping computed with compares.
