@@ -278,7 +278,9 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
         return JPEG_ERR_DATA;
     }
     DirectRefill(decoder, kDirectRefillThreshold);
-    int16_t block[64];
+    // The 16-bit block goes straight into the entry's coefficient space; the transform reads it
+    // back with a byte copy.
+    auto* block = reinterpret_cast<int16_t*>(entry->coefficients);
     int16_t prediction = static_cast<int16_t>(decoder->dc_pred[component]);
     int32_t consumed = 0;
     const kernel_status result =
@@ -288,7 +290,6 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
     st->current += consumed;
     st->available -= consumed;
     if (result == kernel_ok) {
-        std::memcpy(entry->coefficients, block, sizeof block);
         return JPEG_OK;
     }
     st->interval_failed = 1;
