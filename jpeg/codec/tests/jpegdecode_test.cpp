@@ -58,7 +58,10 @@ Bytes PeerEncode(const PeerOptions& o)
     cinfo.image_width = static_cast<JDIMENSION>(o.width);
     cinfo.image_height = static_cast<JDIMENSION>(o.height);
     cinfo.input_components = o.components;
-    cinfo.in_color_space = o.components == 1 ? JCS_GRAYSCALE : o.components == 3 ? JCS_RGB : JCS_UNKNOWN;
+    cinfo.in_color_space = o.components == 1   ? JCS_GRAYSCALE
+                           : o.components == 3 ? JCS_RGB
+                           : o.components == 4 ? JCS_CMYK
+                                               : JCS_UNKNOWN;
     jpeg_set_defaults(&cinfo);
     if (o.components == 3 && o.rgb) {
         jpeg_set_colorspace(&cinfo, JCS_RGB);
@@ -226,7 +229,7 @@ TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
         {"422", 3, {0x21, 0x11, 0x11}, false, 0, false}, {"444", 3, {0x11, 0x11, 0x11}, false, 0, false},
         {"411", 3, {0x41, 0x11, 0x11}, false, 0, false}, {"1x2", 3, {0x12, 0x11, 0x11}, false, 0, false},
         {"rgb", 3, {0x11, 0x11, 0x11}, true, 0, false},  {"restart", 3, {0x22, 0x11, 0x11}, false, 3, false},
-        {"optimize", 3, {0x21, 0x11, 0x11}, false, 0, true},
+        {"optimize", 3, {0x21, 0x11, 0x11}, false, 0, true}, {"cmyk", 4, {0x11, 0x11, 0x11}, false, 0, false},
     };
     const int sizes[3][2] = {{1, 1}, {33, 17}, {1023, 769}};
     LevelGuard guard;
