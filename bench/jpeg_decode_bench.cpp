@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "jpeg/jpegdecode.h"
-#include "peers/jpeg_decode_peer.h"
+#include "jpegpeer.h"
 
 namespace {
 
@@ -40,7 +40,13 @@ const std::vector<uint8_t>& Stream(int kind)
     if (streams[kind].empty()) {
         const int channels = kind == 0 ? 1 : 3;
         const int factor = kind == 1 ? 2 : 1;
-        streams[kind] = PeerEncodeBaseline(Picture(channels), kSize, kSize, channels, factor, factor, 90);
+        PeerOptions options;
+        options.width = kSize;
+        options.height = kSize;
+        options.components = channels;
+        options.sampling[0] = static_cast<uint8_t>(factor << 4 | factor);
+        options.quality = 90;
+        streams[kind] = PeerEncodeBaseline(options, Picture(channels));
     }
     return streams[kind];
 }
@@ -124,7 +130,7 @@ void BM_LibjpegTurboRows(benchmark::State& state)
     const std::vector<uint8_t>& stream = Stream(kind);
     std::vector<uint8_t> out;
     for (auto _ : state) {
-        PeerDecodeRows(stream, out);
+        PeerDecodeInto(stream, out);
         benchmark::DoNotOptimize(out.data());
     }
     SetLabel(state, kind);

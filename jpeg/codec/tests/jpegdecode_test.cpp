@@ -5,27 +5,13 @@
 #include <cstring>
 #include <thread>
 
-#include <jpeglib.h>
-
 #include "jpeg/jpegdecode.h"
 #include "jpeg/jpegtables.h"
+#include "jpegpeer.h"
 #include "jpegtestsupport.h"
 #include "processor/kernel_dispatch.h"
 
 namespace {
-
-// ---- libjpeg-turbo as the oracle: it codes the streams and decodes them islow ----
-
-struct PeerOptions {
-    int width = 33;
-    int height = 17;
-    int components = 3;
-    uint8_t sampling[3] = {0x22, 0x11, 0x11};
-    bool rgb = false;        // coded in RGB (cjpeg -rgb)
-    int restart_mcus = 0;    // -restart NB
-    bool optimize = false;
-    int quality = 90;
-};
 
 // A smooth image with edges and noise, like a photograph.
 std::vector<uint8_t> Picture(int width, int height, int channels)
@@ -48,70 +34,7 @@ std::vector<uint8_t> Picture(int width, int height, int channels)
 
 Bytes PeerEncode(const PeerOptions& o)
 {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr jerr{};
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(o.width);
-    cinfo.image_height = static_cast<JDIMENSION>(o.height);
-    cinfo.input_components = o.components;
-    cinfo.in_color_space = o.components == 1   ? JCS_GRAYSCALE
-                           : o.components == 3 ? JCS_RGB
-                           : o.components == 4 ? JCS_CMYK
-                                               : JCS_UNKNOWN;
-    jpeg_set_defaults(&cinfo);
-    if (o.components == 3 && o.rgb) {
-        jpeg_set_colorspace(&cinfo, JCS_RGB);
-    }
-    if (o.components == 2) {
-        jpeg_set_colorspace(&cinfo, JCS_UNKNOWN);
-    }
-    jpeg_set_quality(&cinfo, o.quality, TRUE);
-    for (int c = 0; c < o.components && c < 3; ++c) {
-        cinfo.comp_info[c].h_samp_factor = o.components == 1 ? 1 : o.sampling[c] >> 4;
-        cinfo.comp_info[c].v_samp_factor = o.components == 1 ? 1 : o.sampling[c] & 15;
-    }
-    cinfo.restart_interval = static_cast<unsigned int>(o.restart_mcus);
-    cinfo.optimize_coding = o.optimize ? TRUE : FALSE;
-    jpeg_start_compress(&cinfo, TRUE);
-    const std::vector<uint8_t> pixels = Picture(o.width, o.height, o.components);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(pixels.data()) +
-                       static_cast<size_t>(cinfo.next_scanline) * o.width * o.components;
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    Bytes bytes(out, out + size);
-    std::free(out);
-    return bytes;
-}
-
-// islow, chroma replicated, no colour conversion: the samples as coded.
-std::vector<uint8_t> PeerDecode(const Bytes& bytes)
-{
-    jpeg_decompress_struct cinfo{};
-    jpeg_error_mgr jerr{};
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = cinfo.jpeg_color_space;
-    cinfo.dct_method = JDCT_ISLOW;
-    cinfo.do_fancy_upsampling = FALSE;
-    jpeg_start_decompress(&cinfo);
-    const size_t row = static_cast<size_t>(cinfo.output_width) * cinfo.output_components;
-    std::vector<uint8_t> pixels(row * cinfo.output_height);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW at = pixels.data() + row * cinfo.output_scanline;
-        jpeg_read_scanlines(&cinfo, &at, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return pixels;
+    return PeerEncodeBaseline(o, Picture(o.width, o.height, o.components));
 }
 
 // ---- the codec ----

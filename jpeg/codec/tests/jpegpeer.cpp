@@ -1,4 +1,4 @@
-#include "jpeg_decode_peer.h"
+#include "jpegpeer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,8 +6,7 @@
 #include <jpeglib.h>
 #include <turbojpeg.h>
 
-std::vector<uint8_t> PeerEncodeBaseline(const std::vector<uint8_t>& pixels, int width, int height, int channels,
-                                        int h0, int v0, int quality)
+std::vector<uint8_t> PeerEncodeBaseline(const PeerOptions& o, const std::vector<uint8_t>& pixels)
 {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr jerr{};
@@ -16,19 +15,31 @@ std::vector<uint8_t> PeerEncodeBaseline(const std::vector<uint8_t>& pixels, int 
     unsigned char* out = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = channels;
-    cinfo.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.image_width = static_cast<JDIMENSION>(o.width);
+    cinfo.image_height = static_cast<JDIMENSION>(o.height);
+    cinfo.input_components = o.components;
+    cinfo.in_color_space = o.components == 1   ? JCS_GRAYSCALE
+                           : o.components == 3 ? JCS_RGB
+                           : o.components == 4 ? JCS_CMYK
+                                               : JCS_UNKNOWN;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    if (channels == 3) {
-        cinfo.comp_info[0].h_samp_factor = h0;
-        cinfo.comp_info[0].v_samp_factor = v0;
+    if (o.components == 3 && o.rgb) {
+        jpeg_set_colorspace(&cinfo, JCS_RGB);
     }
+    if (o.components == 2) {
+        jpeg_set_colorspace(&cinfo, JCS_UNKNOWN);
+    }
+    jpeg_set_quality(&cinfo, o.quality, TRUE);
+    for (int c = 0; c < o.components && c < 3; ++c) {
+        cinfo.comp_info[c].h_samp_factor = o.components == 1 ? 1 : o.sampling[c] >> 4;
+        cinfo.comp_info[c].v_samp_factor = o.components == 1 ? 1 : o.sampling[c] & 15;
+    }
+    cinfo.restart_interval = static_cast<unsigned int>(o.restart_mcus);
+    cinfo.optimize_coding = o.optimize ? TRUE : FALSE;
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(pixels.data()) + static_cast<size_t>(cinfo.next_scanline) * width * channels;
+        JSAMPROW row = const_cast<uint8_t*>(pixels.data()) +
+                       static_cast<size_t>(cinfo.next_scanline) * o.width * o.components;
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -38,7 +49,14 @@ std::vector<uint8_t> PeerEncodeBaseline(const std::vector<uint8_t>& pixels, int 
     return bytes;
 }
 
-void PeerDecodeRows(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out)
+std::vector<uint8_t> PeerDecode(const std::vector<uint8_t>& bytes)
+{
+    std::vector<uint8_t> out;
+    PeerDecodeInto(bytes, out);
+    return out;
+}
+
+void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out)
 {
     jpeg_decompress_struct cinfo{};
     jpeg_error_mgr jerr{};
