@@ -1,7 +1,9 @@
 #include "jpegfuzzentry.h"
 
 #include <cstdlib>
+#include <vector>
 
+#include "jpeg/jpegdecode.h"
 #include "jpeg/jpegdecoder.h"
 #include "jpeg/jpegmarkers.h"
 #include "jpeg/jpegtables.h"
@@ -89,6 +91,28 @@ void SetUp(jpeg_decoder* decoder)
     }
 }
 
+// Decodes every row of a fresh decoder; frames above 4 M samples are skipped to keep runs short.
+void DecodeAll(const uint8_t* data, size_t size, Budget* budget)
+{
+    jpeg_decoder* decoder = Open(data, size, budget);
+    if (decoder == nullptr) {
+        return;
+    }
+    jpeg_cpu_init();
+    if (jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(size), nullptr) >= 1 &&
+        static_cast<uint64_t>(jpeg_width(decoder)) * jpeg_height(decoder) * decoder->component_count <= (4u << 20) &&
+        jpeg_start_decode(decoder) >= 1) {
+        const uint64_t channels = static_cast<uint64_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
+        std::vector<uint8_t> line(jpeg_width(decoder) * (channels < 1 ? 1 : channels));
+        for (uint32_t y = 0; y < jpeg_height(decoder); ++y) {
+            if (jpeg_decode_row(decoder, line.data()) < 1) {
+                break;
+            }
+        }
+    }
+    jpeg_decoder_destroy(decoder);
+}
+
 }  // namespace
 
 int JpegFuzzReadHeader(const uint8_t* data, size_t size)
@@ -119,5 +143,6 @@ int JpegFuzzReadHeader(const uint8_t* data, size_t size)
         SetUp(donor);
     }
     jpeg_decoder_destroy(donor);
+    DecodeAll(data, size, &budget);
     return 0;
 }

@@ -9,8 +9,22 @@ out=$root/build-fuzz
 seconds=${1:-60}
 shift || true
 mkdir -p "$out/jpeg-corpus"
-clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -I"$root/jpeg/codec/include" -I"$root/platform/include" -I"$root/jpeg/codec/fuzz" \
+flags=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+       -I"$root/jpeg/codec/include" -I"$root/jpeg/kernels" -I"$root/platform/include" -I"$root/jpeg/codec/fuzz")
+# The kernels beneath the decoder: each SIMD body with its own instruction set, as CMake builds them.
+mkdir -p "$out/jpeg-kernel-objects"
+objects=()
+for src in "$root"/jpeg/kernels/{processor,transform,memory,huffman,lossless,colour,quanttable}/*.cpp \
+           "$root"/platform/source/platdispatch.cpp; do
+    isa=()
+    case "$src" in
+        *_sse2.cpp) isa=(-msse2) ;; *_sse3.cpp) isa=(-msse3) ;; *_ssse3.cpp) isa=(-mssse3) ;; *_avx2.cpp) isa=(-mavx2) ;;
+    esac
+    obj="$out/jpeg-kernel-objects/$(basename "$(dirname "$src")")_$(basename "$src" .cpp).o"
+    clang++ "${flags[@]}" "${isa[@]}" -c "$src" -o "$obj"
+    objects+=("$obj")
+done
+clang++ "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" \
     "$root"/jpeg/codec/source/*.cpp \
     "$root/jpeg/codec/fuzz/jpegfuzzentry.cpp" "$root/jpeg/codec/fuzz/jpegheader_fuzz.cpp" \
     -o "$out/jpeg_header_fuzz"

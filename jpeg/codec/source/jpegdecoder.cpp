@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "jpeg/jpegdecode.h"
 #include "jpeg/jpegmarkers.h"
 #include "jpeg/jpegtables.h"
 
@@ -330,6 +331,7 @@ jpeg_status jpeg_decoder_destroy(jpeg_decoder* decoder)
     if (decoder == nullptr) {
         return JPEG_OK;
     }
+    jpeg_decode_release(decoder);
     jpeg_block_entries_release(decoder);
     jpeg_entropy_release(decoder);
     jpeg_release_quant_tables(decoder);

@@ -2,6 +2,8 @@
 
 #include "jpeg/jpegtables.h"
 
+#include "jpeg/jpegdecode.h"
+
 // round(16384 * s(u) * s(v)), s(0) = 1, s(k) = sqrt(2) * cos(k * pi / 16).
 const int32_t jpeg_aan_scales[64] = {
     16384, 22725, 21407, 19266, 16384, 12873, 8867,  4520,  22725, 31521, 29692, 26722, 22725,
@@ -78,6 +80,7 @@ jpeg_status jpeg_setup_mcu_geometry(jpeg_decoder* decoder)
             m = decoder->mcu_height[c] > m ? decoder->mcu_height[c] : m;
         }
     }
+    jpeg_setup_decode_output(decoder);
     // The widest component sets the MCU width (component 0 in every layout the library takes).
     uint32_t w = 1;
     for (int32_t c = 0; c < (nf < 1 ? 1 : nf); ++c) {
@@ -99,7 +102,10 @@ jpeg_status jpeg_setup_mcu_geometry(jpeg_decoder* decoder)
     decoder->block_index = -1;
     jpeg_block_entries_release(decoder);
     decoder->block_entries = jpeg_block_entries_create(decoder, entries + 1);
-    return decoder->block_entries != nullptr ? JPEG_OK : JPEG_ERR_MEMORY;
+    if (decoder->block_entries == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    return jpeg_range_table_attach(decoder);
 }
 
 // ---- quantisation ----
@@ -143,7 +149,7 @@ jpeg_status jpeg_setup_quant_tables(jpeg_decoder* decoder)
         return JPEG_ERR_MEMORY;
     }
     if (decoder->direct_mode != 0) {
-        return JPEG_OK;
+        return jpeg_direct_quant_setup(decoder);
     }
     // One table per component, for that component's own transform: AAN-scaled for the full-size
     // fast transform, the plain values for the reduced ones.

@@ -62,6 +62,10 @@ struct jpeg_source {
 };
 
 struct jpeg_decoder;
+struct jpeg_direct_state;
+struct jpeg_line_buffer;
+struct jpeg_plane;
+struct jpeg_block_entry;
 
 struct jpeg_mem_source {
     const uint8_t* base;
@@ -278,6 +282,28 @@ struct jpeg_decoder {
     int64_t header_start;
     uint8_t frame_h[4];
     uint8_t frame_v[4];
+
+    // Decoding: routines fixed at decode start, line buffers, the range-limit base.
+    jpeg_direct_state* direct;
+    jpeg_line_buffer* line_buffers;
+    const int32_t* range_limit;   // entry 640 of the shared table
+    jpeg_status (*row_decoder)(jpeg_decoder* decoder);
+    void (*row_output)(jpeg_decoder* decoder, uint8_t* line);
+    jpeg_status (*decode_unit)(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+    void (*transform[4])(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+    void (*output_blocks)(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries);
+    void (*store_block8)(const int32_t* values, uint8_t* out, int32_t stride);
+    jpeg_status (*restart)(jpeg_decoder* decoder);
+    jpeg_status (*end_of_segment)(jpeg_decoder* decoder);
+    jpeg_status (*skip_restarts)(jpeg_decoder* decoder, int32_t n);
+    void (*resample[4])(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
+                        uint32_t lines);
+    uint32_t resample_width[4];
+    uint32_t resample_lines[4];
+    uint8_t reduced_h[4];
+    uint8_t reduced_v[4];
+    jpeg_status row_status;   // result of the MCU row being handed out
+    uint32_t dnl_lines;
 };
 
 // Life cycle

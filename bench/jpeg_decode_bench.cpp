@@ -1,0 +1,157 @@
+// Baseline decoding of 1024 x 1024 streams into caller rows: the codec against libjpeg-turbo in
+// the same binary, single thread, the same output (samples as coded, chroma replicated).
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "jpeg/jpegdecode.h"
+#include "jpegpeer.h"
+
+namespace {
+
+constexpr int kSize = 1024;
+
+// A photographic-looking test card: smooth shading, edges and sensor noise.
+std::vector<uint8_t> Picture(int channels)
+{
+    std::vector<uint8_t> pixels(static_cast<size_t>(kSize) * kSize * channels);
+    uint32_t noise = 1;
+    for (int y = 0; y < kSize; ++y) {
+        for (int x = 0; x < kSize; ++x) {
+            for (int c = 0; c < channels; ++c) {
+                noise = noise * 1103515245u + 12345u;
+                const double r = std::hypot(x - 400.0 - 60 * c, y - 500.0);
+                double v = 120 + 70 * std::cos(r * 0.02) + 40 * std::sin(x * 0.011 + y * 0.007 * (c + 1));
+                v += (r < 300 ? 30 : 0) + static_cast<int>(noise >> 29) - 4;
+                pixels[(static_cast<size_t>(y) * kSize + x) * channels + c] =
+                    static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            }
+        }
+    }
+    return pixels;
+}
+
+const std::vector<uint8_t>& Stream(int kind)
+{
+    static std::vector<uint8_t> streams[3];
+    if (streams[kind].empty()) {
+        const int channels = kind == 0 ? 1 : 3;
+        const int factor = kind == 1 ? 2 : 1;
+        PeerOptions options;
+        options.width = kSize;
+        options.height = kSize;
+        options.components = channels;
+        options.sampling[0] = static_cast<uint8_t>(factor << 4 | factor);
+        options.quality = 90;
+        streams[kind] = PeerEncodeBaseline(options, Picture(channels));
+    }
+    return streams[kind];
+}
+
+// Counts the live bytes and their peak, for the memory figure.
+struct PeakHeap {
+    uint64_t live = 0;
+    uint64_t peak = 0;
+};
+
+void* PeakAlloc(void* user, uint32_t size)
+{
+    auto* heap = static_cast<PeakHeap*>(user);
+    auto* block = static_cast<uint64_t*>(std::malloc(size + sizeof(uint64_t)));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    *block = size;
+    heap->live += size;
+    heap->peak = heap->live > heap->peak ? heap->live : heap->peak;
+    return block + 1;
+}
+
+void PeakFree(void* user, void* pointer)
+{
+    auto* block = static_cast<uint64_t*>(pointer) - 1;
+    static_cast<PeakHeap*>(user)->live -= *block;
+    std::free(block);
+}
+
+bool CodecDecode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, PeakHeap* heap)
+{
+    const jpeg_allocator allocator{&PeakAlloc, &PeakFree};
+    jpeg_decoder* decoder = jpeg_decoder_create(&allocator, heap);
+    jpeg_source source{};
+    jpeg_mem_source_create(decoder, stream.data(), stream.size(), &source);
+    jpeg_set_source(decoder, &source);
+    bool ok = jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(stream.size()), nullptr) >= 1 &&
+              jpeg_start_decode(decoder) >= 1;
+    if (ok) {
+        const size_t row = static_cast<size_t>(jpeg_width(decoder)) *
+                           static_cast<size_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
+        out.resize(row * jpeg_height(decoder));
+        for (uint32_t y = 0; y < jpeg_height(decoder) && ok; ++y) {
+            ok = jpeg_decode_row(decoder, out.data() + row * y) >= 1;
+        }
+    }
+    jpeg_decoder_destroy(decoder);
+    return ok;
+}
+
+void SetLabel(benchmark::State& state, int kind)
+{
+    static const char* names[3] = {"grey", "4:2:0", "4:4:4"};
+    state.SetLabel(names[kind]);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSize * kSize);
+}
+
+void BM_CodecDecode(benchmark::State& state)
+{
+    const int kind = static_cast<int>(state.range(0));
+    jpeg_cpu_init();
+    jpeg_range_table_create(nullptr, nullptr);
+    const std::vector<uint8_t>& stream = Stream(kind);
+    std::vector<uint8_t> out;
+    PeakHeap heap;
+    for (auto _ : state) {
+        if (!CodecDecode(stream, out, &heap)) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["peak_KiB"] = static_cast<double>(heap.peak) / 1024.0;
+    SetLabel(state, kind);
+}
+
+void BM_LibjpegTurboRows(benchmark::State& state)
+{
+    const int kind = static_cast<int>(state.range(0));
+    const std::vector<uint8_t>& stream = Stream(kind);
+    std::vector<uint8_t> out;
+    for (auto _ : state) {
+        PeerDecodeInto(stream, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetLabel(state, kind);
+}
+
+void BM_TurboJpegToRgb(benchmark::State& state)
+{
+    const int kind = static_cast<int>(state.range(0));
+    const std::vector<uint8_t>& stream = Stream(kind);
+    std::vector<uint8_t> out;
+    void* handle = PeerTurboCreate();
+    for (auto _ : state) {
+        PeerDecodeTurbo(handle, stream, out, kSize, kSize, kind == 0 ? 1 : 3);
+        benchmark::DoNotOptimize(out.data());
+    }
+    PeerTurboDestroy(handle);
+    SetLabel(state, kind);
+}
+
+}  // namespace
+
+BENCHMARK(BM_CodecDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibjpegTurboRows)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TurboJpegToRgb)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);

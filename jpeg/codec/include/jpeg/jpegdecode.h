@@ -1,0 +1,140 @@
+#pragma once
+
+// Decoding after the header: the decode start, the row decoders, the direct kernel path, line
+// buffers and row output, block output through the range-limit table, and resampling.
+//
+// Calling order: jpeg_read_header, then jpeg_start_decode, then jpeg_decode_row once per output
+// row (jpeg_width bytes per component), then jpeg_decoder_destroy.
+
+#include "jpeg/jpegdecoder.h"
+
+struct HuffDecodeSpec;
+struct HuffDecodeState;
+
+// One component's band of 8-bit samples (DCT).
+struct jpeg_line_buffer {
+    uint32_t width;    // X rounded up to the MCU width
+    uint32_t rows;     // rows in one MCU row
+    uint32_t stride;
+    uint8_t* base;     // null for a component this decoder does not decode
+    uint8_t* current;  // next row to hand out
+    uint16_t mcu_width;
+    uint32_t band_size;
+    uint8_t* second_row;
+    uint8_t* third_row;
+};
+
+// Where one component's samples of the current MCU go.
+struct jpeg_plane {
+    uint32_t width;
+    uint32_t height;
+    int32_t stride;
+    uint8_t* samples;
+};
+
+// The direct kernel path: kernel tables, bit state and its own input block.
+struct jpeg_direct_state {
+    HuffDecodeState* huff_state;
+    uint16_t* quant;   // 64 values per quantisation slot, natural order
+    HuffDecodeSpec** dc_specs;
+    HuffDecodeSpec** ac_specs;
+    uint8_t* buffer;
+    uint8_t* current;
+    int32_t consumed;
+    int32_t available;
+    int32_t filled;
+    int32_t capacity;
+    uint32_t interval_failed;   // the bit position inside the restart interval is lost
+};
+
+// Codec start-up: processor identification once per process.
+jpeg_status jpeg_cpu_init();
+
+// Decode start and rows.
+jpeg_status jpeg_check_mode(jpeg_decoder* decoder);
+jpeg_status jpeg_start_decode(jpeg_decoder* decoder);
+jpeg_status jpeg_decode_row(jpeg_decoder* decoder, uint8_t* line);
+jpeg_status jpeg_setup_entropy(jpeg_decoder* decoder, int32_t lookahead_width);
+jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder);
+// Frees everything decoding made; jpeg_decoder_destroy calls it.
+void jpeg_decode_release(jpeg_decoder* decoder);
+
+// Direct kernel path.
+jpeg_status jpeg_direct_state_create(jpeg_decoder* decoder);
+void jpeg_direct_state_destroy(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_setup(jpeg_decoder* decoder);
+void jpeg_direct_release(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_quant_setup(jpeg_decoder* decoder);
+void jpeg_direct_quant_release(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_build_spec(jpeg_decoder* decoder, const uint8_t* counts, const uint8_t* values,
+                                   HuffDecodeSpec** destination);
+jpeg_status jpeg_direct_restart_dct(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+jpeg_status jpeg_direct_get_byte(jpeg_decoder* decoder, uint8_t* byte);
+jpeg_status jpeg_direct_find_marker(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_read_dnl(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_scan_end_marker(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_skip_restart_markers(jpeg_decoder* decoder, int32_t n);
+
+// Range limit: one table of 2,048 entries for the process; a decoder holds entry 640.
+jpeg_status jpeg_range_table_create(const jpeg_allocator* allocator, void* user);
+void jpeg_range_table_release(const jpeg_allocator* allocator, void* user);
+jpeg_status jpeg_range_table_attach(jpeg_decoder* decoder);
+// The sample for a transform output: 0 outside the table's span.
+inline uint8_t jpeg_range_sample(const int32_t* base, int32_t value)
+{
+    return static_cast<uint32_t>(value) + 640u < 2048u ? static_cast<uint8_t>(base[value]) : 0;
+}
+
+// The table's mapping computed with compares.
+inline uint8_t jpeg_range_limit_value(int32_t value)
+{
+    // Branch-free: saturate to 16 bits, max(value + 128, 0), 255 above 255, 0 from 640 on.
+    value = value < -32768 ? -32768 : value > 32767 ? 32767 : value;
+    int32_t sample = value + 128;
+    sample &= ~(sample >> 31);
+    sample = (sample | ((255 - sample) >> 31)) & 255;
+    return static_cast<uint8_t>(sample & ~((639 - value) >> 31));
+}
+
+// One full-size block of 8 x 8 values through the range limit: the plain body and, on x86, its
+// SSE2 body; jpeg_start_decode picks one by the kernels' dispatch level (0 takes the plain one).
+void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride);
+#if defined(__x86_64__) || defined(__i386__)
+void jpeg_store_block8_sse2(const int32_t* values, uint8_t* out, int32_t stride);
+#endif
+
+// Transforms and block output.
+jpeg_status jpeg_setup_idct(jpeg_decoder* decoder);
+void jpeg_setup_decode_output(jpeg_decoder* decoder);
+bool jpeg_layout_is_444(const jpeg_decoder* decoder);
+bool jpeg_layout_is_422(const jpeg_decoder* decoder);
+bool jpeg_layout_is_420(const jpeg_decoder* decoder);
+bool jpeg_layout_is_411(const jpeg_decoder* decoder);
+void jpeg_output_blocks(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries);
+void jpeg_output_blocks_first(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries);
+void jpeg_output_block_single(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries);
+
+// Line buffers and row output.
+jpeg_status jpeg_select_row_output(jpeg_decoder* decoder);
+jpeg_status jpeg_line_buffers_create(jpeg_decoder* decoder);
+void jpeg_line_buffers_release(jpeg_decoder* decoder);
+void jpeg_line_buffers_rewind(jpeg_decoder* decoder);
+void jpeg_line_buffers_clear(jpeg_decoder* decoder);
+// The reduced output size: size / scale rounded, at least 1.
+uint32_t jpeg_reduced_size(uint32_t size, uint32_t scale);
+void jpeg_row_selected(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_grey(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_luminance(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_interleave3(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_interleave4(jpeg_decoder* decoder, uint8_t* line);
+
+// Resampling in place (source and target may be the same descriptor).
+void jpeg_setup_resample(jpeg_decoder* decoder);
+void jpeg_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
+                     uint32_t lines);
+void jpeg_upsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
+                     uint32_t lines);
+void jpeg_upsample_hv(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
+                      uint32_t lines);

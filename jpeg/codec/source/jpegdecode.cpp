@@ -1,0 +1,1097 @@
+#include "jpeg/jpegdecode.h"
+
+#include <bit>
+#include <cstring>
+#include <mutex>
+
+#include "huffman/huff_decode.h"
+#include "jpeg/jpegtables.h"
+#include "processor/kernel_dispatch.h"
+
+// ---- processor set-up and the shared range-limit table ----
+
+namespace {
+
+std::once_flag g_cpu_once;
+
+// Creation and release of the process-wide table race between decoders starting together.
+std::mutex g_range_mutex;
+int32_t* g_range_table = nullptr;
+jpeg_allocator g_range_allocator{};
+void* g_range_user = nullptr;
+
+constexpr int32_t kRangeEntries = 2048;
+constexpr int32_t kRangeBase = 640;
+// Fewer bytes than this left in the block and the kernel may run out inside one block: a block
+// of 63 coefficients needs at most 209 bytes, twice that when every byte is stuffed.
+constexpr int32_t kDirectRefillThreshold = 512;
+constexpr int32_t kDirectCapacity = 4096;
+
+bool IsRestartMarker(int32_t code)
+{
+    return code >= 0xD0 && code <= 0xD7;
+}
+
+}  // namespace
+
+jpeg_status jpeg_cpu_init()
+{
+    std::call_once(g_cpu_once, [] { dispatch_init(); });
+    return JPEG_OK;
+}
+
+jpeg_status jpeg_range_table_create(const jpeg_allocator* allocator, void* user)
+{
+    const jpeg_allocator pair = allocator != nullptr ? *allocator : jpeg_allocator{&jpeg_default_alloc, &jpeg_default_free};
+    std::lock_guard<std::mutex> lock(g_range_mutex);
+    if (g_range_table != nullptr) {
+        return JPEG_OK;
+    }
+    auto* table = static_cast<int32_t*>(pair.alloc(user, kRangeEntries * sizeof(int32_t)));
+    if (table == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    for (int32_t i = 0; i < kRangeEntries; ++i) {
+        table[i] = i < 512 ? 0 : i < 768 ? i - 512 : i < 1280 ? 255 : 0;
+    }
+    g_range_table = table;
+    g_range_allocator = pair;
+    g_range_user = user;
+    return JPEG_OK;
+}
+
+void jpeg_range_table_release(const jpeg_allocator*, void*)
+{
+    std::lock_guard<std::mutex> lock(g_range_mutex);
+    if (g_range_table != nullptr) {
+        // Freed through the pair that made it, whichever caller releases it.
+        g_range_allocator.free(g_range_user, g_range_table);
+        g_range_table = nullptr;
+    }
+}
+
+jpeg_status jpeg_range_table_attach(jpeg_decoder* decoder)
+{
+    const jpeg_allocator pair{decoder->alloc, decoder->free};
+    const jpeg_status status = jpeg_range_table_create(&pair, decoder->user);
+    if (status < 1) {
+        return status;
+    }
+    std::lock_guard<std::mutex> lock(g_range_mutex);
+    decoder->range_limit = g_range_table + kRangeBase;
+    return JPEG_OK;
+}
+
+// ---- direct kernel path ----
+
+jpeg_status jpeg_direct_state_create(jpeg_decoder* decoder)
+{
+    if (decoder->direct != nullptr) {
+        return JPEG_OK;
+    }
+    decoder->direct = static_cast<jpeg_direct_state*>(jpeg_calloc(decoder, 1, sizeof(jpeg_direct_state)));
+    return decoder->direct != nullptr ? JPEG_OK : JPEG_ERR_MEMORY;
+}
+
+void jpeg_direct_state_destroy(jpeg_decoder* decoder)
+{
+    if (decoder->direct != nullptr) {
+        jpeg_direct_release(decoder);
+        jpeg_direct_quant_release(decoder);
+        jpeg_free(decoder, decoder->direct);
+        decoder->direct = nullptr;
+    }
+}
+
+void jpeg_direct_release(jpeg_decoder* decoder)
+{
+    jpeg_direct_state* st = decoder->direct;
+    if (st == nullptr) {
+        return;
+    }
+    for (int32_t i = 0; st->dc_specs != nullptr && i < decoder->dc_count; ++i) {
+        jpeg_free(decoder, st->dc_specs[i]);
+    }
+    for (int32_t i = 0; st->ac_specs != nullptr && i < decoder->ac_count; ++i) {
+        jpeg_free(decoder, st->ac_specs[i]);
+    }
+    jpeg_free(decoder, st->dc_specs);
+    jpeg_free(decoder, st->ac_specs);
+    jpeg_free(decoder, st->huff_state);
+    jpeg_free(decoder, st->buffer);
+    st->dc_specs = nullptr;
+    st->ac_specs = nullptr;
+    st->huff_state = nullptr;
+    st->buffer = nullptr;
+    st->current = nullptr;
+    st->available = 0;
+    st->filled = 0;
+}
+
+jpeg_status jpeg_direct_quant_setup(jpeg_decoder* decoder)
+{
+    jpeg_direct_state* st = decoder->direct;
+    jpeg_direct_quant_release(decoder);
+    if (decoder->quant_count < 1) {
+        return JPEG_OK;
+    }
+    st->quant = static_cast<uint16_t*>(jpeg_calloc(decoder, static_cast<uint32_t>(decoder->quant_count), 128));
+    if (st->quant == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    for (int32_t i = 0; i < decoder->quant_count; ++i) {
+        for (int32_t k = 0; k < 64; ++k) {
+            st->quant[64 * i + k] = static_cast<uint16_t>(decoder->quant_tables[i].values[k]);
+        }
+    }
+    return JPEG_OK;
+}
+
+void jpeg_direct_quant_release(jpeg_decoder* decoder)
+{
+    if (decoder == nullptr || decoder->direct == nullptr) {
+        return;
+    }
+    jpeg_free(decoder, decoder->direct->quant);
+    decoder->direct->quant = nullptr;
+}
+
+jpeg_status jpeg_direct_build_spec(jpeg_decoder* decoder, const uint8_t* counts, const uint8_t* values,
+                                   HuffDecodeSpec** destination)
+{
+    *destination = nullptr;
+    if (counts == nullptr || values == nullptr) {
+        return JPEG_OK;
+    }
+    int32_t size = 0;
+    if (huff_decode_spec_size(&size) != kernel_ok || size < 1) {
+        return 0;
+    }
+    auto* spec = static_cast<HuffDecodeSpec*>(jpeg_malloc(decoder, static_cast<uint32_t>(size)));
+    if (spec == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    *destination = spec;
+    return huff_decode_spec_init(counts, values, spec) == kernel_ok ? JPEG_OK : 0;
+}
+
+namespace {
+
+jpeg_status BuildSpecs(jpeg_decoder* decoder, const jpeg_huff_table* tables, int32_t count, HuffDecodeSpec*** out)
+{
+    if (count < 1) {
+        return JPEG_OK;
+    }
+    *out = static_cast<HuffDecodeSpec**>(jpeg_calloc(decoder, static_cast<uint32_t>(count), sizeof(HuffDecodeSpec*)));
+    if (*out == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const jpeg_status status = jpeg_direct_build_spec(decoder, tables[i].counts, tables[i].values, &(*out)[i]);
+        if (status != JPEG_OK) {
+            return status;
+        }
+    }
+    return JPEG_OK;
+}
+
+// Tops the block up from the source when fewer than `threshold` bytes are left; stops reading
+// once a read came back short of the capacity (the stream or its budget has ended).
+void DirectRefill(jpeg_decoder* decoder, int32_t threshold)
+{
+    jpeg_direct_state* st = decoder->direct;
+    if (st->available >= threshold || (st->filled != 0 && st->filled < st->capacity)) {
+        return;
+    }
+    if (st->available > 0 && st->current != st->buffer) {
+        std::memmove(st->buffer, st->current, static_cast<size_t>(st->available));
+    }
+    uint32_t want = static_cast<uint32_t>(st->capacity - st->available);
+    want = want < decoder->bytes_left ? want : decoder->bytes_left;
+    int32_t got = want > 0 ? jpeg_src_read(decoder, st->buffer + st->available, want) : 0;
+    got = got > 0 ? got : 0;
+    decoder->bytes_left -= static_cast<uint32_t>(got);
+    st->available += got;
+    st->current = st->buffer;
+    // Below the capacity from now on when the stream or its budget has ended.
+    st->filled = st->available;
+}
+
+}  // namespace
+
+jpeg_status jpeg_direct_setup(jpeg_decoder* decoder)
+{
+    jpeg_direct_state* st = decoder->direct;
+    jpeg_direct_release(decoder);
+    decoder->restart = &jpeg_direct_restart_dct;
+    decoder->end_of_segment = &jpeg_direct_scan_end_marker;
+    decoder->skip_restarts = &jpeg_direct_skip_restart_markers;
+    st->capacity = kDirectCapacity;
+    st->buffer = static_cast<uint8_t*>(jpeg_malloc(decoder, kDirectCapacity));
+    if (st->buffer == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    st->current = st->buffer;
+    st->consumed = 0;
+    st->available = 0;
+    st->filled = 0;
+    jpeg_status status = BuildSpecs(decoder, decoder->dc_tables, decoder->dc_count, &st->dc_specs);
+    if (status == JPEG_OK) {
+        status = BuildSpecs(decoder, decoder->ac_tables, decoder->ac_count, &st->ac_specs);
+    }
+    if (status != JPEG_OK) {
+        return status;
+    }
+    int32_t size = 0;
+    if (huff_decode_state_size(&size) != kernel_ok || size < 1) {
+        return 0;
+    }
+    st->huff_state = static_cast<HuffDecodeState*>(jpeg_calloc(decoder, 1, static_cast<uint32_t>(size)));
+    if (st->huff_state == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    return huff_decode_state_init(st->huff_state) == kernel_ok ? JPEG_OK : 0;
+}
+
+jpeg_status jpeg_direct_restart_dct(jpeg_decoder* decoder)
+{
+    for (int32_t& prediction : decoder->dc_pred) {
+        prediction = 0;
+    }
+    decoder->decode_unit = &jpeg_direct_decode_block;
+    decoder->direct->interval_failed = 0;
+    return huff_decode_state_init(decoder->direct->huff_state) == kernel_ok ? JPEG_OK : 0;
+}
+
+jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    jpeg_direct_state* st = decoder->direct;
+    // After a failure the bit position inside the interval is lost: the rest waits for the restart.
+    if (st->interval_failed != 0) {
+        return JPEG_ERR_DATA;
+    }
+    const uint32_t dc = decoder->dc_selector[component];
+    const uint32_t ac = decoder->ac_selector[component];
+    if (dc >= static_cast<uint32_t>(decoder->dc_count) || ac >= static_cast<uint32_t>(decoder->ac_count) ||
+        st->dc_specs[dc] == nullptr || st->ac_specs[ac] == nullptr) {
+        st->interval_failed = 1;
+        return JPEG_ERR_DATA;
+    }
+    DirectRefill(decoder, kDirectRefillThreshold);
+    // The 16-bit block goes straight into the entry's coefficient space; the transform reads it
+    // back with a byte copy.
+    auto* block = reinterpret_cast<int16_t*>(entry->coefficients);
+    int16_t prediction = static_cast<int16_t>(decoder->dc_pred[component]);
+    int32_t consumed = 0;
+    const kernel_status result =
+        huff_decode_block_8x8(st->current, st->available, &consumed, block, &prediction, &decoder->pending_marker,
+                              st->dc_specs[dc], st->ac_specs[ac], st->huff_state);
+    decoder->dc_pred[component] = prediction;
+    st->current += consumed;
+    st->available -= consumed;
+    if (result == kernel_ok) {
+        return JPEG_OK;
+    }
+    st->interval_failed = 1;
+    return result == kernel_marker_reached && decoder->pending_marker != 0 ? JPEG_ERR_MARKER_IN_DATA
+                                                                            : JPEG_ERR_DATA;
+}
+
+void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    // The decode unit left 64 16-bit values at the start of the entry's block.
+    int16_t block[64];
+    std::memcpy(block, entry->coefficients, sizeof block);
+    dequant_idct_8x8(block, block, decoder->direct->quant + 64 * decoder->quant_selector[component]);
+    int32_t* out = entry->coefficients;
+    for (int32_t i = 0; i < 64; ++i) {
+        out[i] = block[i];
+    }
+}
+
+jpeg_status jpeg_direct_get_byte(jpeg_decoder* decoder, uint8_t* byte)
+{
+    jpeg_direct_state* st = decoder->direct;
+    if (st->available < 1) {
+        const uint32_t want = static_cast<uint32_t>(st->capacity) < decoder->bytes_left
+                                  ? static_cast<uint32_t>(st->capacity)
+                                  : decoder->bytes_left;
+        const int32_t got = want > 0 ? jpeg_src_read(decoder, st->buffer, want) : 0;
+        st->current = st->buffer;
+        st->available = got > 0 ? got : 0;
+        st->filled = st->available;
+        st->consumed = 0;
+        decoder->bytes_left -= static_cast<uint32_t>(st->available);
+        if (st->available < 1) {
+            return JPEG_ERR_END_OF_INPUT;
+        }
+    }
+    *byte = *st->current++;
+    --st->available;
+    return JPEG_OK;
+}
+
+namespace {
+
+jpeg_status TakePendingDirect(jpeg_decoder* decoder)
+{
+    const auto code = static_cast<jpeg_status>(decoder->pending_marker);
+    decoder->pending_marker = 0;
+    return code;
+}
+
+}  // namespace
+
+jpeg_status jpeg_direct_find_marker(jpeg_decoder* decoder)
+{
+    jpeg_status code = TakePendingDirect(decoder);
+    uint8_t byte = 0;
+    while (code == 0) {
+        if (jpeg_direct_get_byte(decoder, &byte) < 1) {
+            return JPEG_ERR_END_OF_INPUT;
+        }
+        if (byte != 0xFF) {
+            continue;
+        }
+        // Fill bytes are passed over here, so that FF FF D4 still finds RST4.
+        do {
+            if (jpeg_direct_get_byte(decoder, &byte) < 1) {
+                return JPEG_ERR_END_OF_INPUT;
+            }
+        } while (byte == 0xFF);
+        code = byte;
+    }
+    decoder->last_marker = static_cast<uint8_t>(code);
+    return code;
+}
+
+jpeg_status jpeg_direct_read_dnl(jpeg_decoder* decoder)
+{
+    // Through the byte reader: a DNL at the very end of the data must not be read past.
+    uint8_t bytes[4];
+    for (uint8_t& byte : bytes) {
+        if (jpeg_direct_get_byte(decoder, &byte) < 1) {
+            return JPEG_ERR_END_OF_INPUT;
+        }
+    }
+    decoder->dnl_lines = static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+    return JPEG_OK;
+}
+
+jpeg_status jpeg_direct_scan_end_marker(jpeg_decoder* decoder)
+{
+    jpeg_status code = TakePendingDirect(decoder);
+    if (code == 0) {
+        uint8_t byte = 0;
+        if (jpeg_direct_get_byte(decoder, &byte) < 1) {
+            return JPEG_ERR_END_OF_INPUT;
+        }
+        if (byte != 0xFF) {
+            return JPEG_ERR_DATA;
+        }
+        do {
+            if (jpeg_direct_get_byte(decoder, &byte) < 1) {
+                return JPEG_ERR_END_OF_INPUT;
+            }
+        } while (byte == 0xFF);
+        if (byte == 0) {
+            return JPEG_ERR_DATA;
+        }
+        code = byte;
+    }
+    decoder->last_marker = static_cast<uint8_t>(code);
+    if (code == 0xDC) {
+        jpeg_direct_read_dnl(decoder);
+        return JPEG_ERR_DATA;
+    }
+    if (IsRestartMarker(code) || code == 0xD9) {
+        decoder->end_of_scan_marker = static_cast<uint8_t>(code);
+        return JPEG_OK;
+    }
+    return JPEG_ERR_DATA;
+}
+
+jpeg_status jpeg_direct_skip_restart_markers(jpeg_decoder* decoder, int32_t n)
+{
+    while (n >= 1) {
+        const jpeg_status code = jpeg_direct_find_marker(decoder);
+        if (code < 1) {
+            return code;
+        }
+        if (code == 0xDC) {
+            jpeg_direct_read_dnl(decoder);
+            return JPEG_ERR_DATA;
+        }
+        if (code == 0xD9) {
+            return JPEG_OK;
+        }
+        if (IsRestartMarker(code)) {
+            decoder->end_of_scan_marker = static_cast<uint8_t>(code);
+            --n;
+        }
+    }
+    return JPEG_OK;
+}
+
+// ---- transforms and block output ----
+
+namespace {
+
+bool LayoutIs(const jpeg_decoder* decoder, uint8_t first)
+{
+    return decoder->component_count == 3 && decoder->frame.sampling[0] == first &&
+           decoder->frame.sampling[1] == 0x11 && decoder->frame.sampling[2] == 0x11;
+}
+
+// One block's top-left n x n values through the range-limit table.
+void StoreBlock(const jpeg_decoder* decoder, const int32_t* values, uint8_t* out, int32_t stride, int32_t n)
+{
+    if (n == 8) {
+        decoder->store_block8(values, out, stride);
+        return;
+    }
+    for (int32_t y = 0; y < n; ++y) {
+        const int32_t* row = values + 8 * y;
+        uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
+        for (int32_t x = 0; x < n; ++x) {
+            dst[x] = jpeg_range_sample(decoder->range_limit, row[x]);
+        }
+    }
+}
+
+// Walks one component's blocks of the MCU; returns the entry after them.
+jpeg_block_entry* OutputComponent(const jpeg_plane& plane, const jpeg_decoder* decoder, jpeg_block_entry* entry,
+                                  int32_t component)
+{
+    const uint32_t scale = decoder->component_scale[component] != 0 ? decoder->component_scale[component] : 1;
+    const auto n = static_cast<int32_t>(8 / scale);
+    for (uint32_t by = 0; by < plane.height / 8; ++by) {
+        for (uint32_t bx = 0; bx < plane.width / 8; ++bx) {
+            uint8_t* out = plane.samples + static_cast<ptrdiff_t>(by) * n * plane.stride + bx * n;
+            StoreBlock(decoder, (entry++)->coefficients, out, plane.stride, n);
+        }
+    }
+    return entry;
+}
+
+}  // namespace
+
+void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride)
+{
+    for (int32_t y = 0; y < 8; ++y) {
+        const int32_t* row = values + 8 * y;
+        uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
+        for (int32_t x = 0; x < 8; ++x) {
+            dst[x] = jpeg_range_limit_value(row[x]);
+        }
+    }
+}
+
+bool jpeg_layout_is_444(const jpeg_decoder* decoder)
+{
+    return LayoutIs(decoder, 0x11);
+}
+
+bool jpeg_layout_is_422(const jpeg_decoder* decoder)
+{
+    return LayoutIs(decoder, 0x21);
+}
+
+bool jpeg_layout_is_420(const jpeg_decoder* decoder)
+{
+    return LayoutIs(decoder, 0x22);
+}
+
+bool jpeg_layout_is_411(const jpeg_decoder* decoder)
+{
+    return LayoutIs(decoder, 0x41);
+}
+
+jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
+{
+    const uint32_t s = decoder->scale_denominator;
+    if (s != 1 && s != 2 && s != 4 && s != 8) {
+        return JPEG_ERR_PARAMETER;
+    }
+    // Only the full-size kernel transform exists so far; the reduced ones come with the buffered path.
+    if (decoder->direct_mode == 0 || s != 1) {
+        return JPEG_ERR_UNSUPPORTED;
+    }
+    for (int32_t c = 0; c < 4; ++c) {
+        decoder->transform[c] = &jpeg_direct_transform_block;
+        decoder->component_scale[c] = 1;
+    }
+    return JPEG_OK;
+}
+
+void jpeg_setup_decode_output(jpeg_decoder* decoder)
+{
+    decoder->store_block8 = &jpeg_store_block8;
+#if defined(__x86_64__) || defined(__i386__)
+    if (dispatch_level.load(std::memory_order_relaxed) >= 2) {
+        decoder->store_block8 = &jpeg_store_block8_sse2;
+    }
+#endif
+    const int32_t nf = decoder->component_count;
+    if (nf == 1) {
+        decoder->output_blocks = decoder->scale_denominator == 1 ? &jpeg_output_block_single : &jpeg_output_blocks;
+    } else if (nf == 3 && decoder->luminance_only != 0) {
+        decoder->output_blocks = &jpeg_output_blocks_first;
+    } else {
+        // Two components with a grey output take the general routine too.
+        decoder->output_blocks = &jpeg_output_blocks;
+    }
+}
+
+void jpeg_output_blocks(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries)
+{
+    jpeg_block_entry* entry = entries;
+    for (int32_t c = 0; c < decoder->component_count; ++c) {
+        if (decoder->selected_component >= 0 && decoder->selected_component != c) {
+            entry += decoder->component_blocks[c];
+            continue;
+        }
+        entry = OutputComponent(planes[c], decoder, entry, c);
+    }
+}
+
+void jpeg_output_blocks_first(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries)
+{
+    OutputComponent(planes[0], decoder, entries, 0);
+}
+
+void jpeg_output_block_single(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries)
+{
+    StoreBlock(decoder, entries[0].coefficients, planes[0].samples, planes[0].stride, 8);
+}
+
+// ---- line buffers and row output ----
+
+uint32_t jpeg_reduced_size(uint32_t size, uint32_t scale)
+{
+    if (scale <= 1) {
+        return size;
+    }
+    const auto reduced = static_cast<uint32_t>(static_cast<double>(size) / scale + 0.5);
+    return reduced == 0 ? 1 : reduced;
+}
+
+jpeg_status jpeg_line_buffers_create(jpeg_decoder* decoder)
+{
+    jpeg_line_buffers_release(decoder);
+    const int32_t nf = decoder->component_count;
+    uint32_t unit = 8;
+    uint32_t rows = 8;
+    for (int32_t c = 0; c < nf; ++c) {
+        unit = 8 * decoder->blocks_h[c] > unit ? 8 * decoder->blocks_h[c] : unit;
+        rows = 8 * decoder->blocks_v[c] > rows ? 8 * decoder->blocks_v[c] : rows;
+    }
+    const uint32_t width = (decoder->width + unit - 1) / unit * unit;
+    decoder->line_buffers =
+        static_cast<jpeg_line_buffer*>(jpeg_calloc(decoder, static_cast<uint32_t>(nf), sizeof(jpeg_line_buffer)));
+    if (decoder->line_buffers == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    for (int32_t c = 0; c < nf; ++c) {
+        jpeg_line_buffer& buffer = decoder->line_buffers[c];
+        buffer.width = width;
+        buffer.rows = rows;
+        buffer.stride = width;
+        buffer.band_size = width * rows;
+        if (decoder->selected_component >= 0 && decoder->selected_component != c) {
+            continue;
+        }
+        buffer.base = static_cast<uint8_t*>(jpeg_malloc(decoder, static_cast<uint64_t>(width) * rows));
+        if (buffer.base == nullptr) {
+            return JPEG_ERR_MEMORY;
+        }
+        buffer.current = buffer.base;
+    }
+    return JPEG_OK;
+}
+
+void jpeg_line_buffers_release(jpeg_decoder* decoder)
+{
+    if (decoder->line_buffers == nullptr) {
+        return;
+    }
+    for (int32_t c = 0; c < decoder->component_count; ++c) {
+        jpeg_free(decoder, decoder->line_buffers[c].base);
+    }
+    jpeg_free(decoder, decoder->line_buffers);
+    decoder->line_buffers = nullptr;
+}
+
+void jpeg_line_buffers_rewind(jpeg_decoder* decoder)
+{
+    for (int32_t c = 0; c < decoder->component_count; ++c) {
+        decoder->line_buffers[c].current = decoder->line_buffers[c].base;
+    }
+}
+
+void jpeg_line_buffers_clear(jpeg_decoder* decoder)
+{
+    jpeg_line_buffers_rewind(decoder);
+    for (int32_t c = 0; c < decoder->component_count; ++c) {
+        if (decoder->line_buffers[c].base != nullptr) {
+            std::memset(decoder->line_buffers[c].base, 128, decoder->line_buffers[c].band_size);
+        }
+    }
+}
+
+void jpeg_row_selected(jpeg_decoder* decoder, uint8_t* line)
+{
+    jpeg_line_buffer& buffer = decoder->line_buffers[decoder->selected_component];
+    std::memcpy(line, buffer.current, decoder->width);
+    buffer.current += buffer.stride;
+}
+
+void jpeg_row_grey(jpeg_decoder* decoder, uint8_t* line)
+{
+    jpeg_line_buffer& buffer = decoder->line_buffers[0];
+    std::memcpy(line, buffer.current, decoder->width);
+    buffer.current += buffer.stride;
+}
+
+void jpeg_row_luminance(jpeg_decoder* decoder, uint8_t* line)
+{
+    std::memcpy(line, decoder->line_buffers[0].current, decoder->width);
+    for (int32_t c = 0; c < 3; ++c) {
+        decoder->line_buffers[c].current += decoder->line_buffers[c].stride;
+    }
+}
+
+void jpeg_row_interleave3(jpeg_decoder* decoder, uint8_t* line)
+{
+    jpeg_line_buffer* buffers = decoder->line_buffers;
+    const uint8_t* a = buffers[0].current;
+    const uint8_t* b = buffers[1].current;
+    const uint8_t* c = buffers[2].current;
+    uint32_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Four pixels as three words: fewer, wider stores than one byte at a time.
+        for (; x + 4 <= decoder->width; x += 4) {
+            uint32_t pa = 0;
+            uint32_t pb = 0;
+            uint32_t pc = 0;
+            std::memcpy(&pa, a + x, 4);
+            std::memcpy(&pb, b + x, 4);
+            std::memcpy(&pc, c + x, 4);
+            const uint32_t words[3] = {
+                (pa & 0xFF) | (pb & 0xFF) << 8 | (pc & 0xFF) << 16 | (pa >> 8 & 0xFF) << 24,
+                (pb >> 8 & 0xFF) | (pc >> 8 & 0xFF) << 8 | (pa >> 16 & 0xFF) << 16 | (pb >> 16 & 0xFF) << 24,
+                (pc >> 16 & 0xFF) | (pa >> 24) << 8 | (pb >> 24) << 16 | (pc >> 24) << 24,
+            };
+            std::memcpy(line + 3 * x, words, 12);
+        }
+    }
+    for (; x < decoder->width; ++x) {
+        line[3 * x] = a[x];
+        line[3 * x + 1] = b[x];
+        line[3 * x + 2] = c[x];
+    }
+    for (int32_t i = 0; i < 3; ++i) {
+        buffers[i].current += buffers[i].stride;
+    }
+}
+
+void jpeg_row_interleave4(jpeg_decoder* decoder, uint8_t* line)
+{
+    jpeg_line_buffer* buffers = decoder->line_buffers;
+    for (uint32_t x = 0; x < decoder->width; ++x) {
+        for (int32_t i = 0; i < 4; ++i) {
+            line[4 * x + i] = buffers[i].current[x];
+        }
+    }
+    for (int32_t i = 0; i < 4; ++i) {
+        buffers[i].current += buffers[i].stride;
+    }
+}
+
+jpeg_status jpeg_select_row_output(jpeg_decoder* decoder)
+{
+    decoder->rows_left_in_mcu_row = 0;
+    const jpeg_status status = jpeg_line_buffers_create(decoder);
+    if (status < 1) {
+        return status;
+    }
+    const int32_t out = decoder->output_color;
+    const int32_t nf = decoder->component_count;
+    if (decoder->selected_component >= 0) {
+        decoder->row_output = &jpeg_row_selected;
+    } else if (out == JPEG_COLOR_GREY || out == JPEG_COLOR_LSTAR || out == JPEG_COLOR_GREY_REVERSED) {
+        decoder->row_output = &jpeg_row_grey;
+    } else if (decoder->luminance_only != 0 && nf >= 3) {
+        decoder->row_output = &jpeg_row_luminance;
+    } else if (nf == 4) {
+        decoder->row_output = &jpeg_row_interleave4;
+    } else if (nf == 3) {
+        decoder->row_output = &jpeg_row_interleave3;
+    } else {
+        return JPEG_ERR_UNSUPPORTED;
+    }
+    decoder->width = static_cast<uint16_t>(jpeg_reduced_size(decoder->width, decoder->scale_denominator));
+    decoder->height = static_cast<uint16_t>(jpeg_reduced_size(decoder->height, decoder->scale_denominator));
+    for (int32_t c = 0; c < nf; ++c) {
+        uint32_t mcu_width = decoder->mcu_width[c];
+        if (c == 0 && nf > 1 && !jpeg_layout_is_411(decoder)) {
+            mcu_width *= static_cast<uint32_t>(nf);
+        }
+        decoder->line_buffers[c].mcu_width = static_cast<uint16_t>(mcu_width);
+    }
+    return JPEG_OK;
+}
+
+// ---- resampling ----
+
+namespace {
+
+// Eight samples doubled into sixteen, right to left within the row (in place when to == from).
+void DoubleRow(const uint8_t* from, uint8_t* to, uint32_t count)
+{
+    uint32_t i = count;
+    while (std::endian::native == std::endian::little && i >= 8) {
+        i -= 8;
+        uint64_t word = 0;
+        std::memcpy(&word, from + i, 8);
+        uint64_t low = word & 0xFFFFFFFFu;
+        uint64_t high = word >> 32;
+        low = (low | low << 16) & 0x0000FFFF0000FFFFull;
+        low = (low | low << 8) & 0x00FF00FF00FF00FFull;
+        high = (high | high << 16) & 0x0000FFFF0000FFFFull;
+        high = (high | high << 8) & 0x00FF00FF00FF00FFull;
+        low |= low << 8;
+        high |= high << 8;
+        std::memcpy(to + 2 * i, &low, 8);
+        std::memcpy(to + 2 * i + 8, &high, 8);
+    }
+    while (i-- > 0) {
+        to[2 * i + 1] = from[i];
+        to[2 * i] = from[i];
+    }
+}
+
+}  // namespace
+
+void jpeg_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t, uint32_t width, uint32_t)
+{
+    const uint32_t source_width = source->width;
+    const uint32_t height = source->height;
+    const int32_t stride = source->stride;
+    uint8_t* samples = source->samples;
+    if (source_width == 0 || h == 0) {
+        return;
+    }
+    // From the last row and the last position down, so that the wider rows may overwrite the
+    // narrower ones in the same memory.
+    for (uint32_t r = height; r-- > 0;) {
+        const uint8_t* from = samples + static_cast<ptrdiff_t>(r) * stride;
+        uint8_t* to = samples + static_cast<ptrdiff_t>(r) * width;
+        if (h == 2 && width == 2 * source_width) {
+            DoubleRow(from, to, source_width);
+            continue;
+        }
+        // Each source sample fills h positions, counted from the row's end.
+        uint32_t x = width;
+        for (uint32_t i = source_width; i-- > 0 && x > 0;) {
+            for (uint32_t k = 0; k < h && x > 0; ++k) {
+                to[--x] = from[i];
+            }
+        }
+        while (x > 0) {
+            to[--x] = from[0];
+        }
+    }
+    target->samples = samples;
+    target->width = width;
+    target->height = height;
+    target->stride = static_cast<int32_t>(width);
+}
+
+void jpeg_upsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t, uint32_t v, uint32_t, uint32_t lines)
+{
+    const uint32_t height = source->height;
+    const int32_t stride = source->stride;
+    uint8_t* samples = source->samples;
+    const auto row_bytes = static_cast<size_t>(stride);
+    if (v == 0) {
+        return;
+    }
+    for (uint32_t r = height; r-- > 1;) {
+        for (uint32_t k = v; k-- > 0;) {
+            const uint32_t to = r * v + k;
+            if (to < lines) {
+                std::memcpy(samples + static_cast<ptrdiff_t>(to) * stride, samples + static_cast<ptrdiff_t>(r) * stride,
+                            row_bytes);
+            }
+        }
+    }
+    for (uint32_t k = 1; k < v && k < lines; ++k) {
+        std::memcpy(samples + static_cast<ptrdiff_t>(k) * stride, samples, row_bytes);
+    }
+    target->samples = samples;
+    target->width = source->width;
+    target->height = lines;
+    target->stride = stride;
+}
+
+void jpeg_upsample_hv(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
+                      uint32_t lines)
+{
+    jpeg_upsample_h(source, target, h, v, width, lines);
+    jpeg_upsample_v(target, target, h, v, width, lines);
+}
+
+void jpeg_setup_resample(jpeg_decoder* decoder)
+{
+    const uint32_t s = decoder->scale_denominator != 0 ? decoder->scale_denominator : 1;
+    for (int32_t c = 0; c < decoder->component_count; ++c) {
+        const uint32_t rh = decoder->ratio_h[c];
+        const uint32_t rv = decoder->ratio_v[c];
+        if (s == 1) {
+            if (rh <= 1 && rv <= 1) {
+                decoder->resample[c] = nullptr;
+            } else if (rh == rv) {
+                decoder->resample[c] = &jpeg_upsample_hv;
+            } else if (rv <= 1) {
+                decoder->resample[c] = &jpeg_upsample_h;
+            } else if (rh <= 1) {
+                decoder->resample[c] = &jpeg_upsample_v;
+            } else {
+                decoder->resample[c] = &jpeg_upsample_hv;
+            }
+        }
+        decoder->resample_lines[c] = decoder->line_buffers[c].rows / s;
+        decoder->resample_width[c] = decoder->line_buffers[c].stride / s;
+    }
+}
+
+// ---- row decoders ----
+
+namespace {
+
+// Restart intervals lost between the last RSTn met and the one found.
+uint32_t LostIntervals(uint8_t before, uint8_t after)
+{
+    return static_cast<uint32_t>((after & 7) - (before & 7) - 1) & 7u;
+}
+
+}  // namespace
+
+jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
+{
+    const int32_t nf = decoder->component_count;
+    jpeg_plane planes[4]{};
+    for (int32_t c = 0; c < nf; ++c) {
+        const jpeg_line_buffer& buffer = decoder->line_buffers[c];
+        const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+        planes[c].width = decoder->mcu_width[c];
+        planes[c].height = decoder->mcu_height[c];
+        planes[c].stride = static_cast<int32_t>(buffer.stride);
+        planes[c].samples = buffer.base;
+        (void)scale;
+    }
+    const int32_t per_row = decoder->mcus_per_row;
+    int32_t mcu = 0;
+    if (decoder->mcus_to_skip > 0) {
+        if (decoder->mcus_to_skip <= per_row) {
+            mcu = decoder->mcus_to_skip;
+            decoder->mcus_to_skip = 0;
+        } else {
+            mcu = per_row;
+            decoder->mcus_to_skip -= per_row;
+        }
+    }
+    jpeg_status result = JPEG_OK;
+    const uint32_t interval = decoder->restart_interval;
+    while (mcu < per_row) {
+        jpeg_block_entry* entry = decoder->block_entries;
+        bool decoded = true;
+        for (int32_t c = 0; c < nf && decoded; ++c) {
+            for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
+                if (decoder->decode_unit(decoder, entry, c) < 1) {
+                    decoded = false;
+                    result = JPEG_WARN_DAMAGED_DATA;
+                    break;
+                }
+                decoder->transform[c](decoder, entry, c);
+            }
+        }
+        if (decoded) {
+            jpeg_plane at[4];
+            for (int32_t c = 0; c < nf; ++c) {
+                const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+                at[c] = planes[c];
+                if (at[c].samples != nullptr) {
+                    at[c].samples += static_cast<ptrdiff_t>(mcu) * (decoder->mcu_width[c] / scale);
+                }
+            }
+            decoder->output_blocks(at, decoder, decoder->block_entries);
+        }
+        ++mcu;
+        if (interval == 0 || static_cast<uint32_t>(++decoder->mcus_since_restart) < interval) {
+            continue;
+        }
+        decoder->mcus_since_restart = 0;
+        decoder->restart(decoder);
+        if (decoder->end_of_segment(decoder) >= 1) {
+            continue;
+        }
+        result = JPEG_WARN_DAMAGED_DATA;
+        const uint8_t before = decoder->end_of_scan_marker;
+        if (decoder->skip_restarts(decoder, 1) < 1) {
+            break;
+        }
+        const int64_t lost = static_cast<int64_t>(LostIntervals(before, decoder->end_of_scan_marker)) * interval;
+        const int64_t left = per_row - mcu;
+        if (lost <= left) {
+            mcu += static_cast<int32_t>(lost);
+        } else {
+            decoder->mcus_to_skip = static_cast<int32_t>(lost - left);
+            mcu = per_row;
+        }
+    }
+    for (int32_t c = 0; c < nf; ++c) {
+        if (decoder->resample[c] != nullptr && decoder->line_buffers[c].base != nullptr) {
+            jpeg_plane plane{decoder->line_buffers[c].stride / decoder->ratio_h[c], decoder->mcu_height[c],
+                             static_cast<int32_t>(decoder->line_buffers[c].stride), decoder->line_buffers[c].base};
+            decoder->resample[c](&plane, &plane, decoder->ratio_h[c], decoder->ratio_v[c], decoder->resample_width[c],
+                                 decoder->resample_lines[c]);
+        }
+    }
+    ++decoder->mcu_row_counter;
+    return result;
+}
+
+// ---- decode start and rows ----
+
+jpeg_status jpeg_setup_entropy(jpeg_decoder* decoder, int32_t lookahead_width)
+{
+    decoder->natural_order = GetNaturalOrderTable();
+    const jpeg_status tables = jpeg_check_scan_tables(decoder);
+    if (tables < 1) {
+        return tables;
+    }
+    if (decoder->direct_mode == 0) {
+        // The buffered path (progressive and reduced-size decoding) is not built yet.
+        (void)lookahead_width;
+        return JPEG_ERR_UNSUPPORTED;
+    }
+    const jpeg_status status = jpeg_direct_setup(decoder);
+    if (status < 1) {
+        return status;
+    }
+    return decoder->restart(decoder);
+}
+
+jpeg_status jpeg_check_mode(jpeg_decoder* decoder)
+{
+    const int32_t nf = decoder->component_count;
+    if (nf > 4 || nf < 1) {
+        return JPEG_ERR_UNSUPPORTED;
+    }
+    const uint32_t marker = decoder->frame_marker;
+    if (marker != 0xC0 && marker != 0xC2 && marker != 0xC3) {
+        return JPEG_ERR_UNSUPPORTED;
+    }
+    if (marker != 0xC3) {
+        if (decoder->frame.precision != 8) {
+            return JPEG_ERR_UNSUPPORTED;
+        }
+        // The MCU walk and the line buffers follow component 0: it must have the largest factors,
+        // and every other factor must divide them.
+        for (int32_t c = 0; c < nf; ++c) {
+            const uint32_t h = decoder->frame_h[c];
+            const uint32_t v = decoder->frame_v[c];
+            if (h == 0 || v == 0 || h > decoder->frame_h[0] || v > decoder->frame_v[0] ||
+                decoder->frame_h[0] % h != 0 || decoder->frame_v[0] % v != 0) {
+                return JPEG_ERR_UNSUPPORTED;
+            }
+        }
+    }
+    if (marker != 0xC2 && decoder->luminance_only == 0 && decoder->scale_denominator == 1 &&
+        decoder->lines_to_output == decoder->height) {
+        decoder->direct_mode = 1;
+        return jpeg_direct_state_create(decoder);
+    }
+    return JPEG_OK;
+}
+
+jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
+{
+    if (decoder == nullptr || decoder->state != 1) {
+        return JPEG_ERR_STATE;
+    }
+    jpeg_cpu_init();
+    if (decoder->width == 0 || decoder->height == 0) {
+        return JPEG_ERR_SYNTAX;
+    }
+    if (decoder->lines_to_output == 0 || decoder->lines_to_output > decoder->height) {
+        decoder->lines_to_output = decoder->height;
+    }
+    decoder->lines_left = decoder->lines_to_output;
+    // Separate-scan images, progressive and lossless frames take paths that are not built yet.
+    if (decoder->scan_set != nullptr || decoder->frame_marker == 0xC3) {
+        return JPEG_ERR_UNSUPPORTED;
+    }
+    jpeg_status status = jpeg_check_mode(decoder);
+    if (status >= 1) {
+        status = jpeg_setup_entropy(decoder, 8);
+    }
+    if (status >= 1) {
+        status = jpeg_setup_idct(decoder);
+    }
+    if (status >= 1) {
+        status = jpeg_setup_quant_tables(decoder);
+    }
+    if (status >= 1) {
+        status = jpeg_setup_mcu_geometry(decoder);
+    }
+    if (status >= 1) {
+        status = jpeg_select_row_output(decoder);
+    }
+    if (status < 1) {
+        return status;
+    }
+    jpeg_setup_resample(decoder);
+    decoder->row_decoder = &jpeg_decode_sequential_row;
+    // As if RST7 had just been met, so that RST0 is the first one expected.
+    decoder->end_of_scan_marker = 0xD7;
+    decoder->mcus_to_skip = 0;
+    decoder->row_status = JPEG_OK;
+    decoder->state = 2;
+    return JPEG_OK;
+}
+
+jpeg_status jpeg_decode_row(jpeg_decoder* decoder, uint8_t* line)
+{
+    if (decoder == nullptr || decoder->state != 2) {
+        return JPEG_ERR_STATE;
+    }
+    if (decoder->rows_left_in_mcu_row == 0) {
+        // One image per decoder: nothing is read past the last row.
+        if (decoder->lines_left == 0 || decoder->mcu_row_counter >= decoder->mcu_rows) {
+            return JPEG_ERR_STATE;
+        }
+        jpeg_line_buffers_clear(decoder);
+        const uint32_t scale = decoder->scale_denominator != 0 ? decoder->scale_denominator : 1;
+        decoder->rows_left_in_mcu_row = static_cast<uint16_t>(decoder->mcu_height[0] / scale);
+        decoder->row_status = decoder->row_decoder(decoder);
+        if (decoder->row_status < 1) {
+            return decoder->row_status;
+        }
+    }
+    if (decoder->lines_left == 0) {
+        return JPEG_ERR_STATE;
+    }
+    decoder->row_output(decoder, line);
+    --decoder->rows_left_in_mcu_row;
+    --decoder->lines_left;
+    return decoder->row_status;
+}
+
+void jpeg_decode_release(jpeg_decoder* decoder)
+{
+    jpeg_line_buffers_release(decoder);
+    jpeg_direct_state_destroy(decoder);
+}

@@ -1,0 +1,25 @@
+// SSE2 body of the full-size block store, beside the plain one in jpegdecode.cpp; only this file
+// is compiled for SSE2.
+
+#include "jpeg/jpegdecode.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <emmintrin.h>
+
+void jpeg_store_block8_sse2(const int32_t* values, uint8_t* out, int32_t stride)
+{
+    // Saturating packs and one compare give the table's mapping for every 32-bit value:
+    // -128..127 -> 0..255, below -> 0, 128..639 -> 255, from 640 on -> 0.
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i last = _mm_set1_epi16(639);
+    for (int32_t y = 0; y < 8; ++y) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8 * y));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8 * y + 4));
+        const __m128i words = _mm_packs_epi32(low, high);
+        const __m128i beyond = _mm_cmpgt_epi16(words, last);
+        const __m128i samples = _mm_packus_epi16(_mm_adds_epi16(words, bias), _mm_setzero_si128());
+        const __m128i result = _mm_andnot_si128(_mm_packs_epi16(beyond, _mm_setzero_si128()), samples);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<ptrdiff_t>(y) * stride), result);
+    }
+}
+#endif

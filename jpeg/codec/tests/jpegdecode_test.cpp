@@ -1,0 +1,643 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "jpeg/jpegdecode.h"
+#include "jpeg/jpegtables.h"
+#include "jpegpeer.h"
+#include "jpegtestsupport.h"
+#include "processor/kernel_dispatch.h"
+
+namespace {
+
+// A smooth image with edges and noise, like a photograph.
+std::vector<uint8_t> Picture(int width, int height, int channels)
+{
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * channels);
+    uint32_t noise = 12345;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < channels; ++c) {
+                noise = noise * 1103515245u + 12345u;
+                const double v = 128 + 90 * std::sin(x * 0.05 + c) * std::cos(y * 0.037 - c) +
+                                 ((x / 37 + y / 23) % 2 != 0 ? 25 : -25) + static_cast<int>(noise >> 28) - 8;
+                pixels[(static_cast<size_t>(y) * width + x) * channels + c] =
+                    static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            }
+        }
+    }
+    return pixels;
+}
+
+Bytes PeerEncode(const PeerOptions& o)
+{
+    return PeerEncodeBaseline(o, Picture(o.width, o.height, o.components));
+}
+
+// ---- the codec ----
+
+// What the codec's global set-up does before any decoder exists: decoders then attach to the
+// range-limit table instead of making it through their own (counting) allocators.
+class CodecEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        jpeg_cpu_init();
+        jpeg_range_table_create(nullptr, nullptr);
+    }
+    void TearDown() override { jpeg_range_table_release(nullptr, nullptr); }
+};
+
+[[maybe_unused]] testing::Environment* const kCodecEnvironment =
+    testing::AddGlobalTestEnvironment(new CodecEnvironment);
+
+void CodecUp()
+{
+    jpeg_cpu_init();
+    jpeg_range_table_create(nullptr, nullptr);
+}
+
+struct Decoded {
+    jpeg_status start = 0;
+    std::vector<jpeg_status> rows;
+    std::vector<uint8_t> pixels;
+    uint32_t channels = 0;
+};
+
+Decoded Decode(const Bytes& bytes, TestHeap* heap = nullptr)
+{
+    CodecUp();
+    TestHeap local;
+    Decoded result;
+    jpeg_decoder* decoder = OpenBytes(bytes, heap != nullptr ? heap : &local);
+    if (decoder == nullptr) {
+        return result;
+    }
+    result.start = jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr);
+    if (result.start >= 1) {
+        result.start = jpeg_start_decode(decoder);
+    }
+    if (result.start >= 1) {
+        result.channels = static_cast<uint32_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
+        const size_t row = static_cast<size_t>(jpeg_width(decoder)) * result.channels;
+        result.pixels.assign(row * jpeg_height(decoder), 0);
+        for (uint32_t y = 0; y < jpeg_height(decoder); ++y) {
+            result.rows.push_back(jpeg_decode_row(decoder, result.pixels.data() + row * y));
+        }
+    }
+    jpeg_decoder_destroy(decoder);
+    return result;
+}
+
+// Restores the machine's level when a test forced another.
+struct LevelGuard {
+    int32_t saved = dispatch_level.load();
+    ~LevelGuard() { dispatch_set_level(saved); }
+};
+
+void ExpectClose(const Bytes& bytes, const std::string& what)
+{
+    const std::vector<uint8_t> expected = PeerDecode(bytes);
+    const Decoded got = Decode(bytes);
+    ASSERT_EQ(got.start, JPEG_OK) << what;
+    ASSERT_EQ(got.pixels.size(), expected.size()) << what;
+    for (jpeg_status row : got.rows) {
+        ASSERT_EQ(row, JPEG_OK) << what;
+    }
+    int worst = 0;
+    double sum = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const int d = std::abs(static_cast<int>(got.pixels[i]) - expected[i]);
+        worst = d > worst ? d : worst;
+        sum += d;
+    }
+    EXPECT_LE(worst, 2) << what;
+    EXPECT_LE(sum / static_cast<double>(expected.size()), 0.5) << what;
+}
+
+// Offset of the first marker `code` (FF code) at or after `from`.
+size_t FindMarker(const Bytes& bytes, uint8_t code, size_t from = 2)
+{
+    for (size_t i = from; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == code) {
+            return i;
+        }
+    }
+    return bytes.size();
+}
+
+size_t ScanStart(const Bytes& bytes)
+{
+    const size_t sos = FindMarker(bytes, 0xDA);
+    return sos + 2 + (static_cast<size_t>(bytes[sos + 2]) << 8 | bytes[sos + 3]);
+}
+
+}  // namespace
+
+TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
+{
+    struct Case {
+        const char* name;
+        int components;
+        uint8_t sampling[3];
+        bool rgb;
+        int restart;
+        bool optimize;
+    };
+    const Case cases[] = {
+        {"grey", 1, {0x11, 0, 0}, false, 0, false},     {"420", 3, {0x22, 0x11, 0x11}, false, 0, false},
+        {"422", 3, {0x21, 0x11, 0x11}, false, 0, false}, {"444", 3, {0x11, 0x11, 0x11}, false, 0, false},
+        {"411", 3, {0x41, 0x11, 0x11}, false, 0, false}, {"1x2", 3, {0x12, 0x11, 0x11}, false, 0, false},
+        {"rgb", 3, {0x11, 0x11, 0x11}, true, 0, false},  {"restart", 3, {0x22, 0x11, 0x11}, false, 3, false},
+        {"optimize", 3, {0x21, 0x11, 0x11}, false, 0, true}, {"cmyk", 4, {0x11, 0x11, 0x11}, false, 0, false},
+    };
+    const int sizes[3][2] = {{1, 1}, {33, 17}, {1023, 769}};
+    LevelGuard guard;
+    CodecUp();
+    for (int32_t level : {guard.saved, 0}) {
+        ASSERT_GE(dispatch_set_level(level), 0);
+        for (const Case& c : cases) {
+            for (const auto& size : sizes) {
+                PeerOptions o;
+                o.width = size[0];
+                o.height = size[1];
+                o.components = c.components;
+                std::memcpy(o.sampling, c.sampling, 3);
+                o.rgb = c.rgb;
+                o.restart_mcus = c.restart;
+                o.optimize = c.optimize;
+                ExpectClose(PeerEncode(o), std::string(c.name) + " " + std::to_string(size[0]) + "x" +
+                                               std::to_string(size[1]) + " level " + std::to_string(level));
+            }
+        }
+    }
+}
+
+TEST(DecodeRows, BuffersRoutinesAndReducedSize)
+{
+    CodecUp();
+    PeerOptions o;   // 4:2:0, 33 x 17
+    const Bytes bytes = PeerEncode(o);
+    TestHeap heap;
+    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    EXPECT_EQ(decoder->line_buffers[1].width, 48u);
+    EXPECT_EQ(decoder->line_buffers[1].rows, 16u);
+    EXPECT_EQ(decoder->row_output, &jpeg_row_interleave3);
+    EXPECT_EQ(decoder->resample[1], &jpeg_upsample_hv);
+    EXPECT_EQ(decoder->resample[0], nullptr);
+    jpeg_decoder_destroy(decoder);
+    EXPECT_EQ(heap.live, 0);
+
+    EXPECT_EQ(jpeg_reduced_size(3, 8), 1u);
+    EXPECT_EQ(jpeg_reduced_size(100, 8), 13u);
+    EXPECT_EQ(jpeg_reduced_size(97, 4), 24u);
+
+    // Two components: refused with a colour output, component 0 with a grey one.
+    o.components = 2;
+    o.width = 16;
+    o.height = 8;
+    o.sampling[1] = 0x11;
+    const Bytes two = PeerEncode(o);
+    for (int32_t output : {JPEG_COLOR_RGB, JPEG_COLOR_GREY}) {
+        jpeg_decoder* d = OpenBytes(two, &heap);
+        EXPECT_EQ(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(two.size()), nullptr), JPEG_ERR_PRECISION);
+        // The header stops at the colour settling; the record is completed as a caller would set it.
+        d->output_color = output;
+        d->bytes_left = static_cast<uint32_t>(two.size());
+        if (output == JPEG_COLOR_RGB) {
+            EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_UNSUPPORTED);
+        } else {
+            ASSERT_EQ(jpeg_start_decode(d), JPEG_OK);
+            EXPECT_EQ(d->row_output, &jpeg_row_grey);
+            std::vector<uint8_t> line(16);
+            EXPECT_EQ(jpeg_decode_row(d, line.data()), JPEG_OK);
+            const std::vector<uint8_t> pixels = Picture(16, 8, 2);
+            for (int x = 0; x < 16; ++x) {
+                EXPECT_NEAR(line[x], pixels[2 * x], 12);
+            }
+        }
+        jpeg_decoder_destroy(d);
+    }
+    EXPECT_EQ(heap.live, 0);
+
+    // One component comes out as grey, one byte per pixel.
+    o.components = 1;
+    const Decoded grey = Decode(PeerEncode(o));
+    EXPECT_EQ(grey.channels, 1u);
+    EXPECT_EQ(grey.pixels.size(), 16u * 8u);
+}
+
+TEST(DecodeRangeLimit, EveryOutputMapsAsTheTableSaysAndNeverOutsideIt)
+{
+    CodecUp();
+    TestHeap heap;
+    const Bytes bytes = PeerEncode(PeerOptions{});
+    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    const int32_t* base = decoder->range_limit;
+    const std::pair<int32_t, int> cases[] = {{-129, 0},  {-128, 0},  {0, 128}, {127, 255}, {128, 255}, {639, 255},
+                                             {640, 0},   {768, 0},   {-512, 0}, {-5000, 0}, {5000, 0},
+                                             {-32768, 0}, {32767, 0}, {1407, 0}, {-640, 0}};
+    for (const auto& [value, expected] : cases) {
+        EXPECT_EQ(jpeg_range_sample(base, value), expected) << value;
+    }
+    for (int32_t v = -128; v <= 127; ++v) {
+        EXPECT_EQ(jpeg_range_sample(base, v), v + 128);
+    }
+    // Both bodies of the full-size store agree with the table, over the kernel's 16-bit range
+    // and beyond it.
+    std::vector<int32_t> values;
+    for (int32_t v = -70000; v <= 70000; ++v) {
+        values.push_back(v);
+    }
+    values.insert(values.end(), {INT32_MIN, INT32_MAX, INT32_MIN + 1, INT32_MAX - 1});
+    values.resize((values.size() + 63) / 64 * 64, 0);
+    using Store = void (*)(const int32_t*, uint8_t*, int32_t);
+    std::vector<Store> bodies{&jpeg_store_block8};
+#if defined(__x86_64__) || defined(__i386__)
+    bodies.push_back(&jpeg_store_block8_sse2);
+#endif
+    for (Store store : bodies) {
+        uint8_t out[64];
+        for (size_t b = 0; b < values.size(); b += 64) {
+            store(values.data() + b, out, 8);
+            for (size_t i = 0; i < 64; ++i) {
+                ASSERT_EQ(out[i], jpeg_range_sample(base, values[b + i])) << values[b + i];
+            }
+        }
+    }
+    jpeg_decoder_destroy(decoder);
+}
+
+TEST(DecodeResample, ReplicationInPlace)
+{
+    // A 2 x 1 chroma plane 10, 20 in a 4 x 2 memory.
+    uint8_t memory[8] = {10, 20, 0, 0, 0, 0, 0, 0};
+    jpeg_plane plane{2, 1, 4, memory};
+    jpeg_upsample_hv(&plane, &plane, 2, 2, 4, 2);
+    const uint8_t expected[8] = {10, 10, 20, 20, 10, 10, 20, 20};
+    EXPECT_EQ(std::memcmp(memory, expected, 8), 0);
+    EXPECT_EQ(plane.width, 4u);
+    EXPECT_EQ(plane.height, 2u);
+
+    // Doubling in place over a row longer than one word, and a factor of 4 (4:1:1).
+    uint8_t row[80] = {};
+    for (int i = 0; i < 20; ++i) {
+        row[i] = static_cast<uint8_t>(i + 1);
+    }
+    jpeg_plane wide{20, 1, 80, row};
+    jpeg_upsample_h(&wide, &wide, 2, 1, 40, 1);
+    for (int x = 0; x < 40; ++x) {
+        EXPECT_EQ(row[x], x / 2 + 1) << x;
+    }
+    jpeg_plane four{10, 1, 80, row};
+    jpeg_upsample_h(&four, &four, 4, 1, 40, 1);
+    for (int x = 0; x < 40; ++x) {
+        EXPECT_EQ(row[x], x / 8 + 1) << x;
+    }
+
+    CodecUp();
+    PeerOptions o;
+    o.sampling[0] = 0x21;
+    const Bytes bytes = PeerEncode(o);
+    TestHeap heap;
+    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    EXPECT_EQ(decoder->resample[1], &jpeg_upsample_h);
+    EXPECT_EQ(decoder->resample[2], &jpeg_upsample_h);
+    jpeg_decoder_destroy(decoder);
+}
+
+namespace {
+
+// Grey, 56 x 32: seven MCUs per row, restart interval 4.
+Bytes RestartStream()
+{
+    PeerOptions o;
+    o.components = 1;
+    o.width = 56;
+    o.height = 32;
+    o.restart_mcus = 4;
+    return PeerEncode(o);
+}
+
+bool McuEquals(const Decoded& a, const Decoded& b, int mcu, int width)
+{
+    const int mx = mcu % 7;
+    const int my = mcu / 7;
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            const size_t i = static_cast<size_t>(my * 8 + y) * width + mx * 8 + x;
+            if (a.pixels[i] != b.pixels[i]) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool McuIsGrey(const Decoded& a, int mcu, int width)
+{
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (a.pixels[static_cast<size_t>((mcu / 7) * 8 + y) * width + (mcu % 7) * 8 + x] != 128) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
+{
+    const Bytes good = RestartStream();
+    const Decoded undamaged = Decode(good);
+    ASSERT_EQ(undamaged.start, JPEG_OK);
+    const size_t scan = ScanStart(good);
+    auto rst = [&](const Bytes& b, uint8_t n) { return FindMarker(b, static_cast<uint8_t>(0xD0 + n), scan); };
+
+    // RST4 removed: RST5 follows RST3, interval 5 (MCUs 20..23, across rows 2 and 3) stays grey.
+    Bytes cut = good;
+    cut.erase(cut.begin() + static_cast<ptrdiff_t>(rst(cut, 4)), cut.begin() + static_cast<ptrdiff_t>(rst(cut, 4)) + 2);
+    const Decoded damaged = Decode(cut);
+    for (int mcu = 0; mcu < 28; ++mcu) {
+        if (mcu >= 20 && mcu < 24) {
+            EXPECT_TRUE(McuIsGrey(damaged, mcu, 56)) << mcu;
+        } else {
+            EXPECT_TRUE(McuEquals(damaged, undamaged, mcu, 56)) << mcu;
+        }
+    }
+    for (size_t row = 0; row < damaged.rows.size(); ++row) {
+        EXPECT_EQ(damaged.rows[row], row >= 16 && row < 24 ? JPEG_WARN_DAMAGED_DATA : JPEG_OK) << row;
+    }
+
+    // RST4 removed and RST5 renamed RST3: the same marker again, seven intervals (28 MCUs) lost.
+    Bytes same = cut;
+    same[rst(same, 5) + 1] = 0xD3;
+    const Decoded seven = Decode(same);
+    for (int mcu = 0; mcu < 20; ++mcu) {
+        EXPECT_TRUE(McuEquals(seven, undamaged, mcu, 56)) << mcu;
+    }
+    for (int mcu = 20; mcu < 28; ++mcu) {
+        EXPECT_TRUE(McuIsGrey(seven, mcu, 56)) << mcu;
+    }
+
+    // Junk before RST4: the next RSTn in order is found, nothing skipped.
+    Bytes junk = good;
+    junk.insert(junk.begin() + static_cast<ptrdiff_t>(rst(junk, 4)), 8, 0x55);
+    const Decoded none = Decode(junk);
+    for (int mcu = 0; mcu < 28; ++mcu) {
+        EXPECT_TRUE(McuEquals(none, undamaged, mcu, 56)) << mcu;
+    }
+    EXPECT_EQ(none.rows[16], JPEG_WARN_DAMAGED_DATA);
+
+    // EOI met while skipping ends the skip with 1; the rest stays grey, every row still decodes.
+    Bytes ended(good.begin(), good.begin() + static_cast<ptrdiff_t>(rst(good, 4)));
+    ended.insert(ended.end(), {0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0xFF, 0xD9});
+    const Decoded eoi = Decode(ended);
+    ASSERT_EQ(eoi.start, JPEG_OK);
+    for (int mcu = 0; mcu < 20; ++mcu) {
+        EXPECT_TRUE(McuEquals(eoi, undamaged, mcu, 56)) << mcu;
+    }
+    for (int mcu = 20; mcu < 28; ++mcu) {
+        EXPECT_TRUE(McuIsGrey(eoi, mcu, 56)) << mcu;
+    }
+    for (jpeg_status row : eoi.rows) {
+        EXPECT_GE(row, 1);
+    }
+
+    TestHeap heap;
+    jpeg_decoder* decoder = OpenBytes(ended, &heap);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(ended.size()), nullptr), 1);
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    decoder->end_of_scan_marker = 0xD3;
+    EXPECT_EQ(jpeg_direct_skip_restart_markers(decoder, 8), JPEG_OK);
+    EXPECT_EQ(decoder->last_marker, 0xD9);
+    EXPECT_EQ(decoder->end_of_scan_marker, 0xD3 + 0);   // RST0..RST3 of the data are met on the way
+    jpeg_decoder_destroy(decoder);
+}
+
+namespace {
+
+Bytes Patched(Bytes bytes, size_t at, uint8_t value)
+{
+    bytes[at] = value;
+    return bytes;
+}
+
+jpeg_status StartOf(const Bytes& bytes)
+{
+    return Decode(bytes).start;
+}
+
+// Every DQT segment rewritten with 16-bit values.
+Bytes SixteenBitQuant(const Bytes& bytes)
+{
+    Bytes out(bytes.begin(), bytes.begin() + 2);
+    size_t i = 2;
+    while (i + 4 <= bytes.size()) {
+        const uint8_t code = bytes[i + 1];
+        const size_t length = static_cast<size_t>(bytes[i + 2]) << 8 | bytes[i + 3];
+        if (code == 0xDA) {
+            out.insert(out.end(), bytes.begin() + static_cast<ptrdiff_t>(i), bytes.end());
+            break;
+        }
+        if (code != 0xDB) {
+            out.insert(out.end(), bytes.begin() + static_cast<ptrdiff_t>(i),
+                       bytes.begin() + static_cast<ptrdiff_t>(i + 2 + length));
+        } else {
+            Bytes payload;
+            for (size_t t = i + 4; t + 65 <= i + 2 + length; t += 65) {
+                payload.push_back(static_cast<uint8_t>(0x10 | (bytes[t] & 15)));
+                for (int k = 0; k < 64; ++k) {
+                    payload.push_back(0);
+                    payload.push_back(bytes[t + 1 + k]);
+                }
+            }
+            Segment(out, 0xDB, payload);
+        }
+        i += 2 + length;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(DecodeStates, WrongStatesAndRefusedFrames)
+{
+    CodecUp();
+    const Bytes bytes = PeerEncode(PeerOptions{});
+    TestHeap heap;
+    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+    std::vector<uint8_t> line(33 * 3, 0xAB);
+    EXPECT_EQ(jpeg_start_decode(decoder), JPEG_ERR_STATE);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    EXPECT_EQ(jpeg_decode_row(decoder, line.data()), JPEG_ERR_STATE);
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    for (int y = 0; y < 17; ++y) {
+        EXPECT_EQ(jpeg_decode_row(decoder, line.data()), JPEG_OK);
+    }
+    // One image per decoder: a row after the last writes nothing.
+    std::fill(line.begin(), line.end(), 0xAB);
+    EXPECT_EQ(jpeg_decode_row(decoder, line.data()), JPEG_ERR_STATE);
+    EXPECT_EQ(line[0], 0xAB);
+    jpeg_decoder_destroy(decoder);
+
+    const size_t sof = FindMarker(bytes, 0xC0);
+    EXPECT_EQ(StartOf(Patched(bytes, sof + 1, 0xC1)), JPEG_ERR_UNSUPPORTED);   // extended, 8 bits
+    EXPECT_EQ(StartOf(SixteenBitQuant(bytes)), JPEG_ERR_UNSUPPORTED);
+    // A frame of no lines or no samples per line cannot be decoded.
+    int started = 0;
+    for (size_t at : {sof + 5, sof + 7}) {
+        const Bytes zero = Patched(Patched(bytes, at, 0), at + 1, 0);
+        TestHeap zero_heap;
+        jpeg_decoder* d = OpenBytes(zero, &zero_heap);
+        if (jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(zero.size()), nullptr) >= 1) {
+            EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_SYNTAX) << at - sof;
+            ++started;
+        }
+        jpeg_decoder_destroy(d);
+    }
+    EXPECT_GE(started, 1);
+
+    const Bytes progressive = ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/cjpeg_progressive.jpg");
+    const size_t sof2 = FindMarker(progressive, 0xC2);
+    EXPECT_EQ(StartOf(Patched(progressive, sof2 + 4, 12)), JPEG_ERR_UNSUPPORTED);
+
+    // Component 0 without the largest factors, or ratios that are not whole numbers.
+    PeerOptions o;
+    o.sampling[0] = 0x11;
+    const Bytes flat = PeerEncode(o);
+    const size_t at = FindMarker(flat, 0xC0) + 11;   // component 0's sampling byte
+    EXPECT_EQ(StartOf(Patched(Patched(flat, at, 0x11), at + 3, 0x21)), JPEG_ERR_UNSUPPORTED);
+    EXPECT_EQ(StartOf(Patched(Patched(flat, at, 0x31), at + 3, 0x21)), JPEG_ERR_UNSUPPORTED);
+
+    // The processor is identified once: a forced level survives a second set-up.
+    LevelGuard guard;
+    jpeg_cpu_init();
+    ASSERT_GE(dispatch_set_level(0), 0);
+    jpeg_cpu_init();
+    EXPECT_EQ(dispatch_level.load(), 0);
+}
+
+TEST(DecodeTruncation, RowsAfterTheCutStayGrey)
+{
+    const Bytes whole = ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/cjpeg_420.jpg");
+    const size_t scan = ScanStart(whole);
+    std::vector<size_t> cuts;
+    for (size_t at = scan; at < whole.size(); at += 97) {
+        cuts.push_back(at);
+    }
+    for (size_t at = whole.size() - 64; at < whole.size(); ++at) {
+        cuts.push_back(at);
+    }
+    for (size_t at : cuts) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(at));
+        const Decoded got = Decode(cut);
+        ASSERT_EQ(got.start, JPEG_OK) << at;
+        const size_t row = got.pixels.size() / got.rows.size();
+        size_t first_bad = got.rows.size();
+        for (size_t y = 0; y < got.rows.size(); ++y) {
+            EXPECT_GE(got.rows[y], 1) << at;
+            if (got.rows[y] == JPEG_WARN_DAMAGED_DATA && first_bad == got.rows.size()) {
+                first_bad = y;
+            }
+        }
+        // Rows of the MCU rows after the one where the data ended.
+        for (size_t y = (first_bad / 16 + 1) * 16; y < got.rows.size(); ++y) {
+            EXPECT_EQ(got.rows[y], JPEG_WARN_DAMAGED_DATA) << at;
+            for (size_t x = 0; x < row; ++x) {
+                ASSERT_EQ(got.pixels[y * row + x], 128) << at << " " << y;
+            }
+        }
+    }
+}
+
+TEST(DecodeMemory, EveryRefusedAllocationOfAStartGivesMinusOneWithoutALeak)
+{
+    CodecUp();
+    PeerOptions o;
+    o.restart_mcus = 2;
+    const Bytes bytes = PeerEncode(o);
+    TestHeap probe;
+    jpeg_decoder* decoder = OpenBytes(bytes, &probe);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    const int32_t before = probe.calls;
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    const int32_t after = probe.calls;
+    jpeg_decoder_destroy(decoder);
+    ASSERT_GT(after, before);
+    for (int32_t refuse = before; refuse < after; ++refuse) {
+        TestHeap heap;
+        heap.refuse_at = refuse;
+        jpeg_decoder* d = OpenBytes(bytes, &heap);
+        ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
+        jpeg_decoder_destroy(d);
+        EXPECT_EQ(heap.live, 0) << refuse;
+    }
+}
+
+TEST(DecodeDirect, DnlAtTheEndOfTheDataIsNotReadPast)
+{
+    PeerOptions o;
+    o.components = 1;
+    o.width = 8;
+    o.height = 8;
+    Bytes bytes = PeerEncode(o);
+    ASSERT_EQ(bytes[bytes.size() - 1], 0xD9);
+    bytes.resize(bytes.size() - 2);
+    bytes.insert(bytes.end(), {0xFF, 0xDC, 0x00, 0x04, 0x00});   // DNL cut one byte short
+    CodecUp();
+    TestHeap heap;
+    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    std::vector<uint8_t> line(8);
+    EXPECT_EQ(jpeg_decode_row(decoder, line.data()), JPEG_OK);
+    EXPECT_EQ(jpeg_direct_scan_end_marker(decoder), JPEG_ERR_DATA);
+    EXPECT_EQ(decoder->last_marker, 0xDC);
+    EXPECT_EQ(decoder->dnl_lines, 0u);
+    jpeg_decoder_destroy(decoder);
+}
+
+TEST(DecodeRangeTable, DecodersStartingTogetherShareOneTable)
+{
+    const Bytes bytes = PeerEncode(PeerOptions{});
+    const Decoded reference = Decode(bytes);
+    jpeg_range_table_release(nullptr, nullptr);
+    Decoded results[4];
+    TestHeap heaps[4];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&bytes, &result = results[i], &heap = heaps[i]] {
+            jpeg_decoder* d = OpenBytes(bytes, &heap);
+            jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr);
+            result.start = jpeg_start_decode(d);
+            result.pixels.assign(33 * 3 * 17, 0);
+            for (int y = 0; y < 17; ++y) {
+                jpeg_decode_row(d, result.pixels.data() + 33 * 3 * y);
+            }
+            jpeg_decoder_destroy(d);
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (const Decoded& result : results) {
+        EXPECT_EQ(result.start, JPEG_OK);
+        EXPECT_EQ(result.pixels, reference.pixels);
+    }
+    // The table made by one of those decoders is freed through its own heap's pair.
+    jpeg_range_table_release(nullptr, nullptr);
+    CodecUp();
+}
