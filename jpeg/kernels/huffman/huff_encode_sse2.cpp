@@ -11,6 +11,25 @@ alignas(16) constexpr uint8_t kZigzag[64] = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
+// Bit k set for zigzag position k, per row of natural order and that row's 8-bit mask.
+struct ZigzagBits {
+    uint64_t bits[8][256];
+};
+
+constexpr ZigzagBits make_zigzag_bits()
+{
+    ZigzagBits t{};
+    uint8_t position[64] = {};
+    for (int k = 0; k < 64; ++k) position[kZigzag[k]] = uint8_t(k);
+    for (int row = 0; row < 8; ++row)
+        for (int m = 0; m < 256; ++m)
+            for (int col = 0; col < 8; ++col)
+                if (m >> col & 1) t.bits[row][m] |= uint64_t{1} << position[8 * row + col];
+    return t;
+}
+
+alignas(64) constexpr ZigzagBits kZigzagBits = make_zigzag_bits();
+
 int32_t category(uint32_t magnitude)
 {
     return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
@@ -23,10 +42,11 @@ int32_t entry_length(uint32_t entry)
     return length <= 16 ? static_cast<int32_t>(length) : 0;
 }
 
+// A 0xFF byte of w is a zero byte of ~w.
 bool has_ff(uint64_t w)
 {
-    const __m128i v = _mm_cvtsi64_si128(static_cast<int64_t>(w));
-    return (_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(-1))) & 0xFF) != 0;
+    const uint64_t x = ~w;
+    return ((x - 0x0101010101010101ull) & w & 0x8080808080808080ull) != 0;
 }
 
 // Pending bits right-aligned in acc; free counts the empty places.
@@ -48,7 +68,7 @@ struct BitSink {
         const int32_t used = 64 - free;
         if (used == 0) return true;
         const uint64_t w = acc << free;
-        if (used >= 32 && !has_ff(w)) {
+        if (__builtin_expect(used >= 32 && !has_ff(w), 1)) {
             const uint64_t be = __builtin_bswap64(w);
             std::memcpy(buf + p, &be, 8);
             p += used / 8;
@@ -89,14 +109,15 @@ int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t
 
     // Last non-zero AC coefficient in zigzag order, from a 64-bit mask of the non-zero ones.
     const __m128i zero = _mm_setzero_si128();
-    uint64_t natural_nonzero = 0;
-    for (int i = 0; i < 8; ++i) {
-        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
-        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(row, zero), zero);
-        natural_nonzero |= uint64_t(~_mm_movemask_epi8(zeros) & 0xFF) << (8 * i);
-    }
     uint64_t nonzero = 0;  // bit k: zigzag position k
-    for (int k = 1; k < 64; ++k) nonzero |= (natural_nonzero >> kZigzag[k] & 1) << k;
+    for (int i = 0; i < 8; i += 2) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i + 8));
+        const uint32_t zeros = uint32_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(a, zero),
+                                                                          _mm_cmpeq_epi16(b, zero))));
+        nonzero |= kZigzagBits.bits[i][~zeros & 0xFF] | kZigzagBits.bits[i + 1][~zeros >> 8 & 0xFF];
+    }
+    nonzero &= ~uint64_t{1};
 
     int32_t last = 0;
     while (nonzero != 0) {
@@ -117,10 +138,11 @@ int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t
         const uint32_t e = acSpec->entry[run << 4 | c];
         const int32_t len = entry_length(e);
         if (len == 0) return decline();
-        if (s.free < len && !s.flush(buf, bufLen)) return decline();
-        s.append(e & ((1u << len) - 1), len);
-        if (s.free < c && !s.flush(buf, bufLen)) return decline();
-        s.append(static_cast<uint32_t>(a < 0 ? a - 1 : a) & ((1u << c) - 1), c);
+        // Code and value bits together: at most 31 bits.
+        const uint64_t both = uint64_t(e & ((1u << len) - 1)) << c | (static_cast<uint32_t>(a < 0 ? a - 1 : a) &
+                                                                      ((1u << c) - 1));
+        if (s.free < len + c && !s.flush(buf, bufLen)) return decline();
+        s.append(both, len + c);
     }
     if (last < 63) {
         const uint32_t eob = acSpec->entry[0];
