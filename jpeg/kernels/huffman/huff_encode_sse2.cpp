@@ -49,48 +49,46 @@ bool has_ff(uint64_t w)
     return ((x - 0x0101010101010101ull) & w & 0x8080808080808080ull) != 0;
 }
 
-// Pending bits right-aligned in acc; free counts the empty places.
-struct BitSink {
-    uint64_t acc;
-    int32_t free;
-    int32_t p;
-
-    void append(uint64_t bits, int32_t n)
-    {
-        acc = acc << n | bits;
-        free -= n;
+// The whole bytes of w (pending bits from bit 63) one by one, each 0xFF followed by 0x00. Out
+// of line: rare, and it keeps the encoder's values in registers.
+__attribute__((noinline)) int32_t write_stuffed(uint64_t w, int32_t bytes, uint8_t* buf, int32_t p)
+{
+    for (int32_t i = 0; i < bytes; ++i) {
+        const uint8_t byte = static_cast<uint8_t>(w >> (56 - 8 * i));
+        buf[p++] = byte;
+        if (byte == 0xFF) buf[p++] = 0;
     }
+    return p;
+}
 
-    // Whole bytes leave the accumulator; false when the room is too small to be sure.
-    bool flush(uint8_t* buf, int32_t bufLen)
-    {
-        if (bufLen - p < 8) return false;
-        const int32_t used = 64 - free;
-        if (used == 0) return true;
-        const uint64_t w = acc << free;
-        if (__builtin_expect(used >= 32 && !has_ff(w), 1)) {
-            const uint64_t be = __builtin_bswap64(w);
-            std::memcpy(buf + p, &be, 8);
-            p += used / 8;
-        } else {
-            if (used >= 32 && bufLen - p < 16) return false;
-            for (int32_t i = 0; i < used / 8; ++i) {
-                const uint8_t byte = static_cast<uint8_t>(w >> (56 - 8 * i));
-                buf[p++] = byte;
-                if (byte == 0xFF) buf[p++] = 0;
-            }
-        }
-        free = 64 - used % 8;
-        return true;
+// Whole bytes leave the accumulator (pending bits right-aligned, free empty places above them);
+// false when the room is too small to be sure.
+__attribute__((always_inline)) inline bool flush_bytes(uint64_t acc, int32_t& free, uint8_t* buf, int32_t bufLen,
+                                                       int32_t& p)
+{
+    if (bufLen - p < 8) return false;
+    const int32_t used = 64 - free;
+    const uint64_t w = used == 0 ? 0 : acc << free;
+    if (__builtin_expect(used >= 32 && !has_ff(w), 1)) {
+        const uint64_t be = __builtin_bswap64(w);
+        std::memcpy(buf + p, &be, 8);
+        p += used / 8;
+    } else {
+        if (used >= 32 && bufLen - p < 16) return false;
+        p = write_stuffed(w, used / 8, buf, p);
     }
-};
+    free = 64 - used % 8;
+    return true;
+}
 
 int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t* pos, int16_t* lastDc,
                      const HuffEncodeSpec* dcSpec, const HuffEncodeSpec* acSpec, HuffEncodeState* state)
 {
     if (bufLen - *pos < 24) return 1;
     const int32_t pending = state->bitCount;
-    BitSink s{uint64_t{state->bitAcc} >> (24 - pending), 64 - pending, *pos};
+    uint64_t acc = uint64_t{state->bitAcc} >> (24 - pending);
+    int32_t free = 64 - pending;
+    int32_t p = *pos;
 
     const int16_t old_dc = *lastDc;
     const int32_t diff = int32_t{block[0]} - int32_t{old_dc};
@@ -104,12 +102,13 @@ int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t
     const uint32_t dc_entry = dcSpec->entry[dc_cat];
     const int32_t dc_len = entry_length(dc_entry);
     if (dc_len == 0) return decline();
-    s.append(dc_entry & ((1u << dc_len) - 1), dc_len);
-    s.append(static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << dc_cat) - 1), dc_cat);
+    acc = acc << dc_len | (dc_entry & ((1u << dc_len) - 1));
+    acc = acc << dc_cat | (static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << dc_cat) - 1));
+    free -= dc_len + dc_cat;
 
-    // Last non-zero AC coefficient in zigzag order, from a 64-bit mask of the non-zero ones.
+    // Non-zero AC coefficients as a 64-bit mask in zigzag order.
     const __m128i zero = _mm_setzero_si128();
-    uint64_t nonzero = 0;  // bit k: zigzag position k
+    uint64_t nonzero = 0;
     for (int i = 0; i < 8; i += 2) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i + 8));
@@ -118,6 +117,7 @@ int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t
         nonzero |= kZigzagBits.bits[i][~zeros & 0xFF] | kZigzagBits.bits[i + 1][~zeros >> 8 & 0xFF];
     }
     nonzero &= ~uint64_t{1};
+    const bool ends_on_zero = (nonzero >> 63) == 0;
 
     int32_t last = 0;
     while (nonzero != 0) {
@@ -127,34 +127,40 @@ int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t
         if (a == -32768) return decline();
         int32_t run = k - last - 1;
         last = k;
-        for (; run >= 16; run -= 16) {
+        if (__builtin_expect(run >= 16, 0)) {
             const uint32_t zrl = acSpec->entry[0xF0];
             const int32_t len = entry_length(zrl);
             if (len == 0) return decline();
-            if (s.free < len && !s.flush(buf, bufLen)) return decline();
-            s.append(zrl & ((1u << len) - 1), len);
+            for (; run >= 16; run -= 16) {
+                if (free < len && !flush_bytes(acc, free, buf, bufLen, p)) return decline();
+                acc = acc << len | (zrl & ((1u << len) - 1));
+                free -= len;
+            }
         }
         const int32_t c = category(static_cast<uint32_t>(a < 0 ? -a : a));
         const uint32_t e = acSpec->entry[run << 4 | c];
         const int32_t len = entry_length(e);
         if (len == 0) return decline();
         // Code and value bits together: at most 31 bits.
+        const int32_t n = len + c;
         const uint64_t both = uint64_t(e & ((1u << len) - 1)) << c | (static_cast<uint32_t>(a < 0 ? a - 1 : a) &
-                                                                      ((1u << c) - 1));
-        if (s.free < len + c && !s.flush(buf, bufLen)) return decline();
-        s.append(both, len + c);
+                                                                     ((1u << c) - 1));
+        if (free < n && !flush_bytes(acc, free, buf, bufLen, p)) return decline();
+        acc = acc << n | both;
+        free -= n;
     }
-    if (last < 63) {
+    if (ends_on_zero) {
         const uint32_t eob = acSpec->entry[0];
         const int32_t len = entry_length(eob);
         if (len == 0) return decline();
-        if (s.free < len && !s.flush(buf, bufLen)) return decline();
-        s.append(eob & ((1u << len) - 1), len);
+        if (free < len && !flush_bytes(acc, free, buf, bufLen, p)) return decline();
+        acc = acc << len | (eob & ((1u << len) - 1));
+        free -= len;
     }
-    if (64 - s.free >= 8 && !s.flush(buf, bufLen)) return decline();
-    const int32_t k = 64 - s.free;
-    *pos = s.p;
-    state->bitAcc = static_cast<uint32_t>(s.acc & ((1u << k) - 1)) << (24 - k);
+    if (64 - free >= 8 && !flush_bytes(acc, free, buf, bufLen, p)) return decline();
+    const int32_t k = 64 - free;
+    *pos = p;
+    state->bitAcc = static_cast<uint32_t>(acc & ((1u << k) - 1)) << (24 - k);
     state->bitCount = k;
     return 0;
 }
