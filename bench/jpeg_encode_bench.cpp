@@ -10,7 +10,12 @@
 #include <vector>
 
 #include <turbojpeg.h>
+#include <cstdio>
+#include <cstring>
+#include <jpeglib.h>
 
+#include "huffman/huff_encode.h"
+#include "jpeg_test_stream.h"
 #include "processor/kernel_dispatch.h"
 
 namespace {
@@ -111,6 +116,267 @@ void BM_ForwardDctQuant_Level0(benchmark::State& state)
 {
     fdct(state, 0);
 }
+
+// ---- Huffman encoding: the whole baseline encode against tjCompress2, the block encoder against
+// jpeg_write_coefficients of the same blocks, the lossless row encoder against its level-0 entry.
+
+// libjpeg-turbo's own quality-90 4:2:0 file of the image: its quantisers and standard Huffman tables.
+struct Tables {
+    TestJpeg jpeg;
+    uint8_t steps[2][64];
+};
+
+const Tables& tables()
+{
+    static const Tables t = [] {
+        Tables t{};
+        tjhandle h = tjInitCompress();
+        unsigned char* out = nullptr;
+        unsigned long size = 0;
+        if (tjCompress2(h, image().data(), kSide, 0, kSide, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0) != 0)
+            throw std::runtime_error(tjGetErrorStr2(h));
+        const std::vector<uint8_t> f(out, out + size);
+        tjFree(out);
+        tjDestroy(h);
+        t.jpeg = parse_test_jpeg(f);
+        for (size_t p = 2; p + 4 <= f.size() && f[p + 1] != 0xDA;) {
+            const size_t len = size_t(f[p + 2]) << 8 | f[p + 3];
+            if (f[p + 1] == 0xDB)
+                for (size_t q = p + 4; q + 65 <= p + 2 + len; q += 65) std::memcpy(t.steps[f[q] & 15], &f[q + 1], 64);
+            p += 2 + len;
+        }
+        return t;
+    }();
+    return t;
+}
+
+struct Encoder {
+    int level;
+    uint16_t quant[2][64];
+    HuffEncodeSpec dc[2], ac[2];
+    HuffEncodeState st;
+    std::vector<uint8_t> out = std::vector<uint8_t>(size_t(kSide) * kSide * 2);
+    explicit Encoder(int lvl) : level(lvl)
+    {
+        const Tables& t = tables();
+        for (int i = 0; i < 2; ++i) {
+            dispatch_entry<dispatch_table_quant_table_init>(level)(t.steps[i], quant[i]);
+            const TestHuffTable& d = t.jpeg.dc_tables.at(i);
+            const TestHuffTable& a = t.jpeg.ac_tables.at(i);
+            dispatch_entry<dispatch_table_huff_encode_spec_init>(level)(d.counts, d.values.data(), &dc[i]);
+            dispatch_entry<dispatch_table_huff_encode_spec_init>(level)(a.counts, a.values.data(), &ac[i]);
+        }
+        dispatch_entry<dispatch_table_huff_encode_state_init>(level)(&st);
+    }
+};
+
+void BM_BaselineEncode420(benchmark::State& state)
+{
+    dispatch_init();
+    Encoder e(dispatch_level.load());
+    const auto convert = dispatch_entry<dispatch_table_ycbcr_from_rgb_420_blocks>(e.level);
+    const auto fdct = dispatch_entry<dispatch_table_forward_dct_quant_8x8>(e.level);
+    const auto encode = dispatch_entry<dispatch_table_encode_huffman_8x8>(e.level);
+    const auto& px = image();
+    alignas(16) int16_t area[6 * 64];
+    int16_t* blocks[3] = {area, area + 256, area + 320};
+    for (auto _ : state) {
+        int32_t pos = 0;
+        int16_t last[3] = {};
+        for (int my = 0; my < kSide; my += 16)
+            for (int mx = 0; mx < kSide; mx += 16) {
+                convert(px.data() + (size_t(my) * kSide + mx) * 3, kSide * 3, blocks);
+                for (int b = 0; b < 6; ++b) {
+                    const int c = b < 4 ? 0 : b - 3, t = c == 0 ? 0 : 1;
+                    fdct(area + 64 * b, e.quant[t]);
+                    encode(area + 64 * b, e.out.data(), int32_t(e.out.size()), &pos, &last[c], &e.dc[t], &e.ac[t],
+                           &e.st, 0);
+                }
+            }
+        encode(nullptr, e.out.data(), int32_t(e.out.size()), &pos, nullptr, nullptr, nullptr, &e.st, 1);
+        benchmark::DoNotOptimize(pos);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSide * kSide);
+    state.counters["level"] = e.level;
+}
+
+void BM_TurboCompress420(benchmark::State& state)
+{
+    const auto& px = image();
+    tjhandle h = tjInitCompress();
+    std::vector<unsigned char> out(tjBufSize(kSide, kSide, TJSAMP_420));
+    for (auto _ : state) {
+        unsigned char* p = out.data();
+        unsigned long size = out.size();
+        if (tjCompress2(h, px.data(), kSide, 0, kSide, TJPF_RGB, &p, &size, TJSAMP_420, 90, TJFLAG_NOREALLOC) != 0)
+            throw std::runtime_error(tjGetErrorStr2(h));
+        benchmark::DoNotOptimize(p);
+    }
+    tjDestroy(h);
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSide * kSide);
+}
+
+// The image's quantised blocks in scan order (4 Y, Cb, Cr per MCU), and our file of them.
+struct ScanBlocks {
+    std::vector<int16_t> blocks;
+    std::vector<uint8_t> file;
+};
+
+const ScanBlocks& scan_blocks()
+{
+    static const ScanBlocks s = [] {
+        ScanBlocks s;
+        Encoder e(0);
+        const auto& px = image();
+        s.blocks.resize(size_t(kSide / 16) * (kSide / 16) * 384);
+        int16_t* o = s.blocks.data();
+        int32_t pos = 0;
+        int16_t last[3] = {};
+        for (int my = 0; my < kSide; my += 16)
+            for (int mx = 0; mx < kSide; mx += 16, o += 384) {
+                int16_t* blocks[3] = {o, o + 256, o + 320};
+                dispatch_entry<dispatch_table_ycbcr_from_rgb_420_blocks>(0)(px.data() + (size_t(my) * kSide + mx) * 3,
+                                                                          kSide * 3, blocks);
+                for (int b = 0; b < 6; ++b) {
+                    const int c = b < 4 ? 0 : b - 3, t = c == 0 ? 0 : 1;
+                    dispatch_entry<dispatch_table_forward_dct_quant_8x8>(0)(o + 64 * b, e.quant[t]);
+                    dispatch_entry<dispatch_table_encode_huffman_8x8>(0)(o + 64 * b, e.out.data(),
+                                                                         int32_t(e.out.size()), &pos, &last[c],
+                                                                         &e.dc[t], &e.ac[t], &e.st, 0);
+                }
+            }
+        dispatch_entry<dispatch_table_encode_huffman_8x8>(0)(nullptr, e.out.data(), int32_t(e.out.size()), &pos,
+                                                             nullptr, nullptr, nullptr, &e.st, 1);
+        // Headers copied from libjpeg-turbo's file up to its scan, then our scan.
+        tjhandle h = tjInitCompress();
+        unsigned char* out = nullptr;
+        unsigned long size = 0;
+        tjCompress2(h, px.data(), kSide, 0, kSide, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0);
+        size_t p = 2;
+        while (p + 4 <= size && out[p + 1] != 0xDA) p += 2 + (size_t(out[p + 2]) << 8 | out[p + 3]);
+        p += 2 + (size_t(out[p + 2]) << 8 | out[p + 3]);
+        s.file.assign(out, out + p);
+        s.file.insert(s.file.end(), e.out.begin(), e.out.begin() + pos);
+        s.file.insert(s.file.end(), {0xFF, 0xD9});
+        tjFree(out);
+        tjDestroy(h);
+        return s;
+    }();
+    return s;
+}
+
+void BM_EncodeHuffman8x8(benchmark::State& state)
+{
+    dispatch_init();
+    Encoder e(dispatch_level.load());
+    const auto encode = dispatch_entry<dispatch_table_encode_huffman_8x8>(e.level);
+    const ScanBlocks& s = scan_blocks();
+    const size_t mcus = s.blocks.size() / 384;
+    for (auto _ : state) {
+        int32_t pos = 0;
+        int16_t last[3] = {};
+        const int16_t* o = s.blocks.data();
+        for (size_t m = 0; m < mcus; ++m, o += 384)
+            for (int b = 0; b < 6; ++b) {
+                const int c = b < 4 ? 0 : b - 3, t = c == 0 ? 0 : 1;
+                encode(o + 64 * b, e.out.data(), int32_t(e.out.size()), &pos, &last[c], &e.dc[t], &e.ac[t], &e.st,
+                       0);
+            }
+        encode(nullptr, e.out.data(), int32_t(e.out.size()), &pos, nullptr, nullptr, nullptr, &e.st, 1);
+        benchmark::DoNotOptimize(pos);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(mcus) * 6);
+    state.counters["level"] = e.level;
+}
+
+// The same blocks, read once from our file, written again by libjpeg's Huffman encoder.
+void BM_JpegWriteCoefficients(benchmark::State& state)
+{
+    const ScanBlocks& s = scan_blocks();
+    jpeg_decompress_struct src;
+    jpeg_error_mgr serr, derr;
+    src.err = jpeg_std_error(&serr);
+    jpeg_create_decompress(&src);
+    jpeg_mem_src(&src, s.file.data(), static_cast<unsigned long>(s.file.size()));
+    jpeg_read_header(&src, TRUE);
+    jvirt_barray_ptr* coefs = jpeg_read_coefficients(&src);
+    std::vector<unsigned char> buf(s.file.size() * 2);
+    for (auto _ : state) {
+        jpeg_compress_struct dst;
+        dst.err = jpeg_std_error(&derr);
+        jpeg_create_compress(&dst);
+        unsigned char* p = buf.data();
+        unsigned long size = buf.size();
+        jpeg_mem_dest(&dst, &p, &size);
+        jpeg_copy_critical_parameters(&src, &dst);
+        dst.optimize_coding = FALSE;
+        jpeg_write_coefficients(&dst, coefs);
+        jpeg_finish_compress(&dst);
+        jpeg_destroy_compress(&dst);
+        benchmark::DoNotOptimize(size);
+    }
+    jpeg_finish_decompress(&src);
+    jpeg_destroy_decompress(&src);
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(s.blocks.size() / 64));
+}
+
+// A CT-like row: two components of small differences, now and then an edge.
+void lossless_row(benchmark::State& state, int level)
+{
+    constexpr int kWidth = 4096;
+    std::vector<int16_t> rows[2];
+    uint32_t seed = 9;
+    for (auto& r : rows) {
+        r.resize(kWidth);
+        for (auto& v : r) {
+            seed = seed * 1103515245u + 12345u;
+            const int small = int(seed >> 27) - 16;
+            v = static_cast<int16_t>((seed >> 8) % 64 == 0 ? small * 97 : small);
+        }
+    }
+    // Categories 0 to 16: lengths 2, 3 (four), then two each of 4 to 9.
+    uint8_t counts[16] = {0, 1, 4, 2, 2, 2, 2, 2, 2};
+    uint8_t values[17];
+    for (int c = 0; c <= 16; ++c) values[c] = uint8_t(c);
+    HuffEncodeSpec spec;
+    dispatch_entry<dispatch_table_huff_encode_spec_init>(level)(counts, values, &spec);
+    const HuffEncodeSpec* specs[2] = {&spec, &spec};
+    const int16_t* ptrs[2] = {rows[0].data(), rows[1].data()};
+    HuffEncodeState st;
+    std::vector<uint8_t> out(kWidth * 2 * 8);
+    const auto encode = dispatch_entry<dispatch_table_encode_huffman_lossless_row>(level);
+    for (auto _ : state) {
+        int32_t pos = 0;
+        st.bitAcc = 0;
+        st.bitCount = 0;
+        if (encode(ptrs, kWidth, 2, out.data(), int32_t(out.size()), &pos, specs, &st, 0) != 0)
+            throw std::runtime_error("lossless row failed");
+        benchmark::DoNotOptimize(pos);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * 2);
+    state.counters["level"] = level;
+}
+
+void BM_EncodeHuffmanLosslessRow_Level4(benchmark::State& state)
+{
+    if (dispatch_supported_level() < 4) {
+        state.SkipWithError("no SSSE3");
+        return;
+    }
+    lossless_row(state, 4);
+}
+
+void BM_EncodeHuffmanLosslessRow_Level0(benchmark::State& state)
+{
+    lossless_row(state, 0);
+}
+
+BENCHMARK(BM_BaselineEncode420)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TurboCompress420)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EncodeHuffman8x8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JpegWriteCoefficients)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EncodeHuffmanLosslessRow_Level4)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EncodeHuffmanLosslessRow_Level0)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_Ours<420>)->Name("ycbcr_from_rgb_420_blocks")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Turbo<420>)->Name("tjEncodeYUV3_420")->Unit(benchmark::kMillisecond);

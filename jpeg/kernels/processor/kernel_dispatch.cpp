@@ -3,6 +3,7 @@
 #include "platform/platdispatch.h"
 #include "processor/cpu_query.h"
 #include "huffman/huff_decode.h"
+#include "huffman/huff_encode.h"
 #include "lossless/lossless_reconstruct.h"
 #include "colour/colour_blocks.h"
 #include "quanttable/quant_table.h"
@@ -71,7 +72,18 @@ const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_count] =
      entry(KV_SIMD(&ForwardDctQuant8x8Simd<3>, &ForwardDctQuant8x8)),
      entry(KV_SIMD(&ForwardDctQuant8x8Simd<4>, &ForwardDctQuant8x8)),
      entry(KV_SIMD(&ForwardDctQuant8x8Simd<5>, &ForwardDctQuant8x8))},
-    {}, {}, {}, {},  // 7-10: Huffman encoding
+    // 7: EncodeHuffman8x8
+    {entry(&EncodeHuffman8x8<0>), entry(&EncodeHuffman8x8<1>), entry(&EncodeHuffman8x8<2>),
+     entry(&EncodeHuffman8x8<3>), entry(&EncodeHuffman8x8<4>), entry(&EncodeHuffman8x8<5>)},
+    // 8: GetHuffEncodeSpecSize
+    {entry(&GetHuffEncodeSpecSize), entry(&GetHuffEncodeSpecSize), entry(&GetHuffEncodeSpecSize),
+     entry(&GetHuffEncodeSpecSize), entry(&GetHuffEncodeSpecSize), entry(&GetHuffEncodeSpecSize)},
+    // 9: InitHuffEncodeSpec
+    {entry(&InitHuffEncodeSpec<0>), entry(&InitHuffEncodeSpec<1>), entry(&InitHuffEncodeSpec<2>),
+     entry(&InitHuffEncodeSpec<3>), entry(&InitHuffEncodeSpec<4>), entry(&InitHuffEncodeSpec<5>)},
+    // 10: InitHuffEncodeState
+    {entry(&InitHuffEncodeState<0>), entry(&InitHuffEncodeState<1>), entry(&InitHuffEncodeState<2>),
+     entry(&InitHuffEncodeState<3>), entry(&InitHuffEncodeState<4>), entry(&InitHuffEncodeState<5>)},
     // 11: quant_table_init
     {entry(&InitQuantTable<0>),
      entry(KV_SIMD(&InitQuantTable<1>, &InitQuantTable<0>)),
@@ -124,7 +136,14 @@ const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_count] =
     {entry(&ReconstructLosslessRow), entry(&ReconstructLosslessRow),
      entry(&ReconstructLosslessRowSimd<2>), entry(&ReconstructLosslessRowSimd<3>),
      entry(&ReconstructLosslessRowSimd<4>), entry(&ReconstructLosslessRowSimd<5>)},
-    {}, {}, {}, {}, {}, {}, {},          // 22-28: encoding direction
+    // 22: EncodeHuffmanLosslessRow
+    {entry(&EncodeHuffmanLosslessRow<0>), entry(&EncodeHuffmanLosslessRow<1>), entry(&EncodeHuffmanLosslessRow<2>),
+     entry(&EncodeHuffmanLosslessRow<3>), entry(&EncodeHuffmanLosslessRow<4>), entry(&EncodeHuffmanLosslessRow<5>)},
+    {}, {},                              // 23-24: encoding direction
+    // 25: EncodeHuffmanDiff
+    {entry(&EncodeHuffmanDiff<0>), entry(&EncodeHuffmanDiff<1>), entry(&EncodeHuffmanDiff<2>),
+     entry(&EncodeHuffmanDiff<3>), entry(&EncodeHuffmanDiff<4>), entry(&EncodeHuffmanDiff<5>)},
+    {}, {}, {},                          // 26-28: encoding direction
 };
 // clang-format on
 #undef entry

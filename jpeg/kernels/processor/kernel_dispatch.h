@@ -21,6 +21,10 @@ enum dispatch_table_id : int {
     dispatch_table_blocks_from_interleaved_422 = 4,
     dispatch_table_blocks_from_interleaved_420 = 5,
     dispatch_table_forward_dct_quant_8x8 = 6,
+    dispatch_table_encode_huffman_8x8 = 7,
+    dispatch_table_huff_encode_spec_size = 8,
+    dispatch_table_huff_encode_spec_init = 9,
+    dispatch_table_huff_encode_state_init = 10,
     dispatch_table_quant_table_init = 11,
     dispatch_table_dequant_idct_8x8 = 12,
     dispatch_table_huff_decode_spec_size = 13,
@@ -32,6 +36,8 @@ enum dispatch_table_id : int {
     dispatch_table_huff_decode_lossless_row = 19,
     dispatch_table_lossless_reconstruct_first_row = 20,
     dispatch_table_lossless_reconstruct_row = 21,
+    dispatch_table_encode_huffman_lossless_row = 22,
+    dispatch_table_encode_huffman_diff = 25,
 };
 
 // Entries are stored under one pointer type; dispatch_entry<Table> gives them back typed.
@@ -54,6 +60,40 @@ template <> struct dispatch_signature<dispatch_table_blocks_from_interleaved_420
 template <>
 struct dispatch_signature<dispatch_table_forward_dct_quant_8x8> {
     using type = kernel_status (*)(int16_t* block, const uint16_t* table);
+};
+
+struct HuffEncodeSpec;
+struct HuffEncodeState;
+
+// Huffman encoding (huffman/huff_encode.h); no stub leads to these tables.
+template <>
+struct dispatch_signature<dispatch_table_encode_huffman_8x8> {
+    using type = kernel_status (*)(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t* pos, int16_t* lastDc,
+                                   const HuffEncodeSpec* dcSpec, const HuffEncodeSpec* acSpec,
+                                   HuffEncodeState* state, int32_t flush);
+};
+template <>
+struct dispatch_signature<dispatch_table_huff_encode_spec_size> {
+    using type = kernel_status (*)(int32_t* size);
+};
+template <>
+struct dispatch_signature<dispatch_table_huff_encode_spec_init> {
+    using type = kernel_status (*)(const uint8_t* bits, const uint8_t* values, HuffEncodeSpec* spec);
+};
+template <>
+struct dispatch_signature<dispatch_table_huff_encode_state_init> {
+    using type = kernel_status (*)(HuffEncodeState* state);
+};
+template <>
+struct dispatch_signature<dispatch_table_encode_huffman_lossless_row> {
+    using type = kernel_status (*)(const int16_t* const* rows, int32_t width, int32_t componentCount, uint8_t* buf,
+                                   int32_t bufLen, int32_t* pos, const HuffEncodeSpec* const* specs,
+                                   HuffEncodeState* state, int32_t flush);
+};
+template <>
+struct dispatch_signature<dispatch_table_encode_huffman_diff> {
+    using type = kernel_status (*)(const int16_t* value, uint8_t* buf, int32_t bufLen, int32_t* pos,
+                                   const HuffEncodeSpec* spec, HuffEncodeState* state, int32_t flush);
 };
 
 template <>
