@@ -48,7 +48,7 @@ def code(meaning):
 
 def sr(path, items, cls='1.2.840.10008.5.1.4.1.1.88.11', name=b'Doe^John', charset=True):
     ds = Dataset()
-    ds.SOPInstanceUID = '1.2.9.' + str(abs(hash(path)) % 10**8)
+    ds.SOPInstanceUID = '1.2.9.' + str(sum(path.encode()))
     if charset:
         ds.SpecificCharacterSet = 'ISO_IR 100'
     ds.add_new(0x00100010, 'PN', name)
@@ -172,6 +172,11 @@ e7 = p1['children'][2]['children'][2]
 p2 = tree(P('Doe^John', 'P2', charset='ISO_IR 100'),
           tree(S('1.2.3.4', 'CT'), tree(E('1.2.4.9', 'CT', 1), I('IMG\\I12', 1))))
 write_dir('discA/DICOMDIR', [p1, p2], {id(e7): [report]})
+# Frame counts 0 and -1 only; and a hostile count far above the file's size.
+write_dir('discA/DIRZERO', [tree(P('Zero', 'P3', charset='ISO_IR 100'), tree(S('1.2.3.5', 'CT'),
+          tree(E('1.2.4.10', 'CT', 1), I('IMG\\I06', 1, frames=0), I('IMG\\I07', 2, frames=-1))))])
+write_dir('discA/DIRHUGE', [tree(P('Huge', 'P4', charset='ISO_IR 100'), tree(S('1.2.3.6', 'CT'),
+          tree(E('1.2.4.11', 'CT', 1), I('IMG\\I05', 1, frames=2147483647))))])
 
 # --- Expected values, read back by pydicom. -------------------------------------------------
 d = pydicom.dcmread('discA/DICOMDIR')
