@@ -10,17 +10,13 @@
 #include "shell/xev_utility.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevvekhelper.h"
+#include "xevstudytext.h"
 #include "vek_fileinputstorage.h"
 
 namespace {
 
 constexpr char16_t kSRClassPrefix[] = u"1.2.840.10008.5.1.4.1.1.88";
 constexpr char16_t kBasicTextSRClass[] = u"1.2.840.10008.5.1.4.1.1.88.11";
-
-QString ToQString(const VEK_WString& text)
-{
-    return QString(reinterpret_cast<const QChar*>(text.c_str()), static_cast<qsizetype>(text.size()));
-}
 
 bool IsSRClass(const QString& sopClass)
 {
@@ -50,7 +46,7 @@ int32_t PlausibleFrameCount(int32_t frames, const QString& path)
 ImageInfo* NewEntry(const VEK_DICOMDIRImage& record, const QString& path, int32_t startFrame)
 {
     auto* image = new ImageInfo;
-    image->sopInstanceUid = ToQString(record.sop_instance_uid);
+    image->sopInstanceUid = VekToQString(record.sop_instance_uid);
     image->instanceNumber = static_cast<int32_t>(record.instance_number);
     image->filePath = path;
     image->startFrame = startFrame;
@@ -69,25 +65,19 @@ void AppendEntries(SeriesInfo* series, const VEK_DICOMDIRImage& record, const QS
 
 QString XEVVEKHelper::GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
-    const QString plain = ToQString(info.get_string_value(group, element));
+    const QString plain = VekToQString(info.get_string_value(group, element));
     const uint32_t length = info.get_length(group, element);
     const void* bytes = nullptr;
     if (length < 3 || !info.get_value_pointer(group, element, bytes) || bytes == nullptr) {
         return plain;
     }
     try {
-        const std::string source(static_cast<const char*>(bytes), length);
-        // Each lone LF may become CR LF.
-        std::string converted(2 * static_cast<size_t>(length) + 1, '\0');
-        ConvertJisToShiftJis(source.c_str(), converted.data(), converted.size());
-        converted.resize(std::char_traits<char>::length(converted.c_str()));
         // Trailing padding of the value is not part of the name.
-        while (!converted.empty() && (converted.back() == ' ' || converted.back() == '\0')) {
-            converted.pop_back();
+        std::string source(static_cast<const char*>(bytes), length);
+        while (!source.empty() && (source.back() == ' ' || source.back() == '\0')) {
+            source.pop_back();
         }
-        std::u16string wide;
-        PlatMultiByteToUtf16(932, converted, wide);
-        return QString::fromStdU16String(wide);
+        return DecodeJisBytes(source, plain);
     } catch (...) {
         return plain;
     }
@@ -110,7 +100,7 @@ QString XEVVEKHelper::GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const 
         if (!info.get_item(0x0004, 0x1220, i + 1, item)) {
             return QString();
         }
-        const QString id = ToQString(item.get_string_value(0x0004, 0x1500));
+        const QString id = VekToQString(item.get_string_value(0x0004, 0x1500));
         return PlatIsSafeFileId(id.toStdString()) ? id : QString();
     }
     return QString();
@@ -153,7 +143,7 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
         for (const VEK_DICOMDIRPatient& patientRecord : info.patients) {
             auto patient = std::make_unique<PatientInfo>();
             const VEK_DICOMTagObj& patientTags = patientRecord.common.tag;
-            QString name = ToQString(patientRecord.patient_name);
+            QString name = VekToQString(patientRecord.patient_name);
             if (!name.isEmpty()) {
                 if (!patientTags.exist(0x0008, 0x0005)) {
                     name = GetJisText(patientTags, 0x0010, 0x0010);
@@ -161,27 +151,27 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                 patient->nameIdeographic = PersonNameToDisplay(GetValueOfPair(name));
                 patient->nameAlphabetic = PersonNameToDisplay(GetKeyOfPair(name));
             }
-            patient->sex = ToQString(patientRecord.patient_sex);
+            patient->sex = VekToQString(patientRecord.patient_sex);
             if (patientTags.exist(0x0010, 0x1010)) {
-                patient->SetAge(ToQString(patientTags.get_string_value(0x0010, 0x1010)));
+                patient->SetAge(VekToQString(patientTags.get_string_value(0x0010, 0x1010)));
             }
             if (patientTags.exist(0x0010, 0x0030)) {
-                patient->birthDate = ToQString(patientTags.get_string_value(0x0010, 0x0030));
+                patient->birthDate = VekToQString(patientTags.get_string_value(0x0010, 0x0030));
             }
-            patient->patientId = ToQString(patientRecord.patient_id);
+            patient->patientId = VekToQString(patientRecord.patient_id);
 
             for (const VEK_DICOMDIRStudy& studyRecord : patientRecord.studies) {
                 auto study = std::make_unique<StudyInfo>();
-                study->studyInstanceUid = ToQString(studyRecord.study_instance_uid);
-                study->studyDate = ToQString(studyRecord.study_date);
-                QString studyModality = ToQString(studyRecord.modalities_in_study);
+                study->studyInstanceUid = VekToQString(studyRecord.study_instance_uid);
+                study->studyDate = VekToQString(studyRecord.study_date);
+                QString studyModality = VekToQString(studyRecord.modalities_in_study);
                 int32_t counter = 0;
 
                 for (const VEK_DICOMDIRSeries& seriesRecord : studyRecord.series) {
                     auto series = std::make_unique<SeriesInfo>();
-                    series->seriesInstanceUid = ToQString(seriesRecord.series_instance_uid);
-                    series->modality = ToQString(seriesRecord.modality);
-                    series->description = ToQString(seriesRecord.series_description);
+                    series->seriesInstanceUid = VekToQString(seriesRecord.series_instance_uid);
+                    series->modality = VekToQString(seriesRecord.modality);
+                    series->description = VekToQString(seriesRecord.series_description);
                     series->number = counter;
                     if (studyModality.isEmpty()) {
                         studyModality = series->modality;
@@ -192,7 +182,7 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                     for (const VEK_DICOMDIRImage& imageRecord : seriesRecord.images) {
                         // An ID that would leave the disc is not listed.
                         const std::string joined =
-                            resolver.Join(folder, ToQString(imageRecord.file_id).toStdString());
+                            resolver.Join(folder, VekToQString(imageRecord.file_id).toStdString());
                         if (joined.empty()) {
                             continue;
                         }
@@ -213,11 +203,11 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                                 auto split = std::make_unique<SeriesInfo>();
                                 split->seriesInstanceUid = series->seriesInstanceUid;
                                 split->number = ++counter;
-                                QString description = ToQString(seriesRecord.series_description);
+                                QString description = VekToQString(seriesRecord.series_description);
                                 if (description.isEmpty()) {
                                     description = undefinedText;
                                 }
-                                split->modality = ToQString(seriesRecord.modality);
+                                split->modality = VekToQString(seriesRecord.modality);
                                 if (studyModality.isEmpty()) {
                                     studyModality = split->modality;
                                 }
@@ -229,7 +219,7 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                             continue;
                         }
                         auto image = std::unique_ptr<ImageInfo>(NewEntry(imageRecord, filePath, 0));
-                        const QString sopClass = ToQString(imageRecord.referenced_sop_class_uid);
+                        const QString sopClass = VekToQString(imageRecord.referenced_sop_class_uid);
                         if (!supportSR) {
                             if (!IsSRClass(sopClass)) {
                                 series->images.push_back(image.release());

@@ -1,10 +1,10 @@
 // SR documents as text.
 #include <string>
 
-#include "platform/platcodepage.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "study/xevvekhelper.h"
+#include "xevstudytext.h"
 #include "vek_fileinputstorage.h"
 
 const SRValueTypeRow SRValueTypeTable[kSRValueTypeCount] = {
@@ -14,11 +14,6 @@ const SRValueTypeRow SRValueTypeTable[kSRValueTypeCount] = {
 };
 
 namespace {
-
-QString ToQString(const VEK_WString& text)
-{
-    return QString(reinterpret_cast<const QChar*>(text.c_str()), static_cast<qsizetype>(text.size()));
-}
 
 const QString kParagraph = QStringLiteral("\r\n\r\n");
 
@@ -38,7 +33,7 @@ QString BuildReportText(const VEK_DICOMInfo& info, const VEK_DICOMTagObj* item)
         if (content.current_element() == nullptr) {
             return result;
         }
-        const QString valueType = ToQString(content.get_string_value(0x0040, 0xA040)).trimmed();
+        const QString valueType = VekToQString(content.get_string_value(0x0040, 0xA040)).trimmed();
         for (const SRValueTypeRow& row : SRValueTypeTable) {
             if (valueType != QString::fromUtf16(row.name)) {
                 continue;
@@ -48,10 +43,10 @@ QString BuildReportText(const VEK_DICOMInfo& info, const VEK_DICOMTagObj* item)
             } else if (valueType == u"CODE") {
                 VEK_DICOMTagObj code(content);
                 if (content.get_item(0x0040, 0xA168, 0, code)) {
-                    value = ToQString(code.get_string_value(0x0008, 0x0104));
+                    value = VekToQString(code.get_string_value(0x0008, 0x0104));
                 }
             } else {
-                value = ToQString(content.get_string_value(uint16_t(row.group), uint16_t(row.element)));
+                value = VekToQString(content.get_string_value(uint16_t(row.group), uint16_t(row.element)));
                 if (valueType == u"PNAME") {
                     value.replace(u'^', u' ');
                 }
@@ -85,13 +80,7 @@ QString ConvertJisName(const QString& text)
     if (bytes.size() < 3) {
         return text;
     }
-    // Each lone LF may become CR LF.
-    std::string converted(2 * bytes.size() + 1, '\0');
-    ConvertJisToShiftJis(bytes.c_str(), converted.data(), converted.size());
-    converted.resize(std::char_traits<char>::length(converted.c_str()));
-    std::u16string wide;
-    PlatMultiByteToUtf16(932, converted, wide);
-    return QString::fromStdU16String(wide);
+    return DecodeJisBytes(bytes, text);
 }
 
 void XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
@@ -107,13 +96,13 @@ void XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
         vek_destroy(storage);
         return;
     }
-    report.patientName = ToQString(info.get_string_value(0x0010, 0x0010));
-    report.patientId = ToQString(info.get_string_value(0x0010, 0x0020));
-    report.birthDate = ToQString(info.get_string_value(0x0010, 0x0030));
-    report.accessionNumber = ToQString(info.get_string_value(0x0008, 0x0050));
-    report.studyDate = ToQString(info.get_string_value(0x0008, 0x0020));
-    report.studyTime = ToQString(info.get_string_value(0x0008, 0x0030));
-    report.procedureDescription = ToQString(info.get_string_value(0x0032, 0x1060));
+    report.patientName = VekToQString(info.get_string_value(0x0010, 0x0010));
+    report.patientId = VekToQString(info.get_string_value(0x0010, 0x0020));
+    report.birthDate = VekToQString(info.get_string_value(0x0010, 0x0030));
+    report.accessionNumber = VekToQString(info.get_string_value(0x0008, 0x0050));
+    report.studyDate = VekToQString(info.get_string_value(0x0008, 0x0020));
+    report.studyTime = VekToQString(info.get_string_value(0x0008, 0x0030));
+    report.procedureDescription = VekToQString(info.get_string_value(0x0032, 0x1060));
     report.reportText = BuildReportText(info, nullptr);
     if (!info.exist(0x0008, 0x0005)) {
         // The raw bytes, not the decoded text: the escape sequences must survive.

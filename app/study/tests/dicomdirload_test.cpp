@@ -239,3 +239,22 @@ TEST(LoadDicomDirTest, FrameCountsBelowOneAndHostileCounts)
     ASSERT_EQ(huge->patients[0]->studies[0]->series[0]->images.size(), 1u);
     EXPECT_EQ(huge->patients[0]->studies[0]->series[0]->images[0]->startFrame, 0);
 }
+
+TEST(LoadDicomDirTest, ReportDocumentFollowsItsOwnSeriesRecord)
+{
+    // The offset tree and the stream hold the two studies in opposite orders; whichever the
+    // reader follows, each report series takes the document right after its own record.
+    auto a = Load(kData + QStringLiteral("/discA/DIRSWAP"), 1);
+    ASSERT_EQ(a->result, 1);
+    ASSERT_EQ(a->patients.size(), 1u);
+    const PatientInfo& p = *a->patients[0];
+    ASSERT_EQ(p.studies.size(), 2u);
+    std::map<QString, QString> documents;
+    for (const StudyInfo* s : p.studies) {
+        ASSERT_EQ(s->series.size(), 1u);
+        ASSERT_EQ(s->series[0]->images.size(), 1u);
+        documents[s->studyInstanceUid] = FileName(s->series[0]->images[0]);
+    }
+    EXPECT_EQ(documents[QStringLiteral("1.2.3.7")], QStringLiteral("R01"));
+    EXPECT_EQ(documents[QStringLiteral("1.2.3.8")], QStringLiteral("R03"));
+}

@@ -113,7 +113,7 @@ def tree(parent, *kids):
     parent['children'] = list(kids)
     return parent
 
-def write_dir(path, patients, extra_after=None):
+def write_dir(path, patients, extra_after=None, reverse_stream=False):
     """Stream order: each record followed by its subtree (depth first); extra_after maps a
     record to records placed right after it in the stream but linked nowhere."""
     order = []
@@ -121,7 +121,7 @@ def write_dir(path, patients, extra_after=None):
         order.append(r)
         for x in (extra_after or {}).get(id(r), []):
             order.append(x)
-        for c in r['children']:
+        for c in (reversed(r['children']) if reverse_stream else r['children']):
             walk(c)
     for p in patients: walk(p)
     pos = {}
@@ -177,6 +177,11 @@ write_dir('discA/DIRZERO', [tree(P('Zero', 'P3', charset='ISO_IR 100'), tree(S('
           tree(E('1.2.4.10', 'CT', 1), I('IMG\\I06', 1, frames=0), I('IMG\\I07', 2, frames=-1))))])
 write_dir('discA/DIRHUGE', [tree(P('Huge', 'P4', charset='ISO_IR 100'), tree(S('1.2.3.6', 'CT'),
           tree(E('1.2.4.11', 'CT', 1), I('IMG\\I05', 1, frames=2147483647))))])
+# Two report series whose stream order is the reverse of the offset tree's order.
+ea, eb = tree(E('1.2.4.12', 'SR', 1)), tree(E('1.2.4.13', 'SR', 1))
+ra, rb = I('SR\\R01', 1, kind='SR DOCUMENT'), I('SR\\R03', 1, kind='SR DOCUMENT')
+write_dir('discA/DIRSWAP', [tree(P('Swap', 'P5', charset='ISO_IR 100'), tree(S('1.2.3.7', 'SR'), ea),
+                                 tree(S('1.2.3.8', 'SR'), eb))], {id(ea): [ra], id(eb): [rb]}, reverse_stream=True)
 
 # --- Expected values, read back by pydicom. -------------------------------------------------
 d = pydicom.dcmread('discA/DICOMDIR')
