@@ -258,3 +258,28 @@ TEST(LoadDicomDirTest, ReportDocumentFollowsItsOwnSeriesRecord)
     EXPECT_EQ(documents[QStringLiteral("1.2.3.7")], QStringLiteral("R01"));
     EXPECT_EQ(documents[QStringLiteral("1.2.3.8")], QStringLiteral("R03"));
 }
+
+TEST(LoadDicomDirTest, DamagedDirectoriesLoadWhatTheyCan)
+{
+    // Broken offsets, loops, cut files and foreign record types from the reader's fixtures.
+    const QDir data(QStringLiteral(STUDY_VEK_DATA_DIR));
+    const QStringList names = data.entryList({QStringLiteral("dir_*")}, QDir::Files);
+    ASSERT_GE(names.size(), 10);
+    for (const QString& name : names) {
+        auto a = Load(data.filePath(name), 1);
+        if (a->result == 0) {
+            EXPECT_EQ(a->helper.statusCode, -1001) << name.toStdString();
+            EXPECT_TRUE(a->patients.empty()) << name.toStdString();
+        }
+        for (const PatientInfo* p : a->patients) {
+            EXPECT_FALSE(p->studies.empty()) << name.toStdString();
+            for (const StudyInfo* s : p->studies)
+                for (const SeriesInfo* e : s->series) EXPECT_FALSE(e->images.empty()) << name.toStdString();
+        }
+    }
+    auto forward = Load(data.filePath(QStringLiteral("dir_forward")), 0);
+    ASSERT_EQ(forward->result, 1);
+    ASSERT_EQ(forward->patients.size(), 2u);
+    EXPECT_EQ(forward->patients[0]->nameAlphabetic, QStringLiteral("ONE"));
+    EXPECT_EQ(forward->patients[0]->studies[0]->series.size(), 2u);
+}
