@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platlock.h"
+#include "shell/xevmessage.h"
 #include "viewer/xevimagememory.h"
 #include "viewer/xevoverlaymanager.h"
 #include "viewer/xevoverlayviewinfo.h"
@@ -50,6 +51,7 @@ public:
     int32_t instanceNumber = 0;
     QString filePath;
     QString loadedPath;
+    XEVWindowHandle notifyWindow;   // where the job worker reports this image
     int32_t forced = 0;
     int32_t startFrame = 0;   // -1: the job runner skips the entry
 
