@@ -1,0 +1,198 @@
+#pragma once
+
+// The study model: patients > studies > series > images, the decoded frames below each
+// image (held by its XEVVEKHelper), and the grid sizes of the image area.
+
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/platlock.h"
+#include "shell/xevmessage.h"
+#include "viewer/xevimagememory.h"
+#include "viewer/xevoverlaymanager.h"
+#include "viewer/xevoverlayviewinfo.h"
+
+class XEVVEKHelper;
+
+class NonCopyable {
+protected:
+    NonCopyable() = default;
+    ~NonCopyable() = default;
+
+public:
+    NonCopyable(const NonCopyable&) = delete;
+    NonCopyable& operator=(const NonCopyable&) = delete;
+};
+
+// One file of the medium, or one frame of a multi-frame file split into entries.
+class ImageInfo : private NonCopyable {
+public:
+    ImageInfo();
+    virtual ~ImageInfo();
+
+    void SetRecordText(const QString& text) { sopInstanceUid = text; }
+    void SetFilePath(const QString& text) { filePath = text; }
+    bool IsMultiFrame() const;
+
+    // The helper may be replaced by a loader thread while another thread reads it, so each
+    // read, replacement and deletion takes the image's lock. A caller that uses the helper
+    // beyond one call holds the lock (Lock/Unlock or std::lock_guard on GetLock()).
+    XEVVEKHelper* GetHelper() const;
+    // Deletes the old helper (when it is another one) and keeps the new one.
+    void SetHelper(XEVVEKHelper* helper);
+    void FreeHelper() { SetHelper(nullptr); }
+    PlatRecursiveLock& GetLock() const { return lock_; }
+
+    QString sopInstanceUid;
+    int32_t instanceNumber = 0;
+    QString filePath;
+    QString loadedPath;
+    XEVWindowHandle notifyWindow;   // where the job worker reports this image
+    int32_t forced = 0;
+    int32_t startFrame = 0;   // -1: the job runner skips the entry
+
+private:
+    mutable PlatRecursiveLock lock_;
+    XEVVEKHelper* vekHelper_ = nullptr;
+};
+
+class SeriesInfo : private NonCopyable {
+public:
+    SeriesInfo() = default;
+    virtual ~SeriesInfo();
+
+    void ResetImageViews();
+    void FreeImageHelpers();
+    void SetSeriesInstanceUid(const QString& text) { seriesInstanceUid = text; }
+    void SetDescription(const QString& text) { description = text; }
+
+    std::vector<ImageInfo*> images;
+    QString seriesInstanceUid;
+    int32_t number = 0;
+    QString modality;
+    QString description;
+};
+
+class StudyInfo : private NonCopyable {
+public:
+    StudyInfo() = default;
+    virtual ~StudyInfo();
+
+    void ResetImageViews();
+    void FreeImageHelpers();
+    int32_t CountNonReportSeries() const;
+    int32_t GetSeriesCount() const { return static_cast<int32_t>(series.size()); }
+    void SetModalities(const QString& text) { modalities = text; }
+
+    std::vector<SeriesInfo*> series;
+    QString studyInstanceUid;
+    QString studyDate;
+    QString modalities;
+};
+
+class PatientInfo : private NonCopyable {
+public:
+    PatientInfo() = default;
+    virtual ~PatientInfo();
+
+    void Clear();
+    void SetAge(const QString& text);
+
+    std::vector<StudyInfo*> studies;
+    QString nameIdeographic;
+    QString nameAlphabetic;
+    QString birthDate;
+    QString sex;
+    QString ageText;
+    int32_t age = 0;
+    QString patientId;
+};
+
+// Stable sorts: entries with equal keys keep the disc's record order.
+void SortImages(SeriesInfo* series);
+void SortSeries(StudyInfo* study);
+
+// One decoded frame with its annotations and window.
+class FrameImageInfo : public XEVImageMemory, public XEVOverlayManager {
+public:
+    FrameImageInfo() = default;
+    ~FrameImageInfo() override = default;
+
+    // Clamped to the ranges; with setDefault the values (and the defaults) are taken as given.
+    void SetWindow(double centre, double width, int32_t setDefault);
+    // Ranges of a bits-deep sample, widened to hold the current centre and width.
+    void SetWindowRange(int32_t bits, int32_t isUnsigned);
+    void UpdateWindowStep();
+
+    XEVImageMemory displayBuffer;
+    XEVImageMemory preLutBuffer;
+    QString text1;
+    double position[3] = {0, 0, 0};
+    double orientation[6] = {0, 0, 0, 0, 0, 0};
+    int32_t value1 = 0;
+    XEVOverlayViewInfo viewInfo;
+    double windowCenter = 0;
+    double windowCenterMin = 0;
+    double windowCenterMax = 0;
+    double windowCenterDefault = 0;
+    double windowCenterStep = 1.0;
+    double windowWidth = 1.0;
+    double windowWidthMin = 1.0;
+    double windowWidthMax = 1.0;
+    double windowWidthDefault = 1.0;
+    double windowWidthStep = 1.0;
+    double rescaleSlope = 1.0;
+    double rescaleIntercept = 0;
+    QString rescaleType;
+};
+
+class RowColInfo {
+public:
+    RowColInfo() = default;
+    RowColInfo(int32_t r, int32_t c) : rows(r), cols(c) {}
+    virtual ~RowColInfo() = default;
+
+    int32_t rows = 0;
+    int32_t cols = 0;
+};
+
+struct XEVLayoutEntry {
+    int32_t rows;
+    int32_t cols;
+};
+constexpr int32_t kLayoutTableSize = 8;
+extern const XEVLayoutEntry LayoutTable[kLayoutTableSize];
+
+// Polymorphic payload a layout owns for its image window.
+class XEVLayoutObject {
+public:
+    virtual ~XEVLayoutObject() = default;
+};
+
+class LayoutInfo : public RowColInfo {
+public:
+    // 1 x 1, table index 0 (image window).
+    LayoutInfo();
+    // 0 x 0, table index -1 (status pane); the argument only selects this form.
+    explicit LayoutInfo(bool empty);
+    ~LayoutInfo() override = default;
+    LayoutInfo(const LayoutInfo&) = delete;
+    LayoutInfo& operator=(const LayoutInfo&) = delete;
+
+    void SetRowCol(int32_t r, int32_t c);
+    // The first table entry with room for n items; 6 x 6 beyond 36.
+    void FitCount(int32_t n);
+    // "%d x %d" of the table entry; -1 means the current one; empty when there is none.
+    QString GetText(int32_t index) const;
+    int32_t GetRowsNeeded() const;
+
+    std::map<int32_t, int32_t> cellMap;
+    int32_t tableIndex = 0;
+    int32_t itemCount = 0;
+    int32_t windowValue = 0;
+    std::unique_ptr<XEVLayoutObject> object;
+};

@@ -1,0 +1,134 @@
+#pragma once
+
+// The DICOM access helper: as a loader it fills the study model from a DICOMDIR or reads an
+// SR document; as the owner of one image it keeps the file's decoded frames and view state.
+
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "platform/platlock.h"
+#include "shell/xevmessage.h"
+#include "study/xevstudymodel.h"
+#include "vek_dicomdirinfo.h"
+#include "vek_dicominfo.h"
+#include "vek_header.h"
+#include "vek_managerimpl.h"
+
+// The text record of one SR document.
+struct ReportInfo {
+    QString patientName;
+    QString patientId;
+    QString birthDate;
+    QString accessionNumber;
+    QString studyDate;
+    QString studyTime;
+    QString procedureDescription;
+    QString reportText;
+};
+
+// Value Types that give text, with the element each takes its value from.
+struct SRValueTypeRow {
+    const char16_t* name;
+    uint32_t group;
+    uint32_t element;
+};
+constexpr int32_t kSRValueTypeCount = 7;
+extern const SRValueTypeRow SRValueTypeTable[kSRValueTypeCount];
+
+// The text of the content items below item (the document's top level when item is null).
+QString BuildReportText(const VEK_DICOMInfo& info, const VEK_DICOMTagObj* item);
+// ISO 2022 JIS escape sequences decoded to text (through Shift-JIS); shorter than 3 bytes:
+// unchanged.
+QString ConvertJisName(const QString& text);
+
+class XEVVEKHelper {
+public:
+    static constexpr int32_t kStatusDicomDirFailed = -1001;
+    static constexpr int32_t kStatusOutOfMemory = -2;
+    static constexpr int32_t kIndexCurrent = -1;
+    static constexpr int32_t kIndexAllFrames = -2;
+
+    XEVVEKHelper();
+    virtual ~XEVVEKHelper();
+    XEVVEKHelper(const XEVVEKHelper&) = delete;
+    XEVVEKHelper& operator=(const XEVVEKHelper&) = delete;
+
+    // Frame store.
+    void ReleaseAll();
+    void DeleteFrames();
+    void ClearStatus();
+    void ResetView();
+
+    FrameImageInfo* GetFrame(int32_t index) const;
+    FrameImageInfo* GetCurrentFrame() const;
+    uint8_t* GetFrameBits(int32_t index) const;
+    // -1: the last frame.
+    bool IsFrameLoaded(int32_t index) const;
+    uint8_t* GetDisplayBits(int32_t index) const;
+    void StoreDisplayBuffer(const void* data, uint32_t size, int32_t index);
+    void FreeDisplayBuffer();
+    void SetCurrentFrame(int32_t index);
+    void NextFrame();
+    void PrevFrame();
+    int32_t GetImageWidth() const;
+    int32_t GetImageHeight() const;
+    void SetCropRect(int32_t x, int32_t y, int32_t w, int32_t h);
+    void SetViewSize(int32_t w, int32_t h);
+    void GetWindow(double& centre, double& width) const;
+    void GetWindowStep(double& centreStep, double& widthStep) const;
+    // -2: every frame.
+    void SetWindow(int32_t index, double centre, double width);
+    void ResetWindows();
+    void ClearAnnotations();
+    // Takes ownership; a frame already at the index is deleted.
+    void AddFrame(int32_t index, FrameImageInfo* frame);
+
+    // Appends the DICOMDIR's patients to the vector; nonzero on success. The out flags are
+    // only ever set to 1.
+    int32_t LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
+                         int32_t& splitMultiFrame);
+    // The Referenced File ID of the record right after the given series' own record; empty
+    // when there is none or it would leave the disc.
+    static QString GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series);
+    // The element's bytes read as ISO 2022 JIS.
+    static QString GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
+    // Leaves the report untouched when the file cannot be read.
+    void ReadReport(const QString& path, ReportInfo& report);
+
+    QString statusText;
+    int32_t statusCode = 0;
+    QString filePath;
+    XEVWindowHandle notifyWindow;
+    int32_t cancelFlag = 0;
+    std::map<int32_t, FrameImageInfo*> frames;
+    mutable PlatRecursiveLock lock;
+    VEK_DefaultManager manager;
+    VEK_DICOMInfo dicomInfo;
+    VEK_Header header;
+    int32_t frameCount = 0;
+    QString transferSyntax;
+    QString lossyFlag;
+    QString fileText3;
+    double rescaleIntercept = 0;
+    double rescaleSlope = 1.0;
+    int32_t allFramesLoaded = 0;
+    const uint8_t* displayData = nullptr;
+    uint32_t displaySize = 0;
+    int32_t cropX = 0;
+    int32_t cropY = 0;
+    int32_t cropWidth = 0;
+    int32_t cropHeight = 0;
+    int32_t viewValue = 0;
+    int32_t viewWidth = 0;
+    int32_t viewHeight = 0;
+    int32_t currentFrame = 0;
+    QString cornerTexts[6];
+    int32_t loaderFlag = 0;
+    int32_t viewFlag = 0;
+
+private:
+    void Fail(uint32_t messageId, const QString& path);
+};

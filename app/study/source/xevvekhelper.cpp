@@ -1,0 +1,218 @@
+#include "study/xevvekhelper.h"
+
+#include <mutex>
+
+XEVVEKHelper::XEVVEKHelper() : manager(), dicomInfo(&manager), header(&manager) {}
+
+XEVVEKHelper::~XEVVEKHelper()
+{
+    ReleaseAll();
+}
+
+void XEVVEKHelper::ReleaseAll()
+{
+    DeleteFrames();
+    frameCount = 0;
+    currentFrame = 0;
+    allFramesLoaded = 0;
+    cropX = cropY = cropWidth = cropHeight = 0;
+    viewValue = 0;
+    viewWidth = viewHeight = 0;
+    for (int i = 1; i < 6; ++i) {
+        cornerTexts[i].clear();
+    }
+    ClearStatus();
+    notifyWindow = XEVWindowHandle();
+    viewFlag = 0;
+    manager.clear();
+}
+
+void XEVVEKHelper::DeleteFrames()
+{
+    for (auto& entry : frames) {
+        entry.second->Free();
+        delete entry.second;
+    }
+    frames.clear();
+}
+
+void XEVVEKHelper::ClearStatus()
+{
+    statusCode = 0;
+    statusText.clear();
+}
+
+void XEVVEKHelper::ResetView()
+{
+    ClearAnnotations();
+    ResetWindows();
+    currentFrame = 0;
+    if (header.is_valid()) {
+        cropX = cropY = 0;
+        cropWidth = viewWidth = GetImageWidth();
+        cropHeight = viewHeight = GetImageHeight();
+    }
+    ClearStatus();
+    viewFlag = 0;
+}
+
+FrameImageInfo* XEVVEKHelper::GetFrame(int32_t index) const
+{
+    if (index == kIndexCurrent) {
+        index = currentFrame;
+    }
+    auto found = frames.find(index);
+    return found == frames.end() ? nullptr : found->second;
+}
+
+FrameImageInfo* XEVVEKHelper::GetCurrentFrame() const
+{
+    return GetFrame(currentFrame);
+}
+
+uint8_t* XEVVEKHelper::GetFrameBits(int32_t index) const
+{
+    FrameImageInfo* frame = GetFrame(index);
+    return frame == nullptr ? nullptr : frame->Data();
+}
+
+bool XEVVEKHelper::IsFrameLoaded(int32_t index) const
+{
+    return GetFrameBits(index == -1 ? frameCount - 1 : index) != nullptr;
+}
+
+uint8_t* XEVVEKHelper::GetDisplayBits(int32_t index) const
+{
+    FrameImageInfo* frame = GetFrame(index);
+    return frame == nullptr ? nullptr : frame->displayBuffer.Data();
+}
+
+void XEVVEKHelper::StoreDisplayBuffer(const void* data, uint32_t size, int32_t index)
+{
+    FrameImageInfo* frame = GetFrame(index);
+    if (frame == nullptr) {
+        return;
+    }
+    frame->displayBuffer.CopyFrom(data, size);
+    displayData = frame->displayBuffer.Data();
+    displaySize = frame->displayBuffer.Size();
+}
+
+void XEVVEKHelper::FreeDisplayBuffer()
+{
+    if (FrameImageInfo* frame = GetCurrentFrame()) {
+        frame->displayBuffer.Free();
+    }
+    displayData = nullptr;
+    displaySize = 0;
+}
+
+void XEVVEKHelper::SetCurrentFrame(int32_t index)
+{
+    if (index >= 0 && index < frameCount) {
+        currentFrame = index;
+    }
+}
+
+void XEVVEKHelper::NextFrame()
+{
+    SetCurrentFrame(currentFrame + 1);
+}
+
+void XEVVEKHelper::PrevFrame()
+{
+    SetCurrentFrame(currentFrame - 1);
+}
+
+int32_t XEVVEKHelper::GetImageWidth() const
+{
+    return header.is_valid() ? static_cast<int32_t>(header.width()) : 0;
+}
+
+int32_t XEVVEKHelper::GetImageHeight() const
+{
+    return header.is_valid() ? static_cast<int32_t>(header.height()) : 0;
+}
+
+void XEVVEKHelper::SetCropRect(int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    if (!header.is_valid()) {
+        return;
+    }
+    // In 64 bits: x + w must not wrap.
+    const int64_t width = GetImageWidth();
+    const int64_t height = GetImageHeight();
+    if (x >= 0 && x < width) {
+        cropX = x;
+    }
+    if (y >= 0 && y < height) {
+        cropY = y;
+    }
+    if (w > 0 && int64_t(x) + w <= width) {
+        cropWidth = w;
+    }
+    if (h > 0 && int64_t(y) + h <= height) {
+        cropHeight = h;
+    }
+}
+
+void XEVVEKHelper::SetViewSize(int32_t w, int32_t h)
+{
+    if (w > 0) {
+        viewWidth = w;
+    }
+    if (h > 0) {
+        viewHeight = h;
+    }
+}
+
+void XEVVEKHelper::GetWindow(double& centre, double& width) const
+{
+    if (const FrameImageInfo* frame = GetCurrentFrame()) {
+        centre = frame->windowCenter;
+        width = frame->windowWidth;
+    }
+}
+
+void XEVVEKHelper::GetWindowStep(double& centreStep, double& widthStep) const
+{
+    if (const FrameImageInfo* frame = GetCurrentFrame()) {
+        centreStep = frame->windowCenterStep;
+        widthStep = frame->windowWidthStep;
+    }
+}
+
+void XEVVEKHelper::SetWindow(int32_t index, double centre, double width)
+{
+    if (index == kIndexAllFrames) {
+        for (auto& entry : frames) {
+            entry.second->SetWindow(centre, width, 0);
+        }
+    } else if (FrameImageInfo* frame = GetFrame(index)) {
+        frame->SetWindow(centre, width, 0);
+    }
+}
+
+void XEVVEKHelper::ResetWindows()
+{
+    for (auto& entry : frames) {
+        entry.second->windowCenter = entry.second->windowCenterDefault;
+        entry.second->windowWidth = entry.second->windowWidthDefault;
+    }
+}
+
+void XEVVEKHelper::ClearAnnotations()
+{
+    for (auto& entry : frames) {
+        entry.second->ClearAll();
+    }
+}
+
+void XEVVEKHelper::AddFrame(int32_t index, FrameImageInfo* frame)
+{
+    FrameImageInfo*& slot = frames[index];
+    if (slot != frame) {
+        delete slot;
+    }
+    slot = frame;
+}
