@@ -1,3 +1,4 @@
+#include "vek_convertlines.h"
 #include "vek_errorhandler.h"
 #include "vek_numeric.h"
 #include "vek_scaleliengine.h"
@@ -10,7 +11,7 @@ constexpr uint32_t kVersion = 0x01040000u;
 
 // Restrict-qualified so that the compiler vectorises it.
 template <class S>
-void blend(const S* __restrict upper, const S* __restrict lower, int32_t w, uint32_t count, S* __restrict out) {
+[[gnu::always_inline]] inline void blend(const S* __restrict upper, const S* __restrict lower, int32_t w, uint32_t count, S* __restrict out) {
   if constexpr (sizeof(S) == 1 && static_cast<S>(-1) > 0) {
     // a + ((b - a) w + 2048) >> 12 in 16-bit lanes: (b - a) 16 w as a high and a low half, the
     // low half's top bit carrying the rounding.
@@ -25,6 +26,21 @@ void blend(const S* __restrict upper, const S* __restrict lower, int32_t w, uint
   }
   for (uint32_t k = 0; k < count; ++k) out[k] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(upper[k], lower[k], w)));
 }
+
+template <class S>
+void blend_plain(const S* upper, const S* lower, int32_t w, uint32_t count, S* out) {
+  blend(upper, lower, w, count, out);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define VEK_LI_AVX2 1
+template <class S>
+__attribute__((target("avx2"))) void blend_avx2(const S* upper, const S* lower, int32_t w, uint32_t count, S* out) {
+  blend(upper, lower, w, count, out);
+}
+#else
+#define VEK_LI_AVX2 0
+#endif
 }  // namespace
 
 template <class S, class F>
@@ -40,6 +56,7 @@ bool VEK_ScaleHeightLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBu
     return false;
   }
   position_ = (step_ + 1) * 0.5;
+  avx2_ = vek_kernel_set() == VEK_KERNELS_AVX2;
   samples_ = line_bytes_ / sizeof(S);
   // Three whole lines centred on the middle one; the first and last lines repeat past the edges.
   ring_ = VEK_RingBuffer::create(manager_, source, header, VEK_KernelAttr(1, 3, 0, 1));
@@ -74,7 +91,12 @@ bool VEK_ScaleHeightLIEngine<S, F>::execute() {
   const uint32_t row = i < int64_t(j) ? 0 : 1;  // upper row: source line i
   const S* upper = reinterpret_cast<const S*>(ring_->lines()[row]);
   const S* lower = reinterpret_cast<const S*>(ring_->lines()[row + 1]);
-  blend(upper, lower, w, samples_, out);
+#if VEK_LI_AVX2
+  if (avx2_)
+    blend_avx2(upper, lower, w, samples_, out);
+  else
+#endif
+    blend_plain(upper, lower, w, samples_, out);
   position_ += step_;
   return dst_->release(line_bytes_);
 }
