@@ -26,9 +26,9 @@ class VEK_ScaleWidthLIEngine : public VEK_ScaleWidthEngine {
   S* line_ = nullptr;           // margin pixel, source line, margin pixel
   uint32_t* offsets_ = nullptr;  // buffer sample of the left neighbour, per output pixel
   uint16_t* weights_ = nullptr;  // Q12 weight of the right neighbour, 0 to 4095
-  S* pairs_ = nullptr;           // one channel: the left and then the right neighbours, gathered first,
-                                 // or with AVX2 the byte shuffles that fetch them
-  uint32_t shuffled_ = 0;        // leading output pixels the AVX2 shuffles serve
+  S* pairs_ = nullptr;           // one channel: the left and then the right neighbours, gathered first
+  void* shuffles_ = nullptr;     // AVX2 tables: the loads, byte shuffles and weights that fetch them
+  uint32_t shuffled_ = 0;        // leading output samples the AVX2 tables serve
   bool avx2_ = false;
 };
 
