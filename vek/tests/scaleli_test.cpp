@@ -236,7 +236,8 @@ void expect_oracle_all() {
                                                                   {3, 3, 10, 2},
                                                                   {45, 3, 131, 7},   // lines wide enough
                                                                   {64, 2, 128, 3},   // for the vector
-                                                                  {100, 3, 90, 4}}) {  // bodies
+                                                                  {100, 3, 90, 4},     // bodies
+                                                                  {100, 9, 37, 4}}) {
       expect_oracle<T>(W, H, c, w, h, li(w, h), false, seed++);
       if (w < W && h < H) expect_oracle<T>(W, H, c, w, h, shrink(w, h), true, seed++);
     }
