@@ -233,7 +233,11 @@ void expect_oracle_all() {
                                                                   {15, 9, 5, 3},    // odd ratio
                                                                   {17, 13, 6, 5},   // fractional
                                                                   {16, 12, 8, 5},   // even across only
-                                                                  {3, 3, 10, 2}}) {
+                                                                  {3, 3, 10, 2},
+                                                                  {45, 3, 131, 7},   // lines wide enough
+                                                                  {64, 2, 128, 3},   // for the vector
+                                                                  {100, 3, 90, 4},     // bodies
+                                                                  {100, 9, 37, 4}}) {
       expect_oracle<T>(W, H, c, w, h, li(w, h), false, seed++);
       if (w < W && h < H) expect_oracle<T>(W, H, c, w, h, shrink(w, h), true, seed++);
     }

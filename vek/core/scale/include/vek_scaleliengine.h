@@ -21,11 +21,15 @@ class VEK_ScaleWidthLIEngine : public VEK_ScaleWidthEngine {
 
  private:
   void free_tables();
+  bool finish_line();
 
   S* line_ = nullptr;           // margin pixel, source line, margin pixel
   uint32_t* offsets_ = nullptr;  // buffer sample of the left neighbour, per output pixel
   uint16_t* weights_ = nullptr;  // Q12 weight of the right neighbour, 0 to 4095
   S* pairs_ = nullptr;           // one channel: the left and then the right neighbours, gathered first
+  void* shuffles_ = nullptr;     // AVX2 tables: the loads, byte shuffles and weights that fetch them
+  uint32_t shuffled_ = 0;        // leading output samples the AVX2 tables serve
+  bool avx2_ = false;
 };
 
 template <class S, class F = VEK_FixedRealImpl<int, 12>>
@@ -43,6 +47,7 @@ class VEK_ScaleHeightLIEngine : public VEK_ScaleHeightEngine {
 
   VEK_RingBuffer* ring_ = nullptr;
   uint32_t samples_ = 0;  // channels x width
+  bool avx2_ = false;
 };
 
 // Both dimensions shrink: every output sample from the four source samples around its position,

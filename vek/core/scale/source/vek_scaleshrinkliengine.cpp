@@ -129,38 +129,42 @@ bool VEK_ScaleShrinkLIEngine<S, F>::execute() {
   }
   S* out = static_cast<S*>(dst_->get());
   if (out == nullptr) return false;
-  const uint32_t n = channels_;
-  const S* a = upper_;
-  const S* c = lower_;
+  // Members in locals: the stores through out (a char type may alias them) would reload them.
+  const uint32_t n = channels_, width = width_;
+  const uint32_t* __restrict offsets = x_offsets_;
+  const int32_t* __restrict weights = x_weights_;
+  const S* __restrict a = upper_;
+  const S* __restrict c = lower_;
+  S* __restrict dst = out;
   if (blocks_) {
     const uint64_t stride = uint64_t(block_x_) * n;
     const uint64_t o = uint64_t(block_x_ / 2 - 1) * n;
-    for (uint32_t i = 0; i < width_; ++i) {
+    for (uint32_t i = 0; i < width; ++i) {
       const uint64_t at = o + i * stride;
       for (uint32_t k = 0; k < n; ++k) {
         const uint64_t s = at + k;
-        out[uint64_t(i) * n + k] =
+        dst[uint64_t(i) * n + k] =
             mean4<S>(int32_t(a[s]) + int32_t(a[s + n]) + int32_t(c[s]) + int32_t(c[s + n]));
       }
     }
   } else if (n == 1) {
-    for (uint32_t i = 0; i < width_; ++i) {
-      const uint32_t o = x_offsets_[i];
-      const int32_t wx = x_weights_[i];
+    for (uint32_t i = 0; i < width; ++i) {
+      const uint32_t o = offsets[i];
+      const int32_t wx = weights[i];
       const int32_t sa = a[o], sb = a[o + 1], sc = c[o], sd = c[o + 1];
       const int32_t cross = ((sd - sc) - (sb - sa)) * wx + (sc - sa) * 4096;
-      out[i] = S(vek_li_detail::round_q12<S>(4096 * sa + (sb - sa) * wx + q12mul(cross, wy)));
+      dst[i] = S(vek_li_detail::round_q12<S>(4096 * sa + (sb - sa) * wx + q12mul(cross, wy)));
     }
   } else {
-    for (uint32_t i = 0; i < width_; ++i) {
-      const uint32_t o = x_offsets_[i];
-      const int32_t wx = x_weights_[i];
+    for (uint32_t i = 0; i < width; ++i) {
+      const uint32_t o = offsets[i];
+      const int32_t wx = weights[i];
       const int32_t m = q12mul(wx, wy);
       const int32_t w00 = 4096 - wx - wy + m, w01 = wx - m, w10 = wy - m;
       for (uint32_t k = 0; k < n; ++k) {
         const int32_t v = int32_t(a[o + k]) * w00 + int32_t(a[o + n + k]) * w01 + int32_t(c[o + k]) * w10 +
                           int32_t(c[o + n + k]) * m;
-        out[uint64_t(i) * n + k] = S(vek_li_detail::round_q12<S>(v));
+        dst[uint64_t(i) * n + k] = S(vek_li_detail::round_q12<S>(v));
       }
     }
   }
