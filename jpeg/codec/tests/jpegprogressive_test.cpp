@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -261,6 +262,52 @@ TEST(Reduced, ScaledDecodeMatchesLibjpegTurbo)
     EXPECT_EQ(Decode(Encode(o), 4).width, 24u);
     o.width = 100;
     EXPECT_EQ(Decode(Encode(o), 8).width, 13u);
+}
+
+// 4:2:2 and 4:1:1: luminance as libjpeg-turbo scales it; chroma from libjpeg-turbo at the scale
+// where its chroma transform has our size, rows averaged (and 4:1:1 at 1/2 replicated) here.
+TEST(Reduced, SubsampledChromaAveragesRowsOfTheLargerTransform)
+{
+    for (uint8_t luma : {uint8_t{0x21}, uint8_t{0x41}}) {
+        PeerOptions o;
+        o.width = 96;
+        o.height = 64;
+        o.sampling[0] = luma;
+        const Bytes bytes = Encode(o);
+        for (uint32_t s : {2u, 4u, 8u}) {
+            const std::string what = std::to_string(luma) + " 1/" + std::to_string(s);
+            const Result got = Decode(bytes, s);
+            ASSERT_EQ(got.start, JPEG_OK) << what;
+            int w = 0;
+            int h = 0;
+            const std::vector<uint8_t> scaled = PeerDecodeScaled(bytes, static_cast<int>(s), &w, &h);
+            // Our chroma transform's scale, its vertical averaging and horizontal replication.
+            const uint32_t cs = luma == 0x21 ? s / 2 : s == 8 ? 2 : 1;
+            const uint32_t v = luma == 0x21 ? 2 : s == 2 ? 2 : 4;
+            const uint32_t hr = luma == 0x41 && s == 2 ? 2 : 1;
+            int cw = 0;
+            int ch = 0;
+            const std::vector<uint8_t> chroma = PeerDecodeScaled(bytes, static_cast<int>(cs), &cw, &ch);
+            int worst_luma = 0;
+            int worst_chroma = 0;
+            for (uint32_t y = 0; y < got.height; ++y) {
+                for (uint32_t x = 0; x < got.width; ++x) {
+                    const uint8_t* ours = got.pixels.data() + (static_cast<size_t>(y) * got.width + x) * 3;
+                    worst_luma = std::max(worst_luma, std::abs(ours[0] - scaled[(static_cast<size_t>(y) * w + x) * 3]));
+                    const uint32_t column = x / hr * hr * s / cs;
+                    for (int c = 1; c < 3; ++c) {
+                        uint32_t sum = 0;
+                        for (uint32_t k = 0; k < v; ++k) {
+                            sum += chroma[((static_cast<size_t>(y) * v + k) * cw + column) * 3 + c];
+                        }
+                        worst_chroma = std::max(worst_chroma, std::abs(ours[c] - static_cast<int>(sum >> (v >> 1))));
+                    }
+                }
+            }
+            EXPECT_LE(worst_luma, s == 8 ? 1 : 0) << what;   // the 1 x 1 transform truncates
+            EXPECT_LE(worst_chroma, cs == 1 ? 2 : 0) << what;
+        }
+    }
 }
 
 // A DC-only block gives n x n equal values; the all-zero shortcuts round as the full formulas.
