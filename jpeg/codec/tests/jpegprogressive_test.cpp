@@ -107,44 +107,60 @@ void Compare(const Result& got, const std::vector<uint8_t>& expected, int peer_w
 
 }  // namespace
 
-// After the coefficient pass every block holds what libjpeg-turbo reads, bit for bit.
-TEST(Progressive, CoefficientsEqualLibjpegTurbos)
+namespace {
+
+// Every block after the coefficient pass against jpeg_read_coefficients, bit for bit.
+void ExpectCoefficients(const Bytes& bytes, const std::string& what)
 {
     Up();
-    for (const Case& c : kProgressive) {
-        SCOPED_TRACE(c.name);
-        const Bytes bytes = Encode(Options(c));
-        const std::vector<std::vector<int16_t>> expected = PeerReadCoefficients(bytes);
-        TestHeap heap;
-        jpeg_decoder* decoder = OpenBytes(bytes, &heap);
-        ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-        ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
-        ASSERT_EQ(jpeg_decode_progressive_scans(decoder), JPEG_OK);
-        const int32_t nf = decoder->component_count;
-        uint32_t offset = 0;
-        for (int32_t k = 0; k < nf; ++k) {
-            const uint32_t h = decoder->blocks_h[k];
-            const uint32_t v = decoder->blocks_v[k];
-            const uint32_t hmax = decoder->blocks_h[0];
-            const uint32_t columns = ((83 * h + hmax - 1) / hmax + 7) / 8;
-            ASSERT_EQ(expected[k].size() % (64 * columns), 0u);
-            const auto rows = static_cast<uint32_t>(expected[k].size() / (64 * columns));
-            int32_t mismatches = 0;
-            for (uint32_t by = 0; by < rows; ++by) {
-                for (uint32_t bx = 0; bx < columns; ++bx) {
-                    const size_t mcu = static_cast<size_t>(by / v) * decoder->mcus_per_row + bx / h;
-                    const jpeg_block_entry& entry =
-                        decoder->block_entries[mcu * decoder->blocks_per_mcu + offset + (by % v) * h + bx % h];
-                    for (int i = 0; i < 64; ++i) {
-                        mismatches += entry.coefficients[i] != expected[k][(by * columns + bx) * 64 + i];
-                    }
+    const std::vector<std::vector<int16_t>> expected = PeerReadCoefficients(bytes);
+    TestHeap heap;
+    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK) << what;
+    ASSERT_EQ(jpeg_decode_progressive_scans(decoder), JPEG_OK) << what;
+    const int32_t nf = decoder->component_count;
+    uint32_t offset = 0;
+    for (int32_t k = 0; k < nf; ++k) {
+        const uint32_t h = decoder->blocks_h[k];
+        const uint32_t v = decoder->blocks_v[k];
+        const uint32_t hmax = decoder->blocks_h[0];
+        const uint32_t columns = ((decoder->frame.samples * h + hmax - 1) / hmax + 7) / 8;
+        ASSERT_EQ(expected[k].size() % (64 * columns), 0u) << what;
+        const auto rows = static_cast<uint32_t>(expected[k].size() / (64 * columns));
+        int32_t mismatches = 0;
+        for (uint32_t by = 0; by < rows; ++by) {
+            for (uint32_t bx = 0; bx < columns; ++bx) {
+                const size_t mcu = static_cast<size_t>(by / v) * decoder->mcus_per_row + bx / h;
+                const jpeg_block_entry& entry =
+                    decoder->block_entries[mcu * decoder->blocks_per_mcu + offset + (by % v) * h + bx % h];
+                for (int i = 0; i < 64; ++i) {
+                    mismatches += entry.coefficients[i] != expected[k][(by * columns + bx) * 64 + i];
                 }
             }
-            EXPECT_EQ(mismatches, 0) << "component " << k;
-            offset += decoder->component_blocks[k];
         }
-        jpeg_decoder_destroy(decoder);
-        EXPECT_EQ(heap.live, 0);
+        EXPECT_EQ(mismatches, 0) << what << " component " << k;
+        offset += decoder->component_blocks[k];
+    }
+    jpeg_decoder_destroy(decoder);
+    EXPECT_EQ(heap.live, 0) << what;
+}
+
+}  // namespace
+
+// After the coefficient pass every block holds what libjpeg-turbo reads, bit for bit: streams
+// made here and the cjpeg -progressive fixtures.
+TEST(Progressive, CoefficientsEqualLibjpegTurbos)
+{
+    for (const Case& c : kProgressive) {
+        ExpectCoefficients(Encode(Options(c)), c.name);
+    }
+    for (const char* name : {"cjpeg_progressive.jpg", "cjpeg_progressive_grey.jpg"}) {
+        const Bytes bytes = ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/" + name);
+        ExpectCoefficients(bytes, name);
+        const Result got = Decode(bytes);
+        ASSERT_EQ(got.start, JPEG_OK) << name;
+        Compare(got, PeerDecode(bytes), static_cast<int>(got.width), 2, 1.0, name);
     }
 }
 
