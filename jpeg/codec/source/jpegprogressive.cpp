@@ -33,6 +33,17 @@ int32_t NextByte(jpeg_decoder* decoder)
 // Tops the accumulator up to at least 16 bits; past the data or at a marker it pads with zeros.
 jpeg_status Fill(jpeg_decoder* decoder)
 {
+    // Plain data bytes straight from the buffer, without the refill and marker tests.
+    if (decoder->input_state > 0) {
+        const uint8_t* in = decoder->input_buffer;
+        int32_t at = decoder->buffer_position;
+        const int32_t end = decoder->buffered;
+        while (decoder->bit_count < 16 && at < end && in[at] != 0xFF) {
+            decoder->bit_buffer = decoder->bit_buffer << 8 | in[at++];
+            decoder->bit_count += 8;
+        }
+        decoder->buffer_position = at;
+    }
     while (decoder->bit_count < 16) {
         if (decoder->input_state <= 0) {
             return jpeg_bits_pad(decoder);
