@@ -8,28 +8,6 @@
 
 namespace {
 
-// The next byte of the input buffer, refilled from the stream budget; -1 when it is spent.
-int32_t NextByte(jpeg_decoder* decoder)
-{
-    if (decoder->buffer_position >= decoder->buffered) {
-        decoder->buffered = 0;
-        decoder->buffer_position = 0;
-        if (decoder->bytes_left == 0) {
-            return -1;
-        }
-        const uint32_t request = decoder->bytes_left < static_cast<uint32_t>(JPEG_INPUT_BUFFER_SIZE)
-                                     ? decoder->bytes_left
-                                     : static_cast<uint32_t>(JPEG_INPUT_BUFFER_SIZE);
-        decoder->bytes_left -= request;
-        const int32_t got = jpeg_src_read(decoder, decoder->input_buffer, request);
-        if (got <= 0) {
-            return -1;
-        }
-        decoder->buffered = got < static_cast<int32_t>(request) ? got : static_cast<int32_t>(request);
-    }
-    return decoder->input_buffer[decoder->buffer_position++];
-}
-
 // Tops the accumulator up to at least 16 bits; past the data or at a marker it pads with zeros.
 jpeg_status Fill(jpeg_decoder* decoder)
 {
@@ -48,14 +26,14 @@ jpeg_status Fill(jpeg_decoder* decoder)
         if (decoder->input_state <= 0) {
             return jpeg_bits_pad(decoder);
         }
-        const int32_t byte = NextByte(decoder);
+        const int32_t byte = jpeg_input_byte(decoder);
         if (byte < 0) {
             return jpeg_bits_pad(decoder);
         }
         if (byte == 0xFF) {
             int32_t next = 0;
             do {
-                next = NextByte(decoder);
+                next = jpeg_input_byte(decoder);
             } while (next == 0xFF);
             if (next > 0) {
                 decoder->pending_marker = static_cast<uint32_t>(next);
@@ -139,6 +117,24 @@ int32_t Wrap(uint32_t value)
     return static_cast<int32_t>(value);
 }
 
+// Adds the next DC difference to the component's prediction; false after a failure.
+bool DcDifference(jpeg_decoder* decoder, const jpeg_huff_table* dc, int32_t component)
+{
+    const int32_t s = Symbol(decoder, dc);
+    if (s < 0) {
+        return false;
+    }
+    if (s > 0) {
+        const int32_t v = Bits(decoder, s);
+        if (v < 0) {
+            return false;
+        }
+        decoder->dc_pred[component] =
+            Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) + static_cast<uint32_t>(Extend(v, s)));
+    }
+    return true;
+}
+
 }  // namespace
 
 jpeg_status jpeg_bits_pad(jpeg_decoder* decoder)
@@ -210,17 +206,8 @@ jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* 
     }
     const int32_t* multiplier = decoder->multipliers[component].values;
     const uint8_t* natural = decoder->natural_order;
-    const int32_t s = Symbol(decoder, dc);
-    if (s < 0) {
+    if (!DcDifference(decoder, dc, component)) {
         return decoder->entropy_status;
-    }
-    if (s > 0) {
-        const int32_t v = Bits(decoder, s);
-        if (v < 0) {
-            return decoder->entropy_status;
-        }
-        decoder->dc_pred[component] =
-            Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) + static_cast<uint32_t>(Extend(v, s)));
     }
     block[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) * static_cast<uint32_t>(multiplier[0]));
     entry->count = 64;
@@ -258,17 +245,8 @@ jpeg_status jpeg_decode_dc_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
     if (dc == nullptr) {
         return Fail(decoder);
     }
-    const int32_t s = Symbol(decoder, dc);
-    if (s < 0) {
+    if (!DcDifference(decoder, dc, component)) {
         return decoder->entropy_status;
-    }
-    if (s > 0) {
-        const int32_t v = Bits(decoder, s);
-        if (v < 0) {
-            return decoder->entropy_status;
-        }
-        decoder->dc_pred[component] =
-            Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) + static_cast<uint32_t>(Extend(v, s)));
     }
     const uint32_t al = decoder->scan.approximation & 15u;
     entry->coefficients[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) << al);

@@ -74,7 +74,11 @@ std::vector<uint8_t> PeerDecode(const std::vector<uint8_t>& bytes)
     return out;
 }
 
-void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out)
+namespace {
+
+// islow, samples as coded, chroma replicated, at 1/denominator.
+void DecodeScaledInto(const std::vector<uint8_t>& stream, int denominator, std::vector<uint8_t>& out, int* width,
+                      int* height)
 {
     jpeg_decompress_struct cinfo{};
     jpeg_error_mgr jerr{};
@@ -85,6 +89,9 @@ void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& ou
     cinfo.out_color_space = cinfo.jpeg_color_space;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = FALSE;
+    cinfo.do_block_smoothing = FALSE;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = static_cast<unsigned int>(denominator);
     jpeg_start_decompress(&cinfo);
     const size_t row = static_cast<size_t>(cinfo.output_width) * cinfo.output_components;
     out.resize(row * cinfo.output_height);
@@ -92,8 +99,19 @@ void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& ou
         JSAMPROW at = out.data() + row * cinfo.output_scanline;
         jpeg_read_scanlines(&cinfo, &at, 1);
     }
+    *width = static_cast<int>(cinfo.output_width);
+    *height = static_cast<int>(cinfo.output_height);
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
+}
+
+}  // namespace
+
+void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out)
+{
+    int width = 0;
+    int height = 0;
+    DecodeScaledInto(stream, 1, out, &width, &height);
 }
 
 std::vector<std::vector<int16_t>> PeerReadCoefficients(const std::vector<uint8_t>& stream)
@@ -123,29 +141,8 @@ std::vector<std::vector<int16_t>> PeerReadCoefficients(const std::vector<uint8_t
 
 std::vector<uint8_t> PeerDecodeScaled(const std::vector<uint8_t>& stream, int denominator, int* width, int* height)
 {
-    jpeg_decompress_struct cinfo{};
-    jpeg_error_mgr jerr{};
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, stream.data(), static_cast<unsigned long>(stream.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = cinfo.jpeg_color_space;
-    cinfo.dct_method = JDCT_ISLOW;
-    cinfo.do_fancy_upsampling = FALSE;
-    cinfo.do_block_smoothing = FALSE;
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = static_cast<unsigned int>(denominator);
-    jpeg_start_decompress(&cinfo);
-    const size_t row = static_cast<size_t>(cinfo.output_width) * cinfo.output_components;
-    std::vector<uint8_t> out(row * cinfo.output_height);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW at = out.data() + row * cinfo.output_scanline;
-        jpeg_read_scanlines(&cinfo, &at, 1);
-    }
-    *width = static_cast<int>(cinfo.output_width);
-    *height = static_cast<int>(cinfo.output_height);
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
+    std::vector<uint8_t> out;
+    DecodeScaledInto(stream, denominator, out, width, height);
     return out;
 }
 
