@@ -531,7 +531,9 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
         return scale == 1 ? &jpeg_idct_8x8_fast : scale == 2 ? &jpeg_idct_4x4 : scale == 4 ? &jpeg_idct_2x2 : &jpeg_idct_1x1;
     };
     uint32_t chroma = s;
-    if (is420 || is422) {
+    if (s == 1) {
+        chroma = 1;
+    } else if (is420 || is422) {
         chroma = s / 2;
     } else if (is411) {
         chroma = s == 2 || s == 4 ? 1 : 2;
@@ -977,6 +979,10 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
         ++mcu;
         if (interval == 0 || static_cast<uint32_t>(++decoder->mcus_since_restart) < interval) {
             continue;
+        }
+        // After the image's last MCU nothing more is needed: data that ends there is whole.
+        if (mcu == per_row && decoder->mcu_row_counter + 1 >= decoder->mcu_rows) {
+            break;
         }
         decoder->mcus_since_restart = 0;
         decoder->restart(decoder);

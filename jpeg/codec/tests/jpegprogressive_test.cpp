@@ -326,6 +326,43 @@ TEST(Reduced, SubsampledChromaAveragesRowsOfTheLargerTransform)
     }
 }
 
+// The sequential decoder off the direct path: fewer lines than the height, restart intervals,
+// and data that ends right after the last block with no EOI.
+TEST(Reduced, SequentialRowsOnTheBufferedPath)
+{
+    Up();
+    PeerOptions o;
+    o.width = 50;
+    o.height = 40;
+    o.restart_mcus = 2;
+    const Bytes bytes = Encode(o);
+    const std::vector<uint8_t> expected = PeerDecode(bytes);
+    TestHeap heap;
+    jpeg_decoder* d = OpenBytes(bytes, &heap);
+    ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    ASSERT_EQ(jpeg_set_line_count(d, 21), JPEG_OK);
+    ASSERT_EQ(jpeg_start_decode(d), JPEG_OK);
+    EXPECT_EQ(d->direct, nullptr);
+    EXPECT_EQ(d->decode_unit, &jpeg_decode_block_baseline);
+    Result got;
+    got.width = 50;
+    got.height = 21;
+    got.channels = 3;
+    got.pixels.resize(50 * 3 * 21);
+    for (uint32_t y = 0; y < 21; ++y) {
+        ASSERT_EQ(jpeg_decode_row(d, got.pixels.data() + 150 * y), JPEG_OK) << y;
+    }
+    jpeg_decoder_destroy(d);
+    EXPECT_EQ(heap.live, 0);
+    Compare(got, expected, 50, 2, 1.0, "21 lines");
+    const Bytes no_eoi(bytes.begin(), bytes.end() - 2);
+    const Result scaled = Decode(no_eoi, 2);
+    ASSERT_EQ(scaled.start, JPEG_OK);
+    for (jpeg_status row : scaled.rows) {
+        EXPECT_EQ(row, JPEG_OK);
+    }
+}
+
 // A DC-only block gives n x n equal values; the all-zero shortcuts round as the full formulas.
 TEST(Reduced, TransformsOfADcOnlyBlock)
 {
