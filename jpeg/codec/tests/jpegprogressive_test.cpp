@@ -355,6 +355,30 @@ TEST(Reduced, SequentialRowsOnTheBufferedPath)
     jpeg_decoder_destroy(d);
     EXPECT_EQ(heap.live, 0);
     Compare(got, expected, 50, 2, 1.0, "21 lines");
+    // Luminance only, baseline and progressive: component 0 through the buffered decoders.
+    PeerOptions p = o;
+    p.progression = 1;
+    for (const Bytes& stream : {bytes, Encode(p)}) {
+        const std::vector<uint8_t> peer = PeerDecode(stream);
+        TestHeap lheap;
+        jpeg_decoder* l = OpenBytes(stream, &lheap);
+        ASSERT_GE(jpeg_read_header(l, JPEG_COLOR_NONE, static_cast<uint32_t>(stream.size()), nullptr), 1);
+        ASSERT_EQ(jpeg_set_luminance_only(l, 1), JPEG_OK);
+        ASSERT_EQ(jpeg_start_decode(l), JPEG_OK);
+        EXPECT_EQ(l->output_blocks, &jpeg_output_blocks_first);
+        std::vector<uint8_t> line(50 * 3);
+        int worst = 0;
+        for (uint32_t y = 0; y < 40; ++y) {
+            ASSERT_EQ(jpeg_decode_row(l, line.data()), JPEG_OK);
+            for (int x = 0; x < 50; ++x) {
+                worst = std::max(worst, std::abs(line[x] - peer[(y * 50 + x) * 3]));
+            }
+        }
+        EXPECT_LE(worst, 2);
+        jpeg_decoder_destroy(l);
+        EXPECT_EQ(lheap.live, 0);
+    }
+
     const Bytes no_eoi(bytes.begin(), bytes.end() - 2);
     const Result scaled = Decode(no_eoi, 2);
     ASSERT_EQ(scaled.start, JPEG_OK);
