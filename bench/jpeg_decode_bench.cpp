@@ -1,5 +1,6 @@
-// Baseline decoding of 1024 x 1024 streams into caller rows: the codec against libjpeg-turbo in
-// the same binary, single thread, the same output (samples as coded, chroma replicated).
+// Decoding into caller rows: the codec against libjpeg-turbo in the same binary, single thread,
+// the same output (samples as coded, chroma replicated). Baseline and progressive 1024 x 1024
+// streams at full size, a baseline 2048 x 2048 4:2:0 stream at 1/2, 1/4 and 1/8.
 
 #include <benchmark/benchmark.h>
 
@@ -15,18 +16,18 @@ namespace {
 constexpr int kSize = 1024;
 
 // A photographic-looking test card: smooth shading, edges and sensor noise.
-std::vector<uint8_t> Picture(int channels)
+std::vector<uint8_t> Picture(int channels, int size = kSize)
 {
-    std::vector<uint8_t> pixels(static_cast<size_t>(kSize) * kSize * channels);
+    std::vector<uint8_t> pixels(static_cast<size_t>(size) * size * channels);
     uint32_t noise = 1;
-    for (int y = 0; y < kSize; ++y) {
-        for (int x = 0; x < kSize; ++x) {
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
             for (int c = 0; c < channels; ++c) {
                 noise = noise * 1103515245u + 12345u;
                 const double r = std::hypot(x - 400.0 - 60 * c, y - 500.0);
                 double v = 120 + 70 * std::cos(r * 0.02) + 40 * std::sin(x * 0.011 + y * 0.007 * (c + 1));
                 v += (r < 300 ? 30 : 0) + static_cast<int>(noise >> 29) - 4;
-                pixels[(static_cast<size_t>(y) * kSize + x) * channels + c] =
+                pixels[(static_cast<size_t>(y) * size + x) * channels + c] =
                     static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
             }
         }
@@ -34,19 +35,25 @@ std::vector<uint8_t> Picture(int channels)
     return pixels;
 }
 
+// Kinds: 0 grey, 1 4:2:0, 2 4:4:4 baseline; 3 grey, 4 4:2:0 progressive (libjpeg-turbo's default
+// progression); 5 a 2048 x 2048 4:2:0 baseline stream for the reduced sizes.
+constexpr int kLarge = 2048;
+
 const std::vector<uint8_t>& Stream(int kind)
 {
-    static std::vector<uint8_t> streams[3];
+    static std::vector<uint8_t> streams[6];
     if (streams[kind].empty()) {
-        const int channels = kind == 0 ? 1 : 3;
-        const int factor = kind == 1 ? 2 : 1;
+        const int channels = kind == 0 || kind == 3 ? 1 : 3;
+        const int factor = kind == 1 || kind == 4 || kind == 5 ? 2 : 1;
+        const int size = kind == 5 ? kLarge : kSize;
         PeerOptions options;
-        options.width = kSize;
-        options.height = kSize;
+        options.width = size;
+        options.height = size;
         options.components = channels;
         options.sampling[0] = static_cast<uint8_t>(factor << 4 | factor);
         options.quality = 90;
-        streams[kind] = PeerEncodeBaseline(options, Picture(channels));
+        options.progression = kind == 3 || kind == 4 ? 1 : 0;
+        streams[kind] = PeerEncodeBaseline(options, Picture(channels, size));
     }
     return streams[kind];
 }
@@ -77,7 +84,7 @@ void PeakFree(void* user, void* pointer)
     std::free(block);
 }
 
-bool CodecDecode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, PeakHeap* heap)
+bool CodecDecode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, PeakHeap* heap, uint32_t scale = 1)
 {
     const jpeg_allocator allocator{&PeakAlloc, &PeakFree};
     jpeg_decoder* decoder = jpeg_decoder_create(&allocator, heap);
@@ -85,7 +92,7 @@ bool CodecDecode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, 
     jpeg_mem_source_create(decoder, stream.data(), stream.size(), &source);
     jpeg_set_source(decoder, &source);
     bool ok = jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(stream.size()), nullptr) >= 1 &&
-              jpeg_start_decode(decoder) >= 1;
+              jpeg_set_scale(decoder, scale) >= 1 && jpeg_start_decode(decoder) >= 1;
     if (ok) {
         const size_t row = static_cast<size_t>(jpeg_width(decoder)) *
                            static_cast<size_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
@@ -100,9 +107,11 @@ bool CodecDecode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, 
 
 void SetLabel(benchmark::State& state, int kind)
 {
-    static const char* names[3] = {"grey", "4:2:0", "4:4:4"};
+    static const char* names[6] = {"grey", "4:2:0", "4:4:4", "progressive grey", "progressive 4:2:0",
+                                   "2048 4:2:0"};
     state.SetLabel(names[kind]);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSize * kSize);
+    const int64_t size = kind == 5 ? kLarge : kSize;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * size * size);
 }
 
 void BM_CodecDecode(benchmark::State& state)
@@ -150,8 +159,39 @@ void BM_TurboJpegToRgb(benchmark::State& state)
     SetLabel(state, kind);
 }
 
+void BM_CodecScaled(benchmark::State& state)
+{
+    jpeg_cpu_init();
+    jpeg_range_table_create(nullptr, nullptr);
+    const std::vector<uint8_t>& stream = Stream(5);
+    std::vector<uint8_t> out;
+    PeakHeap heap;
+    for (auto _ : state) {
+        if (!CodecDecode(stream, out, &heap, static_cast<uint32_t>(state.range(0)))) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetLabel(state, 5);
+}
+
+void BM_LibjpegTurboScaled(benchmark::State& state)
+{
+    const std::vector<uint8_t>& stream = Stream(5);
+    int width = 0;
+    int height = 0;
+    for (auto _ : state) {
+        std::vector<uint8_t> out = PeerDecodeScaled(stream, static_cast<int>(state.range(0)), &width, &height);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetLabel(state, 5);
+}
+
 }  // namespace
 
-BENCHMARK(BM_CodecDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LibjpegTurboRows)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CodecDecode)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibjpegTurboRows)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CodecScaled)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibjpegTurboScaled)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TurboJpegToRgb)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);

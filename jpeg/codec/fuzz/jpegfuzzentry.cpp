@@ -92,7 +92,7 @@ void SetUp(jpeg_decoder* decoder)
 }
 
 // Decodes every row of a fresh decoder; frames above 4 M samples are skipped to keep runs short.
-void DecodeAll(const uint8_t* data, size_t size, Budget* budget)
+void DecodeAll(const uint8_t* data, size_t size, Budget* budget, uint32_t scale)
 {
     jpeg_decoder* decoder = Open(data, size, budget);
     if (decoder == nullptr) {
@@ -100,6 +100,7 @@ void DecodeAll(const uint8_t* data, size_t size, Budget* budget)
     }
     jpeg_cpu_init();
     if (jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(size), nullptr) >= 1 &&
+        jpeg_set_scale(decoder, scale) >= 1 &&
         static_cast<uint64_t>(jpeg_width(decoder)) * jpeg_height(decoder) * decoder->component_count <= (4u << 20) &&
         jpeg_start_decode(decoder) >= 1) {
         const uint64_t channels = static_cast<uint64_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
@@ -143,6 +144,11 @@ int JpegFuzzReadHeader(const uint8_t* data, size_t size)
         SetUp(donor);
     }
     jpeg_decoder_destroy(donor);
-    DecodeAll(data, size, &budget);
+    DecodeAll(data, size, &budget, 1);
+    // Once more at the reduced size one byte of the input chooses.
+    const uint32_t scale = 1u << (size > 0 ? data[size / 2] % 4 : 0);
+    if (scale != 1) {
+        DecodeAll(data, size, &budget, scale);
+    }
     return 0;
 }

@@ -513,13 +513,52 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
     if (s != 1 && s != 2 && s != 4 && s != 8) {
         return JPEG_ERR_PARAMETER;
     }
-    // Only the full-size kernel transform exists so far; the reduced ones come with the buffered path.
-    if (decoder->direct_mode == 0 || s != 1) {
-        return JPEG_ERR_UNSUPPORTED;
+    if (decoder->direct_mode != 0) {
+        for (int32_t c = 0; c < 4; ++c) {
+            decoder->transform[c] = &jpeg_direct_transform_block;
+            decoder->component_scale[c] = 1;
+        }
+        return JPEG_OK;
+    }
+    using Transform = void (*)(jpeg_decoder*, jpeg_block_entry*, int32_t);
+    const bool progressive = decoder->frame_marker == 0xC2;
+    const bool is420 = jpeg_layout_is_420(decoder);
+    const bool is422 = !is420 && jpeg_layout_is_422(decoder);
+    const bool is411 = !is420 && !is422 && jpeg_layout_is_411(decoder);
+    // Each component gets the transform that yields the samples it needs at this scale; chroma
+    // of subsampled layouts a larger one than the luminance, which saves resampling.
+    const auto pick = [](uint32_t scale) -> Transform {
+        return scale == 1 ? &jpeg_idct_8x8_fast : scale == 2 ? &jpeg_idct_4x4 : scale == 4 ? &jpeg_idct_2x2 : &jpeg_idct_1x1;
+    };
+    uint32_t chroma = s;
+    if (s == 1) {
+        chroma = 1;
+    } else if (is420 || is422) {
+        chroma = s / 2;
+    } else if (is411) {
+        chroma = s == 2 || s == 4 ? 1 : 2;
     }
     for (int32_t c = 0; c < 4; ++c) {
-        decoder->transform[c] = &jpeg_direct_transform_block;
-        decoder->component_scale[c] = 1;
+        const uint32_t scale = (c == 1 || c == 2) && (is420 || is422 || is411) ? chroma : s;
+        decoder->component_scale[c] = scale;
+        // Progressive coefficients stay quantised until their transform.
+        decoder->transform[c] = progressive ? &jpeg_idct_8x8_dequant : pick(scale);
+    }
+    if (s != 1) {
+        decoder->reduced_h[0] = 1;
+        decoder->reduced_v[0] = 1;
+        for (int32_t c = 1; c < 3; ++c) {
+            if (is420 || jpeg_layout_is_444(decoder)) {
+                decoder->reduced_h[c] = 1;
+                decoder->reduced_v[c] = 1;
+            } else if (is422) {
+                decoder->reduced_h[c] = 1;
+                decoder->reduced_v[c] = 2;
+            } else if (is411) {
+                decoder->reduced_h[c] = s == 2 ? 2 : 1;
+                decoder->reduced_v[c] = s == 2 ? 2 : 4;
+            }
+        }
     }
     return JPEG_OK;
 }
@@ -848,7 +887,16 @@ void jpeg_setup_resample(jpeg_decoder* decoder)
     for (int32_t c = 0; c < decoder->component_count; ++c) {
         const uint32_t rh = decoder->ratio_h[c];
         const uint32_t rv = decoder->ratio_v[c];
-        if (s == 1) {
+        if (s != 1) {
+            decoder->resample[c] = nullptr;
+            if (c == 1 || c == 2) {
+                if (jpeg_layout_is_411(decoder)) {
+                    decoder->resample[c] = s == 2 ? &jpeg_downsample_v_upsample_h : &jpeg_downsample_v;
+                } else if (jpeg_layout_is_422(decoder)) {
+                    decoder->resample[c] = &jpeg_downsample_v;
+                }
+            }
+        } else {
             if (rh <= 1 && rv <= 1) {
                 decoder->resample[c] = nullptr;
             } else if (rh == rv) {
@@ -932,6 +980,10 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
         if (interval == 0 || static_cast<uint32_t>(++decoder->mcus_since_restart) < interval) {
             continue;
         }
+        // After the image's last MCU nothing more is needed: data that ends there is whole.
+        if (mcu == per_row && decoder->mcu_row_counter + 1 >= decoder->mcu_rows) {
+            break;
+        }
         decoder->mcus_since_restart = 0;
         decoder->restart(decoder);
         if (decoder->end_of_segment(decoder) >= 1) {
@@ -951,12 +1003,24 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
             mcu = per_row;
         }
     }
+    const uint32_t s = decoder->scale_denominator != 0 ? decoder->scale_denominator : 1;
     for (int32_t c = 0; c < nf; ++c) {
-        if (decoder->resample[c] != nullptr && decoder->line_buffers[c].base != nullptr) {
-            jpeg_plane plane{decoder->line_buffers[c].stride / decoder->ratio_h[c], decoder->mcu_height[c],
-                             static_cast<int32_t>(decoder->line_buffers[c].stride), decoder->line_buffers[c].base};
+        if (decoder->resample[c] == nullptr || decoder->line_buffers[c].base == nullptr) {
+            continue;
+        }
+        const uint32_t stride = decoder->line_buffers[c].stride;
+        if (s == 1) {
+            jpeg_plane plane{stride / decoder->ratio_h[c], decoder->mcu_height[c], static_cast<int32_t>(stride),
+                             decoder->line_buffers[c].base};
             decoder->resample[c](&plane, &plane, decoder->ratio_h[c], decoder->ratio_v[c], decoder->resample_width[c],
                                  decoder->resample_lines[c]);
+        } else {
+            const uint32_t h = decoder->reduced_h[c] != 0 ? decoder->reduced_h[c] : 1;
+            const uint32_t v = decoder->reduced_v[c] != 0 ? decoder->reduced_v[c] : 1;
+            const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+            jpeg_plane plane{stride / s / h, decoder->mcu_height[c] / scale, static_cast<int32_t>(stride),
+                             decoder->line_buffers[c].base};
+            decoder->resample[c](&plane, &plane, h, v, decoder->resample_width[c], decoder->resample_lines[c]);
         }
     }
     ++decoder->mcu_row_counter;
@@ -973,9 +1037,7 @@ jpeg_status jpeg_setup_entropy(jpeg_decoder* decoder, int32_t lookahead_width)
         return tables;
     }
     if (decoder->direct_mode == 0) {
-        // The buffered path (progressive and reduced-size decoding) is not built yet.
-        (void)lookahead_width;
-        return JPEG_ERR_UNSUPPORTED;
+        return jpeg_setup_buffered_entropy(decoder, lookahead_width);
     }
     const jpeg_status status = jpeg_direct_setup(decoder);
     if (status < 1) {
@@ -1030,7 +1092,11 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
         decoder->lines_to_output = decoder->height;
     }
     decoder->lines_left = decoder->lines_to_output;
-    // Separate-scan images, progressive and lossless frames take paths that are not built yet.
+    // Progressive and lossless frames decode at full size only.
+    if ((decoder->frame_marker == 0xC2 || decoder->frame_marker == 0xC3) && decoder->scale_denominator != 1) {
+        return JPEG_ERR_PARAMETER;
+    }
+    // Separate-scan images and lossless frames take paths that are not built yet.
     if (decoder->scan_set != nullptr || decoder->frame_marker == 0xC3) {
         return JPEG_ERR_UNSUPPORTED;
     }
@@ -1054,7 +1120,8 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
         return status;
     }
     jpeg_setup_resample(decoder);
-    decoder->row_decoder = &jpeg_decode_sequential_row;
+    decoder->row_decoder =
+        decoder->frame_marker == 0xC2 ? &jpeg_decode_progressive_row : &jpeg_decode_sequential_row;
     // As if RST7 had just been met, so that RST0 is the first one expected.
     decoder->end_of_scan_marker = 0xD7;
     decoder->mcus_to_skip = 0;

@@ -13,29 +13,6 @@ bool DecodeMode(const jpeg_decoder* decoder)
     return decoder->input_buffer != nullptr;
 }
 
-int32_t BufferedByte(jpeg_decoder* decoder)
-{
-    if (decoder->buffer_position >= decoder->buffered) {
-        decoder->buffered = 0;
-        decoder->buffer_position = 0;
-        if (decoder->bytes_left == 0) {
-            decoder->end_of_data = -1;
-            return -1;
-        }
-        const uint32_t request = decoder->bytes_left < static_cast<uint32_t>(JPEG_INPUT_BUFFER_SIZE)
-                                     ? decoder->bytes_left
-                                     : static_cast<uint32_t>(JPEG_INPUT_BUFFER_SIZE);
-        decoder->bytes_left -= request;
-        const int32_t got = jpeg_src_read(decoder, decoder->input_buffer, request);
-        if (got <= 0) {
-            decoder->end_of_data = -1;
-            return -1;
-        }
-        decoder->buffered = got < static_cast<int32_t>(request) ? got : static_cast<int32_t>(request);
-    }
-    return decoder->input_buffer[decoder->buffer_position++];
-}
-
 // The built-in memory source read in place, without a call per byte; null for any other source.
 jpeg_mem_source* Memory(const jpeg_decoder* decoder)
 {
@@ -51,7 +28,7 @@ size_t MemoryLeft(const jpeg_mem_source* memory)
 int32_t InByte(jpeg_decoder* decoder)
 {
     if (DecodeMode(decoder)) {
-        return BufferedByte(decoder);
+        return jpeg_input_byte(decoder);
     }
     if (jpeg_mem_source* memory = Memory(decoder)) {
         return MemoryLeft(memory) != 0 ? *memory->current++ : -1;
@@ -75,11 +52,11 @@ int32_t InU16(jpeg_decoder* decoder)
         memory->current += 2;
         return value;
     }
-    const int32_t high = BufferedByte(decoder);
+    const int32_t high = jpeg_input_byte(decoder);
     if (high < 0) {
         return -1;
     }
-    const int32_t low = BufferedByte(decoder);
+    const int32_t low = jpeg_input_byte(decoder);
     return low < 0 ? -1 : (high << 8 | low);
 }
 
@@ -88,7 +65,7 @@ jpeg_status InRead(jpeg_decoder* decoder, uint8_t* buffer, uint32_t count)
 {
     if (DecodeMode(decoder)) {
         for (uint32_t i = 0; i < count; ++i) {
-            const int32_t byte = BufferedByte(decoder);
+            const int32_t byte = jpeg_input_byte(decoder);
             if (byte < 0) {
                 return JPEG_ERR_END_OF_INPUT;
             }
@@ -181,6 +158,29 @@ bool IsSofMarker(int32_t code)
 }
 
 }  // namespace
+
+int32_t jpeg_input_byte(jpeg_decoder* decoder)
+{
+    if (decoder->buffer_position >= decoder->buffered) {
+        decoder->buffered = 0;
+        decoder->buffer_position = 0;
+        if (decoder->bytes_left == 0) {
+            decoder->end_of_data = -1;
+            return -1;
+        }
+        const uint32_t request = decoder->bytes_left < static_cast<uint32_t>(JPEG_INPUT_BUFFER_SIZE)
+                                     ? decoder->bytes_left
+                                     : static_cast<uint32_t>(JPEG_INPUT_BUFFER_SIZE);
+        decoder->bytes_left -= request;
+        const int32_t got = jpeg_src_read(decoder, decoder->input_buffer, request);
+        if (got <= 0) {
+            decoder->end_of_data = -1;
+            return -1;
+        }
+        decoder->buffered = got < static_cast<int32_t>(request) ? got : static_cast<int32_t>(request);
+    }
+    return decoder->input_buffer[decoder->buffer_position++];
+}
 
 jpeg_status jpeg_input_buffer_create(jpeg_decoder* decoder)
 {

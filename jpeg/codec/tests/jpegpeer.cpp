@@ -36,6 +36,24 @@ std::vector<uint8_t> PeerEncodeBaseline(const PeerOptions& o, const std::vector<
     }
     cinfo.restart_interval = static_cast<unsigned int>(o.restart_mcus);
     cinfo.optimize_coding = o.optimize ? TRUE : FALSE;
+    // Spectral selection only: DC of all components, then AC bands per component.
+    static jpeg_scan_info spectral[7];
+    if (o.progression == 1) {
+        jpeg_simple_progression(&cinfo);
+    } else if (o.progression == 2) {
+        int n = 0;
+        spectral[n++] = jpeg_scan_info{o.components, {0, 1, 2, 3}, 0, 0, 0, 0};
+        for (int c = 0; c < o.components && c < 3; ++c) {
+            spectral[n++] = jpeg_scan_info{1, {c, 0, 0, 0}, 1, 5, 0, 0};
+            if (c == 0) {
+                spectral[n++] = jpeg_scan_info{1, {c, 0, 0, 0}, 6, 63, 0, 0};
+            } else {
+                spectral[n - 1].Se = 63;
+            }
+        }
+        cinfo.scan_info = spectral;
+        cinfo.num_scans = n;
+    }
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<uint8_t*>(pixels.data()) +
@@ -56,7 +74,11 @@ std::vector<uint8_t> PeerDecode(const std::vector<uint8_t>& bytes)
     return out;
 }
 
-void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out)
+namespace {
+
+// islow, samples as coded, chroma replicated, at 1/denominator.
+void DecodeScaledInto(const std::vector<uint8_t>& stream, int denominator, std::vector<uint8_t>& out, int* width,
+                      int* height)
 {
     jpeg_decompress_struct cinfo{};
     jpeg_error_mgr jerr{};
@@ -67,6 +89,9 @@ void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& ou
     cinfo.out_color_space = cinfo.jpeg_color_space;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = FALSE;
+    cinfo.do_block_smoothing = FALSE;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = static_cast<unsigned int>(denominator);
     jpeg_start_decompress(&cinfo);
     const size_t row = static_cast<size_t>(cinfo.output_width) * cinfo.output_components;
     out.resize(row * cinfo.output_height);
@@ -74,8 +99,51 @@ void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& ou
         JSAMPROW at = out.data() + row * cinfo.output_scanline;
         jpeg_read_scanlines(&cinfo, &at, 1);
     }
+    *width = static_cast<int>(cinfo.output_width);
+    *height = static_cast<int>(cinfo.output_height);
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
+}
+
+}  // namespace
+
+void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out)
+{
+    int width = 0;
+    int height = 0;
+    DecodeScaledInto(stream, 1, out, &width, &height);
+}
+
+std::vector<std::vector<int16_t>> PeerReadCoefficients(const std::vector<uint8_t>& stream)
+{
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr jerr{};
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, stream.data(), static_cast<unsigned long>(stream.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&cinfo);
+    std::vector<std::vector<int16_t>> out(static_cast<size_t>(cinfo.num_components));
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& info = cinfo.comp_info[c];
+        for (JDIMENSION by = 0; by < info.height_in_blocks; ++by) {
+            JBLOCKARRAY row = (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo), arrays[c], by, 1,
+                                                               FALSE);
+            for (JDIMENSION bx = 0; bx < info.width_in_blocks; ++bx) {
+                out[c].insert(out[c].end(), row[0][bx], row[0][bx] + 64);
+            }
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return out;
+}
+
+std::vector<uint8_t> PeerDecodeScaled(const std::vector<uint8_t>& stream, int denominator, int* width, int* height)
+{
+    std::vector<uint8_t> out;
+    DecodeScaledInto(stream, denominator, out, width, height);
+    return out;
 }
 
 void* PeerTurboCreate()

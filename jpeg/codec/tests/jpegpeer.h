@@ -15,6 +15,7 @@ struct PeerOptions {
     int restart_mcus = 0;    // -restart NB
     bool optimize = false;
     int quality = 90;
+    int progression = 0;     // 1: libjpeg-turbo's default progression; 2: spectral selection only
 };
 
 // A baseline stream of interleaved pixels (o.components per pixel).
@@ -23,6 +24,11 @@ std::vector<uint8_t> PeerEncodeBaseline(const PeerOptions& o, const std::vector<
 std::vector<uint8_t> PeerDecode(const std::vector<uint8_t>& bytes);
 // The same into an existing buffer, row by row (the benchmark's loop).
 void PeerDecodeInto(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& out);
+// Quantised coefficients as jpeg_read_coefficients gives them: per component, its blocks in raster
+// order, 64 values each in natural order.
+std::vector<std::vector<int16_t>> PeerReadCoefficients(const std::vector<uint8_t>& bytes);
+// Scaled islow decode (scale_num 1, scale_denom as given), samples as coded, chroma replicated.
+std::vector<uint8_t> PeerDecodeScaled(const std::vector<uint8_t>& bytes, int denominator, int* width, int* height);
 // TurboJPEG to RGB (grey for one component).
 void* PeerTurboCreate();
 void PeerTurboDestroy(void* handle);

@@ -3,6 +3,7 @@
 // Streams built byte by byte, a counting heap that can refuse a chosen allocation, and a decoder
 // over memory, shared by the codec tests.
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -155,4 +156,23 @@ inline Bytes ReadWholeFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A smooth image with edges and noise, like a photograph.
+inline std::vector<uint8_t> Picture(int width, int height, int channels)
+{
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * channels);
+    uint32_t noise = 12345;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < channels; ++c) {
+                noise = noise * 1103515245u + 12345u;
+                const double v = 128 + 90 * std::sin(x * 0.05 + c) * std::cos(y * 0.037 - c) +
+                                 ((x / 37 + y / 23) % 2 != 0 ? 25 : -25) + static_cast<int>(noise >> 28) - 8;
+                pixels[(static_cast<size_t>(y) * width + x) * channels + c] =
+                    static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            }
+        }
+    }
+    return pixels;
 }

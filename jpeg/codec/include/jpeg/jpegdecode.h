@@ -59,6 +59,29 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder);
 // Frees everything decoding made; jpeg_decoder_destroy calls it.
 void jpeg_decode_release(jpeg_decoder* decoder);
 
+// The buffered path: the codec's own bit reader over the 8 KiB input buffer and its block
+// decoders (coefficients dequantised for sequential scans, kept quantised for progressive ones).
+jpeg_status jpeg_setup_buffered_entropy(jpeg_decoder* decoder, int32_t lookahead_width);
+jpeg_status jpeg_entropy_restart(jpeg_decoder* decoder);
+jpeg_status jpeg_bits_pad(jpeg_decoder* decoder);
+jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+jpeg_status jpeg_decode_dc_first(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+jpeg_status jpeg_decode_dc_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+// Every scan of a progressive image into the block entries (which hold the whole image).
+jpeg_status jpeg_decode_progressive_scans(jpeg_decoder* decoder);
+jpeg_status jpeg_decode_progressive_row(jpeg_decoder* decoder);
+// More scans than this end the coefficient pass: each one walks the whole image.
+constexpr int32_t JPEG_MAX_PROGRESSIVE_SCANS = 1000;
+
+// Transforms of the buffered path, in place, outputs centred on zero at the block's top left.
+void jpeg_idct_8x8_fast(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_8x8_dequant(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_4x4(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_2x2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_1x1(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+
 // Direct kernel path.
 jpeg_status jpeg_direct_state_create(jpeg_decoder* decoder);
 void jpeg_direct_state_destroy(jpeg_decoder* decoder);
@@ -138,3 +161,8 @@ void jpeg_upsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_
                      uint32_t lines);
 void jpeg_upsample_hv(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
                       uint32_t lines);
+void jpeg_downsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
+                       uint32_t lines);
+// Averages rows, then replicates the averaged rows across, keeping the plane's stride.
+void jpeg_downsample_v_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
+                                  uint32_t lines);

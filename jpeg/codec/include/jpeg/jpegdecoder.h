@@ -304,6 +304,7 @@ struct jpeg_decoder {
     uint8_t reduced_v[4];
     jpeg_status row_status;   // result of the MCU row being handed out
     uint32_t dnl_lines;
+    int32_t eob_run;          // bands left in a progressive AC end-of-band run
 };
 
 // Life cycle

@@ -35,6 +35,8 @@ jpeg_status jpeg_skip_restart_markers(jpeg_decoder* decoder, int32_t n);
 
 // Decode mode: the 8 KiB input buffer, fed from the stream budget (bytes left).
 jpeg_status jpeg_input_buffer_create(jpeg_decoder* decoder);
+// The next byte of the input buffer, refilled from the budget; -1 (and end of data set) when spent.
+int32_t jpeg_input_byte(jpeg_decoder* decoder);
 
 jpeg_status jpeg_create_scan_set(jpeg_decoder* decoder);
 void jpeg_destroy_scan_set(jpeg_decoder* owner, jpeg_scan_set* set);

@@ -1,0 +1,573 @@
+#include <cstring>
+
+#include "jpeg/jpegdecode.h"
+#include "jpeg/jpegmarkers.h"
+#include "jpeg/jpegtables.h"
+
+// ---- the bit reader ----
+
+namespace {
+
+// Tops the accumulator up to at least 16 bits; past the data or at a marker it pads with zeros.
+jpeg_status Fill(jpeg_decoder* decoder)
+{
+    // Plain data bytes straight from the buffer, without the refill and marker tests.
+    if (decoder->input_state > 0) {
+        const uint8_t* in = decoder->input_buffer;
+        int32_t at = decoder->buffer_position;
+        const int32_t end = decoder->buffered;
+        while (decoder->bit_count < 16 && at < end && in[at] != 0xFF) {
+            decoder->bit_buffer = decoder->bit_buffer << 8 | in[at++];
+            decoder->bit_count += 8;
+        }
+        decoder->buffer_position = at;
+    }
+    while (decoder->bit_count < 16) {
+        if (decoder->input_state <= 0) {
+            return jpeg_bits_pad(decoder);
+        }
+        const int32_t byte = jpeg_input_byte(decoder);
+        if (byte < 0) {
+            return jpeg_bits_pad(decoder);
+        }
+        if (byte == 0xFF) {
+            int32_t next = 0;
+            do {
+                next = jpeg_input_byte(decoder);
+            } while (next == 0xFF);
+            if (next > 0) {
+                decoder->pending_marker = static_cast<uint32_t>(next);
+                decoder->input_state = JPEG_ERR_MARKER_IN_DATA;
+            }
+        }
+        decoder->bit_buffer = decoder->bit_buffer << 8 | static_cast<uint32_t>(byte);
+        decoder->bit_count += 8;
+    }
+    return decoder->entropy_status;
+}
+
+jpeg_status Fail(jpeg_decoder* decoder)
+{
+    if (decoder->entropy_status > 0) {
+        decoder->entropy_status = JPEG_ERR_DATA;
+    }
+    return decoder->entropy_status;
+}
+
+// s bits (s <= 16) as an unsigned value, or -1 after a failure (the status says which).
+int32_t Bits(jpeg_decoder* decoder, int32_t s)
+{
+    if (decoder->bit_count < s && Fill(decoder) < 1) {
+        return -1;
+    }
+    decoder->bit_count -= s;
+    return static_cast<int32_t>((decoder->bit_buffer >> decoder->bit_count) & ((1u << s) - 1u));
+}
+
+// T.81 F.2.2.1: a value below half the range is negative.
+int32_t Extend(int32_t v, int32_t s)
+{
+    return s == 0 ? 0 : v < (1 << (s - 1)) ? v - ((1 << s) - 1) : v;
+}
+
+const jpeg_huff_table* Table(jpeg_huff_table* tables, int32_t count, uint32_t selector)
+{
+    if (tables == nullptr || selector >= static_cast<uint32_t>(count) || tables[selector].lookahead == nullptr) {
+        return nullptr;
+    }
+    return &tables[selector];
+}
+
+// The next symbol, or -1 after a failure (a code that matches no length is a data error).
+int32_t Symbol(jpeg_decoder* decoder, const jpeg_huff_table* table)
+{
+    if (decoder->bit_count < 16 && Fill(decoder) < 1) {
+        return -1;
+    }
+    const int32_t w = decoder->lookahead_bits;
+    int32_t code = static_cast<int32_t>((decoder->bit_buffer >> (decoder->bit_count - w)) & ((1u << w) - 1u));
+    const jpeg_huff_lookahead entry = table->lookahead[code];
+    if (entry.length > 0 && entry.length <= w) {
+        decoder->bit_count -= entry.length;
+        return static_cast<int32_t>(entry.symbol);
+    }
+    // No code begins with these bits: garbage must not decode as flat blocks.
+    if (entry.length == 0) {
+        Fail(decoder);
+        return -1;
+    }
+    decoder->bit_count -= w;
+    for (int32_t k = w; k < 16; ++k) {
+        const int32_t bit = Bits(decoder, 1);
+        if (bit < 0) {
+            return -1;
+        }
+        code = code << 1 | bit;
+        if (code <= table->maxcode[k] && code >= table->mincode[k]) {
+            return table->values[table->cumulative[k] - table->mincode[k] + code];
+        }
+    }
+    Fail(decoder);
+    return -1;
+}
+
+// Wrapping: hostile data may overflow, and that must stay defined.
+int32_t Wrap(uint32_t value)
+{
+    return static_cast<int32_t>(value);
+}
+
+// Adds the next DC difference to the component's prediction; false after a failure.
+bool DcDifference(jpeg_decoder* decoder, const jpeg_huff_table* dc, int32_t component)
+{
+    const int32_t s = Symbol(decoder, dc);
+    if (s < 0) {
+        return false;
+    }
+    if (s > 0) {
+        const int32_t v = Bits(decoder, s);
+        if (v < 0) {
+            return false;
+        }
+        decoder->dc_pred[component] =
+            Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) + static_cast<uint32_t>(Extend(v, s)));
+    }
+    return true;
+}
+
+}  // namespace
+
+jpeg_status jpeg_bits_pad(jpeg_decoder* decoder)
+{
+    const int32_t add = 16 - decoder->bit_count;
+    if (add > 0) {
+        decoder->bit_buffer <<= add;
+        decoder->inserted_zeros += add;
+        decoder->bit_count = 16;
+    }
+    if (decoder->inserted_zeros > 15 && decoder->entropy_status > 0) {
+        decoder->entropy_status = decoder->input_state > 0 ? JPEG_ERR_DATA : decoder->input_state;
+    }
+    return decoder->entropy_status;
+}
+
+jpeg_status jpeg_setup_buffered_entropy(jpeg_decoder* decoder, int32_t lookahead_width)
+{
+    decoder->restart = &jpeg_entropy_restart;
+    decoder->end_of_segment = &jpeg_read_scan_end_marker;
+    decoder->skip_restarts = &jpeg_skip_restart_markers;
+    decoder->lookahead_bits = lookahead_width;
+    const jpeg_status status = jpeg_input_buffer_create(decoder);
+    if (status < 1) {
+        return status;
+    }
+    // The scan's tables get their look-ahead now, whatever the header left.
+    decoder->tables_changed = 1;
+    return decoder->restart(decoder);
+}
+
+jpeg_status jpeg_entropy_restart(jpeg_decoder* decoder)
+{
+    decoder->bit_buffer = 0;
+    decoder->bit_count = 0;
+    decoder->input_state = JPEG_OK;
+    decoder->inserted_zeros = 0;
+    for (int32_t& prediction : decoder->dc_pred) {
+        prediction = 0;
+    }
+    decoder->entropy_status = JPEG_OK;
+    decoder->eob_run = 0;
+    if (decoder->frame_marker == 0xC2) {
+        const uint32_t ah = decoder->scan.approximation >> 4;
+        const bool dc = decoder->scan.ss == 0;
+        decoder->decode_unit = ah == 0 ? (dc ? &jpeg_decode_dc_first : &jpeg_decode_ac_first)
+                                       : (dc ? &jpeg_decode_dc_refine : &jpeg_decode_ac_refine);
+    } else {
+        decoder->decode_unit = &jpeg_decode_block_baseline;
+    }
+    if (decoder->tables_changed != 0) {
+        const jpeg_status status = jpeg_rebuild_lookaheads(decoder, decoder->lookahead_bits);
+        if (status < 1) {
+            return status;
+        }
+        decoder->tables_changed = 0;
+    }
+    return JPEG_OK;
+}
+
+jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    int32_t* block = entry->coefficients;
+    std::memset(block, 0, 64 * sizeof(int32_t));
+    const jpeg_huff_table* dc = Table(decoder->dc_tables, decoder->dc_count, decoder->dc_selector[component]);
+    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
+    if (dc == nullptr || ac == nullptr) {
+        return Fail(decoder);
+    }
+    const int32_t* multiplier = decoder->multipliers[component].values;
+    const uint8_t* natural = decoder->natural_order;
+    if (!DcDifference(decoder, dc, component)) {
+        return decoder->entropy_status;
+    }
+    block[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) * static_cast<uint32_t>(multiplier[0]));
+    entry->count = 64;
+    for (int32_t k = 1; k < 64; ++k) {
+        const int32_t rs = Symbol(decoder, ac);
+        if (rs < 0) {
+            return decoder->entropy_status;
+        }
+        if (rs == 0) {
+            entry->count = k;
+            return decoder->entropy_status;
+        }
+        const int32_t size = rs & 15;
+        int32_t v = 0;
+        if (size != 0) {
+            v = Bits(decoder, size);
+            if (v < 0) {
+                return decoder->entropy_status;
+            }
+            v = Extend(v, size);
+        }
+        k += rs >> 4;
+        if (k > 63) {
+            return Fail(decoder);
+        }
+        const int32_t p = natural[k];
+        block[p] = Wrap(static_cast<uint32_t>(v) * static_cast<uint32_t>(multiplier[p]));
+    }
+    return decoder->entropy_status;
+}
+
+jpeg_status jpeg_decode_dc_first(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    const jpeg_huff_table* dc = Table(decoder->dc_tables, decoder->dc_count, decoder->dc_selector[component]);
+    if (dc == nullptr) {
+        return Fail(decoder);
+    }
+    if (!DcDifference(decoder, dc, component)) {
+        return decoder->entropy_status;
+    }
+    const uint32_t al = decoder->scan.approximation & 15u;
+    entry->coefficients[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) << al);
+    return decoder->entropy_status;
+}
+
+jpeg_status jpeg_decode_dc_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t)
+{
+    const int32_t bit = Bits(decoder, 1);
+    if (bit < 0) {
+        return decoder->entropy_status;
+    }
+    if (bit != 0) {
+        entry->coefficients[0] |= 1 << (decoder->scan.approximation & 15u);
+    }
+    return decoder->entropy_status;
+}
+
+jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    if (decoder->eob_run > 0) {
+        --decoder->eob_run;
+        return decoder->entropy_status;
+    }
+    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
+    if (ac == nullptr) {
+        return Fail(decoder);
+    }
+    int32_t* block = entry->coefficients;
+    const uint8_t* natural = decoder->natural_order;
+    const uint32_t al = decoder->scan.approximation & 15u;
+    const int32_t se = decoder->scan.se;
+    for (int32_t k = decoder->scan.ss; k <= se; ++k) {
+        const int32_t rs = Symbol(decoder, ac);
+        if (rs < 0) {
+            return decoder->entropy_status;
+        }
+        const int32_t s = rs & 15;
+        const int32_t r = rs >> 4;
+        if (s != 0) {
+            k += r;
+            if (k > 63) {
+                return Fail(decoder);
+            }
+            const int32_t v = Bits(decoder, s);
+            if (v < 0) {
+                return decoder->entropy_status;
+            }
+            block[natural[k]] = Wrap(static_cast<uint32_t>(Extend(v, s)) << al);
+        } else if (r == 15) {
+            k += 15;
+        } else {
+            int32_t run = (1 << r) - 1;
+            if (r > 0) {
+                const int32_t b = Bits(decoder, r);
+                if (b < 0) {
+                    return decoder->entropy_status;
+                }
+                run += b;
+            }
+            decoder->eob_run = run;
+            break;
+        }
+    }
+    return decoder->entropy_status;
+}
+
+jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
+    if (ac == nullptr) {
+        return Fail(decoder);
+    }
+    int32_t* block = entry->coefficients;
+    const uint8_t* natural = decoder->natural_order;
+    const uint32_t al = decoder->scan.approximation & 15u;
+    const auto p1 = static_cast<int32_t>(1u << al);
+    const auto m1 = static_cast<int32_t>(~0u << al);
+    const int32_t se = decoder->scan.se;
+    int32_t k = decoder->scan.ss;
+    // One correction bit for a coefficient that is already nonzero; false after a failure.
+    auto correct = [&](int32_t* coefficient) {
+        const int32_t bit = Bits(decoder, 1);
+        if (bit < 0) {
+            return false;
+        }
+        if (bit != 0 && (*coefficient & p1) == 0) {
+            *coefficient = Wrap(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(*coefficient >= 0 ? p1 : m1));
+        }
+        return true;
+    };
+    if (decoder->eob_run == 0) {
+        for (; k <= se; ++k) {
+            const int32_t rs = Symbol(decoder, ac);
+            if (rs < 0) {
+                return decoder->entropy_status;
+            }
+            int32_t r = rs >> 4;
+            const int32_t s = rs & 15;
+            int32_t value = 0;
+            if (s != 0) {
+                if (s != 1) {
+                    return Fail(decoder);
+                }
+                const int32_t bit = Bits(decoder, 1);
+                if (bit < 0) {
+                    return decoder->entropy_status;
+                }
+                value = bit != 0 ? p1 : m1;
+            } else if (r != 15) {
+                decoder->eob_run = 1 << r;
+                if (r > 0) {
+                    const int32_t b = Bits(decoder, r);
+                    if (b < 0) {
+                        return decoder->entropy_status;
+                    }
+                    decoder->eob_run += b;
+                }
+                break;
+            }
+            // Past the zero coefficients the run skips, correcting the nonzero ones on the way.
+            for (; k <= se; ++k) {
+                int32_t* coefficient = block + natural[k];
+                if (*coefficient != 0) {
+                    if (!correct(coefficient)) {
+                        return decoder->entropy_status;
+                    }
+                } else if (--r < 0) {
+                    break;
+                }
+            }
+            if (value != 0) {
+                if (k > se) {
+                    return Fail(decoder);
+                }
+                block[natural[k]] = value;
+            }
+        }
+    }
+    if (decoder->eob_run > 0) {
+        for (; k <= se; ++k) {
+            int32_t* coefficient = block + natural[k];
+            if (*coefficient != 0 && !correct(coefficient)) {
+                return decoder->entropy_status;
+            }
+        }
+        --decoder->eob_run;
+    }
+    return decoder->entropy_status;
+}
+
+// ---- the progressive coefficient pass and its rows ----
+
+namespace {
+
+uint32_t CeilDiv(uint64_t a, uint64_t b)
+{
+    return static_cast<uint32_t>((a + b - 1) / b);
+}
+
+// The restart due before the next MCU of a scan: false when its marker was not there.
+bool RestartDue(jpeg_decoder* decoder, int32_t& count)
+{
+    const auto interval = static_cast<int32_t>(decoder->restart_interval);
+    if (interval == 0 || count < interval) {
+        return true;
+    }
+    decoder->restart(decoder);
+    if (decoder->end_of_segment(decoder) < 1) {
+        return false;
+    }
+    count = 0;
+    return true;
+}
+
+// Decode failures that end only this scan: a marker in the data, or the data ran out (the
+// marker reading after the scan then tells what happened).
+bool EndsScanOnly(const jpeg_decoder* decoder, jpeg_status status)
+{
+    return status == JPEG_ERR_MARKER_IN_DATA ||
+           (decoder->input_state > 0 && decoder->bytes_left == 0 && decoder->buffer_position >= decoder->buffered);
+}
+
+// One scan over the block entries: 1, or the failure that ends it.
+jpeg_status WalkScan(jpeg_decoder* decoder)
+{
+    const int32_t nf = decoder->component_count;
+    const auto per_row = static_cast<uint32_t>(decoder->mcus_per_row);
+    const uint32_t per_mcu = decoder->blocks_per_mcu;
+    jpeg_block_entry* entries = decoder->block_entries;
+    int32_t count = 0;
+    if (decoder->scan.count == 1) {
+        // One component: its own blocks in raster order, each block an MCU.
+        int32_t c = 0;
+        while (c < nf && decoder->in_scan[c] == 0) {
+            ++c;
+        }
+        if (c == nf) {
+            return JPEG_ERR_SYNTAX;
+        }
+        uint32_t offset = 0;
+        for (int32_t i = 0; i < c; ++i) {
+            offset += decoder->component_blocks[i];
+        }
+        const uint32_t h = decoder->blocks_h[c];
+        const uint32_t v = decoder->blocks_v[c];
+        uint32_t hmax = 1;
+        uint32_t vmax = 1;
+        for (int32_t i = 0; i < nf; ++i) {
+            hmax = decoder->blocks_h[i] > hmax ? decoder->blocks_h[i] : hmax;
+            vmax = decoder->blocks_v[i] > vmax ? decoder->blocks_v[i] : vmax;
+        }
+        const uint32_t columns = CeilDiv(CeilDiv(static_cast<uint64_t>(decoder->frame.samples) * h, hmax), 8);
+        const uint32_t rows = CeilDiv(CeilDiv(static_cast<uint64_t>(decoder->frame.lines) * v, vmax), 8);
+        for (uint32_t by = 0; by < rows; ++by) {
+            for (uint32_t bx = 0; bx < columns; ++bx) {
+                if (!RestartDue(decoder, count)) {
+                    break;
+                }
+                const uint64_t mcu = static_cast<uint64_t>(by / v) * per_row + bx / h;
+                jpeg_block_entry* entry = entries + mcu * per_mcu + offset + (by % v) * h + bx % h;
+                const jpeg_status status = decoder->decode_unit(decoder, entry, c);
+                if (status < 1) {
+                    return status;
+                }
+                ++count;
+            }
+        }
+        return JPEG_OK;
+    }
+    const auto mcus = static_cast<uint64_t>(decoder->mcu_rows) * per_row;
+    for (uint64_t row = 0; row < static_cast<uint64_t>(decoder->mcu_rows); ++row) {
+        for (uint32_t x = 0; x < per_row; ++x) {
+            if (!RestartDue(decoder, count)) {
+                break;
+            }
+            jpeg_block_entry* entry = entries + (row * per_row + x) * per_mcu;
+            for (int32_t c = 0; c < nf; ++c) {
+                for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
+                    if (decoder->in_scan[c] == 0) {
+                        continue;
+                    }
+                    const jpeg_status status = decoder->decode_unit(decoder, entry, c);
+                    if (status < 1) {
+                        return status;
+                    }
+                }
+            }
+            ++count;
+        }
+    }
+    (void)mcus;
+    return JPEG_OK;
+}
+
+}  // namespace
+
+jpeg_status jpeg_decode_progressive_scans(jpeg_decoder* decoder)
+{
+    for (int32_t scans = 1;; ++scans) {
+        if (scans > JPEG_MAX_PROGRESSIVE_SCANS) {
+            decoder->block_index = 0;
+            return JPEG_ERR_SYNTAX;
+        }
+        const jpeg_status walked = WalkScan(decoder);
+        if (walked < 1 && !EndsScanOnly(decoder, walked)) {
+            decoder->block_index = 0;
+            return walked;
+        }
+        const jpeg_status next = jpeg_next_scan(decoder);
+        if (next < 1) {
+            decoder->block_index = 0;
+            return decoder->last_marker == 0xD9 ? JPEG_OK : next;
+        }
+        const jpeg_status restarted = decoder->restart(decoder);
+        if (restarted < 1) {
+            decoder->block_index = 0;
+            return restarted;
+        }
+    }
+}
+
+jpeg_status jpeg_decode_progressive_row(jpeg_decoder* decoder)
+{
+    if (decoder->block_index < 0) {
+        const jpeg_status status = jpeg_decode_progressive_scans(decoder);
+        if (status < 1) {
+            return status;
+        }
+    }
+    const int32_t nf = decoder->component_count;
+    const auto per_row = static_cast<uint32_t>(decoder->mcus_per_row);
+    jpeg_block_entry* entry =
+        decoder->block_entries + static_cast<uint64_t>(decoder->mcu_row_counter) * per_row * decoder->blocks_per_mcu;
+    for (uint32_t mcu = 0; mcu < per_row; ++mcu) {
+        jpeg_block_entry* first = entry;
+        for (int32_t c = 0; c < nf; ++c) {
+            for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
+                decoder->transform[c](decoder, entry, c);
+            }
+        }
+        jpeg_plane at[4]{};
+        for (int32_t c = 0; c < nf; ++c) {
+            const jpeg_line_buffer& buffer = decoder->line_buffers[c];
+            at[c].width = decoder->mcu_width[c];
+            at[c].height = decoder->mcu_height[c];
+            at[c].stride = static_cast<int32_t>(buffer.stride);
+            at[c].samples = buffer.base != nullptr ? buffer.base + static_cast<ptrdiff_t>(mcu) * decoder->mcu_width[c]
+                                                   : nullptr;
+        }
+        decoder->output_blocks(at, decoder, first);
+        decoder->block_index += static_cast<int32_t>(decoder->blocks_per_mcu);
+    }
+    for (int32_t c = 0; c < nf; ++c) {
+        if (decoder->resample[c] != nullptr && decoder->line_buffers[c].base != nullptr) {
+            jpeg_plane plane{decoder->line_buffers[c].stride / decoder->ratio_h[c], decoder->mcu_height[c],
+                             static_cast<int32_t>(decoder->line_buffers[c].stride), decoder->line_buffers[c].base};
+            decoder->resample[c](&plane, &plane, decoder->ratio_h[c], decoder->ratio_v[c], decoder->resample_width[c],
+                                 decoder->resample_lines[c]);
+        }
+    }
+    ++decoder->mcu_row_counter;
+    return JPEG_OK;
+}
