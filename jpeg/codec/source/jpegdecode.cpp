@@ -195,9 +195,11 @@ jpeg_status BuildSpecs(jpeg_decoder* decoder, const jpeg_huff_table* tables, int
     return JPEG_OK;
 }
 
+}  // namespace
+
 // Tops the block up from the source when fewer than `threshold` bytes are left; stops reading
 // once a read came back short of the capacity (the stream or its budget has ended).
-void DirectRefill(jpeg_decoder* decoder, int32_t threshold)
+void jpeg_direct_refill(jpeg_decoder* decoder, int32_t threshold)
 {
     jpeg_direct_state* st = decoder->direct;
     if (st->available >= threshold || (st->filled != 0 && st->filled < st->capacity)) {
@@ -216,8 +218,6 @@ void DirectRefill(jpeg_decoder* decoder, int32_t threshold)
     // Below the capacity from now on when the stream or its budget has ended.
     st->filled = st->available;
 }
-
-}  // namespace
 
 jpeg_status jpeg_direct_setup(jpeg_decoder* decoder)
 {
@@ -277,7 +277,7 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
         st->interval_failed = 1;
         return JPEG_ERR_DATA;
     }
-    DirectRefill(decoder, kDirectRefillThreshold);
+    jpeg_direct_refill(decoder, kDirectRefillThreshold);
     // The 16-bit block goes straight into the entry's coefficient space; the transform reads it
     // back with a byte copy.
     auto* block = reinterpret_cast<int16_t*>(entry->coefficients);
@@ -1030,8 +1030,11 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
         decoder->lines_to_output = decoder->height;
     }
     decoder->lines_left = decoder->lines_to_output;
-    // Separate-scan images, progressive and lossless frames take paths that are not built yet.
-    if (decoder->scan_set != nullptr || decoder->frame_marker == 0xC3) {
+    if (decoder->frame_marker == 0xC3 && decoder->scan_set == nullptr) {
+        return jpeg_start_lossless(decoder);
+    }
+    // Separate-scan images and progressive frames take paths that are not built yet.
+    if (decoder->scan_set != nullptr) {
         return JPEG_ERR_UNSUPPORTED;
     }
     jpeg_status status = jpeg_check_mode(decoder);

@@ -76,6 +76,18 @@ jpeg_status jpeg_direct_find_marker(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_read_dnl(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_scan_end_marker(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_skip_restart_markers(jpeg_decoder* decoder, int32_t n);
+void jpeg_direct_refill(jpeg_decoder* decoder, int32_t threshold);
+
+// Lossless frames: the start (direct path, 16-bit line buffers of three rows, row output by
+// sample size), the restart hook, the row decoder and the row output routines.
+jpeg_status jpeg_start_lossless(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder);
+jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder);
+void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_lossless_grey16(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_lossless_rgb8(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_lossless_rgb16(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_lossless_interleave(jpeg_decoder* decoder, uint8_t* line);
 
 // Range limit: one table of 2,048 entries for the process; a decoder holds entry 640.
 jpeg_status jpeg_range_table_create(const jpeg_allocator* allocator, void* user);

@@ -1,0 +1,280 @@
+#include <cstring>
+
+#include "huffman/huff_decode.h"
+#include "jpeg/jpegdecode.h"
+#include "jpeg/jpegtables.h"
+#include "processor/kernel_dispatch.h"
+
+// Lossless frames decode one sample row per call on the dispatched kernels: the Huffman row
+// decoder writes 16-bit differences into each component's first row, the reconstruction kernels
+// turn them into samples in the third row, which then becomes the previous row (second row).
+
+namespace {
+
+// A row costs at most 32 bits per sample (16 of code, 16 extra), twice that when every byte is
+// stuffed: the whole row must be in the block before the kernel starts on it.
+constexpr uint64_t kWorstBytesPerSample = 8;
+
+uint32_t PointTransform(const jpeg_decoder* decoder)
+{
+    return decoder->scan.approximation & 0x0Fu;
+}
+
+// Three rows of 16-bit samples per component: differences, previous row, current row.
+jpeg_status CreateLosslessBuffers(jpeg_decoder* decoder)
+{
+    jpeg_line_buffers_release(decoder);
+    const int32_t nf = decoder->component_count;
+    decoder->line_buffers =
+        static_cast<jpeg_line_buffer*>(jpeg_calloc(decoder, static_cast<uint32_t>(nf), sizeof(jpeg_line_buffer)));
+    if (decoder->line_buffers == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    const uint32_t width = decoder->width;
+    for (int32_t c = 0; c < nf; ++c) {
+        jpeg_line_buffer& buffer = decoder->line_buffers[c];
+        buffer.width = width;
+        buffer.rows = 1;
+        buffer.stride = width;
+        buffer.band_size = 2 * width;
+        buffer.mcu_width = 1;
+        if (decoder->selected_component >= 0 && decoder->selected_component != c) {
+            continue;
+        }
+        buffer.base = static_cast<uint8_t*>(jpeg_calloc(decoder, 3, buffer.band_size));
+        if (buffer.base == nullptr) {
+            return JPEG_ERR_MEMORY;
+        }
+        buffer.current = buffer.base;
+        buffer.second_row = buffer.base + buffer.band_size;
+        buffer.third_row = buffer.base + 2 * static_cast<size_t>(buffer.band_size);
+    }
+    return JPEG_OK;
+}
+
+jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
+{
+    const jpeg_status status = jpeg_direct_setup(decoder);
+    if (status < 1) {
+        return status;
+    }
+    jpeg_direct_state* st = decoder->direct;
+    const uint64_t row = kWorstBytesPerSample * decoder->width * static_cast<uint64_t>(decoder->component_count);
+    // Two worst-case rows: one to decode, one read ahead so refills stay rare.
+    const uint64_t capacity = 2 * row + 1024;
+    jpeg_free(decoder, st->buffer);
+    st->buffer = static_cast<uint8_t*>(jpeg_malloc(decoder, capacity));
+    st->current = st->buffer;
+    if (st->buffer == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    st->capacity = static_cast<int32_t>(capacity);
+    decoder->restart = &jpeg_direct_restart_lossless;
+    return JPEG_OK;
+}
+
+const uint16_t* OutputRow(const jpeg_decoder* decoder, int32_t c)
+{
+    return reinterpret_cast<const uint16_t*>(decoder->line_buffers[c].second_row);
+}
+
+}  // namespace
+
+jpeg_status jpeg_start_lossless(jpeg_decoder* decoder)
+{
+    const int32_t nf = decoder->component_count;
+    // One component of a separate-scan set is not decoded on its own here.
+    if (nf < 1 || nf > 4 || decoder->precision < 2 || decoder->precision > 16 || decoder->selected_component >= 0) {
+        return JPEG_ERR_UNSUPPORTED;
+    }
+    // The row decoders interleave one sample of each component: any other sampling would be
+    // decoded as garbage.
+    for (int32_t c = 0; nf > 1 && c < nf; ++c) {
+        if (decoder->frame_h[c] != 1 || decoder->frame_v[c] != 1) {
+            return JPEG_ERR_UNSUPPORTED;
+        }
+    }
+    decoder->natural_order = GetNaturalOrderTable();
+    jpeg_status status = jpeg_check_scan_tables(decoder);
+    if (status < 1) {
+        return status;
+    }
+    for (int32_t c = 0; c < nf; ++c) {
+        if (decoder->dc_selector[c] >= static_cast<uint32_t>(decoder->dc_count) ||
+            decoder->dc_tables[decoder->dc_selector[c]].counts == nullptr) {
+            return JPEG_ERR_SYNTAX;
+        }
+    }
+    decoder->direct_mode = 1;
+    status = jpeg_direct_state_create(decoder);
+    if (status >= 1) {
+        status = SetupLosslessInput(decoder);
+    }
+    if (status >= 1) {
+        status = decoder->restart(decoder);
+    }
+    if (status >= 1) {
+        status = jpeg_setup_mcu_geometry(decoder);
+    }
+    if (status >= 1) {
+        status = CreateLosslessBuffers(decoder);
+    }
+    if (status < 1) {
+        return status;
+    }
+    const bool wide = decoder->sample_bits > 8;
+    if (nf == 1) {
+        decoder->row_output = wide ? &jpeg_row_lossless_grey16 : &jpeg_row_lossless_grey8;
+    } else if (nf == 3) {
+        decoder->row_output = wide ? &jpeg_row_lossless_rgb16 : &jpeg_row_lossless_rgb8;
+    } else {
+        decoder->row_output = &jpeg_row_lossless_interleave;
+    }
+    decoder->rows_left_in_mcu_row = 0;
+    decoder->row_decoder = &jpeg_decode_lossless_row;
+    decoder->dc_pred[0] = 1;   // first-row flag
+    decoder->end_of_scan_marker = 0xD7;
+    decoder->mcus_to_skip = 0;
+    decoder->row_status = JPEG_OK;
+    decoder->state = 2;
+    return JPEG_OK;
+}
+
+jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder)
+{
+    decoder->direct->interval_failed = 0;
+    return huff_decode_state_init(decoder->direct->huff_state) == kernel_ok ? JPEG_OK : 0;
+}
+
+jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
+{
+    jpeg_direct_state* st = decoder->direct;
+    const int32_t nf = decoder->component_count;
+    const int32_t x = decoder->width;
+    uint16_t* diffs[4]{};
+    const HuffDecodeSpec* specs[4]{};
+    for (int32_t c = 0; c < nf; ++c) {
+        diffs[c] = reinterpret_cast<uint16_t*>(decoder->line_buffers[c].base);
+        specs[c] = st->dc_specs[decoder->dc_selector[c]];
+    }
+    jpeg_status result = JPEG_OK;
+    bool damaged = st->interval_failed != 0;
+    if (damaged) {
+        result = JPEG_WARN_DAMAGED_DATA;
+    } else {
+        jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * x * nf));
+        int32_t consumed = 0;
+        const kernel_status decoded = huff_decode_lossless_row(st->current, st->available, &consumed, diffs, x, nf,
+                                                               &decoder->pending_marker, specs, st->huff_state);
+        st->current += consumed;
+        st->available -= consumed;
+        if (decoded != kernel_ok) {
+            // The bit position inside the interval is lost: the rest waits for the restart.
+            st->interval_failed = 1;
+            damaged = true;
+            result = JPEG_WARN_DAMAGED_DATA;
+        }
+    }
+    const uint32_t interval = decoder->restart_interval;
+    decoder->mcus_since_restart += x;
+    // A missing RSTn costs the warning only: the row itself decoded.
+    bool restarted = false;
+    if (interval != 0 && static_cast<uint32_t>(decoder->mcus_since_restart) >= interval) {
+        decoder->mcus_since_restart = 0;
+        restarted = true;
+        decoder->restart(decoder);
+        if (decoder->end_of_segment(decoder) < 1) {
+            result = JPEG_WARN_DAMAGED_DATA;
+            decoder->skip_restarts(decoder, 1);
+        }
+    }
+    const bool first = decoder->dc_pred[0] != 0;
+    for (int32_t c = 0; c < nf; ++c) {
+        jpeg_line_buffer& buffer = decoder->line_buffers[c];
+        auto* out = reinterpret_cast<uint16_t*>(buffer.third_row);
+        if (damaged) {
+            std::memset(out, 128, buffer.band_size);
+        } else if (first) {
+            lossless_reconstruct_first_row(diffs[c], out, x, decoder->precision,
+                                           static_cast<int32_t>(PointTransform(decoder)));
+        } else {
+            lossless_reconstruct_row(diffs[c], reinterpret_cast<const uint16_t*>(buffer.second_row), out, x,
+                                     decoder->scan.ss);
+        }
+        buffer.third_row = buffer.second_row;
+        buffer.second_row = reinterpret_cast<uint8_t*>(out);
+    }
+    decoder->dc_pred[0] = restarted ? 1 : 0;
+    ++decoder->mcu_row_counter;
+    return result;
+}
+
+// ---- row output: the newest row of each component, shifted back by the point transform ----
+
+void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line)
+{
+    const uint16_t* row = OutputRow(decoder, 0);
+    const uint32_t al = PointTransform(decoder);
+    for (uint32_t x = 0; x < decoder->width; ++x) {
+        line[x] = static_cast<uint8_t>(row[x] << al);
+    }
+}
+
+void jpeg_row_lossless_grey16(jpeg_decoder* decoder, uint8_t* line)
+{
+    const uint16_t* row = OutputRow(decoder, 0);
+    const uint32_t al = PointTransform(decoder);
+    auto* out = reinterpret_cast<uint16_t*>(line);
+    if (al == 0) {
+        std::memcpy(out, row, 2 * static_cast<size_t>(decoder->width));
+        return;
+    }
+    for (uint32_t x = 0; x < decoder->width; ++x) {
+        out[x] = static_cast<uint16_t>(row[x] << al);
+    }
+}
+
+void jpeg_row_lossless_rgb8(jpeg_decoder* decoder, uint8_t* line)
+{
+    const uint16_t* a = OutputRow(decoder, 0);
+    const uint16_t* b = OutputRow(decoder, 1);
+    const uint16_t* c = OutputRow(decoder, 2);
+    const uint32_t al = PointTransform(decoder);
+    for (uint32_t x = 0; x < decoder->width; ++x) {
+        line[3 * x] = static_cast<uint8_t>(a[x] << al);
+        line[3 * x + 1] = static_cast<uint8_t>(b[x] << al);
+        line[3 * x + 2] = static_cast<uint8_t>(c[x] << al);
+    }
+}
+
+void jpeg_row_lossless_rgb16(jpeg_decoder* decoder, uint8_t* line)
+{
+    const uint16_t* a = OutputRow(decoder, 0);
+    const uint16_t* b = OutputRow(decoder, 1);
+    const uint16_t* c = OutputRow(decoder, 2);
+    const uint32_t al = PointTransform(decoder);
+    auto* out = reinterpret_cast<uint16_t*>(line);
+    for (uint32_t x = 0; x < decoder->width; ++x) {
+        out[3 * x] = static_cast<uint16_t>(a[x] << al);
+        out[3 * x + 1] = static_cast<uint16_t>(b[x] << al);
+        out[3 * x + 2] = static_cast<uint16_t>(c[x] << al);
+    }
+}
+
+void jpeg_row_lossless_interleave(jpeg_decoder* decoder, uint8_t* line)
+{
+    const int32_t nf = decoder->component_count;
+    const uint32_t al = PointTransform(decoder);
+    auto* out16 = reinterpret_cast<uint16_t*>(line);
+    for (int32_t c = 0; c < nf; ++c) {
+        const uint16_t* row = OutputRow(decoder, c);
+        for (uint32_t x = 0; x < decoder->width; ++x) {
+            const auto value = static_cast<uint16_t>(row[x] << al);
+            if (decoder->sample_bits > 8) {
+                out16[x * nf + c] = value;
+            } else {
+                line[x * nf + c] = static_cast<uint8_t>(value);
+            }
+        }
+    }
+}
