@@ -119,6 +119,10 @@ void jpeg_direct_release(jpeg_decoder* decoder)
     jpeg_free(decoder, st->ac_specs);
     jpeg_free(decoder, st->huff_state);
     jpeg_free(decoder, st->buffer);
+    jpeg_free(decoder, st->lossless_table);
+    st->lossless_table = nullptr;
+    st->lossless_fast = 0;
+    st->lossless_fast16 = 0;
     st->dc_specs = nullptr;
     st->ac_specs = nullptr;
     st->huff_state = nullptr;
@@ -1079,6 +1083,7 @@ jpeg_status jpeg_decode_row(jpeg_decoder* decoder, uint8_t* line)
         jpeg_line_buffers_clear(decoder);
         const uint32_t scale = decoder->scale_denominator != 0 ? decoder->scale_denominator : 1;
         decoder->rows_left_in_mcu_row = static_cast<uint16_t>(decoder->mcu_height[0] / scale);
+        decoder->output_line = line;
         decoder->row_status = decoder->row_decoder(decoder);
         if (decoder->row_status < 1) {
             return decoder->row_status;

@@ -2,6 +2,7 @@
 
 #include "huffman/huff_decode.h"
 #include "jpeg/jpegdecode.h"
+#include "jpeg/jpegfastlossless.h"
 #include "jpeg/jpegtables.h"
 #include "processor/kernel_dispatch.h"
 
@@ -62,15 +63,73 @@ jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
     const uint64_t row = kWorstBytesPerSample * decoder->width * static_cast<uint64_t>(decoder->component_count);
     // Two worst-case rows: one to decode, one read ahead so refills stay rare.
     const uint64_t capacity = 2 * row + 1024;
+    // Behind the data: zeros for a fast row that runs past its end (a sample takes at most 4
+    // bytes of zeros) and for the reader's look-ahead.
+    const uint64_t guard = decoder->component_count == 1 ? row + 64 : 0;
     jpeg_free(decoder, st->buffer);
-    st->buffer = static_cast<uint8_t*>(jpeg_malloc(decoder, capacity));
+    st->buffer = static_cast<uint8_t*>(jpeg_calloc(decoder, 1, capacity + guard));
     st->current = st->buffer;
     if (st->buffer == nullptr) {
         return JPEG_ERR_MEMORY;
     }
     st->capacity = static_cast<int32_t>(capacity);
+    st->guard = static_cast<int32_t>(guard);
     decoder->restart = &jpeg_direct_restart_lossless;
+    if (decoder->component_count != 1) {
+        return JPEG_OK;
+    }
+    const jpeg_status built = jpeg_direct_build_lossless_table(decoder);
+    if (built == JPEG_ERR_UNSUPPORTED) {
+        return JPEG_OK;   // the kernel row decoder serves this table
+    }
+    if (built < 1) {
+        return built;
+    }
+    st->lossless_fast = 1;
+    // The first row starts at 32768 in this loop: right only without a point transform.
+    st->lossless_fast16 =
+        decoder->scan.ss == 1 && decoder->precision == 16 && PointTransform(decoder) == 0 ? 1 : 0;
     return JPEG_OK;
+}
+
+// Zeros behind the data, then the row from the block's position; false when the row could not
+// be decoded within the data.
+bool FastRow(jpeg_decoder* decoder, uint16_t* out)
+{
+    jpeg_direct_state* st = decoder->direct;
+    jpeg_fast_tables* block = st->lossless_table;
+    const int32_t x = decoder->width;
+    if (st->available < 0) {
+        return false;
+    }
+    jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * x));
+    uint8_t* end = st->current + st->available;
+    std::memset(end, 0, static_cast<size_t>(st->guard));
+    *jpeg_fast_tables_position(block) = st->current;
+    const int32_t slot = static_cast<int32_t>(decoder->dc_selector[0]);
+    const int32_t result = st->lossless_fast16 != 0 ? jpeg_fast_lossless_row_p1(x, slot, block, out, &decoder->dc_pred[0])
+                                                    : jpeg_fast_lossless_diffs(x, slot, block, out);
+    const uint8_t* at = block->position;
+    if (result != 0 || at > end || (at == end && block->bit_position > 0)) {
+        st->current = end;
+        st->available = 0;
+        return false;
+    }
+    st->available -= static_cast<int32_t>(at - st->current);
+    st->current = const_cast<uint8_t*>(at);
+    return true;
+}
+
+// Before a restart marker: the fast loops leave the padding byte partly used.
+void FastSkipPadding(jpeg_decoder* decoder)
+{
+    jpeg_direct_state* st = decoder->direct;
+    if (st->lossless_fast == 0 || st->lossless_table->bit_position == 0 || st->available < 1) {
+        return;
+    }
+    const int32_t step = st->current[0] == 0xFF && st->available >= 2 && st->current[1] == 0 ? 2 : 1;
+    st->current += step;
+    st->available -= step;
 }
 
 const uint16_t* OutputRow(const jpeg_decoder* decoder, int32_t c)
@@ -140,9 +199,46 @@ jpeg_status jpeg_start_lossless(jpeg_decoder* decoder)
     return JPEG_OK;
 }
 
+jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder)
+{
+    jpeg_direct_state* st = decoder->direct;
+    const int32_t count = decoder->dc_count < 16 ? decoder->dc_count : 16;
+    uint32_t totals[16]{};
+    const uint8_t* values[16]{};
+    const uint8_t* counts[16]{};
+    for (int32_t i = 0; i < count; ++i) {
+        const jpeg_huff_table& table = decoder->dc_tables[i];
+        if (table.counts == nullptr || table.values == nullptr) {
+            continue;
+        }
+        // The slot's own total: a later AC table of the same identifier may declare another.
+        for (int32_t l = 0; l < 16; ++l) {
+            totals[i] += table.counts[l];
+        }
+        values[i] = table.values;
+        counts[i] = table.counts;
+    }
+    jpeg_free(decoder, st->lossless_table);
+    st->lossless_table =
+        static_cast<jpeg_fast_tables*>(jpeg_calloc(decoder, 1, jpeg_fast_tables_size(count, totals)));
+    if (st->lossless_table == nullptr) {
+        return JPEG_ERR_MEMORY;
+    }
+    const int32_t built = jpeg_fast_tables_build(count, totals, values, counts, st->lossless_table);
+    if (built != 0) {
+        jpeg_free(decoder, st->lossless_table);
+        st->lossless_table = nullptr;
+        return built == -3 ? JPEG_ERR_UNSUPPORTED : JPEG_ERR_DATA;
+    }
+    return JPEG_OK;
+}
+
 jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder)
 {
     decoder->direct->interval_failed = 0;
+    if (decoder->direct->lossless_fast != 0) {
+        jpeg_fast_bits_reset(decoder->direct->lossless_table);
+    }
     return huff_decode_state_init(decoder->direct->huff_state) == kernel_ok ? JPEG_OK : 0;
 }
 
@@ -159,8 +255,16 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
     }
     jpeg_status result = JPEG_OK;
     bool damaged = st->interval_failed != 0;
+    const bool in_line = st->lossless_fast16 != 0;
+    auto* line = reinterpret_cast<uint16_t*>(decoder->output_line);
     if (damaged) {
         result = JPEG_WARN_DAMAGED_DATA;
+    } else if (st->lossless_fast != 0) {
+        if (!FastRow(decoder, in_line ? line : diffs[0])) {
+            st->interval_failed = 1;
+            damaged = true;
+            result = JPEG_WARN_DAMAGED_DATA;
+        }
     } else {
         jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * x * nf));
         int32_t consumed = 0;
@@ -182,11 +286,24 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
     if (interval != 0 && static_cast<uint32_t>(decoder->mcus_since_restart) >= interval) {
         decoder->mcus_since_restart = 0;
         restarted = true;
+        FastSkipPadding(decoder);
         decoder->restart(decoder);
         if (decoder->end_of_segment(decoder) < 1) {
             result = JPEG_WARN_DAMAGED_DATA;
             decoder->skip_restarts(decoder, 1);
         }
+    }
+    if (in_line) {
+        // Decoded and reconstructed in the caller's line; a lost row predicts the next as 0x8080.
+        if (damaged) {
+            std::memset(line, 128, 2 * static_cast<size_t>(x));
+            st->lossless_table->first_column = 0x8080;
+        }
+        if (restarted) {
+            decoder->dc_pred[0] = 1;
+        }
+        ++decoder->mcu_row_counter;
+        return result;
     }
     const bool first = decoder->dc_pred[0] != 0;
     for (int32_t c = 0; c < nf; ++c) {
@@ -222,6 +339,9 @@ void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line)
 
 void jpeg_row_lossless_grey16(jpeg_decoder* decoder, uint8_t* line)
 {
+    if (decoder->direct->lossless_fast16 != 0) {
+        return;   // the row decoder wrote the line
+    }
     const uint16_t* row = OutputRow(decoder, 0);
     const uint32_t al = PointTransform(decoder);
     auto* out = reinterpret_cast<uint16_t*>(line);

@@ -59,6 +59,165 @@ Bytes DamageScan(Bytes bytes, size_t offset, uint8_t value)
     return bytes;
 }
 
+// ---- a small lossless writer: predictor 1, components interleaved 1 x 1 ----
+
+struct BitWriter {
+    Bytes& out;
+    uint32_t acc = 0;
+    int32_t count = 0;
+    void Put(uint32_t bits, int32_t n)
+    {
+        for (int32_t i = n - 1; i >= 0; --i) {
+            acc = acc << 1 | (bits >> i & 1);
+            if (++count == 8) {
+                Byte();
+            }
+        }
+    }
+    void Byte()
+    {
+        out.push_back(static_cast<uint8_t>(acc));
+        if (static_cast<uint8_t>(acc) == 0xFF) {
+            out.push_back(0);
+        }
+        acc = 0;
+        count = 0;
+    }
+    void Pad()
+    {
+        while (count != 0) {
+            Put(1, 1);
+        }
+    }
+};
+
+struct Table {
+    uint8_t counts[16];
+    Bytes values;
+};
+
+// Symbols 0..16, codes of 2 to 14 bits whose long codes differ after their first eight.
+const Table kWideTable{{0, 1, 5, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0},
+                       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
+// Fourteen 9-bit codes under several 8-bit prefixes: their last bits repeat.
+const Table kSharedTailTable{{0, 3, 0, 0, 0, 0, 0, 0, 14, 0, 0, 0, 0, 0, 0, 0},
+                             {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
+
+struct LosslessImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t components = 1;
+    int32_t precision = 16;
+    std::vector<uint16_t> samples;   // interleaved
+};
+
+// The stream of `image` with predictor 1 and Al 0; rows_per_interval > 0 adds restarts.
+Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows_per_interval = 0)
+{
+    Bytes out;
+    Marker(out, 0xD8);
+    std::vector<Component> frame;
+    std::vector<ScanComponent> scan;
+    for (int32_t c = 0; c < image.components; ++c) {
+        frame.push_back({static_cast<uint8_t>(c + 1), 0x11, 0});
+        scan.push_back({static_cast<uint8_t>(c + 1), 0x00});
+    }
+    Frame(out, 0xC3, static_cast<uint8_t>(image.precision), static_cast<uint16_t>(image.height),
+          static_cast<uint16_t>(image.width), frame);
+    HuffmanTable(out, 0x00, table.counts, table.values);
+    if (rows_per_interval > 0) {
+        Bytes dri;
+        Put16(dri, static_cast<uint32_t>(rows_per_interval * image.width));
+        Segment(out, 0xDD, dri);
+    }
+    Scan(out, scan, 1, 0, 0);
+    uint32_t codes[17]{};
+    int32_t lengths[17]{};
+    uint32_t code = 0;
+    size_t k = 0;
+    for (int32_t l = 1; l <= 16; ++l, code <<= 1) {
+        for (int32_t j = 0; j < table.counts[l - 1]; ++j, ++k, ++code) {
+            codes[table.values[k]] = code;
+            lengths[table.values[k]] = l;
+        }
+    }
+    BitWriter bits{out};
+    const int32_t n = image.components;
+    auto at = [&](int32_t x, int32_t y, int32_t c) { return image.samples[(static_cast<size_t>(y) * image.width + x) * n + c]; };
+    int32_t interval_row = 0;
+    for (int32_t y = 0; y < image.height; ++y) {
+        if (rows_per_interval > 0 && y > 0 && y % rows_per_interval == 0) {
+            bits.Pad();
+            Marker(out, static_cast<uint8_t>(0xD0 + (y / rows_per_interval - 1) % 8));
+            interval_row = 0;
+        }
+        for (int32_t x = 0; x < image.width; ++x) {
+            for (int32_t c = 0; c < n; ++c) {
+                const uint32_t prediction = x > 0 ? at(x - 1, y, c)
+                                            : interval_row > 0 ? at(0, y - 1, c)
+                                                               : 1u << (image.precision - 1);
+                const auto d = static_cast<uint16_t>(at(x, y, c) - prediction);
+                const int32_t value = d >= 32768 ? static_cast<int32_t>(d) - 65536 : d;
+                if (d == 32768) {
+                    bits.Put(codes[16], lengths[16]);
+                    continue;
+                }
+                const uint32_t magnitude = static_cast<uint32_t>(value < 0 ? -value : value);
+                const int32_t s = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+                bits.Put(codes[s], lengths[s]);
+                if (s > 0) {
+                    bits.Put(static_cast<uint32_t>(value < 0 ? value + (1 << s) - 1 : value), s);
+                }
+            }
+        }
+        ++interval_row;
+    }
+    bits.Pad();
+    Marker(out, 0xD9);
+    return out;
+}
+
+LosslessImage Ramp(int32_t width, int32_t height, int32_t components, int32_t precision)
+{
+    LosslessImage image{width, height, components, precision, {}};
+    uint32_t noise = 99;
+    for (int32_t i = 0; i < width * height * components; ++i) {
+        noise = noise * 1103515245u + 12345u;
+        image.samples.push_back(static_cast<uint16_t>((i * 37 + (noise >> 20)) & ((1u << precision) - 1)));
+    }
+    return image;
+}
+
+Bytes AsBytes(const LosslessImage& image)
+{
+    Bytes out;
+    for (const uint16_t sample : image.samples) {
+        out.push_back(static_cast<uint8_t>(sample));
+        if (image.precision > 8) {
+            out.push_back(static_cast<uint8_t>(sample >> 8));
+        }
+    }
+    return out;
+}
+
+struct Paths {
+    uint32_t fast = 0;
+    uint32_t fast16 = 0;
+};
+
+Paths PathsOf(const Bytes& bytes)
+{
+    TestHeap heap;
+    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+    Paths paths;
+    if (jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr) >= 1 &&
+        jpeg_start_decode(decoder) >= 1) {
+        paths = {decoder->direct->lossless_fast, decoder->direct->lossless_fast16};
+    }
+    jpeg_decoder_destroy(decoder);
+    return paths;
+}
+
 }  // namespace
 
 // Every lossless stream that dcmcjpeg wrote: the samples dcmdjpeg (and, where it takes the file,
@@ -186,4 +345,110 @@ TEST(JpegLossless, RefusedAllocationsOfTheStart)
             EXPECT_EQ(heap.live, 0);
         }
     }
+}
+
+// One component, 16 bits, predictor 1, Al 0: the 16-bit loop into the caller's line; another
+// predictor or a point transform: the difference loop; three components: the kernel rows.
+TEST(JpegLossless, PathsByFrame)
+{
+    const auto fixture = [](const char* name) { return PathsOf(ReadWholeFile(DataPath(name))); };
+    EXPECT_EQ(fixture("dcmtk_lossless_bits16.jpg").fast16, 1u);
+    EXPECT_EQ(fixture("dcmtk_lossless_sv2_12.jpg").fast, 1u);
+    EXPECT_EQ(fixture("dcmtk_lossless_sv2_12.jpg").fast16, 0u);
+    // The 16-bit loop starts rows at 32768, right only without a point transform.
+    EXPECT_EQ(fixture("dcmtk_lossless_pt1_16.jpg").fast, 1u);
+    EXPECT_EQ(fixture("dcmtk_lossless_pt1_16.jpg").fast16, 0u);
+    EXPECT_EQ(fixture("dcmtk_lossless_sv1_rgb.jpg").fast, 0u);
+}
+
+// Long codes whose bits after the first eight repeat: no fast tables, the kernel decodes, right.
+TEST(JpegLossless, SharedLongCodeTailsFallBackToTheKernel)
+{
+    const LosslessImage image = Ramp(23, 5, 1, 16);
+    const Bytes bytes = WriteLossless(image, kSharedTailTable);
+    EXPECT_EQ(PathsOf(bytes).fast, 0u);
+    TestHeap heap;
+    const Decoded decoded = DecodeAll(bytes, &heap);
+    ASSERT_EQ(decoded.start, JPEG_OK);
+    EXPECT_EQ(decoded.pixels, AsBytes(image));
+}
+
+// The written streams decode to their input on each path, with and without restarts.
+TEST(JpegLossless, WrittenStreamsRoundTrip)
+{
+    for (const int32_t components : {1, 3}) {
+        for (const int32_t precision : {2, 7, 8, 12, 16}) {
+            for (const int32_t interval : {0, 1, 3}) {
+                SCOPED_TRACE(testing::Message() << components << " " << precision << " " << interval);
+                const LosslessImage image = Ramp(37, 9, components, precision);
+                TestHeap heap;
+                const Decoded decoded = DecodeAll(WriteLossless(image, kWideTable, interval), &heap);
+                ASSERT_EQ(decoded.start, JPEG_OK);
+                for (const jpeg_status status : decoded.rows) {
+                    EXPECT_EQ(status, JPEG_OK);
+                }
+                EXPECT_EQ(decoded.pixels, AsBytes(image));
+                EXPECT_EQ(heap.live, 0);
+            }
+        }
+    }
+}
+
+// First difference 0 gives 32768; the next row starts from it; 32768 + 32768 wraps to 0 (the
+// category-16 difference); 0xFF data bytes come stuffed; rows end inside bytes.
+TEST(JpegLossless, FastLoopEdges)
+{
+    LosslessImage image{5, 3, 1, 16, {32768, 0, 0xFFFF, 0x7FFF, 0xFFFF,  //
+                                      32770, 2, 0xFFFF, 0, 0xFFFF,      //
+                                      2, 32770, 1, 0xFFFE, 0x7FFE}};
+    const Bytes bytes = WriteLossless(image, kWideTable);
+    bool stuffed = false;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+        stuffed = stuffed || (bytes[i] == 0xFF && bytes[i + 1] == 0);
+    }
+    EXPECT_TRUE(stuffed);
+    ASSERT_EQ(PathsOf(bytes).fast16, 1u);
+    TestHeap heap;
+    EXPECT_EQ(DecodeAll(bytes, &heap).pixels, AsBytes(image));
+    // The same through the difference loop (12 bits) and through the kernel (three components).
+    image.precision = 12;
+    for (uint16_t& sample : image.samples) {
+        sample &= 0x0FFF;
+    }
+    EXPECT_EQ(DecodeAll(WriteLossless(image, kWideTable), &heap).pixels, AsBytes(image));
+}
+
+// Streams cut short anywhere on the fast paths: rows come out with the warning, and nothing is
+// read past the data (the sanitiser build checks).
+TEST(JpegLossless, FastPathsNeverReadPastTheData)
+{
+    for (const int32_t precision : {16, 12}) {
+        const Bytes whole = WriteLossless(Ramp(41, 7, 1, precision), kWideTable, 2);
+        for (size_t cut = 80; cut < whole.size(); cut += 5) {
+            const Bytes bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut));
+            TestHeap heap;
+            const Decoded decoded = DecodeAll(bytes, &heap);
+            ASSERT_EQ(decoded.start, JPEG_OK);
+            EXPECT_EQ(decoded.rows.back(), JPEG_WARN_DAMAGED_DATA) << cut;
+            EXPECT_EQ(heap.live, 0);
+        }
+    }
+}
+
+// Only the slot's own codes size it: an AC table of the same identifier with more symbols does
+// not make the build read past the DC values.
+TEST(JpegLossless, LargerAcTableOfTheSameIdentifier)
+{
+    const LosslessImage image = Ramp(19, 4, 1, 16);
+    Bytes bytes = WriteLossless(image, kWideTable);
+    Bytes ac;
+    HuffmanTable(ac, 0x10, kLumaDcCounts, Bytes(kLumaDcValues, kLumaDcValues + 12));
+    // Behind the DC table: 12 AC symbols under identifier 0.
+    size_t dht = 0;
+    while (!(bytes[dht] == 0xFF && bytes[dht + 1] == 0xC4)) {
+        ++dht;
+    }
+    bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(dht), ac.begin(), ac.end());
+    TestHeap heap;
+    EXPECT_EQ(DecodeAll(bytes, &heap).pixels, AsBytes(image));
 }

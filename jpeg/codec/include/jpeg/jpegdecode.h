@@ -10,6 +10,7 @@
 
 struct HuffDecodeSpec;
 struct HuffDecodeState;
+struct jpeg_fast_tables;
 
 // One component's band of 8-bit samples (DCT).
 struct jpeg_line_buffer {
@@ -45,6 +46,10 @@ struct jpeg_direct_state {
     int32_t filled;
     int32_t capacity;
     uint32_t interval_failed;   // the bit position inside the restart interval is lost
+    jpeg_fast_tables* lossless_table;   // one-component lossless frames only
+    uint32_t lossless_fast;
+    uint32_t lossless_fast16;           // predictor 1, 16 bits, no point transform
+    int32_t guard;                      // zeroed bytes kept behind the data for the fast loops
 };
 
 // Codec start-up: processor identification once per process.
@@ -83,6 +88,7 @@ void jpeg_direct_refill(jpeg_decoder* decoder, int32_t threshold);
 jpeg_status jpeg_start_lossless(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder);
 jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder);
 void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_lossless_grey16(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_lossless_rgb8(jpeg_decoder* decoder, uint8_t* line);
