@@ -24,6 +24,7 @@ namespace {
 struct Stream {
     DcmFileFormat compressed;
     std::vector<uint8_t> jpeg;
+    std::vector<uint16_t> pixels;
     int width = 0;
     int height = 0;
 };
@@ -59,6 +60,7 @@ Stream* make_stream(int width, int height, int sv)
     ds->putAndInsertUint16(DCM_HighBit, 15);
     ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
     ds->putAndInsertUint16Array(DCM_PixelData, pixels.data(), static_cast<unsigned long>(pixels.size()));
+    s->pixels = pixels;
     const E_TransferSyntax xfer = sv == 1 ? EXS_JPEGProcess14SV1 : EXS_JPEGProcess14;
     DJ_RPLossless rp(sv, 0);
     if (ds->chooseRepresentation(xfer, &rp).bad() || !ds->canWriteXfer(xfer))
@@ -131,6 +133,7 @@ void codec_decode(benchmark::State& state, int width, int height, int sv)
         benchmark::DoNotOptimize(image.data());
         benchmark::ClobberMemory();
     }
+    if (image != s.pixels) state.SkipWithError("decoded samples differ from the image");
     state.counters["peak_bytes"] = double(heap.peak);
     state.SetItemsProcessed(int64_t(state.iterations()) * width * height);
 }

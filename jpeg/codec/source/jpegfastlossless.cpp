@@ -7,9 +7,12 @@ namespace {
 
 constexpr int16_t kLong = 0xFF;
 
-int32_t Extend(uint32_t bits, int32_t s)
+// The s extra bits as a signed difference; without branches, s 0 to 16.
+inline int32_t Extend(uint32_t bits, int32_t s)
 {
-    return s == 0 ? 0 : bits < (1u << (s - 1)) ? static_cast<int32_t>(bits) + 1 - (1 << s) : static_cast<int32_t>(bits);
+    const uint32_t half = (1u << s) >> 1;
+    const int32_t negative = static_cast<int32_t>(bits - half) >> 31;
+    return static_cast<int32_t>(bits) + (negative & (1 - (1 << s)));
 }
 
 // A 64-bit window filled from the top; `stuffed` remembers which of the last loaded bytes was
@@ -20,8 +23,26 @@ struct Reader {
     int32_t bits = 0;
     uint32_t stuffed = 0;
 
+    // At least 32 bits in the window afterwards: a difference takes at most 31.
     void Fill()
     {
+        if (bits >= 32) {
+            return;
+        }
+        uint32_t four = 0;
+        std::memcpy(&four, p, 4);
+        const uint32_t inverted = ~four;
+        if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) == 0) {
+            // No 0xFF among the four: one load instead of four.
+            if constexpr (std::endian::native == std::endian::little) {
+                four = __builtin_bswap32(four);
+            }
+            window |= static_cast<uint64_t>(four) << (32 - bits);
+            bits += 32;
+            p += 4;
+            stuffed <<= 4;
+            return;
+        }
         while (bits <= 56) {
             const uint8_t b = *p;
             const uint32_t ff = b == 0xFF ? 1 : 0;

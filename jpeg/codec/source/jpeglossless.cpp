@@ -63,8 +63,8 @@ jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
     const uint64_t row = kWorstBytesPerSample * decoder->width * static_cast<uint64_t>(decoder->component_count);
     // Two worst-case rows: one to decode, one read ahead so refills stay rare.
     const uint64_t capacity = 2 * row + 1024;
-    // Behind the data: zeros for a fast row that runs past its end (a sample takes at most 4
-    // bytes of zeros) and for the reader's look-ahead.
+    // Behind the data: zeros for a fast row that runs past its end and for the reader's
+    // look-ahead (a worst-case row and 64 bytes).
     const uint64_t guard = decoder->component_count == 1 ? row + 64 : 0;
     jpeg_free(decoder, st->buffer);
     st->buffer = static_cast<uint8_t*>(jpeg_calloc(decoder, 1, capacity + guard));
@@ -104,7 +104,10 @@ bool FastRow(jpeg_decoder* decoder, uint16_t* out)
     }
     jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * x));
     uint8_t* end = st->current + st->available;
-    std::memset(end, 0, static_cast<size_t>(st->guard));
+    // With a worst-case row and the look-ahead in the data, the loop cannot reach past it.
+    if (static_cast<int64_t>(st->available) < static_cast<int64_t>(st->guard)) {
+        std::memset(end, 0, static_cast<size_t>(st->guard));
+    }
     *jpeg_fast_tables_position(block) = st->current;
     const int32_t slot = static_cast<int32_t>(decoder->dc_selector[0]);
     const int32_t result = st->lossless_fast16 != 0 ? jpeg_fast_lossless_row_p1(x, slot, block, out, &decoder->dc_pred[0])
