@@ -1037,9 +1037,8 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
     if (decoder->frame_marker == 0xC3 && decoder->scan_set == nullptr) {
         return jpeg_start_lossless(decoder);
     }
-    // Separate-scan images and progressive frames take paths that are not built yet.
     if (decoder->scan_set != nullptr) {
-        return JPEG_ERR_UNSUPPORTED;
+        return jpeg_start_scan_set(decoder);
     }
     jpeg_status status = jpeg_check_mode(decoder);
     if (status >= 1) {

@@ -16,13 +16,27 @@ namespace {
 // stuffed: the whole row must be in the block before the kernel starts on it.
 constexpr uint64_t kWorstBytesPerSample = 8;
 
+// The components this decoder decodes: all of them, or a sub-decoder's one.
+int32_t FirstDecoded(const jpeg_decoder* decoder)
+{
+    return decoder->selected_component >= 0 ? decoder->selected_component : 0;
+}
+
+int32_t DecodedCount(const jpeg_decoder* decoder)
+{
+    return decoder->selected_component >= 0 ? 1 : decoder->component_count;
+}
+
 uint32_t PointTransform(const jpeg_decoder* decoder)
 {
     return decoder->scan.approximation & 0x0Fu;
 }
 
-// Three rows of 16-bit samples per component: differences, previous row, current row.
-jpeg_status CreateLosslessBuffers(jpeg_decoder* decoder)
+}  // namespace
+
+// Three rows of 16-bit samples per component: differences, previous row, current row; and the
+// row output routine by component count and sample size.
+jpeg_status jpeg_lossless_line_buffers(jpeg_decoder* decoder)
 {
     jpeg_line_buffers_release(decoder);
     const int32_t nf = decoder->component_count;
@@ -50,8 +64,21 @@ jpeg_status CreateLosslessBuffers(jpeg_decoder* decoder)
         buffer.second_row = buffer.base + buffer.band_size;
         buffer.third_row = buffer.base + 2 * static_cast<size_t>(buffer.band_size);
     }
+    const bool wide = decoder->sample_bits > 8;
+    if (decoder->selected_component >= 0) {
+        decoder->row_output = &jpeg_row_selected_lossless;
+    } else if (nf == 1) {
+        decoder->row_output = wide ? &jpeg_row_lossless_grey16 : &jpeg_row_lossless_grey8;
+    } else if (nf == 3) {
+        decoder->row_output = wide ? &jpeg_row_lossless_rgb16 : &jpeg_row_lossless_rgb8;
+    } else {
+        decoder->row_output = &jpeg_row_lossless_interleave;
+    }
+    decoder->rows_left_in_mcu_row = 0;
     return JPEG_OK;
 }
+
+namespace {
 
 jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
 {
@@ -60,12 +87,12 @@ jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
         return status;
     }
     jpeg_direct_state* st = decoder->direct;
-    const uint64_t row = kWorstBytesPerSample * decoder->width * static_cast<uint64_t>(decoder->component_count);
+    const uint64_t row = kWorstBytesPerSample * decoder->width * static_cast<uint64_t>(DecodedCount(decoder));
     // Two worst-case rows: one to decode, one read ahead so refills stay rare.
     const uint64_t capacity = 2 * row + 1024;
     // Behind the data: zeros for a fast row that runs past its end and for the reader's
     // look-ahead (a worst-case row and 64 bytes).
-    const uint64_t guard = decoder->component_count == 1 ? row + 64 : 0;
+    const uint64_t guard = DecodedCount(decoder) == 1 ? row + 64 : 0;
     jpeg_free(decoder, st->buffer);
     st->buffer = static_cast<uint8_t*>(jpeg_calloc(decoder, 1, capacity + guard));
     st->current = st->buffer;
@@ -75,7 +102,7 @@ jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
     st->capacity = static_cast<int32_t>(capacity);
     st->guard = static_cast<int32_t>(guard);
     decoder->restart = &jpeg_direct_restart_lossless;
-    if (decoder->component_count != 1) {
+    if (DecodedCount(decoder) != 1) {
         return JPEG_OK;
     }
     const jpeg_status built = jpeg_direct_build_lossless_table(decoder);
@@ -109,7 +136,7 @@ bool FastRow(jpeg_decoder* decoder, uint16_t* out)
         std::memset(end, 0, static_cast<size_t>(st->guard));
     }
     *jpeg_fast_tables_position(block) = st->current;
-    const int32_t slot = static_cast<int32_t>(decoder->dc_selector[0]);
+    const int32_t slot = static_cast<int32_t>(decoder->dc_selector[FirstDecoded(decoder)]);
     const int32_t result = st->lossless_fast16 != 0 ? jpeg_fast_lossless_row_p1(x, slot, block, out, &decoder->dc_pred[0])
                                                     : jpeg_fast_lossless_diffs(x, slot, block, out);
     const uint8_t* at = block->position;
@@ -146,7 +173,7 @@ jpeg_status jpeg_start_lossless(jpeg_decoder* decoder)
 {
     const int32_t nf = decoder->component_count;
     // One component of a separate-scan set is not decoded on its own here.
-    if (nf < 1 || nf > 4 || decoder->precision < 2 || decoder->precision > 16 || decoder->selected_component >= 0) {
+    if (nf < 1 || nf > 4 || decoder->precision < 2 || decoder->precision > 16 || decoder->selected_component >= nf) {
         return JPEG_ERR_UNSUPPORTED;
     }
     // The row decoders interleave one sample of each component: any other sampling would be
@@ -157,18 +184,14 @@ jpeg_status jpeg_start_lossless(jpeg_decoder* decoder)
         }
     }
     decoder->natural_order = GetNaturalOrderTable();
-    jpeg_status status = jpeg_check_scan_tables(decoder);
-    if (status < 1) {
-        return status;
-    }
-    for (int32_t c = 0; c < nf; ++c) {
+    for (int32_t c = FirstDecoded(decoder); c < FirstDecoded(decoder) + DecodedCount(decoder); ++c) {
         if (decoder->dc_selector[c] >= static_cast<uint32_t>(decoder->dc_count) ||
             decoder->dc_tables[decoder->dc_selector[c]].counts == nullptr) {
             return JPEG_ERR_SYNTAX;
         }
     }
     decoder->direct_mode = 1;
-    status = jpeg_direct_state_create(decoder);
+    jpeg_status status = jpeg_direct_state_create(decoder);
     if (status >= 1) {
         status = SetupLosslessInput(decoder);
     }
@@ -179,20 +202,11 @@ jpeg_status jpeg_start_lossless(jpeg_decoder* decoder)
         status = jpeg_setup_mcu_geometry(decoder);
     }
     if (status >= 1) {
-        status = CreateLosslessBuffers(decoder);
+        status = jpeg_lossless_line_buffers(decoder);
     }
     if (status < 1) {
         return status;
     }
-    const bool wide = decoder->sample_bits > 8;
-    if (nf == 1) {
-        decoder->row_output = wide ? &jpeg_row_lossless_grey16 : &jpeg_row_lossless_grey8;
-    } else if (nf == 3) {
-        decoder->row_output = wide ? &jpeg_row_lossless_rgb16 : &jpeg_row_lossless_rgb8;
-    } else {
-        decoder->row_output = &jpeg_row_lossless_interleave;
-    }
-    decoder->rows_left_in_mcu_row = 0;
     decoder->row_decoder = &jpeg_decode_lossless_row;
     decoder->dc_pred[0] = 1;   // first-row flag
     decoder->end_of_scan_marker = 0xD7;
@@ -248,13 +262,15 @@ jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder)
 jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
 {
     jpeg_direct_state* st = decoder->direct;
-    const int32_t nf = decoder->component_count;
+    const int32_t first_component = FirstDecoded(decoder);
+    const int32_t nf = DecodedCount(decoder);
     const int32_t x = decoder->width;
     uint16_t* diffs[4]{};
     const HuffDecodeSpec* specs[4]{};
+    jpeg_line_buffer* buffers = decoder->line_buffers + first_component;
     for (int32_t c = 0; c < nf; ++c) {
-        diffs[c] = reinterpret_cast<uint16_t*>(decoder->line_buffers[c].base);
-        specs[c] = st->dc_specs[decoder->dc_selector[c]];
+        diffs[c] = reinterpret_cast<uint16_t*>(buffers[c].base);
+        specs[c] = st->dc_specs[decoder->dc_selector[first_component + c]];
     }
     jpeg_status result = JPEG_OK;
     bool damaged = st->interval_failed != 0;
@@ -310,7 +326,7 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
     }
     const bool first = decoder->dc_pred[0] != 0;
     for (int32_t c = 0; c < nf; ++c) {
-        jpeg_line_buffer& buffer = decoder->line_buffers[c];
+        jpeg_line_buffer& buffer = buffers[c];
         auto* out = reinterpret_cast<uint16_t*>(buffer.third_row);
         if (damaged) {
             std::memset(out, 128, buffer.band_size);
@@ -330,6 +346,16 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
 }
 
 // ---- row output: the newest row of each component, shifted back by the point transform ----
+
+// A sub-decoder's row for its parent: the 16-bit samples as decoded.
+void jpeg_row_selected_lossless(jpeg_decoder* decoder, uint8_t* line)
+{
+    if (decoder->direct->lossless_fast16 != 0) {
+        return;   // the row decoder wrote the line
+    }
+    const jpeg_line_buffer& buffer = decoder->line_buffers[decoder->selected_component];
+    std::memcpy(line, buffer.second_row, buffer.band_size);
+}
 
 void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line)
 {

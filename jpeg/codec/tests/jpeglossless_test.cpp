@@ -111,16 +111,18 @@ struct LosslessImage {
     std::vector<uint16_t> samples;   // interleaved
 };
 
-// The stream of `image` with predictor 1 and Al 0; rows_per_interval > 0 adds restarts.
-Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows_per_interval = 0)
+// The stream of `image` with predictor 1 and Al 0; rows_per_interval > 0 adds restarts; `scans`
+// lists, when given, one scan per component in that order.
+Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows_per_interval = 0,
+                    const std::vector<int32_t>& scans = {})
 {
     Bytes out;
     Marker(out, 0xD8);
     std::vector<Component> frame;
-    std::vector<ScanComponent> scan;
+    std::vector<ScanComponent> all;
     for (int32_t c = 0; c < image.components; ++c) {
         frame.push_back({static_cast<uint8_t>(c + 1), 0x11, 0});
-        scan.push_back({static_cast<uint8_t>(c + 1), 0x00});
+        all.push_back({static_cast<uint8_t>(c + 1), 0x00});
     }
     Frame(out, 0xC3, static_cast<uint8_t>(image.precision), static_cast<uint16_t>(image.height),
           static_cast<uint16_t>(image.width), frame);
@@ -130,7 +132,6 @@ Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows
         Put16(dri, static_cast<uint32_t>(rows_per_interval * image.width));
         Segment(out, 0xDD, dri);
     }
-    Scan(out, scan, 1, 0, 0);
     uint32_t codes[17]{};
     int32_t lengths[17]{};
     uint32_t code = 0;
@@ -141,38 +142,57 @@ Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows
             lengths[table.values[k]] = l;
         }
     }
-    BitWriter bits{out};
     const int32_t n = image.components;
     auto at = [&](int32_t x, int32_t y, int32_t c) { return image.samples[(static_cast<size_t>(y) * image.width + x) * n + c]; };
-    int32_t interval_row = 0;
-    for (int32_t y = 0; y < image.height; ++y) {
-        if (rows_per_interval > 0 && y > 0 && y % rows_per_interval == 0) {
-            bits.Pad();
-            Marker(out, static_cast<uint8_t>(0xD0 + (y / rows_per_interval - 1) % 8));
-            interval_row = 0;
+    std::vector<std::vector<int32_t>> scan_sets;
+    if (scans.empty()) {
+        std::vector<int32_t> every;
+        for (int32_t c = 0; c < n; ++c) {
+            every.push_back(c);
         }
-        for (int32_t x = 0; x < image.width; ++x) {
-            for (int32_t c = 0; c < n; ++c) {
-                const uint32_t prediction = x > 0 ? at(x - 1, y, c)
-                                            : interval_row > 0 ? at(0, y - 1, c)
-                                                               : 1u << (image.precision - 1);
-                const auto d = static_cast<uint16_t>(at(x, y, c) - prediction);
-                const int32_t value = d >= 32768 ? static_cast<int32_t>(d) - 65536 : d;
-                if (d == 32768) {
-                    bits.Put(codes[16], lengths[16]);
-                    continue;
-                }
-                const uint32_t magnitude = static_cast<uint32_t>(value < 0 ? -value : value);
-                const int32_t s = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
-                bits.Put(codes[s], lengths[s]);
-                if (s > 0) {
-                    bits.Put(static_cast<uint32_t>(value < 0 ? value + (1 << s) - 1 : value), s);
+        scan_sets.push_back(every);
+    } else {
+        for (const int32_t c : scans) {
+            scan_sets.push_back({c});
+        }
+    }
+    for (const std::vector<int32_t>& components : scan_sets) {
+        std::vector<ScanComponent> header;
+        for (const int32_t c : components) {
+            header.push_back(all[static_cast<size_t>(c)]);
+        }
+        Scan(out, header, 1, 0, 0);
+        BitWriter bits{out};
+        int32_t interval_row = 0;
+        for (int32_t y = 0; y < image.height; ++y) {
+            if (rows_per_interval > 0 && y > 0 && y % rows_per_interval == 0) {
+                bits.Pad();
+                Marker(out, static_cast<uint8_t>(0xD0 + (y / rows_per_interval - 1) % 8));
+                interval_row = 0;
+            }
+            for (int32_t x = 0; x < image.width; ++x) {
+                for (const int32_t c : components) {
+                    const uint32_t prediction = x > 0 ? at(x - 1, y, c)
+                                                : interval_row > 0 ? at(0, y - 1, c)
+                                                                   : 1u << (image.precision - 1);
+                    const auto d = static_cast<uint16_t>(at(x, y, c) - prediction);
+                    const int32_t value = d >= 32768 ? static_cast<int32_t>(d) - 65536 : d;
+                    if (d == 32768) {
+                        bits.Put(codes[16], lengths[16]);
+                        continue;
+                    }
+                    const uint32_t magnitude = static_cast<uint32_t>(value < 0 ? -value : value);
+                    const int32_t s = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+                    bits.Put(codes[s], lengths[s]);
+                    if (s > 0) {
+                        bits.Put(static_cast<uint32_t>(value < 0 ? value + (1 << s) - 1 : value), s);
+                    }
                 }
             }
+            ++interval_row;
         }
-        ++interval_row;
+        bits.Pad();
     }
-    bits.Pad();
     Marker(out, 0xD9);
     return out;
 }
@@ -451,4 +471,68 @@ TEST(JpegLossless, LargerAcTableOfTheSameIdentifier)
     bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(dht), ac.begin(), ac.end());
     TestHeap heap;
     EXPECT_EQ(DecodeAll(bytes, &heap).pixels, AsBytes(image));
+}
+
+// One scan per component, in any order: three sub-decoders, the samples come out interleaved;
+// each sub-decoder on the fast loops where its component allows.
+TEST(JpegLossless, SeparateScansComeOutInterleaved)
+{
+    for (const std::vector<int32_t>& order : {std::vector<int32_t>{0, 1, 2}, std::vector<int32_t>{2, 1, 0}}) {
+        for (const int32_t precision : {8, 12, 16}) {
+            for (const int32_t interval : {0, 2}) {
+                SCOPED_TRACE(testing::Message() << order[0] << " " << precision << " " << interval);
+                const LosslessImage image = Ramp(29, 11, 3, precision);
+                TestHeap heap;
+                const Decoded decoded = DecodeAll(WriteLossless(image, kWideTable, interval, order), &heap);
+                ASSERT_EQ(decoded.start, JPEG_OK);
+                EXPECT_EQ(decoded.pixels, AsBytes(image));
+                EXPECT_EQ(heap.live, 0);
+            }
+        }
+    }
+}
+
+TEST(JpegLossless, TwoScansOfOneComponentRefused)
+{
+    TestHeap heap;
+    EXPECT_EQ(DecodeAll(WriteLossless(Ramp(9, 4, 3, 8), kWideTable, 0, {0, 0, 2}), &heap).start, JPEG_ERR_SYNTAX);
+    EXPECT_EQ(heap.live, 0);
+}
+
+// A warning of the first sub-decoder is the row's, though the last one decodes cleanly.
+TEST(JpegLossless, SeparateScanWarningsReachTheRow)
+{
+    const LosslessImage image = Ramp(29, 6, 3, 8);
+    // Sixteen 1 bits: no code of the table.
+    Bytes bytes = WriteLossless(image, kWideTable, 0, {0, 1, 2});
+    for (const size_t at : {0, 2}) {
+        bytes = DamageScan(DamageScan(bytes, at, 0xFF), at + 1, 0x00);
+    }
+    TestHeap heap;
+    const Decoded decoded = DecodeAll(bytes, &heap);
+    ASSERT_EQ(decoded.start, JPEG_OK);
+    EXPECT_EQ(decoded.rows.front(), JPEG_WARN_DAMAGED_DATA);
+    EXPECT_EQ(heap.live, 0);
+}
+
+// Each allocation of a separate-scan start refused in turn: -1, and nothing is left behind.
+TEST(JpegLossless, RefusedAllocationsOfASeparateScanStart)
+{
+    const Bytes bytes = WriteLossless(Ramp(17, 5, 3, 16), kWideTable, 0, {1, 0, 2});
+    TestHeap counting;
+    jpeg_decoder* decoder = OpenBytes(bytes, &counting);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    const int32_t before = counting.calls;
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    const int32_t after = counting.calls;
+    jpeg_decoder_destroy(decoder);
+    for (int32_t refuse = before; refuse < after; ++refuse) {
+        TestHeap heap;
+        heap.refuse_at = refuse;
+        jpeg_decoder* d = OpenBytes(bytes, &heap);
+        ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
+        jpeg_decoder_destroy(d);
+        EXPECT_EQ(heap.live, 0);
+    }
 }

@@ -86,9 +86,16 @@ void jpeg_direct_refill(jpeg_decoder* decoder, int32_t threshold);
 // Lossless frames: the start (direct path, 16-bit line buffers of three rows, row output by
 // sample size), the restart hook, the row decoder and the row output routines.
 jpeg_status jpeg_start_lossless(jpeg_decoder* decoder);
+jpeg_status jpeg_lossless_line_buffers(jpeg_decoder* decoder);
+
+// Separate-scan frames: one sub-decoder per scan over a copy of the stream.
+jpeg_status jpeg_start_scan_set(jpeg_decoder* parent);
+jpeg_status jpeg_open_subdecoder(jpeg_decoder* parent, uint32_t i);
+jpeg_status jpeg_decode_scan_set_row(jpeg_decoder* parent);
 jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder);
 jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder);
+void jpeg_row_selected_lossless(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_lossless_grey16(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_lossless_rgb8(jpeg_decoder* decoder, uint8_t* line);
