@@ -1,4 +1,5 @@
 #include <cstring>
+#include <utility>
 
 #include "huffman/huff_decode.h"
 #include "jpeg/jpegdecode.h"
@@ -121,7 +122,7 @@ jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
 
 // Zeros behind the data, then the row from the block's position; false when the row could not
 // be decoded within the data.
-bool FastRow(jpeg_decoder* decoder, uint16_t* out)
+bool FastRow(jpeg_decoder* decoder, uint16_t* out, bool in_line)
 {
     jpeg_direct_state* st = decoder->direct;
     jpeg_fast_tables* block = st->lossless_table;
@@ -137,8 +138,8 @@ bool FastRow(jpeg_decoder* decoder, uint16_t* out)
     }
     *jpeg_fast_tables_position(block) = st->current;
     const int32_t slot = static_cast<int32_t>(decoder->dc_selector[FirstDecoded(decoder)]);
-    const int32_t result = st->lossless_fast16 != 0 ? jpeg_fast_lossless_row_p1(x, slot, block, out, &decoder->dc_pred[0])
-                                                    : jpeg_fast_lossless_diffs(x, slot, block, out);
+    const int32_t result = in_line ? jpeg_fast_lossless_row_p1(x, slot, block, out, &decoder->dc_pred[0])
+                                   : jpeg_fast_lossless_diffs(x, slot, block, out);
     const uint8_t* at = block->position;
     if (result != 0 || at > end || (at == end && block->bit_position > 0)) {
         st->current = end;
@@ -168,6 +169,51 @@ const uint16_t* OutputRow(const jpeg_decoder* decoder, int32_t c)
 }
 
 }  // namespace
+
+jpeg_status jpeg_direct_decode_row_fast(jpeg_decoder* decoder, uint16_t* differences)
+{
+    return FastRow(decoder, differences, false) ? JPEG_OK : JPEG_ERR_DATA;
+}
+
+jpeg_status jpeg_direct_decode_row_fast16(jpeg_decoder* decoder, uint16_t* line)
+{
+    return FastRow(decoder, line, true) ? JPEG_OK : JPEG_ERR_DATA;
+}
+
+jpeg_status jpeg_direct_decode_row(jpeg_decoder* decoder, uint16_t* const* differences,
+                                   const HuffDecodeSpec* const* specs, int32_t components)
+{
+    jpeg_direct_state* st = decoder->direct;
+    jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * decoder->width * components));
+    int32_t consumed = 0;
+    const kernel_status decoded = huff_decode_lossless_row(st->current, st->available, &consumed, differences,
+                                                           decoder->width, components, &decoder->pending_marker,
+                                                           specs, st->huff_state);
+    st->current += consumed;
+    st->available -= consumed;
+    return decoded == kernel_ok ? JPEG_OK : JPEG_ERR_DATA;
+}
+
+void jpeg_direct_reconstruct(jpeg_decoder* decoder, uint16_t* const* differences, jpeg_line_buffer* buffers,
+                             int32_t components, bool* first_row)
+{
+    const int32_t x = decoder->width;
+    for (int32_t c = 0; c < components; ++c) {
+        jpeg_line_buffer& buffer = buffers[c];
+        auto* out = reinterpret_cast<uint16_t*>(buffer.third_row);
+        if (*first_row) {
+            lossless_reconstruct_first_row(differences[c], out, x, decoder->precision,
+                                           static_cast<int32_t>(PointTransform(decoder)));
+        } else {
+            lossless_reconstruct_row(differences[c], reinterpret_cast<const uint16_t*>(buffer.second_row), out, x,
+                                     decoder->scan.ss);
+        }
+        // The new row becomes the previous one.
+        buffer.third_row = buffer.second_row;
+        buffer.second_row = reinterpret_cast<uint8_t*>(out);
+    }
+    *first_row = false;
+}
 
 jpeg_status jpeg_start_lossless(jpeg_decoder* decoder)
 {
@@ -278,20 +324,11 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
     auto* line = reinterpret_cast<uint16_t*>(decoder->output_line);
     if (damaged) {
         result = JPEG_WARN_DAMAGED_DATA;
-    } else if (st->lossless_fast != 0) {
-        if (!FastRow(decoder, in_line ? line : diffs[0])) {
-            st->interval_failed = 1;
-            damaged = true;
-            result = JPEG_WARN_DAMAGED_DATA;
-        }
     } else {
-        jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * x * nf));
-        int32_t consumed = 0;
-        const kernel_status decoded = huff_decode_lossless_row(st->current, st->available, &consumed, diffs, x, nf,
-                                                               &decoder->pending_marker, specs, st->huff_state);
-        st->current += consumed;
-        st->available -= consumed;
-        if (decoded != kernel_ok) {
+        const jpeg_status decoded = in_line                    ? jpeg_direct_decode_row_fast16(decoder, line)
+                                    : st->lossless_fast != 0 ? jpeg_direct_decode_row_fast(decoder, diffs[0])
+                                                             : jpeg_direct_decode_row(decoder, diffs, specs, nf);
+        if (decoded < 1) {
             // The bit position inside the interval is lost: the rest waits for the restart.
             st->interval_failed = 1;
             damaged = true;
@@ -324,21 +361,15 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
         ++decoder->mcu_row_counter;
         return result;
     }
-    const bool first = decoder->dc_pred[0] != 0;
-    for (int32_t c = 0; c < nf; ++c) {
-        jpeg_line_buffer& buffer = buffers[c];
-        auto* out = reinterpret_cast<uint16_t*>(buffer.third_row);
-        if (damaged) {
-            std::memset(out, 128, buffer.band_size);
-        } else if (first) {
-            lossless_reconstruct_first_row(diffs[c], out, x, decoder->precision,
-                                           static_cast<int32_t>(PointTransform(decoder)));
-        } else {
-            lossless_reconstruct_row(diffs[c], reinterpret_cast<const uint16_t*>(buffer.second_row), out, x,
-                                     decoder->scan.ss);
+    if (damaged) {
+        // The next row predicts from bytes 128.
+        for (int32_t c = 0; c < nf; ++c) {
+            std::memset(buffers[c].third_row, 128, buffers[c].band_size);
+            std::swap(buffers[c].second_row, buffers[c].third_row);
         }
-        buffer.third_row = buffer.second_row;
-        buffer.second_row = reinterpret_cast<uint8_t*>(out);
+    } else {
+        bool first = decoder->dc_pred[0] != 0;
+        jpeg_direct_reconstruct(decoder, diffs, buffers, nf, &first);
     }
     decoder->dc_pred[0] = restarted ? 1 : 0;
     ++decoder->mcu_row_counter;

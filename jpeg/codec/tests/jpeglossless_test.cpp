@@ -393,11 +393,12 @@ TEST(JpegLossless, SharedLongCodeTailsFallBackToTheKernel)
     EXPECT_EQ(decoded.pixels, AsBytes(image));
 }
 
-// The written streams decode to their input on each path, with and without restarts.
+// The written streams decode to their input on each path, with and without restarts, at every
+// precision (dcmcjpeg writes only 8 and 16).
 TEST(JpegLossless, WrittenStreamsRoundTrip)
 {
     for (const int32_t components : {1, 3}) {
-        for (const int32_t precision : {2, 7, 8, 12, 16}) {
+        for (int32_t precision = 2; precision <= 16; ++precision) {
             for (const int32_t interval : {0, 1, 3}) {
                 SCOPED_TRACE(testing::Message() << components << " " << precision << " " << interval);
                 const LosslessImage image = Ramp(37, 9, components, precision);

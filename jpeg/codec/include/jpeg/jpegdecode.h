@@ -95,6 +95,15 @@ jpeg_status jpeg_decode_scan_set_row(jpeg_decoder* parent);
 jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder);
 jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder);
+// One row: of differences through the fast loop, of samples into the caller's line through the
+// 16-bit predictor-1 loop, or of differences of every decoded component through the kernel.
+jpeg_status jpeg_direct_decode_row_fast(jpeg_decoder* decoder, uint16_t* differences);
+jpeg_status jpeg_direct_decode_row_fast16(jpeg_decoder* decoder, uint16_t* line);
+jpeg_status jpeg_direct_decode_row(jpeg_decoder* decoder, uint16_t* const* differences,
+                                   const HuffDecodeSpec* const* specs, int32_t components);
+// Differences to samples in each buffer's third row, which then becomes the previous row.
+void jpeg_direct_reconstruct(jpeg_decoder* decoder, uint16_t* const* differences, jpeg_line_buffer* buffers,
+                             int32_t components, bool* first_row);
 void jpeg_row_selected_lossless(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_lossless_grey16(jpeg_decoder* decoder, uint8_t* line);
