@@ -220,6 +220,28 @@ Bytes AsBytes(const LosslessImage& image)
     return out;
 }
 
+// Counts the start's allocations, then refuses each in turn: -1 and nothing left behind.
+void ExpectEachStartAllocationRefused(const Bytes& bytes)
+{
+    TestHeap counting;
+    jpeg_decoder* decoder = OpenBytes(bytes, &counting);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    const int32_t before = counting.calls;
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    const int32_t after = counting.calls;
+    jpeg_decoder_destroy(decoder);
+    ASSERT_GT(after, before);
+    for (int32_t refuse = before; refuse < after; ++refuse) {
+        TestHeap heap;
+        heap.refuse_at = refuse;
+        jpeg_decoder* d = OpenBytes(bytes, &heap);
+        ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
+        jpeg_decoder_destroy(d);
+        EXPECT_EQ(heap.live, 0);
+    }
+}
+
 struct Paths {
     uint32_t fast = 0;
     uint32_t fast16 = 0;
@@ -346,24 +368,7 @@ TEST(JpegLossless, RefusedAllocationsOfTheStart)
 {
     for (const char* name : {"dcmtk_lossless_sv1_12.jpg", "dcmtk_lossless_sv1_rgb.jpg"}) {
         SCOPED_TRACE(name);
-        const Bytes bytes = ReadWholeFile(DataPath(name));
-        TestHeap counting;
-        jpeg_decoder* decoder = OpenBytes(bytes, &counting);
-        ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-        const int32_t before = counting.calls;
-        ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
-        const int32_t after = counting.calls;
-        jpeg_decoder_destroy(decoder);
-        ASSERT_GT(after, before);
-        for (int32_t refuse = before; refuse < after; ++refuse) {
-            TestHeap heap;
-            heap.refuse_at = refuse;
-            jpeg_decoder* d = OpenBytes(bytes, &heap);
-            ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-            EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
-            jpeg_decoder_destroy(d);
-            EXPECT_EQ(heap.live, 0);
-        }
+        ExpectEachStartAllocationRefused(ReadWholeFile(DataPath(name)));
     }
 }
 
@@ -519,21 +524,5 @@ TEST(JpegLossless, SeparateScanWarningsReachTheRow)
 // Each allocation of a separate-scan start refused in turn: -1, and nothing is left behind.
 TEST(JpegLossless, RefusedAllocationsOfASeparateScanStart)
 {
-    const Bytes bytes = WriteLossless(Ramp(17, 5, 3, 16), kWideTable, 0, {1, 0, 2});
-    TestHeap counting;
-    jpeg_decoder* decoder = OpenBytes(bytes, &counting);
-    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-    const int32_t before = counting.calls;
-    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
-    const int32_t after = counting.calls;
-    jpeg_decoder_destroy(decoder);
-    for (int32_t refuse = before; refuse < after; ++refuse) {
-        TestHeap heap;
-        heap.refuse_at = refuse;
-        jpeg_decoder* d = OpenBytes(bytes, &heap);
-        ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
-        jpeg_decoder_destroy(d);
-        EXPECT_EQ(heap.live, 0);
-    }
+    ExpectEachStartAllocationRefused(WriteLossless(Ramp(17, 5, 3, 16), kWideTable, 0, {1, 0, 2}));
 }
