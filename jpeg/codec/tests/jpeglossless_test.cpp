@@ -474,7 +474,9 @@ TEST(JpegLossless, LargerAcTableOfTheSameIdentifier)
     while (!(bytes[dht] == 0xFF && bytes[dht + 1] == 0xC4)) {
         ++dht;
     }
+    dht += 2 + (static_cast<size_t>(bytes[dht + 2]) << 8 | bytes[dht + 3]);
     bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(dht), ac.begin(), ac.end());
+    ASSERT_EQ(PathsOf(bytes).fast16, 1u);
     TestHeap heap;
     EXPECT_EQ(DecodeAll(bytes, &heap).pixels, AsBytes(image));
 }
