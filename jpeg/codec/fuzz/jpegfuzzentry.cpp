@@ -103,8 +103,10 @@ void DecodeAll(const uint8_t* data, size_t size, Budget* budget, uint32_t scale)
         jpeg_set_scale(decoder, scale) >= 1 &&
         static_cast<uint64_t>(jpeg_width(decoder)) * jpeg_height(decoder) * decoder->component_count <= (4u << 20) &&
         jpeg_start_decode(decoder) >= 1) {
-        const uint64_t channels = static_cast<uint64_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
-        std::vector<uint8_t> line(jpeg_width(decoder) * (channels < 1 ? 1 : channels));
+        uint64_t channels = static_cast<uint64_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
+        // Lossless rows carry every component, 16-bit samples above 8 bits.
+        channels = channels > static_cast<uint64_t>(decoder->component_count) ? channels : decoder->component_count;
+        std::vector<uint8_t> line(jpeg_width(decoder) * channels * (jpeg_precision(decoder) > 8 ? 2 : 1));
         for (uint32_t y = 0; y < jpeg_height(decoder); ++y) {
             if (jpeg_decode_row(decoder, line.data()) < 1) {
                 break;

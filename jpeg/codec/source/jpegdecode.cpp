@@ -119,6 +119,10 @@ void jpeg_direct_release(jpeg_decoder* decoder)
     jpeg_free(decoder, st->ac_specs);
     jpeg_free(decoder, st->huff_state);
     jpeg_free(decoder, st->buffer);
+    jpeg_free(decoder, st->lossless_table);
+    st->lossless_table = nullptr;
+    st->lossless_fast = 0;
+    st->lossless_fast16 = 0;
     st->dc_specs = nullptr;
     st->ac_specs = nullptr;
     st->huff_state = nullptr;
@@ -195,9 +199,11 @@ jpeg_status BuildSpecs(jpeg_decoder* decoder, const jpeg_huff_table* tables, int
     return JPEG_OK;
 }
 
+}  // namespace
+
 // Tops the block up from the source when fewer than `threshold` bytes are left; stops reading
 // once a read came back short of the capacity (the stream or its budget has ended).
-void DirectRefill(jpeg_decoder* decoder, int32_t threshold)
+void jpeg_direct_refill(jpeg_decoder* decoder, int32_t threshold)
 {
     jpeg_direct_state* st = decoder->direct;
     if (st->available >= threshold || (st->filled != 0 && st->filled < st->capacity)) {
@@ -216,8 +222,6 @@ void DirectRefill(jpeg_decoder* decoder, int32_t threshold)
     // Below the capacity from now on when the stream or its budget has ended.
     st->filled = st->available;
 }
-
-}  // namespace
 
 jpeg_status jpeg_direct_setup(jpeg_decoder* decoder)
 {
@@ -277,7 +281,7 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
         st->interval_failed = 1;
         return JPEG_ERR_DATA;
     }
-    DirectRefill(decoder, kDirectRefillThreshold);
+    jpeg_direct_refill(decoder, kDirectRefillThreshold);
     // The 16-bit block goes straight into the entry's coefficient space; the transform reads it
     // back with a byte copy.
     auto* block = reinterpret_cast<int16_t*>(entry->coefficients);
@@ -1096,9 +1100,11 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
     if ((decoder->frame_marker == 0xC2 || decoder->frame_marker == 0xC3) && decoder->scale_denominator != 1) {
         return JPEG_ERR_PARAMETER;
     }
-    // Separate-scan images and lossless frames take paths that are not built yet.
-    if (decoder->scan_set != nullptr || decoder->frame_marker == 0xC3) {
-        return JPEG_ERR_UNSUPPORTED;
+    if (decoder->frame_marker == 0xC3 && decoder->scan_set == nullptr) {
+        return jpeg_start_lossless(decoder);
+    }
+    if (decoder->scan_set != nullptr) {
+        return jpeg_start_scan_set(decoder);
     }
     jpeg_status status = jpeg_check_mode(decoder);
     if (status >= 1) {
@@ -1143,6 +1149,7 @@ jpeg_status jpeg_decode_row(jpeg_decoder* decoder, uint8_t* line)
         jpeg_line_buffers_clear(decoder);
         const uint32_t scale = decoder->scale_denominator != 0 ? decoder->scale_denominator : 1;
         decoder->rows_left_in_mcu_row = static_cast<uint16_t>(decoder->mcu_height[0] / scale);
+        decoder->output_line = line;
         decoder->row_status = decoder->row_decoder(decoder);
         if (decoder->row_status < 1) {
             return decoder->row_status;

@@ -10,6 +10,7 @@
 
 struct HuffDecodeSpec;
 struct HuffDecodeState;
+struct jpeg_fast_tables;
 
 // One component's band of 8-bit samples (DCT).
 struct jpeg_line_buffer {
@@ -45,6 +46,10 @@ struct jpeg_direct_state {
     int32_t filled;
     int32_t capacity;
     uint32_t interval_failed;   // the bit position inside the restart interval is lost
+    jpeg_fast_tables* lossless_table;   // one-component lossless frames only
+    uint32_t lossless_fast;
+    uint32_t lossless_fast16;           // predictor 1, 16 bits, no point transform
+    int32_t guard;                      // zeroed bytes kept behind the data for the fast loops
 };
 
 // Codec start-up: processor identification once per process.
@@ -99,6 +104,35 @@ jpeg_status jpeg_direct_find_marker(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_read_dnl(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_scan_end_marker(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_skip_restart_markers(jpeg_decoder* decoder, int32_t n);
+void jpeg_direct_refill(jpeg_decoder* decoder, int32_t threshold);
+
+// Lossless frames: the start (direct path, 16-bit line buffers of three rows, row output by
+// sample size), the restart hook, the row decoder and the row output routines.
+jpeg_status jpeg_start_lossless(jpeg_decoder* decoder);
+jpeg_status jpeg_lossless_line_buffers(jpeg_decoder* decoder);
+
+// Separate-scan frames: one sub-decoder per scan over a copy of the stream.
+jpeg_status jpeg_start_scan_set(jpeg_decoder* parent);
+jpeg_status jpeg_open_subdecoder(jpeg_decoder* parent, uint32_t i);
+jpeg_status jpeg_decode_scan_set_row(jpeg_decoder* parent);
+jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder);
+jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder);
+jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder);
+// One row: of differences through the fast loop, of samples into the caller's line through the
+// 16-bit predictor-1 loop, or of differences of every decoded component through the kernel.
+jpeg_status jpeg_direct_decode_row_fast(jpeg_decoder* decoder, uint16_t* differences);
+jpeg_status jpeg_direct_decode_row_fast16(jpeg_decoder* decoder, uint16_t* line);
+jpeg_status jpeg_direct_decode_row(jpeg_decoder* decoder, uint16_t* const* differences,
+                                   const HuffDecodeSpec* const* specs, int32_t components);
+// Differences to samples in each buffer's third row, which then becomes the previous row.
+void jpeg_direct_reconstruct(jpeg_decoder* decoder, uint16_t* const* differences, jpeg_line_buffer* buffers,
+                             int32_t components, bool* first_row);
+void jpeg_row_selected_lossless(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_lossless_grey16(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_lossless_rgb8(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_lossless_rgb16(jpeg_decoder* decoder, uint8_t* line);
+void jpeg_row_lossless_interleave(jpeg_decoder* decoder, uint8_t* line);
 
 // Range limit: one table of 2,048 entries for the process; a decoder holds entry 640.
 jpeg_status jpeg_range_table_create(const jpeg_allocator* allocator, void* user);

@@ -288,6 +288,7 @@ struct jpeg_decoder {
     jpeg_line_buffer* line_buffers;
     const int32_t* range_limit;   // entry 640 of the shared table
     jpeg_status (*row_decoder)(jpeg_decoder* decoder);
+    uint8_t* output_line;   // the caller's line of the current row (lossless rows decoded in place)
     void (*row_output)(jpeg_decoder* decoder, uint8_t* line);
     jpeg_status (*decode_unit)(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
     void (*transform[4])(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);

@@ -85,6 +85,23 @@ dcm() {   # name, input, options...
   dcmcjpeg "$@" "$work/$input.dcm" "$work/$name.dcm"
   extract "$work/$name.dcm" "dcmtk_$name.jpg"
 }
+# Expected pixels of a lossless stream: dcmdjpeg's, checked against gdcmconv --raw where gdcm
+# takes the file (it aborts on bits stored below bits allocated for some precisions); bytes for
+# 8 bits allocated, little-endian 16-bit samples otherwise, interleaved by pixel.
+expect() {   # name
+  dcmdjpeg "$work/$1.dcm" "$work/$1_dcmtk.dcm"
+  (gdcmconv --raw "$work/$1.dcm" "$work/$1_gdcm.dcm" 2>/dev/null) || rm -f "$work/$1_gdcm.dcm"
+  $py - "$work/$1_dcmtk.dcm" "$work/$1_gdcm.dcm" "dcmtk_$1.raw" <<'PY'
+import sys
+import pydicom
+import os
+a = pydicom.dcmread(sys.argv[1]).PixelData
+if os.path.exists(sys.argv[2]):
+    assert a == pydicom.dcmread(sys.argv[2]).PixelData, sys.argv[1]
+    print(sys.argv[3], 'gdcm agrees', file=sys.stderr)
+open(sys.argv[3], 'wb').write(a)
+PY
+}
 dcm lossless_sv1_8 grey8 +e1
 dcm lossless_sv1_rgb rgb8 +e1
 for sv in 1 2 3 4 5 6 7; do
@@ -94,6 +111,12 @@ dcm lossless_pt2_12 grey12 +el +sv 1 +pt 2
 dcm extended_12 grey12 +ee +bt
 for bits in $(seq 2 16); do
   dcm "lossless_bits$bits" "bits$bits" +e1
+done
+dcm lossless_pt1_16 bits16 +el +sv 1 +pt 1
+rm -f ./*.raw
+for f in dcmtk_lossless_*.jpg; do
+  name=${f#dcmtk_}
+  expect "${name%.jpg}"
 done
 
 # name width height components bits process, as rdjpgcom reads the frame.

@@ -1,0 +1,530 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "jpeg/jpegdecode.h"
+#include "jpegtestsupport.h"
+
+namespace {
+
+struct Decoded {
+    jpeg_status start = 0;
+    std::vector<jpeg_status> rows;
+    Bytes pixels;   // bytes for 8-bit samples, little-endian 16-bit samples otherwise
+    int32_t sample_bits = 0;
+};
+
+Decoded DecodeAll(const Bytes& bytes, TestHeap* heap)
+{
+    Decoded result;
+    jpeg_decoder* decoder = OpenBytes(bytes, heap);
+    if (decoder == nullptr) {
+        return result;
+    }
+    result.start = jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr);
+    if (result.start >= 1) {
+        result.start = jpeg_start_decode(decoder);
+    }
+    if (result.start >= 1) {
+        result.sample_bits = decoder->sample_bits;
+        const size_t line = static_cast<size_t>(decoder->width) * decoder->component_count *
+                            (decoder->sample_bits > 8 ? 2 : 1);
+        Bytes row(line);
+        for (uint32_t y = 0; y < decoder->height; ++y) {
+            result.rows.push_back(jpeg_decode_row(decoder, row.data()));
+            result.pixels.insert(result.pixels.end(), row.begin(), row.end());
+        }
+    }
+    jpeg_decoder_destroy(decoder);
+    return result;
+}
+
+std::string DataPath(const std::string& name)
+{
+    return std::string(JPEG_TEST_DATA_DIR) + "/" + name;
+}
+
+// Replaces the n-th byte of the entropy data after the scan header with `value`.
+Bytes DamageScan(Bytes bytes, size_t offset, uint8_t value)
+{
+    for (size_t i = 0; i + 3 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
+            const size_t data = i + 2 + (static_cast<size_t>(bytes[i + 2]) << 8 | bytes[i + 3]);
+            bytes[data + offset] = value;
+            break;
+        }
+    }
+    return bytes;
+}
+
+// ---- a small lossless writer: predictor 1, components interleaved 1 x 1 ----
+
+struct BitWriter {
+    Bytes& out;
+    uint32_t acc = 0;
+    int32_t count = 0;
+    void Put(uint32_t bits, int32_t n)
+    {
+        for (int32_t i = n - 1; i >= 0; --i) {
+            acc = acc << 1 | (bits >> i & 1);
+            if (++count == 8) {
+                Byte();
+            }
+        }
+    }
+    void Byte()
+    {
+        out.push_back(static_cast<uint8_t>(acc));
+        if (static_cast<uint8_t>(acc) == 0xFF) {
+            out.push_back(0);
+        }
+        acc = 0;
+        count = 0;
+    }
+    void Pad()
+    {
+        while (count != 0) {
+            Put(1, 1);
+        }
+    }
+};
+
+struct Table {
+    uint8_t counts[16];
+    Bytes values;
+};
+
+// Symbols 0..16, codes of 2 to 14 bits whose long codes differ after their first eight.
+const Table kWideTable{{0, 1, 5, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0},
+                       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
+// Fourteen 9-bit codes under several 8-bit prefixes: their last bits repeat.
+const Table kSharedTailTable{{0, 3, 0, 0, 0, 0, 0, 0, 14, 0, 0, 0, 0, 0, 0, 0},
+                             {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
+
+struct LosslessImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t components = 1;
+    int32_t precision = 16;
+    std::vector<uint16_t> samples;   // interleaved
+};
+
+// The stream of `image` with predictor 1 and Al 0; rows_per_interval > 0 adds restarts; `scans`
+// lists, when given, one scan per component in that order.
+Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows_per_interval = 0,
+                    const std::vector<int32_t>& scans = {})
+{
+    Bytes out;
+    Marker(out, 0xD8);
+    std::vector<Component> frame;
+    std::vector<ScanComponent> all;
+    for (int32_t c = 0; c < image.components; ++c) {
+        frame.push_back({static_cast<uint8_t>(c + 1), 0x11, 0});
+        all.push_back({static_cast<uint8_t>(c + 1), 0x00});
+    }
+    Frame(out, 0xC3, static_cast<uint8_t>(image.precision), static_cast<uint16_t>(image.height),
+          static_cast<uint16_t>(image.width), frame);
+    HuffmanTable(out, 0x00, table.counts, table.values);
+    if (rows_per_interval > 0) {
+        Bytes dri;
+        Put16(dri, static_cast<uint32_t>(rows_per_interval * image.width));
+        Segment(out, 0xDD, dri);
+    }
+    uint32_t codes[17]{};
+    int32_t lengths[17]{};
+    uint32_t code = 0;
+    size_t k = 0;
+    for (int32_t l = 1; l <= 16; ++l, code <<= 1) {
+        for (int32_t j = 0; j < table.counts[l - 1]; ++j, ++k, ++code) {
+            codes[table.values[k]] = code;
+            lengths[table.values[k]] = l;
+        }
+    }
+    const int32_t n = image.components;
+    auto at = [&](int32_t x, int32_t y, int32_t c) { return image.samples[(static_cast<size_t>(y) * image.width + x) * n + c]; };
+    std::vector<std::vector<int32_t>> scan_sets;
+    if (scans.empty()) {
+        std::vector<int32_t> every;
+        for (int32_t c = 0; c < n; ++c) {
+            every.push_back(c);
+        }
+        scan_sets.push_back(every);
+    } else {
+        for (const int32_t c : scans) {
+            scan_sets.push_back({c});
+        }
+    }
+    for (const std::vector<int32_t>& components : scan_sets) {
+        std::vector<ScanComponent> header;
+        for (const int32_t c : components) {
+            header.push_back(all[static_cast<size_t>(c)]);
+        }
+        Scan(out, header, 1, 0, 0);
+        BitWriter bits{out};
+        int32_t interval_row = 0;
+        for (int32_t y = 0; y < image.height; ++y) {
+            if (rows_per_interval > 0 && y > 0 && y % rows_per_interval == 0) {
+                bits.Pad();
+                Marker(out, static_cast<uint8_t>(0xD0 + (y / rows_per_interval - 1) % 8));
+                interval_row = 0;
+            }
+            for (int32_t x = 0; x < image.width; ++x) {
+                for (const int32_t c : components) {
+                    const uint32_t prediction = x > 0 ? at(x - 1, y, c)
+                                                : interval_row > 0 ? at(0, y - 1, c)
+                                                                   : 1u << (image.precision - 1);
+                    const auto d = static_cast<uint16_t>(at(x, y, c) - prediction);
+                    const int32_t value = d >= 32768 ? static_cast<int32_t>(d) - 65536 : d;
+                    if (d == 32768) {
+                        bits.Put(codes[16], lengths[16]);
+                        continue;
+                    }
+                    const uint32_t magnitude = static_cast<uint32_t>(value < 0 ? -value : value);
+                    const int32_t s = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+                    bits.Put(codes[s], lengths[s]);
+                    if (s > 0) {
+                        bits.Put(static_cast<uint32_t>(value < 0 ? value + (1 << s) - 1 : value), s);
+                    }
+                }
+            }
+            ++interval_row;
+        }
+        bits.Pad();
+    }
+    Marker(out, 0xD9);
+    return out;
+}
+
+LosslessImage Ramp(int32_t width, int32_t height, int32_t components, int32_t precision)
+{
+    LosslessImage image{width, height, components, precision, {}};
+    uint32_t noise = 99;
+    for (int32_t i = 0; i < width * height * components; ++i) {
+        noise = noise * 1103515245u + 12345u;
+        image.samples.push_back(static_cast<uint16_t>((i * 37 + (noise >> 20)) & ((1u << precision) - 1)));
+    }
+    return image;
+}
+
+Bytes AsBytes(const LosslessImage& image)
+{
+    Bytes out;
+    for (const uint16_t sample : image.samples) {
+        out.push_back(static_cast<uint8_t>(sample));
+        if (image.precision > 8) {
+            out.push_back(static_cast<uint8_t>(sample >> 8));
+        }
+    }
+    return out;
+}
+
+// Counts the start's allocations, then refuses each in turn: -1 and nothing left behind.
+void ExpectEachStartAllocationRefused(const Bytes& bytes)
+{
+    TestHeap counting;
+    jpeg_decoder* decoder = OpenBytes(bytes, &counting);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    const int32_t before = counting.calls;
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    const int32_t after = counting.calls;
+    jpeg_decoder_destroy(decoder);
+    ASSERT_GT(after, before);
+    for (int32_t refuse = before; refuse < after; ++refuse) {
+        TestHeap heap;
+        heap.refuse_at = refuse;
+        jpeg_decoder* d = OpenBytes(bytes, &heap);
+        ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
+        jpeg_decoder_destroy(d);
+        EXPECT_EQ(heap.live, 0);
+    }
+}
+
+struct Paths {
+    uint32_t fast = 0;
+    uint32_t fast16 = 0;
+};
+
+Paths PathsOf(const Bytes& bytes)
+{
+    TestHeap heap;
+    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+    Paths paths;
+    if (jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr) >= 1 &&
+        jpeg_start_decode(decoder) >= 1) {
+        paths = {decoder->direct->lossless_fast, decoder->direct->lossless_fast16};
+    }
+    jpeg_decoder_destroy(decoder);
+    return paths;
+}
+
+}  // namespace
+
+// Every lossless stream that dcmcjpeg wrote: the samples dcmdjpeg (and, where it takes the file,
+// gdcmconv) decodes, including the point transform's left shift; 8-bit streams as bytes.
+TEST(JpegLossless, FixturesEqualDcmdjpeg)
+{
+    int32_t checked = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(JPEG_TEST_DATA_DIR)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".jpg" || name.rfind("dcmtk_lossless_", 0) != 0) {
+            continue;
+        }
+        SCOPED_TRACE(name);
+        const Bytes expected = ReadWholeFile(DataPath(name.substr(0, name.size() - 4) + ".raw"));
+        ASSERT_FALSE(expected.empty());
+        TestHeap heap;
+        const Decoded decoded = DecodeAll(ReadWholeFile(entry.path().string()), &heap);
+        ASSERT_EQ(decoded.start, JPEG_OK);
+        for (const jpeg_status status : decoded.rows) {
+            EXPECT_EQ(status, JPEG_OK);
+        }
+        EXPECT_EQ(decoded.pixels, expected);
+        EXPECT_EQ(heap.live, 0);
+        ++checked;
+    }
+    EXPECT_GE(checked, 26);
+}
+
+TEST(JpegLossless, SampleSizeFollowsPrecision)
+{
+    TestHeap heap;
+    EXPECT_EQ(DecodeAll(ReadWholeFile(DataPath("dcmtk_lossless_bits8.jpg")), &heap).sample_bits, 8);
+    EXPECT_EQ(DecodeAll(ReadWholeFile(DataPath("dcmtk_lossless_bits9.jpg")), &heap).sample_bits, 16);
+    EXPECT_EQ(DecodeAll(ReadWholeFile(DataPath("dcmtk_lossless_bits2.jpg")), &heap).sample_bits, 8);
+}
+
+// 12 bits with Al 2: 16-bit samples, each a multiple of 4.
+TEST(JpegLossless, PointTransformShiftsLeft)
+{
+    TestHeap heap;
+    const Decoded decoded = DecodeAll(ReadWholeFile(DataPath("dcmtk_lossless_pt2_12.jpg")), &heap);
+    ASSERT_EQ(decoded.start, JPEG_OK);
+    ASSERT_EQ(decoded.sample_bits, 16);
+    bool any = false;
+    for (size_t i = 0; i + 1 < decoded.pixels.size(); i += 2) {
+        const uint32_t sample = decoded.pixels[i] | decoded.pixels[i + 1] << 8;
+        EXPECT_EQ(sample % 4, 0u);
+        any = any || sample != 0;
+    }
+    EXPECT_TRUE(any);
+}
+
+// A row the kernel finds damaged comes out as bytes 128 with the warning, and decoding goes on
+// to the last row.
+TEST(JpegLossless, DamagedRowIsFilledAndDecodingGoesOn)
+{
+    for (const char* name : {"dcmtk_lossless_sv1_12.jpg", "dcmtk_lossless_sv1_8.jpg", "dcmtk_lossless_sv1_rgb.jpg"}) {
+        SCOPED_TRACE(name);
+        // FF D0 inside the data: a marker cuts the first row short.
+        Bytes bytes = DamageScan(ReadWholeFile(DataPath(name)), 2, 0xFF);
+        bytes = DamageScan(bytes, 3, 0xD0);
+        TestHeap heap;
+        const Decoded decoded = DecodeAll(bytes, &heap);
+        ASSERT_EQ(decoded.start, JPEG_OK);
+        ASSERT_FALSE(decoded.rows.empty());
+        EXPECT_EQ(decoded.rows.front(), JPEG_WARN_DAMAGED_DATA);
+        const size_t line = decoded.pixels.size() / decoded.rows.size();
+        for (size_t i = 0; i < line; ++i) {
+            EXPECT_EQ(decoded.pixels[i], 128);
+        }
+        EXPECT_EQ(heap.live, 0);
+    }
+}
+
+// Truncated anywhere: every row is handed out with a result, nothing is read past the data.
+TEST(JpegLossless, TruncatedStreamsEndCleanly)
+{
+    const Bytes whole = ReadWholeFile(DataPath("dcmtk_lossless_sv1_rgb.jpg"));
+    for (size_t cut = whole.size() / 2; cut < whole.size(); cut += 37) {
+        const Bytes bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut));
+        TestHeap heap;
+        const Decoded decoded = DecodeAll(bytes, &heap);
+        EXPECT_EQ(decoded.start, JPEG_OK);
+        EXPECT_EQ(decoded.rows.back(), JPEG_WARN_DAMAGED_DATA);
+        EXPECT_EQ(heap.live, 0);
+    }
+}
+
+// Several components not all sampled 1 x 1 would be decoded as garbage: refused at the start.
+TEST(JpegLossless, SubsampledComponentsRefused)
+{
+    Bytes bytes = ReadWholeFile(DataPath("dcmtk_lossless_sv1_rgb.jpg"));
+    for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC3) {
+            bytes[i + 11] = 0x21;   // first component H 2
+            break;
+        }
+    }
+    TestHeap heap;
+    EXPECT_EQ(DecodeAll(bytes, &heap).start, JPEG_ERR_UNSUPPORTED);
+    EXPECT_EQ(heap.live, 0);
+}
+
+// Each allocation of the start refused in turn: -1, and nothing is left behind.
+TEST(JpegLossless, RefusedAllocationsOfTheStart)
+{
+    for (const char* name : {"dcmtk_lossless_sv1_12.jpg", "dcmtk_lossless_sv1_rgb.jpg"}) {
+        SCOPED_TRACE(name);
+        ExpectEachStartAllocationRefused(ReadWholeFile(DataPath(name)));
+    }
+}
+
+// One component, 16 bits, predictor 1, Al 0: the 16-bit loop into the caller's line; another
+// predictor or a point transform: the difference loop; three components: the kernel rows.
+TEST(JpegLossless, PathsByFrame)
+{
+    const auto fixture = [](const char* name) { return PathsOf(ReadWholeFile(DataPath(name))); };
+    EXPECT_EQ(fixture("dcmtk_lossless_bits16.jpg").fast16, 1u);
+    EXPECT_EQ(fixture("dcmtk_lossless_sv2_12.jpg").fast, 1u);
+    EXPECT_EQ(fixture("dcmtk_lossless_sv2_12.jpg").fast16, 0u);
+    // The 16-bit loop starts rows at 32768, right only without a point transform.
+    EXPECT_EQ(fixture("dcmtk_lossless_pt1_16.jpg").fast, 1u);
+    EXPECT_EQ(fixture("dcmtk_lossless_pt1_16.jpg").fast16, 0u);
+    EXPECT_EQ(fixture("dcmtk_lossless_sv1_rgb.jpg").fast, 0u);
+}
+
+// Long codes whose bits after the first eight repeat: no fast tables, the kernel decodes, right.
+TEST(JpegLossless, SharedLongCodeTailsFallBackToTheKernel)
+{
+    const LosslessImage image = Ramp(23, 5, 1, 16);
+    const Bytes bytes = WriteLossless(image, kSharedTailTable);
+    EXPECT_EQ(PathsOf(bytes).fast, 0u);
+    TestHeap heap;
+    const Decoded decoded = DecodeAll(bytes, &heap);
+    ASSERT_EQ(decoded.start, JPEG_OK);
+    EXPECT_EQ(decoded.pixels, AsBytes(image));
+}
+
+// The written streams decode to their input on each path, with and without restarts, at every
+// precision (dcmcjpeg writes only 8 and 16).
+TEST(JpegLossless, WrittenStreamsRoundTrip)
+{
+    for (const int32_t components : {1, 3}) {
+        for (int32_t precision = 2; precision <= 16; ++precision) {
+            for (const int32_t interval : {0, 1, 3}) {
+                SCOPED_TRACE(testing::Message() << components << " " << precision << " " << interval);
+                const LosslessImage image = Ramp(37, 9, components, precision);
+                TestHeap heap;
+                const Decoded decoded = DecodeAll(WriteLossless(image, kWideTable, interval), &heap);
+                ASSERT_EQ(decoded.start, JPEG_OK);
+                for (const jpeg_status status : decoded.rows) {
+                    EXPECT_EQ(status, JPEG_OK);
+                }
+                EXPECT_EQ(decoded.pixels, AsBytes(image));
+                EXPECT_EQ(heap.live, 0);
+            }
+        }
+    }
+}
+
+// First difference 0 gives 32768; the next row starts from it; 32768 + 32768 wraps to 0 (the
+// category-16 difference); 0xFF data bytes come stuffed; rows end inside bytes.
+TEST(JpegLossless, FastLoopEdges)
+{
+    LosslessImage image{5, 3, 1, 16, {32768, 0, 0xFFFF, 0x7FFF, 0xFFFF,  //
+                                      32770, 2, 0xFFFF, 0, 0xFFFF,      //
+                                      2, 32770, 1, 0xFFFE, 0x7FFE}};
+    const Bytes bytes = WriteLossless(image, kWideTable);
+    bool stuffed = false;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+        stuffed = stuffed || (bytes[i] == 0xFF && bytes[i + 1] == 0);
+    }
+    EXPECT_TRUE(stuffed);
+    ASSERT_EQ(PathsOf(bytes).fast16, 1u);
+    TestHeap heap;
+    EXPECT_EQ(DecodeAll(bytes, &heap).pixels, AsBytes(image));
+    // The same through the difference loop (12 bits) and through the kernel (three components).
+    image.precision = 12;
+    for (uint16_t& sample : image.samples) {
+        sample &= 0x0FFF;
+    }
+    EXPECT_EQ(DecodeAll(WriteLossless(image, kWideTable), &heap).pixels, AsBytes(image));
+}
+
+// Streams cut short anywhere on the fast paths: rows come out with the warning, and nothing is
+// read past the data (the sanitiser build checks).
+TEST(JpegLossless, FastPathsNeverReadPastTheData)
+{
+    for (const int32_t precision : {16, 12}) {
+        const Bytes whole = WriteLossless(Ramp(41, 7, 1, precision), kWideTable, 2);
+        for (size_t cut = 80; cut < whole.size(); cut += 5) {
+            const Bytes bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut));
+            TestHeap heap;
+            const Decoded decoded = DecodeAll(bytes, &heap);
+            ASSERT_EQ(decoded.start, JPEG_OK);
+            EXPECT_EQ(decoded.rows.back(), JPEG_WARN_DAMAGED_DATA) << cut;
+            EXPECT_EQ(heap.live, 0);
+        }
+    }
+}
+
+// Only the slot's own codes size it: an AC table of the same identifier with more symbols does
+// not make the build read past the DC values.
+TEST(JpegLossless, LargerAcTableOfTheSameIdentifier)
+{
+    const LosslessImage image = Ramp(19, 4, 1, 16);
+    Bytes bytes = WriteLossless(image, kWideTable);
+    Bytes ac;
+    HuffmanTable(ac, 0x10, kLumaDcCounts, Bytes(kLumaDcValues, kLumaDcValues + 12));
+    // Behind the DC table: 12 AC symbols under identifier 0.
+    size_t dht = 0;
+    while (!(bytes[dht] == 0xFF && bytes[dht + 1] == 0xC4)) {
+        ++dht;
+    }
+    dht += 2 + (static_cast<size_t>(bytes[dht + 2]) << 8 | bytes[dht + 3]);
+    bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(dht), ac.begin(), ac.end());
+    ASSERT_EQ(PathsOf(bytes).fast16, 1u);
+    TestHeap heap;
+    EXPECT_EQ(DecodeAll(bytes, &heap).pixels, AsBytes(image));
+}
+
+// One scan per component, in any order: three sub-decoders, the samples come out interleaved;
+// each sub-decoder on the fast loops where its component allows.
+TEST(JpegLossless, SeparateScansComeOutInterleaved)
+{
+    for (const std::vector<int32_t>& order : {std::vector<int32_t>{0, 1, 2}, std::vector<int32_t>{2, 1, 0}}) {
+        for (const int32_t precision : {8, 12, 16}) {
+            for (const int32_t interval : {0, 2}) {
+                SCOPED_TRACE(testing::Message() << order[0] << " " << precision << " " << interval);
+                const LosslessImage image = Ramp(29, 11, 3, precision);
+                TestHeap heap;
+                const Decoded decoded = DecodeAll(WriteLossless(image, kWideTable, interval, order), &heap);
+                ASSERT_EQ(decoded.start, JPEG_OK);
+                EXPECT_EQ(decoded.pixels, AsBytes(image));
+                EXPECT_EQ(heap.live, 0);
+            }
+        }
+    }
+}
+
+TEST(JpegLossless, TwoScansOfOneComponentRefused)
+{
+    TestHeap heap;
+    EXPECT_EQ(DecodeAll(WriteLossless(Ramp(9, 4, 3, 8), kWideTable, 0, {0, 0, 2}), &heap).start, JPEG_ERR_SYNTAX);
+    EXPECT_EQ(heap.live, 0);
+}
+
+// A warning of the first sub-decoder is the row's, though the last one decodes cleanly.
+TEST(JpegLossless, SeparateScanWarningsReachTheRow)
+{
+    const LosslessImage image = Ramp(29, 6, 3, 8);
+    // Sixteen 1 bits: no code of the table.
+    Bytes bytes = WriteLossless(image, kWideTable, 0, {0, 1, 2});
+    for (const size_t at : {0, 2}) {
+        bytes = DamageScan(DamageScan(bytes, at, 0xFF), at + 1, 0x00);
+    }
+    TestHeap heap;
+    const Decoded decoded = DecodeAll(bytes, &heap);
+    ASSERT_EQ(decoded.start, JPEG_OK);
+    EXPECT_EQ(decoded.rows.front(), JPEG_WARN_DAMAGED_DATA);
+    EXPECT_EQ(heap.live, 0);
+}
+
+// Each allocation of a separate-scan start refused in turn: -1, and nothing is left behind.
+TEST(JpegLossless, RefusedAllocationsOfASeparateScanStart)
+{
+    ExpectEachStartAllocationRefused(WriteLossless(Ramp(17, 5, 3, 16), kWideTable, 0, {1, 0, 2}));
+}
