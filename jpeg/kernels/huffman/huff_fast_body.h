@@ -180,21 +180,31 @@ int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16
         r.drop(len);
     block[0] = pred;
 
+    // Every coefficient tops up, but the look-up takes its 8 bits from the buffer before the top-up
+    // (they are the same when 8 or more were held), so the load of the next group stays off the
+    // chain of dependent shifts and no branch hangs on the count.
+    const uint32_t* const look = ac->lookahead;
     int32_t k = 1;
-    while (k < 64) {
-        if (!r.top_up() || !r.peek_symbol(ac, &sym, &len)) return 1;
+    for (;;) {
+        if (__builtin_expect(r.n < 8, 0) && !r.top_up()) return 1;
+        const uint64_t before = r.buf;
+        if (!r.top_up()) return 1;
+        const uint32_t e = look[before >> 56];
+        len = static_cast<int32_t>(e >> 16);
+        sym = e & 0xFFFF;
+        if (__builtin_expect(len == 0, 0) && !r.long_symbol(ac, &sym)) return 1;
         const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
-        if (size == 0) {
+        if (size != 0) {
+            k += run;
+            if (k > 63) return 1;
+            block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(len, size));
+            if (++k > 63) break;
+        } else {
             r.drop(len);
             if (run != 15) break;
             k += 16;
             if (k > 63) return 1;
-            continue;
         }
-        k += run;
-        if (k > 63) return 1;
-        block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(len, size));
-        ++k;
     }
     st->blockEnd = k;
     *last_dc = pred;
