@@ -677,12 +677,14 @@ void jpeg_row_interleave3(jpeg_decoder* decoder, uint8_t* line)
             std::memcpy(&pa, a + x, 4);
             std::memcpy(&pb, b + x, 4);
             std::memcpy(&pc, c + x, 4);
-            const uint32_t words[3] = {
-                (pa & 0xFF) | (pb & 0xFF) << 8 | (pc & 0xFF) << 16 | (pa >> 8 & 0xFF) << 24,
-                (pb >> 8 & 0xFF) | (pc >> 8 & 0xFF) << 8 | (pa >> 16 & 0xFF) << 16 | (pb >> 16 & 0xFF) << 24,
-                (pc >> 16 & 0xFF) | (pa >> 24) << 8 | (pb >> 24) << 16 | (pc >> 24) << 24,
-            };
-            std::memcpy(line + 3 * x, words, 12);
+            const uint32_t w0 = (pa & 0xFF) | (pb & 0xFF) << 8 | (pc & 0xFF) << 16 | (pa >> 8 & 0xFF) << 24;
+            const uint32_t w1 =
+                (pb >> 8 & 0xFF) | (pc >> 8 & 0xFF) << 8 | (pa >> 16 & 0xFF) << 16 | (pb >> 16 & 0xFF) << 24;
+            const uint32_t w2 = (pc >> 16 & 0xFF) | (pa >> 24) << 8 | (pb >> 24) << 16 | (pc >> 24) << 24;
+            // Word by word: one 12-byte copy out of a stack array stalls on store forwarding.
+            std::memcpy(line + 3 * x, &w0, 4);
+            std::memcpy(line + 3 * x + 4, &w1, 4);
+            std::memcpy(line + 3 * x + 8, &w2, 4);
         }
     }
     for (; x < decoder->width; ++x) {
