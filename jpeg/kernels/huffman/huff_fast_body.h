@@ -128,11 +128,15 @@ struct FastReader {
     // of the buffer for both.
     KV_HOT int32_t value_after(int32_t skip, int32_t s)
     {
-        const int32_t raw = static_cast<int32_t>((buf << skip) >> (64 - s));
+        // 1 - 2^s: what a value whose first bit is 0 adds to its bits.
+        static constexpr int32_t kLow[16] = {0,     -1,    -3,    -7,     -15,    -31,    -63,   -127,
+                                             -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
+        const uint64_t head = buf << skip;
+        const int32_t raw = static_cast<int32_t>(head >> (64 - s));
+        const int32_t first = static_cast<int32_t>(static_cast<int64_t>(head) >> 63);  // -1 when set
         buf <<= skip + s;
         n -= skip + s;
-        // raw - (2^s - 1) when its first bit is 0.
-        return raw - (((raw - (1 << (s - 1))) >> 31) & ((1 << s) - 1));
+        return raw + (~first & kLow[s]);
     }
 
     KV_HOT void drop(int32_t k)
