@@ -299,10 +299,11 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
 
 void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
-    // The decode unit left 64 16-bit values at the start of the entry's block.
+    // The decode unit left 64 16-bit values at the start of the entry's block; the transform reads
+    // them there and writes beside, so no copy comes first.
     int16_t block[64];
-    std::memcpy(block, entry->coefficients, sizeof block);
-    dequant_idct_8x8(block, block, decoder->direct->quant + 64 * decoder->quant_selector[component]);
+    dequant_idct_8x8(reinterpret_cast<const int16_t*>(entry->coefficients), block,
+                     decoder->direct->quant + 64 * decoder->quant_selector[component]);
     int32_t* out = entry->coefficients;
     for (int32_t i = 0; i < 64; ++i) {
         out[i] = block[i];
