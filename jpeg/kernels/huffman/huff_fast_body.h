@@ -237,9 +237,15 @@ int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_
     FastReader<ByteOrder> r(data, length, start, st);
     for (int32_t x = 0; x < samples; ++x)
         for (int32_t c = 0; c < components; ++c) {
-            uint32_t s;
-            int32_t len;
-            if (!r.top_up() || !r.peek_symbol(specs[c], &s, &len)) return 1;
+            // As in the block loop: the look-up takes its bits from before the top-up.
+            if (__builtin_expect(r.n < 8, 0) && !r.top_up()) return 1;
+            const uint64_t before = r.buf;
+            if (!r.top_up()) return 1;
+            const HuffDecodeSpec* spec = specs[c];
+            const uint32_t e = spec->lookahead[before >> 56];
+            int32_t len = static_cast<int32_t>(e >> 16);
+            uint32_t s = e & 0xFFFF;
+            if (__builtin_expect(len == 0, 0) && !r.long_symbol(spec, &s)) return 1;
             int32_t v = 0;
             if (s - 1 < 15) {
                 v = r.value_after(len, static_cast<int32_t>(s));
