@@ -303,10 +303,11 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
 
 void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
-    // The decode unit left 64 16-bit values at the start of the entry's block.
+    // The decode unit left 64 16-bit values at the start of the entry's block; the transform reads
+    // them there and writes beside, so no copy comes first.
     int16_t block[64];
-    std::memcpy(block, entry->coefficients, sizeof block);
-    dequant_idct_8x8(block, block, decoder->direct->quant + 64 * decoder->quant_selector[component]);
+    dequant_idct_8x8(reinterpret_cast<const int16_t*>(entry->coefficients), block,
+                     decoder->direct->quant + 64 * decoder->quant_selector[component]);
     int32_t* out = entry->coefficients;
     for (int32_t i = 0; i < 64; ++i) {
         out[i] = block[i];
@@ -720,12 +721,14 @@ void jpeg_row_interleave3(jpeg_decoder* decoder, uint8_t* line)
             std::memcpy(&pa, a + x, 4);
             std::memcpy(&pb, b + x, 4);
             std::memcpy(&pc, c + x, 4);
-            const uint32_t words[3] = {
-                (pa & 0xFF) | (pb & 0xFF) << 8 | (pc & 0xFF) << 16 | (pa >> 8 & 0xFF) << 24,
-                (pb >> 8 & 0xFF) | (pc >> 8 & 0xFF) << 8 | (pa >> 16 & 0xFF) << 16 | (pb >> 16 & 0xFF) << 24,
-                (pc >> 16 & 0xFF) | (pa >> 24) << 8 | (pb >> 24) << 16 | (pc >> 24) << 24,
-            };
-            std::memcpy(line + 3 * x, words, 12);
+            const uint32_t w0 = (pa & 0xFF) | (pb & 0xFF) << 8 | (pc & 0xFF) << 16 | (pa >> 8 & 0xFF) << 24;
+            const uint32_t w1 =
+                (pb >> 8 & 0xFF) | (pc >> 8 & 0xFF) << 8 | (pa >> 16 & 0xFF) << 16 | (pb >> 16 & 0xFF) << 24;
+            const uint32_t w2 = (pc >> 16 & 0xFF) | (pa >> 24) << 8 | (pb >> 24) << 16 | (pc >> 24) << 24;
+            // Word by word: one 12-byte copy out of a stack array stalls on store forwarding.
+            std::memcpy(line + 3 * x, &w0, 4);
+            std::memcpy(line + 3 * x + 4, &w1, 4);
+            std::memcpy(line + 3 * x + 8, &w2, 4);
         }
     }
     for (; x < decoder->width; ++x) {

@@ -12,11 +12,20 @@
 
 namespace {
 
-// 16-byte stores at any alignment.
+// Eight 16-byte stores at any alignment, written out: as a loop the compiler turns them into a
+// string store whose start-up costs more than the stores.
 void clear_block(int16_t* block)
 {
     const __m128i z = _mm_setzero_si128();
-    for (int i = 0; i < 64; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + i), z);
+    auto* b = reinterpret_cast<__m128i*>(block);
+    _mm_storeu_si128(b, z);
+    _mm_storeu_si128(b + 1, z);
+    _mm_storeu_si128(b + 2, z);
+    _mm_storeu_si128(b + 3, z);
+    _mm_storeu_si128(b + 4, z);
+    _mm_storeu_si128(b + 5, z);
+    _mm_storeu_si128(b + 6, z);
+    _mm_storeu_si128(b + 7, z);
 }
 
 // A group with 0xFF: a byte at a time within the 8 bytes, through stuffed zeros. Out of line and
@@ -128,11 +137,15 @@ struct FastReader {
     // of the buffer for both.
     KV_HOT int32_t value_after(int32_t skip, int32_t s)
     {
-        const int32_t raw = static_cast<int32_t>((buf << skip) >> (64 - s));
+        // 1 - 2^s: what a value whose first bit is 0 adds to its bits.
+        static constexpr int32_t kLow[16] = {0,     -1,    -3,    -7,     -15,    -31,    -63,   -127,
+                                             -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
+        const uint64_t head = buf << skip;
+        const int32_t raw = static_cast<int32_t>(head >> (64 - s));
+        const int32_t first = static_cast<int32_t>(static_cast<int64_t>(head) >> 63);  // -1 when set
         buf <<= skip + s;
         n -= skip + s;
-        // raw - (2^s - 1) when its first bit is 0.
-        return raw - (((raw - (1 << (s - 1))) >> 31) & ((1 << s) - 1));
+        return raw + (~first & kLow[s]);
     }
 
     KV_HOT void drop(int32_t k)
@@ -180,21 +193,31 @@ int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16
         r.drop(len);
     block[0] = pred;
 
+    // Every coefficient tops up, but the look-up takes its 8 bits from the buffer before the top-up
+    // (they are the same when 8 or more were held), so the load of the next group stays off the
+    // chain of dependent shifts and no branch hangs on the count.
+    const uint32_t* const look = ac->lookahead;
     int32_t k = 1;
-    while (k < 64) {
-        if (!r.top_up() || !r.peek_symbol(ac, &sym, &len)) return 1;
+    for (;;) {
+        if (__builtin_expect(r.n < 8, 0) && !r.top_up()) return 1;
+        const uint64_t before = r.buf;
+        if (!r.top_up()) return 1;
+        const uint32_t e = look[before >> 56];
+        len = static_cast<int32_t>(e >> 16);
+        sym = e & 0xFFFF;
+        if (__builtin_expect(len == 0, 0) && !r.long_symbol(ac, &sym)) return 1;
         const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
-        if (size == 0) {
+        if (size != 0) {
+            k += run;
+            if (k > 63) return 1;
+            block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(len, size));
+            if (++k > 63) break;
+        } else {
             r.drop(len);
             if (run != 15) break;
             k += 16;
             if (k > 63) return 1;
-            continue;
         }
-        k += run;
-        if (k > 63) return 1;
-        block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(len, size));
-        ++k;
     }
     st->blockEnd = k;
     *last_dc = pred;
@@ -214,9 +237,15 @@ int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_
     FastReader<ByteOrder> r(data, length, start, st);
     for (int32_t x = 0; x < samples; ++x)
         for (int32_t c = 0; c < components; ++c) {
-            uint32_t s;
-            int32_t len;
-            if (!r.top_up() || !r.peek_symbol(specs[c], &s, &len)) return 1;
+            // As in the block loop: the look-up takes its bits from before the top-up.
+            if (__builtin_expect(r.n < 8, 0) && !r.top_up()) return 1;
+            const uint64_t before = r.buf;
+            if (!r.top_up()) return 1;
+            const HuffDecodeSpec* spec = specs[c];
+            const uint32_t e = spec->lookahead[before >> 56];
+            int32_t len = static_cast<int32_t>(e >> 16);
+            uint32_t s = e & 0xFFFF;
+            if (__builtin_expect(len == 0, 0) && !r.long_symbol(spec, &s)) return 1;
             int32_t v = 0;
             if (s - 1 < 15) {
                 v = r.value_after(len, static_cast<int32_t>(s));

@@ -69,9 +69,11 @@ inline void store(int16_t* p, __m128i v)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
 }
 
-inline __m128i row_pass(const int16_t* row, const RowConstants& rc)
+// q, when given, is the row's quantisation: the products' low 16 bits, as DequantBlockSimd gives.
+inline __m128i row_pass(const int16_t* row, const RowConstants& rc, const int16_t* q = nullptr)
 {
     __m128i v = load(row);
+    if (q != nullptr) v = _mm_mullo_epi16(v, load(q));
     v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 1, 2, 0));  // x0 x2 x1 x3 x4 x5 x6 x7
     v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(3, 1, 2, 0));  // x0 x2 x1 x3 x4 x6 x5 x7
     const __m128i* c = reinterpret_cast<const __m128i*>(rc.pair);
@@ -104,17 +106,18 @@ inline __m128i subs(__m128i a, __m128i b)
     return _mm_subs_epi16(a, b);
 }
 
-// Both passes for all eight columns at once; src is read whole before dst is written.
-inline void idct_body(const int16_t* src, int16_t* dst)
+// Both passes for all eight columns at once; src is read whole before dst is written. With a
+// table the rows are dequantised as they are loaded, saving a pass through memory.
+inline void idct_body(const int16_t* src, int16_t* dst, const int16_t* q = nullptr)
 {
-    const __m128i z0 = row_pass(src, kRows[0]);
-    const __m128i z1 = row_pass(src + 8, kRows[1]);
-    const __m128i z2 = row_pass(src + 16, kRows[2]);
-    const __m128i z3 = row_pass(src + 24, kRows[3]);
-    const __m128i z4 = row_pass(src + 32, kRows[4]);
-    const __m128i z5 = row_pass(src + 40, kRows[5]);
-    const __m128i z6 = row_pass(src + 48, kRows[6]);
-    const __m128i z7 = row_pass(src + 56, kRows[7]);
+    const __m128i z0 = row_pass(src, kRows[0], q);
+    const __m128i z1 = row_pass(src + 8, kRows[1], q == nullptr ? nullptr : q + 8);
+    const __m128i z2 = row_pass(src + 16, kRows[2], q == nullptr ? nullptr : q + 16);
+    const __m128i z3 = row_pass(src + 24, kRows[3], q == nullptr ? nullptr : q + 24);
+    const __m128i z4 = row_pass(src + 32, kRows[4], q == nullptr ? nullptr : q + 32);
+    const __m128i z5 = row_pass(src + 40, kRows[5], q == nullptr ? nullptr : q + 40);
+    const __m128i z6 = row_pass(src + 48, kRows[6], q == nullptr ? nullptr : q + 48);
+    const __m128i z7 = row_pass(src + 56, kRows[7], q == nullptr ? nullptr : q + 56);
 
     const __m128i a = adds(z1, mulhi(z7, T1));
     const __m128i d = subs(mulhi(z1, T1), z7);
@@ -163,11 +166,8 @@ template <int Level>
 kernel_status DequantIdct8x8Simd(const int16_t* src, int16_t* dst, const uint16_t* table)
 {
     if (src == nullptr || dst == nullptr || table == nullptr) return kernel_null_pointer;
-    DequantBlockSimd(src, dst, table);
-    if constexpr (Level == 1)
-        IdctBlockMmx(dst, dst);
-    else
-        IdctBlockSse2(dst, dst);
+    // Every level runs the same body (see IdctBlockMmx), dequantising as it loads.
+    idct_body(src, dst, reinterpret_cast<const int16_t*>(table));
     return kernel_ok;
 }
 
