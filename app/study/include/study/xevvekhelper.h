@@ -98,6 +98,13 @@ public:
     // Leaves the report untouched when the file cannot be read.
     void ReadReport(const QString& path, ReportInfo& report);
 
+    // Decodes frame `frame` (0-based) into a new frame of the map; 1 when it is there
+    // afterwards. frame comes back as the next one to load, or -1 after the last one or on
+    // failure (the reason in statusText/statusCode).
+    int32_t LoadImage(const QString& path, int32_t& frame);
+    // Number of Frames of the file (1 when absent or 0), reading only its header.
+    int32_t CheckFrameCount(const QString& path, int32_t& count);
+
     QString statusText;
     int32_t statusCode = 0;
     QString filePath;
@@ -129,6 +136,35 @@ public:
     int32_t loaderFlag = 0;
     int32_t viewFlag = 0;
 
+    // File values read with frame 0.
+    QString sopClassUid;
+    QString rescaleType;
+    int32_t windowPresent = 0;
+    double windowCenter = 0;
+    double windowWidth = 0;
+    int32_t modalityLutPresent = 0;
+    std::vector<int32_t> modalityLutDescriptor;
+    std::vector<int32_t> modalityLutData;
+    int32_t voiLutPresent = 0;
+    std::vector<int32_t> voiLutDescriptor;
+    std::vector<int32_t> voiLutData;
+    int32_t smallSlope = 0;
+    double smallSlopeIntercept = 0;
+    int32_t colorFlag = 0;
+
 private:
     void Fail(uint32_t messageId, const QString& path);
+    int32_t LoadFrame(const QString& path, int32_t& frame);
+    void FailFrame(uint32_t messageId, int32_t code, const QString& path, int32_t frame);
+    void ResetFileValues();
+    void ReadModalityLut();
+    void ReadRescale();
+    void ReadVoiLut();
+    void ReadWindowValues();
+    static void DefaultWindowFromBits(uint32_t bits, double& centre, double& width);
+    VEK_Engine* ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
+                                 VEK_Engine* engine);
+    VEK_Engine* WindowFromValueRange(VEK_Engine* engine, double& centre, double& width);
+    static void WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width);
+    void SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& frameHeader);
 };
