@@ -539,6 +539,11 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
                 if (engine == nullptr) {
                     return 0;
                 }
+                if (smallSlope != 0) {
+                    // The window is kept in real values; memory holds 100 x value - 99 x intercept.
+                    centre = centre * 0.01 + smallSlopeIntercept;
+                    width *= 0.01;
+                }
             }
         }
     }

@@ -102,6 +102,10 @@ public:
     // afterwards. frame comes back as the next one to load, or -1 after the last one or on
     // failure (the reason in statusText/statusCode).
     int32_t LoadImage(const QString& path, int32_t& frame);
+    // Draws frame `frame` (-1: the current one) from its pixel bytes into its display memory
+    // as a DIB: crop, scale to the view size, window to 8 bits, inversions. 1 also for a
+    // null source (nothing done); 0 for an unknown frame or a failed step.
+    int32_t RenderToView(const uint8_t* source, uint32_t size, int32_t frame);
     // Number of Frames of the file (1 when absent or 0), reading only its header.
     int32_t CheckFrameCount(const QString& path, int32_t& count);
 
@@ -151,6 +155,13 @@ public:
     int32_t smallSlope = 0;
     double smallSlopeIntercept = 0;
     int32_t colorFlag = 0;
+    // Render inputs set by the view: 1 smooth, 2 nearest neighbour, else no scaling; the
+    // user's black/white inversion.
+    int32_t scaleMode = 1;
+    int32_t invertFlag = 0;
+    // Byte counts of the last DIB and of its info part.
+    uint32_t dibBytes = 0;
+    uint32_t dibInfoBytes = 0;
 
 private:
     void Fail(uint32_t messageId, const QString& path);
