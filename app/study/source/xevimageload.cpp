@@ -23,6 +23,7 @@
 #include "vek_readdicom.h"
 #include "vek_selectchannel.h"
 #include "vek_signedextension.h"
+#include "xevdicomvalues.h"
 #include "xevstudytext.h"
 
 namespace {
@@ -43,9 +44,15 @@ double Finite(double value, double fallback)
     return std::isfinite(value) ? value : fallback;
 }
 
+}  // namespace
+
 // The values of one element as text, split at "\".
-QStringList TextValues(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
+QStringList DicomTextValues(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
+    VEK_DefaultManager local;
+    if (manager == nullptr) {
+        manager = &local;
+    }
     VEK_WString text(manager);
     if (!info.get_string(group, element, text)) {
         return {};
@@ -57,6 +64,10 @@ QStringList TextValues(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16
 bool ReadLutItem(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t sequence, std::vector<int32_t>& descriptor,
                  std::vector<int32_t>& data)
 {
+    VEK_DefaultManager local;
+    if (manager == nullptr) {
+        manager = &local;
+    }
     VEK_DICOMTagObj item(info);
     if (!info.get_item(0x0028, sequence, 0, item) || !item.exist(0x0028, 0x3002) || !item.exist(0x0028, 0x3006)) {
         return false;
@@ -93,7 +104,6 @@ bool ReadLutItem(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t seq
     return true;
 }
 
-}  // namespace
 
 void XEVVEKHelper::ResetFileValues()
 {
@@ -117,32 +127,6 @@ void XEVVEKHelper::ResetFileValues()
     colorFlag = 0;
 }
 
-void XEVVEKHelper::ReadModalityLut()
-{
-    // Log-scaled XA/XRF data keep their stored values.
-    if (VekToQString(dicomInfo.get_string_value(0x0028, 0x1040)).trimmed() == QStringLiteral("LOG")) {
-        return;
-    }
-    modalityLutPresent = ReadLutItem(&manager, dicomInfo, 0x3000, modalityLutDescriptor, modalityLutData) ? 1 : 0;
-    if (modalityLutPresent == 0) {
-        modalityLutDescriptor.clear();
-        modalityLutData.clear();
-    }
-}
-
-void XEVVEKHelper::ReadRescale()
-{
-    const QStringList slopes = TextValues(&manager, dicomInfo, 0x0028, 0x1053);
-    const QStringList intercepts = TextValues(&manager, dicomInfo, 0x0028, 0x1052);
-    if (!slopes.isEmpty()) {
-        rescaleSlope = Finite(StrToFloatEnglish(slopes.front().trimmed()), 1.0);
-    }
-    if (!intercepts.isEmpty()) {
-        rescaleIntercept = Finite(StrToFloatEnglish(intercepts.front().trimmed()), 0.0);
-    }
-    rescaleType = VekToQString(dicomInfo.get_string_value(0x0028, 0x1054)).trimmed();
-}
-
 void XEVVEKHelper::ReadVoiLut()
 {
     voiLutPresent = ReadLutItem(&manager, dicomInfo, 0x3010, voiLutDescriptor, voiLutData) ? 1 : 0;
@@ -154,8 +138,8 @@ void XEVVEKHelper::ReadVoiLut()
 
 void XEVVEKHelper::ReadWindowValues()
 {
-    const QStringList centres = TextValues(&manager, dicomInfo, 0x0028, 0x1050);
-    const QStringList widths = TextValues(&manager, dicomInfo, 0x0028, 0x1051);
+    const QStringList centres = DicomTextValues(&manager, dicomInfo, 0x0028, 0x1050);
+    const QStringList widths = DicomTextValues(&manager, dicomInfo, 0x0028, 0x1051);
     // A width of 0, below 0 or not finite cannot be shown: the first usable pair.
     for (qsizetype i = 0; i < std::min(centres.size(), widths.size()); ++i) {
         const double centre = StrToFloatEnglish(centres[i].trimmed());
@@ -385,10 +369,23 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
         transferSyntax = VekToQString(dicomInfo.get_string_value(0x0002, 0x0010)).trimmed();
         lossyFlag = VekToQString(dicomInfo.get_string_value(0x0028, 0x2110)).trimmed();
         sopClassUid = VekToQString(dicomInfo.get_string_value(0x0008, 0x0016)).trimmed();
-        ReadModalityLut();
-        ReadRescale();
-        ReadVoiLut();
-        ReadWindowValues();
+        GroupValues shared;
+        if (ReadFunctionalGroups(sopClassUid, dicomInfo, -1, shared) != 0) {
+            rescaleIntercept = shared.intercept;
+            rescaleSlope = shared.slope;
+            rescaleType = shared.rescaleType;
+            windowPresent = shared.windowPresent;
+            windowCenter = shared.centre;
+            windowWidth = shared.width;
+            voiLutPresent = shared.voiLutPresent;
+            voiLutDescriptor = shared.descriptor;
+            voiLutData = shared.data;
+        } else {
+            ReadModalityLut();
+            ReadRescale();
+            ReadVoiLut();
+            ReadWindowValues();
+        }
     }
     uint32_t bitsStored = 0;
     if (!dicomInfo.get_ulong(0x0028, 0x0101, bitsStored)) {
@@ -407,8 +404,31 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     double intercept = rescaleIntercept;
     double centre = windowCenter;
     double width = windowWidth;
-    const int32_t framePresent = windowPresent;
-    const int32_t frameVoi = voiLutPresent;
+    QString frameRescaleType = rescaleType;
+    int32_t framePresent = windowPresent;
+    int32_t frameVoi = voiLutPresent;
+    GroupValues perFrame;
+    perFrame.intercept = intercept;
+    perFrame.slope = slope;
+    perFrame.rescaleType = rescaleType;
+    perFrame.centre = centre;
+    perFrame.width = width;
+    if (ReadFunctionalGroups(sopClassUid, dicomInfo, frame, perFrame) != 0 &&
+        (perFrame.windowPresent != 0 || perFrame.voiLutPresent != 0)) {
+        framePresent = perFrame.windowPresent;
+        frameVoi = perFrame.voiLutPresent;
+    }
+    // A frame without its own window keeps the shared one.
+    intercept = perFrame.intercept;
+    slope = perFrame.slope;
+    frameRescaleType = perFrame.rescaleType;
+    if (perFrame.windowPresent != 0) {
+        centre = perFrame.centre;
+        width = perFrame.width;
+    }
+    ReadFramePosition(frame, record.get());
+    ReadOrientationLetters(dicomInfo, orientationLetters);
+    mammoLabel = ReadMammoViewLabel(dicomInfo);
 
     VEK_Engine* engine = VEK_ReadDICOM(&manager).engine(holder.storage, dicomInfo, uint32_t(frame));
     if (engine == nullptr) {
@@ -554,7 +574,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     record->SetWindow(centre, width, 1);
     record->rescaleSlope = slope;
     record->rescaleIntercept = intercept;
-    record->rescaleType = rescaleType;
+    record->rescaleType = frameRescaleType;
     const bool isUnsigned = sopClassUid == QString::fromUtf16(kCRClass) ||
                             engine->header()->data_type() == VEK_DataType::u_integer;
     record->SetWindowRange(int32_t(bitsStored), isUnsigned ? 1 : 0);

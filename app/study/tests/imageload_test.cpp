@@ -69,7 +69,7 @@ std::vector<int16_t> Words(const FrameImageInfo* frame)
 TEST(ImageLoadTest, FrameMemoryEqualsTheOracle)
 {
     for (const char* name : {"ct_s16.dcm", "cr_bs10.dcm", "mono1.dcm", "rgb_planar.dcm", "rle_ct_gdcm.dcm",
-                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm"}) {
+                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm"}) {
         XEVVEKHelper helper;
         LoadAndCompare(helper, name);
     }

@@ -166,6 +166,8 @@ public:
     double rescaleIntercept = 0;
     QString rescaleType;
     XEVPixelValueSource pixelSource;
+    QString frameOfReferenceUid;
+    int32_t instanceNumber = 0;
 };
 
 class RowColInfo {

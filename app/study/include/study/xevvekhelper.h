@@ -106,6 +106,32 @@ public:
     // as a DIB: crop, scale to the view size, window to 8 bits, inversions. 1 also for a
     // null source (nothing done); 0 for an unknown frame or a failed step.
     int32_t RenderToView(const uint8_t* source, uint32_t size, int32_t frame);
+    // Modality values. 0 when the image is not enhanced CT/MR; frame -1: the shared groups.
+    struct GroupValues {
+        double intercept = 0;
+        double slope = 1.0;
+        QString rescaleType;
+        int32_t windowPresent = 0;
+        double centre = 0;
+        double width = 0;
+        int32_t voiLutPresent = 0;
+        std::vector<int32_t> descriptor;
+        std::vector<int32_t> data;
+    };
+    static int32_t ReadFunctionalGroups(const QString& sopClass, const VEK_DICOMTagObj& info, int32_t frame,
+                                        GroupValues& values);
+    static bool IsMakerCrImage(const VEK_DICOMTagObj& info);
+    static void ReadPixelSpacing(const VEK_DICOMTagObj& info, double& horizontal, double& vertical,
+                                 int32_t& magnificationCorrected);
+    void ReadFramePosition(int32_t frame, FrameImageInfo* record) const;
+    // Left, right, top, bottom; empty without a usable orientation.
+    static void ReadOrientationLetters(const VEK_DICOMTagObj& info, QString letters[4]);
+    static QString ReadMammoViewLabel(const VEK_DICOMTagObj& info);
+    static QString GetTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
+    QString GetFrameText() const;
+    bool IsSameOrientation(const XEVVEKHelper& other) const;
+    int32_t GetSliceDistance(const XEVVEKHelper& other, double& distance) const;
+
     // Number of Frames of the file (1 when absent or 0), reading only its header.
     int32_t CheckFrameCount(const QString& path, int32_t& count);
 
@@ -155,6 +181,8 @@ public:
     int32_t smallSlope = 0;
     double smallSlopeIntercept = 0;
     int32_t colorFlag = 0;
+    QString orientationLetters[4];
+    QString mammoLabel;
     // Render inputs set by the view: 1 smooth, 2 nearest neighbour, else no scaling; the
     // user's black/white inversion.
     int32_t scaleMode = 1;

@@ -94,14 +94,48 @@ mlut = Dataset()
 mlut.LUTDescriptor = [256, 0, 16]
 mlut.LUTData = (255 - np.arange(256)).astype('<u2').tobytes()
 mlut['LUTData'].VR = 'OW'
-ds = gray('xa_log.dcm', XA, u8, PixelIntensityRelationship='LOG', ModalityLUTSequence=[mlut])
+ds = gray('xa_log.dcm', XA, u8, Modality='XA', PixelIntensityRelationship='LOG', ModalityLUTSequence=[mlut])
 record('xa_log.dcm', 0, u8)
-ds = gray('xa_lin.dcm', XA, u8, PixelIntensityRelationship='LIN', ModalityLUTSequence=[mlut])
+ds = gray('xa_lin.dcm', XA, u8, Modality='XA', PixelIntensityRelationship='LIN', ModalityLUTSequence=[mlut])
 record('xa_lin.dcm', 0, apply_modality_lut(ds.pixel_array, ds).astype(np.uint16))
 # Slope 0.005, intercept -100: memory holds 100 x real value - 99 x intercept = v x 0.5 - 100.
 small = (rng.integers(0, 1000, (8, 16)) * 2).astype(np.uint16)  # even: no half to round
 gray('small_slope.dcm', CT, small, bits_stored=12, RescaleIntercept='-100', RescaleSlope='0.005')
 record('small_slope.dcm', 0, (small // 2 - 100).astype(np.int16))
+# Modality values: orientation, mammography view, decimal and matrix texts.
+vc = Dataset()
+vc.CodeValue = 'R-10226'
+gray('values.dcm', SC, u8, ImageOrientationPatient=['0.6', '0.8', '0', '0', '0', '-1'], ImageLaterality='R',
+     ViewCodeSequence=[vc], SliceThickness='2.000', SpacingBetweenSlices='2.5', AcquisitionMatrix=[0, 256, 256, 0],
+     ImagePositionPatient=['1', '2', '3'], InstanceNumber='7', FrameOfReferenceUID='1.2.3.4')
+gray('no_orientation.dcm', SC, u8, ImageOrientationPatient=['0', '0', '0', '0', '0', '0'])
+# Nuclear medicine: Detector Vector 0 takes the first detector item.
+det = []
+for z in ('10', '20'):
+    d = Dataset()
+    d.ImagePositionPatient = ['0', '0', z]
+    d.ImageOrientationPatient = ['1', '0', '0', '0', '1', '0']
+    det.append(d)
+gray('nm_detector.dcm', '1.2.840.10008.5.1.4.1.1.20', np.stack([u8, u8]), DetectorVector=[0, 3],
+     DetectorInformationSequence=det)
+# The maker's CR rescale is not applied; rescale type US.
+ds = gray('maker_cr.dcm', CR, cr & 0x3FF, bits_stored=10, Manufacturer='Zolk Vrax', RescaleIntercept='-240',
+          RescaleSlope='2.81525', RescaleType='OD')
+record('maker_cr.dcm', 0, (cr & 0x3FF).astype(np.uint16))
+# Enhanced CT: shared window 40/400 and rescale -1024; frame 1 has its own window, frame 0 none.
+def group(**kw):
+    g = Dataset()
+    for k, v in kw.items():
+        setattr(g, k, v)
+    return g
+pvt = group(RescaleIntercept='-1024', RescaleSlope='1', RescaleType='HU')
+shared = group(PixelValueTransformationSequence=[pvt], FrameVOILUTSequence=[group(WindowCenter='40', WindowWidth='400')])
+frames = [group(PlanePositionSequence=[group(ImagePositionPatient=['0', '0', '0'])]),
+          group(FrameVOILUTSequence=[group(WindowCenter='300', WindowWidth='1500')])]
+enh = np.stack([ct, ct])
+ds = gray('enhanced_ct.dcm', '1.2.840.10008.5.1.4.1.1.2.1', enh, bits_stored=12, signed=True,
+          SharedFunctionalGroupsSequence=[shared], PerFrameFunctionalGroupsSequence=frames)
+record('enhanced_ct.dcm', 0, (ct.astype(np.int32) - 1024).astype(np.int16))
 # Copies of the library's fixtures, with pixel_array as the expected memory.
 for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm'):
     shutil.copy(os.path.join('../../../../vek/tests/data', name), os.path.join(out, name))
