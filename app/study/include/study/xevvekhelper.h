@@ -44,6 +44,17 @@ QString BuildReportText(const VEK_DICOMInfo& info, const VEK_DICOMTagObj* item);
 // unchanged.
 QString ConvertJisName(const QString& text);
 
+class XEVOverlaySettingInfoItem;
+
+// Corner-text values of tag items. The value to show for a plain element, from the text
+// GetTagText gave: one of its backslash-separated values (index 1 or less: the first).
+QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item, const QString& text);
+// An element inside sequences, reached through the item's nested path, with the leaf's
+// format, prefix and suffix; empty when any item or the element is missing.
+QString SequenceTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item);
+// The element's raw value bytes as text (private elements); empty for binary VRs.
+QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
+
 class XEVVEKHelper {
 public:
     static constexpr int32_t kStatusDicomDirFailed = -1001;

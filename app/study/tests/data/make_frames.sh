@@ -136,6 +136,16 @@ enh = np.stack([ct, ct])
 ds = gray('enhanced_ct.dcm', '1.2.840.10008.5.1.4.1.1.2.1', enh, bits_stored=12, signed=True,
           SharedFunctionalGroupsSequence=[shared], PerFrameFunctionalGroupsSequence=frames)
 record('enhanced_ct.dcm', 0, (ct.astype(np.int32) - 1024).astype(np.int16))
+# Corner tag values: FD in full, two-valued spacing, a time inside a sequence, a private element.
+inner = Dataset()
+inner.AcquisitionTime = '093015.250'
+inner.StudyDate = '20240131'
+outer = Dataset()
+outer.ReferencedImageSequence = [inner]
+ds = gray('tags.dcm', SC, u8, PixelSpacing=['0.5', '0.5'], DiffusionBValue=1234.5678,
+          RequestAttributesSequence=[outer], StationName='ONE')
+ds.add_new(0x00091010, 'LO', 'PRIVATE TEXT')
+ds.save_as(os.path.join(out, 'tags.dcm'), write_like_original=False)
 # Copies of the library's fixtures, with pixel_array as the expected memory.
 for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm'):
     shutil.copy(os.path.join('../../../../vek/tests/data', name), os.path.join(out, name))
