@@ -183,6 +183,18 @@ TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
     EXPECT_EQ(helper.LoadImage(Fixture("expected.txt"), frame), 0);
     EXPECT_EQ(helper.statusCode, -2002);
 
+    frame = 0;
+    EXPECT_EQ(helper.LoadImage(Fixture("unknown_ts.dcm"), frame), 0);
+    EXPECT_EQ(helper.statusCode, -2002) << helper.statusText.toStdString();
+
+    // No JPEG reader yet: the frame is named, counted from 1.
+    frame = 0;
+    EXPECT_EQ(helper.LoadImage(Fixture("jpeg_e1.dcm"), frame), 0);
+    EXPECT_EQ(frame, -1);
+    EXPECT_EQ(helper.statusCode, -2003);
+    EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10008)));
+    EXPECT_TRUE(helper.statusText.endsWith(QStringLiteral("[frame:1]"))) << helper.statusText.toStdString();
+
     int32_t count = 0;
     EXPECT_EQ(helper.CheckFrameCount(Fixture("multi10.dcm"), count), 1);
     EXPECT_EQ(count, 10);

@@ -146,8 +146,12 @@ ds = gray('tags.dcm', SC, u8, PixelSpacing=['0.5', '0.5'], DiffusionBValue=1234.
           RequestAttributesSequence=[outer], StationName='ONE')
 ds.add_new(0x00091010, 'LO', 'PRIVATE TEXT')
 ds.save_as(os.path.join(out, 'tags.dcm'), write_like_original=False)
+# A transfer syntax nobody knows.
+ds = gray('unknown_ts.dcm', SC, u8)
+ds.file_meta.TransferSyntaxUID = '1.2.3.4.5.6.7'
+ds.save_as(os.path.join(out, 'unknown_ts.dcm'), write_like_original=False)
 # Copies of the library's fixtures, with pixel_array as the expected memory.
-for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm'):
+for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm', 'jpeg_e1.dcm'):
     shutil.copy(os.path.join('../../../../vek/tests/data', name), os.path.join(out, name))
 ds = pydicom.dcmread(os.path.join(out, 'rgb_planar.dcm'))
 record('rgb_planar.dcm', 0, ds.pixel_array.astype(np.uint8))
