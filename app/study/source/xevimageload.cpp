@@ -225,26 +225,21 @@ VEK_Engine* XEVVEKHelper::WindowFromValueRange(VEK_Engine* engine, double& centr
         if (channel == nullptr) {
             return nullptr;
         }
-        if (channel->header()->data_type() == VEK_DataType::u_integer) {
-            unsigned int lo = 0, hi = 0;
+        // The extremes are read in the channel's own signedness.
+        const auto scan = [&](auto lo, auto hi) {
             VEK_Engine* sink = VEK_MinMaxPixelValue(&manager).engine(channel, &lo, &hi);
             if (sink == nullptr) {
-                return nullptr;
+                return false;
             }
             while (sink->execute()) {
             }
             minimum = std::min(minimum, double(lo));
             maximum = std::max(maximum, double(hi));
-        } else {
-            int lo = 0, hi = 0;
-            VEK_Engine* sink = VEK_MinMaxPixelValue(&manager).engine(channel, &lo, &hi);
-            if (sink == nullptr) {
-                return nullptr;
-            }
-            while (sink->execute()) {
-            }
-            minimum = std::min(minimum, double(lo));
-            maximum = std::max(maximum, double(hi));
+            return true;
+        };
+        const bool scanned = channel->header()->data_type() == VEK_DataType::u_integer ? scan(0u, 0u) : scan(0, 0);
+        if (!scanned) {
+            return nullptr;
         }
     }
     width = maximum - minimum + 1;
