@@ -44,6 +44,17 @@ QString BuildReportText(const VEK_DICOMInfo& info, const VEK_DICOMTagObj* item);
 // unchanged.
 QString ConvertJisName(const QString& text);
 
+class XEVOverlaySettingInfoItem;
+
+// Corner-text values of tag items. The value to show for a plain element, from the text
+// GetTagText gave: one of its backslash-separated values (index 1 or less: the first).
+QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item, const QString& text);
+// An element inside sequences, reached through the item's nested path, with the leaf's
+// format, prefix and suffix; empty when any item or the element is missing.
+QString SequenceTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item);
+// The element's raw value bytes as text (private elements); empty for binary VRs.
+QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
+
 class XEVVEKHelper {
 public:
     static constexpr int32_t kStatusDicomDirFailed = -1001;
@@ -98,6 +109,43 @@ public:
     // Leaves the report untouched when the file cannot be read.
     void ReadReport(const QString& path, ReportInfo& report);
 
+    // Decodes frame `frame` (0-based) into a new frame of the map; 1 when it is there
+    // afterwards. frame comes back as the next one to load, or -1 after the last one or on
+    // failure (the reason in statusText/statusCode).
+    int32_t LoadImage(const QString& path, int32_t& frame);
+    // Draws frame `frame` (-1: the current one) from its pixel bytes into its display memory
+    // as a DIB: crop, scale to the view size, window to 8 bits, inversions. 1 also for a
+    // null source (nothing done); 0 for an unknown frame or a failed step.
+    int32_t RenderToView(const uint8_t* source, uint32_t size, int32_t frame);
+    // Modality values. 0 when the image is not enhanced CT/MR; frame -1: the shared groups.
+    struct GroupValues {
+        double intercept = 0;
+        double slope = 1.0;
+        QString rescaleType;
+        int32_t windowPresent = 0;
+        double centre = 0;
+        double width = 0;
+        int32_t voiLutPresent = 0;
+        std::vector<int32_t> descriptor;
+        std::vector<int32_t> data;
+    };
+    static int32_t ReadFunctionalGroups(const QString& sopClass, const VEK_DICOMTagObj& info, int32_t frame,
+                                        GroupValues& values);
+    static bool IsMakerCrImage(const VEK_DICOMTagObj& info);
+    static void ReadPixelSpacing(const VEK_DICOMTagObj& info, double& horizontal, double& vertical,
+                                 int32_t& magnificationCorrected);
+    void ReadFramePosition(int32_t frame, FrameImageInfo* record) const;
+    // Left, right, top, bottom; empty without a usable orientation.
+    static void ReadOrientationLetters(const VEK_DICOMTagObj& info, QString letters[4]);
+    static QString ReadMammoViewLabel(const VEK_DICOMTagObj& info);
+    static QString GetTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
+    QString GetFrameText() const;
+    bool IsSameOrientation(const XEVVEKHelper& other) const;
+    int32_t GetSliceDistance(const XEVVEKHelper& other, double& distance) const;
+
+    // Number of Frames of the file (1 when absent or 0), reading only its header.
+    int32_t CheckFrameCount(const QString& path, int32_t& count);
+
     QString statusText;
     int32_t statusCode = 0;
     QString filePath;
@@ -129,6 +177,44 @@ public:
     int32_t loaderFlag = 0;
     int32_t viewFlag = 0;
 
+    // File values read with frame 0.
+    QString sopClassUid;
+    QString rescaleType;
+    int32_t windowPresent = 0;
+    double windowCenter = 0;
+    double windowWidth = 0;
+    int32_t modalityLutPresent = 0;
+    std::vector<int32_t> modalityLutDescriptor;
+    std::vector<int32_t> modalityLutData;
+    int32_t voiLutPresent = 0;
+    std::vector<int32_t> voiLutDescriptor;
+    std::vector<int32_t> voiLutData;
+    int32_t smallSlope = 0;
+    double smallSlopeIntercept = 0;
+    int32_t colorFlag = 0;
+    QString orientationLetters[4];
+    QString mammoLabel;
+    // Render inputs set by the view: 1 smooth, 2 nearest neighbour, else no scaling; the
+    // user's black/white inversion.
+    int32_t scaleMode = 1;
+    int32_t invertFlag = 0;
+    // Byte counts of the last DIB and of its info part.
+    uint32_t dibBytes = 0;
+    uint32_t dibInfoBytes = 0;
+
 private:
     void Fail(uint32_t messageId, const QString& path);
+    int32_t LoadFrame(const QString& path, int32_t& frame);
+    void FailFrame(uint32_t messageId, int32_t code, const QString& path, int32_t frame);
+    void ResetFileValues();
+    void ReadModalityLut();
+    void ReadRescale();
+    void ReadVoiLut();
+    void ReadWindowValues();
+    static void DefaultWindowFromBits(uint32_t bits, double& centre, double& width);
+    VEK_Engine* ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
+                                 VEK_Engine* engine);
+    VEK_Engine* WindowFromValueRange(VEK_Engine* engine, double& centre, double& width);
+    static void WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width);
+    void SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& frameHeader);
 };

@@ -7,8 +7,10 @@ bool IsPosition(int32_t position)
     return position >= 0 && position < kXEVOverlayPositionCount;
 }
 
+}   // namespace
+
 // "DT": yyyy/mm/dd from the first eight characters; "TM": hh:mm:ss from the first six.
-QString FormatDateTime(const QString& value, const QString& format)
+QString FormatDateTimeText(const QString& format, const QString& value)
 {
     if (format == QLatin1String("DT") && value.size() >= 8) {
         return value.left(4) + u'/' + value.mid(4, 2) + u'/' + value.mid(6, 2);
@@ -18,8 +20,6 @@ QString FormatDateTime(const QString& value, const QString& format)
     }
     return value;
 }
-
-}   // namespace
 
 void XEVOverlaySettingInfo::AddItem(int32_t position, const XEVOverlaySettingInfoItem& item)
 {
@@ -51,7 +51,7 @@ QString FormatOverlayItemText(bool show, const XEVOverlaySettingInfoItem& item, 
         switch (item.kind) {
         case XEVOverlaySettingInfoItem::kTag:
             if (!item.value.isEmpty()) {
-                text = item.prefix + FormatDateTime(item.value, item.format) + item.suffix;
+                text = item.prefix + FormatDateTimeText(item.format, item.value) + item.suffix;
             }
             break;
         case XEVOverlaySettingInfoItem::kMacro: text = item.prefix + macroValue + item.suffix; break;

@@ -81,6 +81,10 @@ private:
     PositionMap positions_[kXEVOverlayPositionCount];
 };
 
+// "DT": yyyy/mm/dd from the first eight characters; "TM": hh:mm:ss from the first six;
+// anything else, or a shorter value, unchanged.
+QString FormatDateTimeText(const QString& format, const QString& value);
+
 // The text of one item: prefix + value + suffix when shown (tag items only with a value),
 // then the separator when the item ends a line, shown or not.
 QString FormatOverlayItemText(bool show, const XEVOverlaySettingInfoItem& item, const QString& macroValue);

@@ -1,0 +1,101 @@
+// Values of corner-text tag items: value selection, elements inside sequences, raw private
+// elements.
+
+#include <string>
+
+#include "platform/platcodepage.h"
+#include "study/xevvekhelper.h"
+#include "viewer/xevoverlaysettinginfo.h"
+#include "viewer/xmlfileaccess.h"
+#include "xevstudytext.h"
+
+namespace {
+
+constexpr uint32_t kVrBlank = 0x2020;
+
+uint32_t Vr(char a, char b)
+{
+    return uint32_t(uint8_t(a)) | (uint32_t(uint8_t(b)) << 8);
+}
+
+bool IsBinaryVr(uint32_t vr)
+{
+    return vr == Vr('O', 'B') || vr == Vr('O', 'F') || vr == Vr('O', 'W') || vr == Vr('S', 'Q');
+}
+
+}  // namespace
+
+QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
+{
+    const void* pointer = nullptr;
+    if (!info.get_value_pointer(group, element, pointer) || pointer == nullptr || IsBinaryVr(info.get_vr(group, element))) {
+        return {};
+    }
+    // The value's own length, not a fixed buffer.
+    const uint64_t length = info.get_length(group, element);
+    if (length == 0 || length == 0xFFFFFFFFu) {
+        return {};
+    }
+    std::string bytes(static_cast<const char*>(pointer), size_t(length));
+    bytes.resize(std::char_traits<char>::length(bytes.c_str()));
+    std::u16string wide;
+    if (PlatMultiByteToUtf16(932, bytes, wide) != PlatConvertStatus::Ok) {
+        return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    }
+    return QString::fromStdU16String(wide);
+}
+
+QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item, const QString& text)
+{
+    QString value = text;
+    if (value.isEmpty() && (item.group & 1) != 0) {
+        value = RawTagText(info, item.group, item.element);
+    }
+    const uint32_t vr = info.get_vr(item.group, item.element);
+    if (vr == kVrBlank || IsBinaryVr(vr)) {
+        return {};
+    }
+    if (vr == Vr('F', 'D') || vr == Vr('F', 'L')) {
+        value = VekToQString(info.get_string_value(item.group, item.element));
+    }
+    if (!value.contains(QLatin1Char('\\'))) {
+        return value;
+    }
+    const QStringList parts = value.split(QLatin1Char('\\'));
+    const int32_t k = item.index <= 1 ? 1 : item.index;
+    return k <= parts.size() ? parts[k - 1] : QString();
+}
+
+QString SequenceTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item)
+{
+    // Item numbers count from 1: anything below names no item.
+    const OverlayItemRecord* node = item.nested;
+    if (node == nullptr || item.index < 1) {
+        return {};
+    }
+    VEK_DICOMTagObj current(info);
+    if (!info.get_item(item.group, item.element, uint32_t(item.index - 1), current)) {
+        return {};
+    }
+    while (node->nested != nullptr) {
+        if (node->index < 1) {
+            return {};
+        }
+        VEK_DICOMTagObj next(current);
+        if (!current.get_item(node->group, node->element, uint32_t(node->index - 1), next)) {
+            return {};
+        }
+        current = next;
+        node = node->nested.get();
+    }
+    if (!current.exist(node->group, node->element)) {
+        return {};
+    }
+    const uint32_t vr = current.get_vr(node->group, node->element);
+    if (vr == kVrBlank || IsBinaryVr(vr)) {
+        return {};
+    }
+    const QString value = (node->group & 1) != 0 ? RawTagText(current, node->group, node->element)
+                                                 : VekToQString(current.get_string_value(node->group, node->element));
+    return node->prefix + FormatDateTimeText(node->str, value) + node->suffix;
+}

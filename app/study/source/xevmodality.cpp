@@ -1,0 +1,343 @@
+// Modality-specific values of an image file: enhanced CT/MR functional groups, modality LUT,
+// rescale, spacing, position, orientation letters, mammography label and tag texts.
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "shell/xev_utility.h"
+#include "study/xevvekhelper.h"
+#include "xevdicomvalues.h"
+#include "xevstudytext.h"
+
+namespace {
+
+const char16_t kCRClass[] = u"1.2.840.10008.5.1.4.1.1.1";
+const char16_t kEnhancedCT[] = u"1.2.840.10008.5.1.4.1.1.2.1";
+const char16_t kEnhancedMR[] = u"1.2.840.10008.5.1.4.1.1.4.1";
+const char16_t kNuclear[] = u"1.2.840.10008.5.1.4.1.1.20";
+constexpr uint32_t kVrDS = 0x5344;
+constexpr uint32_t kVrFD = 0x4446;
+constexpr uint32_t kVrFL = 0x4C46;
+
+QString Text(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
+{
+    return VekToQString(info.get_string_value(group, element)).trimmed();
+}
+
+double Finite(double value, double fallback)
+{
+    return std::isfinite(value) ? value : fallback;
+}
+
+// The first pair of window values with a usable width: finite and above 0.
+bool FirstWindow(VEK_Manager* m, const VEK_DICOMTagObj& info, double& centre, double& width)
+{
+    const QStringList centres = DicomTextValues(m, info, 0x0028, 0x1050);
+    const QStringList widths = DicomTextValues(m, info, 0x0028, 0x1051);
+    for (qsizetype i = 0; i < std::min(centres.size(), widths.size()); ++i) {
+        const double c = StrToFloatEnglish(centres[i].trimmed());
+        const double w = StrToFloatEnglish(widths[i].trimmed());
+        if (std::isfinite(c) && std::isfinite(w) && w > 0) {
+            centre = c;
+            width = w;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Doubles of a multi-valued decimal text element.
+std::vector<double> Doubles(VEK_Manager* m, const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
+{
+    std::vector<double> values;
+    for (const QString& part : DicomTextValues(m, info, group, element)) {
+        values.push_back(Finite(StrToDoubleEnglish(part.trimmed()), 0.0));
+    }
+    return values;
+}
+
+// Edge letters of one direction: the largest component's pair, with the second largest
+// appended when the direction is oblique.
+void EdgeLetters(const double* v, QString& first, QString& second)
+{
+    static const char* const kPositive[3][2] = {{"R", "L"}, {"A", "P"}, {"F", "H"}};
+    std::array<int, 3> order = {0, 1, 2};
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return std::fabs(v[a]) > std::fabs(v[b]); });
+    const auto letters = [&](int axis, int end) {
+        const int pick = v[axis] >= 0 ? end : 1 - end;
+        return QString::fromLatin1(kPositive[axis][pick]);
+    };
+    first = letters(order[0], 0);
+    second = letters(order[0], 1);
+    const double limit = std::cos(std::asin(0.5) * 6 * 30 / 180);
+    if (std::fabs(v[order[0]]) < limit && v[order[1]] != 0) {
+        first += letters(order[1], 0);
+        second += letters(order[1], 1);
+    }
+}
+
+}  // namespace
+
+int32_t XEVVEKHelper::ReadFunctionalGroups(const QString& sopClass, const VEK_DICOMTagObj& info, int32_t frame,
+                                           GroupValues& values)
+{
+    if (sopClass != QString::fromUtf16(kEnhancedCT) && sopClass != QString::fromUtf16(kEnhancedMR)) {
+        return 0;
+    }
+    VEK_DICOMTagObj item(info);
+    const bool found = frame < 0 ? info.get_item(0x5200, 0x9229, 0, item)
+                                 : info.get_item(0x5200, 0x9230, uint32_t(frame), item);
+    if (!found) {
+        return 1;
+    }
+    VEK_DICOMTagObj transform(item);
+    if (item.get_item(0x0028, 0x9145, 0, transform)) {
+        double intercept = 0, slope = 1;
+        if (transform.get_double(0x0028, 0x1052, intercept) && transform.get_double(0x0028, 0x1053, slope)) {
+            values.intercept = Finite(StrToFloatEnglish(Text(transform, 0x0028, 0x1052).section(QLatin1Char('\\'), 0, 0)), 0);
+            values.slope = Finite(StrToFloatEnglish(Text(transform, 0x0028, 0x1053).section(QLatin1Char('\\'), 0, 0)), 1);
+        }
+        if (transform.exist(0x0028, 0x1054)) {
+            values.rescaleType = Text(transform, 0x0028, 0x1054);
+        }
+    }
+    VEK_DICOMTagObj voi(item);
+    if (!item.get_item(0x0028, 0x9132, 0, voi)) {
+        return 1;
+    }
+    if (voi.exist(0x0028, 0x1050) && voi.exist(0x0028, 0x1051)) {
+        double centre = 0, width = 0;
+        if (FirstWindow(nullptr, voi, centre, width)) {
+            values.windowPresent = 1;
+            values.centre = centre;
+            values.width = width;
+        }
+    }
+    if (ReadLutItem(nullptr, voi, 0x3010, values.descriptor, values.data)) {
+        values.voiLutPresent = 1;
+    }
+    return 1;
+}
+
+void XEVVEKHelper::ReadModalityLut()
+{
+    modalityLutPresent = ReadLutItem(&manager, dicomInfo, 0x3000, modalityLutDescriptor, modalityLutData) ? 1 : 0;
+    const QString modality = Text(dicomInfo, 0x0008, 0x0060);
+    if (modality == QStringLiteral("XA") || modality == QStringLiteral("RF")) {
+        // Log- or display-scaled data keep their stored values.
+        const QString relationship = Text(dicomInfo, 0x0028, 0x1040);
+        if (relationship == QStringLiteral("LOG") || relationship == QStringLiteral("DISP")) {
+            modalityLutPresent = 0;
+        }
+    }
+    if (modalityLutPresent == 0) {
+        modalityLutDescriptor.clear();
+        modalityLutData.clear();
+    }
+}
+
+bool XEVVEKHelper::IsMakerCrImage(const VEK_DICOMTagObj& info)
+{
+    const QString maker = Text(info, 0x0008, 0x0070).toUpper();
+    return Text(info, 0x0008, 0x0016) == QString::fromUtf16(kCRClass) && maker.contains(QStringLiteral("ZOLK")) &&
+           maker.contains(QStringLiteral("VRAX"));
+}
+
+void XEVVEKHelper::ReadRescale()
+{
+    double intercept = 0, slope = 1;
+    bool marker = false;
+    if (dicomInfo.get_double(0x0028, 0x1052, intercept) && dicomInfo.get_double(0x0028, 0x1053, slope)) {
+        const QString interceptText = Text(dicomInfo, 0x0028, 0x1052);
+        const QString slopeText = Text(dicomInfo, 0x0028, 0x1053);
+        if (IsMakerCrImage(dicomInfo)) {
+            // This maker's CR rescale describes a curve the stored values already follow.
+            marker = interceptText == QStringLiteral("-240") && slopeText == QStringLiteral("2.81525");
+        } else {
+            rescaleIntercept = Finite(StrToFloatEnglish(GetDicomValuePart(interceptText, 0).trimmed()), 0.0);
+            rescaleSlope = Finite(StrToFloatEnglish(GetDicomValuePart(slopeText, 0).trimmed()), 1.0);
+        }
+    }
+    if (dicomInfo.exist(0x0028, 0x1054)) {
+        rescaleType = Text(dicomInfo, 0x0028, 0x1054);
+    }
+    if (marker) {
+        rescaleType = QStringLiteral("US");
+    }
+}
+
+void XEVVEKHelper::ReadPixelSpacing(const VEK_DICOMTagObj& info, double& horizontal, double& vertical,
+                                    int32_t& magnificationCorrected)
+{
+    horizontal = vertical = 0;
+    magnificationCorrected = 0;
+    const auto pair = [&](uint16_t group, uint16_t element) {
+        if (!info.exist(group, element)) {
+            return false;
+        }
+        const std::vector<double> v = Doubles(nullptr, info, group, element);
+        vertical = v.size() > 0 ? v[0] : 0;
+        horizontal = v.size() > 1 ? v[1] : 0;
+        return true;
+    };
+    const QString maker = Text(info, 0x0008, 0x0070).toUpper();
+    if (maker.contains(QStringLiteral("ZOLK")) && maker.contains(QStringLiteral("VRAX"))) {
+        pair(0x0028, 0x0030);
+        return;
+    }
+    if (pair(0x3002, 0x0011)) {
+        return;
+    }
+    if (pair(0x0018, 0x1164)) {
+        const std::vector<double> factor = Doubles(nullptr, info, 0x0018, 0x1114);
+        if (!factor.empty() && factor[0] != 0 && factor[0] != 1) {
+            horizontal /= factor[0];
+            vertical /= factor[0];
+            magnificationCorrected = 1;
+        }
+        return;
+    }
+    pair(0x0028, 0x0030);
+}
+
+void XEVVEKHelper::ReadFramePosition(int32_t frame, FrameImageInfo* record) const
+{
+    VEK_Manager* m = const_cast<VEK_DefaultManager*>(&manager);
+    record->frameOfReferenceUid = Text(dicomInfo, 0x0020, 0x0052);
+    const auto take = [&](const VEK_DICOMTagObj& from) {
+        const std::vector<double> p = Doubles(m, from, 0x0020, 0x0032);
+        const std::vector<double> o = Doubles(m, from, 0x0020, 0x0037);
+        for (size_t i = 0; i < 3; ++i) {
+            record->position[i] = i < p.size() ? p[i] : 0;
+        }
+        for (size_t i = 0; i < 6; ++i) {
+            record->orientation[i] = i < o.size() ? o[i] : 0;
+        }
+    };
+    take(dicomInfo);
+    if (sopClassUid == QString::fromUtf16(kNuclear) && dicomInfo.exist(0x0054, 0x0022)) {
+        const uint32_t items = dicomInfo.get_item_count(0x0054, 0x0022);
+        VEK_Vector<unsigned int> vector(m);
+        uint32_t index = 0;
+        if (frame >= 0 && dicomInfo.get_ulong_values(0x0054, 0x0020, vector) && vector.size() > uint32_t(frame)) {
+            const uint32_t named = vector[uint32_t(frame)];
+            // Detector 0 or one past the items names no item: the first.
+            index = named >= 1 && named <= items ? named - 1 : 0;
+        }
+        VEK_DICOMTagObj item(dicomInfo);
+        if (dicomInfo.get_item(0x0054, 0x0022, index, item)) {
+            take(item);
+        }
+    }
+    record->instanceNumber = dicomInfo.get_long_value(0x0020, 0x0013);
+}
+
+void XEVVEKHelper::ReadOrientationLetters(const VEK_DICOMTagObj& info, QString letters[4])
+{
+    for (int i = 0; i < 4; ++i) {
+        letters[i].clear();
+    }
+    const std::vector<double> o = Doubles(nullptr, info, 0x0020, 0x0037);
+    if (o.size() < 6) {
+        return;
+    }
+    // A zero direction names no edge.
+    if (o[0] != 0 || o[1] != 0 || o[2] != 0) {
+        EdgeLetters(&o[0], letters[0], letters[1]);
+    }
+    if (o[3] != 0 || o[4] != 0 || o[5] != 0) {
+        EdgeLetters(&o[3], letters[2], letters[3]);
+    }
+}
+
+QString XEVVEKHelper::ReadMammoViewLabel(const VEK_DICOMTagObj& info)
+{
+    static const struct {
+        const char* code;
+        const char* label;
+    } kViews[] = {{"R-10226", "MLO"}, {"R-10242", "CC"},   {"R-10224", "ML"},   {"R-10228", "LM"},
+                  {"R-10230", "LMO"}, {"R-10244", "FB"},   {"R-102D0", "SIO"},  {"R-102CF", "XCC"},
+                  {"Y-X1770", "XCCL"}, {"R-1024A", "XCCL"}, {"Y-X1771", "XCCM"}, {"R-1024B", "XCCM"}};
+    QString label = Text(info, 0x0020, 0x0062);
+    VEK_DICOMTagObj item(info);
+    if (!info.get_item(0x0054, 0x0220, 0, item)) {
+        return label;
+    }
+    const QString code = Text(item, 0x0008, 0x0100);
+    for (const auto& view : kViews) {
+        if (code == QLatin1String(view.code)) {
+            return label + QLatin1String(view.label);
+        }
+    }
+    return label + code;
+}
+
+QString XEVVEKHelper::GetTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
+{
+    if (group == 0x0018 && element == 0x1310) {
+        const QStringList v = DicomTextValues(nullptr, info, group, element);
+        const auto value = [&](int i) { return i < v.size() ? v[i].trimmed().toInt() : 0; };
+        const int32_t rows = value(0) >= 1 ? value(0) : value(2);
+        const int32_t cols = value(1) >= 1 ? value(1) : value(3);
+        if (rows < 1 && cols < 1) {
+            return {};
+        }
+        return QString::number(rows) + QLatin1Char('\\') + QString::number(cols);
+    }
+    if (group == 0x0008 && element == 0x103E) {
+        return VekToQString(info.get_string_value(group, element));
+    }
+    const uint32_t vr = info.get_vr(group, element);
+    if (vr == kVrDS || vr == kVrFD || vr == kVrFL) {
+        double value = 0;
+        if (!info.get_double(group, element, value)) {
+            return {};
+        }
+        QString text = QString::asprintf("%.2f", value);
+        if (text.endsWith(QStringLiteral(".00"))) {
+            text.chop(3);
+        }
+        return text;
+    }
+    return VekToQString(info.get_string_value(group, element));
+}
+
+QString XEVVEKHelper::GetFrameText() const
+{
+    const FrameImageInfo* frame = GetCurrentFrame();
+    return frame == nullptr ? QString() : frame->frameOfReferenceUid;
+}
+
+bool XEVVEKHelper::IsSameOrientation(const XEVVEKHelper& other) const
+{
+    const FrameImageInfo* a = GetCurrentFrame();
+    const FrameImageInfo* b = other.GetCurrentFrame();
+    if (a == nullptr || b == nullptr) {
+        return false;
+    }
+    for (int i = 0; i < 6; ++i) {
+        if (std::fabs(a->orientation[i] - b->orientation[i]) > double(0.01f)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int32_t XEVVEKHelper::GetSliceDistance(const XEVVEKHelper& other, double& distance) const
+{
+    const FrameImageInfo* a = GetCurrentFrame();
+    const FrameImageInfo* b = other.GetCurrentFrame();
+    if (a == nullptr || b == nullptr) {
+        return 0;
+    }
+    const double* o = b->orientation;
+    const double n[3] = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5], o[0] * o[4] - o[1] * o[3]};
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (length == 0) {
+        return 0;
+    }
+    const auto dot = [&](const double* p) { return n[0] * p[0] + n[1] * p[1] + n[2] * p[2]; };
+    distance = std::fabs(dot(a->position) - dot(b->position)) / length;
+    return 1;
+}

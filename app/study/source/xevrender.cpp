@@ -1,0 +1,149 @@
+// Rendering a decoded frame for display: crop, scale, window to 8 bits, invert, DIB.
+
+#include <cstdlib>
+#include <mutex>
+
+#include "study/xevvekhelper.h"
+#include "vek_colorspace.h"
+#include "vek_convertdatatype.h"
+#include "vek_crop.h"
+#include "vek_dib.h"
+#include "vek_memory.h"
+#include "vek_memorystorage.h"
+#include "vek_scale.h"
+#include "vek_scaleli.h"
+#include "vek_scaleppby.h"
+
+namespace {
+
+// Smooth scaling interpolates unsigned samples: a signed image is shifted up around it so
+// that values either side of 0 do not wrap.
+VEK_Engine* ScaleSmooth(VEK_Manager* m, VEK_Engine* engine, uint32_t width, uint32_t height, uint32_t fileWidth)
+{
+    const VEK_Header* h = engine->header();
+    const bool shift = h->data_type() == VEK_DataType::s_integer && (h->bits() == 8 || h->bits() == 16);
+    const uint16_t bits = h->bits();
+    const double offset = bits == 8 ? 128.0 : 32768.0;
+    if (shift) {
+        engine = VEK_ConvertDataType(m).engine(engine, VEK_DataType::u_integer, bits, 1.0, offset);
+        if (engine == nullptr) {
+            return nullptr;
+        }
+    }
+    if (width < fileWidth) {
+        engine = VEK_ScalePPFastBy<VEK_FixedRealImpl<int, 12>>(m).engine(engine, width, height);
+    } else {
+        engine = VEK_ScaleLIFastBy<VEK_FixedRealImpl<int, 12>>(m).engine(engine, width, height);
+    }
+    if (engine != nullptr && shift) {
+        engine = VEK_ConvertDataType(m).engine(engine, VEK_DataType::s_integer, bits, 1.0, -offset);
+    }
+    return engine;
+}
+
+}  // namespace
+
+int32_t XEVVEKHelper::RenderToView(const uint8_t* source, uint32_t size, int32_t frame)
+{
+    if (source == nullptr) {
+        return 1;
+    }
+    displayData = nullptr;
+    displaySize = 0;
+    FrameImageInfo* target = GetFrame(frame);
+    if (target == nullptr) {
+        return 0;
+    }
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    VEK_DefaultManager m;
+    VEK_Header copy(&m);
+    copy = header;
+    void* buffer = nullptr;
+    VEK_ByteArrayOutputStorage* storage = nullptr;
+    const auto finish = [&](int32_t result) {
+        vek_destroy(storage);
+        if (buffer != nullptr) {
+            m.free(buffer);
+        }
+        m.clear();
+        return result;
+    };
+
+    VEK_Engine* engine = VEK_ReadMemory(&m).engine(copy, source, size);
+    if (engine != nullptr) {
+        engine = VEK_Crop(&m).engine(engine, uint32_t(cropX), uint32_t(cropY), uint32_t(cropWidth), uint32_t(cropHeight));
+    }
+    if (engine != nullptr && VEK_ColorType::is_ycbcr(engine->header()->color_type())) {
+        engine = VEK_ColorSpace(&m).engine(engine, VEK_ColorType_s_rgb::instance());
+    }
+    if (engine == nullptr) {
+        return finish(0);
+    }
+    // A width below 1 cannot be drawn; it shows as 1.
+    const double width = target->windowWidth >= 1 ? target->windowWidth : 1.0;
+    const double centre = target->windowCenter;
+    const double high = centre + width * 0.5 - 1;
+    const double low = high - (width - 1);
+    double slope = 256.0 / width;
+    double intercept = -low * slope;
+    if (smallSlope != 0) {
+        // Memory holds 100 x value - 99 x intercept.
+        intercept += smallSlopeIntercept * slope;
+        slope /= 100;
+    }
+    const bool mapFirst = 256.0 / width > 1;
+    const auto map = [&](VEK_Engine* e) {
+        return VEK_ConvertDataType(&m).engine(e, VEK_DataType::u_integer, 8, slope, intercept);
+    };
+    const auto scale = [&](VEK_Engine* e) -> VEK_Engine* {
+        const uint32_t w = uint32_t(std::max(viewWidth, 1));
+        const uint32_t h = uint32_t(std::max(viewHeight, 1));
+        if (scaleMode == 1) {
+            return ScaleSmooth(&m, e, w, h, header.width());
+        }
+        if (scaleMode == 2) {
+            return VEK_ScaleNN(&m).engine(e, w, h);
+        }
+        return e;
+    };
+    engine = mapFirst ? map(engine) : scale(engine);
+    if (engine != nullptr) {
+        engine = mapFirst ? scale(engine) : map(engine);
+    }
+    if (engine != nullptr && VEK_ColorType::is_gray_reverse(engine->header()->color_type())) {
+        engine = VEK_ColorSpace(&m).engine(engine, VEK_ColorType_gray::instance());
+    }
+    if (engine != nullptr && invertFlag != 0) {
+        engine = VEK_ConvertDataType(&m).engine(engine, VEK_DataType::u_integer, 8, -1.0, 255.0);
+    }
+    if (engine == nullptr) {
+        return finish(0);
+    }
+    const VEK_WriteDIBOption option(0, 300, 300, 0);
+    dibBytes = VEK_WriteDIB::dib_bytes(engine->header(), option);
+    dibInfoBytes = VEK_WriteDIB::info_bytes(engine->header(), option);
+    if (dibBytes == 0 || dibBytes > uint32_t(INT32_MAX)) {
+        return finish(0);
+    }
+    buffer = m.allocate(dibBytes);
+    if (buffer == nullptr) {
+        return finish(0);
+    }
+    storage = VEK_ByteArrayOutputStorage::create(&m, buffer, int32_t(dibBytes));
+    VEK_Engine* writer = storage == nullptr ? nullptr : VEK_WriteDIB(&m).engine(engine, storage, option);
+    if (writer == nullptr) {
+        return finish(0);
+    }
+    while (writer->execute()) {
+    }
+    if ((m.status().full_code() & 0x80000000u) != 0) {
+        return finish(0);
+    }
+    target->displayBuffer.CopyFrom(buffer, dibBytes);
+    if (target->displayBuffer.Data() == nullptr) {
+        return finish(0);
+    }
+    displayData = target->displayBuffer.Data();
+    displaySize = target->displayBuffer.Size();
+    return finish(1);
+}

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "shell/xev_uistring.h"
+#include "shell/xev_utility.h"
+#include "study/xevloadstate.h"
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
+
+namespace {
+
+QString Fixture(const char* name)
+{
+    return QString::fromUtf8(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
+}
+
+// The expected frame memory written by make_frames.sh.
+std::vector<uint8_t> Expected(const std::string& name, int frame)
+{
+    std::ifstream in(std::string(STUDY_TEST_DATA_DIR) + "/frames/expected.txt");
+    std::string file, type, hex;
+    int k = 0;
+    while (in >> file >> k >> type >> hex) {
+        if (file == name && k == frame) {
+            std::vector<uint8_t> bytes;
+            for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+                bytes.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
+            }
+            return bytes;
+        }
+    }
+    ADD_FAILURE() << "no expected memory for " << name << " " << frame;
+    return {};
+}
+
+std::vector<uint8_t> Memory(const FrameImageInfo* frame)
+{
+    return frame == nullptr ? std::vector<uint8_t>() : std::vector<uint8_t>(frame->Data(), frame->Data() + frame->Size());
+}
+
+// Loads frame 0 and checks it against the oracle.
+FrameImageInfo* LoadAndCompare(XEVVEKHelper& helper, const char* name)
+{
+    int32_t frame = 0;
+    EXPECT_EQ(helper.LoadImage(Fixture(name), frame), 1) << name << ": " << helper.statusText.toStdString();
+    FrameImageInfo* loaded = helper.GetFrame(0);
+    EXPECT_NE(loaded, nullptr) << name;
+    EXPECT_EQ(Memory(loaded), Expected(name, 0)) << name;
+    return loaded;
+}
+
+std::vector<int16_t> Words(const FrameImageInfo* frame)
+{
+    std::vector<int16_t> words(frame->Size() / 2);
+    std::memcpy(words.data(), frame->Data(), words.size() * 2);
+    return words;
+}
+
+}  // namespace
+
+TEST(ImageLoadTest, FrameMemoryEqualsTheOracle)
+{
+    for (const char* name : {"ct_s16.dcm", "cr_bs10.dcm", "mono1.dcm", "rgb_planar.dcm", "rle_ct_gdcm.dcm",
+                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm"}) {
+        XEVVEKHelper helper;
+        LoadAndCompare(helper, name);
+    }
+}
+
+TEST(ImageLoadTest, FrameIndexWalksTheFile)
+{
+    XEVVEKHelper single;
+    int32_t frame = 5;
+    ASSERT_EQ(single.LoadImage(Fixture("mono1.dcm"), frame), 1);
+    EXPECT_EQ(frame, -1);
+    EXPECT_EQ(single.allFramesLoaded, 1);
+    EXPECT_NE(single.GetFrame(0), nullptr);
+    EXPECT_EQ(single.frames.size(), 1u);
+
+    XEVVEKHelper multi;
+    frame = 0;
+    std::vector<int32_t> handedBack;
+    for (int guard = 0; guard < 12 && frame != -1; ++guard) {
+        const int32_t loading = frame;
+        ASSERT_EQ(multi.LoadImage(Fixture("multi10.dcm"), frame), 1);
+        EXPECT_EQ(Memory(multi.GetFrame(loading)), Expected("multi10.dcm", loading));
+        handedBack.push_back(frame);
+    }
+    EXPECT_EQ(handedBack, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, -1}));
+    EXPECT_EQ(multi.allFramesLoaded, 1);
+    // Again: already loaded, only advances.
+    FrameImageInfo* third = multi.GetFrame(3);
+    frame = 3;
+    ASSERT_EQ(multi.LoadImage(Fixture("multi10.dcm"), frame), 1);
+    EXPECT_EQ(frame, 4);
+    EXPECT_EQ(multi.GetFrame(3), third);
+}
+
+TEST(ImageLoadTest, WindowDefaults)
+{
+    {
+        XEVVEKHelper helper;
+        int32_t frame = 0;
+        ASSERT_EQ(helper.LoadImage(Fixture("window_pairs.dcm"), frame), 1);
+        EXPECT_DOUBLE_EQ(helper.GetFrame(0)->windowCenter, 400);
+        EXPECT_DOUBLE_EQ(helper.GetFrame(0)->windowWidth, 1500);
+        EXPECT_DOUBLE_EQ(helper.GetFrame(0)->windowWidthDefault, 1500);
+    }
+    {
+        // CR without window: from Bits Stored, not the values.
+        XEVVEKHelper helper;
+        FrameImageInfo* frame = LoadAndCompare(helper, "cr_bs10.dcm");
+        ASSERT_NE(frame, nullptr);
+        EXPECT_DOUBLE_EQ(frame->windowCenter, 512);
+        EXPECT_DOUBLE_EQ(frame->windowWidth, 1024);
+    }
+    for (const char* name : {"ct_s16.dcm", "all_negative.dcm"}) {
+        XEVVEKHelper helper;
+        FrameImageInfo* frame = LoadAndCompare(helper, name);
+        ASSERT_NE(frame, nullptr);
+        const std::vector<int16_t> values = Words(frame);
+        const double lo = *std::min_element(values.begin(), values.end());
+        const double hi = *std::max_element(values.begin(), values.end());
+        EXPECT_DOUBLE_EQ(frame->windowWidth, hi - lo + 1) << name;
+        EXPECT_DOUBLE_EQ(frame->windowCenter, lo + (hi - lo + 1) / 2) << name;
+        EXPECT_LT(frame->windowCenterMin, 0) << name;
+    }
+}
+
+TEST(ImageLoadTest, VoiLutCoversAllEntriesAndKeepsThePreLutValues)
+{
+    XEVVEKHelper helper;
+    FrameImageInfo* frame = LoadAndCompare(helper, "voi_65536.dcm");
+    ASSERT_NE(frame, nullptr);
+    // The table runs 100 .. 32867: its range gives the window.
+    EXPECT_DOUBLE_EQ(frame->windowWidth, 32767);
+    EXPECT_DOUBLE_EQ(frame->windowCenter, 100 + 16384);
+    // Before the LUT: entry v holds v / 2 + 100, so v = 2 x (out - 100) or one more.
+    ASSERT_EQ(frame->preLutBuffer.Size(), frame->Size());
+    std::vector<uint16_t> before(frame->Size() / 2), after(frame->Size() / 2);
+    std::memcpy(before.data(), frame->preLutBuffer.Data(), frame->Size());
+    std::memcpy(after.data(), frame->Data(), frame->Size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(after[i], before[i] / 2 + 100) << i;
+    }
+    EXPECT_EQ(frame->pixelSource.data, frame->preLutBuffer.Data());
+}
+
+TEST(ImageLoadTest, SmallSlopeKeepsTwoDecimals)
+{
+    XEVVEKHelper helper;
+    FrameImageInfo* frame = LoadAndCompare(helper, "small_slope.dcm");
+    ASSERT_NE(frame, nullptr);
+    EXPECT_FLOAT_EQ(float(frame->rescaleSlope), 0.005f);
+    EXPECT_DOUBLE_EQ(frame->rescaleIntercept, -100);
+    EXPECT_EQ(helper.smallSlope, 1);
+    // Readout: stored x 0.01 + 0.99 x intercept is the real value stored x 0.005 - 100.
+    EXPECT_DOUBLE_EQ(frame->pixelSource.factor, 0.01);
+    EXPECT_DOUBLE_EQ(frame->pixelSource.offset, -99);
+    EXPECT_EQ(frame->pixelSource.isSigned, 1);
+}
+
+TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
+{
+    XEVVEKHelper helper;
+    int32_t frame = 0;
+    EXPECT_EQ(helper.LoadImage(Fixture("absent.dcm"), frame), 0);
+    EXPECT_EQ(frame, -1);
+    EXPECT_EQ(helper.statusCode, -2001);
+    EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10005)));
+    EXPECT_TRUE(helper.statusText.contains(QStringLiteral("absent.dcm")));
+
+    // Not DICOM: the header cannot be read.
+    frame = 0;
+    EXPECT_EQ(helper.LoadImage(Fixture("expected.txt"), frame), 0);
+    EXPECT_EQ(helper.statusCode, -2002);
+
+    frame = 0;
+    EXPECT_EQ(helper.LoadImage(Fixture("unknown_ts.dcm"), frame), 0);
+    EXPECT_EQ(helper.statusCode, -2002) << helper.statusText.toStdString();
+
+    // No JPEG reader yet: the frame is named, counted from 1.
+    frame = 0;
+    EXPECT_EQ(helper.LoadImage(Fixture("jpeg_e1.dcm"), frame), 0);
+    EXPECT_EQ(frame, -1);
+    EXPECT_EQ(helper.statusCode, -2003);
+    EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10008)));
+    EXPECT_TRUE(helper.statusText.endsWith(QStringLiteral("[frame:1]"))) << helper.statusText.toStdString();
+
+    int32_t count = 0;
+    EXPECT_EQ(helper.CheckFrameCount(Fixture("multi10.dcm"), count), 1);
+    EXPECT_EQ(count, 10);
+    EXPECT_EQ(helper.CheckFrameCount(Fixture("mono1.dcm"), count), 1);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(helper.CheckFrameCount(Fixture("absent.dcm"), count), 0);
+    EXPECT_EQ(helper.statusCode, -2001);
+}
+
+namespace {
+bool NoMemory()
+{
+    PlatMemoryStatus status;
+    status.availablePhysical = 1024;
+    status.availableVirtual = 1024;
+    return IsMemoryAvailable(status, 0);
+}
+}  // namespace
+
+TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
+{
+    XEVLoadState& state = GetLoadState();
+    state.memoryShort = 0;
+    state.memoryShortStudy = 0;
+    ImageInfo image;
+    int32_t frame = 0;
+    EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 0), 0);   // empty path
+    EXPECT_EQ(image.GetHelper(), nullptr);
+
+    image.filePath = Fixture("mono1.dcm");
+    XEVSetMemoryTest(NoMemory);
+    EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 0), 0);
+    ASSERT_NE(image.GetHelper(), nullptr);
+    EXPECT_EQ(image.GetHelper()->statusCode, -2);
+    EXPECT_EQ(state.memoryShort.load(), 1);
+    EXPECT_EQ(state.memoryShortStudy.load(), 1);
+    EXPECT_EQ(image.GetHelper()->GetFrame(0), nullptr);
+
+    frame = 0;
+    EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1), 1);
+    XEVSetMemoryTest(nullptr);
+    EXPECT_EQ(image.loadedPath, image.filePath);
+    EXPECT_EQ(Memory(image.GetHelper()->GetFrame(0)), Expected("mono1.dcm", 0));
+    state.memoryShort = 0;
+    state.memoryShortStudy = 0;
+}

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
+
+namespace {
+
+QString Fixture(const char* name)
+{
+    return QString::fromUtf8(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
+}
+
+}  // namespace
+
+TEST(ModalityTest, OrientationViewAndTagTexts)
+{
+    XEVVEKHelper helper;
+    int32_t frame = 0;
+    ASSERT_EQ(helper.LoadImage(Fixture("values.dcm"), frame), 1);
+    // Row (0.6, 0.8, 0): y is largest but below cos 30, x follows.
+    EXPECT_EQ(helper.orientationLetters[0], QStringLiteral("AR"));
+    EXPECT_EQ(helper.orientationLetters[1], QStringLiteral("PL"));
+    EXPECT_EQ(helper.orientationLetters[2], QStringLiteral("H"));
+    EXPECT_EQ(helper.orientationLetters[3], QStringLiteral("F"));
+    EXPECT_EQ(helper.mammoLabel, QStringLiteral("RMLO"));
+    EXPECT_EQ(XEVVEKHelper::GetTagText(helper.dicomInfo, 0x0018, 0x0050), QStringLiteral("2"));
+    EXPECT_EQ(XEVVEKHelper::GetTagText(helper.dicomInfo, 0x0018, 0x0088), QStringLiteral("2.50"));
+    EXPECT_EQ(XEVVEKHelper::GetTagText(helper.dicomInfo, 0x0018, 0x1310), QStringLiteral("256\\256"));
+    const FrameImageInfo* f = helper.GetFrame(0);
+    ASSERT_NE(f, nullptr);
+    EXPECT_DOUBLE_EQ(f->position[2], 3);
+    EXPECT_EQ(f->instanceNumber, 7);
+    EXPECT_EQ(helper.GetFrameText(), QStringLiteral("1.2.3.4"));
+
+    XEVVEKHelper flat;
+    frame = 0;
+    ASSERT_EQ(flat.LoadImage(Fixture("no_orientation.dcm"), frame), 1);
+    for (const QString& letter : flat.orientationLetters) {
+        EXPECT_TRUE(letter.isEmpty());
+    }
+}
+
+TEST(ModalityTest, DetectorVectorZeroTakesTheFirstItem)
+{
+    XEVVEKHelper nm;
+    int32_t frame = 0;
+    ASSERT_EQ(nm.LoadImage(Fixture("nm_detector.dcm"), frame), 1);
+    EXPECT_DOUBLE_EQ(nm.GetFrame(0)->position[2], 10);
+    // Detector 3 of two items: also the first.
+    ASSERT_EQ(nm.LoadImage(Fixture("nm_detector.dcm"), frame), 1);
+    EXPECT_DOUBLE_EQ(nm.GetFrame(1)->position[2], 10);
+    double distance = -1;
+    nm.SetCurrentFrame(0);
+    EXPECT_TRUE(nm.IsSameOrientation(nm));
+    EXPECT_EQ(nm.GetSliceDistance(nm, distance), 1);
+    EXPECT_DOUBLE_EQ(distance, 0);
+}
+
+TEST(ModalityTest, MakerCrStaysUnrescaled)
+{
+    XEVVEKHelper cr;
+    int32_t frame = 0;
+    ASSERT_EQ(cr.LoadImage(Fixture("maker_cr.dcm"), frame), 1);
+    EXPECT_DOUBLE_EQ(cr.GetFrame(0)->rescaleSlope, 1);
+    EXPECT_DOUBLE_EQ(cr.GetFrame(0)->rescaleIntercept, 0);
+    EXPECT_EQ(cr.GetFrame(0)->rescaleType, QStringLiteral("US"));
+}
+
+TEST(ModalityTest, EnhancedCtFrameWithoutItsOwnWindowKeepsTheShared)
+{
+    XEVVEKHelper ct;
+    int32_t frame = 0;
+    ASSERT_EQ(ct.LoadImage(Fixture("enhanced_ct.dcm"), frame), 1);
+    ASSERT_EQ(ct.LoadImage(Fixture("enhanced_ct.dcm"), frame), 1);
+    EXPECT_DOUBLE_EQ(ct.GetFrame(0)->windowCenter, 40);
+    EXPECT_DOUBLE_EQ(ct.GetFrame(0)->windowWidth, 400);
+    EXPECT_DOUBLE_EQ(ct.GetFrame(1)->windowCenter, 300);
+    EXPECT_DOUBLE_EQ(ct.GetFrame(1)->windowWidth, 1500);
+    EXPECT_DOUBLE_EQ(ct.GetFrame(0)->rescaleIntercept, -1024);
+    EXPECT_EQ(ct.GetFrame(0)->rescaleType, QStringLiteral("HU"));
+}

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
+
+namespace {
+
+QString Fixture(const char* name)
+{
+    return QString::fromUtf8(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
+}
+
+// An 8-bit DIB as rows top-down, from its info header and bottom-up padded rows.
+struct Dib {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bitCount = 0;
+    std::vector<std::vector<uint8_t>> rows;
+};
+
+Dib ParseDib(const uint8_t* data, uint32_t size)
+{
+    Dib dib;
+    if (size < 40) {
+        return dib;
+    }
+    uint32_t infoSize = 0, colours = 0;
+    uint16_t bitCount = 0;
+    std::memcpy(&infoSize, data, 4);
+    std::memcpy(&dib.width, data + 4, 4);
+    std::memcpy(&dib.height, data + 8, 4);
+    std::memcpy(&bitCount, data + 14, 2);
+    std::memcpy(&colours, data + 32, 4);
+    dib.bitCount = bitCount;
+    if (bitCount <= 8 && colours == 0) {
+        colours = 1u << bitCount;
+    }
+    const uint32_t offset = infoSize + (bitCount <= 8 ? colours * 4 : 0);
+    const uint32_t stride = (uint32_t(dib.width) * bitCount + 31) / 32 * 4;
+    const int32_t height = std::abs(dib.height);
+    if (uint64_t(offset) + uint64_t(stride) * height > size) {
+        return Dib();
+    }
+    for (int32_t y = 0; y < height; ++y) {
+        const int32_t stored = dib.height > 0 ? height - 1 - y : y;
+        const uint8_t* row = data + offset + size_t(stored) * stride;
+        dib.rows.emplace_back(row, row + stride);
+    }
+    return dib;
+}
+
+struct Loaded {
+    XEVVEKHelper helper;
+    FrameImageInfo* frame = nullptr;
+    explicit Loaded(const char* name)
+    {
+        int32_t index = 0;
+        EXPECT_EQ(helper.LoadImage(Fixture(name), index), 1) << helper.statusText.toStdString();
+        frame = helper.GetFrame(0);
+    }
+    Dib Render()
+    {
+        EXPECT_EQ(helper.RenderToView(frame->Data(), frame->Size(), 0), 1);
+        return ParseDib(helper.displayData, helper.displaySize);
+    }
+};
+
+int16_t S16(const FrameImageInfo* frame, int32_t x, int32_t y, int32_t width)
+{
+    int16_t v;
+    std::memcpy(&v, frame->Data() + (size_t(y) * width + x) * 2, 2);
+    return v;
+}
+
+uint8_t Windowed(double v, double centre, double width)
+{
+    const double low = centre - width / 2;
+    return uint8_t(std::clamp(std::floor((v - low) * (256.0 / width) + 0.5), 0.0, 255.0));
+}
+
+}  // namespace
+
+TEST(RenderTest, CtWindowWithNearestNeighbourDoubling)
+{
+    Loaded ct("rle_ct_gdcm.dcm");
+    ASSERT_NE(ct.frame, nullptr);
+    ct.frame->SetWindow(40, 400, 1);
+    ct.helper.scaleMode = 2;
+    ct.helper.SetViewSize(1024, 1024);
+    const Dib dib = ct.Render();
+    ASSERT_EQ(dib.width, 1024);
+    ASSERT_EQ(dib.rows.size(), 1024u);
+    EXPECT_EQ(dib.bitCount, 8);
+    int32_t wrong = 0;
+    for (int32_t y = 0; y < 1024; ++y) {
+        for (int32_t x = 0; x < 1024; ++x) {
+            const double v = S16(ct.frame, x / 2, y / 2, 512);
+            const uint8_t want = uint8_t(std::clamp(std::floor((v + 160) * 0.64 + 0.5), 0.0, 255.0));
+            wrong += dib.rows[y][x] != want;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(RenderTest, NarrowWindowMapsBeforeScalingWideAfter)
+{
+    for (const double width : {100.0, 256.0}) {
+        Loaded ct("ct_s16.dcm");
+        ASSERT_NE(ct.frame, nullptr);
+        ct.frame->SetWindow(40, width, 1);
+        ct.helper.scaleMode = 2;
+        ct.helper.SetViewSize(32, 16);
+        const Dib dib = ct.Render();
+        ASSERT_EQ(dib.rows.size(), 16u);
+        for (int32_t y = 0; y < 16; ++y) {
+            for (int32_t x = 0; x < 32; ++x) {
+                EXPECT_EQ(dib.rows[y][x], Windowed(S16(ct.frame, x / 2, y / 2, 16), 40, width)) << width;
+            }
+        }
+    }
+}
+
+TEST(RenderTest, MonochromeOneIsInvertedAndTheFlagUndoesIt)
+{
+    Loaded m1("mono1.dcm");
+    ASSERT_NE(m1.frame, nullptr);
+    m1.frame->SetWindow(128, 256, 1);
+    m1.helper.scaleMode = 0;
+    const Dib inverted = m1.Render();
+    m1.helper.invertFlag = 1;
+    const Dib plain = m1.Render();
+    ASSERT_EQ(inverted.rows.size(), 8u);
+    ASSERT_EQ(plain.rows.size(), 8u);
+    for (int32_t y = 0; y < 8; ++y) {
+        for (int32_t x = 0; x < 16; ++x) {
+            const uint8_t v = m1.frame->Data()[y * 16 + x];
+            EXPECT_EQ(inverted.rows[y][x], 255 - v);
+            EXPECT_EQ(plain.rows[y][x], v);
+        }
+    }
+}
+
+TEST(RenderTest, SmoothScalingOfSignedEdgeStaysBetweenTheSides)
+{
+    // A -1000 | +1000 edge, each side a constant: interpolation must not wrap.
+    Loaded ct("ct_s16.dcm");
+    ASSERT_NE(ct.frame, nullptr);
+    for (int32_t y = 0; y < 8; ++y) {
+        for (int32_t x = 0; x < 16; ++x) {
+            const int16_t v = x < 8 ? -1000 : 1000;
+            std::memcpy(ct.frame->Data() + (y * 16 + x) * 2, &v, 2);
+        }
+    }
+    ct.frame->SetWindow(0, 4000, 1);
+    ct.helper.scaleMode = 1;
+    ct.helper.SetViewSize(64, 32);
+    const Dib dib = ct.Render();
+    ASSERT_EQ(dib.rows.size(), 32u);
+    const uint8_t lo = Windowed(-1000, 0, 4000), hi = Windowed(1000, 0, 4000);
+    for (const auto& row : dib.rows) {
+        for (int32_t x = 0; x < 64; ++x) {
+            EXPECT_GE(row[x], lo);
+            EXPECT_LE(row[x], hi);
+        }
+    }
+}
+
+TEST(RenderTest, SmallSlopeRendersRealValues)
+{
+    Loaded small("small_slope.dcm");
+    ASSERT_NE(small.frame, nullptr);
+    // The value-range window is in real values: stored x 0.005 - 100 spans -100 .. -90.
+    EXPECT_GT(small.frame->windowCenter, -100);
+    EXPECT_LT(small.frame->windowCenter, -90);
+    EXPECT_GT(small.frame->windowWidth, 5);
+    EXPECT_LE(small.frame->windowWidth, 10.01);
+    small.frame->SetWindow(-97.5, 5, 1);
+    small.helper.scaleMode = 0;
+    const Dib dib = small.Render();
+    ASSERT_EQ(dib.rows.size(), 8u);
+    for (int32_t y = 0; y < 8; ++y) {
+        for (int32_t x = 0; x < 16; ++x) {
+            const double real = (S16(small.frame, x, y, 16) + 100) * 0.01 - 100;   // memory 100 x real + 99 x 100
+            EXPECT_NEAR(dib.rows[y][x], Windowed(real, -97.5, 5), 1) << x << "," << y;
+        }
+    }
+}
+
+TEST(RenderTest, NullSourceKeepsTheDisplayMemory)
+{
+    Loaded m1("mono1.dcm");
+    ASSERT_NE(m1.frame, nullptr);
+    m1.helper.scaleMode = 0;
+    m1.Render();
+    const uint8_t* before = m1.frame->displayBuffer.Data();
+    ASSERT_NE(before, nullptr);
+    EXPECT_EQ(m1.helper.RenderToView(nullptr, 0, 0), 1);
+    EXPECT_EQ(m1.frame->displayBuffer.Data(), before);
+    EXPECT_EQ(m1.helper.RenderToView(m1.frame->Data(), m1.frame->Size(), 7), 0);
+}
