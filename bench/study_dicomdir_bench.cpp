@@ -6,30 +6,24 @@
 #include <dcmtk/dcmdata/dcdicdir.h>
 #include <dcmtk/oflog/oflog.h>
 #include <malloc.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench_dicomdir.h"
 #include "study/xevvekhelper.h"
-#include "vek_test_dicom.h"
 
 namespace {
 
 constexpr int kPatients = 10, kStudiesPer = 2, kSeriesPer = 20, kImagesPer = 50;
 constexpr int kImages = kPatients * kStudiesPer * kSeriesPer * kImagesPer;
 
-std::vector<uint8_t> le32(uint32_t v) {
-  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-
 // level 0..3; k: the record's number within its level.
 std::vector<uint8_t> record(int level, int k, uint32_t next, uint32_t lower) {
   DicomBytes d;
-  d.element(0x0004, 0x1400, "UL", le32(next));
+  d.element(0x0004, 0x1400, "UL", bench_le32(next));
   d.us(0x0004, 0x1410, {0xFFFF});
-  d.element(0x0004, 0x1420, "UL", le32(lower));
+  d.element(0x0004, 0x1420, "UL", bench_le32(lower));
   const std::string i = std::to_string(k);
   if (level == 0) {
     d.text(0x0004, 0x1430, "CS", "PATIENT");
@@ -61,7 +55,7 @@ std::vector<uint8_t> record(int level, int k, uint32_t next, uint32_t lower) {
   return d.bytes;
 }
 
-// Stream order: each record followed by its subtree. Two passes: sizes, then offsets.
+// Stream order: each record followed by its subtree.
 std::vector<uint8_t> dicomdir_bytes() {
   const int fanout[4] = {kPatients, kStudiesPer, kSeriesPer, kImagesPer};
   struct Rec { int level, k, next = -1, lower = -1; };
@@ -86,63 +80,23 @@ std::vector<uint8_t> dicomdir_bytes() {
     if (prev >= 0) recs[prev].next = slot;
     prev = slot;
   }
-  DicomBytes head, meta;
-  meta.text(0x0002, 0x0002, "UI", "1.2.840.10008.1.3.10");
-  meta.text(0x0002, 0x0010, "UI", "1.2.840.10008.1.2.1");
-  head.bytes.assign(128, 0);
-  for (char c : std::string("DICM")) head.bytes.push_back(uint8_t(c));
-  head.element(0x0002, 0x0000, "UL", le32(uint32_t(meta.size())));
-  head.raw(meta.bytes);
-  head.text(0x0004, 0x1130, "CS", "BENCH");
-  const size_t first_at = head.element(0x0004, 0x1200, "UL", le32(0));
-  head.element(0x0004, 0x1202, "UL", le32(0));
-  head.us(0x0004, 0x1212, {0});
-  head.head(0x0004, 0x1220, "SQ", 0xFFFFFFFF);
-  std::vector<uint32_t> at(recs.size());
-  uint32_t pos = uint32_t(head.size());
-  for (size_t r = 0; r < recs.size(); ++r) {
-    at[r] = pos;
-    pos += 8 + uint32_t(record(recs[r].level, recs[r].k, 0, 0).size());
-  }
-  for (int b = 0; b < 4; ++b) head.bytes[first_at + b] = uint8_t(at[0] >> (8 * b));
+  std::vector<int> next, lower;
   for (const Rec& r : recs) {
-    const std::vector<uint8_t> body =
-        record(r.level, r.k, r.next < 0 ? 0 : at[r.next], r.lower < 0 ? 0 : at[r.lower]);
-    head.u16(0xFFFE);
-    head.u16(0xE000);
-    head.u32(uint32_t(body.size()));
-    head.raw(body);
+    next.push_back(r.next);
+    lower.push_back(r.lower);
   }
-  head.u16(0xFFFE);
-  head.u16(0xE0DD);
-  head.u32(0);
-  return head.bytes;
+  return bench_dicomdir_bytes(next, lower, -1, [&](size_t k, uint32_t next_at, uint32_t lower_at) {
+    return record(recs[k].level, recs[k].k, next_at, lower_at);
+  });
 }
 
-struct File {
-  std::string folder, path;
-  File() {
-    char name[] = "/tmp/study_dicomdir_bench_XXXXXX";
-    folder = ::mkdtemp(name);
-    path = folder + "/DICOMDIR";
-    const std::vector<uint8_t> bytes = dicomdir_bytes();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::abort();
-    std::fclose(f);
-  }
-  ~File() {
-    ::unlink(path.c_str());
-    ::rmdir(folder.c_str());
-  }
-};
-
-const File& file() {
-  static const File f;
+const BenchDicomDirFile& file() {
+  static const BenchDicomDirFile f("study_dicomdir_bench", dicomdir_bytes());
   return f;
 }
 
 void BM_StudyLoadDicomDir(benchmark::State& state) {
-  const File& f = file();
+  const BenchDicomDirFile& f = file();
   const QString path = QString::fromStdString(f.path);
   double perImage = 0;
   for (auto _ : state) {
@@ -171,7 +125,7 @@ struct PlainPatient { OFString name, id, sex, age, birth; std::vector<PlainStudy
 
 void BM_DcmtkDicomDirWalk(benchmark::State& state) {
   OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
-  const File& f = file();
+  const BenchDicomDirFile& f = file();
   for (auto _ : state) {
     DcmDicomDir dir(f.path.c_str());
     std::vector<PlainPatient> patients;

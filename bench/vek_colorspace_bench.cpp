@@ -10,11 +10,10 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "bench_vek.h"
 #include "vek_colormatrix.h"
 #include "vek_colorspace.h"
 #include "vek_engine.h"
-#include "vek_managerimpl.h"
-#include "vek_memory.h"
 
 namespace {
 
@@ -57,14 +56,6 @@ class PeakMemoryManager : public VEK_MemoryManager {
 
 using PeakManager = VEK_ManagerImpl<PeakMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow>;
 
-void header(VEK_Header& h, uint32_t side, uint16_t bits, const VEK_ColorType* type) {
-  h.width(side);
-  h.height(side);
-  h.bits(bits);
-  h.channels(type->channels());
-  h.color_type(type);
-}
-
 // One whole conversion per iteration; make builds the chain on the reader.
 template <class Make>
 void run_chain(benchmark::State& state, uint32_t side, const VEK_ColorType* from, uint32_t out_channels,
@@ -74,18 +65,14 @@ void run_chain(benchmark::State& state, uint32_t side, const VEK_ColorType* from
   for (auto _ : state) {
     VEK_DefaultManager m;
     VEK_Header h(&m);
-    header(h, side, 8, from);
+    bench_header(h, side, side, 8, from->channels(), from);
     VEK_Engine* e = VEK_ReadMemory(&m).engine(h, in.data(), uint32_t(in.size()));
     e = make(&m, e);
     VEK_Engine* sink = VEK_WriteMemory(&m).engine(e, out.data(), uint32_t(out.size()));
-    if (sink == nullptr) {
-      state.SkipWithError("chain not built");
+    if (!bench_drain(m, sink)) {
+      state.SkipWithError("chain failed");
       break;
     }
-    while (sink->execute()) {
-    }
-    VEK_Status st(&m);
-    if (!m.status(st)) state.SkipWithError("chain failed");
   }
   benchmark::DoNotOptimize(out.data());
   state.SetItemsProcessed(int64_t(state.iterations()) * side * side);
@@ -156,7 +143,7 @@ void general_engine_call(benchmark::State& state, const VEK_ColorType* from, con
   for (auto _ : state) {
     PeakManager m;
     VEK_Header h(&m);
-    header(h, 1, bits, from);
+    bench_header(h, 1, 1, bits, from->channels(), from);
     VEK_Engine* e = VEK_ReadMemory(&m).engine(h, in.data(), uint32_t(in.size()));
     benchmark::DoNotOptimize(VEK_ColorSpace(&m).engine(e, to));
     peak = m.memory_manager().peak();

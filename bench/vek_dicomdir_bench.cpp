@@ -9,16 +9,14 @@
 #include <gdcmReader.h>
 #include <gdcmSequenceOfItems.h>
 #include <malloc.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench_dicomdir.h"
 #include "vek_dicomdirinfo.h"
 #include "vek_fileinputstorage.h"
 #include "vek_managerimpl.h"
-#include "vek_test_dicom.h"
 
 namespace {
 
@@ -35,9 +33,9 @@ struct Node {
 // One record's item body; offsets are fixed-size, so sizes do not depend on them.
 std::vector<uint8_t> record(const Node& n, uint32_t next, uint32_t lower) {
   DicomBytes d;
-  d.element(0x0004, 0x1400, "UL", {uint8_t(next), uint8_t(next >> 8), uint8_t(next >> 16), uint8_t(next >> 24)});
+  d.element(0x0004, 0x1400, "UL", bench_le32(next));
   d.us(0x0004, 0x1410, {0xFFFF});
-  d.element(0x0004, 0x1420, "UL", {uint8_t(lower), uint8_t(lower >> 8), uint8_t(lower >> 16), uint8_t(lower >> 24)});
+  d.element(0x0004, 0x1420, "UL", bench_le32(lower));
   const std::string i = std::to_string(n.index);
   switch (n.level) {
     case 0:
@@ -116,60 +114,19 @@ std::vector<uint8_t> dicomdir_bytes() {
     if (previous >= 0) nodes[previous].next = slot;
     previous = slot;
   }
-  DicomBytes head;
-  DicomBytes meta;
-  meta.text(0x0002, 0x0002, "UI", "1.2.840.10008.1.3.10");
-  meta.text(0x0002, 0x0010, "UI", "1.2.840.10008.1.2.1");
-  head.bytes.assign(128, 0);
-  for (char c : std::string("DICM")) head.bytes.push_back(uint8_t(c));
-  head.element(0x0002, 0x0000, "UL", {uint8_t(meta.size()), uint8_t(meta.size() >> 8), 0, 0});
-  head.raw(meta.bytes);
-  head.text(0x0004, 0x1130, "CS", "BENCH");
-  const size_t first_at = head.element(0x0004, 0x1200, "UL", {0, 0, 0, 0});
-  const size_t last_at = head.element(0x0004, 0x1202, "UL", {0, 0, 0, 0});
-  head.us(0x0004, 0x1212, {0});
-  head.head(0x0004, 0x1220, "SQ", 0xFFFFFFFF);
-  std::vector<uint32_t> position(nodes.size());
-  uint32_t at = uint32_t(head.size());
-  for (size_t k = 0; k < nodes.size(); ++k) {
-    position[k] = at;
-    at += 8 + uint32_t(record(nodes[k], 0, 0).size());
+  std::vector<int> next, lower;
+  for (const Node& n : nodes) {
+    next.push_back(n.next);
+    lower.push_back(n.first_child);
   }
-  // The first and last patient, for readers that start from the root's offsets.
-  const uint32_t first = position[0], last = position[size_t(previous)];
-  for (int b = 0; b < 4; ++b) {
-    head.bytes[first_at + b] = uint8_t(first >> (8 * b));
-    head.bytes[last_at + b] = uint8_t(last >> (8 * b));
-  }
-  for (size_t k = 0; k < nodes.size(); ++k) {
-    const std::vector<uint8_t> body = record(nodes[k], nodes[k].next < 0 ? 0 : position[nodes[k].next],
-                                             nodes[k].first_child < 0 ? 0 : position[nodes[k].first_child]);
-    head.u16(0xFFFE);
-    head.u16(0xE000);
-    head.u32(uint32_t(body.size()));
-    head.raw(body);
-  }
-  head.u16(0xFFFE);
-  head.u16(0xE0DD);
-  head.u32(0);
-  return head.bytes;
+  // The last patient too, for readers that start from the root's offsets.
+  return bench_dicomdir_bytes(next, lower, previous, [&](size_t k, uint32_t next_at, uint32_t lower_at) {
+    return record(nodes[k], next_at, lower_at);
+  });
 }
 
-struct File {
-  std::string path;
-  File() {
-    char name[] = "/tmp/vek_dicomdir_bench_XXXXXX";
-    const int fd = ::mkstemp(name);
-    path = name;
-    const std::vector<uint8_t> bytes = dicomdir_bytes();
-    if (::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) std::abort();
-    ::close(fd);
-  }
-  ~File() { ::unlink(path.c_str()); }
-};
-
-const File& file() {
-  static const File f;
+const BenchDicomDirFile& file() {
+  static const BenchDicomDirFile f("vek_dicomdir_bench", dicomdir_bytes());
   return f;
 }
 
@@ -180,7 +137,7 @@ void held_per_record(benchmark::State& state, size_t before, size_t after) {
 }
 
 void BM_VekDICOMDIR(benchmark::State& state) {
-  const File& f = file();
+  const BenchDicomDirFile& f = file();
   size_t before = 0, after = 0;
   for (auto _ : state) {
     VEK_DefaultManager manager;
@@ -200,7 +157,7 @@ BENCHMARK(BM_VekDICOMDIR)->Unit(benchmark::kMillisecond);
 
 // gdcm reads the file; each record's fields are then read as the directory reader reads them.
 void BM_GdcmReader(benchmark::State& state) {
-  const File& f = file();
+  const BenchDicomDirFile& f = file();
   const gdcm::Tag fields[] = {{0x0004, 0x1400}, {0x0004, 0x1410}, {0x0004, 0x1420}, {0x0004, 0x1430},
                               {0x0004, 0x1500}, {0x0004, 0x1510}, {0x0004, 0x1511}, {0x0004, 0x1512},
                               {0x0008, 0x0008}, {0x0008, 0x0018}, {0x0008, 0x0020}, {0x0008, 0x0030},
@@ -250,7 +207,7 @@ void walk(DcmDirectoryRecord* r, size_t& count, size_t& bytes) {
 
 void BM_DcmtkDicomDir(benchmark::State& state) {
   OFLog::configure(OFLogger::ERROR_LOG_LEVEL);
-  const File& f = file();
+  const BenchDicomDirFile& f = file();
   for (auto _ : state) {
     DcmDicomDir dir(f.path.c_str());
     size_t count = 0, bytes = 0;

@@ -4,10 +4,9 @@
 
 #include <vector>
 
+#include "bench_vek.h"
 #include "vek_dlut.h"
 #include "vek_engine.h"
-#include "vek_managerimpl.h"
-#include "vek_memory.h"
 
 namespace {
 
@@ -40,22 +39,14 @@ void tetrahedral_u8_33(benchmark::State& state) {
   for (auto _ : state) {
     VEK_DefaultManager m;
     VEK_Header h(&m);
-    h.width(kSide);
-    h.height(kSide);
-    h.bits(8);
-    h.channels(3);
-    h.color_type(VEK_ColorType_s_rgb::instance());
+    bench_header(h, kSide, kSide, 8, 3, VEK_ColorType_s_rgb::instance());
     VEK_Engine* e = VEK_ReadMemory(&m).engine(h, in.data(), uint32_t(in.size()));
     e = VEK_DLutTetrahedron(&m).engine(e, 8, 3, kGrid, false, lut.data(), nullptr);
     VEK_Engine* sink = VEK_WriteMemory(&m).engine(e, out.data(), uint32_t(out.size()));
-    if (sink == nullptr) {
-      state.SkipWithError("chain not built");
+    if (!bench_drain(m, sink)) {
+      state.SkipWithError("chain failed");
       break;
     }
-    while (sink->execute()) {
-    }
-    VEK_Status st(&m);
-    if (!m.status(st)) state.SkipWithError("chain failed");
   }
   benchmark::DoNotOptimize(out.data());
   state.SetItemsProcessed(int64_t(state.iterations()) * kSide * kSide);

@@ -8,10 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench_vek.h"
 #include "vek_and.h"
-#include "vek_errorhandler.h"
-#include "vek_managerimpl.h"
-#include "vek_memory.h"
 #include "vek_oppixels.h"
 
 namespace {
@@ -31,12 +29,8 @@ std::vector<uint8_t> make_image(size_t bytes, uint32_t seed) {
 VEK_Engine* read(VEK_Manager& m, uint32_t width, uint16_t bits, const VEK_DataType* type,
                  const std::vector<uint8_t>& in) {
   VEK_Header h(&m);
-  h.width(width);
-  h.height(kSide);
-  h.bits(bits);
-  h.channels(1);
+  bench_header(h, width, kSide, bits, 1, VEK_ColorType_gray::instance());
   h.data_type(type);
-  h.color_type(VEK_ColorType_gray::instance());
   return VEK_ReadMemory(&m).engine(h, in.data(), uint32_t(in.size()));
 }
 
@@ -48,11 +42,7 @@ bool op_job(uint32_t second_width, uint16_t bits, const VEK_DataType* type, cons
   uint32_t written = 0;
   VEK_Engine* e = make(m, read(m, kSide, bits, type, a), read(m, second_width, bits, type, b));
   VEK_Engine* sink = VEK_WriteMemory(&m).engine(e, out.data(), uint32_t(out.size()), &written);
-  if (sink != nullptr)
-    while (sink->execute()) {
-    }
-  VEK_Status st(&m);
-  return m.status(st) && written == out.size();
+  return bench_drain(m, sink) && written == out.size();
 }
 
 void BM_And16Bit(benchmark::State& state) {
@@ -68,18 +58,19 @@ void BM_And16Bit(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
 }
 
-void BM_OpenCVAnd16Bit(benchmark::State& state) {
-  cv::setNumThreads(1);
-  std::vector<uint8_t> a = make_image(size_t(kSide) * kSide * 2, 1), b = make_image(size_t(kSide) * kSide * 2, 2);
+// The peer's op(x, y, dst) on two 16-bit images of the given type made from the seeds.
+template <class Op>
+void opencv_op(benchmark::State& state, int type, uint32_t seed_a, uint32_t seed_b, Op op) {
+  std::vector<uint8_t> a = make_image(size_t(kSide) * kSide * 2, seed_a), b = make_image(size_t(kSide) * kSide * 2, seed_b);
   constexpr int kN = int(kSide);
-  const cv::Mat x(kN, kN, CV_16UC1, a.data()), y(kN, kN, CV_16UC1, b.data());
-  cv::Mat dst(kN, kN, CV_16UC1);
-  for (auto _ : state) {
-    cv::bitwise_and(x, y, dst);
-    benchmark::DoNotOptimize(dst.data);
-    benchmark::ClobberMemory();
-  }
+  const cv::Mat x(kN, kN, type, a.data()), y(kN, kN, type, b.data());
+  cv::Mat dst(kN, kN, type);
+  bench_opencv(state, dst, [&](cv::Mat& d) { op(x, y, d); });
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(dst.total() * dst.elemSize()));
+}
+
+void BM_OpenCVAnd16Bit(benchmark::State& state) {
+  opencv_op(state, CV_16UC1, 1, 2, [](const cv::Mat& x, const cv::Mat& y, cv::Mat& d) { cv::bitwise_and(x, y, d); });
 }
 
 void BM_AddShort(benchmark::State& state) {
@@ -99,17 +90,7 @@ void BM_AddShort(benchmark::State& state) {
 }
 
 void BM_OpenCVAddShort(benchmark::State& state) {
-  cv::setNumThreads(1);
-  std::vector<uint8_t> a = make_image(size_t(kSide) * kSide * 2, 3), b = make_image(size_t(kSide) * kSide * 2, 4);
-  constexpr int kN = int(kSide);
-  const cv::Mat x(kN, kN, CV_16SC1, a.data()), y(kN, kN, CV_16SC1, b.data());
-  cv::Mat dst(kN, kN, CV_16SC1);
-  for (auto _ : state) {
-    cv::add(x, y, dst);
-    benchmark::DoNotOptimize(dst.data);
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(dst.total() * dst.elemSize()));
+  opencv_op(state, CV_16SC1, 3, 4, [](const cv::Mat& x, const cv::Mat& y, cv::Mat& d) { cv::add(x, y, d); });
 }
 
 // A second image 8 pixels narrower, placed at X = range(0): nothing to crop.

@@ -7,12 +7,9 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <random>
 #include <vector>
 
-#include "vek_errorhandler.h"
-#include "vek_managerimpl.h"
-#include "vek_memory.h"
+#include "bench_vek.h"
 #include "vek_scale.h"
 #include "vek_scaleiar.h"
 
@@ -34,11 +31,7 @@ const std::vector<uint8_t>& samples(const Case& c) {
   static std::vector<uint8_t> cache[2];
   std::vector<uint8_t>& v = cache[c.bits == 16];
   const size_t n = size_t(c.W) * c.H * c.bits / 8;
-  if (v.size() < n) {
-    std::mt19937 rng(7);
-    v.resize(n);
-    for (uint8_t& b : v) b = uint8_t(rng());
-  }
+  if (v.size() < n) v = bench_random_bytes(n, 7);
   return v;
 }
 
@@ -89,37 +82,25 @@ void BM_Vek(benchmark::State& state) {
   for (auto _ : state) {
     VEK_DefaultManager m;
     VEK_Header h(&m);
-    h.width(c.W);
-    h.height(c.H);
-    h.bits(c.bits);
-    h.channels(1);
+    bench_header(h, c.W, c.H, c.bits, 1);
     uint32_t written = 0;
     VEK_Engine* source = VEK_ReadMemory(&m).engine(h, in.data(), uint32_t(size_t(c.W) * c.H * c.bits / 8));
     VEK_Engine* scaled = average_case(index) ? VEK_ScaleIAR(&m).engine(source, c.W / c.w, c.H / c.h)
                                              : VEK_ScaleNN(&m).engine(source, c.w, c.h);
     VEK_Engine* sink = VEK_WriteMemory(&m).engine(scaled, out.data(), uint32_t(out.size()), &written);
-    if (sink != nullptr)
-      while (sink->execute()) {
-      }
-    VEK_Status st(&m);
-    if (!m.status(st) || written != out.size()) state.SkipWithError("scaling chain failed");
+    if (!bench_drain(m, sink) || written != out.size()) state.SkipWithError("scaling chain failed");
     benchmark::DoNotOptimize(out.data());
   }
   if (!agrees(index, out)) state.SkipWithError("output differs from OpenCV");
-  state.counters["Mpx/s"] = benchmark::Counter(double(state.iterations()) * c.w * c.h / 1e6, benchmark::Counter::kIsRate);
+  bench_mpx_rate(state, c.w, c.h);
 }
 
 void BM_OpenCV(benchmark::State& state) {
-  cv::setNumThreads(1);
   const int index = int(state.range(0));
   const Case c = kCases[index];
   cv::Mat dst(int(c.h), int(c.w), c.bits == 16 ? CV_16UC1 : CV_8UC1);
-  for (auto _ : state) {
-    opencv_resize(index, dst);
-    benchmark::DoNotOptimize(dst.data);
-    benchmark::ClobberMemory();
-  }
-  state.counters["Mpx/s"] = benchmark::Counter(double(state.iterations()) * c.w * c.h / 1e6, benchmark::Counter::kIsRate);
+  bench_opencv(state, dst, [index](cv::Mat& d) { opencv_resize(index, d); });
+  bench_mpx_rate(state, c.w, c.h);
 }
 
 }  // namespace

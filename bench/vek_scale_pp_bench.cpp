@@ -8,12 +8,9 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <random>
 #include <vector>
 
-#include "vek_errorhandler.h"
-#include "vek_managerimpl.h"
-#include "vek_memory.h"
+#include "bench_vek.h"
 #include "vek_scaleppby.h"
 
 namespace {
@@ -34,11 +31,7 @@ size_t bytes_of(uint32_t w, uint32_t h, const Case& c) { return size_t(w) * h * 
 const std::vector<uint8_t>& samples(const Case& c) {
   static std::vector<uint8_t> v;
   const size_t n = bytes_of(c.W, c.H, c);
-  if (v.size() < n) {
-    std::mt19937 rng(11);
-    v.resize(n);
-    for (uint8_t& b : v) b = uint8_t(rng());
-  }
+  if (v.size() < n) v = bench_random_bytes(n, 11);
   return v;
 }
 
@@ -77,36 +70,23 @@ void BM_Vek(benchmark::State& state) {
   for (auto _ : state) {
     VEK_DefaultManager m;
     VEK_Header h(&m);
-    h.width(c.W);
-    h.height(c.H);
-    h.bits(c.bits);
-    h.channels(c.channels);
-    if (c.channels == 3) h.color_type(VEK_ColorType_s_rgb::instance());
+    bench_header(h, c.W, c.H, c.bits, c.channels, c.channels == 3 ? VEK_ColorType_s_rgb::instance() : nullptr);
     uint32_t written = 0;
     VEK_Engine* source = VEK_ReadMemory(&m).engine(h, in.data(), uint32_t(bytes_of(c.W, c.H, c)));
     VEK_Engine* sink = VEK_WriteMemory(&m).engine(scale(&m, source, c, general), out.data(), uint32_t(out.size()),
                                                   &written);
-    if (sink != nullptr)
-      while (sink->execute()) {
-      }
-    VEK_Status st(&m);
-    if (!m.status(st) || written != out.size()) state.SkipWithError("scaling chain failed");
+    if (!bench_drain(m, sink) || written != out.size()) state.SkipWithError("scaling chain failed");
     benchmark::DoNotOptimize(out.data());
   }
   if (!agrees(c, out)) state.SkipWithError("output differs from OpenCV");
-  state.counters["Mpx/s"] = benchmark::Counter(double(state.iterations()) * c.w * c.h / 1e6, benchmark::Counter::kIsRate);
+  bench_mpx_rate(state, c.w, c.h);
 }
 
 void BM_OpenCV(benchmark::State& state) {
-  cv::setNumThreads(1);
   const Case c = kCases[state.range(0)];
   cv::Mat dst(int(c.h), int(c.w), cv_type(c));
-  for (auto _ : state) {
-    opencv_resize(c, dst);
-    benchmark::DoNotOptimize(dst.data);
-    benchmark::ClobberMemory();
-  }
-  state.counters["Mpx/s"] = benchmark::Counter(double(state.iterations()) * c.w * c.h / 1e6, benchmark::Counter::kIsRate);
+  bench_opencv(state, dst, [&c](cv::Mat& d) { opencv_resize(c, d); });
+  bench_mpx_rate(state, c.w, c.h);
 }
 
 // Read memory, scale, write memory with the fast creator, for the peer script's one case.

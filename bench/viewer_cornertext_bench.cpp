@@ -10,9 +10,9 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
-#include <memory>
 #include <vector>
 
+#include "bench_qt.h"
 #include "platform/platfolder.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfont.h"
@@ -24,15 +24,7 @@ constexpr int kSize = 512;
 
 void EnsureApplication()
 {
-    static std::unique_ptr<QGuiApplication> app;
-    if (app == nullptr) {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        static int argc = 1;
-        static char name[] = "viewer_cornertext_bench";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QGuiApplication>(argc, argv);
+    if (BenchEnsureApplication<QGuiApplication>("viewer_cornertext_bench")) {
         QTemporaryDir folder;
         PlatSetModuleFolderForTest(folder.path().toStdString());
         GetCommonSettings().LoadOverlaySettings();
@@ -65,20 +57,11 @@ XEVOverlayViewInfo CtView()
     return view;
 }
 
-QImage Canvas()
-{
-    QImage image(kSize, kSize, QImage::Format_RGB32);
-    image.setDotsPerMeterX(3780);
-    image.setDotsPerMeterY(3780);
-    image.fill(Qt::black);
-    return image;
-}
-
 void BM_OverlayViewInfoDraw(benchmark::State& state)
 {
     EnsureApplication();
     const XEVOverlayViewInfo view = CtView();
-    QImage image = Canvas();
+    QImage image = BenchCanvas(kSize);
     QPainter painter(&image);
     for (auto _ : state) {
         view.Draw(painter, image.rect(), 0);
@@ -127,7 +110,7 @@ struct PlainFixture {
         painter.setFont(font.Font());
     }
 
-    QImage image = Canvas();
+    QImage image = BenchCanvas(kSize);
     CXEVFont font;
     std::vector<Block> blocks;
     QPainter painter;

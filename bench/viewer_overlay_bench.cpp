@@ -10,9 +10,9 @@
 #include <QPainter>
 
 #include <cmath>
-#include <memory>
 #include <vector>
 
+#include "bench_qt.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfont.h"
 #include "viewer/xevoverlaymanager.h"
@@ -20,29 +20,6 @@
 namespace {
 
 constexpr int kSize = 1024;
-
-void EnsureApplication()
-{
-    static std::unique_ptr<QApplication> app;
-    if (app == nullptr) {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        static int argc = 1;
-        static char name[] = "viewer_overlay_bench";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QApplication>(argc, argv);
-    }
-}
-
-QImage Canvas()
-{
-    QImage image(kSize, kSize, QImage::Format_RGB32);
-    image.setDotsPerMeterX(3780);
-    image.setDotsPerMeterY(3780);
-    image.fill(Qt::black);
-    return image;
-}
 
 // Committed annotations spread over the image, as after the user drew them.
 void Fill(XEVOverlayManager& manager)
@@ -77,10 +54,10 @@ void Fill(XEVOverlayManager& manager)
 
 void BM_OverlayManagerDrawAll(benchmark::State& state)
 {
-    EnsureApplication();
+    BenchEnsureApplication<QApplication>("viewer_overlay_bench");
     XEVOverlayManager manager;
     Fill(manager);
-    QImage image = Canvas();
+    QImage image = BenchCanvas(kSize);
     for (auto _ : state) {
         QPainter painter(&image);
         manager.DrawAll(painter, {0, 0}, {0, 0}, 1.0);
@@ -102,11 +79,11 @@ struct Text {
 // The same primitives, collected once from the annotations' own geometry.
 void BM_PlainQPainterSamePrimitives(benchmark::State& state)
 {
-    EnsureApplication();
+    BenchEnsureApplication<QApplication>("viewer_overlay_bench");
     XEVOverlayManager manager;
     Fill(manager);
     {
-        QImage warm = Canvas();
+        QImage warm = BenchCanvas(kSize);
         QPainter painter(&warm);
         manager.DrawAll(painter, {0, 0}, {0, 0}, 1.0);
     }
@@ -136,7 +113,7 @@ void BM_PlainQPainterSamePrimitives(benchmark::State& state)
         }
         labels.push_back({QRect(a->labelPosition, QSize(a->labelWidth, a->labelHeight)), a->label});
     }
-    QImage image = Canvas();
+    QImage image = BenchCanvas(kSize);
     const XEVCommonSettings& settings = GetCommonSettings();
     CXEVFont measureFont;
     CXEVFont textFont;
