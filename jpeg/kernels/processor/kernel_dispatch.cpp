@@ -4,6 +4,7 @@
 #include "processor/cpu_query.h"
 #include "huffman/huff_decode.h"
 #include "huffman/huff_encode.h"
+#include "huffman/huff_table_gen.h"
 #include "lossless/lossless_diff.h"
 #include "lossless/lossless_reconstruct.h"
 #include "colour/colour_blocks.h"
@@ -151,7 +152,11 @@ const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_count] =
     // 25: EncodeHuffmanDiff
     {entry(&EncodeHuffmanDiff<0>), entry(&EncodeHuffmanDiff<1>), entry(&EncodeHuffmanDiff<2>),
      entry(&EncodeHuffmanDiff<3>), entry(&EncodeHuffmanDiff<4>), entry(&EncodeHuffmanDiff<5>)},
-    {}, {}, {},                          // 26-28: encoding direction
+    {},                                  // 26: encoding direction
+    // 27: GenerateHuffTable
+    {entry(&GenerateHuffTable<0>), entry(&GenerateHuffTable<1>), entry(&GenerateHuffTable<2>),
+     entry(&GenerateHuffTable<3>), entry(&GenerateHuffTable<4>), entry(&GenerateHuffTable<5>)},
+    {},                                  // 28: encoding direction
 };
 // clang-format on
 #undef entry
