@@ -28,6 +28,17 @@ inline void small_copy(const uint8_t* s, uint8_t* d, uint32_t n)
     for (uint32_t i = 0; i < (n & 3); ++i) d[i] = s[i];
 }
 
+// From 64 bytes on: one unaligned 16-byte piece, then both pointers advance to the destination's
+// next 16-byte boundary (the following piece overlaps bytes already copied).
+inline void align_destination(const uint8_t*& s, uint8_t*& d, uint32_t& n)
+{
+    const uint32_t misalign = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(d) & 15u);
+    if (misalign == 0) return;
+    store16(d, load16(s));
+    const uint32_t step = 16 - misalign;
+    s += step, d += step, n -= step;
+}
+
 // Reads one byte of every 64-byte line so that the block's loads hit the cache while the
 // stores go around it. Every read stays inside the source.
 inline void touch(const uint8_t* s, uint32_t n)
@@ -47,13 +58,7 @@ void* copy_sse2(const void* src, void* dst, int32_t count)
         small_copy(s, d, n);
         return dst;
     }
-    // Align the destination with one unaligned piece; the next piece overlaps it.
-    const uint32_t misalign = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(d) & 15u);
-    if (misalign != 0) {
-        store16(d, load16(s));
-        const uint32_t step = 16 - misalign;
-        s += step, d += step, n -= step;
-    }
+    align_destination(s, d, n);
     if (n >= kStreamCopyMin) {
         const uint32_t cache = QueryCacheSizeLeaf2();
         if (cache != 0 && n >= cache / 2) {
@@ -88,12 +93,7 @@ void* copy_8byte(const void* src, void* dst, int32_t count)
     uint8_t* d = static_cast<uint8_t*>(dst);
     uint32_t n = static_cast<uint32_t>(count);
     if (n >= 64) {
-        const uint32_t misalign = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(d) & 15u);
-        if (misalign != 0) {
-            store16(d, load16(s));
-            const uint32_t step = 16 - misalign;
-            s += step, d += step, n -= step;
-        }
+        align_destination(s, d, n);
         for (; n >= 64; n -= 64, s += 64, d += 64)
             for (int i = 0; i < 64; i += 8) std::memcpy(d + i, s + i, 8);
     }
@@ -184,12 +184,7 @@ void* CopyBytesStream(const void* src, void* dst, int32_t count)
     const uint8_t* s = static_cast<const uint8_t*>(src);
     uint8_t* d = static_cast<uint8_t*>(dst);
     uint32_t n = static_cast<uint32_t>(count);
-    const uint32_t misalign = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(d) & 15u);
-    if (misalign != 0) {
-        store16(d, load16(s));
-        const uint32_t step = 16 - misalign;
-        s += step, d += step, n -= step;
-    }
+    align_destination(s, d, n);
     for (; n >= 64; n -= 64, s += 64, d += 64)
         for (int i = 0; i < 64; i += 8) {
             long long q;
