@@ -4,7 +4,9 @@
 // pixels (colour) or blocks (transform) per second; the ratio of rates is the one to compare.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -15,8 +17,12 @@
 #include <jpeglib.h>
 
 #include "huffman/huff_encode.h"
+#include "memory/copy_fill.h"
 #include "jpeg_test_stream.h"
 #include "processor/kernel_dispatch.h"
+
+// Exported by libjpeg62-turbo though its header does not declare it.
+extern "C" void jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL* htbl, long freq[]);
 
 namespace {
 
@@ -384,5 +390,170 @@ BENCHMARK(BM_Ours<444>)->Name("ycbcr_from_rgb_444_blocks")->Unit(benchmark::kMil
 BENCHMARK(BM_Turbo<444>)->Name("tjEncodeYUV3_444")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ForwardDctQuant_Machine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ForwardDctQuant_Level0)->Unit(benchmark::kMillisecond);
+
+
+// ---- lossless differences, Huffman table generation, copies and fills ----
+
+const std::vector<uint16_t>& ct_row()
+{
+    static const std::vector<uint16_t> row = [] {
+        std::vector<uint16_t> v(4096 + 4096);
+        uint32_t seed = 7;
+        for (size_t i = 0; i < v.size(); ++i) {
+            seed = seed * 1103515245u + 12345u;
+            v[i] = uint16_t(1000 + 800 * std::sin(double(i) * 0.01) + (seed >> 27));
+        }
+        return v;
+    }();
+    return row;
+}
+
+void BM_DiffLosslessRowPred1(benchmark::State& state)
+{
+    dispatch_init();
+    const auto diff = dispatch_entry<dispatch_table_diff_lossless_row>(dispatch_level.load());
+    const std::vector<uint16_t>& r = ct_row();
+    std::vector<uint16_t> out(4096);
+    for (auto _ : state) {
+        diff(r.data() + 4096, r.data(), out.data(), 4096, 1);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 4096);
+}
+
+void BM_DiffLosslessFirstRow(benchmark::State& state)
+{
+    dispatch_init();
+    const auto diff = dispatch_entry<dispatch_table_diff_lossless_first_row>(dispatch_level.load());
+    const std::vector<uint16_t>& r = ct_row();
+    std::vector<uint16_t> out(4096);
+    for (auto _ : state) {
+        diff(r.data(), out.data(), 4096, 16, 0);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 4096);
+}
+
+void BM_AdjacentDifference(benchmark::State& state)
+{
+    const std::vector<uint16_t>& r = ct_row();
+    std::vector<uint16_t> out(4096);
+    for (auto _ : state) {
+        std::adjacent_difference(r.begin(), r.begin() + 4096, out.begin());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 4096);
+}
+
+// Run/size symbol counts of the luma AC coefficients of the benchmark image's blocks.
+const std::vector<int32_t>& ac_counts()
+{
+    static const std::vector<int32_t> counts = [] {
+        static const int zigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                       12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                       35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                       58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+        std::vector<int32_t> c(257, 0);
+        const ScanBlocks& s = scan_blocks();
+        for (size_t m = 0; m + 384 <= s.blocks.size(); m += 384)
+            for (int b = 0; b < 4; ++b) {
+                const int16_t* blk = s.blocks.data() + m + size_t(64 * b);
+                int run = 0;
+                for (int k = 1; k < 64; ++k) {
+                    const int v = blk[zigzag[k]];
+                    if (v == 0) {
+                        ++run;
+                        continue;
+                    }
+                    for (; run > 15; run -= 16) ++c[0xF0];
+                    int size = 0;
+                    for (int a = v < 0 ? -v : v; a != 0; a >>= 1) ++size;
+                    ++c[size_t(run << 4 | size)];
+                    run = 0;
+                }
+                if (run != 0) ++c[0];
+            }
+        return c;
+    }();
+    return counts;
+}
+
+void BM_GenerateHuffTable(benchmark::State& state)
+{
+    dispatch_init();
+    const auto gen = dispatch_entry<dispatch_table_generate_huff_table>(dispatch_level.load());
+    const std::vector<int32_t>& c = ac_counts();
+    uint8_t bits[16], values[256];
+    for (auto _ : state) {
+        gen(c.data(), bits, values);
+        benchmark::DoNotOptimize(values);
+    }
+}
+
+void BM_JpegGenOptimalTable(benchmark::State& state)
+{
+    const std::vector<int32_t>& c = ac_counts();
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    JHUFF_TBL tbl;
+    std::vector<long> freq(257);
+    for (auto _ : state) {
+        for (size_t i = 0; i < 256; ++i) freq[i] = c[i];  // the peer consumes its counts
+        jpeg_gen_optimal_table(&cinfo, &tbl, freq.data());
+        benchmark::DoNotOptimize(tbl.huffval);
+    }
+    jpeg_destroy_compress(&cinfo);
+}
+
+void copy_bytes(benchmark::State& state, bool ours)
+{
+    dispatch_init();
+    const int level = dispatch_level.load();
+    static const std::vector<void* (*)(const void*, void*, int32_t)> fns = {
+        &CopyBytes<0>, &CopyBytes<1>, &CopyBytes<2>, &CopyBytes<3>, &CopyBytes<4>, &CopyBytes<5>};
+    const size_t n = size_t(state.range(0));
+    std::vector<uint8_t> src(n, 3), dst(n);
+    for (auto _ : state) {
+        if (ours)
+            fns[size_t(level)](src.data(), dst.data(), int32_t(n));
+        else
+            std::memcpy(dst.data(), src.data(), n);
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+void BM_CopyBytes(benchmark::State& state) { copy_bytes(state, true); }
+void BM_Memcpy(benchmark::State& state) { copy_bytes(state, false); }
+
+void fill_words(benchmark::State& state, bool ours)
+{
+    dispatch_init();
+    const int level = dispatch_level.load();
+    static const std::vector<void* (*)(uint32_t, void*, int32_t)> fns = {
+        &FillWords32<0>, &FillWords32<1>, &FillWords32<2>, &FillWords32<3>, &FillWords32<4>, &FillWords32<5>};
+    std::vector<uint32_t> dst(257);
+    for (auto _ : state) {
+        if (ours)
+            fns[size_t(level)](0xFFFFFFFFu, dst.data(), 257);
+        else
+            std::fill_n(dst.data(), 257, 0xFFFFFFFFu);
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * 1028);
+}
+void BM_FillWords32(benchmark::State& state) { fill_words(state, true); }
+void BM_FillN(benchmark::State& state) { fill_words(state, false); }
+
+BENCHMARK(BM_DiffLosslessRowPred1);
+BENCHMARK(BM_DiffLosslessFirstRow);
+BENCHMARK(BM_AdjacentDifference);
+BENCHMARK(BM_GenerateHuffTable);
+BENCHMARK(BM_JpegGenOptimalTable);
+BENCHMARK(BM_CopyBytes)->Arg(1028)->Arg(1 << 20);
+BENCHMARK(BM_Memcpy)->Arg(1028)->Arg(1 << 20);
+BENCHMARK(BM_FillWords32);
+BENCHMARK(BM_FillN);
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include "processor/cpu_query.h"
 #include "huffman/huff_decode.h"
 #include "huffman/huff_encode.h"
+#include "huffman/huff_table_gen.h"
+#include "lossless/lossless_diff.h"
 #include "lossless/lossless_reconstruct.h"
 #include "colour/colour_blocks.h"
 #include "quanttable/quant_table.h"
@@ -139,11 +141,22 @@ const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_count] =
     // 22: EncodeHuffmanLosslessRow
     {entry(&EncodeHuffmanLosslessRow<0>), entry(&EncodeHuffmanLosslessRow<1>), entry(&EncodeHuffmanLosslessRow<2>),
      entry(&EncodeHuffmanLosslessRow<3>), entry(&EncodeHuffmanLosslessRow<4>), entry(&EncodeHuffmanLosslessRow<5>)},
-    {}, {},                              // 23-24: encoding direction
+    // 23: diff_lossless_first_row
+    {entry(&DiffLosslessFirstRow), entry(&DiffLosslessFirstRow),
+     entry(&DiffLosslessFirstRowSimd<2>), entry(&DiffLosslessFirstRowSimd<3>),
+     entry(&DiffLosslessFirstRowSimd<4>), entry(&DiffLosslessFirstRowSimd<5>)},
+    // 24: diff_lossless_row
+    {entry(&DiffLosslessRow), entry(&DiffLosslessRow),
+     entry(&DiffLosslessRowSimd<2>), entry(&DiffLosslessRowSimd<3>),
+     entry(&DiffLosslessRowSimd<4>), entry(&DiffLosslessRowSimd<5>)},
     // 25: EncodeHuffmanDiff
     {entry(&EncodeHuffmanDiff<0>), entry(&EncodeHuffmanDiff<1>), entry(&EncodeHuffmanDiff<2>),
      entry(&EncodeHuffmanDiff<3>), entry(&EncodeHuffmanDiff<4>), entry(&EncodeHuffmanDiff<5>)},
-    {}, {}, {},                          // 26-28: encoding direction
+    {},                                  // 26: encoding direction
+    // 27: GenerateHuffTable
+    {entry(&GenerateHuffTable<0>), entry(&GenerateHuffTable<1>), entry(&GenerateHuffTable<2>),
+     entry(&GenerateHuffTable<3>), entry(&GenerateHuffTable<4>), entry(&GenerateHuffTable<5>)},
+    {},                                  // 28: encoding direction
 };
 // clang-format on
 #undef entry

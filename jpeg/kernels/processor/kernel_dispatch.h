@@ -37,7 +37,10 @@ enum dispatch_table_id : int {
     dispatch_table_lossless_reconstruct_first_row = 20,
     dispatch_table_lossless_reconstruct_row = 21,
     dispatch_table_encode_huffman_lossless_row = 22,
+    dispatch_table_diff_lossless_first_row = 23,
+    dispatch_table_diff_lossless_row = 24,
     dispatch_table_encode_huffman_diff = 25,
+    dispatch_table_generate_huff_table = 27,
 };
 
 // Entries are stored under one pointer type; dispatch_entry<Table> gives them back typed.
@@ -151,6 +154,24 @@ template <>
 struct dispatch_signature<dispatch_table_lossless_reconstruct_row> {
     using type = kernel_status (*)(const uint16_t* diff, const uint16_t* above, uint16_t* out, int32_t samples,
                                    int32_t predictor);
+};
+
+// Lossless differences (lossless/lossless_diff.h); no stub leads to these tables.
+template <>
+struct dispatch_signature<dispatch_table_diff_lossless_first_row> {
+    using type = kernel_status (*)(const uint16_t* samples, uint16_t* diffs, int32_t width, int32_t precision,
+                                   int32_t point_transform);
+};
+template <>
+struct dispatch_signature<dispatch_table_diff_lossless_row> {
+    using type = kernel_status (*)(const uint16_t* samples, const uint16_t* above, uint16_t* diffs, int32_t width,
+                                   int32_t predictor);
+};
+
+// Huffman table generation (huffman/huff_table_gen.h); no stub leads to this table.
+template <>
+struct dispatch_signature<dispatch_table_generate_huff_table> {
+    using type = kernel_status (*)(const int32_t* counts, uint8_t* bits, uint8_t* values);
 };
 
 template <int Table>

@@ -961,3 +961,63 @@ INSTANTIATE_TEST_SUITE_P(Samplings, HuffEncodeImage,
                                                                                            : "s420"); });
 
 }  // namespace
+
+namespace {
+
+int category(int v)
+{
+    int size = 0;
+    for (int a = v < 0 ? -v : v; a != 0; a >>= 1) ++size;
+    return size;
+}
+
+// Tables made by table 27 from an image's own symbol counts code it so that djpeg reads it.
+TEST_F(HuffEncodeImage, OptimalTablesFromTheImagesCountsDecodeWithDjpeg)
+{
+    const Sampling smp{0, TJSAMP_444, 1, 1};
+    const int w = 64, h = 64;
+    const std::vector<uint8_t> rgb = test_image(w, h);
+    const StandardTables standard = standard_tables(rgb, w, h, smp.subsamp);
+    for_each_level(0, [&](int level) {
+        StandardTables tabs = standard;
+        const EncodedImage first = encode_image(level, rgb, w, h, smp, tabs);
+        std::vector<int32_t> dc[2] = {std::vector<int32_t>(257), std::vector<int32_t>(257)};
+        std::vector<int32_t> ac[2] = {std::vector<int32_t>(257), std::vector<int32_t>(257)};
+        for (int c = 0; c < 3; ++c) {
+            const int t = c == 0 ? 0 : 1;
+            int last = 0;
+            for (const Block& b : first.blocks[size_t(c)]) {
+                ++dc[t][size_t(category(b[0] - last))];
+                last = b[0];
+                int run = 0;
+                for (int k = 1; k < 64; ++k) {
+                    const int v = b[size_t(kZigzag[k])];
+                    if (v == 0) {
+                        ++run;
+                        continue;
+                    }
+                    for (; run > 15; run -= 16) ++ac[t][0xF0];
+                    ++ac[t][size_t(run << 4 | category(v))];
+                    run = 0;
+                }
+                if (run != 0) ++ac[t][0];
+            }
+        }
+        for (int t = 0; t < 2; ++t)
+            for (int cls = 0; cls < 2; ++cls) {
+                TestHuffTable& ht = cls == 0 ? tabs.dc[t] : tabs.ac[t];
+                std::vector<uint8_t> values(256);
+                ASSERT_EQ(dispatch_entry<dispatch_table_generate_huff_table>(level)(
+                              (cls == 0 ? dc[t] : ac[t]).data(), ht.counts, values.data()),
+                          kernel_ok);
+                int total = 0;
+                for (uint8_t n : ht.counts) total += n;
+                ht.values.assign(values.begin(), values.begin() + total);
+            }
+        const EncodedImage e = encode_image(level, rgb, w, h, smp, tabs);
+        EXPECT_TRUE(djpeg_accepts(e.file));
+        EXPECT_LT(e.scan.size(), first.scan.size());
+    });
+}
+
+}  // namespace

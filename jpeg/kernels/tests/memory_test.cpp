@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <vector>
 
 #include "kernel_test_util.h"
+#include "memory/copy_fill.h"
 #include "memory/zero_fill.h"
 
 namespace {
@@ -109,6 +112,156 @@ TEST_F(ZeroFill, CacheSizeFromLeafTwo)
     {
         Leaf2 r(true, 0x00FFFF01u);  // only descriptors outside the list
         EXPECT_EQ(QueryCacheSizeLeaf2(), 0u);
+    }
+}
+
+
+// ---- copies and fills ----
+
+using CopyFill = KernelTest;
+using copy_fn = void* (*)(const void*, void*, int32_t);
+using checked_fn = kernel_status (*)(const void*, void*, int32_t);
+using fill_fn = void* (*)(uint32_t, void*, int32_t);
+
+copy_fn copy_at(int level)
+{
+    static const copy_fn fns[6] = {&CopyBytes<0>, &CopyBytes<1>, &CopyBytes<2>,
+                                   &CopyBytes<3>, &CopyBytes<4>, &CopyBytes<5>};
+    return fns[level];
+}
+checked_fn checked_at(int level)
+{
+    static const checked_fn fns[6] = {&CopyBytesChecked<0>, &CopyBytesChecked<1>, &CopyBytesChecked<2>,
+                                      &CopyBytesChecked<3>, &CopyBytesChecked<4>, &CopyBytesChecked<5>};
+    return fns[level];
+}
+fill_fn fill_at(int level)
+{
+    static const fill_fn fns[6] = {&FillWords32<0>, &FillWords32<1>, &FillWords32<2>,
+                                   &FillWords32<3>, &FillWords32<4>, &FillWords32<5>};
+    return fns[level];
+}
+
+// A 64-byte aligned area with guard bytes on both sides of whatever is written at an offset.
+struct Area {
+    std::vector<uint8_t> storage;
+    uint8_t* base;
+    explicit Area(size_t bytes) : storage(bytes + 192, 0xA5)
+    {
+        base = storage.data() + (64 - reinterpret_cast<uintptr_t>(storage.data()) % 64);
+    }
+    // Bytes outside [p, p + n) that are not guards.
+    size_t stray(const uint8_t* p, size_t n) const
+    {
+        size_t wrong = 0;
+        for (size_t i = 0; i < storage.size(); ++i) {
+            const uint8_t* q = storage.data() + i;
+            wrong += (q < p || q >= p + n) && storage[i] != 0xA5;
+        }
+        return wrong;
+    }
+};
+
+std::vector<uint8_t> noise(size_t n, uint32_t seed)
+{
+    std::vector<uint8_t> v(n);
+    std::mt19937 rng(seed);
+    for (auto& b : v) b = uint8_t(rng());
+    return v;
+}
+
+// Copies count bytes from source offset so to destination offset do and checks every byte.
+void expect_copy(copy_fn copy, int32_t count, int so, int dso)
+{
+    const size_t n = size_t(count);
+    Area src(n), dst(n);
+    const std::vector<uint8_t> bytes = noise(n, uint32_t(count + so));
+    std::memcpy(src.base + so, bytes.data(), n);
+    uint8_t* d = dst.base + dso;
+    ASSERT_EQ(copy(src.base + so, d, count), d);
+    ASSERT_EQ(std::memcmp(d, bytes.data(), n), 0) << count << " " << so << " " << dso;
+    ASSERT_EQ(dst.stray(d, n), 0u) << count << " " << so << " " << dso;
+}
+
+TEST_F(CopyFill, EveryLevelCopiesExactlyAtEveryAlignment)
+{
+    for_each_level(0, [](int level) {
+        for (int32_t count : {1, 3, 15, 16, 63, 64, 65, 1028})
+            for (int so = 0; so < 16; ++so)
+                for (int dso = 0; dso < 16; ++dso) expect_copy(copy_at(level), count, so, dso);
+    });
+}
+
+TEST_F(CopyFill, CheckedCopyRefusesAndLevelOneSizesSelectEachCopy)
+{
+    for_each_level(0, [](int level) {
+        uint8_t src[4] = {1, 2, 3, 4}, dst[4] = {9, 9, 9, 9};
+        EXPECT_EQ(checked_at(level)(src, dst, 0), kernel_size_below_one);
+        EXPECT_EQ(checked_at(level)(nullptr, dst, 4), kernel_null_pointer);
+        EXPECT_EQ(checked_at(level)(src, nullptr, 4), kernel_null_pointer);
+        EXPECT_EQ(dst[0] & dst[3], 9);
+        // Counts below 1 write nothing.
+        copy_at(level)(src, dst, -5);
+        fill_at(level)(0, dst, -1);
+        EXPECT_EQ(dst[0] & dst[3], 9);
+        EXPECT_EQ(checked_at(level)(src, dst, 4), kernel_ok);
+        EXPECT_EQ(dst[3], 4);
+    });
+    for (int32_t count : {8191, 8192, 16383, 16384, 40000})
+        for (int so : {0, 3}) {
+            const size_t n = size_t(count);
+            Area src(n), dst(n);
+            const std::vector<uint8_t> bytes = noise(n, 1);
+            std::memcpy(src.base + so, bytes.data(), n);
+            ASSERT_EQ(CopyBytesChecked<1>(src.base + so, dst.base + 5, count), kernel_ok);
+            EXPECT_EQ(std::memcmp(dst.base + 5, bytes.data(), n), 0) << count;
+            EXPECT_EQ(dst.stray(dst.base + 5, n), 0u);
+        }
+}
+
+void expect_fill(fill_fn fill, uint32_t value, int32_t words, int offset)
+{
+    const size_t n = size_t(words) * 4;
+    Area dst(n);
+    uint8_t* d = dst.base + offset;
+    ASSERT_EQ(fill(value, d, words), d);
+    size_t wrong = 0;
+    for (size_t w = 0; w < size_t(words); ++w) {
+        uint32_t got;
+        std::memcpy(&got, d + 4 * w, 4);
+        wrong += got != value;
+    }
+    ASSERT_EQ(wrong, 0u) << words << " at " << offset;
+    ASSERT_EQ(dst.stray(d, n), 0u) << words << " at " << offset;
+}
+
+TEST_F(CopyFill, FillsWriteEveryWordInOrderAndNothingElse)
+{
+    for_each_level(0, [](int level) {
+        for (int offset = 0; offset < 16; ++offset) {
+            expect_fill(fill_at(level), 0xFFFFFFFFu, 257, offset);
+            for (int32_t words : {1, 2, 3, 4, 5, 17, 257})
+                expect_fill(fill_at(level), 0x11223344u, words, offset);
+        }
+        // Bytes in memory order of a little-endian word.
+        uint8_t bytes[8];
+        fill_at(level)(0x11223344u, bytes, 2);
+        EXPECT_EQ(bytes[0], 0x44);
+        EXPECT_EQ(bytes[7], 0x11);
+    });
+}
+
+// Large copies and fills give the same bytes whether they stream past the cache (an Intel
+// processor with a 512 KiB cache) or not (another vendor).
+TEST_F(CopyFill, StreamingAndCachedPathsAgree)
+{
+    for (bool intel : {true, false}) {
+        Leaf2 cache(intel, 0x00002201u);
+        ASSERT_EQ(QueryCacheSizeLeaf2(), intel ? 512u * 1024 : 0u);
+        for_each_level(0, [](int level) {
+            for (int so : {1, 4}) expect_copy(copy_at(level), (4 << 20) + 3, so, 0);
+            expect_fill(fill_at(level), 0x11223344u, (1 << 19) + 5, 4);
+        });
     }
 }
 
