@@ -38,7 +38,8 @@ if [ "$tsan" = 1 ]; then
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tsan-qt.supp
 elif [ "$sanitize" = 1 ]; then
   dir=build-san
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON
+  # Benchmarks are timed in the optimised build only.
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BENCH=OFF
   export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 else
