@@ -64,10 +64,11 @@ public:
                      const QWidget* widget) const override
     {
         if (element == CE_MenuItem) {
-            auto* menu = dynamic_cast<CXEVRMenu*>(const_cast<QWidget*>(widget));
-            const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
-            XEVRMenuAction* action = item != nullptr ? ItemAction(item->styleObject) : nullptr;
-            if (menu != nullptr && action != nullptr && action->ownerDraw) {
+            const OwnerDrawn found(option, widget);
+            if (found.menu != nullptr) {
+                const QStyleOptionMenuItem* item = found.item;
+                XEVRMenuAction* action = found.action;
+                CXEVRMenu* menu = found.menu;
                 XEVDrawItem draw;
                 draw.itemId = action->isSeparator() ? 0 : action->command;
                 draw.itemState = StateOf(*item);
@@ -86,14 +87,12 @@ public:
                            const QWidget* widget) const override
     {
         if (type == CT_MenuItem) {
-            auto* menu = dynamic_cast<CXEVRMenu*>(const_cast<QWidget*>(widget));
-            const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
-            XEVRMenuAction* action = item != nullptr ? ItemAction(item->styleObject) : nullptr;
-            if (menu != nullptr && action != nullptr && action->ownerDraw) {
+            const OwnerDrawn found(option, widget);
+            if (found.menu != nullptr) {
                 XEVMeasureItem measure;
-                measure.itemId = action->command;
-                measure.itemData = action->record.get();
-                menu->MeasureItem(measure);
+                measure.itemId = found.action->command;
+                measure.itemData = found.action->record.get();
+                found.menu->MeasureItem(measure);
                 return QSize(measure.itemWidth, measure.itemHeight);
             }
         }
@@ -101,6 +100,24 @@ public:
     }
 
 private:
+    // The menu and item of an option when the menu draws the item itself; all null otherwise.
+    struct OwnerDrawn {
+        OwnerDrawn(const QStyleOption* option, const QWidget* widget)
+        {
+            auto* owner = dynamic_cast<CXEVRMenu*>(const_cast<QWidget*>(widget));
+            const auto* menuItem = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+            XEVRMenuAction* itemAction = menuItem != nullptr ? ItemAction(menuItem->styleObject) : nullptr;
+            if (owner != nullptr && itemAction != nullptr && itemAction->ownerDraw) {
+                menu = owner;
+                item = menuItem;
+                action = itemAction;
+            }
+        }
+        CXEVRMenu* menu = nullptr;
+        const QStyleOptionMenuItem* item = nullptr;
+        XEVRMenuAction* action = nullptr;
+    };
+
     static uint32_t StateOf(const QStyleOptionMenuItem& item)
     {
         uint32_t state = 0;

@@ -12,6 +12,8 @@
 #include <functional>
 
 #include "qtguitestapp.h"
+#include "shell/xevcommonsettings.h"
+#include "xev_programfolder.h"
 
 inline QImage Grab(QWidget& widget)
 {
@@ -56,3 +58,18 @@ inline int CountOther(const QImage& image, const QRect& region, QRgb colour)
     }
     return count;
 }
+
+// A temporary program folder with the settings loaded from it, loaded again afterwards.
+class XEVSettingsTest : public XEVProgramFolderTest {
+protected:
+    void SetUp() override
+    {
+        XEVProgramFolderTest::SetUp();
+        GetCommonSettings().Load();
+    }
+    void TearDown() override
+    {
+        XEVProgramFolderTest::TearDown();
+        GetCommonSettings().Load();
+    }
+};

@@ -46,19 +46,8 @@ int Darkest(const QImage& image, const QRect& region)
     return darkest;
 }
 
-class RMenuTest : public XEVProgramFolderTest {
+class RMenuTest : public XEVSettingsTest {
 protected:
-    void SetUp() override
-    {
-        XEVProgramFolderTest::SetUp();
-        GetCommonSettings().Load();
-    }
-    void TearDown() override
-    {
-        XEVProgramFolderTest::TearDown();
-        GetCommonSettings().Load();
-    }
-
     const QPalette palette_ = QApplication::palette();
 };
 

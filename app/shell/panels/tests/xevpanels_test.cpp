@@ -33,19 +33,7 @@ QImage BuiltIn(uint16_t id)
     return XEVLoadBuiltInImage(id).convertToFormat(QImage::Format_RGB32);
 }
 
-class PanelTest : public XEVProgramFolderTest {
-protected:
-    void SetUp() override
-    {
-        XEVProgramFolderTest::SetUp();
-        GetCommonSettings().Load();
-    }
-    void TearDown() override
-    {
-        XEVProgramFolderTest::TearDown();
-        GetCommonSettings().Load();
-    }
-};
+class PanelTest : public XEVSettingsTest {};
 
 // Puts the slider's thumb where the test wants it.
 class ThumbStyle : public QProxyStyle {
