@@ -32,13 +32,13 @@ inline void SendMouse(QWidget& widget, QEvent::Type type, QPoint pos, Qt::MouseB
     QApplication::sendEvent(&widget, &event);
 }
 
-// Runs the queue until the condition holds or a second passes.
+// Runs the queue until the condition holds or five seconds pass.
 inline bool PumpUntil(const std::function<bool()>& condition)
 {
     QElapsedTimer clock;
     clock.start();
     while (!condition()) {
-        if (clock.elapsed() > 1000) {
+        if (clock.elapsed() > 5000) {
             return false;
         }
         QApplication::processEvents(QEventLoop::AllEvents, 5);
