@@ -1,35 +1,122 @@
 #pragma once
 
-// The process-wide load state shared by the loaders: memory-short flags, the imported
-// archive, and the pre-load thread's running flag.
+// The process-wide load state shared by the loaders: the painting marks that pace the
+// pre-load thread, memory-short flags, the loader window, the imported archive, and the
+// pre-load thread with its gate and running flag.
 
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include <QString>
 
 #include "platform/platlock.h"
+#include "platform/platmemory.h"
+#include "shell/xevmessage.h"
+#include "study/xevthread.h"
+
+class PatientInfo;
+class StudyInfo;
+
+// What the pre-load thread reads of the study list. The thread walks the patients on its
+// own thread, so an implementer stops it (StopPreloadOf) before it changes or deletes them,
+// and in its own destructor.
+class XEVPreloadView {
+public:
+    virtual ~XEVPreloadView() = default;
+    virtual const std::vector<PatientInfo*>& GetPreloadPatients() const = 0;
+    // The study on screen; null when none.
+    virtual StudyInfo* GetCurrentStudy() const = 0;
+    // The study of the series opened last; asked when there is no current study.
+    virtual StudyInfo* GetLastSeriesStudy() const = 0;
+};
 
 class XEVLoadState {
 public:
-    // 1 while the pre-load thread runs; 0 without one.
-    int32_t IsPreloadRunning() const { return preloadRunning.load(); }
-    // Nothing to pause until a pre-load thread exists.
-    void PausePreload() {}
+    XEVLoadState() = default;
+    // Stops and joins the pre-load thread.
+    ~XEVLoadState();
+    XEVLoadState(const XEVLoadState&) = delete;
+    XEVLoadState& operator=(const XEVLoadState&) = delete;
+
+    // The running flag while a pre-load thread is on its list; otherwise clears it and gives 0.
+    int32_t IsPreloadRunning();
+    // Closes the pre-load gate; nothing once the pre-load was told to stop, so that a
+    // stopping thread is never held.
+    void PausePreload();
+    void ResumePreload();
+    // Sets the stop flag and opens the gate for good (until the next StartPreload).
+    void StopPreload();
+    // Joins the pre-load thread; called without holding the lock.
+    void JoinPreload();
+    // Stops and joins any pre-load thread, then starts one over the view. 0 when the thread
+    // cannot be created.
+    int32_t StartPreload(XEVPreloadView* view);
+
+    // The painting protocol of every window that paints while the pre-load may run: the
+    // first call before drawing, the second after it.
+    void BeginPaint();
+    void EndPaint();
+
+    // The folder a zip archive was extracted into, and the archive's path; empty without one.
+    std::string GetExtractFolder() const;
+    std::string GetZipPath() const;
+    void SetArchive(const std::string& zipPath, const std::string& extractFolder);
     // Extracts the archive member whose name ends path to target; -1: not extracted.
     int32_t ExtractZipMember(const std::string& path, const std::string& target) const;
 
+    // The "MTChildWnd" receiver of the job host; null until the host has made it.
+    XEVWindowHandle GetLoaderWindow() const;
+    void SetLoaderWindow(const XEVWindowHandle& window);
+
+    // Steady-clock milliseconds of the last paint end; the pre-load waits 3 s after it.
+    void StampPaintEnd();
+    int64_t GetLastPaintEnd() const { return lastPaintEndMs.load(); }
+
+    std::atomic<int32_t> painting{0};
+    std::atomic<int32_t> skipWait{0};
+    std::atomic<int64_t> lastPaintEndMs{0};
+    mutable PlatRecursiveLock lock;
+    std::atomic<int32_t> mouseTool{0};
     std::atomic<int32_t> memoryShort{0};
     std::atomic<int32_t> memoryShortStudy{0};
+    std::atomic<int32_t> perFrameEntries{0};
+    std::atomic<int32_t> singlePatientStudy{0};
+    // Written by the archive import before any loader reads them.
     std::string archivePath;
     std::string archiveFolder;
+    XEVThread preloadThread;
     std::atomic<int32_t> preloadRunning{0};
-    mutable PlatRecursiveLock lock;
+    // Files the pre-load threads have read, for tests and figures.
+    std::atomic<int64_t> preloadFilesRead{0};
+
+private:
+    friend void StopPreloadOf(const XEVPreloadView* view);
+
+    XEVWindowHandle loaderWindow_;
+    const XEVPreloadView* preloadView_ = nullptr;
 };
 
 XEVLoadState& GetLoadState();
+
+// The steady clock in milliseconds, as the pacing measures it.
+int64_t XEVSteadyMilliseconds();
 
 // The memory test a non-forced image load makes first; tests replace it, null restores
 // the platform's figures.
 using XEVMemoryTest = bool (*)();
 void XEVSetMemoryTest(XEVMemoryTest test);
 bool XEVRunMemoryTest();
+
+// The memory figures the pre-load budget is taken from; tests replace them, null restores
+// the platform's.
+using XEVMemoryStatusQuery = bool (*)(PlatMemoryStatus& status);
+void XEVSetMemoryStatusQuery(XEVMemoryStatusQuery query);
+
+// Told each path the pre-load opens, in order, on the pre-load thread; for tests.
+using XEVPreloadObserver = void (*)(const QString& path);
+void XEVSetPreloadObserver(XEVPreloadObserver observer);
+
+// Stops and joins the pre-load thread when it walks the view's records.
+void StopPreloadOf(const XEVPreloadView* view);

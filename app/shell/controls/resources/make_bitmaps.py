@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""Draws the shell's built-in bitmaps and the Qt resource file that lists them.
+
+Usage: make_bitmaps.py OUTPUT_FOLDER
+
+Every bitmap is plain artwork of our own: flat fills, lines and simple glyphs. Each is
+written as a 24-bit BMP named by its resource id; the resource file gives it the alias of
+the id under the prefix /xev/bitmap. Later bitmaps are added to BITMAPS below.
+"""
+import os
+import sys
+
+from PIL import Image, ImageDraw
+
+# The menu icons' transparent colour.
+KEY = (64, 128, 128)
+
+
+def bar(fill, top, bottom, size=(321, 27)):
+    img = Image.new("RGB", size, fill)
+    d = ImageDraw.Draw(img)
+    d.line([(0, 0), (size[0] - 1, 0)], fill=top)
+    d.line([(0, size[1] - 1), (size[0] - 1, size[1] - 1)], fill=bottom)
+    return img
+
+
+BAR_SELECTED = (38, 72, 128)
+BAR_NORMAL = (226, 230, 236)
+BAR_LAST = (218, 224, 232)
+VIEW_BACK = (24, 52, 84)
+
+
+def sex_icon(size, back, kind):
+    """A ring with a stroke: up-right for male, down for female, none for other."""
+    colours = {"M": (70, 130, 220), "F": (220, 80, 110), "O": (90, 170, 90)}
+    img = Image.new("RGB", (size, size), back)
+    d = ImageDraw.Draw(img)
+    c = colours[kind]
+    r = size // 3
+    cx = cy = size // 2
+    if kind == "M":
+        cx, cy = size // 2 - 1, size // 2 + 1
+        d.line([(cx + r - 1, cy - r + 1), (size - 2, 1)], fill=c, width=2)
+    elif kind == "F":
+        cy = size // 2 - 2
+        d.line([(cx, cy + r), (cx, size - 1)], fill=c, width=2)
+    d.ellipse([cx - r, cy - r, cx + r, cy + r], outline=c, width=2)
+    return img
+
+
+def panel(size, fill, edge):
+    img = Image.new("RGB", size, fill)
+    ImageDraw.Draw(img).rectangle([0, 0, size[0] - 1, size[1] - 1], outline=edge)
+    return img
+
+
+def patient_view():
+    img = Image.new("RGB", (442, 93), VIEW_BACK)
+    d = ImageDraw.Draw(img)
+    d.line([(12, 50), (429, 50)], fill=(60, 100, 140))
+    d.rectangle([0, 0, 441, 92], outline=(12, 28, 48))
+    return img
+
+
+def thumb():
+    img = Image.new("RGB", (17, 20), (150, 156, 166))
+    d = ImageDraw.Draw(img)
+    d.rounded_rectangle([0, 0, 16, 19], radius=3, fill=(200, 206, 214), outline=(70, 76, 88))
+    d.line([(8, 4), (8, 15)], fill=(70, 76, 88))
+    return img
+
+
+def icon(draw):
+    img = Image.new("RGB", (16, 16), KEY)
+    draw(ImageDraw.Draw(img))
+    return img
+
+
+INK = (32, 32, 40)
+MENU_ICONS = {
+    # window/level: a half-filled disc
+    234: lambda d: (d.ellipse([1, 1, 14, 14], fill=(250, 250, 250), outline=INK),
+                    d.pieslice([1, 1, 14, 14], 90, 270, fill=INK)),
+    # zoom: a lens with a handle
+    236: lambda d: (d.ellipse([1, 1, 10, 10], outline=INK, width=2),
+                    d.line([(9, 9), (14, 14)], fill=INK, width=3)),
+    # pan: a cross of arrows
+    237: lambda d: (d.line([(8, 1), (8, 14)], fill=INK, width=2), d.line([(1, 8), (14, 8)], fill=INK, width=2),
+                    d.polygon([(8, 0), (5, 3), (11, 3)], fill=INK), d.polygon([(8, 15), (5, 12), (11, 12)], fill=INK),
+                    d.polygon([(0, 8), (3, 5), (3, 11)], fill=INK), d.polygon([(15, 8), (12, 5), (12, 11)], fill=INK)),
+    # measurement: a ruler
+    238: lambda d: (d.rectangle([1, 5, 14, 10], fill=(240, 210, 90), outline=INK),
+                    [d.line([(x, 5), (x, 7)], fill=INK) for x in (4, 7, 10)]),
+    # text: a letter-like T
+    239: lambda d: (d.rectangle([2, 2, 13, 4], fill=INK), d.rectangle([7, 4, 9, 14], fill=INK)),
+    # arrow: a diagonal arrow
+    240: lambda d: (d.line([(3, 12), (12, 3)], fill=(200, 40, 40), width=2),
+                    d.polygon([(13, 2), (7, 3), (12, 8)], fill=(200, 40, 40))),
+    # pixel value: a probe point on a grid cell
+    241: lambda d: (d.rectangle([2, 2, 13, 13], outline=INK), d.rectangle([6, 6, 9, 9], fill=(40, 120, 200))),
+    # black and white inversion: two halves
+    274: lambda d: (d.rectangle([1, 1, 7, 14], fill=(250, 250, 250), outline=INK),
+                    d.rectangle([8, 1, 14, 14], fill=INK)),
+}
+
+BITMAPS = {
+    147: lambda: panel((213, 28), (206, 212, 220), (120, 128, 140)),
+    148: thumb,
+    206: lambda: sex_icon(24, VIEW_BACK, "M"),
+    207: lambda: sex_icon(24, VIEW_BACK, "F"),
+    208: lambda: sex_icon(24, VIEW_BACK, "O"),
+    209: lambda: bar(BAR_SELECTED, (80, 116, 170), (20, 40, 80)),
+    210: lambda: bar(BAR_NORMAL, (250, 250, 252), (170, 176, 186)),
+    211: lambda: sex_icon(18, BAR_SELECTED, "O"),
+    212: lambda: sex_icon(18, BAR_NORMAL, "F"),
+    213: lambda: sex_icon(18, BAR_SELECTED, "F"),
+    214: lambda: sex_icon(18, BAR_NORMAL, "M"),
+    215: lambda: sex_icon(18, BAR_SELECTED, "M"),
+    216: lambda: sex_icon(18, BAR_NORMAL, "O"),
+    217: lambda: panel((115, 41), (206, 212, 220), (120, 128, 140)),
+    218: patient_view,
+    252: lambda: bar(BAR_LAST, (250, 250, 252), (120, 126, 136)),
+}
+for number, draw in MENU_ICONS.items():
+    BITMAPS[number] = (lambda draw=draw: icon(draw))
+
+
+def main():
+    out = sys.argv[1]
+    os.makedirs(os.path.join(out, "bitmaps"), exist_ok=True)
+    lines = ['<!DOCTYPE RCC><RCC version="1.0">', '<qresource prefix="/xev/bitmap">']
+    for number in sorted(BITMAPS):
+        name = "bitmaps/%d.bmp" % number
+        BITMAPS[number]().convert("RGB").save(os.path.join(out, name), "BMP")
+        lines.append('<file alias="%d">%s</file>' % (number, name))
+    lines += ["</qresource>", "</RCC>", ""]
+    with open(os.path.join(out, "xevbitmaps.qrc"), "w") as f:
+        f.write("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,77 @@
+#pragma once
+
+// The patient records of the medium and the threads that fill and warm them: the DICOMDIR
+// loader, the single-file loader, the medium scanner and the read-ahead thread. The base
+// list holds the two loaders.
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "platform/platlock.h"
+#include "shell/xevmessage.h"
+#include "study/xevthread.h"
+
+class PatientInfo;
+
+constexpr uint32_t WM_XEV_PATIENTS_LOADED = 0x1418;
+constexpr uint32_t WM_XEV_SCAN_DONE = 0x141D;
+constexpr intptr_t kXEVLoadFailed = -1001;
+
+class XEVPatientList : public XEVThread {
+public:
+    XEVPatientList() = default;
+    // Stops and joins every thread, then deletes the records.
+    virtual ~XEVPatientList();
+
+    // Stops and joins the read-ahead and the scanner, joins the loaders, deletes every record
+    // and resets the state. Callers first stop whatever else reads the records (the job
+    // queue, the view loaders, the pre-load).
+    void Clear();
+    // Starts the DICOMDIR loader; with "ModeMultiFrameRead" or "ModeUnsupportSRDelList" also
+    // the scanner, which begins once the loader has ended. 0 when a thread cannot be made.
+    int32_t StartLoading(const QString& path, const XEVWindowHandle& notify);
+    int32_t StartFileLoading(const XEVWindowHandle& notify, const QString& path);
+    // Stops any read-ahead, then reads every listed file once.
+    void StartReadAhead();
+    // Stops and joins the read-ahead (it ends within one block), then joins the loaders.
+    void StopReadAhead();
+    // Aborts and joins the scanner, then clears the abort flag and the split flag.
+    void StopScan();
+    PatientInfo* GetPatient(int32_t index) const;
+    void DeletePatients();
+    void DeleteExtraRecords();
+    // The scan's records become the current ones and the current ones (emptied first by the
+    // caller) the second set.
+    void SwapRecordSets();
+    // 0 when no file matches.
+    static uint64_t GetFileLength(const QString& path);
+
+    // Files the read-ahead threads have read, for tests and figures.
+    int64_t ReadAheadFilesRead() const { return readAheadFilesRead_.load(); }
+
+    std::vector<PatientInfo*> patients;
+    std::vector<PatientInfo*> scanRecords;
+    QString mediaPath;
+    XEVWindowHandle notifyWindow;
+    PlatRecursiveLock loadLock;
+    std::atomic<int32_t> readAheadStop{0};
+    XEVThread readAhead;
+    XEVThread scanner;
+    std::atomic<int32_t> scanAbort{0};
+    std::atomic<int32_t> perFrameSplit{0};
+    std::atomic<int32_t> scanSRResult{0};
+    std::atomic<int32_t> frameCountsKnown{0};
+
+private:
+    void LoadDicomDirProc();
+    void LoadFileProc();
+    void ScanProc();
+    void ReadAheadProc();
+    void Post(uint32_t message, intptr_t wParam);
+    void StopAndJoinScanner();
+
+    std::atomic<int64_t> readAheadFilesRead_{0};
+};

@@ -1,0 +1,106 @@
+#include "study/xevloadstate.h"
+
+#include <chrono>
+#include <mutex>
+
+XEVLoadState::~XEVLoadState()
+{
+    StopPreload();
+    JoinPreload();
+}
+
+int32_t XEVLoadState::IsPreloadRunning()
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    if (!preloadThread.IsEmpty()) {
+        return preloadRunning.load();
+    }
+    preloadRunning = 0;
+    return 0;
+}
+
+void XEVLoadState::PausePreload()
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    if (preloadThread.stop.load() == 0) {
+        preloadThread.ResetGate();
+    }
+}
+
+void XEVLoadState::ResumePreload()
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    preloadThread.SetGate();
+}
+
+void XEVLoadState::StopPreload()
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    preloadThread.stop = 1;
+    preloadThread.SetGate();
+}
+
+void XEVLoadState::JoinPreload()
+{
+    // Outside the lock: the thread's last gate waits and a decoder's pause take it.
+    preloadThread.WaitAll();
+}
+
+void XEVLoadState::BeginPaint()
+{
+    if (IsPreloadRunning() == 1) {
+        PausePreload();
+        painting = 1;
+    }
+}
+
+void XEVLoadState::EndPaint()
+{
+    if (IsPreloadRunning() == 1) {
+        ResumePreload();
+        painting = 0;
+        StampPaintEnd();
+    }
+}
+
+std::string XEVLoadState::GetExtractFolder() const
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    return archiveFolder;
+}
+
+std::string XEVLoadState::GetZipPath() const
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    return archivePath;
+}
+
+void XEVLoadState::SetArchive(const std::string& zipPath, const std::string& extractFolder)
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    archivePath = zipPath;
+    archiveFolder = extractFolder;
+}
+
+XEVWindowHandle XEVLoadState::GetLoaderWindow() const
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    return loaderWindow_;
+}
+
+void XEVLoadState::SetLoaderWindow(const XEVWindowHandle& window)
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    loaderWindow_ = window;
+}
+
+void XEVLoadState::StampPaintEnd()
+{
+    lastPaintEndMs = XEVSteadyMilliseconds();
+}
+
+int64_t XEVSteadyMilliseconds()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}

@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "study/xevloadstate.h"
+#include "study/xevthread.h"
+
+namespace {
+
+// Polls until the condition holds or five seconds pass.
+template <class Condition>
+bool Eventually(Condition condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(XEVThreadTest, GateHoldsThreadsAndWaitAllJoinsThemAndLeavesTheGateOpen)
+{
+    XEVThread list;
+    EXPECT_TRUE(list.IsEmpty());
+    list.WaitAll();   // empty list: nothing to join, the gate stays usable
+    list.WaitGate();
+
+    list.ResetGate();
+    std::atomic<int32_t> passed{0};
+    std::atomic<int32_t> ran{0};
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(list.Start([&] {
+            ++ran;
+            list.WaitGate();
+            ++passed;
+        }));
+    }
+    EXPECT_EQ(list.Count(), 3u);
+    ASSERT_TRUE(Eventually([&] { return ran.load() == 3; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(passed.load(), 0);
+
+    // Nobody opened the gate: WaitAll must not hang on threads parked at it.
+    list.WaitAll();
+    EXPECT_EQ(passed.load(), 3);
+    EXPECT_TRUE(list.IsEmpty());
+    list.WaitGate();
+
+    // The gate outlives WaitAll: another thread may still close and open it.
+    list.ResetGate();
+    std::thread opener([&] { list.SetGate(); });
+    list.WaitGate();
+    opener.join();
+}
+
+TEST(XEVThreadTest, StopFlagEndsWorkAndDestructorJoins)
+{
+    std::atomic<int64_t> units{0};
+    {
+        XEVThread list;
+        ASSERT_TRUE(list.Start([&] {
+            while (list.stop.load() == 0) {
+                ++units;
+                std::this_thread::yield();
+            }
+        }));
+        ASSERT_TRUE(Eventually([&] { return units.load() > 0; }));
+        list.stop = 1;
+    }
+    const int64_t seen = units.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(units.load(), seen);
+}
+
+TEST(XEVThreadTest, StartRacingWaitAllRunsEveryBodyOnce)
+{
+    XEVThread list;
+    std::atomic<int32_t> ran{0};
+    std::thread starter([&] {
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_TRUE(list.Start([&] { ++ran; }));
+        }
+    });
+    for (int i = 0; i < 50; ++i) {
+        list.WaitAll();
+    }
+    starter.join();
+    list.WaitAll();
+    EXPECT_EQ(ran.load(), 200);
+}
+
+class LoadStateTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        XEVLoadState& state = GetLoadState();
+        state.StopPreload();
+        state.JoinPreload();
+        state.preloadThread.stop = 0;
+        state.preloadRunning = 0;
+        state.painting = 0;
+    }
+};
+
+TEST_F(LoadStateTest, PauseResumeAndRunningFlagFollowTheThreadList)
+{
+    XEVLoadState& state = GetLoadState();
+    state.preloadRunning = 1;
+    EXPECT_EQ(state.IsPreloadRunning(), 0);   // no thread: the stale flag is cleared
+    EXPECT_EQ(state.preloadRunning.load(), 0);
+
+    std::atomic<int32_t> passes{0};
+    ASSERT_TRUE(state.preloadThread.Start([&] {
+        while (state.preloadThread.stop.load() == 0) {
+            state.preloadThread.WaitGate();
+            ++passes;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }));
+    state.preloadRunning = 1;
+    EXPECT_EQ(state.IsPreloadRunning(), 1);
+
+    state.BeginPaint();
+    EXPECT_EQ(state.painting.load(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int32_t held = passes.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_LE(passes.load(), held + 1);
+
+    const int64_t before = XEVSteadyMilliseconds();
+    state.EndPaint();
+    EXPECT_EQ(state.painting.load(), 0);
+    EXPECT_GE(state.GetLastPaintEnd(), before);
+    ASSERT_TRUE(Eventually([&] { return passes.load() > held + 2; }));
+
+    // Once told to stop, a pause no longer closes the gate.
+    state.StopPreload();
+    state.PausePreload();
+    state.JoinPreload();
+    EXPECT_EQ(state.IsPreloadRunning(), 0);
+}
+
+TEST_F(LoadStateTest, PaintWithoutPreloadTouchesNothing)
+{
+    XEVLoadState& state = GetLoadState();
+    state.lastPaintEndMs = 5;
+    state.BeginPaint();
+    EXPECT_EQ(state.painting.load(), 0);
+    state.EndPaint();
+    EXPECT_EQ(state.GetLastPaintEnd(), 5);
+    state.lastPaintEndMs = 0;
+}
+
+// A decoder pausing the pre-load while the GUI stops and joins it must not deadlock.
+TEST_F(LoadStateTest, DecoderPausesWhileTheGuiJoinsThePreload)
+{
+    XEVLoadState& state = GetLoadState();
+    std::atomic<bool> done{false};
+    std::thread decoder([&] {
+        while (!done.load()) {
+            if (state.IsPreloadRunning() != 0) {
+                state.PausePreload();
+            }
+            std::this_thread::yield();
+        }
+    });
+    for (int round = 0; round < 100; ++round) {
+        state.StopPreload();
+        state.JoinPreload();
+        state.preloadThread.stop = 0;
+        state.preloadRunning = 1;
+        ASSERT_TRUE(state.preloadThread.Start([&] {
+            while (state.preloadThread.stop.load() == 0) {
+                state.preloadThread.WaitGate();
+            }
+            state.preloadRunning = 0;
+        }));
+        state.ResumePreload();
+    }
+    done = true;
+    decoder.join();
+}
+
+TEST_F(LoadStateTest, ArchiveTextsAndLoaderWindow)
+{
+    XEVLoadState& state = GetLoadState();
+    EXPECT_TRUE(state.GetExtractFolder().empty());
+    state.SetArchive("/media/a.zip", "/tmp/x1");
+    EXPECT_EQ(state.GetZipPath(), "/media/a.zip");
+    EXPECT_EQ(state.GetExtractFolder(), "/tmp/x1");
+    state.SetArchive("", "");
+    EXPECT_TRUE(state.GetLoaderWindow().IsNull());
+}
