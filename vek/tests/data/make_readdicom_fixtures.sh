@@ -115,6 +115,7 @@ derive('src_ybr.dcm', rgb, 'YBR_FULL')
 rng = np.random.default_rng(30)
 grey = (x * 3 + y * 2 + rng.integers(0, 40, x.shape)) % 256
 derive('src_grey.dcm', grey, 'MONOCHROME2')
+derive('src_mono1.dcm', grey, 'MONOCHROME1')
 derive('src_grey12.dcm', (x * 61 + y * 37) % 4096, 'MONOCHROME2', bits=12)
 # Three noisy frames, each over 1 KB compressed, so +fs 1 splits every frame.
 derive('src_grey3.dcm', np.stack([(grey + rng.integers(0, 60, x.shape) * k) % 256 for k in range(3)]),
@@ -126,6 +127,7 @@ dcmcjpeg +el +sv 5 ct_explicit.dcm jpeg_ct_el.dcm
 gdcmconv --jpeg ct_explicit.dcm jpeg_ct_gdcm.dcm
 dcmcjpeg +e1 src_rgb.dcm jpeg_rgb_e1.dcm
 dcmcjpeg +eb src_grey.dcm jpeg_grey_eb.dcm
+dcmcjpeg +eb src_mono1.dcm jpeg_mono1_eb.dcm
 dcmcjpeg +eb src_rgb.dcm jpeg_rgb_eb.dcm
 dcmcjpeg +eb +cr src_rgb.dcm jpeg_rgb_cr.dcm
 dcmcjpeg +eb +fs 1 src_rgb.dcm jpeg_rgb_fs.dcm
@@ -140,7 +142,7 @@ dcmodify -nb -m "(0028,0004)=YBR_FULL_422" jpeg_ybr422_e1.dcm
 
 jpeg_fixtures=(jpeg_ct_e1.dcm jpeg_ct_el.dcm jpeg_ct_gdcm.dcm jpeg_rgb_e1.dcm jpeg_grey_eb.dcm jpeg_rgb_eb.dcm
                jpeg_rgb_cr.dcm jpeg_rgb_fs.dcm jpeg_ee12.dcm jpeg_rgb_partial.dcm jpeg_pal_e1.dcm jpeg3_fs_noot.dcm
-               jpeg_ybr422_e1.dcm)
+               jpeg_ybr422_e1.dcm jpeg_mono1_eb.dcm)
 "$py" - "$out" <<'PY'
 import sys, subprocess, ctypes, numpy as np, pydicom
 from pydicom.encaps import generate_pixel_data_frame
@@ -162,7 +164,7 @@ for name in ('jpeg_ct_e1.dcm', 'jpeg_ct_el.dcm', 'jpeg_ct_gdcm.dcm'):
 emit('jpeg_rgb_e1.dcm', 0, dcmdjpeg('jpeg_rgb_e1.dcm').pixel_array)
 ds = dcmdjpeg('jpeg_pal_e1.dcm')
 emit('jpeg_pal_e1.dcm', 0, apply_color_lut(ds.pixel_array, ds))
-for name in ('jpeg_grey_eb.dcm', 'jpeg_rgb_cr.dcm'):
+for name in ('jpeg_grey_eb.dcm', 'jpeg_mono1_eb.dcm', 'jpeg_rgb_cr.dcm'):
     emit(name, 0, dcmdjpeg(name, '+cn').pixel_array)
 ds = dcmdjpeg('jpeg3_fs_noot.dcm')
 for k in range(3):
