@@ -39,6 +39,17 @@ void vek_jpeg_report_step(VEK_Manager* manager, jpeg_status status, const char* 
 // The codec colour code of a library colour type; 99999 for none the codec knows.
 int32_t jpeg_color_code(const VEK_ColorType* type);
 
+// Puts a new object into ref. A reference without memory for its count would never destroy the
+// object: then the object is destroyed here and the answer is false (the manager has reported).
+template <class T>
+bool vek_jpeg_hold(VEK_RefPointer<T>& ref, T* object) {
+  ref = VEK_RefPointer<T>(object);
+  if (object == nullptr || ref.use_count() != 0) return object != nullptr;
+  ref.release();
+  object->destroy();
+  return false;
+}
+
 // One codec decoder opened on an input storage that the holder does not own. The codec's
 // callbacks receive the holder itself.
 class VEK_JPEGCodecHolder : public VEK_Object {
