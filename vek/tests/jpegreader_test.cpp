@@ -431,3 +431,38 @@ TEST(JpegReaders, FixturesMeetTheCodecOracles) {
   EXPECT_GE(lossy, 9);
   EXPECT_EQ(m.memory_manager().live(), 3u);
 }
+
+TEST(JpegReaders, SegmentFlagsAndArguments) {
+  VEK_TestManager m;
+  std::vector<uint8_t> bytes = encode(16, 16, 4, {0x11, 0x11, 0x11, 0x11});  // libjpeg marks CMYK with Adobe
+  bytes = jpeg_with_first(bytes, 0xE1, {'E', 'x', 'i', 'f', 0, 0});
+  bytes = jpeg_with_first(bytes, 0xE1, {'G', '3', 'F', 'A', 'X', 0, 0x07, 0xCA, 0, 200});
+  {
+    Loaded loaded(m, bytes);
+    ASSERT_TRUE(loaded.ok);
+    EXPECT_FALSE(loaded.info.has_jfif());
+    EXPECT_TRUE(loaded.info.has_exif());
+    EXPECT_TRUE(loaded.info.has_g3fax());
+    EXPECT_TRUE(loaded.info.has_adobe());
+    EXPECT_EQ(loaded.info.encode_type(), VEK_EncodeType_jpeg::instance());
+  }
+  {
+    // A signature one byte short of its segment's minimum is not the segment.
+    Loaded loaded(m, jpeg_with_first(jpeg_fixture("cjpeg_grey.jpg"), 0xE1, {'E', 'x', 'i', 'f', 0}));
+    ASSERT_TRUE(loaded.ok);
+    EXPECT_TRUE(loaded.info.has_jfif());
+    EXPECT_FALSE(loaded.info.has_exif());
+    EXPECT_FALSE(loaded.info.has_adobe());
+  }
+  m.clear();
+  VEK_JPEGInfo info(&m);
+  EXPECT_FALSE(info.load(nullptr, VEK_ColorType_unknown::instance(), nullptr, 0));
+  expect_report(m, 0x80800000u, "VEK_JPEGInfo::load()", "core/jpeg/source/vek_jpeginfo.cpp", 79);
+  const std::vector<uint8_t> grey = jpeg_fixture("cjpeg_grey.jpg");
+  auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, grey.data(), int32_t(grey.size()));
+  EXPECT_EQ(VEK_ReadJPEG(&m).engine(storage, info, 256), nullptr);  // not loaded
+  expect_report(m, 0x80800000u, "VEK_ReadJPEG::engine()", "core/jpeg/source/vek_readjpeg.cpp", 65);
+  EXPECT_EQ(VEK_ReadLosslessJPEG(&m).engine(storage, info), nullptr);
+  expect_report(m, 0x80800000u, "VEK_ReadLosslessJPEG::engine()", "core/jpeg/source/vek_readlosslessjpeg.cpp", 64);
+  storage->destroy();
+}
