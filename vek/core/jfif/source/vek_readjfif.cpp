@@ -1,5 +1,6 @@
 #include "vek_readjfif.h"
 
+#include "vek_decodejpegengine.h"
 #include "vek_errorhandler.h"
 
 namespace {
@@ -8,12 +9,8 @@ constexpr const char* kEngine = "VEK_ReadJFIF::engine()";
 }  // namespace
 
 VEK_Engine* VEK_ReadJFIF::engine(VEK_InputStorage* storage, uint32_t scale) {
-  VEK_JFIFInfo info(manager_);
-  if (!info.load(storage)) {
-    vek_report(manager_, VEK_ERROR_READER, kEngine, kFile, 61);
-    return nullptr;
-  }
-  return engine(storage, info, scale);
+  return vek_jpeg_load_then<VEK_JFIFInfo>(manager_, storage, kEngine, kFile, 61,
+                                          [&](const VEK_JFIFInfo& info) { return engine(storage, info, scale); });
 }
 
 VEK_Engine* VEK_ReadJFIF::engine(VEK_InputStorage* storage, const VEK_JFIFInfo& info, uint32_t scale) {

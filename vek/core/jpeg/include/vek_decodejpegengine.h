@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "vek_engine.h"
+#include "vek_errorhandler.h"
 #include "vek_jpeginfointernal.h"
 #include "vek_readengine.h"
 #include "vek_refpointer.h"
@@ -36,3 +37,16 @@ class VEK_DecodeJPEGEngine : public VEK_ReadEngine {
 // and registered by the creator; null after a report.
 VEK_Engine* vek_decode_jpeg_engine(VEK_EngineCreator* creator, VEK_InputStorage* storage, const VEK_JPEGInfo& info,
                                    uint32_t scale);
+
+// The loading creators: an information object of type Info loaded on the stack, then make(info);
+// a failed load is reported 0x80100000 under the creator's method.
+template <class Info, class Make>
+VEK_Engine* vek_jpeg_load_then(VEK_Manager* manager, VEK_InputStorage* storage, const char* method, const char* file,
+                               uint32_t line, Make make) {
+  Info info(manager);
+  if (!info.load(storage)) {
+    vek_report(manager, VEK_ERROR_READER, method, file, line);
+    return nullptr;
+  }
+  return make(info);
+}

@@ -34,8 +34,21 @@ int64_t jpeg_source_seek(void* object, int64_t position);
 
 // Reports the library code for a codec result; 1, -1, -12 and -9999 are not reported.
 void jpeg_report_status(VEK_Manager* manager, jpeg_status status, const char* method);
+// The same under the method name owner + step ("VEK_JPEGInfoInternal::" "execute()").
+void vek_jpeg_report_step(VEK_Manager* manager, jpeg_status status, const char* owner, const char* step);
 // The codec colour code of a library colour type; 99999 for none the codec knows.
 int32_t jpeg_color_code(const VEK_ColorType* type);
+
+// Puts a new object into ref. A reference without memory for its count would never destroy the
+// object: then the object is destroyed here and the answer is false (the manager has reported).
+template <class T>
+bool vek_jpeg_hold(VEK_RefPointer<T>& ref, T* object) {
+  ref = VEK_RefPointer<T>(object);
+  if (object == nullptr || ref.use_count() != 0) return object != nullptr;
+  ref.release();
+  object->destroy();
+  return false;
+}
 
 // One codec decoder opened on an input storage that the holder does not own. The codec's
 // callbacks receive the holder itself.
@@ -68,6 +81,8 @@ class VEK_JPEGTableInfoInternal : public VEK_JPEGCodecHolder {
   using VEK_JPEGCodecHolder::VEK_JPEGCodecHolder;
   static VEK_JPEGTableInfoInternal* create(VEK_Manager* manager, VEK_InputStorage* storage);
   virtual bool initiate(VEK_InputStorage* storage);
+  // Reports a failed step under this class's name; -11 counts as invalid and invalid as broken.
+  void report(jpeg_status status, const char* step) const;
 };
 
 // The decoder of one image, its header read and positioned after it.
@@ -103,7 +118,8 @@ class VEK_JPEGInfoInternal : public VEK_JPEGCodecHolder {
   bool has_g3fax() const;
   bool has_adobe() const;
 
-  // Reports a failed step ("initiate()", "execute()", ...) under this class's name.
+  // Reports a failed step ("initiate()", "execute()", ...) under this class's name; -11 counts
+  // as invalid data.
   void report(jpeg_status status, const char* step) const;
 
  private:

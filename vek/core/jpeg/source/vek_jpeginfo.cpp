@@ -35,9 +35,8 @@ bool VEK_JPEGInfo::format_load(VEK_InputStorage* storage) {
     shared = load_tables_->internal();
     tables_ = *load_tables_;
   }
-  internal_ = VEK_RefPointer<VEK_JPEGInfoInternal>(
-      VEK_JPEGInfoInternal::create(manager_, storage, color, shared, load_option_));
-  if (!internal_ || !update()) {
+  if (!vek_jpeg_hold(internal_, VEK_JPEGInfoInternal::create(manager_, storage, color, shared, load_option_)) ||
+      !update()) {
     internal_.release();
     storage->seek(int32_t(start_));
     return false;

@@ -102,8 +102,6 @@ bool VEK_JPEGInfoInternal::has_g3fax() const { return has_segment(decoder_, 0xE1
 bool VEK_JPEGInfoInternal::has_adobe() const { return has_segment(decoder_, 0xEE, 12, "Adobe", 5); }
 
 void VEK_JPEGInfoInternal::report(jpeg_status status, const char* step) const {
-  if (status == JPEG_ERR_END_OF_INPUT) status = JPEG_ERR_DATA;
-  char method[64] = "VEK_JPEGInfoInternal::";
-  std::strncat(method, step, sizeof(method) - std::strlen(method) - 1);
-  jpeg_report_status(manager_, status, method);
+  vek_jpeg_report_step(manager_, status == JPEG_ERR_END_OF_INPUT ? JPEG_ERR_DATA : status, "VEK_JPEGInfoInternal::",
+                       step);
 }

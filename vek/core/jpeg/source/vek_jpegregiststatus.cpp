@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 
 #include "jpeg/jpegdecode.h"
 #include "vek_errorhandler.h"
@@ -69,6 +70,12 @@ void jpeg_report_status(VEK_Manager* manager, jpeg_status status, const char* me
     default: break;
   }
   vek_report(manager, code, method, "core/jpeg/source/vek_jpegregiststatus.cpp", 69);
+}
+
+void vek_jpeg_report_step(VEK_Manager* manager, jpeg_status status, const char* owner, const char* step) {
+  char method[96];
+  std::snprintf(method, sizeof(method), "%s%s", owner, step);
+  jpeg_report_status(manager, status, method);
 }
 
 int32_t jpeg_color_code(const VEK_ColorType* type) {

@@ -7,8 +7,7 @@ bool VEK_JPEGTableInfo::load(VEK_InputStorage* storage) {
     return false;
   }
   const int32_t position = storage->tell();
-  internal_ = VEK_RefPointer<VEK_JPEGTableInfoInternal>(VEK_JPEGTableInfoInternal::create(manager_, storage));
-  if (internal_) return true;
+  if (vek_jpeg_hold(internal_, VEK_JPEGTableInfoInternal::create(manager_, storage))) return true;
   storage->seek(position);
   return false;
 }

@@ -23,12 +23,7 @@ bool VEK_JPEGTableInfoInternal::initiate(VEK_InputStorage* storage) {
   const jpeg_source from = source();
   decoder_ = jpeg_decoder_open(&from, allocator(), static_cast<VEK_JPEGCodecHolder*>(this), &status);
   if (decoder_ == nullptr) {
-    // A tables-only stream is all the data there is: what would be invalid data elsewhere is broken here.
-    if (status == JPEG_ERR_END_OF_INPUT)
-      status = JPEG_ERR_DATA;
-    else if (status == JPEG_ERR_DATA)
-      status = JPEG_ERR_PRECISION;
-    jpeg_report_status(manager_, status, kInitiate);
+    report(status, "initiate()");
     return false;
   }
   // A tables-only stream ends its markers at EOI, which the header reader answers as a failure.
@@ -37,4 +32,13 @@ bool VEK_JPEGTableInfoInternal::initiate(VEK_InputStorage* storage) {
     return false;
   }
   return true;
+}
+
+void VEK_JPEGTableInfoInternal::report(jpeg_status status, const char* step) const {
+  // A tables-only stream is all the data there is: what would be invalid data elsewhere is broken here.
+  if (status == JPEG_ERR_END_OF_INPUT)
+    status = JPEG_ERR_DATA;
+  else if (status == JPEG_ERR_DATA)
+    status = JPEG_ERR_PRECISION;
+  vek_jpeg_report_step(manager_, status, "VEK_JPEGTableInfoInternal::", step);
 }

@@ -9,12 +9,8 @@ constexpr const char* kEngine = "VEK_ReadJPEG::engine()";
 }  // namespace
 
 VEK_Engine* VEK_ReadJPEG::engine(VEK_InputStorage* storage, uint32_t scale) {
-  VEK_JPEGInfo info(manager_);
-  if (!info.load(storage)) {
-    vek_report(manager_, VEK_ERROR_READER, kEngine, kFile, 47);
-    return nullptr;
-  }
-  return engine(storage, info, scale);
+  return vek_jpeg_load_then<VEK_JPEGInfo>(manager_, storage, kEngine, kFile, 47,
+                                          [&](const VEK_JPEGInfo& info) { return engine(storage, info, scale); });
 }
 
 VEK_Engine* VEK_ReadJPEG::engine(VEK_InputStorage* storage, const VEK_JPEGInfo& info, uint32_t scale) {

@@ -8,12 +8,8 @@ constexpr const char* kEngine = "VEK_ReadLosslessJPEG::engine()";
 }  // namespace
 
 VEK_Engine* VEK_ReadLosslessJPEG::engine(VEK_InputStorage* storage) {
-  VEK_JPEGInfo info(manager_);
-  if (!info.load(storage)) {
-    vek_report(manager_, VEK_ERROR_READER, kEngine, kFile, 47);
-    return nullptr;
-  }
-  return engine(storage, info);
+  return vek_jpeg_load_then<VEK_JPEGInfo>(manager_, storage, kEngine, kFile, 47,
+                                          [&](const VEK_JPEGInfo& info) { return engine(storage, info); });
 }
 
 VEK_Engine* VEK_ReadLosslessJPEG::engine(VEK_InputStorage* storage, const VEK_JPEGInfo& info) {
