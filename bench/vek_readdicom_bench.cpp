@@ -52,18 +52,11 @@ std::vector<uint8_t> colour_file(const char* photometric, uint16_t planar, uint3
   return d.bytes;
 }
 
-// Loads the file once; each iteration builds and runs the chain of frame 0 into memory.
-void read_frames(benchmark::State& state, const std::vector<uint8_t>& file) {
-  VEK_DefaultManager m;
-  auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, file.data(), int32_t(file.size()));
-  VEK_DICOMInfo info(&m);
-  if (storage == nullptr || !info.load(storage)) {
-    state.SkipWithError("fixture did not load");
-    return;
-  }
-  std::vector<uint8_t> out(uint64_t(info.line_bytes()) * info.height());
+// Each iteration builds a chain with make, runs it into out and clears the job.
+template <class Make>
+void run_chains(benchmark::State& state, VEK_Manager& m, std::vector<uint8_t>& out, Make make) {
   for (auto _ : state) {
-    VEK_Engine* e = VEK_ReadDICOM(&m).engine(storage, info, 0);
+    VEK_Engine* e = make();
     VEK_Engine* sink = e != nullptr ? VEK_WriteMemory(&m).engine(e, out.data(), uint32_t(out.size())) : nullptr;
     if (sink == nullptr) {
       state.SkipWithError("no chain");
@@ -77,6 +70,19 @@ void read_frames(benchmark::State& state, const std::vector<uint8_t>& file) {
       break;
     }
   }
+}
+
+// Loads the file once; each iteration builds and runs the chain of frame 0 into memory.
+void read_frames(benchmark::State& state, const std::vector<uint8_t>& file) {
+  VEK_DefaultManager m;
+  auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, file.data(), int32_t(file.size()));
+  VEK_DICOMInfo info(&m);
+  if (storage == nullptr || !info.load(storage)) {
+    state.SkipWithError("fixture did not load");
+    return;
+  }
+  std::vector<uint8_t> out(uint64_t(info.line_bytes()) * info.height());
+  run_chains(state, m, out, [&] { return VEK_ReadDICOM(&m).engine(storage, info, 0); });
   storage->destroy();
   state.counters["MP/s"] =
       benchmark::Counter(double(info.width()) * info.height(), benchmark::Counter::kIsIterationInvariantRate);
@@ -228,22 +234,10 @@ void read_fragment(benchmark::State& state, bool ct) {
   const uint8_t* fragment = e->file.data() + info.get_frame_positions(0)[0];
   auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, fragment, int32_t(info.get_frame_lengths(0)[0]));
   std::vector<uint8_t> out(uint64_t(info.line_bytes()) * info.height());
-  for (auto _ : state) {
+  run_chains(state, m, out, [&] {
     storage->seek(0);
-    VEK_Engine* reader = ct ? VEK_ReadLosslessJPEG(&m).engine(storage) : VEK_ReadJPEG(&m).engine(storage, 256);
-    VEK_Engine* sink = reader != nullptr ? VEK_WriteMemory(&m).engine(reader, out.data(), uint32_t(out.size())) : nullptr;
-    if (sink == nullptr) {
-      state.SkipWithError("no chain");
-      break;
-    }
-    while (sink->execute()) {
-    }
-    benchmark::DoNotOptimize(out.data());
-    if (!m.clear()) {
-      state.SkipWithError("chain failed");
-      break;
-    }
-  }
+    return ct ? VEK_ReadLosslessJPEG(&m).engine(storage) : VEK_ReadJPEG(&m).engine(storage, 256);
+  });
   storage->destroy();
   state.counters["MP/s"] = benchmark::Counter(512.0 * 512.0, benchmark::Counter::kIsIterationInvariantRate);
 }

@@ -570,39 +570,48 @@ TEST(ReadDICOM, ShortNativeValueFails) {
   EXPECT_EQ(m.status().full_code(), 0x80400000u);
 }
 
+namespace {
+
+// Refuses each allocation of frame 0's chain in turn until a run completes: each refused run
+// stores 0x80010000 and leaves nothing live; the completed run gives expected. A refused copy of
+// a JPEG APPn segment is only skipped, so such a run still delivers the frame.
+void expect_refusals_leak_nothing(const char* name, const std::vector<uint8_t>& expected) {
+  const std::vector<uint8_t> file = read_fixture(name);
+  bool completed = false;
+  for (uint64_t n = 1; !completed && n < 2000; ++n) {
+    VEK_TestManager m;
+    const size_t base = m.memory_manager().live();
+    {
+      auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, file.data(), int32_t(file.size()));
+      ASSERT_NE(storage, nullptr);
+      VEK_DICOMInfo info(&m);
+      ASSERT_TRUE(info.load(storage));
+      m.memory_manager().fail_nth(n);
+      VEK_Engine* e = VEK_ReadDICOM(&m).engine(storage, info, 0);
+      storage->destroy();
+      std::vector<uint8_t> out;
+      if (e != nullptr) run(TestFamily(&m).collect(e, &out));
+      // DCMTK's JFIF segments give an aspect ratio only, which the codec warns about.
+      const uint32_t code = m.status().full_code();
+      if (code == 0 || code == 0x40200010u) {
+        completed = true;
+        EXPECT_EQ(out, expected) << name;
+      } else {
+        EXPECT_EQ(code, 0x80010000u) << name << " refusing " << n << " " << m.status().method();
+      }
+      m.memory_manager().fail_nth(0);
+      m.clear();
+    }
+    EXPECT_EQ(m.memory_manager().live(), base) << name << " refusing " << n;
+  }
+  EXPECT_TRUE(completed) << name;
+}
+
+}  // namespace
+
 // Refusing each allocation of an RLE RGB chain and of a planar chain: null or 0x80010000, no leak.
 TEST(ReadDICOM, RefusingEachAllocationLeaksNothing) {
-  for (const char* name : {"rle_rgb.dcm", "rgb_planar.dcm"}) {
-    const std::vector<uint8_t> file = read_fixture(name);
-    const std::vector<uint8_t> expected = expected_pixels(name, 0);
-    bool completed = false;
-    for (uint64_t n = 1; !completed && n < 2000; ++n) {
-      VEK_TestManager m;
-      const size_t base = m.memory_manager().live();
-      {
-        auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, file.data(), int32_t(file.size()));
-        ASSERT_NE(storage, nullptr);
-        VEK_DICOMInfo info(&m);
-        ASSERT_TRUE(info.load(storage));
-        m.memory_manager().fail_nth(n);
-        VEK_Engine* e = VEK_ReadDICOM(&m).engine(storage, info, 0);
-        storage->destroy();
-        std::vector<uint8_t> out;
-        if (e != nullptr) run(TestFamily(&m).collect(e, &out));
-        const uint32_t code = m.status().full_code();
-        if (code == 0) {
-          completed = true;
-          EXPECT_EQ(out, expected) << name;
-        } else {
-          EXPECT_EQ(code, 0x80010000u) << name << " refusing " << n << " " << m.status().method();
-        }
-        m.memory_manager().fail_nth(0);
-        m.clear();
-      }
-      EXPECT_EQ(m.memory_manager().live(), base) << name << " refusing " << n;
-    }
-    EXPECT_TRUE(completed) << name;
-  }
+  for (const char* name : {"rle_rgb.dcm", "rgb_planar.dcm"}) expect_refusals_leak_nothing(name, expected_pixels(name, 0));
 }
 
 // Allocations of a chain do not grow with the height: nothing is allocated per line.
@@ -860,44 +869,12 @@ TEST(ReadDICOMJPEG, LosslessYbrFull422) {
   expect_decoded(m, "re-read");
 }
 
-// Refusing each allocation of a lossless chain and of a JFIF chain in turn: null or 0x80010000,
-// and a completed run gives the unrefused pixels.
+// Refusing each allocation of a lossless chain, a JFIF chain and a palette chain in turn.
 TEST(ReadDICOMJPEG, RefusingEachAllocationLeaksNothing) {
   for (const char* name : {"jpeg_rgb_e1.dcm", "jpeg_rgb_eb.dcm", "jpeg_pal_e1.dcm"}) {
-    const std::vector<uint8_t> file = read_fixture(name);
-    std::vector<uint8_t> expected;
-    {
-      VEK_TestManager m;
-      expected = read_frame(m, file, 0).pixels;
-      ASSERT_FALSE(expected.empty()) << name;
-    }
-    bool completed = false;
-    for (uint64_t n = 1; !completed && n < 2000; ++n) {
-      VEK_TestManager m;
-      const size_t base = m.memory_manager().live();
-      {
-        auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, file.data(), int32_t(file.size()));
-        ASSERT_NE(storage, nullptr);
-        VEK_DICOMInfo info(&m);
-        ASSERT_TRUE(info.load(storage));
-        m.memory_manager().fail_nth(n);
-        VEK_Engine* e = VEK_ReadDICOM(&m).engine(storage, info, 0);
-        storage->destroy();
-        std::vector<uint8_t> out;
-        if (e != nullptr) run(TestFamily(&m).collect(e, &out));
-        const uint32_t code = m.status().full_code();
-        // A refused copy of an APPn segment is skipped: the frame still completes.
-        if (code == 0 || code == 0x40200010u || (code == 0x80010000u && out == expected)) {
-          completed = code != 0x80010000u;
-          EXPECT_EQ(out, expected) << name;
-        } else {
-          EXPECT_EQ(code, 0x80010000u) << name << " refusing " << n << " " << m.status().method();
-        }
-        m.memory_manager().fail_nth(0);
-        m.clear();
-      }
-      EXPECT_EQ(m.memory_manager().live(), base) << name << " refusing " << n;
-    }
-    EXPECT_TRUE(completed) << name;
+    VEK_TestManager m;
+    const std::vector<uint8_t> expected = read_frame(m, read_fixture(name), 0).pixels;
+    ASSERT_FALSE(expected.empty()) << name;
+    expect_refusals_leak_nothing(name, expected);
   }
 }
