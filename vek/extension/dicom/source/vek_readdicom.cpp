@@ -262,10 +262,10 @@ VEK_Engine* VEK_ReadDICOM::relabel(VEK_Engine* engine, const VEK_Header::VEK_Pal
 VEK_Engine* VEK_ReadDICOM::lossless_ybr422(VEK_Engine* engine, const VEK_DICOMInfo& info) {
   const VEK_Header* decoded = engine->header();
   if (decoded == nullptr) return nullptr;
-  // The codec delivers whole pixels, and many encoders store 4:4:4 under this label: read as
-  // Y0 Y1 Cb Cr pairs, such lines would be garbled.
-  if (decoded->width() == info.width() && decoded->channels() == 3)
-    return relabel(engine, nullptr, VEK_ColorType_ycbcr::instance());
+  // The codec delivers whole pixels, and many encoders store 4:4:4 under this label: re-read as
+  // Y0 Y1 Cb Cr pairs, such lines would be garbled. They stay as decoded; the header step after
+  // the palette labels them YCbCr.
+  if (decoded->width() == info.width() && decoded->channels() == 3) return engine;
   VEK_Engine* relabelled = relabel(engine, nullptr, VEK_ColorType_ycbcr::instance());
   if (relabelled == nullptr) return nullptr;
   VEK_Header header(manager_);
