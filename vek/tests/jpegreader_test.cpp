@@ -24,17 +24,20 @@ std::vector<uint8_t> encode(int width, int height, int components, std::initiali
   o.width = width;
   o.height = height;
   o.components = components;
-  int i = 0;
-  for (uint8_t s : sampling) o.sampling[i++] = s;
+  // The peer takes three factors; a fourth component is coded 1 x 1.
+  size_t i = 0;
+  for (uint8_t s : sampling)
+    if (i < sizeof(o.sampling)) o.sampling[i++] = s;
   o.progression = progression;
   return PeerEncodeBaseline(o, gradient(o));
 }
 
-// An information object loaded on its own storage, which it keeps.
+// An information object loaded on its own storage over its own copy of the bytes.
 struct Loaded {
+  std::vector<uint8_t> bytes;
   VEK_InputStorage* storage = nullptr;
   VEK_JPEGInfo info;
-  Loaded(VEK_Manager& m, const std::vector<uint8_t>& bytes) : info(&m) {
+  Loaded(VEK_Manager& m, std::vector<uint8_t> stream) : bytes(std::move(stream)), info(&m) {
     storage = vek_create<VEK_ByteArrayInputStorage>(&m, bytes.data(), int32_t(bytes.size()));
     ok = storage != nullptr && info.load(storage);
   }
