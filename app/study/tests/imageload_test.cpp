@@ -69,7 +69,8 @@ std::vector<int16_t> Words(const FrameImageInfo* frame)
 TEST(ImageLoadTest, FrameMemoryEqualsTheOracle)
 {
     for (const char* name : {"ct_s16.dcm", "cr_bs10.dcm", "mono1.dcm", "rgb_planar.dcm", "rle_ct_gdcm.dcm",
-                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm"}) {
+                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm",
+                             "jpeg_e1.dcm"}) {
         XEVVEKHelper helper;
         LoadAndCompare(helper, name);
     }
@@ -187,9 +188,9 @@ TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
     EXPECT_EQ(helper.LoadImage(Fixture("unknown_ts.dcm"), frame), 0);
     EXPECT_EQ(helper.statusCode, -2002) << helper.statusText.toStdString();
 
-    // No JPEG reader yet: the frame is named, counted from 1.
+    // The codec refuses extended (SOF1) frames: the frame is named, counted from 1.
     frame = 0;
-    EXPECT_EQ(helper.LoadImage(Fixture("jpeg_e1.dcm"), frame), 0);
+    EXPECT_EQ(helper.LoadImage(Fixture("jpeg_ee.dcm"), frame), 0);
     EXPECT_EQ(frame, -1);
     EXPECT_EQ(helper.statusCode, -2003);
     EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10008)));

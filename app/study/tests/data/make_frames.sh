@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 /usr/bin/python3 -W ignore - <<'PY'
-import os, shutil
+import os, shutil, subprocess
 import numpy as np
 import pydicom
 from pydicom.dataset import Dataset, FileMetaDataset
@@ -151,12 +151,17 @@ ds = gray('unknown_ts.dcm', SC, u8)
 ds.file_meta.TransferSyntaxUID = '1.2.3.4.5.6.7'
 ds.save_as(os.path.join(out, 'unknown_ts.dcm'), write_like_original=False)
 # Copies of the library's fixtures, with pixel_array as the expected memory.
-for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm', 'jpeg_e1.dcm'):
+for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm', 'jpeg_e1.dcm', 'jpeg_ee.dcm'):
     shutil.copy(os.path.join('../../../../vek/tests/data', name), os.path.join(out, name))
 ds = pydicom.dcmread(os.path.join(out, 'rgb_planar.dcm'))
 record('rgb_planar.dcm', 0, ds.pixel_array.astype(np.uint8))
 ds = pydicom.dcmread(os.path.join(out, 'rle_ct_gdcm.dcm'))
 record('rle_ct_gdcm.dcm', 0, apply_modality_lut(ds.pixel_array, ds).astype(ds.pixel_array.dtype))
+# Lossless JPEG as dcmdjpeg decodes it.
+plain = os.path.join(out, 'plain.dcm')
+subprocess.run(['dcmdjpeg', os.path.join(out, 'jpeg_e1.dcm'), plain], check=True)
+record('jpeg_e1.dcm', 0, pydicom.dcmread(plain).pixel_array.astype(np.uint8))
+os.remove(plain)
 with open(os.path.join(out, 'expected.txt'), 'w') as f:
     f.write('\n'.join(expected) + '\n')
 PY
