@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
@@ -37,12 +39,6 @@ struct StorageHolder {
     VEK_FileInputStorage* storage = nullptr;
     ~StorageHolder() { vek_destroy(storage); }
 };
-
-// A non-finite value reads as the fallback.
-double Finite(double value, double fallback)
-{
-    return std::isfinite(value) ? value : fallback;
-}
 
 }  // namespace
 
@@ -290,6 +286,23 @@ void XEVVEKHelper::SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& 
     source.offset = smallSlope != 0 ? smallSlopeIntercept : 0.0;
 }
 
+void XEVVEKHelper::PrereadFile(const std::string& path)
+{
+    // Brings a multi-frame file into the file cache once, so later frames do not seek the disc.
+    constexpr size_t kBlock = 409600;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBlock]);
+    if (!buffer) {
+        return;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return;
+    }
+    while (std::fread(buffer.get(), 1, kBlock, file) == kBlock) {
+    }
+    std::fclose(file);
+}
+
 void XEVVEKHelper::FailFrame(uint32_t messageId, int32_t code, const QString& path, int32_t frame)
 {
     statusText = QString::asprintf("%s\n      [%s]\n      [frame:%d]", GetMessageString(messageId).toUtf8().constData(),
@@ -354,9 +367,10 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     }
     if (frame == 0 || !dicomInfo.is_valid()) {
         ResetFileValues();
-        // Unknown transfer syntaxes come back from the header read as failures too.
+        // Unknown transfer syntaxes come back from the header read as failures too. The
+        // message says the tags are unreadable, not that memory ran out.
         if (!dicomInfo.load(holder.storage)) {
-            return fileFail(10006, -2002);
+            return fileFail(10007, -2002);
         }
         uint32_t count = 0;
         frameCount = dicomInfo.get_ulong(0x0028, 0x0008, count) && count > 0 ? int32_t(std::min<uint32_t>(count, INT32_MAX))
@@ -390,9 +404,13 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
         frame = frameCount == 1 ? 0 : std::max(0, std::min(frame, frameCount - 1));
     }
 
+    if (frame == 1) {
+        PrereadFile(narrowPath);
+    }
+
     std::unique_ptr<FrameImageInfo> record(new (std::nothrow) FrameImageInfo);
     if (!record) {
-        FailFrame(10007, -2, path, frame);
+        FailFrame(10006, -2, path, frame);
         return 0;
     }
     double slope = rescaleSlope;
@@ -421,9 +439,9 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
         centre = perFrame.centre;
         width = perFrame.width;
     }
+    ReadCalibration(dicomInfo, record.get());
     ReadFramePosition(frame, record.get());
-    ReadOrientationLetters(dicomInfo, orientationLetters);
-    mammoLabel = ReadMammoViewLabel(dicomInfo);
+    BuildCornerValues(dicomInfo, record.get());
 
     VEK_Engine* engine = VEK_ReadDICOM(&manager).engine(holder.storage, dicomInfo, uint32_t(frame));
     if (engine == nullptr) {
@@ -637,7 +655,7 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
         return fail(10005, -2001);
     }
     if (!info.load(holder.storage)) {
-        return fail(10006, -2002);
+        return fail(10007, -2002);
     }
     uint32_t frames = 0;
     count = info.get_ulong(0x0028, 0x0008, frames) && frames > 0 ? int32_t(std::min<uint32_t>(frames, INT32_MAX)) : 1;

@@ -2,7 +2,9 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -69,7 +71,8 @@ std::vector<int16_t> Words(const FrameImageInfo* frame)
 TEST(ImageLoadTest, FrameMemoryEqualsTheOracle)
 {
     for (const char* name : {"ct_s16.dcm", "cr_bs10.dcm", "mono1.dcm", "rgb_planar.dcm", "rle_ct_gdcm.dcm",
-                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm"}) {
+                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm",
+                             "pal_8_8.dcm", "pal_8_16.dcm", "pal_16_0.dcm", "ybr_422.dcm"}) {
         XEVVEKHelper helper;
         LoadAndCompare(helper, name);
     }
@@ -178,10 +181,12 @@ TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
     EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10005)));
     EXPECT_TRUE(helper.statusText.contains(QStringLiteral("absent.dcm")));
 
-    // Not DICOM: the header cannot be read.
+    // Not DICOM: the header cannot be read, its tags are unreadable.
     frame = 0;
     EXPECT_EQ(helper.LoadImage(Fixture("expected.txt"), frame), 0);
     EXPECT_EQ(helper.statusCode, -2002);
+    EXPECT_EQ(helper.statusText,
+              GetMessageString(10007) + QStringLiteral("\n      [") + Fixture("expected.txt") + QStringLiteral("]\n"));
 
     frame = 0;
     EXPECT_EQ(helper.LoadImage(Fixture("unknown_ts.dcm"), frame), 0);
@@ -196,12 +201,105 @@ TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
     EXPECT_TRUE(helper.statusText.endsWith(QStringLiteral("[frame:1]"))) << helper.statusText.toStdString();
 
     int32_t count = 0;
+    EXPECT_EQ(helper.CheckFrameCount(Fixture("expected.txt"), count), 0);
+    EXPECT_EQ(helper.statusCode, -2002);
+    EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10007)));
     EXPECT_EQ(helper.CheckFrameCount(Fixture("multi10.dcm"), count), 1);
     EXPECT_EQ(count, 10);
     EXPECT_EQ(helper.CheckFrameCount(Fixture("mono1.dcm"), count), 1);
     EXPECT_EQ(count, 1);
     EXPECT_EQ(helper.CheckFrameCount(Fixture("absent.dcm"), count), 0);
     EXPECT_EQ(helper.statusCode, -2001);
+}
+
+namespace {
+
+// Refuses every frame memory.
+void* RefuseImageMemory(size_t)
+{
+    return nullptr;
+}
+
+// Once the frame memory is granted, the library's large allocations are refused: the RLE
+// reader's frame buffer, made in the run; the engines, all small, are still made.
+std::atomic<bool> refuseLarge{false};
+
+void* RefuseLargeWhenArmed(uint32_t bytes)
+{
+    return refuseLarge.load() && bytes >= 4096 ? nullptr : std::malloc(bytes);
+}
+
+void* GrantAndArm(size_t bytes)
+{
+    refuseLarge = true;
+    return std::malloc(bytes);
+}
+
+}  // namespace
+
+TEST(ImageLoadTest, RunFailuresKeepNoFrameAndMarkMemoryShortage)
+{
+    XEVLoadState& state = GetLoadState();
+    {
+        // Frame memory refused: out of memory, the frame named.
+        XEVVEKHelper helper;
+        int32_t frame = 0;
+        XEVSetImageAllocateFunction(RefuseImageMemory);
+        EXPECT_EQ(helper.LoadImage(Fixture("mono1.dcm"), frame), 0);
+        XEVSetImageAllocateFunction(nullptr);
+        EXPECT_EQ(frame, -1);
+        EXPECT_EQ(helper.statusCode, -2);
+        EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10015)));
+        EXPECT_TRUE(helper.statusText.endsWith(QStringLiteral("[frame:1]")));
+        EXPECT_TRUE(helper.frames.empty());
+        // The same helper loads it once memory is back.
+        frame = 0;
+        EXPECT_EQ(helper.LoadImage(Fixture("mono1.dcm"), frame), 1);
+        EXPECT_EQ(helper.statusCode, 0);
+    }
+    {
+        // The library ran out of memory during the run: memory shortage.
+        state.memoryShort = 0;
+        state.memoryShortStudy = 0;
+        ImageInfo image;
+        image.filePath = Fixture("rle_ct_gdcm.dcm");
+        int32_t frame = 0;
+        refuseLarge = false;
+        XEVSetVekAllocateFunction(RefuseLargeWhenArmed);
+        XEVSetImageAllocateFunction(GrantAndArm);
+        EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1), 0);
+        XEVSetImageAllocateFunction(nullptr);
+        XEVSetVekAllocateFunction(nullptr);
+        EXPECT_EQ(frame, -1);
+        XEVVEKHelper* helper = image.GetHelper();
+        EXPECT_EQ(helper->statusCode, -2);
+        EXPECT_TRUE(helper->statusText.startsWith(GetMessageString(10017))) << helper->statusText.toStdString();
+        EXPECT_TRUE(helper->statusText.endsWith(QStringLiteral("[frame:1]")));
+        EXPECT_EQ(state.memoryShort.load(), 1);
+        EXPECT_EQ(state.memoryShortStudy.load(), 1);
+        EXPECT_TRUE(helper->frames.empty());
+        state.memoryShort = 0;
+        state.memoryShortStudy = 0;
+    }
+    {
+        // Pixel data cut short: the run fails with a read error, not memory.
+        XEVVEKHelper helper;
+        int32_t frame = 0;
+        EXPECT_EQ(helper.LoadImage(Fixture("truncated.dcm"), frame), 0);
+        EXPECT_EQ(helper.statusCode, -2011);
+        EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10018)));
+        EXPECT_TRUE(helper.statusText.endsWith(QStringLiteral("[frame:1]")));
+        EXPECT_TRUE(helper.frames.empty());
+    }
+    {
+        // No LUT engine for one-bit samples: the message alone, no path or frame.
+        XEVVEKHelper helper;
+        int32_t frame = 0;
+        EXPECT_EQ(helper.LoadImage(Fixture("bits1_lut.dcm"), frame), 0);
+        EXPECT_EQ(frame, -1);
+        EXPECT_EQ(helper.statusCode, -2006);
+        EXPECT_EQ(helper.statusText, GetMessageString(10022));
+    }
 }
 
 namespace {
