@@ -238,7 +238,8 @@ private:
     static void DefaultWindowFromBits(uint32_t bits, double& centre, double& width);
     VEK_Engine* ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
                                  VEK_Engine* engine);
-    VEK_Engine* WindowFromValueRange(VEK_Engine* engine, double& centre, double& width);
+    // Centre and width spanning the decoded frame's values; false for samples it cannot read.
+    static bool WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre, double& width);
     static void WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width);
     void SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& frameHeader);
 };
