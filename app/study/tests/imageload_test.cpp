@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "frameoracle.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "study/xevloadstate.h"
@@ -21,26 +21,12 @@ namespace {
 
 QString Fixture(const char* name)
 {
-    return QString::fromUtf8(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
+    return FrameFixture(name);
 }
 
-// The expected frame memory written by make_frames.sh.
 std::vector<uint8_t> Expected(const std::string& name, int frame)
 {
-    std::ifstream in(std::string(STUDY_TEST_DATA_DIR) + "/frames/expected.txt");
-    std::string file, type, hex;
-    int k = 0;
-    while (in >> file >> k >> type >> hex) {
-        if (file == name && k == frame) {
-            std::vector<uint8_t> bytes;
-            for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-                bytes.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
-            }
-            return bytes;
-        }
-    }
-    ADD_FAILURE() << "no expected memory for " << name << " " << frame;
-    return {};
+    return ExpectedFrame(name, frame);
 }
 
 std::vector<uint8_t> Memory(const FrameImageInfo* frame)
@@ -338,4 +324,32 @@ TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
     EXPECT_EQ(Memory(image.GetHelper()->GetFrame(0)), Expected("mono1.dcm", 0));
     state.memoryShort = 0;
     state.memoryShortStudy = 0;
+}
+
+TEST(ImageLoadTest, ViewReadsFramesWhileALoaderInsertsThem)
+{
+    XEVVEKHelper helper;
+    std::atomic<bool> done{false};
+    std::thread loader([&] {
+        int32_t frame = 0;
+        while (frame != -1 && helper.LoadImage(Fixture("multi10.dcm"), frame) != 0) {
+        }
+        done = true;
+    });
+    // What a paint does meanwhile: look frames up, step, read the window.
+    int32_t seen = 0;
+    while (seen < 10 && !done) {
+        seen = 0;
+        for (int32_t k = 0; k < 10; ++k) {
+            seen += helper.IsFrameLoaded(k) ? 1 : 0;
+        }
+        helper.NextFrame();
+        double centre = 0, width = 0;
+        helper.GetWindow(centre, width);
+        std::this_thread::yield();
+    }
+    loader.join();
+    for (int32_t k = 0; k < 10; ++k) {
+        EXPECT_EQ(Memory(helper.GetFrame(k)), Expected("multi10.dcm", k));
+    }
 }

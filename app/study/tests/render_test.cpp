@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "frameoracle.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 
@@ -14,7 +15,7 @@ namespace {
 
 QString Fixture(const char* name)
 {
-    return QString::fromUtf8(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
+    return FrameFixture(name);
 }
 
 // An 8-bit DIB as rows top-down, from its info header and bottom-up padded rows.
@@ -204,4 +205,30 @@ TEST(RenderTest, NullSourceKeepsTheDisplayMemory)
     EXPECT_EQ(m1.helper.RenderToView(nullptr, 0, 0), 1);
     EXPECT_EQ(m1.frame->displayBuffer.Data(), before);
     EXPECT_EQ(m1.helper.RenderToView(m1.frame->Data(), m1.frame->Size(), 7), 0);
+}
+
+TEST(RenderTest, YbrFrameShowsAsRgb)
+{
+    Loaded ybr("ybr_422.dcm");
+    ASSERT_NE(ybr.frame, nullptr);
+    // Colour frames get the window of their bits: 128 / 256, no change of values.
+    EXPECT_DOUBLE_EQ(ybr.frame->windowCenter, 128);
+    EXPECT_DOUBLE_EQ(ybr.frame->windowWidth, 256);
+    ybr.helper.scaleMode = 0;
+    const Dib dib = ybr.Render();
+    ASSERT_EQ(dib.bitCount, 24);
+    ASSERT_EQ(dib.rows.size(), 6u);
+    const std::vector<uint8_t> rgb = ExpectedFrame("ybr_422.rgb", 0);
+    ASSERT_EQ(rgb.size(), 6u * 8 * 3);
+    int32_t worst = 0;
+    for (size_t y = 0; y < 6; ++y) {
+        for (size_t x = 0; x < 8; ++x) {
+            for (size_t c = 0; c < 3; ++c) {
+                // DIB pixels are blue, green, red.
+                const int32_t got = dib.rows[y][x * 3 + 2 - c];
+                worst = std::max(worst, std::abs(got - int32_t(rgb[(y * 8 + x) * 3 + c])));
+            }
+        }
+    }
+    EXPECT_LE(worst, 1);
 }
