@@ -252,13 +252,27 @@ void SampleRange(const uint8_t* data, size_t n, double& lo, double& hi)
         return;
     }
     const T* samples = reinterpret_cast<const T*>(data);
-    T low = samples[0], high = samples[0];
-    for (size_t i = 1; i < n; ++i) {
-        low = std::min(low, samples[i]);
-        high = std::max(high, samples[i]);
+    // Independent lanes, so that the compiler keeps them in vector registers.
+    constexpr size_t kLanes = 16;
+    T low[kLanes], high[kLanes];
+    for (size_t j = 0; j < kLanes; ++j) {
+        low[j] = high[j] = samples[0];
     }
-    lo = std::min(lo, double(low));
-    hi = std::max(hi, double(high));
+    size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (size_t j = 0; j < kLanes; ++j) {
+            low[j] = std::min(low[j], samples[i + j]);
+            high[j] = std::max(high[j], samples[i + j]);
+        }
+    }
+    for (; i < n; ++i) {
+        low[0] = std::min(low[0], samples[i]);
+        high[0] = std::max(high[0], samples[i]);
+    }
+    for (size_t j = 0; j < kLanes; ++j) {
+        lo = std::min(lo, double(low[j]));
+        hi = std::max(hi, double(high[j]));
+    }
 }
 
 }  // namespace
