@@ -3,9 +3,11 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -326,30 +328,22 @@ TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
     state.memoryShortStudy = 0;
 }
 
-TEST(ImageLoadTest, ViewReadsFramesWhileALoaderInsertsThem)
+TEST(ImageLoadTest, ViewWaitsForTheDecodeInProgress)
 {
     XEVVEKHelper helper;
-    std::atomic<bool> done{false};
-    std::thread loader([&] {
-        int32_t frame = 0;
-        while (frame != -1 && helper.LoadImage(Fixture("multi10.dcm"), frame) != 0) {
-        }
-        done = true;
-    });
-    // What a paint does meanwhile: look frames up, step, read the window.
-    int32_t seen = 0;
-    while (seen < 10 && !done) {
-        seen = 0;
-        for (int32_t k = 0; k < 10; ++k) {
-            seen += helper.IsFrameLoaded(k) ? 1 : 0;
-        }
+    int32_t frame = 0;
+    ASSERT_EQ(helper.LoadImage(Fixture("multi10.dcm"), frame), 1);
+    // A loader holds the helper's lock for a whole decode; the view's look-ups wait for it
+    // instead of reading the frame map while a frame goes in.
+    std::unique_lock<PlatRecursiveLock> decoding(helper.lock);
+    std::atomic<int32_t> answered{0};
+    std::thread view([&] {
+        answered = helper.IsFrameLoaded(0) ? 1 : 2;
         helper.NextFrame();
-        double centre = 0, width = 0;
-        helper.GetWindow(centre, width);
-        std::this_thread::yield();
-    }
-    loader.join();
-    for (int32_t k = 0; k < 10; ++k) {
-        EXPECT_EQ(Memory(helper.GetFrame(k)), Expected("multi10.dcm", k));
-    }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(answered.load(), 0);
+    decoding.unlock();
+    view.join();
+    EXPECT_EQ(answered.load(), 1);
 }
