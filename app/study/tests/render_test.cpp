@@ -170,6 +170,9 @@ TEST(RenderTest, SmoothScalingOfSignedEdgeStaysBetweenTheSides)
             EXPECT_GE(row[x], lo);
             EXPECT_LE(row[x], hi);
         }
+        // Away from the edge each side keeps its own value through the shift and back.
+        EXPECT_EQ(row[0], lo);
+        EXPECT_EQ(row[63], hi);
     }
 }
 
