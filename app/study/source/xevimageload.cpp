@@ -252,27 +252,23 @@ void SampleRange(const uint8_t* data, size_t n, double& lo, double& hi)
         return;
     }
     const T* samples = reinterpret_cast<const T*>(data);
-    // Independent lanes, so that the compiler keeps them in vector registers.
-    constexpr size_t kLanes = 16;
-    T low[kLanes], high[kLanes];
-    for (size_t j = 0; j < kLanes; ++j) {
-        low[j] = high[j] = samples[0];
-    }
+    T low = samples[0], high = samples[0];
+    // Blocks of a fixed count, so that the compiler turns the inner loop into vector code.
+    constexpr size_t kBlock = 64;
     size_t i = 0;
-    for (; i + kLanes <= n; i += kLanes) {
-        for (size_t j = 0; j < kLanes; ++j) {
-            low[j] = std::min(low[j], samples[i + j]);
-            high[j] = std::max(high[j], samples[i + j]);
+    for (; i + kBlock <= n; i += kBlock) {
+        const T* block = samples + i;
+        for (size_t j = 0; j < kBlock; ++j) {
+            low = block[j] < low ? block[j] : low;
+            high = block[j] > high ? block[j] : high;
         }
     }
     for (; i < n; ++i) {
-        low[0] = std::min(low[0], samples[i]);
-        high[0] = std::max(high[0], samples[i]);
+        low = std::min(low, samples[i]);
+        high = std::max(high, samples[i]);
     }
-    for (size_t j = 0; j < kLanes; ++j) {
-        lo = std::min(lo, double(low[j]));
-        hi = std::max(hi, double(high[j]));
-    }
+    lo = std::min(lo, double(low));
+    hi = std::max(hi, double(high));
 }
 
 }  // namespace
