@@ -60,7 +60,7 @@ TEST(ImageLoadTest, FrameMemoryEqualsTheOracle)
 {
     for (const char* name : {"ct_s16.dcm", "cr_bs10.dcm", "mono1.dcm", "rgb_planar.dcm", "rle_ct_gdcm.dcm",
                              "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm",
-                             "pal_8_8.dcm", "pal_8_16.dcm", "pal_16_0.dcm", "ybr_422.dcm"}) {
+                             "pal_8_8.dcm", "pal_8_16.dcm", "pal_16_0.dcm", "ybr_422.dcm", "mlut_signed.dcm"}) {
         XEVVEKHelper helper;
         LoadAndCompare(helper, name);
     }

@@ -196,6 +196,16 @@ lut1['LUTData'].VR = 'OW'
 bits1.ModalityLUTSequence = [lut1]
 bits1.PixelData = bytes([0x5A] * 16)
 save(bits1, 'bits1_lut.dcm', SC)
+# A signed 16-bit image through an 8-bit modality LUT whose first entry stands for -1024: the
+# table is indexed by the sample's own range, not the entries'; values outside take its ends.
+signed = rng.integers(-1100, 3200, (8, 16), dtype=np.int16)
+slut = Dataset()
+slut.LUTDescriptor = [4096, -1024, 8]
+slut['LUTDescriptor'].VR = 'SS'
+slut.LUTData = ((np.arange(4096) * 7 + 300) % 65536).astype('<u2').tobytes()
+slut['LUTData'].VR = 'OW'
+ds = gray('mlut_signed.dcm', CT, signed, signed=True, ModalityLUTSequence=[slut])
+record('mlut_signed.dcm', 0, apply_modality_lut(ds.pixel_array, ds).astype(np.uint8))
 # Calibration: imager spacing corrected by the magnification; aspect ratios without spacing.
 gray('calibration.dcm', CR, u8, Modality='CR', ImagerPixelSpacing=['0.2', '0.1'],
      EstimatedRadiographicMagnificationFactor='2', RescaleType='OD')
