@@ -60,7 +60,7 @@ TEST(ImageLoadTest, FrameMemoryEqualsTheOracle)
 {
     for (const char* name : {"ct_s16.dcm", "cr_bs10.dcm", "mono1.dcm", "rgb_planar.dcm", "rle_ct_gdcm.dcm",
                              "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm",
-                             "pal_8_8.dcm", "pal_8_16.dcm", "pal_16_0.dcm", "ybr_422.dcm", "mlut_signed.dcm"}) {
+                             "pal_8_8.dcm", "pal_8_16.dcm", "pal_16_0.dcm", "ybr_422.dcm", "mlut_signed.dcm", "bs0.dcm", "cr_no_bs.dcm"}) {
         XEVVEKHelper helper;
         LoadAndCompare(helper, name);
     }
@@ -112,6 +112,14 @@ TEST(ImageLoadTest, WindowDefaults)
         ASSERT_NE(frame, nullptr);
         EXPECT_DOUBLE_EQ(frame->windowCenter, 512);
         EXPECT_DOUBLE_EQ(frame->windowWidth, 1024);
+    }
+    {
+        // CR without Bits Stored: the delivered 16 bits.
+        XEVVEKHelper helper;
+        FrameImageInfo* frame = LoadAndCompare(helper, "cr_no_bs.dcm");
+        ASSERT_NE(frame, nullptr);
+        EXPECT_DOUBLE_EQ(frame->windowCenter, 32768);
+        EXPECT_DOUBLE_EQ(frame->windowWidth, 65536);
     }
     for (const char* name : {"ct_s16.dcm", "all_negative.dcm"}) {
         XEVVEKHelper helper;

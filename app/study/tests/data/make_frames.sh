@@ -206,6 +206,16 @@ slut.LUTData = ((np.arange(4096) * 7 + 300) % 65536).astype('<u2').tobytes()
 slut['LUTData'].VR = 'OW'
 ds = gray('mlut_signed.dcm', CT, signed, signed=True, ModalityLUTSequence=[slut])
 record('mlut_signed.dcm', 0, apply_modality_lut(ds.pixel_array, ds).astype(np.uint8))
+# Bits Stored 0, and a CR without Bits Stored: no mask; the CR window comes from the 16 bits.
+high = (rng.integers(0, 65536, (8, 16))).astype(np.uint16)
+ds = gray('bs0.dcm', SC, high)
+ds.BitsStored = 0
+ds.save_as(os.path.join(out, 'bs0.dcm'), write_like_original=False)
+record('bs0.dcm', 0, high)
+ds = gray('cr_no_bs.dcm', CR, high)
+del ds.BitsStored
+ds.save_as(os.path.join(out, 'cr_no_bs.dcm'), write_like_original=False)
+record('cr_no_bs.dcm', 0, high)
 # Calibration: imager spacing corrected by the magnification; aspect ratios without spacing.
 gray('calibration.dcm', CR, u8, Modality='CR', ImagerPixelSpacing=['0.2', '0.1'],
      EstimatedRadiographicMagnificationFactor='2', RescaleType='OD')
