@@ -14,18 +14,36 @@ constexpr uint32_t kTouchBlock = 256u * 1024u;
 inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline void store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-// 0 to 63 bytes: pieces of 32, 16, 8 and 4 from the front as the count's bits say, then bytes.
-inline void small_copy(const uint8_t* s, uint8_t* d, uint32_t n)
+// 1 to 63 bytes as two pieces of the largest size that fits, one from each end (they may
+// overlap): fewer branches than the piecewise copy on the short copies that are most common.
+inline void short_copy(const uint8_t* s, uint8_t* d, uint32_t n)
 {
-    if (n & 32) {
-        store16(d, load16(s));
-        store16(d + 16, load16(s + 16));
-        s += 32, d += 32;
+    if (n >= 16) {
+        if (n >= 32) {
+            const __m128i a = load16(s), b = load16(s + 16), c = load16(s + n - 32), e = load16(s + n - 16);
+            store16(d, a), store16(d + 16, b), store16(d + n - 32, c), store16(d + n - 16, e);
+            return;
+        }
+        const __m128i a = load16(s), b = load16(s + n - 16);
+        store16(d, a), store16(d + n - 16, b);
+        return;
     }
-    if (n & 16) store16(d, load16(s)), s += 16, d += 16;
-    if (n & 8) std::memcpy(d, s, 8), s += 8, d += 8;
-    if (n & 4) std::memcpy(d, s, 4), s += 4, d += 4;
-    for (uint32_t i = 0; i < (n & 3); ++i) d[i] = s[i];
+    if (n >= 8) {
+        uint64_t a, b;
+        std::memcpy(&a, s, 8), std::memcpy(&b, s + n - 8, 8);
+        std::memcpy(d, &a, 8), std::memcpy(d + n - 8, &b, 8);
+        return;
+    }
+    if (n >= 4) {
+        uint32_t a, b;
+        std::memcpy(&a, s, 4), std::memcpy(&b, s + n - 4, 4);
+        std::memcpy(d, &a, 4), std::memcpy(d + n - 4, &b, 4);
+        return;
+    }
+    if (n != 0) {
+        const uint8_t a = s[0], b = s[n / 2], c = s[n - 1];
+        d[0] = a, d[n / 2] = b, d[n - 1] = c;
+    }
 }
 
 // From 64 bytes on: one unaligned 16-byte piece, then both pointers advance to the destination's
@@ -55,7 +73,7 @@ void* copy_sse2(const void* src, void* dst, int32_t count)
     uint8_t* d = static_cast<uint8_t*>(dst);
     uint32_t n = static_cast<uint32_t>(count);
     if (n < 64) {
-        small_copy(s, d, n);
+        short_copy(s, d, n);
         return dst;
     }
     align_destination(s, d, n);
@@ -70,7 +88,7 @@ void* copy_sse2(const void* src, void* dst, int32_t count)
                 s += block, d += block, n -= block;
             }
             _mm_sfence();
-            small_copy(s, d, n);
+            short_copy(s, d, n);
             return dst;
         }
     }
@@ -81,7 +99,7 @@ void* copy_sse2(const void* src, void* dst, int32_t count)
         _mm_store_si128(reinterpret_cast<__m128i*>(d + 32), c);
         _mm_store_si128(reinterpret_cast<__m128i*>(d + 48), e);
     }
-    small_copy(s, d, n);
+    short_copy(s, d, n);
     return dst;
 }
 
