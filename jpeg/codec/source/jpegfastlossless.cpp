@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "lossless/lossless_predict.h"
+
 namespace {
 
 constexpr int16_t kLong = 0xFF;
@@ -110,6 +112,29 @@ inline bool Decode(Reader& reader, const jpeg_fast_table& t, uint16_t* differenc
     reader.Skip(total);
     *difference = static_cast<uint16_t>(Extend(bits, s));
     return true;
+}
+
+template <int Predictor>
+int32_t PredictedRow(Reader& reader, const jpeg_fast_table& t, const uint16_t* above, uint16_t* out,
+                     int32_t samples)
+{
+    uint16_t d = 0;
+    if (!Decode(reader, t, &d)) {
+        return -2;
+    }
+    uint32_t ra = static_cast<uint16_t>(d + above[0]);
+    uint32_t rc = above[0];
+    out[0] = static_cast<uint16_t>(ra);
+    for (int32_t x = 1; x < samples; ++x) {
+        if (!Decode(reader, t, &d)) {
+            return -2;
+        }
+        const uint32_t rb = above[x];
+        ra = lossless_next_sample<Predictor>(ra, rb, rc, d);
+        out[x] = static_cast<uint16_t>(ra);
+        rc = rb;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -255,4 +280,26 @@ int32_t jpeg_fast_lossless_diffs(int32_t samples, int32_t table, jpeg_fast_table
     }
     Suspend(reader, block);
     return 0;
+}
+
+int32_t jpeg_fast_lossless_row_predicted(int32_t samples, int32_t table, jpeg_fast_tables* block,
+                                         const uint16_t* above, uint16_t* out, int32_t predictor)
+{
+    const jpeg_fast_table& t = *block->tables[table];
+    Reader reader{block->position};
+    Resume(reader, block);
+    int32_t result = 0;
+    switch (predictor) {
+    case 1: result = PredictedRow<1>(reader, t, above, out, samples); break;
+    case 2: result = PredictedRow<2>(reader, t, above, out, samples); break;
+    case 3: result = PredictedRow<3>(reader, t, above, out, samples); break;
+    case 4: result = PredictedRow<4>(reader, t, above, out, samples); break;
+    case 5: result = PredictedRow<5>(reader, t, above, out, samples); break;
+    case 6: result = PredictedRow<6>(reader, t, above, out, samples); break;
+    default: result = PredictedRow<7>(reader, t, above, out, samples); break;
+    }
+    if (result == 0) {
+        Suspend(reader, block);
+    }
+    return result;
 }

@@ -121,8 +121,8 @@ jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
 }
 
 // Zeros behind the data, then the row from the block's position; false when the row could not
-// be decoded within the data.
-bool FastRow(jpeg_decoder* decoder, uint16_t* out, bool in_line)
+// be decoded within the data. With `above`, the row is reconstructed from it as it is decoded.
+bool FastRow(jpeg_decoder* decoder, uint16_t* out, bool in_line, const uint16_t* above = nullptr)
 {
     jpeg_direct_state* st = decoder->direct;
     jpeg_fast_tables* block = st->lossless_table;
@@ -139,7 +139,9 @@ bool FastRow(jpeg_decoder* decoder, uint16_t* out, bool in_line)
     *jpeg_fast_tables_position(block) = st->current;
     const int32_t slot = static_cast<int32_t>(decoder->dc_selector[FirstDecoded(decoder)]);
     const int32_t result = in_line ? jpeg_fast_lossless_row_p1(x, slot, block, out, &decoder->dc_pred[0])
-                                   : jpeg_fast_lossless_diffs(x, slot, block, out);
+                           : above != nullptr
+                               ? jpeg_fast_lossless_row_predicted(x, slot, block, above, out, decoder->scan.ss)
+                               : jpeg_fast_lossless_diffs(x, slot, block, out);
     const uint8_t* at = block->position;
     if (result != 0 || at > end || (at == end && block->bit_position > 0)) {
         st->current = end;
@@ -322,12 +324,19 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
     bool damaged = st->interval_failed != 0;
     const bool in_line = st->lossless_fast16 != 0;
     auto* line = reinterpret_cast<uint16_t*>(decoder->output_line);
+    // One component after the first row: decoded straight into samples of the next row buffer.
+    const bool predicted = !in_line && st->lossless_fast != 0 && decoder->dc_pred[0] == 0;
     if (damaged) {
         result = JPEG_WARN_DAMAGED_DATA;
     } else {
-        const jpeg_status decoded = in_line                    ? jpeg_direct_decode_row_fast16(decoder, line)
-                                    : st->lossless_fast != 0 ? jpeg_direct_decode_row_fast(decoder, diffs[0])
-                                                             : jpeg_direct_decode_row(decoder, diffs, specs, nf);
+        const jpeg_status decoded =
+            in_line     ? jpeg_direct_decode_row_fast16(decoder, line)
+            : predicted ? (FastRow(decoder, reinterpret_cast<uint16_t*>(buffers[0].third_row), false,
+                                   reinterpret_cast<const uint16_t*>(buffers[0].second_row))
+                               ? JPEG_OK
+                               : JPEG_ERR_DATA)
+            : st->lossless_fast != 0 ? jpeg_direct_decode_row_fast(decoder, diffs[0])
+                                     : jpeg_direct_decode_row(decoder, diffs, specs, nf);
         if (decoded < 1) {
             // The bit position inside the interval is lost: the rest waits for the restart.
             st->interval_failed = 1;
@@ -367,6 +376,9 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
             std::memset(buffers[c].third_row, 128, buffers[c].band_size);
             std::swap(buffers[c].second_row, buffers[c].third_row);
         }
+    } else if (predicted) {
+        // The new row becomes the previous one.
+        std::swap(buffers[0].second_row, buffers[0].third_row);
     } else {
         bool first = decoder->dc_pred[0] != 0;
         jpeg_direct_reconstruct(decoder, diffs, buffers, nf, &first);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "jpeg/jpegdecode.h"
@@ -6,6 +7,8 @@
 
 // Frames whose components come in scans of their own: the stream is copied once and each scan
 // is decoded by a sub-decoder over the copy into the parent's line buffer of its component.
+// A lossy sub-decoder walks its component's blocks in raster order, one block per MCU, as a
+// scan of one component codes them.
 
 namespace {
 
@@ -20,7 +23,99 @@ int32_t ScanComponent(const jpeg_decoder* parent, uint32_t i)
     return -1;
 }
 
+// Restart intervals lost between the last RSTn met and the one found.
+uint32_t LostIntervals(uint8_t before, uint8_t after)
+{
+    return static_cast<uint32_t>((after & 7) - (before & 7) - 1) & 7u;
+}
+
+// Block rows of component c in the scan: its lines rounded up to whole blocks.
+uint64_t ComponentBlockRows(const jpeg_decoder* sub, int32_t c)
+{
+    uint32_t vmax = 1;
+    for (int32_t k = 0; k < sub->component_count; ++k) {
+        vmax = std::max<uint32_t>(vmax, sub->frame_v[k]);
+    }
+    // The reduced-size set-up shrinks the height; the frame keeps the lines as coded.
+    const uint64_t lines = sub->frame.lines != 0 ? sub->frame.lines : sub->height;
+    return (lines * sub->frame_v[c] + 8 * vmax - 1) / (8 * vmax);
+}
+
 }  // namespace
+
+jpeg_status jpeg_decode_component_scan_row(jpeg_decoder* sub)
+{
+    const int32_t c = sub->selected_component;
+    const uint32_t per_row = sub->blocks_h[c];
+    const uint64_t block_rows = ComponentBlockRows(sub, c);
+    const uint64_t first = static_cast<uint64_t>(sub->mcu_row_counter) * sub->blocks_v[c];
+    const uint32_t rows =
+        first >= block_rows ? 0 : static_cast<uint32_t>(std::min<uint64_t>(sub->blocks_v[c], block_rows - first));
+    const bool last = first + rows >= block_rows;
+    const uint32_t total = rows * per_row;
+    jpeg_block_entry* entries = sub->block_entries;
+    for (int32_t k = 0; k < c; ++k) {
+        entries += sub->component_blocks[k];
+    }
+    // Blocks not decoded (skipped, damaged or below the image) come out mid grey.
+    for (uint32_t b = 0; b < sub->component_blocks[c]; ++b) {
+        std::memset(entries[b].coefficients, 0, 64 * sizeof(int32_t));
+    }
+    uint32_t k = 0;
+    if (sub->mcus_to_skip > 0) {
+        k = std::min<uint32_t>(static_cast<uint32_t>(sub->mcus_to_skip), total);
+        sub->mcus_to_skip -= static_cast<int32_t>(k);
+    }
+    jpeg_status result = JPEG_OK;
+    const uint32_t interval = sub->restart_interval;
+    while (k < total) {
+        jpeg_block_entry* entry = entries + k++;
+        if (sub->decode_unit(sub, entry, c) >= 1) {
+            sub->transform[c](sub, entry, c);
+        } else {
+            std::memset(entry->coefficients, 0, 64 * sizeof(int32_t));
+            result = JPEG_WARN_DAMAGED_DATA;
+        }
+        if (interval == 0 || static_cast<uint32_t>(++sub->mcus_since_restart) < interval) {
+            continue;
+        }
+        if (k == total && last) {
+            break;
+        }
+        sub->mcus_since_restart = 0;
+        sub->restart(sub);
+        if (sub->end_of_segment(sub) >= 1) {
+            continue;
+        }
+        result = JPEG_WARN_DAMAGED_DATA;
+        const uint8_t before = sub->end_of_scan_marker;
+        if (sub->skip_restarts(sub, 1) < 1) {
+            break;
+        }
+        const uint64_t lost = static_cast<uint64_t>(LostIntervals(before, sub->end_of_scan_marker)) * interval;
+        if (lost <= total - k) {
+            k += static_cast<uint32_t>(lost);
+        } else {
+            sub->mcus_to_skip = static_cast<int32_t>(std::min<uint64_t>(lost - (total - k), INT32_MAX));
+            k = total;
+        }
+    }
+    jpeg_line_buffer& buffer = sub->line_buffers[c];
+    jpeg_plane planes[4]{};
+    planes[c] = {sub->mcu_width[c], sub->mcu_height[c], static_cast<int32_t>(buffer.stride), buffer.base};
+    sub->output_blocks(planes, sub, sub->block_entries);
+    if (sub->resample[c] != nullptr) {
+        const uint32_t s = sub->scale_denominator != 0 ? sub->scale_denominator : 1;
+        const uint32_t h = s == 1 ? sub->ratio_h[c] : std::max<uint32_t>(sub->reduced_h[c], 1);
+        const uint32_t v = s == 1 ? sub->ratio_v[c] : std::max<uint32_t>(sub->reduced_v[c], 1);
+        const uint32_t scale = std::max<uint32_t>(sub->component_scale[c], 1);
+        jpeg_plane plane{buffer.stride / s / h, sub->mcu_height[c] / scale, static_cast<int32_t>(buffer.stride),
+                         buffer.base};
+        sub->resample[c](&plane, &plane, h, v, sub->resample_width[c], sub->resample_lines[c]);
+    }
+    ++sub->mcu_row_counter;
+    return result;
+}
 
 jpeg_status jpeg_open_subdecoder(jpeg_decoder* parent, uint32_t i)
 {
@@ -48,23 +143,30 @@ jpeg_status jpeg_open_subdecoder(jpeg_decoder* parent, uint32_t i)
     if (sub->selected_component < 0 || sub->in_scan[sub->selected_component] == 0) {
         return JPEG_ERR_SYNTAX;
     }
-    return jpeg_start_decode(sub);
+    sub->scale_denominator = parent->scale_denominator;
+    status = jpeg_start_decode(sub);
+    if (status >= 1 && parent->frame_marker != 0xC3) {
+        sub->row_decoder = &jpeg_decode_component_scan_row;
+    }
+    return status;
 }
 
 jpeg_status jpeg_start_scan_set(jpeg_decoder* parent)
 {
     jpeg_scan_set* set = parent->scan_set;
     const int32_t nf = parent->component_count;
-    // Lossy frames in separate scans take a path that is not built here.
-    if (parent->frame_marker != 0xC3) {
-        return JPEG_ERR_UNSUPPORTED;
-    }
+    const bool lossless = parent->frame_marker == 0xC3;
     for (;;) {
         if (parent->scan.count != 1) {
             return JPEG_ERR_UNSUPPORTED;
         }
-        // On to the end of the data: the copy must hold the last scan's entropy data.
-        if (jpeg_next_scan(parent) < 1) {
+        // On to the end of the data: the copy must hold the last scan's entropy data. A table
+        // between scans that could not be stored fails the start rather than a sub-decoder.
+        const jpeg_status next = jpeg_next_scan(parent);
+        if (next == JPEG_ERR_MEMORY) {
+            return next;
+        }
+        if (next < 1) {
             break;
         }
     }
@@ -98,7 +200,7 @@ jpeg_status jpeg_start_scan_set(jpeg_decoder* parent)
     }
     jpeg_status status = jpeg_setup_mcu_geometry(parent);
     if (status >= 1) {
-        status = jpeg_lossless_line_buffers(parent);
+        status = lossless ? jpeg_lossless_line_buffers(parent) : jpeg_select_row_output(parent);
     }
     for (uint32_t i = 0; status >= 1 && i < set->count; ++i) {
         status = jpeg_open_subdecoder(parent, i);
@@ -116,15 +218,22 @@ jpeg_status jpeg_start_scan_set(jpeg_decoder* parent)
 jpeg_status jpeg_decode_scan_set_row(jpeg_decoder* parent)
 {
     jpeg_scan_set* set = parent->scan_set;
+    const bool lossless = parent->frame_marker == 0xC3;
+    // Lossy: the band of the parent's MCU row, row by row from each sub-decoder.
+    const uint32_t rows = lossless ? 1 : std::min<uint32_t>(parent->rows_left_in_mcu_row, parent->lines_left);
     jpeg_status result = JPEG_OK;
     for (uint32_t i = 0; i < set->count; ++i) {
         jpeg_decoder* sub = set->decoders[i];
-        const jpeg_status status = jpeg_decode_row(sub, parent->line_buffers[sub->selected_component].second_row);
-        if (status < 1) {
-            return status;
+        const jpeg_line_buffer& buffer = parent->line_buffers[sub->selected_component];
+        for (uint32_t r = 0; r < rows; ++r) {
+            uint8_t* line = lossless ? buffer.second_row : buffer.base + static_cast<size_t>(r) * buffer.stride;
+            const jpeg_status status = jpeg_decode_row(sub, line);
+            if (status < 1) {
+                return status;
+            }
+            // A warning of any sub-decoder is the row's.
+            result = status != JPEG_OK ? status : result;
         }
-        // A warning of any sub-decoder is the row's.
-        result = status != JPEG_OK ? status : result;
     }
     ++parent->mcu_row_counter;
     return result;

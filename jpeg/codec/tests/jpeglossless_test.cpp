@@ -220,28 +220,6 @@ Bytes AsBytes(const LosslessImage& image)
     return out;
 }
 
-// Counts the start's allocations, then refuses each in turn: -1 and nothing left behind.
-void ExpectEachStartAllocationRefused(const Bytes& bytes)
-{
-    TestHeap counting;
-    jpeg_decoder* decoder = OpenBytes(bytes, &counting);
-    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-    const int32_t before = counting.calls;
-    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
-    const int32_t after = counting.calls;
-    jpeg_decoder_destroy(decoder);
-    ASSERT_GT(after, before);
-    for (int32_t refuse = before; refuse < after; ++refuse) {
-        TestHeap heap;
-        heap.refuse_at = refuse;
-        jpeg_decoder* d = OpenBytes(bytes, &heap);
-        ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
-        jpeg_decoder_destroy(d);
-        EXPECT_EQ(heap.live, 0);
-    }
-}
-
 struct Paths {
     uint32_t fast = 0;
     uint32_t fast16 = 0;

@@ -54,6 +54,15 @@ std::vector<uint8_t> PeerEncodeBaseline(const PeerOptions& o, const std::vector<
         cinfo.scan_info = spectral;
         cinfo.num_scans = n;
     }
+    static jpeg_scan_info separate[4];
+    if (o.separate_scans != 0) {
+        for (int i = 0; i < o.components; ++i) {
+            const int c = o.separate_scans == 1 ? i : o.components - 1 - i;
+            separate[i] = jpeg_scan_info{1, {c, 0, 0, 0}, 0, 63, 0, 0};
+        }
+        cinfo.scan_info = separate;
+        cinfo.num_scans = o.components;
+    }
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<uint8_t*>(pixels.data()) +

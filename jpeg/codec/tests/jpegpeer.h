@@ -16,6 +16,7 @@ struct PeerOptions {
     bool optimize = false;
     int quality = 90;
     int progression = 0;     // 1: libjpeg-turbo's default progression; 2: spectral selection only
+    int separate_scans = 0;  // 1: one full-spectrum scan per component; 2: the same, last component first
 };
 
 // A baseline stream of interleaved pixels (o.components per pixel).

@@ -3,6 +3,8 @@
 // Streams built byte by byte, a counting heap that can refuse a chosen allocation, and a decoder
 // over memory, shared by the codec tests.
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "jpeg/jpegdecode.h"
 #include "jpeg/jpegdecoder.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -175,4 +178,26 @@ inline std::vector<uint8_t> Picture(int width, int height, int channels)
         }
     }
     return pixels;
+}
+
+// Counts the start's allocations, then refuses each in turn: -1 and nothing left behind.
+inline void ExpectEachStartAllocationRefused(const Bytes& bytes)
+{
+    TestHeap counting;
+    jpeg_decoder* decoder = OpenBytes(bytes, &counting);
+    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+    const int32_t before = counting.calls;
+    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    const int32_t after = counting.calls;
+    jpeg_decoder_destroy(decoder);
+    ASSERT_GT(after, before);
+    for (int32_t refuse = before; refuse < after; ++refuse) {
+        TestHeap heap;
+        heap.refuse_at = refuse;
+        jpeg_decoder* d = OpenBytes(bytes, &heap);
+        ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
+        jpeg_decoder_destroy(d);
+        EXPECT_EQ(heap.live, 0);
+    }
 }

@@ -1,5 +1,7 @@
 #include "lossless/lossless_reconstruct.h"
 
+#include "lossless/lossless_predict.h"
+
 namespace {
 
 inline uint16_t initial_prediction(int32_t precision, int32_t point_transform)
@@ -10,19 +12,14 @@ inline uint16_t initial_prediction(int32_t precision, int32_t point_transform)
 template <int Predictor>
 void predict_row(const uint16_t* diff, const uint16_t* above, uint16_t* out, int32_t samples)
 {
+    // Ra and Rc stay in registers: reading Ra back from the row just stored would put a
+    // store-to-load forward on the serial path of every sample.
+    uint32_t ra = out[0], rc = above[0];
     for (int32_t x = 1; x < samples; ++x) {
-        const uint32_t d = diff[x], rb = above[x], rc = above[x - 1], ra = out[x - 1];
-        uint32_t p;
-        if constexpr (Predictor == 1) p = ra;
-        else if constexpr (Predictor == 2) p = rb;
-        else if constexpr (Predictor == 3) p = rc;
-        else if constexpr (Predictor == 4) p = ra + rb - rc;
-        // Halving on the unsigned values, in 32 bits: a signed 16-bit reading would be wrong by
-        // 32768 whenever one operand is 32768 or more.
-        else if constexpr (Predictor == 5) p = ra + static_cast<uint32_t>(static_cast<int32_t>(rb - rc) >> 1);
-        else if constexpr (Predictor == 6) p = rb + static_cast<uint32_t>(static_cast<int32_t>(ra - rc) >> 1);
-        else p = (ra + rb) >> 1;
-        out[x] = static_cast<uint16_t>(d + p);
+        const uint32_t rb = above[x];
+        ra = lossless_next_sample<Predictor>(ra, rb, rc, diff[x]);
+        out[x] = static_cast<uint16_t>(ra);
+        rc = rb;
     }
 }
 

@@ -6,9 +6,12 @@
 
 // Byte copies and 32-bit fills, one copy per dispatch level (the kernels of a level call that
 // one). Every level writes the same bytes; none needs any alignment. A count below 1 writes
-// nothing. Levels 2 to 5 stream past the caches for copies of at least half the cache (from
-// 1 MiB) and fills of more than the whole cache (above 262,144 words), the cache size asked of
-// the processor on each such call; other processors use cached stores only.
+// nothing. Levels 2 to 5 stream past the caches for copies of at least half the cache (level 2
+// above 128 KiB, level 3 from 512 KiB, levels 4 and 5 from 1 MiB) and fills of more than the
+// whole cache (above 262,144 words), the cache size asked of the processor on each such call;
+// other processors use cached stores only. Aligned copies of levels 3 to 5 run backward or
+// forward so that source and destination do not meet modulo 4 KiB; levels 4 and 5 read a
+// source 4 bytes off alignment with aligned loads shifted together, never outside it.
 
 // Copies count bytes from src to dst (not overlapping) and returns dst.
 template <int Level>

@@ -3,30 +3,12 @@
 #include <cstring>
 
 #include "memory/copy_fill.h"
+#include "memory/copy_simd_body.h"
 #include "memory/zero_fill.h"
 
 namespace {
 
-constexpr uint32_t kStreamCopyMin = 1u << 20;      // copies stream from here, given the cache size
 constexpr uint32_t kStreamFillWords = 262144;      // fills stream above this many words
-constexpr uint32_t kTouchBlock = 256u * 1024u;
-
-inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-
-// 0 to 63 bytes: pieces of 32, 16, 8 and 4 from the front as the count's bits say, then bytes.
-inline void small_copy(const uint8_t* s, uint8_t* d, uint32_t n)
-{
-    if (n & 32) {
-        store16(d, load16(s));
-        store16(d + 16, load16(s + 16));
-        s += 32, d += 32;
-    }
-    if (n & 16) store16(d, load16(s)), s += 16, d += 16;
-    if (n & 8) std::memcpy(d, s, 8), s += 8, d += 8;
-    if (n & 4) std::memcpy(d, s, 4), s += 4, d += 4;
-    for (uint32_t i = 0; i < (n & 3); ++i) d[i] = s[i];
-}
 
 // From 64 bytes on: one unaligned 16-byte piece, then both pointers advance to the destination's
 // next 16-byte boundary (the following piece overlaps bytes already copied).
@@ -39,50 +21,29 @@ inline void align_destination(const uint8_t*& s, uint8_t*& d, uint32_t& n)
     s += step, d += step, n -= step;
 }
 
-// Reads one byte of every 64-byte line so that the block's loads hit the cache while the
-// stores go around it. Every read stays inside the source.
-inline void touch(const uint8_t* s, uint32_t n)
+// Level 2: streams above 128 KiB, copies forward only, and reads an unaligned source 8 bytes at
+// a time (4 when it is only 4-byte aligned).
+void* copy_level2(const void* src, void* dst, int32_t count)
 {
-    volatile uint8_t sink = 0;
-    for (uint32_t i = 0; i < n; i += 64) sink = static_cast<uint8_t>(sink + s[i]);
-    (void)sink;
-}
-
-void* copy_sse2(const void* src, void* dst, int32_t count)
-{
-    if (count < 1) return dst;
-    const uint8_t* s = static_cast<const uint8_t*>(src);
-    uint8_t* d = static_cast<uint8_t*>(dst);
-    uint32_t n = static_cast<uint32_t>(count);
-    if (n < 64) {
-        small_copy(s, d, n);
-        return dst;
-    }
-    align_destination(s, d, n);
-    if (n >= kStreamCopyMin) {
-        const uint32_t cache = QueryCacheSizeLeaf2();
-        if (cache != 0 && n >= cache / 2) {
-            while (n >= 16) {
-                const uint32_t block = n >= kTouchBlock ? kTouchBlock : (n & ~15u);
-                touch(s, block);
-                for (uint32_t i = 0; i < block; i += 16)
-                    _mm_stream_si128(reinterpret_cast<__m128i*>(d + i), load16(s + i));
-                s += block, d += block, n -= block;
+    static constexpr CopyLevel level{(128u << 10) + 1, 0xFFFFFFFFu, false};
+    return copy_simd(level, src, dst, count, [](const uint8_t* s, uint8_t* d, uint32_t n) {
+        const bool words = (reinterpret_cast<uintptr_t>(s) & 7u) == 4;
+        for (; n >= 64; n -= 64, s += 64, d += 64)
+            for (int i = 0; i < 64; i += 16) {
+                __m128i v;
+                if (words) {
+                    uint32_t w[4];
+                    std::memcpy(w, s + i, 16);
+                    v = _mm_setr_epi32(static_cast<int32_t>(w[0]), static_cast<int32_t>(w[1]),
+                                       static_cast<int32_t>(w[2]), static_cast<int32_t>(w[3]));
+                } else {
+                    v = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)),
+                                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i + 8)));
+                }
+                store16a(d + i, v);
             }
-            _mm_sfence();
-            small_copy(s, d, n);
-            return dst;
-        }
-    }
-    for (; n >= 64; n -= 64, s += 64, d += 64) {
-        const __m128i a = load16(s), b = load16(s + 16), c = load16(s + 32), e = load16(s + 48);
-        _mm_store_si128(reinterpret_cast<__m128i*>(d), a);
-        _mm_store_si128(reinterpret_cast<__m128i*>(d + 16), b);
-        _mm_store_si128(reinterpret_cast<__m128i*>(d + 32), c);
-        _mm_store_si128(reinterpret_cast<__m128i*>(d + 48), e);
-    }
-    small_copy(s, d, n);
-    return dst;
+        short_copy(s, d, n);
+    });
 }
 
 // Level 1: 8-byte moves, cached.
@@ -221,10 +182,7 @@ void* CopyBytesLarge(const void* src, void* dst, int32_t count)
 }
 
 template <> void* CopyBytes<1>(const void* s, void* d, int32_t n) { return copy_8byte(s, d, n); }
-template <> void* CopyBytes<2>(const void* s, void* d, int32_t n) { return copy_sse2(s, d, n); }
-template <> void* CopyBytes<3>(const void* s, void* d, int32_t n) { return copy_sse2(s, d, n); }
-template <> void* CopyBytes<4>(const void* s, void* d, int32_t n) { return copy_sse2(s, d, n); }
-template <> void* CopyBytes<5>(const void* s, void* d, int32_t n) { return copy_sse2(s, d, n); }
+template <> void* CopyBytes<2>(const void* s, void* d, int32_t n) { return copy_level2(s, d, n); }
 template <> void* FillWords32<1>(uint32_t v, void* d, int32_t n) { return fill_8byte(v, d, n); }
 template <> void* FillWords32<2>(uint32_t v, void* d, int32_t n) { return fill_sse2(v, d, n); }
 template <> void* FillWords32<3>(uint32_t v, void* d, int32_t n) { return fill_sse2(v, d, n); }

@@ -2,7 +2,13 @@
 
 #include <cstring>
 #include <random>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include "kernel_test_util.h"
 #include "memory/copy_fill.h"
@@ -170,17 +176,25 @@ std::vector<uint8_t> noise(size_t n, uint32_t seed)
     return v;
 }
 
-// Copies count bytes from source offset so to destination offset do and checks every byte.
+// Copies bytes from src to a destination at offset dso and checks every byte and the guards.
+void expect_copy_from(copy_fn copy, const uint8_t* src, const std::vector<uint8_t>& bytes, int dso)
+{
+    const size_t n = bytes.size();
+    Area dst(n);
+    uint8_t* d = dst.base + dso;
+    ASSERT_EQ(copy(src, d, int32_t(n)), d);
+    ASSERT_EQ(std::memcmp(d, bytes.data(), n), 0) << n << " " << dso;
+    ASSERT_EQ(dst.stray(d, n), 0u) << n << " " << dso;
+}
+
+// Copies count bytes from source offset so to destination offset dso.
 void expect_copy(copy_fn copy, int32_t count, int so, int dso)
 {
-    const size_t n = size_t(count);
-    Area src(n), dst(n);
-    const std::vector<uint8_t> bytes = noise(n, uint32_t(count + so));
-    std::memcpy(src.base + so, bytes.data(), n);
-    uint8_t* d = dst.base + dso;
-    ASSERT_EQ(copy(src.base + so, d, count), d);
-    ASSERT_EQ(std::memcmp(d, bytes.data(), n), 0) << count << " " << so << " " << dso;
-    ASSERT_EQ(dst.stray(d, n), 0u) << count << " " << so << " " << dso;
+    Area src{size_t(count)};
+    const std::vector<uint8_t> bytes = noise(size_t(count), uint32_t(count + so));
+    std::memcpy(src.base + so, bytes.data(), bytes.size());
+    SCOPED_TRACE(so);
+    expect_copy_from(copy, src.base + so, bytes, dso);
 }
 
 TEST_F(CopyFill, EveryLevelCopiesExactlyAtEveryAlignment)
@@ -249,6 +263,56 @@ TEST_F(CopyFill, FillsWriteEveryWordInOrderAndNothingElse)
         EXPECT_EQ(bytes[0], 0x44);
         EXPECT_EQ(bytes[7], 0x11);
     });
+}
+
+// Aligned copies run forward or backward by the addresses' distance modulo 4 KiB: each way
+// gives the same bytes.
+TEST_F(CopyFill, AlignedCopiesEitherWay)
+{
+    std::vector<uint8_t> storage(5 * 4096);
+    uint8_t* page = storage.data() + (4096 - reinterpret_cast<uintptr_t>(storage.data()) % 4096);
+    for_each_level(0, [&](int level) {
+        for (const size_t from : {0, 160, 208})
+            for (const size_t to : {0, 16, 3952})
+                for (const int32_t count : {64, 100, 1028}) {
+                    const std::vector<uint8_t> bytes = noise(size_t(count), uint32_t(from + to));
+                    std::memcpy(page + from, bytes.data(), bytes.size());
+                    uint8_t* d = page + 2 * 4096 + to;
+                    std::memset(d - 16, 0xA5, size_t(count) + 32);
+                    copy_at(level)(page + from, d, count);
+                    EXPECT_EQ(std::memcmp(d, bytes.data(), bytes.size()), 0) << from << " " << to << " " << count;
+                    EXPECT_EQ(d[-1] & d[count], 0xA5);
+                }
+    });
+}
+
+// A source that ends at an unreadable page, with the bytes before it poisoned when built with
+// AddressSanitizer: no level reads outside it, whatever the source's and destination's offsets
+// (the shifted aligned loads of an unaligned source included).
+TEST_F(CopyFill, CopiesReadOnlyTheirSource)
+{
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    auto* base = static_cast<uint8_t*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(base, MAP_FAILED);
+    ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
+    uint8_t* const end = base + 2 * page;
+    for_each_level(0, [&](int level) {
+        for (int32_t first : {64, 80, 150, 1028})
+            for (int32_t count = first; count < first + 16; ++count) {
+                uint8_t* src = end - count;
+                const std::vector<uint8_t> bytes = noise(size_t(count), uint32_t(count));
+                std::memcpy(src, bytes.data(), size_t(count));
+#if defined(__SANITIZE_ADDRESS__)
+                const uintptr_t before = (reinterpret_cast<uintptr_t>(src) & ~uintptr_t(7)) - 64;
+                ASAN_POISON_MEMORY_REGION(reinterpret_cast<void*>(before), reinterpret_cast<uintptr_t>(src) - before);
+#endif
+                for (int dso = 0; dso < 16; ++dso) expect_copy_from(copy_at(level), src, bytes, dso);
+#if defined(__SANITIZE_ADDRESS__)
+                ASAN_UNPOISON_MEMORY_REGION(reinterpret_cast<void*>(before), reinterpret_cast<uintptr_t>(src) - before);
+#endif
+            }
+    });
+    munmap(base, 3 * page);
 }
 
 // Large copies and fills give the same bytes whether they stream past the cache (an Intel

@@ -115,6 +115,8 @@ jpeg_status jpeg_lossless_line_buffers(jpeg_decoder* decoder);
 jpeg_status jpeg_start_scan_set(jpeg_decoder* parent);
 jpeg_status jpeg_open_subdecoder(jpeg_decoder* parent, uint32_t i);
 jpeg_status jpeg_decode_scan_set_row(jpeg_decoder* parent);
+// One MCU row of a lossy sub-decoder's component, its blocks in the scan's raster order.
+jpeg_status jpeg_decode_component_scan_row(jpeg_decoder* sub);
 jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder);
 jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder);

@@ -42,3 +42,7 @@ int32_t jpeg_fast_lossless_row_p1(int32_t samples, int32_t table, jpeg_fast_tabl
                                   int32_t* first_row);
 // The row's differences only; 0 or -2.
 int32_t jpeg_fast_lossless_diffs(int32_t samples, int32_t table, jpeg_fast_tables* block, uint16_t* out);
+// A row after the first with predictor 1 to 7, decoded and reconstructed from the row above in
+// one pass, so that the prediction's serial path overlaps the decoding's; 0 or -2.
+int32_t jpeg_fast_lossless_row_predicted(int32_t samples, int32_t table, jpeg_fast_tables* block,
+                                         const uint16_t* above, uint16_t* out, int32_t predictor);

@@ -2,7 +2,8 @@
 # Rebuilds the JPEG fixtures and expected.txt, the frame facts that rdjpgcom (libjpeg-turbo)
 # reports for each. Needs libjpeg-turbo-progs, dcmtk, python3-pydicom and python3-numpy; the test
 # build needs none of them.
-#   cjpeg:    grey, 4:2:0, 4:2:2, 4:4:4, 4:1:1, progressive, restart intervals, optimised tables
+#   cjpeg:    grey, 4:2:0, 4:2:2, 4:4:4, 4:1:1, progressive, restart intervals, optimised tables,
+#             components in separate scans
 #   dcmcjpeg: lossless (+e1, +el +sv1..7, +pt), 12-bit extended (+ee +bt), bits stored 2..16;
 #             the JPEG stream is taken out of the DICOM file's first fragment.
 set -euo pipefail
@@ -67,6 +68,12 @@ cjpeg -quality 75 -progressive "$work/colour.ppm" > cjpeg_progressive.jpg
 cjpeg -quality 75 -progressive -grayscale "$work/grey.pgm" > cjpeg_progressive_grey.jpg
 cjpeg -quality 75 -restart 1 "$work/colour.ppm" > cjpeg_restart.jpg
 cjpeg -quality 75 -optimize "$work/colour.ppm" > cjpeg_optimize.jpg
+# Each component in a scan of its own, also in the order Cr, Cb, Y.
+printf '0;\n1;\n2;\n' > "$work/ycbcr.scans"
+printf '2;\n1;\n0;\n' > "$work/crcby.scans"
+cjpeg -quality 75 -scans "$work/ycbcr.scans" "$work/colour.ppm" > cjpeg_scans_420.jpg
+cjpeg -quality 75 -scans "$work/crcby.scans" "$work/colour.ppm" > cjpeg_scans_crcby_420.jpg
+cjpeg -quality 75 -sample 2x1 -restart 2B -scans "$work/ycbcr.scans" "$work/colour.ppm" > cjpeg_scans_rst_422.jpg
 
 extract() {   # DICOM file, output stream
   $py - "$1" "$2" <<'PY'
