@@ -50,7 +50,8 @@ kernel_status DecodeHuffmanLosslessRow(const uint8_t* data, int32_t length, int3
                                        int32_t samples, int32_t components, uint32_t* marker,
                                        const HuffDecodeSpec* const* specs, HuffDecodeState* state);
 
-// Entries of levels 1 to 5: the fast kernel where the level has one, else the general path.
+// Entries of levels 1 to 5: the fast kernel where the level has one, else the general path. The
+// block entries live beside their fast kernels (huff_decode_sse2.cpp, huff_decode_ssse3.cpp).
 template <int Level>
 kernel_status DecodeHuffman8x8Simd(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
                                    int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
@@ -70,6 +71,11 @@ kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* po
                                 int32_t need, HuffDecodeState* state);
 kernel_status DecodeHuffSymbol(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker,
                                uint32_t* symbol, const HuffDecodeSpec* spec, HuffDecodeState* state);
+// The checks of the block entries, in their order.
+kernel_status HuffCheckBlockArguments(const uint8_t* data, int32_t length, const int32_t* position,
+                                      const int16_t* block, const int16_t* last_dc, const uint32_t* marker,
+                                      const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                                      const HuffDecodeState* state);
 // The block after the checks and the clearing of the block.
 kernel_status DecodeBlockGeneral(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
                                  int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
@@ -81,6 +87,27 @@ kernel_status DecodeRowGeneral(const uint8_t* data, int32_t length, int32_t* pos
                                const HuffDecodeSpec* const* specs, HuffDecodeState* state);
 
 #if defined(__x86_64__) || defined(__i386__)
+// The block kernels' per-thread memo of an AC table, indexed by the next 10 bits: one read gives
+// a whole coefficient when its code and value bits fit in them. Entry i is made from
+// lookahead[i >> 2] and i alone and keeps that word in its high half: checked against the table at
+// each use and remade when it differs, an entry is never stale, so a slot taken over by another
+// table needs no clearing.
+// Low half of a plain coefficient (bit 7 clear): bits 0-5 code and value bits together, 8-15
+// run + 1, 16-31 the value. Otherwise bit 7 is set and bits 16-17 tell the kind:
+// kHuffMemoLongValue (bits 0-5 and 8-15 as above, 18-23 (64 - size) & 63, 24-29 code bits),
+// kHuffMemoRunEnd (end of block or sixteen zeros: bits 0-5 code bits, 8-15 run),
+// kHuffMemoLongCode (no code of 8 bits or fewer) or kHuffMemoDecline (a length no table of ours
+// holds; the general path reads the table as it stands).
+enum : uint32_t { kHuffMemoLongValue = 0, kHuffMemoRunEnd = 1, kHuffMemoLongCode = 2, kHuffMemoDecline = 3 };
+struct HuffAcMemo {
+    const HuffDecodeSpec* spec;
+    uint64_t entries[1024];
+};
+// The calling thread's memo slot for the table (made on the thread's first call, freed when the
+// thread ends); null when no memory could be had.
+HuffAcMemo* HuffAcMemoFor(const HuffDecodeSpec* spec);
+uint64_t HuffAcMemoEntry(uint32_t lookahead, uint32_t index);
+
 // Fast kernels: 0 when the whole job is done, 1 (position, state, marker and DC as on entry)
 // when the general path must do it. The block kernel clears the block and blockEnd first.
 // Levels 1 to 3 reverse the loaded bytes with two 32-bit swaps, 4 and 5 with one byte shuffle.

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <cstring>
 
 #include "huffman/huff_decode.h"
@@ -63,18 +64,6 @@ inline kernel_status read_difference(const uint8_t* data, int32_t length, int32_
 }
 
 // The checks of the entries, in their order.
-kernel_status check_block_arguments(const uint8_t* data, int32_t length, const int32_t* position,
-                                    const int16_t* block, const int16_t* last_dc, const uint32_t* marker,
-                                    const HuffDecodeSpec* dc, const HuffDecodeSpec* ac, const HuffDecodeState* state)
-{
-    if (data == nullptr) return kernel_null_pointer;
-    if (length < 0) return kernel_out_of_range;
-    if (position == nullptr || block == nullptr || last_dc == nullptr || marker == nullptr || dc == nullptr ||
-        ac == nullptr || state == nullptr)
-        return kernel_null_pointer;
-    return kernel_ok;
-}
-
 kernel_status check_diff_arguments(const uint8_t* data, int32_t length, const int32_t* position, const uint16_t* diff,
                                    const uint32_t* marker, const HuffDecodeSpec* spec, const HuffDecodeState* state)
 {
@@ -100,6 +89,18 @@ kernel_status check_row_arguments(const uint8_t* data, int32_t length, const int
 }
 
 }  // namespace
+
+kernel_status HuffCheckBlockArguments(const uint8_t* data, int32_t length, const int32_t* position,
+                                    const int16_t* block, const int16_t* last_dc, const uint32_t* marker,
+                                    const HuffDecodeSpec* dc, const HuffDecodeSpec* ac, const HuffDecodeState* state)
+{
+    if (data == nullptr) return kernel_null_pointer;
+    if (length < 0) return kernel_out_of_range;
+    if (position == nullptr || block == nullptr || last_dc == nullptr || marker == nullptr || dc == nullptr ||
+        ac == nullptr || state == nullptr)
+        return kernel_null_pointer;
+    return kernel_ok;
+}
 
 kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker,
                                 int32_t need, HuffDecodeState* st)
@@ -326,7 +327,7 @@ kernel_status DecodeHuffman8x8(const uint8_t* data, int32_t length, int32_t* pos
                                int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
                                const HuffDecodeSpec* ac, HuffDecodeState* state)
 {
-    const kernel_status checked = check_block_arguments(data, length, position, block, last_dc, marker, dc, ac,
+    const kernel_status checked = HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac,
                                                         state);
     if (checked != kernel_ok) return checked;
     ZeroFillBytes<0>(block, 128);
@@ -352,6 +353,60 @@ kernel_status DecodeHuffmanLosslessRow(const uint8_t* data, int32_t length, int3
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+namespace {
+
+// Four tables cover the AC tables of any scan; a fifth takes the slot used longest ago.
+struct HuffAcMemoSet {
+    HuffAcMemo slots[4];
+    uint32_t next;
+};
+
+struct HuffAcMemoOwner {
+    HuffAcMemoSet* set = nullptr;
+    ~HuffAcMemoOwner() { std::free(set); }
+};
+thread_local HuffAcMemoOwner t_ac_memos;
+
+}  // namespace
+
+HuffAcMemo* HuffAcMemoFor(const HuffDecodeSpec* spec)
+{
+    HuffAcMemoSet* set = t_ac_memos.set;
+    if (set == nullptr) {
+        set = static_cast<HuffAcMemoSet*>(std::calloc(1, sizeof(HuffAcMemoSet)));
+        if (set == nullptr) return nullptr;
+        t_ac_memos.set = set;
+    }
+    for (HuffAcMemo& slot : set->slots)
+        if (slot.spec == spec) return &slot;
+    HuffAcMemo* slot = &set->slots[set->next++ & 3];
+    // Zeros are no entry of any word; a slot taken over keeps entries that are right for theirs.
+    if (slot->spec == nullptr)
+        for (uint32_t i = 0; i < 1024; ++i) slot->entries[i] = HuffAcMemoEntry(0, i);
+    slot->spec = spec;
+    return slot;
+}
+
+uint64_t HuffAcMemoEntry(uint32_t lookahead, uint32_t index)
+{
+    const uint32_t len = lookahead >> 16, run = lookahead >> 4 & 15, size = lookahead & 15;
+    uint32_t low;
+    if (len > 8) {
+        low = 0x80 | kHuffMemoDecline << 16;
+    } else if (len == 0) {
+        low = 0x80 | kHuffMemoLongCode << 16;
+    } else if (size == 0) {
+        low = 0x80 | kHuffMemoRunEnd << 16 | len | run << 8;
+    } else if (len + size > 10) {
+        low = 0x80 | kHuffMemoLongValue << 16 | (len + size) | (run + 1) << 8 | (64 - size) << 18 | len << 24;
+    } else {
+        const uint32_t raw = index >> (10 - len - size) & ((1u << size) - 1);
+        const int32_t value = extend(raw, static_cast<int32_t>(size));
+        low = (len + size) | (run + 1) << 8 | static_cast<uint32_t>(value) << 16;
+    }
+    return uint64_t{lookahead} << 32 | low;
+}
+
 int32_t DecodeHuffDiffFast(const uint8_t* data, int32_t* position, uint16_t* diff, const HuffDecodeSpec* spec,
                            HuffDecodeState* state)
 {
@@ -391,20 +446,6 @@ int32_t DecodeHuffDiffFast(const uint8_t* data, int32_t* position, uint16_t* dif
 }
 
 template <int Level>
-kernel_status DecodeHuffman8x8Simd(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                                   int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
-                                   const HuffDecodeSpec* ac, HuffDecodeState* state)
-{
-    const kernel_status checked = check_block_arguments(data, length, position, block, last_dc, marker, dc, ac,
-                                                        state);
-    if (checked != kernel_ok) return checked;
-    if (DecodeHuffman8x8Fast<Level>(data, length, position, block, last_dc, marker, dc, ac, state) == 0)
-        return kernel_ok;
-    ZeroFillBytes<Level>(block, 128);
-    return DecodeBlockGeneral(data, length, position, block, last_dc, marker, dc, ac, state);
-}
-
-template <int Level>
 kernel_status DecodeHuffDiffSimd(const uint8_t* data, int32_t length, int32_t* position, uint16_t* diff,
                                  uint32_t* marker, const HuffDecodeSpec* spec, HuffDecodeState* state)
 {
@@ -434,16 +475,6 @@ kernel_status DecodeHuffmanLosslessRowSimd(const uint8_t* data, int32_t length, 
     return DecodeRowGeneral(data, length, position, rows, samples, components, marker, own, state);
 }
 
-template kernel_status DecodeHuffman8x8Simd<1>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
-template kernel_status DecodeHuffman8x8Simd<2>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
-template kernel_status DecodeHuffman8x8Simd<3>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
-template kernel_status DecodeHuffman8x8Simd<4>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
-template kernel_status DecodeHuffman8x8Simd<5>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
 template kernel_status DecodeHuffDiffSimd<2>(const uint8_t*, int32_t, int32_t*, uint16_t*, uint32_t*,
                                              const HuffDecodeSpec*, HuffDecodeState*);
 template kernel_status DecodeHuffDiffSimd<3>(const uint8_t*, int32_t, int32_t*, uint16_t*, uint32_t*,

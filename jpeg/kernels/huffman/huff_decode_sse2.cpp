@@ -4,6 +4,7 @@
 
 #include "huffman/huff_decode.h"
 #include "huffman/huff_fast_body.h"
+#include "memory/zero_fill.h"
 
 namespace {
 
@@ -26,6 +27,19 @@ struct SwapOrder {
 }  // namespace
 
 template <int Level>
+kernel_status DecodeHuffman8x8Simd(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
+                                   int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
+                                   const HuffDecodeSpec* ac, HuffDecodeState* state)
+{
+    const kernel_status checked = HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac,
+                                                          state);
+    if (checked != kernel_ok) return checked;
+    if (fast_block<SwapOrder>(data, length, position, block, last_dc, marker, dc, ac, state) == 0) return kernel_ok;
+    ZeroFillBytes<Level>(block, 128);
+    return DecodeBlockGeneral(data, length, position, block, last_dc, marker, dc, ac, state);
+}
+
+template <int Level>
 int32_t DecodeHuffman8x8Fast(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
                              int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
                              const HuffDecodeSpec* ac, HuffDecodeState* state)
@@ -39,3 +53,9 @@ template int32_t DecodeHuffman8x8Fast<2>(const uint8_t*, int32_t, int32_t*, int1
                                          const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
 template int32_t DecodeHuffman8x8Fast<3>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
                                          const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
+template kernel_status DecodeHuffman8x8Simd<1>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
+                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
+template kernel_status DecodeHuffman8x8Simd<2>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
+                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
+template kernel_status DecodeHuffman8x8Simd<3>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
+                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);

@@ -7,6 +7,7 @@
 #include <emmintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "huffman/huff_decode.h"
 
@@ -56,6 +57,12 @@ __attribute__((noinline)) Bytewise bytewise_fill(const uint8_t* data, int32_t le
 
 #define KV_HOT inline __attribute__((always_inline))
 
+__attribute__((noinline)) uint32_t remake_entry(uint64_t* memo, const uint32_t* look, uint32_t i)
+{
+    memo[i] = HuffAcMemoEntry(look[i >> 2], i);
+    return static_cast<uint32_t>(memo[i]);
+}
+
 // Unread bits left-aligned (the next one is bit 63); below the count lie zeros or the leading
 // bits of the next byte, and the count stays below 64. Every
 // code with its extra bits takes at most 31 bits, so one top-up to 32 bits serves a whole
@@ -77,10 +84,12 @@ struct FastReader {
     // At least 32 bits held afterwards, or false: fewer than 8 bytes left, or a marker or fill
     // byte before 32 bits were gathered. A group without 0xFF tops up to 56 or more bits without
     // a branch on the count; the bits below the count then already hold the next byte's leading
-    // bits, which the next top-up writes again unchanged.
+    // bits, which the next top-up writes again unchanged. Roomy: the caller knows that 8 bytes
+    // are left.
+    template <bool Roomy = false>
     KV_HOT bool top_up()
     {
-        if (length - pos < 8) return n >= 32;
+        if (!Roomy && length - pos < 8) return n >= 32;
         uint64_t v;
         if (ByteOrder::load8(data + pos, &v)) {
             buf |= v >> n;
@@ -108,19 +117,28 @@ struct FastReader {
         return v;
     }
 
+    // A code of 9 to 16 bits: all eight lengths are tried at once, the shortest that matches
+    // wins, as the walk over the lengths would find it. Needs 16 bits held.
     bool long_symbol(const HuffDecodeSpec* spec, uint32_t* sym)
     {
         const uint32_t top = static_cast<uint32_t>(buf >> 48);
-        for (int32_t l = 9; l <= 16; ++l) {
-            const uint32_t code = top >> (16 - l);
-            const uint32_t max = spec->maxcode[l];
-            if (max != 0xFFFF && code <= max) {
-                take(l);
-                *sym = spec->huffval[spec->valptr[l] + code - spec->mincode[l]];
-                return true;
-            }
-        }
-        return false;
+        const __m128i bits = _mm_set1_epi16(static_cast<int16_t>(top));
+        // The code of length l is the high half of top * 2^l (l = 9..15); for 16 it is top.
+        const __m128i scale = _mm_setr_epi16(1 << 9, 1 << 10, 1 << 11, 1 << 12, 1 << 13, 1 << 14,
+                                             static_cast<int16_t>(1 << 15), 0);
+        const __m128i last = _mm_setr_epi16(0, 0, 0, 0, 0, 0, 0, -1);
+        const __m128i code = _mm_or_si128(_mm_mulhi_epu16(bits, scale), _mm_and_si128(bits, last));
+        const __m128i max = _mm_loadu_si128(reinterpret_cast<const __m128i*>(spec->maxcode + 9));
+        const __m128i ones = _mm_cmpeq_epi16(max, max);
+        // code <= max, unsigned, and max is not the "no code" mark.
+        const __m128i fits = _mm_andnot_si128(_mm_cmpeq_epi16(max, ones),
+                                              _mm_cmpeq_epi16(_mm_subs_epu16(code, max), _mm_setzero_si128()));
+        const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(fits));
+        if (mask == 0) return false;
+        const int32_t l = 9 + (__builtin_ctz(mask) >> 1);
+        take(l);
+        *sym = spec->huffval[spec->valptr[l] + (top >> (16 - l)) - spec->mincode[l]];
+        return true;
     }
 
     // The symbol of the next code and, in *length, the bits it takes, still held; a code longer
@@ -148,6 +166,19 @@ struct FastReader {
         return raw + (~first & kLow[s]);
     }
 
+    // The coefficient of a long-value memo entry: its code and value bits dropped, the value
+    // extended (a value whose first bit is 0 loses 2^size - 1).
+    KV_HOT int32_t value_at(uint32_t d)
+    {
+        const uint64_t head = buf << (d >> 24 & 63);
+        const uint32_t drop = d >> 18 & 63;
+        const uint64_t raw = head >> drop, mask = ~uint64_t{0} >> drop;
+        const uint64_t first = static_cast<uint64_t>(static_cast<int64_t>(head) >> 63);
+        buf <<= d & 63;
+        n -= static_cast<int32_t>(d & 63);
+        return static_cast<int32_t>(raw - (mask & ~first));
+    }
+
     KV_HOT void drop(int32_t k)
     {
         buf <<= k;
@@ -155,8 +186,7 @@ struct FastReader {
     }
 
     // Right-aligned into the 32-bit state (the bits below the count dropped); whole bytes above 32
-    // bits go back to the data, a
-    // stuffed 0xFF with its zero.
+    // bits go back to the data, a stuffed 0xFF with its zero.
     void store(int32_t* position, HuffDecodeState* st)
     {
         uint64_t right = n > 0 ? buf >> (64 - n) : 0;
@@ -164,23 +194,136 @@ struct FastReader {
             const int32_t back = (((n + 7) & ~7) - 32) >> 3;
             right >>= 8 * back;
             n -= 8 * back;
-            for (int32_t i = 0; i < back; ++i) pos -= data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
+            // No 0xFF among the last five bytes: the bytes given back hold no stuffing.
+            uint64_t last = 0;
+            if (pos >= 8) std::memcpy(&last, data + pos - 8, 8);
+            if (pos >= 8 && !has_ff(last >> 24)) {
+                pos -= back;
+            } else {
+                for (int32_t i = 0; i < back; ++i) pos -= data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
+            }
         }
         st->bitBuffer = static_cast<uint32_t>(right);
         st->bitCount = n;
         *position = pos;
     }
+
+    // Whether any of the five low bytes of v is 0xFF.
+    static bool has_ff(uint64_t v)
+    {
+        const uint64_t x = ~v & 0xFFFFFFFFFFull;
+        return ((x - 0x0101010101ull) & ~x & 0x8080808080ull) != 0;
+    }
 };
 
+// Natural position of the coefficient before zigzag index k; past 64 the guards take a run that
+// overshoots, whose block the general path decodes again.
+constexpr uint8_t kNaturalBefore[80] = {
+    0,  0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34, 27, 20,
+    13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38,
+    31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63,
+};
+
+// The memo entry for the top 10 bits of buf, remade when the table's word has changed.
+KV_HOT uint32_t memo_entry(uint64_t* memo, const uint32_t* look, uint64_t buf)
+{
+    const uint32_t i = static_cast<uint32_t>(buf >> 54);
+    const uint64_t m = memo[i];
+    if (__builtin_expect(static_cast<uint32_t>(m >> 32) == look[buf >> 56], 1)) return static_cast<uint32_t>(m);
+    return remake_entry(memo, look, i);
+}
+
+// Bytes that one block can take at most: 64 codes of 31 bits with every byte stuffed, and a group.
+constexpr int32_t kRoomyBlock = 2 * (64 * 31 + 7) / 8 + 16;
+
+// A coefficient of a plain memo entry; false when the entry is not plain or the block is full.
 template <class ByteOrder>
-int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16_t* block, int16_t* last_dc,
-                   uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac, HuffDecodeState* st)
+KV_HOT bool plain_coefficient(uint32_t d, FastReader<ByteOrder>& r, int16_t* block, int32_t& k)
+{
+    if ((d & 0x80) != 0) return false;
+    k += static_cast<int32_t>(d >> 8 & 0xFF);
+    block[kNaturalBefore[k]] = static_cast<int16_t>(d >> 16);
+    r.drop(static_cast<int32_t>(d & 63));
+    return k < 64;
+}
+
+// The AC codes of a block, from zigzag index 1, ending with 0 or 1 (decline). Up to three
+// coefficients to a top-up: the first look-up takes its bits from the buffer before the top-up
+// (the same bits, as 10 or more were held), so the load of the next group stays off the chain of
+// dependent shifts, and a memo entry mostly holds the whole coefficient, so that chain is a
+// shift, a load and a shift per coefficient.
+template <bool Roomy, class ByteOrder>
+int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDecodeSpec* ac, uint64_t* memo, int32_t* end)
+{
+    const uint32_t* const look = ac->lookahead;
+    int32_t k = 1;
+    if (r.n < 10 && !r.top_up()) return 1;
+    for (;;) {
+        const uint64_t before = r.buf;
+        if (!r.template top_up<Roomy>()) return 1;
+        uint32_t d = memo_entry(memo, look, before);
+        // After a plain coefficient 33 bits are left unless a byte-at-a-time top-up gave fewer:
+        // enough for any code and value, with 10 for the next round's look-up.
+        if (plain_coefficient(d, r, block, k)) {
+            if (__builtin_expect(r.n < 33, 0)) continue;
+            d = memo_entry(memo, look, r.buf);
+            if (plain_coefficient(d, r, block, k)) {
+                if (__builtin_expect(r.n < 33, 0)) continue;
+                d = memo_entry(memo, look, r.buf);
+                if (plain_coefficient(d, r, block, k)) continue;
+            }
+        }
+        if ((d & 0x80) == 0) {  // a plain coefficient at or past the last position
+            if (k > 64) return 1;
+            break;
+        }
+        const uint32_t kind = d >> 16 & 3;
+        if (kind == kHuffMemoLongValue) {
+            k += static_cast<int32_t>(d >> 8 & 0xFF);
+            block[kNaturalBefore[k]] = static_cast<int16_t>(r.value_at(d));
+            if (k >= 64) {
+                if (k > 64) return 1;
+                break;
+            }
+        } else if (kind == kHuffMemoRunEnd) {
+            r.drop(static_cast<int32_t>(d & 63));
+            if ((d >> 8 & 0xFF) != 15) break;
+            k += 16;
+            if (k > 63) return 1;
+        } else {
+            uint32_t sym;
+            if (kind == kHuffMemoDecline || (r.n < 31 && !r.top_up()) || !r.long_symbol(ac, &sym)) return 1;
+            const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
+            if (size != 0) {
+                k += run;
+                if (k > 63) return 1;
+                block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(0, size));
+                if (++k > 63) break;
+            } else {
+                if (run != 15) break;
+                k += 16;
+                if (k > 63) return 1;
+            }
+        }
+        // The next round looks up before its top-up.
+        if (r.n < 10 && !r.top_up()) return 1;
+    }
+    *end = k;
+    return 0;
+}
+
+template <class ByteOrder>
+KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
+                          int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                          HuffDecodeState* st)
 {
     if (*marker != 0) return 1;
     clear_block(block);
     st->blockEnd = 0;
     const int32_t start = *position;
     if (start < 0 || start > length || length - start < 24 || st->bitCount < 0 || st->bitCount > 32) return 1;
+    HuffAcMemo* const slot = HuffAcMemoFor(ac);
+    if (slot == nullptr) return 1;
     FastReader<ByteOrder> r(data, length, start, st);
 
     uint32_t sym;
@@ -193,32 +336,10 @@ int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16
         r.drop(len);
     block[0] = pred;
 
-    // Every coefficient tops up, but the look-up takes its 8 bits from the buffer before the top-up
-    // (they are the same when 8 or more were held), so the load of the next group stays off the
-    // chain of dependent shifts and no branch hangs on the count.
-    const uint32_t* const look = ac->lookahead;
-    int32_t k = 1;
-    for (;;) {
-        if (__builtin_expect(r.n < 8, 0) && !r.top_up()) return 1;
-        const uint64_t before = r.buf;
-        if (!r.top_up()) return 1;
-        const uint32_t e = look[before >> 56];
-        len = static_cast<int32_t>(e >> 16);
-        sym = e & 0xFFFF;
-        if (__builtin_expect(len == 0, 0) && !r.long_symbol(ac, &sym)) return 1;
-        const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
-        if (size != 0) {
-            k += run;
-            if (k > 63) return 1;
-            block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(len, size));
-            if (++k > 63) break;
-        } else {
-            r.drop(len);
-            if (run != 15) break;
-            k += 16;
-            if (k > 63) return 1;
-        }
-    }
+    int32_t k = 0;
+    const int32_t declined = length - r.pos >= kRoomyBlock ? ac_codes<true>(r, block, ac, slot->entries, &k)
+                                                          : ac_codes<false>(r, block, ac, slot->entries, &k);
+    if (declined != 0) return 1;
     st->blockEnd = k;
     *last_dc = pred;
     r.store(position, st);
