@@ -117,28 +117,20 @@ struct FastReader {
         return v;
     }
 
-    // A code of 9 to 16 bits: all eight lengths are tried at once, the shortest that matches
-    // wins, as the walk over the lengths would find it. Needs 16 bits held.
+    // A code of 9 to 16 bits, the shortest length that matches. Needs 16 bits held.
     bool long_symbol(const HuffDecodeSpec* spec, uint32_t* sym)
     {
         const uint32_t top = static_cast<uint32_t>(buf >> 48);
-        const __m128i bits = _mm_set1_epi16(static_cast<int16_t>(top));
-        // The code of length l is the high half of top * 2^l (l = 9..15); for 16 it is top.
-        const __m128i scale = _mm_setr_epi16(1 << 9, 1 << 10, 1 << 11, 1 << 12, 1 << 13, 1 << 14,
-                                             static_cast<int16_t>(1 << 15), 0);
-        const __m128i last = _mm_setr_epi16(0, 0, 0, 0, 0, 0, 0, -1);
-        const __m128i code = _mm_or_si128(_mm_mulhi_epu16(bits, scale), _mm_and_si128(bits, last));
-        const __m128i max = _mm_loadu_si128(reinterpret_cast<const __m128i*>(spec->maxcode + 9));
-        const __m128i ones = _mm_cmpeq_epi16(max, max);
-        // code <= max, unsigned, and max is not the "no code" mark.
-        const __m128i fits = _mm_andnot_si128(_mm_cmpeq_epi16(max, ones),
-                                              _mm_cmpeq_epi16(_mm_subs_epu16(code, max), _mm_setzero_si128()));
-        const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(fits));
-        if (mask == 0) return false;
-        const int32_t l = 9 + (__builtin_ctz(mask) >> 1);
-        take(l);
-        *sym = spec->huffval[spec->valptr[l] + (top >> (16 - l)) - spec->mincode[l]];
-        return true;
+        for (int32_t l = 9; l <= 16; ++l) {
+            const uint32_t code = top >> (16 - l);
+            const uint32_t max = spec->maxcode[l];
+            if (max != 0xFFFF && code <= max) {
+                take(l);
+                *sym = spec->huffval[spec->valptr[l] + code - spec->mincode[l]];
+                return true;
+            }
+        }
+        return false;
     }
 
     // The symbol of the next code and, in *length, the bits it takes, still held; a code longer
