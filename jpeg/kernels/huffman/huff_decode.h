@@ -72,10 +72,18 @@ kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* po
 kernel_status DecodeHuffSymbol(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker,
                                uint32_t* symbol, const HuffDecodeSpec* spec, HuffDecodeState* state);
 // The checks of the block entries, in their order.
-kernel_status HuffCheckBlockArguments(const uint8_t* data, int32_t length, const int32_t* position,
-                                      const int16_t* block, const int16_t* last_dc, const uint32_t* marker,
-                                      const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
-                                      const HuffDecodeState* state);
+inline kernel_status HuffCheckBlockArguments(const uint8_t* data, int32_t length, const int32_t* position,
+                                             const int16_t* block, const int16_t* last_dc, const uint32_t* marker,
+                                             const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                                             const HuffDecodeState* state)
+{
+    if (data == nullptr) return kernel_null_pointer;
+    if (length < 0) return kernel_out_of_range;
+    if (position == nullptr || block == nullptr || last_dc == nullptr || marker == nullptr || dc == nullptr ||
+        ac == nullptr || state == nullptr)
+        return kernel_null_pointer;
+    return kernel_ok;
+}
 // The block after the checks and the clearing of the block.
 kernel_status DecodeBlockGeneral(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
                                  int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,

@@ -90,18 +90,6 @@ kernel_status check_row_arguments(const uint8_t* data, int32_t length, const int
 
 }  // namespace
 
-kernel_status HuffCheckBlockArguments(const uint8_t* data, int32_t length, const int32_t* position,
-                                    const int16_t* block, const int16_t* last_dc, const uint32_t* marker,
-                                    const HuffDecodeSpec* dc, const HuffDecodeSpec* ac, const HuffDecodeState* state)
-{
-    if (data == nullptr) return kernel_null_pointer;
-    if (length < 0) return kernel_out_of_range;
-    if (position == nullptr || block == nullptr || last_dc == nullptr || marker == nullptr || dc == nullptr ||
-        ac == nullptr || state == nullptr)
-        return kernel_null_pointer;
-    return kernel_ok;
-}
-
 kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker,
                                 int32_t need, HuffDecodeState* st)
 {
@@ -365,7 +353,8 @@ struct HuffAcMemoOwner {
     HuffAcMemoSet* set = nullptr;
     ~HuffAcMemoOwner() { std::free(set); }
 };
-thread_local HuffAcMemoOwner t_ac_memos;
+// Initial-exec: the kernels are linked into the program, and the default model costs a call.
+thread_local HuffAcMemoOwner t_ac_memos __attribute__((tls_model("initial-exec")));
 
 }  // namespace
 

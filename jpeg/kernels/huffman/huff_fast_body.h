@@ -245,7 +245,7 @@ KV_HOT bool plain_coefficient(uint32_t d, FastReader<ByteOrder>& r, int16_t* blo
 // dependent shifts, and a memo entry mostly holds the whole coefficient, so that chain is a
 // shift, a load and a shift per coefficient.
 template <bool Roomy, class ByteOrder>
-int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDecodeSpec* ac, uint64_t* memo, int32_t* end)
+KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDecodeSpec* ac, uint64_t* memo, int32_t* end)
 {
     const uint32_t* const look = ac->lookahead;
     int32_t k = 1;
