@@ -118,16 +118,18 @@ inline void idct_body(const int16_t* src, int16_t* dst, const int16_t* q = nullp
     const __m128i z1 = row_pass(src + 8, kRows[1], q == nullptr ? nullptr : q + 8);
     __m128i z2 = _mm_set1_epi16(1), z3 = zero, z4 = zero, z5 = zero, z6 = zero, z7 = zero;
     const __m128i middle = _mm_or_si128(load(src + 16), load(src + 24));
-    const __m128i high = _mm_or_si128(_mm_or_si128(load(src + 32), load(src + 40)),
-                                      _mm_or_si128(load(src + 48), load(src + 56)));
+    const __m128i last = _mm_or_si128(load(src + 48), load(src + 56));
+    const __m128i high = _mm_or_si128(_mm_or_si128(load(src + 32), load(src + 40)), last);
     if (!empty(_mm_or_si128(middle, high))) {
         z2 = row_pass(src + 16, kRows[2], q == nullptr ? nullptr : q + 16);
         z3 = row_pass(src + 24, kRows[3], q == nullptr ? nullptr : q + 24);
         if (!empty(high)) {
             z4 = row_pass(src + 32, kRows[4], q == nullptr ? nullptr : q + 32);
             z5 = row_pass(src + 40, kRows[5], q == nullptr ? nullptr : q + 40);
-            z6 = row_pass(src + 48, kRows[6], q == nullptr ? nullptr : q + 48);
-            z7 = row_pass(src + 56, kRows[7], q == nullptr ? nullptr : q + 56);
+            if (!empty(last)) {
+                z6 = row_pass(src + 48, kRows[6], q == nullptr ? nullptr : q + 48);
+                z7 = row_pass(src + 56, kRows[7], q == nullptr ? nullptr : q + 56);
+            }
         }
     }
 
