@@ -95,26 +95,29 @@ kernel_status DecodeRowGeneral(const uint8_t* data, int32_t length, int32_t* pos
                                const HuffDecodeSpec* const* specs, HuffDecodeState* state);
 
 #if defined(__x86_64__) || defined(__i386__)
-// The block kernels' per-thread memo of an AC table, indexed by the next 10 bits: one read gives
-// a whole coefficient when its code and value bits fit in them. Entry i is made from
-// lookahead[i >> 2] and i alone and keeps that word in its high half: checked against the table at
-// each use and remade when it differs, an entry is never stale, so a slot taken over by another
-// table needs no clearing.
-// Low half of a plain coefficient (bit 7 clear): bits 0-5 code and value bits together, 8-15
-// run + 1, 16-31 the value. Otherwise bit 7 is set and bits 16-17 tell the kind:
-// kHuffMemoLongValue (bits 0-5 and 8-15 as above, 18-23 (64 - size) & 63, 24-29 code bits),
-// kHuffMemoRunEnd (end of block or sixteen zeros: bits 0-5 code bits, 8-15 run),
-// kHuffMemoLongCode (no code of 8 bits or fewer) or kHuffMemoDecline (a length no table of ours
-// holds; the general path reads the table as it stands).
+// The fast kernels' per-thread memo of a table, indexed by the next 10 bits: one read gives a
+// whole coefficient or difference when its code and value bits fit in them. Entry i is made
+// from lookahead[i >> 2] and i alone and keeps that word in its high half: checked against the
+// table at each use and remade when it differs, an entry is never stale, so a slot taken over by
+// another table of the same kind needs no clearing.
+// Low half of a plain entry (bit 7 clear): bits 0-5 code and value bits together, 8-15 run + 1
+// (AC), 16-31 the value (as stored: a difference is its 16-bit pattern). Otherwise bit 7 is set
+// and bits 16-17 tell the kind: kHuffMemoLongValue (bits 0-5 and 8-15 as above, 18-23
+// (64 - size) & 63, 24-29 code bits), kHuffMemoRunEnd (AC end of block or sixteen zeros: bits
+// 0-5 code bits, 8-15 run), kHuffMemoLongCode (no code of 8 bits or fewer) or kHuffMemoDecline
+// (a length no table of ours holds; the general path reads the table as it stands).
 enum : uint32_t { kHuffMemoLongValue = 0, kHuffMemoRunEnd = 1, kHuffMemoLongCode = 2, kHuffMemoDecline = 3 };
-struct HuffAcMemo {
+// What a table's symbols are: run and size of AC coefficients, or sizes of lossless differences.
+enum HuffMemoKind : uint32_t { kHuffMemoAc = 0, kHuffMemoDifference = 1 };
+struct HuffMemo {
     const HuffDecodeSpec* spec;
+    HuffMemoKind kind;
     uint64_t entries[1024];
 };
 // The calling thread's memo slot for the table (made on the thread's first call, freed when the
 // thread ends); null when no memory could be had.
-HuffAcMemo* HuffAcMemoFor(const HuffDecodeSpec* spec);
-uint64_t HuffAcMemoEntry(uint32_t lookahead, uint32_t index);
+HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind);
+uint64_t HuffMemoEntry(uint32_t lookahead, uint32_t index, HuffMemoKind kind);
 
 // Fast kernels: 0 when the whole job is done, 1 (position, state, marker and DC as on entry)
 // when the general path must do it. The block kernel clears the block and blockEnd first.

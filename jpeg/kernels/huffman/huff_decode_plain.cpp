@@ -343,49 +343,56 @@ kernel_status DecodeHuffmanLosslessRow(const uint8_t* data, int32_t length, int3
 #if defined(__x86_64__) || defined(__i386__)
 namespace {
 
-// Four tables cover the AC tables of any scan; a fifth takes the slot used longest ago.
-struct HuffAcMemoSet {
-    HuffAcMemo slots[4];
+// Four tables cover the tables of any scan; a fifth takes the slot used longest ago.
+struct HuffMemoSet {
+    HuffMemo slots[4];
     uint32_t next;
 };
 
-struct HuffAcMemoOwner {
-    HuffAcMemoSet* set = nullptr;
-    ~HuffAcMemoOwner() { std::free(set); }
+struct HuffMemoOwner {
+    HuffMemoSet* set = nullptr;
+    ~HuffMemoOwner() { std::free(set); }
 };
 // Initial-exec: the kernels are linked into the program, and the default model costs a call.
-thread_local HuffAcMemoOwner t_ac_memos __attribute__((tls_model("initial-exec")));
+thread_local HuffMemoOwner t_memos __attribute__((tls_model("initial-exec")));
 
 }  // namespace
 
-HuffAcMemo* HuffAcMemoFor(const HuffDecodeSpec* spec)
+HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
 {
-    HuffAcMemoSet* set = t_ac_memos.set;
+    HuffMemoSet* set = t_memos.set;
     if (set == nullptr) {
-        set = static_cast<HuffAcMemoSet*>(std::calloc(1, sizeof(HuffAcMemoSet)));
+        set = static_cast<HuffMemoSet*>(std::calloc(1, sizeof(HuffMemoSet)));
         if (set == nullptr) return nullptr;
-        t_ac_memos.set = set;
+        t_memos.set = set;
     }
-    for (HuffAcMemo& slot : set->slots)
-        if (slot.spec == spec) return &slot;
-    HuffAcMemo* slot = &set->slots[set->next++ & 3];
-    // Zeros are no entry of any word; a slot taken over keeps entries that are right for theirs.
-    if (slot->spec == nullptr)
-        for (uint32_t i = 0; i < 1024; ++i) slot->entries[i] = HuffAcMemoEntry(0, i);
+    for (HuffMemo& slot : set->slots)
+        if (slot.spec == spec && slot.kind == kind) return &slot;
+    HuffMemo* slot = &set->slots[set->next++ & 3];
+    // Zeros are no entry of any word, and entries of the other kind read wrongly: a fresh slot or
+    // one of the other kind starts over. One of the same kind keeps entries right for their words.
+    if (slot->spec == nullptr || slot->kind != kind)
+        for (uint32_t i = 0; i < 1024; ++i) slot->entries[i] = HuffMemoEntry(0, i, kind);
     slot->spec = spec;
+    slot->kind = kind;
     return slot;
 }
 
-uint64_t HuffAcMemoEntry(uint32_t lookahead, uint32_t index)
+uint64_t HuffMemoEntry(uint32_t lookahead, uint32_t index, HuffMemoKind kind)
 {
-    const uint32_t len = lookahead >> 16, run = lookahead >> 4 & 15, size = lookahead & 15;
+    const uint32_t len = lookahead >> 16;
+    // A difference's size is its whole symbol: 0 and 16 or more take no value bits.
+    const uint32_t symbol = lookahead & 0xFFFF, run = kind == kHuffMemoAc ? symbol >> 4 & 15 : 0;
+    const uint32_t size = kind == kHuffMemoAc ? symbol & 15 : symbol < 16 ? symbol : 0;
     uint32_t low;
     if (len > 8) {
         low = 0x80 | kHuffMemoDecline << 16;
     } else if (len == 0) {
         low = 0x80 | kHuffMemoLongCode << 16;
-    } else if (size == 0) {
+    } else if (size == 0 && kind == kHuffMemoAc) {
         low = 0x80 | kHuffMemoRunEnd << 16 | len | run << 8;
+    } else if (size == 0) {
+        low = len | (symbol != 0 ? 32768u : 0u) << 16;
     } else if (len + size > 10) {
         low = 0x80 | kHuffMemoLongValue << 16 | (len + size) | (run + 1) << 8 | (64 - size) << 18 | len << 24;
     } else {

@@ -57,9 +57,10 @@ __attribute__((noinline)) Bytewise bytewise_fill(const uint8_t* data, int32_t le
 
 #define KV_HOT inline __attribute__((always_inline))
 
+template <HuffMemoKind Kind>
 __attribute__((noinline)) uint32_t remake_entry(uint64_t* memo, const uint32_t* look, uint32_t i)
 {
-    memo[i] = HuffAcMemoEntry(look[i >> 2], i);
+    memo[i] = HuffMemoEntry(look[i >> 2], i, Kind);
     return static_cast<uint32_t>(memo[i]);
 }
 
@@ -217,12 +218,13 @@ constexpr uint8_t kNaturalBefore[80] = {
 };
 
 // The memo entry for the top 10 bits of buf, remade when the table's word has changed.
+template <HuffMemoKind Kind = kHuffMemoAc>
 KV_HOT uint32_t memo_entry(uint64_t* memo, const uint32_t* look, uint64_t buf)
 {
     const uint32_t i = static_cast<uint32_t>(buf >> 54);
     const uint64_t m = memo[i];
     if (__builtin_expect(static_cast<uint32_t>(m >> 32) == look[buf >> 56], 1)) return static_cast<uint32_t>(m);
-    return remake_entry(memo, look, i);
+    return remake_entry<Kind>(memo, look, i);
 }
 
 // Bytes that one block can take at most: 64 codes of 31 bits with every byte stuffed, and a group.
@@ -314,7 +316,7 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
     st->blockEnd = 0;
     const int32_t start = *position;
     if (start < 0 || start > length || length - start < 24 || st->bitCount < 0 || st->bitCount > 32) return 1;
-    HuffAcMemo* const slot = HuffAcMemoFor(ac);
+    HuffMemo* const slot = HuffMemoFor(ac, kHuffMemoAc);
     if (slot == nullptr) return 1;
     FastReader<ByteOrder> r(data, length, start, st);
 
@@ -338,36 +340,78 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
     return 0;
 }
 
+// One difference of a memo entry; -1 when the kernel must decline.
 template <class ByteOrder>
-int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows, int32_t samples,
-                 int32_t components, uint32_t* marker, const HuffDecodeSpec* const* specs, HuffDecodeState* st)
+KV_HOT int32_t difference(uint32_t d, FastReader<ByteOrder>& r, const HuffDecodeSpec* spec)
+{
+    if (__builtin_expect((d & 0x80) == 0, 1)) {
+        r.drop(static_cast<int32_t>(d & 63));
+        return static_cast<int32_t>(d >> 16);
+    }
+    const uint32_t kind = d >> 16 & 3;
+    if (kind == kHuffMemoLongValue) return r.value_at(d) & 0xFFFF;
+    uint32_t s;
+    if (kind == kHuffMemoDecline || (r.n < 31 && !r.top_up()) || !r.long_symbol(spec, &s)) return -1;
+    if (s - 1 < 15) return r.value_after(0, static_cast<int32_t>(s)) & 0xFFFF;
+    return s != 0 ? 32768 : 0;
+}
+
+// The differences of a row, sample by sample and component by component within each; 0, or 1 to
+// decline. Two differences to a top-up, the first looked up before it as in the block loop.
+template <bool Roomy, class ByteOrder>
+KV_HOT int32_t row_codes(FastReader<ByteOrder>& r, uint16_t* const* rows, int32_t samples, int32_t components,
+                         const HuffDecodeSpec* const* specs, uint64_t* const* memos)
+{
+    int32_t x = 0, c = 0;
+    if (r.n < 10 && !r.top_up()) return 1;
+    for (;;) {
+        const uint64_t before = r.buf;
+        if (!r.template top_up<Roomy>()) return 1;
+        int32_t v = difference(memo_entry<kHuffMemoDifference>(memos[c], specs[c]->lookahead, before), r, specs[c]);
+        if (v < 0) return 1;
+        rows[c][x] = static_cast<uint16_t>(v);
+        if (++c == components) {
+            c = 0;
+            if (++x == samples) break;
+        }
+        // A plain difference leaves 33 bits unless a byte-at-a-time top-up gave fewer: enough for
+        // another and the next round's look-up.
+        if (__builtin_expect(r.n >= 33, 1)) {
+            v = difference(memo_entry<kHuffMemoDifference>(memos[c], specs[c]->lookahead, r.buf), r, specs[c]);
+            if (v < 0) return 1;
+            rows[c][x] = static_cast<uint16_t>(v);
+            if (++c == components) {
+                c = 0;
+                if (++x == samples) break;
+            }
+        }
+        if (r.n < 10 && !r.top_up()) return 1;
+    }
+    return 0;
+}
+
+template <class ByteOrder>
+KV_HOT int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows,
+                        int32_t samples, int32_t components, uint32_t* marker, const HuffDecodeSpec* const* specs,
+                        HuffDecodeState* st)
 {
     if (components < 1 || components > 4 || *marker != 0) return 1;
     const int32_t start = *position;
     if (start < 0 || start > length || int64_t{length} - start < 2 * int64_t{samples} || st->bitCount < 0 ||
         st->bitCount > 32)
         return 1;
+    uint64_t* memos[4] = {};
+    for (int32_t c = 0; c < components; ++c) {
+        HuffMemo* const slot = HuffMemoFor(specs[c], kHuffMemoDifference);
+        if (slot == nullptr) return 1;
+        memos[c] = slot->entries;
+    }
     FastReader<ByteOrder> r(data, length, start, st);
-    for (int32_t x = 0; x < samples; ++x)
-        for (int32_t c = 0; c < components; ++c) {
-            // As in the block loop: the look-up takes its bits from before the top-up.
-            if (__builtin_expect(r.n < 8, 0) && !r.top_up()) return 1;
-            const uint64_t before = r.buf;
-            if (!r.top_up()) return 1;
-            const HuffDecodeSpec* spec = specs[c];
-            const uint32_t e = spec->lookahead[before >> 56];
-            int32_t len = static_cast<int32_t>(e >> 16);
-            uint32_t s = e & 0xFFFF;
-            if (__builtin_expect(len == 0, 0) && !r.long_symbol(spec, &s)) return 1;
-            int32_t v = 0;
-            if (s - 1 < 15) {
-                v = r.value_after(len, static_cast<int32_t>(s));
-            } else {
-                r.drop(len);
-                if (s != 0) v = 32768;
-            }
-            rows[c][x] = static_cast<uint16_t>(v);
-        }
+    // Every difference takes at most 4 bytes, 8 when all are stuffed.
+    const bool roomy = int64_t{length} - start >= 8 * int64_t{samples} * components + 16;
+    if ((roomy ? row_codes<true>(r, rows, samples, components, specs, memos)
+               : row_codes<false>(r, rows, samples, components, specs, memos)) != 0)
+        return 1;
     r.store(position, st);
     return 0;
 }
