@@ -134,11 +134,11 @@ struct FastReader {
         return false;
     }
 
-    // The symbol of the next code and, in *length, the bits it takes, still held; a code longer
-    // than 8 bits is consumed at once (*length 0). Needs 16 bits held.
-    KV_HOT bool peek_symbol(const HuffDecodeSpec* spec, uint32_t* sym, int32_t* length)
+    // The symbol of the look-ahead entry e and, in *length, the bits its code takes, still held;
+    // without a code of 8 bits or fewer the code is read from the buffer and consumed at once
+    // (*length 0). Needs 16 bits held.
+    KV_HOT bool symbol_of(uint32_t e, const HuffDecodeSpec* spec, uint32_t* sym, int32_t* length)
     {
-        const uint32_t e = spec->lookahead[buf >> 56];
         *length = static_cast<int32_t>(e >> 16);
         *sym = e & 0xFFFF;
         return *length != 0 || long_symbol(spec, sym);
@@ -320,9 +320,15 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
     if (slot == nullptr) return 1;
     FastReader<ByteOrder> r(data, length, start, st);
 
+    // The DC look-up takes its bits from the state when that holds 8 or more (it mostly holds 25
+    // to 32), so that it need not wait for the top-up's load.
+    const int32_t held = r.n;
+    uint32_t e = dc->lookahead[r.buf >> 56];
+    if (!r.top_up()) return 1;
+    if (__builtin_expect(held < 8, 0)) e = dc->lookahead[r.buf >> 56];
     uint32_t sym;
     int32_t len;
-    if (!r.top_up() || !r.peek_symbol(dc, &sym, &len)) return 1;
+    if (!r.symbol_of(e, dc, &sym, &len)) return 1;
     int16_t pred = *last_dc;
     if ((sym & 15) != 0)
         pred = static_cast<int16_t>(static_cast<uint16_t>(pred + r.value_after(len, static_cast<int32_t>(sym & 15))));
