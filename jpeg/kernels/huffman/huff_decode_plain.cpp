@@ -349,22 +349,30 @@ struct HuffMemoSet {
     uint32_t next;
 };
 
-struct HuffMemoOwner {
-    HuffMemoSet* set = nullptr;
-    ~HuffMemoOwner() { std::free(set); }
+// A plain pointer, so that reading it needs no guard; the reaper, made on a thread's first
+// allocation, frees the set when the thread ends. Initial-exec: the kernels are linked into the
+// program, and the default model costs a call.
+thread_local HuffMemoSet* t_memo_set __attribute__((tls_model("initial-exec"))) = nullptr;
+
+struct HuffMemoReaper {
+    ~HuffMemoReaper()
+    {
+        std::free(t_memo_set);
+        t_memo_set = nullptr;
+    }
 };
-// Initial-exec: the kernels are linked into the program, and the default model costs a call.
-thread_local HuffMemoOwner t_memos __attribute__((tls_model("initial-exec")));
 
 }  // namespace
 
 HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
 {
-    HuffMemoSet* set = t_memos.set;
+    HuffMemoSet* set = t_memo_set;
     if (set == nullptr) {
         set = static_cast<HuffMemoSet*>(std::calloc(1, sizeof(HuffMemoSet)));
         if (set == nullptr) return nullptr;
-        t_memos.set = set;
+        t_memo_set = set;
+        static thread_local HuffMemoReaper reaper;
+        (void)reaper;
     }
     for (HuffMemo& slot : set->slots)
         if (slot.spec == spec && slot.kind == kind) return &slot;

@@ -8,14 +8,14 @@ namespace {
 
 // Levels 4 and 5: one byte shuffle reverses the group.
 struct ShuffleOrder {
-    static bool load8(const uint8_t* p, uint64_t* v)
+    static uint32_t load8(const uint8_t* p, uint64_t* v)
     {
         const __m128i group = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-        if ((_mm_movemask_epi8(_mm_cmpeq_epi8(group, _mm_set1_epi8(-1))) & 0xFF) != 0) return false;
+        const uint32_t ff = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(group, _mm_set1_epi8(-1)))) & 0xFF;
         const __m128i reversed = _mm_shuffle_epi8(group, _mm_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, -1, -1, -1, -1, -1,
                                                                        -1, -1, -1));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(v), reversed);
-        return true;
+        return ff;
     }
 };
 

@@ -2,7 +2,8 @@
 
 // The fast block and row decoders, included only by the files compiled for one instruction set;
 // everything here has internal linkage so that each includer keeps its own copy. ByteOrder
-// supplies load8(p, &value): the 8 bytes at p as a big-endian value, true when none is 0xFF.
+// supplies load8(p, &value): the 8 bytes at p as a big-endian value, and a mask of those that
+// are 0xFF (bit i for byte i).
 
 #include <emmintrin.h>
 
@@ -91,8 +92,11 @@ struct FastReader {
     KV_HOT bool top_up()
     {
         if (!Roomy && length - pos < 8) return n >= 32;
+        // A 0xFF past the whole bytes that fit is not taken: its bits land below the count, where
+        // only bits that the next top-up writes again (or none that are read) lie.
         uint64_t v;
-        if (ByteOrder::load8(data + pos, &v)) {
+        const uint32_t ff = ByteOrder::load8(data + pos, &v);
+        if (ff == 0 || __builtin_ctz(ff) >= (63 - n) >> 3) {
             buf |= v >> n;
             pos += (63 - n) >> 3;
             n |= 56;
