@@ -57,25 +57,6 @@ void IdctBlockMmx(const int16_t* src, int16_t* dst)
     idct_body(src, dst);
 }
 
-namespace {
-
-// AVX2 with the operating system saving its registers; asked once.
-bool avx2_usable()
-{
-    uint32_t r[4];
-    QueryCpuid(r, 0, 0);
-    if (r[0] < 7) return false;
-    QueryCpuid(r, 1, 0);
-    if ((r[2] >> 27 & 1) == 0 || (r[2] >> 28 & 1) == 0) return false;
-    uint32_t low = 0, high = 0;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    if ((low & 6) != 6) return false;
-    QueryCpuid(r, 7, 0);
-    return (r[1] >> 5 & 1) != 0;
-}
-
-}  // namespace
-
 template <int Level>
 kernel_status DequantIdct8x8Simd(const int16_t* src, int16_t* dst, const uint16_t* table)
 {
@@ -83,7 +64,7 @@ kernel_status DequantIdct8x8Simd(const int16_t* src, int16_t* dst, const uint16_
     // Every level runs the same arithmetic (see IdctBlockMmx), dequantising as it loads; level 5
     // takes two rows a step where the processor has AVX2.
     if constexpr (Level == 5) {
-        static const bool avx2 = avx2_usable();
+        static const bool avx2 = cpu_avx2_usable();
         if (avx2) {
             DequantIdctAvx2(src, dst, reinterpret_cast<const int16_t*>(table));
             return kernel_ok;
