@@ -234,24 +234,58 @@ KV_HOT uint32_t memo_entry(uint64_t* memo, const uint32_t* look, uint64_t buf)
 // Bytes that one block can take at most: 64 codes of 31 bits with every byte stuffed, and a group.
 constexpr int32_t kRoomyBlock = 2 * (64 * 31 + 7) / 8 + 16;
 
-// A coefficient of a plain memo entry; false when the entry is not plain or the block is full.
-template <class ByteOrder>
-KV_HOT bool plain_coefficient(uint32_t d, FastReader<ByteOrder>& r, int16_t* block, int32_t& k)
+__attribute__((noinline)) uint64_t remake_ac_entry(HuffMemo* slot, const uint32_t* look, uint32_t i)
 {
-    if ((d & 0x80) != 0) return false;
-    k += static_cast<int32_t>(d >> 8 & 0xFF);
-    block[kNaturalBefore[k]] = static_cast<int16_t>(d >> 16);
-    r.drop(static_cast<int32_t>(d & 63));
+    const uint64_t m = HuffMemoEntry(look[i >> 2], i, kHuffMemoAc);
+    slot->entries[i] = m;
+    slot->pairs[i] = HuffMemoPair(look, i, m);
+    return m;
+}
+
+// One look-up at the top 10 bits of `bits` (the reader's bits, or the same ones before a top-up):
+// a plain coefficient and the one after it when the memo pairs them. The entry's low half goes
+// to *d; false when it is not plain or the block is full.
+template <class ByteOrder>
+KV_HOT bool plain_step(HuffMemo* slot, const uint32_t* look, uint64_t bits, FastReader<ByteOrder>& r,
+                       int16_t* block, int32_t& k, uint32_t* d)
+{
+    const uint32_t i = static_cast<uint32_t>(bits >> 54);
+    uint64_t m = slot->entries[i];
+    if (__builtin_expect(static_cast<uint32_t>(m >> 32) != look[bits >> 56], 0)) m = remake_ac_entry(slot, look, i);
+    *d = static_cast<uint32_t>(m);
+    if ((*d & 0x80) != 0) return false;
+    const int32_t first = k + static_cast<int32_t>(*d >> 8 & 0xFF);
+    block[kNaturalBefore[first]] = static_cast<int16_t>(*d >> 16);
+    if (__builtin_expect(first >= 64, 0)) {  // the last position or past it: nothing after it here
+        k = first;
+        r.drop(static_cast<int32_t>(*d & 63));
+        return false;
+    }
+    const uint64_t p = slot->pairs[i];
+    const uint32_t q = static_cast<uint32_t>(p);
+    // Checked without a branch on whether there is a second: that is as likely as not.
+    const uint32_t second = look[(r.buf << (*d & 63)) >> 56];
+    if (__builtin_expect(((static_cast<uint32_t>(p >> 32) ^ second) & (0u - (q >> 6 & 1))) != 0, 0)) {
+        // The table changed under the second code alone: the first coefficient now, both remade.
+        remake_ac_entry(slot, look, i);
+        k = first;
+        r.drop(static_cast<int32_t>(*d & 63));
+        return true;
+    }
+    k = first + static_cast<int32_t>(q >> 8 & 0xFF);
+    block[kNaturalBefore[k]] = static_cast<int16_t>(q >> 16);
+    r.drop(static_cast<int32_t>(q & 63));
     return k < 64;
 }
 
 // The AC codes of a block, from zigzag index 1, ending with 0 or 1 (decline). Up to three
-// coefficients to a top-up: the first look-up takes its bits from the buffer before the top-up
+// look-ups to a top-up: the first look-up takes its bits from the buffer before the top-up
 // (the same bits, as 10 or more were held), so the load of the next group stays off the chain of
 // dependent shifts, and a memo entry mostly holds the whole coefficient, so that chain is a
 // shift, a load and a shift per coefficient.
 template <bool Roomy, class ByteOrder>
-KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDecodeSpec* ac, uint64_t* memo, int32_t* end)
+KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDecodeSpec* ac, HuffMemo* slot,
+                        int32_t* end)
 {
     const uint32_t* const look = ac->lookahead;
     int32_t k = 1;
@@ -259,16 +293,14 @@ KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDeco
     for (;;) {
         const uint64_t before = r.buf;
         if (!r.template top_up<Roomy>()) return 1;
-        uint32_t d = memo_entry(memo, look, before);
-        // After a plain coefficient 33 bits are left unless a byte-at-a-time top-up gave fewer:
-        // enough for any code and value, with 10 for the next round's look-up.
-        if (plain_coefficient(d, r, block, k)) {
+        uint32_t d;
+        // A plain step takes at most 10 bits, so 33 are left after it unless a byte-at-a-time
+        // top-up gave fewer: enough for any code and value, with 10 for the next round's look-up.
+        if (plain_step(slot, look, before, r, block, k, &d)) {
             if (__builtin_expect(r.n < 33, 0)) continue;
-            d = memo_entry(memo, look, r.buf);
-            if (plain_coefficient(d, r, block, k)) {
+            if (plain_step(slot, look, r.buf, r, block, k, &d)) {
                 if (__builtin_expect(r.n < 33, 0)) continue;
-                d = memo_entry(memo, look, r.buf);
-                if (plain_coefficient(d, r, block, k)) continue;
+                if (plain_step(slot, look, r.buf, r, block, k, &d)) continue;
             }
         }
         if ((d & 0x80) == 0) {  // a plain coefficient at or past the last position
@@ -341,8 +373,8 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
     block[0] = pred;
 
     int32_t k = 0;
-    const int32_t declined = length - r.pos >= kRoomyBlock ? ac_codes<true>(r, block, ac, slot->entries, &k)
-                                                          : ac_codes<false>(r, block, ac, slot->entries, &k);
+    const int32_t declined = length - r.pos >= kRoomyBlock ? ac_codes<true>(r, block, ac, slot, &k)
+                                                          : ac_codes<false>(r, block, ac, slot, &k);
     if (declined != 0) return 1;
     st->blockEnd = k;
     *last_dc = pred;
