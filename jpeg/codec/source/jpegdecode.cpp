@@ -481,10 +481,13 @@ jpeg_block_entry* OutputComponent(const jpeg_plane& plane, const jpeg_decoder* d
 
 }  // namespace
 
-void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride)
+namespace {
+
+template <typename Value>
+void StoreBlock8Plain(const Value* values, uint8_t* out, int32_t stride)
 {
     for (int32_t y = 0; y < 8; ++y) {
-        const int32_t* row = values + 8 * y;
+        const Value* row = values + 8 * y;
         uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
         for (int32_t x = 0; x < 8; ++x) {
             dst[x] = jpeg_range_limit_value(row[x]);
@@ -492,15 +495,16 @@ void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride)
     }
 }
 
+}  // namespace
+
+void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride)
+{
+    StoreBlock8Plain(values, out, stride);
+}
+
 void jpeg_store_block8_words(const int16_t* values, uint8_t* out, int32_t stride)
 {
-    for (int32_t y = 0; y < 8; ++y) {
-        const int16_t* row = values + 8 * y;
-        uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
-        for (int32_t x = 0; x < 8; ++x) {
-            dst[x] = jpeg_range_limit_value(row[x]);
-        }
-    }
+    StoreBlock8Plain(values, out, stride);
 }
 
 bool jpeg_layout_is_444(const jpeg_decoder* decoder)

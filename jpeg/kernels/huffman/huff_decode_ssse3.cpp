@@ -2,7 +2,6 @@
 
 #include "huffman/huff_decode.h"
 #include "huffman/huff_fast_body.h"
-#include "memory/zero_fill.h"
 
 namespace {
 
@@ -26,12 +25,7 @@ kernel_status DecodeHuffman8x8Simd(const uint8_t* data, int32_t length, int32_t*
                                    int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
                                    const HuffDecodeSpec* ac, HuffDecodeState* state)
 {
-    const kernel_status checked = HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac,
-                                                          state);
-    if (checked != kernel_ok) return checked;
-    if (fast_block<ShuffleOrder>(data, length, position, block, last_dc, marker, dc, ac, state) == 0) return kernel_ok;
-    ZeroFillBytes<Level>(block, 128);
-    return DecodeBlockGeneral(data, length, position, block, last_dc, marker, dc, ac, state);
+    return block_entry<ShuffleOrder, Level>(data, length, position, block, last_dc, marker, dc, ac, state);
 }
 
 template <int Level>

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "huffman/huff_decode.h"
+#include "memory/zero_fill.h"
 
 namespace {
 
@@ -380,6 +381,20 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
     *last_dc = pred;
     r.store(position, st);
     return 0;
+}
+
+// A block entry of levels 1 to 5 after the checks of its arguments.
+template <class ByteOrder, int Level>
+KV_HOT kernel_status block_entry(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
+                                 int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
+                                 const HuffDecodeSpec* ac, HuffDecodeState* state)
+{
+    const kernel_status checked = HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac,
+                                                          state);
+    if (checked != kernel_ok) return checked;
+    if (fast_block<ByteOrder>(data, length, position, block, last_dc, marker, dc, ac, state) == 0) return kernel_ok;
+    ZeroFillBytes<Level>(block, 128);
+    return DecodeBlockGeneral(data, length, position, block, last_dc, marker, dc, ac, state);
 }
 
 // One difference of a memo entry; -1 when the kernel must decline.
