@@ -975,8 +975,8 @@ bool DirectMcusApply(const jpeg_decoder* decoder)
 
 using WordStore = void (*)(const int16_t* values, uint8_t* out, int32_t stride);
 
-// One MCU along the direct path; false when a block failed, its samples then set back to 128 as
-// if nothing had been stored.
+// One MCU along the direct path; false when a block failed, its samples then set back to the
+// 128 of the cleared row, as if nothing had been stored.
 bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
 {
     alignas(16) int16_t coefficients[64];
