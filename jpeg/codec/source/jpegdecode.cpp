@@ -481,15 +481,30 @@ jpeg_block_entry* OutputComponent(const jpeg_plane& plane, const jpeg_decoder* d
 
 }  // namespace
 
-void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride)
+namespace {
+
+template <typename Value>
+void StoreBlock8Plain(const Value* values, uint8_t* out, int32_t stride)
 {
     for (int32_t y = 0; y < 8; ++y) {
-        const int32_t* row = values + 8 * y;
+        const Value* row = values + 8 * y;
         uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
         for (int32_t x = 0; x < 8; ++x) {
             dst[x] = jpeg_range_limit_value(row[x]);
         }
     }
+}
+
+}  // namespace
+
+void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride)
+{
+    StoreBlock8Plain(values, out, stride);
+}
+
+void jpeg_store_block8_words(const int16_t* values, uint8_t* out, int32_t stride)
+{
+    StoreBlock8Plain(values, out, stride);
 }
 
 bool jpeg_layout_is_444(const jpeg_decoder* decoder)
@@ -712,6 +727,11 @@ void jpeg_row_interleave3(jpeg_decoder* decoder, uint8_t* line)
     const uint8_t* b = buffers[1].current;
     const uint8_t* c = buffers[2].current;
     uint32_t x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (dispatch_level.load(std::memory_order_relaxed) >= 4) {
+        x = jpeg_interleave3_ssse3(a, b, c, line, decoder->width);
+    }
+#endif
     if constexpr (std::endian::native == std::endian::little) {
         // Four pixels as three words: fewer, wider stores than one byte at a time.
         for (; x + 4 <= decoder->width; x += 4) {
@@ -933,8 +953,77 @@ uint32_t LostIntervals(uint8_t before, uint8_t after)
 
 }  // namespace
 
+namespace {
+
+// Whether the direct path's MCUs may skip the block entries: each block decoded, transformed and
+// stored in its place at once.
+bool DirectMcusApply(const jpeg_decoder* decoder)
+{
+    if (decoder->direct_mode == 0 || decoder->decode_unit != &jpeg_direct_decode_block ||
+        decoder->scale_denominator > 1 ||
+        (decoder->output_blocks != &jpeg_output_blocks && decoder->output_blocks != &jpeg_output_block_single)) {
+        return false;
+    }
+    for (int32_t c = 0; c < decoder->component_count; ++c) {
+        if (decoder->transform[c] != &jpeg_direct_transform_block ||
+            decoder->mcu_width[c] / 8 * (decoder->mcu_height[c] / 8) != decoder->component_blocks[c]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+using WordStore = void (*)(const int16_t* values, uint8_t* out, int32_t stride);
+
+// One MCU along the direct path; false when a block failed, its samples then set back to the
+// 128 of the cleared row, as if nothing had been stored.
+bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
+{
+    alignas(16) int16_t coefficients[64];
+    alignas(16) int16_t samples[64];
+    jpeg_block_entry entry{reinterpret_cast<int32_t*>(coefficients), 0, 0};
+    const int32_t nf = decoder->component_count;
+    for (int32_t c = 0; c < nf; ++c) {
+        const jpeg_plane& plane = at[c];
+        const bool stored =
+            plane.samples != nullptr && (decoder->selected_component < 0 || decoder->selected_component == c);
+        const uint16_t* quant = decoder->direct->quant + 64 * decoder->quant_selector[c];
+        for (uint32_t by = 0; by < decoder->mcu_height[c] / 8; ++by) {
+            for (uint32_t bx = 0; bx < decoder->mcu_width[c] / 8; ++bx) {
+                if (jpeg_direct_decode_block(decoder, &entry, c) < 1) {
+                    for (int32_t k = 0; k <= c; ++k) {
+                        if (at[k].samples == nullptr) {
+                            continue;
+                        }
+                        for (uint32_t y = 0; y < decoder->mcu_height[k]; ++y) {
+                            std::memset(at[k].samples + static_cast<ptrdiff_t>(y) * at[k].stride, 128,
+                                        decoder->mcu_width[k]);
+                        }
+                    }
+                    return false;
+                }
+                dequant_idct_8x8(coefficients, samples, quant);
+                if (stored) {
+                    store(samples, plane.samples + static_cast<ptrdiff_t>(8 * by) * plane.stride + 8 * bx,
+                          plane.stride);
+                }
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
 {
+    const bool direct_mcus = DirectMcusApply(decoder);
+    WordStore word_store = &jpeg_store_block8_words;
+#if defined(__x86_64__) || defined(__i386__)
+    if (dispatch_level.load(std::memory_order_relaxed) >= 2) {
+        word_store = &jpeg_store_block8_words_sse2;
+    }
+#endif
     const int32_t nf = decoder->component_count;
     jpeg_plane planes[4]{};
     for (int32_t c = 0; c < nf; ++c) {
@@ -960,8 +1049,20 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
     jpeg_status result = JPEG_OK;
     const uint32_t interval = decoder->restart_interval;
     while (mcu < per_row) {
+        if (direct_mcus) {
+            jpeg_plane at[4];
+            for (int32_t c = 0; c < nf; ++c) {
+                at[c] = planes[c];
+                if (at[c].samples != nullptr) {
+                    at[c].samples += static_cast<ptrdiff_t>(mcu) * decoder->mcu_width[c];
+                }
+            }
+            if (!DirectMcu(decoder, at, word_store)) {
+                result = JPEG_WARN_DAMAGED_DATA;
+            }
+        }
         jpeg_block_entry* entry = decoder->block_entries;
-        bool decoded = true;
+        bool decoded = !direct_mcus;
         for (int32_t c = 0; c < nf && decoded; ++c) {
             for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
                 if (decoder->decode_unit(decoder, entry, c) < 1) {

@@ -22,4 +22,19 @@ void jpeg_store_block8_sse2(const int32_t* values, uint8_t* out, int32_t stride)
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<ptrdiff_t>(y) * stride), result);
     }
 }
+void jpeg_store_block8_words_sse2(const int16_t* values, uint8_t* out, int32_t stride)
+{
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i last = _mm_set1_epi16(639);
+    for (int32_t y = 0; y < 8; y += 2) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8 * y));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8 * y + 8));
+        const __m128i samples = _mm_packus_epi16(_mm_adds_epi16(first, bias), _mm_adds_epi16(second, bias));
+        const __m128i beyond = _mm_packs_epi16(_mm_cmpgt_epi16(first, last), _mm_cmpgt_epi16(second, last));
+        const __m128i result = _mm_andnot_si128(beyond, samples);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<ptrdiff_t>(y) * stride), result);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<ptrdiff_t>(y + 1) * stride),
+                         _mm_unpackhi_epi64(result, result));
+    }
+}
 #endif

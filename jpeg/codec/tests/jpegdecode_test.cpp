@@ -253,6 +253,25 @@ TEST(DecodeRangeLimit, EveryOutputMapsAsTheTableSaysAndNeverOutsideIt)
             }
         }
     }
+    // The stores of the direct path's 16-bit values, over all of them.
+    std::vector<int16_t> words;
+    for (int32_t v = -32768; v <= 32767; ++v) {
+        words.push_back(static_cast<int16_t>(v));
+    }
+    using WordStore = void (*)(const int16_t*, uint8_t*, int32_t);
+    std::vector<WordStore> word_bodies{&jpeg_store_block8_words};
+#if defined(__x86_64__) || defined(__i386__)
+    word_bodies.push_back(&jpeg_store_block8_words_sse2);
+#endif
+    for (WordStore store : word_bodies) {
+        uint8_t out[64];
+        for (size_t b = 0; b < words.size(); b += 64) {
+            store(words.data() + b, out, 8);
+            for (size_t i = 0; i < 64; ++i) {
+                ASSERT_EQ(out[i], jpeg_range_sample(base, words[b + i])) << words[b + i];
+            }
+        }
+    }
     jpeg_decoder_destroy(decoder);
 }
 

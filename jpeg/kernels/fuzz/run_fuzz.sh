@@ -12,6 +12,7 @@ seconds=${1:-60}
 shift || true
 mkdir -p "$out/corpus"
 srcs=("$k"/processor/*.cpp "$k"/memory/*.cpp "$k"/transform/*.cpp "$k"/huffman/*.cpp "$k"/lossless/*.cpp
+      "$k"/colour/*.cpp "$k"/quanttable/*.cpp
       "$root"/platform/source/*.cpp)
 objs=()
 for s in "${srcs[@]}"; do

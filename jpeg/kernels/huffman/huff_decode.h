@@ -50,7 +50,8 @@ kernel_status DecodeHuffmanLosslessRow(const uint8_t* data, int32_t length, int3
                                        int32_t samples, int32_t components, uint32_t* marker,
                                        const HuffDecodeSpec* const* specs, HuffDecodeState* state);
 
-// Entries of levels 1 to 5: the fast kernel where the level has one, else the general path.
+// Entries of levels 1 to 5: the fast kernel where the level has one, else the general path. The
+// block entries live beside their fast kernels (huff_decode_sse2.cpp, huff_decode_ssse3.cpp).
 template <int Level>
 kernel_status DecodeHuffman8x8Simd(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
                                    int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
@@ -70,6 +71,19 @@ kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* po
                                 int32_t need, HuffDecodeState* state);
 kernel_status DecodeHuffSymbol(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker,
                                uint32_t* symbol, const HuffDecodeSpec* spec, HuffDecodeState* state);
+// The checks of the block entries, in their order.
+inline kernel_status HuffCheckBlockArguments(const uint8_t* data, int32_t length, const int32_t* position,
+                                             const int16_t* block, const int16_t* last_dc, const uint32_t* marker,
+                                             const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                                             const HuffDecodeState* state)
+{
+    if (data == nullptr) return kernel_null_pointer;
+    if (length < 0) return kernel_out_of_range;
+    if (position == nullptr || block == nullptr || last_dc == nullptr || marker == nullptr || dc == nullptr ||
+        ac == nullptr || state == nullptr)
+        return kernel_null_pointer;
+    return kernel_ok;
+}
 // The block after the checks and the clearing of the block.
 kernel_status DecodeBlockGeneral(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
                                  int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
@@ -81,6 +95,39 @@ kernel_status DecodeRowGeneral(const uint8_t* data, int32_t length, int32_t* pos
                                const HuffDecodeSpec* const* specs, HuffDecodeState* state);
 
 #if defined(__x86_64__) || defined(__i386__)
+// The fast kernels' per-thread memo of a table, indexed by the next 10 bits: one read gives a
+// whole coefficient or difference when its code and value bits fit in them. Entry i is made
+// from lookahead[i >> 2] and i alone and keeps that word in its high half: checked against the
+// table at each use and remade when it differs, an entry is never stale, so a slot taken over by
+// another table of the same kind needs no clearing.
+// Low half of a plain entry (bit 7 clear): bits 0-5 code and value bits together, 8-15 run + 1
+// (AC), 16-31 the value (as stored: a difference is its 16-bit pattern). Otherwise bit 7 is set
+// and bits 16-17 tell the kind: kHuffMemoLongValue (bits 0-5 and 8-15 as above, 18-23
+// (64 - size) & 63, 24-29 code bits), kHuffMemoRunEnd (AC end of block or sixteen zeros: bits
+// 0-5 code bits, 8-15 run), kHuffMemoLongCode (no code of 8 bits or fewer) or kHuffMemoDecline
+// (a length no table of ours holds; the general path reads the table as it stands).
+enum : uint32_t { kHuffMemoLongValue = 0, kHuffMemoRunEnd = 1, kHuffMemoLongCode = 2, kHuffMemoDecline = 3 };
+// What a table's symbols are: run and size of AC coefficients, or sizes of lossless differences.
+enum HuffMemoKind : uint32_t { kHuffMemoAc = 0, kHuffMemoDifference = 1 };
+// An AC slot also pairs each plain entry with the plain coefficient after it when that one's
+// code and value bits fit in the same 10 (about half of them in photographs): low half bits 0-5
+// the two coefficients' bits together, bit 6 set, 8-15 the second's run + 1, 16-31 its value;
+// high half the look-ahead word that its code begins (the same for every bit after the 10). An
+// entry without a second gives the first's bits and value again and run + 1 0, so that storing
+// it changes nothing.
+struct HuffMemo {
+    const HuffDecodeSpec* spec;
+    HuffMemoKind kind;
+    uint64_t entries[1024];
+    uint64_t pairs[1024];
+};
+// The calling thread's memo slot for the table (made on the thread's first call, freed when the
+// thread ends); null when no memory could be had.
+HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind);
+uint64_t HuffMemoEntry(uint32_t lookahead, uint32_t index, HuffMemoKind kind);
+// The pair of AC entry `entry` at index, read from the table's look-ahead words.
+uint64_t HuffMemoPair(const uint32_t* lookahead, uint32_t index, uint64_t entry);
+
 // Fast kernels: 0 when the whole job is done, 1 (position, state, marker and DC as on entry)
 // when the general path must do it. The block kernel clears the block and blockEnd first.
 // Levels 1 to 3 reverse the loaded bytes with two 32-bit swaps, 4 and 5 with one byte shuffle.

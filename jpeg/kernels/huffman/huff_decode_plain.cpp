@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <cstring>
 
 #include "huffman/huff_decode.h"
@@ -63,18 +64,6 @@ inline kernel_status read_difference(const uint8_t* data, int32_t length, int32_
 }
 
 // The checks of the entries, in their order.
-kernel_status check_block_arguments(const uint8_t* data, int32_t length, const int32_t* position,
-                                    const int16_t* block, const int16_t* last_dc, const uint32_t* marker,
-                                    const HuffDecodeSpec* dc, const HuffDecodeSpec* ac, const HuffDecodeState* state)
-{
-    if (data == nullptr) return kernel_null_pointer;
-    if (length < 0) return kernel_out_of_range;
-    if (position == nullptr || block == nullptr || last_dc == nullptr || marker == nullptr || dc == nullptr ||
-        ac == nullptr || state == nullptr)
-        return kernel_null_pointer;
-    return kernel_ok;
-}
-
 kernel_status check_diff_arguments(const uint8_t* data, int32_t length, const int32_t* position, const uint16_t* diff,
                                    const uint32_t* marker, const HuffDecodeSpec* spec, const HuffDecodeState* state)
 {
@@ -326,7 +315,7 @@ kernel_status DecodeHuffman8x8(const uint8_t* data, int32_t length, int32_t* pos
                                int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
                                const HuffDecodeSpec* ac, HuffDecodeState* state)
 {
-    const kernel_status checked = check_block_arguments(data, length, position, block, last_dc, marker, dc, ac,
+    const kernel_status checked = HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac,
                                                         state);
     if (checked != kernel_ok) return checked;
     ZeroFillBytes<0>(block, 128);
@@ -352,6 +341,98 @@ kernel_status DecodeHuffmanLosslessRow(const uint8_t* data, int32_t length, int3
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+namespace {
+
+// Four tables cover the tables of any scan; a fifth takes the slot used longest ago.
+struct HuffMemoSet {
+    HuffMemo slots[4];
+    uint32_t next;
+};
+
+// A plain pointer, so that reading it needs no guard; the reaper, made on a thread's first
+// allocation, frees the set when the thread ends. Initial-exec: the kernels are linked into the
+// program, and the default model costs a call.
+thread_local HuffMemoSet* t_memo_set __attribute__((tls_model("initial-exec"))) = nullptr;
+
+struct HuffMemoReaper {
+    ~HuffMemoReaper()
+    {
+        std::free(t_memo_set);
+        t_memo_set = nullptr;
+    }
+};
+
+}  // namespace
+
+HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
+{
+    HuffMemoSet* set = t_memo_set;
+    if (set == nullptr) {
+        set = static_cast<HuffMemoSet*>(std::calloc(1, sizeof(HuffMemoSet)));
+        if (set == nullptr) return nullptr;
+        t_memo_set = set;
+        static thread_local HuffMemoReaper reaper;
+        (void)reaper;
+    }
+    for (HuffMemo& slot : set->slots)
+        if (slot.spec == spec && slot.kind == kind) return &slot;
+    HuffMemo* slot = &set->slots[set->next++ & 3];
+    // Zeros are no entry of any word, and entries of the other kind read wrongly: a fresh slot or
+    // one of the other kind starts over. One of the same kind keeps entries right for their words.
+    if (slot->spec == nullptr || slot->kind != kind)
+        for (uint32_t i = 0; i < 1024; ++i) {
+            slot->entries[i] = HuffMemoEntry(0, i, kind);
+            slot->pairs[i] = 0;
+        }
+    slot->spec = spec;
+    slot->kind = kind;
+    return slot;
+}
+
+uint64_t HuffMemoEntry(uint32_t lookahead, uint32_t index, HuffMemoKind kind)
+{
+    const uint32_t len = lookahead >> 16;
+    // A difference's size is its whole symbol: 0 and 16 or more take no value bits.
+    const uint32_t symbol = lookahead & 0xFFFF, run = kind == kHuffMemoAc ? symbol >> 4 & 15 : 0;
+    const uint32_t size = kind == kHuffMemoAc ? symbol & 15 : symbol < 16 ? symbol : 0;
+    uint32_t low;
+    if (len > 8) {
+        low = 0x80 | kHuffMemoDecline << 16;
+    } else if (len == 0) {
+        low = 0x80 | kHuffMemoLongCode << 16;
+    } else if (size == 0 && kind == kHuffMemoAc) {
+        low = 0x80 | kHuffMemoRunEnd << 16 | len | run << 8;
+    } else if (size == 0) {
+        low = len | (symbol != 0 ? 32768u : 0u) << 16;
+    } else if (len + size > 10) {
+        low = 0x80 | kHuffMemoLongValue << 16 | (len + size) | (run + 1) << 8 | (64 - size) << 18 | len << 24;
+    } else {
+        const uint32_t raw = index >> (10 - len - size) & ((1u << size) - 1);
+        const int32_t value = extend(raw, static_cast<int32_t>(size));
+        low = (len + size) | (run + 1) << 8 | static_cast<uint32_t>(value) << 16;
+    }
+    return uint64_t{lookahead} << 32 | low;
+}
+
+uint64_t HuffMemoPair(const uint32_t* lookahead, uint32_t index, uint64_t entry)
+{
+    const uint32_t d = static_cast<uint32_t>(entry), first = d & 63;
+    const uint32_t alone = first | (d & 0xFFFF0000u);
+    if ((d & 0x80) != 0 || first >= 10) return alone;
+    // The bits after the first coefficient, at the top of 10; the look-ahead window over them
+    // ends in bits past the 10, so every word it may read must agree.
+    const uint32_t room = 10 - first, known = (index << first) & 0x3FF;
+    const uint32_t window = known >> 2, count = room >= 8 ? 1u : 1u << (8 - room);
+    const uint32_t word = lookahead[window];
+    for (uint32_t j = 1; j < count; ++j)
+        if (lookahead[window + j] != word) return alone;
+    const uint32_t len = word >> 16, run = word >> 4 & 15, size = word & 15;
+    if (len == 0 || size == 0 || len + size > room) return alone;
+    const uint32_t raw = known >> (10 - len - size) & ((1u << size) - 1);
+    const int32_t value = extend(raw, static_cast<int32_t>(size));
+    return uint64_t{word} << 32 | (first + len + size) | 0x40 | (run + 1) << 8 | static_cast<uint32_t>(value) << 16;
+}
+
 int32_t DecodeHuffDiffFast(const uint8_t* data, int32_t* position, uint16_t* diff, const HuffDecodeSpec* spec,
                            HuffDecodeState* state)
 {
@@ -391,20 +472,6 @@ int32_t DecodeHuffDiffFast(const uint8_t* data, int32_t* position, uint16_t* dif
 }
 
 template <int Level>
-kernel_status DecodeHuffman8x8Simd(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                                   int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
-                                   const HuffDecodeSpec* ac, HuffDecodeState* state)
-{
-    const kernel_status checked = check_block_arguments(data, length, position, block, last_dc, marker, dc, ac,
-                                                        state);
-    if (checked != kernel_ok) return checked;
-    if (DecodeHuffman8x8Fast<Level>(data, length, position, block, last_dc, marker, dc, ac, state) == 0)
-        return kernel_ok;
-    ZeroFillBytes<Level>(block, 128);
-    return DecodeBlockGeneral(data, length, position, block, last_dc, marker, dc, ac, state);
-}
-
-template <int Level>
 kernel_status DecodeHuffDiffSimd(const uint8_t* data, int32_t length, int32_t* position, uint16_t* diff,
                                  uint32_t* marker, const HuffDecodeSpec* spec, HuffDecodeState* state)
 {
@@ -434,16 +501,6 @@ kernel_status DecodeHuffmanLosslessRowSimd(const uint8_t* data, int32_t length, 
     return DecodeRowGeneral(data, length, position, rows, samples, components, marker, own, state);
 }
 
-template kernel_status DecodeHuffman8x8Simd<1>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
-template kernel_status DecodeHuffman8x8Simd<2>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
-template kernel_status DecodeHuffman8x8Simd<3>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
-template kernel_status DecodeHuffman8x8Simd<4>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
-template kernel_status DecodeHuffman8x8Simd<5>(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*, uint32_t*,
-                                               const HuffDecodeSpec*, const HuffDecodeSpec*, HuffDecodeState*);
 template kernel_status DecodeHuffDiffSimd<2>(const uint8_t*, int32_t, int32_t*, uint16_t*, uint32_t*,
                                              const HuffDecodeSpec*, HuffDecodeState*);
 template kernel_status DecodeHuffDiffSimd<3>(const uint8_t*, int32_t, int32_t*, uint16_t*, uint32_t*,

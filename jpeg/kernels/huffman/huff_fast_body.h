@@ -2,13 +2,16 @@
 
 // The fast block and row decoders, included only by the files compiled for one instruction set;
 // everything here has internal linkage so that each includer keeps its own copy. ByteOrder
-// supplies load8(p, &value): the 8 bytes at p as a big-endian value, true when none is 0xFF.
+// supplies load8(p, &value): the 8 bytes at p as a big-endian value, and a mask of those that
+// are 0xFF (bit i for byte i).
 
 #include <emmintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "huffman/huff_decode.h"
+#include "memory/zero_fill.h"
 
 namespace {
 
@@ -56,6 +59,13 @@ __attribute__((noinline)) Bytewise bytewise_fill(const uint8_t* data, int32_t le
 
 #define KV_HOT inline __attribute__((always_inline))
 
+template <HuffMemoKind Kind>
+__attribute__((noinline)) uint32_t remake_entry(uint64_t* memo, const uint32_t* look, uint32_t i)
+{
+    memo[i] = HuffMemoEntry(look[i >> 2], i, Kind);
+    return static_cast<uint32_t>(memo[i]);
+}
+
 // Unread bits left-aligned (the next one is bit 63); below the count lie zeros or the leading
 // bits of the next byte, and the count stays below 64. Every
 // code with its extra bits takes at most 31 bits, so one top-up to 32 bits serves a whole
@@ -77,12 +87,17 @@ struct FastReader {
     // At least 32 bits held afterwards, or false: fewer than 8 bytes left, or a marker or fill
     // byte before 32 bits were gathered. A group without 0xFF tops up to 56 or more bits without
     // a branch on the count; the bits below the count then already hold the next byte's leading
-    // bits, which the next top-up writes again unchanged.
+    // bits, which the next top-up writes again unchanged. Roomy: the caller knows that 8 bytes
+    // are left.
+    template <bool Roomy = false>
     KV_HOT bool top_up()
     {
-        if (length - pos < 8) return n >= 32;
+        if (!Roomy && length - pos < 8) return n >= 32;
+        // A 0xFF past the whole bytes that fit is not taken: its bits land below the count, where
+        // only bits that the next top-up writes again (or none that are read) lie.
         uint64_t v;
-        if (ByteOrder::load8(data + pos, &v)) {
+        const uint32_t ff = ByteOrder::load8(data + pos, &v);
+        if (ff == 0 || __builtin_ctz(ff) >= (63 - n) >> 3) {
             buf |= v >> n;
             pos += (63 - n) >> 3;
             n |= 56;
@@ -108,6 +123,7 @@ struct FastReader {
         return v;
     }
 
+    // A code of 9 to 16 bits, the shortest length that matches. Needs 16 bits held.
     bool long_symbol(const HuffDecodeSpec* spec, uint32_t* sym)
     {
         const uint32_t top = static_cast<uint32_t>(buf >> 48);
@@ -123,11 +139,11 @@ struct FastReader {
         return false;
     }
 
-    // The symbol of the next code and, in *length, the bits it takes, still held; a code longer
-    // than 8 bits is consumed at once (*length 0). Needs 16 bits held.
-    KV_HOT bool peek_symbol(const HuffDecodeSpec* spec, uint32_t* sym, int32_t* length)
+    // The symbol of the look-ahead entry e and, in *length, the bits its code takes, still held;
+    // without a code of 8 bits or fewer the code is read from the buffer and consumed at once
+    // (*length 0). Needs 16 bits held.
+    KV_HOT bool symbol_of(uint32_t e, const HuffDecodeSpec* spec, uint32_t* sym, int32_t* length)
     {
-        const uint32_t e = spec->lookahead[buf >> 56];
         *length = static_cast<int32_t>(e >> 16);
         *sym = e & 0xFFFF;
         return *length != 0 || long_symbol(spec, sym);
@@ -148,6 +164,19 @@ struct FastReader {
         return raw + (~first & kLow[s]);
     }
 
+    // The coefficient of a long-value memo entry: its code and value bits dropped, the value
+    // extended (a value whose first bit is 0 loses 2^size - 1).
+    KV_HOT int32_t value_at(uint32_t d)
+    {
+        const uint64_t head = buf << (d >> 24 & 63);
+        const uint32_t drop = d >> 18 & 63;
+        const uint64_t raw = head >> drop, mask = ~uint64_t{0} >> drop;
+        const uint64_t first = static_cast<uint64_t>(static_cast<int64_t>(head) >> 63);
+        buf <<= d & 63;
+        n -= static_cast<int32_t>(d & 63);
+        return static_cast<int32_t>(raw - (mask & ~first));
+    }
+
     KV_HOT void drop(int32_t k)
     {
         buf <<= k;
@@ -155,8 +184,7 @@ struct FastReader {
     }
 
     // Right-aligned into the 32-bit state (the bits below the count dropped); whole bytes above 32
-    // bits go back to the data, a
-    // stuffed 0xFF with its zero.
+    // bits go back to the data, a stuffed 0xFF with its zero.
     void store(int32_t* position, HuffDecodeState* st)
     {
         uint64_t right = n > 0 ? buf >> (64 - n) : 0;
@@ -164,28 +192,180 @@ struct FastReader {
             const int32_t back = (((n + 7) & ~7) - 32) >> 3;
             right >>= 8 * back;
             n -= 8 * back;
-            for (int32_t i = 0; i < back; ++i) pos -= data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
+            // No 0xFF among the last five bytes: the bytes given back hold no stuffing.
+            uint64_t last = 0;
+            if (pos >= 8) std::memcpy(&last, data + pos - 8, 8);
+            if (pos >= 8 && !has_ff(last >> 24)) {
+                pos -= back;
+            } else {
+                for (int32_t i = 0; i < back; ++i) pos -= data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
+            }
         }
         st->bitBuffer = static_cast<uint32_t>(right);
         st->bitCount = n;
         *position = pos;
     }
+
+    // Whether any of the five low bytes of v is 0xFF.
+    static bool has_ff(uint64_t v)
+    {
+        const uint64_t x = ~v & 0xFFFFFFFFFFull;
+        return ((x - 0x0101010101ull) & ~x & 0x8080808080ull) != 0;
+    }
 };
 
+// Natural position of the coefficient before zigzag index k; past 64 the guards take a run that
+// overshoots, whose block the general path decodes again.
+constexpr uint8_t kNaturalBefore[80] = {
+    0,  0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34, 27, 20,
+    13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38,
+    31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63,
+};
+
+// The memo entry for the top 10 bits of buf, remade when the table's word has changed.
+template <HuffMemoKind Kind = kHuffMemoAc>
+KV_HOT uint32_t memo_entry(uint64_t* memo, const uint32_t* look, uint64_t buf)
+{
+    const uint32_t i = static_cast<uint32_t>(buf >> 54);
+    const uint64_t m = memo[i];
+    if (__builtin_expect(static_cast<uint32_t>(m >> 32) == look[buf >> 56], 1)) return static_cast<uint32_t>(m);
+    return remake_entry<Kind>(memo, look, i);
+}
+
+// Bytes that one block can take at most: 64 codes of 31 bits with every byte stuffed, and a group.
+constexpr int32_t kRoomyBlock = 2 * (64 * 31 + 7) / 8 + 16;
+
+__attribute__((noinline)) uint64_t remake_ac_entry(HuffMemo* slot, const uint32_t* look, uint32_t i)
+{
+    const uint64_t m = HuffMemoEntry(look[i >> 2], i, kHuffMemoAc);
+    slot->entries[i] = m;
+    slot->pairs[i] = HuffMemoPair(look, i, m);
+    return m;
+}
+
+// One look-up at the top 10 bits of `bits` (the reader's bits, or the same ones before a top-up):
+// a plain coefficient and the one after it when the memo pairs them. The entry's low half goes
+// to *d; false when it is not plain or the block is full.
 template <class ByteOrder>
-int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16_t* block, int16_t* last_dc,
-                   uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac, HuffDecodeState* st)
+KV_HOT bool plain_step(HuffMemo* slot, const uint32_t* look, uint64_t bits, FastReader<ByteOrder>& r,
+                       int16_t* block, int32_t& k, uint32_t* d)
+{
+    const uint32_t i = static_cast<uint32_t>(bits >> 54);
+    uint64_t m = slot->entries[i];
+    if (__builtin_expect(static_cast<uint32_t>(m >> 32) != look[bits >> 56], 0)) m = remake_ac_entry(slot, look, i);
+    *d = static_cast<uint32_t>(m);
+    if ((*d & 0x80) != 0) return false;
+    const int32_t first = k + static_cast<int32_t>(*d >> 8 & 0xFF);
+    block[kNaturalBefore[first]] = static_cast<int16_t>(*d >> 16);
+    if (__builtin_expect(first >= 64, 0)) {  // the last position or past it: nothing after it here
+        k = first;
+        r.drop(static_cast<int32_t>(*d & 63));
+        return false;
+    }
+    const uint64_t p = slot->pairs[i];
+    const uint32_t q = static_cast<uint32_t>(p);
+    // Checked without a branch on whether there is a second: that is as likely as not.
+    const uint32_t second = look[(r.buf << (*d & 63)) >> 56];
+    if (__builtin_expect(((static_cast<uint32_t>(p >> 32) ^ second) & (0u - (q >> 6 & 1))) != 0, 0)) {
+        // The table changed under the second code alone: the first coefficient now, both remade.
+        remake_ac_entry(slot, look, i);
+        k = first;
+        r.drop(static_cast<int32_t>(*d & 63));
+        return true;
+    }
+    k = first + static_cast<int32_t>(q >> 8 & 0xFF);
+    block[kNaturalBefore[k]] = static_cast<int16_t>(q >> 16);
+    r.drop(static_cast<int32_t>(q & 63));
+    return k < 64;
+}
+
+// The AC codes of a block, from zigzag index 1, ending with 0 or 1 (decline). Up to three
+// look-ups to a top-up: the first look-up takes its bits from the buffer before the top-up
+// (the same bits, as 10 or more were held), so the load of the next group stays off the chain of
+// dependent shifts, and a memo entry mostly holds the whole coefficient, so that chain is a
+// shift, a load and a shift per coefficient.
+template <bool Roomy, class ByteOrder>
+KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDecodeSpec* ac, HuffMemo* slot,
+                        int32_t* end)
+{
+    const uint32_t* const look = ac->lookahead;
+    int32_t k = 1;
+    if (r.n < 10 && !r.top_up()) return 1;
+    for (;;) {
+        const uint64_t before = r.buf;
+        if (!r.template top_up<Roomy>()) return 1;
+        uint32_t d;
+        // A plain step takes at most 10 bits, so 33 are left after it unless a byte-at-a-time
+        // top-up gave fewer: enough for any code and value, with 10 for the next round's look-up.
+        if (plain_step(slot, look, before, r, block, k, &d)) {
+            if (__builtin_expect(r.n < 33, 0)) continue;
+            if (plain_step(slot, look, r.buf, r, block, k, &d)) {
+                if (__builtin_expect(r.n < 33, 0)) continue;
+                if (plain_step(slot, look, r.buf, r, block, k, &d)) continue;
+            }
+        }
+        if ((d & 0x80) == 0) {  // a plain coefficient at or past the last position
+            if (k > 64) return 1;
+            break;
+        }
+        const uint32_t kind = d >> 16 & 3;
+        if (kind == kHuffMemoLongValue) {
+            k += static_cast<int32_t>(d >> 8 & 0xFF);
+            block[kNaturalBefore[k]] = static_cast<int16_t>(r.value_at(d));
+            if (k >= 64) {
+                if (k > 64) return 1;
+                break;
+            }
+        } else if (kind == kHuffMemoRunEnd) {
+            r.drop(static_cast<int32_t>(d & 63));
+            if ((d >> 8 & 0xFF) != 15) break;
+            k += 16;
+            if (k > 63) return 1;
+        } else {
+            uint32_t sym;
+            if (kind == kHuffMemoDecline || (r.n < 31 && !r.top_up()) || !r.long_symbol(ac, &sym)) return 1;
+            const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
+            if (size != 0) {
+                k += run;
+                if (k > 63) return 1;
+                block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(0, size));
+                if (++k > 63) break;
+            } else {
+                if (run != 15) break;
+                k += 16;
+                if (k > 63) return 1;
+            }
+        }
+        // The next round looks up before its top-up.
+        if (r.n < 10 && !r.top_up()) return 1;
+    }
+    *end = k;
+    return 0;
+}
+
+template <class ByteOrder>
+KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
+                          int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                          HuffDecodeState* st)
 {
     if (*marker != 0) return 1;
     clear_block(block);
     st->blockEnd = 0;
     const int32_t start = *position;
     if (start < 0 || start > length || length - start < 24 || st->bitCount < 0 || st->bitCount > 32) return 1;
+    HuffMemo* const slot = HuffMemoFor(ac, kHuffMemoAc);
+    if (slot == nullptr) return 1;
     FastReader<ByteOrder> r(data, length, start, st);
 
+    // The DC look-up takes its bits from the state when that holds 8 or more (it mostly holds 25
+    // to 32), so that it need not wait for the top-up's load.
+    const int32_t held = r.n;
+    uint32_t e = dc->lookahead[r.buf >> 56];
+    if (!r.top_up()) return 1;
+    if (__builtin_expect(held < 8, 0)) e = dc->lookahead[r.buf >> 56];
     uint32_t sym;
     int32_t len;
-    if (!r.top_up() || !r.peek_symbol(dc, &sym, &len)) return 1;
+    if (!r.symbol_of(e, dc, &sym, &len)) return 1;
     int16_t pred = *last_dc;
     if ((sym & 15) != 0)
         pred = static_cast<int16_t>(static_cast<uint16_t>(pred + r.value_after(len, static_cast<int32_t>(sym & 15))));
@@ -193,68 +373,102 @@ int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16
         r.drop(len);
     block[0] = pred;
 
-    // Every coefficient tops up, but the look-up takes its 8 bits from the buffer before the top-up
-    // (they are the same when 8 or more were held), so the load of the next group stays off the
-    // chain of dependent shifts and no branch hangs on the count.
-    const uint32_t* const look = ac->lookahead;
-    int32_t k = 1;
-    for (;;) {
-        if (__builtin_expect(r.n < 8, 0) && !r.top_up()) return 1;
-        const uint64_t before = r.buf;
-        if (!r.top_up()) return 1;
-        const uint32_t e = look[before >> 56];
-        len = static_cast<int32_t>(e >> 16);
-        sym = e & 0xFFFF;
-        if (__builtin_expect(len == 0, 0) && !r.long_symbol(ac, &sym)) return 1;
-        const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
-        if (size != 0) {
-            k += run;
-            if (k > 63) return 1;
-            block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(len, size));
-            if (++k > 63) break;
-        } else {
-            r.drop(len);
-            if (run != 15) break;
-            k += 16;
-            if (k > 63) return 1;
-        }
-    }
+    int32_t k = 0;
+    const int32_t declined = length - r.pos >= kRoomyBlock ? ac_codes<true>(r, block, ac, slot, &k)
+                                                          : ac_codes<false>(r, block, ac, slot, &k);
+    if (declined != 0) return 1;
     st->blockEnd = k;
     *last_dc = pred;
     r.store(position, st);
     return 0;
 }
 
+// A block entry of levels 1 to 5 after the checks of its arguments.
+template <class ByteOrder, int Level>
+KV_HOT kernel_status block_entry(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
+                                 int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
+                                 const HuffDecodeSpec* ac, HuffDecodeState* state)
+{
+    const kernel_status checked = HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac,
+                                                          state);
+    if (checked != kernel_ok) return checked;
+    if (fast_block<ByteOrder>(data, length, position, block, last_dc, marker, dc, ac, state) == 0) return kernel_ok;
+    ZeroFillBytes<Level>(block, 128);
+    return DecodeBlockGeneral(data, length, position, block, last_dc, marker, dc, ac, state);
+}
+
+// One difference of a memo entry; -1 when the kernel must decline.
 template <class ByteOrder>
-int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows, int32_t samples,
-                 int32_t components, uint32_t* marker, const HuffDecodeSpec* const* specs, HuffDecodeState* st)
+KV_HOT int32_t difference(uint32_t d, FastReader<ByteOrder>& r, const HuffDecodeSpec* spec)
+{
+    if (__builtin_expect((d & 0x80) == 0, 1)) {
+        r.drop(static_cast<int32_t>(d & 63));
+        return static_cast<int32_t>(d >> 16);
+    }
+    const uint32_t kind = d >> 16 & 3;
+    if (kind == kHuffMemoLongValue) return r.value_at(d) & 0xFFFF;
+    uint32_t s;
+    if (kind == kHuffMemoDecline || (r.n < 31 && !r.top_up()) || !r.long_symbol(spec, &s)) return -1;
+    if (s - 1 < 15) return r.value_after(0, static_cast<int32_t>(s)) & 0xFFFF;
+    return s != 0 ? 32768 : 0;
+}
+
+// The differences of a row, sample by sample and component by component within each; 0, or 1 to
+// decline. Two differences to a top-up, the first looked up before it as in the block loop.
+template <bool Roomy, class ByteOrder>
+KV_HOT int32_t row_codes(FastReader<ByteOrder>& r, uint16_t* const* rows, int32_t samples, int32_t components,
+                         const HuffDecodeSpec* const* specs, uint64_t* const* memos)
+{
+    int32_t x = 0, c = 0;
+    if (r.n < 10 && !r.top_up()) return 1;
+    for (;;) {
+        const uint64_t before = r.buf;
+        if (!r.template top_up<Roomy>()) return 1;
+        int32_t v = difference(memo_entry<kHuffMemoDifference>(memos[c], specs[c]->lookahead, before), r, specs[c]);
+        if (v < 0) return 1;
+        rows[c][x] = static_cast<uint16_t>(v);
+        if (++c == components) {
+            c = 0;
+            if (++x == samples) break;
+        }
+        // A plain difference leaves 33 bits unless a byte-at-a-time top-up gave fewer: enough for
+        // another and the next round's look-up.
+        if (__builtin_expect(r.n >= 33, 1)) {
+            v = difference(memo_entry<kHuffMemoDifference>(memos[c], specs[c]->lookahead, r.buf), r, specs[c]);
+            if (v < 0) return 1;
+            rows[c][x] = static_cast<uint16_t>(v);
+            if (++c == components) {
+                c = 0;
+                if (++x == samples) break;
+            }
+        }
+        if (r.n < 10 && !r.top_up()) return 1;
+    }
+    return 0;
+}
+
+template <class ByteOrder>
+KV_HOT int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows,
+                        int32_t samples, int32_t components, uint32_t* marker, const HuffDecodeSpec* const* specs,
+                        HuffDecodeState* st)
 {
     if (components < 1 || components > 4 || *marker != 0) return 1;
     const int32_t start = *position;
     if (start < 0 || start > length || int64_t{length} - start < 2 * int64_t{samples} || st->bitCount < 0 ||
         st->bitCount > 32)
         return 1;
+    uint64_t* memos[4] = {};
+    for (int32_t c = 0; c < components; ++c) {
+        HuffMemo* const slot = HuffMemoFor(specs[c], kHuffMemoDifference);
+        if (slot == nullptr) return 1;
+        memos[c] = slot->entries;
+    }
     FastReader<ByteOrder> r(data, length, start, st);
-    for (int32_t x = 0; x < samples; ++x)
-        for (int32_t c = 0; c < components; ++c) {
-            // As in the block loop: the look-up takes its bits from before the top-up.
-            if (__builtin_expect(r.n < 8, 0) && !r.top_up()) return 1;
-            const uint64_t before = r.buf;
-            if (!r.top_up()) return 1;
-            const HuffDecodeSpec* spec = specs[c];
-            const uint32_t e = spec->lookahead[before >> 56];
-            int32_t len = static_cast<int32_t>(e >> 16);
-            uint32_t s = e & 0xFFFF;
-            if (__builtin_expect(len == 0, 0) && !r.long_symbol(spec, &s)) return 1;
-            int32_t v = 0;
-            if (s - 1 < 15) {
-                v = r.value_after(len, static_cast<int32_t>(s));
-            } else {
-                r.drop(len);
-                if (s != 0) v = 32768;
-            }
-            rows[c][x] = static_cast<uint16_t>(v);
-        }
+    // Every difference takes at most 4 bytes, 8 when all are stuffed.
+    const bool roomy = int64_t{length} - start >= 8 * int64_t{samples} * components + 16;
+    if ((roomy ? row_codes<true>(r, rows, samples, components, specs, memos)
+               : row_codes<false>(r, rows, samples, components, specs, memos)) != 0)
+        return 1;
     r.store(position, st);
     return 0;
 }

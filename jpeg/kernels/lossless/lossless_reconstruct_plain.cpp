@@ -78,7 +78,8 @@ kernel_status ReconstructLosslessRow(const uint16_t* diff, const uint16_t* above
     return kernel_ok;
 }
 
-// Running sums nine samples a pass, the serial dependency kept in a register.
+#if !defined(__x86_64__) && !defined(__i386__)
+// Other processors: running sums nine samples a pass (x86 has lossless_reconstruct_sse2.cpp).
 void ReconstructFirstRowKernel(const uint16_t* diff, uint16_t* out, int32_t samples, int32_t precision,
                                int32_t point_transform)
 {
@@ -99,6 +100,7 @@ void ReconstructRowPred1Kernel(const uint16_t* diff, const uint16_t* above, uint
         for (int32_t i = 0; i < 9; ++i) out[x + i] = static_cast<uint16_t>(prev += diff[x + i]);
     for (; x < samples; ++x) out[x] = static_cast<uint16_t>(prev += diff[x]);
 }
+#endif
 
 template <int Level>
 kernel_status ReconstructLosslessFirstRowSimd(const uint16_t* diff, uint16_t* out, int32_t samples,

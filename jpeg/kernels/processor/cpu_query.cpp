@@ -120,6 +120,35 @@ void QueryCpuid(uint32_t out[4], uint32_t leaf, uint32_t subleaf)
 #endif
 }
 
+namespace {
+
+// Leaf 7's EBX when AVX registers are usable, else 0.
+uint32_t usable_leaf7_ebx()
+{
+#if KV_HAVE_CPUID
+    if (hardware_cpuid_present() == 0) return 0;
+    uint32_t r[4];
+    QueryCpuid(r, 0, 0);
+    if (r[0] < 7) return 0;
+    QueryCpuid(r, 1, 0);
+    if ((r[2] >> 27 & 1) == 0 || (r[2] >> 28 & 1) == 0) return 0;  // OSXSAVE, AVX
+    uint32_t low = 0, high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    if ((low & 6) != 6) return 0;  // XMM and YMM state saved
+    QueryCpuid(r, 7, 0);
+    return r[1];
+#else
+    return 0;
+#endif
+}
+
+}  // namespace
+
+bool cpu_avx2_usable()
+{
+    return (usable_leaf7_ebx() >> 5 & 1) != 0;
+}
+
 void cpuid_use_recording(const CpuidRecording* recording)
 {
     g_recording.store(recording, std::memory_order_release);

@@ -12,6 +12,10 @@ int CheckCpuidPresent();
 // 1 when cpuid leaf 0 names "GenuineIntel", else 0.
 int CheckCpuVendor();
 
+// Beyond the dispatch levels, for bodies behind their own check (asked of the processor, never
+// the recording): AVX2 with the operating system saving its registers.
+bool cpu_avx2_usable();
+
 // Processor type code: the vendor rules for "GenuineIntel", else the feature fallback
 // 64 (SSE) ... 69 (SSE4.2), 96 (64-bit mode only), 0 (nothing, or no cpuid).
 int32_t cpu_identify_type();

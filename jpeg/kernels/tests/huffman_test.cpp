@@ -6,6 +6,7 @@
 #include <csetjmp>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "huffman/huff_decode.h"
@@ -346,6 +347,88 @@ TEST_F(HuffBlock, UnalignedBlockIsClearedWhole)
             decode_one(level, block_bytes(0, 0, {}, true, 40), byte_table(), byte_table(), 7, storage + 1);
         EXPECT_EQ(r.block[0], 7);
         for (int i = 1; i < 64; ++i) EXPECT_EQ(r.block[i], 0) << i;
+    });
+}
+
+// Blocks of short AC codes, as photographs have, for the fast kernels' memo: coefficient pairs in
+// one look-up, blocks filled to the last position with the next block's bits behind them. Codes
+// 00 01 | 100 101 110 | 1110 1111 for the values in order; the DC size 0 is the code 0.
+struct ShortCodeStream {
+    std::vector<uint8_t> data;
+    int blocks = 0;
+};
+
+ShortCodeStream short_code_stream(const std::vector<uint8_t>& values, uint32_t seed, int blocks)
+{
+    std::mt19937 rng(seed);
+    auto code_of = [&values](uint8_t symbol) {
+        static const TestCode codes[7] = {{0, 2}, {1, 2}, {4, 3}, {5, 3}, {6, 3}, {14, 4}, {15, 4}};
+        for (size_t i = 0; i < values.size(); ++i)
+            if (values[i] == symbol) return codes[i];
+        return TestCode{};
+    };
+    TestBitWriter w;
+    ShortCodeStream out;
+    out.blocks = blocks;
+    for (int b = 0; b < blocks; ++b) {
+        w.put(0, 1);
+        for (int k = 1; k < 64;) {
+            const int pick = int(rng() % 24);
+            uint8_t symbol = pick < 12 ? 0x01 : pick < 16 ? 0x02 : pick < 18 ? 0x03 : pick < 20 ? 0x11 : pick < 22 ? 0x21 : pick < 23 ? 0xF0 : 0x00;
+            const int run = symbol >> 4, size = symbol & 15;
+            if (symbol == 0xF0 && k + 16 > 63) symbol = 0x01;
+            else if (symbol != 0x00 && size != 0 && k + run > 63) symbol = 0x01;
+            w.put(code_of(symbol));
+            if (symbol == 0x00) break;
+            if (symbol == 0xF0) {
+                k += 16;
+                continue;
+            }
+            w.put(rng() & ((1u << (symbol & 15)) - 1), symbol & 15);
+            k += (symbol >> 4) + 1;
+        }
+    }
+    out.data = w.finish();
+    out.data.resize(out.data.size() + 32, 0x00);
+    return out;
+}
+
+TEST_F(HuffBlock, MemoPairsAndTablesRemadeInPlace)
+{
+    const TestHuffTable dct = table_of({{1, 1}}, {0});
+    // The second table keeps the 2-bit codes and moves the longer ones: memo entries of the first
+    // table stay right for a 2-bit code but not for what follows it.
+    const TestHuffTable first = table_of({{2, 2}, {3, 3}, {4, 2}}, {0x01, 0x02, 0x11, 0x00, 0x03, 0x21, 0xF0});
+    const TestHuffTable second = table_of({{2, 2}, {3, 3}, {4, 2}}, {0x01, 0x02, 0x03, 0x11, 0x00, 0xF0, 0x21});
+    const HuffDecodeSpec dc = make_spec(dct);
+    for_each_level(1, [&](int level) {
+        HuffDecodeSpec ac = make_spec(first);  // one address for both tables
+        uint32_t seed = 5;
+        for (const TestHuffTable* table : {&first, &second, &first}) {
+            ac = make_spec(*table);
+            const HuffDecodeSpec plain = make_spec(*table);
+            const ShortCodeStream s = short_code_stream(table->values, seed++, 300);
+            HuffDecodeState st = fresh_state(), st0 = fresh_state();
+            int32_t pos = 0, pos0 = 0;
+            uint32_t marker = 0, marker0 = 0;
+            int16_t dc_pred = 0, dc_pred0 = 0;
+            int full = 0;
+            for (int b = 0; b < s.blocks; ++b) {
+                Block got{}, want{};
+                const int32_t length = int32_t(s.data.size());
+                ASSERT_EQ(dispatch_entry<dispatch_table_huff_decode_block_8x8>(level)(
+                              s.data.data(), length, &pos, got.data(), &dc_pred, &marker, &dc, &ac, &st),
+                          kernel_ok);
+                ASSERT_EQ(dispatch_entry<dispatch_table_huff_decode_block_8x8>(0)(
+                              s.data.data(), length, &pos0, want.data(), &dc_pred0, &marker0, &dc, &plain, &st0),
+                          kernel_ok);
+                ASSERT_EQ(got, want) << "block " << b;
+                ASSERT_EQ(st.blockEnd, st0.blockEnd) << "block " << b;
+                ASSERT_EQ(stream_point(s.data, pos, st.bitCount), stream_point(s.data, pos0, st0.bitCount));
+                full += st.blockEnd == 64;
+            }
+            EXPECT_GT(full, 20);  // blocks that end at the last position, the next one behind them
+        }
     });
 }
 

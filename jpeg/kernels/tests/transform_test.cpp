@@ -263,7 +263,10 @@ TEST_F(DequantIdct, SimdLevelsFollowTheirArithmeticBitForBit)
     int mismatches = 0;
     for (int n = 0; n < 100000 && mismatches < 5; ++n) {
         const bool extreme = n % 2 == 1;
-        const Block src = random_block(rng, extreme);
+        Block src = random_block(rng, extreme);
+        // Blocks that end in empty rows, as most of a photograph's do, at every row.
+        if (n % 4 >= 2)
+            for (int i = 8 * (n / 4 % 8); i < 64; ++i) src[static_cast<size_t>(i)] = 0;
         Table t = ones();
         if (extreme)
             for (uint16_t& q : t) q = static_cast<uint16_t>(pick(rng) == 0 ? qd(rng) : 1 + pick(rng));

@@ -160,8 +160,13 @@ inline uint8_t jpeg_range_limit_value(int32_t value)
 // One full-size block of 8 x 8 values through the range limit: the plain body and, on x86, its
 // SSE2 body; jpeg_start_decode picks one by the kernels' dispatch level (0 takes the plain one).
 void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride);
+// The same from the 16-bit values that the direct path's transform leaves.
+void jpeg_store_block8_words(const int16_t* values, uint8_t* out, int32_t stride);
 #if defined(__x86_64__) || defined(__i386__)
 void jpeg_store_block8_sse2(const int32_t* values, uint8_t* out, int32_t stride);
+void jpeg_store_block8_words_sse2(const int16_t* values, uint8_t* out, int32_t stride);
+// Interleaves whole groups of 16 samples of three planes into line; returns the samples done.
+uint32_t jpeg_interleave3_ssse3(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* line, uint32_t width);
 #endif
 
 // Transforms and block output.
