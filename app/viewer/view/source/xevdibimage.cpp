@@ -57,11 +57,20 @@ QImage XEVDibToImage(const uint8_t* dib, uint64_t size)
         const uint8_t* e = dib + infoSize + i * 4;
         palette[i] = i < entries ? 0xFF000000u | uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0] : 0xFF000000u;
     }
+    // The renderer's grey table maps every index to itself: a multiply the compiler widens.
+    bool grey = entries == 256;
+    for (uint32_t i = 0; grey && i < 256; ++i) {
+        grey = palette[i] == (0xFF000000u | i * 0x010101u);
+    }
     const bool bottomUp = rawHeight > 0;
     for (int64_t y = 0; y < height; ++y) {
         const uint8_t* src = dib + pixelsAt + stride * uint64_t(bottomUp ? height - 1 - y : y);
         auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(int(y)));
-        if (bitCount == 8) {
+        if (grey) {
+            for (int64_t x = 0; x < width; ++x) {
+                dst[x] = 0xFF000000u | uint32_t(src[x]) * 0x010101u;
+            }
+        } else if (bitCount == 8) {
             for (int64_t x = 0; x < width; ++x) {
                 dst[x] = palette[src[x]];
             }

@@ -614,9 +614,12 @@ void XEVImageViewCtrl::paintEvent(QPaintEvent*)
     const int32_t frameIndex = ResolveFrame(helper);
     const bool hasPixels = helper != nullptr && helper->IsFrameLoaded(frameIndex);
 
-    // A frame skipped for lack of memory is loaded once loading has ended.
+    // A frame skipped for lack of memory is loaded once loading has ended; a file that
+    // failed for another reason is not tried again at every paint.
+    const bool failedBefore = helper != nullptr && helper->statusCode != 0 &&
+                              helper->statusCode != XEVVEKHelper::kStatusOutOfMemory;
     if (state.memoryShortStudy.load() != 0 && loadingUnderWay.load() == 0 && !hasPixels && image != nullptr &&
-        state.memoryShort.load() != 1) {
+        state.memoryShort.load() != 1 && !failedBefore) {
         XEVPostMessage(Handle(), WM_XEV_LOAD_NOW);
     }
 
