@@ -132,6 +132,34 @@ void BM_CellPaintWithoutRender(benchmark::State& state)
 }
 BENCHMARK(BM_CellPaintWithoutRender)->Unit(benchmark::kMillisecond);
 
+// The parts of a full paint: the renderer alone, and the bitmap hand-over alone.
+void BM_CellPartRender(benchmark::State& state)
+{
+    std::unique_ptr<ImageInfo> image = LoadedImage();
+    XEVVEKHelper* helper = image->GetHelper();
+    FrameImageInfo* frame = helper->GetFrame(0);
+    frame->SetWindow(40, 400, 0);
+    helper->SetViewSize(kView, kView);
+    helper->scaleMode = 1;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(helper->RenderToView(frame->Data(), frame->Size(), 0));
+    }
+}
+BENCHMARK(BM_CellPartRender)->Unit(benchmark::kMillisecond);
+
+void BM_CellPartBitmapToImage(benchmark::State& state)
+{
+    std::unique_ptr<ImageInfo> image = LoadedImage();
+    XEVVEKHelper* helper = image->GetHelper();
+    FrameImageInfo* frame = helper->GetFrame(0);
+    helper->SetViewSize(kView, kView);
+    helper->RenderToView(frame->Data(), frame->Size(), 0);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(XEVDibToImage(frame->displayBuffer.Data(), frame->displayBuffer.Size()));
+    }
+}
+BENCHMARK(BM_CellPartBitmapToImage)->Unit(benchmark::kMillisecond);
+
 // The floor of a cell's cached paint: one 1024x1024 RGB32 image drawn by a plain widget.
 class PlainImageWidget : public QWidget {
 public:

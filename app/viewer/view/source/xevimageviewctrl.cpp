@@ -548,14 +548,13 @@ bool XEVImageViewCtrl::RenderCurrent(XEVVEKHelper* helper, FrameImageInfo* frame
         frame->displayBuffer.Free();
         return false;
     }
-    QImage image = XEVDibToImage(frame->displayBuffer.Data(), frame->displayBuffer.Size());
+    const bool converted = XEVDibToImage(frame->displayBuffer.Data(), frame->displayBuffer.Size(), rendered_);
     helper->FreeDisplayBuffer();
     frame->displayBuffer.Free();
-    if (image.isNull()) {
+    if (!converted) {
         // The previous image stays, as when a bitmap cannot be made.
         return !rendered_.isNull();
     }
-    rendered_ = std::move(image);
     renderKey_ = key;
     return true;
 }
