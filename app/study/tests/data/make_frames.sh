@@ -152,7 +152,7 @@ ds = gray('unknown_ts.dcm', SC, u8)
 ds.file_meta.TransferSyntaxUID = '1.2.3.4.5.6.7'
 ds.save_as(os.path.join(out, 'unknown_ts.dcm'), write_like_original=False)
 # Copies of the library's fixtures, with pixel_array as the expected memory.
-for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm', 'jpeg_e1.dcm', 'jpeg_ee.dcm'):
+for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm', 'jpeg_e1.dcm', 'jpeg_ee.dcm', 'jpeg_grey_eb.dcm'):
     shutil.copy(os.path.join('../../../../vek/tests/data', name), os.path.join(out, name))
 ds = pydicom.dcmread(os.path.join(out, 'rgb_planar.dcm'))
 record('rgb_planar.dcm', 0, ds.pixel_array.astype(np.uint8))
@@ -227,6 +227,16 @@ gray('calibration.dcm', CR, u8, Modality='CR', ImagerPixelSpacing=['0.2', '0.1']
      EstimatedRadiographicMagnificationFactor='2', RescaleType='OD')
 gray('aspect.dcm', SC, u8, PixelAspectRatio=['2', '1'])
 gray('aspect_negative.dcm', SC, u8, PixelAspectRatio=['-2', '1'])
+plain = os.path.join(out, 'plain.dcm')
+# Baseline grey JPEG as dcmdjpeg decodes it: IDCTs may round apart, the test allows for it.
+subprocess.run(['dcmdjpeg', os.path.join(out, 'jpeg_grey_eb.dcm'), plain], check=True)
+record('jpeg_grey_eb.dcm', 0, pydicom.dcmread(plain).pixel_array.astype(np.uint8))
+# The 12-bit signed CT, lossless: dcmdjpeg's samples through the rescale.
+subprocess.run(['dcmcjpeg', '+e1', os.path.join(out, 'ct_s16.dcm'), os.path.join(out, 'jpeg_ct12_e1.dcm')], check=True)
+subprocess.run(['dcmdjpeg', os.path.join(out, 'jpeg_ct12_e1.dcm'), plain], check=True)
+ds = pydicom.dcmread(plain)
+record('jpeg_ct12_e1.dcm', 0, apply_modality_lut(ds.pixel_array, ds).astype(np.int16))
+os.remove(plain)
 with open(os.path.join(out, 'expected.txt'), 'w') as f:
     f.write('\n'.join(expected) + '\n')
 PY
