@@ -1,6 +1,8 @@
 // Filling the study model from a DICOMDIR, and the text readers the walk uses.
 #include <QFileInfo>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -9,6 +11,7 @@
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "shell/xevcommonsettings.h"
+#include "study/xevthread.h"
 #include "study/xevvekhelper.h"
 #include "xevstudytext.h"
 #include "vek_fileinputstorage.h"
@@ -112,10 +115,59 @@ void XEVVEKHelper::Fail(uint32_t messageId, const QString& path)
     statusText = GetMessageString(messageId) + QStringLiteral("\n      [") + path + QStringLiteral("]\n");
 }
 
-int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients,
-                                   int32_t& hasFrameCounts, int32_t& splitMultiFrame)
+namespace {
+
+// What the scan does differently from the DICOMDIR load.
+struct WalkOptions {
+    bool scan = false;
+    int32_t hasFrameCounts = 0;
+    const std::atomic<int32_t>* abortFlag = nullptr;
+    XEVThread* gate = nullptr;
+    bool reportCheck = false;
+};
+
+struct WalkResult {
+    int32_t framedRecords = 0;
+    bool split = false;
+    bool multiFrameFound = false;
+    bool unsupportedRemoved = false;
+};
+
+enum class WalkStatus { Done, OpenFailed, ParseFailed, Raised };
+
+// Before each record of a scan: false once the scan is aborted; otherwise waits while the
+// read-ahead holds the scanner.
+bool ScanGoesOn(const WalkOptions& options)
 {
-    ClearStatus();
+    if (options.abortFlag != nullptr && options.abortFlag->load() != 0) {
+        return false;
+    }
+    // Timed, so that an abort ends the wait even while the read-ahead holds the gate.
+    while (options.gate != nullptr && !options.gate->WaitGate(20)) {
+        if (options.abortFlag != nullptr && options.abortFlag->load() != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A report series whose document gives no text of ours.
+bool IsUnsupportedReport(const SeriesInfo& series)
+{
+    for (const ImageInfo* image : series.images) {
+        if (image->sopInstanceUid == u"SR") {
+            ReportInfo report;
+            XEVVEKHelper reader;
+            reader.ReadReport(image->filePath, report);
+            return report.reportText == GetMessageString(10025);
+        }
+    }
+    return false;
+}
+
+WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients, const WalkOptions& options,
+                        WalkResult& result)
+{
     VEK_DefaultManager callManager;
     const qsizetype slash = path.lastIndexOf(u'/');
     const std::string folder = (slash < 0 ? path : path.left(slash)).toStdString();
@@ -123,30 +175,38 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
 
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
-        Fail(10003, path);
-        manager.clear();
-        return 0;
+        return WalkStatus::OpenFailed;
     }
     StorageGuard guard{storage};
     VEK_DICOMDIRInfo info(&callManager);
     if (!info.load(storage)) {
-        Fail(10004, path);
-        return 0;
+        return WalkStatus::ParseFailed;
     }
 
-    const bool supportSR = GetCommonSettings().ModeSupportSR == 1;
+    const XEVCommonSettings& settings = GetCommonSettings();
+    const bool supportSR = settings.ModeSupportSR == 1;
+    const bool splitByFile = settings.ModeMultiFrameRead == 1 || options.hasFrameCounts == 1;
     const QString undefinedText = GetUIString(20313);
     const QString reportText = GetUIString(20314);
     PlatFileIdResolver resolver;
-    int32_t framedRecords = 0;
+    bool aborted = false;
+    const auto goesOn = [&] {
+        if (!aborted && options.scan && !ScanGoesOn(options)) {
+            aborted = true;
+        }
+        return !aborted;
+    };
     try {
         for (const VEK_DICOMDIRPatient& patientRecord : info.patients) {
+            if (!goesOn()) {
+                break;
+            }
             auto patient = std::make_unique<PatientInfo>();
             const VEK_DICOMTagObj& patientTags = patientRecord.common.tag;
             QString name = VekToQString(patientRecord.patient_name);
             if (!name.isEmpty()) {
                 if (!patientTags.exist(0x0008, 0x0005)) {
-                    name = GetJisText(patientTags, 0x0010, 0x0010);
+                    name = XEVVEKHelper::GetJisText(patientTags, 0x0010, 0x0010);
                 }
                 patient->nameIdeographic = PersonNameToDisplay(GetValueOfPair(name));
                 patient->nameAlphabetic = PersonNameToDisplay(GetKeyOfPair(name));
@@ -161,6 +221,9 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
             patient->patientId = VekToQString(patientRecord.patient_id);
 
             for (const VEK_DICOMDIRStudy& studyRecord : patientRecord.studies) {
+                if (!goesOn()) {
+                    break;
+                }
                 auto study = std::make_unique<StudyInfo>();
                 study->studyInstanceUid = VekToQString(studyRecord.study_instance_uid);
                 study->studyDate = VekToQString(studyRecord.study_date);
@@ -168,6 +231,9 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                 int32_t counter = 0;
 
                 for (const VEK_DICOMDIRSeries& seriesRecord : studyRecord.series) {
+                    if (!goesOn()) {
+                        break;
+                    }
                     auto series = std::make_unique<SeriesInfo>();
                     series->seriesInstanceUid = VekToQString(seriesRecord.series_instance_uid);
                     series->modality = VekToQString(seriesRecord.modality);
@@ -180,6 +246,9 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                     bool basicTextFlag = false;
 
                     for (const VEK_DICOMDIRImage& imageRecord : seriesRecord.images) {
+                        if (!goesOn()) {
+                            break;
+                        }
                         // An ID that would leave the disc is not listed.
                         const std::string joined =
                             resolver.Join(folder, VekToQString(imageRecord.file_id).toStdString());
@@ -187,34 +256,48 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                             continue;
                         }
                         const QString filePath = QString::fromStdString(joined);
-                        const VEK_DICOMTagObj& imageTags = imageRecord.common.tag;
                         int32_t frameNumber = 0;
-                        if (imageTags.exist(0x0028, 0x0008)) {
-                            frameNumber = imageTags.get_long_value(0x0028, 0x0008);
+                        bool split = false;
+                        if (options.scan) {
+                            // The file itself, not the record, says how many frames it holds.
+                            XEVVEKHelper counterHelper;
+                            if (counterHelper.CheckFrameCount(filePath, frameNumber) == 0) {
+                                frameNumber = 0;
+                            }
+                            split = frameNumber > 1 && splitByFile;
+                            frameNumber = split ? PlausibleFrameCount(frameNumber, filePath) : frameNumber;
+                            split = split && frameNumber >= 2;
+                        } else {
+                            const VEK_DICOMTagObj& imageTags = imageRecord.common.tag;
+                            if (imageTags.exist(0x0028, 0x0008)) {
+                                frameNumber = imageTags.get_long_value(0x0028, 0x0008);
+                            }
+                            if (frameNumber >= 1) {
+                                ++result.framedRecords;
+                            }
+                            frameNumber = PlausibleFrameCount(frameNumber, filePath);
+                            split = frameNumber >= 2;
                         }
-                        if (frameNumber >= 1) {
-                            ++framedRecords;
-                        }
-                        frameNumber = PlausibleFrameCount(frameNumber, filePath);
-                        if (frameNumber >= 2) {
+                        if (split) {
+                            result.multiFrameFound = true;
                             if (seriesRecord.images.size() < 2) {
                                 AppendEntries(series.get(), imageRecord, filePath, frameNumber);
                             } else {
-                                auto split = std::make_unique<SeriesInfo>();
-                                split->seriesInstanceUid = series->seriesInstanceUid;
-                                split->number = ++counter;
+                                auto own = std::make_unique<SeriesInfo>();
+                                own->seriesInstanceUid = series->seriesInstanceUid;
+                                own->number = ++counter;
                                 QString description = VekToQString(seriesRecord.series_description);
                                 if (description.isEmpty()) {
                                     description = undefinedText;
                                 }
-                                split->modality = VekToQString(seriesRecord.modality);
+                                own->modality = VekToQString(seriesRecord.modality);
                                 if (studyModality.isEmpty()) {
-                                    studyModality = split->modality;
+                                    studyModality = own->modality;
                                 }
-                                split->description = QStringLiteral("%1_%2").arg(description).arg(split->number);
-                                AppendEntries(split.get(), imageRecord, filePath, frameNumber);
-                                study->series.push_back(split.release());
-                                splitMultiFrame = 1;
+                                own->description = QStringLiteral("%1_%2").arg(description).arg(own->number);
+                                AppendEntries(own.get(), imageRecord, filePath, frameNumber);
+                                study->series.push_back(own.release());
+                                result.split = true;
                             }
                             continue;
                         }
@@ -241,7 +324,7 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                         if (seriesRecord.images.empty() && series->modality == u"SR") {
                             // Documents listed under other record types: the record after the
                             // series' own one.
-                            const QString id = GetSeriesRecordFileID(info, seriesRecord);
+                            const QString id = XEVVEKHelper::GetSeriesRecordFileID(info, seriesRecord);
                             const std::string joined = id.isEmpty() ? std::string()
                                                                     : resolver.Join(folder, id.toStdString());
                             if (!joined.empty()) {
@@ -253,6 +336,10 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                             reportFlag = true;
                             basicTextFlag = true;
                         } else if (reportFlag && !basicTextFlag) {
+                            continue;
+                        }
+                        if (options.reportCheck && reportFlag && IsUnsupportedReport(*series)) {
+                            result.unsupportedRemoved = true;
                             continue;
                         }
                     }
@@ -279,10 +366,183 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
             }
         }
     } catch (...) {
+        return WalkStatus::Raised;
+    }
+    return WalkStatus::Done;
+}
+
+}  // namespace
+
+int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients,
+                                   int32_t& hasFrameCounts, int32_t& splitMultiFrame)
+{
+    ClearStatus();
+    WalkResult result;
+    const WalkStatus status = WalkDicomDir(path, patients, WalkOptions(), result);
+    if (status == WalkStatus::OpenFailed) {
+        Fail(10003, path);
+        manager.clear();
         return 0;
     }
-    if (framedRecords > 0) {
+    if (status == WalkStatus::ParseFailed) {
+        Fail(10004, path);
+        return 0;
+    }
+    if (result.split) {
+        splitMultiFrame = 1;
+    }
+    if (status != WalkStatus::Done) {
+        return 0;
+    }
+    if (result.framedRecords > 0) {
         hasFrameCounts = 1;
     }
     return 1;
+}
+
+int32_t XEVVEKHelper::ScanDicomDir(int32_t& multiFrameFound, int32_t& unsupportedRemoved, const QString& path,
+                                   std::vector<PatientInfo*>& scanList, int32_t hasFrameCounts,
+                                   const std::atomic<int32_t>& abortFlag, XEVThread& scanThread)
+{
+    WalkOptions options;
+    options.scan = true;
+    options.hasFrameCounts = hasFrameCounts;
+    options.abortFlag = &abortFlag;
+    options.gate = &scanThread;
+    const XEVCommonSettings& settings = GetCommonSettings();
+    options.reportCheck = settings.ModeSupportSR == 1 && settings.ModeUnsupportSRDelList == 1;
+    WalkResult result;
+    const WalkStatus status = WalkDicomDir(path, scanList, options, result);
+    if (result.unsupportedRemoved) {
+        unsupportedRemoved = 1;
+    }
+    multiFrameFound = result.multiFrameFound ? 1 : 0;
+    return status == WalkStatus::Done ? 1 : 0;
+}
+
+int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo*>& patients)
+{
+    ClearStatus();
+    const auto fail = [&](uint32_t messageId, int32_t code) {
+        statusText = GetMessageString(messageId) + QStringLiteral("\n      [") + path + QStringLiteral("]\n");
+        statusCode = code;
+        manager.clear();
+        return 0;
+    };
+    VEK_DefaultManager callManager;
+    const std::string nativePath = path.toStdString();
+    VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
+    if (storage == nullptr) {
+        return fail(10005, -2001);
+    }
+    StorageGuard guard{storage};
+    try {
+        VEK_DICOMInfo info(&callManager);
+        if (!info.load(storage)) {
+            return fail(10007, -2002);
+        }
+        const auto text = [&](uint16_t group, uint16_t element) {
+            return VekToQString(info.get_string_value(group, element));
+        };
+        auto patient = std::make_unique<PatientInfo>();
+        if (info.get_length(0x0010, 0x0010) != 0) {
+            QString name = text(0x0010, 0x0010);
+            if (!info.exist(0x0008, 0x0005)) {
+                name = GetJisText(info, 0x0010, 0x0010);
+            }
+            patient->nameIdeographic = PersonNameToDisplay(GetValueOfPair(name));
+            patient->nameAlphabetic = PersonNameToDisplay(GetKeyOfPair(name));
+        }
+        patient->sex = text(0x0010, 0x0040);
+        if (info.exist(0x0010, 0x1010)) {
+            patient->SetAge(text(0x0010, 0x1010));
+        }
+        if (info.exist(0x0010, 0x0030)) {
+            patient->birthDate = text(0x0010, 0x0030);
+        }
+        patient->patientId = text(0x0010, 0x0020);
+
+        auto study = std::make_unique<StudyInfo>();
+        study->studyInstanceUid = text(0x0020, 0x000D);
+        study->studyDate = text(0x0008, 0x0020);
+        QString studyModality = text(0x0008, 0x0061);
+
+        auto series = std::make_unique<SeriesInfo>();
+        series->seriesInstanceUid = text(0x0020, 0x000E);
+        series->number = info.exist(0x0020, 0x0011) ? info.get_long_value(0x0020, 0x0011) : 0;
+        series->description = text(0x0008, 0x103E);
+        series->modality = text(0x0008, 0x0060);
+        if (studyModality.isEmpty()) {
+            studyModality = series->modality;
+        }
+
+        int32_t frames = 1;
+        if (info.exist(0x0028, 0x0008)) {
+            frames = std::max(info.get_long_value(0x0028, 0x0008), 1);
+        }
+        frames = std::max(PlausibleFrameCount(frames, path), 1);
+        const bool basicText = text(0x0008, 0x0016) == QString::fromUtf16(kBasicTextSRClass);
+        const QString sopInstanceUid = basicText ? QStringLiteral("SR") : text(0x0008, 0x0018);
+        const int32_t instanceNumber = info.get_long_value(0x0020, 0x0013);
+        series->images.reserve(size_t(frames));
+        for (int32_t k = 0; k < frames; ++k) {
+            auto* image = new ImageInfo;
+            image->sopInstanceUid = sopInstanceUid;
+            image->instanceNumber = instanceNumber;
+            image->filePath = path;
+            image->startFrame = k;
+            series->images.push_back(image);
+        }
+        if (series->description.isEmpty()) {
+            series->description = GetUIString(20313);
+        }
+        if (studyModality == u"SR") {
+            series->description = GetUIString(20314);
+        }
+        SortImages(series.get());
+        study->series.push_back(series.release());
+        study->modalities = studyModality;
+        SortSeries(study.get());
+        patient->studies.push_back(study.release());
+        patients.push_back(patient.release());
+    } catch (...) {
+        manager.clear();
+        return 0;
+    }
+    manager.clear();
+    return 1;
+}
+
+int32_t XEVVEKHelper::IsDicomDir(const QString& path)
+{
+    try {
+        VEK_DefaultManager callManager;
+        const std::string nativePath = path.toStdString();
+        VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
+        if (storage == nullptr) {
+            return 0;
+        }
+        StorageGuard guard{storage};
+        VEK_DICOMDIRInfo info(&callManager);
+        return info.load(storage) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t XEVVEKHelper::IsDicomFile(const QString& path)
+{
+    try {
+        VEK_DefaultManager callManager;
+        const std::string nativePath = path.toStdString();
+        VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
+        if (storage == nullptr) {
+            return 0;
+        }
+        StorageGuard guard{storage};
+        VEK_DICOMInfo info(&callManager);
+        return info.load(storage) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
 }

@@ -46,6 +46,14 @@ void XEVLoadState::JoinPreload()
     preloadThread.WaitAll();
 }
 
+void XEVLoadState::HaltPreload()
+{
+    // Stop before the painting mark goes: a thread freed from pacing must see the stop.
+    StopPreload();
+    painting = 0;
+    JoinPreload();
+}
+
 void XEVLoadState::BeginPaint()
 {
     if (IsPreloadRunning() == 1) {

@@ -1,9 +1,245 @@
 #include "study/xevpatientlist.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "shell/xevcommonsettings.h"
+#include "study/xevloadstate.h"
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
+
+namespace {
+
+constexpr size_t kReadBlock = 409600;
+
+void DeleteAll(std::vector<PatientInfo*>& records)
+{
+    for (PatientInfo* patient : records) {
+        delete patient;
+    }
+    records.clear();
+}
+
+}  // namespace
+
+XEVPatientList::~XEVPatientList()
+{
+    Clear();
+}
+
+void XEVPatientList::StopThreads()
+{
+    StopReadAhead();
+    StopAndJoinScanner();
+    WaitAll();
+    GetLoadState().HaltPreload();
+}
+
+void XEVPatientList::Clear()
+{
+    StopThreads();
+    DeletePatients();
+    DeleteExtraRecords();
+    mediaPath.clear();
+    notifyWindow = XEVWindowHandle();
+    readAheadStop = 0;
+    frameCountsKnown = 0;
+    perFrameSplit = 0;
+}
+
+int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle& notify)
+{
+    mediaPath = path;
+    notifyWindow = notify;
+    loaderDone_.Reset();
+    if (!Start([this] { LoadDicomDirProc(); })) {
+        loaderDone_.Set();
+        return 0;
+    }
+    const XEVCommonSettings& settings = GetCommonSettings();
+    if (settings.ModeMultiFrameRead != 0 || settings.ModeUnsupportSRDelList != 0) {
+        StopAndJoinScanner();
+        scanner.stop = 0;
+        if (!scanner.Start([this] { ScanProc(); }, PlatThreadPriority::Lowest)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int32_t XEVPatientList::StartFileLoading(const XEVWindowHandle& notify, const QString& path)
+{
+    mediaPath = path;
+    notifyWindow = notify;
+    return Start([this] { LoadFileProc(); }) ? 1 : 0;
+}
+
+void XEVPatientList::StartReadAhead()
+{
+    // The old thread is stopped first: clearing the flag before the join would let it read on.
+    readAheadStop = 1;
+    readAhead.SetGate();
+    readAhead.WaitAll();
+    readAheadStop = 0;
+    readAhead.stop = 0;
+    (void)readAhead.Start([this] { ReadAheadProc(); });
+}
+
+void XEVPatientList::StopReadAhead()
+{
+    readAheadStop = 1;
+    readAhead.SetGate();
+    readAhead.WaitAll();
+    WaitAll();
+}
+
+void XEVPatientList::StopAndJoinScanner()
+{
+    scanAbort = 1;
+    scanner.SetGate();
+    scanner.WaitAll();
+    scanAbort = 0;
+}
+
+void XEVPatientList::StopScan()
+{
+    StopAndJoinScanner();
+    perFrameSplit = 0;
+}
+
+PatientInfo* XEVPatientList::GetPatient(int32_t index) const
+{
+    return index >= 0 && size_t(index) < patients.size() ? patients[size_t(index)] : nullptr;
+}
+
+void XEVPatientList::DeletePatients()
+{
+    DeleteAll(patients);
+}
+
+void XEVPatientList::DeleteExtraRecords()
+{
+    DeleteAll(scanRecords);
+}
+
+void XEVPatientList::SwapRecordSets()
+{
+    patients.swap(scanRecords);
+}
 
 uint64_t XEVPatientList::GetFileLength(const QString& path)
 {
     const QFileInfo info(path);
     return info.isFile() ? uint64_t(info.size()) : 0;
+}
+
+void XEVPatientList::Post(uint32_t message, intptr_t wParam)
+{
+    if (!notifyWindow.IsNull()) {
+        XEVPostMessage(notifyWindow, message, XEVWParam(wParam), 0);
+    }
+}
+
+void XEVPatientList::LoadDicomDirProc()
+{
+    int32_t result = 0;
+    {
+        std::lock_guard<PlatRecursiveLock> guard(loadLock);
+        XEVVEKHelper helper;
+        XEVLoadState& state = GetLoadState();
+        state.perFrameEntries = 0;
+        int32_t known = 0;
+        int32_t split = 0;
+        result = helper.LoadDicomDir(mediaPath, patients, known, split);
+        frameCountsKnown = known;
+        perFrameSplit = split;
+        if (result != 0 && known == 1 && split == 1) {
+            state.perFrameEntries = 1;
+        }
+    }
+    loaderDone_.Set();
+    Post(WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : kXEVLoadFailed);
+}
+
+void XEVPatientList::LoadFileProc()
+{
+    XEVVEKHelper helper;
+    if (helper.LoadDicomFile(mediaPath, patients) != 0) {
+        Post(WM_XEV_PATIENTS_LOADED, 0);
+    }
+}
+
+void XEVPatientList::ScanProc()
+{
+    // Never ahead of the DICOMDIR loader: the first images must not wait for a whole scan,
+    // and the scan needs the frame counts the load found.
+    loaderDone_.Wait();
+    int32_t result = 1;
+    {
+        std::lock_guard<PlatRecursiveLock> guard(loadLock);
+        if (frameCountsKnown.load() != 1 || GetCommonSettings().ModeUnsupportSRDelList != 0) {
+            XEVVEKHelper helper;
+            int32_t multiFrame = 0;
+            int32_t unsupported = scanSRResult.load();
+            result = helper.ScanDicomDir(multiFrame, unsupported, mediaPath, scanRecords, frameCountsKnown.load(),
+                                         scanAbort, scanner);
+            perFrameSplit = multiFrame;
+            scanSRResult = unsupported;
+        }
+    }
+    // An aborted scan built part of the records only: it must not be offered as finished.
+    if (scanAbort.load() == 0) {
+        Post(WM_XEV_SCAN_DONE, result != 0 ? 0 : kXEVLoadFailed);
+    }
+}
+
+void XEVPatientList::ReadAheadProc()
+{
+    scanner.ResetGate();
+    std::vector<QString> paths;
+    for (const PatientInfo* patient : patients) {
+        for (const StudyInfo* study : patient->studies) {
+            for (const SeriesInfo* series : study->series) {
+                for (const ImageInfo* image : series->images) {
+                    paths.push_back(image->filePath);
+                }
+            }
+        }
+    }
+    if (readAheadStop.load() == 0) {
+        // Split multi-frame files list one path many times; each is read once.
+        std::sort(paths.begin(), paths.end());
+        paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+        std::vector<char> buffer(kReadBlock);
+        for (const QString& path : paths) {
+            readAhead.WaitGate();
+            if (readAheadStop.load() != 0) {
+                break;
+            }
+            FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
+            if (file == nullptr) {
+                continue;
+            }
+            if (readAheadObserver != nullptr) {
+                readAheadObserver(path);
+            }
+            // Block by block, so a stop is seen within one block and no buffer grows with
+            // the file.
+            while (readAheadStop.load() == 0) {
+                const size_t got = std::fread(buffer.data(), 1, kReadBlock, file);
+                readAheadBytesRead_.fetch_add(int64_t(got));
+                if (got < kReadBlock) {
+                    break;
+                }
+            }
+            std::fclose(file);
+            readAheadFilesRead_.fetch_add(1);
+        }
+    }
+    scanner.SetGate();
 }

@@ -99,6 +99,9 @@ bool Preloader::ReadImage(const QString& path)
     }
     readPaths_.insert(path);
     Pace();
+    if (Stopped()) {
+        return false;
+    }
     std::unique_ptr<FILE, FileCloser> file(std::fopen(QFile::encodeName(path).constData(), "rb"));
     if (!file) {
         return true;
@@ -245,10 +248,7 @@ void StopPreloadOf(const XEVPreloadView* view)
         }
         state.preloadView_ = nullptr;
     }
-    state.ResumePreload();
-    state.painting = 0;
-    state.StopPreload();
-    state.JoinPreload();
+    state.HaltPreload();
 }
 
 void XEVSetMemoryStatusQuery(XEVMemoryStatusQuery query)

@@ -33,6 +33,11 @@ void XEVThread::WaitGate()
     gate_.Wait();
 }
 
+bool XEVThread::WaitGate(uint32_t timeoutMs)
+{
+    return gate_.Wait(timeoutMs);
+}
+
 void XEVThread::SetGate()
 {
     gate_.Set();

@@ -50,6 +50,9 @@ public:
     void StopPreload();
     // Joins the pre-load thread; called without holding the lock.
     void JoinPreload();
+    // What a study list does before it changes what the pre-load walks: resume, clear the
+    // painting mark, stop, join.
+    void HaltPreload();
     // Stops and joins any pre-load thread, then starts one over the view. 0 when the thread
     // cannot be created.
     int32_t StartPreload(XEVPreloadView* view);

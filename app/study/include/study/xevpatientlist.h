@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/platevent.h"
 #include "platform/platlock.h"
 #include "shell/xevmessage.h"
 #include "study/xevthread.h"
@@ -40,6 +41,9 @@ public:
     void StopReadAhead();
     // Aborts and joins the scanner, then clears the abort flag and the split flag.
     void StopScan();
+    // Stops and joins every thread of the list and the pre-load, keeping the records: the
+    // first step of Clear and of shutting down.
+    void StopThreads();
     PatientInfo* GetPatient(int32_t index) const;
     void DeletePatients();
     void DeleteExtraRecords();
@@ -49,8 +53,11 @@ public:
     // 0 when no file matches.
     static uint64_t GetFileLength(const QString& path);
 
-    // Files the read-ahead threads have read, for tests and figures.
+    // Files and bytes the read-ahead threads have read, for tests and figures.
     int64_t ReadAheadFilesRead() const { return readAheadFilesRead_.load(); }
+    int64_t ReadAheadBytesRead() const { return readAheadBytesRead_.load(); }
+    // Told each path the read-ahead opens, on its thread; for tests.
+    void (*readAheadObserver)(const QString& path) = nullptr;
 
     std::vector<PatientInfo*> patients;
     std::vector<PatientInfo*> scanRecords;
@@ -74,4 +81,7 @@ private:
     void StopAndJoinScanner();
 
     std::atomic<int64_t> readAheadFilesRead_{0};
+    std::atomic<int64_t> readAheadBytesRead_{0};
+    // Set once the DICOMDIR loader has ended: the scanner starts only then.
+    PlatEvent loaderDone_{true, true};
 };

@@ -27,8 +27,9 @@ public:
     bool Start(std::function<void()> body, PlatThreadPriority priority = PlatThreadPriority::Normal);
     // Takes ownership of a created thread; the caller resumes it.
     void Add(std::unique_ptr<PlatThread> thread);
-    // Blocks while the gate is reset.
+    // Blocks while the gate is reset; the timed form gives false when the time ran out.
     void WaitGate();
+    bool WaitGate(uint32_t timeoutMs);
     void SetGate();
     void ResetGate();
     // Opens the gate, joins and deletes every thread in list order, then empties the list.

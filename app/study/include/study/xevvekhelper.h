@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -45,6 +46,7 @@ QString BuildReportText(const VEK_DICOMInfo& info, const VEK_DICOMTagObj* item);
 QString ConvertJisName(const QString& text);
 
 class XEVOverlaySettingInfoItem;
+class XEVThread;
 
 // Corner-text values of tag items. The value to show for a plain element, from the text
 // GetTagText gave: one of its backslash-separated values (index 1 or less: the first).
@@ -101,6 +103,19 @@ public:
     // only ever set to 1.
     int32_t LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
                          int32_t& splitMultiFrame);
+    // The second, slow pass over the DICOMDIR: each file's own frame count decides the split,
+    // unsupported report series may be dropped. Stops before its next record once abortFlag
+    // is set, and waits at scanThread's gate before each record. 1 when the DICOMDIR was read
+    // (also when aborted); no status text.
+    int32_t ScanDicomDir(int32_t& multiFrameFound, int32_t& unsupportedRemoved, const QString& path,
+                         std::vector<PatientInfo*>& scanList, int32_t hasFrameCounts,
+                         const std::atomic<int32_t>& abortFlag, XEVThread& scanThread);
+    // One DICOM file opened directly, as a patient with one study and one series appended to
+    // the vector. 0 with status -2001 (no file) or -2002 (not DICOM); the vector is unchanged.
+    int32_t LoadDicomFile(const QString& path, std::vector<PatientInfo*>& patients);
+    // Whether the path reads as a DICOMDIR, or as a DICOM file. Leave the status alone.
+    static int32_t IsDicomDir(const QString& path);
+    static int32_t IsDicomFile(const QString& path);
     // The Referenced File ID of the record right after the given series' own record; empty
     // when there is none or it would leave the disc.
     static QString GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series);

@@ -79,6 +79,34 @@ for fid, n in files.items():
 sr('discA/SR/R01', [content('TEXT', TextValue='A')])
 sr('discA/SR/R02', [content('TEXT', TextValue='A')], cls='1.2.840.10008.5.1.4.1.1.88.33')
 sr('discA/SR/R03', [content('TEXT', TextValue='A')])
+# A document whose content gives no text: the scan's report check drops its series.
+sr('discA/SR/R04', [content('NUM')])
+
+# --- Single files opened directly. -----------------------------------------------------------
+def single(path, sop_class, frames=None, series_number=None, modality='CT', sr_doc=False):
+    ds = Dataset()
+    ds.SOPInstanceUID = '1.2.6.' + str(sum(path.encode()))
+    ds.SpecificCharacterSet = 'ISO_IR 100'
+    ds.PatientName, ds.PatientID, ds.PatientSex = 'Single^One', 'S1', 'F'
+    ds.PatientAge, ds.PatientBirthDate = '032Y', '19940203'
+    ds.StudyInstanceUID, ds.StudyDate = '1.2.5.' + str(len(path)), '20260304'
+    ds.SeriesInstanceUID, ds.Modality, ds.InstanceNumber = '1.2.5.9.' + str(len(path)), modality, 4
+    if series_number is not None:
+        ds.SeriesNumber = series_number
+    if sr_doc:
+        ds.ValueType = 'CONTAINER'
+        ds.ContentSequence = Sequence([content('TEXT', TextValue='A')])
+    else:
+        ds.Rows, ds.Columns, ds.BitsAllocated, ds.BitsStored, ds.HighBit = 2, 2, 8, 8, 7
+        ds.SamplesPerPixel, ds.PixelRepresentation, ds.PhotometricInterpretation = 1, 0, 'MONOCHROME2'
+        if frames is not None:
+            ds.NumberOfFrames = frames
+        ds.PixelData = bytes(range(4)) * max(frames or 1, 1)
+    save(ds, path, sop_class)
+single('single/nf0.dcm', '1.2.840.10008.5.1.4.1.1.7', frames=0)
+single('single/multi3.dcm', '1.2.840.10008.5.1.4.1.1.7', frames=3, series_number=7)
+single('single/basic_sr.dcm', '1.2.840.10008.5.1.4.1.1.88.11', series_number=2, modality='SR', sr_doc=True)
+single('single/comp_sr.dcm', '1.2.840.10008.5.1.4.1.1.88.33', series_number=2, modality='SR', sr_doc=True)
 
 LONG = {'OB', 'OW', 'SQ', 'UT', 'UN'}
 def elem(g, e, vr, v):
@@ -182,6 +210,11 @@ ea, eb = tree(E('1.2.4.12', 'SR', 1)), tree(E('1.2.4.13', 'SR', 1))
 ra, rb = I('SR\\R01', 1, kind='SR DOCUMENT'), I('SR\\R03', 1, kind='SR DOCUMENT')
 write_dir('discA/DIRSWAP', [tree(P('Swap', 'P5', charset='ISO_IR 100'), tree(S('1.2.3.7', 'SR'), ea),
                                  tree(S('1.2.3.8', 'SR'), eb))], {id(ea): [ra], id(eb): [rb]}, reverse_stream=True)
+# A report series without text beside a readable one and an image series.
+write_dir('discA/DIRSRUN', [tree(P('Report', 'P6', charset='ISO_IR 100'), tree(S('1.2.3.9', 'CT'),
+          tree(E('1.2.4.14', 'SR', 1), I('SR\\R04', 1, cls='1.2.840.10008.5.1.4.1.1.88.11')),
+          tree(E('1.2.4.15', 'SR', 2), I('SR\\R01', 1, cls='1.2.840.10008.5.1.4.1.1.88.11')),
+          tree(E('1.2.4.16', 'CT', 3), I('IMG\\I01', 1))))])
 
 # --- Expected values, read back by pydicom. -------------------------------------------------
 d = pydicom.dcmread('discA/DICOMDIR')

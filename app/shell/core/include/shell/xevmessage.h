@@ -57,6 +57,8 @@ public:
     uint32_t Id() const { return static_cast<uint32_t>(type()); }
     XEVWParam WParam() const { return wParam_; }
     XEVLParam LParam() const { return lParam_; }
+    // True for a send from another thread (the sender waits), false for a post.
+    bool IsSent() const { return reply_ != nullptr; }
 
 private:
     friend class XEVMessageReceiver;

@@ -1,0 +1,82 @@
+#pragma once
+
+// The background-job host: a thread running an event loop that owns the "MTChildWnd"
+// receiver. The image grid queues ImageInfo jobs to it and starts workers that decode them
+// through ImageInfo::LoadImage, which reports each image with WM_XEV_IMAGE_LOADED.
+
+#include <QThread>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "platform/platevent.h"
+#include "platform/platlock.h"
+#include "shell/xevmessage.h"
+#include "study/xevthread.h"
+
+class ImageInfo;
+
+constexpr uint32_t WM_XEV_THREADUI_DESTROY = 0x1403;
+// wParam 0: lParam is one ImageInfo*; wParam 1: lParam points to a std::vector<ImageInfo*>
+// of the sender's (accepted only when sent, since a post outlives the sender's vector).
+constexpr uint32_t WM_XEV_LOADER_QUEUE = 0x1411;
+constexpr uint32_t WM_XEV_LOADER_START = 0x1412;
+constexpr uint32_t WM_XEV_LOADER_STOP = 0x1413;
+constexpr uint32_t WM_XEV_LOADER_JOIN = 0x1414;
+
+// The loader window: the queues and workers, living on the host thread. The queues hold
+// jobs owned by the study model; the host never deletes one.
+class CXEVThreadUI : public XEVMessageReceiver {
+public:
+    CXEVThreadUI();
+    // Stops the workers, empties the queues and joins, so no worker outlives the queues.
+    ~CXEVThreadUI() override;
+
+    // Decodes one job: from its start frame when the disc lists frames as entries (-1:
+    // nothing), one frame when forced, the first frame only of a multi-frame file.
+    static void RunImageJob(ImageInfo* job);
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    XEVResult OnQueue(XEVWParam wParam, XEVLParam lParam);
+    XEVResult OnStart();
+    XEVResult OnStop();
+    XEVResult OnJoin();
+    XEVResult OnDestroy();
+    void WorkerProc();
+
+    std::deque<ImageInfo*> pending_;
+    std::deque<ImageInfo*> running_;
+    std::unique_ptr<XEVThread> workers_;
+    PlatRecursiveLock lock_;
+};
+
+// The host thread. Start makes the loader window on it and publishes its handle in the load
+// state; Shutdown destroys the window, waits for the loader-ended event and joins.
+class CXEVFileLoadCtrlThread : public QThread {
+public:
+    CXEVFileLoadCtrlThread() = default;
+    ~CXEVFileLoadCtrlThread() override;
+
+    // False when the thread cannot be started.
+    bool Start();
+    // Safe to call more than once, and without a Start.
+    void Shutdown();
+    XEVWindowHandle Window() const;
+
+protected:
+    void run() override;
+
+private:
+    mutable std::mutex mutex_;
+    XEVWindowHandle window_;
+    PlatEvent ready_{true, false};
+    bool started_ = false;
+};
+
+// Set (auto-reset) each time a host thread has destroyed its loader window.
+PlatEvent& XEVLoaderEndedEvent();

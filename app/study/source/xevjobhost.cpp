@@ -1,0 +1,211 @@
+#include "study/xevjobhost.h"
+
+#include <thread>
+#include <vector>
+
+#include "study/xevloadstate.h"
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
+
+CXEVThreadUI::CXEVThreadUI() : workers_(std::make_unique<XEVThread>())
+{
+    setObjectName(QStringLiteral("MTChildWnd"));
+    SetHandler(WM_XEV_LOADER_QUEUE, [this](XEVWParam w, XEVLParam l) { return OnQueue(w, l); });
+    SetHandler(WM_XEV_LOADER_START, [this](XEVWParam, XEVLParam) { return OnStart(); });
+    SetHandler(WM_XEV_LOADER_STOP, [this](XEVWParam, XEVLParam) { return OnStop(); });
+    SetHandler(WM_XEV_LOADER_JOIN, [this](XEVWParam, XEVLParam) { return OnJoin(); });
+    SetHandler(WM_XEV_THREADUI_DESTROY, [this](XEVWParam, XEVLParam) { return OnDestroy(); });
+}
+
+CXEVThreadUI::~CXEVThreadUI()
+{
+    OnStop();
+}
+
+bool CXEVThreadUI::event(QEvent* event)
+{
+    if (auto* message = dynamic_cast<XEVMessageEvent*>(event)) {
+        if (message->Id() == WM_XEV_LOADER_QUEUE && message->WParam() == 1 && !message->IsSent()) {
+            return true;
+        }
+    }
+    return XEVMessageReceiver::event(event);
+}
+
+XEVResult CXEVThreadUI::OnQueue(XEVWParam wParam, XEVLParam lParam)
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock_);
+    if (wParam == 0) {
+        if (auto* job = reinterpret_cast<ImageInfo*>(lParam)) {
+            pending_.push_back(job);
+        }
+    } else if (wParam == 1) {
+        if (const auto* jobs = reinterpret_cast<const std::vector<ImageInfo*>*>(lParam)) {
+            for (ImageInfo* job : *jobs) {
+                if (job != nullptr) {
+                    pending_.push_back(job);
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+XEVResult CXEVThreadUI::OnStart()
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock_);
+    running_.insert(running_.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+    // A refused thread leaves the jobs queued for the next start.
+    if (!running_.empty()) {
+        (void)workers_->Start([this] { WorkerProc(); });
+    }
+    return 0;
+}
+
+XEVResult CXEVThreadUI::OnStop()
+{
+    {
+        std::lock_guard<PlatRecursiveLock> guard(lock_);
+        workers_->stop = 1;
+        running_.clear();
+        pending_.clear();
+    }
+    // Outside the lock: a worker ending its job takes it to see the stop flag.
+    workers_->WaitAll();
+    workers_->stop = 0;
+    return 0;
+}
+
+XEVResult CXEVThreadUI::OnJoin()
+{
+    workers_->WaitAll();
+    return 0;
+}
+
+XEVResult CXEVThreadUI::OnDestroy()
+{
+    OnStop();
+    // The window is the host thread's main window: its end ends the thread's loop.
+    if (QThread* thread = QThread::currentThread()) {
+        thread->quit();
+    }
+    return 0;
+}
+
+void CXEVThreadUI::WorkerProc()
+{
+    std::unique_lock<PlatRecursiveLock> lock(lock_);
+    while (!running_.empty() && workers_->stop.load() == 0) {
+        ImageInfo* job = running_.front();
+        running_.pop_front();
+        lock.unlock();
+        RunImageJob(job);
+        lock.lock();
+    }
+}
+
+void CXEVThreadUI::RunImageJob(ImageInfo* job)
+{
+    if (job == nullptr) {
+        return;
+    }
+    int32_t frame = 0;
+    if (GetLoadState().perFrameEntries.load() == 1) {
+        frame = job->startFrame;
+        if (frame == -1) {
+            return;
+        }
+    }
+    for (;;) {
+        XEVWindowHandle notify;
+        int32_t forced = 0;
+        {
+            std::lock_guard<PlatRecursiveLock> guard(job->GetLock());
+            notify = job->notifyWindow;
+            forced = job->forced;
+        }
+        if (job->LoadImage(frame, notify, forced) == 0) {
+            return;
+        }
+        std::lock_guard<PlatRecursiveLock> guard(job->GetLock());
+        if (forced != 0) {
+            job->forced = 0;
+            return;
+        }
+        const XEVVEKHelper* helper = job->GetHelper();
+        if (helper != nullptr && helper->frameCount > 1) {
+            return;
+        }
+        if (frame == -1) {
+            return;
+        }
+        std::this_thread::yield();
+    }
+}
+
+CXEVFileLoadCtrlThread::~CXEVFileLoadCtrlThread()
+{
+    Shutdown();
+}
+
+bool CXEVFileLoadCtrlThread::Start()
+{
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (started_) {
+            return true;
+        }
+    }
+    start();
+    if (!isRunning() && !isFinished()) {
+        return false;
+    }
+    ready_.Wait();
+    std::lock_guard<std::mutex> guard(mutex_);
+    started_ = true;
+    return true;
+}
+
+void CXEVFileLoadCtrlThread::Shutdown()
+{
+    XEVWindowHandle window;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!started_) {
+            return;
+        }
+        started_ = false;
+        window = window_;
+    }
+    XEVSendMessage(window, WM_XEV_THREADUI_DESTROY);
+    XEVLoaderEndedEvent().Wait();
+    // The event only says the window is gone; the thread itself is joined too.
+    wait();
+}
+
+XEVWindowHandle CXEVFileLoadCtrlThread::Window() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return window_;
+}
+
+void CXEVFileLoadCtrlThread::run()
+{
+    auto* window = new CXEVThreadUI;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        window_ = window->Handle();
+    }
+    GetLoadState().SetLoaderWindow(window->Handle());
+    ready_.Set();
+    exec();
+    delete window;
+    XEVLoaderEndedEvent().Set();
+}
+
+PlatEvent& XEVLoaderEndedEvent()
+{
+    static PlatEvent ended(false, false);
+    return ended;
+}

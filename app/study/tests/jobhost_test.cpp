@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <QThread>
+
+#include <memory>
+#include <vector>
+
+#include "loadertestkit.h"
+#include "study/xevjobhost.h"
+#include "study/xevloadstate.h"
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
+
+namespace {
+
+constexpr uint32_t kImageLoaded = 0x1419;
+
+QString Fixture(const char* name)
+{
+    return QStringLiteral(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
+}
+
+// Jobs over one fixture, each its own record, reporting to the recorder.
+std::vector<std::unique_ptr<ImageInfo>> MakeJobs(size_t count, const MessageRecorder& recorder,
+                                                 const char* name = "ct_s16.dcm")
+{
+    std::vector<std::unique_ptr<ImageInfo>> jobs;
+    for (size_t i = 0; i < count; ++i) {
+        auto job = std::make_unique<ImageInfo>();
+        job->filePath = Fixture(name);
+        job->notifyWindow = recorder.Handle();
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+class JobHostTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(host_.Start()); }
+    void TearDown() override { host_.Shutdown(); }
+
+    XEVWindowHandle Window() const { return host_.Window(); }
+    void Queue(const std::vector<std::unique_ptr<ImageInfo>>& jobs, size_t from = 0)
+    {
+        for (size_t i = from; i < jobs.size(); ++i) {
+            XEVSendMessage(Window(), WM_XEV_LOADER_QUEUE, i % 2, 0);   // dropped below when wParam 1
+            if (i % 2 == 0) {
+                XEVSendMessage(Window(), WM_XEV_LOADER_QUEUE, 0, reinterpret_cast<XEVLParam>(jobs[i].get()));
+            } else {
+                const std::vector<ImageInfo*> one{jobs[i].get()};
+                XEVSendMessage(Window(), WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&one));
+            }
+        }
+    }
+    // The jobs in the order their loads were reported.
+    static std::vector<XEVWParam> Reported(const MessageRecorder& recorder)
+    {
+        std::vector<XEVWParam> order;
+        for (const auto& m : recorder.Messages()) {
+            if (m.id == kImageLoaded) order.push_back(m.wParam);
+        }
+        return order;
+    }
+
+    CXEVFileLoadCtrlThread host_;
+};
+
+}  // namespace
+
+TEST_F(JobHostTest, LoaderWindowLivesOnTheHostThreadAndIsPublished)
+{
+    EXPECT_TRUE(Window().IsAlive());
+    EXPECT_TRUE(GetLoadState().GetLoaderWindow() == Window());
+    EXPECT_FALSE(host_.Window() == XEVWindowHandle());
+}
+
+TEST_F(JobHostTest, QueuedJobsAreDecodedOnceEachInQueueOrderBeforeJoinReturns)
+{
+    MessageRecorder recorder;
+    auto jobs = MakeJobs(20, recorder);
+    Queue(jobs);
+    XEVSendMessage(Window(), WM_XEV_LOADER_START);
+    XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
+    for (const auto& job : jobs) {
+        ASSERT_NE(job->GetHelper(), nullptr);
+        EXPECT_NE(job->GetHelper()->GetFrame(0), nullptr);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) >= 20; }));
+    recorder.Drain();
+    const auto order = Reported(recorder);
+    ASSERT_EQ(order.size(), 20u);
+    for (size_t i = 0; i < 20; ++i) {
+        EXPECT_EQ(order[i], reinterpret_cast<XEVWParam>(jobs[i].get())) << i;
+    }
+}
+
+TEST_F(JobHostTest, PostedVectorIsRefusedAndEmptyStartRunsNothing)
+{
+    MessageRecorder recorder;
+    auto jobs = MakeJobs(2, recorder);
+    static std::vector<ImageInfo*> vector;
+    vector = {jobs[0].get(), jobs[1].get()};
+    XEVPostMessage(Window(), WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&vector));
+    XEVPostMessage(Window(), WM_XEV_LOADER_QUEUE, 7, reinterpret_cast<XEVLParam>(jobs[0].get()));
+    XEVPostMessage(Window(), WM_XEV_LOADER_START);
+    XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
+    recorder.Drain();
+    EXPECT_EQ(recorder.Count(kImageLoaded), 0u);
+    EXPECT_EQ(jobs[0]->GetHelper(), nullptr);
+
+    // Posted single jobs are fine.
+    XEVPostMessage(Window(), WM_XEV_LOADER_QUEUE, 0, reinterpret_cast<XEVLParam>(jobs[1].get()));
+    XEVPostMessage(Window(), WM_XEV_LOADER_START);
+    XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) == 1; }));
+}
+
+TEST_F(JobHostTest, TwoStartsRunTwoWorkersAndEveryJobOnce)
+{
+    MessageRecorder recorder;
+    auto jobs = MakeJobs(60, recorder);
+    Queue(jobs);
+    XEVSendMessage(Window(), WM_XEV_LOADER_START);
+    XEVSendMessage(Window(), WM_XEV_LOADER_QUEUE, 0, reinterpret_cast<XEVLParam>(jobs[0].get()));
+    XEVSendMessage(Window(), WM_XEV_LOADER_START);
+    XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) >= 61; }));
+    recorder.Drain();
+    std::map<XEVWParam, int> seen;
+    for (XEVWParam w : Reported(recorder)) ++seen[w];
+    ASSERT_EQ(seen.size(), 60u);
+    EXPECT_EQ(seen[reinterpret_cast<XEVWParam>(jobs[0].get())], 2);   // queued twice, run twice
+    for (size_t i = 1; i < jobs.size(); ++i) {
+        EXPECT_EQ(seen[reinterpret_cast<XEVWParam>(jobs[i].get())], 1) << i;
+    }
+}
+
+TEST_F(JobHostTest, StopEmptiesTheQueueReturnsAfterTheCurrentJobAndLaterJobsRun)
+{
+    MessageRecorder recorder;
+    auto jobs = MakeJobs(500, recorder, "rle_ct_gdcm.dcm");
+    Queue(jobs);
+    XEVSendMessage(Window(), WM_XEV_LOADER_START);
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) >= 1; }));
+    XEVSendMessage(Window(), WM_XEV_LOADER_STOP);
+    recorder.Drain();
+    const size_t done = recorder.Count(kImageLoaded);
+    EXPECT_LT(done, 500u);
+    size_t decoded = 0;
+    for (const auto& job : jobs) decoded += job->GetHelper() != nullptr ? 1 : 0;
+    EXPECT_EQ(decoded, done);   // no job ran beyond the one under way
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    recorder.Drain();
+    EXPECT_EQ(recorder.Count(kImageLoaded), done);
+
+    auto later = MakeJobs(3, recorder);
+    Queue(later);
+    XEVSendMessage(Window(), WM_XEV_LOADER_START);
+    XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) == done + 3; }));
+}
+
+TEST(RunImageJobTest, StartFramesForcedLoadsAndMultiFrameFiles)
+{
+    XEVLoadState& state = GetLoadState();
+    ImageInfo multi;
+    multi.filePath = Fixture("multi10.dcm");
+    CXEVThreadUI::RunImageJob(&multi);
+    ASSERT_NE(multi.GetHelper(), nullptr);
+    EXPECT_EQ(multi.GetHelper()->frameCount, 10);
+    EXPECT_EQ(multi.GetHelper()->frames.size(), 1u);   // a multi-frame file gives its first frame only
+
+    state.perFrameEntries = 1;
+    ImageInfo skipped;
+    skipped.filePath = Fixture("multi10.dcm");
+    skipped.startFrame = -1;
+    CXEVThreadUI::RunImageJob(&skipped);
+    EXPECT_EQ(skipped.GetHelper(), nullptr);
+
+    // The entry of frame 3 of a file whose header is read loads that frame.
+    multi.startFrame = 3;
+    CXEVThreadUI::RunImageJob(&multi);
+    EXPECT_NE(multi.GetHelper()->GetFrame(3), nullptr);
+    EXPECT_EQ(multi.GetHelper()->frames.size(), 2u);
+    state.perFrameEntries = 0;
+
+    ImageInfo forced;
+    forced.filePath = Fixture("ct_s16.dcm");
+    forced.forced = 1;
+    CXEVThreadUI::RunImageJob(&forced);
+    EXPECT_EQ(forced.forced, 0);
+    EXPECT_NE(forced.GetHelper()->GetFrame(0), nullptr);
+
+    ImageInfo missing;
+    missing.filePath = Fixture("absent.dcm");
+    CXEVThreadUI::RunImageJob(&missing);   // the failure ends the job
+    EXPECT_EQ(missing.GetHelper()->statusCode, -2001);
+}
+
+TEST(JobHostShutdownTest, ShutdownWithoutStartReturnsAndTwiceIsHarmless)
+{
+    CXEVFileLoadCtrlThread never;
+    never.Shutdown();
+    CXEVFileLoadCtrlThread host;
+    ASSERT_TRUE(host.Start());
+    const XEVWindowHandle window = host.Window();
+    host.Shutdown();
+    EXPECT_FALSE(window.IsAlive());
+    EXPECT_TRUE(host.isFinished());
+    host.Shutdown();
+    EXPECT_EQ(XEVSendMessage(window, WM_XEV_LOADER_JOIN), 0);
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+// What the loader tests share: the application object, a receiver on the main thread that
+// records the messages posted to it, and waiting helpers.
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "qtguitestapp.h"
+#include "shell/xevmessage.h"
+
+// Polls until the condition holds or ten seconds pass.
+template <class Condition>
+bool Eventually(Condition condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Runs the main thread's queue until the condition holds or ten seconds pass.
+template <class Condition>
+bool PumpUntil(Condition condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+class MessageRecorder : public XEVMessageReceiver {
+public:
+    struct Message {
+        uint32_t id;
+        XEVWParam wParam;
+    };
+
+    std::vector<Message> Messages() const
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return messages_;
+    }
+    size_t Count(uint32_t id) const
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        size_t n = 0;
+        for (const Message& m : messages_) {
+            n += m.id == id ? 1 : 0;
+        }
+        return n;
+    }
+    // Runs the queue for a moment so that every post already made has arrived.
+    void Drain() const
+    {
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
+protected:
+    XEVResult OnMessage(uint32_t id, XEVWParam wParam, XEVLParam) override
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        messages_.push_back({id, wParam});
+        return 0;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Message> messages_;
+};

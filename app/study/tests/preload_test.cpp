@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "loadertestkit.h"
+#include "shell/xevcommonsettings.h"
+#include "study/xevloadstate.h"
+#include "study/xevstudymodel.h"
+
+namespace {
+
+constexpr int64_t kMiB = 1024 * 1024;
+
+std::mutex readMutex;
+std::vector<QString> readOrder;
+
+void RecordRead(const QString& path)
+{
+    std::lock_guard<std::mutex> guard(readMutex);
+    readOrder.push_back(path);
+}
+
+std::vector<QString> ReadOrder()
+{
+    std::lock_guard<std::mutex> guard(readMutex);
+    return readOrder;
+}
+
+bool HundredMegabytes(PlatMemoryStatus& status)
+{
+    status.availablePhysical = uint64_t(100) * 1000 * 1000;
+    status.availableVirtual = status.availablePhysical;
+    return true;
+}
+
+bool NoFigures(PlatMemoryStatus&)
+{
+    return false;
+}
+
+// Patients of sparse files of given sizes: the view the pre-load walks.
+class FakeView : public XEVPreloadView {
+public:
+    ~FakeView() override
+    {
+        StopPreloadOf(this);
+        for (PatientInfo* p : patients) delete p;
+    }
+    const std::vector<PatientInfo*>& GetPreloadPatients() const override { return patients; }
+    StudyInfo* GetCurrentStudy() const override { return current; }
+    StudyInfo* GetLastSeriesStudy() const override { return lastSeries; }
+
+    // Adds a study to the patient at index p (made when missing) with one series of files.
+    StudyInfo* AddStudy(size_t p, const std::vector<std::pair<QString, int64_t>>& files)
+    {
+        while (patients.size() <= p) patients.push_back(new PatientInfo);
+        auto* study = new StudyInfo;
+        auto* series = new SeriesInfo;
+        for (const auto& [name, size] : files) {
+            auto* image = new ImageInfo;
+            image->filePath = dir.filePath(name);
+            if (size >= 0) {
+                QFile f(image->filePath);
+                if (f.open(QIODevice::WriteOnly)) f.resize(size);
+            }
+            series->images.push_back(image);
+        }
+        study->series.push_back(series);
+        patients[p]->studies.push_back(study);
+        return study;
+    }
+    QString Path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+
+    QTemporaryDir dir;
+    std::vector<PatientInfo*> patients;
+    StudyInfo* current = nullptr;
+    StudyInfo* lastSeries = nullptr;
+};
+
+class PreloadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        XEVSetMemoryStatusQuery(HundredMegabytes);
+        XEVSetPreloadObserver(RecordRead);
+        GetCommonSettings().CacheSizeRatio = 50;
+        XEVLoadState& state = GetLoadState();
+        state.painting = 0;
+        state.skipWait = 0;
+        state.lastPaintEndMs = XEVSteadyMilliseconds() - 10000;
+        std::lock_guard<std::mutex> guard(readMutex);
+        readOrder.clear();
+    }
+    void TearDown() override
+    {
+        GetLoadState().HaltPreload();
+        XEVSetMemoryStatusQuery(nullptr);
+        XEVSetPreloadObserver(nullptr);
+        GetCommonSettings().CacheSizeRatio = 50;
+    }
+    // Starts the pre-load and waits for it to end on its own.
+    std::vector<QString> Run(FakeView& view)
+    {
+        XEVLoadState& state = GetLoadState();
+        EXPECT_EQ(state.StartPreload(&view), 1);
+        EXPECT_TRUE(Eventually([&] { return state.IsPreloadRunning() == 0; }));
+        state.JoinPreload();
+        return ReadOrder();
+    }
+};
+
+}  // namespace
+
+TEST_F(PreloadTest, ReadsFollowingStudiesThenWrapsWithinTheBudget)
+{
+    FakeView view;
+    view.AddStudy(0, {{"f", 4 * kMiB}, {"g", 4 * kMiB}});
+    view.AddStudy(0, {{"h", 4 * kMiB}, {"big", 30 * kMiB}, {"after", 1}});
+    view.current = view.AddStudy(1, {{"cur1", 1}, {"cur2", 1}});
+    view.AddStudy(1, {{"a", 4 * kMiB}, {"b", 4 * kMiB}});
+    view.AddStudy(2, {{"c", 4 * kMiB}, {"d", 4 * kMiB}});
+    view.AddStudy(2, {{"e", 4 * kMiB}, {"e", 4 * kMiB}});   // one file listed twice
+
+    // Budget 50 MB: a..h make 32 MiB; the 30 MiB file would pass it and ends the walk.
+    const std::vector<QString> expected{view.Path("a"), view.Path("b"), view.Path("c"), view.Path("d"),
+                                        view.Path("e"), view.Path("f"), view.Path("g"), view.Path("h")};
+    const int64_t before = GetLoadState().preloadFilesRead.load();
+    EXPECT_EQ(Run(view), expected);
+    EXPECT_EQ(GetLoadState().preloadFilesRead.load() - before, 8);
+    EXPECT_EQ(GetLoadState().preloadRunning.load(), 0);
+}
+
+TEST_F(PreloadTest, WalkStartsAndEndsWhereThePartSays)
+{
+    {
+        // The only study is the current one: nothing to read.
+        FakeView view;
+        view.current = view.AddStudy(0, {{"only", 1}});
+        EXPECT_TRUE(Run(view).empty());
+    }
+    {
+        // The last study of the last patient: from the top, up to it.
+        FakeView view;
+        view.AddStudy(0, {{"p0", 1}});
+        view.AddStudy(1, {{"p1a", 1}});
+        view.current = view.AddStudy(1, {{"p1b", 1}});
+        readOrder.clear();
+        EXPECT_EQ(Run(view), (std::vector<QString>{view.Path("p0"), view.Path("p1a")}));
+    }
+    {
+        // No current study: the last series' study; unknown to the list: every study once.
+        FakeView view;
+        view.AddStudy(0, {{"x", 1}});
+        view.AddStudy(1, {{"y", 1}});
+        StudyInfo stranger;
+        view.lastSeries = &stranger;
+        readOrder.clear();
+        EXPECT_EQ(Run(view), (std::vector<QString>{view.Path("x"), view.Path("y")}));
+        view.lastSeries = nullptr;
+        readOrder.clear();
+        EXPECT_TRUE(Run(view).empty());
+    }
+}
+
+TEST_F(PreloadTest, RatioZeroReadsOnlyEmptyFilesAndMissingFilesAreSkipped)
+{
+    GetCommonSettings().CacheSizeRatio = 0;
+    FakeView view;
+    view.current = view.AddStudy(0, {{"cur", 1}});
+    view.AddStudy(0, {{"missing", -1}, {"empty", 0}, {"one", 1}, {"empty2", 0}});
+    EXPECT_EQ(Run(view), (std::vector<QString>{view.Path("empty")}));
+
+    // Without memory figures nothing is read.
+    XEVSetMemoryStatusQuery(NoFigures);
+    GetCommonSettings().CacheSizeRatio = 50;
+    readOrder.clear();
+    EXPECT_TRUE(Run(view).empty());
+}
+
+TEST_F(PreloadTest, PaintingAndARecentPaintHoldTheReads)
+{
+    XEVLoadState& state = GetLoadState();
+    FakeView view;
+    view.current = view.AddStudy(0, {{"cur", 1}});
+    view.AddStudy(0, {{"n1", 1}, {"n2", 1}});
+
+    state.painting = 1;
+    ASSERT_EQ(state.StartPreload(&view), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(ReadOrder().empty());
+    state.HaltPreload();
+    EXPECT_TRUE(ReadOrder().empty());
+    EXPECT_EQ(state.IsPreloadRunning(), 0);
+
+    // A paint that just ended holds the reads until cine asks to skip the wait.
+    state.lastPaintEndMs = XEVSteadyMilliseconds();
+    ASSERT_EQ(state.StartPreload(&view), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(ReadOrder().empty());
+    state.skipWait = 1;
+    ASSERT_TRUE(Eventually([&] { return ReadOrder().size() == 2; }));
+    EXPECT_EQ(state.skipWait.load(), 0);
+}
+
+TEST_F(PreloadTest, PausedAtItsGateUntilResumedAndStoppedByItsView)
+{
+    XEVLoadState& state = GetLoadState();
+    auto view = std::make_unique<FakeView>();
+    view->current = view->AddStudy(0, {{"cur", 1}});
+    view->AddStudy(0, {{"n1", 1}, {"n2", 1}});
+    state.BeginPaint();   // no pre-load yet: nothing happens
+    EXPECT_EQ(state.painting.load(), 0);
+
+    // Held by a recent paint, then paused: once the paint is old the gate still holds it.
+    state.lastPaintEndMs = XEVSteadyMilliseconds();
+    ASSERT_EQ(state.StartPreload(view.get()), 1);
+    state.PausePreload();
+    state.lastPaintEndMs = XEVSteadyMilliseconds() - 10000;
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_TRUE(ReadOrder().empty());
+    EXPECT_EQ(state.IsPreloadRunning(), 1);
+    state.ResumePreload();
+    ASSERT_TRUE(Eventually([&] { return ReadOrder().size() == 2; }));
+
+    // Destroying a view while its pre-load is held stops and joins it.
+    state.painting = 1;
+    ASSERT_EQ(state.StartPreload(view.get()), 1);
+    view.reset();
+    EXPECT_TRUE(state.preloadThread.IsEmpty());
+    EXPECT_EQ(state.IsPreloadRunning(), 0);
+    EXPECT_EQ(state.painting.load(), 0);
+}

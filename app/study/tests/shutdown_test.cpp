@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "loadertestkit.h"
+#include "shell/xevcommonsettings.h"
+#include "study/xevjobhost.h"
+#include "study/xevloadstate.h"
+#include "study/xevpatientlist.h"
+#include "study/xevstudymodel.h"
+
+namespace {
+
+const QString kData = QStringLiteral(STUDY_TEST_DATA_DIR);
+
+bool PlentyOfMemory(PlatMemoryStatus& status)
+{
+    status.availablePhysical = uint64_t(1) << 40;
+    status.availableVirtual = status.availablePhysical;
+    return true;
+}
+
+// The study list's side for the pre-load: the patient list's records.
+class ListView : public XEVPreloadView {
+public:
+    explicit ListView(XEVPatientList& list) : list_(list) {}
+    ~ListView() override { StopPreloadOf(this); }
+    const std::vector<PatientInfo*>& GetPreloadPatients() const override { return list_.patients; }
+    StudyInfo* GetCurrentStudy() const override { return list_.patients[0]->studies[0]; }
+    StudyInfo* GetLastSeriesStudy() const override { return nullptr; }
+
+private:
+    XEVPatientList& list_;
+};
+
+}  // namespace
+
+// Every background thread busy or held at once; the shutdown order of the main frame must
+// return, join them all, and leave the model to be deleted last.
+TEST(ShutdownTest, EveryThreadStopsAndJoinsBeforeTheModelGoes)
+{
+    QTemporaryDir dir;
+    const QString huge = dir.filePath(QStringLiteral("huge"));
+    {
+        QFile f(huge);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(qint64(4) << 30));
+    }
+    XEVSetMemoryStatusQuery(PlentyOfMemory);
+    GetCommonSettings().ModeMultiFrameRead = 1;
+    GetCommonSettings().ModeUnsupportSRDelList = 1;
+    XEVLoadState& state = GetLoadState();
+    MessageRecorder recorder;
+
+    for (int round = 0; round < 200; ++round) {
+        CXEVFileLoadCtrlThread host;
+        ASSERT_TRUE(host.Start());
+        auto list = std::make_unique<XEVPatientList>();
+        ASSERT_EQ(list->StartLoading(kData + QStringLiteral("/discA/DICOMDIR"), recorder.Handle()), 1);
+        list->scanner.ResetGate();
+        ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_PATIENTS_LOADED) == size_t(round + 1); }));
+
+        // Jobs of their own study: a large file for the read-ahead and the pre-load, and
+        // 300 images to decode.
+        auto* patient = new PatientInfo;
+        auto* study = new StudyInfo;
+        auto* series = new SeriesInfo;
+        auto* big = new ImageInfo;
+        big->filePath = huge;
+        series->images.push_back(big);
+        std::vector<ImageInfo*> jobs;
+        for (int i = 0; i < 300; ++i) {
+            auto* job = new ImageInfo;
+            job->filePath = kData + QStringLiteral("/frames/rle_ct_gdcm.dcm");
+            job->notifyWindow = recorder.Handle();
+            series->images.push_back(job);
+            jobs.push_back(job);
+        }
+        study->series.push_back(series);
+        patient->studies.push_back(study);
+        list->patients.push_back(patient);
+
+        list->StartReadAhead();
+        ListView view(*list);
+        state.lastPaintEndMs = XEVSteadyMilliseconds() - 10000;
+        ASSERT_EQ(state.StartPreload(&view), 1);
+        state.PausePreload();
+        XEVSendMessage(host.Window(), WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&jobs));
+        XEVSendMessage(host.Window(), WM_XEV_LOADER_START);
+
+        // The main frame's order: the study list's threads, the pre-load, then the host.
+        list->StopThreads();
+        state.HaltPreload();
+        host.Shutdown();
+        EXPECT_TRUE(host.isFinished());
+        EXPECT_FALSE(host.Window().IsAlive());
+        EXPECT_TRUE(list->IsEmpty());
+        EXPECT_TRUE(list->readAhead.IsEmpty());
+        EXPECT_TRUE(list->scanner.IsEmpty());
+        EXPECT_TRUE(state.preloadThread.IsEmpty());
+        list.reset();
+        recorder.Drain();
+    }
+    XEVSetMemoryStatusQuery(nullptr);
+    GetCommonSettings().ModeMultiFrameRead = 0;
+    GetCommonSettings().ModeUnsupportSRDelList = 0;
+}

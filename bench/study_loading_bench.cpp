@@ -1,0 +1,320 @@
+// Background loading on a generated disc of one 500-image CT series (512 x 512, signed 16
+// bits, uncompressed): from StartLoading to the first image decoded through the job host,
+// against DCMTK loading the DICOMDIR (DcmDicomDir) and decoding that image (DicomImage); and
+// the 500 images through the host with 1, 2 and 4 workers, against as many std::threads
+// calling XEVVEKHelper::LoadImage directly. Peak RSS is reported against the decoded bytes.
+#include <benchmark/benchmark.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcdicdir.h>
+#include <dcmtk/dcmimgle/dcmimage.h>
+#include <dcmtk/oflog/oflog.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_dicomdir.h"
+#include "bench_qt.h"
+#include "study/xevjobhost.h"
+#include "study/xevpatientlist.h"
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
+
+namespace {
+
+constexpr int kImages = 500;
+constexpr int kSide = 512;
+constexpr uint32_t kImageLoaded = 0x1419;
+constexpr double kDecodedBytes = double(kImages) * kSide * kSide * 2;
+
+std::string ImageName(int k)
+{
+    return "I" + std::to_string(1000 + k);
+}
+
+std::vector<uint8_t> ImageFile(int k)
+{
+    DicomBytes d = DicomBytes::part10();
+    const std::string i = std::to_string(k);
+    d.text(0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.2");
+    d.text(0x0008, 0x0018, "UI", "1.2.826.0.1.3680043.2.1125.50." + i);
+    d.text(0x0008, 0x0060, "CS", "CT");
+    d.text(0x0010, 0x0010, "PN", "LOADING^BENCH");
+    d.text(0x0020, 0x000D, "UI", "1.2.826.0.1.3680043.2.1125.51");
+    d.text(0x0020, 0x000E, "UI", "1.2.826.0.1.3680043.2.1125.52");
+    d.text(0x0020, 0x0013, "IS", std::to_string(k + 1));
+    d.us(0x0028, 0x0002, {1});
+    d.text(0x0028, 0x0004, "CS", "MONOCHROME2");
+    d.us(0x0028, 0x0010, {kSide});
+    d.us(0x0028, 0x0011, {kSide});
+    d.us(0x0028, 0x0100, {16});
+    d.us(0x0028, 0x0101, {16});
+    d.us(0x0028, 0x0102, {15});
+    d.us(0x0028, 0x0103, {1});
+    d.text(0x0028, 0x1050, "DS", "40");
+    d.text(0x0028, 0x1051, "DS", "400");
+    d.text(0x0028, 0x1052, "DS", "-1024");
+    d.text(0x0028, 0x1053, "DS", "1");
+    std::vector<uint8_t> pixels(size_t(kSide) * kSide * 2);
+    for (size_t p = 0; p < pixels.size() / 2; ++p) {
+        const int16_t v = int16_t(int((p * 2654435761u + uint32_t(k) * 40503u) % 3000u) - 1000);
+        pixels[2 * p] = uint8_t(v);
+        pixels[2 * p + 1] = uint8_t(uint16_t(v) >> 8);
+    }
+    d.element(0x7FE0, 0x0010, "OW", pixels);
+    return d.bytes;
+}
+
+std::vector<uint8_t> Record(int level, int k, uint32_t next, uint32_t lower)
+{
+    DicomBytes d;
+    d.element(0x0004, 0x1400, "UL", bench_le32(next));
+    d.us(0x0004, 0x1410, {0xFFFF});
+    d.element(0x0004, 0x1420, "UL", bench_le32(lower));
+    if (level == 0) {
+        d.text(0x0004, 0x1430, "CS", "PATIENT");
+        d.text(0x0008, 0x0005, "CS", "ISO_IR 100");
+        d.text(0x0010, 0x0010, "PN", "LOADING^BENCH");
+        d.text(0x0010, 0x0020, "LO", "PID1");
+    } else if (level == 1) {
+        d.text(0x0004, 0x1430, "CS", "STUDY");
+        d.text(0x0008, 0x0020, "DA", "20260101");
+        d.text(0x0008, 0x0061, "CS", "CT");
+        d.text(0x0020, 0x000D, "UI", "1.2.826.0.1.3680043.2.1125.51");
+    } else if (level == 2) {
+        d.text(0x0004, 0x1430, "CS", "SERIES");
+        d.text(0x0008, 0x0060, "CS", "CT");
+        d.text(0x0020, 0x000E, "UI", "1.2.826.0.1.3680043.2.1125.52");
+        d.text(0x0020, 0x0011, "IS", "1");
+    } else {
+        d.text(0x0004, 0x1430, "CS", "IMAGE");
+        d.text(0x0004, 0x1500, "CS", "IMG\\" + ImageName(k));
+        d.text(0x0004, 0x1510, "UI", "1.2.840.10008.5.1.4.1.1.2");
+        d.text(0x0004, 0x1511, "UI", "1.2.826.0.1.3680043.2.1125.50." + std::to_string(k));
+        d.text(0x0008, 0x0018, "UI", "1.2.826.0.1.3680043.2.1125.50." + std::to_string(k));
+        d.text(0x0020, 0x0013, "IS", std::to_string(k + 1));
+    }
+    return d.bytes;
+}
+
+// Patient, study, series, then the images in a chain.
+struct Disc {
+    BenchDicomDirFile dir;
+    std::vector<std::string> images;
+
+    static std::vector<uint8_t> Bytes()
+    {
+        std::vector<int> next(3 + kImages, -1), lower(3 + kImages, -1);
+        lower[0] = 1;
+        lower[1] = 2;
+        lower[2] = 3;
+        for (int k = 0; k + 1 < kImages; ++k) next[size_t(3 + k)] = 4 + k;
+        return bench_dicomdir_bytes(next, lower, -1, [](size_t r, uint32_t n, uint32_t l) {
+            return r < 3 ? Record(int(r), 0, n, l) : Record(3, int(r) - 3, n, l);
+        });
+    }
+    Disc() : dir("study_loading_bench", Bytes())
+    {
+        const std::string folder = dir.folder + "/IMG";
+        ::mkdir(folder.c_str(), 0755);
+        for (int k = 0; k < kImages; ++k) {
+            images.push_back(folder + "/" + ImageName(k));
+            const std::vector<uint8_t> bytes = ImageFile(k);
+            FILE* f = std::fopen(images.back().c_str(), "wb");
+            if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::abort();
+            std::fclose(f);
+        }
+    }
+    ~Disc()
+    {
+        for (const std::string& image : images) ::unlink(image.c_str());
+        ::rmdir((dir.folder + "/IMG").c_str());
+    }
+};
+
+const Disc& TheDisc()
+{
+    static const Disc* disc = new Disc;   // files removed by the atexit below
+    static const bool registered = [] {
+        std::atexit([] { delete disc; });
+        return true;
+    }();
+    (void)registered;
+    return *disc;
+}
+
+class Counter : public XEVMessageReceiver {
+public:
+    std::atomic<int> loaded{0};
+    std::atomic<int> patients{0};
+
+protected:
+    XEVResult OnMessage(uint32_t id, XEVWParam, XEVLParam) override
+    {
+        if (id == kImageLoaded) ++loaded;
+        if (id == WM_XEV_PATIENTS_LOADED) ++patients;
+        return 0;
+    }
+};
+
+// Sleeps in the main thread's queue until the condition holds, as the GUI thread would.
+template <class Condition>
+void Pump(Condition condition)
+{
+    while (!condition()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+struct Host {
+    CXEVFileLoadCtrlThread thread;
+    Host() { thread.Start(); }
+};
+
+Host& TheHost()
+{
+    BenchEnsureApplication<QCoreApplication>("study_loading_bench");
+    static Host* host = new Host;   // shut down by the atexit below
+    static const bool registered = [] {
+        std::atexit([] { delete host; });
+        return true;
+    }();
+    (void)registered;
+    return *host;
+}
+
+double PeakRssBytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) * 1024;
+}
+
+void BM_HostFirstImage(benchmark::State& state)
+{
+    const Disc& disc = TheDisc();
+    Host& host = TheHost();
+    const QString path = QString::fromStdString(disc.dir.path);
+    Counter counter;
+    for (auto _ : state) {
+        XEVPatientList list;
+        const int before = counter.patients.load();
+        const int loadedBefore = counter.loaded.load();
+        list.StartLoading(path, counter.Handle());
+        Pump([&] { return counter.patients.load() > before; });
+        ImageInfo* first = list.patients.at(0)->studies.at(0)->series.at(0)->images.at(0);
+        first->notifyWindow = counter.Handle();
+        // Posted, as the grid's series mode does.
+        XEVPostMessage(host.thread.Window(), WM_XEV_LOADER_QUEUE, 0, reinterpret_cast<XEVLParam>(first));
+        XEVPostMessage(host.thread.Window(), WM_XEV_LOADER_START);
+        Pump([&] { return counter.loaded.load() > loadedBefore; });
+        state.PauseTiming();
+        if (first->GetHelper() == nullptr || first->GetHelper()->GetFrame(0) == nullptr) {
+            state.SkipWithError("first image not decoded");
+        }
+        XEVSendMessage(host.thread.Window(), WM_XEV_LOADER_JOIN);
+        list.Clear();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_HostFirstImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DcmtkFirstImage(benchmark::State& state)
+{
+    OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+    const Disc& disc = TheDisc();
+    for (auto _ : state) {
+        DcmDicomDir dir(disc.dir.path.c_str());
+        DcmDirectoryRecord* image = dir.getRootRecord().getSub(0)->getSub(0)->getSub(0)->getSub(0);
+        OFString id;
+        image->findAndGetOFStringArray(DCM_ReferencedFileID, id);
+        std::string file = disc.dir.folder + "/" + id.c_str();
+        for (char& c : file) c = c == '\\' ? '/' : c;
+        DicomImage decoded(file.c_str());
+        const void* out = decoded.getOutputData(16);
+        if (out == nullptr) state.SkipWithError("DicomImage failed");
+        benchmark::DoNotOptimize(out);
+    }
+}
+BENCHMARK(BM_DcmtkFirstImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::vector<std::unique_ptr<ImageInfo>> Jobs(const Disc& disc, const Counter& counter)
+{
+    std::vector<std::unique_ptr<ImageInfo>> jobs;
+    for (const std::string& file : disc.images) {
+        auto job = std::make_unique<ImageInfo>();
+        job->filePath = QString::fromStdString(file);
+        job->notifyWindow = counter.Handle();
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+void BM_HostWorkers(benchmark::State& state)
+{
+    const Disc& disc = TheDisc();
+    Host& host = TheHost();
+    Counter counter;
+    const XEVWindowHandle window = host.thread.Window();
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto jobs = Jobs(disc, counter);
+        std::vector<ImageInfo*> raw;
+        for (auto& job : jobs) raw.push_back(job.get());
+        state.ResumeTiming();
+        XEVSendMessage(window, WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&raw));
+        for (int64_t w = 0; w < state.range(0); ++w) XEVSendMessage(window, WM_XEV_LOADER_START);
+        XEVSendMessage(window, WM_XEV_LOADER_JOIN);
+        state.PauseTiming();
+        for (auto& job : jobs) {
+            if (job->GetHelper() == nullptr || job->GetHelper()->GetFrame(0) == nullptr) {
+                state.SkipWithError("image not decoded");
+                break;
+            }
+        }
+        counter.loaded = 0;
+        QCoreApplication::processEvents();
+        jobs.clear();
+        state.ResumeTiming();
+    }
+    state.counters["peak_rss_per_decoded"] = PeakRssBytes() / kDecodedBytes;
+}
+BENCHMARK(BM_HostWorkers)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DirectThreads(benchmark::State& state)
+{
+    const Disc& disc = TheDisc();
+    const int threads = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<std::unique_ptr<XEVVEKHelper>> helpers;
+        for (int k = 0; k < kImages; ++k) helpers.push_back(std::make_unique<XEVVEKHelper>());
+        std::atomic<int> nextImage{0};
+        std::atomic<int> failed{0};
+        state.ResumeTiming();
+        std::vector<std::thread> pool;
+        for (int t = 0; t < threads; ++t) {
+            pool.emplace_back([&] {
+                for (int k = nextImage++; k < kImages; k = nextImage++) {
+                    int32_t frame = 0;
+                    if (helpers[size_t(k)]->LoadImage(QString::fromStdString(disc.images[size_t(k)]), frame) == 0) {
+                        ++failed;
+                    }
+                }
+            });
+        }
+        for (std::thread& t : pool) t.join();
+        state.PauseTiming();
+        if (failed.load() != 0) state.SkipWithError("LoadImage failed");
+        helpers.clear();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_DirectThreads)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
