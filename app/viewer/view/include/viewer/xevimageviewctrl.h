@@ -1,0 +1,226 @@
+#pragma once
+
+// One image cell: paints the current frame of its image set with window and level, zoom and
+// pan, its annotations and corner texts; loads its images on its own thread and steps
+// through them.
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "shell/xevmessage.h"
+#include "study/xevthread.h"
+#include "viewer/xevoverlaycommon.h"
+#include "viewer/xevoverlayviewinfo.h"
+
+class ImageInfo;
+class XEVVEKHelper;
+class FrameImageInfo;
+class QPainter;
+
+// Messages of a cell.
+constexpr uint32_t WM_XEV_SHOW_REPORT = 0x1509;
+constexpr uint32_t WM_XEV_LOAD_NOW = 0x1415;
+constexpr uint32_t WM_XEV_IMAGE_LOADED = 0x1419;
+constexpr uint32_t WM_XEV_VIEW_LOAD_DONE = 0x141A;
+constexpr uint32_t WM_XEV_VIEW_LOAD_FAILED = 0x141B;
+constexpr uint32_t WM_XEV_MEMORY_RECHECK = 0x141C;
+constexpr uint32_t WM_XEV_FIRST_IMAGE = 0x1440;
+constexpr uint32_t WM_XEV_IMAGE_CHANGED = 0x1442;
+constexpr uint32_t WM_XEV_INVERT = 0x1446;
+
+// Commands of the cell.
+constexpr int32_t ID_XEV_SHOW_REPORT = 32816;
+constexpr int32_t ID_XEV_INVERT = 32824;
+
+// The title pane's states that a cell reads. The shell registers its pane; without one the
+// pane counts as absent.
+class XEVTitlePaneState {
+public:
+    virtual ~XEVTitlePaneState() = default;
+    virtual bool IsCinePlaying() const = 0;
+    virtual bool IsReportEnabled() const = 0;
+    virtual bool IsTextToolPressed() const = 0;
+    virtual bool IsArrowToolPressed() const = 0;
+};
+void XEVSetTitlePane(XEVTitlePaneState* pane);
+XEVTitlePaneState* XEVGetTitlePane();
+
+// Where a cell shows a failure text; a modal box by default, tests count instead.
+class XEVMessageBox {
+public:
+    virtual ~XEVMessageBox() = default;
+    virtual void Show(QWidget* parent, const QString& text) = 0;
+};
+// Null restores the modal box.
+void XEVSetMessageBox(XEVMessageBox* box);
+void XEVShowFailureText(QWidget* parent, const QString& text);
+
+// A packed bitmap (info header, colour table, rows) as a top-down RGB32 image; null when
+// the header is not one of 8, 24 or 32 bits uncompressed, or the rows would pass the end of
+// the bytes given.
+QImage XEVDibToImage(const uint8_t* dib, uint64_t size);
+
+// Where the current frame lands in the client area, and which part of it.
+struct XEVViewGeometry {
+    // False: nothing to draw (no size, or an empty client area).
+    bool drawable = false;
+    double scale = 1.0;   // displayed scale
+    double aspect = 1.0;  // vertical factor
+    QRect destination;    // x, y, width, height in the client
+    int32_t sourceLeft = 0;
+    int32_t sourceTop = 0;
+    int32_t sourceRight = 0;   // exclusive
+    int32_t sourceBottom = 0;  // exclusive
+};
+
+class XEVImageViewCtrl : public QWidget {
+public:
+    enum Direction : int32_t { kNext = 0, kPrevious = 1, kFirst = 2, kLast = 3 };
+    enum ZoomMode : int32_t { kFit = 0, kActualSize = 1, kZoomed = 2 };
+
+    XEVImageViewCtrl(QWidget* parent, int32_t controlId);
+    ~XEVImageViewCtrl() override;
+    XEVImageViewCtrl(const XEVImageViewCtrl&) = delete;
+    XEVImageViewCtrl& operator=(const XEVImageViewCtrl&) = delete;
+
+    int32_t ControlId() const { return controlId_; }
+    // Reports of loaders reach the cell only through this handle; it dies with the cell.
+    XEVWindowHandle Handle() const;
+
+    // Image set and display state.
+    void ClearView(bool repaint);
+    void SetImages(const std::vector<ImageInfo*>& images);
+    void CopyImages(const std::map<int32_t, ImageInfo*>& images);
+    std::map<int32_t, ImageInfo*> GetImages() const { return images_; }
+    void CopyDisplayState(const XEVImageViewCtrl& source);
+    int32_t GetCineLength() const;
+    int32_t GetPosition() const;
+    void SetCurrentImage(int32_t direction, int32_t wrap);
+    int32_t GoToImage(int32_t position);
+    bool SetActive(bool active);
+    bool NeedsLoading() const;
+    void SetupFirstImage();
+    bool HasFramePixels(int32_t frame) const;
+    bool LoadCurrentImage();
+    bool ReleaseFarImage(bool skipWhenBusy);
+    void SetWindowAll(double centre, double width);
+    void TakeWindowFromImage();
+    void SyncToView(XEVImageViewCtrl* other);
+    bool IsMultiFrameCurrent() const;
+    ImageInfo* CurrentImage() const;
+
+    // Loader: started by the grid, paused and resumed through its gate.
+    bool StartLoader();
+    void StopLoader();
+    void PauseLoader();
+    void ResumeLoader();
+
+    // Commands of the cell's menu.
+    void OnCommand(int32_t id);
+
+    // The geometry of the current frame in a client area of that size; updates the base
+    // scale when fitting, as the paint does.
+    XEVViewGeometry ComputeGeometry(int32_t clientWidth, int32_t clientHeight, int32_t imageWidth,
+                                    int32_t imageHeight, double aspect);
+    // The corner texts as the next paint writes them; empty without a current frame.
+    XEVOverlayViewInfo BuildCornerTexts() const;
+    const QImage& RenderedImage() const { return rendered_; }
+
+    // State, as the grid, the form view and the mouse code use it.
+    std::atomic<int32_t> loadingUnderWay{0};
+    std::atomic<int32_t> loaderRunning{0};
+    XEVThread loader;
+    int32_t tileMode = 0;
+    int32_t loadedCount = 0;
+    int32_t progressOnly = 0;
+    int32_t fullRepaint = 0;
+    int32_t active = 0;
+    int32_t selected = 0;
+    int32_t invertPending = 1;
+    int32_t cornerTextsShown = 1;
+    int32_t keepWindow = 0;
+    int32_t keepPosition = 0;
+    std::atomic<int32_t> progressShown{0};
+    std::atomic<int32_t> progressTotal{0};
+    QRect destination;
+    int32_t sourceLeft = 0;
+    int32_t sourceTop = 0;
+    int32_t sourceRight = 0;
+    int32_t sourceBottom = 0;
+    QRect panStart;   // left, top, width, height of the source when a pan drag began
+    int32_t currentImage = -1;
+    int32_t currentFrame = -1;
+    int32_t cellsPerPage = 1;
+    int32_t dragInProgress = 0;
+    QPoint dragStart;
+    QPoint dragOffset;
+    int32_t zoomMode = kFit;
+    int32_t dragTool = 0;
+    double baseScale = 1.0;
+    double zoomIncrement = 0.0;
+    int32_t zoomed = 0;
+    double windowCenter = 0.0;
+    double windowWidth = 0.0;
+    int32_t windowKnown = 0;
+    int32_t referenceLineShown = 0;
+    int32_t forcedLoadBusy = 0;
+    int32_t memoryMessageShown = 0;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    class Receiver;
+    // What the renderer read for the image the cell holds.
+    struct RenderKey {
+        const XEVVEKHelper* helper = nullptr;
+        const FrameImageInfo* frame = nullptr;
+        const uint8_t* pixels = nullptr;
+        int32_t frameIndex = 0;
+        int32_t cropX = 0;
+        int32_t cropY = 0;
+        int32_t cropWidth = 0;
+        int32_t cropHeight = 0;
+        int32_t viewWidth = 0;
+        int32_t viewHeight = 0;
+        int32_t scaleMode = 0;
+        int32_t invert = 0;
+        double centre = 0;
+        double width = 0;
+        friend bool operator==(const RenderKey&, const RenderKey&) = default;
+    };
+
+    void OnImageLoaded(ImageInfo* image);
+    void OnLoadNow();
+    void LoaderMain(std::vector<ImageInfo*> images);
+    void PostToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);
+    // The view's frame with -1 as the last frame of the helper.
+    int32_t ResolveFrame(const XEVVEKHelper* helper) const;
+    XEVOverlayView OverlayView(QPainter* painter) const;
+    bool RenderCurrent(XEVVEKHelper* helper, FrameImageInfo* frame, int32_t frameIndex, int32_t clientWidth,
+                       int32_t clientHeight);
+    void DrawProgress(QPainter& painter, int32_t clientWidth, int32_t clientHeight) const;
+    void DrawFrames(QPainter& painter, int32_t clientWidth, int32_t clientHeight) const;
+    void CloseAnnotationEdit();
+    void ApplyHeldWindow(ImageInfo* image, int32_t frame);
+    bool LoadNow(ImageInfo* image, int32_t frame);
+    // Each answers whether the cell moved; loaded tells that the step had to decode.
+    bool StepFrames(XEVVEKHelper* helper, int32_t frameCount, int32_t direction, int32_t wrap, bool& loaded);
+    bool StepImages(int32_t direction, int32_t wrap, bool& loaded, bool& wrappedWhileLoading);
+    void ComputeReferenceLines(XEVVEKHelper* helper, XEVImageViewCtrl* other, XEVVEKHelper* otherHelper);
+
+    int32_t controlId_;
+    std::unique_ptr<Receiver> receiver_;
+    std::map<int32_t, ImageInfo*> images_;
+    QImage rendered_;
+    RenderKey renderKey_;
+};

@@ -1,0 +1,80 @@
+// The renderer's bitmap as an image Qt draws without converting again.
+
+#include <cstring>
+
+#include "viewer/xevimageviewctrl.h"
+
+namespace {
+
+uint32_t Le32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+uint16_t Le16(const uint8_t* p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
+
+}  // namespace
+
+QImage XEVDibToImage(const uint8_t* dib, uint64_t size)
+{
+    constexpr uint64_t kInfoBytes = 40;
+    if (dib == nullptr || size < kInfoBytes) {
+        return {};
+    }
+    const uint64_t infoSize = Le32(dib);
+    const int64_t width = int32_t(Le32(dib + 4));
+    const int64_t rawHeight = int32_t(Le32(dib + 8));
+    const uint32_t bitCount = Le16(dib + 14);
+    const uint32_t compression = Le32(dib + 16);
+    const uint64_t colorsUsed = Le32(dib + 32);
+    if (infoSize < kInfoBytes || infoSize > size || width <= 0 || rawHeight == 0 || compression != 0 ||
+        (bitCount != 8 && bitCount != 24 && bitCount != 32)) {
+        return {};
+    }
+    const int64_t height = rawHeight < 0 ? -rawHeight : rawHeight;
+    if (width > (1 << 20) || height > (1 << 20)) {
+        return {};
+    }
+    const uint64_t entries = bitCount == 8 ? (colorsUsed == 0 ? 256 : colorsUsed) : 0;
+    if (entries > 256) {
+        return {};
+    }
+    // The rows are counted from the bitmap's own sizes, never from its stated image size.
+    const uint64_t pixelsAt = infoSize + entries * 4;
+    const uint64_t stride = ((uint64_t(bitCount) * uint64_t(width) + 31) / 32) * 4;
+    if (pixelsAt > size || stride * uint64_t(height) > size - pixelsAt) {
+        return {};
+    }
+    QImage image(int(width), int(height), QImage::Format_RGB32);
+    if (image.isNull()) {
+        return {};
+    }
+    uint32_t palette[256];
+    for (uint64_t i = 0; i < 256; ++i) {
+        const uint8_t* e = dib + infoSize + i * 4;
+        palette[i] = i < entries ? 0xFF000000u | uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0] : 0xFF000000u;
+    }
+    const bool bottomUp = rawHeight > 0;
+    for (int64_t y = 0; y < height; ++y) {
+        const uint8_t* src = dib + pixelsAt + stride * uint64_t(bottomUp ? height - 1 - y : y);
+        auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(int(y)));
+        if (bitCount == 8) {
+            for (int64_t x = 0; x < width; ++x) {
+                dst[x] = palette[src[x]];
+            }
+        } else if (bitCount == 24) {
+            for (int64_t x = 0; x < width; ++x) {
+                const uint8_t* p = src + x * 3;
+                dst[x] = 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+            }
+        } else {
+            for (int64_t x = 0; x < width; ++x) {
+                dst[x] = 0xFF000000u | (Le32(src + x * 4) & 0x00FFFFFFu);
+            }
+        }
+    }
+    return image;
+}

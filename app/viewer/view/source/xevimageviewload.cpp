@@ -1,0 +1,682 @@
+// A cell's loader thread, its load reports, stepping through images and frames, memory
+// relief and the linking of cells.
+
+#include <QRect>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <mutex>
+
+#include "shell/xevcommonsettings.h"
+#include "study/xevloadstate.h"
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
+#include "viewer/xevimageviewctrl.h"
+#include "viewer/xevreferencelinegeometry.h"
+
+namespace {
+
+// The helper of an image with the image's lock held, so no loader replaces it meanwhile.
+struct LockedHelper {
+    explicit LockedHelper(ImageInfo* image)
+    {
+        if (image != nullptr) {
+            lock = std::unique_lock<PlatRecursiveLock>(image->GetLock());
+            helper = image->GetHelper();
+        }
+    }
+    std::unique_lock<PlatRecursiveLock> lock;
+    XEVVEKHelper* helper = nullptr;
+};
+
+XEVVector3 Vector(const double* v)
+{
+    return XEVVector3{v[0], v[1], v[2]};
+}
+
+}  // namespace
+
+bool XEVImageViewCtrl::StartLoader()
+{
+    std::vector<ImageInfo*> images;
+    images.reserve(images_.size());
+    for (const auto& [key, image] : images_) {
+        images.push_back(image);
+    }
+    loadingUnderWay = 1;
+    // The thread works on this copy: the set may be replaced while it is paused.
+    if (!loader.Start([this, images = std::move(images)] { LoaderMain(images); })) {
+        loadingUnderWay = 0;
+        return false;
+    }
+    return true;
+}
+
+void XEVImageViewCtrl::StopLoader()
+{
+    // The flag first, so that a loader held at the gate leaves as soon as it opens.
+    loader.stop = 1;
+    loader.SetGate();
+    loader.WaitAll();
+    loader.stop = 0;
+}
+
+void XEVImageViewCtrl::PauseLoader()
+{
+    loader.ResetGate();
+    loaderRunning = 0;
+}
+
+void XEVImageViewCtrl::ResumeLoader()
+{
+    loaderRunning = 1;
+    loader.SetGate();
+}
+
+void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
+{
+    loaderRunning = 1;
+    const XEVWindowHandle self = Handle();
+    const int32_t setSize = static_cast<int32_t>(images.size());
+    const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
+    int32_t count = 0;
+    for (size_t k = 0; k < images.size(); ++k) {
+        ImageInfo* image = images[k];
+        {
+            LockedHelper locked(image);
+            if (locked.helper != nullptr) {
+                if (k == 0) {
+                    const int32_t total = setSize > 1 ? setSize : locked.helper->frameCount;
+                    progressTotal = total;
+                    progressShown = total != 0 ? 1 : 0;
+                }
+                if (locked.helper->statusCode != 0) {
+                    continue;
+                }
+            }
+        }
+        int32_t frame = perFrame && setSize > 1 ? count : 0;
+        for (;;) {
+            if (loader.stop.load() != 0) {
+                loaderRunning = 0;
+                return;
+            }
+            loader.WaitGate();
+            if (loader.stop.load() != 0) {
+                loaderRunning = 0;
+                return;
+            }
+            {
+                std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+                image->notifyWindow = self;
+            }
+            if (image->LoadImage(frame, self, 0) == 0) {
+                loadingUnderWay = 0;
+                loaderRunning = 0;
+                return;
+            }
+            if ((image->IsMultiFrame() && setSize > 1) || perFrame || frame == -1) {
+                break;
+            }
+        }
+        ++count;
+    }
+    loadingUnderWay = 0;
+    XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE);
+    loaderRunning = 0;
+}
+
+void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
+{
+    bool inSet = false;
+    for (const auto& [key, candidate] : images_) {
+        inSet = inSet || candidate == image;
+    }
+    if (!inSet) {
+        return;
+    }
+    int32_t status = 0;
+    QString text;
+    {
+        LockedHelper locked(image);
+        if (locked.helper != nullptr) {
+            status = locked.helper->statusCode;
+            text = locked.helper->statusText;
+        }
+    }
+    if (status == 0) {
+        ++loadedCount;
+        if (loadedCount == 1) {
+            SetupFirstImage();
+            PostToParent(WM_XEV_FIRST_IMAGE, XEVWParam(controlId_), 0);
+            repaint();
+        } else {
+            XEVTitlePaneState* pane = XEVGetTitlePane();
+            if (pane == nullptr || !pane->IsCinePlaying()) {
+                progressOnly = 1;
+                update(0, height() - 6, width(), 6);
+            }
+        }
+        if (loadedCount >= progressTotal.load()) {
+            progressOnly = 0;
+            progressShown = 0;
+            progressTotal = 0;
+            update();
+        }
+        return;
+    }
+    PostToParent(WM_XEV_VIEW_LOAD_FAILED, XEVWParam(controlId_), XEVLParam(status));
+    if (!text.isEmpty()) {
+        if (status != XEVVEKHelper::kStatusOutOfMemory) {
+            XEVShowFailureText(this, text);
+        } else if (memoryMessageShown == 0) {
+            memoryMessageShown = 1;
+            XEVShowFailureText(this, text);
+        }
+    }
+    progressShown = 0;
+    progressTotal = 0;
+    update();
+}
+
+void XEVImageViewCtrl::OnLoadNow()
+{
+    if (loadingUnderWay.load() != 0 || forcedLoadBusy != 0 || images_.empty()) {
+        return;
+    }
+    ImageInfo* image = CurrentImage();
+    if (image == nullptr) {
+        return;
+    }
+    forcedLoadBusy = 1;
+    const int32_t frame = IsMultiFrameCurrent() ? std::max(currentFrame, 0) : 0;
+    int32_t next = frame;
+    if (image->LoadImage(next, Handle(), 1) == 0) {
+        if (GetLoadState().memoryShort.load() == 1) {
+            PostToParent(WM_XEV_MEMORY_RECHECK, 0, 0);
+        }
+    } else if (keepWindow != 0) {
+        ApplyHeldWindow(image, frame);
+    }
+    forcedLoadBusy = 0;
+}
+
+void XEVImageViewCtrl::ApplyHeldWindow(ImageInfo* image, int32_t frame)
+{
+    LockedHelper locked(image);
+    if (locked.helper != nullptr) {
+        std::lock_guard<PlatRecursiveLock> guard(locked.helper->lock);
+        locked.helper->SetWindow(frame, windowCenter, windowWidth);
+    }
+}
+
+bool XEVImageViewCtrl::LoadNow(ImageInfo* image, int32_t frame)
+{
+    int32_t next = frame;
+    if (image->LoadImage(next, Handle(), 0) == 0) {
+        return false;
+    }
+    if (keepWindow != 0) {
+        ApplyHeldWindow(image, frame);
+    }
+    return true;
+}
+
+bool XEVImageViewCtrl::LoadCurrentImage()
+{
+    ImageInfo* image = CurrentImage();
+    if (image == nullptr) {
+        return false;
+    }
+    int32_t frame = image->startFrame;
+    return image->LoadImage(frame, XEVWindowHandle(), 0) != 0;
+}
+
+void XEVImageViewCtrl::SetupFirstImage()
+{
+    if (currentImage == -1) {
+        currentImage = 0;
+        currentFrame = 0;
+    }
+    LockedHelper locked(CurrentImage());
+    if (locked.helper == nullptr) {
+        return;
+    }
+    std::lock_guard<PlatRecursiveLock> guard(locked.helper->lock);
+    zoomMode = kFit;
+    locked.helper->GetWindow(windowCenter, windowWidth);
+    windowKnown = 1;
+    const FrameImageInfo* frame = locked.helper->GetFrame(ResolveFrame(locked.helper));
+    const double aspect = frame != nullptr ? frame->EffectiveVerticalScale() : 1.0;
+    const XEVViewGeometry g = ComputeGeometry(width(), height(), locked.helper->GetImageWidth(),
+                                              locked.helper->GetImageHeight(), aspect);
+    if (g.drawable) {
+        destination = g.destination;
+    }
+}
+
+int32_t XEVImageViewCtrl::GoToImage(int32_t position)
+{
+    const int32_t previousImage = currentImage;
+    const int32_t previousFrame = currentFrame;
+    ImageInfo* current = CurrentImage();
+    // In a cell of one multi-frame image the positions are its frames.
+    if (current != nullptr && position != -1) {
+        LockedHelper locked(current);
+        if (locked.helper != nullptr && locked.helper->frameCount > 1 && images_.size() == 1) {
+            if (position >= locked.helper->frameCount) {
+                currentImage = currentFrame = -1;
+                active = selected = 0;
+                return 0;
+            }
+            if (position != currentFrame) {
+                CloseAnnotationEdit();
+            }
+            currentFrame = position;
+            locked.helper->SetCurrentFrame(position);
+            return previousFrame;
+        }
+    }
+    const int32_t target = position == -1 ? currentImage : position;
+    const auto found = images_.find(target);
+    if (found == images_.end()) {
+        currentImage = currentFrame = -1;
+        active = selected = 0;
+        return 0;
+    }
+    if (target != currentImage) {
+        CloseAnnotationEdit();
+    }
+    ImageInfo* image = found->second;
+    currentImage = target;
+    currentFrame = image->startFrame;
+    LockedHelper locked(image);
+    if (locked.helper != nullptr && locked.helper->frameCount > 1 && image->startFrame >= 0 &&
+        image->startFrame < locked.helper->frameCount) {
+        locked.helper->SetCurrentFrame(image->startFrame);
+    }
+    return previousImage;
+}
+
+bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direction, int32_t wrap, bool& loaded)
+{
+    const bool perFrameWindow = tileMode == 0;
+    const int32_t last = f - 1;
+    const int32_t viewFrame = ResolveFrame(helper);
+    const int32_t position = helper->currentFrame;
+    int32_t newFrame = viewFrame;
+    int32_t newImage = currentImage;
+    const int32_t count = static_cast<int32_t>(images_.size());
+    switch (direction) {
+    case kNext:
+        if (perFrameWindow) {
+            if (position >= last) {
+                if (wrap == 0) {
+                    return false;
+                }
+                newFrame = 0;
+            } else {
+                newFrame = position + 1;
+            }
+        } else if (viewFrame >= last) {
+            if (wrap == 0) {
+                return false;
+            }
+            newImage = currentImage + 1 < count ? currentImage + 1 : 0;
+            newFrame = 0;
+        } else {
+            newFrame = viewFrame + 1;
+        }
+        break;
+    case kPrevious:
+        if (perFrameWindow) {
+            if (position <= 0) {
+                if (wrap == 0) {
+                    return false;
+                }
+                newFrame = last;
+            } else {
+                newFrame = position - 1;
+            }
+        } else if (viewFrame <= 0) {
+            if (wrap == 0) {
+                return false;
+            }
+            newFrame = last;
+        } else {
+            newFrame = viewFrame - 1;
+        }
+        break;
+    case kFirst:
+        newFrame = 0;
+        newImage = 0;
+        break;
+    case kLast:
+        newFrame = perFrameWindow ? last : position;
+        newImage = loadingUnderWay.load() != 0 ? loadedCount - 2 : count - 1;
+        break;
+    default:
+        return false;
+    }
+    if (newFrame == viewFrame && newImage == currentImage) {
+        return false;
+    }
+    const auto found = images_.find(newImage);
+    if (found == images_.end()) {
+        return false;
+    }
+    ImageInfo* image = found->second;
+    LockedHelper target(image);
+    XEVVEKHelper* targetHelper = target.helper;
+    if (targetHelper == nullptr || !targetHelper->IsFrameLoaded(newFrame)) {
+        if (loadingUnderWay.load() == 0) {
+            if (!LoadNow(image, newFrame)) {
+                return false;
+            }
+            loaded = true;
+            targetHelper = image->GetHelper();
+        } else {
+            if (wrap == 0 || (direction != kNext && direction != kPrevious)) {
+                return false;
+            }
+            newFrame = direction == kNext ? 0 : last;
+        }
+    }
+    currentFrame = newFrame;
+    currentImage = newImage;
+    if (perFrameWindow && targetHelper != nullptr) {
+        targetHelper->SetCurrentFrame(newFrame);
+    }
+    return true;
+}
+
+bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded, bool& wrappedWhileLoading)
+{
+    const int32_t count = static_cast<int32_t>(images_.size());
+    const bool loading = loadingUnderWay.load() != 0;
+    const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
+    int32_t target = currentImage;
+    switch (direction) {
+    case kNext:
+        target = currentImage + 1;
+        if (target >= count) {
+            if (wrap == 0) {
+                return false;
+            }
+            target = 0;
+        }
+        break;
+    case kPrevious:
+        target = currentImage - 1;
+        if (target < 0) {
+            if (wrap == 0) {
+                return false;
+            }
+            target = count - 1;
+        }
+        break;
+    case kFirst:
+        target = 0;
+        break;
+    case kLast:
+        target = loading ? loadedCount - 2 : count - 1;
+        break;
+    default:
+        return false;
+    }
+    if (target == currentImage || images_.find(target) == images_.end()) {
+        return false;
+    }
+    const auto decoded = [perFrame](ImageInfo* image) {
+        LockedHelper locked(image);
+        if (locked.helper == nullptr) {
+            return false;
+        }
+        std::lock_guard<PlatRecursiveLock> guard(locked.helper->lock);
+        return perFrame ? locked.helper->IsFrameLoaded(locked.helper->currentFrame) : locked.helper->IsFrameLoaded(-1);
+    };
+    if (!decoded(images_[target])) {
+        if (!loading) {
+            if (!LoadNow(images_[target], images_[target]->startFrame)) {
+                return false;
+            }
+            loaded = true;
+        } else {
+            if (wrap == 0) {
+                return false;
+            }
+            target = direction == kNext ? 0 : loadedCount - 2;
+            if (target == currentImage || images_.find(target) == images_.end()) {
+                return false;
+            }
+            wrappedWhileLoading = true;
+        }
+    }
+    ImageInfo* image = images_[target];
+    if (!perFrame && tileMode == 0) {
+        LockedHelper locked(image);
+        XEVVEKHelper* helper = locked.helper;
+        if (helper != nullptr && helper->frameCount > 1) {
+            std::lock_guard<PlatRecursiveLock> guard(helper->lock);
+            const int32_t last = helper->frameCount - 1;
+            const int32_t position = helper->currentFrame;
+            if (direction == kNext) {
+                helper->SetCurrentFrame(position < last ? position + 1 : (wrap != 0 ? 0 : position));
+            } else if (direction == kPrevious) {
+                helper->SetCurrentFrame(position > 0 ? position - 1 : (wrap != 0 ? last : position));
+            } else {
+                helper->SetCurrentFrame(direction == kFirst ? 0 : last);
+            }
+        }
+    }
+    currentImage = target;
+    currentFrame = image->startFrame;
+    return true;
+}
+
+void XEVImageViewCtrl::SetCurrentImage(int32_t direction, int32_t wrap)
+{
+    CloseAnnotationEdit();
+    ImageInfo* image = CurrentImage();
+    if (image == nullptr) {
+        return;
+    }
+    const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
+    bool moved = false;
+    bool loaded = false;
+    bool wrappedWhileLoading = false;
+    bool framesDone = false;
+    {
+        LockedHelper locked(image);
+        XEVVEKHelper* helper = locked.helper;
+        const int32_t f = helper != nullptr ? helper->frameCount : 0;
+        if (f > 1 && !perFrame) {
+            std::unique_lock<PlatRecursiveLock> helperLock(helper->lock);
+            const int32_t viewFrame = ResolveFrame(helper);
+            const bool toImages = tileMode == 0 && ((direction == kNext && viewFrame == f - 1) ||
+                                                    (direction == kPrevious && (currentFrame == 0 || currentFrame == -1)));
+            if (!toImages) {
+                moved = StepFrames(helper, f, direction, wrap, loaded);
+                framesDone = true;
+            } else {
+                const int32_t keptFrame = currentFrame;
+                currentFrame = 0;
+                helperLock.unlock();
+                moved = StepImages(direction, wrap, loaded, wrappedWhileLoading);
+                framesDone = true;
+                if (!moved) {
+                    // No other image to go to: the frames of this one wrap, or stay.
+                    currentFrame = keptFrame;
+                    if (wrap != 0) {
+                        helperLock.lock();
+                        const int32_t target = direction == kNext ? 0 : f - 1;
+                        if (helper->IsFrameLoaded(target) && target != ResolveFrame(helper)) {
+                            currentFrame = target;
+                            helper->SetCurrentFrame(target);
+                            moved = true;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    if (!framesDone) {
+        moved = StepImages(direction, wrap, loaded, wrappedWhileLoading);
+    }
+    if (!moved) {
+        return;
+    }
+    update();
+    if (tileMode == 0 && (!loaded || wrappedWhileLoading)) {
+        PostToParent(WM_XEV_IMAGE_CHANGED, XEVWParam(controlId_), 0);
+    }
+}
+
+bool XEVImageViewCtrl::ReleaseFarImage(bool skipWhenBusy)
+{
+    const int32_t n = GetCineLength();
+    if (skipWhenBusy && (selected != 0 || active != 0 || n < 2)) {
+        return false;
+    }
+    const int32_t count = static_cast<int32_t>(images_.size());
+    if (CurrentImage() == nullptr || count == 0 || n <= 0) {
+        return false;
+    }
+    int32_t start = currentImage + n / 2;
+    if (start >= n) {
+        start -= n;
+    }
+    start %= count;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t position = (start + i) % count;
+        if (position == currentImage) {
+            continue;
+        }
+        ImageInfo* image = images_[position];
+        // An image being decoded is passed over.
+        std::unique_lock<PlatRecursiveLock> lock(image->GetLock(), std::try_to_lock);
+        if (!lock.owns_lock() || image->GetHelper() == nullptr) {
+            continue;
+        }
+        image->FreeHelper();
+        return true;
+    }
+    return false;
+}
+
+void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
+{
+    referenceLineShown = 0;
+    if (other == nullptr || other == this) {
+        return;
+    }
+    LockedHelper theirs(other->CurrentImage());
+    if (theirs.helper == nullptr || theirs.helper->GetFrameText().isEmpty()) {
+        update();
+        return;
+    }
+    ImageInfo* image = CurrentImage();
+    if (image == nullptr) {
+        return;
+    }
+    LockedHelper mine(image);
+    if (mine.helper == nullptr) {
+        return;
+    }
+    if (mine.helper->GetFrameText() != theirs.helper->GetFrameText()) {
+        update();
+        return;
+    }
+    std::multimap<double, int32_t> parallel;
+    const XEVVEKHelper& reference = *theirs.helper;
+    const auto consider = [&](const XEVVEKHelper& helper, int32_t position) {
+        double distance = 0;
+        if (helper.IsSameOrientation(reference) && helper.GetSliceDistance(reference, distance) != 0) {
+            parallel.emplace(distance, position);
+        }
+    };
+    if (mine.helper->frameCount > 1 && images_.size() == 1) {
+        const int32_t kept = ResolveFrame(mine.helper);
+        for (int32_t k = 0; k < mine.helper->frameCount; ++k) {
+            if (mine.helper->GetFrame(k) != nullptr) {
+                mine.helper->SetCurrentFrame(k);
+                consider(*mine.helper, k);
+            }
+        }
+        mine.helper->SetCurrentFrame(kept);
+    } else {
+        for (const auto& [position, candidate] : images_) {
+            if (candidate == image) {
+                consider(*mine.helper, position);
+                continue;
+            }
+            LockedHelper locked(candidate);
+            if (locked.helper != nullptr) {
+                consider(*locked.helper, position);
+            }
+        }
+    }
+    if (parallel.empty()) {
+        ComputeReferenceLines(mine.helper, other, theirs.helper);
+        update();
+        return;
+    }
+    if (GetCommonSettings().SeriesAutoLink != 0) {
+        mine.lock.unlock();
+        theirs.lock.unlock();
+        GoToImage(parallel.begin()->second);
+        update();
+    }
+}
+
+void XEVImageViewCtrl::ComputeReferenceLines(XEVVEKHelper* helper, XEVImageViewCtrl* other, XEVVEKHelper* otherHelper)
+{
+    FrameImageInfo* target = helper->GetFrame(ResolveFrame(helper));
+    if (target == nullptr) {
+        return;
+    }
+    target->referenceLine.lines = {};
+    const int32_t length = other->GetCineLength();
+    const bool otherFrames = otherHelper->frameCount > 1 && other->images_.size() == 1;
+    const int32_t positions[3] = {0, length - 1, other->GetPosition() - 1};
+    int32_t found = 0;
+    for (int32_t kind = 0; kind < 3; ++kind) {
+        const int32_t position = positions[kind];
+        const FrameImageInfo* source = nullptr;
+        const XEVVEKHelper* sourceHelper = nullptr;
+        LockedHelper locked(nullptr);
+        if (otherFrames) {
+            sourceHelper = otherHelper;
+            source = otherHelper->GetFrame(position);
+        } else {
+            const auto it = other->images_.find(position);
+            if (it == other->images_.end()) {
+                continue;
+            }
+            locked = LockedHelper(it->second);
+            sourceHelper = locked.helper;
+            source = sourceHelper != nullptr ? sourceHelper->GetCurrentFrame() : nullptr;
+        }
+        if (source == nullptr) {
+            continue;
+        }
+        XEVVector3 first;
+        XEVVector3 second;
+        int32_t x1 = 0;
+        int32_t y1 = 0;
+        int32_t x2 = 0;
+        int32_t y2 = 0;
+        if (ComputeReferenceLine(first, second, x1, y1, x2, y2, Vector(target->orientation),
+                                 Vector(target->orientation + 3), Vector(source->orientation),
+                                 Vector(source->orientation + 3), Vector(target->position), Vector(source->position),
+                                 helper->GetImageWidth(), helper->GetImageHeight(), source->spacing1, source->spacing2,
+                                 target->spacing1, target->spacing2, sourceHelper->GetImageWidth(),
+                                 sourceHelper->GetImageHeight()) == 0) {
+            continue;
+        }
+        target->referenceLine.lines[kind] = {1, x1, y1, x2, y2, source->instanceNumber};
+        ++found;
+    }
+    referenceLineShown = found > 0 ? 1 : 0;
+}

@@ -1,0 +1,382 @@
+// A cell's loader and its reports, stepping through images and frames, memory relief and
+// the linking of cells.
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "study/xevloadstate.h"
+#include "viewtestsupport.h"
+
+namespace {
+
+bool EnoughMemory()
+{
+    return true;
+}
+
+class CountingBox : public XEVMessageBox {
+public:
+    void Show(QWidget*, const QString& text) override { texts.push_back(text); }
+    std::vector<QString> texts;
+};
+
+class ImageViewLoad : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        XEVSetMemoryTest(&EnoughMemory);
+        XEVSetMessageBox(&box);
+        parent.resize(200, 200);
+        view = std::make_unique<XEVImageViewCtrl>(&parent, 9002);
+        view->setGeometry(0, 0, 64, 64);
+    }
+    void TearDown() override
+    {
+        view.reset();
+        XEVSetMessageBox(nullptr);
+        XEVSetMemoryTest(nullptr);
+        GetLoadState().perFrameEntries = 0;
+    }
+
+    bool LoaderEnded()
+    {
+        return PumpUntil([this] { return view->loaderRunning.load() == 0 && view->loadingUnderWay.load() == 0; });
+    }
+
+    // The cells hold the images' addresses: the sets outlive them.
+    ImageSet& Make(const std::vector<const char*>& names, bool load)
+    {
+        return *sets.emplace_back(std::make_unique<ImageSet>(names, load));
+    }
+    ImageSet& Make(const char* name, int count, bool load) { return Make(std::vector<const char*>(count, name), load); }
+
+    std::vector<std::unique_ptr<ImageSet>> sets;
+    CountingBox box;
+    MessageLog parent;
+    std::unique_ptr<XEVImageViewCtrl> view;
+};
+
+TEST_F(ImageViewLoad, OpenGateLoadsEveryImageInOrder)
+{
+    ImageSet& set = Make("small.dcm", 5, false);
+    view->SetImages(set.Pointers());
+    ASSERT_TRUE(view->StartLoader());
+    ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_DONE) == 1; }));
+    Pump();
+    EXPECT_EQ(view->loadedCount, 5);
+    ASSERT_EQ(parent.messages.size(), 2u);
+    EXPECT_EQ(parent.messages[0].id, WM_XEV_FIRST_IMAGE);
+    EXPECT_EQ(parent.messages[0].wParam, 9002u);
+    EXPECT_EQ(parent.messages[1].id, WM_XEV_VIEW_LOAD_DONE);
+    EXPECT_EQ(view->currentImage, 0);
+    EXPECT_EQ(view->loadingUnderWay.load(), 0);
+    EXPECT_TRUE(view->windowKnown);
+    EXPECT_FALSE(view->NeedsLoading());
+}
+
+TEST_F(ImageViewLoad, ClosedGateHoldsTheLoaderUntilItOpens)
+{
+    ImageSet& set = Make("small.dcm", 3, false);
+    view->SetImages(set.Pointers());
+    view->PauseLoader();
+    ASSERT_TRUE(view->StartLoader());
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    EXPECT_EQ(view->loadedCount, 0);
+    EXPECT_EQ(set[0]->GetHelper(), nullptr);
+    EXPECT_TRUE(view->NeedsLoading());
+    view->ResumeLoader();
+    ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_DONE) == 1; }));
+    EXPECT_EQ(view->loadedCount, 3);
+}
+
+TEST_F(ImageViewLoad, StoppingAPausedLoaderLeavesAtOnce)
+{
+    ImageSet& set = Make("small.dcm", 3, false);
+    view->SetImages(set.Pointers());
+    view->PauseLoader();
+    ASSERT_TRUE(view->StartLoader());
+    view->ClearView(false);
+    EXPECT_EQ(view->loaderRunning.load(), 0);
+    Pump();
+    EXPECT_EQ(set[0]->GetHelper(), nullptr);
+    EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_DONE), 0);
+}
+
+TEST_F(ImageViewLoad, ReportsForADestroyedCellAreDropped)
+{
+    ImageSet& set = Make("small.dcm", 4, false);
+    view->SetImages(set.Pointers());
+    ASSERT_TRUE(view->StartLoader());
+    view.reset();
+    Pump();
+    EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_DONE), 0);
+}
+
+TEST_F(ImageViewLoad, BrokenImageEndsTheLoaderWithItsStatus)
+{
+    ImageSet& set = Make({"small.dcm", "not_dicom.dcm", "small.dcm"}, false);
+    view->SetImages(set.Pointers());
+    ASSERT_TRUE(view->StartLoader());
+    ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_FAILED) == 1; }));
+    ASSERT_TRUE(LoaderEnded());
+    Pump();
+    EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_DONE), 0);
+    const auto failed = std::find_if(parent.messages.begin(), parent.messages.end(),
+                                     [](const CellMessage& m) { return m.id == WM_XEV_VIEW_LOAD_FAILED; });
+    EXPECT_EQ(failed->wParam, 9002u);
+    EXPECT_EQ(failed->lParam, set[1]->GetHelper()->statusCode);
+    EXPECT_NE(failed->lParam, 0);
+    EXPECT_EQ(box.texts.size(), 1u);
+    EXPECT_EQ(set[2]->GetHelper(), nullptr);
+    EXPECT_EQ(view->loadedCount, 1);
+}
+
+TEST_F(ImageViewLoad, MemoryTextShowsOncePerCellOthersEveryTime)
+{
+    ImageSet& set = Make("small.dcm", 2, false);
+    view->SetImages(set.Pointers());
+    auto* memory = new XEVVEKHelper;
+    memory->statusCode = XEVVEKHelper::kStatusOutOfMemory;
+    memory->statusText = QStringLiteral("out of memory");
+    set[0]->SetHelper(memory);
+    auto* broken = new XEVVEKHelper;
+    broken->statusCode = -2002;
+    broken->statusText = QStringLiteral("unreadable");
+    set[1]->SetHelper(broken);
+    ImageSet& stranger = Make("small.dcm", 1, false);
+    for (int i = 0; i < 2; ++i) {
+        XEVSendMessage(view->Handle(), WM_XEV_IMAGE_LOADED, XEVWParam(set[0]), 0);
+        XEVSendMessage(view->Handle(), WM_XEV_IMAGE_LOADED, XEVWParam(set[1]), 0);
+        XEVSendMessage(view->Handle(), WM_XEV_IMAGE_LOADED, XEVWParam(stranger[0]), 0);
+    }
+    EXPECT_EQ(box.texts, (std::vector<QString>{"out of memory", "unreadable", "unreadable"}));
+    Pump();
+    EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_FAILED), 4);
+}
+
+TEST_F(ImageViewLoad, StepsPastTheEndOnlyWithWrap)
+{
+    ImageSet& set = Make("small.dcm", 10, true);
+    view->SetImages(set.Pointers());
+    view->SetupFirstImage();
+    ASSERT_EQ(view->GoToImage(9), 0);
+    view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+    Pump();
+    EXPECT_EQ(view->currentImage, 9);
+    EXPECT_EQ(parent.Count(WM_XEV_IMAGE_CHANGED), 0);
+    view->SetCurrentImage(XEVImageViewCtrl::kNext, 1);
+    Pump();
+    EXPECT_EQ(view->currentImage, 0);
+    EXPECT_EQ(parent.Count(WM_XEV_IMAGE_CHANGED), 1);
+    view->SetCurrentImage(XEVImageViewCtrl::kPrevious, 0);
+    EXPECT_EQ(view->currentImage, 0);
+    view->SetCurrentImage(XEVImageViewCtrl::kLast, 0);
+    EXPECT_EQ(view->currentImage, 9);
+
+    // While loading, "last" is the last image surely decoded.
+    view->loadingUnderWay = 1;
+    view->loadedCount = 6;
+    view->SetCurrentImage(XEVImageViewCtrl::kFirst, 0);
+    view->SetCurrentImage(XEVImageViewCtrl::kLast, 0);
+    EXPECT_EQ(view->currentImage, 4);
+    view->loadingUnderWay = 0;
+}
+
+TEST_F(ImageViewLoad, StepToAnUndecodedImageLoadsItWithoutNotice)
+{
+    ImageSet& set = Make("small.dcm", 3, false);
+    int32_t frame = 0;
+    ASSERT_EQ(set[0]->LoadImage(frame, XEVWindowHandle(), 1), 1);
+    view->SetImages(set.Pointers());
+    view->SetupFirstImage();
+    view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+    Pump();
+    EXPECT_EQ(view->currentImage, 1);
+    ASSERT_NE(set[1]->GetHelper(), nullptr);
+    EXPECT_EQ(parent.Count(WM_XEV_IMAGE_CHANGED), 0);
+    // While loading an undecoded target is not loaded; only a wrap goes to image 0.
+    view->loadingUnderWay = 1;
+    view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+    EXPECT_EQ(view->currentImage, 1);
+    view->SetCurrentImage(XEVImageViewCtrl::kNext, 1);
+    EXPECT_EQ(view->currentImage, 0);
+    view->loadingUnderWay = 0;
+}
+
+TEST_F(ImageViewLoad, MultiFrameImageStepsItsFrames)
+{
+    ImageSet& set = Make({"multi4.dcm"}, true);
+    view->SetImages(set.Pointers());
+    view->SetupFirstImage();
+    XEVVEKHelper* helper = set[0]->GetHelper();
+    ASSERT_EQ(helper->frameCount, 4);
+    helper->SetCurrentFrame(0);
+    EXPECT_EQ(view->GetCineLength(), 4);
+    for (int expected = 1; expected < 4; ++expected) {
+        view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+        EXPECT_EQ(view->currentFrame, expected);
+        EXPECT_EQ(helper->currentFrame, expected);
+    }
+    EXPECT_EQ(view->GetPosition(), 4);
+    view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+    EXPECT_EQ(view->currentFrame, 3);
+    view->SetCurrentImage(XEVImageViewCtrl::kNext, 1);
+    EXPECT_EQ(view->currentFrame, 0);
+    EXPECT_EQ(helper->currentFrame, 0);
+    view->SetCurrentImage(XEVImageViewCtrl::kPrevious, 1);
+    EXPECT_EQ(view->currentFrame, 3);
+    view->SetCurrentImage(XEVImageViewCtrl::kFirst, 0);
+    EXPECT_EQ(view->currentFrame, 0);
+    // The shown frame follows: frames hold 0, 40, 80, 120.
+    view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+    view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+    EXPECT_EQ(Gray(Grab(*view), 32, 32), 80);
+}
+
+TEST_F(ImageViewLoad, ReleaseFarImageFreesTheFarthestFirst)
+{
+    ImageSet& set = Make("small.dcm", 10, true);
+    view->SetImages(set.Pointers());
+    view->SetupFirstImage();
+    view->GoToImage(2);
+    EXPECT_TRUE(view->ReleaseFarImage(false));
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(set[i]->GetHelper() == nullptr, i == 7) << i;
+    }
+    EXPECT_TRUE(view->ReleaseFarImage(false));
+    EXPECT_EQ(set[8]->GetHelper(), nullptr);
+    for (int i = 0; i < 7; ++i) {
+        view->ReleaseFarImage(false);
+    }
+    EXPECT_FALSE(view->ReleaseFarImage(false));
+    EXPECT_NE(set[2]->GetHelper(), nullptr);
+
+    ImageSet& busy = Make("small.dcm", 4, true);
+    view->SetImages(busy.Pointers());
+    view->SetupFirstImage();
+    view->selected = 1;
+    EXPECT_FALSE(view->ReleaseFarImage(true));
+    view->selected = 0;
+    view->active = 1;
+    EXPECT_FALSE(view->ReleaseFarImage(true));
+    view->active = 0;
+    EXPECT_TRUE(view->ReleaseFarImage(true));
+}
+
+TEST_F(ImageViewLoad, ReleaseFarImagePassesOverAnImageBeingDecoded)
+{
+    ImageSet& set = Make("small.dcm", 4, true);
+    view->SetImages(set.Pointers());
+    view->SetupFirstImage();
+    // Image 2 is the first choice; another thread holds its lock as a decode does.
+    std::atomic<int> held{0};
+    std::atomic<int> release{0};
+    std::thread decoder([&] {
+        std::lock_guard<PlatRecursiveLock> guard(set[2]->GetLock());
+        held = 1;
+        while (release.load() == 0) {
+            std::this_thread::yield();
+        }
+    });
+    while (held.load() == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(view->ReleaseFarImage(false));
+    release = 1;
+    decoder.join();
+    EXPECT_NE(set[2]->GetHelper(), nullptr);
+    EXPECT_EQ(set[3]->GetHelper(), nullptr);
+}
+
+class ImageViewLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mine.setGeometry(0, 0, 64, 64);
+        theirs.setGeometry(0, 0, 64, 64);
+    }
+    // The decoder leaves spacing to the calibration step; these slices are 1 mm.
+    static void OneMillimetre(const ImageSet& set)
+    {
+        for (const auto& image : set.images) {
+            if (FrameImageInfo* frame = image->GetHelper()->GetFrame(0)) {
+                if (frame->spacing1 == 0 || frame->spacing2 == 0) {
+                    frame->spacing1 = frame->spacing2 = 1.0;
+                }
+            }
+        }
+    }
+    ImageSet& Make(const std::vector<const char*>& names, bool load)
+    {
+        return *sets.emplace_back(std::make_unique<ImageSet>(names, load));
+    }
+
+    std::vector<std::unique_ptr<ImageSet>> sets;
+    XEVImageViewCtrl mine{nullptr, 9001};
+    XEVImageViewCtrl theirs{nullptr, 9002};
+};
+
+TEST_F(ImageViewLink, OtherFrameOfReferenceGivesNoLineAndNoJump)
+{
+    ImageSet& axial = Make({"axial0.dcm", "axial1.dcm", "axial2.dcm", "axial3.dcm"}, true);
+    ImageSet& other = Make({"axial_other.dcm"}, true);
+    mine.SetImages(axial.Pointers());
+    mine.SetupFirstImage();
+    theirs.SetImages(other.Pointers());
+    theirs.SetupFirstImage();
+    mine.SyncToView(&theirs);
+    EXPECT_EQ(mine.currentImage, 0);
+    EXPECT_EQ(mine.referenceLineShown, 0);
+}
+
+TEST_F(ImageViewLink, ParallelSlicesJumpToTheNearest)
+{
+    ImageSet& axial = Make({"axial0.dcm", "axial1.dcm", "axial2.dcm", "axial3.dcm"}, true);
+    ImageSet& second = Make({"axial0.dcm", "axial1.dcm", "axial2.dcm", "axial3.dcm"}, true);
+    mine.SetImages(axial.Pointers());
+    mine.SetupFirstImage();
+    theirs.SetImages(second.Pointers());
+    theirs.SetupFirstImage();
+    theirs.GoToImage(2);
+    mine.SyncToView(&theirs);
+    EXPECT_EQ(mine.currentImage, 2);
+    EXPECT_EQ(mine.referenceLineShown, 0);
+    // A cell does not link to itself.
+    mine.SyncToView(&mine);
+    EXPECT_EQ(mine.currentImage, 2);
+}
+
+TEST_F(ImageViewLink, SagittalAgainstAxialDrawsTheCrossingColumn)
+{
+    ImageSet& axial = Make({"axial0.dcm", "axial1.dcm", "axial2.dcm", "axial3.dcm"}, true);
+    ImageSet& sagittal = Make({"sagittal0.dcm", "sagittal1.dcm", "sagittal2.dcm"}, true);
+    OneMillimetre(axial);
+    OneMillimetre(sagittal);
+    mine.SetImages(axial.Pointers());
+    mine.SetupFirstImage();
+    mine.GoToImage(1);
+    theirs.SetImages(sagittal.Pointers());
+    theirs.SetupFirstImage();
+    theirs.GoToImage(1);
+    mine.SyncToView(&theirs);
+    EXPECT_EQ(mine.currentImage, 1);
+    ASSERT_EQ(mine.referenceLineShown, 1);
+    // Slices laid out from x = 0 at 1 mm: the current plane x = 40 mm is column 40, solid
+    // white; the first and last (x = 20, 50) are dotted.
+    const QImage image = Grab(mine);
+    int solidRows = 0;
+    int dotted = 0;
+    for (int y = 16; y < 48; ++y) {
+        solidRows += IsColour(image, 40, y, 255, 255, 255) || IsColour(image, 39, y, 255, 255, 255) ? 1 : 0;
+        dotted += IsColour(image, 20, y, 255, 255, 255) ? 1 : 0;
+        EXPECT_FALSE(IsColour(image, 30, y, 255, 255, 255)) << y;
+    }
+    EXPECT_GE(solidRows, 28);   // a label box may cover a row
+    EXPECT_GT(dotted, 4);
+    EXPECT_LT(dotted, 32);
+}
+
+}  // namespace
