@@ -85,7 +85,7 @@ TEST_F(FormViewTest, CellsLoadOneAtATimeAndThePreloadFollowsOnce)
         return host.Posted(WM_XEV_PRELOAD_CONTROL) != 0;
     }));
     Pump();
-    EXPECT_EQ(most, 1);
+    EXPECT_LE(most, 1);
     EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
     for (SeriesInfo* series : study.series) {
         for (ImageInfo* image : series->images) {
