@@ -196,6 +196,9 @@ int32_t CXEVImageFormView::RowHeight() const
 void CXEVImageFormView::UpdateScrollSizes()
 {
     if (activeMode != 0) {
+        // The series grid never scrolls; the study grid's row is kept for its return.
+        scrollHeight_ = 0;
+        scrollBar_->hide();
         return;
     }
     const int32_t needed = studyLayout.GetRowsNeeded();

@@ -276,26 +276,19 @@ void XEVImageWindow::FitLayout(StudyInfo* study)
 
 void XEVImageWindow::ShowStudy(int32_t index, StudyInfo* study, QWidget* formView)
 {
-    ShowCells(1, false);
-    ResetAll();
-    shownStudy = study;
-    activeMode = 0;
-    displayKind = 2;
-    ResetAll();
-    if (study != nullptr) {
-        study->ResetImageViews();
-    }
-    pageOffset = 0;
-    if (index >= 0 && index < kLayoutTableSize) {
-        SetModeLayout(studyLayout, index);
-    }
-    studyLayout.itemCount = study != nullptr ? study->CountNonReportSeries() : 0;
-    LayoutCells(owner_);
+    EnterStudyMode(index, study);
     AssignStudy(study, formView, false);
     ShowCells(0, true);
 }
 
 void XEVImageWindow::ShowStudyAgain(int32_t index, StudyInfo* study)
+{
+    EnterStudyMode(index, study);
+    AssignStudy(study, nullptr, true);
+    ShowCells(0, true);
+}
+
+void XEVImageWindow::EnterStudyMode(int32_t index, StudyInfo* study)
 {
     ShowCells(1, false);
     ResetAll();
@@ -312,8 +305,6 @@ void XEVImageWindow::ShowStudyAgain(int32_t index, StudyInfo* study)
     }
     studyLayout.itemCount = study != nullptr ? study->CountNonReportSeries() : 0;
     LayoutCells(owner_);
-    AssignStudy(study, nullptr, true);
-    ShowCells(0, true);
 }
 
 void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again)

@@ -129,6 +129,8 @@ protected:
     XEVImageAreaHost* host_ = nullptr;
 
 private:
+    // Study mode with the layout of that index, cells laid out and emptied.
+    void EnterStudyMode(int32_t index, StudyInfo* study);
     void AssignStudy(StudyInfo* study, QWidget* formView, bool again);
     // Moves the active mode's cells onto a rows-needed grid, making the missing ones.
     void PlaceGrid(QWidget* parent);
