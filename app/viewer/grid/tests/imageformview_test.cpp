@@ -332,3 +332,50 @@ TEST_F(FormViewTest, ThreadUiDestroyEndsTheJobHostOnce)
     view->ShowFitted(&study);
     EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
 }
+
+TEST_F(FormViewTest, ActivatedCellLoadsFirstAndTheOthersWait)
+{
+    StudyInfo& study = MakeStudy({{"CT", 40, false}, {"CT", 6, false}, {"CT", 6, false}});
+    view->ShowFitted(&study);
+    // The first images arrive; the first cell becomes the active one.
+    ASSERT_TRUE(PumpUntil([&] { return Cell(9003).currentImage == 0 && view->activeCellId == 9001; }));
+    const bool firstStillLoading = Cell(9001).loadingUnderWay.load() != 0;
+    view->ActivateCell(9003);
+    EXPECT_EQ(view->activeCellId, 9003);
+    EXPECT_TRUE(XEVIsGateOpen(&Cell(9003)));
+    EXPECT_FALSE(XEVIsGateOpen(&Cell(9002)));
+    if (firstStillLoading) {
+        EXPECT_FALSE(XEVIsGateOpen(&Cell(9001)));
+    }
+    // Everything still loads in the end, and the pre-load is started once.
+    ASSERT_TRUE(PumpUntil([&] {
+        for (int32_t id : {9001, 9002, 9003}) {
+            if (Cell(id).loadingUnderWay.load() != 0 || Cell(id).NeedsLoading()) {
+                return false;
+            }
+        }
+        return host.Posted(WM_XEV_PRELOAD_CONTROL) != 0;
+    }));
+    Pump();
+    EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
+}
+
+TEST_F(FormViewTest, LargerSeriesLayoutContinuesFromTheFirstCell)
+{
+    StudyInfo& study = MakeStudy({{"CT", 12, true}});
+    view->ShowSeries(study.series[0]);
+    Pump();
+    view->ApplyLayout(5);
+    EXPECT_EQ(view->seriesCells.size(), 16u);
+    EXPECT_EQ(host.LastLayout(), 4);
+    for (int k = 0; k < 16; ++k) {
+        XEVImageViewCtrl& cell = Cell(9501 + k);
+        if (k < 12) {
+            EXPECT_EQ(cell.currentImage, k) << k;
+            EXPECT_EQ(cell.tileMode, 1) << k;
+        } else {
+            EXPECT_TRUE(cell.GetImages().empty()) << k;
+        }
+        EXPECT_EQ(cell.geometry().width(), (900 / 4) + (k % 4 < 900 % 4 ? 1 : 0)) << k;
+    }
+}
