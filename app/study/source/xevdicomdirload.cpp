@@ -513,7 +513,11 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
     return 1;
 }
 
-int32_t XEVVEKHelper::IsDicomDir(const QString& path)
+namespace {
+
+// Whether the file loads as Info; every failure, thrown or not, gives 0.
+template <class Info>
+int32_t LoadsAs(const QString& path)
 {
     try {
         VEK_DefaultManager callManager;
@@ -523,26 +527,21 @@ int32_t XEVVEKHelper::IsDicomDir(const QString& path)
             return 0;
         }
         StorageGuard guard{storage};
-        VEK_DICOMDIRInfo info(&callManager);
+        Info info(&callManager);
         return info.load(storage) ? 1 : 0;
     } catch (...) {
         return 0;
     }
 }
 
+}  // namespace
+
+int32_t XEVVEKHelper::IsDicomDir(const QString& path)
+{
+    return LoadsAs<VEK_DICOMDIRInfo>(path);
+}
+
 int32_t XEVVEKHelper::IsDicomFile(const QString& path)
 {
-    try {
-        VEK_DefaultManager callManager;
-        const std::string nativePath = path.toStdString();
-        VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
-        if (storage == nullptr) {
-            return 0;
-        }
-        StorageGuard guard{storage};
-        VEK_DICOMInfo info(&callManager);
-        return info.load(storage) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return LoadsAs<VEK_DICOMInfo>(path);
 }

@@ -4,6 +4,7 @@
 // records the messages posted to it, and waiting helpers.
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QEventLoop>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 
 #include "qtguitestapp.h"
 #include "shell/xevmessage.h"
+#include "study/xevstudymodel.h"
 
 // Polls until the condition holds or ten seconds pass.
 template <class Condition>
@@ -41,6 +43,29 @@ bool PumpUntil(Condition condition)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
+}
+
+// A file of the given size without its blocks: large files to read, cheap to make.
+inline bool MakeSparseFile(const QString& path, qint64 size)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.resize(size);
+}
+
+// A patient with one study of one series of images on the given files.
+inline PatientInfo* PatientOfFiles(const std::vector<QString>& files)
+{
+    auto* series = new SeriesInfo;
+    for (const QString& file : files) {
+        auto* image = new ImageInfo;
+        image->filePath = file;
+        series->images.push_back(image);
+    }
+    auto* study = new StudyInfo;
+    study->series.push_back(series);
+    auto* patient = new PatientInfo;
+    patient->studies.push_back(study);
+    return patient;
 }
 
 class MessageRecorder : public XEVMessageReceiver {

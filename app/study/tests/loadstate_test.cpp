@@ -4,26 +4,11 @@
 #include <chrono>
 #include <thread>
 
+#include "loadertestkit.h"
+
 #include "study/xevloadstate.h"
 #include "study/xevthread.h"
 
-namespace {
-
-// Polls until the condition holds or five seconds pass.
-template <class Condition>
-bool Eventually(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-}  // namespace
 
 TEST(XEVThreadTest, GateHoldsThreadsAndWaitAllJoinsThemAndLeavesTheGateOpen)
 {

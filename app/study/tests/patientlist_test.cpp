@@ -369,21 +369,9 @@ TEST(ReadAheadTest, StopReturnsWithinABlockOfAHugeFile)
 {
     QTemporaryDir dir;
     const QString huge = dir.filePath(QStringLiteral("huge"));
-    {
-        QFile f(huge);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(f.resize(qint64(8) << 30));   // sparse: reads fast, never fits one buffer
-    }
+    ASSERT_TRUE(MakeSparseFile(huge, qint64(8) << 30));   // reads fast, never fits one buffer
     XEVPatientList list;
-    auto* patient = new PatientInfo;
-    auto* study = new StudyInfo;
-    auto* series = new SeriesInfo;
-    auto* image = new ImageInfo;
-    image->filePath = huge;
-    series->images.push_back(image);
-    study->series.push_back(series);
-    patient->studies.push_back(study);
-    list.patients.push_back(patient);
+    list.patients.push_back(PatientOfFiles({huge}));
 
     PlatEvent entered(true, false);
     readHold = nullptr;

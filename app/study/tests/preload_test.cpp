@@ -65,10 +65,7 @@ public:
         for (const auto& [name, size] : files) {
             auto* image = new ImageInfo;
             image->filePath = dir.filePath(name);
-            if (size >= 0) {
-                QFile f(image->filePath);
-                if (f.open(QIODevice::WriteOnly)) f.resize(size);
-            }
+            if (size >= 0) MakeSparseFile(image->filePath, size);
             series->images.push_back(image);
         }
         study->series.push_back(series);

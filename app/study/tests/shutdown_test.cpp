@@ -44,11 +44,7 @@ TEST(ShutdownTest, EveryThreadStopsAndJoinsBeforeTheModelGoes)
 {
     QTemporaryDir dir;
     const QString huge = dir.filePath(QStringLiteral("huge"));
-    {
-        QFile f(huge);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(f.resize(qint64(4) << 30));
-    }
+    ASSERT_TRUE(MakeSparseFile(huge, qint64(4) << 30));
     XEVSetMemoryStatusQuery(PlentyOfMemory);
     GetCommonSettings().ModeMultiFrameRead = 1;
     GetCommonSettings().ModeUnsupportSRDelList = 1;
@@ -65,22 +61,12 @@ TEST(ShutdownTest, EveryThreadStopsAndJoinsBeforeTheModelGoes)
 
         // Jobs of their own study: a large file for the read-ahead and the pre-load, and
         // 300 images to decode.
-        auto* patient = new PatientInfo;
-        auto* study = new StudyInfo;
-        auto* series = new SeriesInfo;
-        auto* big = new ImageInfo;
-        big->filePath = huge;
-        series->images.push_back(big);
-        std::vector<ImageInfo*> jobs;
-        for (int i = 0; i < 300; ++i) {
-            auto* job = new ImageInfo;
-            job->filePath = kData + QStringLiteral("/frames/rle_ct_gdcm.dcm");
-            job->notifyWindow = recorder.Handle();
-            series->images.push_back(job);
-            jobs.push_back(job);
-        }
-        study->series.push_back(series);
-        patient->studies.push_back(study);
+        std::vector<QString> files(301, kData + QStringLiteral("/frames/rle_ct_gdcm.dcm"));
+        files[0] = huge;
+        PatientInfo* patient = PatientOfFiles(files);
+        std::vector<ImageInfo*> jobs(patient->studies[0]->series[0]->images.begin() + 1,
+                                     patient->studies[0]->series[0]->images.end());
+        for (ImageInfo* job : jobs) job->notifyWindow = recorder.Handle();
         list->patients.push_back(patient);
 
         list->StartReadAhead();

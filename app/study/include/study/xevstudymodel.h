@@ -54,7 +54,9 @@ public:
     int32_t instanceNumber = 0;
     QString filePath;
     QString loadedPath;
-    XEVWindowHandle notifyWindow;   // where the job worker reports this image
+    // Where the job worker reports this image, and a load that skips the memory test; the
+    // worker reads both under GetLock(), so writers take it too.
+    XEVWindowHandle notifyWindow;
     int32_t forced = 0;
     int32_t startFrame = 0;   // -1: the job runner skips the entry
 

@@ -25,7 +25,8 @@ public:
     // Creates the thread suspended, adds it and resumes it: the body never runs before the
     // list owns it. False (nothing added) when the system refuses a thread.
     bool Start(std::function<void()> body, PlatThreadPriority priority = PlatThreadPriority::Normal);
-    // Takes ownership of a created thread; the caller resumes it.
+    // Takes ownership of a created thread; the caller resumes it, on the thread that would
+    // call WaitAll (a WaitAll in between deletes it unrun). Start does both at once.
     void Add(std::unique_ptr<PlatThread> thread);
     // Blocks while the gate is reset; the timed form gives false when the time ran out.
     void WaitGate();
