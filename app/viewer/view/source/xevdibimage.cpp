@@ -18,11 +18,11 @@ uint16_t Le16(const uint8_t* p)
 
 }  // namespace
 
-QImage XEVDibToImage(const uint8_t* dib, uint64_t size)
+bool XEVDibToImage(const uint8_t* dib, uint64_t size, QImage& target)
 {
     constexpr uint64_t kInfoBytes = 40;
     if (dib == nullptr || size < kInfoBytes) {
-        return {};
+        return false;
     }
     const uint64_t infoSize = Le32(dib);
     const int64_t width = int32_t(Le32(dib + 4));
@@ -32,36 +32,52 @@ QImage XEVDibToImage(const uint8_t* dib, uint64_t size)
     const uint64_t colorsUsed = Le32(dib + 32);
     if (infoSize < kInfoBytes || infoSize > size || width <= 0 || rawHeight == 0 || compression != 0 ||
         (bitCount != 8 && bitCount != 24 && bitCount != 32)) {
-        return {};
+        return false;
     }
     const int64_t height = rawHeight < 0 ? -rawHeight : rawHeight;
     if (width > (1 << 20) || height > (1 << 20)) {
-        return {};
+        return false;
     }
     const uint64_t entries = bitCount == 8 ? (colorsUsed == 0 ? 256 : colorsUsed) : 0;
     if (entries > 256) {
-        return {};
+        return false;
     }
     // The rows are counted from the bitmap's own sizes, never from its stated image size.
     const uint64_t pixelsAt = infoSize + entries * 4;
     const uint64_t stride = ((uint64_t(bitCount) * uint64_t(width) + 31) / 32) * 4;
     if (pixelsAt > size || stride * uint64_t(height) > size - pixelsAt) {
-        return {};
+        return false;
     }
-    QImage image(int(width), int(height), QImage::Format_RGB32);
+    // The previous image's memory is written again when it fits: no fresh pages per render.
+    QImage image;
+    if (target.size() == QSize(int(width), int(height)) && target.format() == QImage::Format_RGB32 &&
+        target.isDetached()) {
+        image = std::move(target);
+    } else {
+        image = QImage(int(width), int(height), QImage::Format_RGB32);
+    }
     if (image.isNull()) {
-        return {};
+        return false;
     }
     uint32_t palette[256];
     for (uint64_t i = 0; i < 256; ++i) {
         const uint8_t* e = dib + infoSize + i * 4;
         palette[i] = i < entries ? 0xFF000000u | uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0] : 0xFF000000u;
     }
+    // The renderer's grey table maps every index to itself: a multiply the compiler widens.
+    bool grey = entries == 256;
+    for (uint32_t i = 0; grey && i < 256; ++i) {
+        grey = palette[i] == (0xFF000000u | i * 0x010101u);
+    }
     const bool bottomUp = rawHeight > 0;
     for (int64_t y = 0; y < height; ++y) {
         const uint8_t* src = dib + pixelsAt + stride * uint64_t(bottomUp ? height - 1 - y : y);
         auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(int(y)));
-        if (bitCount == 8) {
+        if (grey) {
+            for (int64_t x = 0; x < width; ++x) {
+                dst[x] = 0xFF000000u | uint32_t(src[x]) * 0x010101u;
+            }
+        } else if (bitCount == 8) {
             for (int64_t x = 0; x < width; ++x) {
                 dst[x] = palette[src[x]];
             }
@@ -76,5 +92,12 @@ QImage XEVDibToImage(const uint8_t* dib, uint64_t size)
             }
         }
     }
-    return image;
+    target = std::move(image);
+    return true;
+}
+
+QImage XEVDibToImage(const uint8_t* dib, uint64_t size)
+{
+    QImage image;
+    return XEVDibToImage(dib, size, image) ? image : QImage();
 }

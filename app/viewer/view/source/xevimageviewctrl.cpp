@@ -16,6 +16,7 @@
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "xevlockedhelper.h"
 
 namespace {
 
@@ -197,11 +198,9 @@ void XEVImageViewCtrl::CopyDisplayState(const XEVImageViewCtrl& source)
     sourceTop = source.sourceTop;
     sourceRight = source.sourceRight;
     sourceBottom = source.sourceBottom;
-    if (ImageInfo* image = CurrentImage()) {
-        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-        if (XEVVEKHelper* helper = image->GetHelper()) {
-            helper->GetWindow(windowCenter, windowWidth);
-        }
+    XEVLockedHelper locked(CurrentImage(), true);
+    if (locked.helper != nullptr) {
+        locked.helper->GetWindow(windowCenter, windowWidth);
     }
 }
 
@@ -215,24 +214,18 @@ int32_t XEVImageViewCtrl::ResolveFrame(const XEVVEKHelper* helper) const
 
 int32_t XEVImageViewCtrl::GetCineLength() const
 {
-    if (ImageInfo* image = CurrentImage()) {
-        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-        const XEVVEKHelper* helper = image->GetHelper();
-        if (helper != nullptr && helper->frameCount > 1) {
-            return helper->frameCount;
-        }
+    XEVLockedHelper locked(CurrentImage());
+    if (locked.helper != nullptr && locked.helper->frameCount > 1) {
+        return locked.helper->frameCount;
     }
     return static_cast<int32_t>(images_.size());
 }
 
 int32_t XEVImageViewCtrl::GetPosition() const
 {
-    if (ImageInfo* image = CurrentImage()) {
-        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-        const XEVVEKHelper* helper = image->GetHelper();
-        if (helper != nullptr && helper->frameCount > 1) {
-            return ResolveFrame(helper) + 1;
-        }
+    XEVLockedHelper locked(CurrentImage());
+    if (locked.helper != nullptr && locked.helper->frameCount > 1) {
+        return ResolveFrame(locked.helper) + 1;
     }
     return currentImage + 1;
 }
@@ -245,29 +238,15 @@ bool XEVImageViewCtrl::IsMultiFrameCurrent() const
 
 bool XEVImageViewCtrl::HasFramePixels(int32_t frame) const
 {
-    ImageInfo* image = CurrentImage();
-    if (image == nullptr) {
-        return false;
-    }
-    std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-    const XEVVEKHelper* helper = image->GetHelper();
-    if (helper == nullptr) {
-        return false;
-    }
-    std::lock_guard<PlatRecursiveLock> helperGuard(helper->lock);
-    return helper->IsFrameLoaded(frame);
+    XEVLockedHelper locked(CurrentImage(), true);
+    return locked.helper != nullptr && locked.helper->IsFrameLoaded(frame);
 }
 
 bool XEVImageViewCtrl::NeedsLoading() const
 {
     for (const auto& [key, image] : images_) {
-        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-        const XEVVEKHelper* helper = image->GetHelper();
-        if (helper == nullptr) {
-            return true;
-        }
-        std::lock_guard<PlatRecursiveLock> helperGuard(helper->lock);
-        if (!helper->IsFrameLoaded(-1)) {
+        XEVLockedHelper locked(image, true);
+        if (locked.helper == nullptr || !locked.helper->IsFrameLoaded(-1)) {
             return true;
         }
     }
@@ -299,29 +278,20 @@ void XEVImageViewCtrl::SetWindowAll(double centre, double width)
 {
     windowCenter = centre;
     windowWidth = width;
-    if (ImageInfo* image = CurrentImage()) {
-        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-        if (XEVVEKHelper* helper = image->GetHelper()) {
-            std::lock_guard<PlatRecursiveLock> helperGuard(helper->lock);
-            helper->SetWindow(XEVVEKHelper::kIndexAllFrames, centre, width);
-        }
+    XEVLockedHelper locked(CurrentImage(), true);
+    if (locked.helper != nullptr) {
+        locked.helper->SetWindow(XEVVEKHelper::kIndexAllFrames, centre, width);
     }
     update();
 }
 
 void XEVImageViewCtrl::TakeWindowFromImage()
 {
-    ImageInfo* image = CurrentImage();
-    if (image == nullptr) {
+    XEVLockedHelper locked(CurrentImage(), true);
+    if (locked.helper == nullptr) {
         return;
     }
-    std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-    XEVVEKHelper* helper = image->GetHelper();
-    if (helper == nullptr) {
-        return;
-    }
-    std::lock_guard<PlatRecursiveLock> helperGuard(helper->lock);
-    if (const FrameImageInfo* frame = helper->GetFrame(ResolveFrame(helper))) {
+    if (const FrameImageInfo* frame = locked.helper->GetFrame(ResolveFrame(locked.helper))) {
         windowCenter = frame->windowCenter;
         windowWidth = frame->windowWidth;
     }
@@ -334,17 +304,8 @@ XEVOverlayView XEVImageViewCtrl::OverlayView(QPainter* painter) const
 
 void XEVImageViewCtrl::CloseAnnotationEdit()
 {
-    ImageInfo* image = CurrentImage();
-    if (image == nullptr) {
-        return;
-    }
-    std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-    XEVVEKHelper* helper = image->GetHelper();
-    if (helper == nullptr) {
-        return;
-    }
-    std::lock_guard<PlatRecursiveLock> helperGuard(helper->lock);
-    FrameImageInfo* frame = helper->GetFrame(ResolveFrame(helper));
+    XEVLockedHelper locked(CurrentImage(), true);
+    FrameImageInfo* frame = locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
     if (frame == nullptr) {
         return;
     }
@@ -473,17 +434,9 @@ XEVViewGeometry XEVImageViewCtrl::ComputeGeometry(int32_t clientWidth, int32_t c
 
 XEVOverlayViewInfo XEVImageViewCtrl::BuildCornerTexts() const
 {
-    ImageInfo* image = CurrentImage();
-    if (image == nullptr) {
-        return {};
-    }
-    std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-    const XEVVEKHelper* helper = image->GetHelper();
-    if (helper == nullptr) {
-        return {};
-    }
-    std::lock_guard<PlatRecursiveLock> helperGuard(helper->lock);
-    const FrameImageInfo* frame = helper->GetFrame(ResolveFrame(helper));
+    XEVLockedHelper locked(CurrentImage(), true);
+    const FrameImageInfo* frame =
+        locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
     if (frame == nullptr) {
         return {};
     }
@@ -548,14 +501,13 @@ bool XEVImageViewCtrl::RenderCurrent(XEVVEKHelper* helper, FrameImageInfo* frame
         frame->displayBuffer.Free();
         return false;
     }
-    QImage image = XEVDibToImage(frame->displayBuffer.Data(), frame->displayBuffer.Size());
+    const bool converted = XEVDibToImage(frame->displayBuffer.Data(), frame->displayBuffer.Size(), rendered_);
     helper->FreeDisplayBuffer();
     frame->displayBuffer.Free();
-    if (image.isNull()) {
+    if (!converted) {
         // The previous image stays, as when a bitmap cannot be made.
         return !rendered_.isNull();
     }
-    rendered_ = std::move(image);
     renderKey_ = key;
     return true;
 }
@@ -601,22 +553,17 @@ void XEVImageViewCtrl::paintEvent(QPaintEvent*)
     painter.setClipRect(rect());
 
     ImageInfo* image = CurrentImage();
-    std::unique_lock<PlatRecursiveLock> imageLock;
-    XEVVEKHelper* helper = nullptr;
-    std::unique_lock<PlatRecursiveLock> helperLock;
-    if (image != nullptr) {
-        imageLock = std::unique_lock<PlatRecursiveLock>(image->GetLock());
-        helper = image->GetHelper();
-        if (helper != nullptr) {
-            helperLock = std::unique_lock<PlatRecursiveLock>(helper->lock);
-        }
-    }
+    XEVLockedHelper locked(image, true);
+    XEVVEKHelper* helper = locked.helper;
     const int32_t frameIndex = ResolveFrame(helper);
     const bool hasPixels = helper != nullptr && helper->IsFrameLoaded(frameIndex);
 
-    // A frame skipped for lack of memory is loaded once loading has ended.
+    // A frame skipped for lack of memory is loaded once loading has ended; a file that
+    // failed for another reason is not tried again at every paint.
+    const bool failedBefore = helper != nullptr && helper->statusCode != 0 &&
+                              helper->statusCode != XEVVEKHelper::kStatusOutOfMemory;
     if (state.memoryShortStudy.load() != 0 && loadingUnderWay.load() == 0 && !hasPixels && image != nullptr &&
-        state.memoryShort.load() != 1) {
+        state.memoryShort.load() != 1 && !failedBefore) {
         XEVPostMessage(Handle(), WM_XEV_LOAD_NOW);
     }
 
@@ -670,8 +617,7 @@ void XEVImageViewCtrl::paintEvent(QPaintEvent*)
             frame->DrawReferenceLine(painter, XEVRect{0, 0, W, H}, origin, destination.topLeft(), s);
         }
         if (cornerTextsShown != 0) {
-            helperLock.unlock();
-            imageLock.unlock();
+            locked.Unlock();
             BuildCornerTexts().Draw(painter, rect(), dragTool);
         }
     }

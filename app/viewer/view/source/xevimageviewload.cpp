@@ -14,21 +14,9 @@
 #include "study/xevvekhelper.h"
 #include "viewer/xevimageviewctrl.h"
 #include "viewer/xevreferencelinegeometry.h"
+#include "xevlockedhelper.h"
 
 namespace {
-
-// The helper of an image with the image's lock held, so no loader replaces it meanwhile.
-struct LockedHelper {
-    explicit LockedHelper(ImageInfo* image)
-    {
-        if (image != nullptr) {
-            lock = std::unique_lock<PlatRecursiveLock>(image->GetLock());
-            helper = image->GetHelper();
-        }
-    }
-    std::unique_lock<PlatRecursiveLock> lock;
-    XEVVEKHelper* helper = nullptr;
-};
 
 XEVVector3 Vector(const double* v)
 {
@@ -84,7 +72,7 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
     for (size_t k = 0; k < images.size(); ++k) {
         ImageInfo* image = images[k];
         {
-            LockedHelper locked(image);
+            XEVLockedHelper locked(image);
             if (locked.helper != nullptr) {
                 if (k == 0) {
                     const int32_t total = setSize > 1 ? setSize : locked.helper->frameCount;
@@ -139,7 +127,7 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
     int32_t status = 0;
     QString text;
     {
-        LockedHelper locked(image);
+        XEVLockedHelper locked(image);
         if (locked.helper != nullptr) {
             status = locked.helper->statusCode;
             text = locked.helper->statusText;
@@ -186,7 +174,8 @@ void XEVImageViewCtrl::OnLoadNow()
         return;
     }
     ImageInfo* image = CurrentImage();
-    if (image == nullptr) {
+    // Several paints may have asked before the first request ran.
+    if (image == nullptr || HasFramePixels(currentFrame)) {
         return;
     }
     forcedLoadBusy = 1;
@@ -204,7 +193,7 @@ void XEVImageViewCtrl::OnLoadNow()
 
 void XEVImageViewCtrl::ApplyHeldWindow(ImageInfo* image, int32_t frame)
 {
-    LockedHelper locked(image);
+    XEVLockedHelper locked(image);
     if (locked.helper != nullptr) {
         std::lock_guard<PlatRecursiveLock> guard(locked.helper->lock);
         locked.helper->SetWindow(frame, windowCenter, windowWidth);
@@ -239,7 +228,7 @@ void XEVImageViewCtrl::SetupFirstImage()
         currentImage = 0;
         currentFrame = 0;
     }
-    LockedHelper locked(CurrentImage());
+    XEVLockedHelper locked(CurrentImage());
     if (locked.helper == nullptr) {
         return;
     }
@@ -263,7 +252,7 @@ int32_t XEVImageViewCtrl::GoToImage(int32_t position)
     ImageInfo* current = CurrentImage();
     // In a cell of one multi-frame image the positions are its frames.
     if (current != nullptr && position != -1) {
-        LockedHelper locked(current);
+        XEVLockedHelper locked(current);
         if (locked.helper != nullptr && locked.helper->frameCount > 1 && images_.size() == 1) {
             if (position >= locked.helper->frameCount) {
                 currentImage = currentFrame = -1;
@@ -291,7 +280,7 @@ int32_t XEVImageViewCtrl::GoToImage(int32_t position)
     ImageInfo* image = found->second;
     currentImage = target;
     currentFrame = image->startFrame;
-    LockedHelper locked(image);
+    XEVLockedHelper locked(image);
     if (locked.helper != nullptr && locked.helper->frameCount > 1 && image->startFrame >= 0 &&
         image->startFrame < locked.helper->frameCount) {
         locked.helper->SetCurrentFrame(image->startFrame);
@@ -367,7 +356,7 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
         return false;
     }
     ImageInfo* image = found->second;
-    LockedHelper target(image);
+    XEVLockedHelper target(image);
     XEVVEKHelper* targetHelper = target.helper;
     if (targetHelper == nullptr || !targetHelper->IsFrameLoaded(newFrame)) {
         if (loadingUnderWay.load() == 0) {
@@ -429,7 +418,7 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
         return false;
     }
     const auto decoded = [perFrame](ImageInfo* image) {
-        LockedHelper locked(image);
+        XEVLockedHelper locked(image);
         if (locked.helper == nullptr) {
             return false;
         }
@@ -455,7 +444,7 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
     }
     ImageInfo* image = images_[target];
     if (!perFrame && tileMode == 0) {
-        LockedHelper locked(image);
+        XEVLockedHelper locked(image);
         XEVVEKHelper* helper = locked.helper;
         if (helper != nullptr && helper->frameCount > 1) {
             std::lock_guard<PlatRecursiveLock> guard(helper->lock);
@@ -488,7 +477,7 @@ void XEVImageViewCtrl::SetCurrentImage(int32_t direction, int32_t wrap)
     bool wrappedWhileLoading = false;
     bool framesDone = false;
     {
-        LockedHelper locked(image);
+        XEVLockedHelper locked(image);
         XEVVEKHelper* helper = locked.helper;
         const int32_t f = helper != nullptr ? helper->frameCount : 0;
         if (f > 1 && !perFrame) {
@@ -571,7 +560,7 @@ void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
     if (other == nullptr || other == this) {
         return;
     }
-    LockedHelper theirs(other->CurrentImage());
+    XEVLockedHelper theirs(other->CurrentImage());
     if (theirs.helper == nullptr || theirs.helper->GetFrameText().isEmpty()) {
         update();
         return;
@@ -580,7 +569,7 @@ void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
     if (image == nullptr) {
         return;
     }
-    LockedHelper mine(image);
+    XEVLockedHelper mine(image);
     if (mine.helper == nullptr) {
         return;
     }
@@ -611,7 +600,7 @@ void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
                 consider(*mine.helper, position);
                 continue;
             }
-            LockedHelper locked(candidate);
+            XEVLockedHelper locked(candidate);
             if (locked.helper != nullptr) {
                 consider(*locked.helper, position);
             }
@@ -623,8 +612,8 @@ void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
         return;
     }
     if (GetCommonSettings().SeriesAutoLink != 0) {
-        mine.lock.unlock();
-        theirs.lock.unlock();
+        mine.Unlock();
+        theirs.Unlock();
         GoToImage(parallel.begin()->second);
         update();
     }
@@ -645,7 +634,7 @@ void XEVImageViewCtrl::ComputeReferenceLines(XEVVEKHelper* helper, XEVImageViewC
         const int32_t position = positions[kind];
         const FrameImageInfo* source = nullptr;
         const XEVVEKHelper* sourceHelper = nullptr;
-        LockedHelper locked(nullptr);
+        XEVLockedHelper locked(nullptr);
         if (otherFrames) {
             sourceHelper = otherHelper;
             source = otherHelper->GetFrame(position);
@@ -654,7 +643,7 @@ void XEVImageViewCtrl::ComputeReferenceLines(XEVVEKHelper* helper, XEVImageViewC
             if (it == other->images_.end()) {
                 continue;
             }
-            locked = LockedHelper(it->second);
+            locked = XEVLockedHelper(it->second);
             sourceHelper = locked.helper;
             source = sourceHelper != nullptr ? sourceHelper->GetCurrentFrame() : nullptr;
         }

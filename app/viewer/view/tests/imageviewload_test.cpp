@@ -157,6 +157,39 @@ TEST_F(ImageViewLoad, MemoryTextShowsOncePerCellOthersEveryTime)
     EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_FAILED), 4);
 }
 
+TEST_F(ImageViewLoad, PaintLoadsAnImageSkippedForMemoryOnce)
+{
+    XEVLoadState& state = GetLoadState();
+    state.memoryShortStudy = 1;
+    state.memoryShort = 0;
+    ImageSet& set = Make({"small.dcm", "not_dicom.dcm"}, false);
+    view->SetImages(set.Pointers());
+    view->GoToImage(0);
+    Grab(*view);
+    ASSERT_TRUE(PumpUntil([&] { return view->loadedCount == 1; }));
+    EXPECT_TRUE(view->HasFramePixels(0));
+
+    // A file that cannot be read is reported once, not at every paint.
+    view->GoToImage(1);
+    for (int i = 0; i < 3; ++i) {
+        Grab(*view);
+        Pump();
+    }
+    EXPECT_EQ(box.texts.size(), 1u);
+    EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_FAILED), 1);
+
+    // Still short of memory: nothing is asked for.
+    ImageSet& later = Make({"small.dcm"}, false);
+    view->SetImages(later.Pointers());
+    view->GoToImage(0);
+    state.memoryShort = 1;
+    Grab(*view);
+    Pump();
+    EXPECT_EQ(later[0]->GetHelper(), nullptr);
+    state.memoryShort = 0;
+    state.memoryShortStudy = 0;
+}
+
 TEST_F(ImageViewLoad, StepsPastTheEndOnlyWithWrap)
 {
     ImageSet& set = Make("small.dcm", 10, true);

@@ -68,6 +68,8 @@ void XEVShowFailureText(QWidget* parent, const QString& text);
 // the header is not one of 8, 24 or 32 bits uncompressed, or the rows would pass the end of
 // the bytes given.
 QImage XEVDibToImage(const uint8_t* dib, uint64_t size);
+// The same into target, reusing its memory when the size fits; false leaves target as it was.
+bool XEVDibToImage(const uint8_t* dib, uint64_t size, QImage& target);
 
 // Where the current frame lands in the client area, and which part of it.
 struct XEVViewGeometry {
