@@ -194,6 +194,12 @@ TEST_F(FormViewTest, PagingByRowPageAndToTheEnd)
     EXPECT_EQ(view->pageOffset, 3);
     view->OnMessage(WM_XEV_LINKED_PAGE, 0, 1);
     EXPECT_EQ(view->pageOffset, 0);
+    // A cell that stepped on its own takes the page with it and keeps its image.
+    Cell(9505).GoToImage(10);
+    view->OnMessage(WM_XEV_CELL_CINE_STEP, 9505, 0);
+    EXPECT_EQ(view->pageOffset, 6);
+    EXPECT_EQ(Cell(9501).currentImage, 6);
+    EXPECT_EQ(Cell(9505).currentImage, 10);
 }
 
 TEST_F(FormViewTest, EnlargedSelectedCellStepsInsteadOfPaging)
