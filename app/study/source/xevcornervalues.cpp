@@ -1,11 +1,13 @@
-// Values of corner-text tag items: value selection, elements inside sequences, raw private
-// elements.
+// Corner texts of a frame: the settings' items with their tag values, and the macros the
+// file decides; value selection, elements inside sequences, raw private elements.
 
 #include <string>
 
 #include "platform/platcodepage.h"
+#include "shell/xevcommonsettings.h"
 #include "study/xevvekhelper.h"
 #include "viewer/xevoverlaysettinginfo.h"
+#include "viewer/xevoverlayviewinfo.h"
 #include "viewer/xmlfileaccess.h"
 #include "xevstudytext.h"
 
@@ -98,4 +100,51 @@ QString SequenceTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInf
     const QString value = (node->group & 1) != 0 ? RawTagText(current, node->group, node->element)
                                                  : VekToQString(current.get_string_value(node->group, node->element));
     return node->prefix + FormatDateTimeText(node->str, value) + node->suffix;
+}
+
+void XEVVEKHelper::BuildCornerValues(const VEK_DICOMTagObj& info, FrameImageInfo* record)
+{
+    const QString modality = VekToQString(info.get_string_value(0x0008, 0x0060)).trimmed();
+    mammoLabel = ReadMammoViewLabel(info);
+    ReadOrientationLetters(info, orientationLetters);
+    const XEVOverlaySettingInfo settings = GetCommonSettings().FindOverlaySettingInfo(modality);
+    XEVOverlayViewInfo& view = record->viewInfo;
+    view.Clear();
+    for (int32_t position = 0; position < kXEVOverlayPositionCount; ++position) {
+        BuildCornerPosition(settings, position, view);
+    }
+}
+
+void XEVVEKHelper::BuildCornerPosition(const XEVOverlaySettingInfo& settings, int32_t position,
+                                       XEVOverlayViewInfo& view) const
+{
+    if (position < 0 || position >= kXEVOverlayPositionCount) {
+        return;
+    }
+    for (const auto& [line, setting] : settings.GetPositionMap(position)) {
+        XEVOverlaySettingInfoItem item = setting;
+        if (item.kind == XEVOverlaySettingInfoItem::kTag) {
+            item.value = item.nested != nullptr
+                             ? SequenceTagValue(dicomInfo, item)
+                             : SelectTagValue(dicomInfo, item, GetTagText(dicomInfo, item.group, item.element));
+        } else if (item.kind == XEVOverlaySettingInfoItem::kMacro) {
+            const QString& name = item.macroName;
+            if (name == kXEVMacroOrientationLeft) {
+                view.orientationLeftText = orientationLetters[0];
+            } else if (name == kXEVMacroOrientationRight) {
+                view.orientationRightText = orientationLetters[1];
+            } else if (name == kXEVMacroOrientationTop) {
+                view.orientationTopText = orientationLetters[2];
+            } else if (name == kXEVMacroOrientationBottom) {
+                view.orientationBottomText = orientationLetters[3];
+            } else if (name == kXEVMacroMultiframe) {
+                view.multiframeText = frameCount > 1 ? QStringLiteral("Multiframe") : QString();
+            } else if (name == kXEVMacroJpegLossy) {
+                view.jpegLossyText = lossyFlag == QStringLiteral("01") ? QStringLiteral("Lossy Data") : QString();
+            } else if (name == kXEVMacroMammoLaterality) {
+                view.mammoLateralityText = mammoLabel;
+            }
+        }
+        view.positions[size_t(position)].push_back(item);
+    }
 }

@@ -4,9 +4,12 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
@@ -19,9 +22,8 @@
 #include "vek_fileinputstorage.h"
 #include "vek_lut.h"
 #include "vek_memory.h"
-#include "vek_minmaxpixelvalue.h"
+#include "vek_memorystorage.h"
 #include "vek_readdicom.h"
-#include "vek_selectchannel.h"
 #include "vek_signedextension.h"
 #include "xevdicomvalues.h"
 #include "xevstudytext.h"
@@ -32,16 +34,46 @@ constexpr uint32_t kVrOW = 0x574F;
 constexpr uint32_t kImageLoadedMessage = 0x1419;
 const char16_t kCRClass[] = u"1.2.840.10008.5.1.4.1.1.1";
 
-// Destroys a storage when the call leaves.
+// Destroys a storage, and the file bytes a memory storage reads, when the call leaves.
 struct StorageHolder {
-    VEK_FileInputStorage* storage = nullptr;
-    ~StorageHolder() { vek_destroy(storage); }
+    VEK_InputStorage* storage = nullptr;
+    void* bytes = nullptr;
+    ~StorageHolder()
+    {
+        vek_destroy(storage);
+        std::free(bytes);
+    }
 };
 
-// A non-finite value reads as the fallback.
-double Finite(double value, double fallback)
+// A file up to this size is read whole when its header is loaded, so that parsing it makes no
+// system call per element; later frames of a multi-frame file are read from the file.
+constexpr int32_t kWholeFileLimit = 32 << 20;
+
+void ReadWholeFile(VEK_Manager* manager, StorageHolder& holder)
 {
-    return std::isfinite(value) ? value : fallback;
+    const int32_t size = holder.storage->size();
+    if (size <= 0 || size > kWholeFileLimit) {
+        return;
+    }
+    // Not from the manager: a refusal here is no failure of the load.
+    void* bytes = std::malloc(size_t(size));
+    if (bytes == nullptr) {
+        return;
+    }
+    if (holder.storage->read(bytes, size) != size) {
+        std::free(bytes);
+        holder.storage->seek(0);
+        return;
+    }
+    VEK_ByteArrayInputStorage* memory = vek_create<VEK_ByteArrayInputStorage>(manager, bytes, size);
+    if (memory == nullptr) {
+        std::free(bytes);
+        holder.storage->seek(0);
+        return;
+    }
+    vek_destroy(holder.storage);
+    holder.storage = memory;
+    holder.bytes = bytes;
 }
 
 }  // namespace
@@ -210,41 +242,72 @@ VEK_Engine* XEVVEKHelper::ApplyLookupTable(const std::vector<int32_t>& descripto
     return result;
 }
 
-VEK_Engine* XEVVEKHelper::WindowFromValueRange(VEK_Engine* engine, double& centre, double& width)
+namespace {
+
+// Lowest and highest of n samples of type T.
+template <class T>
+void SampleRange(const uint8_t* data, size_t n, double& lo, double& hi)
 {
-    const uint16_t channels = engine->header()->channels();
-    VEK_Vector<VEK_Engine*> outputs = engine->branch(uint32_t(channels) + 1);
-    if (outputs.size() != uint32_t(channels) + 1) {
-        return nullptr;
+    if (n == 0) {
+        return;
     }
+    const T* samples = reinterpret_cast<const T*>(data);
+    T low = samples[0], high = samples[0];
+    // Blocks of a fixed count, so that the compiler turns the inner loop into vector code.
+    constexpr size_t kBlock = 64;
+    size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        const T* block = samples + i;
+        for (size_t j = 0; j < kBlock; ++j) {
+            low = block[j] < low ? block[j] : low;
+            high = block[j] > high ? block[j] : high;
+        }
+    }
+    for (; i < n; ++i) {
+        low = std::min(low, samples[i]);
+        high = std::max(high, samples[i]);
+    }
+    lo = std::min(lo, double(low));
+    hi = std::max(hi, double(high));
+}
+
+}  // namespace
+
+bool XEVVEKHelper::WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre,
+                                        double& width)
+{
+    // One pass over the decoded frame, all channels together: no second run of the chain.
+    const size_t n = size_t(frameHeader.width()) * frameHeader.height() * frameHeader.channels();
+    const bool isUnsigned = frameHeader.data_type() == VEK_DataType::u_integer;
+    const bool isSigned = frameHeader.data_type() == VEK_DataType::s_integer;
     // Starts at the lowest double, not the smallest positive one: all-negative images.
     double maximum = -DBL_MAX;
     double minimum = DBL_MAX;
-    for (uint16_t c = 0; c < channels; ++c) {
-        VEK_Engine* channel = VEK_SelectChannel(&manager).engine(outputs[c + 1], c, VEK_ColorType_gray::instance());
-        if (channel == nullptr) {
-            return nullptr;
+    switch (frameHeader.bits()) {
+    case 8:
+        isUnsigned ? SampleRange<uint8_t>(data, n, minimum, maximum) : SampleRange<int8_t>(data, n, minimum, maximum);
+        break;
+    case 16:
+        isUnsigned ? SampleRange<uint16_t>(data, n, minimum, maximum) : SampleRange<int16_t>(data, n, minimum, maximum);
+        break;
+    case 32:
+        if (isUnsigned) {
+            SampleRange<uint32_t>(data, n, minimum, maximum);
+        } else if (isSigned) {
+            SampleRange<int32_t>(data, n, minimum, maximum);
+        } else {
+            SampleRange<float>(data, n, minimum, maximum);
         }
-        // The extremes are read in the channel's own signedness.
-        const auto scan = [&](auto lo, auto hi) {
-            VEK_Engine* sink = VEK_MinMaxPixelValue(&manager).engine(channel, &lo, &hi);
-            if (sink == nullptr) {
-                return false;
-            }
-            while (sink->execute()) {
-            }
-            minimum = std::min(minimum, double(lo));
-            maximum = std::max(maximum, double(hi));
-            return true;
-        };
-        const bool scanned = channel->header()->data_type() == VEK_DataType::u_integer ? scan(0u, 0u) : scan(0, 0);
-        if (!scanned) {
-            return nullptr;
-        }
+        break;
+    default:
+        return false;
+    }
+    if (minimum > maximum) {
+        return false;
     }
     width = maximum - minimum + 1;
     centre = minimum + width * 0.5;
-    return outputs[0];
+    return true;
 }
 
 void XEVVEKHelper::WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width)
@@ -288,6 +351,23 @@ void XEVVEKHelper::SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& 
     source.isSigned = frameHeader.data_type() == VEK_DataType::s_integer ? 1 : 0;
     source.factor = smallSlope != 0 ? 0.01 : 1.0;
     source.offset = smallSlope != 0 ? smallSlopeIntercept : 0.0;
+}
+
+void XEVVEKHelper::PrereadFile(const std::string& path)
+{
+    // Brings a multi-frame file into the file cache once, so later frames do not seek the disc.
+    constexpr size_t kBlock = 409600;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBlock]);
+    if (!buffer) {
+        return;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return;
+    }
+    while (std::fread(buffer.get(), 1, kBlock, file) == kBlock) {
+    }
+    std::fclose(file);
 }
 
 void XEVVEKHelper::FailFrame(uint32_t messageId, int32_t code, const QString& path, int32_t frame)
@@ -353,10 +433,12 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
         frame = 0;
     }
     if (frame == 0 || !dicomInfo.is_valid()) {
+        ReadWholeFile(&manager, holder);
         ResetFileValues();
-        // Unknown transfer syntaxes come back from the header read as failures too.
+        // Unknown transfer syntaxes come back from the header read as failures too. The
+        // message says the tags are unreadable, not that memory ran out.
         if (!dicomInfo.load(holder.storage)) {
-            return fileFail(10006, -2002);
+            return fileFail(10007, -2002);
         }
         uint32_t count = 0;
         frameCount = dicomInfo.get_ulong(0x0028, 0x0008, count) && count > 0 ? int32_t(std::min<uint32_t>(count, INT32_MAX))
@@ -390,9 +472,13 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
         frame = frameCount == 1 ? 0 : std::max(0, std::min(frame, frameCount - 1));
     }
 
+    if (frame == 1) {
+        PrereadFile(narrowPath);
+    }
+
     std::unique_ptr<FrameImageInfo> record(new (std::nothrow) FrameImageInfo);
     if (!record) {
-        FailFrame(10007, -2, path, frame);
+        FailFrame(10006, -2, path, frame);
         return 0;
     }
     double slope = rescaleSlope;
@@ -421,9 +507,9 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
         centre = perFrame.centre;
         width = perFrame.width;
     }
+    ReadCalibration(dicomInfo, record.get());
     ReadFramePosition(frame, record.get());
-    ReadOrientationLetters(dicomInfo, orientationLetters);
-    mammoLabel = ReadMammoViewLabel(dicomInfo);
+    BuildCornerValues(dicomInfo, record.get());
 
     VEK_Engine* engine = VEK_ReadDICOM(&manager).engine(holder.storage, dicomInfo, uint32_t(frame));
     if (engine == nullptr) {
@@ -455,6 +541,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
             return 0;
         }
     }
+    bool rangeWindow = false;
     const VEK_ColorType* colour = engine->header()->color_type();
     const bool gray = VEK_ColorType::is_gray(colour) || VEK_ColorType::is_gray_reverse(colour);
     if (!gray) {
@@ -550,30 +637,10 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
             if (sopClassUid == QString::fromUtf16(kCRClass)) {
                 DefaultWindowFromBits(bitsStored, centre, width);
             } else {
-                engine = WindowFromValueRange(engine, centre, width);
-                if (engine == nullptr) {
-                    return 0;
-                }
-                if (smallSlope != 0) {
-                    // The window is kept in real values; memory holds 100 x value - 99 x intercept.
-                    centre = centre * 0.01 + smallSlopeIntercept;
-                    width *= 0.01;
-                }
+                rangeWindow = true;
             }
         }
     }
-
-    if (bitsStored == 0) {
-        bitsStored = engine->header()->bits();
-    }
-    record->SetWindow(centre, width, 1);
-    record->rescaleSlope = slope;
-    record->rescaleIntercept = intercept;
-    record->rescaleType = frameRescaleType;
-    const bool isUnsigned = sopClassUid == QString::fromUtf16(kCRClass) ||
-                            engine->header()->data_type() == VEK_DataType::u_integer;
-    record->SetWindowRange(int32_t(bitsStored), isUnsigned ? 1 : 0);
-    record->UpdateWindowStep();
 
     header = *engine->header();
     if (frame == 0) {
@@ -608,6 +675,27 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
         }
         return 0;
     }
+    if (rangeWindow) {
+        if (!WindowFromValueRange(header, record->Data(), centre, width)) {
+            return 0;
+        }
+        if (smallSlope != 0) {
+            // The window is kept in real values; memory holds 100 x value - 99 x intercept.
+            centre = centre * 0.01 + smallSlopeIntercept;
+            width *= 0.01;
+        }
+    }
+    if (bitsStored == 0) {
+        bitsStored = header.bits();
+    }
+    record->SetWindow(centre, width, 1);
+    record->rescaleSlope = slope;
+    record->rescaleIntercept = intercept;
+    record->rescaleType = frameRescaleType;
+    const bool isUnsigned =
+        sopClassUid == QString::fromUtf16(kCRClass) || header.data_type() == VEK_DataType::u_integer;
+    record->SetWindowRange(int32_t(bitsStored), isUnsigned ? 1 : 0);
+    record->UpdateWindowStep();
     AddFrame(frame, record.release());
     SetCurrentFrame(frame);
     if (frame + 1 < frameCount) {
@@ -637,7 +725,7 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
         return fail(10005, -2001);
     }
     if (!info.load(holder.storage)) {
-        return fail(10006, -2002);
+        return fail(10007, -2002);
     }
     uint32_t frames = 0;
     count = info.get_ulong(0x0028, 0x0008, frames) && frames > 0 ? int32_t(std::min<uint32_t>(frames, INT32_MAX)) : 1;

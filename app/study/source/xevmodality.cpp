@@ -201,9 +201,40 @@ void XEVVEKHelper::ReadPixelSpacing(const VEK_DICOMTagObj& info, double& horizon
     pair(0x0028, 0x0030);
 }
 
+void XEVVEKHelper::ReadCalibration(const VEK_DICOMTagObj& info, FrameImageInfo* record) const
+{
+    record->sopClassUid = Text(info, 0x0008, 0x0016);
+    record->modality = Text(info, 0x0008, 0x0060);
+    double horizontal = 0, vertical = 0;
+    int32_t corrected = 0;
+    ReadPixelSpacing(info, horizontal, vertical, corrected);
+    record->spacing1 = horizontal;
+    record->spacing2 = vertical;
+    record->calibrationFlag = corrected;
+    double aspectVertical = vertical;
+    double aspectHorizontal = horizontal;
+    if (horizontal == 0 || vertical == 0) {
+        const std::vector<double> ratio = Doubles(nullptr, info, 0x0028, 0x0034);
+        aspectVertical = ratio.size() > 0 ? ratio[0] : 0;
+        aspectHorizontal = ratio.size() > 1 ? ratio[1] : 0;
+    }
+    // A zero, negative or non-finite ratio would flip or collapse the rows on screen.
+    const double scale = aspectHorizontal != 0 ? aspectVertical / aspectHorizontal : 1.0;
+    record->verticalScale = std::isfinite(scale) && scale > 0 ? scale : 1.0;
+    record->aspectBase = 1.0;
+    uint32_t rows = 0, columns = 0;
+    record->imageHeight = info.get_ulong(0x0028, 0x0010, rows) ? int32_t(rows) : 0;
+    record->imageWidth = info.get_ulong(0x0028, 0x0011, columns) ? int32_t(columns) : 0;
+    if (info.exist(0x0028, 0x1054)) {
+        record->calibrationText = rescaleType;
+    }
+    record->SetCalibration();
+    record->SetCalibration2();
+}
+
 void XEVVEKHelper::ReadFramePosition(int32_t frame, FrameImageInfo* record) const
 {
-    VEK_Manager* m = const_cast<VEK_DefaultManager*>(&manager);
+    VEK_Manager* m = const_cast<XEVVekManager*>(&manager);
     record->frameOfReferenceUid = Text(dicomInfo, 0x0020, 0x0052);
     const auto take = [&](const VEK_DICOMTagObj& from) {
         const std::vector<double> p = Doubles(m, from, 0x0020, 0x0032);

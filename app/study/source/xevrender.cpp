@@ -17,14 +17,17 @@
 namespace {
 
 // Smooth scaling interpolates unsigned samples: a signed image is shifted up around it so
-// that values either side of 0 do not wrap.
-VEK_Engine* ScaleSmooth(VEK_Manager* m, VEK_Engine* engine, uint32_t width, uint32_t height, uint32_t fileWidth)
+// that values either side of 0 do not wrap. With keepShifted the shift stays and its size
+// goes to shift, for a window map that takes it into its intercept; otherwise it is undone.
+VEK_Engine* ScaleSmooth(VEK_Manager* m, VEK_Engine* engine, uint32_t width, uint32_t height, uint32_t fileWidth,
+                        bool keepShifted, double& shift)
 {
     const VEK_Header* h = engine->header();
-    const bool shift = h->data_type() == VEK_DataType::s_integer && (h->bits() == 8 || h->bits() == 16);
+    const bool signedSamples = h->data_type() == VEK_DataType::s_integer && (h->bits() == 8 || h->bits() == 16);
     const uint16_t bits = h->bits();
     const double offset = bits == 8 ? 128.0 : 32768.0;
-    if (shift) {
+    shift = 0;
+    if (signedSamples) {
         engine = VEK_ConvertDataType(m).engine(engine, VEK_DataType::u_integer, bits, 1.0, offset);
         if (engine == nullptr) {
             return nullptr;
@@ -35,8 +38,12 @@ VEK_Engine* ScaleSmooth(VEK_Manager* m, VEK_Engine* engine, uint32_t width, uint
     } else {
         engine = VEK_ScaleLIFastBy<VEK_FixedRealImpl<int, 12>>(m).engine(engine, width, height);
     }
-    if (engine != nullptr && shift) {
-        engine = VEK_ConvertDataType(m).engine(engine, VEK_DataType::s_integer, bits, 1.0, -offset);
+    if (engine != nullptr && signedSamples) {
+        if (keepShifted) {
+            shift = offset;
+        } else {
+            engine = VEK_ConvertDataType(m).engine(engine, VEK_DataType::s_integer, bits, 1.0, -offset);
+        }
     }
     return engine;
 }
@@ -92,14 +99,17 @@ int32_t XEVVEKHelper::RenderToView(const uint8_t* source, uint32_t size, int32_t
         slope /= 100;
     }
     const bool mapFirst = 256.0 / width > 1;
+    // The size of a shift the smooth scaling left in the samples for the map to take.
+    double shift = 0;
     const auto map = [&](VEK_Engine* e) {
-        return VEK_ConvertDataType(&m).engine(e, VEK_DataType::u_integer, 8, slope, intercept);
+        return VEK_ConvertDataType(&m).engine(e, VEK_DataType::u_integer, 8, slope, intercept - shift * slope);
     };
     const auto scale = [&](VEK_Engine* e) -> VEK_Engine* {
         const uint32_t w = uint32_t(std::max(viewWidth, 1));
         const uint32_t h = uint32_t(std::max(viewHeight, 1));
         if (scaleMode == 1) {
-            return ScaleSmooth(&m, e, w, h, header.width());
+            // Scaled before the map: the map undoes the shift, saving a pass over the larger image.
+            return ScaleSmooth(&m, e, w, h, header.width(), !mapFirst, shift);
         }
         if (scaleMode == 2) {
             return VEK_ScaleNN(&m).engine(e, w, h);

@@ -1,6 +1,30 @@
 #include "study/xevvekhelper.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <mutex>
+
+namespace {
+// Loader threads insert frames while the view reads them: every access takes the lock.
+using Guard = std::lock_guard<PlatRecursiveLock>;
+std::atomic<XEVVekAllocateFunction> vekAllocate{nullptr};
+}  // namespace
+
+void XEVSetVekAllocateFunction(XEVVekAllocateFunction allocate)
+{
+    vekAllocate.store(allocate);
+}
+
+void* XEVVekMemoryManager::allocate(uint32_t size)
+{
+    const XEVVekAllocateFunction allocate = vekAllocate.load(std::memory_order_relaxed);
+    return allocate != nullptr ? allocate(size) : std::malloc(size);
+}
+
+void XEVVekMemoryManager::free(void* pointer)
+{
+    std::free(pointer);
+}
 
 XEVVEKHelper::XEVVEKHelper() : manager(), dicomInfo(&manager), header(&manager) {}
 
@@ -11,6 +35,7 @@ XEVVEKHelper::~XEVVEKHelper()
 
 void XEVVEKHelper::ReleaseAll()
 {
+    Guard guard(lock);
     DeleteFrames();
     frameCount = 0;
     currentFrame = 0;
@@ -29,6 +54,7 @@ void XEVVEKHelper::ReleaseAll()
 
 void XEVVEKHelper::DeleteFrames()
 {
+    Guard guard(lock);
     for (auto& entry : frames) {
         entry.second->Free();
         delete entry.second;
@@ -44,6 +70,7 @@ void XEVVEKHelper::ClearStatus()
 
 void XEVVEKHelper::ResetView()
 {
+    Guard guard(lock);
     ClearAnnotations();
     ResetWindows();
     currentFrame = 0;
@@ -58,6 +85,7 @@ void XEVVEKHelper::ResetView()
 
 FrameImageInfo* XEVVEKHelper::GetFrame(int32_t index) const
 {
+    Guard guard(lock);
     if (index == kIndexCurrent) {
         index = currentFrame;
     }
@@ -67,28 +95,33 @@ FrameImageInfo* XEVVEKHelper::GetFrame(int32_t index) const
 
 FrameImageInfo* XEVVEKHelper::GetCurrentFrame() const
 {
+    Guard guard(lock);
     return GetFrame(currentFrame);
 }
 
 uint8_t* XEVVEKHelper::GetFrameBits(int32_t index) const
 {
+    Guard guard(lock);
     FrameImageInfo* frame = GetFrame(index);
     return frame == nullptr ? nullptr : frame->Data();
 }
 
 bool XEVVEKHelper::IsFrameLoaded(int32_t index) const
 {
+    Guard guard(lock);
     return GetFrameBits(index == -1 ? frameCount - 1 : index) != nullptr;
 }
 
 uint8_t* XEVVEKHelper::GetDisplayBits(int32_t index) const
 {
+    Guard guard(lock);
     FrameImageInfo* frame = GetFrame(index);
     return frame == nullptr ? nullptr : frame->displayBuffer.Data();
 }
 
 void XEVVEKHelper::StoreDisplayBuffer(const void* data, uint32_t size, int32_t index)
 {
+    Guard guard(lock);
     FrameImageInfo* frame = GetFrame(index);
     if (frame == nullptr) {
         return;
@@ -100,6 +133,7 @@ void XEVVEKHelper::StoreDisplayBuffer(const void* data, uint32_t size, int32_t i
 
 void XEVVEKHelper::FreeDisplayBuffer()
 {
+    Guard guard(lock);
     if (FrameImageInfo* frame = GetCurrentFrame()) {
         frame->displayBuffer.Free();
     }
@@ -109,6 +143,7 @@ void XEVVEKHelper::FreeDisplayBuffer()
 
 void XEVVEKHelper::SetCurrentFrame(int32_t index)
 {
+    Guard guard(lock);
     if (index >= 0 && index < frameCount) {
         currentFrame = index;
     }
@@ -116,26 +151,31 @@ void XEVVEKHelper::SetCurrentFrame(int32_t index)
 
 void XEVVEKHelper::NextFrame()
 {
+    Guard guard(lock);
     SetCurrentFrame(currentFrame + 1);
 }
 
 void XEVVEKHelper::PrevFrame()
 {
+    Guard guard(lock);
     SetCurrentFrame(currentFrame - 1);
 }
 
 int32_t XEVVEKHelper::GetImageWidth() const
 {
+    Guard guard(lock);
     return header.is_valid() ? static_cast<int32_t>(header.width()) : 0;
 }
 
 int32_t XEVVEKHelper::GetImageHeight() const
 {
+    Guard guard(lock);
     return header.is_valid() ? static_cast<int32_t>(header.height()) : 0;
 }
 
 void XEVVEKHelper::SetCropRect(int32_t x, int32_t y, int32_t w, int32_t h)
 {
+    Guard guard(lock);
     if (!header.is_valid()) {
         return;
     }
@@ -158,6 +198,7 @@ void XEVVEKHelper::SetCropRect(int32_t x, int32_t y, int32_t w, int32_t h)
 
 void XEVVEKHelper::SetViewSize(int32_t w, int32_t h)
 {
+    Guard guard(lock);
     if (w > 0) {
         viewWidth = w;
     }
@@ -168,6 +209,7 @@ void XEVVEKHelper::SetViewSize(int32_t w, int32_t h)
 
 void XEVVEKHelper::GetWindow(double& centre, double& width) const
 {
+    Guard guard(lock);
     if (const FrameImageInfo* frame = GetCurrentFrame()) {
         centre = frame->windowCenter;
         width = frame->windowWidth;
@@ -176,6 +218,7 @@ void XEVVEKHelper::GetWindow(double& centre, double& width) const
 
 void XEVVEKHelper::GetWindowStep(double& centreStep, double& widthStep) const
 {
+    Guard guard(lock);
     if (const FrameImageInfo* frame = GetCurrentFrame()) {
         centreStep = frame->windowCenterStep;
         widthStep = frame->windowWidthStep;
@@ -184,6 +227,7 @@ void XEVVEKHelper::GetWindowStep(double& centreStep, double& widthStep) const
 
 void XEVVEKHelper::SetWindow(int32_t index, double centre, double width)
 {
+    Guard guard(lock);
     if (index == kIndexAllFrames) {
         for (auto& entry : frames) {
             entry.second->SetWindow(centre, width, 0);
@@ -195,6 +239,7 @@ void XEVVEKHelper::SetWindow(int32_t index, double centre, double width)
 
 void XEVVEKHelper::ResetWindows()
 {
+    Guard guard(lock);
     for (auto& entry : frames) {
         entry.second->windowCenter = entry.second->windowCenterDefault;
         entry.second->windowWidth = entry.second->windowWidthDefault;
@@ -203,6 +248,7 @@ void XEVVEKHelper::ResetWindows()
 
 void XEVVEKHelper::ClearAnnotations()
 {
+    Guard guard(lock);
     for (auto& entry : frames) {
         entry.second->ClearAll();
     }
@@ -210,6 +256,7 @@ void XEVVEKHelper::ClearAnnotations()
 
 void XEVVEKHelper::AddFrame(int32_t index, FrameImageInfo* frame)
 {
+    Guard guard(lock);
     FrameImageInfo*& slot = frames[index];
     if (slot != frame) {
         delete slot;

@@ -6,6 +6,7 @@
 
 #include "study/xevvekhelper.h"
 #include "viewer/xevoverlaysettinginfo.h"
+#include "viewer/xevoverlayviewinfo.h"
 #include "viewer/xmlfileaccess.h"
 
 namespace {
@@ -76,4 +77,66 @@ TEST_F(Tags, ValuesInsideSequencesWithFormats)
     path.index = 0;
     EXPECT_EQ(SequenceTagValue(helper.dicomInfo, item), QString());
     EXPECT_EQ(FormatDateTimeText(QStringLiteral("DT"), QStringLiteral("2024")), QStringLiteral("2024"));
+}
+
+namespace {
+
+XEVOverlaySettingInfoItem TagItem(uint16_t group, uint16_t element, int32_t index = 0)
+{
+    XEVOverlaySettingInfoItem item;
+    item.kind = XEVOverlaySettingInfoItem::kTag;
+    item.group = group;
+    item.element = element;
+    item.index = index;
+    return item;
+}
+
+XEVOverlaySettingInfoItem MacroItem(const QString& name)
+{
+    XEVOverlaySettingInfoItem item;
+    item.kind = XEVOverlaySettingInfoItem::kMacro;
+    item.macroName = name;
+    return item;
+}
+
+}  // namespace
+
+TEST(CornerValuesTest, PositionsTakeTagValuesAndTheFilesMacros)
+{
+    XEVOverlaySettingInfo settings;
+    settings.AddItem(0, TagItem(0x0018, 0x0050));
+    settings.AddItem(0, MacroItem(kXEVMacroOrientationLeft));
+    settings.AddItem(0, MacroItem(kXEVMacroMammoLaterality));
+    settings.AddItem(0, MacroItem(kXEVMacroMultiframe));
+    settings.AddItem(0, MacroItem(kXEVMacroJpegLossy));
+    settings.AddItem(7, TagItem(0x0018, 0x1310, 2));
+    settings.AddItem(7, MacroItem(kXEVMacroOrientationBottom));
+
+    XEVVEKHelper helper;
+    int32_t frame = 0;
+    ASSERT_EQ(helper.LoadImage(QStringLiteral(STUDY_TEST_DATA_DIR "/frames/values.dcm"), frame), 1);
+    XEVOverlayViewInfo view;
+    for (int32_t position = 0; position < kXEVOverlayPositionCount; ++position) {
+        helper.BuildCornerPosition(settings, position, view);
+    }
+    ASSERT_EQ(view.positions[0].size(), 5u);
+    EXPECT_EQ(view.positions[0][0].value, QStringLiteral("2"));
+    ASSERT_EQ(view.positions[7].size(), 2u);
+    EXPECT_EQ(view.positions[7][0].value, QStringLiteral("256"));
+    EXPECT_TRUE(view.positions[3].empty());
+    EXPECT_EQ(view.orientationLeftText, QStringLiteral("AR"));
+    EXPECT_EQ(view.orientationBottomText, QStringLiteral("F"));
+    EXPECT_TRUE(view.orientationRightText.isEmpty());   // not in the settings
+    EXPECT_EQ(view.mammoLateralityText, QStringLiteral("RMLO"));
+    EXPECT_EQ(view.jpegLossyText, QStringLiteral("Lossy Data"));
+    EXPECT_TRUE(view.multiframeText.isEmpty());
+
+    XEVVEKHelper multi;
+    frame = 0;
+    ASSERT_EQ(multi.LoadImage(QStringLiteral(STUDY_TEST_DATA_DIR "/frames/multi10.dcm"), frame), 1);
+    XEVOverlayViewInfo multiView;
+    multi.BuildCornerPosition(settings, 0, multiView);
+    EXPECT_EQ(multiView.multiframeText, QStringLiteral("Multiframe"));
+    EXPECT_TRUE(multiView.jpegLossyText.isEmpty());
+    EXPECT_TRUE(multiView.orientationLeftText.isEmpty());
 }

@@ -2,13 +2,17 @@
 
 #include <QString>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "frameoracle.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "study/xevloadstate.h"
@@ -19,26 +23,12 @@ namespace {
 
 QString Fixture(const char* name)
 {
-    return QString::fromUtf8(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
+    return FrameFixture(name);
 }
 
-// The expected frame memory written by make_frames.sh.
 std::vector<uint8_t> Expected(const std::string& name, int frame)
 {
-    std::ifstream in(std::string(STUDY_TEST_DATA_DIR) + "/frames/expected.txt");
-    std::string file, type, hex;
-    int k = 0;
-    while (in >> file >> k >> type >> hex) {
-        if (file == name && k == frame) {
-            std::vector<uint8_t> bytes;
-            for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-                bytes.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
-            }
-            return bytes;
-        }
-    }
-    ADD_FAILURE() << "no expected memory for " << name << " " << frame;
-    return {};
+    return ExpectedFrame(name, frame);
 }
 
 std::vector<uint8_t> Memory(const FrameImageInfo* frame)
@@ -69,7 +59,8 @@ std::vector<int16_t> Words(const FrameImageInfo* frame)
 TEST(ImageLoadTest, FrameMemoryEqualsTheOracle)
 {
     for (const char* name : {"ct_s16.dcm", "cr_bs10.dcm", "mono1.dcm", "rgb_planar.dcm", "rle_ct_gdcm.dcm",
-                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm"}) {
+                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm",
+                             "jpeg_e1.dcm", "pal_8_8.dcm", "pal_8_16.dcm", "pal_16_0.dcm", "ybr_422.dcm", "mlut_signed.dcm", "bs0.dcm", "cr_no_bs.dcm"}) {
         XEVVEKHelper helper;
         LoadAndCompare(helper, name);
     }
@@ -121,6 +112,14 @@ TEST(ImageLoadTest, WindowDefaults)
         ASSERT_NE(frame, nullptr);
         EXPECT_DOUBLE_EQ(frame->windowCenter, 512);
         EXPECT_DOUBLE_EQ(frame->windowWidth, 1024);
+    }
+    {
+        // CR without Bits Stored: the delivered 16 bits.
+        XEVVEKHelper helper;
+        FrameImageInfo* frame = LoadAndCompare(helper, "cr_no_bs.dcm");
+        ASSERT_NE(frame, nullptr);
+        EXPECT_DOUBLE_EQ(frame->windowCenter, 32768);
+        EXPECT_DOUBLE_EQ(frame->windowWidth, 65536);
     }
     for (const char* name : {"ct_s16.dcm", "all_negative.dcm"}) {
         XEVVEKHelper helper;
@@ -178,30 +177,125 @@ TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
     EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10005)));
     EXPECT_TRUE(helper.statusText.contains(QStringLiteral("absent.dcm")));
 
-    // Not DICOM: the header cannot be read.
+    // Not DICOM: the header cannot be read, its tags are unreadable.
     frame = 0;
     EXPECT_EQ(helper.LoadImage(Fixture("expected.txt"), frame), 0);
     EXPECT_EQ(helper.statusCode, -2002);
+    EXPECT_EQ(helper.statusText,
+              GetMessageString(10007) + QStringLiteral("\n      [") + Fixture("expected.txt") + QStringLiteral("]\n"));
 
     frame = 0;
     EXPECT_EQ(helper.LoadImage(Fixture("unknown_ts.dcm"), frame), 0);
     EXPECT_EQ(helper.statusCode, -2002) << helper.statusText.toStdString();
 
-    // No JPEG reader yet: the frame is named, counted from 1.
+    // The codec refuses extended (SOF1) frames: the frame is named, counted from 1.
     frame = 0;
-    EXPECT_EQ(helper.LoadImage(Fixture("jpeg_e1.dcm"), frame), 0);
+    EXPECT_EQ(helper.LoadImage(Fixture("jpeg_ee.dcm"), frame), 0);
     EXPECT_EQ(frame, -1);
     EXPECT_EQ(helper.statusCode, -2003);
     EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10008)));
     EXPECT_TRUE(helper.statusText.endsWith(QStringLiteral("[frame:1]"))) << helper.statusText.toStdString();
 
     int32_t count = 0;
+    EXPECT_EQ(helper.CheckFrameCount(Fixture("expected.txt"), count), 0);
+    EXPECT_EQ(helper.statusCode, -2002);
+    EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10007)));
     EXPECT_EQ(helper.CheckFrameCount(Fixture("multi10.dcm"), count), 1);
     EXPECT_EQ(count, 10);
     EXPECT_EQ(helper.CheckFrameCount(Fixture("mono1.dcm"), count), 1);
     EXPECT_EQ(count, 1);
     EXPECT_EQ(helper.CheckFrameCount(Fixture("absent.dcm"), count), 0);
     EXPECT_EQ(helper.statusCode, -2001);
+}
+
+namespace {
+
+// Refuses every frame memory.
+void* RefuseImageMemory(size_t)
+{
+    return nullptr;
+}
+
+// Once the frame memory is granted, the library's large allocations are refused: the RLE
+// reader's frame buffer, made in the run; the engines, all small, are still made.
+std::atomic<bool> refuseLarge{false};
+
+void* RefuseLargeWhenArmed(uint32_t bytes)
+{
+    return refuseLarge.load() && bytes >= 4096 ? nullptr : std::malloc(bytes);
+}
+
+void* GrantAndArm(size_t bytes)
+{
+    refuseLarge = true;
+    return std::malloc(bytes);
+}
+
+}  // namespace
+
+TEST(ImageLoadTest, RunFailuresKeepNoFrameAndMarkMemoryShortage)
+{
+    XEVLoadState& state = GetLoadState();
+    {
+        // Frame memory refused: out of memory, the frame named.
+        XEVVEKHelper helper;
+        int32_t frame = 0;
+        XEVSetImageAllocateFunction(RefuseImageMemory);
+        EXPECT_EQ(helper.LoadImage(Fixture("mono1.dcm"), frame), 0);
+        XEVSetImageAllocateFunction(nullptr);
+        EXPECT_EQ(frame, -1);
+        EXPECT_EQ(helper.statusCode, -2);
+        EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10015)));
+        EXPECT_TRUE(helper.statusText.endsWith(QStringLiteral("[frame:1]")));
+        EXPECT_TRUE(helper.frames.empty());
+        // The same helper loads it once memory is back.
+        frame = 0;
+        EXPECT_EQ(helper.LoadImage(Fixture("mono1.dcm"), frame), 1);
+        EXPECT_EQ(helper.statusCode, 0);
+    }
+    {
+        // The library ran out of memory during the run: memory shortage.
+        state.memoryShort = 0;
+        state.memoryShortStudy = 0;
+        ImageInfo image;
+        image.filePath = Fixture("rle_ct_gdcm.dcm");
+        int32_t frame = 0;
+        refuseLarge = false;
+        XEVSetVekAllocateFunction(RefuseLargeWhenArmed);
+        XEVSetImageAllocateFunction(GrantAndArm);
+        EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1), 0);
+        XEVSetImageAllocateFunction(nullptr);
+        XEVSetVekAllocateFunction(nullptr);
+        EXPECT_EQ(frame, -1);
+        XEVVEKHelper* helper = image.GetHelper();
+        EXPECT_EQ(helper->statusCode, -2);
+        EXPECT_TRUE(helper->statusText.startsWith(GetMessageString(10017))) << helper->statusText.toStdString();
+        EXPECT_TRUE(helper->statusText.endsWith(QStringLiteral("[frame:1]")));
+        EXPECT_EQ(state.memoryShort.load(), 1);
+        EXPECT_EQ(state.memoryShortStudy.load(), 1);
+        EXPECT_TRUE(helper->frames.empty());
+        state.memoryShort = 0;
+        state.memoryShortStudy = 0;
+    }
+    {
+        // Pixel data cut short: the run fails with a read error, not memory.
+        XEVVEKHelper helper;
+        int32_t frame = 0;
+        EXPECT_EQ(helper.LoadImage(Fixture("truncated.dcm"), frame), 0);
+        EXPECT_EQ(helper.statusCode, -2011);
+        EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10018)));
+        EXPECT_TRUE(helper.statusText.endsWith(QStringLiteral("[frame:1]")));
+        EXPECT_TRUE(helper.frames.empty());
+    }
+    {
+        // No LUT engine for one-bit samples: the message alone, no path or frame.
+        XEVVEKHelper helper;
+        int32_t frame = 0;
+        EXPECT_EQ(helper.LoadImage(Fixture("bits1_lut.dcm"), frame), 0);
+        EXPECT_EQ(frame, -1);
+        EXPECT_EQ(helper.statusCode, -2006);
+        EXPECT_EQ(helper.statusText, GetMessageString(10022));
+    }
 }
 
 namespace {
@@ -240,4 +334,24 @@ TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
     EXPECT_EQ(Memory(image.GetHelper()->GetFrame(0)), Expected("mono1.dcm", 0));
     state.memoryShort = 0;
     state.memoryShortStudy = 0;
+}
+
+TEST(ImageLoadTest, ViewWaitsForTheDecodeInProgress)
+{
+    XEVVEKHelper helper;
+    int32_t frame = 0;
+    ASSERT_EQ(helper.LoadImage(Fixture("multi10.dcm"), frame), 1);
+    // A loader holds the helper's lock for a whole decode; the view's look-ups wait for it
+    // instead of reading the frame map while a frame goes in.
+    std::unique_lock<PlatRecursiveLock> decoding(helper.lock);
+    std::atomic<int32_t> answered{0};
+    std::thread view([&] {
+        answered = helper.IsFrameLoaded(0) ? 1 : 2;
+        helper.NextFrame();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(answered.load(), 0);
+    decoding.unlock();
+    view.join();
+    EXPECT_EQ(answered.load(), 1);
 }

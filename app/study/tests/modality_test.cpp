@@ -81,3 +81,38 @@ TEST(ModalityTest, EnhancedCtFrameWithoutItsOwnWindowKeepsTheShared)
     EXPECT_DOUBLE_EQ(ct.GetFrame(0)->rescaleIntercept, -1024);
     EXPECT_EQ(ct.GetFrame(0)->rescaleType, QStringLiteral("HU"));
 }
+
+TEST(ModalityTest, CalibrationFromSpacingOrAspectRatio)
+{
+    XEVVEKHelper cr;
+    int32_t frame = 0;
+    ASSERT_EQ(cr.LoadImage(Fixture("calibration.dcm"), frame), 1);
+    const FrameImageInfo* f = cr.GetFrame(0);
+    ASSERT_NE(f, nullptr);
+    // Imager spacing 0.2 (rows) \ 0.1 (columns), magnification 2.
+    EXPECT_DOUBLE_EQ(f->spacing1, 0.05);
+    EXPECT_DOUBLE_EQ(f->spacing2, 0.1);
+    EXPECT_EQ(f->calibrationFlag, 1);
+    EXPECT_DOUBLE_EQ(f->verticalScale, 2.0);
+    EXPECT_DOUBLE_EQ(f->aspectBase, 1.0);
+    EXPECT_EQ(f->imageWidth, 16);
+    EXPECT_EQ(f->imageHeight, 8);
+    EXPECT_EQ(f->modality, QStringLiteral("CR"));
+    EXPECT_EQ(f->sopClassUid, QStringLiteral("1.2.840.10008.5.1.4.1.1.1"));
+    EXPECT_EQ(f->calibrationText, QStringLiteral("OD"));
+    // Handed on to the readout and the reference line.
+    EXPECT_DOUBLE_EQ(f->pixelValue.spacing1, 0.05);
+    EXPECT_DOUBLE_EQ(f->referenceLine.verticalScale, 2.0);
+
+    const struct {
+        const char* name;
+        double scale;
+    } aspects[] = {{"aspect.dcm", 2.0}, {"aspect_negative.dcm", 1.0}, {"mono1.dcm", 1.0}};
+    for (const auto& aspect : aspects) {
+        XEVVEKHelper helper;
+        frame = 0;
+        ASSERT_EQ(helper.LoadImage(Fixture(aspect.name), frame), 1);
+        EXPECT_DOUBLE_EQ(helper.GetFrame(0)->verticalScale, aspect.scale) << aspect.name;
+        EXPECT_DOUBLE_EQ(helper.GetFrame(0)->spacing1, 0) << aspect.name;
+    }
+}

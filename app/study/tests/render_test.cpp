@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
+#include "frameoracle.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 
@@ -14,7 +20,7 @@ namespace {
 
 QString Fixture(const char* name)
 {
-    return QString::fromUtf8(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
+    return FrameFixture(name);
 }
 
 // An 8-bit DIB as rows top-down, from its info header and bottom-up padded rows.
@@ -56,6 +62,34 @@ Dib ParseDib(const uint8_t* data, uint32_t size)
     return dib;
 }
 
+// The DIB as Pillow reads it, converted to mode ("L" or "RGB"), rows top-down; empty when
+// Pillow cannot read it.
+std::vector<uint8_t> PillowPixels(const XEVVEKHelper& helper, const char* mode)
+{
+    QTemporaryDir dir;
+    const std::string bmp = (dir.path() + QStringLiteral("/frame.bmp")).toStdString();
+    const std::string raw = (dir.path() + QStringLiteral("/frame.raw")).toStdString();
+    {
+        // The file header Pillow needs before the DIB: "BM", file size, pixel offset.
+        const uint32_t fileSize = 14 + helper.displaySize;
+        const uint32_t offset = 14 + helper.dibInfoBytes;
+        uint8_t head[14] = {'B', 'M'};
+        std::memcpy(head + 2, &fileSize, 4);
+        std::memcpy(head + 10, &offset, 4);
+        std::ofstream out(bmp, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(head), 14);
+        out.write(reinterpret_cast<const char*>(helper.displayData), std::streamsize(helper.displaySize));
+    }
+    const std::string command = std::string("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                            "open(sys.argv[2], 'wb').write(Image.open(sys.argv[1]).convert('") +
+                                mode + "').tobytes())\" " + bmp + " " + raw;
+    if (std::system(command.c_str()) != 0) {
+        return {};
+    }
+    std::ifstream in(raw, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 struct Loaded {
     XEVVEKHelper helper;
     FrameImageInfo* frame = nullptr;
@@ -95,15 +129,15 @@ TEST(RenderTest, CtWindowWithNearestNeighbourDoubling)
     ct.helper.scaleMode = 2;
     ct.helper.SetViewSize(1024, 1024);
     const Dib dib = ct.Render();
-    ASSERT_EQ(dib.width, 1024);
-    ASSERT_EQ(dib.rows.size(), 1024u);
     EXPECT_EQ(dib.bitCount, 8);
+    const std::vector<uint8_t> shown = PillowPixels(ct.helper, "L");
+    ASSERT_EQ(shown.size(), 1024u * 1024u);
     int32_t wrong = 0;
     for (int32_t y = 0; y < 1024; ++y) {
         for (int32_t x = 0; x < 1024; ++x) {
             const double v = S16(ct.frame, x / 2, y / 2, 512);
             const uint8_t want = uint8_t(std::clamp(std::floor((v + 160) * 0.64 + 0.5), 0.0, 255.0));
-            wrong += dib.rows[y][x] != want;
+            wrong += shown[size_t(y) * 1024 + x] != want;
         }
     }
     EXPECT_EQ(wrong, 0);
@@ -169,6 +203,9 @@ TEST(RenderTest, SmoothScalingOfSignedEdgeStaysBetweenTheSides)
             EXPECT_GE(row[x], lo);
             EXPECT_LE(row[x], hi);
         }
+        // Away from the edge each side keeps its own value through the shift and back.
+        EXPECT_EQ(row[0], lo);
+        EXPECT_EQ(row[63], hi);
     }
 }
 
@@ -204,4 +241,24 @@ TEST(RenderTest, NullSourceKeepsTheDisplayMemory)
     EXPECT_EQ(m1.helper.RenderToView(nullptr, 0, 0), 1);
     EXPECT_EQ(m1.frame->displayBuffer.Data(), before);
     EXPECT_EQ(m1.helper.RenderToView(m1.frame->Data(), m1.frame->Size(), 7), 0);
+}
+
+TEST(RenderTest, YbrFrameShowsAsRgb)
+{
+    Loaded ybr("ybr_422.dcm");
+    ASSERT_NE(ybr.frame, nullptr);
+    // Colour frames get the window of their bits: 128 / 256, no change of values.
+    EXPECT_DOUBLE_EQ(ybr.frame->windowCenter, 128);
+    EXPECT_DOUBLE_EQ(ybr.frame->windowWidth, 256);
+    ybr.helper.scaleMode = 0;
+    ybr.Render();
+    const std::vector<uint8_t> shown = PillowPixels(ybr.helper, "RGB");
+    const std::vector<uint8_t> rgb = ExpectedFrame("ybr_422.rgb", 0);
+    ASSERT_EQ(rgb.size(), 6u * 8 * 3);
+    ASSERT_EQ(shown.size(), rgb.size());
+    int32_t worst = 0;
+    for (size_t i = 0; i < rgb.size(); ++i) {
+        worst = std::max(worst, std::abs(int32_t(shown[i]) - int32_t(rgb[i])));
+    }
+    EXPECT_LE(worst, 1);
 }

@@ -18,6 +18,6 @@ class VEK_Mutex {
   std::recursive_mutex mutex_;
 };
 
-// Serialises the JPEG codec's global set-up and header parsing. Constructed before any
-// other static object of the program (see vek_mutex.cpp).
+// Serialises the JPEG codec's global set-up and release; header reading and decoding run
+// without it. Constructed before any other static object of the program (see vek_mutex.cpp).
 extern VEK_Mutex vek_global_mutex;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "platform/platlock.h"
@@ -48,6 +49,9 @@ QString ConvertJisName(const QString& text);
 class XEVOverlaySettingInfoItem;
 class XEVThread;
 
+class XEVOverlaySettingInfo;
+class XEVOverlayViewInfo;
+
 // Corner-text values of tag items. The value to show for a plain element, from the text
 // GetTagText gave: one of its backslash-separated values (index 1 or less: the first).
 QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item, const QString& text);
@@ -56,6 +60,18 @@ QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoI
 QString SequenceTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item);
 // The element's raw value bytes as text (private elements); empty for binary VRs.
 QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
+
+// The library memory of the helpers. Tests replace the allocation to refuse it and reach the
+// out-of-memory paths of a decode; null restores std::malloc.
+using XEVVekAllocateFunction = void* (*)(uint32_t bytes);
+void XEVSetVekAllocateFunction(XEVVekAllocateFunction allocate);
+
+class XEVVekMemoryManager : public VEK_MemoryManager {
+public:
+    void* allocate(uint32_t size) override;
+    void free(void* pointer) override;
+};
+using XEVVekManager = VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow>;
 
 class XEVVEKHelper {
 public:
@@ -149,11 +165,19 @@ public:
     static bool IsMakerCrImage(const VEK_DICOMTagObj& info);
     static void ReadPixelSpacing(const VEK_DICOMTagObj& info, double& horizontal, double& vertical,
                                  int32_t& magnificationCorrected);
+    // The frame's measuring calibration, also handed to its pixel-value and reference-line
+    // annotations.
+    void ReadCalibration(const VEK_DICOMTagObj& info, FrameImageInfo* record) const;
     void ReadFramePosition(int32_t frame, FrameImageInfo* record) const;
     // Left, right, top, bottom; empty without a usable orientation.
     static void ReadOrientationLetters(const VEK_DICOMTagObj& info, QString letters[4]);
     static QString ReadMammoViewLabel(const VEK_DICOMTagObj& info);
     static QString GetTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
+    // The frame's corner texts from the corner-text settings of the file's modality; also
+    // computes the orientation letters and the mammography label.
+    void BuildCornerValues(const VEK_DICOMTagObj& info, FrameImageInfo* record);
+    // One position's items of the settings, tag values filled, macros set in the view info.
+    void BuildCornerPosition(const XEVOverlaySettingInfo& settings, int32_t position, XEVOverlayViewInfo& view) const;
     QString GetFrameText() const;
     bool IsSameOrientation(const XEVVEKHelper& other) const;
     int32_t GetSliceDistance(const XEVVEKHelper& other, double& distance) const;
@@ -168,7 +192,7 @@ public:
     int32_t cancelFlag = 0;
     std::map<int32_t, FrameImageInfo*> frames;
     mutable PlatRecursiveLock lock;
-    VEK_DefaultManager manager;
+    XEVVekManager manager;
     VEK_DICOMInfo dicomInfo;
     VEK_Header header;
     int32_t frameCount = 0;
@@ -221,6 +245,7 @@ private:
     void Fail(uint32_t messageId, const QString& path);
     int32_t LoadFrame(const QString& path, int32_t& frame);
     void FailFrame(uint32_t messageId, int32_t code, const QString& path, int32_t frame);
+    static void PrereadFile(const std::string& path);
     void ResetFileValues();
     void ReadModalityLut();
     void ReadRescale();
@@ -229,7 +254,8 @@ private:
     static void DefaultWindowFromBits(uint32_t bits, double& centre, double& width);
     VEK_Engine* ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
                                  VEK_Engine* engine);
-    VEK_Engine* WindowFromValueRange(VEK_Engine* engine, double& centre, double& width);
+    // Centre and width spanning the decoded frame's values; false for samples it cannot read.
+    static bool WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre, double& width);
     static void WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width);
     void SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& frameHeader);
 };

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 /usr/bin/python3 -W ignore - <<'PY'
-import os, shutil
+import os, shutil, subprocess
 import numpy as np
 import pydicom
 from pydicom.dataset import Dataset, FileMetaDataset
@@ -107,7 +107,8 @@ vc = Dataset()
 vc.CodeValue = 'R-10226'
 gray('values.dcm', SC, u8, ImageOrientationPatient=['0.6', '0.8', '0', '0', '0', '-1'], ImageLaterality='R',
      ViewCodeSequence=[vc], SliceThickness='2.000', SpacingBetweenSlices='2.5', AcquisitionMatrix=[0, 256, 256, 0],
-     ImagePositionPatient=['1', '2', '3'], InstanceNumber='7', FrameOfReferenceUID='1.2.3.4')
+     ImagePositionPatient=['1', '2', '3'], InstanceNumber='7', FrameOfReferenceUID='1.2.3.4',
+     LossyImageCompression='01')
 gray('no_orientation.dcm', SC, u8, ImageOrientationPatient=['0', '0', '0', '0', '0', '0'])
 # Nuclear medicine: Detector Vector 0 takes the first detector item.
 det = []
@@ -151,12 +152,81 @@ ds = gray('unknown_ts.dcm', SC, u8)
 ds.file_meta.TransferSyntaxUID = '1.2.3.4.5.6.7'
 ds.save_as(os.path.join(out, 'unknown_ts.dcm'), write_like_original=False)
 # Copies of the library's fixtures, with pixel_array as the expected memory.
-for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm', 'jpeg_e1.dcm'):
+for name in ('rgb_planar.dcm', 'rle_ct_gdcm.dcm', 'pal_8_8.dcm', 'jpeg_e1.dcm', 'jpeg_ee.dcm'):
     shutil.copy(os.path.join('../../../../vek/tests/data', name), os.path.join(out, name))
 ds = pydicom.dcmread(os.path.join(out, 'rgb_planar.dcm'))
 record('rgb_planar.dcm', 0, ds.pixel_array.astype(np.uint8))
 ds = pydicom.dcmread(os.path.join(out, 'rle_ct_gdcm.dcm'))
 record('rle_ct_gdcm.dcm', 0, apply_modality_lut(ds.pixel_array, ds).astype(ds.pixel_array.dtype))
+# Lossless JPEG as dcmdjpeg decodes it.
+plain = os.path.join(out, 'plain.dcm')
+subprocess.run(['dcmdjpeg', os.path.join(out, 'jpeg_e1.dcm'), plain], check=True)
+record('jpeg_e1.dcm', 0, pydicom.dcmread(plain).pixel_array.astype(np.uint8))
+os.remove(plain)
+
+# Palette colour: 8-bit entries as they are; 16-bit entries reduced to 8 bits (x 255/65535, rounded).
+from pydicom.pixel_data_handlers.util import apply_color_lut, convert_color_space
+for name in ('pal_8_8.dcm', 'pal_8_16.dcm', 'pal_16_0.dcm'):
+    shutil.copy(os.path.join('../../../../vek/tests/data', name), os.path.join(out, name))
+    ds = pydicom.dcmread(os.path.join(out, name))
+    rgb = apply_color_lut(ds.pixel_array, ds)
+    if rgb.dtype.itemsize == 2:
+        rgb = np.floor(rgb.astype(np.float64) * 255 / 65535 + 0.5)
+    record(name, 0, rgb.astype(np.uint8))
+# YBR_FULL_422: the frame keeps Y, Cb, Cr, each chroma pair shared by two pixels.
+ds = Dataset()
+ybr = rng.integers(0, 256, (6, 8 * 2), dtype=np.uint8)
+ds.Rows, ds.Columns, ds.BitsAllocated, ds.BitsStored, ds.HighBit = 6, 8, 8, 8, 7
+ds.SamplesPerPixel, ds.PixelRepresentation, ds.PhotometricInterpretation = 3, 0, 'YBR_FULL_422'
+ds.PlanarConfiguration = 0
+ds.PixelData = ybr.tobytes()
+save(ds, 'ybr_422.dcm', SC)
+ds = pydicom.dcmread(os.path.join(out, 'ybr_422.dcm'))
+ybr = ds.pixel_array.astype(np.int32)
+# Odd pixels but the last take the mean of their pair's chroma and the next pair's, truncated.
+ybr[:, 1:-1:2, 1:] = (ybr[:, 0:-2:2, 1:] + ybr[:, 2::2, 1:]) // 2
+record('ybr_422.dcm', 0, ybr.astype(np.uint8))
+expected.append('ybr_422.rgb 0 |u1 ' + convert_color_space(ybr.astype(np.uint8), 'YBR_FULL', 'RGB').astype(np.uint8).tobytes().hex())
+# Pixel data cut short: the read engine builds, the run fails.
+ds = gray('truncated.dcm', SC, rng.integers(0, 256, (64, 64), dtype=np.uint16), WindowCenter='100', WindowWidth='200')
+ds.PixelData = ds.PixelData[:64 * 10 * 2]
+ds.save_as(os.path.join(out, 'truncated.dcm'), write_like_original=False)
+# One bit per pixel with a modality LUT: no LUT engine takes one-bit samples.
+bits1 = Dataset()
+bits1.Rows, bits1.Columns, bits1.BitsAllocated, bits1.BitsStored, bits1.HighBit = 8, 16, 1, 1, 0
+bits1.SamplesPerPixel, bits1.PixelRepresentation, bits1.PhotometricInterpretation = 1, 0, 'MONOCHROME2'
+lut1 = Dataset()
+lut1.LUTDescriptor = [2, 0, 8]
+lut1.LUTData = np.array([10, 20], '<u2').tobytes()
+lut1['LUTData'].VR = 'OW'
+bits1.ModalityLUTSequence = [lut1]
+bits1.PixelData = bytes([0x5A] * 16)
+save(bits1, 'bits1_lut.dcm', SC)
+# A signed 16-bit image through an 8-bit modality LUT whose first entry stands for -1024: the
+# table is indexed by the sample's own range, not the entries'; values outside take its ends.
+signed = rng.integers(-1100, 3200, (8, 16), dtype=np.int16)
+slut = Dataset()
+slut.LUTDescriptor = [4096, -1024, 8]
+slut['LUTDescriptor'].VR = 'SS'
+slut.LUTData = ((np.arange(4096) * 7 + 300) % 65536).astype('<u2').tobytes()
+slut['LUTData'].VR = 'OW'
+ds = gray('mlut_signed.dcm', CT, signed, signed=True, ModalityLUTSequence=[slut])
+record('mlut_signed.dcm', 0, apply_modality_lut(ds.pixel_array, ds).astype(np.uint8))
+# Bits Stored 0, and a CR without Bits Stored: no mask; the CR window comes from the 16 bits.
+high = (rng.integers(0, 65536, (8, 16))).astype(np.uint16)
+ds = gray('bs0.dcm', SC, high)
+ds.BitsStored = 0
+ds.save_as(os.path.join(out, 'bs0.dcm'), write_like_original=False)
+record('bs0.dcm', 0, high)
+ds = gray('cr_no_bs.dcm', CR, high)
+del ds.BitsStored
+ds.save_as(os.path.join(out, 'cr_no_bs.dcm'), write_like_original=False)
+record('cr_no_bs.dcm', 0, high)
+# Calibration: imager spacing corrected by the magnification; aspect ratios without spacing.
+gray('calibration.dcm', CR, u8, Modality='CR', ImagerPixelSpacing=['0.2', '0.1'],
+     EstimatedRadiographicMagnificationFactor='2', RescaleType='OD')
+gray('aspect.dcm', SC, u8, PixelAspectRatio=['2', '1'])
+gray('aspect_negative.dcm', SC, u8, PixelAspectRatio=['-2', '1'])
 with open(os.path.join(out, 'expected.txt'), 'w') as f:
     f.write('\n'.join(expected) + '\n')
 PY

@@ -35,8 +35,32 @@ template <class T>
 inline void fill_linear_lut(T* table, int32_t offset, uint32_t count, double slope, double intercept) {
   constexpr T high = std::numeric_limits<T>::max();
   constexpr T low = std::numeric_limits<T>::lowest();
-  for (uint32_t i = 0; i < count; ++i) {
-    const double x = static_cast<double>(int64_t(i) + offset);
-    table[i] = clamp_round<T>(x * slope + intercept, high, low);
+  const auto entry = [&](uint32_t i) {
+    return clamp_round<T>(static_cast<double>(int64_t(i) + offset) * slope + intercept, high, low);
+  };
+  uint32_t begin = 0, end = count;
+  if constexpr (std::is_integral_v<T>) {
+    // The map is monotonic, so each clamped end is one run of a single value: found by
+    // bisection and filled whole, leaving only the entries between them (about a window's
+    // width) to compute.
+    if (count > 2) {
+      const T first = entry(0), last = entry(count - 1);
+      uint32_t lo = 0, hi = count - 1;
+      while (hi - lo > 1) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        (entry(mid) == first ? lo : hi) = mid;
+      }
+      begin = hi;
+      lo = begin - 1;
+      hi = count - 1;
+      while (hi - lo > 1) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        (entry(mid) == last ? hi : lo) = mid;
+      }
+      end = hi;
+      for (uint32_t i = 0; i < begin; ++i) table[i] = first;
+      for (uint32_t i = end; i < count; ++i) table[i] = last;
+    }
   }
+  for (uint32_t i = begin; i < end; ++i) table[i] = entry(i);
 }

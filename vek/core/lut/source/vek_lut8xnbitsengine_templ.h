@@ -80,7 +80,16 @@ bool VEK_Lut8xNbitsEngine<S, D>::process_line(const void* source_line, void* des
   const uint32_t width = width_;
   if (channels == 1) {
     const D* p = positions_[0];
-    for (uint32_t i = 0; i < width; ++i) out[i] = p[in[i]];
+    uint32_t i = 0;
+    // Four independent look-ups an iteration keep the loads in flight.
+    for (; i + 4 <= width; i += 4) {
+      const D a = p[in[i]], b = p[in[i + 1]], c = p[in[i + 2]], d = p[in[i + 3]];
+      out[i] = a;
+      out[i + 1] = b;
+      out[i + 2] = c;
+      out[i + 3] = d;
+    }
+    for (; i < width; ++i) out[i] = p[in[i]];
     return true;
   }
   for (uint32_t c = 0; c < channels; ++c) {

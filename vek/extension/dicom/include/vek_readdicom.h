@@ -20,4 +20,10 @@ class VEK_ReadDICOM : public VEK_EngineCreator {
   VEK_Engine* reset_comp_header(VEK_Engine* engine, const VEK_DICOMInfo& info, uint8_t from_jfif);
   // Partial-range YCbCr to RGB.
   VEK_Engine* ybr_partial_to_rgb(VEK_Engine* engine);
+
+ private:
+  // The engine under a copy of its header with the colour type, and the palette when given.
+  VEK_Engine* relabel(VEK_Engine* engine, const VEK_Header::VEK_Palette* palette, const VEK_ColorType* color);
+  // A lossless frame labelled YBR_FULL_422, as YCbCr pixels.
+  VEK_Engine* lossless_ybr422(VEK_Engine* engine, const VEK_DICOMInfo& info);
 };

@@ -10,6 +10,8 @@
 #include "vek_decorator.h"
 #include "vek_errorhandler.h"
 #include "vek_readdicomrleframe.h"
+#include "vek_readjfif.h"
+#include "vek_readjpeg.h"
 #include "vek_readstorageinybr420.h"
 #include "vek_readstorageinybr422.h"
 #include "vek_readstorageplanar.h"
@@ -184,6 +186,7 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
   if (input == nullptr) return nullptr;
   const int32_t order = int32_t(info.little_endian());
   bool partial = false;
+  uint8_t from_jfif = 0;
   VEK_Engine* e = nullptr;
   switch (info.compression_kind()) {
     case 0:
@@ -217,16 +220,61 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
       e = VEK_ReadDICOMRLEFrame(manager_).engine(input, frame_header, length);
       break;
     }
+    case 1: {
+      // A JFIF segment says the samples are YCbCr whatever the file's label; the decoder's colour stands.
+      VEK_JFIFInfo jfif(manager_);
+      if (jfif.load(input)) {
+        from_jfif = 1;
+        e = VEK_ReadJFIF(manager_).engine(input, jfif, 256);
+      } else {
+        e = VEK_ReadJPEG(manager_).engine(input, 256);
+      }
+      partial = same(photometric, "YBR_PARTIAL_422") || same(photometric, "YBR_PARTIAL_420");
+      break;
+    }
+    case 2:
+      e = VEK_ReadLosslessJPEG(manager_).engine(input);
+      if (e != nullptr && same(photometric, "YBR_FULL_422")) e = lossless_ybr422(e, info);
+      break;
     default:
       vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 275);
       break;
   }
   input->destroy();
   if (e == nullptr) return nullptr;
-  e = VEK_ApplyPalette(manager_).engine(e);
-  if (e != nullptr && info.compression_kind() != 0) e = reset_comp_header(e, info, 0);
+  // Decoded indices come without the file's palette.
+  if (info.has_palette() != 0 && (info.compression_kind() == 1 || info.compression_kind() == 2))
+    e = relabel(e, &info.palette(), info.color_type());
+  if (e != nullptr) e = VEK_ApplyPalette(manager_).engine(e);
+  if (e != nullptr && info.compression_kind() != 0) e = reset_comp_header(e, info, from_jfif);
   if (e != nullptr && partial) e = ybr_partial_to_rgb(e);
   return e;
+}
+
+VEK_Engine* VEK_ReadDICOM::relabel(VEK_Engine* engine, const VEK_Header::VEK_Palette* palette, const VEK_ColorType* color) {
+  if (engine == nullptr || engine->header() == nullptr) return nullptr;
+  VEK_Header copy(manager_);
+  if (!(copy = *engine->header()) || (palette != nullptr && !copy.palette(*palette))) return nullptr;
+  copy.color_type(color);
+  return VEK_RewriteHeader(manager_).engine(engine, &copy);
+}
+
+VEK_Engine* VEK_ReadDICOM::lossless_ybr422(VEK_Engine* engine, const VEK_DICOMInfo& info) {
+  const VEK_Header* decoded = engine->header();
+  if (decoded == nullptr) return nullptr;
+  // The codec delivers whole pixels, and many encoders store 4:4:4 under this label: re-read as
+  // Y0 Y1 Cb Cr pairs, such lines would be garbled. They stay as decoded; the header step after
+  // the palette labels them YCbCr.
+  if (decoded->width() == info.width() && decoded->channels() == 3) return engine;
+  VEK_Engine* relabelled = relabel(engine, nullptr, VEK_ColorType_ycbcr::instance());
+  if (relabelled == nullptr) return nullptr;
+  VEK_Header header(manager_);
+  if (!(header = *relabelled->header())) return nullptr;
+  VEK_DstEngineInputStorage* samples = VEK_DstEngineInputStorage::create(manager_, relabelled);
+  if (samples == nullptr) return nullptr;
+  VEK_Engine* result = VEK_ReadStorageInYBR422(manager_).engine(samples, header, 1);
+  samples->destroy();
+  return result;
 }
 
 VEK_Engine* VEK_ReadDICOM::reset_comp_header(VEK_Engine* engine, const VEK_DICOMInfo& info, uint8_t from_jfif) {
@@ -245,7 +293,8 @@ VEK_Engine* VEK_ReadDICOM::reset_comp_header(VEK_Engine* engine, const VEK_DICOM
     copy.data_type(VEK_DataType::s_integer);
     changed = true;
   }
-  if (from_jfif == 0 && info.color_type() != copy.color_type()) {
+  // A JFIF segment speaks for colour samples only: a grey frame keeps the file's polarity.
+  if ((from_jfif == 0 || copy.channels() == 1) && info.color_type() != copy.color_type()) {
     copy.color_type(info.color_type());
     changed = true;
   }
