@@ -318,6 +318,40 @@ void XEVImageViewCtrl::CloseAnnotationEdit()
     }
 }
 
+bool XEVImageViewCtrl::HitTest(QPoint cursor, int32_t tool) const
+{
+    // The tools' cursors point away from their top-left corner.
+    QPoint hotSpot(0, 0);
+    if (tool == 2 || tool == 8) {
+        hotSpot = QPoint(13, 13);
+    } else if (tool == 32) {
+        hotSpot = QPoint(15, 0);
+    } else if (tool == 64) {
+        hotSpot = QPoint(0, 27);
+    }
+    return destination.contains(cursor + hotSpot);
+}
+
+QRect XEVImageViewCtrl::CursorArea(bool drawnImageOnly) const
+{
+    QRect area = destination;
+    if (drawnImageOnly) {
+        area = area.intersected(QRect(destination.topLeft(), rendered_.size())).intersected(rect());
+    }
+    return QRect(mapToGlobal(area.topLeft()), area.size());
+}
+
+QPoint XEVImageViewCtrl::ClientToImage(QPoint client) const
+{
+    XEVLockedHelper locked(CurrentImage(), true);
+    const FrameImageInfo* frame =
+        locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    if (frame == nullptr) {
+        return QPoint(sourceLeft, sourceTop);
+    }
+    return frame->ScreenToImage(client, OverlayView(nullptr));
+}
+
 XEVViewGeometry XEVImageViewCtrl::ComputeGeometry(int32_t clientWidth, int32_t clientHeight, int32_t imageWidth,
                                                   int32_t imageHeight, double aspect)
 {

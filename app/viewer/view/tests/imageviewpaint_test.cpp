@@ -133,6 +133,23 @@ TEST(ImageViewPaint, WideFrameIsFittedAndCentred)
     EXPECT_EQ(Gray(image, 150, 226), 0);
 }
 
+TEST(ImageViewPaint, MouseGeometryFollowsTheDrawnImage)
+{
+    ImageSet set({"wide.dcm"}, true);
+    Cell cell(300, 300);
+    cell.view.SetImages(set.Pointers());
+    cell.view.SetupFirstImage();
+    Grab(cell.view);
+    // Drawn at (0, 75) to (300, 225) at 300/512; the tools' hot spots shift the cursor.
+    EXPECT_TRUE(cell.view.HitTest(QPoint(10, 80), 1));
+    EXPECT_FALSE(cell.view.HitTest(QPoint(10, 70), 1));
+    EXPECT_TRUE(cell.view.HitTest(QPoint(10, 70), 8));
+    EXPECT_FALSE(cell.view.HitTest(QPoint(290, 80), 32));
+    EXPECT_TRUE(cell.view.HitTest(QPoint(10, 50), 64));
+    EXPECT_EQ(cell.view.ClientToImage(QPoint(150, 150)), QPoint(256, 128));
+    EXPECT_EQ(cell.view.CursorArea(true).size(), QSize(300, 150));
+}
+
 TEST(ImageViewPaint, GeometryNeverStartsOutsideTheClient)
 {
     XEVImageViewCtrl view(nullptr, 9001);

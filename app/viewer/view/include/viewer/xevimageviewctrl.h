@@ -133,6 +133,15 @@ public:
     // scale when fitting, as the paint does.
     XEVViewGeometry ComputeGeometry(int32_t clientWidth, int32_t clientHeight, int32_t imageWidth,
                                     int32_t imageHeight, double aspect);
+    // For the mouse code: whether the cursor, moved by the tool's hot spot, is on the drawn
+    // image; the area a drag keeps the cursor in (the drawn image, or the whole destination),
+    // in global coordinates; a client point in the current frame's pixels; and closing an
+    // open text or arrow edit.
+    bool HitTest(QPoint cursor, int32_t tool) const;
+    QRect CursorArea(bool drawnImageOnly) const;
+    QPoint ClientToImage(QPoint client) const;
+    void CloseAnnotationEdit();
+
     // The corner texts as the next paint writes them; empty without a current frame.
     XEVOverlayViewInfo BuildCornerTexts() const;
     const QImage& RenderedImage() const { return rendered_; }
@@ -212,7 +221,6 @@ private:
                        int32_t clientHeight);
     void DrawProgress(QPainter& painter, int32_t clientWidth, int32_t clientHeight) const;
     void DrawFrames(QPainter& painter, int32_t clientWidth, int32_t clientHeight) const;
-    void CloseAnnotationEdit();
     void ApplyHeldWindow(ImageInfo* image, int32_t frame);
     bool LoadNow(ImageInfo* image, int32_t frame);
     // Each answers whether the cell moved; loaded tells that the step had to decode.
