@@ -494,3 +494,23 @@ TEST_F(ImageViewTools, SizeDecidesCornerTextsAndRaisesTheZoomFloor)
 }
 
 }  // namespace
+
+namespace {
+
+// The pointing tools' drawings put their tip where the corrected point lands.
+TEST(ImageViewToolCursors, TipsSitAtTheHotSpotCorrection)
+{
+    for (int32_t tool : {kXEVToolMeasure, kXEVToolArrow, kXEVToolPixelValue}) {
+        const QCursor cursor = XEVToolCursor(tool);
+        const QImage image = cursor.pixmap().toImage();
+        ASSERT_FALSE(image.isNull()) << tool;
+        const QPoint tip = cursor.hotSpot() + XEVToolHotSpot(tool);
+        EXPECT_GT(qAlpha(image.pixel(tip)), 0) << tool;
+        EXPECT_NE(XEVToolHotSpot(tool), QPoint(0, 0));
+    }
+    EXPECT_EQ(XEVToolHotSpot(kXEVToolZoom), QPoint(0, 0));
+    EXPECT_EQ(XEVToolCursor(kXEVToolNone).shape(), Qt::ArrowCursor);
+    EXPECT_EQ(XEVToolCursor(kXEVToolPan).shape(), Qt::BitmapCursor);
+}
+
+}  // namespace
