@@ -667,33 +667,32 @@ bool XEVImageViewCtrl::OnKey(int key)
     if (active == 0 || GetCineLength() <= 1) {
         return false;
     }
-    switch (key) {
-    case Qt::Key_Right:
-    case Qt::Key_Left:
-        SetCurrentImage(key == Qt::Key_Right ? kNext : kPrevious, 0);
+    // Linked cells hand the step to the form view; Left and Right move the cell first.
+    struct KeyStep {
+        int key;
+        int32_t direction;
+        uint32_t linked;
+        XEVLParam param;
+        bool moveFirst;
+    };
+    static constexpr KeyStep kSteps[] = {
+        {Qt::Key_Right, kNext, kLinkedLeftRight, 0, true},   {Qt::Key_Left, kPrevious, kLinkedLeftRight, 0, true},
+        {Qt::Key_Down, kNext, kLinkedStep, -120, false},      {Qt::Key_Up, kPrevious, kLinkedStep, 120, false},
+        {Qt::Key_Home, kFirst, kLinkedHomeEnd, 0, false},     {Qt::Key_End, kLast, kLinkedHomeEnd, -1, false},
+    };
+    for (const KeyStep& step : kSteps) {
+        if (step.key != key) {
+            continue;
+        }
+        if (step.moveFirst || seriesLinked == 0) {
+            SetCurrentImage(step.direction, 0);
+        }
         if (seriesLinked != 0) {
-            SendToParent(kLinkedLeftRight, id, 0);
+            SendToParent(step.linked, id, step.param);
         }
         return true;
-    case Qt::Key_Down:
-    case Qt::Key_Up:
-        if (seriesLinked != 0) {
-            SendToParent(kLinkedStep, id, key == Qt::Key_Up ? 120 : -120);
-        } else {
-            SetCurrentImage(key == Qt::Key_Down ? kNext : kPrevious, 0);
-        }
-        return true;
-    case Qt::Key_Home:
-    case Qt::Key_End:
-        if (seriesLinked != 0) {
-            SendToParent(kLinkedHomeEnd, id, key == Qt::Key_Home ? 0 : -1);
-        } else {
-            SetCurrentImage(key == Qt::Key_Home ? kFirst : kLast, 0);
-        }
-        return true;
-    default:
-        return false;
     }
+    return false;
 }
 
 void XEVImageViewCtrl::keyPressEvent(QKeyEvent* event)

@@ -217,6 +217,24 @@ TEST_F(ImageViewTools, ZoomOfAnEmptyCellStaysFinite)
     EXPECT_GE(cell.baseScale, 0.01);
 }
 
+TEST_F(ImageViewTools, ImageReleasedDuringADragEndsItQuietly)
+{
+    XEVImageViewCtrl& cell = Show({"quad16.dcm"}, 128, 128);
+    GetLoadState().mouseTool = kXEVToolWindowLevel;
+    Mouse(cell, QEvent::MouseButtonPress, {60, 60}, Qt::LeftButton, Qt::LeftButton);
+    Mouse(cell, QEvent::MouseMove, {70, 60}, Qt::NoButton, Qt::LeftButton);
+    (*set)[0]->FreeHelper();
+    Mouse(cell, QEvent::MouseMove, {80, 60}, Qt::NoButton, Qt::LeftButton);
+    Mouse(cell, QEvent::MouseButtonRelease, {80, 60}, Qt::LeftButton, Qt::NoButton);
+    Pump();
+    EXPECT_EQ(parent.Count(0x1441), 0);
+    EXPECT_EQ(cell.dragInProgress, 0);
+    EXPECT_EQ(cell.dragTool, 0);
+    // The tool stays for the next press, as nothing was done with it.
+    EXPECT_EQ(GetLoadState().mouseTool.load(), kXEVToolWindowLevel);
+    (void)Grab(cell);
+}
+
 TEST_F(ImageViewTools, PanMovesTheContentAndStopsAtTheEdges)
 {
     XEVImageViewCtrl& cell = Show({"quad16.dcm"}, 128, 128);
@@ -366,14 +384,17 @@ TEST_F(ImageViewTools, PagingByWheelMiddleButtonAndKeys)
     Key(cell, Qt::Key_Up);
     Key(cell, Qt::Key_PageDown);
     Wheel(cell, -120);
-    ASSERT_EQ(parent.messages.size(), 3u);
+    Key(cell, Qt::Key_Right);
+    ASSERT_EQ(parent.messages.size(), 4u);
     EXPECT_EQ(parent.messages[0].id, 0x1437u);
     EXPECT_EQ(parent.messages[0].lParam, 120);
     EXPECT_EQ(parent.messages[1].id, 0x1439u);
     EXPECT_EQ(parent.messages[1].lParam, 0);
     EXPECT_EQ(parent.messages[2].id, 0x1437u);
     EXPECT_EQ(parent.messages[2].lParam, -120);
-    EXPECT_EQ(cell.GetPosition(), 1);
+    // Left and Right move the cell itself, then tell the form view.
+    EXPECT_EQ(parent.messages[3].id, 0x1438u);
+    EXPECT_EQ(cell.GetPosition(), 2);
 }
 
 TEST_F(ImageViewTools, CellMenuStatesAndCommands)
