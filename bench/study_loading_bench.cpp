@@ -292,8 +292,8 @@ void BM_DirectThreads(benchmark::State& state)
     const int threads = int(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        std::vector<std::unique_ptr<XEVVEKHelper>> helpers;
-        for (int k = 0; k < kImages; ++k) helpers.push_back(std::make_unique<XEVVEKHelper>());
+        // Each image gets its helper as the host's jobs do: made by the loading thread.
+        std::vector<std::unique_ptr<XEVVEKHelper>> helpers(kImages);
         std::atomic<int> nextImage{0};
         std::atomic<int> failed{0};
         state.ResumeTiming();
@@ -302,6 +302,7 @@ void BM_DirectThreads(benchmark::State& state)
             pool.emplace_back([&] {
                 for (int k = nextImage++; k < kImages; k = nextImage++) {
                     int32_t frame = 0;
+                    helpers[size_t(k)] = std::make_unique<XEVVEKHelper>();
                     if (helpers[size_t(k)]->LoadImage(QString::fromStdString(disc.images[size_t(k)]), frame) == 0) {
                         ++failed;
                     }

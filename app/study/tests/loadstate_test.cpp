@@ -45,25 +45,6 @@ TEST(XEVThreadTest, GateHoldsThreadsAndWaitAllJoinsThemAndLeavesTheGateOpen)
     opener.join();
 }
 
-TEST(XEVThreadTest, StopFlagEndsWorkAndDestructorJoins)
-{
-    std::atomic<int64_t> units{0};
-    {
-        XEVThread list;
-        ASSERT_TRUE(list.Start([&] {
-            while (list.stop.load() == 0) {
-                ++units;
-                std::this_thread::yield();
-            }
-        }));
-        ASSERT_TRUE(Eventually([&] { return units.load() > 0; }));
-        list.stop = 1;
-    }
-    const int64_t seen = units.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(units.load(), seen);
-}
-
 TEST(XEVThreadTest, StartRacingWaitAllRunsEveryBodyOnce)
 {
     XEVThread list;
@@ -132,17 +113,6 @@ TEST_F(LoadStateTest, PauseResumeAndRunningFlagFollowTheThreadList)
     EXPECT_EQ(state.IsPreloadRunning(), 0);
 }
 
-TEST_F(LoadStateTest, PaintWithoutPreloadTouchesNothing)
-{
-    XEVLoadState& state = GetLoadState();
-    state.lastPaintEndMs = 5;
-    state.BeginPaint();
-    EXPECT_EQ(state.painting.load(), 0);
-    state.EndPaint();
-    EXPECT_EQ(state.GetLastPaintEnd(), 5);
-    state.lastPaintEndMs = 0;
-}
-
 // A decoder pausing the pre-load while the GUI stops and joins it must not deadlock.
 TEST_F(LoadStateTest, DecoderPausesWhileTheGuiJoinsThePreload)
 {
@@ -173,12 +143,3 @@ TEST_F(LoadStateTest, DecoderPausesWhileTheGuiJoinsThePreload)
     decoder.join();
 }
 
-TEST_F(LoadStateTest, ArchiveTexts)
-{
-    XEVLoadState& state = GetLoadState();
-    EXPECT_TRUE(state.GetExtractFolder().empty());
-    state.SetArchive("/media/a.zip", "/tmp/x1");
-    EXPECT_EQ(state.GetZipPath(), "/media/a.zip");
-    EXPECT_EQ(state.GetExtractFolder(), "/tmp/x1");
-    state.SetArchive("", "");
-}
