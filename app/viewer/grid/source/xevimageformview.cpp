@@ -381,13 +381,21 @@ void CXEVImageFormView::OnLoadDone(int32_t id)
     for (auto it = studyCells.begin(); it != studyCells.end() && it->first < id; ++it) {
         order.push_back(it->second);
     }
+    bool stillLoading = false;
     for (XEVImageViewCtrl* cell : order) {
-        if (cell->loadingUnderWay.load() != 0 && !XEVIsGateOpen(cell)) {
+        if (cell->loadingUnderWay.load() == 0) {
+            continue;
+        }
+        if (!XEVIsGateOpen(cell)) {
             cell->ResumeLoader();
             return;
         }
+        stillLoading = true;
     }
-    PostToMainFrame(WM_XEV_PRELOAD_CONTROL);
+    // A cell the user activated may still be loading: its own end starts the pre-load, once.
+    if (!stillLoading) {
+        PostToMainFrame(WM_XEV_PRELOAD_CONTROL);
+    }
 }
 
 void CXEVImageFormView::OnLoadFailed(int32_t id)
