@@ -204,7 +204,7 @@ void XEVImageViewCtrl::mouseReleaseEvent(QMouseEvent* event)
     } else if (event->button() == Qt::RightButton) {
         OnRButtonUp(pt, event->globalPosition().toPoint(), (event->buttons() & Qt::LeftButton) != 0);
     } else if (event->button() == Qt::MiddleButton) {
-        if (seriesLinked != 0) {
+        if (IsLinked()) {
             XEVLockedHelper locked(CurrentImage());
             const bool loaded = locked.helper != nullptr;
             locked.Unlock();
@@ -525,7 +525,7 @@ void XEVImageViewCtrl::OnLButtonUp(QPoint pt)
     if (repaintCell) {
         update();
     }
-    if (tool == kXEVToolWindowLevel && seriesLinked != 0) {
+    if (tool == kXEVToolWindowLevel && IsLinked()) {
         SendToParent(kLinkedWindow, 1, XEVLParam(controlId_));
     }
     if (tool == kXEVToolWindowLevel || tool == kXEVToolZoom || tool == kXEVToolPan) {
@@ -630,7 +630,7 @@ void XEVImageViewCtrl::wheelEvent(QWheelEvent* event)
         QCoreApplication::postEvent(window(), new XEVMessageEvent(WM_XEV_LAYOUT_STEP, delta >= 0 ? 1 : 0, 0));
         return;
     }
-    if (seriesLinked != 0) {
+    if (IsLinked()) {
         if ((event->buttons() & Qt::MiddleButton) == 0) {
             SendToParent(kLinkedStep, XEVWParam(controlId_), XEVLParam(delta));
         }
@@ -657,7 +657,7 @@ bool XEVImageViewCtrl::OnKey(int key)
     const XEVWParam id = XEVWParam(controlId_);
     if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
         const bool up = key == Qt::Key_PageUp;
-        if (seriesLinked != 0) {
+        if (IsLinked()) {
             SendToParent(kLinkedPage, id, up ? 1 : 0);
         } else {
             ScrollFormView(up);
@@ -684,10 +684,10 @@ bool XEVImageViewCtrl::OnKey(int key)
         if (step.key != key) {
             continue;
         }
-        if (step.moveFirst || seriesLinked == 0) {
+        if (step.moveFirst || !IsLinked()) {
             SetCurrentImage(step.direction, 0);
         }
-        if (seriesLinked != 0) {
+        if (IsLinked()) {
             SendToParent(step.linked, id, step.param);
         }
         return true;

@@ -395,6 +395,15 @@ TEST_F(ImageViewTools, PagingByWheelMiddleButtonAndKeys)
     // Left and Right move the cell itself, then tell the form view.
     EXPECT_EQ(parent.messages[3].id, 0x1438u);
     EXPECT_EQ(cell.GetPosition(), 2);
+
+    // A cell of a series laid over the grid pages with the grid too.
+    cell.seriesLinked = 0;
+    cell.tileMode = 1;
+    parent.messages.clear();
+    Wheel(cell, 120);
+    ASSERT_EQ(parent.messages.size(), 1u);
+    EXPECT_EQ(parent.messages[0].id, 0x1437u);
+    EXPECT_EQ(parent.messages[0].lParam, 120);
 }
 
 TEST_F(ImageViewTools, CellMenuStatesAndCommands)

@@ -249,7 +249,8 @@ public:
     int32_t referenceLineShown = 0;
     int32_t forcedLoadBusy = 0;
     int32_t memoryMessageShown = 0;
-    // Mouse state.
+    // Mouse state. A cell of a series laid over the grid pages with the grid, as a linked
+    // cell does.
     int32_t seriesLinked = 0;
     int32_t windowLevelChanged = 0;
     int32_t panInProgress = 0;
@@ -324,6 +325,7 @@ private:
     // The commands of the tools, the lock, play, linking, reset and the deletes; false for others.
     bool OnToolCommand(int32_t id);
     void ScrollFormView(bool up);
+    bool IsLinked() const { return seriesLinked != 0 || tileMode != 0; }
     void WatchEdits();
     // Cursor clamp of the confining tools: the drawn image moved back by the hot spot.
     QPoint Confine(QPoint pt, int32_t tool) const;
