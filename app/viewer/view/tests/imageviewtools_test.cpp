@@ -15,6 +15,7 @@
 #include "shell/xevrmenu.h"
 #include "study/xevloadstate.h"
 #include "viewer/xevoverlaytext.h"
+#include "viewer/xevoverlaymanager.h"
 #include "viewtestsupport.h"
 
 namespace {
@@ -301,11 +302,11 @@ TEST_F(ImageViewTools, TextAndArrowOpenTheirEditBoxes)
 {
     XEVImageViewCtrl& cell = Show({"spacing05.dcm"}, 128, 128);
     GetLoadState().mouseTool = kXEVToolText;
-    Drag(cell, {{30, 30}});
+    Drag(cell, {{80, 70}});
     auto* edit = cell.findChild<XEVOverlayEdit*>();
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(edit->ControlId(), XEVOverlayEdit::kTextControlId);
-    EXPECT_LE((edit->pos() - QPoint(30, 30)).manhattanLength(), 4);
+    EXPECT_LE((edit->pos() - QPoint(80, 70)).manhattanLength(), 4);
     for (int key : {Qt::Key_A, Qt::Key_B, Qt::Key_Tab}) {
         const QString text = key == Qt::Key_Tab ? QStringLiteral("\t") : QString(QChar(key));
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -314,12 +315,23 @@ TEST_F(ImageViewTools, TextAndArrowOpenTheirEditBoxes)
     EXPECT_EQ(edit->toPlainText(), QStringLiteral("AB"));
     // The tool went with the press; a click elsewhere commits the text.
     EXPECT_EQ(GetLoadState().mouseTool.load(), 0);
-    Drag(cell, {{100, 100}});
+    Drag(cell, {{10, 120}});
     FrameImageInfo* frame = Frame((*set)[0]);
     ASSERT_EQ(frame->texts.size(), 1u);
     EXPECT_EQ(frame->texts.begin()->second->text, QStringLiteral("AB"));
     EXPECT_EQ(frame->textEditOpen, 0);
-    EXPECT_NE(frame->texts.begin()->second->imagePosition, QPoint(-1, -1));
+    const CXEVOverlayText& text = *frame->texts.begin()->second;
+    const QPoint placed = text.imagePosition;
+    EXPECT_LE((placed - QPoint(80, 70)).manhattanLength(), 4);
+    // Zoomed 2x about the image centre, the text moves with its image point.
+    cell.zoomMode = XEVImageViewCtrl::kZoomed;
+    cell.zoomed = 1;
+    cell.baseScale = 2.0;
+    (void)Grab(cell);
+    EXPECT_EQ(text.boxPosition, (placed - QPoint(cell.sourceLeft, cell.sourceTop)) * 2 + cell.destination.topLeft());
+    EXPECT_EQ(cell.sourceLeft, 32);
+    cell.OnCommand(ID_XEV_RESET_DISPLAY);
+    (void)Grab(cell);
 
     GetLoadState().mouseTool = kXEVToolArrow;
     Drag(cell, {{30, 80}, {60, 80}, {90, 80}});
