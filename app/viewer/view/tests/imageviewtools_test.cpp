@@ -64,6 +64,16 @@ public:
     int32_t answer = 0;
 };
 
+class PaintCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+    int count = 0;
+};
+
 void Mouse(QWidget& w, QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::MouseButtons buttons,
            Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
@@ -485,10 +495,26 @@ TEST_F(ImageViewTools, AnnotationMenuDeletesTheMeasurement)
     ASSERT_EQ(menus.ids.size(), 1u);
     EXPECT_EQ(menus.ids[0], kXEVMenuMeasure);
     EXPECT_TRUE(frame->measures.empty());
-    // Nothing selected: nothing deleted, nothing breaks.
+    // Nothing selected: nothing deleted and no repaint.
+    parent.show();
+    Pump();
+    PaintCounter paints;
+    cell.installEventFilter(&paints);
     cell.OnCommand(ID_XEV_DELETE_MEASURE);
     cell.OnCommand(ID_XEV_DELETE_TEXT);
+    cell.OnCommand(ID_XEV_DELETE_ARROW);
+    Pump();
+    EXPECT_EQ(paints.count, 0);
     EXPECT_TRUE(frame->measures.empty());
+    GetLoadState().mouseTool = kXEVToolMeasure;
+    Drag(cell, {{40, 40}, {80, 40}});
+    Pump();
+    paints.count = 0;
+    ASSERT_EQ(frame->SelectMeasureAt(QPoint(73, 53)), 1);
+    cell.OnCommand(ID_XEV_DELETE_MEASURE);
+    Pump();
+    EXPECT_GT(paints.count, 0);
+    cell.removeEventFilter(&paints);
 }
 
 TEST_F(ImageViewTools, ResetDisplayRestoresTheFirstState)
