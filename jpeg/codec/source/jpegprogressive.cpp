@@ -54,16 +54,6 @@ jpeg_status Fail(jpeg_decoder* decoder)
     return decoder->entropy_status;
 }
 
-// s bits (s <= 16) as an unsigned value, or -1 after a failure (the status says which).
-int32_t Bits(jpeg_decoder* decoder, int32_t s)
-{
-    if (decoder->bit_count < s && Fill(decoder) < 1) {
-        return -1;
-    }
-    decoder->bit_count -= s;
-    return static_cast<int32_t>((decoder->bit_buffer >> decoder->bit_count) & ((1u << s) - 1u));
-}
-
 // T.81 F.2.2.1: a value below half the range is negative.
 int32_t Extend(int32_t v, int32_t s)
 {
@@ -78,54 +68,134 @@ const jpeg_huff_table* Table(jpeg_huff_table* tables, int32_t count, uint32_t se
     return &tables[selector];
 }
 
-// The next symbol, or -1 after a failure (a code that matches no length is a data error).
-int32_t Symbol(jpeg_decoder* decoder, const jpeg_huff_table* table)
-{
-    if (decoder->bit_count < 16 && Fill(decoder) < 1) {
-        return -1;
-    }
-    const int32_t w = decoder->lookahead_bits;
-    int32_t code = static_cast<int32_t>((decoder->bit_buffer >> (decoder->bit_count - w)) & ((1u << w) - 1u));
-    const jpeg_huff_lookahead entry = table->lookahead[code];
-    if (entry.length > 0 && entry.length <= w) {
-        decoder->bit_count -= entry.length;
-        return static_cast<int32_t>(entry.symbol);
-    }
-    // No code begins with these bits: garbage must not decode as flat blocks.
-    if (entry.length == 0) {
-        Fail(decoder);
-        return -1;
-    }
-    decoder->bit_count -= w;
-    for (int32_t k = w; k < 16; ++k) {
-        const int32_t bit = Bits(decoder, 1);
-        if (bit < 0) {
-            return -1;
-        }
-        code = code << 1 | bit;
-        if (code <= table->maxcode[k] && code >= table->mincode[k]) {
-            return table->values[table->cumulative[k] - table->mincode[k] + code];
-        }
-    }
-    Fail(decoder);
-    return -1;
-}
-
 // Wrapping: hostile data may overflow, and that must stay defined.
 int32_t Wrap(uint32_t value)
 {
     return static_cast<int32_t>(value);
 }
 
+// The accumulator of one block decoder call, held in registers and written back on return.
+// Plain data bytes are taken several at a time; everything else (0xFF, a refill of the input
+// buffer, padding) goes through Fill, which sees the same bit count as a byte-wise reader once
+// the data runs out, so padding and its failures come at the same bit.
+class Reader {
+public:
+    explicit Reader(jpeg_decoder* decoder)
+        : decoder_(decoder), buffer_(decoder->bit_buffer), count_(decoder->bit_count), width_(decoder->lookahead_bits)
+    {
+    }
+    ~Reader()
+    {
+        decoder_->bit_buffer = buffer_;
+        decoder_->bit_count = count_;
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // s bits (s <= 16) as an unsigned value, or -1 after a failure (the status says which).
+    int32_t Bits(int32_t s)
+    {
+        if (count_ < s && !TopUp()) {
+            return -1;
+        }
+        count_ -= s;
+        return static_cast<int32_t>((buffer_ >> count_) & ((1u << s) - 1u));
+    }
+
+    // One bit: 0, 1, or -1 after a failure.
+    int32_t Bit()
+    {
+        if (count_ < 1 && !TopUp()) {
+            return -1;
+        }
+        --count_;
+        return static_cast<int32_t>((buffer_ >> count_) & 1u);
+    }
+
+    // The next symbol, or -1 after a failure (a code that matches no length is a data error).
+    int32_t Symbol(const jpeg_huff_table* table)
+    {
+        if (count_ < 16 && !TopUp()) {
+            return -1;
+        }
+        const auto code = static_cast<uint32_t>(buffer_ >> (count_ - width_)) & ((1u << width_) - 1u);
+        const jpeg_huff_lookahead entry = table->lookahead[code];
+        if (entry.length > 0 && entry.length <= width_) {
+            count_ -= entry.length;
+            return static_cast<int32_t>(entry.symbol);
+        }
+        return LongSymbol(table, entry.length, static_cast<int32_t>(code));
+    }
+
+private:
+    // Codes longer than the look-ahead; 16 valid bits cover the longest code.
+    int32_t LongSymbol(const jpeg_huff_table* table, int32_t length, int32_t code)
+    {
+        // No code begins with these bits: garbage must not decode as flat blocks.
+        if (length != 0) {
+            count_ -= width_;
+            for (int32_t k = width_; k < 16; ++k) {
+                --count_;
+                code = code << 1 | static_cast<int32_t>((buffer_ >> count_) & 1u);
+                if (code <= table->maxcode[k] && code >= table->mincode[k]) {
+                    return table->values[table->cumulative[k] - table->mincode[k] + code];
+                }
+            }
+        }
+        Fail(decoder_);
+        return -1;
+    }
+
+    bool TopUp()
+    {
+        if (decoder_->input_state > 0) {
+            const uint8_t* in = decoder_->input_buffer;
+            int32_t at = decoder_->buffer_position;
+            const int32_t end = decoder_->buffered;
+            while (count_ <= 32 && end - at >= 4) {
+                uint32_t word = 0;
+                std::memcpy(&word, in + at, 4);
+                word = __builtin_bswap32(word);
+                // Stop before any 0xFF byte.
+                if (((~word - 0x01010101u) & word & 0x80808080u) != 0) {
+                    break;
+                }
+                buffer_ = buffer_ << 32 | word;
+                count_ += 32;
+                at += 4;
+            }
+            while (count_ <= 56 && at < end && in[at] != 0xFF) {
+                buffer_ = buffer_ << 8 | in[at++];
+                count_ += 8;
+            }
+            decoder_->buffer_position = at;
+            if (count_ >= 16) {
+                return true;
+            }
+        }
+        decoder_->bit_buffer = buffer_;
+        decoder_->bit_count = count_;
+        const jpeg_status status = Fill(decoder_);
+        buffer_ = decoder_->bit_buffer;
+        count_ = decoder_->bit_count;
+        return status >= 1;
+    }
+
+    jpeg_decoder* decoder_;
+    uint64_t buffer_;
+    int32_t count_;
+    int32_t width_;
+};
+
 // Adds the next DC difference to the component's prediction; false after a failure.
-bool DcDifference(jpeg_decoder* decoder, const jpeg_huff_table* dc, int32_t component)
+bool DcDifference(jpeg_decoder* decoder, Reader& reader, const jpeg_huff_table* dc, int32_t component)
 {
-    const int32_t s = Symbol(decoder, dc);
+    const int32_t s = reader.Symbol(dc);
     if (s < 0) {
         return false;
     }
     if (s > 0) {
-        const int32_t v = Bits(decoder, s);
+        const int32_t v = reader.Bits(s);
         if (v < 0) {
             return false;
         }
@@ -206,13 +276,14 @@ jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* 
     }
     const int32_t* multiplier = decoder->multipliers[component].values;
     const uint8_t* natural = decoder->natural_order;
-    if (!DcDifference(decoder, dc, component)) {
+    Reader reader(decoder);
+    if (!DcDifference(decoder, reader, dc, component)) {
         return decoder->entropy_status;
     }
     block[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) * static_cast<uint32_t>(multiplier[0]));
     entry->count = 64;
     for (int32_t k = 1; k < 64; ++k) {
-        const int32_t rs = Symbol(decoder, ac);
+        const int32_t rs = reader.Symbol(ac);
         if (rs < 0) {
             return decoder->entropy_status;
         }
@@ -223,7 +294,7 @@ jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* 
         const int32_t size = rs & 15;
         int32_t v = 0;
         if (size != 0) {
-            v = Bits(decoder, size);
+            v = reader.Bits(size);
             if (v < 0) {
                 return decoder->entropy_status;
             }
@@ -245,7 +316,8 @@ jpeg_status jpeg_decode_dc_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
     if (dc == nullptr) {
         return Fail(decoder);
     }
-    if (!DcDifference(decoder, dc, component)) {
+    Reader reader(decoder);
+    if (!DcDifference(decoder, reader, dc, component)) {
         return decoder->entropy_status;
     }
     const uint32_t al = decoder->scan.approximation & 15u;
@@ -255,7 +327,8 @@ jpeg_status jpeg_decode_dc_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
 
 jpeg_status jpeg_decode_dc_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t)
 {
-    const int32_t bit = Bits(decoder, 1);
+    Reader reader(decoder);
+    const int32_t bit = reader.Bit();
     if (bit < 0) {
         return decoder->entropy_status;
     }
@@ -279,8 +352,9 @@ jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
     const uint8_t* natural = decoder->natural_order;
     const uint32_t al = decoder->scan.approximation & 15u;
     const int32_t se = decoder->scan.se;
+    Reader reader(decoder);
     for (int32_t k = decoder->scan.ss; k <= se; ++k) {
-        const int32_t rs = Symbol(decoder, ac);
+        const int32_t rs = reader.Symbol(ac);
         if (rs < 0) {
             return decoder->entropy_status;
         }
@@ -291,7 +365,7 @@ jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
             if (k > 63) {
                 return Fail(decoder);
             }
-            const int32_t v = Bits(decoder, s);
+            const int32_t v = reader.Bits(s);
             if (v < 0) {
                 return decoder->entropy_status;
             }
@@ -301,7 +375,7 @@ jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
         } else {
             int32_t run = (1 << r) - 1;
             if (r > 0) {
-                const int32_t b = Bits(decoder, r);
+                const int32_t b = reader.Bits(r);
                 if (b < 0) {
                     return decoder->entropy_status;
                 }
@@ -313,6 +387,24 @@ jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
     }
     return decoder->entropy_status;
 }
+
+namespace {
+
+// One correction bit for a coefficient that is already nonzero: adds p1 or m1 by its sign when
+// the bit is 1 and the magnitude lacks p1. False after a failure.
+inline bool Correct(Reader& reader, int32_t* coefficient, int32_t p1, int32_t m1)
+{
+    const int32_t bit = reader.Bit();
+    if (bit < 0) {
+        return false;
+    }
+    if (bit != 0 && (*coefficient & p1) == 0) {
+        *coefficient = Wrap(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(*coefficient >= 0 ? p1 : m1));
+    }
+    return true;
+}
+
+}  // namespace
 
 jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
@@ -327,20 +419,10 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
     const auto m1 = static_cast<int32_t>(~0u << al);
     const int32_t se = decoder->scan.se;
     int32_t k = decoder->scan.ss;
-    // One correction bit for a coefficient that is already nonzero; false after a failure.
-    auto correct = [&](int32_t* coefficient) {
-        const int32_t bit = Bits(decoder, 1);
-        if (bit < 0) {
-            return false;
-        }
-        if (bit != 0 && (*coefficient & p1) == 0) {
-            *coefficient = Wrap(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(*coefficient >= 0 ? p1 : m1));
-        }
-        return true;
-    };
+    Reader reader(decoder);
     if (decoder->eob_run == 0) {
         for (; k <= se; ++k) {
-            const int32_t rs = Symbol(decoder, ac);
+            const int32_t rs = reader.Symbol(ac);
             if (rs < 0) {
                 return decoder->entropy_status;
             }
@@ -351,7 +433,7 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
                 if (s != 1) {
                     return Fail(decoder);
                 }
-                const int32_t bit = Bits(decoder, 1);
+                const int32_t bit = reader.Bit();
                 if (bit < 0) {
                     return decoder->entropy_status;
                 }
@@ -359,7 +441,7 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
             } else if (r != 15) {
                 decoder->eob_run = 1 << r;
                 if (r > 0) {
-                    const int32_t b = Bits(decoder, r);
+                    const int32_t b = reader.Bits(r);
                     if (b < 0) {
                         return decoder->entropy_status;
                     }
@@ -371,7 +453,7 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
             for (; k <= se; ++k) {
                 int32_t* coefficient = block + natural[k];
                 if (*coefficient != 0) {
-                    if (!correct(coefficient)) {
+                    if (!Correct(reader, coefficient, p1, m1)) {
                         return decoder->entropy_status;
                     }
                 } else if (--r < 0) {
@@ -389,7 +471,7 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
     if (decoder->eob_run > 0) {
         for (; k <= se; ++k) {
             int32_t* coefficient = block + natural[k];
-            if (*coefficient != 0 && !correct(coefficient)) {
+            if (*coefficient != 0 && !Correct(reader, coefficient, p1, m1)) {
                 return decoder->entropy_status;
             }
         }
