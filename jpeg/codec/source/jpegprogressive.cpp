@@ -102,6 +102,13 @@ public:
         return static_cast<int32_t>((buffer_ >> count_) & ((1u << s) - 1u));
     }
 
+    // Tops up early, while plain bytes follow, so that a symbol and its extra bits usually need
+    // no further test; padding still waits until bits are needed. False after a failure.
+    bool Prime()
+    {
+        return count_ >= 32 || TopUp();
+    }
+
     // One bit: 0, 1, or -1 after a failure.
     int32_t Bit()
     {
@@ -169,9 +176,9 @@ private:
                 count_ += 8;
             }
             decoder_->buffer_position = at;
-            if (count_ >= 16) {
-                return true;
-            }
+        }
+        if (count_ >= 16) {
+            return true;
         }
         decoder_->bit_buffer = buffer_;
         decoder_->bit_count = count_;
@@ -188,7 +195,7 @@ private:
 };
 
 // Adds the next DC difference to the component's prediction; false after a failure.
-bool DcDifference(jpeg_decoder* decoder, Reader& reader, const jpeg_huff_table* dc, int32_t component)
+inline bool DcDifference(jpeg_decoder* decoder, Reader& reader, const jpeg_huff_table* dc, int32_t component)
 {
     const int32_t s = reader.Symbol(dc);
     if (s < 0) {
@@ -283,6 +290,9 @@ jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* 
     block[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) * static_cast<uint32_t>(multiplier[0]));
     entry->count = 64;
     for (int32_t k = 1; k < 64; ++k) {
+        if (!reader.Prime()) {
+            return decoder->entropy_status;
+        }
         const int32_t rs = reader.Symbol(ac);
         if (rs < 0) {
             return decoder->entropy_status;
@@ -422,6 +432,9 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
     Reader reader(decoder);
     if (decoder->eob_run == 0) {
         for (; k <= se; ++k) {
+            if (!reader.Prime()) {
+                return decoder->entropy_status;
+            }
             const int32_t rs = reader.Symbol(ac);
             if (rs < 0) {
                 return decoder->entropy_status;
