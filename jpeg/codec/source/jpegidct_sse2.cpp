@@ -10,7 +10,7 @@
 namespace {
 
 // The low 32 bits of each lane's product (signed or not, they are the same bits).
-inline __m128i MulLow(__m128i a, __m128i b)
+[[gnu::always_inline]] inline __m128i MulLow(__m128i a, __m128i b)
 {
     const __m128i even = _mm_mul_epu32(a, b);
     const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
@@ -18,13 +18,13 @@ inline __m128i MulLow(__m128i a, __m128i b)
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-inline __m128i Aan(__m128i value, int32_t constant)
+[[gnu::always_inline]] inline __m128i Aan(__m128i value, int32_t constant)
 {
     return _mm_srai_epi32(MulLow(value, _mm_set1_epi32(constant)), 8);
 }
 
 // One pass over eight vectors in place, lane by lane.
-inline void Pass(__m128i* v)
+[[gnu::always_inline]] inline void Pass(__m128i* v)
 {
     const __m128i t10 = _mm_add_epi32(v[0], v[4]);
     const __m128i t11 = _mm_sub_epi32(v[0], v[4]);
@@ -53,7 +53,7 @@ inline void Pass(__m128i* v)
     v[3] = _mm_sub_epi32(e3, d4);
 }
 
-inline void Transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
+[[gnu::always_inline]] inline void Transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
 {
     const __m128i ab0 = _mm_unpacklo_epi32(a, b);
     const __m128i ab1 = _mm_unpackhi_epi32(a, b);
@@ -67,7 +67,7 @@ inline void Transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
 
 // left[k] holds columns 0..3 of row k, right[k] columns 4..7; afterwards left[j] holds rows
 // 0..3 of column j and right[j] rows 4..7.
-inline void Transpose8(__m128i* left, __m128i* right)
+[[gnu::always_inline]] inline void Transpose8(__m128i* left, __m128i* right)
 {
     Transpose4(left[0], left[1], left[2], left[3]);
     Transpose4(right[4], right[5], right[6], right[7]);

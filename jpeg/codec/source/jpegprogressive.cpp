@@ -74,10 +74,73 @@ int32_t Wrap(uint32_t value)
     return static_cast<int32_t>(value);
 }
 
+// The accumulator as the slow paths below hand it back; passed by value, so that a Reader's
+// fields never leave registers.
+struct Accumulator {
+    uint64_t buffer;
+    int32_t count;
+    int32_t result;
+};
+
+// At least 16 valid bits: plain data bytes several at a time; everything else (0xFF, a refill of
+// the input buffer, padding) goes through Fill, which sees the same bit count as a byte-wise
+// reader once the data runs out, so padding and its failures come at the same bit. The result
+// is 1, or 0 after a failure.
+Accumulator TopUp(jpeg_decoder* decoder, uint64_t buffer, int32_t count)
+{
+    if (decoder->input_state > 0) {
+        const uint8_t* in = decoder->input_buffer;
+        int32_t at = decoder->buffer_position;
+        const int32_t end = decoder->buffered;
+        while (count <= 32 && end - at >= 4) {
+            uint32_t word = 0;
+            std::memcpy(&word, in + at, 4);
+            word = __builtin_bswap32(word);
+            // Stop before any 0xFF byte.
+            if (((~word - 0x01010101u) & word & 0x80808080u) != 0) {
+                break;
+            }
+            buffer = buffer << 32 | word;
+            count += 32;
+            at += 4;
+        }
+        while (count <= 56 && at < end && in[at] != 0xFF) {
+            buffer = buffer << 8 | in[at++];
+            count += 8;
+        }
+        decoder->buffer_position = at;
+    }
+    if (count >= 16) {
+        return {buffer, count, 1};
+    }
+    decoder->bit_buffer = buffer;
+    decoder->bit_count = count;
+    const jpeg_status status = Fill(decoder);
+    return {decoder->bit_buffer, decoder->bit_count, status >= 1 ? 1 : 0};
+}
+
+// Codes longer than the look-ahead; the 16 valid bits cover the longest code. The result is the
+// symbol, or -1 after a failure.
+Accumulator LongSymbol(jpeg_decoder* decoder, const jpeg_huff_table* table, uint64_t buffer, int32_t count,
+                       int32_t length, int32_t code)
+{
+    const int32_t width = decoder->lookahead_bits;
+    // No code begins with these bits: garbage must not decode as flat blocks.
+    if (length != 0) {
+        count -= width;
+        for (int32_t k = width; k < 16; ++k) {
+            --count;
+            code = code << 1 | static_cast<int32_t>((buffer >> count) & 1u);
+            if (code <= table->maxcode[k] && code >= table->mincode[k]) {
+                return {buffer, count, table->values[table->cumulative[k] - table->mincode[k] + code]};
+            }
+        }
+    }
+    Fail(decoder);
+    return {buffer, count, -1};
+}
+
 // The accumulator of one block decoder call, held in registers and written back on return.
-// Plain data bytes are taken several at a time; everything else (0xFF, a refill of the input
-// buffer, padding) goes through Fill, which sees the same bit count as a byte-wise reader once
-// the data runs out, so padding and its failures come at the same bit.
 class Reader {
 public:
     explicit Reader(jpeg_decoder* decoder)
@@ -95,7 +158,7 @@ public:
     // s bits (s <= 16) as an unsigned value, or -1 after a failure (the status says which).
     int32_t Bits(int32_t s)
     {
-        if (count_ < s && !TopUp()) {
+        if (count_ < s && !Top()) {
             return -1;
         }
         count_ -= s;
@@ -106,13 +169,13 @@ public:
     // no further test; padding still waits until bits are needed. False after a failure.
     bool Prime()
     {
-        return count_ >= 32 || TopUp();
+        return count_ >= 32 || Top();
     }
 
     // One bit: 0, 1, or -1 after a failure.
     int32_t Bit()
     {
-        if (count_ < 1 && !TopUp()) {
+        if (count_ < 1 && !Top()) {
             return -1;
         }
         --count_;
@@ -122,70 +185,30 @@ public:
     // The next symbol, or -1 after a failure (a code that matches no length is a data error).
     int32_t Symbol(const jpeg_huff_table* table)
     {
-        if (count_ < 16 && !TopUp()) {
+        if (count_ < 16 && !Top()) {
             return -1;
         }
         const auto code = static_cast<uint32_t>(buffer_ >> (count_ - width_)) & ((1u << width_) - 1u);
         const jpeg_huff_lookahead entry = table->lookahead[code];
-        if (entry.length > 0 && entry.length <= width_) {
+        if (static_cast<uint32_t>(entry.length - 1) < static_cast<uint32_t>(width_)) [[likely]] {
             count_ -= entry.length;
             return static_cast<int32_t>(entry.symbol);
         }
-        return LongSymbol(table, entry.length, static_cast<int32_t>(code));
+        const Accumulator after =
+            LongSymbol(decoder_, table, buffer_, count_, entry.length, static_cast<int32_t>(code));
+        buffer_ = after.buffer;
+        count_ = after.count;
+        return after.result;
     }
 
 private:
-    // Codes longer than the look-ahead; 16 valid bits cover the longest code.
-    int32_t LongSymbol(const jpeg_huff_table* table, int32_t length, int32_t code)
+    // Inline, so that the fields stay in registers across the call.
+    [[gnu::always_inline]] bool Top()
     {
-        // No code begins with these bits: garbage must not decode as flat blocks.
-        if (length != 0) {
-            count_ -= width_;
-            for (int32_t k = width_; k < 16; ++k) {
-                --count_;
-                code = code << 1 | static_cast<int32_t>((buffer_ >> count_) & 1u);
-                if (code <= table->maxcode[k] && code >= table->mincode[k]) {
-                    return table->values[table->cumulative[k] - table->mincode[k] + code];
-                }
-            }
-        }
-        Fail(decoder_);
-        return -1;
-    }
-
-    bool TopUp()
-    {
-        if (decoder_->input_state > 0) {
-            const uint8_t* in = decoder_->input_buffer;
-            int32_t at = decoder_->buffer_position;
-            const int32_t end = decoder_->buffered;
-            while (count_ <= 32 && end - at >= 4) {
-                uint32_t word = 0;
-                std::memcpy(&word, in + at, 4);
-                word = __builtin_bswap32(word);
-                // Stop before any 0xFF byte.
-                if (((~word - 0x01010101u) & word & 0x80808080u) != 0) {
-                    break;
-                }
-                buffer_ = buffer_ << 32 | word;
-                count_ += 32;
-                at += 4;
-            }
-            while (count_ <= 56 && at < end && in[at] != 0xFF) {
-                buffer_ = buffer_ << 8 | in[at++];
-                count_ += 8;
-            }
-            decoder_->buffer_position = at;
-        }
-        if (count_ >= 16) {
-            return true;
-        }
-        decoder_->bit_buffer = buffer_;
-        decoder_->bit_count = count_;
-        const jpeg_status status = Fill(decoder_);
-        buffer_ = decoder_->bit_buffer;
-        count_ = decoder_->bit_count;
-        return status >= 1;
+        const Accumulator after = TopUp(decoder_, buffer_, count_);
+        buffer_ = after.buffer;
+        count_ = after.count;
+        return after.result != 0;
     }
 
     jpeg_decoder* decoder_;
