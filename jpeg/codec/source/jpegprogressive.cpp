@@ -371,6 +371,31 @@ jpeg_status jpeg_decode_dc_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
     return decoder->entropy_status;
 }
 
+namespace {
+
+// Progressive frames keep, in the two spare words of each block entry, which AC coefficients are
+// nonzero (bit k for zigzag position k), so that refinement scans visit only those. Coefficients
+// only ever become nonzero there: a first scan stores nonzero values and a correction moves a
+// value away from zero.
+uint64_t NonzeroMask(const jpeg_block_entry* entry)
+{
+    return static_cast<uint64_t>(static_cast<uint32_t>(entry->extra)) << 32 | static_cast<uint32_t>(entry->count);
+}
+
+void SetNonzeroMask(jpeg_block_entry* entry, uint64_t mask)
+{
+    entry->count = static_cast<int32_t>(static_cast<uint32_t>(mask));
+    entry->extra = static_cast<int32_t>(static_cast<uint32_t>(mask >> 32));
+}
+
+// Zigzag positions first..last (last <= 63); none when first > last.
+uint64_t Band(int32_t first, int32_t last)
+{
+    return first > last ? 0 : (~0ull << first) & (~0ull >> (63 - last));
+}
+
+}  // namespace
+
 jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
     if (decoder->eob_run > 0) {
@@ -385,24 +410,31 @@ jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
     const uint8_t* natural = decoder->natural_order;
     const uint32_t al = decoder->scan.approximation & 15u;
     const int32_t se = decoder->scan.se;
+    uint64_t nonzero = NonzeroMask(entry);
     Reader reader(decoder);
     for (int32_t k = decoder->scan.ss; k <= se; ++k) {
+        if (!reader.Prime()) {
+            break;
+        }
         const int32_t rs = reader.Symbol(ac);
         if (rs < 0) {
-            return decoder->entropy_status;
+            break;
         }
         const int32_t s = rs & 15;
         const int32_t r = rs >> 4;
         if (s != 0) {
             k += r;
             if (k > 63) {
-                return Fail(decoder);
+                Fail(decoder);
+                break;
             }
             const int32_t v = reader.Bits(s);
             if (v < 0) {
-                return decoder->entropy_status;
+                break;
             }
-            block[natural[k]] = Wrap(static_cast<uint32_t>(Extend(v, s)) << al);
+            const int32_t value = Wrap(static_cast<uint32_t>(Extend(v, s)) << al);
+            block[natural[k]] = value;
+            nonzero |= static_cast<uint64_t>(value != 0) << k;
         } else if (r == 15) {
             k += 15;
         } else {
@@ -410,7 +442,7 @@ jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
             if (r > 0) {
                 const int32_t b = reader.Bits(r);
                 if (b < 0) {
-                    return decoder->entropy_status;
+                    break;
                 }
                 run += b;
             }
@@ -418,34 +450,33 @@ jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
             break;
         }
     }
+    SetNonzeroMask(entry, nonzero);
     return decoder->entropy_status;
 }
 
 namespace {
 
-// One correction bit for a coefficient that is already nonzero: adds p1 or m1 by its sign when
-// the bit is 1 and the magnitude lacks p1. False after a failure.
-inline bool Correct(Reader& reader, int32_t* coefficient, int32_t p1, int32_t m1)
+// One correction bit for each nonzero coefficient of `corrections` in zigzag order: adds p1 or
+// m1 by its sign when the bit is 1 and the magnitude lacks p1. False after a failure.
+inline bool Correct(Reader& reader, int32_t* block, const uint8_t* natural, uint64_t corrections, int32_t p1,
+                    int32_t m1)
 {
-    const int32_t bit = reader.Bit();
-    if (bit < 0) {
-        return false;
-    }
-    if (bit != 0 && (*coefficient & p1) == 0) {
-        *coefficient = Wrap(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(*coefficient >= 0 ? p1 : m1));
+    for (; corrections != 0; corrections &= corrections - 1) {
+        int32_t* coefficient = block + natural[__builtin_ctzll(corrections)];
+        const int32_t bit = reader.Bit();
+        if (bit < 0) {
+            return false;
+        }
+        if (bit != 0 && (*coefficient & p1) == 0) {
+            *coefficient = Wrap(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(*coefficient >= 0 ? p1 : m1));
+        }
     }
     return true;
 }
 
-}  // namespace
-
-jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+// The refinement of one block; the caller keeps the nonzero mask.
+jpeg_status RefineBlock(jpeg_decoder* decoder, const jpeg_huff_table* ac, int32_t* block, uint64_t& nonzero)
 {
-    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
-    if (ac == nullptr) {
-        return Fail(decoder);
-    }
-    int32_t* block = entry->coefficients;
     const uint8_t* natural = decoder->natural_order;
     const uint32_t al = decoder->scan.approximation & 15u;
     const auto p1 = static_cast<int32_t>(1u << al);
@@ -462,7 +493,7 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
             if (rs < 0) {
                 return decoder->entropy_status;
             }
-            int32_t r = rs >> 4;
+            const int32_t r = rs >> 4;
             const int32_t s = rs & 15;
             int32_t value = 0;
             if (s != 0) {
@@ -485,35 +516,47 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
                 }
                 break;
             }
-            // Past the zero coefficients the run skips, correcting the nonzero ones on the way.
-            for (; k <= se; ++k) {
-                int32_t* coefficient = block + natural[k];
-                if (*coefficient != 0) {
-                    if (!Correct(reader, coefficient, p1, m1)) {
-                        return decoder->entropy_status;
-                    }
-                } else if (--r < 0) {
-                    break;
-                }
+            // The run skips r zero coefficients and stops at the next one, correcting the
+            // nonzero ones on the way.
+            uint64_t zeros = ~nonzero & Band(k, se);
+            for (int32_t i = 0; i < r && zeros != 0; ++i) {
+                zeros &= zeros - 1;
             }
+            const int32_t stop = zeros != 0 ? __builtin_ctzll(zeros) : se + 1;
+            if (!Correct(reader, block, natural, nonzero & Band(k, stop - 1), p1, m1)) {
+                return decoder->entropy_status;
+            }
+            k = stop;
             if (value != 0) {
                 if (k > se) {
                     return Fail(decoder);
                 }
                 block[natural[k]] = value;
+                nonzero |= 1ull << k;
             }
         }
     }
     if (decoder->eob_run > 0) {
-        for (; k <= se; ++k) {
-            int32_t* coefficient = block + natural[k];
-            if (*coefficient != 0 && !Correct(reader, coefficient, p1, m1)) {
-                return decoder->entropy_status;
-            }
+        if (!Correct(reader, block, natural, nonzero & Band(k, se), p1, m1)) {
+            return decoder->entropy_status;
         }
         --decoder->eob_run;
     }
     return decoder->entropy_status;
+}
+
+}  // namespace
+
+jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
+    if (ac == nullptr) {
+        return Fail(decoder);
+    }
+    uint64_t nonzero = NonzeroMask(entry);
+    const jpeg_status status = RefineBlock(decoder, ac, entry->coefficients, nonzero);
+    SetNonzeroMask(entry, nonzero);
+    return status;
 }
 
 // ---- the progressive coefficient pass and its rows ----
