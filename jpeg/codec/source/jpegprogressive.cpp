@@ -663,6 +663,18 @@ jpeg_status WalkScan(jpeg_decoder* decoder)
     return JPEG_OK;
 }
 
+// A block without AC coefficients, as the full-size transform leaves it: its columns and rows
+// all take the all-zero shortcut, so every value is the dequantised DC >> 13.
+void FlatBlock(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    int32_t* block = entry->coefficients;
+    const uint32_t dc = static_cast<uint32_t>(block[0]) * static_cast<uint32_t>(decoder->multipliers[component].values[0]);
+    const int32_t value = Wrap(dc) >> 13;
+    for (int32_t k = 0; k < 64; ++k) {
+        block[k] = value;
+    }
+}
+
 }  // namespace
 
 jpeg_status jpeg_decode_progressive_scans(jpeg_decoder* decoder)
@@ -706,7 +718,11 @@ jpeg_status jpeg_decode_progressive_row(jpeg_decoder* decoder)
         jpeg_block_entry* first = entry;
         for (int32_t c = 0; c < nf; ++c) {
             for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
-                decoder->transform[c](decoder, entry, c);
+                if (NonzeroMask(entry) == 0) {
+                    FlatBlock(decoder, entry, c);
+                } else {
+                    decoder->transform[c](decoder, entry, c);
+                }
             }
         }
         jpeg_plane at[4]{};
