@@ -295,22 +295,16 @@ jpeg_status jpeg_entropy_restart(jpeg_decoder* decoder)
     return JPEG_OK;
 }
 
-jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+namespace {
+
+// The AC coefficients of a sequential block. Without Store they are decoded and checked but not
+// kept, for a component whose 1 x 1 transform reads only the DC value.
+template <bool Store>
+jpeg_status SequentialAc(jpeg_decoder* decoder, Reader& reader, const jpeg_huff_table* ac, jpeg_block_entry* entry,
+                         const int32_t* multiplier)
 {
     int32_t* block = entry->coefficients;
-    std::memset(block, 0, 64 * sizeof(int32_t));
-    const jpeg_huff_table* dc = Table(decoder->dc_tables, decoder->dc_count, decoder->dc_selector[component]);
-    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
-    if (dc == nullptr || ac == nullptr) {
-        return Fail(decoder);
-    }
-    const int32_t* multiplier = decoder->multipliers[component].values;
     const uint8_t* natural = decoder->natural_order;
-    Reader reader(decoder);
-    if (!DcDifference(decoder, reader, dc, component)) {
-        return decoder->entropy_status;
-    }
-    block[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) * static_cast<uint32_t>(multiplier[0]));
     entry->count = 64;
     for (int32_t k = 1; k < 64; ++k) {
         if (!reader.Prime()) {
@@ -337,10 +331,36 @@ jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* 
         if (k > 63) {
             return Fail(decoder);
         }
-        const int32_t p = natural[k];
-        block[p] = Wrap(static_cast<uint32_t>(v) * static_cast<uint32_t>(multiplier[p]));
+        if constexpr (Store) {
+            const int32_t p = natural[k];
+            block[p] = Wrap(static_cast<uint32_t>(v) * static_cast<uint32_t>(multiplier[p]));
+        }
     }
     return decoder->entropy_status;
+}
+
+}  // namespace
+
+jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    int32_t* block = entry->coefficients;
+    const bool dc_only = decoder->transform[component] == &jpeg_idct_1x1;
+    if (!dc_only) {
+        std::memset(block, 0, 64 * sizeof(int32_t));
+    }
+    const jpeg_huff_table* dc = Table(decoder->dc_tables, decoder->dc_count, decoder->dc_selector[component]);
+    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
+    if (dc == nullptr || ac == nullptr) {
+        return Fail(decoder);
+    }
+    const int32_t* multiplier = decoder->multipliers[component].values;
+    Reader reader(decoder);
+    if (!DcDifference(decoder, reader, dc, component)) {
+        return decoder->entropy_status;
+    }
+    block[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) * static_cast<uint32_t>(multiplier[0]));
+    return dc_only ? SequentialAc<false>(decoder, reader, ac, entry, multiplier)
+                   : SequentialAc<true>(decoder, reader, ac, entry, multiplier);
 }
 
 jpeg_status jpeg_decode_dc_first(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
@@ -622,18 +642,24 @@ jpeg_status WalkScan(jpeg_decoder* decoder)
         }
         const uint32_t columns = CeilDiv(CeilDiv(static_cast<uint64_t>(decoder->frame.samples) * h, hmax), 8);
         const uint32_t rows = CeilDiv(CeilDiv(static_cast<uint64_t>(decoder->frame.lines) * v, vmax), 8);
+        const auto unit = decoder->decode_unit;
         for (uint32_t by = 0; by < rows; ++by) {
+            // Block x of this row lies in MCU x / h at place x % h, counted along without dividing.
+            jpeg_block_entry* mcu = entries + static_cast<uint64_t>(by / v) * per_row * per_mcu + offset + (by % v) * h;
+            uint32_t place = 0;
             for (uint32_t bx = 0; bx < columns; ++bx) {
                 if (!RestartDue(decoder, count)) {
                     break;
                 }
-                const uint64_t mcu = static_cast<uint64_t>(by / v) * per_row + bx / h;
-                jpeg_block_entry* entry = entries + mcu * per_mcu + offset + (by % v) * h + bx % h;
-                const jpeg_status status = decoder->decode_unit(decoder, entry, c);
+                const jpeg_status status = unit(decoder, mcu + place, c);
                 if (status < 1) {
                     return status;
                 }
                 ++count;
+                if (++place == h) {
+                    place = 0;
+                    mcu += per_mcu;
+                }
             }
         }
         return JPEG_OK;
