@@ -535,7 +535,11 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
     Transform full = &jpeg_idct_8x8_fast;
     Transform dequant = &jpeg_idct_8x8_dequant;
 #if defined(__x86_64__) || defined(__i386__)
-    if (dispatch_level.load(std::memory_order_relaxed) >= 2) {
+    const int level = dispatch_level.load(std::memory_order_relaxed);
+    if (level >= 5) {
+        full = &jpeg_idct_8x8_fast_sse41;
+        dequant = &jpeg_idct_8x8_dequant_sse41;
+    } else if (level >= 2) {
         full = &jpeg_idct_8x8_fast_sse2;
         dequant = &jpeg_idct_8x8_dequant_sse2;
     }

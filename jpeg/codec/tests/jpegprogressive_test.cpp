@@ -464,6 +464,15 @@ TEST(Reduced, VectorTransformsEqualThePlainOnes)
                 jpeg_idct_8x8_fast_sse2(&decoder, &b, 0);
             }
             ASSERT_EQ(std::memcmp(plain, vector, sizeof plain), 0) << trial << " " << dequant;
+            if (__builtin_cpu_supports("sse4.1")) {
+                std::memcpy(vector, block, sizeof vector);
+                if (dequant) {
+                    jpeg_idct_8x8_dequant_sse41(&decoder, &b, 0);
+                } else {
+                    jpeg_idct_8x8_fast_sse41(&decoder, &b, 0);
+                }
+                ASSERT_EQ(std::memcmp(plain, vector, sizeof plain), 0) << trial << " " << dequant << " SSE4.1";
+            }
             if (kind == 4) {
                 // Without AC coefficients every value is the (dequantised) DC >> 13, which the
                 // progressive rows use for such blocks.
@@ -485,8 +494,11 @@ TransformBody PlainBody(TransformBody body)
     if (body == &jpeg_idct_8x8_fast_sse2) {
         return &jpeg_idct_8x8_fast;
     }
-    if (body == &jpeg_idct_8x8_dequant_sse2) {
+    if (body == &jpeg_idct_8x8_dequant_sse2 || body == &jpeg_idct_8x8_dequant_sse41) {
         return &jpeg_idct_8x8_dequant;
+    }
+    if (body == &jpeg_idct_8x8_fast_sse41) {
+        return &jpeg_idct_8x8_fast;
     }
 #endif
     return body;
