@@ -24,8 +24,17 @@ for src in "$root"/jpeg/kernels/{processor,transform,memory,huffman,lossless,col
     clang++ "${flags[@]}" "${isa[@]}" -c "$src" -o "$obj"
     objects+=("$obj")
 done
+# The codec's own SIMD bodies likewise.
+for src in "$root"/jpeg/codec/source/*.cpp; do
+    isa=()
+    case "$src" in
+        *_sse2.cpp) isa=(-msse2) ;; *_ssse3.cpp) isa=(-mssse3) ;; *_sse41.cpp) isa=(-msse4.1) ;;
+    esac
+    obj="$out/jpeg-kernel-objects/codec_$(basename "$src" .cpp).o"
+    clang++ "${flags[@]}" "${isa[@]}" -c "$src" -o "$obj"
+    objects+=("$obj")
+done
 clang++ "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" \
-    "$root"/jpeg/codec/source/*.cpp \
     "$root/jpeg/codec/fuzz/jpegfuzzentry.cpp" "$root/jpeg/codec/fuzz/jpegheader_fuzz.cpp" \
     -o "$out/jpeg_header_fuzz"
 cd "$out"

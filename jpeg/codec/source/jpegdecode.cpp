@@ -547,8 +547,20 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
     const bool is411 = !is420 && !is422 && jpeg_layout_is_411(decoder);
     // Each component gets the transform that yields the samples it needs at this scale; chroma
     // of subsampled layouts a larger one than the luminance, which saves resampling.
-    const auto pick = [](uint32_t scale) -> Transform {
-        return scale == 1 ? &jpeg_idct_8x8_fast : scale == 2 ? &jpeg_idct_4x4 : scale == 4 ? &jpeg_idct_2x2 : &jpeg_idct_1x1;
+    Transform full = &jpeg_idct_8x8_fast;
+    Transform dequant = &jpeg_idct_8x8_dequant;
+#if defined(__x86_64__) || defined(__i386__)
+    const int level = dispatch_level.load(std::memory_order_relaxed);
+    if (level >= 5) {
+        full = &jpeg_idct_8x8_fast_sse41;
+        dequant = &jpeg_idct_8x8_dequant_sse41;
+    } else if (level >= 2) {
+        full = &jpeg_idct_8x8_fast_sse2;
+        dequant = &jpeg_idct_8x8_dequant_sse2;
+    }
+#endif
+    const auto pick = [full](uint32_t scale) -> Transform {
+        return scale == 1 ? full : scale == 2 ? &jpeg_idct_4x4 : scale == 4 ? &jpeg_idct_2x2 : &jpeg_idct_1x1;
     };
     uint32_t chroma = s;
     if (s == 1) {
@@ -562,7 +574,7 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
         const uint32_t scale = (c == 1 || c == 2) && (is420 || is422 || is411) ? chroma : s;
         decoder->component_scale[c] = scale;
         // Progressive coefficients stay quantised until their transform.
-        decoder->transform[c] = progressive ? &jpeg_idct_8x8_dequant : pick(scale);
+        decoder->transform[c] = progressive ? dequant : pick(scale);
     }
     if (s != 1) {
         decoder->reduced_h[0] = 1;

@@ -54,16 +54,6 @@ jpeg_status Fail(jpeg_decoder* decoder)
     return decoder->entropy_status;
 }
 
-// s bits (s <= 16) as an unsigned value, or -1 after a failure (the status says which).
-int32_t Bits(jpeg_decoder* decoder, int32_t s)
-{
-    if (decoder->bit_count < s && Fill(decoder) < 1) {
-        return -1;
-    }
-    decoder->bit_count -= s;
-    return static_cast<int32_t>((decoder->bit_buffer >> decoder->bit_count) & ((1u << s) - 1u));
-}
-
 // T.81 F.2.2.1: a value below half the range is negative.
 int32_t Extend(int32_t v, int32_t s)
 {
@@ -78,54 +68,164 @@ const jpeg_huff_table* Table(jpeg_huff_table* tables, int32_t count, uint32_t se
     return &tables[selector];
 }
 
-// The next symbol, or -1 after a failure (a code that matches no length is a data error).
-int32_t Symbol(jpeg_decoder* decoder, const jpeg_huff_table* table)
-{
-    if (decoder->bit_count < 16 && Fill(decoder) < 1) {
-        return -1;
-    }
-    const int32_t w = decoder->lookahead_bits;
-    int32_t code = static_cast<int32_t>((decoder->bit_buffer >> (decoder->bit_count - w)) & ((1u << w) - 1u));
-    const jpeg_huff_lookahead entry = table->lookahead[code];
-    if (entry.length > 0 && entry.length <= w) {
-        decoder->bit_count -= entry.length;
-        return static_cast<int32_t>(entry.symbol);
-    }
-    // No code begins with these bits: garbage must not decode as flat blocks.
-    if (entry.length == 0) {
-        Fail(decoder);
-        return -1;
-    }
-    decoder->bit_count -= w;
-    for (int32_t k = w; k < 16; ++k) {
-        const int32_t bit = Bits(decoder, 1);
-        if (bit < 0) {
-            return -1;
-        }
-        code = code << 1 | bit;
-        if (code <= table->maxcode[k] && code >= table->mincode[k]) {
-            return table->values[table->cumulative[k] - table->mincode[k] + code];
-        }
-    }
-    Fail(decoder);
-    return -1;
-}
-
 // Wrapping: hostile data may overflow, and that must stay defined.
 int32_t Wrap(uint32_t value)
 {
     return static_cast<int32_t>(value);
 }
 
-// Adds the next DC difference to the component's prediction; false after a failure.
-bool DcDifference(jpeg_decoder* decoder, const jpeg_huff_table* dc, int32_t component)
+// The accumulator as the slow paths below hand it back; passed by value, so that a Reader's
+// fields never leave registers.
+struct Accumulator {
+    uint64_t buffer;
+    int32_t count;
+    int32_t result;
+};
+
+// At least 16 valid bits: plain data bytes several at a time; everything else (0xFF, a refill of
+// the input buffer, padding) goes through Fill, which sees the same bit count as a byte-wise
+// reader once the data runs out, so padding and its failures come at the same bit. The result
+// is 1, or 0 after a failure.
+Accumulator TopUp(jpeg_decoder* decoder, uint64_t buffer, int32_t count)
 {
-    const int32_t s = Symbol(decoder, dc);
+    if (decoder->input_state > 0) {
+        const uint8_t* in = decoder->input_buffer;
+        int32_t at = decoder->buffer_position;
+        const int32_t end = decoder->buffered;
+        while (count <= 32 && end - at >= 4) {
+            uint32_t word = 0;
+            std::memcpy(&word, in + at, 4);
+            word = __builtin_bswap32(word);
+            // Stop before any 0xFF byte.
+            if (((~word - 0x01010101u) & word & 0x80808080u) != 0) {
+                break;
+            }
+            buffer = buffer << 32 | word;
+            count += 32;
+            at += 4;
+        }
+        while (count <= 56 && at < end && in[at] != 0xFF) {
+            buffer = buffer << 8 | in[at++];
+            count += 8;
+        }
+        decoder->buffer_position = at;
+    }
+    if (count >= 16) {
+        return {buffer, count, 1};
+    }
+    decoder->bit_buffer = buffer;
+    decoder->bit_count = count;
+    const jpeg_status status = Fill(decoder);
+    return {decoder->bit_buffer, decoder->bit_count, status >= 1 ? 1 : 0};
+}
+
+// Codes longer than the look-ahead; the 16 valid bits cover the longest code. The result is the
+// symbol, or -1 after a failure.
+Accumulator LongSymbol(jpeg_decoder* decoder, const jpeg_huff_table* table, uint64_t buffer, int32_t count,
+                       int32_t length, int32_t code)
+{
+    const int32_t width = decoder->lookahead_bits;
+    // No code begins with these bits: garbage must not decode as flat blocks.
+    if (length != 0) {
+        count -= width;
+        for (int32_t k = width; k < 16; ++k) {
+            --count;
+            code = code << 1 | static_cast<int32_t>((buffer >> count) & 1u);
+            if (code <= table->maxcode[k] && code >= table->mincode[k]) {
+                return {buffer, count, table->values[table->cumulative[k] - table->mincode[k] + code]};
+            }
+        }
+    }
+    Fail(decoder);
+    return {buffer, count, -1};
+}
+
+// The accumulator of one block decoder call, held in registers and written back on return.
+class Reader {
+public:
+    explicit Reader(jpeg_decoder* decoder)
+        : decoder_(decoder), buffer_(decoder->bit_buffer), count_(decoder->bit_count), width_(decoder->lookahead_bits)
+    {
+    }
+    ~Reader()
+    {
+        decoder_->bit_buffer = buffer_;
+        decoder_->bit_count = count_;
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // s bits (s <= 16) as an unsigned value, or -1 after a failure (the status says which).
+    int32_t Bits(int32_t s)
+    {
+        if (count_ < s && !Top()) {
+            return -1;
+        }
+        count_ -= s;
+        return static_cast<int32_t>((buffer_ >> count_) & ((1u << s) - 1u));
+    }
+
+    // Tops up early, while plain bytes follow, so that a symbol and its extra bits usually need
+    // no further test; padding still waits until bits are needed. False after a failure.
+    bool Prime()
+    {
+        return count_ >= 32 || Top();
+    }
+
+    // One bit: 0, 1, or -1 after a failure.
+    int32_t Bit()
+    {
+        if (count_ < 1 && !Top()) {
+            return -1;
+        }
+        --count_;
+        return static_cast<int32_t>((buffer_ >> count_) & 1u);
+    }
+
+    // The next symbol, or -1 after a failure (a code that matches no length is a data error).
+    int32_t Symbol(const jpeg_huff_table* table)
+    {
+        if (count_ < 16 && !Top()) {
+            return -1;
+        }
+        const auto code = static_cast<uint32_t>(buffer_ >> (count_ - width_)) & ((1u << width_) - 1u);
+        const jpeg_huff_lookahead entry = table->lookahead[code];
+        if (static_cast<uint32_t>(entry.length - 1) < static_cast<uint32_t>(width_)) [[likely]] {
+            count_ -= entry.length;
+            return static_cast<int32_t>(entry.symbol);
+        }
+        const Accumulator after =
+            LongSymbol(decoder_, table, buffer_, count_, entry.length, static_cast<int32_t>(code));
+        buffer_ = after.buffer;
+        count_ = after.count;
+        return after.result;
+    }
+
+private:
+    // Inline, so that the fields stay in registers across the call.
+    [[gnu::always_inline]] bool Top()
+    {
+        const Accumulator after = TopUp(decoder_, buffer_, count_);
+        buffer_ = after.buffer;
+        count_ = after.count;
+        return after.result != 0;
+    }
+
+    jpeg_decoder* decoder_;
+    uint64_t buffer_;
+    int32_t count_;
+    int32_t width_;
+};
+
+// Adds the next DC difference to the component's prediction; false after a failure.
+inline bool DcDifference(jpeg_decoder* decoder, Reader& reader, const jpeg_huff_table* dc, int32_t component)
+{
+    const int32_t s = reader.Symbol(dc);
     if (s < 0) {
         return false;
     }
     if (s > 0) {
-        const int32_t v = Bits(decoder, s);
+        const int32_t v = reader.Bits(s);
         if (v < 0) {
             return false;
         }
@@ -195,24 +295,22 @@ jpeg_status jpeg_entropy_restart(jpeg_decoder* decoder)
     return JPEG_OK;
 }
 
-jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+namespace {
+
+// The AC coefficients of a sequential block. Without Store they are decoded and checked but not
+// kept, for a component whose 1 x 1 transform reads only the DC value.
+template <bool Store>
+jpeg_status SequentialAc(jpeg_decoder* decoder, Reader& reader, const jpeg_huff_table* ac, jpeg_block_entry* entry,
+                         const int32_t* multiplier)
 {
     int32_t* block = entry->coefficients;
-    std::memset(block, 0, 64 * sizeof(int32_t));
-    const jpeg_huff_table* dc = Table(decoder->dc_tables, decoder->dc_count, decoder->dc_selector[component]);
-    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
-    if (dc == nullptr || ac == nullptr) {
-        return Fail(decoder);
-    }
-    const int32_t* multiplier = decoder->multipliers[component].values;
     const uint8_t* natural = decoder->natural_order;
-    if (!DcDifference(decoder, dc, component)) {
-        return decoder->entropy_status;
-    }
-    block[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) * static_cast<uint32_t>(multiplier[0]));
     entry->count = 64;
     for (int32_t k = 1; k < 64; ++k) {
-        const int32_t rs = Symbol(decoder, ac);
+        if (!reader.Prime()) {
+            return decoder->entropy_status;
+        }
+        const int32_t rs = reader.Symbol(ac);
         if (rs < 0) {
             return decoder->entropy_status;
         }
@@ -223,7 +321,7 @@ jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* 
         const int32_t size = rs & 15;
         int32_t v = 0;
         if (size != 0) {
-            v = Bits(decoder, size);
+            v = reader.Bits(size);
             if (v < 0) {
                 return decoder->entropy_status;
             }
@@ -233,10 +331,36 @@ jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* 
         if (k > 63) {
             return Fail(decoder);
         }
-        const int32_t p = natural[k];
-        block[p] = Wrap(static_cast<uint32_t>(v) * static_cast<uint32_t>(multiplier[p]));
+        if constexpr (Store) {
+            const int32_t p = natural[k];
+            block[p] = Wrap(static_cast<uint32_t>(v) * static_cast<uint32_t>(multiplier[p]));
+        }
     }
     return decoder->entropy_status;
+}
+
+}  // namespace
+
+jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    int32_t* block = entry->coefficients;
+    const bool dc_only = decoder->transform[component] == &jpeg_idct_1x1;
+    if (!dc_only) {
+        std::memset(block, 0, 64 * sizeof(int32_t));
+    }
+    const jpeg_huff_table* dc = Table(decoder->dc_tables, decoder->dc_count, decoder->dc_selector[component]);
+    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
+    if (dc == nullptr || ac == nullptr) {
+        return Fail(decoder);
+    }
+    const int32_t* multiplier = decoder->multipliers[component].values;
+    Reader reader(decoder);
+    if (!DcDifference(decoder, reader, dc, component)) {
+        return decoder->entropy_status;
+    }
+    block[0] = Wrap(static_cast<uint32_t>(decoder->dc_pred[component]) * static_cast<uint32_t>(multiplier[0]));
+    return dc_only ? SequentialAc<false>(decoder, reader, ac, entry, multiplier)
+                   : SequentialAc<true>(decoder, reader, ac, entry, multiplier);
 }
 
 jpeg_status jpeg_decode_dc_first(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
@@ -245,7 +369,8 @@ jpeg_status jpeg_decode_dc_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
     if (dc == nullptr) {
         return Fail(decoder);
     }
-    if (!DcDifference(decoder, dc, component)) {
+    Reader reader(decoder);
+    if (!DcDifference(decoder, reader, dc, component)) {
         return decoder->entropy_status;
     }
     const uint32_t al = decoder->scan.approximation & 15u;
@@ -255,7 +380,8 @@ jpeg_status jpeg_decode_dc_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
 
 jpeg_status jpeg_decode_dc_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t)
 {
-    const int32_t bit = Bits(decoder, 1);
+    Reader reader(decoder);
+    const int32_t bit = reader.Bit();
     if (bit < 0) {
         return decoder->entropy_status;
     }
@@ -264,6 +390,31 @@ jpeg_status jpeg_decode_dc_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
     }
     return decoder->entropy_status;
 }
+
+namespace {
+
+// Progressive frames keep, in the two spare words of each block entry, which AC coefficients are
+// nonzero (bit k for zigzag position k), so that refinement scans visit only those. Coefficients
+// only ever become nonzero there: a first scan stores nonzero values and a correction moves a
+// value away from zero.
+uint64_t NonzeroMask(const jpeg_block_entry* entry)
+{
+    return static_cast<uint64_t>(static_cast<uint32_t>(entry->extra)) << 32 | static_cast<uint32_t>(entry->count);
+}
+
+void SetNonzeroMask(jpeg_block_entry* entry, uint64_t mask)
+{
+    entry->count = static_cast<int32_t>(static_cast<uint32_t>(mask));
+    entry->extra = static_cast<int32_t>(static_cast<uint32_t>(mask >> 32));
+}
+
+// Zigzag positions first..last (last <= 63); none when first > last.
+uint64_t Band(int32_t first, int32_t last)
+{
+    return first > last ? 0 : (~0ull << first) & (~0ull >> (63 - last));
+}
+
+}  // namespace
 
 jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
@@ -279,31 +430,39 @@ jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
     const uint8_t* natural = decoder->natural_order;
     const uint32_t al = decoder->scan.approximation & 15u;
     const int32_t se = decoder->scan.se;
+    uint64_t nonzero = NonzeroMask(entry);
+    Reader reader(decoder);
     for (int32_t k = decoder->scan.ss; k <= se; ++k) {
-        const int32_t rs = Symbol(decoder, ac);
+        if (!reader.Prime()) {
+            break;
+        }
+        const int32_t rs = reader.Symbol(ac);
         if (rs < 0) {
-            return decoder->entropy_status;
+            break;
         }
         const int32_t s = rs & 15;
         const int32_t r = rs >> 4;
         if (s != 0) {
             k += r;
             if (k > 63) {
-                return Fail(decoder);
+                Fail(decoder);
+                break;
             }
-            const int32_t v = Bits(decoder, s);
+            const int32_t v = reader.Bits(s);
             if (v < 0) {
-                return decoder->entropy_status;
+                break;
             }
-            block[natural[k]] = Wrap(static_cast<uint32_t>(Extend(v, s)) << al);
+            const int32_t value = Wrap(static_cast<uint32_t>(Extend(v, s)) << al);
+            block[natural[k]] = value;
+            nonzero |= static_cast<uint64_t>(value != 0) << k;
         } else if (r == 15) {
             k += 15;
         } else {
             int32_t run = (1 << r) - 1;
             if (r > 0) {
-                const int32_t b = Bits(decoder, r);
+                const int32_t b = reader.Bits(r);
                 if (b < 0) {
-                    return decoder->entropy_status;
+                    break;
                 }
                 run += b;
             }
@@ -311,47 +470,57 @@ jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry,
             break;
         }
     }
+    SetNonzeroMask(entry, nonzero);
     return decoder->entropy_status;
 }
 
-jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+namespace {
+
+// One correction bit for each nonzero coefficient of `corrections` in zigzag order: adds p1 or
+// m1 by its sign when the bit is 1 and the magnitude lacks p1. False after a failure.
+inline bool Correct(Reader& reader, int32_t* block, const uint8_t* natural, uint64_t corrections, int32_t p1,
+                    int32_t m1)
 {
-    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
-    if (ac == nullptr) {
-        return Fail(decoder);
-    }
-    int32_t* block = entry->coefficients;
-    const uint8_t* natural = decoder->natural_order;
-    const uint32_t al = decoder->scan.approximation & 15u;
-    const auto p1 = static_cast<int32_t>(1u << al);
-    const auto m1 = static_cast<int32_t>(~0u << al);
-    const int32_t se = decoder->scan.se;
-    int32_t k = decoder->scan.ss;
-    // One correction bit for a coefficient that is already nonzero; false after a failure.
-    auto correct = [&](int32_t* coefficient) {
-        const int32_t bit = Bits(decoder, 1);
+    for (; corrections != 0; corrections &= corrections - 1) {
+        int32_t* coefficient = block + natural[__builtin_ctzll(corrections)];
+        const int32_t bit = reader.Bit();
         if (bit < 0) {
             return false;
         }
         if (bit != 0 && (*coefficient & p1) == 0) {
             *coefficient = Wrap(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(*coefficient >= 0 ? p1 : m1));
         }
-        return true;
-    };
+    }
+    return true;
+}
+
+// The refinement of one block; the caller keeps the nonzero mask.
+jpeg_status RefineBlock(jpeg_decoder* decoder, const jpeg_huff_table* ac, int32_t* block, uint64_t& nonzero)
+{
+    const uint8_t* natural = decoder->natural_order;
+    const uint32_t al = decoder->scan.approximation & 15u;
+    const auto p1 = static_cast<int32_t>(1u << al);
+    const auto m1 = static_cast<int32_t>(~0u << al);
+    const int32_t se = decoder->scan.se;
+    int32_t k = decoder->scan.ss;
+    Reader reader(decoder);
     if (decoder->eob_run == 0) {
         for (; k <= se; ++k) {
-            const int32_t rs = Symbol(decoder, ac);
+            if (!reader.Prime()) {
+                return decoder->entropy_status;
+            }
+            const int32_t rs = reader.Symbol(ac);
             if (rs < 0) {
                 return decoder->entropy_status;
             }
-            int32_t r = rs >> 4;
+            const int32_t r = rs >> 4;
             const int32_t s = rs & 15;
             int32_t value = 0;
             if (s != 0) {
                 if (s != 1) {
                     return Fail(decoder);
                 }
-                const int32_t bit = Bits(decoder, 1);
+                const int32_t bit = reader.Bit();
                 if (bit < 0) {
                     return decoder->entropy_status;
                 }
@@ -359,7 +528,7 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
             } else if (r != 15) {
                 decoder->eob_run = 1 << r;
                 if (r > 0) {
-                    const int32_t b = Bits(decoder, r);
+                    const int32_t b = reader.Bits(r);
                     if (b < 0) {
                         return decoder->entropy_status;
                     }
@@ -367,35 +536,47 @@ jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry
                 }
                 break;
             }
-            // Past the zero coefficients the run skips, correcting the nonzero ones on the way.
-            for (; k <= se; ++k) {
-                int32_t* coefficient = block + natural[k];
-                if (*coefficient != 0) {
-                    if (!correct(coefficient)) {
-                        return decoder->entropy_status;
-                    }
-                } else if (--r < 0) {
-                    break;
-                }
+            // The run skips r zero coefficients and stops at the next one, correcting the
+            // nonzero ones on the way.
+            uint64_t zeros = ~nonzero & Band(k, se);
+            for (int32_t i = 0; i < r && zeros != 0; ++i) {
+                zeros &= zeros - 1;
             }
+            const int32_t stop = zeros != 0 ? __builtin_ctzll(zeros) : se + 1;
+            if (!Correct(reader, block, natural, nonzero & Band(k, stop - 1), p1, m1)) {
+                return decoder->entropy_status;
+            }
+            k = stop;
             if (value != 0) {
                 if (k > se) {
                     return Fail(decoder);
                 }
                 block[natural[k]] = value;
+                nonzero |= 1ull << k;
             }
         }
     }
     if (decoder->eob_run > 0) {
-        for (; k <= se; ++k) {
-            int32_t* coefficient = block + natural[k];
-            if (*coefficient != 0 && !correct(coefficient)) {
-                return decoder->entropy_status;
-            }
+        if (!Correct(reader, block, natural, nonzero & Band(k, se), p1, m1)) {
+            return decoder->entropy_status;
         }
         --decoder->eob_run;
     }
     return decoder->entropy_status;
+}
+
+}  // namespace
+
+jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    const jpeg_huff_table* ac = Table(decoder->ac_tables, decoder->ac_count, decoder->ac_selector[component]);
+    if (ac == nullptr) {
+        return Fail(decoder);
+    }
+    uint64_t nonzero = NonzeroMask(entry);
+    const jpeg_status status = RefineBlock(decoder, ac, entry->coefficients, nonzero);
+    SetNonzeroMask(entry, nonzero);
+    return status;
 }
 
 // ---- the progressive coefficient pass and its rows ----
@@ -461,18 +642,24 @@ jpeg_status WalkScan(jpeg_decoder* decoder)
         }
         const uint32_t columns = CeilDiv(CeilDiv(static_cast<uint64_t>(decoder->frame.samples) * h, hmax), 8);
         const uint32_t rows = CeilDiv(CeilDiv(static_cast<uint64_t>(decoder->frame.lines) * v, vmax), 8);
+        const auto unit = decoder->decode_unit;
         for (uint32_t by = 0; by < rows; ++by) {
+            // Block x of this row lies in MCU x / h at place x % h, counted along without dividing.
+            jpeg_block_entry* mcu = entries + static_cast<uint64_t>(by / v) * per_row * per_mcu + offset + (by % v) * h;
+            uint32_t place = 0;
             for (uint32_t bx = 0; bx < columns; ++bx) {
                 if (!RestartDue(decoder, count)) {
                     break;
                 }
-                const uint64_t mcu = static_cast<uint64_t>(by / v) * per_row + bx / h;
-                jpeg_block_entry* entry = entries + mcu * per_mcu + offset + (by % v) * h + bx % h;
-                const jpeg_status status = decoder->decode_unit(decoder, entry, c);
+                const jpeg_status status = unit(decoder, mcu + place, c);
                 if (status < 1) {
                     return status;
                 }
                 ++count;
+                if (++place == h) {
+                    place = 0;
+                    mcu += per_mcu;
+                }
             }
         }
         return JPEG_OK;
@@ -500,6 +687,18 @@ jpeg_status WalkScan(jpeg_decoder* decoder)
     }
     (void)mcus;
     return JPEG_OK;
+}
+
+// A block without AC coefficients, as the full-size transform leaves it: its columns and rows
+// all take the all-zero shortcut, so every value is the dequantised DC >> 13.
+void FlatBlock(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    int32_t* block = entry->coefficients;
+    const uint32_t dc = static_cast<uint32_t>(block[0]) * static_cast<uint32_t>(decoder->multipliers[component].values[0]);
+    const int32_t value = Wrap(dc) >> 13;
+    for (int32_t k = 0; k < 64; ++k) {
+        block[k] = value;
+    }
 }
 
 }  // namespace
@@ -545,7 +744,11 @@ jpeg_status jpeg_decode_progressive_row(jpeg_decoder* decoder)
         jpeg_block_entry* first = entry;
         for (int32_t c = 0; c < nf; ++c) {
             for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
-                decoder->transform[c](decoder, entry, c);
+                if (NonzeroMask(entry) == 0) {
+                    FlatBlock(decoder, entry, c);
+                } else {
+                    decoder->transform[c](decoder, entry, c);
+                }
             }
         }
         jpeg_plane at[4]{};

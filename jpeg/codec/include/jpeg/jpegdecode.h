@@ -86,6 +86,14 @@ void jpeg_idct_8x8_dequant(jpeg_decoder* decoder, jpeg_block_entry* entry, int32
 void jpeg_idct_4x4(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_2x2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_1x1(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+#if defined(__x86_64__) || defined(__i386__)
+// SSE2 and SSE4.1 bodies of the two full-size transforms, with identical results;
+// jpeg_setup_idct picks them from dispatch levels 2 and 5 on.
+void jpeg_idct_8x8_fast_sse2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_8x8_dequant_sse2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_8x8_fast_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_8x8_dequant_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+#endif
 
 // Direct kernel path.
 jpeg_status jpeg_direct_state_create(jpeg_decoder* decoder);

@@ -245,7 +245,7 @@ struct jpeg_decoder {
     uint32_t tables_changed;
 
     // Entropy input (decode mode when input_buffer is set)
-    uint32_t bit_buffer;
+    uint64_t bit_buffer;
     int32_t bit_count;
     int32_t inserted_zeros;
     int32_t input_state;
