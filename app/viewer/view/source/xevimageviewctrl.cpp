@@ -106,6 +106,8 @@ XEVImageViewCtrl::XEVImageViewCtrl(QWidget* parent, int32_t controlId)
     // Every paint covers the whole update area itself; a progress paint keeps the rest.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::ClickFocus);
 }
 
 XEVImageViewCtrl::~XEVImageViewCtrl()
@@ -665,6 +667,9 @@ void XEVImageViewCtrl::paintEvent(QPaintEvent*)
 
 void XEVImageViewCtrl::OnCommand(int32_t id)
 {
+    if (OnToolCommand(id)) {
+        return;
+    }
     if (id == ID_XEV_SHOW_REPORT) {
         XEVTitlePaneState* pane = XEVGetTitlePane();
         if (pane == nullptr || pane->IsReportEnabled()) {

@@ -4,6 +4,7 @@
 // pan, its annotations and corner texts; loads its images on its own thread and steps
 // through them.
 
+#include <QCursor>
 #include <QImage>
 #include <QPoint>
 #include <QRect>
@@ -21,6 +22,7 @@
 #include "viewer/xevoverlaycommon.h"
 #include "viewer/xevoverlayviewinfo.h"
 
+class CXEVRMenu;
 class ImageInfo;
 class XEVVEKHelper;
 class FrameImageInfo;
@@ -38,8 +40,42 @@ constexpr uint32_t WM_XEV_IMAGE_CHANGED = 0x1442;
 constexpr uint32_t WM_XEV_INVERT = 0x1446;
 
 // Commands of the cell.
+constexpr int32_t ID_XEV_WINDOWLEVEL = 32773;
+constexpr int32_t ID_XEV_ZOOM = 32774;
+constexpr int32_t ID_XEV_PAN = 32775;
+constexpr int32_t ID_XEV_MEASURE = 32787;
+constexpr int32_t ID_XEV_TEXT = 32788;
+constexpr int32_t ID_XEV_ARROW = 32789;
+constexpr int32_t ID_XEV_PIXELVALUE = 32790;
+constexpr int32_t ID_XEV_PLAY = 32791;
+constexpr int32_t ID_XEV_RESET_DISPLAY = 32799;
+constexpr int32_t ID_XEV_LOCK = 32803;
+constexpr int32_t ID_XEV_DELETE_MEASURE = 32807;
+constexpr int32_t ID_XEV_DELETE_TEXT = 32811;
+constexpr int32_t ID_XEV_DELETE_ARROW = 32812;
+constexpr int32_t ID_XEV_SERIES_SYNC = 32815;
 constexpr int32_t ID_XEV_SHOW_REPORT = 32816;
 constexpr int32_t ID_XEV_INVERT = 32824;
+
+// What a cell sends beyond its parent: the layout step to the main window side.
+constexpr uint32_t WM_XEV_LAYOUT_STEP = 0x1421;
+
+// The mouse tools, one bit each, as the load state's tool word holds them.
+enum XEVMouseTool : int32_t {
+    kXEVToolNone = 0,
+    kXEVToolWindowLevel = 1,
+    kXEVToolZoom = 2,
+    kXEVToolPan = 4,
+    kXEVToolMeasure = 8,
+    kXEVToolText = 16,
+    kXEVToolArrow = 32,
+    kXEVToolPixelValue = 64,
+};
+// Where the tool's cursor points, from the pointer position; zero for tools whose cursor
+// points with its origin.
+QPoint XEVToolHotSpot(int32_t tool);
+// The tool's cursor, drawn here; the arrow cursor for tool 0 or an unknown word.
+QCursor XEVToolCursor(int32_t tool);
 
 // The title pane's states that a cell reads. The shell registers its pane; without one the
 // pane counts as absent.
@@ -50,9 +86,24 @@ public:
     virtual bool IsReportEnabled() const = 0;
     virtual bool IsTextToolPressed() const = 0;
     virtual bool IsArrowToolPressed() const = 0;
+    // The tool buttons show the tool (0: none pressed).
+    virtual void UpdateToolButtons(int32_t) {}
+    virtual bool IsPlayVisible() const { return true; }
+    // The play button's command: starts or pauses cine.
+    virtual void PressPlay() {}
 };
 void XEVSetTitlePane(XEVTitlePaneState* pane);
 XEVTitlePaneState* XEVGetTitlePane();
+
+// Shows a built right-button menu and answers the chosen command, 0 for none. The default
+// runs the pop-up modally; tests record the menu instead.
+class XEVMenuPresenter {
+public:
+    virtual ~XEVMenuPresenter() = default;
+    virtual int32_t Show(CXEVRMenu& popup, uint16_t menuId, QPoint global) = 0;
+};
+// Null restores the modal pop-up.
+void XEVSetMenuPresenter(XEVMenuPresenter* presenter);
 
 // Where a cell shows a failure text; a modal box by default, tests count instead.
 class XEVMessageBox {
@@ -129,6 +180,19 @@ public:
     // Commands of the cell's menu.
     void OnCommand(int32_t id);
 
+    // Menus: the cell menu's resource for the cine and report states; a menu built with its
+    // labels, icons, check marks and greying (null when there is no such menu); showing one
+    // at a global position (the cell menu at (-1, -1) opens at the client's top-left + 5).
+    uint16_t CellMenuId() const;
+    std::unique_ptr<CXEVRMenu> BuildMenu(uint16_t menuId) const;
+    void ShowCellMenu(QPoint global);
+    void ShowAnnotationMenu(uint16_t menuId, QPoint global);
+
+    // Tool word back to 0 unless the operation lock is on, the title pane told.
+    void DropToolUnlessLocked();
+    // Fit zoom, every annotation of the cell's images gone, default windows.
+    void OnResetDisplay();
+
     // The geometry of the current frame in a client area of that size; updates the base
     // scale when fitting, as the paint does.
     XEVViewGeometry ComputeGeometry(int32_t clientWidth, int32_t clientHeight, int32_t imageWidth,
@@ -185,9 +249,28 @@ public:
     int32_t referenceLineShown = 0;
     int32_t forcedLoadBusy = 0;
     int32_t memoryMessageShown = 0;
+    // Mouse state. A cell of a series laid over the grid pages with the grid, as a linked
+    // cell does.
+    int32_t seriesLinked = 0;
+    int32_t windowLevelChanged = 0;
+    int32_t panInProgress = 0;
+    int32_t rightMenuShown = 0;
+    QRect destinationEdges;
+    QPoint zoomAnchor;
+    QPoint sourceCentre;
+    QPoint middlePoint;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     class Receiver;
@@ -227,6 +310,29 @@ private:
     bool StepFrames(XEVVEKHelper* helper, int32_t frameCount, int32_t direction, int32_t wrap, bool& loaded);
     bool StepImages(int32_t direction, int32_t wrap, bool& loaded, bool& wrappedWhileLoading);
     void ComputeReferenceLines(XEVVEKHelper* helper, XEVImageViewCtrl* other, XEVVEKHelper* otherHelper);
+
+    // Mouse and keys.
+    void OnLButtonDown(QPoint pt);
+    void OnLButtonUp(QPoint pt);
+    void OnDragMove(QPoint pt);
+    void OnRButtonUp(QPoint pt, QPoint global, bool leftHeld);
+    void OnMiddleMove(QPoint pt);
+    bool OnKey(int key);
+    void ApplyZoomRule(XEVVEKHelper* helper, const FrameImageInfo* frame);
+    void ReleaseWindowLevel(XEVVEKHelper* helper);
+    void UpdateCursor(QPoint pt);
+    void SendToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);
+    // The commands of the tools, the lock, play, linking, reset and the deletes; false for others.
+    bool OnToolCommand(int32_t id);
+    void ScrollFormView(bool up);
+    bool IsLinked() const { return seriesLinked != 0 || tileMode != 0; }
+    void WatchEdits();
+    // Cursor clamp of the confining tools: the drawn image moved back by the hot spot.
+    QPoint Confine(QPoint pt, int32_t tool) const;
+
+    QPoint lastPointer_;   // where the previous drag step ended
+    QRect confineArea_;    // empty: the cursor is free
+    QSize handledSize_;    // hidden cells get the same resize at every grab
 
     int32_t controlId_;
     std::unique_ptr<Receiver> receiver_;
