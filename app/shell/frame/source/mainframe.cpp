@@ -19,7 +19,10 @@ CMainFrame::~CMainFrame()
 {
     // The panes reach the frame while they go; take them down while it is whole.
     clientCreated_ = 0;
-    delete takeCentralWidget();
+    QWidget* client = takeCentralWidget();
+    outer_ = nullptr;
+    inner_ = nullptr;
+    delete client;
 }
 
 bool CMainFrame::OnCreateClient()

@@ -13,6 +13,7 @@
 #include "shell/xevslider.h"
 #include "study/xevstudymodel.h"
 #include "viewer/xevimageformview.h"
+#include "xevtooltipfont.h"
 
 namespace {
 
@@ -57,6 +58,11 @@ void CXEVStatusFormView::OnInitialUpdate()
     stack_->setToolTip(GetUIString(20103));
     thumbnail_->setToolTip(GetUIString(20104));
     fullScreen_->setToolTip(GetUIString(20105));
+    (new XEVToolTipFont(this, layoutFont_))->Watch(slider_);
+    auto* buttonTips = new XEVToolTipFont(this, buttonFont_);
+    for (CXEVToggleButton* toggle : {stack_, thumbnail_, fullScreen_}) {
+        buttonTips->Watch(toggle);
+    }
 }
 
 void CXEVStatusFormView::LoadSkins()

@@ -13,6 +13,7 @@
 #include "shell/xevslider.h"
 #include "study/xevloadstate.h"
 #include "viewer/xevimageformview.h"
+#include "xevtooltipfont.h"
 
 namespace {
 
@@ -106,8 +107,11 @@ void CXEVTitleFormView::OnInitialUpdate()
         slider_->setValue(slider_->GetPositionForInterval(playInterval_));
     }
     slider_->setToolTip(FrameRateText());
+    (new XEVToolTipFont(this, speedFont_))->Watch(slider_);
+    auto* buttonTips = new XEVToolTipFont(this, buttonFont_);
     for (int32_t i = 0; i < kButtonCount; ++i) {
         buttons_[i]->setToolTip(GetUIString(kButtons[i].tip));
+        buttonTips->Watch(buttons_[i]);
     }
 }
 

@@ -1,3 +1,5 @@
+#include <QToolTip>
+
 #include "frametestsupport.h"
 
 namespace {
@@ -160,4 +162,29 @@ TEST_F(FrameTest, ExitClosesTheFrame)
     Title().ButtonAt(B::kExit).click();
     Pump();
     EXPECT_FALSE(frame->isVisible());
+}
+
+TEST_F(FrameTest, TooltipsShowInTheirPanesFonts)
+{
+    auto& fonts = GetCommonSettings().Fonts;
+    const auto saved = fonts;
+    fonts[8].points = 20;
+    fonts[9].points = 7;
+    fonts[9].weight = 700;
+    fonts[15].points = 16;
+    MakeFrame();
+    auto tipFontOf = [](QWidget& widget) {
+        QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), widget.mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(&widget, &help);
+        return QToolTip::font();
+    };
+    const QFont speed = tipFontOf(Title().SpeedSlider());
+    const QFont button = tipFontOf(Title().ButtonAt(B::kZoom));
+    const QFont layout = tipFontOf(Status().Slider());
+    EXPECT_GT(speed.pixelSize(), layout.pixelSize());
+    EXPECT_GT(layout.pixelSize(), button.pixelSize());
+    EXPECT_TRUE(button.bold());
+    EXPECT_FALSE(speed.bold());
+    QToolTip::hideText();
+    fonts = saved;
 }
