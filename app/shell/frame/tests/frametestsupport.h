@@ -52,11 +52,11 @@ protected:
         Pump();
     }
 
-    StudyInfo& MakeStudy(const std::vector<SeriesSpec>& specs)
+    StudyInfo& MakeStudy(const std::vector<SeriesRecipe>& specs)
     {
         auto& study = *studies.emplace_back(std::make_unique<StudyInfo>());
         study.SetModalities(QStringLiteral("CT"));
-        for (const SeriesSpec& spec : specs) {
+        for (const SeriesRecipe& spec : specs) {
             AddSeries(study, spec);
         }
         return study;
