@@ -1,5 +1,7 @@
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "frametestsupport.h"
 
@@ -20,12 +22,17 @@ public:
     StudyInfo* GetCurrentStudy() const override
     {
         ++walked;
+        while (hold.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         return nullptr;
     }
     StudyInfo* GetLastSeriesStudy() const override { return nullptr; }
 
     std::vector<PatientInfo*> patients;
     mutable std::atomic<int> walked{0};
+    // Keeps the pre-load thread running while set.
+    std::atomic<bool> hold{false};
     int shown = 0;
 };
 
@@ -35,6 +42,8 @@ TEST_F(FrameTest, PanesTakeTheFixedRowsAndTheListColumn)
 {
     MakeFrame();
     ASSERT_EQ(frame->centralWidget(), frame->OuterSplitter());
+    // The build tree is not on an optical disc.
+    EXPECT_EQ(frame->ProgramOnCdRom(), 0);
     EXPECT_EQ(RowHeight(*frame, 0), 93);
     EXPECT_EQ(RowHeight(*frame, 2), 43);
     EXPECT_EQ(frame->GetListView()->width(), 332);
@@ -169,9 +178,22 @@ TEST_F(FrameTest, PreloadControlStartsAPreloadOverTheListView)
     frame->ShowAllListEntries();
     EXPECT_EQ(list.shown, 1);
 
+    list.hold = true;
     frame->PostToMainFrame(WM_XEV_PRELOAD_CONTROL, 0, 0);
     EXPECT_TRUE(PumpUntil([&] { return list.walked.load() > 0; }));
-    GetLoadState().HaltPreload();
+
+    // A running pre-load is resumed, not started again: the painting mark is cleared and the
+    // resume time taken.
+    XEVLoadState& state = GetLoadState();
+    ASSERT_EQ(state.IsPreloadRunning(), 1);
+    state.painting = 1;
+    state.lastPaintEndMs = 0;
+    frame->OnMessage(WM_XEV_PRELOAD_CONTROL, 0, 0);
+    EXPECT_EQ(state.painting.load(), 0);
+    EXPECT_GE(state.GetLastPaintEnd(), XEVSteadyMilliseconds() - 1000);
+    EXPECT_EQ(list.walked.load(), 1);
+    list.hold = false;
+    state.HaltPreload();
 }
 
 TEST_F(FrameTest, PaneControlsDisableTogetherButHelpExitAndPatientViewStay)
