@@ -125,6 +125,87 @@ for number, draw in MENU_ICONS.items():
     BITMAPS[number] = (lambda draw=draw: icon(draw))
 
 
+# Pane buttons: a face per look (normal, selected, focus, disabled) with the tool's glyph.
+BUTTON_FACES = [((196, 206, 220), (90, 100, 116)), ((120, 160, 210), (30, 50, 90)),
+                ((226, 234, 246), (70, 110, 170)), ((170, 172, 176), (140, 142, 146))]
+
+
+def button(size, look, glyph):
+    fill, edge = BUTTON_FACES[look]
+    img = Image.new("RGB", size, fill)
+    d = ImageDraw.Draw(img)
+    d.rounded_rectangle([0, 0, size[0] - 1, size[1] - 1], radius=6, outline=edge, width=2)
+    ink = INK if look != 3 else (120, 122, 126)
+    cx, cy = size[0] // 2, size[1] // 2
+    if glyph == "wl":
+        d.pieslice([cx - 14, cy - 14, cx + 14, cy + 14], 90, 270, fill=ink)
+        d.ellipse([cx - 14, cy - 14, cx + 14, cy + 14], outline=ink, width=2)
+    elif glyph == "zoom":
+        d.ellipse([cx - 12, cy - 12, cx + 6, cy + 6], outline=ink, width=3)
+        d.line([(cx + 4, cy + 4), (cx + 14, cy + 14)], fill=ink, width=4)
+    elif glyph == "pan":
+        d.line([(cx - 14, cy), (cx + 14, cy)], fill=ink, width=3)
+        d.line([(cx, cy - 14), (cx, cy + 14)], fill=ink, width=3)
+    elif glyph == "measure":
+        d.line([(cx - 14, cy + 8), (cx + 14, cy - 8)], fill=ink, width=3)
+    elif glyph == "text":
+        d.line([(cx - 10, cy - 12), (cx + 10, cy - 12)], fill=ink, width=4)
+        d.line([(cx, cy - 12), (cx, cy + 14)], fill=ink, width=4)
+    elif glyph == "arrow":
+        d.line([(cx - 12, cy + 12), (cx + 12, cy - 12)], fill=ink, width=3)
+        d.polygon([(cx + 14, cy - 14), (cx + 2, cy - 12), (cx + 12, cy - 2)], fill=ink)
+    elif glyph == "pixel":
+        d.rectangle([cx - 12, cy - 12, cx + 12, cy + 12], outline=ink, width=2)
+        d.rectangle([cx - 3, cy - 3, cx + 3, cy + 3], fill=ink)
+    elif glyph == "play":
+        d.polygon([(cx - 8, cy - 12), (cx - 8, cy + 12), (cx + 12, cy)], fill=ink)
+    elif glyph == "pause":
+        d.rectangle([cx - 10, cy - 12, cx - 3, cy + 12], fill=ink)
+        d.rectangle([cx + 3, cy - 12, cx + 10, cy + 12], fill=ink)
+    elif glyph == "help":
+        d.arc([cx - 9, cy - 16, cx + 9, cy + 2], 180, 90, fill=ink, width=3)
+        d.line([(cx, cy + 2), (cx, cy + 7)], fill=ink, width=3)
+        d.rectangle([cx - 2, cy + 11, cx + 2, cy + 15], fill=ink)
+    elif glyph == "exit":
+        d.line([(cx - 11, cy - 11), (cx + 11, cy + 11)], fill=ink, width=4)
+        d.line([(cx - 11, cy + 11), (cx + 11, cy - 11)], fill=ink, width=4)
+    elif glyph == "report":
+        d.rectangle([cx - 11, cy - 15, cx + 11, cy + 15], outline=ink, width=2)
+        for k in range(4):
+            d.line([(cx - 6, cy - 8 + 6 * k), (cx + 6, cy - 8 + 6 * k)], fill=ink, width=2)
+    elif glyph == "stack":
+        for k in range(3):
+            d.rectangle([cx - 12 + 4 * k, cy - 10 + 3 * k, cx + 4 + 4 * k, cy + 2 + 3 * k], outline=ink)
+    elif glyph == "thumb":
+        for i in range(3):
+            d.rectangle([cx - 16 + 11 * i, cy - 5, cx - 8 + 11 * i, cy + 5], outline=ink)
+    elif glyph == "full":
+        d.rectangle([cx - 16, cy - 10, cx + 16, cy + 10], outline=ink, width=2)
+        d.polygon([(cx - 13, cy - 7), (cx - 6, cy - 7), (cx - 13, cy)], fill=ink)
+        d.polygon([(cx + 13, cy + 7), (cx + 6, cy + 7), (cx + 13, cy)], fill=ink)
+    return img
+
+
+# Resource ids in the order normal, selected, focus, disabled.
+PANE_BUTTONS = [
+    ((165, 166, 163, 195), "wl"), ((169, 170, 167, 168), "zoom"), ((173, 174, 171, 172), "pan"),
+    ((177, 178, 175, 176), "measure"), ((181, 182, 179, 180), "text"), ((185, 186, 183, 184), "arrow"),
+    ((189, 190, 187, 188), "pixel"), ((193, 194, 191, 192), "play"), ((221, 219, 222, 220), "pause"),
+    ((142, 143, 144, 197), "help"), ((139, 140, 141, 196), "exit"), ((263, 264, 265, 266), "report"),
+]
+TOGGLES = [((150, 153, 151, 152), "stack"), ((162, 156, 157, 154), "thumb"), ((160, 161, 158, 159), "full")]
+for ids, glyph in PANE_BUTTONS:
+    for look, number in enumerate(ids):
+        BITMAPS[number] = (lambda look=look, glyph=glyph: button((54, 54), look, glyph))
+for ids, glyph in TOGGLES:
+    for look, number in enumerate(ids):
+        BITMAPS[number] = (lambda look=look, glyph=glyph: button((54, 31), look, glyph))
+# Pane backgrounds: title, cine area, status.
+BITMAPS[198] = lambda: panel((1262, 93), (15, 128, 15), (8, 80, 8))
+BITMAPS[205] = lambda: panel((192, 54), (30, 60, 40), (90, 130, 100))
+BITMAPS[149] = lambda: panel((1147, 41), (0, 200, 200), (0, 120, 120))
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(os.path.join(out, "bitmaps"), exist_ok=True)

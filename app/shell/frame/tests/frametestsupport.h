@@ -1,0 +1,81 @@
+#pragma once
+
+// A main frame on screen at the client size of the tests, with the settings and the load
+// state each test expects, and a study of fixture images to show in it.
+
+#include <QApplication>
+
+#include <memory>
+#include <vector>
+
+#include "gridtestsupport.h"
+#include "qtguitestapp.h"
+#include "shell/mainframe.h"
+#include "shell/xevcommonsettings.h"
+#include "shell/xevpatientbar.h"
+#include "shell/xevslider.h"
+#include "shell/xevstatusformview.h"
+#include "shell/xevtitleformview.h"
+#include "viewer/xevimageformview.h"
+
+class FrameTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        XEVSetMemoryTest(&AlwaysEnoughMemory);
+        XEVSetMessageBox(&box);
+        GetLoadState().mouseTool = 0;
+        GetCommonSettings().ModeSupportSR = 0;
+        GetCommonSettings().OperationLock = 0;
+        GetCommonSettings().InitialLayoutIndex = 2;
+    }
+    void TearDown() override
+    {
+        frame.reset();
+        studies.clear();
+        CXEVTitleFormView::SetTickClock(nullptr);
+        XEVSetMessageBox(nullptr);
+        XEVSetMemoryTest(nullptr);
+        GetLoadState().mouseTool = 0;
+        GetCommonSettings().ModeSupportSR = 0;
+        GetCommonSettings().OperationLock = 0;
+    }
+
+    void MakeFrame(int width = 1280, int height = 1024)
+    {
+        frame = std::make_unique<CMainFrame>();
+        frame->resize(width, height);
+        ASSERT_TRUE(frame->OnCreateClient());
+        frame->show();
+        Pump();
+        frame->SetUpPanes();
+        Pump();
+    }
+
+    StudyInfo& MakeStudy(const std::vector<SeriesRecipe>& specs)
+    {
+        auto& study = *studies.emplace_back(std::make_unique<StudyInfo>());
+        study.SetModalities(QStringLiteral("CT"));
+        for (const SeriesRecipe& spec : specs) {
+            AddSeries(study, spec);
+        }
+        return study;
+    }
+
+    // Shows the study and selects its first cell.
+    void ShowSelected(StudyInfo& study)
+    {
+        Image().ShowFitted(&study);
+        Pump();
+        Image().ActivateCell(kXEVFirstStudyCellId);
+        Image().SelectCell(kXEVFirstStudyCellId);
+    }
+
+    CXEVImageFormView& Image() { return *frame->GetImageFormView(); }
+    CXEVTitleFormView& Title() { return *frame->GetTitlePane(); }
+    CXEVStatusFormView& Status() { return *frame->GetStatusPane(); }
+
+    std::vector<std::unique_ptr<StudyInfo>> studies;
+    CountingBox box;
+    std::unique_ptr<CMainFrame> frame;
+};
