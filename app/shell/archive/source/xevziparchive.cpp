@@ -15,6 +15,8 @@
 #include <new>
 #include <random>
 
+#include <ioapi.h>
+
 #include "platform/platfolder.h"
 
 namespace {
@@ -149,6 +151,148 @@ int CreateTempFile(int dirFd, const std::string& leaf, std::string& tempName)
     return -1;
 }
 
+// The archive read through one descriptor with a read-ahead block: minizip reads the
+// central directory a few bytes at a time after a seek per entry, which through stdio
+// costs a system call or two each.
+struct ZipReader {
+    int fd = -1;
+    uint64_t size = 0;
+    uint64_t position = 0;
+    uint64_t blockStart = 0;
+    size_t blockLength = 0;
+    int failed = 0;
+    char block[65536];
+};
+
+voidpf ZCALLBACK ReaderOpen(voidpf, const void* path, int mode)
+{
+    if (path == nullptr || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) {
+        return nullptr;
+    }
+    FdHolder fd(::open(static_cast<const char*>(path), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return nullptr;
+    }
+    auto* reader = new (std::nothrow) ZipReader;
+    if (reader != nullptr) {
+        reader->fd = fd.Release();
+        reader->size = static_cast<uint64_t>(st.st_size);
+    }
+    return reader;
+}
+
+bool ReadAt(ZipReader& reader, char* out, size_t size, uint64_t offset)
+{
+    while (size > 0) {
+        const ssize_t got = ::pread(reader.fd, out, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        out += got;
+        size -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+uLong ZCALLBACK ReaderRead(voidpf, voidpf stream, void* buffer, uLong size)
+{
+    auto& reader = *static_cast<ZipReader*>(stream);
+    char* out = static_cast<char*>(buffer);
+    const uint64_t available = reader.position < reader.size ? reader.size - reader.position : 0;
+    const size_t wanted = static_cast<size_t>(size < available ? size : available);
+    size_t done = 0;
+    while (done < wanted) {
+        const uint64_t at = reader.position;
+        if (at >= reader.blockStart && at < reader.blockStart + reader.blockLength) {
+            const size_t offset = static_cast<size_t>(at - reader.blockStart);
+            const size_t take = std::min(wanted - done, reader.blockLength - offset);
+            std::memcpy(out + done, reader.block + offset, take);
+            done += take;
+            reader.position += take;
+            continue;
+        }
+        if (wanted - done >= sizeof reader.block) {
+            const size_t take = wanted - done;
+            if (!ReadAt(reader, out + done, take, at)) {
+                break;
+            }
+            done += take;
+            reader.position += take;
+            continue;
+        }
+        const size_t fill = static_cast<size_t>(std::min<uint64_t>(sizeof reader.block, reader.size - at));
+        reader.blockLength = 0;
+        if (!ReadAt(reader, reader.block, fill, at)) {
+            break;
+        }
+        reader.blockStart = at;
+        reader.blockLength = fill;
+    }
+    if (done < size) {
+        reader.failed = done < wanted ? 1 : reader.failed;
+    }
+    return static_cast<uLong>(done);
+}
+
+uLong ZCALLBACK ReaderWrite(voidpf, voidpf, const void*, uLong)
+{
+    return 0;
+}
+
+ZPOS64_T ZCALLBACK ReaderTell(voidpf, voidpf stream)
+{
+    return static_cast<ZipReader*>(stream)->position;
+}
+
+long ZCALLBACK ReaderSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
+{
+    auto& reader = *static_cast<ZipReader*>(stream);
+    uint64_t base = 0;
+    if (origin == ZLIB_FILEFUNC_SEEK_CUR) {
+        base = reader.position;
+    } else if (origin == ZLIB_FILEFUNC_SEEK_END) {
+        base = reader.size;
+    } else if (origin != ZLIB_FILEFUNC_SEEK_SET) {
+        return -1;
+    }
+    if (offset > UINT64_MAX - base || base + offset > static_cast<uint64_t>(INT64_MAX)) {
+        return -1;
+    }
+    reader.position = base + offset;
+    return 0;
+}
+
+int ZCALLBACK ReaderClose(voidpf, voidpf stream)
+{
+    auto* reader = static_cast<ZipReader*>(stream);
+    const int result = ::close(reader->fd);
+    delete reader;
+    return result;
+}
+
+int ZCALLBACK ReaderError(voidpf, voidpf stream)
+{
+    return static_cast<ZipReader*>(stream)->failed;
+}
+
+zlib_filefunc64_def ReaderFunctions()
+{
+    zlib_filefunc64_def functions{};
+    functions.zopen64_file = ReaderOpen;
+    functions.zread_file = ReaderRead;
+    functions.zwrite_file = ReaderWrite;
+    functions.ztell64_file = ReaderTell;
+    functions.zseek64_file = ReaderSeek;
+    functions.zclose_file = ReaderClose;
+    functions.zerror_file = ReaderError;
+    return functions;
+}
+
 bool DeleteTreeAt(int parent, const char* name);
 
 bool DeleteContents(int dirFd)
@@ -196,19 +340,25 @@ bool DeleteTreeAt(int parent, const char* name)
 
 int ZipReadCurrentEntry(unzFile file, unz_file_info64& info, std::string& name)
 {
-    int result = unzGetCurrentFileInfo64(file, &info, nullptr, 0, nullptr, 0, nullptr, 0);
+    // minizip leaves a name that fills its buffer unterminated: the length comes from the
+    // record, and a longer name is read again into a buffer of its size.
+    char shortName[256];
+    int result = unzGetCurrentFileInfo64(file, &info, shortName, sizeof shortName, nullptr, 0, nullptr, 0);
     if (result != UNZ_OK) {
         return result;
     }
-    // minizip leaves a name that fills its buffer unterminated: ask for one byte more.
-    std::vector<char> buffer(static_cast<size_t>(info.size_filename) + 1, '\0');
+    const size_t length = static_cast<size_t>(info.size_filename);
+    if (length <= sizeof shortName) {
+        name.assign(shortName, length);
+        return UNZ_OK;
+    }
+    std::vector<char> buffer(length, '\0');
     result = unzGetCurrentFileInfo64(file, &info, buffer.data(), static_cast<uLong>(buffer.size()), nullptr, 0,
                                      nullptr, 0);
-    if (result != UNZ_OK) {
-        return result;
+    if (result == UNZ_OK) {
+        name.assign(buffer.data(), length);
     }
-    name.assign(buffer.data(), static_cast<size_t>(info.size_filename));
-    return UNZ_OK;
+    return result;
 }
 
 bool IsZipSymlink(const unz_file_info64& info)
@@ -242,20 +392,12 @@ bool ZipMemberMatches(const std::string& entryName, const std::string& fileName)
     return start == 0 || IsSeparator(entryName[start - 1]);
 }
 
-int64_t FindDicomDirEntry(const std::vector<std::string>& names, const std::vector<unz_file_info64>& infos)
+bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info)
 {
     static const std::string kName = "DICOMDIR";
-    for (size_t i = 0; i < names.size() && i < infos.size(); ++i) {
-        const std::string& name = names[i];
-        const size_t at = name.find(kName);
-        if (at == std::string::npos || at + kName.size() != name.size()) {
-            continue;
-        }
-        if ((at == 0 || IsSeparator(name[at - 1])) && IsSafeZipMember(name, infos[i])) {
-            return static_cast<int64_t>(i);
-        }
-    }
-    return -1;
+    const size_t at = name.find(kName);
+    return at != std::string::npos && at + kName.size() == name.size() && (at == 0 || IsSeparator(name[at - 1])) &&
+           IsSafeZipMember(name, info);
 }
 
 ZipArchive::~ZipArchive()
@@ -266,7 +408,8 @@ ZipArchive::~ZipArchive()
 int32_t ZipArchive::Open(const std::string& path)
 {
     Close();
-    handle_ = unzOpen64(path.c_str());
+    zlib_filefunc64_def functions = ReaderFunctions();
+    handle_ = unzOpen2_64(path.c_str(), &functions);
     return handle_ == nullptr ? kZipOpenFailed : kZipOk;
 }
 
@@ -277,7 +420,6 @@ int32_t ZipArchive::Close()
     }
     const int result = unzClose(handle_);
     handle_ = nullptr;
-    positions_.clear();
     return result == UNZ_OK ? kZipOk : kZipCloseFailed;
 }
 
@@ -285,7 +427,6 @@ int32_t ZipArchive::List(std::vector<std::string>& names, std::vector<unz_file_i
 {
     names.clear();
     infos.clear();
-    positions_.clear();
     if (handle_ == nullptr) {
         return kZipNotOpen;
     }
@@ -295,13 +436,11 @@ int32_t ZipArchive::List(std::vector<std::string>& names, std::vector<unz_file_i
     for (;;) {
         unz_file_info64 info{};
         std::string name;
-        unz64_file_pos position{};
-        if (ZipReadCurrentEntry(handle_, info, name) != UNZ_OK || unzGetFilePos64(handle_, &position) != UNZ_OK) {
+        if (ZipReadCurrentEntry(handle_, info, name) != UNZ_OK) {
             return kZipInfoFailed;
         }
         names.push_back(std::move(name));
         infos.push_back(info);
-        positions_.push_back(position);
         const int next = unzGoToNextFile(handle_);
         if (next == UNZ_END_OF_LIST_OF_FILE) {
             return kZipOk;
@@ -312,28 +451,39 @@ int32_t ZipArchive::List(std::vector<std::string>& names, std::vector<unz_file_i
     }
 }
 
-int32_t ZipArchive::Extract(const std::string& member, const std::string& outputPath)
+int32_t ZipArchive::Locate(const EntryTest& wanted)
 {
     if (handle_ == nullptr) {
         return kZipNotOpen;
     }
-    // Our own walk: unzLocateFile cannot find names of 256 bytes or more.
-    int walk = unzGoToFirstFile(handle_);
-    bool found = false;
-    while (walk == UNZ_OK) {
+    if (unzGoToFirstFile(handle_) != UNZ_OK) {
+        return kZipNoFirstEntry;
+    }
+    for (;;) {
         unz_file_info64 info{};
         std::string name;
         if (ZipReadCurrentEntry(handle_, info, name) != UNZ_OK) {
             return kZipInfoFailed;
         }
-        if (name == member) {
-            found = true;
-            break;
+        if (wanted(name, info)) {
+            return kZipOk;
         }
-        walk = unzGoToNextFile(handle_);
+        const int next = unzGoToNextFile(handle_);
+        if (next == UNZ_END_OF_LIST_OF_FILE) {
+            return kZipNotFound;
+        }
+        if (next != UNZ_OK) {
+            return kZipNextFailed;
+        }
     }
-    if (!found) {
-        return kZipNotFound;
+}
+
+int32_t ZipArchive::Extract(const std::string& member, const std::string& outputPath)
+{
+    // Our own walk: unzLocateFile cannot find names of 256 bytes or more.
+    const int32_t located = Locate([&member](const std::string& name, const unz_file_info64&) { return name == member; });
+    if (located != kZipOk) {
+        return located == kZipNotOpen ? kZipNotOpen : kZipNotFound;
     }
     const size_t slash = outputPath.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : outputPath.substr(0, slash));
@@ -344,23 +494,11 @@ int32_t ZipArchive::Extract(const std::string& member, const std::string& output
     return ExtractCurrent(dirFd.Get(), outputPath.substr(slash == std::string::npos ? 0 : slash + 1));
 }
 
-int32_t ZipArchive::ExtractEntry(size_t index, int dirFd, const std::string& leaf)
+int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
 {
     if (handle_ == nullptr) {
         return kZipNotOpen;
     }
-    if (index >= positions_.size()) {
-        return kZipNotFound;
-    }
-    unz64_file_pos position = positions_[index];
-    if (unzGoToFilePos64(handle_, &position) != UNZ_OK) {
-        return kZipNotFound;
-    }
-    return ExtractCurrent(dirFd, leaf);
-}
-
-int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
-{
     unz_file_info64 info{};
     if (unzGetCurrentFileInfo64(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
         return kZipInfoFailed;
@@ -485,20 +623,12 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         if (result != kZipOk) {
             return result;
         }
-        std::vector<std::string> names;
-        std::vector<unz_file_info64> infos;
-        result = archive.List(names, infos);
-        if (result != kZipOk) {
-            return result;
-        }
         const std::string wanted = FileNameOf(path);
-        size_t index = 0;
-        while (index < names.size() && !(IsSafeZipMember(names[index], infos[index]) &&
-                                          ZipMemberMatches(names[index], wanted))) {
-            ++index;
-        }
-        if (index == names.size()) {
-            return kZipNoMatch;
+        result = archive.Locate([&wanted](const std::string& name, const unz_file_info64& info) {
+            return IsSafeZipMember(name, info) && ZipMemberMatches(name, wanted);
+        });
+        if (result != kZipOk) {
+            return result == kZipNotFound ? kZipNoMatch : result;
         }
         FdHolder dirFd(OpenOwnFolder(extractFolder));
         for (size_t i = folderParts.size(); i + 1 < targetParts.size() && dirFd.Get() >= 0; ++i) {
@@ -507,7 +637,7 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         if (dirFd.Get() < 0) {
             return kZipCreateFailed;
         }
-        result = archive.ExtractEntry(index, dirFd.Get(), targetParts.back());
+        result = archive.ExtractCurrent(dirFd.Get(), targetParts.back());
         const int32_t closed = archive.Close();
         return result != kZipOk ? result : closed;
     } catch (...) {
@@ -518,17 +648,12 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
 bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
 {
     ZipArchive archive;
-    std::vector<std::string> names;
-    std::vector<unz_file_info64> infos;
-    if (archive.Open(zipPath) != kZipOk || archive.List(names, infos) != kZipOk) {
-        return false;
-    }
-    const int64_t entry = FindDicomDirEntry(names, infos);
-    if (entry < 0 || !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {
+    if (archive.Open(zipPath) != kZipOk || archive.Locate(IsDicomDirEntry) != kZipOk ||
+        !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {
         return false;
     }
     FdHolder dirFd(OpenOwnFolder(extractFolder));
-    if (dirFd.Get() < 0 || archive.ExtractEntry(static_cast<size_t>(entry), dirFd.Get(), "DICOMDIR") != kZipOk) {
+    if (dirFd.Get() < 0 || archive.ExtractCurrent(dirFd.Get(), "DICOMDIR") != kZipOk) {
         dirFd.Reset(-1);
         XEVDeleteExtractFolder(extractFolder);
         return false;

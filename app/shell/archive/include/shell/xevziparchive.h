@@ -4,6 +4,7 @@
 // private extraction folder, and that folder's upkeep. No Qt: the loaders link it.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,14 +44,17 @@ public:
     // The first member of exactly that name to outputPath. The data goes to a new file
     // beside the output, renamed over it once complete, so a reader never sees half a file.
     int32_t Extract(const std::string& member, const std::string& outputPath);
-    // Entry index of the last List to the file leaf inside the open folder dirFd.
-    int32_t ExtractEntry(size_t index, int dirFd, const std::string& leaf);
-
-private:
+    // Walks the entries in archive order and stops at the first one wanted: 0 there,
+    // kZipNotFound when none is, or the code of a failed step. Keeps no list, so a broken
+    // entry after the one wanted does not matter.
+    using EntryTest = std::function<bool(const std::string& name, const unz_file_info64& info)>;
+    int32_t Locate(const EntryTest& wanted);
+    // The entry Locate stopped at to the file leaf inside the open folder dirFd, through a
+    // new file renamed over it. A symbolic link is never extracted.
     int32_t ExtractCurrent(int dirFd, const std::string& leaf);
 
+private:
     unzFile handle_ = nullptr;
-    std::vector<unz64_file_pos> positions_;
 };
 
 // The current entry's information and its name at full length; an unz code.
@@ -63,9 +67,9 @@ bool IsZipSymlink(const unz_file_info64& info);
 bool IsSafeZipMember(const std::string& name, const unz_file_info64& info);
 // The entry name is the file name itself or ends with "/" or "\" and the file name.
 bool ZipMemberMatches(const std::string& entryName, const std::string& fileName);
-// The first safe entry whose name ends in "DICOMDIR" (upper case) where that is also the
-// first "DICOMDIR" in the name and starts it or follows a separator; -1 when none.
-int64_t FindDicomDirEntry(const std::vector<std::string>& names, const std::vector<unz_file_info64>& infos);
+// A safe entry whose name ends in "DICOMDIR" (upper case) where that is also the first
+// "DICOMDIR" in the name and starts it or follows a separator.
+bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info);
 
 // The archive opens.
 bool IsZipFile(const std::string& path);
