@@ -29,7 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const ::testing::Environment* const kApp = ::testing::AddGlobalTestEnvironment(new QtGuiTestApplication);
 const std::string kStudyData = STUDY_TEST_DATA_DIR;
 const std::string kReports = std::string(STUDY_TEST_DATA_DIR) + "/../../../shell/dialogs/tests/data";
 
