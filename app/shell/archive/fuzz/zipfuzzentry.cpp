@@ -23,16 +23,27 @@ bool KnownCode(int32_t code)
     return codes.count(code) != 0;
 }
 
-// One private folder per process, emptied before each input.
-const std::string& WorkFolder()
-{
-    static const std::string folder = [] {
+// One private folder per process, emptied before each input and removed at exit.
+class WorkFolder {
+public:
+    WorkFolder()
+    {
         char pattern[] = "/tmp/kv_zip_fuzz_XXXXXX";
         const char* made = ::mkdtemp(pattern);
-        return std::string(made != nullptr ? made : "");
-    }();
-    return folder;
-}
+        path_ = made != nullptr ? made : "";
+    }
+    ~WorkFolder()
+    {
+        std::error_code ignored;
+        if (!path_.empty()) {
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
 
 }   // namespace
 
@@ -40,7 +51,8 @@ ZipFuzzReport ZipFuzzRead(const uint8_t* data, size_t size)
 {
     ZipFuzzReport report;
     auto check = [&report](bool holds) { report.broken += holds ? 0 : 1; };
-    const std::string& work = WorkFolder();
+    static const WorkFolder folderOfProcess;
+    const std::string& work = folderOfProcess.Path();
     if (work.empty()) {
         ++report.broken;
         return report;

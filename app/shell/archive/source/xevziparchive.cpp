@@ -427,28 +427,13 @@ int32_t ZipArchive::List(std::vector<std::string>& names, std::vector<unz_file_i
 {
     names.clear();
     infos.clear();
-    if (handle_ == nullptr) {
-        return kZipNotOpen;
-    }
-    if (unzGoToFirstFile(handle_) != UNZ_OK) {
-        return kZipNoFirstEntry;
-    }
-    for (;;) {
-        unz_file_info64 info{};
-        std::string name;
-        if (ZipReadCurrentEntry(handle_, info, name) != UNZ_OK) {
-            return kZipInfoFailed;
-        }
-        names.push_back(std::move(name));
+    const int32_t result = Locate([&](const std::string& name, const unz_file_info64& info) {
+        names.push_back(name);
         infos.push_back(info);
-        const int next = unzGoToNextFile(handle_);
-        if (next == UNZ_END_OF_LIST_OF_FILE) {
-            return kZipOk;
-        }
-        if (next != UNZ_OK) {
-            return kZipNextFailed;
-        }
-    }
+        return false;
+    });
+    // The walk wanted nothing, so reaching the end is success.
+    return result == kZipNotFound ? kZipOk : result;
 }
 
 int32_t ZipArchive::Locate(const EntryTest& wanted)
