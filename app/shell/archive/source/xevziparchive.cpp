@@ -169,7 +169,8 @@ voidpf ZCALLBACK ReaderOpen(voidpf, const void* path, int mode)
     if (path == nullptr || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) {
         return nullptr;
     }
-    FdHolder fd(::open(static_cast<const char*>(path), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a named pipe chosen by mistake is refused instead of waited on.
+    FdHolder fd(::open(static_cast<const char*>(path), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return nullptr;

@@ -103,6 +103,9 @@ TEST_F(ZipTest, ListsAndExtractsByFullName)
     EXPECT_TRUE(IsZipFile(zip_));
     EXPECT_FALSE(IsZipFile(canary_));
     EXPECT_FALSE(IsZipFile(temp_.Path() + "/missing"));
+    const std::string fifo = temp_.Path() + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(IsZipFile(fifo));
 }
 
 TEST(ZipNames, MatchingAndTheDicomDirEntry)
