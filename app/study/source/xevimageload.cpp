@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "shell/xevziparchive.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "study/xevloadstate.h"
@@ -784,9 +785,12 @@ XEVLoadState& GetLoadState()
     return state;
 }
 
-int32_t XEVLoadState::ExtractZipMember(const std::string&, const std::string&) const
+int32_t XEVLoadState::ExtractZipMember(const std::string& path, const std::string& target) const
 {
-    return -1;
+    if (GetZipPath().empty()) {
+        return -1;
+    }
+    return ::ExtractZipMember(GetZipPath(), GetExtractFolder(), path, target);
 }
 
 namespace {

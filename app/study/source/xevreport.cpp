@@ -83,18 +83,18 @@ QString ConvertJisName(const QString& text)
     return DecodeJisBytes(bytes, text);
 }
 
-void XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
+int32_t XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
 {
     VEK_DefaultManager callManager;
     const std::string nativePath = path.toStdString();
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
-        return;
+        return 0;
     }
     VEK_DICOMInfo info(&callManager);
     if (!info.load(storage)) {
         vek_destroy(storage);
-        return;
+        return 0;
     }
     report.patientName = VekToQString(info.get_string_value(0x0010, 0x0010));
     report.patientId = VekToQString(info.get_string_value(0x0010, 0x0020));
@@ -109,4 +109,5 @@ void XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
         report.patientName = GetJisText(info, 0x0010, 0x0010);
     }
     vek_destroy(storage);
+    return 1;
 }

@@ -76,6 +76,18 @@ def icon(draw):
     return img
 
 
+def close_button(fill, edge, mark, ring=None):
+    """The report dialog's close button: a rounded plate with a cross."""
+    img = Image.new("RGB", (104, 44), (233, 237, 233))
+    d = ImageDraw.Draw(img)
+    d.rounded_rectangle([1, 1, 102, 42], radius=6, fill=fill, outline=edge)
+    if ring is not None:
+        d.rounded_rectangle([4, 4, 99, 39], radius=4, outline=ring)
+    d.line([(44, 14), (60, 30)], fill=mark, width=3)
+    d.line([(60, 14), (44, 30)], fill=mark, width=3)
+    return img
+
+
 INK = (32, 32, 40)
 MENU_ICONS = {
     # window/level: a half-filled disc
@@ -120,6 +132,10 @@ BITMAPS = {
     217: lambda: panel((115, 41), (206, 212, 220), (120, 128, 140)),
     218: patient_view,
     252: lambda: bar(BAR_LAST, (250, 250, 252), (120, 126, 136)),
+    267: lambda: close_button((214, 222, 232), (70, 90, 120), INK, (90, 130, 190)),
+    268: lambda: close_button((214, 216, 218), (150, 152, 156), (160, 162, 166)),
+    269: lambda: close_button((214, 222, 232), (70, 90, 120), INK),
+    270: lambda: close_button((170, 184, 204), (40, 60, 90), INK),
 }
 for number, draw in MENU_ICONS.items():
     BITMAPS[number] = (lambda draw=draw: icon(draw))

@@ -66,7 +66,8 @@ public:
     std::string GetExtractFolder() const;
     std::string GetZipPath() const;
     void SetArchive(const std::string& zipPath, const std::string& extractFolder);
-    // Extracts the archive member whose name ends path to target; -1: not extracted.
+    // Extracts the archive member named like path's file to target (path when empty), inside
+    // the extraction folder only; 0, or an archive code (-1: nothing to extract).
     int32_t ExtractZipMember(const std::string& path, const std::string& target) const;
 
     // The "MTChildWnd" receiver of the job host; null until the host has made it.

@@ -137,8 +137,8 @@ public:
     static QString GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series);
     // The element's bytes read as ISO 2022 JIS.
     static QString GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
-    // Leaves the report untouched when the file cannot be read.
-    void ReadReport(const QString& path, ReportInfo& report);
+    // 1 when read; 0 leaves the report untouched (the file cannot be read).
+    int32_t ReadReport(const QString& path, ReportInfo& report);
 
     // Decodes frame `frame` (0-based) into a new frame of the map; 1 when it is there
     // afterwards. frame comes back as the next one to load, or -1 after the last one or on

@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""Writes the zip fuzzer's seed corpus: small archives, stored and deflated, with nested,
+hostile and long names, a symlink, a zip64 one, and truncated and corrupted copies.
+
+Usage: make_corpus.py CORPUS_FOLDER
+"""
+import hashlib
+import io
+import os
+import stat
+import sys
+import zipfile
+
+
+def archive(members, compression=zipfile.ZIP_DEFLATED, zip64=False):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", compression, allowZip64=True) as z:
+        for name, data, mode in members:
+            info = zipfile.ZipInfo(name)
+            info.compress_type = compression
+            info.create_system = 3
+            info.external_attr = mode << 16
+            if zip64:
+                with z.open(info, "w", force_zip64=True) as f:
+                    f.write(data)
+            else:
+                z.writestr(info, data)
+    return out.getvalue()
+
+
+REG = stat.S_IFREG | 0o644
+LNK = stat.S_IFLNK | 0o777
+
+
+def main():
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    seeds = [
+        archive([("DICOMDIR", b"dir", REG), ("IMG/I1", b"image" * 50, REG)]),
+        archive([("CD/DICOMDIR", b"d", REG), ("CD\\IMG\\I1", b"x" * 300, REG)], zipfile.ZIP_STORED),
+        archive([("../x", b"evil", REG), ("/x", b"evil", REG), ("C:\\x", b"evil", REG), ("x", b"/etc", LNK)]),
+        archive([("N/" + "n" * 300, b"long", REG), ("a", b"", REG)]),
+        archive([("big", bytes(range(256)) * 64, REG)], zip64=True),
+    ]
+    whole = seeds[0]
+    seeds.append(whole[: len(whole) // 2])
+    seeds.append(whole[:-10])
+    corrupt = bytearray(seeds[1])
+    corrupt[40] ^= 0xFF
+    seeds.append(bytes(corrupt))
+    for data in seeds:
+        with open(os.path.join(out, hashlib.sha1(data).hexdigest()), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,9 @@
+#include "zipfuzzentry.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (ZipFuzzRead(data, size).broken != 0) {
+        __builtin_trap();
+    }
+    return 0;
+}

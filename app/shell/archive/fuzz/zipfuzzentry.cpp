@@ -1,0 +1,104 @@
+#include "zipfuzzentry.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "shell/xevziparchive.h"
+
+namespace {
+
+bool KnownCode(int32_t code)
+{
+    static const std::set<int32_t> codes = {kZipOk,         kZipNoMatch,      kZipNoBuffer,   kZipCreateFailed,
+                                            kZipNotOpen,    kZipWriteFailed,  kZipNotFound,   kZipOpenFailed,
+                                            kZipReadFailed, kZipCloseFailed,  kZipNoFirstEntry, kZipInfoFailed,
+                                            kZipNextFailed};
+    return codes.count(code) != 0;
+}
+
+// One private folder per process, emptied before each input and removed at exit.
+class WorkFolder {
+public:
+    WorkFolder()
+    {
+        char pattern[] = "/tmp/kv_zip_fuzz_XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        path_ = made != nullptr ? made : "";
+    }
+    ~WorkFolder()
+    {
+        std::error_code ignored;
+        if (!path_.empty()) {
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+}   // namespace
+
+ZipFuzzReport ZipFuzzRead(const uint8_t* data, size_t size)
+{
+    ZipFuzzReport report;
+    auto check = [&report](bool holds) { report.broken += holds ? 0 : 1; };
+    static const WorkFolder folderOfProcess;
+    const std::string& work = folderOfProcess.Path();
+    if (work.empty()) {
+        ++report.broken;
+        return report;
+    }
+    const std::string zipPath = work + "/input.zip";
+    const std::string folder = work + "/out";
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    if (std::FILE* file = std::fopen(zipPath.c_str(), "wb")) {
+        std::fwrite(data, 1, size, file);
+        std::fclose(file);
+    }
+    ::mkdir(folder.c_str(), 0700);
+
+    ZipArchive archive;
+    std::vector<std::string> names;
+    std::vector<unz_file_info64> infos;
+    if (archive.Open(zipPath) != kZipOk) {
+        return report;
+    }
+    const int32_t listed = archive.List(names, infos);
+    check(KnownCode(listed));
+    check(names.size() == infos.size());
+    archive.Close();
+    report.entries = static_cast<uint32_t>(names.size());
+
+    uint32_t tried = 0;
+    for (size_t i = 0; i < names.size() && tried < 8; ++i) {
+        const std::string& name = names[i];
+        const size_t cut = name.find_last_of("/\\");
+        const std::string file = cut == std::string::npos ? name : name.substr(cut + 1);
+        if (!IsSafeZipMember(name, infos[i]) || file.empty() || file == "." || infos[i].uncompressed_size > (1u << 20)) {
+            continue;
+        }
+        ++tried;
+        const std::string entryFolder = folder + "/" + std::to_string(i);
+        const int32_t code = ExtractZipMember(zipPath, folder, entryFolder + "/" + file, std::string());
+        check(KnownCode(code));
+        // A success leaves exactly the file; a failure nothing half-written.
+        size_t files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(entryFolder, ignored)) {
+            files += entry.is_regular_file() ? 1 : 0;
+        }
+        check(files == (code == kZipOk ? 1u : 0u));
+        report.extracted += code == kZipOk ? 1 : 0;
+        std::filesystem::remove_all(entryFolder, ignored);
+    }
+    return report;
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+// Zip archives read in place: the member list, one member extracted at a time into the
+// private extraction folder, and that folder's upkeep. No Qt: the loaders link it.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <unzip.h>
+
+// Results of the archive operations.
+constexpr int32_t kZipOk = 0;
+constexpr int32_t kZipNoMatch = -1;
+constexpr int32_t kZipNoBuffer = -2;
+constexpr int32_t kZipCreateFailed = -3;
+constexpr int32_t kZipNotOpen = -4;
+constexpr int32_t kZipWriteFailed = -5;
+constexpr int32_t kZipNotFound = -100;
+constexpr int32_t kZipOpenFailed = -101;
+constexpr int32_t kZipReadFailed = -102;
+constexpr int32_t kZipCloseFailed = -103;
+constexpr int32_t kZipNoFirstEntry = -104;
+constexpr int32_t kZipInfoFailed = -105;
+constexpr int32_t kZipNextFailed = -106;
+
+// The copy buffer, allocated once per extracted member.
+constexpr uint32_t kZipCopyBufferSize = 1048576;
+
+class ZipArchive {
+public:
+    ZipArchive() = default;
+    ~ZipArchive();
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+
+    // Closes an archive still open first.
+    int32_t Open(const std::string& path);
+    int32_t Close();
+    bool IsOpen() const { return handle_ != nullptr; }
+    // Every entry in archive order, each name at its full length.
+    int32_t List(std::vector<std::string>& names, std::vector<unz_file_info64>& infos);
+    // The first member of exactly that name to outputPath. The data goes to a new file
+    // beside the output, renamed over it once complete, so a reader never sees half a file.
+    int32_t Extract(const std::string& member, const std::string& outputPath);
+    // Walks the entries in archive order and stops at the first one wanted: 0 there,
+    // kZipNotFound when none is, or the code of a failed step. Keeps no list, so a broken
+    // entry after the one wanted does not matter.
+    using EntryTest = std::function<bool(const std::string& name, const unz_file_info64& info)>;
+    int32_t Locate(const EntryTest& wanted);
+    // The entry Locate stopped at to the file leaf inside the open folder dirFd, through a
+    // new file renamed over it. A symbolic link is never extracted.
+    int32_t ExtractCurrent(int dirFd, const std::string& leaf);
+
+private:
+    unzFile handle_ = nullptr;
+};
+
+// The current entry's information and its name at full length; an unz code.
+int ZipReadCurrentEntry(unzFile file, unz_file_info64& info, std::string& name);
+
+// A symbolic link, as a Unix zip tool records it.
+bool IsZipSymlink(const unz_file_info64& info);
+// A name that stays inside whatever folder it is extracted to: no ".." component, no
+// leading "/" or "\" or drive letter, no zero byte; and not a symbolic link.
+bool IsSafeZipMember(const std::string& name, const unz_file_info64& info);
+// The entry name is the file name itself or ends with "/" or "\" and the file name.
+bool ZipMemberMatches(const std::string& entryName, const std::string& fileName);
+// A safe entry whose name ends in "DICOMDIR" (upper case) where that is also the first
+// "DICOMDIR" in the name and starts it or follows a separator.
+bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info);
+
+// The archive opens.
+bool IsZipFile(const std::string& path);
+// "DICM" at offset 128.
+bool HasDicmMarker(const std::string& path);
+
+// The extraction folder: the temporary folder + "Kestro", no trailing '/'.
+std::string XEVGetExtractFolder();
+// Makes the folder (mode 0700) or takes an existing one that is a real folder of this user,
+// made 0700; false otherwise, and then nothing in it is touched.
+bool XEVPrepareExtractFolder(const std::string& folder);
+// Deletes the folder and everything in it without following links; true also when it is
+// missing. A symlink, a non-folder or another user's folder is left alone (false).
+bool XEVDeleteExtractFolder(const std::string& folder);
+
+// The member named like the path's file name, from the archive at zipPath, to destination
+// (the path when empty). The target must lie inside extractFolder; the folders on the way
+// are made there without following links. 0, or an archive code (-1 when nothing matches
+// or the target lies outside the folder).
+int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
+                         const std::string& destination);
+
+// The import's archive work: the archive's DICOMDIR extracted as extractFolder/DICOMDIR,
+// after what an earlier import left there was deleted. False when the archive cannot be
+// read, has no DICOMDIR or the folder is refused; the folder is then removed again
+// unless it was refused.
+bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder);

@@ -1,0 +1,648 @@
+#include "shell/xevziparchive.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <random>
+
+#include <ioapi.h>
+
+#include "platform/platfolder.h"
+
+namespace {
+
+// Unix host in the upper byte of "version made by".
+constexpr uint32_t kZipHostUnix = 3;
+
+class FdHolder {
+public:
+    explicit FdHolder(int fd = -1) : fd_(fd) {}
+    ~FdHolder() { Reset(-1); }
+    FdHolder(const FdHolder&) = delete;
+    FdHolder& operator=(const FdHolder&) = delete;
+    int Get() const { return fd_; }
+    void Reset(int fd)
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
+    int Release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+bool IsSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+std::vector<std::string> SplitPath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char c : path) {
+        if (IsSeparator(c)) {
+            parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    parts.push_back(part);
+    return parts;
+}
+
+// Lexical normalisation with both separators: false when ".." climbs above the start.
+bool NormalisePath(const std::string& path, std::vector<std::string>& parts)
+{
+    parts.clear();
+    for (const std::string& part : SplitPath(path)) {
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == "..") {
+            if (parts.empty()) {
+                return false;
+            }
+            parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    return true;
+}
+
+std::string FileNameOf(const std::string& path)
+{
+    size_t start = path.size();
+    while (start > 0 && !IsSeparator(path[start - 1])) {
+        --start;
+    }
+    return path.substr(start);
+}
+
+// A folder of ours, opened without following a link; -1 otherwise.
+int OpenOwnFolder(const std::string& folder)
+{
+    FdHolder fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        return -1;
+    }
+    return fd.Release();
+}
+
+// The sub-folder, made when missing; never through a link.
+int OpenSubFolder(int parent, const std::string& name)
+{
+    if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
+        return -1;
+    }
+    return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+bool WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// A new file of our own beside leaf; its name comes back in tempName.
+int CreateTempFile(int dirFd, const std::string& leaf, std::string& tempName)
+{
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random()));
+        tempName = "." + leaf.substr(0, 200) + suffix;
+        const int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// The archive read through one descriptor with a read-ahead block: minizip reads the
+// central directory a few bytes at a time after a seek per entry, which through stdio
+// costs a system call or two each.
+struct ZipReader {
+    int fd = -1;
+    uint64_t size = 0;
+    uint64_t position = 0;
+    uint64_t blockStart = 0;
+    size_t blockLength = 0;
+    int failed = 0;
+    char block[65536];
+};
+
+voidpf ZCALLBACK ReaderOpen(voidpf, const void* path, int mode)
+{
+    if (path == nullptr || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) {
+        return nullptr;
+    }
+    // Non-blocking, so that a named pipe chosen by mistake is refused instead of waited on.
+    FdHolder fd(::open(static_cast<const char*>(path), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return nullptr;
+    }
+    auto* reader = new (std::nothrow) ZipReader;
+    if (reader != nullptr) {
+        reader->fd = fd.Release();
+        reader->size = static_cast<uint64_t>(st.st_size);
+    }
+    return reader;
+}
+
+bool ReadAt(ZipReader& reader, char* out, size_t size, uint64_t offset)
+{
+    while (size > 0) {
+        const ssize_t got = ::pread(reader.fd, out, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        out += got;
+        size -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+uLong ZCALLBACK ReaderRead(voidpf, voidpf stream, void* buffer, uLong size)
+{
+    auto& reader = *static_cast<ZipReader*>(stream);
+    char* out = static_cast<char*>(buffer);
+    const uint64_t available = reader.position < reader.size ? reader.size - reader.position : 0;
+    const size_t wanted = static_cast<size_t>(size < available ? size : available);
+    size_t done = 0;
+    while (done < wanted) {
+        const uint64_t at = reader.position;
+        if (at >= reader.blockStart && at < reader.blockStart + reader.blockLength) {
+            const size_t offset = static_cast<size_t>(at - reader.blockStart);
+            const size_t take = std::min(wanted - done, reader.blockLength - offset);
+            std::memcpy(out + done, reader.block + offset, take);
+            done += take;
+            reader.position += take;
+            continue;
+        }
+        if (wanted - done >= sizeof reader.block) {
+            const size_t take = wanted - done;
+            if (!ReadAt(reader, out + done, take, at)) {
+                break;
+            }
+            done += take;
+            reader.position += take;
+            continue;
+        }
+        const size_t fill = static_cast<size_t>(std::min<uint64_t>(sizeof reader.block, reader.size - at));
+        reader.blockLength = 0;
+        if (!ReadAt(reader, reader.block, fill, at)) {
+            break;
+        }
+        reader.blockStart = at;
+        reader.blockLength = fill;
+    }
+    if (done < size) {
+        reader.failed = done < wanted ? 1 : reader.failed;
+    }
+    return static_cast<uLong>(done);
+}
+
+uLong ZCALLBACK ReaderWrite(voidpf, voidpf, const void*, uLong)
+{
+    return 0;
+}
+
+ZPOS64_T ZCALLBACK ReaderTell(voidpf, voidpf stream)
+{
+    return static_cast<ZipReader*>(stream)->position;
+}
+
+long ZCALLBACK ReaderSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
+{
+    auto& reader = *static_cast<ZipReader*>(stream);
+    uint64_t base = 0;
+    if (origin == ZLIB_FILEFUNC_SEEK_CUR) {
+        base = reader.position;
+    } else if (origin == ZLIB_FILEFUNC_SEEK_END) {
+        base = reader.size;
+    } else if (origin != ZLIB_FILEFUNC_SEEK_SET) {
+        return -1;
+    }
+    if (offset > UINT64_MAX - base || base + offset > static_cast<uint64_t>(INT64_MAX)) {
+        return -1;
+    }
+    reader.position = base + offset;
+    return 0;
+}
+
+int ZCALLBACK ReaderClose(voidpf, voidpf stream)
+{
+    auto* reader = static_cast<ZipReader*>(stream);
+    const int result = ::close(reader->fd);
+    delete reader;
+    return result;
+}
+
+int ZCALLBACK ReaderError(voidpf, voidpf stream)
+{
+    return static_cast<ZipReader*>(stream)->failed;
+}
+
+zlib_filefunc64_def ReaderFunctions()
+{
+    zlib_filefunc64_def functions{};
+    functions.zopen64_file = ReaderOpen;
+    functions.zread_file = ReaderRead;
+    functions.zwrite_file = ReaderWrite;
+    functions.ztell64_file = ReaderTell;
+    functions.zseek64_file = ReaderSeek;
+    functions.zclose_file = ReaderClose;
+    functions.zerror_file = ReaderError;
+    return functions;
+}
+
+bool DeleteTreeAt(int parent, const char* name);
+
+bool DeleteContents(int dirFd)
+{
+    const int listFd = ::dup(dirFd);
+    if (listFd < 0) {
+        return false;
+    }
+    DIR* dir = ::fdopendir(listFd);
+    if (dir == nullptr) {
+        ::close(listFd);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    bool ok = true;
+    for (const std::string& name : names) {
+        ok = DeleteTreeAt(dirFd, name.c_str()) && ok;
+    }
+    return ok;
+}
+
+bool DeleteTreeAt(int parent, const char* name)
+{
+    struct stat st {};
+    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        FdHolder sub(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (sub.Get() < 0 || !DeleteContents(sub.Get())) {
+            return false;
+        }
+        return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+    }
+    return ::unlinkat(parent, name, 0) == 0;
+}
+
+}   // namespace
+
+int ZipReadCurrentEntry(unzFile file, unz_file_info64& info, std::string& name)
+{
+    // minizip leaves a name that fills its buffer unterminated: the length comes from the
+    // record, and a longer name is read again into a buffer of its size.
+    char shortName[256];
+    int result = unzGetCurrentFileInfo64(file, &info, shortName, sizeof shortName, nullptr, 0, nullptr, 0);
+    if (result != UNZ_OK) {
+        return result;
+    }
+    const size_t length = static_cast<size_t>(info.size_filename);
+    if (length <= sizeof shortName) {
+        name.assign(shortName, length);
+        return UNZ_OK;
+    }
+    std::vector<char> buffer(length, '\0');
+    result = unzGetCurrentFileInfo64(file, &info, buffer.data(), static_cast<uLong>(buffer.size()), nullptr, 0,
+                                     nullptr, 0);
+    if (result == UNZ_OK) {
+        name.assign(buffer.data(), length);
+    }
+    return result;
+}
+
+bool IsZipSymlink(const unz_file_info64& info)
+{
+    return (info.version >> 8) == kZipHostUnix && ((info.external_fa >> 16) & S_IFMT) == S_IFLNK;
+}
+
+bool IsSafeZipMember(const std::string& name, const unz_file_info64& info)
+{
+    if (name.empty() || IsZipSymlink(info) || name.find('\0') != std::string::npos || IsSeparator(name[0])) {
+        return false;
+    }
+    if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0]))) {
+        return false;
+    }
+    for (const std::string& part : SplitPath(name)) {
+        if (part == "..") {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ZipMemberMatches(const std::string& entryName, const std::string& fileName)
+{
+    if (fileName.empty() || entryName.size() < fileName.size() ||
+        entryName.compare(entryName.size() - fileName.size(), fileName.size(), fileName) != 0) {
+        return false;
+    }
+    const size_t start = entryName.size() - fileName.size();
+    return start == 0 || IsSeparator(entryName[start - 1]);
+}
+
+bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info)
+{
+    static const std::string kName = "DICOMDIR";
+    const size_t at = name.find(kName);
+    return at != std::string::npos && at + kName.size() == name.size() && (at == 0 || IsSeparator(name[at - 1])) &&
+           IsSafeZipMember(name, info);
+}
+
+ZipArchive::~ZipArchive()
+{
+    Close();
+}
+
+int32_t ZipArchive::Open(const std::string& path)
+{
+    Close();
+    zlib_filefunc64_def functions = ReaderFunctions();
+    handle_ = unzOpen2_64(path.c_str(), &functions);
+    return handle_ == nullptr ? kZipOpenFailed : kZipOk;
+}
+
+int32_t ZipArchive::Close()
+{
+    if (handle_ == nullptr) {
+        return kZipNotOpen;
+    }
+    const int result = unzClose(handle_);
+    handle_ = nullptr;
+    return result == UNZ_OK ? kZipOk : kZipCloseFailed;
+}
+
+int32_t ZipArchive::List(std::vector<std::string>& names, std::vector<unz_file_info64>& infos)
+{
+    names.clear();
+    infos.clear();
+    const int32_t result = Locate([&](const std::string& name, const unz_file_info64& info) {
+        names.push_back(name);
+        infos.push_back(info);
+        return false;
+    });
+    // The walk wanted nothing, so reaching the end is success.
+    return result == kZipNotFound ? kZipOk : result;
+}
+
+int32_t ZipArchive::Locate(const EntryTest& wanted)
+{
+    if (handle_ == nullptr) {
+        return kZipNotOpen;
+    }
+    if (unzGoToFirstFile(handle_) != UNZ_OK) {
+        return kZipNoFirstEntry;
+    }
+    for (;;) {
+        unz_file_info64 info{};
+        std::string name;
+        if (ZipReadCurrentEntry(handle_, info, name) != UNZ_OK) {
+            return kZipInfoFailed;
+        }
+        if (wanted(name, info)) {
+            return kZipOk;
+        }
+        const int next = unzGoToNextFile(handle_);
+        if (next == UNZ_END_OF_LIST_OF_FILE) {
+            return kZipNotFound;
+        }
+        if (next != UNZ_OK) {
+            return kZipNextFailed;
+        }
+    }
+}
+
+int32_t ZipArchive::Extract(const std::string& member, const std::string& outputPath)
+{
+    // Our own walk: unzLocateFile cannot find names of 256 bytes or more.
+    const int32_t located = Locate([&member](const std::string& name, const unz_file_info64&) { return name == member; });
+    if (located != kZipOk) {
+        return located == kZipNotOpen ? kZipNotOpen : kZipNotFound;
+    }
+    const size_t slash = outputPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : outputPath.substr(0, slash));
+    FdHolder dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.Get() < 0) {
+        return kZipCreateFailed;
+    }
+    return ExtractCurrent(dirFd.Get(), outputPath.substr(slash == std::string::npos ? 0 : slash + 1));
+}
+
+int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
+{
+    if (handle_ == nullptr) {
+        return kZipNotOpen;
+    }
+    unz_file_info64 info{};
+    if (unzGetCurrentFileInfo64(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        return kZipInfoFailed;
+    }
+    if (IsZipSymlink(info)) {
+        return kZipNotFound;
+    }
+    if (leaf.empty() || leaf == "." || leaf == "..") {
+        return kZipCreateFailed;
+    }
+    std::string tempName;
+    FdHolder out(CreateTempFile(dirFd, leaf, tempName));
+    if (out.Get() < 0) {
+        return kZipCreateFailed;
+    }
+    const auto fail = [&](int32_t code, bool memberOpen) {
+        out.Reset(-1);
+        ::unlinkat(dirFd, tempName.c_str(), 0);
+        if (memberOpen) {
+            unzCloseCurrentFile(handle_);
+        }
+        return code;
+    };
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kZipCopyBufferSize]);
+    if (buffer == nullptr) {
+        return fail(kZipNoBuffer, false);
+    }
+    if (unzOpenCurrentFile(handle_) != UNZ_OK) {
+        return fail(kZipOpenFailed, false);
+    }
+    uint64_t remaining = info.uncompressed_size;
+    while (remaining > 0) {
+        const unsigned chunk = static_cast<unsigned>(remaining < kZipCopyBufferSize ? remaining : kZipCopyBufferSize);
+        const int read = unzReadCurrentFile(handle_, buffer.get(), chunk);
+        // Nothing read while bytes are still owed: the data ends early.
+        if (read <= 0) {
+            return fail(kZipReadFailed, true);
+        }
+        if (!WriteAll(out.Get(), buffer.get(), static_cast<size_t>(read))) {
+            return fail(kZipWriteFailed, true);
+        }
+        remaining -= static_cast<uint64_t>(read);
+    }
+    buffer.reset();
+    if (::close(out.Release()) != 0) {
+        return fail(kZipWriteFailed, true);
+    }
+    // Checks the CRC once everything was read.
+    if (unzCloseCurrentFile(handle_) != UNZ_OK) {
+        return fail(kZipCloseFailed, false);
+    }
+    if (::renameat(dirFd, tempName.c_str(), dirFd, leaf.c_str()) != 0) {
+        return fail(kZipCreateFailed, false);
+    }
+    return kZipOk;
+}
+
+bool IsZipFile(const std::string& path)
+{
+    ZipArchive archive;
+    return archive.Open(path) == kZipOk;
+}
+
+bool HasDicmMarker(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    char marker[4] = {};
+    const bool found = std::fseek(file, 128, SEEK_SET) == 0 && std::fread(marker, 1, 4, file) == 4 &&
+                       std::memcmp(marker, "DICM", 4) == 0;
+    std::fclose(file);
+    return found;
+}
+
+std::string XEVGetExtractFolder()
+{
+    std::string folder = PlatGetTempFolder();
+    if (folder.empty() || folder.back() != '/') {
+        folder += '/';
+    }
+    return folder + "Kestro";
+}
+
+bool XEVPrepareExtractFolder(const std::string& folder)
+{
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    FdHolder fd(OpenOwnFolder(folder));
+    return fd.Get() >= 0 && ::fchmod(fd.Get(), 0700) == 0;
+}
+
+bool XEVDeleteExtractFolder(const std::string& folder)
+{
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) {
+        return errno == ENOENT;
+    }
+    FdHolder fd(OpenOwnFolder(folder));
+    if (fd.Get() < 0 || !DeleteContents(fd.Get())) {
+        return false;
+    }
+    return ::rmdir(folder.c_str()) == 0;
+}
+
+int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
+                         const std::string& destination)
+{
+    try {
+        const std::string& target = destination.empty() ? path : destination;
+        std::vector<std::string> folderParts;
+        std::vector<std::string> targetParts;
+        if (extractFolder.empty() || extractFolder[0] != '/' || !NormalisePath(extractFolder, folderParts) ||
+            !NormalisePath(target, targetParts) || targetParts.size() <= folderParts.size() ||
+            !std::equal(folderParts.begin(), folderParts.end(), targetParts.begin())) {
+            return kZipNoMatch;
+        }
+        ZipArchive archive;
+        int32_t result = archive.Open(zipPath);
+        if (result != kZipOk) {
+            return result;
+        }
+        const std::string wanted = FileNameOf(path);
+        result = archive.Locate([&wanted](const std::string& name, const unz_file_info64& info) {
+            return IsSafeZipMember(name, info) && ZipMemberMatches(name, wanted);
+        });
+        if (result != kZipOk) {
+            return result == kZipNotFound ? kZipNoMatch : result;
+        }
+        FdHolder dirFd(OpenOwnFolder(extractFolder));
+        for (size_t i = folderParts.size(); i + 1 < targetParts.size() && dirFd.Get() >= 0; ++i) {
+            dirFd.Reset(OpenSubFolder(dirFd.Get(), targetParts[i]));
+        }
+        if (dirFd.Get() < 0) {
+            return kZipCreateFailed;
+        }
+        result = archive.ExtractCurrent(dirFd.Get(), targetParts.back());
+        const int32_t closed = archive.Close();
+        return result != kZipOk ? result : closed;
+    } catch (...) {
+        return kZipNoMatch;
+    }
+}
+
+bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
+{
+    ZipArchive archive;
+    if (archive.Open(zipPath) != kZipOk || archive.Locate(IsDicomDirEntry) != kZipOk ||
+        !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {
+        return false;
+    }
+    FdHolder dirFd(OpenOwnFolder(extractFolder));
+    if (dirFd.Get() < 0 || archive.ExtractCurrent(dirFd.Get(), "DICOMDIR") != kZipOk) {
+        dirFd.Reset(-1);
+        XEVDeleteExtractFolder(extractFolder);
+        return false;
+    }
+    return archive.Close() == kZipOk;
+}

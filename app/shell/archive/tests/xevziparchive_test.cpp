@@ -1,0 +1,302 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "plat_temp_folder.h"
+#include "shell/xevziparchive.h"
+#include "zipfuzzentry.h"
+#include "zipmaker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+size_t CountFiles(const std::string& folder)
+{
+    size_t count = 0;
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(folder, ignored); it != fs::recursive_directory_iterator(); ++it) {
+        ++count;
+    }
+    return count;
+}
+
+// A temporary folder as the program's temporary folder, with a canary beside "Kestro".
+class ZipTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* old = std::getenv("TMPDIR");
+        oldTmp_ = old != nullptr ? old : "";
+        hadTmp_ = old != nullptr;
+        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        kestro_ = XEVGetExtractFolder();
+        canary_ = temp_.Path() + "/canary";
+        WriteFile(canary_, "canary");
+        zip_ = temp_.Path() + "/a.zip";
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(ReadFile(canary_), "canary");
+        if (hadTmp_) {
+            setenv("TMPDIR", oldTmp_.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+    }
+
+    PlatTempFolder temp_;
+    std::string kestro_;
+    std::string canary_;
+    std::string zip_;
+    std::string oldTmp_;
+    bool hadTmp_ = false;
+};
+
+TEST_F(ZipTest, ListsAndExtractsByFullName)
+{
+    const std::string longName = "D/" + std::string(300, 'n');
+    const std::string big(3 * kZipCopyBufferSize / 2 + 7, 'b');
+    ASSERT_TRUE(MakeZip(zip_, {{"first", "one"}, {longName, "long"}, {"big", big}}));
+    EXPECT_EQ(kestro_, temp_.Path() + "/Kestro");
+
+    ZipArchive archive;
+    std::vector<std::string> names;
+    std::vector<unz_file_info64> infos;
+    EXPECT_EQ(archive.List(names, infos), kZipNotOpen);
+    EXPECT_EQ(archive.Extract("first", temp_.Path() + "/x"), kZipNotOpen);
+    EXPECT_EQ(archive.Close(), kZipNotOpen);
+    EXPECT_EQ(archive.Open(canary_), kZipOpenFailed);
+    ASSERT_EQ(archive.Open(zip_), kZipOk);
+    ASSERT_EQ(archive.List(names, infos), kZipOk);
+    EXPECT_EQ(names, (std::vector<std::string>{"first", longName, "big"}));
+    ASSERT_EQ(infos.size(), 3u);
+    EXPECT_EQ(infos[2].uncompressed_size, big.size());
+
+    EXPECT_EQ(archive.Extract(longName, temp_.Path() + "/l"), kZipOk);
+    EXPECT_EQ(ReadFile(temp_.Path() + "/l"), "long");
+    EXPECT_EQ(archive.Extract("big", temp_.Path() + "/b"), kZipOk);
+    EXPECT_EQ(ReadFile(temp_.Path() + "/b"), big);
+    EXPECT_EQ(archive.Extract("First", temp_.Path() + "/f"), kZipNotFound);
+    EXPECT_FALSE(fs::exists(temp_.Path() + "/f"));
+    EXPECT_EQ(archive.Close(), kZipOk);
+
+    EXPECT_TRUE(IsZipFile(zip_));
+    EXPECT_FALSE(IsZipFile(canary_));
+    EXPECT_FALSE(IsZipFile(temp_.Path() + "/missing"));
+    const std::string fifo = temp_.Path() + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(IsZipFile(fifo));
+}
+
+TEST(ZipNames, MatchingAndTheDicomDirEntry)
+{
+    EXPECT_FALSE(ZipMemberMatches("IMAGES/XIM1", "IM1"));
+    EXPECT_TRUE(ZipMemberMatches("IMAGES/IM1", "IM1"));
+    EXPECT_TRUE(ZipMemberMatches("IMAGES\\IM1", "IM1"));
+    EXPECT_TRUE(ZipMemberMatches("IM1", "IM1"));
+    EXPECT_FALSE(ZipMemberMatches("im1", "IM1"));
+    EXPECT_FALSE(ZipMemberMatches("IM1", ""));
+
+    unz_file_info64 plain{};
+    plain.version = (3u << 8) | 20u;
+    plain.external_fa = (S_IFREG | 0644u) << 16;
+    unz_file_info64 link = plain;
+    link.external_fa = (S_IFLNK | 0777u) << 16;
+    for (const char* hostile : {"../x", "a/../../x", "a\\..\\x", "/x", "\\x", "C:\\x", "c:x"}) {
+        EXPECT_FALSE(IsSafeZipMember(hostile, plain)) << hostile;
+    }
+    EXPECT_FALSE(IsSafeZipMember(std::string("a\0b", 3), plain));
+    EXPECT_FALSE(IsSafeZipMember("x", link));
+    EXPECT_TRUE(IsSafeZipMember("a/..b/x", plain));
+    // Other hosts keep other meanings in the upper bits.
+    unz_file_info64 dos = link;
+    dos.version = 20;
+    EXPECT_TRUE(IsSafeZipMember("x", dos));
+
+    for (const char* other : {"OLD_DICOMDIR", "DICOMDIR_A/DICOMDIR", "dicomdir", "../DICOMDIR", "DICOMDIR/"}) {
+        EXPECT_FALSE(IsDicomDirEntry(other, plain)) << other;
+    }
+    EXPECT_TRUE(IsDicomDirEntry("CD/DICOMDIR", plain));
+    EXPECT_TRUE(IsDicomDirEntry("CD\\DICOMDIR", plain));
+    EXPECT_TRUE(IsDicomDirEntry("DICOMDIR", plain));
+    EXPECT_FALSE(IsDicomDirEntry("DICOMDIR", link));
+}
+
+TEST_F(ZipTest, DicmMarker)
+{
+    const std::string dicm = temp_.Path() + "/dicm";
+    WriteFile(dicm, std::string(128, '\0') + "DICM");
+    EXPECT_TRUE(HasDicmMarker(dicm));
+    WriteFile(dicm, std::string(128, '\0') + "DIC");
+    EXPECT_FALSE(HasDicmMarker(dicm));
+    EXPECT_FALSE(HasDicmMarker(canary_));
+    EXPECT_FALSE(HasDicmMarker(temp_.Path() + "/missing"));
+}
+
+TEST_F(ZipTest, ImportAndOnDemandExtraction)
+{
+    ASSERT_TRUE(MakeZip(zip_, {{"CD/IMAGES/XIM1", "wrong"}, {"CD/DICOMDIR", "dir"}, {"CD/IMAGES/IM1", "image"}}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ReadFile(kestro_ + "/DICOMDIR"), "dir");
+    struct stat st {};
+    ASSERT_EQ(::stat(kestro_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // The loaders name the file as the DICOMDIR does, with either separator.
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMAGES\\IM1", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/IMAGES/IM1"), "image");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMAGES/IM2", ""), kZipNoMatch);
+    EXPECT_FALSE(fs::exists(kestro_ + "/IMAGES/IM2"));
+
+    // A second archive starts from an empty folder.
+    const std::string second = temp_.Path() + "/b.zip";
+    ASSERT_TRUE(MakeZip(second, {{"DICOMDIR", "dir2"}}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(second, kestro_));
+    EXPECT_EQ(ReadFile(kestro_ + "/DICOMDIR"), "dir2");
+    EXPECT_FALSE(fs::exists(kestro_ + "/IMAGES"));
+
+    // No DICOMDIR, or no archive: refused, and the folder goes.
+    ASSERT_TRUE(MakeZip(second, {{"OLD_DICOMDIR", "x"}}));
+    EXPECT_FALSE(XEVExtractArchiveDicomDir(second, kestro_));
+    EXPECT_FALSE(XEVExtractArchiveDicomDir(canary_, kestro_));
+    EXPECT_TRUE(XEVDeleteExtractFolder(kestro_));
+    EXPECT_FALSE(fs::exists(kestro_));
+}
+
+TEST_F(ZipTest, HostileMembersAndPathsExtractNothing)
+{
+    ASSERT_TRUE(MakeZip(zip_, {{"../canary", "evil"},
+                               {"/canary", "evil"},
+                               {"C:\\canary", "evil"},
+                               {"canary", "evil", true},
+                               {"DICOMDIR", "dir"},
+                               {"X", "x"}}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/canary", ""), kZipNoMatch);
+    EXPECT_FALSE(fs::exists(kestro_ + "/canary"));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/..\\..\\X", ""), kZipNoMatch);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/A/../../X", ""), kZipNoMatch);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, temp_.Path() + "/X", ""), kZipNoMatch);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/A/X", temp_.Path() + "/X"), kZipNoMatch);
+    EXPECT_FALSE(fs::exists(temp_.Path() + "/X"));
+    EXPECT_FALSE(fs::exists(fs::path(temp_.Path()).parent_path() / "X"));
+
+    // A link planted inside the folder is not followed.
+    const std::string outside = temp_.Path() + "/outside";
+    fs::create_directory(outside);
+    fs::create_directory_symlink(outside, kestro_ + "/IMG");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/X", ""), kZipCreateFailed);
+    fs::create_symlink(canary_, kestro_ + "/Y");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/X", kestro_ + "/Y"), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/Y"), "x");
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(CountFiles(kestro_), 3u);   // DICOMDIR, IMG, Y
+}
+
+TEST_F(ZipTest, ForeignExtractFolderIsNeitherUsedNorDeleted)
+{
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}}));
+    const std::string target = temp_.Path() + "/target";
+    fs::create_directory(target);
+    WriteFile(target + "/keep", "keep");
+
+    fs::create_directory_symlink(target, kestro_);
+    EXPECT_FALSE(XEVPrepareExtractFolder(kestro_));
+    EXPECT_FALSE(XEVDeleteExtractFolder(kestro_));
+    EXPECT_FALSE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/DICOMDIR", ""), kZipCreateFailed);
+    EXPECT_EQ(ReadFile(target + "/keep"), "keep");
+    EXPECT_EQ(CountFiles(target), 1u);
+    fs::remove(kestro_);
+
+    WriteFile(kestro_, "file");
+    EXPECT_FALSE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ReadFile(kestro_), "file");
+    fs::remove(kestro_);
+
+    if (::geteuid() == 0) {
+        fs::create_directory(kestro_);
+        WriteFile(kestro_ + "/keep", "keep");
+        ASSERT_EQ(::chown(kestro_.c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(XEVExtractArchiveDicomDir(zip_, kestro_));
+        EXPECT_EQ(ReadFile(kestro_ + "/keep"), "keep");
+    }
+}
+
+TEST_F(ZipTest, DataEndingEarlyFailsAndLeavesNothing)
+{
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, {"SHORT", std::string(1000, 's'), false, 5000}}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    WriteFile(kestro_ + "/SHORT", "old");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/SHORT", ""), kZipReadFailed);
+    EXPECT_EQ(ReadFile(kestro_ + "/SHORT"), "old");
+    EXPECT_EQ(CountFiles(kestro_), 2u);
+}
+
+TEST_F(ZipTest, TwoThreadsExtractingOneMemberMatchUnzip)
+{
+    std::string data;
+    for (uint32_t i = 0; i < 400000; ++i) {
+        data += static_cast<char>((i * 7919u) % 251u);
+    }
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, {"IMG/I1", data}}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    const std::string target = kestro_ + "/IMG/I1";
+    int32_t results[2] = {1, 1};
+    std::thread a([&] { results[0] = ExtractZipMember(zip_, kestro_, target, ""); });
+    std::thread b([&] { results[1] = ExtractZipMember(zip_, kestro_, target, ""); });
+    a.join();
+    b.join();
+    EXPECT_EQ(results[0], kZipOk);
+    EXPECT_EQ(results[1], kZipOk);
+
+    std::string expected;
+    if (std::FILE* pipe = ::popen(("unzip -p '" + zip_ + "' IMG/I1").c_str(), "r")) {
+        char chunk[65536];
+        size_t got = 0;
+        while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+            expected.append(chunk, got);
+        }
+        ::pclose(pipe);
+    }
+    EXPECT_EQ(expected.size(), data.size());
+    EXPECT_TRUE(ReadFile(target) == expected);
+    EXPECT_EQ(CountFiles(kestro_ + "/IMG"), 1u);
+}
+
+TEST(ZipFuzzCorpus, ReplaysThroughTheFuzzEntry)
+{
+    size_t files = 0;
+    uint32_t extracted = 0;
+    for (const auto& entry : fs::directory_iterator(SHELL_ZIP_FUZZ_CORPUS_DIR)) {
+        const std::string bytes = ReadFile(entry.path().string());
+        const ZipFuzzReport report = ZipFuzzRead(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        EXPECT_EQ(report.broken, 0u) << entry.path();
+        extracted += report.extracted;
+        ++files;
+    }
+    EXPECT_GE(files, 5u);
+    EXPECT_GT(extracted, 0u);
+}
+
+}   // namespace

@@ -1,0 +1,35 @@
+#pragma once
+
+// What File Open and the command line accept: a zip archive holding a DICOMDIR, a DICOMDIR,
+// or a single DICOM file; the archive import that points the loaders at the archive; and
+// the SR reading the report dialog uses.
+
+#include <QString>
+
+#include <cstdint>
+
+#include "study/xevvekhelper.h"
+
+enum class XEVOpenKind {
+    Archive,
+    DicomDir,
+    DicomFile,
+    Unreadable,   // message 10027
+};
+
+bool IsDicomDirFile(const QString& path);
+bool IsDicomFile(const QString& path);
+// The archive test first, then "DICM" at offset 128 and what the helper reads.
+XEVOpenKind ClassifyOpenPath(const QString& path);
+
+// Reads the SR document at path into report; 1 when read, 0 leaves report unchanged.
+int32_t ReadReportFile(const QString& path, ReportInfo& report);
+
+// The import of an archive: the pre-load thread is stopped first (it reads the archive
+// fields), the DICOMDIR lands in the extraction folder and both fields are stored. The
+// extracted DICOMDIR's path to load, or empty when the import failed (message 10027); the
+// fields are then kept unless the earlier import's folder went with the attempt.
+QString ImportZipArchive(const QString& zipPath);
+// Deletes the extraction folder and clears both fields, so that no archive member stands in
+// for a file of another source; for opening a DICOMDIR or a single file, and at exit.
+void ForgetZipArchive();

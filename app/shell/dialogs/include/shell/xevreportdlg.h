@@ -1,0 +1,76 @@
+#pragma once
+
+// The structured-report window: six header rows beside the scrolling report text and a
+// skinned close button. Made once and kept; each request refills and re-shows it.
+
+#include <QDialog>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+class QFrame;
+class QLabel;
+class QTextEdit;
+class CXEVBitmapButton;
+class SeriesInfo;
+
+// Header values as the rows show them (UI texts 20301 and 20303 are the formats).
+// "YYYYMMDD..." as a date; shorter than 8 characters: empty.
+QString XEVReportDate(const QString& value);
+// "HHMMSS..." as a time; shorter than 6 characters: empty.
+QString XEVReportTime(const QString& value);
+// The group after the first "=" (the whole name without one), carets as blanks.
+QString XEVReportName(const QString& value);
+
+// The edge or corner being dragged.
+enum class XEVSizingEdge { Left, Right, Top, Bottom, TopLeft, TopRight, BottomLeft, BottomRight };
+// A drag below the minimum keeps the opposite edge where it is.
+QRect XEVApplySizingRule(QRect rect, XEVSizingEdge edge, QSize minimum);
+
+class CXEVReportDlg : public QDialog {
+public:
+    enum Row { kName, kPatientId, kBirthDate, kAccession, kStudyDate, kProcedure, kRows };
+
+    explicit CXEVReportDlg(QWidget* parent = nullptr);
+
+    // The report of the series' first "SR" image: extracted first while an archive is
+    // open, read, formatted and laid out. Without one, or when extraction fails, nothing
+    // changes; an unreadable file gives message 10024 with its path. Always 0.
+    int32_t OnReportText(const SeriesInfo* series);
+
+    QSize MinimumDialogSize() const { return minimumSize_; }
+    QLabel* Label(Row row) const { return labels_[row]; }
+    QLabel* Value(Row row) const { return values_[row]; }
+    QTextEdit* ReportText() const { return text_; }
+    CXEVBitmapButton* CloseButton() const { return close_; }
+    // Whether the close button shows the skin files (else the built-in bitmaps).
+    bool HasSkin() const { return skinned_; }
+
+    // 1 after the dialog was hidden with its minimised owner; the frame shows it again on
+    // its next activation and clears the flag.
+    int32_t reshowFlag = 0;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void LayOut();
+    void ApplyScrollBarRule();
+    void CentreOnOwner();
+
+    QSize minimumSize_;
+    QFrame* frame_ = nullptr;
+    std::array<QLabel*, kRows> labels_{};
+    std::array<QLabel*, kRows> values_{};
+    QTextEdit* text_ = nullptr;
+    CXEVBitmapButton* close_ = nullptr;
+    bool skinned_ = false;
+};
+
+// The sender's side of a report request: the one dialog made on the first request and
+// kept in dialog, hidden, refilled and shown.
+CXEVReportDlg* XEVShowReport(CXEVReportDlg*& dialog, QWidget* owner, const SeriesInfo* series);

@@ -1,0 +1,65 @@
+#include "shell/xevfileopen.h"
+
+#include <filesystem>
+
+#include "shell/xevziparchive.h"
+#include "study/xevloadstate.h"
+
+bool IsDicomDirFile(const QString& path)
+{
+    return XEVVEKHelper::IsDicomDir(path) != 0;
+}
+
+bool IsDicomFile(const QString& path)
+{
+    return XEVVEKHelper::IsDicomFile(path) != 0;
+}
+
+XEVOpenKind ClassifyOpenPath(const QString& path)
+{
+    const std::string narrow = path.toStdString();
+    if (IsZipFile(narrow)) {
+        return XEVOpenKind::Archive;
+    }
+    if (!HasDicmMarker(narrow)) {
+        return XEVOpenKind::Unreadable;
+    }
+    if (IsDicomDirFile(path)) {
+        return XEVOpenKind::DicomDir;
+    }
+    return IsDicomFile(path) ? XEVOpenKind::DicomFile : XEVOpenKind::Unreadable;
+}
+
+int32_t ReadReportFile(const QString& path, ReportInfo& report)
+{
+    XEVVEKHelper helper;
+    return helper.ReadReport(path, report);
+}
+
+QString ImportZipArchive(const QString& zipPath)
+{
+    XEVLoadState& state = GetLoadState();
+    state.HaltPreload();
+    const std::string folder = XEVGetExtractFolder();
+    const std::string narrowZip = zipPath.toStdString();
+    if (!XEVExtractArchiveDicomDir(narrowZip, folder)) {
+        // Once the earlier import's folder is gone, its fields would point at nothing.
+        std::error_code ignored;
+        if (state.GetExtractFolder() == folder && !std::filesystem::exists(folder, ignored)) {
+            state.SetArchive(std::string(), std::string());
+        }
+        return QString();
+    }
+    state.SetArchive(narrowZip, folder);
+    return QString::fromStdString(folder + "/DICOMDIR");
+}
+
+void ForgetZipArchive()
+{
+    XEVLoadState& state = GetLoadState();
+    const std::string folder = state.GetExtractFolder();
+    state.SetArchive(std::string(), std::string());
+    if (!folder.empty()) {
+        XEVDeleteExtractFolder(folder);
+    }
+}

@@ -1,0 +1,259 @@
+#include "shell/xevreportdlg.h"
+
+#include <QFrame>
+#include <QHideEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextDocument>
+#include <QTextEdit>
+
+#include "shell/xev_uistring.h"
+#include "shell/xevbitmapbutton.h"
+#include "shell/xevcommonsettings.h"
+#include "shell/xevfileopen.h"
+#include "study/xevloadstate.h"
+#include "study/xevstudymodel.h"
+#include "viewer/xevimageviewctrl.h"
+
+namespace {
+
+constexpr int kClientWidth = 997;
+constexpr int kClientHeight = 394;
+constexpr int kRowTop = 31;
+constexpr int kRowHeight = 33;
+constexpr int kValueChars = 64;
+constexpr int kAccessionChars = 16;
+
+const QColor kBackground(233, 237, 233);
+const QColor kLabelOdd(231, 231, 231);
+const QColor kLabelEven(238, 238, 238);
+const QColor kValueOdd(240, 240, 240);
+const QColor kWhite(255, 255, 255);
+
+// The label texts, in row order.
+constexpr uint32_t kLabelTexts[CXEVReportDlg::kRows] = {20400, 20401, 20402, 20403, 20405, 20404};
+
+void Paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QFont PointFont(const QString& face, int32_t points)
+{
+    QFont font(face);
+    if (points > 0) {
+        font.setPointSize(points);
+    }
+    return font;
+}
+
+}   // namespace
+
+QString XEVReportDate(const QString& value)
+{
+    if (value.size() < 8) {
+        return QString();
+    }
+    return FormatUIString(GetUIString(20301), {value.mid(0, 4), value.mid(4, 2), value.mid(6, 2)});
+}
+
+QString XEVReportTime(const QString& value)
+{
+    if (value.size() < 6) {
+        return QString();
+    }
+    return FormatUIString(GetUIString(20303), {value.mid(0, 2), value.mid(2, 2), value.mid(4, 2)});
+}
+
+QString XEVReportName(const QString& value)
+{
+    const qsizetype equals = value.indexOf(QLatin1Char('='));
+    QString name = equals < 0 ? value : value.mid(equals + 1);
+    return name.replace(QLatin1Char('^'), QLatin1Char(' '));
+}
+
+QRect XEVApplySizingRule(QRect rect, XEVSizingEdge edge, QSize minimum)
+{
+    if (rect.width() < minimum.width()) {
+        if (edge == XEVSizingEdge::Right || edge == XEVSizingEdge::TopRight || edge == XEVSizingEdge::BottomRight) {
+            rect.setWidth(minimum.width());
+        } else {
+            rect.setLeft(rect.right() + 1 - minimum.width());
+        }
+    }
+    if (rect.height() < minimum.height()) {
+        if (edge == XEVSizingEdge::Bottom || edge == XEVSizingEdge::BottomLeft || edge == XEVSizingEdge::BottomRight) {
+            rect.setHeight(minimum.height());
+        } else {
+            rect.setTop(rect.bottom() + 1 - minimum.height());
+        }
+    }
+    return rect;
+}
+
+CXEVReportDlg::CXEVReportDlg(QWidget* parent) : QDialog(parent)
+{
+    Paint(this, QPalette::Window, kBackground);
+
+    frame_ = new QFrame(this);
+    frame_->setFrameShape(QFrame::Box);
+    frame_->setGeometry(30, 30, 455, 200);
+    QPalette black = frame_->palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    frame_->setPalette(black);
+
+    const XEVCommonSettings& settings = GetCommonSettings();
+    const QFont headerFont = PointFont(settings.InfoFaceName, settings.InfoPointSize);
+    for (int row = 0; row < kRows; ++row) {
+        const bool odd = row % 2 == 0;
+        const int y = kRowTop + row * kRowHeight;
+        labels_[row] = new QLabel(GetUIString(kLabelTexts[row]), this);
+        labels_[row]->setGeometry(31, y, 149, kRowHeight);
+        Paint(labels_[row], QPalette::Window, odd ? kLabelOdd : kLabelEven);
+        values_[row] = new QLabel(this);
+        values_[row]->setGeometry(180, y, 304, kRowHeight);
+        Paint(values_[row], QPalette::Window, odd ? kValueOdd : kWhite);
+        for (QLabel* label : {labels_[row], values_[row]}) {
+            label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            label->setTextFormat(Qt::PlainText);
+            label->setFont(headerFont);
+        }
+    }
+
+    text_ = new QTextEdit(this);
+    text_->setReadOnly(true);
+    text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    text_->setFont(PointFont(settings.ReportFaceName, settings.ReportPointSize));
+    text_->setGeometry(495, 30, 472, 270);
+    QPalette textPalette = text_->palette();
+    textPalette.setColor(QPalette::Base, kWhite);
+    text_->setPalette(textPalette);
+
+    close_ = new CXEVBitmapButton(this);
+    close_->setFocusPolicy(Qt::TabFocus);
+    close_->setGeometry(863, 320, 104, 44);
+    skinned_ = close_->LoadSkin(QStringLiteral("Close")) == 1;
+    if (skinned_) {
+        close_->SizeToContent();
+    } else {
+        close_->CXEVOwnerDrawButton::LoadBitmaps(269, 270, 267, 268);
+    }
+    // Posted, as a click on the caption's close box would be: the dialog only hides.
+    connect(close_, &QAbstractButton::clicked, this, [this] { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); });
+
+    setWindowTitle(QStringLiteral("  ") + GetUIString(20406));
+    resize(kClientWidth, kClientHeight);
+    minimumSize_ = QSize(kClientWidth, kClientHeight);
+    // The window manager keeps the opposite edge when a drag would go below it.
+    setMinimumSize(minimumSize_);
+    reshowFlag = 0;
+    LayOut();
+}
+
+void CXEVReportDlg::CentreOnOwner()
+{
+    QRect area;
+    if (QWidget* owner = parentWidget()) {
+        area = QRect(owner->mapToGlobal(QPoint(0, 0)), owner->size());
+    } else if (const QScreen* screen = this->screen()) {
+        area = screen->availableGeometry();
+    }
+    if (!area.isEmpty()) {
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+int32_t CXEVReportDlg::OnReportText(const SeriesInfo* series)
+{
+    resize(minimumSize_);
+    CentreOnOwner();
+    if (series == nullptr) {
+        return 0;
+    }
+    const std::vector<ImageInfo*> images = series->images;
+    const ImageInfo* report = nullptr;
+    for (const ImageInfo* image : images) {
+        if (image != nullptr && image->sopInstanceUid == QStringLiteral("SR")) {
+            report = image;
+            break;
+        }
+    }
+    if (report == nullptr) {
+        return 0;
+    }
+    const QString path = report->filePath;
+    XEVLoadState& state = GetLoadState();
+    if (!state.GetZipPath().empty() && state.ExtractZipMember(path.toStdString(), std::string()) != 0) {
+        return 0;
+    }
+    ReportInfo info;
+    if (ReadReportFile(path, info) == 0) {
+        XEVShowFailureText(this, MessageWithPath(GetMessageString(10024), path));
+        return 0;
+    }
+    const QString blank = QStringLiteral(" ");
+    const QString studyDate = XEVReportDate(info.studyDate) + blank + XEVReportTime(info.studyTime);
+    values_[kName]->setText(blank + XEVReportName(info.patientName).left(kValueChars));
+    values_[kPatientId]->setText(blank + info.patientId.left(kValueChars));
+    values_[kBirthDate]->setText(blank + XEVReportDate(info.birthDate).left(kValueChars));
+    values_[kAccession]->setText(blank + info.accessionNumber.left(kAccessionChars));
+    values_[kStudyDate]->setText(blank + studyDate.left(kValueChars));
+    values_[kProcedure]->setText(blank + info.procedureDescription.left(kValueChars));
+    // The reader ends lines the way the original edit control wants them.
+    QString text = info.reportText;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text_->setPlainText(text);
+    ApplyScrollBarRule();
+    return 0;
+}
+
+void CXEVReportDlg::LayOut()
+{
+    const int right = width();
+    const int bottom = height();
+    text_->setGeometry(495, 30, right - 525, bottom - 124);
+    close_->setGeometry(right - 134, bottom - 74, 104, 44);
+}
+
+void CXEVReportDlg::ApplyScrollBarRule()
+{
+    // Measured with the bar in place, as the text would lie beside it.
+    QTextDocument* document = text_->document();
+    const int frame = text_->frameWidth();
+    const int bar = text_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, text_);
+    document->setTextWidth(text_->width() - 2 * frame - bar);
+    const bool fits = document->size().height() <= text_->height() - 2 * frame;
+    text_->setVerticalScrollBarPolicy(fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
+}
+
+void CXEVReportDlg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    LayOut();
+    ApplyScrollBarRule();
+}
+
+void CXEVReportDlg::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    const QWidget* owner = parentWidget();
+    if (event->spontaneous() && owner != nullptr && owner->isMinimized()) {
+        reshowFlag = 1;
+    }
+}
+
+CXEVReportDlg* XEVShowReport(CXEVReportDlg*& dialog, QWidget* owner, const SeriesInfo* series)
+{
+    if (dialog == nullptr) {
+        dialog = new CXEVReportDlg(owner);
+    }
+    dialog->hide();
+    dialog->OnReportText(series);
+    dialog->show();
+    return dialog;
+}

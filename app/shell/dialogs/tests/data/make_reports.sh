@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Makes the report dialog's SR documents with pydicom: header values at the edges of the
+# formatting rules, a short and a long report text.
+set -euo pipefail
+cd "$(dirname "$0")"
+/usr/bin/python3 -W ignore - <<'PY'
+import pydicom
+from pydicom.dataset import Dataset, FileMetaDataset
+from pydicom.sequence import Sequence
+from pydicom.uid import ExplicitVRLittleEndian
+
+def text(value):
+    c = Dataset()
+    c.RelationshipType, c.ValueType, c.TextValue = 'CONTAINS', 'TEXT', value
+    return c
+
+def sr(path, uid, charset, name, birth, accession, time, lines):
+    ds = Dataset()
+    ds.SOPInstanceUID = uid
+    ds.SpecificCharacterSet = charset
+    ds.add_new(0x00100010, 'PN', name)
+    ds.PatientID, ds.PatientBirthDate, ds.AccessionNumber = 'P45', birth, accession
+    ds.StudyDate, ds.StudyTime = '20260102', time
+    ds.RequestedProcedureDescription = 'CHEST'
+    ds.ValueType = 'CONTAINER'
+    ds.ContentSequence = Sequence([text('line %d' % i) for i in range(lines)])
+    meta = FileMetaDataset()
+    meta.MediaStorageSOPClassUID = ds.SOPClassUID = '1.2.840.10008.5.1.4.1.1.88.11'
+    meta.MediaStorageSOPInstanceUID = uid
+    meta.TransferSyntaxUID = ExplicitVRLittleEndian
+    ds.file_meta = meta
+    ds.is_little_endian, ds.is_implicit_VR = True, False
+    ds.save_as(path, write_like_original=False)
+
+sr('short.dcm', '1.2.9.45.1', 'ISO_IR 192', 'Yamada^Taro=山田^太郎'.encode('utf-8'), '19700101',
+   'ACC45678901234567890', '093015.123', 2)
+sr('long.dcm', '1.2.9.45.2', 'ISO_IR 100', b'Doe^John', '1970010', 'ACC1', '0930', 200)
+PY

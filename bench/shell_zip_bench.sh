@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# On-demand extraction of one 512 KB member from a 2,000-member archive against Debian's
+#   unzip -o ARCHIVE MEMBER -d DIR
+# in the same run; the target is a ratio of at most 1.5. Builds the benchmark first.
+#   bench/shell_zip_bench.sh [build folder, default build]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+command -v unzip >/dev/null || { echo "unzip is missing (apt-get install unzip)"; exit 1; }
+cmake --build "$build" --target shell_zip_bench -j4 >/dev/null
+"$build/bench/shell_zip_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    --benchmark_format=json --benchmark_out="$build/shell_zip_bench.json" --benchmark_out_format=json >/dev/null
+/usr/bin/python3 - "$build/shell_zip_bench.json" <<'PY'
+import json, sys
+runs = {b["run_name"].split("/")[0]: b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("aggregate_name") == "median"}
+ours = runs["BM_ExtractZipMember"]
+peer = runs["BM_UnzipPeer"]
+ratio = ours["real_time"] / peer["real_time"]
+print("ExtractZipMember %.3f ms, unzip %.3f ms, ratio %.2f (target <= 1.5)" % (ours["real_time"], peer["real_time"], ratio))
+print("large allocations per extraction: %.2f (the copy buffer only: 1)" % ours["large_allocs"])
+if ours["failures"] or peer["failures"]:
+    sys.exit("extraction failed")
+sys.exit(0 if ratio <= 1.5 and ours["large_allocs"] <= 1.0 else 1)
+PY
