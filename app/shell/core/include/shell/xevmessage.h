@@ -54,11 +54,29 @@ public:
     XEVMessageEvent(uint32_t id, XEVWParam wParam, XEVLParam lParam, std::shared_ptr<XEVSendReply> reply = nullptr);
     ~XEVMessageEvent() override;
 
-    uint32_t Id() const { return static_cast<uint32_t>(type()); }
-    XEVWParam WParam() const { return wParam_; }
-    XEVLParam LParam() const { return lParam_; }
+    // Each read acquires the hand-over first, so that a receiver's own event() override may
+    // look at the message before the base dispatches it.
+    uint32_t Id() const
+    {
+        Acquire();
+        return static_cast<uint32_t>(type());
+    }
+    XEVWParam WParam() const
+    {
+        Acquire();
+        return wParam_;
+    }
+    XEVLParam LParam() const
+    {
+        Acquire();
+        return lParam_;
+    }
     // True for a send from another thread (the sender waits), false for a post.
-    bool IsSent() const { return reply_ != nullptr; }
+    bool IsSent() const
+    {
+        Acquire();
+        return reply_ != nullptr;
+    }
 
 private:
     friend class XEVMessageReceiver;

@@ -1,0 +1,95 @@
+#pragma once
+
+// The image area: a black widget with a vertical scroll bar that is at the same time the
+// grid of cells. It runs the job host, keeps the mouse tool, sizes the grid for what is
+// shown, releases the cells' loaders one at a time and scrolls the grid by rows.
+
+#include <QScrollBar>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+
+#include "study/xevjobhost.h"
+#include "viewer/xevimagewindow.h"
+
+// Cell notifications and tool messages that reach the form view.
+constexpr uint32_t WM_XEV_CINE_STOPPED = 0x1443;
+constexpr uint32_t WM_XEV_CELL_RBUTTON = 0x1430;
+constexpr uint32_t WM_XEV_CELL_DBLCLK = 0x1434;
+constexpr uint32_t WM_XEV_CELL_ACTIVATE = 0x1435;
+constexpr uint32_t WM_XEV_CELL_SELECT = 0x1436;
+constexpr uint32_t WM_XEV_LINKED_STEP = 0x1437;
+constexpr uint32_t WM_XEV_CELL_CINE_STEP = 0x1438;
+constexpr uint32_t WM_XEV_LINKED_PAGE = 0x1439;
+constexpr uint32_t WM_XEV_LINKED_HOME_END = 0x143A;
+constexpr uint32_t WM_XEV_DISPLAY_STATE = 0x1441;
+constexpr uint32_t WM_XEV_LINKED_WINDOW = 0x1444;
+constexpr uint32_t WM_XEV_TOOL_WINDOWLEVEL = 0x1501;
+constexpr uint32_t WM_XEV_TOOL_ZOOM = 0x1502;
+constexpr uint32_t WM_XEV_TOOL_PAN = 0x1503;
+constexpr uint32_t WM_XEV_TOOL_MEASURE = 0x1504;
+constexpr uint32_t WM_XEV_TOOL_TEXT = 0x1505;
+constexpr uint32_t WM_XEV_TOOL_ARROW = 0x1506;
+constexpr uint32_t WM_XEV_TOOL_PIXELVALUE = 0x1507;
+
+constexpr int32_t kXEVRecheckTimerId = 200;
+constexpr int32_t kXEVRecheckPeriodMs = 1000;
+
+class CXEVImageFormView : public QWidget, public XEVImageWindow {
+public:
+    // Starts the job host and makes the first cell of each mode.
+    CXEVImageFormView(QWidget* parent, XEVImageAreaHost* host);
+    ~CXEVImageFormView() override;
+
+    void ShowSeries(SeriesInfo* series);
+    void ShowFitted(StudyInfo* study);
+    void ApplyLayout(int32_t index);
+    void ResetImageArea();
+    void SetCinePlaying(int32_t playing);
+    void ResetTool();
+    void SetTool(int32_t bit);
+
+    // Handles one message as its handler would when it is sent; answers 0.
+    XEVResult OnMessage(uint32_t id, XEVWParam wParam, XEVLParam lParam);
+    // Posts a message to the form view's own queue.
+    void PostToSelf(uint32_t id, XEVWParam wParam = 0, XEVLParam lParam = 0);
+
+    // Scrolls so that the grid row at that scroll position is the first one shown.
+    void ScrollTo(int32_t position);
+    int32_t FirstVisibleRow() const { return firstVisibleRow_; }
+    // Scroll height (0 without scrolling), as the rows needed take it.
+    int32_t ScrollHeight() const { return scrollHeight_; }
+    const QScrollBar& ScrollBar() const { return *scrollBar_; }
+    const QTimer& RecheckTimer() const { return recheckTimer_; }
+    CXEVFileLoadCtrlThread& JobHost() { return jobHost_; }
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    QRect GridClientRect() const override;
+
+private:
+    void UpdateScrollSizes();
+    // Lays the cells out from the first visible row (row 0 in the fixed layout).
+    void PlaceCells();
+    void RowUpdate(int32_t position, bool redraw);
+    int32_t RowHeight() const;
+    void SendLayoutChanged(int32_t index);
+    void OnLoadDone(int32_t id);
+    void OnLoadFailed(int32_t id);
+    void OnMemoryRecheck(int32_t id);
+    void OnFirstImage(int32_t id);
+    void OnEnlarge(int32_t id);
+    void OnInvert(int32_t id);
+    void OnThreadUiDestroy();
+    // The cine step of the selected cell while cine plays in the fixed layout.
+    void StepSelectedCine();
+
+    int32_t firstVisibleRow_ = 0;
+    int32_t scrollUpdating_ = 0;
+    int32_t scrollHeight_ = 0;
+    QScrollBar* scrollBar_ = nullptr;
+    QTimer recheckTimer_;
+    CXEVFileLoadCtrlThread jobHost_;
+};

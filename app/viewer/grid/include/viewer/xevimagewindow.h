@@ -1,0 +1,142 @@
+#pragma once
+
+// The grid of image cells in the image area. Study mode shows one series per cell, each
+// stepped within its cell; series mode shows one image per cell, paged by rows x columns.
+// Each mode keeps its own cells and layout, so switching back restores the other grid.
+
+#include <QRect>
+
+#include <cstdint>
+#include <map>
+
+#include "shell/xevmessage.h"
+#include "study/xevstudymodel.h"
+
+class QWidget;
+class XEVImageViewCtrl;
+
+constexpr uint32_t WM_XEV_PRELOAD_CONTROL = 0x1416;
+constexpr uint32_t WM_XEV_LAYOUT_CHANGED = 0x1422;
+
+constexpr int32_t kXEVFirstStudyCellId = 9001;
+constexpr int32_t kXEVFirstSeriesCellId = 9501;
+
+// What the image area reaches of the main frame, the title pane and the study list. The
+// shell implements it; tests record the calls.
+class XEVImageAreaHost {
+public:
+    virtual ~XEVImageAreaHost() = default;
+    // Main frame.
+    virtual XEVResult SendToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) = 0;
+    virtual void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) = 0;
+    virtual bool CanSwitchSeriesDisplay() = 0;
+    virtual bool IsSwitchLocked() = 0;
+    // Switches the series composition for the current list entry and gives the cell the
+    // images of its series from the new records; false when the user declined.
+    virtual bool RequestSeriesSwitch(XEVImageViewCtrl& cell) = 0;
+    // Title pane: absent while the outer splitter has no pane there.
+    virtual bool HasTitlePane() = 0;
+    virtual void UpdateToolButtons(int32_t tool) = 0;
+    // Study list: repaint at once, after the first cell shows its image.
+    virtual void RefreshStudyList() = 0;
+};
+
+class XEVImageWindow {
+public:
+    XEVImageWindow();
+    virtual ~XEVImageWindow();
+    XEVImageWindow(const XEVImageWindow&) = delete;
+    XEVImageWindow& operator=(const XEVImageWindow&) = delete;
+
+    // Owner of the cells and where the grid reports; host may be null.
+    void SetOwner(QWidget* owner, XEVImageAreaHost* host);
+    // Makes the cells of the active mode for its layout.
+    void SetUpCells();
+    // Both modes at (1, 1), study mode active, flags cleared.
+    void InitState();
+
+    // Returns the new cell's id, 0 when it could not be made (the next id is the same).
+    int32_t CreateCell(QWidget* parent, const QRect& rect);
+    void LayoutCells(QWidget* parent);
+    void Arrange(const QRect& rect, int32_t scroll);
+    void SetLayout(QWidget* parent, int32_t index);
+
+    void ShowStudy(int32_t index, StudyInfo* study, QWidget* formView);
+    void ShowStudyAgain(int32_t index, StudyInfo* study);
+    void ShowSeriesTiled(int32_t index, SeriesInfo* series);
+    void FitLayout(StudyInfo* study);
+
+    void ActivateCell(int32_t id);
+    void SelectCell(int32_t id);
+    void SyncAll(int32_t id);
+    XEVImageViewCtrl* GetFirstActiveView() const;
+    XEVImageViewCtrl* GetSelectedView() const;
+    XEVImageViewCtrl* GetCell(int32_t id) const;
+    void ClearAllViews();
+    void ResetAll();
+    void CloseEdits();
+    void StopLoading();
+    void ApplyWindowToAll(bool apply, int32_t id);
+    void EnlargeSelected(bool enlarge);
+
+    // Series mode; 0 when an image of the page could not be loaded into the first cell.
+    int32_t ShowPage(int32_t modelId);
+    // direction 0 forward; byPage 0 steps one row. 0 when nothing moved.
+    int32_t PageStep(int32_t direction, int32_t byPage);
+    // 0 the first page, -1 the last.
+    void PageHomeEnd(int32_t which);
+    void PageToCell(int32_t id);
+    // Frees the decoded data of one image no cell shows; id -1 considers every cell.
+    int32_t FreeMemory(int32_t id);
+    void ShowCells(int32_t mode, bool show);
+
+    std::map<int32_t, XEVImageViewCtrl*>& ActiveCells() { return activeMode == 0 ? studyCells : seriesCells; }
+    const std::map<int32_t, XEVImageViewCtrl*>& ActiveCells() const
+    {
+        return activeMode == 0 ? studyCells : seriesCells;
+    }
+    LayoutInfo& ActiveLayout() { return activeMode == 0 ? studyLayout : seriesLayout; }
+    const LayoutInfo& ActiveLayout() const { return activeMode == 0 ? studyLayout : seriesLayout; }
+
+    int32_t activeCellOnly = 0;
+    int32_t followSelected = 0;
+    int32_t activeMode = 0;
+    LayoutInfo studyLayout;
+    LayoutInfo seriesLayout;
+    std::map<int32_t, XEVImageViewCtrl*> studyCells;
+    std::map<int32_t, XEVImageViewCtrl*> seriesCells;
+    int32_t activeCellId = 0;
+    int32_t layoutIndex = 0;
+    int32_t previousLayoutIndex = 0;
+    int32_t pageOffset = 0;
+    int32_t selectedEnlarged = 0;
+    int32_t displayKind = 0;
+    StudyInfo* shownStudy = nullptr;
+    double savedBaseScale = 1.0;
+    int32_t savedZoomMode = 0;
+    int32_t savedZoomed = 0;
+    int32_t savedSource[4] = {0, 0, 0, 0};
+    int32_t cinePlaying = 0;
+
+protected:
+    // Makes one cell; null when it cannot be made.
+    virtual XEVImageViewCtrl* MakeCell(QWidget* parent, int32_t id);
+    // The area the cells fill.
+    virtual QRect GridClientRect() const;
+    void PostToMainFrame(uint32_t id);
+
+    QWidget* owner_ = nullptr;
+    XEVImageAreaHost* host_ = nullptr;
+
+private:
+    // Study mode with the layout of that index, cells laid out and emptied.
+    void EnterStudyMode(int32_t index, StudyInfo* study);
+    void AssignStudy(StudyInfo* study, QWidget* formView, bool again);
+    // Moves the active mode's cells onto a rows-needed grid, making the missing ones.
+    void PlaceGrid(QWidget* parent);
+    void SetModeLayout(LayoutInfo& layout, int32_t index);
+    bool ReleaseFar(XEVImageViewCtrl* cell, bool skipBusy);
+};
+
+// Whether the loader's gate is open now.
+bool XEVIsGateOpen(XEVImageViewCtrl* cell);

@@ -1,0 +1,820 @@
+// The grid of image cells: making and placing cells, study and series modes, the one
+// loader at a time of study mode, paging and memory relief.
+
+#include "viewer/xevimagewindow.h"
+
+#include <QCoreApplication>
+#include <QWidget>
+
+#include <algorithm>
+#include <mutex>
+#include <set>
+
+#include "shell/xev_utility.h"
+#include "study/xevjobhost.h"
+#include "study/xevloadstate.h"
+#include "study/xevvekhelper.h"
+#include "viewer/xevimageviewctrl.h"
+
+namespace {
+
+bool IsReport(const ImageInfo* image)
+{
+    return image->sopInstanceUid == QStringLiteral("SR");
+}
+
+void QueueFirstLoad(ImageInfo* image, XEVImageViewCtrl* cell)
+{
+    {
+        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+        image->notifyWindow = cell->Handle();
+        image->forced = 1;
+    }
+    XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_QUEUE, 0, XEVLParam(image));
+}
+
+void ClearLoaderFields(XEVImageViewCtrl* cell)
+{
+    cell->loadingUnderWay = 0;
+    cell->loaderRunning = 0;
+    cell->progressShown = 0;
+    cell->progressTotal = 0;
+}
+
+bool MemoryShortNow()
+{
+    return !XEVRunMemoryTest();
+}
+
+}  // namespace
+
+bool XEVIsGateOpen(XEVImageViewCtrl* cell)
+{
+    return cell->loader.WaitGate(0);
+}
+
+XEVImageWindow::XEVImageWindow() = default;
+
+XEVImageWindow::~XEVImageWindow()
+{
+    // The active mode first: its cells may still have loaders running.
+    auto& first = ActiveCells();
+    auto& second = activeMode == 0 ? seriesCells : studyCells;
+    for (auto* map : {&first, &second}) {
+        for (auto& [id, cell] : *map) {
+            cell->ClearView(false);
+            delete cell;
+        }
+        map->clear();
+    }
+}
+
+void XEVImageWindow::SetOwner(QWidget* owner, XEVImageAreaHost* host)
+{
+    owner_ = owner;
+    host_ = host;
+}
+
+void XEVImageWindow::SetUpCells()
+{
+    LayoutCells(owner_);
+}
+
+void XEVImageWindow::InitState()
+{
+    activeCellOnly = 0;
+    followSelected = 0;
+    activeMode = 0;
+    studyLayout.SetRowCol(1, 1);
+    seriesLayout.SetRowCol(1, 1);
+    activeCellId = 0;
+    pageOffset = 0;
+    selectedEnlarged = 0;
+    displayKind = 0;
+    shownStudy = nullptr;
+}
+
+XEVImageViewCtrl* XEVImageWindow::MakeCell(QWidget* parent, int32_t id)
+{
+    return new XEVImageViewCtrl(parent, id);
+}
+
+QRect XEVImageWindow::GridClientRect() const
+{
+    return owner_ != nullptr ? owner_->rect() : QRect();
+}
+
+void XEVImageWindow::PostToMainFrame(uint32_t id)
+{
+    if (host_ != nullptr) {
+        host_->PostToMainFrame(id, 0, 0);
+    }
+}
+
+int32_t XEVImageWindow::CreateCell(QWidget* parent, const QRect& rect)
+{
+    auto& cells = ActiveCells();
+    // Ids come from the count, so a cell that could not be made leaves no gap.
+    const int32_t id = kXEVFirstStudyCellId + static_cast<int32_t>(cells.size()) + (activeMode == 1 ? 500 : 0);
+    XEVImageViewCtrl* cell = MakeCell(parent, id);
+    if (cell == nullptr) {
+        return 0;
+    }
+    cells[id] = cell;
+    cell->setGeometry(rect);
+    cell->show();
+    return id;
+}
+
+void XEVImageWindow::PlaceGrid(QWidget* parent)
+{
+    LayoutInfo& layout = ActiveLayout();
+    const QRect client = GridClientRect();
+    const int32_t cols = std::max(layout.cols, 1);
+    const int32_t rows = std::max(layout.rows, 1);
+    const int32_t w = client.width() / cols;
+    const int32_t h = client.height() / rows;
+    const int32_t needed = layout.GetRowsNeeded();
+    auto& cells = ActiveCells();
+    auto it = cells.begin();
+    for (int32_t r = 0; r < needed; ++r) {
+        for (int32_t c = 0; c < cols; ++c) {
+            const QRect rect(c * w, r * h, std::max(w, 0), std::max(h, 0));
+            if (it != cells.end()) {
+                it->second->setGeometry(rect);
+                it->second->update();
+                ++it;
+            } else if (CreateCell(parent, rect) != 0) {
+                it = cells.end();
+            }
+        }
+    }
+    for (auto& [id, cell] : cells) {
+        cell->cellsPerPage = layout.rows * layout.cols;
+    }
+}
+
+void XEVImageWindow::LayoutCells(QWidget* parent)
+{
+    for (auto& [id, cell] : ActiveCells()) {
+        cell->ClearView(true);
+    }
+    PlaceGrid(parent);
+}
+
+void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
+{
+    auto& inactive = activeMode == 0 ? seriesCells : studyCells;
+    for (auto& [id, cell] : inactive) {
+        cell->hide();
+    }
+    auto& cells = ActiveCells();
+    XEVImageViewCtrl* alone = nullptr;
+    if (selectedEnlarged != 0) {
+        alone = GetSelectedView();
+    } else if (activeCellOnly != 0) {
+        alone = GetFirstActiveView();
+    }
+    if (alone != nullptr) {
+        for (auto& [id, cell] : cells) {
+            if (cell != alone) {
+                cell->hide();
+            }
+        }
+        alone->setGeometry(rect);
+        alone->show();
+        alone->update();
+        return;
+    }
+    const LayoutInfo& layout = ActiveLayout();
+    const int32_t cols = std::max(layout.cols, 1);
+    const int32_t rows = std::max(layout.rows, 1);
+    const int32_t baseWidth = rect.width() / cols;
+    const int32_t extraWidth = rect.width() % cols;
+    const int32_t baseHeight = rect.height() / rows;
+    const int32_t extraHeight = rect.height() % rows;
+    const int32_t placed = layout.GetRowsNeeded() * cols;
+    int32_t k = 0;
+    int32_t y = rect.top() - scroll;
+    int32_t x = rect.left();
+    for (auto& [id, cell] : cells) {
+        if (k >= placed) {
+            // Cells of an earlier, larger grid stay out of sight.
+            cell->hide();
+            continue;
+        }
+        const int32_t r = k / cols;
+        const int32_t c = k % cols;
+        if (c == 0) {
+            x = rect.left();
+        }
+        const int32_t w = baseWidth + (c < extraWidth ? 1 : 0);
+        const int32_t h = baseHeight + (r < extraHeight ? 1 : 0);
+        cell->setGeometry(x, y, w, h);
+        cell->show();
+        cell->update();
+        x += w;
+        if (c == cols - 1) {
+            y += h;
+        }
+        ++k;
+    }
+}
+
+void XEVImageWindow::SetModeLayout(LayoutInfo& layout, int32_t index)
+{
+    layout.SetRowCol(LayoutTable[index].rows, LayoutTable[index].cols);
+    previousLayoutIndex = layoutIndex;
+    layoutIndex = index;
+}
+
+void XEVImageWindow::SetLayout(QWidget* parent, int32_t index)
+{
+    LayoutInfo& layout = ActiveLayout();
+    auto& cells = ActiveCells();
+    const int32_t before = layout.GetRowsNeeded() * layout.cols;
+    if (index >= 0 && index < kLayoutTableSize) {
+        SetModeLayout(layout, index);
+    }
+    PlaceGrid(parent);
+    const int32_t after = layout.GetRowsNeeded() * layout.cols;
+    if (activeMode != 1 || displayKind == 0 || after <= before || cells.empty()) {
+        return;
+    }
+    // More series cells than before: the new ones continue the page of the first cell.
+    XEVImageViewCtrl* first = cells.begin()->second;
+    const auto images = first->GetImages();
+    const int32_t p0 = images.empty() ? -1 : first->currentImage;
+    const int32_t n = first->GetCineLength();
+    int32_t k = 0;
+    for (auto& [id, cell] : cells) {
+        if (p0 >= 0 && p0 + k < n) {
+            if (cell != first) {
+                cell->CopyImages(images);
+                cell->GoToImage(p0 + k);
+                cell->CopyDisplayState(*first);
+            }
+            cell->tileMode = 1;
+        } else {
+            cell->ClearView(true);
+        }
+        ++k;
+    }
+}
+
+void XEVImageWindow::FitLayout(StudyInfo* study)
+{
+    if (study == nullptr) {
+        return;
+    }
+    if (study->modalities == QStringLiteral("CR")) {
+        studyLayout.SetRowCol(1, 1);
+    } else {
+        studyLayout.FitCount(study->CountNonReportSeries());
+    }
+}
+
+void XEVImageWindow::ShowStudy(int32_t index, StudyInfo* study, QWidget* formView)
+{
+    EnterStudyMode(index, study);
+    AssignStudy(study, formView, false);
+    ShowCells(0, true);
+}
+
+void XEVImageWindow::ShowStudyAgain(int32_t index, StudyInfo* study)
+{
+    EnterStudyMode(index, study);
+    AssignStudy(study, nullptr, true);
+    ShowCells(0, true);
+}
+
+void XEVImageWindow::EnterStudyMode(int32_t index, StudyInfo* study)
+{
+    ShowCells(1, false);
+    ResetAll();
+    shownStudy = study;
+    activeMode = 0;
+    displayKind = 2;
+    ResetAll();
+    if (study != nullptr) {
+        study->ResetImageViews();
+    }
+    pageOffset = 0;
+    if (index >= 0 && index < kLayoutTableSize) {
+        SetModeLayout(studyLayout, index);
+    }
+    studyLayout.itemCount = study != nullptr ? study->CountNonReportSeries() : 0;
+    LayoutCells(owner_);
+}
+
+void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again)
+{
+    XEVLoadState& state = GetLoadState();
+    // 1. Hold the loader that runs now; it goes on after the first images are decoded.
+    XEVImageViewCtrl* paused = nullptr;
+    for (auto& [id, cell] : studyCells) {
+        if (cell->loaderRunning.load() != 0 && XEVIsGateOpen(cell)) {
+            cell->PauseLoader();
+            paused = cell;
+        }
+    }
+    if (paused != nullptr && state.IsPreloadRunning() != 0) {
+        state.PausePreload();
+    }
+    // 2, 3. One series per cell; the first image of each is decoded by the loader window.
+    std::vector<SeriesInfo*> series;
+    if (study != nullptr) {
+        for (SeriesInfo* s : study->series) {
+            if (s->modality != QStringLiteral("SR")) {
+                series.push_back(s);
+            }
+        }
+    }
+    const XEVWindowHandle loaderWindow = state.GetLoaderWindow();
+    int32_t queued = 0;
+    size_t k = 0;
+    for (auto& [id, cell] : studyCells) {
+        cell->tileMode = activeMode;
+        if (k >= series.size()) {
+            continue;
+        }
+        SeriesInfo* s = series[k++];
+        cell->SetImages(s->images);
+        if (!cell->NeedsLoading()) {
+            continue;
+        }
+        int32_t total = 0;
+        if (!s->images.empty() && !IsReport(s->images.front())) {
+            QueueFirstLoad(s->images.front(), cell);
+            total = 1;
+        }
+        queued += total;
+        cell->progressTotal = total;
+        cell->progressShown = total != 0 ? 1 : 0;
+    }
+    if (queued > 0) {
+        XEVSendMessage(loaderWindow, WM_XEV_LOADER_START);
+    }
+    // Blocks, with no lock held, until the worker has decoded the first images.
+    XEVSendMessage(loaderWindow, WM_XEV_LOADER_JOIN);
+
+    // 5. One loader per cell; only one gate opens, the form view opens the next.
+    bool opened = false;
+    XEVImageViewCtrl* firstLoaded = nullptr;
+    for (auto& [id, cell] : studyCells) {
+        if (cell == paused) {
+            if (!opened) {
+                cell->ResumeLoader();
+                opened = true;
+            }
+            continue;
+        }
+        if (cell->GetImages().empty()) {
+            continue;
+        }
+        if (cell->NeedsLoading()) {
+            cell->StopLoader();
+            ClearLoaderFields(cell);
+            if (opened) {
+                cell->loader.ResetGate();
+            } else {
+                cell->loader.SetGate();
+            }
+            if (cell->StartLoader()) {
+                opened = true;
+            }
+        } else {
+            // Shown again too: a loaded cell would otherwise stay blank with no image chosen.
+            cell->SetupFirstImage();
+            cell->repaint();
+            if (firstLoaded == nullptr) {
+                firstLoaded = cell;
+            }
+        }
+    }
+    if (again || opened) {
+        return;
+    }
+    // 6. Nothing to wait for: the first image and the pre-load go on at once.
+    if (firstLoaded != nullptr && formView != nullptr) {
+        QCoreApplication::postEvent(formView,
+                                    new XEVMessageEvent(WM_XEV_FIRST_IMAGE, XEVWParam(firstLoaded->ControlId()), 0));
+    }
+    PostToMainFrame(WM_XEV_PRELOAD_CONTROL);
+}
+
+void XEVImageWindow::ShowSeriesTiled(int32_t index, SeriesInfo* series)
+{
+    ShowCells(0, false);
+    ResetAll();
+    activeMode = 1;
+    displayKind = 3;
+    ResetAll();
+    if (series != nullptr) {
+        series->ResetImageViews();
+    }
+    pageOffset = 0;
+    if (index >= 0 && index < kLayoutTableSize) {
+        SetModeLayout(seriesLayout, index);
+    }
+    LayoutCells(owner_);
+
+    std::map<int32_t, ImageInfo*> shared;
+    if (series != nullptr) {
+        for (ImageInfo* image : series->images) {
+            if (image != nullptr && !IsReport(image)) {
+                shared.emplace(static_cast<int32_t>(shared.size()), image);
+            }
+        }
+    }
+    const int32_t n = static_cast<int32_t>(shared.size());
+    const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
+    int32_t k = 0;
+    for (auto& [id, cell] : seriesCells) {
+        if (k >= n) {
+            break;
+        }
+        cell->tileMode = 1;
+        cell->CopyImages(shared);
+        cell->GoToImage(k);
+        ImageInfo* image = shared[k];
+        {
+            std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+            image->notifyWindow = cell->Handle();
+            image->forced = 1;
+        }
+        cell->progressTotal = 1;
+        cell->progressShown = 1;
+        XEVPostMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 0, XEVLParam(image));
+        ++k;
+    }
+    XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
+    // The rest of the series decodes in the background through the single worker.
+    for (int32_t p = k; p < n; ++p) {
+        ImageInfo* image = shared[p];
+        {
+            std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+            image->notifyWindow = XEVWindowHandle();
+        }
+        XEVPostMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 0, XEVLParam(image));
+    }
+    if (k < n) {
+        XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
+    }
+    for (auto& [id, cell] : seriesCells) {
+        cell->cellsPerPage = seriesLayout.rows * seriesLayout.cols;
+    }
+    ShowCells(1, true);
+    PostToMainFrame(WM_XEV_PRELOAD_CONTROL);
+}
+
+void XEVImageWindow::ActivateCell(int32_t id)
+{
+    activeCellId = 0;
+    auto& cells = ActiveCells();
+    for (auto& [cellId, cell] : cells) {
+        if (cellId == id) {
+            if (cell->SetActive(true)) {
+                activeCellId = id;
+            }
+        } else {
+            cell->SetActive(false);
+        }
+    }
+    XEVImageViewCtrl* activeCell = GetCell(activeCellId);
+    const bool activeLoading = activeCell != nullptr && activeCell->loadingUnderWay.load() != 0;
+    XEVLoadState& state = GetLoadState();
+    // The loader of the cell the user works in goes first.
+    for (auto& [cellId, cell] : cells) {
+        if (cell->loadingUnderWay.load() == 0) {
+            continue;
+        }
+        if (cell == activeCell) {
+            cell->ResumeLoader();
+        } else if (activeLoading) {
+            if (state.IsPreloadRunning() != 0) {
+                state.PausePreload();
+            }
+            cell->PauseLoader();
+        }
+    }
+    if (followSelected != 0) {
+        XEVImageViewCtrl* selectedView = GetSelectedView();
+        SyncAll(selectedView != nullptr ? selectedView->ControlId() : 0);
+    } else {
+        SyncAll(activeCellId);
+    }
+}
+
+void XEVImageWindow::SelectCell(int32_t id)
+{
+    for (auto& [cellId, cell] : ActiveCells()) {
+        cell->selected = cellId == id && cell->HasFramePixels(cell->currentFrame) ? 1 : 0;
+        cell->update();
+    }
+}
+
+void XEVImageWindow::SyncAll(int32_t id)
+{
+    XEVImageViewCtrl* other = GetCell(id);
+    for (auto& [cellId, cell] : ActiveCells()) {
+        cell->SyncToView(other);
+    }
+}
+
+XEVImageViewCtrl* XEVImageWindow::GetFirstActiveView() const
+{
+    for (const auto& [id, cell] : ActiveCells()) {
+        if (cell->active != 0) {
+            return cell;
+        }
+    }
+    return nullptr;
+}
+
+XEVImageViewCtrl* XEVImageWindow::GetSelectedView() const
+{
+    for (const auto& [id, cell] : ActiveCells()) {
+        if (cell->selected != 0) {
+            return cell;
+        }
+    }
+    return nullptr;
+}
+
+XEVImageViewCtrl* XEVImageWindow::GetCell(int32_t id) const
+{
+    const auto& cells = ActiveCells();
+    const auto found = cells.find(id);
+    return found == cells.end() ? nullptr : found->second;
+}
+
+void XEVImageWindow::ClearAllViews()
+{
+    for (auto* map : {&studyCells, &seriesCells}) {
+        for (auto& [id, cell] : *map) {
+            cell->ClearView(true);
+        }
+    }
+}
+
+void XEVImageWindow::ResetAll()
+{
+    for (auto& [id, cell] : ActiveCells()) {
+        cell->ClearView(true);
+    }
+}
+
+void XEVImageWindow::CloseEdits()
+{
+    // The cells close their own annotation edits when their image changes or they are
+    // cleared; until a cell offers that as a call, a repaint is all the grid can do here.
+    for (auto& [id, cell] : ActiveCells()) {
+        cell->update();
+    }
+}
+
+void XEVImageWindow::StopLoading()
+{
+    XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_STOP);
+    for (auto& [id, cell] : studyCells) {
+        cell->StopLoader();
+        ClearLoaderFields(cell);
+    }
+}
+
+void XEVImageWindow::ApplyWindowToAll(bool apply, int32_t id)
+{
+    XEVImageViewCtrl* source = GetCell(id);
+    for (auto& [cellId, cell] : ActiveCells()) {
+        if (apply && source != nullptr && cell != source) {
+            cell->SetWindowAll(source->windowCenter, source->windowWidth);
+        }
+        cell->update();
+    }
+}
+
+void XEVImageWindow::EnlargeSelected(bool enlarge)
+{
+    XEVImageViewCtrl* view = GetSelectedView();
+    if (view != nullptr) {
+        if (enlarge) {
+            savedBaseScale = view->baseScale;
+            savedZoomMode = view->zoomMode;
+            savedZoomed = view->zoomed;
+            savedSource[0] = view->sourceLeft;
+            savedSource[1] = view->sourceTop;
+            savedSource[2] = view->sourceRight;
+            savedSource[3] = view->sourceBottom;
+            view->cellsPerPage = 1;
+            view->zoomMode = XEVImageViewCtrl::kFit;
+            view->zoomed = 0;
+            view->update();
+        } else {
+            view->baseScale = savedBaseScale;
+            view->zoomMode = savedZoomMode;
+            view->zoomed = savedZoomed;
+            view->sourceLeft = savedSource[0];
+            view->sourceTop = savedSource[1];
+            view->sourceRight = savedSource[2];
+            view->sourceBottom = savedSource[3];
+            view->cellsPerPage = ActiveLayout().rows * ActiveLayout().cols;
+            if (activeMode == 1) {
+                ShowPage(view->ControlId());
+            }
+        }
+    }
+    selectedEnlarged = enlarge ? 1 : 0;
+}
+
+int32_t XEVImageWindow::ShowPage(int32_t modelId)
+{
+    auto& cells = ActiveCells();
+    if (cells.empty()) {
+        return 1;
+    }
+    XEVImageViewCtrl* first = cells.begin()->second;
+    XEVImageViewCtrl* model = GetCell(modelId);
+    const auto images = first->GetImages();
+    const int32_t n = first->GetCineLength();
+    int32_t position = pageOffset - 1;
+    for (auto& [id, cell] : cells) {
+        ++position;
+        if (position > n - 1) {
+            cell->ClearView(true);
+            continue;
+        }
+        if (cell != first && cell->GetImages() != images) {
+            cell->CopyImages(images);
+        }
+        const int32_t before = cell->currentImage;
+        cell->GoToImage(position);
+        if (!cell->HasFramePixels(-1) && cell->isVisible()) {
+            if (MemoryShortNow()) {
+                FreeMemory(id);
+            }
+            if (!cell->LoadCurrentImage()) {
+                if (cell == first) {
+                    cell->GoToImage(before);
+                    return 0;
+                }
+                // Only this cell goes blank; the rest of the page still shows.
+                cell->ClearView(true);
+                continue;
+            }
+        }
+        if (!cell->HasFramePixels(-1)) {
+            cell->selected = 0;
+            cell->active = 0;
+        }
+        if (model != nullptr && model != cell) {
+            cell->CopyDisplayState(*model);
+        }
+        cell->update();
+    }
+    return 1;
+}
+
+int32_t XEVImageWindow::PageStep(int32_t direction, int32_t byPage)
+{
+    if (selectedEnlarged != 0) {
+        if (XEVImageViewCtrl* view = GetFirstActiveView()) {
+            view->SetCurrentImage(direction == 0 ? XEVImageViewCtrl::kNext : XEVImageViewCtrl::kPrevious, 0);
+        }
+        return 1;
+    }
+    if (activeMode == 0 || seriesCells.empty()) {
+        return 0;
+    }
+    const int32_t n = seriesCells.begin()->second->GetCineLength();
+    const int32_t per = seriesLayout.rows * seriesLayout.cols;
+    const int32_t step = byPage != 0 ? per : seriesLayout.cols;
+    const int32_t old = pageOffset;
+    if (direction == 0) {
+        if (pageOffset + per > n - 1) {
+            return 0;
+        }
+        pageOffset += step;
+    } else {
+        if (pageOffset <= 0) {
+            return 0;
+        }
+        pageOffset = std::max(pageOffset - step, 0);
+    }
+    if (ShowPage(seriesCells.begin()->first) == 0) {
+        pageOffset = old;
+    }
+    return 1;
+}
+
+void XEVImageWindow::PageHomeEnd(int32_t which)
+{
+    const int32_t old = pageOffset;
+    if (which == 0) {
+        if (pageOffset == 0) {
+            return;
+        }
+        pageOffset = 0;
+    } else {
+        XEVImageViewCtrl* view = GetFirstActiveView();
+        if (view == nullptr && !ActiveCells().empty()) {
+            view = ActiveCells().begin()->second;
+        }
+        if (view == nullptr) {
+            return;
+        }
+        const int32_t n = view->GetCineLength();
+        const LayoutInfo& layout = ActiveLayout();
+        const int32_t per = layout.rows * layout.cols;
+        if (n < per || n - per <= old) {
+            return;
+        }
+        pageOffset = n - per;
+    }
+    if (ShowPage(0) == 0) {
+        pageOffset = old;
+    }
+}
+
+void XEVImageWindow::PageToCell(int32_t id)
+{
+    XEVImageViewCtrl* cell = GetCell(id);
+    auto& cells = ActiveCells();
+    if (cell == nullptr || cell->GetImages().empty() || cell->currentImage < 0) {
+        return;
+    }
+    const int32_t old = pageOffset;
+    // The cell keeps its image: the page starts that many cells before it.
+    pageOffset = std::max(cell->currentImage - (id - cells.begin()->first), 0);
+    if (ShowPage(id) == 0) {
+        pageOffset = old;
+    }
+}
+
+bool XEVImageWindow::ReleaseFar(XEVImageViewCtrl* cell, bool skipBusy)
+{
+    const int32_t n = cell->GetCineLength();
+    if (skipBusy && (cell->selected != 0 || cell->active != 0 || n < 2)) {
+        return false;
+    }
+    const auto images = cell->GetImages();
+    const int32_t count = static_cast<int32_t>(images.size());
+    if (cell->CurrentImage() == nullptr || count == 0 || n <= 0) {
+        return false;
+    }
+    // Every image a cell of either mode shows stays.
+    std::set<const ImageInfo*> shown;
+    for (auto* map : {&studyCells, &seriesCells}) {
+        for (auto& [id, other] : *map) {
+            if (ImageInfo* image = other->CurrentImage()) {
+                shown.insert(image);
+            }
+        }
+    }
+    int32_t start = (cell->currentImage + n / 2) % n % count;
+    for (int32_t i = 0; i < count; ++i) {
+        const auto found = images.find((start + i) % count);
+        if (found == images.end() || shown.count(found->second) != 0) {
+            continue;
+        }
+        ImageInfo* image = found->second;
+        // An image being decoded is passed over.
+        std::unique_lock<PlatRecursiveLock> lock(image->GetLock(), std::try_to_lock);
+        if (!lock.owns_lock() || image->GetHelper() == nullptr) {
+            continue;
+        }
+        image->FreeHelper();
+        return true;
+    }
+    return false;
+}
+
+int32_t XEVImageWindow::FreeMemory(int32_t id)
+{
+    // Far images of the other, idle study cells first; then any cell of the active mode.
+    for (auto& [cellId, cell] : studyCells) {
+        if (cellId != id && ReleaseFar(cell, true)) {
+            return 1;
+        }
+    }
+    for (auto& [cellId, cell] : ActiveCells()) {
+        if (ReleaseFar(cell, false)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void XEVImageWindow::ShowCells(int32_t mode, bool show)
+{
+    const LayoutInfo& layout = mode == 0 ? studyLayout : seriesLayout;
+    auto& cells = mode == 0 ? studyCells : seriesCells;
+    int32_t k = 0;
+    const int32_t count = layout.rows * layout.cols;
+    for (auto& [id, cell] : cells) {
+        if (k++ >= count) {
+            break;
+        }
+        cell->setVisible(show);
+    }
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+// What the image-area tests share: a recorder standing for the main frame, title pane and
+// study list, studies made of fixture files, and a form view on screen.
+
+#include <memory>
+#include <vector>
+
+#include "study/xevloadstate.h"
+#include "viewer/xevimageformview.h"
+#include "viewtestsupport.h"
+
+class HostRecorder : public XEVImageAreaHost {
+public:
+    XEVResult SendToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override
+    {
+        sent.push_back({id, wParam, lParam});
+        return 0;
+    }
+    void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override
+    {
+        posted.push_back({id, wParam, lParam});
+    }
+    bool CanSwitchSeriesDisplay() override { return false; }
+    bool IsSwitchLocked() override { return false; }
+    bool RequestSeriesSwitch(XEVImageViewCtrl&) override { return false; }
+    bool HasTitlePane() override { return true; }
+    void UpdateToolButtons(int32_t tool) override { toolButtons.push_back(tool); }
+    void RefreshStudyList() override { ++studyListRefreshes; }
+
+    int Posted(uint32_t id) const
+    {
+        int n = 0;
+        for (const CellMessage& m : posted) {
+            n += m.id == id ? 1 : 0;
+        }
+        return n;
+    }
+    // The last layout index the main frame was told, -1 for none.
+    int LastLayout() const
+    {
+        for (auto it = sent.rbegin(); it != sent.rend(); ++it) {
+            if (it->id == WM_XEV_LAYOUT_CHANGED) {
+                return static_cast<int>(it->wParam);
+            }
+        }
+        return -1;
+    }
+
+    std::vector<CellMessage> sent;
+    std::vector<CellMessage> posted;
+    std::vector<int32_t> toolButtons;
+    int studyListRefreshes = 0;
+};
+
+struct SeriesSpec {
+    const char* modality;
+    int count;
+    bool decoded;
+    const char* file = "small.dcm";
+};
+
+inline void DecodeImage(ImageInfo* image)
+{
+    int32_t frame = 0;
+    while (image->LoadImage(frame, XEVWindowHandle(), 1) != 0 && frame != -1) {
+    }
+}
+
+inline SeriesInfo* AddSeries(StudyInfo& study, const SeriesSpec& spec)
+{
+    auto* series = new SeriesInfo;
+    series->modality = QString::fromUtf8(spec.modality);
+    for (int i = 0; i < spec.count; ++i) {
+        auto* image = new ImageInfo;
+        image->SetFilePath(CellFixture(spec.file));
+        if (spec.decoded) {
+            DecodeImage(image);
+        }
+        series->images.push_back(image);
+    }
+    study.series.push_back(series);
+    return series;
+}
+
+inline bool AlwaysEnoughMemory()
+{
+    return true;
+}
+
+inline bool NeverEnoughMemory()
+{
+    return false;
+}
+
+class CountingBox : public XEVMessageBox {
+public:
+    void Show(QWidget*, const QString&) override { ++shown; }
+    int shown = 0;
+};
+
+class FormViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        XEVSetMemoryTest(&AlwaysEnoughMemory);
+        XEVSetMessageBox(&box);
+        GetLoadState().mouseTool = 0;
+        GetLoadState().memoryShort = 0;
+        view = std::make_unique<CXEVImageFormView>(nullptr, &host);
+        view->resize(900, 600);
+        view->show();
+        Pump();
+    }
+    void TearDown() override
+    {
+        view.reset();
+        studies.clear();
+        XEVSetMessageBox(nullptr);
+        XEVSetMemoryTest(nullptr);
+        GetLoadState().mouseTool = 0;
+        GetLoadState().memoryShort = 0;
+        GetLoadState().memoryShortStudy = 0;
+    }
+
+    StudyInfo& MakeStudy(const std::vector<SeriesSpec>& specs, const char* modalities = "CT")
+    {
+        auto& study = *studies.emplace_back(std::make_unique<StudyInfo>());
+        study.SetModalities(QString::fromUtf8(modalities));
+        for (const SeriesSpec& spec : specs) {
+            AddSeries(study, spec);
+        }
+        return study;
+    }
+
+    XEVImageViewCtrl& Cell(int32_t id)
+    {
+        XEVImageViewCtrl* cell = view->GetCell(id);
+        EXPECT_NE(cell, nullptr) << id;
+        return *cell;
+    }
+
+    // The cells hold the images' addresses: the studies outlive the view.
+    std::vector<std::unique_ptr<StudyInfo>> studies;
+    HostRecorder host;
+    CountingBox box;
+    std::unique_ptr<CXEVImageFormView> view;
+};
