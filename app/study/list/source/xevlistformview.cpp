@@ -544,3 +544,10 @@ void CXEVListFormView::enterEvent(QEnterEvent* event)
     setFocus(Qt::MouseFocusReason);
     QScrollArea::enterEvent(event);
 }
+
+void CXEVListFormView::paintEvent(QPaintEvent*)
+{
+    XEVLoadState& state = GetLoadState();
+    state.BeginPaint();
+    state.EndPaint();
+}

@@ -48,7 +48,7 @@ public:
         posted.push_back({id, wParam, lParam});
     }
     CXEVImageFormView* GetImageFormView() override { return form; }
-    CXEVPatientView* GetPatientView() override { return nullptr; }
+    CXEVPatientView* GetPatientView() override { return patientView; }
     bool CanSwitchSeriesDisplay() override { return false; }
     bool IsSwitchLocked() override { return false; }
     bool RequestSeriesSwitch(int32_t, const QString&, const QString&, bool) override { return false; }
@@ -80,6 +80,7 @@ public:
     }
 
     CXEVImageFormView* form = nullptr;
+    CXEVPatientView* patientView = nullptr;
     std::vector<CellMessage> posted;
     std::vector<SeriesInfo*> reportsOpened;
     std::vector<bool> reportButton;
@@ -433,6 +434,47 @@ TEST_F(OpeningTest, AReportSeriesOpensTheReportDialog)
     EXPECT_EQ(host.dialog.closed, 2);
 }
 
+TEST_F(OpeningTest, TheFirstEntryOpensItsPatientsFirstStudy)
+{
+    CXEVPatientView patientView;
+    host.patientView = &patientView;
+    pane->ShowEntries();
+    pane->OpenFirstEntry();
+    ASSERT_TRUE(PumpUntil([&] { return pane->currentStudy == first; }));
+    EXPECT_EQ(pane->selectedEntry, 10001);
+    EXPECT_EQ(patientView.Filled(), 1);
+    EXPECT_EQ(form->shownStudy, first);
+    ASSERT_FALSE(host.reportButton.empty());
+    EXPECT_FALSE(host.reportButton.back());
+    EXPECT_TRUE(pane->Tree(20002)->isVisible());
+    host.patientView = nullptr;
+}
+
+TEST_F(OpeningTest, SelectingAnEntryShowsTheStudyOrTheSeriesAndSelectsItsItem)
+{
+    pane->ShowEntries();
+    pane->SelectEntry(10001, 1, 0);
+    XEVStudyListCtrl* tree = pane->Tree(20002);
+    EXPECT_EQ(tree->currentItem(), tree->topLevelItem(1)->child(0));
+    EXPECT_TRUE(tree->topLevelItem(1)->isExpanded());
+    EXPECT_EQ(pane->currentStudy, nullptr);
+    EXPECT_EQ(form->activeMode, 1);
+
+    pane->SelectEntry(10001, -1, -1);
+    EXPECT_EQ(pane->currentStudy, first);
+    EXPECT_EQ(tree->currentItem(), tree->topLevelItem(0));
+    // Missing entries and series change nothing.
+    pane->SelectEntry(10002, 0, -1);
+    pane->SelectEntry(10001, 1, 5);
+    EXPECT_EQ(pane->currentStudy, nullptr);
+    EXPECT_EQ(pane->selectedEntry, 10001);
+
+    first->studyInstanceUid = QStringLiteral("1.2.3");
+    second->studyInstanceUid = QStringLiteral("1.2.4");
+    EXPECT_EQ(pane->FindStudy("1.2.4"), second);
+    EXPECT_EQ(pane->FindStudy("1.2"), nullptr);
+}
+
 // A disc folder deeper than 260 characters, made by copying disc A.
 QString DeepDiscCopy(const QTemporaryDir& temp)
 {
@@ -454,6 +496,15 @@ QString DeepDiscCopy(const QTemporaryDir& temp)
         }
     }
     return folder;
+}
+
+TEST_F(ListPaneTest, ASingleFileLoadsAsOnePatient)
+{
+    ASSERT_EQ(pane->RestartFileLoading(kDiscs + QStringLiteral("/single/multi3.dcm")), 1);
+    ASSERT_TRUE(PumpUntil([&] { return pane->loaded == 1; }));
+    EXPECT_EQ(host.Posted(WM_XEV_START_VIEWING, 0), 1);
+    EXPECT_EQ(pane->patients.size(), 1u);
+    EXPECT_NE(pane->Bar(10001), nullptr);
 }
 
 TEST_F(ListPaneTest, DropLoadsTheFirstPathWhole)

@@ -166,6 +166,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
+    // Draws nothing itself (the background and the bars do), but paints under the pre-load
+    // pause like every other pane.
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     // Stops the pre-load, the image area's loading and every thread of the list and empties
