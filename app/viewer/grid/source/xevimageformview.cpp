@@ -4,6 +4,8 @@
 #include "viewer/xevimageformview.h"
 
 #include <QCoreApplication>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QResizeEvent>
 
@@ -36,7 +38,8 @@ CXEVImageFormView::CXEVImageFormView(QWidget* parent, XEVImageAreaHost* host) : 
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
-    setAutoFillBackground(true);
+    // The cells cover most of the area: only what they leave free is painted black here.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     scrollBar_ = new QScrollBar(Qt::Vertical, this);
     scrollBar_->hide();
     QObject::connect(scrollBar_, &QScrollBar::valueChanged, this, [this](int value) { RowUpdate(value, true); });
@@ -86,6 +89,21 @@ bool CXEVImageFormView::event(QEvent* e)
         }
     }
     return QWidget::event(e);
+}
+
+void CXEVImageFormView::paintEvent(QPaintEvent* e)
+{
+    QRegion free = e->region();
+    for (const QObject* child : children()) {
+        const auto* widget = qobject_cast<const QWidget*>(child);
+        if (widget != nullptr && !widget->isHidden()) {
+            free -= widget->geometry();
+        }
+    }
+    QPainter painter(this);
+    for (const QRect& rect : free) {
+        painter.fillRect(rect, Qt::black);
+    }
 }
 
 void CXEVImageFormView::resizeEvent(QResizeEvent* e)

@@ -567,10 +567,8 @@ void XEVImageWindow::ResetAll()
 
 void XEVImageWindow::CloseEdits()
 {
-    // The cells close their own annotation edits when their image changes or they are
-    // cleared; until a cell offers that as a call, a repaint is all the grid can do here.
     for (auto& [id, cell] : ActiveCells()) {
-        cell->update();
+        cell->CloseAnnotationEdit();
     }
 }
 

@@ -389,3 +389,19 @@ TEST_F(FormViewTest, LargerSeriesLayoutContinuesFromTheFirstCell)
         EXPECT_EQ(cell.geometry().width(), (900 / 4) + (k % 4 < 900 % 4 ? 1 : 0)) << k;
     }
 }
+
+TEST_F(FormViewTest, GrabShowsEachSeriesInItsCellOnBlack)
+{
+    StudyInfo& study = MakeStudy({{"CT", 1, true, "square.dcm"}, {"CT", 1, true, "square.dcm"}});
+    view->resize(901, 600);
+    view->ShowFitted(&study);
+    Pump();
+    ASSERT_EQ(view->studyLayout.cols, 2);
+    const QImage shot = Grab(*view);
+    // Both cells show the bright square at their middle; the odd pixel goes to the first column.
+    EXPECT_EQ(Cell(9001).geometry(), QRect(0, 0, 451, 600));
+    EXPECT_EQ(Cell(9002).geometry(), QRect(451, 0, 450, 600));
+    EXPECT_GT(Gray(shot, 225, 300), 128);
+    EXPECT_GT(Gray(shot, 676, 300), 128);
+    EXPECT_TRUE(IsColour(shot, 5, 5, 0, 0, 0));
+}
