@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <QEnterEvent>
 #include <QLabel>
 #include <QMetaObject>
@@ -376,8 +378,9 @@ XEVResult CXEVListFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam l
         WaitAll();
         break;
     case WM_XEV_SELECT_PATIENT: {
+        // Posted: a restart in between may have deleted the patient.
         auto* patient = reinterpret_cast<PatientInfo*>(wParam);
-        if (patient != nullptr) {
+        if (patient != nullptr && std::find(patients.begin(), patients.end(), patient) != patients.end()) {
             ShowStudy(patient->studies.empty() ? nullptr : patient->studies.front());
         }
         break;

@@ -451,6 +451,19 @@ TEST_F(OpeningTest, TheFirstEntryOpensItsPatientsFirstStudy)
     host.patientView = nullptr;
 }
 
+TEST_F(OpeningTest, APatientSelectionOutlivedByItsRecordsOpensNothing)
+{
+    pane->patients.push_back(new PatientInfo);
+    pane->OnMessage(WM_XEV_SELECT_PATIENT, reinterpret_cast<XEVWParam>(pane->patients.back()), 0);
+    EXPECT_EQ(pane->currentStudy, nullptr);
+    EXPECT_EQ(form->shownStudy, nullptr);
+
+    pane->OnBarDoubleClick(10001);
+    ASSERT_EQ(pane->RestartLoading(kDiscs + QStringLiteral("/nothing/DICOMDIR")), 1);
+    ASSERT_TRUE(PumpUntil([&] { return pane->loaded == 1; }));
+    EXPECT_EQ(pane->currentStudy, nullptr);
+}
+
 TEST_F(OpeningTest, SelectingAnEntryShowsTheStudyOrTheSeriesAndSelectsItsItem)
 {
     pane->ShowEntries();
