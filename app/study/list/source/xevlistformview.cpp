@@ -1,7 +1,9 @@
 #include <algorithm>
 
 #include <QEnterEvent>
+#include <QImage>
 #include <QLabel>
+#include <QPalette>
 #include <QMetaObject>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -57,9 +59,15 @@ CXEVListFormView::CXEVListFormView(QWidget* parent, XEVStudyListHost* host)
 
     background_ = new CXEVStatic(nullptr, receiver_->Handle());
     background_->setObjectName(QStringLiteral("1025"));
-    const CXEVBitmap backgroundBitmap(kBackgroundBitmap);
-    background_->setPixmap(backgroundBitmap.Pixmap());
-    background_->setScaledContents(true);
+    // The art sits at the top, unscaled; below it the pane is filled with its colour. Large
+    // pixmap draws and conversions run on Qt's own thread pool, so the art stays small.
+    const QImage art = CXEVBitmap(kBackgroundBitmap).Pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+    QPalette palette = background_->palette();
+    palette.setColor(QPalette::Window, art.isNull() ? QColor(234, 237, 242) : art.pixelColor(art.width() / 2, art.height() - 1));
+    background_->setPalette(palette);
+    background_->setAutoFillBackground(true);
+    background_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    background_->setPixmap(QPixmap::fromImage(art));
     background_->setAcceptDrops(true);
     setWidget(background_);
 
