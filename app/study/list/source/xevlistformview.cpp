@@ -119,7 +119,7 @@ void CXEVListFormView::StopRecordReaders()
     StopThreads();
 }
 
-int32_t CXEVListFormView::RestartLoading(const QString& path)
+void CXEVListFormView::ResetForLoad()
 {
     StopRecordReaders();
     loaded = 0;
@@ -129,19 +129,17 @@ int32_t CXEVListFormView::RestartLoading(const QString& path)
     currentStudy = nullptr;
     lastSeriesStudy = nullptr;
     update();
+}
+
+int32_t CXEVListFormView::RestartLoading(const QString& path)
+{
+    ResetForLoad();
     return StartLoading(path, NewLoadReceiver());
 }
 
 int32_t CXEVListFormView::RestartFileLoading(const QString& path)
 {
-    StopRecordReaders();
-    loaded = 0;
-    scanDone = 0;
-    DestroyEntries();
-    Clear();
-    currentStudy = nullptr;
-    lastSeriesStudy = nullptr;
-    update();
+    ResetForLoad();
     return StartFileLoading(NewLoadReceiver(), path);
 }
 
@@ -207,6 +205,18 @@ XEVStudyListCtrl* CXEVListFormView::Tree(int32_t treeId) const
     return it != trees_.end() ? it->second : nullptr;
 }
 
+XEVStudyListCtrl* CXEVListFormView::TreeOfBar(int32_t barId) const
+{
+    // The tree at the bar's place in the maps, as the layout pairs them.
+    auto bar = bars_.find(barId);
+    if (bar == bars_.end()) {
+        return nullptr;
+    }
+    auto tree = trees_.begin();
+    std::advance(tree, std::min<ptrdiff_t>(std::distance(bars_.begin(), bar), ptrdiff_t(trees_.size())));
+    return tree != trees_.end() ? tree->second : nullptr;
+}
+
 PatientInfo* CXEVListFormView::PatientAt(int64_t index) const
 {
     return index >= 0 && index < int64_t(patients.size()) ? patients[size_t(index)] : nullptr;
@@ -254,16 +264,10 @@ void CXEVListFormView::LayoutEntries(int32_t resizeScrollArea)
 void CXEVListFormView::SelectEntry(int32_t barId, int32_t studyIndex, int32_t seriesIndex)
 {
     PatientInfo* patient = PatientAt(int64_t(barId) - kXEVFirstBarId);
-    auto bar = bars_.find(barId);
-    if (patient == nullptr || bar == bars_.end()) {
+    XEVStudyListCtrl* tree = TreeOfBar(barId);
+    if (patient == nullptr || tree == nullptr) {
         return;
     }
-    auto treeAt = trees_.begin();
-    std::advance(treeAt, std::min<ptrdiff_t>(std::distance(bars_.begin(), bar), ptrdiff_t(trees_.size())));
-    if (treeAt == trees_.end()) {
-        return;
-    }
-    XEVStudyListCtrl* tree = treeAt->second;
     currentStudy = nullptr;
     selectedEntry = barId;
     LayoutEntries(1);
@@ -434,15 +438,10 @@ void CXEVListFormView::OnBarDoubleClick(int32_t barId)
         ApplyReportControl(XEVFindReportSeries(patient->studies.empty() ? nullptr : patient->studies.front()));
     }
     LayoutEntries(1);
-    auto bar = bars_.find(barId);
-    if (bar != bars_.end()) {
-        auto tree = trees_.begin();
-        std::advance(tree, std::min<ptrdiff_t>(std::distance(bars_.begin(), bar), ptrdiff_t(trees_.size())));
-        if (tree != trees_.end()) {
-            if (QTreeWidgetItem* root = tree->second->topLevelItem(0)) {
-                tree->second->setCurrentItem(root);
-                root->setExpanded(true);
-            }
+    if (XEVStudyListCtrl* tree = TreeOfBar(barId)) {
+        if (QTreeWidgetItem* root = tree->topLevelItem(0)) {
+            tree->setCurrentItem(root);
+            root->setExpanded(true);
         }
     }
 }

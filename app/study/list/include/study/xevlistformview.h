@@ -183,6 +183,9 @@ private:
     void OnSeriesDoubleClick(XEVWParam treeId, XEVLParam data);
     void OnDropFiles(XEVLParam drop);
     PatientInfo* PatientAt(int64_t index) const;
+    XEVStudyListCtrl* TreeOfBar(int32_t barId) const;
+    // Everything a restart does before the new load starts.
+    void ResetForLoad();
     // A fresh receiver per load, so that a report of an earlier load never reaches this one.
     XEVWindowHandle NewLoadReceiver();
 
