@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QDir>
+#include <QFile>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -17,36 +20,17 @@ namespace {
 
 const QString kDiscs = QStringLiteral(STUDYLIST_DISC_DIR);
 
-class ReportDialogRecorder : public XEVReportDialogLink {
+// Stands for the main frame, its title pane and its report dialog.
+class ListHostRecorder : public XEVStudyListHost, public XEVReportDialogLink {
 public:
-    ReportDialogRecorder()
+    ListHostRecorder()
     {
-        receiver.SetHandler(WM_XEV_REPORT_TEXT, [this](XEVWParam, XEVLParam l) {
-            texts.push_back(reinterpret_cast<SeriesInfo*>(l));
+        dialogReceiver.SetHandler(WM_XEV_REPORT_TEXT, [this](XEVWParam, XEVLParam l) {
+            reportTexts.push_back(reinterpret_cast<SeriesInfo*>(l));
             return XEVResult(0);
         });
     }
-    bool IsShown() const override { return shown; }
-    void Show() override { shown = true; }
-    void Close() override
-    {
-        shown = false;
-        ++closed;
-    }
-    XEVWindowHandle Handle() const override { return receiver.Handle(); }
-
-    XEVMessageReceiver receiver;
-    bool shown = false;
-    int closed = 0;
-    std::vector<SeriesInfo*> texts;
-};
-
-class ListHostRecorder : public XEVStudyListHost {
-public:
-    void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override
-    {
-        posted.push_back({id, wParam, lParam});
-    }
+    void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam) override { posted.push_back({id, wParam, 0}); }
     CXEVImageFormView* GetImageFormView() override { return form; }
     CXEVPatientView* GetPatientView() override { return patientView; }
     bool CanSwitchSeriesDisplay() override { return false; }
@@ -64,19 +48,22 @@ public:
     void ClearTitleState() override { ++titleCleared; }
     XEVReportDialogLink* GetReportDialog(bool create) override
     {
-        if (create) {
-            dialogMade = true;
-        }
-        return dialogMade ? &dialog : nullptr;
+        dialogMade = dialogMade || create;
+        return dialogMade ? this : nullptr;
     }
+    bool IsShown() const override { return shown; }
+    void Show() override { shown = true; }
+    void Close() override
+    {
+        shown = false;
+        ++closed;
+    }
+    XEVWindowHandle Handle() const override { return dialogReceiver.Handle(); }
 
     int Posted(uint32_t id, intptr_t wParam) const
     {
-        int n = 0;
-        for (const CellMessage& m : posted) {
-            n += m.id == id && intptr_t(m.wParam) == wParam ? 1 : 0;
-        }
-        return n;
+        return int(std::count_if(posted.begin(), posted.end(),
+                                 [&](const CellMessage& m) { return m.id == id && intptr_t(m.wParam) == wParam; }));
     }
 
     CXEVImageFormView* form = nullptr;
@@ -86,7 +73,10 @@ public:
     std::vector<bool> reportButton;
     int titleCleared = 0;
     bool dialogMade = false;
-    ReportDialogRecorder dialog;
+    XEVMessageReceiver dialogReceiver;
+    bool shown = false;
+    int closed = 0;
+    std::vector<SeriesInfo*> reportTexts;
 };
 
 PatientInfo* MakePatient(const std::vector<std::pair<const char*, std::vector<const char*>>>& studies)
@@ -236,49 +226,46 @@ TEST_F(ListPaneTest, StudiesAndSeriesPastTheItemDataRangeGetNoItems)
     delete patient;
 }
 
-TEST_F(ListPaneTest, DoubleClickOnASeriesLabelPostsItsDataAndBesideItNothing)
+TEST_F(ListPaneTest, DoubleClickOnALabelPostsItsDataAndBesideItNothing)
 {
-    MessageLog log;
-    pane->patients.push_back(MakePatient({{"20120315", {"AX"}}, {"20120316", {"AX", "SAG"}}}));
-    XEVMessageReceiver logReceiver;
-    logReceiver.SetHandler(WM_XEV_SERIES_ITEM_DBLCLK, [&](XEVWParam w, XEVLParam l) {
-        log.messages.push_back({WM_XEV_SERIES_ITEM_DBLCLK, w, l});
-        return XEVResult(0);
-    });
-    logReceiver.SetHandler(WM_XEV_STUDY_DBLCLK, [&](XEVWParam w, XEVLParam l) {
-        log.messages.push_back({WM_XEV_STUDY_DBLCLK, w, l});
-        return XEVResult(0);
-    });
-    XEVStudyListCtrl notifying(nullptr, logReceiver.Handle(), 20002);
-    notifying.Fill(*pane->patients[0]);
-    notifying.resize(320, 300);
-    notifying.expandAll();
-    notifying.show();
+    std::vector<CellMessage> log;
+    XEVMessageReceiver notify;
+    for (uint32_t id : {WM_XEV_STUDY_DBLCLK, WM_XEV_SERIES_ITEM_DBLCLK}) {
+        notify.SetHandler(id, [&log, id](XEVWParam w, XEVLParam l) {
+            log.push_back({id, w, l});
+            return XEVResult(0);
+        });
+    }
+    std::unique_ptr<PatientInfo> patient(MakePatient({{"20120315", {"AX"}}, {"20120316", {"AX", "SAG"}}}));
+    XEVStudyListCtrl tree(nullptr, notify.Handle(), 20002);
+    tree.Fill(*patient);
+    tree.resize(320, 300);
+    tree.expandAll();
+    tree.show();
     Pump();
 
-    QTreeWidgetItem* sag = notifying.topLevelItem(1)->child(1);
-    const QRect rect = notifying.visualItemRect(sag);
-    QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(rect.left() + 3, rect.center().y()),
-                      notifying.viewport()->mapToGlobal(QPointF(rect.left() + 3, rect.center().y())), Qt::LeftButton,
+    QTreeWidgetItem* sag = tree.topLevelItem(1)->child(1);
+    const QRect rect = tree.visualItemRect(sag);
+    const QPointF on(rect.left() + 3, rect.center().y());
+    QMouseEvent click(QEvent::MouseButtonDblClick, on, tree.viewport()->mapToGlobal(on), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(notifying.viewport(), &click);
+    QCoreApplication::sendEvent(tree.viewport(), &click);
     Pump();
-    ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0].id, WM_XEV_SERIES_ITEM_DBLCLK);
-    EXPECT_EQ(log.messages[0].wParam, 20002u);
-    EXPECT_EQ(log.messages[0].lParam, XEVLParam(0x00010001));
-    EXPECT_EQ(notifying.currentItem(), sag);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].id, WM_XEV_SERIES_ITEM_DBLCLK);
+    EXPECT_EQ(log[0].wParam, 20002u);
+    EXPECT_EQ(log[0].lParam, XEVLParam(0x00010001));
+    EXPECT_EQ(tree.currentItem(), sag);
 
     // Right of the label on the same row, and below the last row.
-    EXPECT_FALSE(notifying.OnLButtonDblClk(QPoint(rect.left() + 200, rect.center().y())));
-    EXPECT_FALSE(notifying.OnLButtonDblClk(QPoint(rect.left() + 3, 290)));
-    // A study label posts the study notification without bit 31.
-    const QRect study = notifying.visualItemRect(notifying.topLevelItem(1));
-    EXPECT_TRUE(notifying.OnLButtonDblClk(QPoint(study.left() + 3, study.center().y())));
+    EXPECT_FALSE(tree.OnLButtonDblClk(QPoint(rect.left() + 200, rect.center().y())));
+    EXPECT_FALSE(tree.OnLButtonDblClk(QPoint(rect.left() + 3, 290)));
+    const QRect study = tree.visualItemRect(tree.topLevelItem(1));
+    EXPECT_TRUE(tree.OnLButtonDblClk(QPoint(study.left() + 3, study.center().y())));
     Pump();
-    ASSERT_EQ(log.messages.size(), 2u);
-    EXPECT_EQ(log.messages[1].id, WM_XEV_STUDY_DBLCLK);
-    EXPECT_EQ(log.messages[1].lParam, XEVLParam(0x00010000));
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].id, WM_XEV_STUDY_DBLCLK);
+    EXPECT_EQ(log[1].lParam, XEVLParam(0x00010000));
 }
 
 TEST_F(ListPaneTest, LoadedDiscBuildsHiddenEntriesAndAFailureBuildsNone)
@@ -302,6 +289,12 @@ TEST_F(ListPaneTest, LoadedDiscBuildsHiddenEntriesAndAFailureBuildsNone)
     ASSERT_TRUE(PumpUntil([&] { return pane->loaded == 1; }));
     EXPECT_EQ(host.Posted(WM_XEV_START_VIEWING, kXEVLoadFailed), 2);
     EXPECT_EQ(pane->Bar(10001), nullptr);
+
+    ASSERT_EQ(pane->RestartFileLoading(kDiscs + QStringLiteral("/single/multi3.dcm")), 1);
+    ASSERT_TRUE(PumpUntil([&] { return pane->loaded == 1; }));
+    EXPECT_EQ(host.Posted(WM_XEV_START_VIEWING, 0), 2);
+    EXPECT_EQ(pane->patients.size(), 1u);
+    EXPECT_NE(pane->Bar(10001), nullptr);
 }
 
 bool HasNoHelpers(const StudyInfo& study)
@@ -314,6 +307,15 @@ bool HasNoHelpers(const StudyInfo& study)
         }
     }
     return true;
+}
+
+void DecodeAll(const StudyInfo& study)
+{
+    for (const SeriesInfo* series : study.series) {
+        for (ImageInfo* image : series->images) {
+            DecodeImage(image);
+        }
+    }
 }
 
 bool AllDecoded(const StudyInfo& study)
@@ -386,11 +388,7 @@ TEST_F(OpeningTest, AnotherStudyFreesThePreviousFramesAndSetsTheReportButton)
 TEST_F(OpeningTest, SeriesKeepFramesOfTheCurrentStudyWhileMemoryLasts)
 {
     Open(WM_XEV_STUDY_DBLCLK, 0);
-    for (SeriesInfo* s : first->series) {
-        for (ImageInfo* image : s->images) {
-            DecodeImage(image);
-        }
-    }
+    DecodeAll(*first);
     Open(WM_XEV_SERIES_ITEM_DBLCLK, 1);
     EXPECT_TRUE(AllDecoded(*first));
     EXPECT_EQ(pane->currentStudy, first);
@@ -404,11 +402,7 @@ TEST_F(OpeningTest, SeriesKeepFramesOfTheCurrentStudyWhileMemoryLasts)
     XEVSetMemoryTest(&AlwaysEnoughMemory);
 
     Open(WM_XEV_STUDY_DBLCLK, 0);
-    for (SeriesInfo* s : first->series) {
-        for (ImageInfo* image : s->images) {
-            DecodeImage(image);
-        }
-    }
+    DecodeAll(*first);
     Open(WM_XEV_SERIES_ITEM_DBLCLK, (1 << 16) | 0);
     EXPECT_TRUE(HasNoHelpers(*first));
     EXPECT_EQ(pane->lastSeriesStudy, second);
@@ -419,20 +413,20 @@ TEST_F(OpeningTest, AReportSeriesOpensTheReportDialog)
     Open(WM_XEV_SERIES_ITEM_DBLCLK, (1 << 16) | 1);
     ASSERT_EQ(host.reportsOpened.size(), 1u);
     EXPECT_EQ(host.reportsOpened[0], report);
-    EXPECT_TRUE(host.dialog.shown);
+    EXPECT_TRUE(host.shown);
     // The dialog gets the series, then the study's report series once more.
-    ASSERT_EQ(host.dialog.texts.size(), 2u);
-    EXPECT_EQ(host.dialog.texts[0], report);
-    EXPECT_EQ(host.dialog.texts[1], report);
+    ASSERT_EQ(host.reportTexts.size(), 2u);
+    EXPECT_EQ(host.reportTexts[0], report);
+    EXPECT_EQ(host.reportTexts[1], report);
     EXPECT_TRUE(host.reportButton.back());
 
     // An image series closes the shown dialog; a study without a report closes it too.
     Open(WM_XEV_SERIES_ITEM_DBLCLK, (1 << 16) | 0);
-    EXPECT_FALSE(host.dialog.shown);
-    host.dialog.shown = true;
+    EXPECT_FALSE(host.shown);
+    host.shown = true;
     Open(WM_XEV_STUDY_DBLCLK, 0);
-    EXPECT_FALSE(host.dialog.shown);
-    EXPECT_EQ(host.dialog.closed, 2);
+    EXPECT_FALSE(host.shown);
+    EXPECT_EQ(host.closed, 2);
 }
 
 TEST_F(OpeningTest, TheFirstEntryOpensItsPatientsFirstStudy)
@@ -489,43 +483,23 @@ TEST_F(OpeningTest, SelectingAnEntryShowsTheStudyOrTheSeriesAndSelectsItsItem)
     EXPECT_EQ(pane->FindStudy("1.2"), nullptr);
 }
 
-// A disc folder deeper than 260 characters, made by copying disc A.
-QString DeepDiscCopy(const QTemporaryDir& temp)
+// Disc A at the end of a path longer than 260 characters.
+QString DeepDisc(const QTemporaryDir& temp)
 {
     QString folder = temp.path();
     while (folder.size() < 300) {
         folder += QStringLiteral("/deep_folder_name");
     }
     EXPECT_TRUE(QDir().mkpath(folder));
-    const QString source = kDiscs + QStringLiteral("/discA");
-    QDir from(source);
-    for (const QString& entry : from.entryList(QDir::Files)) {
-        QFile::copy(source + QLatin1Char('/') + entry, folder + QLatin1Char('/') + entry);
-    }
-    for (const QString& sub : {QStringLiteral("IMG"), QStringLiteral("SR")}) {
-        QDir().mkpath(folder + QLatin1Char('/') + sub);
-        for (const QString& entry : QDir(source + QLatin1Char('/') + sub).entryList(QDir::Files)) {
-            QFile::copy(source + QLatin1Char('/') + sub + QLatin1Char('/') + entry,
-                        folder + QLatin1Char('/') + sub + QLatin1Char('/') + entry);
-        }
-    }
-    return folder;
-}
-
-TEST_F(ListPaneTest, ASingleFileLoadsAsOnePatient)
-{
-    ASSERT_EQ(pane->RestartFileLoading(kDiscs + QStringLiteral("/single/multi3.dcm")), 1);
-    ASSERT_TRUE(PumpUntil([&] { return pane->loaded == 1; }));
-    EXPECT_EQ(host.Posted(WM_XEV_START_VIEWING, 0), 1);
-    EXPECT_EQ(pane->patients.size(), 1u);
-    EXPECT_NE(pane->Bar(10001), nullptr);
+    EXPECT_TRUE(QFile::link(kDiscs + QStringLiteral("/discA"), folder + QStringLiteral("/discA")));
+    return folder + QStringLiteral("/discA/DICOMDIR");
 }
 
 TEST_F(ListPaneTest, DropLoadsTheFirstPathWhole)
 {
     UseImageArea();
     QTemporaryDir temp;
-    const QString deep = DeepDiscCopy(temp) + QStringLiteral("/DICOMDIR");
+    const QString deep = DeepDisc(temp);
     ASSERT_GT(deep.size(), 300);
     XEVDropFiles drop;
     drop.paths = {deep, kDiscs + QStringLiteral("/discA/DICOMDIR"), QStringLiteral("/nowhere")};
