@@ -53,7 +53,7 @@ public:
     int studyListRefreshes = 0;
 };
 
-struct SeriesSpec {
+struct SeriesRecipe {
     const char* modality;
     int count;
     bool decoded;
@@ -67,14 +67,14 @@ inline void DecodeImage(ImageInfo* image)
     }
 }
 
-inline SeriesInfo* AddSeries(StudyInfo& study, const SeriesSpec& spec)
+inline SeriesInfo* AddSeries(StudyInfo& study, const SeriesRecipe& recipe)
 {
     auto* series = new SeriesInfo;
-    series->modality = QString::fromUtf8(spec.modality);
-    for (int i = 0; i < spec.count; ++i) {
+    series->modality = QString::fromUtf8(recipe.modality);
+    for (int i = 0; i < recipe.count; ++i) {
         auto* image = new ImageInfo;
-        image->SetFilePath(CellFixture(spec.file));
-        if (spec.decoded) {
+        image->SetFilePath(CellFixture(recipe.file));
+        if (recipe.decoded) {
             DecodeImage(image);
         }
         series->images.push_back(image);
@@ -123,12 +123,12 @@ protected:
         GetLoadState().memoryShortStudy = 0;
     }
 
-    StudyInfo& MakeStudy(const std::vector<SeriesSpec>& specs, const char* modalities = "CT")
+    StudyInfo& MakeStudy(const std::vector<SeriesRecipe>& recipes, const char* modalities = "CT")
     {
         auto& study = *studies.emplace_back(std::make_unique<StudyInfo>());
         study.SetModalities(QString::fromUtf8(modalities));
-        for (const SeriesSpec& spec : specs) {
-            AddSeries(study, spec);
+        for (const SeriesRecipe& recipe : recipes) {
+            AddSeries(study, recipe);
         }
         return study;
     }

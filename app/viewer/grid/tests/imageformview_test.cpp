@@ -251,7 +251,7 @@ TEST_F(FormViewTest, ScrollRangeOnlyWhenRowsDoNotFit)
     EXPECT_EQ(view->ScrollHeight(), 0);
     EXPECT_TRUE(view->ScrollBar().isHidden());
 
-    std::vector<SeriesSpec> many(50, SeriesSpec{"CT", 1, true});
+    std::vector<SeriesRecipe> many(50, SeriesRecipe{"CT", 1, true});
     StudyInfo& large = MakeStudy(many);
     view->ShowFitted(&large);
     EXPECT_EQ(view->studyLayout.rows, 6);
