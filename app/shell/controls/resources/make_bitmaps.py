@@ -62,6 +62,16 @@ def patient_view():
     return img
 
 
+def list_background():
+    """The study list's top: a flat fill fading in from a slightly darker band."""
+    img = Image.new("RGB", (332, 96), (234, 237, 242))
+    d = ImageDraw.Draw(img)
+    for y in range(8):
+        c = 222 + y * 12 // 8
+        d.line([(0, y), (331, y)], fill=(c, c + 3, c + 8))
+    return img
+
+
 def thumb():
     img = Image.new("RGB", (17, 20), (150, 156, 166))
     d = ImageDraw.Draw(img)
@@ -121,6 +131,9 @@ BITMAPS = {
     206: lambda: sex_icon(24, VIEW_BACK, "M"),
     207: lambda: sex_icon(24, VIEW_BACK, "F"),
     208: lambda: sex_icon(24, VIEW_BACK, "O"),
+    199: list_background,
+    200: lambda: icon(lambda d: (d.rectangle([3, 1, 12, 14], fill=(250, 250, 250), outline=INK),
+                                 d.line([(5, 5), (10, 5)], fill=INK), d.line([(5, 8), (10, 8)], fill=INK))),
     209: lambda: bar(BAR_SELECTED, (80, 116, 170), (20, 40, 80)),
     210: lambda: bar(BAR_NORMAL, (250, 250, 252), (170, 176, 186)),
     211: lambda: sex_icon(18, BAR_SELECTED, "O"),

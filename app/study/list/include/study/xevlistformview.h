@@ -1,0 +1,204 @@
+#pragma once
+
+// The study list pane: one patient bar per patient and, below the selected one, the tree of
+// that patient's studies and series. It owns the patient list, starts the loads, opens
+// studies, series and reports in the image area and takes dropped folders.
+
+#include <QScrollArea>
+#include <QString>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/xevfont.h"
+#include "shell/xevmessage.h"
+#include "study/xevloadstate.h"
+#include "study/xevpatientlist.h"
+
+class CXEVBitmapButton;
+class CXEVImageFormView;
+class CXEVPatientView;
+class CXEVStatic;
+class PatientInfo;
+class SeriesInfo;
+class StudyInfo;
+class XEVPatientBarCtrl;
+class QLabel;
+
+constexpr uint32_t WM_XEV_START_VIEWING = 0x1402;
+constexpr uint32_t WM_XEV_SELECT_PATIENT = 0x1431;
+constexpr uint32_t WM_XEV_STUDY_DBLCLK = 0x1432;
+constexpr uint32_t WM_XEV_SERIES_ITEM_DBLCLK = 0x1433;
+constexpr uint32_t WM_XEV_REPORT_TEXT = 0x150A;
+
+constexpr int32_t kXEVFirstBarId = 10001;
+constexpr int32_t kXEVLastBarId = 20001;
+constexpr int32_t kXEVFirstTreeId = 20002;
+constexpr int32_t kXEVListBackgroundId = 1025;
+constexpr int32_t kXEVListMarkId = 1026;
+constexpr int32_t kXEVListButtonId = 1027;
+constexpr int32_t kXEVTitlePlayCommand = 1005;
+
+// Item data of the tree: a study item has bit 31 and its study index from bit 16; a series
+// item bit 30, the study index from bit 16 (14 bits) and its series index below.
+constexpr uint32_t kXEVStudyItemBit = 0x80000000u;
+constexpr uint32_t kXEVSeriesItemBit = 0x40000000u;
+constexpr int32_t kXEVMaxItemStudy = 0x3FFF;
+constexpr int32_t kXEVMaxItemSeries = 0xFFFF;
+
+// The SR report dialog as the study list drives it.
+class XEVReportDialogLink {
+public:
+    virtual ~XEVReportDialogLink() = default;
+    virtual bool IsShown() const = 0;
+    virtual void Show() = 0;
+    virtual void Close() = 0;
+    // Receives WM_XEV_REPORT_TEXT.
+    virtual XEVWindowHandle Handle() const = 0;
+};
+
+// What the study list reaches of the main frame, its title pane and its panes.
+class XEVStudyListHost {
+public:
+    virtual ~XEVStudyListHost() = default;
+    virtual void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) = 0;
+    // Null while the inner splitter has no image pane.
+    virtual CXEVImageFormView* GetImageFormView() = 0;
+    // Null while the outer splitter has no title pane.
+    virtual CXEVPatientView* GetPatientView() = 0;
+    virtual bool CanSwitchSeriesDisplay() = 0;
+    virtual bool IsSwitchLocked() = 0;
+    // True when the user confirmed and the series composition was switched.
+    virtual bool RequestSeriesSwitch(int32_t patientIndex, const QString& studyKey, const QString& seriesKey,
+                                     bool store) = 0;
+    // False (the frame has said why) when the SR document cannot be read.
+    virtual bool OpenReport(SeriesInfo* series) = 0;
+    virtual bool HasTitlePane() = 0;
+    virtual bool IsCinePlaying() = 0;
+    // WM_COMMAND to the title pane.
+    virtual void SendTitleCommand(int32_t command) = 0;
+    virtual void EnableReportButton(bool enable) = 0;
+    virtual void ClearTitleState() = 0;
+    // The frame's report dialog; made first when create is set. Null when there is none.
+    virtual XEVReportDialogLink* GetReportDialog(bool create) = 0;
+};
+
+// A tree of one patient's studies and series.
+class XEVStudyListCtrl : public QTreeWidget {
+public:
+    // The tree font is the settings' font 5.
+    XEVStudyListCtrl(QWidget* parent, const XEVWindowHandle& notify, int32_t controlId);
+
+    // Adds the patient's studies and series, then makes the rows 4 pixels higher.
+    void Fill(const PatientInfo& patient);
+    int32_t ControlId() const { return controlId_; }
+    int32_t ItemHeight() const { return itemHeight_; }
+    void SetItemHeight(int32_t height);
+    static uint32_t ItemData(const QTreeWidgetItem* item);
+    // "2012年03月15日 CT検査" from "20120315" and "CT"; short dates give short parts.
+    static QString StudyText(const StudyInfo& study);
+
+    // Posts the study or series notification for an item's label, icon or state icon at
+    // point; true when one was posted.
+    bool OnLButtonDblClk(const QPoint& point);
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    XEVWindowHandle notify_;
+    int32_t controlId_;
+    int32_t itemHeight_ = 0;
+    CXEVFont font_;
+};
+
+class CXEVListFormView : public QScrollArea, public XEVPatientList, public XEVPreloadView {
+public:
+    CXEVListFormView(QWidget* parent, XEVStudyListHost* host);
+    ~CXEVListFormView() override;
+
+    // The background's handle: where the image area, the trees and the drop static report.
+    XEVWindowHandle Handle() const;
+
+    // Clears the records (their readers stopped first) and starts loading the DICOMDIR or
+    // the single file; the end is reported to this pane. 0 when no thread could start.
+    int32_t RestartLoading(const QString& path);
+    int32_t RestartFileLoading(const QString& path);
+    void BuildEntries();
+    void DestroyEntries();
+    void ShowEntries();
+    void OpenFirstEntry();
+    void SelectEntry(int32_t barId, int32_t studyIndex, int32_t seriesIndex);
+    StudyInfo* FindStudy(const std::string& key) const;
+    void LayoutEntries(int32_t resizeScrollArea);
+    void ShowStudy(StudyInfo* study);
+    void ShowSeriesOfStudy(StudyInfo* study, SeriesInfo* series);
+
+    // The message handlers; each answers 0.
+    XEVResult OnMessage(uint32_t id, XEVWParam wParam, XEVLParam lParam);
+    void OnBarDoubleClick(int32_t barId);
+
+    const std::vector<PatientInfo*>& GetPreloadPatients() const override { return patients; }
+    StudyInfo* GetCurrentStudy() const override { return currentStudy; }
+    StudyInfo* GetLastSeriesStudy() const override { return lastSeriesStudy; }
+
+    XEVPatientBarCtrl* Bar(int32_t barId) const;
+    XEVStudyListCtrl* Tree(int32_t treeId) const;
+    int32_t ScrollHeight() const { return scrollHeight_; }
+    CXEVStatic* Background() const { return background_; }
+    QLabel* Mark() const { return mark_; }
+    CXEVBitmapButton* AttachButton() const { return button_; }
+
+    int32_t loaded = 0;
+    int32_t scanDone = 0;
+    int32_t selectedEntry = 0;
+    StudyInfo* currentStudy = nullptr;
+    int32_t entryTop = 10;
+    StudyInfo* lastSeriesStudy = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    // Draws nothing itself (the background and the bars do), but paints under the pre-load
+    // pause like every other pane.
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Stops the pre-load, the image area's loading and every thread of the list and empties
+    // the cells, so that nothing reads the records while they change.
+    void StopRecordReaders();
+    // After loading and the pre-load have stopped: frees the study's decoded frames.
+    void ReleaseFrames(StudyInfo* study);
+    void StopCine();
+    void ApplyReportControl(SeriesInfo* report);
+    void OnPatientsLoaded(intptr_t result);
+    void OnStudyDoubleClick(XEVWParam treeId, XEVLParam data);
+    void OnSeriesDoubleClick(XEVWParam treeId, XEVLParam data);
+    void OnDropFiles(XEVLParam drop);
+    PatientInfo* PatientAt(int64_t index) const;
+    XEVStudyListCtrl* TreeOfBar(int32_t barId) const;
+    // Everything a restart does before the new load starts.
+    void ResetForLoad();
+    // A fresh receiver per load, so that a report of an earlier load never reaches this one.
+    XEVWindowHandle NewLoadReceiver();
+
+    XEVStudyListHost* host_;
+    std::map<int32_t, XEVPatientBarCtrl*> bars_;
+    std::map<int32_t, XEVStudyListCtrl*> trees_;
+    CXEVStatic* background_ = nullptr;
+    QLabel* mark_ = nullptr;
+    CXEVBitmapButton* button_ = nullptr;
+    int32_t scrollHeight_ = 0;
+    std::unique_ptr<XEVMessageReceiver> receiver_;
+    std::unique_ptr<XEVMessageReceiver> loadReceiver_;
+};
+
+// The report series of a study: the first series holding an image whose record text is "SR".
+SeriesInfo* XEVFindReportSeries(const StudyInfo* study);

@@ -1,0 +1,121 @@
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QStyledItemDelegate>
+
+#include "shell/xev_uistring.h"
+#include "shell/xevcommonsettings.h"
+#include "study/xevlistformview.h"
+#include "study/xevstudymodel.h"
+
+namespace {
+
+constexpr uint32_t kStudyText = 20312;
+constexpr int32_t kTreeFont = 5;
+
+// Gives every row the tree's item height once one is set.
+class RowHeightDelegate : public QStyledItemDelegate {
+public:
+    RowHeightDelegate(QObject* parent, const int32_t& height) : QStyledItemDelegate(parent), height_(height) {}
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        if (height_ > 0) {
+            size.setHeight(height_);
+        }
+        return size;
+    }
+
+private:
+    const int32_t& height_;
+};
+
+}   // namespace
+
+XEVStudyListCtrl::XEVStudyListCtrl(QWidget* parent, const XEVWindowHandle& notify, int32_t controlId)
+    : QTreeWidget(parent), notify_(notify), controlId_(controlId)
+{
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setRootIsDecorated(true);
+    setDragDropMode(QAbstractItemView::NoDragDrop);
+    setExpandsOnDoubleClick(true);
+    setUniformRowHeights(true);
+    setItemDelegate(new RowHeightDelegate(this, itemHeight_));
+    if (font_.CreateFromInfo(GetCommonSettings().Fonts[kTreeFont], this)) {
+        setFont(font_.Font());
+    }
+}
+
+QString XEVStudyListCtrl::StudyText(const StudyInfo& study)
+{
+    // mid() past the end gives an empty part, so a short date never reads beyond its text.
+    const QString& date = study.studyDate;
+    return FormatUIString(GetUIString(kStudyText), {date.mid(0, 4), date.mid(4, 2), date.mid(6, 2), study.modalities});
+}
+
+void XEVStudyListCtrl::Fill(const PatientInfo& patient)
+{
+    const int32_t studies = static_cast<int32_t>(std::min<size_t>(patient.studies.size(), kXEVMaxItemStudy + 1));
+    for (int32_t k = 0; k < studies; ++k) {
+        const StudyInfo& study = *patient.studies[size_t(k)];
+        auto* studyItem = new QTreeWidgetItem(this, QStringList(StudyText(study)));
+        studyItem->setData(0, Qt::UserRole, kXEVStudyItemBit | (uint32_t(k) << 16));
+        const int32_t count = static_cast<int32_t>(std::min<size_t>(study.series.size(), kXEVMaxItemSeries + 1));
+        for (int32_t j = 0; j < count; ++j) {
+            auto* seriesItem = new QTreeWidgetItem(studyItem, QStringList(study.series[size_t(j)]->description));
+            seriesItem->setData(0, Qt::UserRole, kXEVSeriesItemBit | (uint32_t(k) << 16) | uint32_t(j));
+        }
+    }
+    const int32_t current = topLevelItemCount() > 0 ? sizeHintForRow(0) : fontMetrics().height();
+    SetItemHeight(current + 4);
+}
+
+void XEVStudyListCtrl::SetItemHeight(int32_t height)
+{
+    itemHeight_ = height;
+    doItemsLayout();
+}
+
+uint32_t XEVStudyListCtrl::ItemData(const QTreeWidgetItem* item)
+{
+    return item != nullptr ? item->data(0, Qt::UserRole).toUInt() : 0;
+}
+
+bool XEVStudyListCtrl::OnLButtonDblClk(const QPoint& point)
+{
+    QTreeWidgetItem* item = itemAt(point);
+    if (item == nullptr) {
+        return false;
+    }
+    // Only the label counts: the row's blank right of it and the indentation do not.
+    const QRect rect = visualItemRect(item);
+    const int32_t labelWidth = fontMetrics().horizontalAdvance(item->text(0)) + 8;
+    if (point.x() < rect.left() || point.x() >= rect.left() + labelWidth || !rect.contains(point)) {
+        return false;
+    }
+    setCurrentItem(item);
+    const uint32_t data = ItemData(item);
+    if ((data & kXEVStudyItemBit) != 0) {
+        return XEVPostMessage(notify_, WM_XEV_STUDY_DBLCLK, XEVWParam(controlId_), XEVLParam(data & ~kXEVStudyItemBit));
+    }
+    if ((data & kXEVSeriesItemBit) != 0) {
+        return XEVPostMessage(notify_, WM_XEV_SERIES_ITEM_DBLCLK, XEVWParam(controlId_),
+                              XEVLParam(data & ~kXEVSeriesItemBit));
+    }
+    return false;
+}
+
+void XEVStudyListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    OnLButtonDblClk(event->position().toPoint());
+    QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void XEVStudyListCtrl::paintEvent(QPaintEvent* event)
+{
+    XEVLoadState& state = GetLoadState();
+    state.BeginPaint();
+    QTreeWidget::paintEvent(event);
+    state.EndPaint();
+}
