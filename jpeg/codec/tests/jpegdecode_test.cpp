@@ -567,24 +567,7 @@ TEST(DecodeMemory, EveryRefusedAllocationOfAStartGivesMinusOneWithoutALeak)
     CodecUp();
     PeerOptions o;
     o.restart_mcus = 2;
-    const Bytes bytes = PeerEncode(o);
-    TestHeap probe;
-    jpeg_decoder* decoder = OpenBytes(bytes, &probe);
-    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-    const int32_t before = probe.calls;
-    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
-    const int32_t after = probe.calls;
-    jpeg_decoder_destroy(decoder);
-    ASSERT_GT(after, before);
-    for (int32_t refuse = before; refuse < after; ++refuse) {
-        TestHeap heap;
-        heap.refuse_at = refuse;
-        jpeg_decoder* d = OpenBytes(bytes, &heap);
-        ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
-        jpeg_decoder_destroy(d);
-        EXPECT_EQ(heap.live, 0) << refuse;
-    }
+    ExpectEachStartAllocationRefused(PeerEncode(o));
 }
 
 TEST(DecodeDirect, DnlAtTheEndOfTheDataIsNotReadPast)
