@@ -95,6 +95,16 @@ QString CKestroAppCore::FindDicomDirPath()
     return FindDicomDirPath(QString::fromStdString(PlatGetModuleFolder()));
 }
 
+QString CKestroAppCore::GetHelpFilePath(const QString& programFolder)
+{
+    QString path = programFolder;
+    if (!path.endsWith(u'/')) {
+        path += u'/';
+    }
+    path += QStringLiteral("ZYLV.CHM");
+    return IsFileNotFolder(path) ? path : QString();
+}
+
 QString CKestroAppCore::GetAgreementFolder()
 {
     const std::string home = PlatGetLocalAppDataFolder();
@@ -126,8 +136,9 @@ bool CKestroAppCore::IsAgreementCurrent(const QString& agreementFolder, const QS
     if (agreementFolder.isEmpty()) {
         return false;
     }
+    const QString markerPath = agreementFolder + QStringLiteral("Agree");
     timespec marker{}, shortcut{};
-    if (!ModifiedAt(agreementFolder + QStringLiteral("Agree"), marker) ||
+    if (!IsFileNotFolder(markerPath) || !ModifiedAt(markerPath, marker) ||
         !ModifiedAt(programFolder + QStringLiteral("ZYLV.lnk"), shortcut)) {
         return false;
     }
@@ -156,7 +167,11 @@ QString CKestroAppCore::PathArgument(const QStringList& arguments)
 
 bool CKestroAppCore::DeleteFolderTree(const QString& folder)
 {
-    const QByteArray path = QFile::encodeName(folder);
+    QByteArray path = QFile::encodeName(folder);
+    // A trailing '/' would make lstat and open follow a link in the last place.
+    while (path.size() > 1 && path.endsWith('/')) {
+        path.chop(1);
+    }
     struct stat st;
     if (path.isEmpty() || lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         return false;

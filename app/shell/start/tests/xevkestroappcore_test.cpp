@@ -35,7 +35,7 @@ protected:
 
 }  // namespace
 
-TEST_F(AppCoreTest, DicomDirTwoFoldersUpElseBesideTheProgram)
+TEST_F(AppCoreTest, DicomDirTwoFoldersUpElseBesideTheProgramAndTheHelpFile)
 {
     const QString program = Path(QStringLiteral("VIEWER/BIN/"));
     MakeFolder(QStringLiteral("VIEWER/BIN"));
@@ -49,17 +49,11 @@ TEST_F(AppCoreTest, DicomDirTwoFoldersUpElseBesideTheProgram)
     MakeFolder(QStringLiteral("X/A/B"));
     MakeFile(QStringLiteral("X/A/B/DICOMDIR"));
     EXPECT_EQ(CKestroAppCore::FindDicomDirPath(Path(QStringLiteral("X/A/B/"))), Path(QStringLiteral("X/A/B/DICOMDIR")));
-}
 
-TEST_F(AppCoreTest, DicomDirOfAProgramNearTheRootLooksAtTheRoot)
-{
-    // "/" and "/VIEWER/" both give "/DICOMDIR" first; it is not there, so the program folder's.
-    EXPECT_EQ(CKestroAppCore::FindDicomDirPath(QStringLiteral("/")), QFileInfo::exists(QStringLiteral("/DICOMDIR"))
-                                                                          ? QStringLiteral("/DICOMDIR")
-                                                                          : QString());
-    if (!QFileInfo::exists(QStringLiteral("/DICOMDIR"))) {
-        EXPECT_TRUE(CKestroAppCore::FindDicomDirPath(QStringLiteral("/no-such-viewer/")).isEmpty());
-    }
+    MakeFolder(QStringLiteral("VIEWER/BIN/ZYLV.CHM"));
+    EXPECT_TRUE(CKestroAppCore::GetHelpFilePath(program).isEmpty());
+    MakeFile(QStringLiteral("X/A/B/ZYLV.CHM"));
+    EXPECT_EQ(CKestroAppCore::GetHelpFilePath(Path(QStringLiteral("X/A/B"))), Path(QStringLiteral("X/A/B/ZYLV.CHM")));
 }
 
 TEST_F(AppCoreTest, AgreementFolderUnderTheDataHomeIsPrivate)
@@ -98,6 +92,9 @@ TEST_F(AppCoreTest, AgreementIsCurrentOnlyWhenStrictlyNewerThanTheShortcut)
     SetTime(QStringLiteral("agree/Agree"), 1699999999, 999999999);
     EXPECT_FALSE(CKestroAppCore::IsAgreementCurrent(agreement, program));
     EXPECT_FALSE(CKestroAppCore::IsAgreementCurrent(QString(), program));
+    // A folder named like the marker is no acceptance.
+    MakeFolder(QStringLiteral("other/Agree"));
+    EXPECT_FALSE(CKestroAppCore::IsAgreementCurrent(Path(QStringLiteral("other/")), program));
 }
 
 TEST(AppArgumentsTest, AgreeCountsOnlyAsAWholeArgument)
@@ -135,6 +132,7 @@ TEST_F(AppCoreTest, DeleteFolderTreeOfSomethingNotAFolderDeletesNothing)
     const QString link = Path(QStringLiteral("Kestro"));
     ASSERT_EQ(symlink(QFile::encodeName(Path(QStringLiteral("keep"))).constData(), QFile::encodeName(link).constData()), 0);
     EXPECT_FALSE(CKestroAppCore::DeleteFolderTree(link));
+    EXPECT_FALSE(CKestroAppCore::DeleteFolderTree(link + QStringLiteral("//")));
     EXPECT_FALSE(CKestroAppCore::DeleteFolderTree(Path(QStringLiteral("keep/patient.dcm"))));
     EXPECT_FALSE(CKestroAppCore::DeleteFolderTree(Path(QStringLiteral("missing"))));
     EXPECT_FALSE(CKestroAppCore::DeleteFolderTree(QString()));

@@ -7,23 +7,10 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
-#include "qtguitestapp.h"
+#include "xevcontroltest.h"
 #include "shell/xevsingleinstance.h"
 
 namespace {
-
-bool PumpUntil(const std::function<bool()>& condition)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 10000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 struct InstancePaths {
     QTemporaryDir folder;

@@ -14,6 +14,9 @@ public:
     static QString FindDicomDirPath(const QString& programFolder);
     static QString FindDicomDirPath();
 
+    // "ZYLV.CHM" in the program folder, or empty when it is missing.
+    static QString GetHelpFilePath(const QString& programFolder);
+
     // "<data home>/Korvanta MEDICAL/RV-K Viewer/", made (0700) when missing; empty when there
     // is no data home or a folder on the way cannot be made.
     static QString GetAgreementFolder();
