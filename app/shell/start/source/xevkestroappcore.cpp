@@ -22,6 +22,16 @@ bool IsFileNotFolder(const QString& path)
     return stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+// The folder's file of that name, or empty when it is missing or a folder.
+QString FileInFolder(QString folder, const QString& name)
+{
+    if (!folder.endsWith(u'/')) {
+        folder += u'/';
+    }
+    folder += name;
+    return IsFileNotFolder(folder) ? folder : QString();
+}
+
 bool ModifiedAt(const QString& path, timespec& time)
 {
     struct stat st;
@@ -82,12 +92,7 @@ QString CKestroAppCore::FindDicomDirPath(const QString& programFolder)
     if (IsFileNotFolder(onDisc)) {
         return onDisc;
     }
-    QString beside = programFolder;
-    if (!beside.endsWith(u'/')) {
-        beside += u'/';
-    }
-    beside += QStringLiteral("DICOMDIR");
-    return IsFileNotFolder(beside) ? beside : QString();
+    return FileInFolder(programFolder, QStringLiteral("DICOMDIR"));
 }
 
 QString CKestroAppCore::FindDicomDirPath()
@@ -97,12 +102,7 @@ QString CKestroAppCore::FindDicomDirPath()
 
 QString CKestroAppCore::GetHelpFilePath(const QString& programFolder)
 {
-    QString path = programFolder;
-    if (!path.endsWith(u'/')) {
-        path += u'/';
-    }
-    path += QStringLiteral("ZYLV.CHM");
-    return IsFileNotFolder(path) ? path : QString();
+    return FileInFolder(programFolder, QStringLiteral("ZYLV.CHM"));
 }
 
 QString CKestroAppCore::GetAgreementFolder()
