@@ -234,6 +234,35 @@ BITMAPS[198] = lambda: panel((1262, 93), (15, 128, 15), (8, 80, 8))
 BITMAPS[205] = lambda: panel((192, 54), (30, 60, 40), (90, 130, 100))
 BITMAPS[149] = lambda: panel((1147, 41), (0, 200, 200), (0, 120, 120))
 
+def agreement_back():
+    img = Image.new("RGB", (800, 560), (92, 93, 93))
+    d = ImageDraw.Draw(img)
+    for y in range(170):
+        shade = 60 + y * 40 // 170
+        d.line([(0, y), (799, y)], fill=(shade, shade + 8, shade + 24))
+    d.line([(0, 170), (799, 170)], fill=(150, 154, 160))
+    d.rectangle([19, 184, 780, 506], outline=(40, 42, 44))
+    return img
+
+
+def skin_button(face, edge, text, ink):
+    img = Image.new("RGB", (94, 22), face)
+    d = ImageDraw.Draw(img)
+    d.rectangle([0, 0, 93, 21], outline=edge)
+    width = d.textlength(text)
+    d.text(((94 - width) / 2, 5), text, fill=ink)
+    return img
+
+
+# The terms dialog: its background and the fallback looks of OK and Cancel (focus, disabled,
+# normal, selected).
+for base, text in ((244, "OK"), (248, "Cancel")):
+    BITMAPS[base] = (lambda text=text: skin_button((96, 132, 188), (230, 236, 246), text, (255, 255, 255)))
+    BITMAPS[base + 1] = (lambda text=text: skin_button((128, 128, 128), (100, 100, 100), text, (180, 180, 180)))
+    BITMAPS[base + 2] = (lambda text=text: skin_button((70, 104, 156), (40, 60, 96), text, (255, 255, 255)))
+    BITMAPS[base + 3] = (lambda text=text: skin_button((40, 64, 104), (20, 30, 50), text, (230, 230, 230)))
+BITMAPS[243] = agreement_back
+
 
 def main():
     out = sys.argv[1]

@@ -231,4 +231,113 @@ with open('expected.txt', 'w', encoding='utf-8') as out:
             out.write('%s\n' % t)
     raw = pydicom.dcmread('sr/jis.dcm').get_item(0x00100010).value
     out.write('SRJIS\t%s\n' % raw.decode('iso2022_jp'))
+# --- The sample disc the README names (repository's sample/): two patients as a hospital
+# disc holds them; image 1 of the MR is four flat quadrants its window maps to 0, 85, 170, 255.
+import subprocess, shutil
+import numpy as np
+SAMPLE = '../../../../sample'
+shutil.rmtree(SAMPLE, ignore_errors=True)
+os.makedirs(SAMPLE + '/DICOM')
+JIS_CS = ['', 'ISO 2022 IR 87']
+CT_CLS, MR_CLS, CR_CLS = '1.2.840.10008.5.1.4.1.1.2', '1.2.840.10008.5.1.4.1.1.4', '1.2.840.10008.5.1.4.1.1.1'
+XA_CLS, TEXT_SR = '1.2.840.10008.5.1.4.1.1.12.1', '1.2.840.10008.5.1.4.1.1.88.11'
+
+def sample_file(fid, sop_class, uid, pat, study, series, number, pixels=None, **kw):
+    ds = Dataset()
+    ds.SOPInstanceUID = uid
+    if pat['jis']:
+        ds.SpecificCharacterSet = JIS_CS
+    ds.add_new(0x00100010, 'PN', pat['name'])
+    ds.PatientID, ds.PatientSex, ds.PatientBirthDate = pat['id'], pat['sex'], pat['birth']
+    ds.StudyInstanceUID, ds.StudyDate, ds.StudyTime = study, '20260315', '093000'
+    ds.SeriesInstanceUID, ds.SeriesNumber, ds.InstanceNumber = series['uid'], series['num'], number
+    ds.Modality = series['mod']
+    if pixels is not None:
+        frames = pixels.shape[0] if pixels.ndim == 3 else 1
+        ds.Rows, ds.Columns = pixels.shape[-2:]
+        ds.BitsAllocated = ds.BitsStored = pixels.dtype.itemsize * 8
+        ds.HighBit = ds.BitsStored - 1
+        ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, 'MONOCHROME2'
+        ds.PixelRepresentation = int(pixels.dtype.kind == 'i')
+        if frames > 1:
+            ds.NumberOfFrames = frames
+        ds.PixelData = pixels.astype(pixels.dtype.newbyteorder('<')).tobytes()
+    for k, v in kw.items():
+        setattr(ds, k, v)
+    path = SAMPLE + '/' + fid.replace('\\', '/')
+    save(ds, path, sop_class)
+    return path
+
+def compress(path, option):
+    subprocess.run(['dcmcjpeg', option, path, path + '.j'], check=True)
+    os.replace(path + '.j', path)
+
+yy, xx = np.mgrid[0:256, 0:256]
+P1 = dict(name=JIS, id='KV0001', sex='M', birth='19610412', jis=True)
+P2 = dict(name=b'Suzuki^Hanako', id='KV0002', sex='F', birth='19780830', jis=False)
+ST1, ST2 = '1.2.392.200036.9125.1.1', '1.2.392.200036.9125.1.2'
+CT = dict(uid=ST1 + '.1', num=1, mod='CT')
+MR = dict(uid=ST1 + '.2', num=2, mod='MR')
+SRS = dict(uid=ST1 + '.3', num=3, mod='SR')
+CR = dict(uid=ST2 + '.1', num=1, mod='CR')
+XA = dict(uid=ST2 + '.2', num=2, mod='XA')
+recs = {'CT': [], 'MR': [], 'SR': [], 'CR': [], 'XA': []}
+
+def sample_record(key, fid, cls, uid, number, frames=None, kind='IMAGE'):
+    f = [(0x0004, 0x1500, 'CS', fid), (0x0004, 0x1510, 'UI', cls), (0x0004, 0x1511, 'UI', uid),
+         (0x0004, 0x1512, 'UI', '1.2.840.10008.1.2.1'), (0x0020, 0x0013, 'IS', str(number))]
+    if frames is not None:
+        f.append((0x0028, 0x0008, 'IS', str(frames)))
+    recs[key].append(rec(kind, *f))
+
+# CT: a water disc with a bone ring, signed, lossless JPEG.
+for k in range(4):
+    r = np.hypot(xx - 128, yy - 128)
+    hu = np.where(r < 100, 0, -1000) + np.where((r > 88) & (r < 100), 900 + 20 * k, 0) + (xx // 32) * 5
+    fid, uid = 'DICOM\\CT%04d' % (k + 1), CT['uid'] + '.%d' % (k + 1)
+    compress(sample_file(fid, CT_CLS, uid, P1, ST1, CT, k + 1, hu.astype(np.int16), WindowCenter='40',
+                         WindowWidth='400', RescaleIntercept='0', RescaleSlope='1'), '+e1')
+    if fid.endswith('1'):
+        lossless_ts = pydicom.dcmread(SAMPLE + '/' + fid.replace('\\', '/')).file_meta.TransferSyntaxUID
+    sample_record('CT', fid, CT_CLS, uid, k + 1)
+    recs['CT'][-1]['fields'][3] = (0x0004, 0x1512, 'UI', str(lossless_ts))
+# MR: image 1 the four quadrants; the others a ramp.
+for k in range(4):
+    if k == 0:
+        mr = np.select([(yy < 128) & (xx < 128), yy < 128, xx < 128], [0, 341, 681], 1023)
+    else:
+        mr = (xx + yy) * 2 + k * 100
+    fid, uid = 'DICOM\\MR%04d' % (k + 1), MR['uid'] + '.%d' % (k + 1)
+    sample_file(fid, MR_CLS, uid, P1, ST1, MR, k + 1, mr.astype(np.uint16), WindowCenter='512', WindowWidth='1024')
+    sample_record('MR', fid, MR_CLS, uid, k + 1)
+# A Basic Text SR.
+sr_ds_items = [content('TEXT', TextValue='No acute intracranial findings.'),
+               content('TEXT', TextValue='Follow-up in six months.')]
+fid, uid = 'DICOM\\SR0001', SRS['uid'] + '.1'
+sample_file(fid, TEXT_SR, uid, P1, ST1, SRS, 1, ValueType='CONTAINER', ContentSequence=Sequence(sr_ds_items),
+            ConceptNameCodeSequence=Sequence([code('Report')]), CompletionFlag='COMPLETE',
+            VerificationFlag='UNVERIFIED')
+sample_record('SR', fid, TEXT_SR, uid, 1, kind='SR DOCUMENT')
+# CR: 8-bit, baseline JPEG.
+cr = (np.hypot(xx - 100, yy - 140) / 2 + xx // 4).clip(0, 255).astype(np.uint8)
+fid, uid = 'DICOM\\CR0001', CR['uid'] + '.1'
+compress(sample_file(fid, CR_CLS, uid, P2, ST2, CR, 1, cr, WindowCenter='128', WindowWidth='256'), '+eb')
+sample_record('CR', fid, CR_CLS, uid, 1)
+recs['CR'][-1]['fields'][3] = (0x0004, 0x1512, 'UI', '1.2.840.10008.1.2.4.50')
+# A 10-frame run, frame k a bar at its own place.
+yf, xf = np.mgrid[0:128, 0:128]
+run = np.stack([np.where((xf >= 12 * k) & (xf < 12 * k + 12), 230, 40 + yf // 4) for k in range(10)]).astype(np.uint8)
+fid, uid = 'DICOM\\XA0001', XA['uid'] + '.1'
+sample_file(fid, XA_CLS, uid, P2, ST2, XA, 1, run, WindowCenter='128', WindowWidth='256')
+sample_record('XA', fid, XA_CLS, uid, 1, frames=10)
+
+def sample_series(s, desc):
+    e = E(s['uid'], s['mod'], s['num'], desc)
+    return tree(e, *recs[s['mod']])
+p1 = tree(P(JIS, 'KV0001', charset='\\ISO 2022 IR 87'),
+          tree(S(ST1, 'CT\\MR\\SR'), sample_series(CT, 'HEAD PLAIN'), sample_series(MR, 'T2 AX'),
+               sample_series(SRS, 'REPORT')))
+p2 = tree(P('Suzuki^Hanako', 'KV0002', charset='ISO_IR 100'),
+          tree(S(ST2, 'CR\\XA'), sample_series(CR, 'CHEST PA'), sample_series(XA, 'RUN')))
+write_dir(SAMPLE + '/DICOMDIR', [p1, p2])
 PY

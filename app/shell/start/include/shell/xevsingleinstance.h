@@ -1,0 +1,38 @@
+#pragma once
+
+// The one running copy: it holds the instance lock and listens on a local socket beside it;
+// a copy started later finds the lock taken, asks the running one to come forward through
+// the socket, and ends.
+
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+#include "platform/platinstance.h"
+
+class XEVSingleInstance : public QObject {
+public:
+    // The lock file and socket under their fixed names in the user's runtime folder; tests
+    // give their own paths.
+    XEVSingleInstance();
+    XEVSingleInstance(const QString& lockPath, const QString& socketPath);
+    ~XEVSingleInstance() override;
+
+    // True when this process is the running copy; then activate runs on this thread whenever
+    // a later copy asks. False when another copy runs: it has been asked to come forward.
+    bool Start(std::function<void()> activate);
+
+    // Releases the lock and stops listening; the last step of shut-down.
+    void Stop();
+
+private:
+    void OnConnection();
+
+    PlatInstanceLock lock_;
+    QString socketPath_;
+    std::unique_ptr<QLocalServer> server_;
+    std::function<void()> activate_;
+};

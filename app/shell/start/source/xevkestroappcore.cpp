@@ -1,0 +1,185 @@
+#include "shell/xevkestroappcore.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platfolder.h"
+
+namespace {
+
+const QString kAgreeArgument = QStringLiteral("/Agree");
+
+bool IsFileNotFolder(const QString& path)
+{
+    struct stat st;
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// The folder's file of that name, or empty when it is missing or a folder.
+QString FileInFolder(QString folder, const QString& name)
+{
+    if (!folder.endsWith(u'/')) {
+        folder += u'/';
+    }
+    folder += name;
+    return IsFileNotFolder(folder) ? folder : QString();
+}
+
+bool ModifiedAt(const QString& path, timespec& time)
+{
+    struct stat st;
+    if (stat(QFile::encodeName(path).constData(), &st) != 0) {
+        return false;
+    }
+    time = st.st_mtim;
+    return true;
+}
+
+// Empties the folder open as fd and closes it; entries are taken relative to it, so a folder
+// swapped for a link on the way cannot lead outside the tree.
+void EmptyFolder(int fd)
+{
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        close(fd);
+        return;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        struct stat st;
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0) {
+                EmptyFolder(child);
+            }
+            unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+        } else {
+            unlinkat(fd, name.c_str(), 0);
+        }
+    }
+    closedir(dir);
+}
+
+}  // namespace
+
+QString CKestroAppCore::FindDicomDirPath(const QString& programFolder)
+{
+    QString top = programFolder;
+    if (top.endsWith(u'/')) {
+        top.chop(1);
+    }
+    for (int cut = 0; cut < 2; ++cut) {
+        const qsizetype slash = top.lastIndexOf(u'/');
+        if (slash < 0) {
+            break;
+        }
+        top.truncate(slash);
+    }
+    const QString onDisc = top + QStringLiteral("/DICOMDIR");
+    if (IsFileNotFolder(onDisc)) {
+        return onDisc;
+    }
+    return FileInFolder(programFolder, QStringLiteral("DICOMDIR"));
+}
+
+QString CKestroAppCore::FindDicomDirPath()
+{
+    return FindDicomDirPath(QString::fromStdString(PlatGetModuleFolder()));
+}
+
+QString CKestroAppCore::GetHelpFilePath(const QString& programFolder)
+{
+    return FileInFolder(programFolder, QStringLiteral("ZYLV.CHM"));
+}
+
+QString CKestroAppCore::GetAgreementFolder()
+{
+    const std::string home = PlatGetLocalAppDataFolder();
+    if (home.empty()) {
+        return QString();
+    }
+    std::string path;
+    const std::string full = home + "/Korvanta MEDICAL/RV-K Viewer";
+    // Every missing folder on the way, the data home included, private to the user.
+    for (size_t i = 1; i <= full.size(); ++i) {
+        if (i < full.size() && full[i] != '/') {
+            continue;
+        }
+        path = full.substr(0, i);
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                return QString();
+            }
+        } else if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+            return QString();
+        }
+    }
+    return QString::fromStdString(full) + u'/';
+}
+
+bool CKestroAppCore::IsAgreementCurrent(const QString& agreementFolder, const QString& programFolder)
+{
+    if (agreementFolder.isEmpty()) {
+        return false;
+    }
+    const QString markerPath = agreementFolder + QStringLiteral("Agree");
+    timespec marker{}, shortcut{};
+    if (!IsFileNotFolder(markerPath) || !ModifiedAt(markerPath, marker) ||
+        !ModifiedAt(programFolder + QStringLiteral("ZYLV.lnk"), shortcut)) {
+        return false;
+    }
+    return marker.tv_sec != shortcut.tv_sec ? marker.tv_sec > shortcut.tv_sec : marker.tv_nsec > shortcut.tv_nsec;
+}
+
+bool CKestroAppCore::IsAgreementCurrent()
+{
+    return IsAgreementCurrent(GetAgreementFolder(), QString::fromStdString(PlatGetModuleFolder()));
+}
+
+bool CKestroAppCore::HasAgreeArgument(const QStringList& arguments)
+{
+    return arguments.indexOf(kAgreeArgument, 1) >= 1;
+}
+
+QString CKestroAppCore::PathArgument(const QStringList& arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] != kAgreeArgument && !arguments[i].isEmpty()) {
+            return QDir::cleanPath(QFileInfo(arguments[i]).absoluteFilePath());
+        }
+    }
+    return QString();
+}
+
+bool CKestroAppCore::DeleteFolderTree(const QString& folder)
+{
+    QByteArray path = QFile::encodeName(folder);
+    // A trailing '/' would make lstat and open follow a link in the last place.
+    while (path.size() > 1 && path.endsWith('/')) {
+        path.chop(1);
+    }
+    struct stat st;
+    if (path.isEmpty() || lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    const int fd = open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    EmptyFolder(fd);
+    return rmdir(path.constData()) == 0;
+}

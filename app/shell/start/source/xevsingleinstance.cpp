@@ -1,0 +1,76 @@
+#include "shell/xevsingleinstance.h"
+
+#include <QFile>
+#include <QLocalSocket>
+
+namespace {
+
+const QByteArray kActivate = QByteArrayLiteral("activate\n");
+
+}  // namespace
+
+XEVSingleInstance::XEVSingleInstance()
+    : XEVSingleInstance(QString::fromStdString(PlatGetInstancePath("_Kestro_DicomVerdastra")),
+                        QString::fromStdString(PlatGetInstancePath("class_Verdastra_KESTRO")))
+{
+}
+
+XEVSingleInstance::XEVSingleInstance(const QString& lockPath, const QString& socketPath)
+    : lock_(QFile::encodeName(lockPath).toStdString()), socketPath_(socketPath)
+{
+}
+
+XEVSingleInstance::~XEVSingleInstance()
+{
+    Stop();
+}
+
+bool XEVSingleInstance::Start(std::function<void()> activate)
+{
+    if (!lock_.Acquire()) {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath_);
+        if (socket.waitForConnected(2000)) {
+            socket.write(kActivate);
+            socket.waitForBytesWritten(2000);
+            socket.disconnectFromServer();
+        }
+        return false;
+    }
+    activate_ = std::move(activate);
+    // The lock is ours, so a socket left there is a crashed copy's.
+    QLocalServer::removeServer(socketPath_);
+    server_ = std::make_unique<QLocalServer>();
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    QObject::connect(server_.get(), &QLocalServer::newConnection, this, [this] { OnConnection(); });
+    // Without the socket this copy still runs alone; later copies just end unseen.
+    server_->listen(socketPath_);
+    return true;
+}
+
+void XEVSingleInstance::Stop()
+{
+    if (server_) {
+        server_->close();
+        server_.reset();
+    }
+    lock_.Release();
+}
+
+void XEVSingleInstance::OnConnection()
+{
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        auto take = [this, socket] {
+            // Only a whole request counts; anything else on the socket is dropped.
+            if (socket->canReadLine()) {
+                if (socket->readLine(64) == kActivate && activate_) {
+                    activate_();
+                }
+                socket->readAll();
+            }
+        };
+        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QObject::connect(socket, &QLocalSocket::readyRead, this, take);
+        take();
+    }
+}

@@ -1,0 +1,89 @@
+#include "platform/platinstance.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "plat_temp_folder.h"
+
+TEST(PlatInstanceLock, SecondHolderIsRefusedUntilTheFirstLetsGo)
+{
+    PlatTempFolder folder;
+    PlatInstanceLock first(folder / "_Kestro_DicomVerdastra");
+    PlatInstanceLock second(folder / "_Kestro_DicomVerdastra");
+    ASSERT_TRUE(first.Acquire());
+    EXPECT_TRUE(first.Acquire());
+    EXPECT_FALSE(second.Acquire());
+    EXPECT_FALSE(second.Held());
+    first.Release();
+    EXPECT_TRUE(second.Acquire());
+}
+
+TEST(PlatInstanceLock, AnotherProcessIsRefusedAndTheLockDiesWithItsHolder)
+{
+    PlatTempFolder folder;
+    const std::string path = folder / "_Kestro_DicomVerdastra";
+    PlatInstanceLock mine(path);
+    ASSERT_TRUE(mine.Acquire());
+    const pid_t child = fork();
+    if (child == 0) {
+        PlatInstanceLock other(path);
+        _exit(other.Acquire() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    // A holder that ends without releasing (a crash) leaves the lock free.
+    mine.Release();
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        PlatInstanceLock held(path);
+        const char ok = held.Acquire() ? 'y' : 'n';
+        (void)!write(pipeFds[1], &ok, 1);
+        _exit(0);   // no destructor, no release
+    }
+    char got = 0;
+    ASSERT_EQ(read(pipeFds[0], &got, 1), 1);
+    EXPECT_EQ(got, 'y');
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    EXPECT_TRUE(mine.Acquire());
+}
+
+TEST(PlatInstanceLock, LinkInPlaceOfTheFileIsRefused)
+{
+    PlatTempFolder folder;
+    const std::string target = folder.Write("victim", "keep");
+    const std::string path = folder / "_Kestro_DicomVerdastra";
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    PlatInstanceLock lock(path);
+    EXPECT_FALSE(lock.Acquire());
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 4);
+}
+
+TEST(PlatInstancePath, RuntimeFolderElseTemporaryFolderWithTheUserId)
+{
+    PlatTempFolder folder;
+    {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", folder.Path().c_str());
+        EXPECT_EQ(PlatGetInstancePath("_Kestro_DicomVerdastra"), folder.Path() + "/_Kestro_DicomVerdastra");
+        EXPECT_EQ(PlatGetRuntimeFolder(), folder.Path() + "/");
+    }
+    const std::string suffix = "-" + std::to_string(getuid());
+    for (const char* bad : {static_cast<const char*>(nullptr), "relative/run", "/no/such/folder/kv"}) {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", bad);
+        const std::string path = PlatGetInstancePath("class_Verdastra_KESTRO");
+        EXPECT_EQ(path.substr(path.size() - suffix.size()), suffix) << (bad ? bad : "unset");
+        EXPECT_EQ(path.find("relative"), std::string::npos);
+    }
+}
