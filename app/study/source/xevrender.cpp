@@ -65,13 +65,9 @@ int32_t XEVVEKHelper::RenderToView(const uint8_t* source, uint32_t size, int32_t
     VEK_DefaultManager m;
     VEK_Header copy(&m);
     copy = header;
-    void* buffer = nullptr;
     VEK_ByteArrayOutputStorage* storage = nullptr;
     const auto finish = [&](int32_t result) {
         vek_destroy(storage);
-        if (buffer != nullptr) {
-            m.free(buffer);
-        }
         m.clear();
         return result;
     };
@@ -135,23 +131,25 @@ int32_t XEVVEKHelper::RenderToView(const uint8_t* source, uint32_t size, int32_t
     if (dibBytes == 0 || dibBytes > uint32_t(INT32_MAX)) {
         return finish(0);
     }
-    buffer = m.allocate(dibBytes);
-    if (buffer == nullptr) {
+    // Written straight into the display memory, kept when its size fits: no second copy of
+    // the bitmap per render. A failed write leaves no half-written bitmap behind.
+    XEVImageMemory& display = target->displayBuffer;
+    if (display.Size() != dibBytes || display.Data() == nullptr) {
+        display.Allocate(dibBytes);
+    }
+    if (display.Data() == nullptr) {
         return finish(0);
     }
-    storage = VEK_ByteArrayOutputStorage::create(&m, buffer, int32_t(dibBytes));
+    storage = VEK_ByteArrayOutputStorage::create(&m, display.Data(), int32_t(dibBytes));
     VEK_Engine* writer = storage == nullptr ? nullptr : VEK_WriteDIB(&m).engine(engine, storage, option);
-    if (writer == nullptr) {
-        return finish(0);
+    if (writer != nullptr) {
+        while (writer->execute()) {
+        }
     }
-    while (writer->execute()) {
-    }
-    if ((m.status().full_code() & 0x80000000u) != 0) {
-        return finish(0);
-    }
-    target->displayBuffer.CopyFrom(buffer, dibBytes);
-    if (target->displayBuffer.Data() == nullptr) {
-        return finish(0);
+    if (writer == nullptr || (m.status().full_code() & 0x80000000u) != 0) {
+        finish(0);
+        display.Free();
+        return 0;
     }
     displayData = target->displayBuffer.Data();
     displaySize = target->displayBuffer.Size();

@@ -243,6 +243,29 @@ TEST(RenderTest, NullSourceKeepsTheDisplayMemory)
     EXPECT_EQ(m1.helper.RenderToView(m1.frame->Data(), m1.frame->Size(), 7), 0);
 }
 
+// A render of the same size writes over the display memory it keeps: nothing of the previous
+// bitmap may show through, and a new size gets its own memory.
+TEST(RenderTest, RerenderOverwritesTheKeptDisplayMemory)
+{
+    Loaded ct("rle_ct_gdcm.dcm");
+    ASSERT_NE(ct.frame, nullptr);
+    ct.helper.scaleMode = 1;
+    ct.helper.SetViewSize(300, 300);
+    ct.frame->SetWindow(40, 400, 1);
+    const Dib wide = ct.Render();
+    const uint8_t* memory = ct.frame->displayBuffer.Data();
+    ct.frame->SetWindow(40, 40, 1);
+    const Dib narrow = ct.Render();
+    EXPECT_EQ(ct.frame->displayBuffer.Data(), memory);
+    EXPECT_NE(narrow.rows, wide.rows);
+    ct.helper.SetViewSize(200, 100);
+    EXPECT_EQ(ct.Render().rows.size(), 100u);
+    ct.helper.SetViewSize(300, 300);
+    ct.frame->SetWindow(40, 400, 1);
+    EXPECT_EQ(ct.Render().rows, wide.rows);
+    EXPECT_EQ(ct.helper.displaySize, ct.frame->displayBuffer.Size());
+}
+
 TEST(RenderTest, YbrFrameShowsAsRgb)
 {
     Loaded ybr("ybr_422.dcm");

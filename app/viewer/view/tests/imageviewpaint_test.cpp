@@ -329,6 +329,26 @@ TEST(ImageViewPaint, BitmapRowsAreCountedFromTheirOwnSizes)
     EXPECT_TRUE(XEVDibToImage(dib.data(), dib.size()).isNull());
 }
 
+// Widths around the 16-pixel steps of the grey spread, into a fresh image and into the
+// memory of the previous one: every pixel opaque grey, rows turned top-down.
+TEST(ImageViewPaint, GreyBitmapSpreadsEveryPixelOfEveryWidth)
+{
+    QImage reused;
+    for (int32_t width : {1, 15, 16, 17, 33, 47}) {
+        const std::vector<uint8_t> dib = GreyDib(width, 4, 0);
+        for (QImage* target : {&reused, &reused}) {
+            ASSERT_TRUE(XEVDibToImage(dib.data(), dib.size(), *target));
+            ASSERT_EQ(target->size(), QSize(width, 4));
+            for (int y = 0; y < 4; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    const uint32_t v = uint8_t(y * 10 + x);
+                    ASSERT_EQ(target->pixel(x, y), 0xFF000000u | v << 16 | v << 8 | v) << width << " " << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
 class RecordingTitlePane : public XEVTitlePaneState {
 public:
     bool IsCinePlaying() const override { return false; }
