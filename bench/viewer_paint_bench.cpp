@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_dcmtk_ct.h"
 #include "bench_qt.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
@@ -57,25 +58,9 @@ const std::string& FramePath()
 {
     static const std::string path = [] {
         const std::string file = QDir::tempPath().toStdString() + "/viewer_paint_bench_ct.dcm";
-        DcmFileFormat format;
-        DcmDataset* ds = format.getDataset();
-        ds->putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
-        ds->putAndInsertString(DCM_SOPInstanceUID, "1.2.3.38.9000");
-        ds->putAndInsertString(DCM_Modality, "CT");
-        ds->putAndInsertUint16(DCM_Rows, kFrame);
-        ds->putAndInsertUint16(DCM_Columns, kFrame);
-        ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
-        ds->putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-        ds->putAndInsertUint16(DCM_BitsAllocated, 16);
-        ds->putAndInsertUint16(DCM_BitsStored, 16);
-        ds->putAndInsertUint16(DCM_HighBit, 15);
-        ds->putAndInsertUint16(DCM_PixelRepresentation, 1);
-        ds->putAndInsertString(DCM_WindowCenter, "40");
-        ds->putAndInsertString(DCM_WindowWidth, "400");
         const std::vector<int16_t>& p = FramePixels();
-        ds->putAndInsertUint16Array(DCM_PixelData, reinterpret_cast<const Uint16*>(p.data()),
-                                    static_cast<unsigned long>(p.size()));
-        format.saveFile(file.c_str(), EXS_LittleEndianExplicit);
+        bench_write_ct_file(file, "1.2.3.38.9000", kFrame, reinterpret_cast<const Uint16*>(p.data()),
+                            static_cast<unsigned long>(p.size()));
         return file;
     }();
     return path;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_dcmtk_ct.h"
 #include "bench_qt.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
@@ -36,23 +37,7 @@ const std::string& ToolFramePath()
                 pixels[size_t(y) * kFrame + x] = Uint16(int16_t((x * 5 + y * 11) % 2000 - 1000));
             }
         }
-        DcmFileFormat format;
-        DcmDataset* ds = format.getDataset();
-        ds->putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
-        ds->putAndInsertString(DCM_SOPInstanceUID, "1.2.3.40.9000");
-        ds->putAndInsertString(DCM_Modality, "CT");
-        ds->putAndInsertUint16(DCM_Rows, kFrame);
-        ds->putAndInsertUint16(DCM_Columns, kFrame);
-        ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
-        ds->putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-        ds->putAndInsertUint16(DCM_BitsAllocated, 16);
-        ds->putAndInsertUint16(DCM_BitsStored, 16);
-        ds->putAndInsertUint16(DCM_HighBit, 15);
-        ds->putAndInsertUint16(DCM_PixelRepresentation, 1);
-        ds->putAndInsertString(DCM_WindowCenter, "40");
-        ds->putAndInsertString(DCM_WindowWidth, "400");
-        ds->putAndInsertUint16Array(DCM_PixelData, pixels.data(), static_cast<unsigned long>(pixels.size()));
-        format.saveFile(file.c_str(), EXS_LittleEndianExplicit);
+        bench_write_ct_file(file, "1.2.3.40.9000", kFrame, pixels.data(), static_cast<unsigned long>(pixels.size()));
         return file;
     }();
     return path;
