@@ -107,7 +107,7 @@ TEST(ModalityTest, CalibrationFromSpacingOrAspectRatio)
     const struct {
         const char* name;
         double scale;
-    } aspects[] = {{"aspect.dcm", 2.0}, {"aspect_negative.dcm", 1.0}, {"mono1.dcm", 1.0}};
+    } aspects[] = {{"pixel_ratio.dcm", 2.0}, {"pixel_ratio_negative.dcm", 1.0}, {"mono1.dcm", 1.0}};
     for (const auto& aspect : aspects) {
         XEVVEKHelper helper;
         frame = 0;

@@ -17,14 +17,14 @@
 
 namespace {
 
-struct ButtonSpec {
+struct ButtonLooks {
     const char* skin;
     uint32_t tip;
     uint16_t fallback[4];
 };
 
 // In the order of CXEVTitleFormView::Button.
-constexpr ButtonSpec kButtons[CXEVTitleFormView::kButtonCount] = {
+constexpr ButtonLooks kButtons[CXEVTitleFormView::kButtonCount] = {
     {"kaichou", 20108, {165, 166, 163, 195}},      {"zoom", 20109, {169, 170, 167, 168}},
     {"idou", 20110, {173, 174, 171, 172}},         {"keisoku", 20111, {177, 178, 175, 176}},
     {"text", 20112, {181, 182, 179, 180}},         {"yajirushi", 20113, {185, 186, 183, 184}},
@@ -118,10 +118,10 @@ void CXEVTitleFormView::OnInitialUpdate()
 void CXEVTitleFormView::LoadSkins()
 {
     for (int32_t i = 0; i < kButtonCount; ++i) {
-        const ButtonSpec& spec = kButtons[i];
-        if (buttons_[i]->LoadSkin(QString::fromLatin1(spec.skin)) == 0) {
-            buttons_[i]->CXEVOwnerDrawButton::LoadBitmaps(spec.fallback[0], spec.fallback[1], spec.fallback[2],
-                                                          spec.fallback[3]);
+        const ButtonLooks& looks = kButtons[i];
+        if (buttons_[i]->LoadSkin(QString::fromLatin1(looks.skin)) == 0) {
+            buttons_[i]->CXEVOwnerDrawButton::LoadBitmaps(looks.fallback[0], looks.fallback[1], looks.fallback[2],
+                                                          looks.fallback[3]);
         }
     }
 }

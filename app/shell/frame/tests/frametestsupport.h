@@ -52,12 +52,12 @@ protected:
         Pump();
     }
 
-    StudyInfo& MakeStudy(const std::vector<SeriesRecipe>& specs)
+    StudyInfo& MakeStudy(const std::vector<SeriesRecipe>& recipes)
     {
         auto& study = *studies.emplace_back(std::make_unique<StudyInfo>());
         study.SetModalities(QStringLiteral("CT"));
-        for (const SeriesRecipe& spec : specs) {
-            AddSeries(study, spec);
+        for (const SeriesRecipe& recipe : recipes) {
+            AddSeries(study, recipe);
         }
         return study;
     }

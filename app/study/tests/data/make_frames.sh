@@ -225,8 +225,8 @@ record('cr_no_bs.dcm', 0, high)
 # Calibration: imager spacing corrected by the magnification; aspect ratios without spacing.
 gray('calibration.dcm', CR, u8, Modality='CR', ImagerPixelSpacing=['0.2', '0.1'],
      EstimatedRadiographicMagnificationFactor='2', RescaleType='OD')
-gray('aspect.dcm', SC, u8, PixelAspectRatio=['2', '1'])
-gray('aspect_negative.dcm', SC, u8, PixelAspectRatio=['-2', '1'])
+gray('pixel_ratio.dcm', SC, u8, PixelAspectRatio=['2', '1'])
+gray('pixel_ratio_negative.dcm', SC, u8, PixelAspectRatio=['-2', '1'])
 plain = os.path.join(out, 'plain.dcm')
 # Baseline grey JPEG as dcmdjpeg decodes it: IDCTs may round apart, the test allows for it.
 subprocess.run(['dcmdjpeg', os.path.join(out, 'jpeg_grey_eb.dcm'), plain], check=True)
