@@ -117,6 +117,25 @@ private:
     int fd_;
 };
 
+// Every element below e, depth first in tree order, with its depth below e.
+struct PyrWalked {
+    const PyrDicomDataElement* element;
+    int depth;
+};
+inline void PyrFlatten(const PyrDicomDataElement* e, std::vector<PyrWalked>& out, int depth = 0)
+{
+    for (uint32_t i = 0; i < e->GetChildCount(); ++i) {
+        out.push_back({e->GetChildAt(i), depth});
+        PyrFlatten(e->GetChildAt(i), out, depth + 1);
+    }
+}
+inline std::vector<PyrWalked> PyrFlatten(const PyrDicomDataElement* e)
+{
+    std::vector<PyrWalked> out;
+    PyrFlatten(e, out);
+    return out;
+}
+
 inline std::vector<uint8_t> PyrReadWholeFile(const std::string& path)
 {
     PyrFileSource file(path);
