@@ -99,7 +99,7 @@ TEST_F(OverlayManagerTest, MeasurementWinsOverATextForBothButtons)
     EXPECT_EQ(manager_.measures.at(1)->selected, 1);
 }
 
-TEST_F(OverlayManagerTest, SecondDeleteReturnsZeroAndIdsAreNotReused)
+TEST_F(OverlayManagerTest, DeletedIdsAreNotReusedUntilClearAll)
 {
     AddText({40, 40}, QStringLiteral("a"));
     Paint();
@@ -110,10 +110,7 @@ TEST_F(OverlayManagerTest, SecondDeleteReturnsZeroAndIdsAreNotReused)
     EXPECT_EQ(manager_.texts.begin()->first, 2);
     EXPECT_EQ(manager_.DeleteSelectedMeasure(), 0);
     EXPECT_EQ(manager_.DeleteSelectedArrow(), 0);
-}
 
-TEST_F(OverlayManagerTest, ClearAllStartsIdsAgain)
-{
     AddMeasure({10, 10}, {50, 50});
     AddMeasure({20, 10}, {60, 50});
     EXPECT_EQ(manager_.measureLastId, 2);

@@ -76,6 +76,9 @@ inline SeriesInfo* AddSeries(StudyInfo& study, const SeriesRecipe& recipe)
     return series;
 }
 
+// The main frame's tests name the box so.
+using CountingBox = RecordingBox;
+
 class FormViewTest : public ::testing::Test {
 protected:
     void SetUp() override
