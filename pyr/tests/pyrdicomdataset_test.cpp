@@ -354,6 +354,12 @@ TEST(DatasetRead, HostileLengthsEndTheRead)
         cases.emplace_back("implicit" + n,
                            Stream().Implicit(0x0010, 0x0010, "").U16(0x0010).U16(0x0020).U32(length).Raw("yy"));
     }
+    // An item reaching past its sequence by one whole element.
+    cases.emplace_back("item past its sequence", File()
+                                                     .Header(0x0040, 0x0275, "SQ", 20)
+                                                     .Item(20)
+                                                     .Explicit(0x0010, 0x0020, "LO", "ABCD")
+                                                     .Explicit(0x0010, 0x0030, "DA", ""));
     // Structure where it does not belong.
     cases.emplace_back("item at the top", File().Item(0));
     cases.emplace_back("unclosed item",
