@@ -82,10 +82,9 @@ uint32_t CountElements(const PyrDicomDataElement* e)
 // Each step runs only while the ones before it succeeded; the first failure stays.
 struct Steps {
     template <class Operation>
-    Steps& operator()(Operation&& operation)
+    void operator()(Operation&& operation)
     {
         result = result == kPyrSuccess ? operation() : result;
-        return *this;
     }
     PyrDicomResult result = kPyrSuccess;
 };
@@ -196,18 +195,18 @@ TEST_F(AllocationFailure, ElementSetters)
         }
         const char16_t* name = u"Yamada^Tarou=山田^太郎=やまだ^たろう";
         Steps step;
-        step([&] { return root->SetChildString(0x0008, 0x0005, PyrString(u"\\ISO 2022 IR 87")); })
-            ([&] { return root->SetChildString(0x0010, 0x0010, PyrString(name)); })
-            ([&] { return root->SetChildString(0x0008, 0x0008, PyrString(u"ORIGINAL\\PRIMARY")); })
-            ([&] { return root->SetChildString(0x0008, 0x0008, PyrString(u"HELICAL"), PyrVR::Unset, 3); })
-            ([&] { return root->SetChildString(0x0028, 0x0010, PyrString(u"1\\2\\3")); })
-            ([&] { return root->SetChildString(0x0020, 0x9165, PyrString(u"00209056")); })
-            ([&] { return root->SetChildString(0x0018, 0x9306, PyrString(u"0.625\\-1.5")); })
-            ([&] { return root->SetChildString(0x0020, 0x0032, PyrString(u"-125.5\\-130\\45.25")); })
-            ([&] { return root->FindChild(0x0028, 0x0010)->SetULong(7, PyrVR::Unset, 4); })
-            ([&] { return root->FindChild(0x0028, 0x0010)->SetLong(-2, PyrVR::SS, 1); })
-            ([&] { return root->FindChild(0x0018, 0x9306)->SetDouble(2.25, PyrVR::FD, 2); })
-            ([&] { return root->FindChild(0x0020, 0x0032)->SetDouble(9.5, PyrVR::DS, 1); });
+        step([&] { return root->SetChildString(0x0008, 0x0005, PyrString(u"\\ISO 2022 IR 87")); });
+        step([&] { return root->SetChildString(0x0010, 0x0010, PyrString(name)); });
+        step([&] { return root->SetChildString(0x0008, 0x0008, PyrString(u"ORIGINAL\\PRIMARY")); });
+        step([&] { return root->SetChildString(0x0008, 0x0008, PyrString(u"HELICAL"), PyrVR::Unset, 3); });
+        step([&] { return root->SetChildString(0x0028, 0x0010, PyrString(u"1\\2\\3")); });
+        step([&] { return root->SetChildString(0x0020, 0x9165, PyrString(u"00209056")); });
+        step([&] { return root->SetChildString(0x0018, 0x9306, PyrString(u"0.625\\-1.5")); });
+        step([&] { return root->SetChildString(0x0020, 0x0032, PyrString(u"-125.5\\-130\\45.25")); });
+        step([&] { return root->FindChild(0x0028, 0x0010)->SetULong(7, PyrVR::Unset, 4); });
+        step([&] { return root->FindChild(0x0028, 0x0010)->SetLong(-2, PyrVR::SS, 1); });
+        step([&] { return root->FindChild(0x0018, 0x9306)->SetDouble(2.25, PyrVR::FD, 2); });
+        step([&] { return root->FindChild(0x0020, 0x0032)->SetDouble(9.5, PyrVR::DS, 1); });
         // Items of a sequence, and a repeated tag that must replace.
         PyrDicomDataElement* sequence = nullptr;
         auto make = [&](uint32_t group, uint32_t element) {
@@ -264,10 +263,10 @@ TEST_F(AllocationFailure, FailedSettersKeepTheValue)
             return Fail(kPyrOutOfMemory);
         }
         Steps step;
-        step([&] { return root->SetChildString(0x0008, 0x0005, PyrString(u"\\ISO 2022 IR 87")); })
-            ([&] { return root->SetChildString(0x0010, 0x0010, PyrString(u"Yamada^Tarou=山田^太郎")); })
-            ([&] { return root->SetChildString(0x0008, 0x0008, PyrString(u"A\\B\\C")); })
-            ([&] { return root->SetChildString(0x0028, 0x0010, PyrString(u"1\\2\\3")); });
+        step([&] { return root->SetChildString(0x0008, 0x0005, PyrString(u"\\ISO 2022 IR 87")); });
+        step([&] { return root->SetChildString(0x0010, 0x0010, PyrString(u"Yamada^Tarou=山田^太郎")); });
+        step([&] { return root->SetChildString(0x0008, 0x0008, PyrString(u"A\\B\\C")); });
+        step([&] { return root->SetChildString(0x0028, 0x0010, PyrString(u"1\\2\\3")); });
         if (step.result != kPyrSuccess) {
             return Fail(step.result);
         }

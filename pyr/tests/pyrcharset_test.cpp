@@ -70,9 +70,14 @@ const RoundTrip kRoundTrips[] = {
      "\x1B$)CThe 1st line includes \xB1\xE6\xB5\xBF.\r\nThe 2nd line.\r\n\x1B$)C\xB1\xE6\xB5\xBF",
      u"The 1st line includes 길동.\r\nThe 2nd line.\r\n길동", kPyrVR_LT},
     // Single-byte sets; the Cyrillic sample mixes in Latin c, e, y and p.
-    {"Latin1", u"ISO_IR 100", "\xC4neas^R\xFC" "diger", u"\u00C4neas^R\u00FCdiger"},
-    {"Cyrillic", u"ISO_IR 144", "\xBB\xEE\xDA\x63\x65\xDC\xD1\x79\x70\xD3", u"\u041B\u044E\u043Ace\u043C\u0431yp\u0433"},
-    {"Greek", u"ISO_IR 126", "\xC4\xE9\xEF\xED\xF5\xF3\xE9\xEF\xF2", u"\u0394\u03B9\u03BF\u03BD\u03C5\u03C3\u03B9\u03BF\u03C2"},
+    {"Latin1", u"ISO_IR 100",
+     "\xC4neas^R\xFC"
+     "diger",
+     u"\u00C4neas^R\u00FCdiger"},
+    {"Cyrillic", u"ISO_IR 144", "\xBB\xEE\xDA\x63\x65\xDC\xD1\x79\x70\xD3",
+     u"\u041B\u044E\u043Ace\u043C\u0431yp\u0433"},
+    {"Greek", u"ISO_IR 126", "\xC4\xE9\xEF\xED\xF5\xF3\xE9\xEF\xF2",
+     u"\u0394\u03B9\u03BF\u03BD\u03C5\u03C3\u03B9\u03BF\u03C2"},
     {"Arabic", u"ISO_IR 127", "\xE2\xC8\xC7\xE6\xEA^\xE4\xE6\xD2\xC7\xD1",
      u"\u0642\u0628\u0627\u0646\u064A^\u0644\u0646\u0632\u0627\u0631"},
     {"Hebrew", u"ISO_IR 138", "\xF9\xF8\xE5\xEF^\xE3\xE1\xE5\xF8\xE4",

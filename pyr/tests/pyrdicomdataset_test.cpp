@@ -347,8 +347,9 @@ TEST(DatasetRead, HostileLengthsEndTheRead)
         cases.emplace_back("pixel data" + n, File().Header(0x7FE0, 0x0010, "OW", length).Raw("xx"));
         cases.emplace_back("fragment" + n,
                            File(kRle).Header(0x7FE0, 0x0010, "OB", kUndefined).Item(0).Item(length).Raw("xxxx"));
-        cases.emplace_back("item" + n, File().Header(0x0040, 0x0275, "SQ", kUndefined).Item(length).Explicit(
-                                           0x0010, 0x0020, "LO", "ABCD"));
+        cases.emplace_back(
+            "item" + n,
+            File().Header(0x0040, 0x0275, "SQ", kUndefined).Item(length).Explicit(0x0010, 0x0020, "LO", "ABCD"));
         cases.emplace_back("sequence" + n,
                            File().Header(0x0040, 0x0275, "SQ", length).Item(12).Explicit(0x0010, 0x0020, "LO", "ABCD"));
         cases.emplace_back("implicit" + n,

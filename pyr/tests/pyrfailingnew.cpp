@@ -101,14 +101,14 @@ int64_t LiveBlocks()
 }   // namespace PyrFailingNew
 
 // Every form of new: the throwing ones refuse with std::bad_alloc, the nothrow ones with null.
-#define PYR_COUNTED_NEW(Allocator, Alignment, Except, ...)                   \
-    void* operator new(std::size_t size __VA_OPT__(, ) __VA_ARGS__) Except   \
-    {                                                                        \
-        return Allocator(size, Alignment);                                   \
-    }                                                                        \
-    void* operator new[](std::size_t size __VA_OPT__(, ) __VA_ARGS__) Except \
-    {                                                                        \
-        return Allocator(size, Alignment);                                   \
+#define PYR_COUNTED_NEW(Allocator, Alignment, Except, ...)                                                             \
+    void* operator new(std::size_t size __VA_OPT__(, ) __VA_ARGS__) Except                                             \
+    {                                                                                                                  \
+        return Allocator(size, Alignment);                                                                             \
+    }                                                                                                                  \
+    void* operator new[](std::size_t size __VA_OPT__(, ) __VA_ARGS__) Except                                           \
+    {                                                                                                                  \
+        return Allocator(size, Alignment);                                                                             \
     }
 
 PYR_COUNTED_NEW(AllocateOrThrow, kPlain, )
@@ -117,14 +117,14 @@ PYR_COUNTED_NEW(Allocate, kPlain, noexcept, const std::nothrow_t&)
 PYR_COUNTED_NEW(Allocate, std::size_t(a), noexcept, std::align_val_t a, const std::nothrow_t&)
 
 // Every form of delete, sized, aligned or not, frees through the count.
-#define PYR_COUNTED_DELETE(...)                  \
-    void operator delete(__VA_ARGS__) noexcept   \
-    {                                            \
-        Free(p);                                 \
-    }                                            \
-    void operator delete[](__VA_ARGS__) noexcept \
-    {                                            \
-        Free(p);                                 \
+#define PYR_COUNTED_DELETE(...)                                                                                        \
+    void operator delete(__VA_ARGS__) noexcept                                                                         \
+    {                                                                                                                  \
+        Free(p);                                                                                                       \
+    }                                                                                                                  \
+    void operator delete[](__VA_ARGS__) noexcept                                                                       \
+    {                                                                                                                  \
+        Free(p);                                                                                                       \
     }
 
 PYR_COUNTED_DELETE(void* p)

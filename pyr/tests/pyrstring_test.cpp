@@ -128,17 +128,21 @@ TEST(PyrString, IntegerTextSaturatesAt32Bits)
     const char16_t* text = u"x12";
     EXPECT_EQ(PyrTextToLong(text, &end), 0);
     EXPECT_EQ(end, text);   // nothing read
-    const std::pair<const char16_t*, int32_t> signedCases[] = {
-        {u"2147483647", INT32_MAX}, {u"2147483648", INT32_MAX}, {u"-2147483648", INT32_MIN},
-        {u"-99999999999999999999999", INT32_MIN}, {u"\uFF11", 0},   // full-width digits are not digits here
-    };
+    // Full-width digits are not digits here.
+    const std::pair<const char16_t*, int32_t> signedCases[] = {{u"2147483647", INT32_MAX},
+                                                               {u"2147483648", INT32_MAX},
+                                                               {u"-2147483648", INT32_MIN},
+                                                               {u"-99999999999999999999999", INT32_MIN},
+                                                               {u"\uFF11", 0}};
     for (const auto& [t, value] : signedCases) {
         EXPECT_EQ(PyrTextToLong(t), value);
     }
     // A minus is negated in unsigned arithmetic.
-    const std::pair<const char16_t*, uint32_t> unsignedCases[] = {
-        {u"4294967295", UINT32_MAX}, {u"4294967296", UINT32_MAX}, {u"-1", UINT32_MAX}, {u"-4294967295", 1u}, {u"+12", 12u},
-    };
+    const std::pair<const char16_t*, uint32_t> unsignedCases[] = {{u"4294967295", UINT32_MAX},
+                                                                  {u"4294967296", UINT32_MAX},
+                                                                  {u"-1", UINT32_MAX},
+                                                                  {u"-4294967295", 1u},
+                                                                  {u"+12", 12u}};
     for (const auto& [t, value] : unsignedCases) {
         EXPECT_EQ(PyrTextToULong(t), value);
     }
