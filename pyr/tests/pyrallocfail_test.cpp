@@ -69,6 +69,7 @@ Outcome Fail(PyrDicomResult r)
     return o;
 }
 
+// Counts without allocating, as it runs while allocations are refused.
 uint32_t CountElements(const PyrDicomDataElement* e)
 {
     uint32_t n = e->GetChildCount();
@@ -78,13 +79,15 @@ uint32_t CountElements(const PyrDicomDataElement* e)
     return n;
 }
 
-void Collect(const PyrDicomDataElement* e, std::vector<const PyrDicomDataElement*>& all)
-{
-    for (uint32_t i = 0; i < e->GetChildCount(); ++i) {
-        all.push_back(e->GetChildAt(i));
-        Collect(e->GetChildAt(i), all);
+// Each step runs only while the ones before it succeeded; the first failure stays.
+struct Steps {
+    template <class Operation>
+    void operator()(Operation&& operation)
+    {
+        result = result == kPyrSuccess ? operation() : result;
     }
-}
+    PyrDicomResult result = kPyrSuccess;
+};
 
 uint64_t g_swept = 0;
 
@@ -131,7 +134,9 @@ TEST_F(AllocationFailure, Getters)
     PyrDicomDataset dataset;
     ASSERT_EQ(source.ReadInto(dataset), kPyrSuccess);
     std::vector<const PyrDicomDataElement*> all;
-    Collect(dataset.GetRoot(), all);
+    for (const PyrWalked& w : PyrFlatten(dataset.GetRoot())) {
+        all.push_back(w.element);
+    }
     struct Reference {
         PyrString whole;
         PyrString second;
@@ -189,13 +194,7 @@ TEST_F(AllocationFailure, ElementSetters)
             return Fail(kPyrOutOfMemory);
         }
         const char16_t* name = u"Yamada^Tarou=山田^太郎=やまだ^たろう";
-        // Each step only after the ones before it succeeded.
-        PyrDicomResult r = kPyrSuccess;
-        auto step = [&r](auto&& operation) {
-            if (r == kPyrSuccess) {
-                r = operation();
-            }
-        };
+        Steps step;
         step([&] { return root->SetChildString(0x0008, 0x0005, PyrString(u"\\ISO 2022 IR 87")); });
         step([&] { return root->SetChildString(0x0010, 0x0010, PyrString(name)); });
         step([&] { return root->SetChildString(0x0008, 0x0008, PyrString(u"ORIGINAL\\PRIMARY")); });
@@ -230,8 +229,8 @@ TEST_F(AllocationFailure, ElementSetters)
                     ->SetChildString(0x0008, 0x1155, PyrString(u"1.2.3"));
             });
         }
-        if (r != kPyrSuccess) {
-            return Fail(r);
+        if (step.result != kPyrSuccess) {
+            return Fail(step.result);
         }
         PyrFailingNew::Disarm();   // reading back checks, it is not under test
         Outcome o;
@@ -263,18 +262,13 @@ TEST_F(AllocationFailure, FailedSettersKeepTheValue)
         if (root == nullptr) {
             return Fail(kPyrOutOfMemory);
         }
-        PyrDicomResult r = kPyrSuccess;
-        auto step = [&r](auto&& operation) {
-            if (r == kPyrSuccess) {
-                r = operation();
-            }
-        };
+        Steps step;
         step([&] { return root->SetChildString(0x0008, 0x0005, PyrString(u"\\ISO 2022 IR 87")); });
         step([&] { return root->SetChildString(0x0010, 0x0010, PyrString(u"Yamada^Tarou=山田^太郎")); });
         step([&] { return root->SetChildString(0x0008, 0x0008, PyrString(u"A\\B\\C")); });
         step([&] { return root->SetChildString(0x0028, 0x0010, PyrString(u"1\\2\\3")); });
-        if (r != kPyrSuccess) {
-            return Fail(r);
+        if (step.result != kPyrSuccess) {
+            return Fail(step.result);
         }
         Outcome o;
         o.right = holds(root->FindChild(0x0010, 0x0010), name) && holds(root->FindChild(0x0008, 0x0008), type) &&

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "pyr/pyrdicomdataset.h"
-#include "pyr/pyrlog.h"
+#include "pyrlogrecorder.h"
 #include "pyrtestsource.h"
 
 using namespace PyrDicomLib;
@@ -29,35 +29,22 @@ std::string Encode(const char16_t* text, const char16_t* charset, PyrDicomVR vr 
     return bytes;
 }
 
-class RecordingWriter : public PyrNullLogWriter {
-public:
-    void Write(const char*, int32_t level, int32_t code, const PyrString& message) override
-    {
-        levels.push_back(level);
-        codes.push_back(code);
-        messages.emplace_back(message.View());
-    }
-    std::vector<int32_t> levels;
-    std::vector<int32_t> codes;
-    std::vector<std::u16string> messages;
-};
-
 class WithWriter : public ::testing::Test {
 protected:
-    void SetUp() override { PyrSetLogWriter(&writer); }
-    void TearDown() override { PyrSetLogWriter(nullptr); }
-    RecordingWriter writer;
+    PyrLogRecorder writer;
 };
 
-// Person names from the DICOM standard's character-set annexes, as they are stored.
-struct StandardExample {
+// Texts as they are stored: person names from the DICOM standard's character-set annexes,
+// and texts encoded by independent encoders.
+struct RoundTrip {
     const char* name;
     const char16_t* charset;
     std::string bytes;
     const char16_t* text;
+    PyrDicomVR vr = kPyrVR_PN;
 };
 
-const StandardExample kStandardExamples[] = {
+const RoundTrip kRoundTrips[] = {
     {"JapaneseDefaultAndIr87", u"\\ISO 2022 IR 87",
      "Yamada^Tarou=\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B=\x1B$B$d$^$@\x1B(B^\x1B$B$?$m$&\x1B(B",
      u"Yamada^Tarou=山田^太郎=やまだ^たろう"},
@@ -71,45 +58,53 @@ const StandardExample kStandardExamples[] = {
      "Zhang^XiaoDong=\x1B$)A\xD5\xC5^\x1B$)A\xD0\xA1\xB6\xAB= ", u"Zhang^XiaoDong=张^小东= "},
     {"ChineseGb18030", u"GB18030", "Wang^XiaoDong=\xCD\xF5^\xD0\xA1\xB6\xAB=", u"Wang^XiaoDong=王^小东="},
     {"Utf8", u"ISO_IR 192", "Wang^XiaoDong=\xE7\x8E\x8B^\xE5\xB0\x8F\xE6\x9D\xB1= ", u"Wang^XiaoDong=王^小東= "},
+    // python3 -c "print('Mori^Ogai=森^鷗外=もり^おうがい'.encode('iso2022_jp_1'))", which iconv's
+    // ISO-2022-JP-2 matches byte for byte: 鷗 comes from JIS X 0212 (ESC $ ( D).
+    {"SupplementaryKanji", u"ISO 2022 IR 6\\ISO 2022 IR 87\\ISO 2022 IR 159",
+     "Mori^Ogai=\x1B$B?9\x1B(B^\x1B$(Dl?\x1B$B30\x1B(B=\x1B$B$b$j\x1B(B^\x1B$B$*$&$,$$\x1B(B",
+     u"Mori^Ogai=森^鷗外=もり^おうがい"},
+    // A single-byte G1 set outside the first value is designated.
+    {"Latin1AsSecondSet", u"\\ISO 2022 IR 100", "Buc^\x1B-AJ\xE9r\xF4me", u"Buc^Jérôme"},
+    // Every line of a text carries its own designation.
+    {"KoreanLines", u"\\ISO 2022 IR 149",
+     "\x1B$)CThe 1st line includes \xB1\xE6\xB5\xBF.\r\nThe 2nd line.\r\n\x1B$)C\xB1\xE6\xB5\xBF",
+     u"The 1st line includes 길동.\r\nThe 2nd line.\r\n길동", kPyrVR_LT},
+    // Single-byte sets; the Cyrillic sample mixes in Latin c, e, y and p.
+    {"Latin1", u"ISO_IR 100",
+     "\xC4neas^R\xFC"
+     "diger",
+     u"\u00C4neas^R\u00FCdiger"},
+    {"Cyrillic", u"ISO_IR 144", "\xBB\xEE\xDA\x63\x65\xDC\xD1\x79\x70\xD3",
+     u"\u041B\u044E\u043Ace\u043C\u0431yp\u0433"},
+    {"Greek", u"ISO_IR 126", "\xC4\xE9\xEF\xED\xF5\xF3\xE9\xEF\xF2",
+     u"\u0394\u03B9\u03BF\u03BD\u03C5\u03C3\u03B9\u03BF\u03C2"},
+    {"Arabic", u"ISO_IR 127", "\xE2\xC8\xC7\xE6\xEA^\xE4\xE6\xD2\xC7\xD1",
+     u"\u0642\u0628\u0627\u0646\u064A^\u0644\u0646\u0632\u0627\u0631"},
+    {"Hebrew", u"ISO_IR 138", "\xF9\xF8\xE5\xEF^\xE3\xE1\xE5\xF8\xE4",
+     u"\u05E9\u05E8\u05D5\u05DF^\u05D3\u05D1\u05D5\u05E8\u05D4"},
+    {"Thai", u"ISO_IR 166", "\xB9\xD2\xC1\xCA\xA1\xD8\xC5", u"\u0E19\u0E32\u0E21\u0E2A\u0E01\u0E38\u0E25"},
+    {"DefaultRepertoire", u"", "Smith^John", u"Smith^John"},
+    // Planes 1, 2 and 3 of CNS 11643; plane 3 has no Big5 code at all.
+    {"CnsPlanes", u"\\ISO 2022 IR 171\\ISO 2022 IR 172\\ISO 2022 IR 183",
+     "Chen^\x1B$)G\xC4\xA1\x1B$)H\xA1\xA1=\x1B$)I\xA1\xA1", u"Chen^\u4E00\u4E42=\u4E28"},
 };
 
-void PrintTo(const StandardExample& example, std::ostream* os)
+void PrintTo(const RoundTrip& example, std::ostream* os)
 {
     *os << example.name;
 }
 
-class StandardExamples : public ::testing::TestWithParam<StandardExample> {};
+class RoundTrips : public ::testing::TestWithParam<RoundTrip> {};
 
-TEST_P(StandardExamples, DecodeAndEncodeBackToTheSameBytes)
+TEST_P(RoundTrips, DecodeAndEncodeBackToTheSameBytes)
 {
-    const StandardExample& example = GetParam();
-    EXPECT_EQ(Decode(example.bytes, example.charset), example.text);
-    EXPECT_EQ(Encode(example.text, example.charset), example.bytes);
+    const RoundTrip& example = GetParam();
+    EXPECT_EQ(Decode(example.bytes, example.charset, example.vr), example.text);
+    EXPECT_EQ(Encode(example.text, example.charset, example.vr), example.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(DicomStandard, StandardExamples, ::testing::ValuesIn(kStandardExamples),
+INSTANTIATE_TEST_SUITE_P(Charset, RoundTrips, ::testing::ValuesIn(kRoundTrips),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Charset, SingleByteSetsDecode)
-{
-    EXPECT_EQ(Decode("Buc^J\xE9r\xF4me", u"ISO_IR 100"), u"Buc^J\u00E9r\u00F4me");
-    EXPECT_EQ(Decode("\xC4neas^R\xFC"
-                     "diger",
-                     u"ISO_IR 100"),
-              u"\u00C4neas^R\u00FCdiger");
-    // Cyrillic, with Latin c, e, y and p mixed in as the sample has them.
-    EXPECT_EQ(Decode("\xBB\xEE\xDA\x63\x65\xDC\xD1\x79\x70\xD3", u"ISO_IR 144"),
-              u"\u041B\u044E\u043Ace\u043C\u0431yp\u0433");
-    EXPECT_EQ(Decode("\xC4\xE9\xEF\xED\xF5\xF3\xE9\xEF\xF2", u"ISO_IR 126"),
-              u"\u0394\u03B9\u03BF\u03BD\u03C5\u03C3\u03B9\u03BF\u03C2");
-    EXPECT_EQ(Decode("\xE2\xC8\xC7\xE6\xEA^\xE4\xE6\xD2\xC7\xD1", u"ISO_IR 127"),
-              u"\u0642\u0628\u0627\u0646\u064A^\u0644\u0646\u0632\u0627\u0631");
-    EXPECT_EQ(Decode("\xF9\xF8\xE5\xEF^\xE3\xE1\xE5\xF8\xE4", u"ISO_IR 138"),
-              u"\u05E9\u05E8\u05D5\u05DF^\u05D3\u05D1\u05D5\u05E8\u05D4");
-    EXPECT_EQ(Decode("\xB9\xD2\xC1\xCA\xA1\xD8\xC5", u"ISO_IR 166"), u"\u0E19\u0E32\u0E21\u0E2A\u0E01\u0E38\u0E25");
-    // No Specific Character Set: the default repertoire.
-    EXPECT_EQ(Decode("Smith^John", u""), u"Smith^John");
-}
 
 TEST(Charset, ParseSpecificCharacterSet)
 {
@@ -135,11 +130,13 @@ TEST_F(WithWriter, UnknownTermFallsBackToDefaultWithTwoWarnings)
     ParseSpecificCharacterSet(records, PyrString(u"ISO_IR 999"));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0], &CharsetInfomationTable[0]);
-    EXPECT_THAT(writer.messages,
+    EXPECT_THAT(writer.Messages(),
                 ::testing::ElementsAre(u"A specific character set couldn't be recognized. ('ISO_IR 999')",
                                        u"Any specific character sets couldn't be recognized. ('ISO_IR 999')"));
-    EXPECT_THAT(writer.levels, ::testing::Each(1));
-    EXPECT_THAT(writer.codes, ::testing::Each(-1));
+    for (const PyrLogRecorder::Entry& e : writer.entries) {
+        EXPECT_EQ(e.level, 1);
+        EXPECT_EQ(e.code, -1);
+    }
 }
 
 TEST(Charset, ParseEscapeSequenceSplitsIntoStates)
@@ -176,13 +173,13 @@ TEST_F(WithWriter, BrokenEscapeSequencesAreReportedAndDropped)
     const EscapeSequenceState initial = InitialState(CharsetInfomationTable[0]);
     ParseEscapeSequence(states, "\x1B$", initial, kPyrVR_PN);
     EXPECT_EQ(states.size(), 1u);
-    EXPECT_THAT(writer.messages, ::testing::ElementsAre(u"Incomplete escape sequence."));
+    EXPECT_THAT(writer.Messages(), ::testing::ElementsAre(u"Incomplete escape sequence."));
 
-    writer.messages.clear();
+    writer.entries.clear();
     ParseEscapeSequence(states, "ab\x1B$\x90xyz", initial, kPyrVR_PN);
     ASSERT_EQ(states.size(), 1u);
     EXPECT_EQ(states[0].bytes, "ab");
-    EXPECT_THAT(writer.messages, ::testing::ElementsAre(u"Invalid escape sequence. ('0x90')"));
+    EXPECT_THAT(writer.Messages(), ::testing::ElementsAre(u"Invalid escape sequence. ('0x90')"));
 }
 
 TEST(Charset, FitsTreatsAsciiAndJisRomanAlike)
@@ -211,43 +208,6 @@ TEST(Charset, BuildEscapeSequenceSkipsDesignationsInForce)
     EXPECT_EQ(BuildEscapeSequence(CharsetInfomationTable[26], state, false), "\x1B(B\x1B$)C");   // IR 149
 }
 
-TEST(Charset, SupplementaryKanjiMatchAnIndependentEncoder)
-{
-    const char16_t* text = u"Mori^Ogai=森^鷗外=もり^おうがい";
-    const char16_t* charset = u"ISO 2022 IR 6\\ISO 2022 IR 87\\ISO 2022 IR 159";
-    // python3 -c "print('Mori^Ogai=森^鷗外=もり^おうがい'.encode('iso2022_jp_1'))", which iconv's
-    // ISO-2022-JP-2 matches byte for byte: 鷗 comes from JIS X 0212 (ESC $ ( D).
-    const std::string independent =
-        "Mori^Ogai=\x1B$B?9\x1B(B^\x1B$(Dl?\x1B$B30\x1B(B=\x1B$B$b$j\x1B(B^\x1B$B$*$&$,$$\x1B(B";
-    EXPECT_EQ(Decode(independent, charset), text);
-    EXPECT_EQ(Encode(text, charset), independent);
-}
-
-TEST(Charset, SingleByteG1SetOutsideTheFirstValueIsDesignated)
-{
-    const char16_t* text = u"Buc^Jérôme";
-    const std::string bytes = Encode(text, u"\\ISO 2022 IR 100");
-    EXPECT_EQ(bytes, "Buc^\x1B-AJ\xE9r\xF4me");
-    EXPECT_EQ(Decode(bytes, u"\\ISO 2022 IR 100"), text);
-}
-
-TEST(Charset, KoreanLinesEachCarryTheirDesignation)
-{
-    const char16_t* text = u"The 1st line includes 길동.\r\nThe 2nd line.\r\n길동";
-    const std::string bytes = Encode(text, u"\\ISO 2022 IR 149", kPyrVR_LT);
-    EXPECT_EQ(bytes, "\x1B$)CThe 1st line includes \xB1\xE6\xB5\xBF.\r\nThe 2nd line.\r\n\x1B$)C\xB1\xE6\xB5\xBF");
-    EXPECT_EQ(Decode(bytes, u"\\ISO 2022 IR 149", kPyrVR_LT), text);
-}
-
-TEST(Charset, CnsPlanesRoundTrip)
-{
-    // Planes 1, 2 and 3 of CNS 11643; plane 3 has no Big5 code at all.
-    const char16_t* text = u"Chen^\u4E00\u4E42=\u4E28";
-    const std::string bytes = Encode(text, u"\\ISO 2022 IR 171\\ISO 2022 IR 172\\ISO 2022 IR 183");
-    EXPECT_EQ(bytes, "Chen^\x1B$)G\xC4\xA1\x1B$)H\xA1\xA1=\x1B$)I\xA1\xA1");
-    EXPECT_EQ(Decode(bytes, u"\\ISO 2022 IR 171\\ISO 2022 IR 172\\ISO 2022 IR 183"), text);
-}
-
 TEST_F(WithWriter, TextTheSetsCannotHoldIsRefusedNotMangled)
 {
     std::string bytes = "untouched";
@@ -263,7 +223,7 @@ TEST_F(WithWriter, TextTheSetsCannotHoldIsRefusedNotMangled)
         kPyrFailed);
     EXPECT_EQ(bytes, "untouched");
     EXPECT_THAT(
-        writer.messages,
+        writer.Messages(),
         ::testing::Contains(u"Cannot convert characters by using specific character set. ('\\ISO 2022 IR 87')"));
 }
 
@@ -274,14 +234,14 @@ TEST_F(WithWriter, UndecodableG1BytesKeepTheG0PartAndWarn)
     EXPECT_EQ(Decode("Yamada^\x1B$B;3ED\x1B(B^\x8E\x52\x93\x63", u"\\ISO 2022 IR 87", kPyrVR_PN, kPyrUndesignatedText),
               u"Yamada^山田^\uFFFDR\uFFFDc");
     EXPECT_THAT(
-        writer.messages,
+        writer.Messages(),
         ::testing::ElementsAre(u"Couldn't convert characters by the specific character set. ('\\ISO 2022 IR 87')"));
 }
 
 TEST_F(WithWriter, SingleIso2022TermStillDecodesAndWarns)
 {
     EXPECT_EQ(Decode("\x1B$B;3ED\x1B(B", u"ISO 2022 IR 87"), u"山田");
-    EXPECT_THAT(writer.messages,
+    EXPECT_THAT(writer.Messages(),
                 ::testing::ElementsAre(
                     u"Only single character set was specified, but the code extension was used. (ISO 2022 IR 87)"));
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "pyr/pyrdicomdataset.h"
-#include "pyr/pyrlog.h"
+#include "pyrlogrecorder.h"
 
 namespace {
 
@@ -29,6 +29,14 @@ protected:
         return e;
     }
 
+    PyrDicomDataElement* NewItem()
+    {
+        PyrDicomDataElement* item = dataset.CreateElement();
+        item->SetGroup(0xFFFE);
+        item->SetElement(0xE000);
+        return item;
+    }
+
     std::u16string Text(const PyrDicomDataElement* e, int32_t index = -1, PyrDicomResult expected = kPyrSuccess)
     {
         PyrString value;
@@ -39,19 +47,10 @@ protected:
     PyrDicomDataset dataset;
 };
 
-class CountingWriter : public PyrNullLogWriter {
-public:
-    void Write(const char*, int32_t level, int32_t code, const PyrString& message) override
-    {
-        calls.push_back({level, code, std::u16string(message.View())});
-    }
-    struct Call {
-        int32_t level;
-        int32_t code;
-        std::u16string message;
-    };
-    std::vector<Call> calls;
-};
+std::string Stored(const PyrDicomDataElement* e)
+{
+    return std::string(reinterpret_cast<const char*>(e->GetValue()), e->GetLength());
+}
 
 TEST_F(ElementTest, PlainTextSelectsValuesAfterTrimming)
 {
@@ -134,9 +133,7 @@ TEST_F(ElementTest, CharsetTextFollowsTheParentChain)
     // The standard's Japanese example: the character set sits two levels up.
     Put(0x0008, 0x0005, PyrVR::CS, "\\ISO 2022 IR 87 ");
     PyrDicomDataElement* sequence = Put(0x0008, 0x1140, PyrVR::SQ, "");
-    PyrDicomDataElement* item = dataset.CreateElement();
-    item->SetGroup(0xFFFE);
-    item->SetElement(0xE000);
+    PyrDicomDataElement* item = NewItem();
     ASSERT_EQ(sequence->AddChildElement(item), kPyrSuccess);
     const PyrDicomDataElement* name =
         Put(0x0010, 0x0010, PyrVR::PN,
@@ -167,7 +164,7 @@ TEST_F(ElementTest, SettersEnforceRepresentationLimits)
     ASSERT_EQ(uid->GetLength(), 6u);
     EXPECT_EQ(uid->GetValue()[5], 0);
     const PyrDicomDataElement* modality = root->FindChild(0x0008, 0x0060);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(modality->GetValue()), modality->GetLength()), "CT\\MRX");
+    EXPECT_EQ(Stored(modality), "CT\\MRX");
     ASSERT_EQ(root->SetChildString(0x0008, 0x0060, PyrString(u"US"), PyrVR::Unset, 3), kPyrSuccess);
     EXPECT_EQ(Text(modality), u"CT\\MRX\\\\US");
     dataset.SetKeepOddLengths(true);
@@ -196,7 +193,7 @@ TEST_F(ElementTest, NumericSettersGrowAndReplace)
     PyrDicomDataElement* at = dataset.CreateElement();
     ASSERT_EQ(root->SetChildElement(at), kPyrSuccess);
     ASSERT_EQ(at->SetULong(0x00100020, PyrVR::AT, -1), kPyrSuccess);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(at->GetValue()), 4), std::string("\x10\x00\x20\x00", 4));
+    EXPECT_EQ(Stored(at), std::string("\x10\x00\x20\x00", 4));
     EXPECT_EQ(Text(at), u"00100020");
     ASSERT_EQ(at->SetString(PyrString(u"0028,0010")), kPyrBadArgument);
     ASSERT_EQ(at->SetString(PyrString(u"00280010")), kPyrSuccess);
@@ -216,15 +213,13 @@ TEST_F(ElementTest, NumericSettersGrowAndReplace)
 
 TEST_F(ElementTest, NegativeIndexIsReportedOnce)
 {
-    CountingWriter writer;
-    PyrSetLogWriter(&writer);
+    PyrLogRecorder writer;
     PyrDicomDataElement* e = dataset.CreateElement();
     EXPECT_EQ(e->SetULong(1, PyrVR::US, -2), kPyrBadArgument);
-    PyrSetLogWriter(nullptr);
-    ASSERT_EQ(writer.calls.size(), 1u);
-    EXPECT_EQ(writer.calls[0].level, 0);
-    EXPECT_EQ(writer.calls[0].code, 10);
-    EXPECT_EQ(writer.calls[0].message, u"The index is negative.");
+    ASSERT_EQ(writer.entries.size(), 1u);
+    EXPECT_EQ(writer.entries[0].level, 0);
+    EXPECT_EQ(writer.entries[0].code, 10);
+    EXPECT_EQ(writer.entries[0].message, u"The index is negative.");
     delete e;
 }
 
@@ -248,9 +243,7 @@ TEST_F(ElementTest, ChildrenStayOrderedAndAcyclic)
     ASSERT_EQ(root->SetChildElement(last), kPyrSuccess);
     EXPECT_EQ(root->GetChildCount(), 4u);
     PyrDicomDataElement* sequence = Put(0x0040, 0x0275, PyrVR::SQ, "");
-    PyrDicomDataElement* item = dataset.CreateElement();
-    item->SetGroup(0xFFFE);
-    item->SetElement(0xE000);
+    PyrDicomDataElement* item = NewItem();
     ASSERT_EQ(sequence->AddChildElement(item), kPyrSuccess);
     EXPECT_EQ(item->AddChildElement(sequence), kPyrBadArgument);
     EXPECT_EQ(item->SetChildElement(root), kPyrBadArgument);
@@ -260,9 +253,7 @@ TEST_F(ElementTest, ChildrenStayOrderedAndAcyclic)
     EXPECT_EQ(root->SetChildElement(nullptr), kPyrBadArgument);
 
     // Repeated item tags are kept in arrival order.
-    PyrDicomDataElement* second = dataset.CreateElement();
-    second->SetGroup(0xFFFE);
-    second->SetElement(0xE000);
+    PyrDicomDataElement* second = NewItem();
     ASSERT_EQ(sequence->AddChildElement(second), kPyrSuccess);
     EXPECT_EQ(sequence->GetChildAt(0), item);
     EXPECT_EQ(sequence->GetChildAt(1), second);
@@ -319,11 +310,10 @@ TEST_F(ElementTest, SettersReplaceTheValueAtAnIndex)
     // SetLong: signed 32 and 16 bits as stored bytes, and into text VRs in decimal.
     PyrDicomDataElement* sl = Put(0x0018, 0x6020, PyrVR::SL, std::string("\x01\x00\x00\x00\x02\x00\x00\x00", 8));
     ASSERT_EQ(sl->SetLong(-70000, PyrVR::Unset, 1), kPyrSuccess);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sl->GetValue()), 8),
-              std::string("\x01\x00\x00\x00\x90\xEE\xFE\xFF", 8));
+    EXPECT_EQ(Stored(sl), std::string("\x01\x00\x00\x00\x90\xEE\xFE\xFF", 8));
     PyrDicomDataElement* ss = Put(0x0018, 0x9219, PyrVR::SS, "");
     ASSERT_EQ(ss->SetLong(-3, PyrVR::Unset, -1), kPyrSuccess);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ss->GetValue()), ss->GetLength()), std::string("\xFD\xFF", 2));
+    EXPECT_EQ(Stored(ss), std::string("\xFD\xFF", 2));
     PyrDicomDataElement* is = Put(0x0020, 0x0013, PyrVR::IS, "1\\2\\3");
     ASSERT_EQ(is->SetLong(-42, PyrVR::Unset, 2), kPyrSuccess);
     EXPECT_EQ(Text(is), u"1\\2\\-42");

@@ -80,6 +80,22 @@ private:
     bool big_;
 };
 
+constexpr const char* kExplicitLittle = "1.2.840.10008.1.2.1";
+constexpr const char* kRle = "1.2.840.10008.1.2.5";
+
+// A file: preamble and a meta group naming the transfer syntax.
+Stream File(std::string_view syntax = kExplicitLittle)
+{
+    Stream s;
+    s.Preamble().Meta(syntax);
+    return s;
+}
+
+std::vector<uint8_t> Cut(const std::vector<uint8_t>& bytes, size_t size)
+{
+    return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+}
+
 struct Parsed {
     explicit Parsed(const std::vector<uint8_t>& bytes, const PyrDicomDatasetOptions* options = nullptr,
                     bool preamble = true)
@@ -111,8 +127,7 @@ std::vector<uint8_t> Nested(int levels, bool undefined)
         }
         body = s.Bytes();
     }
-    Stream file;
-    file.Preamble().Meta("1.2.840.10008.1.2.1");
+    Stream file = File();
     file.Raw(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
     return file.Bytes();
 }
@@ -138,9 +153,7 @@ TEST(DatasetRead, PreambleDecidesTheLayout)
     EXPECT_EQ(shortRaw.dataset.GetULong(0x0028, 0x0011, 0), 3u);
 
     // A transfer syntax outside the table reads as explicit little endian.
-    Stream unknown;
-    unknown.Preamble().Meta("1.2.3.4.5.6").Explicit(0x0028, 0x0010, "US", std::string("\x00\x01", 2));
-    Parsed other(unknown.Bytes());
+    Parsed other(File("1.2.3.4.5.6").Explicit(0x0028, 0x0010, "US", std::string("\x00\x01", 2)).Bytes());
     ASSERT_EQ(other.result, kPyrSuccess);
     EXPECT_EQ(other.dataset.GetULong(0x0028, 0x0010, 0), 256u);
     EXPECT_EQ(other.dataset.GetTransferSyntax(), u"1.2.3.4.5.6");
@@ -148,8 +161,7 @@ TEST(DatasetRead, PreambleDecidesTheLayout)
 
 TEST(DatasetRead, BigEndianAfterALittleEndianMetaGroup)
 {
-    Stream s;
-    s.Preamble().Meta("1.2.840.10008.1.2.2");
+    Stream s = File("1.2.840.10008.1.2.2");
     // One element per line.
     // clang-format off
     s.Big(true)
@@ -193,8 +205,7 @@ TEST(DatasetRead, SequencesNestAndStopAtTheDepthLimit)
 TEST(DatasetRead, UnknownRepresentations)
 {
     // A UN that the dictionary knows takes the dictionary's VR and reads as such.
-    Stream s;
-    s.Preamble().Meta("1.2.840.10008.1.2.1");
+    Stream s = File();
     s.Header(0x0028, 0x0010, "UN", 2).U16(512);
     // A UN sequence of undefined length: its items are implicit VR little endian.
     s.Header(0x0009, 0x1010, "UN", kUndefined).Item().Implicit(0x0010, 0x0020, "PID1").ItemEnd().SequenceEnd();
@@ -210,8 +221,7 @@ TEST(DatasetRead, UnknownRepresentations)
 
     // The same items written in explicit VR: the retry option keeps the outer encoding,
     // and sniffing finds it on its own.
-    Stream e;
-    e.Preamble().Meta("1.2.840.10008.1.2.1");
+    Stream e = File();
     e.Header(0x0009, 0x1010, "UN", kUndefined).Item().Explicit(0x0010, 0x0020, "LO", "PID2").ItemEnd().SequenceEnd();
     for (uint32_t mode : {2u, 0u}) {
         PyrDicomDatasetOptions options;
@@ -224,8 +234,7 @@ TEST(DatasetRead, UnknownRepresentations)
 
 TEST(DatasetRead, EncapsulatedPixelDataStaysInTheSource)
 {
-    Stream s;
-    s.Preamble().Meta("1.2.840.10008.1.2.5");
+    Stream s = File(kRle);
     s.Header(0x0028, 0x0100, "US", 2).U16(16);
     const size_t pixelStart = s.Size();
     s.Header(0x7FE0, 0x0010, "OB", kUndefined).Item(8).U32(0).U32(20);
@@ -273,8 +282,8 @@ TEST(DatasetRead, PixelDataRepresentationFollowsTheTransferSyntax)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.syntax) + " " + c.written + " " + std::to_string(c.bits));
-        Stream s;
-        s.Preamble().Meta(c.syntax).Header(0x0028, 0x0100, "US", 2).U16(c.bits);
+        Stream s = File(c.syntax);
+        s.Header(0x0028, 0x0100, "US", 2).U16(c.bits);
         if (c.fragments) {
             s.Header(0x7FE0, 0x0010, c.written, kUndefined).Item(0).Item(4).Raw("abcd").SequenceEnd();
         } else {
@@ -294,8 +303,7 @@ TEST(DatasetRead, PixelDataRepresentationFollowsTheTransferSyntax)
 
 TEST(DatasetRead, ValuesAsStored)
 {
-    Stream s;
-    s.Preamble().Meta("1.2.840.10008.1.2.1");
+    Stream s = File();
     s.Explicit(0x0010, 0x0020, "LO", "ODD").Explicit(0x0010, 0x0020, "LO", "LATER!");
     s.Explicit(0x0028, 0x0100, "US", std::string("\x08\x00", 2));
     // A Pixel Data of 0xFFFF bytes is left in the source like any other.
@@ -309,17 +317,14 @@ TEST(DatasetRead, ValuesAsStored)
     EXPECT_EQ(pixel->GetLength(), 0xFFFFu);
     EXPECT_EQ(pixel->GetVR(), PyrVR::OB);   // 8 bits allocated
 
-    Stream odd;
-    odd.Preamble().Meta("1.2.840.10008.1.2.1").Explicit(0x0010, 0x0020, "LO", "ODD");
-    Parsed q(odd.Bytes());
+    Parsed q(File().Explicit(0x0010, 0x0020, "LO", "ODD").Bytes());
     ASSERT_EQ(q.result, kPyrSuccess);
     EXPECT_EQ(q.Find(0x0010, 0x0020)->GetLength(), 3u);
 }
 
 TEST(DatasetRead, PrivateSequencesCanBeSkipped)
 {
-    Stream s;
-    s.Preamble().Meta("1.2.840.10008.1.2.1");
+    Stream s = File();
     s.Header(0x0009, 0x1010, "SQ", 20).Item(12).Explicit(0x0009, 0x1011, "LO", "ABCD");
     s.Explicit(0x0010, 0x0020, "LO", "AFTER!");
     PyrDicomDatasetOptions options;
@@ -335,69 +340,40 @@ TEST(DatasetRead, PrivateSequencesCanBeSkipped)
 
 TEST(DatasetRead, HostileLengthsEndTheRead)
 {
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-    };
-    std::vector<Case> cases;
+    std::vector<std::pair<std::string, Stream>> cases;
     for (uint32_t length : {0xFFFFFFF8u, 0x80000000u, 0x7FFFFFF0u, 4000u}) {
-        const std::string suffix = " " + std::to_string(length);
-        Stream value;
-        value.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x0009, 0x1001, "OB", length).Raw("xx");
-        cases.push_back({"value", value.Bytes()});
-        Stream pixel;
-        pixel.Preamble().Meta("1.2.840.10008.1.2.1").Header(0x7FE0, 0x0010, "OW", length).Raw("xx");
-        cases.push_back({"pixel data", pixel.Bytes()});
-        Stream fragment;
-        fragment.Preamble()
-            .Meta("1.2.840.10008.1.2.5")
-            .Header(0x7FE0, 0x0010, "OB", kUndefined)
-            .Item(0)
-            .Item(length)
-            .Raw("xxxx");
-        cases.push_back({"fragment", fragment.Bytes()});
-        Stream item;
-        item.Preamble()
-            .Meta("1.2.840.10008.1.2.1")
-            .Header(0x0040, 0x0275, "SQ", kUndefined)
-            .Item(length)
-            .Explicit(0x0010, 0x0020, "LO", "ABCD");
-        cases.push_back({"item", item.Bytes()});
-        Stream sequence;
-        sequence.Preamble()
-            .Meta("1.2.840.10008.1.2.1")
-            .Header(0x0040, 0x0275, "SQ", length)
-            .Item(12)
-            .Explicit(0x0010, 0x0020, "LO", "ABCD");
-        cases.push_back({"sequence", sequence.Bytes()});
-        Stream implicit;
-        implicit.Implicit(0x0010, 0x0010, "").U16(0x0010).U16(0x0020).U32(length).Raw("yy");
-        cases.push_back({"implicit", implicit.Bytes()});
+        const std::string n = " " + std::to_string(length);
+        cases.emplace_back("value" + n, File().Header(0x0009, 0x1001, "OB", length).Raw("xx"));
+        cases.emplace_back("pixel data" + n, File().Header(0x7FE0, 0x0010, "OW", length).Raw("xx"));
+        cases.emplace_back("fragment" + n,
+                           File(kRle).Header(0x7FE0, 0x0010, "OB", kUndefined).Item(0).Item(length).Raw("xxxx"));
+        cases.emplace_back(
+            "item" + n,
+            File().Header(0x0040, 0x0275, "SQ", kUndefined).Item(length).Explicit(0x0010, 0x0020, "LO", "ABCD"));
+        cases.emplace_back("sequence" + n,
+                           File().Header(0x0040, 0x0275, "SQ", length).Item(12).Explicit(0x0010, 0x0020, "LO", "ABCD"));
+        cases.emplace_back("implicit" + n,
+                           Stream().Implicit(0x0010, 0x0010, "").U16(0x0010).U16(0x0020).U32(length).Raw("yy"));
     }
+    // An item reaching past its sequence by one whole element.
+    cases.emplace_back("item past its sequence", File()
+                                                     .Header(0x0040, 0x0275, "SQ", 20)
+                                                     .Item(20)
+                                                     .Explicit(0x0010, 0x0020, "LO", "ABCD")
+                                                     .Explicit(0x0010, 0x0030, "DA", ""));
     // Structure where it does not belong.
-    Stream stray;
-    stray.Preamble().Meta("1.2.840.10008.1.2.1").Item(0);
-    cases.push_back({"item at the top", stray.Bytes()});
-    Stream unclosed;
-    unclosed.Preamble()
-        .Meta("1.2.840.10008.1.2.1")
-        .Header(0x0040, 0x0275, "SQ", kUndefined)
-        .Item()
-        .Explicit(0x0010, 0x0020, "LO", "ABCD");
-    cases.push_back({"unclosed item", unclosed.Bytes()});
-    Stream overrun;
-    overrun.Preamble()
-        .Meta("1.2.840.10008.1.2.1")
-        .Header(0x0040, 0x0275, "SQ", kUndefined)
-        .Item(6)
-        .Explicit(0x0010, 0x0020, "LO", "ABCD")
-        .ItemEnd()
-        .SequenceEnd();
-    cases.push_back({"child crosses its item", overrun.Bytes()});
-
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Parsed p(c.bytes);
+    cases.emplace_back("item at the top", File().Item(0));
+    cases.emplace_back("unclosed item",
+                       File().Header(0x0040, 0x0275, "SQ", kUndefined).Item().Explicit(0x0010, 0x0020, "LO", "ABCD"));
+    cases.emplace_back("child crosses its item", File()
+                                                     .Header(0x0040, 0x0275, "SQ", kUndefined)
+                                                     .Item(6)
+                                                     .Explicit(0x0010, 0x0020, "LO", "ABCD")
+                                                     .ItemEnd()
+                                                     .SequenceEnd());
+    for (const auto& [name, stream] : cases) {
+        SCOPED_TRACE(name);
+        Parsed p(stream.Bytes());
         EXPECT_EQ(p.result, kPyrBadPosition);
         // A handful of calls: no loop over a wrapped length, no search backwards.
         EXPECT_LE(p.source.reads, 12u);
@@ -424,8 +400,8 @@ TEST(DatasetRead, TagsOutOfOrderAreSorted)
 
 TEST(DatasetRead, CallbackFailuresPassThrough)
 {
-    Stream s;
-    s.Preamble().Meta("1.2.840.10008.1.2.1").Explicit(0x0010, 0x0020, "LO", "ABCD");
+    Stream s = File();
+    s.Explicit(0x0010, 0x0020, "LO", "ABCD");
     struct Failing : PyrByteSource {
         using PyrByteSource::PyrByteSource;
         static int32_t Read(void* buffer, uint32_t low, uint32_t high, uint32_t count, void* user, uint8_t* end)
@@ -454,24 +430,17 @@ TEST(DatasetRead, TruncatedFileFailsUnlessCutBetweenElements)
     for (uint32_t i = 0; i < root->GetChildCount(); ++i) {
         boundary[static_cast<size_t>(root->GetChildAt(i)->GetPosition())] = true;
     }
-    for (size_t cut = 132; cut < whole.size(); ++cut) {
-        Parsed p(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
-        if (boundary[cut]) {
-            EXPECT_EQ(p.result, kPyrSuccess) << cut;
-        } else {
-            EXPECT_NE(p.result, kPyrSuccess) << cut;
-        }
-    }
     // Shorter than a preamble: read from the start as implicit VR. The preamble's zeros are
     // then elements (0000,0000) of length 0, eight bytes each, one replacing the other.
-    for (size_t cut = 0; cut < 132; ++cut) {
-        Parsed p(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
-        const bool whole8 = cut % 8 == 0 && cut <= 128;
-        EXPECT_EQ(p.result, whole8 ? kPyrSuccess : kPyrBadPosition) << cut;
-        EXPECT_EQ(p.dataset.GetRoot()->GetChildCount(), cut >= 8 ? 1u : 0u) << cut;
-        if (cut >= 8) {
-            EXPECT_NE(p.Find(0x0000, 0x0000), nullptr) << cut;
+    for (size_t cut = 0; cut < whole.size(); ++cut) {
+        Parsed p(Cut(whole, cut));
+        if (cut >= 132) {
+            EXPECT_EQ(p.result == kPyrSuccess, boundary[cut]) << cut;
+            continue;
         }
+        EXPECT_EQ(p.result, cut % 8 == 0 && cut <= 128 ? kPyrSuccess : kPyrBadPosition) << cut;
+        EXPECT_EQ(p.dataset.GetRoot()->GetChildCount(), cut >= 8 ? 1u : 0u) << cut;
+        EXPECT_EQ(p.Find(0x0000, 0x0000) != nullptr, cut >= 8) << cut;
     }
 }
 
@@ -480,8 +449,7 @@ TEST(DatasetRead, TruncatedFileFailsUnlessCutBetweenElements)
 TEST(DatasetRead, CutSequenceKeepsItsWholeItems)
 {
     for (const bool undefined : {false, true}) {
-        Stream s;
-        s.Preamble().Meta("1.2.840.10008.1.2.1");
+        Stream s = File();
         s.Header(0x0004, 0x1220, "SQ", undefined ? kUndefined : 1000);
         const size_t items = s.Size();
         for (int i = 0; i < 3; ++i) {
@@ -489,14 +457,14 @@ TEST(DatasetRead, CutSequenceKeepsItsWholeItems)
         }
         const size_t third = items + 2 * 24;
         for (size_t cut = third; cut <= s.Size(); ++cut) {
-            Parsed p(std::vector<uint8_t>(s.Bytes().begin(), s.Bytes().begin() + static_cast<std::ptrdiff_t>(cut)));
+            Parsed p(Cut(s.Bytes(), cut));
             EXPECT_NE(p.result, kPyrSuccess) << cut;
             const PyrDicomDataElement* sq = p.Find(0x0004, 0x1220);
             ASSERT_NE(sq, nullptr) << cut;
             EXPECT_EQ(sq->GetChildCount(), cut == s.Size() ? 3u : 2u) << cut;
         }
         // Without one whole item the sequence goes.
-        Parsed none(std::vector<uint8_t>(s.Bytes().begin(), s.Bytes().begin() + static_cast<std::ptrdiff_t>(items + 12)));
+        Parsed none(Cut(s.Bytes(), items + 12));
         EXPECT_NE(none.result, kPyrSuccess);
         EXPECT_EQ(none.Find(0x0004, 0x1220), nullptr);
         EXPECT_NE(none.Find(0x0002, 0x0010), nullptr);
@@ -525,20 +493,11 @@ TEST(DatasetRead, SingleByteCorruptionsStaySafe)
 
 TEST(DatasetRead, OneReadPerHeaderAndValue)
 {
-    PyrFileSource file(PYR_TEST_DATA_DIR "/DICOMDIR");
-    ASSERT_TRUE(file.IsOpen());
+    PyrByteSource file(PyrReadWholeFile(PYR_TEST_DATA_DIR "/DICOMDIR"));
+    ASSERT_GT(file.Size(), 0);
     PyrDicomDataset dataset;
     ASSERT_EQ(file.ReadInto(dataset), kPyrSuccess);
-    uint64_t elements = 0;
-    std::vector<const PyrDicomDataElement*> stack{dataset.GetRoot()};
-    while (!stack.empty()) {
-        const PyrDicomDataElement* e = stack.back();
-        stack.pop_back();
-        for (uint32_t i = 0; i < e->GetChildCount(); ++i) {
-            stack.push_back(e->GetChildAt(i));
-            ++elements;
-        }
-    }
+    const uint64_t elements = PyrFlatten(dataset.GetRoot()).size();
     ASSERT_GT(elements, 50u);
     EXPECT_LE(file.reads, 3 * elements);
     EXPECT_EQ(file.seeks, 0u);

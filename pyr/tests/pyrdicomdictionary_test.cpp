@@ -62,8 +62,6 @@ TEST(PyrDicomDictionary, LocalRecordOverridesAndIsUsedUnchanged)
 TEST(PyrDicomDictionary, TablesAndIndexAgree)
 {
     const PyrDicomDictionaryIndex& index = PyrDicomDictionary::Index();
-    EXPECT_EQ(index.curveCount, 26u);
-    EXPECT_EQ(index.overlayCount, 40u);
     EXPECT_EQ(PyrDicomDictionary::MainTable()[0].group, 0x0000u);
     EXPECT_EQ(PyrDicomDictionary::MainTable()[index.mainCount - 1].group, 0xFFFEu);
     EXPECT_EQ(PyrDicomDictionary::MainTable()[index.mainCount].name, nullptr);
@@ -85,15 +83,14 @@ TEST(PyrDicomDictionary, TablesAndIndexAgree)
     EXPECT_EQ(rebuilt.mainCount, index.mainCount);
 }
 
+// The item rows keep no VR in the table and answer UN, from any number of threads at once.
 TEST(PyrDicomDictionary, LookupsLeaveTheTableAloneAndRunInParallel)
 {
     const PyrDicomDictionaryEntry* item = nullptr;
     PyrDicomDictionary::Lookup(nullptr, 0xFFFE, 0xE000, &item);
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->vr, kPyrVR_UN);
-    const PyrDicomDictionaryIndex& index = PyrDicomDictionary::Index();
-    EXPECT_EQ(PyrDicomDictionary::MainTable()[index.mainCount - 3].vr, 0u);   // the stored row keeps no VR
-
+    EXPECT_EQ(PyrDicomDictionary::MainTable()[PyrDicomDictionary::Index().mainCount - 3].vr, 0u);
     std::atomic<int> mismatches{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {

@@ -100,84 +100,36 @@ int64_t LiveBlocks()
 
 }   // namespace PyrFailingNew
 
-void* operator new(std::size_t size)
-{
-    return AllocateOrThrow(size, kPlain);
-}
-void* operator new[](std::size_t size)
-{
-    return AllocateOrThrow(size, kPlain);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    return Allocate(size, kPlain);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    return Allocate(size, kPlain);
-}
-void* operator new(std::size_t size, std::align_val_t a)
-{
-    return AllocateOrThrow(size, std::size_t(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a)
-{
-    return AllocateOrThrow(size, std::size_t(a));
-}
-void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept
-{
-    return Allocate(size, std::size_t(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept
-{
-    return Allocate(size, std::size_t(a));
-}
+// Every form of new: the throwing ones refuse with std::bad_alloc, the nothrow ones with null.
+#define PYR_COUNTED_NEW(Allocator, Alignment, Except, ...)                                                             \
+    void* operator new(std::size_t size __VA_OPT__(, ) __VA_ARGS__) Except                                             \
+    {                                                                                                                  \
+        return Allocator(size, Alignment);                                                                             \
+    }                                                                                                                  \
+    void* operator new[](std::size_t size __VA_OPT__(, ) __VA_ARGS__) Except                                           \
+    {                                                                                                                  \
+        return Allocator(size, Alignment);                                                                             \
+    }
 
-void operator delete(void* p) noexcept
-{
-    Free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    Free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    Free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    Free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept
-{
-    Free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept
-{
-    Free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept
-{
-    Free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept
-{
-    Free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept
-{
-    Free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
-{
-    Free(p);
-}
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    Free(p);
-}
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    Free(p);
-}
+PYR_COUNTED_NEW(AllocateOrThrow, kPlain, )
+PYR_COUNTED_NEW(AllocateOrThrow, std::size_t(a), , std::align_val_t a)
+PYR_COUNTED_NEW(Allocate, kPlain, noexcept, const std::nothrow_t&)
+PYR_COUNTED_NEW(Allocate, std::size_t(a), noexcept, std::align_val_t a, const std::nothrow_t&)
+
+// Every form of delete, sized, aligned or not, frees through the count.
+#define PYR_COUNTED_DELETE(...)                                                                                        \
+    void operator delete(__VA_ARGS__) noexcept                                                                         \
+    {                                                                                                                  \
+        Free(p);                                                                                                       \
+    }                                                                                                                  \
+    void operator delete[](__VA_ARGS__) noexcept                                                                       \
+    {                                                                                                                  \
+        Free(p);                                                                                                       \
+    }
+
+PYR_COUNTED_DELETE(void* p)
+PYR_COUNTED_DELETE(void* p, std::size_t)
+PYR_COUNTED_DELETE(void* p, const std::nothrow_t&)
+PYR_COUNTED_DELETE(void* p, std::align_val_t)
+PYR_COUNTED_DELETE(void* p, std::size_t, std::align_val_t)
+PYR_COUNTED_DELETE(void* p, std::align_val_t, const std::nothrow_t&)

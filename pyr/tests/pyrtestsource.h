@@ -1,12 +1,10 @@
 #pragma once
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -81,48 +79,27 @@ private:
     int64_t position_ = 0;
 };
 
-// Plain descriptor reads: one system call per read or seek, as an unbuffered storage costs.
-class PyrFileSource : public PyrTestSource {
-public:
-    explicit PyrFileSource(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~PyrFileSource() override
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    bool IsOpen() const { return fd_ >= 0; }
-
-    int64_t Size() override
-    {
-        struct stat info;
-        return ::fstat(fd_, &info) == 0 ? info.st_size : 0;
-    }
-    int64_t Tell() override { return ::lseek(fd_, 0, SEEK_CUR); }
-    int64_t ReadSome(void* buffer, int64_t count) override
-    {
-        int64_t total = 0;
-        while (total < count) {
-            const ssize_t n = ::read(fd_, static_cast<char*>(buffer) + total, static_cast<size_t>(count - total));
-            if (n <= 0) {
-                break;
-            }
-            total += n;
-        }
-        return total;
-    }
-    void MoveTo(int64_t position) override { ::lseek(fd_, position, SEEK_SET); }
-
-private:
-    int fd_;
+// Every element below e, depth first in tree order, with its depth below e.
+struct PyrWalked {
+    const PyrDicomDataElement* element;
+    int depth;
 };
+inline void PyrFlatten(const PyrDicomDataElement* e, std::vector<PyrWalked>& out, int depth = 0)
+{
+    for (uint32_t i = 0; i < e->GetChildCount(); ++i) {
+        out.push_back({e->GetChildAt(i), depth});
+        PyrFlatten(e->GetChildAt(i), out, depth + 1);
+    }
+}
+inline std::vector<PyrWalked> PyrFlatten(const PyrDicomDataElement* e)
+{
+    std::vector<PyrWalked> out;
+    PyrFlatten(e, out);
+    return out;
+}
 
 inline std::vector<uint8_t> PyrReadWholeFile(const std::string& path)
 {
-    PyrFileSource file(path);
-    std::vector<uint8_t> bytes(file.IsOpen() ? static_cast<size_t>(file.Size()) : 0);
-    if (!bytes.empty()) {
-        file.ReadSome(bytes.data(), static_cast<int64_t>(bytes.size()));
-    }
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

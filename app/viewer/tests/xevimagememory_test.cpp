@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -27,19 +26,7 @@ protected:
     void TearDown() override { XEVSetImageAllocateFunction(nullptr); }
 };
 
-TEST_F(ImageMemory, AllocateZeroEmptiesAFilledObject)
-{
-    XEVImageMemory memory;
-    memory.Allocate(64);
-    ASSERT_NE(memory.Data(), nullptr);
-    EXPECT_EQ(memory.Size(), 64u);
-    memory.Allocate(0);
-    EXPECT_EQ(memory.Data(), nullptr);
-    EXPECT_EQ(memory.Size(), 0u);
-    EXPECT_EQ(memory.Status(), 0);
-}
-
-TEST_F(ImageMemory, CopyFromOfTheSameSizeKeepsTheBufferAndOverwritesIt)
+TEST_F(ImageMemory, CopyReusesABufferOfTheSameSizeAndIgnoresANullSource)
 {
     XEVImageMemory memory;
     const uint8_t first[4] = {1, 2, 3, 4};
@@ -51,46 +38,41 @@ TEST_F(ImageMemory, CopyFromOfTheSameSizeKeepsTheBufferAndOverwritesIt)
     memory.CopyFrom(second, 4);
     EXPECT_EQ(memory.Data(), buffer);
     EXPECT_EQ(std::memcmp(memory.Data(), second, 4), 0);
+    memory.CopyFrom(nullptr, 10);
+    EXPECT_EQ(memory.Data(), buffer);
+    EXPECT_EQ(memory.Size(), 4u);
+    EXPECT_EQ(memory.Data()[3], 6);
 
-    // Another size reallocates and copies all of it.
+    // Another size reallocates and copies all of it; 0 empties.
     const uint8_t longer[6] = {1, 1, 2, 3, 5, 8};
     memory.CopyFrom(longer, 6);
     EXPECT_EQ(memory.Size(), 6u);
     EXPECT_EQ(std::memcmp(memory.Data(), longer, 6), 0);
-}
-
-TEST_F(ImageMemory, CopyFromANullSourceChangesNothing)
-{
-    XEVImageMemory memory;
-    const uint8_t bytes[3] = {5, 6, 7};
-    memory.CopyFrom(bytes, 3);
-    const uint8_t* buffer = memory.Data();
-    memory.CopyFrom(nullptr, 10);
-    EXPECT_EQ(memory.Data(), buffer);
-    EXPECT_EQ(memory.Size(), 3u);
-    EXPECT_EQ(memory.Data()[2], 7);
+    memory.Allocate(0);
+    EXPECT_EQ(memory.Data(), nullptr);
+    EXPECT_EQ(memory.Size(), 0u);
     EXPECT_EQ(memory.Status(), 0);
 }
 
-TEST_F(ImageMemory, RefusedAllocationLeavesNullZeroAndMinusTwo)
+TEST_F(ImageMemory, FailedAllocationLeavesNothingAndTellsWhy)
 {
-    for (const XEVImageAllocateFunction refuse : {&Refuse, &ThrowBadAlloc}) {
+    const std::pair<XEVImageAllocateFunction, int32_t> cases[] = {{&Refuse, -2}, {&ThrowBadAlloc, -2}, {&ThrowOther, -1}};
+    for (const auto& [allocate, status] : cases) {
         XEVImageMemory memory;
         memory.Allocate(16);
-        XEVSetImageAllocateFunction(refuse);
+        XEVSetImageAllocateFunction(allocate);
         memory.Allocate(32);
         EXPECT_EQ(memory.Data(), nullptr);
         EXPECT_EQ(memory.Size(), 0u);
-        EXPECT_EQ(memory.Status(), -2);
+        EXPECT_EQ(memory.Status(), status);
         memory.Free();
-        EXPECT_EQ(memory.Data(), nullptr);
-        EXPECT_EQ(memory.Status(), -2);
+        EXPECT_EQ(memory.Status(), status);
 
         // CopyFrom copies nothing and tells why.
         const uint8_t bytes[8] = {};
         memory.CopyFrom(bytes, 8);
         EXPECT_EQ(memory.Data(), nullptr);
-        EXPECT_EQ(memory.Status(), -2);
+        EXPECT_EQ(memory.Status(), status);
         XEVSetImageAllocateFunction(nullptr);
 
         // The next allocation that works clears the status.
@@ -98,16 +80,6 @@ TEST_F(ImageMemory, RefusedAllocationLeavesNullZeroAndMinusTwo)
         EXPECT_NE(memory.Data(), nullptr);
         EXPECT_EQ(memory.Status(), 0);
     }
-}
-
-TEST_F(ImageMemory, OtherFailureOfTheAllocationIsMinusOne)
-{
-    XEVImageMemory memory;
-    XEVSetImageAllocateFunction(&ThrowOther);
-    memory.Allocate(32);
-    EXPECT_EQ(memory.Data(), nullptr);
-    EXPECT_EQ(memory.Size(), 0u);
-    EXPECT_EQ(memory.Status(), -1);
 }
 
 }   // namespace

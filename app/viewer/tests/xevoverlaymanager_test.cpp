@@ -2,17 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "qtguitestapp.h"
-
 #include <QPaintDevice>
 #include <QPaintEngine>
-#include <QPainter>
 #include <QTextItem>
-#include <QWidget>
 
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "overlaytestsupport.h"
 
 namespace {
 
@@ -28,18 +25,8 @@ public:
             pen_ = state.pen();
         }
     }
-    void drawLines(const QLineF*, int count) override
-    {
-        for (int i = 0; i < count; ++i) {
-            log.push_back("L" + std::to_string(pen_.width()));
-        }
-    }
-    void drawLines(const QLine*, int count) override
-    {
-        for (int i = 0; i < count; ++i) {
-            log.push_back("L" + std::to_string(pen_.width()));
-        }
-    }
+    void drawLines(const QLineF*, int count) override { log.insert(log.end(), count, "L" + std::to_string(pen_.width())); }
+    void drawLines(const QLine*, int count) override { log.insert(log.end(), count, "L" + std::to_string(pen_.width())); }
     void drawTextItem(const QPointF&, const QTextItem& item) override
     {
         if (pen_.color() == Qt::white) {
@@ -75,41 +62,7 @@ public:
     mutable RecordingEngine engine;
 };
 
-class OverlayManagerTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        view_ = std::make_unique<QWidget>();
-        view_->resize(400, 400);
-        manager_.imageWidth = 400;
-        manager_.imageHeight = 400;
-        manager_.spacing1 = 1.0;
-        manager_.spacing2 = 1.0;
-    }
-    void AddMeasure(QPoint a, QPoint b)
-    {
-        manager_.BeginMeasure(a);
-        manager_.DragMeasure(zoom1_, b);
-        manager_.EndMeasure(zoom1_, b);
-    }
-    void AddText(QPoint at, const QString& text)
-    {
-        manager_.BeginText(at, view_.get());
-        manager_.CurrentText()->edit->insertPlainText(text);
-        manager_.EndTextEdit(zoom1_);
-    }
-    // Drawn once so that texts know their box sizes, as after a paint.
-    void Paint()
-    {
-        QImage image(400, 400, QImage::Format_RGB32);
-        QPainter painter(&image);
-        manager_.DrawAll(painter, {0, 0}, {0, 0}, 1.0);
-    }
-
-    std::unique_ptr<QWidget> view_;
-    XEVOverlayManager manager_;
-    const XEVOverlayView zoom1_{nullptr, {0, 0}, {0, 0}, 1.0};
-};
+using OverlayManagerTest = OverlayFixture;
 
 TEST_F(OverlayManagerTest, OlderOfTwoOverlappingIsSelected)
 {
@@ -146,7 +99,7 @@ TEST_F(OverlayManagerTest, MeasurementWinsOverATextForBothButtons)
     EXPECT_EQ(manager_.measures.at(1)->selected, 1);
 }
 
-TEST_F(OverlayManagerTest, SecondDeleteReturnsZeroAndIdsAreNotReused)
+TEST_F(OverlayManagerTest, DeletedIdsAreNotReusedUntilClearAll)
 {
     AddText({40, 40}, QStringLiteral("a"));
     Paint();
@@ -157,10 +110,7 @@ TEST_F(OverlayManagerTest, SecondDeleteReturnsZeroAndIdsAreNotReused)
     EXPECT_EQ(manager_.texts.begin()->first, 2);
     EXPECT_EQ(manager_.DeleteSelectedMeasure(), 0);
     EXPECT_EQ(manager_.DeleteSelectedArrow(), 0);
-}
 
-TEST_F(OverlayManagerTest, ClearAllStartsIdsAgain)
-{
     AddMeasure({10, 10}, {50, 50});
     AddMeasure({20, 10}, {60, 50});
     EXPECT_EQ(manager_.measureLastId, 2);
@@ -177,10 +127,7 @@ TEST_F(OverlayManagerTest, ClearAllStartsIdsAgain)
 TEST_F(OverlayManagerTest, DrawAllDrawsMeasurementsTextsArrowsThenThePixelValue)
 {
     // Created in the reverse order of drawing.
-    manager_.BeginArrow({300, 300});
-    manager_.DragArrow({350, 350}, zoom1_);
-    ASSERT_EQ(manager_.EndArrowDrag(view_.get()), 1);
-    manager_.EndArrowEdit(zoom1_);
+    AddArrow({300, 300}, {350, 350});
     AddText({100, 300}, QStringLiteral("note"));
     AddMeasure({10, 10}, {40, 10});
     std::vector<uint16_t> words(400 * 400, 7);
@@ -244,12 +191,11 @@ TEST_F(OverlayManagerTest, AnyMeasureHitGrabsWithoutSelectingTheId)
 TEST_F(OverlayManagerTest, ReferenceLineDrawsInsideTheShrunkClient)
 {
     manager_.referenceLine.lines[CXEVOverlayReferenceLine::kCurrent] = {1, 0, 50, 399, 50, 4};
-    QImage image(400, 400, QImage::Format_RGB32);
-    image.fill(qRgb(128, 128, 128));
+    QImage image = Canvas(400, 400, kGrey);
     QPainter painter(&image);
     manager_.DrawReferenceLine(painter, {0, 0, 400, 400}, {0, 0}, {0, 0}, 1.0);
     painter.end();
-    EXPECT_EQ(image.pixel(200, 50), qRgb(255, 255, 255));
+    EXPECT_EQ(image.pixel(200, 50), kWhite);
 }
 
 }   // namespace

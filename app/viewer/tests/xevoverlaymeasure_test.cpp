@@ -2,45 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "qtguitestapp.h"
-
-#include <QImage>
-#include <QPainter>
-
 #include <cmath>
 #include <vector>
+
+#include "overlaytestsupport.h"
 
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfont.h"
 #include "viewer/xevoverlaymanager.h"
 
 namespace {
-
-const QRgb kWhite = qRgb(255, 255, 255);
-const QRgb kBlack = qRgb(0, 0, 0);
-
-QImage Canvas(int w, int h, QRgb fill = kBlack)
-{
-    QImage image(w, h, QImage::Format_RGB32);
-    image.setDotsPerMeterX(3780);
-    image.setDotsPerMeterY(3780);
-    image.fill(fill);
-    return image;
-}
-
-bool WhiteNear(const QImage& image, double x, double y, int reach = 1)
-{
-    const int cx = static_cast<int>(std::lround(x));
-    const int cy = static_cast<int>(std::lround(y));
-    for (int dy = -reach; dy <= reach; ++dy) {
-        for (int dx = -reach; dx <= reach; ++dx) {
-            if (image.valid(cx + dx, cy + dy) && image.pixel(cx + dx, cy + dy) == kWhite) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
 
 // A frame of 100 x 100 pixels with spacing 0.5 / 0.5, seen at zoom 2 from the top-left.
 void Calibrate(CXEVOverlayCommon& c)
@@ -52,78 +23,72 @@ void Calibrate(CXEVOverlayCommon& c)
 }
 const XEVOverlayView kZoom2{nullptr, {0, 0}, {0, 0}, 2.0};
 
-TEST(OverlayMeasure, LengthAndCalibrationMark)
-{
-    CXEVOverlayMeasure m;
-    Calibrate(m);
-    m.start = {10, 10};
-    m.Drag(kZoom2, {50, 40});
-    // sqrt((40 x 0.5)^2 + (30 x 0.5)^2) / 2
-    EXPECT_EQ(m.labelText, QStringLiteral("12.50mm"));
-    EXPECT_EQ(m.complete, 1);
-    CXEVOverlayMeasure flagged;
-    Calibrate(flagged);
-    flagged.calibrationFlag = 1;
-    flagged.start = {10, 10};
-    flagged.Drag(kZoom2, {50, 40});
-    EXPECT_EQ(flagged.labelText, QStringLiteral("12.50mm *"));
-}
-
-TEST(OverlayMeasure, PointerOutsideTheImageLeavesTheEnd)
-{
-    CXEVOverlayMeasure m;
-    Calibrate(m);
-    m.start = {10, 10};
-    m.Drag(kZoom2, {50, 40});
-    m.Drag(kZoom2, {200, 40});   // the image ends at 200 on the screen
-    EXPECT_EQ(m.end, QPoint(50, 40));
-}
-
-TEST(OverlayMeasure, AspectCorrectsTheVerticalSpacing)
-{
-    CXEVOverlayMeasure m;
-    Calibrate(m);
-    m.verticalScale = 2.0;   // rows are drawn twice as tall: 20 screen rows are 10 image rows
-    m.start = {0, 0};
-    m.Drag({nullptr, {0, 0}, {0, 0}, 1.0}, {0, 20});
-    EXPECT_EQ(m.labelText, QStringLiteral("5.00mm"));
-}
-
-TEST(OverlayMeasure, BadVerticalScaleMeasuresAsOne)
-{
-    for (double v : {0.0, -3.0, std::nan("")}) {
-        CXEVOverlayMeasure m;
+// A measurement dragged from (10, 10) to (50, 40) on the screen.
+struct Dragged {
+    explicit Dragged(void (*change)(CXEVOverlayMeasure&) = nullptr, QPoint to = {50, 40},
+                     const XEVOverlayView& view = kZoom2)
+    {
         Calibrate(m);
-        m.verticalScale = v;
+        if (change != nullptr) {
+            change(m);
+        }
         m.start = {10, 10};
-        m.Drag(kZoom2, {50, 40});
-        EXPECT_EQ(m.labelText, QStringLiteral("12.50mm")) << v;
+        m.Drag(view, to);
     }
+    CXEVOverlayMeasure m;
+};
+
+TEST(OverlayMeasure, LengthFromTheSpacingAndTheVerticalScale)
+{
+    // sqrt((40 x 0.5)^2 + (30 x 0.5)^2) / 2
+    Dragged plain;
+    EXPECT_EQ(plain.m.labelText, QStringLiteral("12.50mm"));
+    EXPECT_EQ(plain.m.complete, 1);
+    EXPECT_EQ(Dragged([](CXEVOverlayMeasure& m) { m.calibrationFlag = 1; }).m.labelText, QStringLiteral("12.50mm *"));
+    // A pointer outside the image leaves the end; the image ends at 200 on the screen.
+    plain.m.Drag(kZoom2, {200, 40});
+    EXPECT_EQ(plain.m.end, QPoint(50, 40));
+    // Rows drawn twice as tall: 20 screen rows are 10 image rows.
+    const Dragged tall([](CXEVOverlayMeasure& m) { m.verticalScale = 2.0; }, {10, 30}, {nullptr, {0, 0}, {0, 0}, 1.0});
+    EXPECT_EQ(tall.m.labelText, QStringLiteral("5.00mm"));
+    for (auto bad : {+[](CXEVOverlayMeasure& m) { m.verticalScale = 0.0; },
+                     +[](CXEVOverlayMeasure& m) { m.verticalScale = -3.0; },
+                     +[](CXEVOverlayMeasure& m) { m.verticalScale = std::nan(""); }}) {
+        EXPECT_EQ(Dragged(bad).m.labelText, QStringLiteral("12.50mm"));
+    }
+    // A zoom that is not positive measures nothing.
+    CXEVOverlayMeasure idle;
+    Calibrate(idle);
+    idle.start = {10, 10};
+    idle.end = {50, 40};
+    EXPECT_EQ(idle.GetLabelText(0.0), QStringLiteral("0.00mm"));
+    EXPECT_EQ(idle.GetLabelText(-2.0), QStringLiteral("0.00mm"));
+    // A huge spacing gives a long label: 2.5e301.
+    const Dragged huge([](CXEVOverlayMeasure& m) { m.spacing1 = m.spacing2 = 1e300; });
+    EXPECT_GT(huge.m.labelText.size(), 300);
+    EXPECT_TRUE(huge.m.labelText.endsWith(QStringLiteral("mm")));
+    EXPECT_TRUE(huge.m.labelText.startsWith(QStringLiteral("25")));
 }
 
-TEST(OverlayMeasure, ZoomThatIsNotPositiveMeasuresNothing)
-{
-    CXEVOverlayMeasure m;
-    Calibrate(m);
-    m.start = {10, 10};
-    m.end = {50, 40};
-    EXPECT_EQ(m.GetLabelText(0.0), QStringLiteral("0.00mm"));
-    m.length = 0.0;
-    EXPECT_EQ(m.GetLabelText(-2.0), QStringLiteral("0.00mm"));
-}
-
-TEST(OverlayMeasure, HugeSpacingGivesALongLabel)
-{
-    CXEVOverlayMeasure m;
-    Calibrate(m);
-    m.spacing1 = 1e300;
-    m.spacing2 = 1e300;
-    m.start = {10, 10};
-    m.Drag(kZoom2, {50, 40});
-    EXPECT_GT(m.labelText.size(), 300);
-    EXPECT_TRUE(m.labelText.endsWith(QStringLiteral("mm")));
-    EXPECT_TRUE(m.labelText.startsWith(QStringLiteral("25")));   // 2.5e301
-}
+// A manager over the calibrated frame holding one measurement drawn from a to b.
+struct Measured {
+    explicit Measured(QPoint a = {10, 10}, QPoint b = {50, 40}, const XEVOverlayView& view = kZoom2)
+    {
+        Calibrate(manager);
+        manager.BeginMeasure(a);
+        manager.DragMeasure(view, b);
+        manager.EndMeasure(view, b);
+    }
+    CXEVOverlayMeasure& First() { return *manager.measures.at(1); }
+    QImage Draw(double zoom = 2.0, int size = 240)
+    {
+        QImage image = Canvas(size, size);
+        QPainter painter(&image);
+        manager.DrawAll(painter, {0, 0}, {0, 0}, zoom);
+        return image;
+    }
+    XEVOverlayManager manager;
+};
 
 TEST(OverlayMeasure, ClickWithoutMoveIsDiscardedAndReleaseAtTheStartIsKept)
 {
@@ -141,65 +106,39 @@ TEST(OverlayMeasure, ClickWithoutMoveIsDiscardedAndReleaseAtTheStartIsKept)
     EXPECT_EQ(manager.measures.begin()->second->labelText, QStringLiteral("0.00mm"));
 }
 
-TEST(OverlayMeasure, EndDraggedOutOfTheImageStaysOnePixelInside)
+TEST(OverlayMeasure, DragsStayInsideTheImage)
 {
-    XEVOverlayManager manager;
-    Calibrate(manager);
-    manager.BeginMeasure({10, 10});
-    manager.DragMeasure(kZoom2, {50, 40});
-    manager.EndMeasure(kZoom2, {50, 40});
-    ASSERT_EQ(manager.SelectAt({51, 41}), 1);
-    CXEVOverlayMeasure& m = *manager.measures.at(1);
-    EXPECT_EQ(m.dragMode, CXEVOverlayMeasure::kModeEnd);
-    manager.DragSelected(kZoom2, {900, 700});
-    EXPECT_EQ(m.end, QPoint(199, 199));
-    EXPECT_EQ(m.start, QPoint(10, 10));
-    EXPECT_EQ(m.dragAnchor, QPoint(199, 199));
-}
+    Measured end;
+    ASSERT_EQ(end.manager.SelectAt({51, 41}), 1);
+    EXPECT_EQ(end.First().dragMode, CXEVOverlayMeasure::kModeEnd);
+    end.manager.DragSelected(kZoom2, {900, 700});
+    EXPECT_EQ(end.First().end, QPoint(199, 199));
+    EXPECT_EQ(end.First().start, QPoint(10, 10));
+    EXPECT_EQ(end.First().dragAnchor, QPoint(199, 199));
 
-TEST(OverlayMeasure, WholeDragAgainstTheBorderKeepsTheLength)
-{
-    XEVOverlayManager manager;
-    Calibrate(manager);
-    manager.BeginMeasure({10, 10});
-    manager.DragMeasure(kZoom2, {50, 40});
-    manager.EndMeasure(kZoom2, {50, 40});
-    ASSERT_EQ(manager.SelectAt({30, 25}), 1);
-    CXEVOverlayMeasure& m = *manager.measures.at(1);
+    // Dragged whole against the border, the length stays.
+    Measured whole;
+    ASSERT_EQ(whole.manager.SelectAt({30, 25}), 1);
+    const CXEVOverlayMeasure& m = whole.First();
     EXPECT_EQ(m.dragMode, CXEVOverlayMeasure::kModeWhole);
-    manager.DragSelected(kZoom2, {-500, 25});
+    whole.manager.DragSelected(kZoom2, {-500, 25});
     EXPECT_EQ(m.start.x(), 1);
     EXPECT_EQ(m.end - m.start, QPoint(40, 30));
     EXPECT_EQ(m.labelText, QStringLiteral("12.50mm"));
 }
 
-QImage DrawManager(XEVOverlayManager& manager, QPoint origin, QPoint offset, double zoom, int size = 240)
-{
-    QImage image = Canvas(size, size);
-    QPainter painter(&image);
-    manager.DrawAll(painter, origin, offset, zoom);
-    painter.end();
-    return image;
-}
-
 TEST(OverlayMeasure, PressNearTheStartGrabsItAndDrawsNoHandles)
 {
-    XEVOverlayManager manager;
-    Calibrate(manager);
-    manager.BeginMeasure({10, 10});
-    manager.DragMeasure(kZoom2, {50, 40});
-    manager.EndMeasure(kZoom2, {50, 40});
-    const QImage plain = DrawManager(manager, {0, 0}, {0, 0}, 2.0);
-
-    ASSERT_EQ(manager.SelectAt({14, 6}), 1);
-    CXEVOverlayMeasure& m = *manager.measures.at(1);
-    EXPECT_EQ(m.dragMode, CXEVOverlayMeasure::kModeStart);
-    EXPECT_EQ(DrawManager(manager, {0, 0}, {0, 0}, 2.0), plain);
+    Measured measured;
+    const QImage plain = measured.Draw();
+    ASSERT_EQ(measured.manager.SelectAt({14, 6}), 1);
+    EXPECT_EQ(measured.First().dragMode, CXEVOverlayMeasure::kModeStart);
+    EXPECT_EQ(measured.Draw(), plain);
 
     // Grabbed by the middle, the selection shows its handles.
-    manager.DeselectAll();
-    ASSERT_EQ(manager.SelectAt({30, 25}), 1);
-    const QImage handles = DrawManager(manager, {0, 0}, {0, 0}, 2.0);
+    measured.manager.DeselectAll();
+    ASSERT_EQ(measured.manager.SelectAt({30, 25}), 1);
+    const QImage handles = measured.Draw();
     EXPECT_NE(handles, plain);
     EXPECT_NE(handles.pixel(10, 10), plain.pixel(10, 10));
 }
@@ -207,17 +146,11 @@ TEST(OverlayMeasure, PressNearTheStartGrabsItAndDrawsNoHandles)
 TEST(OverlayMeasure, CommittedMeasurementFollowsTheZoom)
 {
     // Drawn at zoom 1 from image points (10, 10)-(50, 40), then shown at zoom 2.
-    XEVOverlayManager manager;
-    Calibrate(manager);
-    const XEVOverlayView zoom1{nullptr, {0, 0}, {0, 0}, 1.0};
-    manager.BeginMeasure({10, 10});
-    manager.DragMeasure(zoom1, {50, 40});
-    manager.EndMeasure(zoom1, {50, 40});
-    const CXEVOverlayMeasure& m = *manager.measures.at(1);
-    EXPECT_EQ(m.imageStart, QPoint(10, 10));
-    EXPECT_EQ(m.imageEnd, QPoint(50, 40));
+    Measured measured({10, 10}, {50, 40}, {nullptr, {0, 0}, {0, 0}, 1.0});
+    EXPECT_EQ(measured.First().imageStart, QPoint(10, 10));
+    EXPECT_EQ(measured.First().imageEnd, QPoint(50, 40));
 
-    const QImage image = DrawManager(manager, {0, 0}, {0, 0}, 2.0);
+    const QImage image = measured.Draw();
     // The line (20, 20)-(100, 80).
     for (int i = 0; i <= 40; ++i) {
         const double t = i / 40.0;
@@ -250,117 +183,77 @@ TEST(OverlayMeasure, LabelPlacementKeepsTheLabelInsideTheBounds)
 
 // ---- pixel value
 
-struct Frame {
-    std::vector<uint16_t> words;
-    std::vector<uint8_t> bytes;
-    XEVPixelProbe probe;
-};
-
 XEVPixelProbe WordProbe(std::vector<uint16_t>& words, int w, int h, int isSigned)
 {
-    XEVPixelProbe p;
-    p.channels = 1;
-    p.bits = 16;
-    p.data = words.data();
-    p.size = words.size() * 2;
-    p.width = w;
-    p.height = h;
-    p.isSigned = isSigned;
-    return p;
+    return {0, 1, 16, words.data(), words.size() * 2, w, h, isSigned};
 }
 
-QString Readout(const QString& sopClass, const QString& rescaleType, int16_t stored)
+const XEVOverlayView kZoom1{nullptr, {0, 0}, {0, 0}, 1.0};
+
+struct Reading {
+    int32_t active;
+    QString text;
+    double value, red, green, blue;
+};
+
+// The value under a point of the probe's frame, read and placed as the view does.
+Reading Probe(const XEVPixelProbe& probe, QPoint pt = {0, 0}, const XEVOverlayView& view = kZoom1,
+              const QString& sopClass = QString(), const QString& rescaleType = QString())
 {
-    std::vector<uint16_t> words(16, static_cast<uint16_t>(stored));
     CXEVOverlayPixelValue v;
-    v.imageWidth = 4;
-    v.imageHeight = 4;
+    v.imageWidth = probe.width;
+    v.imageHeight = probe.height;
     v.sopClassUid = sopClass;
     v.calibrationText = rescaleType;
-    const XEVOverlayView view{nullptr, {0, 0}, {0, 0}, 1.0};
-    v.ProbeValue(WordProbe(words, 4, 4, 1), {1, 1}, view);
-    v.PlaceText({1, 1}, view);
-    EXPECT_EQ(v.active, 1);
-    return v.text;
+    v.ProbeValue(probe, pt, view);
+    v.PlaceText(pt, view);
+    return {v.active, v.text, v.value, v.red, v.green, v.blue};
 }
 
 TEST(OverlayPixelValue, UnitsOfTheReadout)
 {
     const QString ct = CXEVOverlayPixelValue::kCtImageStorage;
     const QString mr = QStringLiteral("1.2.840.10008.5.1.4.1.1.4");
-    EXPECT_EQ(Readout(ct, QStringLiteral("US"), -1000), QStringLiteral("-1000.00 HU"));
-    EXPECT_EQ(Readout(ct, QString(), -1000), QStringLiteral("-1000.00 HU"));
-    EXPECT_EQ(Readout(mr, QString(), 812), QStringLiteral("812.00 "));
-    EXPECT_EQ(Readout(mr, QStringLiteral("OD"), 2500), QStringLiteral("2.50 OD"));
+    const auto readout = [](const QString& sopClass, const char* rescaleType, int16_t stored) {
+        std::vector<uint16_t> words(16, static_cast<uint16_t>(stored));
+        const Reading v = Probe(WordProbe(words, 4, 4, 1), {1, 1}, kZoom1, sopClass, rescaleType);
+        EXPECT_EQ(v.active, 1);
+        return v.text;
+    };
+    EXPECT_EQ(readout(ct, "US", -1000), QStringLiteral("-1000.00 HU"));
+    EXPECT_EQ(readout(ct, "", -1000), QStringLiteral("-1000.00 HU"));
+    EXPECT_EQ(readout(mr, "", 812), QStringLiteral("812.00 "));
+    EXPECT_EQ(readout(mr, "OD", 2500), QStringLiteral("2.50 OD"));
 }
 
-// One colour pixel of 8-bit samples.
-XEVPixelProbe PixelProbe(int32_t colorCode, const std::vector<uint8_t>& bytes, CXEVOverlayPixelValue& v)
+TEST(OverlayPixelValue, ColourSamplesReadAsClampedRgb)
 {
-    v.imageWidth = 1;
-    v.imageHeight = 1;
-    return {colorCode, int32_t(bytes.size()), 8, bytes.data(), bytes.size(), 1, 1, 0};
-}
-
-QString YbrReadout(uint8_t y, uint8_t cb, uint8_t cr, double* red = nullptr)
-{
-    const std::vector<uint8_t> bytes = {y, cb, cr};
-    CXEVOverlayPixelValue v;
-    const XEVOverlayView view{nullptr, {0, 0}, {0, 0}, 1.0};
-    v.ProbeValue(PixelProbe(XEVPixelProbe::kYbr, bytes, v), {0, 0}, view);
-    v.PlaceText({0, 0}, view);
-    if (red != nullptr) {
-        *red = v.red;
-    }
-    return v.text;
-}
-
-TEST(OverlayPixelValue, YbrReadsAsClampedRgb)
-{
-    EXPECT_EQ(YbrReadout(128, 128, 128), QStringLiteral("(128.00, 128.00, 128.00) "));
-    double red = 0;
-    YbrReadout(255, 128, 255, &red);
-    EXPECT_EQ(red, 255.0);
-}
-
-TEST(OverlayPixelValue, CmykWithLargeBlackStaysInRange)
-{
-    std::vector<uint8_t> bytes = {255, 0, 50, 255};   // K far above 100
-    CXEVOverlayPixelValue v;
-    const XEVPixelProbe p = PixelProbe(XEVPixelProbe::kCmyk, bytes, v);
-    v.ProbeValue(p, {0, 0}, {nullptr, {0, 0}, {0, 0}, 1.0});
-    for (double c : {v.red, v.green, v.blue}) {
+    const auto colour = [](int32_t code, std::vector<uint8_t> bytes) {
+        return Probe({code, int32_t(bytes.size()), 8, bytes.data(), bytes.size(), 1, 1, 0});
+    };
+    EXPECT_EQ(colour(XEVPixelProbe::kYbr, {128, 128, 128}).text, QStringLiteral("(128.00, 128.00, 128.00) "));
+    EXPECT_EQ(colour(XEVPixelProbe::kYbr, {255, 128, 255}).red, 255.0);
+    // K far above 100 stays in range.
+    const Reading dark = colour(XEVPixelProbe::kCmyk, {255, 0, 50, 255});
+    for (double c : {dark.red, dark.green, dark.blue}) {
         EXPECT_GE(c, 0.0);
         EXPECT_LE(c, 255.0);
     }
     // K = 0, C = 50 %: (10000 - 5000) x 255 / 10000.
-    bytes = {50, 0, 100, 0};
-    v.ProbeValue(p, {0, 0}, {nullptr, {0, 0}, {0, 0}, 1.0});
-    EXPECT_EQ(v.red, 127.0);
-    EXPECT_EQ(v.green, 255.0);
-    EXPECT_EQ(v.blue, 0.0);
+    const Reading cyan = colour(XEVPixelProbe::kCmyk, {50, 0, 100, 0});
+    EXPECT_EQ(cyan.red, 127.0);
+    EXPECT_EQ(cyan.green, 255.0);
+    EXPECT_EQ(cyan.blue, 0.0);
 }
 
-TEST(OverlayPixelValue, RightHalfOfTheLastColumnReadsThatColumn)
+TEST(OverlayPixelValue, IndexStaysInTheRowAndTheBuffer)
 {
     // 4 x 2 at zoom 2: screen x 7 rounds to column 4; it must read column 3, not the next row.
     std::vector<uint16_t> words = {1, 2, 3, 333, 999, 6, 7, 8};
-    CXEVOverlayPixelValue v;
-    v.imageWidth = 4;
-    v.imageHeight = 2;
-    v.ProbeValue(WordProbe(words, 4, 2, 0), {7, 0}, {nullptr, {0, 0}, {0, 0}, 2.0});
-    EXPECT_EQ(v.value, 333.0);
-}
-
-TEST(OverlayPixelValue, IndexBeyondThirtyTwoBitsReadsNothing)
-{
+    EXPECT_EQ(Probe(WordProbe(words, 4, 2, 0), {7, 0}, {nullptr, {0, 0}, {0, 0}, 2.0}).value, 333.0);
     // The record claims 70000 x 70000 over a small buffer: the 64-bit index lies outside it.
-    std::vector<uint16_t> words(16, 5);
-    CXEVOverlayPixelValue v;
-    v.imageWidth = 70000;
-    v.imageHeight = 70000;
-    v.ProbeValue(WordProbe(words, 70000, 70000, 0), {65536, 65536}, {nullptr, {0, 0}, {0, 0}, 1.0});
-    EXPECT_EQ(v.value, 0.0);
+    words.assign(16, 5);
+    EXPECT_EQ(Probe(WordProbe(words, 70000, 70000, 0), {65536, 65536}).value, 0.0);
 }
 
 TEST(OverlayPixelValue, NearTheLowerRightCornerTheTextGoesAboveLeft)
@@ -372,10 +265,13 @@ TEST(OverlayPixelValue, NearTheLowerRightCornerTheTextGoesAboveLeft)
     manager.sopClassUid = CXEVOverlayPixelValue::kCtImageStorage;
     manager.SetCalibration();
     manager.probe = WordProbe(words, 100, 100, 1);
-    const XEVOverlayView view{nullptr, {0, 0}, {0, 0}, 1.0};
+    const XEVOverlayView view = kZoom1;
     const QPoint pt(97, 96);
     manager.ProbePixelValue(pt, view);
-    DrawManager(manager, {0, 0}, {0, 0}, 1.0, 100);   // measures the text
+    QImage image = Canvas(100, 100);
+    QPainter painter(&image);
+    manager.DrawAll(painter, {0, 0}, {0, 0}, 1.0);   // measures the text
+    painter.end();
     manager.ProbePixelValue(pt, view);
     const CXEVOverlayPixelValue& v = manager.pixelValue;
     ASSERT_GT(v.textWidth, 0);
@@ -389,34 +285,29 @@ TEST(OverlayPixelValue, NearTheLowerRightCornerTheTextGoesAboveLeft)
 
 // ---- reference lines
 
+QImage DrawLines(CXEVOverlayReferenceLine& lines, const XEVRect& bounds)
+{
+    QImage image = Canvas(200, 200, kGrey);
+    QPainter painter(&image);
+    lines.Draw(painter, bounds, {0, 0}, {0, 0}, 1.0);
+    return image;
+}
+
 TEST(OverlayReferenceLine, CurrentWhiteTwoWideFirstAndLastDottedLabelsOnBlack)
 {
     CXEVOverlayReferenceLine lines;
     lines.lines[CXEVOverlayReferenceLine::kCurrent] = {1, 20, 100, 180, 100, 7};
     lines.lines[CXEVOverlayReferenceLine::kFirst] = {1, 60, 20, 60, 180, 1};
     lines.lines[CXEVOverlayReferenceLine::kLast] = {1, 140, 20, 140, 180, 12};
-    QImage image = Canvas(200, 200, qRgb(128, 128, 128));
-    QPainter painter(&image);
-    lines.Draw(painter, {1, 1, 199, 199}, {0, 0}, {0, 0}, 1.0);
-    painter.end();
+    const QImage image = DrawLines(lines, {1, 1, 199, 199});
 
-    // Current: 2 white rows at x = 100, with black above and below.
-    int white = 0;
-    for (int y = 94; y <= 106; ++y) {
-        white += image.pixel(100, y) == kWhite ? 1 : 0;
-    }
-    EXPECT_EQ(white, 2);
-    EXPECT_TRUE(image.pixel(100, 97) == qRgb(128, 128, 128) || image.pixel(100, 97) == kBlack);
+    // Current: 2 white rows at x = 100, with black or the ground above and below.
+    EXPECT_EQ(CountColour(image, QRect(100, 94, 1, 13), kWhite), 2);
+    EXPECT_TRUE(image.pixel(100, 97) == kGrey || image.pixel(100, 97) == kBlack);
     // First and last: dotted, white and black alternating along the column.
     for (int x : {60, 140}) {
-        int w = 0;
-        int b = 0;
-        for (int y = 30; y < 90; ++y) {
-            w += image.pixel(x, y) == kWhite;
-            b += image.pixel(x, y) == kBlack;
-        }
-        EXPECT_GT(w, 15) << x;
-        EXPECT_GT(b, 15) << x;
+        EXPECT_GT(CountColour(image, QRect(x, 30, 1, 60), kWhite), 15) << x;
+        EXPECT_GT(CountColour(image, QRect(x, 30, 1, 60), kBlack), 15) << x;
     }
     // Labels: the first line's label above its upper end, on opaque black.
     QImage probe = Canvas(10, 10);
@@ -427,53 +318,27 @@ TEST(OverlayReferenceLine, CurrentWhiteTwoWideFirstAndLastDottedLabelsOnBlack)
     const QRect size = measure.boundingRect(QRect(0, 0, 0, 0), 0, QStringLiteral("C 1"));
     measure.end();
     const QRect label(60 - size.width() / 2, 20 - size.height(), size.width(), size.height());
-    int labelWhite = 0;
-    for (int y = label.top(); y <= label.bottom(); ++y) {
-        for (int x = label.left(); x <= label.right(); ++x) {
-            ASSERT_NE(image.pixel(x, y), qRgb(128, 128, 128)) << x << "," << y;
-            labelWhite += image.pixel(x, y) == kWhite;
-        }
-    }
-    EXPECT_GT(labelWhite, 5);
+    EXPECT_EQ(CountColour(image, label, kGrey), 0);
+    EXPECT_GT(CountColour(image, label, kWhite), 5);
 }
 
-TEST(OverlayFonts, AnnotationFontsDefaultToTheStringsFace)
-{
-    const XEVCommonSettings& settings = GetCommonSettings();
-    for (int32_t i : {kXEVFontMeasure, kXEVFontText, kXEVFontArrow, kXEVFontPixelValue}) {
-        EXPECT_EQ(settings.Fonts[i].face, kXEVDefaultStringsFace) << i;
-        EXPECT_EQ(settings.Fonts[i].points, 10) << i;
-    }
-    EXPECT_EQ(settings.Fonts[kXEVFontReferenceLine].points, 8);
-    EXPECT_EQ(settings.Fonts[kXEVFontReferenceLine].weight, 400);
-}
-
-TEST(OverlayReferenceLine, HorizontalLineLabelGoesRightWhenLeftWouldLeave)
+TEST(OverlayReferenceLine, LabelsStayInsideTheBounds)
 {
     const XEVRect bounds{0, 0, 200, 200};
     XEVRect label;
+    // A horizontal line's label goes right when left would leave.
     EXPECT_FALSE(CXEVOverlayReferenceLine::PlaceLabel(0, false, 30, 12, {5, 100}, {150, 100}, bounds, label));
     ASSERT_TRUE(CXEVOverlayReferenceLine::PlaceLabel(1, false, 30, 12, {5, 100}, {150, 100}, bounds, label));
     EXPECT_EQ(label, (XEVRect{151, 94, 181, 106}));
-
-    // Drawn: the label's black lies right of the line's right end.
     CXEVOverlayReferenceLine lines;
     lines.lines[CXEVOverlayReferenceLine::kFirst] = {1, 5, 100, 150, 100, 3};
-    QImage image = Canvas(200, 200, qRgb(128, 128, 128));
-    QPainter painter(&image);
-    lines.Draw(painter, bounds, {0, 0}, {0, 0}, 1.0);
-    painter.end();
-    EXPECT_NE(image.pixel(152, 96), qRgb(128, 128, 128));   // black ground or white ink
-    EXPECT_NE(image.pixel(152, 104), qRgb(128, 128, 128));
-    EXPECT_EQ(image.pixel(3, 96), qRgb(128, 128, 128));
-}
+    const QImage image = DrawLines(lines, bounds);
+    EXPECT_NE(image.pixel(152, 96), kGrey);   // black ground or white ink
+    EXPECT_NE(image.pixel(152, 104), kGrey);
+    EXPECT_EQ(image.pixel(3, 96), kGrey);
 
-TEST(OverlayReferenceLine, ForcedLabelSlidesAlongTheLine)
-{
     // Both ends near the left and right bounds: the forced label slides in along a slope of 1.
-    const XEVRect bounds{0, 0, 100, 100};
-    XEVRect label;
-    ASSERT_TRUE(CXEVOverlayReferenceLine::PlaceLabel(0, true, 20, 10, {2, 40}, {98, 60}, bounds, label));
+    ASSERT_TRUE(CXEVOverlayReferenceLine::PlaceLabel(0, true, 20, 10, {2, 40}, {98, 60}, {0, 0, 100, 100}, label));
     EXPECT_GE(label.left, 0);
     EXPECT_LE(label.right, 100);
     EXPECT_GE(label.top, 0);

@@ -4,104 +4,54 @@
 
 namespace {
 
-XEVOverlaySettingInfoItem TagItem(const QString& value, const QString& format)
+XEVOverlaySettingInfoItem Item(int32_t kind, const char* text, int32_t lineBreak = 1)
 {
     XEVOverlaySettingInfoItem item;
-    item.value = value;
-    item.format = format;
-    item.appendSeparator = 0;
+    item.kind = kind;
+    (kind == XEVOverlaySettingInfoItem::kText ? item.text : item.value) = QString::fromLatin1(text);
+    item.appendSeparator = lineBreak;
     return item;
 }
 
-TEST(OverlaySettingInfo, MissingLineGivesTheDefaultItem)
+TEST(OverlaySettingInfo, LinesNumberFromOneInsideTheEightPositions)
 {
     XEVOverlaySettingInfo info;
-    const XEVOverlaySettingInfoItem& item = info.GetItem(3, 0);
-    EXPECT_EQ(item.kind, 0);
-    EXPECT_TRUE(item.prefix.isEmpty() && item.value.isEmpty() && item.text.isEmpty() && item.suffix.isEmpty());
-    EXPECT_EQ(item.appendSeparator, 1);
-    EXPECT_EQ(FormatOverlayItemText(true, item, QString()), QStringLiteral("\r\n"));
-    // Out of range positions give the same shared default.
-    EXPECT_EQ(&info.GetItem(1, 42), &item);
-}
-
-TEST(OverlaySettingInfo, AddOutsideTheEightPositionsChangesNothing)
-{
-    XEVOverlaySettingInfo info;
-    XEVOverlaySettingInfoItem item;
-    item.text = QStringLiteral("x");
-    info.AddItem(8, item);
-    info.AddItem(-1, item);
-    for (int32_t position = 0; position < 8; ++position) {
-        EXPECT_TRUE(info.GetPositionMap(position).empty());
-    }
-    EXPECT_TRUE(info.GetPositionMap(8).empty());
-    EXPECT_TRUE(info.GetPositionMap(-1).empty());
-}
-
-TEST(OverlaySettingInfo, AddsNumberLinesFromOneInOrder)
-{
-    XEVOverlaySettingInfo info;
-    XEVOverlaySettingInfoItem item;
     for (const char* text : {"a", "b", "c"}) {
-        item.Reset();
-        item.kind = XEVOverlaySettingInfoItem::kText;
-        item.text = QString::fromLatin1(text);
-        info.AddItem(5, item);
+        info.AddItem(5, Item(XEVOverlaySettingInfoItem::kText, text));
     }
+    info.AddItem(8, Item(XEVOverlaySettingInfoItem::kText, "x"));
+    info.AddItem(-1, Item(XEVOverlaySettingInfoItem::kText, "x"));
     const auto& map = info.GetPositionMap(5);
     ASSERT_EQ(map.size(), 3u);
-    int32_t expected = 1;
-    for (const auto& [line, stored] : map) {
-        EXPECT_EQ(line, expected);
-        EXPECT_EQ(stored.text, QString(QChar(u'a' + expected - 1)));
-        ++expected;
+    EXPECT_EQ(map.at(1).text, QStringLiteral("a"));
+    EXPECT_EQ(map.at(3).text, QStringLiteral("c"));
+    for (int32_t position = -1; position <= 8; ++position) {
+        EXPECT_EQ(info.GetPositionMap(position).empty(), position != 5) << position;
     }
-    for (int32_t position = 0; position < 8; ++position) {
-        EXPECT_EQ(info.GetPositionMap(position).empty(), position != 5);
-    }
-    // A copy is independent.
-    XEVOverlaySettingInfo copy = info;
-    copy.AddItem(5, item);
-    EXPECT_EQ(info.GetPositionMap(5).size(), 3u);
-    EXPECT_EQ(copy.GetPositionMap(5).size(), 4u);
-}
 
-TEST(OverlaySettingInfo, ResetRestoresEveryDefault)
-{
-    XEVOverlaySettingInfoItem item;
-    item.kind = 2;
-    item.separator = QStringLiteral("|");
-    item.appendSeparator = 0;
-    item.group = 0x10;
-    item.index = 3;
-    item.format = QStringLiteral("DT");
-    item.Reset();
-    EXPECT_EQ(item.kind, 0);
-    EXPECT_EQ(item.separator, QStringLiteral("\r\n"));
-    EXPECT_EQ(item.appendSeparator, 1);
-    EXPECT_EQ(item.group, 0);
-    EXPECT_EQ(item.index, 0);
-    EXPECT_TRUE(item.format.isEmpty());
-    EXPECT_EQ(item.nested, nullptr);
+    // A missing line, or a position out of range, gives one shared default item.
+    const XEVOverlaySettingInfoItem& item = info.GetItem(3, 0);
+    EXPECT_EQ(item.kind, XEVOverlaySettingInfoItem::kTag);
+    EXPECT_TRUE(item.value.isEmpty() && item.text.isEmpty());
+    EXPECT_EQ(FormatOverlayItemText(true, item, QString()), QStringLiteral("\r\n"));
+    EXPECT_EQ(&info.GetItem(1, 42), &item);
 }
 
 TEST(OverlaySettingInfo, DatesAndTimes)
 {
-    const auto format = [](const char* value, const char* code) {
-        return FormatOverlayItemText(true, TagItem(QString::fromLatin1(value), QString::fromLatin1(code)), QString());
+    const char* const cases[][3] = {
+        {"2012", "DT", "2012"},         {"2012031", "DT", "2012031"},     {"20120315", "DT", "2012/03/15"},
+        {"20120315093000", "DT", "2012/03/15"}, {"1234", "TM", "1234"},   {"093015.250", "TM", "09:30:15"},
+        {"20120315", "dt", "20120315"}, {"093015", "", "093015"},
     };
-    EXPECT_EQ(format("2012", "DT"), QStringLiteral("2012"));
-    EXPECT_EQ(format("2012031", "DT"), QStringLiteral("2012031"));
-    EXPECT_EQ(format("20120315", "DT"), QStringLiteral("2012/03/15"));
-    EXPECT_EQ(format("20120315093000", "DT"), QStringLiteral("2012/03/15"));
-    EXPECT_EQ(format("1234", "TM"), QStringLiteral("1234"));
-    EXPECT_EQ(format("093015.250", "TM"), QStringLiteral("09:30:15"));
-    EXPECT_EQ(format("20120315", "dt"), QStringLiteral("20120315"));
-    EXPECT_EQ(format("093015", ""), QStringLiteral("093015"));
+    for (const auto& c : cases) {
+        XEVOverlaySettingInfoItem item = Item(XEVOverlaySettingInfoItem::kTag, c[0], 0);
+        item.format = QString::fromLatin1(c[1]);
+        EXPECT_EQ(FormatOverlayItemText(true, item, QString()), QString::fromLatin1(c[2])) << c[0] << " " << c[1];
+    }
 }
 
-TEST(OverlaySettingInfo, EmptyValuesAndHiddenItems)
+TEST(OverlaySettingInfo, EmptyValuesAndHiddenItemsKeepOnlyTheSeparator)
 {
     XEVOverlaySettingInfoItem tag;
     tag.prefix = QStringLiteral("ID:");
@@ -110,28 +60,21 @@ TEST(OverlaySettingInfo, EmptyValuesAndHiddenItems)
     tag.value = QStringLiteral("42");
     EXPECT_EQ(FormatOverlayItemText(true, tag, QString()), QStringLiteral("ID:42!\r\n"));
 
-    XEVOverlaySettingInfoItem macro;
-    macro.kind = XEVOverlaySettingInfoItem::kMacro;
+    XEVOverlaySettingInfoItem macro = Item(XEVOverlaySettingInfoItem::kMacro, "", 0);
     macro.prefix = QStringLiteral("Z:");
     macro.suffix = QStringLiteral("x");
-    macro.appendSeparator = 0;
     EXPECT_EQ(FormatOverlayItemText(true, macro, QString()), QStringLiteral("Z:x"));
     EXPECT_EQ(FormatOverlayItemText(true, macro, QStringLiteral("2")), QStringLiteral("Z:2x"));
 
-    XEVOverlaySettingInfoItem text;
-    text.kind = XEVOverlaySettingInfoItem::kText;
-    text.text = QStringLiteral("T");
+    XEVOverlaySettingInfoItem text = Item(XEVOverlaySettingInfoItem::kText, "T");
     text.separator = QStringLiteral("|");
     EXPECT_EQ(FormatOverlayItemText(true, text, QString()), QStringLiteral("T|"));
 
-    // Hidden: only the separator, of every kind.
     EXPECT_EQ(FormatOverlayItemText(false, tag, QString()), QStringLiteral("\r\n"));
     EXPECT_EQ(FormatOverlayItemText(false, macro, QStringLiteral("2")), QString());
     EXPECT_EQ(FormatOverlayItemText(false, text, QString()), QStringLiteral("|"));
-
-    XEVOverlaySettingInfoItem unknown;
-    unknown.kind = 9;
-    unknown.text = QStringLiteral("T");
+    XEVOverlaySettingInfoItem unknown = Item(9, "T");
+    unknown.text = unknown.value;
     EXPECT_EQ(FormatOverlayItemText(true, unknown, QString()), QStringLiteral("\r\n"));
 }
 

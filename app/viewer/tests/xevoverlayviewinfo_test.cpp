@@ -2,15 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "qtguitestapp.h"
-
 #include <QFontMetrics>
-#include <QImage>
-#include <QPainter>
 #include <QTemporaryDir>
 
 #include <map>
 
+#include "overlaytestsupport.h"
 #include "platform/platfolder.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfont.h"
@@ -88,32 +85,28 @@ XEVOverlaySettingInfoItem MacroItem(const QString& name, const char* prefix, int
     return item;
 }
 
-QImage Canvas(QRgb fill)
+QImage Draw(const XEVOverlayViewInfo& view, QRgb fill = kBlack, int32_t dragTool = 0)
 {
-    QImage image(kSize, kSize, QImage::Format_RGB32);
-    image.setDotsPerMeterX(3780);   // 96 dpi, as a screen
-    image.setDotsPerMeterY(3780);
-    image.fill(fill);
-    return image;
-}
-
-QImage Draw(const XEVOverlayViewInfo& view, QRgb fill = qRgb(0, 0, 0), int32_t dragTool = 0)
-{
-    QImage image = Canvas(fill);
+    QImage image = Canvas(kSize, kSize, fill);
     QPainter painter(&image);
     view.Draw(painter, image.rect(), dragTool);
-    painter.end();
     return image;
 }
 
-// Where the white text of each block lies, from the font's own metrics: the measured size
-// placed 6 pixels inside the edges, moved one pixel up and left.
-std::map<int32_t, QRect> WhiteBlocks(const XEVOverlayViewInfo& view, const QImage& image, int32_t dragTool = 0)
+// Each block's text as drawn, its flags and the top-left of its measured box: 6 pixels
+// inside the edges, centred, or at the middle, from the font's own metrics.
+struct Block {
+    QString text;
+    int flags;
+    QRect box;
+};
+
+std::map<int32_t, Block> Blocks(const XEVOverlayViewInfo& view, const QImage& image, int32_t dragTool = 0)
 {
     CXEVFont font;
     font.CreateFromInfo(GetCommonSettings().Fonts[kXEVFontCornerText], &image);
     const QFontMetrics metrics(font.Font(), &image);
-    std::map<int32_t, QRect> blocks;
+    std::map<int32_t, Block> blocks;
     for (int32_t position = 0; position < 8; ++position) {
         if (view.positions[position].empty()) {
             continue;
@@ -121,25 +114,27 @@ std::map<int32_t, QRect> WhiteBlocks(const XEVOverlayViewInfo& view, const QImag
         QString text = view.FormatPosition(view.positions[position], dragTool);
         text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         const int align = (position == 3 || position == 4) ? Qt::AlignHCenter : position >= 5 ? Qt::AlignRight : 0;
-        const QRect r = metrics.boundingRect(QRect(0, 0, kSize - 12, kSize), Qt::TextWordWrap | align, text);
+        const int flags = Qt::TextWordWrap | align;
+        const QRect r = metrics.boundingRect(QRect(0, 0, kSize - 12, kSize), flags, text);
         const int w = r.width();
         const int h = r.height();
         const int dx = position <= 2 ? 6 : (position <= 4 ? (kSize - w) / 2 : kSize - w - 6);
         const int dy = (position == 0 || position == 3 || position == 5) ? 6
                        : (position == 1 || position == 6)                 ? (kSize - h) / 2
                                                                           : kSize - h - 6;
-        blocks[position] = QRect(dx - 1, dy - 1, w, h);
+        blocks[position] = {text, flags, QRect(dx, dy, w, h)};
     }
     return blocks;
 }
 
-bool IsWhite(const QImage& image, int x, int y)
+// Where the white text of each block lies: its box moved one pixel up and left.
+std::map<int32_t, QRect> WhiteBlocks(const XEVOverlayViewInfo& view, const QImage& image, int32_t dragTool = 0)
 {
-    return image.pixel(x, y) == qRgb(255, 255, 255);
-}
-bool IsBlack(const QImage& image, int x, int y)
-{
-    return image.pixel(x, y) == qRgb(0, 0, 0);
+    std::map<int32_t, QRect> white;
+    for (const auto& [position, block] : Blocks(view, image, dragTool)) {
+        white[position] = block.box.translated(-1, -1);
+    }
+    return white;
 }
 
 // The bounding box of the white pixels inside an area.
@@ -148,7 +143,7 @@ QRect WhiteInk(const QImage& image, const QRect& area)
     QRect ink;
     for (int y = std::max(0, area.top()); y <= std::min(kSize - 1, area.bottom()); ++y) {
         for (int x = std::max(0, area.left()); x <= std::min(kSize - 1, area.right()); ++x) {
-            if (IsWhite(image, x, y)) {
+            if (image.pixel(x, y) == kWhite) {
                 ink = ink.united(QRect(x, y, 1, 1));
             }
         }
@@ -161,124 +156,29 @@ protected:
     void SetUp() override { LoadBuiltInSettings(); }
 };
 
-TEST_F(CornerTexts, WhiteInkOnlyInsideTheBlocks)
+TEST_F(CornerTexts, BlocksKeepTheirMargins)
 {
     const XEVOverlayViewInfo view = ViewOf("CT");
     const QImage image = Draw(view);
     const auto blocks = WhiteBlocks(view, image);
     ASSERT_EQ(blocks.size(), 7u);   // CT has nothing at the upper left
     EXPECT_EQ(blocks.count(0), 0u);
-
-    int outside = 0;
-    for (int y = 0; y < kSize; ++y) {
-        for (int x = 0; x < kSize; ++x) {
-            const QRgb p = image.pixel(x, y);
-            ASSERT_TRUE(p == qRgb(0, 0, 0) || p == qRgb(255, 255, 255)) << x << "," << y;
-            if (p == qRgb(0, 0, 0)) {
-                continue;
-            }
-            bool inside = false;
-            for (const auto& [position, rect] : blocks) {
-                inside = inside || rect.contains(x, y);
-            }
-            outside += inside ? 0 : 1;
-        }
-    }
-    EXPECT_EQ(outside, 0);
     for (const auto& [position, rect] : blocks) {
         EXPECT_FALSE(WhiteInk(image, rect).isEmpty()) << "position " << position;
     }
-
     // The right blocks end at least six pixels from the edge, less the shadow's pixel.
     for (const int32_t position : {5, 6, 7}) {
-        const QRect ink = WhiteInk(image, blocks.at(position));
-        EXPECT_LE(ink.right(), 393) << position;
+        EXPECT_LE(WhiteInk(image, blocks.at(position)).right(), 393) << position;
     }
     // Top and bottom centre blocks are centred within one pixel.
     for (const int32_t position : {3, 4}) {
         const QRect ink = WhiteInk(image, blocks.at(position));
-        const double inkCentre = (ink.left() + ink.right() + 1) / 2.0;
-        EXPECT_NEAR(inkCentre, kSize / 2.0 - 1, 1.0) << position;
+        EXPECT_NEAR((ink.left() + ink.right() + 1) / 2.0, kSize / 2.0 - 1, 1.0) << position;
     }
     // Upper blocks start six pixels down, lower ones end six pixels up, less the shadow's.
     EXPECT_EQ(blocks.at(5).top(), 5);
     EXPECT_EQ(blocks.at(7).bottom(), kSize - 8);
     EXPECT_GE(WhiteInk(image, blocks.at(7)).bottom(), kSize - 20);
-}
-
-TEST_F(CornerTexts, UpperLeftBlockAndItsShadow)
-{
-    XEVOverlayViewInfo view;
-    view.positions[0].push_back(TextItem(QStringLiteral("YAMADA TARO")));
-    view.positions[0].push_back(TextItem(QStringLiteral("ID 0012345"), 0));
-    // On grey both inks show.
-    const QImage image = Draw(view, qRgb(128, 128, 128));
-    const auto blocks = WhiteBlocks(view, image);
-    ASSERT_EQ(blocks.size(), 1u);
-    const QRect white = blocks.at(0);
-    EXPECT_EQ(white.topLeft(), QPoint(5, 5));
-    const QRect shadow = white.translated(1, 1);
-
-    int whitePixels = 0;
-    int blackPixels = 0;
-    for (int y = 0; y < kSize; ++y) {
-        for (int x = 0; x < kSize; ++x) {
-            if (IsWhite(image, x, y)) {
-                ++whitePixels;
-                EXPECT_TRUE(white.contains(x, y)) << x << "," << y;
-                // Under every white pixel, one pixel right and down, is white or shadow.
-                EXPECT_TRUE(IsWhite(image, x + 1, y + 1) || IsBlack(image, x + 1, y + 1)) << x << "," << y;
-            } else if (IsBlack(image, x, y)) {
-                ++blackPixels;
-                EXPECT_TRUE(shadow.contains(x, y)) << x << "," << y;
-                // Every shadow pixel has its white pixel one up and left.
-                EXPECT_TRUE(IsWhite(image, x - 1, y - 1)) << x << "," << y;
-            }
-        }
-    }
-    EXPECT_GT(whitePixels, 50);
-    EXPECT_GT(blackPixels, 5);
-    // Two lines.
-    EXPECT_GT(WhiteInk(image, white).height(), QFontMetrics(QFont()).height());
-}
-
-TEST_F(CornerTexts, PositionsWithoutItemsDrawNothing)
-{
-    XEVOverlayViewInfo view = ViewOf("CT");
-    for (const int32_t position : {1, 2, 3, 4, 5, 6}) {
-        view.positions[position].clear();
-    }
-    const QImage image = Draw(view);
-    const auto blocks = WhiteBlocks(view, image);
-    ASSERT_EQ(blocks.size(), 1u);
-    const QRect all = WhiteInk(image, image.rect());
-    EXPECT_FALSE(all.isEmpty());
-    EXPECT_TRUE(blocks.at(7).contains(all));
-
-    XEVOverlayViewInfo empty;
-    const QImage blank = Draw(empty);
-    EXPECT_TRUE(WhiteInk(blank, blank.rect()).isEmpty());
-}
-
-TEST_F(CornerTexts, LongLineWrapsInsideTheWidth)
-{
-    XEVOverlayViewInfo view;
-    QString words;
-    for (int i = 0; i < 40; ++i) {
-        words += QStringLiteral("word%1 ").arg(i);
-    }
-    view.positions[0].push_back(TextItem(words.trimmed(), 0));
-    view.positions[7].push_back(TextItem(words.trimmed(), 0));
-    const QImage image = Draw(view);
-    const QRect upper = WhiteInk(image, QRect(0, 0, kSize, kSize / 2));
-    const QRect lower = WhiteInk(image, QRect(0, kSize / 2, kSize, kSize / 2));
-    const int lineHeight = QFontMetrics(QFont()).height();
-    EXPECT_GE(upper.left(), 5);
-    EXPECT_LE(upper.right(), kSize - 7);
-    EXPECT_GT(upper.height(), 3 * lineHeight);
-    EXPECT_GE(lower.left(), 5);
-    EXPECT_LE(lower.right(), kSize - 7);
-    EXPECT_GT(lower.height(), 3 * lineHeight);
 }
 
 TEST_F(CornerTexts, JapaneseSeriesDescriptionDrawsGlyphs)
@@ -303,48 +203,58 @@ TEST_F(CornerTexts, JapaneseSeriesDescriptionDrawsGlyphs)
 }
 
 // The same blocks drawn by QPainter::drawText with the flags of the Windows original
-// (word break, centre or right), measured by QFontMetrics::boundingRect.
-QImage DrawWithDrawText(const XEVOverlayViewInfo& view, QRgb fill)
+// (word break, centre or right), across the width less the margins.
+QImage DrawWithDrawText(const XEVOverlayViewInfo& view, QRgb fill, int32_t dragTool)
 {
-    QImage image = Canvas(fill);
+    QImage image = Canvas(kSize, kSize, fill);
     CXEVFont font;
     font.CreateFromInfo(GetCommonSettings().Fonts[kXEVFontCornerText], &image);
-    const QFontMetrics metrics(font.Font(), &image);
+    const auto blocks = Blocks(view, image, dragTool);
     QPainter painter(&image);
     painter.setFont(font.Font());
-    for (int32_t position = 0; position < 8; ++position) {
-        if (view.positions[position].empty()) {
-            continue;
-        }
-        QString text = view.FormatPosition(view.positions[position], 0);
-        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        const int align = (position == 3 || position == 4) ? Qt::AlignHCenter : position >= 5 ? Qt::AlignRight : 0;
-        const int flags = Qt::TextWordWrap | align;
-        const int h = metrics.boundingRect(QRect(0, 0, kSize - 12, kSize), flags, text).height();
-        const int dy = (position == 0 || position == 3 || position == 5) ? 6
-                       : (position == 1 || position == 6)                 ? (kSize - h) / 2
-                                                                          : kSize - h - 6;
-        const QRect box(6, dy, kSize - 12, h);
+    for (const auto& [position, block] : blocks) {
+        const QRect box(6, block.box.top(), kSize - 12, block.box.height());
         painter.setPen(Qt::black);
-        painter.drawText(box, flags, text);
+        painter.drawText(box, block.flags, block.text);
         painter.setPen(Qt::white);
-        painter.drawText(box.translated(-1, -1), flags, text);
+        painter.drawText(box.translated(-1, -1), block.flags, block.text);
     }
     return image;
 }
 
+// Each layout against the oracle: shadow one pixel right and down, wrapping inside the
+// margins, positions without items drawing nothing, a window drag leaving its lines.
 TEST_F(CornerTexts, SamePixelsAsDrawText)
 {
-    XEVOverlayViewInfo view = ViewOf("CT");
     QString words;
     for (int i = 0; i < 30; ++i) {
         words += QStringLiteral("word%1 ").arg(i);
     }
-    view.positions[0].push_back(TextItem(words, 1));
-    view.positions[0].push_back(TextItem(QStringLiteral("胸部 単純"), 0));
-    view.positions[6].push_back(TextItem(words, 0));
-    const QRgb grey = qRgb(90, 90, 90);
-    EXPECT_EQ(Draw(view, grey), DrawWithDrawText(view, grey));
+    struct Case {
+        XEVOverlayViewInfo view;
+        QRgb fill;
+        int32_t dragTool;
+    };
+    std::vector<Case> cases(6, {ViewOf("CT"), qRgb(90, 90, 90), 0});
+    cases[0].view.positions[0] = {TextItem(words, 1), TextItem(QStringLiteral("胸部 単純"), 0)};
+    cases[0].view.positions[6].push_back(TextItem(words, 0));
+    cases[1].view = XEVOverlayViewInfo();
+    cases[1].view.positions[0] = {TextItem(QStringLiteral("YAMADA TARO")), TextItem(QStringLiteral("ID 0012345"), 0)};
+    for (const int32_t position : {1, 2, 3, 4, 5, 6}) {
+        cases[2].view.positions[position].clear();
+    }
+    cases[3].view = XEVOverlayViewInfo();
+    cases[4].view.positions[7].push_back(TextItem(words + words, 0));
+    cases[5].fill = kBlack;
+    cases[5].dragTool = 1;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        EXPECT_EQ(Draw(c.view, c.fill, c.dragTool), DrawWithDrawText(c.view, c.fill, c.dragTool)) << i;
+    }
+    // Something to compare: ink in the first layouts, none without items.
+    EXPECT_GT(CountColour(Draw(cases[1].view, kGrey), QRect(0, 0, kSize, kSize), kBlack), 5);
+    const QImage blank = Draw(cases[3].view);
+    EXPECT_TRUE(WhiteInk(blank, blank.rect()).isEmpty());
 }
 
 TEST_F(CornerTexts, DragToolsLeaveOnlyTheirValues)
@@ -368,16 +278,9 @@ TEST_F(CornerTexts, DragToolsLeaveOnlyTheirValues)
               QStringLiteral("CHEST ROUTINE\r\n2012/03/15 09:30:15\r\n\r\nLOC:-12.5\r\nTHK:5\r\nHFS"));
     EXPECT_EQ(view.FormatPosition(view.positions[2], 0),
               QStringLiteral("\r\nRD:350\r\nTilt:0\r\nmA:200\r\nKVP:120\r\nAcq no:1\r\n3 of 20"));
-
-    // Drawing during a window drag shows only the window lines.
-    const QImage image = Draw(view, qRgb(0, 0, 0), 1);
-    const auto blocks = WhiteBlocks(view, image, 1);
-    const QRect ink = WhiteInk(image, image.rect());
-    ASSERT_FALSE(ink.isEmpty());
-    EXPECT_TRUE(blocks.at(7).contains(ink));
 }
 
-TEST_F(CornerTexts, MacroValuesByName)
+TEST_F(CornerTexts, MacroValuesByNameAndLinesOutOfRange)
 {
     XEVOverlayViewInfo view;
     view.multiframeText = QStringLiteral("MF");
@@ -388,6 +291,16 @@ TEST_F(CornerTexts, MacroValuesByName)
                                              MacroItem(kXEVMacroMammoLaterality, "", 0),
                                              MacroItem(QStringLiteral("Unknown"), "u", 0)};
     EXPECT_EQ(view.FormatPosition(items, 0), QStringLiteral("MF[LossyRu"));
+
+    view = ViewOf("MG");
+    EXPECT_EQ(view.GetLines(0).size(), 1u);
+    EXPECT_TRUE(view.GetLines(8).empty());
+    EXPECT_TRUE(view.GetLines(-1).empty());
+    view.Clear();
+    for (int32_t position = 0; position < 8; ++position) {
+        EXPECT_TRUE(view.GetLines(position).empty());
+    }
+    EXPECT_TRUE(view.pageText.isEmpty() && view.zoomText.isEmpty() && view.windowCenterText.isEmpty());
 }
 
 TEST_F(CornerTexts, TrimsAndGrowableValues)
@@ -422,23 +335,6 @@ TEST_F(CornerTexts, TrimsAndGrowableValues)
     view.positions[7] = items;
     const QImage image = Draw(view);
     EXPECT_FALSE(WhiteInk(image, image.rect()).isEmpty());
-}
-
-TEST_F(CornerTexts, ClearCopyAndLines)
-{
-    XEVOverlayViewInfo view = ViewOf("MG");
-    EXPECT_EQ(view.GetLines(0).size(), 1u);
-    EXPECT_EQ(view.GetLines(0)[0].macroName, kXEVMacroMammoLaterality);
-    EXPECT_TRUE(view.GetLines(8).empty());
-    EXPECT_EQ(&view.GetLines(-1), &XEVOverlayViewInfo().GetLines(9));
-    const XEVOverlayViewInfo copy = view;
-    view.Clear();
-    for (int32_t position = 0; position < 8; ++position) {
-        EXPECT_TRUE(view.GetLines(position).empty());
-    }
-    EXPECT_TRUE(view.pageText.isEmpty() && view.zoomText.isEmpty() && view.windowCenterText.isEmpty());
-    EXPECT_EQ(copy.GetLines(7).size(), 5u);
-    EXPECT_EQ(copy.pageText, QStringLiteral("3 of 20"));
 }
 
 }   // namespace

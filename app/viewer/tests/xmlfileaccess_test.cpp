@@ -65,21 +65,13 @@ protected:
 
 TEST(OverlayFileRoot, LowerCaseRootLoadsOtherRootsFail)
 {
-    XmlFileAccess lower;
-    EXPECT_TRUE(lower.Load(Fixture("overlay_lowercase_root.xml")));
-    ASSERT_EQ(lower.modalities.size(), 1u);
-
-    XmlFileAccess wrong;
-    EXPECT_FALSE(wrong.Load(Fixture("overlay_wrong_root.xml")));
-    EXPECT_TRUE(wrong.modalities.empty());
-
-    XmlFileAccess broken;
-    EXPECT_FALSE(broken.Load(Fixture("overlay_broken.xml")));
-    EXPECT_TRUE(broken.modalities.empty());
-
-    XmlFileAccess missing;
-    EXPECT_FALSE(missing.Load(Fixture("no_such_file.xml")));
-    EXPECT_FALSE(missing.LoadFromData(QByteArray()));
+    for (const auto& [name, loads] : {std::pair{"overlay_lowercase_root.xml", true}, {"overlay_wrong_root.xml", false},
+                                      {"overlay_broken.xml", false}, {"no_such_file.xml", false}}) {
+        XmlFileAccess reader;
+        EXPECT_EQ(reader.Load(Fixture(name)), loads) << name;
+        EXPECT_EQ(reader.modalities.size(), loads ? 1u : 0u) << name;
+    }
+    EXPECT_FALSE(XmlFileAccess().LoadFromData(QByteArray()));
 }
 
 TEST_F(OverlayFile, ModalitiesInFileOrderNamesTrimmedLaterOnesReplace)
@@ -94,15 +86,11 @@ TEST_F(OverlayFile, ModalitiesInFileOrderNamesTrimmedLaterOnesReplace)
     // The last FONT wins; its NAME is trimmed.
     EXPECT_EQ(reader_.fontFaceName, QStringLiteral("MS Mincho"));
     EXPECT_EQ(reader_.fontPointSize, 12);
-}
-
-TEST_F(OverlayFile, SecondLocationReplacesTheFirstsLines)
-{
-    const OverlayModalityRecord* ct = Modality(reader_, "CT");
-    ASSERT_NE(ct, nullptr);
-    ASSERT_EQ(ct->locations.size(), 2u);   // MIDDLE and the nameless one are skipped
-    EXPECT_EQ(ct->locations[0].name, QStringLiteral("UPPERLEFT"));
-    for (const OverlayItemRecord& r : ct->locations[0].items) {
+    // A second LOCATION replaces the first's lines; MIDDLE and the nameless one are skipped.
+    const OverlayModalityRecord& ct = reader_.modalities[0];
+    ASSERT_EQ(ct.locations.size(), 2u);
+    EXPECT_EQ(ct.locations[0].name, QStringLiteral("UPPERLEFT"));
+    for (const OverlayItemRecord& r : ct.locations[0].items) {
         EXPECT_NE(r.str, QStringLiteral("replaced"));
     }
 }

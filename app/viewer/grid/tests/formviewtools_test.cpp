@@ -1,22 +1,9 @@
 // The cells' mouse, wheel and menu commands as the form view receives them.
 
-#include <QMouseEvent>
-#include <QWheelEvent>
-
 #include "gridtestsupport.h"
 #include "shell/xevcommonsettings.h"
 
 namespace {
-
-void Press(QWidget& w, Qt::MouseButton button, QPoint p)
-{
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(p), QPointF(w.mapToGlobal(p)), button, button,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(&w, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(p), QPointF(w.mapToGlobal(p)), button, Qt::NoButton,
-                        Qt::NoModifier);
-    QCoreApplication::sendEvent(&w, &release);
-}
 
 class NoMenu : public XEVMenuPresenter {
 public:
@@ -37,7 +24,7 @@ TEST_F(FormViewTest, MenuToolCommandsSetTheToolAndARightPressDropsIt)
     EXPECT_EQ(GetLoadState().mouseTool.load(), kXEVToolMeasure);
     ASSERT_FALSE(host.toolButtons.empty());
     EXPECT_EQ(host.toolButtons.back(), kXEVToolMeasure);
-    Press(cell, Qt::RightButton, QPoint(20, 20));
+    Drag(cell, {{20, 20}}, Qt::RightButton);
     EXPECT_EQ(GetLoadState().mouseTool.load(), 0);
     EXPECT_EQ(host.toolButtons.back(), 0);
     XEVSetMenuPresenter(nullptr);
@@ -51,9 +38,7 @@ TEST_F(FormViewTest, WheelOnASeriesGridCellPagesTheGrid)
     XEVImageViewCtrl& cell = Cell(9501);
     ASSERT_EQ(cell.tileMode, 1);
     ImageInfo* before = cell.CurrentImage();
-    QWheelEvent wheel(QPointF(10, 10), QPointF(cell.mapToGlobal(QPoint(10, 10))), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(&cell, &wheel);
+    Wheel(cell, -120);
     Pump();
     EXPECT_NE(Cell(9501).CurrentImage(), before);
 }

@@ -60,13 +60,6 @@ struct SeriesRecipe {
     const char* file = "small.dcm";
 };
 
-inline void DecodeImage(ImageInfo* image)
-{
-    int32_t frame = 0;
-    while (image->LoadImage(frame, XEVWindowHandle(), 1) != 0 && frame != -1) {
-    }
-}
-
 inline SeriesInfo* AddSeries(StudyInfo& study, const SeriesRecipe& recipe)
 {
     auto* series = new SeriesInfo;
@@ -83,21 +76,8 @@ inline SeriesInfo* AddSeries(StudyInfo& study, const SeriesRecipe& recipe)
     return series;
 }
 
-inline bool AlwaysEnoughMemory()
-{
-    return true;
-}
-
-inline bool NeverEnoughMemory()
-{
-    return false;
-}
-
-class CountingBox : public XEVMessageBox {
-public:
-    void Show(QWidget*, const QString&) override { ++shown; }
-    int shown = 0;
-};
+// The main frame's tests name the box so.
+using CountingBox = RecordingBox;
 
 class FormViewTest : public ::testing::Test {
 protected:
@@ -143,6 +123,6 @@ protected:
     // The cells hold the images' addresses: the studies outlive the view.
     std::vector<std::unique_ptr<StudyInfo>> studies;
     HostRecorder host;
-    CountingBox box;
+    RecordingBox box;
     std::unique_ptr<CXEVImageFormView> view;
 };

@@ -10,22 +10,11 @@
 
 namespace {
 
-bool EnoughMemory()
-{
-    return true;
-}
-
-class CountingBox : public XEVMessageBox {
-public:
-    void Show(QWidget*, const QString& text) override { texts.push_back(text); }
-    std::vector<QString> texts;
-};
-
 class ImageViewLoad : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        XEVSetMemoryTest(&EnoughMemory);
+        XEVSetMemoryTest(&AlwaysEnoughMemory);
         XEVSetMessageBox(&box);
         parent.resize(200, 200);
         view = std::make_unique<XEVImageViewCtrl>(&parent, 9002);
@@ -50,17 +39,27 @@ protected:
         return *sets.emplace_back(std::make_unique<ImageSet>(names, load));
     }
     ImageSet& Make(const char* name, int count, bool load) { return Make(std::vector<const char*>(count, name), load); }
+    // The images in the cell, the first set up when they were decoded here.
+    ImageSet& Show(const std::vector<const char*>& names, bool load)
+    {
+        ImageSet& set = Make(names, load);
+        view->SetImages(set.Pointers());
+        if (load) {
+            view->SetupFirstImage();
+        }
+        return set;
+    }
+    ImageSet& Show(const char* name, int count, bool load) { return Show(std::vector<const char*>(count, name), load); }
 
     std::vector<std::unique_ptr<ImageSet>> sets;
-    CountingBox box;
+    RecordingBox box;
     MessageLog parent;
     std::unique_ptr<XEVImageViewCtrl> view;
 };
 
 TEST_F(ImageViewLoad, OpenGateLoadsEveryImageInOrder)
 {
-    ImageSet& set = Make("small.dcm", 5, false);
-    view->SetImages(set.Pointers());
+    ImageSet& set = Show("small.dcm", 5, false);
     ASSERT_TRUE(view->StartLoader());
     ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_DONE) == 1; }));
     Pump();
@@ -77,8 +76,7 @@ TEST_F(ImageViewLoad, OpenGateLoadsEveryImageInOrder)
 
 TEST_F(ImageViewLoad, ClosedGateHoldsTheLoaderUntilItOpens)
 {
-    ImageSet& set = Make("small.dcm", 3, false);
-    view->SetImages(set.Pointers());
+    ImageSet& set = Show("small.dcm", 3, false);
     view->PauseLoader();
     ASSERT_TRUE(view->StartLoader());
     for (int i = 0; i < 20; ++i) {
@@ -94,8 +92,7 @@ TEST_F(ImageViewLoad, ClosedGateHoldsTheLoaderUntilItOpens)
 
 TEST_F(ImageViewLoad, StoppingAPausedLoaderLeavesAtOnce)
 {
-    ImageSet& set = Make("small.dcm", 3, false);
-    view->SetImages(set.Pointers());
+    ImageSet& set = Show("small.dcm", 3, false);
     view->PauseLoader();
     ASSERT_TRUE(view->StartLoader());
     view->ClearView(false);
@@ -107,8 +104,7 @@ TEST_F(ImageViewLoad, StoppingAPausedLoaderLeavesAtOnce)
 
 TEST_F(ImageViewLoad, ReportsForADestroyedCellAreDropped)
 {
-    ImageSet& set = Make("small.dcm", 4, false);
-    view->SetImages(set.Pointers());
+    ImageSet& set = Show("small.dcm", 4, false);
     ASSERT_TRUE(view->StartLoader());
     view.reset();
     Pump();
@@ -117,8 +113,7 @@ TEST_F(ImageViewLoad, ReportsForADestroyedCellAreDropped)
 
 TEST_F(ImageViewLoad, BrokenImageEndsTheLoaderWithItsStatus)
 {
-    ImageSet& set = Make({"small.dcm", "not_dicom.dcm", "small.dcm"}, false);
-    view->SetImages(set.Pointers());
+    ImageSet& set = Show({"small.dcm", "not_dicom.dcm", "small.dcm"}, false);
     ASSERT_TRUE(view->StartLoader());
     ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_FAILED) == 1; }));
     ASSERT_TRUE(LoaderEnded());
@@ -136,8 +131,7 @@ TEST_F(ImageViewLoad, BrokenImageEndsTheLoaderWithItsStatus)
 
 TEST_F(ImageViewLoad, MemoryTextShowsOncePerCellOthersEveryTime)
 {
-    ImageSet& set = Make("small.dcm", 2, false);
-    view->SetImages(set.Pointers());
+    ImageSet& set = Show("small.dcm", 2, false);
     auto* memory = new XEVVEKHelper;
     memory->statusCode = XEVVEKHelper::kStatusOutOfMemory;
     memory->statusText = QStringLiteral("out of memory");
@@ -162,8 +156,7 @@ TEST_F(ImageViewLoad, PaintLoadsAnImageSkippedForMemoryOnce)
     XEVLoadState& state = GetLoadState();
     state.memoryShortStudy = 1;
     state.memoryShort = 0;
-    ImageSet& set = Make({"small.dcm", "not_dicom.dcm"}, false);
-    view->SetImages(set.Pointers());
+    ImageSet& set = Show({"small.dcm", "not_dicom.dcm"}, false);
     view->GoToImage(0);
     Grab(*view);
     ASSERT_TRUE(PumpUntil([&] { return view->loadedCount == 1; }));
@@ -179,8 +172,7 @@ TEST_F(ImageViewLoad, PaintLoadsAnImageSkippedForMemoryOnce)
     EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_FAILED), 1);
 
     // Still short of memory: nothing is asked for.
-    ImageSet& later = Make({"small.dcm"}, false);
-    view->SetImages(later.Pointers());
+    ImageSet& later = Show({"small.dcm"}, false);
     view->GoToImage(0);
     state.memoryShort = 1;
     Grab(*view);
@@ -192,9 +184,7 @@ TEST_F(ImageViewLoad, PaintLoadsAnImageSkippedForMemoryOnce)
 
 TEST_F(ImageViewLoad, StepsPastTheEndOnlyWithWrap)
 {
-    ImageSet& set = Make("small.dcm", 10, true);
-    view->SetImages(set.Pointers());
-    view->SetupFirstImage();
+    ImageSet& set = Show("small.dcm", 10, true);
     ASSERT_EQ(view->GoToImage(9), 0);
     view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
     Pump();
@@ -241,9 +231,7 @@ TEST_F(ImageViewLoad, StepToAnUndecodedImageLoadsItWithoutNotice)
 
 TEST_F(ImageViewLoad, MultiFrameImageStepsItsFrames)
 {
-    ImageSet& set = Make({"multi4.dcm"}, true);
-    view->SetImages(set.Pointers());
-    view->SetupFirstImage();
+    ImageSet& set = Show({"multi4.dcm"}, true);
     XEVVEKHelper* helper = set[0]->GetHelper();
     ASSERT_EQ(helper->frameCount, 4);
     helper->SetCurrentFrame(0);
@@ -271,9 +259,7 @@ TEST_F(ImageViewLoad, MultiFrameImageStepsItsFrames)
 
 TEST_F(ImageViewLoad, ReleaseFarImageFreesTheFarthestFirst)
 {
-    ImageSet& set = Make("small.dcm", 10, true);
-    view->SetImages(set.Pointers());
-    view->SetupFirstImage();
+    ImageSet& set = Show("small.dcm", 10, true);
     view->GoToImage(2);
     EXPECT_TRUE(view->ReleaseFarImage(false));
     for (int i = 0; i < 10; ++i) {
@@ -287,9 +273,7 @@ TEST_F(ImageViewLoad, ReleaseFarImageFreesTheFarthestFirst)
     EXPECT_FALSE(view->ReleaseFarImage(false));
     EXPECT_NE(set[2]->GetHelper(), nullptr);
 
-    ImageSet& busy = Make("small.dcm", 4, true);
-    view->SetImages(busy.Pointers());
-    view->SetupFirstImage();
+    Show("small.dcm", 4, true);
     view->selected = 1;
     EXPECT_FALSE(view->ReleaseFarImage(true));
     view->selected = 0;
@@ -301,9 +285,7 @@ TEST_F(ImageViewLoad, ReleaseFarImageFreesTheFarthestFirst)
 
 TEST_F(ImageViewLoad, ReleaseFarImagePassesOverAnImageBeingDecoded)
 {
-    ImageSet& set = Make("small.dcm", 4, true);
-    view->SetImages(set.Pointers());
-    view->SetupFirstImage();
+    ImageSet& set = Show("small.dcm", 4, true);
     // Image 2 is the first choice; another thread holds its lock as a decode does.
     std::atomic<int> held{0};
     std::atomic<int> release{0};
@@ -342,58 +324,46 @@ protected:
             }
         }
     }
-    ImageSet& Make(const std::vector<const char*>& names, bool load)
+    // The decoded images in the cell, at that image, the slices 1 mm when asked.
+    void Show(XEVImageViewCtrl& cell, const std::vector<const char*>& names, int32_t image, bool oneMillimetre = false)
     {
-        return *sets.emplace_back(std::make_unique<ImageSet>(names, load));
+        const ImageSet& set = *sets.emplace_back(std::make_unique<ImageSet>(names, true));
+        if (oneMillimetre) {
+            OneMillimetre(set);
+        }
+        cell.SetImages(set.Pointers());
+        cell.SetupFirstImage();
+        cell.GoToImage(image);
     }
 
+    const std::vector<const char*> axial = {"axial0.dcm", "axial1.dcm", "axial2.dcm", "axial3.dcm"};
     std::vector<std::unique_ptr<ImageSet>> sets;
     XEVImageViewCtrl mine{nullptr, 9001};
     XEVImageViewCtrl theirs{nullptr, 9002};
 };
 
-TEST_F(ImageViewLink, OtherFrameOfReferenceGivesNoLineAndNoJump)
+TEST_F(ImageViewLink, ParallelSlicesJumpToTheNearestOfTheSameFrameOfReference)
 {
-    ImageSet& axial = Make({"axial0.dcm", "axial1.dcm", "axial2.dcm", "axial3.dcm"}, true);
-    ImageSet& other = Make({"axial_other.dcm"}, true);
-    mine.SetImages(axial.Pointers());
-    mine.SetupFirstImage();
-    theirs.SetImages(other.Pointers());
-    theirs.SetupFirstImage();
+    Show(mine, axial, 0);
+    Show(theirs, {"axial_other.dcm"}, 0);
     mine.SyncToView(&theirs);
     EXPECT_EQ(mine.currentImage, 0);
     EXPECT_EQ(mine.referenceLineShown, 0);
-}
 
-TEST_F(ImageViewLink, ParallelSlicesJumpToTheNearest)
-{
-    ImageSet& axial = Make({"axial0.dcm", "axial1.dcm", "axial2.dcm", "axial3.dcm"}, true);
-    ImageSet& second = Make({"axial0.dcm", "axial1.dcm", "axial2.dcm", "axial3.dcm"}, true);
-    mine.SetImages(axial.Pointers());
-    mine.SetupFirstImage();
-    theirs.SetImages(second.Pointers());
-    theirs.SetupFirstImage();
-    theirs.GoToImage(2);
+    Show(theirs, axial, 2);
     mine.SyncToView(&theirs);
     EXPECT_EQ(mine.currentImage, 2);
     EXPECT_EQ(mine.referenceLineShown, 0);
     // A cell does not link to itself.
+    mine.GoToImage(1);
     mine.SyncToView(&mine);
-    EXPECT_EQ(mine.currentImage, 2);
+    EXPECT_EQ(mine.currentImage, 1);
 }
 
 TEST_F(ImageViewLink, SagittalAgainstAxialDrawsTheCrossingColumn)
 {
-    ImageSet& axial = Make({"axial0.dcm", "axial1.dcm", "axial2.dcm", "axial3.dcm"}, true);
-    ImageSet& sagittal = Make({"sagittal0.dcm", "sagittal1.dcm", "sagittal2.dcm"}, true);
-    OneMillimetre(axial);
-    OneMillimetre(sagittal);
-    mine.SetImages(axial.Pointers());
-    mine.SetupFirstImage();
-    mine.GoToImage(1);
-    theirs.SetImages(sagittal.Pointers());
-    theirs.SetupFirstImage();
-    theirs.GoToImage(1);
+    Show(mine, axial, 1, true);
+    Show(theirs, {"sagittal0.dcm", "sagittal1.dcm", "sagittal2.dcm"}, 1, true);
     mine.SyncToView(&theirs);
     EXPECT_EQ(mine.currentImage, 1);
     ASSERT_EQ(mine.referenceLineShown, 1);

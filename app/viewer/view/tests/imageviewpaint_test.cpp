@@ -13,19 +13,18 @@
 
 namespace {
 
-// The closed form of an 8-bit window: clamp(round((v - (c - w / 2)) x 256 / w), 0, 255).
-int Windowed(double v, double centre, double width)
-{
-    const double out = std::round((v - (centre - width / 2)) * 256.0 / width);
-    return int(std::clamp(out, 0.0, 255.0));
-}
-
+// A cell of that size in a recording parent, showing the decoded fixtures when given.
 struct Cell {
-    explicit Cell(int w, int h) : view(&parent, 9001)
+    Cell(int w, int h, const std::vector<const char*>& names = {}) : set(names, true), view(&parent, 9001)
     {
         parent.resize(w + 20, h + 20);
         view.setGeometry(0, 0, w, h);
+        if (!names.empty()) {
+            view.SetImages(set.Pointers());
+            view.SetupFirstImage();
+        }
     }
+    ImageSet set;   // outlives the cell, which holds the images' addresses
     MessageLog parent;
     XEVImageViewCtrl view;
 };
@@ -37,28 +36,30 @@ std::vector<int> Quadrants(XEVImageViewCtrl& view)
     return {Gray(image, 64, 64), Gray(image, 192, 64), Gray(image, 64, 192), Gray(image, 192, 192)};
 }
 
+std::vector<int> WindowedQuadrants(double centre, double width)
+{
+    return {Windowed(0, centre, width), Windowed(1000, centre, width), Windowed(2000, centre, width),
+            Windowed(3000, centre, width)};
+}
+
 TEST(ImageViewPaint, WindowLevelFollowsTheClosedForm)
 {
-    ImageSet set({"quad16.dcm"}, true);
-    Cell cell(256, 256);
-    cell.view.SetImages(set.Pointers());
-    cell.view.SetupFirstImage();
-    const std::vector<int> expected = {Windowed(0, 1500, 2000), Windowed(1000, 1500, 2000),
-                                       Windowed(2000, 1500, 2000), Windowed(3000, 1500, 2000)};
-    EXPECT_EQ(expected, (std::vector<int>{0, 64, 192, 255}));
-    EXPECT_EQ(Quadrants(cell.view), expected);
-
+    Cell cell(256, 256, {"quad16.dcm"});
+    EXPECT_EQ(WindowedQuadrants(1500, 2000), (std::vector<int>{0, 64, 192, 255}));
+    EXPECT_EQ(Quadrants(cell.view), WindowedQuadrants(1500, 2000));
     cell.view.SetWindowAll(1000, 500);
-    EXPECT_EQ(Quadrants(cell.view), (std::vector<int>{Windowed(0, 1000, 500), Windowed(1000, 1000, 500),
-                                                      Windowed(2000, 1000, 500), Windowed(3000, 1000, 500)}));
+    EXPECT_EQ(Quadrants(cell.view), WindowedQuadrants(1000, 500));
+    // A width of zero paints as one.
+    FrameImageInfo* frame = cell.set[0]->GetHelper()->GetFrame(0);
+    frame->windowCenter = 1500;
+    frame->windowWidth = 0;
+    EXPECT_EQ(Quadrants(cell.view), (std::vector<int>{0, 0, 255, 255}));
+    EXPECT_GE(frame->windowWidth, 1.0);
 }
 
 TEST(ImageViewPaint, MonochromeOneAndTheInvertCommand)
 {
-    ImageSet set({"quad16_mono1.dcm"}, true);
-    Cell cell(256, 256);
-    cell.view.SetImages(set.Pointers());
-    cell.view.SetupFirstImage();
+    Cell cell(256, 256, {"quad16_mono1.dcm"});
     EXPECT_EQ(Quadrants(cell.view), (std::vector<int>{255, 191, 63, 0}));
 
     // Only the active cell inverts.
@@ -73,18 +74,6 @@ TEST(ImageViewPaint, MonochromeOneAndTheInvertCommand)
     EXPECT_EQ(cell.parent.messages.back().wParam, 9001u);
 }
 
-TEST(ImageViewPaint, ZeroWindowWidthPaintsAsOne)
-{
-    ImageSet set({"quad16.dcm"}, true);
-    Cell cell(256, 256);
-    cell.view.SetImages(set.Pointers());
-    cell.view.SetupFirstImage();
-    FrameImageInfo* frame = set[0]->GetHelper()->GetFrame(0);
-    frame->windowWidth = 0;
-    EXPECT_EQ(Quadrants(cell.view), (std::vector<int>{0, 0, 255, 255}));
-    EXPECT_GE(frame->windowWidth, 1.0);
-}
-
 // Bright pixels along the middle row of a grab.
 int BrightRun(const QImage& image, int y)
 {
@@ -97,12 +86,9 @@ int BrightRun(const QImage& image, int y)
 
 TEST(ImageViewPaint, ZoomScalesFromTheSourceCentreAndPicksTheMethod)
 {
-    ImageSet set({"square.dcm"}, true);
-    Cell cell(64, 64);
-    cell.view.SetImages(set.Pointers());
-    cell.view.SetupFirstImage();
+    Cell cell(64, 64, {"square.dcm"});
     EXPECT_NEAR(BrightRun(Grab(cell.view), 32), 16, 1);
-    EXPECT_EQ(set[0]->GetHelper()->scaleMode, 1);
+    EXPECT_EQ(cell.set[0]->GetHelper()->scaleMode, 1);
 
     cell.view.zoomMode = XEVImageViewCtrl::kZoomed;
     cell.view.zoomed = 1;
@@ -115,15 +101,12 @@ TEST(ImageViewPaint, ZoomScalesFromTheSourceCentreAndPicksTheMethod)
 
     cell.view.zoomIncrement = 0.5;
     EXPECT_NEAR(BrightRun(Grab(cell.view), 32), 40, 1);
-    EXPECT_EQ(set[0]->GetHelper()->scaleMode, 2);
+    EXPECT_EQ(cell.set[0]->GetHelper()->scaleMode, 2);
 }
 
-TEST(ImageViewPaint, WideFrameIsFittedAndCentred)
+TEST(ImageViewPaint, WideFrameIsFittedAndCentredAndTheMouseFollows)
 {
-    ImageSet set({"wide.dcm"}, true);
-    Cell cell(300, 300);
-    cell.view.SetImages(set.Pointers());
-    cell.view.SetupFirstImage();
+    Cell cell(300, 300, {"wide.dcm"});
     const QImage image = Grab(cell.view);
     EXPECT_DOUBLE_EQ(cell.view.baseScale, 300.0 / 512);
     EXPECT_EQ(cell.view.destination, QRect(0, 75, 300, 150));
@@ -131,16 +114,7 @@ TEST(ImageViewPaint, WideFrameIsFittedAndCentred)
     EXPECT_EQ(Gray(image, 150, 76), 200);
     EXPECT_EQ(Gray(image, 150, 223), 200);
     EXPECT_EQ(Gray(image, 150, 226), 0);
-}
-
-TEST(ImageViewPaint, MouseGeometryFollowsTheDrawnImage)
-{
-    ImageSet set({"wide.dcm"}, true);
-    Cell cell(300, 300);
-    cell.view.SetImages(set.Pointers());
-    cell.view.SetupFirstImage();
-    Grab(cell.view);
-    // Drawn at (0, 75) to (300, 225) at 300/512; the tools' hot spots shift the cursor.
+    // The tools' hot spots shift the cursor.
     EXPECT_TRUE(cell.view.HitTest(QPoint(10, 80), 1));
     EXPECT_FALSE(cell.view.HitTest(QPoint(10, 70), 1));
     EXPECT_TRUE(cell.view.HitTest(QPoint(10, 70), 8));
@@ -216,10 +190,7 @@ TEST(ImageViewPaint, EmptyCellIsBlackWithItsFrame)
 
 TEST(ImageViewPaint, ProgressBarAndLastFrame)
 {
-    ImageSet set({"multi4.dcm"}, true);
-    Cell cell(404, 100);
-    cell.view.SetImages(set.Pointers());
-    cell.view.SetupFirstImage();
+    Cell cell(404, 100, {"multi4.dcm"});
     cell.view.currentFrame = -1;
     cell.view.progressShown = 1;
     cell.view.progressTotal = 10;
@@ -236,12 +207,9 @@ TEST(ImageViewPaint, ProgressBarAndLastFrame)
 
 TEST(ImageViewPaint, CornerTextsCarryTheViewValues)
 {
-    ImageSet set("small.dcm", 10, true);
-    Cell cell(256, 256);
-    cell.view.SetImages(set.Pointers());
-    cell.view.SetupFirstImage();
+    Cell cell(256, 256, std::vector<const char*>(10, "small.dcm"));
     ASSERT_EQ(cell.view.GoToImage(2), 0);
-    FrameImageInfo* frame = set[2]->GetHelper()->GetFrame(0);
+    FrameImageInfo* frame = cell.set[2]->GetHelper()->GetFrame(0);
     XEVOverlaySettingInfoItem page;
     page.kind = XEVOverlaySettingInfoItem::kMacro;
     page.macroName = kXEVMacroPage;
@@ -349,22 +317,14 @@ TEST(ImageViewPaint, GreyBitmapSpreadsEveryPixelOfEveryWidth)
     }
 }
 
-class RecordingTitlePane : public XEVTitlePaneState {
-public:
-    bool IsCinePlaying() const override { return false; }
-    bool IsReportEnabled() const override { return reportEnabled; }
-    bool IsTextToolPressed() const override { return false; }
-    bool IsArrowToolPressed() const override { return false; }
-    bool reportEnabled = false;
-};
-
 TEST(ImageViewPaint, ShowReportReachesTheMainFrameWhenThePaneAllows)
 {
     MessageLog frame;
     XEVImageViewCtrl view(&frame, 9001);
     view.OnCommand(ID_XEV_SHOW_REPORT);
     EXPECT_EQ(frame.Count(WM_XEV_SHOW_REPORT), 1);
-    RecordingTitlePane pane;
+    TitlePane pane;
+    pane.reportEnabled = false;
     XEVSetTitlePane(&pane);
     view.OnCommand(ID_XEV_SHOW_REPORT);
     EXPECT_EQ(frame.Count(WM_XEV_SHOW_REPORT), 1);

@@ -3,12 +3,8 @@
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QScrollBar>
-#include <QWheelEvent>
 
-#include <algorithm>
-#include <cmath>
 #include <optional>
 
 #include "shell/xevcommonsettings.h"
@@ -19,22 +15,6 @@
 #include "viewtestsupport.h"
 
 namespace {
-
-int Windowed(double v, double centre, double width)
-{
-    return int(std::clamp(std::round((v - (centre - width / 2)) * 256.0 / width), 0.0, 255.0));
-}
-
-class TitlePane : public XEVTitlePaneState {
-public:
-    bool IsCinePlaying() const override { return playing; }
-    bool IsReportEnabled() const override { return true; }
-    bool IsTextToolPressed() const override { return false; }
-    bool IsArrowToolPressed() const override { return false; }
-    void UpdateToolButtons(int32_t tool) override { buttons.push_back(tool); }
-    bool playing = false;
-    std::vector<int32_t> buttons;
-};
 
 // Records each menu instead of running it, and answers a chosen command.
 class MenuRecorder : public XEVMenuPresenter {
@@ -74,37 +54,12 @@ public:
     int count = 0;
 };
 
-void Mouse(QWidget& w, QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::MouseButtons buttons,
-           Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QMouseEvent e(type, QPointF(p), QPointF(w.mapToGlobal(p)), button, buttons, modifiers);
-    QCoreApplication::sendEvent(&w, &e);
-}
-
-// A left drag through the points, pressed at the first and released at the last.
-void Drag(QWidget& w, std::initializer_list<QPoint> points, Qt::MouseButton button = Qt::LeftButton)
-{
-    const QPoint* p = points.begin();
-    Mouse(w, QEvent::MouseButtonPress, *p, button, button);
-    for (++p; p != points.end(); ++p) {
-        Mouse(w, QEvent::MouseMove, *p, Qt::NoButton, button);
-    }
-    Mouse(w, QEvent::MouseButtonRelease, *(points.end() - 1), button, Qt::NoButton);
-}
-
 bool Key(QWidget& w, int key)
 {
     QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
     e.setAccepted(false);
     QCoreApplication::sendEvent(&w, &e);
     return e.isAccepted();
-}
-
-void Wheel(QWidget& w, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QWheelEvent e(QPointF(10, 10), QPointF(w.mapToGlobal(QPoint(10, 10))), QPoint(), QPoint(0, delta), Qt::NoButton,
-                  modifiers, Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(&w, &e);
 }
 
 class ImageViewTools : public ::testing::Test {

@@ -1,13 +1,18 @@
 #pragma once
 
 // What the cell tests share: fixtures, a parent that records the cell's messages, images
-// loaded on the test thread, and reading pixels from a grab.
+// loaded on the test thread, synthesized input, and reading pixels from a grab.
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEvent>
 #include <QImage>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QWidget>
+
+#include <algorithm>
+#include <cmath>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +82,13 @@ inline void Pump()
     }
 }
 
+inline void DecodeImage(ImageInfo* image)
+{
+    int32_t frame = 0;
+    while (image->LoadImage(frame, XEVWindowHandle(), 1) != 0 && frame != -1) {
+    }
+}
+
 // Images of fixture files, every frame decoded here (forced, so no memory test runs).
 class ImageSet {
 public:
@@ -86,9 +98,7 @@ public:
             auto image = std::make_unique<ImageInfo>();
             image->SetFilePath(CellFixture(name));
             if (load) {
-                int32_t frame = 0;
-                while (image->LoadImage(frame, XEVWindowHandle(), 1) != 0 && frame != -1) {
-                }
+                DecodeImage(image.get());
             }
             images.push_back(std::move(image));
         }
@@ -107,6 +117,66 @@ public:
 
     std::vector<std::unique_ptr<ImageInfo>> images;
 };
+
+inline bool AlwaysEnoughMemory()
+{
+    return true;
+}
+
+inline bool NeverEnoughMemory()
+{
+    return false;
+}
+
+// Stands for the title pane: answers the states set here and keeps the tool buttons shown.
+class TitlePane : public XEVTitlePaneState {
+public:
+    bool IsCinePlaying() const override { return playing; }
+    bool IsReportEnabled() const override { return reportEnabled; }
+    bool IsTextToolPressed() const override { return false; }
+    bool IsArrowToolPressed() const override { return false; }
+    void UpdateToolButtons(int32_t tool) override { buttons.push_back(tool); }
+    bool playing = false;
+    bool reportEnabled = true;
+    std::vector<int32_t> buttons;
+};
+
+// Keeps the texts instead of showing a message box.
+class RecordingBox : public XEVMessageBox {
+public:
+    void Show(QWidget*, const QString& text) override { texts.push_back(text); }
+    std::vector<QString> texts;
+};
+
+// The closed form of an 8-bit window: clamp(round((v - (c - w / 2)) x 256 / w), 0, 255).
+inline int Windowed(double v, double centre, double width)
+{
+    return int(std::clamp(std::round((v - (centre - width / 2)) * 256.0 / width), 0.0, 255.0));
+}
+
+inline void Mouse(QWidget& w, QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent e(type, QPointF(p), QPointF(w.mapToGlobal(p)), button, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &e);
+}
+
+// A drag through the points, pressed at the first and released at the last.
+inline void Drag(QWidget& w, std::initializer_list<QPoint> points, Qt::MouseButton button = Qt::LeftButton)
+{
+    const QPoint* p = points.begin();
+    Mouse(w, QEvent::MouseButtonPress, *p, button, button);
+    for (++p; p != points.end(); ++p) {
+        Mouse(w, QEvent::MouseMove, *p, Qt::NoButton, button);
+    }
+    Mouse(w, QEvent::MouseButtonRelease, *(points.end() - 1), button, Qt::NoButton);
+}
+
+inline void Wheel(QWidget& w, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWheelEvent e(QPointF(10, 10), QPointF(w.mapToGlobal(QPoint(10, 10))), QPoint(), QPoint(0, delta), Qt::NoButton,
+                  modifiers, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&w, &e);
+}
 
 inline QImage Grab(QWidget& widget)
 {
