@@ -285,3 +285,43 @@ TEST(RenderTest, YbrFrameShowsAsRgb)
     }
     EXPECT_LE(worst, 1);
 }
+
+// Window maps are kept between renders and shared by every image: each change of window,
+// inversion or sample type must still give its own values, with and without smooth scaling.
+TEST(RenderTest, KeptWindowMapsFollowEveryChange)
+{
+    Loaded ct("rle_ct_gdcm.dcm");
+    ASSERT_NE(ct.frame, nullptr);
+    ct.helper.SetViewSize(512, 512);
+    struct Step {
+        double centre;
+        double width;
+        int32_t invert;
+        bool asUnsigned;
+    };
+    // 0/256 and 0/512 share their intercept and differ in slope only.
+    const Step steps[] = {{40, 400, 0, false},   {40, 40, 0, false},    {40, 400, 0, false},     {40, 400, 1, false},
+                          {40, 400, 0, false},   {0, 256, 0, false},    {0, 512, 0, false},      {-500, 3000, 1, false},
+                          {1000, 2000, 0, true}, {40, 400, 0, true},    {1000, 2000, 0, false},  {40, 400, 0, false}};
+    for (const int32_t scaleMode : {0, 1}) {
+        ct.helper.scaleMode = scaleMode;
+        for (const Step& step : steps) {
+            ct.helper.header.data_type(step.asUnsigned ? VEK_DataType::u_integer : VEK_DataType::s_integer);
+            ct.helper.invertFlag = step.invert;
+            ct.frame->SetWindow(step.centre, step.width, 1);
+            const Dib dib = ct.Render();
+            ASSERT_EQ(dib.rows.size(), 512u);
+            int32_t wrong = 0;
+            for (int32_t y = 0; y < 512; ++y) {
+                for (int32_t x = 0; x < 512; ++x) {
+                    const int16_t s = S16(ct.frame, x, y, 512);
+                    const double v = step.asUnsigned ? double(uint16_t(s)) : double(s);
+                    const uint8_t windowed = Windowed(v, step.centre, step.width);
+                    wrong += dib.rows[y][x] != (step.invert != 0 ? 255 - windowed : windowed);
+                }
+            }
+            EXPECT_EQ(wrong, 0) << "scale mode " << scaleMode << ", window " << step.centre << "/" << step.width
+                                << ", inverted " << step.invert << ", unsigned " << step.asUnsigned;
+        }
+    }
+}
