@@ -187,27 +187,27 @@ void expect_oracle(uint32_t W, uint32_t H, uint16_t c, uint32_t w, uint32_t h, c
   const std::vector<T> in = random_samples<T>(size_t(W) * H * c, seed);
   const Plane p = plane(W, H, c, in);
   const Plane want = shrink_only ? shrink_formula(p, w, h) : li_formula(p, w, h);
-  ASSERT_EQ(scaled(W, H, c, in, make), want.s) << W << "x" << H << " -> " << w << "x" << h << " c " << c << " "
-                                               << typeid(T).name();
+  ASSERT_EQ(scaled(W, H, c, in, make), want.s)
+      << W << "x" << H << " -> " << w << "x" << h << " c " << c << " " << typeid(T).name();
 }
 
 template <class T>
 void expect_oracle_all() {
   uint32_t seed = 1;
   for (uint16_t c : {1, 3, 4, 5})
-    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{{7, 5, 16, 13},   // enlarging
-                                                                  {9, 6, 23, 6},    // width only
-                                                                  {6, 4, 6, 11},    // height only
-                                                                  {20, 9, 7, 9},    // width shrinks only
-                                                                  {8, 20, 19, 7},   // height shrinks, width grows
-                                                                  {12, 8, 6, 4},    // even ratio
-                                                                  {15, 9, 5, 3},    // odd ratio
-                                                                  {17, 13, 6, 5},   // fractional
-                                                                  {16, 12, 8, 5},   // even across only
+    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{{7, 5, 16, 13},  // enlarging
+                                                                  {9, 6, 23, 6},   // width only
+                                                                  {6, 4, 6, 11},   // height only
+                                                                  {20, 9, 7, 9},   // width shrinks only
+                                                                  {8, 20, 19, 7},  // height shrinks, width grows
+                                                                  {12, 8, 6, 4},   // even ratio
+                                                                  {15, 9, 5, 3},   // odd ratio
+                                                                  {17, 13, 6, 5},  // fractional
+                                                                  {16, 12, 8, 5},  // even across only
                                                                   {3, 3, 10, 2},
-                                                                  {45, 3, 131, 7},   // lines wide enough
-                                                                  {64, 2, 128, 3},   // for the vector
-                                                                  {100, 3, 90, 4},     // bodies
+                                                                  {45, 3, 131, 7},  // lines wide enough
+                                                                  {64, 2, 128, 3},  // for the vector
+                                                                  {100, 3, 90, 4},  // bodies
                                                                   {100, 9, 37, 4}}) {
       expect_oracle<T>(W, H, c, w, h, li(w, h), false, seed++);
       if (w < W && h < H) expect_oracle<T>(W, H, c, w, h, shrink(w, h), true, seed++);
@@ -319,7 +319,8 @@ TEST(ScaleLI, Routing) {
   EXPECT_EQ(scaled(3, 1, 1, line, heighten(5), "VEK_ScaleHeightIRE"),
             (std::vector<int64_t>{1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3}));
   const std::vector<uint8_t> column = {4, 5};
-  EXPECT_EQ(scaled(1, 2, 1, column, widen(5), "VEK_ScaleWidthIRE"), (std::vector<int64_t>{4, 4, 4, 4, 4, 5, 5, 5, 5, 5}));
+  EXPECT_EQ(scaled(1, 2, 1, column, widen(5), "VEK_ScaleWidthIRE"),
+            (std::vector<int64_t>{4, 4, 4, 4, 4, 5, 5, 5, 5, 5}));
   EXPECT_TRUE(scale(20, 10, 1, small, li(20, 10)).same());
   EXPECT_TRUE(scale(20, 10, 1, small, widen(20)).same());
   EXPECT_TRUE(scale(20, 10, 1, small, heighten(10)).same());
@@ -350,8 +351,9 @@ TEST(ScaleLI, Refusals) {
   expect_refusal(h, li(0, 9), 0x80800000u, "VEK_ScaleWidthEngine::initiate()");
   expect_refusal(h, li(9, 0), 0x80800000u, "VEK_ScaleHeightEngine::initiate()");
   expect_refusal(h, li(0, 2), 0x80800000u, "VEK_ScaleShrinkLIEngine::initiate()");
-  expect_refusal(h, [](VEK_Manager* mm, VEK_Engine*) { return VEK_ScaleLIFastBy<Q12>(mm).engine(nullptr, 2, 2); },
-                 0x80800000u, "VEK_ScaleLIFastBy::engine()");
+  expect_refusal(
+      h, [](VEK_Manager* mm, VEK_Engine*) { return VEK_ScaleLIFastBy<Q12>(mm).engine(nullptr, 2, 2); }, 0x80800000u,
+      "VEK_ScaleLIFastBy::engine()");
 }
 
 // The framework's input side may be the one that refuses; either way before any division.
@@ -374,8 +376,7 @@ TEST(ScaleLI, EveryRefusedAllocationLeavesNoLeak) {
   Head img = header(m, 9, 6, 8, 3);
   for (auto [w, h] : std::vector<std::array<uint32_t, 2>>{{20, 13}, {4, 3}, {3, 2}, {4, 11}, {20, 2}}) {
     const Plane want = li_formula(plane(9, 6, 3, in), w, h);
-    expect_no_leak_when_memory_runs_out(in, li(w, h), std::vector<uint8_t>(want.s.begin(), want.s.end()),
-                                        &img.h);
+    expect_no_leak_when_memory_runs_out(in, li(w, h), std::vector<uint8_t>(want.s.begin(), want.s.end()), &img.h);
   }
 }
 
@@ -396,8 +397,12 @@ template <class T>
 void expect_near_opencv(int cv_type) {
   cv::setNumThreads(1);
   for (int c : {1, 3, 4})
-    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{
-             {32, 24, 64, 48}, {31, 17, 100, 50}, {64, 48, 37, 29}, {60, 40, 30, 20}, {45, 45, 15, 15}, {50, 20, 80, 9}}) {
+    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{{32, 24, 64, 48},
+                                                                  {31, 17, 100, 50},
+                                                                  {64, 48, 37, 29},
+                                                                  {60, 40, 30, 20},
+                                                                  {45, 45, 15, 15},
+                                                                  {50, 20, 80, 9}}) {
       const std::vector<T> in = random_samples<T>(size_t(W) * H * c, W * 7 + c);
       const std::vector<int64_t> got = scaled(W, H, uint16_t(c), in, li(w, h));
       cv::Mat src(int(H), int(W), CV_MAKETYPE(cv_type, c), const_cast<T*>(in.data())), dst;
@@ -411,7 +416,8 @@ void expect_near_opencv(int cv_type) {
       const int64_t tolerance = exact ? 1 : corners ? 49 : 17;
       const T* want = dst.ptr<T>();
       for (size_t i = 0; i < got.size(); ++i)
-        ASSERT_LE(std::abs(got[i] - int64_t(want[i])), tolerance) << W << "x" << H << " -> " << w << "x" << h << " at " << i;
+        ASSERT_LE(std::abs(got[i] - int64_t(want[i])), tolerance)
+            << W << "x" << H << " -> " << w << "x" << h << " at " << i;
     }
 }
 

@@ -16,6 +16,12 @@
 
 using Make = std::function<VEK_Engine*(VEK_Manager*, VEK_Engine*)>;
 
+// The engine creator C called with the source and args.
+template <class C, class... A>
+Make by(A... args) {
+  return [=](VEK_Manager* m, VEK_Engine* s) { return C(m).engine(s, args...); };
+}
+
 template <class T>
 std::vector<T> random_samples(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -54,7 +60,8 @@ Scaled<T> scale(const VEK_Header& given, const std::vector<T>& in, const Make& m
 
 // The output of a job that must pass; engine, when given, is part of the last engine's class name.
 template <class T>
-std::vector<T> scaled_ok(const VEK_Header& h, const std::vector<T>& in, const Make& make, const char* engine = nullptr) {
+std::vector<T> scaled_ok(const VEK_Header& h, const std::vector<T>& in, const Make& make,
+                         const char* engine = nullptr) {
   Scaled<T> s = scale(h, in, make);
   EXPECT_TRUE(s.run.passed) << std::hex << s.run.code << std::dec << " " << s.run.method;
   if (engine != nullptr) EXPECT_NE(s.engine.find(engine), std::string::npos) << s.engine;
@@ -110,8 +117,8 @@ inline void expect_refusal(const VEK_Header& h, const Make& make, uint32_t code,
 // reader makes: the creators must refuse it before any ratio or buffer is formed.
 class ClaimedSizeEngine : public VEK_GenerateEngine {
  public:
-  using VEK_GenerateEngine::VEK_GenerateEngine;
   using VEK_GenerateEngine::initiate;
+  using VEK_GenerateEngine::VEK_GenerateEngine;
   bool initiate(VEK_DstBuffer* destination, bool rle) {
     make(out_header_, 4, 4, rle ? 1 : 8);
     if (rle) out_header_.encode_type(VEK_EncodeType_qk_rle::instance());
@@ -132,7 +139,8 @@ class ClaimedSizeFamily : public VEK_EngineCreator {
   using VEK_EngineCreator::VEK_EngineCreator;
   VEK_Engine* source(uint32_t width, uint32_t height, bool rle = false, uint16_t bits = 0, uint16_t channels = 1) {
     VEK_Engine* e = create_generator<ClaimedSizeEngine>(rle);
-    if (e != nullptr) static_cast<ClaimedSizeEngine*>(e)->resize(width, height, bits != 0 ? bits : rle ? 1 : 8, channels);
+    if (e != nullptr)
+      static_cast<ClaimedSizeEngine*>(e)->resize(width, height, bits != 0 ? bits : rle ? 1 : 8, channels);
     return e;
   }
 };
