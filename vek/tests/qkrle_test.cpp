@@ -71,9 +71,7 @@ std::pair<Runs, uint32_t> buffer_line(uint32_t width, const Runs& runs) {
   if (code != 0) {
     EXPECT_STREQ(m.status().method(), "VEK_QKRLEBuffer::regist_runarray()");
   }
-  VEK_Status st(&m);
-  m.status(st);
-  EXPECT_EQ(m.memory_manager().live(), kManagerParts);
+  end_job(m);
   return {got, code};
 }
 
@@ -254,9 +252,7 @@ TEST(QKRLELine, RefusesWhatItCannotRead) {
     EXPECT_EQ(VEK_QKRLELine::create(&m, src.reader, &wide), nullptr);
     EXPECT_EQ(m.status().full_code(), 0x81000000u);
   }
-  VEK_Status st(&m);
-  m.status(st);
-  EXPECT_EQ(m.memory_manager().live(), kManagerParts);
+  end_job(m);
 }
 
 TEST(QKRLEBuffer, RegistrationChecksEveryRun) {
