@@ -23,6 +23,7 @@
 #include "vek_oppixels.h"
 #include "vek_test_image.h"
 #include "vek_test_ops.h"
+#include "vek_test_oracle.h"
 
 namespace {
 
@@ -127,21 +128,13 @@ class Oracle {
   }
   // False when numpy is not there.
   bool answer(std::vector<std::vector<uint8_t>>& out) {
-    if (std::system("/usr/bin/python3 -c 'import numpy' 2>/dev/null") != 0) return false;
-    // Per process: the optimised and the sanitised builds may run at once.
-    const std::string stem = testing::TempDir() + "oppixels_" + std::to_string(getpid());
-    const std::string in = stem + "_in.bin", result = stem + "_out.bin";
-    std::ofstream(in, std::ios::binary) << request_.str();
-    const std::string command = "/usr/bin/python3 " VEK_TEST_DATA_DIR "/oppixels_oracle.py < " + in + " > " + result;
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    std::ifstream answer(result, std::ios::binary);
+    if (!oracle_available()) return false;
+    const std::string answer = python_oracle("oppixels_oracle.py", request_.str());
+    size_t at = 0;
     for (size_t n : sizes_) {
-      std::vector<uint8_t> v(n);
-      answer.read(reinterpret_cast<char*>(v.data()), std::streamsize(n));
-      out.push_back(v);
+      out.emplace_back(answer.begin() + std::min(at, answer.size()), answer.begin() + std::min(at + n, answer.size()));
+      at += n;
     }
-    std::remove(in.c_str());
-    std::remove(result.c_str());
     return true;
   }
 
