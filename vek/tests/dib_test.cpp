@@ -16,6 +16,7 @@
 #include "vek_memory.h"
 #include "vek_memorystorage.h"
 #include "vek_test_engines.h"
+#include "vek_test_ops.h"
 #include "vek_test_support.h"
 
 namespace {
@@ -44,13 +45,6 @@ void make(VEK_Header& h, uint32_t w, uint32_t ht, uint16_t bits, uint16_t channe
 
 uint32_t u32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
 Bytes slice(const Bytes& b, size_t from, size_t n) { return Bytes(b.begin() + from, b.begin() + from + n); }
-
-Bytes random_bytes(size_t n, uint32_t seed, uint32_t below = 256) {
-  std::mt19937 rng(seed);
-  Bytes v(n);
-  for (auto& b : v) b = uint8_t(rng() % below);
-  return v;
-}
 
 // Writes the image, read from caller memory, as a bitmap behind the first `front` bytes of out,
 // which ends sized by dib_bytes (wrap may put a decorator in between). The storage has room

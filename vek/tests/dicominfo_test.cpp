@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "pyr/pyrdicomdataset.h"
@@ -67,14 +68,11 @@ TEST(DICOMInfo, ByteOrdersGiveTheSameHeader) {
     EXPECT_EQ(i.compression_kind(), 0u);
     EXPECT_EQ(i.compression_code(), c.code);
     EXPECT_EQ(i.little_endian(), c.little);
-    EXPECT_EQ(i.width(), 512u);
-    EXPECT_EQ(i.height(), 512u);
-    EXPECT_EQ(i.bits(), 16u);
-    EXPECT_EQ(i.channels(), 1u);
+    EXPECT_EQ(std::tuple(i.width(), i.height(), i.bits(), i.channels()), std::tuple(512u, 512u, 16u, 1u));
     EXPECT_EQ(i.color_type(), VEK_ColorType_gray::instance());
     EXPECT_EQ(i.encode_type(), VEK_EncodeType_raw::instance());
-    EXPECT_EQ(i.data_type(), VEK_DataType::s_integer);
-    EXPECT_EQ(i.pixel_data_type(), VEK_DataType::s_integer);
+    EXPECT_EQ(std::pair(i.data_type(), i.pixel_data_type()),
+              std::pair(VEK_DataType::s_integer, VEK_DataType::s_integer));
     EXPECT_EQ(i.has_pixel_data(), 1u);
     EXPECT_EQ(i.multi_fragment_frames(), 0u);
     expect_frames(i, c.file, 1);

@@ -6,6 +6,7 @@
 
 #include "vek_memory.h"
 #include "vek_test_engines.h"
+#include "vek_test_ops.h"
 #include "vek_test_support.h"
 
 namespace {
@@ -14,13 +15,6 @@ struct SampleType {
   const VEK_DataType* type;
   uint16_t bits;
 };
-
-std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> v(n);
-  for (auto& b : v) b = uint8_t(rng());
-  return v;
-}
 
 }  // namespace
 

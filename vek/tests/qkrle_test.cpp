@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,16 +9,15 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "vek_memory.h"
-#include "vek_test_rlerun.h"
 #include "vek_not.h"
 #include "vek_notqkrle.h"
 #include "vek_qkrlebuffer.h"
 #include "vek_qkrlelinebase.h"
 #include "vek_test_ops.h"
+#include "vek_test_oracle.h"
 #include "vek_test_qkrle.h"
+#include "vek_test_rlerun.h"
 
 namespace {
 
@@ -71,9 +71,7 @@ std::pair<Runs, uint32_t> buffer_line(uint32_t width, const Runs& runs) {
   if (code != 0) {
     EXPECT_STREQ(m.status().method(), "VEK_QKRLEBuffer::regist_runarray()");
   }
-  VEK_Status st(&m);
-  m.status(st);
-  EXPECT_EQ(m.memory_manager().live(), kManagerParts);
+  end_job(m);
   return {got, code};
 }
 
@@ -254,9 +252,7 @@ TEST(QKRLELine, RefusesWhatItCannotRead) {
     EXPECT_EQ(VEK_QKRLELine::create(&m, src.reader, &wide), nullptr);
     EXPECT_EQ(m.status().full_code(), 0x81000000u);
   }
-  VEK_Status st(&m);
-  m.status(st);
-  EXPECT_EQ(m.memory_manager().live(), kManagerParts);
+  end_job(m);
 }
 
 TEST(QKRLEBuffer, RegistrationChecksEveryRun) {
@@ -393,15 +389,8 @@ TEST(NotQKRLE, MatchesNumpyOnRandomLines) {
     }
     images.push_back(image);
   }
-  if (std::system("/usr/bin/python3 -c 'import numpy' 2>/dev/null") != 0) GTEST_SKIP() << "python3 with numpy absent";
-  // Per process: the optimised and the sanitised builds may run at once.
-  const std::string stem = testing::TempDir() + "qkrle_not_" + std::to_string(getpid());
-  const std::string in = stem + "_in.txt", out = stem + "_out.txt";
-  std::ofstream(in) << request.str();
-  const std::string command =
-      "/usr/bin/python3 " VEK_TEST_DATA_DIR "/qkrle_not_oracle.py < " + in + " > " + out;
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  std::ifstream answer(out);
+  if (!oracle_available()) GTEST_SKIP() << "python3 with numpy absent";
+  std::istringstream answer(python_oracle("qkrle_not_oracle.py", request.str()));
   for (size_t i = 0; i < images.size(); ++i) {
     Image expected;
     std::string text;
@@ -414,8 +403,6 @@ TEST(NotQKRLE, MatchesNumpyOnRandomLines) {
     }
     EXPECT_EQ(invert(widths[i], images[i]), expected) << "width " << widths[i];
   }
-  std::remove(in.c_str());
-  std::remove(out.c_str());
 }
 
 TEST(NotQKRLE, RefusesWhatItCannotInvert) {
@@ -458,17 +445,12 @@ TEST(NotQKRLE, BrokenStreamStopsTheJobWithNothingWritten) {
 
 TEST(NotQKRLE, EveryRefusedAllocationLeavesNoLeak) {
   const Image in = {{{2, 4}, {7, 7}}, {}, {{0, 9}}};
-  const Image want = {{{0, 1}, {5, 6}, {8, 9}}, {{0, 9}}, {}};
-  for (uint64_t n = 1;; ++n) {
-    VEK_TestManager m;
-    NotRun r = invert(m, 10, encode(in), 3, n);
-    if (r.code == 0) {
-      EXPECT_EQ(r.out, want);
-      break;
-    }
-    EXPECT_EQ(r.code, 0x80010000u) << "refusing allocation " << n << " " << r.method;
-    ASSERT_LT(n, 200u);
-  }
+  expect_rle_refusals(
+      [&](uint64_t n) {
+        VEK_TestManager m;
+        return invert(m, 10, encode(in), 3, n);
+      },
+      {{{0, 1}, {5, 6}, {8, 9}}, {{0, 9}}, {}});
 }
 
 TEST(QKRLEBuffer, RefusesWhatItCannotLoad) {

@@ -15,11 +15,10 @@
 #include "vek_qkrle.h"
 #include "vek_scaleli.h"
 #include "vek_scaleround.h"
-#include "vek_test_image.h"
+#include "vek_test_scale.h"
 
 namespace {
 
-using Make = std::function<VEK_Engine*(VEK_Manager*, VEK_Engine*)>;
 using Q12 = VEK_FixedRealImpl<int, 12>;
 
 Make li(uint32_t w, uint32_t h) {
@@ -35,57 +34,29 @@ Make heighten(uint32_t h) {
   return [=](VEK_Manager* m, VEK_Engine* s) { return VEK_ScaleHeightLIBy<Q12>(m).engine(s, h); };
 }
 
-struct Image {
-  Image(uint32_t w, uint32_t h, uint16_t bits, uint16_t c, const VEK_DataType* type) : head(&m) {
-    make(head, w, h, bits, c, type);
-  }
-  VEK_TestManager m;
-  VEK_Header head;
-};
-
-struct Result {
-  TestRun<int64_t> run;
-  std::string engine;
-  bool same = false;  // the source came back
-};
-
-// Runs samples of type T through make; the output as T, widened to int64_t.
+// Runs samples of type T through make; the output widened to int64_t.
 template <class T>
-Result scale(uint32_t W, uint32_t H, uint16_t c, const std::vector<T>& in, const Make& make) {
-  Image img(W, H, uint16_t(sizeof(T) * 8), c, test_data_type<T>());
-  Result r;
-  TestRun<T> run = run_samples<T>(
-      img.m, in,
-      [&](VEK_Manager* mm, VEK_Engine* source) {
-        VEK_Engine* e = make(mm, source);
-        if (e != nullptr) r.engine = typeid(*e).name();
-        r.same = e == source;
-        return e;
-      },
-      &img.head);
-  EXPECT_EQ(img.m.memory_manager().live(), 3u);
-  r.run.passed = run.passed;
-  r.run.code = run.code;
-  r.run.method = run.method;
-  r.run.out.assign(run.out.begin(), run.out.end());
+Scaled<int64_t> scale(uint32_t W, uint32_t H, uint16_t c, const std::vector<T>& in, const Make& make) {
+  VEK_TestManager m;
+  const Scaled<T> s = ::scale(header(m, W, H, uint16_t(sizeof(T) * 8), c, test_data_type<T>()), in, make);
+  Scaled<int64_t> r;
+  r.run.passed = s.run.passed;
+  r.run.code = s.run.code;
+  r.run.method = s.run.method;
+  r.run.out.assign(s.run.out.begin(), s.run.out.end());
+  r.engine = s.engine;
+  r.made = s.made;
+  r.source = s.source;
   return r;
 }
 
 template <class T>
 std::vector<int64_t> scaled(uint32_t W, uint32_t H, uint16_t c, const std::vector<T>& in, const Make& make,
                             const char* engine = nullptr) {
-  Result r = scale(W, H, c, in, make);
+  const Scaled<int64_t> r = scale(W, H, c, in, make);
   EXPECT_TRUE(r.run.passed) << std::hex << r.run.code << std::dec << " " << r.run.method;
   if (engine != nullptr) EXPECT_NE(r.engine.find(engine), std::string::npos) << r.engine;
   return r.run.out;
-}
-
-template <class T>
-std::vector<T> random_samples(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<T> v(n);
-  for (T& x : v) x = T(rng());
-  return v;
 }
 
 // ---- The oracle: one output sample at a time, straight from the formulas ----
@@ -216,27 +187,27 @@ void expect_oracle(uint32_t W, uint32_t H, uint16_t c, uint32_t w, uint32_t h, c
   const std::vector<T> in = random_samples<T>(size_t(W) * H * c, seed);
   const Plane p = plane(W, H, c, in);
   const Plane want = shrink_only ? shrink_formula(p, w, h) : li_formula(p, w, h);
-  ASSERT_EQ(scaled(W, H, c, in, make), want.s) << W << "x" << H << " -> " << w << "x" << h << " c " << c << " "
-                                               << typeid(T).name();
+  ASSERT_EQ(scaled(W, H, c, in, make), want.s)
+      << W << "x" << H << " -> " << w << "x" << h << " c " << c << " " << typeid(T).name();
 }
 
 template <class T>
 void expect_oracle_all() {
   uint32_t seed = 1;
   for (uint16_t c : {1, 3, 4, 5})
-    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{{7, 5, 16, 13},   // enlarging
-                                                                  {9, 6, 23, 6},    // width only
-                                                                  {6, 4, 6, 11},    // height only
-                                                                  {20, 9, 7, 9},    // width shrinks only
-                                                                  {8, 20, 19, 7},   // height shrinks, width grows
-                                                                  {12, 8, 6, 4},    // even ratio
-                                                                  {15, 9, 5, 3},    // odd ratio
-                                                                  {17, 13, 6, 5},   // fractional
-                                                                  {16, 12, 8, 5},   // even across only
+    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{{7, 5, 16, 13},  // enlarging
+                                                                  {9, 6, 23, 6},   // width only
+                                                                  {6, 4, 6, 11},   // height only
+                                                                  {20, 9, 7, 9},   // width shrinks only
+                                                                  {8, 20, 19, 7},  // height shrinks, width grows
+                                                                  {12, 8, 6, 4},   // even ratio
+                                                                  {15, 9, 5, 3},   // odd ratio
+                                                                  {17, 13, 6, 5},  // fractional
+                                                                  {16, 12, 8, 5},  // even across only
                                                                   {3, 3, 10, 2},
-                                                                  {45, 3, 131, 7},   // lines wide enough
-                                                                  {64, 2, 128, 3},   // for the vector
-                                                                  {100, 3, 90, 4},     // bodies
+                                                                  {45, 3, 131, 7},  // lines wide enough
+                                                                  {64, 2, 128, 3},  // for the vector
+                                                                  {100, 3, 90, 4},  // bodies
                                                                   {100, 9, 37, 4}}) {
       expect_oracle<T>(W, H, c, w, h, li(w, h), false, seed++);
       if (w < W && h < H) expect_oracle<T>(W, H, c, w, h, shrink(w, h), true, seed++);
@@ -326,12 +297,12 @@ TEST(ScaleShrinkLI, HugeRatiosStayInsideTheLine) {
 TEST(ScaleShrinkLI, RefusesSizesThatDoNotShrink) {
   const std::vector<uint8_t> in(64, 1);
   for (auto [w, h] : std::vector<std::array<uint32_t, 2>>{{8, 4}, {4, 8}, {9, 2}, {2, 9}, {0, 2}, {2, 0}}) {
-    Result r = scale(8, 8, 1, in, shrink(w, h));
+    const Scaled<int64_t> r = scale(8, 8, 1, in, shrink(w, h));
     EXPECT_FALSE(r.run.passed);
     EXPECT_EQ(r.run.code, 0x80800000u) << w << "x" << h;
     EXPECT_EQ(r.run.method, "VEK_ScaleShrinkLIEngine::initiate()");
   }
-  EXPECT_TRUE(scale(8, 8, 1, in, shrink(8, 8)).same);
+  EXPECT_TRUE(scale(8, 8, 1, in, shrink(8, 8)).same());
 }
 
 TEST(ScaleLI, Routing) {
@@ -348,32 +319,15 @@ TEST(ScaleLI, Routing) {
   EXPECT_EQ(scaled(3, 1, 1, line, heighten(5), "VEK_ScaleHeightIRE"),
             (std::vector<int64_t>{1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3}));
   const std::vector<uint8_t> column = {4, 5};
-  EXPECT_EQ(scaled(1, 2, 1, column, widen(5), "VEK_ScaleWidthIRE"), (std::vector<int64_t>{4, 4, 4, 4, 4, 5, 5, 5, 5, 5}));
-  EXPECT_TRUE(scale(20, 10, 1, small, li(20, 10)).same);
-  EXPECT_TRUE(scale(20, 10, 1, small, widen(20)).same);
-  EXPECT_TRUE(scale(20, 10, 1, small, heighten(10)).same);
-}
-
-// Refusal of a 4 x 4 image of the given kind.
-void expect_refusal(uint16_t bits, const VEK_DataType* type, bool rle, bool palette, const Make& make, uint32_t code,
-                    const char* method) {
-  Image img(4, 4, bits, 1, type);
-  if (rle) img.head.encode_type(VEK_EncodeType_qk_rle::instance());
-  if (palette) {
-    img.head.palette().bits(8);
-    img.head.palette().channels(1);
-    img.head.palette().entries(1);
-    const uint8_t entry = 0;
-    ASSERT_TRUE(img.head.palette().value(&entry, 1));
-  }
-  TestRun<uint8_t> r = run_samples<uint8_t>(img.m, std::vector<uint8_t>(256, 0), make, &img.head);
-  EXPECT_FALSE(r.made) << method;
-  EXPECT_EQ(r.code, code) << method << " got " << r.method;
-  EXPECT_EQ(r.method, method);
-  EXPECT_EQ(img.m.memory_manager().live(), palette ? 4u : 3u);  // the header's palette
+  EXPECT_EQ(scaled(1, 2, 1, column, widen(5), "VEK_ScaleWidthIRE"),
+            (std::vector<int64_t>{4, 4, 4, 4, 4, 5, 5, 5, 5, 5}));
+  EXPECT_TRUE(scale(20, 10, 1, small, li(20, 10)).same());
+  EXPECT_TRUE(scale(20, 10, 1, small, widen(20)).same());
+  EXPECT_TRUE(scale(20, 10, 1, small, heighten(10)).same());
 }
 
 TEST(ScaleLI, Refusals) {
+  VEK_TestManager m;
   struct Kind {
     uint16_t bits;
     const VEK_DataType* type;
@@ -382,103 +336,52 @@ TEST(ScaleLI, Refusals) {
   for (Kind k : {Kind{32, VEK_DataType::u_integer, false}, Kind{32, VEK_DataType::floating, false},
                  Kind{1, VEK_DataType::u_integer, false}, Kind{1, VEK_DataType::u_integer, true},
                  Kind{8, VEK_DataType::u_integer, true}}) {
-    expect_refusal(k.bits, k.type, k.rle, false, li(9, 9), 0x81000000u, "VEK_ScaleWidthLIBy::engine()");
-    expect_refusal(k.bits, k.type, k.rle, false, li(9, 2), 0x81000000u, "VEK_ScaleHeightLIBy::engine()");
-    expect_refusal(k.bits, k.type, k.rle, false, shrink(3, 2), 0x81000000u, "VEK_ScaleShrinkLIBy::engine()");
+    Head h = header(m, 4, 4, k.bits, 1, k.type);
+    if (k.rle) h.rle();
+    expect_refusal(h, li(9, 9), 0x81000000u, "VEK_ScaleWidthLIBy::engine()");
+    expect_refusal(h, li(9, 2), 0x81000000u, "VEK_ScaleHeightLIBy::engine()");
+    expect_refusal(h, shrink(3, 2), 0x81000000u, "VEK_ScaleShrinkLIBy::engine()");
   }
-  expect_refusal(8, VEK_DataType::u_integer, false, true, widen(9), 0x81000000u, "VEK_ScaleWidthLIEngine::initiate()");
-  expect_refusal(8, VEK_DataType::u_integer, false, true, heighten(9), 0x81000000u,
-                 "VEK_ScaleHeightLIEngine::initiate()");
-  expect_refusal(8, VEK_DataType::u_integer, false, true, shrink(3, 3), 0x81000000u,
-                 "VEK_ScaleShrinkLIEngine::initiate()");
-  expect_refusal(8, VEK_DataType::u_integer, false, false, li(0, 9), 0x80800000u, "VEK_ScaleWidthEngine::initiate()");
-  expect_refusal(8, VEK_DataType::u_integer, false, false, li(9, 0), 0x80800000u, "VEK_ScaleHeightEngine::initiate()");
-  expect_refusal(8, VEK_DataType::u_integer, false, false, li(0, 2), 0x80800000u,
-                 "VEK_ScaleShrinkLIEngine::initiate()");
-  expect_refusal(8, VEK_DataType::u_integer, false, false,
-                 [](VEK_Manager* m, VEK_Engine*) { return VEK_ScaleLIFastBy<Q12>(m).engine(nullptr, 2, 2); },
-                 0x80800000u, "VEK_ScaleLIFastBy::engine()");
+  Head palette = header(m, 4, 4, 8);
+  palette.palette();
+  expect_refusal(palette, widen(9), 0x81000000u, "VEK_ScaleWidthLIEngine::initiate()");
+  expect_refusal(palette, heighten(9), 0x81000000u, "VEK_ScaleHeightLIEngine::initiate()");
+  expect_refusal(palette, shrink(3, 3), 0x81000000u, "VEK_ScaleShrinkLIEngine::initiate()");
+  const Head h = header(m, 4, 4, 8);
+  expect_refusal(h, li(0, 9), 0x80800000u, "VEK_ScaleWidthEngine::initiate()");
+  expect_refusal(h, li(9, 0), 0x80800000u, "VEK_ScaleHeightEngine::initiate()");
+  expect_refusal(h, li(0, 2), 0x80800000u, "VEK_ScaleShrinkLIEngine::initiate()");
+  expect_refusal(
+      h, [](VEK_Manager* mm, VEK_Engine*) { return VEK_ScaleLIFastBy<Q12>(mm).engine(nullptr, 2, 2); }, 0x80800000u,
+      "VEK_ScaleLIFastBy::engine()");
 }
-
-// A chain start whose header claims any size once registered, with no lines behind it: sizes no
-// reader makes must be refused before any ratio or buffer is formed.
-class ClaimedSizeEngine : public VEK_GenerateEngine {
- public:
-  using VEK_GenerateEngine::VEK_GenerateEngine;
-  using VEK_GenerateEngine::initiate;
-  void resize(uint32_t width, uint32_t height, uint16_t bits, uint16_t channels) {
-    make(out_header_, width, height, bits, channels);
-  }
-  bool initiate(VEK_DstBuffer* destination) {
-    make(out_header_, 4, 4, 8);
-    dst_ = destination;
-    return dst_->block_bytes(8);
-  }
-  bool execute() override { return false; }
-};
-
-class ClaimedSizeFamily : public VEK_EngineCreator {
- public:
-  using VEK_EngineCreator::VEK_EngineCreator;
-  VEK_Engine* source(uint32_t width, uint32_t height, uint16_t bits = 8, uint16_t channels = 1) {
-    VEK_Engine* e = create_generator<ClaimedSizeEngine>();
-    if (e != nullptr) static_cast<ClaimedSizeEngine*>(e)->resize(width, height, bits, channels);
-    return e;
-  }
-};
 
 // The framework's input side may be the one that refuses; either way before any division.
-void expect_size_refused(uint32_t W, uint32_t H, uint16_t bits, uint16_t channels, const Make& make) {
-  VEK_TestManager m;
-  VEK_Engine* source = ClaimedSizeFamily(&m).source(W, H, bits, channels);
-  ASSERT_NE(source, nullptr);
-  EXPECT_EQ(make(&m, source), nullptr);
-  EXPECT_EQ(m.status().full_code(), 0x80800000u) << W << "x" << H << " " << m.status().method();
-  VEK_Status st(&m);
-  m.status(st);
-  EXPECT_EQ(m.memory_manager().live(), 3u);
-}
-
 TEST(ScaleLI, ZeroAndOversizedSourcesAreRefused) {
   for (auto [W, H] : std::vector<std::array<uint32_t, 2>>{{0, 4}, {4, 0}}) {
-    expect_size_refused(W, H, 8, 1, widen(8));
-    expect_size_refused(W, H, 8, 1, heighten(8));
-    expect_size_refused(W, H, 8, 1, shrink(1, 1));
+    expect_size_refused(W, H, widen(8));
+    expect_size_refused(W, H, heighten(8));
+    expect_size_refused(W, H, shrink(1, 1));
   }
-  expect_size_refused(0, 0, 8, 1, li(2, 2));
+  expect_size_refused(0, 0, li(2, 2));
   // Lines past 32-bit sizes, in the source or in the output.
-  expect_size_refused(0x80000000u, 4, 16, 3, shrink(100, 2));
-  expect_size_refused(3, 1, 16, 1, widen(0xFFFFFFF1u));
-  expect_size_refused(0x7FFFFFFFu, 2, 16, 1, widen(0x7FFFFFF0u));
+  expect_size_refused(0x80000000u, 4, shrink(100, 2), false, 16, 3);
+  expect_size_refused(3, 1, widen(0xFFFFFFF1u), false, 16);
+  expect_size_refused(0x7FFFFFFFu, 2, widen(0x7FFFFFF0u), false, 16);
 }
 
 TEST(ScaleLI, EveryRefusedAllocationLeavesNoLeak) {
   const std::vector<uint8_t> in = random_samples<uint8_t>(9 * 6 * 3, 17);
-  Image img(9, 6, 8, 3, VEK_DataType::u_integer);
+  VEK_TestManager m;
+  Head img = header(m, 9, 6, 8, 3);
   for (auto [w, h] : std::vector<std::array<uint32_t, 2>>{{20, 13}, {4, 3}, {3, 2}, {4, 11}, {20, 2}}) {
     const Plane want = li_formula(plane(9, 6, 3, in), w, h);
-    expect_no_leak_when_memory_runs_out(in, li(w, h), std::vector<uint8_t>(want.s.begin(), want.s.end()),
-                                        &img.head);
+    expect_no_leak_when_memory_runs_out(in, li(w, h), std::vector<uint8_t>(want.s.begin(), want.s.end()), &img.h);
   }
 }
 
 TEST(ScaleLI, ASourceThatStopsEndsTheJobCleanly) {
-  for (auto [H, w, h] : std::vector<std::array<uint32_t, 3>>{{3, 9, 7}, {9, 3, 4}, {9, 9, 4}, {6, 2, 3}}) {
-    for (uint32_t fail : {1u, 2u, 3u}) {
-      VEK_TestManager m;
-      std::vector<uint8_t> out;
-      {
-        VEK_Header head(&m);
-        make(head, 5, H, 8);
-        TestFamily family(&m);
-        VEK_Engine* chain = family.invert(family.pattern(head), fail);
-        run(family.collect(VEK_ScaleLIFastBy<Q12>(&m).engine(chain, w, h), &out));
-      }
-      EXPECT_LT(out.size(), size_t(w) * h);
-      EXPECT_EQ(m.status().full_code(), 0u) << m.status().method();
-      expect_clean_end(m);
-    }
-  }
+  expect_stopping_sources_end_cleanly({{3, 9, 7}, {9, 3, 4}, {9, 9, 4}, {6, 2, 3}}, li);
 }
 
 TEST(ScaleLI, LinesPastThePackedTableLimitScaleAlike) {
@@ -494,8 +397,12 @@ template <class T>
 void expect_near_opencv(int cv_type) {
   cv::setNumThreads(1);
   for (int c : {1, 3, 4})
-    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{
-             {32, 24, 64, 48}, {31, 17, 100, 50}, {64, 48, 37, 29}, {60, 40, 30, 20}, {45, 45, 15, 15}, {50, 20, 80, 9}}) {
+    for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{{32, 24, 64, 48},
+                                                                  {31, 17, 100, 50},
+                                                                  {64, 48, 37, 29},
+                                                                  {60, 40, 30, 20},
+                                                                  {45, 45, 15, 15},
+                                                                  {50, 20, 80, 9}}) {
       const std::vector<T> in = random_samples<T>(size_t(W) * H * c, W * 7 + c);
       const std::vector<int64_t> got = scaled(W, H, uint16_t(c), in, li(w, h));
       cv::Mat src(int(H), int(W), CV_MAKETYPE(cv_type, c), const_cast<T*>(in.data())), dst;
@@ -509,7 +416,8 @@ void expect_near_opencv(int cv_type) {
       const int64_t tolerance = exact ? 1 : corners ? 49 : 17;
       const T* want = dst.ptr<T>();
       for (size_t i = 0; i < got.size(); ++i)
-        ASSERT_LE(std::abs(got[i] - int64_t(want[i])), tolerance) << W << "x" << H << " -> " << w << "x" << h << " at " << i;
+        ASSERT_LE(std::abs(got[i] - int64_t(want[i])), tolerance)
+            << W << "x" << H << " -> " << w << "x" << h << " at " << i;
     }
 }
 

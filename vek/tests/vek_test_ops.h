@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <random>
 #include <vector>
 
 #include "vek_test_engines.h"
@@ -42,8 +43,30 @@ inline void expect_refused(VEK_TestManager& m, uint32_t code, const char* method
   EXPECT_EQ(m.memory_manager().live(), kManagerParts);
 }
 
+// Ends the job, whatever its status, and checks nothing is left behind.
+inline void end_job(VEK_TestManager& m) {
+  VEK_Status st(&m);
+  m.status(st);
+  EXPECT_EQ(m.memory_manager().live(), kManagerParts);
+}
+
 inline void expect_clean_end(VEK_TestManager& m) {
   VEK_Status st(&m);
   EXPECT_TRUE(m.status(st)) << st.method();
   EXPECT_EQ(m.memory_manager().live(), kManagerParts);
+}
+
+template <class T>
+std::vector<T> random_samples(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<T> v(n);
+  for (T& x : v) x = T(rng());
+  return v;
+}
+
+inline std::vector<uint8_t> random_bytes(size_t n, uint32_t seed, uint32_t below = 256) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> v(n);
+  for (uint8_t& b : v) b = uint8_t(rng() % below);
+  return v;
 }

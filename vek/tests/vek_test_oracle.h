@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -58,4 +59,22 @@ std::vector<T> oracle(const std::string& mode, const std::string& params) {
   if (!result.empty()) std::memcpy(result.data(), bytes.data(), result.size() * sizeof(T));
   std::remove(out.c_str());
   return result;
+}
+
+// Runs data/SCRIPT with request on its standard input and answers what it wrote to its output;
+// a failure and nothing when it fails.
+inline std::string python_oracle(const std::string& script, const std::string& request) {
+  const std::string in = oracle_file(script + "_in"), out = oracle_file(script + "_out");
+  std::ofstream(in, std::ios::binary) << request;
+  const std::string command = "/usr/bin/python3 " VEK_TEST_DATA_DIR "/" + script + " < " + in + " > " + out;
+  std::string answer;
+  if (std::system(command.c_str()) == 0) {
+    std::ifstream file(out, std::ios::binary);
+    answer.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  } else {
+    ADD_FAILURE() << command;
+  }
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+  return answer;
 }
