@@ -41,81 +41,6 @@ void CodecUp()
     jpeg_range_table_create(nullptr, nullptr);
 }
 
-struct Decoded {
-    jpeg_status start = 0;
-    std::vector<jpeg_status> rows;
-    std::vector<uint8_t> pixels;
-    uint32_t channels = 0;
-};
-
-Decoded Decode(const Bytes& bytes, TestHeap* heap = nullptr)
-{
-    CodecUp();
-    TestHeap local;
-    Decoded result;
-    jpeg_decoder* decoder = OpenBytes(bytes, heap != nullptr ? heap : &local);
-    if (decoder == nullptr) {
-        return result;
-    }
-    result.start = jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr);
-    if (result.start >= 1) {
-        result.start = jpeg_start_decode(decoder);
-    }
-    if (result.start >= 1) {
-        result.channels = static_cast<uint32_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
-        const size_t row = static_cast<size_t>(jpeg_width(decoder)) * result.channels;
-        result.pixels.assign(row * jpeg_height(decoder), 0);
-        for (uint32_t y = 0; y < jpeg_height(decoder); ++y) {
-            result.rows.push_back(jpeg_decode_row(decoder, result.pixels.data() + row * y));
-        }
-    }
-    jpeg_decoder_destroy(decoder);
-    return result;
-}
-
-// Restores the machine's level when a test forced another.
-struct LevelGuard {
-    int32_t saved = dispatch_level.load();
-    ~LevelGuard() { dispatch_set_level(saved); }
-};
-
-void ExpectClose(const Bytes& bytes, const std::string& what)
-{
-    const std::vector<uint8_t> expected = PeerDecode(bytes);
-    const Decoded got = Decode(bytes);
-    ASSERT_EQ(got.start, JPEG_OK) << what;
-    ASSERT_EQ(got.pixels.size(), expected.size()) << what;
-    for (jpeg_status row : got.rows) {
-        ASSERT_EQ(row, JPEG_OK) << what;
-    }
-    int worst = 0;
-    double sum = 0;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const int d = std::abs(static_cast<int>(got.pixels[i]) - expected[i]);
-        worst = d > worst ? d : worst;
-        sum += d;
-    }
-    EXPECT_LE(worst, 2) << what;
-    EXPECT_LE(sum / static_cast<double>(expected.size()), 0.5) << what;
-}
-
-// Offset of the first marker `code` (FF code) at or after `from`.
-size_t FindMarker(const Bytes& bytes, uint8_t code, size_t from = 2)
-{
-    for (size_t i = from; i + 1 < bytes.size(); ++i) {
-        if (bytes[i] == 0xFF && bytes[i + 1] == code) {
-            return i;
-        }
-    }
-    return bytes.size();
-}
-
-size_t ScanStart(const Bytes& bytes)
-{
-    const size_t sos = FindMarker(bytes, 0xDA);
-    return sos + 2 + (static_cast<size_t>(bytes[sos + 2]) << 8 | bytes[sos + 3]);
-}
-
 }  // namespace
 
 TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
@@ -137,7 +62,6 @@ TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
     };
     const int sizes[3][2] = {{1, 1}, {33, 17}, {1023, 769}};
     LevelGuard guard;
-    CodecUp();
     for (int32_t level : {guard.saved, 0}) {
         ASSERT_GE(dispatch_set_level(level), 0);
         for (const Case& c : cases) {
@@ -150,8 +74,10 @@ TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
                 o.rgb = c.rgb;
                 o.restart_mcus = c.restart;
                 o.optimize = c.optimize;
-                ExpectClose(PeerEncode(o), std::string(c.name) + " " + std::to_string(size[0]) + "x" +
-                                               std::to_string(size[1]) + " level " + std::to_string(level));
+                const Bytes bytes = PeerEncode(o);
+                ExpectNearPeer(DecodeAll(bytes), PeerDecode(bytes), static_cast<uint32_t>(o.width), 2, 0.5,
+                               std::string(c.name) + " " + std::to_string(size[0]) + "x" + std::to_string(size[1]) +
+                                   " level " + std::to_string(level));
             }
         }
     }
@@ -159,7 +85,6 @@ TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
 
 TEST(DecodeRows, BuffersRoutinesAndReducedSize)
 {
-    CodecUp();
     PeerOptions o;   // 4:2:0, 33 x 17
     const Bytes bytes = PeerEncode(o);
     TestHeap heap;
@@ -208,14 +133,13 @@ TEST(DecodeRows, BuffersRoutinesAndReducedSize)
 
     // One component comes out as grey, one byte per pixel.
     o.components = 1;
-    const Decoded grey = Decode(PeerEncode(o));
+    const Decoded grey = DecodeAll(PeerEncode(o));
     EXPECT_EQ(grey.channels, 1u);
     EXPECT_EQ(grey.pixels.size(), 16u * 8u);
 }
 
 TEST(DecodeRangeLimit, EveryOutputMapsAsTheTableSaysAndNeverOutsideIt)
 {
-    CodecUp();
     TestHeap heap;
     const Bytes bytes = PeerEncode(PeerOptions{});
     jpeg_decoder* decoder = OpenBytes(bytes, &heap);
@@ -302,7 +226,6 @@ TEST(DecodeResample, ReplicationInPlace)
         EXPECT_EQ(row[x], x / 8 + 1) << x;
     }
 
-    CodecUp();
     PeerOptions o;
     o.sampling[0] = 0x21;
     const Bytes bytes = PeerEncode(o);
@@ -328,31 +251,21 @@ Bytes RestartStream()
     return PeerEncode(o);
 }
 
-bool McuEquals(const Decoded& a, const Decoded& b, int mcu, int width)
+// The 28 MCUs of RestartStream: those in [grey_from, grey_to) lost (flat grey), the others as
+// in the undamaged decode.
+void ExpectMcus(const Decoded& got, const Decoded& undamaged, int grey_from, int grey_to)
 {
-    const int mx = mcu % 7;
-    const int my = mcu / 7;
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            const size_t i = static_cast<size_t>(my * 8 + y) * width + mx * 8 + x;
-            if (a.pixels[i] != b.pixels[i]) {
-                return false;
+    for (int mcu = 0; mcu < 28; ++mcu) {
+        const bool lost = mcu >= grey_from && mcu < grey_to;
+        int wrong = 0;
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                const size_t i = static_cast<size_t>((mcu / 7) * 8 + y) * 56 + (mcu % 7) * 8 + x;
+                wrong += got.pixels[i] != (lost ? 128 : undamaged.pixels[i]);
             }
         }
+        EXPECT_EQ(wrong, 0) << "MCU " << mcu;
     }
-    return true;
-}
-
-bool McuIsGrey(const Decoded& a, int mcu, int width)
-{
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            if (a.pixels[static_cast<size_t>((mcu / 7) * 8 + y) * width + (mcu % 7) * 8 + x] != 128) {
-                return false;
-            }
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -360,7 +273,7 @@ bool McuIsGrey(const Decoded& a, int mcu, int width)
 TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
 {
     const Bytes good = RestartStream();
-    const Decoded undamaged = Decode(good);
+    const Decoded undamaged = DecodeAll(good);
     ASSERT_EQ(undamaged.start, JPEG_OK);
     const size_t scan = ScanStart(good);
     auto rst = [&](const Bytes& b, uint8_t n) { return FindMarker(b, static_cast<uint8_t>(0xD0 + n), scan); };
@@ -368,14 +281,8 @@ TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
     // RST4 removed: RST5 follows RST3, interval 5 (MCUs 20..23, across rows 2 and 3) stays grey.
     Bytes cut = good;
     cut.erase(cut.begin() + static_cast<ptrdiff_t>(rst(cut, 4)), cut.begin() + static_cast<ptrdiff_t>(rst(cut, 4)) + 2);
-    const Decoded damaged = Decode(cut);
-    for (int mcu = 0; mcu < 28; ++mcu) {
-        if (mcu >= 20 && mcu < 24) {
-            EXPECT_TRUE(McuIsGrey(damaged, mcu, 56)) << mcu;
-        } else {
-            EXPECT_TRUE(McuEquals(damaged, undamaged, mcu, 56)) << mcu;
-        }
-    }
+    const Decoded damaged = DecodeAll(cut);
+    ExpectMcus(damaged, undamaged, 20, 24);
     for (size_t row = 0; row < damaged.rows.size(); ++row) {
         EXPECT_EQ(damaged.rows[row], row >= 16 && row < 24 ? JPEG_WARN_DAMAGED_DATA : JPEG_OK) << row;
     }
@@ -383,34 +290,21 @@ TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
     // RST4 removed and RST5 renamed RST3: the same marker again, seven intervals (28 MCUs) lost.
     Bytes same = cut;
     same[rst(same, 5) + 1] = 0xD3;
-    const Decoded seven = Decode(same);
-    for (int mcu = 0; mcu < 20; ++mcu) {
-        EXPECT_TRUE(McuEquals(seven, undamaged, mcu, 56)) << mcu;
-    }
-    for (int mcu = 20; mcu < 28; ++mcu) {
-        EXPECT_TRUE(McuIsGrey(seven, mcu, 56)) << mcu;
-    }
+    ExpectMcus(DecodeAll(same), undamaged, 20, 28);
 
     // Junk before RST4: the next RSTn in order is found, nothing skipped.
     Bytes junk = good;
     junk.insert(junk.begin() + static_cast<ptrdiff_t>(rst(junk, 4)), 8, 0x55);
-    const Decoded none = Decode(junk);
-    for (int mcu = 0; mcu < 28; ++mcu) {
-        EXPECT_TRUE(McuEquals(none, undamaged, mcu, 56)) << mcu;
-    }
+    const Decoded none = DecodeAll(junk);
+    ExpectMcus(none, undamaged, 0, 0);
     EXPECT_EQ(none.rows[16], JPEG_WARN_DAMAGED_DATA);
 
     // EOI met while skipping ends the skip with 1; the rest stays grey, every row still decodes.
     Bytes ended(good.begin(), good.begin() + static_cast<ptrdiff_t>(rst(good, 4)));
     ended.insert(ended.end(), {0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0xFF, 0xD9});
-    const Decoded eoi = Decode(ended);
+    const Decoded eoi = DecodeAll(ended);
     ASSERT_EQ(eoi.start, JPEG_OK);
-    for (int mcu = 0; mcu < 20; ++mcu) {
-        EXPECT_TRUE(McuEquals(eoi, undamaged, mcu, 56)) << mcu;
-    }
-    for (int mcu = 20; mcu < 28; ++mcu) {
-        EXPECT_TRUE(McuIsGrey(eoi, mcu, 56)) << mcu;
-    }
+    ExpectMcus(eoi, undamaged, 20, 28);
     for (jpeg_status row : eoi.rows) {
         EXPECT_GE(row, 1);
     }
@@ -428,15 +322,9 @@ TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
 
 namespace {
 
-Bytes Patched(Bytes bytes, size_t at, uint8_t value)
-{
-    bytes[at] = value;
-    return bytes;
-}
-
 jpeg_status StartOf(const Bytes& bytes)
 {
-    return Decode(bytes).start;
+    return DecodeAll(bytes).start;
 }
 
 // Every DQT segment rewritten with 16-bit values.
@@ -474,7 +362,6 @@ Bytes SixteenBitQuant(const Bytes& bytes)
 
 TEST(DecodeStates, WrongStatesAndRefusedFrames)
 {
-    CodecUp();
     const Bytes bytes = PeerEncode(PeerOptions{});
     TestHeap heap;
     jpeg_decoder* decoder = OpenBytes(bytes, &heap);
@@ -509,7 +396,7 @@ TEST(DecodeStates, WrongStatesAndRefusedFrames)
     }
     EXPECT_GE(started, 1);
 
-    const Bytes progressive = ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/cjpeg_progressive.jpg");
+    const Bytes progressive = ReadData("cjpeg_progressive.jpg");
     const size_t sof2 = FindMarker(progressive, 0xC2);
     EXPECT_EQ(StartOf(Patched(progressive, sof2 + 4, 12)), JPEG_ERR_UNSUPPORTED);
 
@@ -531,7 +418,7 @@ TEST(DecodeStates, WrongStatesAndRefusedFrames)
 
 TEST(DecodeTruncation, RowsAfterTheCutStayGrey)
 {
-    const Bytes whole = ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/cjpeg_420.jpg");
+    const Bytes whole = ReadData("cjpeg_420.jpg");
     const size_t scan = ScanStart(whole);
     std::vector<size_t> cuts;
     for (size_t at = scan; at < whole.size(); at += 97) {
@@ -542,7 +429,7 @@ TEST(DecodeTruncation, RowsAfterTheCutStayGrey)
     }
     for (size_t at : cuts) {
         const Bytes cut(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(at));
-        const Decoded got = Decode(cut);
+        const Decoded got = DecodeAll(cut);
         ASSERT_EQ(got.start, JPEG_OK) << at;
         const size_t row = got.pixels.size() / got.rows.size();
         size_t first_bad = got.rows.size();
@@ -564,7 +451,6 @@ TEST(DecodeTruncation, RowsAfterTheCutStayGrey)
 
 TEST(DecodeMemory, EveryRefusedAllocationOfAStartGivesMinusOneWithoutALeak)
 {
-    CodecUp();
     PeerOptions o;
     o.restart_mcus = 2;
     ExpectEachStartAllocationRefused(PeerEncode(o));
@@ -580,7 +466,6 @@ TEST(DecodeDirect, DnlAtTheEndOfTheDataIsNotReadPast)
     ASSERT_EQ(bytes[bytes.size() - 1], 0xD9);
     bytes.resize(bytes.size() - 2);
     bytes.insert(bytes.end(), {0xFF, 0xDC, 0x00, 0x04, 0x00});   // DNL cut one byte short
-    CodecUp();
     TestHeap heap;
     jpeg_decoder* decoder = OpenBytes(bytes, &heap);
     ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
@@ -596,7 +481,7 @@ TEST(DecodeDirect, DnlAtTheEndOfTheDataIsNotReadPast)
 TEST(DecodeRangeTable, DecodersStartingTogetherShareOneTable)
 {
     const Bytes bytes = PeerEncode(PeerOptions{});
-    const Decoded reference = Decode(bytes);
+    const Decoded reference = DecodeAll(bytes);
     jpeg_range_table_release(nullptr, nullptr);
     Decoded results[4];
     TestHeap heaps[4];
