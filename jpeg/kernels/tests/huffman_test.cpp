@@ -289,32 +289,32 @@ TEST_F(HuffBlock, FullBlockAndRunsPastTheEnd)
 {
     std::vector<std::array<uint32_t, 3>> full;
     for (int k = 1; k < 64; ++k) full.push_back({0, 2, uint32_t(k & 3)});
-    std::vector<std::array<uint32_t, 3>> zrl(4, {15, 0, 0});
-    std::vector<std::array<uint32_t, 3>> late = {{15, 0, 0}, {15, 0, 0}, {15, 0, 0}, {14, 1, 1}, {15, 0, 0}};
-    const BlockResult f0 = decode_one(0, block_bytes(0, 0, full, false, 64), byte_table(), byte_table());
+    const std::vector<uint8_t> streams[3] = {
+        block_bytes(0, 0, full, false, 64),
+        block_bytes(0, 0, std::vector<std::array<uint32_t, 3>>(4, {15, 0, 0}), false, 64),
+        // A coefficient at zigzag 63 after 62 zeros, then ZRL past the end: the guard keeps it at 63.
+        block_bytes(0, 0, {{15, 0, 0}, {15, 0, 0}, {15, 0, 0}, {14, 1, 1}, {15, 0, 0}}, false, 64)};
+    const BlockResult f0 = decode_one(0, streams[0], byte_table(), byte_table());
     ASSERT_EQ(f0.status, kernel_ok);
     EXPECT_EQ(f0.block_end, 64);
     for (int k = 1; k < 64; ++k) {
         const int v = k & 3;
         EXPECT_EQ(f0.block[huff_zigzag_natural[k]], v < 2 ? v - 3 : v) << k;
     }
-    const BlockResult z0 = decode_one(0, block_bytes(0, 0, zrl, false, 64), byte_table(), byte_table());
+    const BlockResult z0 = decode_one(0, streams[1], byte_table(), byte_table());
     EXPECT_EQ(z0.status, kernel_ok);
     EXPECT_EQ(z0.block_end, 65);
-    // A coefficient at zigzag 63 after 62 zeros, then ZRL past the end: the guard keeps it at 63.
-    const BlockResult l0 = decode_one(0, block_bytes(0, 0, late, false, 64), byte_table(), byte_table());
+    const BlockResult l0 = decode_one(0, streams[2], byte_table(), byte_table());
     EXPECT_EQ(l0.block[63], 1);
     EXPECT_EQ(l0.block_end, 64);
+    const BlockResult* plain[3] = {&f0, &z0, &l0};
     for_each_level(1, [&](int level) {
-        for (const auto* c : {&f0, &z0, &l0}) {
-            const std::vector<uint8_t> data =
-                c == &f0 ? block_bytes(0, 0, full, false, 64)
-                         : c == &z0 ? block_bytes(0, 0, zrl, false, 64) : block_bytes(0, 0, late, false, 64);
-            const BlockResult r = decode_one(level, data, byte_table(), byte_table());
-            EXPECT_EQ(r.status, c->status);
-            EXPECT_EQ(r.block, c->block);
-            EXPECT_EQ(r.block_end, c->block_end);
-            EXPECT_EQ(r.point, c->point);
+        for (int i = 0; i < 3; ++i) {
+            const BlockResult r = decode_one(level, streams[i], byte_table(), byte_table());
+            EXPECT_EQ(r.status, plain[i]->status);
+            EXPECT_EQ(r.block, plain[i]->block);
+            EXPECT_EQ(r.block_end, plain[i]->block_end);
+            EXPECT_EQ(r.point, plain[i]->point);
         }
     });
 }
