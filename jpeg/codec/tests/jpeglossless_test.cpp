@@ -279,28 +279,6 @@ TEST(JpegLossless, FixturesEqualDcmdjpeg)
     EXPECT_GE(checked, 26);
 }
 
-TEST(JpegLossless, SampleSizeFollowsPrecision)
-{
-    EXPECT_EQ(DecodeAll(ReadData("dcmtk_lossless_bits8.jpg")).sample_bits, 8);
-    EXPECT_EQ(DecodeAll(ReadData("dcmtk_lossless_bits9.jpg")).sample_bits, 16);
-    EXPECT_EQ(DecodeAll(ReadData("dcmtk_lossless_bits2.jpg")).sample_bits, 8);
-}
-
-// 12 bits with Al 2: 16-bit samples, each a multiple of 4.
-TEST(JpegLossless, PointTransformShiftsLeft)
-{
-    const Decoded decoded = DecodeAll(ReadData("dcmtk_lossless_pt2_12.jpg"));
-    ASSERT_EQ(decoded.start, JPEG_OK);
-    ASSERT_EQ(decoded.sample_bits, 16);
-    bool any = false;
-    for (size_t i = 0; i + 1 < decoded.pixels.size(); i += 2) {
-        const uint32_t sample = decoded.pixels[i] | decoded.pixels[i + 1] << 8;
-        EXPECT_EQ(sample % 4, 0u);
-        any = any || sample != 0;
-    }
-    EXPECT_TRUE(any);
-}
-
 // A row the kernel finds damaged comes out as bytes 128 with the warning, and decoding goes on
 // to the last row.
 TEST(JpegLossless, DamagedRowIsFilledAndDecodingGoesOn)
@@ -321,38 +299,41 @@ TEST(JpegLossless, DamagedRowIsFilledAndDecodingGoesOn)
     }
 }
 
-// Truncated anywhere: every row is handed out with a result, nothing is read past the data.
+// Truncated anywhere, on the kernel rows and on the fast paths: every row is handed out with the
+// warning after the cut, and nothing is read past the data (the sanitiser build checks).
 TEST(JpegLossless, TruncatedStreamsEndCleanly)
 {
-    const Bytes whole = ReadData("dcmtk_lossless_sv1_rgb.jpg");
-    for (size_t cut = whole.size() / 2; cut < whole.size(); cut += 37) {
-        const Bytes bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut));
-        const Decoded decoded = DecodeAll(bytes);
-        EXPECT_EQ(decoded.start, JPEG_OK);
-        EXPECT_EQ(decoded.rows.back(), JPEG_WARN_DAMAGED_DATA);
+    const Bytes fixture = ReadData("dcmtk_lossless_sv1_rgb.jpg");
+    std::vector<std::pair<Bytes, size_t>> streams{{fixture, fixture.size() / 2}};
+    for (const int32_t precision : {16, 12}) {
+        streams.emplace_back(WriteLossless(Ramp(41, 7, 1, precision), kWideTable, 2), 80);
     }
-}
-
-// Several components not all sampled 1 x 1 would be decoded as garbage: refused at the start.
-TEST(JpegLossless, SubsampledComponentsRefused)
-{
-    Bytes bytes = ReadData("dcmtk_lossless_sv1_rgb.jpg");
-    for (size_t i = 0; i + 1 < bytes.size(); ++i) {
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC3) {
-            bytes[i + 11] = 0x21;   // first component H 2
-            break;
+    for (const auto& [whole, from] : streams) {
+        for (size_t cut = from; cut < whole.size(); cut += from == 80 ? 5 : 37) {
+            const Decoded decoded = DecodeAll(Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut)));
+            ASSERT_EQ(decoded.start, JPEG_OK);
+            EXPECT_EQ(decoded.rows.back(), JPEG_WARN_DAMAGED_DATA) << cut;
         }
     }
-    EXPECT_EQ(DecodeAll(bytes).start, JPEG_ERR_UNSUPPORTED);
 }
 
-// Each allocation of the start refused in turn: -1, and nothing is left behind.
+// Several components not all sampled 1 x 1 would be decoded as garbage; two scans of one
+// component leave another without samples: both refused at the start.
+TEST(JpegLossless, FramesItCannotDecodeAreRefused)
+{
+    Bytes bytes = ReadData("dcmtk_lossless_sv1_rgb.jpg");
+    bytes[FindMarker(bytes, 0xC3) + 11] = 0x21;   // first component H 2
+    EXPECT_EQ(DecodeAll(bytes).start, JPEG_ERR_UNSUPPORTED);
+    EXPECT_EQ(DecodeAll(WriteLossless(Ramp(9, 4, 3, 8), kWideTable, 0, {0, 0, 2})).start, JPEG_ERR_SYNTAX);
+}
+
+// Each allocation of the start refused in turn, one scan or one per component: -1, and nothing
+// is left behind.
 TEST(JpegLossless, RefusedAllocationsOfTheStart)
 {
-    for (const char* name : {"dcmtk_lossless_sv1_12.jpg", "dcmtk_lossless_sv1_rgb.jpg"}) {
-        SCOPED_TRACE(name);
-        ExpectEachStartAllocationRefused(ReadData(name));
-    }
+    ExpectEachStartAllocationRefused(ReadData("dcmtk_lossless_sv1_12.jpg"));
+    ExpectEachStartAllocationRefused(ReadData("dcmtk_lossless_sv1_rgb.jpg"));
+    ExpectEachStartAllocationRefused(WriteLossless(Ramp(17, 5, 3, 16), kWideTable, 0, {1, 0, 2}));
 }
 
 // One component, 16 bits, predictor 1, Al 0: the 16-bit loop into the caller's line; another
@@ -423,21 +404,6 @@ TEST(JpegLossless, FastLoopEdges)
     EXPECT_EQ(DecodeAll(WriteLossless(image, kWideTable)).pixels, AsBytes(image));
 }
 
-// Streams cut short anywhere on the fast paths: rows come out with the warning, and nothing is
-// read past the data (the sanitiser build checks).
-TEST(JpegLossless, FastPathsNeverReadPastTheData)
-{
-    for (const int32_t precision : {16, 12}) {
-        const Bytes whole = WriteLossless(Ramp(41, 7, 1, precision), kWideTable, 2);
-        for (size_t cut = 80; cut < whole.size(); cut += 5) {
-            const Bytes bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut));
-            const Decoded decoded = DecodeAll(bytes);
-            ASSERT_EQ(decoded.start, JPEG_OK);
-            EXPECT_EQ(decoded.rows.back(), JPEG_WARN_DAMAGED_DATA) << cut;
-        }
-    }
-}
-
 // Only the slot's own codes size it: an AC table of the same identifier with more symbols does
 // not make the build read past the DC values.
 TEST(JpegLossless, LargerAcTableOfTheSameIdentifier)
@@ -474,11 +440,6 @@ TEST(JpegLossless, SeparateScansComeOutInterleaved)
     }
 }
 
-TEST(JpegLossless, TwoScansOfOneComponentRefused)
-{
-    EXPECT_EQ(DecodeAll(WriteLossless(Ramp(9, 4, 3, 8), kWideTable, 0, {0, 0, 2})).start, JPEG_ERR_SYNTAX);
-}
-
 // A warning of the first sub-decoder is the row's, though the last one decodes cleanly.
 TEST(JpegLossless, SeparateScanWarningsReachTheRow)
 {
@@ -491,12 +452,6 @@ TEST(JpegLossless, SeparateScanWarningsReachTheRow)
     const Decoded decoded = DecodeAll(bytes);
     ASSERT_EQ(decoded.start, JPEG_OK);
     EXPECT_EQ(decoded.rows.front(), JPEG_WARN_DAMAGED_DATA);
-}
-
-// Each allocation of a separate-scan start refused in turn: -1, and nothing is left behind.
-TEST(JpegLossless, RefusedAllocationsOfASeparateScanStart)
-{
-    ExpectEachStartAllocationRefused(WriteLossless(Ramp(17, 5, 3, 16), kWideTable, 0, {1, 0, 2}));
 }
 
 // Lossless files written with the encoding kernels (every predictor, 8 to 16 bits, a 16-bit

@@ -128,41 +128,42 @@ struct Reader {
     }
 };
 
-TEST(HuffBitReader, StuffedZeroIsDropped)
+// Fills over stuffing, fill bytes, markers and the end of the data: status, where the reader
+// stands and what it holds.
+TEST(HuffBitReader, StuffingMarkersAndTheEnd)
 {
-    Reader r{{0x12, 0xFF, 0x00, 0x34}};
-    EXPECT_EQ(r.fill(0), kernel_ok);
-    EXPECT_EQ(r.st.bitCount, 24);
-    EXPECT_EQ(r.st.bitBuffer & 0xFFFFFF, 0x12FF34u);
-    EXPECT_EQ(r.position, 4);
-    EXPECT_EQ(r.marker, 0u);
-}
-
-TEST(HuffBitReader, MarkerAfterFillBytes)
-{
-    Reader r{{0xFF, 0xFF, 0xFF, 0xD0, 0x55}};
-    EXPECT_EQ(r.fill(0), kernel_ok);
-    EXPECT_EQ(r.marker, 0xD0u);
-    EXPECT_EQ(r.position, 4);
-    EXPECT_EQ(r.st.bitCount, 0);
-    EXPECT_EQ(r.fill(0), kernel_ok);  // nothing needed, nothing read
-    EXPECT_EQ(r.fill(1), kernel_marker_reached);
-    EXPECT_EQ(r.position, 4);
-}
-
-TEST(HuffBitReader, EndOfDataIsAnErrorOnlyWhenBitsAreNeeded)
-{
-    Reader lone{{0x12, 0xFF}};
-    EXPECT_EQ(lone.fill(0), kernel_input_exhausted);
-    EXPECT_EQ(lone.position, 2);
-    Reader plain{{0x12}};
-    EXPECT_EQ(plain.fill(0), kernel_ok);
-    EXPECT_EQ(plain.st.bitCount, 8);
-    EXPECT_EQ(plain.fill(9), kernel_input_exhausted);
-    Reader empty{{}};
-    EXPECT_EQ(empty.fill(0), kernel_ok);
-    Reader stuffed{{0xFF, 0x00}};
-    EXPECT_EQ(stuffed.fill(0), kernel_ok);
+    struct Case {
+        std::vector<uint8_t> data;
+        int32_t need;
+        kernel_status status;
+        int32_t position, bits;
+        uint32_t marker;
+    };
+    const Case cases[] = {
+        {{0x12, 0xFF, 0x00, 0x34}, 0, kernel_ok, 4, 24, 0},           // the stuffed zero is dropped
+        {{0xFF, 0xFF, 0xFF, 0xD0, 0x55}, 0, kernel_ok, 4, 0, 0xD0},   // a marker after fill bytes
+        {{0x12, 0xFF}, 0, kernel_input_exhausted, 2, 8, 0},           // a lone 0xFF at the end
+        {{0x12}, 0, kernel_ok, 1, 8, 0},                              // the end is an error only
+        {{0x12}, 9, kernel_input_exhausted, 1, 8, 0},                 // when bits are needed
+        {{}, 0, kernel_ok, 0, 0, 0},
+        {{0xFF, 0x00}, 0, kernel_ok, 2, 8, 0},
+    };
+    for (const Case& c : cases) {
+        Reader r{c.data};
+        EXPECT_EQ(r.fill(c.need), c.status) << c.data.size() << " " << c.need;
+        EXPECT_EQ(r.position, c.position) << c.data.size() << " " << c.need;
+        EXPECT_EQ(r.st.bitCount, c.bits) << c.data.size() << " " << c.need;
+        EXPECT_EQ(r.marker, c.marker) << c.data.size() << " " << c.need;
+    }
+    Reader stuffed{{0x12, 0xFF, 0x00, 0x34}};
+    stuffed.fill(0);
+    EXPECT_EQ(stuffed.st.bitBuffer & 0xFFFFFF, 0x12FF34u);
+    // Once the marker is met, nothing needed reads nothing; a bit needed reports it.
+    Reader marked{{0xFF, 0xFF, 0xFF, 0xD0, 0x55}};
+    marked.fill(0);
+    EXPECT_EQ(marked.fill(0), kernel_ok);
+    EXPECT_EQ(marked.fill(1), kernel_marker_reached);
+    EXPECT_EQ(marked.position, 4);
 }
 
 TEST(HuffBitReader, SixteenBitCodes)
