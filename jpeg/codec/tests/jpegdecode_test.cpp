@@ -143,47 +143,36 @@ TEST(DecodeRangeLimit, EveryOutputMapsAsTheTableSaysAndNeverOutsideIt)
     for (int32_t v = -128; v <= 127; ++v) {
         EXPECT_EQ(jpeg_range_sample(base, v), v + 128);
     }
-    // Both bodies of the full-size store agree with the table, over the kernel's 16-bit range
-    // and beyond it.
-    std::vector<int32_t> values;
+    // Both bodies of each store agree with the table: the full-size store over the kernel's
+    // 16-bit range and beyond it, the direct path's 16-bit store over all its values.
+    const auto expect_stores = [base](const auto& bodies, auto values) {
+        values.resize((values.size() + 63) / 64 * 64, 0);
+        for (const auto store : bodies) {
+            uint8_t out[64];
+            for (size_t b = 0; b < values.size(); b += 64) {
+                store(values.data() + b, out, 8);
+                for (size_t i = 0; i < 64; ++i) {
+                    ASSERT_EQ(out[i], jpeg_range_sample(base, values[b + i])) << values[b + i];
+                }
+            }
+        }
+    };
+    std::vector<int32_t> values{INT32_MIN, INT32_MAX, INT32_MIN + 1, INT32_MAX - 1};
     for (int32_t v = -70000; v <= 70000; ++v) {
         values.push_back(v);
     }
-    values.insert(values.end(), {INT32_MIN, INT32_MAX, INT32_MIN + 1, INT32_MAX - 1});
-    values.resize((values.size() + 63) / 64 * 64, 0);
-    using Store = void (*)(const int32_t*, uint8_t*, int32_t);
-    std::vector<Store> bodies{&jpeg_store_block8};
-#if defined(__x86_64__) || defined(__i386__)
-    bodies.push_back(&jpeg_store_block8_sse2);
-#endif
-    for (Store store : bodies) {
-        uint8_t out[64];
-        for (size_t b = 0; b < values.size(); b += 64) {
-            store(values.data() + b, out, 8);
-            for (size_t i = 0; i < 64; ++i) {
-                ASSERT_EQ(out[i], jpeg_range_sample(base, values[b + i])) << values[b + i];
-            }
-        }
-    }
-    // The stores of the direct path's 16-bit values, over all of them.
     std::vector<int16_t> words;
     for (int32_t v = -32768; v <= 32767; ++v) {
         words.push_back(static_cast<int16_t>(v));
     }
-    using WordStore = void (*)(const int16_t*, uint8_t*, int32_t);
-    std::vector<WordStore> word_bodies{&jpeg_store_block8_words};
+    std::vector<void (*)(const int32_t*, uint8_t*, int32_t)> bodies{&jpeg_store_block8};
+    std::vector<void (*)(const int16_t*, uint8_t*, int32_t)> word_bodies{&jpeg_store_block8_words};
 #if defined(__x86_64__) || defined(__i386__)
+    bodies.push_back(&jpeg_store_block8_sse2);
     word_bodies.push_back(&jpeg_store_block8_words_sse2);
 #endif
-    for (WordStore store : word_bodies) {
-        uint8_t out[64];
-        for (size_t b = 0; b < words.size(); b += 64) {
-            store(words.data() + b, out, 8);
-            for (size_t i = 0; i < 64; ++i) {
-                ASSERT_EQ(out[i], jpeg_range_sample(base, words[b + i])) << words[b + i];
-            }
-        }
-    }
+    expect_stores(bodies, values);
+    expect_stores(word_bodies, words);
     jpeg_decoder_destroy(decoder);
 }
 

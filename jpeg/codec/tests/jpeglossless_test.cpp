@@ -9,6 +9,7 @@
 
 #include "huffman/huff_encode.h"
 #include "jpeg/jpegdecode.h"
+#include "jpeg_test_stream.h"
 #include "jpegtestsupport.h"
 
 namespace {
@@ -21,40 +22,7 @@ Bytes DamageScan(const Bytes& bytes, size_t offset, uint8_t value)
 
 // ---- a small lossless writer: predictor 1, components interleaved 1 x 1 ----
 
-struct BitWriter {
-    Bytes& out;
-    uint32_t acc = 0;
-    int32_t count = 0;
-    void Put(uint32_t bits, int32_t n)
-    {
-        for (int32_t i = n - 1; i >= 0; --i) {
-            acc = acc << 1 | (bits >> i & 1);
-            if (++count == 8) {
-                Byte();
-            }
-        }
-    }
-    void Byte()
-    {
-        out.push_back(static_cast<uint8_t>(acc));
-        if (static_cast<uint8_t>(acc) == 0xFF) {
-            out.push_back(0);
-        }
-        acc = 0;
-        count = 0;
-    }
-    void Pad()
-    {
-        while (count != 0) {
-            Put(1, 1);
-        }
-    }
-};
-
-struct Table {
-    uint8_t counts[16];
-    Bytes values;
-};
+using Table = TestHuffTable;
 
 // Symbols 0..16, codes of 2 to 14 bits whose long codes differ after their first eight.
 const Table kWideTable{{0, 1, 5, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0},
@@ -92,16 +60,7 @@ Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows
         Put16(dri, static_cast<uint32_t>(rows_per_interval * image.width));
         Segment(out, 0xDD, dri);
     }
-    uint32_t codes[17]{};
-    int32_t lengths[17]{};
-    uint32_t code = 0;
-    size_t k = 0;
-    for (int32_t l = 1; l <= 16; ++l, code <<= 1) {
-        for (int32_t j = 0; j < table.counts[l - 1]; ++j, ++k, ++code) {
-            codes[table.values[k]] = code;
-            lengths[table.values[k]] = l;
-        }
-    }
+    const std::map<int, TestCode> codes = canonical_codes(table);
     const int32_t n = image.components;
     auto at = [&](int32_t x, int32_t y, int32_t c) { return image.samples[(static_cast<size_t>(y) * image.width + x) * n + c]; };
     std::vector<std::vector<int32_t>> scan_sets;
@@ -122,11 +81,16 @@ Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows
             header.push_back(all[static_cast<size_t>(c)]);
         }
         Scan(out, header, 1, 0, 0);
-        BitWriter bits{out};
+        TestBitWriter bits;
+        const auto pad = [&] {
+            const Bytes data = bits.finish();
+            out.insert(out.end(), data.begin(), data.end());
+            bits = TestBitWriter{};
+        };
         int32_t interval_row = 0;
         for (int32_t y = 0; y < image.height; ++y) {
             if (rows_per_interval > 0 && y > 0 && y % rows_per_interval == 0) {
-                bits.Pad();
+                pad();
                 Marker(out, static_cast<uint8_t>(0xD0 + (y / rows_per_interval - 1) % 8));
                 interval_row = 0;
             }
@@ -138,20 +102,18 @@ Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows
                     const auto d = static_cast<uint16_t>(at(x, y, c) - prediction);
                     const int32_t value = d >= 32768 ? static_cast<int32_t>(d) - 65536 : d;
                     if (d == 32768) {
-                        bits.Put(codes[16], lengths[16]);
+                        bits.put(codes.at(16));
                         continue;
                     }
                     const uint32_t magnitude = static_cast<uint32_t>(value < 0 ? -value : value);
                     const int32_t s = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
-                    bits.Put(codes[s], lengths[s]);
-                    if (s > 0) {
-                        bits.Put(static_cast<uint32_t>(value < 0 ? value + (1 << s) - 1 : value), s);
-                    }
+                    bits.put(codes.at(s));
+                    bits.put(static_cast<uint32_t>(value < 0 ? value + (1 << s) - 1 : value), s);
                 }
             }
             ++interval_row;
         }
-        bits.Pad();
+        pad();
     }
     Marker(out, 0xD9);
     return out;
