@@ -41,81 +41,6 @@ void CodecUp()
     jpeg_range_table_create(nullptr, nullptr);
 }
 
-struct Decoded {
-    jpeg_status start = 0;
-    std::vector<jpeg_status> rows;
-    std::vector<uint8_t> pixels;
-    uint32_t channels = 0;
-};
-
-Decoded Decode(const Bytes& bytes, TestHeap* heap = nullptr)
-{
-    CodecUp();
-    TestHeap local;
-    Decoded result;
-    jpeg_decoder* decoder = OpenBytes(bytes, heap != nullptr ? heap : &local);
-    if (decoder == nullptr) {
-        return result;
-    }
-    result.start = jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr);
-    if (result.start >= 1) {
-        result.start = jpeg_start_decode(decoder);
-    }
-    if (result.start >= 1) {
-        result.channels = static_cast<uint32_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
-        const size_t row = static_cast<size_t>(jpeg_width(decoder)) * result.channels;
-        result.pixels.assign(row * jpeg_height(decoder), 0);
-        for (uint32_t y = 0; y < jpeg_height(decoder); ++y) {
-            result.rows.push_back(jpeg_decode_row(decoder, result.pixels.data() + row * y));
-        }
-    }
-    jpeg_decoder_destroy(decoder);
-    return result;
-}
-
-// Restores the machine's level when a test forced another.
-struct LevelGuard {
-    int32_t saved = dispatch_level.load();
-    ~LevelGuard() { dispatch_set_level(saved); }
-};
-
-void ExpectClose(const Bytes& bytes, const std::string& what)
-{
-    const std::vector<uint8_t> expected = PeerDecode(bytes);
-    const Decoded got = Decode(bytes);
-    ASSERT_EQ(got.start, JPEG_OK) << what;
-    ASSERT_EQ(got.pixels.size(), expected.size()) << what;
-    for (jpeg_status row : got.rows) {
-        ASSERT_EQ(row, JPEG_OK) << what;
-    }
-    int worst = 0;
-    double sum = 0;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const int d = std::abs(static_cast<int>(got.pixels[i]) - expected[i]);
-        worst = d > worst ? d : worst;
-        sum += d;
-    }
-    EXPECT_LE(worst, 2) << what;
-    EXPECT_LE(sum / static_cast<double>(expected.size()), 0.5) << what;
-}
-
-// Offset of the first marker `code` (FF code) at or after `from`.
-size_t FindMarker(const Bytes& bytes, uint8_t code, size_t from = 2)
-{
-    for (size_t i = from; i + 1 < bytes.size(); ++i) {
-        if (bytes[i] == 0xFF && bytes[i + 1] == code) {
-            return i;
-        }
-    }
-    return bytes.size();
-}
-
-size_t ScanStart(const Bytes& bytes)
-{
-    const size_t sos = FindMarker(bytes, 0xDA);
-    return sos + 2 + (static_cast<size_t>(bytes[sos + 2]) << 8 | bytes[sos + 3]);
-}
-
 }  // namespace
 
 TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
@@ -137,7 +62,6 @@ TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
     };
     const int sizes[3][2] = {{1, 1}, {33, 17}, {1023, 769}};
     LevelGuard guard;
-    CodecUp();
     for (int32_t level : {guard.saved, 0}) {
         ASSERT_GE(dispatch_set_level(level), 0);
         for (const Case& c : cases) {
@@ -150,34 +74,23 @@ TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
                 o.rgb = c.rgb;
                 o.restart_mcus = c.restart;
                 o.optimize = c.optimize;
-                ExpectClose(PeerEncode(o), std::string(c.name) + " " + std::to_string(size[0]) + "x" +
-                                               std::to_string(size[1]) + " level " + std::to_string(level));
+                const Bytes bytes = PeerEncode(o);
+                ExpectNearPeer(DecodeAll(bytes), PeerDecode(bytes), static_cast<uint32_t>(o.width), 2, 0.5,
+                               std::string(c.name) + " " + std::to_string(size[0]) + "x" + std::to_string(size[1]) +
+                                   " level " + std::to_string(level));
             }
         }
     }
 }
 
-TEST(DecodeRows, BuffersRoutinesAndReducedSize)
+TEST(DecodeRows, ReducedSizeAndComponentCounts)
 {
-    CodecUp();
-    PeerOptions o;   // 4:2:0, 33 x 17
-    const Bytes bytes = PeerEncode(o);
-    TestHeap heap;
-    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
-    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
-    EXPECT_EQ(decoder->line_buffers[1].width, 48u);
-    EXPECT_EQ(decoder->line_buffers[1].rows, 16u);
-    EXPECT_EQ(decoder->row_output, &jpeg_row_interleave3);
-    EXPECT_EQ(decoder->resample[1], &jpeg_upsample_hv);
-    EXPECT_EQ(decoder->resample[0], nullptr);
-    jpeg_decoder_destroy(decoder);
-    EXPECT_EQ(heap.live, 0);
-
     EXPECT_EQ(jpeg_reduced_size(3, 8), 1u);
     EXPECT_EQ(jpeg_reduced_size(100, 8), 13u);
     EXPECT_EQ(jpeg_reduced_size(97, 4), 24u);
 
+    PeerOptions o;
+    TestHeap heap;
     // Two components: refused with a colour output, component 0 with a grey one.
     o.components = 2;
     o.width = 16;
@@ -208,14 +121,13 @@ TEST(DecodeRows, BuffersRoutinesAndReducedSize)
 
     // One component comes out as grey, one byte per pixel.
     o.components = 1;
-    const Decoded grey = Decode(PeerEncode(o));
+    const Decoded grey = DecodeAll(PeerEncode(o));
     EXPECT_EQ(grey.channels, 1u);
     EXPECT_EQ(grey.pixels.size(), 16u * 8u);
 }
 
 TEST(DecodeRangeLimit, EveryOutputMapsAsTheTableSaysAndNeverOutsideIt)
 {
-    CodecUp();
     TestHeap heap;
     const Bytes bytes = PeerEncode(PeerOptions{});
     jpeg_decoder* decoder = OpenBytes(bytes, &heap);
@@ -231,47 +143,36 @@ TEST(DecodeRangeLimit, EveryOutputMapsAsTheTableSaysAndNeverOutsideIt)
     for (int32_t v = -128; v <= 127; ++v) {
         EXPECT_EQ(jpeg_range_sample(base, v), v + 128);
     }
-    // Both bodies of the full-size store agree with the table, over the kernel's 16-bit range
-    // and beyond it.
-    std::vector<int32_t> values;
+    // Both bodies of each store agree with the table: the full-size store over the kernel's
+    // 16-bit range and beyond it, the direct path's 16-bit store over all its values.
+    const auto expect_stores = [base](const auto& bodies, auto values) {
+        values.resize((values.size() + 63) / 64 * 64, 0);
+        for (const auto store : bodies) {
+            uint8_t out[64];
+            for (size_t b = 0; b < values.size(); b += 64) {
+                store(values.data() + b, out, 8);
+                for (size_t i = 0; i < 64; ++i) {
+                    ASSERT_EQ(out[i], jpeg_range_sample(base, values[b + i])) << values[b + i];
+                }
+            }
+        }
+    };
+    std::vector<int32_t> values{INT32_MIN, INT32_MAX, INT32_MIN + 1, INT32_MAX - 1};
     for (int32_t v = -70000; v <= 70000; ++v) {
         values.push_back(v);
     }
-    values.insert(values.end(), {INT32_MIN, INT32_MAX, INT32_MIN + 1, INT32_MAX - 1});
-    values.resize((values.size() + 63) / 64 * 64, 0);
-    using Store = void (*)(const int32_t*, uint8_t*, int32_t);
-    std::vector<Store> bodies{&jpeg_store_block8};
-#if defined(__x86_64__) || defined(__i386__)
-    bodies.push_back(&jpeg_store_block8_sse2);
-#endif
-    for (Store store : bodies) {
-        uint8_t out[64];
-        for (size_t b = 0; b < values.size(); b += 64) {
-            store(values.data() + b, out, 8);
-            for (size_t i = 0; i < 64; ++i) {
-                ASSERT_EQ(out[i], jpeg_range_sample(base, values[b + i])) << values[b + i];
-            }
-        }
-    }
-    // The stores of the direct path's 16-bit values, over all of them.
     std::vector<int16_t> words;
     for (int32_t v = -32768; v <= 32767; ++v) {
         words.push_back(static_cast<int16_t>(v));
     }
-    using WordStore = void (*)(const int16_t*, uint8_t*, int32_t);
-    std::vector<WordStore> word_bodies{&jpeg_store_block8_words};
+    std::vector<void (*)(const int32_t*, uint8_t*, int32_t)> bodies{&jpeg_store_block8};
+    std::vector<void (*)(const int16_t*, uint8_t*, int32_t)> word_bodies{&jpeg_store_block8_words};
 #if defined(__x86_64__) || defined(__i386__)
+    bodies.push_back(&jpeg_store_block8_sse2);
     word_bodies.push_back(&jpeg_store_block8_words_sse2);
 #endif
-    for (WordStore store : word_bodies) {
-        uint8_t out[64];
-        for (size_t b = 0; b < words.size(); b += 64) {
-            store(words.data() + b, out, 8);
-            for (size_t i = 0; i < 64; ++i) {
-                ASSERT_EQ(out[i], jpeg_range_sample(base, words[b + i])) << words[b + i];
-            }
-        }
-    }
+    expect_stores(bodies, values);
+    expect_stores(word_bodies, words);
     jpeg_decoder_destroy(decoder);
 }
 
@@ -301,18 +202,6 @@ TEST(DecodeResample, ReplicationInPlace)
     for (int x = 0; x < 40; ++x) {
         EXPECT_EQ(row[x], x / 8 + 1) << x;
     }
-
-    CodecUp();
-    PeerOptions o;
-    o.sampling[0] = 0x21;
-    const Bytes bytes = PeerEncode(o);
-    TestHeap heap;
-    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
-    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
-    EXPECT_EQ(decoder->resample[1], &jpeg_upsample_h);
-    EXPECT_EQ(decoder->resample[2], &jpeg_upsample_h);
-    jpeg_decoder_destroy(decoder);
 }
 
 namespace {
@@ -328,31 +217,21 @@ Bytes RestartStream()
     return PeerEncode(o);
 }
 
-bool McuEquals(const Decoded& a, const Decoded& b, int mcu, int width)
+// The 28 MCUs of RestartStream: those in [grey_from, grey_to) lost (flat grey), the others as
+// in the undamaged decode.
+void ExpectMcus(const Decoded& got, const Decoded& undamaged, int grey_from, int grey_to)
 {
-    const int mx = mcu % 7;
-    const int my = mcu / 7;
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            const size_t i = static_cast<size_t>(my * 8 + y) * width + mx * 8 + x;
-            if (a.pixels[i] != b.pixels[i]) {
-                return false;
+    for (int mcu = 0; mcu < 28; ++mcu) {
+        const bool lost = mcu >= grey_from && mcu < grey_to;
+        int wrong = 0;
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                const size_t i = static_cast<size_t>((mcu / 7) * 8 + y) * 56 + (mcu % 7) * 8 + x;
+                wrong += got.pixels[i] != (lost ? 128 : undamaged.pixels[i]);
             }
         }
+        EXPECT_EQ(wrong, 0) << "MCU " << mcu;
     }
-    return true;
-}
-
-bool McuIsGrey(const Decoded& a, int mcu, int width)
-{
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            if (a.pixels[static_cast<size_t>((mcu / 7) * 8 + y) * width + (mcu % 7) * 8 + x] != 128) {
-                return false;
-            }
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -360,7 +239,7 @@ bool McuIsGrey(const Decoded& a, int mcu, int width)
 TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
 {
     const Bytes good = RestartStream();
-    const Decoded undamaged = Decode(good);
+    const Decoded undamaged = DecodeAll(good);
     ASSERT_EQ(undamaged.start, JPEG_OK);
     const size_t scan = ScanStart(good);
     auto rst = [&](const Bytes& b, uint8_t n) { return FindMarker(b, static_cast<uint8_t>(0xD0 + n), scan); };
@@ -368,14 +247,8 @@ TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
     // RST4 removed: RST5 follows RST3, interval 5 (MCUs 20..23, across rows 2 and 3) stays grey.
     Bytes cut = good;
     cut.erase(cut.begin() + static_cast<ptrdiff_t>(rst(cut, 4)), cut.begin() + static_cast<ptrdiff_t>(rst(cut, 4)) + 2);
-    const Decoded damaged = Decode(cut);
-    for (int mcu = 0; mcu < 28; ++mcu) {
-        if (mcu >= 20 && mcu < 24) {
-            EXPECT_TRUE(McuIsGrey(damaged, mcu, 56)) << mcu;
-        } else {
-            EXPECT_TRUE(McuEquals(damaged, undamaged, mcu, 56)) << mcu;
-        }
-    }
+    const Decoded damaged = DecodeAll(cut);
+    ExpectMcus(damaged, undamaged, 20, 24);
     for (size_t row = 0; row < damaged.rows.size(); ++row) {
         EXPECT_EQ(damaged.rows[row], row >= 16 && row < 24 ? JPEG_WARN_DAMAGED_DATA : JPEG_OK) << row;
     }
@@ -383,34 +256,21 @@ TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
     // RST4 removed and RST5 renamed RST3: the same marker again, seven intervals (28 MCUs) lost.
     Bytes same = cut;
     same[rst(same, 5) + 1] = 0xD3;
-    const Decoded seven = Decode(same);
-    for (int mcu = 0; mcu < 20; ++mcu) {
-        EXPECT_TRUE(McuEquals(seven, undamaged, mcu, 56)) << mcu;
-    }
-    for (int mcu = 20; mcu < 28; ++mcu) {
-        EXPECT_TRUE(McuIsGrey(seven, mcu, 56)) << mcu;
-    }
+    ExpectMcus(DecodeAll(same), undamaged, 20, 28);
 
     // Junk before RST4: the next RSTn in order is found, nothing skipped.
     Bytes junk = good;
     junk.insert(junk.begin() + static_cast<ptrdiff_t>(rst(junk, 4)), 8, 0x55);
-    const Decoded none = Decode(junk);
-    for (int mcu = 0; mcu < 28; ++mcu) {
-        EXPECT_TRUE(McuEquals(none, undamaged, mcu, 56)) << mcu;
-    }
+    const Decoded none = DecodeAll(junk);
+    ExpectMcus(none, undamaged, 0, 0);
     EXPECT_EQ(none.rows[16], JPEG_WARN_DAMAGED_DATA);
 
     // EOI met while skipping ends the skip with 1; the rest stays grey, every row still decodes.
     Bytes ended(good.begin(), good.begin() + static_cast<ptrdiff_t>(rst(good, 4)));
     ended.insert(ended.end(), {0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0xFF, 0xD9});
-    const Decoded eoi = Decode(ended);
+    const Decoded eoi = DecodeAll(ended);
     ASSERT_EQ(eoi.start, JPEG_OK);
-    for (int mcu = 0; mcu < 20; ++mcu) {
-        EXPECT_TRUE(McuEquals(eoi, undamaged, mcu, 56)) << mcu;
-    }
-    for (int mcu = 20; mcu < 28; ++mcu) {
-        EXPECT_TRUE(McuIsGrey(eoi, mcu, 56)) << mcu;
-    }
+    ExpectMcus(eoi, undamaged, 20, 28);
     for (jpeg_status row : eoi.rows) {
         EXPECT_GE(row, 1);
     }
@@ -428,15 +288,9 @@ TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
 
 namespace {
 
-Bytes Patched(Bytes bytes, size_t at, uint8_t value)
-{
-    bytes[at] = value;
-    return bytes;
-}
-
 jpeg_status StartOf(const Bytes& bytes)
 {
-    return Decode(bytes).start;
+    return DecodeAll(bytes).start;
 }
 
 // Every DQT segment rewritten with 16-bit values.
@@ -474,7 +328,6 @@ Bytes SixteenBitQuant(const Bytes& bytes)
 
 TEST(DecodeStates, WrongStatesAndRefusedFrames)
 {
-    CodecUp();
     const Bytes bytes = PeerEncode(PeerOptions{});
     TestHeap heap;
     jpeg_decoder* decoder = OpenBytes(bytes, &heap);
@@ -509,7 +362,7 @@ TEST(DecodeStates, WrongStatesAndRefusedFrames)
     }
     EXPECT_GE(started, 1);
 
-    const Bytes progressive = ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/cjpeg_progressive.jpg");
+    const Bytes progressive = ReadData("cjpeg_progressive.jpg");
     const size_t sof2 = FindMarker(progressive, 0xC2);
     EXPECT_EQ(StartOf(Patched(progressive, sof2 + 4, 12)), JPEG_ERR_UNSUPPORTED);
 
@@ -531,7 +384,7 @@ TEST(DecodeStates, WrongStatesAndRefusedFrames)
 
 TEST(DecodeTruncation, RowsAfterTheCutStayGrey)
 {
-    const Bytes whole = ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/cjpeg_420.jpg");
+    const Bytes whole = ReadData("cjpeg_420.jpg");
     const size_t scan = ScanStart(whole);
     std::vector<size_t> cuts;
     for (size_t at = scan; at < whole.size(); at += 97) {
@@ -542,7 +395,7 @@ TEST(DecodeTruncation, RowsAfterTheCutStayGrey)
     }
     for (size_t at : cuts) {
         const Bytes cut(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(at));
-        const Decoded got = Decode(cut);
+        const Decoded got = DecodeAll(cut);
         ASSERT_EQ(got.start, JPEG_OK) << at;
         const size_t row = got.pixels.size() / got.rows.size();
         size_t first_bad = got.rows.size();
@@ -564,7 +417,6 @@ TEST(DecodeTruncation, RowsAfterTheCutStayGrey)
 
 TEST(DecodeMemory, EveryRefusedAllocationOfAStartGivesMinusOneWithoutALeak)
 {
-    CodecUp();
     PeerOptions o;
     o.restart_mcus = 2;
     ExpectEachStartAllocationRefused(PeerEncode(o));
@@ -580,7 +432,6 @@ TEST(DecodeDirect, DnlAtTheEndOfTheDataIsNotReadPast)
     ASSERT_EQ(bytes[bytes.size() - 1], 0xD9);
     bytes.resize(bytes.size() - 2);
     bytes.insert(bytes.end(), {0xFF, 0xDC, 0x00, 0x04, 0x00});   // DNL cut one byte short
-    CodecUp();
     TestHeap heap;
     jpeg_decoder* decoder = OpenBytes(bytes, &heap);
     ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
@@ -596,7 +447,7 @@ TEST(DecodeDirect, DnlAtTheEndOfTheDataIsNotReadPast)
 TEST(DecodeRangeTable, DecodersStartingTogetherShareOneTable)
 {
     const Bytes bytes = PeerEncode(PeerOptions{});
-    const Decoded reference = Decode(bytes);
+    const Decoded reference = DecodeAll(bytes);
     jpeg_range_table_release(nullptr, nullptr);
     Decoded results[4];
     TestHeap heaps[4];

@@ -12,76 +12,12 @@
 
 namespace {
 
-struct Decoded {
-    jpeg_status start = 0;
-    bool separate = false;
-    std::vector<jpeg_status> rows;
-    Bytes pixels;
-};
-
-Decoded Decode(const Bytes& bytes, uint32_t scale = 1)
-{
-    jpeg_cpu_init();
-    TestHeap heap;
-    Decoded result;
-    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
-    result.start = jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr);
-    result.separate = jpeg_is_separate_scan(decoder);
-    if (result.start >= 1) {
-        result.start = jpeg_set_scale(decoder, scale);
-    }
-    if (result.start >= 1) {
-        result.start = jpeg_start_decode(decoder);
-    }
-    if (result.start >= 1) {
-        const size_t row = static_cast<size_t>(jpeg_width(decoder)) *
-                           static_cast<size_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
-        result.pixels.assign(row * jpeg_height(decoder), 0);
-        for (uint32_t y = 0; y < jpeg_height(decoder); ++y) {
-            result.rows.push_back(jpeg_decode_row(decoder, result.pixels.data() + row * y));
-        }
-    }
-    jpeg_decoder_destroy(decoder);
-    EXPECT_EQ(heap.live, 0);
-    return result;
-}
-
 // Within two of libjpeg-turbo's islow samples, half a level on average, every row clean.
-void ExpectNearPeer(const Bytes& bytes)
+void ExpectSeparateNearPeer(const Bytes& bytes, const std::string& what)
 {
-    const Decoded got = Decode(bytes);
-    ASSERT_EQ(got.start, JPEG_OK);
-    EXPECT_TRUE(got.separate);
-    for (const jpeg_status row : got.rows) {
-        ASSERT_EQ(row, JPEG_OK);
-    }
-    const Bytes expected = PeerDecode(bytes);
-    ASSERT_EQ(got.pixels.size(), expected.size());
-    int worst = 0;
-    double sum = 0;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const int d = std::abs(int(got.pixels[i]) - int(expected[i]));
-        worst = std::max(worst, d);
-        sum += d;
-    }
-    EXPECT_LE(worst, 2);
-    EXPECT_LE(sum / double(expected.size()), 0.5);
-}
-
-struct LevelGuard {
-    int32_t saved = dispatch_level.load();
-    ~LevelGuard() { dispatch_set_level(saved); }
-};
-
-// Offset of the n-th (from 0) scan header.
-size_t ScanHeader(const Bytes& bytes, int n)
-{
-    for (size_t i = 2; i + 1 < bytes.size(); ++i) {
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA && n-- == 0) {
-            return i;
-        }
-    }
-    return bytes.size();
+    const Decoded got = DecodeAll(bytes);
+    EXPECT_TRUE(got.separate) << what;
+    ExpectNearPeer(got, PeerDecode(bytes), got.width, 2, 0.5, what);
 }
 
 }  // namespace
@@ -106,8 +42,6 @@ TEST(SeparateScans, LayoutsOrdersAndRestartsMatchLibjpegTurbo)
             for (const auto& size : sizes) {
                 for (const int order : {1, 2}) {
                     for (const int restart : {0, 5}) {
-                        SCOPED_TRACE(testing::Message() << layout.name << " " << size[0] << "x" << size[1] << " order "
-                                                        << order << " restart " << restart << " level " << level);
                         PeerOptions o;
                         o.width = size[0];
                         o.height = size[1];
@@ -115,7 +49,9 @@ TEST(SeparateScans, LayoutsOrdersAndRestartsMatchLibjpegTurbo)
                         std::memcpy(o.sampling, layout.sampling, 3);
                         o.restart_mcus = restart;
                         o.separate_scans = order;
-                        ExpectNearPeer(PeerEncodeBaseline(o, Picture(o.width, o.height, o.components)));
+                        ExpectSeparateNearPeer(PeerEncodeBaseline(o, Picture(o.width, o.height, o.components)),
+                                               testing::PrintToString(std::vector<int>{size[0], size[1], order, restart,
+                                                                                       level}) + layout.name);
                     }
                 }
             }
@@ -127,8 +63,7 @@ TEST(SeparateScans, LayoutsOrdersAndRestartsMatchLibjpegTurbo)
 TEST(SeparateScans, CjpegScanScriptsMatchLibjpegTurbo)
 {
     for (const char* name : {"cjpeg_scans_420.jpg", "cjpeg_scans_crcby_420.jpg", "cjpeg_scans_rst_422.jpg"}) {
-        SCOPED_TRACE(name);
-        ExpectNearPeer(ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/" + name));
+        ExpectSeparateNearPeer(ReadData(name), name);
     }
 }
 
@@ -147,8 +82,8 @@ TEST(SeparateScans, ReducedSizesEqualTheInterleavedImage)
         const Bytes separate = PeerEncodeBaseline(o, picture);
         for (const uint32_t scale : {1u, 2u, 4u, 8u}) {
             SCOPED_TRACE(testing::Message() << int(luma) << " 1/" << scale);
-            const Decoded a = Decode(interleaved, scale);
-            const Decoded b = Decode(separate, scale);
+            const Decoded a = DecodeAll(interleaved, scale);
+            const Decoded b = DecodeAll(separate, scale);
             ASSERT_EQ(b.start, JPEG_OK);
             EXPECT_TRUE(b.separate);
             EXPECT_EQ(a.pixels, b.pixels);
@@ -167,16 +102,16 @@ TEST(SeparateScans, DamageInOneScanWarnsAndDecodingGoesOn)
     o.restart_mcus = 2;
     o.separate_scans = 1;
     const Bytes whole = PeerEncodeBaseline(o, Picture(o.width, o.height, 3));
-    const Decoded clean = Decode(whole);
+    const Decoded clean = DecodeAll(whole);
     Bytes damaged = whole;
     // The first RSTn of the first scan becomes fill: its interval is lost.
-    for (size_t i = ScanHeader(whole, 0); i + 1 < damaged.size(); ++i) {
+    for (size_t i = FindMarker(whole, 0xDA); i + 1 < damaged.size(); ++i) {
         if (damaged[i] == 0xFF && damaged[i + 1] >= 0xD0 && damaged[i + 1] <= 0xD7) {
             damaged[i + 1] = 0xFF;
             break;
         }
     }
-    const Decoded got = Decode(damaged);
+    const Decoded got = DecodeAll(damaged);
     ASSERT_EQ(got.start, JPEG_OK);
     ASSERT_EQ(got.rows.size(), 32u);
     EXPECT_EQ(got.rows.front(), JPEG_WARN_DAMAGED_DATA);
@@ -197,16 +132,15 @@ TEST(SeparateScans, DamageInOneScanWarnsAndDecodingGoesOn)
 
 TEST(SeparateScans, TwoScansOfOneComponentRefused)
 {
-    Bytes bytes = ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/cjpeg_scans_420.jpg");
-    const size_t third = ScanHeader(bytes, 2);
+    Bytes bytes = ReadData("cjpeg_scans_420.jpg");
+    const size_t third = FindMarker(bytes, 0xDA, 2, 2);
     ASSERT_LT(third + 5, bytes.size());
     bytes[third + 5] = 2;   // the third scan names Cb again
-    EXPECT_EQ(Decode(bytes).start, JPEG_ERR_SYNTAX);
+    EXPECT_EQ(DecodeAll(bytes).start, JPEG_ERR_SYNTAX);
 }
 
 // Each allocation of the start refused in turn: -1, nothing left behind.
 TEST(SeparateScans, EveryRefusedAllocationOfTheStartGivesMinusOne)
 {
-    jpeg_cpu_init();
-    ExpectEachStartAllocationRefused(ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/cjpeg_scans_crcby_420.jpg"));
+    ExpectEachStartAllocationRefused(ReadData("cjpeg_scans_crcby_420.jpg"));
 }

@@ -15,6 +15,7 @@
 
 #include "jpeg/jpegdecode.h"
 #include "jpeg/jpegdecoder.h"
+#include "processor/kernel_dispatch.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -161,6 +162,113 @@ inline Bytes ReadWholeFile(const std::string& path)
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+#ifdef JPEG_TEST_DATA_DIR
+inline Bytes ReadData(const std::string& name)
+{
+    return ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/" + name);
+}
+#endif
+
+// Offset of the n-th (from 0) marker FF `code` at or after `from`; the size when there is none.
+inline size_t FindMarker(const Bytes& bytes, uint8_t code, size_t from = 2, int n = 0)
+{
+    for (size_t i = from; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == code && n-- == 0) {
+            return i;
+        }
+    }
+    return bytes.size();
+}
+
+// The first entropy-coded byte after the first scan header.
+inline size_t ScanStart(const Bytes& bytes)
+{
+    const size_t sos = FindMarker(bytes, 0xDA);
+    return sos + 2 + (static_cast<size_t>(bytes[sos + 2]) << 8 | bytes[sos + 3]);
+}
+
+inline Bytes Patched(Bytes bytes, size_t at, uint8_t value)
+{
+    bytes[at] = value;
+    return bytes;
+}
+
+// Restores the machine's level when a test forced another.
+struct LevelGuard {
+    int32_t saved = dispatch_level.load();
+    ~LevelGuard() { dispatch_set_level(saved); }
+};
+
+// A whole decode through the public calls: every row's status and the samples (bytes up to
+// 8 bits, little-endian words above).
+struct Decoded {
+    jpeg_status start = 0;
+    std::vector<jpeg_status> rows;
+    Bytes pixels;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t channels = 0;
+    int32_t sample_bits = 0;
+    bool separate = false;
+};
+
+inline Decoded DecodeAll(const Bytes& bytes, uint32_t scale = 1, TestHeap* heap = nullptr)
+{
+    TestHeap local;
+    TestHeap* used = heap != nullptr ? heap : &local;
+    Decoded result;
+    jpeg_decoder* decoder = OpenBytes(bytes, used);
+    if (decoder == nullptr) {
+        return result;
+    }
+    result.start = jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr);
+    result.separate = jpeg_is_separate_scan(decoder);
+    if (result.start >= 1 && scale != 1) {
+        result.start = jpeg_set_scale(decoder, scale);
+    }
+    if (result.start >= 1) {
+        result.start = jpeg_start_decode(decoder);
+    }
+    if (result.start >= 1) {
+        result.channels = static_cast<uint32_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
+        result.width = jpeg_width(decoder);
+        result.height = jpeg_height(decoder);
+        result.sample_bits = decoder->sample_bits;
+        const size_t row = static_cast<size_t>(result.width) * result.channels * (result.sample_bits > 8 ? 2 : 1);
+        result.pixels.assign(row * result.height, 0);
+        for (uint32_t y = 0; y < result.height; ++y) {
+            result.rows.push_back(jpeg_decode_row(decoder, result.pixels.data() + row * y));
+        }
+    }
+    jpeg_decoder_destroy(decoder);
+    EXPECT_EQ(used->live, 0);
+    return result;
+}
+
+// Every row clean, and within `max` (`mean` on average) of the peer's samples over our size;
+// the peer's rows are peer_width pixels long (its reduced sizes round up).
+inline void ExpectNearPeer(const Decoded& got, const Bytes& expected, uint32_t peer_width, int max, double mean,
+                           const std::string& what)
+{
+    ASSERT_EQ(got.start, JPEG_OK) << what;
+    for (const jpeg_status row : got.rows) {
+        ASSERT_EQ(row, JPEG_OK) << what;
+    }
+    const size_t ch = got.channels;
+    ASSERT_GE(expected.size(), static_cast<size_t>(got.height) * peer_width * ch) << what;
+    int worst = 0;
+    double sum = 0;
+    for (uint32_t y = 0; y < got.height; ++y) {
+        for (size_t x = 0; x < got.width * ch; ++x) {
+            const int d = std::abs(static_cast<int>(got.pixels[y * got.width * ch + x]) - expected[y * peer_width * ch + x]);
+            worst = d > worst ? d : worst;
+            sum += d;
+        }
+    }
+    EXPECT_LE(worst, max) << what;
+    EXPECT_LE(sum / static_cast<double>(got.pixels.size()), mean) << what;
+}
+
 // A smooth image with edges and noise, like a photograph.
 inline std::vector<uint8_t> Picture(int width, int height, int channels)
 {
@@ -180,14 +288,20 @@ inline std::vector<uint8_t> Picture(int width, int height, int channels)
     return pixels;
 }
 
-// Counts the start's allocations, then refuses each in turn: -1 and nothing left behind.
-inline void ExpectEachStartAllocationRefused(const Bytes& bytes)
+// Counts the start's allocations (and the first row's, given its size in bytes), then refuses
+// each in turn: -1 and nothing left behind.
+inline void ExpectEachStartAllocationRefused(const Bytes& bytes, size_t first_row = 0)
 {
+    Bytes line(first_row);
+    const auto start = [&](jpeg_decoder* decoder) {
+        jpeg_status status = jpeg_start_decode(decoder);
+        return status >= 1 && first_row != 0 ? jpeg_decode_row(decoder, line.data()) : status;
+    };
     TestHeap counting;
     jpeg_decoder* decoder = OpenBytes(bytes, &counting);
     ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
     const int32_t before = counting.calls;
-    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+    ASSERT_EQ(start(decoder), JPEG_OK);
     const int32_t after = counting.calls;
     jpeg_decoder_destroy(decoder);
     ASSERT_GT(after, before);
@@ -196,8 +310,8 @@ inline void ExpectEachStartAllocationRefused(const Bytes& bytes)
         heap.refuse_at = refuse;
         jpeg_decoder* d = OpenBytes(bytes, &heap);
         ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_MEMORY) << refuse;
+        EXPECT_EQ(start(d), JPEG_ERR_MEMORY) << refuse;
         jpeg_decoder_destroy(d);
-        EXPECT_EQ(heap.live, 0);
+        EXPECT_EQ(heap.live, 0) << refuse;
     }
 }

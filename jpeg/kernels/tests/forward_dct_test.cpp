@@ -366,15 +366,4 @@ TEST_F(Quantise, CountsBelowOneAndThePlainLevelsShifts)
     EXPECT_EQ(out[2], 32767);
 }
 
-TEST_F(Quantise, ZeroFill16PlainLevel)
-{
-    std::vector<int16_t> v(100, 7);
-    EXPECT_EQ(ZeroFill16<0>(nullptr, 5), kernel_null_pointer);
-    EXPECT_EQ(ZeroFill16<0>(v.data(), 0), kernel_size_below_one);
-    EXPECT_EQ(ZeroFill16<0>(v.data() + 1, 98), kernel_ok);
-    EXPECT_EQ(v[0], 7);
-    EXPECT_EQ(v[99], 7);
-    for (int i = 1; i < 99; ++i) ASSERT_EQ(v[i], 0);
-}
-
 }  // namespace

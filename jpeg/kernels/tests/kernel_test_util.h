@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <vector>
+
 #include "processor/cpu_query.h"
 #include "processor/kernel_dispatch.h"
 
@@ -31,4 +34,12 @@ void for_each_level(int first, Body body)
         SCOPED_TRACE(::testing::Message() << "level " << level);
         body(level);
     }
+}
+
+// Blocks laid end to end, as the peer's coefficient reader gives them.
+inline std::vector<int16_t> flat_blocks(const std::vector<std::array<int16_t, 64>>& blocks)
+{
+    std::vector<int16_t> out;
+    for (const auto& b : blocks) out.insert(out.end(), b.begin(), b.end());
+    return out;
 }

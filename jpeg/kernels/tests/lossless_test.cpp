@@ -275,52 +275,38 @@ TEST_F(Reconstruct, FirstRowOffsets)
     });
 }
 
+// Second samples from hand-worked predictions; the halving predictors read samples unsigned
+// (a signed reading of 40000 and 30000 gives 2232 for predictor 7).
 TEST_F(Reconstruct, PredictorCases)
 {
-    for_each_level(0, [](int level) {
+    struct Case {
+        int predictor;
+        uint16_t above[2], diff[2], first, second;
+    };
+    const Case cases[] = {
+        {7, {3, 4}, {0, 0}, 3, 3},                   // Ra 3, Rb 4
+        {5, {10, 7}, {0, 0}, 10, 8},                 // Rb - Rc = -3 adds -2 to Ra
+        {2, {10, 7}, {0xFFFF, 0xFFFF}, 9, 6},        // 0xFFFF subtracts 1
+        {7, {40000, 30000}, {0, 0}, 40000, 35000},   // Ra 40000, Rb 30000
+        {5, {30000, 40000}, {10000, 0}, 40000, 45000},
+        {6, {30000, 33000}, {10000, 0}, 40000, 38000},
+    };
+    for_each_level(0, [&](int level) {
         auto f = dispatch_entry<dispatch_table_lossless_reconstruct_row>(level);
-        // Ra 3 (first sample 3 from above 3), Rb 4: predictor 7 gives 3.
-        uint16_t above[2] = {3, 4}, diff[2] = {0, 0}, out[2] = {};
-        ASSERT_EQ(f(diff, above, out, 2, 7), kernel_ok);
-        EXPECT_EQ(out[0], 3);
-        EXPECT_EQ(out[1], 3);
-        // Predictor 5 with Rb - Rc = -3 adds -2 to Ra.
-        uint16_t above5[2] = {10, 7}, diff5[2] = {0, 0};
-        ASSERT_EQ(f(diff5, above5, out, 2, 5), kernel_ok);
-        EXPECT_EQ(out[1], 8);
-        // A difference 0xFFFF subtracts 1.
-        uint16_t diffm[2] = {0xFFFF, 0xFFFF};
-        ASSERT_EQ(f(diffm, above5, out, 2, 2), kernel_ok);
-        EXPECT_EQ(out[0], 9);
-        EXPECT_EQ(out[1], 6);
-        out[0] = out[1] = 0x4444;
-        EXPECT_EQ(f(diff, above, out, 2, 0), kernel_out_of_range);
-        EXPECT_EQ(f(diff, above, out, 2, 8), kernel_out_of_range);
-        EXPECT_EQ(f(diff, above, out, 0, 8), kernel_size_below_one);
-        EXPECT_EQ(f(diff, nullptr, out, 0, 8), kernel_null_pointer);
+        for (const Case& c : cases) {
+            uint16_t out[2] = {};
+            ASSERT_EQ(f(c.diff, c.above, out, 2, c.predictor), kernel_ok);
+            EXPECT_EQ(out[0], c.first) << c.predictor;
+            EXPECT_EQ(out[1], c.second) << c.predictor;
+        }
+        uint16_t out[2] = {0x4444, 0x4444};
+        const uint16_t zero[2] = {};
+        EXPECT_EQ(f(zero, zero, out, 2, 0), kernel_out_of_range);
+        EXPECT_EQ(f(zero, zero, out, 2, 8), kernel_out_of_range);
+        EXPECT_EQ(f(zero, zero, out, 0, 8), kernel_size_below_one);
+        EXPECT_EQ(f(zero, nullptr, out, 0, 8), kernel_null_pointer);
         EXPECT_EQ(out[0], 0x4444);
         EXPECT_EQ(out[1], 0x4444);
-    });
-}
-
-TEST_F(Reconstruct, HalvingPredictorsReadSamplesUnsigned)
-{
-    for_each_level(0, [](int level) {
-        auto f = dispatch_entry<dispatch_table_lossless_reconstruct_row>(level);
-        uint16_t out[2];
-        const uint16_t zero[2] = {0, 0};
-        // Predictor 7: Ra 40000, Rb 30000 -> 35000 (a signed reading gives 2232).
-        const uint16_t a7[2] = {40000, 30000};
-        ASSERT_EQ(f(zero, a7, out, 2, 7), kernel_ok);
-        EXPECT_EQ(out[1], 35000);
-        // Predictor 5: Ra 40000, Rb 40000, Rc 30000 -> 45000.
-        const uint16_t a5[2] = {30000, 40000}, d5[2] = {10000, 0};
-        ASSERT_EQ(f(d5, a5, out, 2, 5), kernel_ok);
-        EXPECT_EQ(out[1], 45000);
-        // Predictor 6: Ra 40000, Rb 33000, Rc 30000 -> 38000.
-        const uint16_t a6[2] = {30000, 33000};
-        ASSERT_EQ(f(d5, a6, out, 2, 6), kernel_ok);
-        EXPECT_EQ(out[1], 38000);
     });
 }
 

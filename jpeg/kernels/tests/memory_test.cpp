@@ -86,41 +86,26 @@ TEST_F(ZeroFill, CacheSizeFromLeafTwo)
 {
     EXPECT_EQ(sizeof(cacheDescriptorSizes), 57u);
     EXPECT_EQ(cacheDescriptorSizes[56], 0);
-    {
-        Leaf2 r(true, 0x00004D01u);
-        EXPECT_EQ(QueryCacheSizeLeaf2(), 16u << 20);
-    }
-    {
-        // 0x22 (512 KiB) and 0x49 (4 MiB) both reported: the earlier list entry wins.
-        Leaf2 r(true, 0x00002201u, 0, 0x00000049u);
-        EXPECT_EQ(QueryCacheSizeLeaf2(), 4u << 20);
-    }
-    {
-        Leaf2 r(true, 0x00000001u, 0x4C000000u);
-        EXPECT_EQ(QueryCacheSizeLeaf2(), 12u << 20);
-    }
-    {
-        Leaf2 r(true, 0x00000001u, 0, 0, 0x00004800u);
-        EXPECT_EQ(QueryCacheSizeLeaf2(), 3u << 20);
-    }
-    {
-        Leaf2 r(true, 0x00000001u, 0x80000049u);  // bit 31: no descriptors in that word
-        EXPECT_EQ(QueryCacheSizeLeaf2(), 0u);
-    }
-    {
-        Leaf2 r(true, 0x00004902u);  // two queries needed
-        EXPECT_EQ(QueryCacheSizeLeaf2(), 0u);
-    }
-    {
-        Leaf2 r(false, 0x00004901u);  // another vendor
-        EXPECT_EQ(QueryCacheSizeLeaf2(), 0u);
-    }
-    {
-        Leaf2 r(true, 0x00FFFF01u);  // only descriptors outside the list
-        EXPECT_EQ(QueryCacheSizeLeaf2(), 0u);
+    struct Case {
+        const char* what;
+        bool intel;
+        uint32_t eax, ebx, ecx, edx, size;
+    };
+    const Case cases[] = {
+        {"0x4D", true, 0x00004D01u, 0, 0, 0, 16u << 20},
+        {"0x22 and 0x49: the earlier list entry wins", true, 0x00002201u, 0, 0x00000049u, 0, 4u << 20},
+        {"in EBX", true, 0x00000001u, 0x4C000000u, 0, 0, 12u << 20},
+        {"in EDX", true, 0x00000001u, 0, 0, 0x00004800u, 3u << 20},
+        {"bit 31: no descriptors in that word", true, 0x00000001u, 0x80000049u, 0, 0, 0},
+        {"two queries needed", true, 0x00004902u, 0, 0, 0, 0},
+        {"another vendor", false, 0x00004901u, 0, 0, 0, 0},
+        {"only descriptors outside the list", true, 0x00FFFF01u, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Leaf2 r(c.intel, c.eax, c.ebx, c.ecx, c.edx);
+        EXPECT_EQ(QueryCacheSizeLeaf2(), c.size) << c.what;
     }
 }
-
 
 // ---- copies and fills ----
 

@@ -207,12 +207,6 @@ TEST_F(Dispatch, SetLevelRefusesLevelsOutOfRange)
     EXPECT_EQ(dispatch_set_level(0), 2);
 }
 
-TEST_F(Dispatch, TableTwelveIsFilledAtEveryLevel)
-{
-    for (int level = 0; level < dispatch_level_count; ++level)
-        EXPECT_NE(dispatch_tables[dispatch_table_dequant_idct_8x8][level], nullptr) << level;
-}
-
 TEST_F(Dispatch, StubsRunWhileTheLevelIsSet)
 {
     // The level is read without a lock; it must be an atomic so that a decode running beside

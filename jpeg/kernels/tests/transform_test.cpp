@@ -81,70 +81,43 @@ TEST_F(DequantIdct, StubRunsThePlainBodyBeforeInitAndItsLevelAfter)
     });
 }
 
-TEST_F(DequantIdct, PlainLevelDcBlocks)
+// DC-only blocks: the plain level wraps in pass 1 (32767 gives -8 there) and reads steps above
+// 32767 as negative; the SIMD levels saturate and round rows 3 and 4 apart.
+TEST_F(DequantIdct, DcBlocksAtEveryLevel)
 {
-    const std::pair<int16_t, int> cases[] = {{0, 0}, {100, 13}, {4, 1}, {8, 1}, {1016, 127}, {-1024, -128},
-                                             {32767, 0}};  // 32767: pass 1 wraps to -8
-    for (auto [dc, value] : cases) {
-        SCOPED_TRACE(dc);
-        const Block out = run_level(0, dc_block(dc), ones());
-        for (int16_t v : out) EXPECT_EQ(v, value);
-    }
-}
-
-TEST_F(DequantIdct, DequantSaturateClampsAndChecksArguments)
-{
-    const int16_t src[3] = {1000, -300, 3};
-    const int16_t table[3] = {100, 255, static_cast<int16_t>(40000)};
-    int16_t dst[3] = {7, 7, 7};
-    ASSERT_EQ(DequantSaturate(src, table, dst, 3), kernel_ok);
-    EXPECT_EQ(dst[0], 32767);
-    EXPECT_EQ(dst[1], -32768);
-    EXPECT_EQ(dst[2], -32768);
-
-    int16_t untouched[3] = {7, 7, 7};
-    EXPECT_EQ(DequantSaturate(src, table, untouched, 0), kernel_size_below_one);
-    EXPECT_EQ(DequantSaturate(src, table, untouched, -1), kernel_size_below_one);
-    EXPECT_EQ(DequantSaturate(src, nullptr, untouched, 0), kernel_null_pointer);
-    EXPECT_EQ(DequantSaturate(nullptr, table, untouched, 3), kernel_null_pointer);
-    EXPECT_EQ(DequantSaturate(src, table, nullptr, 3), kernel_null_pointer);
-    EXPECT_EQ(untouched[0], 7);
-    EXPECT_EQ(IdctBlockGeneric(nullptr), kernel_null_pointer);
-}
-
-TEST_F(DequantIdct, PlainQuantiserAbove32767CountsAsNegative)
-{
-    Table t = ones();
-    t[0] = 65535;  // -1
-    const Block out = run_level(0, dc_block(-800), t);
-    for (int16_t v : out) EXPECT_EQ(v, 100);
-}
-
-TEST_F(DequantIdct, SimdLevelsDcBlocks)
-{
+    Table negative = ones();
+    negative[0] = 65535;  // -1
+    for (auto [dc, value] : std::initializer_list<std::pair<int16_t, int>>{
+             {0, 0}, {100, 13}, {4, 1}, {8, 1}, {1016, 127}, {-1024, -128}, {32767, 0}})
+        for (int16_t v : run_level(0, dc_block(dc), ones())) EXPECT_EQ(v, value) << dc;
+    for (int16_t v : run_level(0, dc_block(-800), negative)) EXPECT_EQ(v, 100);
     for_each_level(1, [](int level) {
-        const std::pair<int16_t, int> flat[] = {{0, 0}, {8, 1}, {1016, 127}, {-1024, -128}, {32767, 511},
-                                                {-32768, -512}};
-        for (auto [dc, value] : flat) {
-            SCOPED_TRACE(dc);
-            for (int16_t v : run_level(level, dc_block(dc), ones())) EXPECT_EQ(v, value);
-        }
+        for (auto [dc, value] : std::initializer_list<std::pair<int16_t, int>>{
+                 {0, 0}, {8, 1}, {1016, 127}, {-1024, -128}, {32767, 511}, {-32768, -512}})
+            for (int16_t v : run_level(level, dc_block(dc), ones())) EXPECT_EQ(v, value) << dc;
         EXPECT_EQ(row_values(run_level(level, dc_block(100), ones())), (std::array<int, 8>{13, 13, 13, 12, 12, 13, 13, 13}));
         EXPECT_EQ(row_values(run_level(level, dc_block(4), ones())), (std::array<int, 8>{1, 1, 1, 0, 0, 1, 1, 1}));
     });
 }
 
-TEST_F(DequantIdct, NullPointersLeaveTheOutputAlone)
+TEST_F(DequantIdct, DequantSaturateClampsAndRefusalsWriteNothing)
 {
+    const int16_t src[3] = {1000, -300, 3};
+    const int16_t table[3] = {100, 255, static_cast<int16_t>(40000)};
+    int16_t dst[3] = {7, 7, 7};
+    EXPECT_EQ(DequantSaturate(src, table, dst, 0), kernel_size_below_one);
+    EXPECT_EQ(DequantSaturate(src, table, dst, -1), kernel_size_below_one);
+    EXPECT_EQ(dst[0], 7);
+    ASSERT_EQ(DequantSaturate(src, table, dst, 3), kernel_ok);
+    EXPECT_EQ(dst[0], 32767);
+    EXPECT_EQ(dst[1], -32768);
+    EXPECT_EQ(dst[2], -32768);
     for_each_level(0, [](int level) {
-        auto fn = dispatch_entry<dispatch_table_dequant_idct_8x8>(level);
         const Block src = dc_block(100);
-        const Table t = ones();
         Block out;
         out.fill(77);
-        EXPECT_EQ(fn(nullptr, out.data(), t.data()), kernel_null_pointer);
-        EXPECT_EQ(fn(src.data(), out.data(), nullptr), kernel_null_pointer);
-        EXPECT_EQ(fn(src.data(), nullptr, t.data()), kernel_null_pointer);
+        EXPECT_EQ(dispatch_entry<dispatch_table_dequant_idct_8x8>(level)(src.data(), out.data(), nullptr),
+                  kernel_null_pointer);
         EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](int16_t v) { return v == 77; }));
     });
 }
