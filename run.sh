@@ -40,9 +40,11 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cd "$here"
-[ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target kestro >/dev/null
-viewer="$here/build/viewer"
+# KV_BUILD_DIR: another build folder (the tests use their own).
+build="${KV_BUILD_DIR:-$here/build}"
+[ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kestro >/dev/null
+viewer="$build/viewer"
 printf '[Options]\r\nModeOrvix=1\r\nModeSupportSR=1\r\n' > "$viewer/ZYLV.INI"
 
 if [ -z "$shot" ]; then

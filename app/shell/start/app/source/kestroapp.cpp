@@ -155,7 +155,8 @@ int CKestroApp::Run()
             CMainFrame* frame = MainFrame();
             if (frame != nullptr && frame->FirstCellsLoaded()) {
                 poll.stop();
-                const bool saved = frame->grab().save(screenshot_, "PNG");
+                // Light compression: the file is for looking at, and the grab should end the run quickly.
+                const bool saved = frame->grab().save(screenshot_, "PNG", 80);
                 if (!saved) {
                     std::fprintf(stderr, "kestro: cannot write %s\n", qPrintable(screenshot_));
                 }
