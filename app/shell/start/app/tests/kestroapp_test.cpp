@@ -373,6 +373,26 @@ TEST_F(KestroStartTest, ClosingWhileImagesLoadJoinsEveryThreadFirst)
     }
 }
 
+TEST_F(KestroStartTest, ExitRemovesTheExtractionFolderAndThenFreesTheInstance)
+{
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    QTemporaryDir temp;
+    const QString folder = temp.path() + QStringLiteral("/Kestro");
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/DICOM/sub")));
+    QFile(folder + QStringLiteral("/DICOMDIR")).open(QIODevice::WriteOnly);
+    QFile(folder + QStringLiteral("/DICOM/sub/.hidden")).open(QIODevice::WriteOnly);
+    GetLoadState().SetArchive((temp.path() + QStringLiteral("/disc.zip")).toStdString(), folder.toStdString());
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_EQ(instance_->ExitInstance(0), 0);
+    instance_.reset();
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+
+    // The instance is free again.
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    ASSERT_TRUE(WaitForFirstCells());
+}
+
 TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
 {
     QTemporaryDir runtime;
