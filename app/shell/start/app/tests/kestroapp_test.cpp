@@ -125,7 +125,16 @@ protected:
 
     CMainFrame& Frame() { return *instance_->MainFrame(); }
     CXEVListFormView& List() { return *Frame().GetStudyList(); }
-    XEVImageViewCtrl* FirstCell() { return Frame().GetActiveImageView(); }
+    // The first cell of the grid that shows an image.
+    XEVImageViewCtrl* FirstCell()
+    {
+        for (const auto& [id, cell] : Frame().GetImageFormView()->ActiveCells()) {
+            if (cell->CurrentImage() != nullptr) {
+                return cell;
+            }
+        }
+        return nullptr;
+    }
 
     bool WaitForFirstCells() { return PumpUntil([this] { return Frame().FirstCellsLoaded(); }); }
 
@@ -204,7 +213,7 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
     ASSERT_TRUE(tree->OnLButtonDblClk(QPoint(row.left() + 4, row.center().y())));
     ASSERT_TRUE(PumpUntil([this] {
         XEVImageViewCtrl* cell = FirstCell();
-        return FirstCellSeries().endsWith(QStringLiteral("MR0001")) && cell->HasFramePixels(0);
+        return FirstCellSeries().endsWith(QStringLiteral("MR0001")) && cell != nullptr && cell->HasFramePixels(0);
     }));
     XEVImageViewCtrl* cell = FirstCell();
     cell->repaint();
