@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 #include "shell/xevmessage.h"
 #include "shell/xevsplitterwnd.h"
@@ -20,6 +21,11 @@ class CXEVTitleFormView;
 class XEVImageViewCtrl;
 class XEVPreloadView;
 class StudyInfo;
+class CXEVListFormView;
+class CXEVReportDlg;
+class PatientInfo;
+class SeriesInfo;
+class XEVReportDialogLink;
 
 constexpr uint32_t WM_XEV_SET_LAYOUT = 0x1420;
 constexpr uint32_t WM_XEV_STEP_LAYOUT = 0x1421;
@@ -84,14 +90,47 @@ public:
     // What the image area reaches.
     XEVResult SendToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override;
     void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override;
-    bool CanSwitchSeriesDisplay() override { return false; }
-    bool IsSwitchLocked() override { return false; }
-    bool RequestSeriesSwitch(XEVImageViewCtrl&) override { return false; }
+    bool CanSwitchSeriesDisplay() override;
+    bool IsSwitchLocked() override;
+    bool RequestSeriesSwitch(XEVImageViewCtrl& cell) override;
     bool HasTitlePane() override { return GetTitlePane() != nullptr; }
     void UpdateToolButtons(int32_t tool) override;
     void RefreshStudyList() override;
 
+    // Series-composition switch and the SR report (mainframe_switch.cpp, mainframe_report.cpp).
+    struct SelectionRecord {
+        int32_t index = -1;
+        QString studyKey;
+        QString seriesKey;
+        // Set once a switch was asked for or made since the last open: no second question.
+        int32_t switchFlag = 0;
+    };
+    void SetSelectionRecord(int32_t index, const QString& studyKey, const QString& seriesKey);
+    void ClearSelectionIndex();
+    SelectionRecord& Selection() { return selection_; }
+    // The study list pane as the switch and the report reach it; null while it is missing.
+    CXEVListFormView* ListFormView() const;
+    // The question's answer: 1 OK, 2 Cancel.
+    int32_t ConfirmSeriesSwitch();
+    void PerformSeriesSwitch();
+    bool RequestSeriesSwitch(int32_t index, const QString& studyKey, const QString& seriesKey, bool store);
+    // Positions of the recorded study and series in the patient; left as they are without one.
+    static void FindSelectedPositions(const SelectionRecord& record, const PatientInfo* patient, int32_t& study,
+                                      int32_t& series);
+    // Once the terms are accepted at start-up: the switch without a question when it can be made.
+    void SwitchSeriesAtStartUp();
+    void OnReportRequest();
+    bool OpenReport(SeriesInfo* series);
+    // The report dialog, made first when create is set; null before.
+    XEVReportDialogLink* GetReportDialog(bool create);
+    CXEVReportDlg* ReportDialog() const { return reportDialog_; }
+    // Shows the report dialog again when it went with the minimised frame.
+    void OnActivate(bool active);
+    // 1 after a single DICOM file was opened: the series composition is not switched then.
+    int32_t singleFileOpened = 0;
+
 protected:
+    void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -118,4 +157,8 @@ private:
     int32_t clientCreated_ = 0;
     int32_t programOnCdRom_ = 0;
     int32_t savedShowState_ = 1;
+    // Series-composition switch and the SR report.
+    SelectionRecord selection_;
+    CXEVReportDlg* reportDialog_ = nullptr;
+    std::shared_ptr<XEVReportDialogLink> reportLink_;
 };
