@@ -83,7 +83,7 @@ XEVReportDialogLink* CMainFrame::GetReportDialog(bool create)
 
 void CMainFrame::OnReportRequest()
 {
-    const CXEVListFormView* list = ListFormView();
+    const CXEVListFormView* list = GetStudyList();
     if (list == nullptr) {
         return;
     }

@@ -49,14 +49,9 @@ void CMainFrame::ClearSelectionIndex()
     selection_.studyKey.clear();
 }
 
-CXEVListFormView* CMainFrame::ListFormView() const
-{
-    return dynamic_cast<CXEVListFormView*>(GetListView());
-}
-
 bool CMainFrame::CanSwitchSeriesDisplay()
 {
-    const CXEVListFormView* list = ListFormView();
+    const CXEVListFormView* list = GetStudyList();
     if (singleFileOpened == 1 || list == nullptr || list->scanDone != 1) {
         return false;
     }
@@ -88,7 +83,7 @@ void CMainFrame::PerformSeriesSwitch()
         form->StopLoading();
         form->ClearAllViews();
     }
-    if (CXEVListFormView* list = ListFormView()) {
+    if (CXEVListFormView* list = GetStudyList()) {
         list->StopReadAhead();
         list->WaitAll();
         list->DeletePatients();
@@ -112,7 +107,7 @@ bool CMainFrame::RequestSeriesSwitch(int32_t index, const QString& studyKey, con
         PerformSeriesSwitch();
         return true;
     }
-    if (CXEVListFormView* list = ListFormView()) {
+    if (CXEVListFormView* list = GetStudyList()) {
         list->DeleteExtraRecords();
     }
     return false;
@@ -120,7 +115,7 @@ bool CMainFrame::RequestSeriesSwitch(int32_t index, const QString& studyKey, con
 
 bool CMainFrame::RequestSeriesSwitch(XEVImageViewCtrl& cell)
 {
-    CXEVListFormView* list = ListFormView();
+    CXEVListFormView* list = GetStudyList();
     if (list == nullptr) {
         return false;
     }
@@ -160,7 +155,20 @@ void CMainFrame::FindSelectedPositions(const SelectionRecord& record, const Pati
     }
 }
 
-void CMainFrame::SwitchSeriesAtStartUp()
+bool CMainFrame::SelectRecordedEntry()
+{
+    CXEVListFormView* list = GetStudyList();
+    if (list == nullptr || selection_.index < 0) {
+        return false;
+    }
+    int32_t study = -1;
+    int32_t series = -1;
+    FindSelectedPositions(selection_, list->GetPatient(selection_.index), study, series);
+    list->SelectEntry(kXEVFirstBarId + selection_.index, study, series);
+    return true;
+}
+
+void CMainFrame::SwitchSeriesAtAcceptance()
 {
     if (CanSwitchSeriesDisplay()) {
         selection_.switchFlag = 1;

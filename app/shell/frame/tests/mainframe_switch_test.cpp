@@ -24,45 +24,6 @@ public:
     QStringList asked;
 };
 
-// The list's side of the frame until the frame takes the list itself.
-class FrameListHost : public XEVStudyListHost, public XEVStudyListAccess {
-public:
-    explicit FrameListHost(CMainFrame& frame) : frame_(frame) {}
-    void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam) override
-    {
-        posted.push_back(id);
-        (void)wParam;
-    }
-    CXEVImageFormView* GetImageFormView() override { return frame_.GetImageFormView(); }
-    CXEVPatientView* GetPatientView() override { return nullptr; }
-    bool CanSwitchSeriesDisplay() override { return frame_.CanSwitchSeriesDisplay(); }
-    bool IsSwitchLocked() override { return frame_.IsSwitchLocked(); }
-    bool RequestSeriesSwitch(int32_t index, const QString& study, const QString& series, bool store) override
-    {
-        return frame_.RequestSeriesSwitch(index, study, series, store);
-    }
-    bool OpenReport(SeriesInfo* series) override { return frame_.OpenReport(series); }
-    bool HasTitlePane() override { return false; }
-    bool IsCinePlaying() override { return false; }
-    void SendTitleCommand(int32_t) override {}
-    void EnableReportButton(bool) override {}
-    void ClearTitleState() override {}
-    XEVReportDialogLink* GetReportDialog(bool create) override { return frame_.GetReportDialog(create); }
-
-    QString GetCurrentKey() const override { return QString(); }
-    StudyInfo* FindStudy(const QString&) override { return nullptr; }
-    void ShowEntries() override {}
-    XEVPreloadView* GetPreloadView() override { return list; }
-
-    int Posted(uint32_t id) const { return int(std::count(posted.begin(), posted.end(), id)); }
-
-    CXEVListFormView* list = nullptr;
-    std::vector<uint32_t> posted;
-
-private:
-    CMainFrame& frame_;
-};
-
 class FrameListTest : public FrameTest {
 protected:
     void SetUp() override
@@ -75,9 +36,7 @@ protected:
         // Report series are listed only with SR support.
         GetCommonSettings().ModeSupportSR = 1;
         MakeFrame();
-        host = std::make_unique<FrameListHost>(*frame);
-        host->list = new CXEVListFormView(nullptr, host.get());
-        frame->SetListView(host->list, host.get());
+        ASSERT_NE(frame->InstallStudyList(), nullptr);
     }
     void TearDown() override
     {
@@ -87,7 +46,6 @@ protected:
             frame->GetImageFormView()->ClearAllViews();
         }
         frame.reset();
-        host.reset();
         SetModes(0, 0);
         GetLoadState().SetArchive(std::string(), std::string());
         GetLoadState().singlePatientStudy = 0;
@@ -119,7 +77,7 @@ protected:
         file.write(text);
     }
 
-    CXEVListFormView& List() { return *host->list; }
+    CXEVListFormView& List() { return *frame->GetStudyList(); }
 
     // The series of the current records whose first image's file name ends with the name.
     SeriesInfo* SeriesWithFile(const QString& name)
@@ -140,7 +98,6 @@ protected:
 
     QTemporaryDir program;
     AnsweringBox answers;
-    std::unique_ptr<FrameListHost> host;
 };
 
 namespace {
@@ -216,7 +173,6 @@ TEST_F(FrameListTest, AcceptedSwitchShowsTheSecondSetAndSelectsTheRecordedSeries
     XEVSendMessage(List().Handle(), WM_XEV_SERIES_ITEM_DBLCLK, kXEVFirstTreeId, XEVLParam(seriesIndex));
     Pump();
     EXPECT_EQ(answers.asked.size(), 1);
-    EXPECT_EQ(host->Posted(WM_XEV_START_VIEWING), 2);   // the load's and the switch's
     EXPECT_EQ(GetLoadState().IsPreloadRunning(), 0);
     EXPECT_EQ(GetLoadState().singlePatientStudy.load(), 1);
 
@@ -237,6 +193,20 @@ TEST_F(FrameListTest, AcceptedSwitchShowsTheSecondSetAndSelectsTheRecordedSeries
     EXPECT_EQ(studyAt, 0);
     ASSERT_GE(seriesAt, 0);
     EXPECT_EQ(List().patients[0]->studies[0]->series[size_t(seriesAt)], SeriesWithFile(QStringLiteral("R01")));
+    // The next start of viewing selects that series row in the rebuilt tree.
+    ASSERT_TRUE(frame->SelectRecordedEntry());
+    EXPECT_EQ(List().selectedEntry, kXEVFirstBarId);
+    XEVStudyListCtrl* tree = List().Tree(kXEVFirstTreeId);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_NE(tree->currentItem(), nullptr);
+    EXPECT_EQ(tree->currentItem()->parent(), tree->topLevelItem(0));
+    EXPECT_EQ(tree->topLevelItem(0)->indexOfChild(tree->currentItem()), seriesAt);
+
+    // A recorded study that is gone: the patient's first study opens, no series row.
+    record.studyKey = QStringLiteral("1.2.3");
+    ASSERT_TRUE(frame->SelectRecordedEntry());
+    EXPECT_EQ(tree->currentItem(), tree->topLevelItem(0));
+    EXPECT_EQ(List().currentStudy, List().patients[0]->studies[0]);
 
     // Once asked, the list opens studies itself again.
     EXPECT_TRUE(frame->IsSwitchLocked());
@@ -263,12 +233,24 @@ TEST_F(FrameListTest, DeclinedSwitchDropsTheSecondSetAndKeepsTheList)
     EXPECT_TRUE(List().scanRecords.empty());
     EXPECT_EQ(List().patients.front(), shown);
     EXPECT_NE(SeriesWithFile(QStringLiteral("R04")), nullptr);
-    EXPECT_EQ(host->Posted(WM_XEV_START_VIEWING), 1);   // the load's only
     EXPECT_EQ(frame->Selection().index, 0);
     EXPECT_TRUE(frame->Selection().studyKey.isEmpty());
 
     // The frame is busy now: the bar's double click opens the patient.
     EXPECT_FALSE(bar->switchRequest(0));
+}
+
+TEST_F(FrameListTest, AcceptingTheTermsSwitchesWithoutAskingAndOpensTheFirstPatient)
+{
+    SetModes(0, 1);
+    Load(kDiscs + QStringLiteral("/DIRSRUN"));
+    frame->OnAgreementClosed(1);
+    EXPECT_EQ(frame->Selection().switchFlag, 1);
+    EXPECT_EQ(SeriesWithFile(QStringLiteral("R04")), nullptr);
+    // The first selection follows, and the switched frame no longer asks.
+    ASSERT_TRUE(PumpUntil([&] { return List().currentStudy != nullptr; }));
+    EXPECT_EQ(List().selectedEntry, kXEVFirstBarId);
+    EXPECT_TRUE(answers.asked.isEmpty());
 }
 
 TEST_F(FrameListTest, EnlargingACellRecordsItsSeriesAndSwitches)

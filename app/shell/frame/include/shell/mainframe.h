@@ -5,7 +5,10 @@
 // other and handles the layout and pre-load messages they send it.
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -15,22 +18,30 @@
 #include "viewer/xevimageviewctrl.h"
 #include "viewer/xevimagewindow.h"
 
+class CXEVAgreeDlg;
 class CXEVImageFormView;
+class CXEVListFormView;
+class CXEVPatientView;
+class QSocketNotifier;
+class SeriesInfo;
+class XEVReportDialogLink;
+class XEVStudyListHost;
 class CXEVStatusFormView;
 class CXEVTitleFormView;
 class XEVImageViewCtrl;
 class XEVPreloadView;
 class StudyInfo;
-class CXEVListFormView;
 class CXEVReportDlg;
 class PatientInfo;
-class SeriesInfo;
-class XEVReportDialogLink;
 
 constexpr uint32_t WM_XEV_SET_LAYOUT = 0x1420;
 constexpr uint32_t WM_XEV_STEP_LAYOUT = 0x1421;
 constexpr uint32_t WM_XEV_SPLITTER_DBLCLK = 0x1445;
 constexpr uint32_t WM_XEV_SHOW_HELP = 0x1508;
+constexpr uint32_t WM_XEV_AGREEMENT_CLOSED = 0x1401;
+constexpr int32_t kXEVLoadFailedResult = -1001;
+constexpr int32_t kXEVAboutCommand = 57664;
+constexpr int32_t kXEVHelpCommand = 57670;
 
 constexpr int32_t kXEVTitleRowHeight = 93;
 constexpr int32_t kXEVStatusRowHeight = 43;
@@ -97,6 +108,49 @@ public:
     void UpdateToolButtons(int32_t tool) override;
     void RefreshStudyList() override;
 
+    // Start-up, the first selection and shut-down (mainframe_start.cpp)
+    // Makes the study list pane, with the frame as its host, and puts it into the list column.
+    CXEVListFormView* InstallStudyList();
+    CXEVListFormView* GetStudyList() const;
+    // The start-up arguments the terms dialog reads.
+    void SetStartArguments(const QStringList& arguments) { startArguments_ = arguments; }
+    void StartDicomDirLoad(const QString& path);
+    // Width and height at most 1280 x 1024, centred on the work area; a top margin below
+    // 34 becomes 0.
+    static QRect InitialPlacement(const QRect& workArea);
+    void SetInitialPlacement();
+    void ShowAgreement(int32_t mode);
+    XEVWindowHandle AgreementHandle() const { return agreementHandle_; }
+    CXEVAgreeDlg* AgreementDialog() const;
+    // " V a.b.c.d" of the build's version; empty without one.
+    static QString GetVersionSuffix();
+    static QString FormatVersionSuffix(const QString& version);
+    void OnAgreementClosed(XEVWParam wParam);
+    XEVResult OnStartViewing(XEVWParam wParam);
+    void OnHelpRequest();
+    // F1: the terms again, OK only; nothing while a terms dialog is open.
+    void OnHelpCommand();
+    // Opens the help file; false when no viewer took it. Tests replace it, null restores.
+    using HelpOpener = bool (*)(const QString& path);
+    static void SetHelpOpener(HelpOpener opener);
+    // The program's medium left the mount table.
+    void OnDeviceRemoveComplete();
+    // Watches the mount table while the program runs from a CD-ROM.
+    void WatchProgramMount();
+    // Stops and joins every loader, scan, read-ahead and pre-load thread and empties the cells
+    // and the list, in an order where no thread reads a freed record.
+    void ShutDownLoaders();
+    void ShutDownDescendants();
+    void SetProgramOnCdRom(int32_t onCdRom) { programOnCdRom_ = onCdRom; }
+    int32_t Agreed() const { return agreed_; }
+    int32_t LoadResult() const { return loadResult_; }
+    int32_t AgreementMode() const { return agreementMode_; }
+    uint8_t FileOpenEnabled() const { return fileOpenEnabled_; }
+    // Set once the first selection was made after start-up (read by --screenshot and tests).
+    int32_t StartedViewing() const { return startedViewing_; }
+    // The first selection was made and every cell of it that shows an image has its frame.
+    bool FirstCellsLoaded() const;
+
     // Series-composition switch and the SR report (mainframe_switch.cpp, mainframe_report.cpp).
     struct SelectionRecord {
         int32_t index = -1;
@@ -108,8 +162,6 @@ public:
     void SetSelectionRecord(int32_t index, const QString& studyKey, const QString& seriesKey);
     void ClearSelectionIndex();
     SelectionRecord& Selection() { return selection_; }
-    // The study list pane as the switch and the report reach it; null while it is missing.
-    CXEVListFormView* ListFormView() const;
     // The question's answer: 1 OK, 2 Cancel.
     int32_t ConfirmSeriesSwitch();
     void PerformSeriesSwitch();
@@ -118,7 +170,9 @@ public:
     static void FindSelectedPositions(const SelectionRecord& record, const PatientInfo* patient, int32_t& study,
                                       int32_t& series);
     // Once the terms are accepted at start-up: the switch without a question when it can be made.
-    void SwitchSeriesAtStartUp();
+    void SwitchSeriesAtAcceptance();
+    // Selects the recorded entry again; false when the record holds none.
+    bool SelectRecordedEntry();
     void OnReportRequest();
     bool OpenReport(SeriesInfo* series);
     // The report dialog, made first when create is set; null before.
@@ -133,6 +187,7 @@ protected:
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // The frame's own receiver, so that other threads and panes reach it by handle.
@@ -157,6 +212,20 @@ private:
     int32_t clientCreated_ = 0;
     int32_t programOnCdRom_ = 0;
     int32_t savedShowState_ = 1;
+
+    // Start-up and shut-down (mainframe_start.cpp)
+    std::unique_ptr<XEVStudyListHost> listHost_;
+    QStringList startArguments_;
+    QPointer<CXEVAgreeDlg> agreement_;
+    XEVWindowHandle agreementHandle_;
+    QSocketNotifier* mountNotifier_ = nullptr;
+    int mountFd_ = -1;
+    int32_t agreed_ = 0;
+    int32_t loadResult_ = 0;
+    int32_t agreementMode_ = 0;
+    uint8_t fileOpenEnabled_ = 0;
+    int32_t startedViewing_ = 0;
+    bool shutDown_ = false;
     // Series-composition switch and the SR report.
     SelectionRecord selection_;
     CXEVReportDlg* reportDialog_ = nullptr;
