@@ -2,6 +2,8 @@
 
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageWriter>
 #include <QLabel>
 #include <QShortcut>
 #include <QStyle>
@@ -133,6 +135,16 @@ void XEVKestroInstance::ActivateRunningInstance()
     frame_->activateWindow();
 }
 
+namespace {
+
+QByteArray ScreenshotFormat(const QString& file)
+{
+    const QByteArray suffix = QFileInfo(file).suffix().toLower().toLatin1();
+    return QImageWriter::supportedImageFormats().contains(suffix) ? suffix : QByteArrayLiteral("png");
+}
+
+}  // namespace
+
 CKestroApp::CKestroApp(int& argc, char** argv) : QApplication(argc, argv) {}
 
 void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
@@ -155,8 +167,10 @@ int CKestroApp::Run()
             CMainFrame* frame = MainFrame();
             if (frame != nullptr && frame->FirstCellsLoaded()) {
                 poll.stop();
-                // Light compression: the file is for looking at, and the grab should end the run quickly.
-                const bool saved = frame->grab().save(screenshot_, "PNG", 80);
+                // PNG unless the name asks for another format; light compression, since the
+                // file is for looking at.
+                const QByteArray format = ScreenshotFormat(screenshot_);
+                const bool saved = frame->grab().save(screenshot_, format.constData(), 80);
                 if (!saved) {
                     std::fprintf(stderr, "kestro: cannot write %s\n", qPrintable(screenshot_));
                 }
