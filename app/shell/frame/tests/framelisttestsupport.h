@@ -1,0 +1,103 @@
+#pragma once
+
+// A frame with its study list on a fixture disc, the options of the second reading pass and
+// a box that answers the frame's questions.
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "frametestsupport.h"
+#include "platform/platfolder.h"
+#include "study/xevlistformview.h"
+#include "study/xevstudymodel.h"
+
+// The frame with the real study list in its column and a box that answers the questions.
+class AnsweringBox : public XEVMessageBox {
+public:
+    void Show(QWidget*, const QString& text) override { shown.push_back(text); }
+    int32_t Ask(QWidget*, const QString& text) override
+    {
+        asked.push_back(text);
+        return answer;
+    }
+    int32_t answer = 2;
+    QStringList shown;
+    QStringList asked;
+};
+
+class FrameListTest : public FrameTest {
+protected:
+    void SetUp() override
+    {
+        FrameTest::SetUp();
+        ASSERT_TRUE(program.isValid());
+        PlatSetModuleFolderForTest(program.path().toStdString());
+        XEVSetMessageBox(&answers);
+        SetModes(0, 0);
+        // Report series are listed only with SR support.
+        GetCommonSettings().ModeSupportSR = 1;
+        MakeFrame();
+        ASSERT_NE(frame->InstallStudyList(), nullptr);
+    }
+    void TearDown() override
+    {
+        // The cells hold the list's images and the list goes first: empty them, as closing does.
+        if (frame != nullptr) {
+            frame->GetImageFormView()->StopLoading();
+            frame->GetImageFormView()->ClearAllViews();
+        }
+        frame.reset();
+        SetModes(0, 0);
+        GetLoadState().SetArchive(std::string(), std::string());
+        GetLoadState().singlePatientStudy = 0;
+        FrameTest::TearDown();
+        PlatSetModuleFolderForTest("");
+    }
+
+    static void SetModes(int32_t multiFrame, int32_t reports)
+    {
+        GetCommonSettings().ModeMultiFrameRead = multiFrame;
+        GetCommonSettings().ModeUnsupportSRDelList = reports;
+    }
+
+    // Loads a disc and waits for the load and, when an option asks for it, the second pass.
+    void Load(const QString& dicomDir)
+    {
+        CXEVListFormView& l = List();
+        ASSERT_EQ(l.RestartLoading(dicomDir), 1);
+        const bool scans = GetCommonSettings().ModeMultiFrameRead != 0 || GetCommonSettings().ModeUnsupportSRDelList != 0;
+        ASSERT_TRUE(PumpUntil([&] { return l.loaded == 1 && (!scans || l.scanDone == 1); }));
+        l.ShowEntries();
+        Pump();
+    }
+
+    void WriteIni(const QByteArray& text)
+    {
+        QFile file(QDir(program.path()).filePath(QStringLiteral("ZYLV.INI")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    }
+
+    CXEVListFormView& List() { return *frame->GetStudyList(); }
+
+    // The series of the current records whose first image's file name ends with the name.
+    SeriesInfo* SeriesWithFile(const QString& name)
+    {
+        for (PatientInfo* patient : List().patients) {
+            for (StudyInfo* study : patient->studies) {
+                for (SeriesInfo* series : study->series) {
+                    for (const ImageInfo* image : series->images) {
+                        if (image->filePath.endsWith(name)) {
+                            return series;
+                        }
+                    }
+                }
+            }
+        }
+        return nullptr;
+    }
+
+    QTemporaryDir program;
+    AnsweringBox answers;
+};

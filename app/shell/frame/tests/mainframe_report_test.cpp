@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <QTextEdit>
+
+#include "framelisttestsupport.h"
+#include "shell/xev_uistring.h"
+#include "shell/xevreportdlg.h"
+
+namespace {
+
+const QString kSample = QStringLiteral(KV_SAMPLE_DIR);
+
+// What the sample disc's report holds, as the script that made it wrote it.
+const QString kFinding = QStringLiteral("No acute intracranial findings.");
+const QString kFollowUp = QStringLiteral("Follow-up in six months.");
+
+QString Unreadable(const QString& path)
+{
+    return GetMessageString(10024) + QStringLiteral("\n[") + path + QStringLiteral("]");
+}
+
+}   // namespace
+
+class FrameReportTest : public FrameListTest {
+protected:
+    void LoadSample()
+    {
+        Load(kSample + QStringLiteral("/DICOMDIR"));
+        for (PatientInfo* patient : List().patients) {
+            for (StudyInfo* study : patient->studies) {
+                (XEVFindReportSeries(study) != nullptr ? withReport : withoutReport) = study;
+            }
+        }
+        ASSERT_NE(withReport, nullptr);
+        ASSERT_NE(withoutReport, nullptr);
+    }
+
+    void PressReportButton()
+    {
+        CXEVBitmapButton& button = Title().ButtonAt(CXEVTitleFormView::kReport);
+        button.setEnabled(true);
+        button.click();
+        Pump();
+    }
+
+    int DialogCount() { return int(frame->findChildren<CXEVReportDlg*>().size()); }
+
+    // A report series of one "SR" record whose file is path.
+    SeriesInfo& ReportSeries(const QString& path)
+    {
+        StudyInfo& study = MakeStudy({});
+        auto* series = new SeriesInfo;
+        auto* image = new ImageInfo;
+        image->SetRecordText(QStringLiteral("SR"));
+        image->SetFilePath(path);
+        series->images.push_back(image);
+        study.series.push_back(series);
+        return *series;
+    }
+
+    StudyInfo* withReport = nullptr;
+    StudyInfo* withoutReport = nullptr;
+};
+
+TEST_F(FrameReportTest, ReportButtonShowsTheStudysReportInOneDialog)
+{
+    LoadSample();
+    // Nothing chosen yet: nothing happens.
+    PressReportButton();
+    EXPECT_EQ(frame->ReportDialog(), nullptr);
+
+    List().ShowStudy(withReport);
+    PressReportButton();
+    CXEVReportDlg* dialog = frame->ReportDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    const QString text = dialog->ReportText()->toPlainText();
+    EXPECT_TRUE(text.contains(kFinding)) << text.toStdString();
+    EXPECT_TRUE(text.contains(kFollowUp)) << text.toStdString();
+    EXPECT_TRUE(answers.shown.isEmpty());
+
+    // Again: the same window, refilled.
+    dialog->ReportText()->clear();
+    PressReportButton();
+    EXPECT_EQ(frame->ReportDialog(), dialog);
+    EXPECT_EQ(DialogCount(), 1);
+    EXPECT_TRUE(dialog->ReportText()->toPlainText().contains(kFinding));
+
+    // A study without a report: the hidden dialog stays hidden and keeps its text.
+    dialog->hide();
+    List().ShowStudy(withoutReport);
+    PressReportButton();
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(dialog->ReportText()->toPlainText().contains(kFinding));
+    EXPECT_TRUE(answers.shown.isEmpty());
+}
+
+TEST_F(FrameReportTest, StudyListDrivesTheDialogThroughTheFrame)
+{
+    LoadSample();
+    // The report series double-clicked in the tree: the frame checks the file, the list
+    // shows the frame's dialog and has it filled.
+    const int32_t patient = int32_t(std::find_if(List().patients.begin(), List().patients.end(),
+                                                 [&](const PatientInfo* p) {
+                                                     return !p->studies.empty() && p->studies.front() == withReport;
+                                                 }) -
+                                    List().patients.begin());
+    ASSERT_LT(patient, int32_t(List().patients.size()));
+    const SeriesInfo* report = XEVFindReportSeries(withReport);
+    const int32_t series =
+        int32_t(std::find(withReport->series.begin(), withReport->series.end(), report) - withReport->series.begin());
+    XEVSendMessage(List().Handle(), WM_XEV_SERIES_ITEM_DBLCLK, XEVWParam(kXEVFirstTreeId + patient),
+                   XEVLParam(series));
+    Pump();
+    CXEVReportDlg* dialog = frame->ReportDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->ReportText()->toPlainText().contains(kFollowUp));
+
+    // A study without a report opened from the tree closes it.
+    const int32_t other = 1 - patient;
+    ASSERT_EQ(List().patients[size_t(other)]->studies.front(), withoutReport);
+    XEVSendMessage(List().Handle(), WM_XEV_STUDY_DBLCLK, XEVWParam(kXEVFirstTreeId + other), 0);
+    Pump();
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(DialogCount(), 1);
+}
+
+TEST_F(FrameReportTest, UnreadableReportNamesItsPathOnceAndShowsNothing)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    // The path is appended as it stands; format characters in it stay as they are.
+    const QString text = folder.filePath(QStringLiteral("100%s %d report.txt"));
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("plain text, no DICOM here\n");
+    file.close();
+    // "DICM" in place but nothing a DICOM reader takes.
+    const QString marked = folder.filePath(QStringLiteral("marked"));
+    QFile dicm(marked);
+    ASSERT_TRUE(dicm.open(QIODevice::WriteOnly));
+    dicm.write(QByteArray(128, '\0') + QByteArray("DICM") + QByteArray(64, '\xff'));
+    dicm.close();
+    const QString missing = folder.filePath(QStringLiteral("gone"));
+
+    for (const QString& path : {text, marked, missing}) {
+        answers.shown.clear();
+        EXPECT_FALSE(frame->OpenReport(&ReportSeries(path))) << path.toStdString();
+        ASSERT_EQ(answers.shown.size(), 1) << path.toStdString();
+        EXPECT_EQ(answers.shown.front(), Unreadable(path));
+    }
+    answers.shown.clear();
+
+    // The sample's report reads; a series without an "SR" record or nothing at all does not,
+    // and says nothing.
+    EXPECT_TRUE(frame->OpenReport(&ReportSeries(kSample + QStringLiteral("/DICOM/SR0001"))));
+    SeriesInfo& images = ReportSeries(kSample + QStringLiteral("/DICOM/SR0001"));
+    images.images.front()->SetRecordText(QStringLiteral("IMAGE"));
+    EXPECT_FALSE(frame->OpenReport(&images));
+    EXPECT_FALSE(frame->OpenReport(nullptr));
+    EXPECT_TRUE(answers.shown.isEmpty());
+
+    // From an archive the member must come out first; when it cannot, quietly nothing.
+    GetLoadState().SetArchive(folder.filePath(QStringLiteral("none.zip")).toStdString(),
+                              folder.filePath(QStringLiteral("Kestro")).toStdString());
+    EXPECT_FALSE(frame->OpenReport(&ReportSeries(folder.filePath(QStringLiteral("Kestro/DICOM/SR0001")))));
+    EXPECT_TRUE(answers.shown.isEmpty());
+    EXPECT_EQ(frame->ReportDialog(), nullptr);
+}
+
+TEST_F(FrameReportTest, DialogHiddenWithTheMinimisedFrameComesBackOnActivation)
+{
+    ASSERT_NE(frame->GetReportDialog(true), nullptr);
+    CXEVReportDlg* dialog = frame->ReportDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(frame->GetReportDialog(false), frame->GetReportDialog(true));
+
+    // Without the flag activation leaves it hidden.
+    frame->OnActivate(true);
+    EXPECT_FALSE(dialog->isVisible());
+
+    dialog->reshowFlag = 1;
+    frame->OnActivate(false);
+    EXPECT_FALSE(dialog->isVisible());
+    frame->showMinimized();
+    Pump();
+    if (frame->isMinimized()) {
+        frame->OnActivate(true);
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(dialog->reshowFlag, 1);
+    }
+    frame->showNormal();
+    Pump();
+    frame->OnActivate(true);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->reshowFlag, 0);
+}
