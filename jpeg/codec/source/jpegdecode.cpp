@@ -262,7 +262,8 @@ jpeg_status jpeg_direct_restart_dct(jpeg_decoder* decoder)
     for (int32_t& prediction : decoder->dc_pred) {
         prediction = 0;
     }
-    decoder->decode_unit = &jpeg_direct_decode_block;
+    decoder->decode_unit =
+        decoder->scale_denominator > 1 ? &jpeg_direct_decode_block_scaled : &jpeg_direct_decode_block;
     decoder->direct->interval_failed = 0;
     return huff_decode_state_init(decoder->direct->huff_state) == kernel_ok ? JPEG_OK : 0;
 }
@@ -299,6 +300,29 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
     st->interval_failed = 1;
     return result == kernel_marker_reached && decoder->pending_marker != 0 ? JPEG_ERR_MARKER_IN_DATA
                                                                             : JPEG_ERR_DATA;
+}
+
+jpeg_status jpeg_direct_decode_block_scaled(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    const jpeg_status status = jpeg_direct_decode_block(decoder, entry, component);
+    if (status < 1) {
+        return status;
+    }
+    // Widened in place from the top down: value k's 32 bits cover 16-bit values 2k and 2k + 1,
+    // both read by then. The products wrap as the buffered decoder's do.
+    const auto* words = reinterpret_cast<const int16_t*>(entry->coefficients);
+    const int32_t* multiplier = decoder->multipliers[component].values;
+    int32_t* block = entry->coefficients;
+    if (decoder->transform[component] == &jpeg_idct_1x1) {
+        block[0] = static_cast<int32_t>(static_cast<uint32_t>(words[0]) * static_cast<uint32_t>(multiplier[0]));
+        return JPEG_OK;
+    }
+    int32_t wide[64];
+    for (int32_t k = 0; k < 64; ++k) {
+        wide[k] = static_cast<int32_t>(static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(multiplier[k]));
+    }
+    std::memcpy(block, wide, sizeof wide);
+    return JPEG_OK;
 }
 
 void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
@@ -533,7 +557,7 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
     if (s != 1 && s != 2 && s != 4 && s != 8) {
         return JPEG_ERR_PARAMETER;
     }
-    if (decoder->direct_mode != 0) {
+    if (decoder->direct_mode != 0 && s == 1) {
         for (int32_t c = 0; c < 4; ++c) {
             decoder->transform[c] = &jpeg_direct_transform_block;
             decoder->component_scale[c] = 1;
@@ -1191,8 +1215,7 @@ jpeg_status jpeg_check_mode(jpeg_decoder* decoder)
             }
         }
     }
-    if (marker != 0xC2 && decoder->luminance_only == 0 && decoder->scale_denominator == 1 &&
-        decoder->lines_to_output == decoder->height) {
+    if (marker != 0xC2 && decoder->luminance_only == 0 && decoder->lines_to_output == decoder->height) {
         decoder->direct_mode = 1;
         return jpeg_direct_state_create(decoder);
     }

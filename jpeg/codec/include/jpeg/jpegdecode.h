@@ -106,6 +106,8 @@ jpeg_status jpeg_direct_build_spec(jpeg_decoder* decoder, const uint8_t* counts,
                                    HuffDecodeSpec** destination);
 jpeg_status jpeg_direct_restart_dct(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+// The same at a reduced size: the values widened and multiplied for the reduced transforms.
+jpeg_status jpeg_direct_decode_block_scaled(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 jpeg_status jpeg_direct_get_byte(jpeg_decoder* decoder, uint8_t* byte);
 jpeg_status jpeg_direct_find_marker(jpeg_decoder* decoder);
