@@ -317,6 +317,12 @@ jpeg_status jpeg_direct_decode_block_scaled(jpeg_decoder* decoder, jpeg_block_en
         block[0] = static_cast<int32_t>(static_cast<uint32_t>(words[0]) * static_cast<uint32_t>(multiplier[0]));
         return JPEG_OK;
     }
+#if defined(__x86_64__) || defined(__i386__)
+    if (dispatch_level.load(std::memory_order_relaxed) >= 5) {
+        jpeg_widen_block_sse41(words, multiplier, block);
+        return JPEG_OK;
+    }
+#endif
     int32_t wide[64];
     for (int32_t k = 0; k < 64; ++k) {
         wide[k] = static_cast<int32_t>(static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(multiplier[k]));
@@ -1010,6 +1016,18 @@ bool DirectMcusApply(const jpeg_decoder* decoder)
 }
 
 using WordStore = void (*)(const int16_t* values, uint8_t* out, int32_t stride);
+using Transform = void (*)(jpeg_decoder*, jpeg_block_entry*, int32_t);
+
+// The body that runs in place of a plain transform at this machine's level.
+Transform FastBody(Transform plain)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (plain == &jpeg_idct_4x4 && dispatch_level.load(std::memory_order_relaxed) >= 5) {
+        return &jpeg_idct_4x4_sse41;
+    }
+#endif
+    return plain;
+}
 
 // One MCU along the direct path; false when a block failed, its samples then set back to the
 // 128 of the cleared row, as if nothing had been stored.
@@ -1062,7 +1080,9 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
 #endif
     const int32_t nf = decoder->component_count;
     jpeg_plane planes[4]{};
+    Transform transform[4]{};
     for (int32_t c = 0; c < nf; ++c) {
+        transform[c] = FastBody(decoder->transform[c]);
         const jpeg_line_buffer& buffer = decoder->line_buffers[c];
         const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
         planes[c].width = decoder->mcu_width[c];
@@ -1106,7 +1126,7 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
                     result = JPEG_WARN_DAMAGED_DATA;
                     break;
                 }
-                decoder->transform[c](decoder, entry, c);
+                transform[c](decoder, entry, c);
             }
         }
         if (decoded) {
