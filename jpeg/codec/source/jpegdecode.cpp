@@ -1022,11 +1022,38 @@ using Transform = void (*)(jpeg_decoder*, jpeg_block_entry*, int32_t);
 Transform FastBody(Transform plain)
 {
 #if defined(__x86_64__) || defined(__i386__)
-    if (plain == &jpeg_idct_4x4 && dispatch_level.load(std::memory_order_relaxed) >= 5) {
-        return &jpeg_idct_4x4_sse41;
+    if (dispatch_level.load(std::memory_order_relaxed) >= 5) {
+        if (plain == &jpeg_idct_4x4) {
+            return &jpeg_idct_4x4_sse41;
+        }
+        if (plain == &jpeg_idct_2x2) {
+            return &jpeg_idct_2x2_sse41;
+        }
     }
 #endif
     return plain;
+}
+
+using WordsTransform = void (*)(const int16_t* words, const int32_t* multiplier, int32_t* out);
+
+// A transform that reads the direct path's 16-bit values itself, sparing the widened copy; null
+// where the component has none.
+WordsTransform WordsBody(const jpeg_decoder* decoder, int32_t component)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (decoder->decode_unit == &jpeg_direct_decode_block_scaled &&
+        dispatch_level.load(std::memory_order_relaxed) >= 5) {
+        if (decoder->transform[component] == &jpeg_idct_4x4) {
+            return &jpeg_idct_4x4_words_sse41;
+        }
+        if (decoder->transform[component] == &jpeg_idct_2x2) {
+            return &jpeg_idct_2x2_words_sse41;
+        }
+    }
+#endif
+    (void)decoder;
+    (void)component;
+    return nullptr;
 }
 
 // One MCU along the direct path; false when a block failed, its samples then set back to the
@@ -1081,8 +1108,10 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
     const int32_t nf = decoder->component_count;
     jpeg_plane planes[4]{};
     Transform transform[4]{};
+    WordsTransform words[4]{};
     for (int32_t c = 0; c < nf; ++c) {
         transform[c] = FastBody(decoder->transform[c]);
+        words[c] = WordsBody(decoder, c);
         const jpeg_line_buffer& buffer = decoder->line_buffers[c];
         const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
         planes[c].width = decoder->mcu_width[c];
@@ -1121,12 +1150,19 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
         bool decoded = !direct_mcus;
         for (int32_t c = 0; c < nf && decoded; ++c) {
             for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
-                if (decoder->decode_unit(decoder, entry, c) < 1) {
+                const jpeg_status status = words[c] != nullptr ? jpeg_direct_decode_block(decoder, entry, c)
+                                                               : decoder->decode_unit(decoder, entry, c);
+                if (status < 1) {
                     decoded = false;
                     result = JPEG_WARN_DAMAGED_DATA;
                     break;
                 }
-                transform[c](decoder, entry, c);
+                if (words[c] != nullptr) {
+                    words[c](reinterpret_cast<const int16_t*>(entry->coefficients), decoder->multipliers[c].values,
+                             entry->coefficients);
+                } else {
+                    transform[c](decoder, entry, c);
+                }
             }
         }
         if (decoded) {

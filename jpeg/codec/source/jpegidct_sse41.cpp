@@ -77,15 +77,11 @@ using Vector = __m128i;
 
 }  // namespace
 
-void jpeg_idct_4x4_sse41(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
+namespace {
+
+// The 4 x 4 transform of eight rows, each as columns 0..3 and 4..7, into the block's top left.
+[[gnu::always_inline]] inline void Idct4x4(const Vector* left, const Vector* right, int32_t* block)
 {
-    int32_t* block = entry->coefficients;
-    Vector left[8];
-    Vector right[8];
-    for (int32_t k = 0; k < 8; ++k) {
-        left[k] = _mm_loadu_si128(reinterpret_cast<const Vector*>(block + 8 * k));
-        right[k] = _mm_loadu_si128(reinterpret_cast<const Vector*>(block + 8 * k + 4));
-    }
     // Rows 0..3 of columns 0..3 and 4..7 (column 4 is never read), then one lane per row.
     Vector low[4];
     Vector high[4];
@@ -106,6 +102,94 @@ void jpeg_idct_4x4_sse41(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
     for (int32_t r = 0; r < 4; ++r) {
         _mm_storeu_si128(reinterpret_cast<Vector*>(block + 8 * r), out[r]);
     }
+}
+
+// The 2 x 2 transform: the column pass four lanes at a time, the two rows one by one.
+[[gnu::always_inline]] inline void Idct2x2(const Vector* left, const Vector* right, int32_t* block)
+{
+    alignas(16) int32_t work[16];
+    const Vector* halves[2] = {left, right};
+    for (int32_t h = 0; h < 2; ++h) {
+        const Vector* rows = halves[h];
+        const Vector flat = _mm_cmpeq_epi32(Or(Or(rows[1], rows[3]), Or(rows[5], rows[7])), _mm_setzero_si128());
+        const Vector dc = _mm_slli_epi32(rows[0], 2);
+        const Vector a = _mm_add_epi32(_mm_slli_epi32(rows[0], 15), _mm_set1_epi32(4096));
+        const Vector p = _mm_add_epi32(_mm_add_epi32(Mul(rows[1], 29692), Mul(rows[3], -10426)),
+                                       _mm_add_epi32(Mul(rows[5], 6967), Mul(rows[7], -5906)));
+        const Vector w0 = _mm_blendv_epi8(_mm_srai_epi32(_mm_add_epi32(a, p), 13), dc, flat);
+        const Vector w1 = _mm_blendv_epi8(_mm_srai_epi32(_mm_sub_epi32(a, p), 13), dc, flat);
+        _mm_store_si128(reinterpret_cast<Vector*>(work + 4 * h), w0);
+        _mm_store_si128(reinterpret_cast<Vector*>(work + 8 + 4 * h), w1);
+    }
+    for (int32_t r = 0; r < 2; ++r) {
+        const auto* w = reinterpret_cast<const uint32_t*>(work + 8 * r);
+        int32_t* out = block + 8 * r;
+        if ((w[1] | w[3] | w[5] | w[7]) == 0) {
+            out[0] = static_cast<int32_t>(w[0] + 16u) >> 5;
+            out[1] = out[0];
+            continue;
+        }
+        const uint32_t a = w[0] * 32768u;
+        const uint32_t p = w[1] * 29692u + w[3] * static_cast<uint32_t>(-10426) + w[5] * 6967u +
+                           w[7] * static_cast<uint32_t>(-5906);
+        out[0] = static_cast<int32_t>(a + p + 524288u) >> 20;
+        out[1] = static_cast<int32_t>(a - p + 524288u) >> 20;
+    }
+}
+
+void LoadBlock(const int32_t* block, Vector* left, Vector* right)
+{
+    for (int32_t k = 0; k < 8; ++k) {
+        left[k] = _mm_loadu_si128(reinterpret_cast<const Vector*>(block + 8 * k));
+        right[k] = _mm_loadu_si128(reinterpret_cast<const Vector*>(block + 8 * k + 4));
+    }
+}
+
+// 16-bit values times their multipliers, wrapping to 32 bits.
+[[gnu::always_inline]] inline void LoadWords(const int16_t* words, const int32_t* multiplier, Vector* left,
+                                             Vector* right)
+{
+    for (int32_t k = 0; k < 8; ++k) {
+        const Vector w = _mm_loadu_si128(reinterpret_cast<const Vector*>(words + 8 * k));
+        left[k] = _mm_mullo_epi32(_mm_cvtepi16_epi32(w),
+                                  _mm_loadu_si128(reinterpret_cast<const Vector*>(multiplier + 8 * k)));
+        right[k] = _mm_mullo_epi32(_mm_cvtepi16_epi32(_mm_srli_si128(w, 8)),
+                                   _mm_loadu_si128(reinterpret_cast<const Vector*>(multiplier + 8 * k + 4)));
+    }
+}
+
+}  // namespace
+
+void jpeg_idct_4x4_sse41(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
+{
+    Vector left[8];
+    Vector right[8];
+    LoadBlock(entry->coefficients, left, right);
+    Idct4x4(left, right, entry->coefficients);
+}
+
+void jpeg_idct_2x2_sse41(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
+{
+    Vector left[8];
+    Vector right[8];
+    LoadBlock(entry->coefficients, left, right);
+    Idct2x2(left, right, entry->coefficients);
+}
+
+void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out)
+{
+    Vector left[8];
+    Vector right[8];
+    LoadWords(words, multiplier, left, right);
+    Idct4x4(left, right, out);
+}
+
+void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out)
+{
+    Vector left[8];
+    Vector right[8];
+    LoadWords(words, multiplier, left, right);
+    Idct2x2(left, right, out);
 }
 
 void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out)

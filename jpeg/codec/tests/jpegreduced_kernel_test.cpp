@@ -90,18 +90,32 @@ TEST(ReducedKernelPath, EqualsTheBufferedDecoderAtEveryLevel)
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// The vector 4 x 4 transform and widening against the plain ones, over sparse blocks (each of the
-// plain body's shortcuts) and full 32-bit range, where products and sums wrap.
+// The vector 4 x 4 and 2 x 2 transforms against the plain ones, over sparse blocks (each of the
+// plain bodies' shortcuts) and full 32-bit range, where products and sums wrap; their 16-bit forms
+// against widening first.
 TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
 {
     if (!__builtin_cpu_supports("sse4.1")) {
         GTEST_SKIP() << "no SSE4.1";
     }
+    using Body = void (*)(jpeg_decoder*, jpeg_block_entry*, int32_t);
+    using WordsBody = void (*)(const int16_t*, const int32_t*, int32_t*);
+    struct Pair {
+        Body plain;
+        Body vector;
+        WordsBody words;
+        int n;
+    };
+    const Pair pairs[] = {{&jpeg_idct_4x4, &jpeg_idct_4x4_sse41, &jpeg_idct_4x4_words_sse41, 4},
+                          {&jpeg_idct_2x2, &jpeg_idct_2x2_sse41, &jpeg_idct_2x2_words_sse41, 2}};
     std::mt19937 random(11);
     for (int trial = 0; trial < 4000; ++trial) {
         int32_t block[64] = {};
+        int16_t words[64] = {};
+        int32_t multiplier[64];
         const int kind = trial % 6;
         for (int k = 0; k < 64; ++k) {
+            multiplier[k] = kind >= 4 ? static_cast<int32_t>(random()) : static_cast<int32_t>(random() % 40000) + 1;
             const bool kept = kind == 0 ? k < 8 : kind == 1 ? k % 8 == 0 : kind == 2 ? k == 0 || random() % 6 == 0 : true;
             if (!kept) {
                 continue;
@@ -111,24 +125,39 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
             if (kind == 5) {
                 block[k] = static_cast<int32_t>(r % 2) * (1 << 18);
             }
+            words[k] = static_cast<int16_t>(kind == 5 ? r % 3 : kind >= 4 ? r : r % 2048);
         }
-        int32_t plain[64];
-        int32_t vector[64];
-        std::memcpy(plain, block, sizeof plain);
-        std::memcpy(vector, block, sizeof vector);
-        jpeg_block_entry a{plain, 0, 0};
-        jpeg_block_entry b{vector, 0, 0};
-        jpeg_idct_4x4(nullptr, &a, 0);
-        jpeg_idct_4x4_sse41(nullptr, &b, 0);
-        for (int r = 0; r < 4; ++r) {
-            ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 16), 0) << trial << " row " << r;
+        for (const Pair& p : pairs) {
+            int32_t plain[64];
+            int32_t vector[64];
+            std::memcpy(plain, block, sizeof plain);
+            std::memcpy(vector, block, sizeof vector);
+            jpeg_block_entry a{plain, 0, 0};
+            jpeg_block_entry b{vector, 0, 0};
+            p.plain(nullptr, &a, 0);
+            p.vector(nullptr, &b, 0);
+            for (int r = 0; r < p.n; ++r) {
+                ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 4 * p.n), 0) << trial << " " << p.n << " row " << r;
+            }
+            // From 16-bit values, in place as the row decoder calls it.
+            for (int k = 0; k < 64; ++k) {
+                plain[k] = static_cast<int32_t>(static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(multiplier[k]));
+            }
+            p.plain(nullptr, &a, 0);
+            std::memcpy(vector, words, sizeof words);
+            p.words(reinterpret_cast<const int16_t*>(vector), multiplier, vector);
+            for (int r = 0; r < p.n; ++r) {
+                ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 4 * p.n), 0)
+                    << trial << " " << p.n << " words, row " << r;
+            }
         }
     }
+    std::mt19937 values(5);
     int16_t words[64];
     int32_t multiplier[64];
     for (int k = 0; k < 64; ++k) {
-        words[k] = static_cast<int16_t>(random());
-        multiplier[k] = static_cast<int32_t>(random());
+        words[k] = static_cast<int16_t>(values());
+        multiplier[k] = static_cast<int32_t>(values());
     }
     int32_t wide[64];
     jpeg_widen_block_sse41(words, multiplier, wide);

@@ -93,9 +93,13 @@ void jpeg_idct_8x8_fast_sse2(jpeg_decoder* decoder, jpeg_block_entry* entry, int
 void jpeg_idct_8x8_dequant_sse2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_8x8_fast_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_8x8_dequant_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
-// SSE4.1 body of the 4 x 4 transform, identical to the plain one; the row decoder runs it in the
-// plain one's place from dispatch level 5 on.
+// SSE4.1 bodies of the 4 x 4 and 2 x 2 transforms, identical to the plain ones; the row decoder
+// runs them in the plain ones' place from dispatch level 5 on. The _words forms start from the
+// direct path's 16-bit values and their multipliers (out may overlay words).
 void jpeg_idct_4x4_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_2x2_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
+void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 // 64 16-bit values times their multipliers into 32 bits, wrapping; out may overlay words.
 void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 #endif
