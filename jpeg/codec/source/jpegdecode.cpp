@@ -485,6 +485,12 @@ void StoreBlock(const jpeg_decoder* decoder, const int32_t* values, uint8_t* out
         decoder->store_block8(values, out, stride);
         return;
     }
+#if defined(__x86_64__) || defined(__i386__)
+    if (n > 1 && dispatch_level.load(std::memory_order_relaxed) >= 2) {
+        jpeg_store_block_small_sse2(values, out, stride, n);
+        return;
+    }
+#endif
     for (int32_t y = 0; y < n; ++y) {
         const int32_t* row = values + 8 * y;
         uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;

@@ -145,11 +145,17 @@ void LoadBlock(const int32_t* block, Vector* left, Vector* right)
     }
 }
 
-// 16-bit values times their multipliers, wrapping to 32 bits.
+// 16-bit values times their multipliers, wrapping to 32 bits; only the rows in `rows` (a bit
+// each), the transform reading no others.
 [[gnu::always_inline]] inline void LoadWords(const int16_t* words, const int32_t* multiplier, Vector* left,
-                                             Vector* right)
+                                             Vector* right, uint32_t rows)
 {
     for (int32_t k = 0; k < 8; ++k) {
+        if ((rows >> k & 1) == 0) {
+            left[k] = _mm_setzero_si128();
+            right[k] = _mm_setzero_si128();
+            continue;
+        }
         const Vector w = _mm_loadu_si128(reinterpret_cast<const Vector*>(words + 8 * k));
         left[k] = _mm_mullo_epi32(_mm_cvtepi16_epi32(w),
                                   _mm_loadu_si128(reinterpret_cast<const Vector*>(multiplier + 8 * k)));
@@ -180,7 +186,7 @@ void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, 
 {
     Vector left[8];
     Vector right[8];
-    LoadWords(words, multiplier, left, right);
+    LoadWords(words, multiplier, left, right, 0xEF);
     Idct4x4(left, right, out);
 }
 
@@ -188,7 +194,7 @@ void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, 
 {
     Vector left[8];
     Vector right[8];
-    LoadWords(words, multiplier, left, right);
+    LoadWords(words, multiplier, left, right, 0xAB);
     Idct2x2(left, right, out);
 }
 

@@ -171,4 +171,32 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
     jpeg_widen_block_sse41(reinterpret_cast<const int16_t*>(overlay), multiplier, overlay);
     EXPECT_EQ(std::memcmp(overlay, wide, sizeof wide), 0);
 }
+
+// The small stores map every 32-bit value as the range table does, and write only n x n.
+TEST(ReducedKernelPath, SmallStoresFollowTheRangeTable)
+{
+    jpeg_range_table_create(nullptr, nullptr);
+    jpeg_decoder decoder{};
+    ASSERT_EQ(jpeg_range_table_attach(&decoder), JPEG_OK);
+    std::mt19937 random(3);
+    for (int trial = 0; trial < 2000; ++trial) {
+        int32_t values[64];
+        for (int32_t& v : values) {
+            const uint32_t r = random();
+            v = trial % 2 == 0 ? static_cast<int32_t>(r % 2400) - 1000 : static_cast<int32_t>(r);
+        }
+        for (int32_t n : {2, 4}) {
+            uint8_t out[8 * 6];
+            std::memset(out, 0xA5, sizeof out);
+            jpeg_store_block_small_sse2(values, out, 6, n);
+            for (int32_t y = 0; y < 8; ++y) {
+                for (int32_t x = 0; x < 6; ++x) {
+                    const uint8_t expected =
+                        y < n && x < n ? jpeg_range_sample(decoder.range_limit, values[8 * y + x]) : 0xA5;
+                    ASSERT_EQ(out[6 * y + x], expected) << trial << " " << n << " " << y << "," << x;
+                }
+            }
+        }
+    }
+}
 #endif

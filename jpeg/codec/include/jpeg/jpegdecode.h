@@ -184,6 +184,8 @@ void jpeg_store_block8_words(const int16_t* values, uint8_t* out, int32_t stride
 #if defined(__x86_64__) || defined(__i386__)
 void jpeg_store_block8_sse2(const int32_t* values, uint8_t* out, int32_t stride);
 void jpeg_store_block8_words_sse2(const int16_t* values, uint8_t* out, int32_t stride);
+// The top-left n x n (n 2 or 4) of a block, as the table maps them.
+void jpeg_store_block_small_sse2(const int32_t* values, uint8_t* out, int32_t stride, int32_t n);
 // Interleaves whole groups of 16 samples of three planes into line; returns the samples done.
 uint32_t jpeg_interleave3_ssse3(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* line, uint32_t width);
 #endif
