@@ -6,6 +6,7 @@
 
 #include "huffman/huff_decode.h"
 #include "jpeg/jpegtables.h"
+#include "processor/cpu_query.h"
 #include "processor/kernel_dispatch.h"
 
 // ---- processor set-up and the shared range-limit table ----
@@ -1050,7 +1051,9 @@ WordsTransform WordsBody(const jpeg_decoder* decoder, int32_t component)
     if (decoder->decode_unit == &jpeg_direct_decode_block_scaled &&
         dispatch_level.load(std::memory_order_relaxed) >= 5) {
         if (decoder->transform[component] == &jpeg_idct_4x4) {
-            return &jpeg_idct_4x4_words_sse41;
+            // Asked once: the query runs CPUID.
+            static const bool avx2 = cpu_avx2_usable();
+            return avx2 ? &jpeg_idct_4x4_words_avx2 : &jpeg_idct_4x4_words_sse41;
         }
         if (decoder->transform[component] == &jpeg_idct_2x2) {
             return &jpeg_idct_2x2_words_sse41;

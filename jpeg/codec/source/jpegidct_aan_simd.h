@@ -5,6 +5,8 @@
 // set, in an unnamed namespace, then includes this inside the same unnamed namespace. Products
 // wrap and truncate as in the plain body, so the results are identical.
 
+#include "jpegidct_transpose_simd.h"
+
 [[gnu::always_inline]] inline __m128i Aan(__m128i value, int32_t constant)
 {
     return _mm_srai_epi32(MulLow(value, _mm_set1_epi32(constant)), 8);
@@ -40,18 +42,6 @@
     v[3] = _mm_sub_epi32(e3, d4);
 }
 
-[[gnu::always_inline]] inline void Transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
-{
-    const __m128i ab0 = _mm_unpacklo_epi32(a, b);
-    const __m128i ab1 = _mm_unpackhi_epi32(a, b);
-    const __m128i cd0 = _mm_unpacklo_epi32(c, d);
-    const __m128i cd1 = _mm_unpackhi_epi32(c, d);
-    a = _mm_unpacklo_epi64(ab0, cd0);
-    b = _mm_unpackhi_epi64(ab0, cd0);
-    c = _mm_unpacklo_epi64(ab1, cd1);
-    d = _mm_unpackhi_epi64(ab1, cd1);
-}
-
 // left[k] holds columns 0..3 of row k, right[k] columns 4..7; afterwards left[j] holds rows
 // 0..3 of column j and right[j] rows 4..7.
 [[gnu::always_inline]] inline void Transpose8(__m128i* left, __m128i* right)
@@ -60,6 +50,7 @@
     Transpose4(right[4], right[5], right[6], right[7]);
     Transpose4(left[4], left[5], left[6], left[7]);
     Transpose4(right[0], right[1], right[2], right[3]);
+    #pragma GCC unroll 8
     for (int32_t k = 0; k < 4; ++k) {
         const __m128i swap = left[4 + k];
         left[4 + k] = right[k];
@@ -71,6 +62,7 @@ void Aan8x8(int32_t* block, const int32_t* multiplier)
 {
     __m128i left[8];
     __m128i right[8];
+    #pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         left[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
         right[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k + 4));
@@ -85,6 +77,7 @@ void Aan8x8(int32_t* block, const int32_t* multiplier)
     Pass(left);
     Pass(right);
     Transpose8(left, right);
+    #pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), _mm_srai_epi32(left[k], 13));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k + 4), _mm_srai_epi32(right[k], 13));

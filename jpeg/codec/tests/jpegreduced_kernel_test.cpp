@@ -150,6 +150,13 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
                 ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 4 * p.n), 0)
                     << trial << " " << p.n << " words, row " << r;
             }
+            if (p.n == 4 && __builtin_cpu_supports("avx2")) {
+                std::memcpy(vector, words, sizeof words);
+                jpeg_idct_4x4_words_avx2(reinterpret_cast<const int16_t*>(vector), multiplier, vector);
+                for (int r = 0; r < 4; ++r) {
+                    ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 16), 0) << trial << " AVX2, row " << r;
+                }
+            }
         }
     }
     std::mt19937 values(5);

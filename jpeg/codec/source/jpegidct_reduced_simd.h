@@ -1,0 +1,109 @@
+#pragma once
+
+// The 4 x 4 transform's passes on 32-bit lanes, shared by the SSE4.1 and AVX2 bodies: the column
+// pass for any vector width, the row pass on four lanes. Included inside an unnamed namespace;
+// an includer with wider vectors declares their Add, Sub, Mul, Or, Shl, Sra, Flat, Blend and
+// Splat first. Products and sums wrap as in the plain body, so the results are identical.
+
+#include "jpegidct_transpose_simd.h"
+
+[[gnu::always_inline]] inline __m128i Add(__m128i a, __m128i b)
+{
+    return _mm_add_epi32(a, b);
+}
+
+[[gnu::always_inline]] inline __m128i Sub(__m128i a, __m128i b)
+{
+    return _mm_sub_epi32(a, b);
+}
+
+[[gnu::always_inline]] inline __m128i Mul(__m128i a, int32_t constant)
+{
+    return _mm_mullo_epi32(a, _mm_set1_epi32(constant));
+}
+
+[[gnu::always_inline]] inline __m128i Or(__m128i a, __m128i b)
+{
+    return _mm_or_si128(a, b);
+}
+
+[[gnu::always_inline]] inline __m128i Shl(__m128i a, int32_t count)
+{
+    return _mm_slli_epi32(a, count);
+}
+
+[[gnu::always_inline]] inline __m128i Sra(__m128i a, int32_t count)
+{
+    return _mm_srai_epi32(a, count);
+}
+
+// All ones in the lanes that are zero.
+[[gnu::always_inline]] inline __m128i Flat(__m128i a)
+{
+    return _mm_cmpeq_epi32(a, _mm_setzero_si128());
+}
+
+// b where mask is set, else a.
+[[gnu::always_inline]] inline __m128i Blend(__m128i a, __m128i b, __m128i mask)
+{
+    return _mm_blendv_epi8(a, b, mask);
+}
+
+[[gnu::always_inline]] inline __m128i Splat(__m128i, int32_t value)
+{
+    return _mm_set1_epi32(value);
+}
+
+// The four-point parts of both passes, lane by lane.
+template <class V>
+[[gnu::always_inline]] inline void Reduce4(V i0, V i1, V i2, V i3, V i5, V i6, V i7, V out[4])
+{
+    const V a0 = Shl(i0, 14);
+    const V a2 = Sub(Mul(i2, 15137), Mul(i6, 6270));
+    const V t10 = Add(a0, a2);
+    const V t12 = Sub(a0, a2);
+    const V p = Add(Add(Mul(i7, -1730), Mul(i5, 11893)), Add(Mul(i3, -17799), Mul(i1, 8697)));
+    const V q = Add(Add(Mul(i7, -4176), Mul(i5, -4926)), Add(Mul(i3, 7373), Mul(i1, 20995)));
+    out[0] = Add(t10, q);
+    out[1] = Add(t12, p);
+    out[2] = Sub(t12, p);
+    out[3] = Sub(t10, q);
+}
+
+// The column pass over the lanes' columns of eight rows, into rows 0..3; lanes whose odd and
+// upper inputs are all zero take the plain body's shortcut, which differs from the formula once
+// products wrap.
+template <class V>
+[[gnu::always_inline]] inline void Columns4(const V* rows, V out[4])
+{
+    Reduce4(rows[0], rows[1], rows[2], rows[3], rows[5], rows[6], rows[7], out);
+    const V flat = Flat(Or(Or(Or(rows[1], rows[2]), Or(rows[3], rows[5])), Or(rows[6], rows[7])));
+    const V dc = Shl(rows[0], 2);
+    const V round = Splat(dc, 2048);
+    #pragma GCC unroll 8
+    for (int32_t k = 0; k < 4; ++k) {
+        out[k] = Blend(Sra(Add(out[k], round), 12), dc, flat);
+    }
+}
+
+// The row pass over the column pass's rows 0..3 (columns 0..3 in low, 4..7 in high; column 4 is
+// never read) into the block's top left.
+[[gnu::always_inline]] inline void Rows4(__m128i low[4], __m128i high[4], int32_t* block)
+{
+    Transpose4(low[0], low[1], low[2], low[3]);
+    Transpose4(high[0], high[1], high[2], high[3]);
+    __m128i out[4];
+    Reduce4(low[0], low[1], low[2], low[3], high[1], high[2], high[3], out);
+    const __m128i flat = Flat(Or(Or(Or(low[1], low[2]), Or(low[3], high[1])), Or(high[2], high[3])));
+    const __m128i dc = Sra(Add(low[0], _mm_set1_epi32(16)), 5);
+    const __m128i round = _mm_set1_epi32(262144);
+    #pragma GCC unroll 8
+    for (int32_t k = 0; k < 4; ++k) {
+        out[k] = Blend(Sra(Add(out[k], round), 19), dc, flat);
+    }
+    Transpose4(out[0], out[1], out[2], out[3]);
+    #pragma GCC unroll 8
+    for (int32_t r = 0; r < 4; ++r) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), out[r]);
+    }
+}
