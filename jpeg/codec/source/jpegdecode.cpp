@@ -283,7 +283,9 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
         st->interval_failed = 1;
         return JPEG_ERR_DATA;
     }
-    jpeg_direct_refill(decoder, kDirectRefillThreshold);
+    if (st->available < kDirectRefillThreshold) {
+        jpeg_direct_refill(decoder, kDirectRefillThreshold);
+    }
     // The 16-bit block goes straight into the entry's coefficient space; the transform reads it
     // back with a byte copy.
     auto* block = reinterpret_cast<int16_t*>(entry->coefficients);
@@ -1050,13 +1052,13 @@ WordsTransform WordsBody(const jpeg_decoder* decoder, int32_t component)
 #if defined(__x86_64__) || defined(__i386__)
     if (decoder->decode_unit == &jpeg_direct_decode_block_scaled &&
         dispatch_level.load(std::memory_order_relaxed) >= 5) {
+        // Asked once: the query runs CPUID.
+        static const bool avx2 = cpu_avx2_usable();
         if (decoder->transform[component] == &jpeg_idct_4x4) {
-            // Asked once: the query runs CPUID.
-            static const bool avx2 = cpu_avx2_usable();
             return avx2 ? &jpeg_idct_4x4_words_avx2 : &jpeg_idct_4x4_words_sse41;
         }
         if (decoder->transform[component] == &jpeg_idct_2x2) {
-            return &jpeg_idct_2x2_words_sse41;
+            return avx2 ? &jpeg_idct_2x2_words_avx2 : &jpeg_idct_2x2_words_sse41;
         }
     }
 #endif

@@ -1,5 +1,6 @@
-// AVX2 body of the 4 x 4 transform from the direct path's 16-bit values: the column pass on all
-// eight columns at once, the row pass as in the SSE4.1 body; only this file is compiled for AVX2.
+// AVX2 bodies of the 4 x 4 and 2 x 2 transforms from the direct path's 16-bit values: the column
+// pass on all eight columns at once, the row pass as in the SSE4.1 bodies; only this file is
+// compiled for AVX2.
 
 #include "jpeg/jpegdecode.h"
 
@@ -59,26 +60,49 @@ using Wide = __m256i;
 
 }  // namespace
 
+namespace {
+
+// The rows in `rows` (a bit each) times their multipliers, wrapping; the others zero.
+[[gnu::always_inline]] inline void LoadWords(const int16_t* words, const int32_t* multiplier, Wide* out,
+                                             uint32_t rows)
+{
+#pragma GCC unroll 8
+    for (int32_t k = 0; k < 8; ++k) {
+        out[k] = (rows >> k & 1) == 0
+                     ? _mm256_setzero_si256()
+                     : _mm256_mullo_epi32(
+                           _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 8 * k))),
+                           _mm256_loadu_si256(reinterpret_cast<const Wide*>(multiplier + 8 * k)));
+    }
+}
+
+}  // namespace
+
 void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out)
 {
-    // Row 4 is never read.
     Wide rows[8];
-    #pragma GCC unroll 8
-    for (int32_t k = 0; k < 8; ++k) {
-        rows[k] = k == 4 ? _mm256_setzero_si256()
-                         : _mm256_mullo_epi32(
-                               _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 8 * k))),
-                               _mm256_loadu_si256(reinterpret_cast<const Wide*>(multiplier + 8 * k)));
-    }
+    LoadWords(words, multiplier, rows, 0xEF);
     Wide columns[4];
     Columns4(rows, columns);
     __m128i low[4];
     __m128i high[4];
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 4; ++k) {
         low[k] = _mm256_castsi256_si128(columns[k]);
         high[k] = _mm256_extracti128_si256(columns[k], 1);
     }
     Rows4(low, high, out);
+}
+
+void jpeg_idct_2x2_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out)
+{
+    Wide rows[8];
+    LoadWords(words, multiplier, rows, 0xAB);
+    Wide w0;
+    Wide w1;
+    Columns2(rows, w0, w1);
+    const __m128i first[2] = {_mm256_castsi256_si128(w0), _mm256_extracti128_si256(w0, 1)};
+    const __m128i second[2] = {_mm256_castsi256_si128(w1), _mm256_extracti128_si256(w1, 1)};
+    Rows2(first, second, out);
 }
 #endif

@@ -1,6 +1,6 @@
 #pragma once
 
-// The 4 x 4 transform's passes on 32-bit lanes, shared by the SSE4.1 and AVX2 bodies: the column
+// The 4 x 4 and 2 x 2 transforms' passes on 32-bit lanes, shared by the SSE4.1 and AVX2 bodies: the column
 // pass for any vector width, the row pass on four lanes. Included inside an unnamed namespace;
 // an includer with wider vectors declares their Add, Sub, Mul, Or, Shl, Sra, Flat, Blend and
 // Splat first. Products and sums wrap as in the plain body, so the results are identical.
@@ -106,4 +106,38 @@ template <class V>
     for (int32_t r = 0; r < 4; ++r) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), out[r]);
     }
+}
+
+// The 2 x 2 column pass over the lanes' columns of eight rows, into rows 0 and 1.
+template <class V>
+[[gnu::always_inline]] inline void Columns2(const V* rows, V& w0, V& w1)
+{
+    const V flat = Flat(Or(Or(rows[1], rows[3]), Or(rows[5], rows[7])));
+    const V dc = Shl(rows[0], 2);
+    const V a = Add(Shl(rows[0], 15), Splat(dc, 4096));
+    const V p = Add(Add(Mul(rows[1], 29692), Mul(rows[3], -10426)), Add(Mul(rows[5], 6967), Mul(rows[7], -5906)));
+    w0 = Blend(Sra(Add(a, p), 13), dc, flat);
+    w1 = Blend(Sra(Sub(a, p), 13), dc, flat);
+}
+
+// The 2 x 2 row pass over rows 0 (w0) and 1 (w1), columns 0..3 and 4..7 of each; both rows in
+// lanes 2 and 3.
+[[gnu::always_inline]] inline void Rows2(const __m128i w0[2], const __m128i w1[2], int32_t* block)
+{
+    // Lanes 0, 1 of each: columns 0, 2, 4, 6 of rows 0 and 1; lanes 2, 3: columns 1, 3, 5, 7.
+    const __m128i c01 = _mm_unpacklo_epi32(w0[0], w1[0]);
+    const __m128i c23 = _mm_unpackhi_epi32(w0[0], w1[0]);
+    const __m128i c45 = _mm_unpacklo_epi32(w0[1], w1[1]);
+    const __m128i c67 = _mm_unpackhi_epi32(w0[1], w1[1]);
+    const __m128i c0 = _mm_slli_si128(c01, 8);
+    const __m128i flat = Flat(Or(Or(c01, c23), Or(c45, c67)));
+    const __m128i dc = Sra(Add(c0, _mm_set1_epi32(16)), 5);
+    const __m128i a = Add(Shl(c0, 15), _mm_set1_epi32(524288));
+    const __m128i p =
+        Add(Add(Mul(c01, 29692), Mul(c23, -10426)), Add(Mul(c45, 6967), Mul(c67, -5906)));
+    const __m128i out0 = Blend(Sra(Add(a, p), 20), dc, flat);
+    const __m128i out1 = Blend(Sra(Sub(a, p), 20), dc, flat);
+    const __m128i rows = _mm_unpackhi_epi32(out0, out1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(block), rows);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(block + 8), _mm_unpackhi_epi64(rows, rows));
 }

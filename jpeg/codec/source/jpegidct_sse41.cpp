@@ -45,37 +45,14 @@ using Vector = __m128i;
     Rows4(low, high, block);
 }
 
-// The 2 x 2 transform: the column pass four columns at a time, then both rows in lanes 2 and 3.
+// The 2 x 2 transform of eight rows, each as columns 0..3 and 4..7, into the block's top left.
 [[gnu::always_inline]] inline void Idct2x2(const Vector* left, const Vector* right, int32_t* block)
 {
     Vector w0[2];
     Vector w1[2];
-    const Vector* halves[2] = {left, right};
-#pragma GCC unroll 2
-    for (int32_t h = 0; h < 2; ++h) {
-        const Vector* rows = halves[h];
-        const Vector flat = Flat(Or(Or(rows[1], rows[3]), Or(rows[5], rows[7])));
-        const Vector dc = Shl(rows[0], 2);
-        const Vector a = Add(Shl(rows[0], 15), _mm_set1_epi32(4096));
-        const Vector p = Add(Add(Mul(rows[1], 29692), Mul(rows[3], -10426)), Add(Mul(rows[5], 6967), Mul(rows[7], -5906)));
-        w0[h] = Blend(Sra(Add(a, p), 13), dc, flat);
-        w1[h] = Blend(Sra(Sub(a, p), 13), dc, flat);
-    }
-    // Lanes 0, 1 of each: columns 0, 2, 4, 6 of rows 0 and 1; lanes 2, 3: columns 1, 3, 5, 7.
-    const Vector c01 = _mm_unpacklo_epi32(w0[0], w1[0]);
-    const Vector c23 = _mm_unpackhi_epi32(w0[0], w1[0]);
-    const Vector c45 = _mm_unpacklo_epi32(w0[1], w1[1]);
-    const Vector c67 = _mm_unpackhi_epi32(w0[1], w1[1]);
-    const Vector c0 = _mm_slli_si128(c01, 8);
-    const Vector flat = Flat(Or(Or(c01, c23), Or(c45, c67)));
-    const Vector dc = Sra(Add(c0, _mm_set1_epi32(16)), 5);
-    const Vector a = Add(Shl(c0, 15), _mm_set1_epi32(524288));
-    const Vector p = Add(Add(Mul(c01, 29692), Mul(c23, -10426)), Add(Mul(c45, 6967), Mul(c67, -5906)));
-    const Vector out0 = Blend(Sra(Add(a, p), 20), dc, flat);
-    const Vector out1 = Blend(Sra(Sub(a, p), 20), dc, flat);
-    const Vector rows = _mm_unpackhi_epi32(out0, out1);
-    _mm_storel_epi64(reinterpret_cast<Vector*>(block), rows);
-    _mm_storel_epi64(reinterpret_cast<Vector*>(block + 8), _mm_unpackhi_epi64(rows, rows));
+    Columns2(left, w0[0], w1[0]);
+    Columns2(right, w0[1], w1[1]);
+    Rows2(w0, w1, block);
 }
 
 void LoadBlock(const int32_t* block, Vector* left, Vector* right)

@@ -104,10 +104,12 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
         Body plain;
         Body vector;
         WordsBody words;
+        WordsBody wide;
         int n;
     };
-    const Pair pairs[] = {{&jpeg_idct_4x4, &jpeg_idct_4x4_sse41, &jpeg_idct_4x4_words_sse41, 4},
-                          {&jpeg_idct_2x2, &jpeg_idct_2x2_sse41, &jpeg_idct_2x2_words_sse41, 2}};
+    const Pair pairs[] = {
+        {&jpeg_idct_4x4, &jpeg_idct_4x4_sse41, &jpeg_idct_4x4_words_sse41, &jpeg_idct_4x4_words_avx2, 4},
+        {&jpeg_idct_2x2, &jpeg_idct_2x2_sse41, &jpeg_idct_2x2_words_sse41, &jpeg_idct_2x2_words_avx2, 2}};
     std::mt19937 random(11);
     for (int trial = 0; trial < 4000; ++trial) {
         int32_t block[64] = {};
@@ -150,11 +152,12 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
                 ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 4 * p.n), 0)
                     << trial << " " << p.n << " words, row " << r;
             }
-            if (p.n == 4 && __builtin_cpu_supports("avx2")) {
+            if (__builtin_cpu_supports("avx2")) {
                 std::memcpy(vector, words, sizeof words);
-                jpeg_idct_4x4_words_avx2(reinterpret_cast<const int16_t*>(vector), multiplier, vector);
-                for (int r = 0; r < 4; ++r) {
-                    ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 16), 0) << trial << " AVX2, row " << r;
+                p.wide(reinterpret_cast<const int16_t*>(vector), multiplier, vector);
+                for (int r = 0; r < p.n; ++r) {
+                    ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 4 * p.n), 0)
+                        << trial << " " << p.n << " AVX2, row " << r;
                 }
             }
         }

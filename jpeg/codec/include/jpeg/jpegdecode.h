@@ -100,8 +100,9 @@ void jpeg_idct_4x4_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t
 void jpeg_idct_2x2_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
-// The 4 x 4 words form with AVX2, where the processor has it.
+// The words forms with AVX2, where the processor has it.
 void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
+void jpeg_idct_2x2_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
 // 64 16-bit values times their multipliers into 32 bits, wrapping; out may overlay words.
 void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 #endif
