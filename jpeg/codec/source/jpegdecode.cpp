@@ -1025,22 +1025,13 @@ bool DirectMcusApply(const jpeg_decoder* decoder)
 }
 
 using WordStore = void (*)(const int16_t* values, uint8_t* out, int32_t stride);
-using Transform = void (*)(jpeg_decoder*, jpeg_block_entry*, int32_t);
+using Transform = jpeg_transform_body;
 
-// The body that runs in place of a plain transform at this machine's level.
-Transform FastBody(Transform plain)
+// Asked once: the query runs CPUID.
+bool Avx2()
 {
-#if defined(__x86_64__) || defined(__i386__)
-    if (dispatch_level.load(std::memory_order_relaxed) >= 5) {
-        if (plain == &jpeg_idct_4x4) {
-            return &jpeg_idct_4x4_sse41;
-        }
-        if (plain == &jpeg_idct_2x2) {
-            return &jpeg_idct_2x2_sse41;
-        }
-    }
-#endif
-    return plain;
+    static const bool avx2 = cpu_avx2_usable();
+    return avx2;
 }
 
 using WordsTransform = void (*)(const int16_t* words, const int32_t* multiplier, int32_t* out);
@@ -1052,8 +1043,7 @@ WordsTransform WordsBody(const jpeg_decoder* decoder, int32_t component)
 #if defined(__x86_64__) || defined(__i386__)
     if (decoder->decode_unit == &jpeg_direct_decode_block_scaled &&
         dispatch_level.load(std::memory_order_relaxed) >= 5) {
-        // Asked once: the query runs CPUID.
-        static const bool avx2 = cpu_avx2_usable();
+        const bool avx2 = Avx2();
         if (decoder->transform[component] == &jpeg_idct_4x4) {
             return avx2 ? &jpeg_idct_4x4_words_avx2 : &jpeg_idct_4x4_words_sse41;
         }
@@ -1107,6 +1097,27 @@ bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
 
 }  // namespace
 
+jpeg_transform_body jpeg_fast_transform(jpeg_transform_body chosen)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (dispatch_level.load(std::memory_order_relaxed) >= 5) {
+        if (chosen == &jpeg_idct_4x4) {
+            return &jpeg_idct_4x4_sse41;
+        }
+        if (chosen == &jpeg_idct_2x2) {
+            return &jpeg_idct_2x2_sse41;
+        }
+        if (Avx2() && chosen == &jpeg_idct_8x8_fast_sse41) {
+            return &jpeg_idct_8x8_fast_avx2;
+        }
+        if (Avx2() && chosen == &jpeg_idct_8x8_dequant_sse41) {
+            return &jpeg_idct_8x8_dequant_avx2;
+        }
+    }
+#endif
+    return chosen;
+}
+
 jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
 {
     const bool direct_mcus = DirectMcusApply(decoder);
@@ -1121,7 +1132,7 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
     Transform transform[4]{};
     WordsTransform words[4]{};
     for (int32_t c = 0; c < nf; ++c) {
-        transform[c] = FastBody(decoder->transform[c]);
+        transform[c] = jpeg_fast_transform(decoder->transform[c]);
         words[c] = WordsBody(decoder, c);
         const jpeg_line_buffer& buffer = decoder->line_buffers[c];
         const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;

@@ -1,6 +1,7 @@
-// AVX2 bodies of the 4 x 4 and 2 x 2 transforms from the direct path's 16-bit values: the column
-// pass on all eight columns at once, the row pass as in the SSE4.1 bodies; only this file is
-// compiled for AVX2.
+// AVX2 bodies: the full-size AAN transforms, one row per vector, and the 4 x 4 and 2 x 2
+// transforms from the direct path's 16-bit values, the column pass on all eight columns at once
+// and the row pass as in the SSE4.1 bodies. Products wrap and truncate as in the plain bodies, so
+// the results are identical; only this file is compiled for AVX2.
 
 #include "jpeg/jpegdecode.h"
 
@@ -76,7 +77,95 @@ namespace {
     }
 }
 
+// One AAN pass over eight vectors in place, lane by lane, as the narrower bodies' pass.
+[[gnu::always_inline]] inline Wide Aan(Wide value, int32_t constant)
+{
+    return Sra(Mul(value, constant), 8);
+}
+
+[[gnu::always_inline]] inline void Pass(Wide* v)
+{
+    const Wide t10 = Add(v[0], v[4]);
+    const Wide t11 = Sub(v[0], v[4]);
+    const Wide t13 = Add(v[2], v[6]);
+    const Wide t12 = Sub(Aan(Sub(v[2], v[6]), 362), t13);
+    const Wide e0 = Add(t10, t13);
+    const Wide e3 = Sub(t10, t13);
+    const Wide e1 = Add(t11, t12);
+    const Wide e2 = Sub(t11, t12);
+    const Wide z13 = Add(v[5], v[3]);
+    const Wide z10 = Sub(v[5], v[3]);
+    const Wide z11 = Add(v[1], v[7]);
+    const Wide z12 = Sub(v[1], v[7]);
+    const Wide d7 = Add(z11, z13);
+    const Wide z5 = Aan(Add(z10, z12), 473);
+    const Wide d6 = Sub(Add(Aan(z10, -669), z5), d7);
+    const Wide d5 = Sub(Aan(Sub(z11, z13), 362), d6);
+    const Wide d4 = Add(Sub(Aan(z12, 277), z5), d5);
+    v[0] = Add(e0, d7);
+    v[7] = Sub(e0, d7);
+    v[1] = Add(e1, d6);
+    v[6] = Sub(e1, d6);
+    v[2] = Add(e2, d5);
+    v[5] = Sub(e2, d5);
+    v[4] = Add(e3, d4);
+    v[3] = Sub(e3, d4);
+}
+
+[[gnu::always_inline]] inline void Transpose8(Wide* r)
+{
+    Wide t[8];
+    Wide u[8];
+#pragma GCC unroll 4
+    for (int32_t k = 0; k < 4; ++k) {
+        t[2 * k] = _mm256_unpacklo_epi32(r[2 * k], r[2 * k + 1]);
+        t[2 * k + 1] = _mm256_unpackhi_epi32(r[2 * k], r[2 * k + 1]);
+    }
+#pragma GCC unroll 2
+    for (int32_t k = 0; k < 2; ++k) {
+        u[4 * k] = _mm256_unpacklo_epi64(t[4 * k], t[4 * k + 2]);
+        u[4 * k + 1] = _mm256_unpackhi_epi64(t[4 * k], t[4 * k + 2]);
+        u[4 * k + 2] = _mm256_unpacklo_epi64(t[4 * k + 1], t[4 * k + 3]);
+        u[4 * k + 3] = _mm256_unpackhi_epi64(t[4 * k + 1], t[4 * k + 3]);
+    }
+#pragma GCC unroll 4
+    for (int32_t k = 0; k < 4; ++k) {
+        r[k] = _mm256_permute2x128_si256(u[k], u[k + 4], 0x20);
+        r[k + 4] = _mm256_permute2x128_si256(u[k], u[k + 4], 0x31);
+    }
+}
+
+void Aan8x8(int32_t* block, const int32_t* multiplier)
+{
+    Wide rows[8];
+#pragma GCC unroll 8
+    for (int32_t k = 0; k < 8; ++k) {
+        rows[k] = _mm256_loadu_si256(reinterpret_cast<const Wide*>(block + 8 * k));
+        if (multiplier != nullptr) {
+            rows[k] = _mm256_mullo_epi32(rows[k], _mm256_loadu_si256(reinterpret_cast<const Wide*>(multiplier + 8 * k)));
+        }
+    }
+    Pass(rows);
+    Transpose8(rows);
+    Pass(rows);
+    Transpose8(rows);
+#pragma GCC unroll 8
+    for (int32_t k = 0; k < 8; ++k) {
+        _mm256_storeu_si256(reinterpret_cast<Wide*>(block + 8 * k), Sra(rows[k], 13));
+    }
+}
+
 }  // namespace
+
+void jpeg_idct_8x8_fast_avx2(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
+{
+    Aan8x8(entry->coefficients, nullptr);
+}
+
+void jpeg_idct_8x8_dequant_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    Aan8x8(entry->coefficients, decoder->multipliers[component].values);
+}
 
 void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out)
 {

@@ -182,6 +182,43 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
     EXPECT_EQ(std::memcmp(overlay, wide, sizeof wide), 0);
 }
 
+// The AVX2 full-size transforms against the plain ones, overflow included.
+TEST(ReducedKernelPath, WideFullSizeTransformsEqualThePlainOnes)
+{
+    if (!__builtin_cpu_supports("avx2")) {
+        GTEST_SKIP() << "no AVX2";
+    }
+    std::mt19937 random(17);
+    jpeg_multiplier_table table{};
+    for (int32_t& m : table.values) {
+        m = static_cast<int32_t>(random() % 30000) + 1;
+    }
+    jpeg_decoder decoder{};
+    decoder.multipliers = &table;
+    for (int trial = 0; trial < 3000; ++trial) {
+        int32_t block[64] = {};
+        const int kind = trial % 4;
+        for (int k = 0; k < 64; ++k) {
+            if (kind == 0 && k % 9 != 0) {
+                continue;
+            }
+            const uint32_t r = random();
+            block[k] = kind == 3 ? static_cast<int32_t>(r) : static_cast<int32_t>(r % 2048) - 1024;
+        }
+        for (bool dequant : {false, true}) {
+            int32_t plain[64];
+            int32_t wide[64];
+            std::memcpy(plain, block, sizeof plain);
+            std::memcpy(wide, block, sizeof wide);
+            jpeg_block_entry a{plain, 0, 0};
+            jpeg_block_entry b{wide, 0, 0};
+            (dequant ? &jpeg_idct_8x8_dequant : &jpeg_idct_8x8_fast)(&decoder, &a, 0);
+            (dequant ? &jpeg_idct_8x8_dequant_avx2 : &jpeg_idct_8x8_fast_avx2)(&decoder, &b, 0);
+            ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << trial << " " << dequant;
+        }
+    }
+}
+
 // The small stores map every 32-bit value as the range table does, and write only n x n.
 TEST(ReducedKernelPath, SmallStoresFollowTheRangeTable)
 {

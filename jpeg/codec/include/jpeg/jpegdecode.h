@@ -100,6 +100,9 @@ void jpeg_idct_4x4_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t
 void jpeg_idct_2x2_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
+// AVX2 bodies of the full-size transforms, identical to the others.
+void jpeg_idct_8x8_fast_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_8x8_dequant_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 // The words forms with AVX2, where the processor has it.
 void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_2x2_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
@@ -195,6 +198,10 @@ uint32_t jpeg_interleave3_ssse3(const uint8_t* a, const uint8_t* b, const uint8_
 
 // Transforms and block output.
 jpeg_status jpeg_setup_idct(jpeg_decoder* decoder);
+// The body the row decoders run for a transform jpeg_setup_idct chose: a wider one where this
+// machine has it.
+using jpeg_transform_body = void (*)(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+jpeg_transform_body jpeg_fast_transform(jpeg_transform_body chosen);
 void jpeg_setup_decode_output(jpeg_decoder* decoder);
 bool jpeg_layout_is_444(const jpeg_decoder* decoder);
 bool jpeg_layout_is_422(const jpeg_decoder* decoder);
