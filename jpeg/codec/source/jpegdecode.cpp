@@ -1050,6 +1050,9 @@ WordsTransform WordsBody(const jpeg_decoder* decoder, int32_t component)
         if (decoder->transform[component] == &jpeg_idct_2x2) {
             return avx2 ? &jpeg_idct_2x2_words_avx2 : &jpeg_idct_2x2_words_sse41;
         }
+        if (avx2 && decoder->transform[component] == &jpeg_idct_8x8_fast_sse41) {
+            return &jpeg_idct_8x8_words_avx2;
+        }
     }
 #endif
     (void)decoder;

@@ -135,16 +135,8 @@ namespace {
     }
 }
 
-void Aan8x8(int32_t* block, const int32_t* multiplier)
+[[gnu::always_inline]] inline void Aan8x8(Wide* rows, int32_t* block)
 {
-    Wide rows[8];
-#pragma GCC unroll 8
-    for (int32_t k = 0; k < 8; ++k) {
-        rows[k] = _mm256_loadu_si256(reinterpret_cast<const Wide*>(block + 8 * k));
-        if (multiplier != nullptr) {
-            rows[k] = _mm256_mullo_epi32(rows[k], _mm256_loadu_si256(reinterpret_cast<const Wide*>(multiplier + 8 * k)));
-        }
-    }
     Pass(rows);
     Transpose8(rows);
     Pass(rows);
@@ -159,12 +151,31 @@ void Aan8x8(int32_t* block, const int32_t* multiplier)
 
 void jpeg_idct_8x8_fast_avx2(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
 {
-    Aan8x8(entry->coefficients, nullptr);
+    Wide rows[8];
+#pragma GCC unroll 8
+    for (int32_t k = 0; k < 8; ++k) {
+        rows[k] = _mm256_loadu_si256(reinterpret_cast<const Wide*>(entry->coefficients + 8 * k));
+    }
+    Aan8x8(rows, entry->coefficients);
 }
 
 void jpeg_idct_8x8_dequant_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
-    Aan8x8(entry->coefficients, decoder->multipliers[component].values);
+    const int32_t* multiplier = decoder->multipliers[component].values;
+    Wide rows[8];
+#pragma GCC unroll 8
+    for (int32_t k = 0; k < 8; ++k) {
+        rows[k] = _mm256_mullo_epi32(_mm256_loadu_si256(reinterpret_cast<const Wide*>(entry->coefficients + 8 * k)),
+                                     _mm256_loadu_si256(reinterpret_cast<const Wide*>(multiplier + 8 * k)));
+    }
+    Aan8x8(rows, entry->coefficients);
+}
+
+void jpeg_idct_8x8_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out)
+{
+    Wide rows[8];
+    LoadWords(words, multiplier, rows, 0xFF);
+    Aan8x8(rows, out);
 }
 
 void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out)

@@ -216,6 +216,19 @@ TEST(ReducedKernelPath, WideFullSizeTransformsEqualThePlainOnes)
             (dequant ? &jpeg_idct_8x8_dequant_avx2 : &jpeg_idct_8x8_fast_avx2)(&decoder, &b, 0);
             ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << trial << " " << dequant;
         }
+        // From 16-bit values, in place.
+        int16_t words[64];
+        int32_t plain[64];
+        for (int k = 0; k < 64; ++k) {
+            words[k] = static_cast<int16_t>(block[k]);
+            plain[k] = static_cast<int32_t>(static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(table.values[k]));
+        }
+        jpeg_block_entry a{plain, 0, 0};
+        jpeg_idct_8x8_fast(&decoder, &a, 0);
+        int32_t wide[64];
+        std::memcpy(wide, words, sizeof words);
+        jpeg_idct_8x8_words_avx2(reinterpret_cast<const int16_t*>(wide), table.values, wide);
+        ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << trial << " words";
     }
 }
 

@@ -106,6 +106,7 @@ void jpeg_idct_8x8_dequant_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, 
 // The words forms with AVX2, where the processor has it.
 void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_2x2_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
+void jpeg_idct_8x8_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
 // 64 16-bit values times their multipliers into 32 bits, wrapping; out may overlay words.
 void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 #endif
