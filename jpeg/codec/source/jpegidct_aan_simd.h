@@ -5,42 +5,14 @@
 // set, in an unnamed namespace, then includes this inside the same unnamed namespace. Products
 // wrap and truncate as in the plain body, so the results are identical.
 
-#include "jpegidct_transpose_simd.h"
+#include "jpegidct_lanes_simd.h"
 
 [[gnu::always_inline]] inline __m128i Aan(__m128i value, int32_t constant)
 {
     return _mm_srai_epi32(MulLow(value, _mm_set1_epi32(constant)), 8);
 }
 
-// One pass over eight vectors in place, lane by lane.
-[[gnu::always_inline]] inline void Pass(__m128i* v)
-{
-    const __m128i t10 = _mm_add_epi32(v[0], v[4]);
-    const __m128i t11 = _mm_sub_epi32(v[0], v[4]);
-    const __m128i t13 = _mm_add_epi32(v[2], v[6]);
-    const __m128i t12 = _mm_sub_epi32(Aan(_mm_sub_epi32(v[2], v[6]), 362), t13);
-    const __m128i e0 = _mm_add_epi32(t10, t13);
-    const __m128i e3 = _mm_sub_epi32(t10, t13);
-    const __m128i e1 = _mm_add_epi32(t11, t12);
-    const __m128i e2 = _mm_sub_epi32(t11, t12);
-    const __m128i z13 = _mm_add_epi32(v[5], v[3]);
-    const __m128i z10 = _mm_sub_epi32(v[5], v[3]);
-    const __m128i z11 = _mm_add_epi32(v[1], v[7]);
-    const __m128i z12 = _mm_sub_epi32(v[1], v[7]);
-    const __m128i d7 = _mm_add_epi32(z11, z13);
-    const __m128i z5 = Aan(_mm_add_epi32(z10, z12), 473);
-    const __m128i d6 = _mm_sub_epi32(_mm_add_epi32(Aan(z10, -669), z5), d7);
-    const __m128i d5 = _mm_sub_epi32(Aan(_mm_sub_epi32(z11, z13), 362), d6);
-    const __m128i d4 = _mm_add_epi32(_mm_sub_epi32(Aan(z12, 277), z5), d5);
-    v[0] = _mm_add_epi32(e0, d7);
-    v[7] = _mm_sub_epi32(e0, d7);
-    v[1] = _mm_add_epi32(e1, d6);
-    v[6] = _mm_sub_epi32(e1, d6);
-    v[2] = _mm_add_epi32(e2, d5);
-    v[5] = _mm_sub_epi32(e2, d5);
-    v[4] = _mm_add_epi32(e3, d4);
-    v[3] = _mm_sub_epi32(e3, d4);
-}
+#include "jpegidct_aan_pass.h"
 
 // left[k] holds columns 0..3 of row k, right[k] columns 4..7; afterwards left[j] holds rows
 // 0..3 of column j and right[j] rows 4..7.

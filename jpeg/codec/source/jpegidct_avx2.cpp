@@ -77,40 +77,12 @@ namespace {
     }
 }
 
-// One AAN pass over eight vectors in place, lane by lane, as the narrower bodies' pass.
 [[gnu::always_inline]] inline Wide Aan(Wide value, int32_t constant)
 {
     return Sra(Mul(value, constant), 8);
 }
 
-[[gnu::always_inline]] inline void Pass(Wide* v)
-{
-    const Wide t10 = Add(v[0], v[4]);
-    const Wide t11 = Sub(v[0], v[4]);
-    const Wide t13 = Add(v[2], v[6]);
-    const Wide t12 = Sub(Aan(Sub(v[2], v[6]), 362), t13);
-    const Wide e0 = Add(t10, t13);
-    const Wide e3 = Sub(t10, t13);
-    const Wide e1 = Add(t11, t12);
-    const Wide e2 = Sub(t11, t12);
-    const Wide z13 = Add(v[5], v[3]);
-    const Wide z10 = Sub(v[5], v[3]);
-    const Wide z11 = Add(v[1], v[7]);
-    const Wide z12 = Sub(v[1], v[7]);
-    const Wide d7 = Add(z11, z13);
-    const Wide z5 = Aan(Add(z10, z12), 473);
-    const Wide d6 = Sub(Add(Aan(z10, -669), z5), d7);
-    const Wide d5 = Sub(Aan(Sub(z11, z13), 362), d6);
-    const Wide d4 = Add(Sub(Aan(z12, 277), z5), d5);
-    v[0] = Add(e0, d7);
-    v[7] = Sub(e0, d7);
-    v[1] = Add(e1, d6);
-    v[6] = Sub(e1, d6);
-    v[2] = Add(e2, d5);
-    v[5] = Sub(e2, d5);
-    v[4] = Add(e3, d4);
-    v[3] = Sub(e3, d4);
-}
+#include "jpegidct_aan_pass.h"
 
 [[gnu::always_inline]] inline void Transpose8(Wide* r)
 {

@@ -3,55 +3,19 @@
 // The 4 x 4 and 2 x 2 transforms' passes on 32-bit lanes, shared by the SSE4.1 and AVX2 bodies: the column
 // pass for any vector width, the row pass on four lanes. Included inside an unnamed namespace;
 // an includer with wider vectors declares their Add, Sub, Mul, Or, Shl, Sra, Flat, Blend and
-// Splat first. Products and sums wrap as in the plain body, so the results are identical.
+// Splat first. Needs SSE4.1. Products and sums wrap as in the plain body, so the results are identical.
 
-#include "jpegidct_transpose_simd.h"
-
-[[gnu::always_inline]] inline __m128i Add(__m128i a, __m128i b)
-{
-    return _mm_add_epi32(a, b);
-}
-
-[[gnu::always_inline]] inline __m128i Sub(__m128i a, __m128i b)
-{
-    return _mm_sub_epi32(a, b);
-}
+#include "jpegidct_lanes_simd.h"
 
 [[gnu::always_inline]] inline __m128i Mul(__m128i a, int32_t constant)
 {
     return _mm_mullo_epi32(a, _mm_set1_epi32(constant));
 }
 
-[[gnu::always_inline]] inline __m128i Or(__m128i a, __m128i b)
-{
-    return _mm_or_si128(a, b);
-}
-
-[[gnu::always_inline]] inline __m128i Shl(__m128i a, int32_t count)
-{
-    return _mm_slli_epi32(a, count);
-}
-
-[[gnu::always_inline]] inline __m128i Sra(__m128i a, int32_t count)
-{
-    return _mm_srai_epi32(a, count);
-}
-
-// All ones in the lanes that are zero.
-[[gnu::always_inline]] inline __m128i Flat(__m128i a)
-{
-    return _mm_cmpeq_epi32(a, _mm_setzero_si128());
-}
-
 // b where mask is set, else a.
 [[gnu::always_inline]] inline __m128i Blend(__m128i a, __m128i b, __m128i mask)
 {
     return _mm_blendv_epi8(a, b, mask);
-}
-
-[[gnu::always_inline]] inline __m128i Splat(__m128i, int32_t value)
-{
-    return _mm_set1_epi32(value);
 }
 
 // The four-point parts of both passes, lane by lane.

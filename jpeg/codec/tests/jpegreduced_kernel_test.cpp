@@ -90,26 +90,33 @@ TEST(ReducedKernelPath, EqualsTheBufferedDecoderAtEveryLevel)
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// The vector 4 x 4 and 2 x 2 transforms against the plain ones, over sparse blocks (each of the
-// plain bodies' shortcuts) and full 32-bit range, where products and sums wrap; their 16-bit forms
-// against widening first.
+// The vector 4 x 4 and 2 x 2 transforms and the AVX2 full-size ones against the plain ones, over
+// sparse blocks (each of the plain bodies' shortcuts) and full 32-bit range, where products and
+// sums wrap; their 16-bit forms against widening first.
 TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
 {
     if (!__builtin_cpu_supports("sse4.1")) {
         GTEST_SKIP() << "no SSE4.1";
     }
+    const bool avx2 = __builtin_cpu_supports("avx2");
     using Body = void (*)(jpeg_decoder*, jpeg_block_entry*, int32_t);
     using WordsBody = void (*)(const int16_t*, const int32_t*, int32_t*);
     struct Pair {
         Body plain;
-        Body vector;
+        Body vector;  // null: none at SSE4.1
+        Body wide_vector;
         WordsBody words;
         WordsBody wide;
         int n;
     };
     const Pair pairs[] = {
-        {&jpeg_idct_4x4, &jpeg_idct_4x4_sse41, &jpeg_idct_4x4_words_sse41, &jpeg_idct_4x4_words_avx2, 4},
-        {&jpeg_idct_2x2, &jpeg_idct_2x2_sse41, &jpeg_idct_2x2_words_sse41, &jpeg_idct_2x2_words_avx2, 2}};
+        {&jpeg_idct_4x4, &jpeg_idct_4x4_sse41, nullptr, &jpeg_idct_4x4_words_sse41, &jpeg_idct_4x4_words_avx2, 4},
+        {&jpeg_idct_2x2, &jpeg_idct_2x2_sse41, nullptr, &jpeg_idct_2x2_words_sse41, &jpeg_idct_2x2_words_avx2, 2},
+        {&jpeg_idct_8x8_fast, nullptr, &jpeg_idct_8x8_fast_avx2, nullptr, &jpeg_idct_8x8_words_avx2, 8},
+        {&jpeg_idct_8x8_dequant, nullptr, &jpeg_idct_8x8_dequant_avx2, nullptr, nullptr, 8}};
+    jpeg_multiplier_table table{};
+    jpeg_decoder decoder{};
+    decoder.multipliers = &table;
     std::mt19937 random(11);
     for (int trial = 0; trial < 4000; ++trial) {
         int32_t block[64] = {};
@@ -129,35 +136,39 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
             }
             words[k] = static_cast<int16_t>(kind == 5 ? r % 3 : kind >= 4 ? r : r % 2048);
         }
+        std::memcpy(table.values, multiplier, sizeof multiplier);
         for (const Pair& p : pairs) {
+            const auto same = [&](const int32_t* a, const int32_t* b) {
+                for (int r = 0; r < p.n; ++r) {
+                    if (std::memcmp(a + 8 * r, b + 8 * r, 4 * static_cast<size_t>(p.n)) != 0) {
+                        return false;
+                    }
+                }
+                return true;
+            };
             int32_t plain[64];
             int32_t vector[64];
-            std::memcpy(plain, block, sizeof plain);
-            std::memcpy(vector, block, sizeof vector);
             jpeg_block_entry a{plain, 0, 0};
             jpeg_block_entry b{vector, 0, 0};
-            p.plain(nullptr, &a, 0);
-            p.vector(nullptr, &b, 0);
-            for (int r = 0; r < p.n; ++r) {
-                ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 4 * p.n), 0) << trial << " " << p.n << " row " << r;
+            std::memcpy(plain, block, sizeof plain);
+            p.plain(&decoder, &a, 0);
+            for (const Body body : {p.vector, avx2 ? p.wide_vector : nullptr}) {
+                if (body != nullptr) {
+                    std::memcpy(vector, block, sizeof vector);
+                    body(&decoder, &b, 0);
+                    ASSERT_TRUE(same(plain, vector)) << trial << " " << p.n;
+                }
             }
             // From 16-bit values, in place as the row decoder calls it.
             for (int k = 0; k < 64; ++k) {
                 plain[k] = static_cast<int32_t>(static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(multiplier[k]));
             }
-            p.plain(nullptr, &a, 0);
-            std::memcpy(vector, words, sizeof words);
-            p.words(reinterpret_cast<const int16_t*>(vector), multiplier, vector);
-            for (int r = 0; r < p.n; ++r) {
-                ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 4 * p.n), 0)
-                    << trial << " " << p.n << " words, row " << r;
-            }
-            if (__builtin_cpu_supports("avx2")) {
-                std::memcpy(vector, words, sizeof words);
-                p.wide(reinterpret_cast<const int16_t*>(vector), multiplier, vector);
-                for (int r = 0; r < p.n; ++r) {
-                    ASSERT_EQ(std::memcmp(plain + 8 * r, vector + 8 * r, 4 * p.n), 0)
-                        << trial << " " << p.n << " AVX2, row " << r;
+            p.plain(&decoder, &a, 0);
+            for (const WordsBody body : {p.words, avx2 ? p.wide : nullptr}) {
+                if (body != nullptr) {
+                    std::memcpy(vector, words, sizeof words);
+                    body(reinterpret_cast<const int16_t*>(vector), multiplier, vector);
+                    ASSERT_TRUE(same(plain, vector)) << trial << " " << p.n << " words";
                 }
             }
         }
@@ -180,56 +191,6 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
     std::memcpy(overlay, words, sizeof words);
     jpeg_widen_block_sse41(reinterpret_cast<const int16_t*>(overlay), multiplier, overlay);
     EXPECT_EQ(std::memcmp(overlay, wide, sizeof wide), 0);
-}
-
-// The AVX2 full-size transforms against the plain ones, overflow included.
-TEST(ReducedKernelPath, WideFullSizeTransformsEqualThePlainOnes)
-{
-    if (!__builtin_cpu_supports("avx2")) {
-        GTEST_SKIP() << "no AVX2";
-    }
-    std::mt19937 random(17);
-    jpeg_multiplier_table table{};
-    for (int32_t& m : table.values) {
-        m = static_cast<int32_t>(random() % 30000) + 1;
-    }
-    jpeg_decoder decoder{};
-    decoder.multipliers = &table;
-    for (int trial = 0; trial < 3000; ++trial) {
-        int32_t block[64] = {};
-        const int kind = trial % 4;
-        for (int k = 0; k < 64; ++k) {
-            if (kind == 0 && k % 9 != 0) {
-                continue;
-            }
-            const uint32_t r = random();
-            block[k] = kind == 3 ? static_cast<int32_t>(r) : static_cast<int32_t>(r % 2048) - 1024;
-        }
-        for (bool dequant : {false, true}) {
-            int32_t plain[64];
-            int32_t wide[64];
-            std::memcpy(plain, block, sizeof plain);
-            std::memcpy(wide, block, sizeof wide);
-            jpeg_block_entry a{plain, 0, 0};
-            jpeg_block_entry b{wide, 0, 0};
-            (dequant ? &jpeg_idct_8x8_dequant : &jpeg_idct_8x8_fast)(&decoder, &a, 0);
-            (dequant ? &jpeg_idct_8x8_dequant_avx2 : &jpeg_idct_8x8_fast_avx2)(&decoder, &b, 0);
-            ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << trial << " " << dequant;
-        }
-        // From 16-bit values, in place.
-        int16_t words[64];
-        int32_t plain[64];
-        for (int k = 0; k < 64; ++k) {
-            words[k] = static_cast<int16_t>(block[k]);
-            plain[k] = static_cast<int32_t>(static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(table.values[k]));
-        }
-        jpeg_block_entry a{plain, 0, 0};
-        jpeg_idct_8x8_fast(&decoder, &a, 0);
-        int32_t wide[64];
-        std::memcpy(wide, words, sizeof words);
-        jpeg_idct_8x8_words_avx2(reinterpret_cast<const int16_t*>(wide), table.values, wide);
-        ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << trial << " words";
-    }
 }
 
 // The small stores map every 32-bit value as the range table does, and write only n x n.
