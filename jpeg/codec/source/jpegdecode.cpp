@@ -6,6 +6,7 @@
 
 #include "huffman/huff_decode.h"
 #include "jpeg/jpegtables.h"
+#include "processor/cpu_query.h"
 #include "processor/kernel_dispatch.h"
 
 // ---- processor set-up and the shared range-limit table ----
@@ -262,7 +263,8 @@ jpeg_status jpeg_direct_restart_dct(jpeg_decoder* decoder)
     for (int32_t& prediction : decoder->dc_pred) {
         prediction = 0;
     }
-    decoder->decode_unit = &jpeg_direct_decode_block;
+    decoder->decode_unit =
+        decoder->scale_denominator > 1 ? &jpeg_direct_decode_block_scaled : &jpeg_direct_decode_block;
     decoder->direct->interval_failed = 0;
     return huff_decode_state_init(decoder->direct->huff_state) == kernel_ok ? JPEG_OK : 0;
 }
@@ -281,7 +283,9 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
         st->interval_failed = 1;
         return JPEG_ERR_DATA;
     }
-    jpeg_direct_refill(decoder, kDirectRefillThreshold);
+    if (st->available < kDirectRefillThreshold) {
+        jpeg_direct_refill(decoder, kDirectRefillThreshold);
+    }
     // The 16-bit block goes straight into the entry's coefficient space; the transform reads it
     // back with a byte copy.
     auto* block = reinterpret_cast<int16_t*>(entry->coefficients);
@@ -299,6 +303,35 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
     st->interval_failed = 1;
     return result == kernel_marker_reached && decoder->pending_marker != 0 ? JPEG_ERR_MARKER_IN_DATA
                                                                             : JPEG_ERR_DATA;
+}
+
+jpeg_status jpeg_direct_decode_block_scaled(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
+{
+    const jpeg_status status = jpeg_direct_decode_block(decoder, entry, component);
+    if (status < 1) {
+        return status;
+    }
+    // Widened in place from the top down: value k's 32 bits cover 16-bit values 2k and 2k + 1,
+    // both read by then. The products wrap as the buffered decoder's do.
+    const auto* words = reinterpret_cast<const int16_t*>(entry->coefficients);
+    const int32_t* multiplier = decoder->multipliers[component].values;
+    int32_t* block = entry->coefficients;
+    if (decoder->transform[component] == &jpeg_idct_1x1) {
+        block[0] = static_cast<int32_t>(static_cast<uint32_t>(words[0]) * static_cast<uint32_t>(multiplier[0]));
+        return JPEG_OK;
+    }
+#if defined(__x86_64__) || defined(__i386__)
+    if (dispatch_level.load(std::memory_order_relaxed) >= 5) {
+        jpeg_widen_block_sse41(words, multiplier, block);
+        return JPEG_OK;
+    }
+#endif
+    int32_t wide[64];
+    for (int32_t k = 0; k < 64; ++k) {
+        wide[k] = static_cast<int32_t>(static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(multiplier[k]));
+    }
+    std::memcpy(block, wide, sizeof wide);
+    return JPEG_OK;
 }
 
 void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
@@ -455,6 +488,12 @@ void StoreBlock(const jpeg_decoder* decoder, const int32_t* values, uint8_t* out
         decoder->store_block8(values, out, stride);
         return;
     }
+#if defined(__x86_64__) || defined(__i386__)
+    if (n > 1 && dispatch_level.load(std::memory_order_relaxed) >= 2) {
+        jpeg_store_block_small_sse2(values, out, stride, n);
+        return;
+    }
+#endif
     for (int32_t y = 0; y < n; ++y) {
         const int32_t* row = values + 8 * y;
         uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
@@ -533,7 +572,7 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
     if (s != 1 && s != 2 && s != 4 && s != 8) {
         return JPEG_ERR_PARAMETER;
     }
-    if (decoder->direct_mode != 0) {
+    if (decoder->direct_mode != 0 && s == 1) {
         for (int32_t c = 0; c < 4; ++c) {
             decoder->transform[c] = &jpeg_direct_transform_block;
             decoder->component_scale[c] = 1;
@@ -986,6 +1025,40 @@ bool DirectMcusApply(const jpeg_decoder* decoder)
 }
 
 using WordStore = void (*)(const int16_t* values, uint8_t* out, int32_t stride);
+using Transform = jpeg_transform_body;
+
+// Asked once: the query runs CPUID.
+bool Avx2()
+{
+    static const bool avx2 = cpu_avx2_usable();
+    return avx2;
+}
+
+using WordsTransform = void (*)(const int16_t* words, const int32_t* multiplier, int32_t* out);
+
+// A transform that reads the direct path's 16-bit values itself, sparing the widened copy; null
+// where the component has none.
+WordsTransform WordsBody(const jpeg_decoder* decoder, int32_t component)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (decoder->decode_unit == &jpeg_direct_decode_block_scaled &&
+        dispatch_level.load(std::memory_order_relaxed) >= 5) {
+        const bool avx2 = Avx2();
+        if (decoder->transform[component] == &jpeg_idct_4x4) {
+            return avx2 ? &jpeg_idct_4x4_words_avx2 : &jpeg_idct_4x4_words_sse41;
+        }
+        if (decoder->transform[component] == &jpeg_idct_2x2) {
+            return avx2 ? &jpeg_idct_2x2_words_avx2 : &jpeg_idct_2x2_words_sse41;
+        }
+        if (avx2 && decoder->transform[component] == &jpeg_idct_8x8_fast_sse41) {
+            return &jpeg_idct_8x8_words_avx2;
+        }
+    }
+#endif
+    (void)decoder;
+    (void)component;
+    return nullptr;
+}
 
 // One MCU along the direct path; false when a block failed, its samples then set back to the
 // 128 of the cleared row, as if nothing had been stored.
@@ -1027,6 +1100,27 @@ bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
 
 }  // namespace
 
+jpeg_transform_body jpeg_fast_transform(jpeg_transform_body chosen)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (dispatch_level.load(std::memory_order_relaxed) >= 5) {
+        if (chosen == &jpeg_idct_4x4) {
+            return &jpeg_idct_4x4_sse41;
+        }
+        if (chosen == &jpeg_idct_2x2) {
+            return &jpeg_idct_2x2_sse41;
+        }
+        if (Avx2() && chosen == &jpeg_idct_8x8_fast_sse41) {
+            return &jpeg_idct_8x8_fast_avx2;
+        }
+        if (Avx2() && chosen == &jpeg_idct_8x8_dequant_sse41) {
+            return &jpeg_idct_8x8_dequant_avx2;
+        }
+    }
+#endif
+    return chosen;
+}
+
 jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
 {
     const bool direct_mcus = DirectMcusApply(decoder);
@@ -1038,7 +1132,11 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
 #endif
     const int32_t nf = decoder->component_count;
     jpeg_plane planes[4]{};
+    Transform transform[4]{};
+    WordsTransform words[4]{};
     for (int32_t c = 0; c < nf; ++c) {
+        transform[c] = jpeg_fast_transform(decoder->transform[c]);
+        words[c] = WordsBody(decoder, c);
         const jpeg_line_buffer& buffer = decoder->line_buffers[c];
         const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
         planes[c].width = decoder->mcu_width[c];
@@ -1077,12 +1175,19 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
         bool decoded = !direct_mcus;
         for (int32_t c = 0; c < nf && decoded; ++c) {
             for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
-                if (decoder->decode_unit(decoder, entry, c) < 1) {
+                const jpeg_status status = words[c] != nullptr ? jpeg_direct_decode_block(decoder, entry, c)
+                                                               : decoder->decode_unit(decoder, entry, c);
+                if (status < 1) {
                     decoded = false;
                     result = JPEG_WARN_DAMAGED_DATA;
                     break;
                 }
-                decoder->transform[c](decoder, entry, c);
+                if (words[c] != nullptr) {
+                    words[c](reinterpret_cast<const int16_t*>(entry->coefficients), decoder->multipliers[c].values,
+                             entry->coefficients);
+                } else {
+                    transform[c](decoder, entry, c);
+                }
             }
         }
         if (decoded) {
@@ -1191,8 +1296,7 @@ jpeg_status jpeg_check_mode(jpeg_decoder* decoder)
             }
         }
     }
-    if (marker != 0xC2 && decoder->luminance_only == 0 && decoder->scale_denominator == 1 &&
-        decoder->lines_to_output == decoder->height) {
+    if (marker != 0xC2 && decoder->luminance_only == 0 && decoder->lines_to_output == decoder->height) {
         decoder->direct_mode = 1;
         return jpeg_direct_state_create(decoder);
     }

@@ -1,7 +1,9 @@
-// SSE2 body of the full-size block store, beside the plain one in jpegdecode.cpp; only this file
+// SSE2 bodies of the block stores, beside the plain ones in jpegdecode.cpp; only this file
 // is compiled for SSE2.
 
 #include "jpeg/jpegdecode.h"
+
+#include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
@@ -35,6 +37,22 @@ void jpeg_store_block8_words_sse2(const int16_t* values, uint8_t* out, int32_t s
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<ptrdiff_t>(y) * stride), result);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<ptrdiff_t>(y + 1) * stride),
                          _mm_unpackhi_epi64(result, result));
+    }
+}
+
+void jpeg_store_block_small_sse2(const int32_t* values, uint8_t* out, int32_t stride, int32_t n)
+{
+    // As the full-size store, on the first n (2 or 4) values of each of n rows.
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i last = _mm_set1_epi16(639);
+    for (int32_t y = 0; y < n; ++y) {
+        const __m128i words = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8 * y)),
+                                              _mm_setzero_si128());
+        const __m128i beyond = _mm_cmpgt_epi16(words, last);
+        const __m128i samples = _mm_packus_epi16(_mm_adds_epi16(words, bias), _mm_setzero_si128());
+        const __m128i result = _mm_andnot_si128(_mm_packs_epi16(beyond, _mm_setzero_si128()), samples);
+        const auto four = static_cast<uint32_t>(_mm_cvtsi128_si32(result));
+        std::memcpy(out + static_cast<ptrdiff_t>(y) * stride, &four, static_cast<size_t>(n));
     }
 }
 #endif

@@ -148,7 +148,7 @@ jpeg_status jpeg_setup_quant_tables(jpeg_decoder* decoder)
     if (decoder->multipliers == nullptr) {
         return JPEG_ERR_MEMORY;
     }
-    if (decoder->direct_mode != 0) {
+    if (decoder->direct_mode != 0 && decoder->scale_denominator <= 1) {
         return jpeg_direct_quant_setup(decoder);
     }
     // One table per component, for that component's own transform: AAN-scaled for the full-size

@@ -5,52 +5,14 @@
 // set, in an unnamed namespace, then includes this inside the same unnamed namespace. Products
 // wrap and truncate as in the plain body, so the results are identical.
 
+#include "jpegidct_lanes_simd.h"
+
 [[gnu::always_inline]] inline __m128i Aan(__m128i value, int32_t constant)
 {
     return _mm_srai_epi32(MulLow(value, _mm_set1_epi32(constant)), 8);
 }
 
-// One pass over eight vectors in place, lane by lane.
-[[gnu::always_inline]] inline void Pass(__m128i* v)
-{
-    const __m128i t10 = _mm_add_epi32(v[0], v[4]);
-    const __m128i t11 = _mm_sub_epi32(v[0], v[4]);
-    const __m128i t13 = _mm_add_epi32(v[2], v[6]);
-    const __m128i t12 = _mm_sub_epi32(Aan(_mm_sub_epi32(v[2], v[6]), 362), t13);
-    const __m128i e0 = _mm_add_epi32(t10, t13);
-    const __m128i e3 = _mm_sub_epi32(t10, t13);
-    const __m128i e1 = _mm_add_epi32(t11, t12);
-    const __m128i e2 = _mm_sub_epi32(t11, t12);
-    const __m128i z13 = _mm_add_epi32(v[5], v[3]);
-    const __m128i z10 = _mm_sub_epi32(v[5], v[3]);
-    const __m128i z11 = _mm_add_epi32(v[1], v[7]);
-    const __m128i z12 = _mm_sub_epi32(v[1], v[7]);
-    const __m128i d7 = _mm_add_epi32(z11, z13);
-    const __m128i z5 = Aan(_mm_add_epi32(z10, z12), 473);
-    const __m128i d6 = _mm_sub_epi32(_mm_add_epi32(Aan(z10, -669), z5), d7);
-    const __m128i d5 = _mm_sub_epi32(Aan(_mm_sub_epi32(z11, z13), 362), d6);
-    const __m128i d4 = _mm_add_epi32(_mm_sub_epi32(Aan(z12, 277), z5), d5);
-    v[0] = _mm_add_epi32(e0, d7);
-    v[7] = _mm_sub_epi32(e0, d7);
-    v[1] = _mm_add_epi32(e1, d6);
-    v[6] = _mm_sub_epi32(e1, d6);
-    v[2] = _mm_add_epi32(e2, d5);
-    v[5] = _mm_sub_epi32(e2, d5);
-    v[4] = _mm_add_epi32(e3, d4);
-    v[3] = _mm_sub_epi32(e3, d4);
-}
-
-[[gnu::always_inline]] inline void Transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
-{
-    const __m128i ab0 = _mm_unpacklo_epi32(a, b);
-    const __m128i ab1 = _mm_unpackhi_epi32(a, b);
-    const __m128i cd0 = _mm_unpacklo_epi32(c, d);
-    const __m128i cd1 = _mm_unpackhi_epi32(c, d);
-    a = _mm_unpacklo_epi64(ab0, cd0);
-    b = _mm_unpackhi_epi64(ab0, cd0);
-    c = _mm_unpacklo_epi64(ab1, cd1);
-    d = _mm_unpackhi_epi64(ab1, cd1);
-}
+#include "jpegidct_aan_pass.h"
 
 // left[k] holds columns 0..3 of row k, right[k] columns 4..7; afterwards left[j] holds rows
 // 0..3 of column j and right[j] rows 4..7.
@@ -60,6 +22,7 @@
     Transpose4(right[4], right[5], right[6], right[7]);
     Transpose4(left[4], left[5], left[6], left[7]);
     Transpose4(right[0], right[1], right[2], right[3]);
+    #pragma GCC unroll 8
     for (int32_t k = 0; k < 4; ++k) {
         const __m128i swap = left[4 + k];
         left[4 + k] = right[k];
@@ -71,6 +34,7 @@ void Aan8x8(int32_t* block, const int32_t* multiplier)
 {
     __m128i left[8];
     __m128i right[8];
+    #pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         left[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
         right[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k + 4));
@@ -85,6 +49,7 @@ void Aan8x8(int32_t* block, const int32_t* multiplier)
     Pass(left);
     Pass(right);
     Transpose8(left, right);
+    #pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), _mm_srai_epi32(left[k], 13));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k + 4), _mm_srai_epi32(right[k], 13));

@@ -740,6 +740,10 @@ jpeg_status jpeg_decode_progressive_row(jpeg_decoder* decoder)
     const auto per_row = static_cast<uint32_t>(decoder->mcus_per_row);
     jpeg_block_entry* entry =
         decoder->block_entries + static_cast<uint64_t>(decoder->mcu_row_counter) * per_row * decoder->blocks_per_mcu;
+    jpeg_transform_body transform[4]{};
+    for (int32_t c = 0; c < nf; ++c) {
+        transform[c] = jpeg_fast_transform(decoder->transform[c]);
+    }
     for (uint32_t mcu = 0; mcu < per_row; ++mcu) {
         jpeg_block_entry* first = entry;
         for (int32_t c = 0; c < nf; ++c) {
@@ -747,7 +751,7 @@ jpeg_status jpeg_decode_progressive_row(jpeg_decoder* decoder)
                 if (NonzeroMask(entry) == 0) {
                     FlatBlock(decoder, entry, c);
                 } else {
-                    decoder->transform[c](decoder, entry, c);
+                    transform[c](decoder, entry, c);
                 }
             }
         }

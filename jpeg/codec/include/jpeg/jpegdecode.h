@@ -93,6 +93,22 @@ void jpeg_idct_8x8_fast_sse2(jpeg_decoder* decoder, jpeg_block_entry* entry, int
 void jpeg_idct_8x8_dequant_sse2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_8x8_fast_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_8x8_dequant_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+// SSE4.1 bodies of the 4 x 4 and 2 x 2 transforms, identical to the plain ones; the row decoder
+// runs them in the plain ones' place from dispatch level 5 on. The _words forms start from the
+// direct path's 16-bit values and their multipliers (out may overlay words).
+void jpeg_idct_4x4_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_2x2_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
+void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
+// AVX2 bodies of the full-size transforms, identical to the others.
+void jpeg_idct_8x8_fast_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+void jpeg_idct_8x8_dequant_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+// The words forms with AVX2, where the processor has it.
+void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
+void jpeg_idct_2x2_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
+void jpeg_idct_8x8_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
+// 64 16-bit values times their multipliers into 32 bits, wrapping; out may overlay words.
+void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 #endif
 
 // Direct kernel path.
@@ -106,6 +122,8 @@ jpeg_status jpeg_direct_build_spec(jpeg_decoder* decoder, const uint8_t* counts,
                                    HuffDecodeSpec** destination);
 jpeg_status jpeg_direct_restart_dct(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+// The same at a reduced size: the values widened and multiplied for the reduced transforms.
+jpeg_status jpeg_direct_decode_block_scaled(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 jpeg_status jpeg_direct_get_byte(jpeg_decoder* decoder, uint8_t* byte);
 jpeg_status jpeg_direct_find_marker(jpeg_decoder* decoder);
@@ -173,12 +191,18 @@ void jpeg_store_block8_words(const int16_t* values, uint8_t* out, int32_t stride
 #if defined(__x86_64__) || defined(__i386__)
 void jpeg_store_block8_sse2(const int32_t* values, uint8_t* out, int32_t stride);
 void jpeg_store_block8_words_sse2(const int16_t* values, uint8_t* out, int32_t stride);
+// The top-left n x n (n 2 or 4) of a block, as the table maps them.
+void jpeg_store_block_small_sse2(const int32_t* values, uint8_t* out, int32_t stride, int32_t n);
 // Interleaves whole groups of 16 samples of three planes into line; returns the samples done.
 uint32_t jpeg_interleave3_ssse3(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* line, uint32_t width);
 #endif
 
 // Transforms and block output.
 jpeg_status jpeg_setup_idct(jpeg_decoder* decoder);
+// The body the row decoders run for a transform jpeg_setup_idct chose: a wider one where this
+// machine has it.
+using jpeg_transform_body = void (*)(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+jpeg_transform_body jpeg_fast_transform(jpeg_transform_body chosen);
 void jpeg_setup_decode_output(jpeg_decoder* decoder);
 bool jpeg_layout_is_444(const jpeg_decoder* decoder);
 bool jpeg_layout_is_422(const jpeg_decoder* decoder);

@@ -1,0 +1,107 @@
+#pragma once
+
+// The 4 x 4 and 2 x 2 transforms' passes on 32-bit lanes, shared by the SSE4.1 and AVX2 bodies: the column
+// pass for any vector width, the row pass on four lanes. Included inside an unnamed namespace;
+// an includer with wider vectors declares their Add, Sub, Mul, Or, Shl, Sra, Flat, Blend and
+// Splat first. Needs SSE4.1. Products and sums wrap as in the plain body, so the results are identical.
+
+#include "jpegidct_lanes_simd.h"
+
+[[gnu::always_inline]] inline __m128i Mul(__m128i a, int32_t constant)
+{
+    return _mm_mullo_epi32(a, _mm_set1_epi32(constant));
+}
+
+// b where mask is set, else a.
+[[gnu::always_inline]] inline __m128i Blend(__m128i a, __m128i b, __m128i mask)
+{
+    return _mm_blendv_epi8(a, b, mask);
+}
+
+// The four-point parts of both passes, lane by lane.
+template <class V>
+[[gnu::always_inline]] inline void Reduce4(V i0, V i1, V i2, V i3, V i5, V i6, V i7, V out[4])
+{
+    const V a0 = Shl(i0, 14);
+    const V a2 = Sub(Mul(i2, 15137), Mul(i6, 6270));
+    const V t10 = Add(a0, a2);
+    const V t12 = Sub(a0, a2);
+    const V p = Add(Add(Mul(i7, -1730), Mul(i5, 11893)), Add(Mul(i3, -17799), Mul(i1, 8697)));
+    const V q = Add(Add(Mul(i7, -4176), Mul(i5, -4926)), Add(Mul(i3, 7373), Mul(i1, 20995)));
+    out[0] = Add(t10, q);
+    out[1] = Add(t12, p);
+    out[2] = Sub(t12, p);
+    out[3] = Sub(t10, q);
+}
+
+// The column pass over the lanes' columns of eight rows, into rows 0..3; lanes whose odd and
+// upper inputs are all zero take the plain body's shortcut, which differs from the formula once
+// products wrap.
+template <class V>
+[[gnu::always_inline]] inline void Columns4(const V* rows, V out[4])
+{
+    Reduce4(rows[0], rows[1], rows[2], rows[3], rows[5], rows[6], rows[7], out);
+    const V flat = Flat(Or(Or(Or(rows[1], rows[2]), Or(rows[3], rows[5])), Or(rows[6], rows[7])));
+    const V dc = Shl(rows[0], 2);
+    const V round = Splat(dc, 2048);
+    #pragma GCC unroll 8
+    for (int32_t k = 0; k < 4; ++k) {
+        out[k] = Blend(Sra(Add(out[k], round), 12), dc, flat);
+    }
+}
+
+// The row pass over the column pass's rows 0..3 (columns 0..3 in low, 4..7 in high; column 4 is
+// never read) into the block's top left.
+[[gnu::always_inline]] inline void Rows4(__m128i low[4], __m128i high[4], int32_t* block)
+{
+    Transpose4(low[0], low[1], low[2], low[3]);
+    Transpose4(high[0], high[1], high[2], high[3]);
+    __m128i out[4];
+    Reduce4(low[0], low[1], low[2], low[3], high[1], high[2], high[3], out);
+    const __m128i flat = Flat(Or(Or(Or(low[1], low[2]), Or(low[3], high[1])), Or(high[2], high[3])));
+    const __m128i dc = Sra(Add(low[0], _mm_set1_epi32(16)), 5);
+    const __m128i round = _mm_set1_epi32(262144);
+    #pragma GCC unroll 8
+    for (int32_t k = 0; k < 4; ++k) {
+        out[k] = Blend(Sra(Add(out[k], round), 19), dc, flat);
+    }
+    Transpose4(out[0], out[1], out[2], out[3]);
+    #pragma GCC unroll 8
+    for (int32_t r = 0; r < 4; ++r) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), out[r]);
+    }
+}
+
+// The 2 x 2 column pass over the lanes' columns of eight rows, into rows 0 and 1.
+template <class V>
+[[gnu::always_inline]] inline void Columns2(const V* rows, V& w0, V& w1)
+{
+    const V flat = Flat(Or(Or(rows[1], rows[3]), Or(rows[5], rows[7])));
+    const V dc = Shl(rows[0], 2);
+    const V a = Add(Shl(rows[0], 15), Splat(dc, 4096));
+    const V p = Add(Add(Mul(rows[1], 29692), Mul(rows[3], -10426)), Add(Mul(rows[5], 6967), Mul(rows[7], -5906)));
+    w0 = Blend(Sra(Add(a, p), 13), dc, flat);
+    w1 = Blend(Sra(Sub(a, p), 13), dc, flat);
+}
+
+// The 2 x 2 row pass over rows 0 (w0) and 1 (w1), columns 0..3 and 4..7 of each; both rows in
+// lanes 2 and 3.
+[[gnu::always_inline]] inline void Rows2(const __m128i w0[2], const __m128i w1[2], int32_t* block)
+{
+    // Lanes 0, 1 of each: columns 0, 2, 4, 6 of rows 0 and 1; lanes 2, 3: columns 1, 3, 5, 7.
+    const __m128i c01 = _mm_unpacklo_epi32(w0[0], w1[0]);
+    const __m128i c23 = _mm_unpackhi_epi32(w0[0], w1[0]);
+    const __m128i c45 = _mm_unpacklo_epi32(w0[1], w1[1]);
+    const __m128i c67 = _mm_unpackhi_epi32(w0[1], w1[1]);
+    const __m128i c0 = _mm_slli_si128(c01, 8);
+    const __m128i flat = Flat(Or(Or(c01, c23), Or(c45, c67)));
+    const __m128i dc = Sra(Add(c0, _mm_set1_epi32(16)), 5);
+    const __m128i a = Add(Shl(c0, 15), _mm_set1_epi32(524288));
+    const __m128i p =
+        Add(Add(Mul(c01, 29692), Mul(c23, -10426)), Add(Mul(c45, 6967), Mul(c67, -5906)));
+    const __m128i out0 = Blend(Sra(Add(a, p), 20), dc, flat);
+    const __m128i out1 = Blend(Sra(Sub(a, p), 20), dc, flat);
+    const __m128i rows = _mm_unpackhi_epi32(out0, out1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(block), rows);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(block + 8), _mm_unpackhi_epi64(rows, rows));
+}
