@@ -10,7 +10,7 @@
 
 namespace {
 
-struct Decoded {
+struct ScaledRows {
     std::vector<uint8_t> pixels;
     uint32_t rows = 0;
     uint32_t row_bytes = 0;
@@ -18,10 +18,10 @@ struct Decoded {
 };
 
 // Rows until the first failure; a line count below the height keeps the buffered decoder.
-Decoded DecodeScaled(const Bytes& bytes, uint32_t scale, uint32_t line_count, int32_t color)
+ScaledRows DecodeScaled(const Bytes& bytes, uint32_t scale, uint32_t line_count, int32_t color)
 {
     TestHeap heap;
-    Decoded result;
+    ScaledRows result;
     jpeg_decoder* d = OpenBytes(bytes, &heap);
     if (jpeg_read_header(d, color, static_cast<uint32_t>(bytes.size()), nullptr) >= 1 &&
         jpeg_set_scale(d, scale) >= 1 && (line_count == 0 || jpeg_set_line_count(d, line_count) >= 1) &&
@@ -37,11 +37,6 @@ Decoded DecodeScaled(const Bytes& bytes, uint32_t scale, uint32_t line_count, in
     jpeg_decoder_destroy(d);
     return result;
 }
-
-struct LevelGuard {
-    int32_t saved = dispatch_level.load();
-    ~LevelGuard() { dispatch_set_level(saved); }
-};
 
 }  // namespace
 
@@ -73,10 +68,10 @@ TEST(ReducedKernelPath, EqualsTheBufferedDecoderAtEveryLevel)
                 const std::string name = std::to_string(l.components) + "/" + std::to_string(l.luma) + " restart " +
                                          std::to_string(restart) + " 1/" + std::to_string(scale);
                 dispatch_set_level(machine);
-                const Decoded kernel = DecodeScaled(bytes, scale, 0, color);
-                const Decoded buffered = DecodeScaled(bytes, scale, static_cast<uint32_t>(o.height) - 1, color);
+                const ScaledRows kernel = DecodeScaled(bytes, scale, 0, color);
+                const ScaledRows buffered = DecodeScaled(bytes, scale, static_cast<uint32_t>(o.height) - 1, color);
                 dispatch_set_level(0);
-                const Decoded plain = DecodeScaled(bytes, scale, 0, color);
+                const ScaledRows plain = DecodeScaled(bytes, scale, 0, color);
                 ASSERT_TRUE(kernel.kernel_entropy) << name;
                 ASSERT_FALSE(buffered.kernel_entropy) << name;
                 ASSERT_EQ(kernel.rows, (static_cast<uint32_t>(o.height) + scale / 2) / scale) << name;
