@@ -123,6 +123,7 @@ void CMainFrame::SetUpPanes()
         status->ShowLayout(index);
     }
     LayoutRows();
+    SetUpMenuBar();
 }
 
 void CMainFrame::ApplyLayout(int32_t index)
