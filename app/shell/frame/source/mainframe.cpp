@@ -9,6 +9,7 @@
 #include "shell/xevslider.h"
 #include "shell/xevstatusformview.h"
 #include "shell/xevtitleformview.h"
+#include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
 #include "viewer/xevimageformview.h"
 #include "viewer/xevimageviewctrl.h"
@@ -248,6 +249,14 @@ void CMainFrame::OnStepLayout(XEVWParam wParam)
 XEVResult CMainFrame::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam)
 {
     switch (id) {
+    case WM_XEV_AGREEMENT_CLOSED:
+        OnAgreementClosed(wParam);
+        break;
+    case WM_XEV_START_VIEWING:
+        return OnStartViewing(wParam);
+    case WM_XEV_SHOW_HELP:
+        OnHelpRequest();
+        break;
     case WM_XEV_PRELOAD_CONTROL:
         OnPreloadControl();
         break;

@@ -35,11 +35,6 @@ QString ChooseOpenFile(QWidget* parent)
     return dialog.selectedFiles().constFirst();
 }
 
-CXEVListFormView* StudyListOf(const CMainFrame& frame)
-{
-    return dynamic_cast<CXEVListFormView*>(frame.GetListView());
-}
-
 void ShowOpenFailure(QWidget* parent)
 {
     XEVShowFailureText(parent, GetMessageString(10027));
@@ -145,9 +140,7 @@ void CMainFrame::StartPathLoad(const QString& path)
         break;
     }
     // The load fails on what is no DICOMDIR, and start-up reports that failure.
-    if (CXEVListFormView* list = StudyListOf(*this)) {
-        list->RestartLoading(path);
-    }
+    StartDicomDirLoad(path);
 }
 
 void CMainFrame::ResetViewers()
@@ -155,23 +148,9 @@ void CMainFrame::ResetViewers()
     if (CXEVStatusFormView* status = GetStatusPane()) {
         status->OnStack();
     }
-    CXEVListFormView* list = StudyListOf(*this);
-    if (list != nullptr) {
-        // The pre-load walks the records too.
-        StopPreloadOf(list);
-        list->StopReadAhead();
-        list->StopScan();
-    }
-    if (CXEVImageFormView* image = GetImageFormView()) {
-        image->StopLoading();
-        image->ClearAllViews();
-    }
-    if (list != nullptr) {
-        list->Clear();
-        // Nothing may point at the deleted records while the list stays empty.
-        list->DestroyEntries();
-        list->currentStudy = nullptr;
-        list->lastSeriesStudy = nullptr;
+    // The same stop as closing: every thread that reads the records ends before they go.
+    ShutDownLoaders();
+    if (CXEVListFormView* list = GetStudyList()) {
         list->loaded = 0;
         list->update();
     }
@@ -190,9 +169,7 @@ void CMainFrame::LoadDicomDir(const QString& path)
     if (!LiesInExtractFolder(path)) {
         ForgetZipArchive();
     }
-    if (CXEVListFormView* list = StudyListOf(*this)) {
-        list->RestartLoading(path);
-    }
+    StartDicomDirLoad(path);
     EnablePaneControls(true);
 }
 
@@ -203,7 +180,7 @@ void CMainFrame::LoadSingleFile(const QString& path)
     if (!LiesInExtractFolder(path)) {
         ForgetZipArchive();
     }
-    if (CXEVListFormView* list = StudyListOf(*this)) {
+    if (CXEVListFormView* list = GetStudyList()) {
         list->RestartFileLoading(path);
     }
     EnablePaneControls(true);
@@ -231,9 +208,7 @@ bool CMainFrame::ImportArchive(const QString& zipPath, bool startUp)
     }
     ResetViewers();
     ResetSelectionForOpen(false);
-    if (CXEVListFormView* list = StudyListOf(*this)) {
-        list->RestartLoading(dicomDir);
-    }
+    StartDicomDirLoad(dicomDir);
     EnablePaneControls(true);
     return true;
 }

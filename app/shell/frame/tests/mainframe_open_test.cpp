@@ -62,42 +62,6 @@ public:
     int asked = 0;
 };
 
-// What the application wires between the frame and its study list.
-class ListWiring : public XEVStudyListHost, public XEVStudyListAccess {
-public:
-    explicit ListWiring(CMainFrame& frame) : frame_(frame) {}
-    void Attach()
-    {
-        list = new CXEVListFormView(nullptr, this);
-        frame_.SetListView(list, this);
-    }
-
-    void PostToMainFrame(uint32_t, XEVWParam wParam, XEVLParam) override { startViewing.push_back(intptr_t(wParam)); }
-    CXEVImageFormView* GetImageFormView() override { return frame_.GetImageFormView(); }
-    CXEVPatientView* GetPatientView() override { return nullptr; }
-    bool CanSwitchSeriesDisplay() override { return false; }
-    bool IsSwitchLocked() override { return false; }
-    bool RequestSeriesSwitch(int32_t, const QString&, const QString&, bool) override { return false; }
-    bool OpenReport(SeriesInfo*) override { return false; }
-    bool HasTitlePane() override { return true; }
-    bool IsCinePlaying() override { return false; }
-    void SendTitleCommand(int32_t) override {}
-    void EnableReportButton(bool) override {}
-    void ClearTitleState() override {}
-    XEVReportDialogLink* GetReportDialog(bool) override { return nullptr; }
-
-    QString GetCurrentKey() const override { return QString(); }
-    StudyInfo* FindStudy(const QString&) override { return nullptr; }
-    void ShowEntries() override { list->ShowEntries(); }
-    XEVPreloadView* GetPreloadView() override { return list; }
-
-    CXEVListFormView* list = nullptr;
-    std::vector<intptr_t> startViewing;
-
-private:
-    CMainFrame& frame_;
-};
-
 // A frame with a study list, a temporary folder of its own as the temporary folder, and a
 // canary beside "Kestro".
 class FileOpenTest : public FrameTest {
@@ -114,16 +78,13 @@ protected:
         XEVSetOpenFileDialog(&chooser_);
         GetCommonSettings().ModeOrvix = 1;
         MakeFrame();
-        wiring_ = std::make_unique<ListWiring>(*frame);
-        wiring_->Attach();
+        ASSERT_NE(frame->InstallStudyList(), nullptr);
         frame->SetFileOpenEnabled(true);
     }
     void TearDown() override
     {
-        // The cells' loaders go before the records they read.
-        frame->ResetViewers();
+        frame->close();
         frame.reset();
-        wiring_.reset();
         ForgetZipArchive();
         XEVSetOpenFileDialog(nullptr);
         GetCommonSettings().ModeOrvix = 0;
@@ -132,7 +93,7 @@ protected:
         FrameTest::TearDown();
     }
 
-    CXEVListFormView& List() { return *wiring_->list; }
+    CXEVListFormView& List() { return *frame->GetStudyList(); }
 
     // Chooses path in the dialog and waits for the list's load to end.
     void Open(const std::string& path)
@@ -186,7 +147,6 @@ protected:
     std::string kestro_;
     std::string canary_;
     ChosenFile chooser_;
-    std::unique_ptr<ListWiring> wiring_;
     bool hadTmp_ = false;
     std::string oldTmp_;
 };
@@ -216,7 +176,7 @@ TEST_F(FrameTest, MenuBarOnlyWithModeOrvixInTheLocalesLanguage)
         EXPECT_EQ(open->data().toInt(), 32817);
         // Disabled until the terms are answered.
         EXPECT_FALSE(open->isEnabled());
-        frame->SetFileOpenEnabled(true);
+        frame->OnAgreementClosed(1);
         EXPECT_TRUE(open->isEnabled());
         // The rows still fit what the menu bar leaves.
         EXPECT_EQ(frame->OuterSplitter()->widget(0)->height(), kXEVTitleRowHeight);

@@ -5,17 +5,27 @@
 // other and handles the layout and pre-load messages they send it.
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
+#include <memory>
 
 #include "shell/xevmessage.h"
 #include "shell/xevsplitterwnd.h"
 #include "viewer/xevimageviewctrl.h"
 #include "viewer/xevimagewindow.h"
 
+class CXEVAgreeDlg;
 class CXEVImageFormView;
 class CXEVListFormView;
+class CXEVPatientView;
+class QSocketNotifier;
+class SeriesInfo;
+class XEVReportDialogLink;
+class XEVStudyListHost;
 class CXEVStatusFormView;
 class CXEVTitleFormView;
 class XEVImageViewCtrl;
@@ -27,6 +37,10 @@ constexpr uint32_t WM_XEV_SET_LAYOUT = 0x1420;
 constexpr uint32_t WM_XEV_STEP_LAYOUT = 0x1421;
 constexpr uint32_t WM_XEV_SPLITTER_DBLCLK = 0x1445;
 constexpr uint32_t WM_XEV_SHOW_HELP = 0x1508;
+constexpr uint32_t WM_XEV_AGREEMENT_CLOSED = 0x1401;
+constexpr int32_t kXEVLoadFailedResult = -1001;
+constexpr int32_t kXEVAboutCommand = 57664;
+constexpr int32_t kXEVHelpCommand = 57670;
 
 constexpr int32_t kXEVTitleRowHeight = 93;
 constexpr int32_t kXEVStatusRowHeight = 43;
@@ -105,6 +119,58 @@ public:
     void UpdateToolButtons(int32_t tool) override;
     void RefreshStudyList() override;
 
+    // Start-up, the first selection and shut-down (mainframe_start.cpp)
+    // Makes the study list pane, with the frame as its host, and puts it into the list column.
+    CXEVListFormView* InstallStudyList();
+    CXEVListFormView* GetStudyList() const;
+    // The start-up arguments the terms dialog reads.
+    void SetStartArguments(const QStringList& arguments) { startArguments_ = arguments; }
+    void StartDicomDirLoad(const QString& path);
+    // Width and height at most 1280 x 1024, centred on the work area; a top margin below
+    // 34 becomes 0.
+    static QRect InitialPlacement(const QRect& workArea);
+    void SetInitialPlacement();
+    void ShowAgreement(int32_t mode);
+    XEVWindowHandle AgreementHandle() const { return agreementHandle_; }
+    CXEVAgreeDlg* AgreementDialog() const;
+    // " V a.b.c.d" of the build's version; empty without one.
+    static QString GetVersionSuffix();
+    static QString FormatVersionSuffix(const QString& version);
+    void OnAgreementClosed(XEVWParam wParam);
+    XEVResult OnStartViewing(XEVWParam wParam);
+    void OnHelpRequest();
+    // F1: the terms again, OK only; nothing while a terms dialog is open.
+    void OnHelpCommand();
+    // Opens the help file; false when no viewer took it. Tests replace it, null restores.
+    using HelpOpener = bool (*)(const QString& path);
+    static void SetHelpOpener(HelpOpener opener);
+    // The program's medium left the mount table.
+    void OnDeviceRemoveComplete();
+    // Watches the mount table while the program runs from a CD-ROM.
+    void WatchProgramMount();
+    // Stops and joins every loader, scan, read-ahead and pre-load thread and empties the cells
+    // and the list, in an order where no thread reads a freed record.
+    void ShutDownLoaders();
+    void ShutDownDescendants();
+    void SetProgramOnCdRom(int32_t onCdRom) { programOnCdRom_ = onCdRom; }
+    int32_t Agreed() const { return agreed_; }
+    int32_t LoadResult() const { return loadResult_; }
+    int32_t AgreementMode() const { return agreementMode_; }
+    uint8_t FileOpenEnabled() const { return fileOpenEnabled_; }
+    // Set once the first selection was made after start-up (read by --screenshot and tests).
+    int32_t StartedViewing() const { return startedViewing_; }
+    // The first selection was made and every cell of it that shows an image has its frame.
+    bool FirstCellsLoaded() const;
+
+    // Answers for the study list that the switch and the report fill in (mainframe_liststubs.cpp)
+    bool RequestSeriesSwitch(int32_t patientIndex, const QString& studyKey, const QString& seriesKey, bool store);
+    bool OpenReport(SeriesInfo* series);
+    XEVReportDialogLink* GetReportDialog(bool create);
+    // Selects the recorded entry of the selection record; false when the record holds none.
+    bool SelectRecordedEntry();
+    // The switch the acceptance of the terms runs without asking when one is possible.
+    void SwitchSeriesAtAcceptance();
+
     // File Open, the "ModeOrvix" menu bar and the command-line path.
     void OnFileOpen();
     void OnUpdateFileOpen();
@@ -118,7 +184,6 @@ public:
     // Stops every reader of the records and empties the list and the cells.
     void ResetViewers();
     void SetFileOpenEnabled(bool enabled);
-    bool IsFileOpenEnabled() const { return fileOpenEnabled_ != 0; }
     bool IsSingleFileOpened() const { return singleFileOpened_ != 0; }
     // Null without "ModeOrvix".
     QAction* FileOpenAction() const { return fileOpenAction_; }
@@ -126,6 +191,7 @@ public:
 protected:
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // The frame's own receiver, so that other threads and panes reach it by handle.
@@ -151,6 +217,20 @@ private:
     int32_t programOnCdRom_ = 0;
     int32_t savedShowState_ = 1;
 
+    // Start-up and shut-down (mainframe_start.cpp)
+    std::unique_ptr<XEVStudyListHost> listHost_;
+    QStringList startArguments_;
+    QPointer<CXEVAgreeDlg> agreement_;
+    XEVWindowHandle agreementHandle_;
+    QSocketNotifier* mountNotifier_ = nullptr;
+    int mountFd_ = -1;
+    int32_t agreed_ = 0;
+    int32_t loadResult_ = 0;
+    int32_t agreementMode_ = 0;
+    uint8_t fileOpenEnabled_ = 0;
+    int32_t startedViewing_ = 0;
+    bool shutDown_ = false;
+
     // File Open and the menu bar.
     void SetUpMenuBar();
     bool ImportArchive(const QString& zipPath, bool startUp);
@@ -160,5 +240,4 @@ private:
     void ResetSelectionForOpen(bool dicomDir);
     int32_t singleFileOpened_ = 0;
     QAction* fileOpenAction_ = nullptr;
-    uint8_t fileOpenEnabled_ = 0;
 };

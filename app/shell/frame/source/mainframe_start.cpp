@@ -1,0 +1,389 @@
+#include "shell/mainframe.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/platfolder.h"
+#include "shell/xev_uistring.h"
+#include "shell/xev_utility.h"
+#include "shell/xevagreedlg.h"
+#include "shell/xevcommonsettings.h"
+#include "shell/xevkestroappcore.h"
+#include "shell/xevtitleformview.h"
+#include "study/xevjobhost.h"
+#include "study/xevlistformview.h"
+#include "study/xevloadstate.h"
+#include "viewer/xevimageformview.h"
+#include "viewer/xevimageviewctrl.h"
+
+namespace {
+
+constexpr uint32_t kHelpMissingMessage = 10001;
+constexpr uint32_t kLoadFailedMessage = 10002;
+
+bool OpenWithDesktop(const QString& path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+CMainFrame::HelpOpener helpOpener = &OpenWithDesktop;
+
+// The study list's view of the frame: forwards to the frame's panes and answers.
+class FrameListHost : public XEVStudyListHost {
+public:
+    explicit FrameListHost(CMainFrame& frame) : frame_(frame) {}
+
+    void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override
+    {
+        frame_.PostToMainFrame(id, wParam, lParam);
+    }
+    CXEVImageFormView* GetImageFormView() override { return frame_.GetImageFormView(); }
+    CXEVPatientView* GetPatientView() override
+    {
+        CXEVTitleFormView* title = frame_.GetTitlePane();
+        return title != nullptr ? &title->PatientView() : nullptr;
+    }
+    bool CanSwitchSeriesDisplay() override { return frame_.CanSwitchSeriesDisplay(); }
+    bool IsSwitchLocked() override { return frame_.IsSwitchLocked(); }
+    bool RequestSeriesSwitch(int32_t patientIndex, const QString& studyKey, const QString& seriesKey,
+                             bool store) override
+    {
+        return frame_.RequestSeriesSwitch(patientIndex, studyKey, seriesKey, store);
+    }
+    bool OpenReport(SeriesInfo* series) override { return frame_.OpenReport(series); }
+    bool HasTitlePane() override { return frame_.HasTitlePane(); }
+    bool IsCinePlaying() override
+    {
+        CXEVTitleFormView* title = frame_.GetTitlePane();
+        return title != nullptr && title->IsCinePlaying();
+    }
+    void SendTitleCommand(int32_t command) override
+    {
+        CXEVTitleFormView* title = frame_.GetTitlePane();
+        if (title != nullptr && command == kXEVTitlePlayCommand) {
+            title->PressPlay();
+        }
+    }
+    void EnableReportButton(bool enable) override
+    {
+        if (CXEVTitleFormView* title = frame_.GetTitlePane()) {
+            title->ButtonAt(CXEVTitleFormView::kReport).setEnabled(enable);
+        }
+    }
+    // The title pane keeps nothing that a drop makes stale.
+    void ClearTitleState() override {}
+    XEVReportDialogLink* GetReportDialog(bool create) override { return frame_.GetReportDialog(create); }
+
+private:
+    CMainFrame& frame_;
+};
+
+// What the list access of the layout and pre-load code reads of the study list.
+class ListAccess : public XEVStudyListAccess {
+public:
+    explicit ListAccess(CXEVListFormView& list) : list_(list) {}
+    QString GetCurrentKey() const override
+    {
+        const StudyInfo* study = list_.currentStudy;
+        return study != nullptr ? QString::fromLocal8Bit(study->studyInstanceUid.toLocal8Bit()) : QString();
+    }
+    StudyInfo* FindStudy(const QString& key) override { return list_.FindStudy(key.toLocal8Bit().toStdString()); }
+    void ShowEntries() override { list_.ShowEntries(); }
+    XEVPreloadView* GetPreloadView() override { return &list_; }
+
+private:
+    CXEVListFormView& list_;
+};
+
+}  // namespace
+
+CXEVListFormView* CMainFrame::InstallStudyList()
+{
+    if (inner_ == nullptr) {
+        return nullptr;
+    }
+    if (!listHost_) {
+        listHost_ = std::make_unique<FrameListHost>(*this);
+    }
+    auto* list = new CXEVListFormView(nullptr, listHost_.get());
+    // The access lives as long as the pane: it is the pane's child object.
+    struct OwnedAccess : QObject, ListAccess {
+        OwnedAccess(CXEVListFormView& view) : QObject(&view), ListAccess(view) {}
+    };
+    SetListView(list, new OwnedAccess(*list));
+    return list;
+}
+
+CXEVListFormView* CMainFrame::GetStudyList() const
+{
+    return dynamic_cast<CXEVListFormView*>(GetListView());
+}
+
+void CMainFrame::StartDicomDirLoad(const QString& path)
+{
+    if (CXEVListFormView* list = GetStudyList()) {
+        list->RestartLoading(path);
+    }
+}
+
+QRect CMainFrame::InitialPlacement(const QRect& workArea)
+{
+    const int width = std::min(workArea.width(), 1280);
+    const int height = std::min(workArea.height(), 1024);
+    const int left = (workArea.width() - width) / 2;
+    int top = (workArea.height() - height) / 2;
+    if (top < 34) {
+        top = 0;
+    }
+    return QRect(workArea.left() + left, workArea.top() + top, width, height);
+}
+
+void CMainFrame::SetInitialPlacement()
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    setGeometry(InitialPlacement(screen->availableGeometry()));
+}
+
+void CMainFrame::ShowAgreement(int32_t mode)
+{
+    agreementMode_ = mode;
+    auto* dialog = new CXEVAgreeDlg(this, Handle(), mode, startArguments_);
+    agreement_ = dialog;
+    agreementHandle_ = dialog->Handle();
+    dialog->Present(frameGeometry());
+    if (outer_ != nullptr) {
+        outer_->setEnabled(false);
+    }
+}
+
+CXEVAgreeDlg* CMainFrame::AgreementDialog() const
+{
+    return agreement_.data();
+}
+
+QString CMainFrame::FormatVersionSuffix(const QString& version)
+{
+    const QStringList parts = version.split(u'.');
+    if (version.isEmpty() || parts.size() > 4) {
+        return QString();
+    }
+    int numbers[4] = {0, 0, 0, 0};
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        bool ok = false;
+        const uint value = parts[i].toUInt(&ok);
+        // Each field is one 16-bit word of the version.
+        if (!ok || value > 0xFFFF) {
+            return QString();
+        }
+        numbers[i] = int(value);
+    }
+    return QStringLiteral(" V %1.%2.%3.%4").arg(numbers[0]).arg(numbers[1]).arg(numbers[2]).arg(numbers[3]);
+}
+
+QString CMainFrame::GetVersionSuffix()
+{
+#ifdef KV_VIEWER_VERSION
+    return FormatVersionSuffix(QStringLiteral(KV_VIEWER_VERSION));
+#else
+    return QString();
+#endif
+}
+
+void CMainFrame::OnAgreementClosed(XEVWParam wParam)
+{
+    agreement_ = nullptr;
+    agreementHandle_ = XEVWindowHandle();
+    if (outer_ != nullptr) {
+        outer_->setEnabled(true);
+    }
+    if (GetCommonSettings().ModeOrvix != 0) {
+        SetFileOpenEnabled(true);
+    }
+    if (wParam == 0) {
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    agreed_ = 1;
+    if (agreementMode_ == 0) {
+        if (CanSwitchSeriesDisplay()) {
+            SwitchSeriesAtAcceptance();
+        }
+        PostToMainFrame(WM_XEV_START_VIEWING, 0, 0);
+    }
+}
+
+XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
+{
+    if (wParam != 0) {
+        loadResult_ = int32_t(intptr_t(wParam));
+    }
+    CXEVListFormView* list = GetStudyList();
+    if (agreed_ == 0 || list == nullptr || list->loaded == 0) {
+        return 0;
+    }
+    if (loadResult_ != 0) {
+        if (GetCommonSettings().ModeOrvix == 0) {
+            XEVShowFailureText(this, GetMessageString(kLoadFailedMessage));
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            return 1;
+        }
+        EnablePaneControls(false);
+        loadResult_ = 0;
+        return 0;
+    }
+    list->ShowEntries();
+    list->StopReadAhead();
+    if (!SelectRecordedEntry()) {
+        list->OpenFirstEntry();
+    }
+    startedViewing_ = 1;
+    return 0;
+}
+
+bool CMainFrame::FirstCellsLoaded() const
+{
+    CXEVImageFormView* image = GetImageFormView();
+    if (startedViewing_ == 0 || image == nullptr) {
+        return false;
+    }
+    int32_t shown = 0;
+    for (const auto& [id, cell] : image->ActiveCells()) {
+        if (cell->CurrentImage() == nullptr) {
+            continue;
+        }
+        if (!cell->HasFramePixels(0)) {
+            return false;
+        }
+        ++shown;
+    }
+    return shown > 0;
+}
+
+void CMainFrame::SetHelpOpener(HelpOpener opener)
+{
+    helpOpener = opener != nullptr ? opener : &OpenWithDesktop;
+}
+
+void CMainFrame::OnHelpRequest()
+{
+    const QString path = CKestroAppCore::GetHelpFilePath(GetModuleFolder());
+    if (path.isEmpty() || !FileExists(path)) {
+        XEVShowFailureText(this, GetMessageString(kHelpMissingMessage));
+        return;
+    }
+    if (!helpOpener(path)) {
+        XEVShowFailureText(this, QStringLiteral("The help file could not be opened:\n%1\n\n"
+                                                "Install a viewer for .chm files, such as xchm.")
+                                     .arg(path));
+    }
+}
+
+void CMainFrame::OnHelpCommand()
+{
+    if (!agreement_.isNull()) {
+        return;
+    }
+    if (XEVReportDialogLink* report = GetReportDialog(false)) {
+        if (report->IsShown()) {
+            report->Close();
+        }
+    }
+    ShowAgreement(1);
+}
+
+void CMainFrame::OnDeviceRemoveComplete()
+{
+    if (programOnCdRom_ == 0) {
+        return;
+    }
+    QWidget* target = agreement_.isNull() ? static_cast<QWidget*>(this) : agreement_.data();
+    QMetaObject::invokeMethod(target, &QWidget::close, Qt::QueuedConnection);
+}
+
+void CMainFrame::WatchProgramMount()
+{
+    if (programOnCdRom_ == 0 || mountNotifier_ != nullptr) {
+        return;
+    }
+    // The mount table signals a change as an exceptional condition on its file.
+    mountFd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (mountFd_ < 0) {
+        return;
+    }
+    mountNotifier_ = new QSocketNotifier(mountFd_, QSocketNotifier::Exception, this);
+    QObject::connect(mountNotifier_, &QSocketNotifier::activated, this, [this] {
+        char buffer[4096];
+        ::lseek(mountFd_, 0, SEEK_SET);
+        while (::read(mountFd_, buffer, sizeof buffer) > 0) {
+        }
+        QString folder = GetModuleFolder();
+        if (PlatGetDriveType(folder.toStdString()) != PlatDriveType::CdRom) {
+            mountNotifier_->setEnabled(false);
+            OnDeviceRemoveComplete();
+        }
+    });
+}
+
+void CMainFrame::ShutDownLoaders()
+{
+    CXEVListFormView* list = GetStudyList();
+    if (list != nullptr) {
+        // Read-ahead, scan, loaders and the pre-load all stop and join here, before anything
+        // they read is freed.
+        list->scanAbort = 1;
+        list->StopThreads();
+    }
+    GetLoadState().HaltPreload();
+    if (CXEVImageFormView* image = GetImageFormView()) {
+        image->StopLoading();
+        image->ClearAllViews();
+    }
+    if (list != nullptr) {
+        list->DestroyEntries();
+        list->currentStudy = nullptr;
+        list->lastSeriesStudy = nullptr;
+        list->Clear();
+    }
+}
+
+void CMainFrame::ShutDownDescendants()
+{
+    // Each receiver acts on the first message only.
+    // The panes carry no meta-object of their own, so they are told apart by their type.
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (auto* view = dynamic_cast<CXEVImageFormView*>(child)) {
+            view->OnMessage(WM_XEV_THREADUI_DESTROY, 0, 0);
+        }
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e)
+{
+    if (!shutDown_) {
+        shutDown_ = true;
+        SetFullScreen(false);
+        hide();
+        ShutDownLoaders();
+        if (mountNotifier_ != nullptr) {
+            mountNotifier_->setEnabled(false);
+        }
+        ShutDownDescendants();
+        if (mountFd_ >= 0) {
+            delete mountNotifier_;
+            mountNotifier_ = nullptr;
+            ::close(mountFd_);
+            mountFd_ = -1;
+        }
+    }
+    e->accept();
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+// The application object: one running copy, the settings, the main frame with its study
+// list, the DICOMDIR load and the terms of use at start-up; at exit the imported archive's
+// folder goes first and the instance lock last.
+
+#include <QApplication>
+#include <QDialog>
+#include <QStringList>
+
+#include <memory>
+
+#include "shell/xevkestroappcore.h"
+#include "shell/xevsingleinstance.h"
+
+class CMainFrame;
+
+// The about box: icon, name, version and OK.
+class CAboutDlg : public QDialog {
+public:
+    explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+// Everything of the application object but the QApplication itself, so that tests run the
+// whole start-up and shut-down inside their own application.
+class XEVKestroInstance : public CKestroAppCore {
+public:
+    XEVKestroInstance() = default;
+    virtual ~XEVKestroInstance();
+
+    // False ends the process: another copy runs (it was asked to come forward), or the
+    // frame could not be made. arguments: the program first.
+    bool InitInstance(const QStringList& arguments);
+    // The status to end with.
+    int ExitInstance(int status);
+
+    void OnCommand(int32_t command);
+    void OnAppAbout();
+    void OnHelp();
+    // Restores and raises the frame; what a later copy asks for.
+    void ActivateRunningInstance();
+
+    CMainFrame* MainFrame() const { return frame_.get(); }
+    // The arguments with "/Agree" added when the stored acceptance is current.
+    const QStringList& RawCommandLine() const { return rawCommandLine_; }
+    const QString& HelpFilePath() const { return helpFilePath_; }
+
+private:
+    QObject context_;
+    QStringList rawCommandLine_;
+    QString helpFilePath_;
+    std::unique_ptr<XEVSingleInstance> instance_;
+    std::unique_ptr<CMainFrame> frame_;
+};
+
+class CKestroApp : public QApplication, public XEVKestroInstance {
+public:
+    CKestroApp(int& argc, char** argv);
+
+    // InitInstance, the event loop, ExitInstance; the exit status.
+    int Run();
+    // Saves the frame as a PNG once the first selection's cells have loaded, then ends (1
+    // when nothing loaded within the time).
+    void SetScreenshot(const QString& file, int timeoutMs);
+
+private:
+    QString screenshot_;
+    int screenshotTimeoutMs_ = 60000;
+};

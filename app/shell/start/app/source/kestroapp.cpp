@@ -1,0 +1,193 @@
+#include "shell/kestroapp.h"
+
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QLabel>
+#include <QShortcut>
+#include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+#include "shell/mainframe.h"
+#include "shell/xev_utility.h"
+#include "shell/xevcommonsettings.h"
+#include "shell/xevfileopen.h"
+#include "study/xevloadstate.h"
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("RV-K Viewer"));
+    auto* layout = new QVBoxLayout(this);
+    auto* icon = new QLabel(this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
+    layout->addWidget(icon);
+    layout->addWidget(new QLabel(QStringLiteral("RV-K Viewer"), this));
+    layout->addWidget(new QLabel(QStringLiteral("Version 1.0"), this));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(buttons);
+}
+
+XEVKestroInstance::~XEVKestroInstance()
+{
+    // The frame's panes go before the application they live in.
+    frame_.reset();
+}
+
+bool XEVKestroInstance::InitInstance(const QStringList& arguments)
+{
+    instance_ = std::make_unique<XEVSingleInstance>();
+    if (!instance_->Start([this] { ActivateRunningInstance(); })) {
+        instance_.reset();
+        return false;
+    }
+
+    XEVLoadState& state = GetLoadState();
+    state.SetLoaderWindow(XEVWindowHandle());
+    state.mouseTool = 0;
+    state.memoryShort = 0;
+    state.memoryShortStudy = 0;
+    state.singlePatientStudy = 0;
+
+    frame_ = std::make_unique<CMainFrame>();
+    frame_->SetInitialPlacement();
+    if (!frame_->OnCreateClient() || frame_->InstallStudyList() == nullptr) {
+        return false;
+    }
+    frame_->setWindowTitle(QStringLiteral("RV-K Viewer") + CMainFrame::GetVersionSuffix());
+    rawCommandLine_ = arguments;
+    helpFilePath_ = GetHelpFilePath(GetModuleFolder());
+
+    GetCommonSettings().Load();
+    frame_->SetUpPanes();
+    frame_->WatchProgramMount();
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), frame_.get());
+    help->setContext(Qt::ApplicationShortcut);
+    QObject::connect(help, &QShortcut::activated, &context_, [this] { OnCommand(kXEVHelpCommand); });
+    frame_->show();
+
+    const QString argument = PathArgument(rawCommandLine_);
+    if (argument.isEmpty()) {
+        frame_->StartDicomDirLoad(FindDicomDirPath());
+    } else {
+        frame_->StartPathLoad(argument);
+    }
+
+    if (IsAgreementCurrent() && !HasAgreeArgument(rawCommandLine_)) {
+        rawCommandLine_.append(QStringLiteral("/Agree"));
+    }
+    frame_->SetStartArguments(rawCommandLine_);
+    frame_->ShowAgreement(0);
+
+    state.painting = 0;
+    state.skipWait = 0;
+    state.StampPaintEnd();
+    return true;
+}
+
+int XEVKestroInstance::ExitInstance(int status)
+{
+    if (frame_) {
+        // Closing runs the ordered shut-down when the loop did not.
+        frame_->close();
+        frame_.reset();
+    }
+    // The folder goes while the lock still keeps a new copy from importing into it.
+    ForgetZipArchive();
+    if (instance_) {
+        instance_->Stop();
+        instance_.reset();
+    }
+    return status;
+}
+
+void XEVKestroInstance::OnCommand(int32_t command)
+{
+    if (command == kXEVAboutCommand) {
+        OnAppAbout();
+    } else if (command == kXEVHelpCommand) {
+        OnHelp();
+    }
+}
+
+void XEVKestroInstance::OnAppAbout()
+{
+    CAboutDlg dialog(frame_.get());
+    dialog.exec();
+}
+
+void XEVKestroInstance::OnHelp()
+{
+    if (frame_) {
+        frame_->OnHelpCommand();
+    }
+}
+
+void XEVKestroInstance::ActivateRunningInstance()
+{
+    if (!frame_) {
+        return;
+    }
+    if (frame_->isMinimized()) {
+        frame_->showNormal();
+    }
+    frame_->raise();
+    frame_->activateWindow();
+}
+
+namespace {
+
+QByteArray ScreenshotFormat(const QString& file)
+{
+    const QByteArray suffix = QFileInfo(file).suffix().toLower().toLatin1();
+    return QImageWriter::supportedImageFormats().contains(suffix) ? suffix : QByteArrayLiteral("png");
+}
+
+}  // namespace
+
+CKestroApp::CKestroApp(int& argc, char** argv) : QApplication(argc, argv) {}
+
+void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
+{
+    screenshot_ = file;
+    screenshotTimeoutMs_ = timeoutMs;
+}
+
+int CKestroApp::Run()
+{
+    if (!InitInstance(arguments())) {
+        return ExitInstance(0);
+    }
+    int status = 0;
+    QTimer poll;
+    QElapsedTimer clock;
+    if (!screenshot_.isEmpty()) {
+        clock.start();
+        QObject::connect(&poll, &QTimer::timeout, this, [&] {
+            CMainFrame* frame = MainFrame();
+            if (frame != nullptr && frame->FirstCellsLoaded()) {
+                poll.stop();
+                // PNG unless the name asks for another format; light compression, since the
+                // file is for looking at.
+                const QByteArray format = ScreenshotFormat(screenshot_);
+                const bool saved = frame->grab().save(screenshot_, format.constData(), 80);
+                if (!saved) {
+                    std::fprintf(stderr, "kestro: cannot write %s\n", qPrintable(screenshot_));
+                }
+                exit(saved ? 0 : 1);
+            } else if (clock.elapsed() > screenshotTimeoutMs_) {
+                poll.stop();
+                std::fprintf(stderr, "kestro: no image loaded within %d s; no screenshot taken\n",
+                             screenshotTimeoutMs_ / 1000);
+                exit(1);
+            }
+        });
+        poll.start(10);
+    }
+    status = exec();
+    return ExitInstance(status);
+}

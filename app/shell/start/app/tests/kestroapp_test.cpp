@@ -1,0 +1,427 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdlib>
+#include <functional>
+
+#include "platform/platfolder.h"
+#include "qtguitestapp.h"
+#include "shell/kestroapp.h"
+#include "shell/mainframe.h"
+#include "shell/xev_uistring.h"
+#include "shell/xevagreedlg.h"
+#include "shell/xevcommonsettings.h"
+#include "shell/xevpatientbar.h"
+#include "shell/xevsplitterwnd.h"
+#include "shell/xevtitleformview.h"
+#include "study/xevlistformview.h"
+#include "study/xevloadstate.h"
+#include "viewer/xevimageformview.h"
+#include "viewer/xevimageviewctrl.h"
+
+namespace {
+
+const QString kSampleDicomDir = QStringLiteral(KV_SAMPLE_DIR "/DICOMDIR");
+
+void Wait(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+bool AlwaysEnoughMemory()
+{
+    return true;
+}
+
+bool NoHelpViewer(const QString&)
+{
+    return false;
+}
+
+// Keeps every text shown.
+class RecordingBox : public XEVMessageBox {
+public:
+    void Show(QWidget*, const QString& text) override
+    {
+        ++count;
+        last = text;
+    }
+    int count = 0;
+    QString last;
+};
+
+// A whole start-up inside the test's application: its own program folder, runtime folder
+// and data home, so that neither a running viewer nor an earlier test's acceptance counts.
+class KestroStartTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(program_.isValid() && runtime_.isValid() && data_.isValid());
+        QFile::setPermissions(runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        savedRuntime_ = qgetenv("XDG_RUNTIME_DIR");
+        savedData_ = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", data_.path().toLocal8Bit());
+        PlatSetModuleFolderForTest(program_.path().toStdString());
+        qApp->setQuitOnLastWindowClosed(false);
+        XEVSetMessageBox(&box_);
+        XEVSetMemoryTest(&AlwaysEnoughMemory);
+        CMainFrame::SetHelpOpener(&NoHelpViewer);
+        WriteIni(0);
+    }
+    void TearDown() override
+    {
+        if (instance_) {
+            instance_->ExitInstance(0);
+            instance_.reset();
+        }
+        CMainFrame::SetHelpOpener(nullptr);
+        XEVSetMemoryTest(nullptr);
+        XEVSetMessageBox(nullptr);
+        PlatSetModuleFolderForTest("");
+        qputenv("XDG_RUNTIME_DIR", savedRuntime_);
+        qputenv("XDG_DATA_HOME", savedData_);
+        GetCommonSettings().ModeOrvix = 0;
+    }
+
+    void WriteIni(int orvix)
+    {
+        QFile ini(QDir(program_.path()).filePath(QStringLiteral("ZYLV.INI")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write(QStringLiteral("[Options]\r\nModeOrvix=%1\r\n").arg(orvix).toLatin1());
+    }
+
+    bool Start(QStringList arguments)
+    {
+        arguments.prepend(QStringLiteral("kestro"));
+        instance_ = std::make_unique<XEVKestroInstance>();
+        return instance_->InitInstance(arguments);
+    }
+
+    CMainFrame& Frame() { return *instance_->MainFrame(); }
+    CXEVListFormView& List() { return *Frame().GetStudyList(); }
+    XEVImageViewCtrl* FirstCell() { return Frame().GetActiveImageView(); }
+
+    bool WaitForFirstCells() { return PumpUntil([this] { return Frame().FirstCellsLoaded(); }); }
+
+    // What the first cell shows: its series' modality and first image.
+    QString FirstCellSeries()
+    {
+        XEVImageViewCtrl* cell = FirstCell();
+        ImageInfo* image = cell != nullptr ? cell->CurrentImage() : nullptr;
+        return image != nullptr ? image->filePath : QString();
+    }
+
+    QTemporaryDir program_;
+    QTemporaryDir runtime_;
+    QTemporaryDir data_;
+    QByteArray savedRuntime_;
+    QByteArray savedData_;
+    RecordingBox box_;
+    std::unique_ptr<XEVKestroInstance> instance_;
+};
+
+// The tree row of the patient's first series of that modality.
+QTreeWidgetItem* FindSeriesItem(XEVStudyListCtrl& tree, const PatientInfo& patient, const QString& modality)
+{
+    for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it) {
+        const uint32_t data = XEVStudyListCtrl::ItemData(*it);
+        if ((data & kXEVSeriesItemBit) == 0) {
+            continue;
+        }
+        const size_t study = (data >> 16) & kXEVMaxItemStudy;
+        const size_t series = data & kXEVMaxItemSeries;
+        if (study < patient.studies.size() && series < patient.studies[study]->series.size() &&
+            patient.studies[study]->series[series]->modality == modality) {
+            return *it;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
+{
+    ASSERT_TRUE(Start({kSampleDicomDir}));
+    EXPECT_TRUE(Frame().windowTitle().startsWith(QStringLiteral("RV-K Viewer V ")));
+    CXEVAgreeDlg* dialog = Frame().AgreementDialog();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return dialog->isVisible(); }));
+    const QRect owner = Frame().frameGeometry();
+    EXPECT_EQ(dialog->geometry(),
+              QRect(owner.left() + (owner.width() - 800) / 2, owner.top() + (owner.height() - 560) / 2 + 40, 800, 560));
+    EXPECT_FALSE(Frame().OuterSplitter()->isEnabled());
+    EXPECT_TRUE(Frame().isEnabled());
+
+    // Loaded but not accepted: nothing is selected yet.
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }));
+    Wait(50);
+    EXPECT_EQ(Frame().StartedViewing(), 0);
+
+    dialog->OnOK();
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_TRUE(Frame().OuterSplitter()->isEnabled());
+    EXPECT_EQ(Frame().AgreementDialog(), nullptr);
+    ASSERT_NE(List().Bar(kXEVFirstBarId), nullptr);
+    ASSERT_NE(List().Bar(kXEVFirstBarId + 1), nullptr);
+    EXPECT_EQ(List().Bar(kXEVFirstBarId + 2), nullptr);
+    EXPECT_EQ(List().Bar(kXEVFirstBarId)->Patient().nameIdeographic, QStringLiteral("山田 太郎"));
+    EXPECT_TRUE(FirstCellSeries().endsWith(QStringLiteral("CT0001")));
+    EXPECT_EQ(box_.count, 0);
+
+    XEVStudyListCtrl* tree = List().Tree(kXEVFirstTreeId);
+    ASSERT_NE(tree, nullptr);
+    QTreeWidgetItem* mr = FindSeriesItem(*tree, *List().patients[0], QStringLiteral("MR"));
+    ASSERT_NE(mr, nullptr);
+    tree->scrollToItem(mr);
+    const QRect row = tree->visualItemRect(mr);
+    ASSERT_TRUE(tree->OnLButtonDblClk(QPoint(row.left() + 4, row.center().y())));
+    ASSERT_TRUE(PumpUntil([this] {
+        XEVImageViewCtrl* cell = FirstCell();
+        return FirstCellSeries().endsWith(QStringLiteral("MR0001")) && cell->HasFramePixels(0);
+    }));
+    XEVImageViewCtrl* cell = FirstCell();
+    cell->repaint();
+    const QImage shot = cell->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const XEVViewGeometry geometry = cell->ComputeGeometry(cell->width(), cell->height(), 256, 256, 1.0);
+    ASSERT_TRUE(geometry.drawable);
+    const QRect drawn = geometry.destination;
+    const double ratio = shot.width() / double(cell->width());
+    // Quadrant centres: top-left, top-right, bottom-left, bottom-right.
+    const int expected[4] = {0, 85, 170, 255};
+    for (int q = 0; q < 4; ++q) {
+        const double x = drawn.left() + drawn.width() * ((q % 2) * 0.5 + 0.25);
+        const double y = drawn.top() + drawn.height() * ((q / 2) * 0.5 + 0.25);
+        const QRgb pixel = shot.pixel(int(x * ratio), int(y * ratio));
+        EXPECT_NEAR(qGray(pixel), expected[q], 2) << "quadrant " << q;
+    }
+}
+
+TEST_F(KestroStartTest, AcceptanceBeforeOrAfterTheLoadOrByArgumentSelectsAlike)
+{
+    // Before: the answer arrives before the list has loaded.
+    ASSERT_TRUE(Start({kSampleDicomDir}));
+    ASSERT_EQ(List().loaded, 0);
+    Frame().AgreementDialog()->OnOK();
+    ASSERT_TRUE(WaitForFirstCells());
+    const QString before = FirstCellSeries();
+    EXPECT_FALSE(before.isEmpty());
+    instance_->ExitInstance(0);
+    instance_.reset();
+
+    // After.
+    ASSERT_TRUE(Start({kSampleDicomDir}));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }));
+    Frame().AgreementDialog()->OnOK();
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_EQ(FirstCellSeries(), before);
+    instance_->ExitInstance(0);
+    instance_.reset();
+
+    // "/Agree": the dialog is never seen.
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    QPointer<CXEVAgreeDlg> dialog = Frame().AgreementDialog();
+    bool seen = false;
+    ASSERT_TRUE(PumpUntil([&] {
+        seen = seen || (!dialog.isNull() && dialog->isVisible());
+        return Frame().FirstCellsLoaded();
+    }));
+    EXPECT_FALSE(seen);
+    EXPECT_EQ(FirstCellSeries(), before);
+    EXPECT_EQ(box_.count, 0);
+}
+
+TEST_F(KestroStartTest, StoredAcceptanceIsAddedAsOneArgument)
+{
+    // The acceptance marker newer than the shortcut beside the program.
+    QFile(QDir(program_.path()).filePath(QStringLiteral("ZYLV.lnk"))).open(QIODevice::WriteOnly);
+    const QString folder = CKestroAppCore::GetAgreementFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    Wait(20);
+    QFile(folder + QStringLiteral("Agree")).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(Start({kSampleDicomDir}));
+    EXPECT_EQ(instance_->RawCommandLine(),
+              (QStringList{QStringLiteral("kestro"), kSampleDicomDir, QStringLiteral("/Agree")}));
+    ASSERT_TRUE(WaitForFirstCells());
+}
+
+TEST_F(KestroStartTest, DecliningClosesTheFrameAndEndsWithZero)
+{
+    ASSERT_TRUE(Start({kSampleDicomDir}));
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }));
+    Frame().AgreementDialog()->OnCancel();
+    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }));
+    EXPECT_EQ(Frame().StartedViewing(), 0);
+    EXPECT_EQ(instance_->ExitInstance(0), 0);
+    instance_.reset();
+}
+
+TEST_F(KestroStartTest, MissingDicomDirEndsAfterAcceptanceOnlyUnlessOrvix)
+{
+    const QString missing = QDir(program_.path()).filePath(QStringLiteral("NONE/DICOMDIR"));
+    ASSERT_TRUE(Start({missing}));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }));
+    Wait(50);
+    EXPECT_EQ(box_.count, 0);
+    EXPECT_TRUE(Frame().isVisible());
+    Frame().AgreementDialog()->OnOK();
+    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }));
+    EXPECT_EQ(box_.count, 1);
+    EXPECT_EQ(box_.last, GetMessageString(10002));
+    Wait(50);
+    EXPECT_EQ(box_.count, 1);
+    instance_->ExitInstance(0);
+    instance_.reset();
+
+    WriteIni(1);
+    ASSERT_TRUE(Start({missing}));
+    Frame().AgreementDialog()->OnOK();
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); }));
+    Wait(50);
+    EXPECT_TRUE(Frame().isVisible());
+    EXPECT_EQ(box_.count, 1);
+    EXPECT_EQ(Frame().FileOpenEnabled(), 1);
+    EXPECT_FALSE(Frame().GetTitlePane()->ButtonAt(CXEVTitleFormView::kWindowLevel).isEnabled());
+}
+
+TEST_F(KestroStartTest, HelpFileMissingUnopenableAndTheTermsAgainOnF1)
+{
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    ASSERT_TRUE(WaitForFirstCells());
+    Frame().OnHelpRequest();
+    EXPECT_EQ(box_.count, 1);
+    EXPECT_EQ(box_.last, GetMessageString(10001));
+    QFile(QDir(program_.path()).filePath(QStringLiteral("ZYLV.CHM"))).open(QIODevice::WriteOnly);
+    Frame().OnHelpRequest();
+    EXPECT_EQ(box_.count, 2);
+    EXPECT_TRUE(box_.last.contains(QStringLiteral("ZYLV.CHM")));
+    EXPECT_TRUE(box_.last.contains(QStringLiteral("xchm")));
+
+    // F1 shows the terms in help mode over the panes; a second F1 while it is open does
+    // nothing; OK gives the panes back without a second first selection.
+    instance_->OnCommand(kXEVHelpCommand);
+    CXEVAgreeDlg* dialog = Frame().AgreementDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->Mode(), 1);
+    instance_->OnCommand(kXEVHelpCommand);
+    EXPECT_EQ(Frame().AgreementDialog(), dialog);
+    EXPECT_FALSE(Frame().OuterSplitter()->isEnabled());
+    dialog->OnOK();
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog() == nullptr; }));
+    EXPECT_TRUE(Frame().OuterSplitter()->isEnabled());
+}
+
+TEST_F(KestroStartTest, DeviceRemovalClosesTheTermsFirstAndOnlyFromACdRom)
+{
+    WriteIni(0);
+    ASSERT_TRUE(Start({kSampleDicomDir}));
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }));
+    // On a hard disk nothing happens.
+    Frame().OnDeviceRemoveComplete();
+    Wait(30);
+    EXPECT_NE(Frame().AgreementDialog(), nullptr);
+    EXPECT_TRUE(Frame().isVisible());
+    // From a CD-ROM the open terms get the close, which declines them and so ends the frame.
+    Frame().SetProgramOnCdRom(1);
+    Frame().OnDeviceRemoveComplete();
+    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }));
+}
+
+TEST_F(KestroStartTest, ClosingWhileImagesLoadJoinsEveryThreadFirst)
+{
+    // Closed at different moments of the load and the first selection; the sanitizer builds
+    // catch a thread reading freed records.
+    for (int pumps : {0, 1, 3, 10, 40}) {
+        ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+        for (int i = 0; i < pumps; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        Frame().close();
+        EXPECT_FALSE(Frame().isVisible());
+        EXPECT_EQ(GetLoadState().IsPreloadRunning(), 0);
+        EXPECT_TRUE(List().patients.empty());
+        EXPECT_EQ(Frame().GetImageFormView()->GetFirstActiveView(), nullptr);
+        QCoreApplication::processEvents();
+        instance_->ExitInstance(0);
+        instance_.reset();
+    }
+}
+
+TEST_F(KestroStartTest, ExitRemovesTheExtractionFolderAndThenFreesTheInstance)
+{
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    QTemporaryDir temp;
+    const QString folder = temp.path() + QStringLiteral("/Kestro");
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/DICOM/sub")));
+    QFile(folder + QStringLiteral("/DICOMDIR")).open(QIODevice::WriteOnly);
+    QFile(folder + QStringLiteral("/DICOM/sub/.hidden")).open(QIODevice::WriteOnly);
+    GetLoadState().SetArchive((temp.path() + QStringLiteral("/disc.zip")).toStdString(), folder.toStdString());
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_EQ(instance_->ExitInstance(0), 0);
+    instance_.reset();
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+
+    // The instance is free again.
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    ASSERT_TRUE(WaitForFirstCells());
+}
+
+TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
+{
+    QTemporaryDir runtime;
+    QTemporaryDir data;
+    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    qApp->setQuitOnLastWindowClosed(false);
+    {
+        XEVKestroInstance first;
+        ASSERT_TRUE(first.InitInstance({QStringLiteral("kestro"), QStringLiteral("/Agree"), kSampleDicomDir}));
+        first.MainFrame()->showMinimized();
+        ASSERT_TRUE(PumpUntil([&] { return first.MainFrame()->isMinimized(); }, 5000));
+
+        QProcess second;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        second.setProcessEnvironment(env);
+        second.start(QStringLiteral(KV_VIEWER_EXE), {QStringLiteral("/Agree"), kSampleDicomDir});
+        ASSERT_TRUE(PumpUntil([&] { return second.state() == QProcess::NotRunning; }, 20000));
+        EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_TRUE(PumpUntil([&] { return !first.MainFrame()->isMinimized(); }, 5000));
+        first.ExitInstance(0);
+    }
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    qputenv("XDG_DATA_HOME", savedData);
+}

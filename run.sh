@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds the viewer and starts it on the sample disc, or on the DICOMDIR, folder or file given.
+#   ./run.sh [PATH]                      on the screen ($DISPLAY or $WAYLAND_DISPLAY)
+#   ./run.sh --screenshot FILE [PATH]    no screen: saves the window, once the first images
+#                                        have loaded, as a 1280 x 1024 PNG
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+caller="$PWD"
+
+shot=""
+if [ "${1:-}" = "--screenshot" ]; then
+  [ $# -ge 2 ] || { echo "usage: $0 --screenshot FILE [PATH]" >&2; exit 2; }
+  shot="$2"
+  shift 2
+  case "$shot" in /*) ;; *) shot="$caller/$shot" ;; esac
+fi
+target="${1:-$here/sample/DICOMDIR}"
+case "$target" in /*) ;; *) target="$caller/$target" ;; esac
+
+if [ -z "$shot" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set)." >&2
+  echo "Without a screen, save the window as an image instead: $0 --screenshot shot.png [PATH]" >&2
+  exit 1
+fi
+
+# The packages the build needs, installed as test.sh does.
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-pil python3-numpy python3-pydicom
+          dcmtk libdcmtk-dev libturbojpeg0-dev libjpeg62-turbo-dev qt6-base-dev fonts-noto-cjk libminizip-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo=()
+  [ "$(id -u)" = 0 ] || sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cd "$here"
+# KV_BUILD_DIR: another build folder (the tests use their own).
+build="${KV_BUILD_DIR:-$here/build}"
+[ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kestro >/dev/null
+viewer="$build/viewer"
+printf '[Options]\r\nModeOrvix=1\r\nModeSupportSR=1\r\n' > "$viewer/ZYLV.INI"
+
+if [ -z "$shot" ]; then
+  exec "$viewer/kestro" "$target"
+fi
+
+# Offscreen on a 1280 x 1024 screen, in a runtime folder of its own so that a viewer already
+# running does not take the start-up over.
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+chmod 700 "$work"
+printf '{ "screens": [ { "name": "shot", "x": 0, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96 } ] }\n' \
+  > "$work/screen.json"
+XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM="offscreen:configfile=$work/screen.json" \
+  "$viewer/kestro" --screenshot "$shot" /Agree "$target"
