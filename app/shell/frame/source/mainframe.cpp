@@ -271,6 +271,9 @@ XEVResult CMainFrame::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam)
             status->ShowLayout(int32_t(wParam));
         }
         break;
+    case WM_XEV_SHOW_REPORT:
+        OnReportRequest();
+        break;
     case WM_XEV_SPLITTER_DBLCLK:
         if (inner_ != nullptr && inner_->count() >= 2) {
             const QList<int> sizes = inner_->sizes();

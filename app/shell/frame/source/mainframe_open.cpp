@@ -103,7 +103,7 @@ void CMainFrame::OnFileOpen()
     if (path.isEmpty()) {
         return;
     }
-    singleFileOpened_ = 0;
+    singleFileOpened = 0;
     OpenPath(path);
 }
 
@@ -156,9 +156,14 @@ void CMainFrame::ResetViewers()
     }
 }
 
-void CMainFrame::ResetSelectionForOpen(bool)
+void CMainFrame::ResetSelectionForOpen(bool dicomDir)
 {
-    // The series-composition choice is kept by its own record; nothing is recorded here.
+    selection_.switchFlag = 0;
+    if (dicomDir) {
+        SetSelectionRecord(-1, QString(), QString());
+    } else {
+        ClearSelectionIndex();
+    }
 }
 
 void CMainFrame::LoadDicomDir(const QString& path)
@@ -184,7 +189,7 @@ void CMainFrame::LoadSingleFile(const QString& path)
         list->RestartFileLoading(path);
     }
     EnablePaneControls(true);
-    singleFileOpened_ = 1;
+    singleFileOpened = 1;
 }
 
 bool CMainFrame::ImportArchive(const QString& zipPath, bool startUp)

@@ -199,7 +199,7 @@ TEST_F(FileOpenTest, AZippedDiscListsAsTheDiscAndExtractsOnDemand)
     EXPECT_EQ(ReadFile(kestro_ + "/DICOMDIR"), ReadFile(kSample + "/DICOMDIR"));
     EXPECT_EQ(GetLoadState().GetZipPath(), zip);
     EXPECT_EQ(GetLoadState().GetExtractFolder(), kestro_);
-    EXPECT_FALSE(frame->IsSingleFileOpened());
+    EXPECT_EQ(frame->singleFileOpened, 0);
     // The multi-frame file's count needed the member itself; nothing else came out yet.
     EXPECT_EQ(Shape(), disc);
     EXPECT_FALSE(fs::exists(kestro_ + "/DICOM/CT0001"));
@@ -258,19 +258,30 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     EXPECT_FALSE(fs::exists(kestro_ + "/DICOM/CR0001"));
     EXPECT_EQ(Shape(), shape);
 
-    // A single file forgets the archive, and its members no longer stand in for files.
+    // A single file forgets the archive, and its members no longer stand in for files. The
+    // switch choice goes but for its series key, and no switch is offered.
+    frame->SetSelectionRecord(1, QStringLiteral("study"), QStringLiteral("series"));
+    frame->Selection().switchFlag = 1;
     Open(kSample + "/DICOM/CR0001");
-    EXPECT_TRUE(frame->IsSingleFileOpened());
+    EXPECT_EQ(frame->singleFileOpened, 1);
+    EXPECT_FALSE(frame->CanSwitchSeriesDisplay());
+    EXPECT_EQ(frame->Selection().index, -1);
+    EXPECT_TRUE(frame->Selection().studyKey.isEmpty());
+    EXPECT_EQ(frame->Selection().seriesKey, QStringLiteral("series"));
+    EXPECT_EQ(frame->Selection().switchFlag, 0);
     EXPECT_TRUE(GetLoadState().GetZipPath().empty());
     EXPECT_TRUE(GetLoadState().GetExtractFolder().empty());
     EXPECT_FALSE(fs::exists(kestro_));
     ASSERT_EQ(List().patients.size(), 1u);
 
-    // So does a DICOMDIR, and the single-file mark goes.
+    // So does a DICOMDIR, with the single-file mark and the whole switch choice.
     Open(second);
     ASSERT_TRUE(fs::exists(kestro_));
+    frame->SetSelectionRecord(1, QStringLiteral("study"), QStringLiteral("series"));
     Open(kSample + "/DICOMDIR");
-    EXPECT_FALSE(frame->IsSingleFileOpened());
+    EXPECT_EQ(frame->singleFileOpened, 0);
+    EXPECT_EQ(frame->Selection().index, -1);
+    EXPECT_TRUE(frame->Selection().seriesKey.isEmpty());
     EXPECT_TRUE(GetLoadState().GetZipPath().empty());
     EXPECT_FALSE(fs::exists(kestro_));
     EXPECT_EQ(Shape(), shape);

@@ -154,6 +154,24 @@ void CXEVListFormView::BuildEntries()
         bar->setGeometry(kBarLeft, entryTop + kBarHeight * i, 332 - kBarLeft, kBarHeight);
         bar->SetPatientInfo(patient);
         bar->doubleClickNotify = [this](int32_t id) { OnBarDoubleClick(id); };
+        bar->switchRequest = [this](int32_t index) {
+            if (host_ == nullptr || !host_->CanSwitchSeriesDisplay() || host_->IsSwitchLocked()) {
+                return false;
+            }
+            // The switch rebuilds the bars, this one too: it runs once the click is handled.
+            QMetaObject::invokeMethod(
+                background_,
+                [this, index] {
+                    if (host_->IsSwitchLocked()) {
+                        return;
+                    }
+                    if (host_->RequestSeriesSwitch(index, QString(), QString(), true)) {
+                        host_->PostToMainFrame(WM_XEV_START_VIEWING, 0, 0);
+                    }
+                },
+                Qt::QueuedConnection);
+            return true;
+        };
         bar->hide();
         bars_[bar->controlId] = bar;
 

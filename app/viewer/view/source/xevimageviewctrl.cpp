@@ -79,6 +79,15 @@ void XEVShowFailureText(QWidget* parent, const QString& text)
     QMessageBox::warning(parent, QString(), text);
 }
 
+int32_t XEVAskOkCancel(QWidget* parent, const QString& text)
+{
+    if (XEVMessageBox* box = messageBox.load()) {
+        return box->Ask(parent, text);
+    }
+    const auto answer = QMessageBox::question(parent, QString(), text, QMessageBox::Ok | QMessageBox::Cancel);
+    return answer == QMessageBox::Ok ? 1 : 2;
+}
+
 // Receives the reports of loaders and the cell's own requests on the GUI thread.
 class XEVImageViewCtrl::Receiver : public XEVMessageReceiver {
 public:

@@ -31,6 +31,8 @@ class CXEVTitleFormView;
 class XEVImageViewCtrl;
 class XEVPreloadView;
 class StudyInfo;
+class CXEVReportDlg;
+class PatientInfo;
 class QAction;
 
 constexpr uint32_t WM_XEV_SET_LAYOUT = 0x1420;
@@ -112,9 +114,9 @@ public:
     // What the image area reaches.
     XEVResult SendToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override;
     void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override;
-    bool CanSwitchSeriesDisplay() override { return false; }
-    bool IsSwitchLocked() override { return false; }
-    bool RequestSeriesSwitch(XEVImageViewCtrl&) override { return false; }
+    bool CanSwitchSeriesDisplay() override;
+    bool IsSwitchLocked() override;
+    bool RequestSeriesSwitch(XEVImageViewCtrl& cell) override;
     bool HasTitlePane() override { return GetTitlePane() != nullptr; }
     void UpdateToolButtons(int32_t tool) override;
     void RefreshStudyList() override;
@@ -162,14 +164,37 @@ public:
     // The first selection was made and every cell of it that shows an image has its frame.
     bool FirstCellsLoaded() const;
 
-    // Answers for the study list that the switch and the report fill in (mainframe_liststubs.cpp)
-    bool RequestSeriesSwitch(int32_t patientIndex, const QString& studyKey, const QString& seriesKey, bool store);
-    bool OpenReport(SeriesInfo* series);
-    XEVReportDialogLink* GetReportDialog(bool create);
-    // Selects the recorded entry of the selection record; false when the record holds none.
-    bool SelectRecordedEntry();
-    // The switch the acceptance of the terms runs without asking when one is possible.
+    // Series-composition switch and the SR report (mainframe_switch.cpp, mainframe_report.cpp).
+    struct SelectionRecord {
+        int32_t index = -1;
+        QString studyKey;
+        QString seriesKey;
+        // Set once a switch was asked for or made since the last open: no second question.
+        int32_t switchFlag = 0;
+    };
+    void SetSelectionRecord(int32_t index, const QString& studyKey, const QString& seriesKey);
+    void ClearSelectionIndex();
+    SelectionRecord& Selection() { return selection_; }
+    // The question's answer: 1 OK, 2 Cancel.
+    int32_t ConfirmSeriesSwitch();
+    void PerformSeriesSwitch();
+    bool RequestSeriesSwitch(int32_t index, const QString& studyKey, const QString& seriesKey, bool store);
+    // Positions of the recorded study and series in the patient; left as they are without one.
+    static void FindSelectedPositions(const SelectionRecord& record, const PatientInfo* patient, int32_t& study,
+                                      int32_t& series);
+    // Once the terms are accepted at start-up: the switch without a question when it can be made.
     void SwitchSeriesAtAcceptance();
+    // Selects the recorded entry again; false when the record holds none.
+    bool SelectRecordedEntry();
+    void OnReportRequest();
+    bool OpenReport(SeriesInfo* series);
+    // The report dialog, made first when create is set; null before.
+    XEVReportDialogLink* GetReportDialog(bool create);
+    CXEVReportDlg* ReportDialog() const { return reportDialog_; }
+    // Shows the report dialog again when it went with the minimised frame.
+    void OnActivate(bool active);
+    // 1 after a single DICOM file was opened: the series composition is not switched then.
+    int32_t singleFileOpened = 0;
 
     // File Open, the "ModeOrvix" menu bar and the command-line path.
     void OnFileOpen();
@@ -184,11 +209,11 @@ public:
     // Stops every reader of the records and empties the list and the cells.
     void ResetViewers();
     void SetFileOpenEnabled(bool enabled);
-    bool IsSingleFileOpened() const { return singleFileOpened_ != 0; }
     // Null without "ModeOrvix".
     QAction* FileOpenAction() const { return fileOpenAction_; }
 
 protected:
+    void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -230,6 +255,10 @@ private:
     uint8_t fileOpenEnabled_ = 0;
     int32_t startedViewing_ = 0;
     bool shutDown_ = false;
+    // Series-composition switch and the SR report.
+    SelectionRecord selection_;
+    CXEVReportDlg* reportDialog_ = nullptr;
+    std::shared_ptr<XEVReportDialogLink> reportLink_;
 
     // File Open and the menu bar.
     void SetUpMenuBar();
@@ -238,6 +267,5 @@ private:
     void LoadSingleFile(const QString& path);
     // A new source forgets the series-composition choice; a DICOMDIR also its second key.
     void ResetSelectionForOpen(bool dicomDir);
-    int32_t singleFileOpened_ = 0;
     QAction* fileOpenAction_ = nullptr;
 };

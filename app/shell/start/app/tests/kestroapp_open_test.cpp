@@ -171,7 +171,7 @@ TEST_F(CommandLineArchiveTest, TheCommandLineTellsTheThreeKindsApart)
         CMainFrame& frame = *instance.MainFrame();
         ASSERT_TRUE(PumpUntil([&] { return frame.GetStudyList()->loaded != 0; })) << c.path;
         EXPECT_EQ(frame.GetStudyList()->patients.size(), c.patients) << c.path;
-        EXPECT_EQ(frame.IsSingleFileOpened(), c.patients == 1) << c.path;
+        EXPECT_EQ(frame.singleFileOpened, c.patients == 1 ? 1 : 0) << c.path;
         EXPECT_EQ(frame.LoadResult(), c.result) << c.path;
         EXPECT_EQ(box_.count, 0);
         instance.ExitInstance(0);

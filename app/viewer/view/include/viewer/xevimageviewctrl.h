@@ -110,10 +110,18 @@ class XEVMessageBox {
 public:
     virtual ~XEVMessageBox() = default;
     virtual void Show(QWidget* parent, const QString& text) = 0;
+    // An OK/Cancel question: 1 for OK, 2 for Cancel. A box that only counts answers Cancel.
+    virtual int32_t Ask(QWidget* parent, const QString& text)
+    {
+        Show(parent, text);
+        return 2;
+    }
 };
 // Null restores the modal box.
 void XEVSetMessageBox(XEVMessageBox* box);
 void XEVShowFailureText(QWidget* parent, const QString& text);
+// The question box with OK and Cancel; 1 for OK, 2 otherwise.
+int32_t XEVAskOkCancel(QWidget* parent, const QString& text);
 
 // A packed bitmap (info header, colour table, rows) as a top-down RGB32 image; null when
 // the header is not one of 8, 24 or 32 bits uncompressed, or the rows would pass the end of
