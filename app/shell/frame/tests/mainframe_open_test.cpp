@@ -274,8 +274,13 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     EXPECT_FALSE(fs::exists(kestro_));
     ASSERT_EQ(List().patients.size(), 1u);
 
-    // So does a DICOMDIR, with the single-file mark and the whole switch choice.
+    // The archive's own DICOMDIR opened again keeps the archive it came from.
     Open(second);
+    Open(kestro_ + "/DICOMDIR");
+    EXPECT_EQ(GetLoadState().GetZipPath(), second);
+    EXPECT_EQ(Shape(), shape);
+
+    // Any other DICOMDIR forgets it, with the single-file mark and the whole switch choice.
     ASSERT_TRUE(fs::exists(kestro_));
     frame->SetSelectionRecord(1, QStringLiteral("study"), QStringLiteral("series"));
     Open(kSample + "/DICOMDIR");
