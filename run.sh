@@ -23,21 +23,10 @@ if [ -z "$shot" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; the
   exit 1
 fi
 
-# The packages the build needs, installed as test.sh does.
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-pil python3-numpy python3-pydicom
-          dcmtk libdcmtk-dev libturbojpeg0-dev libjpeg62-turbo-dev qt6-base-dev fonts-noto-cjk libminizip-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  sudo=()
-  [ "$(id -u)" = 0 ] || sudo=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# What test.sh installs: the whole build needs it (the configuration finds the test and
+# benchmark peers too). The list is test.sh's, so that the two never drift apart.
+read -r -a packages <<< "$(sed -n '/^packages=(/,/)/p' "$here/test.sh" | tr -d '()' | sed 's/^packages=//' | tr '\n' ' ')"
+"$here/install_missing.sh" "${packages[@]}"
 
 cd "$here"
 # KV_BUILD_DIR: another build folder (the tests use their own).

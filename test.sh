@@ -19,16 +19,7 @@ done
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev locales python3-pil python3-numpy python3-pydicom
           dcmtk libdcmtk-dev libgdcm-dev libgdcm-tools libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs
           libopencv-imgproc-dev qt6-base-dev fonts-noto-cjk libminizip-dev unzip)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+./install_missing.sh "${packages[@]}"
 
 jobs=$(nproc)
 if [ "$tsan" = 1 ]; then
