@@ -11,6 +11,7 @@
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "shell/xevcommonsettings.h"
+#include "study/xevloadstate.h"
 #include "study/xevthread.h"
 #include "study/xevvekhelper.h"
 #include "xevstudytext.h"
@@ -39,7 +40,11 @@ int32_t PlausibleFrameCount(int32_t frames, const QString& path)
     if (frames < 2) {
         return frames;
     }
-    const QFileInfo file(path);
+    QFileInfo file(path);
+    // A member of an imported archive is not there yet: the count needs its size.
+    if (!file.exists() && GetLoadState().ExtractZipMember(path.toStdString(), std::string()) == 0) {
+        file.refresh();
+    }
     if (!file.exists() || frames > file.size()) {
         return 1;
     }

@@ -1,6 +1,7 @@
 // Decoding one frame of a DICOM file into its frame memory: the engine chain read, palette,
 // stored-bits mask, rescale or modality LUT, VOI LUT, then the window values.
 
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -716,7 +717,27 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
     const std::string narrowPath = path.toStdString();
     StorageHolder holder;
     holder.storage = VEK_FileInputStorage::create(&manager, narrowPath.c_str());
+    // The scan reads every file of an archive: each member goes to a copy of its own that is
+    // removed after the count, so the folder holds only what was shown.
+    std::string copy;
+    XEVLoadState& state = GetLoadState();
+    if (holder.storage == nullptr && !state.GetZipPath().empty()) {
+        static std::atomic<uint64_t> copies{0};
+        copy = narrowPath + ".~count" + std::to_string(copies.fetch_add(1));
+        manager.clear();
+        if (state.ExtractZipMember(narrowPath, copy) == 0) {
+            holder.storage = VEK_FileInputStorage::create(&manager, copy.c_str());
+        }
+    }
+    const auto removeCopy = [&] {
+        vek_destroy(holder.storage);
+        holder.storage = nullptr;
+        if (!copy.empty()) {
+            std::remove(copy.c_str());
+        }
+    };
     const auto fail = [&](uint32_t id, int32_t code) {
+        removeCopy();
         statusText = GetMessageString(id) + QStringLiteral("\n      [") + path + QStringLiteral("]\n");
         statusCode = code;
         manager.clear();
@@ -730,8 +751,7 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
     }
     uint32_t frames = 0;
     count = info.get_ulong(0x0028, 0x0008, frames) && frames > 0 ? int32_t(std::min<uint32_t>(frames, INT32_MAX)) : 1;
-    vek_destroy(holder.storage);
-    holder.storage = nullptr;
+    removeCopy();
     manager.clear();
     return 1;
 }

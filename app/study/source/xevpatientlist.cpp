@@ -162,8 +162,9 @@ void XEVPatientList::LoadDicomDirProc()
             state.perFrameEntries = 1;
         }
     }
-    loaderDone_.Set();
+    // Posted before the scanner may start, so that its report never arrives first.
     Post(WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : kXEVLoadFailed);
+    loaderDone_.Set();
 }
 
 void XEVPatientList::LoadFileProc()

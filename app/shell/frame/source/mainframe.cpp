@@ -124,6 +124,7 @@ void CMainFrame::SetUpPanes()
         status->ShowLayout(index);
     }
     LayoutRows();
+    SetUpMenuBar();
 }
 
 void CMainFrame::ApplyLayout(int32_t index)

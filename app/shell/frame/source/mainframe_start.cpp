@@ -207,7 +207,7 @@ void CMainFrame::OnAgreementClosed(XEVWParam wParam)
         outer_->setEnabled(true);
     }
     if (GetCommonSettings().ModeOrvix != 0) {
-        fileOpenEnabled_ = 1;
+        SetFileOpenEnabled(true);
     }
     if (wParam == 0) {
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);

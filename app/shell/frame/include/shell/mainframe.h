@@ -33,6 +33,7 @@ class XEVPreloadView;
 class StudyInfo;
 class CXEVReportDlg;
 class PatientInfo;
+class QAction;
 
 constexpr uint32_t WM_XEV_SET_LAYOUT = 0x1420;
 constexpr uint32_t WM_XEV_STEP_LAYOUT = 0x1421;
@@ -59,6 +60,18 @@ public:
     // What the pre-load walks.
     virtual XEVPreloadView* GetPreloadView() = 0;
 };
+
+// File Open's file chooser; tests replace it to choose a path or cancel.
+class XEVOpenFileDialog {
+public:
+    virtual ~XEVOpenFileDialog() = default;
+    // The chosen file's full path; empty when cancelled.
+    virtual QString Choose(QWidget* parent) = 0;
+};
+// Null restores the system's open-file dialog.
+void XEVSetOpenFileDialog(XEVOpenFileDialog* dialog);
+
+constexpr int32_t kXEVFileOpenCommand = 32817;
 
 class CMainFrame : public QMainWindow, public XEVImageAreaHost {
 public:
@@ -183,6 +196,22 @@ public:
     // 1 after a single DICOM file was opened: the series composition is not switched then.
     int32_t singleFileOpened = 0;
 
+    // File Open, the "ModeOrvix" menu bar and the command-line path.
+    void OnFileOpen();
+    void OnUpdateFileOpen();
+    // Opens a zip archive holding a DICOMDIR, a DICOMDIR or a single DICOM file in place of
+    // what is shown; anything else, or an archive that cannot be imported, gives message
+    // 10027. False then.
+    bool OpenPath(const QString& path);
+    // The path given on the command line, told apart like File Open's; what is none of the
+    // three kinds goes to the DICOMDIR load, whose failure start-up reports.
+    void StartPathLoad(const QString& path);
+    // Stops every reader of the records and empties the list and the cells.
+    void ResetViewers();
+    void SetFileOpenEnabled(bool enabled);
+    // Null without "ModeOrvix".
+    QAction* FileOpenAction() const { return fileOpenAction_; }
+
 protected:
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
@@ -230,4 +259,13 @@ private:
     SelectionRecord selection_;
     CXEVReportDlg* reportDialog_ = nullptr;
     std::shared_ptr<XEVReportDialogLink> reportLink_;
+
+    // File Open and the menu bar.
+    void SetUpMenuBar();
+    bool ImportArchive(const QString& zipPath, bool startUp);
+    void LoadDicomDir(const QString& path);
+    void LoadSingleFile(const QString& path);
+    // A new source forgets the series-composition choice; a DICOMDIR also its second key.
+    void ResetSelectionForOpen(bool dicomDir);
+    QAction* fileOpenAction_ = nullptr;
 };

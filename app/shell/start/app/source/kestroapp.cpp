@@ -71,7 +71,11 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
     frame_->show();
 
     const QString argument = PathArgument(rawCommandLine_);
-    frame_->StartDicomDirLoad(argument.isEmpty() ? FindDicomDirPath() : argument);
+    if (argument.isEmpty()) {
+        frame_->StartDicomDirLoad(FindDicomDirPath());
+    } else {
+        frame_->StartPathLoad(argument);
+    }
 
     if (IsAgreementCurrent() && !HasAgreeArgument(rawCommandLine_)) {
         rawCommandLine_.append(QStringLiteral("/Agree"));

@@ -1,0 +1,219 @@
+#include <QAction>
+#include <QFileDialog>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <atomic>
+
+#include "shell/mainframe.h"
+#include "shell/xev_uistring.h"
+#include "shell/xevcommonsettings.h"
+#include "shell/xevfileopen.h"
+#include "shell/xevstatusformview.h"
+#include "shell/xevziparchive.h"
+#include "study/xevlistformview.h"
+#include "study/xevloadstate.h"
+#include "viewer/xevimageformview.h"
+
+namespace {
+
+std::atomic<XEVOpenFileDialog*> openFileDialog{nullptr};
+
+QString ChooseOpenFile(QWidget* parent)
+{
+    if (XEVOpenFileDialog* dialog = openFileDialog.load()) {
+        return dialog->Choose(parent);
+    }
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("All Files (*)"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return QString();
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+void ShowOpenFailure(QWidget* parent)
+{
+    XEVShowFailureText(parent, GetMessageString(10027));
+}
+
+// The archive opens and names a DICOMDIR: checked before anything shown is touched, so that
+// such a failure changes nothing.
+bool ArchiveHasDicomDir(const QString& zipPath)
+{
+    ZipArchive archive;
+    return archive.Open(zipPath.toStdString()) == kZipOk && archive.Locate(IsDicomDirEntry) == kZipOk;
+}
+
+// A path inside the extraction folder is the archive's own file; the archive stays then.
+bool LiesInExtractFolder(const QString& path)
+{
+    const QString folder = QString::fromStdString(GetLoadState().GetExtractFolder());
+    return !folder.isEmpty() && path.startsWith(folder + QLatin1Char('/'));
+}
+
+}  // namespace
+
+void XEVSetOpenFileDialog(XEVOpenFileDialog* dialog)
+{
+    openFileDialog.store(dialog);
+}
+
+void CMainFrame::SetUpMenuBar()
+{
+    if (GetCommonSettings().ModeOrvix == 0 || fileOpenAction_ != nullptr) {
+        return;
+    }
+    const bool japanese = QLocale().language() == QLocale::Japanese;
+    auto* bar = new QMenuBar(this);
+    QMenu* file = bar->addMenu(japanese ? QStringLiteral("ファイル(&F)") : QStringLiteral("File(&F)"));
+    fileOpenAction_ = file->addAction(japanese ? QStringLiteral("開く...\tCtrl+O(&O)")
+                                               : QStringLiteral("Open...\tCtrl+O(&O)"));
+    fileOpenAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    fileOpenAction_->setData(kXEVFileOpenCommand);
+    QObject::connect(fileOpenAction_, &QAction::triggered, this, [this] { OnFileOpen(); });
+    QObject::connect(file, &QMenu::aboutToShow, this, [this] { OnUpdateFileOpen(); });
+    setMenuBar(bar);
+    OnUpdateFileOpen();
+}
+
+void CMainFrame::OnUpdateFileOpen()
+{
+    if (fileOpenAction_ != nullptr) {
+        fileOpenAction_->setEnabled(fileOpenEnabled_ != 0);
+    }
+}
+
+void CMainFrame::SetFileOpenEnabled(bool enabled)
+{
+    fileOpenEnabled_ = enabled ? 1 : 0;
+    OnUpdateFileOpen();
+}
+
+void CMainFrame::OnFileOpen()
+{
+    // The shortcut may arrive before the terms are answered.
+    if (fileOpenEnabled_ == 0) {
+        return;
+    }
+    const QString path = ChooseOpenFile(this);
+    if (path.isEmpty()) {
+        return;
+    }
+    singleFileOpened = 0;
+    OpenPath(path);
+}
+
+bool CMainFrame::OpenPath(const QString& path)
+{
+    switch (ClassifyOpenPath(path)) {
+    case XEVOpenKind::Archive:
+        return ImportArchive(path, false);
+    case XEVOpenKind::DicomDir:
+        LoadDicomDir(path);
+        return true;
+    case XEVOpenKind::DicomFile:
+        LoadSingleFile(path);
+        return true;
+    case XEVOpenKind::Unreadable:
+        break;
+    }
+    ShowOpenFailure(this);
+    return false;
+}
+
+void CMainFrame::StartPathLoad(const QString& path)
+{
+    switch (ClassifyOpenPath(path)) {
+    case XEVOpenKind::Archive:
+        if (ImportArchive(path, true)) {
+            return;
+        }
+        break;
+    case XEVOpenKind::DicomFile:
+        LoadSingleFile(path);
+        return;
+    default:
+        break;
+    }
+    // The load fails on what is no DICOMDIR, and start-up reports that failure.
+    StartDicomDirLoad(path);
+}
+
+void CMainFrame::ResetViewers()
+{
+    if (CXEVStatusFormView* status = GetStatusPane()) {
+        status->OnStack();
+    }
+    // The same stop as closing: every thread that reads the records ends before they go.
+    ShutDownLoaders();
+    if (CXEVListFormView* list = GetStudyList()) {
+        list->loaded = 0;
+        list->update();
+    }
+}
+
+void CMainFrame::ResetSelectionForOpen(bool dicomDir)
+{
+    selection_.switchFlag = 0;
+    if (dicomDir) {
+        SetSelectionRecord(-1, QString(), QString());
+    } else {
+        ClearSelectionIndex();
+    }
+}
+
+void CMainFrame::LoadDicomDir(const QString& path)
+{
+    ResetViewers();
+    ResetSelectionForOpen(true);
+    // Members of an earlier archive must never stand in for this source's files.
+    if (!LiesInExtractFolder(path)) {
+        ForgetZipArchive();
+    }
+    StartDicomDirLoad(path);
+    EnablePaneControls(true);
+}
+
+void CMainFrame::LoadSingleFile(const QString& path)
+{
+    ResetViewers();
+    ResetSelectionForOpen(false);
+    if (!LiesInExtractFolder(path)) {
+        ForgetZipArchive();
+    }
+    if (CXEVListFormView* list = GetStudyList()) {
+        list->RestartFileLoading(path);
+    }
+    EnablePaneControls(true);
+    singleFileOpened = 1;
+}
+
+bool CMainFrame::ImportArchive(const QString& zipPath, bool startUp)
+{
+    if (!ArchiveHasDicomDir(zipPath)) {
+        if (!startUp) {
+            ShowOpenFailure(this);
+        }
+        return false;
+    }
+    SetFullScreen(false);
+    // The loaders read the files under the extraction folder, which the import replaces.
+    ResetViewers();
+    EnablePaneControls(false);
+    const QString dicomDir = ImportZipArchive(zipPath);
+    if (dicomDir.isEmpty()) {
+        if (!startUp) {
+            ShowOpenFailure(this);
+        }
+        return false;
+    }
+    ResetViewers();
+    ResetSelectionForOpen(false);
+    StartDicomDirLoad(dicomDir);
+    EnablePaneControls(true);
+    return true;
+}

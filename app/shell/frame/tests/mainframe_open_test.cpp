@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "frametestsupport.h"
+#include "plat_temp_folder.h"
+#include "shell/xev_uistring.h"
+#include "shell/xevfileopen.h"
+#include "shell/xevziparchive.h"
+#include "study/xevlistformview.h"
+#include "study/xevstudymodel.h"
+#include "zipmaker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSample = KV_SAMPLE_DIR;
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The disc's files as members below prefix, in a stable order.
+std::vector<ZipMakerMember> DiscMembers(const std::string& disc, const std::string& prefix)
+{
+    std::vector<ZipMakerMember> members;
+    for (const auto& entry : fs::recursive_directory_iterator(disc)) {
+        if (entry.is_regular_file()) {
+            members.push_back({prefix + fs::relative(entry.path(), disc).string(), ReadFile(entry.path().string())});
+        }
+    }
+    std::sort(members.begin(), members.end(),
+              [](const ZipMakerMember& a, const ZipMakerMember& b) { return a.name < b.name; });
+    return members;
+}
+
+class ChosenFile : public XEVOpenFileDialog {
+public:
+    QString Choose(QWidget*) override
+    {
+        ++asked;
+        return path;
+    }
+    QString path;
+    int asked = 0;
+};
+
+// A frame with a study list, a temporary folder of its own as the temporary folder, and a
+// canary beside "Kestro".
+class FileOpenTest : public FrameTest {
+protected:
+    void SetUp() override
+    {
+        FrameTest::SetUp();
+        const char* old = std::getenv("TMPDIR");
+        hadTmp_ = old != nullptr;
+        oldTmp_ = hadTmp_ ? old : "";
+        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        kestro_ = temp_.Path() + "/Kestro";
+        canary_ = temp_.Write("canary", "canary");
+        XEVSetOpenFileDialog(&chooser_);
+        GetCommonSettings().ModeOrvix = 1;
+        MakeFrame();
+        ASSERT_NE(frame->InstallStudyList(), nullptr);
+        frame->SetFileOpenEnabled(true);
+    }
+    void TearDown() override
+    {
+        frame->close();
+        frame.reset();
+        ForgetZipArchive();
+        XEVSetOpenFileDialog(nullptr);
+        GetCommonSettings().ModeOrvix = 0;
+        EXPECT_EQ(ReadFile(canary_), "canary");
+        hadTmp_ ? setenv("TMPDIR", oldTmp_.c_str(), 1) : unsetenv("TMPDIR");
+        FrameTest::TearDown();
+    }
+
+    CXEVListFormView& List() { return *frame->GetStudyList(); }
+
+    // Chooses path in the dialog and waits for the list's load to end.
+    void Open(const std::string& path)
+    {
+        chooser_.path = QString::fromStdString(path);
+        frame->OnFileOpen();
+        WaitLoaded();
+    }
+    void WaitLoaded()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (List().loaded == 0 && timer.elapsed() < 30000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        ASSERT_EQ(List().loaded, 1);
+    }
+    // Patient, study and series counts with each series' entries, as the list holds them.
+    std::vector<size_t> Shape()
+    {
+        std::vector<size_t> shape;
+        for (PatientInfo* patient : List().patients) {
+            shape.push_back(patient->studies.size());
+            for (StudyInfo* study : patient->studies) {
+                for (SeriesInfo* series : study->series) {
+                    shape.push_back(series->images.size());
+                }
+            }
+        }
+        return shape;
+    }
+    std::string MakeDiscZip(const std::string& name, const std::string& prefix)
+    {
+        const std::string zip = temp_.Path() + "/" + name;
+        EXPECT_TRUE(MakeZip(zip, DiscMembers(kSample, prefix)));
+        return zip;
+    }
+    int Failures() const { return box.shown; }
+    // The first cell showing an image, once that image's pixels are in.
+    XEVImageViewCtrl* LoadedCell()
+    {
+        for (const auto& [id, cell] : Image().ActiveCells()) {
+            if (cell->CurrentImage() != nullptr && cell->HasFramePixels(0)) {
+                return cell;
+            }
+        }
+        return nullptr;
+    }
+
+    PlatTempFolder temp_;
+    std::string kestro_;
+    std::string canary_;
+    ChosenFile chooser_;
+    bool hadTmp_ = false;
+    std::string oldTmp_;
+};
+
+}  // namespace
+
+TEST_F(FrameTest, MenuBarOnlyWithModeOrvixInTheLocalesLanguage)
+{
+    GetCommonSettings().ModeOrvix = 0;
+    MakeFrame();
+    EXPECT_EQ(frame->menuWidget(), nullptr);
+    EXPECT_EQ(frame->FileOpenAction(), nullptr);
+
+    GetCommonSettings().ModeOrvix = 1;
+    for (const bool japanese : {true, false}) {
+        QLocale::setDefault(QLocale(japanese ? QLocale::Japanese : QLocale::English));
+        MakeFrame();
+        auto* bar = qobject_cast<QMenuBar*>(frame->menuWidget());
+        ASSERT_NE(bar, nullptr);
+        ASSERT_EQ(bar->actions().size(), 1);
+        EXPECT_EQ(bar->actions()[0]->text(), japanese ? QStringLiteral("ファイル(&F)") : QStringLiteral("File(&F)"));
+        QAction* open = frame->FileOpenAction();
+        ASSERT_NE(open, nullptr);
+        EXPECT_EQ(bar->actions()[0]->menu()->actions(), QList<QAction*>{open});
+        EXPECT_EQ(open->text(), japanese ? QStringLiteral("開く...\tCtrl+O(&O)") : QStringLiteral("Open...\tCtrl+O(&O)"));
+        EXPECT_EQ(open->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+        EXPECT_EQ(open->data().toInt(), 32817);
+        // Disabled until the terms are answered.
+        EXPECT_FALSE(open->isEnabled());
+        frame->OnAgreementClosed(1);
+        EXPECT_TRUE(open->isEnabled());
+        // The rows still fit what the menu bar leaves.
+        EXPECT_EQ(frame->OuterSplitter()->widget(0)->height(), kXEVTitleRowHeight);
+        EXPECT_EQ(frame->OuterSplitter()->widget(2)->height(), kXEVStatusRowHeight);
+    }
+    QLocale::setDefault(QLocale::system());
+    GetCommonSettings().ModeOrvix = 0;
+}
+
+TEST_F(FileOpenTest, AZippedDiscListsAsTheDiscAndExtractsOnDemand)
+{
+    // The disc itself, for comparison.
+    Open(kSample + "/DICOMDIR");
+    const std::vector<size_t> disc = Shape();
+    ASSERT_EQ(List().patients.size(), 2u);
+
+    const std::string zip = MakeDiscZip("disc.zip", "CD/");
+    Open(zip);
+    EXPECT_EQ(Failures(), 0);
+    EXPECT_EQ(ReadFile(kestro_ + "/DICOMDIR"), ReadFile(kSample + "/DICOMDIR"));
+    EXPECT_EQ(GetLoadState().GetZipPath(), zip);
+    EXPECT_EQ(GetLoadState().GetExtractFolder(), kestro_);
+    EXPECT_EQ(frame->singleFileOpened, 0);
+    // The multi-frame file's count needed the member itself; nothing else came out yet.
+    EXPECT_EQ(Shape(), disc);
+    EXPECT_FALSE(fs::exists(kestro_ + "/DICOM/CT0001"));
+    struct stat st {};
+    ASSERT_EQ(::stat(kestro_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // The scan's frame count reads a member through a copy that goes again.
+    XEVVEKHelper counter;
+    int32_t frames = 0;
+    EXPECT_EQ(counter.CheckFrameCount(QString::fromStdString(kestro_ + "/DICOM/MR0002"), frames), 1);
+    EXPECT_EQ(frames, 1);
+    EXPECT_EQ(counter.CheckFrameCount(QString::fromStdString(kestro_ + "/DICOM/NONE"), frames), 0);
+    EXPECT_FALSE(fs::exists(kestro_ + "/DICOM/MR0002"));
+    for (const auto& entry : fs::directory_iterator(kestro_ + "/DICOM")) {
+        EXPECT_EQ(entry.path().filename().string().find(".~"), std::string::npos) << entry.path();
+    }
+
+    // The first study shows, its images taken from the archive as the cells load them.
+    List().OpenFirstEntry();
+    QElapsedTimer timer;
+    timer.start();
+    XEVImageViewCtrl* cell = nullptr;
+    while ((cell = LoadedCell()) == nullptr && timer.elapsed() < 30000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_NE(cell, nullptr);
+    const std::string shown = cell->CurrentImage()->filePath.toStdString();
+    EXPECT_EQ(shown, kestro_ + "/DICOM/CT0001");
+    EXPECT_EQ(ReadFile(shown), ReadFile(kSample + "/DICOM/CT0001"));
+    EXPECT_EQ(Failures(), 0);
+}
+
+TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
+{
+    const std::string first = MakeDiscZip("first.zip", "CD/");
+    Open(first);
+    ASSERT_EQ(GetLoadState().GetZipPath(), first);
+    const std::vector<size_t> shape = Shape();
+
+    // A cancelled dialog leaves everything as it was.
+    chooser_.path.clear();
+    frame->OnFileOpen();
+    Pump();
+    EXPECT_EQ(chooser_.asked, 2);
+    EXPECT_EQ(List().loaded, 1);
+    EXPECT_EQ(Shape(), shape);
+    EXPECT_EQ(GetLoadState().GetZipPath(), first);
+    EXPECT_EQ(Failures(), 0);
+
+    // A second archive starts from an empty folder.
+    ASSERT_EQ(GetLoadState().ExtractZipMember(kestro_ + "/DICOM/CR0001", ""), 0);
+    const std::string second = MakeDiscZip("second.zip", "");
+    Open(second);
+    EXPECT_EQ(GetLoadState().GetZipPath(), second);
+    EXPECT_FALSE(fs::exists(kestro_ + "/DICOM/CR0001"));
+    EXPECT_EQ(Shape(), shape);
+
+    // A single file forgets the archive, and its members no longer stand in for files. The
+    // switch choice goes but for its series key, and no switch is offered.
+    frame->SetSelectionRecord(1, QStringLiteral("study"), QStringLiteral("series"));
+    frame->Selection().switchFlag = 1;
+    Open(kSample + "/DICOM/CR0001");
+    EXPECT_EQ(frame->singleFileOpened, 1);
+    EXPECT_FALSE(frame->CanSwitchSeriesDisplay());
+    EXPECT_EQ(frame->Selection().index, -1);
+    EXPECT_TRUE(frame->Selection().studyKey.isEmpty());
+    EXPECT_EQ(frame->Selection().seriesKey, QStringLiteral("series"));
+    EXPECT_EQ(frame->Selection().switchFlag, 0);
+    EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+    EXPECT_TRUE(GetLoadState().GetExtractFolder().empty());
+    EXPECT_FALSE(fs::exists(kestro_));
+    ASSERT_EQ(List().patients.size(), 1u);
+
+    // The archive's own DICOMDIR opened again keeps the archive it came from.
+    Open(second);
+    Open(kestro_ + "/DICOMDIR");
+    EXPECT_EQ(GetLoadState().GetZipPath(), second);
+    EXPECT_EQ(Shape(), shape);
+
+    // Any other DICOMDIR forgets it, with the single-file mark and the whole switch choice.
+    ASSERT_TRUE(fs::exists(kestro_));
+    frame->SetSelectionRecord(1, QStringLiteral("study"), QStringLiteral("series"));
+    Open(kSample + "/DICOMDIR");
+    EXPECT_EQ(frame->singleFileOpened, 0);
+    EXPECT_EQ(frame->Selection().index, -1);
+    EXPECT_TRUE(frame->Selection().seriesKey.isEmpty());
+    EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+    EXPECT_FALSE(fs::exists(kestro_));
+    EXPECT_EQ(Shape(), shape);
+    EXPECT_EQ(Failures(), 0);
+}
+
+TEST_F(FileOpenTest, RefusedInputsShowOneMessageAndKeepWhatIsShown)
+{
+    Open(kSample + "/DICOMDIR");
+    const std::vector<size_t> shape = Shape();
+    const std::string dicm = temp_.Write("fake.dcm", std::string(128, '\0') + "DICM" + std::string(64, 'x'));
+    const std::string text = temp_.Write("notes.txt", "plain text");
+    const std::string image = ReadFile(kSample + "/DICOM/CT0001");
+    std::vector<std::string> refused = {dicm, text};
+    for (const char* name : {"OLD_DICOMDIR", "DICOMDIR_A/DICOMDIR", "dicomdir"}) {
+        const std::string zip = temp_.Path() + "/" + std::to_string(refused.size()) + ".zip";
+        ASSERT_TRUE(MakeZip(zip, {{name, ReadFile(kSample + "/DICOMDIR")}, {"DICOM/CT0001", image}}));
+        refused.push_back(zip);
+    }
+    for (const std::string& path : refused) {
+        const int before = Failures();
+        chooser_.path = QString::fromStdString(path);
+        frame->OnFileOpen();
+        Pump();
+        EXPECT_EQ(Failures(), before + 1) << path;
+        EXPECT_EQ(List().loaded, 1) << path;
+        EXPECT_EQ(Shape(), shape) << path;
+    }
+    EXPECT_EQ(GetMessageString(10027), QStringLiteral("ファイルの読み込みに失敗しました。"));
+    EXPECT_FALSE(fs::exists(kestro_));
+}
+
+TEST_F(FileOpenTest, AForeignKestroIsNeitherUsedNorEmptied)
+{
+    const std::string zip = MakeDiscZip("disc.zip", "");
+    const std::string target = temp_.Path() + "/target";
+    const std::string keep = temp_.Write("target/keep", "keep");
+    fs::create_directory_symlink(target, kestro_);
+
+    chooser_.path = QString::fromStdString(zip);
+    frame->OnFileOpen();
+    Pump();
+    EXPECT_EQ(Failures(), 1);
+    EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+    EXPECT_EQ(ReadFile(keep), "keep");
+    EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
+    // A failure past the check leaves the list empty and the pane controls off.
+    EXPECT_TRUE(List().patients.empty());
+    fs::remove(kestro_);
+
+    if (::geteuid() == 0) {
+        fs::create_directory(kestro_);
+        const std::string other = temp_.Write("Kestro/keep", "keep");
+        ASSERT_EQ(::chown(kestro_.c_str(), 65534, 65534), 0);
+        frame->OnFileOpen();
+        Pump();
+        EXPECT_EQ(Failures(), 2);
+        EXPECT_EQ(ReadFile(other), "keep");
+    }
+}
