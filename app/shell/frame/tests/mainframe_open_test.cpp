@@ -131,7 +131,7 @@ protected:
         EXPECT_TRUE(MakeZip(zip, DiscMembers(kSample, prefix)));
         return zip;
     }
-    int Failures() const { return box.shown; }
+    int Failures() const { return static_cast<int>(box.texts.size()); }
     // The first cell showing an image, once that image's pixels are in.
     XEVImageViewCtrl* LoadedCell()
     {
