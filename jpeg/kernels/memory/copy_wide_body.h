@@ -7,50 +7,24 @@
 #include <immintrin.h>
 
 #include <cstdint>
-#include <cstring>
 
-#include "memory/zero_fill.h"
+#include "memory/copy_simd_body.h"
 
 namespace {
 
-constexpr uint32_t kStreamFrom = 1u << 20;       // as the level's other bodies
-constexpr uint32_t kTouchBlock = 256u * 1024u;
+constexpr uint32_t kStreamFrom = 1u << 20;  // as the level's other bodies
 
-// Up to 64 bytes as two pieces of the largest size that fits, one from each end (they may
-// overlap): no loop and few branches.
+// Up to 64 bytes as two pieces of the largest size that fits, one from each end.
 inline void copy_upto64(const uint8_t* s, uint8_t* d, uint32_t n)
 {
-    if (n >= 32) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + n - 32));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), a);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + n - 32), b);
-    } else if (n >= 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 16), b);
-    } else if (n >= 8) {
-        uint64_t a, b;
-        std::memcpy(&a, s, 8), std::memcpy(&b, s + n - 8, 8);
-        std::memcpy(d, &a, 8), std::memcpy(d + n - 8, &b, 8);
-    } else if (n >= 4) {
-        uint32_t a, b;
-        std::memcpy(&a, s, 4), std::memcpy(&b, s + n - 4, 4);
-        std::memcpy(d, &a, 4), std::memcpy(d + n - 4, &b, 4);
-    } else if (n != 0) {
-        const uint8_t a = s[0], b = s[n / 2], c = s[n - 1];
-        d[0] = a, d[n / 2] = b, d[n - 1] = c;
+    if (n < 32) {
+        short_copy(s, d, n);
+        return;
     }
-}
-
-// Reads one byte of every 64-byte line so that the block's loads hit the cache while the
-// stores go around it. Every read stays inside the source.
-inline void touch(const uint8_t* s, uint32_t n)
-{
-    volatile uint8_t sink = 0;
-    for (uint32_t i = 0; i < n; i += 64) sink = static_cast<uint8_t>(sink + s[i]);
-    (void)sink;
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + n - 32));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), a);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + n - 32), b);
 }
 
 // Loads four pieces from q and stores them at the aligned p, 4 W bytes.
