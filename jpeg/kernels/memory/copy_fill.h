@@ -11,7 +11,8 @@
 // whole cache (above 262,144 words), the cache size asked of the processor on each such call;
 // other processors use cached stores only. Aligned copies of levels 3 to 5 run backward or
 // forward so that source and destination do not meet modulo 4 KiB; levels 4 and 5 read a
-// source 4 bytes off alignment with aligned loads shifted together, never outside it.
+// source 4 bytes off alignment with aligned loads shifted together (level 5 without AVX2),
+// never outside it.
 
 // Copies count bytes from src to dst (not overlapping) and returns dst.
 template <int Level>
@@ -28,6 +29,10 @@ void* FillWords32(uint32_t value, void* dst, int32_t count);
 // Level 1: copies with streaming stores, the large one reading each 4 KiB source block ahead.
 void* CopyBytesStream(const void* src, void* dst, int32_t count);
 void* CopyBytesLarge(const void* src, void* dst, int32_t count);
+// Level 5's copies on processors with AVX2 or AVX-512 (the caller checks): the same bytes and
+// the same streaming rule, with 32- or 64-byte pieces and unaligned loads of any source.
+void* CopyBytesAvx2(const void* src, void* dst, int32_t count);
+void* CopyBytesAvx512(const void* src, void* dst, int32_t count);
 // Reads ahead over a byte range without keeping it in the caches.
 void PrefetchBytes(const void* start, int32_t count);
 

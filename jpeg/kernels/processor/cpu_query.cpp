@@ -122,8 +122,9 @@ void QueryCpuid(uint32_t out[4], uint32_t leaf, uint32_t subleaf)
 
 namespace {
 
-// Leaf 7's EBX when AVX registers are usable, else 0.
-uint32_t usable_leaf7_ebx()
+// Leaf 7's EBX when AVX registers are usable, else 0. With wide, leaf 7's EBX only when the
+// operating system also saves the AVX-512 state (mask and upper ZMM registers).
+uint32_t usable_leaf7_ebx(bool wide = false)
 {
 #if KV_HAVE_CPUID
     if (hardware_cpuid_present() == 0) return 0;
@@ -135,6 +136,7 @@ uint32_t usable_leaf7_ebx()
     uint32_t low = 0, high = 0;
     __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
     if ((low & 6) != 6) return 0;  // XMM and YMM state saved
+    if (wide && (low & 0xE0) != 0xE0) return 0;
     QueryCpuid(r, 7, 0);
     return r[1];
 #else
@@ -147,6 +149,11 @@ uint32_t usable_leaf7_ebx()
 bool cpu_avx2_usable()
 {
     return (usable_leaf7_ebx() >> 5 & 1) != 0;
+}
+
+bool cpu_avx512_usable()
+{
+    return (usable_leaf7_ebx(true) >> 16 & 1) != 0;
 }
 
 void cpuid_use_recording(const CpuidRecording* recording)

@@ -15,6 +15,8 @@ int CheckCpuVendor();
 // Beyond the dispatch levels, for bodies behind their own check (asked of the processor, never
 // the recording): AVX2 with the operating system saving its registers.
 bool cpu_avx2_usable();
+// AVX-512 Foundation with the operating system saving its registers.
+bool cpu_avx512_usable();
 
 // Processor type code: the vendor rules for "GenuineIntel", else the feature fallback
 // 64 (SSE) ... 69 (SSE4.2), 96 (64-bit mode only), 0 (nothing, or no cpuid).

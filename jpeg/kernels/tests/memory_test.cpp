@@ -56,24 +56,6 @@ TEST_F(ZeroFill, EveryLevelClearsExactlyTheBytesAsked)
     for_each_level(0, [](int level) { check_counts(level, kCounts); });
 }
 
-// cpuid answers of an Intel processor whose leaf 2 lists the given descriptor words.
-class Leaf2 {
-public:
-    Leaf2(bool intel, uint32_t eax, uint32_t ebx = 0, uint32_t ecx = 0, uint32_t edx = 0)
-    {
-        answers_[0] = {0, 0, {4, intel ? 0x756e6547u : 0x68747541u, intel ? 0x6c65746eu : 0x444d4163u,
-                              intel ? 0x49656e69u : 0x69746e65u}};
-        answers_[1] = {2, 0, {eax, ebx, ecx, edx}};
-        recording_ = {true, answers_, 2};
-        cpuid_use_recording(&recording_);
-    }
-    ~Leaf2() { cpuid_use_recording(nullptr); }
-
-private:
-    CpuidAnswer answers_[2];
-    CpuidRecording recording_{};
-};
-
 TEST_F(ZeroFill, LargeFillsStreamPastACacheTheyExceed)
 {
     // 512 KiB cache: 600 KiB fills take the non-temporal path and must still clear exactly.
