@@ -41,7 +41,7 @@ for src in "${sources[@]}"; do
   # The kernels' SIMD bodies, each with its own instruction set, as CMake builds them.
   isa=()
   case "$src" in
-    *_sse2.cpp) isa=(-msse2) ;; *_sse3.cpp) isa=(-msse3) ;; *_ssse3.cpp) isa=(-mssse3) ;; *_avx2.cpp) isa=(-mavx2) ;;
+    *_sse2.cpp) isa=(-msse2) ;; *_sse3.cpp) isa=(-msse3) ;; *_ssse3.cpp) isa=(-mssse3) ;; *_sse41.cpp) isa=(-msse4.1) ;; *_avx2.cpp) isa=(-mavx2) ;; *_avx512.cpp) isa=(-mavx512f) ;;
   esac
   [ "$obj" -nt "$src" ] || clang++ "${flags[@]}" "${isa[@]}" "${includes[@]}" -c "$src" -o "$obj" &
   objects+=("$obj")

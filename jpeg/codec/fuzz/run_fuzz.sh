@@ -18,7 +18,7 @@ for src in "$root"/jpeg/kernels/{processor,transform,memory,huffman,lossless,col
            "$root"/platform/source/platdispatch.cpp; do
     isa=()
     case "$src" in
-        *_sse2.cpp) isa=(-msse2) ;; *_sse3.cpp) isa=(-msse3) ;; *_ssse3.cpp) isa=(-mssse3) ;; *_avx2.cpp) isa=(-mavx2) ;;
+        *_sse2.cpp) isa=(-msse2) ;; *_sse3.cpp) isa=(-msse3) ;; *_ssse3.cpp) isa=(-mssse3) ;; *_avx2.cpp) isa=(-mavx2) ;; *_avx512.cpp) isa=(-mavx512f) ;;
     esac
     obj="$out/jpeg-kernel-objects/$(basename "$(dirname "$src")")_$(basename "$src" .cpp).o"
     clang++ "${flags[@]}" "${isa[@]}" -c "$src" -o "$obj"
@@ -28,7 +28,7 @@ done
 for src in "$root"/jpeg/codec/source/*.cpp; do
     isa=()
     case "$src" in
-        *_sse2.cpp) isa=(-msse2) ;; *_ssse3.cpp) isa=(-mssse3) ;; *_sse41.cpp) isa=(-msse4.1) ;; *_avx2.cpp) isa=(-mavx2) ;;
+        *_sse2.cpp) isa=(-msse2) ;; *_ssse3.cpp) isa=(-mssse3) ;; *_sse41.cpp) isa=(-msse4.1) ;; *_avx2.cpp) isa=(-mavx2) ;; *_avx512.cpp) isa=(-mavx512f) ;;
     esac
     obj="$out/jpeg-kernel-objects/codec_$(basename "$src" .cpp).o"
     clang++ "${flags[@]}" "${isa[@]}" -c "$src" -o "$obj"

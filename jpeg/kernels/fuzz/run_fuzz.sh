@@ -19,7 +19,7 @@ for s in "${srcs[@]}"; do
   flags=()
   case "$s" in
     *_sse2.cpp) flags=(-msse2) ;; *_sse3.cpp) flags=(-msse3) ;;
-    *_ssse3.cpp) flags=(-mssse3) ;; *_avx2.cpp) flags=(-mavx2) ;;
+    *_ssse3.cpp) flags=(-mssse3) ;; *_avx2.cpp) flags=(-mavx2) ;; *_avx512.cpp) flags=(-mavx512f) ;;
   esac
   o=$out/$(echo "${s#$root/}" | tr / _).o
   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all "${flags[@]}" \
