@@ -566,7 +566,9 @@ TEST(ReadDICOM, ShortNativeValueFails) {
   trailer.text(0xFFFC, 0xFFFC, "OB", "padding bytes to read");
   VEK_TestManager m;
   const Frame f = read_frame(m, native_file(n, std::vector<uint8_t>(8, 3), true, &trailer.bytes), 0);
-  if (f.engine != nullptr) EXPECT_EQ(f.pixels.size(), 8u);
+  if (f.engine != nullptr) {
+    EXPECT_EQ(f.pixels.size(), 8u);
+  }
   EXPECT_EQ(m.status().full_code(), 0x80400000u);
 }
 

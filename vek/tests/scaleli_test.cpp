@@ -55,7 +55,9 @@ std::vector<int64_t> scaled(uint32_t W, uint32_t H, uint16_t c, const std::vecto
                             const char* engine = nullptr) {
   const Scaled<int64_t> r = scale(W, H, c, in, make);
   EXPECT_TRUE(r.run.passed) << std::hex << r.run.code << std::dec << " " << r.run.method;
-  if (engine != nullptr) EXPECT_NE(r.engine.find(engine), std::string::npos) << r.engine;
+  if (engine != nullptr) {
+    EXPECT_NE(r.engine.find(engine), std::string::npos) << r.engine;
+  }
   return r.run.out;
 }
 

@@ -268,7 +268,6 @@ TEST(ScalePP, EnlargingMixesTwoNeighboursAndEndsOnTheLastPixel) {
 template <class S, class T>
 void expect_members_match_the_oracle() {
   VEK_TestManager m;
-  using Fn = std::function<std::vector<S>(const std::vector<S>&, uint32_t, uint32_t, uint32_t, uint32_t)>;
   struct Case {
     uint32_t s, n;
   };

@@ -56,7 +56,9 @@ std::vector<T> scaled_ok(const VEK_Header& h, const std::vector<T>& in, const Ma
                          const char* engine = nullptr) {
   Scaled<T> s = scale(h, in, make);
   EXPECT_TRUE(s.run.passed) << std::hex << s.run.code << std::dec << " " << s.run.method;
-  if (engine != nullptr) EXPECT_NE(s.engine.find(engine), std::string::npos) << s.engine;
+  if (engine != nullptr) {
+    EXPECT_NE(s.engine.find(engine), std::string::npos) << s.engine;
+  }
   return s.run.out;
 }
 

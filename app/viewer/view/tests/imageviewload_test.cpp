@@ -59,7 +59,7 @@ protected:
 
 TEST_F(ImageViewLoad, OpenGateLoadsEveryImageInOrder)
 {
-    ImageSet& set = Show("small.dcm", 5, false);
+    Show("small.dcm", 5, false);
     ASSERT_TRUE(view->StartLoader());
     ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_DONE) == 1; }));
     Pump();
@@ -104,7 +104,7 @@ TEST_F(ImageViewLoad, StoppingAPausedLoaderLeavesAtOnce)
 
 TEST_F(ImageViewLoad, ReportsForADestroyedCellAreDropped)
 {
-    ImageSet& set = Show("small.dcm", 4, false);
+    Show("small.dcm", 4, false);
     ASSERT_TRUE(view->StartLoader());
     view.reset();
     Pump();
@@ -156,7 +156,7 @@ TEST_F(ImageViewLoad, PaintLoadsAnImageSkippedForMemoryOnce)
     XEVLoadState& state = GetLoadState();
     state.memoryShortStudy = 1;
     state.memoryShort = 0;
-    ImageSet& set = Show({"small.dcm", "not_dicom.dcm"}, false);
+    Show({"small.dcm", "not_dicom.dcm"}, false);
     view->GoToImage(0);
     Grab(*view);
     ASSERT_TRUE(PumpUntil([&] { return view->loadedCount == 1; }));
@@ -184,7 +184,7 @@ TEST_F(ImageViewLoad, PaintLoadsAnImageSkippedForMemoryOnce)
 
 TEST_F(ImageViewLoad, StepsPastTheEndOnlyWithWrap)
 {
-    ImageSet& set = Show("small.dcm", 10, true);
+    Show("small.dcm", 10, true);
     ASSERT_EQ(view->GoToImage(9), 0);
     view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
     Pump();
