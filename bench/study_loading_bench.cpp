@@ -15,7 +15,6 @@
 #include <dcmtk/dcmimgle/dcmimage.h>
 #include <dcmtk/oflog/oflog.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -203,11 +202,19 @@ Host& TheHost()
     return *host;
 }
 
+// The process's own peak (VmHWM). getrusage's figure is no use in a spawned child: it starts
+// from the peak of the parent whose memory the spawn borrowed until exec.
 double PeakRssBytes()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) * 1024;
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (status == nullptr) return 0;
+    double bytes = 0;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "VmHWM:", 6) == 0) bytes = std::strtod(line + 6, nullptr) * 1024;
+    }
+    std::fclose(status);
+    return bytes;
 }
 
 void BM_HostFirstImage(benchmark::State& state)
@@ -270,6 +277,35 @@ std::vector<std::unique_ptr<ImageInfo>> Jobs(const std::vector<std::string>& ima
     return jobs;
 }
 
+// The images through the host's queue with `workers` workers, sent as the grid's series
+// mode does; returns when all are decoded.
+void RunThroughHost(const XEVWindowHandle& window, std::vector<ImageInfo*>& jobs, int64_t workers)
+{
+    XEVSendMessage(window, WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&jobs));
+    for (int64_t w = 0; w < workers; ++w) XEVSendMessage(window, WM_XEV_LOADER_START);
+    XEVSendMessage(window, WM_XEV_LOADER_JOIN);
+}
+
+// The images by as many std::threads calling LoadImage directly; each image gets its helper as
+// the host's jobs do, made by the loading thread. Returns the count of failed loads.
+int RunDirect(const std::vector<std::string>& images, int threads, std::vector<std::unique_ptr<XEVVEKHelper>>& helpers)
+{
+    std::atomic<int> nextImage{0};
+    std::atomic<int> failed{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back([&] {
+            for (int k = nextImage++; k < kImages; k = nextImage++) {
+                int32_t frame = 0;
+                helpers[size_t(k)] = std::make_unique<XEVVEKHelper>();
+                if (helpers[size_t(k)]->LoadImage(QString::fromStdString(images[size_t(k)]), frame) == 0) ++failed;
+            }
+        });
+    }
+    for (std::thread& t : pool) t.join();
+    return failed.load();
+}
+
 void BM_HostWorkers(benchmark::State& state)
 {
     const Disc& disc = TheDisc();
@@ -282,9 +318,7 @@ void BM_HostWorkers(benchmark::State& state)
         std::vector<ImageInfo*> raw;
         for (auto& job : jobs) raw.push_back(job.get());
         state.ResumeTiming();
-        XEVSendMessage(window, WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&raw));
-        for (int64_t w = 0; w < state.range(0); ++w) XEVSendMessage(window, WM_XEV_LOADER_START);
-        XEVSendMessage(window, WM_XEV_LOADER_JOIN);
+        RunThroughHost(window, raw, state.range(0));
         state.PauseTiming();
         for (auto& job : jobs) {
             if (job->GetHelper() == nullptr || job->GetHelper()->GetFrame(0) == nullptr) {
@@ -306,26 +340,11 @@ void BM_DirectThreads(benchmark::State& state)
     const int threads = int(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        // Each image gets its helper as the host's jobs do: made by the loading thread.
         std::vector<std::unique_ptr<XEVVEKHelper>> helpers(kImages);
-        std::atomic<int> nextImage{0};
-        std::atomic<int> failed{0};
         state.ResumeTiming();
-        std::vector<std::thread> pool;
-        for (int t = 0; t < threads; ++t) {
-            pool.emplace_back([&] {
-                for (int k = nextImage++; k < kImages; k = nextImage++) {
-                    int32_t frame = 0;
-                    helpers[size_t(k)] = std::make_unique<XEVVEKHelper>();
-                    if (helpers[size_t(k)]->LoadImage(QString::fromStdString(disc.images[size_t(k)]), frame) == 0) {
-                        ++failed;
-                    }
-                }
-            });
-        }
-        for (std::thread& t : pool) t.join();
+        const int failed = RunDirect(disc.images, threads, helpers);
         state.PauseTiming();
-        if (failed.load() != 0) state.SkipWithError("LoadImage failed");
+        if (failed != 0) state.SkipWithError("LoadImage failed");
         helpers.clear();
         state.ResumeTiming();
     }
@@ -351,23 +370,9 @@ int FreshProcessPass(bool host, int workers, const std::string& folder)
     bool decoded = true;
     const auto start = std::chrono::steady_clock::now();
     if (host) {
-        const XEVWindowHandle window = theHost.thread.Window();
-        XEVSendMessage(window, WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&raw));
-        for (int w = 0; w < workers; ++w) XEVSendMessage(window, WM_XEV_LOADER_START);
-        XEVSendMessage(window, WM_XEV_LOADER_JOIN);
+        RunThroughHost(theHost.thread.Window(), raw, workers);
     } else {
-        std::atomic<int> nextImage{0};
-        std::vector<std::thread> pool;
-        for (int t = 0; t < workers; ++t) {
-            pool.emplace_back([&] {
-                for (int k = nextImage++; k < kImages; k = nextImage++) {
-                    int32_t frame = 0;
-                    helpers[size_t(k)] = std::make_unique<XEVVEKHelper>();
-                    (void)helpers[size_t(k)]->LoadImage(QString::fromStdString(images[size_t(k)]), frame);
-                }
-            });
-        }
-        for (std::thread& t : pool) t.join();
+        (void)RunDirect(images, workers, helpers);
     }
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     for (int k = 0; k < kImages; ++k) {
