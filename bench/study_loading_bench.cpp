@@ -2,13 +2,14 @@
 // bits, uncompressed): from StartLoading to the first image decoded through the job host,
 // against DCMTK loading the DICOMDIR (DcmDicomDir) and decoding that image (DicomImage); and
 // the 500 images through the host with 1, 2 and 4 workers, against as many std::threads
-// calling XEVVEKHelper::LoadImage directly. Peak RSS is reported against the decoded bytes,
-// each worker count read in a process of its own: freed images stay with the allocator, so a
-// process that ran one count would carry its peak into the next.
+// calling XEVVEKHelper::LoadImage directly.
 //
-// The disc is written and flushed before anything is timed, so no write-back runs during a
-// measurement. The host and direct figures are best compared from one interleaved run:
-//   study_loading_bench --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true
+// BM_FreshProcess holds the worker figures to read: host and direct passes alternate, each in
+// a new process, giving the speed ratio and the peak RSS against the decoded bytes for each
+// worker count. In one long-lived process a pass's time depends mostly on whether the
+// allocator kept the previous pass's 262 MB or must fault it in again, and the peak carries
+// over from one worker count to the next; BM_HostWorkers and BM_DirectThreads show that warm
+// case only. The disc is written and flushed before anything is timed.
 #include <benchmark/benchmark.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcdicdir.h>
