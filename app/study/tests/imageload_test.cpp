@@ -387,6 +387,28 @@ TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
     state.memoryShortStudy = 0;
 }
 
+TEST(ImageLoadTest, MemoryPassIsReusedOnlyWithRoomToSpare)
+{
+    constexpr uint64_t kMiB = uint64_t{1} << 20;
+    const PlatMemoryStatus plenty{uint64_t{8} << 30, uint64_t{8} << 30};
+    EXPECT_TRUE(XEVMemoryPassReusable(plenty, kXEVMaxProcessMemory - kXEVMemoryReuseMargin));
+    // Still a pass, but a few images more could cross the limit before the next reading.
+    EXPECT_TRUE(IsMemoryAvailable(plenty, kXEVMaxProcessMemory - kXEVMemoryReuseMargin + 1));
+    EXPECT_FALSE(XEVMemoryPassReusable(plenty, kXEVMaxProcessMemory - kXEVMemoryReuseMargin + 1));
+    EXPECT_FALSE(XEVMemoryPassReusable(plenty, kXEVMaxProcessMemory + 1));
+    const PlatMemoryStatus tight{50 * kMiB + kXEVMemoryReuseMargin, 0};
+    EXPECT_TRUE(IsMemoryAvailable(tight, 0));
+    EXPECT_FALSE(XEVMemoryPassReusable(tight, 0));
+    EXPECT_TRUE(XEVMemoryPassReusable(PlatMemoryStatus{tight.availablePhysical + 1, 0}, 0));
+
+    // A reused pass never hides a test substituted after it.
+    ASSERT_TRUE(XEVRunMemoryTest());
+    XEVSetMemoryTest(NoMemory);
+    EXPECT_FALSE(XEVRunMemoryTest());
+    XEVSetMemoryTest(nullptr);
+    EXPECT_TRUE(XEVRunMemoryTest());
+}
+
 TEST(ImageLoadTest, ViewWaitsForTheDecodeInProgress)
 {
     XEVVEKHelper helper;

@@ -112,6 +112,10 @@ int64_t XEVSteadyMilliseconds();
 using XEVMemoryTest = bool (*)();
 void XEVSetMemoryTest(XEVMemoryTest test);
 bool XEVRunMemoryTest();
+// The platform's test reuses a pass for a few milliseconds only while this much more memory
+// could be taken, more than decoders on every core allocate in that time.
+constexpr uint64_t kXEVMemoryReuseMargin = uint64_t{256} << 20;
+bool XEVMemoryPassReusable(const PlatMemoryStatus& status, uint64_t processUse);
 
 // The memory figures the pre-load budget is taken from; tests replace them, null restores
 // the platform's.
