@@ -388,7 +388,7 @@ TEST_F(ImageViewTools, CellMenuStatesAndCommands)
     XEVImageViewCtrl& cell = Show({"quad16.dcm"}, 128, 128);
     GetCommonSettings().OperationLock = 1;
     GetLoadState().mouseTool = kXEVToolZoom;
-    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(0, 0));
+    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(0, 0), cell.mapToGlobal(QPoint(0, 0)));
     QCoreApplication::sendEvent(&cell, &keyboard);
     ASSERT_EQ(menus.ids.size(), 1u);
     EXPECT_EQ(menus.ids[0], kXEVMenuImage);
