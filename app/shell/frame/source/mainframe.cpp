@@ -18,6 +18,11 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), receiver_(*this) 
 
 CMainFrame::~CMainFrame()
 {
+    // A frame destroyed without being closed still stops its threads before the panes they
+    // read go.
+    if (clientCreated_ != 0) {
+        ShutDown();
+    }
     // The panes reach the frame while they go; take them down while it is whole.
     clientCreated_ = 0;
     QWidget* client = takeCentralWidget();

@@ -367,23 +367,29 @@ void CMainFrame::ShutDownDescendants()
     }
 }
 
+void CMainFrame::ShutDown()
+{
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    SetFullScreen(false);
+    hide();
+    ShutDownLoaders();
+    if (mountNotifier_ != nullptr) {
+        mountNotifier_->setEnabled(false);
+    }
+    ShutDownDescendants();
+    if (mountFd_ >= 0) {
+        delete mountNotifier_;
+        mountNotifier_ = nullptr;
+        ::close(mountFd_);
+        mountFd_ = -1;
+    }
+}
+
 void CMainFrame::closeEvent(QCloseEvent* e)
 {
-    if (!shutDown_) {
-        shutDown_ = true;
-        SetFullScreen(false);
-        hide();
-        ShutDownLoaders();
-        if (mountNotifier_ != nullptr) {
-            mountNotifier_->setEnabled(false);
-        }
-        ShutDownDescendants();
-        if (mountFd_ >= 0) {
-            delete mountNotifier_;
-            mountNotifier_ = nullptr;
-            ::close(mountFd_);
-            mountFd_ = -1;
-        }
-    }
+    ShutDown();
     e->accept();
 }

@@ -42,11 +42,8 @@ protected:
     }
     void TearDown() override
     {
-        // The cells hold the list's images and the list goes first: empty them, as closing does.
-        if (frame != nullptr) {
-            frame->GetImageFormView()->StopLoading();
-            frame->GetImageFormView()->ClearAllViews();
-        }
+        // Destroyed without closing, while cells still hold the list's images: the frame stops
+        // its threads and empties the cells itself.
         frame.reset();
         SetModes(0, 0);
         GetLoadState().SetArchive(std::string(), std::string());

@@ -154,6 +154,8 @@ public:
     // and the list, in an order where no thread reads a freed record.
     void ShutDownLoaders();
     void ShutDownDescendants();
+    // The ordered stop of closing; runs once, from closing or else from the destructor.
+    void ShutDown();
     void SetProgramOnCdRom(int32_t onCdRom) { programOnCdRom_ = onCdRom; }
     int32_t Agreed() const { return agreed_; }
     int32_t LoadResult() const { return loadResult_; }
