@@ -223,6 +223,11 @@ int32_t XEVImageViewCtrl::ResolveFrame(const XEVVEKHelper* helper) const
     return currentFrame;
 }
 
+FrameImageInfo* XEVImageViewCtrl::ShownFrame(const XEVVEKHelper* helper) const
+{
+    return helper != nullptr ? helper->GetFrame(ResolveFrame(helper)) : nullptr;
+}
+
 int32_t XEVImageViewCtrl::GetCineLength() const
 {
     XEVLockedHelper locked(CurrentImage());
@@ -316,7 +321,7 @@ XEVOverlayView XEVImageViewCtrl::OverlayView(QPainter* painter) const
 void XEVImageViewCtrl::CloseAnnotationEdit()
 {
     XEVLockedHelper locked(CurrentImage(), true);
-    FrameImageInfo* frame = locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    FrameImageInfo* frame = ShownFrame(locked.helper);
     if (frame == nullptr) {
         return;
     }
@@ -355,8 +360,7 @@ QRect XEVImageViewCtrl::CursorArea(bool drawnImageOnly) const
 QPoint XEVImageViewCtrl::ClientToImage(QPoint client) const
 {
     XEVLockedHelper locked(CurrentImage(), true);
-    const FrameImageInfo* frame =
-        locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    const FrameImageInfo* frame = ShownFrame(locked.helper);
     if (frame == nullptr) {
         return QPoint(sourceLeft, sourceTop);
     }
@@ -480,8 +484,7 @@ XEVViewGeometry XEVImageViewCtrl::ComputeGeometry(int32_t clientWidth, int32_t c
 XEVOverlayViewInfo XEVImageViewCtrl::BuildCornerTexts() const
 {
     XEVLockedHelper locked(CurrentImage(), true);
-    const FrameImageInfo* frame =
-        locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    const FrameImageInfo* frame = ShownFrame(locked.helper);
     if (frame == nullptr) {
         return {};
     }

@@ -135,8 +135,7 @@ void XEVImageViewCtrl::DropToolUnlessLocked()
     int32_t buttons = 0;
     {
         XEVLockedHelper locked(CurrentImage(), true);
-        const FrameImageInfo* frame =
-            locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+        const FrameImageInfo* frame = ShownFrame(locked.helper);
         if (frame != nullptr) {
             buttons = frame->textEditOpen != 0 ? kXEVToolText : (frame->arrowEditOpen != 0 ? kXEVToolArrow : 0);
         }
@@ -228,7 +227,7 @@ void XEVImageViewCtrl::OnLButtonDown(QPoint pt)
         SendToParent(kCellSelect, XEVWParam(controlId_), 0);
     }
     XEVLockedHelper locked(CurrentImage(), true);
-    FrameImageInfo* frame = locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    FrameImageInfo* frame = ShownFrame(locked.helper);
     if (frame == nullptr) {
         return;
     }
@@ -358,7 +357,7 @@ void XEVImageViewCtrl::ApplyZoomRule(XEVVEKHelper* helper, const FrameImageInfo*
 void XEVImageViewCtrl::OnDragMove(QPoint pt)
 {
     XEVLockedHelper locked(CurrentImage(), true);
-    FrameImageInfo* frame = locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    FrameImageInfo* frame = ShownFrame(locked.helper);
     if (frame == nullptr) {
         return;
     }
@@ -457,7 +456,7 @@ void XEVImageViewCtrl::OnLButtonUp(QPoint pt)
         panInProgress = 0;
     };
     XEVLockedHelper locked(CurrentImage(), true);
-    FrameImageInfo* frame = locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    FrameImageInfo* frame = ShownFrame(locked.helper);
     if (frame == nullptr) {
         // The image may have been released for memory since the press: the drag just ends.
         endDrag();
@@ -540,7 +539,7 @@ void XEVImageViewCtrl::OnRButtonUp(QPoint pt, QPoint global, bool leftHeld)
         return;
     }
     XEVLockedHelper locked(CurrentImage(), true);
-    FrameImageInfo* frame = locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    FrameImageInfo* frame = ShownFrame(locked.helper);
     if (frame == nullptr || !locked.helper->IsFrameLoaded(ResolveFrame(locked.helper))) {
         return;
     }
@@ -585,7 +584,7 @@ void XEVImageViewCtrl::mouseDoubleClickEvent(QMouseEvent* event)
     }
     const QPoint pt = event->position().toPoint();
     XEVLockedHelper locked(CurrentImage(), true);
-    FrameImageInfo* frame = locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    FrameImageInfo* frame = ShownFrame(locked.helper);
     if (frame == nullptr || frame->AnyMeasureHit(pt) != 0) {
         return;
     }
@@ -648,8 +647,7 @@ bool XEVImageViewCtrl::OnKey(int key)
     }
     {
         XEVLockedHelper locked(CurrentImage(), true);
-        const FrameImageInfo* frame =
-            locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+        const FrameImageInfo* frame = ShownFrame(locked.helper);
         if (frame != nullptr && (frame->textEditOpen != 0 || frame->arrowEditOpen != 0)) {
             return false;
         }
@@ -711,8 +709,7 @@ void XEVImageViewCtrl::UpdateCursor(QPoint pt)
     }
     {
         XEVLockedHelper locked(CurrentImage(), true);
-        FrameImageInfo* frame =
-            locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+        FrameImageInfo* frame = ShownFrame(locked.helper);
         if (frame != nullptr && frame->textEditOpen != 0) {
             frame->FocusTextEdit();
         } else if (frame != nullptr && frame->arrowEditOpen != 0) {
@@ -746,8 +743,7 @@ void XEVImageViewCtrl::resizeEvent(QResizeEvent* event)
         return;
     }
     XEVLockedHelper locked(CurrentImage(), true);
-    const FrameImageInfo* frame =
-        locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+    const FrameImageInfo* frame = ShownFrame(locked.helper);
     if (frame == nullptr) {
         return;
     }
@@ -929,8 +925,7 @@ bool XEVImageViewCtrl::OnToolCommand(int32_t id)
     case ID_XEV_DELETE_TEXT:
     case ID_XEV_DELETE_ARROW: {
         XEVLockedHelper locked(CurrentImage(), true);
-        FrameImageInfo* frame =
-            locked.helper != nullptr ? locked.helper->GetFrame(ResolveFrame(locked.helper)) : nullptr;
+        FrameImageInfo* frame = ShownFrame(locked.helper);
         if (frame == nullptr) {
             return true;
         }

@@ -307,6 +307,8 @@ private:
     void PostToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);
     // The view's frame with -1 as the last frame of the helper.
     int32_t ResolveFrame(const XEVVEKHelper* helper) const;
+    // The frame the cell shows of the helper; null without a helper.
+    FrameImageInfo* ShownFrame(const XEVVEKHelper* helper) const;
     XEVOverlayView OverlayView(QPainter* painter) const;
     bool RenderCurrent(XEVVEKHelper* helper, FrameImageInfo* frame, int32_t frameIndex, int32_t clientWidth,
                        int32_t clientHeight);
