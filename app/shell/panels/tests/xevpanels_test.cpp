@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include "shell/xev_uistring.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
@@ -91,6 +92,12 @@ TEST_F(PanelTest, DatesAndAgesThroughTheSafeFormatter)
     EXPECT_EQ(XEVDateText(QStringLiteral("19700101"), 20311), QStringLiteral("1970年01月01日生"));
     EXPECT_EQ(XEVDateText(QStringLiteral("19700101"), 20301), QStringLiteral("1970年01月01日"));
     EXPECT_TRUE(XEVDateText(QStringLiteral("1970010"), 20311).isEmpty());
+    EXPECT_TRUE(XEVDateText(QString(), 20301).isEmpty());
+    // The older dotted form gives its eight digits; a value padded to even length reads alike.
+    EXPECT_EQ(XEVDateText(QStringLiteral("1997.04.24"), 20301), QStringLiteral("1997年04月24日"));
+    EXPECT_EQ(XEVDateText(QStringLiteral("19970424 "), 20301), QStringLiteral("1997年04月24日"));
+    EXPECT_TRUE(XEVDateText(QStringLiteral("1997.4.24"), 20301).isEmpty());
+    EXPECT_TRUE(XEVDateText(QStringLiteral("1997-04-24"), 20301).isEmpty());
 
     PatientInfo patient;
     patient.SetAge(QStringLiteral("045Y"));
@@ -126,9 +133,15 @@ TEST_F(PanelTest, PatientBarLayout)
         EXPECT_GT(Ink(drawn, blank, QRect(x + 144, 0, 142, 27)), 0) << width;
         EXPECT_EQ(Ink(drawn, blank, QRect(0, 0, x + 144, 27)), 0) << width;
 
-        dated.birthDate = QStringLiteral("1970010");
+        dated.birthDate = QStringLiteral("1970.01.01");
         bar.SetPatient(dated);
-        EXPECT_EQ(Ink(Grab(bar), blank, bar.rect()), 0) << width;
+        EXPECT_EQ(Grab(bar), drawn) << width;
+
+        for (const QString& shortDate : {QStringLiteral("1970010"), QString()}) {
+            dated.birthDate = shortDate;
+            bar.SetPatient(dated);
+            EXPECT_EQ(Ink(Grab(bar), blank, bar.rect()), 0) << width;
+        }
     }
 
     // The skin is stretched over the whole bar; the last bar has its own.
