@@ -205,6 +205,48 @@ TEST_F(PanelTest, PatientView)
     patient.age = 45;
     view.SetPatient(patient);
     EXPECT_GT(Ink(Grab(view), background, QRect(300, 56, 60, 37)), 0);
+
+    // Birth dates: the dotted form as its digits, an empty one as nothing.
+    patient.birthDate = QStringLiteral("19970424");
+    view.SetPatient(patient);
+    const QImage dated = Grab(view);
+    EXPECT_GT(Ink(dated, background, QRect(180, 56, 120, 37)), 0);
+    patient.birthDate = QStringLiteral("1997.04.24");
+    view.SetPatient(patient);
+    EXPECT_EQ(Grab(view), dated);
+    patient.birthDate.clear();
+    view.SetPatient(patient);
+    EXPECT_EQ(Ink(Grab(view), background, QRect(180, 56, 120, 37)), 0);
+}
+
+TEST_F(PanelTest, PatientViewTextRunsOverAPlainBackground)
+{
+    // Under every row the text lines cover the background is its plain field (the colour above
+    // the first line), so no line of the artwork runs through a name.
+    CXEVPatientView view;
+    view.resize(442, 93);
+    const QImage background = BuiltIn(218);
+    XEVPatientFields patient;
+    patient.nameIdeographic = QStringLiteral("山田 太郎 Ägypqj");
+    patient.nameAlphabetic = QStringLiteral("Yamada Taro Ägypqj");
+    patient.patientId = QStringLiteral("ID-12345gj");
+    patient.birthDate = QStringLiteral("19970424");
+    patient.ageText = QStringLiteral("029Y");
+    patient.age = 29;
+    view.SetPatient(patient);
+    const QImage drawn = Grab(view);
+    const QRgb field = background.pixel(20, 3);
+    int inkRows = 0;
+    for (int y = 0; y < 93; ++y) {
+        if (Ink(drawn, background, QRect(20, y, 340, 1)) == 0) {
+            continue;
+        }
+        ++inkRows;
+        for (int x = 20; x < 421; ++x) {
+            ASSERT_EQ(background.pixel(x, y), field) << x << "," << y;
+        }
+    }
+    EXPECT_GT(inkRows, 40);
 }
 
 TEST(PictureTest, LargerPicturesAreCutEvenly)
