@@ -9,6 +9,9 @@
 #include "shell/xevcommonsettings.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "vek_dicominfo.h"
+#include "vek_fileinputstorage.h"
+#include "vek_managerimpl.h"
 
 // The committed sample disc the README points users at: what its DICOMDIR lists and how the
 // MR's first image looks, from the values make_discs.sh wrote.
@@ -60,6 +63,36 @@ TEST(SampleDiscTest, TwoPatientsWithTheirStudiesAndSeries)
     ASSERT_EQ(chest.series.size(), 2u);
     EXPECT_EQ(chest.series[0]->modality, QStringLiteral("CR"));
     EXPECT_EQ(chest.series[1]->images.size(), 10u);
+}
+
+TEST(SampleDiscTest, TheDirectoryAndTheFilesGiveOneStudyDate)
+{
+    SampleDisc disc;
+    ASSERT_EQ(disc.result, 1);
+    int32_t files = 0;
+    for (const PatientInfo* p : disc.patients) {
+        for (const StudyInfo* study : p->studies) {
+            EXPECT_EQ(study->studyDate, QStringLiteral("20260315"));
+            for (const SeriesInfo* s : study->series) {
+                for (const ImageInfo* image : s->images) {
+                    VEK_DefaultManager manager;
+                    const std::string path = image->filePath.toStdString();
+                    VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&manager, path.c_str());
+                    ASSERT_NE(storage, nullptr) << path;
+                    VEK_DICOMInfo info(&manager);
+                    const bool loaded = info.load(storage);
+                    const VEK_WString date = info.get_string_value(0x0008, 0x0020);
+                    vek_destroy(storage);
+                    ASSERT_TRUE(loaded) << path;
+                    EXPECT_EQ(QString(reinterpret_cast<const QChar*>(date.c_str()), qsizetype(date.size())).trimmed(),
+                              study->studyDate)
+                        << path;
+                    ++files;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(files, 20);   // the run lists one entry per frame
 }
 
 TEST(SampleDiscTest, EveryImageDecodes)
