@@ -65,7 +65,7 @@ TEST(SampleDiscTest, TwoPatientsWithTheirStudiesAndSeries)
     EXPECT_EQ(chest.series[1]->images.size(), 10u);
 }
 
-TEST(SampleDiscTest, TheDirectoryAndTheFilesGiveOneStudyDate)
+TEST(SampleDiscTest, TheDirectoryGivesItsFilesStudyDateBirthDateAndSex)
 {
     SampleDisc disc;
     ASSERT_EQ(disc.result, 1);
@@ -81,12 +81,15 @@ TEST(SampleDiscTest, TheDirectoryAndTheFilesGiveOneStudyDate)
                     ASSERT_NE(storage, nullptr) << path;
                     VEK_DICOMInfo info(&manager);
                     const bool loaded = info.load(storage);
-                    const VEK_WString date = info.get_string_value(0x0008, 0x0020);
                     vek_destroy(storage);
                     ASSERT_TRUE(loaded) << path;
-                    EXPECT_EQ(QString(reinterpret_cast<const QChar*>(date.c_str()), qsizetype(date.size())).trimmed(),
-                              study->studyDate)
-                        << path;
+                    const auto value = [&](uint16_t element, uint16_t group = 0x0010) {
+                        const VEK_WString text = info.get_string_value(group, element);
+                        return QString(reinterpret_cast<const QChar*>(text.c_str()), qsizetype(text.size())).trimmed();
+                    };
+                    EXPECT_EQ(value(0x0020, 0x0008), study->studyDate) << path;
+                    EXPECT_EQ(value(0x0030), p->birthDate) << path;
+                    EXPECT_EQ(value(0x0040), p->sex) << path;
                     ++files;
                 }
             }

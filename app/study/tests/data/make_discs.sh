@@ -121,10 +121,11 @@ def elem(g, e, vr, v):
 def rec(kind, *fields):
     return dict(type=kind, fields=list(fields), children=[])
 
-def P(name, pid, charset=None, age=None):
-    f = [(0x0010, 0x0010, 'PN', name), (0x0010, 0x0020, 'LO', pid), (0x0010, 0x0040, 'CS', 'M')]
+def P(name, pid, charset=None, age=None, birth=None, sex='M'):
+    f = [(0x0010, 0x0010, 'PN', name), (0x0010, 0x0020, 'LO', pid), (0x0010, 0x0040, 'CS', sex)]
     if charset: f.append((0x0008, 0x0005, 'CS', charset))
     if age: f.append((0x0010, 0x1010, 'AS', age))
+    if birth: f.append((0x0010, 0x0030, 'DA', birth))
     return rec('PATIENT', *f)
 def S(uid, mods, date='20260101'):
     return rec('STUDY', (0x0020, 0x000D, 'UI', uid), (0x0008, 0x0020, 'DA', date), (0x0008, 0x0061, 'CS', mods))
@@ -239,7 +240,7 @@ SAMPLE = '../../../../sample'
 shutil.rmtree(SAMPLE, ignore_errors=True)
 os.makedirs(SAMPLE + '/DICOM')
 JIS_CS = ['', 'ISO 2022 IR 87']
-# The files and the DICOMDIR's study records give the one date.
+# The files and the DICOMDIR's records give the one study date (and birth date and sex).
 SAMPLE_STUDY_DATE = '20260315'
 CT_CLS, MR_CLS, CR_CLS = '1.2.840.10008.5.1.4.1.1.2', '1.2.840.10008.5.1.4.1.1.4', '1.2.840.10008.5.1.4.1.1.1'
 XA_CLS, TEXT_SR = '1.2.840.10008.5.1.4.1.1.12.1', '1.2.840.10008.5.1.4.1.1.88.11'
@@ -337,10 +338,10 @@ sample_record('XA', fid, XA_CLS, uid, 1, frames=10)
 def sample_series(s, desc):
     e = E(s['uid'], s['mod'], s['num'], desc)
     return tree(e, *recs[s['mod']])
-p1 = tree(P(JIS, 'KV0001', charset='\\ISO 2022 IR 87'),
+p1 = tree(P(JIS, 'KV0001', charset='\\ISO 2022 IR 87', birth=P1['birth'], sex=P1['sex']),
           tree(S(ST1, 'CT\\MR\\SR', SAMPLE_STUDY_DATE), sample_series(CT, 'HEAD PLAIN'), sample_series(MR, 'T2 AX'),
                sample_series(SRS, 'REPORT')))
-p2 = tree(P('Suzuki^Hanako', 'KV0002', charset='ISO_IR 100'),
+p2 = tree(P('Suzuki^Hanako', 'KV0002', charset='ISO_IR 100', birth=P2['birth'], sex=P2['sex']),
           tree(S(ST2, 'CR\\XA', SAMPLE_STUDY_DATE), sample_series(CR, 'CHEST PA'), sample_series(XA, 'RUN')))
 write_dir(SAMPLE + '/DICOMDIR', [p1, p2])
 PY
