@@ -47,6 +47,20 @@ struct StorageHolder {
     }
 };
 
+// A header the reader refused: its format error (a compression or colour form the reader does
+// not take) is an image it cannot read; anything else leaves the tags unreadable.
+struct HeaderFailure {
+    uint32_t messageId;
+    int32_t statusCode;
+};
+HeaderFailure HeaderLoadFailure(VEK_Manager& manager)
+{
+    if (manager.status().code() == VEK_ERROR_FORMAT) {
+        return {10008, -2003};
+    }
+    return {10007, -2002};
+}
+
 // A file up to this size is read whole when its header is loaded, so that parsing it makes no
 // system call per element; later frames of a multi-frame file are read from the file.
 constexpr int32_t kWholeFileLimit = 32 << 20;
@@ -437,10 +451,10 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     if (frame == 0 || !dicomInfo.is_valid()) {
         ReadWholeFile(&manager, holder);
         ResetFileValues();
-        // Unknown transfer syntaxes come back from the header read as failures too. The
-        // message says the tags are unreadable, not that memory ran out.
+        // The message says the tags are unreadable, not that memory ran out.
         if (!dicomInfo.load(holder.storage)) {
-            return fileFail(10007, -2002);
+            const HeaderFailure failure = HeaderLoadFailure(manager);
+            return fileFail(failure.messageId, failure.statusCode);
         }
         uint32_t count = 0;
         frameCount = dicomInfo.get_ulong(0x0028, 0x0008, count) && count > 0 ? int32_t(std::min<uint32_t>(count, INT32_MAX))
@@ -747,7 +761,8 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
         return fail(10005, -2001);
     }
     if (!info.load(holder.storage)) {
-        return fail(10007, -2002);
+        const HeaderFailure failure = HeaderLoadFailure(manager);
+        return fail(failure.messageId, failure.statusCode);
     }
     uint32_t frames = 0;
     count = info.get_ulong(0x0028, 0x0008, frames) && frames > 0 ? int32_t(std::min<uint32_t>(frames, INT32_MAX)) : 1;

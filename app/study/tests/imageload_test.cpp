@@ -210,9 +210,12 @@ TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
     EXPECT_EQ(helper.statusText,
               GetMessageString(10007) + QStringLiteral("\n      [") + Fixture("expected.txt") + QStringLiteral("]\n"));
 
+    // Tags read, but pixels in an encoding the reader does not take: the image is unreadable.
     frame = 0;
     EXPECT_EQ(helper.LoadImage(Fixture("unknown_ts.dcm"), frame), 0);
-    EXPECT_EQ(helper.statusCode, -2002) << helper.statusText.toStdString();
+    EXPECT_EQ(helper.statusCode, -2003) << helper.statusText.toStdString();
+    EXPECT_EQ(helper.statusText,
+              GetMessageString(10008) + QStringLiteral("\n      [") + Fixture("unknown_ts.dcm") + QStringLiteral("]\n"));
 
     // The codec refuses extended (SOF1) frames: the frame is named, counted from 1.
     frame = 0;

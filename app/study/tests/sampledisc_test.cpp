@@ -9,6 +9,9 @@
 #include "shell/xevcommonsettings.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "vek_dicominfo.h"
+#include "vek_fileinputstorage.h"
+#include "vek_managerimpl.h"
 
 // The committed sample disc the README points users at: what its DICOMDIR lists and how the
 // MR's first image looks, from the values make_discs.sh wrote.
@@ -60,6 +63,39 @@ TEST(SampleDiscTest, TwoPatientsWithTheirStudiesAndSeries)
     ASSERT_EQ(chest.series.size(), 2u);
     EXPECT_EQ(chest.series[0]->modality, QStringLiteral("CR"));
     EXPECT_EQ(chest.series[1]->images.size(), 10u);
+}
+
+TEST(SampleDiscTest, TheDirectoryGivesItsFilesStudyDateBirthDateAndSex)
+{
+    SampleDisc disc;
+    ASSERT_EQ(disc.result, 1);
+    int32_t files = 0;
+    for (const PatientInfo* p : disc.patients) {
+        for (const StudyInfo* study : p->studies) {
+            EXPECT_EQ(study->studyDate, QStringLiteral("20260315"));
+            for (const SeriesInfo* s : study->series) {
+                for (const ImageInfo* image : s->images) {
+                    VEK_DefaultManager manager;
+                    const std::string path = image->filePath.toStdString();
+                    VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&manager, path.c_str());
+                    ASSERT_NE(storage, nullptr) << path;
+                    VEK_DICOMInfo info(&manager);
+                    const bool loaded = info.load(storage);
+                    vek_destroy(storage);
+                    ASSERT_TRUE(loaded) << path;
+                    const auto value = [&](uint16_t element, uint16_t group = 0x0010) {
+                        const VEK_WString text = info.get_string_value(group, element);
+                        return QString(reinterpret_cast<const QChar*>(text.c_str()), qsizetype(text.size())).trimmed();
+                    };
+                    EXPECT_EQ(value(0x0020, 0x0008), study->studyDate) << path;
+                    EXPECT_EQ(value(0x0030), p->birthDate) << path;
+                    EXPECT_EQ(value(0x0040), p->sex) << path;
+                    ++files;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(files, 20);   // the run lists one entry per frame
 }
 
 TEST(SampleDiscTest, EveryImageDecodes)

@@ -8,9 +8,10 @@ written as a 24-bit BMP named by its resource id; the resource file gives it the
 the id under the prefix /xev/bitmap. Later bitmaps are added to BITMAPS below.
 """
 import os
+import subprocess
 import sys
 
-from PIL import Image, ImageDraw
+from PIL import Image, ImageDraw, ImageFont
 
 # The menu icons' transparent colour.
 KEY = (64, 128, 128)
@@ -55,9 +56,11 @@ def panel(size, fill, edge):
 
 
 def patient_view():
+    """The view writes its name forms from y 9 and 30 and its third line from y 56: the divider
+    runs below them all."""
     img = Image.new("RGB", (442, 93), VIEW_BACK)
     d = ImageDraw.Draw(img)
-    d.line([(12, 50), (429, 50)], fill=(60, 100, 140))
+    d.line([(12, 86), (429, 86)], fill=(60, 100, 140))
     d.rectangle([0, 0, 441, 92], outline=(12, 28, 48))
     return img
 
@@ -229,10 +232,27 @@ for ids, glyph in PANE_BUTTONS:
 for ids, glyph in TOGGLES:
     for look, number in enumerate(ids):
         BITMAPS[number] = (lambda look=look, glyph=glyph: button((54, 31), look, glyph))
-# Pane backgrounds: title, cine area, status.
-BITMAPS[198] = lambda: panel((1262, 93), (15, 128, 15), (8, 80, 8))
+# Pane backgrounds: title, cine area, status. A pane wider or taller than its background
+# paints the rest with its own brush, so the two backgrounds are that brush's colour alone.
+BITMAPS[198] = lambda: Image.new("RGB", (1262, 93), (15, 128, 15))
 BITMAPS[205] = lambda: panel((192, 54), (30, 60, 40), (90, 130, 100))
-BITMAPS[149] = lambda: panel((1147, 41), (0, 200, 200), (0, 120, 120))
+BITMAPS[149] = lambda: Image.new("RGB", (1147, 41), (0, 255, 255))
+
+def japanese_font(pixels):
+    """Noto Sans CJK JP (the fonts-noto-cjk package the build installs): the terms dialog's
+    faces carry Japanese words, which no font of Pillow's own has."""
+    try:
+        found = subprocess.run(["fc-match", "-f", "%{file}\n%{index}\n%{family}", "Noto Sans CJK JP"],
+                               capture_output=True, text=True, check=True).stdout.split("\n")
+    except (OSError, subprocess.CalledProcessError):
+        found = []
+    if len(found) < 3 or "CJK" not in found[2]:
+        sys.exit("make_bitmaps.py: the font Noto Sans CJK JP (package fonts-noto-cjk) is missing")
+    return ImageFont.truetype(found[0], pixels, index=int(found[1] or 0))
+
+
+PRODUCT_NAME = "RV-K Viewer"
+
 
 def agreement_back():
     img = Image.new("RGB", (800, 560), (92, 93, 93))
@@ -242,26 +262,46 @@ def agreement_back():
         d.line([(0, y), (799, y)], fill=(shade, shade + 8, shade + 24))
     d.line([(0, 170), (799, 170)], fill=(150, 154, 160))
     d.rectangle([19, 184, 780, 506], outline=(40, 42, 44))
+    d.text((40, 56), PRODUCT_NAME, font=japanese_font(48), fill=(250, 250, 252))
     return img
+
+
+# The faces' words are the buttons' tooltips (texts 20101 and 20102), which the terms ask for.
+AGREE, DECLINE = "同意する", "同意しない"
+BUTTON_TEXT_PIXELS = 13
 
 
 def skin_button(face, edge, text, ink):
     img = Image.new("RGB", (94, 22), face)
     d = ImageDraw.Draw(img)
     d.rectangle([0, 0, 93, 21], outline=edge)
-    width = d.textlength(text)
-    d.text(((94 - width) / 2, 5), text, fill=ink)
+    font = japanese_font(BUTTON_TEXT_PIXELS)
+    left, top, right, bottom = d.textbbox((0, 0), text, font=font)
+    d.text(((94 - (right - left)) / 2 - left, (22 - (bottom - top)) / 2 - top), text, font=font, fill=ink)
     return img
 
 
 # The terms dialog: its background and the fallback looks of OK and Cancel (focus, disabled,
 # normal, selected).
-for base, text in ((244, "OK"), (248, "Cancel")):
+for base, text in ((244, AGREE), (248, DECLINE)):
     BITMAPS[base] = (lambda text=text: skin_button((96, 132, 188), (230, 236, 246), text, (255, 255, 255)))
     BITMAPS[base + 1] = (lambda text=text: skin_button((128, 128, 128), (100, 100, 100), text, (180, 180, 180)))
     BITMAPS[base + 2] = (lambda text=text: skin_button((70, 104, 156), (40, 60, 96), text, (255, 255, 255)))
     BITMAPS[base + 3] = (lambda text=text: skin_button((40, 64, 104), (20, 30, 50), text, (230, 230, 230)))
 BITMAPS[243] = agreement_back
+
+
+def window_icon():
+    """The main window's small icon: a disc on a dark tile, for the discs the viewer reads."""
+    img = Image.new("RGB", (16, 16), VIEW_BACK)
+    d = ImageDraw.Draw(img)
+    d.ellipse([1, 1, 14, 14], fill=(214, 222, 232), outline=(250, 250, 252))
+    d.ellipse([4, 4, 11, 11], fill=(120, 160, 210))
+    d.ellipse([6, 6, 9, 9], fill=VIEW_BACK)
+    return img
+
+
+BITMAPS[130] = window_icon
 
 
 def main():

@@ -169,6 +169,32 @@ QString FormatUIString(const QString& format, std::initializer_list<XEVFormatVal
     return out;
 }
 
+QString XEVDateDigits(const QString& value)
+{
+    QString digits;
+    for (const QChar c : value.trimmed()) {
+        if (c >= u'0' && c <= u'9') {
+            digits.append(c);
+            if (digits.size() == 8) {
+                return digits;
+            }
+        } else if (c != u'.') {
+            break;
+        }
+    }
+    return QString();
+}
+
+QString XEVDateText(const QString& value, uint32_t textId)
+{
+    const QString digits = XEVDateDigits(value);
+    if (digits.isEmpty()) {
+        return QString();
+    }
+    // The format may come from ZYLV.INI: the safe formatter reads no missing value.
+    return FormatUIString(GetUIString(textId), {digits.mid(0, 4), digits.mid(4, 2), digits.mid(6, 2)});
+}
+
 QString MessageWithPath(const QString& message, const QString& path)
 {
     return message + QStringLiteral("\n[") + path + QStringLiteral("]");

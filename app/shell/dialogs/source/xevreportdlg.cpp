@@ -25,6 +25,7 @@ constexpr int kRowTop = 31;
 constexpr int kRowHeight = 33;
 constexpr int kValueChars = 64;
 constexpr int kAccessionChars = 16;
+constexpr uint32_t kDateText = 20301;
 
 const QColor kBackground(233, 237, 233);
 const QColor kLabelOdd(231, 231, 231);
@@ -53,14 +54,6 @@ QFont PointFont(const QString& face, int32_t points)
 }
 
 }   // namespace
-
-QString XEVReportDate(const QString& value)
-{
-    if (value.size() < 8) {
-        return QString();
-    }
-    return FormatUIString(GetUIString(20301), {value.mid(0, 4), value.mid(4, 2), value.mid(6, 2)});
-}
 
 QString XEVReportTime(const QString& value)
 {
@@ -197,10 +190,10 @@ int32_t CXEVReportDlg::OnReportText(const SeriesInfo* series)
         return 0;
     }
     const QString blank = QStringLiteral(" ");
-    const QString studyDate = XEVReportDate(info.studyDate) + blank + XEVReportTime(info.studyTime);
+    const QString studyDate = XEVDateText(info.studyDate, kDateText) + blank + XEVReportTime(info.studyTime);
     values_[kName]->setText(blank + XEVReportName(info.patientName).left(kValueChars));
     values_[kPatientId]->setText(blank + info.patientId.left(kValueChars));
-    values_[kBirthDate]->setText(blank + XEVReportDate(info.birthDate).left(kValueChars));
+    values_[kBirthDate]->setText(blank + XEVDateText(info.birthDate, kDateText).left(kValueChars));
     values_[kAccession]->setText(blank + info.accessionNumber.left(kAccessionChars));
     values_[kStudyDate]->setText(blank + studyDate.left(kValueChars));
     values_[kProcedure]->setText(blank + info.procedureDescription.left(kValueChars));

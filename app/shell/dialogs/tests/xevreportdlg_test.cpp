@@ -117,6 +117,12 @@ TEST_F(ReportDialogTest, HeaderRowsAndTheScrollBar)
     QApplication::processEvents();
     EXPECT_TRUE(dialog->ReportText()->verticalScrollBar()->isVisible());
 
+    // The older dotted date reads as its eight digits; an empty study date shows no date parts.
+    Series dotted(Report("dotted.dcm"));
+    XEVShowReport(dialog, nullptr, &dotted.info);
+    EXPECT_EQ(Value(*dialog, CXEVReportDlg::kBirthDate), QStringLiteral(" 1997年04月24日"));
+    EXPECT_EQ(Value(*dialog, CXEVReportDlg::kStudyDate), QStringLiteral("  10時15分00秒"));
+
     // Without an SR image, or with an unreadable one, the contents stay.
     Series noReport{QString()};
     dialog->OnReportText(&noReport.info);

@@ -227,6 +227,15 @@ TEST_F(FrameTest, PaneBackgroundsShowInTheirColours)
     EXPECT_EQ(QColor(wide.pixel(1590, 5)), QColor(15, 128, 15));
     const QImage wideStatus = Status().grab().toImage();
     EXPECT_EQ(QColor(wideStatus.pixel(1300, 38)), QColor(0, 255, 255));
+    // Within the bitmaps too, in rows no control covers: no block of another colour ends where
+    // a bitmap ends.
+    for (const int x : {600, 1146, 1160}) {
+        EXPECT_EQ(QColor(wideStatus.pixel(x, 2)), QColor(0, 255, 255)) << x;
+    }
+    EXPECT_EQ(QColor(wideStatus.pixel(600, wideStatus.height() - 1)), QColor(0, 255, 255));
+    for (const int x : {800, 1261, 1400}) {
+        EXPECT_EQ(QColor(wide.pixel(x, 10)), QColor(15, 128, 15)) << x;
+    }
     EXPECT_FALSE(title.isNull());
     EXPECT_FALSE(status.isNull());
 }

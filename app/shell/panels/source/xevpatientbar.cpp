@@ -76,15 +76,6 @@ XEVPatientFields XEVPatientFields::From(const PatientInfo& patient)
     return fields;
 }
 
-QString XEVDateText(const QString& date, uint32_t textId)
-{
-    if (date.size() < 8) {
-        return QString();
-    }
-    // The format may come from ZYLV.INI: the safe formatter reads no missing value.
-    return FormatUIString(GetUIString(textId), {date.mid(0, 4), date.mid(4, 2), date.mid(6, 2)});
-}
-
 QString XEVAgeText(const XEVPatientFields& patient)
 {
     if (patient.ageText.isEmpty()) {

@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include "shell/xev_uistring.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
@@ -91,6 +92,12 @@ TEST_F(PanelTest, DatesAndAgesThroughTheSafeFormatter)
     EXPECT_EQ(XEVDateText(QStringLiteral("19700101"), 20311), QStringLiteral("1970年01月01日生"));
     EXPECT_EQ(XEVDateText(QStringLiteral("19700101"), 20301), QStringLiteral("1970年01月01日"));
     EXPECT_TRUE(XEVDateText(QStringLiteral("1970010"), 20311).isEmpty());
+    EXPECT_TRUE(XEVDateText(QString(), 20301).isEmpty());
+    // The older dotted form gives its eight digits; a value padded to even length reads alike.
+    EXPECT_EQ(XEVDateText(QStringLiteral("1997.04.24"), 20301), QStringLiteral("1997年04月24日"));
+    EXPECT_EQ(XEVDateText(QStringLiteral("19970424 "), 20301), QStringLiteral("1997年04月24日"));
+    EXPECT_TRUE(XEVDateText(QStringLiteral("1997.4.24"), 20301).isEmpty());
+    EXPECT_TRUE(XEVDateText(QStringLiteral("1997-04-24"), 20301).isEmpty());
 
     PatientInfo patient;
     patient.SetAge(QStringLiteral("045Y"));
@@ -126,9 +133,15 @@ TEST_F(PanelTest, PatientBarLayout)
         EXPECT_GT(Ink(drawn, blank, QRect(x + 144, 0, 142, 27)), 0) << width;
         EXPECT_EQ(Ink(drawn, blank, QRect(0, 0, x + 144, 27)), 0) << width;
 
-        dated.birthDate = QStringLiteral("1970010");
+        dated.birthDate = QStringLiteral("1970.01.01");
         bar.SetPatient(dated);
-        EXPECT_EQ(Ink(Grab(bar), blank, bar.rect()), 0) << width;
+        EXPECT_EQ(Grab(bar), drawn) << width;
+
+        for (const QString& shortDate : {QStringLiteral("1970010"), QString()}) {
+            dated.birthDate = shortDate;
+            bar.SetPatient(dated);
+            EXPECT_EQ(Ink(Grab(bar), blank, bar.rect()), 0) << width;
+        }
     }
 
     // The skin is stretched over the whole bar; the last bar has its own.
@@ -192,6 +205,48 @@ TEST_F(PanelTest, PatientView)
     patient.age = 45;
     view.SetPatient(patient);
     EXPECT_GT(Ink(Grab(view), background, QRect(300, 56, 60, 37)), 0);
+
+    // Birth dates: the dotted form as its digits, an empty one as nothing.
+    patient.birthDate = QStringLiteral("19970424");
+    view.SetPatient(patient);
+    const QImage dated = Grab(view);
+    EXPECT_GT(Ink(dated, background, QRect(180, 56, 120, 37)), 0);
+    patient.birthDate = QStringLiteral("1997.04.24");
+    view.SetPatient(patient);
+    EXPECT_EQ(Grab(view), dated);
+    patient.birthDate.clear();
+    view.SetPatient(patient);
+    EXPECT_EQ(Ink(Grab(view), background, QRect(180, 56, 120, 37)), 0);
+}
+
+TEST_F(PanelTest, PatientViewTextRunsOverAPlainBackground)
+{
+    // Under every row the text lines cover the background is its plain field (the colour above
+    // the first line), so no line of the artwork runs through a name.
+    CXEVPatientView view;
+    view.resize(442, 93);
+    const QImage background = BuiltIn(218);
+    XEVPatientFields patient;
+    patient.nameIdeographic = QStringLiteral("山田 太郎 Ägypqj");
+    patient.nameAlphabetic = QStringLiteral("Yamada Taro Ägypqj");
+    patient.patientId = QStringLiteral("ID-12345gj");
+    patient.birthDate = QStringLiteral("19970424");
+    patient.ageText = QStringLiteral("029Y");
+    patient.age = 29;
+    view.SetPatient(patient);
+    const QImage drawn = Grab(view);
+    const QRgb field = background.pixel(20, 3);
+    int inkRows = 0;
+    for (int y = 0; y < 93; ++y) {
+        if (Ink(drawn, background, QRect(20, y, 340, 1)) == 0) {
+            continue;
+        }
+        ++inkRows;
+        for (int x = 20; x < 421; ++x) {
+            ASSERT_EQ(background.pixel(x, y), field) << x << "," << y;
+        }
+    }
+    EXPECT_GT(inkRows, 40);
 }
 
 TEST(PictureTest, LargerPicturesAreCutEvenly)

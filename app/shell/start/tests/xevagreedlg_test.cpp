@@ -270,3 +270,46 @@ TEST_F(AgreeDlgTest, ButtonsFallBackToTheBuiltInLooks)
     }
     EXPECT_EQ(dlg.Background()->pixmap().size(), QSize(800, 560));
 }
+
+TEST_F(AgreeDlgTest, FacesSayTheTooltipsWordsAndTheTopNamesTheProduct)
+{
+    // The terms ask for 同意する / 同意しない: each built-in face carries its tooltip's words,
+    // as wide as Qt sets them in the same face and size (13 pixels), centred.
+    CXEVAgreeDlg dlg(nullptr, owner_.receiver.Handle(), 0, {});
+    QFont font(QStringLiteral("Noto Sans CJK JP"));
+    font.setPixelSize(13);
+    const QFontMetrics metrics(font);
+    for (CXEVBitmapButton* button : {dlg.OkButton(), dlg.CancelButton()}) {
+        const QString words = button->toolTip();
+        ASSERT_FALSE(words.isEmpty());
+        const QImage face = button->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(face.size(), QSize(94, 22));
+        const QRgb paper = face.pixel(2, 2);
+        int left = face.width();
+        int right = -1;
+        for (int y = 2; y < 20; ++y) {
+            for (int x = 2; x < 92; ++x) {
+                if (face.pixel(x, y) != paper) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        }
+        ASSERT_GE(right, left) << words.toStdString();
+        const int expected = metrics.tightBoundingRect(words).width();
+        EXPECT_NEAR(right - left + 1, expected, 3) << words.toStdString();
+        EXPECT_NEAR(left + right, 93, 3) << words.toStdString();
+    }
+    EXPECT_EQ(dlg.OkButton()->toolTip(), QStringLiteral("同意する"));
+    EXPECT_EQ(dlg.CancelButton()->toolTip(), QStringLiteral("同意しない"));
+
+    // The band above the text box is no longer empty: the product name in white.
+    const QImage back = dlg.Background()->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+    int white = 0;
+    for (int y = 0; y < 170; ++y) {
+        for (int x = 0; x < 800; ++x) {
+            white += qRed(back.pixel(x, y)) > 240 && qGreen(back.pixel(x, y)) > 240 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(white, 500);
+}

@@ -49,9 +49,24 @@ XEVStudyListCtrl::XEVStudyListCtrl(QWidget* parent, const XEVWindowHandle& notif
 
 QString XEVStudyListCtrl::StudyText(const StudyInfo& study)
 {
-    // mid() past the end gives an empty part, so a short date never reads beyond its text.
-    const QString& date = study.studyDate;
-    return FormatUIString(GetUIString(kStudyText), {date.mid(0, 4), date.mid(4, 2), date.mid(6, 2), study.modalities});
+    const QString format = GetUIString(kStudyText);
+    const QString date = XEVDateDigits(study.studyDate);
+    if (!date.isEmpty()) {
+        return FormatUIString(format, {date.mid(0, 4), date.mid(4, 2), date.mid(6, 2), study.modalities});
+    }
+    // A study without a whole date shows no date: the text starts after the date's part of the
+    // format, at the first blank after its third value ("%s年%s月%s日 %s検査" gives "%s検査");
+    // a format without that blank leaves the modalities alone.
+    qsizetype at = 0;
+    for (int value = 0; value < 3 && at >= 0; ++value) {
+        at = format.indexOf(QStringLiteral("%s"), at);
+        at = at < 0 ? at : at + 2;
+    }
+    const qsizetype blank = at < 0 ? -1 : format.indexOf(u' ', at);
+    if (blank < 0) {
+        return study.modalities;
+    }
+    return FormatUIString(format.mid(blank + 1), {study.modalities});
 }
 
 void XEVStudyListCtrl::Fill(const PatientInfo& patient)

@@ -184,13 +184,17 @@ TEST_F(ListPaneTest, SecondOfThreeSelectedPushesTheThirdBarBelowItsTree)
 
 TEST_F(ListPaneTest, TreeTextsAndItemData)
 {
-    pane->patients.push_back(MakePatient({{"20120315", {"AX", "COR"}}, {"2012", {}}, {"", {"X"}}}));
+    pane->patients.push_back(
+        MakePatient({{"20120315", {"AX", "COR"}}, {"2012", {}}, {"", {"X"}}, {" 2012.03.16", {}}, {"2012.3.16", {}}}));
     pane->BuildEntries();
     XEVStudyListCtrl* tree = pane->Tree(20002);
-    ASSERT_EQ(tree->topLevelItemCount(), 3);
+    ASSERT_EQ(tree->topLevelItemCount(), 5);
     EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("2012年03月15日 CT検査"));
-    EXPECT_EQ(tree->topLevelItem(1)->text(0), QStringLiteral("2012年月日 CT検査"));
-    EXPECT_EQ(tree->topLevelItem(2)->text(0), QStringLiteral("年月日 CT検査"));
+    // Without a whole date the item shows no date parts.
+    EXPECT_EQ(tree->topLevelItem(1)->text(0), QStringLiteral("CT検査"));
+    EXPECT_EQ(tree->topLevelItem(2)->text(0), QStringLiteral("CT検査"));
+    EXPECT_EQ(tree->topLevelItem(3)->text(0), QStringLiteral("2012年03月16日 CT検査"));
+    EXPECT_EQ(tree->topLevelItem(4)->text(0), QStringLiteral("CT検査"));
     EXPECT_EQ(tree->topLevelItem(0)->child(1)->text(0), QStringLiteral("COR"));
     EXPECT_EQ(XEVStudyListCtrl::ItemData(tree->topLevelItem(0)), 0x80000000u);
     EXPECT_EQ(XEVStudyListCtrl::ItemData(tree->topLevelItem(2)), 0x80020000u);

@@ -121,13 +121,14 @@ def elem(g, e, vr, v):
 def rec(kind, *fields):
     return dict(type=kind, fields=list(fields), children=[])
 
-def P(name, pid, charset=None, age=None):
-    f = [(0x0010, 0x0010, 'PN', name), (0x0010, 0x0020, 'LO', pid), (0x0010, 0x0040, 'CS', 'M')]
+def P(name, pid, charset=None, age=None, birth=None, sex='M'):
+    f = [(0x0010, 0x0010, 'PN', name), (0x0010, 0x0020, 'LO', pid), (0x0010, 0x0040, 'CS', sex)]
     if charset: f.append((0x0008, 0x0005, 'CS', charset))
     if age: f.append((0x0010, 0x1010, 'AS', age))
+    if birth: f.append((0x0010, 0x0030, 'DA', birth))
     return rec('PATIENT', *f)
-def S(uid, mods):
-    return rec('STUDY', (0x0020, 0x000D, 'UI', uid), (0x0008, 0x0020, 'DA', '20260101'), (0x0008, 0x0061, 'CS', mods))
+def S(uid, mods, date='20260101'):
+    return rec('STUDY', (0x0020, 0x000D, 'UI', uid), (0x0008, 0x0020, 'DA', date), (0x0008, 0x0061, 'CS', mods))
 def E(uid, mod, num, desc=''):
     return rec('SERIES', (0x0008, 0x0060, 'CS', mod), (0x0020, 0x000E, 'UI', uid), (0x0020, 0x0011, 'IS', str(num)),
                (0x0008, 0x103E, 'LO', desc))
@@ -239,6 +240,8 @@ SAMPLE = '../../../../sample'
 shutil.rmtree(SAMPLE, ignore_errors=True)
 os.makedirs(SAMPLE + '/DICOM')
 JIS_CS = ['', 'ISO 2022 IR 87']
+# The files and the DICOMDIR's records give the one study date (and birth date and sex).
+SAMPLE_STUDY_DATE = '20260315'
 CT_CLS, MR_CLS, CR_CLS = '1.2.840.10008.5.1.4.1.1.2', '1.2.840.10008.5.1.4.1.1.4', '1.2.840.10008.5.1.4.1.1.1'
 XA_CLS, TEXT_SR = '1.2.840.10008.5.1.4.1.1.12.1', '1.2.840.10008.5.1.4.1.1.88.11'
 
@@ -249,7 +252,7 @@ def sample_file(fid, sop_class, uid, pat, study, series, number, pixels=None, **
         ds.SpecificCharacterSet = JIS_CS
     ds.add_new(0x00100010, 'PN', pat['name'])
     ds.PatientID, ds.PatientSex, ds.PatientBirthDate = pat['id'], pat['sex'], pat['birth']
-    ds.StudyInstanceUID, ds.StudyDate, ds.StudyTime = study, '20260315', '093000'
+    ds.StudyInstanceUID, ds.StudyDate, ds.StudyTime = study, SAMPLE_STUDY_DATE, '093000'
     ds.SeriesInstanceUID, ds.SeriesNumber, ds.InstanceNumber = series['uid'], series['num'], number
     ds.Modality = series['mod']
     if pixels is not None:
@@ -269,7 +272,8 @@ def sample_file(fid, sop_class, uid, pat, study, series, number, pixels=None, **
     return path
 
 def compress(path, option):
-    subprocess.run(['dcmcjpeg', option, path, path + '.j'], check=True)
+    # The file keeps its UID (the DICOMDIR's record names it), lossy or not.
+    subprocess.run(['dcmcjpeg', option, '+un', path, path + '.j'], check=True)
     os.replace(path + '.j', path)
 
 yy, xx = np.mgrid[0:256, 0:256]
@@ -334,10 +338,10 @@ sample_record('XA', fid, XA_CLS, uid, 1, frames=10)
 def sample_series(s, desc):
     e = E(s['uid'], s['mod'], s['num'], desc)
     return tree(e, *recs[s['mod']])
-p1 = tree(P(JIS, 'KV0001', charset='\\ISO 2022 IR 87'),
-          tree(S(ST1, 'CT\\MR\\SR'), sample_series(CT, 'HEAD PLAIN'), sample_series(MR, 'T2 AX'),
+p1 = tree(P(JIS, 'KV0001', charset='\\ISO 2022 IR 87', birth=P1['birth'], sex=P1['sex']),
+          tree(S(ST1, 'CT\\MR\\SR', SAMPLE_STUDY_DATE), sample_series(CT, 'HEAD PLAIN'), sample_series(MR, 'T2 AX'),
                sample_series(SRS, 'REPORT')))
-p2 = tree(P('Suzuki^Hanako', 'KV0002', charset='ISO_IR 100'),
-          tree(S(ST2, 'CR\\XA'), sample_series(CR, 'CHEST PA'), sample_series(XA, 'RUN')))
+p2 = tree(P('Suzuki^Hanako', 'KV0002', charset='ISO_IR 100', birth=P2['birth'], sex=P2['sex']),
+          tree(S(ST2, 'CR\\XA', SAMPLE_STUDY_DATE), sample_series(CR, 'CHEST PA'), sample_series(XA, 'RUN')))
 write_dir(SAMPLE + '/DICOMDIR', [p1, p2])
 PY

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "shell/xev_uistring.h"
 #include "study/xevloadstate.h"
 #include "viewtestsupport.h"
 
@@ -383,3 +384,21 @@ TEST_F(ImageViewLink, SagittalAgainstAxialDrawsTheCrossingColumn)
 }
 
 }  // namespace
+
+TEST_F(ImageViewLoad, CompressionsTheReaderDoesNotTakeSayTheImageIsUnreadable)
+{
+    // JPEG 2000 and JPEG-LS from GDCM: the tags read, the pixels cannot be, and the message
+    // says so rather than that the tags were unreadable.
+    for (const char* name : {"j2k.dcm", "jpegls.dcm"}) {
+        box.texts.clear();
+        ImageSet& set = Show({name}, false);
+        ASSERT_TRUE(view->StartLoader());
+        ASSERT_TRUE(PumpUntil([&] { return box.texts.size() == 1; })) << name;
+        ASSERT_TRUE(LoaderEnded());
+        EXPECT_EQ(box.texts[0], GetMessageString(10008) + QStringLiteral("\n      [") + CellFixture(name) +
+                                    QStringLiteral("]\n"))
+            << name;
+        EXPECT_EQ(set[0]->GetHelper()->statusCode, -2003) << name;
+        EXPECT_EQ(view->loadedCount, 0) << name;
+    }
+}

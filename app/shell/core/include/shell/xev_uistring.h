@@ -43,6 +43,13 @@ private:
 // format never reads a value that was not given.
 QString FormatUIString(const QString& format, std::initializer_list<XEVFormatValue> values);
 
+// The eight digits of a DA value, "YYYYMMDD" or the older dotted "YYYY.MM.DD", read from the
+// start up to the first character that is neither digit nor dot; empty when there are fewer.
+QString XEVDateDigits(const QString& value);
+// A DA value through the year, month and day text of the id (20301, 20311); empty when the
+// value holds no whole date.
+QString XEVDateText(const QString& value, uint32_t textId);
+
 // A message text with the path of the file it is about on a line of its own. The message
 // is never used as a format.
 QString MessageWithPath(const QString& message, const QString& path);

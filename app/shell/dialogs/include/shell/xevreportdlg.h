@@ -17,9 +17,8 @@ class QTextEdit;
 class CXEVBitmapButton;
 class SeriesInfo;
 
-// Header values as the rows show them (UI texts 20301 and 20303 are the formats).
-// "YYYYMMDD..." as a date; shorter than 8 characters: empty.
-QString XEVReportDate(const QString& value);
+// Header values as the rows show them (UI text 20303 is the time's format; dates go through
+// XEVDateText with 20301).
 // "HHMMSS..." as a time; shorter than 6 characters: empty.
 QString XEVReportTime(const QString& value);
 // The group after the first "=" (the whole name without one), carets as blanks.

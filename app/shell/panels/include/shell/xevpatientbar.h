@@ -26,8 +26,6 @@ struct XEVPatientFields {
     static XEVPatientFields From(const PatientInfo& patient);
 };
 
-// A DA date through the year, month and day text of the id; empty for fewer than 8 characters.
-QString XEVDateText(const QString& date, uint32_t textId);
 // The age through its text; empty when the patient has no age text.
 QString XEVAgeText(const XEVPatientFields& patient);
 

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QIcon>
 #include <QImageWriter>
 #include <QLabel>
 #include <QShortcut>
@@ -14,9 +15,16 @@
 
 #include "shell/mainframe.h"
 #include "shell/xev_utility.h"
+#include "shell/xevbitmap.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfileopen.h"
 #include "study/xevloadstate.h"
+
+namespace {
+
+constexpr uint16_t kSmallIconBitmap = 130;
+
+}  // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
@@ -59,6 +67,7 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
         return false;
     }
     frame_->setWindowTitle(QStringLiteral("RV-K Viewer") + CMainFrame::GetVersionSuffix());
+    frame_->setWindowIcon(QIcon(QPixmap::fromImage(XEVLoadBuiltInImage(kSmallIconBitmap))));
     rawCommandLine_ = arguments;
     helpFilePath_ = GetHelpFilePath(GetModuleFolder());
 

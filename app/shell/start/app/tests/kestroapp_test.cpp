@@ -17,6 +17,7 @@
 #include "shell/mainframe.h"
 #include "shell/xev_uistring.h"
 #include "shell/xevagreedlg.h"
+#include "shell/xevbitmap.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevpatientbar.h"
 #include "shell/xevsplitterwnd.h"
@@ -180,6 +181,10 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
 {
     ASSERT_TRUE(Start({kSampleDicomDir}));
     EXPECT_TRUE(Frame().windowTitle().startsWith(QStringLiteral("RV-K Viewer V ")));
+    // The small icon is built-in bitmap 130 at its own 16 x 16.
+    const QIcon icon = Frame().windowIcon();
+    ASSERT_EQ(icon.availableSizes(), QList<QSize>{QSize(16, 16)});
+    EXPECT_EQ(icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_RGB32), XEVLoadBuiltInImage(130));
     CXEVAgreeDlg* dialog = Frame().AgreementDialog();
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(PumpUntil([&] { return dialog->isVisible(); }));

@@ -100,7 +100,8 @@ public:
     int32_t ItemHeight() const { return itemHeight_; }
     void SetItemHeight(int32_t height);
     static uint32_t ItemData(const QTreeWidgetItem* item);
-    // "2012年03月15日 CT検査" from "20120315" and "CT"; short dates give short parts.
+    // "2012年03月15日 CT検査" from "20120315" or "2012.03.15" and "CT"; "CT検査" without a
+    // whole date.
     static QString StudyText(const StudyInfo& study);
 
     // Posts the study or series notification for an item's label, icon or state icon at
