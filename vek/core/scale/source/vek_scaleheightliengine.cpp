@@ -139,8 +139,8 @@ namespace {
 constexpr const char* kMapInitiate = "VEK_ScaleHeightLIMapEngine::initiate()";
 constexpr int32_t kMapShift = 20;
 
-// Eight 32-bit rounded blends of two lines in offset form, each less 32768.
 #if VEK_LI_AVX2
+// Eight Q12 sums of samples less 32768, rounded to samples (less 32768 too) and mapped.
 [[gnu::always_inline]] __attribute__((target("avx2"))) inline __m256i map_eight(__m256i sums, __m256i low,
                                                                                __m256i high, __m256i mul,
                                                                                __m256i add) {
