@@ -77,6 +77,30 @@ __attribute__((target("avx2"))) void blend_avx2(const S* upper, const S* lower, 
 #endif
 }  // namespace
 
+namespace {
+// The ring's two lines around a running position and the Q12 weight of the lower one; the ring
+// is first advanced until its middle row is the 1-based source line round(position).
+struct LinePair {
+  const uint8_t* upper;
+  const uint8_t* lower;
+  int32_t w;
+};
+
+bool lines_around(VEK_RingBuffer* ring, double position, uint32_t& taken, LinePair& pair) {
+  const uint32_t j = round_half_up(position);
+  while (taken < j) {
+    if (!ring->advance()) return false;
+    ++taken;
+  }
+  const int64_t i = truncate_to_int(position);
+  pair.w = round_to_fixed(position - double(i)).raw();
+  const uint32_t row = i < int64_t(j) ? 0 : 1;  // upper row: source line i
+  pair.upper = ring->lines()[row];
+  pair.lower = ring->lines()[row + 1];
+  return true;
+}
+}  // namespace
+
 template <class S, class F>
 bool VEK_ScaleHeightLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
                                               VEK_DstBuffer* destination, uint32_t height) {
@@ -112,19 +136,13 @@ bool VEK_ScaleHeightLIEngine<S, F>::terminate() {
 template <class S, class F>
 bool VEK_ScaleHeightLIEngine<S, F>::execute() {
   if (++lines_made_ > height_) return false;
-  // The window's middle row is the 1-based source line j.
-  const uint32_t j = round_half_up(position_);
-  while (lines_taken_ < j) {
-    if (!ring_->advance()) return false;
-    ++lines_taken_;
-  }
+  LinePair pair;
+  if (!lines_around(ring_, position_, lines_taken_, pair)) return false;
   S* out = static_cast<S*>(dst_->get());
   if (out == nullptr) return false;
-  const int64_t i = truncate_to_int(position_);
-  const int32_t w = round_to_fixed(position_ - double(i)).raw();
-  const uint32_t row = i < int64_t(j) ? 0 : 1;  // upper row: source line i
-  const S* upper = reinterpret_cast<const S*>(ring_->lines()[row]);
-  const S* lower = reinterpret_cast<const S*>(ring_->lines()[row + 1]);
+  const int32_t w = pair.w;
+  const S* upper = reinterpret_cast<const S*>(pair.upper);
+  const S* lower = reinterpret_cast<const S*>(pair.lower);
 #if VEK_LI_AVX2
   if (avx2_)
     blend_avx2(upper, lower, w, samples_, out);
@@ -282,18 +300,13 @@ bool VEK_ScaleHeightLIMapEngine::terminate() {
 
 bool VEK_ScaleHeightLIMapEngine::execute() {
   if (++lines_made_ > height_) return false;
-  const uint32_t j = round_half_up(position_);
-  while (lines_taken_ < j) {
-    if (!ring_->advance()) return false;
-    ++lines_taken_;
-  }
+  LinePair pair;
+  if (!lines_around(ring_, position_, lines_taken_, pair)) return false;
   uint8_t* out = static_cast<uint8_t*>(dst_->get());
   if (out == nullptr) return false;
-  const int64_t i = truncate_to_int(position_);
-  const int32_t w = round_to_fixed(position_ - double(i)).raw();
-  const uint32_t row = i < int64_t(j) ? 0 : 1;
-  const auto* upper = reinterpret_cast<const uint16_t*>(ring_->lines()[row]);
-  const auto* lower = reinterpret_cast<const uint16_t*>(ring_->lines()[row + 1]);
+  const int32_t w = pair.w;
+  const auto* upper = reinterpret_cast<const uint16_t*>(pair.upper);
+  const auto* lower = reinterpret_cast<const uint16_t*>(pair.lower);
   if (linear_) {
     uint32_t k = 0;
 #if VEK_LI_AVX2
