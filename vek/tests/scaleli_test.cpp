@@ -393,6 +393,97 @@ TEST(ScaleLI, LinesPastThePackedTableLimitScaleAlike) {
   EXPECT_EQ(scaled(W, 1, 3, in, widen(w)), pass(plane(W, 1, 3, in), w, true).s);
 }
 
+// ---- Enlargement straight to 8 bits ----
+
+// The oracle's passes over the offset form, then out = round half up of clamp(v x slope +
+// intercept, 0, 255), complemented when asked.
+std::vector<uint8_t> li_map_formula(Plane in, uint32_t w, uint32_t h, double slope, double intercept,
+                                    bool complement) {
+  if (in.is_signed) {
+    for (int64_t& v : in.s) v += 32768;
+    in.is_signed = false;
+  }
+  std::vector<uint8_t> out;
+  for (const int64_t v : li_formula(in, w, h).s) {
+    const double y = double(v) * slope + intercept;
+    const double t = y == y ? std::floor(std::clamp(y, 0.0, 255.0) + 0.5) : 0.0;
+    out.push_back(uint8_t(complement ? 255 - t : t));
+  }
+  return out;
+}
+
+struct MapCase {
+  double slope, intercept;
+};
+
+template <class T>
+void expect_map_oracle(uint32_t W, uint32_t H, uint32_t w, uint32_t h, const std::vector<T>& in, MapCase map,
+                       bool complement) {
+  VEK_TestManager m;
+  const Head given = header(m, W, H, 16, 1, test_data_type<T>());
+  TestRun<uint8_t> run = run_samples<uint8_t>(
+      m, in,
+      [&](VEK_Manager* mm, VEK_Engine* source) {
+        return VEK_ScaleLIMapBy<Q12>(mm).engine(source, w, h, map.slope, map.intercept, complement,
+                                                VEK_ColorType_gray::instance());
+      },
+      &given.h);
+  ASSERT_TRUE(run.passed) << std::hex << run.code << std::dec << " " << run.method;
+  EXPECT_EQ(run.bits, 8);
+  EXPECT_EQ(run.type, VEK_DataType::u_integer);
+  EXPECT_EQ(run.color, VEK_ColorType_gray::instance());
+  EXPECT_EQ(run.out, li_map_formula(plane(W, H, 1, in), w, h, map.slope, map.intercept, complement))
+      << W << "x" << H << " -> " << w << "x" << h << " " << typeid(T).name() << " slope " << map.slope
+      << " intercept " << map.intercept << " complement " << complement;
+  EXPECT_EQ(m.memory_manager().live(), kManagerParts);
+}
+
+// Windows as the viewer makes them for the offset form (centre c, width d: slope 256 / d,
+// intercept (d / 2 - c) x slope - 32768 x slope), ties of a slope of one half, a falling map,
+// flat ones, maps steeper than the linear form takes and no number at all.
+TEST(ScaleLIMap, MatchesTheFormulasForWindowsAndEdges) {
+  const auto window = [](double c, double d) {
+    const double slope = 256.0 / d;
+    return MapCase{slope, -(c - d / 2) * slope - 32768 * slope};
+  };
+  const std::vector<MapCase> maps = {window(40, 400),   window(-600, 1500), window(0, 256),  window(300, 4095.5),
+                                     window(0, 70000),  window(40000, 400), {0.5, -16383.75}, {-0.02, 700},
+                                     {0.0, 77.4},       {0.0, -3},          {300, -9830350}, {5000, -163840000},
+                                     {double(NAN), 1}};
+  uint32_t seed = 91;
+  for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{
+           {7, 5, 16, 13}, {16, 8, 64, 32}, {5, 3, 5, 3}, {33, 4, 100, 4}, {9, 2, 9, 7}, {40, 3, 83, 5}}) {
+    std::vector<int16_t> in = random_samples<int16_t>(size_t(W) * H, seed++);
+    // Values at both ends of the type, and a range a CT window cuts through.
+    in[0] = -32768;
+    in[1] = 32767;
+    for (size_t i = 2; i < in.size(); i += 3) in[i] = int16_t(in[i] % 1200);
+    const std::vector<uint16_t> unsigned_in(in.begin(), in.end());
+    for (const MapCase& map : maps)
+      for (const bool complement : {false, true}) {
+        expect_map_oracle<int16_t>(W, H, w, h, in, map, complement);
+        expect_map_oracle<uint16_t>(W, H, w, h, unsigned_in, map, complement);
+      }
+  }
+}
+
+TEST(ScaleLIMap, RefusesWhatItDoesNotTake) {
+  VEK_TestManager m;
+  const auto map = [](uint32_t w, uint32_t h) -> Make {
+    return [=](VEK_Manager* mm, VEK_Engine* s) {
+      return VEK_ScaleLIMapBy<Q12>(mm).engine(s, w, h, 1.0, 0.0, false, nullptr);
+    };
+  };
+  expect_refusal(header(m, 4, 4, 8), map(8, 8), 0x81000000u, "VEK_ScaleLIMapBy::engine()");
+  expect_refusal(header(m, 4, 4, 16, 3), map(8, 8), 0x81000000u, "VEK_ScaleLIMapBy::engine()");
+  expect_refusal(header(m, 4, 4, 16), map(3, 8), 0x81000000u, "VEK_ScaleLIMapBy::engine()");
+  expect_refusal(header(m, 4, 4, 16), map(8, 3), 0x81000000u, "VEK_ScaleLIMapBy::engine()");
+  Head palette = header(m, 4, 4, 16);
+  palette.palette();
+  expect_refusal(palette, map(8, 8), 0x81000000u, "VEK_ScaleLIMapBy::engine()");
+  EXPECT_TRUE(VEK_ScaleLIMapBy<Q12>::accepts(header(m, 4, 4, 16, 1, VEK_DataType::s_integer), 4, 4));
+}
+
 #ifdef VEK_TEST_HAVE_OPENCV
 // OpenCV's INTER_LINEAR centres pixels alike and repeats edges; its weights have fewer bits.
 template <class T>

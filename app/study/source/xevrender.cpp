@@ -205,30 +205,44 @@ int32_t XEVVEKHelper::RenderToView(const uint8_t* source, uint32_t size, int32_t
     const bool mapFirst = 256.0 / width > 1;
     // The size of a shift the smooth scaling left in the samples for the map to take.
     double shift = 0;
+    const uint32_t targetWidth = uint32_t(std::max(viewWidth, 1));
+    const uint32_t targetHeight = uint32_t(std::max(viewHeight, 1));
     const auto map = [&](VEK_Engine* e) {
         return MapSamples(&m, e, VEK_DataType::u_integer, 8, slope, intercept - shift * slope, held);
     };
     const auto scale = [&](VEK_Engine* e) -> VEK_Engine* {
-        const uint32_t w = uint32_t(std::max(viewWidth, 1));
-        const uint32_t h = uint32_t(std::max(viewHeight, 1));
         if (scaleMode == 1) {
             // Scaled before the map: the map undoes the shift, saving a pass over the larger image.
-            return ScaleSmooth(&m, e, w, h, header.width(), !mapFirst, shift, held);
+            return ScaleSmooth(&m, e, targetWidth, targetHeight, header.width(), !mapFirst, shift, held);
         }
         if (scaleMode == 2) {
-            return VEK_ScaleNN(&m).engine(e, w, h);
+            return VEK_ScaleNN(&m).engine(e, targetWidth, targetHeight);
         }
         return e;
     };
-    engine = mapFirst ? map(engine) : scale(engine);
-    if (engine != nullptr) {
-        engine = mapFirst ? scale(engine) : map(engine);
-    }
-    if (engine != nullptr && VEK_ColorType::is_gray_reverse(engine->header()->color_type())) {
-        engine = VEK_ColorSpace(&m).engine(engine, VEK_ColorType_gray::instance());
-    }
-    if (engine != nullptr && invertFlag != 0) {
-        engine = MapSamples(&m, engine, VEK_DataType::u_integer, 8, -1.0, 255.0, held);
+    const VEK_Header* shown = engine->header();
+    const bool reversed = VEK_ColorType::is_gray_reverse(shown->color_type());
+    if (scaleMode == 1 && !mapFirst && targetWidth >= header.width() &&
+        (reversed || VEK_ColorType::is_gray(shown->color_type())) &&
+        VEK_ScaleLIMapBy<VEK_FixedRealImpl<int, 12>>::accepts(*shown, targetWidth, targetHeight)) {
+        // Grey 16-bit enlargement, the common paint: the shift of signed samples, the window,
+        // MONOCHROME1 and the user's inversion all ride on the scaling's passes, with the very
+        // values the separate steps below give.
+        shift = shown->data_type() == VEK_DataType::s_integer ? 32768.0 : 0.0;
+        engine = VEK_ScaleLIMapBy<VEK_FixedRealImpl<int, 12>>(&m).engine(
+            engine, targetWidth, targetHeight, slope, intercept - shift * slope, reversed != (invertFlag != 0),
+            reversed ? VEK_ColorType_gray::instance() : nullptr);
+    } else {
+        engine = mapFirst ? map(engine) : scale(engine);
+        if (engine != nullptr) {
+            engine = mapFirst ? scale(engine) : map(engine);
+        }
+        if (engine != nullptr && VEK_ColorType::is_gray_reverse(engine->header()->color_type())) {
+            engine = VEK_ColorSpace(&m).engine(engine, VEK_ColorType_gray::instance());
+        }
+        if (engine != nullptr && invertFlag != 0) {
+            engine = MapSamples(&m, engine, VEK_DataType::u_integer, 8, -1.0, 255.0, held);
+        }
     }
     if (engine == nullptr) {
         return finish(0);

@@ -16,12 +16,19 @@ class VEK_ScaleWidthLIEngine : public VEK_ScaleWidthEngine {
   using VEK_ScaleWidthEngine::initiate;
   ~VEK_ScaleWidthLIEngine() override { free_tables(); }
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override;
+  // With offset set, a signed 16-bit source is read in its offset form, sample + 32768, and
+  // the output is unsigned: the shift that lets signed samples interpolate without wrapping,
+  // made while each line is taken instead of in a pass of its own.
+  bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width,
+                bool offset);
   bool execute() override;
   bool terminate() override;
 
  private:
   void free_tables();
   bool finish_line();
+
+  bool offset_ = false;
 
   S* line_ = nullptr;           // margin pixel, source line, margin pixel
   uint32_t* offsets_ = nullptr;  // buffer sample of the left neighbour, per output pixel
@@ -48,6 +55,37 @@ class VEK_ScaleHeightLIEngine : public VEK_ScaleHeightEngine {
   VEK_RingBuffer* ring_ = nullptr;
   uint32_t samples_ = 0;  // channels x width
   bool avx2_ = false;
+};
+
+// The height pass of unsigned 16-bit samples whose results go straight to 8 bits:
+// out = clamp_round(v x slope + intercept) in 0..255, complemented (255 - out) when asked. The
+// same bytes as the height pass followed by that map, without the 16-bit image between them.
+class VEK_ScaleHeightLIMapEngine : public VEK_ScaleHeightEngine {
+ public:
+  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
+  using VEK_ScaleHeightEngine::initiate;
+  ~VEK_ScaleHeightLIMapEngine() override { free_all(); }
+  // color_type may be null; when given, the output is labelled with it.
+  bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height,
+                double slope, double intercept, bool complement, const VEK_ColorType* color_type);
+  bool execute() override;
+  bool terminate() override;
+
+ private:
+  void free_all();
+  bool make_map(double slope, double intercept, bool complement);
+
+  VEK_RingBuffer* ring_ = nullptr;
+  uint32_t samples_ = 0;
+  uint32_t out_bytes_ = 0;
+  bool avx2_ = false;
+  // The map as ((clamp(v, low, high) - low) x mul + add) >> 20, xor flip, when that form gives
+  // every entry of the table; otherwise the table itself, read through blended_.
+  uint8_t* table_ = nullptr;
+  uint16_t* blended_ = nullptr;
+  bool linear_ = false;
+  int32_t low_ = 0, high_ = 0, mul_ = 0, add_ = 0;
+  uint8_t flip_ = 0;
 };
 
 // Both dimensions shrink: every output sample from the four source samples around its position,

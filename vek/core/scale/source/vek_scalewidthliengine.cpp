@@ -263,6 +263,22 @@ bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuf
 }
 
 template <class S, class F>
+bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
+                                             VEK_DstBuffer* destination, uint32_t width, bool offset) {
+  if (!offset) return initiate(header, source, destination, width);
+  if (!std::is_same_v<S, unsigned short> || header == nullptr || header->data_type() != VEK_DataType::s_integer) {
+    vek_report(manager_, VEK_ERROR_FORMAT, kInitiate, kFile, __LINE__);
+    return false;
+  }
+  // The offset form is an unsigned image: described as one from here on.
+  VEK_Header shifted(manager_);
+  if (!(shifted = *header)) return false;
+  shifted.data_type(VEK_DataType::u_integer);
+  offset_ = true;
+  return initiate(&shifted, source, destination, width);
+}
+
+template <class S, class F>
 void VEK_ScaleWidthLIEngine<S, F>::free_tables() {
   manager_->free(line_);
   manager_->free(offsets_);
@@ -292,6 +308,11 @@ bool VEK_ScaleWidthLIEngine<S, F>::execute() {
     return false;
   }
   const uint64_t last = uint64_t(src_width_) * n;
+  if constexpr (std::is_same_v<S, unsigned short>) {
+    // Adding 32768 to a 16-bit two's complement sample flips its top bit.
+    if (offset_)
+      for (uint64_t i = n; i < last + n; ++i) line_[i] ^= 0x8000u;
+  }
   for (uint32_t c = 0; c < n; ++c) {
     line_[c] = line_[n + c];
     line_[last + n + c] = line_[last + c];
