@@ -99,6 +99,9 @@ public:
     int64_t GetPixelDataStart() const { return pixelDataStart_; }
     int64_t GetPixelDataSize() const { return pixelDataSize_; }
     const PyrString& GetTransferSyntax() const { return transferSyntax_; }
+    // What the last read returned: anything but success means part of the data was left out
+    // (the tree holds every complete element before the cut).
+    PyrDicomResult GetReadResult() const { return readResult_; }
 
 private:
     friend class PyrDicomDataElement;
@@ -147,4 +150,6 @@ private:
     PyrDicomEncoding transferSyntaxEncoding_ = kPyrExplicitLittle;
     bool metaLengthKnown_ = false;
     uint64_t metaEnd_ = 0;
+    bool deepSkipped_ = false;
+    PyrDicomResult readResult_ = kPyrSuccess;
 };
