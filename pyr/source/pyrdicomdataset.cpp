@@ -164,12 +164,23 @@ PyrDicomDataset::PyrDicomDataset(const PyrDicomDatasetOptions* options)
 PyrDicomDataset::~PyrDicomDataset()
 {
     destroying_ = true;
-    delete root_;
-    root_ = nullptr;
-    while (registry_ != nullptr) {
-        delete registry_;
+    // Every element the dataset made lives in its arena: each lets go of what it holds
+    // outside it, and the arena then goes whole instead of element by element.
+    for (PyrDicomDataElement* e = registry_; e != nullptr; e = e->registryNext_) {
+        e->ReleaseOutsideArena();
     }
+    registry_ = nullptr;
+    root_ = nullptr;
     CloseReading();
+}
+
+void* PyrDicomDataset::ArenaAllocate(size_t size, size_t alignment)
+{
+    try {
+        return arena_.allocate(size, alignment);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 void PyrDicomDataset::Unregister(PyrDicomDataElement* element)
@@ -194,10 +205,12 @@ void PyrDicomDataset::RootDeleted(PyrDicomDataElement* element)
 
 PyrDicomDataElement* PyrDicomDataset::CreateElement()
 {
-    PyrDicomDataElement* element = new (std::nothrow) PyrDicomDataElement(nullptr);
-    if (element == nullptr) {
+    void* memory = ArenaAllocate(sizeof(PyrDicomDataElement), alignof(PyrDicomDataElement));
+    if (memory == nullptr) {
         return nullptr;
     }
+    PyrDicomDataElement* element = new (memory) PyrDicomDataElement(nullptr, &arena_);
+    element->inArena_ = true;
     element->registryNext_ = registry_;
     if (registry_ != nullptr) {
         registry_->registryPrev_ = element;

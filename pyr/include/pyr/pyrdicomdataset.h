@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 #include <string_view>
 
 #include "pyr/pyrdicomdataelement.h"
@@ -102,6 +103,8 @@ public:
     // What the last read returned: anything but success means part of the data was left out
     // (the tree holds every complete element before the cut).
     PyrDicomResult GetReadResult() const { return readResult_; }
+    // Memory that lives as long as the dataset, for its elements; null when there is none.
+    void* ArenaAllocate(size_t size, size_t alignment);
 
 private:
     friend class PyrDicomDataElement;
@@ -126,6 +129,9 @@ private:
                         const PyrString& transferSyntax, uint32_t flag);
     PyrDicomResult FixPixelDataVRAt(PyrDicomDataElement* element, std::u16string_view transferSyntax);
 
+    // The elements, their children's lists and small values: released in one step with the
+    // dataset, so that a tree of tens of thousands of elements is not freed piece by piece.
+    std::pmr::monotonic_buffer_resource arena_{64 * 1024};
     PyrDicomDataElement* root_ = nullptr;
     // Every element made for this dataset, attached or not, so that none outlives it: an
     // intrusive list through the elements, which costs no allocation and no hashing.
