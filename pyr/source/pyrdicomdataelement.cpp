@@ -218,9 +218,12 @@ PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset, std::pmr::mem
 void PyrDicomDataElement::operator delete(PyrDicomDataElement* element, std::destroying_delete_t)
 {
     const bool inArena = element->inArena_;
+    PyrDicomDataset* dataset = element->dataset_;
     element->~PyrDicomDataElement();
     if (!inArena) {
         ::operator delete(element);
+    } else if (dataset != nullptr && !dataset->IsDestroying()) {
+        dataset->RecycleElement(element);
     }
 }
 

@@ -174,6 +174,14 @@ PyrDicomDataset::~PyrDicomDataset()
     CloseReading();
 }
 
+void PyrDicomDataset::RecycleElement(void* memory)
+{
+    static_assert(sizeof(FreeElement) <= sizeof(PyrDicomDataElement));
+    auto* free = static_cast<FreeElement*>(memory);
+    free->next = freeElements_;
+    freeElements_ = free;
+}
+
 void* PyrDicomDataset::ArenaAllocate(size_t size, size_t alignment)
 {
     try {
@@ -205,7 +213,12 @@ void PyrDicomDataset::RootDeleted(PyrDicomDataElement* element)
 
 PyrDicomDataElement* PyrDicomDataset::CreateElement()
 {
-    void* memory = ArenaAllocate(sizeof(PyrDicomDataElement), alignof(PyrDicomDataElement));
+    void* memory = freeElements_;
+    if (memory != nullptr) {
+        freeElements_ = freeElements_->next;
+    } else {
+        memory = ArenaAllocate(sizeof(PyrDicomDataElement), alignof(PyrDicomDataElement));
+    }
     if (memory == nullptr) {
         return nullptr;
     }

@@ -110,6 +110,8 @@ private:
     friend class PyrDicomDataElement;
 
     void Unregister(PyrDicomDataElement* element);
+    // Takes back the memory of an element destroyed before its dataset, for the next one.
+    void RecycleElement(void* memory);
     void RootDeleted(PyrDicomDataElement* element);
     bool IsDestroying() const { return destroying_; }
 
@@ -132,6 +134,12 @@ private:
     // The elements, their children's lists and small values: released in one step with the
     // dataset, so that a tree of tens of thousands of elements is not freed piece by piece.
     std::pmr::monotonic_buffer_resource arena_{64 * 1024};
+    // Memory of elements destroyed while the dataset lives: a file that repeats a tag many
+    // times costs no more than one element for it.
+    struct FreeElement {
+        FreeElement* next;
+    };
+    FreeElement* freeElements_ = nullptr;
     PyrDicomDataElement* root_ = nullptr;
     // Every element made for this dataset, attached or not, so that none outlives it: an
     // intrusive list through the elements, which costs no allocation and no hashing.
