@@ -8,6 +8,16 @@
 #include "pyr/pyrlog.h"
 #include "pyrnothrow.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+// An element's memory waiting for reuse is off limits, as freed heap memory would be.
+#define PYR_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define PYR_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define PYR_POISON(address, size) ((void)(address), (void)(size))
+#define PYR_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
 // One row per line, as the table reads.
 // clang-format off
 const PyrTransferSyntaxRow TransferSyntaxTable[16] = {
@@ -180,6 +190,7 @@ void PyrDicomDataset::RecycleElement(void* memory)
     auto* free = static_cast<FreeElement*>(memory);
     free->next = freeElements_;
     freeElements_ = free;
+    PYR_POISON(static_cast<uint8_t*>(memory) + sizeof(FreeElement), sizeof(PyrDicomDataElement) - sizeof(FreeElement));
 }
 
 void* PyrDicomDataset::ArenaAllocate(size_t size, size_t alignment)
@@ -216,6 +227,8 @@ PyrDicomDataElement* PyrDicomDataset::CreateElement()
     void* memory = freeElements_;
     if (memory != nullptr) {
         freeElements_ = freeElements_->next;
+        PYR_UNPOISON(static_cast<uint8_t*>(memory) + sizeof(FreeElement),
+                     sizeof(PyrDicomDataElement) - sizeof(FreeElement));
     } else {
         memory = ArenaAllocate(sizeof(PyrDicomDataElement), alignof(PyrDicomDataElement));
     }
