@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/platfileid.h"
 #include "pyr/pyrdicomdataset.h"
@@ -345,37 +346,27 @@ bool VEK_DICOMDIRInfo::read_dir() {
       const bool maybe_cut = cut && i + 1 == count;
       VEK_WString type(m);
       read_text(e, 0x0004, 0x1430, type);
-      // Each record is read in place at the end of its list.
+      // Each record is read in place at the end of its list; 1 read, 0 left out, -1 failure.
+      auto collect = [&](auto& list, Level level, auto read_fields) -> int {
+        using Record = std::remove_reference_t<decltype(list[0])>;
+        Record* r = append(list, m);
+        if (r == nullptr) return -1;
+        if (!read_common(tag, r->common) || !read_fields(e, *r)) {
+          list.resize(list.size() - 1, Record(m));
+          if (!maybe_cut) return -1;
+          warn(__LINE__);
+          return 0;
+        }
+        order.push_back({r->common.position, level, list.size() - 1});
+        return 1;
+      };
+      int read = 1;
       if (type.compare(u"PATIENT") == 0) {
-        VEK_DICOMDIRPatient* p = append(patients, m);
-        if (p == nullptr) return false;
-        if (!read_common(tag, p->common) || !read_patient(e, *p)) {
-          patients.resize(patients.size() - 1, VEK_DICOMDIRPatient(m));
-          if (!maybe_cut) return false;
-          warn(__LINE__);
-          continue;
-        }
-        order.push_back({p->common.position, kPatient, patients.size() - 1});
+        read = collect(patients, kPatient, read_patient);
       } else if (type.compare(u"STUDY") == 0) {
-        VEK_DICOMDIRStudy* s = append(all_studies, m);
-        if (s == nullptr) return false;
-        if (!read_common(tag, s->common) || !read_study(e, *s)) {
-          all_studies.resize(all_studies.size() - 1, VEK_DICOMDIRStudy(m));
-          if (!maybe_cut) return false;
-          warn(__LINE__);
-          continue;
-        }
-        order.push_back({s->common.position, kStudy, all_studies.size() - 1});
+        read = collect(all_studies, kStudy, read_study);
       } else if (type.compare(u"SERIES") == 0) {
-        VEK_DICOMDIRSeries* s = append(all_series, m);
-        if (s == nullptr) return false;
-        if (!read_common(tag, s->common) || !read_series(e, *s)) {
-          all_series.resize(all_series.size() - 1, VEK_DICOMDIRSeries(m));
-          if (!maybe_cut) return false;
-          warn(__LINE__);
-          continue;
-        }
-        order.push_back({s->common.position, kSeries, all_series.size() - 1});
+        read = collect(all_series, kSeries, read_series);
       } else if (type.compare(u"IMAGE") == 0) {
         VEK_DICOMDIRImage* g = append(all_images, m);
         if (g == nullptr) return false;
@@ -399,7 +390,7 @@ bool VEK_DICOMDIRInfo::read_dir() {
                           read_u32(e, 0x0004, 0x1420)});
         order.push_back({others.back().position, kLevels, uint32_t(others.size() - 1)});
       }
-      if (!intact()) return false;
+      if (read < 0 || !intact()) return false;
     }
 
     const uint64_t collected = uint64_t(patients.size()) + all_studies.size() + all_series.size() + all_images.size();
