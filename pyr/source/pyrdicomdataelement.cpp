@@ -68,6 +68,9 @@ uint32_t NumericSize(PyrDicomVR vr)
 
 namespace {
 
+// Values up to this size of elements in a dataset's arena are taken from the arena.
+constexpr uint32_t kArenaValueSize = 4096;
+
 constexpr uint32_t kCharsetGroup = 0x0008;
 constexpr uint32_t kCharsetElement = 0x0005;
 constexpr char16_t kBackslash[] = u"\\";
@@ -207,8 +210,29 @@ void* pyr_dicom_lib_element_relocation_esink::Relocated()
     return e->allocatorHandle_;
 }
 
-PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset) : dataset_(dataset), value_(inline_), sink_(this)
+PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset, std::pmr::memory_resource* resource)
+    : dataset_(dataset), value_(inline_), sink_(this), children_(resource)
 {
+}
+
+void PyrDicomDataElement::operator delete(PyrDicomDataElement* element, std::destroying_delete_t)
+{
+    const bool inArena = element->inArena_;
+    PyrDicomDataset* dataset = element->dataset_;
+    element->~PyrDicomDataElement();
+    if (!inArena) {
+        ::operator delete(element);
+    } else if (dataset != nullptr && !dataset->IsDestroying()) {
+        dataset->RecycleElement(element);
+    }
+}
+
+void PyrDicomDataElement::ReleaseOutsideArena()
+{
+    if (mode_ != PyrValueMode::Heap || !valueInArena_) {
+        ReleaseValue();
+    }
+    sourcePath_.Release();
 }
 
 PyrDicomDataElement::~PyrDicomDataElement()
@@ -248,7 +272,7 @@ PyrDicomDataElement* PyrDicomDataElement::GetChildAt(uint32_t index) const
 }
 
 // In a group sorted by element number: where the first child with this number or a larger one stands.
-size_t PyrDicomDataElement::FirstNotBelow(const std::vector<PyrDicomDataElement*>& items, uint32_t number)
+size_t PyrDicomDataElement::FirstNotBelow(const ChildList& items, uint32_t number)
 {
     size_t low = 0;
     size_t high = items.size();
@@ -269,7 +293,7 @@ PyrDicomDataElement* PyrDicomDataElement::FindChild(uint32_t group, uint32_t ele
     if (it == children_.end()) {
         return nullptr;
     }
-    const std::vector<PyrDicomDataElement*>& items = it->second.items;
+    const ChildList& items = it->second.items;
     if (!it->second.ordered) {
         for (PyrDicomDataElement* child : items) {
             if (child->element_ == element) {
@@ -308,7 +332,7 @@ PyrDicomResult PyrDicomDataElement::CheckNewChild(PyrDicomDataElement* child, co
 PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDicomDataElement* child)
 {
     const auto [it, created] = children_.try_emplace(child->group_);
-    std::vector<PyrDicomDataElement*>& items = it->second.items;
+    ChildList& items = it->second.items;
     try {
         if (items.size() == items.capacity()) {
             items.reserve(items.empty() ? 4 : items.size() * 2);
@@ -331,7 +355,7 @@ PyrDicomResult PyrDicomDataElement::SetChildElement(PyrDicomDataElement* child)
     return PyrNoThrow([&] {
         GroupChildren* group = MakeRoomFor(child);
         child->Detach(group);
-        std::vector<PyrDicomDataElement*>& items = group->items;
+        ChildList& items = group->items;
         const uint32_t number = child->element_;
 
         size_t at = items.size();
@@ -392,7 +416,7 @@ void PyrDicomDataElement::Detach(const GroupChildren* keep)
     if (it == parent->children_.end()) {
         return;
     }
-    std::vector<PyrDicomDataElement*>& items = it->second.items;
+    ChildList& items = it->second.items;
     for (size_t i = 0; i < items.size(); ++i) {
         if (items[i] == this) {
             items.erase(items.begin() + static_cast<std::ptrdiff_t>(i));
@@ -438,7 +462,11 @@ PyrDicomResult PyrDicomDataElement::SetChildString(uint32_t group, uint32_t elem
 void PyrDicomDataElement::ReleaseValue()
 {
     switch (mode_) {
-    case PyrValueMode::Heap: std::free(value_); break;
+    case PyrValueMode::Heap:
+        if (!valueInArena_) {
+            std::free(value_);
+        }
+        break;
     case PyrValueMode::External:
         if (allocator_ != nullptr) {
             allocator_->Free(allocatorHandle_);
@@ -452,6 +480,7 @@ void PyrDicomDataElement::ReleaseValue()
     }
     mode_ = PyrValueMode::Inline;
     value_ = inline_;
+    valueInArena_ = false;
     std::memset(inline_, 0, sizeof(inline_));
     allocator_ = nullptr;
     allocatorHandle_ = nullptr;
@@ -459,7 +488,7 @@ void PyrDicomDataElement::ReleaseValue()
 
 void PyrDicomDataElement::DestroyChildren()
 {
-    std::map<uint32_t, GroupChildren> children;
+    std::pmr::map<uint32_t, GroupChildren> children(children_.get_allocator());
     children.swap(children_);
     childCount_ = 0;
     for (auto& [group, list] : children) {
@@ -529,11 +558,18 @@ PyrDicomResult PyrDicomDataElement::AllocateValue(uint32_t length, bool pad)
             value_ = static_cast<uint8_t*>(handle);
             std::memset(value_, 0, length);
         } else {
-            void* block = std::calloc(length, 1);
+            // Small values of an element in the arena come from it too: a directory holds
+            // tens of thousands, and freeing them one by one costs more than reading them.
+            const bool arena = inArena_ && dataset_ != nullptr && length <= kArenaValueSize;
+            void* block = arena ? dataset_->ArenaAllocate(length, 8) : std::calloc(length, 1);
             if (block == nullptr) {
                 return kPyrOutOfMemory;
             }
+            if (arena) {
+                std::memset(block, 0, length);
+            }
             mode_ = PyrValueMode::Heap;
+            valueInArena_ = arena;
             value_ = static_cast<uint8_t*>(block);
         }
     }

@@ -8,6 +8,16 @@
 #include "pyr/pyrlog.h"
 #include "pyrnothrow.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+// An element's memory waiting for reuse is off limits, as freed heap memory would be.
+#define PYR_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define PYR_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define PYR_POISON(address, size) ((void)(address), (void)(size))
+#define PYR_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
 // One row per line, as the table reads.
 // clang-format off
 const PyrTransferSyntaxRow TransferSyntaxTable[16] = {
@@ -164,12 +174,32 @@ PyrDicomDataset::PyrDicomDataset(const PyrDicomDatasetOptions* options)
 PyrDicomDataset::~PyrDicomDataset()
 {
     destroying_ = true;
-    delete root_;
-    root_ = nullptr;
-    while (registry_ != nullptr) {
-        delete registry_;
+    // Every element the dataset made lives in its arena: each lets go of what it holds
+    // outside it, and the arena then goes whole instead of element by element.
+    for (PyrDicomDataElement* e = registry_; e != nullptr; e = e->registryNext_) {
+        e->ReleaseOutsideArena();
     }
+    registry_ = nullptr;
+    root_ = nullptr;
     CloseReading();
+}
+
+void PyrDicomDataset::RecycleElement(void* memory)
+{
+    static_assert(sizeof(FreeElement) <= sizeof(PyrDicomDataElement));
+    auto* free = static_cast<FreeElement*>(memory);
+    free->next = freeElements_;
+    freeElements_ = free;
+    PYR_POISON(static_cast<uint8_t*>(memory) + sizeof(FreeElement), sizeof(PyrDicomDataElement) - sizeof(FreeElement));
+}
+
+void* PyrDicomDataset::ArenaAllocate(size_t size, size_t alignment)
+{
+    try {
+        return arena_.allocate(size, alignment);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 void PyrDicomDataset::Unregister(PyrDicomDataElement* element)
@@ -194,10 +224,19 @@ void PyrDicomDataset::RootDeleted(PyrDicomDataElement* element)
 
 PyrDicomDataElement* PyrDicomDataset::CreateElement()
 {
-    PyrDicomDataElement* element = new (std::nothrow) PyrDicomDataElement(nullptr);
-    if (element == nullptr) {
+    void* memory = freeElements_;
+    if (memory != nullptr) {
+        freeElements_ = freeElements_->next;
+        PYR_UNPOISON(static_cast<uint8_t*>(memory) + sizeof(FreeElement),
+                     sizeof(PyrDicomDataElement) - sizeof(FreeElement));
+    } else {
+        memory = ArenaAllocate(sizeof(PyrDicomDataElement), alignof(PyrDicomDataElement));
+    }
+    if (memory == nullptr) {
         return nullptr;
     }
+    PyrDicomDataElement* element = new (memory) PyrDicomDataElement(nullptr, &arena_);
+    element->inArena_ = true;
     element->registryNext_ = registry_;
     if (registry_ != nullptr) {
         registry_->registryPrev_ = element;
@@ -254,6 +293,8 @@ PyrDicomResult PyrDicomDataset::Reset()
     transferSyntaxEncoding_ = kPyrExplicitLittle;
     metaLengthKnown_ = false;
     metaEnd_ = 0;
+    deepSkipped_ = false;
+    readResult_ = kPyrSuccess;
     return CloseReading();
 }
 
@@ -379,7 +420,8 @@ bool PyrDicomDataset::SniffExplicitVR()
 PyrDicomResult PyrDicomDataset::ReadFromCallbacks(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData,
                                                   bool preamble, const PyrString& transferSyntax, uint32_t flag)
 {
-    return PyrNoThrow([&] { return Read(read, seek, userData, preamble, transferSyntax, flag); });
+    readResult_ = PyrNoThrow([&] { return Read(read, seek, userData, preamble, transferSyntax, flag); });
+    return readResult_;
 }
 
 PyrDicomResult PyrDicomDataset::Read(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData,
@@ -404,7 +446,9 @@ PyrDicomResult PyrDicomDataset::Read(PyrDicomReadCallback read, PyrDicomSeekCall
     if (r != kPyrSuccess) {
         return r;
     }
-    return FixPixelDataVR(root_);
+    r = FixPixelDataVR(root_);
+    // A sequence nested too deep was left out: the tree is whole but for it.
+    return r == kPyrSuccess && deepSkipped_ ? kPyrBadPosition : r;
 }
 
 PyrDicomResult PyrDicomDataset::CheckPreambleAndRead()
@@ -450,15 +494,14 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
                                                    uint32_t depth, uint32_t length, uint64_t limit)
 {
     const bool bounded = depth >= 1 && length != kPyrUndefinedLength;
-    if (bounded && length > limit - position_) {
-        return kPyrBadPosition;   // the item would reach past what holds it
-    }
-    const uint64_t end = bounded ? position_ + length : limit;
+    // An item reaching past what holds it is cut there: its complete elements stay.
+    const bool cut = bounded && length > limit - position_;
+    const uint64_t end = bounded && !cut ? position_ + length : limit;
     bool metaMode = meta;
 
     for (;;) {
         if (bounded && position_ >= end) {
-            return kPyrSuccess;
+            return cut ? kPyrBadPosition : kPyrSuccess;
         }
         if (depth == 0) {
             // Only the top level may end with the data; an item that runs out fails on its
@@ -492,9 +535,12 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
 
         if (group == kItemGroup && (number == kItem || number == kItemEnd || number == kSequenceEnd)) {
             if (number == kItemEnd && depth >= 1) {
-                return kPyrSuccess;   // its length was read with the tag
+                return cut ? kPyrBadPosition : kPyrSuccess;   // its length was read with the tag
             }
             return kPyrBadPosition;   // an item or delimiter where an element belongs
+        }
+        if (group == 0 && number == 0 && depth >= 1 && parent->GetChildCount() != 0) {
+            return kPyrBadPosition;   // zeros after real elements: the data ends here
         }
         const bool pixelData = depth == 0 && group == kPixelGroup && number == kPixelElement;
         if (pixelData) {
@@ -544,15 +590,25 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
 
         if (valueLength == kPyrUndefinedLength || e->vr_ == PyrVR::SQ) {
             if (depth > kMaxDepth) {
-                return kPyrBadPosition;
+                if (valueLength == kPyrUndefinedLength) {
+                    return kPyrBadPosition;   // no way past it: the read ends here
+                }
+                // Too deep to keep, but its length leads past it to the rest of the data.
+                if (const PyrDicomResult r = SkipForward(valueLength, end); r != kPyrSuccess) {
+                    return r;
+                }
+                PyrWriteLog("PyrDicomDataset::ReadElements", kPyrLogWarning, kPyrBadPosition,
+                            u"A sequence nested too deep was skipped.");
+                deepSkipped_ = true;
+                continue;
             }
             if (const PyrDicomResult r = ReadItemsWithin(e, vrAsRead, valueLength, depth, current, end);
                 r != kPyrSuccess) {
-                // A file cut short (as faulty disc burners leave them) keeps the whole items
-                // of its top-level sequence; the read still fails, so the caller knows.
-                bool atEnd = false;
-                if (depth == 0 && !pixelData && e->GetChildCount() != 0 && r != kPyrOutOfMemory &&
-                    ProbeEnd(atEnd) == kPyrSuccess && atEnd && parent->SetChildElement(e) == kPyrSuccess) {
+                // Data cut short (as faulty disc burners leave it) keeps the complete items of
+                // the sequence; the read still fails, so the caller knows. Cut pixel data
+                // stays out: its fragments would promise frames that are not there.
+                if (!pixelData && r != kPyrOutOfMemory && e->GetChildCount() != 0 &&
+                    parent->SetChildElement(e) == kPyrSuccess) {
                     pending.Release();
                 }
                 return r;
@@ -606,17 +662,16 @@ PyrDicomResult PyrDicomDataset::ReadItemsWithin(PyrDicomDataElement* sequence, P
         }
     }
     const bool bounded = length != kPyrUndefinedLength;
-    if (bounded && length > limit - position_) {
-        return kPyrBadPosition;
-    }
-    const uint64_t end = bounded ? position_ + length : limit;
+    // A sequence reaching past what holds it is cut there: its complete items stay.
+    const bool cut = bounded && length > limit - position_;
+    const uint64_t end = bounded && !cut ? position_ + length : limit;
     const bool pixelData = sequence->GetGroup() == kPixelGroup && sequence->GetElement() == kPixelElement;
     const bool fragments = pixelData && depth == 0;
     uint32_t index = 0;
 
     for (;; ++index) {
         if (bounded && position_ >= end) {
-            return kPyrSuccess;
+            return cut ? kPyrBadPosition : kPyrSuccess;
         }
         if (end - position_ < 8) {
             return kPyrBadPosition;
@@ -629,7 +684,10 @@ PyrDicomResult PyrDicomDataset::ReadItemsWithin(PyrDicomDataElement* sequence, P
         const uint32_t number = Word16(head + 2, itemEncoding);
         const uint32_t itemLength = Word32(head + 4, itemEncoding);
         if (group == kItemGroup && number == kSequenceEnd) {
-            return kPyrSuccess;
+            return cut ? kPyrBadPosition : kPyrSuccess;
+        }
+        if (group == 0 && number == 0 && index != 0) {
+            return kPyrBadPosition;   // zeros after real items: the data ends here
         }
 
         PendingElement pending(CreateElement());
@@ -654,6 +712,11 @@ PyrDicomResult PyrDicomDataset::ReadItemsWithin(PyrDicomDataElement* sequence, P
             r = ReadElementsWithin(item, itemEncoding, false, depth + 1, itemLength, end);
         }
         if (r != kPyrSuccess) {
+            // A cut item keeps its complete elements; a cut fragment is dropped.
+            if (!pixelData && r != kPyrOutOfMemory && item->GetChildCount() != 0 &&
+                sequence->AddChildElement(item) == kPyrSuccess) {
+                pending.Release();
+            }
             return r;
         }
         if (const PyrDicomResult added = sequence->AddChildElement(item); added != kPyrSuccess) {

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "pyrlogrecorder.h"
 #include "pyrtestsource.h"
 
 namespace {
@@ -110,14 +112,14 @@ struct Parsed {
 };
 
 // n sequences, each holding one item holding the next, in explicit VR little endian.
-std::vector<uint8_t> Nested(int levels, bool undefined)
+std::vector<uint8_t> Nested(int levels, bool undefined, bool undefinedInnermost = false)
 {
     Stream inner;
     inner.Explicit(0x0008, 0x0100, "SH", "LEAF");
     std::vector<uint8_t> body = inner.Bytes();
     for (int i = 0; i < levels; ++i) {
         Stream s;
-        if (undefined) {
+        if (undefined || (i == 0 && undefinedInnermost)) {
             s.Header(0x0040, 0xA730, "SQ", kUndefined).Item();
             s.Raw(std::string_view(reinterpret_cast<const char*>(body.data()), body.size())).ItemEnd().SequenceEnd();
         } else {
@@ -199,6 +201,71 @@ TEST(DatasetRead, SequencesNestAndStopAtTheDepthLimit)
         }
         EXPECT_EQ(e->GetChildAt(0)->GetChildStringOr(0x0008, 0x0100, PyrString()), u"LEAF");
         EXPECT_EQ(Parsed(Nested(12, undefined)).result, kPyrBadPosition);
+    }
+}
+
+// Past the limit, a sequence whose length leads past it is left out whole and the rest is
+// read; one of undefined length ends the read where it starts.
+TEST(DatasetRead, SequenceTooDeepIsSkippedWhenItsLengthLeadsPastIt)
+{
+    for (bool undefined : {false, true}) {
+        SCOPED_TRACE(undefined ? "undefined lengths" : "defined lengths");
+        // Twelve levels, the outer eleven of defined length, then an element after them.
+        std::vector<uint8_t> deep = Nested(12, false, undefined);
+        Stream tail;
+        tail.Explicit(0x0070, 0x0001, "SH", "AFTER");
+        deep.insert(deep.end(), tail.Bytes().begin(), tail.Bytes().end());
+        PyrLogRecorder log;
+        Parsed p(deep);
+        EXPECT_EQ(p.result, kPyrBadPosition);
+        EXPECT_EQ(p.dataset.GetReadResult(), kPyrBadPosition);
+        if (undefined) {
+            // What came before stays; the levels around it hold nothing complete and go.
+            EXPECT_NE(p.Find(0x0002, 0x0010), nullptr);
+            EXPECT_EQ(p.Find(0x0040, 0xA730), nullptr);
+            EXPECT_EQ(p.Find(0x0070, 0x0001), nullptr);
+            continue;
+        }
+        // The outer levels stay, each with its item.
+        const PyrDicomDataElement* e = p.Find(0x0040, 0xA730);
+        ASSERT_NE(e, nullptr);
+        for (int i = 1; i < 11; ++i) {
+            ASSERT_EQ(e->GetChildCount(), 1u) << i;
+            e = e->GetChildAt(0)->FindChild(0x0040, 0xA730);
+            ASSERT_NE(e, nullptr) << i;
+        }
+        ASSERT_EQ(e->GetChildCount(), 1u);
+        EXPECT_EQ(e->GetChildAt(0)->FindChild(0x0040, 0xA730), nullptr);   // the twelfth
+        EXPECT_EQ(p.dataset.GetString(0x0070, 0x0001, PyrString()), u"AFTER");
+        ASSERT_EQ(log.entries.size(), 1u);
+        EXPECT_EQ(log.entries[0].level, kPyrLogWarning);
+    }
+}
+
+// Data stops making sense before the file ends: an item longer than its sequence, or zeros
+// after real elements. What is complete before that stays; the read says it was cut.
+TEST(DatasetRead, CutItemsKeepTheirCompleteElements)
+{
+    for (const bool zeros : {false, true}) {
+        SCOPED_TRACE(zeros ? "zeros" : "item too long");
+        Stream s = File();
+        Stream items;
+        items.Item(16).Explicit(0x0004, 0x1430, "CS", "PATIENT ");
+        // The last item declares 24 bytes more than its sequence holds.
+        items.Item(16u + 24u).Explicit(0x0004, 0x1430, "CS", "IMAGE   ");
+        if (zeros) {
+            items.Raw(std::string_view("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24));
+        }
+        s.Header(0x0004, 0x1220, "SQ", static_cast<uint32_t>(items.Size()));
+        s.Raw(std::string_view(reinterpret_cast<const char*>(items.Bytes().data()), items.Size()));
+        s.Explicit(0x0008, 0x0005, "CS", "ISO_IR 100");   // after the sequence: past the cut
+        Parsed p(s.Bytes());
+        EXPECT_EQ(p.result, kPyrBadPosition);
+        const PyrDicomDataElement* sq = p.Find(0x0004, 0x1220);
+        ASSERT_NE(sq, nullptr);
+        ASSERT_EQ(sq->GetChildCount(), 2u);
+        EXPECT_EQ(sq->GetChildAt(1)->GetChildStringOr(0x0004, 0x1430, PyrString()), u"IMAGE");
+        EXPECT_EQ(sq->GetChildAt(1)->GetChildCount(), 1u);
     }
 }
 

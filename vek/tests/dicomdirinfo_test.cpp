@@ -261,32 +261,56 @@ TEST(DICOMDIRInfo, StudyBeforeAnyPatientIsSkipped) {
   EXPECT_EQ(l.d.patients[0].studies[0].series.size(), 1u);
 }
 
-TEST(DICOMDIRInfo, RecordsWithoutTheirParentLevelFail) {
+// Their parent may come later in the stream; without offsets to it they stay out of the tree.
+TEST(DICOMDIRInfo, RecordsWithoutTheirParentLevelAreSkipped) {
   {
     Loaded l(dicomdir({rec("PATIENT"), rec("SERIES"), image("A")}));
-    EXPECT_FALSE(l.ok);
-    EXPECT_REPORT(l.m, 0x80400000u, kLoad, 341u);
-    // Collected up to the failure, the series stays.
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.m.status().full_code(), 0x40400000u);
+    EXPECT_STREQ(l.m.status().method(), kReadDir);
     EXPECT_EQ(l.d.all_series.size(), 1u);
+    EXPECT_EQ(l.d.all_images.size(), 1u);
+    ASSERT_EQ(l.d.patients.size(), 1u);
+    EXPECT_EQ(l.d.patients[0].studies.size(), 0u);
+    EXPECT_EQ(l.d.image_pointers.size(), 0u);
+    expect_links(l.d);
   }
   {
     VEK_TestManager m;
     VEK_DICOMDIRInfo d(&m);
     VEK_Vector<VEK_DICOMTypes::CharacterSet> sets(&m);
-    EXPECT_FALSE(load(d, m, dicomdir({rec("PATIENT"), rec("SERIES")}), &sets));
-    EXPECT_REPORT(m, 0x80400000u, kLoad, 391u);
+    EXPECT_TRUE(load(d, m, dicomdir({rec("PATIENT"), rec("SERIES")}), &sets));
+    EXPECT_EQ(m.status().full_code(), 0x40400000u);
   }
   {
-    Loaded l(dicomdir({rec("PATIENT"), rec("STUDY"), image("A")}));
-    EXPECT_FALSE(l.ok);
-    EXPECT_REPORT(l.m, 0x80400000u, kLoad, 341u);
+    Loaded l(dicomdir({rec("PATIENT"), rec("STUDY"), image("A"), rec("SERIES"), image("B")}));
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.m.status().full_code(), 0x40400000u);
+    ASSERT_EQ(l.d.image_pointers.size(), 1u);
+    EXPECT_EQ(utf8(l.d.image_pointers[0]->file_id), "B");
+    expect_links(l.d);
+  }
+  {
+    // Deepest level first without offsets: only the patient has a place.
+    Loaded l(dicomdir({image("A"), rec("SERIES"), rec("STUDY"), rec("PATIENT")}));
+    ASSERT_TRUE(l.ok);
+    ASSERT_EQ(l.d.patients.size(), 1u);
+    EXPECT_EQ(l.d.patients[0].studies.size(), 0u);
+    EXPECT_EQ(l.d.all_studies.size(), 0u);  // ahead of every patient
+    EXPECT_EQ(l.d.all_images.size(), 1u);
   }
 }
 
 TEST(DICOMDIRInfo, ImageWithoutFileIdFails) {
-  Loaded l(dicomdir({rec("PATIENT"), rec("STUDY"), rec("SERIES"), rec("IMAGE")}));
+  Loaded l(dicomdir({rec("PATIENT"), rec("STUDY"), rec("SERIES"), image("A"), rec("IMAGE")}));
   EXPECT_FALSE(l.ok);
   EXPECT_REPORT(l.m, 0x80400000u, kLoad, 341u);
+  // What was collected up to the failure stays.
+  EXPECT_EQ(l.d.patients.size(), 1u);
+  EXPECT_EQ(l.d.all_studies.size(), 1u);
+  EXPECT_EQ(l.d.all_series.size(), 1u);
+  EXPECT_EQ(l.d.all_images.size(), 1u);
+  EXPECT_EQ(l.d.file_ids.size(), 1u);
 }
 
 TEST(DICOMDIRInfo, RecordNotInUseIsStillRead) {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory_resource>
+#include <new>
 #include <vector>
 
 #include "pyr/pyrdicomdictionary.h"
@@ -87,8 +89,13 @@ enum class PyrValueMode : uint32_t {
 // Elements are made by their dataset, which frees every element it made.
 class PyrDicomDataElement {
 public:
-    explicit PyrDicomDataElement(PyrDicomDataset* dataset);
+    // resource: where the children's lists live; a dataset passes its arena.
+    explicit PyrDicomDataElement(PyrDicomDataset* dataset,
+                                 std::pmr::memory_resource* resource = std::pmr::new_delete_resource());
     ~PyrDicomDataElement();
+    // An element its dataset placed in its arena is only destroyed here; the arena goes
+    // with the dataset.
+    static void operator delete(PyrDicomDataElement* element, std::destroying_delete_t);
     PyrDicomDataElement(const PyrDicomDataElement&) = delete;
     PyrDicomDataElement& operator=(const PyrDicomDataElement&) = delete;
 
@@ -176,8 +183,19 @@ private:
     friend class pyr_dicom_lib_element_relocation_esink;
     friend class PyrDicomDataset;
 
+    using ChildList = std::pmr::vector<PyrDicomDataElement*>;
     struct GroupChildren {
-        std::vector<PyrDicomDataElement*> items;
+        using allocator_type = ChildList::allocator_type;
+        explicit GroupChildren(const allocator_type& allocator) : items(allocator) {}
+        GroupChildren(const GroupChildren& other, const allocator_type& allocator)
+            : items(other.items, allocator), ordered(other.ordered)
+        {
+        }
+        GroupChildren(GroupChildren&& other, const allocator_type& allocator)
+            : items(std::move(other.items), allocator), ordered(other.ordered)
+        {
+        }
+        ChildList items;
         bool ordered = true;   // element numbers non-decreasing, so lookups may halve
     };
 
@@ -185,7 +203,9 @@ private:
     PyrDicomVR StoreVR(PyrDicomVR vr);
     PyrDicomResult CheckNewChild(PyrDicomDataElement* child, const char* function) const;
     GroupChildren* MakeRoomFor(const PyrDicomDataElement* child);
-    static size_t FirstNotBelow(const std::vector<PyrDicomDataElement*>& items, uint32_t number);
+    static size_t FirstNotBelow(const ChildList& items, uint32_t number);
+    // Lets go of what the element holds outside its dataset's arena, as the dataset goes.
+    void ReleaseOutsideArena();
     // Leaves its parent; the parent drops the group it emptied, unless it is `keep`.
     void Detach(const GroupChildren* keep = nullptr);
     void DestroyChildren();
@@ -220,8 +240,10 @@ private:
     void* allocatorHandle_ = nullptr;
     PyrIValueAllocator* allocator_ = nullptr;
     pyr_dicom_lib_element_relocation_esink sink_;
-    std::map<uint32_t, GroupChildren> children_;
+    std::pmr::map<uint32_t, GroupChildren> children_;
     uint32_t childCount_ = 0;
     PyrString sourcePath_;
     int64_t valuePosition_ = 0;
+    bool inArena_ = false;       // placed in the dataset's arena
+    bool valueInArena_ = false;  // a heap-mode value taken from that arena
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 #include <string_view>
 
 #include "pyr/pyrdicomdataelement.h"
@@ -99,11 +100,18 @@ public:
     int64_t GetPixelDataStart() const { return pixelDataStart_; }
     int64_t GetPixelDataSize() const { return pixelDataSize_; }
     const PyrString& GetTransferSyntax() const { return transferSyntax_; }
+    // What the last read returned: anything but success means part of the data was left out
+    // (the tree holds every complete element before the cut).
+    PyrDicomResult GetReadResult() const { return readResult_; }
+    // Memory that lives as long as the dataset, for its elements; null when there is none.
+    void* ArenaAllocate(size_t size, size_t alignment);
 
 private:
     friend class PyrDicomDataElement;
 
     void Unregister(PyrDicomDataElement* element);
+    // Takes back the memory of an element destroyed before its dataset, for the next one.
+    void RecycleElement(void* memory);
     void RootDeleted(PyrDicomDataElement* element);
     bool IsDestroying() const { return destroying_; }
 
@@ -123,6 +131,15 @@ private:
                         const PyrString& transferSyntax, uint32_t flag);
     PyrDicomResult FixPixelDataVRAt(PyrDicomDataElement* element, std::u16string_view transferSyntax);
 
+    // The elements, their children's lists and small values: released in one step with the
+    // dataset, so that a tree of tens of thousands of elements is not freed piece by piece.
+    std::pmr::monotonic_buffer_resource arena_{64 * 1024};
+    // Memory of elements destroyed while the dataset lives: a file that repeats a tag many
+    // times costs no more than one element for it.
+    struct FreeElement {
+        FreeElement* next;
+    };
+    FreeElement* freeElements_ = nullptr;
     PyrDicomDataElement* root_ = nullptr;
     // Every element made for this dataset, attached or not, so that none outlives it: an
     // intrusive list through the elements, which costs no allocation and no hashing.
@@ -147,4 +164,6 @@ private:
     PyrDicomEncoding transferSyntaxEncoding_ = kPyrExplicitLittle;
     bool metaLengthKnown_ = false;
     uint64_t metaEnd_ = 0;
+    bool deepSkipped_ = false;
+    PyrDicomResult readResult_ = kPyrSuccess;
 };

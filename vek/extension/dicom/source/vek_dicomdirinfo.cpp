@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/platfileid.h"
 #include "pyr/pyrdicomdataset.h"
@@ -223,7 +224,7 @@ bool read_image(const PyrDicomDataElement* e, VEK_DICOMDIRImage& m) {
 // Where each record of the stream sits, to follow offsets in either direction.
 struct Place {
   uint32_t position;
-  Level level;
+  Level level;  // kLevels: a record of another type
   uint32_t index;
   bool operator<(const Place& o) const { return position < o.position; }
 };
@@ -297,28 +298,32 @@ bool VEK_DICOMDIRInfo::read_dir() {
   // means some record is incomplete.
   const bool clean = !vek_is_error(m->status().full_code());
   auto intact = [&] { return !clean || !vek_is_error(m->status().full_code()); };
+  auto warn = [&](int line) { vek_report(m, VEK_WARNING_DATA, kReadDir, kFile, line); };
 
   if (internals() == nullptr || internals()->root() == nullptr) return false;
   const PyrDicomDataElement* root = internals()->root();
   VEK_WString sop(m);
   read_text(root, 0x0002, 0x0002, sop);
-  if (sop.compare(u"1.2.840.10008.1.3.10") != 0) vek_report(m, VEK_WARNING_DATA, kReadDir, kFile, 417);
-  if (root->FindChild(0x0004, 0x1220) == nullptr) return false;
+  if (sop.compare(u"1.2.840.10008.1.3.10") != 0) warn(417);
+  const PyrDicomDataElement* sequence = root->FindChild(0x0004, 0x1220);
+  if (sequence == nullptr) return false;
+  // A read that stopped early may have cut its last record short.
+  const bool cut = internals()->dataset() != nullptr && internals()->dataset()->GetReadResult() != kPyrSuccess;
 
   try {
-    // First pass: records in stream order, each with the index of its parent in the stream.
-    VEK_Vector<VEK_DICOMDIRPatient> plain_patients(m);
-    std::vector<uint32_t> parent[kLevels];
-    std::vector<Place> places;
-    uint32_t patient = kNone, study = kNone, series = kNone;
-    const uint32_t count = get_item_count(0x0004, 0x1220);
-    uint32_t processed = 0;
+    // First pass: every record of the four levels, in stream order, wherever its parent is.
+    // The patients are read straight into the member: on failure they stay there.
+    std::vector<Place> order;  // stream order; level kLevels: a record of another type
+    struct Other {
+      uint32_t position, next, lower;
+    };
+    std::vector<Other> others;
+    const uint32_t count = sequence->GetChildCount();
     VEK_DICOMTagObj tag(m);
     {
       // Lists sized for every record of their type first: growing them would copy each
       // record, strings and all, again and again.
       uint32_t types[kLevels] = {0, 0, 0, 0};
-      const PyrDicomDataElement* sequence = root->FindChild(0x0004, 0x1220);
       for (uint32_t i = 0; i < count; ++i) {
         const PyrDicomDataElement* item = sequence->GetChildAt(i);
         char16_t type[16];
@@ -328,128 +333,197 @@ bool VEK_DICOMDIRInfo::read_dir() {
         for (int l = 0; l < kLevels; ++l)
           if (t == kTypes[l]) ++types[l];
       }
-      if (!plain_patients.reserve(types[kPatient]) || !all_studies.reserve(types[kStudy]) ||
+      if (!patients.reserve(types[kPatient]) || !all_studies.reserve(types[kStudy]) ||
           !all_series.reserve(types[kSeries]) || !all_images.reserve(types[kImage]) ||
           !file_ids.reserve(types[kImage]))
         return false;
+      order.reserve(count);
     }
     for (uint32_t i = 0; i < count; ++i) {
       if (!get_item(0x0004, 0x1220, i, tag)) return false;
-      ++processed;
       const PyrDicomDataElement* e = tag.current_element();
+      // The last record of a cut read may lack what it needs: left out, not a failure.
+      const bool maybe_cut = cut && i + 1 == count;
       VEK_WString type(m);
       read_text(e, 0x0004, 0x1430, type);
-      // Each record is read in place at the end of its list.
+      // Each record is read in place at the end of its list; 1 read, 0 left out, -1 failure.
+      auto collect = [&](auto& list, Level level, auto read_fields) -> int {
+        using Record = std::remove_reference_t<decltype(list[0])>;
+        Record* r = append(list, m);
+        if (r == nullptr) return -1;
+        if (!read_common(tag, r->common) || !read_fields(e, *r)) {
+          list.resize(list.size() - 1, Record(m));
+          if (!maybe_cut) return -1;
+          warn(__LINE__);
+          return 0;
+        }
+        order.push_back({r->common.position, level, list.size() - 1});
+        return 1;
+      };
+      int read = 1;
       if (type.compare(u"PATIENT") == 0) {
-        VEK_DICOMDIRPatient* p = append(plain_patients, m);
-        if (p == nullptr || !read_common(tag, p->common) || !read_patient(e, *p)) return false;
-        study = series = kNone;
-        patient = plain_patients.size() - 1;
-        places.push_back({p->common.position, kPatient, patient});
+        read = collect(patients, kPatient, read_patient);
       } else if (type.compare(u"STUDY") == 0) {
-        if (patient == kNone) continue;
-        VEK_DICOMDIRStudy* s = append(all_studies, m);
-        if (s == nullptr || !read_common(tag, s->common) || !read_study(e, *s)) return false;
-        series = kNone;
-        study = all_studies.size() - 1;
-        parent[kStudy].push_back(patient);
-        places.push_back({s->common.position, kStudy, study});
+        read = collect(all_studies, kStudy, read_study);
       } else if (type.compare(u"SERIES") == 0) {
-        VEK_DICOMDIRSeries* s = append(all_series, m);
-        if (s == nullptr || !read_common(tag, s->common) || !read_series(e, *s)) return false;
-        if (study == kNone) return false;
-        series = all_series.size() - 1;
-        parent[kSeries].push_back(study);
-        places.push_back({s->common.position, kSeries, series});
+        read = collect(all_series, kSeries, read_series);
       } else if (type.compare(u"IMAGE") == 0) {
         VEK_DICOMDIRImage* g = append(all_images, m);
         if (g == nullptr) return false;
         const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, g->file_id);
         if (!has_id || !safe_file_id(g->file_id, e)) {
           all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
-          if (!has_id) return false;
+          if (!has_id && !maybe_cut) return false;
           // Would reach outside the medium: left out like a record of another type.
-          vek_report(m, VEK_WARNING_DATA, kReadDir, kFile, __LINE__);
+          warn(__LINE__);
           continue;
         }
         if (!read_common(tag, g->common) || !read_image(e, *g) || !file_ids.push_back(g->file_id)) {
           all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
-          return false;
+          if (!maybe_cut || !intact()) return false;
+          warn(__LINE__);
+          continue;
         }
-        if (series == kNone) return false;
-        parent[kImage].push_back(series);
-        places.push_back({g->common.position, kImage, all_images.size() - 1});
+        order.push_back({g->common.position, kImage, all_images.size() - 1});
+      } else {
+        others.push_back({static_cast<uint32_t>(tag.get_position()), read_u32(e, 0x0004, 0x1400),
+                          read_u32(e, 0x0004, 0x1420)});
+        order.push_back({others.back().position, kLevels, uint32_t(others.size() - 1)});
       }
-      if (!intact()) return false;
+      if (read < 0 || !intact()) return false;
     }
+
+    const uint64_t collected = uint64_t(patients.size()) + all_studies.size() + all_series.size() + all_images.size();
+    // Cut before its first record was whole: nothing to show.
+    if (cut && collected == 0) return false;
 
     // Second pass: the children of each record as the offsets give them. A chain ends at 0,
     // at a position holding no record of its level, or at a record already linked, so that
     // loops and shared subtrees cannot repeat anything.
+    std::vector<Place> places(order);
     std::stable_sort(places.begin(), places.end());
-    auto find = [&](uint32_t position, Level level) -> uint32_t {
-      if (position == 0) return kNone;
+    auto at = [&](uint32_t position) -> const Place* {
+      if (position == 0) return nullptr;
       auto it = std::lower_bound(places.begin(), places.end(), Place{position, kPatient, 0});
-      return it != places.end() && it->position == position && it->level == level ? it->index : kNone;
+      return it != places.end() && it->position == position ? &*it : nullptr;
     };
-    const uint32_t sizes[kLevels] = {plain_patients.size(), all_studies.size(), all_series.size(), all_images.size()};
+    auto find = [&](uint32_t position, Level level) -> uint32_t {
+      const Place* p = at(position);
+      return p != nullptr && p->level == level ? p->index : kNone;
+    };
+    const uint32_t sizes[kLevels] = {patients.size(), all_studies.size(), all_series.size(), all_images.size()};
     std::vector<std::vector<uint32_t>> children[kLevels - 1];
     for (int l = 0; l < kLevels - 1; ++l) children[l].resize(sizes[l]);
     std::vector<uint8_t> linked_flag[kLevels];
     for (int l = 1; l < kLevels; ++l) linked_flag[l].assign(sizes[l], 0);
     auto lower_of = [&](Level level, uint32_t index) -> uint32_t {
       switch (level) {
-        case kPatient: return plain_patients[index].common.lower_offset;
+        case kPatient: return patients[index].common.lower_offset;
         case kStudy: return all_studies[index].common.lower_offset;
-        default: return all_series[index].common.lower_offset;
+        case kSeries: return all_series[index].common.lower_offset;
+        default: return others[index].lower;
       }
     };
     auto next_of = [&](Level level, uint32_t index) -> uint32_t {
       switch (level) {
+        case kPatient: return patients[index].common.next_offset;
         case kStudy: return all_studies[index].common.next_offset;
         case kSeries: return all_series[index].common.next_offset;
-        default: return all_images[index].common.next_offset;
+        case kImage: return all_images[index].common.next_offset;
+        default: return others[index].next;
       }
     };
-    uint64_t linked = plain_patients.size();
+    uint64_t linked = patients.size();
     // Depth first over an explicit stack: hostile nesting must not exhaust the call stack.
+    // keep false: the subtree hangs under a record of another type and is only counted.
     struct Step {
       Level level;
       uint32_t index;
+      bool keep;
     };
     std::vector<Step> stack;
-    for (uint32_t p = 0; p < plain_patients.size(); ++p) {
-      stack.push_back({kPatient, p});
+    uint64_t orphans = 0;
+    auto walk = [&](Step first) {
+      stack.push_back(first);
       while (!stack.empty()) {
-        const Step at = stack.back();
+        const Step step = stack.back();
         stack.pop_back();
-        if (at.level == kImage) continue;
-        const Level below = Level(at.level + 1);
-        for (uint32_t o = lower_of(at.level, at.index); o != 0;) {
+        if (step.level == kImage) continue;
+        // Below a record of another type, its own chain tells the level.
+        Level below = Level(step.level + 1);
+        uint32_t o = lower_of(step.level, step.index);
+        if (step.level == kLevels) {
+          const Place* p = at(o);
+          if (p == nullptr || p->level == kPatient || p->level == kLevels) continue;
+          below = p->level;
+        }
+        while (o != 0) {
           const uint32_t k = find(o, below);
           if (k == kNone || linked_flag[below][k] != 0) break;
           linked_flag[below][k] = 1;
-          ++linked;
-          children[at.level][at.index].push_back(k);
-          stack.push_back({below, k});
+          if (step.keep) {
+            ++linked;
+            children[step.level][step.index].push_back(k);
+          } else {
+            ++orphans;
+          }
+          stack.push_back({below, k, step.keep});
           o = next_of(below, k);
         }
       }
-    }
-    if (linked != processed) {
+    };
+    for (uint32_t p = 0; p < patients.size(); ++p) walk({kPatient, p, true});
+    for (uint32_t k = 0; k < others.size(); ++k) walk({kLevels, k, false});
+    const bool by_offsets = linked + orphans == collected;
+    if (by_offsets && orphans != 0) warn(__LINE__);
+
+    // Records before the first PATIENT of the stream, and the level each record of another
+    // type takes (from its own offsets), for the tree of the stream order.
+    uint32_t early_studies = 0;
+    if (!by_offsets) {
       // Offsets that do not account for every record: the tree of the stream order.
       for (int l = 0; l < kLevels - 1; ++l)
         for (auto& c : children[l]) c.clear();
-      for (int l = 1; l < kLevels; ++l)
-        for (uint32_t k = 0; k < parent[l].size(); ++k) children[l - 1][parent[l][k]].push_back(k);
+      // Where the records of the four levels point on to, with their levels.
+      std::vector<std::pair<uint32_t, int>> nexts;
+      if (!others.empty())
+        for (const Place& p : order)
+          if (p.level < kLevels && next_of(p.level, p.index) != 0) nexts.push_back({next_of(p.level, p.index), p.level});
+      std::sort(nexts.begin(), nexts.end());
+      auto level_of_other = [&](const Other& x) -> int {
+        if (const Place* p = at(x.lower); p != nullptr && p->level != kPatient && p->level != kLevels)
+          return p->level - 1;
+        auto it = std::lower_bound(nexts.begin(), nexts.end(), std::pair<uint32_t, int>{x.position, 0});
+        return it != nexts.end() && it->first == x.position ? it->second : int(kLevels);
+      };
+      uint32_t current[kLevels] = {kNone, kNone, kNone, kNone};
+      bool seen = false, skipped = false;
+      for (const Place& r : order) {
+        if (r.level == kLevels) {
+          const int l = level_of_other(others[r.index]);
+          for (int k = l; k < kLevels - 1; ++k) current[k] = kNone;
+          continue;
+        }
+        for (int k = r.level; k < kLevels - 1; ++k) current[k] = kNone;
+        if (r.level == kPatient) {
+          seen = true;
+        } else if (r.level == kStudy && !seen) {
+          ++early_studies;
+          continue;  // as it always was: no tree, no warning
+        } else if (current[r.level - 1] == kNone) {
+          skipped = true;
+        } else {
+          children[r.level - 1][current[r.level - 1]].push_back(r.index);
+        }
+        if (r.level < kImage) current[r.level] = r.index;
+      }
+      if (skipped) warn(__LINE__);
     }
 
     // The tree, each record copied once into vectors sized up front, so that no growth
     // copies a subtree again.
-    if (!patients.resize(plain_patients.size(), VEK_DICOMDIRPatient(m))) return false;
-    for (uint32_t p = 0; p < plain_patients.size(); ++p) {
+    for (uint32_t p = 0; p < patients.size(); ++p) {
       VEK_DICOMDIRPatient& pt = patients[p];
-      pt = plain_patients[p];
       const auto& studies = children[kPatient][p];
       if (!pt.studies.resize(uint32_t(studies.size()), VEK_DICOMDIRStudy(m))) return false;
       for (uint32_t a = 0; a < studies.size(); ++a) {
@@ -465,6 +539,15 @@ bool VEK_DICOMDIRInfo::read_dir() {
           for (uint32_t c = 0; c < images.size(); ++c) se.images[c] = all_images[images[c]];
         }
       }
+      if (!intact()) return false;
+    }
+    if (early_studies != 0) {
+      // Studies ahead of every patient are skipped in the stream order; they lead the list.
+      VEK_Vector<VEK_DICOMDIRStudy> rest(m);
+      if (!rest.reserve(all_studies.size() - early_studies)) return false;
+      for (uint32_t k = early_studies; k < all_studies.size(); ++k)
+        if (!rest.push_back(all_studies[k])) return false;
+      all_studies = rest;
       if (!intact()) return false;
     }
 
