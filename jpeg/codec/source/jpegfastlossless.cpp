@@ -26,7 +26,7 @@ struct Reader {
     uint32_t stuffed = 0;
 
     // At least 32 bits in the window afterwards: a difference takes at most 31.
-    void Fill()
+    [[gnu::always_inline]] void Fill()
     {
         if (bits >= 32) {
             return;
@@ -82,8 +82,9 @@ void Suspend(const Reader& reader, jpeg_fast_tables* block)
     block->bit_position = rest != 0 ? 8 - rest : 0;
 }
 
-// One difference; false for a category above 16.
-inline bool Decode(Reader& reader, const jpeg_fast_table& t, uint16_t* difference)
+// One difference; false for a category above 16. Inlined into the row loops: called, it keeps
+// the reader in memory, and the call took half of a row's time.
+[[gnu::always_inline]] inline bool Decode(Reader& reader, const jpeg_fast_table& t, uint16_t* difference)
 {
     reader.Fill();
     const uint32_t index = reader.Top(8);
