@@ -197,9 +197,14 @@ Bytes EncodeLossless(int level, const LosslessImage& img, int predictor)
     return f;
 }
 
+// The direct path's choices after the start: its flags and the hooks its routines installed.
 struct Paths {
     uint32_t fast = 0;
     uint32_t fast16 = 0;
+    jpeg_status (*unit)(jpeg_decoder*, jpeg_lossless_rows*, int32_t) = nullptr;
+    uint32_t single_row = 0;
+    bool predictions_are_the_records = false;
+    bool hooks = false;   // the lossless restart routine and the kernels' reconstruction
 };
 
 Paths PathsOf(const Bytes& bytes)
@@ -209,7 +214,13 @@ Paths PathsOf(const Bytes& bytes)
     Paths paths;
     if (jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr) >= 1 &&
         jpeg_start_decode(decoder) >= 1) {
-        paths = {decoder->direct->lossless_fast, decoder->direct->lossless_fast16};
+        paths = {decoder->direct->lossless_fast,
+                 decoder->direct->lossless_fast16,
+                 decoder->decode_row_unit,
+                 decoder->single_row_lossless,
+                 decoder->direct->predictions == &decoder->dc_pred[0],
+                 decoder->restart == &jpeg_direct_restart_lossless &&
+                     decoder->reconstruct == &jpeg_direct_reconstruct};
     }
     jpeg_decoder_destroy(decoder);
     return paths;
@@ -298,18 +309,36 @@ TEST(JpegLossless, RefusedAllocationsOfTheStart)
     ExpectEachStartAllocationRefused(WriteLossless(Ramp(17, 5, 3, 16), kWideTable, 0, {1, 0, 2}));
 }
 
-// One component, 16 bits, predictor 1, Al 0: the 16-bit loop into the caller's line; another
-// predictor or a point transform: the difference loop; three components: the kernel rows.
+// One component, 16 bits, predictor 1, Al 0: the 16-bit loop into the caller's line in the
+// single-row mode, with the record's predictions; another predictor or a point transform: the
+// fast loop (differences, or samples predicted as decoded); three components: the kernel rows.
+// The restart routine picks the unit; every frame has the lossless restart and reconstruction.
 TEST(JpegLossless, PathsByFrame)
 {
     const auto fixture = [](const char* name) { return PathsOf(ReadData(name)); };
-    EXPECT_EQ(fixture("dcmtk_lossless_bits16.jpg").fast16, 1u);
-    EXPECT_EQ(fixture("dcmtk_lossless_sv2_12.jpg").fast, 1u);
-    EXPECT_EQ(fixture("dcmtk_lossless_sv2_12.jpg").fast16, 0u);
+    const Paths bits16 = fixture("dcmtk_lossless_bits16.jpg");
+    EXPECT_EQ(bits16.fast16, 1u);
+    EXPECT_EQ(bits16.unit, &jpeg_direct_decode_row_fast16);
+    EXPECT_EQ(bits16.single_row, 1u);
+    EXPECT_TRUE(bits16.predictions_are_the_records);
+    EXPECT_TRUE(bits16.hooks);
+    const Paths sv2 = fixture("dcmtk_lossless_sv2_12.jpg");
+    EXPECT_EQ(sv2.fast, 1u);
+    EXPECT_EQ(sv2.fast16, 0u);
+    EXPECT_EQ(sv2.unit, &jpeg_direct_decode_row_fast);
+    EXPECT_EQ(sv2.single_row, 0u);
+    EXPECT_FALSE(sv2.predictions_are_the_records);
+    EXPECT_TRUE(sv2.hooks);
     // The 16-bit loop starts rows at 32768, right only without a point transform.
-    EXPECT_EQ(fixture("dcmtk_lossless_pt1_16.jpg").fast, 1u);
-    EXPECT_EQ(fixture("dcmtk_lossless_pt1_16.jpg").fast16, 0u);
-    EXPECT_EQ(fixture("dcmtk_lossless_sv1_rgb.jpg").fast, 0u);
+    const Paths pt1 = fixture("dcmtk_lossless_pt1_16.jpg");
+    EXPECT_EQ(pt1.fast, 1u);
+    EXPECT_EQ(pt1.fast16, 0u);
+    EXPECT_EQ(pt1.unit, &jpeg_direct_decode_row_fast);
+    const Paths rgb = fixture("dcmtk_lossless_sv1_rgb.jpg");
+    EXPECT_EQ(rgb.fast, 0u);
+    EXPECT_EQ(rgb.unit, &jpeg_direct_decode_row);
+    EXPECT_EQ(rgb.single_row, 0u);
+    EXPECT_TRUE(rgb.hooks);
 }
 
 // Long codes whose bits after the first eight repeat: no fast tables, the kernel decodes, right.
