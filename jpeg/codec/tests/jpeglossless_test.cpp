@@ -27,8 +27,8 @@ using Table = TestHuffTable;
 // Symbols 0..16, codes of 2 to 14 bits whose long codes differ after their first eight.
 const Table kWideTable{{0, 1, 5, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0},
                        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
-// Fourteen 9-bit codes under several 8-bit prefixes: their last bits repeat.
-const Table kSharedTailTable{{0, 3, 0, 0, 0, 0, 0, 0, 14, 0, 0, 0, 0, 0, 0, 0},
+// Fourteen 11-bit codes under two 8-bit prefixes: their last bits repeat.
+const Table kSharedTailTable{{0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 14, 0, 0, 0, 0, 0},
                              {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
 
 struct LosslessImage {
