@@ -315,30 +315,27 @@ TEST(JpegLossless, RefusedAllocationsOfTheStart)
 // The restart routine picks the unit; every frame has the lossless restart and reconstruction.
 TEST(JpegLossless, PathsByFrame)
 {
-    const auto fixture = [](const char* name) { return PathsOf(ReadData(name)); };
-    const Paths bits16 = fixture("dcmtk_lossless_bits16.jpg");
-    EXPECT_EQ(bits16.fast16, 1u);
-    EXPECT_EQ(bits16.unit, &jpeg_direct_decode_row_fast16);
-    EXPECT_EQ(bits16.single_row, 1u);
-    EXPECT_TRUE(bits16.predictions_are_the_records);
-    EXPECT_TRUE(bits16.hooks);
-    const Paths sv2 = fixture("dcmtk_lossless_sv2_12.jpg");
-    EXPECT_EQ(sv2.fast, 1u);
-    EXPECT_EQ(sv2.fast16, 0u);
-    EXPECT_EQ(sv2.unit, &jpeg_direct_decode_row_fast);
-    EXPECT_EQ(sv2.single_row, 0u);
-    EXPECT_FALSE(sv2.predictions_are_the_records);
-    EXPECT_TRUE(sv2.hooks);
-    // The 16-bit loop starts rows at 32768, right only without a point transform.
-    const Paths pt1 = fixture("dcmtk_lossless_pt1_16.jpg");
-    EXPECT_EQ(pt1.fast, 1u);
-    EXPECT_EQ(pt1.fast16, 0u);
-    EXPECT_EQ(pt1.unit, &jpeg_direct_decode_row_fast);
-    const Paths rgb = fixture("dcmtk_lossless_sv1_rgb.jpg");
-    EXPECT_EQ(rgb.fast, 0u);
-    EXPECT_EQ(rgb.unit, &jpeg_direct_decode_row);
-    EXPECT_EQ(rgb.single_row, 0u);
-    EXPECT_TRUE(rgb.hooks);
+    struct Case {
+        const char* name;
+        Paths expected;
+    };
+    const Case cases[] = {
+        {"dcmtk_lossless_bits16.jpg", {1, 1, &jpeg_direct_decode_row_fast16, 1, true, true}},
+        {"dcmtk_lossless_sv2_12.jpg", {1, 0, &jpeg_direct_decode_row_fast, 0, false, true}},
+        // The 16-bit loop starts rows at 32768, right only without a point transform.
+        {"dcmtk_lossless_pt1_16.jpg", {1, 0, &jpeg_direct_decode_row_fast, 0, false, true}},
+        {"dcmtk_lossless_sv1_rgb.jpg", {0, 0, &jpeg_direct_decode_row, 0, false, true}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Paths got = PathsOf(ReadData(c.name));
+        EXPECT_EQ(got.fast, c.expected.fast);
+        EXPECT_EQ(got.fast16, c.expected.fast16);
+        EXPECT_EQ(got.unit, c.expected.unit);
+        EXPECT_EQ(got.single_row, c.expected.single_row);
+        EXPECT_EQ(got.predictions_are_the_records, c.expected.predictions_are_the_records);
+        EXPECT_EQ(got.hooks, c.expected.hooks);
+    }
 }
 
 // Long codes whose bits after the first eight repeat: no fast tables, the kernel decodes, right.
