@@ -425,26 +425,34 @@ TEST(DecodeMemory, EveryRefusedAllocationOfAStartGivesMinusOneWithoutALeak)
     ExpectEachStartAllocationRefused(PeerEncode(o));
 }
 
+// A DNL met where the scan should end gives -3; a whole one sets the height it gives, one cut
+// short is not read past and leaves the height.
 TEST(DecodeDirect, DnlAtTheEndOfTheDataIsNotReadPast)
 {
     PeerOptions o;
     o.components = 1;
     o.width = 8;
     o.height = 8;
-    Bytes bytes = PeerEncode(o);
-    ASSERT_EQ(bytes[bytes.size() - 1], 0xD9);
-    bytes.resize(bytes.size() - 2);
-    bytes.insert(bytes.end(), {0xFF, 0xDC, 0x00, 0x04, 0x00});   // DNL cut one byte short
-    TestHeap heap;
-    jpeg_decoder* decoder = OpenBytes(bytes, &heap);
-    ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
-    ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
-    std::vector<uint8_t> line(8);
-    EXPECT_EQ(jpeg_decode_row(decoder, line.data()), JPEG_OK);
-    EXPECT_EQ(jpeg_direct_scan_end_marker(decoder), JPEG_ERR_DATA);
-    EXPECT_EQ(decoder->last_marker, 0xDC);
-    EXPECT_EQ(jpeg_height(decoder), 8u);
-    jpeg_decoder_destroy(decoder);
+    const Bytes encoded = PeerEncode(o);
+    ASSERT_EQ(encoded[encoded.size() - 1], 0xD9);
+    const struct {
+        Bytes dnl;
+        uint32_t height;
+    } cases[] = {{{0xFF, 0xDC, 0x00, 0x04, 0x00, 0x05}, 5}, {{0xFF, 0xDC, 0x00, 0x04, 0x00}, 8}};
+    for (const auto& c : cases) {
+        Bytes bytes(encoded.begin(), encoded.end() - 2);
+        bytes.insert(bytes.end(), c.dnl.begin(), c.dnl.end());
+        TestHeap heap;
+        jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+        ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+        ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+        std::vector<uint8_t> line(8);
+        EXPECT_EQ(jpeg_decode_row(decoder, line.data()), JPEG_OK);
+        EXPECT_EQ(jpeg_direct_scan_end_marker(decoder), JPEG_ERR_DATA);
+        EXPECT_EQ(decoder->last_marker, 0xDC);
+        EXPECT_EQ(jpeg_height(decoder), c.height);
+        jpeg_decoder_destroy(decoder);
+    }
 }
 
 namespace {
