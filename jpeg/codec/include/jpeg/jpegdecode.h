@@ -157,7 +157,7 @@ jpeg_status jpeg_decode_component_scan_row(jpeg_decoder* sub);
 jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder);
 jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder);
-// The lossless part of jpeg_direct_setup: the input block by the row, and for one decoded
+// The lossless steps of jpeg_direct_setup: the input block by the row, and for one decoded
 // component the fast loops' table.
 jpeg_status jpeg_direct_setup_lossless(jpeg_decoder* decoder);
 // Decode units of lossless rows (component: one component, or the component count for all that
