@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "huffman/huff_decode.h"
+#include "jpeg/jpegrecord.h"
 #include "jpeg/jpegtables.h"
 #include "processor/cpu_query.h"
 #include "processor/kernel_dispatch.h"
@@ -87,33 +88,35 @@ jpeg_status jpeg_range_table_attach(jpeg_decoder* decoder)
 
 jpeg_status jpeg_direct_state_create(jpeg_decoder* decoder)
 {
-    if (decoder->direct != nullptr) {
+    if (jpeg_rec_direct_state(decoder) != nullptr) {
         return JPEG_OK;
     }
-    decoder->direct = static_cast<jpeg_direct_state*>(jpeg_calloc(decoder, 1, sizeof(jpeg_direct_state)));
-    return decoder->direct != nullptr ? JPEG_OK : JPEG_ERR_MEMORY;
+    auto* st = static_cast<jpeg_direct_state*>(jpeg_calloc(decoder, 1, sizeof(jpeg_direct_state)));
+    jpeg_rec_set_direct_state(decoder, st);
+    return st != nullptr ? JPEG_OK : JPEG_ERR_MEMORY;
 }
 
 void jpeg_direct_state_destroy(jpeg_decoder* decoder)
 {
-    if (decoder->direct != nullptr) {
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
+    if (st != nullptr) {
         jpeg_direct_release(decoder);
         jpeg_direct_quant_release(decoder);
-        jpeg_free(decoder, decoder->direct);
-        decoder->direct = nullptr;
+        jpeg_free(decoder, st);
+        jpeg_rec_set_direct_state(decoder, nullptr);
     }
 }
 
 void jpeg_direct_release(jpeg_decoder* decoder)
 {
-    jpeg_direct_state* st = decoder->direct;
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     if (st == nullptr) {
         return;
     }
-    for (int32_t i = 0; st->dc_specs != nullptr && i < decoder->dc_count; ++i) {
+    for (int32_t i = 0; st->dc_specs != nullptr && i < jpeg_rec_dc_count(decoder); ++i) {
         jpeg_free(decoder, st->dc_specs[i]);
     }
-    for (int32_t i = 0; st->ac_specs != nullptr && i < decoder->ac_count; ++i) {
+    for (int32_t i = 0; st->ac_specs != nullptr && i < jpeg_rec_ac_count(decoder); ++i) {
         jpeg_free(decoder, st->ac_specs[i]);
     }
     jpeg_free(decoder, st->dc_specs);
@@ -124,6 +127,7 @@ void jpeg_direct_release(jpeg_decoder* decoder)
     st->lossless_table = nullptr;
     st->lossless_fast = 0;
     st->lossless_fast16 = 0;
+    st->predictions = nullptr;
     st->dc_specs = nullptr;
     st->ac_specs = nullptr;
     st->huff_state = nullptr;
@@ -135,18 +139,20 @@ void jpeg_direct_release(jpeg_decoder* decoder)
 
 jpeg_status jpeg_direct_quant_setup(jpeg_decoder* decoder)
 {
-    jpeg_direct_state* st = decoder->direct;
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     jpeg_direct_quant_release(decoder);
-    if (decoder->quant_count < 1) {
+    const int32_t count = jpeg_rec_quant_count(decoder);
+    if (count < 1) {
         return JPEG_OK;
     }
-    st->quant = static_cast<uint16_t*>(jpeg_calloc(decoder, static_cast<uint32_t>(decoder->quant_count), 128));
+    st->quant = static_cast<uint16_t*>(jpeg_calloc(decoder, static_cast<uint32_t>(count), 128));
     if (st->quant == nullptr) {
         return JPEG_ERR_MEMORY;
     }
-    for (int32_t i = 0; i < decoder->quant_count; ++i) {
+    for (int32_t i = 0; i < count; ++i) {
+        const jpeg_quant_table* table = jpeg_rec_quant_table(decoder, i);
         for (int32_t k = 0; k < 64; ++k) {
-            st->quant[64 * i + k] = static_cast<uint16_t>(decoder->quant_tables[i].values[k]);
+            st->quant[64 * i + k] = static_cast<uint16_t>(table->values[k]);
         }
     }
     return JPEG_OK;
@@ -154,11 +160,12 @@ jpeg_status jpeg_direct_quant_setup(jpeg_decoder* decoder)
 
 void jpeg_direct_quant_release(jpeg_decoder* decoder)
 {
-    if (decoder == nullptr || decoder->direct == nullptr) {
+    jpeg_direct_state* st = decoder != nullptr ? jpeg_rec_direct_state(decoder) : nullptr;
+    if (st == nullptr) {
         return;
     }
-    jpeg_free(decoder, decoder->direct->quant);
-    decoder->direct->quant = nullptr;
+    jpeg_free(decoder, st->quant);
+    st->quant = nullptr;
 }
 
 jpeg_status jpeg_direct_build_spec(jpeg_decoder* decoder, const uint8_t* counts, const uint8_t* values,
@@ -182,8 +189,9 @@ jpeg_status jpeg_direct_build_spec(jpeg_decoder* decoder, const uint8_t* counts,
 
 namespace {
 
-jpeg_status BuildSpecs(jpeg_decoder* decoder, const jpeg_huff_table* tables, int32_t count, HuffDecodeSpec*** out)
+jpeg_status BuildSpecs(jpeg_decoder* decoder, bool dc, HuffDecodeSpec*** out)
 {
+    const int32_t count = dc ? jpeg_rec_dc_count(decoder) : jpeg_rec_ac_count(decoder);
     if (count < 1) {
         return JPEG_OK;
     }
@@ -192,7 +200,11 @@ jpeg_status BuildSpecs(jpeg_decoder* decoder, const jpeg_huff_table* tables, int
         return JPEG_ERR_MEMORY;
     }
     for (int32_t i = 0; i < count; ++i) {
-        const jpeg_status status = jpeg_direct_build_spec(decoder, tables[i].counts, tables[i].values, &(*out)[i]);
+        const jpeg_status status =
+            dc ? jpeg_direct_build_spec(decoder, jpeg_rec_dc_counts(decoder, i), jpeg_rec_dc_values(decoder, i),
+                                        &(*out)[i])
+               : jpeg_direct_build_spec(decoder, jpeg_rec_ac_counts(decoder, i), jpeg_rec_ac_values(decoder, i),
+                                        &(*out)[i]);
         if (status != JPEG_OK) {
             return status;
         }
@@ -206,19 +218,15 @@ jpeg_status BuildSpecs(jpeg_decoder* decoder, const jpeg_huff_table* tables, int
 // once a read came back short of the capacity (the stream or its budget has ended).
 void jpeg_direct_refill(jpeg_decoder* decoder, int32_t threshold)
 {
-    jpeg_direct_state* st = decoder->direct;
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     if (st->available >= threshold || (st->filled != 0 && st->filled < st->capacity)) {
         return;
     }
     if (st->available > 0 && st->current != st->buffer) {
         std::memmove(st->buffer, st->current, static_cast<size_t>(st->available));
     }
-    uint32_t want = static_cast<uint32_t>(st->capacity - st->available);
-    want = want < decoder->bytes_left ? want : decoder->bytes_left;
-    int32_t got = want > 0 ? jpeg_src_read(decoder, st->buffer + st->available, want) : 0;
-    got = got > 0 ? got : 0;
-    decoder->bytes_left -= static_cast<uint32_t>(got);
-    st->available += got;
+    const uint32_t want = static_cast<uint32_t>(st->capacity - st->available);
+    st->available += static_cast<int32_t>(jpeg_src_read_scan(decoder, st->buffer + st->available, want));
     st->current = st->buffer;
     // Below the capacity from now on when the stream or its budget has ended.
     st->filled = st->available;
@@ -226,23 +234,30 @@ void jpeg_direct_refill(jpeg_decoder* decoder, int32_t threshold)
 
 jpeg_status jpeg_direct_setup(jpeg_decoder* decoder)
 {
-    jpeg_direct_state* st = decoder->direct;
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     jpeg_direct_release(decoder);
-    decoder->restart = &jpeg_direct_restart_dct;
-    decoder->end_of_segment = &jpeg_direct_scan_end_marker;
-    decoder->skip_restarts = &jpeg_direct_skip_restart_markers;
-    st->capacity = kDirectCapacity;
-    st->buffer = static_cast<uint8_t*>(jpeg_malloc(decoder, kDirectCapacity));
-    if (st->buffer == nullptr) {
-        return JPEG_ERR_MEMORY;
-    }
-    st->current = st->buffer;
+    const bool lossless = jpeg_is_lossless(decoder);
+    jpeg_rec_set_restart(decoder, lossless ? &jpeg_direct_restart_lossless : &jpeg_direct_restart_dct);
+    jpeg_rec_set_end_of_segment(decoder, &jpeg_direct_scan_end_marker);
+    jpeg_rec_set_skip_restarts(decoder, &jpeg_direct_skip_restart_markers);
     st->consumed = 0;
     st->available = 0;
     st->filled = 0;
-    jpeg_status status = BuildSpecs(decoder, decoder->dc_tables, decoder->dc_count, &st->dc_specs);
+    // Lossless frames size their block by the row (jpeg_direct_setup_lossless).
+    if (!lossless) {
+        st->capacity = kDirectCapacity;
+        st->buffer = static_cast<uint8_t*>(jpeg_malloc(decoder, kDirectCapacity));
+        if (st->buffer == nullptr) {
+            return JPEG_ERR_MEMORY;
+        }
+        st->current = st->buffer;
+    }
+    jpeg_status status = BuildSpecs(decoder, true, &st->dc_specs);
     if (status == JPEG_OK) {
-        status = BuildSpecs(decoder, decoder->ac_tables, decoder->ac_count, &st->ac_specs);
+        status = BuildSpecs(decoder, false, &st->ac_specs);
+    }
+    if (status == JPEG_OK && lossless) {
+        status = jpeg_direct_setup_lossless(decoder);
     }
     if (status != JPEG_OK) {
         return status;
@@ -260,26 +275,28 @@ jpeg_status jpeg_direct_setup(jpeg_decoder* decoder)
 
 jpeg_status jpeg_direct_restart_dct(jpeg_decoder* decoder)
 {
-    for (int32_t& prediction : decoder->dc_pred) {
-        prediction = 0;
+    for (int32_t c = 0; c < 4; ++c) {
+        jpeg_rec_set_dc_pred(decoder, c, 0);
     }
-    decoder->decode_unit =
-        decoder->scale_denominator > 1 ? &jpeg_direct_decode_block_scaled : &jpeg_direct_decode_block;
-    decoder->direct->interval_failed = 0;
-    return huff_decode_state_init(decoder->direct->huff_state) == kernel_ok ? JPEG_OK : 0;
+    jpeg_rec_set_block_decoder(decoder, jpeg_rec_scale(decoder) > 1 ? &jpeg_direct_decode_block_scaled
+                                                                   : &jpeg_direct_decode_block);
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
+    st->interval_failed = 0;
+    return huff_decode_state_init(st->huff_state) == kernel_ok ? JPEG_OK : 0;
 }
 
 jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
-    jpeg_direct_state* st = decoder->direct;
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     // After a failure the bit position inside the interval is lost: the rest waits for the restart.
     if (st->interval_failed != 0) {
         return JPEG_ERR_DATA;
     }
-    const uint32_t dc = decoder->dc_selector[component];
-    const uint32_t ac = decoder->ac_selector[component];
-    if (dc >= static_cast<uint32_t>(decoder->dc_count) || ac >= static_cast<uint32_t>(decoder->ac_count) ||
-        st->dc_specs[dc] == nullptr || st->ac_specs[ac] == nullptr) {
+    const uint32_t dc = jpeg_rec_dc_selectors(decoder)[component];
+    const uint32_t ac = jpeg_rec_ac_selectors(decoder)[component];
+    if (dc >= static_cast<uint32_t>(jpeg_rec_dc_count(decoder)) ||
+        ac >= static_cast<uint32_t>(jpeg_rec_ac_count(decoder)) || st->dc_specs[dc] == nullptr ||
+        st->ac_specs[ac] == nullptr) {
         st->interval_failed = 1;
         return JPEG_ERR_DATA;
     }
@@ -289,20 +306,20 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
     // The 16-bit block goes straight into the entry's coefficient space; the transform reads it
     // back with a byte copy.
     auto* block = reinterpret_cast<int16_t*>(entry->coefficients);
-    int16_t prediction = static_cast<int16_t>(decoder->dc_pred[component]);
+    int16_t prediction = static_cast<int16_t>(jpeg_rec_dc_pred(decoder, component));
+    uint32_t marker = jpeg_rec_marker(decoder);
     int32_t consumed = 0;
-    const kernel_status result =
-        huff_decode_block_8x8(st->current, st->available, &consumed, block, &prediction, &decoder->pending_marker,
-                              st->dc_specs[dc], st->ac_specs[ac], st->huff_state);
-    decoder->dc_pred[component] = prediction;
+    const kernel_status result = huff_decode_block_8x8(st->current, st->available, &consumed, block, &prediction,
+                                                       &marker, st->dc_specs[dc], st->ac_specs[ac], st->huff_state);
+    jpeg_rec_set_dc_pred(decoder, component, prediction);
+    jpeg_rec_set_marker(decoder, marker);
     st->current += consumed;
     st->available -= consumed;
     if (result == kernel_ok) {
         return JPEG_OK;
     }
     st->interval_failed = 1;
-    return result == kernel_marker_reached && decoder->pending_marker != 0 ? JPEG_ERR_MARKER_IN_DATA
-                                                                            : JPEG_ERR_DATA;
+    return result == kernel_marker_reached && marker != 0 ? JPEG_ERR_MARKER_IN_DATA : JPEG_ERR_DATA;
 }
 
 jpeg_status jpeg_direct_decode_block_scaled(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
@@ -340,7 +357,7 @@ void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry,
     // them there and writes beside, so no copy comes first.
     int16_t block[64];
     dequant_idct_8x8(reinterpret_cast<const int16_t*>(entry->coefficients), block,
-                     decoder->direct->quant + 64 * decoder->quant_selector[component]);
+                     jpeg_rec_direct_state(decoder)->quant + 64 * jpeg_rec_quant_selectors(decoder)[component]);
     int32_t* out = entry->coefficients;
     for (int32_t i = 0; i < 64; ++i) {
         out[i] = block[i];
@@ -349,17 +366,13 @@ void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry,
 
 jpeg_status jpeg_direct_get_byte(jpeg_decoder* decoder, uint8_t* byte)
 {
-    jpeg_direct_state* st = decoder->direct;
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     if (st->available < 1) {
-        const uint32_t want = static_cast<uint32_t>(st->capacity) < decoder->bytes_left
-                                  ? static_cast<uint32_t>(st->capacity)
-                                  : decoder->bytes_left;
-        const int32_t got = want > 0 ? jpeg_src_read(decoder, st->buffer, want) : 0;
         st->current = st->buffer;
-        st->available = got > 0 ? got : 0;
+        st->available =
+            static_cast<int32_t>(jpeg_src_read_scan(decoder, st->buffer, static_cast<uint32_t>(st->capacity)));
         st->filled = st->available;
         st->consumed = 0;
-        decoder->bytes_left -= static_cast<uint32_t>(st->available);
         if (st->available < 1) {
             return JPEG_ERR_END_OF_INPUT;
         }
@@ -373,8 +386,8 @@ namespace {
 
 jpeg_status TakePendingDirect(jpeg_decoder* decoder)
 {
-    const auto code = static_cast<jpeg_status>(decoder->pending_marker);
-    decoder->pending_marker = 0;
+    const auto code = static_cast<jpeg_status>(jpeg_rec_marker(decoder));
+    jpeg_rec_set_marker(decoder, 0);
     return code;
 }
 
@@ -399,7 +412,7 @@ jpeg_status jpeg_direct_find_marker(jpeg_decoder* decoder)
         } while (byte == 0xFF);
         code = byte;
     }
-    decoder->last_marker = static_cast<uint8_t>(code);
+    jpeg_rec_set_last_marker(decoder, static_cast<uint8_t>(code));
     return code;
 }
 
@@ -412,7 +425,7 @@ jpeg_status jpeg_direct_read_dnl(jpeg_decoder* decoder)
             return JPEG_ERR_END_OF_INPUT;
         }
     }
-    decoder->dnl_lines = static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+    jpeg_rec_set_height(decoder, static_cast<uint16_t>(bytes[2] << 8 | bytes[3]));
     return JPEG_OK;
 }
 
@@ -437,13 +450,13 @@ jpeg_status jpeg_direct_scan_end_marker(jpeg_decoder* decoder)
         }
         code = byte;
     }
-    decoder->last_marker = static_cast<uint8_t>(code);
+    jpeg_rec_set_last_marker(decoder, static_cast<uint8_t>(code));
     if (code == 0xDC) {
         jpeg_direct_read_dnl(decoder);
         return JPEG_ERR_DATA;
     }
     if (IsRestartMarker(code) || code == 0xD9) {
-        decoder->end_of_scan_marker = static_cast<uint8_t>(code);
+        jpeg_rec_set_restart_marker(decoder, static_cast<uint8_t>(code));
         return JPEG_OK;
     }
     return JPEG_ERR_DATA;
@@ -464,7 +477,7 @@ jpeg_status jpeg_direct_skip_restart_markers(jpeg_decoder* decoder, int32_t n)
             return JPEG_OK;
         }
         if (IsRestartMarker(code)) {
-            decoder->end_of_scan_marker = static_cast<uint8_t>(code);
+            jpeg_rec_set_restart_marker(decoder, static_cast<uint8_t>(code));
             --n;
         }
     }

@@ -4,12 +4,15 @@
 #include "huffman/huff_decode.h"
 #include "jpeg/jpegdecode.h"
 #include "jpeg/jpegfastlossless.h"
+#include "jpeg/jpegrecord.h"
 #include "jpeg/jpegtables.h"
 #include "processor/kernel_dispatch.h"
 
-// Lossless frames decode one sample row per call on the dispatched kernels: the Huffman row
-// decoder writes 16-bit differences into each component's first row, the reconstruction kernels
-// turn them into samples in the third row, which then becomes the previous row (second row).
+// Lossless frames decode one sample row per call. The row decoder hands each row to the decode
+// unit that the direct path's restart routine chose: differences into each component's first
+// row, which the reconstruction routine turns into samples in the third row; or, in the fast
+// loops, samples predicted as they are decoded. The third row then becomes the previous row
+// (second row). The direct path's routines here reach the record through jpegrecord.h only.
 
 namespace {
 
@@ -20,17 +23,17 @@ constexpr uint64_t kWorstBytesPerSample = 8;
 // The components this decoder decodes: all of them, or a sub-decoder's one.
 int32_t FirstDecoded(const jpeg_decoder* decoder)
 {
-    return decoder->selected_component >= 0 ? decoder->selected_component : 0;
+    return jpeg_rec_selected_component(decoder) >= 0 ? jpeg_rec_selected_component(decoder) : 0;
 }
 
 int32_t DecodedCount(const jpeg_decoder* decoder)
 {
-    return decoder->selected_component >= 0 ? 1 : decoder->component_count;
+    return jpeg_rec_selected_component(decoder) >= 0 ? 1 : jpeg_rec_component_count(decoder);
 }
 
 uint32_t PointTransform(const jpeg_decoder* decoder)
 {
-    return decoder->scan.approximation & 0x0Fu;
+    return jpeg_rec_al(decoder);
 }
 
 }  // namespace
@@ -79,21 +82,16 @@ jpeg_status jpeg_lossless_line_buffers(jpeg_decoder* decoder)
     return JPEG_OK;
 }
 
-namespace {
-
-jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
+jpeg_status jpeg_direct_setup_lossless(jpeg_decoder* decoder)
 {
-    const jpeg_status status = jpeg_direct_setup(decoder);
-    if (status < 1) {
-        return status;
-    }
-    jpeg_direct_state* st = decoder->direct;
-    const uint64_t row = kWorstBytesPerSample * decoder->width * static_cast<uint64_t>(DecodedCount(decoder));
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
+    const int32_t decoded = DecodedCount(decoder);
+    const uint64_t row = kWorstBytesPerSample * jpeg_rec_width(decoder) * static_cast<uint64_t>(decoded);
     // Two worst-case rows: one to decode, one read ahead so refills stay rare.
     const uint64_t capacity = 2 * row + 1024;
     // Behind the data: zeros for a fast row that runs past its end and for the reader's
     // look-ahead (a worst-case row and 64 bytes).
-    const uint64_t guard = DecodedCount(decoder) == 1 ? row + 64 : 0;
+    const uint64_t guard = decoded == 1 ? row + 64 : 0;
     jpeg_free(decoder, st->buffer);
     st->buffer = static_cast<uint8_t*>(jpeg_calloc(decoder, 1, capacity + guard));
     st->current = st->buffer;
@@ -102,8 +100,7 @@ jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
     }
     st->capacity = static_cast<int32_t>(capacity);
     st->guard = static_cast<int32_t>(guard);
-    decoder->restart = &jpeg_direct_restart_lossless;
-    if (DecodedCount(decoder) != 1) {
+    if (decoded != 1) {
         return JPEG_OK;
     }
     const jpeg_status built = jpeg_direct_build_lossless_table(decoder);
@@ -115,19 +112,31 @@ jpeg_status SetupLosslessInput(jpeg_decoder* decoder)
     }
     st->lossless_fast = 1;
     // The first row starts at 32768 in this loop: right only without a point transform.
-    st->lossless_fast16 =
-        decoder->scan.ss == 1 && decoder->precision == 16 && PointTransform(decoder) == 0 ? 1 : 0;
+    if (jpeg_rec_ss(decoder) == 1 && jpeg_rec_precision(decoder) == 16 && PointTransform(decoder) == 0) {
+        st->lossless_fast16 = 1;
+        st->predictions = jpeg_rec_dc_preds(decoder);
+    }
     return JPEG_OK;
 }
 
-// Zeros behind the data, then the row from the block's position; false when the row could not
-// be decoded within the data. With `above`, the row is reconstructed from it as it is decoded.
-bool FastRow(jpeg_decoder* decoder, uint16_t* out, bool in_line, const uint16_t* above = nullptr)
+namespace {
+
+// The component a fast unit decodes: the one asked for, or for all (the count) the only one.
+int32_t UnitComponent(const jpeg_decoder* decoder, int32_t component)
 {
-    jpeg_direct_state* st = decoder->direct;
+    return component < jpeg_rec_component_count(decoder) ? component : 0;
+}
+
+// Zeros behind the data, then the row from the block's position; false when the row could not
+// be decoded within the data, or an earlier row of the interval failed. With `first_row`, the
+// 16-bit predictor-1 loop; with `above`, the row is reconstructed from it as it is decoded.
+bool FastRow(jpeg_decoder* decoder, int32_t component, uint16_t* out, int32_t* first_row,
+             const uint16_t* above)
+{
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     jpeg_fast_tables* block = st->lossless_table;
-    const int32_t x = decoder->width;
-    if (st->available < 0) {
+    const int32_t x = jpeg_rec_width(decoder);
+    if (st->interval_failed != 0 || st->available < 0) {
         return false;
     }
     jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * x));
@@ -137,15 +146,18 @@ bool FastRow(jpeg_decoder* decoder, uint16_t* out, bool in_line, const uint16_t*
         std::memset(end, 0, static_cast<size_t>(st->guard));
     }
     *jpeg_fast_tables_position(block) = st->current;
-    const int32_t slot = static_cast<int32_t>(decoder->dc_selector[FirstDecoded(decoder)]);
-    const int32_t result = in_line ? jpeg_fast_lossless_row_p1(x, slot, block, out, &decoder->dc_pred[0])
+    const auto slot = static_cast<int32_t>(jpeg_rec_dc_selectors(decoder)[component]);
+    const int32_t result = first_row != nullptr ? jpeg_fast_lossless_row_p1(x, slot, block, out, first_row)
                            : above != nullptr
-                               ? jpeg_fast_lossless_row_predicted(x, slot, block, above, out, decoder->scan.ss)
+                               ? jpeg_fast_lossless_row_predicted(x, slot, block, above, out,
+                                                                  static_cast<int32_t>(jpeg_rec_ss(decoder)))
                                : jpeg_fast_lossless_diffs(x, slot, block, out);
     const uint8_t* at = block->position;
     if (result != 0 || at > end || (at == end && block->bit_position > 0)) {
+        // The bit position inside the interval is lost: the rest waits for the restart.
         st->current = end;
         st->available = 0;
+        st->interval_failed = 1;
         return false;
     }
     st->available -= static_cast<int32_t>(at - st->current);
@@ -153,68 +165,88 @@ bool FastRow(jpeg_decoder* decoder, uint16_t* out, bool in_line, const uint16_t*
     return true;
 }
 
-// Before a restart marker: the fast loops leave the padding byte partly used.
-void FastSkipPadding(jpeg_decoder* decoder)
-{
-    jpeg_direct_state* st = decoder->direct;
-    if (st->lossless_fast == 0 || st->lossless_table->bit_position == 0 || st->available < 1) {
-        return;
-    }
-    const int32_t step = st->current[0] == 0xFF && st->available >= 2 && st->current[1] == 0 ? 2 : 1;
-    st->current += step;
-    st->available -= step;
-}
-
-const uint16_t* OutputRow(const jpeg_decoder* decoder, int32_t c)
-{
-    return reinterpret_cast<const uint16_t*>(decoder->line_buffers[c].second_row);
-}
-
 }  // namespace
 
-jpeg_status jpeg_direct_decode_row_fast(jpeg_decoder* decoder, uint16_t* differences)
+jpeg_status jpeg_direct_decode_row_fast(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component)
 {
-    return FastRow(decoder, differences, false) ? JPEG_OK : JPEG_ERR_DATA;
+    const int32_t c = UnitComponent(decoder, component);
+    // After the first row the prediction runs inside the decoding loop, so that its serial path
+    // overlaps the decoding's.
+    if (rows->previous[0] != nullptr) {
+        if (!FastRow(decoder, c, rows->output[0], nullptr, rows->previous[0])) {
+            return JPEG_ERR_DATA;
+        }
+        rows->reconstructed = 1;
+        return JPEG_OK;
+    }
+    return FastRow(decoder, c, rows->differences[0], nullptr, nullptr) ? JPEG_OK : JPEG_ERR_DATA;
 }
 
-jpeg_status jpeg_direct_decode_row_fast16(jpeg_decoder* decoder, uint16_t* line)
+jpeg_status jpeg_direct_decode_row_fast16(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component)
 {
-    return FastRow(decoder, line, true) ? JPEG_OK : JPEG_ERR_DATA;
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
+    if (!FastRow(decoder, UnitComponent(decoder, component), rows->output[0], st->predictions, nullptr)) {
+        // The lost row comes out as bytes 128, and the next one predicts from that.
+        st->lossless_table->first_column = 0x8080;
+        return JPEG_ERR_DATA;
+    }
+    rows->reconstructed = 1;
+    return JPEG_OK;
 }
 
-jpeg_status jpeg_direct_decode_row(jpeg_decoder* decoder, uint16_t* const* differences,
-                                   const HuffDecodeSpec* const* specs, int32_t components)
+jpeg_status jpeg_direct_decode_row(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component)
 {
-    jpeg_direct_state* st = decoder->direct;
-    jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * decoder->width * components));
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
+    if (st->interval_failed != 0) {
+        return JPEG_ERR_DATA;
+    }
+    const int32_t nf = jpeg_rec_component_count(decoder);
+    const uint32_t* selectors = jpeg_rec_dc_selectors(decoder);
+    const HuffDecodeSpec* specs[4]{};
+    int32_t count = 1;
+    if (component >= nf) {
+        count = nf;
+        for (int32_t c = 0; c < nf; ++c) {
+            specs[c] = st->dc_specs[selectors[c]];
+        }
+    } else {
+        specs[0] = st->dc_specs[selectors[component]];
+    }
+    const int32_t width = jpeg_rec_width(decoder);
+    jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * width * count));
+    uint32_t marker = jpeg_rec_marker(decoder);
     int32_t consumed = 0;
-    const kernel_status decoded = huff_decode_lossless_row(st->current, st->available, &consumed, differences,
-                                                           decoder->width, components, &decoder->pending_marker,
-                                                           specs, st->huff_state);
+    const kernel_status decoded = huff_decode_lossless_row(st->current, st->available, &consumed, rows->differences,
+                                                           width, count, &marker, specs, st->huff_state);
+    jpeg_rec_set_marker(decoder, marker);
     st->current += consumed;
     st->available -= consumed;
-    return decoded == kernel_ok ? JPEG_OK : JPEG_ERR_DATA;
+    if (decoded != kernel_ok) {
+        st->interval_failed = 1;
+        return JPEG_ERR_DATA;
+    }
+    return JPEG_OK;
 }
 
-void jpeg_direct_reconstruct(jpeg_decoder* decoder, uint16_t* const* differences, jpeg_line_buffer* buffers,
-                             int32_t components, bool* first_row)
+void jpeg_direct_reconstruct(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t components, int32_t* first_row)
 {
-    const int32_t x = decoder->width;
+    const int32_t x = jpeg_rec_width(decoder);
     for (int32_t c = 0; c < components; ++c) {
-        jpeg_line_buffer& buffer = buffers[c];
-        auto* out = reinterpret_cast<uint16_t*>(buffer.third_row);
-        if (*first_row) {
-            lossless_reconstruct_first_row(differences[c], out, x, decoder->precision,
+        if (*first_row != 0) {
+            lossless_reconstruct_first_row(rows->differences[c], rows->output[c], x,
+                                           static_cast<int32_t>(jpeg_rec_precision(decoder)),
                                            static_cast<int32_t>(PointTransform(decoder)));
         } else {
-            lossless_reconstruct_row(differences[c], reinterpret_cast<const uint16_t*>(buffer.second_row), out, x,
-                                     decoder->scan.ss);
+            lossless_reconstruct_row(rows->differences[c], rows->previous[c], rows->output[c], x,
+                                     static_cast<int32_t>(jpeg_rec_ss(decoder)));
         }
-        // The new row becomes the previous one.
-        buffer.third_row = buffer.second_row;
-        buffer.second_row = reinterpret_cast<uint8_t*>(out);
     }
-    *first_row = false;
+    *first_row = 0;
+}
+
+void jpeg_direct_install_reconstruct(jpeg_decoder* decoder)
+{
+    jpeg_rec_set_reconstruct(decoder, &jpeg_direct_reconstruct);
 }
 
 jpeg_status jpeg_start_lossless(jpeg_decoder* decoder)
@@ -241,12 +273,16 @@ jpeg_status jpeg_start_lossless(jpeg_decoder* decoder)
     decoder->direct_mode = 1;
     jpeg_status status = jpeg_direct_state_create(decoder);
     if (status >= 1) {
-        status = SetupLosslessInput(decoder);
+        status = jpeg_direct_setup(decoder);
     }
     if (status >= 1) {
         status = decoder->restart(decoder);
     }
     if (status >= 1) {
+        for (uint32_t& scale : decoder->component_scale) {
+            scale = 1;
+        }
+        jpeg_direct_install_reconstruct(decoder);
         status = jpeg_setup_mcu_geometry(decoder);
     }
     if (status >= 1) {
@@ -266,22 +302,23 @@ jpeg_status jpeg_start_lossless(jpeg_decoder* decoder)
 
 jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder)
 {
-    jpeg_direct_state* st = decoder->direct;
-    const int32_t count = decoder->dc_count < 16 ? decoder->dc_count : 16;
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
+    const int32_t count = jpeg_rec_dc_count(decoder) < 16 ? jpeg_rec_dc_count(decoder) : 16;
     uint32_t totals[16]{};
     const uint8_t* values[16]{};
     const uint8_t* counts[16]{};
     for (int32_t i = 0; i < count; ++i) {
-        const jpeg_huff_table& table = decoder->dc_tables[i];
-        if (table.counts == nullptr || table.values == nullptr) {
+        const uint8_t* slot_counts = jpeg_rec_dc_counts(decoder, i);
+        const uint8_t* slot_values = jpeg_rec_dc_values(decoder, i);
+        if (slot_counts == nullptr || slot_values == nullptr) {
             continue;
         }
         // The slot's own total: a later AC table of the same identifier may declare another.
         for (int32_t l = 0; l < 16; ++l) {
-            totals[i] += table.counts[l];
+            totals[i] += slot_counts[l];
         }
-        values[i] = table.values;
-        counts[i] = table.counts;
+        values[i] = slot_values;
+        counts[i] = slot_counts;
     }
     jpeg_free(decoder, st->lossless_table);
     st->lossless_table =
@@ -300,50 +337,49 @@ jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder)
 
 jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder)
 {
-    decoder->direct->interval_failed = 0;
-    if (decoder->direct->lossless_fast != 0) {
-        jpeg_fast_bits_reset(decoder->direct->lossless_table);
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
+    if (st->lossless_fast != 0) {
+        // Before a restart marker the fast loops leave the padding byte partly used.
+        if (st->lossless_table->bit_position != 0 && st->available >= 1) {
+            const int32_t step = st->current[0] == 0xFF && st->available >= 2 && st->current[1] == 0 ? 2 : 1;
+            st->current += step;
+            st->available -= step;
+        }
+        if (st->lossless_fast16 != 0) {
+            jpeg_rec_set_single_row(decoder);
+            jpeg_rec_set_block_decoder(decoder, &jpeg_direct_decode_row_fast16);
+        } else {
+            jpeg_rec_set_block_decoder(decoder, &jpeg_direct_decode_row_fast);
+        }
+        if (jpeg_fast_bits_reset(st->lossless_table) != 0) {
+            return 0;
+        }
+    } else {
+        jpeg_rec_set_block_decoder(decoder, &jpeg_direct_decode_row);
     }
-    return huff_decode_state_init(decoder->direct->huff_state) == kernel_ok ? JPEG_OK : 0;
+    st->interval_failed = 0;
+    return huff_decode_state_init(st->huff_state) == kernel_ok ? JPEG_OK : 0;
 }
 
 jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
 {
-    jpeg_direct_state* st = decoder->direct;
     const int32_t first_component = FirstDecoded(decoder);
     const int32_t nf = DecodedCount(decoder);
     const int32_t x = decoder->width;
-    uint16_t* diffs[4]{};
-    const HuffDecodeSpec* specs[4]{};
-    jpeg_line_buffer* buffers = decoder->line_buffers + first_component;
-    for (int32_t c = 0; c < nf; ++c) {
-        diffs[c] = reinterpret_cast<uint16_t*>(buffers[c].base);
-        specs[c] = st->dc_specs[decoder->dc_selector[first_component + c]];
-    }
-    jpeg_status result = JPEG_OK;
-    bool damaged = st->interval_failed != 0;
-    const bool in_line = st->lossless_fast16 != 0;
+    const bool single = decoder->single_row_lossless != 0;
     auto* line = reinterpret_cast<uint16_t*>(decoder->output_line);
-    // One component after the first row: decoded straight into samples of the next row buffer.
-    const bool predicted = !in_line && st->lossless_fast != 0 && decoder->dc_pred[0] == 0;
-    if (damaged) {
-        result = JPEG_WARN_DAMAGED_DATA;
-    } else {
-        const jpeg_status decoded =
-            in_line     ? jpeg_direct_decode_row_fast16(decoder, line)
-            : predicted ? (FastRow(decoder, reinterpret_cast<uint16_t*>(buffers[0].third_row), false,
-                                   reinterpret_cast<const uint16_t*>(buffers[0].second_row))
-                               ? JPEG_OK
-                               : JPEG_ERR_DATA)
-            : st->lossless_fast != 0 ? jpeg_direct_decode_row_fast(decoder, diffs[0])
-                                     : jpeg_direct_decode_row(decoder, diffs, specs, nf);
-        if (decoded < 1) {
-            // The bit position inside the interval is lost: the rest waits for the restart.
-            st->interval_failed = 1;
-            damaged = true;
-            result = JPEG_WARN_DAMAGED_DATA;
-        }
+    jpeg_line_buffer* buffers = decoder->line_buffers + first_component;
+    const bool first = decoder->dc_pred[0] != 0;
+    jpeg_lossless_rows rows{};
+    for (int32_t c = 0; c < nf; ++c) {
+        rows.differences[c] = reinterpret_cast<uint16_t*>(buffers[c].base);
+        rows.previous[c] = first ? nullptr : reinterpret_cast<const uint16_t*>(buffers[c].second_row);
+        rows.output[c] = single ? line : reinterpret_cast<uint16_t*>(buffers[c].third_row);
     }
+    // A sub-decoder's one component, or all of them together.
+    const int32_t unit = decoder->selected_component >= 0 ? decoder->selected_component : decoder->component_count;
+    const bool damaged = decoder->decode_row_unit(decoder, &rows, unit) < 1;
+    jpeg_status result = damaged ? JPEG_WARN_DAMAGED_DATA : JPEG_OK;
     const uint32_t interval = decoder->restart_interval;
     decoder->mcus_since_restart += x;
     // A missing RSTn costs the warning only: the row itself decoded.
@@ -351,18 +387,16 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
     if (interval != 0 && static_cast<uint32_t>(decoder->mcus_since_restart) >= interval) {
         decoder->mcus_since_restart = 0;
         restarted = true;
-        FastSkipPadding(decoder);
         decoder->restart(decoder);
         if (decoder->end_of_segment(decoder) < 1) {
             result = JPEG_WARN_DAMAGED_DATA;
             decoder->skip_restarts(decoder, 1);
         }
     }
-    if (in_line) {
-        // Decoded and reconstructed in the caller's line; a lost row predicts the next as 0x8080.
+    if (single) {
+        // Decoded and reconstructed in the caller's line, which a lost row fills with 128.
         if (damaged) {
             std::memset(line, 128, 2 * static_cast<size_t>(x));
-            st->lossless_table->first_column = 0x8080;
         }
         if (restarted) {
             decoder->dc_pred[0] = 1;
@@ -374,26 +408,35 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
         // The next row predicts from bytes 128.
         for (int32_t c = 0; c < nf; ++c) {
             std::memset(buffers[c].third_row, 128, buffers[c].band_size);
-            std::swap(buffers[c].second_row, buffers[c].third_row);
         }
-    } else if (predicted) {
-        // The new row becomes the previous one.
-        std::swap(buffers[0].second_row, buffers[0].third_row);
-    } else {
-        bool first = decoder->dc_pred[0] != 0;
-        jpeg_direct_reconstruct(decoder, diffs, buffers, nf, &first);
+    } else if (rows.reconstructed == 0) {
+        int32_t first_row = first ? 1 : 0;
+        decoder->reconstruct(decoder, &rows, nf, &first_row);
+    }
+    // The new row becomes the previous one.
+    for (int32_t c = 0; c < nf; ++c) {
+        std::swap(buffers[c].second_row, buffers[c].third_row);
     }
     decoder->dc_pred[0] = restarted ? 1 : 0;
     ++decoder->mcu_row_counter;
     return result;
 }
 
+namespace {
+
+const uint16_t* OutputRow(const jpeg_decoder* decoder, int32_t c)
+{
+    return reinterpret_cast<const uint16_t*>(decoder->line_buffers[c].second_row);
+}
+
+}  // namespace
+
 // ---- row output: the newest row of each component, shifted back by the point transform ----
 
 // A sub-decoder's row for its parent: the 16-bit samples as decoded.
 void jpeg_row_selected_lossless(jpeg_decoder* decoder, uint8_t* line)
 {
-    if (decoder->direct->lossless_fast16 != 0) {
+    if (decoder->single_row_lossless != 0) {
         return;   // the row decoder wrote the line
     }
     const jpeg_line_buffer& buffer = decoder->line_buffers[decoder->selected_component];
@@ -411,7 +454,7 @@ void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line)
 
 void jpeg_row_lossless_grey16(jpeg_decoder* decoder, uint8_t* line)
 {
-    if (decoder->direct->lossless_fast16 != 0) {
+    if (decoder->single_row_lossless != 0) {
         return;   // the row decoder wrote the line
     }
     const uint16_t* row = OutputRow(decoder, 0);

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "jpeg/jpegdecode.h"
+#include "jpeg/jpegrecord.h"
 #include "jpeg/jpegtables.h"
+#include "jpeg_test_stream.h"
 #include "jpegpeer.h"
 #include "jpegtestsupport.h"
 #include "processor/kernel_dispatch.h"
@@ -422,26 +425,150 @@ TEST(DecodeMemory, EveryRefusedAllocationOfAStartGivesMinusOneWithoutALeak)
     ExpectEachStartAllocationRefused(PeerEncode(o));
 }
 
+// A DNL met where the scan should end gives -3; a whole one sets the height it gives, one cut
+// short is not read past and leaves the height.
 TEST(DecodeDirect, DnlAtTheEndOfTheDataIsNotReadPast)
 {
     PeerOptions o;
     o.components = 1;
     o.width = 8;
     o.height = 8;
-    Bytes bytes = PeerEncode(o);
-    ASSERT_EQ(bytes[bytes.size() - 1], 0xD9);
-    bytes.resize(bytes.size() - 2);
-    bytes.insert(bytes.end(), {0xFF, 0xDC, 0x00, 0x04, 0x00});   // DNL cut one byte short
+    const Bytes encoded = PeerEncode(o);
+    ASSERT_EQ(encoded[encoded.size() - 1], 0xD9);
+    const struct {
+        Bytes dnl;
+        uint32_t height;
+    } cases[] = {{{0xFF, 0xDC, 0x00, 0x04, 0x00, 0x05}, 5}, {{0xFF, 0xDC, 0x00, 0x04, 0x00}, 8}};
+    for (const auto& c : cases) {
+        Bytes bytes(encoded.begin(), encoded.end() - 2);
+        bytes.insert(bytes.end(), c.dnl.begin(), c.dnl.end());
+        TestHeap heap;
+        jpeg_decoder* decoder = OpenBytes(bytes, &heap);
+        ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+        ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
+        std::vector<uint8_t> line(8);
+        EXPECT_EQ(jpeg_decode_row(decoder, line.data()), JPEG_OK);
+        EXPECT_EQ(jpeg_direct_scan_end_marker(decoder), JPEG_ERR_DATA);
+        EXPECT_EQ(decoder->last_marker, 0xDC);
+        EXPECT_EQ(jpeg_height(decoder), c.height);
+        jpeg_decoder_destroy(decoder);
+    }
+}
+
+namespace {
+
+// Natural position of each zigzag index, walked along the anti-diagonals (T.81 Figure A.6).
+std::vector<int> ZigzagToNatural()
+{
+    std::vector<int> natural;
+    for (int s = 0; s < 15; ++s) {
+        for (int i = 0; i <= s; ++i) {
+            const int row = s % 2 == 0 ? s - i : i;
+            const int col = s - row;
+            if (row < 8 && col < 8) {
+                natural.push_back(8 * row + col);
+            }
+        }
+    }
+    return natural;
+}
+
+// The whole stream through the public calls, then `check` on the record before it goes.
+template <class Check>
+void DecodeThenCheck(const Bytes& bytes, Check check)
+{
     TestHeap heap;
     jpeg_decoder* decoder = OpenBytes(bytes, &heap);
     ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
     ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
-    std::vector<uint8_t> line(8);
-    EXPECT_EQ(jpeg_decode_row(decoder, line.data()), JPEG_OK);
-    EXPECT_EQ(jpeg_direct_scan_end_marker(decoder), JPEG_ERR_DATA);
-    EXPECT_EQ(decoder->last_marker, 0xDC);
-    EXPECT_EQ(decoder->dnl_lines, 0u);
+    const size_t row = size_t{jpeg_width(decoder)} * 2 * 4;
+    std::vector<uint8_t> line(row);
+    for (uint32_t y = 0; y < jpeg_height(decoder); ++y) {
+        ASSERT_EQ(jpeg_decode_row(decoder, line.data()), JPEG_OK);
+    }
+    ASSERT_NE(jpeg_rec_direct_state(decoder), nullptr);
+    check(decoder);
     jpeg_decoder_destroy(decoder);
+}
+
+}  // namespace
+
+// The direct path's view of the record after whole decodes, against the streams' own segments
+// as the kernel tests' parser reads them: frame, scan, Huffman and quantisation tables of a
+// cjpeg baseline stream with restarts, predictor, point transform and table totals of a dcmcjpeg
+// lossless one; what the direct path writes is seen through the public calls.
+TEST(DecodeDirect, RecordAccessorsGiveTheStreamsSegments)
+{
+    const Bytes baseline = ReadData("cjpeg_restart.jpg");
+    const TestJpeg parsed = parse_test_jpeg(baseline);
+    ASSERT_EQ(parsed.sof, 0xC0);
+    ASSERT_GT(parsed.restart_interval, 0);
+    DecodeThenCheck(baseline, [&](jpeg_decoder* d) {
+        EXPECT_EQ(jpeg_rec_width(d), parsed.width);
+        EXPECT_EQ(jpeg_rec_component_count(d), static_cast<int32_t>(parsed.components.size()));
+        EXPECT_EQ(jpeg_rec_precision(d), 8u);
+        EXPECT_EQ(jpeg_rec_ss(d), static_cast<uint32_t>(parsed.ss));
+        EXPECT_EQ(jpeg_rec_al(d), static_cast<uint32_t>(parsed.al));
+        const auto same_table = [](const uint8_t* counts, const uint8_t* values, const TestHuffTable& table) {
+            return counts != nullptr && values != nullptr && std::memcmp(counts, table.counts, 16) == 0 &&
+                   std::equal(table.values.begin(), table.values.end(), values);
+        };
+        for (const auto& [id, table] : parsed.dc_tables) {
+            ASSERT_LT(id, jpeg_rec_dc_count(d));
+            EXPECT_TRUE(same_table(jpeg_rec_dc_counts(d, id), jpeg_rec_dc_values(d, id), table)) << "DC " << id;
+        }
+        for (const auto& [id, table] : parsed.ac_tables) {
+            ASSERT_LT(id, jpeg_rec_ac_count(d));
+            EXPECT_TRUE(same_table(jpeg_rec_ac_counts(d, id), jpeg_rec_ac_values(d, id), table)) << "AC " << id;
+        }
+        for (const TestJpeg::ScanComponent& sc : parsed.scan) {
+            EXPECT_EQ(jpeg_rec_dc_selectors(d)[sc.index], static_cast<uint32_t>(sc.dc));
+            EXPECT_EQ(jpeg_rec_ac_selectors(d)[sc.index], static_cast<uint32_t>(sc.ac));
+        }
+        // Quantisation: each DQT table in natural order, and each frame component's Tq.
+        const std::vector<int> natural = ZigzagToNatural();
+        int32_t tables = 0;
+        for (size_t at = FindMarker(baseline, 0xDB); at < baseline.size(); at = FindMarker(baseline, 0xDB, at + 2)) {
+            const uint8_t* q = baseline.data() + at + 4;
+            ASSERT_EQ(*q >> 4, 0);   // 8-bit values
+            const int32_t id = *q & 15;
+            ASSERT_LT(id, jpeg_rec_quant_count(d));
+            const jpeg_quant_table* table = jpeg_rec_quant_table(d, id);
+            for (int k = 0; k < 64; ++k) {
+                EXPECT_EQ(table->values[natural[static_cast<size_t>(k)]], q[1 + k]) << id << " " << k;
+            }
+            ++tables;
+        }
+        EXPECT_EQ(tables, 2);
+        const size_t sof = FindMarker(baseline, 0xC0);
+        for (size_t c = 0; c < parsed.components.size(); ++c) {
+            EXPECT_EQ(jpeg_rec_quant_selectors(d)[c], baseline[sof + 12 + 3 * c]);
+        }
+        // What the direct path writes: predictions, the marker met, a DNL's height.
+        jpeg_rec_set_dc_pred(d, 2, -7);
+        EXPECT_EQ(jpeg_rec_dc_pred(d, 2), -7);
+        EXPECT_EQ(jpeg_rec_dc_preds(d)[2], -7);
+        jpeg_rec_set_marker(d, 0xD3);
+        EXPECT_EQ(jpeg_rec_marker(d), 0xD3u);
+        jpeg_rec_set_height(d, 77);
+        EXPECT_EQ(jpeg_height(d), 77u);
+    });
+
+    const Bytes lossless = ReadData("dcmtk_lossless_pt2_12.jpg");
+    const TestJpeg lossless_parsed = parse_test_jpeg(lossless);
+    ASSERT_EQ(lossless_parsed.sof, 0xC3);
+    ASSERT_EQ(lossless_parsed.al, 2);
+    DecodeThenCheck(lossless, [&](jpeg_decoder* d) {
+        EXPECT_EQ(jpeg_rec_precision(d), static_cast<uint32_t>(lossless_parsed.precision));
+        EXPECT_EQ(jpeg_rec_ss(d), static_cast<uint32_t>(lossless_parsed.ss));
+        EXPECT_EQ(jpeg_rec_al(d), 2u);
+        const TestHuffTable& table = lossless_parsed.dc_tables.at(lossless_parsed.scan[0].dc);
+        uint32_t total = 0;
+        for (const uint8_t count : table.counts) {
+            total += count;
+        }
+        EXPECT_EQ(jpeg_rec_dc_symbol_total(d, lossless_parsed.scan[0].dc), total);
+    });
 }
 
 TEST(DecodeRangeTable, DecodersStartingTogetherShareOneTable)

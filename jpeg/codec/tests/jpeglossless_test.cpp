@@ -27,8 +27,8 @@ using Table = TestHuffTable;
 // Symbols 0..16, codes of 2 to 14 bits whose long codes differ after their first eight.
 const Table kWideTable{{0, 1, 5, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0},
                        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
-// Fourteen 9-bit codes under several 8-bit prefixes: their last bits repeat.
-const Table kSharedTailTable{{0, 3, 0, 0, 0, 0, 0, 0, 14, 0, 0, 0, 0, 0, 0, 0},
+// Fourteen 11-bit codes under two 8-bit prefixes: their last bits repeat.
+const Table kSharedTailTable{{0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 14, 0, 0, 0, 0, 0},
                              {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
 
 struct LosslessImage {
@@ -197,9 +197,14 @@ Bytes EncodeLossless(int level, const LosslessImage& img, int predictor)
     return f;
 }
 
+// The direct path's choices after the start: its flags and the hooks its routines installed.
 struct Paths {
     uint32_t fast = 0;
     uint32_t fast16 = 0;
+    jpeg_status (*unit)(jpeg_decoder*, jpeg_lossless_rows*, int32_t) = nullptr;
+    uint32_t single_row = 0;
+    bool predictions_are_the_records = false;
+    bool hooks = false;   // the lossless restart routine and the kernels' reconstruction
 };
 
 Paths PathsOf(const Bytes& bytes)
@@ -209,7 +214,13 @@ Paths PathsOf(const Bytes& bytes)
     Paths paths;
     if (jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr) >= 1 &&
         jpeg_start_decode(decoder) >= 1) {
-        paths = {decoder->direct->lossless_fast, decoder->direct->lossless_fast16};
+        paths = {decoder->direct->lossless_fast,
+                 decoder->direct->lossless_fast16,
+                 decoder->decode_row_unit,
+                 decoder->single_row_lossless,
+                 decoder->direct->predictions == &decoder->dc_pred[0],
+                 decoder->restart == &jpeg_direct_restart_lossless &&
+                     decoder->reconstruct == &jpeg_direct_reconstruct};
     }
     jpeg_decoder_destroy(decoder);
     return paths;
@@ -298,18 +309,33 @@ TEST(JpegLossless, RefusedAllocationsOfTheStart)
     ExpectEachStartAllocationRefused(WriteLossless(Ramp(17, 5, 3, 16), kWideTable, 0, {1, 0, 2}));
 }
 
-// One component, 16 bits, predictor 1, Al 0: the 16-bit loop into the caller's line; another
-// predictor or a point transform: the difference loop; three components: the kernel rows.
+// One component, 16 bits, predictor 1, Al 0: the 16-bit loop into the caller's line in the
+// single-row mode, with the record's predictions; another predictor or a point transform: the
+// fast loop (differences, or samples predicted as decoded); three components: the kernel rows.
+// The restart routine picks the unit; every frame has the lossless restart and reconstruction.
 TEST(JpegLossless, PathsByFrame)
 {
-    const auto fixture = [](const char* name) { return PathsOf(ReadData(name)); };
-    EXPECT_EQ(fixture("dcmtk_lossless_bits16.jpg").fast16, 1u);
-    EXPECT_EQ(fixture("dcmtk_lossless_sv2_12.jpg").fast, 1u);
-    EXPECT_EQ(fixture("dcmtk_lossless_sv2_12.jpg").fast16, 0u);
-    // The 16-bit loop starts rows at 32768, right only without a point transform.
-    EXPECT_EQ(fixture("dcmtk_lossless_pt1_16.jpg").fast, 1u);
-    EXPECT_EQ(fixture("dcmtk_lossless_pt1_16.jpg").fast16, 0u);
-    EXPECT_EQ(fixture("dcmtk_lossless_sv1_rgb.jpg").fast, 0u);
+    struct Case {
+        const char* name;
+        Paths expected;
+    };
+    const Case cases[] = {
+        {"dcmtk_lossless_bits16.jpg", {1, 1, &jpeg_direct_decode_row_fast16, 1, true, true}},
+        {"dcmtk_lossless_sv2_12.jpg", {1, 0, &jpeg_direct_decode_row_fast, 0, false, true}},
+        // The 16-bit loop starts rows at 32768, right only without a point transform.
+        {"dcmtk_lossless_pt1_16.jpg", {1, 0, &jpeg_direct_decode_row_fast, 0, false, true}},
+        {"dcmtk_lossless_sv1_rgb.jpg", {0, 0, &jpeg_direct_decode_row, 0, false, true}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Paths got = PathsOf(ReadData(c.name));
+        EXPECT_EQ(got.fast, c.expected.fast);
+        EXPECT_EQ(got.fast16, c.expected.fast16);
+        EXPECT_EQ(got.unit, c.expected.unit);
+        EXPECT_EQ(got.single_row, c.expected.single_row);
+        EXPECT_EQ(got.predictions_are_the_records, c.expected.predictions_are_the_records);
+        EXPECT_EQ(got.hooks, c.expected.hooks);
+    }
 }
 
 // Long codes whose bits after the first eight repeat: no fast tables, the kernel decodes, right.

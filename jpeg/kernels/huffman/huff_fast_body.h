@@ -415,10 +415,12 @@ KV_HOT int32_t difference(uint32_t d, FastReader<ByteOrder>& r, const HuffDecode
 
 // The differences of a row, sample by sample and component by component within each; 0, or 1 to
 // decline. Two differences to a top-up, the first looked up before it as in the block loop.
-template <bool Roomy, class ByteOrder>
+template <bool Roomy, int Single, class ByteOrder>
 KV_HOT int32_t row_codes(FastReader<ByteOrder>& r, uint16_t* const* rows, int32_t samples, int32_t components,
                          const HuffDecodeSpec* const* specs, uint64_t* const* memos)
 {
+    // One component (most lossless images): its row, table and memo stay in registers.
+    if constexpr (Single != 0) components = 1;
     int32_t x = 0, c = 0;
     if (r.n < 10 && !r.top_up()) return 1;
     for (;;) {
@@ -466,9 +468,12 @@ KV_HOT int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, 
     FastReader<ByteOrder> r(data, length, start, st);
     // Every difference takes at most 4 bytes, 8 when all are stuffed.
     const bool roomy = int64_t{length} - start >= 8 * int64_t{samples} * components + 16;
-    if ((roomy ? row_codes<true>(r, rows, samples, components, specs, memos)
-               : row_codes<false>(r, rows, samples, components, specs, memos)) != 0)
-        return 1;
+    const int32_t declined =
+        components == 1 ? (roomy ? row_codes<true, 1>(r, rows, samples, components, specs, memos)
+                                 : row_codes<false, 1>(r, rows, samples, components, specs, memos))
+                        : (roomy ? row_codes<true, 0>(r, rows, samples, components, specs, memos)
+                                 : row_codes<false, 0>(r, rows, samples, components, specs, memos));
+    if (declined != 0) return 1;
     r.store(position, st);
     return 0;
 }

@@ -50,6 +50,17 @@ struct jpeg_direct_state {
     uint32_t lossless_fast;
     uint32_t lossless_fast16;           // predictor 1, 16 bits, no point transform
     int32_t guard;                      // zeroed bytes kept behind the data for the fast loops
+    int32_t* predictions;               // the record's DC predictions (the first-row flag), fast16 only
+};
+
+// One lossless row of the components decoded, in decoding order (a sub-decoder's one component
+// first): each one's differences, the row above (null for the first row of the scan or of a
+// restart interval) and the samples to make.
+struct jpeg_lossless_rows {
+    uint16_t* differences[4];
+    const uint16_t* previous[4];
+    uint16_t* output[4];
+    uint32_t reconstructed;   // set by a decode unit that predicted the samples as it decoded them
 };
 
 // Codec start-up: processor identification once per process.
@@ -146,15 +157,20 @@ jpeg_status jpeg_decode_component_scan_row(jpeg_decoder* sub);
 jpeg_status jpeg_direct_restart_lossless(jpeg_decoder* decoder);
 jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder);
 jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder);
-// One row: of differences through the fast loop, of samples into the caller's line through the
-// 16-bit predictor-1 loop, or of differences of every decoded component through the kernel.
-jpeg_status jpeg_direct_decode_row_fast(jpeg_decoder* decoder, uint16_t* differences);
-jpeg_status jpeg_direct_decode_row_fast16(jpeg_decoder* decoder, uint16_t* line);
-jpeg_status jpeg_direct_decode_row(jpeg_decoder* decoder, uint16_t* const* differences,
-                                   const HuffDecodeSpec* const* specs, int32_t components);
-// Differences to samples in each buffer's third row, which then becomes the previous row.
-void jpeg_direct_reconstruct(jpeg_decoder* decoder, uint16_t* const* differences, jpeg_line_buffer* buffers,
-                             int32_t components, bool* first_row);
+// The lossless steps of jpeg_direct_setup: the input block by the row, and for one decoded
+// component the fast loops' table.
+jpeg_status jpeg_direct_setup_lossless(jpeg_decoder* decoder);
+// Decode units of lossless rows (component: one component, or the component count for all that
+// the decoder decodes). The fast one decodes differences, or on a later row predicted samples;
+// the 16-bit one samples of a predictor-1 row; the kernel one differences of every component.
+jpeg_status jpeg_direct_decode_row_fast(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component);
+jpeg_status jpeg_direct_decode_row_fast16(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component);
+jpeg_status jpeg_direct_decode_row(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component);
+// Differences to samples through the reconstruction kernels; clears the first-row flag.
+void jpeg_direct_reconstruct(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t components,
+                             int32_t* first_row);
+// Installs jpeg_direct_reconstruct as the record's reconstruction routine.
+void jpeg_direct_install_reconstruct(jpeg_decoder* decoder);
 void jpeg_row_selected_lossless(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_lossless_grey8(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_lossless_grey16(jpeg_decoder* decoder, uint8_t* line);

@@ -66,6 +66,7 @@ struct jpeg_direct_state;
 struct jpeg_line_buffer;
 struct jpeg_plane;
 struct jpeg_block_entry;
+struct jpeg_lossless_rows;
 
 struct jpeg_mem_source {
     const uint8_t* base;
@@ -291,6 +292,11 @@ struct jpeg_decoder {
     uint8_t* output_line;   // the caller's line of the current row (lossless rows decoded in place)
     void (*row_output)(jpeg_decoder* decoder, uint8_t* line);
     jpeg_status (*decode_unit)(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+    // Lossless: one row of differences (or, where the unit predicts as it decodes, of samples),
+    // set by the restart routine; the reconstruction of a row of differences into samples.
+    jpeg_status (*decode_row_unit)(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component);
+    void (*reconstruct)(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t components, int32_t* first_row);
+    uint32_t single_row_lossless;   // rows decoded and reconstructed straight into the caller's line
     void (*transform[4])(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
     void (*output_blocks)(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries);
     void (*store_block8)(const int32_t* values, uint8_t* out, int32_t stride);
@@ -304,7 +310,6 @@ struct jpeg_decoder {
     uint8_t reduced_h[4];
     uint8_t reduced_v[4];
     jpeg_status row_status;   // result of the MCU row being handed out
-    uint32_t dnl_lines;
     int32_t eob_run;          // bands left in a progressive AC end-of-band run
 };
 

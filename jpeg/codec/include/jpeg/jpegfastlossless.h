@@ -8,14 +8,15 @@
 
 #include <cstdint>
 
-// One Huffman table: the first level indexed by the next 8 bits; codes longer than 8 bits by
+// One Huffman table: the first level indexed by the next 10 bits; codes longer than 10 bits by
 // their bits after the first eight (second level), so those must not overlap there.
+constexpr int32_t JPEG_FAST_BITS = 10;
 struct jpeg_fast_table {
-    int16_t length[256];     // code length + category; 0xFF: a longer code (second level)
-    int16_t category[256];
+    int16_t length[1 << JPEG_FAST_BITS];     // code length + category; 0xFF: a longer code (second level)
+    int16_t category[1 << JPEG_FAST_BITS];
+    int16_t value[1 << JPEG_FAST_BITS];      // the whole difference when code and extra bits fit in 10 bits
     int16_t length2[256];    // remaining code bits + category; 0xFF beyond the long codes
     int16_t category2[256];
-    int16_t value[256];      // the whole difference when code and extra bits fit in 8 bits
 };
 
 struct jpeg_fast_tables {
