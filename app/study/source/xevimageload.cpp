@@ -330,16 +330,17 @@ void XEVVEKHelper::WindowFromLutRange(const std::vector<int32_t>& data, double& 
 
 void XEVVEKHelper::SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& frameHeader)
 {
-    XEVPixelValueSource& source = frame->pixelSource;
+    // The frame's own annotation manager reads it.
+    XEVPixelProbe& source = frame->probe;
     const VEK_ColorType* colour = frameHeader.color_type();
     if (VEK_ColorType::is_gray(colour) || VEK_ColorType::is_gray_reverse(colour)) {
         source.colorCode = 0;
     } else if (VEK_ColorType::is_rgb(colour)) {
-        source.colorCode = 1;
+        source.colorCode = XEVPixelProbe::kRgb;
     } else if (VEK_ColorType::is_cmyk(colour)) {
-        source.colorCode = 2;
+        source.colorCode = XEVPixelProbe::kCmyk;
     } else if (VEK_ColorType::is_ycbcr(colour)) {
-        source.colorCode = 3;
+        source.colorCode = XEVPixelProbe::kYbr;
     } else {
         source.colorCode = -1;
     }

@@ -176,7 +176,7 @@ TEST(ImageLoadTest, VoiLutCoversAllEntriesAndKeepsThePreLutValues)
     for (size_t i = 0; i < before.size(); ++i) {
         EXPECT_EQ(after[i], before[i] / 2 + 100) << i;
     }
-    EXPECT_EQ(frame->pixelSource.data, frame->preLutBuffer.Data());
+    EXPECT_EQ(frame->probe.data, frame->preLutBuffer.Data());
 }
 
 TEST(ImageLoadTest, SmallSlopeKeepsTwoDecimals)
@@ -188,9 +188,9 @@ TEST(ImageLoadTest, SmallSlopeKeepsTwoDecimals)
     EXPECT_DOUBLE_EQ(frame->rescaleIntercept, -100);
     EXPECT_EQ(helper.smallSlope, 1);
     // Readout: stored x 0.01 + 0.99 x intercept is the real value stored x 0.005 - 100.
-    EXPECT_DOUBLE_EQ(frame->pixelSource.factor, 0.01);
-    EXPECT_DOUBLE_EQ(frame->pixelSource.offset, -99);
-    EXPECT_EQ(frame->pixelSource.isSigned, 1);
+    EXPECT_DOUBLE_EQ(frame->probe.factor, 0.01);
+    EXPECT_DOUBLE_EQ(frame->probe.offset, -99);
+    EXPECT_EQ(frame->probe.isSigned, 1);
 }
 
 TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
