@@ -432,10 +432,10 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     if (holder.storage == nullptr) {
         return fileFail(10005, -2001);
     }
-    if (frame != 0 && !dicomInfo.is_valid()) {
-        frame = 0;
-    }
-    if (frame == 0 || !dicomInfo.is_valid()) {
+    // A fresh helper asked for a later frame reads the header first and keeps that frame: an
+    // entry of one frame of a multi-frame file starts there.
+    const bool firstOfFile = frame == 0 || !dicomInfo.is_valid();
+    if (firstOfFile) {
         ReadWholeFile(&manager, holder);
         ResetFileValues();
         // Unknown transfer syntaxes come back from the header read as failures too. The
@@ -471,8 +471,12 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     if (!dicomInfo.get_ulong(0x0028, 0x0101, bitsStored)) {
         bitsStored = 0;
     }
-    if (frameCount == 1 || frame < 0 || frame >= frameCount) {
-        frame = frameCount == 1 ? 0 : std::max(0, std::min(frame, frameCount - 1));
+    if (frameCount == 1) {
+        frame = 0;
+    } else if (frame < 0 || frame >= frameCount) {
+        // No such frame in the file: another frame in its place would show the wrong image.
+        FailFrame(10008, -2003, path, frame);
+        return 0;
     }
 
     if (frame == 1) {
@@ -646,7 +650,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     }
 
     header = *engine->header();
-    if (frame == 0) {
+    if (firstOfFile) {
         cropX = cropY = 0;
         cropWidth = viewWidth = int32_t(header.width());
         cropHeight = viewHeight = int32_t(header.height());

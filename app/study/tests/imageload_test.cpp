@@ -121,6 +121,36 @@ TEST(ImageLoadTest, FrameIndexWalksTheFile)
     EXPECT_EQ(multi.GetFrame(3), third);
 }
 
+TEST(ImageLoadTest, FreshHelperDecodesTheFrameAskedForAndNoneBeyondTheFile)
+{
+    // An entry of one frame of a multi-frame file starts with a helper of its own.
+    XEVVEKHelper entry;
+    int32_t frame = 3;
+    ASSERT_EQ(entry.LoadImage(Fixture("multi10.dcm"), frame), 1) << entry.statusText.toStdString();
+    EXPECT_EQ(frame, 4);
+    EXPECT_EQ(entry.frames.size(), 1u);
+    EXPECT_EQ(Memory(entry.GetFrame(3)), Expected("multi10.dcm", 3));
+    EXPECT_EQ(entry.currentFrame, 3);
+    EXPECT_EQ(entry.cropWidth, 8);
+    EXPECT_EQ(entry.cropHeight, 4);
+
+    for (int32_t beyond : {10, 11}) {
+        frame = beyond;
+        EXPECT_EQ(entry.LoadImage(Fixture("multi10.dcm"), frame), 0);
+        EXPECT_EQ(frame, -1);
+        EXPECT_EQ(entry.statusCode, -2003);
+        EXPECT_TRUE(entry.statusText.startsWith(GetMessageString(10008)));
+        EXPECT_TRUE(entry.statusText.endsWith(QStringLiteral("[frame:%1]").arg(beyond + 1)))
+            << entry.statusText.toStdString();
+    }
+    EXPECT_EQ(entry.frames.size(), 1u);
+    XEVVEKHelper fresh;
+    frame = 10;
+    EXPECT_EQ(fresh.LoadImage(Fixture("multi10.dcm"), frame), 0);
+    EXPECT_EQ(fresh.statusCode, -2003);
+    EXPECT_TRUE(fresh.frames.empty());
+}
+
 TEST(ImageLoadTest, WindowDefaults)
 {
     {

@@ -293,7 +293,9 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
     const bool perFrameWindow = tileMode == 0;
     const int32_t last = f - 1;
     const int32_t viewFrame = ResolveFrame(helper);
-    const int32_t position = helper->currentFrame;
+    // Outside tile mode the steps go from the frame shown: the decoder leaves the helper's
+    // own position at the last frame it loaded.
+    const int32_t position = perFrameWindow ? viewFrame : helper->currentFrame;
     int32_t newFrame = viewFrame;
     int32_t newImage = currentImage;
     const int32_t count = static_cast<int32_t>(images_.size());
