@@ -127,5 +127,35 @@ TEST_P(FormViewEntries, SeriesTilesPaintEveryEntrysOwnFrame)
     EXPECT_TRUE(box.texts.empty());
 }
 
+TEST_F(FormViewTest, SplitEntriesAfterAnotherFileKeepTheirOwnFrames)
+{
+    // A single-frame file first, then the ten entries of the multi-frame file.
+    struct PerFrameOn {
+        PerFrameOn() { GetLoadState().perFrameEntries = 1; }
+        ~PerFrameOn() { GetLoadState().perFrameEntries = 0; }
+    } perFrameOn;
+    StudyInfo& study = MakeStudy({{"OT", 1, false, "square.dcm"}}, "OT");
+    SeriesInfo* series = study.series[0];
+    for (int k = 0; k < kFrames; ++k) {
+        auto* image = new ImageInfo;
+        image->SetFilePath(CellFixture("grey10.dcm"));
+        image->startFrame = k;
+        series->images.push_back(image);
+    }
+    view->ShowFitted(&study);
+    XEVImageViewCtrl& cell = Cell(9001);
+    // Its loader ends either way; a frame asked for past the file's end is reported.
+    ASSERT_TRUE(PumpUntil([&] { return cell.loadingUnderWay.load() == 0; }));
+    Pump();
+    EXPECT_TRUE(box.texts.empty());
+    for (int k = 0; k < kFrames; ++k) {
+        XEVVEKHelper* helper = series->images[size_t(k) + 1]->GetHelper();
+        ASSERT_NE(helper, nullptr) << k;
+        EXPECT_NE(helper->GetFrame(k), nullptr) << k;
+        cell.GoToImage(k + 1);
+        EXPECT_EQ(CentreGrey(cell), FrameGrey(k)) << k;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(PerFrameEntries, FormViewEntries, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "On" : "Off"; });
