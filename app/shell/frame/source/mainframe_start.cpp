@@ -283,17 +283,20 @@ bool CMainFrame::FirstCellsLoaded() const
         if (!cell->isVisible() || (parent != nullptr && !cell->geometry().intersects(parent->rect()))) {
             continue;
         }
-        ImageInfo* current = cell->CurrentImage();
-        if (current != nullptr && cell->HasFramePixels(cell->currentFrame)) {
+        ImageInfo* shown = cell->CurrentImage();
+        if (shown != nullptr && cell->HasFramePixels(cell->currentFrame)) {
             ++settled;
             continue;
         }
-        const std::map<int32_t, ImageInfo*> images = current != nullptr ? std::map<int32_t, ImageInfo*>()
-                                                                          : cell->GetImages();
-        if (current == nullptr && images.empty()) {
-            continue;
+        // A cell takes its first image only when that image reports in.
+        if (shown == nullptr) {
+            const std::map<int32_t, ImageInfo*> images = cell->GetImages();
+            if (images.empty()) {
+                continue;
+            }
+            shown = images.begin()->second;
         }
-        if (!LoadFailed(current != nullptr ? current : images.begin()->second)) {
+        if (!LoadFailed(shown)) {
             return false;
         }
         ++settled;
