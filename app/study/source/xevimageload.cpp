@@ -344,16 +344,17 @@ void XEVVEKHelper::WindowFromLutRange(const std::vector<int32_t>& data, double& 
 
 void XEVVEKHelper::SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& frameHeader)
 {
-    XEVPixelValueSource& source = frame->pixelSource;
+    // The frame's own annotation manager reads it.
+    XEVPixelProbe& source = frame->probe;
     const VEK_ColorType* colour = frameHeader.color_type();
     if (VEK_ColorType::is_gray(colour) || VEK_ColorType::is_gray_reverse(colour)) {
         source.colorCode = 0;
     } else if (VEK_ColorType::is_rgb(colour)) {
-        source.colorCode = 1;
+        source.colorCode = XEVPixelProbe::kRgb;
     } else if (VEK_ColorType::is_cmyk(colour)) {
-        source.colorCode = 2;
+        source.colorCode = XEVPixelProbe::kCmyk;
     } else if (VEK_ColorType::is_ycbcr(colour)) {
-        source.colorCode = 3;
+        source.colorCode = XEVPixelProbe::kYbr;
     } else {
         source.colorCode = -1;
     }
@@ -445,10 +446,10 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     if (holder.storage == nullptr) {
         return fileFail(10005, -2001);
     }
-    if (frame != 0 && !dicomInfo.is_valid()) {
-        frame = 0;
-    }
-    if (frame == 0 || !dicomInfo.is_valid()) {
+    // A fresh helper asked for a later frame reads the header first and keeps that frame: an
+    // entry of one frame of a multi-frame file starts there.
+    const bool firstOfFile = frame == 0 || !dicomInfo.is_valid();
+    if (firstOfFile) {
         ReadWholeFile(&manager, holder);
         ResetFileValues();
         // The message says the tags are unreadable, not that memory ran out.
@@ -484,8 +485,12 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     if (!dicomInfo.get_ulong(0x0028, 0x0101, bitsStored)) {
         bitsStored = 0;
     }
-    if (frameCount == 1 || frame < 0 || frame >= frameCount) {
-        frame = frameCount == 1 ? 0 : std::max(0, std::min(frame, frameCount - 1));
+    if (frameCount == 1) {
+        frame = 0;
+    } else if (frame < 0 || frame >= frameCount) {
+        // No such frame in the file: another frame in its place would show the wrong image.
+        FailFrame(10008, -2003, path, frame);
+        return 0;
     }
 
     if (frame == 1) {
@@ -659,7 +664,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     }
 
     header = *engine->header();
-    if (frame == 0) {
+    if (firstOfFile) {
         cropX = cropY = 0;
         cropWidth = viewWidth = int32_t(header.width());
         cropHeight = viewHeight = int32_t(header.height());

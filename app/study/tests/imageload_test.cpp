@@ -121,6 +121,36 @@ TEST(ImageLoadTest, FrameIndexWalksTheFile)
     EXPECT_EQ(multi.GetFrame(3), third);
 }
 
+TEST(ImageLoadTest, FreshHelperDecodesTheFrameAskedForAndNoneBeyondTheFile)
+{
+    // An entry of one frame of a multi-frame file starts with a helper of its own.
+    XEVVEKHelper entry;
+    int32_t frame = 3;
+    ASSERT_EQ(entry.LoadImage(Fixture("multi10.dcm"), frame), 1) << entry.statusText.toStdString();
+    EXPECT_EQ(frame, 4);
+    EXPECT_EQ(entry.frames.size(), 1u);
+    EXPECT_EQ(Memory(entry.GetFrame(3)), Expected("multi10.dcm", 3));
+    EXPECT_EQ(entry.currentFrame, 3);
+    EXPECT_EQ(entry.cropWidth, 8);
+    EXPECT_EQ(entry.cropHeight, 4);
+
+    for (int32_t beyond : {10, 11}) {
+        frame = beyond;
+        EXPECT_EQ(entry.LoadImage(Fixture("multi10.dcm"), frame), 0);
+        EXPECT_EQ(frame, -1);
+        EXPECT_EQ(entry.statusCode, -2003);
+        EXPECT_TRUE(entry.statusText.startsWith(GetMessageString(10008)));
+        EXPECT_TRUE(entry.statusText.endsWith(QStringLiteral("[frame:%1]").arg(beyond + 1)))
+            << entry.statusText.toStdString();
+    }
+    EXPECT_EQ(entry.frames.size(), 1u);
+    XEVVEKHelper fresh;
+    frame = 10;
+    EXPECT_EQ(fresh.LoadImage(Fixture("multi10.dcm"), frame), 0);
+    EXPECT_EQ(fresh.statusCode, -2003);
+    EXPECT_TRUE(fresh.frames.empty());
+}
+
 TEST(ImageLoadTest, WindowDefaults)
 {
     {
@@ -176,7 +206,7 @@ TEST(ImageLoadTest, VoiLutCoversAllEntriesAndKeepsThePreLutValues)
     for (size_t i = 0; i < before.size(); ++i) {
         EXPECT_EQ(after[i], before[i] / 2 + 100) << i;
     }
-    EXPECT_EQ(frame->pixelSource.data, frame->preLutBuffer.Data());
+    EXPECT_EQ(frame->probe.data, frame->preLutBuffer.Data());
 }
 
 TEST(ImageLoadTest, SmallSlopeKeepsTwoDecimals)
@@ -188,9 +218,9 @@ TEST(ImageLoadTest, SmallSlopeKeepsTwoDecimals)
     EXPECT_DOUBLE_EQ(frame->rescaleIntercept, -100);
     EXPECT_EQ(helper.smallSlope, 1);
     // Readout: stored x 0.01 + 0.99 x intercept is the real value stored x 0.005 - 100.
-    EXPECT_DOUBLE_EQ(frame->pixelSource.factor, 0.01);
-    EXPECT_DOUBLE_EQ(frame->pixelSource.offset, -99);
-    EXPECT_EQ(frame->pixelSource.isSigned, 1);
+    EXPECT_DOUBLE_EQ(frame->probe.factor, 0.01);
+    EXPECT_DOUBLE_EQ(frame->probe.offset, -99);
+    EXPECT_EQ(frame->probe.isSigned, 1);
 }
 
 TEST(ImageLoadTest, FailuresNameTheFileAndFrame)

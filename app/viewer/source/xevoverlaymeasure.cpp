@@ -303,7 +303,7 @@ void CXEVOverlayPixelValue::ProbeValue(const XEVPixelProbe& probe, QPoint pt, co
         break;
     }
     default:
-        value = sample(i, probe.isSigned != 0);
+        value = sample(i, probe.isSigned != 0) * probe.factor + probe.offset;
         break;
     }
 }

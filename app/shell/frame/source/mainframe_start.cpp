@@ -10,6 +10,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <map>
+#include <mutex>
+
 #include "platform/platfolder.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
@@ -20,6 +23,7 @@
 #include "study/xevjobhost.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
+#include "study/xevvekhelper.h"
 #include "viewer/xevimageformview.h"
 #include "viewer/xevimageviewctrl.h"
 
@@ -250,23 +254,54 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
     return 0;
 }
 
+namespace {
+
+// Whether the image's decode has failed (its helper keeps the reason).
+bool LoadFailed(ImageInfo* image)
+{
+    if (image == nullptr) {
+        return false;
+    }
+    std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+    const XEVVEKHelper* helper = image->GetHelper();
+    return helper != nullptr && helper->statusCode != 0;
+}
+
+}  // namespace
+
 bool CMainFrame::FirstCellsLoaded() const
 {
     CXEVImageFormView* image = GetImageFormView();
     if (startedViewing_ == 0 || image == nullptr) {
         return false;
     }
-    int32_t shown = 0;
+    // Every cell on screen that was given images counts, the slowest too: done once it shows
+    // its first frame, or once its load failed.
+    int32_t settled = 0;
     for (const auto& [id, cell] : image->ActiveCells()) {
-        if (cell->CurrentImage() == nullptr) {
+        const QWidget* parent = cell->parentWidget();
+        if (!cell->isVisible() || (parent != nullptr && !cell->geometry().intersects(parent->rect()))) {
             continue;
         }
-        if (!cell->HasFramePixels(0)) {
+        ImageInfo* shown = cell->CurrentImage();
+        if (shown != nullptr && cell->HasFramePixels(cell->currentFrame)) {
+            ++settled;
+            continue;
+        }
+        // A cell takes its first image only when that image reports in.
+        if (shown == nullptr) {
+            const std::map<int32_t, ImageInfo*> images = cell->GetImages();
+            if (images.empty()) {
+                continue;
+            }
+            shown = images.begin()->second;
+        }
+        if (!LoadFailed(shown)) {
             return false;
         }
-        ++shown;
+        ++settled;
     }
-    return shown > 0;
+    return settled > 0;
 }
 
 void CMainFrame::SetHelpOpener(HelpOpener opener)

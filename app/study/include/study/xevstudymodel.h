@@ -121,20 +121,6 @@ public:
 void SortImages(SeriesInfo* series);
 void SortSeries(StudyInfo* study);
 
-// What the pixel-value readout reads: the values before any VOI LUT.
-struct XEVPixelValueSource {
-    int32_t colorCode = -1;   // 0 gray, 1 RGB, 2 CMYK, 3 YCbCr, -1 other
-    int32_t channels = 0;
-    int32_t bits = 0;
-    const uint8_t* data = nullptr;
-    uint32_t size = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t isSigned = 0;
-    double factor = 1.0;   // real value = stored x factor + offset
-    double offset = 0;
-};
-
 // One decoded frame with its annotations and window.
 class FrameImageInfo : public XEVImageMemory, public XEVOverlayManager {
 public:
@@ -167,7 +153,6 @@ public:
     double rescaleSlope = 1.0;
     double rescaleIntercept = 0;
     QString rescaleType;
-    XEVPixelValueSource pixelSource;
     QString frameOfReferenceUid;
     int32_t instanceNumber = 0;
 };

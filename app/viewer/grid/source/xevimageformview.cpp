@@ -161,9 +161,15 @@ void CXEVImageFormView::ApplyLayout(int32_t index)
 void CXEVImageFormView::ResetImageArea()
 {
     CloseEdits();
-    ResetAll();
+    // Only the area's size changes (full screen on or off): each cell keeps its images,
+    // frame, window, zoom and pan, and its loader goes on. Emptying the cells here would
+    // leave them black with nothing to load them again.
     UpdateScrollSizes();
     PlaceCells();
+    for (auto& [id, cell] : ActiveCells()) {
+        cell->fullRepaint = 1;
+        cell->update();
+    }
     update();
 }
 

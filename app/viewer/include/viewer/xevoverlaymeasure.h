@@ -50,7 +50,7 @@ private:
     void MeasureLabel(const XEVOverlayView& view);
 };
 
-// Where the stored pixel values of a frame lie, for the pixel-value readout.
+// Where the stored pixel values of a frame lie (before any VOI LUT), for the pixel-value readout.
 struct XEVPixelProbe {
     static constexpr int32_t kRgb = 1;
     static constexpr int32_t kCmyk = 2;
@@ -64,6 +64,10 @@ struct XEVPixelProbe {
     int32_t width = 0;
     int32_t height = 0;
     int32_t isSigned = 0;
+    // A single sample reads as stored x factor + offset: frames of small rescale slopes keep
+    // 100 x the value in memory.
+    double factor = 1.0;
+    double offset = 0.0;
 };
 
 class CXEVOverlayPixelValue : public CXEVOverlayCommon {

@@ -68,7 +68,6 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
     const XEVWindowHandle self = Handle();
     const int32_t setSize = static_cast<int32_t>(images.size());
     const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
-    int32_t count = 0;
     for (size_t k = 0; k < images.size(); ++k) {
         ImageInfo* image = images[k];
         {
@@ -84,7 +83,9 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
                 }
             }
         }
-        int32_t frame = perFrame && setSize > 1 ? count : 0;
+        // Each entry of a split multi-frame file starts at its own frame; the count of images
+        // before it is another number as soon as the set holds another file or a skipped one.
+        int32_t frame = perFrame && setSize > 1 ? std::max(image->startFrame, 0) : 0;
         for (;;) {
             if (loader.stop.load() != 0) {
                 loaderRunning = 0;
@@ -108,7 +109,6 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
                 break;
             }
         }
-        ++count;
     }
     loadingUnderWay = 0;
     XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE);
@@ -293,7 +293,9 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
     const bool perFrameWindow = tileMode == 0;
     const int32_t last = f - 1;
     const int32_t viewFrame = ResolveFrame(helper);
-    const int32_t position = helper->currentFrame;
+    // Outside tile mode the steps go from the frame shown: the decoder leaves the helper's
+    // own position at the last frame it loaded.
+    const int32_t position = perFrameWindow ? viewFrame : helper->currentFrame;
     int32_t newFrame = viewFrame;
     int32_t newImage = currentImage;
     const int32_t count = static_cast<int32_t>(images_.size());

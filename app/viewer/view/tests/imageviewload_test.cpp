@@ -235,7 +235,6 @@ TEST_F(ImageViewLoad, MultiFrameImageStepsItsFrames)
     ImageSet& set = Show({"multi4.dcm"}, true);
     XEVVEKHelper* helper = set[0]->GetHelper();
     ASSERT_EQ(helper->frameCount, 4);
-    helper->SetCurrentFrame(0);
     EXPECT_EQ(view->GetCineLength(), 4);
     for (int expected = 1; expected < 4; ++expected) {
         view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);

@@ -163,7 +163,8 @@ public:
     uint8_t FileOpenEnabled() const { return fileOpenEnabled_; }
     // Set once the first selection was made after start-up (read by --screenshot and tests).
     int32_t StartedViewing() const { return startedViewing_; }
-    // The first selection was made and every cell of it that shows an image has its frame.
+    // The first selection was made and every cell of it on screen shows its frame or has
+    // failed to load it.
     bool FirstCellsLoaded() const;
 
     // Series-composition switch and the SR report (mainframe_switch.cpp, mainframe_report.cpp).

@@ -238,6 +238,41 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
     }
 }
 
+TEST_F(KestroStartTest, FirstCellsWaitForTheSlowerCellOfTheSelection)
+{
+    // A small CT, a 2-frame RLE of 1024 x 1024 and a missing file, each in a cell of the first
+    // study. The cells report in their own time, so the start is taken more than once.
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        box_.count = 0;
+        ASSERT_TRUE(Start({QStringLiteral("/Agree"), QStringLiteral(KESTRO_TEST_DATA_DIR "/slowdisc/DICOMDIR")}));
+        ASSERT_TRUE(WaitForFirstCells());
+        // What the screenshot takes at this moment: every cell given a series shows its image,
+        // but the one whose file is gone, which has failed.
+        int shown = 0;
+        int failed = 0;
+        for (const auto& [id, cell] : Frame().GetImageFormView()->ActiveCells()) {
+            const std::map<int32_t, ImageInfo*> images = cell->GetImages();
+            if (images.empty()) {
+                continue;
+            }
+            if (!QFile::exists(images.begin()->second->filePath)) {
+                ++failed;
+                continue;
+            }
+            ASSERT_NE(cell->CurrentImage(), nullptr) << id;
+            const QImage shot = cell->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            EXPECT_GT(qGray(shot.pixel(shot.width() / 2, shot.height() / 2)), 100) << id;
+            ++shown;
+        }
+        EXPECT_EQ(shown, 2);
+        EXPECT_EQ(failed, 1);
+        instance_->ExitInstance(0);
+        instance_.reset();
+        EXPECT_EQ(box_.count, 1);
+    }
+}
+
 TEST_F(KestroStartTest, AcceptanceBeforeOrAfterTheLoadOrByArgumentSelectsAlike)
 {
     // Before: the answer arrives before the list has loaded.

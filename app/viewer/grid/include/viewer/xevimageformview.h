@@ -45,6 +45,8 @@ public:
     void ShowSeries(SeriesInfo* series);
     void ShowFitted(StudyInfo* study);
     void ApplyLayout(int32_t index);
+    // Lays the cells out again in the current client area and repaints them, keeping what
+    // each shows.
     void ResetImageArea();
     void SetCinePlaying(int32_t playing);
     void ResetTool();
