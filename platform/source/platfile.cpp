@@ -66,3 +66,19 @@ std::FILE* PlatOpenRegularStream(const char* path)
     }
     return file;
 }
+
+bool PlatReadRegularFile(const std::string& path, std::string& bytes)
+{
+    std::FILE* file = PlatOpenRegularStream(path.c_str());
+    if (file == nullptr) {
+        return false;
+    }
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes.append(buffer, got);
+    }
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <string>
 
 TEST(PlatFile, OnlyRegularFilesOpenAndNothingWaitsForAWriter)
 {
@@ -34,6 +35,9 @@ TEST(PlatFile, OnlyRegularFilesOpenAndNothingWaitsForAWriter)
         ASSERT_NE(stream, nullptr) << path;
         EXPECT_EQ(std::fread(bytes, 1, sizeof bytes, stream), 5u);
         std::fclose(stream);
+        std::string whole = "kept:";
+        EXPECT_TRUE(PlatReadRegularFile(path, whole));
+        EXPECT_EQ(whole, "kept:bytes");
     }
 
     // A pipe without a writer, and one with a writer waiting, a device and a folder are
@@ -50,6 +54,9 @@ TEST(PlatFile, OnlyRegularFilesOpenAndNothingWaitsForAWriter)
             EXPECT_EQ(PlatOpenRegularFile(path.c_str()), -1) << path;
             EXPECT_EQ(errno, EINVAL) << path;
             EXPECT_EQ(PlatOpenRegularStream(path.c_str()), nullptr) << path;
+            std::string whole;
+            EXPECT_FALSE(PlatReadRegularFile(path, whole)) << path;
+            EXPECT_TRUE(whole.empty()) << path;
         }
     }
     ::close(writer);

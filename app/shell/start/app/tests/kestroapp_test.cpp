@@ -378,6 +378,31 @@ TEST_F(KestroStartTest, UnopenableCommandLinePathsSayItOnceAndLeaveAWindowToOpen
     EXPECT_FALSE(pipe.Freed());
 }
 
+TEST_F(KestroStartTest, PipesBesideTheProgramAreTakenForMissingFiles)
+{
+    // The settings, the terms texts, the corner-text settings and a skin, all on the disc
+    // beside the program: pipes that no writer opens. Built-in defaults stand in for them.
+    const QDir program(program_.path());
+    ASSERT_TRUE(QFile::remove(program.filePath(QStringLiteral("ZYLV.INI"))));
+    ASSERT_TRUE(program.mkpath(QStringLiteral("Res")));
+    std::vector<std::unique_ptr<PlatStuckPipe>> pipes;
+    for (const char* name : {"ZYLV.INI", "AGR96.TXT", "AGR120.TXT", "OVERLAY.XML", "Res/Btn_kaichou_off.bmp"}) {
+        pipes.push_back(std::make_unique<PlatStuckPipe>(program.filePath(QString::fromLatin1(name)).toStdString()));
+        ASSERT_TRUE(pipes.back()->Made());
+    }
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(Start({kSampleDicomDir}));
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }, 5000));
+    Frame().AgreementDialog()->OnOK();
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(box_.count, 0);
+    for (const auto& pipe : pipes) {
+        EXPECT_FALSE(pipe->Freed()) << pipe->Path();
+    }
+}
+
 TEST_F(KestroStartTest, PipesAndLinksToDevicesOnTheDiscNeitherFreezeTheViewerNorHoldItsShutdown)
 {
     // The sample disc with two MR images, the report and the second patient's XA image
