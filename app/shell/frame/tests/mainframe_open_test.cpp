@@ -377,5 +377,11 @@ TEST_F(FileOpenTest, PipesMissingPathsFakeZipsAndBrokenDicomDirsEndAtOnceWithOne
     EXPECT_TRUE(IsDicomFile(QString::fromStdString(kSample + "/DICOM/CT0001")));
     EXPECT_FALSE(IsDicomFile(badRecords));
     EXPECT_NE(ClassifyOpenPath(badRecords), XEVOpenKind::DicomFile);
+    for (const std::string& path : {noRecords, badRecords.toStdString()}) {
+        XEVVEKHelper helper;
+        std::vector<PatientInfo*> patients;
+        EXPECT_EQ(helper.LoadDicomFile(QString::fromStdString(path), patients), 0) << path;
+        EXPECT_TRUE(patients.empty()) << path;
+    }
     EXPECT_FALSE(pipe.Freed());
 }
