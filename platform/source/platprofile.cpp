@@ -1,27 +1,11 @@
 #include "platform/platprofile.h"
 
 #include "platform/platcodepage.h"
+#include "platform/platfile.h"
 
-#include <cstdio>
 #include <optional>
 
 namespace {
-
-bool ReadWholeFile(const std::string& path, std::string& bytes)
-{
-    FILE* file = std::fopen(path.c_str(), "rbe");
-    if (file == nullptr) {
-        return false;
-    }
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        bytes.append(buffer, got);
-    }
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
-}
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view s)
@@ -121,7 +105,8 @@ std::optional<std::u16string> FindValue(std::u16string_view section, std::u16str
 {
     std::string bytes;
     std::u16string text;
-    if (!ReadWholeFile(path, bytes) || !DecodeFile(bytes, text)) {
+    // The settings file lies beside the program, on the disc: never a pipe or a device.
+    if (!PlatReadRegularFile(path, bytes) || !DecodeFile(bytes, text)) {
         return std::nullopt;
     }
     const std::u16string_view wantedSection = Trim(section);

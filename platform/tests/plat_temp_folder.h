@@ -1,11 +1,20 @@
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 // Test helpers of the platform tests.
 
@@ -67,4 +76,53 @@ public:
 private:
     const char* name_;
     std::optional<std::string> old_;
+};
+
+// A named pipe that no writer opens, so that an open for reading would wait for good. After
+// the grace time a watchdog opens the other end now and then: a blocked reader gets its
+// end of file, and the test fails on Freed() instead of hanging.
+class PlatStuckPipe {
+public:
+    explicit PlatStuckPipe(std::string path, std::chrono::milliseconds grace = std::chrono::seconds(8))
+        : path_(std::move(path))
+    {
+        made_ = ::mkfifo(path_.c_str(), 0600) == 0;
+        watchdog_ = std::thread([this, grace] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (wake_.wait_for(lock, grace, [this] { return stop_; })) {
+                return;
+            }
+            while (!wake_.wait_for(lock, std::chrono::milliseconds(20), [this] { return stop_; })) {
+                const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0) {
+                    freed_ = true;
+                    ::close(fd);
+                }
+            }
+        });
+    }
+    ~PlatStuckPipe()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        watchdog_.join();
+    }
+    PlatStuckPipe(const PlatStuckPipe&) = delete;
+    PlatStuckPipe& operator=(const PlatStuckPipe&) = delete;
+
+    bool Made() const { return made_; }
+    const std::string& Path() const { return path_; }
+    bool Freed() const { return freed_.load(); }
+
+private:
+    std::string path_;
+    bool made_ = false;
+    std::atomic<bool> freed_{false};
+    bool stop_ = false;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread watchdog_;
 };

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -82,6 +85,28 @@ TEST(FileInputStorage, MissingEmptyAndAdoptedFiles) {
   EXPECT_GE(s->stamp_count(), 2u);
   s->destroy();
   EXPECT_EQ(m.status().full_code(), 0u);
+}
+
+TEST(FileInputStorage, PipesAndDevicesAreRefusedWithoutWaiting) {
+  char folder[] = "/tmp/vek_storage_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string pipe = std::string(folder) + "/pipe";
+  const std::string zero = std::string(folder) + "/zero";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
+  for (const std::string& path : {pipe, zero}) {
+    VEK_TestManager m;
+    auto created = std::async(std::launch::async, [&] { return VEK_FileInputStorage::create(&m, path.c_str()); });
+    if (created.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << path << " was waited on";
+      ::close(::open(pipe.c_str(), O_WRONLY | O_NONBLOCK));  // frees the blocked open
+    }
+    EXPECT_EQ(created.get(), nullptr) << path;
+    EXPECT_REPORT(m, 0x80020000u, "VEK_PosixStorage::open()", 95);
+  }
+  std::remove(pipe.c_str());
+  std::remove(zero.c_str());
+  ::rmdir(folder);
 }
 
 TEST(FileInputStorage, FilesOfTwoGigabytesOrMoreAreRefused) {

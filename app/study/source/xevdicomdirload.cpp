@@ -27,6 +27,15 @@ bool IsSRClass(const QString& sopClass)
     return sopClass.startsWith(QString::fromUtf16(kSRClassPrefix));
 }
 
+// A DICOMDIR, readable or not, is never an image: one whose records fail to load must not
+// open as a nameless single file. Its record sequence or its file meta class tells.
+bool IsDirectoryData(const VEK_DICOMTagObj& info)
+{
+    constexpr char16_t kDirectoryStorageClass[] = u"1.2.840.10008.1.3.10";
+    return info.exist(0x0004, 0x1220) ||
+           VekToQString(info.get_string_value(0x0002, 0x0002)) == QString::fromUtf16(kDirectoryStorageClass);
+}
+
 // Destroys a storage when the call leaves.
 struct StorageGuard {
     VEK_FileInputStorage* storage;
@@ -443,7 +452,7 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
     StorageGuard guard{storage};
     try {
         VEK_DICOMInfo info(&callManager);
-        if (!info.load(storage)) {
+        if (!info.load(storage) || IsDirectoryData(info)) {
             return fail(10007, -2002);
         }
         const auto text = [&](uint16_t group, uint16_t element) {
@@ -520,9 +529,9 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
 
 namespace {
 
-// Whether the file loads as Info; every failure, thrown or not, gives 0.
+// Whether the file loads as Info and accept takes it; every failure, thrown or not, gives 0.
 template <class Info>
-int32_t LoadsAs(const QString& path)
+int32_t LoadsAs(const QString& path, bool (*accept)(const Info&) = nullptr)
 {
     try {
         VEK_DefaultManager callManager;
@@ -533,7 +542,7 @@ int32_t LoadsAs(const QString& path)
         }
         StorageGuard guard{storage};
         Info info(&callManager);
-        return info.load(storage) ? 1 : 0;
+        return info.load(storage) && (accept == nullptr || accept(info)) ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -548,5 +557,5 @@ int32_t XEVVEKHelper::IsDicomDir(const QString& path)
 
 int32_t XEVVEKHelper::IsDicomFile(const QString& path)
 {
-    return LoadsAs<VEK_DICOMInfo>(path);
+    return LoadsAs<VEK_DICOMInfo>(path, [](const VEK_DICOMInfo& info) { return !IsDirectoryData(info); });
 }

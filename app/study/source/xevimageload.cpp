@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "platform/platfile.h"
 #include "shell/xevziparchive.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
@@ -378,7 +379,7 @@ void XEVVEKHelper::PrereadFile(const std::string& path)
     if (!buffer) {
         return;
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = PlatOpenRegularStream(path.c_str());
     if (file == nullptr) {
         return;
     }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/platfile.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
@@ -222,7 +223,8 @@ void XEVPatientList::ReadAheadProc()
             if (readAheadStop.load() != 0) {
                 break;
             }
-            FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
+            // Never a pipe or a device: the GUI thread joins this thread.
+            FILE* file = PlatOpenRegularStream(QFile::encodeName(path).constData());
             if (file == nullptr) {
                 continue;
             }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platfile.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "study/xevpatientlist.h"
@@ -102,7 +103,7 @@ bool Preloader::ReadImage(const QString& path)
     if (Stopped()) {
         return false;
     }
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(QFile::encodeName(path).constData(), "rb"));
+    std::unique_ptr<FILE, FileCloser> file(PlatOpenRegularStream(QFile::encodeName(path).constData()));
     if (!file) {
         return true;
     }

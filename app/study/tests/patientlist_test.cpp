@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "loadertestkit.h"
+#include "plat_temp_folder.h"
 #include "platform/platevent.h"
 #include "shell/xev_uistring.h"
 #include "shell/xevcommonsettings.h"
@@ -378,4 +379,29 @@ TEST(ReadAheadTest, StopReturnsWithinABlockOfAHugeFile)
     list.StopReadAhead();
     EXPECT_LT(list.ReadAheadBytesRead(), int64_t(4) << 30);
     EXPECT_EQ(list.ReadAheadFilesRead(), 1);
+}
+
+TEST(ReadAheadTest, PipesAndDevicesOnTheDiscAreNeitherWaitedOnNorRead)
+{
+    // Sorted, the pipe and the link to /dev/zero come before the one real file.
+    QTemporaryDir dir;
+    PlatStuckPipe pipe(dir.filePath(QStringLiteral("a_pipe")).toStdString());
+    ASSERT_TRUE(pipe.Made());
+    const QString zero = dir.filePath(QStringLiteral("b_zero"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+    const QString real = dir.filePath(QStringLiteral("c_real"));
+    ASSERT_TRUE(MakeSparseFile(real, 1000000));
+    XEVPatientList list;
+    list.patients.push_back(PatientOfFiles({QString::fromStdString(pipe.Path()), zero, real}));
+
+    readHold = nullptr;
+    readEntered = nullptr;
+    readOrder.clear();
+    list.readAheadObserver = RecordRead;
+    list.StartReadAhead();
+    EXPECT_TRUE(Eventually([&] { return list.ReadAheadFilesRead() == 1; }));
+    list.StopReadAhead();
+    EXPECT_EQ(readOrder, std::vector<QString>{real});
+    EXPECT_EQ(list.ReadAheadBytesRead(), 1000000);
+    EXPECT_FALSE(pipe.Freed());
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "loadertestkit.h"
+#include "plat_temp_folder.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
@@ -232,4 +233,18 @@ TEST_F(PreloadTest, PausedAtItsGateUntilResumedAndStoppedByItsView)
     EXPECT_TRUE(state.preloadThread.IsEmpty());
     EXPECT_EQ(state.IsPreloadRunning(), 0);
     EXPECT_EQ(state.painting.load(), 0);
+}
+
+TEST_F(PreloadTest, PipesAndDevicesOnTheDiscAreNeitherWaitedOnNorRead)
+{
+    FakeView view;
+    view.AddStudy(0, {{"a", kMiB}, {"pipe", -1}, {"zero", -1}, {"b", kMiB}});
+    view.current = view.AddStudy(1, {{"cur", 1}});
+    PlatStuckPipe pipe(view.Path("pipe").toStdString());
+    ASSERT_TRUE(pipe.Made());
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), view.Path("zero")));
+    const int64_t before = GetLoadState().preloadFilesRead.load();
+    EXPECT_EQ(Run(view), (std::vector<QString>{view.Path("a"), view.Path("b")}));
+    EXPECT_EQ(GetLoadState().preloadFilesRead.load() - before, 2);
+    EXPECT_FALSE(pipe.Freed());
 }

@@ -17,6 +17,7 @@
 
 #include <ioapi.h>
 
+#include "platform/platfile.h"
 #include "platform/platfolder.h"
 
 namespace {
@@ -169,10 +170,10 @@ voidpf ZCALLBACK ReaderOpen(voidpf, const void* path, int mode)
     if (path == nullptr || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) {
         return nullptr;
     }
-    // Non-blocking, so that a named pipe chosen by mistake is refused instead of waited on.
-    FdHolder fd(::open(static_cast<const char*>(path), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    // A named pipe chosen by mistake is refused instead of waited on.
+    FdHolder fd(PlatOpenRegularFile(static_cast<const char*>(path)));
     struct stat st {};
-    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
         return nullptr;
     }
     auto* reader = new (std::nothrow) ZipReader;
@@ -550,7 +551,7 @@ bool IsZipFile(const std::string& path)
 
 bool HasDicmMarker(const std::string& path)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = PlatOpenRegularStream(path.c_str());
     if (file == nullptr) {
         return false;
     }

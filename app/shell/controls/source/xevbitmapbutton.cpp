@@ -1,11 +1,17 @@
 #include "shell/xevbitmapbutton.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "platform/platfile.h"
 #include "shell/xev_utility.h"
 #include "shell/xevbitmap.h"
 
@@ -108,8 +114,12 @@ namespace {
 // A BMP file as a pixmap; null when it is missing or not a readable BMP.
 QPixmap LoadBmpFile(const QString& path)
 {
+    // Skins lie beside the program, on the disc: never a pipe or a device.
+    std::string bytes;
     QImage image;
-    if (!image.load(XEVFindPathNoCase(path), "BMP")) {
+    if (!PlatReadRegularFile(QFile::encodeName(XEVFindPathNoCase(path)).toStdString(), bytes) ||
+        !image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), int(std::min<size_t>(bytes.size(), INT_MAX)),
+                            "BMP")) {
         return QPixmap();
     }
     return QPixmap::fromImage(image);

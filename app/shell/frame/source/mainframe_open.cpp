@@ -140,6 +140,7 @@ void CMainFrame::StartPathLoad(const QString& path)
         break;
     }
     // The load fails on what is no DICOMDIR, and start-up reports that failure.
+    startPathUnopened_ = true;
     StartDicomDirLoad(path);
 }
 
@@ -150,6 +151,7 @@ void CMainFrame::ResetViewers()
     }
     // The same stop as closing: every thread that reads the records ends before they go.
     ShutDownLoaders();
+    startPathUnopened_ = false;
     if (CXEVListFormView* list = GetStudyList()) {
         list->loaded = 0;
         list->update();

@@ -12,6 +12,7 @@
 
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/platfolder.h"
 #include "shell/xev_uistring.h"
@@ -31,6 +32,7 @@ namespace {
 
 constexpr uint32_t kHelpMissingMessage = 10001;
 constexpr uint32_t kLoadFailedMessage = 10002;
+constexpr uint32_t kOpenFailedMessage = 10027;
 
 bool OpenWithDesktop(const QString& path)
 {
@@ -235,6 +237,7 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
     if (agreed_ == 0 || list == nullptr || list->loaded == 0) {
         return 0;
     }
+    const bool pathUnopened = std::exchange(startPathUnopened_, false);
     if (loadResult_ != 0) {
         if (GetCommonSettings().ModeOrvix == 0) {
             XEVShowFailureText(this, GetMessageString(kLoadFailedMessage));
@@ -243,6 +246,10 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         }
         EnablePaneControls(false);
         loadResult_ = 0;
+        // A path the user named says so, as File Open does; a missing disc stays silent.
+        if (pathUnopened) {
+            XEVShowFailureText(this, GetMessageString(kOpenFailedMessage));
+        }
         return 0;
     }
     list->ShowEntries();

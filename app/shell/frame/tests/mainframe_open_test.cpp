@@ -30,6 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kSample = KV_SAMPLE_DIR;
+const std::string kFrameData = FRAME_TEST_DATA_DIR;
 
 std::string ReadFile(const std::string& path)
 {
@@ -346,4 +347,41 @@ TEST_F(FileOpenTest, AForeignKestroIsNeitherUsedNorEmptied)
         EXPECT_EQ(Failures(), 2);
         EXPECT_EQ(ReadFile(other), "keep");
     }
+}
+
+TEST_F(FileOpenTest, PipesMissingPathsFakeZipsAndBrokenDicomDirsEndAtOnceWithOneMessage)
+{
+    Open(kSample + "/DICOMDIR");
+    const std::vector<size_t> shape = Shape();
+    PlatStuckPipe pipe(temp_.Path() + "/disc.zip");
+    ASSERT_TRUE(pipe.Made());
+    const std::string fakeZip = temp_.Write("fake.zip", std::string("PK\x03\x04", 4) + "no archive follows");
+    // A DICOMDIR that does not load as one is still no image.
+    const std::string noRecords = kFrameData + "/norecords/DICOMDIR";
+    for (const std::string& path : {pipe.Path(), temp_.Path() + "/missing", fakeZip, noRecords}) {
+        const int before = Failures();
+        QElapsedTimer clock;
+        clock.start();
+        chooser_.path = QString::fromStdString(path);
+        frame->OnFileOpen();
+        Pump();
+        EXPECT_LT(clock.elapsed(), 5000) << path;
+        ASSERT_EQ(Failures(), before + 1) << path;
+        EXPECT_EQ(box.texts.back(), GetMessageString(10027));
+        EXPECT_EQ(List().loaded, 1) << path;
+        EXPECT_EQ(Shape(), shape) << path;
+        EXPECT_EQ(frame->singleFileOpened, 0) << path;
+    }
+    // Records that fail to load never make the file an image either, whatever else it says.
+    const QString badRecords = QString::fromStdString(kFrameData + "/badrecords/DICOMDIR");
+    EXPECT_TRUE(IsDicomFile(QString::fromStdString(kSample + "/DICOM/CT0001")));
+    EXPECT_FALSE(IsDicomFile(badRecords));
+    EXPECT_NE(ClassifyOpenPath(badRecords), XEVOpenKind::DicomFile);
+    for (const std::string& path : {noRecords, badRecords.toStdString()}) {
+        XEVVEKHelper helper;
+        std::vector<PatientInfo*> patients;
+        EXPECT_EQ(helper.LoadDicomFile(QString::fromStdString(path), patients), 0) << path;
+        EXPECT_TRUE(patients.empty()) << path;
+    }
+    EXPECT_FALSE(pipe.Freed());
 }

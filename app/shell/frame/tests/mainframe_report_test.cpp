@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTextEdit>
 
 #include "framelisttestsupport.h"
+#include "plat_temp_folder.h"
 #include "shell/xev_uistring.h"
 #include "shell/xevreportdlg.h"
 
@@ -143,13 +145,20 @@ TEST_F(FrameReportTest, UnreadableReportNamesItsPathOnceAndShowsNothing)
     dicm.write(QByteArray(128, '\0') + QByteArray("DICM") + QByteArray(64, '\xff'));
     dicm.close();
     const QString missing = folder.filePath(QStringLiteral("gone"));
+    // A named pipe as the report's file: refused at once, never waited on.
+    PlatStuckPipe pipe(folder.filePath(QStringLiteral("SR0001")).toStdString());
+    ASSERT_TRUE(pipe.Made());
 
-    for (const QString& path : {text, marked, missing}) {
+    for (const QString& path : {text, marked, missing, QString::fromStdString(pipe.Path())}) {
         answers.shown.clear();
+        QElapsedTimer clock;
+        clock.start();
         EXPECT_FALSE(frame->OpenReport(&ReportSeries(path))) << path.toStdString();
+        EXPECT_LT(clock.elapsed(), 5000) << path.toStdString();
         ASSERT_EQ(answers.shown.size(), 1) << path.toStdString();
         EXPECT_EQ(answers.shown.front(), Unreadable(path));
     }
+    EXPECT_FALSE(pipe.Freed());
     answers.shown.clear();
 
     // The sample's report reads; a series without an "SR" record or nothing at all does not,

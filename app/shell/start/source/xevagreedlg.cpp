@@ -10,7 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "platform/platcodepage.h"
+#include "platform/platfile.h"
 #include "platform/platfolder.h"
 #include "shell/xev_uistring.h"
 #include "shell/xevbitmap.h"
@@ -157,15 +160,16 @@ void CXEVAgreeDlg::LoadAgreementText()
 
 int32_t CXEVAgreeDlg::ReadTextFile(const QString& path, QString& text)
 {
-    QFile file(path);
-    if (!file.exists()) {
+    if (!QFile::exists(path)) {
         return kXEVReadTextMissing;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Beside the program, on the disc: never a pipe or a device.
+    std::string bytes;
+    if (!PlatReadRegularFile(QFile::encodeName(path).toStdString(), bytes)) {
         return kXEVReadTextUnreadable;
     }
     text.clear();
-    const QString all = Decode(file.readAll());
+    const QString all = Decode(QByteArray::fromStdString(bytes));
     QStringList lines = all.split(u'\n');
     if (!lines.isEmpty() && lines.back().isEmpty()) {
         lines.removeLast();

@@ -1,10 +1,11 @@
 #include "viewer/xmlfileaccess.h"
 
-#include <QFile>
 #include <QXmlStreamReader>
 
 #include <limits>
+#include <string>
 
+#include "platform/platfile.h"
 #include "viewer/xevoverlaysettinginfo.h"
 
 // The document, parsed once: elements with their attributes in document order, and whether
@@ -195,15 +196,12 @@ QString OverlayMacroDisplayName(const QString& keyword)
 
 bool XmlFileAccess::Load(const std::string& path)
 {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Beside the program, on the disc: never a pipe or a device.
+    std::string bytes;
+    if (!PlatReadRegularFile(path, bytes)) {
         return false;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return false;
-    }
-    return LoadFromData(bytes);
+    return LoadFromData(QByteArray::fromStdString(bytes));
 }
 
 bool XmlFileAccess::LoadFromData(const QByteArray& bytes)

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include "platform/platfile.h"
 #include "vek_posixstorage.h"
 
 namespace {
@@ -12,14 +13,12 @@ constexpr const char* kFile = "framework/io/source/vek_posixlowlevelio.cpp";
 int32_t VEK_PosixLowLevelIO::open_low(const char* path, int mode) {
   if (fd_ != -1) close();
   if (mode == 1) {
-    struct stat st;
-    if (::stat(path, &st) != 0) return -1;
-    int fd;
-    do fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    while (fd == -1 && errno == EINTR);
+    // A named pipe or a device on a disc is refused, never waited on or read without end.
+    const int fd = PlatOpenRegularFile(path);
     if (fd == -1) return -1;
     // The size as the open descriptor sees it, and refused when positions cannot hold it.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > INT32_MAX) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size > INT32_MAX) {
       ::close(fd);
       return -1;
     }

@@ -207,7 +207,8 @@ public:
     // 10027. False then.
     bool OpenPath(const QString& path);
     // The path given on the command line, told apart like File Open's; what is none of the
-    // three kinds goes to the DICOMDIR load, whose failure start-up reports.
+    // three kinds goes to the DICOMDIR load, whose failure start-up reports (under
+    // "ModeOrvix" with message 10027, as File Open does).
     void StartPathLoad(const QString& path);
     // Stops every reader of the records and empties the list and the cells.
     void ResetViewers();
@@ -257,6 +258,7 @@ private:
     int32_t agreementMode_ = 0;
     uint8_t fileOpenEnabled_ = 0;
     int32_t startedViewing_ = 0;
+    bool startPathUnopened_ = false;   // the command-line path went to the DICOMDIR load
     bool shutDown_ = false;
     // Series-composition switch and the SR report.
     SelectionRecord selection_;

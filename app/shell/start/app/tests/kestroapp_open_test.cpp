@@ -190,7 +190,9 @@ TEST_F(CommandLineArchiveTest, TheCommandLineTellsTheThreeKindsApart)
         XEVKestroInstance instance;
         ASSERT_TRUE(instance.InitInstance({QStringLiteral("kestro"), QString::fromStdString(c.path)}));
         CMainFrame& frame = *instance.MainFrame();
-        ASSERT_TRUE(PumpUntil([&] { return frame.GetStudyList()->loaded != 0; })) << c.path;
+        // The frame takes the result from a message the list posts once it has loaded.
+        ASSERT_TRUE(PumpUntil([&] { return frame.GetStudyList()->loaded != 0 && frame.LoadResult() == c.result; }))
+            << c.path;
         EXPECT_EQ(frame.GetStudyList()->patients.size(), c.patients) << c.path;
         EXPECT_EQ(frame.singleFileOpened, c.patients == 1 ? 1 : 0) << c.path;
         EXPECT_EQ(frame.LoadResult(), c.result) << c.path;

@@ -9,8 +9,11 @@
 #include <cstdlib>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <filesystem>
 #include <functional>
+#include <memory>
 
+#include "plat_temp_folder.h"
 #include "platform/platfolder.h"
 #include "qtguitestapp.h"
 #include "shell/kestroapp.h"
@@ -349,15 +352,138 @@ TEST_F(KestroStartTest, MissingDicomDirEndsAfterAcceptanceOnlyUnlessOrvix)
     instance_->ExitInstance(0);
     instance_.reset();
 
+    // Under "ModeOrvix" the window stays for File Open; the path the user named is said to
+    // be unreadable once, as File Open says it.
     WriteIni(1);
     ASSERT_TRUE(Start({missing}));
     Frame().AgreementDialog()->OnOK();
     ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); }));
     Wait(50);
     EXPECT_TRUE(Frame().isVisible());
-    EXPECT_EQ(box_.count, 1);
+    EXPECT_EQ(box_.count, 2);
+    EXPECT_EQ(box_.last, GetMessageString(10027));
     EXPECT_EQ(Frame().FileOpenEnabled(), 1);
     EXPECT_FALSE(Frame().GetTitlePane()->ButtonAt(CXEVTitleFormView::kWindowLevel).isEnabled());
+    instance_->ExitInstance(0);
+    instance_.reset();
+
+    // No path and no disc: the same empty window, and nothing to say.
+    ASSERT_TRUE(Start({}));
+    Frame().AgreementDialog()->OnOK();
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); }));
+    Wait(50);
+    EXPECT_TRUE(Frame().isVisible());
+    EXPECT_EQ(box_.count, 2);
+    EXPECT_EQ(Frame().FileOpenEnabled(), 1);
+    EXPECT_FALSE(Frame().GetTitlePane()->ButtonAt(CXEVTitleFormView::kWindowLevel).isEnabled());
+}
+
+TEST_F(KestroStartTest, UnopenableCommandLinePathsSayItOnceAndLeaveAWindowToOpenFrom)
+{
+    QTemporaryDir temp;
+    PlatStuckPipe pipe(temp.filePath(QStringLiteral("DICOMDIR")).toStdString());
+    ASSERT_TRUE(pipe.Made());
+    const QString fakeZip = temp.filePath(QStringLiteral("disc.zip"));
+    QFile zip(fakeZip);
+    ASSERT_TRUE(zip.open(QIODevice::WriteOnly));
+    zip.write(QByteArray("PK\x03\x04", 4) + "no archive follows");
+    zip.close();
+    // A DICOMDIR that does not load as one is no image either.
+    const QString noRecords = QStringLiteral(FRAME_TEST_DATA_DIR "/norecords/DICOMDIR");
+
+    WriteIni(1);
+    for (const QString& path : {QString::fromStdString(pipe.Path()), fakeZip, noRecords}) {
+        const int before = box_.count;
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(Start({QStringLiteral("/Agree"), path}));
+        ASSERT_TRUE(PumpUntil([&] { return box_.count > before; }, 5000)) << path.toStdString();
+        EXPECT_LT(clock.elapsed(), 5000) << path.toStdString();
+        Wait(50);
+        EXPECT_EQ(box_.count, before + 1) << path.toStdString();
+        EXPECT_EQ(box_.last, GetMessageString(10027));
+        EXPECT_TRUE(Frame().isVisible());
+        EXPECT_EQ(Frame().FileOpenEnabled(), 1);
+        EXPECT_TRUE(List().patients.empty());
+        EXPECT_EQ(Frame().singleFileOpened, 0);
+        instance_->ExitInstance(0);
+        instance_.reset();
+    }
+
+    // Without "ModeOrvix" the pipe ends the program as any unreadable disc does.
+    WriteIni(0);
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), QString::fromStdString(pipe.Path())}));
+    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }, 5000));
+    EXPECT_EQ(box_.last, GetMessageString(10002));
+    EXPECT_FALSE(pipe.Freed());
+}
+
+TEST_F(KestroStartTest, PipesBesideTheProgramAreTakenForMissingFiles)
+{
+    // The settings, the terms texts, the corner-text settings and a skin, all on the disc
+    // beside the program: pipes that no writer opens. Built-in defaults stand in for them.
+    const QDir program(program_.path());
+    ASSERT_TRUE(QFile::remove(program.filePath(QStringLiteral("ZYLV.INI"))));
+    ASSERT_TRUE(program.mkpath(QStringLiteral("Res")));
+    std::vector<std::unique_ptr<PlatStuckPipe>> pipes;
+    for (const char* name : {"ZYLV.INI", "AGR96.TXT", "AGR120.TXT", "OVERLAY.XML", "Res/Btn_kaichou_off.bmp"}) {
+        pipes.push_back(std::make_unique<PlatStuckPipe>(program.filePath(QString::fromLatin1(name)).toStdString()));
+        ASSERT_TRUE(pipes.back()->Made());
+    }
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(Start({kSampleDicomDir}));
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }, 5000));
+    Frame().AgreementDialog()->OnOK();
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(box_.count, 0);
+    for (const auto& pipe : pipes) {
+        EXPECT_FALSE(pipe->Freed()) << pipe->Path();
+    }
+}
+
+TEST_F(KestroStartTest, PipesAndLinksToDevicesOnTheDiscNeitherFreezeTheViewerNorHoldItsShutdown)
+{
+    // The sample disc with two MR images, the report and the second patient's XA image
+    // replaced by pipes that no writer opens and a link to /dev/zero. The scan reads every
+    // file and every report.
+    QTemporaryDir disc;
+    namespace fs = std::filesystem;
+    const fs::path root = disc.path().toStdString();
+    fs::copy(KV_SAMPLE_DIR, root, fs::copy_options::recursive);
+    std::vector<std::unique_ptr<PlatStuckPipe>> pipes;
+    for (const char* name : {"MR0003", "SR0001", "XA0001"}) {
+        fs::remove(root / "DICOM" / name);
+        pipes.push_back(std::make_unique<PlatStuckPipe>((root / "DICOM" / name).string()));
+        ASSERT_TRUE(pipes.back()->Made());
+    }
+    fs::remove(root / "DICOM" / "MR0004");
+    fs::create_symlink("/dev/zero", root / "DICOM" / "MR0004");
+    QFile ini(QDir(program_.path()).filePath(QStringLiteral("ZYLV.INI")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ini.write("[Options]\r\nModeMultiFrameRead=1\r\nModeSupportSR=1\r\nModeUnsupportSRDelList=1\r\n");
+    ini.close();
+
+    // The read-ahead passes the images before the pipe while the terms are still open; the
+    // terms answered, the frame stops it and shows the first study.
+    ASSERT_TRUE(Start({QString::fromStdString((root / "DICOMDIR").string())}));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && List().ReadAheadFilesRead() >= 7; }));
+    Frame().AgreementDialog()->OnOK();
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_TRUE(FirstCellSeries().endsWith(QStringLiteral("CT0001")));
+    EXPECT_EQ(List().patients.size(), 2u);
+    ASSERT_TRUE(PumpUntil([this] { return List().scanDone != 0; }));
+
+    QElapsedTimer clock;
+    clock.start();
+    Frame().close();
+    instance_->ExitInstance(0);
+    instance_.reset();
+    EXPECT_LT(clock.elapsed(), 5000);
+    for (const auto& pipe : pipes) {
+        EXPECT_FALSE(pipe->Freed()) << pipe->Path();
+    }
 }
 
 TEST_F(KestroStartTest, HelpFileMissingUnopenableAndTheTermsAgainOnF1)

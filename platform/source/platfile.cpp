@@ -1,0 +1,84 @@
+#include "platform/platfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+int Refuse(int fd, int error)
+{
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    errno = error;
+    return -1;
+}
+
+}  // namespace
+
+int PlatOpenRegularFile(const char* path)
+{
+    if (path == nullptr) {
+        return Refuse(-1, EINVAL);
+    }
+    // Looked at before the open as well, so that no device is opened at all: opening some
+    // acts on them.
+    struct stat st {};
+    if (::stat(path, &st) != 0) {
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Refuse(-1, EINVAL);
+    }
+    int fd = -1;
+    do {
+        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return -1;
+    }
+    // The path may name something else by now: what was opened decides.
+    if (::fstat(fd, &st) != 0) {
+        return Refuse(fd, errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Refuse(fd, EINVAL);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return Refuse(fd, errno);
+    }
+    return fd;
+}
+
+std::FILE* PlatOpenRegularStream(const char* path)
+{
+    const int fd = PlatOpenRegularFile(path);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        Refuse(fd, errno);
+    }
+    return file;
+}
+
+bool PlatReadRegularFile(const std::string& path, std::string& bytes)
+{
+    std::FILE* file = PlatOpenRegularStream(path.c_str());
+    if (file == nullptr) {
+        return false;
+    }
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes.append(buffer, got);
+    }
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
