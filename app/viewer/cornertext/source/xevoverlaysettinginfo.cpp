@@ -1,5 +1,7 @@
 #include "viewer/xevoverlaysettinginfo.h"
 
+#include "shell/xev_uistring.h"
+
 namespace {
 
 bool IsPosition(int32_t position)
@@ -9,11 +11,15 @@ bool IsPosition(int32_t position)
 
 }   // namespace
 
-// "DT": yyyy/mm/dd from the first eight characters; "TM": hh:mm:ss from the first six.
+// "DT": yyyy/mm/dd from the date's eight digits, also of the older dotted form; "TM":
+// hh:mm:ss from the first six characters.
 QString FormatDateTimeText(const QString& format, const QString& value)
 {
-    if (format == QLatin1String("DT") && value.size() >= 8) {
-        return value.left(4) + u'/' + value.mid(4, 2) + u'/' + value.mid(6, 2);
+    if (format == QLatin1String("DT")) {
+        const QString digits = XEVDateDigits(value);
+        if (!digits.isEmpty()) {
+            return digits.left(4) + u'/' + digits.mid(4, 2) + u'/' + digits.mid(6, 2);
+        }
     }
     if (format == QLatin1String("TM") && value.size() >= 6) {
         return value.left(2) + u':' + value.mid(2, 2) + u':' + value.mid(4, 2);
