@@ -1,6 +1,10 @@
 #include "platform/platfileid.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
 
 namespace {
 
@@ -16,6 +20,24 @@ std::string Folded(std::string_view name)
         c = LowerAscii(c);
     }
     return out;
+}
+
+// The real location of a path, every link followed; empty when it cannot be had.
+std::string RealPath(const std::string& path)
+{
+    char* real = realpath(path.empty() ? "." : path.c_str(), nullptr);
+    if (real == nullptr) {
+        return std::string();
+    }
+    std::string out(real);
+    std::free(real);
+    return out;
+}
+
+bool IsWithin(const std::string& path, const std::string& root)
+{
+    return path.compare(0, root.size(), root) == 0 &&
+           (path.size() == root.size() || path[root.size()] == '/' || root == "/");
 }
 
 } // namespace
@@ -105,15 +127,45 @@ std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view f
             path.append(part);
         }
         if (end == std::string_view::npos) {
-            return path;
+            return links_ == PlatLinks::Follow || StaysInside(std::string(folder), path) ? path : std::string();
         }
         path.push_back('/');
         start = end + 1;
     }
 }
 
+bool PlatFileIdResolver::StaysInside(const std::string& folder, const std::string& path)
+{
+    auto [root, added] = roots_.try_emplace(folder);
+    if (added) {
+        root->second = RealPath(folder);
+    }
+    // A folder that is not there holds nothing that could lead out of it.
+    if (root->second.empty()) {
+        return true;
+    }
+    // The deepest part of the path that exists decides: below it there are no links.
+    std::string prefix = path;
+    while (prefix.size() > folder.size()) {
+        const std::string real = RealPath(prefix);
+        if (!real.empty()) {
+            return IsWithin(real, root->second);
+        }
+        struct stat st {};
+        if (::lstat(prefix.c_str(), &st) == 0) {
+            return false;  // there but unresolvable: a dangling or looping link
+        }
+        const size_t slash = prefix.rfind('/');
+        if (slash == std::string::npos) {
+            break;
+        }
+        prefix.resize(slash);
+    }
+    return true;
+}
+
 std::string PlatJoinFileId(std::string_view folder, std::string_view fileId)
 {
-    PlatFileIdResolver resolver;
+    PlatFileIdResolver resolver(PlatLinks::Follow);
     return resolver.Join(folder, fileId);
 }

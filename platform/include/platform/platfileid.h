@@ -11,17 +11,25 @@
 // Components are separated by '\'.
 bool PlatIsSafeFileId(std::string_view fileId);
 
+// Whether a joined path may lead out of its folder through symbolic links.
+enum class PlatLinks { StayInside, Follow };
+
 // Joins file IDs to a folder. '\' becomes '/'; a component that is missing under its exact
 // name is found without regard to ASCII case, the exact name preferred. Each folder is
 // listed once per resolver, so a resolver should live as long as one pass over a disc.
 // One resolver serves one thread at a time.
 class PlatFileIdResolver {
 public:
-    // The joined path, or empty when the ID is refused (see PlatIsSafeFileId). A component
-    // found under no spelling is kept as written, so the caller's open fails on it.
+    explicit PlatFileIdResolver(PlatLinks links = PlatLinks::StayInside) : links_(links) {}
+
+    // The joined path, or empty when the ID is refused (see PlatIsSafeFileId) or, under
+    // StayInside, when its real location (links followed) lies outside the folder's. A
+    // component found under no spelling is kept as written, so the caller's open fails on it.
     std::string Join(std::string_view folder, std::string_view fileId);
 
 private:
+    bool StaysInside(const std::string& folder, const std::string& path);
+
     struct Listing {
         bool read = false;
         std::unordered_map<std::string, std::string> exact;   // name -> name
@@ -29,8 +37,11 @@ private:
     };
     const Listing& List(const std::string& folder);
 
+    PlatLinks links_;
     std::unordered_map<std::string, Listing> listings_;
+    std::unordered_map<std::string, std::string> roots_;  // folder -> its real location
 };
 
-// One-off join with its own resolver.
+// One-off join with its own resolver, links followed wherever they lead: for the program's
+// own files.
 std::string PlatJoinFileId(std::string_view folder, std::string_view fileId);
