@@ -52,8 +52,10 @@ Frame read_frame(VEK_TestManager& m, const std::vector<uint8_t>& file, uint32_t 
   return out;
 }
 
-std::vector<uint8_t> expected_pixels(const std::string& file, uint32_t frame) {
-  std::ifstream in(std::string(VEK_TEST_DATA_DIR) + "/readdicom_expected.txt");
+// "<file> <frame> <hex>" lines of an oracle's list.
+std::vector<uint8_t> expected_pixels(const std::string& file, uint32_t frame,
+                                     const char* list = "readdicom_expected.txt") {
+  std::ifstream in(std::string(VEK_TEST_DATA_DIR) + "/" + list);
   std::string name, hex;
   uint32_t k = 0;
   while (in >> name >> k >> hex)
@@ -884,20 +886,9 @@ TEST(ReadDICOMJPEG, RefusingEachAllocationLeaksNothing) {
 
 namespace {
 
-// "<file> <frame> <hex>" lines of onebit_expected.txt: pydicom's samples, each row packed
-// first pixel in bit 7 by numpy.
+// onebit_expected.txt holds pydicom's samples, each row packed first pixel in bit 7 by numpy.
 std::vector<uint8_t> onebit_expected(const std::string& file, uint32_t frame) {
-  std::ifstream in(std::string(VEK_TEST_DATA_DIR) + "/onebit_expected.txt");
-  std::string name, hex;
-  uint32_t k = 0;
-  while (in >> name >> k >> hex)
-    if (name == file && k == frame) {
-      std::vector<uint8_t> v;
-      for (size_t i = 0; i + 1 < hex.size(); i += 2) v.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
-      return v;
-    }
-  ADD_FAILURE() << "no expected pixels for " << file << " " << frame;
-  return {};
+  return expected_pixels(file, frame, "onebit_expected.txt");
 }
 
 }  // namespace
