@@ -84,6 +84,9 @@ const PlatFileIdResolver::Listing& PlatFileIdResolver::List(const std::string& f
             continue;
         }
         listing.exact.emplace(name, name);
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            listing.links.insert(name);
+        }
         // Several spellings of one name: the smallest in byte order, so the choice does not
         // depend on the order the file system lists them in.
         auto [it, inserted] = listing.folded.emplace(Folded(name), name);
@@ -144,12 +147,31 @@ bool PlatFileIdResolver::StaysInside(const std::string& folder, const std::strin
     if (root->second.empty()) {
         return true;
     }
-    // The deepest part of the path that exists decides: below it there are no links.
-    std::string prefix = path;
-    while (prefix.size() > folder.size()) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash < folder.size()) {
+        return Resolves(path, folder.size(), root->second);
+    }
+    // A disc holds many files per folder: each folder is resolved once, and a file only
+    // needs its own resolving when it is a link.
+    const std::string parent = path.substr(0, slash);
+    auto [inside, fresh] = insideFolders_.try_emplace(parent);
+    if (fresh) {
+        inside->second = Resolves(parent, folder.size(), root->second);
+    }
+    if (List(parent + '/').links.count(path.substr(slash + 1)) == 0) {
+        return inside->second;
+    }
+    return Resolves(path, folder.size(), root->second);
+}
+
+// The deepest part of the path beyond the folder's own length that exists decides: below it
+// there are no links.
+bool PlatFileIdResolver::Resolves(std::string prefix, size_t folderLength, const std::string& root)
+{
+    while (prefix.size() > folderLength) {
         const std::string real = RealPath(prefix);
         if (!real.empty()) {
-            return IsWithin(real, root->second);
+            return IsWithin(real, root);
         }
         struct stat st {};
         if (::lstat(prefix.c_str(), &st) == 0) {

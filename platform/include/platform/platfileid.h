@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 // DICOM Referenced File IDs ("IMG\0001") as paths on a disc copied to Linux.
 
@@ -29,17 +30,20 @@ public:
 
 private:
     bool StaysInside(const std::string& folder, const std::string& path);
+    static bool Resolves(std::string prefix, size_t folderLength, const std::string& root);
 
     struct Listing {
         bool read = false;
         std::unordered_map<std::string, std::string> exact;   // name -> name
         std::unordered_map<std::string, std::string> folded;  // lower-case name -> first name in byte order
+        std::unordered_set<std::string> links;                // names that are or may be links
     };
     const Listing& List(const std::string& folder);
 
     PlatLinks links_;
     std::unordered_map<std::string, Listing> listings_;
     std::unordered_map<std::string, std::string> roots_;  // folder -> its real location
+    std::unordered_map<std::string, bool> insideFolders_; // folder below a root -> stays inside
 };
 
 // One-off join with its own resolver, links followed wherever they lead: for the program's
