@@ -38,7 +38,7 @@ struct StorageGuard {
 // The frames a file can hold: whole frames of the record's own geometry in its bytes when the
 // record gives rows and columns (bits 1 and one sample when not given: the smallest frame), or
 // else what the file's own header and data lay out.
-uint64_t FramesTheFileHolds(const QFileInfo& file, const VEK_DICOMTagObj* record)
+uint64_t FramesTheFileHolds(const QFileInfo& file, const VEK_DICOMTagObj* record, uint64_t claimed)
 {
     const auto value = [record](uint16_t element, uint64_t otherwise) -> uint64_t {
         if (record == nullptr || !record->exist(0x0028, element)) {
@@ -50,6 +50,11 @@ uint64_t FramesTheFileHolds(const QFileInfo& file, const VEK_DICOMTagObj* record
                                std::max<uint64_t>(value(0x0100, 1), 1);
     if (frameBits != 0) {
         return uint64_t(file.size()) * 8 / frameBits;
+    }
+    // Counts that frames of 64 x 64 bytes would fill pass without opening the file; only a
+    // count past that costs a read of the file's header.
+    if (claimed <= uint64_t(file.size()) / (64 * 64)) {
+        return claimed;
     }
     VEK_DefaultManager fileManager;
     const std::string nativePath = file.filePath().toStdString();
@@ -78,7 +83,7 @@ int32_t PlausibleFrameCount(int32_t frames, const QString& path, const VEK_DICOM
     if (!file.exists()) {
         return 1;
     }
-    const uint64_t holds = FramesTheFileHolds(file, record);
+    const uint64_t holds = FramesTheFileHolds(file, record, uint64_t(frames));
     if (uint64_t(frames) <= holds) {
         return frames;
     }
