@@ -303,44 +303,6 @@ TEST(ZipFuzzCorpus, ReplaysThroughTheFuzzEntry)
 
 namespace {
 
-// A raw deflate stream of count MiB of zeros, about 1 KiB a MiB: one fully flushed block
-// repeated (each stands alone), then an empty final block.
-std::string DeflatedZeros(uint32_t mebibytes)
-{
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string zeros(1u << 20, '\0');
-    std::string block(1u << 16, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(zeros.data());
-    z.avail_in = static_cast<uInt>(zeros.size());
-    z.next_out = reinterpret_cast<Bytef*>(block.data());
-    z.avail_out = static_cast<uInt>(block.size());
-    EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
-    block.resize(block.size() - z.avail_out);
-    std::string tail(64, '\0');
-    z.next_out = reinterpret_cast<Bytef*>(tail.data());
-    z.avail_out = static_cast<uInt>(tail.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    tail.resize(tail.size() - z.avail_out);
-    deflateEnd(&z);
-    std::string out;
-    out.reserve(block.size() * mebibytes + tail.size());
-    for (uint32_t i = 0; i < mebibytes; ++i) {
-        out += block;
-    }
-    return out + tail;
-}
-
-uLong ZerosCrc(uint64_t size)
-{
-    const std::string zeros(1u << 20, '\0');
-    uLong crc = crc32(0, nullptr, 0);
-    for (uint64_t done = 0; done < size; done += zeros.size()) {
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()), static_cast<uInt>(std::min<uint64_t>(zeros.size(), size - done)));
-    }
-    return crc;
-}
-
 uint64_t OneGibFree(int)
 {
     return uint64_t(1) << 30;
@@ -358,9 +320,9 @@ struct FreeSpaceScope {
 // at the declared size and leaves no file; the same with stored data longer than declared.
 TEST_F(ZipTest, DataPastTheDeclaredSizeStopsTheCopy)
 {
-    const std::string bomb = DeflatedZeros(2048);
+    const std::string bomb = ZipMakerDeflatedZeros(2048);
     ASSERT_LT(bomb.size(), 3u << 20);
-    ZipMakerMember lying{"IMG/BOMB", bomb, false, 1u << 20, Z_DEFLATED, ZerosCrc(1u << 20)};
+    ZipMakerMember lying{"IMG/BOMB", bomb, false, 1u << 20, Z_DEFLATED, ZipMakerZerosCrc(1u << 20)};
     ZipMakerMember stored{"IMG/LONG", std::string(5000, 'l'), false, 1000};
     ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, lying, stored}));
     ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
@@ -368,7 +330,7 @@ TEST_F(ZipTest, DataPastTheDeclaredSizeStopsTheCopy)
     EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/LONG", ""), kZipTooLarge);
     EXPECT_EQ(CountFiles(kestro_ + "/IMG"), 0u);
     // Declared honestly, the same member extracts whole where there is room: checked on 8 MiB.
-    ZipMakerMember honest{"IMG/ZEROS", DeflatedZeros(8), false, 8u << 20, Z_DEFLATED, ZerosCrc(8u << 20)};
+    ZipMakerMember honest{"IMG/ZEROS", ZipMakerDeflatedZeros(8), false, 8u << 20, Z_DEFLATED, ZipMakerZerosCrc(8u << 20)};
     ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, honest}));
     ASSERT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/ZEROS", ""), kZipOk);
     EXPECT_EQ(fs::file_size(kestro_ + "/IMG/ZEROS"), 8u << 20);
@@ -379,7 +341,7 @@ TEST_F(ZipTest, DataPastTheDeclaredSizeStopsTheCopy)
 TEST_F(ZipTest, MemberPastTheFreeSpaceIsNotExtracted)
 {
     FreeSpaceScope scope(OneGibFree);
-    ZipMakerMember big{"IMG/BIG", DeflatedZeros(2048), false, uint64_t(2) << 30, Z_DEFLATED, 0};
+    ZipMakerMember big{"IMG/BIG", ZipMakerDeflatedZeros(2048), false, uint64_t(2) << 30, Z_DEFLATED, 0};
     ZipMakerMember edge{"IMG/EDGE", "x", false, (uint64_t(1) << 30) - kZipFreeSpaceMargin + 1};
     ZipMakerMember fits{"IMG/FITS", "fits"};
     ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, big, edge, fits}));

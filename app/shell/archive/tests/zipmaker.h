@@ -6,6 +6,7 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,4 +50,42 @@ inline bool MakeZip(const std::string& path, const std::vector<ZipMakerMember>& 
         }
     }
     return zipClose(zip, nullptr) == ZIP_OK && ok;
+}
+
+// A raw deflate stream of count MiB of zeros, about 1 KiB a MiB: one fully flushed block
+// repeated (each stands alone), then an empty final block.
+inline std::string ZipMakerDeflatedZeros(uint32_t mebibytes)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    std::string zeros(1u << 20, '\0');
+    std::string block(1u << 16, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(zeros.size());
+    z.next_out = reinterpret_cast<Bytef*>(block.data());
+    z.avail_out = static_cast<uInt>(block.size());
+    deflate(&z, Z_FULL_FLUSH);
+    block.resize(block.size() - z.avail_out);
+    std::string tail(64, '\0');
+    z.next_out = reinterpret_cast<Bytef*>(tail.data());
+    z.avail_out = static_cast<uInt>(tail.size());
+    deflate(&z, Z_FINISH);
+    tail.resize(tail.size() - z.avail_out);
+    deflateEnd(&z);
+    std::string out;
+    out.reserve(block.size() * mebibytes + tail.size());
+    for (uint32_t i = 0; i < mebibytes; ++i) {
+        out += block;
+    }
+    return out + tail;
+}
+
+inline uLong ZipMakerZerosCrc(uint64_t size)
+{
+    const std::string zeros(1u << 20, '\0');
+    uLong crc = crc32(0, nullptr, 0);
+    for (uint64_t done = 0; done < size; done += zeros.size()) {
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()), static_cast<uInt>(std::min<uint64_t>(zeros.size(), size - done)));
+    }
+    return crc;
 }
