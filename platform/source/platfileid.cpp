@@ -1,6 +1,10 @@
 #include "platform/platfileid.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
 
 namespace {
 
@@ -16,6 +20,24 @@ std::string Folded(std::string_view name)
         c = LowerAscii(c);
     }
     return out;
+}
+
+// The real location of a path, every link followed; empty when it cannot be had.
+std::string RealPath(const std::string& path)
+{
+    char* real = realpath(path.empty() ? "." : path.c_str(), nullptr);
+    if (real == nullptr) {
+        return std::string();
+    }
+    std::string out(real);
+    std::free(real);
+    return out;
+}
+
+bool IsWithin(const std::string& path, const std::string& root)
+{
+    return path.compare(0, root.size(), root) == 0 &&
+           (path.size() == root.size() || path[root.size()] == '/' || root == "/");
 }
 
 } // namespace
@@ -62,6 +84,9 @@ const PlatFileIdResolver::Listing& PlatFileIdResolver::List(const std::string& f
             continue;
         }
         listing.exact.emplace(name, name);
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            listing.links.insert(name);
+        }
         // Several spellings of one name: the smallest in byte order, so the choice does not
         // depend on the order the file system lists them in.
         auto [it, inserted] = listing.folded.emplace(Folded(name), name);
@@ -105,15 +130,64 @@ std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view f
             path.append(part);
         }
         if (end == std::string_view::npos) {
-            return path;
+            return links_ == PlatLinks::Follow || StaysInside(std::string(folder), path) ? path : std::string();
         }
         path.push_back('/');
         start = end + 1;
     }
 }
 
+bool PlatFileIdResolver::StaysInside(const std::string& folder, const std::string& path)
+{
+    auto [root, added] = roots_.try_emplace(folder);
+    if (added) {
+        root->second = RealPath(folder);
+    }
+    // A folder that is not there holds nothing that could lead out of it.
+    if (root->second.empty()) {
+        return true;
+    }
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash < folder.size()) {
+        return Resolves(path, folder.size(), root->second);
+    }
+    // A disc holds many files per folder: each folder is resolved once, and a file only
+    // needs its own resolving when it is a link.
+    const std::string parent = path.substr(0, slash);
+    auto [inside, fresh] = insideFolders_.try_emplace(parent);
+    if (fresh) {
+        inside->second = Resolves(parent, folder.size(), root->second);
+    }
+    if (List(parent + '/').links.count(path.substr(slash + 1)) == 0) {
+        return inside->second;
+    }
+    return Resolves(path, folder.size(), root->second);
+}
+
+// The deepest part of the path beyond the folder's own length that exists decides: below it
+// there are no links.
+bool PlatFileIdResolver::Resolves(std::string prefix, size_t folderLength, const std::string& root)
+{
+    while (prefix.size() > folderLength) {
+        const std::string real = RealPath(prefix);
+        if (!real.empty()) {
+            return IsWithin(real, root);
+        }
+        struct stat st {};
+        if (::lstat(prefix.c_str(), &st) == 0) {
+            return false;  // there but unresolvable: a dangling or looping link
+        }
+        const size_t slash = prefix.rfind('/');
+        if (slash == std::string::npos) {
+            break;
+        }
+        prefix.resize(slash);
+    }
+    return true;
+}
+
 std::string PlatJoinFileId(std::string_view folder, std::string_view fileId)
 {
-    PlatFileIdResolver resolver;
+    PlatFileIdResolver resolver(PlatLinks::Follow);
     return resolver.Join(folder, fileId);
 }

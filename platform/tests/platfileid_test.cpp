@@ -70,3 +70,38 @@ TEST(PlatFileId, ProgramFolderFilesResolveTheSameWay)
     EXPECT_EQ(resolver.Join(PlatGetModuleFolder(), "Res\\BTN_ON.BMP"), program / "res/btn_on.bmp");
     PlatSetModuleFolderForTest("");
 }
+
+// Links that lead out of the disc's folder are refused like an unsafe ID, made at test time;
+// links that stay inside, and a disc folder reached through a link, resolve as before.
+TEST(PlatFileId, LinksLeavingTheDiscAreRefused)
+{
+    PlatTempFolder outside;
+    outside.Write("secret", "s");
+    outside.Write("folder/secret", "s");
+    PlatTempFolder disc;
+    disc.Write("img/0001", "x");
+    disc.Write("img/sub/0002", "x");
+    namespace fs = std::filesystem;
+    fs::create_symlink(outside / "secret", disc / "img/file");
+    fs::create_directory_symlink(outside / "folder", disc / "img/dir");
+    fs::create_symlink("../../" + fs::path(outside.Path()).filename().string() + "/secret", disc / "img/relative");
+    fs::create_symlink(outside / "missing", disc / "img/dangling");
+    fs::create_symlink(disc / "img/loop", disc / "img/loop");
+    fs::create_symlink("0001", disc / "img/inside");
+    fs::create_directory_symlink(disc / "img/sub", disc / "sublink");
+    fs::create_directory_symlink(disc.Path(), outside / "disc");
+
+    PlatFileIdResolver resolver;
+    for (const char* id : {"IMG\\FILE", "IMG\\DIR\\SECRET", "IMG\\DIR\\NEW", "IMG\\RELATIVE", "IMG\\DANGLING",
+                           "IMG\\LOOP", "IMG\\LOOP\\X"}) {
+        EXPECT_EQ(resolver.Join(disc.Path(), id), "") << id;
+    }
+    EXPECT_EQ(resolver.Join(disc.Path(), "IMG\\INSIDE"), disc / "img/inside");
+    EXPECT_EQ(resolver.Join(disc.Path(), "SUBLINK\\0002"), disc / "sublink/0002");
+    EXPECT_EQ(resolver.Join(disc.Path(), "IMG\\9999"), disc / "img/9999");
+    EXPECT_EQ(resolver.Join(outside / "disc", "IMG\\0001"), outside / "disc/img/0001");
+    EXPECT_EQ(resolver.Join(outside / "disc", "IMG\\FILE"), "");
+    EXPECT_EQ(resolver.Join(disc / "none", "IMG\\0001"), disc / "none/IMG/0001");
+    // The program's own files may be links to anywhere.
+    EXPECT_EQ(PlatJoinFileId(disc / "img", "FILE"), disc / "img/file");
+}

@@ -177,17 +177,41 @@ TEST(DICOMInfo, NativeFramesSplitTheValue) {
   EXPECT_EQ(l.info.multi_fragment_frames(), 0u);
 }
 
-TEST(DICOMInfo, HostileFrameCountIsRefused) {
-  // Frames smaller than one image, or of no byte at all, would lay out billions of frames.
-  for (const char* frames : {"4294967295", "3000002", "4"}) {
+TEST(DICOMInfo, FrameCountPastTheDataKeepsTheWholeFrames) {
+  // A count past the data gives the whole frames there, at whole-image steps, with a warning:
+  // a hostile count never lays out billions of frames.
+  for (const char* frames : {"4294967295", "2147483647", "3000002", "4"}) {
     DicomBytes d = DicomBytes::part10();
     d.image(1000, 1000, 8, "MONOCHROME2");
     d.text(0x0028, 0x0008, "IS", frames);
-    d.element(0x7FE0, 0x0010, "OB", std::vector<uint8_t>(3000001, 1));
+    const size_t value = d.element(0x7FE0, 0x0010, "OB", std::vector<uint8_t>(3500001, 1));
     Loaded l(d.bytes);
-    EXPECT_FALSE(l.ok) << frames;
-    EXPECT_REPORT(l.m, 0x80400000u, kPixelOffset, 469u);
+    ASSERT_TRUE(l.ok) << frames;
+    ASSERT_EQ(l.info.frame_count(), 3u) << frames;
+    for (uint32_t k = 0; k < 3; ++k) {
+      EXPECT_EQ(to_std(l.info.get_frame_positions(k)), std::vector<unsigned>{unsigned(value + k * 1000000)});
+      EXPECT_EQ(to_std(l.info.get_frame_lengths(k)), std::vector<unsigned>{1000000u});
+    }
+    EXPECT_EQ(l.m.status().full_code(), 0x40400000u) << frames;
+    EXPECT_STREQ(l.m.status().method(), kPixelOffset);
   }
+  // Not one whole frame: nothing to show.
+  DicomBytes short_value = DicomBytes::part10();
+  short_value.image(1000, 1000, 8, "MONOCHROME2");
+  short_value.text(0x0028, 0x0008, "IS", "2");
+  short_value.element(0x7FE0, 0x0010, "OB", std::vector<uint8_t>(999998, 1));
+  Loaded refused(short_value.bytes);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_REPORT(refused.m, 0x80400000u, kPixelOffset, 469u);
+  // RGB frames count three samples a pixel.
+  DicomBytes rgb = DicomBytes::part10();
+  rgb.image(10, 10, 8, "RGB", 3);
+  rgb.text(0x0028, 0x0008, "IS", "9");
+  rgb.element(0x7FE0, 0x0010, "OB", std::vector<uint8_t>(700, 1));
+  Loaded colour(rgb.bytes);
+  ASSERT_TRUE(colour.ok);
+  EXPECT_EQ(colour.info.frame_count(), 2u);
+  EXPECT_EQ(colour.info.get_frame_lengths(1)[0], 300u);
   // 4:2:2 frames hold two bytes per pixel: more than the floor, so unchanged.
   DicomBytes d = DicomBytes::part10();
   d.image(4, 4, 8, "YBR_FULL_422", 3);
@@ -500,4 +524,38 @@ TEST(DICOMInfo, RefusedAllocationsFailCleanly) {
         return ok;
       },
       [&] { EXPECT_TRUE(palette); });
+}
+
+// 2^31 - 1 frames claimed with the data of one 64 x 64 frame: that frame, as dcmj2pnm shows it.
+TEST(DICOMInfo, OneFrameOfTwoBillionClaimed) {
+  Loaded l(std::string("frames_past_data.dcm"));
+  ASSERT_TRUE(l.ok);
+  EXPECT_EQ(l.info.frame_count(), 1u);
+  EXPECT_EQ(to_std(l.info.get_frame_lengths(0)), std::vector<unsigned>{4096u});
+  EXPECT_EQ(l.m.status().full_code(), 0x40400000u);
+}
+
+// One-bit frames run on from bit to bit: frame k's bytes are those bits k x 100 .. k x 100 + 99
+// of a 10 x 10 image touch, and a count past the data keeps the frames whose bits are all there.
+TEST(DICOMInfo, OneBitFramesStartAtTheirBit) {
+  Loaded l(std::string("onebit_3f.dcm"));
+  ASSERT_TRUE(l.ok);
+  ASSERT_EQ(l.info.frame_count(), 3u);
+  const uint32_t value = l.info.get_frame_positions(0)[0];
+  EXPECT_EQ(to_std(l.info.get_frame_positions(1)), std::vector<unsigned>{value + 12});
+  EXPECT_EQ(to_std(l.info.get_frame_positions(2)), std::vector<unsigned>{value + 25});
+  EXPECT_EQ(to_std(l.info.get_frame_lengths(0)), std::vector<unsigned>{13u});
+  EXPECT_EQ(to_std(l.info.get_frame_lengths(1)), std::vector<unsigned>{13u});
+  EXPECT_EQ(to_std(l.info.get_frame_lengths(2)), std::vector<unsigned>{13u});
+  EXPECT_EQ(l.m.status().full_code(), 0u);
+  for (const char* frames : {"4", "2147483647"}) {
+    DicomBytes d = DicomBytes::part10();
+    d.image(10, 10, 1, "MONOCHROME2");
+    d.text(0x0028, 0x0008, "IS", frames);
+    d.element(0x7FE0, 0x0010, "OB", std::vector<uint8_t>(38, 1));
+    Loaded past(d.bytes);
+    ASSERT_TRUE(past.ok);
+    EXPECT_EQ(past.info.frame_count(), 3u) << frames;
+    EXPECT_EQ(past.m.status().full_code(), 0x40400000u);
+  }
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vek_readdicom.h"
@@ -51,8 +52,10 @@ Frame read_frame(VEK_TestManager& m, const std::vector<uint8_t>& file, uint32_t 
   return out;
 }
 
-std::vector<uint8_t> expected_pixels(const std::string& file, uint32_t frame) {
-  std::ifstream in(std::string(VEK_TEST_DATA_DIR) + "/readdicom_expected.txt");
+// "<file> <frame> <hex>" lines of an oracle's list.
+std::vector<uint8_t> expected_pixels(const std::string& file, uint32_t frame,
+                                     const char* list = "readdicom_expected.txt") {
+  std::ifstream in(std::string(VEK_TEST_DATA_DIR) + "/" + list);
   std::string name, hex;
   uint32_t k = 0;
   while (in >> name >> k >> hex)
@@ -879,4 +882,44 @@ TEST(ReadDICOMJPEG, RefusingEachAllocationLeaksNothing) {
     ASSERT_FALSE(expected.empty()) << name;
     expect_refusals_leak_nothing(name, expected);
   }
+}
+
+namespace {
+
+// onebit_expected.txt holds pydicom's samples, each row packed first pixel in bit 7 by numpy.
+std::vector<uint8_t> onebit_expected(const std::string& file, uint32_t frame) {
+  return expected_pixels(file, frame, "onebit_expected.txt");
+}
+
+}  // namespace
+
+// One-bit frames come out as the library's lines: first pixel in bit 7, each row on its own
+// bytes, unused low bits 0; equal to pydicom's samples for odd widths and mid-byte frames.
+TEST(ReadDICOM, OneBitFramesEqualPydicom) {
+  for (auto [name, frames, width, height] : {std::tuple{"onebit_13x7.dcm", 1u, 13u, 7u},
+                                             std::tuple{"onebit_512.dcm", 1u, 512u, 512u},
+                                             std::tuple{"onebit_3f.dcm", 3u, 10u, 10u}}) {
+    for (uint32_t k = 0; k < frames; ++k) {
+      VEK_TestManager m;
+      const Frame f = read_frame(m, read_fixture(name), k);
+      ASSERT_NE(f.engine, nullptr) << name << " frame " << k;
+      EXPECT_EQ(f.width, width);
+      EXPECT_EQ(f.height, height);
+      EXPECT_EQ(f.bits, 1u);
+      EXPECT_EQ(f.pixels, onebit_expected(name, k)) << name << " frame " << k;
+      expect_ok(m);
+    }
+  }
+}
+
+// Frames claimed past the data: the one frame there reads as dcmj2pnm shows it.
+TEST(ReadDICOM, FrameCountPastTheDataShowsTheFramesThere) {
+  VEK_TestManager m;
+  const Frame f = read_frame(m, read_fixture("frames_past_data.dcm"), 0);
+  ASSERT_NE(f.engine, nullptr);
+  EXPECT_EQ(f.pixels, onebit_expected("frames_past_data.dcm", 0));
+  EXPECT_EQ(m.status().full_code(), 0x40400000u);
+  m.clear();
+  EXPECT_EQ(read_frame(m, read_fixture("frames_past_data.dcm"), 1).engine, nullptr);
+  EXPECT_REPORT(m, 0x80800000u, kEngine, 107u);
 }

@@ -15,6 +15,8 @@
 #include "study/xevthread.h"
 #include "study/xevvekhelper.h"
 #include "xevstudytext.h"
+#include "vek_dicominfo.h"
+#include "vek_errorhandler.h"
 #include "vek_fileinputstorage.h"
 
 namespace {
@@ -42,9 +44,42 @@ struct StorageGuard {
     ~StorageGuard() { vek_destroy(storage); }
 };
 
-// One entry per frame the file can plausibly hold: a count above the file's byte size is
-// damage (or hostility) and must not make millions of entries.
-int32_t PlausibleFrameCount(int32_t frames, const QString& path)
+// The frames a file can hold: whole frames of the record's own geometry in its bytes when the
+// record gives rows and columns (bits 1 and one sample when not given: the smallest frame), or
+// else what the file's own header and data lay out.
+uint64_t FramesTheFileHolds(const QFileInfo& file, const VEK_DICOMTagObj* record, uint64_t claimed)
+{
+    const auto value = [record](uint16_t element, uint64_t otherwise) -> uint64_t {
+        if (record == nullptr || !record->exist(0x0028, element)) {
+            return otherwise;
+        }
+        return uint64_t(std::max<int32_t>(record->get_long_value(0x0028, element), 0));
+    };
+    const uint64_t frameBits = value(0x0010, 0) * value(0x0011, 0) * std::max<uint64_t>(value(0x0002, 1), 1) *
+                               std::max<uint64_t>(value(0x0100, 1), 1);
+    if (frameBits != 0) {
+        return uint64_t(file.size()) * 8 / frameBits;
+    }
+    // Counts that frames of 64 x 64 bytes would fill pass without opening the file; only a
+    // count past that costs a read of the file's header.
+    if (claimed <= uint64_t(file.size()) / (64 * 64)) {
+        return claimed;
+    }
+    VEK_DefaultManager fileManager;
+    const std::string nativePath = file.filePath().toStdString();
+    VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&fileManager, nativePath.c_str());
+    if (storage == nullptr) {
+        return 0;
+    }
+    StorageGuard guard{storage};
+    VEK_DICOMInfo info(&fileManager);
+    return info.load(storage) && info.has_pixel_data() != 0 ? info.frame_count() : 0;
+}
+
+// One entry per frame the file can hold: a count past that is damage (or hostility) and must
+// not make millions of entries. Clamped with a warning to manager.
+int32_t PlausibleFrameCount(int32_t frames, const QString& path, const VEK_DICOMTagObj* record,
+                            VEK_Manager* manager)
 {
     if (frames < 2) {
         return frames;
@@ -54,10 +89,15 @@ int32_t PlausibleFrameCount(int32_t frames, const QString& path)
     if (!file.exists() && GetLoadState().ExtractZipMember(path.toStdString(), std::string()) == 0) {
         file.refresh();
     }
-    if (!file.exists() || frames > file.size()) {
+    if (!file.exists()) {
         return 1;
     }
-    return frames;
+    const uint64_t holds = FramesTheFileHolds(file, record, uint64_t(frames));
+    if (uint64_t(frames) <= holds) {
+        return frames;
+    }
+    vek_report(manager, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
+    return int32_t(std::max<uint64_t>(holds, 1));
 }
 
 ImageInfo* NewEntry(const VEK_DICOMDIRImage& record, const QString& path, int32_t startFrame)
@@ -263,10 +303,11 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                         if (!goesOn()) {
                             break;
                         }
-                        // An ID that would leave the disc is not listed.
+                        // An ID that would leave the disc, through a link too, is not listed.
                         const std::string joined =
                             resolver.Join(folder, VekToQString(imageRecord.file_id).toStdString());
                         if (joined.empty()) {
+                            vek_report(&callManager, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
                             continue;
                         }
                         const QString filePath = QString::fromStdString(joined);
@@ -279,7 +320,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                                 frameNumber = 0;
                             }
                             split = frameNumber > 1 && splitByFile;
-                            frameNumber = split ? PlausibleFrameCount(frameNumber, filePath) : frameNumber;
+                            frameNumber = split ? PlausibleFrameCount(frameNumber, filePath, nullptr, &callManager)
+                                                : frameNumber;
                             split = split && frameNumber >= 2;
                         } else {
                             const VEK_DICOMTagObj& imageTags = imageRecord.common.tag;
@@ -289,7 +331,7 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                             if (frameNumber >= 1) {
                                 ++result.framedRecords;
                             }
-                            frameNumber = PlausibleFrameCount(frameNumber, filePath);
+                            frameNumber = PlausibleFrameCount(frameNumber, filePath, &imageTags, &callManager);
                             split = frameNumber >= 2;
                         }
                         if (split) {
@@ -494,7 +536,11 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
         if (info.exist(0x0028, 0x0008)) {
             frames = std::max(info.get_long_value(0x0028, 0x0008), 1);
         }
-        frames = std::max(PlausibleFrameCount(frames, path), 1);
+        if (info.has_pixel_data() != 0 && uint32_t(frames) > info.frame_count()) {
+            // The frames the data holds.
+            vek_report(&callManager, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
+            frames = int32_t(std::max<uint32_t>(info.frame_count(), 1));
+        }
         const bool basicText = text(0x0008, 0x0016) == QString::fromUtf16(kBasicTextSRClass);
         const QString sopInstanceUid = basicText ? QStringLiteral("SR") : text(0x0008, 0x0018);
         const int32_t instanceNumber = info.get_long_value(0x0020, 0x0013);

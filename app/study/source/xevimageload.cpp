@@ -301,6 +301,11 @@ bool XEVVEKHelper::WindowFromValueRange(const VEK_Header& frameHeader, const uin
     double maximum = -DBL_MAX;
     double minimum = DBL_MAX;
     switch (frameHeader.bits()) {
+    case 1:
+        // The two values a one-bit sample can take, at the window's edges: 0 black, 1 white.
+        centre = 0.5;
+        width = 1;
+        return true;
     case 8:
         isUnsigned ? SampleRange<uint8_t>(data, n, minimum, maximum) : SampleRange<int8_t>(data, n, minimum, maximum);
         break;

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 // DICOM Referenced File IDs ("IMG\0001") as paths on a disc copied to Linux.
 
@@ -11,26 +12,40 @@
 // Components are separated by '\'.
 bool PlatIsSafeFileId(std::string_view fileId);
 
+// Whether a joined path may lead out of its folder through symbolic links.
+enum class PlatLinks { StayInside, Follow };
+
 // Joins file IDs to a folder. '\' becomes '/'; a component that is missing under its exact
 // name is found without regard to ASCII case, the exact name preferred. Each folder is
 // listed once per resolver, so a resolver should live as long as one pass over a disc.
 // One resolver serves one thread at a time.
 class PlatFileIdResolver {
 public:
-    // The joined path, or empty when the ID is refused (see PlatIsSafeFileId). A component
-    // found under no spelling is kept as written, so the caller's open fails on it.
+    explicit PlatFileIdResolver(PlatLinks links = PlatLinks::StayInside) : links_(links) {}
+
+    // The joined path, or empty when the ID is refused (see PlatIsSafeFileId) or, under
+    // StayInside, when its real location (links followed) lies outside the folder's. A
+    // component found under no spelling is kept as written, so the caller's open fails on it.
     std::string Join(std::string_view folder, std::string_view fileId);
 
 private:
+    bool StaysInside(const std::string& folder, const std::string& path);
+    static bool Resolves(std::string prefix, size_t folderLength, const std::string& root);
+
     struct Listing {
         bool read = false;
         std::unordered_map<std::string, std::string> exact;   // name -> name
         std::unordered_map<std::string, std::string> folded;  // lower-case name -> first name in byte order
+        std::unordered_set<std::string> links;                // names that are or may be links
     };
     const Listing& List(const std::string& folder);
 
+    PlatLinks links_;
     std::unordered_map<std::string, Listing> listings_;
+    std::unordered_map<std::string, std::string> roots_;  // folder -> its real location
+    std::unordered_map<std::string, bool> insideFolders_; // folder below a root -> stays inside
 };
 
-// One-off join with its own resolver.
+// One-off join with its own resolver, links followed wherever they lead: for the program's
+// own files.
 std::string PlatJoinFileId(std::string_view folder, std::string_view fileId);

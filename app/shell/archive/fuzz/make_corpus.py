@@ -28,6 +28,20 @@ def archive(members, compression=zipfile.ZIP_DEFLATED, zip64=False):
     return out.getvalue()
 
 
+def lying(data, declared, compression):
+    """One member whose declared size and CRC are those of its first declared bytes."""
+    import struct, zlib
+    raw = bytearray(archive([("IMG/I1", data, REG)], compression))
+    crc = zlib.crc32(data[:declared])
+    local = raw.index(b"PK\x03\x04")
+    struct.pack_into("<I", raw, local + 14, crc)
+    struct.pack_into("<I", raw, local + 22, declared)
+    central = raw.index(b"PK\x01\x02")
+    struct.pack_into("<I", raw, central + 16, crc)
+    struct.pack_into("<I", raw, central + 24, declared)
+    return bytes(raw)
+
+
 REG = stat.S_IFREG | 0o644
 LNK = stat.S_IFLNK | 0o777
 
@@ -41,6 +55,8 @@ def main():
         archive([("../x", b"evil", REG), ("/x", b"evil", REG), ("C:\\x", b"evil", REG), ("x", b"/etc", LNK)]),
         archive([("N/" + "n" * 300, b"long", REG), ("a", b"", REG)]),
         archive([("big", bytes(range(256)) * 64, REG)], zip64=True),
+        lying(bytes(65536), 1024, zipfile.ZIP_DEFLATED),
+        lying(b"long" * 100, 40, zipfile.ZIP_STORED),
     ]
     whole = seeds[0]
     seeds.append(whole[: len(whole) // 2])

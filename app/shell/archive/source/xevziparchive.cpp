@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <dirent.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include <random>
 
 #include <ioapi.h>
+#include <zlib.h>
 
 #include "platform/platfile.h"
 #include "platform/platfolder.h"
@@ -295,6 +298,87 @@ zlib_filefunc64_def ReaderFunctions()
     return functions;
 }
 
+uint64_t StatFreeSpace(int dirFd)
+{
+    struct statvfs st {};
+    if (::fstatvfs(dirFd, &st) != 0) {
+        return 0;
+    }
+    return uint64_t(st.f_bavail) * st.f_frsize;
+}
+
+std::atomic<ZipFreeSpaceQuery> g_freeSpace{StatFreeSpace};
+
+// The open raw member's data, stored or deflated, into fd: kZipTooLarge as soon as it gives
+// more than its declared size, kZipReadFailed when it is broken, ends short or fails its CRC.
+int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int fd, char* buffer, char* packed)
+{
+    if (method != 0 && method != Z_DEFLATED) {
+        return kZipReadFailed;
+    }
+    z_stream stream{};
+    if (method == Z_DEFLATED && inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+        return kZipNoBuffer;
+    }
+    struct InflateEnd {
+        z_stream* stream;
+        ~InflateEnd()
+        {
+            if (stream != nullptr) {
+                inflateEnd(stream);
+            }
+        }
+    } end{method == Z_DEFLATED ? &stream : nullptr};
+    uint64_t written = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    bool finished = false;
+    const auto put = [&](const char* data, size_t size) {
+        if (size > info.uncompressed_size - written) {
+            return kZipTooLarge;
+        }
+        if (!WriteAll(fd, data, size)) {
+            return kZipWriteFailed;
+        }
+        written += size;
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size));
+        return kZipOk;
+    };
+    while (!finished) {
+        const int read = unzReadCurrentFile(handle, packed, kZipPackedBufferSize);
+        if (read < 0) {
+            return kZipReadFailed;
+        }
+        if (method == 0) {
+            if (read == 0) {
+                break;
+            }
+            if (const int32_t r = put(packed, size_t(read)); r != kZipOk) {
+                return r;
+            }
+            continue;
+        }
+        stream.next_in = reinterpret_cast<Bytef*>(packed);
+        stream.avail_in = static_cast<uInt>(read);
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = kZipCopyBufferSize;
+            const int z = inflate(&stream, Z_NO_FLUSH);
+            // Z_BUF_ERROR: no progress without more input.
+            if (z != Z_OK && z != Z_STREAM_END && z != Z_BUF_ERROR) {
+                return kZipReadFailed;
+            }
+            if (const int32_t r = put(buffer, kZipCopyBufferSize - stream.avail_out); r != kZipOk) {
+                return r;
+            }
+            finished = z == Z_STREAM_END;
+            if (read == 0 && !finished && stream.avail_out != 0) {
+                return kZipReadFailed;  // the data ends inside the stream
+            }
+        } while (!finished && stream.avail_out == 0);
+    }
+    return written == info.uncompressed_size && crc == info.crc ? kZipOk : kZipReadFailed;
+}
+
 bool DeleteTreeAt(int parent, const char* name);
 
 bool DeleteContents(int dirFd)
@@ -496,6 +580,11 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
     if (leaf.empty() || leaf == "." || leaf == "..") {
         return kZipCreateFailed;
     }
+    // Room for the member and a margin left for the rest of the system.
+    const uint64_t free = g_freeSpace.load()(dirFd);
+    if (info.uncompressed_size > free || free - info.uncompressed_size < kZipFreeSpaceMargin) {
+        return kZipNoSpace;
+    }
     std::string tempName;
     FdHolder out(CreateTempFile(dirFd, leaf, tempName));
     if (out.Get() < 0) {
@@ -510,30 +599,25 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
         return code;
     };
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kZipCopyBufferSize]);
-    if (buffer == nullptr) {
+    std::unique_ptr<char[]> packed(new (std::nothrow) char[kZipPackedBufferSize]);
+    if (buffer == nullptr || packed == nullptr) {
         return fail(kZipNoBuffer, false);
     }
-    if (unzOpenCurrentFile(handle_) != UNZ_OK) {
+    // Read raw and inflated here, so that the declared size is a hard limit: a member
+    // inflating past it stops there instead of filling the disc.
+    int method = 0;
+    if (unzOpenCurrentFile2(handle_, &method, nullptr, 1) != UNZ_OK) {
         return fail(kZipOpenFailed, false);
     }
-    uint64_t remaining = info.uncompressed_size;
-    while (remaining > 0) {
-        const unsigned chunk = static_cast<unsigned>(remaining < kZipCopyBufferSize ? remaining : kZipCopyBufferSize);
-        const int read = unzReadCurrentFile(handle_, buffer.get(), chunk);
-        // Nothing read while bytes are still owed: the data ends early.
-        if (read <= 0) {
-            return fail(kZipReadFailed, true);
-        }
-        if (!WriteAll(out.Get(), buffer.get(), static_cast<size_t>(read))) {
-            return fail(kZipWriteFailed, true);
-        }
-        remaining -= static_cast<uint64_t>(read);
+    const int32_t copied = CopyMember(handle_, method, info, out.Get(), buffer.get(), packed.get());
+    if (copied != kZipOk) {
+        return fail(copied, true);
     }
+    packed.reset();
     buffer.reset();
     if (::close(out.Release()) != 0) {
         return fail(kZipWriteFailed, true);
     }
-    // Checks the CRC once everything was read.
     if (unzCloseCurrentFile(handle_) != UNZ_OK) {
         return fail(kZipCloseFailed, false);
     }
@@ -541,6 +625,11 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
         return fail(kZipCreateFailed, false);
     }
     return kZipOk;
+}
+
+ZipFreeSpaceQuery SetZipFreeSpaceQuery(ZipFreeSpaceQuery query)
+{
+    return g_freeSpace.exchange(query != nullptr ? query : StatFreeSpace);
 }
 
 bool IsZipFile(const std::string& path)

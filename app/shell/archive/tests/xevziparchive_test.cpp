@@ -300,3 +300,60 @@ TEST(ZipFuzzCorpus, ReplaysThroughTheFuzzEntry)
 }
 
 }   // namespace
+
+namespace {
+
+uint64_t OneGibFree(int)
+{
+    return uint64_t(1) << 30;
+}
+
+struct FreeSpaceScope {
+    explicit FreeSpaceScope(ZipFreeSpaceQuery query) : before(SetZipFreeSpaceQuery(query)) {}
+    ~FreeSpaceScope() { SetZipFreeSpaceQuery(before); }
+    ZipFreeSpaceQuery before;
+};
+
+}  // namespace
+
+// 2 GiB of zeros packed in 2 MB, declared as 1 MiB with the CRC of its first MiB: the copy stops
+// at the declared size and leaves no file; the same with stored data longer than declared.
+TEST_F(ZipTest, DataPastTheDeclaredSizeStopsTheCopy)
+{
+    const std::string bomb = ZipMakerDeflatedZeros(2048);
+    ASSERT_LT(bomb.size(), 3u << 20);
+    ZipMakerMember lying{"IMG/BOMB", bomb, false, 1u << 20, Z_DEFLATED, ZipMakerZerosCrc(1u << 20)};
+    ZipMakerMember stored{"IMG/LONG", std::string(5000, 'l'), false, 1000};
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, lying, stored}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/BOMB", ""), kZipTooLarge);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/LONG", ""), kZipTooLarge);
+    EXPECT_EQ(CountFiles(kestro_ + "/IMG"), 0u);
+    // Declared honestly, the same member extracts whole where there is room: checked on 8 MiB.
+    ZipMakerMember honest{"IMG/ZEROS", ZipMakerDeflatedZeros(8), false, 8u << 20, Z_DEFLATED, ZipMakerZerosCrc(8u << 20)};
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, honest}));
+    ASSERT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/ZEROS", ""), kZipOk);
+    EXPECT_EQ(fs::file_size(kestro_ + "/IMG/ZEROS"), 8u << 20);
+    EXPECT_EQ(ReadFile(kestro_ + "/IMG/ZEROS"), std::string(8u << 20, '\0'));
+}
+
+// A member declared larger than the free space less the margin is never started; the DICOMDIR too.
+TEST_F(ZipTest, MemberPastTheFreeSpaceIsNotExtracted)
+{
+    FreeSpaceScope scope(OneGibFree);
+    ZipMakerMember big{"IMG/BIG", ZipMakerDeflatedZeros(2048), false, uint64_t(2) << 30, Z_DEFLATED, 0};
+    ZipMakerMember edge{"IMG/EDGE", "x", false, (uint64_t(1) << 30) - kZipFreeSpaceMargin + 1};
+    ZipMakerMember fits{"IMG/FITS", "fits"};
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, big, edge, fits}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/BIG", ""), kZipNoSpace);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/EDGE", ""), kZipNoSpace);
+    EXPECT_EQ(CountFiles(kestro_ + "/IMG"), 0u);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/FITS", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/IMG/FITS"), "fits");
+
+    ZipMakerMember dir{"DICOMDIR", "d", false, uint64_t(1) << 30};
+    ASSERT_TRUE(MakeZip(zip_, {dir}));
+    EXPECT_FALSE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_FALSE(fs::exists(kestro_));
+}

@@ -370,21 +370,56 @@ bool VEK_DICOMInfoInternal::make_native_frames(const PyrDicomDataElement* pixel,
   const int64_t position = pixel->GetValuePosition();
   const uint32_t length = pixel->GetLength();
   if (position < 0 || uint64_t(position) + length >= kPositionLimit) return false;
+  const uint32_t bits = root_->GetChildULongOr(0x0028, 0x0100, 0, kOwnVR, 0);
+  uint64_t image_bits = uint64_t(root_->GetChildULongOr(0x0028, 0x0010, 0, kOwnVR, 0)) *
+                        root_->GetChildULongOr(0x0028, 0x0011, 0, kOwnVR, 0) * bits;
+  // Subsampled chroma stores two samples a pixel (4:2:2) or one and a half (4:2:0).
+  const PyrString text = root_->GetChildStringOr(0x0028, 0x0004, PyrString(), kOwnVR, -1);
+  const std::u16string_view photometric = trimmed(text);
+  if (photometric == u"YBR_FULL_422" || photometric == u"YBR_PARTIAL_422")
+    image_bits *= 2;
+  else if (photometric == u"YBR_PARTIAL_420")
+    image_bits = image_bits * 3 / 2;
+  else
+    image_bits *= std::max<uint32_t>(root_->GetChildULongOr(0x0028, 0x0002, 0, kOwnVR, 0), 1);
+  // A count past the data is damage: the whole frames that are there still show.
+  const auto clamp = [&](uint64_t present) {
+    if (frames <= std::max<uint64_t>(present, 1)) return;
+    frames = uint32_t(std::max<uint64_t>(present, 1));
+    vek_report(manager_, VEK_WARNING_DATA, kPixelOffset, kFile, __LINE__);
+  };
+  if (bits == 1 && image_bits != 0) {
+    // One-bit frames run on from bit to bit: frame k starts at bit k x image bits, often
+    // inside a byte. Each frame's bytes are those its bits touch; the reader finds the
+    // starting bit again from the frame index.
+    frames = std::max<uint32_t>(frames, 1);
+    clamp(uint64_t(length) * 8 / image_bits);
+    frame_count_ = frames;
+    for (uint32_t k = 0; k < frames; ++k) {
+      const uint64_t first = uint64_t(k) * image_bits;
+      const uint64_t start = first / 8;
+      const uint64_t end = std::min<uint64_t>((first + image_bits + 7) / 8, length);
+      if (!add_frame(uint32_t(position + start), uint32_t(end > start ? end - start : 0))) return false;
+    }
+    return true;
+  }
   if (frames == 0) {
     frame_count_ = 1;
     return add_frame(uint32_t(position), length);
   }
-  const uint32_t size = length / frames;
-  if (frames > 1) {
-    // Frames smaller than one image cannot be; a hostile count would lay out billions.
-    const uint64_t image = uint64_t(root_->GetChildULongOr(0x0028, 0x0010, 0, kOwnVR, 0)) *
-                           root_->GetChildULongOr(0x0028, 0x0011, 0, kOwnVR, 0) *
-                           root_->GetChildULongOr(0x0028, 0x0100, 0, kOwnVR, 0) / 8;
-    if (size == 0 || size < image) return false;
+  // Frames smaller than one image cannot be; a hostile count would lay out billions.
+  const uint64_t image = image_bits / 8;
+  uint64_t size = length / frames;
+  if (frames > 1 && image != 0 && size < image) {
+    if (length < image) return false;  // not one whole frame
+    clamp(length / image);
+    size = image;
   }
+  // Without a frame's size a count cannot be checked, and no frame could be shown.
+  if (frames > 1 && (size == 0 || image == 0)) return false;
   frame_count_ = frames;
   for (uint32_t k = 0; k < frames; ++k)
-    if (!add_frame(uint32_t(position + uint64_t(k) * size), size)) return false;
+    if (!add_frame(uint32_t(position + uint64_t(k) * size), uint32_t(size))) return false;
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include "vek_colormatrix.h"
 #include "vek_combinedstorage.h"
 #include "vek_decorator.h"
+#include "vek_memorystorage.h"
 #include "vek_errorhandler.h"
 #include "vek_readdicomrleframe.h"
 #include "vek_readjfif.h"
@@ -145,6 +146,44 @@ VEK_InputStorage* frame_input(VEK_Manager* m, VEK_InputStorage* storage, const V
   for (uint32_t k = 0; k < parts.size(); ++k) parts[k]->destroy();
   return result;
 }
+// A native one-bit frame as the library's packed lines: DICOM runs the bits on from the
+// first pixel in bit 0, across row ends and into the next frame; a line here starts on a
+// byte with its first sample in bit 7, unused low bits 0. Frame k begins at bit
+// k x width x height x channels of the value. Null after a report.
+VEK_InputStorage* one_bit_lines(VEK_Manager* m, VEK_InputStorage* input, const VEK_Header& header, uint32_t frame) {
+  const uint64_t line_bits = uint64_t(header.width()) * header.channels();
+  const uint64_t image_bits = line_bits * header.height();
+  const uint64_t line_bytes = (line_bits + 7) / 8;
+  const uint32_t first = uint32_t(uint64_t(frame) * image_bits % 8);
+  const uint64_t source_bytes = (first + image_bits + 7) / 8;
+  if (line_bytes * header.height() > uint64_t(INT32_MAX) || source_bytes > uint64_t(INT32_MAX)) {
+    vek_report(m, VEK_ERROR_DATA, kEngine, kFile, __LINE__);
+    return nullptr;
+  }
+  VEK_Vector<uint8_t> source(m);
+  VEK_Vector<uint8_t> lines(m);
+  if (!source.resize(uint32_t(source_bytes), 0) || !lines.resize(uint32_t(line_bytes * header.height()), 0)) {
+    vek_report(m, VEK_ERROR_MEMORY, kEngine, kFile, __LINE__);
+    return nullptr;
+  }
+  if (input->read(source.data(), int32_t(source_bytes)) != int32_t(source_bytes)) {
+    vek_report(m, VEK_ERROR_DATA, kEngine, kFile, __LINE__);
+    return nullptr;
+  }
+  uint64_t bit = first;
+  for (uint32_t y = 0; y < header.height(); ++y) {
+    uint8_t* line = lines.data() + y * line_bytes;
+    for (uint64_t x = 0; x < line_bits; ++x, ++bit)
+      if ((source[uint32_t(bit / 8)] >> (bit % 8)) & 1) line[x / 8] |= uint8_t(0x80u >> (x % 8));
+  }
+  VEK_MemoryOutputStorage* out = VEK_MemoryOutputStorage::create(m, int32_t(std::max<uint32_t>(lines.size(), 1)));
+  VEK_InputStorage* result = nullptr;
+  if (out != nullptr && out->write(lines.data(), int32_t(lines.size())) == int32_t(lines.size()))
+    result = out->create_input_storage();
+  vek_destroy(out);
+  if (result == nullptr) vek_report(m, VEK_ERROR_MEMORY, kEngine, kFile, __LINE__);
+  return result;
+}
 }  // namespace
 
 VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, uint32_t frame) {
@@ -183,6 +222,11 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
   VEK_InputStorage* input = positions.size() == 1 && swapped_ow(storage, info)
                                 ? swapped_input(manager_, storage, info, positions[0], lengths[0])
                                 : frame_input(manager_, storage, positions, lengths);
+  if (input != nullptr && info.compression_kind() == 0 && info.bits() == 1) {
+    VEK_InputStorage* lines = one_bit_lines(manager_, input, info, frame);
+    input->destroy();
+    input = lines;
+  }
   if (input == nullptr) return nullptr;
   const int32_t order = int32_t(info.little_endian());
   bool partial = false;

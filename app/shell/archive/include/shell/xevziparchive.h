@@ -17,6 +17,8 @@ constexpr int32_t kZipNoBuffer = -2;
 constexpr int32_t kZipCreateFailed = -3;
 constexpr int32_t kZipNotOpen = -4;
 constexpr int32_t kZipWriteFailed = -5;
+constexpr int32_t kZipNoSpace = -6;    // the member does not fit the folder's free space
+constexpr int32_t kZipTooLarge = -7;   // the member gives more than its declared size
 constexpr int32_t kZipNotFound = -100;
 constexpr int32_t kZipOpenFailed = -101;
 constexpr int32_t kZipReadFailed = -102;
@@ -25,8 +27,16 @@ constexpr int32_t kZipNoFirstEntry = -104;
 constexpr int32_t kZipInfoFailed = -105;
 constexpr int32_t kZipNextFailed = -106;
 
-// The copy buffer, allocated once per extracted member.
+// The copy buffer, allocated once per extracted member, and the buffer of packed data.
 constexpr uint32_t kZipCopyBufferSize = 1048576;
+constexpr uint32_t kZipPackedBufferSize = 65536;
+// Free space a member must leave in the extraction folder's file system.
+constexpr uint64_t kZipFreeSpaceMargin = uint64_t(64) << 20;
+
+// Bytes free for this user in the file system of an open folder. Replaceable for tests;
+// returns the query before, null restores the real one.
+using ZipFreeSpaceQuery = uint64_t (*)(int dirFd);
+ZipFreeSpaceQuery SetZipFreeSpaceQuery(ZipFreeSpaceQuery query);
 
 class ZipArchive {
 public:
@@ -50,7 +60,9 @@ public:
     using EntryTest = std::function<bool(const std::string& name, const unz_file_info64& info)>;
     int32_t Locate(const EntryTest& wanted);
     // The entry Locate stopped at to the file leaf inside the open folder dirFd, through a
-    // new file renamed over it. A symbolic link is never extracted.
+    // new file renamed over it. A symbolic link is never extracted; nor a member whose
+    // declared size leaves less than the margin free (kZipNoSpace). Data past the declared
+    // size stops the copy (kZipTooLarge); a failed copy leaves no file.
     int32_t ExtractCurrent(int dirFd, const std::string& leaf);
 
 private:

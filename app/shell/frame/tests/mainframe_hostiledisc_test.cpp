@@ -1,0 +1,267 @@
+// Damaged and hostile discs opened through the real frame: each ends quickly, costs little
+// memory, reads nothing outside the disc and shows every intact image.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "frametestsupport.h"
+#include "plat_temp_folder.h"
+#include "shell/xev_uistring.h"
+#include "shell/xevfileopen.h"
+#include "shell/xevziparchive.h"
+#include "study/xevlistformview.h"
+#include "study/xevstudymodel.h"
+#include "zipmaker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kHostile = std::string(STUDY_TEST_DATA_DIR) + "/hostile";
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class ChosenPath : public XEVOpenFileDialog {
+public:
+    QString Choose(QWidget*) override { return path; }
+    QString path;
+};
+
+uint64_t PeakResidentBytes()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return uint64_t(usage.ru_maxrss) * 1024;
+}
+
+// The hostile disc copied into a folder of the test's own, with what the script cannot commit
+// made here: HUGE's 100 MB of pixel data as a sparse tail, IMG\LINK a link to an image outside
+// the disc and OUT a link to a folder outside holding X.
+class HostileDiscTest : public FrameTest {
+protected:
+    void SetUp() override
+    {
+        FrameTest::SetUp();
+        const char* old = std::getenv("TMPDIR");
+        hadTmp_ = old != nullptr;
+        oldTmp_ = hadTmp_ ? old : "";
+        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        disc_ = temp_.Path() + "/disc";
+        fs::copy(kHostile, disc_, fs::copy_options::recursive);
+        const uintmax_t header = fs::file_size(disc_ + "/IMG/HUGE");
+        fs::resize_file(disc_ + "/IMG/HUGE", header + 100000000);
+        const std::string outside = temp_.Path() + "/outside";
+        fs::create_directories(outside + "/folder");
+        fs::copy_file(disc_ + "/IMG/OK1", outside + "/secret");
+        fs::copy_file(disc_ + "/IMG/OK1", outside + "/folder/X");
+        fs::create_symlink(outside + "/secret", disc_ + "/IMG/LINK");
+        fs::create_directory_symlink(outside + "/folder", disc_ + "/OUT");
+        XEVSetOpenFileDialog(&chooser_);
+        GetCommonSettings().ModeOrvix = 1;
+        MakeFrame();
+        ASSERT_NE(frame->InstallStudyList(), nullptr);
+        frame->SetFileOpenEnabled(true);
+    }
+    void TearDown() override
+    {
+        frame->close();
+        frame.reset();
+        ForgetZipArchive();
+        SetZipFreeSpaceQuery(nullptr);
+        XEVSetOpenFileDialog(nullptr);
+        GetCommonSettings().ModeOrvix = 0;
+        hadTmp_ ? setenv("TMPDIR", oldTmp_.c_str(), 1) : unsetenv("TMPDIR");
+        FrameTest::TearDown();
+    }
+
+    CXEVListFormView& List() { return *frame->GetStudyList(); }
+
+    // Opens path through File Open and waits for the list; the load's time in ms.
+    qint64 Open(const std::string& path)
+    {
+        chooser_.path = QString::fromStdString(path);
+        QElapsedTimer timer;
+        timer.start();
+        frame->OnFileOpen();
+        while (List().loaded == 0 && timer.elapsed() < 30000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_EQ(List().loaded, 1);
+        return timer.elapsed();
+    }
+    // Each series' entries, as the list holds them.
+    std::vector<size_t> SeriesSizes()
+    {
+        std::vector<size_t> sizes;
+        for (PatientInfo* patient : List().patients) {
+            for (StudyInfo* study : patient->studies) {
+                for (SeriesInfo* series : study->series) {
+                    sizes.push_back(series->images.size());
+                }
+            }
+        }
+        return sizes;
+    }
+    SeriesInfo* Series(size_t index) { return List().patients.at(0)->studies.at(0)->series.at(index); }
+    // Shows the series and waits until count cells hold their pixels; those cells by position.
+    std::vector<XEVImageViewCtrl*> ShowSeries(SeriesInfo* series, size_t count)
+    {
+        Image().ShowSeries(series);
+        std::vector<XEVImageViewCtrl*> cells;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 10000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            cells.clear();
+            for (const auto& [id, cell] : Image().ActiveCells()) {
+                if (cell->CurrentImage() != nullptr && cell->HasFramePixels(0)) {
+                    cells.push_back(cell);
+                }
+            }
+            if (cells.size() >= count) {
+                break;
+            }
+        }
+        EXPECT_EQ(cells.size(), count);
+        return cells;
+    }
+    void ExpectCheap(qint64 elapsed)
+    {
+        EXPECT_LT(elapsed, 10000);
+        EXPECT_LT(PeakResidentBytes(), uint64_t(300) << 20);
+    }
+
+    PlatTempFolder temp_;
+    std::string disc_;
+    ChosenPath chooser_;
+    bool hadTmp_ = false;
+    std::string oldTmp_;
+};
+
+// Bright pixels of a painted cell.
+int BrightPixels(XEVImageViewCtrl* cell)
+{
+    const QImage image = cell->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int bright = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            bright += qGray(image.pixel(x, y)) > 200 ? 1 : 0;
+        }
+    }
+    return bright;
+}
+
+// Bright pixels of each cell once all paint some: a cell paints its frame once the load's
+// notice reached it.
+std::vector<int> PaintedBright(const std::vector<XEVImageViewCtrl*>& cells)
+{
+    std::vector<int> bright;
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        bright.clear();
+        for (XEVImageViewCtrl* cell : cells) {
+            bright.push_back(BrightPixels(cell));
+        }
+    } while (*std::min_element(bright.begin(), bright.end()) == 0 && timer.elapsed() < 10000);
+    return bright;
+}
+
+}  // namespace
+
+// Links out of the disc are not listed, a 10^8-frame record of a 100 MB file gets the entries
+// 512 x 512 x 16-bit frames would fill, 2^31 - 1 claimed frames with one frame's data give that
+// frame, and the intact images show: the ramp, and each frame of the one-bit file painted.
+TEST_F(HostileDiscTest, DamagedDiscShowsWhatIsIntact)
+{
+    const qint64 elapsed = Open(disc_ + "/DICOMDIR");
+    EXPECT_EQ(box.texts.size(), 0u);
+    ASSERT_EQ(SeriesSizes(), (std::vector<size_t>{1, 3, 1, 100000000ull * 8 / (512 * 512 * 16)}));
+    EXPECT_EQ(Series(0)->images[0]->filePath.toStdString(), disc_ + "/IMG/OK1");
+    for (size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(Series(1)->images[k]->startFrame, int32_t(k));
+    }
+
+    std::vector<XEVImageViewCtrl*> ramp = ShowSeries(Series(0), 1);
+    ASSERT_EQ(ramp.size(), 1u);
+    EXPECT_GT(PaintedBright(ramp)[0], 0);
+    ASSERT_EQ(ShowSeries(Series(2), 1).size(), 1u);
+
+    // Frame k sets rows k .. 2k + 3 of columns 2 .. 7: 24, 30 and 36 of 100 pixels.
+    std::vector<XEVImageViewCtrl*> bits = ShowSeries(Series(1), 3);
+    ASSERT_EQ(bits.size(), 3u);
+    const std::vector<int> bright = PaintedBright(bits);
+    ASSERT_GT(bright[0], 0);
+    EXPECT_NEAR(double(bright[1]) / bright[0], 30.0 / 24, 0.1);
+    EXPECT_NEAR(double(bright[2]) / bright[0], 36.0 / 24, 0.1);
+    EXPECT_EQ(box.texts.size(), 0u);
+    ExpectCheap(elapsed);
+}
+
+// The disc zipped with OK1 as 2 GiB of zeros in 2 MB declared as its real size: that member
+// stops at the declared size and fails as a missing file would, the rest shows; an archive
+// whose DICOMDIR does not fit the free space fails with the open's message.
+TEST_F(HostileDiscTest, ZippedBombStopsAtItsDeclaredSize)
+{
+    const std::string ok1 = ReadFile(disc_ + "/IMG/OK1");
+    const std::string bomb = ZipMakerDeflatedZeros(2048);
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(ok1.data()), uInt(ok1.size()));
+    const std::string zip = temp_.Path() + "/disc.zip";
+    ASSERT_TRUE(MakeZip(zip, {{"DICOMDIR", ReadFile(disc_ + "/DICOMDIR")},
+                              {"IMG/OK1", bomb, false, ok1.size(), Z_DEFLATED, crc},
+                              {"IMG/BIT1", ReadFile(disc_ + "/IMG/BIT1")},
+                              {"IMG/PAST", ReadFile(disc_ + "/IMG/PAST")},
+                              {"IMG/LINK", ok1}, {"OUT/X", ok1}}));
+    const qint64 elapsed = Open(zip);
+    EXPECT_EQ(box.texts.size(), 0u);
+    // In an archive LINK and X are plain members; HUGE is missing, so its record keeps one entry.
+    ASSERT_EQ(SeriesSizes(), (std::vector<size_t>{3, 3, 1, 1}));
+    EXPECT_EQ(ShowSeries(Series(1), 3).size(), 3u);
+    EXPECT_EQ(ShowSeries(Series(2), 1).size(), 1u);
+    const std::string kestro = temp_.Path() + "/Kestro";
+    EXPECT_FALSE(fs::exists(kestro + "/IMG/OK1"));
+
+    // The bomb's cell fails with the missing-file message, beside the two that show; nothing
+    // of the bomb stays.
+    EXPECT_EQ(ShowSeries(Series(0), 2).size(), 2u);
+    QElapsedTimer timer;
+    timer.start();
+    while (box.texts.empty() && timer.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].contains(QString::fromStdString(kestro + "/IMG/OK1"))) << box.texts[0].toStdString();
+    EXPECT_FALSE(fs::exists(kestro + "/IMG/OK1"));
+    for (const auto& entry : fs::recursive_directory_iterator(kestro)) {
+        EXPECT_LT(entry.is_regular_file() ? entry.file_size() : 0, 1u << 20) << entry.path();
+    }
+    std::set<std::string> top;
+    for (const auto& entry : fs::directory_iterator(temp_.Path())) {
+        top.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(top, (std::set<std::string>{"Kestro", "disc", "disc.zip", "outside"}));
+    ExpectCheap(elapsed);
+
+    SetZipFreeSpaceQuery([](int) -> uint64_t { return kZipFreeSpaceMargin; });
+    box.texts.clear();
+    frame->OnFileOpen();
+    Pump();
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_EQ(box.texts[0], GetMessageString(10027));
+}
+
