@@ -73,8 +73,9 @@ void jpeg_range_table_release(const jpeg_allocator*, void*)
 
 jpeg_status jpeg_range_table_attach(jpeg_decoder* decoder)
 {
-    const jpeg_allocator pair{decoder->alloc, decoder->free};
-    const jpeg_status status = jpeg_range_table_create(&pair, decoder->user);
+    // A table made here outlives the decoder and its allocator: the codec makes it on the C
+    // heap, and the codec's release frees it there.
+    const jpeg_status status = jpeg_range_table_create(nullptr, nullptr);
     if (status < 1) {
         return status;
     }
