@@ -1309,6 +1309,10 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
     if (decoder == nullptr || decoder->state != 1) {
         return JPEG_ERR_STATE;
     }
+    // A header that failed left the record half read: nothing in it can be trusted to decode.
+    if (decoder->header_status < 1) {
+        return decoder->header_status;
+    }
     jpeg_cpu_init();
     if (decoder->width == 0 || decoder->height == 0) {
         return JPEG_ERR_SYNTAX;

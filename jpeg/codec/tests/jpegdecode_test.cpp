@@ -101,7 +101,10 @@ TEST(DecodeRows, ReducedSizeAndComponentCounts)
     for (int32_t output : {JPEG_COLOR_RGB, JPEG_COLOR_GREY}) {
         jpeg_decoder* d = OpenBytes(two, &heap);
         EXPECT_EQ(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(two.size()), nullptr), JPEG_ERR_PRECISION);
+        // A start after the failed header returns its failure.
+        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_PRECISION);
         // The header stops at the colour settling; the record is completed as a caller would set it.
+        d->header_status = JPEG_OK;
         d->output_color = output;
         d->bytes_left = static_cast<uint32_t>(two.size());
         if (output == JPEG_COLOR_RGB) {

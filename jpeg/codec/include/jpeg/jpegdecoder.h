@@ -306,6 +306,7 @@ struct jpeg_decoder {
     jpeg_status row_status;   // result of the MCU row being handed out
     uint32_t dnl_lines;
     int32_t eob_run;          // bands left in a progressive AC end-of-band run
+    jpeg_status header_status;   // what jpeg_read_header returned: a start after a failure returns it
 };
 
 // Life cycle
