@@ -1099,6 +1099,68 @@ bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
     return true;
 }
 
+// Whether reduced-size MCUs of the direct path may skip the block entries: each component with
+// a transform that reads the 16-bit values itself or the 1 x 1 one, the MCU's blocks its own.
+bool ReducedMcusApply(const jpeg_decoder* decoder, const WordsTransform* words)
+{
+    if (decoder->direct_mode == 0 || decoder->decode_unit != &jpeg_direct_decode_block_scaled ||
+        decoder->output_blocks != &jpeg_output_blocks || decoder->selected_component >= 0) {
+        return false;
+    }
+    for (int32_t c = 0; c < decoder->component_count; ++c) {
+        if ((words[c] == nullptr && decoder->transform[c] != &jpeg_idct_1x1) ||
+            decoder->mcu_width[c] / 8 * (decoder->mcu_height[c] / 8) != decoder->component_blocks[c] ||
+            decoder->line_buffers[c].base == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One reduced-size MCU along the direct path: each block decoded, transformed and stored in its
+// place at once. False when a block failed, the MCU's samples then set back to the 128 of the
+// cleared row, as if nothing had been stored.
+bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const WordsTransform* words)
+{
+    alignas(32) int32_t block[64];
+    jpeg_block_entry entry{block, 0, 0};
+    const auto* values = reinterpret_cast<const int16_t*>(block);
+    const int32_t nf = decoder->component_count;
+    for (int32_t c = 0; c < nf; ++c) {
+        const jpeg_plane& plane = at[c];
+        const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+        const auto n = static_cast<int32_t>(8 / scale);
+        const int32_t* multiplier = decoder->multipliers[c].values;
+        const WordsTransform transform = words[c];
+        for (uint32_t by = 0; by < decoder->mcu_height[c] / 8; ++by) {
+            uint8_t* row = plane.samples + static_cast<ptrdiff_t>(by) * n * plane.stride;
+            for (uint32_t bx = 0; bx < decoder->mcu_width[c] / 8; ++bx) {
+                if (jpeg_direct_decode_block(decoder, &entry, c) < 1) {
+                    for (int32_t k = 0; k <= c; ++k) {
+                        const uint32_t ks = decoder->component_scale[k] != 0 ? decoder->component_scale[k] : 1;
+                        for (uint32_t y = 0; y < decoder->mcu_height[k] / ks; ++y) {
+                            std::memset(at[k].samples + static_cast<ptrdiff_t>(y) * at[k].stride, 128,
+                                        decoder->mcu_width[k] / ks);
+                        }
+                    }
+                    return false;
+                }
+                if (transform != nullptr) {
+                    transform(values, multiplier, block);
+                    StoreBlock(decoder, block, row + bx * n, plane.stride, n);
+                } else {
+                    // The 1 x 1 transform of the dequantised DC value, products wrapping as the
+                    // buffered decoder's do.
+                    const auto dc = static_cast<int32_t>(static_cast<uint32_t>(values[0]) *
+                                                         static_cast<uint32_t>(multiplier[0]));
+                    row[bx] = jpeg_range_sample(decoder->range_limit, dc >> 3);
+                }
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 jpeg_transform_body jpeg_fast_transform(jpeg_transform_body chosen)
@@ -1146,6 +1208,7 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
         planes[c].samples = buffer.base;
         (void)scale;
     }
+    const bool reduced_mcus = !direct_mcus && ReducedMcusApply(decoder, words);
     const int32_t per_row = decoder->mcus_per_row;
     int32_t mcu = 0;
     if (decoder->mcus_to_skip > 0) {
@@ -1171,9 +1234,19 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
             if (!DirectMcu(decoder, at, word_store)) {
                 result = JPEG_WARN_DAMAGED_DATA;
             }
+        } else if (reduced_mcus) {
+            jpeg_plane at[4];
+            for (int32_t c = 0; c < nf; ++c) {
+                const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+                at[c] = planes[c];
+                at[c].samples += static_cast<ptrdiff_t>(mcu) * (decoder->mcu_width[c] / scale);
+            }
+            if (!ReducedMcu(decoder, at, words)) {
+                result = JPEG_WARN_DAMAGED_DATA;
+            }
         }
         jpeg_block_entry* entry = decoder->block_entries;
-        bool decoded = !direct_mcus;
+        bool decoded = !direct_mcus && !reduced_mcus;
         for (int32_t c = 0; c < nf && decoded; ++c) {
             for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
                 const jpeg_status status = words[c] != nullptr ? jpeg_direct_decode_block(decoder, entry, c)

@@ -331,6 +331,46 @@ TEST(Reduced, SequentialRowsOnTheBufferedPath)
     }
 }
 
+// Reduced sizes decode the same rows at every level, whichever way each level takes through the
+// blocks: grey, 4:2:0 and 4:2:2, with restarts and with an interval damaged (its MCUs stay grey).
+TEST(Reduced, EveryLevelGivesTheSameRows)
+{
+    LevelGuard guard;
+    for (const auto& [components, luma] : {std::pair{1, 0x11}, std::pair{3, 0x22}, std::pair{3, 0x21}}) {
+        PeerOptions o;
+        o.width = 77;
+        o.height = 50;
+        o.components = components;
+        o.sampling[0] = static_cast<uint8_t>(luma);
+        o.restart_mcus = 3;
+        const Bytes bytes = Encode(o);
+        Bytes damaged = bytes;
+        const size_t rst = FindMarker(damaged, 0xD1);
+        ASSERT_LT(rst + 8, damaged.size());
+        for (size_t i = rst + 2; i < rst + 8; ++i) {
+            damaged[i] = damaged[i] == 0xFF ? 0x00 : 0xFF;
+        }
+        for (const uint32_t scale : {2u, 4u, 8u}) {
+            for (const Bytes* stream : {&bytes, static_cast<const Bytes*>(&damaged)}) {
+                ASSERT_GE(dispatch_set_level(0), 0);
+                const Decoded plain = DecodeAll(*stream, scale);
+                ASSERT_EQ(plain.start, JPEG_OK);
+                EXPECT_EQ(std::count(plain.rows.begin(), plain.rows.end(), JPEG_WARN_DAMAGED_DATA) > 0,
+                          stream == &damaged);
+                for (int32_t level = 1; level <= guard.saved; ++level) {
+                    ASSERT_GE(dispatch_set_level(level), 0);
+                    const Decoded got = DecodeAll(*stream, scale);
+                    const std::string what = std::to_string(components) + " " + std::to_string(luma) + " 1/" +
+                                             std::to_string(scale) + " level " + std::to_string(level) +
+                                             (stream == &damaged ? " damaged" : "");
+                    EXPECT_EQ(got.rows, plain.rows) << what;
+                    EXPECT_EQ(got.pixels, plain.pixels) << what;
+                }
+            }
+        }
+    }
+}
+
 // A DC-only block gives n x n equal values; the all-zero shortcuts round as the full formulas.
 TEST(Reduced, TransformsOfADcOnlyBlock)
 {
