@@ -1,5 +1,6 @@
 #include "jpeg/jpegdecode.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <mutex>
@@ -743,10 +744,19 @@ void jpeg_line_buffers_rewind(jpeg_decoder* decoder)
 void jpeg_line_buffers_clear(jpeg_decoder* decoder)
 {
     jpeg_line_buffers_rewind(decoder);
+    // At a reduced size only the band's top rows are handed out, and blocks are stored no lower.
+    const uint32_t scale = decoder->scale_denominator > 1 ? decoder->scale_denominator : 1;
     for (int32_t c = 0; c < decoder->component_count; ++c) {
-        if (decoder->line_buffers[c].base != nullptr) {
-            std::memset(decoder->line_buffers[c].base, 128, decoder->line_buffers[c].band_size);
+        jpeg_line_buffer& buffer = decoder->line_buffers[c];
+        if (buffer.base == nullptr) {
+            continue;
         }
+        uint32_t rows = buffer.rows / scale;
+        for (int32_t k = 0; k < decoder->component_count && scale > 1; ++k) {
+            const uint32_t ks = decoder->component_scale[k] > 1 ? decoder->component_scale[k] : 1;
+            rows = std::max(rows, decoder->mcu_height[k] / ks);
+        }
+        std::memset(buffer.base, 128, std::min<uint64_t>(buffer.band_size, static_cast<uint64_t>(rows) * buffer.stride));
     }
 }
 
