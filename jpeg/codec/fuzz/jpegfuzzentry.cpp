@@ -91,16 +91,18 @@ void SetUp(jpeg_decoder* decoder)
     }
 }
 
-// Decodes every row of a fresh decoder; frames above 4 M samples are skipped to keep runs short.
-void DecodeAll(const uint8_t* data, size_t size, Budget* budget, uint32_t scale)
+// Decodes every row of a fresh decoder, also when its header failed (the start must refuse what
+// the record cannot decode); frames above 4 M samples are skipped to keep runs short.
+void DecodeAll(const uint8_t* data, size_t size, Budget* budget, uint32_t scale, uint32_t luminance_only)
 {
     jpeg_decoder* decoder = Open(data, size, budget);
     if (decoder == nullptr) {
         return;
     }
     jpeg_cpu_init();
-    if (jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(size), nullptr) >= 1 &&
-        jpeg_set_scale(decoder, scale) >= 1 &&
+    jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(size), nullptr);
+    jpeg_set_luminance_only(decoder, luminance_only);
+    if (jpeg_set_scale(decoder, scale) >= 1 &&
         static_cast<uint64_t>(jpeg_width(decoder)) * jpeg_height(decoder) * decoder->component_count <= (4u << 20) &&
         jpeg_start_decode(decoder) >= 1) {
         uint64_t channels = static_cast<uint64_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
@@ -146,11 +148,10 @@ int JpegFuzzReadHeader(const uint8_t* data, size_t size)
         SetUp(donor);
     }
     jpeg_decoder_destroy(donor);
-    DecodeAll(data, size, &budget, 1);
-    // Once more at the reduced size one byte of the input chooses.
-    const uint32_t scale = 1u << (size > 0 ? data[size / 2] % 4 : 0);
-    if (scale != 1) {
-        DecodeAll(data, size, &budget, scale);
+    // Every size, and luminance only at the size one byte of the input chooses.
+    for (const uint32_t scale : {1u, 2u, 4u, 8u}) {
+        DecodeAll(data, size, &budget, scale, 0);
     }
+    DecodeAll(data, size, &budget, 1u << (size > 0 ? data[size / 2] % 4 : 0), 1);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "jpeg/jpegdecode.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <mutex>
@@ -74,8 +75,9 @@ void jpeg_range_table_release(const jpeg_allocator*, void*)
 
 jpeg_status jpeg_range_table_attach(jpeg_decoder* decoder)
 {
-    const jpeg_allocator pair{decoder->alloc, decoder->free};
-    const jpeg_status status = jpeg_range_table_create(&pair, decoder->user);
+    // A table made here outlives the decoder and its allocator: the codec makes it on the C
+    // heap, and the codec's release frees it there.
+    const jpeg_status status = jpeg_range_table_create(nullptr, nullptr);
     if (status < 1) {
         return status;
     }
@@ -755,10 +757,19 @@ void jpeg_line_buffers_rewind(jpeg_decoder* decoder)
 void jpeg_line_buffers_clear(jpeg_decoder* decoder)
 {
     jpeg_line_buffers_rewind(decoder);
+    // At a reduced size only the band's top rows are handed out, and blocks are stored no lower.
+    const uint32_t scale = decoder->scale_denominator > 1 ? decoder->scale_denominator : 1;
     for (int32_t c = 0; c < decoder->component_count; ++c) {
-        if (decoder->line_buffers[c].base != nullptr) {
-            std::memset(decoder->line_buffers[c].base, 128, decoder->line_buffers[c].band_size);
+        jpeg_line_buffer& buffer = decoder->line_buffers[c];
+        if (buffer.base == nullptr) {
+            continue;
         }
+        uint32_t rows = buffer.rows / scale;
+        for (int32_t k = 0; k < decoder->component_count && scale > 1; ++k) {
+            const uint32_t ks = decoder->component_scale[k] > 1 ? decoder->component_scale[k] : 1;
+            rows = std::max(rows, decoder->mcu_height[k] / ks);
+        }
+        std::memset(buffer.base, 128, std::min<uint64_t>(buffer.band_size, static_cast<uint64_t>(rows) * buffer.stride));
     }
 }
 
@@ -1111,6 +1122,68 @@ bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
     return true;
 }
 
+// Whether reduced-size MCUs of the direct path may skip the block entries: each component with
+// a transform that reads the 16-bit values itself or the 1 x 1 one, the MCU's blocks its own.
+bool ReducedMcusApply(const jpeg_decoder* decoder, const WordsTransform* words)
+{
+    if (decoder->direct_mode == 0 || decoder->decode_unit != &jpeg_direct_decode_block_scaled ||
+        decoder->output_blocks != &jpeg_output_blocks || decoder->selected_component >= 0) {
+        return false;
+    }
+    for (int32_t c = 0; c < decoder->component_count; ++c) {
+        if ((words[c] == nullptr && decoder->transform[c] != &jpeg_idct_1x1) ||
+            decoder->mcu_width[c] / 8 * (decoder->mcu_height[c] / 8) != decoder->component_blocks[c] ||
+            decoder->line_buffers[c].base == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One reduced-size MCU along the direct path: each block decoded, transformed and stored in its
+// place at once. False when a block failed, the MCU's samples then set back to the 128 of the
+// cleared row, as if nothing had been stored.
+bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const WordsTransform* words)
+{
+    alignas(32) int32_t block[64];
+    jpeg_block_entry entry{block, 0, 0};
+    const auto* values = reinterpret_cast<const int16_t*>(block);
+    const int32_t nf = decoder->component_count;
+    for (int32_t c = 0; c < nf; ++c) {
+        const jpeg_plane& plane = at[c];
+        const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+        const auto n = static_cast<int32_t>(8 / scale);
+        const int32_t* multiplier = decoder->multipliers[c].values;
+        const WordsTransform transform = words[c];
+        for (uint32_t by = 0; by < decoder->mcu_height[c] / 8; ++by) {
+            uint8_t* row = plane.samples + static_cast<ptrdiff_t>(by) * n * plane.stride;
+            for (uint32_t bx = 0; bx < decoder->mcu_width[c] / 8; ++bx) {
+                if (jpeg_direct_decode_block(decoder, &entry, c) < 1) {
+                    for (int32_t k = 0; k <= c; ++k) {
+                        const uint32_t ks = decoder->component_scale[k] != 0 ? decoder->component_scale[k] : 1;
+                        for (uint32_t y = 0; y < decoder->mcu_height[k] / ks; ++y) {
+                            std::memset(at[k].samples + static_cast<ptrdiff_t>(y) * at[k].stride, 128,
+                                        decoder->mcu_width[k] / ks);
+                        }
+                    }
+                    return false;
+                }
+                if (transform != nullptr) {
+                    transform(values, multiplier, block);
+                    StoreBlock(decoder, block, row + bx * n, plane.stride, n);
+                } else {
+                    // The 1 x 1 transform of the dequantised DC value, products wrapping as the
+                    // buffered decoder's do.
+                    const auto dc = static_cast<int32_t>(static_cast<uint32_t>(values[0]) *
+                                                         static_cast<uint32_t>(multiplier[0]));
+                    row[bx] = jpeg_range_sample(decoder->range_limit, dc >> 3);
+                }
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 jpeg_transform_body jpeg_fast_transform(jpeg_transform_body chosen)
@@ -1158,6 +1231,7 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
         planes[c].samples = buffer.base;
         (void)scale;
     }
+    const bool reduced_mcus = !direct_mcus && ReducedMcusApply(decoder, words);
     const int32_t per_row = decoder->mcus_per_row;
     int32_t mcu = 0;
     if (decoder->mcus_to_skip > 0) {
@@ -1183,9 +1257,19 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
             if (!DirectMcu(decoder, at, word_store)) {
                 result = JPEG_WARN_DAMAGED_DATA;
             }
+        } else if (reduced_mcus) {
+            jpeg_plane at[4];
+            for (int32_t c = 0; c < nf; ++c) {
+                const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+                at[c] = planes[c];
+                at[c].samples += static_cast<ptrdiff_t>(mcu) * (decoder->mcu_width[c] / scale);
+            }
+            if (!ReducedMcu(decoder, at, words)) {
+                result = JPEG_WARN_DAMAGED_DATA;
+            }
         }
         jpeg_block_entry* entry = decoder->block_entries;
-        bool decoded = !direct_mcus;
+        bool decoded = !direct_mcus && !reduced_mcus;
         for (int32_t c = 0; c < nf && decoded; ++c) {
             for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
                 const jpeg_status status = words[c] != nullptr ? jpeg_direct_decode_block(decoder, entry, c)
@@ -1320,6 +1404,10 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
 {
     if (decoder == nullptr || decoder->state != 1) {
         return JPEG_ERR_STATE;
+    }
+    // A header that failed left the record half read: nothing in it can be trusted to decode.
+    if (decoder->header_status < 1) {
+        return decoder->header_status;
     }
     jpeg_cpu_init();
     if (decoder->width == 0 || decoder->height == 0) {

@@ -46,13 +46,22 @@ void jpeg_store_block_small_sse2(const int32_t* values, uint8_t* out, int32_t st
     const __m128i bias = _mm_set1_epi16(128);
     const __m128i last = _mm_set1_epi16(639);
     for (int32_t y = 0; y < n; ++y) {
-        const __m128i words = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8 * y)),
-                                              _mm_setzero_si128());
+        // Two values are loaded as 8 bytes: a wider load of what a transform has just stored in
+        // 8 bytes would wait for the store to retire.
+        const auto* at = reinterpret_cast<const __m128i*>(values + 8 * y);
+        const __m128i words = _mm_packs_epi32(n == 4 ? _mm_loadu_si128(at) : _mm_loadl_epi64(at), _mm_setzero_si128());
         const __m128i beyond = _mm_cmpgt_epi16(words, last);
         const __m128i samples = _mm_packus_epi16(_mm_adds_epi16(words, bias), _mm_setzero_si128());
         const __m128i result = _mm_andnot_si128(_mm_packs_epi16(beyond, _mm_setzero_si128()), samples);
         const auto four = static_cast<uint32_t>(_mm_cvtsi128_si32(result));
-        std::memcpy(out + static_cast<ptrdiff_t>(y) * stride, &four, static_cast<size_t>(n));
+        // Copies of a fixed size are single stores; a size known only at run time is a call.
+        uint8_t* row = out + static_cast<ptrdiff_t>(y) * stride;
+        if (n == 4) {
+            std::memcpy(row, &four, 4);
+        } else {
+            const auto two = static_cast<uint16_t>(four);
+            std::memcpy(row, &two, 2);
+        }
     }
 }
 #endif

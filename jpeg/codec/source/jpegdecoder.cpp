@@ -261,6 +261,7 @@ jpeg_status jpeg_read_header(jpeg_decoder* decoder, int32_t requested_color, uin
     decoder->header_start = jpeg_src_tell(decoder);
 
     const jpeg_status status = jpeg_read_markers(decoder);
+    decoder->header_status = status;
     if (status < 1) {
         decoder->state = 1;
         return status;
@@ -278,6 +279,7 @@ jpeg_status jpeg_read_header(jpeg_decoder* decoder, int32_t requested_color, uin
     const int32_t settled = SettleColor(requested_color, nf, decoder->frame_marker == 0xC3);
     if (settled == 0) {
         decoder->state = 1;
+        decoder->header_status = JPEG_ERR_PRECISION;
         return JPEG_ERR_PRECISION;
     }
     decoder->requested_color = settled;

@@ -158,6 +158,12 @@ jpeg_status jpeg_build_lookahead(jpeg_decoder* decoder, jpeg_huff_table* table, 
 
 jpeg_status jpeg_rebuild_lookaheads(jpeg_decoder* decoder, int32_t width)
 {
+    // Borrowed tables are the donor's, shared with other borrowers on other threads and made
+    // through another allocator: the derived tables go into copies of this decoder's own.
+    const jpeg_status owned = jpeg_own_huff_tables(decoder);
+    if (owned < 1) {
+        return owned;
+    }
     decoder->lookahead_bits = width;
     for (int32_t i = 0; i < decoder->dc_count; ++i) {
         const jpeg_status status = jpeg_build_lookahead(decoder, &decoder->dc_tables[i], width);

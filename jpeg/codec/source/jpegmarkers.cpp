@@ -621,9 +621,6 @@ jpeg_status jpeg_read_dri(jpeg_decoder* decoder)
 
 jpeg_status jpeg_read_dnl(jpeg_decoder* decoder)
 {
-    if (decoder->height != 0) {
-        return JPEG_OK;
-    }
     const int32_t length = ReadLength(decoder, 4);
     if (length < 0) {
         return length;
@@ -631,6 +628,10 @@ jpeg_status jpeg_read_dnl(jpeg_decoder* decoder)
     const int32_t lines = InU16(decoder);
     if (lines < 0) {
         return JPEG_ERR_END_OF_INPUT;
+    }
+    // The height was found ahead at the frame header (or given there): the segment is passed over.
+    if (decoder->height != 0) {
+        return JPEG_OK;
     }
     // An image of no lines cannot be decoded.
     if (lines == 0) {
@@ -903,6 +904,11 @@ jpeg_status jpeg_next_scan(jpeg_decoder* decoder)
             }
         } else if (code == 0xDA) {
             return jpeg_read_sos(decoder);
+        } else if (code == 0xDC) {
+            const jpeg_status status = jpeg_read_dnl(decoder);
+            if (status < 1) {
+                return status;
+            }
         } else if (code == 0xD9) {
             return JPEG_ERR_SYNTAX;
         }

@@ -641,7 +641,9 @@ jpeg_status WalkScan(jpeg_decoder* decoder)
             vmax = decoder->blocks_v[i] > vmax ? decoder->blocks_v[i] : vmax;
         }
         const uint32_t columns = CeilDiv(CeilDiv(static_cast<uint64_t>(decoder->frame.samples) * h, hmax), 8);
-        const uint32_t rows = CeilDiv(CeilDiv(static_cast<uint64_t>(decoder->frame.lines) * v, vmax), 8);
+        // A frame of 0 lines takes its height from the DNL segment, read at header time.
+        const uint64_t lines = decoder->frame.lines != 0 ? decoder->frame.lines : decoder->height;
+        const uint32_t rows = CeilDiv(CeilDiv(lines * v, vmax), 8);
         const auto unit = decoder->decode_unit;
         for (uint32_t by = 0; by < rows; ++by) {
             // Block x of this row lies in MCU x / h at place x % h, counted along without dividing.

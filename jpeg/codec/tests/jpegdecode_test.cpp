@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include "jpeg/jpegdecode.h"
@@ -103,7 +104,10 @@ TEST(DecodeRows, ReducedSizeAndComponentCounts)
     for (int32_t output : {JPEG_COLOR_RGB, JPEG_COLOR_GREY}) {
         jpeg_decoder* d = OpenBytes(two, &heap);
         EXPECT_EQ(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(two.size()), nullptr), JPEG_ERR_PRECISION);
+        // A start after the failed header returns its failure.
+        EXPECT_EQ(jpeg_start_decode(d), JPEG_ERR_PRECISION);
         // The header stops at the colour settling; the record is completed as a caller would set it.
+        d->header_status = JPEG_OK;
         d->output_color = output;
         d->bytes_left = static_cast<uint32_t>(two.size());
         if (output == JPEG_COLOR_RGB) {
@@ -598,7 +602,166 @@ TEST(DecodeRangeTable, DecodersStartingTogetherShareOneTable)
         EXPECT_EQ(result.start, JPEG_OK);
         EXPECT_EQ(result.pixels, reference.pixels);
     }
-    // The table made by one of those decoders is freed through its own heap's pair.
+    // The table made for one of those decoders belongs to the codec.
     jpeg_range_table_release(nullptr, nullptr);
+    CodecUp();
+}
+
+namespace {
+
+// A heap that knows its own blocks: freeing any other block is counted and not done.
+struct OwnHeap {
+    std::set<void*> blocks;
+    int32_t foreign_frees = 0;
+};
+
+void* OwnAlloc(void* user, uint32_t size)
+{
+    void* memory = std::malloc(size == 0 ? 1 : size);
+    static_cast<OwnHeap*>(user)->blocks.insert(memory);
+    return memory;
+}
+
+void OwnFree(void* user, void* pointer)
+{
+    auto* heap = static_cast<OwnHeap*>(user);
+    if (heap->blocks.erase(pointer) == 0) {
+        ++heap->foreign_frees;
+        return;
+    }
+    std::free(pointer);
+}
+
+const jpeg_allocator kOwnAllocator{&OwnAlloc, &OwnFree};
+
+// The DQT and DHT segments before the first scan, split off into a tables-only stream; the rest
+// is the abbreviated image.
+void SplitTables(const Bytes& full, Bytes* tables, Bytes* image)
+{
+    *tables = {0xFF, 0xD8};
+    *image = {0xFF, 0xD8};
+    size_t at = 2;
+    while (full[at + 1] != 0xDA) {
+        const size_t n = 2 + (static_cast<size_t>(full[at + 2]) << 8 | full[at + 3]);
+        Bytes* to = full[at + 1] == 0xDB || full[at + 1] == 0xC4 ? tables : image;
+        to->insert(to->end(), full.begin() + static_cast<std::ptrdiff_t>(at),
+                   full.begin() + static_cast<std::ptrdiff_t>(at + n));
+        at += n;
+    }
+    image->insert(image->end(), full.begin() + static_cast<std::ptrdiff_t>(at), full.end());
+    tables->insert(tables->end(), {0xFF, 0xD9});
+}
+
+Bytes DecodeBorrowing(const Bytes& bytes, const jpeg_decoder* donor, uint32_t scale, OwnHeap* heap)
+{
+    jpeg_decoder* d = jpeg_decoder_create(&kOwnAllocator, heap);
+    jpeg_source source{};
+    jpeg_mem_source_create(d, bytes.data(), bytes.size(), &source);
+    jpeg_set_source(d, &source);
+    Bytes pixels;
+    if (jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), donor) >= 1 &&
+        jpeg_set_scale(d, scale) >= 1 && jpeg_start_decode(d) >= 1) {
+        const size_t row = static_cast<size_t>(jpeg_width(d)) * 3;
+        pixels.assign(row * jpeg_height(d), 0);
+        for (uint32_t y = 0; y < jpeg_height(d); ++y) {
+            EXPECT_EQ(jpeg_decode_row(d, pixels.data() + row * y), JPEG_OK);
+        }
+    }
+    jpeg_decoder_destroy(d);
+    return pixels;
+}
+
+// Every pointer of the donor's table records.
+std::vector<const void*> TablePointers(const jpeg_decoder* donor)
+{
+    std::vector<const void*> pointers{donor->dc_tables, donor->ac_tables, donor->quant_tables};
+    for (int32_t i = 0; i < donor->dc_count + donor->ac_count; ++i) {
+        const jpeg_huff_table& t = i < donor->dc_count ? donor->dc_tables[i] : donor->ac_tables[i - donor->dc_count];
+        pointers.insert(pointers.end(), {t.codes, t.counts, t.lookahead});
+    }
+    return pointers;
+}
+
+}  // namespace
+
+// Decoders with allocators of their own borrow one tables-only stream's tables, one after another
+// and from eight threads at once, on the direct path, at reduced size and progressive: each
+// decodes as the whole stream, frees only its own blocks, and the donor's records stay as they were.
+TEST(DecodeTables, BorrowersDeriveTheirTablesThroughTheirOwnAllocators)
+{
+    PeerOptions o;
+    o.width = 40;
+    o.height = 24;
+    PeerOptions p = o;
+    p.progression = 1;
+    const Bytes fulls[2] = {PeerEncode(o), PeerEncode(p)};
+    Bytes tables[2];
+    Bytes images[2];
+    OwnHeap donor_heaps[2];
+    jpeg_decoder* donors[2];
+    std::vector<const void*> before[2];
+    Bytes expected[2][2];
+    for (int s = 0; s < 2; ++s) {
+        SplitTables(fulls[s], &tables[s], &images[s]);
+        donors[s] = jpeg_decoder_create(&kOwnAllocator, &donor_heaps[s]);
+        jpeg_source source{};
+        jpeg_mem_source_create(donors[s], tables[s].data(), tables[s].size(), &source);
+        jpeg_set_source(donors[s], &source);
+        // As the library reads it: no frame, so no colour settles, and the tables are kept.
+        jpeg_read_header(donors[s], JPEG_COLOR_YCBCR, static_cast<uint32_t>(tables[s].size()), nullptr);
+        ASSERT_GT(donors[s]->dc_count, 0);
+        before[s] = TablePointers(donors[s]);
+        for (uint32_t k = 0; k < 2; ++k) {
+            expected[s][k] = DecodeAll(fulls[s], s == 0 ? 1u << k : 1).pixels;
+            ASSERT_FALSE(expected[s][k].empty());
+        }
+    }
+    // Stream s at scale 1 or 2 (baseline) for borrower i.
+    const auto run = [&](int i, OwnHeap* heap) {
+        const int s = i % 2;
+        const uint32_t k = s == 0 ? static_cast<uint32_t>(i / 2 % 2) : 0;
+        EXPECT_EQ(DecodeBorrowing(images[s], donors[s], 1u << k, heap), expected[s][k]) << i;
+    };
+    OwnHeap heaps[16];
+    for (int i = 0; i < 8; ++i) {
+        run(i, &heaps[i]);
+    }
+    std::vector<std::thread> threads;
+    for (int i = 8; i < 16; ++i) {
+        threads.emplace_back(run, i, &heaps[i]);
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (const OwnHeap& heap : heaps) {
+        EXPECT_EQ(heap.foreign_frees, 0);
+        EXPECT_TRUE(heap.blocks.empty());
+    }
+    for (int s = 0; s < 2; ++s) {
+        EXPECT_EQ(TablePointers(donors[s]), before[s]) << s;
+        jpeg_decoder_destroy(donors[s]);
+        EXPECT_EQ(donor_heaps[s].foreign_frees, 0);
+        EXPECT_TRUE(donor_heaps[s].blocks.empty());
+    }
+}
+
+// The global set-up could not make the range-limit table, so the first decoder to need it made
+// it; that decoder and its allocator are gone when the codec's release frees the table.
+TEST(DecodeRangeTable, TableMadeForADecoderOutlivesTheDecodersAllocator)
+{
+    jpeg_range_table_release(nullptr, nullptr);
+    const jpeg_allocator refusing{[](void*, uint32_t) -> void* { return nullptr; }, [](void*, void*) {}};
+    ASSERT_EQ(jpeg_range_table_create(&refusing, nullptr), JPEG_ERR_MEMORY);
+    PeerOptions o;
+    o.width = 16;
+    o.height = 16;
+    const Bytes bytes = PeerEncode(o);
+    auto* heap = new OwnHeap;
+    EXPECT_FALSE(DecodeBorrowing(bytes, nullptr, 2, heap).empty());
+    EXPECT_TRUE(heap->blocks.empty());
+    delete heap;
+    // Under AddressSanitizer a free through the dead heap is a use after free.
+    jpeg_range_table_release(nullptr, nullptr);
+    EXPECT_EQ(jpeg_range_table_create(&refusing, nullptr), JPEG_ERR_MEMORY);
     CodecUp();
 }

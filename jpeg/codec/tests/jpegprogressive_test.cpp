@@ -129,6 +129,61 @@ TEST(Progressive, TruncationScaleAndScanCount)
     EXPECT_EQ(DecodeAll(many).rows.at(0), JPEG_ERR_SYNTAX);
 }
 
+// The stream with 0 lines in its frame header and the height in a DNL segment after the first
+// scan, as an encoder that learns the height late writes it.
+Bytes WithDnl(const Bytes& bytes)
+{
+    Bytes out = bytes;
+    size_t at = 2;
+    uint16_t lines = 0;
+    while (at + 4 <= out.size() && out[at] == 0xFF) {
+        const uint8_t code = out[at + 1];
+        const size_t length = static_cast<size_t>(out[at + 2]) << 8 | out[at + 3];
+        if (code == 0xC0 || code == 0xC2) {
+            lines = static_cast<uint16_t>(out[at + 5] << 8 | out[at + 6]);
+            out[at + 5] = 0;
+            out[at + 6] = 0;
+        }
+        at += 2 + length;
+        if (code == 0xDA) {
+            break;
+        }
+    }
+    // The first marker after the scan's data that is neither stuffing nor RSTn.
+    while (at + 1 < out.size() && !(out[at] == 0xFF && out[at + 1] != 0 && out[at + 1] != 0xFF &&
+                                     (out[at + 1] < 0xD0 || out[at + 1] > 0xD7))) {
+        ++at;
+    }
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(at),
+               {0xFF, 0xDC, 0x00, 0x04, static_cast<uint8_t>(lines >> 8), static_cast<uint8_t>(lines)});
+    return out;
+}
+
+// Progressive and sequential frames whose height comes in a DNL segment decode as the same
+// image with the height in the frame header: grey and colour, with restarts, full and reduced.
+TEST(Progressive, HeightFromDnlDecodesAsTheHeightInTheFrame)
+{
+    const Case sequential[] = {{"sequential grey", 1, 0x11, 0, 0}, {"sequential 4:2:0 restart", 3, 0x22, 2, 0}};
+    std::vector<Case> cases(std::begin(kProgressive), std::end(kProgressive));
+    cases.insert(cases.end(), std::begin(sequential), std::end(sequential));
+    for (const Case& c : cases) {
+        const Bytes plain = Encode(Options(c, 48, 40));
+        const Bytes dnl = WithDnl(plain);
+        ASSERT_EQ(dnl.size(), plain.size() + 6) << c.name;
+        for (const uint32_t scale : {1u, 2u, 8u}) {
+            if (c.progression != 0 && scale != 1) {
+                continue;
+            }
+            const Decoded expected = DecodeAll(plain, scale);
+            const Decoded got = DecodeAll(dnl, scale);
+            ASSERT_EQ(got.start, JPEG_OK) << c.name << " 1/" << scale;
+            EXPECT_EQ(got.height, expected.height) << c.name;
+            EXPECT_EQ(got.rows, expected.rows) << c.name << " 1/" << scale;
+            EXPECT_EQ(got.pixels, expected.pixels) << c.name << " 1/" << scale;
+        }
+    }
+}
+
 // Every refused allocation of a progressive start or of its first row: -1 and nothing leaks.
 TEST(Progressive, RefusedAllocationsGiveMinusOneWithoutALeak)
 {
@@ -273,6 +328,46 @@ TEST(Reduced, SequentialRowsOnTheBufferedPath)
     ASSERT_EQ(scaled.start, JPEG_OK);
     for (jpeg_status row : scaled.rows) {
         EXPECT_EQ(row, JPEG_OK);
+    }
+}
+
+// Reduced sizes decode the same rows at every level, whichever way each level takes through the
+// blocks: grey, 4:2:0 and 4:2:2, with restarts and with an interval damaged (its MCUs stay grey).
+TEST(Reduced, EveryLevelGivesTheSameRows)
+{
+    LevelGuard guard;
+    for (const auto& [components, luma] : {std::pair{1, 0x11}, std::pair{3, 0x22}, std::pair{3, 0x21}}) {
+        PeerOptions o;
+        o.width = 77;
+        o.height = 50;
+        o.components = components;
+        o.sampling[0] = static_cast<uint8_t>(luma);
+        o.restart_mcus = 3;
+        const Bytes bytes = Encode(o);
+        Bytes damaged = bytes;
+        const size_t rst = FindMarker(damaged, 0xD1);
+        ASSERT_LT(rst + 8, damaged.size());
+        for (size_t i = rst + 2; i < rst + 8; ++i) {
+            damaged[i] = damaged[i] == 0xFF ? 0x00 : 0xFF;
+        }
+        for (const uint32_t scale : {2u, 4u, 8u}) {
+            for (const Bytes* stream : {&bytes, static_cast<const Bytes*>(&damaged)}) {
+                ASSERT_GE(dispatch_set_level(0), 0);
+                const Decoded plain = DecodeAll(*stream, scale);
+                ASSERT_EQ(plain.start, JPEG_OK);
+                EXPECT_EQ(std::count(plain.rows.begin(), plain.rows.end(), JPEG_WARN_DAMAGED_DATA) > 0,
+                          stream == &damaged);
+                for (int32_t level = 1; level <= guard.saved; ++level) {
+                    ASSERT_GE(dispatch_set_level(level), 0);
+                    const Decoded got = DecodeAll(*stream, scale);
+                    const std::string what = std::to_string(components) + " " + std::to_string(luma) + " 1/" +
+                                             std::to_string(scale) + " level " + std::to_string(level) +
+                                             (stream == &damaged ? " damaged" : "");
+                    EXPECT_EQ(got.rows, plain.rows) << what;
+                    EXPECT_EQ(got.pixels, plain.pixels) << what;
+                }
+            }
+        }
     }
 }
 

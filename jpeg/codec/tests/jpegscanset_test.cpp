@@ -91,6 +91,56 @@ TEST(SeparateScans, ReducedSizesEqualTheInterleavedImage)
     }
 }
 
+// Reduced sizes and luminance only, which the separate-scan start takes as the interleaved one
+// does, against libjpeg-turbo's scaled decode: RGB-coded 4:4:4 exactly at 1/2 and 1/4 and within
+// 1 at 1/8, 4:2:0 within 2; luminance only within 2 of its Y at every scale.
+TEST(SeparateScans, ReducedSizesAndLuminanceOnlyMatchLibjpegTurbo)
+{
+    for (const uint8_t luma : {0x11, 0x22}) {
+        PeerOptions o;
+        o.width = 100;
+        o.height = 61;
+        o.sampling[0] = luma;
+        o.rgb = luma == 0x11;
+        o.separate_scans = 1;
+        const Bytes bytes = PeerEncodeBaseline(o, Picture(o.width, o.height, 3));
+        for (const uint32_t scale : {1u, 2u, 4u, 8u}) {
+            const std::string what = std::to_string(luma) + " 1/" + std::to_string(scale);
+            int w = 0;
+            int h = 0;
+            const std::vector<uint8_t> expected = PeerDecodeScaled(bytes, static_cast<int>(scale), &w, &h);
+            const Decoded got = DecodeAll(bytes, scale);
+            EXPECT_TRUE(got.separate) << what;
+            ASSERT_LE(got.width, static_cast<uint32_t>(w)) << what;
+            ASSERT_LE(got.height, static_cast<uint32_t>(h)) << what;
+            const int max = luma == 0x22 ? 2 : scale == 8 ? 1 : scale == 1 ? 2 : 0;
+            ExpectNearPeer(got, expected, static_cast<uint32_t>(w), max, max == 0 ? 0.0 : 1.0, what);
+            if (luma != 0x22) {
+                continue;
+            }
+            TestHeap heap;
+            jpeg_decoder* d = OpenBytes(bytes, &heap);
+            ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
+            ASSERT_EQ(jpeg_set_luminance_only(d, 1), JPEG_OK);
+            ASSERT_EQ(jpeg_set_scale(d, scale), JPEG_OK);
+            ASSERT_EQ(jpeg_start_decode(d), JPEG_OK) << what;
+            EXPECT_EQ(jpeg_output_color_code(d), JPEG_COLOR_GREY);
+            Decoded y{JPEG_OK, {}, Bytes(static_cast<size_t>(jpeg_width(d)) * jpeg_height(d)), jpeg_width(d),
+                      jpeg_height(d), 1};
+            for (uint32_t r = 0; r < y.height; ++r) {
+                y.rows.push_back(jpeg_decode_row(d, y.pixels.data() + static_cast<size_t>(r) * y.width));
+            }
+            jpeg_decoder_destroy(d);
+            EXPECT_EQ(heap.live, 0);
+            Bytes peer_y(static_cast<size_t>(w) * h);
+            for (size_t i = 0; i < peer_y.size(); ++i) {
+                peer_y[i] = expected[3 * i];
+            }
+            ExpectNearPeer(y, peer_y, static_cast<uint32_t>(w), 2, 1.0, what + " luminance");
+        }
+    }
+}
+
 // A lost restart marker in the first scan: the row warns, the lost blocks stay grey, the other
 // components and the rows after it decode as before.
 TEST(SeparateScans, DamageInOneScanWarnsAndDecodingGoesOn)

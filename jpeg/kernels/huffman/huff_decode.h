@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "processor/kernel_status.h"
@@ -124,6 +125,9 @@ struct HuffMemo {
 // The calling thread's memo slot for the table (made on the thread's first call, freed when the
 // thread ends); null when no memory could be had.
 HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind);
+// How a thread's memo set is allocated (std::calloc); a test puts one that refuses in its place
+// before starting the thread whose decoding it checks.
+extern void* (*huff_memo_calloc)(size_t count, size_t size);
 uint64_t HuffMemoEntry(uint32_t lookahead, uint32_t index, HuffMemoKind kind);
 // The pair of AC entry `entry` at index, read from the table's look-ahead words.
 uint64_t HuffMemoPair(const uint32_t* lookahead, uint32_t index, uint64_t entry);

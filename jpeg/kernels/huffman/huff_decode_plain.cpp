@@ -364,11 +364,13 @@ struct HuffMemoReaper {
 
 }  // namespace
 
+void* (*huff_memo_calloc)(size_t count, size_t size) = &std::calloc;
+
 HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
 {
     HuffMemoSet* set = t_memo_set;
     if (set == nullptr) {
-        set = static_cast<HuffMemoSet*>(std::calloc(1, sizeof(HuffMemoSet)));
+        set = static_cast<HuffMemoSet*>(huff_memo_calloc(1, sizeof(HuffMemoSet)));
         if (set == nullptr) return nullptr;
         t_memo_set = set;
         static thread_local HuffMemoReaper reaper;

@@ -655,6 +655,23 @@ TEST_P(HuffOracle, EveryBlockEqualsLibjpegAtEveryLevel)
     });
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// A thread whose memo could not be had decodes through the general path: the same coefficients,
+// predictions, block ends and stream positions as with the memo.
+TEST_P(HuffOracle, RefusedMemoDecodesTheSameThroughTheGeneralPath)
+{
+    const TestJpeg j = parse_test_jpeg(read_test_file(GetParam()));
+    int refused = 0;
+    for_each_level(1, [&](int level) {
+        std::vector<BlockRecord> with, without;
+        decode_scan(level, j, &with);
+        refused += run_with_memo_refused([&] { decode_scan(level, j, &without); });
+        EXPECT_TRUE(with == without);
+    });
+    EXPECT_GT(refused, 0);
+}
+#endif
+
 INSTANTIATE_TEST_SUITE_P(Cjpeg, HuffOracle,
                          ::testing::Values("baseline_grey.jpg", "baseline_420.jpg", "baseline_grey_optimize.jpg",
                                            "baseline_420_restart.jpg"));

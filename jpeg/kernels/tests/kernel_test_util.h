@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <cstdlib>
+#include <thread>
 #include <vector>
 
+#include "huffman/huff_decode.h"
 #include "processor/cpu_query.h"
 #include "processor/kernel_dispatch.h"
 
@@ -35,6 +39,24 @@ void for_each_level(int first, Body body)
         body(level);
     }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// Runs body on a thread of its own whose fast kernels' memo cannot be allocated; the number of
+// refused allocations.
+template <class Body>
+int run_with_memo_refused(Body body)
+{
+    static std::atomic<int> refused;
+    refused = 0;
+    huff_memo_calloc = [](size_t, size_t) -> void* {
+        ++refused;
+        return nullptr;
+    };
+    std::thread(body).join();
+    huff_memo_calloc = &std::calloc;
+    return refused;
+}
+#endif
 
 // cpuid answers of an Intel processor whose leaf 2 lists the given descriptor words.
 class Leaf2 {

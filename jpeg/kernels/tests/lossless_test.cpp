@@ -421,6 +421,23 @@ TEST_P(LosslessStream, EveryLevelGivesThePeersRows)
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// A thread whose memo could not be had decodes the same differences through the general path.
+TEST_P(LosslessStream, RefusedMemoDecodesTheSameThroughTheGeneralPath)
+{
+    const TestJpeg j = parse_test_jpeg(read_test_file(GetParam()));
+    int refused = 0;
+    for_each_level(1, [&](int level) {
+        const LosslessDecode with = decode_lossless(level, j);
+        LosslessDecode without;
+        refused += run_with_memo_refused([&] { without = decode_lossless(level, j); });
+        EXPECT_EQ(with.diffs, without.diffs);
+        EXPECT_EQ(with.samples, without.samples);
+    });
+    EXPECT_GT(refused, 0);
+}
+#endif
+
 INSTANTIATE_TEST_SUITE_P(Dcmcjpeg, LosslessStream,
                          ::testing::Values("lossless_e1.jpg", "lossless_sv1.jpg", "lossless_sv2.jpg",
                                            "lossless_sv3.jpg", "lossless_sv4.jpg", "lossless_sv5.jpg",

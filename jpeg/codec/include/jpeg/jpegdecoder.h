@@ -311,6 +311,7 @@ struct jpeg_decoder {
     uint8_t reduced_v[4];
     jpeg_status row_status;   // result of the MCU row being handed out
     int32_t eob_run;          // bands left in a progressive AC end-of-band run
+    jpeg_status header_status;   // what jpeg_read_header returned: a start after a failure returns it
 };
 
 // Life cycle

@@ -20,8 +20,7 @@ void jpeg_codec_unlock() { vek_global_mutex.unlock(); }
 jpeg_status jpeg_codec_acquire(const jpeg_allocator* allocator, void* user) {
   jpeg_cpu_init();
   ++g_codec_references;
-  // Also after the first reference: a table that could not be made then is made now, before a
-  // decoder would make it with its own allocator and leave the codec freeing it through that.
+  // Also after the first reference: a table that could not be made then is made now.
   return jpeg_range_table_create(allocator, user);
 }
 
