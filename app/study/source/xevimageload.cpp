@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/platfile.h"
+#include "shell/xevmessageids.h"
 #include "shell/xevziparchive.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
@@ -34,7 +35,6 @@
 namespace {
 
 constexpr uint32_t kVrOW = 0x574F;
-constexpr uint32_t kImageLoadedMessage = 0x1419;
 const char16_t kCRClass[] = u"1.2.840.10008.5.1.4.1.1.1";
 
 // Destroys a storage, and the file bytes a memory storage reads, when the call leaves.
@@ -801,7 +801,7 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
     XEVLoadState& state = GetLoadState();
     const auto post = [&] {
         if (!notify.IsNull()) {
-            XEVPostMessage(notify, kImageLoadedMessage, reinterpret_cast<XEVWParam>(this), 0);
+            XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);
         }
     };
     if (forced == 0 && !XEVRunMemoryTest()) {

@@ -19,6 +19,7 @@
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "shell/xevmessage.h"
+#include "shell/xevmessageids.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
@@ -379,7 +380,7 @@ TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
     // The view learns of every finished load, refused ones included, from the posted report.
     XEVMessageReceiver view;
     std::vector<XEVWParam> reports;
-    view.SetHandler(0x1419, [&](XEVWParam image, XEVLParam) -> XEVResult {
+    view.SetHandler(WM_XEV_IMAGE_LOADED, [&](XEVWParam image, XEVLParam) -> XEVResult {
         reports.push_back(image);
         return 0;
     });

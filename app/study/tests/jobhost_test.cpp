@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "loadertestkit.h"
+#include "shell/xevmessageids.h"
 #include "study/xevjobhost.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 
 namespace {
-
-constexpr uint32_t kImageLoaded = 0x1419;
 
 QString Fixture(const char* name)
 {
@@ -57,7 +56,7 @@ protected:
     {
         std::vector<XEVWParam> order;
         for (const auto& m : recorder.Messages()) {
-            if (m.id == kImageLoaded) order.push_back(m.wParam);
+            if (m.id == WM_XEV_IMAGE_LOADED) order.push_back(m.wParam);
         }
         return order;
     }
@@ -85,7 +84,7 @@ TEST_F(JobHostTest, QueuedJobsAreDecodedOnceEachInQueueOrderBeforeJoinReturns)
         ASSERT_NE(job->GetHelper(), nullptr);
         EXPECT_NE(job->GetHelper()->GetFrame(0), nullptr);
     }
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) >= 20; }));
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_IMAGE_LOADED) >= 20; }));
     recorder.Drain();
     const auto order = Reported(recorder);
     ASSERT_EQ(order.size(), 20u);
@@ -105,14 +104,14 @@ TEST_F(JobHostTest, PostedVectorIsRefusedAndEmptyStartRunsNothing)
     XEVPostMessage(Window(), WM_XEV_LOADER_START);
     XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
     recorder.Drain();
-    EXPECT_EQ(recorder.Count(kImageLoaded), 0u);
+    EXPECT_EQ(recorder.Count(WM_XEV_IMAGE_LOADED), 0u);
     EXPECT_EQ(jobs[0]->GetHelper(), nullptr);
 
     // Posted single jobs are fine.
     XEVPostMessage(Window(), WM_XEV_LOADER_QUEUE, 0, reinterpret_cast<XEVLParam>(jobs[1].get()));
     XEVPostMessage(Window(), WM_XEV_LOADER_START);
     XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_IMAGE_LOADED) == 1; }));
 }
 
 TEST_F(JobHostTest, TwoStartsRunTwoWorkersAndEveryJobOnce)
@@ -124,7 +123,7 @@ TEST_F(JobHostTest, TwoStartsRunTwoWorkersAndEveryJobOnce)
     XEVSendMessage(Window(), WM_XEV_LOADER_QUEUE, 0, reinterpret_cast<XEVLParam>(jobs[0].get()));
     XEVSendMessage(Window(), WM_XEV_LOADER_START);
     XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) >= 61; }));
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_IMAGE_LOADED) >= 61; }));
     recorder.Drain();
     std::map<XEVWParam, int> seen;
     for (XEVWParam w : Reported(recorder)) ++seen[w];
@@ -141,23 +140,23 @@ TEST_F(JobHostTest, StopEmptiesTheQueueReturnsAfterTheCurrentJobAndLaterJobsRun)
     auto jobs = MakeJobs(500, recorder, "rle_ct_gdcm.dcm");
     Queue(jobs);
     XEVSendMessage(Window(), WM_XEV_LOADER_START);
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) >= 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_IMAGE_LOADED) >= 1; }));
     XEVSendMessage(Window(), WM_XEV_LOADER_STOP);
     recorder.Drain();
-    const size_t done = recorder.Count(kImageLoaded);
+    const size_t done = recorder.Count(WM_XEV_IMAGE_LOADED);
     EXPECT_LT(done, 500u);
     size_t decoded = 0;
     for (const auto& job : jobs) decoded += job->GetHelper() != nullptr ? 1 : 0;
     EXPECT_EQ(decoded, done);   // no job ran beyond the one under way
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     recorder.Drain();
-    EXPECT_EQ(recorder.Count(kImageLoaded), done);
+    EXPECT_EQ(recorder.Count(WM_XEV_IMAGE_LOADED), done);
 
     auto later = MakeJobs(3, recorder);
     Queue(later);
     XEVSendMessage(Window(), WM_XEV_LOADER_START);
     XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(kImageLoaded) == done + 3; }));
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_IMAGE_LOADED) == done + 3; }));
 }
 
 TEST(RunImageJobTest, StartFramesForcedLoadsAndMultiFrameFiles)

@@ -107,7 +107,7 @@ void CXEVSplitterWnd::OnHandleDoubleClick(int32_t index, QMouseEvent* event)
     const QPoint point = mapFromGlobal(event->globalPosition().toPoint());
     const XEVLParam lParam = static_cast<XEVLParam>((static_cast<uint32_t>(point.x()) & 0xFFFF) |
                                                     ((static_cast<uint32_t>(point.y()) & 0xFFFF) << 16));
-    XEVSendMessage(notify_, kXEVSplitterDblClkMessageId, MouseKeys(event), lParam);
+    XEVSendMessage(notify_, WM_XEV_SPLITTER_DBLCLK, MouseKeys(event), lParam);
 }
 
 CXEVStatic::CXEVStatic(QWidget* parent, const XEVWindowHandle& parentWindow)
@@ -117,7 +117,7 @@ CXEVStatic::CXEVStatic(QWidget* parent, const XEVWindowHandle& parentWindow)
 
 XEVResult CXEVStatic::OnDropFiles(XEVDropFiles& drop)
 {
-    return XEVSendMessage(parentWindow_, kXEVDropFilesMessageId, reinterpret_cast<XEVWParam>(this),
+    return XEVSendMessage(parentWindow_, WM_XEV_DROPFILES, reinterpret_cast<XEVWParam>(this),
                           reinterpret_cast<XEVLParam>(&drop));
 }
 

@@ -85,7 +85,7 @@ TEST_F(SplitterTest, DoubleClickBetweenTheColumnsNotifies)
     splitter_.SetNotifyWindow(recorder.Handle());
     DoubleClickHandle(splitter_, 1);
     ASSERT_EQ(recorder.messages.size(), 1u);
-    EXPECT_EQ(recorder.messages[0].id, kXEVSplitterDblClkMessageId);
+    EXPECT_EQ(recorder.messages[0].id, WM_XEV_SPLITTER_DBLCLK);
     EXPECT_EQ(recorder.messages[0].wParam, kXEVMouseLeft);
     const QPoint point = splitter_.handle(1)->mapTo(&splitter_, QPoint(1, 5));
     EXPECT_EQ(recorder.messages[0].lParam, point.x() | (point.y() << 16));
@@ -125,7 +125,7 @@ TEST(DropStaticTest, SendsTheDroppedPathsToItsParent)
     QStringList received;
     CXEVStatic target(nullptr, parent.Handle());
     target.setAcceptDrops(true);
-    parent.SetHandler(kXEVDropFilesMessageId, [&](XEVWParam wParam, XEVLParam lParam) -> XEVResult {
+    parent.SetHandler(WM_XEV_DROPFILES, [&](XEVWParam wParam, XEVLParam lParam) -> XEVResult {
         EXPECT_EQ(wParam, reinterpret_cast<XEVWParam>(&target));
         auto* drop = reinterpret_cast<XEVDropFiles*>(lParam);
         received = drop->paths;

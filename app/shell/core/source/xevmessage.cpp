@@ -148,7 +148,7 @@ void XEVRegisterMessageIds()
         for (uint32_t id = kXEVFirstMessageId; id <= kXEVLastMessageId; ++id) {
             QEvent::registerEventType(static_cast<int>(id));
         }
-        QEvent::registerEventType(static_cast<int>(kXEVDropFilesMessageId));
+        QEvent::registerEventType(static_cast<int>(WM_XEV_DROPFILES));
         return true;
     }();
     (void)registered;

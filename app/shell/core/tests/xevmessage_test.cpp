@@ -117,8 +117,8 @@ TEST(XEVMessage, HandlesAreNullByDefaultAndDieWithTheirReceiver)
 TEST(XEVMessage, ApplicationIdsAreRegisteredEventTypes)
 {
     XEVRegisterMessageIds();
-    for (int id : {0x1401, 0x1419, 0x150A, 0x2401}) {
-        EXPECT_NE(QEvent::registerEventType(id), id) << id;
+    for (uint32_t id : kXEVMessageIds) {
+        EXPECT_NE(QEvent::registerEventType(int(id)), int(id)) << id;
     }
 }
 

@@ -73,7 +73,7 @@ void CMainFrame::SetUpMenuBar()
     fileOpenAction_ = file->addAction(japanese ? QStringLiteral("開く...\tCtrl+O(&O)")
                                                : QStringLiteral("Open...\tCtrl+O(&O)"));
     fileOpenAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    fileOpenAction_->setData(kXEVFileOpenCommand);
+    fileOpenAction_->setData(ID_XEV_FILE_OPEN);
     QObject::connect(fileOpenAction_, &QAction::triggered, this, [this] { OnFileOpen(); });
     QObject::connect(file, &QMenu::aboutToShow, this, [this] { OnUpdateFileOpen(); });
     setMenuBar(bar);

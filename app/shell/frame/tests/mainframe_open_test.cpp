@@ -174,7 +174,7 @@ TEST_F(FrameTest, MenuBarOnlyWithModeOrvixInTheLocalesLanguage)
         EXPECT_EQ(bar->actions()[0]->menu()->actions(), QList<QAction*>{open});
         EXPECT_EQ(open->text(), japanese ? QStringLiteral("開く...\tCtrl+O(&O)") : QStringLiteral("Open...\tCtrl+O(&O)"));
         EXPECT_EQ(open->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-        EXPECT_EQ(open->data().toInt(), 32817);
+        EXPECT_EQ(open->data().toInt(), ID_XEV_FILE_OPEN);
         // Disabled until the terms are answered.
         EXPECT_FALSE(open->isEnabled());
         frame->OnAgreementClosed(1);

@@ -10,6 +10,7 @@
 
 #include "platform/platfileid.h"
 #include "platform/platfolder.h"
+#include "shell/xevmessageids.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 
@@ -141,12 +142,13 @@ struct LabelRow {
 };
 
 constexpr LabelRow kImageMenuLabels[] = {
-    {32773, 20200}, {32774, 20201}, {32775, 20202}, {32787, 20203}, {32788, 20204},
-    {32789, 20205}, {32790, 20206}, {32803, 20207}, {32791, 20208}, {32815, 20210},
-    {32799, 20211}, {32816, 20215}, {32824, 20216},
+    {ID_XEV_WINDOWLEVEL, 20200}, {ID_XEV_ZOOM, 20201},          {ID_XEV_PAN, 20202},
+    {ID_XEV_MEASURE, 20203},     {ID_XEV_TEXT, 20204},          {ID_XEV_ARROW, 20205},
+    {ID_XEV_PIXELVALUE, 20206},  {ID_XEV_LOCK, 20207},          {ID_XEV_PLAY, 20208},
+    {ID_XEV_SERIES_SYNC, 20210}, {ID_XEV_RESET_DISPLAY, 20211}, {ID_XEV_SHOW_REPORT, 20215},
+    {ID_XEV_INVERT, 20216},
 };
 // While cine plays the play entry reads "pause".
-constexpr int32_t kPlayCommand = 32791;
 constexpr uint32_t kPauseTextId = 20209;
 
 // Only exactly 1 switches an option on.
@@ -253,14 +255,14 @@ void XEVCommonSettings::BuildMenuLabels()
         MenuLabelsStopped.emplace(row.command, GetUIString(row.textId));
     }
     for (const LabelRow& row : kImageMenuLabels) {
-        MenuLabelsPlaying.emplace(row.command, GetUIString(row.command == kPlayCommand ? kPauseTextId : row.textId));
+        MenuLabelsPlaying.emplace(row.command, GetUIString(row.command == ID_XEV_PLAY ? kPauseTextId : row.textId));
     }
     MenuLabelsDelete1.clear();
-    MenuLabelsDelete1.emplace(32807, GetUIString(20212));
+    MenuLabelsDelete1.emplace(ID_XEV_DELETE_MEASURE, GetUIString(20212));
     MenuLabelsDelete2.clear();
-    MenuLabelsDelete2.emplace(32811, GetUIString(20213));
+    MenuLabelsDelete2.emplace(ID_XEV_DELETE_TEXT, GetUIString(20213));
     MenuLabelsDelete3.clear();
-    MenuLabelsDelete3.emplace(32812, GetUIString(20214));
+    MenuLabelsDelete3.emplace(ID_XEV_DELETE_ARROW, GetUIString(20214));
 }
 
 int32_t XEVCommonSettings::LoadOverlaySettings()

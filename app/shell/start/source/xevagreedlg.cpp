@@ -234,7 +234,7 @@ void CXEVAgreeDlg::Finish(int32_t accepted)
         killTimer(qtTimerId_);
         qtTimerId_ = 0;
     }
-    XEVPostMessage(notify_, kXEVAgreementClosedMessage, XEVWParam(accepted), 0);
+    XEVPostMessage(notify_, WM_XEV_AGREEMENT_CLOSED, XEVWParam(accepted), 0);
     hide();
     deleteLater();
 }

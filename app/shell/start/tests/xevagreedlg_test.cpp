@@ -20,7 +20,7 @@ struct Owner {
     std::vector<XEVWParam> answers;
     Owner()
     {
-        receiver.SetHandler(kXEVAgreementClosedMessage, [this](XEVWParam w, XEVLParam) {
+        receiver.SetHandler(WM_XEV_AGREEMENT_CLOSED, [this](XEVWParam w, XEVLParam) {
             answers.push_back(w);
             return XEVResult(0);
         });

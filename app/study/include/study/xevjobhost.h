@@ -14,17 +14,10 @@
 #include "platform/platevent.h"
 #include "platform/platlock.h"
 #include "shell/xevmessage.h"
+#include "shell/xevmessageids.h"
 #include "study/xevthread.h"
 
 class ImageInfo;
-
-constexpr uint32_t WM_XEV_THREADUI_DESTROY = 0x1403;
-// wParam 0: lParam is one ImageInfo*; wParam 1: lParam points to a std::vector<ImageInfo*>
-// of the sender's (accepted only when sent, since a post outlives the sender's vector).
-constexpr uint32_t WM_XEV_LOADER_QUEUE = 0x1411;
-constexpr uint32_t WM_XEV_LOADER_START = 0x1412;
-constexpr uint32_t WM_XEV_LOADER_STOP = 0x1413;
-constexpr uint32_t WM_XEV_LOADER_JOIN = 0x1414;
 
 // The loader window: the queues and workers, living on the host thread. The queues hold
 // jobs owned by the study model; the host never deletes one.

@@ -13,12 +13,11 @@
 #include "platform/platevent.h"
 #include "platform/platlock.h"
 #include "shell/xevmessage.h"
+#include "shell/xevmessageids.h"
 #include "study/xevthread.h"
 
 class PatientInfo;
 
-constexpr uint32_t WM_XEV_PATIENTS_LOADED = 0x1418;
-constexpr uint32_t WM_XEV_SCAN_DONE = 0x141D;
 constexpr intptr_t kXEVLoadFailed = -1001;
 
 class XEVPatientList : public XEVThread {

@@ -53,7 +53,7 @@ CXEVListFormView::CXEVListFormView(QWidget* parent, XEVStudyListHost* host)
     setFocusPolicy(Qt::WheelFocus);
 
     for (uint32_t id : {WM_XEV_IMAGE_LOADED, WM_XEV_VIEW_LOAD_DONE, WM_XEV_SELECT_PATIENT, WM_XEV_STUDY_DBLCLK,
-                        WM_XEV_SERIES_ITEM_DBLCLK, kXEVDropFilesMessageId}) {
+                        WM_XEV_SERIES_ITEM_DBLCLK, WM_XEV_DROPFILES}) {
         receiver_->SetHandler(id, [this, id](XEVWParam w, XEVLParam l) { return OnMessage(id, w, l); });
     }
 
@@ -421,7 +421,7 @@ XEVResult CXEVListFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam l
     case WM_XEV_SERIES_ITEM_DBLCLK:
         OnSeriesDoubleClick(wParam, lParam);
         break;
-    case kXEVDropFilesMessageId:
+    case WM_XEV_DROPFILES:
         OnDropFiles(lParam);
         break;
     default:

@@ -509,7 +509,7 @@ TEST_F(ListPaneTest, DropLoadsTheFirstPathWhole)
     drop.paths = {deep, kDiscs + QStringLiteral("/discA/DICOMDIR"), QStringLiteral("/nowhere")};
     pane->selectedEntry = 10001;
     GetLoadState().memoryShortStudy = 1;
-    EXPECT_EQ(XEVSendMessage(pane->Handle(), kXEVDropFilesMessageId, 0, reinterpret_cast<XEVLParam>(&drop)), 0);
+    EXPECT_EQ(XEVSendMessage(pane->Handle(), WM_XEV_DROPFILES, 0, reinterpret_cast<XEVLParam>(&drop)), 0);
     EXPECT_TRUE(drop.finished);
     EXPECT_EQ(pane->mediaPath, deep);
     EXPECT_EQ(pane->selectedEntry, 0);
@@ -541,7 +541,7 @@ TEST_F(ListPaneTest, DropsWhileEveryThreadRunsEndWithTheNewDisc)
         }
         XEVDropFiles drop;
         drop.paths = {disc};
-        XEVSendMessage(pane->Handle(), kXEVDropFilesMessageId, 0, reinterpret_cast<XEVLParam>(&drop));
+        XEVSendMessage(pane->Handle(), WM_XEV_DROPFILES, 0, reinterpret_cast<XEVLParam>(&drop));
     }
     ASSERT_TRUE(PumpUntil([&] { return pane->loaded == 1 && pane->Bar(10002) != nullptr; }));
     // Only the last load's report arrived after its restart.

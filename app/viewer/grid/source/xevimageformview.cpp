@@ -322,7 +322,7 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
         StepSelectedCine();
         PageStep(LowWord(lParam) < 0 ? 0 : 1, 0);
         break;
-    case WM_XEV_CELL_CINE_STEP:
+    case WM_XEV_LINKED_MOVED:
         PageToCell(cellId);
         break;
     case WM_XEV_LINKED_PAGE:

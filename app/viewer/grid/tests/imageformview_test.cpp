@@ -51,7 +51,7 @@ TEST_F(FormViewTest, FittedStudySkipsReportsAndTellsTheMainFrame)
     ASSERT_FALSE(host.sent.empty());
     EXPECT_EQ(host.sent.back().id, WM_XEV_LAYOUT_CHANGED);
     EXPECT_EQ(host.sent.back().wParam, 3u);
-    // Every cell was loaded already: the pre-load goes on and the first cell gets 0x1440.
+    // Every cell was loaded already: the pre-load goes on and the first cell gets WM_XEV_FIRST_IMAGE.
     EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
     Pump();
     EXPECT_EQ(view->activeCellId, 9001);
@@ -196,7 +196,7 @@ TEST_F(FormViewTest, PagingByRowPageAndToTheEnd)
     EXPECT_EQ(view->pageOffset, 0);
     // A cell that stepped on its own takes the page with it and keeps its image.
     Cell(9505).GoToImage(10);
-    view->OnMessage(WM_XEV_CELL_CINE_STEP, 9505, 0);
+    view->OnMessage(WM_XEV_LINKED_MOVED, 9505, 0);
     EXPECT_EQ(view->pageOffset, 6);
     EXPECT_EQ(Cell(9501).currentImage, 6);
     EXPECT_EQ(Cell(9505).currentImage, 10);

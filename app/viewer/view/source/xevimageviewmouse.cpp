@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "shell/xevcommonsettings.h"
+#include "shell/xevmessageids.h"
 #include "shell/xevrmenu.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
@@ -24,18 +25,6 @@
 #include "xevlockedhelper.h"
 
 namespace {
-
-constexpr uint32_t kCellRButton = 0x1430;
-constexpr uint32_t kCellDblClk = 0x1434;
-constexpr uint32_t kCellActivate = 0x1435;
-constexpr uint32_t kCellSelect = 0x1436;
-constexpr uint32_t kLinkedStep = 0x1437;
-constexpr uint32_t kLinkedLeftRight = 0x1438;
-constexpr uint32_t kLinkedPage = 0x1439;
-constexpr uint32_t kLinkedHomeEnd = 0x143A;
-constexpr uint32_t kDisplayState = 0x1441;
-constexpr uint32_t kLinkedWindow = 0x1444;
-constexpr uint32_t kFirstToolMessage = 0x1501;
 
 std::atomic<XEVMenuPresenter*> menuPresenter{nullptr};
 
@@ -69,12 +58,16 @@ bool CanWarpPointer()
 struct CommandTool {
     int32_t command;
     int32_t tool;
+    uint32_t message;   // what selects the tool in the form view
 };
 constexpr CommandTool kToolCommands[] = {
-    {ID_XEV_WINDOWLEVEL, kXEVToolWindowLevel}, {ID_XEV_ZOOM, kXEVToolZoom},
-    {ID_XEV_PAN, kXEVToolPan},                 {ID_XEV_MEASURE, kXEVToolMeasure},
-    {ID_XEV_TEXT, kXEVToolText},               {ID_XEV_ARROW, kXEVToolArrow},
-    {ID_XEV_PIXELVALUE, kXEVToolPixelValue},
+    {ID_XEV_WINDOWLEVEL, kXEVToolWindowLevel, WM_XEV_TOOL_WINDOWLEVEL},
+    {ID_XEV_ZOOM, kXEVToolZoom, WM_XEV_TOOL_ZOOM},
+    {ID_XEV_PAN, kXEVToolPan, WM_XEV_TOOL_PAN},
+    {ID_XEV_MEASURE, kXEVToolMeasure, WM_XEV_TOOL_MEASURE},
+    {ID_XEV_TEXT, kXEVToolText, WM_XEV_TOOL_TEXT},
+    {ID_XEV_ARROW, kXEVToolArrow, WM_XEV_TOOL_ARROW},
+    {ID_XEV_PIXELVALUE, kXEVToolPixelValue, WM_XEV_TOOL_PIXELVALUE},
 };
 
 // The command of a chosen action, found among the menu's own items.
@@ -170,7 +163,7 @@ void XEVImageViewCtrl::mousePressEvent(QMouseEvent* event)
     } else if (event->button() == Qt::RightButton) {
         if (dragInProgress == 0) {
             confineArea_ = QRect();
-            SendToParent(kCellRButton, XEVWParam(controlId_), 0);
+            SendToParent(WM_XEV_CELL_RBUTTON, XEVWParam(controlId_), 0);
         }
     } else if (event->button() == Qt::MiddleButton) {
         XEVTitlePaneState* pane = XEVGetTitlePane();
@@ -208,7 +201,7 @@ void XEVImageViewCtrl::mouseReleaseEvent(QMouseEvent* event)
             const bool loaded = locked.helper != nullptr;
             locked.Unlock();
             if (loaded) {
-                SendToParent(kLinkedLeftRight, XEVWParam(controlId_), 0);
+                SendToParent(WM_XEV_LINKED_MOVED, XEVWParam(controlId_), 0);
             }
         }
     }
@@ -224,7 +217,7 @@ void XEVImageViewCtrl::OnLButtonDown(QPoint pt)
         }
     }
     if (selected == 0) {
-        SendToParent(kCellSelect, XEVWParam(controlId_), 0);
+        SendToParent(WM_XEV_CELL_SELECT, XEVWParam(controlId_), 0);
     }
     XEVLockedHelper locked(CurrentImage(), true);
     FrameImageInfo* frame = ShownFrame(locked.helper);
@@ -525,10 +518,10 @@ void XEVImageViewCtrl::OnLButtonUp(QPoint pt)
         update();
     }
     if (tool == kXEVToolWindowLevel && IsLinked()) {
-        SendToParent(kLinkedWindow, 1, XEVLParam(controlId_));
+        SendToParent(WM_XEV_LINKED_WINDOW, 1, XEVLParam(controlId_));
     }
     if (tool == kXEVToolWindowLevel || tool == kXEVToolZoom || tool == kXEVToolPan) {
-        PostToParent(kDisplayState, XEVWParam(controlId_), XEVLParam(tool));
+        PostToParent(WM_XEV_DISPLAY_STATE, XEVWParam(controlId_), XEVLParam(tool));
     }
     DropToolUnlessLocked();
 }
@@ -603,7 +596,7 @@ void XEVImageViewCtrl::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     locked.Unlock();
-    PostToParent(kCellDblClk, XEVWParam(controlId_), 0);
+    PostToParent(WM_XEV_CELL_DBLCLK, XEVWParam(controlId_), 0);
 }
 
 void XEVImageViewCtrl::OnMiddleMove(QPoint pt)
@@ -626,12 +619,12 @@ void XEVImageViewCtrl::wheelEvent(QWheelEvent* event)
     const int32_t delta = event->angleDelta().y();
     if ((event->modifiers() & Qt::ControlModifier) != 0) {
         XEVRegisterMessageIds();
-        QCoreApplication::postEvent(window(), new XEVMessageEvent(WM_XEV_LAYOUT_STEP, delta >= 0 ? 1 : 0, 0));
+        QCoreApplication::postEvent(window(), new XEVMessageEvent(WM_XEV_STEP_LAYOUT, delta >= 0 ? 1 : 0, 0));
         return;
     }
     if (IsLinked()) {
         if ((event->buttons() & Qt::MiddleButton) == 0) {
-            SendToParent(kLinkedStep, XEVWParam(controlId_), XEVLParam(delta));
+            SendToParent(WM_XEV_LINKED_STEP, XEVWParam(controlId_), XEVLParam(delta));
         }
         return;
     }
@@ -656,7 +649,7 @@ bool XEVImageViewCtrl::OnKey(int key)
     if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
         const bool up = key == Qt::Key_PageUp;
         if (IsLinked()) {
-            SendToParent(kLinkedPage, id, up ? 1 : 0);
+            SendToParent(WM_XEV_LINKED_PAGE, id, up ? 1 : 0);
         } else {
             ScrollFormView(up);
         }
@@ -674,9 +667,9 @@ bool XEVImageViewCtrl::OnKey(int key)
         bool moveFirst;
     };
     static constexpr KeyStep kSteps[] = {
-        {Qt::Key_Right, kNext, kLinkedLeftRight, 0, true},   {Qt::Key_Left, kPrevious, kLinkedLeftRight, 0, true},
-        {Qt::Key_Down, kNext, kLinkedStep, -120, false},      {Qt::Key_Up, kPrevious, kLinkedStep, 120, false},
-        {Qt::Key_Home, kFirst, kLinkedHomeEnd, 0, false},     {Qt::Key_End, kLast, kLinkedHomeEnd, -1, false},
+        {Qt::Key_Right, kNext, WM_XEV_LINKED_MOVED, 0, true},   {Qt::Key_Left, kPrevious, WM_XEV_LINKED_MOVED, 0, true},
+        {Qt::Key_Down, kNext, WM_XEV_LINKED_STEP, -120, false},      {Qt::Key_Up, kPrevious, WM_XEV_LINKED_STEP, 120, false},
+        {Qt::Key_Home, kFirst, WM_XEV_LINKED_HOME_END, 0, false},     {Qt::Key_End, kLast, WM_XEV_LINKED_HOME_END, -1, false},
     };
     for (const KeyStep& step : kSteps) {
         if (step.key != key) {
@@ -705,7 +698,7 @@ void XEVImageViewCtrl::keyPressEvent(QKeyEvent* event)
 void XEVImageViewCtrl::UpdateCursor(QPoint pt)
 {
     if (active == 0 && HasFramePixels(currentFrame)) {
-        SendToParent(kCellActivate, XEVWParam(controlId_), 0);
+        SendToParent(WM_XEV_CELL_ACTIVATE, XEVWParam(controlId_), 0);
     }
     {
         XEVLockedHelper locked(CurrentImage(), true);
@@ -780,7 +773,7 @@ void XEVImageViewCtrl::OnResetDisplay()
     zoomed = 0;
     zoomIncrement = 0.0;
     update();
-    PostToParent(kDisplayState, XEVWParam(controlId_), 0);
+    PostToParent(WM_XEV_DISPLAY_STATE, XEVWParam(controlId_), 0);
 }
 
 uint16_t XEVImageViewCtrl::CellMenuId() const
@@ -891,10 +884,10 @@ void XEVImageViewCtrl::ShowAnnotationMenu(uint16_t menuId, QPoint global)
 
 bool XEVImageViewCtrl::OnToolCommand(int32_t id)
 {
-    for (size_t i = 0; i < std::size(kToolCommands); ++i) {
-        if (kToolCommands[i].command == id) {
+    for (const CommandTool& entry : kToolCommands) {
+        if (entry.command == id) {
             if (active != 0) {
-                SendToParent(kFirstToolMessage + uint32_t(i), 0, 0);
+                SendToParent(entry.message, 0, 0);
             }
             return true;
         }
@@ -911,7 +904,7 @@ bool XEVImageViewCtrl::OnToolCommand(int32_t id)
         return true;
     case ID_XEV_PLAY:
         if (XEVTitlePaneState* pane = XEVGetTitlePane(); pane != nullptr && pane->IsPlayVisible()) {
-            SendToParent(kCellSelect, XEVWParam(controlId_), 0);
+            SendToParent(WM_XEV_CELL_SELECT, XEVWParam(controlId_), 0);
             pane->PressPlay();
         }
         return true;

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "shell/xevcommonsettings.h"
+#include "shell/xevmessageids.h"
 #include "shell/xevrmenu.h"
 #include "study/xevloadstate.h"
 #include "viewer/xevoverlaytext.h"
@@ -125,11 +126,11 @@ TEST_F(ImageViewTools, WindowLevelDragPreviewsAndSetsEveryFrame)
         EXPECT_DOUBLE_EQ(Frame(image)->windowWidth, 1990.0);
     }
     EXPECT_EQ(Gray(Grab(cell), 192, 64), Windowed(1000, 1520, 1990));
-    ASSERT_EQ(parent.Count(0x1444), 1);
+    ASSERT_EQ(parent.Count(WM_XEV_LINKED_WINDOW), 1);
     EXPECT_EQ(parent.messages.back().wParam, 1u);
     EXPECT_EQ(parent.messages.back().lParam, 9001);
     Pump();
-    ASSERT_EQ(parent.Count(0x1441), 1);
+    ASSERT_EQ(parent.Count(WM_XEV_DISPLAY_STATE), 1);
     EXPECT_EQ(parent.messages.back().lParam, kXEVToolWindowLevel);
     // One drag, then the tool is gone.
     EXPECT_EQ(GetLoadState().mouseTool.load(), 0);
@@ -193,7 +194,7 @@ TEST_F(ImageViewTools, ImageReleasedDuringADragEndsItQuietly)
     Mouse(cell, QEvent::MouseMove, {80, 60}, Qt::NoButton, Qt::LeftButton);
     Mouse(cell, QEvent::MouseButtonRelease, {80, 60}, Qt::LeftButton, Qt::NoButton);
     Pump();
-    EXPECT_EQ(parent.Count(0x1441), 0);
+    EXPECT_EQ(parent.Count(WM_XEV_DISPLAY_STATE), 0);
     EXPECT_EQ(cell.dragInProgress, 0);
     EXPECT_EQ(cell.dragTool, 0);
     // The tool stays for the next press, as nothing was done with it.
@@ -231,7 +232,7 @@ TEST_F(ImageViewTools, PanMovesTheContentAndStopsAtTheEdges)
     EXPECT_EQ(cell.sourceLeft, 0);
     EXPECT_EQ(cell.sourceTop, 0);
     Pump();
-    EXPECT_EQ(parent.Count(0x1441), 2);
+    EXPECT_EQ(parent.Count(WM_XEV_DISPLAY_STATE), 2);
 }
 
 TEST_F(ImageViewTools, MeasurementByMouseAndTheOperationLock)
@@ -342,7 +343,7 @@ TEST_F(ImageViewTools, PagingByWheelMiddleButtonAndKeys)
     Wheel(cell, 0, Qt::ControlModifier);
     Wheel(cell, -120, Qt::ControlModifier);
     Pump();
-    ASSERT_EQ(parent.Count(WM_XEV_LAYOUT_STEP), 2);
+    ASSERT_EQ(parent.Count(WM_XEV_STEP_LAYOUT), 2);
     EXPECT_EQ(parent.messages[parent.messages.size() - 2].wParam, 1u);
     EXPECT_EQ(parent.messages.back().wParam, 0u);
     EXPECT_EQ(cell.GetPosition(), 1);
@@ -414,7 +415,7 @@ TEST_F(ImageViewTools, CellMenuStatesAndCommands)
     EXPECT_TRUE(menus.hasReport);
     EXPECT_EQ(menus.playLabel, QString::fromUtf8("一時停止"));
     EXPECT_TRUE(menus.checked[ID_XEV_INVERT]);
-    EXPECT_EQ(parent.Count(0x1430), 1);
+    EXPECT_EQ(parent.Count(WM_XEV_CELL_RBUTTON), 1);
     // The lock went off, and with it the tool.
     EXPECT_EQ(GetCommonSettings().OperationLock, 0);
     EXPECT_EQ(GetLoadState().mouseTool.load(), 0);
@@ -424,10 +425,10 @@ TEST_F(ImageViewTools, CellMenuStatesAndCommands)
                       Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&cell, &twice);
     Pump();
-    EXPECT_EQ(parent.Count(0x1434), 0);
+    EXPECT_EQ(parent.Count(WM_XEV_CELL_DBLCLK), 0);
     QCoreApplication::sendEvent(&cell, &twice);
     Pump();
-    EXPECT_EQ(parent.Count(0x1434), 1);
+    EXPECT_EQ(parent.Count(WM_XEV_CELL_DBLCLK), 1);
 
     // Tool commands reach the form view only from the active cell.
     parent.messages.clear();
@@ -496,7 +497,7 @@ TEST_F(ImageViewTools, ResetDisplayRestoresTheFirstState)
     }
     EXPECT_EQ(Gray(Grab(cell), 192, 64), Windowed(1000, 1500, 2000));
     Pump();
-    ASSERT_EQ(parent.Count(0x1441), 1);
+    ASSERT_EQ(parent.Count(WM_XEV_DISPLAY_STATE), 1);
     EXPECT_EQ(parent.messages.back().lParam, 0);
 }
 

@@ -11,8 +11,7 @@
 #include <cstdint>
 
 #include "shell/xevmessage.h"
-
-constexpr uint32_t kXEVSplitterDblClkMessageId = 0x1445;
+#include "shell/xevmessageids.h"
 
 // Mouse-key bits of the double-click notification's wParam.
 constexpr uint32_t kXEVMouseLeft = 0x0001;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "shell/xevmessageids.h"
+
 struct XEVMenuItemData {
     int32_t command;
     const char16_t* text;
@@ -35,21 +37,23 @@ constexpr uint16_t kXEVMenuMeasure = 32804;
 
 namespace xev_menu_table {
 
-#define XEV_MENU_TOOLS                                                                              \
-    {32773, u"@階調"}, {32774, u"@拡大／縮小"}, {32775, u"@移動"}, {0, nullptr}, {32787, u"@計測"},  \
-        {32788, u"@テキスト"}, {32789, u"@矢印"}, {32790, u"@画素値"}, {32803, u"@操作ロック"}
-#define XEV_MENU_TAIL(play)                                                                         \
-    {0, nullptr}, {32824, u"@白黒反転"}, {0, nullptr}, {32791, play}, {32815, u"@シリーズ自動連携"}, \
-        {0, nullptr}, {32799, u"@初期表示に戻す"}
+#define XEV_MENU_TOOLS                                                                           \
+    {ID_XEV_WINDOWLEVEL, u"@階調"}, {ID_XEV_ZOOM, u"@拡大／縮小"}, {ID_XEV_PAN, u"@移動"}, {0, nullptr}, \
+        {ID_XEV_MEASURE, u"@計測"}, {ID_XEV_TEXT, u"@テキスト"}, {ID_XEV_ARROW, u"@矢印"},              \
+        {ID_XEV_PIXELVALUE, u"@画素値"}, {ID_XEV_LOCK, u"@操作ロック"}
+#define XEV_MENU_TAIL(play)                                                                      \
+    {0, nullptr}, {ID_XEV_INVERT, u"@白黒反転"}, {0, nullptr}, {ID_XEV_PLAY, play},                 \
+        {ID_XEV_SERIES_SYNC, u"@シリーズ自動連携"}, {0, nullptr}, {ID_XEV_RESET_DISPLAY, u"@初期表示に戻す"}
 
 inline constexpr XEVMenuItemData kImage[] = {XEV_MENU_TOOLS, XEV_MENU_TAIL(u"@再生")};
 inline constexpr XEVMenuItemData kImagePlaying[] = {XEV_MENU_TOOLS, XEV_MENU_TAIL(u"@一時停止")};
-inline constexpr XEVMenuItemData kImageReport[] = {XEV_MENU_TOOLS, {32816, u"@レポート表示"}, XEV_MENU_TAIL(u"@再生")};
-inline constexpr XEVMenuItemData kImageReportPlaying[] = {XEV_MENU_TOOLS, {32816, u"@レポート表示"},
+inline constexpr XEVMenuItemData kImageReport[] = {XEV_MENU_TOOLS, {ID_XEV_SHOW_REPORT, u"@レポート表示"},
+                                                   XEV_MENU_TAIL(u"@再生")};
+inline constexpr XEVMenuItemData kImageReportPlaying[] = {XEV_MENU_TOOLS, {ID_XEV_SHOW_REPORT, u"@レポート表示"},
                                                           XEV_MENU_TAIL(u"@一時停止")};
-inline constexpr XEVMenuItemData kText[] = {{32811, u"@削除"}};
-inline constexpr XEVMenuItemData kArrow[] = {{32812, u"@削除"}};
-inline constexpr XEVMenuItemData kMeasure[] = {{32807, u"@削除"}};
+inline constexpr XEVMenuItemData kText[] = {{ID_XEV_DELETE_TEXT, u"@削除"}};
+inline constexpr XEVMenuItemData kArrow[] = {{ID_XEV_DELETE_ARROW, u"@削除"}};
+inline constexpr XEVMenuItemData kMeasure[] = {{ID_XEV_DELETE_MEASURE, u"@削除"}};
 
 #undef XEV_MENU_TOOLS
 #undef XEV_MENU_TAIL
@@ -79,5 +83,6 @@ inline const XEVMenuData* XEVFindMenuData(uint16_t id)
 
 // The icons of the cell menus.
 inline constexpr XEVMenuIcon kXEVImageMenuIcons[] = {
-    {32773, 234}, {32774, 236}, {32775, 237}, {32787, 238}, {32788, 239}, {32789, 240}, {32790, 241}, {32824, 274},
+    {ID_XEV_WINDOWLEVEL, 234}, {ID_XEV_ZOOM, 236},  {ID_XEV_PAN, 237},        {ID_XEV_MEASURE, 238},
+    {ID_XEV_TEXT, 239},        {ID_XEV_ARROW, 240}, {ID_XEV_PIXELVALUE, 241}, {ID_XEV_INVERT, 274},
 };

@@ -12,6 +12,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "shell/xevmessageids.h"
+
 using XEVWParam = uintptr_t;
 using XEVLParam = intptr_t;
 using XEVResult = intptr_t;
@@ -19,11 +21,6 @@ using XEVResult = intptr_t;
 struct XEVReceiverLink;
 struct XEVSendReply;
 class XEVMessageReceiver;
-
-// The first and last private message ids of the application, and the drop message.
-constexpr uint32_t kXEVFirstMessageId = 0x1401;
-constexpr uint32_t kXEVLastMessageId = 0x150A;
-constexpr uint32_t kXEVDropFilesMessageId = 0x2401;
 
 // Reserves the application's message ids as Qt event types so that nothing else is given
 // them. Runs once; called by the receiver base and by posting, so callers rarely need it.

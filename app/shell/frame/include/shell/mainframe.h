@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "shell/xevmessage.h"
+#include "shell/xevmessageids.h"
 #include "shell/xevsplitterwnd.h"
 #include "viewer/xevimageviewctrl.h"
 #include "viewer/xevimagewindow.h"
@@ -35,14 +36,7 @@ class CXEVReportDlg;
 class PatientInfo;
 class QAction;
 
-constexpr uint32_t WM_XEV_SET_LAYOUT = 0x1420;
-constexpr uint32_t WM_XEV_STEP_LAYOUT = 0x1421;
-constexpr uint32_t WM_XEV_SPLITTER_DBLCLK = 0x1445;
-constexpr uint32_t WM_XEV_SHOW_HELP = 0x1508;
-constexpr uint32_t WM_XEV_AGREEMENT_CLOSED = 0x1401;
 constexpr int32_t kXEVLoadFailedResult = -1001;
-constexpr int32_t kXEVAboutCommand = 57664;
-constexpr int32_t kXEVHelpCommand = 57670;
 
 constexpr int32_t kXEVTitleRowHeight = 93;
 constexpr int32_t kXEVStatusRowHeight = 43;
@@ -70,8 +64,6 @@ public:
 };
 // Null restores the system's open-file dialog.
 void XEVSetOpenFileDialog(XEVOpenFileDialog* dialog);
-
-constexpr int32_t kXEVFileOpenCommand = 32817;
 
 class CMainFrame : public QMainWindow, public XEVImageAreaHost {
 public:

@@ -15,9 +15,8 @@
 #include "shell/xevedit.h"
 #include "shell/xevfont.h"
 #include "shell/xevmessage.h"
+#include "shell/xevmessageids.h"
 
-// wParam 1 accepted (by OK or automatically), 0 declined.
-constexpr uint32_t kXEVAgreementClosedMessage = 0x1401;
 // The automatic acceptance of "/Agree".
 constexpr int32_t kXEVAgreeTimerId = 300;
 

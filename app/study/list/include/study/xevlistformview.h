@@ -17,6 +17,7 @@
 
 #include "shell/xevfont.h"
 #include "shell/xevmessage.h"
+#include "shell/xevmessageids.h"
 #include "study/xevloadstate.h"
 #include "study/xevpatientlist.h"
 
@@ -29,12 +30,6 @@ class SeriesInfo;
 class StudyInfo;
 class XEVPatientBarCtrl;
 class QLabel;
-
-constexpr uint32_t WM_XEV_START_VIEWING = 0x1402;
-constexpr uint32_t WM_XEV_SELECT_PATIENT = 0x1431;
-constexpr uint32_t WM_XEV_STUDY_DBLCLK = 0x1432;
-constexpr uint32_t WM_XEV_SERIES_ITEM_DBLCLK = 0x1433;
-constexpr uint32_t WM_XEV_REPORT_TEXT = 0x150A;
 
 constexpr int32_t kXEVFirstBarId = 10001;
 constexpr int32_t kXEVLastBarId = 20001;

@@ -10,28 +10,9 @@
 
 #include <cstdint>
 
+#include "shell/xevmessageids.h"
 #include "study/xevjobhost.h"
 #include "viewer/xevimagewindow.h"
-
-// Cell notifications and tool messages that reach the form view.
-constexpr uint32_t WM_XEV_CINE_STOPPED = 0x1443;
-constexpr uint32_t WM_XEV_CELL_RBUTTON = 0x1430;
-constexpr uint32_t WM_XEV_CELL_DBLCLK = 0x1434;
-constexpr uint32_t WM_XEV_CELL_ACTIVATE = 0x1435;
-constexpr uint32_t WM_XEV_CELL_SELECT = 0x1436;
-constexpr uint32_t WM_XEV_LINKED_STEP = 0x1437;
-constexpr uint32_t WM_XEV_CELL_CINE_STEP = 0x1438;
-constexpr uint32_t WM_XEV_LINKED_PAGE = 0x1439;
-constexpr uint32_t WM_XEV_LINKED_HOME_END = 0x143A;
-constexpr uint32_t WM_XEV_DISPLAY_STATE = 0x1441;
-constexpr uint32_t WM_XEV_LINKED_WINDOW = 0x1444;
-constexpr uint32_t WM_XEV_TOOL_WINDOWLEVEL = 0x1501;
-constexpr uint32_t WM_XEV_TOOL_ZOOM = 0x1502;
-constexpr uint32_t WM_XEV_TOOL_PAN = 0x1503;
-constexpr uint32_t WM_XEV_TOOL_MEASURE = 0x1504;
-constexpr uint32_t WM_XEV_TOOL_TEXT = 0x1505;
-constexpr uint32_t WM_XEV_TOOL_ARROW = 0x1506;
-constexpr uint32_t WM_XEV_TOOL_PIXELVALUE = 0x1507;
 
 constexpr int32_t kXEVRecheckTimerId = 200;
 constexpr int32_t kXEVRecheckPeriodMs = 1000;

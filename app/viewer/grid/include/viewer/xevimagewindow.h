@@ -10,13 +10,11 @@
 #include <map>
 
 #include "shell/xevmessage.h"
+#include "shell/xevmessageids.h"
 #include "study/xevstudymodel.h"
 
 class QWidget;
 class XEVImageViewCtrl;
-
-constexpr uint32_t WM_XEV_PRELOAD_CONTROL = 0x1416;
-constexpr uint32_t WM_XEV_LAYOUT_CHANGED = 0x1422;
 
 constexpr int32_t kXEVFirstStudyCellId = 9001;
 constexpr int32_t kXEVFirstSeriesCellId = 9501;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "shell/xevmessage.h"
+#include "shell/xevmessageids.h"
 #include "study/xevthread.h"
 #include "viewer/xevoverlaycommon.h"
 #include "viewer/xevoverlayviewinfo.h"
@@ -27,38 +28,6 @@ class ImageInfo;
 class XEVVEKHelper;
 class FrameImageInfo;
 class QPainter;
-
-// Messages of a cell.
-constexpr uint32_t WM_XEV_SHOW_REPORT = 0x1509;
-constexpr uint32_t WM_XEV_LOAD_NOW = 0x1415;
-constexpr uint32_t WM_XEV_IMAGE_LOADED = 0x1419;
-constexpr uint32_t WM_XEV_VIEW_LOAD_DONE = 0x141A;
-constexpr uint32_t WM_XEV_VIEW_LOAD_FAILED = 0x141B;
-constexpr uint32_t WM_XEV_MEMORY_RECHECK = 0x141C;
-constexpr uint32_t WM_XEV_FIRST_IMAGE = 0x1440;
-constexpr uint32_t WM_XEV_IMAGE_CHANGED = 0x1442;
-constexpr uint32_t WM_XEV_INVERT = 0x1446;
-
-// Commands of the cell.
-constexpr int32_t ID_XEV_WINDOWLEVEL = 32773;
-constexpr int32_t ID_XEV_ZOOM = 32774;
-constexpr int32_t ID_XEV_PAN = 32775;
-constexpr int32_t ID_XEV_MEASURE = 32787;
-constexpr int32_t ID_XEV_TEXT = 32788;
-constexpr int32_t ID_XEV_ARROW = 32789;
-constexpr int32_t ID_XEV_PIXELVALUE = 32790;
-constexpr int32_t ID_XEV_PLAY = 32791;
-constexpr int32_t ID_XEV_RESET_DISPLAY = 32799;
-constexpr int32_t ID_XEV_LOCK = 32803;
-constexpr int32_t ID_XEV_DELETE_MEASURE = 32807;
-constexpr int32_t ID_XEV_DELETE_TEXT = 32811;
-constexpr int32_t ID_XEV_DELETE_ARROW = 32812;
-constexpr int32_t ID_XEV_SERIES_SYNC = 32815;
-constexpr int32_t ID_XEV_SHOW_REPORT = 32816;
-constexpr int32_t ID_XEV_INVERT = 32824;
-
-// What a cell sends beyond its parent: the layout step to the main window side.
-constexpr uint32_t WM_XEV_LAYOUT_STEP = 0x1421;
 
 // The mouse tools, one bit each, as the load state's tool word holds them.
 enum XEVMouseTool : int32_t {
