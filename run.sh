@@ -23,16 +23,17 @@ if [ -z "$shot" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; the
   exit 1
 fi
 
-# What test.sh installs: the whole build needs it (the configuration finds the test and
-# benchmark peers too). The list is test.sh's, so that the two never drift apart.
-read -r -a packages <<< "$(sed -n '/^packages=(/,/)/p' "$here/test.sh" | tr -d '()' | sed 's/^packages=//' | tr '\n' ' ')"
-"$here/install_missing.sh" "${packages[@]}"
+# Only what the viewer needs: the tests' frameworks and peers are test.sh's.
+"$here/install_missing.sh" viewer
 
 cd "$here"
-# KV_BUILD_DIR: another build folder (the tests use their own).
+# KV_BUILD_DIR: another build folder (the tests use their own). A folder test.sh configured
+# keeps its tests; a new one gets the viewer alone.
 build="${KV_BUILD_DIR:-$here/build}"
-[ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target kestro >/dev/null
+started=$SECONDS
+[ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TESTS=OFF -DKV_BENCH=OFF
+cmake --build "$build" -j "$(nproc)" --target kestro
+echo "viewer built in $((SECONDS - started)) s: $build/viewer/kestro"
 viewer="$build/viewer"
 printf '[Options]\r\nModeOrvix=1\r\nModeSupportSR=1\r\n' > "$viewer/ZYLV.INI"
 

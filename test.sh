@@ -16,26 +16,24 @@ for arg in "$@"; do
   esac
 done
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev locales python3-pil python3-numpy python3-pydicom
-          dcmtk libdcmtk-dev libgdcm-dev libgdcm-tools libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs
-          libopencv-imgproc-dev qt6-base-dev fonts-noto-cjk libminizip-dev unzip)
-./install_missing.sh "${packages[@]}"
+./install_missing.sh tests
 
 jobs=$(nproc)
 if [ "$tsan" = 1 ]; then
   dir=build-tsan
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TSAN=ON -DKV_BENCH=OFF
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TSAN=ON -DKV_TESTS=ON -DKV_BENCH=OFF
   # Qt is not built for ThreadSanitizer; the file names only Qt's libraries.
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tsan-qt.supp
 elif [ "$sanitize" = 1 ]; then
   dir=build-san
   # Benchmarks are timed in the optimised build only.
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BENCH=OFF
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_TESTS=ON -DKV_BENCH=OFF
   export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 else
   dir=build
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  # run.sh may have configured this folder without the tests and benchmarks.
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TESTS=ON -DKV_BENCH=ON
 fi
 cmake --build "$dir" -j "$jobs"
 export QT_QPA_PLATFORM=offscreen
