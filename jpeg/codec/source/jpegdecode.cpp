@@ -1138,12 +1138,15 @@ bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
     return true;
 }
 
+using SmallStore = void (*)(const int32_t* values, uint8_t* out, int32_t stride, int32_t n);
+
 // What one component's blocks need along the reduced-size MCUs of the direct path, set once a row.
 struct ReducedPart {
     const HuffDecodeSpec* dc;
     const HuffDecodeSpec* ac;
     const int32_t* multiplier;
     WordsTransform transform;  // null for the 1 x 1 one
+    SmallStore store;          // the 4 x 4 and 2 x 2 transforms' stores; null for the others
     int32_t n;                 // samples a side of a stored block
     uint32_t blocks_wide;
     uint32_t blocks_high;
@@ -1175,8 +1178,16 @@ bool ReducedMcusApply(const jpeg_decoder* decoder, const WordsTransform* words, 
             return false;
         }
         const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+        SmallStore store = nullptr;
+#if defined(__x86_64__) || defined(__i386__)
+        // The words transforms run from level 5 on, where the SSE2 store does.
+        if (words[c] != nullptr && scale > 1) {
+            store = &jpeg_store_block_small_sse2;
+        }
+#endif
         plan->parts[c] = ReducedPart{st->dc_specs[dc],        st->ac_specs[ac],           decoder->multipliers[c].values,
-                                     words[c],                static_cast<int32_t>(8 / scale), decoder->mcu_width[c] / 8,
+                                     words[c],                store,
+                                     static_cast<int32_t>(8 / scale), decoder->mcu_width[c] / 8,
                                      decoder->mcu_height[c] / 8};
     }
     plan->decode = dispatch_entry<dispatch_table_huff_decode_block_8x8>(dispatch_level.load(std::memory_order_relaxed));
@@ -1234,7 +1245,11 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
                     }
                 } else {
                     part.transform(values, part.multiplier, block);
-                    StoreBlock(decoder, block, row + bx * n, plane.stride, n);
+                    if (part.store != nullptr) {
+                        part.store(block, row + bx * n, plane.stride, n);
+                    } else {
+                        StoreBlock(decoder, block, row + bx * n, plane.stride, n);
+                    }
                 }
             }
         }
