@@ -287,6 +287,38 @@ jpeg_status jpeg_direct_restart_dct(jpeg_decoder* decoder)
     return huff_decode_state_init(st->huff_state) == kernel_ok ? JPEG_OK : 0;
 }
 
+namespace {
+
+using BlockDecoder = dispatch_signature<dispatch_table_huff_decode_block_8x8>::type;
+
+// One block's 16-bit values through `decode` (the block operation or its entry of the level in
+// use) with tables already checked; the record's prediction and marker carried across.
+[[gnu::always_inline]] inline jpeg_status DecodeWords(jpeg_decoder* decoder, jpeg_direct_state* st, BlockDecoder decode,
+                                                      const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                                                      int32_t component, int16_t* block)
+{
+    if (st->available < kDirectRefillThreshold) {
+        jpeg_direct_refill(decoder, kDirectRefillThreshold);
+    }
+    int32_t* predictions = jpeg_rec_dc_preds(decoder);
+    auto prediction = static_cast<int16_t>(predictions[component]);
+    uint32_t marker = jpeg_rec_marker(decoder);
+    int32_t consumed = 0;
+    const kernel_status result =
+        decode(st->current, st->available, &consumed, block, &prediction, &marker, dc, ac, st->huff_state);
+    predictions[component] = prediction;
+    jpeg_rec_set_marker(decoder, marker);
+    st->current += consumed;
+    st->available -= consumed;
+    if (result == kernel_ok) {
+        return JPEG_OK;
+    }
+    st->interval_failed = 1;
+    return result == kernel_marker_reached && marker != 0 ? JPEG_ERR_MARKER_IN_DATA : JPEG_ERR_DATA;
+}
+
+}  // namespace
+
 jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
     jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
@@ -302,26 +334,10 @@ jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* en
         st->interval_failed = 1;
         return JPEG_ERR_DATA;
     }
-    if (st->available < kDirectRefillThreshold) {
-        jpeg_direct_refill(decoder, kDirectRefillThreshold);
-    }
     // The 16-bit block goes straight into the entry's coefficient space; the transform reads it
     // back with a byte copy.
-    auto* block = reinterpret_cast<int16_t*>(entry->coefficients);
-    int16_t prediction = static_cast<int16_t>(jpeg_rec_dc_pred(decoder, component));
-    uint32_t marker = jpeg_rec_marker(decoder);
-    int32_t consumed = 0;
-    const kernel_status result = huff_decode_block_8x8(st->current, st->available, &consumed, block, &prediction,
-                                                       &marker, st->dc_specs[dc], st->ac_specs[ac], st->huff_state);
-    jpeg_rec_set_dc_pred(decoder, component, prediction);
-    jpeg_rec_set_marker(decoder, marker);
-    st->current += consumed;
-    st->available -= consumed;
-    if (result == kernel_ok) {
-        return JPEG_OK;
-    }
-    st->interval_failed = 1;
-    return result == kernel_marker_reached && marker != 0 ? JPEG_ERR_MARKER_IN_DATA : JPEG_ERR_DATA;
+    return DecodeWords(decoder, st, &huff_decode_block_8x8, st->dc_specs[dc], st->ac_specs[ac], component,
+                       reinterpret_cast<int16_t*>(entry->coefficients));
 }
 
 jpeg_status jpeg_direct_decode_block_scaled(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
@@ -1122,43 +1138,81 @@ bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
     return true;
 }
 
+using SmallStore = void (*)(const int32_t* values, uint8_t* out, int32_t stride, int32_t n);
+
+// What one component's blocks need along the reduced-size MCUs of the direct path, set once a row.
+struct ReducedPart {
+    const HuffDecodeSpec* dc;
+    const HuffDecodeSpec* ac;
+    const int32_t* multiplier;
+    WordsTransform transform;  // null for the 1 x 1 one
+    SmallStore store;          // the 4 x 4 and 2 x 2 transforms' stores; null for the others
+    int32_t n;                 // samples a side of a stored block
+    uint32_t blocks_wide;
+    uint32_t blocks_high;
+};
+
+struct ReducedPlan {
+    BlockDecoder decode;
+    ReducedPart parts[4];
+};
+
 // Whether reduced-size MCUs of the direct path may skip the block entries: each component with
-// a transform that reads the 16-bit values itself or the 1 x 1 one, the MCU's blocks its own.
-bool ReducedMcusApply(const jpeg_decoder* decoder, const WordsTransform* words)
+// a transform that reads the 16-bit values itself or the 1 x 1 one, the MCU's blocks its own, its
+// tables there. Fills the plan when so.
+bool ReducedMcusApply(const jpeg_decoder* decoder, const WordsTransform* words, ReducedPlan* plan)
 {
     if (decoder->direct_mode == 0 || decoder->decode_unit != &jpeg_direct_decode_block_scaled ||
         decoder->output_blocks != &jpeg_output_blocks || decoder->selected_component >= 0) {
         return false;
     }
+    const jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     for (int32_t c = 0; c < decoder->component_count; ++c) {
+        const uint32_t dc = jpeg_rec_dc_selectors(decoder)[c];
+        const uint32_t ac = jpeg_rec_ac_selectors(decoder)[c];
         if ((words[c] == nullptr && decoder->transform[c] != &jpeg_idct_1x1) ||
             decoder->mcu_width[c] / 8 * (decoder->mcu_height[c] / 8) != decoder->component_blocks[c] ||
-            decoder->line_buffers[c].base == nullptr) {
+            decoder->line_buffers[c].base == nullptr || dc >= static_cast<uint32_t>(jpeg_rec_dc_count(decoder)) ||
+            ac >= static_cast<uint32_t>(jpeg_rec_ac_count(decoder)) || st->dc_specs[dc] == nullptr ||
+            st->ac_specs[ac] == nullptr) {
             return false;
         }
+        const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+        SmallStore store = nullptr;
+#if defined(__x86_64__) || defined(__i386__)
+        // The words transforms run from level 5 on, where the SSE2 store does.
+        if (words[c] != nullptr && scale > 1) {
+            store = &jpeg_store_block_small_sse2;
+        }
+#endif
+        plan->parts[c] = ReducedPart{st->dc_specs[dc],        st->ac_specs[ac],           decoder->multipliers[c].values,
+                                     words[c],                store,
+                                     static_cast<int32_t>(8 / scale), decoder->mcu_width[c] / 8,
+                                     decoder->mcu_height[c] / 8};
     }
+    plan->decode = dispatch_entry<dispatch_table_huff_decode_block_8x8>(dispatch_level.load(std::memory_order_relaxed));
     return true;
 }
 
 // One reduced-size MCU along the direct path: each block decoded, transformed and stored in its
 // place at once. False when a block failed, the MCU's samples then set back to the 128 of the
 // cleared row, as if nothing had been stored.
-bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const WordsTransform* words)
+bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& plan)
 {
     alignas(32) int32_t block[64];
-    jpeg_block_entry entry{block, 0, 0};
-    const auto* values = reinterpret_cast<const int16_t*>(block);
+    auto* values = reinterpret_cast<int16_t*>(block);
+    jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     const int32_t nf = decoder->component_count;
     for (int32_t c = 0; c < nf; ++c) {
         const jpeg_plane& plane = at[c];
-        const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
-        const auto n = static_cast<int32_t>(8 / scale);
-        const int32_t* multiplier = decoder->multipliers[c].values;
-        const WordsTransform transform = words[c];
-        for (uint32_t by = 0; by < decoder->mcu_height[c] / 8; ++by) {
+        const ReducedPart& part = plan.parts[c];
+        const int32_t n = part.n;
+        for (uint32_t by = 0; by < part.blocks_high; ++by) {
             uint8_t* row = plane.samples + static_cast<ptrdiff_t>(by) * n * plane.stride;
-            for (uint32_t bx = 0; bx < decoder->mcu_width[c] / 8; ++bx) {
-                if (jpeg_direct_decode_block(decoder, &entry, c) < 1) {
+            for (uint32_t bx = 0; bx < part.blocks_wide; ++bx) {
+                // After a failure the bit position inside the interval is lost: the rest waits for the restart.
+                if (st->interval_failed != 0 ||
+                    DecodeWords(decoder, st, plan.decode, part.dc, part.ac, c, values) < 1) {
                     for (int32_t k = 0; k <= c; ++k) {
                         const uint32_t ks = decoder->component_scale[k] != 0 ? decoder->component_scale[k] : 1;
                         for (uint32_t y = 0; y < decoder->mcu_height[k] / ks; ++y) {
@@ -1168,15 +1222,34 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const WordsTransfor
                     }
                     return false;
                 }
-                if (transform != nullptr) {
-                    transform(values, multiplier, block);
-                    StoreBlock(decoder, block, row + bx * n, plane.stride, n);
-                } else {
-                    // The 1 x 1 transform of the dequantised DC value, products wrapping as the
-                    // buffered decoder's do.
-                    const auto dc = static_cast<int32_t>(static_cast<uint32_t>(values[0]) *
-                                                         static_cast<uint32_t>(multiplier[0]));
+                // The products wrap as the buffered decoder's do.
+                const auto dc = static_cast<int32_t>(static_cast<uint32_t>(values[0]) *
+                                                     static_cast<uint32_t>(part.multiplier[0]));
+                if (part.transform == nullptr) {
+                    // The 1 x 1 transform of the dequantised DC value.
                     row[bx] = jpeg_range_sample(decoder->range_limit, dc >> 3);
+                } else if (n < 8 && st->huff_state->blockEnd <= 1) {
+                    // No AC value: the 4 x 4 and 2 x 2 transforms give the flat DC result,
+                    // (4 dc + 16) >> 5 wrapping as their lanes do, at every sample.
+                    const uint8_t sample = jpeg_range_limit_value(
+                        static_cast<int32_t>((static_cast<uint32_t>(dc) << 2) + 16u) >> 5);
+                    const uint32_t four = sample * 0x01010101u;
+                    uint8_t* out = row + bx * n;
+                    for (int32_t y = 0; y < n; ++y, out += plane.stride) {
+                        if (n == 4) {
+                            std::memcpy(out, &four, 4);
+                        } else {
+                            const auto two = static_cast<uint16_t>(four);
+                            std::memcpy(out, &two, 2);
+                        }
+                    }
+                } else {
+                    part.transform(values, part.multiplier, block);
+                    if (part.store != nullptr) {
+                        part.store(block, row + bx * n, plane.stride, n);
+                    } else {
+                        StoreBlock(decoder, block, row + bx * n, plane.stride, n);
+                    }
                 }
             }
         }
@@ -1231,7 +1304,8 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
         planes[c].samples = buffer.base;
         (void)scale;
     }
-    const bool reduced_mcus = !direct_mcus && ReducedMcusApply(decoder, words);
+    ReducedPlan plan{};
+    const bool reduced_mcus = !direct_mcus && ReducedMcusApply(decoder, words, &plan);
     const int32_t per_row = decoder->mcus_per_row;
     int32_t mcu = 0;
     if (decoder->mcus_to_skip > 0) {
@@ -1264,7 +1338,7 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
                 at[c] = planes[c];
                 at[c].samples += static_cast<ptrdiff_t>(mcu) * (decoder->mcu_width[c] / scale);
             }
-            if (!ReducedMcu(decoder, at, words)) {
+            if (!ReducedMcu(decoder, at, plan)) {
                 result = JPEG_WARN_DAMAGED_DATA;
             }
         }

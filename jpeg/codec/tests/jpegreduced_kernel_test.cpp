@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -79,6 +81,86 @@ TEST(ReducedKernelPath, EqualsTheBufferedDecoderAtEveryLevel)
                 ASSERT_GE(buffered.rows, kernel.rows / 2) << name;
                 const size_t common = static_cast<size_t>(buffered.rows) * buffered.row_bytes;
                 EXPECT_EQ(std::memcmp(buffered.pixels.data(), kernel.pixels.data(), common), 0) << name;
+            }
+        }
+    }
+}
+
+// Blocks with no AC value (flat tiles, from black to white, among noisy ones) at 1/2, 1/4 and
+// 1/8: the same samples at the machine's level, at level 0 and from the buffered decoder, and
+// within 2 of libjpeg-turbo's; with every quantiser raised to 255 their DC values reach far past
+// the range limits.
+TEST(ReducedKernelPath, FlatBlocksEqualAtEveryLevel)
+{
+    jpeg_cpu_init();
+    jpeg_range_table_create(nullptr, nullptr);
+    LevelGuard guard;
+    const int32_t machine = guard.saved;
+    for (int components : {1, 3}) {
+        PeerOptions o;
+        o.width = 96;
+        o.height = 80;
+        o.components = components;
+        o.sampling[0] = components == 1 ? 0x11 : 0x22;
+        std::vector<uint8_t> pixels(static_cast<size_t>(o.width) * o.height * components);
+        uint32_t noise = 7;
+        for (int y = 0; y < o.height; ++y) {
+            for (int x = 0; x < o.width; ++x) {
+                const int tile = (y / 16) * (o.width / 16) + x / 16;
+                for (int c = 0; c < components; ++c) {
+                    noise = noise * 1103515245u + 12345u;
+                    const int flat = (tile * 53 + c * 97) % 256;
+                    const int value = tile % 5 == 4 ? flat + static_cast<int>(noise >> 27) - 16
+                                      : tile % 7 == 0 ? (tile / 7 % 2 == 0 ? 0 : 255)
+                                                      : flat;
+                    pixels[(static_cast<size_t>(y) * o.width + x) * components + c] =
+                        static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+                }
+            }
+        }
+        for (int quality : {100, 75, 20, 0}) {
+            o.quality = quality == 0 ? 50 : quality;
+            Bytes bytes = PeerEncodeBaseline(o, pixels);
+            if (quality == 0) {
+                // Every quantiser 255.
+                for (size_t i = 0; i + 4 < bytes.size() && !(bytes[i] == 0xFF && bytes[i + 1] == 0xDA); ++i) {
+                    if (bytes[i] != 0xFF || bytes[i + 1] != 0xDB) {
+                        continue;
+                    }
+                    const size_t length = static_cast<size_t>(bytes[i + 2]) << 8 | bytes[i + 3];
+                    for (size_t t = i + 4; t + 65 <= i + 2 + length; t += 65) {
+                        ASSERT_EQ(bytes[t] >> 4, 0);
+                        std::memset(&bytes[t + 1], 255, 64);
+                    }
+                }
+            }
+            for (uint32_t scale : {2u, 4u, 8u}) {
+                const std::string name = std::to_string(components) + " q" + std::to_string(quality) + " 1/" +
+                                         std::to_string(scale);
+                dispatch_set_level(machine);
+                const ScaledRows kernel = DecodeScaled(bytes, scale, 0, JPEG_COLOR_NONE);
+                const ScaledRows buffered =
+                    DecodeScaled(bytes, scale, static_cast<uint32_t>(o.height) - 1, JPEG_COLOR_NONE);
+                dispatch_set_level(0);
+                const ScaledRows plain = DecodeScaled(bytes, scale, 0, JPEG_COLOR_NONE);
+                ASSERT_TRUE(kernel.kernel_entropy) << name;
+                ASSERT_EQ(kernel.rows, static_cast<uint32_t>(o.height) / scale) << name;
+                EXPECT_EQ(plain.pixels, kernel.pixels) << name;
+                const size_t common = static_cast<size_t>(buffered.rows) * buffered.row_bytes;
+                ASSERT_GT(common, 0u) << name;
+                EXPECT_EQ(std::memcmp(buffered.pixels.data(), kernel.pixels.data(), common), 0) << name;
+                if (quality == 0) {
+                    continue;
+                }
+                int w = 0;
+                int h = 0;
+                const std::vector<uint8_t> peer = PeerDecodeScaled(bytes, static_cast<int>(scale), &w, &h);
+                ASSERT_EQ(peer.size(), kernel.pixels.size()) << name;
+                int worst = 0;
+                for (size_t i = 0; i < peer.size(); ++i) {
+                    worst = std::max(worst, std::abs(peer[i] - kernel.pixels[i]));
+                }
+                EXPECT_LE(worst, 2) << name;
             }
         }
     }
