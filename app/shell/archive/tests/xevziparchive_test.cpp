@@ -13,7 +13,7 @@
 #include "plat_temp_folder.h"
 #include "shell/xevziparchive.h"
 #include "zipfuzzentry.h"
-#include "zipmaker.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "shell/xevmessage.h"
 
 #include "platform/platevent.h"
+#include "testsupport/pump.h"
 
 #include <gtest/gtest.h>
 
@@ -30,20 +31,6 @@ private:
     std::unique_ptr<QCoreApplication> app_;
 };
 const auto* const kQtApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
-
-// Runs the main thread's queue until the condition holds or ten seconds pass.
-template <class Condition>
-bool PumpUntil(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // A QThread running an event loop, with one receiver made on it. The hand-overs go through
 // events of our own, which ThreadSanitizer sees, not through Qt.

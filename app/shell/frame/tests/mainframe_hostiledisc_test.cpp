@@ -21,7 +21,7 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
-#include "zipmaker.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -97,9 +97,7 @@ protected:
         QElapsedTimer timer;
         timer.start();
         frame->OnFileOpen();
-        while (List().loaded == 0 && timer.elapsed() < 30000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        PumpUntil([this] { return List().loaded != 0; }, 30000);
         EXPECT_EQ(List().loaded, 1);
         return timer.elapsed();
     }
@@ -239,11 +237,7 @@ TEST_F(HostileDiscTest, ZippedBombStopsAtItsDeclaredSize)
     // The bomb's cell fails with the missing-file message, beside the two that show; nothing
     // of the bomb stays.
     EXPECT_EQ(ShowSeries(Series(0), 2).size(), 2u);
-    QElapsedTimer timer;
-    timer.start();
-    while (box.texts.empty() && timer.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    PumpUntil([&] { return !box.texts.empty(); }, 10000);
     ASSERT_EQ(box.texts.size(), 1u);
     EXPECT_TRUE(box.texts[0].contains(QString::fromStdString(kestro + "/IMG/OK1"))) << box.texts[0].toStdString();
     EXPECT_FALSE(fs::exists(kestro + "/IMG/OK1"));

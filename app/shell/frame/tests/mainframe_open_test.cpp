@@ -23,7 +23,7 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
-#include "zipmaker.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -105,11 +105,7 @@ protected:
     }
     void WaitLoaded()
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (List().loaded == 0 && timer.elapsed() < 30000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        PumpUntil([this] { return List().loaded != 0; }, 30000);
         ASSERT_EQ(List().loaded, 1);
     }
     // Patient, study and series counts with each series' entries, as the list holds them.
@@ -221,12 +217,8 @@ TEST_F(FileOpenTest, AZippedDiscListsAsTheDiscAndExtractsOnDemand)
 
     // The first study shows, its images taken from the archive as the cells load them.
     List().OpenFirstEntry();
-    QElapsedTimer timer;
-    timer.start();
     XEVImageViewCtrl* cell = nullptr;
-    while ((cell = LoadedCell()) == nullptr && timer.elapsed() < 30000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    PumpUntil([&] { return (cell = LoadedCell()) != nullptr; }, 30000);
     ASSERT_NE(cell, nullptr);
     const std::string shown = cell->CurrentImage()->filePath.toStdString();
     EXPECT_EQ(shown, kestro_ + "/DICOM/CT0001");
