@@ -63,17 +63,14 @@ protected:
     void SetUp() override
     {
         XEVProgramFolderTest::SetUp();
-        const char* old = std::getenv("TMPDIR");
-        hadTmp_ = old != nullptr;
-        oldTmp_ = hadTmp_ ? old : "";
-        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
         XEVSetMessageBox(&box_);
     }
     void TearDown() override
     {
         ForgetZipArchive();
         XEVSetMessageBox(nullptr);
-        hadTmp_ ? setenv("TMPDIR", oldTmp_.c_str(), 1) : unsetenv("TMPDIR");
+        tmpEnv_.reset();
         XEVProgramFolderTest::TearDown();
     }
     static QString Report(const char* name) { return QString::fromStdString(kReports + "/" + name); }
@@ -81,8 +78,7 @@ protected:
 
     PlatTempFolder temp_;
     RecordingBox box_;
-    bool hadTmp_ = false;
-    std::string oldTmp_;
+    std::optional<ScopedEnv> tmpEnv_;
 };
 
 TEST_F(ReportDialogTest, HeaderRowsAndTheScrollBar)

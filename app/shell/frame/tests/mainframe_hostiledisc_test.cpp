@@ -56,10 +56,7 @@ protected:
     void SetUp() override
     {
         FrameTest::SetUp();
-        const char* old = std::getenv("TMPDIR");
-        hadTmp_ = old != nullptr;
-        oldTmp_ = hadTmp_ ? old : "";
-        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
         disc_ = temp_.Path() + "/disc";
         fs::copy(kHostile, disc_, fs::copy_options::recursive);
         const uintmax_t header = fs::file_size(disc_ + "/IMG/HUGE");
@@ -84,7 +81,7 @@ protected:
         SetZipFreeSpaceQuery(nullptr);
         XEVSetOpenFileDialog(nullptr);
         GetCommonSettings().ModeOrvix = 0;
-        hadTmp_ ? setenv("TMPDIR", oldTmp_.c_str(), 1) : unsetenv("TMPDIR");
+        tmpEnv_.reset();
         FrameTest::TearDown();
     }
 
@@ -146,8 +143,7 @@ protected:
     PlatTempFolder temp_;
     std::string disc_;
     ChosenPath chooser_;
-    bool hadTmp_ = false;
-    std::string oldTmp_;
+    std::optional<ScopedEnv> tmpEnv_;
 };
 
 // Bright pixels of a painted cell.

@@ -70,10 +70,7 @@ protected:
     void SetUp() override
     {
         FrameTest::SetUp();
-        const char* old = std::getenv("TMPDIR");
-        hadTmp_ = old != nullptr;
-        oldTmp_ = hadTmp_ ? old : "";
-        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
         kestro_ = temp_.Path() + "/Kestro";
         canary_ = temp_.Write("canary", "canary");
         XEVSetOpenFileDialog(&chooser_);
@@ -90,7 +87,7 @@ protected:
         XEVSetOpenFileDialog(nullptr);
         GetCommonSettings().ModeOrvix = 0;
         EXPECT_EQ(ReadFile(canary_), "canary");
-        hadTmp_ ? setenv("TMPDIR", oldTmp_.c_str(), 1) : unsetenv("TMPDIR");
+        tmpEnv_.reset();
         FrameTest::TearDown();
     }
 
@@ -144,8 +141,7 @@ protected:
     std::string kestro_;
     std::string canary_;
     ChosenFile chooser_;
-    bool hadTmp_ = false;
-    std::string oldTmp_;
+    std::optional<ScopedEnv> tmpEnv_;
 };
 
 }  // namespace

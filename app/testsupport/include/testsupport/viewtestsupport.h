@@ -24,16 +24,12 @@
 #include "shell/xevmessage.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "testsupport/fixtures.h"
 #include "testsupport/grab.h"
 #include "testsupport/pump.h"
 #include "testsupport/qtguitestapp.h"
 #include "testsupport/recordingbox.h"
 #include "viewer/xevimageviewctrl.h"
-
-inline QString CellFixture(const char* name)
-{
-    return QStringLiteral(VIEWCTRL_TEST_DATA_DIR "/") + QString::fromUtf8(name);
-}
 
 struct CellMessage {
     uint32_t id;
