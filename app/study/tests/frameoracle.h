@@ -11,10 +11,7 @@
 #include <string>
 #include <vector>
 
-inline QString FrameFixture(const char* name)
-{
-    return QString::fromUtf8(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
-}
+#include "testsupport/fixtures.h"
 
 // The bytes recorded for (name, frame) in expected.txt.
 inline std::vector<uint8_t> ExpectedFrame(const std::string& name, int frame)

@@ -11,13 +11,9 @@
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "testsupport/fixtures.h"
 
 namespace {
-
-QString Fixture(const char* name)
-{
-    return QStringLiteral(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
-}
 
 // Jobs over one fixture, each its own record, reporting to the recorder.
 std::vector<std::unique_ptr<ImageInfo>> MakeJobs(size_t count, const MessageRecorder& recorder,
@@ -26,7 +22,7 @@ std::vector<std::unique_ptr<ImageInfo>> MakeJobs(size_t count, const MessageReco
     std::vector<std::unique_ptr<ImageInfo>> jobs;
     for (size_t i = 0; i < count; ++i) {
         auto job = std::make_unique<ImageInfo>();
-        job->filePath = Fixture(name);
+        job->filePath = FrameFixture(name);
         job->notifyWindow = recorder.Handle();
         jobs.push_back(std::move(job));
     }
@@ -163,7 +159,7 @@ TEST(RunImageJobTest, StartFramesForcedLoadsAndMultiFrameFiles)
 {
     XEVLoadState& state = GetLoadState();
     ImageInfo multi;
-    multi.filePath = Fixture("multi10.dcm");
+    multi.filePath = FrameFixture("multi10.dcm");
     CXEVThreadUI::RunImageJob(&multi);
     ASSERT_NE(multi.GetHelper(), nullptr);
     EXPECT_EQ(multi.GetHelper()->frameCount, 10);
@@ -171,7 +167,7 @@ TEST(RunImageJobTest, StartFramesForcedLoadsAndMultiFrameFiles)
 
     state.perFrameEntries = 1;
     ImageInfo skipped;
-    skipped.filePath = Fixture("multi10.dcm");
+    skipped.filePath = FrameFixture("multi10.dcm");
     skipped.startFrame = -1;
     CXEVThreadUI::RunImageJob(&skipped);
     EXPECT_EQ(skipped.GetHelper(), nullptr);
@@ -184,14 +180,14 @@ TEST(RunImageJobTest, StartFramesForcedLoadsAndMultiFrameFiles)
     state.perFrameEntries = 0;
 
     ImageInfo forced;
-    forced.filePath = Fixture("ct_s16.dcm");
+    forced.filePath = FrameFixture("ct_s16.dcm");
     forced.forced = 1;
     CXEVThreadUI::RunImageJob(&forced);
     EXPECT_EQ(forced.forced, 0);
     EXPECT_NE(forced.GetHelper()->GetFrame(0), nullptr);
 
     ImageInfo missing;
-    missing.filePath = Fixture("absent.dcm");
+    missing.filePath = FrameFixture("absent.dcm");
     CXEVThreadUI::RunImageJob(&missing);   // the failure ends the job
     EXPECT_EQ(missing.GetHelper()->statusCode, -2001);
 }

@@ -13,37 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "qtguitestapp.h"
 #include "shell/xevmessage.h"
 #include "study/xevstudymodel.h"
-
-// Polls until the condition holds or ten seconds pass.
-template <class Condition>
-bool Eventually(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-// Runs the main thread's queue until the condition holds or ten seconds pass.
-template <class Condition>
-bool PumpUntil(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+#include "testsupport/pump.h"
+#include "testsupport/qtguitestapp.h"
 
 // A file of the given size without its blocks: large files to read, cheap to make.
 inline bool MakeSparseFile(const QString& path, qint64 size)

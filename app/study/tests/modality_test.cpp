@@ -4,21 +4,13 @@
 
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
-
-namespace {
-
-QString Fixture(const char* name)
-{
-    return QString::fromUtf8(STUDY_TEST_DATA_DIR "/frames/") + QString::fromUtf8(name);
-}
-
-}  // namespace
+#include "testsupport/fixtures.h"
 
 TEST(ModalityTest, OrientationViewAndTagTexts)
 {
     XEVVEKHelper helper;
     int32_t frame = 0;
-    ASSERT_EQ(helper.LoadImage(Fixture("values.dcm"), frame), 1);
+    ASSERT_EQ(helper.LoadImage(FrameFixture("values.dcm"), frame), 1);
     // Row (0.6, 0.8, 0): y is largest but below cos 30, x follows.
     EXPECT_EQ(helper.orientationLetters[0], QStringLiteral("AR"));
     EXPECT_EQ(helper.orientationLetters[1], QStringLiteral("PL"));
@@ -36,7 +28,7 @@ TEST(ModalityTest, OrientationViewAndTagTexts)
 
     XEVVEKHelper flat;
     frame = 0;
-    ASSERT_EQ(flat.LoadImage(Fixture("no_orientation.dcm"), frame), 1);
+    ASSERT_EQ(flat.LoadImage(FrameFixture("no_orientation.dcm"), frame), 1);
     for (const QString& letter : flat.orientationLetters) {
         EXPECT_TRUE(letter.isEmpty());
     }
@@ -46,10 +38,10 @@ TEST(ModalityTest, DetectorVectorZeroTakesTheFirstItem)
 {
     XEVVEKHelper nm;
     int32_t frame = 0;
-    ASSERT_EQ(nm.LoadImage(Fixture("nm_detector.dcm"), frame), 1);
+    ASSERT_EQ(nm.LoadImage(FrameFixture("nm_detector.dcm"), frame), 1);
     EXPECT_DOUBLE_EQ(nm.GetFrame(0)->position[2], 10);
     // Detector 3 of two items: also the first.
-    ASSERT_EQ(nm.LoadImage(Fixture("nm_detector.dcm"), frame), 1);
+    ASSERT_EQ(nm.LoadImage(FrameFixture("nm_detector.dcm"), frame), 1);
     EXPECT_DOUBLE_EQ(nm.GetFrame(1)->position[2], 10);
     double distance = -1;
     nm.SetCurrentFrame(0);
@@ -62,7 +54,7 @@ TEST(ModalityTest, MakerCrStaysUnrescaled)
 {
     XEVVEKHelper cr;
     int32_t frame = 0;
-    ASSERT_EQ(cr.LoadImage(Fixture("maker_cr.dcm"), frame), 1);
+    ASSERT_EQ(cr.LoadImage(FrameFixture("maker_cr.dcm"), frame), 1);
     EXPECT_DOUBLE_EQ(cr.GetFrame(0)->rescaleSlope, 1);
     EXPECT_DOUBLE_EQ(cr.GetFrame(0)->rescaleIntercept, 0);
     EXPECT_EQ(cr.GetFrame(0)->rescaleType, QStringLiteral("US"));
@@ -72,8 +64,8 @@ TEST(ModalityTest, EnhancedCtFrameWithoutItsOwnWindowKeepsTheShared)
 {
     XEVVEKHelper ct;
     int32_t frame = 0;
-    ASSERT_EQ(ct.LoadImage(Fixture("enhanced_ct.dcm"), frame), 1);
-    ASSERT_EQ(ct.LoadImage(Fixture("enhanced_ct.dcm"), frame), 1);
+    ASSERT_EQ(ct.LoadImage(FrameFixture("enhanced_ct.dcm"), frame), 1);
+    ASSERT_EQ(ct.LoadImage(FrameFixture("enhanced_ct.dcm"), frame), 1);
     EXPECT_DOUBLE_EQ(ct.GetFrame(0)->windowCenter, 40);
     EXPECT_DOUBLE_EQ(ct.GetFrame(0)->windowWidth, 400);
     EXPECT_DOUBLE_EQ(ct.GetFrame(1)->windowCenter, 300);
@@ -86,7 +78,7 @@ TEST(ModalityTest, CalibrationFromSpacingOrAspectRatio)
 {
     XEVVEKHelper cr;
     int32_t frame = 0;
-    ASSERT_EQ(cr.LoadImage(Fixture("calibration.dcm"), frame), 1);
+    ASSERT_EQ(cr.LoadImage(FrameFixture("calibration.dcm"), frame), 1);
     const FrameImageInfo* f = cr.GetFrame(0);
     ASSERT_NE(f, nullptr);
     // Imager spacing 0.2 (rows) \ 0.1 (columns), magnification 2.
@@ -111,7 +103,7 @@ TEST(ModalityTest, CalibrationFromSpacingOrAspectRatio)
     for (const auto& aspect : aspects) {
         XEVVEKHelper helper;
         frame = 0;
-        ASSERT_EQ(helper.LoadImage(Fixture(aspect.name), frame), 1);
+        ASSERT_EQ(helper.LoadImage(FrameFixture(aspect.name), frame), 1);
         EXPECT_DOUBLE_EQ(helper.GetFrame(0)->verticalScale, aspect.scale) << aspect.name;
         EXPECT_DOUBLE_EQ(helper.GetFrame(0)->spacing1, 0) << aspect.name;
     }

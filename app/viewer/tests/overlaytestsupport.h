@@ -11,7 +11,7 @@
 #include <cmath>
 #include <memory>
 
-#include "qtguitestapp.h"
+#include "testsupport/qtguitestapp.h"
 #include "viewer/xevoverlaymanager.h"
 
 inline constexpr QRgb kWhite = qRgb(255, 255, 255);

@@ -13,7 +13,7 @@
 #include "plat_temp_folder.h"
 #include "shell/xevziparchive.h"
 #include "zipfuzzentry.h"
-#include "zipmaker.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -45,10 +45,7 @@ class ZipTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* old = std::getenv("TMPDIR");
-        oldTmp_ = old != nullptr ? old : "";
-        hadTmp_ = old != nullptr;
-        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
         kestro_ = XEVGetExtractFolder();
         canary_ = temp_.Path() + "/canary";
         WriteFile(canary_, "canary");
@@ -57,19 +54,14 @@ protected:
     void TearDown() override
     {
         EXPECT_EQ(ReadFile(canary_), "canary");
-        if (hadTmp_) {
-            setenv("TMPDIR", oldTmp_.c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
-        }
+        tmpEnv_.reset();
     }
 
     PlatTempFolder temp_;
     std::string kestro_;
     std::string canary_;
     std::string zip_;
-    std::string oldTmp_;
-    bool hadTmp_ = false;
+    std::optional<ScopedEnv> tmpEnv_;
 };
 
 TEST_F(ZipTest, ListsAndExtractsByFullName)

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "shell/xevbitmap.h"
-#include "xev_programfolder.h"
-#include "xevcontroltest.h"
+#include "testsupport/programfolder.h"
+#include "testsupport/xevcontroltest.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ protected:
     static void Hover(CXEVBitmapButton& button)
     {
         SendMouse(button, QEvent::MouseMove, QPoint(10, 10), Qt::NoButton, Qt::NoButton);
-        ASSERT_TRUE(PumpUntil([&] { return button.Hovering() == 1; }));
+        ASSERT_TRUE(PumpUntil([&] { return button.Hovering() == 1; }, kControlTimeoutMs));
     }
 };
 

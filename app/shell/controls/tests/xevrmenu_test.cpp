@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "shell/xevbitmapbutton.h"
-#include "xev_programfolder.h"
-#include "xevcontroltest.h"
+#include "testsupport/programfolder.h"
+#include "testsupport/xevcontroltest.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "xevcontroltest.h"
+#include "testsupport/xevcontroltest.h"
 
 namespace {
 

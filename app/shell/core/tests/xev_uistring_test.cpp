@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "xev_programfolder.h"
+#include "testsupport/programfolder.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "xev_programfolder.h"
+#include "testsupport/programfolder.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 #include "shell/xevmessage.h"
 
 #include "platform/platevent.h"
+#include "testsupport/pump.h"
+#include "testsupport/qtguitestapp.h"
 
 #include <gtest/gtest.h>
 
@@ -16,34 +18,6 @@
 #include <vector>
 
 namespace {
-
-// One application object for the whole binary, made on the main thread before any test.
-class QtApplication : public ::testing::Environment {
-public:
-    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "app_core_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> app_;
-};
-const auto* const kQtApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
-
-// Runs the main thread's queue until the condition holds or ten seconds pass.
-template <class Condition>
-bool PumpUntil(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // A QThread running an event loop, with one receiver made on it. The hand-overs go through
 // events of our own, which ThreadSanitizer sees, not through Qt.

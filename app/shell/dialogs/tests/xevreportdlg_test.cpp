@@ -12,7 +12,8 @@
 #include <iterator>
 
 #include "plat_temp_folder.h"
-#include "qtguitestapp.h"
+#include "testsupport/qtguitestapp.h"
+#include "testsupport/recordingbox.h"
 #include "shell/xev_uistring.h"
 #include "shell/xevbitmapbutton.h"
 #include "shell/xevfileopen.h"
@@ -21,9 +22,9 @@
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "viewer/xevimageviewctrl.h"
-#include "xev_programfolder.h"
-#include "xevcontroltest.h"
-#include "zipmaker.h"
+#include "testsupport/programfolder.h"
+#include "testsupport/xevcontroltest.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -37,12 +38,6 @@ std::string ReadFile(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
-
-class CountingBox : public XEVMessageBox {
-public:
-    void Show(QWidget*, const QString& text) override { texts.push_back(text); }
-    std::vector<QString> texts;
-};
 
 // A series of a non-report image and, when given, one "SR" image.
 struct Series {
@@ -68,26 +63,22 @@ protected:
     void SetUp() override
     {
         XEVProgramFolderTest::SetUp();
-        const char* old = std::getenv("TMPDIR");
-        hadTmp_ = old != nullptr;
-        oldTmp_ = hadTmp_ ? old : "";
-        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
         XEVSetMessageBox(&box_);
     }
     void TearDown() override
     {
         ForgetZipArchive();
         XEVSetMessageBox(nullptr);
-        hadTmp_ ? setenv("TMPDIR", oldTmp_.c_str(), 1) : unsetenv("TMPDIR");
+        tmpEnv_.reset();
         XEVProgramFolderTest::TearDown();
     }
     static QString Report(const char* name) { return QString::fromStdString(kReports + "/" + name); }
     static QString Value(const CXEVReportDlg& dialog, CXEVReportDlg::Row row) { return dialog.Value(row)->text(); }
 
     PlatTempFolder temp_;
-    CountingBox box_;
-    bool hadTmp_ = false;
-    std::string oldTmp_;
+    RecordingBox box_;
+    std::optional<ScopedEnv> tmpEnv_;
 };
 
 TEST_F(ReportDialogTest, HeaderRowsAndTheScrollBar)
@@ -157,7 +148,7 @@ TEST_F(ReportDialogTest, LayoutMinimumSizeCloseAndSkin)
     EXPECT_EQ(dialog.CloseButton()->geometry(), QRect(1066, 426, 104, 44));
     EXPECT_EQ(dialog.Value(CXEVReportDlg::kName)->geometry(), QRect(180, 31, 304, 33));
     dialog.CloseButton()->click();
-    EXPECT_TRUE(PumpUntil([&] { return !dialog.isVisible(); }));
+    EXPECT_TRUE(PumpUntil([&] { return !dialog.isVisible(); }, kControlTimeoutMs));
 
     QDir().mkpath(folder_.path() + QStringLiteral("/Res"));
     QImage look(90, 30, QImage::Format_RGB32);

@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "gridtestsupport.h"
-#include "qtguitestapp.h"
+#include "testsupport/gridtestsupport.h"
+#include "testsupport/qtguitestapp.h"
 #include "shell/mainframe.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevpatientbar.h"

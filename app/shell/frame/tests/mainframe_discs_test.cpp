@@ -52,11 +52,7 @@ protected:
     {
         chooser_.path = QString::fromStdString(kDiscs + "/" + name + "/DICOMDIR");
         frame->OnFileOpen();
-        QElapsedTimer timer;
-        timer.start();
-        while (List().loaded == 0 && timer.elapsed() < 30000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        PumpUntil([this] { return List().loaded != 0; }, 30000);
         EXPECT_EQ(List().loaded, 1) << name;
         std::vector<std::string> shape;
         for (PatientInfo* patient : List().patients) {

@@ -21,7 +21,7 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
-#include "zipmaker.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -56,10 +56,7 @@ protected:
     void SetUp() override
     {
         FrameTest::SetUp();
-        const char* old = std::getenv("TMPDIR");
-        hadTmp_ = old != nullptr;
-        oldTmp_ = hadTmp_ ? old : "";
-        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
         disc_ = temp_.Path() + "/disc";
         fs::copy(kHostile, disc_, fs::copy_options::recursive);
         const uintmax_t header = fs::file_size(disc_ + "/IMG/HUGE");
@@ -84,7 +81,7 @@ protected:
         SetZipFreeSpaceQuery(nullptr);
         XEVSetOpenFileDialog(nullptr);
         GetCommonSettings().ModeOrvix = 0;
-        hadTmp_ ? setenv("TMPDIR", oldTmp_.c_str(), 1) : unsetenv("TMPDIR");
+        tmpEnv_.reset();
         FrameTest::TearDown();
     }
 
@@ -97,9 +94,7 @@ protected:
         QElapsedTimer timer;
         timer.start();
         frame->OnFileOpen();
-        while (List().loaded == 0 && timer.elapsed() < 30000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        PumpUntil([this] { return List().loaded != 0; }, 30000);
         EXPECT_EQ(List().loaded, 1);
         return timer.elapsed();
     }
@@ -148,8 +143,7 @@ protected:
     PlatTempFolder temp_;
     std::string disc_;
     ChosenPath chooser_;
-    bool hadTmp_ = false;
-    std::string oldTmp_;
+    std::optional<ScopedEnv> tmpEnv_;
 };
 
 // Bright pixels of a painted cell.
@@ -239,11 +233,7 @@ TEST_F(HostileDiscTest, ZippedBombStopsAtItsDeclaredSize)
     // The bomb's cell fails with the missing-file message, beside the two that show; nothing
     // of the bomb stays.
     EXPECT_EQ(ShowSeries(Series(0), 2).size(), 2u);
-    QElapsedTimer timer;
-    timer.start();
-    while (box.texts.empty() && timer.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    PumpUntil([&] { return !box.texts.empty(); }, 10000);
     ASSERT_EQ(box.texts.size(), 1u);
     EXPECT_TRUE(box.texts[0].contains(QString::fromStdString(kestro + "/IMG/OK1"))) << box.texts[0].toStdString();
     EXPECT_FALSE(fs::exists(kestro + "/IMG/OK1"));

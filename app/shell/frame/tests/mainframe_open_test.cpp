@@ -23,7 +23,7 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
-#include "zipmaker.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -70,10 +70,7 @@ protected:
     void SetUp() override
     {
         FrameTest::SetUp();
-        const char* old = std::getenv("TMPDIR");
-        hadTmp_ = old != nullptr;
-        oldTmp_ = hadTmp_ ? old : "";
-        setenv("TMPDIR", temp_.Path().c_str(), 1);
+        tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
         kestro_ = temp_.Path() + "/Kestro";
         canary_ = temp_.Write("canary", "canary");
         XEVSetOpenFileDialog(&chooser_);
@@ -90,7 +87,7 @@ protected:
         XEVSetOpenFileDialog(nullptr);
         GetCommonSettings().ModeOrvix = 0;
         EXPECT_EQ(ReadFile(canary_), "canary");
-        hadTmp_ ? setenv("TMPDIR", oldTmp_.c_str(), 1) : unsetenv("TMPDIR");
+        tmpEnv_.reset();
         FrameTest::TearDown();
     }
 
@@ -105,11 +102,7 @@ protected:
     }
     void WaitLoaded()
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (List().loaded == 0 && timer.elapsed() < 30000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        PumpUntil([this] { return List().loaded != 0; }, 30000);
         ASSERT_EQ(List().loaded, 1);
     }
     // Patient, study and series counts with each series' entries, as the list holds them.
@@ -148,8 +141,7 @@ protected:
     std::string kestro_;
     std::string canary_;
     ChosenFile chooser_;
-    bool hadTmp_ = false;
-    std::string oldTmp_;
+    std::optional<ScopedEnv> tmpEnv_;
 };
 
 }  // namespace
@@ -221,12 +213,8 @@ TEST_F(FileOpenTest, AZippedDiscListsAsTheDiscAndExtractsOnDemand)
 
     // The first study shows, its images taken from the archive as the cells load them.
     List().OpenFirstEntry();
-    QElapsedTimer timer;
-    timer.start();
     XEVImageViewCtrl* cell = nullptr;
-    while ((cell = LoadedCell()) == nullptr && timer.elapsed() < 30000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    PumpUntil([&] { return (cell = LoadedCell()) != nullptr; }, 30000);
     ASSERT_NE(cell, nullptr);
     const std::string shown = cell->CurrentImage()->filePath.toStdString();
     EXPECT_EQ(shown, kestro_ + "/DICOM/CT0001");

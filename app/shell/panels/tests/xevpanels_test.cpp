@@ -11,8 +11,8 @@
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
-#include "xev_programfolder.h"
-#include "xevcontroltest.h"
+#include "testsupport/programfolder.h"
+#include "testsupport/xevcontroltest.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "qtguitestapp.h"
+#include "testsupport/qtguitestapp.h"
 
-#include "xev_programfolder.h"
+#include "testsupport/programfolder.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "qtguitestapp.h"
+#include "testsupport/qtguitestapp.h"
 
 #include <QFontInfo>
 #include <QImage>

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "qtguitestapp.h"
+#include "testsupport/qtguitestapp.h"
 
 #include <memory>
 #include <utility>
 #include <vector>
 
-#include "xev_programfolder.h"
+#include "testsupport/programfolder.h"
 
 namespace {
 

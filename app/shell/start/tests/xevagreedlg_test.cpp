@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "shell/xevagreedlg.h"
-#include "xevcontroltest.h"
+#include "testsupport/xdgfolders.h"
+#include "testsupport/xevcontroltest.h"
 
 namespace {
 
@@ -50,8 +51,6 @@ protected:
     void SetUp() override
     {
         XEVProgramFolderTest::SetUp();
-        oldData_ = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", QFile::encodeName(data_.path()));
         GetCommonSettings().ModeOrvix = 0;
         GetCommonSettings().ScreenDpi = 96;
     }
@@ -59,8 +58,6 @@ protected:
     {
         GetCommonSettings().ModeOrvix = 0;
         GetCommonSettings().ScreenDpi = 96;
-        if (oldData_.isNull()) qunsetenv("XDG_DATA_HOME");
-        else qputenv("XDG_DATA_HOME", oldData_);
         XEVProgramFolderTest::TearDown();
     }
     CXEVAgreeDlg* Make(int32_t mode, QStringList arguments = {QStringLiteral("/opt/kestro/kestro")})
@@ -70,8 +67,7 @@ protected:
     QString Marker() const { return data_.path() + QStringLiteral("/Korvanta MEDICAL/RV-K Viewer/Agree"); }
 
     Owner owner_;
-    QTemporaryDir data_;
-    QByteArray oldData_;
+    TempEnvFolder data_{"XDG_DATA_HOME"};
 };
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
-#include "xevcontroltest.h"
+#include "testsupport/xevcontroltest.h"
 #include "shell/xevsingleinstance.h"
 
 namespace {
@@ -32,7 +32,7 @@ TEST(SingleInstanceTest, SecondCopyAsksTheFirstToComeForwardAndStops)
         EXPECT_FALSE(second.Start([&] { ++secondActivated; }));
         EXPECT_EQ(secondActivated, 0);
     }
-    EXPECT_TRUE(PumpUntil([&] { return activated == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return activated == 1; }, kControlTimeoutMs));
 
     // After the first stops, a new copy runs and listens in its turn.
     first.Stop();
@@ -41,7 +41,7 @@ TEST(SingleInstanceTest, SecondCopyAsksTheFirstToComeForwardAndStops)
     ASSERT_TRUE(third.Start([&] { ++thirdActivated; }));
     XEVSingleInstance fourth(paths.lock(), paths.socket());
     EXPECT_FALSE(fourth.Start({}));
-    EXPECT_TRUE(PumpUntil([&] { return thirdActivated == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return thirdActivated == 1; }, kControlTimeoutMs));
     EXPECT_EQ(activated, 1);
 }
 
@@ -58,7 +58,7 @@ TEST(SingleInstanceTest, StaleSocketOfACrashedCopyIsReplaced)
     ASSERT_TRUE(running.Start([&] { ++activated; }));
     XEVSingleInstance later(paths.lock(), paths.socket());
     EXPECT_FALSE(later.Start({}));
-    EXPECT_TRUE(PumpUntil([&] { return activated == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return activated == 1; }, kControlTimeoutMs));
 }
 
 // Run by the test below in its own process: the second copy of the program.
@@ -86,8 +86,8 @@ TEST(SingleInstanceTest, SecondProcessEndsAndTheFirstIsActivated)
     child.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--gtest_filter=SingleInstanceTest.ChildSecondCopy")});
     ASSERT_TRUE(child.waitForStarted());
-    EXPECT_TRUE(PumpUntil([&] { return child.state() == QProcess::NotRunning; }));
+    EXPECT_TRUE(PumpUntil([&] { return child.state() == QProcess::NotRunning; }, kControlTimeoutMs));
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
-    EXPECT_TRUE(PumpUntil([&] { return activated == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return activated == 1; }, kControlTimeoutMs));
 }

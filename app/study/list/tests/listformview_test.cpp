@@ -8,8 +8,8 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
-#include "gridtestsupport.h"
-#include "qtguitestapp.h"
+#include "testsupport/gridtestsupport.h"
+#include "testsupport/qtguitestapp.h"
 #include "shell/xevbitmapbutton.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevpatientbar.h"

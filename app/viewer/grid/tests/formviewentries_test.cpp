@@ -1,7 +1,7 @@
 // A multi-frame file in the image area, as one image or split into one entry per frame: every
 // entry, in a study cell and in the series tiles, is decoded once and paints its own frame.
 
-#include "gridtestsupport.h"
+#include "testsupport/gridtestsupport.h"
 
 namespace {
 

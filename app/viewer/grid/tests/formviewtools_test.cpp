@@ -1,6 +1,6 @@
 // The cells' mouse, wheel and menu commands as the form view receives them.
 
-#include "gridtestsupport.h"
+#include "testsupport/gridtestsupport.h"
 #include "shell/xevcommonsettings.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <QElapsedTimer>
 
-#include "gridtestsupport.h"
+#include "testsupport/gridtestsupport.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The grid on its own: cell ids, placing cells with remainders and scrolling, layout
 // indexes, and memory relief that never frees a shown image.
 
-#include "gridtestsupport.h"
+#include "testsupport/gridtestsupport.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "shell/xev_uistring.h"
 #include "study/xevloadstate.h"
-#include "viewtestsupport.h"
+#include "testsupport/viewtestsupport.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "study/xevloadstate.h"
-#include "viewtestsupport.h"
+#include "testsupport/viewtestsupport.h"
 
 namespace {
 

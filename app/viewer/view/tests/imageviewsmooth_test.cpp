@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "viewtestsupport.h"
+#include "testsupport/viewtestsupport.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "study/xevloadstate.h"
 #include "viewer/xevoverlaytext.h"
 #include "viewer/xevoverlaymanager.h"
-#include "viewtestsupport.h"
+#include "testsupport/viewtestsupport.h"
 
 namespace {
 

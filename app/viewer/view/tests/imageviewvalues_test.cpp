@@ -8,7 +8,7 @@
 
 #include "study/xevloadstate.h"
 #include "viewer/xevoverlaymanager.h"
-#include "viewtestsupport.h"
+#include "testsupport/viewtestsupport.h"
 
 namespace {
 

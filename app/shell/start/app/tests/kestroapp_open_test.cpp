@@ -17,7 +17,10 @@
 #include <sys/wait.h>
 
 #include "platform/platfolder.h"
-#include "qtguitestapp.h"
+#include "testsupport/pump.h"
+#include "testsupport/qtguitestapp.h"
+#include "testsupport/recordingbox.h"
+#include "testsupport/xdgfolders.h"
 #include "shell/kestroapp.h"
 #include "shell/mainframe.h"
 #include "shell/xevagreedlg.h"
@@ -27,9 +30,12 @@
 #include "study/xevstudymodel.h"
 #include "viewer/xevimageformview.h"
 #include "viewer/xevimageviewctrl.h"
-#include "zipmaker.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
+
+// A whole start-up reads a disc and opens its first cells: more than the usual wait.
+constexpr int kStartTimeoutMs = 30000;
 
 namespace fs = std::filesystem;
 
@@ -38,12 +44,6 @@ std::string ReadBytes(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
-
-class CountingBox : public XEVMessageBox {
-public:
-    void Show(QWidget*, const QString&) override { ++count; }
-    int count = 0;
-};
 
 bool EnoughMemory()
 {
@@ -56,14 +56,7 @@ class CommandLineArchiveTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(temp_.isValid() && runtime_.isValid() && data_.isValid() && program_.isValid());
-        QFile::setPermissions(runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        for (const char* name : {"TMPDIR", "XDG_RUNTIME_DIR", "XDG_DATA_HOME"}) {
-            saved_.push_back({name, qgetenv(name)});
-        }
-        qputenv("TMPDIR", temp_.path().toLocal8Bit());
-        qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
-        qputenv("XDG_DATA_HOME", data_.path().toLocal8Bit());
+        ASSERT_TRUE(temp_.isValid() && xdg_.isValid() && program_.isValid());
         PlatSetModuleFolderForTest(program_.path().toStdString());
         qApp->setQuitOnLastWindowClosed(false);
         XEVSetMessageBox(&box_);
@@ -85,28 +78,13 @@ protected:
         XEVSetMemoryTest(nullptr);
         XEVSetMessageBox(nullptr);
         PlatSetModuleFolderForTest("");
-        for (const auto& [name, value] : saved_) {
-            qputenv(name, value);
-        }
         GetCommonSettings().ModeOrvix = 0;
     }
 
-    static bool PumpUntil(const std::function<bool()>& done)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < 30000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return done();
-    }
-
-    QTemporaryDir temp_;
-    QTemporaryDir runtime_;
-    QTemporaryDir data_;
+    TempEnvFolder temp_{"TMPDIR"};
+    TempXdgFolders xdg_;
     QTemporaryDir program_;
-    std::vector<std::pair<const char*, QByteArray>> saved_;
-    CountingBox box_;
+    RecordingBox box_;
     std::string zip_;
     std::string kestro_;
 };
@@ -125,9 +103,9 @@ TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder
     CMainFrame& frame = *instance.MainFrame();
     ASSERT_NE(frame.FileOpenAction(), nullptr);
     EXPECT_FALSE(frame.FileOpenAction()->isEnabled());
-    ASSERT_TRUE(PumpUntil([&] { return frame.AgreementDialog() != nullptr && frame.AgreementDialog()->isVisible(); }));
+    ASSERT_TRUE(PumpUntil([&] { return frame.AgreementDialog() != nullptr && frame.AgreementDialog()->isVisible(); }, kStartTimeoutMs));
     frame.AgreementDialog()->OnOK();
-    ASSERT_TRUE(PumpUntil([&] { return frame.FirstCellsLoaded(); }));
+    ASSERT_TRUE(PumpUntil([&] { return frame.FirstCellsLoaded(); }, kStartTimeoutMs));
     EXPECT_TRUE(frame.FileOpenAction()->isEnabled());
 
     ImageInfo* shown = nullptr;
@@ -138,7 +116,7 @@ TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder
     EXPECT_EQ(shown->filePath.toStdString(), kestro_ + "/DICOM/CT0001");
     EXPECT_EQ(ReadBytes(kestro_ + "/DICOM/CT0001"), ReadBytes(KV_SAMPLE_DIR "/DICOM/CT0001"));
     EXPECT_EQ(frame.GetStudyList()->patients.size(), 2u);
-    EXPECT_EQ(box_.count, 0);
+    EXPECT_EQ(box_.Count(), 0);
     EXPECT_EQ(instance.ExitInstance(0), 0);
     EXPECT_FALSE(fs::exists(kestro_));
 
@@ -191,12 +169,12 @@ TEST_F(CommandLineArchiveTest, TheCommandLineTellsTheThreeKindsApart)
         ASSERT_TRUE(instance.InitInstance({QStringLiteral("kestro"), QString::fromStdString(c.path)}));
         CMainFrame& frame = *instance.MainFrame();
         // The frame takes the result from a message the list posts once it has loaded.
-        ASSERT_TRUE(PumpUntil([&] { return frame.GetStudyList()->loaded != 0 && frame.LoadResult() == c.result; }))
+        ASSERT_TRUE(PumpUntil([&] { return frame.GetStudyList()->loaded != 0 && frame.LoadResult() == c.result; }, kStartTimeoutMs))
             << c.path;
         EXPECT_EQ(frame.GetStudyList()->patients.size(), c.patients) << c.path;
         EXPECT_EQ(frame.singleFileOpened, c.patients == 1 ? 1 : 0) << c.path;
         EXPECT_EQ(frame.LoadResult(), c.result) << c.path;
-        EXPECT_EQ(box_.count, 0);
+        EXPECT_EQ(box_.Count(), 0);
         instance.ExitInstance(0);
     }
 }

@@ -15,7 +15,10 @@
 
 #include "plat_temp_folder.h"
 #include "platform/platfolder.h"
-#include "qtguitestapp.h"
+#include "testsupport/pump.h"
+#include "testsupport/qtguitestapp.h"
+#include "testsupport/recordingbox.h"
+#include "testsupport/xdgfolders.h"
 #include "shell/kestroapp.h"
 #include "shell/mainframe.h"
 #include "shell/xev_uistring.h"
@@ -32,31 +35,10 @@
 
 namespace {
 
+// A whole start-up reads a disc and opens its first cells: more than the usual wait.
+constexpr int kStartTimeoutMs = 30000;
+
 const QString kSampleDicomDir = QStringLiteral(KV_SAMPLE_DIR "/DICOMDIR");
-
-void Wait(int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-}
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 30000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 bool AlwaysEnoughMemory()
 {
@@ -68,30 +50,13 @@ bool NoHelpViewer(const QString&)
     return false;
 }
 
-// Keeps every text shown.
-class RecordingBox : public XEVMessageBox {
-public:
-    void Show(QWidget*, const QString& text) override
-    {
-        ++count;
-        last = text;
-    }
-    int count = 0;
-    QString last;
-};
-
 // A whole start-up inside the test's application: its own program folder, runtime folder
 // and data home, so that neither a running viewer nor an earlier test's acceptance counts.
 class KestroStartTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(program_.isValid() && runtime_.isValid() && data_.isValid());
-        QFile::setPermissions(runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        savedRuntime_ = qgetenv("XDG_RUNTIME_DIR");
-        savedData_ = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
-        qputenv("XDG_DATA_HOME", data_.path().toLocal8Bit());
+        ASSERT_TRUE(program_.isValid() && xdg_.isValid());
         PlatSetModuleFolderForTest(program_.path().toStdString());
         qApp->setQuitOnLastWindowClosed(false);
         XEVSetMessageBox(&box_);
@@ -109,8 +74,6 @@ protected:
         XEVSetMemoryTest(nullptr);
         XEVSetMessageBox(nullptr);
         PlatSetModuleFolderForTest("");
-        qputenv("XDG_RUNTIME_DIR", savedRuntime_);
-        qputenv("XDG_DATA_HOME", savedData_);
         GetCommonSettings().ModeOrvix = 0;
     }
 
@@ -141,7 +104,7 @@ protected:
         return nullptr;
     }
 
-    bool WaitForFirstCells() { return PumpUntil([this] { return Frame().FirstCellsLoaded(); }); }
+    bool WaitForFirstCells() { return PumpUntil([this] { return Frame().FirstCellsLoaded(); }, kStartTimeoutMs); }
 
     // What the first cell shows: its series' modality and first image.
     QString FirstCellSeries()
@@ -152,10 +115,7 @@ protected:
     }
 
     QTemporaryDir program_;
-    QTemporaryDir runtime_;
-    QTemporaryDir data_;
-    QByteArray savedRuntime_;
-    QByteArray savedData_;
+    TempXdgFolders xdg_;
     RecordingBox box_;
     std::unique_ptr<XEVKestroInstance> instance_;
 };
@@ -190,7 +150,7 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
     EXPECT_EQ(icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_RGB32), XEVLoadBuiltInImage(130));
     CXEVAgreeDlg* dialog = Frame().AgreementDialog();
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return dialog->isVisible(); }));
+    ASSERT_TRUE(PumpUntil([&] { return dialog->isVisible(); }, kStartTimeoutMs));
     const QRect owner = Frame().frameGeometry();
     EXPECT_EQ(dialog->geometry(),
               QRect(owner.left() + (owner.width() - 800) / 2, owner.top() + (owner.height() - 560) / 2 + 40, 800, 560));
@@ -198,7 +158,7 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
     EXPECT_TRUE(Frame().isEnabled());
 
     // Loaded but not accepted: nothing is selected yet.
-    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }, kStartTimeoutMs));
     Wait(50);
     EXPECT_EQ(Frame().StartedViewing(), 0);
 
@@ -211,7 +171,7 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
     EXPECT_EQ(List().Bar(kXEVFirstBarId + 2), nullptr);
     EXPECT_EQ(List().Bar(kXEVFirstBarId)->Patient().nameIdeographic, QStringLiteral("山田 太郎"));
     EXPECT_TRUE(FirstCellSeries().endsWith(QStringLiteral("CT0001")));
-    EXPECT_EQ(box_.count, 0);
+    EXPECT_EQ(box_.Count(), 0);
 
     XEVStudyListCtrl* tree = List().Tree(kXEVFirstTreeId);
     ASSERT_NE(tree, nullptr);
@@ -223,7 +183,7 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
     ASSERT_TRUE(PumpUntil([this] {
         XEVImageViewCtrl* cell = FirstCell();
         return FirstCellSeries().endsWith(QStringLiteral("MR0001")) && cell != nullptr && cell->HasFramePixels(0);
-    }));
+    }, kStartTimeoutMs));
     XEVImageViewCtrl* cell = FirstCell();
     cell->repaint();
     const QImage shot = cell->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -247,7 +207,7 @@ TEST_F(KestroStartTest, FirstCellsWaitForTheSlowerCellOfTheSelection)
     // study. The cells report in their own time, so the start is taken more than once.
     for (int run = 0; run < 3; ++run) {
         SCOPED_TRACE(run);
-        box_.count = 0;
+        box_.texts.clear();
         ASSERT_TRUE(Start({QStringLiteral("/Agree"), QStringLiteral(KESTRO_TEST_DATA_DIR "/slowdisc/DICOMDIR")}));
         ASSERT_TRUE(WaitForFirstCells());
         // What the screenshot takes at this moment: every cell given a series shows its image,
@@ -272,7 +232,7 @@ TEST_F(KestroStartTest, FirstCellsWaitForTheSlowerCellOfTheSelection)
         EXPECT_EQ(failed, 1);
         instance_->ExitInstance(0);
         instance_.reset();
-        EXPECT_EQ(box_.count, 1);
+        EXPECT_EQ(box_.Count(), 1);
     }
 }
 
@@ -290,7 +250,7 @@ TEST_F(KestroStartTest, AcceptanceBeforeOrAfterTheLoadOrByArgumentSelectsAlike)
 
     // After.
     ASSERT_TRUE(Start({kSampleDicomDir}));
-    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }, kStartTimeoutMs));
     Frame().AgreementDialog()->OnOK();
     ASSERT_TRUE(WaitForFirstCells());
     EXPECT_EQ(FirstCellSeries(), before);
@@ -304,10 +264,10 @@ TEST_F(KestroStartTest, AcceptanceBeforeOrAfterTheLoadOrByArgumentSelectsAlike)
     ASSERT_TRUE(PumpUntil([&] {
         seen = seen || (!dialog.isNull() && dialog->isVisible());
         return Frame().FirstCellsLoaded();
-    }));
+    }, kStartTimeoutMs));
     EXPECT_FALSE(seen);
     EXPECT_EQ(FirstCellSeries(), before);
-    EXPECT_EQ(box_.count, 0);
+    EXPECT_EQ(box_.Count(), 0);
 }
 
 TEST_F(KestroStartTest, StoredAcceptanceIsAddedAsOneArgument)
@@ -327,9 +287,9 @@ TEST_F(KestroStartTest, StoredAcceptanceIsAddedAsOneArgument)
 TEST_F(KestroStartTest, DecliningClosesTheFrameAndEndsWithZero)
 {
     ASSERT_TRUE(Start({kSampleDicomDir}));
-    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }));
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }, kStartTimeoutMs));
     Frame().AgreementDialog()->OnCancel();
-    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }));
+    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }, kStartTimeoutMs));
     EXPECT_EQ(Frame().StartedViewing(), 0);
     EXPECT_EQ(instance_->ExitInstance(0), 0);
     instance_.reset();
@@ -339,16 +299,16 @@ TEST_F(KestroStartTest, MissingDicomDirEndsAfterAcceptanceOnlyUnlessOrvix)
 {
     const QString missing = QDir(program_.path()).filePath(QStringLiteral("NONE/DICOMDIR"));
     ASSERT_TRUE(Start({missing}));
-    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }, kStartTimeoutMs));
     Wait(50);
-    EXPECT_EQ(box_.count, 0);
+    EXPECT_EQ(box_.Count(), 0);
     EXPECT_TRUE(Frame().isVisible());
     Frame().AgreementDialog()->OnOK();
-    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }));
-    EXPECT_EQ(box_.count, 1);
-    EXPECT_EQ(box_.last, GetMessageString(10002));
+    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }, kStartTimeoutMs));
+    EXPECT_EQ(box_.Count(), 1);
+    EXPECT_EQ(box_.Last(), GetMessageString(10002));
     Wait(50);
-    EXPECT_EQ(box_.count, 1);
+    EXPECT_EQ(box_.Count(), 1);
     instance_->ExitInstance(0);
     instance_.reset();
 
@@ -357,13 +317,13 @@ TEST_F(KestroStartTest, MissingDicomDirEndsAfterAcceptanceOnlyUnlessOrvix)
     WriteIni(1);
     ASSERT_TRUE(Start({missing}));
     Frame().AgreementDialog()->OnOK();
-    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); }));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); }, kStartTimeoutMs));
     // The message comes from a posted step; a slow build may show it a little later.
-    ASSERT_TRUE(PumpUntil([this] { return box_.count >= 2; }));
+    ASSERT_TRUE(PumpUntil([this] { return box_.Count() >= 2; }, kStartTimeoutMs));
     Wait(50);
     EXPECT_TRUE(Frame().isVisible());
-    EXPECT_EQ(box_.count, 2);
-    EXPECT_EQ(box_.last, GetMessageString(10027));
+    EXPECT_EQ(box_.Count(), 2);
+    EXPECT_EQ(box_.Last(), GetMessageString(10027));
     EXPECT_EQ(Frame().FileOpenEnabled(), 1);
     EXPECT_FALSE(Frame().GetTitlePane()->ButtonAt(CXEVTitleFormView::kWindowLevel).isEnabled());
     instance_->ExitInstance(0);
@@ -372,10 +332,10 @@ TEST_F(KestroStartTest, MissingDicomDirEndsAfterAcceptanceOnlyUnlessOrvix)
     // No path and no disc: the same empty window, and nothing to say.
     ASSERT_TRUE(Start({}));
     Frame().AgreementDialog()->OnOK();
-    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); }));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); }, kStartTimeoutMs));
     Wait(50);
     EXPECT_TRUE(Frame().isVisible());
-    EXPECT_EQ(box_.count, 2);
+    EXPECT_EQ(box_.Count(), 2);
     EXPECT_EQ(Frame().FileOpenEnabled(), 1);
     EXPECT_FALSE(Frame().GetTitlePane()->ButtonAt(CXEVTitleFormView::kWindowLevel).isEnabled());
 }
@@ -395,15 +355,15 @@ TEST_F(KestroStartTest, UnopenableCommandLinePathsSayItOnceAndLeaveAWindowToOpen
 
     WriteIni(1);
     for (const QString& path : {QString::fromStdString(pipe.Path()), fakeZip, noRecords}) {
-        const int before = box_.count;
+        const int before = box_.Count();
         QElapsedTimer clock;
         clock.start();
         ASSERT_TRUE(Start({QStringLiteral("/Agree"), path}));
-        ASSERT_TRUE(PumpUntil([&] { return box_.count > before; }, 5000)) << path.toStdString();
+        ASSERT_TRUE(PumpUntil([&] { return box_.Count() > before; }, 5000)) << path.toStdString();
         EXPECT_LT(clock.elapsed(), 5000) << path.toStdString();
         Wait(50);
-        EXPECT_EQ(box_.count, before + 1) << path.toStdString();
-        EXPECT_EQ(box_.last, GetMessageString(10027));
+        EXPECT_EQ(box_.Count(), before + 1) << path.toStdString();
+        EXPECT_EQ(box_.Last(), GetMessageString(10027));
         EXPECT_TRUE(Frame().isVisible());
         EXPECT_EQ(Frame().FileOpenEnabled(), 1);
         EXPECT_TRUE(List().patients.empty());
@@ -416,7 +376,7 @@ TEST_F(KestroStartTest, UnopenableCommandLinePathsSayItOnceAndLeaveAWindowToOpen
     WriteIni(0);
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), QString::fromStdString(pipe.Path())}));
     ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }, 5000));
-    EXPECT_EQ(box_.last, GetMessageString(10002));
+    EXPECT_EQ(box_.Last(), GetMessageString(10002));
     EXPECT_FALSE(pipe.Freed());
 }
 
@@ -439,7 +399,7 @@ TEST_F(KestroStartTest, PipesBesideTheProgramAreTakenForMissingFiles)
     Frame().AgreementDialog()->OnOK();
     ASSERT_TRUE(WaitForFirstCells());
     EXPECT_LT(clock.elapsed(), 5000);
-    EXPECT_EQ(box_.count, 0);
+    EXPECT_EQ(box_.Count(), 0);
     for (const auto& pipe : pipes) {
         EXPECT_FALSE(pipe->Freed()) << pipe->Path();
     }
@@ -470,12 +430,12 @@ TEST_F(KestroStartTest, PipesAndLinksToDevicesOnTheDiscNeitherFreezeTheViewerNor
     // The read-ahead passes the images before the pipe while the terms are still open; the
     // terms answered, the frame stops it and shows the first study.
     ASSERT_TRUE(Start({QString::fromStdString((root / "DICOMDIR").string())}));
-    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && List().ReadAheadFilesRead() >= 7; }));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && List().ReadAheadFilesRead() >= 7; }, kStartTimeoutMs));
     Frame().AgreementDialog()->OnOK();
     ASSERT_TRUE(WaitForFirstCells());
     EXPECT_TRUE(FirstCellSeries().endsWith(QStringLiteral("CT0001")));
     EXPECT_EQ(List().patients.size(), 2u);
-    ASSERT_TRUE(PumpUntil([this] { return List().scanDone != 0; }));
+    ASSERT_TRUE(PumpUntil([this] { return List().scanDone != 0; }, kStartTimeoutMs));
 
     QElapsedTimer clock;
     clock.start();
@@ -493,13 +453,13 @@ TEST_F(KestroStartTest, HelpFileMissingUnopenableAndTheTermsAgainOnF1)
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
     ASSERT_TRUE(WaitForFirstCells());
     Frame().OnHelpRequest();
-    EXPECT_EQ(box_.count, 1);
-    EXPECT_EQ(box_.last, GetMessageString(10001));
+    EXPECT_EQ(box_.Count(), 1);
+    EXPECT_EQ(box_.Last(), GetMessageString(10001));
     QFile(QDir(program_.path()).filePath(QStringLiteral("ZYLV.CHM"))).open(QIODevice::WriteOnly);
     Frame().OnHelpRequest();
-    EXPECT_EQ(box_.count, 2);
-    EXPECT_TRUE(box_.last.contains(QStringLiteral("ZYLV.CHM")));
-    EXPECT_TRUE(box_.last.contains(QStringLiteral("xchm")));
+    EXPECT_EQ(box_.Count(), 2);
+    EXPECT_TRUE(box_.Last().contains(QStringLiteral("ZYLV.CHM")));
+    EXPECT_TRUE(box_.Last().contains(QStringLiteral("xchm")));
 
     // F1 shows the terms in help mode over the panes; a second F1 while it is open does
     // nothing; OK gives the panes back without a second first selection.
@@ -511,7 +471,7 @@ TEST_F(KestroStartTest, HelpFileMissingUnopenableAndTheTermsAgainOnF1)
     EXPECT_EQ(Frame().AgreementDialog(), dialog);
     EXPECT_FALSE(Frame().OuterSplitter()->isEnabled());
     dialog->OnOK();
-    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog() == nullptr; }));
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog() == nullptr; }, kStartTimeoutMs));
     EXPECT_TRUE(Frame().OuterSplitter()->isEnabled());
 }
 
@@ -519,7 +479,7 @@ TEST_F(KestroStartTest, DeviceRemovalClosesTheTermsFirstAndOnlyFromACdRom)
 {
     WriteIni(0);
     ASSERT_TRUE(Start({kSampleDicomDir}));
-    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }));
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }, kStartTimeoutMs));
     // On a hard disk nothing happens.
     Frame().OnDeviceRemoveComplete();
     Wait(30);
@@ -528,7 +488,7 @@ TEST_F(KestroStartTest, DeviceRemovalClosesTheTermsFirstAndOnlyFromACdRom)
     // From a CD-ROM the open terms get the close, which declines them and so ends the frame.
     Frame().SetProgramOnCdRom(1);
     Frame().OnDeviceRemoveComplete();
-    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }));
+    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }, kStartTimeoutMs));
 }
 
 TEST_F(KestroStartTest, ClosingWhileImagesLoadJoinsEveryThreadFirst)
@@ -573,13 +533,8 @@ TEST_F(KestroStartTest, ExitRemovesTheExtractionFolderAndThenFreesTheInstance)
 
 TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
 {
-    QTemporaryDir runtime;
-    QTemporaryDir data;
-    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    TempXdgFolders xdg;
+    ASSERT_TRUE(xdg.isValid());
     qApp->setQuitOnLastWindowClosed(false);
     {
         XEVKestroInstance first;
@@ -603,6 +558,4 @@ TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
         EXPECT_TRUE(PumpUntil([&] { return !first.MainFrame()->isMinimized(); }, 5000));
         first.ExitInstance(0);
     }
-    qputenv("XDG_RUNTIME_DIR", savedRuntime);
-    qputenv("XDG_DATA_HOME", savedData);
 }

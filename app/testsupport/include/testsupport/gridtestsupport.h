@@ -8,7 +8,7 @@
 
 #include "study/xevloadstate.h"
 #include "viewer/xevimageformview.h"
-#include "viewtestsupport.h"
+#include "testsupport/viewtestsupport.h"
 
 class HostRecorder : public XEVImageAreaHost {
 public:

@@ -21,16 +21,15 @@
 #include <string>
 #include <vector>
 
-#include "qtguitestapp.h"
 #include "shell/xevmessage.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "testsupport/fixtures.h"
+#include "testsupport/grab.h"
+#include "testsupport/pump.h"
+#include "testsupport/qtguitestapp.h"
+#include "testsupport/recordingbox.h"
 #include "viewer/xevimageviewctrl.h"
-
-inline QString CellFixture(const char* name)
-{
-    return QStringLiteral(VIEWCTRL_TEST_DATA_DIR "/") + QString::fromUtf8(name);
-}
 
 struct CellMessage {
     uint32_t id;
@@ -61,26 +60,6 @@ public:
     }
     std::vector<CellMessage> messages;
 };
-
-// Runs the event loop until the condition holds or 10 s pass.
-inline bool PumpUntil(const std::function<bool()>& done)
-{
-    QDeadlineTimer deadline(10000);
-    while (!done()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-inline void Pump()
-{
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::processEvents();
-    }
-}
 
 inline void DecodeImage(ImageInfo* image)
 {
@@ -141,13 +120,6 @@ public:
     std::vector<int32_t> buttons;
 };
 
-// Keeps the texts instead of showing a message box.
-class RecordingBox : public XEVMessageBox {
-public:
-    void Show(QWidget*, const QString& text) override { texts.push_back(text); }
-    std::vector<QString> texts;
-};
-
 // The closed form of an 8-bit window: clamp(round((v - (c - w / 2)) x 256 / w), 0, 255).
 inline int Windowed(double v, double centre, double width)
 {
@@ -176,20 +148,4 @@ inline void Wheel(QWidget& w, int delta, Qt::KeyboardModifiers modifiers = Qt::N
     QWheelEvent e(QPointF(10, 10), QPointF(w.mapToGlobal(QPoint(10, 10))), QPoint(), QPoint(0, delta), Qt::NoButton,
                   modifiers, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(&w, &e);
-}
-
-inline QImage Grab(QWidget& widget)
-{
-    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-inline int Gray(const QImage& image, int x, int y)
-{
-    return qRed(image.pixel(x, y));
-}
-
-inline bool IsColour(const QImage& image, int x, int y, int r, int g, int b)
-{
-    const QRgb p = image.pixel(x, y);
-    return qRed(p) == r && qGreen(p) == g && qBlue(p) == b;
 }

@@ -1,0 +1,21 @@
+#pragma once
+
+// Waiting in tests: on the main thread's queue, or on another thread's work.
+
+#include <functional>
+
+// How long a wait lasts before the test fails, unless the caller says otherwise.
+inline constexpr int kPumpTimeoutMs = 10000;
+
+// Runs the main thread's queue until the condition holds or the time passes; false on time-out.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = kPumpTimeoutMs);
+
+// Runs the queue a few rounds, for what posting and painting have left in it.
+void Pump();
+
+// Runs the queue for the given time.
+void Wait(int ms);
+
+// Polls without running the queue until the condition holds or the time passes: for work done
+// on other threads.
+bool Eventually(const std::function<bool()>& done, int timeoutMs = kPumpTimeoutMs);
