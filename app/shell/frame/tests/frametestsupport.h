@@ -12,10 +12,12 @@
 #include "testsupport/qtguitestapp.h"
 #include "shell/mainframe.h"
 #include "shell/xevcommonsettings.h"
+#include "shell/xevfileopen.h"
 #include "shell/xevpatientbar.h"
 #include "shell/xevslider.h"
 #include "shell/xevstatusformview.h"
 #include "shell/xevtitleformview.h"
+#include "study/xevlistformview.h"
 #include "viewer/xevimageformview.h"
 
 class FrameTest : public ::testing::Test {
@@ -78,4 +80,40 @@ protected:
     std::vector<std::unique_ptr<StudyInfo>> studies;
     CountingBox box;
     std::unique_ptr<CMainFrame> frame;
+};
+
+// File Open's dialog answering the path a test names, counting how often it was asked.
+class ChosenPath : public XEVOpenFileDialog {
+public:
+    QString Choose(QWidget*) override
+    {
+        ++asked;
+        return path;
+    }
+    QString path;
+    int asked = 0;
+};
+
+// A frame under "ModeOrvix" with its study list, File Open enabled and answered by chooser_.
+class FileOpenFrameTest : public FrameTest {
+protected:
+    void ShowFrameWithList()
+    {
+        XEVSetOpenFileDialog(&chooser_);
+        GetCommonSettings().ModeOrvix = 1;
+        MakeFrame();
+        ASSERT_NE(frame->InstallStudyList(), nullptr);
+        frame->SetFileOpenEnabled(true);
+    }
+    void CloseFrameWithList()
+    {
+        frame->close();
+        frame.reset();
+        ForgetZipArchive();
+        XEVSetOpenFileDialog(nullptr);
+        GetCommonSettings().ModeOrvix = 0;
+    }
+    CXEVListFormView& List() { return *frame->GetStudyList(); }
+
+    ChosenPath chooser_;
 };

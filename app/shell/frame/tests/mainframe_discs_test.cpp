@@ -19,33 +19,18 @@ namespace {
 // Made by vek/tests/data/make_dicomdir_discs.sh.
 const std::string kDiscs = KV_SAMPLE_DIR "/../vek/tests/data/discs";
 
-class ChosenDisc : public XEVOpenFileDialog {
-public:
-    QString Choose(QWidget*) override { return path; }
-    QString path;
-};
-
-class DiscShapeTest : public FrameTest {
+class DiscShapeTest : public FileOpenFrameTest {
 protected:
     void SetUp() override
     {
         FrameTest::SetUp();
-        XEVSetOpenFileDialog(&chooser_);
-        GetCommonSettings().ModeOrvix = 1;
-        MakeFrame();
-        ASSERT_NE(frame->InstallStudyList(), nullptr);
-        frame->SetFileOpenEnabled(true);
+        ShowFrameWithList();
     }
     void TearDown() override
     {
-        frame->close();
-        frame.reset();
-        XEVSetOpenFileDialog(nullptr);
-        GetCommonSettings().ModeOrvix = 0;
+        CloseFrameWithList();
         FrameTest::TearDown();
     }
-
-    CXEVListFormView& List() { return *frame->GetStudyList(); }
 
     // Each listed patient's ID with the last part of each study UID and its image count.
     std::vector<std::string> OpenDisc(const std::string& name)
@@ -69,8 +54,6 @@ protected:
         }
         return shape;
     }
-
-    ChosenDisc chooser_;
 };
 
 }  // namespace

@@ -35,12 +35,6 @@ std::string ReadFile(const std::string& path)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-class ChosenPath : public XEVOpenFileDialog {
-public:
-    QString Choose(QWidget*) override { return path; }
-    QString path;
-};
-
 uint64_t PeakResidentBytes()
 {
     rusage usage {};
@@ -51,7 +45,7 @@ uint64_t PeakResidentBytes()
 // The hostile disc copied into a folder of the test's own, with what the script cannot commit
 // made here: HUGE's 100 MB of pixel data as a sparse tail, IMG\LINK a link to an image outside
 // the disc and OUT a link to a folder outside holding X.
-class HostileDiscTest : public FrameTest {
+class HostileDiscTest : public FileOpenFrameTest {
 protected:
     void SetUp() override
     {
@@ -67,25 +61,15 @@ protected:
         fs::copy_file(disc_ + "/IMG/OK1", outside + "/folder/X");
         fs::create_symlink(outside + "/secret", disc_ + "/IMG/LINK");
         fs::create_directory_symlink(outside + "/folder", disc_ + "/OUT");
-        XEVSetOpenFileDialog(&chooser_);
-        GetCommonSettings().ModeOrvix = 1;
-        MakeFrame();
-        ASSERT_NE(frame->InstallStudyList(), nullptr);
-        frame->SetFileOpenEnabled(true);
+        ShowFrameWithList();
     }
     void TearDown() override
     {
-        frame->close();
-        frame.reset();
-        ForgetZipArchive();
+        CloseFrameWithList();
         SetZipFreeSpaceQuery(nullptr);
-        XEVSetOpenFileDialog(nullptr);
-        GetCommonSettings().ModeOrvix = 0;
         tmpEnv_.reset();
         FrameTest::TearDown();
     }
-
-    CXEVListFormView& List() { return *frame->GetStudyList(); }
 
     // Opens path through File Open and waits for the list; the load's time in ms.
     qint64 Open(const std::string& path)
@@ -142,7 +126,6 @@ protected:
 
     PlatTempFolder temp_;
     std::string disc_;
-    ChosenPath chooser_;
     std::optional<ScopedEnv> tmpEnv_;
 };
 

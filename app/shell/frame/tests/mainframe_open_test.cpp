@@ -52,20 +52,9 @@ std::vector<ZipMakerMember> DiscMembers(const std::string& disc, const std::stri
     return members;
 }
 
-class ChosenFile : public XEVOpenFileDialog {
-public:
-    QString Choose(QWidget*) override
-    {
-        ++asked;
-        return path;
-    }
-    QString path;
-    int asked = 0;
-};
-
 // A frame with a study list, a temporary folder of its own as the temporary folder, and a
 // canary beside "Kestro".
-class FileOpenTest : public FrameTest {
+class FileOpenTest : public FileOpenFrameTest {
 protected:
     void SetUp() override
     {
@@ -73,25 +62,15 @@ protected:
         tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
         kestro_ = temp_.Path() + "/Kestro";
         canary_ = temp_.Write("canary", "canary");
-        XEVSetOpenFileDialog(&chooser_);
-        GetCommonSettings().ModeOrvix = 1;
-        MakeFrame();
-        ASSERT_NE(frame->InstallStudyList(), nullptr);
-        frame->SetFileOpenEnabled(true);
+        ShowFrameWithList();
     }
     void TearDown() override
     {
-        frame->close();
-        frame.reset();
-        ForgetZipArchive();
-        XEVSetOpenFileDialog(nullptr);
-        GetCommonSettings().ModeOrvix = 0;
+        CloseFrameWithList();
         EXPECT_EQ(ReadFile(canary_), "canary");
         tmpEnv_.reset();
         FrameTest::TearDown();
     }
-
-    CXEVListFormView& List() { return *frame->GetStudyList(); }
 
     // Chooses path in the dialog and waits for the list's load to end.
     void Open(const std::string& path)
@@ -140,7 +119,6 @@ protected:
     PlatTempFolder temp_;
     std::string kestro_;
     std::string canary_;
-    ChosenFile chooser_;
     std::optional<ScopedEnv> tmpEnv_;
 };
 
