@@ -203,24 +203,25 @@ TEST(DICOMInfo, FrameCountPastTheDataKeepsTheWholeFrames) {
   Loaded refused(short_value.bytes);
   EXPECT_FALSE(refused.ok);
   EXPECT_REPORT(refused.m, 0x80400000u, kPixelOffset, 469u);
-  // RGB frames count three samples a pixel.
-  DicomBytes rgb = DicomBytes::part10();
-  rgb.image(10, 10, 8, "RGB", 3);
-  rgb.text(0x0028, 0x0008, "IS", "9");
-  rgb.element(0x7FE0, 0x0010, "OB", std::vector<uint8_t>(700, 1));
-  Loaded colour(rgb.bytes);
-  ASSERT_TRUE(colour.ok);
-  EXPECT_EQ(colour.info.frame_count(), 2u);
-  EXPECT_EQ(colour.info.get_frame_lengths(1)[0], 300u);
-  // 4:2:2 frames hold two bytes per pixel: more than the floor, so unchanged.
-  DicomBytes d = DicomBytes::part10();
-  d.image(4, 4, 8, "YBR_FULL_422", 3);
-  d.text(0x0028, 0x0008, "IS", "2");
-  d.element(0x7FE0, 0x0010, "OB", std::vector<uint8_t>(64, 1));
-  Loaded l(d.bytes);
-  ASSERT_TRUE(l.ok);
-  EXPECT_EQ(l.info.frame_count(), 2u);
-  EXPECT_EQ(l.info.get_frame_lengths(1)[0], 32u);
+  // RGB frames count three samples a pixel; 4:2:2 frames hold two bytes per pixel, more than
+  // the floor, so their count stays.
+  struct Colour {
+    const char* photometric;
+    uint16_t side;
+    const char* claimed;
+    size_t bytes;
+    uint32_t frame_length;
+  };
+  for (const Colour& c : {Colour{"RGB", 10, "9", 700, 300}, Colour{"YBR_FULL_422", 4, "2", 64, 32}}) {
+    DicomBytes d = DicomBytes::part10();
+    d.image(c.side, c.side, 8, c.photometric, 3);
+    d.text(0x0028, 0x0008, "IS", c.claimed);
+    d.element(0x7FE0, 0x0010, "OB", std::vector<uint8_t>(c.bytes, 1));
+    Loaded colour(d.bytes);
+    ASSERT_TRUE(colour.ok) << c.photometric;
+    EXPECT_EQ(colour.info.frame_count(), 2u) << c.photometric;
+    EXPECT_EQ(colour.info.get_frame_lengths(1)[0], c.frame_length) << c.photometric;
+  }
 }
 
 TEST(DICOMInfo, EncapsulatedFramesFollowTheItems) {
