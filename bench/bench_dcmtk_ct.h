@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-inline void bench_write_ct_file(const std::string& file, const char* sop_uid, uint16_t size,
-                                const uint16_t* pixels, unsigned long count)
+inline void bench_write_ct_file(const std::string& file, const char* sop_uid, uint16_t size, const uint16_t* pixels,
+                                unsigned long count)
 {
     DcmFileFormat format;
     DcmDataset* ds = format.getDataset();

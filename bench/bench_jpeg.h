@@ -24,8 +24,9 @@ inline std::vector<uint8_t> Picture(int channels, int size = kSize)
                 const double r = std::hypot(x - 400.0 - 60 * c, y - 500.0);
                 double v = 120 + 70 * std::cos(r * 0.02) + 40 * std::sin(x * 0.011 + y * 0.007 * (c + 1));
                 v += (r < 300 ? 30 : 0) + static_cast<int>(noise >> 29) - 4;
-                pixels[(static_cast<size_t>(y) * size + x) * channels + c] =
-                    static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+                pixels[(static_cast<size_t>(y) * size + x) * channels + c] = static_cast<uint8_t>(v < 0     ? 0
+                                                                                                  : v > 255 ? 255
+                                                                                                            : v);
             }
         }
     }
@@ -55,4 +56,4 @@ inline const std::vector<uint8_t>& Stream(int kind)
     return streams[kind];
 }
 
-}  // namespace bench_jpeg
+}   // namespace bench_jpeg

@@ -49,9 +49,8 @@ inline LosslessStream* make_lossless_stream(int width, int height, int sv)
             seed = seed * 1103515245u + 12345u;
             const double dx = x - width / 2.0, dy = y - height / 2.0;
             const double disc = dx * dx + dy * dy < width * width / 9.0 ? 9000 : 0;
-            pixels[size_t(y) * width + x] =
-                uint16_t(20000 + disc + 4000.0 * (x + y) / (width + height) + 300 * std::sin(x * 0.05) +
-                         int(seed >> 16 & 63));
+            pixels[size_t(y) * width + x] = uint16_t(20000 + disc + 4000.0 * (x + y) / (width + height) +
+                                                     300 * std::sin(x * 0.05) + int(seed >> 16 & 63));
         }
     DcmDataset* ds = s->compressed.getDataset();
     ds->putAndInsertString(DCM_SOPClassUID, UID_SecondaryCaptureImageStorage);
@@ -76,12 +75,14 @@ inline LosslessStream* make_lossless_stream(int width, int height, int sv)
     DcmPixelSequence* seq = nullptr;
     static_cast<DcmPixelData*>(elem)->getEncapsulatedRepresentation(xfer, &rp, seq);
     DcmPixelItem* item = nullptr;
-    if (seq == nullptr || seq->getItem(item, 1).bad()) throw std::runtime_error("no frame");
+    if (seq == nullptr || seq->getItem(item, 1).bad())
+        throw std::runtime_error("no frame");
     Uint8* bytes = nullptr;
     item->getUint8Array(bytes);
     s->jpeg.assign(bytes, bytes + item->getLength());
     const std::string path = "/tmp/jpeg_lossless_bench_" + std::to_string(width) + "_" + std::to_string(sv) + ".dcm";
-    if (s->compressed.saveFile(path.c_str(), xfer).bad()) throw std::runtime_error("DCMTK could not save");
+    if (s->compressed.saveFile(path.c_str(), xfer).bad())
+        throw std::runtime_error("DCMTK could not save");
     std::ifstream in(path, std::ios::binary);
     s->file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     std::remove(path.c_str());
@@ -92,7 +93,8 @@ inline LosslessStream& lossless_stream(int width, int height, int sv)
 {
     static std::map<std::tuple<int, int, int>, std::unique_ptr<LosslessStream>> made;
     auto& slot = made[{width, height, sv}];
-    if (!slot) slot.reset(make_lossless_stream(width, height, sv));
+    if (!slot)
+        slot.reset(make_lossless_stream(width, height, sv));
     return *slot;
 }
 
@@ -104,7 +106,8 @@ inline void dcmtk_decode(benchmark::State& state, int width, int height, int sv)
         state.PauseTiming();
         DcmDataset work(*s.compressed.getDataset());
         state.ResumeTiming();
-        if (work.chooseRepresentation(EXS_LittleEndianExplicit, nullptr).bad()) state.SkipWithError("decode failed");
+        if (work.chooseRepresentation(EXS_LittleEndianExplicit, nullptr).bad())
+            state.SkipWithError("decode failed");
         const Uint16* px = nullptr;
         work.findAndGetUint16Array(DCM_PixelData, px);
         benchmark::DoNotOptimize(px);
@@ -112,4 +115,4 @@ inline void dcmtk_decode(benchmark::State& state, int width, int height, int sv)
     state.SetItemsProcessed(int64_t(state.iterations()) * width * height);
 }
 
-}  // namespace bench_jpeg
+}   // namespace bench_jpeg

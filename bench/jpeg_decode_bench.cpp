@@ -66,8 +66,7 @@ bool CodecDecode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, 
 
 void SetLabel(benchmark::State& state, int kind)
 {
-    static const char* names[6] = {"grey", "4:2:0", "4:4:4", "progressive grey", "progressive 4:2:0",
-                                   "2048 4:2:0"};
+    static const char* names[6] = {"grey", "4:2:0", "4:4:4", "progressive grey", "progressive 4:2:0", "2048 4:2:0"};
     state.SetLabel(names[kind]);
     const int64_t size = kind == 5 ? kLarge : kSize;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * size * size);
@@ -147,7 +146,7 @@ void BM_LibjpegTurboScaled(benchmark::State& state)
     SetLabel(state, 5);
 }
 
-}  // namespace
+}   // namespace
 
 BENCHMARK(BM_CodecDecode)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibjpegTurboRows)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);

@@ -6,19 +6,19 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <cstdlib>
+#include <numeric>
 #include <stdexcept>
 #include <vector>
 
-#include <turbojpeg.h>
 #include <cstdio>
 #include <cstring>
 #include <jpeglib.h>
+#include <turbojpeg.h>
 
 #include "huffman/huff_encode.h"
-#include "memory/copy_fill.h"
 #include "jpeg_test_stream.h"
+#include "memory/copy_fill.h"
 #include "processor/kernel_dispatch.h"
 
 // Exported by libjpeg62-turbo though its header does not declare it.
@@ -99,13 +99,15 @@ void fdct(benchmark::State& state, int level)
     }
     std::vector<int16_t> work(src.size());
     uint16_t table[64];
-    for (int i = 0; i < 64; ++i) table[i] = static_cast<uint16_t>(32768 / (1 + i / 4));
+    for (int i = 0; i < 64; ++i)
+        table[i] = static_cast<uint16_t>(32768 / (1 + i / 4));
     const auto entry = dispatch_entry<dispatch_table_forward_dct_quant_8x8>(level);
     for (auto _ : state) {
         state.PauseTiming();
         work = src;
         state.ResumeTiming();
-        for (size_t b = 0; b < kBlocks; ++b) entry(work.data() + 64 * b, table);
+        for (size_t b = 0; b < kBlocks; ++b)
+            entry(work.data() + 64 * b, table);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kBlocks);
@@ -148,7 +150,8 @@ const Tables& tables()
         for (size_t p = 2; p + 4 <= f.size() && f[p + 1] != 0xDA;) {
             const size_t len = size_t(f[p + 2]) << 8 | f[p + 3];
             if (f[p + 1] == 0xDB)
-                for (size_t q = p + 4; q + 65 <= p + 2 + len; q += 65) std::memcpy(t.steps[f[q] & 15], &f[q + 1], 64);
+                for (size_t q = p + 4; q + 65 <= p + 2 + len; q += 65)
+                    std::memcpy(t.steps[f[q] & 15], &f[q + 1], 64);
             p += 2 + len;
         }
         return t;
@@ -242,13 +245,12 @@ const ScanBlocks& scan_blocks()
             for (int mx = 0; mx < kSide; mx += 16, o += 384) {
                 int16_t* blocks[3] = {o, o + 256, o + 320};
                 dispatch_entry<dispatch_table_ycbcr_from_rgb_420_blocks>(0)(px.data() + (size_t(my) * kSide + mx) * 3,
-                                                                          kSide * 3, blocks);
+                                                                            kSide * 3, blocks);
                 for (int b = 0; b < 6; ++b) {
                     const int c = b < 4 ? 0 : b - 3, t = c == 0 ? 0 : 1;
                     dispatch_entry<dispatch_table_forward_dct_quant_8x8>(0)(o + 64 * b, e.quant[t]);
-                    dispatch_entry<dispatch_table_encode_huffman_8x8>(0)(o + 64 * b, e.out.data(),
-                                                                         int32_t(e.out.size()), &pos, &last[c],
-                                                                         &e.dc[t], &e.ac[t], &e.st, 0);
+                    dispatch_entry<dispatch_table_encode_huffman_8x8>(0)(
+                        o + 64 * b, e.out.data(), int32_t(e.out.size()), &pos, &last[c], &e.dc[t], &e.ac[t], &e.st, 0);
                 }
             }
         dispatch_entry<dispatch_table_encode_huffman_8x8>(0)(nullptr, e.out.data(), int32_t(e.out.size()), &pos,
@@ -259,7 +261,8 @@ const ScanBlocks& scan_blocks()
         unsigned long size = 0;
         tjCompress2(h, px.data(), kSide, 0, kSide, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0);
         size_t p = 2;
-        while (p + 4 <= size && out[p + 1] != 0xDA) p += 2 + (size_t(out[p + 2]) << 8 | out[p + 3]);
+        while (p + 4 <= size && out[p + 1] != 0xDA)
+            p += 2 + (size_t(out[p + 2]) << 8 | out[p + 3]);
         p += 2 + (size_t(out[p + 2]) << 8 | out[p + 3]);
         s.file.assign(out, out + p);
         s.file.insert(s.file.end(), e.out.begin(), e.out.begin() + pos);
@@ -285,8 +288,7 @@ void BM_EncodeHuffman8x8(benchmark::State& state)
         for (size_t m = 0; m < mcus; ++m, o += 384)
             for (int b = 0; b < 6; ++b) {
                 const int c = b < 4 ? 0 : b - 3, t = c == 0 ? 0 : 1;
-                encode(o + 64 * b, e.out.data(), int32_t(e.out.size()), &pos, &last[c], &e.dc[t], &e.ac[t], &e.st,
-                       0);
+                encode(o + 64 * b, e.out.data(), int32_t(e.out.size()), &pos, &last[c], &e.dc[t], &e.ac[t], &e.st, 0);
             }
         encode(nullptr, e.out.data(), int32_t(e.out.size()), &pos, nullptr, nullptr, nullptr, &e.st, 1);
         benchmark::DoNotOptimize(pos);
@@ -343,7 +345,8 @@ void lossless_row(benchmark::State& state, int level)
     // Categories 0 to 16: lengths 2, 3 (four), then two each of 4 to 9.
     uint8_t counts[16] = {0, 1, 4, 2, 2, 2, 2, 2, 2};
     uint8_t values[17];
-    for (int c = 0; c <= 16; ++c) values[c] = uint8_t(c);
+    for (int c = 0; c <= 16; ++c)
+        values[c] = uint8_t(c);
     HuffEncodeSpec spec;
     dispatch_entry<dispatch_table_huff_encode_spec_init>(level)(counts, values, &spec);
     const HuffEncodeSpec* specs[2] = {&spec, &spec};
@@ -390,7 +393,6 @@ BENCHMARK(BM_Ours<444>)->Name("ycbcr_from_rgb_444_blocks")->Unit(benchmark::kMil
 BENCHMARK(BM_Turbo<444>)->Name("tjEncodeYUV3_444")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ForwardDctQuant_Machine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ForwardDctQuant_Level0)->Unit(benchmark::kMillisecond);
-
 
 // ---- lossless differences, Huffman table generation, copies and fills ----
 
@@ -465,13 +467,16 @@ const std::vector<int32_t>& ac_counts()
                         ++run;
                         continue;
                     }
-                    for (; run > 15; run -= 16) ++c[0xF0];
+                    for (; run > 15; run -= 16)
+                        ++c[0xF0];
                     int size = 0;
-                    for (int a = v < 0 ? -v : v; a != 0; a >>= 1) ++size;
+                    for (int a = v < 0 ? -v : v; a != 0; a >>= 1)
+                        ++size;
                     ++c[size_t(run << 4 | size)];
                     run = 0;
                 }
-                if (run != 0) ++c[0];
+                if (run != 0)
+                    ++c[0];
             }
         return c;
     }();
@@ -500,7 +505,8 @@ void BM_JpegGenOptimalTable(benchmark::State& state)
     JHUFF_TBL tbl;
     std::vector<long> freq(257);
     for (auto _ : state) {
-        for (size_t i = 0; i < 256; ++i) freq[i] = c[i];  // the peer consumes its counts
+        for (size_t i = 0; i < 256; ++i)
+            freq[i] = c[i];   // the peer consumes its counts
         jpeg_gen_optimal_table(&cinfo, &tbl, freq.data());
         benchmark::DoNotOptimize(tbl.huffval);
     }
@@ -524,8 +530,14 @@ void copy_bytes(benchmark::State& state, bool ours)
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(n));
 }
-void BM_CopyBytes(benchmark::State& state) { copy_bytes(state, true); }
-void BM_Memcpy(benchmark::State& state) { copy_bytes(state, false); }
+void BM_CopyBytes(benchmark::State& state)
+{
+    copy_bytes(state, true);
+}
+void BM_Memcpy(benchmark::State& state)
+{
+    copy_bytes(state, false);
+}
 
 void fill_words(benchmark::State& state, bool ours)
 {
@@ -543,8 +555,14 @@ void fill_words(benchmark::State& state, bool ours)
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * 1028);
 }
-void BM_FillWords32(benchmark::State& state) { fill_words(state, true); }
-void BM_FillN(benchmark::State& state) { fill_words(state, false); }
+void BM_FillWords32(benchmark::State& state)
+{
+    fill_words(state, true);
+}
+void BM_FillN(benchmark::State& state)
+{
+    fill_words(state, false);
+}
 
 BENCHMARK(BM_DiffLosslessRowPred1);
 BENCHMARK(BM_DiffLosslessFirstRow);
@@ -556,4 +574,4 @@ BENCHMARK(BM_Memcpy)->Arg(1028)->Arg(1 << 20);
 BENCHMARK(BM_FillWords32);
 BENCHMARK(BM_FillN);
 
-}  // namespace
+}   // namespace

@@ -110,12 +110,24 @@ void Turbo(benchmark::State& state, const std::vector<uint8_t>& bytes)
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_HeaderBaselineApp2_Ours(benchmark::State& state) { Ours(state, Baseline()); }
-void BM_HeaderBaselineApp2_Turbo(benchmark::State& state) { Turbo(state, Baseline()); }
-void BM_HeaderProgressive_Ours(benchmark::State& state) { Ours(state, Progressive()); }
-void BM_HeaderProgressive_Turbo(benchmark::State& state) { Turbo(state, Progressive()); }
+void BM_HeaderBaselineApp2_Ours(benchmark::State& state)
+{
+    Ours(state, Baseline());
+}
+void BM_HeaderBaselineApp2_Turbo(benchmark::State& state)
+{
+    Turbo(state, Baseline());
+}
+void BM_HeaderProgressive_Ours(benchmark::State& state)
+{
+    Ours(state, Progressive());
+}
+void BM_HeaderProgressive_Turbo(benchmark::State& state)
+{
+    Turbo(state, Progressive());
+}
 
-}  // namespace
+}   // namespace
 
 BENCHMARK(BM_HeaderBaselineApp2_Ours);
 BENCHMARK(BM_HeaderBaselineApp2_Turbo);

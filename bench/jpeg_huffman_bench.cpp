@@ -59,10 +59,13 @@ std::vector<unsigned char> scene(int channels)
             for (int c = 0; c < channels; ++c) {
                 seed = seed * 1103515245u + 12345u;
                 double v = 128 + 60 * std::sin(x * 0.013 + c) * std::cos(y * 0.021) + 0.05 * (x - y);
-                if (((x / 97) + (y / 61)) % 3 == 0) v += 35;
+                if (((x / 97) + (y / 61)) % 3 == 0)
+                    v += 35;
                 v += double(int(seed >> 16 & 15) - 8);
                 px[(size_t(y) * kSide + size_t(x)) * size_t(channels) + size_t(c)] =
-                    static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
+                    static_cast<unsigned char>(v < 0     ? 0
+                                               : v > 255 ? 255
+                                                         : v);
             }
     return px;
 }
@@ -82,8 +85,8 @@ BaselineStream make_baseline(bool colour)
     tjhandle enc = tjInitCompress();
     unsigned char* buf = nullptr;
     unsigned long size = 0;
-    if (tjCompress2(enc, px.data(), kSide, 0, kSide, s.pixel_format, &buf, &size, colour ? TJSAMP_420 : TJSAMP_GRAY,
-                    90, 0) != 0)
+    if (tjCompress2(enc, px.data(), kSide, 0, kSide, s.pixel_format, &buf, &size, colour ? TJSAMP_420 : TJSAMP_GRAY, 90,
+                    0) != 0)
         throw std::runtime_error(tjGetErrorStr2(enc));
     s.jpeg.assign(buf, buf + size);
     tjFree(buf);
@@ -120,7 +123,8 @@ void huffman_blocks(benchmark::State& state, bool colour, int level)
 {
     const BaselineStream& s = baseline(colour);
     const int32_t saved = dispatch_level.load();
-    if (!use_level(state, level)) return;
+    if (!use_level(state, level))
+        return;
     const TestJpeg& j = s.parsed;
     std::vector<HuffDecodeSpec> dc(j.scan.size()), ac(j.scan.size());
     std::vector<int> per_mcu(j.scan.size(), 1);
@@ -129,7 +133,8 @@ void huffman_blocks(benchmark::State& state, bool colour, int level)
         const TestHuffTable& a = j.ac_tables.at(j.scan[i].ac);
         huff_decode_spec_init(d.counts, d.values.data(), &dc[i]);
         huff_decode_spec_init(a.counts, a.values.data(), &ac[i]);
-        if (j.scan.size() > 1) per_mcu[i] = j.components[size_t(j.scan[i].index)].h * j.components[size_t(j.scan[i].index)].v;
+        if (j.scan.size() > 1)
+            per_mcu[i] = j.components[size_t(j.scan[i].index)].h * j.components[size_t(j.scan[i].index)].v;
     }
     const size_t mcus = j.scan.size() > 1 ? size_t(kSide / 16) * (kSide / 16) : s.block_count;
     // One MCU's blocks, reused as a decoder does before its inverse transform.
@@ -156,17 +161,35 @@ void huffman_blocks(benchmark::State& state, bool colour, int level)
     state.SetLabel("level " + std::to_string(level));
 }
 
-void BM_TurboFullDecodeGrey(benchmark::State& state) { turbo_decode(state, false); }
-void BM_TurboFullDecode420(benchmark::State& state) { turbo_decode(state, true); }
-void BM_HuffBlocksGreyLevel0(benchmark::State& state) { huffman_blocks(state, false, 0); }
-void BM_HuffBlocksGreyMachineLevel(benchmark::State& state) { huffman_blocks(state, false, machine_level()); }
-void BM_HuffBlocks420Level0(benchmark::State& state) { huffman_blocks(state, true, 0); }
-void BM_HuffBlocks420MachineLevel(benchmark::State& state) { huffman_blocks(state, true, machine_level()); }
+void BM_TurboFullDecodeGrey(benchmark::State& state)
+{
+    turbo_decode(state, false);
+}
+void BM_TurboFullDecode420(benchmark::State& state)
+{
+    turbo_decode(state, true);
+}
+void BM_HuffBlocksGreyLevel0(benchmark::State& state)
+{
+    huffman_blocks(state, false, 0);
+}
+void BM_HuffBlocksGreyMachineLevel(benchmark::State& state)
+{
+    huffman_blocks(state, false, machine_level());
+}
+void BM_HuffBlocks420Level0(benchmark::State& state)
+{
+    huffman_blocks(state, true, 0);
+}
+void BM_HuffBlocks420MachineLevel(benchmark::State& state)
+{
+    huffman_blocks(state, true, machine_level());
+}
 
 // ---- lossless ----
 
 struct LosslessStream {
-    DcmFileFormat compressed;  // the encoded dataset alone
+    DcmFileFormat compressed;   // the encoded dataset alone
     std::vector<uint8_t> jpeg;
     TestJpeg parsed;
     std::vector<uint16_t> pixels;
@@ -207,12 +230,14 @@ LosslessStream* make_lossless()
     DcmPixelSequence* seq = nullptr;
     static_cast<DcmPixelData*>(elem)->getEncapsulatedRepresentation(EXS_JPEGProcess14SV1, &rp, seq);
     DcmPixelItem* item = nullptr;
-    if (seq == nullptr || seq->getItem(item, 1).bad()) throw std::runtime_error("no frame");
+    if (seq == nullptr || seq->getItem(item, 1).bad())
+        throw std::runtime_error("no frame");
     Uint8* bytes = nullptr;
     item->getUint8Array(bytes);
     s->jpeg.assign(bytes, bytes + item->getLength());
     s->parsed = parse_test_jpeg(s->jpeg);
-    if (s->parsed.sof != 0xC3 || s->parsed.ss != 1) throw std::runtime_error("not an SV1 stream");
+    if (s->parsed.sof != 0xC3 || s->parsed.ss != 1)
+        throw std::runtime_error("not an SV1 stream");
     return s;
 }
 
@@ -229,7 +254,8 @@ void BM_DcmtkLosslessDecode(benchmark::State& state)
         state.PauseTiming();
         DcmDataset work(*s.compressed.getDataset());
         state.ResumeTiming();
-        if (work.chooseRepresentation(EXS_LittleEndianExplicit, nullptr).bad()) state.SkipWithError("decode failed");
+        if (work.chooseRepresentation(EXS_LittleEndianExplicit, nullptr).bad())
+            state.SkipWithError("decode failed");
         const Uint16* px = nullptr;
         work.findAndGetUint16Array(DCM_PixelData, px);
         benchmark::DoNotOptimize(px);
@@ -242,7 +268,8 @@ void lossless_rows(benchmark::State& state, int level)
 {
     LosslessStream& s = lossless();
     const int32_t saved = dispatch_level.load();
-    if (!use_level(state, level)) return;
+    if (!use_level(state, level))
+        return;
     const TestJpeg& j = s.parsed;
     HuffDecodeSpec spec;
     const TestHuffTable& t = j.dc_tables.at(j.scan[0].dc);
@@ -268,14 +295,21 @@ void lossless_rows(benchmark::State& state, int level)
         benchmark::DoNotOptimize(image.data());
         benchmark::ClobberMemory();
     }
-    if (image != s.pixels) state.SkipWithError("decoded image differs");
+    if (image != s.pixels)
+        state.SkipWithError("decoded image differs");
     dispatch_level.store(saved);
     state.SetItemsProcessed(int64_t(state.iterations()) * j.height);
     state.SetLabel("level " + std::to_string(level));
 }
 
-void BM_LosslessRowsLevel0(benchmark::State& state) { lossless_rows(state, 0); }
-void BM_LosslessRowsMachineLevel(benchmark::State& state) { lossless_rows(state, machine_level()); }
+void BM_LosslessRowsLevel0(benchmark::State& state)
+{
+    lossless_rows(state, 0);
+}
+void BM_LosslessRowsMachineLevel(benchmark::State& state)
+{
+    lossless_rows(state, machine_level());
+}
 
 // Reconstruction alone over the image's rows with predictor state.range(0) (0: first rows).
 void BM_LosslessReconstruct(benchmark::State& state)
@@ -287,7 +321,8 @@ void BM_LosslessReconstruct(benchmark::State& state)
     const size_t count = size_t(n) * size_t(n);
     std::vector<uint16_t> diff(count), out(count);
     uint32_t seed = 3;
-    for (auto& d : diff) d = uint16_t((seed = seed * 1103515245u + 12345u) >> 20);
+    for (auto& d : diff)
+        d = uint16_t((seed = seed * 1103515245u + 12345u) >> 20);
     for (auto _ : state) {
         for (int y = 0; y < n; ++y) {
             const size_t row = size_t(y) * n;
@@ -315,4 +350,4 @@ BENCHMARK(BM_LosslessRowsLevel0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LosslessRowsMachineLevel)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LosslessReconstruct)->DenseRange(0, 7)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+}   // namespace

@@ -21,7 +21,7 @@ constexpr int kSide = 1024;
 
 struct Stream {
     std::vector<unsigned char> jpeg;
-    std::vector<int16_t> blocks;  // natural order, 64 per block
+    std::vector<int16_t> blocks;   // natural order, 64 per block
     uint16_t table[64];
     size_t block_count = 0;
 };
@@ -35,7 +35,8 @@ std::vector<unsigned char> scene()
         for (int x = 0; x < kSide; ++x) {
             seed = seed * 1103515245u + 12345u;
             double v = 128 + 60 * std::sin(x * 0.013) * std::cos(y * 0.021) + 0.05 * (x - y);
-            if (((x / 97) + (y / 61)) % 3 == 0) v += 35;
+            if (((x / 97) + (y / 61)) % 3 == 0)
+                v += 35;
             v += double(int(seed >> 16 & 15) - 8);
             px[size_t(y) * kSide + x] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
         }
@@ -63,9 +64,11 @@ Stream make_stream()
     jpeg_read_header(&cinfo, TRUE);
     jvirt_barray_ptr* coefs = jpeg_read_coefficients(&cinfo);
     jpeg_component_info* comp = &cinfo.comp_info[0];
-    for (int i = 0; i < 64; ++i) s.table[i] = comp->quant_table->quantval[i];  // natural order
+    for (int i = 0; i < 64; ++i)
+        s.table[i] = comp->quant_table->quantval[i];   // natural order
     for (JDIMENSION row = 0; row < comp->height_in_blocks; ++row) {
-        JBLOCKARRAY line = (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo), coefs[0], row, 1, FALSE);
+        JBLOCKARRAY line =
+            (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo), coefs[0], row, 1, FALSE);
         for (JDIMENSION col = 0; col < comp->width_in_blocks; ++col)
             s.blocks.insert(s.blocks.end(), line[0][col], line[0][col] + 64);
     }
@@ -87,8 +90,8 @@ void BM_TurboFullDecode(benchmark::State& state)
     std::vector<unsigned char> out(size_t(kSide) * kSide);
     tjhandle dec = tjInitDecompress();
     for (auto _ : state) {
-        if (tjDecompress2(dec, s.jpeg.data(), static_cast<unsigned long>(s.jpeg.size()), out.data(), kSide, 0,
-                          kSide, TJPF_GRAY, 0) != 0)
+        if (tjDecompress2(dec, s.jpeg.data(), static_cast<unsigned long>(s.jpeg.size()), out.data(), kSide, 0, kSide,
+                          TJPF_GRAY, 0) != 0)
             state.SkipWithError(tjGetErrorStr2(dec));
         benchmark::DoNotOptimize(out.data());
     }
@@ -137,4 +140,4 @@ BENCHMARK(BM_TurboFullDecode)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DequantIdctLevel0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DequantIdctMachineLevel)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+}   // namespace

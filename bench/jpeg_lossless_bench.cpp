@@ -39,7 +39,8 @@ void* HeapAlloc(void* user, uint32_t size)
 
 void HeapFree(void* user, void* p)
 {
-    if (p == nullptr) return;
+    if (p == nullptr)
+        return;
     auto* heap = static_cast<Heap*>(user);
     heap->live -= heap->sizes[p];
     heap->sizes.erase(p);
@@ -67,7 +68,8 @@ void codec_decode(benchmark::State& state, int width, int height, int sv)
         benchmark::DoNotOptimize(image.data());
         benchmark::ClobberMemory();
     }
-    if (image != s.pixels) state.SkipWithError("decoded samples differ from the image");
+    if (image != s.pixels)
+        state.SkipWithError("decoded samples differ from the image");
     state.counters["peak_bytes"] = double(heap.peak);
     state.SetItemsProcessed(int64_t(state.iterations()) * width * height);
 }
@@ -80,20 +82,39 @@ void gdcm_decode(benchmark::State& state, int width, int height, int sv)
         std::istringstream in(s.file);
         gdcm::ImageReader reader;
         reader.SetStream(in);
-        if (!reader.Read() || !reader.GetImage().GetBuffer(out.data())) state.SkipWithError("decode failed");
+        if (!reader.Read() || !reader.GetImage().GetBuffer(out.data()))
+            state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * width * height);
 }
 
-void BM_CodecCt(benchmark::State& state) { codec_decode(state, 512, 512, int(state.range(0))); }
-void BM_DcmtkCt(benchmark::State& state) { dcmtk_decode(state, 512, 512, int(state.range(0))); }
-void BM_GdcmCt(benchmark::State& state) { gdcm_decode(state, 512, 512, int(state.range(0))); }
-void BM_CodecCr(benchmark::State& state) { codec_decode(state, 2048, 2500, 1); }
-void BM_DcmtkCr(benchmark::State& state) { dcmtk_decode(state, 2048, 2500, 1); }
-void BM_GdcmCr(benchmark::State& state) { gdcm_decode(state, 2048, 2500, 1); }
+void BM_CodecCt(benchmark::State& state)
+{
+    codec_decode(state, 512, 512, int(state.range(0)));
+}
+void BM_DcmtkCt(benchmark::State& state)
+{
+    dcmtk_decode(state, 512, 512, int(state.range(0)));
+}
+void BM_GdcmCt(benchmark::State& state)
+{
+    gdcm_decode(state, 512, 512, int(state.range(0)));
+}
+void BM_CodecCr(benchmark::State& state)
+{
+    codec_decode(state, 2048, 2500, 1);
+}
+void BM_DcmtkCr(benchmark::State& state)
+{
+    dcmtk_decode(state, 2048, 2500, 1);
+}
+void BM_GdcmCr(benchmark::State& state)
+{
+    gdcm_decode(state, 2048, 2500, 1);
+}
 
-}  // namespace
+}   // namespace
 
 BENCHMARK(BM_CodecCt)->DenseRange(1, 7)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DcmtkCt)->DenseRange(1, 7)->Unit(benchmark::kMicrosecond);

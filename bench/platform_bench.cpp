@@ -124,7 +124,8 @@ void BM_InvokeMethodQueued(benchmark::State& state)
     for (auto _ : state) {
         delivered = 0;
         for (int i = 0; i < kMessages; ++i) {
-            QMetaObject::invokeMethod(&target, [&delivered] { ++delivered; }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &target, [&delivered] { ++delivered; }, Qt::QueuedConnection);
         }
         QCoreApplication::sendPostedEvents();
         if (delivered != kMessages) {
@@ -135,4 +136,4 @@ void BM_InvokeMethodQueued(benchmark::State& state)
 }
 BENCHMARK(BM_InvokeMethodQueued)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}   // namespace

@@ -15,12 +15,12 @@ constexpr size_t kNames = 100000;
 std::vector<std::string> MakeNames(const PyrString& charsetIr6, const PyrString& charsetIr13)
 {
     static const char16_t* const kFamily[][3] = {
-        {u"Yamada", u"山田", u"やまだ"}, {u"Suzuki", u"鈴木", u"すずき"}, {u"Takahashi", u"高橋", u"たかはし"},
+        {u"Yamada", u"山田", u"やまだ"}, {u"Suzuki", u"鈴木", u"すずき"},     {u"Takahashi", u"高橋", u"たかはし"},
         {u"Tanaka", u"田中", u"たなか"}, {u"Watanabe", u"渡辺", u"わたなべ"}, {u"Ito", u"伊藤", u"いとう"},
     };
     static const char16_t* const kGiven[][3] = {
         {u"Tarou", u"太郎", u"たろう"}, {u"Hanako", u"花子", u"はなこ"}, {u"Ichirou", u"一郎", u"いちろう"},
-        {u"Yuki", u"由紀", u"ゆき"}, {u"Kenji", u"健二", u"けんじ"},
+        {u"Yuki", u"由紀", u"ゆき"},    {u"Kenji", u"健二", u"けんじ"},
     };
     static const char16_t* const kKatakana[] = {u"ﾔﾏﾀﾞ^ﾀﾛｳ", u"ｽｽﾞｷ^ﾊﾅｺ", u"ﾀﾅｶ^ｲﾁﾛｳ"};
     std::vector<std::string> names;
@@ -55,4 +55,4 @@ void BM_DecodeJapaneseIso2022Names(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeJapaneseIso2022Names)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+}   // namespace

@@ -186,7 +186,8 @@ void ReadFile(benchmark::State& state, const std::vector<uint8_t>& bytes, const 
         elements += CountElements(dataset.GetRoot());
     }
     ::unlink(path.c_str());
-    state.counters["files/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["files/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["elements/s"] = benchmark::Counter(static_cast<double>(elements), benchmark::Counter::kIsRate);
     state.counters["reads/element"] = static_cast<double>(reads) / static_cast<double>(elements);
     state.counters["seeks/element"] = static_cast<double>(seeks) / static_cast<double>(elements);
@@ -212,4 +213,4 @@ void BM_ReadDicomdir10000(benchmark::State& state)
 }
 BENCHMARK(BM_ReadDicomdir10000)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+}   // namespace

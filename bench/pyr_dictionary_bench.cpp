@@ -31,4 +31,4 @@ void BM_DictionaryLookup(benchmark::State& state)
 }
 BENCHMARK(BM_DictionaryLookup);
 
-}  // namespace
+}   // namespace

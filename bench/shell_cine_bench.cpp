@@ -141,7 +141,7 @@ void BM_TitlePaneCine(benchmark::State& state)
     state.counters["mean_fps"] = counter.rates > 0 ? counter.rateSum / counter.rates : 0.0;
 }
 
-}  // namespace
+}   // namespace
 
 BENCHMARK(BM_BarePreciseTimer)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TitlePaneCine)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

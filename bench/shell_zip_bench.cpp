@@ -89,9 +89,14 @@ void BM_UnzipPeer(benchmark::State& state)
 {
     const Archive& a = TheArchive();
     const std::string out = a.folder + "/unzip";
-    char* argv[] = {const_cast<char*>("unzip"), const_cast<char*>("-o"), const_cast<char*>("-qq"),
-                    const_cast<char*>(a.zip.c_str()), const_cast<char*>(a.member.c_str()), const_cast<char*>("-d"),
-                    const_cast<char*>(out.c_str()), nullptr};
+    char* argv[] = {const_cast<char*>("unzip"),
+                    const_cast<char*>("-o"),
+                    const_cast<char*>("-qq"),
+                    const_cast<char*>(a.zip.c_str()),
+                    const_cast<char*>(a.member.c_str()),
+                    const_cast<char*>("-d"),
+                    const_cast<char*>(out.c_str()),
+                    nullptr};
     int64_t failures = 0;
     for (auto _ : state) {
         pid_t pid = 0;

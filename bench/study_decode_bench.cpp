@@ -17,79 +17,84 @@ namespace {
 const char* const kFile = VEK_TEST_DATA_DIR "/ct_explicit.dcm";
 constexpr unsigned long kTarget = 1024;
 
-void quiet_dcmtk() {
-  OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+void quiet_dcmtk()
+{
+    OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 }
 
-void BM_StudyLoadImage(benchmark::State& state) {
-  const QString path = QString::fromUtf8(kFile);
-  for (auto _ : state) {
-    XEVVEKHelper helper;
-    int32_t frame = 0;
-    if (helper.LoadImage(path, frame) == 0) {
-      state.SkipWithError("load failed");
-      break;
+void BM_StudyLoadImage(benchmark::State& state)
+{
+    const QString path = QString::fromUtf8(kFile);
+    for (auto _ : state) {
+        XEVVEKHelper helper;
+        int32_t frame = 0;
+        if (helper.LoadImage(path, frame) == 0) {
+            state.SkipWithError("load failed");
+            break;
+        }
+        benchmark::DoNotOptimize(helper.GetFrameBits(0));
     }
-    benchmark::DoNotOptimize(helper.GetFrameBits(0));
-  }
-  state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_StudyLoadImage)->Unit(benchmark::kMillisecond);
 
-void BM_DcmtkLoadImage(benchmark::State& state) {
-  quiet_dcmtk();
-  for (auto _ : state) {
-    DicomImage image(kFile);
-    const void* data = image.getStatus() == EIS_Normal ? image.getOutputData(16) : nullptr;
-    if (data == nullptr) {
-      state.SkipWithError("dcmtk load failed");
-      break;
+void BM_DcmtkLoadImage(benchmark::State& state)
+{
+    quiet_dcmtk();
+    for (auto _ : state) {
+        DicomImage image(kFile);
+        const void* data = image.getStatus() == EIS_Normal ? image.getOutputData(16) : nullptr;
+        if (data == nullptr) {
+            state.SkipWithError("dcmtk load failed");
+            break;
+        }
+        benchmark::DoNotOptimize(data);
     }
-    benchmark::DoNotOptimize(data);
-  }
-  state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DcmtkLoadImage)->Unit(benchmark::kMillisecond);
 
 // scaleMode 1 smooth, 2 nearest neighbour.
-void BM_StudyRender(benchmark::State& state) {
-  XEVVEKHelper helper;
-  int32_t frame = 0;
-  if (helper.LoadImage(QString::fromUtf8(kFile), frame) == 0) {
-    state.SkipWithError("load failed");
-    return;
-  }
-  FrameImageInfo* loaded = helper.GetFrame(0);
-  loaded->SetWindow(40, 400, 1);
-  helper.scaleMode = int32_t(state.range(0));
-  helper.SetViewSize(int32_t(kTarget), int32_t(kTarget));
-  for (auto _ : state) {
-    if (helper.RenderToView(loaded->Data(), loaded->Size(), 0) == 0) {
-      state.SkipWithError("render failed");
-      break;
+void BM_StudyRender(benchmark::State& state)
+{
+    XEVVEKHelper helper;
+    int32_t frame = 0;
+    if (helper.LoadImage(QString::fromUtf8(kFile), frame) == 0) {
+        state.SkipWithError("load failed");
+        return;
     }
-    benchmark::DoNotOptimize(helper.displayData);
-  }
+    FrameImageInfo* loaded = helper.GetFrame(0);
+    loaded->SetWindow(40, 400, 1);
+    helper.scaleMode = int32_t(state.range(0));
+    helper.SetViewSize(int32_t(kTarget), int32_t(kTarget));
+    for (auto _ : state) {
+        if (helper.RenderToView(loaded->Data(), loaded->Size(), 0) == 0) {
+            state.SkipWithError("render failed");
+            break;
+        }
+        benchmark::DoNotOptimize(helper.displayData);
+    }
 }
 BENCHMARK(BM_StudyRender)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // interpolate 1 (DCMTK's smooth scaling) or 0 (replication).
-void BM_DcmtkRender(benchmark::State& state) {
-  quiet_dcmtk();
-  DicomImage image(kFile);
-  if (image.getStatus() != EIS_Normal) {
-    state.SkipWithError("dcmtk load failed");
-    return;
-  }
-  for (auto _ : state) {
-    std::unique_ptr<DicomImage> scaled(image.createScaledImage(kTarget, kTarget, int(state.range(0))));
-    if (scaled == nullptr || !scaled->setWindow(40, 400)) {
-      state.SkipWithError("dcmtk scale failed");
-      break;
+void BM_DcmtkRender(benchmark::State& state)
+{
+    quiet_dcmtk();
+    DicomImage image(kFile);
+    if (image.getStatus() != EIS_Normal) {
+        state.SkipWithError("dcmtk load failed");
+        return;
     }
-    benchmark::DoNotOptimize(scaled->getOutputData(8));
-  }
+    for (auto _ : state) {
+        std::unique_ptr<DicomImage> scaled(image.createScaledImage(kTarget, kTarget, int(state.range(0))));
+        if (scaled == nullptr || !scaled->setWindow(40, 400)) {
+            state.SkipWithError("dcmtk scale failed");
+            break;
+        }
+        benchmark::DoNotOptimize(scaled->getOutputData(8));
+    }
 }
 BENCHMARK(BM_DcmtkRender)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+}   // namespace

@@ -127,7 +127,8 @@ struct Disc {
         lower[0] = 1;
         lower[1] = 2;
         lower[2] = 3;
-        for (int k = 0; k + 1 < kImages; ++k) next[size_t(3 + k)] = 4 + k;
+        for (int k = 0; k + 1 < kImages; ++k)
+            next[size_t(3 + k)] = 4 + k;
         return bench_dicomdir_bytes(next, lower, -1, [](size_t r, uint32_t n, uint32_t l) {
             return r < 3 ? Record(int(r), 0, n, l) : Record(3, int(r) - 3, n, l);
         });
@@ -149,7 +150,8 @@ struct Disc {
     }
     ~Disc()
     {
-        for (const std::string& image : images) ::unlink(image.c_str());
+        for (const std::string& image : images)
+            ::unlink(image.c_str());
         ::rmdir((dir.folder + "/IMG").c_str());
     }
 };
@@ -173,8 +175,10 @@ public:
 protected:
     XEVResult OnMessage(uint32_t id, XEVWParam, XEVLParam) override
     {
-        if (id == kImageLoaded) ++loaded;
-        if (id == WM_XEV_PATIENTS_LOADED) ++patients;
+        if (id == kImageLoaded)
+            ++loaded;
+        if (id == WM_XEV_PATIENTS_LOADED)
+            ++patients;
         return 0;
     }
 };
@@ -183,7 +187,8 @@ protected:
 template <class Condition>
 void Pump(Condition condition)
 {
-    while (!condition()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (!condition())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 struct Host {
@@ -208,11 +213,13 @@ Host& TheHost()
 double PeakRssBytes()
 {
     FILE* status = std::fopen("/proc/self/status", "re");
-    if (status == nullptr) return 0;
+    if (status == nullptr)
+        return 0;
     double bytes = 0;
     char line[256];
     while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, "VmHWM:", 6) == 0) bytes = std::strtod(line + 6, nullptr) * 1024;
+        if (std::strncmp(line, "VmHWM:", 6) == 0)
+            bytes = std::strtod(line + 6, nullptr) * 1024;
     }
     std::fclose(status);
     return bytes;
@@ -257,10 +264,12 @@ void BM_DcmtkFirstImage(benchmark::State& state)
         OFString id;
         image->findAndGetOFStringArray(DCM_ReferencedFileID, id);
         std::string file = disc.dir.folder + "/" + id.c_str();
-        for (char& c : file) c = c == '\\' ? '/' : c;
+        for (char& c : file)
+            c = c == '\\' ? '/' : c;
         DicomImage decoded(file.c_str());
         const void* out = decoded.getOutputData(16);
-        if (out == nullptr) state.SkipWithError("DicomImage failed");
+        if (out == nullptr)
+            state.SkipWithError("DicomImage failed");
         benchmark::DoNotOptimize(out);
     }
 }
@@ -283,7 +292,8 @@ std::vector<std::unique_ptr<ImageInfo>> Jobs(const std::vector<std::string>& ima
 void RunThroughHost(const XEVWindowHandle& window, std::vector<ImageInfo*>& jobs, int64_t workers)
 {
     XEVSendMessage(window, WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&jobs));
-    for (int64_t w = 0; w < workers; ++w) XEVSendMessage(window, WM_XEV_LOADER_START);
+    for (int64_t w = 0; w < workers; ++w)
+        XEVSendMessage(window, WM_XEV_LOADER_START);
     XEVSendMessage(window, WM_XEV_LOADER_JOIN);
 }
 
@@ -299,11 +309,13 @@ int RunDirect(const std::vector<std::string>& images, int threads, std::vector<s
             for (int k = nextImage++; k < kImages; k = nextImage++) {
                 int32_t frame = 0;
                 helpers[size_t(k)] = std::make_unique<XEVVEKHelper>();
-                if (helpers[size_t(k)]->LoadImage(QString::fromStdString(images[size_t(k)]), frame) == 0) ++failed;
+                if (helpers[size_t(k)]->LoadImage(QString::fromStdString(images[size_t(k)]), frame) == 0)
+                    ++failed;
             }
         });
     }
-    for (std::thread& t : pool) t.join();
+    for (std::thread& t : pool)
+        t.join();
     return failed.load();
 }
 
@@ -317,7 +329,8 @@ void BM_HostWorkers(benchmark::State& state)
         state.PauseTiming();
         auto jobs = Jobs(disc.images, counter);
         std::vector<ImageInfo*> raw;
-        for (auto& job : jobs) raw.push_back(job.get());
+        for (auto& job : jobs)
+            raw.push_back(job.get());
         state.ResumeTiming();
         RunThroughHost(window, raw, state.range(0));
         state.PauseTiming();
@@ -345,7 +358,8 @@ void BM_DirectThreads(benchmark::State& state)
         state.ResumeTiming();
         const int failed = RunDirect(disc.images, threads, helpers);
         state.PauseTiming();
-        if (failed != 0) state.SkipWithError("LoadImage failed");
+        if (failed != 0)
+            state.SkipWithError("LoadImage failed");
         helpers.clear();
         state.ResumeTiming();
     }
@@ -359,13 +373,15 @@ constexpr const char* kFreshChild = "--fresh-process-pass";
 int FreshProcessPass(bool host, int workers, const std::string& folder)
 {
     std::vector<std::string> images;
-    for (int k = 0; k < kImages; ++k) images.push_back(folder + "/IMG/" + ImageName(k));
+    for (int k = 0; k < kImages; ++k)
+        images.push_back(folder + "/IMG/" + ImageName(k));
     // Both kinds start from the same process: the application and an idle host.
     Host& theHost = TheHost();
     Counter counter;
     auto jobs = Jobs(images, counter);
     std::vector<ImageInfo*> raw;
-    for (auto& job : jobs) raw.push_back(job.get());
+    for (auto& job : jobs)
+        raw.push_back(job.get());
     std::vector<std::unique_ptr<XEVVEKHelper>> helpers(kImages);
     const double before = PeakRssBytes();
     bool decoded = true;
@@ -380,7 +396,8 @@ int FreshProcessPass(bool host, int workers, const std::string& folder)
         const XEVVEKHelper* helper = host ? jobs[size_t(k)]->GetHelper() : helpers[size_t(k)].get();
         decoded = decoded && helper != nullptr && helper->GetFrame(0) != nullptr;
     }
-    if (!decoded) return 1;
+    if (!decoded)
+        return 1;
     std::printf("%.6f %.0f %.0f\n", seconds.count(), PeakRssBytes(), before);
     return 0;
 }
@@ -398,10 +415,11 @@ FreshFigures SpawnFreshPass(bool host, int workers)
     const std::string count = std::to_string(workers);
     const std::string folder = TheDisc().dir.folder;
     char* argv[] = {const_cast<char*>("study_loading_bench"), const_cast<char*>(kFreshChild),
-                    const_cast<char*>(mode.c_str()), const_cast<char*>(count.c_str()),
-                    const_cast<char*>(folder.c_str()), nullptr};
+                    const_cast<char*>(mode.c_str()),          const_cast<char*>(count.c_str()),
+                    const_cast<char*>(folder.c_str()),        nullptr};
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return {};
+    if (::pipe(pipeFds) != 0)
+        return {};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
@@ -412,10 +430,12 @@ FreshFigures SpawnFreshPass(bool host, int workers)
     ::close(pipeFds[1]);
     std::string out;
     char buffer[128];
-    for (ssize_t n; spawned == 0 && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, size_t(n));
+    for (ssize_t n; spawned == 0 && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, size_t(n));
     ::close(pipeFds[0]);
     int status = 0;
-    if (spawned != 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    if (spawned != 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {};
     FreshFigures figures;
     char* end = nullptr;
     figures.seconds = std::strtod(out.c_str(), &end);
@@ -450,7 +470,8 @@ void BM_FreshProcess(benchmark::State& state)
             }
             (viaHost ? host : direct).push_back(figures.seconds);
             (viaHost ? hostPeak : directPeak).push_back(figures.peak);
-            if (viaHost) hostPass.push_back(figures.peak - figures.before);
+            if (viaHost)
+                hostPass.push_back(figures.peak - figures.before);
         }
     }
     state.counters["host_ms"] = Median(host) * 1e3;
@@ -464,7 +485,7 @@ void BM_FreshProcess(benchmark::State& state)
 }
 BENCHMARK(BM_FreshProcess)->Arg(1)->Arg(2)->Arg(4)->Iterations(9)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -472,7 +493,8 @@ int main(int argc, char** argv)
         return FreshProcessPass(std::strcmp(argv[2], "host") == 0, std::atoi(argv[3]), argv[4]);
     }
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     (void)TheDisc();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -87,13 +87,13 @@ std::vector<Block> ComposedBlocks(const XEVOverlayViewInfo& view, const QImage& 
         QString text = view.FormatPosition(view.positions[position], 0);
         text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         const int align = (position == 3 || position == 4) ? Qt::AlignHCenter
-                          : position >= 5                   ? Qt::AlignRight
-                                                            : Qt::AlignLeft;
+                          : position >= 5                  ? Qt::AlignRight
+                                                           : Qt::AlignLeft;
         const int flags = Qt::TextWordWrap | Qt::AlignTop | Qt::TextDontClip | align;
         const int h = metrics.boundingRect(QRect(0, 0, kSize - 12, kSize), flags, text).height();
         const int dy = (position == 0 || position == 3 || position == 5) ? 6
-                       : (position == 1 || position == 6)                 ? (kSize - h) / 2
-                                                                          : kSize - h - 6;
+                       : (position == 1 || position == 6)                ? (kSize - h) / 2
+                                                                         : kSize - h - 6;
         blocks.push_back(Block{QRect(6, dy, kSize - 12, h), flags, text});
     }
     return blocks;

@@ -115,7 +115,7 @@ void BM_NineCellPaints(benchmark::State& state)
 }
 BENCHMARK(BM_NineCellPaints)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+}   // namespace
 
 namespace {
 
@@ -133,4 +133,4 @@ void BM_GridPageStepOnly(benchmark::State& state)
 }
 BENCHMARK(BM_GridPageStepOnly)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+}   // namespace

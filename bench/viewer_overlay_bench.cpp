@@ -95,7 +95,8 @@ void BM_PlainQPainterSamePrimitives(benchmark::State& state)
     for (const auto& [id, m] : manager.measures) {
         const double theta = std::atan2(double(m->end.y() - m->start.y()), double(m->end.x() - m->start.x()));
         const QPoint tick(int(std::cos(-(theta + 1.570795)) * 10) / 2, int(std::sin(-(theta + 1.570795)) * 10) / 2);
-        for (const Line& l : {Line{m->start, m->end}, Line{m->start + QPoint(tick.x(), -tick.y()), m->start - QPoint(tick.x(), -tick.y())},
+        for (const Line& l : {Line{m->start, m->end},
+                              Line{m->start + QPoint(tick.x(), -tick.y()), m->start - QPoint(tick.x(), -tick.y())},
                               Line{m->end + QPoint(tick.x(), -tick.y()), m->end - QPoint(tick.x(), -tick.y())}}) {
             caliper.push_back(l);
         }
@@ -139,19 +140,24 @@ void BM_PlainQPainterSamePrimitives(benchmark::State& state)
         painter.setFont(measureFont.Font());
         for (size_t i = 0; i < measureLabels.size(); ++i) {
             painter.setPen(pen(Qt::black, 2));
-            for (int k = 0; k < 3; ++k) painter.drawLine(caliper[i * 3 + k].a, caliper[i * 3 + k].b);
+            for (int k = 0; k < 3; ++k)
+                painter.drawLine(caliper[i * 3 + k].a, caliper[i * 3 + k].b);
             painter.setPen(pen(Qt::white, 1));
-            for (int k = 0; k < 3; ++k) painter.drawLine(caliper[i * 3 + k].a, caliper[i * 3 + k].b);
+            for (int k = 0; k < 3; ++k)
+                painter.drawLine(caliper[i * 3 + k].a, caliper[i * 3 + k].b);
             shadow(painter, measureLabels[i]);
         }
         painter.setFont(textFont.Font());
-        for (const Text& t : texts) shadow(painter, t);
+        for (const Text& t : texts)
+            shadow(painter, t);
         painter.setFont(arrowFont.Font());
         for (size_t i = 0; i < labels.size(); ++i) {
             painter.setPen(pen(Qt::black, 4));
-            for (int k = 0; k < 3; ++k) painter.drawLine(shafts[i * 3 + k].a, shafts[i * 3 + k].b);
+            for (int k = 0; k < 3; ++k)
+                painter.drawLine(shafts[i * 3 + k].a, shafts[i * 3 + k].b);
             painter.setPen(pen(Qt::white, 2));
-            for (int k = 0; k < 3; ++k) painter.drawLine(shafts[i * 3 + k].a, shafts[i * 3 + k].b);
+            for (int k = 0; k < 3; ++k)
+                painter.drawLine(shafts[i * 3 + k].a, shafts[i * 3 + k].b);
             shadow(painter, labels[i]);
         }
         painter.end();

@@ -206,8 +206,8 @@ void BM_DcmtkScaledOutput(benchmark::State& state)
     }
     image.setWindow(40, 400);
     for (auto _ : state) {
-        std::unique_ptr<DicomImage> scaled(image.createScaledImage(static_cast<unsigned long>(kView),
-                                                                   static_cast<unsigned long>(kView)));
+        std::unique_ptr<DicomImage> scaled(
+            image.createScaledImage(static_cast<unsigned long>(kView), static_cast<unsigned long>(kView)));
         benchmark::DoNotOptimize(scaled->getOutputData(8));
     }
 }
@@ -275,4 +275,4 @@ void BM_CellCine18ms(benchmark::State& state)
 }
 BENCHMARK(BM_CellCine18ms)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+}   // namespace

@@ -99,5 +99,4 @@ void BM_WindowLevelDragStep(benchmark::State& state)
 }
 BENCHMARK(BM_WindowLevelDragStep)->Unit(benchmark::kMillisecond);
 
-}  // namespace
-
+}   // namespace

@@ -114,7 +114,9 @@ IconvPool& Pool()
 class Lease {
 public:
     Lease(uint32_t codePage, bool toUtf16)
-        : codePage_(codePage), toUtf16_(toUtf16), cd_(Pool().Acquire(codePage, toUtf16)) {}
+        : codePage_(codePage), toUtf16_(toUtf16), cd_(Pool().Acquire(codePage, toUtf16))
+    {
+    }
     ~Lease()
     {
         if (Valid()) {
@@ -239,10 +241,13 @@ std::string Iso2022JpToEucJp(std::string_view in)
     while (i < in.size()) {
         const uint8_t b = static_cast<uint8_t>(in[i]);
         if (b == 0x1B) {
-            static const struct { const char* seq; Mode mode; } kEscapes[] = {
-                {"\x1B(B", Ascii}, {"\x1B(J", Ascii}, {"\x1B(H", Ascii}, {"\x1B(I", Katakana},
-                {"\x1B$@", Jis0208}, {"\x1B$B", Jis0208}, {"\x1B$(@", Jis0208}, {"\x1B$(B", Jis0208},
-                {"\x1B$(D", Jis0212},
+            static const struct {
+                const char* seq;
+                Mode mode;
+            } kEscapes[] = {
+                {"\x1B(B", Ascii},    {"\x1B(J", Ascii},    {"\x1B(H", Ascii},
+                {"\x1B(I", Katakana}, {"\x1B$@", Jis0208},  {"\x1B$B", Jis0208},
+                {"\x1B$(@", Jis0208}, {"\x1B$(B", Jis0208}, {"\x1B$(D", Jis0212},
             };
             bool known = false;
             for (const auto& e : kEscapes) {
@@ -348,7 +353,7 @@ std::string EucJpToIso2022Jp(std::string_view in)
     return out;
 }
 
-}  // namespace
+}   // namespace
 
 bool PlatIsCodePageSupported(uint32_t codePage)
 {
@@ -410,14 +415,11 @@ PlatConvertStatus PlatUtf16ToMultiByte(uint32_t codePage, std::u16string_view te
 bool PlatIsDBCSLeadByte(uint32_t codePage, uint8_t byte)
 {
     switch (codePage) {
-    case 932:
-        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 932: return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
     case 936:
     case 949:
     case 950:
-    case 51949:
-        return byte >= 0x81 && byte <= 0xFE;
-    default:
-        return false;
+    case 51949: return byte >= 0x81 && byte <= 0xFE;
+    default: return false;
     }
 }

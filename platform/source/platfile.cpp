@@ -17,7 +17,7 @@ int Refuse(int fd, int error)
     return -1;
 }
 
-}  // namespace
+}   // namespace
 
 int PlatOpenRegularFile(const char* path)
 {

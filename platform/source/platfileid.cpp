@@ -40,7 +40,7 @@ bool IsWithin(const std::string& path, const std::string& root)
            (path.size() == root.size() || path[root.size()] == '/' || root == "/");
 }
 
-} // namespace
+}   // namespace
 
 bool PlatIsSafeFileId(std::string_view fileId)
 {
@@ -50,7 +50,8 @@ bool PlatIsSafeFileId(std::string_view fileId)
     size_t start = 0;
     for (;;) {
         const size_t end = fileId.find('\\', start);
-        const std::string_view part = fileId.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        const std::string_view part =
+            fileId.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (part.empty() || part == "." || part == "..") {
             return false;
         }
@@ -111,7 +112,8 @@ std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view f
     size_t start = 0;
     for (;;) {
         const size_t end = fileId.find('\\', start);
-        const std::string_view part = fileId.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        const std::string_view part =
+            fileId.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         const std::string* spelling = nullptr;
         if (resolving) {
             const Listing& listing = List(path);
@@ -175,7 +177,7 @@ bool PlatFileIdResolver::Resolves(std::string prefix, size_t folderLength, const
         }
         struct stat st {};
         if (::lstat(prefix.c_str(), &st) == 0) {
-            return false;  // there but unresolvable: a dangling or looping link
+            return false;   // there but unresolvable: a dangling or looping link
         }
         const size_t slash = prefix.rfind('/');
         if (slash == std::string::npos) {

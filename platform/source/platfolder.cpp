@@ -90,7 +90,7 @@ PlatDriveType Classify(std::string_view fsType, std::string_view source, std::st
     return PlatDriveType::Fixed;
 }
 
-} // namespace
+}   // namespace
 
 std::string PlatGetModuleFolder()
 {

@@ -17,7 +17,7 @@ bool IsRuntimeFolder(const char* folder)
     return folder != nullptr && folder[0] == '/' && stat(folder, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
+}   // namespace
 
 std::string PlatGetRuntimeFolder()
 {
@@ -42,7 +42,9 @@ std::string PlatGetInstancePath(const std::string& name)
     return PlatGetTempFolder() + name + "-" + std::to_string(getuid());
 }
 
-PlatInstanceLock::PlatInstanceLock(std::string path) : path_(std::move(path)) {}
+PlatInstanceLock::PlatInstanceLock(std::string path) : path_(std::move(path))
+{
+}
 
 PlatInstanceLock::~PlatInstanceLock()
 {

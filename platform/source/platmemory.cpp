@@ -65,7 +65,7 @@ bool ReadKbFields(const std::string& path, std::initializer_list<const char*> na
     return true;
 }
 
-} // namespace
+}   // namespace
 
 bool PlatGetMemoryStatusFrom(const std::string& meminfoPath, const std::string& statusPath, uint64_t addressLimit,
                              PlatMemoryStatus& status)

@@ -41,7 +41,8 @@ bool IsValidUtf8(std::string_view s)
             }
             cp = (cp << 6) | (t & 0x3F);
         }
-        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
+        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+            (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
             return false;
         }
         i += extra + 1;
@@ -55,7 +56,8 @@ bool DecodeFile(const std::string& bytes, std::u16string& text)
         text.clear();
         text.reserve((bytes.size() - 2) / 2);
         for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+            text.push_back(
+                static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
         }
         return true;
     }
@@ -122,7 +124,8 @@ std::optional<std::u16string> FindValue(std::u16string_view section, std::u16str
         }
         if (line.front() == u'[') {
             const size_t close = line.find(u']');
-            inSection = close != std::u16string_view::npos && EqualNoCase(Trim(line.substr(1, close - 1)), wantedSection);
+            inSection =
+                close != std::u16string_view::npos && EqualNoCase(Trim(line.substr(1, close - 1)), wantedSection);
             continue;
         }
         if (!inSection) {
@@ -141,7 +144,7 @@ std::optional<std::u16string> FindValue(std::u16string_view section, std::u16str
     return std::nullopt;
 }
 
-} // namespace
+}   // namespace
 
 std::u16string PlatGetPrivateProfileString(std::u16string_view section, std::u16string_view key,
                                            std::u16string_view defaultValue, const std::string& path)

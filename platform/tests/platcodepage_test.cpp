@@ -24,9 +24,9 @@ std::string Encode(uint32_t codePage, std::u16string_view text)
 
 TEST(PlatCodePage, EverySupportedCodePageOpens)
 {
-    for (uint32_t cp : {874u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 28591u,
-                        28592u, 28593u, 28594u, 28595u, 28596u, 28597u, 28598u, 28599u, 50221u, 51932u, 51949u,
-                        51950u, 54936u, 65001u}) {
+    for (uint32_t cp : {874u,   932u,   936u,   949u,   950u,   1250u,  1251u,  1252u,  1253u,
+                        1254u,  1255u,  1256u,  28591u, 28592u, 28593u, 28594u, 28595u, 28596u,
+                        28597u, 28598u, 28599u, 50221u, 51932u, 51949u, 51950u, 54936u, 65001u}) {
         EXPECT_TRUE(PlatIsCodePageSupported(cp)) << cp;
     }
     EXPECT_FALSE(PlatIsCodePageSupported(12345));
@@ -38,7 +38,9 @@ TEST(PlatCodePage, EverySupportedCodePageOpens)
 TEST(PlatCodePage, MalformedInputBecomesReplacementCharacters)
 {
     // A lone 0xFF in UTF-8, and a GB18030 lead byte cut off at the end.
-    EXPECT_EQ(Decode(65001, "a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Decode(65001, "a\xFF"
+                            "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(Decode(54936, "x\xCD"), u"x\uFFFD");
 }
 
@@ -48,8 +50,7 @@ TEST(PlatCodePage, UnmappableCharactersFailInsteadOfTurningIntoQuestionMarks)
     EXPECT_EQ(PlatUtf16ToMultiByte(28591, u"\u5C71", out), PlatConvertStatus::Unmappable);
     EXPECT_EQ(out, "kept");
     const char16_t loneSurrogate[] = {u'a', 0xD800, u'b'};
-    EXPECT_EQ(PlatUtf16ToMultiByte(65001, std::u16string_view(loneSurrogate, 3), out),
-              PlatConvertStatus::Unmappable);
+    EXPECT_EQ(PlatUtf16ToMultiByte(65001, std::u16string_view(loneSurrogate, 3), out), PlatConvertStatus::Unmappable);
 }
 
 TEST(PlatCodePage, Iso2022JpCoversKatakanaKanjiAndSupplementaryKanji)
@@ -115,4 +116,4 @@ TEST(PlatCodePage, ConcurrentConversionsDoNotShareShiftState)
     }
 }
 
-}  // namespace
+}   // namespace

@@ -48,8 +48,8 @@ TEST(PlatFile, OnlyRegularFilesOpenAndNothingWaitsForAWriter)
             writer = ::open(pipe.Path().c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
             ASSERT_GE(writer, 0);
         }
-        for (const std::string& path : {pipe.Path(), folder / "pipe-link", folder / "zero-link",
-                                        std::string("/dev/null"), folder / "folder"}) {
+        for (const std::string& path :
+             {pipe.Path(), folder / "pipe-link", folder / "zero-link", std::string("/dev/null"), folder / "folder"}) {
             errno = 0;
             EXPECT_EQ(PlatOpenRegularFile(path.c_str()), -1) << path;
             EXPECT_EQ(errno, EINVAL) << path;

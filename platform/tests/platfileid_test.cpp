@@ -8,8 +8,8 @@
 
 TEST(PlatFileId, UnsafeIdsAreRefused)
 {
-    for (const char* id : {"", "..\\x", "\\IMG\\1", "IMG\\\\1", "IMG\\.\\1", "C:\\x", "A/B", "IMG\\", "IMG\\..",
-                           ".", "IMG\\a\x01", "IMG\\a\x7F", "IMG\\a\nb", "/etc/passwd"}) {
+    for (const char* id : {"", "..\\x", "\\IMG\\1", "IMG\\\\1", "IMG\\.\\1", "C:\\x", "A/B", "IMG\\", "IMG\\..", ".",
+                           "IMG\\a\x01", "IMG\\a\x7F", "IMG\\a\nb", "/etc/passwd"}) {
         EXPECT_FALSE(PlatIsSafeFileId(id)) << id;
         EXPECT_EQ(PlatJoinFileId("/disc", id), "") << id;
     }

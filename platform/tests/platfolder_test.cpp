@@ -91,17 +91,31 @@ TEST(PlatFolder, DriveTypeFromMountinfo)
     std::filesystem::create_directories(root + "/disc");
     std::filesystem::create_directories(root + "/stick");
     std::filesystem::create_directories(root + "/over");
-    const std::string mountinfo = folder.Write(
-        "mountinfo",
-        "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
-        "30 22 11:0 / " + root + "/cd\\040rom ro,relatime shared:5 - iso9660 /dev/sr0 ro\n"
-        "31 30 8:2 / " + root + "/cd\\040rom/inner rw - ext4 /dev/sda2 rw\n"
-        "32 22 0:50 / " + root + "/cd ro - udf /dev/loop3 ro\n"
-        "33 22 0:51 / " + root + "/nfs rw,relatime - nfs4 server:/export rw\n"
-        "34 22 11:1 / " + root + "/disc ro - vfat /dev/sr1 ro\n"
-        "35 22 8:17 / " + root + "/stick rw - vfat /dev/sdb1 rw\n"
-        "36 22 0:52 / " + root + "/over rw - ext4 /dev/sda3 rw\n"
-        "37 36 0:53 / " + root + "/over ro - iso9660 /dev/loop4 ro\n");
+    const std::string mountinfo =
+        folder.Write("mountinfo", "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+                                  "30 22 11:0 / " +
+                                      root +
+                                      "/cd\\040rom ro,relatime shared:5 - iso9660 /dev/sr0 ro\n"
+                                      "31 30 8:2 / " +
+                                      root +
+                                      "/cd\\040rom/inner rw - ext4 /dev/sda2 rw\n"
+                                      "32 22 0:50 / " +
+                                      root +
+                                      "/cd ro - udf /dev/loop3 ro\n"
+                                      "33 22 0:51 / " +
+                                      root +
+                                      "/nfs rw,relatime - nfs4 server:/export rw\n"
+                                      "34 22 11:1 / " +
+                                      root +
+                                      "/disc ro - vfat /dev/sr1 ro\n"
+                                      "35 22 8:17 / " +
+                                      root +
+                                      "/stick rw - vfat /dev/sdb1 rw\n"
+                                      "36 22 0:52 / " +
+                                      root +
+                                      "/over rw - ext4 /dev/sda3 rw\n"
+                                      "37 36 0:53 / " +
+                                      root + "/over ro - iso9660 /dev/loop4 ro\n");
     EXPECT_EQ(PlatGetDriveTypeFrom(root + "/cd rom/DICOM/IMG", mountinfo), PlatDriveType::CdRom);
     EXPECT_EQ(PlatGetDriveTypeFrom(root + "/cd rom/DICOM/IMG/", mountinfo), PlatDriveType::CdRom);
     EXPECT_EQ(PlatGetDriveTypeFrom(root + "/cd rom/inner", mountinfo), PlatDriveType::Fixed);

@@ -7,7 +7,7 @@
 namespace {
 constexpr uint64_t kGiB = uint64_t{1} << 30;
 constexpr uint64_t kKiB = 1024;
-}
+}   // namespace
 
 TEST(PlatMemory, FixtureFiguresComeBackInBytes)
 {

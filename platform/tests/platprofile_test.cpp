@@ -16,7 +16,7 @@ std::string Utf16Le(std::u16string_view text)
     return bytes;
 }
 
-} // namespace
+}   // namespace
 
 TEST(PlatProfile, SectionsKeysBlanksQuotesAndComments)
 {
@@ -73,10 +73,12 @@ TEST(PlatProfile, JapaneseValueReadsTheSameInEveryEncoding)
     const std::string utf16 = folder.Write("u16.ini", Utf16Le(u"[Font]\r\nStringsFaceName=ＭＳ ゴシック\r\n"));
     const std::string utf8 = folder.Write("u8.ini", "[Font]\r\nStringsFaceName=\xEF\xBC\xAD\xEF\xBC\xB3 "
                                                     "\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF\r\n");
-    const std::string utf8Bom = folder.Write("u8bom.ini", "\xEF\xBB\xBF[Font]\r\nStringsFaceName=\xEF\xBC\xAD\xEF\xBC\xB3 "
-                                                          "\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF\r\n");
+    const std::string utf8Bom =
+        folder.Write("u8bom.ini", "\xEF\xBB\xBF[Font]\r\nStringsFaceName=\xEF\xBC\xAD\xEF\xBC\xB3 "
+                                  "\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF\r\n");
     // Shift-JIS bytes as Python's shift_jis codec writes them.
-    const std::string sjis = folder.Write("sjis.ini", "[Font]\r\nStringsFaceName=\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E\r\n");
+    const std::string sjis =
+        folder.Write("sjis.ini", "[Font]\r\nStringsFaceName=\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E\r\n");
     for (const std::string& ini : {utf16, utf8, utf8Bom, sjis}) {
         EXPECT_EQ(PlatGetPrivateProfileString(u"FONT", u"stringsfacename", u"", ini), face) << ini;
     }

@@ -41,10 +41,7 @@ public:
     bool Run(std::u16string& out);
 
 private:
-    const PyrFormatArg* NextArg()
-    {
-        return nextArg_ < argCount_ ? &args_[nextArg_++] : nullptr;
-    }
+    const PyrFormatArg* NextArg() { return nextArg_ < argCount_ ? &args_[nextArg_++] : nullptr; }
     bool ReadCount(const char16_t*& p, int& value, bool& given);
     bool Snprintf(const std::string& directive, std::u16string& out, auto value);
 
@@ -60,8 +57,8 @@ bool Formatter::ReadCount(const char16_t*& p, int& value, bool& given)
     value = 0;
     if (*p == u'*') {
         const PyrFormatArg* arg = NextArg();
-        if (arg == nullptr || (arg->GetKind() != PyrFormatArg::Kind::Signed &&
-                               arg->GetKind() != PyrFormatArg::Kind::Unsigned)) {
+        if (arg == nullptr ||
+            (arg->GetKind() != PyrFormatArg::Kind::Signed && arg->GetKind() != PyrFormatArg::Kind::Unsigned)) {
             return false;
         }
         const int64_t v = arg->GetSigned();
@@ -186,8 +183,8 @@ bool Formatter::Run(std::u16string& out)
         case u'x':
         case u'X': {
             const PyrFormatArg* arg = NextArg();
-            if (arg == nullptr || (arg->GetKind() != PyrFormatArg::Kind::Signed &&
-                                   arg->GetKind() != PyrFormatArg::Kind::Unsigned)) {
+            if (arg == nullptr ||
+                (arg->GetKind() != PyrFormatArg::Kind::Signed && arg->GetKind() != PyrFormatArg::Kind::Unsigned)) {
                 return false;
             }
             directive += "ll";
@@ -238,7 +235,8 @@ bool Formatter::Run(std::u16string& out)
                 if (arg->GetKind() != PyrFormatArg::Kind::Signed && arg->GetKind() != PyrFormatArg::Kind::Unsigned) {
                     return false;
                 }
-                text.push_back(static_cast<char16_t>(arg->GetUnsigned() & ((conv == u'C' || narrowText) ? 0xFF : 0xFFFF)));
+                text.push_back(
+                    static_cast<char16_t>(arg->GetUnsigned() & ((conv == u'C' || narrowText) ? 0xFF : 0xFFFF)));
             } else if (arg->GetKind() == PyrFormatArg::Kind::Text16) {
                 const char16_t* s = arg->GetText16();
                 text = s != nullptr ? std::u16string(s) : std::u16string(u"(null)");
@@ -264,14 +262,13 @@ bool Formatter::Run(std::u16string& out)
             }
             break;
         }
-        default:
-            return false;   // %n and unknown conversions
+        default: return false;   // %n and unknown conversions
         }
     }
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 PyrString PyrStringFormatArgs(const char16_t* format, std::initializer_list<PyrFormatArg> args)
 {

@@ -6,7 +6,7 @@ namespace {
 
 std::atomic<PyrILogWriter*> g_writer{nullptr};
 
-}  // namespace
+}   // namespace
 
 PyrNullLogWriter& PyrNullLogWriter::Instance()
 {

@@ -44,8 +44,12 @@ TEST(PyrDicomDictionary, RowsOfLaterEditionsAreLeftOut)
     EXPECT_EQ(NameOf(0x0062, 0x0001), u"Segmentation Type");
     EXPECT_EQ(NameOf(0x0018, 0x9530), u"X-Ray 3D Reconstruction Sequence");
     EXPECT_EQ(NameOf(0x0028, 0x7FE0), u"Pixel Data Provider URL");
-    for (auto [group, element] : {std::pair{0x0040u, 0x0512u}, {0x0040u, 0x0560u}, {0x0008u, 0x1164u},
-                                  {0x0066u, 0x0001u}, {0x0022u, 0x1001u}, {0x0068u, 0x6210u}}) {
+    for (auto [group, element] : {std::pair{0x0040u, 0x0512u},
+                                  {0x0040u, 0x0560u},
+                                  {0x0008u, 0x1164u},
+                                  {0x0066u, 0x0001u},
+                                  {0x0022u, 0x1001u},
+                                  {0x0068u, 0x6210u}}) {
         EXPECT_TRUE(NameOf(group, element).IsEmpty()) << std::hex << group << "," << element;
     }
 }
@@ -110,4 +114,4 @@ TEST(PyrDicomDictionary, LookupsLeaveTheTableAloneAndRunInParallel)
     EXPECT_EQ(mismatches.load(), 0);
 }
 
-}  // namespace
+}   // namespace

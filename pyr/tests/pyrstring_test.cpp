@@ -217,4 +217,4 @@ TEST(PyrString, ToFloatNarrowsLikeTheHardware)
     EXPECT_EQ(PyrString(u"0x10").ToFloat(), 16.0f);
 }
 
-}  // namespace
+}   // namespace

@@ -48,8 +48,8 @@ TEST_F(PyrUtils, DeleteFile)
 
     EXPECT_EQ(pyrutils::DeleteFileW(Wide(file)), kPyrSuccess);   // already gone
     ASSERT_EQ(recorder.entries.size(), 1u);
-    EXPECT_EQ(recorder.entries[0].message, u"The path does not exist. May be already removed. ('" +
-                                               std::u16string(Wide(file).View()) + u"')");
+    EXPECT_EQ(recorder.entries[0].message,
+              u"The path does not exist. May be already removed. ('" + std::u16string(Wide(file).View()) + u"')");
 
     recorder.entries.clear();
     EXPECT_EQ(pyrutils::DeleteFileW(PyrString()), kPyrBadArgument);
@@ -97,4 +97,4 @@ TEST(PyrLibrary, StartUpStateIsThere)
     lock->Unlock();
 }
 
-}  // namespace
+}   // namespace

@@ -1,7 +1,7 @@
 #include "vekfuzzentry.h"
 
-#include "vek_dicomdirinfo.h"
 #include <vector>
+#include "vek_dicomdirinfo.h"
 
 #include "vek_dicominfo.h"
 #include "vek_managerimpl.h"
@@ -77,8 +77,10 @@ int VekFuzzLoadDICOMDIR(const uint8_t* data, size_t size) {
         for (const VEK_DICOMDIRSeries& e : s.series)
           for (const VEK_DICOMDIRImage& i : e.images) sum = sum + i.file_id.size() + (i.parent_series == &e);
       }
-    for (const VEK_DICOMDIRImage* i : dir.image_pointers) sum = sum + i->common.position + i->parent_patient->common.position;
-    for (const VEK_DICOMDIRSeries* e : dir.series_pointers) sum = sum + e->images.size() + e->parent_study->common.position;
+    for (const VEK_DICOMDIRImage* i : dir.image_pointers)
+      sum = sum + i->common.position + i->parent_patient->common.position;
+    for (const VEK_DICOMDIRSeries* e : dir.series_pointers)
+      sum = sum + e->images.size() + e->parent_study->common.position;
     for (const VEK_DICOMDIRStudy* s : dir.study_pointers) sum = sum + s->series.size();
     for (const VEK_DICOMDIRPatient* p : dir.patient_pointers) sum = sum + p->studies.size();
     const VEK_Vector<VEK_WString> ids = dir.get_string_list();
@@ -99,7 +101,7 @@ int VekFuzzReadRLEFrame(const uint8_t* data, size_t size) {
   const bool wide = (data[2] & 1) != 0, colour = (data[2] & 2) != 0, ybr422 = (data[2] & 4) != 0;
   header.bits(wide ? 16 : 8);
   header.channels(colour || ybr422 ? 3 : 1);
-  header.color_type(ybr422 ? VEK_ColorType_ycbcr::instance()
+  header.color_type(ybr422   ? VEK_ColorType_ycbcr::instance()
                     : colour ? VEK_ColorType_s_rgb::instance()
                              : VEK_ColorType_gray::instance());
   auto* storage = vek_create<VEK_ByteArrayInputStorage>(&manager, data + 3, int32_t(size - 3));

@@ -13,7 +13,9 @@ namespace {
 // Images above this are not decoded: a hostile frame header costs no memory.
 constexpr uint64_t kMaxImageBytes = 16u << 20;
 
-bool small_enough(const VEK_Header& h) { return uint64_t(h.width()) * h.height() * (h.channels() + 1) * 2 <= kMaxImageBytes; }
+bool small_enough(const VEK_Header& h) {
+  return uint64_t(h.width()) * h.height() * (h.channels() + 1) * 2 <= kMaxImageBytes;
+}
 
 void drain(VEK_Manager& manager, VEK_Engine* engine) {
   if (engine == nullptr) return;

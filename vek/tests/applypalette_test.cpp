@@ -9,7 +9,9 @@
 namespace {
 
 // Component c of entry i; never 0, so entries added by widening stand apart.
-uint16_t component(uint32_t i, uint16_t c, uint16_t bits) { return uint16_t(1 + (i * 7 + c) % (bits == 8 ? 250 : 60000)); }
+uint16_t component(uint32_t i, uint16_t c, uint16_t bits) {
+  return uint16_t(1 + (i * 7 + c) % (bits == 8 ? 250 : 60000));
+}
 
 // A reader of samples as indices of the given depth into a palette of the given geometry.
 template <class T>

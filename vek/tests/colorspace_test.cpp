@@ -20,10 +20,10 @@ namespace {
 using CT = VEK_ColorType;
 
 const std::array<const VEK_ColorType*, 12> kTypes{
-    VEK_ColorType_gray::instance(),    VEK_ColorType_gray_reverse::instance(), VEK_ColorType_lstar::instance(),
-    VEK_ColorType_s_rgb::instance(),   VEK_ColorType_adobe_rgb::instance(),    VEK_ColorType_ycbcr::instance(),
-    VEK_ColorType_hsl::instance(),     VEK_ColorType_icc_lab::instance(),      VEK_ColorType_itu_lab::instance(),
-    VEK_ColorType_xyz::instance(),     VEK_ColorType_cmy::instance(),          VEK_ColorType_cmyk::instance()};
+    VEK_ColorType_gray::instance(),  VEK_ColorType_gray_reverse::instance(), VEK_ColorType_lstar::instance(),
+    VEK_ColorType_s_rgb::instance(), VEK_ColorType_adobe_rgb::instance(),    VEK_ColorType_ycbcr::instance(),
+    VEK_ColorType_hsl::instance(),   VEK_ColorType_icc_lab::instance(),      VEK_ColorType_itu_lab::instance(),
+    VEK_ColorType_xyz::instance(),   VEK_ColorType_cmy::instance(),          VEK_ColorType_cmyk::instance()};
 
 // The method of each pair at 8 and 16 bits, rows the source and columns the target in kTypes' order;
 // G is the general route and '-' the type itself.
@@ -73,8 +73,7 @@ std::vector<uint8_t> every_triple_to(const VEK_ColorType* from, const VEK_ColorT
 }
 
 // Largest difference of a and b, channel c of n (all channels when c < 0); hue wraps when wrap.
-int worst(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t n = 1, int c = -1,
-          bool wrap = false) {
+int worst(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t n = 1, int c = -1, bool wrap = false) {
   if (a.size() != b.size()) return 999;
   int w = 0;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -174,9 +173,9 @@ TEST(ColorSpace, RefusesWhatItCannotConvertAndPassesOnWhatNeedsNoConversion) {
   }
   // 12 bits, signed, a palette, a run-length image, a 1-bit image towards three channels,
   // a type outside the twelve.
-  for (const auto& [bits, type, palette] : {std::tuple{12, VEK_DataType::u_integer, false},
-                                            std::tuple{8, VEK_DataType::s_integer, false},
-                                            std::tuple{8, VEK_DataType::u_integer, true}}) {
+  for (const auto& [bits, type, palette] :
+       {std::tuple{12, VEK_DataType::u_integer, false}, std::tuple{8, VEK_DataType::s_integer, false},
+        std::tuple{8, VEK_DataType::u_integer, true}}) {
     const TestRun<uint8_t> r = refused(uint16_t(bits), type, palette, [&](VEK_Manager* m, VEK_Engine* s) {
       const_cast<VEK_Header*>(s->header())->color_type(VEK_ColorType_gray::instance());
       return VEK_ColorSpace(m).engine(s, VEK_ColorType_gray_reverse::instance());
@@ -316,7 +315,8 @@ TEST(ColorSpace, SixteenBitHslAndTheDepthsThePointToPointEngineRefuses) {
   };
   VEK_TestManager m2;
   image(h, 1, 1, 12, VEK_ColorType_s_rgb::instance());
-  TestRun<uint16_t> t = run_samples<uint16_t>(m2, std::vector<uint16_t>{1, 2, 3}, ptop(VEK_ColorType_hsl::instance()), &h);
+  TestRun<uint16_t> t =
+      run_samples<uint16_t>(m2, std::vector<uint16_t>{1, 2, 3}, ptop(VEK_ColorType_hsl::instance()), &h);
   EXPECT_FALSE(t.made);
   EXPECT_EQ(t.code, 0x81000000u);
   EXPECT_STREQ(t.method.c_str(), "VEK_ColorSpaceConverterPtoP::engine()");
@@ -341,7 +341,7 @@ TEST(ColorSpace, PointToPointRefusesAnythingButThreeChannelsAndFreesItsConverter
           VEK_Header relabelled(mm);
           relabelled = *s->header();
           relabelled.color_type(target == VEK_ColorType_hsl::instance() ? VEK_ColorType_s_rgb::instance()
-                                                                       : VEK_ColorType_hsl::instance());
+                                                                        : VEK_ColorType_hsl::instance());
           VEK_Engine* e = VEK_RewriteHeader(mm).engine(s, &relabelled);
           return VEK_ColorSpaceConverterPtoP(mm).engine(e, target);
         },

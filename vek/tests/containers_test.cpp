@@ -14,7 +14,6 @@ namespace {
 
 using U16 = VEK_BasicString<char16_t>;
 
-
 }  // namespace
 
 TEST(Vector, GrowsByHalfAndKeepsElements) {
@@ -271,5 +270,9 @@ TEST(Numeric, RoundingAndNearness) {
   EXPECT_EQ(power(2, 0), 1u);
   EXPECT_EQ(power(2, 32), 0u);
   EXPECT_EQ(power(3, 4), 81u);
-  EXPECT_EQ(power(7, 100), [] { uint32_t r = 1; for (int i = 0; i < 100; ++i) r *= 7; return r; }());
+  EXPECT_EQ(power(7, 100), [] {
+    uint32_t r = 1;
+    for (int i = 0; i < 100; ++i) r *= 7;
+    return r;
+  }());
 }

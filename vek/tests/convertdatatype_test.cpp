@@ -93,7 +93,7 @@ TEST(ConvertDataType, SignedTableStartsAtTheLowestValue) {
   lut.data_type(VEK_DataType::u_integer);
   std::vector<uint8_t> table(65536);
   VEK_ConvertDataType::fill_linear_lut(table.data(), -32768, lut, 1.0 / 256, 128);
-  EXPECT_EQ(table[0], 0);      // -32768 / 256 + 128
+  EXPECT_EQ(table[0], 0);  // -32768 / 256 + 128
   EXPECT_EQ(table[65535], 255);
   lut.data_type(VEK_DataType::s_integer);
   std::vector<int8_t> signed_table(4);
@@ -106,9 +106,12 @@ TEST(ConvertDataType, SignedTableStartsAtTheLowestValue) {
   for (size_t i = 0; i < in.size(); ++i) in[i] = int16_t(i == 0 ? -32768 : i == 1 ? 32767 : i * 100);
   VEK_Header h(&m);
   set_image(h, 16, VEK_DataType::s_integer, 1, 300, 1);
-  auto r = run_samples<uint8_t>(m, in, [](VEK_Manager* mm, VEK_Engine* s) {
-    return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 8, 1.0 / 256, 128);
-  }, &h);
+  auto r = run_samples<uint8_t>(
+      m, in,
+      [](VEK_Manager* mm, VEK_Engine* s) {
+        return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 8, 1.0 / 256, 128);
+      },
+      &h);
   ASSERT_TRUE(r.passed);
   EXPECT_EQ(r.out[0], 0);
   EXPECT_EQ(r.out[1], 255);
@@ -128,9 +131,12 @@ TEST(ConvertDataType, CtWindowMatchesTheReference) {
     VEK_Header h(&m);
     set_image(h, 16, VEK_DataType::s_integer, 1, 512, height);
     std::vector<int16_t> in(ct.begin(), ct.begin() + 512 * height);
-    auto r = run_samples<uint8_t>(m, in, [&](VEK_Manager* mm, VEK_Engine* s) {
-      return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 8, slope, intercept);
-    }, &h);
+    auto r = run_samples<uint8_t>(
+        m, in,
+        [&](VEK_Manager* mm, VEK_Engine* s) {
+          return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 8, slope, intercept);
+        },
+        &h);
     ASSERT_TRUE(r.passed);
     ASSERT_EQ(r.out.size(), in.size());
     for (size_t i = 0; i < in.size(); ++i) {
@@ -147,26 +153,38 @@ TEST(OneBit, ExpandsPacksAndThresholds) {
   one_bit(h10, 10);
   const std::vector<uint8_t> bits = {0xA5, 0xC0};
   const std::vector<uint8_t> expected = {255, 0, 255, 0, 0, 255, 0, 255, 255, 255};
-  auto table = run_samples<uint8_t>(m, bits, [](VEK_Manager* mm, VEK_Engine* s) {
-    return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 8, 255, 0);
-  }, &h10);
+  auto table = run_samples<uint8_t>(
+      m, bits,
+      [](VEK_Manager* mm, VEK_Engine* s) {
+        return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 8, 255, 0);
+      },
+      &h10);
   EXPECT_TRUE(table.passed);
   EXPECT_EQ(table.out, expected);
   // The general path (a slope that is not whole) gives the same two values, rounded.
-  auto general = run_samples<uint8_t>(m, bits, [](VEK_Manager* mm, VEK_Engine* s) {
-    return VEK_ConvertDataTypeFrom1bit(mm).engine(s, VEK_DataType::u_integer, 8, 254.5, 0.4);
-  }, &h10);
+  auto general = run_samples<uint8_t>(
+      m, bits,
+      [](VEK_Manager* mm, VEK_Engine* s) {
+        return VEK_ConvertDataTypeFrom1bit(mm).engine(s, VEK_DataType::u_integer, 8, 254.5, 0.4);
+      },
+      &h10);
   EXPECT_EQ(general.out, expected);
-  auto clamped = run_samples<int8_t>(m, bits, [](VEK_Manager* mm, VEK_Engine* s) {
-    return VEK_ConvertDataTypeFrom1bit(mm).engine(s, VEK_DataType::s_integer, 8, 0, -2.5);
-  }, &h10);
+  auto clamped = run_samples<int8_t>(
+      m, bits,
+      [](VEK_Manager* mm, VEK_Engine* s) {
+        return VEK_ConvertDataTypeFrom1bit(mm).engine(s, VEK_DataType::s_integer, 8, 0, -2.5);
+      },
+      &h10);
   EXPECT_EQ(clamped.out, std::vector<int8_t>(10, -3));
 
   VEK_Header three(&m);
   set_image(three, 8, VEK_DataType::u_integer, 1, 3, 1);
-  auto packed = run_samples<uint8_t>(m, std::vector<uint8_t>{1, 0, 1}, [](VEK_Manager* mm, VEK_Engine* s) {
-    return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 1, 1, 0);
-  }, &three);
+  auto packed = run_samples<uint8_t>(
+      m, std::vector<uint8_t>{1, 0, 1},
+      [](VEK_Manager* mm, VEK_Engine* s) {
+        return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 1, 1, 0);
+      },
+      &three);
   EXPECT_EQ(packed.out, std::vector<uint8_t>{0xA0});
 
   std::vector<uint8_t> ramp(256);
@@ -190,9 +208,13 @@ TEST(OneBit, OneBitToOneBitPicksIdentityNotOrConstant) {
   one_bit(h, 12);
   const std::vector<uint8_t> in = {0xA5, 0x30};
   auto one = [&](double slope, double intercept) {
-    auto out = run_samples<uint8_t>(m, in, [=](VEK_Manager* mm, VEK_Engine* s) {
-      return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 1, slope, intercept);
-    }, &h).out;
+    auto out = run_samples<uint8_t>(
+                   m, in,
+                   [=](VEK_Manager* mm, VEK_Engine* s) {
+                     return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 1, slope, intercept);
+                   },
+                   &h)
+                   .out;
     if (out.size() == 2) out[1] &= 0xF0;  // readers ignore the bits past the last sample
     return out;
   };
@@ -216,9 +238,12 @@ TEST(OneBit, RefusalsAndRanges) {
   });
   EXPECT_EQ(wide.code, 0x80800000u);
   EXPECT_EQ(wide.line, 194u);
-  auto s8 = run_samples<int8_t>(m, in, [](VEK_Manager* mm, VEK_Engine* s) {
-    return VEK_Convert1To8xNBits(mm).engine(s, VEK_DataType::s_integer, 8, -128, 127);
-  }, &h);
+  auto s8 = run_samples<int8_t>(
+      m, in,
+      [](VEK_Manager* mm, VEK_Engine* s) {
+        return VEK_Convert1To8xNBits(mm).engine(s, VEK_DataType::s_integer, 8, -128, 127);
+      },
+      &h);
   EXPECT_EQ(s8.out, std::vector<int8_t>({-128, -128, -128, -128, 127, 127, 127, 127}));
   auto twelve = run1([](VEK_Manager* mm, VEK_Engine* s) {
     return VEK_Convert1To8xNBits(mm).engine(s, VEK_DataType::u_integer, 12, 0, 1);
@@ -237,16 +262,22 @@ TEST(OneBit, RefusalsAndRanges) {
   EXPECT_FALSE(narrow.made);
   EXPECT_EQ(narrow.code, 0x81000000u);
 
-  auto big = run_samples<float>(m, in, [](VEK_Manager* mm, VEK_Engine* s) {
-    return VEK_ConvertDataTypeFrom1bit(mm).engine(s, VEK_DataType::floating, 32, 1e39, 0);
-  }, &h);
+  auto big = run_samples<float>(
+      m, in,
+      [](VEK_Manager* mm, VEK_Engine* s) {
+        return VEK_ConvertDataTypeFrom1bit(mm).engine(s, VEK_DataType::floating, 32, 1e39, 0);
+      },
+      &h);
   EXPECT_EQ(big.out[7], 3.4028234663852886e38f);
 
   VEK_Header four(&m);
   set_image(four, 4, VEK_DataType::u_integer, 1, 2, 1);
-  auto nibble = run_samples<uint8_t>(m, in, [](VEK_Manager* mm, VEK_Engine* s) {
-    return VEK_ConvertDataTypeTo1bit(mm).engine(s, VEK_DataType::u_integer, 1, 0);
-  }, &four);
+  auto nibble = run_samples<uint8_t>(
+      m, in,
+      [](VEK_Manager* mm, VEK_Engine* s) {
+        return VEK_ConvertDataTypeTo1bit(mm).engine(s, VEK_DataType::u_integer, 1, 0);
+      },
+      &four);
   EXPECT_EQ(nibble.code, 0x81000000u);
   EXPECT_EQ(nibble.line, 103u);
   EXPECT_EQ(m.memory_manager().live(), 3u);
@@ -259,9 +290,12 @@ TEST(ConvertDataType, EveryRefusedAllocationLeavesNoLeak) {
     VEK_Header h(&m);
     set_image(h, 16, VEK_DataType::s_integer, 1, 300, 2);
     m.memory_manager().fail_nth(n);
-    run_samples<uint8_t>(m, in, [](VEK_Manager* mm, VEK_Engine* s) {
-      return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 8, 0.3, 1);
-    }, &h);
+    run_samples<uint8_t>(
+        m, in,
+        [](VEK_Manager* mm, VEK_Engine* s) {
+          return VEK_ConvertDataType(mm).engine(s, VEK_DataType::u_integer, 8, 0.3, 1);
+        },
+        &h);
     EXPECT_EQ(m.memory_manager().live(), 3u) << "refusing allocation " << n;
   }
 }

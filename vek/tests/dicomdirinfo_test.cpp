@@ -56,23 +56,35 @@ std::vector<std::string> tree_lines(const std::string& name, const VEK_DICOMDIRI
                             utf8(s.study_description), utf8(s.patient_age), utf8(s.study_id),
                             utf8(s.modalities_in_study), utf8(s.accession_number), utf8(s.body_part_examined)}));
       for (const VEK_DICOMDIRSeries& e : s.series) {
-        lines.push_back(name + "\t" + common("SERIES", e.common) +
-                        join({utf8(e.modality), utf8(e.series_description), utf8(e.series_instance_uid),
-                              std::to_string(e.series_number), utf8(e.series_date), utf8(e.series_time),
-                              utf8(e.body_part_examined), utf8(e.frame_of_reference_uid), num(e.kvp),
-                              num(e.tube_current), utf8(e.convolution_kernel), num(e.slice_thickness),
-                              num(e.column_spacing), num(e.row_spacing), std::to_string(e.columns),
-                              std::to_string(e.rows), utf8(e.photometric_interpretation),
-                              std::to_string(e.number_of_frames)}));
+        lines.push_back(
+            name + "\t" + common("SERIES", e.common) +
+            join({utf8(e.modality), utf8(e.series_description), utf8(e.series_instance_uid),
+                  std::to_string(e.series_number), utf8(e.series_date), utf8(e.series_time), utf8(e.body_part_examined),
+                  utf8(e.frame_of_reference_uid), num(e.kvp), num(e.tube_current), utf8(e.convolution_kernel),
+                  num(e.slice_thickness), num(e.column_spacing), num(e.row_spacing), std::to_string(e.columns),
+                  std::to_string(e.rows), utf8(e.photometric_interpretation), std::to_string(e.number_of_frames)}));
         for (const VEK_DICOMDIRImage& i : e.images)
           lines.push_back(name + "\t" + common("IMAGE", i.common) +
-                          join({utf8(i.file_id), utf8(i.sop_instance_uid), std::to_string(i.instance_number),
-                                utf8(i.referenced_sop_class_uid), utf8(i.sop_class_uid),
-                                utf8(i.referenced_transfer_syntax_uid), utf8(i.image_type), utf8(i.content_date),
-                                utf8(i.content_time), utf8(i.columns), utf8(i.rows),
-                                std::to_string(i.number_of_frames), num(i.column_spacing), num(i.row_spacing),
-                                num(i.slice_location), num(i.position_x), num(i.position_y), num(i.position_z),
-                                utf8(i.image_orientation), std::to_string(i.slice_location_present)}));
+                          join({utf8(i.file_id),
+                                utf8(i.sop_instance_uid),
+                                std::to_string(i.instance_number),
+                                utf8(i.referenced_sop_class_uid),
+                                utf8(i.sop_class_uid),
+                                utf8(i.referenced_transfer_syntax_uid),
+                                utf8(i.image_type),
+                                utf8(i.content_date),
+                                utf8(i.content_time),
+                                utf8(i.columns),
+                                utf8(i.rows),
+                                std::to_string(i.number_of_frames),
+                                num(i.column_spacing),
+                                num(i.row_spacing),
+                                num(i.slice_location),
+                                num(i.position_x),
+                                num(i.position_y),
+                                num(i.position_z),
+                                utf8(i.image_orientation),
+                                std::to_string(i.slice_location_present)}));
       }
     }
   }
@@ -380,7 +392,7 @@ TEST(DICOMDIRInfo, ImageFieldsFollowTheirRules) {
   EXPECT_EQ(utf8(b.sop_instance_uid), "9.8");
   EXPECT_EQ(b.position_x, -1.5);
   EXPECT_EQ(b.position_y, 20.0);
-  EXPECT_EQ(b.position_z, 3.0);  // stops at the first character it cannot use
+  EXPECT_EQ(b.position_z, 3.0);   // stops at the first character it cannot use
   EXPECT_EQ(b.row_spacing, 0.0);  // one value: both stay 0
   EXPECT_EQ(b.column_spacing, 0.0);
   EXPECT_EQ(b.slice_location_present, 0u);  // present but empty
@@ -391,7 +403,8 @@ TEST(DICOMDIRInfo, SpacingIgnoresTheLocale) {
   if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / "vek_tests_locale";
     std::filesystem::create_directories(dir);
-    const std::string command = "localedef -i de_DE -f UTF-8 -c '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+    const std::string command =
+        "localedef -i de_DE -f UTF-8 -c '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
     (void)std::system(command.c_str());
     setenv("LOCPATH", dir.c_str(), 1);
   }
@@ -454,8 +467,7 @@ TEST(DICOMDIRInfo, CopiedRecordsOutliveTheirDirectory) {
   }
   EXPECT_EQ(utf8(patient.common.tag.get_string_value(0x0010, 0x0010)), "PATIENT^B");
   ASSERT_EQ(patient.studies.size(), 1u);
-  EXPECT_EQ(utf8(patient.studies[0].series[1].images[0].common.tag.get_string_value(0x0004, 0x1500)),
-            "IMAGES\\IM0010");
+  EXPECT_EQ(utf8(patient.studies[0].series[1].images[0].common.tag.get_string_value(0x0004, 0x1500)), "IMAGES\\IM0010");
   EXPECT_EQ(utf8(image.common.tag.get_string_value(0x0004, 0x1430)), "IMAGE");
   // Loading again replaces the records; copies keep the old dataset.
   VEK_DICOMDIRInfo d(&m);

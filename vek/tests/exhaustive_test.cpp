@@ -57,9 +57,14 @@ Mapping window(const char* name, double centre, double width) {
 
 const std::vector<Mapping>& mappings() {
   static const std::vector<Mapping> all = {
-      window("CT 40/400", 40, 400), window("MR 350/500", 350, 500), window("width 0", 40, 0),
-      {"shift only", 1.0, 100.4},   {"scale only", 0.5, 0.0},       {"rescale", 2.5, -1024.0},
-      {"inverted", -1.5, 1000.25},  {"huge", 3.7e9, -1e12},
+      window("CT 40/400", 40, 400),
+      window("MR 350/500", 350, 500),
+      window("width 0", 40, 0),
+      {"shift only", 1.0, 100.4},
+      {"scale only", 0.5, 0.0},
+      {"rescale", 2.5, -1024.0},
+      {"inverted", -1.5, 1000.25},
+      {"huge", 3.7e9, -1e12},
       // 1 and -1 give +-0.49999999999999994, whose sum with 0.5 is 1 in double arithmetic.
       {"just below a half", 0.49999999999999994, 0.0},
   };

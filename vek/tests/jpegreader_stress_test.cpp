@@ -12,11 +12,14 @@ struct Job {
   JpegReader reader;
 };
 
-const Job kJobs[] = {{"cjpeg_420.jpg", JpegReader::jpeg},          {"cjpeg_grey.jpg", JpegReader::jfif},
-                     {"cjpeg_progressive.jpg", JpegReader::jpeg},  {"cjpeg_411.jpg", JpegReader::jfif},
+const Job kJobs[] = {{"cjpeg_420.jpg", JpegReader::jpeg},
+                     {"cjpeg_grey.jpg", JpegReader::jfif},
+                     {"cjpeg_progressive.jpg", JpegReader::jpeg},
+                     {"cjpeg_411.jpg", JpegReader::jfif},
                      {"dcmtk_lossless_sv1_12.jpg", JpegReader::lossless},
                      {"dcmtk_lossless_sv1_rgb.jpg", JpegReader::lossless},
-                     {"cjpeg_restart.jpg", JpegReader::jpeg},      {"dcmtk_lossless_sv7_12.jpg", JpegReader::lossless}};
+                     {"cjpeg_restart.jpg", JpegReader::jpeg},
+                     {"dcmtk_lossless_sv7_12.jpg", JpegReader::lossless}};
 
 }  // namespace
 

@@ -14,7 +14,8 @@ constexpr const char* kEngineInitiate = "VEK_DecodeJPEGEngine::initiate()";
 
 std::vector<uint8_t> gradient(const PeerOptions& o) {
   std::vector<uint8_t> pixels(size_t(o.width) * o.height * o.components);
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t((i * 7 + i / size_t(o.width * o.components) * 13) & 0xFF);
+  for (size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = uint8_t((i * 7 + i / size_t(o.width * o.components) * 13) & 0xFF);
   return pixels;
 }
 
@@ -60,9 +61,9 @@ TEST(JpegStatus, CodecResultsMapToLibraryCodesFromOnePlace) {
   const struct {
     jpeg_status status;
     uint32_t code;
-  } cases[] = {{-50, 0x81000000u}, {-14, 0x80200000u}, {-13, 0x80200000u}, {-11, 0x80020000u},
-               {-3, 0x80400000u},  {-2, 0x80800000u},  {3, 0x40400000u},   {14, 0x41000000u},
-               {100, 0x40200010u}, {-9997, 0x80000000u}, {2, 0x80000000u}, {-4, 0x80000000u}};
+  } cases[] = {{-50, 0x81000000u}, {-14, 0x80200000u},   {-13, 0x80200000u}, {-11, 0x80020000u},
+               {-3, 0x80400000u},  {-2, 0x80800000u},    {3, 0x40400000u},   {14, 0x41000000u},
+               {100, 0x40200010u}, {-9997, 0x80000000u}, {2, 0x80000000u},   {-4, 0x80000000u}};
   for (const auto& c : cases) {
     VEK_TestManager m;
     jpeg_report_status(&m, c.status, "caller()");
@@ -103,7 +104,8 @@ TEST(JpegAdapter, ColourCodes) {
         VEK_ColorType_itu_lab::instance(), VEK_ColorType_icc_lab::instance(), VEK_ColorType_cmyk::instance()})
     EXPECT_EQ(jpeg_color_code_channels(jpeg_color_code(t)), t->channels()) << t->name();
   EXPECT_EQ(jpeg_color_code(VEK_ColorType_cmy::instance()), 8);
-  for (const VEK_ColorType* t : {(const VEK_ColorType*)nullptr, VEK_ColorType_xyz::instance(), VEK_ColorType_unknown::instance()})
+  for (const VEK_ColorType* t :
+       {(const VEK_ColorType*)nullptr, VEK_ColorType_xyz::instance(), VEK_ColorType_unknown::instance()})
     EXPECT_EQ(jpeg_color_code(t), 99999);
 }
 
@@ -138,7 +140,8 @@ TEST(JpegAdapter, TablesOnlyStreamLendsItsTables) {
   // Every DQT and DHT before the scan, in stream order, make the tables-only stream.
   for (size_t i = 2; i < jpeg_marker_at(full, 0xDA);) {
     const size_t n = jpeg_segment_size(full, i);
-    if (full[i + 1] == 0xDB || full[i + 1] == 0xC4) tables.insert(tables.end(), full.begin() + long(i), full.begin() + long(i + n));
+    if (full[i + 1] == 0xDB || full[i + 1] == 0xC4)
+      tables.insert(tables.end(), full.begin() + long(i), full.begin() + long(i + n));
     i += n;
   }
   tables.insert(tables.end(), {0xFF, 0xD9});
@@ -169,8 +172,8 @@ TEST(JpegAdapter, TablesOnlyStreamLendsItsTables) {
   VEK_JPEGTableInfo refused(&m);
   EXPECT_FALSE(refused.load(bad));
   EXPECT_EQ(bad->tell(), 0);
-  expect_report(m, 0x80400000u, "VEK_JPEGTableInfoInternal::initiate()", "core/jpeg/source/vek_jpegtableinfointernal.cpp",
-                143);
+  expect_report(m, 0x80400000u, "VEK_JPEGTableInfoInternal::initiate()",
+                "core/jpeg/source/vek_jpegtableinfointernal.cpp", 143);
   bad->destroy();
   EXPECT_FALSE(refused.load(nullptr));
   expect_report(m, 0x80800000u, "VEK_JPEGTableInfo::load()", "core/jpeg/source/vek_jpegtableinfo.cpp", 60);
@@ -220,9 +223,7 @@ TEST(JpegEngine, RefusedImagesAndScales) {
 
   // Reduced sizes of a plain baseline 4:2:0 image, rounded to nearest.
   const std::vector<uint8_t> plain = encode(33, 17, 3, {0x22, 0x11, 0x11});
-  const struct {
-    uint32_t scale, width, height;
-  } sizes[] = {{128, 17, 9}, {64, 8, 4}, {32, 4, 2}};
+  const struct { uint32_t scale, width, height; } sizes[] = {{128, 17, 9}, {64, 8, 4}, {32, 4, 2}};
   for (const auto& s : sizes) {
     const JpegRun r = read_jpeg(m, plain, JpegReader::jpeg, s.scale);
     ASSERT_TRUE(r.made) << s.scale;
@@ -272,7 +273,7 @@ TEST(JpegEngine, LineSizesAndDamagedRows) {
     Loaded loaded(m, c.bytes);
     ASSERT_TRUE(loaded.ok);
     VEK_Engine* e = loaded.info.is_lossless() ? VEK_ReadLosslessJPEG(&m).engine(loaded.storage, loaded.info)
-                                  : VEK_ReadJPEG(&m).engine(loaded.storage, loaded.info, 256);
+                                              : VEK_ReadJPEG(&m).engine(loaded.storage, loaded.info, 256);
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(static_cast<VEK_BufferOutputEngine*>(e)->dst_buffer()->block_bytes(), c.line);
     JpegRun r;
@@ -323,9 +324,11 @@ TEST(JpegReaders, JfifOrPlainJpeg) {
     const char* name;
     uint16_t channels;
     const VEK_ColorType* color;
-  } cases[] = {{"cjpeg_444.jpg", 3, VEK_ColorType_ycbcr::instance()}, {"cjpeg_grey.jpg", 1, VEK_ColorType_gray::instance()}};
+  } cases[] = {{"cjpeg_444.jpg", 3, VEK_ColorType_ycbcr::instance()},
+               {"cjpeg_grey.jpg", 1, VEK_ColorType_gray::instance()}};
   for (const auto& c : cases) {
-    const std::vector<uint8_t> bytes = jpeg_with_first(jpeg_without(jpeg_fixture(c.name), 0xE0), 0xE0, jfif_payload(1, 72, 96));
+    const std::vector<uint8_t> bytes =
+        jpeg_with_first(jpeg_without(jpeg_fixture(c.name), 0xE0), 0xE0, jfif_payload(1, 72, 96));
     auto* s = vek_create<VEK_ByteArrayInputStorage>(&m, bytes.data(), int32_t(bytes.size()));
     VEK_JFIFInfo info(&m);
     ASSERT_TRUE(info.load(s)) << c.name;
@@ -351,7 +354,8 @@ TEST(JpegReaders, JfifOrPlainJpeg) {
 TEST(JpegReaders, RefusedStreams) {
   VEK_TestManager m;
   // Four components under a JFIF segment: labelled grey, an invalid header.
-  const std::vector<uint8_t> cmyk = jpeg_with_first(encode(16, 16, 4, {0x11, 0x11, 0x11, 0x11}), 0xE0, jfif_payload(1, 72, 72));
+  const std::vector<uint8_t> cmyk =
+      jpeg_with_first(encode(16, 16, 4, {0x11, 0x11, 0x11, 0x11}), 0xE0, jfif_payload(1, 72, 72));
   JpegRun r = read_jpeg(m, cmyk, JpegReader::jfif);
   EXPECT_FALSE(r.made);
   EXPECT_EQ(r.code, 0x80800000u);

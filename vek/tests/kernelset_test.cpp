@@ -15,9 +15,7 @@
 
 namespace {
 
-VEK_KernelSet best_set() {
-  return vek_kernel_set_available(VEK_KERNELS_AVX2) ? VEK_KERNELS_AVX2 : VEK_KERNELS_PLAIN;
-}
+VEK_KernelSet best_set() { return vek_kernel_set_available(VEK_KERNELS_AVX2) ? VEK_KERNELS_AVX2 : VEK_KERNELS_PLAIN; }
 
 // Runs statement in a fresh copy of this test binary whose environment has KV_PLAIN_KERNELS
 // set to value, so that the choice is made anew there.
@@ -76,9 +74,9 @@ TEST(KernelSet, EveryBodyWritesTheSameBytesForEveryPairAndForm) {
   struct Mapping {
     double slope, intercept;
   };
-  const Mapping mappings[] = {{1.0, 100.4},      {0.5, 0.0},   {0.64, 102.4}, {2.5, -1024.0}, {-1.5, 1000.25},
-                              {3.7e9, -1e12},    {1e-300, 0.5}, {NAN, 0.0},    {1.0, NAN},     {-0.0, -0.0},
-                              {4294967296.0, 0}, {0.5, -0.5}};
+  const Mapping mappings[] = {{1.0, 100.4},    {0.5, 0.0},     {0.64, 102.4},     {2.5, -1024.0},
+                              {-1.5, 1000.25}, {3.7e9, -1e12}, {1e-300, 0.5},     {NAN, 0.0},
+                              {1.0, NAN},      {-0.0, -0.0},   {4294967296.0, 0}, {0.5, -0.5}};
   // Random bytes: every integer, and for float and double also NaNs, infinities and denormals;
   // the odd length leaves a tail after the wide loops. A few exact halves and bounds lead.
   constexpr uint32_t n = 1031;
@@ -88,14 +86,15 @@ TEST(KernelSet, EveryBodyWritesTheSameBytesForEveryPairAndForm) {
     x = x * 6364136223846793005u + 1442695040888963407u;
     b = uint8_t(x >> 56);
   }
-  const double lead[] = {0.5, -0.5, 2.5, -2.5, 254.5, 255.5, -128.5, 65535.5, 4294967295.5, -2147483648.5,
-                         0.49999999999999994, -0.0, INFINITY, -INFINITY};
+  const double lead[] = {
+      0.5,  -0.5,     2.5,      -2.5, 254.5, 255.5, -128.5, 65535.5, 4294967295.5, -2147483648.5, 0.49999999999999994,
+      -0.0, INFINITY, -INFINITY};
   std::memcpy(in.data() + 8 * 64, lead, sizeof lead);  // only the double source reads them as values
   size_t compared = 0;
   for (uint32_t s = 0; s < 8; ++s) {
     for (uint32_t d = 0; d < 8; ++d) {
-      const double high[8] = {255, 127, 65535, 32767, 4294967295.0, 2147483647.0, 3.4028234663852886e38,
-                              1.7976931348623157e308};
+      const double high[8] = {
+          255, 127, 65535, 32767, 4294967295.0, 2147483647.0, 3.4028234663852886e38, 1.7976931348623157e308};
       const double low[8] = {0, -128, 0, -32768, 0, -2147483648.0, -3.4028234663852886e38, -1.7976931348623157e308};
       const VEK_ConvertLine* plain = vek_convert_lines(VEK_KERNELS_PLAIN, s, d);
       const VEK_ConvertLine* wide = vek_convert_lines(VEK_KERNELS_AVX2, s, d);

@@ -77,11 +77,11 @@ TEST(MinMaxPixelValue, RefusesWrongOverloadsLayoutsAndMissingVariables) {
 
   // Three channels; a float image under the double overload; integer depths without an engine.
   const char* engine = "VEK_MinMaxPixelValueEngine::initiate()";
-  for (auto [bits, channels, type] : {std::tuple{16, 3, VEK_DataType::s_integer}, {32, 1, VEK_DataType::floating},
-                                      {4, 1, VEK_DataType::u_integer}}) {
+  for (auto [bits, channels, type] :
+       {std::tuple{16, 3, VEK_DataType::s_integer}, {32, 1, VEK_DataType::floating}, {4, 1, VEK_DataType::u_integer}}) {
     make(h, 2, 1, uint16_t(bits), uint16_t(channels), type);
     VEK_Engine* source = read_samples(m, h, bytes);
-    VEK_Engine* e = type == VEK_DataType::floating  ? op.engine(source, &d, &d)
+    VEK_Engine* e = type == VEK_DataType::floating    ? op.engine(source, &d, &d)
                     : type == VEK_DataType::s_integer ? op.engine(source, &i, &i)
                                                       : op.engine(source, &u, &u);
     EXPECT_EQ(e, nullptr);

@@ -163,8 +163,10 @@ TEST(Operation, EveryRefusedAllocationLeavesNoLeak) {
     }
     const bool refused = m.memory_manager().allocations() - before >= n;
     VEK_Status st(&m);
-    if (m.status(st)) EXPECT_EQ(out, pixels<uint16_t>(45, {uint16_t(~0x3CDu)})) << n;
-    else EXPECT_EQ(st.code(), 0x80010000u) << n;
+    if (m.status(st))
+      EXPECT_EQ(out, pixels<uint16_t>(45, {uint16_t(~0x3CDu)})) << n;
+    else
+      EXPECT_EQ(st.code(), 0x80010000u) << n;
     EXPECT_EQ(m.memory_manager().live(), kManagerParts) << "refusing allocation " << n;
     if (!refused) break;
   }

@@ -301,8 +301,8 @@ TEST(ReadStorageInYBR422, ShortStoragesAndUnfitHeaders) {
 TEST(ReadDICOM, PartialRangeYbrBecomesRgb) {
   const auto rgb = [](double y, double cb, double cr) {
     const double Y = 1.164415463437 * (y - 16), b = cb - 128, r = cr - 128;
-    return std::vector<double>{Y - 0.000095035992 * b + 1.59600187763 * r,
-                               Y - 0.391724563674 * b - 0.813013368277 * r, Y + 2.017290682233 * b - 0.000135273005 * r};
+    return std::vector<double>{Y - 0.000095035992 * b + 1.59600187763 * r, Y - 0.391724563674 * b - 0.813013368277 * r,
+                               Y + 2.017290682233 * b - 0.000135273005 * r};
   };
   Native n;
   n.samples = 3;
@@ -402,7 +402,8 @@ TEST(ReadDICOM, RleFramesEqualDcmdrle) {
   EXPECT_EQ(expect_oracle_frame("rle_rgb.dcm", 0).color, VEK_ColorType_s_rgb::instance());
   // Three frames, with and without offset tables, in one fragment or several per frame.
   for (const char* name : {"rle3_ot.dcm", "rle3_noot.dcm", "rle3_fs_ot.dcm", "rle3_fs_noot.dcm", "native3.dcm"})
-    for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(expect_oracle_frame(name, k, "rle3_ot.dcm").type, VEK_DataType::s_integer);
+    for (uint32_t k = 0; k < 3; ++k)
+      EXPECT_EQ(expect_oracle_frame(name, k, "rle3_ot.dcm").type, VEK_DataType::s_integer);
 }
 
 // 4:2:2 RLE frames: luma full width, chroma planes half width; whole samples paired for 16 bits.
@@ -437,7 +438,8 @@ TEST(ReadDICOM, RleYbrFull422EqualsNative422) {
       for (uint32_t x = 0; x < w; ++x) {
         const uint32_t i = row * (w / 2) + x / 2;
         const bool mean = x % 2 == 1 && x / 2 + 1 < w / 2;
-        for (uint32_t v : {y[row * w + x], mean ? (cb[i] + cb[i + 1]) / 2 : cb[i], mean ? (cr[i] + cr[i + 1]) / 2 : cr[i]})
+        for (uint32_t v :
+             {y[row * w + x], mean ? (cb[i] + cb[i + 1]) / 2 : cb[i], mean ? (cr[i] + cr[i + 1]) / 2 : cr[i]})
           for (uint32_t b = 0; b < bytes; ++b) expected.push_back(uint8_t(v >> (8 * b)));
       }
     EXPECT_EQ(f.pixels, expected) << bits;
@@ -446,7 +448,8 @@ TEST(ReadDICOM, RleYbrFull422EqualsNative422) {
 }
 
 // One RLE segment of the given PackBits bytes for a gray 8-bit frame, decoded.
-std::vector<uint8_t> decode_plane(VEK_TestManager& m, uint32_t width, uint32_t height, const std::vector<uint8_t>& packed) {
+std::vector<uint8_t> decode_plane(VEK_TestManager& m, uint32_t width, uint32_t height,
+                                  const std::vector<uint8_t>& packed) {
   const std::vector<uint8_t> frame = rle_frame({packed});
   VEK_Header h(&m);
   make_gray(h, width, height);
@@ -616,7 +619,8 @@ void expect_refusals_leak_nothing(const char* name, const std::vector<uint8_t>& 
 
 // Refusing each allocation of an RLE RGB chain and of a planar chain: null or 0x80010000, no leak.
 TEST(ReadDICOM, RefusingEachAllocationLeaksNothing) {
-  for (const char* name : {"rle_rgb.dcm", "rgb_planar.dcm"}) expect_refusals_leak_nothing(name, expected_pixels(name, 0));
+  for (const char* name : {"rle_rgb.dcm", "rgb_planar.dcm"})
+    expect_refusals_leak_nothing(name, expected_pixels(name, 0));
 }
 
 // Allocations of a chain do not grow with the height: nothing is allocated per line.
@@ -645,8 +649,9 @@ TEST(ReadDICOM, AllocationsDoNotGrowWithTheHeight) {
       std::vector<uint8_t> plane(64u * rows);
       for (size_t i = 0; i < plane.size(); ++i) plane[i] = uint8_t(i * 5);
       const std::vector<uint8_t> segment = literal_runs(plane);
-      counts.push_back(allocations(rle_file(n, {rle_frame(bits == 8 ? std::vector<std::vector<uint8_t>>{segment}
-                                                                      : std::vector<std::vector<uint8_t>>{segment, segment})})));
+      counts.push_back(
+          allocations(rle_file(n, {rle_frame(bits == 8 ? std::vector<std::vector<uint8_t>>{segment}
+                                                       : std::vector<std::vector<uint8_t>>{segment, segment})})));
       n.samples = 3;
       n.bits = 8;
       n.planar = 1;
@@ -896,9 +901,9 @@ std::vector<uint8_t> onebit_expected(const std::string& file, uint32_t frame) {
 // One-bit frames come out as the library's lines: first pixel in bit 7, each row on its own
 // bytes, unused low bits 0; equal to pydicom's samples for odd widths and mid-byte frames.
 TEST(ReadDICOM, OneBitFramesEqualPydicom) {
-  for (auto [name, frames, width, height] : {std::tuple{"onebit_13x7.dcm", 1u, 13u, 7u},
-                                             std::tuple{"onebit_512.dcm", 1u, 512u, 512u},
-                                             std::tuple{"onebit_3f.dcm", 3u, 10u, 10u}}) {
+  for (auto [name, frames, width, height] :
+       {std::tuple{"onebit_13x7.dcm", 1u, 13u, 7u}, std::tuple{"onebit_512.dcm", 1u, 512u, 512u},
+        std::tuple{"onebit_3f.dcm", 3u, 10u, 10u}}) {
     for (uint32_t k = 0; k < frames; ++k) {
       VEK_TestManager m;
       const Frame f = read_frame(m, read_fixture(name), k);

@@ -397,8 +397,7 @@ TEST(ScaleLI, LinesPastThePackedTableLimitScaleAlike) {
 
 // The oracle's passes over the offset form, then out = round half up of clamp(v x slope +
 // intercept, 0, 255), complemented when asked.
-std::vector<uint8_t> li_map_formula(Plane in, uint32_t w, uint32_t h, double slope, double intercept,
-                                    bool complement) {
+std::vector<uint8_t> li_map_formula(Plane in, uint32_t w, uint32_t h, double slope, double intercept, bool complement) {
   if (in.is_signed) {
     for (int64_t& v : in.s) v += 32768;
     in.is_signed = false;
@@ -433,8 +432,8 @@ void expect_map_oracle(uint32_t W, uint32_t H, uint32_t w, uint32_t h, const std
   EXPECT_EQ(run.type, VEK_DataType::u_integer);
   EXPECT_EQ(run.color, VEK_ColorType_gray::instance());
   EXPECT_EQ(run.out, li_map_formula(plane(W, H, 1, in), w, h, map.slope, map.intercept, complement))
-      << W << "x" << H << " -> " << w << "x" << h << " " << typeid(T).name() << " slope " << map.slope
-      << " intercept " << map.intercept << " complement " << complement;
+      << W << "x" << H << " -> " << w << "x" << h << " " << typeid(T).name() << " slope " << map.slope << " intercept "
+      << map.intercept << " complement " << complement;
   EXPECT_EQ(m.memory_manager().live(), kManagerParts);
 }
 
@@ -446,9 +445,9 @@ TEST(ScaleLIMap, MatchesTheFormulasForWindowsAndEdges) {
     const double slope = 256.0 / d;
     return MapCase{slope, -(c - d / 2) * slope - 32768 * slope};
   };
-  const std::vector<MapCase> maps = {window(40, 400),   window(-600, 1500), window(0, 256),  window(300, 4095.5),
-                                     window(0, 70000),  window(40000, 400), {0.5, -16383.75}, {-0.02, 700},
-                                     {0.0, 77.4},       {0.0, -3},          {300, -9830350}, {5000, -163840000},
+  const std::vector<MapCase> maps = {window(40, 400),  window(-600, 1500), window(0, 256),   window(300, 4095.5),
+                                     window(0, 70000), window(40000, 400), {0.5, -16383.75}, {-0.02, 700},
+                                     {0.0, 77.4},      {0.0, -3},          {300, -9830350},  {5000, -163840000},
                                      {double(NAN), 1}};
   uint32_t seed = 91;
   for (auto [W, H, w, h] : std::vector<std::array<uint32_t, 4>>{

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <future>
-#include <sys/stat.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "vek_fileinputstorage.h"
@@ -30,7 +30,6 @@ struct TempFile {
   }
   ~TempFile() { std::remove(path.c_str()); }
 };
-
 
 }  // namespace
 

@@ -185,4 +185,3 @@ inline bool load_bytes(VEK_DICOMInfo& info, VEK_Manager& m, const std::vector<ui
   storage->destroy();
   return ok;
 }
-

@@ -14,8 +14,8 @@ inline uint8_t test_pattern(uint32_t y, uint32_t i, uint32_t seed = 0) { return 
 
 class TestPatternEngine : public VEK_GenerateEngine {
  public:
-  using VEK_GenerateEngine::VEK_GenerateEngine;
   using VEK_GenerateEngine::initiate;
+  using VEK_GenerateEngine::VEK_GenerateEngine;
   bool initiate(VEK_DstBuffer* destination, const VEK_Header* header, uint32_t seed, uint32_t block) {
     seed_ = seed;
     if (!VEK_GenerateEngine::initiate(header, destination)) return false;
@@ -41,8 +41,8 @@ class TestPatternEngine : public VEK_GenerateEngine {
 
 class TestInvertEngine : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t fail_line) {
     fail_line_ = fail_line;
     return VEK_ProcessLineToLineEngine::initiate(header, source, destination) &&
@@ -62,8 +62,8 @@ class TestInvertEngine : public VEK_ProcessLineToLineEngine {
 
 class TestCollectEngine : public VEK_AnalyzeLineEngine {
  public:
-  using VEK_AnalyzeLineEngine::VEK_AnalyzeLineEngine;
   using VEK_AnalyzeLineEngine::initiate;
+  using VEK_AnalyzeLineEngine::VEK_AnalyzeLineEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, std::vector<uint8_t>* out) {
     out_ = out;
     line_bytes_ = header != nullptr ? header->line_bytes() : 0;
@@ -110,10 +110,12 @@ inline void make_gray(VEK_Header& h, uint32_t w, uint32_t ht, uint16_t bits = 8)
   h.color_type(VEK_ColorType_gray::instance());
 }
 
-inline std::vector<uint8_t> expected_pattern(uint32_t line_bytes, uint32_t height, uint32_t seed = 0, bool invert = false) {
+inline std::vector<uint8_t> expected_pattern(uint32_t line_bytes, uint32_t height, uint32_t seed = 0,
+                                             bool invert = false) {
   std::vector<uint8_t> v;
   for (uint32_t y = 0; y < height; ++y)
-    for (uint32_t i = 0; i < line_bytes; ++i) v.push_back(invert ? uint8_t(~test_pattern(y, i, seed)) : test_pattern(y, i, seed));
+    for (uint32_t i = 0; i < line_bytes; ++i)
+      v.push_back(invert ? uint8_t(~test_pattern(y, i, seed)) : test_pattern(y, i, seed));
   return v;
 }
 

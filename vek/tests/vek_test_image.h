@@ -12,8 +12,8 @@
 
 #include "vek_engine.h"
 #include "vek_errorhandler.h"
-#include "vek_test_samples.h"
 #include "vek_test_engines.h"
+#include "vek_test_samples.h"
 #include "vek_test_support.h"
 
 template <class T>

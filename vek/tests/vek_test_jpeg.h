@@ -95,7 +95,8 @@ inline std::vector<uint8_t> jpeg_without(std::vector<uint8_t> bytes, uint8_t cod
 }
 
 // A segment FF code, length, payload placed right after SOI.
-inline std::vector<uint8_t> jpeg_with_first(std::vector<uint8_t> bytes, uint8_t code, const std::vector<uint8_t>& payload) {
+inline std::vector<uint8_t> jpeg_with_first(std::vector<uint8_t> bytes, uint8_t code,
+                                            const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> segment{0xFF, code, uint8_t((payload.size() + 2) >> 8), uint8_t(payload.size() + 2)};
   segment.insert(segment.end(), payload.begin(), payload.end());
   bytes.insert(bytes.begin() + 2, segment.begin(), segment.end());

@@ -25,12 +25,13 @@ bool IsBinaryVr(uint32_t vr)
     return vr == Vr('O', 'B') || vr == Vr('O', 'F') || vr == Vr('O', 'W') || vr == Vr('S', 'Q');
 }
 
-}  // namespace
+}   // namespace
 
 QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
     const void* pointer = nullptr;
-    if (!info.get_value_pointer(group, element, pointer) || pointer == nullptr || IsBinaryVr(info.get_vr(group, element))) {
+    if (!info.get_value_pointer(group, element, pointer) || pointer == nullptr ||
+        IsBinaryVr(info.get_vr(group, element))) {
         return {};
     }
     // The value's own length, not a fixed buffer.

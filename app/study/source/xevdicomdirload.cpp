@@ -14,10 +14,10 @@
 #include "study/xevloadstate.h"
 #include "study/xevthread.h"
 #include "study/xevvekhelper.h"
-#include "xevstudytext.h"
 #include "vek_dicominfo.h"
 #include "vek_errorhandler.h"
 #include "vek_fileinputstorage.h"
+#include "xevstudytext.h"
 
 namespace {
 
@@ -78,8 +78,7 @@ uint64_t FramesTheFileHolds(const QFileInfo& file, const VEK_DICOMTagObj* record
 
 // One entry per frame the file can hold: a count past that is damage (or hostility) and must
 // not make millions of entries. Clamped with a warning to manager.
-int32_t PlausibleFrameCount(int32_t frames, const QString& path, const VEK_DICOMTagObj* record,
-                            VEK_Manager* manager)
+int32_t PlausibleFrameCount(int32_t frames, const QString& path, const VEK_DICOMTagObj* record, VEK_Manager* manager)
 {
     if (frames < 2) {
         return frames;
@@ -118,7 +117,7 @@ void AppendEntries(SeriesInfo* series, const VEK_DICOMDIRImage& record, const QS
     }
 }
 
-}  // namespace
+}   // namespace
 
 QString XEVVEKHelper::GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
@@ -320,8 +319,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                                 frameNumber = 0;
                             }
                             split = frameNumber > 1 && splitByFile;
-                            frameNumber = split ? PlausibleFrameCount(frameNumber, filePath, nullptr, &callManager)
-                                                : frameNumber;
+                            frameNumber =
+                                split ? PlausibleFrameCount(frameNumber, filePath, nullptr, &callManager) : frameNumber;
                             split = split && frameNumber >= 2;
                         } else {
                             const VEK_DICOMTagObj& imageTags = imageRecord.common.tag;
@@ -381,8 +380,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                             // Documents listed under other record types: the record after the
                             // series' own one.
                             const QString id = XEVVEKHelper::GetSeriesRecordFileID(info, seriesRecord);
-                            const std::string joined = id.isEmpty() ? std::string()
-                                                                    : resolver.Join(folder, id.toStdString());
+                            const std::string joined =
+                                id.isEmpty() ? std::string() : resolver.Join(folder, id.toStdString());
                             if (!joined.empty()) {
                                 auto image = std::make_unique<ImageInfo>();
                                 image->filePath = QString::fromStdString(joined);
@@ -427,10 +426,10 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     return WalkStatus::Done;
 }
 
-}  // namespace
+}   // namespace
 
-int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients,
-                                   int32_t& hasFrameCounts, int32_t& splitMultiFrame)
+int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
+                                   int32_t& splitMultiFrame)
 {
     ClearStatus();
     WalkResult result;
@@ -594,7 +593,7 @@ int32_t LoadsAs(const QString& path, bool (*accept)(const Info&) = nullptr)
     }
 }
 
-}  // namespace
+}   // namespace
 
 int32_t XEVVEKHelper::IsDicomDir(const QString& path)
 {

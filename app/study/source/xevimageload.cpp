@@ -13,10 +13,10 @@
 #include <string>
 
 #include "platform/platfile.h"
-#include "shell/xevmessageids.h"
-#include "shell/xevziparchive.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
+#include "shell/xevmessageids.h"
+#include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
@@ -93,7 +93,7 @@ void ReadWholeFile(VEK_Manager* manager, StorageHolder& holder)
     holder.bytes = bytes;
 }
 
-}  // namespace
+}   // namespace
 
 // The values of one element as text, split at "\".
 QStringList DicomTextValues(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
@@ -152,7 +152,6 @@ bool ReadLutItem(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t seq
     data.assign(list.begin(), list.end());
     return true;
 }
-
 
 void XEVVEKHelper::ResetFileValues()
 {
@@ -288,7 +287,7 @@ void SampleRange(const uint8_t* data, size_t n, double& lo, double& hi)
     hi = std::max(hi, double(high));
 }
 
-}  // namespace
+}   // namespace
 
 bool XEVVEKHelper::WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre,
                                         double& width)
@@ -321,8 +320,7 @@ bool XEVVEKHelper::WindowFromValueRange(const VEK_Header& frameHeader, const uin
             SampleRange<float>(data, n, minimum, maximum);
         }
         break;
-    default:
-        return false;
+    default: return false;
     }
     if (minimum > maximum) {
         return false;
@@ -464,8 +462,8 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
             return fileFail(failure.messageId, failure.statusCode);
         }
         uint32_t count = 0;
-        frameCount = dicomInfo.get_ulong(0x0028, 0x0008, count) && count > 0 ? int32_t(std::min<uint32_t>(count, INT32_MAX))
-                                                                               : 1;
+        frameCount =
+            dicomInfo.get_ulong(0x0028, 0x0008, count) && count > 0 ? int32_t(std::min<uint32_t>(count, INT32_MAX)) : 1;
         transferSyntax = VekToQString(dicomInfo.get_string_value(0x0002, 0x0010)).trimmed();
         lossyFlag = VekToQString(dicomInfo.get_string_value(0x0028, 0x2110)).trimmed();
         sopClassUid = VekToQString(dicomInfo.get_string_value(0x0008, 0x0016)).trimmed();
@@ -560,8 +558,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     if (bitsStored > 0 && bitsStored < 32 && engine->header()->bits() >= bitsStored) {
         if (engine->header()->data_type() == VEK_DataType::s_integer) {
             engine = VEK_SignedExtension(&manager).engine(engine, uint8_t(bitsStored - 1));
-        } else if (engine->header()->data_type() == VEK_DataType::u_integer &&
-                   engine->header()->bits() > bitsStored) {
+        } else if (engine->header()->data_type() == VEK_DataType::u_integer && engine->header()->bits() > bitsStored) {
             engine = VEK_And(&manager).engine(engine, uint32_t((uint64_t{1} << bitsStored) - 1));
         }
         if (engine == nullptr) {
@@ -619,8 +616,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
                     return 0;
                 }
             } else {
-                engine =
-                    VEK_ConvertDataType(&manager).engine(engine, h->data_type(), uint16_t(b), useSlope, intercept);
+                engine = VEK_ConvertDataType(&manager).engine(engine, h->data_type(), uint16_t(b), useSlope, intercept);
                 if (engine == nullptr) {
                     FailFrame(10013, -2009, path, frame);
                     return 0;
@@ -845,7 +841,7 @@ std::atomic<XEVMemoryTest> memoryTest{nullptr};
 // so a pass with room to spare is reused briefly.
 constexpr int64_t kMemoryPassReuseMs = 10;
 std::atomic<int64_t> memoryPassUntil{INT64_MIN};
-}
+}   // namespace
 
 void XEVSetMemoryTest(XEVMemoryTest test)
 {

@@ -77,7 +77,7 @@ void EdgeLetters(const double* v, QString& first, QString& second)
     }
 }
 
-}  // namespace
+}   // namespace
 
 int32_t XEVVEKHelper::ReadFunctionalGroups(const QString& sopClass, const VEK_DICOMTagObj& info, int32_t frame,
                                            GroupValues& values)
@@ -86,8 +86,8 @@ int32_t XEVVEKHelper::ReadFunctionalGroups(const QString& sopClass, const VEK_DI
         return 0;
     }
     VEK_DICOMTagObj item(info);
-    const bool found = frame < 0 ? info.get_item(0x5200, 0x9229, 0, item)
-                                 : info.get_item(0x5200, 0x9230, uint32_t(frame), item);
+    const bool found =
+        frame < 0 ? info.get_item(0x5200, 0x9229, 0, item) : info.get_item(0x5200, 0x9230, uint32_t(frame), item);
     if (!found) {
         return 1;
     }
@@ -95,8 +95,10 @@ int32_t XEVVEKHelper::ReadFunctionalGroups(const QString& sopClass, const VEK_DI
     if (item.get_item(0x0028, 0x9145, 0, transform)) {
         double intercept = 0, slope = 1;
         if (transform.get_double(0x0028, 0x1052, intercept) && transform.get_double(0x0028, 0x1053, slope)) {
-            values.intercept = Finite(StrToFloatEnglish(Text(transform, 0x0028, 0x1052).section(QLatin1Char('\\'), 0, 0)), 0);
-            values.slope = Finite(StrToFloatEnglish(Text(transform, 0x0028, 0x1053).section(QLatin1Char('\\'), 0, 0)), 1);
+            values.intercept =
+                Finite(StrToFloatEnglish(Text(transform, 0x0028, 0x1052).section(QLatin1Char('\\'), 0, 0)), 0);
+            values.slope =
+                Finite(StrToFloatEnglish(Text(transform, 0x0028, 0x1053).section(QLatin1Char('\\'), 0, 0)), 1);
         }
         if (transform.exist(0x0028, 0x1054)) {
             values.rescaleType = Text(transform, 0x0028, 0x1054);
@@ -287,8 +289,8 @@ QString XEVVEKHelper::ReadMammoViewLabel(const VEK_DICOMTagObj& info)
     static const struct {
         const char* code;
         const char* label;
-    } kViews[] = {{"R-10226", "MLO"}, {"R-10242", "CC"},   {"R-10224", "ML"},   {"R-10228", "LM"},
-                  {"R-10230", "LMO"}, {"R-10244", "FB"},   {"R-102D0", "SIO"},  {"R-102CF", "XCC"},
+    } kViews[] = {{"R-10226", "MLO"},  {"R-10242", "CC"},   {"R-10224", "ML"},   {"R-10228", "LM"},
+                  {"R-10230", "LMO"},  {"R-10244", "FB"},   {"R-102D0", "SIO"},  {"R-102CF", "XCC"},
                   {"Y-X1770", "XCCL"}, {"R-1024A", "XCCL"}, {"Y-X1771", "XCCM"}, {"R-1024B", "XCCM"}};
     QString label = Text(info, 0x0020, 0x0062);
     VEK_DICOMTagObj item(info);

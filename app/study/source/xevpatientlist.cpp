@@ -26,7 +26,7 @@ void DeleteAll(std::vector<PatientInfo*>& records)
     records.clear();
 }
 
-}  // namespace
+}   // namespace
 
 XEVPatientList::~XEVPatientList()
 {

@@ -212,7 +212,7 @@ void Preloader::Run()
     }
 }
 
-}  // namespace
+}   // namespace
 
 int32_t XEVLoadState::StartPreload(XEVPreloadView* view)
 {

@@ -154,7 +154,7 @@ VEK_Engine* ScaleSmooth(VEK_Manager* m, VEK_Engine* engine, uint32_t width, uint
     return engine;
 }
 
-}  // namespace
+}   // namespace
 
 int32_t XEVVEKHelper::RenderToView(const uint8_t* source, uint32_t size, int32_t frame)
 {
@@ -182,7 +182,8 @@ int32_t XEVVEKHelper::RenderToView(const uint8_t* source, uint32_t size, int32_t
 
     VEK_Engine* engine = VEK_ReadMemory(&m).engine(copy, source, size);
     if (engine != nullptr) {
-        engine = VEK_Crop(&m).engine(engine, uint32_t(cropX), uint32_t(cropY), uint32_t(cropWidth), uint32_t(cropHeight));
+        engine =
+            VEK_Crop(&m).engine(engine, uint32_t(cropX), uint32_t(cropY), uint32_t(cropWidth), uint32_t(cropHeight));
     }
     if (engine != nullptr && VEK_ColorType::is_ycbcr(engine->header()->color_type())) {
         engine = VEK_ColorSpace(&m).engine(engine, VEK_ColorType_s_rgb::instance());

@@ -4,20 +4,19 @@
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "study/xevvekhelper.h"
-#include "xevstudytext.h"
 #include "vek_fileinputstorage.h"
+#include "xevstudytext.h"
 
 const SRValueTypeRow SRValueTypeTable[kSRValueTypeCount] = {
-    {u"TEXT", 0x0040, 0xA160},  {u"CODE", 0x0040, 0xA168}, {u"DATETIME", 0x0040, 0xA120},
-    {u"DATE", 0x0040, 0xA121},  {u"TIME", 0x0040, 0xA122}, {u"PNAME", 0x0040, 0xA123},
-    {u"CONTAINER", 0x0040, 0xA730},
+    {u"TEXT", 0x0040, 0xA160}, {u"CODE", 0x0040, 0xA168},  {u"DATETIME", 0x0040, 0xA120},  {u"DATE", 0x0040, 0xA121},
+    {u"TIME", 0x0040, 0xA122}, {u"PNAME", 0x0040, 0xA123}, {u"CONTAINER", 0x0040, 0xA730},
 };
 
 namespace {
 
 const QString kParagraph = QStringLiteral("\r\n\r\n");
 
-}  // namespace
+}   // namespace
 
 QString BuildReportText(const VEK_DICOMInfo& info, const VEK_DICOMTagObj* item)
 {

@@ -111,8 +111,7 @@ void PatientInfo::SetAge(const QString& text)
 {
     ageText = text;
     int32_t value = 0;
-    for (int i = 0; i < std::min<qsizetype>(3, text.size()) && text[i].isDigit() && text[i].unicode() < 0x80;
-         ++i) {
+    for (int i = 0; i < std::min<qsizetype>(3, text.size()) && text[i].isDigit() && text[i].unicode() < 0x80; ++i) {
         value = value * 10 + (text[i].unicode() - u'0');
     }
     age = value;
@@ -172,12 +171,15 @@ void FrameImageInfo::UpdateWindowStep()
     windowWidthStep = step;
 }
 
-const XEVLayoutEntry LayoutTable[kLayoutTableSize] = {{1, 1}, {1, 2}, {2, 2}, {2, 3},
-                                                      {3, 3}, {4, 4}, {5, 5}, {6, 6}};
+const XEVLayoutEntry LayoutTable[kLayoutTableSize] = {{1, 1}, {1, 2}, {2, 2}, {2, 3}, {3, 3}, {4, 4}, {5, 5}, {6, 6}};
 
-LayoutInfo::LayoutInfo() : RowColInfo(1, 1), tableIndex(0) {}
+LayoutInfo::LayoutInfo() : RowColInfo(1, 1), tableIndex(0)
+{
+}
 
-LayoutInfo::LayoutInfo(bool) : RowColInfo(0, 0), tableIndex(-1) {}
+LayoutInfo::LayoutInfo(bool) : RowColInfo(0, 0), tableIndex(-1)
+{
+}
 
 void LayoutInfo::SetRowCol(int32_t r, int32_t c)
 {

@@ -8,7 +8,7 @@ namespace {
 // Loader threads insert frames while the view reads them: every access takes the lock.
 using Guard = std::lock_guard<PlatRecursiveLock>;
 std::atomic<XEVVekAllocateFunction> vekAllocate{nullptr};
-}  // namespace
+}   // namespace
 
 void XEVSetVekAllocateFunction(XEVVekAllocateFunction allocate)
 {
@@ -26,7 +26,9 @@ void XEVVekMemoryManager::free(void* pointer)
     std::free(pointer);
 }
 
-XEVVEKHelper::XEVVEKHelper() : manager(), dicomInfo(&manager), header(&manager) {}
+XEVVEKHelper::XEVVEKHelper() : manager(), dicomInfo(&manager), header(&manager)
+{
+}
 
 XEVVEKHelper::~XEVVEKHelper()
 {

@@ -28,7 +28,7 @@ struct Tags : ::testing::Test {
     XEVVEKHelper helper;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(Tags, SelectsValuesByIndex)
 {
@@ -99,7 +99,7 @@ XEVOverlaySettingInfoItem MacroItem(const QString& name)
     return item;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(CornerValuesTest, PositionsTakeTagValuesAndTheFilesMacros)
 {

@@ -28,7 +28,8 @@ struct Loaded {
     XEVVEKHelper helper;
     ~Loaded()
     {
-        for (PatientInfo* p : patients) delete p;
+        for (PatientInfo* p : patients)
+            delete p;
     }
 };
 
@@ -48,9 +49,11 @@ std::vector<std::vector<QString>> Expected()
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     std::vector<std::vector<QString>> lines;
     for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.isEmpty()) continue;
+        if (line.isEmpty())
+            continue;
         std::vector<QString> fields;
-        for (const QByteArray& f : line.split('\t')) fields.push_back(QString::fromUtf8(f));
+        for (const QByteArray& f : line.split('\t'))
+            fields.push_back(QString::fromUtf8(f));
         lines.push_back(fields);
     }
     return lines;
@@ -74,7 +77,7 @@ void CopyLowerCase(const QString& from, const QString& to)
     }
 }
 
-}  // namespace
+}   // namespace
 
 TEST(LoadDicomDirTest, DiscAPatientsStudiesSeriesAndImages)
 {
@@ -142,7 +145,8 @@ TEST(LoadDicomDirTest, DiscAPatientsStudiesSeriesAndImages)
     for (const PatientInfo* p : a->patients)
         for (const StudyInfo* s : p->studies)
             for (const SeriesInfo* e : s->series)
-                for (const ImageInfo* i : e->images) EXPECT_TRUE(QFileInfo::exists(i->filePath));
+                for (const ImageInfo* i : e->images)
+                    EXPECT_TRUE(QFileInfo::exists(i->filePath));
 }
 
 TEST(LoadDicomDirTest, LowerCaseCopyFindsEveryFile)
@@ -211,11 +215,13 @@ TEST(LoadDicomDirTest, MissingAndNonDicomFilesFail)
     int32_t frames = 0, split = 0;
     EXPECT_EQ(helper.LoadDicomDir(missing, patients, frames, split), 0);
     EXPECT_EQ(helper.statusCode, -1001);
-    EXPECT_EQ(helper.statusText, GetMessageString(10003) + QStringLiteral("\n      [") + missing + QStringLiteral("]\n"));
+    EXPECT_EQ(helper.statusText,
+              GetMessageString(10003) + QStringLiteral("\n      [") + missing + QStringLiteral("]\n"));
     const QString notDicom = kData + QStringLiteral("/expected.txt");
     EXPECT_EQ(helper.LoadDicomDir(notDicom, patients, frames, split), 0);
     EXPECT_EQ(helper.statusCode, -1001);
-    EXPECT_EQ(helper.statusText, GetMessageString(10004) + QStringLiteral("\n      [") + notDicom + QStringLiteral("]\n"));
+    EXPECT_EQ(helper.statusText,
+              GetMessageString(10004) + QStringLiteral("\n      [") + notDicom + QStringLiteral("]\n"));
     ASSERT_EQ(patients.size(), 1u);
     EXPECT_EQ(patients[0], patient);
     EXPECT_EQ(frames, 0);
@@ -278,7 +284,8 @@ TEST(LoadDicomDirTest, DamagedDirectoriesLoadWhatTheyCan)
         for (const PatientInfo* p : a->patients) {
             EXPECT_FALSE(p->studies.empty()) << name.toStdString();
             for (const StudyInfo* s : p->studies)
-                for (const SeriesInfo* e : s->series) EXPECT_FALSE(e->images.empty()) << name.toStdString();
+                for (const SeriesInfo* e : s->series)
+                    EXPECT_FALSE(e->images.empty()) << name.toStdString();
         }
     }
     auto forward = Load(data.filePath(QStringLiteral("dir_forward")), 0);

@@ -38,7 +38,8 @@ std::vector<uint8_t> Expected(const std::string& name, int frame)
 
 std::vector<uint8_t> Memory(const FrameImageInfo* frame)
 {
-    return frame == nullptr ? std::vector<uint8_t>() : std::vector<uint8_t>(frame->Data(), frame->Data() + frame->Size());
+    return frame == nullptr ? std::vector<uint8_t>()
+                            : std::vector<uint8_t>(frame->Data(), frame->Data() + frame->Size());
 }
 
 // Loads frame 0 and checks it against the oracle.
@@ -59,13 +60,15 @@ std::vector<int16_t> Words(const FrameImageInfo* frame)
     return words;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(ImageLoadTest, FrameMemoryEqualsTheOracle)
 {
-    for (const char* name : {"ct_s16.dcm", "cr_bs10.dcm", "mono1.dcm", "rgb_planar.dcm", "rle_ct_gdcm.dcm",
-                             "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm", "xa_lin.dcm", "maker_cr.dcm", "enhanced_ct.dcm",
-                             "jpeg_e1.dcm", "jpeg_ct12_e1.dcm", "pal_8_8.dcm", "pal_8_16.dcm", "pal_16_0.dcm", "ybr_422.dcm", "mlut_signed.dcm", "bs0.dcm", "cr_no_bs.dcm"}) {
+    for (const char* name :
+         {"ct_s16.dcm",       "cr_bs10.dcm",    "mono1.dcm",        "rgb_planar.dcm", "rle_ct_gdcm.dcm",
+          "all_negative.dcm", "voi_bits17.dcm", "xa_log.dcm",       "xa_lin.dcm",     "maker_cr.dcm",
+          "enhanced_ct.dcm",  "jpeg_e1.dcm",    "jpeg_ct12_e1.dcm", "pal_8_8.dcm",    "pal_8_16.dcm",
+          "pal_16_0.dcm",     "ybr_422.dcm",    "mlut_signed.dcm",  "bs0.dcm",        "cr_no_bs.dcm"}) {
         XEVVEKHelper helper;
         LoadAndCompare(helper, name);
     }
@@ -245,8 +248,8 @@ TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
     frame = 0;
     EXPECT_EQ(helper.LoadImage(Fixture("unknown_ts.dcm"), frame), 0);
     EXPECT_EQ(helper.statusCode, -2003) << helper.statusText.toStdString();
-    EXPECT_EQ(helper.statusText,
-              GetMessageString(10008) + QStringLiteral("\n      [") + Fixture("unknown_ts.dcm") + QStringLiteral("]\n"));
+    EXPECT_EQ(helper.statusText, GetMessageString(10008) + QStringLiteral("\n      [") + Fixture("unknown_ts.dcm") +
+                                     QStringLiteral("]\n"));
 
     // The codec refuses extended (SOF1) frames: the frame is named, counted from 1.
     frame = 0;
@@ -291,7 +294,7 @@ void* GrantAndArm(size_t bytes)
     return std::malloc(bytes);
 }
 
-}  // namespace
+}   // namespace
 
 TEST(ImageLoadTest, RunFailuresKeepNoFrameAndMarkMemoryShortage)
 {
@@ -366,7 +369,7 @@ bool NoMemory()
     status.availableVirtual = 1024;
     return IsMemoryAvailable(status, 0);
 }
-}  // namespace
+}   // namespace
 
 TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
 {

@@ -52,7 +52,8 @@ protected:
     {
         std::vector<XEVWParam> order;
         for (const auto& m : recorder.Messages()) {
-            if (m.id == WM_XEV_IMAGE_LOADED) order.push_back(m.wParam);
+            if (m.id == WM_XEV_IMAGE_LOADED)
+                order.push_back(m.wParam);
         }
         return order;
     }
@@ -60,7 +61,7 @@ protected:
     CXEVFileLoadCtrlThread host_;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(JobHostTest, LoaderWindowLivesOnTheHostThreadAndIsPublished)
 {
@@ -122,7 +123,8 @@ TEST_F(JobHostTest, TwoStartsRunTwoWorkersAndEveryJobOnce)
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_IMAGE_LOADED) >= 61; }));
     recorder.Drain();
     std::map<XEVWParam, int> seen;
-    for (XEVWParam w : Reported(recorder)) ++seen[w];
+    for (XEVWParam w : Reported(recorder))
+        ++seen[w];
     ASSERT_EQ(seen.size(), 60u);
     EXPECT_EQ(seen[reinterpret_cast<XEVWParam>(jobs[0].get())], 2);   // queued twice, run twice
     for (size_t i = 1; i < jobs.size(); ++i) {
@@ -142,7 +144,8 @@ TEST_F(JobHostTest, StopEmptiesTheQueueReturnsAfterTheCurrentJobAndLaterJobsRun)
     const size_t done = recorder.Count(WM_XEV_IMAGE_LOADED);
     EXPECT_LT(done, 500u);
     size_t decoded = 0;
-    for (const auto& job : jobs) decoded += job->GetHelper() != nullptr ? 1 : 0;
+    for (const auto& job : jobs)
+        decoded += job->GetHelper() != nullptr ? 1 : 0;
     EXPECT_EQ(decoded, done);   // no job ran beyond the one under way
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     recorder.Drain();

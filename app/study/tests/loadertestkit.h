@@ -4,8 +4,8 @@
 // records the messages posted to it, and waiting helpers.
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 
 #include <chrono>
 #include <mutex>

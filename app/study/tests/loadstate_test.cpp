@@ -9,7 +9,6 @@
 #include "study/xevloadstate.h"
 #include "study/xevthread.h"
 
-
 TEST(XEVThreadTest, GateHoldsThreadsAndWaitAllJoinsThemAndLeavesTheGateOpen)
 {
     XEVThread list;
@@ -142,4 +141,3 @@ TEST_F(LoadStateTest, DecoderPausesWhileTheGuiJoinsThePreload)
     done = true;
     decoder.join();
 }
-

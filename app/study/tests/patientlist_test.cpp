@@ -43,7 +43,8 @@ struct Records {
     std::vector<PatientInfo*> patients;
     ~Records()
     {
-        for (PatientInfo* p : patients) delete p;
+        for (PatientInfo* p : patients)
+            delete p;
     }
 };
 
@@ -53,7 +54,8 @@ std::vector<QString> Paths(const std::vector<PatientInfo*>& patients)
     for (const PatientInfo* p : patients)
         for (const StudyInfo* st : p->studies)
             for (const SeriesInfo* se : st->series)
-                for (const ImageInfo* im : se->images) paths.push_back(im->filePath);
+                for (const ImageInfo* im : se->images)
+                    paths.push_back(im->filePath);
     return paths;
 }
 
@@ -62,7 +64,8 @@ const SeriesInfo* FindSeries(const std::vector<PatientInfo*>& patients, const QS
     for (const PatientInfo* p : patients)
         for (const StudyInfo* st : p->studies)
             for (const SeriesInfo* se : st->series)
-                if (se->description == description) return se;
+                if (se->description == description)
+                    return se;
     return nullptr;
 }
 
@@ -72,11 +75,12 @@ const SeriesInfo* SeriesWithFile(const std::vector<PatientInfo*>& patients, cons
         for (const StudyInfo* st : p->studies)
             for (const SeriesInfo* se : st->series)
                 for (const ImageInfo* im : se->images)
-                    if (im->filePath.endsWith(name)) return se;
+                    if (im->filePath.endsWith(name))
+                        return se;
     return nullptr;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(PatientListTest, DicomDirLoadPostsItsResultAndSetsThePerFrameFlag)
 {
@@ -321,7 +325,7 @@ void RecordRead(const QString& path)
         hold->Wait();
     }
 }
-}  // namespace
+}   // namespace
 
 TEST(ReadAheadTest, ReadsEveryFileOnceInOrderWhileTheScannerWaits)
 {

@@ -51,7 +51,8 @@ public:
     ~FakeView() override
     {
         StopPreloadOf(this);
-        for (PatientInfo* p : patients) delete p;
+        for (PatientInfo* p : patients)
+            delete p;
     }
     const std::vector<PatientInfo*>& GetPreloadPatients() const override { return patients; }
     StudyInfo* GetCurrentStudy() const override { return current; }
@@ -60,13 +61,15 @@ public:
     // Adds a study to the patient at index p (made when missing) with one series of files.
     StudyInfo* AddStudy(size_t p, const std::vector<std::pair<QString, int64_t>>& files)
     {
-        while (patients.size() <= p) patients.push_back(new PatientInfo);
+        while (patients.size() <= p)
+            patients.push_back(new PatientInfo);
         auto* study = new StudyInfo;
         auto* series = new SeriesInfo;
         for (const auto& [name, size] : files) {
             auto* image = new ImageInfo;
             image->filePath = dir.filePath(name);
-            if (size >= 0) MakeSparseFile(image->filePath, size);
+            if (size >= 0)
+                MakeSparseFile(image->filePath, size);
             series->images.push_back(image);
         }
         study->series.push_back(series);
@@ -113,7 +116,7 @@ protected:
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(PreloadTest, ReadsFollowingStudiesThenWrapsWithinTheBudget)
 {

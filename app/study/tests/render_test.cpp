@@ -119,7 +119,7 @@ uint8_t Windowed(double v, double centre, double width)
     return uint8_t(std::clamp(std::floor((v - low) * (256.0 / width) + 0.5), 0.0, 255.0));
 }
 
-}  // namespace
+}   // namespace
 
 TEST(RenderTest, CtWindowWithNearestNeighbourDoubling)
 {
@@ -300,9 +300,9 @@ TEST(RenderTest, KeptWindowMapsFollowEveryChange)
         bool asUnsigned;
     };
     // 0/256 and 0/512 share their intercept and differ in slope only.
-    const Step steps[] = {{40, 400, 0, false},   {40, 40, 0, false},    {40, 400, 0, false},     {40, 400, 1, false},
-                          {40, 400, 0, false},   {0, 256, 0, false},    {0, 512, 0, false},      {-500, 3000, 1, false},
-                          {1000, 2000, 0, true}, {40, 400, 0, true},    {1000, 2000, 0, false},  {40, 400, 0, false}};
+    const Step steps[] = {{40, 400, 0, false},   {40, 40, 0, false}, {40, 400, 0, false},    {40, 400, 1, false},
+                          {40, 400, 0, false},   {0, 256, 0, false}, {0, 512, 0, false},     {-500, 3000, 1, false},
+                          {1000, 2000, 0, true}, {40, 400, 0, true}, {1000, 2000, 0, false}, {40, 400, 0, false}};
     for (const int32_t scaleMode : {0, 1}) {
         ct.helper.scaleMode = scaleMode;
         for (const Step& step : steps) {

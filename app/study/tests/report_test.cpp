@@ -17,7 +17,7 @@ ReportInfo Read(const char* name)
     return report;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(ReportTest, ContentTreeAsText)
 {
@@ -58,7 +58,8 @@ TEST(ReportTest, JisPatientNameWithoutCharacterSet)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QString expected;
     for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.startsWith("SRJIS\t")) expected = QString::fromUtf8(line.mid(6)).trimmed();
+        if (line.startsWith("SRJIS\t"))
+            expected = QString::fromUtf8(line.mid(6)).trimmed();
     }
     ASSERT_FALSE(expected.isEmpty());
     const ReportInfo report = Read("jis.dcm");
@@ -75,8 +76,10 @@ TEST(ReportTest, ConvertJisNameDecodesEscapesAndKeepsShortTexts)
     EXPECT_EQ(ConvertJisName(jis), QStringLiteral("山田"));
     // Every LF may grow to CR LF: the buffer must hold them all.
     QString lines;
-    for (int i = 0; i < 50; ++i) lines += QStringLiteral("\n");
+    for (int i = 0; i < 50; ++i)
+        lines += QStringLiteral("\n");
     QString crlf;
-    for (int i = 0; i < 50; ++i) crlf += QStringLiteral("\r\n");
+    for (int i = 0; i < 50; ++i)
+        crlf += QStringLiteral("\r\n");
     EXPECT_EQ(ConvertJisName(lines), crlf);
 }

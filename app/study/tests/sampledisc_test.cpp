@@ -33,11 +33,12 @@ struct SampleDisc {
     }
     ~SampleDisc()
     {
-        for (PatientInfo* p : patients) delete p;
+        for (PatientInfo* p : patients)
+            delete p;
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST(SampleDiscTest, TwoPatientsWithTheirStudiesAndSeries)
 {
@@ -105,7 +106,8 @@ TEST(SampleDiscTest, EveryImageDecodes)
     int32_t images = 0;
     for (const PatientInfo* p : disc.patients) {
         for (const SeriesInfo* s : p->studies[0]->series) {
-            if (s->modality == QStringLiteral("SR")) continue;
+            if (s->modality == QStringLiteral("SR"))
+                continue;
             XEVVEKHelper helper;
             int32_t frame = 0;
             EXPECT_EQ(helper.LoadImage(s->images[0]->filePath, frame), 1) << s->images[0]->filePath.toStdString();

@@ -36,7 +36,7 @@ private:
     XEVPatientList& list_;
 };
 
-}  // namespace
+}   // namespace
 
 // Every background thread busy or held at once; the shutdown order of the main frame must
 // return, join them all, and leave the model to be deleted last.
@@ -66,7 +66,8 @@ TEST(ShutdownTest, EveryThreadStopsAndJoinsBeforeTheModelGoes)
         PatientInfo* patient = PatientOfFiles(files);
         std::vector<ImageInfo*> jobs(patient->studies[0]->series[0]->images.begin() + 1,
                                      patient->studies[0]->series[0]->images.end());
-        for (ImageInfo* job : jobs) job->notifyWindow = recorder.Handle();
+        for (ImageInfo* job : jobs)
+            job->notifyWindow = recorder.Handle();
         list->patients.push_back(patient);
 
         list->StartReadAhead();

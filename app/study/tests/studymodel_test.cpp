@@ -9,8 +9,9 @@
 TEST(LayoutInfoTest, FitsCountsSizesAndTexts)
 {
     LayoutInfo layout;
-    const struct { int32_t n, rows, cols, index; } cases[] = {
-        {1, 1, 1, 0}, {3, 2, 2, 2}, {5, 2, 3, 3}, {7, 3, 3, 4}, {37, 6, 6, 7}, {0, 1, 1, 0}};
+    const struct {
+        int32_t n, rows, cols, index;
+    } cases[] = {{1, 1, 1, 0}, {3, 2, 2, 2}, {5, 2, 3, 3}, {7, 3, 3, 4}, {37, 6, 6, 7}, {0, 1, 1, 0}};
     for (const auto& c : cases) {
         layout.FitCount(c.n);
         EXPECT_EQ(layout.rows, c.rows) << c.n;

@@ -8,9 +8,9 @@
 struct XmlFuzzReport {
     bool loaded = false;
     uint32_t modalities = 0;
-    uint32_t records = 0;    // over every location, nested records not counted
-    uint32_t items = 0;      // settings items made from them
-    uint32_t broken = 0;     // invariants that did not hold
+    uint32_t records = 0;   // over every location, nested records not counted
+    uint32_t items = 0;     // settings items made from them
+    uint32_t broken = 0;    // invariants that did not hold
 };
 
 // Loads one input as OVERLAY.XML, checks the tree (unique modality and corner names, lines

@@ -58,7 +58,8 @@ void StrokeClipped(QPainter& painter, QPoint from, QPoint to)
     double x2 = to.x();
     double y2 = to.y();
     if (device != nullptr) {
-        const QRectF area = painter.worldTransform().inverted().mapRect(QRectF(0, 0, device->width(), device->height()));
+        const QRectF area =
+            painter.worldTransform().inverted().mapRect(QRectF(0, 0, device->width(), device->height()));
         if (!ClipSegment(x1, y1, x2, y2, area.left() - kClipMargin, area.top() - kClipMargin,
                          area.right() + kClipMargin, area.bottom() + kClipMargin)) {
             return;

@@ -350,8 +350,7 @@ int32_t XEVOverlayManager::ReEditSelectedText(QWidget* parent, const XEVOverlayV
     return 1;
 }
 
-int32_t XEVOverlayManager::ReEditArrowLabelAt(QPoint pt, int32_t& id, QWidget* parent,
-                                              const XEVOverlayView* fitView)
+int32_t XEVOverlayManager::ReEditArrowLabelAt(QPoint pt, int32_t& id, QWidget* parent, const XEVOverlayView* fitView)
 {
     for (auto& [key, arrow] : arrows) {
         arrow->selected = 0;

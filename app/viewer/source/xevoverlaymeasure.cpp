@@ -259,10 +259,9 @@ void CXEVOverlayPixelValue::ProbeValue(const XEVPixelProbe& probe, QPoint pt, co
     const int64_t i = (y * probe.width + x) * probe.channels;
     const bool bytes = probe.bits <= 8;
     const uint64_t count = bytes ? probe.size : probe.size / 2;
-    const int64_t needed = probe.colorCode == XEVPixelProbe::kCmyk ? 4 : probe.colorCode == XEVPixelProbe::kRgb ||
-                                                                              probe.colorCode == XEVPixelProbe::kYbr
-                                                                          ? 3
-                                                                          : 1;
+    const int64_t needed = probe.colorCode == XEVPixelProbe::kCmyk                                            ? 4
+                           : probe.colorCode == XEVPixelProbe::kRgb || probe.colorCode == XEVPixelProbe::kYbr ? 3
+                                                                                                              : 1;
     if (i < 0 || uint64_t(i) + uint64_t(needed) > count) {
         return;
     }
@@ -302,9 +301,7 @@ void CXEVOverlayPixelValue::ProbeValue(const XEVPixelProbe& probe, QPoint pt, co
         color = 1;
         break;
     }
-    default:
-        value = sample(i, probe.isSigned != 0) * probe.factor + probe.offset;
-        break;
+    default: value = sample(i, probe.isSigned != 0) * probe.factor + probe.offset; break;
     }
 }
 
@@ -433,8 +430,7 @@ bool CXEVOverlayReferenceLine::PlaceLabel(int32_t e, bool forced, int32_t w, int
     return true;
 }
 
-void CXEVOverlayReferenceLine::Draw(QPainter& painter, const XEVRect& bounds, QPoint origin, QPoint offset,
-                                    double zoom)
+void CXEVOverlayReferenceLine::Draw(QPainter& painter, const XEVRect& bounds, QPoint origin, QPoint offset, double zoom)
 {
     ScopedOverlayFont font(painter, kXEVFontReferenceLine);
     auto ends = [&](const Line& line, QPoint& a, QPoint& b) {

@@ -209,7 +209,9 @@ void CXEVOverlayText::Draw(const XEVOverlayView& view)
     DrawShadowText(painter, boxPosition, boxWidth, boxHeight, text);
     if (selected != 0) {
         const QPoint& p = boxPosition;
-        for (const QPoint& h : {p, CXEVOverlayCommon::OffsetPoint(p, boxWidth, 0), CXEVOverlayCommon::OffsetPoint(p, 0, boxHeight), CXEVOverlayCommon::OffsetPoint(p, boxWidth, boxHeight)}) {
+        for (const QPoint& h :
+             {p, CXEVOverlayCommon::OffsetPoint(p, boxWidth, 0), CXEVOverlayCommon::OffsetPoint(p, 0, boxHeight),
+              CXEVOverlayCommon::OffsetPoint(p, boxWidth, boxHeight)}) {
             DrawHandle(painter, h);
         }
     }

@@ -138,7 +138,7 @@ void XEVOverlayViewInfo::Draw(QPainter& painter, const QRect& client, int32_t dr
         const int32_t blockHeight = static_cast<int32_t>(std::ceil(std::max<qreal>(h, 0)));
 
         const bool top = position == 0 || position == 3 || position == 5;
-        const int32_t dy = top ? kMargin
+        const int32_t dy = top                                ? kMargin
                            : (position == 1 || position == 6) ? (height - blockHeight) / 2
                                                               : height - blockHeight - kMargin;
         const QPointF origin(client.left() + kMargin, client.top() + dy);

@@ -157,7 +157,9 @@ int32_t ComputeReferenceLine(XEVVector3& firstPoint, XEVVector3& secondPoint, in
             return 0;
         }
     }
-    auto inside = [&](int i) { return col[i] >= 0.0 && col[i] < targetColumns && row[i] >= 0.0 && row[i] < targetRows; };
+    auto inside = [&](int i) {
+        return col[i] >= 0.0 && col[i] < targetColumns && row[i] >= 0.0 && row[i] < targetRows;
+    };
     const bool in0 = inside(0);
     const bool in1 = inside(1);
     auto store = [&](double ax, double ay, double bx, double by) {

@@ -56,7 +56,8 @@ TEST_F(ImageMemory, CopyReusesABufferOfTheSameSizeAndIgnoresANullSource)
 
 TEST_F(ImageMemory, FailedAllocationLeavesNothingAndTellsWhy)
 {
-    const std::pair<XEVImageAllocateFunction, int32_t> cases[] = {{&Refuse, -2}, {&ThrowBadAlloc, -2}, {&ThrowOther, -1}};
+    const std::pair<XEVImageAllocateFunction, int32_t> cases[] = {
+        {&Refuse, -2}, {&ThrowBadAlloc, -2}, {&ThrowOther, -1}};
     for (const auto& [allocate, status] : cases) {
         XEVImageMemory memory;
         memory.Allocate(16);

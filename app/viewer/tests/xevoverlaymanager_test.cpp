@@ -25,8 +25,14 @@ public:
             pen_ = state.pen();
         }
     }
-    void drawLines(const QLineF*, int count) override { log.insert(log.end(), count, "L" + std::to_string(pen_.width())); }
-    void drawLines(const QLine*, int count) override { log.insert(log.end(), count, "L" + std::to_string(pen_.width())); }
+    void drawLines(const QLineF*, int count) override
+    {
+        log.insert(log.end(), count, "L" + std::to_string(pen_.width()));
+    }
+    void drawLines(const QLine*, int count) override
+    {
+        log.insert(log.end(), count, "L" + std::to_string(pen_.width()));
+    }
     void drawTextItem(const QPointF&, const QTextItem& item) override
     {
         if (pen_.color() == Qt::white) {
@@ -141,10 +147,10 @@ TEST_F(OverlayManagerTest, DrawAllDrawsMeasurementsTextsArrowsThenThePixelValue)
         manager_.DrawAll(painter, {0, 0}, {0, 0}, 1.0);
     }
     const std::vector<std::string> expected = {
-        "L2",    "L2",    "L2",    "L1",    "L1", "L1", "30.00mm",   // caliper black, then white, then label
-        "note",                                                       // text
-        "L4",    "L4",    "L4",    "L2",    "L2", "L2",              // arrow black, then white
-        "7.00 ",                                                      // pixel value
+        "L2",    "L2", "L2", "L1", "L1", "L1", "30.00mm",   // caliper black, then white, then label
+        "note",                                             // text
+        "L4",    "L4", "L4", "L2", "L2", "L2",              // arrow black, then white
+        "7.00 ",                                            // pixel value
     };
     EXPECT_EQ(device.engine.log, expected);
 }

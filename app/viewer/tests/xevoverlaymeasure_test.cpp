@@ -51,9 +51,9 @@ TEST(OverlayMeasure, LengthFromTheSpacingAndTheVerticalScale)
     // Rows drawn twice as tall: 20 screen rows are 10 image rows.
     const Dragged tall([](CXEVOverlayMeasure& m) { m.verticalScale = 2.0; }, {10, 30}, {nullptr, {0, 0}, {0, 0}, 1.0});
     EXPECT_EQ(tall.m.labelText, QStringLiteral("5.00mm"));
-    for (auto bad : {+[](CXEVOverlayMeasure& m) { m.verticalScale = 0.0; },
-                     +[](CXEVOverlayMeasure& m) { m.verticalScale = -3.0; },
-                     +[](CXEVOverlayMeasure& m) { m.verticalScale = std::nan(""); }}) {
+    for (auto bad :
+         {+[](CXEVOverlayMeasure& m) { m.verticalScale = 0.0; }, +[](CXEVOverlayMeasure& m) { m.verticalScale = -3.0; },
+          +[](CXEVOverlayMeasure& m) { m.verticalScale = std::nan(""); }}) {
         EXPECT_EQ(Dragged(bad).m.labelText, QStringLiteral("12.50mm"));
     }
     // A zoom that is not positive measures nothing.

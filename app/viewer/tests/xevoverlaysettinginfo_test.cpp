@@ -40,11 +40,18 @@ TEST(OverlaySettingInfo, LinesNumberFromOneInsideTheEightPositions)
 TEST(OverlaySettingInfo, DatesAndTimes)
 {
     const char* const cases[][3] = {
-        {"2012", "DT", "2012"},         {"2012031", "DT", "2012031"},     {"20120315", "DT", "2012/03/15"},
-        {"20120315093000", "DT", "2012/03/15"}, {"1234", "TM", "1234"},   {"093015.250", "TM", "09:30:15"},
-        {"20120315", "dt", "20120315"}, {"093015", "", "093015"},
+        {"2012", "DT", "2012"},
+        {"2012031", "DT", "2012031"},
+        {"20120315", "DT", "2012/03/15"},
+        {"20120315093000", "DT", "2012/03/15"},
+        {"1234", "TM", "1234"},
+        {"093015.250", "TM", "09:30:15"},
+        {"20120315", "dt", "20120315"},
+        {"093015", "", "093015"},
         // The older dotted date form, and values that hold no whole date.
-        {"1997.04.24", "DT", "1997/04/24"}, {"1997.4.24", "DT", "1997.4.24"}, {"2012-03-15", "DT", "2012-03-15"},
+        {"1997.04.24", "DT", "1997/04/24"},
+        {"1997.4.24", "DT", "1997.4.24"},
+        {"2012-03-15", "DT", "2012-03-15"},
     };
     for (const auto& c : cases) {
         XEVOverlaySettingInfoItem item = Item(XEVOverlaySettingInfoItem::kTag, c[0], 0);

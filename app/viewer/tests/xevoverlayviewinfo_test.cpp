@@ -32,10 +32,18 @@ void LoadBuiltInSettings()
 QString TagValue(uint16_t group, uint16_t element)
 {
     static const std::map<uint32_t, const char*> values = {
-        {0x0008103E, "CHEST ROUTINE"}, {0x00080022, "20120315"}, {0x00080032, "093015.250"},
-        {0x00201041, "-12.5"},         {0x00180050, "5"},        {0x00185100, "HFS"},
-        {0x00181100, "350"},           {0x00181120, "0"},        {0x00181151, "200"},
-        {0x00180060, "120"},           {0x00200012, "1"},        {0x00200013, "12"},
+        {0x0008103E, "CHEST ROUTINE"},
+        {0x00080022, "20120315"},
+        {0x00080032, "093015.250"},
+        {0x00201041, "-12.5"},
+        {0x00180050, "5"},
+        {0x00185100, "HFS"},
+        {0x00181100, "350"},
+        {0x00181120, "0"},
+        {0x00181151, "200"},
+        {0x00180060, "120"},
+        {0x00200012, "1"},
+        {0x00200013, "12"},
         {0x00200011, "3"},
     };
     const auto found = values.find(uint32_t(group) << 16 | element);
@@ -120,8 +128,8 @@ std::map<int32_t, Block> Blocks(const XEVOverlayViewInfo& view, const QImage& im
         const int h = r.height();
         const int dx = position <= 2 ? 6 : (position <= 4 ? (kSize - w) / 2 : kSize - w - 6);
         const int dy = (position == 0 || position == 3 || position == 5) ? 6
-                       : (position == 1 || position == 6)                 ? (kSize - h) / 2
-                                                                          : kSize - h - 6;
+                       : (position == 1 || position == 6)                ? (kSize - h) / 2
+                                                                         : kSize - h - 6;
         blocks[position] = {text, flags, QRect(dx, dy, w, h)};
     }
     return blocks;
@@ -286,10 +294,9 @@ TEST_F(CornerTexts, MacroValuesByNameAndLinesOutOfRange)
     view.multiframeText = QStringLiteral("MF");
     view.jpegLossyText = QStringLiteral("Lossy");
     view.mammoLateralityText = QStringLiteral("R");
-    const XEVOverlayViewInfo::Items items = {MacroItem(kXEVMacroMultiframe, "", 0),
-                                             MacroItem(kXEVMacroJpegLossy, "[", 0),
-                                             MacroItem(kXEVMacroMammoLaterality, "", 0),
-                                             MacroItem(QStringLiteral("Unknown"), "u", 0)};
+    const XEVOverlayViewInfo::Items items = {
+        MacroItem(kXEVMacroMultiframe, "", 0), MacroItem(kXEVMacroJpegLossy, "[", 0),
+        MacroItem(kXEVMacroMammoLaterality, "", 0), MacroItem(QStringLiteral("Unknown"), "u", 0)};
     EXPECT_EQ(view.FormatPosition(items, 0), QStringLiteral("MF[LossyRu"));
 
     view = ViewOf("MG");

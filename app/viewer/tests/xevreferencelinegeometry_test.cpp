@@ -33,10 +33,10 @@ Result Compute(const Plane& target, const Plane& source)
     XEVVector3 p1;
     XEVVector3 p2;
     Result r{};
-    r.found = ComputeReferenceLine(p1, p2, r.x1, r.y1, r.x2, r.y2, target.row, target.column, source.row,
-                                   source.column, target.position, source.position, target.columns, target.rows,
-                                   source.spacingRow, source.spacingColumn, target.spacingRow, target.spacingColumn,
-                                   source.columns, source.rows);
+    r.found = ComputeReferenceLine(p1, p2, r.x1, r.y1, r.x2, r.y2, target.row, target.column, source.row, source.column,
+                                   target.position, source.position, target.columns, target.rows, source.spacingRow,
+                                   source.spacingColumn, target.spacingRow, target.spacingColumn, source.columns,
+                                   source.rows);
     return r;
 }
 
@@ -125,16 +125,19 @@ bool Expected(const Plane& t, const Plane& s, double out[4])
     if (std::fabs(b) > 1e-12) {
         for (double u : {0.0, W}) {
             const double v = -(a * u + c) / b;
-            if (v >= 0 && v <= H) uv.push_back({u, v});
+            if (v >= 0 && v <= H)
+                uv.push_back({u, v});
         }
     }
     if (std::fabs(a) > 1e-12) {
         for (double v : {0.0, H}) {
             const double u = -(b * v + c) / a;
-            if (u >= 0 && u <= W) uv.push_back({u, v});
+            if (u >= 0 && u <= W)
+                uv.push_back({u, v});
         }
     }
-    if (uv.size() < 2) return false;
+    if (uv.size() < 2)
+        return false;
     auto project = [&](std::pair<double, double> p, double& col, double& row) {
         const XEVVector3 P{s.position.x + p.first * s.row.x + p.second * s.column.x,
                            s.position.y + p.first * s.row.y + p.second * s.column.y,
@@ -152,7 +155,8 @@ bool Expected(const Plane& t, const Plane& s, double out[4])
             project(uv[i], ci, ri);
             project(uv[j], cj, rj);
             const double d = std::hypot(ci - cj, ri - rj);
-            if (d > best) best = d, x1 = ci, y1 = ri, x2 = cj, y2 = rj;
+            if (d > best)
+                best = d, x1 = ci, y1 = ri, x2 = cj, y2 = rj;
         }
     }
     double t0 = 0, t1 = 1;
@@ -161,14 +165,18 @@ bool Expected(const Plane& t, const Plane& s, double out[4])
     const double q[4] = {x1, t.columns - x1, y1, t.rows - y1};
     for (int i = 0; i < 4; ++i) {
         if (p[i] == 0) {
-            if (q[i] < 0) return false;
+            if (q[i] < 0)
+                return false;
             continue;
         }
         const double r = q[i] / p[i];
-        if (p[i] < 0) t0 = std::max(t0, r);
-        else t1 = std::min(t1, r);
+        if (p[i] < 0)
+            t0 = std::max(t0, r);
+        else
+            t1 = std::min(t1, r);
     }
-    if (t1 - t0 < 1e-9) return false;
+    if (t1 - t0 < 1e-9)
+        return false;
     out[0] = x1 + t0 * dx;
     out[1] = y1 + t0 * dy;
     out[2] = x1 + t1 * dx;
@@ -214,20 +222,21 @@ TEST(ReferenceLineGeometry, RandomObliquePairsMatchThePlaneIntersection)
         // An end of the source that stops within a pixel of the border may round outside,
         // and then the line through it does not reach that border: no line is right there.
         auto nearBorder = [&](double x, double y) {
-            return std::min({std::fabs(x), std::fabs(x - target.columns), std::fabs(y), std::fabs(y - target.rows)}) < 1.0;
+            return std::min({std::fabs(x), std::fabs(x - target.columns), std::fabs(y), std::fabs(y - target.rows)}) <
+                   1.0;
         };
         if (r.found == 0 && (nearBorder(e[0], e[1]) || nearBorder(e[2], e[3]))) {
             continue;
         }
-        ASSERT_EQ(r.found, 1) << trial << ": expected (" << e[0] << ", " << e[1] << ")-(" << e[2] << ", " << e[3] << ")";
+        ASSERT_EQ(r.found, 1) << trial << ": expected (" << e[0] << ", " << e[1] << ")-(" << e[2] << ", " << e[3]
+                              << ")";
         auto near = [](double ex, double ey, int32_t x, int32_t y) {
             return std::fabs(ex - x) <= 1.0 && std::fabs(ey - y) <= 1.0;
         };
         const bool same = near(e[0], e[1], r.x1, r.y1) && near(e[2], e[3], r.x2, r.y2);
         const bool swapped = near(e[0], e[1], r.x2, r.y2) && near(e[2], e[3], r.x1, r.y1);
-        EXPECT_TRUE(same || swapped) << trial << ": expected (" << e[0] << ", " << e[1] << ")-(" << e[2] << ", "
-                                     << e[3] << "), got (" << r.x1 << ", " << r.y1 << ")-(" << r.x2 << ", " << r.y2
-                                     << ")";
+        EXPECT_TRUE(same || swapped) << trial << ": expected (" << e[0] << ", " << e[1] << ")-(" << e[2] << ", " << e[3]
+                                     << "), got (" << r.x1 << ", " << r.y1 << ")-(" << r.x2 << ", " << r.y2 << ")";
         ++checked;
     }
     EXPECT_GT(checked, 100);

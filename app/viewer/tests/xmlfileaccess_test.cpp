@@ -65,8 +65,10 @@ protected:
 
 TEST(OverlayFileRoot, LowerCaseRootLoadsOtherRootsFail)
 {
-    for (const auto& [name, loads] : {std::pair{"overlay_lowercase_root.xml", true}, {"overlay_wrong_root.xml", false},
-                                      {"overlay_broken.xml", false}, {"no_such_file.xml", false}}) {
+    for (const auto& [name, loads] : {std::pair{"overlay_lowercase_root.xml", true},
+                                      {"overlay_wrong_root.xml", false},
+                                      {"overlay_broken.xml", false},
+                                      {"no_such_file.xml", false}}) {
         XmlFileAccess reader;
         EXPECT_EQ(reader.Load(Fixture(name)), loads) << name;
         EXPECT_EQ(reader.modalities.size(), loads ? 1u : 0u) << name;
@@ -237,12 +239,11 @@ TEST(OverlayFileEncoding, ShiftJisAndUtf16FilesReadTheSame)
 TEST(OverlayFileLimits, NumbersSaturateAndFirstAttributeWins)
 {
     XmlFileAccess reader;
-    ASSERT_TRUE(reader.LoadFromData(
-        "<OVERLAYSETTING><FONT NAME='A' name='B' SIZE='99999999999'/>"
-        "<MODALITY NAME='CT'><LOCATION VALUE='UPPERLEFT'>"
-        "<LINE><TAG NO='0010,0010' INDEX='-99999999999'/></LINE>"
-        "<LINE><TAG NO='12345,ABCDE'/></LINE>"
-        "</LOCATION></MODALITY></OVERLAYSETTING>"));
+    ASSERT_TRUE(reader.LoadFromData("<OVERLAYSETTING><FONT NAME='A' name='B' SIZE='99999999999'/>"
+                                    "<MODALITY NAME='CT'><LOCATION VALUE='UPPERLEFT'>"
+                                    "<LINE><TAG NO='0010,0010' INDEX='-99999999999'/></LINE>"
+                                    "<LINE><TAG NO='12345,ABCDE'/></LINE>"
+                                    "</LOCATION></MODALITY></OVERLAYSETTING>"));
     EXPECT_EQ(reader.fontFaceName, QStringLiteral("A"));
     EXPECT_EQ(reader.fontPointSize, std::numeric_limits<int32_t>::max());
     const auto& items = reader.modalities.at(0).locations.at(0).items;

@@ -82,7 +82,7 @@ void SetUp(jpeg_decoder* decoder)
         return;
     }
     for (int i = 0; i < 64; ++i) {
-        const jpeg_status status = (i % 3 == 2) ? jpeg_skip_restart_markers(decoder, 2)
+        const jpeg_status status = (i % 3 == 2)   ? jpeg_skip_restart_markers(decoder, 2)
                                    : (i % 3 == 1) ? jpeg_read_scan_end_marker(decoder)
                                                   : jpeg_next_scan(decoder);
         if (status == JPEG_ERR_END_OF_INPUT || decoder->end_of_data != 0) {
@@ -118,7 +118,7 @@ void DecodeAll(const uint8_t* data, size_t size, Budget* budget, uint32_t scale,
     jpeg_decoder_destroy(decoder);
 }
 
-}  // namespace
+}   // namespace
 
 int JpegFuzzReadHeader(const uint8_t* data, size_t size)
 {

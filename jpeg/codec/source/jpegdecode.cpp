@@ -35,7 +35,7 @@ bool IsRestartMarker(int32_t code)
     return code >= 0xD0 && code <= 0xD7;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_cpu_init()
 {
@@ -45,7 +45,8 @@ jpeg_status jpeg_cpu_init()
 
 jpeg_status jpeg_range_table_create(const jpeg_allocator* allocator, void* user)
 {
-    const jpeg_allocator pair = allocator != nullptr ? *allocator : jpeg_allocator{&jpeg_default_alloc, &jpeg_default_free};
+    const jpeg_allocator pair =
+        allocator != nullptr ? *allocator : jpeg_allocator{&jpeg_default_alloc, &jpeg_default_free};
     std::lock_guard<std::mutex> lock(g_range_mutex);
     if (g_range_table != nullptr) {
         return JPEG_OK;
@@ -202,11 +203,10 @@ jpeg_status BuildSpecs(jpeg_decoder* decoder, bool dc, HuffDecodeSpec*** out)
         return JPEG_ERR_MEMORY;
     }
     for (int32_t i = 0; i < count; ++i) {
-        const jpeg_status status =
-            dc ? jpeg_direct_build_spec(decoder, jpeg_rec_dc_counts(decoder, i), jpeg_rec_dc_values(decoder, i),
-                                        &(*out)[i])
-               : jpeg_direct_build_spec(decoder, jpeg_rec_ac_counts(decoder, i), jpeg_rec_ac_values(decoder, i),
-                                        &(*out)[i]);
+        const jpeg_status status = dc ? jpeg_direct_build_spec(decoder, jpeg_rec_dc_counts(decoder, i),
+                                                               jpeg_rec_dc_values(decoder, i), &(*out)[i])
+                                      : jpeg_direct_build_spec(decoder, jpeg_rec_ac_counts(decoder, i),
+                                                               jpeg_rec_ac_values(decoder, i), &(*out)[i]);
         if (status != JPEG_OK) {
             return status;
         }
@@ -214,7 +214,7 @@ jpeg_status BuildSpecs(jpeg_decoder* decoder, bool dc, HuffDecodeSpec*** out)
     return JPEG_OK;
 }
 
-}  // namespace
+}   // namespace
 
 // Tops the block up from the source when fewer than `threshold` bytes are left; stops reading
 // once a read came back short of the capacity (the stream or its budget has ended).
@@ -281,7 +281,7 @@ jpeg_status jpeg_direct_restart_dct(jpeg_decoder* decoder)
         jpeg_rec_set_dc_pred(decoder, c, 0);
     }
     jpeg_rec_set_block_decoder(decoder, jpeg_rec_scale(decoder) > 1 ? &jpeg_direct_decode_block_scaled
-                                                                   : &jpeg_direct_decode_block);
+                                                                    : &jpeg_direct_decode_block);
     jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     st->interval_failed = 0;
     return huff_decode_state_init(st->huff_state) == kernel_ok ? JPEG_OK : 0;
@@ -317,7 +317,7 @@ using BlockDecoder = dispatch_signature<dispatch_table_huff_decode_block_8x8>::t
     return result == kernel_marker_reached && marker != 0 ? JPEG_ERR_MARKER_IN_DATA : JPEG_ERR_DATA;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_direct_decode_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
@@ -409,7 +409,7 @@ jpeg_status TakePendingDirect(jpeg_decoder* decoder)
     return code;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_direct_find_marker(jpeg_decoder* decoder)
 {
@@ -508,8 +508,8 @@ namespace {
 
 bool LayoutIs(const jpeg_decoder* decoder, uint8_t first)
 {
-    return decoder->component_count == 3 && decoder->frame.sampling[0] == first &&
-           decoder->frame.sampling[1] == 0x11 && decoder->frame.sampling[2] == 0x11;
+    return decoder->component_count == 3 && decoder->frame.sampling[0] == first && decoder->frame.sampling[1] == 0x11 &&
+           decoder->frame.sampling[2] == 0x11;
 }
 
 // One block's top-left n x n values through the range-limit table.
@@ -549,7 +549,7 @@ jpeg_block_entry* OutputComponent(const jpeg_plane& plane, const jpeg_decoder* d
     return entry;
 }
 
-}  // namespace
+}   // namespace
 
 namespace {
 
@@ -565,7 +565,7 @@ void StoreBlock8Plain(const Value* values, uint8_t* out, int32_t stride)
     }
 }
 
-}  // namespace
+}   // namespace
 
 void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride)
 {
@@ -785,7 +785,8 @@ void jpeg_line_buffers_clear(jpeg_decoder* decoder)
             const uint32_t ks = decoder->component_scale[k] > 1 ? decoder->component_scale[k] : 1;
             rows = std::max(rows, decoder->mcu_height[k] / ks);
         }
-        std::memset(buffer.base, 128, std::min<uint64_t>(buffer.band_size, static_cast<uint64_t>(rows) * buffer.stride));
+        std::memset(buffer.base, 128,
+                    std::min<uint64_t>(buffer.band_size, static_cast<uint64_t>(rows) * buffer.stride));
     }
 }
 
@@ -928,7 +929,7 @@ void DoubleRow(const uint8_t* from, uint8_t* to, uint32_t count)
     }
 }
 
-}  // namespace
+}   // namespace
 
 void jpeg_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t, uint32_t width, uint32_t)
 {
@@ -992,8 +993,7 @@ void jpeg_upsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t, uint32_t 
     target->stride = stride;
 }
 
-void jpeg_upsample_hv(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
-                      uint32_t lines)
+void jpeg_upsample_hv(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width, uint32_t lines)
 {
     jpeg_upsample_h(source, target, h, v, width, lines);
     jpeg_upsample_v(target, target, h, v, width, lines);
@@ -1042,7 +1042,7 @@ uint32_t LostIntervals(uint8_t before, uint8_t after)
     return static_cast<uint32_t>((after & 7) - (before & 7) - 1) & 7u;
 }
 
-}  // namespace
+}   // namespace
 
 namespace {
 
@@ -1145,9 +1145,9 @@ struct ReducedPart {
     const HuffDecodeSpec* dc;
     const HuffDecodeSpec* ac;
     const int32_t* multiplier;
-    WordsTransform transform;  // null for the 1 x 1 one
-    SmallStore store;          // the 4 x 4 and 2 x 2 transforms' stores; null for the others
-    int32_t n;                 // samples a side of a stored block
+    WordsTransform transform;   // null for the 1 x 1 one
+    SmallStore store;           // the 4 x 4 and 2 x 2 transforms' stores; null for the others
+    int32_t n;                  // samples a side of a stored block
     uint32_t blocks_wide;
     uint32_t blocks_high;
 };
@@ -1185,9 +1185,13 @@ bool ReducedMcusApply(const jpeg_decoder* decoder, const WordsTransform* words, 
             store = &jpeg_store_block_small_sse2;
         }
 #endif
-        plan->parts[c] = ReducedPart{st->dc_specs[dc],        st->ac_specs[ac],           decoder->multipliers[c].values,
-                                     words[c],                store,
-                                     static_cast<int32_t>(8 / scale), decoder->mcu_width[c] / 8,
+        plan->parts[c] = ReducedPart{st->dc_specs[dc],
+                                     st->ac_specs[ac],
+                                     decoder->multipliers[c].values,
+                                     words[c],
+                                     store,
+                                     static_cast<int32_t>(8 / scale),
+                                     decoder->mcu_width[c] / 8,
                                      decoder->mcu_height[c] / 8};
     }
     plan->decode = dispatch_entry<dispatch_table_huff_decode_block_8x8>(dispatch_level.load(std::memory_order_relaxed));
@@ -1223,16 +1227,16 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
                     return false;
                 }
                 // The products wrap as the buffered decoder's do.
-                const auto dc = static_cast<int32_t>(static_cast<uint32_t>(values[0]) *
-                                                     static_cast<uint32_t>(part.multiplier[0]));
+                const auto dc =
+                    static_cast<int32_t>(static_cast<uint32_t>(values[0]) * static_cast<uint32_t>(part.multiplier[0]));
                 if (part.transform == nullptr) {
                     // The 1 x 1 transform of the dequantised DC value.
                     row[bx] = jpeg_range_sample(decoder->range_limit, dc >> 3);
                 } else if (n < 8 && st->huff_state->blockEnd <= 1) {
                     // No AC value: the 4 x 4 and 2 x 2 transforms give the flat DC result,
                     // (4 dc + 16) >> 5 wrapping as their lanes do, at every sample.
-                    const uint8_t sample = jpeg_range_limit_value(
-                        static_cast<int32_t>((static_cast<uint32_t>(dc) << 2) + 16u) >> 5);
+                    const uint8_t sample =
+                        jpeg_range_limit_value(static_cast<int32_t>((static_cast<uint32_t>(dc) << 2) + 16u) >> 5);
                     const uint32_t four = sample * 0x01010101u;
                     uint8_t* out = row + bx * n;
                     for (int32_t y = 0; y < n; ++y, out += plane.stride) {
@@ -1257,7 +1261,7 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_transform_body jpeg_fast_transform(jpeg_transform_body chosen)
 {
@@ -1521,8 +1525,7 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
         return status;
     }
     jpeg_setup_resample(decoder);
-    decoder->row_decoder =
-        decoder->frame_marker == 0xC2 ? &jpeg_decode_progressive_row : &jpeg_decode_sequential_row;
+    decoder->row_decoder = decoder->frame_marker == 0xC2 ? &jpeg_decode_progressive_row : &jpeg_decode_sequential_row;
     // As if RST7 had just been met, so that RST0 is the first one expected.
     decoder->end_of_scan_marker = 0xD7;
     decoder->mcus_to_skip = 0;

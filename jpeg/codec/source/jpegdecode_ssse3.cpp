@@ -21,9 +21,9 @@ __m128i Mask()
 {
     return _mm_setr_epi8(Pick(Group, 0, Plane), Pick(Group, 1, Plane), Pick(Group, 2, Plane), Pick(Group, 3, Plane),
                          Pick(Group, 4, Plane), Pick(Group, 5, Plane), Pick(Group, 6, Plane), Pick(Group, 7, Plane),
-                         Pick(Group, 8, Plane), Pick(Group, 9, Plane), Pick(Group, 10, Plane),
-                         Pick(Group, 11, Plane), Pick(Group, 12, Plane), Pick(Group, 13, Plane),
-                         Pick(Group, 14, Plane), Pick(Group, 15, Plane));
+                         Pick(Group, 8, Plane), Pick(Group, 9, Plane), Pick(Group, 10, Plane), Pick(Group, 11, Plane),
+                         Pick(Group, 12, Plane), Pick(Group, 13, Plane), Pick(Group, 14, Plane),
+                         Pick(Group, 15, Plane));
 }
 
 template <int Group>
@@ -33,7 +33,7 @@ __m128i Group3(__m128i a, __m128i b, __m128i c)
                         _mm_shuffle_epi8(c, Mask<Group, 2>()));
 }
 
-}  // namespace
+}   // namespace
 
 uint32_t jpeg_interleave3_ssse3(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* line, uint32_t width)
 {

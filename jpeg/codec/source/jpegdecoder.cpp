@@ -227,18 +227,14 @@ int32_t SettleColor(int32_t requested, int32_t components, bool lossless)
     }
     switch (components) {
     case 1:
-        return requested == JPEG_COLOR_LAB_ITU || requested == JPEG_COLOR_LAB_ICC ? JPEG_COLOR_LSTAR
-                                                                                  : JPEG_COLOR_GREY;
-    case 3:
-        return three;
-    case 4:
-        return JPEG_COLOR_CMYK;
-    default:
-        return 0;
+        return requested == JPEG_COLOR_LAB_ITU || requested == JPEG_COLOR_LAB_ICC ? JPEG_COLOR_LSTAR : JPEG_COLOR_GREY;
+    case 3: return three;
+    case 4: return JPEG_COLOR_CMYK;
+    default: return 0;
     }
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_read_header(jpeg_decoder* decoder, int32_t requested_color, uint32_t stream_length,
                              const jpeg_decoder* donor)
@@ -289,9 +285,8 @@ jpeg_status jpeg_read_header(jpeg_decoder* decoder, int32_t requested_color, uin
     decoder->output_color = decoder->selected_component < 0 ? decoder->image_color : JPEG_COLOR_GREY;
 
     const int64_t position = jpeg_src_tell(decoder);
-    const int64_t used = position >= decoder->header_start && decoder->header_start >= 0
-                             ? position - decoder->header_start
-                             : 0;
+    const int64_t used =
+        position >= decoder->header_start && decoder->header_start >= 0 ? position - decoder->header_start : 0;
     decoder->bytes_left = used < stream_length ? static_cast<uint32_t>(stream_length - used) : 0;
     decoder->state = 1;
     return status;
@@ -415,12 +410,9 @@ uint32_t jpeg_sampling_code(const jpeg_decoder* decoder)
 {
     auto byte = [decoder](int i) { return static_cast<uint32_t>(decoder->frame_h[i] << 4 | decoder->frame_v[i]); };
     switch (decoder->component_count) {
-    case 3:
-        return byte(0) << 16 | byte(1) << 8 | byte(2);
-    case 4:
-        return byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
-    default:
-        return 0x111111;
+    case 3: return byte(0) << 16 | byte(1) << 8 | byte(2);
+    case 4: return byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+    default: return 0x111111;
     }
 }
 
@@ -431,16 +423,12 @@ int32_t jpeg_color_code_channels(int32_t color)
     case JPEG_COLOR_YCBCR:
     case JPEG_COLOR_LAB_ITU:
     case JPEG_COLOR_CMY:
-    case JPEG_COLOR_LAB_ICC:
-        return 3;
+    case JPEG_COLOR_LAB_ICC: return 3;
     case JPEG_COLOR_GREY:
     case JPEG_COLOR_GREY_REVERSED:
-    case JPEG_COLOR_LSTAR:
-        return 1;
-    case JPEG_COLOR_CMYK:
-        return 4;
-    default:
-        return 0;
+    case JPEG_COLOR_LSTAR: return 1;
+    case JPEG_COLOR_CMYK: return 4;
+    default: return 0;
     }
 }
 

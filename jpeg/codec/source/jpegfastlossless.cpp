@@ -116,8 +116,7 @@ void Suspend(const Reader& reader, jpeg_fast_tables* block)
 }
 
 template <int Predictor>
-int32_t PredictedRow(Reader& reader, const jpeg_fast_table& t, const uint16_t* above, uint16_t* out,
-                     int32_t samples)
+int32_t PredictedRow(Reader& reader, const jpeg_fast_table& t, const uint16_t* above, uint16_t* out, int32_t samples)
 {
     uint16_t d = 0;
     if (!Decode(reader, t, &d)) {
@@ -138,7 +137,7 @@ int32_t PredictedRow(Reader& reader, const jpeg_fast_table& t, const uint16_t* a
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 uint64_t jpeg_fast_tables_size(int32_t count, const uint32_t* symbol_counts)
 {
@@ -286,8 +285,8 @@ int32_t jpeg_fast_lossless_diffs(int32_t samples, int32_t table, jpeg_fast_table
     return 0;
 }
 
-int32_t jpeg_fast_lossless_row_predicted(int32_t samples, int32_t table, jpeg_fast_tables* block,
-                                         const uint16_t* above, uint16_t* out, int32_t predictor)
+int32_t jpeg_fast_lossless_row_predicted(int32_t samples, int32_t table, jpeg_fast_tables* block, const uint16_t* above,
+                                         uint16_t* out, int32_t predictor)
 {
     const jpeg_fast_table& t = *block->tables[table];
     Reader reader{block->position};

@@ -39,7 +39,7 @@ int32_t CheckTable(const uint8_t counts[16], const uint8_t* values, int32_t symb
     return total;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_build_code_table(jpeg_decoder* decoder, const uint8_t counts[16], const uint8_t* values,
                                   int32_t symbol_bound, jpeg_huff_code** codes)
@@ -50,8 +50,8 @@ jpeg_status jpeg_build_code_table(jpeg_decoder* decoder, const uint8_t counts[16
     if (total < 0) {
         return total;
     }
-    auto* table = static_cast<jpeg_huff_code*>(
-        jpeg_calloc(decoder, static_cast<uint32_t>(symbol_bound), sizeof(jpeg_huff_code)));
+    auto* table =
+        static_cast<jpeg_huff_code*>(jpeg_calloc(decoder, static_cast<uint32_t>(symbol_bound), sizeof(jpeg_huff_code)));
     if (table == nullptr) {
         return JPEG_ERR_MEMORY;
     }
@@ -148,8 +148,7 @@ jpeg_status jpeg_build_lookahead(jpeg_decoder* decoder, jpeg_huff_table* table, 
             current_length = length;
             current_symbol = entries[index].symbol;
             base = index;
-        } else if (length == 0 && current_length > 0 &&
-                   (index & (~0u << (width - current_length))) == base) {
+        } else if (length == 0 && current_length > 0 && (index & (~0u << (width - current_length))) == base) {
             entries[index] = jpeg_huff_lookahead{current_length, current_symbol};
         }
     }
@@ -244,8 +243,8 @@ jpeg_status CopySlots(jpeg_decoder* decoder, const jpeg_huff_table* from, int32_
     if (count <= 0) {
         return JPEG_OK;
     }
-    auto* copy = static_cast<jpeg_huff_table*>(jpeg_calloc(decoder, static_cast<uint32_t>(count),
-                                                           sizeof(jpeg_huff_table)));
+    auto* copy =
+        static_cast<jpeg_huff_table*>(jpeg_calloc(decoder, static_cast<uint32_t>(count), sizeof(jpeg_huff_table)));
     if (copy == nullptr) {
         return JPEG_ERR_MEMORY;
     }
@@ -253,8 +252,8 @@ jpeg_status CopySlots(jpeg_decoder* decoder, const jpeg_huff_table* from, int32_
         if (from[i].counts == nullptr) {
             continue;
         }
-        const jpeg_status status = DeriveHuffDecodeTable(decoder, &copy[i], from[i].counts, from[i].values,
-                                                         from[i].symbol_bound);
+        const jpeg_status status =
+            DeriveHuffDecodeTable(decoder, &copy[i], from[i].counts, from[i].values, from[i].symbol_bound);
         if (status < 1) {
             for (int32_t j = 0; j <= i; ++j) {
                 jpeg_huff_table_release(decoder, &copy[j]);
@@ -267,7 +266,7 @@ jpeg_status CopySlots(jpeg_decoder* decoder, const jpeg_huff_table* from, int32_
     return JPEG_OK;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_own_huff_tables(jpeg_decoder* decoder)
 {

@@ -114,7 +114,7 @@ u32 Reduce2(u32 i1, u32 i3, u32 i5, u32 i7)
     return i1 * 29692u + i3 * U(-10426) + i5 * 6967u + i7 * U(-5906);
 }
 
-}  // namespace
+}   // namespace
 
 void jpeg_idct_8x8_fast(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
 {

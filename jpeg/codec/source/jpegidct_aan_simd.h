@@ -22,7 +22,7 @@
     Transpose4(right[4], right[5], right[6], right[7]);
     Transpose4(left[4], left[5], left[6], left[7]);
     Transpose4(right[0], right[1], right[2], right[3]);
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 4; ++k) {
         const __m128i swap = left[4 + k];
         left[4 + k] = right[k];
@@ -34,7 +34,7 @@ void Aan8x8(int32_t* block, const int32_t* multiplier)
 {
     __m128i left[8];
     __m128i right[8];
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         left[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
         right[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k + 4));
@@ -49,10 +49,9 @@ void Aan8x8(int32_t* block, const int32_t* multiplier)
     Pass(left);
     Pass(right);
     Transpose8(left, right);
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), _mm_srai_epi32(left[k], 13));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k + 4), _mm_srai_epi32(right[k], 13));
     }
 }
-

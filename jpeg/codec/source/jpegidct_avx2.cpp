@@ -59,13 +59,12 @@ using Wide = __m256i;
 
 #include "jpegidct_reduced_simd.h"
 
-}  // namespace
+}   // namespace
 
 namespace {
 
 // The rows in `rows` (a bit each) times their multipliers, wrapping; the others zero.
-[[gnu::always_inline]] inline void LoadWords(const int16_t* words, const int32_t* multiplier, Wide* out,
-                                             uint32_t rows)
+[[gnu::always_inline]] inline void LoadWords(const int16_t* words, const int32_t* multiplier, Wide* out, uint32_t rows)
 {
 #pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
@@ -119,7 +118,7 @@ namespace {
     }
 }
 
-}  // namespace
+}   // namespace
 
 void jpeg_idct_8x8_fast_avx2(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
 {

@@ -44,7 +44,7 @@ template <class V>
     const V flat = Flat(Or(Or(Or(rows[1], rows[2]), Or(rows[3], rows[5])), Or(rows[6], rows[7])));
     const V dc = Shl(rows[0], 2);
     const V round = Splat(dc, 2048);
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 4; ++k) {
         out[k] = Blend(Sra(Add(out[k], round), 12), dc, flat);
     }
@@ -61,12 +61,12 @@ template <class V>
     const __m128i flat = Flat(Or(Or(Or(low[1], low[2]), Or(low[3], high[1])), Or(high[2], high[3])));
     const __m128i dc = Sra(Add(low[0], _mm_set1_epi32(16)), 5);
     const __m128i round = _mm_set1_epi32(262144);
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 4; ++k) {
         out[k] = Blend(Sra(Add(out[k], round), 19), dc, flat);
     }
     Transpose4(out[0], out[1], out[2], out[3]);
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t r = 0; r < 4; ++r) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), out[r]);
     }
@@ -97,8 +97,7 @@ template <class V>
     const __m128i flat = Flat(Or(Or(c01, c23), Or(c45, c67)));
     const __m128i dc = Sra(Add(c0, _mm_set1_epi32(16)), 5);
     const __m128i a = Add(Shl(c0, 15), _mm_set1_epi32(524288));
-    const __m128i p =
-        Add(Add(Mul(c01, 29692), Mul(c23, -10426)), Add(Mul(c45, 6967), Mul(c67, -5906)));
+    const __m128i p = Add(Add(Mul(c01, 29692), Mul(c23, -10426)), Add(Mul(c45, 6967), Mul(c67, -5906)));
     const __m128i out0 = Blend(Sra(Add(a, p), 20), dc, flat);
     const __m128i out1 = Blend(Sra(Sub(a, p), 20), dc, flat);
     const __m128i rows = _mm_unpackhi_epi32(out0, out1);

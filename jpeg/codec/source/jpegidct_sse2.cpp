@@ -20,7 +20,7 @@ namespace {
 
 #include "jpegidct_aan_simd.h"
 
-}  // namespace
+}   // namespace
 
 void jpeg_idct_8x8_fast_sse2(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
 {

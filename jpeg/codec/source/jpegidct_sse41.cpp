@@ -15,7 +15,7 @@ namespace {
 
 #include "jpegidct_aan_simd.h"
 
-}  // namespace
+}   // namespace
 
 void jpeg_idct_8x8_fast_sse41(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
 {
@@ -57,7 +57,7 @@ using Vector = __m128i;
 
 void LoadBlock(const int32_t* block, Vector* left, Vector* right)
 {
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         left[k] = _mm_loadu_si128(reinterpret_cast<const Vector*>(block + 8 * k));
         right[k] = _mm_loadu_si128(reinterpret_cast<const Vector*>(block + 8 * k + 4));
@@ -69,7 +69,7 @@ void LoadBlock(const int32_t* block, Vector* left, Vector* right)
 [[gnu::always_inline]] inline void LoadWords(const int16_t* words, const int32_t* multiplier, Vector* left,
                                              Vector* right, uint32_t rows)
 {
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         if ((rows >> k & 1) == 0) {
             left[k] = _mm_setzero_si128();
@@ -84,7 +84,7 @@ void LoadBlock(const int32_t* block, Vector* left, Vector* right)
     }
 }
 
-}  // namespace
+}   // namespace
 
 void jpeg_idct_4x4_sse41(jpeg_decoder*, jpeg_block_entry* entry, int32_t)
 {
@@ -122,11 +122,11 @@ void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int
 {
     // All loads first: out may overlay words.
     Vector w[8];
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         w[k] = _mm_loadu_si128(reinterpret_cast<const Vector*>(words + 8 * k));
     }
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (int32_t k = 0; k < 8; ++k) {
         const Vector m0 = _mm_loadu_si128(reinterpret_cast<const Vector*>(multiplier + 8 * k));
         const Vector m1 = _mm_loadu_si128(reinterpret_cast<const Vector*>(multiplier + 8 * k + 4));

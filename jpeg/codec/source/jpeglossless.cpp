@@ -36,7 +36,7 @@ uint32_t PointTransform(const jpeg_decoder* decoder)
     return jpeg_rec_al(decoder);
 }
 
-}  // namespace
+}   // namespace
 
 // Three rows of 16-bit samples per component: differences, previous row, current row; and the
 // row output routine by component count and sample size.
@@ -130,8 +130,7 @@ int32_t UnitComponent(const jpeg_decoder* decoder, int32_t component)
 // Zeros behind the data, then the row from the block's position; false when the row could not
 // be decoded within the data, or an earlier row of the interval failed. With `first_row`, the
 // 16-bit predictor-1 loop; with `above`, the row is reconstructed from it as it is decoded.
-bool FastRow(jpeg_decoder* decoder, int32_t component, uint16_t* out, int32_t* first_row,
-             const uint16_t* above)
+bool FastRow(jpeg_decoder* decoder, int32_t component, uint16_t* out, int32_t* first_row, const uint16_t* above)
 {
     jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
     jpeg_fast_tables* block = st->lossless_table;
@@ -147,11 +146,11 @@ bool FastRow(jpeg_decoder* decoder, int32_t component, uint16_t* out, int32_t* f
     }
     *jpeg_fast_tables_position(block) = st->current;
     const auto slot = static_cast<int32_t>(jpeg_rec_dc_selectors(decoder)[component]);
-    const int32_t result = first_row != nullptr ? jpeg_fast_lossless_row_p1(x, slot, block, out, first_row)
-                           : above != nullptr
-                               ? jpeg_fast_lossless_row_predicted(x, slot, block, above, out,
-                                                                  static_cast<int32_t>(jpeg_rec_ss(decoder)))
-                               : jpeg_fast_lossless_diffs(x, slot, block, out);
+    const int32_t result =
+        first_row != nullptr ? jpeg_fast_lossless_row_p1(x, slot, block, out, first_row)
+        : above != nullptr
+            ? jpeg_fast_lossless_row_predicted(x, slot, block, above, out, static_cast<int32_t>(jpeg_rec_ss(decoder)))
+            : jpeg_fast_lossless_diffs(x, slot, block, out);
     const uint8_t* at = block->position;
     if (result != 0 || at > end || (at == end && block->bit_position > 0)) {
         // The bit position inside the interval is lost: the rest waits for the restart.
@@ -165,7 +164,7 @@ bool FastRow(jpeg_decoder* decoder, int32_t component, uint16_t* out, int32_t* f
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_direct_decode_row_fast(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component)
 {
@@ -321,8 +320,7 @@ jpeg_status jpeg_direct_build_lossless_table(jpeg_decoder* decoder)
         counts[i] = slot_counts;
     }
     jpeg_free(decoder, st->lossless_table);
-    st->lossless_table =
-        static_cast<jpeg_fast_tables*>(jpeg_calloc(decoder, 1, jpeg_fast_tables_size(count, totals)));
+    st->lossless_table = static_cast<jpeg_fast_tables*>(jpeg_calloc(decoder, 1, jpeg_fast_tables_size(count, totals)));
     if (st->lossless_table == nullptr) {
         return JPEG_ERR_MEMORY;
     }
@@ -429,7 +427,7 @@ const uint16_t* OutputRow(const jpeg_decoder* decoder, int32_t c)
     return reinterpret_cast<const uint16_t*>(decoder->line_buffers[c].second_row);
 }
 
-}  // namespace
+}   // namespace
 
 // ---- row output: the newest row of each component, shifted back by the point transform ----
 

@@ -16,8 +16,7 @@ bool DecodeMode(const jpeg_decoder* decoder)
 // The built-in memory source read in place, without a call per byte; null for any other source.
 jpeg_mem_source* Memory(const jpeg_decoder* decoder)
 {
-    return decoder->get_byte == &jpeg_mem_get_byte ? static_cast<jpeg_mem_source*>(decoder->source_handle)
-                                                   : nullptr;
+    return decoder->get_byte == &jpeg_mem_get_byte ? static_cast<jpeg_mem_source*>(decoder->source_handle) : nullptr;
 }
 
 size_t MemoryLeft(const jpeg_mem_source* memory)
@@ -157,7 +156,7 @@ bool IsSofMarker(int32_t code)
     return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
 }
 
-}  // namespace
+}   // namespace
 
 int32_t jpeg_input_byte(jpeg_decoder* decoder)
 {
@@ -224,7 +223,7 @@ int32_t Found(jpeg_decoder* decoder, int32_t code)
     return code;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_next_marker(jpeg_decoder* decoder)
 {
@@ -590,7 +589,8 @@ jpeg_status jpeg_read_dqt(jpeg_decoder* decoder)
             const int32_t rest = length - 2 - 65 * (t + 1);
             return InSkip(decoder, static_cast<uint32_t>(rest));
         }
-        const jpeg_status grown = GrowSlots(decoder, decoder->quant_tables, decoder->quant_count, decoder->quant_capacity, tq);
+        const jpeg_status grown =
+            GrowSlots(decoder, decoder->quant_tables, decoder->quant_count, decoder->quant_capacity, tq);
         if (grown < 1) {
             return grown;
         }

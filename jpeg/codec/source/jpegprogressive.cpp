@@ -167,10 +167,7 @@ public:
 
     // Tops up early, while plain bytes follow, so that a symbol and its extra bits usually need
     // no further test; padding still waits until bits are needed. False after a failure.
-    bool Prime()
-    {
-        return count_ >= 32 || Top();
-    }
+    bool Prime() { return count_ >= 32 || Top(); }
 
     // One bit: 0, 1, or -1 after a failure.
     int32_t Bit()
@@ -235,7 +232,7 @@ inline bool DcDifference(jpeg_decoder* decoder, Reader& reader, const jpeg_huff_
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_bits_pad(jpeg_decoder* decoder)
 {
@@ -339,7 +336,7 @@ jpeg_status SequentialAc(jpeg_decoder* decoder, Reader& reader, const jpeg_huff_
     return decoder->entropy_status;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_decode_block_baseline(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
@@ -414,7 +411,7 @@ uint64_t Band(int32_t first, int32_t last)
     return first > last ? 0 : (~0ull << first) & (~0ull >> (63 - last));
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_decode_ac_first(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
@@ -488,7 +485,8 @@ inline bool Correct(Reader& reader, int32_t* block, const uint8_t* natural, uint
             return false;
         }
         if (bit != 0 && (*coefficient & p1) == 0) {
-            *coefficient = Wrap(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(*coefficient >= 0 ? p1 : m1));
+            *coefficient =
+                Wrap(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(*coefficient >= 0 ? p1 : m1));
         }
     }
     return true;
@@ -565,7 +563,7 @@ jpeg_status RefineBlock(jpeg_decoder* decoder, const jpeg_huff_table* ac, int32_
     return decoder->entropy_status;
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_decode_ac_refine(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
@@ -696,14 +694,15 @@ jpeg_status WalkScan(jpeg_decoder* decoder)
 void FlatBlock(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
 {
     int32_t* block = entry->coefficients;
-    const uint32_t dc = static_cast<uint32_t>(block[0]) * static_cast<uint32_t>(decoder->multipliers[component].values[0]);
+    const uint32_t dc =
+        static_cast<uint32_t>(block[0]) * static_cast<uint32_t>(decoder->multipliers[component].values[0]);
     const int32_t value = Wrap(dc) >> 13;
     for (int32_t k = 0; k < 64; ++k) {
         block[k] = value;
     }
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_decode_progressive_scans(jpeg_decoder* decoder)
 {
@@ -763,8 +762,8 @@ jpeg_status jpeg_decode_progressive_row(jpeg_decoder* decoder)
             at[c].width = decoder->mcu_width[c];
             at[c].height = decoder->mcu_height[c];
             at[c].stride = static_cast<int32_t>(buffer.stride);
-            at[c].samples = buffer.base != nullptr ? buffer.base + static_cast<ptrdiff_t>(mcu) * decoder->mcu_width[c]
-                                                   : nullptr;
+            at[c].samples =
+                buffer.base != nullptr ? buffer.base + static_cast<ptrdiff_t>(mcu) * decoder->mcu_width[c] : nullptr;
         }
         decoder->output_blocks(at, decoder, first);
         decoder->block_index += static_cast<int32_t>(decoder->blocks_per_mcu);

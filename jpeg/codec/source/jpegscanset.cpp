@@ -41,7 +41,7 @@ uint64_t ComponentBlockRows(const jpeg_decoder* sub, int32_t c)
     return (lines * sub->frame_v[c] + 8 * vmax - 1) / (8 * vmax);
 }
 
-}  // namespace
+}   // namespace
 
 jpeg_status jpeg_decode_component_scan_row(jpeg_decoder* sub)
 {

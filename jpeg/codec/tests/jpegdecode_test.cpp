@@ -45,7 +45,7 @@ void CodecUp()
     jpeg_range_table_create(nullptr, nullptr);
 }
 
-}  // namespace
+}   // namespace
 
 TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
 {
@@ -58,10 +58,10 @@ TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
         bool optimize;
     };
     const Case cases[] = {
-        {"grey", 1, {0x11, 0, 0}, false, 0, false},     {"420", 3, {0x22, 0x11, 0x11}, false, 0, false},
-        {"422", 3, {0x21, 0x11, 0x11}, false, 0, false}, {"444", 3, {0x11, 0x11, 0x11}, false, 0, false},
-        {"411", 3, {0x41, 0x11, 0x11}, false, 0, false}, {"1x2", 3, {0x12, 0x11, 0x11}, false, 0, false},
-        {"rgb", 3, {0x11, 0x11, 0x11}, true, 0, false},  {"restart", 3, {0x22, 0x11, 0x11}, false, 3, false},
+        {"grey", 1, {0x11, 0, 0}, false, 0, false},          {"420", 3, {0x22, 0x11, 0x11}, false, 0, false},
+        {"422", 3, {0x21, 0x11, 0x11}, false, 0, false},     {"444", 3, {0x11, 0x11, 0x11}, false, 0, false},
+        {"411", 3, {0x41, 0x11, 0x11}, false, 0, false},     {"1x2", 3, {0x12, 0x11, 0x11}, false, 0, false},
+        {"rgb", 3, {0x11, 0x11, 0x11}, true, 0, false},      {"restart", 3, {0x22, 0x11, 0x11}, false, 3, false},
         {"optimize", 3, {0x21, 0x11, 0x11}, false, 0, true}, {"cmyk", 4, {0x11, 0x11, 0x11}, false, 0, false},
     };
     const int sizes[3][2] = {{1, 1}, {33, 17}, {1023, 769}};
@@ -141,9 +141,9 @@ TEST(DecodeRangeLimit, EveryOutputMapsAsTheTableSaysAndNeverOutsideIt)
     ASSERT_GE(jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr), 1);
     ASSERT_EQ(jpeg_start_decode(decoder), JPEG_OK);
     const int32_t* base = decoder->range_limit;
-    const std::pair<int32_t, int> cases[] = {{-129, 0},  {-128, 0},  {0, 128}, {127, 255}, {128, 255}, {639, 255},
-                                             {640, 0},   {768, 0},   {-512, 0}, {-5000, 0}, {5000, 0},
-                                             {-32768, 0}, {32767, 0}, {1407, 0}, {-640, 0}};
+    const std::pair<int32_t, int> cases[] = {{-129, 0},  {-128, 0},   {0, 128},   {127, 255}, {128, 255},
+                                             {639, 255}, {640, 0},    {768, 0},   {-512, 0},  {-5000, 0},
+                                             {5000, 0},  {-32768, 0}, {32767, 0}, {1407, 0},  {-640, 0}};
     for (const auto& [value, expected] : cases) {
         EXPECT_EQ(jpeg_range_sample(base, value), expected) << value;
     }
@@ -241,7 +241,7 @@ void ExpectMcus(const Decoded& got, const Decoded& undamaged, int grey_from, int
     }
 }
 
-}  // namespace
+}   // namespace
 
 TEST(DecodeRestarts, ResynchronisationSkipsTheLostIntervals)
 {
@@ -331,7 +331,7 @@ Bytes SixteenBitQuant(const Bytes& bytes)
     return out;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(DecodeStates, WrongStatesAndRefusedFrames)
 {
@@ -495,7 +495,7 @@ void DecodeThenCheck(const Bytes& bytes, Check check)
     jpeg_decoder_destroy(decoder);
 }
 
-}  // namespace
+}   // namespace
 
 // The direct path's view of the record after whole decodes, against the streams' own segments
 // as the kernel tests' parser reads them: frame, scan, Huffman and quantisation tables of a
@@ -682,7 +682,7 @@ std::vector<const void*> TablePointers(const jpeg_decoder* donor)
     return pointers;
 }
 
-}  // namespace
+}   // namespace
 
 // Decoders with allocators of their own borrow one tables-only stream's tables, one after another
 // and from eight threads at once, on the direct path, at reduced size and progressive: each

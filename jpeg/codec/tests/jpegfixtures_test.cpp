@@ -41,7 +41,7 @@ bool Has(const std::string& text, const char* part)
     return text.find(part) != std::string::npos;
 }
 
-}  // namespace
+}   // namespace
 
 // Every stream that cjpeg and dcmcjpeg wrote reads as rdjpgcom reads its frame, and the set-up
 // steps after the header accept it.
@@ -54,7 +54,8 @@ TEST(Fixtures, FramesReadAsLibjpegTurboReadsThem)
         const Bytes bytes = ReadWholeFile(std::string(JPEG_TEST_DATA_DIR) + "/" + row.file);
         TestHeap heap;
         jpeg_decoder* decoder = OpenBytes(bytes, &heap);
-        const jpeg_status status = jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr);
+        const jpeg_status status =
+            jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(bytes.size()), nullptr);
         EXPECT_GE(status, 1);
         EXPECT_EQ(jpeg_width(decoder), row.width);
         EXPECT_EQ(jpeg_height(decoder), row.height);
@@ -107,8 +108,8 @@ TEST(Fixtures, FramesReadAsLibjpegTurboReadsThem)
         }
         EXPECT_EQ(jpeg_setup_mcu_geometry(decoder), JPEG_OK);
         const uint64_t blocks = row.process == "Lossless" ? static_cast<uint64_t>(row.components)
-                                : row.components == 1  ? 1
-                                                       : decoder->blocks_per_mcu;
+                                : row.components == 1     ? 1
+                                                          : decoder->blocks_per_mcu;
         const uint64_t entries = jpeg_is_progressive(decoder)
                                      ? blocks * static_cast<uint64_t>(decoder->mcus_per_row) * decoder->mcu_rows
                                      : blocks;

@@ -85,7 +85,7 @@ Bytes Jfif(uint8_t units, uint16_t x, uint16_t y)
     return App(0xE0, payload);
 }
 
-}  // namespace
+}   // namespace
 
 // Streams that break the format, each refused with its own status (or read, where the variant
 // is allowed), without reading past the input.
@@ -314,7 +314,6 @@ TEST(Segments, SegmentsOf32KiBAndMoreReadWhole)
     Read interval(Stream(0xC0, 8, 8, 8, kGrey, dri));
     EXPECT_EQ(interval.status, JPEG_OK);
     EXPECT_EQ(interval.decoder->restart_interval, 65535u);
-
 }
 
 TEST(Segments, NumberOfLinesFromDnl)
@@ -476,7 +475,7 @@ int64_t CallerSeek(void* user, int64_t position)
     return static_cast<int64_t>(self->position);
 }
 
-}  // namespace
+}   // namespace
 
 TEST(Header, CallerSourceAndStreamBudget)
 {
@@ -547,7 +546,7 @@ TEST(Scan, SeparateScansAndDecodeModeReaders)
     EXPECT_EQ(decoder->scan_set->first_selectors[1], 2u);
     EXPECT_EQ(jpeg_next_scan(decoder), JPEG_OK);
     EXPECT_EQ(decoder->scan_set->count, 3u);
-    EXPECT_EQ(jpeg_next_scan(decoder), JPEG_ERR_SYNTAX);   // every place of the set is used
+    EXPECT_EQ(jpeg_next_scan(decoder), JPEG_ERR_SYNTAX);              // every place of the set is used
     EXPECT_EQ(jpeg_read_scan_end_marker(decoder), JPEG_ERR_SYNTAX);   // 0x66 is not a marker
     EXPECT_EQ(jpeg_find_marker(decoder), 0xD9);
     EXPECT_EQ(jpeg_find_marker(decoder), JPEG_ERR_END_OF_INPUT);

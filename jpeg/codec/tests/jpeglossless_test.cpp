@@ -62,7 +62,9 @@ Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows
     }
     const std::map<int, TestCode> codes = canonical_codes(table);
     const int32_t n = image.components;
-    auto at = [&](int32_t x, int32_t y, int32_t c) { return image.samples[(static_cast<size_t>(y) * image.width + x) * n + c]; };
+    auto at = [&](int32_t x, int32_t y, int32_t c) {
+        return image.samples[(static_cast<size_t>(y) * image.width + x) * n + c];
+    };
     std::vector<std::vector<int32_t>> scan_sets;
     if (scans.empty()) {
         std::vector<int32_t> every;
@@ -96,7 +98,7 @@ Bytes WriteLossless(const LosslessImage& image, const Table& table, int32_t rows
             }
             for (int32_t x = 0; x < image.width; ++x) {
                 for (const int32_t c : components) {
-                    const uint32_t prediction = x > 0 ? at(x - 1, y, c)
+                    const uint32_t prediction = x > 0              ? at(x - 1, y, c)
                                                 : interval_row > 0 ? at(0, y - 1, c)
                                                                    : 1u << (image.precision - 1);
                     const auto d = static_cast<uint16_t>(at(x, y, c) - prediction);
@@ -145,9 +147,11 @@ Bytes AsBytes(const LosslessImage& image)
 int Category(uint16_t difference)
 {
     const int value = int16_t(difference);
-    if (value == -32768) return 16;
+    if (value == -32768)
+        return 16;
     int size = 0;
-    for (int a = value < 0 ? -value : value; a != 0; a >>= 1) ++size;
+    for (int a = value < 0 ? -value : value; a != 0; a >>= 1)
+        ++size;
     return size;
 }
 
@@ -168,12 +172,14 @@ Bytes EncodeLossless(int level, const LosslessImage& img, int predictor)
                       kernel_ok);
     }
     std::vector<int32_t> counts(257, 0);
-    for (uint16_t d : diffs) ++counts[size_t(Category(d))];
+    for (uint16_t d : diffs)
+        ++counts[size_t(Category(d))];
     uint8_t bits[16];
     uint8_t values[256];
     EXPECT_EQ(dispatch_entry<dispatch_table_generate_huff_table>(level)(counts.data(), bits, values), kernel_ok);
     int total = 0;
-    for (uint8_t n : bits) total += n;
+    for (uint8_t n : bits)
+        total += n;
     HuffEncodeSpec spec;
     EXPECT_EQ(dispatch_entry<dispatch_table_huff_encode_spec_init>(level)(bits, values, &spec), kernel_ok);
     const HuffEncodeSpec* specs[1] = {&spec};
@@ -219,14 +225,13 @@ Paths PathsOf(const Bytes& bytes)
                  decoder->decode_row_unit,
                  decoder->single_row_lossless,
                  decoder->direct->predictions == &decoder->dc_pred[0],
-                 decoder->restart == &jpeg_direct_restart_lossless &&
-                     decoder->reconstruct == &jpeg_direct_reconstruct};
+                 decoder->restart == &jpeg_direct_restart_lossless && decoder->reconstruct == &jpeg_direct_reconstruct};
     }
     jpeg_decoder_destroy(decoder);
     return paths;
 }
 
-}  // namespace
+}   // namespace
 
 // Every lossless stream that dcmcjpeg wrote: the samples dcmdjpeg (and, where it takes the file,
 // gdcmconv) decodes, including the point transform's left shift; 8-bit streams as bytes.
@@ -373,9 +378,13 @@ TEST(JpegLossless, WrittenStreamsRoundTrip)
 // category-16 difference); 0xFF data bytes come stuffed; rows end inside bytes.
 TEST(JpegLossless, FastLoopEdges)
 {
-    LosslessImage image{5, 3, 1, 16, {32768, 0, 0xFFFF, 0x7FFF, 0xFFFF,  //
-                                      32770, 2, 0xFFFF, 0, 0xFFFF,      //
-                                      2, 32770, 1, 0xFFFE, 0x7FFE}};
+    LosslessImage image{5,
+                        3,
+                        1,
+                        16,
+                        {32768, 0, 0xFFFF, 0x7FFF, 0xFFFF,   //
+                         32770, 2, 0xFFFF, 0, 0xFFFF,        //
+                         2, 32770, 1, 0xFFFE, 0x7FFE}};
     const Bytes bytes = WriteLossless(image, kWideTable);
     bool stuffed = false;
     for (size_t i = 0; i + 1 < bytes.size(); ++i) {
@@ -451,7 +460,8 @@ TEST(JpegLossless, KernelEncodedFilesGiveTheirSamplesBackHereAndInDcmdjpeg)
     std::vector<LosslessImage> images;
     for (int p : {8, 12, 16}) {
         LosslessImage img{41, 13, 1, p, std::vector<uint16_t>(41 * 13)};
-        for (auto& v : img.samples) v = uint16_t(rng() & ((1u << p) - 1));
+        for (auto& v : img.samples)
+            v = uint16_t(rng() & ((1u << p) - 1));
         images.push_back(img);
     }
     LosslessImage gradient{41, 13, 1, 16, std::vector<uint16_t>(41 * 13)};
@@ -474,7 +484,8 @@ TEST(JpegLossless, KernelEncodedFilesGiveTheirSamplesBackHereAndInDcmdjpeg)
                 SCOPED_TRACE(level);
                 const Bytes file = EncodeLossless(level, images[i], predictor);
                 EXPECT_EQ(DecodeAll(file).pixels, want);
-                if (level == 0) first = file;
+                if (level == 0)
+                    first = file;
             }
             const std::string name = std::string(dir) + "/" + std::to_string(i) + "_" + std::to_string(predictor);
             FILE* f = std::fopen((name + ".jpg").c_str(), "wb");

@@ -65,8 +65,8 @@ std::vector<uint8_t> PeerEncodeBaseline(const PeerOptions& o, const std::vector<
     }
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(pixels.data()) +
-                       static_cast<size_t>(cinfo.next_scanline) * o.width * o.components;
+        JSAMPROW row =
+            const_cast<uint8_t*>(pixels.data()) + static_cast<size_t>(cinfo.next_scanline) * o.width * o.components;
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -114,7 +114,7 @@ void DecodeScaledInto(const std::vector<uint8_t>& stream, int denominator, std::
     jpeg_destroy_decompress(&cinfo);
 }
 
-}  // namespace
+}   // namespace
 
 void PeerDecodeInto(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out)
 {
@@ -136,8 +136,8 @@ std::vector<std::vector<int16_t>> PeerReadCoefficients(const std::vector<uint8_t
     for (int c = 0; c < cinfo.num_components; ++c) {
         const jpeg_component_info& info = cinfo.comp_info[c];
         for (JDIMENSION by = 0; by < info.height_in_blocks; ++by) {
-            JBLOCKARRAY row = (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo), arrays[c], by, 1,
-                                                               FALSE);
+            JBLOCKARRAY row =
+                (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo), arrays[c], by, 1, FALSE);
             for (JDIMENSION bx = 0; bx < info.width_in_blocks; ++bx) {
                 out[c].insert(out[c].end(), row[0][bx], row[0][bx] + 64);
             }
@@ -165,8 +165,8 @@ void PeerTurboDestroy(void* handle)
     tjDestroy(static_cast<tjhandle>(handle));
 }
 
-void PeerDecodeTurbo(void* handle, const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, int width,
-                     int height, int channels)
+void PeerDecodeTurbo(void* handle, const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, int width, int height,
+                     int channels)
 {
     out.resize(static_cast<size_t>(width) * height * channels);
     tjDecompress2(static_cast<tjhandle>(handle), stream.data(), static_cast<unsigned long>(stream.size()), out.data(),

@@ -11,12 +11,12 @@ struct PeerOptions {
     int height = 17;
     int components = 3;
     uint8_t sampling[3] = {0x22, 0x11, 0x11};
-    bool rgb = false;        // coded in RGB (cjpeg -rgb)
-    int restart_mcus = 0;    // -restart NB
+    bool rgb = false;       // coded in RGB (cjpeg -rgb)
+    int restart_mcus = 0;   // -restart NB
     bool optimize = false;
     int quality = 90;
-    int progression = 0;     // 1: libjpeg-turbo's default progression; 2: spectral selection only
-    int separate_scans = 0;  // 1: one full-spectrum scan per component; 2: the same, last component first
+    int progression = 0;      // 1: libjpeg-turbo's default progression; 2: spectral selection only
+    int separate_scans = 0;   // 1: one full-spectrum scan per component; 2: the same, last component first
 };
 
 // A baseline stream of interleaved pixels (o.components per pixel).
@@ -33,5 +33,5 @@ std::vector<uint8_t> PeerDecodeScaled(const std::vector<uint8_t>& bytes, int den
 // TurboJPEG to RGB (grey for one component).
 void* PeerTurboCreate();
 void PeerTurboDestroy(void* handle);
-void PeerDecodeTurbo(void* handle, const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, int width,
-                     int height, int channels);
+void PeerDecodeTurbo(void* handle, const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, int width, int height,
+                     int channels);

@@ -27,7 +27,7 @@ struct Case {
 };
 
 const Case kProgressive[] = {
-    {"grey", 1, 0x11, 0, 1},      {"4:2:0", 3, 0x22, 0, 1},          {"4:4:4", 3, 0x11, 0, 1},
+    {"grey", 1, 0x11, 0, 1},          {"4:2:0", 3, 0x22, 0, 1},        {"4:4:4", 3, 0x11, 0, 1},
     {"4:2:0 restart", 3, 0x22, 3, 1}, {"grey restart", 1, 0x11, 5, 1}, {"spectral only", 3, 0x22, 0, 2},
 };
 
@@ -79,7 +79,7 @@ void ExpectCoefficients(const Bytes& bytes, const std::string& what)
     EXPECT_EQ(heap.live, 0) << what;
 }
 
-}  // namespace
+}   // namespace
 
 // After the coefficient pass every block holds what libjpeg-turbo reads, bit for bit, and the
 // pixels are within 2 of its islow decode (the fast transform truncates): streams made here and
@@ -151,7 +151,7 @@ Bytes WithDnl(const Bytes& bytes)
     }
     // The first marker after the scan's data that is neither stuffing nor RSTn.
     while (at + 1 < out.size() && !(out[at] == 0xFF && out[at + 1] != 0 && out[at + 1] != 0xFF &&
-                                     (out[at + 1] < 0xD0 || out[at + 1] > 0xD7))) {
+                                    (out[at + 1] < 0xD0 || out[at + 1] > 0xD7))) {
         ++at;
     }
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(at),
@@ -207,8 +207,8 @@ TEST(Reduced, ScaledDecodeMatchesLibjpegTurbo)
             o.rgb = luma == 0x11;
             const Bytes bytes = Encode(o);
             for (uint32_t scale : {2u, 4u, 8u}) {
-                const std::string what = std::to_string(components) + " " + std::to_string(luma) + " 1/" +
-                                         std::to_string(scale);
+                const std::string what =
+                    std::to_string(components) + " " + std::to_string(luma) + " 1/" + std::to_string(scale);
                 int w = 0;
                 int h = 0;
                 const std::vector<uint8_t> expected = PeerDecodeScaled(bytes, static_cast<int>(scale), &w, &h);
@@ -552,7 +552,7 @@ struct Reader {
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST(Entropy, StuffingMarkersAndTheEndOfData)
 {

@@ -40,7 +40,7 @@ ScaledRows DecodeScaled(const Bytes& bytes, uint32_t scale, uint32_t line_count,
     return result;
 }
 
-}  // namespace
+}   // namespace
 
 // Reduced sizes through the kernels' entropy decoder give, sample for sample, what the codec's own
 // buffered decoder gives, at the machine's level and at level 0: every layout, partial MCUs at
@@ -110,11 +110,13 @@ TEST(ReducedKernelPath, FlatBlocksEqualAtEveryLevel)
                 for (int c = 0; c < components; ++c) {
                     noise = noise * 1103515245u + 12345u;
                     const int flat = (tile * 53 + c * 97) % 256;
-                    const int value = tile % 5 == 4 ? flat + static_cast<int>(noise >> 27) - 16
+                    const int value = tile % 5 == 4   ? flat + static_cast<int>(noise >> 27) - 16
                                       : tile % 7 == 0 ? (tile / 7 % 2 == 0 ? 0 : 255)
                                                       : flat;
                     pixels[(static_cast<size_t>(y) * o.width + x) * components + c] =
-                        static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+                        static_cast<uint8_t>(value < 0     ? 0
+                                             : value > 255 ? 255
+                                                           : value);
                 }
             }
         }
@@ -135,8 +137,8 @@ TEST(ReducedKernelPath, FlatBlocksEqualAtEveryLevel)
                 }
             }
             for (uint32_t scale : {2u, 4u, 8u}) {
-                const std::string name = std::to_string(components) + " q" + std::to_string(quality) + " 1/" +
-                                         std::to_string(scale);
+                const std::string name =
+                    std::to_string(components) + " q" + std::to_string(quality) + " 1/" + std::to_string(scale);
                 dispatch_set_level(machine);
                 const ScaledRows kernel = DecodeScaled(bytes, scale, 0, JPEG_COLOR_NONE);
                 const ScaledRows buffered =
@@ -180,7 +182,7 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
     using WordsBody = void (*)(const int16_t*, const int32_t*, int32_t*);
     struct Pair {
         Body plain;
-        Body vector;  // null: none at SSE4.1
+        Body vector;   // null: none at SSE4.1
         Body wide_vector;
         WordsBody words;
         WordsBody wide;
@@ -202,7 +204,10 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
         const int kind = trial % 6;
         for (int k = 0; k < 64; ++k) {
             multiplier[k] = kind >= 4 ? static_cast<int32_t>(random()) : static_cast<int32_t>(random() % 40000) + 1;
-            const bool kept = kind == 0 ? k < 8 : kind == 1 ? k % 8 == 0 : kind == 2 ? k == 0 || random() % 6 == 0 : true;
+            const bool kept = kind == 0   ? k < 8
+                              : kind == 1 ? k % 8 == 0
+                              : kind == 2 ? k == 0 || random() % 6 == 0
+                                          : true;
             if (!kept) {
                 continue;
             }

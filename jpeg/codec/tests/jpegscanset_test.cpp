@@ -20,7 +20,7 @@ void ExpectSeparateNearPeer(const Bytes& bytes, const std::string& what)
     ExpectNearPeer(got, PeerDecode(bytes), got.width, 2, 0.5, what);
 }
 
-}  // namespace
+}   // namespace
 
 // Every layout, sizes with partial MCUs at both edges, both scan orders, with and without
 // restart intervals (which count blocks in such scans), on the kernels and on the plain level.
@@ -49,9 +49,10 @@ TEST(SeparateScans, LayoutsOrdersAndRestartsMatchLibjpegTurbo)
                         std::memcpy(o.sampling, layout.sampling, 3);
                         o.restart_mcus = restart;
                         o.separate_scans = order;
-                        ExpectSeparateNearPeer(PeerEncodeBaseline(o, Picture(o.width, o.height, o.components)),
-                                               testing::PrintToString(std::vector<int>{size[0], size[1], order, restart,
-                                                                                       level}) + layout.name);
+                        ExpectSeparateNearPeer(
+                            PeerEncodeBaseline(o, Picture(o.width, o.height, o.components)),
+                            testing::PrintToString(std::vector<int>{size[0], size[1], order, restart, level}) +
+                                layout.name);
                     }
                 }
             }
@@ -125,7 +126,7 @@ TEST(SeparateScans, ReducedSizesAndLuminanceOnlyMatchLibjpegTurbo)
             ASSERT_EQ(jpeg_set_scale(d, scale), JPEG_OK);
             ASSERT_EQ(jpeg_start_decode(d), JPEG_OK) << what;
             EXPECT_EQ(jpeg_output_color_code(d), JPEG_COLOR_GREY);
-            Decoded y{JPEG_OK, {}, Bytes(static_cast<size_t>(jpeg_width(d)) * jpeg_height(d)), jpeg_width(d),
+            Decoded y{JPEG_OK,        {}, Bytes(static_cast<size_t>(jpeg_width(d)) * jpeg_height(d)), jpeg_width(d),
                       jpeg_height(d), 1};
             for (uint32_t r = 0; r < y.height; ++r) {
                 y.rows.push_back(jpeg_decode_row(d, y.pixels.data() + static_cast<size_t>(r) * y.width));

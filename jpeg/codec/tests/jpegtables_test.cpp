@@ -35,7 +35,7 @@ int32_t Decode(const jpeg_huff_table& table, uint32_t bits, int32_t length)
     return -1;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(Huffman, StandardLuminanceDcTable)
 {
@@ -45,8 +45,8 @@ TEST(Huffman, StandardLuminanceDcTable)
     ASSERT_EQ(jpeg_build_lookahead(d.decoder, &table, 8), JPEG_OK);
     // Codes from T.81 Table K.3.
     const uint32_t lengths[12] = {2, 3, 3, 3, 3, 3, 4, 5, 6, 7, 8, 9};
-    const uint32_t codes[12] = {0b00, 0b010, 0b011, 0b100, 0b101, 0b110, 0b1110, 0b11110, 0b111110, 0b1111110,
-                                0b11111110, 0b111111110};
+    const uint32_t codes[12] = {0b00,   0b010,   0b011,    0b100,     0b101,      0b110,
+                                0b1110, 0b11110, 0b111110, 0b1111110, 0b11111110, 0b111111110};
     for (int v = 0; v < 12; ++v) {
         EXPECT_EQ(table.codes[v].length, lengths[v]) << v;
         EXPECT_EQ(table.codes[v].code, codes[v]) << v;
@@ -262,7 +262,7 @@ struct Geometry {
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST(Geometry, HugeFramesAreRefusedBeforeAllocating)
 {

@@ -106,8 +106,8 @@ inline const uint8_t kLumaDcCounts[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0,
 inline const uint8_t kLumaDcValues[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 // The standard luminance quantisation table in zigzag order.
 inline const uint8_t kLumaQuantZigzag[64] = {
-    16, 11, 12, 14, 12, 10, 16, 14, 13, 14, 18, 17, 16, 19, 24, 40, 26, 24, 22, 22, 24, 49,
-    35, 37, 29, 40, 58, 51, 61, 60, 57, 51, 56, 55, 64, 72, 92, 78, 64, 68, 87, 81, 103, 95,
+    16, 11,  12,  14,  12,  10,  16,  14,  13,  14, 18,  17, 16, 19, 24,  40,  26,  24,  22, 22, 24,  49,
+    35, 37,  29,  40,  58,  51,  61,  60,  57,  51, 56,  55, 64, 72, 92,  78,  64,  68,  87, 81, 103, 95,
     98, 112, 121, 109, 103, 104, 113, 120, 100, 99, 101, 92, 77, 89, 122, 104, 101, 103, 99, 99,
 };
 
@@ -260,7 +260,8 @@ inline void ExpectNearPeer(const Decoded& got, const Bytes& expected, uint32_t p
     double sum = 0;
     for (uint32_t y = 0; y < got.height; ++y) {
         for (size_t x = 0; x < got.width * ch; ++x) {
-            const int d = std::abs(static_cast<int>(got.pixels[y * got.width * ch + x]) - expected[y * peer_width * ch + x]);
+            const int d =
+                std::abs(static_cast<int>(got.pixels[y * got.width * ch + x]) - expected[y * peer_width * ch + x]);
             worst = d > worst ? d : worst;
             sum += d;
         }
@@ -280,8 +281,9 @@ inline std::vector<uint8_t> Picture(int width, int height, int channels)
                 noise = noise * 1103515245u + 12345u;
                 const double v = 128 + 90 * std::sin(x * 0.05 + c) * std::cos(y * 0.037 - c) +
                                  ((x / 37 + y / 23) % 2 != 0 ? 25 : -25) + static_cast<int>(noise >> 28) - 8;
-                pixels[(static_cast<size_t>(y) * width + x) * channels + c] =
-                    static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+                pixels[(static_cast<size_t>(y) * width + x) * channels + c] = static_cast<uint8_t>(v < 0     ? 0
+                                                                                                   : v > 255 ? 255
+                                                                                                             : v);
             }
         }
     }

@@ -30,20 +30,29 @@ void RgbToYCbCr420Truncating(const uint8_t* src, int32_t srcStep, int16_t* y, in
 // Shared argument checks of every entry.
 inline kernel_status check_block_args(const uint8_t* src, int32_t srcStep, int16_t* const* blocks)
 {
-    if (src == nullptr || blocks == nullptr) return kernel_null_pointer;
-    if (srcStep < 1) return kernel_step_below_one;
-    if (blocks[0] == nullptr || blocks[1] == nullptr || blocks[2] == nullptr) return kernel_null_pointer;
+    if (src == nullptr || blocks == nullptr)
+        return kernel_null_pointer;
+    if (srcStep < 1)
+        return kernel_step_below_one;
+    if (blocks[0] == nullptr || blocks[1] == nullptr || blocks[2] == nullptr)
+        return kernel_null_pointer;
     return kernel_ok;
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 // Entries of levels 1 to 5.
-template <int Level> kernel_status RgbToYCbCrMcu444Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
-template <int Level> kernel_status RgbToYCbCrMcu422Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
-template <int Level> kernel_status RgbToYCbCrMcu420Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
-template <int Level> kernel_status InterleavedToMcu444Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
-template <int Level> kernel_status InterleavedToMcu422Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
-template <int Level> kernel_status InterleavedToMcu420Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+template <int Level>
+kernel_status RgbToYCbCrMcu444Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+template <int Level>
+kernel_status RgbToYCbCrMcu422Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+template <int Level>
+kernel_status RgbToYCbCrMcu420Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+template <int Level>
+kernel_status InterleavedToMcu444Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+template <int Level>
+kernel_status InterleavedToMcu422Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
+template <int Level>
+kernel_status InterleavedToMcu420Simd(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
 
 // Unchecked kernels. x86-64 always has SSE2, so the 64-bit-vector kernels of levels 1 and 3 run
 // the 128-bit bodies; their values are the same by construction.

@@ -9,7 +9,7 @@ namespace {
 // 14-bit JFIF weights as (R, G) and (B, 0) lane pairs, then the offsets.
 struct alignas(16) RgbConstants {
     int16_t y_rg[8], y_b0[8], cb_rg[8], cb_b0[8], cr_rg[8], cr_b0[8];
-    int32_t y_offset[4];  // 128 * 16384 - 8192: level shift and the half step of Y
+    int32_t y_offset[4];   // 128 * 16384 - 8192: level shift and the half step of Y
     int32_t round15[4], round14[4], round13[4];
 };
 
@@ -61,7 +61,7 @@ inline __m128i load3(const uint8_t* p)
 }
 
 struct Planes {
-    __m128i c0, c1, c2;  // 8 pixels per channel, 16-bit lanes
+    __m128i c0, c1, c2;   // 8 pixels per channel, 16-bit lanes
 };
 
 // Four pixels widened to (c0, c1, c2, x) lanes and transposed: lo = c0 | c1, hi = c2 | x.
@@ -220,18 +220,48 @@ void split420(const uint8_t* src, int32_t step, int16_t* b0, int16_t* b1, int16_
     }
 }
 
-}  // namespace
+}   // namespace
 
-void RgbToYCbCrMcu444Sse2(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr) { rgb444(s, st, y, cb, cr); }
-void RgbToYCbCrMcu444Mmx(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr) { rgb444(s, st, y, cb, cr); }
-void RgbToYCbCrMcu422Sse2(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr) { rgb422(s, st, y, cb, cr); }
-void RgbToYCbCrMcu422Mmx(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr) { rgb422(s, st, y, cb, cr); }
-void RgbToYCbCrMcu420Sse2(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr) { rgb420(s, st, y, cb, cr); }
-void RgbToYCbCrMcu420Mmx(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr) { rgb420(s, st, y, cb, cr); }
-void InterleavedToMcu444Mmx(const uint8_t* s, int32_t st, int16_t* a, int16_t* b, int16_t* c) { split444(s, st, a, b, c); }
-void InterleavedToMcu422Mmx(const uint8_t* s, int32_t st, int16_t* a, int16_t* b, int16_t* c) { split422(s, st, a, b, c); }
-void InterleavedToMcu420Mmx(const uint8_t* s, int32_t st, int16_t* a, int16_t* b, int16_t* c) { split420(s, st, a, b, c); }
-void InterleavedToMcu420Sse2(const uint8_t* s, int32_t st, int16_t* a, int16_t* b, int16_t* c) { split420(s, st, a, b, c); }
+void RgbToYCbCrMcu444Sse2(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr)
+{
+    rgb444(s, st, y, cb, cr);
+}
+void RgbToYCbCrMcu444Mmx(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr)
+{
+    rgb444(s, st, y, cb, cr);
+}
+void RgbToYCbCrMcu422Sse2(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr)
+{
+    rgb422(s, st, y, cb, cr);
+}
+void RgbToYCbCrMcu422Mmx(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr)
+{
+    rgb422(s, st, y, cb, cr);
+}
+void RgbToYCbCrMcu420Sse2(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr)
+{
+    rgb420(s, st, y, cb, cr);
+}
+void RgbToYCbCrMcu420Mmx(const uint8_t* s, int32_t st, int16_t* y, int16_t* cb, int16_t* cr)
+{
+    rgb420(s, st, y, cb, cr);
+}
+void InterleavedToMcu444Mmx(const uint8_t* s, int32_t st, int16_t* a, int16_t* b, int16_t* c)
+{
+    split444(s, st, a, b, c);
+}
+void InterleavedToMcu422Mmx(const uint8_t* s, int32_t st, int16_t* a, int16_t* b, int16_t* c)
+{
+    split422(s, st, a, b, c);
+}
+void InterleavedToMcu420Mmx(const uint8_t* s, int32_t st, int16_t* a, int16_t* b, int16_t* c)
+{
+    split420(s, st, a, b, c);
+}
+void InterleavedToMcu420Sse2(const uint8_t* s, int32_t st, int16_t* a, int16_t* b, int16_t* c)
+{
+    split420(s, st, a, b, c);
+}
 
 namespace {
 
@@ -239,7 +269,8 @@ using Kernel = void (*)(const uint8_t*, int32_t, int16_t*, int16_t*, int16_t*);
 
 inline kernel_status run(Kernel k, const uint8_t* src, int32_t step, int16_t* const* blocks)
 {
-    if (const kernel_status s = check_block_args(src, step, blocks); s != kernel_ok) return s;
+    if (const kernel_status s = check_block_args(src, step, blocks); s != kernel_ok)
+        return s;
     k(src, step, blocks[0], blocks[1], blocks[2]);
     return kernel_ok;
 }
@@ -249,7 +280,7 @@ constexpr bool wide(int level)
     return level == 2 || level == 4 || level == 5;
 }
 
-}  // namespace
+}   // namespace
 
 template <int Level>
 kernel_status RgbToYCbCrMcu444Simd(const uint8_t* src, int32_t step, int16_t* const* blocks)
@@ -267,8 +298,10 @@ kernel_status RgbToYCbCrMcu422Simd(const uint8_t* src, int32_t step, int16_t* co
 template <int Level>
 kernel_status RgbToYCbCrMcu420Simd(const uint8_t* src, int32_t step, int16_t* const* blocks)
 {
-    if (!wide(Level)) return run(&RgbToYCbCrMcu420Mmx, src, step, blocks);
-    if (const kernel_status s = check_block_args(src, step, blocks); s != kernel_ok) return s;
+    if (!wide(Level))
+        return run(&RgbToYCbCrMcu420Mmx, src, step, blocks);
+    if (const kernel_status s = check_block_args(src, step, blocks); s != kernel_ok)
+        return s;
     if ((reinterpret_cast<uintptr_t>(blocks[0]) & 15u) == 0)
         RgbToYCbCrMcu420Sse2(src, step, blocks[0], blocks[1], blocks[2]);
     else
@@ -294,11 +327,11 @@ kernel_status InterleavedToMcu420Simd(const uint8_t* src, int32_t step, int16_t*
     return run(Level == 1 ? &InterleavedToMcu420Mmx : &InterleavedToMcu420Sse2, src, step, blocks);
 }
 
-#define KV_COLOUR_LEVELS(name)                                                                   \
-    template kernel_status name<1>(const uint8_t*, int32_t, int16_t* const*);                    \
-    template kernel_status name<2>(const uint8_t*, int32_t, int16_t* const*);                    \
-    template kernel_status name<3>(const uint8_t*, int32_t, int16_t* const*);                    \
-    template kernel_status name<4>(const uint8_t*, int32_t, int16_t* const*);                    \
+#define KV_COLOUR_LEVELS(name)                                                                                         \
+    template kernel_status name<1>(const uint8_t*, int32_t, int16_t* const*);                                          \
+    template kernel_status name<2>(const uint8_t*, int32_t, int16_t* const*);                                          \
+    template kernel_status name<3>(const uint8_t*, int32_t, int16_t* const*);                                          \
+    template kernel_status name<4>(const uint8_t*, int32_t, int16_t* const*);                                          \
     template kernel_status name<5>(const uint8_t*, int32_t, int16_t* const*);
 KV_COLOUR_LEVELS(RgbToYCbCrMcu444Simd)
 KV_COLOUR_LEVELS(RgbToYCbCrMcu422Simd)

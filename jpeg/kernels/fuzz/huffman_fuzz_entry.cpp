@@ -22,14 +22,17 @@ struct Cursor {
 void read_table(Cursor& c, uint8_t counts[16], std::vector<uint8_t>& values)
 {
     size_t total = 0;
-    for (int i = 0; i < 16; ++i) total += counts[i] = c.byte();
+    for (int i = 0; i < 16; ++i)
+        total += counts[i] = c.byte();
     values.assign(total, 0);
-    for (size_t i = 0; i < total; ++i) values[i] = c.byte();
+    for (size_t i = 0; i < total; ++i)
+        values[i] = c.byte();
 }
 
 void check(bool same)
 {
-    if (!same) __builtin_trap();
+    if (!same)
+        __builtin_trap();
 }
 
 // One record per block or row. Once a marker is met, bits missing behind it read as zeros and
@@ -52,14 +55,15 @@ Trace decode_blocks(int level, const HuffDecodeSpec& dc, const HuffDecodeSpec& a
     bool clean = true;
     for (int b = 0; b < 512; ++b) {
         int16_t block[64];
-        const kernel_status r =
-            decode(data.data(), int32_t(data.size()), &pos, block, &pred, &marker, &dc, &ac, &st);
+        const kernel_status r = decode(data.data(), int32_t(data.size()), &pos, block, &pred, &marker, &dc, &ac, &st);
         std::vector<int64_t> rec(block, block + 64);
         rec.insert(rec.end(), {r, pred, st.blockEnd, stream_point(data, pos, st.bitCount)});
         t.records.push_back(std::move(rec));
         clean = clean && r == kernel_ok && marker == 0;
-        if (clean) t.clean = t.records.size();
-        if (r != kernel_ok) break;
+        if (clean)
+            t.clean = t.records.size();
+        if (r != kernel_ok)
+            break;
     }
     return t;
 }
@@ -84,18 +88,19 @@ Trace decode_rows(int level, const HuffDecodeSpec* const* specs, int width, int 
         for (int c = 0; c < components && c < 4; ++c)
             rec.insert(rec.end(), rows[size_t(c)].begin(), rows[size_t(c)].end());
         // Reconstruction of the first component with a predictor from the row number.
-        const kernel_status rr =
-            y == 0 ? dispatch_entry<dispatch_table_lossless_reconstruct_first_row>(level)(rows[0].data(),
-                                                                                          sample.data(), width, 16, 0)
-                   : dispatch_entry<dispatch_table_lossless_reconstruct_row>(level)(rows[0].data(), above.data(),
-                                                                                    sample.data(), width, 1 + y % 7);
+        const kernel_status rr = y == 0 ? dispatch_entry<dispatch_table_lossless_reconstruct_first_row>(level)(
+                                              rows[0].data(), sample.data(), width, 16, 0)
+                                        : dispatch_entry<dispatch_table_lossless_reconstruct_row>(level)(
+                                              rows[0].data(), above.data(), sample.data(), width, 1 + y % 7);
         rec.push_back(rr);
         rec.insert(rec.end(), sample.begin(), sample.end());
         above = sample;
         t.records.push_back(std::move(rec));
         clean = clean && r == kernel_ok && marker == 0;
-        if (clean) t.clean = t.records.size();
-        if (r != kernel_ok) break;
+        if (clean)
+            t.clean = t.records.size();
+        if (r != kernel_ok)
+            break;
     }
     return t;
 }
@@ -103,10 +108,11 @@ Trace decode_rows(int level, const HuffDecodeSpec* const* specs, int width, int 
 void check_against(const Trace& t, const Trace& base)
 {
     const size_t n = t.clean < base.clean ? t.clean : base.clean;
-    for (size_t i = 0; i < n; ++i) check(t.records[i] == base.records[i]);
+    for (size_t i = 0; i < n; ++i)
+        check(t.records[i] == base.records[i]);
 }
 
-}  // namespace
+}   // namespace
 
 int HuffmanFuzzDecode(const uint8_t* bytes, size_t size)
 {
@@ -117,16 +123,18 @@ int HuffmanFuzzDecode(const uint8_t* bytes, size_t size)
     std::vector<uint8_t> values[2];
     read_table(c, counts[0], values[0]);
     read_table(c, counts[1], values[1]);
-    const std::vector<uint8_t> data(c.p, c.p + c.left);  // exact size: overreads show
-    if (data.empty()) return 0;
+    const std::vector<uint8_t> data(c.p, c.p + c.left);   // exact size: overreads show
+    if (data.empty())
+        return 0;
 
     for (int level = 0; level <= dispatch_supported_level(); ++level) {
         HuffDecodeSpec spec[2];
-        const kernel_status r0 = dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(counts[0],
-                                                                                            values[0].data(), &spec[0]);
-        const kernel_status r1 = dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(counts[1],
-                                                                                            values[1].data(), &spec[1]);
-        if (r0 != kernel_ok || r1 != kernel_ok) return 0;
+        const kernel_status r0 =
+            dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(counts[0], values[0].data(), &spec[0]);
+        const kernel_status r1 =
+            dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(counts[1], values[1].data(), &spec[1]);
+        if (r0 != kernel_ok || r1 != kernel_ok)
+            return 0;
         if ((mode & 1) == 0) {
             static thread_local Trace base;
             Trace t = decode_blocks(level, spec[0], spec[1], data);

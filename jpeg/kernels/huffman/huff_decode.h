@@ -11,21 +11,21 @@
 // reader meets a marker, then the marker's code byte, after which nothing more is read).
 
 struct HuffDecodeSpec {
-    uint16_t huffval[256];    // symbols in code order
-    uint32_t lookahead[256];  // next 8 bits -> (length << 16) | symbol; 0 when no code of <= 8 bits
-    uint16_t mincode[18];     // first code of each length 1..16
-    uint16_t maxcode[18];     // last code of each length, 0xFFFF for none (and for 17)
-    uint16_t valptr[18];      // index in huffval of the first code of each length
+    uint16_t huffval[256];     // symbols in code order
+    uint32_t lookahead[256];   // next 8 bits -> (length << 16) | symbol; 0 when no code of <= 8 bits
+    uint16_t mincode[18];      // first code of each length 1..16
+    uint16_t maxcode[18];      // last code of each length, 0xFFFF for none (and for 17)
+    uint16_t valptr[18];       // index in huffval of the first code of each length
 };
 static_assert(sizeof(HuffDecodeSpec) == 1644);
 
 struct HuffDecodeState {
-    uint32_t bitBuffer;   // unread bits right-aligned; the next one is bit bitCount - 1
-    uint32_t refillFlag;  // 0 after every byte appended
-    int32_t bitCount;     // below 0 only after a marker cut a value short
+    uint32_t bitBuffer;    // unread bits right-aligned; the next one is bit bitCount - 1
+    uint32_t refillFlag;   // 0 after every byte appended
+    int32_t bitCount;      // below 0 only after a marker cut a value short
     uint32_t reserved;
-    int32_t blockEnd;     // zigzag index past the last decoded coefficient, 0 when the DC failed
-    uint32_t spare;       // never cleared nor touched
+    int32_t blockEnd;   // zigzag index past the last decoded coefficient, 0 when the DC failed
+    uint32_t spare;     // never cleared nor touched
 };
 static_assert(sizeof(HuffDecodeState) == 24);
 
@@ -42,11 +42,11 @@ kernel_status HuffDecodeStateInit(HuffDecodeState* state);
 template <int Level>
 kernel_status HuffDecodeSpecInit(const uint8_t* counts, const uint8_t* values, HuffDecodeSpec* spec);
 
-kernel_status DecodeHuffman8x8(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                               int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
-                               const HuffDecodeSpec* ac, HuffDecodeState* state);
-kernel_status DecodeHuffDiff(const uint8_t* data, int32_t length, int32_t* position, uint16_t* diff,
-                             uint32_t* marker, const HuffDecodeSpec* spec, HuffDecodeState* state);
+kernel_status DecodeHuffman8x8(const uint8_t* data, int32_t length, int32_t* position, int16_t* block, int16_t* last_dc,
+                               uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                               HuffDecodeState* state);
+kernel_status DecodeHuffDiff(const uint8_t* data, int32_t length, int32_t* position, uint16_t* diff, uint32_t* marker,
+                             const HuffDecodeSpec* spec, HuffDecodeState* state);
 kernel_status DecodeHuffmanLosslessRow(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows,
                                        int32_t samples, int32_t components, uint32_t* marker,
                                        const HuffDecodeSpec* const* specs, HuffDecodeState* state);
@@ -62,14 +62,13 @@ kernel_status DecodeHuffDiffSimd(const uint8_t* data, int32_t length, int32_t* p
                                  uint32_t* marker, const HuffDecodeSpec* spec, HuffDecodeState* state);
 template <int Level>
 kernel_status DecodeHuffmanLosslessRowSimd(const uint8_t* data, int32_t length, int32_t* position,
-                                           uint16_t* const* rows, int32_t samples, int32_t components,
-                                           uint32_t* marker, const HuffDecodeSpec* const* specs,
-                                           HuffDecodeState* state);
+                                           uint16_t* const* rows, int32_t samples, int32_t components, uint32_t* marker,
+                                           const HuffDecodeSpec* const* specs, HuffDecodeState* state);
 
 // The general path, unchecked; the entries have made the checks. Missing bits after a marker
 // read as zeros.
-kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker,
-                                int32_t need, HuffDecodeState* state);
+kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker, int32_t need,
+                                HuffDecodeState* state);
 kernel_status DecodeHuffSymbol(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker,
                                uint32_t* symbol, const HuffDecodeSpec* spec, HuffDecodeState* state);
 // The checks of the block entries, in their order.
@@ -78,8 +77,10 @@ inline kernel_status HuffCheckBlockArguments(const uint8_t* data, int32_t length
                                              const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
                                              const HuffDecodeState* state)
 {
-    if (data == nullptr) return kernel_null_pointer;
-    if (length < 0) return kernel_out_of_range;
+    if (data == nullptr)
+        return kernel_null_pointer;
+    if (length < 0)
+        return kernel_out_of_range;
     if (position == nullptr || block == nullptr || last_dc == nullptr || marker == nullptr || dc == nullptr ||
         ac == nullptr || state == nullptr)
         return kernel_null_pointer;
@@ -87,8 +88,8 @@ inline kernel_status HuffCheckBlockArguments(const uint8_t* data, int32_t length
 }
 // The block after the checks and the clearing of the block.
 kernel_status DecodeBlockGeneral(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                                 int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
-                                 const HuffDecodeSpec* ac, HuffDecodeState* state);
+                                 int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                                 HuffDecodeState* state);
 kernel_status DecodeDiffGeneral(const uint8_t* data, int32_t length, int32_t* position, uint16_t* diff,
                                 uint32_t* marker, const HuffDecodeSpec* spec, HuffDecodeState* state);
 kernel_status DecodeRowGeneral(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows,
@@ -136,15 +137,14 @@ uint64_t HuffMemoPair(const uint32_t* lookahead, uint32_t index, uint64_t entry)
 // when the general path must do it. The block kernel clears the block and blockEnd first.
 // Levels 1 to 3 reverse the loaded bytes with two 32-bit swaps, 4 and 5 with one byte shuffle.
 template <int Level>
-int32_t DecodeHuffman8x8Fast(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                             int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
-                             const HuffDecodeSpec* ac, HuffDecodeState* state);
+int32_t DecodeHuffman8x8Fast(const uint8_t* data, int32_t length, int32_t* position, int16_t* block, int16_t* last_dc,
+                             uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                             HuffDecodeState* state);
 // Levels 4 and 5.
 template <int Level>
-int32_t DecodeHuffmanLosslessRowFast(const uint8_t* data, int32_t length, int32_t* position,
-                                     uint16_t* const* rows, int32_t samples, int32_t components,
-                                     uint32_t* marker, const HuffDecodeSpec* const* specs,
-                                     HuffDecodeState* state);
+int32_t DecodeHuffmanLosslessRowFast(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows,
+                                     int32_t samples, int32_t components, uint32_t* marker,
+                                     const HuffDecodeSpec* const* specs, HuffDecodeState* state);
 // Unchecked: needs 8 bytes after the position and no marker.
 int32_t DecodeHuffDiffFast(const uint8_t* data, int32_t* position, uint16_t* diff, const HuffDecodeSpec* spec,
                            HuffDecodeState* state);

@@ -5,10 +5,9 @@
 #include "memory/zero_fill.h"
 
 const uint32_t huff_zigzag_natural[79] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
-    40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
-    29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
-    47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63,
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13,
+    6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31,
+    39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63,
 };
 
 namespace {
@@ -34,12 +33,13 @@ inline int32_t extend(uint32_t v, int32_t s)
 }
 
 // s extra bits of a value, refilling first when fewer are held.
-inline kernel_status read_value(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker,
-                                int32_t s, HuffDecodeState* st, int32_t* value)
+inline kernel_status read_value(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker, int32_t s,
+                                HuffDecodeState* st, int32_t* value)
 {
     if (st->bitCount < s) {
         const kernel_status r = FillHuffBitBuffer(data, length, position, marker, s, st);
-        if (r < 0) return r;
+        if (r < 0)
+            return r;
     }
     *value = extend(take_bits(st, s), s);
     return kernel_ok;
@@ -51,13 +51,15 @@ inline kernel_status read_difference(const uint8_t* data, int32_t length, int32_
 {
     uint32_t s = 0;
     kernel_status r = DecodeHuffSymbol(data, length, position, marker, &s, spec, st);
-    if (r < 0) return r;
+    if (r < 0)
+        return r;
     int32_t v = 0;
     if (s >= 16) {
         v = 32768;
     } else if (s != 0) {
         r = read_value(data, length, position, marker, static_cast<int32_t>(s), st, &v);
-        if (r < 0) return r;
+        if (r < 0)
+            return r;
     }
     *out = static_cast<uint16_t>(v);
     return kernel_ok;
@@ -67,33 +69,42 @@ inline kernel_status read_difference(const uint8_t* data, int32_t length, int32_
 kernel_status check_diff_arguments(const uint8_t* data, int32_t length, const int32_t* position, const uint16_t* diff,
                                    const uint32_t* marker, const HuffDecodeSpec* spec, const HuffDecodeState* state)
 {
-    if (data == nullptr) return kernel_null_pointer;
-    if (length < 1) return kernel_size_below_one;
+    if (data == nullptr)
+        return kernel_null_pointer;
+    if (length < 1)
+        return kernel_size_below_one;
     if (position == nullptr || diff == nullptr || marker == nullptr || spec == nullptr || state == nullptr)
         return kernel_null_pointer;
     return kernel_ok;
 }
 
-kernel_status check_row_arguments(const uint8_t* data, int32_t length, const int32_t* position,
-                                  uint16_t* const* rows, int32_t samples, int32_t components, const uint32_t* marker,
+kernel_status check_row_arguments(const uint8_t* data, int32_t length, const int32_t* position, uint16_t* const* rows,
+                                  int32_t samples, int32_t components, const uint32_t* marker,
                                   const HuffDecodeSpec* const* specs, const HuffDecodeState* state)
 {
-    if (data == nullptr) return kernel_null_pointer;
-    if (length < 1) return kernel_size_below_one;
-    if (position == nullptr || rows == nullptr) return kernel_null_pointer;
-    if (samples < 1 || components < 1) return kernel_size_below_one;
-    if (marker == nullptr || specs == nullptr || state == nullptr) return kernel_null_pointer;
+    if (data == nullptr)
+        return kernel_null_pointer;
+    if (length < 1)
+        return kernel_size_below_one;
+    if (position == nullptr || rows == nullptr)
+        return kernel_null_pointer;
+    if (samples < 1 || components < 1)
+        return kernel_size_below_one;
+    if (marker == nullptr || specs == nullptr || state == nullptr)
+        return kernel_null_pointer;
     for (int32_t c = 0; c < components && c < 4; ++c)
-        if (rows[c] == nullptr || specs[c] == nullptr) return kernel_null_pointer;
+        if (rows[c] == nullptr || specs[c] == nullptr)
+            return kernel_null_pointer;
     return kernel_ok;
 }
 
-}  // namespace
+}   // namespace
 
-kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker,
-                                int32_t need, HuffDecodeState* st)
+kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* position, uint32_t* marker, int32_t need,
+                                HuffDecodeState* st)
 {
-    if (*marker != 0) return need > st->bitCount ? kernel_marker_reached : kernel_ok;
+    if (*marker != 0)
+        return need > st->bitCount ? kernel_marker_reached : kernel_ok;
     int32_t pos = *position;
     while (st->bitCount < 25) {
         if (pos >= length) {
@@ -108,8 +119,10 @@ kernel_status FillHuffBitBuffer(const uint8_t* data, int32_t length, int32_t* po
                     return kernel_input_exhausted;
                 }
                 const uint32_t c = data[pos++];
-                if (c == 0x00) break;
-                if (c == 0xFF) continue;  // fill byte
+                if (c == 0x00)
+                    break;
+                if (c == 0xFF)
+                    continue;   // fill byte
                 *marker = c;
                 *position = pos;
                 return kernel_ok;
@@ -130,7 +143,8 @@ kernel_status DecodeHuffSymbol(const uint8_t* data, int32_t length, int32_t* pos
     kernel_status r;
     if (st->bitCount < 8) {
         r = FillHuffBitBuffer(data, length, position, marker, 0, st);
-        if (r < 0) return r;
+        if (r < 0)
+            return r;
     }
     int32_t first = 1;
     if (st->bitCount >= 8) {
@@ -144,7 +158,8 @@ kernel_status DecodeHuffSymbol(const uint8_t* data, int32_t length, int32_t* pos
     }
     if (st->bitCount < first) {
         r = FillHuffBitBuffer(data, length, position, marker, first, st);
-        if (r < 0) return r;
+        if (r < 0)
+            return r;
     }
     uint32_t code = take_bits(st, first);
     for (int32_t l = first;; ++l) {
@@ -153,10 +168,12 @@ kernel_status DecodeHuffSymbol(const uint8_t* data, int32_t length, int32_t* pos
             *symbol = spec->huffval[spec->valptr[l] + code - spec->mincode[l]];
             return kernel_ok;
         }
-        if (l == 16) break;
+        if (l == 16)
+            break;
         if (st->bitCount <= 0) {
             r = FillHuffBitBuffer(data, length, position, marker, 1, st);
-            if (r < 0) return r;
+            if (r < 0)
+                return r;
         }
         code = code << 1 | take_bits(st, 1);
     }
@@ -164,8 +181,8 @@ kernel_status DecodeHuffSymbol(const uint8_t* data, int32_t length, int32_t* pos
 }
 
 kernel_status DecodeBlockGeneral(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                                 int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
-                                 const HuffDecodeSpec* ac, HuffDecodeState* st)
+                                 int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                                 HuffDecodeState* st)
 {
     uint32_t sym = 0;
     kernel_status r = DecodeHuffSymbol(data, length, position, marker, &sym, dc, st);
@@ -210,7 +227,8 @@ kernel_status DecodeBlockGeneral(const uint8_t* data, int32_t length, int32_t* p
         } else {
             break;
         }
-        if (remaining < 1) break;
+        if (remaining < 1)
+            break;
     }
     st->blockEnd = 64 - remaining;
     return status;
@@ -230,28 +248,32 @@ kernel_status DecodeRowGeneral(const uint8_t* data, int32_t length, int32_t* pos
     for (int32_t x = 0; x < samples; ++x)
         for (int32_t c = 0; c < n; ++c) {
             const kernel_status r = read_difference(data, length, position, marker, specs[c], st, &rows[c][x]);
-            if (r < 0) return r;
+            if (r < 0)
+                return r;
         }
     return kernel_ok;
 }
 
 kernel_status HuffDecodeSpecSize(int32_t* size)
 {
-    if (size == nullptr) return kernel_null_pointer;
+    if (size == nullptr)
+        return kernel_null_pointer;
     *size = static_cast<int32_t>(sizeof(HuffDecodeSpec));
     return kernel_ok;
 }
 
 kernel_status HuffDecodeStateSize(int32_t* size)
 {
-    if (size == nullptr) return kernel_null_pointer;
+    if (size == nullptr)
+        return kernel_null_pointer;
     *size = static_cast<int32_t>(sizeof(HuffDecodeState));
     return kernel_ok;
 }
 
 kernel_status HuffDecodeStateInit(HuffDecodeState* state)
 {
-    if (state == nullptr) return kernel_null_pointer;
+    if (state == nullptr)
+        return kernel_null_pointer;
     state->bitBuffer = 0;
     state->refillFlag = 0;
     state->bitCount = 0;
@@ -263,16 +285,20 @@ kernel_status HuffDecodeStateInit(HuffDecodeState* state)
 template <int Level>
 kernel_status HuffDecodeSpecInit(const uint8_t* counts, const uint8_t* values, HuffDecodeSpec* spec)
 {
-    if (counts == nullptr || values == nullptr || spec == nullptr) return kernel_null_pointer;
+    if (counts == nullptr || values == nullptr || spec == nullptr)
+        return kernel_null_pointer;
     int32_t total = 0;
-    for (int l = 0; l < 16; ++l) total += counts[l];
-    if (total > 256) return kernel_bad_huffman_table;
+    for (int l = 0; l < 16; ++l)
+        total += counts[l];
+    if (total > 256)
+        return kernel_bad_huffman_table;
     // Every code must fit its length; a code that does not would wrap in 16 bits and index
     // past the symbols. Checked before anything is written.
     uint32_t code = 0;
     for (int l = 1; l <= 16; ++l) {
         code += counts[l - 1];
-        if (code > (1u << l)) return kernel_bad_huffman_table;
+        if (code > (1u << l))
+            return kernel_bad_huffman_table;
         code <<= 1;
     }
 
@@ -294,7 +320,8 @@ kernel_status HuffDecodeSpecInit(const uint8_t* counts, const uint8_t* values, H
                 spec->huffval[index] = values[index];
                 if (l <= 8) {
                     const uint32_t first = code << (8 - l), entry = static_cast<uint32_t>(l) << 16 | values[index];
-                    for (uint32_t j = 0; j < (1u << (8 - l)); ++j) spec->lookahead[first + j] = entry;
+                    for (uint32_t j = 0; j < (1u << (8 - l)); ++j)
+                        spec->lookahead[first + j] = entry;
                 }
             }
         }
@@ -311,22 +338,24 @@ template kernel_status HuffDecodeSpecInit<3>(const uint8_t*, const uint8_t*, Huf
 template kernel_status HuffDecodeSpecInit<4>(const uint8_t*, const uint8_t*, HuffDecodeSpec*);
 template kernel_status HuffDecodeSpecInit<5>(const uint8_t*, const uint8_t*, HuffDecodeSpec*);
 
-kernel_status DecodeHuffman8x8(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                               int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
-                               const HuffDecodeSpec* ac, HuffDecodeState* state)
+kernel_status DecodeHuffman8x8(const uint8_t* data, int32_t length, int32_t* position, int16_t* block, int16_t* last_dc,
+                               uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                               HuffDecodeState* state)
 {
-    const kernel_status checked = HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac,
-                                                        state);
-    if (checked != kernel_ok) return checked;
+    const kernel_status checked =
+        HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac, state);
+    if (checked != kernel_ok)
+        return checked;
     ZeroFillBytes<0>(block, 128);
     return DecodeBlockGeneral(data, length, position, block, last_dc, marker, dc, ac, state);
 }
 
-kernel_status DecodeHuffDiff(const uint8_t* data, int32_t length, int32_t* position, uint16_t* diff,
-                             uint32_t* marker, const HuffDecodeSpec* spec, HuffDecodeState* state)
+kernel_status DecodeHuffDiff(const uint8_t* data, int32_t length, int32_t* position, uint16_t* diff, uint32_t* marker,
+                             const HuffDecodeSpec* spec, HuffDecodeState* state)
 {
     const kernel_status checked = check_diff_arguments(data, length, position, diff, marker, spec, state);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     return DecodeDiffGeneral(data, length, position, diff, marker, spec, state);
 }
 
@@ -334,9 +363,10 @@ kernel_status DecodeHuffmanLosslessRow(const uint8_t* data, int32_t length, int3
                                        int32_t samples, int32_t components, uint32_t* marker,
                                        const HuffDecodeSpec* const* specs, HuffDecodeState* state)
 {
-    const kernel_status checked = check_row_arguments(data, length, position, rows, samples, components, marker,
-                                                      specs, state);
-    if (checked != kernel_ok) return checked;
+    const kernel_status checked =
+        check_row_arguments(data, length, position, rows, samples, components, marker, specs, state);
+    if (checked != kernel_ok)
+        return checked;
     return DecodeRowGeneral(data, length, position, rows, samples, components, marker, specs, state);
 }
 
@@ -362,7 +392,7 @@ struct HuffMemoReaper {
     }
 };
 
-}  // namespace
+}   // namespace
 
 void* (*huff_memo_calloc)(size_t count, size_t size) = &std::calloc;
 
@@ -371,13 +401,15 @@ HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
     HuffMemoSet* set = t_memo_set;
     if (set == nullptr) {
         set = static_cast<HuffMemoSet*>(huff_memo_calloc(1, sizeof(HuffMemoSet)));
-        if (set == nullptr) return nullptr;
+        if (set == nullptr)
+            return nullptr;
         t_memo_set = set;
         static thread_local HuffMemoReaper reaper;
         (void)reaper;
     }
     for (HuffMemo& slot : set->slots)
-        if (slot.spec == spec && slot.kind == kind) return &slot;
+        if (slot.spec == spec && slot.kind == kind)
+            return &slot;
     HuffMemo* slot = &set->slots[set->next++ & 3];
     // Zeros are no entry of any word, and entries of the other kind read wrongly: a fresh slot or
     // one of the other kind starts over. One of the same kind keeps entries right for their words.
@@ -420,16 +452,19 @@ uint64_t HuffMemoPair(const uint32_t* lookahead, uint32_t index, uint64_t entry)
 {
     const uint32_t d = static_cast<uint32_t>(entry), first = d & 63;
     const uint32_t alone = first | (d & 0xFFFF0000u);
-    if ((d & 0x80) != 0 || first >= 10) return alone;
+    if ((d & 0x80) != 0 || first >= 10)
+        return alone;
     // The bits after the first coefficient, at the top of 10; the look-ahead window over them
     // ends in bits past the 10, so every word it may read must agree.
     const uint32_t room = 10 - first, known = (index << first) & 0x3FF;
     const uint32_t window = known >> 2, count = room >= 8 ? 1u : 1u << (8 - room);
     const uint32_t word = lookahead[window];
     for (uint32_t j = 1; j < count; ++j)
-        if (lookahead[window + j] != word) return alone;
+        if (lookahead[window + j] != word)
+            return alone;
     const uint32_t len = word >> 16, run = word >> 4 & 15, size = word & 15;
-    if (len == 0 || size == 0 || len + size > room) return alone;
+    if (len == 0 || size == 0 || len + size > room)
+        return alone;
     const uint32_t raw = known >> (10 - len - size) & ((1u << size) - 1);
     const int32_t value = extend(raw, static_cast<int32_t>(size));
     return uint64_t{word} << 32 | (first + len + size) | 0x40 | (run + 1) << 8 | static_cast<uint32_t>(value) << 16;
@@ -443,13 +478,15 @@ int32_t DecodeHuffDiffFast(const uint8_t* data, int32_t* position, uint16_t* dif
     int32_t n = state->bitCount;
     if (n < 8) {
         const uint8_t* p = data + pos;
-        if (p[0] == 0xFF || p[1] == 0xFF || p[2] == 0xFF) return 1;
+        if (p[0] == 0xFF || p[1] == 0xFF || p[2] == 0xFF)
+            return 1;
         bits = bits << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
         pos += 3;
         n += 24;
     }
     const uint32_t e = spec->lookahead[(bits >> (n - 8)) & 0xFF];
-    if (e >> 16 == 0) return 1;
+    if (e >> 16 == 0)
+        return 1;
     n -= static_cast<int32_t>(e >> 16);
     const uint32_t s = e & 0xFFFF;
     int32_t v = 0;
@@ -458,7 +495,8 @@ int32_t DecodeHuffDiffFast(const uint8_t* data, int32_t* position, uint16_t* dif
     } else if (s != 0) {
         if (n < static_cast<int32_t>(s)) {
             const uint8_t* p = data + pos;
-            if (p[0] == 0xFF || p[1] == 0xFF) return 1;
+            if (p[0] == 0xFF || p[1] == 0xFF)
+                return 1;
             bits = bits << 16 | uint32_t(p[0]) << 8 | p[1];
             pos += 2;
             n += 16;
@@ -478,7 +516,8 @@ kernel_status DecodeHuffDiffSimd(const uint8_t* data, int32_t length, int32_t* p
                                  uint32_t* marker, const HuffDecodeSpec* spec, HuffDecodeState* state)
 {
     const kernel_status checked = check_diff_arguments(data, length, position, diff, marker, spec, state);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     const int32_t pos = *position;
     if (*marker == 0 && pos >= 0 && pos <= length && length - pos >= 8 && state->bitCount >= 0 &&
         state->bitCount <= 32 && DecodeHuffDiffFast(data, position, diff, spec, state) == 0)
@@ -488,17 +527,17 @@ kernel_status DecodeHuffDiffSimd(const uint8_t* data, int32_t length, int32_t* p
 
 template <int Level>
 kernel_status DecodeHuffmanLosslessRowSimd(const uint8_t* data, int32_t length, int32_t* position,
-                                           uint16_t* const* rows, int32_t samples, int32_t components,
-                                           uint32_t* marker, const HuffDecodeSpec* const* specs,
-                                           HuffDecodeState* state)
+                                           uint16_t* const* rows, int32_t samples, int32_t components, uint32_t* marker,
+                                           const HuffDecodeSpec* const* specs, HuffDecodeState* state)
 {
-    const kernel_status checked = check_row_arguments(data, length, position, rows, samples, components, marker,
-                                                      specs, state);
-    if (checked != kernel_ok) return checked;
+    const kernel_status checked =
+        check_row_arguments(data, length, position, rows, samples, components, marker, specs, state);
+    if (checked != kernel_ok)
+        return checked;
     const HuffDecodeSpec* own[4] = {};
-    for (int32_t c = 0; c < components && c < 4; ++c) own[c] = specs[c];
-    if (DecodeHuffmanLosslessRowFast<Level>(data, length, position, rows, samples, components, marker, own,
-                                            state) == 0)
+    for (int32_t c = 0; c < components && c < 4; ++c)
+        own[c] = specs[c];
+    if (DecodeHuffmanLosslessRowFast<Level>(data, length, position, rows, samples, components, marker, own, state) == 0)
         return kernel_ok;
     return DecodeRowGeneral(data, length, position, rows, samples, components, marker, own, state);
 }
@@ -511,10 +550,10 @@ template kernel_status DecodeHuffDiffSimd<4>(const uint8_t*, int32_t, int32_t*, 
                                              const HuffDecodeSpec*, HuffDecodeState*);
 template kernel_status DecodeHuffDiffSimd<5>(const uint8_t*, int32_t, int32_t*, uint16_t*, uint32_t*,
                                              const HuffDecodeSpec*, HuffDecodeState*);
-template kernel_status DecodeHuffmanLosslessRowSimd<4>(const uint8_t*, int32_t, int32_t*, uint16_t* const*,
-                                                       int32_t, int32_t, uint32_t*, const HuffDecodeSpec* const*,
+template kernel_status DecodeHuffmanLosslessRowSimd<4>(const uint8_t*, int32_t, int32_t*, uint16_t* const*, int32_t,
+                                                       int32_t, uint32_t*, const HuffDecodeSpec* const*,
                                                        HuffDecodeState*);
-template kernel_status DecodeHuffmanLosslessRowSimd<5>(const uint8_t*, int32_t, int32_t*, uint16_t* const*,
-                                                       int32_t, int32_t, uint32_t*, const HuffDecodeSpec* const*,
+template kernel_status DecodeHuffmanLosslessRowSimd<5>(const uint8_t*, int32_t, int32_t*, uint16_t* const*, int32_t,
+                                                       int32_t, uint32_t*, const HuffDecodeSpec* const*,
                                                        HuffDecodeState*);
 #endif

@@ -23,7 +23,7 @@ struct SwapOrder {
     }
 };
 
-}  // namespace
+}   // namespace
 
 template <int Level>
 kernel_status DecodeHuffman8x8Simd(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
@@ -34,9 +34,9 @@ kernel_status DecodeHuffman8x8Simd(const uint8_t* data, int32_t length, int32_t*
 }
 
 template <int Level>
-int32_t DecodeHuffman8x8Fast(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                             int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
-                             const HuffDecodeSpec* ac, HuffDecodeState* state)
+int32_t DecodeHuffman8x8Fast(const uint8_t* data, int32_t length, int32_t* position, int16_t* block, int16_t* last_dc,
+                             uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                             HuffDecodeState* state)
 {
     return fast_block<SwapOrder>(data, length, position, block, last_dc, marker, dc, ac, state);
 }

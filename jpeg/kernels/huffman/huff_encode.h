@@ -53,9 +53,9 @@ kernel_status EncodeHuffman8x8(const int16_t* block, uint8_t* buf, int32_t bufLe
                                int32_t flush);
 // One row of differences, components interleaved sample by sample (the first four of them).
 template <int Level>
-kernel_status EncodeHuffmanLosslessRow(const int16_t* const* rows, int32_t width, int32_t componentCount,
-                                       uint8_t* buf, int32_t bufLen, int32_t* pos,
-                                       const HuffEncodeSpec* const* specs, HuffEncodeState* state, int32_t flush);
+kernel_status EncodeHuffmanLosslessRow(const int16_t* const* rows, int32_t width, int32_t componentCount, uint8_t* buf,
+                                       int32_t bufLen, int32_t* pos, const HuffEncodeSpec* const* specs,
+                                       HuffEncodeState* state, int32_t flush);
 // One difference; -32768 is category 16 without value bits.
 template <int Level>
 kernel_status EncodeHuffmanDiff(const int16_t* value, uint8_t* buf, int32_t bufLen, int32_t* pos,
@@ -72,9 +72,9 @@ int32_t EncodeHuffman8x8Mmx(const int16_t* block, uint8_t* buf, int32_t bufLen, 
 // Levels 4 and 5: 0, -62 or -64 with the position and state as on entry, or 1 for a component
 // count outside 1..4.
 template <int Level>
-int32_t EncodeHuffmanLosslessRowSsse3(const int16_t* const* rows, int32_t width, int32_t componentCount,
-                                      uint8_t* buf, int32_t bufLen, int32_t* pos,
-                                      const HuffEncodeSpec* const* specs, HuffEncodeState* state);
+int32_t EncodeHuffmanLosslessRowSsse3(const int16_t* const* rows, int32_t width, int32_t componentCount, uint8_t* buf,
+                                      int32_t bufLen, int32_t* pos, const HuffEncodeSpec* const* specs,
+                                      HuffEncodeState* state);
 // Levels 2 to 5: needs 9 free bytes; 1 (nothing changed) for a symbol without a code.
 template <int Level>
 int32_t EncodeHuffmanDiffScalar(const int16_t* value, uint8_t* buf, int32_t* pos, const HuffEncodeSpec* spec,

@@ -6,10 +6,10 @@
 
 namespace {
 
-alignas(16) constexpr uint8_t kZigzag[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+alignas(16) constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // Bit k set for zigzag position k, per row of natural order and that row's 8-bit mask.
 struct ZigzagBits {
@@ -20,11 +20,13 @@ constexpr ZigzagBits make_zigzag_bits()
 {
     ZigzagBits t{};
     uint8_t position[64] = {};
-    for (int k = 0; k < 64; ++k) position[kZigzag[k]] = uint8_t(k);
+    for (int k = 0; k < 64; ++k)
+        position[kZigzag[k]] = uint8_t(k);
     for (int row = 0; row < 8; ++row)
         for (int m = 0; m < 256; ++m)
             for (int col = 0; col < 8; ++col)
-                if (m >> col & 1) t.bits[row][m] |= uint64_t{1} << position[8 * row + col];
+                if (m >> col & 1)
+                    t.bits[row][m] |= uint64_t{1} << position[8 * row + col];
     return t;
 }
 
@@ -56,7 +58,8 @@ __attribute__((noinline)) int32_t write_stuffed(uint64_t w, int32_t bytes, uint8
     for (int32_t i = 0; i < bytes; ++i) {
         const uint8_t byte = static_cast<uint8_t>(w >> (56 - 8 * i));
         buf[p++] = byte;
-        if (byte == 0xFF) buf[p++] = 0;
+        if (byte == 0xFF)
+            buf[p++] = 0;
     }
     return p;
 }
@@ -66,7 +69,8 @@ __attribute__((noinline)) int32_t write_stuffed(uint64_t w, int32_t bytes, uint8
 __attribute__((always_inline)) inline bool flush_bytes(uint64_t acc, int32_t& free, uint8_t* buf, int32_t bufLen,
                                                        int32_t& p)
 {
-    if (bufLen - p < 8) return false;
+    if (bufLen - p < 8)
+        return false;
     const int32_t used = 64 - free;
     const uint64_t w = used == 0 ? 0 : acc << free;
     if (__builtin_expect(used >= 32 && !has_ff(w), 1)) {
@@ -74,7 +78,8 @@ __attribute__((always_inline)) inline bool flush_bytes(uint64_t acc, int32_t& fr
         std::memcpy(buf + p, &be, 8);
         p += used / 8;
     } else {
-        if (used >= 32 && bufLen - p < 16) return false;
+        if (used >= 32 && bufLen - p < 16)
+            return false;
         p = write_stuffed(w, used / 8, buf, p);
     }
     free = 64 - used % 8;
@@ -84,7 +89,8 @@ __attribute__((always_inline)) inline bool flush_bytes(uint64_t acc, int32_t& fr
 int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t* pos, int16_t* lastDc,
                      const HuffEncodeSpec* dcSpec, const HuffEncodeSpec* acSpec, HuffEncodeState* state)
 {
-    if (bufLen - *pos < 24) return 1;
+    if (bufLen - *pos < 24)
+        return 1;
     const int32_t pending = state->bitCount;
     uint64_t acc = uint64_t{state->bitAcc} >> (24 - pending);
     int32_t free = 64 - pending;
@@ -97,11 +103,13 @@ int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t
         *lastDc = old_dc;
         return 1;
     };
-    if (diff < -32767 || diff > 32767) return decline();
+    if (diff < -32767 || diff > 32767)
+        return decline();
     const int32_t dc_cat = category(static_cast<uint32_t>(diff < 0 ? -diff : diff));
     const uint32_t dc_entry = dcSpec->entry[dc_cat];
     const int32_t dc_len = entry_length(dc_entry);
-    if (dc_len == 0) return decline();
+    if (dc_len == 0)
+        return decline();
     acc = acc << dc_len | (dc_entry & ((1u << dc_len) - 1));
     acc = acc << dc_cat | (static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << dc_cat) - 1));
     free -= dc_len + dc_cat;
@@ -112,8 +120,8 @@ int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t
     for (int i = 0; i < 8; i += 2) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i + 8));
-        const uint32_t zeros = uint32_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(a, zero),
-                                                                          _mm_cmpeq_epi16(b, zero))));
+        const uint32_t zeros =
+            uint32_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero))));
         nonzero |= kZigzagBits.bits[i][~zeros & 0xFF] | kZigzagBits.bits[i + 1][~zeros >> 8 & 0xFF];
     }
     nonzero &= ~uint64_t{1};
@@ -124,15 +132,18 @@ int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t
         const int32_t k = __builtin_ctzll(nonzero);
         nonzero &= nonzero - 1;
         const int32_t a = block[kZigzag[k]];
-        if (a == -32768) return decline();
+        if (a == -32768)
+            return decline();
         int32_t run = k - last - 1;
         last = k;
         if (__builtin_expect(run >= 16, 0)) {
             const uint32_t zrl = acSpec->entry[0xF0];
             const int32_t len = entry_length(zrl);
-            if (len == 0) return decline();
+            if (len == 0)
+                return decline();
             for (; run >= 16; run -= 16) {
-                if (free < len && !flush_bytes(acc, free, buf, bufLen, p)) return decline();
+                if (free < len && !flush_bytes(acc, free, buf, bufLen, p))
+                    return decline();
                 acc = acc << len | (zrl & ((1u << len) - 1));
                 free -= len;
             }
@@ -140,24 +151,29 @@ int32_t encode_block(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t
         const int32_t c = category(static_cast<uint32_t>(a < 0 ? -a : a));
         const uint32_t e = acSpec->entry[run << 4 | c];
         const int32_t len = entry_length(e);
-        if (len == 0) return decline();
+        if (len == 0)
+            return decline();
         // Code and value bits together: at most 31 bits.
         const int32_t n = len + c;
-        const uint64_t both = uint64_t(e & ((1u << len) - 1)) << c | (static_cast<uint32_t>(a < 0 ? a - 1 : a) &
-                                                                     ((1u << c) - 1));
-        if (free < n && !flush_bytes(acc, free, buf, bufLen, p)) return decline();
+        const uint64_t both =
+            uint64_t(e & ((1u << len) - 1)) << c | (static_cast<uint32_t>(a < 0 ? a - 1 : a) & ((1u << c) - 1));
+        if (free < n && !flush_bytes(acc, free, buf, bufLen, p))
+            return decline();
         acc = acc << n | both;
         free -= n;
     }
     if (ends_on_zero) {
         const uint32_t eob = acSpec->entry[0];
         const int32_t len = entry_length(eob);
-        if (len == 0) return decline();
-        if (free < len && !flush_bytes(acc, free, buf, bufLen, p)) return decline();
+        if (len == 0)
+            return decline();
+        if (free < len && !flush_bytes(acc, free, buf, bufLen, p))
+            return decline();
         acc = acc << len | (eob & ((1u << len) - 1));
         free -= len;
     }
-    if (64 - free >= 8 && !flush_bytes(acc, free, buf, bufLen, p)) return decline();
+    if (64 - free >= 8 && !flush_bytes(acc, free, buf, bufLen, p))
+        return decline();
     const int32_t k = 64 - free;
     *pos = p;
     state->bitAcc = static_cast<uint32_t>(acc & ((1u << k) - 1)) << (24 - k);
@@ -172,7 +188,8 @@ int32_t encode_diff(const int16_t* value, uint8_t* buf, int32_t* pos, const Huff
     const int32_t c = category(static_cast<uint32_t>(v < 0 ? -v : v));
     const uint32_t e = spec->entry[c];
     const int32_t len = entry_length(e);
-    if (len == 0) return 1;
+    if (len == 0)
+        return 1;
     int32_t p = *pos;
     int32_t total = state->bitCount + len;
     uint32_t acc = state->bitAcc | (e & ((1u << len) - 1)) << (24 - total);
@@ -180,7 +197,8 @@ int32_t encode_diff(const int16_t* value, uint8_t* buf, int32_t* pos, const Huff
         while (total >= 8) {
             const uint8_t byte = static_cast<uint8_t>(acc >> 16);
             buf[p++] = byte;
-            if (byte == 0xFF) buf[p++] = 0;
+            if (byte == 0xFF)
+                buf[p++] = 0;
             acc <<= 8;
             total -= 8;
         }
@@ -197,7 +215,7 @@ int32_t encode_diff(const int16_t* value, uint8_t* buf, int32_t* pos, const Huff
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 template <int Level>
 int32_t EncodeHuffman8x8Mmx(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t* pos, int16_t* lastDc,
@@ -213,8 +231,8 @@ int32_t EncodeHuffmanDiffScalar(const int16_t* value, uint8_t* buf, int32_t* pos
     return encode_diff(value, buf, pos, spec, state);
 }
 
-#define KV_BLOCK_LEVEL(L)                                                                                        \
-    template int32_t EncodeHuffman8x8Mmx<L>(const int16_t*, uint8_t*, int32_t, int32_t*, int16_t*,               \
+#define KV_BLOCK_LEVEL(L)                                                                                              \
+    template int32_t EncodeHuffman8x8Mmx<L>(const int16_t*, uint8_t*, int32_t, int32_t*, int16_t*,                     \
                                             const HuffEncodeSpec*, const HuffEncodeSpec*, HuffEncodeState*);
 KV_BLOCK_LEVEL(1)
 KV_BLOCK_LEVEL(2)

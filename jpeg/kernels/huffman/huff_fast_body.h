@@ -46,7 +46,8 @@ __attribute__((noinline)) Bytewise bytewise_fill(const uint8_t* data, int32_t le
     while (n < 56 && pos < end) {
         const uint64_t b = data[pos];
         if (b == 0xFF) {
-            if (pos + 1 >= length || data[pos + 1] != 0) break;
+            if (pos + 1 >= length || data[pos + 1] != 0)
+                break;
             pos += 2;
         } else {
             pos += 1;
@@ -92,7 +93,8 @@ struct FastReader {
     template <bool Roomy = false>
     KV_HOT bool top_up()
     {
-        if (!Roomy && length - pos < 8) return n >= 32;
+        if (!Roomy && length - pos < 8)
+            return n >= 32;
         // A 0xFF past the whole bytes that fit is not taken: its bits land below the count, where
         // only bits that the next top-up writes again (or none that are read) lie.
         uint64_t v;
@@ -154,11 +156,11 @@ struct FastReader {
     KV_HOT int32_t value_after(int32_t skip, int32_t s)
     {
         // 1 - 2^s: what a value whose first bit is 0 adds to its bits.
-        static constexpr int32_t kLow[16] = {0,     -1,    -3,    -7,     -15,    -31,    -63,   -127,
+        static constexpr int32_t kLow[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
                                              -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
         const uint64_t head = buf << skip;
         const int32_t raw = static_cast<int32_t>(head >> (64 - s));
-        const int32_t first = static_cast<int32_t>(static_cast<int64_t>(head) >> 63);  // -1 when set
+        const int32_t first = static_cast<int32_t>(static_cast<int64_t>(head) >> 63);   // -1 when set
         buf <<= skip + s;
         n -= skip + s;
         return raw + (~first & kLow[s]);
@@ -194,11 +196,13 @@ struct FastReader {
             n -= 8 * back;
             // No 0xFF among the last five bytes: the bytes given back hold no stuffing.
             uint64_t last = 0;
-            if (pos >= 8) std::memcpy(&last, data + pos - 8, 8);
+            if (pos >= 8)
+                std::memcpy(&last, data + pos - 8, 8);
             if (pos >= 8 && !has_ff(last >> 24)) {
                 pos -= back;
             } else {
-                for (int32_t i = 0; i < back; ++i) pos -= data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
+                for (int32_t i = 0; i < back; ++i)
+                    pos -= data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
             }
         }
         st->bitBuffer = static_cast<uint32_t>(right);
@@ -228,7 +232,8 @@ KV_HOT uint32_t memo_entry(uint64_t* memo, const uint32_t* look, uint64_t buf)
 {
     const uint32_t i = static_cast<uint32_t>(buf >> 54);
     const uint64_t m = memo[i];
-    if (__builtin_expect(static_cast<uint32_t>(m >> 32) == look[buf >> 56], 1)) return static_cast<uint32_t>(m);
+    if (__builtin_expect(static_cast<uint32_t>(m >> 32) == look[buf >> 56], 1))
+        return static_cast<uint32_t>(m);
     return remake_entry<Kind>(memo, look, i);
 }
 
@@ -247,17 +252,19 @@ __attribute__((noinline)) uint64_t remake_ac_entry(HuffMemo* slot, const uint32_
 // a plain coefficient and the one after it when the memo pairs them. The entry's low half goes
 // to *d; false when it is not plain or the block is full.
 template <class ByteOrder>
-KV_HOT bool plain_step(HuffMemo* slot, const uint32_t* look, uint64_t bits, FastReader<ByteOrder>& r,
-                       int16_t* block, int32_t& k, uint32_t* d)
+KV_HOT bool plain_step(HuffMemo* slot, const uint32_t* look, uint64_t bits, FastReader<ByteOrder>& r, int16_t* block,
+                       int32_t& k, uint32_t* d)
 {
     const uint32_t i = static_cast<uint32_t>(bits >> 54);
     uint64_t m = slot->entries[i];
-    if (__builtin_expect(static_cast<uint32_t>(m >> 32) != look[bits >> 56], 0)) m = remake_ac_entry(slot, look, i);
+    if (__builtin_expect(static_cast<uint32_t>(m >> 32) != look[bits >> 56], 0))
+        m = remake_ac_entry(slot, look, i);
     *d = static_cast<uint32_t>(m);
-    if ((*d & 0x80) != 0) return false;
+    if ((*d & 0x80) != 0)
+        return false;
     const int32_t first = k + static_cast<int32_t>(*d >> 8 & 0xFF);
     block[kNaturalBefore[first]] = static_cast<int16_t>(*d >> 16);
-    if (__builtin_expect(first >= 64, 0)) {  // the last position or past it: nothing after it here
+    if (__builtin_expect(first >= 64, 0)) {   // the last position or past it: nothing after it here
         k = first;
         r.drop(static_cast<int32_t>(*d & 63));
         return false;
@@ -290,22 +297,28 @@ KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDeco
 {
     const uint32_t* const look = ac->lookahead;
     int32_t k = 1;
-    if (r.n < 10 && !r.top_up()) return 1;
+    if (r.n < 10 && !r.top_up())
+        return 1;
     for (;;) {
         const uint64_t before = r.buf;
-        if (!r.template top_up<Roomy>()) return 1;
+        if (!r.template top_up<Roomy>())
+            return 1;
         uint32_t d;
         // A plain step takes at most 10 bits, so 33 are left after it unless a byte-at-a-time
         // top-up gave fewer: enough for any code and value, with 10 for the next round's look-up.
         if (plain_step(slot, look, before, r, block, k, &d)) {
-            if (__builtin_expect(r.n < 33, 0)) continue;
+            if (__builtin_expect(r.n < 33, 0))
+                continue;
             if (plain_step(slot, look, r.buf, r, block, k, &d)) {
-                if (__builtin_expect(r.n < 33, 0)) continue;
-                if (plain_step(slot, look, r.buf, r, block, k, &d)) continue;
+                if (__builtin_expect(r.n < 33, 0))
+                    continue;
+                if (plain_step(slot, look, r.buf, r, block, k, &d))
+                    continue;
             }
         }
-        if ((d & 0x80) == 0) {  // a plain coefficient at or past the last position
-            if (k > 64) return 1;
+        if ((d & 0x80) == 0) {   // a plain coefficient at or past the last position
+            if (k > 64)
+                return 1;
             break;
         }
         const uint32_t kind = d >> 16 & 3;
@@ -313,59 +326,73 @@ KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDeco
             k += static_cast<int32_t>(d >> 8 & 0xFF);
             block[kNaturalBefore[k]] = static_cast<int16_t>(r.value_at(d));
             if (k >= 64) {
-                if (k > 64) return 1;
+                if (k > 64)
+                    return 1;
                 break;
             }
         } else if (kind == kHuffMemoRunEnd) {
             r.drop(static_cast<int32_t>(d & 63));
-            if ((d >> 8 & 0xFF) != 15) break;
+            if ((d >> 8 & 0xFF) != 15)
+                break;
             k += 16;
-            if (k > 63) return 1;
+            if (k > 63)
+                return 1;
         } else {
             uint32_t sym;
-            if (kind == kHuffMemoDecline || (r.n < 31 && !r.top_up()) || !r.long_symbol(ac, &sym)) return 1;
+            if (kind == kHuffMemoDecline || (r.n < 31 && !r.top_up()) || !r.long_symbol(ac, &sym))
+                return 1;
             const int32_t run = static_cast<int32_t>(sym >> 4 & 15), size = static_cast<int32_t>(sym & 15);
             if (size != 0) {
                 k += run;
-                if (k > 63) return 1;
+                if (k > 63)
+                    return 1;
                 block[huff_zigzag_natural[k]] = static_cast<int16_t>(r.value_after(0, size));
-                if (++k > 63) break;
+                if (++k > 63)
+                    break;
             } else {
-                if (run != 15) break;
+                if (run != 15)
+                    break;
                 k += 16;
-                if (k > 63) return 1;
+                if (k > 63)
+                    return 1;
             }
         }
         // The next round looks up before its top-up.
-        if (r.n < 10 && !r.top_up()) return 1;
+        if (r.n < 10 && !r.top_up())
+            return 1;
     }
     *end = k;
     return 0;
 }
 
 template <class ByteOrder>
-KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                          int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
-                          HuffDecodeState* st)
+KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position, int16_t* block, int16_t* last_dc,
+                          uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac, HuffDecodeState* st)
 {
-    if (*marker != 0) return 1;
+    if (*marker != 0)
+        return 1;
     clear_block(block);
     st->blockEnd = 0;
     const int32_t start = *position;
-    if (start < 0 || start > length || length - start < 24 || st->bitCount < 0 || st->bitCount > 32) return 1;
+    if (start < 0 || start > length || length - start < 24 || st->bitCount < 0 || st->bitCount > 32)
+        return 1;
     HuffMemo* const slot = HuffMemoFor(ac, kHuffMemoAc);
-    if (slot == nullptr) return 1;
+    if (slot == nullptr)
+        return 1;
     FastReader<ByteOrder> r(data, length, start, st);
 
     // The DC look-up takes its bits from the state when that holds 8 or more (it mostly holds 25
     // to 32), so that it need not wait for the top-up's load.
     const int32_t held = r.n;
     uint32_t e = dc->lookahead[r.buf >> 56];
-    if (!r.top_up()) return 1;
-    if (__builtin_expect(held < 8, 0)) e = dc->lookahead[r.buf >> 56];
+    if (!r.top_up())
+        return 1;
+    if (__builtin_expect(held < 8, 0))
+        e = dc->lookahead[r.buf >> 56];
     uint32_t sym;
     int32_t len;
-    if (!r.symbol_of(e, dc, &sym, &len)) return 1;
+    if (!r.symbol_of(e, dc, &sym, &len))
+        return 1;
     int16_t pred = *last_dc;
     if ((sym & 15) != 0)
         pred = static_cast<int16_t>(static_cast<uint16_t>(pred + r.value_after(len, static_cast<int32_t>(sym & 15))));
@@ -375,8 +402,9 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
 
     int32_t k = 0;
     const int32_t declined = length - r.pos >= kRoomyBlock ? ac_codes<true>(r, block, ac, slot, &k)
-                                                          : ac_codes<false>(r, block, ac, slot, &k);
-    if (declined != 0) return 1;
+                                                           : ac_codes<false>(r, block, ac, slot, &k);
+    if (declined != 0)
+        return 1;
     st->blockEnd = k;
     *last_dc = pred;
     r.store(position, st);
@@ -386,13 +414,15 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
 // A block entry of levels 1 to 5 after the checks of its arguments.
 template <class ByteOrder, int Level>
 KV_HOT kernel_status block_entry(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
-                                 int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
-                                 const HuffDecodeSpec* ac, HuffDecodeState* state)
+                                 int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                                 HuffDecodeState* state)
 {
-    const kernel_status checked = HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac,
-                                                          state);
-    if (checked != kernel_ok) return checked;
-    if (fast_block<ByteOrder>(data, length, position, block, last_dc, marker, dc, ac, state) == 0) return kernel_ok;
+    const kernel_status checked =
+        HuffCheckBlockArguments(data, length, position, block, last_dc, marker, dc, ac, state);
+    if (checked != kernel_ok)
+        return checked;
+    if (fast_block<ByteOrder>(data, length, position, block, last_dc, marker, dc, ac, state) == 0)
+        return kernel_ok;
     ZeroFillBytes<Level>(block, 128);
     return DecodeBlockGeneral(data, length, position, block, last_dc, marker, dc, ac, state);
 }
@@ -406,10 +436,13 @@ KV_HOT int32_t difference(uint32_t d, FastReader<ByteOrder>& r, const HuffDecode
         return static_cast<int32_t>(d >> 16);
     }
     const uint32_t kind = d >> 16 & 3;
-    if (kind == kHuffMemoLongValue) return r.value_at(d) & 0xFFFF;
+    if (kind == kHuffMemoLongValue)
+        return r.value_at(d) & 0xFFFF;
     uint32_t s;
-    if (kind == kHuffMemoDecline || (r.n < 31 && !r.top_up()) || !r.long_symbol(spec, &s)) return -1;
-    if (s - 1 < 15) return r.value_after(0, static_cast<int32_t>(s)) & 0xFFFF;
+    if (kind == kHuffMemoDecline || (r.n < 31 && !r.top_up()) || !r.long_symbol(spec, &s))
+        return -1;
+    if (s - 1 < 15)
+        return r.value_after(0, static_cast<int32_t>(s)) & 0xFFFF;
     return s != 0 ? 32768 : 0;
 }
 
@@ -420,41 +453,49 @@ KV_HOT int32_t row_codes(FastReader<ByteOrder>& r, uint16_t* const* rows, int32_
                          const HuffDecodeSpec* const* specs, uint64_t* const* memos)
 {
     // One component (most lossless images): its row, table and memo stay in registers.
-    if constexpr (Single != 0) components = 1;
+    if constexpr (Single != 0)
+        components = 1;
     int32_t x = 0, c = 0;
-    if (r.n < 10 && !r.top_up()) return 1;
+    if (r.n < 10 && !r.top_up())
+        return 1;
     for (;;) {
         const uint64_t before = r.buf;
-        if (!r.template top_up<Roomy>()) return 1;
+        if (!r.template top_up<Roomy>())
+            return 1;
         int32_t v = difference(memo_entry<kHuffMemoDifference>(memos[c], specs[c]->lookahead, before), r, specs[c]);
-        if (v < 0) return 1;
+        if (v < 0)
+            return 1;
         rows[c][x] = static_cast<uint16_t>(v);
         if (++c == components) {
             c = 0;
-            if (++x == samples) break;
+            if (++x == samples)
+                break;
         }
         // A plain difference leaves 33 bits unless a byte-at-a-time top-up gave fewer: enough for
         // another and the next round's look-up.
         if (__builtin_expect(r.n >= 33, 1)) {
             v = difference(memo_entry<kHuffMemoDifference>(memos[c], specs[c]->lookahead, r.buf), r, specs[c]);
-            if (v < 0) return 1;
+            if (v < 0)
+                return 1;
             rows[c][x] = static_cast<uint16_t>(v);
             if (++c == components) {
                 c = 0;
-                if (++x == samples) break;
+                if (++x == samples)
+                    break;
             }
         }
-        if (r.n < 10 && !r.top_up()) return 1;
+        if (r.n < 10 && !r.top_up())
+            return 1;
     }
     return 0;
 }
 
 template <class ByteOrder>
-KV_HOT int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows,
-                        int32_t samples, int32_t components, uint32_t* marker, const HuffDecodeSpec* const* specs,
-                        HuffDecodeState* st)
+KV_HOT int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows, int32_t samples,
+                        int32_t components, uint32_t* marker, const HuffDecodeSpec* const* specs, HuffDecodeState* st)
 {
-    if (components < 1 || components > 4 || *marker != 0) return 1;
+    if (components < 1 || components > 4 || *marker != 0)
+        return 1;
     const int32_t start = *position;
     if (start < 0 || start > length || int64_t{length} - start < 2 * int64_t{samples} || st->bitCount < 0 ||
         st->bitCount > 32)
@@ -462,22 +503,24 @@ KV_HOT int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, 
     uint64_t* memos[4] = {};
     for (int32_t c = 0; c < components; ++c) {
         HuffMemo* const slot = HuffMemoFor(specs[c], kHuffMemoDifference);
-        if (slot == nullptr) return 1;
+        if (slot == nullptr)
+            return 1;
         memos[c] = slot->entries;
     }
     FastReader<ByteOrder> r(data, length, start, st);
     // Every difference takes at most 4 bytes, 8 when all are stuffed.
     const bool roomy = int64_t{length} - start >= 8 * int64_t{samples} * components + 16;
-    const int32_t declined =
-        components == 1 ? (roomy ? row_codes<true, 1>(r, rows, samples, components, specs, memos)
-                                 : row_codes<false, 1>(r, rows, samples, components, specs, memos))
-                        : (roomy ? row_codes<true, 0>(r, rows, samples, components, specs, memos)
-                                 : row_codes<false, 0>(r, rows, samples, components, specs, memos));
-    if (declined != 0) return 1;
+    const int32_t declined = components == 1
+                                 ? (roomy ? row_codes<true, 1>(r, rows, samples, components, specs, memos)
+                                          : row_codes<false, 1>(r, rows, samples, components, specs, memos))
+                                 : (roomy ? row_codes<true, 0>(r, rows, samples, components, specs, memos)
+                                          : row_codes<false, 0>(r, rows, samples, components, specs, memos));
+    if (declined != 0)
+        return 1;
     r.store(position, st);
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 #undef KV_HOT

@@ -21,12 +21,13 @@ int least(const int64_t* freq, int skip)
     return found;
 }
 
-}  // namespace
+}   // namespace
 
 template <int Level>
 kernel_status GenerateHuffTable(const int32_t* counts, uint8_t* bits, uint8_t* values)
 {
-    if (counts == nullptr || bits == nullptr || values == nullptr) return kernel_null_pointer;
+    if (counts == nullptr || bits == nullptr || values == nullptr)
+        return kernel_null_pointer;
     int32_t local[kSymbols];
     CopyBytes<Level>(counts, local, sizeof local);
     // Lengths are counted in 32 bits: 256 leaves may share one length before the limiting.
@@ -39,7 +40,8 @@ kernel_status GenerateHuffTable(const int32_t* counts, uint8_t* bits, uint8_t* v
     int64_t freq[kSymbols];
     bool any = false;
     for (int i = 0; i < kSymbols - 1; ++i) {
-        if (local[i] < 0) return kernel_out_of_range;
+        if (local[i] < 0)
+            return kernel_out_of_range;
         freq[i] = local[i];
         any = any || local[i] != 0;
     }
@@ -54,40 +56,49 @@ kernel_status GenerateHuffTable(const int32_t* counts, uint8_t* bits, uint8_t* v
     for (;;) {
         const int c1 = least(freq, -1);
         const int c2 = least(freq, c1);
-        if (c2 < 0) break;
+        if (c2 < 0)
+            break;
         freq[c1] += freq[c2];
         freq[c2] = 0;
         int c = c1;
-        for (++codesize[c]; others[c] >= 0; ++codesize[c]) c = others[c];
+        for (++codesize[c]; others[c] >= 0; ++codesize[c])
+            c = others[c];
         others[c] = c2;
         c = c2;
-        for (++codesize[c]; others[c] >= 0; ++codesize[c]) c = others[c];
+        for (++codesize[c]; others[c] >= 0; ++codesize[c])
+            c = others[c];
     }
     for (int i = 0; i < kSymbols; ++i) {
-        if (codesize[i] > kMaxLength) return kernel_bad_huffman_table;
-        if (codesize[i] != 0) ++lengths[codesize[i]];
+        if (codesize[i] > kMaxLength)
+            return kernel_bad_huffman_table;
+        if (codesize[i] != 0)
+            ++lengths[codesize[i]];
     }
     // Limit to 16 bits: move pairs of the longest codes up, splitting a shorter code.
     for (int i = kMaxLength; i > 16; --i)
         while (lengths[i] > 0) {
             int j = i - 2;
-            while (lengths[j] == 0) --j;
+            while (lengths[j] == 0)
+                --j;
             lengths[i] -= 2;
             ++lengths[i - 1];
             lengths[j + 1] += 2;
             --lengths[j];
         }
     int longest = 16;
-    while (lengths[longest] == 0) --longest;
-    --lengths[longest];  // the reserved symbol's code
+    while (lengths[longest] == 0)
+        --longest;
+    --lengths[longest];   // the reserved symbol's code
 
     uint8_t out[16];
-    for (int i = 0; i < 16; ++i) out[i] = static_cast<uint8_t>(lengths[i + 1]);
+    for (int i = 0; i < 16; ++i)
+        out[i] = static_cast<uint8_t>(lengths[i + 1]);
     CopyBytesChecked<Level>(out, bits, 16);
     int p = 0;
     for (int len = 1; len <= kMaxLength; ++len)
         for (int s = 0; s < kSymbols - 1; ++s)
-            if (codesize[s] == len) values[p++] = static_cast<uint8_t>(s);
+            if (codesize[s] == len)
+                values[p++] = static_cast<uint8_t>(s);
     return kernel_ok;
 }
 

@@ -14,18 +14,24 @@ inline void store(uint16_t* d, uint32_t v)
 kernel_status check_first_row(const uint16_t* samples, const uint16_t* diffs, int32_t width, int32_t precision,
                               int32_t point_transform)
 {
-    if (samples == nullptr || diffs == nullptr) return kernel_null_pointer;
-    if (width < 1) return kernel_size_below_one;
-    if (precision < 2 || precision > 16 || point_transform < 0) return kernel_out_of_range;
+    if (samples == nullptr || diffs == nullptr)
+        return kernel_null_pointer;
+    if (width < 1)
+        return kernel_size_below_one;
+    if (precision < 2 || precision > 16 || point_transform < 0)
+        return kernel_out_of_range;
     return kernel_ok;
 }
 
 kernel_status check_row(const uint16_t* samples, const uint16_t* above, const uint16_t* diffs, int32_t width,
                         int32_t predictor)
 {
-    if (samples == nullptr || above == nullptr || diffs == nullptr) return kernel_null_pointer;
-    if (width < 1) return kernel_size_below_one;
-    if (predictor < 1 || predictor > 7) return kernel_out_of_range;
+    if (samples == nullptr || above == nullptr || diffs == nullptr)
+        return kernel_null_pointer;
+    if (width < 1)
+        return kernel_size_below_one;
+    if (predictor < 1 || predictor > 7)
+        return kernel_out_of_range;
     return kernel_ok;
 }
 
@@ -37,13 +43,20 @@ void diff_row(const uint16_t* s, const uint16_t* above, uint16_t* d, int32_t wid
     for (int32_t x = 1; x < width; ++x) {
         const uint32_t ra = s[x - 1], rb = above[x], rc = above[x - 1];
         uint32_t p;
-        if constexpr (Predictor == 1) p = ra;
-        else if constexpr (Predictor == 2) p = rb;
-        else if constexpr (Predictor == 3) p = rc;
-        else if constexpr (Predictor == 4) p = ra + rb - rc;
-        else if constexpr (Predictor == 5) p = ra + static_cast<uint32_t>(static_cast<int32_t>(rb - rc) >> 1);
-        else if constexpr (Predictor == 6) p = rb + static_cast<uint32_t>(static_cast<int32_t>(ra - rc) >> 1);
-        else p = (ra + rb) >> 1;
+        if constexpr (Predictor == 1)
+            p = ra;
+        else if constexpr (Predictor == 2)
+            p = rb;
+        else if constexpr (Predictor == 3)
+            p = rc;
+        else if constexpr (Predictor == 4)
+            p = ra + rb - rc;
+        else if constexpr (Predictor == 5)
+            p = ra + static_cast<uint32_t>(static_cast<int32_t>(rb - rc) >> 1);
+        else if constexpr (Predictor == 6)
+            p = rb + static_cast<uint32_t>(static_cast<int32_t>(ra - rc) >> 1);
+        else
+            p = (ra + rb) >> 1;
         store(d + x, s[x] - p);
     }
 }
@@ -62,15 +75,17 @@ void diff_row_scalar(const uint16_t* s, const uint16_t* above, uint16_t* d, int3
     }
 }
 
-}  // namespace
+}   // namespace
 
 kernel_status DiffLosslessFirstRow(const uint16_t* samples, uint16_t* diffs, int32_t width, int32_t precision,
                                    int32_t point_transform)
 {
     const kernel_status checked = check_first_row(samples, diffs, width, precision, point_transform);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     store(diffs, samples[0] - (1u << ((precision - point_transform - 1) & 31)));
-    for (int32_t x = 1; x < width; ++x) store(diffs + x, samples[x] - samples[x - 1]);
+    for (int32_t x = 1; x < width; ++x)
+        store(diffs + x, samples[x] - samples[x - 1]);
     return kernel_ok;
 }
 
@@ -78,7 +93,8 @@ kernel_status DiffLosslessRow(const uint16_t* samples, const uint16_t* above, ui
                               int32_t predictor)
 {
     const kernel_status checked = check_row(samples, above, diffs, width, predictor);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     diff_row_scalar(samples, above, diffs, width, predictor);
     return kernel_ok;
 }
@@ -88,7 +104,8 @@ kernel_status DiffLosslessFirstRowSimd(const uint16_t* samples, uint16_t* diffs,
                                        int32_t point_transform)
 {
     const kernel_status checked = check_first_row(samples, diffs, width, precision, point_transform);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     DiffFirstRowKernel(samples, diffs, width, precision, point_transform);
     return kernel_ok;
 }
@@ -98,7 +115,8 @@ kernel_status DiffLosslessRowSimd(const uint16_t* samples, const uint16_t* above
                                   int32_t predictor)
 {
     const kernel_status checked = check_row(samples, above, diffs, width, predictor);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     if (predictor == 1)
         DiffRowPred1Kernel(samples, above, diffs, width);
     else

@@ -27,10 +27,11 @@ void diff_left(const uint16_t* s, uint16_t* d, int32_t x, int32_t width)
         _mm_store_si128(reinterpret_cast<__m128i*>(d + x), _mm_sub_epi16(a0, b0));
         _mm_store_si128(reinterpret_cast<__m128i*>(d + x + 8), _mm_sub_epi16(a1, b1));
     }
-    for (; x < width; ++x) store(d + x, s[x] - s[x - 1]);
+    for (; x < width; ++x)
+        store(d + x, s[x] - s[x - 1]);
 }
 
-}  // namespace
+}   // namespace
 
 void DiffFirstRowKernel(const uint16_t* samples, uint16_t* diffs, int32_t width, int32_t precision,
                         int32_t point_transform)

@@ -22,11 +22,11 @@ kernel_status ReconstructLosslessRow(const uint16_t* diff, const uint16_t* above
 
 // Levels 2 to 5: the same checks and results.
 template <int Level>
-kernel_status ReconstructLosslessFirstRowSimd(const uint16_t* diff, uint16_t* out, int32_t samples,
-                                              int32_t precision, int32_t point_transform);
+kernel_status ReconstructLosslessFirstRowSimd(const uint16_t* diff, uint16_t* out, int32_t samples, int32_t precision,
+                                              int32_t point_transform);
 template <int Level>
-kernel_status ReconstructLosslessRowSimd(const uint16_t* diff, const uint16_t* above, uint16_t* out,
-                                         int32_t samples, int32_t predictor);
+kernel_status ReconstructLosslessRowSimd(const uint16_t* diff, const uint16_t* above, uint16_t* out, int32_t samples,
+                                         int32_t predictor);
 
 // Unchecked bodies of levels 2 to 5.
 void ReconstructFirstRowKernel(const uint16_t* diff, uint16_t* out, int32_t samples, int32_t precision,

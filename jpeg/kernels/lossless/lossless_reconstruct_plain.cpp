@@ -26,22 +26,28 @@ void predict_row(const uint16_t* diff, const uint16_t* above, uint16_t* out, int
 kernel_status check_first_row(const uint16_t* diff, const uint16_t* out, int32_t samples, int32_t precision,
                               int32_t point_transform)
 {
-    if (diff == nullptr || out == nullptr) return kernel_null_pointer;
-    if (samples < 1) return kernel_size_below_one;
-    if (precision < 2 || precision > 16 || point_transform < 0) return kernel_out_of_range;
+    if (diff == nullptr || out == nullptr)
+        return kernel_null_pointer;
+    if (samples < 1)
+        return kernel_size_below_one;
+    if (precision < 2 || precision > 16 || point_transform < 0)
+        return kernel_out_of_range;
     return kernel_ok;
 }
 
 kernel_status check_row(const uint16_t* diff, const uint16_t* above, const uint16_t* out, int32_t samples,
                         int32_t predictor)
 {
-    if (diff == nullptr || above == nullptr || out == nullptr) return kernel_null_pointer;
-    if (samples < 1) return kernel_size_below_one;
-    if (predictor < 1 || predictor > 7) return kernel_out_of_range;
+    if (diff == nullptr || above == nullptr || out == nullptr)
+        return kernel_null_pointer;
+    if (samples < 1)
+        return kernel_size_below_one;
+    if (predictor < 1 || predictor > 7)
+        return kernel_out_of_range;
     return kernel_ok;
 }
 
-}  // namespace
+}   // namespace
 
 void ReconstructRowScalar(const uint16_t* diff, const uint16_t* above, uint16_t* out, int32_t samples,
                           int32_t predictor)
@@ -62,10 +68,12 @@ kernel_status ReconstructLosslessFirstRow(const uint16_t* diff, uint16_t* out, i
                                           int32_t point_transform)
 {
     const kernel_status checked = check_first_row(diff, out, samples, precision, point_transform);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     uint16_t prev = static_cast<uint16_t>(diff[0] + initial_prediction(precision, point_transform));
     out[0] = prev;
-    for (int32_t x = 1; x < samples; ++x) out[x] = prev = static_cast<uint16_t>(diff[x] + prev);
+    for (int32_t x = 1; x < samples; ++x)
+        out[x] = prev = static_cast<uint16_t>(diff[x] + prev);
     return kernel_ok;
 }
 
@@ -73,7 +81,8 @@ kernel_status ReconstructLosslessRow(const uint16_t* diff, const uint16_t* above
                                      int32_t predictor)
 {
     const kernel_status checked = check_row(diff, above, out, samples, predictor);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     ReconstructRowScalar(diff, above, out, samples, predictor);
     return kernel_ok;
 }
@@ -87,8 +96,10 @@ void ReconstructFirstRowKernel(const uint16_t* diff, uint16_t* out, int32_t samp
     out[0] = static_cast<uint16_t>(prev);
     int32_t x = 1;
     for (; x + 9 <= samples; x += 9)
-        for (int32_t i = 0; i < 9; ++i) out[x + i] = static_cast<uint16_t>(prev += diff[x + i]);
-    for (; x < samples; ++x) out[x] = static_cast<uint16_t>(prev += diff[x]);
+        for (int32_t i = 0; i < 9; ++i)
+            out[x + i] = static_cast<uint16_t>(prev += diff[x + i]);
+    for (; x < samples; ++x)
+        out[x] = static_cast<uint16_t>(prev += diff[x]);
 }
 
 void ReconstructRowPred1Kernel(const uint16_t* diff, const uint16_t* above, uint16_t* out, int32_t samples)
@@ -97,27 +108,31 @@ void ReconstructRowPred1Kernel(const uint16_t* diff, const uint16_t* above, uint
     out[0] = static_cast<uint16_t>(prev);
     int32_t x = 1;
     for (; x + 9 <= samples; x += 9)
-        for (int32_t i = 0; i < 9; ++i) out[x + i] = static_cast<uint16_t>(prev += diff[x + i]);
-    for (; x < samples; ++x) out[x] = static_cast<uint16_t>(prev += diff[x]);
+        for (int32_t i = 0; i < 9; ++i)
+            out[x + i] = static_cast<uint16_t>(prev += diff[x + i]);
+    for (; x < samples; ++x)
+        out[x] = static_cast<uint16_t>(prev += diff[x]);
 }
 #endif
 
 template <int Level>
-kernel_status ReconstructLosslessFirstRowSimd(const uint16_t* diff, uint16_t* out, int32_t samples,
-                                              int32_t precision, int32_t point_transform)
+kernel_status ReconstructLosslessFirstRowSimd(const uint16_t* diff, uint16_t* out, int32_t samples, int32_t precision,
+                                              int32_t point_transform)
 {
     const kernel_status checked = check_first_row(diff, out, samples, precision, point_transform);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     ReconstructFirstRowKernel(diff, out, samples, precision, point_transform);
     return kernel_ok;
 }
 
 template <int Level>
-kernel_status ReconstructLosslessRowSimd(const uint16_t* diff, const uint16_t* above, uint16_t* out,
-                                         int32_t samples, int32_t predictor)
+kernel_status ReconstructLosslessRowSimd(const uint16_t* diff, const uint16_t* above, uint16_t* out, int32_t samples,
+                                         int32_t predictor)
 {
     const kernel_status checked = check_row(diff, above, out, samples, predictor);
-    if (checked != kernel_ok) return checked;
+    if (checked != kernel_ok)
+        return checked;
     if (predictor == 1)
         ReconstructRowPred1Kernel(diff, above, out, samples);
     else

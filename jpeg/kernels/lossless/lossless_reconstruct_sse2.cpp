@@ -21,10 +21,11 @@ void running_sum(const uint16_t* diff, uint16_t* out, int32_t x, int32_t samples
         carry = _mm_unpackhi_epi64(top, top);
     }
     prev = static_cast<uint16_t>(_mm_cvtsi128_si32(carry));
-    for (; x < samples; ++x) out[x] = prev = static_cast<uint16_t>(diff[x] + prev);
+    for (; x < samples; ++x)
+        out[x] = prev = static_cast<uint16_t>(diff[x] + prev);
 }
 
-}  // namespace
+}   // namespace
 
 void ReconstructFirstRowKernel(const uint16_t* diff, uint16_t* out, int32_t samples, int32_t precision,
                                int32_t point_transform)

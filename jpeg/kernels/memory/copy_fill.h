@@ -36,9 +36,11 @@ void* CopyBytesAvx512(const void* src, void* dst, int32_t count);
 // Reads ahead over a byte range without keeping it in the caches.
 void PrefetchBytes(const void* start, int32_t count);
 
-#define KV_COPY_FILL_LEVEL(L)                                                                             \
-    template <> void* CopyBytes<L>(const void* src, void* dst, int32_t count);                            \
-    template <> void* FillWords32<L>(uint32_t value, void* dst, int32_t count);
+#define KV_COPY_FILL_LEVEL(L)                                                                                          \
+    template <>                                                                                                        \
+    void* CopyBytes<L>(const void* src, void* dst, int32_t count);                                                     \
+    template <>                                                                                                        \
+    void* FillWords32<L>(uint32_t value, void* dst, int32_t count);
 KV_COPY_FILL_LEVEL(0)
 KV_COPY_FILL_LEVEL(1)
 KV_COPY_FILL_LEVEL(2)

@@ -14,6 +14,9 @@ struct Ymm {
     static void stream(uint8_t* p, T v) { _mm256_stream_si256(reinterpret_cast<T*>(p), v); }
 };
 
-}  // namespace
+}   // namespace
 
-void* CopyBytesAvx2(const void* src, void* dst, int32_t count) { return copy_wide<Ymm>(src, dst, count); }
+void* CopyBytesAvx2(const void* src, void* dst, int32_t count)
+{
+    return copy_wide<Ymm>(src, dst, count);
+}

@@ -14,6 +14,9 @@ struct Zmm {
     static void stream(uint8_t* p, T v) { _mm512_stream_si512(reinterpret_cast<T*>(p), v); }
 };
 
-}  // namespace
+}   // namespace
 
-void* CopyBytesAvx512(const void* src, void* dst, int32_t count) { return copy_wide<Zmm>(src, dst, count); }
+void* CopyBytesAvx512(const void* src, void* dst, int32_t count)
+{
+    return copy_wide<Zmm>(src, dst, count);
+}

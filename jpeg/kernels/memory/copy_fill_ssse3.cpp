@@ -55,14 +55,19 @@ copy_body choose_level5_copy()
         uint32_t r[4];
         QueryCpuid(r, 0, 0);
         const bool intel = r[1] == 0x756e6547u && r[3] == 0x49656e69u && r[2] == 0x6c65746eu;
-        if (!intel) return &CopyBytesAvx512;
+        if (!intel)
+            return &CopyBytesAvx512;
     }
     return cpu_avx2_usable() ? &CopyBytesAvx2 : &copy_ssse3;
 }
 
-}  // namespace
+}   // namespace
 
-template <> void* CopyBytes<4>(const void* s, void* d, int32_t n) { return copy_ssse3(s, d, n); }
+template <>
+void* CopyBytes<4>(const void* s, void* d, int32_t n)
+{
+    return copy_ssse3(s, d, n);
+}
 template <>
 void* CopyBytes<5>(const void* s, void* d, int32_t n)
 {

@@ -15,10 +15,22 @@ namespace {
 
 constexpr uint32_t kTouchBlock = 256u * 1024u;
 
-inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline __m128i load16a(const uint8_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-inline void store16a(uint8_t* p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
+inline __m128i load16(const uint8_t* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline __m128i load16a(const uint8_t* p)
+{
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void store16(uint8_t* p, __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline void store16a(uint8_t* p, __m128i v)
+{
+    _mm_store_si128(reinterpret_cast<__m128i*>(p), v);
+}
 
 // 1 to 63 bytes as two pieces of the largest size that fits, one from each end (they may
 // overlap): fewer branches than a piecewise copy on the short copies that are most common.
@@ -57,7 +69,8 @@ inline void short_copy(const uint8_t* s, uint8_t* d, uint32_t n)
 inline void touch(const uint8_t* s, uint32_t n)
 {
     volatile uint8_t sink = 0;
-    for (uint32_t i = 0; i < n; i += 64) sink = static_cast<uint8_t>(sink + s[i]);
+    for (uint32_t i = 0; i < n; i += 64)
+        sink = static_cast<uint8_t>(sink + s[i]);
     (void)sink;
 }
 
@@ -67,7 +80,8 @@ inline void stream_copy(const uint8_t* s, uint8_t* d, uint32_t n)
     while (n >= 16) {
         const uint32_t block = n >= kTouchBlock ? kTouchBlock : (n & ~15u);
         touch(s, block);
-        for (uint32_t i = 0; i < block; i += 16) _mm_stream_si128(reinterpret_cast<__m128i*>(d + i), load16(s + i));
+        for (uint32_t i = 0; i < block; i += 16)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(d + i), load16(s + i));
         s += block, d += block, n -= block;
     }
     _mm_sfence();
@@ -90,7 +104,8 @@ inline void aligned_backward(const uint8_t* s, uint8_t* d, uint32_t n)
     const uint32_t whole = n & ~63u;
     short_copy(s + whole, d + whole, n - whole);
     for (uint32_t k = whole; k > 0; k -= 64) {
-        const __m128i a = load16a(s + k - 64), b = load16a(s + k - 48), c = load16a(s + k - 32), e = load16a(s + k - 16);
+        const __m128i a = load16a(s + k - 64), b = load16a(s + k - 48), c = load16a(s + k - 32),
+                      e = load16a(s + k - 16);
         store16a(d + k - 16, e), store16a(d + k - 32, c), store16a(d + k - 48, b), store16a(d + k - 64, a);
     }
 }
@@ -105,9 +120,9 @@ inline bool forward_keeps_apart(const uint8_t* s, const uint8_t* d)
 }
 
 struct CopyLevel {
-    uint32_t stream_from;      // copies of at least this many bytes may stream past the cache
-    uint32_t choose_from;      // aligned copies of at least this many bytes choose their direction
-    bool backward_below;       // below it: backward (else forward)
+    uint32_t stream_from;   // copies of at least this many bytes may stream past the cache
+    uint32_t choose_from;   // aligned copies of at least this many bytes choose their direction
+    bool backward_below;    // below it: backward (else forward)
 };
 
 // The copy of one level. `unaligned` copies n >= 64 bytes to an aligned destination from a
@@ -115,7 +130,8 @@ struct CopyLevel {
 template <typename Unaligned>
 void* copy_simd(const CopyLevel& level, const void* src, void* dst, int32_t count, Unaligned unaligned)
 {
-    if (count < 1) return dst;
+    if (count < 1)
+        return dst;
     const uint8_t* s = static_cast<const uint8_t*>(src);
     uint8_t* d = static_cast<uint8_t*>(dst);
     uint32_t n = static_cast<uint32_t>(count);
@@ -163,4 +179,4 @@ inline void unaligned_loads(const uint8_t* s, uint8_t* d, uint32_t n)
     short_copy(s, d, n);
 }
 
-}  // namespace
+}   // namespace

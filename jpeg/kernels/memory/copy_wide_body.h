@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr uint32_t kStreamFrom = 1u << 20;  // as the level's other bodies
+constexpr uint32_t kStreamFrom = 1u << 20;   // as the level's other bodies
 
 // Up to 64 bytes as two pieces of the largest size that fits, one from each end.
 inline void copy_upto64(const uint8_t* s, uint8_t* d, uint32_t n)
@@ -64,7 +64,8 @@ template <class V>
 void* copy_wide(const void* src, void* dst, int32_t count)
 {
     constexpr uint32_t W = V::W;
-    if (count < 1) return dst;
+    if (count < 1)
+        return dst;
     const uint8_t* s = static_cast<const uint8_t*>(src);
     uint8_t* d = static_cast<uint8_t*>(dst);
     const uint32_t n = static_cast<uint32_t>(count);
@@ -87,7 +88,8 @@ void* copy_wide(const void* src, void* dst, int32_t count)
         const typename V::T a = V::loadu(s), b = V::loadu(s + W), c = V::loadu(s + 2 * W), e = V::loadu(s + 3 * W);
         const typename V::T k = V::loadu(s + n - W);
         uint8_t* p = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(end) & ~uintptr_t(W - 1));
-        for (; p > d + 4 * W; p -= 4 * W) step4<V>(p - 4 * W, from(p - 4 * W));
+        for (; p > d + 4 * W; p -= 4 * W)
+            step4<V>(p - 4 * W, from(p - 4 * W));
         V::storeu(d, a), V::storeu(d + W, b), V::storeu(d + 2 * W, c), V::storeu(d + 3 * W, e);
         V::storeu(end - W, k);
         return dst;
@@ -106,15 +108,17 @@ void* copy_wide(const void* src, void* dst, int32_t count)
             const uint32_t block =
                 left >= kTouchBlock ? kTouchBlock : static_cast<uint32_t>((left + 4 * W - 1) & ~uintptr_t(4 * W - 1));
             touch(from(p), block);
-            for (uint8_t* b = p + block; p < b; p += 4 * W) step4<V, true>(p, from(p));
+            for (uint8_t* b = p + block; p < b; p += 4 * W)
+                step4<V, true>(p, from(p));
         }
         _mm_sfence();
     } else {
-        for (; p < stop; p += 4 * W) step4<V>(p, from(p));
+        for (; p < stop; p += 4 * W)
+            step4<V>(p, from(p));
     }
     V::storeu(d, a);
     V::storeu(end - 4 * W, f), V::storeu(end - 3 * W, g), V::storeu(end - 2 * W, h), V::storeu(end - W, k);
     return dst;
 }
 
-}  // namespace
+}   // namespace

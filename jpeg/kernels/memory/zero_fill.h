@@ -10,12 +10,18 @@
 template <int Level>
 void* ZeroFillBytes(void* dst, int32_t count);
 
-template <> void* ZeroFillBytes<0>(void* dst, int32_t count);
-template <> void* ZeroFillBytes<1>(void* dst, int32_t count);
-template <> void* ZeroFillBytes<2>(void* dst, int32_t count);
-template <> void* ZeroFillBytes<3>(void* dst, int32_t count);
-template <> void* ZeroFillBytes<4>(void* dst, int32_t count);
-template <> void* ZeroFillBytes<5>(void* dst, int32_t count);
+template <>
+void* ZeroFillBytes<0>(void* dst, int32_t count);
+template <>
+void* ZeroFillBytes<1>(void* dst, int32_t count);
+template <>
+void* ZeroFillBytes<2>(void* dst, int32_t count);
+template <>
+void* ZeroFillBytes<3>(void* dst, int32_t count);
+template <>
+void* ZeroFillBytes<4>(void* dst, int32_t count);
+template <>
+void* ZeroFillBytes<5>(void* dst, int32_t count);
 
 // Pairs of (cpuid leaf-2 descriptor, size byte), largest cache first, ended by a zero byte. A
 // size byte b stands for (b >> 4) << ((b & 15) + 18) bytes.

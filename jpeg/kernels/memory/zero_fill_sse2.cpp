@@ -33,18 +33,22 @@ inline void small_fill(uint8_t* p, uint32_t n, __m128i z)
 {
     if (n >= 8) {
         store8(p + n - 8, z);
-        if (n > 8) store8(p, z);
+        if (n > 8)
+            store8(p, z);
     } else if (n >= 4) {
         store4(p + n - 4);
-        if (n > 4) store4(p);
+        if (n > 4)
+            store4(p);
     } else {
-        for (uint32_t i = 0; i < n; ++i) p[i] = 0;
+        for (uint32_t i = 0; i < n; ++i)
+            p[i] = 0;
     }
 }
 
 void* fill_sse2(void* dst, int32_t count)
 {
-    if (count < 1) return dst;
+    if (count < 1)
+        return dst;
     uint8_t* p = static_cast<uint8_t*>(dst);
     uint32_t n = static_cast<uint32_t>(count);
     const __m128i z = _mm_setzero_si128();
@@ -55,17 +59,23 @@ void* fill_sse2(void* dst, int32_t count)
     const uint32_t misalign = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p) & 15u);
     if (misalign != 0) {
         const uint32_t h = 16 - misalign;
-        if (h & 1) *p++ = 0;
-        if (h & 2) store2(p), p += 2;
-        if (h & 4) store4(p), p += 4;
-        if (h & 8) store8(p, z), p += 8;
+        if (h & 1)
+            *p++ = 0;
+        if (h & 2)
+            store2(p), p += 2;
+        if (h & 4)
+            store4(p), p += 4;
+        if (h & 8)
+            store8(p, z), p += 8;
         n -= h;
-        if (n == 0) return dst;
+        if (n == 0)
+            return dst;
     }
     if (n > kStreamThreshold) {
         const uint32_t cache = QueryCacheSizeLeaf2();
         if (cache != 0 && n >= cache) {
-            for (; n >= 16; n -= 16, p += 16) _mm_stream_si128(reinterpret_cast<__m128i*>(p), z);
+            for (; n >= 16; n -= 16, p += 16)
+                _mm_stream_si128(reinterpret_cast<__m128i*>(p), z);
             _mm_sfence();
             small_fill(p, n, z);
             return dst;
@@ -78,7 +88,8 @@ void* fill_sse2(void* dst, int32_t count)
         _mm_store_si128(a + 2, z);
         _mm_store_si128(a + 3, z);
     }
-    for (; n >= 16; n -= 16) _mm_store_si128(a++, z);
+    for (; n >= 16; n -= 16)
+        _mm_store_si128(a++, z);
     small_fill(reinterpret_cast<uint8_t*>(a), n, z);
     return dst;
 }
@@ -86,7 +97,8 @@ void* fill_sse2(void* dst, int32_t count)
 // Level 1 keeps the 8-byte store pattern of its 64-bit vectors.
 void* fill_8byte(void* dst, int32_t count)
 {
-    if (count < 1) return dst;
+    if (count < 1)
+        return dst;
     uint8_t* p = static_cast<uint8_t*>(dst);
     uint32_t n = static_cast<uint32_t>(count);
     const __m128i z = _mm_setzero_si128();
@@ -98,10 +110,12 @@ void* fill_8byte(void* dst, int32_t count)
             n -= 8 - misalign;
         }
         for (; n >= 64; n -= 64, p += 64)
-            for (int i = 0; i < 64; i += 8) store8(p + i, z);
+            for (int i = 0; i < 64; i += 8)
+                store8(p + i, z);
     }
     if (n & 32) {
-        for (int i = 0; i < 32; i += 8) store8(p + i, z);
+        for (int i = 0; i < 32; i += 8)
+            store8(p + i, z);
         p += 32;
     }
     if (n & 16) {
@@ -109,16 +123,39 @@ void* fill_8byte(void* dst, int32_t count)
         store8(p + 8, z);
         p += 16;
     }
-    if (n & 8) store8(p, z), p += 8;
-    if (n & 4) store4(p), p += 4;
-    for (uint32_t i = 0; i < (n & 3); ++i) p[i] = 0;
+    if (n & 8)
+        store8(p, z), p += 8;
+    if (n & 4)
+        store4(p), p += 4;
+    for (uint32_t i = 0; i < (n & 3); ++i)
+        p[i] = 0;
     return dst;
 }
 
-}  // namespace
+}   // namespace
 
-template <> void* ZeroFillBytes<1>(void* dst, int32_t count) { return fill_8byte(dst, count); }
-template <> void* ZeroFillBytes<2>(void* dst, int32_t count) { return fill_sse2(dst, count); }
-template <> void* ZeroFillBytes<3>(void* dst, int32_t count) { return fill_sse2(dst, count); }
-template <> void* ZeroFillBytes<4>(void* dst, int32_t count) { return fill_sse2(dst, count); }
-template <> void* ZeroFillBytes<5>(void* dst, int32_t count) { return fill_sse2(dst, count); }
+template <>
+void* ZeroFillBytes<1>(void* dst, int32_t count)
+{
+    return fill_8byte(dst, count);
+}
+template <>
+void* ZeroFillBytes<2>(void* dst, int32_t count)
+{
+    return fill_sse2(dst, count);
+}
+template <>
+void* ZeroFillBytes<3>(void* dst, int32_t count)
+{
+    return fill_sse2(dst, count);
+}
+template <>
+void* ZeroFillBytes<4>(void* dst, int32_t count)
+{
+    return fill_sse2(dst, count);
+}
+template <>
+void* ZeroFillBytes<5>(void* dst, int32_t count)
+{
+    return fill_sse2(dst, count);
+}

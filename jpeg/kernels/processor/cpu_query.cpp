@@ -19,25 +19,24 @@ int hardware_cpuid_present()
     // Toggle the ID flag (bit 21) and see whether the change sticks. The pushes step over the
     // red zone, where the compiler may keep locals of this leaf function.
     uint64_t before = 0, after = 0;
-    __asm__ volatile(
-        "sub $128, %%rsp\n\t"
-        "pushfq\n\t"
-        "pop %0\n\t"
-        "mov %0, %1\n\t"
-        "xor $0x200000, %1\n\t"
-        "push %1\n\t"
-        "popfq\n\t"
-        "pushfq\n\t"
-        "pop %1\n\t"
-        "push %0\n\t"
-        "popfq\n\t"
-        "add $128, %%rsp\n\t"
-        : "=&r"(before), "=&r"(after)
-        :
-        : "cc");
+    __asm__ volatile("sub $128, %%rsp\n\t"
+                     "pushfq\n\t"
+                     "pop %0\n\t"
+                     "mov %0, %1\n\t"
+                     "xor $0x200000, %1\n\t"
+                     "push %1\n\t"
+                     "popfq\n\t"
+                     "pushfq\n\t"
+                     "pop %1\n\t"
+                     "push %0\n\t"
+                     "popfq\n\t"
+                     "add $128, %%rsp\n\t"
+                     : "=&r"(before), "=&r"(after)
+                     :
+                     : "cc");
     return ((before ^ after) & 0x200000u) != 0 ? 1 : 0;
 #elif KV_HAVE_CPUID
-    return __get_cpuid_max(0, nullptr) != 0 ? 1 : 0;  // the same flag test on 32-bit processors
+    return __get_cpuid_max(0, nullptr) != 0 ? 1 : 0;   // the same flag test on 32-bit processors
 #else
     return 0;
 #endif
@@ -61,13 +60,20 @@ struct Features {
 
 int32_t fallback_type(const Features& f)
 {
-    if (f.sse42) return 69;
-    if (f.sse41) return 68;
-    if (f.ssse3) return 67;
-    if (f.sse3) return 66;
-    if (f.sse2) return 65;
-    if (f.sse) return 64;
-    if (f.long_mode) return 96;
+    if (f.sse42)
+        return 69;
+    if (f.sse41)
+        return 68;
+    if (f.ssse3)
+        return 67;
+    if (f.sse3)
+        return 66;
+    if (f.sse2)
+        return 65;
+    if (f.sse)
+        return 64;
+    if (f.long_mode)
+        return 96;
     return 0;
 }
 
@@ -75,18 +81,27 @@ int32_t fallback_type(const Features& f)
 int32_t intel_type(const Features& f)
 {
     const uint32_t fam = f.family, m = f.model;
-    if (f.ia64) return fam == 7 ? 16 : 17;
+    if (f.ia64)
+        return fam == 7 ? 16 : 17;
     if (fam == 5) {
-        if (m == 1 || m == 2) return 1;
-        if (m == 4) return 2;
+        if (m == 1 || m == 2)
+            return 1;
+        if (m == 4)
+            return 2;
         return 0;
     }
     if (fam == 6) {
         switch (m) {
         case 1: return 3;
-        case 3: case 5: case 6: return 4;
-        case 7: case 8: case 10: case 11: return 5;
-        case 9: case 13: return 9;
+        case 3:
+        case 5:
+        case 6: return 4;
+        case 7:
+        case 8:
+        case 10:
+        case 11: return 5;
+        case 9:
+        case 13: return 9;
         case 14: return f.cores > 1 ? 11 : 10;
         case 15: return f.ssse3 ? (f.cores > 2 ? 34 : 33) : 0;
         case 23: return f.sse41 ? 68 : 0;
@@ -96,13 +111,14 @@ int32_t intel_type(const Features& f)
         }
     }
     if (fam == 15) {
-        if (f.sse3) return f.long_mode ? 32 : 8;
+        if (f.sse3)
+            return f.long_mode ? 32 : 8;
         return f.hyperthreading ? 7 : 6;
     }
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 void QueryCpuid(uint32_t out[4], uint32_t leaf, uint32_t subleaf)
 {
@@ -127,16 +143,21 @@ namespace {
 uint32_t usable_leaf7_ebx(bool wide = false)
 {
 #if KV_HAVE_CPUID
-    if (hardware_cpuid_present() == 0) return 0;
+    if (hardware_cpuid_present() == 0)
+        return 0;
     uint32_t r[4];
     QueryCpuid(r, 0, 0);
-    if (r[0] < 7) return 0;
+    if (r[0] < 7)
+        return 0;
     QueryCpuid(r, 1, 0);
-    if ((r[2] >> 27 & 1) == 0 || (r[2] >> 28 & 1) == 0) return 0;  // OSXSAVE, AVX
+    if ((r[2] >> 27 & 1) == 0 || (r[2] >> 28 & 1) == 0)
+        return 0;   // OSXSAVE, AVX
     uint32_t low = 0, high = 0;
     __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    if ((low & 6) != 6) return 0;  // XMM and YMM state saved
-    if (wide && (low & 0xE0) != 0xE0) return 0;
+    if ((low & 6) != 6)
+        return 0;   // XMM and YMM state saved
+    if (wide && (low & 0xE0) != 0xE0)
+        return 0;
     QueryCpuid(r, 7, 0);
     return r[1];
 #else
@@ -144,7 +165,7 @@ uint32_t usable_leaf7_ebx(bool wide = false)
 #endif
 }
 
-}  // namespace
+}   // namespace
 
 bool cpu_avx2_usable()
 {
@@ -172,7 +193,8 @@ void cpuid_ask(uint32_t out[4], uint32_t leaf, uint32_t subleaf)
     for (int i = 0; i < rec->count; ++i) {
         const CpuidAnswer& a = rec->answers[i];
         if (a.leaf == leaf && a.subleaf == subleaf) {
-            for (int k = 0; k < 4; ++k) out[k] = a.regs[k];
+            for (int k = 0; k < 4; ++k)
+                out[k] = a.regs[k];
             return;
         }
     }
@@ -181,7 +203,8 @@ void cpuid_ask(uint32_t out[4], uint32_t leaf, uint32_t subleaf)
 int CheckCpuidPresent()
 {
     const CpuidRecording* rec = g_recording.load(std::memory_order_acquire);
-    if (rec != nullptr) return rec->present ? 1 : 0;
+    if (rec != nullptr)
+        return rec->present ? 1 : 0;
     return hardware_cpuid_present();
 }
 
@@ -195,7 +218,8 @@ int CheckCpuVendor()
 
 int32_t cpu_identify_type()
 {
-    if (CheckCpuidPresent() == 0) return 0;
+    if (CheckCpuidPresent() == 0)
+        return 0;
 
     uint32_t r[4];
     Features f{};
@@ -226,12 +250,15 @@ int32_t cpu_identify_type()
         f.cores = bits(r[0], 26, 6) + 1;
     }
 
-    if (f.family == 6 || f.family == 15) f.model += 16 * ext_model;
-    if (f.family == 15) f.family += ext_family;
+    if (f.family == 6 || f.family == 15)
+        f.model += 16 * ext_model;
+    if (f.family == 15)
+        f.family += ext_family;
 
     if (CheckCpuVendor() != 0) {
         const int32_t type = intel_type(f);
-        if (type != 0) return type;
+        if (type != 0)
+            return type;
     }
     return fallback_type(f);
 }

@@ -29,10 +29,10 @@ int32_t cpu_identify_type();
 struct CpuidAnswer {
     uint32_t leaf;
     uint32_t subleaf;
-    uint32_t regs[4];  // EAX, EBX, ECX, EDX
+    uint32_t regs[4];   // EAX, EBX, ECX, EDX
 };
 struct CpuidRecording {
-    bool present;  // what CheckCpuidPresent answers
+    bool present;   // what CheckCpuidPresent answers
     const CpuidAnswer* answers;
     int count;
 };

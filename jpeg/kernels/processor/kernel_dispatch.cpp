@@ -1,13 +1,13 @@
 #include "processor/kernel_dispatch.h"
 
-#include "platform/platdispatch.h"
-#include "processor/cpu_query.h"
+#include "colour/colour_blocks.h"
 #include "huffman/huff_decode.h"
 #include "huffman/huff_encode.h"
 #include "huffman/huff_table_gen.h"
 #include "lossless/lossless_diff.h"
 #include "lossless/lossless_reconstruct.h"
-#include "colour/colour_blocks.h"
+#include "platform/platdispatch.h"
+#include "processor/cpu_query.h"
 #include "quanttable/quant_table.h"
 #include "transform/dequant_idct.h"
 #include "transform/forward_dct.h"
@@ -164,11 +164,26 @@ const kernel_entry dispatch_tables[dispatch_table_count][dispatch_level_count] =
 int32_t dispatch_level_for_type(int32_t type)
 {
     switch (type) {
-    case 5: case 16: case 17: case 64: return 1;
-    case 6: case 7: case 9: case 65: return 2;
-    case 8: case 10: case 11: case 32: case 66: return 3;
-    case 33: case 34: case 36: case 67: return 4;
-    case 35: case 68: case 69: return 5;
+    case 5:
+    case 16:
+    case 17:
+    case 64: return 1;
+    case 6:
+    case 7:
+    case 9:
+    case 65: return 2;
+    case 8:
+    case 10:
+    case 11:
+    case 32:
+    case 66: return 3;
+    case 33:
+    case 34:
+    case 36:
+    case 67: return 4;
+    case 35:
+    case 68:
+    case 69: return 5;
     default: return 0;
     }
 }
@@ -177,7 +192,8 @@ kernel_status dispatch_init()
 {
     const int32_t level = dispatch_level_for_type(cpu_identify_type());
     dispatch_level.store(PlatForcePlainKernels() ? 0 : level, std::memory_order_relaxed);
-    if (CheckCpuidPresent() == 0 || CheckCpuVendor() == 0) return kernel_processor_warning;
+    if (CheckCpuidPresent() == 0 || CheckCpuVendor() == 0)
+        return kernel_processor_warning;
     return kernel_ok;
 }
 
@@ -187,19 +203,25 @@ int32_t dispatch_supported_level()
     static const int32_t supported = [] {
         uint32_t r[4] = {};
         QueryCpuid(r, 0, 0);
-        if (r[0] < 1) return 0;
+        if (r[0] < 1)
+            return 0;
         QueryCpuid(r, 1, 0);
         const uint32_t ecx = r[2], edx = r[3];
-        if (!(edx & (1u << 25))) return 0;         // SSE
-        if (!(edx & (1u << 26))) return 1;         // SSE2
-        if (!(ecx & 1u)) return 2;                 // SSE3
-        if (!(ecx & (1u << 9))) return 3;          // SSSE3
-        if (!(ecx & (3u << 19))) return 4;         // SSE4.1 or SSE4.2
+        if (!(edx & (1u << 25)))
+            return 0;   // SSE
+        if (!(edx & (1u << 26)))
+            return 1;   // SSE2
+        if (!(ecx & 1u))
+            return 2;   // SSE3
+        if (!(ecx & (1u << 9)))
+            return 3;   // SSSE3
+        if (!(ecx & (3u << 19)))
+            return 4;   // SSE4.1 or SSE4.2
         return 5;
     }();
     return supported;
 #else
-    return 5;  // every level runs the plain bodies
+    return 5;   // every level runs the plain bodies
 #endif
 }
 
@@ -212,8 +234,8 @@ kernel_status dispatch_set_level(int32_t level)
 
 kernel_status dequant_idct_8x8(const int16_t* src, int16_t* dst, const uint16_t* table)
 {
-    return dispatch_entry<dispatch_table_dequant_idct_8x8>(dispatch_level.load(std::memory_order_relaxed))(
-        src, dst, table);
+    return dispatch_entry<dispatch_table_dequant_idct_8x8>(dispatch_level.load(std::memory_order_relaxed))(src, dst,
+                                                                                                           table);
 }
 
 // The stubs of the other operations continue in the entry of the current level.
@@ -243,27 +265,25 @@ kernel_status huff_decode_block_8x8(const uint8_t* data, int32_t length, int32_t
                                     int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
                                     const HuffDecodeSpec* ac, HuffDecodeState* state)
 {
-    return KV_STUB(dispatch_table_huff_decode_block_8x8)(data, length, position, block, last_dc, marker, dc, ac,
-                                                         state);
+    return KV_STUB(dispatch_table_huff_decode_block_8x8)(data, length, position, block, last_dc, marker, dc, ac, state);
 }
 
-kernel_status huff_decode_lossless_row(const uint8_t* data, int32_t length, int32_t* position,
-                                       uint16_t* const* rows, int32_t samples, int32_t components,
-                                       uint32_t* marker, const HuffDecodeSpec* const* specs,
-                                       HuffDecodeState* state)
+kernel_status huff_decode_lossless_row(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows,
+                                       int32_t samples, int32_t components, uint32_t* marker,
+                                       const HuffDecodeSpec* const* specs, HuffDecodeState* state)
 {
-    return KV_STUB(dispatch_table_huff_decode_lossless_row)(data, length, position, rows, samples, components,
-                                                            marker, specs, state);
+    return KV_STUB(dispatch_table_huff_decode_lossless_row)(data, length, position, rows, samples, components, marker,
+                                                            specs, state);
 }
 
-kernel_status lossless_reconstruct_first_row(const uint16_t* diff, uint16_t* out, int32_t samples,
-                                             int32_t precision, int32_t point_transform)
+kernel_status lossless_reconstruct_first_row(const uint16_t* diff, uint16_t* out, int32_t samples, int32_t precision,
+                                             int32_t point_transform)
 {
     return KV_STUB(dispatch_table_lossless_reconstruct_first_row)(diff, out, samples, precision, point_transform);
 }
 
-kernel_status lossless_reconstruct_row(const uint16_t* diff, const uint16_t* above, uint16_t* out,
-                                       int32_t samples, int32_t predictor)
+kernel_status lossless_reconstruct_row(const uint16_t* diff, const uint16_t* above, uint16_t* out, int32_t samples,
+                                       int32_t predictor)
 {
     return KV_STUB(dispatch_table_lossless_reconstruct_row)(diff, above, out, samples, predictor);
 }

@@ -53,12 +53,30 @@ struct dispatch_signature;
 
 // Tables 0-5: src, srcStep, array of three block pointers.
 using block_kernel_entry = kernel_status (*)(const uint8_t* src, int32_t srcStep, int16_t* const* blocks);
-template <> struct dispatch_signature<dispatch_table_ycbcr_from_rgb_444_blocks> { using type = block_kernel_entry; };
-template <> struct dispatch_signature<dispatch_table_ycbcr_from_rgb_422_blocks> { using type = block_kernel_entry; };
-template <> struct dispatch_signature<dispatch_table_ycbcr_from_rgb_420_blocks> { using type = block_kernel_entry; };
-template <> struct dispatch_signature<dispatch_table_blocks_from_interleaved_444> { using type = block_kernel_entry; };
-template <> struct dispatch_signature<dispatch_table_blocks_from_interleaved_422> { using type = block_kernel_entry; };
-template <> struct dispatch_signature<dispatch_table_blocks_from_interleaved_420> { using type = block_kernel_entry; };
+template <>
+struct dispatch_signature<dispatch_table_ycbcr_from_rgb_444_blocks> {
+    using type = block_kernel_entry;
+};
+template <>
+struct dispatch_signature<dispatch_table_ycbcr_from_rgb_422_blocks> {
+    using type = block_kernel_entry;
+};
+template <>
+struct dispatch_signature<dispatch_table_ycbcr_from_rgb_420_blocks> {
+    using type = block_kernel_entry;
+};
+template <>
+struct dispatch_signature<dispatch_table_blocks_from_interleaved_444> {
+    using type = block_kernel_entry;
+};
+template <>
+struct dispatch_signature<dispatch_table_blocks_from_interleaved_422> {
+    using type = block_kernel_entry;
+};
+template <>
+struct dispatch_signature<dispatch_table_blocks_from_interleaved_420> {
+    using type = block_kernel_entry;
+};
 
 template <>
 struct dispatch_signature<dispatch_table_forward_dct_quant_8x8> {
@@ -72,8 +90,8 @@ struct HuffEncodeState;
 template <>
 struct dispatch_signature<dispatch_table_encode_huffman_8x8> {
     using type = kernel_status (*)(const int16_t* block, uint8_t* buf, int32_t bufLen, int32_t* pos, int16_t* lastDc,
-                                   const HuffEncodeSpec* dcSpec, const HuffEncodeSpec* acSpec,
-                                   HuffEncodeState* state, int32_t flush);
+                                   const HuffEncodeSpec* dcSpec, const HuffEncodeSpec* acSpec, HuffEncodeState* state,
+                                   int32_t flush);
 };
 template <>
 struct dispatch_signature<dispatch_table_huff_encode_spec_size> {
@@ -216,11 +234,10 @@ kernel_status huff_decode_state_init(HuffDecodeState* state);
 kernel_status huff_decode_block_8x8(const uint8_t* data, int32_t length, int32_t* position, int16_t* block,
                                     int16_t* last_dc, uint32_t* marker, const HuffDecodeSpec* dc,
                                     const HuffDecodeSpec* ac, HuffDecodeState* state);
-kernel_status huff_decode_lossless_row(const uint8_t* data, int32_t length, int32_t* position,
-                                       uint16_t* const* rows, int32_t samples, int32_t components,
-                                       uint32_t* marker, const HuffDecodeSpec* const* specs,
-                                       HuffDecodeState* state);
-kernel_status lossless_reconstruct_first_row(const uint16_t* diff, uint16_t* out, int32_t samples,
-                                             int32_t precision, int32_t point_transform);
-kernel_status lossless_reconstruct_row(const uint16_t* diff, const uint16_t* above, uint16_t* out,
-                                       int32_t samples, int32_t predictor);
+kernel_status huff_decode_lossless_row(const uint8_t* data, int32_t length, int32_t* position, uint16_t* const* rows,
+                                       int32_t samples, int32_t components, uint32_t* marker,
+                                       const HuffDecodeSpec* const* specs, HuffDecodeState* state);
+kernel_status lossless_reconstruct_first_row(const uint16_t* diff, uint16_t* out, int32_t samples, int32_t precision,
+                                             int32_t point_transform);
+kernel_status lossless_reconstruct_row(const uint16_t* diff, const uint16_t* above, uint16_t* out, int32_t samples,
+                                       int32_t predictor);

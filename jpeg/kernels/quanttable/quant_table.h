@@ -42,9 +42,15 @@ kernel_status DivValueBy16uInPlace(uint16_t value, uint16_t* data, int32_t count
 // Sets byteCount bytes to zero with non-temporal stores; a count below 1 writes nothing.
 void* ZeroFillStream(void* dst, int32_t byteCount);
 
-template <> kernel_status InitQuantTable<0>(const uint8_t* steps, uint16_t* table);
-template <> kernel_status Widen8uTo16u<0>(const uint8_t*, int32_t, uint16_t*, int32_t, int32_t, int32_t);
-template <> void Widen8uTo16uRow<0>(const uint8_t* src, uint16_t* dst, int64_t count, bool streaming);
-template <> kernel_status ZigzagToNatural16<0>(const uint16_t* src, uint16_t* dst);
-template <> kernel_status DivValueBy16u<0>(const uint16_t* src, uint16_t value, uint16_t* dst, int32_t count);
-template <> kernel_status DivValueBy16uInPlace<0>(uint16_t value, uint16_t* data, int32_t count);
+template <>
+kernel_status InitQuantTable<0>(const uint8_t* steps, uint16_t* table);
+template <>
+kernel_status Widen8uTo16u<0>(const uint8_t*, int32_t, uint16_t*, int32_t, int32_t, int32_t);
+template <>
+void Widen8uTo16uRow<0>(const uint8_t* src, uint16_t* dst, int64_t count, bool streaming);
+template <>
+kernel_status ZigzagToNatural16<0>(const uint16_t* src, uint16_t* dst);
+template <>
+kernel_status DivValueBy16u<0>(const uint16_t* src, uint16_t value, uint16_t* dst, int32_t count);
+template <>
+kernel_status DivValueBy16uInPlace<0>(uint16_t value, uint16_t* data, int32_t count);

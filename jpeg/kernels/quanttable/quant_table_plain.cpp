@@ -3,24 +3,27 @@
 #include "transform/forward_dct.h"
 
 const uint32_t natural_to_zigzag[64] = {
-    0,  1,  5,  6,  14, 15, 27, 28,  //
-    2,  4,  7,  13, 16, 26, 29, 42,  //
-    3,  8,  12, 17, 25, 30, 41, 43,  //
-    9,  11, 18, 24, 31, 40, 44, 53,  //
-    10, 19, 23, 32, 39, 45, 52, 54,  //
-    20, 22, 33, 38, 46, 51, 55, 60,  //
-    21, 34, 37, 47, 50, 56, 59, 61,  //
+    0,  1,  5,  6,  14, 15, 27, 28,   //
+    2,  4,  7,  13, 16, 26, 29, 42,   //
+    3,  8,  12, 17, 25, 30, 41, 43,   //
+    9,  11, 18, 24, 31, 40, 44, 53,   //
+    10, 19, 23, 32, 39, 45, 52, 54,   //
+    20, 22, 33, 38, 46, 51, 55, 60,   //
+    21, 34, 37, 47, 50, 56, 59, 61,   //
     35, 36, 48, 49, 57, 58, 62, 63,
 };
 
 // The row copies and the integer quotient shared by the plain level and level 1.
 kernel_status widen_rows(const uint8_t* src, int32_t srcStep, uint16_t* dst, int32_t dstStep, int32_t width,
-                         int32_t height, void (*row)(const uint8_t*, uint16_t*, int64_t, bool), int64_t contiguous_limit,
-                         int64_t area_limit)
+                         int32_t height, void (*row)(const uint8_t*, uint16_t*, int64_t, bool),
+                         int64_t contiguous_limit, int64_t area_limit)
 {
-    if (src == nullptr || dst == nullptr) return kernel_null_pointer;
-    if (width < 1 || height < 1) return kernel_size_below_one;
-    if (srcStep < 1 || dstStep < 1) return kernel_step_below_one;
+    if (src == nullptr || dst == nullptr)
+        return kernel_null_pointer;
+    if (width < 1 || height < 1)
+        return kernel_size_below_one;
+    if (srcStep < 1 || dstStep < 1)
+        return kernel_step_below_one;
     const int64_t area = static_cast<int64_t>(width) * height;
     if (static_cast<int64_t>(dstStep) == 2 * static_cast<int64_t>(srcStep) && srcStep == width) {
         row(src, dst, area, area > contiguous_limit);
@@ -53,8 +56,10 @@ kernel_status Widen8uTo16u<0>(const uint8_t* src, int32_t srcStep, uint16_t* dst
 template <>
 kernel_status ZigzagToNatural16<0>(const uint16_t* src, uint16_t* dst)
 {
-    if (src == nullptr || dst == nullptr) return kernel_null_pointer;
-    for (int n = 0; n < 64; ++n) dst[n] = src[natural_to_zigzag[n]];
+    if (src == nullptr || dst == nullptr)
+        return kernel_null_pointer;
+    for (int n = 0; n < 64; ++n)
+        dst[n] = src[natural_to_zigzag[n]];
     return kernel_ok;
 }
 
@@ -70,8 +75,10 @@ kernel_status div_value_checked(const uint16_t* src, uint16_t value, uint16_t* d
                                 kernel_status (*zero_fill)(void*, int32_t),
                                 kernel_status (*divide)(const uint16_t*, uint16_t, uint16_t*, int32_t))
 {
-    if (src == nullptr || dst == nullptr) return kernel_null_pointer;
-    if (count < 1) return kernel_size_below_one;
+    if (src == nullptr || dst == nullptr)
+        return kernel_null_pointer;
+    if (count < 1)
+        return kernel_size_below_one;
     if (value == 0) {
         kernel_status status = kernel_ok;
         for (int32_t i = 0; i < count; ++i)
@@ -109,17 +116,22 @@ kernel_status DivValueBy16u<0>(const uint16_t* src, uint16_t value, uint16_t* ds
 template <>
 kernel_status DivValueBy16uInPlace<0>(uint16_t value, uint16_t* data, int32_t count)
 {
-    if (data == nullptr) return kernel_null_pointer;
-    if (count < 1) return kernel_size_below_one;
+    if (data == nullptr)
+        return kernel_null_pointer;
+    if (count < 1)
+        return kernel_size_below_one;
     return DivValueBy16u<0>(data, value, data, count);
 }
 
 template <>
 kernel_status InitQuantTable<0>(const uint8_t* steps, uint16_t* table)
 {
-    if (steps == nullptr || table == nullptr) return kernel_null_pointer;
+    if (steps == nullptr || table == nullptr)
+        return kernel_null_pointer;
     uint16_t tmp[64];
-    if (const kernel_status s = Widen8uTo16u<0>(steps, 8, tmp, 16, 8, 8); s != kernel_ok) return s;
-    if (const kernel_status s = ZigzagToNatural16<0>(tmp, table); s != kernel_ok) return s;
+    if (const kernel_status s = Widen8uTo16u<0>(steps, 8, tmp, 16, 8, 8); s != kernel_ok)
+        return s;
+    if (const kernel_status s = ZigzagToNatural16<0>(tmp, table); s != kernel_ok)
+        return s;
     return DivValueBy16uInPlace<0>(32768, table, 64);
 }

@@ -42,14 +42,16 @@ void widen_row_sse2(const uint8_t* src, uint16_t* dst, int64_t count, bool strea
     if (count >= 32) {
         for (; count >= 32; count -= 32, src += 32, d += 64)
             for (int k = 0; k < 4; ++k) {
-                const __m128i v = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 8 * k)), zero);
+                const __m128i v =
+                    _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 8 * k)), zero);
                 auto* out = reinterpret_cast<__m128i*>(d + 16 * k);
                 if (streaming)
                     _mm_stream_si128(out, v);
                 else
                     _mm_store_si128(out, v);
             }
-        if (streaming) _mm_sfence();
+        if (streaming)
+            _mm_sfence();
     }
     if (count >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
@@ -57,7 +59,8 @@ void widen_row_sse2(const uint8_t* src, uint16_t* dst, int64_t count, bool strea
         _mm_store_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpackhi_epi8(v, zero));
         count -= 16, src += 16, d += 32;
     }
-    for (; count > 0; --count, d += 2) put16(d, *src++);
+    for (; count > 0; --count, d += 2)
+        put16(d, *src++);
 }
 
 // Level 1: always streams, in 8-byte stores.
@@ -78,7 +81,8 @@ void widen_row_stream8(const uint8_t* src, uint16_t* dst, int64_t count, bool)
         stream8(d + 16, hi);
         stream8(d + 24, _mm_unpackhi_epi64(hi, hi));
     }
-    for (; count > 0; --count, d += 2) put16(d, *src++);
+    for (; count > 0; --count, d += 2)
+        put16(d, *src++);
     _mm_sfence();
 }
 
@@ -102,7 +106,8 @@ kernel_status div_float_all(const uint16_t* src, uint16_t value, uint16_t* dst, 
             dst[k] = div_scalar(v, q);
         }
     };
-    for (; i < count && (reinterpret_cast<uintptr_t>(dst + i) & 14u) != 0; ++i) scalar(i);
+    for (; i < count && (reinterpret_cast<uintptr_t>(dst + i) & 14u) != 0; ++i)
+        scalar(i);
     const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1);
     const __m128 vv = _mm_set1_ps(v), fone = _mm_set1_ps(1.0f);
     const __m128i vvalue = _mm_set1_epi16(static_cast<int16_t>(value));
@@ -125,12 +130,15 @@ kernel_status div_float_all(const uint16_t* src, uint16_t value, uint16_t* dst, 
             h = _mm_cvtps_epi32(y);
         }
         __m128i q = _mm_packs_epi32(halves[0], halves[1]);
-        if (big) q = _mm_or_si128(_mm_andnot_si128(was_one, q), _mm_and_si128(was_one, vvalue));
-        q = _mm_or_si128(q, z);  // 65535 where the divisor was 0
+        if (big)
+            q = _mm_or_si128(_mm_andnot_si128(was_one, q), _mm_and_si128(was_one, vvalue));
+        q = _mm_or_si128(q, z);   // 65535 where the divisor was 0
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), q);
     }
-    if (_mm_movemask_epi8(any_zero) != 0) status = kernel_division_by_zero;
-    for (; i < count; ++i) scalar(i);
+    if (_mm_movemask_epi8(any_zero) != 0)
+        status = kernel_division_by_zero;
+    for (; i < count; ++i)
+        scalar(i);
     return status;
 }
 
@@ -146,10 +154,12 @@ constexpr int64_t area_limit(int level)
 
 inline void zero_stream_bytes(uint8_t* p, int32_t count)
 {
-    if (count < 1) return;
+    if (count < 1)
+        return;
     uint32_t n = static_cast<uint32_t>(count);
     if (n < 8) {
-        for (uint32_t i = 0; i < n; ++i) p[i] = 0;
+        for (uint32_t i = 0; i < n; ++i)
+            p[i] = 0;
         return;
     }
     const __m128i z = _mm_setzero_si128();
@@ -160,10 +170,12 @@ inline void zero_stream_bytes(uint8_t* p, int32_t count)
         n -= 8 - mis;
     }
     for (; n >= 64; n -= 64, p += 64)
-        for (int k = 0; k < 64; k += 8) stream8(p + k, z);
+        for (int k = 0; k < 64; k += 8)
+            stream8(p + k, z);
     for (uint32_t block = 32; block >= 8; block /= 2)
         if (n >= block) {
-            for (uint32_t k = 0; k < block; k += 8) stream8(p + k, z);
+            for (uint32_t k = 0; k < block; k += 8)
+                stream8(p + k, z);
             p += block;
             n -= block;
         }
@@ -172,11 +184,12 @@ inline void zero_stream_bytes(uint8_t* p, int32_t count)
         p += 4;
         n -= 4;
     }
-    for (; n > 0; --n) *p++ = 0;
+    for (; n > 0; --n)
+        *p++ = 0;
     _mm_sfence();
 }
 
-}  // namespace
+}   // namespace
 
 void* ZeroFillStream(void* dst, int32_t byteCount)
 {
@@ -216,42 +229,50 @@ kernel_status Widen8uTo16u(const uint8_t* src, int32_t srcStep, uint16_t* dst, i
 template <int Level>
 kernel_status ZigzagToNatural16(const uint16_t* src, uint16_t* dst)
 {
-    if (src == nullptr || dst == nullptr) return kernel_null_pointer;
-    for (int n = 0; n < 64; ++n) dst[n] = src[kNaturalToZigzag[n]];
+    if (src == nullptr || dst == nullptr)
+        return kernel_null_pointer;
+    for (int n = 0; n < 64; ++n)
+        dst[n] = src[kNaturalToZigzag[n]];
     return kernel_ok;
 }
 
 template <int Level>
 kernel_status DivValueBy16u(const uint16_t* src, uint16_t value, uint16_t* dst, int32_t count)
 {
-    return div_value_checked(src, value, dst, count, &ZeroFill16<Level>, Level == 1 ? &div_integer_all : &div_float_all);
+    return div_value_checked(src, value, dst, count, &ZeroFill16<Level>,
+                             Level == 1 ? &div_integer_all : &div_float_all);
 }
 
 template <int Level>
 kernel_status DivValueBy16uInPlace(uint16_t value, uint16_t* data, int32_t count)
 {
-    if (data == nullptr) return kernel_null_pointer;
-    if (count < 1) return kernel_size_below_one;
+    if (data == nullptr)
+        return kernel_null_pointer;
+    if (count < 1)
+        return kernel_size_below_one;
     return DivValueBy16u<Level>(data, value, data, count);
 }
 
 template <int Level>
 kernel_status InitQuantTable(const uint8_t* steps, uint16_t* table)
 {
-    if (steps == nullptr || table == nullptr) return kernel_null_pointer;
+    if (steps == nullptr || table == nullptr)
+        return kernel_null_pointer;
     uint16_t tmp[64];
-    if (const kernel_status s = Widen8uTo16u<Level>(steps, 8, tmp, 16, 8, 8); s != kernel_ok) return s;
-    if (const kernel_status s = ZigzagToNatural16<Level>(tmp, table); s != kernel_ok) return s;
+    if (const kernel_status s = Widen8uTo16u<Level>(steps, 8, tmp, 16, 8, 8); s != kernel_ok)
+        return s;
+    if (const kernel_status s = ZigzagToNatural16<Level>(tmp, table); s != kernel_ok)
+        return s;
     return DivValueBy16uInPlace<Level>(32768, table, 64);
 }
 
-#define KV_QUANT_TABLE_LEVEL(L)                                                                       \
-    template kernel_status ZeroFill16<L>(void*, int32_t);                                             \
-    template void Widen8uTo16uRow<L>(const uint8_t*, uint16_t*, int64_t, bool);                       \
-    template kernel_status Widen8uTo16u<L>(const uint8_t*, int32_t, uint16_t*, int32_t, int32_t, int32_t); \
-    template kernel_status ZigzagToNatural16<L>(const uint16_t*, uint16_t*);                          \
-    template kernel_status DivValueBy16u<L>(const uint16_t*, uint16_t, uint16_t*, int32_t);           \
-    template kernel_status DivValueBy16uInPlace<L>(uint16_t, uint16_t*, int32_t);                     \
+#define KV_QUANT_TABLE_LEVEL(L)                                                                                        \
+    template kernel_status ZeroFill16<L>(void*, int32_t);                                                              \
+    template void Widen8uTo16uRow<L>(const uint8_t*, uint16_t*, int64_t, bool);                                        \
+    template kernel_status Widen8uTo16u<L>(const uint8_t*, int32_t, uint16_t*, int32_t, int32_t, int32_t);             \
+    template kernel_status ZigzagToNatural16<L>(const uint16_t*, uint16_t*);                                           \
+    template kernel_status DivValueBy16u<L>(const uint16_t*, uint16_t, uint16_t*, int32_t);                            \
+    template kernel_status DivValueBy16uInPlace<L>(uint16_t, uint16_t*, int32_t);                                      \
     template kernel_status InitQuantTable<L>(const uint8_t*, uint16_t*);
 KV_QUANT_TABLE_LEVEL(1)
 KV_QUANT_TABLE_LEVEL(2)

@@ -24,7 +24,8 @@ constexpr int16_t kCanary = 0x7F7F;
 int64_t floor_div(int64_t a, int64_t b)
 {
     int64_t q = a / b;
-    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
     return q;
 }
 
@@ -56,8 +57,7 @@ Ycc truncating(int64_t r, int64_t g, int64_t b, int64_t pixels)
 {
     const int64_t d = 65536 * pixels;
     return {static_cast<int>(floor_div(dot(k16.y, r, g, b), d) - 128),
-            static_cast<int>(floor_div(dot(k16.cb, r, g, b), d)),
-            static_cast<int>(floor_div(dot(k16.cr, r, g, b), d))};
+            static_cast<int>(floor_div(dot(k16.cb, r, g, b), d)), static_cast<int>(floor_div(dot(k16.cr, r, g, b), d))};
 }
 
 template <int Table>
@@ -69,10 +69,7 @@ kernel_status call(int level, const uint8_t* src, int32_t step, int16_t* y, int1
 
 // Blocks of `values` 16-bit values with canaries on both sides, at a chosen byte offset off 16.
 struct Out {
-    explicit Out(int values, int offset = 0) : values_(values), offset_(offset)
-    {
-        raw_.assign(values + 64, kCanary);
-    }
+    explicit Out(int values, int offset = 0) : values_(values), offset_(offset) { raw_.assign(values + 64, kCanary); }
     int16_t* data() { return reinterpret_cast<int16_t*>(reinterpret_cast<uint8_t*>(aligned()) + offset_); }
     int16_t operator[](int i) { return data()[i]; }
     // Every value inside written, every canary outside intact.
@@ -101,7 +98,8 @@ private:
 std::vector<uint8_t> random_pixels(std::mt19937& rng, size_t n)
 {
     std::vector<uint8_t> v(n);
-    for (auto& b : v) b = static_cast<uint8_t>(rng());
+    for (auto& b : v)
+        b = static_cast<uint8_t>(rng());
     return v;
 }
 
@@ -118,8 +116,9 @@ TEST_F(Colour, EveryColourThrough444MatchesItsClosedForm)
                 const uint32_t c = first + i;
                 pixels[3 * i] = c >> 16, pixels[3 * i + 1] = (c >> 8) & 255, pixels[3 * i + 2] = c & 255;
             }
-            ASSERT_EQ((call<dispatch_table_ycbcr_from_rgb_444_blocks>(level, pixels, 24, y.data(), cb.data(), cr.data())),
-                      kernel_ok);
+            ASSERT_EQ(
+                (call<dispatch_table_ycbcr_from_rgb_444_blocks>(level, pixels, 24, y.data(), cb.data(), cr.data())),
+                kernel_ok);
             for (int i = 0; i < 64; ++i) {
                 const int r = pixels[3 * i], g = pixels[3 * i + 1], b = pixels[3 * i + 2];
                 const Ycc t = truncating(r, g, b, 1);
@@ -136,7 +135,8 @@ TEST_F(Colour, EveryColourThrough444MatchesItsClosedForm)
                 cr_same += want.cr == t.cr;
                 // No other difference: Y, Cb and Cr equal level 0's or exceed them by one.
                 for (const auto& [got, low] : {std::pair{want.y, t.y}, {want.cb, t.cb}, {want.cr, t.cr}})
-                    if (got != low && got != low + 1) ++bad;
+                    if (got != low && got != low + 1)
+                        ++bad;
             }
         }
         EXPECT_EQ(bad, 0u);
@@ -153,7 +153,8 @@ TEST_F(Colour, NamedColours)
 {
     auto one = [](int level, uint8_t r, uint8_t g, uint8_t b) {
         uint8_t px[8 * 24];
-        for (int i = 0; i < 64; ++i) px[3 * i] = r, px[3 * i + 1] = g, px[3 * i + 2] = b;
+        for (int i = 0; i < 64; ++i)
+            px[3 * i] = r, px[3 * i + 1] = g, px[3 * i + 2] = b;
         Out y(64), cb(64), cr(64);
         EXPECT_EQ((call<dispatch_table_ycbcr_from_rgb_444_blocks>(level, px, 24, y.data(), cb.data(), cr.data())), 0);
         return Ycc{y[63], cb[63], cr[63]};
@@ -168,7 +169,7 @@ TEST_F(Colour, NamedColours)
         EXPECT_EQ(red.cb, plain ? -44 : -43);
         EXPECT_EQ(red.cr, plain ? 127 : 128);
         EXPECT_EQ(two.y, plain ? -128 : -127);
-        EXPECT_EQ(two.cb, plain ? -1 : 0);  // floor, not division towards zero
+        EXPECT_EQ(two.cb, plain ? -1 : 0);   // floor, not division towards zero
         const Ycc grey = one(level, 77, 77, 77);
         EXPECT_EQ(grey.y, 77 - 128);
         EXPECT_EQ(grey.cb, 0);
@@ -177,7 +178,8 @@ TEST_F(Colour, NamedColours)
         // 4:2:2: blue beside black in every pair.
         uint8_t px[8 * 48] = {};
         for (int r = 0; r < 8; ++r)
-            for (int j = 0; j < 8; ++j) px[48 * r + 6 * j + 2] = 255;
+            for (int j = 0; j < 8; ++j)
+                px[48 * r + 6 * j + 2] = 255;
         Out y(128), cb(64), cr(64);
         EXPECT_EQ((call<dispatch_table_ycbcr_from_rgb_422_blocks>(level, px, 48, y.data(), cb.data(), cr.data())), 0);
         EXPECT_EQ(cb[9], plain ? 63 : 64);
@@ -185,9 +187,11 @@ TEST_F(Colour, NamedColours)
 
         // 4:2:0 green, Y run aligned.
         uint8_t green[16 * 48] = {};
-        for (int i = 0; i < 256; ++i) green[3 * i + 1] = 255;
+        for (int i = 0; i < 256; ++i)
+            green[3 * i + 1] = 255;
         Out y4(256), cb4(64), cr4(64);
-        EXPECT_EQ((call<dispatch_table_ycbcr_from_rgb_420_blocks>(level, green, 48, y4.data(), cb4.data(), cr4.data())), 0);
+        EXPECT_EQ((call<dispatch_table_ycbcr_from_rgb_420_blocks>(level, green, 48, y4.data(), cb4.data(), cr4.data())),
+                  0);
         EXPECT_EQ(y4[200], plain ? 21 : 22);
         EXPECT_EQ(cb4[20], plain ? -85 : -84);
         EXPECT_EQ(cr4[20], -107);
@@ -218,11 +222,12 @@ TEST_F(Colour, RandomMcusMatchTheClosedForms)
                       0);
             for (int r = 0; r < 8; ++r)
                 for (int c = 0; c < 16; ++c)
-                    ASSERT_EQ(y[(c < 8 ? 0 : 56) + 8 * r + c], form(level != 0, at(r, c, 0), at(r, c, 1), at(r, c, 2), 1).y);
+                    ASSERT_EQ(y[(c < 8 ? 0 : 56) + 8 * r + c],
+                              form(level != 0, at(r, c, 0), at(r, c, 1), at(r, c, 2), 1).y);
             for (int r = 0; r < 8; ++r)
                 for (int j = 0; j < 8; ++j) {
-                    const Ycc w = form(level != 0, at(r, 2 * j, 0) + at(r, 2 * j + 1, 0), at(r, 2 * j, 1) + at(r, 2 * j + 1, 1),
-                                       at(r, 2 * j, 2) + at(r, 2 * j + 1, 2), 2);
+                    const Ycc w = form(level != 0, at(r, 2 * j, 0) + at(r, 2 * j + 1, 0),
+                                       at(r, 2 * j, 1) + at(r, 2 * j + 1, 1), at(r, 2 * j, 2) + at(r, 2 * j + 1, 2), 2);
                     ASSERT_EQ(cb[8 * r + j], w.cb);
                     ASSERT_EQ(cr[8 * r + j], w.cr);
                 }
@@ -240,7 +245,8 @@ TEST_F(Colour, RandomMcusMatchTheClosedForms)
                 for (int j = 0; j < 8; ++j) {
                     int64_t s[3] = {};
                     for (int k = 0; k < 3; ++k)
-                        s[k] = at(2 * i, 2 * j, k) + at(2 * i, 2 * j + 1, k) + at(2 * i + 1, 2 * j, k) + at(2 * i + 1, 2 * j + 1, k);
+                        s[k] = at(2 * i, 2 * j, k) + at(2 * i, 2 * j + 1, k) + at(2 * i + 1, 2 * j, k) +
+                               at(2 * i + 1, 2 * j + 1, k);
                     const Ycc w = form(round420, s[0], s[1], s[2], 4);
                     ASSERT_EQ(cb4[8 * i + j], w.cb);
                     ASSERT_EQ(cr4[8 * i + j], w.cr);
@@ -267,7 +273,9 @@ TEST_F(Colour, InterleavedMatchesTheClosedForms)
             auto at = [&](int row, int col, int k) { return int(px[size_t(row) * step + 3 * col + k]); };
 
             Out a(64), b(64, off), c(64);
-            ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_444>(level, px.data(), step, a.data(), b.data(), c.data())), 0);
+            ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_444>(level, px.data(), step, a.data(), b.data(),
+                                                                        c.data())),
+                      0);
             for (int r = 0; r < 8; ++r)
                 for (int col = 0; col < 8; ++col) {
                     ASSERT_EQ(a[8 * r + col], at(r, col, 0) - 128);
@@ -276,9 +284,12 @@ TEST_F(Colour, InterleavedMatchesTheClosedForms)
                 }
 
             Out a2(128), b2(64, off), c2(64);
-            ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_422>(level, px.data(), step, a2.data(), b2.data(), c2.data())), 0);
+            ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_422>(level, px.data(), step, a2.data(), b2.data(),
+                                                                        c2.data())),
+                      0);
             for (int r = 0; r < 8; ++r) {
-                for (int col = 0; col < 16; ++col) ASSERT_EQ(a2[(col < 8 ? 0 : 56) + 8 * r + col], at(r, col, 0) - 128);
+                for (int col = 0; col < 16; ++col)
+                    ASSERT_EQ(a2[(col < 8 ? 0 : 56) + 8 * r + col], at(r, col, 0) - 128);
                 for (int j = 0; j < 8; ++j) {
                     ASSERT_EQ(b2[8 * r + j], (at(r, 2 * j, 1) + at(r, 2 * j + 1, 1)) / 2 - 128);
                     ASSERT_EQ(c2[8 * r + j], (at(r, 2 * j, 2) + at(r, 2 * j + 1, 2)) / 2 - 128);
@@ -290,10 +301,13 @@ TEST_F(Colour, InterleavedMatchesTheClosedForms)
             }
 
             Out a4(256), b4(64, off), c4(64);
-            ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_420>(level, px.data(), step, a4.data(), b4.data(), c4.data())), 0);
+            ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_420>(level, px.data(), step, a4.data(), b4.data(),
+                                                                        c4.data())),
+                      0);
             for (int r = 0; r < 16; ++r)
                 for (int col = 0; col < 16; ++col)
-                    ASSERT_EQ(a4[(r < 8 ? 0 : 128) + (col < 8 ? 0 : 64) + 8 * (r & 7) + (col & 7)], at(r, col, 0) - 128);
+                    ASSERT_EQ(a4[(r < 8 ? 0 : 128) + (col < 8 ? 0 : 64) + 8 * (r & 7) + (col & 7)],
+                              at(r, col, 0) - 128);
             for (int i = 0; i < 8; ++i)
                 for (int j = 0; j < 8; ++j)
                     for (int k = 1; k < 3; ++k) {
@@ -314,13 +328,16 @@ TEST_F(Colour, Interleaved420PixelPlacement)
     for_each_level(0, [&](int level) {
         uint8_t px[16 * 48];
         std::memset(px, 128, sizeof px);
-        px[9 * 48 + 30] = 200;  // row 9, column 10, channel 0
+        px[9 * 48 + 30] = 200;   // row 9, column 10, channel 0
         for (int dr = 0; dr < 2; ++dr)
-            for (int dc = 0; dc < 2; ++dc) px[(8 + dr) * 48 + 3 * (10 + dc) + 1] = 0;  // its 2x2 of channel 1
+            for (int dc = 0; dc < 2; ++dc)
+                px[(8 + dr) * 48 + 3 * (10 + dc) + 1] = 0;   // its 2x2 of channel 1
         Out a(256), b(64), c(64);
         ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_420>(level, px, 48, a.data(), b.data(), c.data())), 0);
-        for (int i = 0; i < 256; ++i) EXPECT_EQ(a[i], i == 202 ? 72 : 0) << i;
-        for (int i = 0; i < 64; ++i) EXPECT_EQ(b[i], i == 37 ? -128 : 0) << i;
+        for (int i = 0; i < 256; ++i)
+            EXPECT_EQ(a[i], i == 202 ? 72 : 0) << i;
+        for (int i = 0; i < 64; ++i)
+            EXPECT_EQ(b[i], i == 37 ? -128 : 0) << i;
     });
 }
 
@@ -344,7 +361,8 @@ void check_table(int level, int y_values, int rows)
     EXPECT_EQ(entry(px.data(), 0, null_cb), kernel_step_below_one);
     EXPECT_EQ(entry(px.data(), -48, blocks), kernel_step_below_one);
     EXPECT_EQ(entry(px.data(), 48, null_cb), kernel_null_pointer);
-    for (int i = 0; i < y_values; ++i) ASSERT_EQ(y2[i], kCanary);
+    for (int i = 0; i < y_values; ++i)
+        ASSERT_EQ(y2[i], kCanary);
 }
 
 TEST_F(Colour, TablesWriteExactlyTheirBlocksAndCheckInOrder)
@@ -367,9 +385,11 @@ void run_guarded(int level, int rows, int width)
     const size_t page = size_t(sysconf(_SC_PAGESIZE)), step = 8192, size = step * size_t(rows);
     auto* base = static_cast<uint8_t*>(mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(base, MAP_FAILED);
-    for (int r = 0; r < rows; ++r) mprotect(base + r * step + step - page, page, PROT_NONE);
+    for (int r = 0; r < rows; ++r)
+        mprotect(base + r * step + step - page, page, PROT_NONE);
     uint8_t* first = base + step - page - width;
-    for (int r = 0; r < rows; ++r) std::memset(first + r * step, 17 * r, size_t(width));
+    for (int r = 0; r < rows; ++r)
+        std::memset(first + r * step, 17 * r, size_t(width));
     Out y(256), cb(64), cr(64);
     EXPECT_EQ((call<Table>(level, first, int32_t(step), y.data(), cb.data(), cr.data())), kernel_ok);
     munmap(base, size);
@@ -394,20 +414,32 @@ TEST_F(Colour, RowStepsWhoseOffsetsPass32Bits)
     const size_t span = size_t(step) * 16;
     auto* base = static_cast<uint8_t*>(
         mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
-    if (base == MAP_FAILED) GTEST_SKIP() << "no 2.3 GB of address space";
+    if (base == MAP_FAILED)
+        GTEST_SKIP() << "no 2.3 GB of address space";
     std::mt19937 rng(15);
     const auto packed = random_pixels(rng, 16 * 48);
-    for (int r = 0; r < 16; ++r) std::memcpy(base + size_t(r) * step, packed.data() + 48 * r, 48);
+    for (int r = 0; r < 16; ++r)
+        std::memcpy(base + size_t(r) * step, packed.data() + 48 * r, 48);
     for_each_level(0, [&](int level) {
         Out y1(256), c1(64), r1(64), y2(256), c2(64), r2(64);
-        ASSERT_EQ((call<dispatch_table_ycbcr_from_rgb_420_blocks>(level, base, step, y1.data(), c1.data(), r1.data())), 0);
-        ASSERT_EQ((call<dispatch_table_ycbcr_from_rgb_420_blocks>(level, packed.data(), 48, y2.data(), c2.data(), r2.data())), 0);
-        for (int i = 0; i < 256; ++i) ASSERT_EQ(y1[i], y2[i]);
-        for (int i = 0; i < 64; ++i) ASSERT_EQ(c1[i], c2[i]);
-        ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_420>(level, base, step, y1.data(), c1.data(), r1.data())), 0);
-        ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_420>(level, packed.data(), 48, y2.data(), c2.data(), r2.data())), 0);
-        for (int i = 0; i < 256; ++i) ASSERT_EQ(y1[i], y2[i]);
-        for (int i = 0; i < 64; ++i) ASSERT_EQ(r1[i], r2[i]);
+        ASSERT_EQ((call<dispatch_table_ycbcr_from_rgb_420_blocks>(level, base, step, y1.data(), c1.data(), r1.data())),
+                  0);
+        ASSERT_EQ(
+            (call<dispatch_table_ycbcr_from_rgb_420_blocks>(level, packed.data(), 48, y2.data(), c2.data(), r2.data())),
+            0);
+        for (int i = 0; i < 256; ++i)
+            ASSERT_EQ(y1[i], y2[i]);
+        for (int i = 0; i < 64; ++i)
+            ASSERT_EQ(c1[i], c2[i]);
+        ASSERT_EQ(
+            (call<dispatch_table_blocks_from_interleaved_420>(level, base, step, y1.data(), c1.data(), r1.data())), 0);
+        ASSERT_EQ((call<dispatch_table_blocks_from_interleaved_420>(level, packed.data(), 48, y2.data(), c2.data(),
+                                                                    r2.data())),
+                  0);
+        for (int i = 0; i < 256; ++i)
+            ASSERT_EQ(y1[i], y2[i]);
+        for (int i = 0; i < 64; ++i)
+            ASSERT_EQ(r1[i], r2[i]);
     });
     munmap(base, span);
 }
@@ -433,7 +465,8 @@ TEST_F(Colour, StubsRunTheTableEntryOfTheLevel)
             int16_t* b2[3] = {y2.data(), c2.data(), r2.data()};
             ASSERT_EQ(stub(px.data(), 48, b1), 0);
             ASSERT_EQ(entry(px.data(), 48, b2), 0);
-            for (int i = 0; i < 256; ++i) ASSERT_EQ(y1[i], y2[i]);
+            for (int i = 0; i < 256; ++i)
+                ASSERT_EQ(y1[i], y2[i]);
             for (int i = 0; i < 64; ++i) {
                 ASSERT_EQ(c1[i], c2[i]);
                 ASSERT_EQ(r1[i], r2[i]);
@@ -442,4 +475,4 @@ TEST_F(Colour, StubsRunTheTableEntryOfTheLevel)
     });
 }
 
-}  // namespace
+}   // namespace

@@ -13,7 +13,10 @@ extern "C" void jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL* htbl, lo
 
 namespace {
 
-auto table27(int level) { return dispatch_entry<dispatch_table_generate_huff_table>(level); }
+auto table27(int level)
+{
+    return dispatch_entry<dispatch_table_generate_huff_table>(level);
+}
 
 struct Table {
     kernel_status status = 0;
@@ -40,20 +43,24 @@ Table peer(const std::vector<int32_t>& counts)
     JHUFF_TBL tbl;
     std::memset(&tbl, 0, sizeof tbl);
     std::vector<long> freq(257, 0);
-    for (size_t i = 0; i < counts.size() && i < 256; ++i) freq[i] = counts[i];
+    for (size_t i = 0; i < counts.size() && i < 256; ++i)
+        freq[i] = counts[i];
     jpeg_gen_optimal_table(reinterpret_cast<j_compress_ptr>(&cinfo), &tbl, freq.data());
     jpeg_destroy_compress(&cinfo);
     Table t;
     int total = 0;
-    for (int i = 0; i < 16; ++i) total += t.bits[size_t(i)] = tbl.bits[i + 1];
-    for (int i = 0; i < total; ++i) t.values[size_t(i)] = tbl.huffval[i];
+    for (int i = 0; i < 16; ++i)
+        total += t.bits[size_t(i)] = tbl.bits[i + 1];
+    for (int i = 0; i < total; ++i)
+        t.values[size_t(i)] = tbl.huffval[i];
     return t;
 }
 
 int total_codes(const Table& t)
 {
     int n = 0;
-    for (uint8_t b : t.bits) n += b;
+    for (uint8_t b : t.bits)
+        n += b;
     return n;
 }
 
@@ -86,7 +93,8 @@ TEST_F(HuffTableGen, RandomCountsGiveLibjpegTurbosTable)
 TEST_F(HuffTableGen, LargeCountsLongChainsAndLengthOverflow)
 {
     std::vector<int32_t> fib;
-    for (int32_t a = 1, b = 2; fib.size() < 32; std::swap(a, b), b += a) fib.push_back(a);
+    for (int32_t a = 1, b = 2; fib.size() < 32; std::swap(a, b), b += a)
+        fib.push_back(a);
     ASSERT_EQ(fib.back(), 3524578);
     for_each_level(0, [&](int level) {
         // 256 maximal counts sum past 2^31: all alike, so 255 codes of 8 bits and one of 9.
@@ -100,7 +108,8 @@ TEST_F(HuffTableGen, LargeCountsLongChainsAndLengthOverflow)
         ASSERT_EQ(t.status, kernel_ok);
         int longest = 0;
         for (int i = 0; i < 16; ++i)
-            if (t.bits[size_t(i)] != 0) longest = i + 1;
+            if (t.bits[size_t(i)] != 0)
+                longest = i + 1;
         EXPECT_EQ(longest, 16);
         EXPECT_EQ(total_codes(t), 32);
         EXPECT_EQ(t.bits, peer(fib).bits);
@@ -158,4 +167,4 @@ TEST_F(HuffTableGen, RefusalsWriteNothing)
     });
 }
 
-}  // namespace
+}   // namespace

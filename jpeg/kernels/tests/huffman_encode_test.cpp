@@ -21,20 +21,27 @@ namespace {
 
 using Block = std::array<int16_t, 64>;
 
-constexpr int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+                             41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+                             30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-auto table7(int level) { return dispatch_entry<dispatch_table_encode_huffman_8x8>(level); }
-auto table22(int level) { return dispatch_entry<dispatch_table_encode_huffman_lossless_row>(level); }
-auto table25(int level) { return dispatch_entry<dispatch_table_encode_huffman_diff>(level); }
+auto table7(int level)
+{
+    return dispatch_entry<dispatch_table_encode_huffman_8x8>(level);
+}
+auto table22(int level)
+{
+    return dispatch_entry<dispatch_table_encode_huffman_lossless_row>(level);
+}
+auto table25(int level)
+{
+    return dispatch_entry<dispatch_table_encode_huffman_diff>(level);
+}
 
 HuffEncodeSpec encode_spec(const TestHuffTable& t, int level = 0)
 {
     HuffEncodeSpec spec;
-    EXPECT_EQ(dispatch_entry<dispatch_table_huff_encode_spec_init>(level)(t.counts, t.values.data(), &spec),
-              kernel_ok);
+    EXPECT_EQ(dispatch_entry<dispatch_table_huff_encode_spec_init>(level)(t.counts, t.values.data(), &spec), kernel_ok);
     return spec;
 }
 
@@ -56,7 +63,7 @@ HuffEncodeState fresh_state(int level = 0)
 // The standard tables, as libjpeg-turbo writes them into its own files.
 struct StandardTables {
     TestHuffTable dc[2], ac[2];
-    std::vector<uint8_t> dqt;  // the whole DQT segment, marker included
+    std::vector<uint8_t> dqt;   // the whole DQT segment, marker included
     std::vector<uint8_t> file;
 };
 
@@ -77,8 +84,10 @@ StandardTables standard_tables(const std::vector<uint8_t>& rgb, int w, int h, in
     }
     for (size_t p = 2; p + 4 <= s.file.size();) {
         const size_t len = size_t(s.file[p + 2]) << 8 | s.file[p + 3];
-        if (s.file[p + 1] == 0xDB) s.dqt.insert(s.dqt.end(), s.file.begin() + long(p), s.file.begin() + long(p + 2 + len));
-        if (s.file[p + 1] == 0xDA) break;
+        if (s.file[p + 1] == 0xDB)
+            s.dqt.insert(s.dqt.end(), s.file.begin() + long(p), s.file.begin() + long(p + 2 + len));
+        if (s.file[p + 1] == 0xDA)
+            break;
         p += 2 + len;
     }
     return s;
@@ -100,8 +109,8 @@ void bit_writer_cases()
     EXPECT_EQ(pos, 0);
     ASSERT_EQ(PutHuffBits<Level>(0x1234, 16, buf.data(), 16, &pos, &st), kernel_ok);
     EXPECT_EQ(pos, 2);
-    EXPECT_EQ(buf[0], 0xAA);  // 1010101 0
-    EXPECT_EQ(buf[1], 0x24);  // 0010010 0
+    EXPECT_EQ(buf[0], 0xAA);   // 1010101 0
+    EXPECT_EQ(buf[1], 0x24);   // 0010010 0
     EXPECT_EQ(st.bitCount, 7);
     EXPECT_EQ(st.bitAcc & 0xFFFFFF, 0x34u << 17);
     // A code wider than its length is masked.
@@ -179,9 +188,12 @@ TEST_F(HuffBitWriter, FlushPadsWithOnesAndResets)
                 uint8_t buf[8] = {};
                 int32_t pos = 0;
                 kernel_status r = 0;
-                if (table == 7) r = table7(level)(nullptr, buf, 8, &pos, nullptr, nullptr, nullptr, &st, 1);
-                if (table == 22) r = table22(level)(nullptr, 0, 0, buf, 8, &pos, nullptr, &st, 1);
-                if (table == 25) r = table25(level)(&v, buf, 8, &pos, nullptr, &st, 1);
+                if (table == 7)
+                    r = table7(level)(nullptr, buf, 8, &pos, nullptr, nullptr, nullptr, &st, 1);
+                if (table == 22)
+                    r = table22(level)(nullptr, 0, 0, buf, 8, &pos, nullptr, &st, 1);
+                if (table == 25)
+                    r = table25(level)(&v, buf, 8, &pos, nullptr, &st, 1);
                 EXPECT_EQ(r, kernel_ok);
                 ASSERT_EQ(pos, int32_t(c.out.size()));
                 EXPECT_EQ(std::vector<uint8_t>(buf, buf + pos), c.out);
@@ -241,7 +253,7 @@ TEST_F(HuffBitWriter, SpecSizeAndInitialisation)
 
 struct Encoded {
     kernel_status status;
-    std::vector<uint8_t> bytes;  // below the position
+    std::vector<uint8_t> bytes;   // below the position
     int32_t pos;
     uint32_t acc;
     int32_t count;
@@ -270,7 +282,8 @@ struct BlockCoder {
         int32_t pos = start;
         int16_t dcv = last_dc;
         const kernel_status r = table7(level)(b.data(), buf.data(), start + room, &pos, &dcv, &dc, &ac, &st, 0);
-        return {r, std::vector<uint8_t>(buf.begin() + start, buf.begin() + pos), pos - start, st.bitAcc & 0xFFFFFF,
+        return {r,           std::vector<uint8_t>(buf.begin() + start, buf.begin() + pos),
+                pos - start, st.bitAcc & 0xFFFFFF,
                 st.bitCount, dcv};
     }
 };
@@ -290,12 +303,15 @@ Block random_block(std::mt19937& rng)
     Block b{};
     const int kind = int(rng() % 4);
     for (int k = 0; k < 64; ++k) {
-        const int scale = kind == 0 ? 1023 : kind == 1 ? 40 : 6;  // the standard tables stop at 1023
-        if (kind != 3 && rng() % 3 == 0) continue;
-        if (kind == 3 && rng() % 9 != 0) continue;
+        const int scale = kind == 0 ? 1023 : kind == 1 ? 40 : 6;   // the standard tables stop at 1023
+        if (kind != 3 && rng() % 3 == 0)
+            continue;
+        if (kind == 3 && rng() % 9 != 0)
+            continue;
         b[size_t(kZigzag[k])] = int16_t(int(rng() % uint32_t(2 * scale + 1)) - scale);
     }
-    if (rng() % 8 == 0) b[size_t(rng() % 64)] = int16_t(rng() % 2 ? 1023 : -1023);
+    if (rng() % 8 == 0)
+        b[size_t(rng() % 64)] = int16_t(rng() % 2 ? 1023 : -1023);
     return b;
 }
 
@@ -312,9 +328,9 @@ Block decode_block(const BlockCoder& c, const Encoded& e, int16_t last_dc)
     Block b{};
     int32_t pos = 0;
     uint32_t marker = 0;
-    EXPECT_EQ(huff_decode_block_8x8(data.data(), int32_t(data.size()), &pos, b.data(), &last_dc, &marker, &dc, &ac,
-                                    &st),
-              kernel_ok);
+    EXPECT_EQ(
+        huff_decode_block_8x8(data.data(), int32_t(data.size()), &pos, b.data(), &last_dc, &marker, &dc, &ac, &st),
+        kernel_ok);
     return b;
 }
 
@@ -344,7 +360,7 @@ TEST_F(HuffEncodeBlock, DcOnlyAndLoneLastCoefficient)
     const BlockCoder c;
     const auto dc_codes = canonical_codes(c.dc_table), ac_codes = canonical_codes(c.ac_table);
     Block dc_only{};
-    dc_only[0] = -37;  // difference -37 from 0: category 6, bits of -38
+    dc_only[0] = -37;   // difference -37 from 0: category 6, bits of -38
     TestBitWriter w;
     w.put(dc_codes.at(6));
     w.put(uint32_t(-38) & 63, 6);
@@ -353,7 +369,8 @@ TEST_F(HuffEncodeBlock, DcOnlyAndLoneLastCoefficient)
     last[63] = 5;
     TestBitWriter w2;
     w2.put(dc_codes.at(0));
-    for (int i = 0; i < 3; ++i) w2.put(ac_codes.at(0xF0));
+    for (int i = 0; i < 3; ++i)
+        w2.put(ac_codes.at(0xF0));
     w2.put(ac_codes.at(0xE3));
     w2.put(5, 3);
     for (auto [block, writer] : {std::pair{dc_only, w}, std::pair{last, w2}}) {
@@ -373,7 +390,8 @@ TEST_F(HuffEncodeBlock, EveryRoomGivesTheSameResultAtEveryLevel)
     std::mt19937 rng(3);
     for (int i = 0; i < 12; ++i) {
         Block b = random_block(rng);
-        if (i == 0) b.fill(1023);  // many 0xFF bytes
+        if (i == 0)
+            b.fill(1023);   // many 0xFF bytes
         const Encoded ample = c.run(0, b, 1000, 0, 0xE00000, 3);
         ASSERT_EQ(ample.status, kernel_ok);
         for (int32_t room = 1; room <= ample.pos + 30; ++room) {
@@ -412,14 +430,12 @@ TEST_F(HuffEncodeBlock, MissingCodesAndValuesOutsideTheScan)
         HuffEncodeState st = fresh_state();
         int32_t pos = 0;
         int16_t last = 0;
-        EXPECT_EQ(table7(level)(b.data(), buf.data(), 100, &pos, &last, &dc, &c.ac, &st, 0),
-                  kernel_bad_huffman_table);
+        EXPECT_EQ(table7(level)(b.data(), buf.data(), 100, &pos, &last, &dc, &c.ac, &st, 0), kernel_bad_huffman_table);
         EXPECT_EQ(pos, 0);
         EXPECT_EQ(last, 100);
         EXPECT_EQ(st.bitCount, 0);
         last = 100;
-        EXPECT_EQ(table7(level)(b.data(), buf.data(), 100, &pos, &last, &c.dc, &ac, &st, 0),
-                  kernel_bad_huffman_table);
+        EXPECT_EQ(table7(level)(b.data(), buf.data(), 100, &pos, &last, &c.dc, &ac, &st, 0), kernel_bad_huffman_table);
         // DC difference beyond 32767 and an AC value of -32768 have no symbol in a DCT scan.
         const Encoded far = c.run(level, big_dc, 100, -20000);
         EXPECT_EQ(far.status, kernel_bad_huffman_table);
@@ -464,7 +480,8 @@ TestHuffTable diff_table()
     TestHuffTable t;
     t.counts[3] = 15;
     t.counts[15] = 2;
-    for (int c = 0; c <= 16; ++c) t.values.push_back(uint8_t(c));
+    for (int c = 0; c <= 16; ++c)
+        t.values.push_back(uint8_t(c));
     return t;
 }
 
@@ -498,15 +515,21 @@ TEST_F(HuffEncodeDiff, CategoriesAndValueBitsAlikeAtEveryLevel)
         uint32_t acc;
         int32_t count;
     };
-    const Case cases[] = {{0, 0, 0, 0, 0},           {-1, 1, 0, 0, 0},          {255, 8, 0xFF, 0, 0},
-                          {256, 9, 256, 0, 0},       {-32768, 16, 0, 0, 0},     {32767, 15, 0x7FFF, 0, 0},
-                          {32767, 15, 0x7FFF, 0xFE0000, 7}, {-300, 9, 211, 0xA00000, 3}};
+    const Case cases[] = {{0, 0, 0, 0, 0},
+                          {-1, 1, 0, 0, 0},
+                          {255, 8, 0xFF, 0, 0},
+                          {256, 9, 256, 0, 0},
+                          {-32768, 16, 0, 0, 0},
+                          {32767, 15, 0x7FFF, 0, 0},
+                          {32767, 15, 0x7FFF, 0xFE0000, 7},
+                          {-300, 9, 211, 0xA00000, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.v);
         TestBitWriter w;
         w.put(c.acc >> (24 - c.count), c.count);
         w.put(codes.at(c.cat));
-        if (c.cat != 0 && c.cat != 16) w.put(c.bits, c.cat);
+        if (c.cat != 0 && c.cat != 16)
+            w.put(c.bits, c.cat);
         const DiffResult ample = run_diff(0, c.v, 64, c.acc, c.count, spec);
         EXPECT_EQ(ample.status, kernel_ok);
         EXPECT_EQ(ample.bytes, w.bytes);
@@ -569,15 +592,17 @@ RowResult run_row(int level, const std::vector<std::vector<int16_t>>& rows, int3
                   const HuffEncodeSpec* const* specs, bool flush)
 {
     std::vector<const int16_t*> ptrs;
-    for (const auto& r : rows) ptrs.push_back(r.data());
+    for (const auto& r : rows)
+        ptrs.push_back(r.data());
     std::vector<uint8_t> buf(size_t(room), 0xEE);
     HuffEncodeState st = fresh_state();
     st.bitAcc = 0xC00000;
     st.bitCount = 2;
     int32_t pos = 0;
-    kernel_status r = table22(level)(ptrs.data(), int32_t(rows[0].size()), comps, buf.data(), room, &pos, specs,
-                                     &st, 0);
-    if (r == kernel_ok && flush) r = table22(level)(nullptr, 0, 0, buf.data(), room, &pos, nullptr, &st, 1);
+    kernel_status r =
+        table22(level)(ptrs.data(), int32_t(rows[0].size()), comps, buf.data(), room, &pos, specs, &st, 0);
+    if (r == kernel_ok && flush)
+        r = table22(level)(nullptr, 0, 0, buf.data(), room, &pos, nullptr, &st, 1);
     return {r, std::vector<uint8_t>(buf.begin(), buf.begin() + pos), pos, st.bitAcc & 0xFFFFFF, st.bitCount};
 }
 
@@ -592,21 +617,25 @@ TEST_F(HuffEncodeRow, RandomRowsDecodeToTheSameValuesAtEveryLevel)
     for (int32_t width : {1, 7, 100, 4096}) {
         for (int32_t comps = 1; comps <= 5; ++comps) {
             SCOPED_TRACE(::testing::Message() << width << "x" << comps);
-            std::vector<std::vector<int16_t>> rows(static_cast<size_t>(comps), std::vector<int16_t>(static_cast<size_t>(width)));
+            std::vector<std::vector<int16_t>> rows(static_cast<size_t>(comps),
+                                                   std::vector<int16_t>(static_cast<size_t>(width)));
             for (auto& r : rows)
                 for (auto& v : r) {
                     const int bits = int(rng() % 17);
                     v = int16_t(int32_t(rng() & ((1u << bits) - 1)) * (rng() % 2 ? 1 : -1));
-                    if (rng() % 50 == 0) v = -32768;
+                    if (rng() % 50 == 0)
+                        v = -32768;
                 }
             const RowResult ref = run_row(0, rows, comps, width * 40 + 16, specs, true);
             ASSERT_EQ(ref.status, kernel_ok);
             // Our decoder gives back the first four components, after the two pending bits 11.
             const std::vector<uint8_t>& data = ref.bytes;
             const int used = std::min(comps, 4);
-            std::vector<std::vector<uint16_t>> out(static_cast<size_t>(used), std::vector<uint16_t>(static_cast<size_t>(width)));
+            std::vector<std::vector<uint16_t>> out(static_cast<size_t>(used),
+                                                   std::vector<uint16_t>(static_cast<size_t>(width)));
             std::vector<uint16_t*> outp;
-            for (auto& o : out) outp.push_back(o.data());
+            for (auto& o : out)
+                outp.push_back(o.data());
             HuffDecodeState st;
             huff_decode_state_init(&st);
             int32_t pos = 0;
@@ -618,7 +647,8 @@ TEST_F(HuffEncodeRow, RandomRowsDecodeToTheSameValuesAtEveryLevel)
                                                &marker, dspecs, &st),
                       kernel_ok);
             for (int c = 0; c < used; ++c)
-                for (int x = 0; x < width; ++x) ASSERT_EQ(out[size_t(c)][size_t(x)], uint16_t(rows[size_t(c)][size_t(x)]));
+                for (int x = 0; x < width; ++x)
+                    ASSERT_EQ(out[size_t(c)][size_t(x)], uint16_t(rows[size_t(c)][size_t(x)]));
             for_each_level(1, [&](int level) {
                 const RowResult r = run_row(level, rows, comps, width * 40 + 16, specs, true);
                 EXPECT_EQ(r.status, ref.status);
@@ -651,7 +681,8 @@ TEST_F(HuffEncodeRow, FailuresLeaveWhatEachLevelPromises)
     HuffEncodeSpec spec = encode_spec(t);
     const HuffEncodeSpec* specs[1] = {&spec};
     std::vector<std::vector<int16_t>> rows(1, std::vector<int16_t>(64));
-    for (int x = 0; x < 64; ++x) rows[0][size_t(x)] = int16_t(x * 97 - 3000);
+    for (int x = 0; x < 64; ++x)
+        rows[0][size_t(x)] = int16_t(x * 97 - 3000);
     rows[0][63] = 20000;
     const RowResult ample = run_row(0, rows, 1, 4096, specs, false);
     ASSERT_EQ(ample.status, kernel_ok);
@@ -674,7 +705,8 @@ TEST_F(HuffEncodeRow, FailuresLeaveWhatEachLevelPromises)
         });
         return generic;
     };
-    for (int32_t room : {1, 5, 20, ample.pos - 1}) expect_failure(kernel_input_exhausted, room);
+    for (int32_t room : {1, 5, 20, ample.pos - 1})
+        expect_failure(kernel_input_exhausted, room);
     // The category of the last sample only: without a code, then with a length above 16.
     for (uint32_t entry : {0u, 17u << 16 | 1}) {
         spec.entry[15] = entry;
@@ -693,7 +725,7 @@ TEST_F(HuffEncodeRow, ComponentsBeyondFourAndPositionsOutsideTheBuffer)
         uint8_t buf[16];
         int32_t pos = 0;
         HuffEncodeState st = fresh_state();
-        EXPECT_EQ(e(rows, 2, 3, buf, 16, &pos, specs, &st, 0), kernel_null_pointer);  // the third row
+        EXPECT_EQ(e(rows, 2, 3, buf, 16, &pos, specs, &st, 0), kernel_null_pointer);   // the third row
         // The fifth component's null spec is never read.
         const int16_t* four[5] = {row, row, row, row, nullptr};
         EXPECT_EQ(e(four, 2, 5, buf, 16, &pos, specs, &st, 0), kernel_ok);
@@ -721,15 +753,15 @@ std::vector<uint8_t> test_image(int w, int h)
 }
 
 struct Sampling {
-    int table;   // colour table
-    int subsamp; // TurboJPEG sampling
-    int h, v;    // luma blocks per MCU
+    int table;     // colour table
+    int subsamp;   // TurboJPEG sampling
+    int h, v;      // luma blocks per MCU
 };
 
 struct EncodedImage {
     std::vector<uint8_t> file;
     std::vector<uint8_t> scan;
-    std::vector<std::vector<Block>> blocks;  // per component, raster order of its blocks
+    std::vector<std::vector<Block>> blocks;   // per component, raster order of its blocks
     int bw[3], bh[3];
 };
 
@@ -750,7 +782,8 @@ EncodedImage encode_image(int level, const std::vector<uint8_t>& rgb, int w, int
         for (size_t p = 0; p + 4 < tabs.dqt.size();) {
             const size_t len = size_t(tabs.dqt[p + 2]) << 8 | tabs.dqt[p + 3];
             for (size_t q = p + 4; q + 65 <= p + 2 + len; q += 65)
-                if ((tabs.dqt[q] & 15) == t) steps = &tabs.dqt[q + 1];
+                if ((tabs.dqt[q] & 15) == t)
+                    steps = &tabs.dqt[q + 1];
             p += 2 + len;
         }
         EXPECT_NE(steps, nullptr);
@@ -770,14 +803,17 @@ EncodedImage encode_image(int level, const std::vector<uint8_t>& rgb, int w, int
         out.bh[c] = h / mh;
     }
     out.blocks.resize(3);
-    for (int c = 0; c < 3; ++c) out.blocks[size_t(c)].resize(size_t(out.bw[c]) * size_t(out.bh[c]));
+    for (int c = 0; c < 3; ++c)
+        out.blocks[size_t(c)].resize(size_t(out.bw[c]) * size_t(out.bh[c]));
     out.scan.assign(size_t(w) * size_t(h) * 4, 0);
     int32_t pos = 0;
     int16_t last[3] = {};
     alignas(16) int16_t area[6 * 64];
     auto convert = dispatch_entry<dispatch_table_ycbcr_from_rgb_444_blocks>(level);
-    if (smp.table == 1) convert = dispatch_entry<dispatch_table_ycbcr_from_rgb_422_blocks>(level);
-    if (smp.table == 2) convert = dispatch_entry<dispatch_table_ycbcr_from_rgb_420_blocks>(level);
+    if (smp.table == 1)
+        convert = dispatch_entry<dispatch_table_ycbcr_from_rgb_422_blocks>(level);
+    if (smp.table == 2)
+        convert = dispatch_entry<dispatch_table_ycbcr_from_rgb_420_blocks>(level);
     for (int my = 0; my < h / mh; ++my)
         for (int mx = 0; mx < w / mw; ++mx) {
             int16_t* ptrs[3] = {area, area + 64 * ny, area + 64 * (ny + 1)};
@@ -794,9 +830,9 @@ EncodedImage encode_image(int level, const std::vector<uint8_t>& rgb, int w, int
                           kernel_ok);
             }
         }
-    EXPECT_EQ(table7(level)(nullptr, out.scan.data(), int32_t(out.scan.size()), &pos, nullptr, nullptr, nullptr,
-                            &st, 1),
-              kernel_ok);
+    EXPECT_EQ(
+        table7(level)(nullptr, out.scan.data(), int32_t(out.scan.size()), &pos, nullptr, nullptr, nullptr, &st, 1),
+        kernel_ok);
     out.scan.resize(size_t(pos));
 
     std::vector<uint8_t>& f = out.file;
@@ -827,12 +863,13 @@ double psnr_of(const std::vector<uint8_t>& file, const std::vector<uint8_t>& rgb
 {
     tjhandle tj = tjInitDecompress();
     std::vector<uint8_t> out(rgb.size());
-    const int r = tjDecompress2(tj, file.data(), static_cast<unsigned long>(file.size()), out.data(), w, 0, h,
-                                TJPF_RGB, TJFLAG_ACCURATEDCT);
+    const int r = tjDecompress2(tj, file.data(), static_cast<unsigned long>(file.size()), out.data(), w, 0, h, TJPF_RGB,
+                                TJFLAG_ACCURATEDCT);
     tjDestroy(tj);
     EXPECT_EQ(r, 0);
     double se = 0;
-    for (size_t i = 0; i < rgb.size(); ++i) se += (double(out[i]) - rgb[i]) * (double(out[i]) - rgb[i]);
+    for (size_t i = 0; i < rgb.size(); ++i)
+        se += (double(out[i]) - rgb[i]) * (double(out[i]) - rgb[i]);
     return 10 * std::log10(255.0 * 255.0 / (se / double(rgb.size())));
 }
 
@@ -840,7 +877,8 @@ void expect_libjpeg_coefficients(const EncodedImage& e)
 {
     const std::vector<std::vector<int16_t>> want = PeerReadCoefficients(e.file);
     ASSERT_EQ(want.size(), 3u);
-    for (size_t c = 0; c < 3; ++c) EXPECT_EQ(flat_blocks(e.blocks[c]), want[c]) << "component " << c;
+    for (size_t c = 0; c < 3; ++c)
+        EXPECT_EQ(flat_blocks(e.blocks[c]), want[c]) << "component " << c;
 }
 
 void expect_own_decoder_agrees(const EncodedImage& e, const StandardTables& tabs, const Sampling& smp)
@@ -875,7 +913,8 @@ bool djpeg_accepts(const std::vector<uint8_t>& file)
 {
     char name[] = "/tmp/kv_encode_XXXXXX";
     const int fd = mkstemp(name);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     FILE* f = fdopen(fd, "wb");
     std::fwrite(file.data(), 1, file.size(), f);
     std::fclose(f);
@@ -915,21 +954,22 @@ TEST_P(HuffEncodeImage, LibjpegAndOurDecoderReadTheBlocksBack)
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(Samplings, HuffEncodeImage,
-                         ::testing::Values(Sampling{0, TJSAMP_444, 1, 1}, Sampling{1, TJSAMP_422, 2, 1},
-                                           Sampling{2, TJSAMP_420, 2, 2}),
-                         [](const auto& info) { return std::string(info.param.table == 0   ? "s444"
-                                                                   : info.param.table == 1 ? "s422"
-                                                                                           : "s420"); });
+INSTANTIATE_TEST_SUITE_P(
+    Samplings, HuffEncodeImage,
+    ::testing::Values(Sampling{0, TJSAMP_444, 1, 1}, Sampling{1, TJSAMP_422, 2, 1}, Sampling{2, TJSAMP_420, 2, 2}),
+    [](const auto& info) {
+        return std::string(info.param.table == 0 ? "s444" : info.param.table == 1 ? "s422" : "s420");
+    });
 
-}  // namespace
+}   // namespace
 
 namespace {
 
 int category(int v)
 {
     int size = 0;
-    for (int a = v < 0 ? -v : v; a != 0; a >>= 1) ++size;
+    for (int a = v < 0 ? -v : v; a != 0; a >>= 1)
+        ++size;
     return size;
 }
 
@@ -958,22 +998,25 @@ TEST_F(HuffEncodeImage, OptimalTablesFromTheImagesCountsDecodeWithDjpeg)
                         ++run;
                         continue;
                     }
-                    for (; run > 15; run -= 16) ++ac[t][0xF0];
+                    for (; run > 15; run -= 16)
+                        ++ac[t][0xF0];
                     ++ac[t][size_t(run << 4 | category(v))];
                     run = 0;
                 }
-                if (run != 0) ++ac[t][0];
+                if (run != 0)
+                    ++ac[t][0];
             }
         }
         for (int t = 0; t < 2; ++t)
             for (int cls = 0; cls < 2; ++cls) {
                 TestHuffTable& ht = cls == 0 ? tabs.dc[t] : tabs.ac[t];
                 std::vector<uint8_t> values(256);
-                ASSERT_EQ(dispatch_entry<dispatch_table_generate_huff_table>(level)(
-                              (cls == 0 ? dc[t] : ac[t]).data(), ht.counts, values.data()),
+                ASSERT_EQ(dispatch_entry<dispatch_table_generate_huff_table>(level)((cls == 0 ? dc[t] : ac[t]).data(),
+                                                                                    ht.counts, values.data()),
                           kernel_ok);
                 int total = 0;
-                for (uint8_t n : ht.counts) total += n;
+                for (uint8_t n : ht.counts)
+                    total += n;
                 ht.values.assign(values.begin(), values.begin() + total);
             }
         const EncodedImage e = encode_image(level, rgb, w, h, smp, tabs);
@@ -982,4 +1025,4 @@ TEST_F(HuffEncodeImage, OptimalTablesFromTheImagesCountsDecodeWithDjpeg)
     });
 }
 
-}  // namespace
+}   // namespace

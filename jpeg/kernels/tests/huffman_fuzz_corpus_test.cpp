@@ -14,7 +14,8 @@ TEST(HuffmanFuzzCorpus, ReplaysThroughTheFuzzEntry)
 {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(KV_KERNEL_FUZZ_CORPUS_DIR))
-        if (entry.is_regular_file()) files.push_back(entry.path());
+        if (entry.is_regular_file())
+            files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     ASSERT_FALSE(files.empty());
     for (const auto& path : files) {

@@ -18,15 +18,15 @@ using Block = std::array<int16_t, 64>;
 HuffDecodeSpec make_spec(const TestHuffTable& t, int level = 0)
 {
     HuffDecodeSpec spec;
-    EXPECT_EQ(dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(t.counts, t.values.data(), &spec),
-              kernel_ok);
+    EXPECT_EQ(dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(t.counts, t.values.data(), &spec), kernel_ok);
     return spec;
 }
 
 TestHuffTable table_of(std::initializer_list<std::pair<int, int>> length_counts, std::vector<uint8_t> values)
 {
     TestHuffTable t;
-    for (auto [length, count] : length_counts) t.counts[length - 1] = uint8_t(count);
+    for (auto [length, count] : length_counts)
+        t.counts[length - 1] = uint8_t(count);
     t.values = std::move(values);
     return t;
 }
@@ -35,7 +35,8 @@ TestHuffTable table_of(std::initializer_list<std::pair<int, int>> length_counts,
 TestHuffTable byte_table()
 {
     TestHuffTable t = table_of({{8, 255}, {9, 1}}, {});
-    for (int s = 0; s < 256; ++s) t.values.push_back(uint8_t(s));
+    for (int s = 0; s < 256; ++s)
+        t.values.push_back(uint8_t(s));
     return t;
 }
 
@@ -65,7 +66,7 @@ TEST_F(HuffSpec, SizesAndStateInitialisation)
     EXPECT_EQ(st.bitBuffer, 0u);
     EXPECT_EQ(st.bitCount, 0);
     EXPECT_EQ(st.blockEnd, 0);
-    EXPECT_EQ(st.spare, 0xA5A5A5A5u);  // the last word is left alone
+    EXPECT_EQ(st.spare, 0xA5A5A5A5u);   // the last word is left alone
 }
 
 TEST_F(HuffSpec, CountLimitsAndCodesThatDoNotFit)
@@ -74,10 +75,10 @@ TEST_F(HuffSpec, CountLimitsAndCodesThatDoNotFit)
         auto init = dispatch_entry<dispatch_table_huff_decode_spec_init>(level);
         HuffDecodeSpec spec;
         const TestHuffTable full = byte_table();
-        EXPECT_EQ(init(full.counts, full.values.data(), &spec), kernel_ok);  // 256 codes
+        EXPECT_EQ(init(full.counts, full.values.data(), &spec), kernel_ok);   // 256 codes
         EXPECT_EQ(spec.maxcode[9], 510);
         std::vector<uint8_t> values(257, 7);
-        TestHuffTable over = table_of({{8, 255}, {9, 2}}, values);  // 257 codes
+        TestHuffTable over = table_of({{8, 255}, {9, 2}}, values);   // 257 codes
         EXPECT_EQ(init(over.counts, values.data(), &spec), kernel_bad_huffman_table);
         TestHuffTable three = table_of({{1, 3}}, values);
         EXPECT_EQ(init(three.counts, values.data(), &spec), kernel_bad_huffman_table);
@@ -170,7 +171,8 @@ TEST(HuffBitReader, SixteenBitCodes)
 {
     // One code of each length 1 to 15 takes 0, 10, 110, ...; length 16 then holds 0xFFFE.
     TestHuffTable t = table_of({}, {});
-    for (int l = 1; l <= 15; ++l) t.counts[l - 1] = 1, t.values.push_back(uint8_t(l));
+    for (int l = 1; l <= 15; ++l)
+        t.counts[l - 1] = 1, t.values.push_back(uint8_t(l));
     t.counts[15] = 1;
     t.values.push_back(0x99);
     HuffDecodeSpec spec = make_spec(t);
@@ -204,7 +206,7 @@ TEST(HuffBitReader, TableWithoutShortCodesWalksFromNine)
 {
     const TestHuffTable t = table_of({{9, 2}, {10, 1}}, {0x31, 0x32, 0x33});
     const HuffDecodeSpec spec = make_spec(t);
-    Reader r{{0x00, 0x80, 0x9F}};  // 000000001, 0000000100, padding
+    Reader r{{0x00, 0x80, 0x9F}};   // 000000001, 0000000100, padding
     uint32_t sym = 0;
     EXPECT_EQ(r.symbol(spec, &sym), kernel_ok);
     EXPECT_EQ(sym, 0x32u);
@@ -227,8 +229,8 @@ struct BlockResult {
     int64_t point;
 };
 
-BlockResult decode_one(int level, const std::vector<uint8_t>& data, const TestHuffTable& dct,
-                       const TestHuffTable& act, int16_t last_dc = 100, int16_t* block_at = nullptr)
+BlockResult decode_one(int level, const std::vector<uint8_t>& data, const TestHuffTable& dct, const TestHuffTable& act,
+                       int16_t last_dc = 100, int16_t* block_at = nullptr)
 {
     const HuffDecodeSpec dc = make_spec(dct), ac = make_spec(act);
     HuffDecodeState st = fresh_state();
@@ -237,10 +239,11 @@ BlockResult decode_one(int level, const std::vector<uint8_t>& data, const TestHu
     BlockResult r{};
     Block local;
     int16_t* block = block_at != nullptr ? block_at : local.data();
-    for (int i = 0; i < 64; ++i) block[i] = int16_t(0x3333);
+    for (int i = 0; i < 64; ++i)
+        block[i] = int16_t(0x3333);
     r.last_dc = last_dc;
-    r.status = dispatch_entry<dispatch_table_huff_decode_block_8x8>(level)(
-        data.data(), int32_t(data.size()), &position, block, &r.last_dc, &marker, &dc, &ac, &st);
+    r.status = dispatch_entry<dispatch_table_huff_decode_block_8x8>(level)(data.data(), int32_t(data.size()), &position,
+                                                                           block, &r.last_dc, &marker, &dc, &ac, &st);
     std::copy(block, block + 64, r.block.begin());
     r.block_end = st.blockEnd;
     r.point = stream_point(data, position, st.bitCount);
@@ -248,19 +251,23 @@ BlockResult decode_one(int level, const std::vector<uint8_t>& data, const TestHu
 }
 
 // A block from (run, size, bits) triples after a DC size and bits, with the byte tables.
-std::vector<uint8_t> block_bytes(int dc_size, uint32_t dc_bits, std::vector<std::array<uint32_t, 3>> acs,
-                                 bool eob, size_t pad_to = 0)
+std::vector<uint8_t> block_bytes(int dc_size, uint32_t dc_bits, std::vector<std::array<uint32_t, 3>> acs, bool eob,
+                                 size_t pad_to = 0)
 {
     TestBitWriter w;
     w.put(uint32_t(dc_size), 8);
-    if (dc_size) w.put(dc_bits, dc_size);
+    if (dc_size)
+        w.put(dc_bits, dc_size);
     for (auto [run, size, bits] : acs) {
         w.put(run << 4 | size, 8);
-        if (size) w.put(bits, int(size));
+        if (size)
+            w.put(bits, int(size));
     }
-    if (eob) w.put(0, 8);
+    if (eob)
+        w.put(0, 8);
     std::vector<uint8_t> out = w.finish();
-    while (out.size() < pad_to) out.push_back(0x00);  // further EOB-only blocks
+    while (out.size() < pad_to)
+        out.push_back(0x00);   // further EOB-only blocks
     return out;
 }
 
@@ -274,7 +281,8 @@ TEST_F(HuffBlock, DcOnlyBlocks)
         EXPECT_EQ(keep.last_dc, 100);
         EXPECT_EQ(keep.block[0], 100);
         EXPECT_EQ(keep.block_end, 1);
-        for (int i = 1; i < 64; ++i) EXPECT_EQ(keep.block[i], 0);
+        for (int i = 1; i < 64; ++i)
+            EXPECT_EQ(keep.block[i], 0);
         // Size 3, bits 010: 2 - 7 = -5.
         const BlockResult add = decode_one(level, block_bytes(3, 2, {}, true, 40), byte_table(), byte_table());
         EXPECT_EQ(add.last_dc, 95);
@@ -289,7 +297,8 @@ TEST_F(HuffBlock, DcOnlyBlocks)
 TEST_F(HuffBlock, FullBlockAndRunsPastTheEnd)
 {
     std::vector<std::array<uint32_t, 3>> full;
-    for (int k = 1; k < 64; ++k) full.push_back({0, 2, uint32_t(k & 3)});
+    for (int k = 1; k < 64; ++k)
+        full.push_back({0, 2, uint32_t(k & 3)});
     const std::vector<uint8_t> streams[3] = {
         block_bytes(0, 0, full, false, 64),
         block_bytes(0, 0, std::vector<std::array<uint32_t, 3>>(4, {15, 0, 0}), false, 64),
@@ -345,7 +354,8 @@ TEST_F(HuffBlock, UnalignedBlockIsClearedWhole)
         const BlockResult r =
             decode_one(level, block_bytes(0, 0, {}, true, 40), byte_table(), byte_table(), 7, storage + 1);
         EXPECT_EQ(r.block[0], 7);
-        for (int i = 1; i < 64; ++i) EXPECT_EQ(r.block[i], 0) << i;
+        for (int i = 1; i < 64; ++i)
+            EXPECT_EQ(r.block[i], 0) << i;
     });
 }
 
@@ -363,7 +373,8 @@ ShortCodeStream short_code_stream(const std::vector<uint8_t>& values, uint32_t s
     auto code_of = [&values](uint8_t symbol) {
         static const TestCode codes[7] = {{0, 2}, {1, 2}, {4, 3}, {5, 3}, {6, 3}, {14, 4}, {15, 4}};
         for (size_t i = 0; i < values.size(); ++i)
-            if (values[i] == symbol) return codes[i];
+            if (values[i] == symbol)
+                return codes[i];
         return TestCode{};
     };
     TestBitWriter w;
@@ -373,12 +384,21 @@ ShortCodeStream short_code_stream(const std::vector<uint8_t>& values, uint32_t s
         w.put(0, 1);
         for (int k = 1; k < 64;) {
             const int pick = int(rng() % 24);
-            uint8_t symbol = pick < 12 ? 0x01 : pick < 16 ? 0x02 : pick < 18 ? 0x03 : pick < 20 ? 0x11 : pick < 22 ? 0x21 : pick < 23 ? 0xF0 : 0x00;
+            uint8_t symbol = pick < 12   ? 0x01
+                             : pick < 16 ? 0x02
+                             : pick < 18 ? 0x03
+                             : pick < 20 ? 0x11
+                             : pick < 22 ? 0x21
+                             : pick < 23 ? 0xF0
+                                         : 0x00;
             const int run = symbol >> 4, size = symbol & 15;
-            if (symbol == 0xF0 && k + 16 > 63) symbol = 0x01;
-            else if (symbol != 0x00 && size != 0 && k + run > 63) symbol = 0x01;
+            if (symbol == 0xF0 && k + 16 > 63)
+                symbol = 0x01;
+            else if (symbol != 0x00 && size != 0 && k + run > 63)
+                symbol = 0x01;
             w.put(code_of(symbol));
-            if (symbol == 0x00) break;
+            if (symbol == 0x00)
+                break;
             if (symbol == 0xF0) {
                 k += 16;
                 continue;
@@ -401,7 +421,7 @@ TEST_F(HuffBlock, MemoPairsAndTablesRemadeInPlace)
     const TestHuffTable second = table_of({{2, 2}, {3, 3}, {4, 2}}, {0x01, 0x02, 0x03, 0x11, 0x00, 0xF0, 0x21});
     const HuffDecodeSpec dc = make_spec(dct);
     for_each_level(1, [&](int level) {
-        HuffDecodeSpec ac = make_spec(first);  // one address for both tables
+        HuffDecodeSpec ac = make_spec(first);   // one address for both tables
         uint32_t seed = 5;
         for (const TestHuffTable* table : {&first, &second, &first}) {
             ac = make_spec(*table);
@@ -426,7 +446,7 @@ TEST_F(HuffBlock, MemoPairsAndTablesRemadeInPlace)
                 ASSERT_EQ(stream_point(s.data, pos, st.bitCount), stream_point(s.data, pos0, st0.bitCount));
                 full += st.blockEnd == 64;
             }
-            EXPECT_GT(full, 20);  // blocks that end at the last position, the next one behind them
+            EXPECT_GT(full, 20);   // blocks that end at the last position, the next one behind them
         }
     });
 }
@@ -475,7 +495,7 @@ TEST_F(HuffBlock, FastKernelGivesBackBytesAboveThirtyTwoBits)
 
 TEST_F(HuffBlock, FastKernelDeclinesAtMarkersAndLeavesTheStateAsItWas)
 {
-    std::vector<uint8_t> data = block_bytes(8, 0xFF, {{0, 8, 0xFF}}, true);  // stuffed bytes inside
+    std::vector<uint8_t> data = block_bytes(8, 0xFF, {{0, 8, 0xFF}}, true);   // stuffed bytes inside
     const size_t body = data.size();
     data.resize(30, 0x00);
     const HuffDecodeSpec spec = make_spec(byte_table());
@@ -563,7 +583,7 @@ TEST_F(HuffBlock, ArgumentChecksInOrder)
 // ---- the oracle: libjpeg-turbo's quantised coefficients ----
 
 struct Coefficients {
-    std::vector<std::vector<Block>> components;  // per component, blocks in raster order
+    std::vector<std::vector<Block>> components;   // per component, blocks in raster order
 };
 
 struct BlockRecord {
@@ -581,7 +601,8 @@ Coefficients decode_scan(int level, const TestJpeg& j, std::vector<BlockRecord>*
     auto decode = dispatch_entry<dispatch_table_huff_decode_block_8x8>(level);
     const size_t nc = j.components.size();
     int hmax = 1, vmax = 1;
-    for (const auto& c : j.components) hmax = std::max(hmax, c.h), vmax = std::max(vmax, c.v);
+    for (const auto& c : j.components)
+        hmax = std::max(hmax, c.h), vmax = std::max(vmax, c.v);
     Coefficients out;
     out.components.resize(nc);
     std::vector<int> wb(nc), hb(nc);
@@ -598,7 +619,7 @@ Coefficients decode_scan(int level, const TestJpeg& j, std::vector<BlockRecord>*
     const bool interleaved = j.scan.size() > 1;
     const int mcus_x = interleaved ? (j.width + 8 * hmax - 1) / (8 * hmax) : wb[size_t(j.scan[0].index)];
     const int mcus_y = interleaved ? (j.height + 8 * vmax - 1) / (8 * vmax) : hb[size_t(j.scan[0].index)];
-    std::vector<uint8_t> data = j.data;  // exact size: any overread shows under ASan
+    std::vector<uint8_t> data = j.data;   // exact size: any overread shows under ASan
     const int32_t length = int32_t(data.size());
     int32_t position = 0;
     uint32_t marker = 0;
@@ -606,7 +627,7 @@ Coefficients decode_scan(int level, const TestJpeg& j, std::vector<BlockRecord>*
     std::vector<int16_t> pred(j.scan.size(), 0);
     for (int m = 0; m < mcus_x * mcus_y; ++m) {
         if (j.restart_interval != 0 && m != 0 && m % j.restart_interval == 0) {
-            if (marker == 0) {  // skip the padding up to the restart marker
+            if (marker == 0) {   // skip the padding up to the restart marker
                 while (position + 1 < length && !(data[size_t(position)] == 0xFF && data[size_t(position) + 1] != 0 &&
                                                   data[size_t(position) + 1] != 0xFF))
                     ++position;
@@ -626,7 +647,8 @@ Coefficients decode_scan(int level, const TestJpeg& j, std::vector<BlockRecord>*
                     const kernel_status r =
                         decode(data.data(), length, &position, b.data(), &pred[s], &marker, &dc[s], &ac[s], &st);
                     EXPECT_EQ(r, kernel_ok) << "MCU " << m;
-                    if (records) records->push_back({b, pred[s], st.blockEnd, stream_point(data, position, st.bitCount)});
+                    if (records)
+                        records->push_back({b, pred[s], st.blockEnd, stream_point(data, position, st.bitCount)});
                 }
         }
     }
@@ -647,7 +669,8 @@ TEST_P(HuffOracle, EveryBlockEqualsLibjpegAtEveryLevel)
     for_each_level(0, [&](int level) {
         std::vector<BlockRecord> records;
         const Coefficients got = decode_scan(level, j, &records);
-        for (size_t c = 0; c < want.size(); ++c) ASSERT_EQ(flat_blocks(got.components[c]), want[c]) << "component " << c;
+        for (size_t c = 0; c < want.size(); ++c)
+            ASSERT_EQ(flat_blocks(got.components[c]), want[c]) << "component " << c;
         if (level == 0)
             base = records;
         else
@@ -676,4 +699,4 @@ INSTANTIATE_TEST_SUITE_P(Cjpeg, HuffOracle,
                          ::testing::Values("baseline_grey.jpg", "baseline_420.jpg", "baseline_grey_optimize.jpg",
                                            "baseline_420_restart.jpg"));
 
-}  // namespace
+}   // namespace

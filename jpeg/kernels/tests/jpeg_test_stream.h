@@ -29,7 +29,7 @@ struct TestJpeg {
     };
     std::vector<ScanComponent> scan;
     int ss = 0, se = 0, ah = 0, al = 0;
-    std::vector<uint8_t> data;  // exactly the bytes after the scan header, so overreads show
+    std::vector<uint8_t> data;   // exactly the bytes after the scan header, so overreads show
 };
 
 #ifdef KV_KERNEL_TEST_DATA_DIR
@@ -40,7 +40,8 @@ inline std::vector<uint8_t> read_test_file(const std::string& name)
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
         uint8_t buf[4096];
         size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            bytes.insert(bytes.end(), buf, buf + n);
         std::fclose(f);
     }
     return bytes;
@@ -56,7 +57,8 @@ inline TestJpeg parse_test_jpeg(const std::vector<uint8_t>& f)
     while (p + 4 <= f.size() && f[p] == 0xFF) {
         const int m = f[p + 1];
         const size_t len = size_t(be16(p + 2)), body = p + 4, end = p + 2 + len;
-        if (end > f.size()) break;
+        if (end > f.size())
+            break;
         if (m == 0xC0 || m == 0xC1 || m == 0xC3) {
             j.sof = m;
             j.precision = f[body];
@@ -71,7 +73,8 @@ inline TestJpeg parse_test_jpeg(const std::vector<uint8_t>& f)
                 TestHuffTable t;
                 const int tc = f[q] >> 4, th = f[q] & 15;
                 int total = 0;
-                for (int i = 0; i < 16; ++i) total += t.counts[i] = f[q + 1 + i];
+                for (int i = 0; i < 16; ++i)
+                    total += t.counts[i] = f[q + 1 + i];
                 t.values.assign(f.begin() + long(q + 17), f.begin() + long(q + 17 + total));
                 (tc == 0 ? j.dc_tables : j.ac_tables)[th] = t;
                 q += 17 + size_t(total);
@@ -82,7 +85,8 @@ inline TestJpeg parse_test_jpeg(const std::vector<uint8_t>& f)
             for (int c = 0; c < f[body]; ++c) {
                 const size_t q = body + 1 + 2 * size_t(c);
                 int index = 0;
-                while (index < int(j.components.size()) && j.components[size_t(index)].id != f[q]) ++index;
+                while (index < int(j.components.size()) && j.components[size_t(index)].id != f[q])
+                    ++index;
                 j.scan.push_back({index, f[q + 1] >> 4, f[q + 1] & 15});
             }
             const size_t q = body + 1 + 2 * size_t(f[body]);
@@ -109,7 +113,8 @@ inline std::map<int, TestCode> canonical_codes(const TestHuffTable& t)
     uint32_t code = 0;
     size_t k = 0;
     for (int l = 1; l <= 16; ++l) {
-        for (int i = 0; i < t.counts[l - 1]; ++i) codes[t.values[k++]] = {code++, l};
+        for (int i = 0; i < t.counts[l - 1]; ++i)
+            codes[t.values[k++]] = {code++, l};
         code <<= 1;
     }
     return codes;
@@ -126,7 +131,8 @@ struct TestBitWriter {
             acc = acc << 1 | (value >> i & 1);
             if (++n == 8) {
                 bytes.push_back(uint8_t(acc));
-                if (acc == 0xFF) bytes.push_back(0);
+                if (acc == 0xFF)
+                    bytes.push_back(0);
                 acc = 0;
                 n = 0;
             }
@@ -135,7 +141,8 @@ struct TestBitWriter {
     void put(const TestCode& c) { put(c.code, c.length); }
     std::vector<uint8_t> finish()
     {
-        while (n != 0) put(1, 1);
+        while (n != 0)
+            put(1, 1);
         return bytes;
     }
 };
@@ -151,9 +158,10 @@ inline int64_t stream_point(const std::vector<uint8_t>& data, int32_t position, 
                 ++bytes;
                 ++i;
             }
-            continue;  // fill bytes and markers carry no data
+            continue;   // fill bytes and markers carry no data
         }
-        if (i > 0 && data[size_t(i) - 1] == 0xFF) continue;  // a marker's code byte
+        if (i > 0 && data[size_t(i) - 1] == 0xFF)
+            continue;   // a marker's code byte
         ++bytes;
     }
     return bytes * 8 - bit_count;

@@ -63,8 +63,10 @@ class Leaf2 {
 public:
     Leaf2(bool intel, uint32_t eax, uint32_t ebx = 0, uint32_t ecx = 0, uint32_t edx = 0)
     {
-        answers_[0] = {0, 0, {4, intel ? 0x756e6547u : 0x68747541u, intel ? 0x6c65746eu : 0x444d4163u,
-                              intel ? 0x49656e69u : 0x69746e65u}};
+        answers_[0] = {0,
+                       0,
+                       {4, intel ? 0x756e6547u : 0x68747541u, intel ? 0x6c65746eu : 0x444d4163u,
+                        intel ? 0x49656e69u : 0x69746e65u}};
         answers_[1] = {2, 0, {eax, ebx, ecx, edx}};
         recording_ = {true, answers_, 2};
         cpuid_use_recording(&recording_);
@@ -80,6 +82,7 @@ private:
 inline std::vector<int16_t> flat_blocks(const std::vector<std::array<int16_t, 64>>& blocks)
 {
     std::vector<int16_t> out;
-    for (const auto& b : blocks) out.insert(out.end(), b.begin(), b.end());
+    for (const auto& b : blocks)
+        out.insert(out.end(), b.begin(), b.end());
     return out;
 }

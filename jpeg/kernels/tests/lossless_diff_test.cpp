@@ -8,8 +8,14 @@
 
 namespace {
 
-auto table23(int level) { return dispatch_entry<dispatch_table_diff_lossless_first_row>(level); }
-auto table24(int level) { return dispatch_entry<dispatch_table_diff_lossless_row>(level); }
+auto table23(int level)
+{
+    return dispatch_entry<dispatch_table_diff_lossless_first_row>(level);
+}
+auto table24(int level)
+{
+    return dispatch_entry<dispatch_table_diff_lossless_row>(level);
+}
 
 // T.81's predictions on unsigned samples, halving in 32 bits.
 uint16_t predict(int predictor, uint32_t ra, uint32_t rb, uint32_t rc)
@@ -28,7 +34,8 @@ uint16_t predict(int predictor, uint32_t ra, uint32_t rb, uint32_t rc)
 std::vector<uint16_t> random_row(std::mt19937& rng, int width, int precision)
 {
     std::vector<uint16_t> row(static_cast<size_t>(width), 0);
-    for (auto& v : row) v = uint16_t(rng() & ((1u << precision) - 1));
+    for (auto& v : row)
+        v = uint16_t(rng() & ((1u << precision) - 1));
     return row;
 }
 
@@ -51,7 +58,8 @@ struct Output {
         int touched = 0;
         for (size_t i = 0; i < raw.size(); ++i) {
             const uint8_t* q = raw.data() + i;
-            if ((q < p || q >= p + 2 * width) && raw[i] != 0xA5) ++touched;
+            if ((q < p || q >= p + 2 * width) && raw[i] != 0xA5)
+                ++touched;
         }
         EXPECT_EQ(touched, 0);
         return v;
@@ -73,7 +81,8 @@ TEST_F(LosslessDiff, EveryWidthAndOffsetMatchesTheClosedForm)
                 std::vector<uint16_t> d = first.values();
                 EXPECT_EQ(d[0], uint16_t(s[0] - 1024));
                 int wrong = 0;
-                for (int x = 1; x < width; ++x) wrong += d[size_t(x)] != uint16_t(s[size_t(x)] - s[size_t(x) - 1]);
+                for (int x = 1; x < width; ++x)
+                    wrong += d[size_t(x)] != uint16_t(s[size_t(x)] - s[size_t(x) - 1]);
                 for (int predictor = 1; predictor <= 7; ++predictor) {
                     Output later(offset, width);
                     ASSERT_EQ(table24(level)(s.data(), above.data(), later.ptr(), width, predictor), kernel_ok);
@@ -94,7 +103,7 @@ TEST_F(LosslessDiff, FirstDifferencesAndWrapping)
         uint16_t d[2] = {7, 7};
         ASSERT_EQ(table23(level)(mid, d, 1, 8, 0), kernel_ok);
         EXPECT_EQ(d[0], 0);
-        EXPECT_EQ(d[1], 7);  // width 1 writes only the first
+        EXPECT_EQ(d[1], 7);   // width 1 writes only the first
         ASSERT_EQ(table23(level)(wrap, d, 2, 16, 0), kernel_ok);
         EXPECT_EQ(d[1], 1);
         ASSERT_EQ(table24(level)(wrap, wrap, d, 2, 1), kernel_ok);
@@ -127,4 +136,4 @@ TEST_F(LosslessDiff, RefusalsWriteNothing)
     });
 }
 
-}  // namespace
+}   // namespace

@@ -17,7 +17,8 @@ TestHuffTable category_table()
 {
     TestHuffTable t;
     t.counts[4] = 17;
-    for (int s = 0; s <= 16; ++s) t.values.push_back(uint8_t(s));
+    for (int s = 0; s <= 16; ++s)
+        t.values.push_back(uint8_t(s));
     return t;
 }
 
@@ -44,9 +45,11 @@ void put_difference(TestBitWriter& w, int d)
     }
     const int magnitude = d < 0 ? -d : d;
     int s = 0;
-    while ((1 << s) <= magnitude) ++s;
+    while ((1 << s) <= magnitude)
+        ++s;
     w.put(uint32_t(s), 5);
-    if (s) w.put(uint32_t(d < 0 ? d + (1 << s) - 1 : d), s);
+    if (s)
+        w.put(uint32_t(d < 0 ? d + (1 << s) - 1 : d), s);
 }
 
 using LosslessRow = KernelTest;
@@ -54,7 +57,8 @@ using LosslessRow = KernelTest;
 TEST_F(LosslessRow, CategoriesAndComponentOrder)
 {
     TestBitWriter w;
-    for (int d : {1, -2, 32768, -1, 0, 300}) put_difference(w, d);
+    for (int d : {1, -2, 32768, -1, 0, 300})
+        put_difference(w, d);
     std::vector<uint8_t> data = w.finish();
     data.resize(40, 0x00);
     const HuffDecodeSpec spec = spec_of(category_table());
@@ -70,9 +74,9 @@ TEST_F(LosslessRow, CategoriesAndComponentOrder)
         EXPECT_EQ(r0[0], 1);
         EXPECT_EQ(r1[0], 0xFFFE);
         EXPECT_EQ(r2[0], 0x8000);
-        EXPECT_EQ(stream_point(data, pos, st.bitCount), 5 + 1 + 5 + 2 + 5);  // category 16 reads no bits
+        EXPECT_EQ(stream_point(data, pos, st.bitCount), 5 + 1 + 5 + 2 + 5);   // category 16 reads no bits
         ASSERT_EQ(f(data.data(), int32_t(data.size()), &pos, rows, 1, 3, &marker, specs, &st), kernel_ok);
-        EXPECT_EQ(r0[0], 0xFFFF);  // -1 with category 1
+        EXPECT_EQ(r0[0], 0xFFFF);   // -1 with category 1
         EXPECT_EQ(r1[0], 0);
         EXPECT_EQ(r2[0], 300);
     });
@@ -82,7 +86,8 @@ TEST_F(LosslessRow, MoreThanFourComponentsDecodeFour)
 {
     TestBitWriter w;
     for (int x = 0; x < 3; ++x)
-        for (int c = 0; c < 4; ++c) put_difference(w, 10 * x + c);
+        for (int c = 0; c < 4; ++c)
+            put_difference(w, 10 * x + c);
     std::vector<uint8_t> data = w.finish();
     data.resize(64, 0x00);
     const HuffDecodeSpec spec = spec_of(category_table());
@@ -95,10 +100,11 @@ TEST_F(LosslessRow, MoreThanFourComponentsDecodeFour)
         int32_t pos = 0;
         uint32_t marker = 0;
         ASSERT_EQ(dispatch_entry<dispatch_table_huff_decode_lossless_row>(level)(data.data(), 64, &pos, rows, 3, 5,
-                                                                               &marker, specs, &st),
+                                                                                 &marker, specs, &st),
                   kernel_ok);
         for (int x = 0; x < 3; ++x)
-            for (int c = 0; c < 4; ++c) EXPECT_EQ(r[size_t(c)][size_t(x)], 10 * x + c);
+            for (int c = 0; c < 4; ++c)
+                EXPECT_EQ(r[size_t(c)][size_t(x)], 10 * x + c);
         EXPECT_EQ(r[4][0], 0x1234);
     });
 }
@@ -106,8 +112,9 @@ TEST_F(LosslessRow, MoreThanFourComponentsDecodeFour)
 TEST_F(LosslessRow, MarkerMetByteByByteIsRecordedByTheGeneralPath)
 {
     TestBitWriter w;
-    for (int d : {0, 0, 0, 0}) put_difference(w, d);
-    std::vector<uint8_t> data = w.finish();  // 20 bits in 3 bytes
+    for (int d : {0, 0, 0, 0})
+        put_difference(w, d);
+    std::vector<uint8_t> data = w.finish();   // 20 bits in 3 bytes
     ASSERT_EQ(data.size(), 3u);
     data.push_back(0xFF);
     data.push_back(0xD0);
@@ -133,7 +140,7 @@ TEST_F(LosslessRow, MarkerMetByteByByteIsRecordedByTheGeneralPath)
         int32_t pos = 0;
         uint32_t marker = 0;
         EXPECT_EQ(dispatch_entry<dispatch_table_huff_decode_lossless_row>(level)(data.data(), 12, &pos, rows, 4, 1,
-                                                                               &marker, specs, &st),
+                                                                                 &marker, specs, &st),
                   kernel_ok);
         EXPECT_EQ(row, (std::array<uint16_t, 4>{}));
         EXPECT_EQ(marker, 0xD0u);
@@ -158,7 +165,7 @@ TEST_F(LosslessRow, ArgumentChecks)
         EXPECT_EQ(f(data, 8, &pos, rows, 0, 1, &marker, specs, &st), kernel_size_below_one);
         EXPECT_EQ(f(data, 8, &pos, rows, 2, 0, &marker, specs, &st), kernel_size_below_one);
         EXPECT_EQ(f(data, 8, &pos, rows, 2, 1, &marker, specs, nullptr), kernel_null_pointer);
-        EXPECT_EQ(f(data, 8, &pos, rows, 2, 2, &marker, specs, &st), kernel_null_pointer);  // second table
+        EXPECT_EQ(f(data, 8, &pos, rows, 2, 2, &marker, specs, &st), kernel_null_pointer);   // second table
         EXPECT_EQ(row[0], 9);
         EXPECT_EQ(pos, 0);
     });
@@ -197,7 +204,7 @@ TEST_F(LosslessRow, SingleDifferencesOfTable18)
 #if defined(__x86_64__) || defined(__i386__)
     // A 0xFF among the bytes that the fast kernel would append: it declines, the entry decodes.
     TestBitWriter w2;
-    put_difference(w2, 255);  // 01000 11111111 -> a data byte 0xFF, stuffed
+    put_difference(w2, 255);   // 01000 11111111 -> a data byte 0xFF, stuffed
     std::vector<uint8_t> stuffed = w2.finish();
     stuffed.resize(16, 0x00);
     HuffDecodeState st = cleared_state();
@@ -209,9 +216,9 @@ TEST_F(LosslessRow, SingleDifferencesOfTable18)
         HuffDecodeState s2 = cleared_state();
         int32_t p2 = 0;
         uint32_t marker = 0;
-        EXPECT_EQ(dispatch_entry<dispatch_table_huff_decode_diff>(level)(stuffed.data(), 16, &p2, &d, &marker, &spec,
-                                                                        &s2),
-                  kernel_ok);
+        EXPECT_EQ(
+            dispatch_entry<dispatch_table_huff_decode_diff>(level)(stuffed.data(), 16, &p2, &d, &marker, &spec, &s2),
+            kernel_ok);
         EXPECT_EQ(d, 255);
     });
 #endif
@@ -257,13 +264,13 @@ TEST_F(Reconstruct, FirstRowOffsets)
         EXPECT_EQ(out, (std::vector<uint16_t>{133, 134, 133, 132}));
         ASSERT_EQ(f(diff.data(), out.data(), 1, 12, 2), kernel_ok);
         EXPECT_EQ(out[0], 517);
-        EXPECT_EQ(out[1], 134);  // one sample writes one value
+        EXPECT_EQ(out[1], 134);   // one sample writes one value
         const uint16_t big[2] = {40000, 0xFFFF};
         ASSERT_EQ(f(big, out.data(), 2, 16, 0), kernel_ok);
         EXPECT_EQ(out[0], uint16_t(40000 + 32768));
         EXPECT_EQ(out[1], uint16_t(40000 + 32768 - 1));
         ASSERT_EQ(f(diff.data(), out.data(), 1, 8, 8), kernel_ok);
-        EXPECT_EQ(out[0], 5);  // 2^31 kept to 16 bits
+        EXPECT_EQ(out[0], 5);   // 2^31 kept to 16 bits
         out.assign(4, 0x4444);
         EXPECT_EQ(f(diff.data(), out.data(), 4, 1, 0), kernel_out_of_range);
         EXPECT_EQ(f(diff.data(), out.data(), 4, 17, 0), kernel_out_of_range);
@@ -315,26 +322,29 @@ TEST_F(Reconstruct, RandomRowsEqualT81AtEveryLevelAndInPlace)
     std::mt19937 rng(24);
     for (int samples : {1, 2, 9, 10, 37, 100}) {
         std::vector<uint16_t> diff(static_cast<size_t>(samples)), above(static_cast<size_t>(samples));
-        for (auto& v : diff) v = uint16_t(rng());
-        for (auto& v : above) v = uint16_t(rng());
+        for (auto& v : diff)
+            v = uint16_t(rng());
+        for (auto& v : above)
+            v = uint16_t(rng());
         for_each_level(0, [&](int level) {
             for (int p = 1; p <= 7; ++p) {
                 const std::vector<uint16_t> want = reference_row(diff, above, p);
                 std::vector<uint16_t> out(static_cast<size_t>(samples));
                 ASSERT_EQ(dispatch_entry<dispatch_table_lossless_reconstruct_row>(level)(diff.data(), above.data(),
-                                                                                       out.data(), samples, p),
+                                                                                         out.data(), samples, p),
                           kernel_ok);
                 EXPECT_EQ(out, want) << "predictor " << p;
                 std::vector<uint16_t> in_place = diff;
-                ASSERT_EQ(dispatch_entry<dispatch_table_lossless_reconstruct_row>(level)(
-                              in_place.data(), above.data(), in_place.data(), samples, p),
+                ASSERT_EQ(dispatch_entry<dispatch_table_lossless_reconstruct_row>(level)(in_place.data(), above.data(),
+                                                                                         in_place.data(), samples, p),
                           kernel_ok);
                 EXPECT_EQ(in_place, want) << "predictor " << p << " in place";
             }
             std::vector<uint16_t> first(static_cast<size_t>(samples)), in_place = diff;
             std::vector<uint16_t> want(static_cast<size_t>(samples));
             want[0] = uint16_t(diff[0] + 2048);
-            for (size_t x = 1; x < want.size(); ++x) want[x] = uint16_t(want[x - 1] + diff[x]);
+            for (size_t x = 1; x < want.size(); ++x)
+                want[x] = uint16_t(want[x - 1] + diff[x]);
             auto f = dispatch_entry<dispatch_table_lossless_reconstruct_first_row>(level);
             ASSERT_EQ(f(diff.data(), first.data(), samples, 12, 0), kernel_ok);
             ASSERT_EQ(f(in_place.data(), in_place.data(), samples, 12, 0), kernel_ok);
@@ -358,8 +368,7 @@ LosslessDecode decode_lossless(int level, const TestJpeg& j)
     const size_t w = size_t(j.width);
     HuffDecodeSpec spec;
     const TestHuffTable& t = j.dc_tables.at(j.scan[0].dc);
-    EXPECT_EQ(dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(t.counts, t.values.data(), &spec),
-              kernel_ok);
+    EXPECT_EQ(dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(t.counts, t.values.data(), &spec), kernel_ok);
     const HuffDecodeSpec* specs[1] = {&spec};
     std::vector<uint8_t> data = j.data;
     HuffDecodeState st = cleared_state();
@@ -372,11 +381,10 @@ LosslessDecode decode_lossless(int level, const TestJpeg& j)
                       data.data(), int32_t(data.size()), &pos, rows, j.width, 1, &marker, specs, &st),
                   kernel_ok);
         out.diffs.insert(out.diffs.end(), diff.begin(), diff.end());
-        const kernel_status r =
-            y == 0 ? dispatch_entry<dispatch_table_lossless_reconstruct_first_row>(level)(diff.data(), row.data(),
-                                                                                         j.width, j.precision, j.al)
-                   : dispatch_entry<dispatch_table_lossless_reconstruct_row>(level)(diff.data(), prev.data(),
-                                                                                   row.data(), j.width, j.ss);
+        const kernel_status r = y == 0 ? dispatch_entry<dispatch_table_lossless_reconstruct_first_row>(level)(
+                                             diff.data(), row.data(), j.width, j.precision, j.al)
+                                       : dispatch_entry<dispatch_table_lossless_reconstruct_row>(level)(
+                                             diff.data(), prev.data(), row.data(), j.width, j.ss);
         EXPECT_EQ(r, kernel_ok);
         out.samples.insert(out.samples.end(), row.begin(), row.end());
         prev = row;
@@ -395,7 +403,8 @@ TEST_P(LosslessStream, EveryLevelGivesThePeersRows)
     const std::vector<uint8_t> raw = read_test_file("gradient16.u16");
     ASSERT_EQ(raw.size(), size_t(j.width) * size_t(j.height) * 2);
     std::vector<uint16_t> want(raw.size() / 2);
-    for (size_t i = 0; i < want.size(); ++i) want[i] = uint16_t(raw[2 * i] | raw[2 * i + 1] << 8);
+    for (size_t i = 0; i < want.size(); ++i)
+        want[i] = uint16_t(raw[2 * i] | raw[2 * i + 1] << 8);
     LosslessDecode base;
     for_each_level(0, [&](int level) {
         const LosslessDecode got = decode_lossless(level, j);
@@ -413,9 +422,11 @@ TEST_P(LosslessStream, EveryLevelGivesThePeersRows)
             for (size_t x = 1; x < w; ++x) {
                 const int32_t ra = int16_t(want[y * w + x - 1]), rb = int16_t(want[(y - 1) * w + x]),
                               rc = int16_t(want[(y - 1) * w + x - 1]);
-                const int32_t p = j.ss == 5 ? ra + ((rb - rc) >> 1) : j.ss == 6 ? rb + ((ra - rc) >> 1) : (ra + rb) >> 1;
-                wrong += uint16_t(p) != t81_prediction(j.ss, want[y * w + x - 1], want[(y - 1) * w + x],
-                                                       want[(y - 1) * w + x - 1]);
+                const int32_t p = j.ss == 5   ? ra + ((rb - rc) >> 1)
+                                  : j.ss == 6 ? rb + ((ra - rc) >> 1)
+                                              : (ra + rb) >> 1;
+                wrong += uint16_t(p) !=
+                         t81_prediction(j.ss, want[y * w + x - 1], want[(y - 1) * w + x], want[(y - 1) * w + x - 1]);
             }
         EXPECT_GT(wrong, 0u);
     }
@@ -443,4 +454,4 @@ INSTANTIATE_TEST_SUITE_P(Dcmcjpeg, LosslessStream,
                                            "lossless_sv3.jpg", "lossless_sv4.jpg", "lossless_sv5.jpg",
                                            "lossless_sv6.jpg", "lossless_sv7.jpg"));
 
-}  // namespace
+}   // namespace

@@ -139,7 +139,8 @@ std::vector<uint8_t> noise(size_t n, uint32_t seed)
 {
     std::vector<uint8_t> v(n);
     std::mt19937 rng(seed);
-    for (auto& b : v) b = uint8_t(rng());
+    for (auto& b : v)
+        b = uint8_t(rng());
     return v;
 }
 
@@ -169,7 +170,8 @@ TEST_F(CopyFill, EveryLevelCopiesExactlyAtEveryAlignment)
     for_each_level(0, [](int level) {
         for (int32_t count : {1, 3, 15, 16, 63, 64, 65, 1028})
             for (int so = 0; so < 16; ++so)
-                for (int dso = 0; dso < 16; ++dso) expect_copy(copy_at(level), count, so, dso);
+                for (int dso = 0; dso < 16; ++dso)
+                    expect_copy(copy_at(level), count, so, dso);
     });
 }
 
@@ -259,7 +261,8 @@ TEST_F(CopyFill, AlignedCopiesEitherWay)
 TEST_F(CopyFill, CopiesReadOnlyTheirSource)
 {
     const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    auto* base = static_cast<uint8_t*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    auto* base =
+        static_cast<uint8_t*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(base, MAP_FAILED);
     ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
     uint8_t* const end = base + 2 * page;
@@ -273,7 +276,8 @@ TEST_F(CopyFill, CopiesReadOnlyTheirSource)
                 const uintptr_t before = (reinterpret_cast<uintptr_t>(src) & ~uintptr_t(7)) - 64;
                 ASAN_POISON_MEMORY_REGION(reinterpret_cast<void*>(before), reinterpret_cast<uintptr_t>(src) - before);
 #endif
-                for (int dso = 0; dso < 16; ++dso) expect_copy_from(copy_at(level), src, bytes, dso);
+                for (int dso = 0; dso < 16; ++dso)
+                    expect_copy_from(copy_at(level), src, bytes, dso);
 #if defined(__SANITIZE_ADDRESS__)
                 ASAN_UNPOISON_MEMORY_REGION(reinterpret_cast<void*>(before), reinterpret_cast<uintptr_t>(src) - before);
 #endif
@@ -290,10 +294,11 @@ TEST_F(CopyFill, StreamingAndCachedPathsAgree)
         Leaf2 cache(intel, 0x00002201u);
         ASSERT_EQ(QueryCacheSizeLeaf2(), intel ? 512u * 1024 : 0u);
         for_each_level(0, [](int level) {
-            for (int so : {1, 4}) expect_copy(copy_at(level), (4 << 20) + 3, so, 0);
+            for (int so : {1, 4})
+                expect_copy(copy_at(level), (4 << 20) + 3, so, 0);
             expect_fill(fill_at(level), 0x11223344u, (1 << 19) + 5, 4);
         });
     }
 }
 
-}  // namespace
+}   // namespace

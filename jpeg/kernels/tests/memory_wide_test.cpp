@@ -27,24 +27,28 @@ std::vector<Body> wide_bodies()
 {
     std::vector<Body> bodies;
 #if defined(__x86_64__) || defined(__i386__)
-    if (cpu_avx2_usable()) bodies.push_back({"AVX2", &CopyBytesAvx2});
-    if (cpu_avx512_usable()) bodies.push_back({"AVX-512", &CopyBytesAvx512});
+    if (cpu_avx2_usable())
+        bodies.push_back({"AVX2", &CopyBytesAvx2});
+    if (cpu_avx512_usable())
+        bodies.push_back({"AVX-512", &CopyBytesAvx512});
 #endif
     return bodies;
 }
 
-#define KV_WIDE_BODIES(bodies)                                                             \
-    const std::vector<Body> bodies = wide_bodies();                                        \
-    if (bodies.empty()) GTEST_SKIP() << "the processor has neither AVX2 nor AVX-512"
+#define KV_WIDE_BODIES(bodies)                                                                                         \
+    const std::vector<Body> bodies = wide_bodies();                                                                    \
+    if (bodies.empty())                                                                                                \
+    GTEST_SKIP() << "the processor has neither AVX2 nor AVX-512"
 
 constexpr uint8_t kGuard = 0xA5;
-constexpr size_t kBand = 96;  // guard bytes checked on each side
+constexpr size_t kBand = 96;   // guard bytes checked on each side
 
 std::vector<uint8_t> noise(size_t n, uint32_t seed)
 {
     std::vector<uint8_t> v(n);
     std::mt19937 rng(seed);
-    for (auto& b : v) b = uint8_t(rng());
+    for (auto& b : v)
+        b = uint8_t(rng());
     return v;
 }
 
@@ -53,8 +57,10 @@ std::vector<uint8_t> noise(size_t n, uint32_t seed)
 ::testing::AssertionResult copied(copy_fn fn, const uint8_t* src, uint8_t* d, int32_t count)
 {
     const size_t n = count > 0 ? size_t(count) : 0;
-    if (fn(src, d, count) != d) return ::testing::AssertionFailure() << "wrong return";
-    if (n != 0 && std::memcmp(d, src, n) != 0) return ::testing::AssertionFailure() << "bytes differ";
+    if (fn(src, d, count) != d)
+        return ::testing::AssertionFailure() << "wrong return";
+    if (n != 0 && std::memcmp(d, src, n) != 0)
+        return ::testing::AssertionFailure() << "bytes differ";
     for (size_t i = 1; i <= kBand; ++i)
         if (d[-ptrdiff_t(i)] != kGuard || d[n + i - 1] != kGuard)
             return ::testing::AssertionFailure() << "guard " << i << " overwritten";
@@ -77,7 +83,8 @@ TEST_F(WideCopy, MatchesMemcpyAtEverySizeAndAlignment)
                 for (int dso : {0, 1, 16, 33}) {
                     const uint8_t* s = bytes.data() + so;
                     ASSERT_TRUE(copied(body.fn, s, out0 + dso, n)) << n << " from " << so << " to " << dso;
-                    ASSERT_TRUE(copied(body.fn, bytes.data() + dso, out0 + so, n)) << n << " from " << dso << " to " << so;
+                    ASSERT_TRUE(copied(body.fn, bytes.data() + dso, out0 + so, n))
+                        << n << " from " << dso << " to " << so;
                 }
         }
     }
@@ -111,7 +118,8 @@ TEST_F(WideCopy, ReadsOnlyTheSourceAndStreamsTheSameBytes)
     const size_t page = size_t(sysconf(_SC_PAGESIZE));
     const size_t large = (4u << 20) + 3;
     const size_t span = (large + page - 1) / page * page + page;
-    auto* base = static_cast<uint8_t*>(mmap(nullptr, span + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    auto* base =
+        static_cast<uint8_t*>(mmap(nullptr, span + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(base, MAP_FAILED);
     ASSERT_EQ(mprotect(base + span, page, PROT_NONE), 0);
     uint8_t* const end = base + span;
@@ -133,4 +141,4 @@ TEST_F(WideCopy, ReadsOnlyTheSourceAndStreamsTheSameBytes)
     munmap(base, span + page);
 }
 
-}  // namespace
+}   // namespace

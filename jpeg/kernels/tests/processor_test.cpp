@@ -11,9 +11,9 @@
 
 namespace {
 
-constexpr uint32_t kSse = 1u << 25, kSse2 = 1u << 26, kHtt = 1u << 28, kIa64 = 1u << 30;  // EDX
-constexpr uint32_t kSse3 = 1u << 0, kSsse3 = 1u << 9, kSse41 = 1u << 19, kSse42 = 1u << 20;  // ECX
-constexpr uint32_t kLongMode = 1u << 29;  // leaf 0x80000001 EDX
+constexpr uint32_t kSse = 1u << 25, kSse2 = 1u << 26, kHtt = 1u << 28, kIa64 = 1u << 30;      // EDX
+constexpr uint32_t kSse3 = 1u << 0, kSsse3 = 1u << 9, kSse41 = 1u << 19, kSse42 = 1u << 20;   // ECX
+constexpr uint32_t kLongMode = 1u << 29;                                                      // leaf 0x80000001 EDX
 
 // What one processor answers, in the words the identification reads.
 struct Processor {
@@ -34,9 +34,9 @@ public:
         const uint32_t eax1 = p.model << 4 | p.family << 8 | p.ext_model << 16 | p.ext_family << 20;
         uint32_t ebx0, edx0, ecx0;
         if (p.intel) {
-            ebx0 = 0x756e6547u, edx0 = 0x49656e69u, ecx0 = 0x6c65746eu;  // GenuineIntel
+            ebx0 = 0x756e6547u, edx0 = 0x49656e69u, ecx0 = 0x6c65746eu;   // GenuineIntel
         } else {
-            ebx0 = 0x68747541u, edx0 = 0x69746e65u, ecx0 = 0x444d4163u;  // AuthenticAMD
+            ebx0 = 0x68747541u, edx0 = 0x69746e65u, ecx0 = 0x444d4163u;   // AuthenticAMD
         }
         answers_ = {
             {0, 0, {p.max_leaf, ebx0, ecx0, edx0}},
@@ -94,7 +94,8 @@ TEST_F(Identification, OtherVendorRunsItsFallbackLevelWithTheWarning)
     // The warning does not undo the level.
     uint16_t table[64];
     int16_t block[64] = {};
-    for (auto& q : table) q = 1;
+    for (auto& q : table)
+        q = 1;
     EXPECT_EQ(dequant_idct_8x8(block, block, table), 0);
     EXPECT_EQ(dispatch_level.load(), expected_stored(2));
 }
@@ -124,7 +125,7 @@ Processor make(uint32_t family, uint32_t model, uint32_t ecx1, uint32_t edx1, ui
 {
     Processor p;
     p.family = family;
-    p.model = model & 15;  // models above 15 come from the extended model field
+    p.model = model & 15;   // models above 15 come from the extended model field
     p.ext_model = model >> 4;
     p.ecx1 = ecx1;
     p.edx1 = edx1;
@@ -155,7 +156,7 @@ TEST_F(Identification, VendorRulesAndFallbacks)
         {"IA-64 family 6", make(6, 15, kSse3 | kSsse3, kIa64 | sse2), 17, 1},
     };
     {
-        Processor p = make(6, 7, kSse3 | kSsse3 | kSse41, sse2);  // model 7 + 16 x 1 = 23
+        Processor p = make(6, 7, kSse3 | kSsse3 | kSse41, sse2);   // model 7 + 16 x 1 = 23
         p.ext_model = 1;
         cases.push_back({"6/23 from the extended model", p, 68, 5});
         p = make(15, 4, kSse3, sse2);
@@ -227,9 +228,11 @@ TEST_F(Dispatch, StubsRunWhileTheLevelIsSet)
         workers.emplace_back([&] {
             std::array<int16_t, 64> out;
             while (!stop.load()) {
-                if (dequant_idct_8x8(src.data(), out.data(), table.data()) != kernel_ok) ++bad;
+                if (dequant_idct_8x8(src.data(), out.data(), table.data()) != kernel_ok)
+                    ++bad;
                 // Whichever level ran, the first row is 13.
-                if (out[0] != 13) ++bad;
+                if (out[0] != 13)
+                    ++bad;
             }
         });
     for (int i = 0; i < 200; ++i) {
@@ -237,8 +240,9 @@ TEST_F(Dispatch, StubsRunWhileTheLevelIsSet)
         dispatch_set_level(0);
     }
     stop.store(true);
-    for (std::thread& w : workers) w.join();
+    for (std::thread& w : workers)
+        w.join();
     EXPECT_EQ(bad.load(), 0);
 }
 
-}  // namespace
+}   // namespace

@@ -22,7 +22,8 @@ std::array<int, 64> zigzag_to_natural()
     for (int s = 0; s < 15; ++s)
         for (int i = 0; i <= s; ++i) {
             const int r = (s % 2) ? i : s - i, c = s - r;
-            if (r < 8 && c < 8) z[k++] = 8 * r + c;
+            if (r < 8 && c < 8)
+                z[k++] = 8 * r + c;
         }
     return z;
 }
@@ -32,8 +33,10 @@ Table init_table(int level, const std::array<uint8_t, 64>& steps, kernel_status*
     Table t;
     t.fill(0x1234);
     const kernel_status s = dispatch_entry<dispatch_table_quant_table_init>(level)(steps.data(), t.data());
-    if (status) *status = s;
-    else EXPECT_EQ(s, kernel_ok);
+    if (status)
+        *status = s;
+    else
+        EXPECT_EQ(s, kernel_ok);
     return t;
 }
 
@@ -44,7 +47,10 @@ struct Kernels {
     {
         return Widen8uTo16u<L>(s, ss, d, ds, w, h);
     }
-    static kernel_status div(const uint16_t* s, uint16_t v, uint16_t* d, int32_t n) { return DivValueBy16u<L>(s, v, d, n); }
+    static kernel_status div(const uint16_t* s, uint16_t v, uint16_t* d, int32_t n)
+    {
+        return DivValueBy16u<L>(s, v, d, n);
+    }
     static kernel_status zero16(void* d, int32_t n) { return ZeroFill16<L>(d, n); }
 };
 
@@ -69,27 +75,32 @@ using QuantTable = KernelTest;
 TEST_F(QuantTable, StepsBecomeRoundedReciprocalsInNaturalOrder)
 {
     const auto z2n = zigzag_to_natural();
-    for (int n = 0; n < 64; ++n) EXPECT_EQ(z2n[natural_to_zigzag[n]], n);
+    for (int n = 0; n < 64; ++n)
+        EXPECT_EQ(z2n[natural_to_zigzag[n]], n);
     for_each_level(0, [&](int level) {
         for (int q = 1; q < 256; ++q) {
             std::array<uint8_t, 64> steps;
             steps.fill(uint8_t(q));
             const Table t = init_table(level, steps);
-            for (int n = 0; n < 64; ++n) ASSERT_EQ(t[n], std::lround(32768.0 / q)) << "step " << q;
+            for (int n = 0; n < 64; ++n)
+                ASSERT_EQ(t[n], std::lround(32768.0 / q)) << "step " << q;
         }
         // Distinct steps land at their natural positions.
         std::array<uint8_t, 64> steps;
-        for (int k = 0; k < 64; ++k) steps[k] = uint8_t(k + 1);
+        for (int k = 0; k < 64; ++k)
+            steps[k] = uint8_t(k + 1);
         const Table t = init_table(level, steps);
-        for (int k = 0; k < 64; ++k) ASSERT_EQ(t[z2n[k]], std::lround(32768.0 / (k + 1)));
-        EXPECT_EQ(t[8], std::lround(32768.0 / 3));  // zigzag input 2
-        EXPECT_EQ(t[2], std::lround(32768.0 / 6));  // zigzag input 5
+        for (int k = 0; k < 64; ++k)
+            ASSERT_EQ(t[z2n[k]], std::lround(32768.0 / (k + 1)));
+        EXPECT_EQ(t[8], std::lround(32768.0 / 3));   // zigzag input 2
+        EXPECT_EQ(t[2], std::lround(32768.0 / 6));   // zigzag input 5
 
         steps[20] = 0;
         kernel_status status = 0;
         const Table with_zero = init_table(level, steps, &status);
         EXPECT_EQ(status, kernel_division_by_zero);
-        for (int k = 0; k < 64; ++k) ASSERT_EQ(with_zero[z2n[k]], k == 20 ? 65535 : std::lround(32768.0 / (k + 1)));
+        for (int k = 0; k < 64; ++k)
+            ASSERT_EQ(with_zero[z2n[k]], k == 20 ? 65535 : std::lround(32768.0 / (k + 1)));
 
         uint16_t out[64];
         EXPECT_EQ(dispatch_entry<dispatch_table_quant_table_init>(level)(nullptr, out), kernel_null_pointer);
@@ -106,7 +117,8 @@ TEST_F(QuantTable, WidenChecksInOrderAndWidensEveryLayout)
 {
     std::mt19937 rng(1);
     std::vector<uint8_t> src(1600 * 1000);
-    for (auto& b : src) b = uint8_t(rng());
+    for (auto& b : src)
+        b = uint8_t(rng());
     for_each_level(0, [&](int level) {
         with_kernels(level, [&](auto k) {
             uint16_t d[64];
@@ -121,8 +133,12 @@ TEST_F(QuantTable, WidenChecksInOrderAndWidensEveryLayout)
             struct Case {
                 int w, h, ss, ds, off;
             };
-            for (const Case c : {Case{8, 8, 8, 16, 0}, {13, 5, 20, 40, 2}, {37, 3, 37, 80, 6}, {100, 4, 100, 200, 2},
-                                 {1500, 1000, 1500, 3000, 0}, {600, 2500, 640, 1300, 2}}) {
+            for (const Case c : {Case{8, 8, 8, 16, 0},
+                                 {13, 5, 20, 40, 2},
+                                 {37, 3, 37, 80, 6},
+                                 {100, 4, 100, 200, 2},
+                                 {1500, 1000, 1500, 3000, 0},
+                                 {600, 2500, 640, 1300, 2}}) {
                 std::vector<uint16_t> dst(size_t(c.ds) * c.h / 2 + 16, 0xBEEF);
                 uint16_t* out = dst.data() + c.off / 2;
                 ASSERT_EQ(k.widen(src.data(), c.ss, out, c.ds, c.w, c.h), kernel_ok);
@@ -145,21 +161,25 @@ TEST_F(QuantTable, DivisionAndItsLevelDifferences)
     for_each_level(0, [&](int level) {
         with_kernels(level, [&](auto k) {
             alignas(16) uint16_t src[16], dst[16];
-            for (auto& v : src) v = 2;
+            for (auto& v : src)
+                v = 2;
             EXPECT_EQ(k.div(src, 65535, dst, 16), kernel_ok);
             // 8-lane loop at levels 2 to 5 saturates; the scalar step and the integer levels do not.
             EXPECT_EQ(dst[0], level >= 2 ? 32767 : 32768);
             EXPECT_EQ(k.div(src, 65535, dst, 3), kernel_ok);
             EXPECT_EQ(dst[0], 32768);
 
-            for (auto& v : src) v = 1;
+            for (auto& v : src)
+                v = 1;
             EXPECT_EQ(k.div(src, 32768, dst, 16), kernel_ok);
-            for (const uint16_t v : dst) EXPECT_EQ(v, 32768);
+            for (const uint16_t v : dst)
+                EXPECT_EQ(v, 32768);
 
             src[5] = 0;
             dst[0] = 99;
             EXPECT_EQ(k.div(src, 0, dst, 16), kernel_division_by_zero);
-            for (const uint16_t v : dst) EXPECT_EQ(v, 0);
+            for (const uint16_t v : dst)
+                EXPECT_EQ(v, 0);
             EXPECT_EQ(k.div(src, 100, dst, 16), kernel_division_by_zero);
             EXPECT_EQ(dst[5], 65535);
             EXPECT_EQ(dst[4], 100);
@@ -177,7 +197,8 @@ TEST_F(QuantTable, ZeroFillsWriteExactly)
         for (int off = 0; off < 8; ++off) {
             std::fill(buf.begin(), buf.begin() + 200, 0xCC);
             EXPECT_EQ(ZeroFillStream(buf.data() + off, n), buf.data() + off);
-            for (int i = 0; i < 200; ++i) ASSERT_EQ(buf[i], (i >= off && i < off + n) ? 0 : 0xCC) << n << " +" << off;
+            for (int i = 0; i < 200; ++i)
+                ASSERT_EQ(buf[i], (i >= off && i < off + n) ? 0 : 0xCC) << n << " +" << off;
         }
     for_each_level(0, [&](int level) {
         with_kernels(level, [&](auto k) {
@@ -207,13 +228,16 @@ TEST_F(QuantTable, ForwardAndInverseRoundTrip)
         const Table t = init_table(level, ones);
         for (int n = 0; n < 2000; ++n) {
             std::array<int16_t, 64> orig, block, back;
-            for (auto& v : orig) v = int16_t(rng() & 255);
-            for (int i = 0; i < 64; ++i) block[i] = int16_t(orig[i] - 128);
+            for (auto& v : orig)
+                v = int16_t(rng() & 255);
+            for (int i = 0; i < 64; ++i)
+                block[i] = int16_t(orig[i] - 128);
             ASSERT_EQ(dispatch_entry<dispatch_table_forward_dct_quant_8x8>(level)(block.data(), t.data()), 0);
             ASSERT_EQ(dispatch_entry<dispatch_table_dequant_idct_8x8>(level)(block.data(), back.data(), dq.data()), 0);
-            for (int i = 0; i < 64; ++i) ASSERT_LE(std::abs(back[i] + 128 - orig[i]), 3) << i;
+            for (int i = 0; i < 64; ++i)
+                ASSERT_LE(std::abs(back[i] + 128 - orig[i]), 3) << i;
         }
     });
 }
 
-}  // namespace
+}   // namespace

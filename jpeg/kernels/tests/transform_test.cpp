@@ -31,8 +31,7 @@ Block run_level(int level, const Block& src, const Table& table)
 {
     Block out;
     out.fill(0x5555);
-    EXPECT_EQ(dispatch_entry<dispatch_table_dequant_idct_8x8>(level)(src.data(), out.data(), table.data()),
-              kernel_ok);
+    EXPECT_EQ(dispatch_entry<dispatch_table_dequant_idct_8x8>(level)(src.data(), out.data(), table.data()), kernel_ok);
     return out;
 }
 
@@ -42,7 +41,8 @@ std::array<int, 8> row_values(const Block& b)
     std::array<int, 8> rows{};
     for (int r = 0; r < 8; ++r) {
         rows[r] = b[8 * r];
-        for (int c = 1; c < 8; ++c) EXPECT_EQ(b[8 * r + c], rows[r]) << "row " << r << " column " << c;
+        for (int c = 1; c < 8; ++c)
+            EXPECT_EQ(b[8 * r + c], rows[r]) << "row " << r << " column " << c;
     }
     return rows;
 }
@@ -86,16 +86,20 @@ TEST_F(DequantIdct, StubRunsThePlainBodyBeforeInitAndItsLevelAfter)
 TEST_F(DequantIdct, DcBlocksAtEveryLevel)
 {
     Table negative = ones();
-    negative[0] = 65535;  // -1
+    negative[0] = 65535;   // -1
     for (auto [dc, value] : std::initializer_list<std::pair<int16_t, int>>{
              {0, 0}, {100, 13}, {4, 1}, {8, 1}, {1016, 127}, {-1024, -128}, {32767, 0}})
-        for (int16_t v : run_level(0, dc_block(dc), ones())) EXPECT_EQ(v, value) << dc;
-    for (int16_t v : run_level(0, dc_block(-800), negative)) EXPECT_EQ(v, 100);
+        for (int16_t v : run_level(0, dc_block(dc), ones()))
+            EXPECT_EQ(v, value) << dc;
+    for (int16_t v : run_level(0, dc_block(-800), negative))
+        EXPECT_EQ(v, 100);
     for_each_level(1, [](int level) {
         for (auto [dc, value] : std::initializer_list<std::pair<int16_t, int>>{
                  {0, 0}, {8, 1}, {1016, 127}, {-1024, -128}, {32767, 511}, {-32768, -512}})
-            for (int16_t v : run_level(level, dc_block(dc), ones())) EXPECT_EQ(v, value) << dc;
-        EXPECT_EQ(row_values(run_level(level, dc_block(100), ones())), (std::array<int, 8>{13, 13, 13, 12, 12, 13, 13, 13}));
+            for (int16_t v : run_level(level, dc_block(dc), ones()))
+                EXPECT_EQ(v, value) << dc;
+        EXPECT_EQ(row_values(run_level(level, dc_block(100), ones())),
+                  (std::array<int, 8>{13, 13, 13, 12, 12, 13, 13, 13}));
         EXPECT_EQ(row_values(run_level(level, dc_block(4), ones())), (std::array<int, 8>{1, 1, 1, 0, 0, 1, 1, 1}));
     });
 }
@@ -158,7 +162,7 @@ TEST_F(DequantIdct, UnalignedAndInPlaceGiveTheAlignedResults)
         for (int n = 0; n < 50; ++n) {
             const Block src = random_block(rng, n % 2 == 0);
             const Block want = run_level(level, src, t);
-            for (int offset : {1, 4}) {  // 2 and 8 bytes off a 16-byte boundary
+            for (int offset : {1, 4}) {   // 2 and 8 bytes off a 16-byte boundary
                 alignas(16) int16_t buf[3 * 64 + 16];
                 int16_t* s = buf + offset;
                 int16_t* d = buf + 64 + 8 + offset;
@@ -192,7 +196,8 @@ Block simd_model(const Block& in, const Table& q)
     int16_t z[64];
     for (int r = 0; r < 8; ++r) {
         int16_t x[8];
-        for (int c = 0; c < 8; ++c) x[c] = static_cast<int16_t>(static_cast<uint16_t>(in[8 * r + c] * q[8 * r + c]));
+        for (int c = 0; c < 8; ++c)
+            x[c] = static_cast<int16_t>(static_cast<uint16_t>(in[8 * r + c] * q[8 * r + c]));
         const double ck = std::cos(scale[r] * pi / 16);
         for (int n = 0; n < 4; ++n) {
             int64_t e = round[r], o = 0;
@@ -212,7 +217,8 @@ Block simd_model(const Block& in, const Table& q)
     Block out;
     for (int c = 0; c < 8; ++c) {
         int v[8];
-        for (int r = 0; r < 8; ++r) v[r] = z[8 * r + c];
+        for (int r = 0; r < 8; ++r)
+            v[r] = z[8 * r + c];
         const int a = add(v[1], mulhi(v[7], T1)), d = sub(mulhi(v[1], T1), v[7]);
         const int b = add(add(mulhi(v[5], T3), v[5]), v[3]), cc = sub(v[5], add(mulhi(v[3], T3), v[3]));
         const int s0 = add(a, b), s1 = sub(a, b), s2 = sub(d, cc), s3 = add(d, cc);
@@ -223,14 +229,16 @@ Block simd_model(const Block& in, const Table& q)
         const int e0 = add(p0, e), e3 = sub(p0, e), e1 = add(p1, f), e2 = sub(p1, f);
         const int rows[8] = {add(e0, s0), add(e1, g), add(e2, h), add(e3, s3),
                              sub(e3, s3), sub(e2, h), sub(e1, g), sub(e0, s0)};
-        for (int r = 0; r < 8; ++r) out[8 * r + c] = static_cast<int16_t>(rows[r] >> 6);
+        for (int r = 0; r < 8; ++r)
+            out[8 * r + c] = static_cast<int16_t>(rows[r] >> 6);
     }
     return out;
 }
 
 TEST_F(DequantIdct, SimdLevelsFollowTheirArithmeticBitForBit)
 {
-    if (dispatch_supported_level() < 1) GTEST_SKIP() << "no SIMD level on this processor";
+    if (dispatch_supported_level() < 1)
+        GTEST_SKIP() << "no SIMD level on this processor";
     std::mt19937 rng(23);
     std::uniform_int_distribution<int> qd(0, 65535), pick(0, 3);
     int mismatches = 0;
@@ -239,10 +247,12 @@ TEST_F(DequantIdct, SimdLevelsFollowTheirArithmeticBitForBit)
         Block src = random_block(rng, extreme);
         // Blocks that end in empty rows, as most of a photograph's do, at every row.
         if (n % 4 >= 2)
-            for (int i = 8 * (n / 4 % 8); i < 64; ++i) src[static_cast<size_t>(i)] = 0;
+            for (int i = 8 * (n / 4 % 8); i < 64; ++i)
+                src[static_cast<size_t>(i)] = 0;
         Table t = ones();
         if (extreme)
-            for (uint16_t& q : t) q = static_cast<uint16_t>(pick(rng) == 0 ? qd(rng) : 1 + pick(rng));
+            for (uint16_t& q : t)
+                q = static_cast<uint16_t>(pick(rng) == 0 ? qd(rng) : 1 + pick(rng));
         const Block want = simd_model(src, t);
         for (int level = 1; level <= dispatch_supported_level(); ++level)
             if (run_level(level, src, t) != want) {
@@ -280,11 +290,13 @@ TEST_F(DequantIdct, EveryLevelIsWithinOneOfTheExactInverse)
     const int machine = std::min(dispatch_level_for_type(cpu_identify_type()), dispatch_supported_level());
     for (int n = 0; n < 2000; ++n) {
         double pixels[64], coef[64], exact[64];
-        for (double& p : pixels) p = sample(rng);
+        for (double& p : pixels)
+            p = sample(rng);
         dct_double(pixels, coef, false);
         Block src;
         double rounded[64];
-        for (int i = 0; i < 64; ++i) rounded[i] = src[i] = static_cast<int16_t>(std::lround(coef[i]));
+        for (int i = 0; i < 64; ++i)
+            rounded[i] = src[i] = static_cast<int16_t>(std::lround(coef[i]));
         dct_double(rounded, exact, true);
         const Block plain = run_level(0, src, t);
         const Block simd = run_level(machine, src, t);
@@ -317,19 +329,24 @@ Block plain_model(const Block& in, const Table& q)
         }
     };
     int64_t b[64];
-    for (int i = 0; i < 64; ++i) b[i] = std::clamp<int64_t>(int64_t(in[i]) * int16_t(q[i]), -32768, 32767);
+    for (int i = 0; i < 64; ++i)
+        b[i] = std::clamp<int64_t>(int64_t(in[i]) * int16_t(q[i]), -32768, 32767);
     for (int c = 0; c < 8; ++c) {
         int64_t x[16];
-        for (int r = 0; r < 8; ++r) x[r] = b[8 * r + c];
+        for (int r = 0; r < 8; ++r)
+            x[r] = b[8 * r + c];
         line(x, 2048, 12);
-        for (int r = 0; r < 8; ++r) b[8 * r + c] = x[8 + r];
+        for (int r = 0; r < 8; ++r)
+            b[8 * r + c] = x[8 + r];
     }
     Block out;
     for (int r = 0; r < 8; ++r) {
         int64_t x[16];
-        for (int c = 0; c < 8; ++c) x[c] = b[8 * r + c];
+        for (int c = 0; c < 8; ++c)
+            x[c] = b[8 * r + c];
         line(x, 1048576, 21);
-        for (int c = 0; c < 8; ++c) out[8 * r + c] = static_cast<int16_t>(x[8 + c]);
+        for (int c = 0; c < 8; ++c)
+            out[8 * r + c] = static_cast<int16_t>(x[8 + c]);
     }
     return out;
 }
@@ -344,9 +361,10 @@ TEST_F(DequantIdct, PlainLevelWrapsHostileBlocksExactly)
     for (int n = 0; n < 20000; ++n) {
         const Block src = random_block(rng, true);
         Table t;
-        for (uint16_t& q : t) q = static_cast<uint16_t>(qd(rng));
+        for (uint16_t& q : t)
+            q = static_cast<uint16_t>(qd(rng));
         ASSERT_EQ(run_level(0, src, t), plain_model(src, t)) << "block " << n;
     }
 }
 
-}  // namespace
+}   // namespace

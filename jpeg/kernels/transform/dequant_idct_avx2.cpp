@@ -17,18 +17,19 @@ constexpr RowPairConstants make_pair_constants(int r)
     for (int half = 0; half < 2; ++half) {
         const RowConstants& row = kRows[r + half];
         for (int p = 0; p < 4; ++p)
-            for (int i = 0; i < 8; ++i) rc.pair[p][8 * half + i] = row.pair[p][i];
-        for (int i = 0; i < 4; ++i) rc.round[4 * half + i] = row.round[i];
+            for (int i = 0; i < 8; ++i)
+                rc.pair[p][8 * half + i] = row.pair[p][i];
+        for (int i = 0; i < 4; ++i)
+            rc.round[4 * half + i] = row.round[i];
     }
     return rc;
 }
 
-alignas(32) constexpr RowPairConstants kRowPairs[4] = {
-    make_pair_constants(0), make_pair_constants(2), make_pair_constants(4), make_pair_constants(6)};
+alignas(32) constexpr RowPairConstants kRowPairs[4] = {make_pair_constants(0), make_pair_constants(2),
+                                                       make_pair_constants(4), make_pair_constants(6)};
 
 // row_pass on rows r and r + 1 at once: every step works within its 128-bit half.
-inline void row_pair(const int16_t* rows, const RowPairConstants& rc, const int16_t* q, __m128i* first,
-                     __m128i* second)
+inline void row_pair(const int16_t* rows, const RowPairConstants& rc, const int16_t* q, __m128i* first, __m128i* second)
 {
     __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows));
     v = _mm256_mullo_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
@@ -51,7 +52,7 @@ inline void row_pair(const int16_t* rows, const RowPairConstants& rc, const int1
     *second = _mm256_extracti128_si256(packed, 1);
 }
 
-}  // namespace
+}   // namespace
 
 void DequantIdctAvx2(const int16_t* src, int16_t* dst, const int16_t* q)
 {
@@ -67,7 +68,8 @@ void DequantIdctAvx2(const int16_t* src, int16_t* dst, const int16_t* q)
         row_pair(src + 16, kRowPairs[1], q + 16, &z2, &z3);
         if (!empty(high)) {
             row_pair(src + 32, kRowPairs[2], q + 32, &z4, &z5);
-            if (!empty(last)) row_pair(src + 48, kRowPairs[3], q + 48, &z6, &z7);
+            if (!empty(last))
+                row_pair(src + 48, kRowPairs[3], q + 48, &z6, &z7);
         }
     }
     column_pass(z0, z1, z2, z3, z4, z5, z6, z7, dst);

@@ -34,9 +34,9 @@ uint32_t round_shift12(uint32_t v)
 // One 1-D transform of the eight values at p[0], p[stride], ... p[7 * stride], in place.
 inline void idct_line(int16_t* p, int stride, uint32_t round, int shift)
 {
-    const uint32_t x0 = widen(p[0]), x1 = widen(p[stride]), x2 = widen(p[2 * stride]),
-                   x3 = widen(p[3 * stride]), x4 = widen(p[4 * stride]), x5 = widen(p[5 * stride]),
-                   x6 = widen(p[6 * stride]), x7 = widen(p[7 * stride]);
+    const uint32_t x0 = widen(p[0]), x1 = widen(p[stride]), x2 = widen(p[2 * stride]), x3 = widen(p[3 * stride]),
+                   x4 = widen(p[4 * stride]), x5 = widen(p[5 * stride]), x6 = widen(p[6 * stride]),
+                   x7 = widen(p[7 * stride]);
 
     uint32_t t = K3 * (x3 + x5);
     const uint32_t a = t + K35 * x5;
@@ -66,12 +66,14 @@ inline void idct_line(int16_t* p, int stride, uint32_t round, int shift)
     p[4 * stride] = finish(e3 - o3, round, shift);
 }
 
-}  // namespace
+}   // namespace
 
 kernel_status DequantSaturate(const int16_t* src, const int16_t* table, int16_t* dst, int32_t count)
 {
-    if (src == nullptr || table == nullptr || dst == nullptr) return kernel_null_pointer;
-    if (count < 1) return kernel_size_below_one;
+    if (src == nullptr || table == nullptr || dst == nullptr)
+        return kernel_null_pointer;
+    if (count < 1)
+        return kernel_size_below_one;
     for (int32_t i = 0; i < count; ++i) {
         int32_t p = int32_t(src[i]) * int32_t(table[i]);
         p = p > 32767 ? 32767 : (p < -32768 ? -32768 : p);
@@ -82,15 +84,19 @@ kernel_status DequantSaturate(const int16_t* src, const int16_t* table, int16_t*
 
 kernel_status IdctBlockGeneric(int16_t* block)
 {
-    if (block == nullptr) return kernel_null_pointer;
-    for (int c = 0; c < 8; ++c) idct_line(block + c, 8, 2048u, 12);
-    for (int r = 0; r < 8; ++r) idct_line(block + 8 * r, 1, 1048576u, 21);
+    if (block == nullptr)
+        return kernel_null_pointer;
+    for (int c = 0; c < 8; ++c)
+        idct_line(block + c, 8, 2048u, 12);
+    for (int r = 0; r < 8; ++r)
+        idct_line(block + 8 * r, 1, 1048576u, 21);
     return kernel_ok;
 }
 
 kernel_status DequantIdct8x8(const int16_t* src, int16_t* dst, const uint16_t* table)
 {
-    if (src == nullptr || dst == nullptr || table == nullptr) return kernel_null_pointer;
+    if (src == nullptr || dst == nullptr || table == nullptr)
+        return kernel_null_pointer;
     // Quantisers of 32768 and more count as negative.
     DequantSaturate(src, reinterpret_cast<const int16_t*>(table), dst, 64);
     IdctBlockGeneric(dst);

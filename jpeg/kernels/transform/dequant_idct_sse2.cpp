@@ -37,12 +37,13 @@ inline void idct_body(const int16_t* src, int16_t* dst, const int16_t* q = nullp
     column_pass(z0, z1, z2, z3, z4, z5, z6, z7, dst);
 }
 
-}  // namespace
+}   // namespace
 
 void DequantBlockSimd(const int16_t* src, int16_t* dst, const uint16_t* table)
 {
     const int16_t* q = reinterpret_cast<const int16_t*>(table);
-    for (int i = 0; i < 64; i += 8) store(dst + i, _mm_mullo_epi16(load(src + i), load(q + i)));
+    for (int i = 0; i < 64; i += 8)
+        store(dst + i, _mm_mullo_epi16(load(src + i), load(q + i)));
 }
 
 void IdctBlockSse2(const int16_t* src, int16_t* dst)
@@ -60,7 +61,8 @@ void IdctBlockMmx(const int16_t* src, int16_t* dst)
 template <int Level>
 kernel_status DequantIdct8x8Simd(const int16_t* src, int16_t* dst, const uint16_t* table)
 {
-    if (src == nullptr || dst == nullptr || table == nullptr) return kernel_null_pointer;
+    if (src == nullptr || dst == nullptr || table == nullptr)
+        return kernel_null_pointer;
     // Every level runs the same arithmetic (see IdctBlockMmx), dequantising as it loads; level 5
     // takes two rows a step where the processor has AVX2.
     if constexpr (Level == 5) {

@@ -25,13 +25,13 @@ void ForwardDct8x8Generic(const int16_t* src, int16_t* dst);
 // Level 0 checks (-8 for a null pointer, -6 for a count below 1) and defines every shift: 0 the
 // saturated product, 32 or more zeros, -14..-1 the saturated product shifted left and saturated
 // again, below -14 zero for a zero product and the saturated sign otherwise.
-kernel_status QuantMulShift16(const uint16_t* table, const int16_t* src, int16_t* dst, int32_t count,
-                              int32_t shift);
+kernel_status QuantMulShift16(const uint16_t* table, const int16_t* src, int16_t* dst, int32_t count, int32_t shift);
 // Count 16-bit values set to zero: -8 null, -6 count below 1. Level 0 here; levels 1 to 5 with the
 // quantisation tables.
 template <int Level>
 kernel_status ZeroFill16(void* dst, int32_t count);
-template <> kernel_status ZeroFill16<0>(void* dst, int32_t count);
+template <>
+kernel_status ZeroFill16<0>(void* dst, int32_t count);
 
 // Elements first..count-1 of QuantMulShift16 one at a time, by byte copies (any address).
 void quant_mul_shift_scalar(const uint16_t* table, const int16_t* src, int16_t* dst, int64_t first, int32_t count,

@@ -20,12 +20,14 @@ constexpr int16_t weight(int u, int v, int k)
 {
     int a = ((2 * k + 1) * v) % 32;
     int sign = 1;
-    if (a > 16) a = 32 - a;
+    if (a > 16)
+        a = 32 - a;
     if (a > 8) {
         a = 16 - a;
         sign = -1;
     }
-    if (a == 8) return 0;
+    if (a == 8)
+        return 0;
     return static_cast<int16_t>(sign * kMag[kGroup[u]][a]);
 }
 
@@ -51,7 +53,8 @@ constexpr FdctConstants make_constants()
                     c.rows[u].even[half][4 * j + k] = weight(u, ve, k);
                     c.rows[u].odd[half][4 * j + k] = weight(u, ve + 1, k);
                 }
-    for (int i = 0; i < 4; ++i) c.round[i] = 1 << 19;
+    for (int i = 0; i < 4; ++i)
+        c.round[i] = 1 << 19;
     return c;
 }
 
@@ -106,13 +109,13 @@ inline __m128i pair_add(__m128i a, __m128i b)
 inline __m128i row_pass(__m128i y, const RowWeights& w, __m128i round)
 {
     __m128i rev = _mm_unpackhi_epi64(y, y);
-    rev = _mm_shufflelo_epi16(rev, _MM_SHUFFLE(0, 1, 2, 3));  // y7 y6 y5 y4
+    rev = _mm_shufflelo_epi16(rev, _MM_SHUFFLE(0, 1, 2, 3));   // y7 y6 y5 y4
     const __m128i s = adds(y, rev), d = subs(y, rev);
     const __m128i ss = _mm_unpacklo_epi64(s, s), dd = _mm_unpacklo_epi64(d, d);
     const __m128i even = pair_add(_mm_madd_epi16(ss, cload(w.even[0])), _mm_madd_epi16(ss, cload(w.even[1])));
     const __m128i odd = pair_add(_mm_madd_epi16(dd, cload(w.odd[0])), _mm_madd_epi16(dd, cload(w.odd[1])));
-    const __m128i ze = _mm_srai_epi32(_mm_add_epi32(even, round), 20);  // Z0 Z2 Z4 Z6
-    const __m128i zo = _mm_srai_epi32(_mm_add_epi32(odd, round), 20);   // Z1 Z3 Z5 Z7
+    const __m128i ze = _mm_srai_epi32(_mm_add_epi32(even, round), 20);   // Z0 Z2 Z4 Z6
+    const __m128i zo = _mm_srai_epi32(_mm_add_epi32(odd, round), 20);    // Z1 Z3 Z5 Z7
     return _mm_unpacklo_epi16(_mm_packs_epi32(ze, ze), _mm_packs_epi32(zo, zo));
 }
 
@@ -155,7 +158,7 @@ inline __m128i quant8(__m128i m, __m128i c, __m128i cnt, __m128i bias, __m128i o
     const __m128i one16 = _mm_set1_epi16(1);
     const __m128i mh = _mm_srli_epi16(m, 1), ml = _mm_and_si128(m, one16);
     const __m128i ch = _mm_srai_epi16(c, 1);
-    const __m128i lowbit = _mm_and_si128(ml, c);  // bit 0 of p
+    const __m128i lowbit = _mm_and_si128(ml, c);   // bit 0 of p
     const __m128i mlo = _mm_unpacklo_epi16(mh, ml), mhi = _mm_unpackhi_epi16(mh, ml);
     const __m128i clo = _mm_unpacklo_epi16(c, ch), chi = _mm_unpackhi_epi16(c, ch);
     const __m128i zero = _mm_setzero_si128();
@@ -172,11 +175,12 @@ inline __m128i quant8(__m128i m, __m128i c, __m128i cnt, __m128i bias, __m128i o
 
 void quant_simd(const uint16_t* table, const int16_t* src, int16_t* dst, int32_t count, int32_t shift)
 {
-    if (count < 1) return;
+    if (count < 1)
+        return;
     const auto* t = reinterpret_cast<const uint8_t*>(table);
     const auto* s = reinterpret_cast<const uint8_t*>(src);
     auto* d = reinterpret_cast<uint8_t*>(dst);
-    int64_t i = 0;  // unaligned loads and stores: odd addresses too
+    int64_t i = 0;   // unaligned loads and stores: odd addresses too
     if (shift >= 1 && shift <= 31 && count >= 15) {
         const __m128i cnt = _mm_cvtsi32_si128(shift - 1);
         const __m128i bias = _mm_set1_epi32((1 << (shift - 1)) - 1);
@@ -190,7 +194,7 @@ void quant_simd(const uint16_t* table, const int16_t* src, int16_t* dst, int32_t
     quant_mul_shift_scalar(table, src, dst, i, count, shift);
 }
 
-}  // namespace
+}   // namespace
 
 void ForwardDct8x8Sse2(const int16_t* src, int16_t* dst)
 {
@@ -211,7 +215,8 @@ void QuantMulShift16Simd(const uint16_t* table, const int16_t* src, int16_t* dst
 template <int Level>
 kernel_status ForwardDctQuant8x8Simd(int16_t* block, const uint16_t* table)
 {
-    if (block == nullptr || table == nullptr) return kernel_null_pointer;
+    if (block == nullptr || table == nullptr)
+        return kernel_null_pointer;
     if constexpr (Level == 1)
         ForwardDct8x8Mmx(block, block);
     else
@@ -220,8 +225,8 @@ kernel_status ForwardDctQuant8x8Simd(int16_t* block, const uint16_t* table)
     return kernel_ok;
 }
 
-#define KV_FDCT_LEVEL(L)                                                                          \
-    template void QuantMulShift16Simd<L>(const uint16_t*, const int16_t*, int16_t*, int32_t, int32_t); \
+#define KV_FDCT_LEVEL(L)                                                                                               \
+    template void QuantMulShift16Simd<L>(const uint16_t*, const int16_t*, int16_t*, int32_t, int32_t);                 \
     template kernel_status ForwardDctQuant8x8Simd<L>(int16_t*, const uint16_t*);
 KV_FDCT_LEVEL(1)
 KV_FDCT_LEVEL(2)

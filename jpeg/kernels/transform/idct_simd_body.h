@@ -25,10 +25,12 @@ constexpr int32_t kRowRound[8] = {65536, 2901, 2260, 1704, 1024, 455, 512, 373};
 // Weight of input u in output n: cos((2n + 1) u pi / 16) as +-W_k[j].
 constexpr int16_t row_weight(int k, int n, int u)
 {
-    if (u == 0) return W[k][4];
+    if (u == 0)
+        return W[k][4];
     int a = ((2 * n + 1) * u) % 32;
     int sign = 1;
-    if (a > 16) a = 32 - a;
+    if (a > 16)
+        a = 32 - a;
     if (a > 8) {
         a = 16 - a;
         sign = -1;
@@ -53,7 +55,8 @@ constexpr RowConstants make_row_constants(int r)
             rc.pair[p][2 * n] = row_weight(k, n, pairs[p][0]);
             rc.pair[p][2 * n + 1] = row_weight(k, n, pairs[p][1]);
         }
-    for (int n = 0; n < 4; ++n) rc.round[n] = kRowRound[r];
+    for (int n = 0; n < 4; ++n)
+        rc.round[n] = kRowRound[r];
     return rc;
 }
 
@@ -79,20 +82,20 @@ inline void store(int16_t* p, __m128i v)
 inline __m128i row_pass(const int16_t* row, const RowConstants& rc, const int16_t* q = nullptr)
 {
     __m128i v = load(row);
-    if (q != nullptr) v = _mm_mullo_epi16(v, load(q));
-    v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 1, 2, 0));  // x0 x2 x1 x3 x4 x5 x6 x7
-    v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(3, 1, 2, 0));  // x0 x2 x1 x3 x4 x6 x5 x7
+    if (q != nullptr)
+        v = _mm_mullo_epi16(v, load(q));
+    v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 1, 2, 0));   // x0 x2 x1 x3 x4 x5 x6 x7
+    v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(3, 1, 2, 0));   // x0 x2 x1 x3 x4 x6 x5 x7
     const __m128i* c = reinterpret_cast<const __m128i*>(rc.pair);
     const __m128i x02 = _mm_shuffle_epi32(v, 0x00);
     const __m128i x13 = _mm_shuffle_epi32(v, 0x55);
     const __m128i x46 = _mm_shuffle_epi32(v, 0xAA);
     const __m128i x57 = _mm_shuffle_epi32(v, 0xFF);
     const __m128i round = _mm_load_si128(reinterpret_cast<const __m128i*>(rc.round));
-    const __m128i even =
-        _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(x02, c[0]), _mm_madd_epi16(x46, c[1])), round);
+    const __m128i even = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(x02, c[0]), _mm_madd_epi16(x46, c[1])), round);
     const __m128i odd = _mm_add_epi32(_mm_madd_epi16(x13, c[2]), _mm_madd_epi16(x57, c[3]));
-    const __m128i head = _mm_srai_epi32(_mm_add_epi32(even, odd), 11);  // y0 y1 y2 y3
-    __m128i tail = _mm_srai_epi32(_mm_sub_epi32(even, odd), 11);        // y7 y6 y5 y4
+    const __m128i head = _mm_srai_epi32(_mm_add_epi32(even, odd), 11);   // y0 y1 y2 y3
+    __m128i tail = _mm_srai_epi32(_mm_sub_epi32(even, odd), 11);         // y7 y6 y5 y4
     tail = _mm_shuffle_epi32(tail, _MM_SHUFFLE(0, 1, 2, 3));
     return _mm_packs_epi32(head, tail);
 }
@@ -113,8 +116,8 @@ inline __m128i subs(__m128i a, __m128i b)
 }
 
 // The column pass over the eight row results, all eight columns at once, into dst.
-inline void column_pass(__m128i z0, __m128i z1, __m128i z2, __m128i z3, __m128i z4, __m128i z5, __m128i z6,
-                        __m128i z7, int16_t* dst)
+inline void column_pass(__m128i z0, __m128i z1, __m128i z2, __m128i z3, __m128i z4, __m128i z5, __m128i z6, __m128i z7,
+                        int16_t* dst)
 {
     const __m128i a = adds(z1, mulhi(z7, T1));
     const __m128i d = subs(mulhi(z1, T1), z7);
@@ -139,4 +142,4 @@ inline void column_pass(__m128i z0, __m128i z1, __m128i z2, __m128i z3, __m128i 
     store(dst + 56, _mm_srai_epi16(subs(e0, s0), 6));
 }
 
-}  // namespace
+}   // namespace

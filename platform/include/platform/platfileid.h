@@ -34,16 +34,16 @@ private:
 
     struct Listing {
         bool read = false;
-        std::unordered_map<std::string, std::string> exact;   // name -> name
-        std::unordered_map<std::string, std::string> folded;  // lower-case name -> first name in byte order
-        std::unordered_set<std::string> links;                // names that are or may be links
+        std::unordered_map<std::string, std::string> exact;    // name -> name
+        std::unordered_map<std::string, std::string> folded;   // lower-case name -> first name in byte order
+        std::unordered_set<std::string> links;                 // names that are or may be links
     };
     const Listing& List(const std::string& folder);
 
     PlatLinks links_;
     std::unordered_map<std::string, Listing> listings_;
-    std::unordered_map<std::string, std::string> roots_;  // folder -> its real location
-    std::unordered_map<std::string, bool> insideFolders_; // folder below a root -> stays inside
+    std::unordered_map<std::string, std::string> roots_;    // folder -> its real location
+    std::unordered_map<std::string, bool> insideFolders_;   // folder below a root -> stays inside
 };
 
 // One-off join with its own resolver, links followed wherever they lead: for the program's

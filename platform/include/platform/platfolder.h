@@ -18,7 +18,7 @@ std::string PlatGetLocalAppDataFolder();
 std::string PlatGetTempFolder();
 
 enum class PlatDriveType {
-    None,     // the path does not exist
+    None,   // the path does not exist
     Fixed,
     Remote,   // nfs, cifs, smb3, sshfs
     CdRom,    // iso9660, udf, or a file system on an optical (sr) device

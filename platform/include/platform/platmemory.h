@@ -11,8 +11,8 @@ struct PlatMemoryStatus {
 };
 
 struct PlatProcessMemory {
-    uint64_t workingSet = 0;     // VmRSS
-    uint64_t pageFileUse = 0;    // RssAnon + VmSwap: private memory, resident or swapped
+    uint64_t workingSet = 0;    // VmRSS
+    uint64_t pageFileUse = 0;   // RssAnon + VmSwap: private memory, resident or swapped
 };
 
 // The user address space of x86-64 without a limit set: 47 bits.

@@ -244,6 +244,6 @@ private:
     uint32_t childCount_ = 0;
     PyrString sourcePath_;
     int64_t valuePosition_ = 0;
-    bool inArena_ = false;       // placed in the dataset's arena
-    bool valueInArena_ = false;  // a heap-mode value taken from that arena
+    bool inArena_ = false;        // placed in the dataset's arena
+    bool valueInArena_ = false;   // a heap-mode value taken from that arena
 };

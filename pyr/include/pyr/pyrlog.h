@@ -11,8 +11,7 @@ public:
 
     virtual void WriteText(const char* function, int32_t level, const PyrString& message) = 0;
     virtual void WriteLine(const char* function, const PyrString& message) = 0;
-    virtual void WriteAt(const char* function, int32_t level, int32_t code, const PyrString& message,
-                         int32_t line) = 0;
+    virtual void WriteAt(const char* function, int32_t level, int32_t code, const PyrString& message, int32_t line) = 0;
     // level: 0 error, 1 warning. code: the result the reporting function returns, -1 for none.
     virtual void Write(const char* function, int32_t level, int32_t code, const PyrString& message) = 0;
     virtual void WriteDetail(const char* function, int32_t level, int32_t code, const PyrString& message) = 0;

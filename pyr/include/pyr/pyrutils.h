@@ -28,4 +28,4 @@ PyrDicomResult WriteLastErrorToLog(const char* function, int32_t error);
 // when the text holds no name.
 PyrString DisplayNameFromSignature(const char* signature);
 
-}  // namespace pyrutils
+}   // namespace pyrutils

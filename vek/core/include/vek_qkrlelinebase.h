@@ -65,8 +65,8 @@ class VEK_QKRLELineBase : public VEK_Object {
         block_position_ = 0;
         block_runs_ = 0;
         if (bytes % sizeof(Run) != 0) {
-          vek_report(manager_, VEK_ERROR_DATA,
-                     "VEK_QKRLELineBase::get_next_line() - invalid src_buffer's block bytes.", kFile, __LINE__);
+          vek_report(manager_, VEK_ERROR_DATA, "VEK_QKRLELineBase::get_next_line() - invalid src_buffer's block bytes.",
+                     kFile, __LINE__);
           return false;
         }
         block_runs_ = bytes / uint32_t(sizeof(Run));
@@ -106,7 +106,6 @@ class VEK_QKRLELine : public VEK_QKRLELineBase<VEK_QKRLERun, VEK_QKRLERunVector>
 
   // 1 channel, 1 bit, qk_rle; the data type is not looked at.
   bool is_supported(const VEK_Header* header) override {
-    return header->channels() == 1 && header->bits() == 1 &&
-           header->encode_type() == VEK_EncodeType_qk_rle::instance();
+    return header->channels() == 1 && header->bits() == 1 && header->encode_type() == VEK_EncodeType_qk_rle::instance();
   }
 };

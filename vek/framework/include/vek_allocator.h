@@ -21,7 +21,9 @@ class VEK_Allocator {
   template <class U>
   VEK_Allocator(const VEK_Allocator<U>& other) : manager_(other.manager()) {}
   template <class U>
-  bool operator==(const VEK_Allocator<U>& other) const { return manager_ == other.manager(); }
+  bool operator==(const VEK_Allocator<U>& other) const {
+    return manager_ == other.manager();
+  }
 
   // Largest count whose byte size fits in 32 bits.
   static constexpr uint32_t max_count() { return static_cast<uint32_t>(UINT32_MAX / sizeof(T)); }

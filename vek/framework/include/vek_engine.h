@@ -68,8 +68,8 @@ class VEK_ProcessEngine : public VEK_BufferOutputEngine, public VEK_BufferInputE
 
 class VEK_ProcessLineToLineEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   bool execute() override;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination) override;
   virtual bool process_line(const void* source_line, void* destination_line) = 0;
@@ -117,8 +117,7 @@ class VEK_GenerateEngine : public VEK_BufferOutputEngine {
 // The input side with N sources; owns copies of the N headers.
 class VEK_NBuffersInputEngine {
  public:
-  explicit VEK_NBuffersInputEngine(VEK_Manager* manager)
-      : in_manager_(manager), headers_(manager), srcs_(manager) {}
+  explicit VEK_NBuffersInputEngine(VEK_Manager* manager) : in_manager_(manager), headers_(manager), srcs_(manager) {}
   virtual ~VEK_NBuffersInputEngine();
   virtual bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources);
   virtual bool terminate(bool created);
@@ -137,8 +136,8 @@ class VEK_MultiInputProcessEngine : public VEK_BufferOutputEngine, public VEK_NB
  public:
   explicit VEK_MultiInputProcessEngine(VEK_Manager* manager)
       : VEK_BufferOutputEngine(manager), VEK_NBuffersInputEngine(manager) {}
-  using VEK_BufferOutputEngine::initiate;
   using VEK_BufferOutputEngine::header;
+  using VEK_BufferOutputEngine::initiate;
   using VEK_BufferOutputEngine::src_buffer;
   virtual bool initiate(const VEK_Vector<const VEK_Header*>& headers, const VEK_Vector<VEK_SrcBuffer*>& sources,
                         VEK_DstBuffer* destination);
@@ -159,8 +158,8 @@ class VEK_StorageOutputEngine : public VEK_NoOutputEngine {
 class VEK_WriteEngine : public VEK_StorageOutputEngine, public VEK_BufferInputEngine {
  public:
   explicit VEK_WriteEngine(VEK_Manager* manager) : VEK_StorageOutputEngine(manager), VEK_BufferInputEngine(manager) {}
-  using VEK_StorageOutputEngine::initiate;
   using VEK_NoOutputEngine::src_buffer;
+  using VEK_StorageOutputEngine::initiate;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_OutputStorage* storage);
   bool terminate() override;
 };
@@ -168,8 +167,8 @@ class VEK_WriteEngine : public VEK_StorageOutputEngine, public VEK_BufferInputEn
 // Copies its input to its output unchanged, block by block.
 class VEK_NopEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   bool execute() override;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination) override;
 };
@@ -177,8 +176,8 @@ class VEK_NopEngine : public VEK_ProcessEngine {
 // The same copy under a new header.
 class VEK_RewriteHeaderEngine : public VEK_NopEngine {
  public:
-  using VEK_NopEngine::VEK_NopEngine;
   using VEK_NopEngine::initiate;
+  using VEK_NopEngine::VEK_NopEngine;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                         const VEK_Header* new_header);
 };
@@ -221,8 +220,9 @@ class VEK_EngineCreator : public VEK_Utility {
   VEK_Engine* create_generator(P&&... params) {
     VEK_DstBuffer* destination = manager_->create_dst_buffer();
     E* engine = vek_new<E>(manager_);
-    return regist_engine(initiated(engine, engine != nullptr && engine->initiate(destination, std::forward<P>(params)...)),
-                         nullptr, destination);
+    return regist_engine(
+        initiated(engine, engine != nullptr && engine->initiate(destination, std::forward<P>(params)...)), nullptr,
+        destination);
   }
 
   // A sink: no destination buffer; initiate takes (source header, source buffer, params...).
@@ -231,8 +231,9 @@ class VEK_EngineCreator : public VEK_Utility {
     const VEK_Header* header = source->header();
     VEK_SrcBuffer* reader = source->src_buffer();
     E* engine = vek_new<E>(manager_);
-    return regist_engine(initiated(engine, engine != nullptr && engine->initiate(header, reader, std::forward<P>(params)...)),
-                         reader, nullptr);
+    return regist_engine(
+        initiated(engine, engine != nullptr && engine->initiate(header, reader, std::forward<P>(params)...)), reader,
+        nullptr);
   }
 
   // Sets created on success; destroys the engine (buffers untouched) on failure.

@@ -10,8 +10,7 @@
 class VEK_Status : public VEK_Utility {
  public:
   explicit VEK_Status(VEK_Manager* manager);
-  VEK_Status(VEK_Manager* manager, uint32_t code, const char* method, const char* file,
-             uint32_t line);
+  VEK_Status(VEK_Manager* manager, uint32_t code, const char* method, const char* file, uint32_t line);
   VEK_Status(const VEK_Status& other);
   VEK_Status& operator=(const VEK_Status& other);
 

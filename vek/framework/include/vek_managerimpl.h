@@ -59,7 +59,9 @@ class VEK_ManagerImpl : public VEK_Manager {
   }
   using VEK_Manager::report;
 
-  VEK_DstBuffer* create_dst_buffer() override { return workflow_ != nullptr ? workflow_->create_dst_buffer() : nullptr; }
+  VEK_DstBuffer* create_dst_buffer() override {
+    return workflow_ != nullptr ? workflow_->create_dst_buffer() : nullptr;
+  }
   uint32_t block_bytes() override { return workflow_ != nullptr ? workflow_->block_bytes() : 0; }
 
   bool clear() override {

@@ -9,8 +9,8 @@
 
 class VEK_ReadEngine : public VEK_BufferOutputEngine {
  public:
-  using VEK_BufferOutputEngine::VEK_BufferOutputEngine;
   using VEK_BufferOutputEngine::initiate;
+  using VEK_BufferOutputEngine::VEK_BufferOutputEngine;
   // The storage outlives the engine: it is recorded as a dependency.
   virtual bool initiate(VEK_InputStorage* storage, const VEK_Header* header, VEK_DstBuffer* destination);
 

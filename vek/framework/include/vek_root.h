@@ -39,8 +39,7 @@ template <class T, class... Args>
 T* vek_new(VEK_Manager* manager, Args&&... args);
 
 // Forwards a report to the manager's error handler; a null manager drops it.
-void vek_report(VEK_Manager* manager, uint32_t code, const char* method, const char* file,
-                uint32_t line);
+void vek_report(VEK_Manager* manager, uint32_t code, const char* method, const char* file, uint32_t line);
 
 #include "vek_manager.h"
 

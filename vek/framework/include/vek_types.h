@@ -53,34 +53,36 @@ class VEK_EncodeType {
 };
 
 // Colour types: "none" and "unknown" accept any non-zero channel count, the others exactly their own.
-#define VEK_DECLARE_COLOR_TYPE(NAME)                                        \
-  class VEK_ColorType_##NAME final : public VEK_ColorType {                 \
-   public:                                                                  \
-    constexpr VEK_ColorType_##NAME() = default;                             \
-    uint16_t channels() const override;                                     \
-    bool is_valid_channels(uint16_t channels) const override;               \
-    const char* name() const override;                                      \
-    int32_t id() const override;                                            \
-    static const VEK_ColorType* instance();                                 \
+#define VEK_DECLARE_COLOR_TYPE(NAME)                          \
+  class VEK_ColorType_##NAME final : public VEK_ColorType {   \
+   public:                                                    \
+    constexpr VEK_ColorType_##NAME() = default;               \
+    uint16_t channels() const override;                       \
+    bool is_valid_channels(uint16_t channels) const override; \
+    const char* name() const override;                        \
+    int32_t id() const override;                              \
+    static const VEK_ColorType* instance();                   \
   };
-#define VEK_DECLARE_DATA_TYPE(NAME)                            \
-  class VEK_DataType_##NAME final : public VEK_DataType {      \
-   public:                                                     \
-    constexpr VEK_DataType_##NAME() = default;                 \
-    bool is_valid_bits(uint16_t bits) const override;          \
-    const char* name() const override;                         \
-    int32_t id() const override;                               \
-    static const VEK_DataType* instance();                     \
+#define VEK_DECLARE_DATA_TYPE(NAME)                       \
+  class VEK_DataType_##NAME final : public VEK_DataType { \
+   public:                                                \
+    constexpr VEK_DataType_##NAME() = default;            \
+    bool is_valid_bits(uint16_t bits) const override;     \
+    const char* name() const override;                    \
+    int32_t id() const override;                          \
+    static const VEK_DataType* instance();                \
   };
-#define VEK_DECLARE_ENCODE_TYPE(NAME)                          \
-  class VEK_EncodeType_##NAME final : public VEK_EncodeType {  \
-   public:                                                     \
-    constexpr VEK_EncodeType_##NAME() = default;               \
-    const char* name() const override;                         \
-    int32_t id() const override;                               \
-    static const VEK_EncodeType* instance();                   \
+#define VEK_DECLARE_ENCODE_TYPE(NAME)                         \
+  class VEK_EncodeType_##NAME final : public VEK_EncodeType { \
+   public:                                                    \
+    constexpr VEK_EncodeType_##NAME() = default;              \
+    const char* name() const override;                        \
+    int32_t id() const override;                              \
+    static const VEK_EncodeType* instance();                  \
   };
 
+// The tables are laid out by hand, a row of entries a line.
+// clang-format off
 #define VEK_COLOR_TYPES(X) \
   X(none, 0, 0) X(gray, 1, 100) X(gray_reverse, 1, 102) X(lstar, 1, 110) X(s_rgb, 3, 220) \
   X(adobe_rgb, 3, 240) X(ycbcr, 3, 300) X(hsl, 3, 400) X(icc_lab, 3, 520) X(itu_lab, 3, 540) \
@@ -92,6 +94,7 @@ class VEK_EncodeType {
   X(qk_rlc_be, 332) X(qk_rlen, 340) X(qk_rlen_be, 342) X(lzw, 400) X(flate, 420) X(jbig, 1000) \
   X(jbig2, 1020) X(jbigcolor, 1040) X(jpeg, 2000) X(jpeg2000, 2020) X(qk_mrcs, 8000)           \
   X(qk_mrct, 8020) X(ascii85, 10000) X(asciihex, 10020) X(base64, 10040) X(unknown, -1)
+// clang-format on
 
 #define VEK_X_COLOR(NAME, CH, ID) VEK_DECLARE_COLOR_TYPE(NAME)
 #define VEK_X_DATA(NAME, ID) VEK_DECLARE_DATA_TYPE(NAME)

@@ -30,8 +30,8 @@ class VEK_WorkflowImpl : public VEK_Workflow {
 
 class VEK_BlockWorkflow : public VEK_WorkflowImpl {
  public:
-  using VEK_WorkflowImpl::VEK_WorkflowImpl;
   using VEK_WorkflowImpl::create_dst_buffer;
+  using VEK_WorkflowImpl::VEK_WorkflowImpl;
   VEK_DstBuffer* create_dst_buffer(VEK_Engine* engine) override;
   // One step; an engine that answers false is destroyed at once.
   bool execute(VEK_Engine* engine) override;

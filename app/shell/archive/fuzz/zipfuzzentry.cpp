@@ -16,10 +16,10 @@ namespace {
 
 bool KnownCode(int32_t code)
 {
-    static const std::set<int32_t> codes = {kZipOk,         kZipNoMatch,      kZipNoBuffer,   kZipCreateFailed,
-                                            kZipNotOpen,    kZipWriteFailed,  kZipNotFound,   kZipOpenFailed,
-                                            kZipReadFailed, kZipCloseFailed,  kZipNoFirstEntry, kZipInfoFailed,
-                                            kZipNextFailed, kZipNoSpace, kZipTooLarge};
+    static const std::set<int32_t> codes = {kZipOk,         kZipNoMatch,     kZipNoBuffer,     kZipCreateFailed,
+                                            kZipNotOpen,    kZipWriteFailed, kZipNotFound,     kZipOpenFailed,
+                                            kZipReadFailed, kZipCloseFailed, kZipNoFirstEntry, kZipInfoFailed,
+                                            kZipNextFailed, kZipNoSpace,     kZipTooLarge};
     return codes.count(code) != 0;
 }
 
@@ -84,7 +84,8 @@ ZipFuzzReport ZipFuzzRead(const uint8_t* data, size_t size)
         const std::string& name = names[i];
         const size_t cut = name.find_last_of("/\\");
         const std::string file = cut == std::string::npos ? name : name.substr(cut + 1);
-        if (!IsSafeZipMember(name, infos[i]) || file.empty() || file == "." || infos[i].uncompressed_size > (1u << 20)) {
+        if (!IsSafeZipMember(name, infos[i]) || file.empty() || file == "." ||
+            infos[i].uncompressed_size > (1u << 20)) {
             continue;
         }
         ++tried;

@@ -372,7 +372,7 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
             }
             finished = z == Z_STREAM_END;
             if (read == 0 && !finished && stream.avail_out != 0) {
-                return kZipReadFailed;  // the data ends inside the stream
+                return kZipReadFailed;   // the data ends inside the stream
             }
         } while (!finished && stream.avail_out == 0);
     }
@@ -439,8 +439,8 @@ int ZipReadCurrentEntry(unzFile file, unz_file_info64& info, std::string& name)
         return UNZ_OK;
     }
     std::vector<char> buffer(length, '\0');
-    result = unzGetCurrentFileInfo64(file, &info, buffer.data(), static_cast<uLong>(buffer.size()), nullptr, 0,
-                                     nullptr, 0);
+    result =
+        unzGetCurrentFileInfo64(file, &info, buffer.data(), static_cast<uLong>(buffer.size()), nullptr, 0, nullptr, 0);
     if (result == UNZ_OK) {
         name.assign(buffer.data(), length);
     }
@@ -552,7 +552,8 @@ int32_t ZipArchive::Locate(const EntryTest& wanted)
 int32_t ZipArchive::Extract(const std::string& member, const std::string& outputPath)
 {
     // Our own walk: unzLocateFile cannot find names of 256 bytes or more.
-    const int32_t located = Locate([&member](const std::string& name, const unz_file_info64&) { return name == member; });
+    const int32_t located =
+        Locate([&member](const std::string& name, const unz_file_info64&) { return name == member; });
     if (located != kZipOk) {
         return located == kZipNotOpen ? kZipNotOpen : kZipNotFound;
     }

@@ -12,8 +12,8 @@
 
 #include "plat_temp_folder.h"
 #include "shell/xevziparchive.h"
-#include "zipfuzzentry.h"
 #include "testsupport/zipmaker.h"
+#include "zipfuzzentry.h"
 
 namespace {
 
@@ -306,7 +306,7 @@ struct FreeSpaceScope {
     ZipFreeSpaceQuery before;
 };
 
-}  // namespace
+}   // namespace
 
 // 2 GiB of zeros packed in 2 MB, declared as 1 MiB with the CRC of its first MiB: the copy stops
 // at the declared size and leaves no file; the same with stored data longer than declared.
@@ -322,7 +322,8 @@ TEST_F(ZipTest, DataPastTheDeclaredSizeStopsTheCopy)
     EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/LONG", ""), kZipTooLarge);
     EXPECT_EQ(CountFiles(kestro_ + "/IMG"), 0u);
     // Declared honestly, the same member extracts whole where there is room: checked on 8 MiB.
-    ZipMakerMember honest{"IMG/ZEROS", ZipMakerDeflatedZeros(8), false, 8u << 20, Z_DEFLATED, ZipMakerZerosCrc(8u << 20)};
+    ZipMakerMember honest{"IMG/ZEROS", ZipMakerDeflatedZeros(8),  false, 8u << 20,
+                          Z_DEFLATED,  ZipMakerZerosCrc(8u << 20)};
     ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, honest}));
     ASSERT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/ZEROS", ""), kZipOk);
     EXPECT_EQ(fs::file_size(kestro_ + "/IMG/ZEROS"), 8u << 20);

@@ -37,7 +37,9 @@ QString XEVFindPathNoCase(const QString& path)
     return path;
 }
 
-CXEVOwnerDrawButton::CXEVOwnerDrawButton(QWidget* parent) : QAbstractButton(parent) {}
+CXEVOwnerDrawButton::CXEVOwnerDrawButton(QWidget* parent) : QAbstractButton(parent)
+{
+}
 
 bool CXEVOwnerDrawButton::LoadBitmaps(uint16_t normal, uint16_t selected, uint16_t focus, uint16_t disabled)
 {

@@ -34,16 +34,13 @@ const QColor kTickInk(64, 64, 64);
 const QColor kTickBox(241, 240, 239);
 const QRgb kIconKey = qRgb(64, 128, 128);
 
-constexpr int kTextFlags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextExpandTabs |
-                           Qt::TextShowMnemonic;
+constexpr int kTextFlags =
+    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextExpandTabs | Qt::TextShowMnemonic;
 
 // An item of the menu: its command and whether it is drawn here; its record while loaded.
 class XEVRMenuAction : public QAction {
 public:
-    XEVRMenuAction(const QString& text, int32_t command, QObject* parent)
-        : QAction(text, parent), command(command)
-    {
-    }
+    XEVRMenuAction(const QString& text, int32_t command, QObject* parent) : QAction(text, parent), command(command) {}
 
     int32_t command;
     bool ownerDraw = false;
@@ -264,8 +261,8 @@ int32_t CXEVRMenu::LoadOwnerDraw(uint16_t menuId, const XEVMenuLabels& labels, c
     popupAction->setMenu(popup);
     addAction(popupAction);
     for (const XEVMenuItemData& item : data->items) {
-        auto* action = new XEVRMenuAction(item.text != nullptr ? QString::fromUtf16(item.text) : QString(),
-                                          item.command, popup);
+        auto* action =
+            new XEVRMenuAction(item.text != nullptr ? QString::fromUtf16(item.text) : QString(), item.command, popup);
         action->setSeparator(item.command == 0);
         popup->addAction(action);
     }

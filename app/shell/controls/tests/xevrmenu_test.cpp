@@ -209,7 +209,8 @@ TEST_F(RMenuTest, CheckedAndSelectedLooks)
     EXPECT_EQ(selected.pixel(0, 0) | 0xFF000000u, qRgb(0, 50, 128));
     EXPECT_EQ(selected.pixel(selected.width() - 1, selected.height() - 1) | 0xFF000000u, qRgb(0, 50, 128));
     EXPECT_EQ(selected.pixel(21, 1) | 0xFF000000u, fill);
-    EXPECT_EQ(Darkest(selected, QRect(22, 1, popup->WidestLabel(), selected.height() - 2)), std::min({qRed(fill), qGreen(fill), qBlue(fill)}));
+    EXPECT_EQ(Darkest(selected, QRect(22, 1, popup->WidestLabel(), selected.height() - 2)),
+              std::min({qRed(fill), qGreen(fill), qBlue(fill)}));
 
     // Greyed and selected: no box, grey text.
     QImage grey = DrawOne(*popup, 32803, kXEVStateSelected | kXEVStateGrayed | kXEVStateDisabled);
@@ -267,8 +268,7 @@ TEST_F(RMenuTest, TheMenuWidgetUsesTheOwnerDrawing)
     EXPECT_EQ(image.pixel(item.left(), item.top()) | 0xFF000000u, qRgb(0, 50, 128));
     EXPECT_EQ(image.pixel(item.left() + 21, item.top() + 1) | 0xFF000000u, qRgb(120, 160, 200));
     const QRect first = popup->actionGeometry(popup->FindCommand(32773));
-    EXPECT_EQ(image.pixel(first.left() + 1, first.top() + 1) | 0xFF000000u,
-              palette_.color(QPalette::Button).rgb());
+    EXPECT_EQ(image.pixel(first.left() + 1, first.top() + 1) | 0xFF000000u, palette_.color(QPalette::Button).rgb());
 }
 
 }   // namespace

@@ -8,8 +8,8 @@
 #include <ctime>
 #include <mutex>
 #include <optional>
-#include <unordered_map>
 #include <sys/stat.h>
+#include <unordered_map>
 
 #include "platform/platfileid.h"
 #include "platform/platfolder.h"
@@ -359,7 +359,7 @@ private:
             path_ = path;
             stamp_ = info;
         }
-        timespec now {};
+        timespec now{};
         const time_t changed = std::max(info.st_mtim.tv_sec, info.st_ctim.tv_sec);
         return clock_gettime(CLOCK_REALTIME, &now) == 0 && now.tv_sec > changed + 2;
     }

@@ -132,7 +132,7 @@ bool IsUserEventType(uint32_t id)
     return id >= static_cast<uint32_t>(QEvent::User) && id <= static_cast<uint32_t>(QEvent::MaxUser);
 }
 
-} // namespace
+}   // namespace
 
 // What a handle points at: the receiver while it lives, null afterwards.
 struct XEVReceiverLink {

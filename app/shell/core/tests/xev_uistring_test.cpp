@@ -19,7 +19,8 @@ class UIStrings : public XEVProgramFolderTest {};
 TEST_F(UIStrings, BuiltInTextsWithoutTheFile)
 {
     EXPECT_EQ(GetMessageString(10001), Q("ヘルプファイルが見つかりません。"));
-    EXPECT_EQ(GetMessageString(10012), Q("画像処理に失敗しました。\n詳細：リスケール処理（符号化あり）に失敗しました。"));
+    EXPECT_EQ(GetMessageString(10012),
+              Q("画像処理に失敗しました。\n詳細：リスケール処理（符号化あり）に失敗しました。"));
     EXPECT_EQ(GetMessageString(10027), Q("ファイルの読み込みに失敗しました。"));
     EXPECT_EQ(GetUIString(20109), Q("拡大／縮小"));
     EXPECT_EQ(GetUIString(20312), Q("%s年%s月%s日 %s検査"));

@@ -62,7 +62,7 @@ private:
 constexpr uint32_t kMsgA = 0x1411;
 constexpr uint32_t kMsgB = 0x1412;
 
-} // namespace
+}   // namespace
 
 TEST(XEVMessage, HandlesAreNullByDefaultAndDieWithTheirReceiver)
 {

@@ -137,7 +137,8 @@ CXEVReportDlg::CXEVReportDlg(QWidget* parent) : QDialog(parent)
         close_->CXEVOwnerDrawButton::LoadBitmaps(269, 270, 267, 268);
     }
     // Posted, as a click on the caption's close box would be: the dialog only hides.
-    connect(close_, &QAbstractButton::clicked, this, [this] { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); });
+    connect(close_, &QAbstractButton::clicked, this,
+            [this] { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); });
 
     setWindowTitle(QStringLiteral("  ") + GetUIString(20406));
     resize(kClientWidth, kClientHeight);

@@ -12,8 +12,6 @@
 #include <iterator>
 
 #include "plat_temp_folder.h"
-#include "testsupport/qtguitestapp.h"
-#include "testsupport/recordingbox.h"
 #include "shell/xev_uistring.h"
 #include "shell/xevbitmapbutton.h"
 #include "shell/xevfileopen.h"
@@ -21,10 +19,12 @@
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
-#include "viewer/xevimageviewctrl.h"
 #include "testsupport/programfolder.h"
+#include "testsupport/qtguitestapp.h"
+#include "testsupport/recordingbox.h"
 #include "testsupport/xevcontroltest.h"
 #include "testsupport/zipmaker.h"
+#include "viewer/xevimageviewctrl.h"
 
 namespace {
 

@@ -14,7 +14,9 @@
 #include "viewer/xevimageformview.h"
 #include "viewer/xevimageviewctrl.h"
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), receiver_(*this) {}
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), receiver_(*this)
+{
+}
 
 CMainFrame::~CMainFrame()
 {
@@ -254,31 +256,18 @@ void CMainFrame::OnStepLayout(XEVWParam wParam)
 XEVResult CMainFrame::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam)
 {
     switch (id) {
-    case WM_XEV_AGREEMENT_CLOSED:
-        OnAgreementClosed(wParam);
-        break;
-    case WM_XEV_START_VIEWING:
-        return OnStartViewing(wParam);
-    case WM_XEV_SHOW_HELP:
-        OnHelpRequest();
-        break;
-    case WM_XEV_PRELOAD_CONTROL:
-        OnPreloadControl();
-        break;
-    case WM_XEV_SET_LAYOUT:
-        ApplyLayout(8 - int32_t(wParam));
-        break;
-    case WM_XEV_STEP_LAYOUT:
-        OnStepLayout(wParam);
-        break;
+    case WM_XEV_AGREEMENT_CLOSED: OnAgreementClosed(wParam); break;
+    case WM_XEV_START_VIEWING: return OnStartViewing(wParam);
+    case WM_XEV_SHOW_HELP: OnHelpRequest(); break;
+    case WM_XEV_PRELOAD_CONTROL: OnPreloadControl(); break;
+    case WM_XEV_SET_LAYOUT: ApplyLayout(8 - int32_t(wParam)); break;
+    case WM_XEV_STEP_LAYOUT: OnStepLayout(wParam); break;
     case WM_XEV_LAYOUT_CHANGED:
         if (CXEVStatusFormView* status = GetStatusPane()) {
             status->ShowLayout(int32_t(wParam));
         }
         break;
-    case WM_XEV_SHOW_REPORT:
-        OnReportRequest();
-        break;
+    case WM_XEV_SHOW_REPORT: OnReportRequest(); break;
     case WM_XEV_SPLITTER_DBLCLK:
         if (inner_ != nullptr && inner_->count() >= 2) {
             const QList<int> sizes = inner_->sizes();

@@ -55,7 +55,7 @@ bool LiesInExtractFolder(const QString& path)
     return !folder.isEmpty() && path.startsWith(folder + QLatin1Char('/'));
 }
 
-}  // namespace
+}   // namespace
 
 void XEVSetOpenFileDialog(XEVOpenFileDialog* dialog)
 {
@@ -70,8 +70,8 @@ void CMainFrame::SetUpMenuBar()
     const bool japanese = QLocale().language() == QLocale::Japanese;
     auto* bar = new QMenuBar(this);
     QMenu* file = bar->addMenu(japanese ? QStringLiteral("ファイル(&F)") : QStringLiteral("File(&F)"));
-    fileOpenAction_ = file->addAction(japanese ? QStringLiteral("開く...\tCtrl+O(&O)")
-                                               : QStringLiteral("Open...\tCtrl+O(&O)"));
+    fileOpenAction_ =
+        file->addAction(japanese ? QStringLiteral("開く...\tCtrl+O(&O)") : QStringLiteral("Open...\tCtrl+O(&O)"));
     fileOpenAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     fileOpenAction_->setData(ID_XEV_FILE_OPEN);
     QObject::connect(fileOpenAction_, &QAction::triggered, this, [this] { OnFileOpen(); });
@@ -110,16 +110,10 @@ void CMainFrame::OnFileOpen()
 bool CMainFrame::OpenPath(const QString& path)
 {
     switch (ClassifyOpenPath(path)) {
-    case XEVOpenKind::Archive:
-        return ImportArchive(path, false);
-    case XEVOpenKind::DicomDir:
-        LoadDicomDir(path);
-        return true;
-    case XEVOpenKind::DicomFile:
-        LoadSingleFile(path);
-        return true;
-    case XEVOpenKind::Unreadable:
-        break;
+    case XEVOpenKind::Archive: return ImportArchive(path, false);
+    case XEVOpenKind::DicomDir: LoadDicomDir(path); return true;
+    case XEVOpenKind::DicomFile: LoadSingleFile(path); return true;
+    case XEVOpenKind::Unreadable: break;
     }
     ShowOpenFailure(this);
     return false;
@@ -133,11 +127,8 @@ void CMainFrame::StartPathLoad(const QString& path)
             return;
         }
         break;
-    case XEVOpenKind::DicomFile:
-        LoadSingleFile(path);
-        return;
-    default:
-        break;
+    case XEVOpenKind::DicomFile: LoadSingleFile(path); return;
+    default: break;
     }
     // The load fails on what is no DICOMDIR, and start-up reports that failure.
     startPathUnopened_ = true;

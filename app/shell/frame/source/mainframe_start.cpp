@@ -108,7 +108,7 @@ private:
     CXEVListFormView& list_;
 };
 
-}  // namespace
+}   // namespace
 
 CXEVListFormView* CMainFrame::InstallStudyList()
 {
@@ -274,7 +274,7 @@ bool LoadFailed(ImageInfo* image)
     return helper != nullptr && helper->statusCode != 0;
 }
 
-}  // namespace
+}   // namespace
 
 bool CMainFrame::FirstCellsLoaded() const
 {

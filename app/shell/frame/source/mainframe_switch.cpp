@@ -70,8 +70,9 @@ bool CMainFrame::IsSwitchLocked()
 int32_t CMainFrame::ConfirmSeriesSwitch()
 {
     const XEVCommonSettings& settings = GetCommonSettings();
-    const uint32_t id =
-        settings.ModeMultiFrameRead == 0 && settings.ModeUnsupportSRDelList != 0 ? kSwitchQuestionReports : kSwitchQuestion;
+    const uint32_t id = settings.ModeMultiFrameRead == 0 && settings.ModeUnsupportSRDelList != 0
+                            ? kSwitchQuestionReports
+                            : kSwitchQuestion;
     return XEVAskOkCancel(this, GetMessageString(id));
 }
 

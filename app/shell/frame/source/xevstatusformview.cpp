@@ -20,7 +20,7 @@ namespace {
 // The arrow click comes back to the pane as a queued slider move.
 constexpr QEvent::Type kArrowScrollEvent = QEvent::Type(QEvent::User + 0x0114);
 
-}  // namespace
+}   // namespace
 
 CXEVStatusFormView::CXEVStatusFormView(QWidget* parent, CMainFrame* frame) : QWidget(parent), frame_(frame)
 {
@@ -225,8 +225,8 @@ void CXEVStatusFormView::OnFullScreen()
 
 void CXEVStatusFormView::SetStates(int32_t stack, int32_t thumbnail, int32_t fullScreen)
 {
-    const std::pair<CXEVToggleButton*, int32_t> states[] = {{stack_, stack}, {thumbnail_, thumbnail},
-                                                            {fullScreen_, fullScreen}};
+    const std::pair<CXEVToggleButton*, int32_t> states[] = {
+        {stack_, stack}, {thumbnail_, thumbnail}, {fullScreen_, fullScreen}};
     for (const auto& [toggle, state] : states) {
         toggle->previousState = toggle->state;
         toggle->state = state;

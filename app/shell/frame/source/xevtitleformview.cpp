@@ -45,7 +45,7 @@ uint32_t SteadyTicks()
 
 CXEVTitleFormView::TickClock tickClock = &SteadyTicks;
 
-}  // namespace
+}   // namespace
 
 void CXEVTitleFormView::SetTickClock(TickClock clock)
 {

@@ -63,7 +63,8 @@ protected:
     {
         CXEVListFormView& l = List();
         ASSERT_EQ(l.RestartLoading(dicomDir), 1);
-        const bool scans = GetCommonSettings().ModeMultiFrameRead != 0 || GetCommonSettings().ModeUnsupportSRDelList != 0;
+        const bool scans =
+            GetCommonSettings().ModeMultiFrameRead != 0 || GetCommonSettings().ModeUnsupportSRDelList != 0;
         ASSERT_TRUE(PumpUntil([&] { return l.loaded == 1 && (!scans || l.scanDone == 1); }));
         l.ShowEntries();
         Pump();

@@ -8,8 +8,6 @@
 #include <memory>
 #include <vector>
 
-#include "testsupport/gridtestsupport.h"
-#include "testsupport/qtguitestapp.h"
 #include "shell/mainframe.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfileopen.h"
@@ -18,6 +16,8 @@
 #include "shell/xevstatusformview.h"
 #include "shell/xevtitleformview.h"
 #include "study/xevlistformview.h"
+#include "testsupport/gridtestsupport.h"
+#include "testsupport/qtguitestapp.h"
 #include "viewer/xevimageformview.h"
 
 class FrameTest : public ::testing::Test {

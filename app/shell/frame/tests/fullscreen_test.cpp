@@ -20,8 +20,8 @@ struct CellState {
 
 CellState StateOf(XEVImageViewCtrl& cell)
 {
-    return {cell.currentImage, cell.currentFrame, cell.windowCenter, cell.windowWidth, cell.zoomMode,
-            cell.baseScale,    cell.zoomIncrement, cell.zoomed,     Grab(cell)};
+    return {cell.currentImage, cell.currentFrame,  cell.windowCenter, cell.windowWidth, cell.zoomMode,
+            cell.baseScale,    cell.zoomIncrement, cell.zoomed,       Grab(cell)};
 }
 
 bool Black(const QImage& shot)
@@ -36,7 +36,7 @@ bool Black(const QImage& shot)
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 TEST_F(FrameTest, FullScreenKeepsEachCellsImageWindowAndZoom)
 {

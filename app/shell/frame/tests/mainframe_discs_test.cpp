@@ -56,7 +56,7 @@ protected:
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(DiscShapeTest, EachDiscListsItsPatientsWithTheirOwnStudies)
 {

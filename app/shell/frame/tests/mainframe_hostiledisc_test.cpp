@@ -37,7 +37,7 @@ std::string ReadFile(const std::string& path)
 
 uint64_t PeakResidentBytes()
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return uint64_t(usage.ru_maxrss) * 1024;
 }
@@ -159,7 +159,7 @@ std::vector<int> PaintedBright(const std::vector<XEVImageViewCtrl*>& cells)
     return bright;
 }
 
-}  // namespace
+}   // namespace
 
 // Links out of the disc are not listed, a 10^8-frame record of a 100 MB file gets the entries
 // 512 x 512 x 16-bit frames would fill, 2^31 - 1 claimed frames with one frame's data give that
@@ -203,7 +203,8 @@ TEST_F(HostileDiscTest, ZippedBombStopsAtItsDeclaredSize)
                               {"IMG/OK1", bomb, false, ok1.size(), Z_DEFLATED, crc},
                               {"IMG/BIT1", ReadFile(disc_ + "/IMG/BIT1")},
                               {"IMG/PAST", ReadFile(disc_ + "/IMG/PAST")},
-                              {"IMG/LINK", ok1}, {"OUT/X", ok1}}));
+                              {"IMG/LINK", ok1},
+                              {"OUT/X", ok1}}));
     const qint64 elapsed = Open(zip);
     EXPECT_EQ(box.texts.size(), 0u);
     // In an archive LINK and X are plain members; HUGE is missing, so its record keeps one entry.
@@ -237,4 +238,3 @@ TEST_F(HostileDiscTest, ZippedBombStopsAtItsDeclaredSize)
     ASSERT_EQ(box.texts.size(), 1u);
     EXPECT_EQ(box.texts[0], GetMessageString(10027));
 }
-

@@ -122,7 +122,7 @@ protected:
     std::optional<ScopedEnv> tmpEnv_;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(FrameTest, MenuBarOnlyWithModeOrvixInTheLocalesLanguage)
 {
@@ -142,7 +142,8 @@ TEST_F(FrameTest, MenuBarOnlyWithModeOrvixInTheLocalesLanguage)
         QAction* open = frame->FileOpenAction();
         ASSERT_NE(open, nullptr);
         EXPECT_EQ(bar->actions()[0]->menu()->actions(), QList<QAction*>{open});
-        EXPECT_EQ(open->text(), japanese ? QStringLiteral("開く...\tCtrl+O(&O)") : QStringLiteral("Open...\tCtrl+O(&O)"));
+        EXPECT_EQ(open->text(),
+                  japanese ? QStringLiteral("開く...\tCtrl+O(&O)") : QStringLiteral("Open...\tCtrl+O(&O)"));
         EXPECT_EQ(open->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
         EXPECT_EQ(open->data().toInt(), ID_XEV_FILE_OPEN);
         // Disabled until the terms are answered.

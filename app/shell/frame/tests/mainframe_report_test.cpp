@@ -102,17 +102,15 @@ TEST_F(FrameReportTest, StudyListDrivesTheDialogThroughTheFrame)
     LoadSample();
     // The report series double-clicked in the tree: the frame checks the file, the list
     // shows the frame's dialog and has it filled.
-    const int32_t patient = int32_t(std::find_if(List().patients.begin(), List().patients.end(),
-                                                 [&](const PatientInfo* p) {
-                                                     return !p->studies.empty() && p->studies.front() == withReport;
-                                                 }) -
-                                    List().patients.begin());
+    const int32_t patient = int32_t(
+        std::find_if(List().patients.begin(), List().patients.end(),
+                     [&](const PatientInfo* p) { return !p->studies.empty() && p->studies.front() == withReport; }) -
+        List().patients.begin());
     ASSERT_LT(patient, int32_t(List().patients.size()));
     const SeriesInfo* report = XEVFindReportSeries(withReport);
     const int32_t series =
         int32_t(std::find(withReport->series.begin(), withReport->series.end(), report) - withReport->series.begin());
-    XEVSendMessage(List().Handle(), WM_XEV_SERIES_ITEM_DBLCLK, XEVWParam(kXEVFirstTreeId + patient),
-                   XEVLParam(series));
+    XEVSendMessage(List().Handle(), WM_XEV_SERIES_ITEM_DBLCLK, XEVWParam(kXEVFirstTreeId + patient), XEVLParam(series));
     Pump();
     CXEVReportDlg* dialog = frame->ReportDialog();
     ASSERT_NE(dialog, nullptr);

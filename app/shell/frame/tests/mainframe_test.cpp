@@ -36,7 +36,7 @@ public:
     int shown = 0;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(FrameTest, PanesTakeTheFixedRowsAndTheListColumn)
 {

@@ -14,7 +14,7 @@ QPoint RightArrow(CXEVStatusFormView& pane)
     return QPoint(r.x() + r.width() + 20, r.y() + 10);
 }
 
-}  // namespace
+}   // namespace
 
 TEST_F(FrameTest, LayoutSliderStartsAtTwoByTwoAndClampsShownLayouts)
 {

@@ -12,7 +12,7 @@ uint32_t FakeTicks()
 
 using B = CXEVTitleFormView;
 
-}  // namespace
+}   // namespace
 
 TEST_F(FrameTest, PlayNeedsASelectedCellWithTwoImagesOrFrames)
 {

@@ -84,9 +84,13 @@ QString XEVAgeText(const XEVPatientFields& patient)
     return FormatUIString(GetUIString(kAgeText), {patient.age});
 }
 
-XEVPatientBarCtrl::XEVPatientBarCtrl(QWidget* parent) : QWidget(parent), normalSkin_(210) {}
+XEVPatientBarCtrl::XEVPatientBarCtrl(QWidget* parent) : QWidget(parent), normalSkin_(210)
+{
+}
 
-XEVPatientBarCtrl::XEVPatientBarCtrl(LastEntry, QWidget* parent) : QWidget(parent), normalSkin_(252) {}
+XEVPatientBarCtrl::XEVPatientBarCtrl(LastEntry, QWidget* parent) : QWidget(parent), normalSkin_(252)
+{
+}
 
 void XEVPatientBarCtrl::paintEvent(QPaintEvent*)
 {
@@ -128,7 +132,9 @@ void XEVPatientBarCtrl::OnLButtonDblClk()
     }
 }
 
-CXEVPatientView::CXEVPatientView(QWidget* parent) : QWidget(parent) {}
+CXEVPatientView::CXEVPatientView(QWidget* parent) : QWidget(parent)
+{
+}
 
 void CXEVPatientView::SetPatientInfo(const PatientInfo& patient)
 {
@@ -173,7 +179,9 @@ void CXEVPatientView::paintEvent(QPaintEvent*)
     CXEVBitmap(ViewSexIcon(patient_.sex)).Draw(painter, 360, 52);
 }
 
-CXEVPictureCtrl::CXEVPictureCtrl(uint16_t resourceId, QWidget* parent) : QWidget(parent), bitmap_(resourceId) {}
+CXEVPictureCtrl::CXEVPictureCtrl(uint16_t resourceId, QWidget* parent) : QWidget(parent), bitmap_(resourceId)
+{
+}
 
 void CXEVPictureCtrl::paintEvent(QPaintEvent*)
 {

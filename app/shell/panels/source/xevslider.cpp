@@ -15,7 +15,9 @@ constexpr int32_t kUnknownInterval = 90;
 
 }   // namespace
 
-CXEVSliderCtrl::CXEVSliderCtrl(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
+CXEVSliderCtrl::CXEVSliderCtrl(QWidget* parent) : QSlider(Qt::Horizontal, parent)
+{
+}
 
 QRect CXEVSliderCtrl::ThumbRect() const
 {

@@ -10,9 +10,9 @@
 
 #include "platform/platfileid.h"
 #include "platform/platfolder.h"
-#include "shell/xevmessageids.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
+#include "shell/xevmessageids.h"
 
 namespace {
 
@@ -60,16 +60,22 @@ void AddItems(XEVOverlaySettingInfo& settings, std::initializer_list<BuiltInItem
     }
 }
 
-#define MACRO(pos, name, prefix, brk) {pos, &name, 0, 0, prefix, "", "", brk}
-#define TAG(pos, g, e, prefix, suffix, format, brk) {pos, nullptr, g, e, prefix, suffix, format, brk}
+#define MACRO(pos, name, prefix, brk)                                                                                  \
+    {                                                                                                                  \
+        pos, &name, 0, 0, prefix, "", "", brk                                                                          \
+    }
+#define TAG(pos, g, e, prefix, suffix, format, brk)                                                                    \
+    {                                                                                                                  \
+        pos, nullptr, g, e, prefix, suffix, format, brk                                                                \
+    }
 
 // The built-in layouts, put together from the runs of items that modalities share, in the
 // order of adding.
 const BuiltInItems kMultiframe = {MACRO(2, kXEVMacroMultiframe, "", 1)};
 const BuiltInItems kPage = {MACRO(2, kXEVMacroPage, "", 0)};
 const BuiltInItems kCtAcquisition = {
-    TAG(2, 0x0018, 0x1100, "RD:", "", "", 1),  TAG(2, 0x0018, 0x1120, "Tilt:", "", "", 1),
-    TAG(2, 0x0018, 0x1151, "mA:", "", "", 1),  TAG(2, 0x0018, 0x0060, "KVP:", "", "", 1),
+    TAG(2, 0x0018, 0x1100, "RD:", "", "", 1),     TAG(2, 0x0018, 0x1120, "Tilt:", "", "", 1),
+    TAG(2, 0x0018, 0x1151, "mA:", "", "", 1),     TAG(2, 0x0018, 0x0060, "KVP:", "", "", 1),
     TAG(2, 0x0020, 0x0012, "Acq no:", "", "", 1),
 };
 const BuiltInItems kMrAcquisition = {
@@ -107,16 +113,16 @@ const BuiltInItems kOrientation = {
     MACRO(6, kXEVMacroOrientationRight, "", 0),
 };
 
-const std::initializer_list<BuiltInItems> kOtherItems = {kMultiframe, kPage,          kSeries,   kPatientPosition,
+const std::initializer_list<BuiltInItems> kOtherItems = {kMultiframe, kPage,          kSeries,  kPatientPosition,
                                                          kJpegLossy,  kZoomAndWindow, kInstance};
-const std::initializer_list<BuiltInItems> kCrItems = {kMultiframe,  kPage,          kSeries,       kPatientPosition,
-                                                      kJpegLossy,   kSensitivity,   kZoomAndWindow, kInstance};
-const std::initializer_list<BuiltInItems> kCtItems = {kMultiframe,      kCtAcquisition, kPage,
-                                                      kSeries,          kThickness,     kPatientPosition,
-                                                      kJpegLossy,       kZoomAndWindow, kInstanceAndSeries};
-const std::initializer_list<BuiltInItems> kMrItems = {kMultiframe, kMrAcquisition,   kPage,      kSeries,
-                                                      kThickness,  kSpacing,         kPatientPosition,
-                                                      kJpegLossy,  kZoomAndWindow,   kInstanceAndSeries};
+const std::initializer_list<BuiltInItems> kCrItems = {kMultiframe, kPage,        kSeries,        kPatientPosition,
+                                                      kJpegLossy,  kSensitivity, kZoomAndWindow, kInstance};
+const std::initializer_list<BuiltInItems> kCtItems = {kMultiframe, kCtAcquisition, kPage,
+                                                      kSeries,     kThickness,     kPatientPosition,
+                                                      kJpegLossy,  kZoomAndWindow, kInstanceAndSeries};
+const std::initializer_list<BuiltInItems> kMrItems = {
+    kMultiframe, kMrAcquisition,   kPage,      kSeries,        kThickness,
+    kSpacing,    kPatientPosition, kJpegLossy, kZoomAndWindow, kInstanceAndSeries};
 
 #undef MACRO
 #undef TAG
@@ -131,9 +137,9 @@ struct FontRow {
 
 // Fonts 1 to 16 but the corner texts', all in the strings face.
 constexpr FontRow kStringsFonts[] = {
-    {1, 16, 700},  {2, 12, 400},  {3, 11, 700},  {4, 11, 400},  {5, 10, 400},  {6, 10, 400},
-    {8, 10, 400},  {9, 10, 400},  {10, 10, 400}, {11, 10, 400}, {12, 10, 400}, {13, 10, 400},
-    {14, 8, 400},  {15, 10, 400}, {16, 10, 400},
+    {1, 16, 700},  {2, 12, 400},  {3, 11, 700}, {4, 11, 400},  {5, 10, 400},
+    {6, 10, 400},  {8, 10, 400},  {9, 10, 400}, {10, 10, 400}, {11, 10, 400},
+    {12, 10, 400}, {13, 10, 400}, {14, 8, 400}, {15, 10, 400}, {16, 10, 400},
 };
 
 struct LabelRow {
@@ -225,7 +231,8 @@ void XEVCommonSettings::ReadScreenDpi()
 
 void XEVCommonSettings::ReadAgreeFaceName()
 {
-    Fonts[kXEVFontAgreement].face = ReadIniString(QStringLiteral("AgreeFaceName"), QStringLiteral("MS Gothic"), kFontSection);
+    Fonts[kXEVFontAgreement].face =
+        ReadIniString(QStringLiteral("AgreeFaceName"), QStringLiteral("MS Gothic"), kFontSection);
 }
 
 void XEVCommonSettings::ReadAgreePointSize()

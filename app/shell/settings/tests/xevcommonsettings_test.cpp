@@ -54,11 +54,11 @@ Expected T(uint16_t g, uint16_t e, const char* prefix, int32_t lineBreak, const 
 
 const std::vector<Expected> kOtherLowerLeft = {M("Multiframe", "", 1), M("Page of TotalPages", "", 0)};
 const std::vector<Expected> kOtherUpperRight = {
-    T(0x0008, 0x103E, "", 1),       T(0x0008, 0x0022, "", 0, "DT"), T(0x0008, 0x0032, " ", 1, "TM"),
-    T(0x0018, 0x0010, "", 1),       T(0x0020, 0x1041, "LOC:", 1),   T(0x0018, 0x5100, "", 0),
+    T(0x0008, 0x103E, "", 1), T(0x0008, 0x0022, "", 0, "DT"), T(0x0008, 0x0032, " ", 1, "TM"),
+    T(0x0018, 0x0010, "", 1), T(0x0020, 0x1041, "LOC:", 1),   T(0x0018, 0x5100, "", 0),
 };
 const std::vector<Expected> kOtherLowerRight = {
-    M("JPEG Lossy Data", "", 1), M("Zoom Rate", "Z:", 1), M("Window Center", "C:", 1),
+    M("JPEG Lossy Data", "", 1), M("Zoom Rate", "Z:", 1),     M("Window Center", "C:", 1),
     M("Window Width", "W:", 1),  T(0x0020, 0x0013, "IM:", 0),
 };
 
@@ -209,8 +209,9 @@ TEST_F(OverlaySettings, CornerFontFromTheFileFallsBackToStringsFaceAndElevenPoin
         const char* face;
         int32_t points;
     };
-    for (const Case& c : {Case{"", "MS UI Gothic", 11}, Case{"<FONT SIZE='0'/>", "MS UI Gothic", 11},
-                          Case{"<FONT NAME='X' SIZE='-4'/>", "X", 11}, Case{"<FONT NAME='' SIZE='8'/>", "MS UI Gothic", 8}}) {
+    for (const Case& c :
+         {Case{"", "MS UI Gothic", 11}, Case{"<FONT SIZE='0'/>", "MS UI Gothic", 11},
+          Case{"<FONT NAME='X' SIZE='-4'/>", "X", 11}, Case{"<FONT NAME='' SIZE='8'/>", "MS UI Gothic", 8}}) {
         WriteFile("OVERLAY.XML", QByteArray("<OVERLAYSETTING>") + c.font + "</OVERLAYSETTING>");
         XEVCommonSettings settings;
         settings.LoadOverlaySettings();

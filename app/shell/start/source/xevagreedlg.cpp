@@ -46,7 +46,7 @@ void LoadButtonSkin(CXEVBitmapButton* button, const QString& skin, uint16_t norm
     }
 }
 
-}  // namespace
+}   // namespace
 
 CXEVAgreeDlg::CXEVAgreeDlg(QWidget* owner, const XEVWindowHandle& notify, int32_t mode, const QStringList& arguments)
     : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), notify_(notify), mode_(mode), arguments_(arguments)
@@ -194,7 +194,7 @@ void CXEVAgreeDlg::OnOK()
         const QString folder = CKestroAppCore::GetAgreementFolder();
         if (!folder.isEmpty()) {
             const int fd = ::open(QFile::encodeName(folder + QStringLiteral("Agree")).constData(),
-                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+                                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
             if (fd >= 0) {
                 ::close(fd);
             }

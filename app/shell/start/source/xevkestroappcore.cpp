@@ -73,7 +73,7 @@ void EmptyFolder(int fd)
     closedir(dir);
 }
 
-}  // namespace
+}   // namespace
 
 QString CKestroAppCore::FindDicomDirPath(const QString& programFolder)
 {

@@ -7,7 +7,7 @@ namespace {
 
 const QByteArray kActivate = QByteArrayLiteral("activate\n");
 
-}  // namespace
+}   // namespace
 
 XEVSingleInstance::XEVSingleInstance()
     : XEVSingleInstance(QString::fromStdString(PlatGetInstancePath("_Kestro_DicomVerdastra")),

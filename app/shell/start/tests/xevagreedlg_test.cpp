@@ -34,7 +34,8 @@ bool PumpWithDeletes(const std::function<bool()>& condition, int ms = 5000)
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
-        if (timer.elapsed() > ms) return false;
+        if (timer.elapsed() > ms)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -70,7 +71,7 @@ protected:
     TempEnvFolder data_{"XDG_DATA_HOME"};
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(AgreeDlgTest, PresentCentresOnTheOwnerFortyLowerAndShows)
 {
@@ -172,7 +173,8 @@ TEST_F(AgreeDlgTest, TickedThroughTheLabelOkLeavesAnEmptyMarker)
     EXPECT_EQ(label.pixel(0, 0) & 0xFFFFFF, 0x5C5D5Du);
     bool white = false;
     for (int y = 0; y < label.height(); ++y)
-        for (int x = 0; x < label.width(); ++x) white = white || (label.pixel(x, y) & 0xFFFFFF) == 0xFFFFFFu;
+        for (int x = 0; x < label.width(); ++x)
+            white = white || (label.pixel(x, y) & 0xFFFFFF) == 0xFFFFFFu;
     EXPECT_TRUE(white);
     SendMouse(*dlg->CheckLabel(), QEvent::MouseButtonPress, QPoint(2, 2), Qt::LeftButton, Qt::LeftButton);
     SendMouse(*dlg->CheckLabel(), QEvent::MouseButtonRelease, QPoint(2, 2), Qt::LeftButton, Qt::NoButton);
@@ -247,7 +249,8 @@ TEST_F(AgreeDlgTest, TermsFileOfTheScreenReplacesTheBuiltInText)
     GetCommonSettings().ScreenDpi = 120;
     {
         CXEVAgreeDlg dlg(nullptr, owner_.receiver.Handle(), 0, {});
-        EXPECT_EQ(dlg.TextBox()->toPlainText(), CXEVAgreeDlg::BuiltInText(120).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        EXPECT_EQ(dlg.TextBox()->toPlainText(),
+                  CXEVAgreeDlg::BuiltInText(120).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         EXPECT_NE(CXEVAgreeDlg::BuiltInText(120), CXEVAgreeDlg::BuiltInText(96));
     }
     WriteFile("AGR120.TXT", QByteArray());

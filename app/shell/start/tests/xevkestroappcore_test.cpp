@@ -33,7 +33,7 @@ protected:
     QTemporaryDir root_;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(AppCoreTest, DicomDirTwoFoldersUpElseBesideTheProgramAndTheHelpFile)
 {
@@ -118,9 +118,11 @@ TEST_F(AppCoreTest, DeleteFolderTreeRemovesDotFilesAndSubfoldersButNotLinkTarget
     MakeFile(QStringLiteral("Kestro/sub/.deep/b"), "x");
     MakeFile(QStringLiteral("keep/patient.dcm"), "x");
     ASSERT_EQ(symlink(QFile::encodeName(Path(QStringLiteral("keep"))).constData(),
-                      QFile::encodeName(Path(QStringLiteral("Kestro/link"))).constData()), 0);
+                      QFile::encodeName(Path(QStringLiteral("Kestro/link"))).constData()),
+              0);
     ASSERT_EQ(symlink(QFile::encodeName(Path(QStringLiteral("keep/patient.dcm"))).constData(),
-                      QFile::encodeName(Path(QStringLiteral("Kestro/sub/file-link"))).constData()), 0);
+                      QFile::encodeName(Path(QStringLiteral("Kestro/sub/file-link"))).constData()),
+              0);
     EXPECT_TRUE(CKestroAppCore::DeleteFolderTree(Path(QStringLiteral("Kestro"))));
     EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("Kestro"))));
     EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("keep/patient.dcm"))));
@@ -130,7 +132,8 @@ TEST_F(AppCoreTest, DeleteFolderTreeOfSomethingNotAFolderDeletesNothing)
 {
     MakeFile(QStringLiteral("keep/patient.dcm"), "x");
     const QString link = Path(QStringLiteral("Kestro"));
-    ASSERT_EQ(symlink(QFile::encodeName(Path(QStringLiteral("keep"))).constData(), QFile::encodeName(link).constData()), 0);
+    ASSERT_EQ(symlink(QFile::encodeName(Path(QStringLiteral("keep"))).constData(), QFile::encodeName(link).constData()),
+              0);
     EXPECT_FALSE(CKestroAppCore::DeleteFolderTree(link));
     EXPECT_FALSE(CKestroAppCore::DeleteFolderTree(link + QStringLiteral("//")));
     EXPECT_FALSE(CKestroAppCore::DeleteFolderTree(Path(QStringLiteral("keep/patient.dcm"))));

@@ -7,8 +7,8 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
-#include "testsupport/xevcontroltest.h"
 #include "shell/xevsingleinstance.h"
+#include "testsupport/xevcontroltest.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ struct InstancePaths {
     QString socket() const { return folder.path() + QStringLiteral("/class_Verdastra_KESTRO"); }
 };
 
-}  // namespace
+}   // namespace
 
 TEST(SingleInstanceTest, SecondCopyAsksTheFirstToComeForwardAndStops)
 {

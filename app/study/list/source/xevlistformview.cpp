@@ -3,8 +3,8 @@
 #include <QEnterEvent>
 #include <QImage>
 #include <QLabel>
-#include <QPalette>
 #include <QMetaObject>
+#include <QPalette>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -63,7 +63,8 @@ CXEVListFormView::CXEVListFormView(QWidget* parent, XEVStudyListHost* host)
     // pixmap draws and conversions run on Qt's own thread pool, so the art stays small.
     const QImage art = CXEVBitmap(kBackgroundBitmap).Pixmap().toImage().convertToFormat(QImage::Format_RGB32);
     QPalette palette = background_->palette();
-    palette.setColor(QPalette::Window, art.isNull() ? QColor(234, 237, 242) : art.pixelColor(art.width() / 2, art.height() - 1));
+    palette.setColor(QPalette::Window,
+                     art.isNull() ? QColor(234, 237, 242) : art.pixelColor(art.width() / 2, art.height() - 1));
     background_->setPalette(palette);
     background_->setAutoFillBackground(true);
     background_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -98,9 +99,8 @@ XEVWindowHandle CXEVListFormView::Handle() const
 XEVWindowHandle CXEVListFormView::NewLoadReceiver()
 {
     loadReceiver_ = std::make_unique<XEVMessageReceiver>();
-    loadReceiver_->SetHandler(WM_XEV_PATIENTS_LOADED, [this](XEVWParam w, XEVLParam l) {
-        return OnMessage(WM_XEV_PATIENTS_LOADED, w, l);
-    });
+    loadReceiver_->SetHandler(WM_XEV_PATIENTS_LOADED,
+                              [this](XEVWParam w, XEVLParam l) { return OnMessage(WM_XEV_PATIENTS_LOADED, w, l); });
     loadReceiver_->SetHandler(WM_XEV_SCAN_DONE,
                               [this](XEVWParam w, XEVLParam l) { return OnMessage(WM_XEV_SCAN_DONE, w, l); });
     return loadReceiver_->Handle();
@@ -208,7 +208,8 @@ void CXEVListFormView::OpenFirstEntry()
         return;
     }
     XEVPatientBarCtrl* bar = bars_.begin()->second;
-    QMetaObject::invokeMethod(bar, [bar] { bar->OnLButtonDblClk(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        bar, [bar] { bar->OnLButtonDblClk(); }, Qt::QueuedConnection);
 }
 
 XEVPatientBarCtrl* CXEVListFormView::Bar(int32_t barId) const
@@ -398,15 +399,9 @@ void CXEVListFormView::ApplyReportControl(SeriesInfo* report)
 XEVResult CXEVListFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam lParam)
 {
     switch (id) {
-    case WM_XEV_PATIENTS_LOADED:
-        OnPatientsLoaded(static_cast<intptr_t>(wParam));
-        break;
-    case WM_XEV_SCAN_DONE:
-        scanDone = 1;
-        break;
-    case WM_XEV_VIEW_LOAD_DONE:
-        WaitAll();
-        break;
+    case WM_XEV_PATIENTS_LOADED: OnPatientsLoaded(static_cast<intptr_t>(wParam)); break;
+    case WM_XEV_SCAN_DONE: scanDone = 1; break;
+    case WM_XEV_VIEW_LOAD_DONE: WaitAll(); break;
     case WM_XEV_SELECT_PATIENT: {
         // Posted: a restart in between may have deleted the patient.
         auto* patient = reinterpret_cast<PatientInfo*>(wParam);
@@ -415,17 +410,10 @@ XEVResult CXEVListFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam l
         }
         break;
     }
-    case WM_XEV_STUDY_DBLCLK:
-        OnStudyDoubleClick(wParam, lParam);
-        break;
-    case WM_XEV_SERIES_ITEM_DBLCLK:
-        OnSeriesDoubleClick(wParam, lParam);
-        break;
-    case WM_XEV_DROPFILES:
-        OnDropFiles(lParam);
-        break;
-    default:
-        break;
+    case WM_XEV_STUDY_DBLCLK: OnStudyDoubleClick(wParam, lParam); break;
+    case WM_XEV_SERIES_ITEM_DBLCLK: OnSeriesDoubleClick(wParam, lParam); break;
+    case WM_XEV_DROPFILES: OnDropFiles(lParam); break;
+    default: break;
     }
     return 0;
 }
@@ -562,7 +550,7 @@ void CXEVListFormView::resizeEvent(QResizeEvent* event)
 void CXEVListFormView::wheelEvent(QWheelEvent* event)
 {
     verticalScrollBar()->triggerAction(event->angleDelta().y() >= 0 ? QAbstractSlider::SliderSingleStepSub
-                                                                      : QAbstractSlider::SliderSingleStepAdd);
+                                                                    : QAbstractSlider::SliderSingleStepAdd);
     event->accept();
 }
 

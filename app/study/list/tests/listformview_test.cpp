@@ -8,13 +8,13 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
-#include "testsupport/gridtestsupport.h"
-#include "testsupport/qtguitestapp.h"
 #include "shell/xevbitmapbutton.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevpatientbar.h"
 #include "shell/xevsplitterwnd.h"
 #include "study/xevlistformview.h"
+#include "testsupport/gridtestsupport.h"
+#include "testsupport/qtguitestapp.h"
 
 namespace {
 
@@ -251,8 +251,8 @@ TEST_F(ListPaneTest, DoubleClickOnALabelPostsItsDataAndBesideItNothing)
     QTreeWidgetItem* sag = tree.topLevelItem(1)->child(1);
     const QRect rect = tree.visualItemRect(sag);
     const QPointF on(rect.left() + 3, rect.center().y());
-    QMouseEvent click(QEvent::MouseButtonDblClick, on, tree.viewport()->mapToGlobal(on), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent click(QEvent::MouseButtonDblClick, on, tree.viewport()->mapToGlobal(on), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QCoreApplication::sendEvent(tree.viewport(), &click);
     Pump();
     ASSERT_EQ(log.size(), 1u);

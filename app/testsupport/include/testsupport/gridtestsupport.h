@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "study/xevloadstate.h"
-#include "viewer/xevimageformview.h"
 #include "testsupport/viewtestsupport.h"
+#include "viewer/xevimageformview.h"
 
 class HostRecorder : public XEVImageAreaHost {
 public:

@@ -19,13 +19,25 @@
 class QtGuiTestApplication : public ::testing::Environment {
 public:
 #if defined(QT_WIDGETS_LIB)
-    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
+    void SetUp() override
+    {
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+    }
 #elif defined(QT_GUI_LIB)
-    void SetUp() override { app_ = std::make_unique<QGuiApplication>(argc_, argv_); }
+    void SetUp() override
+    {
+        app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+    }
 #else
-    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
+    void SetUp() override
+    {
+        app_ = std::make_unique<QCoreApplication>(argc_, argv_);
+    }
 #endif
-    void TearDown() override { app_.reset(); }
+    void TearDown() override
+    {
+        app_.reset();
+    }
 
 private:
     int argc_ = 1;

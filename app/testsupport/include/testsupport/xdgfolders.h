@@ -28,7 +28,8 @@ class TempXdgFolders {
 public:
     TempXdgFolders()
     {
-        QFile::setPermissions(runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(runtime_.path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     bool isValid() const { return runtime_.isValid() && data_.isValid(); }
     QString DataHome() const { return data_.path(); }

@@ -35,15 +35,15 @@ inline bool MakeZip(const std::string& path, const std::vector<ZipMakerMember>& 
         const uLong madeBy = (3u << 8) | 20u;
         info.external_fa = (m.symlink ? (S_IFLNK | 0777u) : (S_IFREG | 0644u)) << 16;
         const bool raw = m.declaredSize > 0;
-        ok = ok && zipOpenNewFileInZip4_64(zip, m.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                           raw ? m.rawMethod : Z_DEFLATED, raw ? 0 : Z_DEFAULT_COMPRESSION, raw ? 1 : 0,
-                                           -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, madeBy, 0,
-                                           0) == ZIP_OK;
+        ok = ok &&
+             zipOpenNewFileInZip4_64(zip, m.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                     raw ? m.rawMethod : Z_DEFLATED, raw ? 0 : Z_DEFAULT_COMPRESSION, raw ? 1 : 0,
+                                     -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, madeBy, 0, 0) == ZIP_OK;
         ok = ok && zipWriteInFileInZip(zip, m.data.data(), static_cast<unsigned>(m.data.size())) == ZIP_OK;
         if (raw) {
-            const uLong crc = m.crc != UINT64_MAX
-                                  ? uLong(m.crc)
-                                  : crc32(0, reinterpret_cast<const Bytef*>(m.data.data()), static_cast<uInt>(m.data.size()));
+            const uLong crc = m.crc != UINT64_MAX ? uLong(m.crc)
+                                                  : crc32(0, reinterpret_cast<const Bytef*>(m.data.data()),
+                                                          static_cast<uInt>(m.data.size()));
             ok = ok && zipCloseFileInZipRaw64(zip, m.declaredSize, crc) == ZIP_OK;
         } else {
             ok = ok && zipCloseFileInZip(zip) == ZIP_OK;
@@ -85,7 +85,8 @@ inline uLong ZipMakerZerosCrc(uint64_t size)
     const std::string zeros(1u << 20, '\0');
     uLong crc = crc32(0, nullptr, 0);
     for (uint64_t done = 0; done < size; done += zeros.size()) {
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()), static_cast<uInt>(std::min<uint64_t>(zeros.size(), size - done)));
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()),
+                    static_cast<uInt>(std::min<uint64_t>(zeros.size(), size - done)));
     }
     return crc;
 }

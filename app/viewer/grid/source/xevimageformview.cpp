@@ -30,7 +30,7 @@ int16_t LowWord(XEVLParam lParam)
     return static_cast<int16_t>(static_cast<uint16_t>(lParam & 0xFFFF));
 }
 
-}  // namespace
+}   // namespace
 
 CXEVImageFormView::CXEVImageFormView(QWidget* parent, XEVImageAreaHost* host) : QWidget(parent)
 {
@@ -293,27 +293,13 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
 {
     const int32_t cellId = CellId(wParam);
     switch (id) {
-    case WM_XEV_THREADUI_DESTROY:
-        OnThreadUiDestroy();
-        break;
-    case WM_XEV_VIEW_LOAD_DONE:
-        OnLoadDone(cellId);
-        break;
-    case WM_XEV_VIEW_LOAD_FAILED:
-        OnLoadFailed(cellId);
-        break;
-    case WM_XEV_MEMORY_RECHECK:
-        OnMemoryRecheck(cellId);
-        break;
-    case WM_XEV_CELL_RBUTTON:
-        ResetTool();
-        break;
-    case WM_XEV_CELL_DBLCLK:
-        OnEnlarge(cellId);
-        break;
-    case WM_XEV_CELL_ACTIVATE:
-        ActivateCell(cellId);
-        break;
+    case WM_XEV_THREADUI_DESTROY: OnThreadUiDestroy(); break;
+    case WM_XEV_VIEW_LOAD_DONE: OnLoadDone(cellId); break;
+    case WM_XEV_VIEW_LOAD_FAILED: OnLoadFailed(cellId); break;
+    case WM_XEV_MEMORY_RECHECK: OnMemoryRecheck(cellId); break;
+    case WM_XEV_CELL_RBUTTON: ResetTool(); break;
+    case WM_XEV_CELL_DBLCLK: OnEnlarge(cellId); break;
+    case WM_XEV_CELL_ACTIVATE: ActivateCell(cellId); break;
     case WM_XEV_CELL_SELECT:
         StepSelectedCine();
         SelectCell(cellId);
@@ -322,18 +308,10 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
         StepSelectedCine();
         PageStep(LowWord(lParam) < 0 ? 0 : 1, 0);
         break;
-    case WM_XEV_LINKED_MOVED:
-        PageToCell(cellId);
-        break;
-    case WM_XEV_LINKED_PAGE:
-        PageStep(LowWord(lParam) == 0 ? 0 : 1, 1);
-        break;
-    case WM_XEV_LINKED_HOME_END:
-        PageHomeEnd(static_cast<int32_t>(lParam));
-        break;
-    case WM_XEV_FIRST_IMAGE:
-        OnFirstImage(cellId);
-        break;
+    case WM_XEV_LINKED_MOVED: PageToCell(cellId); break;
+    case WM_XEV_LINKED_PAGE: PageStep(LowWord(lParam) == 0 ? 0 : 1, 1); break;
+    case WM_XEV_LINKED_HOME_END: PageHomeEnd(static_cast<int32_t>(lParam)); break;
+    case WM_XEV_FIRST_IMAGE: OnFirstImage(cellId); break;
     case WM_XEV_DISPLAY_STATE:
         if (activeMode == 1) {
             ShowPage(cellId);
@@ -351,21 +329,11 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
             }
         }
         break;
-    case WM_XEV_LINKED_WINDOW:
-        ApplyWindowToAll(wParam != 0, static_cast<int32_t>(lParam));
-        break;
-    case WM_XEV_INVERT:
-        OnInvert(cellId);
-        break;
-    case WM_XEV_TOOL_WINDOWLEVEL:
-        SetTool(1);
-        break;
-    case WM_XEV_TOOL_ZOOM:
-        SetTool(2);
-        break;
-    case WM_XEV_TOOL_PAN:
-        SetTool(4);
-        break;
+    case WM_XEV_LINKED_WINDOW: ApplyWindowToAll(wParam != 0, static_cast<int32_t>(lParam)); break;
+    case WM_XEV_INVERT: OnInvert(cellId); break;
+    case WM_XEV_TOOL_WINDOWLEVEL: SetTool(1); break;
+    case WM_XEV_TOOL_ZOOM: SetTool(2); break;
+    case WM_XEV_TOOL_PAN: SetTool(4); break;
     case WM_XEV_TOOL_MEASURE:
     case WM_XEV_TOOL_TEXT:
     case WM_XEV_TOOL_ARROW:
@@ -374,8 +342,7 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
             SetTool(8 << (id - WM_XEV_TOOL_MEASURE));
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return 0;
 }

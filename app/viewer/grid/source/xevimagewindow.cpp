@@ -46,7 +46,7 @@ bool MemoryShortNow()
     return !XEVRunMemoryTest();
 }
 
-}  // namespace
+}   // namespace
 
 bool XEVIsGateOpen(XEVImageViewCtrl* cell)
 {

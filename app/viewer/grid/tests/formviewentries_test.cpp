@@ -59,7 +59,7 @@ protected:
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST_P(FormViewEntries, StudyCellPaintsEveryEntrysOwnFrame)
 {

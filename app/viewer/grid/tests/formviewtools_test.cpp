@@ -1,7 +1,7 @@
 // The cells' mouse, wheel and menu commands as the form view receives them.
 
-#include "testsupport/gridtestsupport.h"
 #include "shell/xevcommonsettings.h"
+#include "testsupport/gridtestsupport.h"
 
 namespace {
 
@@ -43,4 +43,4 @@ TEST_F(FormViewTest, WheelOnASeriesGridCellPagesTheGrid)
     EXPECT_NE(Cell(9501).CurrentImage(), before);
 }
 
-}  // namespace
+}   // namespace

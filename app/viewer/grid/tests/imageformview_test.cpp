@@ -25,7 +25,7 @@ int LoadingWithGateOpen(CXEVImageFormView& view)
     return n;
 }
 
-}  // namespace
+}   // namespace
 
 TEST_F(FormViewTest, SeriesGridIsOneByOneForCrAndThreeByThreeOtherwise)
 {
@@ -343,8 +343,8 @@ TEST_F(FormViewTest, ThreadUiDestroyEndsTheJobHostOnce)
 
 TEST_F(FormViewTest, ActivatedCellLoadsFirstAndTheOthersWait)
 {
-    StudyInfo& study = MakeStudy(
-        {{"CT", 40, false, "quad16.dcm"}, {"CT", 40, false, "quad16.dcm"}, {"CT", 40, false, "quad16.dcm"}});
+    StudyInfo& study =
+        MakeStudy({{"CT", 40, false, "quad16.dcm"}, {"CT", 40, false, "quad16.dcm"}, {"CT", 40, false, "quad16.dcm"}});
     view->ShowFitted(&study);
     // The first images arrive; the first cell becomes the active one.
     ASSERT_TRUE(PumpUntil([&] { return Cell(9003).currentImage == 0 && view->activeCellId == 9001; }));

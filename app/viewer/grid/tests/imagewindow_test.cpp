@@ -82,7 +82,7 @@ TEST_F(ImageWindowGrid, LayoutIndexOutsideTheTableLeavesTheLayout)
     EXPECT_EQ(grid.studyCells.size(), 6u);
 }
 
-}  // namespace
+}   // namespace
 
 TEST_F(FormViewTest, FreeMemoryTakesAFarImageOfAnIdleCellFirst)
 {

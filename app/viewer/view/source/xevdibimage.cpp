@@ -47,7 +47,7 @@ void ExpandGrey(const uint8_t* src, uint32_t* dst, int64_t width)
     }
 }
 
-}  // namespace
+}   // namespace
 
 bool XEVDibToImage(const uint8_t* dib, uint64_t size, QImage& target)
 {

@@ -53,7 +53,7 @@ void DrawOutline(QPainter& painter, int32_t w, int32_t h, int32_t inset, const Q
     painter.fillRect(QRect(QPoint(x1, y0), QPoint(x1, y1)), colour);
 }
 
-}  // namespace
+}   // namespace
 
 void XEVSetTitlePane(XEVTitlePaneState* pane)
 {
@@ -535,9 +535,20 @@ bool XEVImageViewCtrl::RenderCurrent(XEVVEKHelper* helper, FrameImageInfo* frame
     }
 
     // A paint that changes nothing the renderer reads keeps the image it has.
-    const RenderKey key{helper,           frame,          frame->Data(),     frameIndex,         helper->cropX,
-                        helper->cropY,    helper->cropWidth, helper->cropHeight, helper->viewWidth, helper->viewHeight,
-                        helper->scaleMode, helper->invertFlag, frame->windowCenter, frame->windowWidth};
+    const RenderKey key{helper,
+                        frame,
+                        frame->Data(),
+                        frameIndex,
+                        helper->cropX,
+                        helper->cropY,
+                        helper->cropWidth,
+                        helper->cropHeight,
+                        helper->viewWidth,
+                        helper->viewHeight,
+                        helper->scaleMode,
+                        helper->invertFlag,
+                        frame->windowCenter,
+                        frame->windowWidth};
     if (!rendered_.isNull() && key == renderKey_ && invertPending == 0) {
         return true;
     }
@@ -608,8 +619,8 @@ void XEVImageViewCtrl::paintEvent(QPaintEvent*)
 
     // A frame skipped for lack of memory is loaded once loading has ended; a file that
     // failed for another reason is not tried again at every paint.
-    const bool failedBefore = helper != nullptr && helper->statusCode != 0 &&
-                              helper->statusCode != XEVVEKHelper::kStatusOutOfMemory;
+    const bool failedBefore =
+        helper != nullptr && helper->statusCode != 0 && helper->statusCode != XEVVEKHelper::kStatusOutOfMemory;
     if (state.memoryShortStudy.load() != 0 && loadingUnderWay.load() == 0 && !hasPixels && image != nullptr &&
         state.memoryShort.load() != 1 && !failedBefore) {
         XEVPostMessage(Handle(), WM_XEV_LOAD_NOW);

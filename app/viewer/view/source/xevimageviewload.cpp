@@ -23,7 +23,7 @@ XEVVector3 Vector(const double* v)
     return XEVVector3{v[0], v[1], v[2]};
 }
 
-}  // namespace
+}   // namespace
 
 bool XEVImageViewCtrl::StartLoader()
 {
@@ -238,8 +238,8 @@ void XEVImageViewCtrl::SetupFirstImage()
     windowKnown = 1;
     const FrameImageInfo* frame = locked.helper->GetFrame(ResolveFrame(locked.helper));
     const double aspect = frame != nullptr ? frame->EffectiveVerticalScale() : 1.0;
-    const XEVViewGeometry g = ComputeGeometry(width(), height(), locked.helper->GetImageWidth(),
-                                              locked.helper->GetImageHeight(), aspect);
+    const XEVViewGeometry g =
+        ComputeGeometry(width(), height(), locked.helper->GetImageWidth(), locked.helper->GetImageHeight(), aspect);
     if (g.drawable) {
         destination = g.destination;
     }
@@ -347,8 +347,7 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
         newFrame = perFrameWindow ? last : position;
         newImage = loadingUnderWay.load() != 0 ? loadedCount - 2 : count - 1;
         break;
-    default:
-        return false;
+    default: return false;
     }
     if (newFrame == viewFrame && newImage == currentImage) {
         return false;
@@ -407,14 +406,9 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
             target = count - 1;
         }
         break;
-    case kFirst:
-        target = 0;
-        break;
-    case kLast:
-        target = loading ? loadedCount - 2 : count - 1;
-        break;
-    default:
-        return false;
+    case kFirst: target = 0; break;
+    case kLast: target = loading ? loadedCount - 2 : count - 1; break;
+    default: return false;
     }
     if (target == currentImage || images_.find(target) == images_.end()) {
         return false;
@@ -485,8 +479,9 @@ void XEVImageViewCtrl::SetCurrentImage(int32_t direction, int32_t wrap)
         if (f > 1 && !perFrame) {
             std::unique_lock<PlatRecursiveLock> helperLock(helper->lock);
             const int32_t viewFrame = ResolveFrame(helper);
-            const bool toImages = tileMode == 0 && ((direction == kNext && viewFrame == f - 1) ||
-                                                    (direction == kPrevious && (currentFrame == 0 || currentFrame == -1)));
+            const bool toImages =
+                tileMode == 0 && ((direction == kNext && viewFrame == f - 1) ||
+                                  (direction == kPrevious && (currentFrame == 0 || currentFrame == -1)));
             if (!toImages) {
                 moved = StepFrames(helper, f, direction, wrap, loaded);
                 framesDone = true;

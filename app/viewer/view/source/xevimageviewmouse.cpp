@@ -85,7 +85,7 @@ int32_t CommandOf(const CXEVRMenu& menu, uint16_t menuId, const QAction* chosen)
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 void XEVSetMenuPresenter(XEVMenuPresenter* presenter)
 {
@@ -104,7 +104,8 @@ void XEVImageViewCtrl::SendToParent(uint32_t id, XEVWParam wParam, XEVLParam lPa
 void XEVImageViewCtrl::ScrollFormView(bool up)
 {
     QWidget* parent = parentWidget();
-    QScrollBar* bar = parent != nullptr ? parent->findChild<QScrollBar*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    QScrollBar* bar =
+        parent != nullptr ? parent->findChild<QScrollBar*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
     if (bar != nullptr) {
         bar->triggerAction(up ? QAbstractSlider::SliderPageStepSub : QAbstractSlider::SliderPageStepAdd);
     }
@@ -267,9 +268,7 @@ void XEVImageViewCtrl::OnLButtonDown(QPoint pt)
         panStart = QRect(sourceLeft, sourceTop, sourceRight - sourceLeft, sourceBottom - sourceTop);
         panInProgress = 1;
         break;
-    case kXEVToolMeasure:
-        frame->BeginMeasure(corrected);
-        break;
+    case kXEVToolMeasure: frame->BeginMeasure(corrected); break;
     case kXEVToolText:
         if (frame->textEditOpen != 0) {
             frame->EndTextEdit(view);
@@ -291,8 +290,7 @@ void XEVImageViewCtrl::OnLButtonDown(QPoint pt)
         frame->ProbePixelValue(corrected, view);
         frame->pixelValue.active = 1;
         break;
-    default:
-        break;
+    default: break;
     }
     dragStart = corrected;
     lastPointer_ = pt;
@@ -372,26 +370,13 @@ void XEVImageViewCtrl::OnDragMove(QPoint pt)
         setCursor(std::abs(step.x()) < 2 && std::abs(step.y()) < 2 ? XEVToolCursor(tool) : QCursor(Qt::BlankCursor));
     }
     switch (tool) {
-    case kXEVToolPan:
-        dragOffset = pt - dragStart;
-        break;
-    case kXEVToolWindowLevel:
-        windowLevelChanged = 1;
-        break;
-    case kXEVToolZoom:
-        ApplyZoomRule(locked.helper, frame);
-        break;
-    case kXEVToolMeasure:
-        frame->DragMeasure(view, Confine(pt, tool) + XEVToolHotSpot(tool));
-        break;
-    case kXEVToolArrow:
-        frame->DragArrow(Confine(pt, tool) + XEVToolHotSpot(tool), view);
-        break;
-    case kXEVToolPixelValue:
-        frame->ProbePixelValue(Confine(pt, tool) + XEVToolHotSpot(tool), view);
-        break;
-    default:
-        break;
+    case kXEVToolPan: dragOffset = pt - dragStart; break;
+    case kXEVToolWindowLevel: windowLevelChanged = 1; break;
+    case kXEVToolZoom: ApplyZoomRule(locked.helper, frame); break;
+    case kXEVToolMeasure: frame->DragMeasure(view, Confine(pt, tool) + XEVToolHotSpot(tool)); break;
+    case kXEVToolArrow: frame->DragArrow(Confine(pt, tool) + XEVToolHotSpot(tool), view); break;
+    case kXEVToolPixelValue: frame->ProbePixelValue(Confine(pt, tool) + XEVToolHotSpot(tool), view); break;
+    default: break;
     }
     locked.Unlock();
     repaint();
@@ -492,12 +477,8 @@ void XEVImageViewCtrl::OnLButtonUp(QPoint pt)
         baseScale += zoomIncrement;
         zoomIncrement = 0.0;
         break;
-    case kXEVToolWindowLevel:
-        ReleaseWindowLevel(locked.helper);
-        break;
-    case kXEVToolMeasure:
-        frame->EndMeasure(view, corrected);
-        break;
+    case kXEVToolWindowLevel: ReleaseWindowLevel(locked.helper); break;
+    case kXEVToolMeasure: frame->EndMeasure(view, corrected); break;
     case kXEVToolArrow:
         if (frame->arrowEditOpen == 0) {
             repaintCell = frame->EndArrowDrag(this, &view) != 0;
@@ -506,11 +487,8 @@ void XEVImageViewCtrl::OnLButtonUp(QPoint pt)
             repaintCell = false;
         }
         break;
-    case kXEVToolPixelValue:
-        frame->pixelValue.active = 0;
-        break;
-    default:
-        break;
+    case kXEVToolPixelValue: frame->pixelValue.active = 0; break;
+    default: break;
     }
     endDrag();
     locked.Unlock();
@@ -667,9 +645,12 @@ bool XEVImageViewCtrl::OnKey(int key)
         bool moveFirst;
     };
     static constexpr KeyStep kSteps[] = {
-        {Qt::Key_Right, kNext, WM_XEV_LINKED_MOVED, 0, true},   {Qt::Key_Left, kPrevious, WM_XEV_LINKED_MOVED, 0, true},
-        {Qt::Key_Down, kNext, WM_XEV_LINKED_STEP, -120, false},      {Qt::Key_Up, kPrevious, WM_XEV_LINKED_STEP, 120, false},
-        {Qt::Key_Home, kFirst, WM_XEV_LINKED_HOME_END, 0, false},     {Qt::Key_End, kLast, WM_XEV_LINKED_HOME_END, -1, false},
+        {Qt::Key_Right, kNext, WM_XEV_LINKED_MOVED, 0, true},
+        {Qt::Key_Left, kPrevious, WM_XEV_LINKED_MOVED, 0, true},
+        {Qt::Key_Down, kNext, WM_XEV_LINKED_STEP, -120, false},
+        {Qt::Key_Up, kPrevious, WM_XEV_LINKED_STEP, 120, false},
+        {Qt::Key_Home, kFirst, WM_XEV_LINKED_HOME_END, 0, false},
+        {Qt::Key_End, kLast, WM_XEV_LINKED_HOME_END, -1, false},
     };
     for (const KeyStep& step : kSteps) {
         if (step.key != key) {
@@ -847,7 +828,7 @@ int32_t PresentMenu(CXEVRMenu& menu, uint16_t menuId, QPoint global)
     return CommandOf(menu, menuId, popup->exec(global));
 }
 
-}  // namespace
+}   // namespace
 
 void XEVImageViewCtrl::ShowCellMenu(QPoint global)
 {
@@ -908,12 +889,8 @@ bool XEVImageViewCtrl::OnToolCommand(int32_t id)
             pane->PressPlay();
         }
         return true;
-    case ID_XEV_SERIES_SYNC:
-        settings.SeriesAutoLink = settings.SeriesAutoLink != 0 ? 0 : 1;
-        return true;
-    case ID_XEV_RESET_DISPLAY:
-        OnResetDisplay();
-        return true;
+    case ID_XEV_SERIES_SYNC: settings.SeriesAutoLink = settings.SeriesAutoLink != 0 ? 0 : 1; return true;
+    case ID_XEV_RESET_DISPLAY: OnResetDisplay(); return true;
     case ID_XEV_DELETE_MEASURE:
     case ID_XEV_DELETE_TEXT:
     case ID_XEV_DELETE_ARROW: {
@@ -930,7 +907,6 @@ bool XEVImageViewCtrl::OnToolCommand(int32_t id)
         }
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }

@@ -25,19 +25,15 @@ QPainterPath CrossAt(QPointF c, qreal arm)
     return path;
 }
 
-}  // namespace
+}   // namespace
 
 QPoint XEVToolHotSpot(int32_t tool)
 {
     switch (tool) {
-    case kXEVToolMeasure:
-        return {13, 13};
-    case kXEVToolArrow:
-        return {15, 0};
-    case kXEVToolPixelValue:
-        return {0, 27};
-    default:
-        return {0, 0};
+    case kXEVToolMeasure: return {13, 13};
+    case kXEVToolArrow: return {15, 0};
+    case kXEVToolPixelValue: return {0, 27};
+    default: return {0, 0};
     }
 }
 
@@ -106,9 +102,7 @@ QCursor XEVToolCursor(int32_t tool)
         path.lineTo(8, 19);
         path.addRect(QRectF(8, 10, 16, 9));
         break;
-    default:
-        painter.end();
-        return QCursor(Qt::ArrowCursor);
+    default: painter.end(); return QCursor(Qt::ArrowCursor);
     }
     if (!path.isEmpty()) {
         Stroke(painter, path);

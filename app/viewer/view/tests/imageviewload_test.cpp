@@ -382,7 +382,7 @@ TEST_F(ImageViewLink, SagittalAgainstAxialDrawsTheCrossingColumn)
     EXPECT_LT(dotted, 32);
 }
 
-}  // namespace
+}   // namespace
 
 TEST_F(ImageViewLoad, CompressionsTheReaderDoesNotTakeSayTheImageIsUnreadable)
 {
@@ -394,8 +394,8 @@ TEST_F(ImageViewLoad, CompressionsTheReaderDoesNotTakeSayTheImageIsUnreadable)
         ASSERT_TRUE(view->StartLoader());
         ASSERT_TRUE(PumpUntil([&] { return box.texts.size() == 1; })) << name;
         ASSERT_TRUE(LoaderEnded());
-        EXPECT_EQ(box.texts[0], GetMessageString(10008) + QStringLiteral("\n      [") + CellFixture(name) +
-                                    QStringLiteral("]\n"))
+        EXPECT_EQ(box.texts[0],
+                  GetMessageString(10008) + QStringLiteral("\n      [") + CellFixture(name) + QStringLiteral("]\n"))
             << name;
         EXPECT_EQ(set[0]->GetHelper()->statusCode, -2003) << name;
         EXPECT_EQ(view->loadedCount, 0) << name;

@@ -334,4 +334,4 @@ TEST(ImageViewPaint, ShowReportReachesTheMainFrameWhenThePaneAllows)
     XEVSetTitlePane(nullptr);
 }
 
-}  // namespace
+}   // namespace

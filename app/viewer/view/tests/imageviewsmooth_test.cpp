@@ -166,4 +166,4 @@ TEST(ImageViewSmooth, RgbFrameStaysInColour)
     EXPECT_EQ(wrong, 0);
 }
 
-}  // namespace
+}   // namespace

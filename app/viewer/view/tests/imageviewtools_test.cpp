@@ -11,9 +11,9 @@
 #include "shell/xevmessageids.h"
 #include "shell/xevrmenu.h"
 #include "study/xevloadstate.h"
-#include "viewer/xevoverlaytext.h"
-#include "viewer/xevoverlaymanager.h"
 #include "testsupport/viewtestsupport.h"
+#include "viewer/xevoverlaymanager.h"
+#include "viewer/xevoverlaytext.h"
 
 namespace {
 
@@ -517,7 +517,7 @@ TEST_F(ImageViewTools, SizeDecidesCornerTextsAndRaisesTheZoomFloor)
     EXPECT_DOUBLE_EQ(cell.baseScale, 5.0);
 }
 
-}  // namespace
+}   // namespace
 
 namespace {
 
@@ -537,4 +537,4 @@ TEST(ImageViewToolCursors, TipsSitAtTheHotSpotCorrection)
     EXPECT_EQ(XEVToolCursor(kXEVToolPan).shape(), Qt::BitmapCursor);
 }
 
-}  // namespace
+}   // namespace

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "study/xevloadstate.h"
-#include "viewer/xevoverlaymanager.h"
 #include "testsupport/viewtestsupport.h"
+#include "viewer/xevoverlaymanager.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ protected:
     MessageLog parent;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(ImageViewValues, PixelValueToolReadsTheFilesRealValues)
 {

@@ -14,11 +14,11 @@ struct jpeg_fast_tables;
 
 // One component's band of 8-bit samples (DCT).
 struct jpeg_line_buffer {
-    uint32_t width;    // X rounded up to the MCU width
-    uint32_t rows;     // rows in one MCU row
+    uint32_t width;   // X rounded up to the MCU width
+    uint32_t rows;    // rows in one MCU row
     uint32_t stride;
-    uint8_t* base;     // null for a component this decoder does not decode
-    uint8_t* current;  // next row to hand out
+    uint8_t* base;      // null for a component this decoder does not decode
+    uint8_t* current;   // next row to hand out
     uint16_t mcu_width;
     uint32_t band_size;
     uint8_t* second_row;
@@ -45,12 +45,12 @@ struct jpeg_direct_state {
     int32_t available;
     int32_t filled;
     int32_t capacity;
-    uint32_t interval_failed;   // the bit position inside the restart interval is lost
+    uint32_t interval_failed;           // the bit position inside the restart interval is lost
     jpeg_fast_tables* lossless_table;   // one-component lossless frames only
     uint32_t lossless_fast;
-    uint32_t lossless_fast16;           // predictor 1, 16 bits, no point transform
-    int32_t guard;                      // zeroed bytes kept behind the data for the fast loops
-    int32_t* predictions;               // the record's DC predictions (the first-row flag), fast16 only
+    uint32_t lossless_fast16;   // predictor 1, 16 bits, no point transform
+    int32_t guard;              // zeroed bytes kept behind the data for the fast loops
+    int32_t* predictions;       // the record's DC predictions (the first-row flag), fast16 only
 };
 
 // One lossless row of the components decoded, in decoding order (a sub-decoder's one component
@@ -167,8 +167,7 @@ jpeg_status jpeg_direct_decode_row_fast(jpeg_decoder* decoder, jpeg_lossless_row
 jpeg_status jpeg_direct_decode_row_fast16(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component);
 jpeg_status jpeg_direct_decode_row(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t component);
 // Differences to samples through the reconstruction kernels; clears the first-row flag.
-void jpeg_direct_reconstruct(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t components,
-                             int32_t* first_row);
+void jpeg_direct_reconstruct(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t components, int32_t* first_row);
 // Installs jpeg_direct_reconstruct as the record's reconstruction routine.
 void jpeg_direct_install_reconstruct(jpeg_decoder* decoder);
 void jpeg_row_selected_lossless(jpeg_decoder* decoder, uint8_t* line);
@@ -244,14 +243,10 @@ void jpeg_row_interleave4(jpeg_decoder* decoder, uint8_t* line);
 
 // Resampling in place (source and target may be the same descriptor).
 void jpeg_setup_resample(jpeg_decoder* decoder);
-void jpeg_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
-                     uint32_t lines);
-void jpeg_upsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
-                     uint32_t lines);
-void jpeg_upsample_hv(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
-                      uint32_t lines);
-void jpeg_downsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
-                       uint32_t lines);
+void jpeg_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width, uint32_t lines);
+void jpeg_upsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width, uint32_t lines);
+void jpeg_upsample_hv(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width, uint32_t lines);
+void jpeg_downsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width, uint32_t lines);
 // Averages rows, then replicates the averaged rows across, keeping the plane's stride.
 void jpeg_downsample_v_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
                                   uint32_t lines);

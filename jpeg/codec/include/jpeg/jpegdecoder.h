@@ -102,7 +102,7 @@ struct jpeg_huff_table {
     int32_t cumulative[17];
     int32_t mincode[16];
     int32_t maxcode[16];
-    int32_t symbol_bound;    // 17 for DC, 256 for AC
+    int32_t symbol_bound;             // 17 for DC, 256 for AC
     jpeg_huff_lookahead* lookahead;   // 2^width entries
 };
 
@@ -131,7 +131,7 @@ struct jpeg_app_segment {
     uint32_t marker;   // 0xE0..0xEF
     uint32_t length;   // bytes stored
     uint8_t* data;
-    uint32_t owned;    // 1 when data is the decoder's copy
+    uint32_t owned;   // 1 when data is the decoder's copy
 };
 
 // Made for a top-level decoder when a non-progressive multi-component frame has a scan of one
@@ -303,14 +303,13 @@ struct jpeg_decoder {
     jpeg_status (*restart)(jpeg_decoder* decoder);
     jpeg_status (*end_of_segment)(jpeg_decoder* decoder);
     jpeg_status (*skip_restarts)(jpeg_decoder* decoder, int32_t n);
-    void (*resample[4])(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
-                        uint32_t lines);
+    void (*resample[4])(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width, uint32_t lines);
     uint32_t resample_width[4];
     uint32_t resample_lines[4];
     uint8_t reduced_h[4];
     uint8_t reduced_v[4];
-    jpeg_status row_status;   // result of the MCU row being handed out
-    int32_t eob_run;          // bands left in a progressive AC end-of-band run
+    jpeg_status row_status;      // result of the MCU row being handed out
+    int32_t eob_run;             // bands left in a progressive AC end-of-band run
     jpeg_status header_status;   // what jpeg_read_header returned: a start after a failure returns it
 };
 

@@ -12,10 +12,10 @@
 // their bits after the first eight (second level), so those must not overlap there.
 constexpr int32_t JPEG_FAST_BITS = 10;
 struct jpeg_fast_table {
-    int16_t length[1 << JPEG_FAST_BITS];     // code length + category; 0xFF: a longer code (second level)
+    int16_t length[1 << JPEG_FAST_BITS];   // code length + category; 0xFF: a longer code (second level)
     int16_t category[1 << JPEG_FAST_BITS];
-    int16_t value[1 << JPEG_FAST_BITS];      // the whole difference when code and extra bits fit in 10 bits
-    int16_t length2[256];    // remaining code bits + category; 0xFF beyond the long codes
+    int16_t value[1 << JPEG_FAST_BITS];   // the whole difference when code and extra bits fit in 10 bits
+    int16_t length2[256];                 // remaining code bits + category; 0xFF beyond the long codes
     int16_t category2[256];
 };
 
@@ -45,5 +45,5 @@ int32_t jpeg_fast_lossless_row_p1(int32_t samples, int32_t table, jpeg_fast_tabl
 int32_t jpeg_fast_lossless_diffs(int32_t samples, int32_t table, jpeg_fast_tables* block, uint16_t* out);
 // A row after the first with predictor 1 to 7, decoded and reconstructed from the row above in
 // one pass, so that the prediction's serial path overlaps the decoding's; 0 or -2.
-int32_t jpeg_fast_lossless_row_predicted(int32_t samples, int32_t table, jpeg_fast_tables* block,
-                                         const uint16_t* above, uint16_t* out, int32_t predictor);
+int32_t jpeg_fast_lossless_row_predicted(int32_t samples, int32_t table, jpeg_fast_tables* block, const uint16_t* above,
+                                         uint16_t* out, int32_t predictor);

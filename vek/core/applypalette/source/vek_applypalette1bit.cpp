@@ -2,8 +2,7 @@
 #include "vek_applypalette1bitengine_templ.h"
 
 VEK_Engine* VEK_ApplyPalette1Bit::engine(VEK_Engine* source) {
-  if (!check_source(source, "VEK_ApplyPalette1Bit::engine()", "core/applypalette/source/vek_applypalette1bit.cpp",
-                    50))
+  if (!check_source(source, "VEK_ApplyPalette1Bit::engine()", "core/applypalette/source/vek_applypalette1bit.cpp", 50))
     return nullptr;
   const VEK_Header::VEK_Palette& palette = source->header()->palette();
   if (palette.empty()) return source;

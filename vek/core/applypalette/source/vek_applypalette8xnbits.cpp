@@ -3,8 +3,8 @@
 
 // Index depths other than 8 go to the 16-bit engines, which refuse what is not 16 bits.
 VEK_Engine* VEK_ApplyPalette8xNBits::engine(VEK_Engine* source) {
-  if (!check_source(source, "VEK_ApplyPalette8xNBits::engine()",
-                    "core/applypalette/source/vek_applypalette8xnbits.cpp", 51))
+  if (!check_source(source, "VEK_ApplyPalette8xNBits::engine()", "core/applypalette/source/vek_applypalette8xnbits.cpp",
+                    51))
     return nullptr;
   const VEK_Header* header = source->header();
   if (header->palette().empty()) return source;

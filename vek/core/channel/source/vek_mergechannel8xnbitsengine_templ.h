@@ -7,9 +7,9 @@
 #include <emmintrin.h>
 #endif
 
+#include "vek_channelkernels.h"
 #include "vek_errorhandler.h"
 #include "vek_mergechannelengine.h"
-#include "vek_channelkernels.h"
 
 template <class T>
 class VEK_MergeChannel8xNbitsEngine : public VEK_MergeChannelEngine {

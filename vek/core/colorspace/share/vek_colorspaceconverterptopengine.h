@@ -11,8 +11,8 @@
 template <class T>
 class VEK_ColorSpaceConverterPtoPEngine : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   // Keeps a share of converter only when it succeeds.
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                 const VEK_RefPointer<VEK_CsPointConverter<T>>& converter, const VEK_ColorType* target);

@@ -14,8 +14,8 @@ using CT = VEK_ColorType;
 
 bool VEK_ColorSpace::is_convertible(const VEK_ColorType* t) {
   return CT::is_gray(t) || CT::is_gray_reverse(t) || CT::is_lstar(t) || CT::is_s_rgb(t) || CT::is_adobe_rgb(t) ||
-         CT::is_ycbcr(t) || CT::is_hsl(t) || CT::is_icc_lab(t) || CT::is_itu_lab(t) || CT::is_xyz(t) ||
-         CT::is_cmy(t) || CT::is_cmyk(t);
+         CT::is_ycbcr(t) || CT::is_hsl(t) || CT::is_icc_lab(t) || CT::is_itu_lab(t) || CT::is_xyz(t) || CT::is_cmy(t) ||
+         CT::is_cmyk(t);
 }
 
 VEK_Engine* VEK_ColorSpace::engine(VEK_Engine* source, const VEK_ColorType* target) {
@@ -31,8 +31,8 @@ VEK_Engine* VEK_ColorSpace::engine(VEK_Engine* source, const VEK_ColorType* targ
   }
   const uint16_t bits = h->bits();
   const bool depth = bits == 8 || bits == 16 || (bits == 1 && h->channels() == 1 && target->channels() == 1);
-  if (h->data_type() != VEK_DataType::u_integer || !VEK_EncodeType::is_raw(h->encode_type()) ||
-      !h->palette().empty() || !depth) {
+  if (h->data_type() != VEK_DataType::u_integer || !VEK_EncodeType::is_raw(h->encode_type()) || !h->palette().empty() ||
+      !depth) {
     vek_report(manager_, VEK_ERROR_FORMAT, kMethod, kFile, __LINE__);
     return nullptr;
   }
@@ -103,8 +103,7 @@ VEK_Engine* VEK_ColorSpaceConverter::matrix_step(VEK_Engine* source, const VEK_C
   const bool to_ycbcr = !from_ycbcr && CT::is_ycbcr(target);
   if (from_ycbcr || to_ycbcr) {
     const double sign = from_ycbcr ? -1.0 : 1.0;
-    if (!offsets.push_back(0.0) || !offsets.push_back(sign * half) || !offsets.push_back(sign * half))
-      return nullptr;
+    if (!offsets.push_back(0.0) || !offsets.push_back(sign * half) || !offsets.push_back(sign * half)) return nullptr;
   }
   return VEK_ColorMatrix(manager_).engine(source, plan.coefficients, from_ycbcr ? &offsets : nullptr,
                                           to_ycbcr ? &offsets : nullptr, target, bits <= 8);
@@ -112,8 +111,8 @@ VEK_Engine* VEK_ColorSpaceConverter::matrix_step(VEK_Engine* source, const VEK_C
 
 VEK_Engine* VEK_ColorSpaceConverter::dlut_step(VEK_Engine* source, const VEK_ColorType* target,
                                                const VEK_CsUtility& plan, uint16_t bits) {
-  return VEK_DLutTetrahedron(manager_).engine(source, bits, target->channels(), VEK_CsUtility::kGrid,
-                                              true, plan.dlut_data, target);
+  return VEK_DLutTetrahedron(manager_).engine(source, bits, target->channels(), VEK_CsUtility::kGrid, true,
+                                              plan.dlut_data, target);
 }
 
 VEK_Engine* VEK_ColorSpaceConverter::relabel_step(VEK_Engine* source, const VEK_ColorType* target, bool invert) {

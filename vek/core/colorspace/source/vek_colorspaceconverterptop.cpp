@@ -8,8 +8,7 @@ constexpr const char* kFile = "core/colorspace/source/vek_colorspaceconverterpto
 }  // namespace
 
 template <class T>
-VEK_CsPointConverter<T>* VEK_ColorSpaceConverterPtoP::converter(const VEK_Header* header,
-                                                                const VEK_ColorType* target) {
+VEK_CsPointConverter<T>* VEK_ColorSpaceConverterPtoP::converter(const VEK_Header* header, const VEK_ColorType* target) {
   if (VEK_ColorType::is_s_rgb(header->color_type()) && VEK_ColorType::is_hsl(target))
     return vek_new<Rgb2hslINT<T>>(manager_);
   if (VEK_ColorType::is_hsl(header->color_type()) && VEK_ColorType::is_s_rgb(target))

@@ -10,8 +10,8 @@ constexpr double kLuma[] = {0.298992944, 0.587015974, 0.113991082};
 constexpr double kGrayToRgb[] = {1.0, 1.0, 1.0};
 constexpr double kGrayToYcbcr[] = {1.0, 0.0, 0.0};
 constexpr double kYcbcrToGray[] = {1.0, 0.0, 0.0};
-constexpr double kRgbToYcbcr[] = {0.298992944,  0.587015974,  0.113991082, -0.16873191, -0.331273123,
-                                  0.500005033,  0.500005033, -0.418698983, -0.08130605};
+constexpr double kRgbToYcbcr[] = {0.298992944, 0.587015974, 0.113991082,  -0.16873191, -0.331273123,
+                                  0.500005033, 0.500005033, -0.418698983, -0.08130605};
 constexpr double kYcbcrToRgb[] = {1.0, 0.0, 1.402, 1.0, -0.3441, -0.7141, 1.0, 1.772, 0.0};
 
 uint64_t sample_bytes(uint32_t bits) { return bits < 8 ? 1 : bits / 8; }
@@ -135,8 +135,8 @@ bool VEK_CsUtilityMaker<T>::build_dlut_int(VEK_CsPointConverter<T>& converter, u
 template <class T>
 bool VEK_CsUtilityMaker<T>::build_dlut_xyz() {
   const uint32_t n = source_->channels(), m = target_->channels();
-  const bool supported = (n == 1 && (m == 3 || m == 4)) || (n == 3 && m >= 1 && m <= 4 && m != 2) ||
-                         (n == 4 && (m == 1 || m == 3));
+  const bool supported =
+      (n == 1 && (m == 3 || m == 4)) || (n == 3 && m >= 1 && m <= 4 && m != 2) || (n == 4 && (m == 1 || m == 3));
   if (!supported || !plan_.alloc_dlut(bits_, n, m)) return false;
   double values[kGrid];
   double sum = 0.0;

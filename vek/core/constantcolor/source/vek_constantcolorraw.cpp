@@ -34,18 +34,25 @@ VEK_Engine* VEK_ConstantColorRaw::engine(const VEK_Header& header, const VEK_Vec
 
 VEK_Engine* VEK_ConstantColorRaw::engine(const VEK_Header& header, const VEK_Vector<unsigned int>& color) {
   switch (header.bits()) {
-    case 1: return create_generator<VEK_ConstantColorRaw1Engine<unsigned int>>(&header, color);
-    case 8: return narrowed<unsigned char>(header, color, 180);
-    case 16: return narrowed<unsigned short>(header, color, 180);
+    case 1:
+      return create_generator<VEK_ConstantColorRaw1Engine<unsigned int>>(&header, color);
+    case 8:
+      return narrowed<unsigned char>(header, color, 180);
+    case 16:
+      return narrowed<unsigned short>(header, color, 180);
     // The engine's initiate refuses what is not 32 bits.
-    default: return create_generator<VEK_ConstantColorRaw8xNBitsEngine<unsigned int>>(&header, color);
+    default:
+      return create_generator<VEK_ConstantColorRaw8xNBitsEngine<unsigned int>>(&header, color);
   }
 }
 
 VEK_Engine* VEK_ConstantColorRaw::engine(const VEK_Header& header, const VEK_Vector<int>& color) {
   switch (header.bits()) {
-    case 8: return narrowed<signed char>(header, color, __LINE__);
-    case 16: return narrowed<short>(header, color, __LINE__);
-    default: return create_generator<VEK_ConstantColorRaw8xNBitsEngine<int>>(&header, color);
+    case 8:
+      return narrowed<signed char>(header, color, __LINE__);
+    case 16:
+      return narrowed<short>(header, color, __LINE__);
+    default:
+      return create_generator<VEK_ConstantColorRaw8xNBitsEngine<int>>(&header, color);
   }
 }

@@ -18,9 +18,12 @@ class VEK_ConstantColorRaw8xNBitsEngine : public VEK_ConstantColorRawEngine<T> {
 
  private:
   static const VEK_DataType* data_type() {
-    if constexpr (std::is_floating_point_v<T>) return VEK_DataType::floating;
-    else if constexpr (std::is_signed_v<T>) return VEK_DataType::s_integer;
-    else return VEK_DataType::u_integer;
+    if constexpr (std::is_floating_point_v<T>)
+      return VEK_DataType::floating;
+    else if constexpr (std::is_signed_v<T>)
+      return VEK_DataType::s_integer;
+    else
+      return VEK_DataType::u_integer;
   }
 };
 

@@ -12,8 +12,8 @@ class VEK_ConstantColorRawEngine : public VEK_GenerateEngine {
   static constexpr const char* kFile = "core/constantcolor/source/vek_constantcolorrawengine_templ.h";
 
  public:
-  using VEK_GenerateEngine::VEK_GenerateEngine;
   using VEK_GenerateEngine::initiate;
+  using VEK_GenerateEngine::VEK_GenerateEngine;
   // Takes the header and allocates the line; the derived engine fills it.
   virtual bool initiate(VEK_DstBuffer* destination, const VEK_Header* header, const VEK_Vector<T>& color);
   bool execute() override;

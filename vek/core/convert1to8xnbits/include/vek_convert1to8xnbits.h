@@ -16,8 +16,8 @@ class VEK_Convert1To8xNBits : public VEK_EngineCreator {
 template <class T>
 class VEK_Convert1To8xNBitsEngine : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                 const VEK_DataType* data_type, uint16_t bits, int32_t value0, int32_t value1);
   bool process_line(const void* in, void* out) override;

@@ -15,7 +15,8 @@ VEK_Engine* VEK_Convert1To8xNBits::engine(VEK_Engine* source, const VEK_DataType
   uint32_t line = 0;
   if (data_type == VEK_DataType::u_integer) {
     if (bits == 8) return create_engine<VEK_Convert1To8xNBitsEngine<uint8_t>>(source, data_type, bits, value0, value1);
-    if (bits == 16) return create_engine<VEK_Convert1To8xNBitsEngine<uint16_t>>(source, data_type, bits, value0, value1);
+    if (bits == 16)
+      return create_engine<VEK_Convert1To8xNBitsEngine<uint16_t>>(source, data_type, bits, value0, value1);
     line = 68;
   } else if (data_type == VEK_DataType::s_integer) {
     if (bits == 8) return create_engine<VEK_Convert1To8xNBitsEngine<int8_t>>(source, data_type, bits, value0, value1);

@@ -42,8 +42,8 @@ struct VEK_PackedLine {
 template <class T>
 class VEK_ConvertDataTypeFrom1bitEngine : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                 const VEK_DataType* data_type, uint16_t bits, double slope, double intercept);
   bool process_line(const void* in, void* out) override;
@@ -57,8 +57,8 @@ class VEK_ConvertDataTypeFrom1bitEngine : public VEK_ProcessLineToLineEngine {
 template <class T>
 class VEK_ConvertDataTypeTo1bitEngine : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                 const VEK_DataType* data_type, double slope, double intercept);
   bool process_line(const void* in, void* out) override;

@@ -81,13 +81,21 @@ constexpr auto vek_dispatch_table(VEK_TypeList<T...>) {
 template <class Visitor>
 decltype(auto) vek_visit_sample(uint32_t index, Visitor&& visit) {
   switch (index) {
-    case 0: return visit(uint8_t{});
-    case 1: return visit(int8_t{});
-    case 2: return visit(uint16_t{});
-    case 3: return visit(int16_t{});
-    case 4: return visit(uint32_t{});
-    case 5: return visit(int32_t{});
-    case 6: return visit(float{});
-    default: return visit(double{});
+    case 0:
+      return visit(uint8_t{});
+    case 1:
+      return visit(int8_t{});
+    case 2:
+      return visit(uint16_t{});
+    case 3:
+      return visit(int16_t{});
+    case 4:
+      return visit(uint32_t{});
+    case 5:
+      return visit(int32_t{});
+    case 6:
+      return visit(float{});
+    default:
+      return visit(double{});
   }
 }

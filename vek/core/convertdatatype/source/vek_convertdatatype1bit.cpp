@@ -1,5 +1,5 @@
-#include "vek_constantcolor.h"
 #include "vek_convertdatatype1bit.h"
+#include "vek_constantcolor.h"
 #include "vek_errorhandler.h"
 #include "vek_not.h"
 

@@ -14,8 +14,8 @@
 // sample types, so each adds little code of its own.
 class VEK_ConvertDataType8xNbitsLines : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
 
   bool process_line(const void* source_line, void* destination_line) override;
 
@@ -39,8 +39,8 @@ class VEK_ConvertDataType8xNbitsLines : public VEK_ProcessLineToLineEngine {
 template <class S, class D>
 class VEK_ConvertDataType8xNbitsEngine : public VEK_ConvertDataType8xNbitsLines {
  public:
-  using VEK_ConvertDataType8xNbitsLines::VEK_ConvertDataType8xNbitsLines;
   using VEK_ConvertDataType8xNbitsLines::initiate;
+  using VEK_ConvertDataType8xNbitsLines::VEK_ConvertDataType8xNbitsLines;
 
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                         const VEK_DataType* data_type, uint16_t bits, double slope, double intercept) {
@@ -49,10 +49,9 @@ class VEK_ConvertDataType8xNbitsEngine : public VEK_ConvertDataType8xNbitsLines 
   }
 };
 
-[[gnu::noinline]] inline bool VEK_ConvertDataType8xNbitsLines::initiate_pair(uint32_t source_index, uint32_t target_index,
-                                                           const VEK_Header* header, VEK_SrcBuffer* source,
-                                                           VEK_DstBuffer* destination, const VEK_DataType* data_type,
-                                                           uint16_t bits, double slope, double intercept) {
+[[gnu::noinline]] inline bool VEK_ConvertDataType8xNbitsLines::initiate_pair(
+    uint32_t source_index, uint32_t target_index, const VEK_Header* header, VEK_SrcBuffer* source,
+    VEK_DstBuffer* destination, const VEK_DataType* data_type, uint16_t bits, double slope, double intercept) {
   constexpr const char* kMethod = "VEK_ConvertDataType8xNbitsEngine::initiate()";
   constexpr const char* kFile = "core/convertdatatype/source/vek_convertdatatype8xnbitsengine_templ.h";
   if (!check_interface_version(VEK_INTERFACE_VERSION)) {

@@ -12,7 +12,6 @@ namespace vek_from1bit {
 constexpr const char* kEngineFile = "core/convertdatatype/source/vek_convertdatatypefrom1bitengine_templ.h";
 }
 
-
 template <class T>
 bool VEK_ConvertDataTypeFrom1bitEngine<T>::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
                                                     VEK_DstBuffer* destination, const VEK_DataType* data_type,

@@ -9,7 +9,6 @@ namespace vek_to1bit {
 constexpr const char* kEngineFile = "core/convertdatatype/source/vek_convertdatatypeto1bitengine_templ.h";
 }
 
-
 template <class T>
 bool VEK_ConvertDataTypeTo1bitEngine<T>::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
                                                   VEK_DstBuffer* destination, const VEK_DataType* data_type,

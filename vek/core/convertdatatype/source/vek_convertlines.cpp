@@ -51,7 +51,7 @@ void line_plain(const void* in, void* out, uint32_t n, double slope, double inte
 #if VEK_HAVE_AVX2_SET
 template <int Form, class S, class D>
 __attribute__((target("avx2"))) void line_avx2(const void* in, void* out, uint32_t n, double slope, double intercept,
-                                                double high, double low) {
+                                               double high, double low) {
   line_body<Form, S, typename Store<D>::Round, typename Store<D>::Write>(in, out, n, slope, intercept, high, low);
 }
 #endif

@@ -11,8 +11,8 @@ class VEK_QKRLELine;
 // destination, lines below are never asked for.
 class VEK_CropHeightEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t y,
                         uint32_t height);
   bool execute() override;
@@ -25,15 +25,15 @@ class VEK_CropHeightEngine : public VEK_ProcessEngine {
   uint32_t line_count_ = 0;
   uint32_t end_line_ = 0;  // exclusive
   uint32_t line_bytes_ = 0;
-  uint32_t current_ = 0;   // source lines taken so far
-  uint8_t mask_ = 0xFF;    // of a line's last byte: 1-bit lines leave the bits after the last pixel clear
+  uint32_t current_ = 0;  // source lines taken so far
+  uint8_t mask_ = 0xFF;   // of a line's last byte: 1-bit lines leave the bits after the last pixel clear
 };
 
 // Columns: the shared part of the column croppers.
 class VEK_CropWidthEngine : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t x,
                         uint32_t width);
 
@@ -50,8 +50,8 @@ class VEK_CropWidthEngine : public VEK_ProcessLineToLineEngine {
 // Samples of whole bytes: one copy per line.
 class VEK_CropWidth8xNBitsEngine : public VEK_CropWidthEngine {
  public:
-  using VEK_CropWidthEngine::VEK_CropWidthEngine;
   using VEK_CropWidthEngine::initiate;
+  using VEK_CropWidthEngine::VEK_CropWidthEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t x,
                 uint32_t width) override;
   bool process_line(const void* source_line, void* destination_line) override;
@@ -60,8 +60,8 @@ class VEK_CropWidth8xNBitsEngine : public VEK_CropWidthEngine {
 // 1-bit samples; the bits after the last pixel of an output line are cleared.
 class VEK_CropWidth1BitEngine : public VEK_CropWidthEngine {
  public:
-  using VEK_CropWidthEngine::VEK_CropWidthEngine;
   using VEK_CropWidthEngine::initiate;
+  using VEK_CropWidthEngine::VEK_CropWidthEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t x,
                 uint32_t width) override;
 
@@ -74,8 +74,8 @@ class VEK_CropWidth1BitEngine : public VEK_CropWidthEngine {
 // The first column starts a byte: one copy per line.
 class VEK_CropWidth1BitBSEngine : public VEK_CropWidth1BitEngine {
  public:
-  using VEK_CropWidth1BitEngine::VEK_CropWidth1BitEngine;
   using VEK_CropWidth1BitEngine::initiate;
+  using VEK_CropWidth1BitEngine::VEK_CropWidth1BitEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t x,
                 uint32_t width) override;
   bool process_line(const void* source_line, void* destination_line) override;
@@ -84,8 +84,8 @@ class VEK_CropWidth1BitBSEngine : public VEK_CropWidth1BitEngine {
 // The first column lies inside a byte: every output byte joins two source bytes.
 class VEK_CropWidth1BitISEngine : public VEK_CropWidth1BitEngine {
  public:
-  using VEK_CropWidth1BitEngine::VEK_CropWidth1BitEngine;
   using VEK_CropWidth1BitEngine::initiate;
+  using VEK_CropWidth1BitEngine::VEK_CropWidth1BitEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t x,
                 uint32_t width) override;
   bool process_line(const void* source_line, void* destination_line) override;
@@ -103,8 +103,8 @@ class VEK_CropWidth1BitISEngine : public VEK_CropWidth1BitEngine {
 // Run-length lines: lines and runs cut together, the runs moved to the rectangle's columns.
 class VEK_CropQKRLEEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t x,
                         uint32_t y, uint32_t width, uint32_t height);
   bool execute() override;
@@ -116,6 +116,6 @@ class VEK_CropQKRLEEngine : public VEK_ProcessEngine {
   uint32_t last_column_ = 0;
   uint32_t first_line_ = 0;
   uint32_t last_line_ = 0;
-  uint32_t current_ = 0;   // source lines read so far
-  uint32_t room_ = 0;      // runs a destination block holds before the marker
+  uint32_t current_ = 0;  // source lines read so far
+  uint32_t room_ = 0;     // runs a destination block holds before the marker
 };

@@ -1,8 +1,7 @@
 #include "vek_crop.h"
 
 VEK_Engine* VEK_CropWidth::engine(VEK_Engine* source, uint32_t x, uint32_t width) {
-  if (!check_source(source, "VEK_CropWidth::engine()", "core/crop/source/vek_cropwidth.cpp", __LINE__))
-    return nullptr;
+  if (!check_source(source, "VEK_CropWidth::engine()", "core/crop/source/vek_cropwidth.cpp", __LINE__)) return nullptr;
   const VEK_Header* header = source->header();
   if (x == 0 && width >= header->width()) return source;
   if (header->bits() != 1) return VEK_CropWidth8xNBits(manager_).engine(source, x, width);

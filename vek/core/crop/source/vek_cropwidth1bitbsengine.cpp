@@ -8,8 +8,8 @@ constexpr const char* kFile = "core/crop/source/vek_cropwidth1bitbsengine.cpp";
 constexpr const char* kInitiate = "VEK_CropWidth1BitBSEngine::initiate()";
 }  // namespace
 
-bool VEK_CropWidth1BitBSEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
-                                         VEK_DstBuffer* destination, uint32_t x, uint32_t width) {
+bool VEK_CropWidth1BitBSEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+                                         uint32_t x, uint32_t width) {
   if (!check_interface_version(VEK_INTERFACE_VERSION)) {
     vek_report(manager_, VEK_ERROR_VERSION, kInitiate, kFile, __LINE__);
     return false;

@@ -12,9 +12,16 @@ constexpr const char* kEngine = "VEK_WriteDIB::engine()";
 uint32_t size_bit_count(const VEK_Header& header, const VEK_WriteDIBOption& option) {
   if (option.info_size != 12 && option.info_size != 40) return 0;
   switch (option.bit_count) {
-    case 0: return vek_dib_auto_bit_count(header);
-    case 1: case 8: case 16: case 24: case 32: return option.bit_count;
-    default: return 0;
+    case 0:
+      return vek_dib_auto_bit_count(header);
+    case 1:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+      return option.bit_count;
+    default:
+      return 0;
   }
 }
 }  // namespace
@@ -51,11 +58,20 @@ uint32_t vek_dib_color_entries(const VEK_Header& header, uint32_t bit_count) {
 VEK_Engine* VEK_WriteDIB::engine(VEK_Engine* source, VEK_OutputStorage* storage, const VEK_WriteDIBOption& option) {
   if (!check_source(source, kEngine, kFile, 62)) return nullptr;
   switch (option.compression) {
-    case 0: return VEK_WriteDIBRaw(manager_).engine(source->header(), source->src_buffer(), storage, option);
-    case 1: vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 83); return nullptr;
-    case 2: vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 79); return nullptr;
-    case 3: vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 88); return nullptr;
-    default: vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 92); return nullptr;
+    case 0:
+      return VEK_WriteDIBRaw(manager_).engine(source->header(), source->src_buffer(), storage, option);
+    case 1:
+      vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 83);
+      return nullptr;
+    case 2:
+      vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 79);
+      return nullptr;
+    case 3:
+      vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 88);
+      return nullptr;
+    default:
+      vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 92);
+      return nullptr;
   }
 }
 

@@ -72,13 +72,26 @@ bool VEK_WriteDIBRawEngine::is_supported_option(const VEK_Header& header, const 
   const uint16_t channels = header.channels();
   uint32_t line = 0;
   switch (option.bit_count) {
-    case 0: break;
-    case 1: line = bits == 1 ? 0 : 165; break;
-    case 4: line = 170; break;
-    case 8: line = bits == 8 && channels == 1 ? 0 : 175; break;
-    case 16: line = bits == 8 && channels == 3 ? 0 : 181; break;
-    case 24: line = bits == 8 && channels == 3 ? 0 : 187; break;
-    case 32: line = bits == 8 && channels == 3 ? 0 : 193; break;
+    case 0:
+      break;
+    case 1:
+      line = bits == 1 ? 0 : 165;
+      break;
+    case 4:
+      line = 170;
+      break;
+    case 8:
+      line = bits == 8 && channels == 1 ? 0 : 175;
+      break;
+    case 16:
+      line = bits == 8 && channels == 3 ? 0 : 181;
+      break;
+    case 24:
+      line = bits == 8 && channels == 3 ? 0 : 187;
+      break;
+    case 32:
+      line = bits == 8 && channels == 3 ? 0 : 193;
+      break;
     default:
       vek_report(manager_, VEK_ERROR_ARGUMENT, kOption, kFile, 198);
       return false;

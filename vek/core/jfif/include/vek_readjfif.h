@@ -25,8 +25,8 @@ class VEK_JFIFInfo : public VEK_JPEGInfo {
 
 class VEK_ReadJFIF : public VEK_ReadJPEG {
  public:
-  using VEK_ReadJPEG::VEK_ReadJPEG;
   using VEK_ReadJPEG::engine;
+  using VEK_ReadJPEG::VEK_ReadJPEG;
   // Loads a VEK_JFIFInfo first; its failure is reported 0x80100000.
   VEK_Engine* engine(VEK_InputStorage* storage, uint32_t scale) override;
   // 8-bit grey or YCbCr only.

@@ -14,8 +14,8 @@ class VEK_JPEGInfo;
 
 class VEK_DecodeJPEGEngine : public VEK_ReadEngine {
  public:
-  using VEK_ReadEngine::VEK_ReadEngine;
   using VEK_ReadEngine::initiate;
+  using VEK_ReadEngine::VEK_ReadEngine;
   ~VEK_DecodeJPEGEngine() override = default;
 
   // Scale is the output size in 256ths: 256, 128, 64 or 32.

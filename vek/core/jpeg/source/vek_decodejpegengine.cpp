@@ -78,8 +78,7 @@ bool VEK_DecodeJPEGEngine::execute() {
   uint8_t* line = static_cast<uint8_t*>(dst_->get());
   if (line == nullptr) return false;
   const jpeg_status status = internal_->decode_row(line);
-  if (status > JPEG_OK)
-    vek_report(manager_, VEK_WARNING_DATA, "VEK_DecodeJPEGEngine::execute()", kFile, 160);
+  if (status > JPEG_OK) vek_report(manager_, VEK_WARNING_DATA, "VEK_DecodeJPEGEngine::execute()", kFile, 160);
   if (status >= JPEG_OK) return dst_->release(line_bytes_);
   internal_->report(status, "execute()");
   return false;

@@ -58,15 +58,33 @@ bool VEK_JPEGInfo::update() {
   channels(uint16_t(in->component_count()));
   bits(uint16_t(in->sample_bits()));
   switch (in->output_color()) {
-    case JPEG_COLOR_RGB: color_type(VEK_ColorType_s_rgb::instance()); break;
-    case JPEG_COLOR_YCBCR: color_type(VEK_ColorType_ycbcr::instance()); break;
-    case JPEG_COLOR_LAB_ITU: color_type(VEK_ColorType_itu_lab::instance()); break;
-    case JPEG_COLOR_GREY: color_type(VEK_ColorType_gray::instance()); break;
-    case JPEG_COLOR_GREY_REVERSED: color_type(VEK_ColorType_gray_reverse::instance()); break;
-    case JPEG_COLOR_LSTAR: color_type(VEK_ColorType_lstar::instance()); break;
-    case JPEG_COLOR_CMYK: color_type(VEK_ColorType_cmyk::instance()); break;
-    case JPEG_COLOR_CMY: color_type(VEK_ColorType_cmy::instance()); break;
-    case JPEG_COLOR_LAB_ICC: color_type(VEK_ColorType_icc_lab::instance()); break;
+    case JPEG_COLOR_RGB:
+      color_type(VEK_ColorType_s_rgb::instance());
+      break;
+    case JPEG_COLOR_YCBCR:
+      color_type(VEK_ColorType_ycbcr::instance());
+      break;
+    case JPEG_COLOR_LAB_ITU:
+      color_type(VEK_ColorType_itu_lab::instance());
+      break;
+    case JPEG_COLOR_GREY:
+      color_type(VEK_ColorType_gray::instance());
+      break;
+    case JPEG_COLOR_GREY_REVERSED:
+      color_type(VEK_ColorType_gray_reverse::instance());
+      break;
+    case JPEG_COLOR_LSTAR:
+      color_type(VEK_ColorType_lstar::instance());
+      break;
+    case JPEG_COLOR_CMYK:
+      color_type(VEK_ColorType_cmyk::instance());
+      break;
+    case JPEG_COLOR_CMY:
+      color_type(VEK_ColorType_cmy::instance());
+      break;
+    case JPEG_COLOR_LAB_ICC:
+      color_type(VEK_ColorType_icc_lab::instance());
+      break;
     case JPEG_COLOR_NONE:
       // The stream says nothing about its colours: the channel count decides.
       if (channels() == 1)
@@ -78,7 +96,9 @@ bool VEK_JPEGInfo::update() {
       else
         vek_report(manager_, VEK_ERROR_COMPRESSED, "VEK_JPEGInfo::update()", kFile, 168);
       break;
-    default: color_type(VEK_ColorType_unknown::instance()); break;
+    default:
+      color_type(VEK_ColorType_unknown::instance());
+      break;
   }
   encode_type(VEK_EncodeType_jpeg::instance());
   has_jfif_ = in->has_jfif();

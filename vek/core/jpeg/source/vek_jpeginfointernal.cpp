@@ -102,6 +102,6 @@ bool VEK_JPEGInfoInternal::has_g3fax() const { return has_segment(decoder_, 0xE1
 bool VEK_JPEGInfoInternal::has_adobe() const { return has_segment(decoder_, 0xEE, 12, "Adobe", 5); }
 
 void VEK_JPEGInfoInternal::report(jpeg_status status, const char* step) const {
-  vek_jpeg_report_step(manager_, status == JPEG_ERR_END_OF_INPUT ? JPEG_ERR_DATA : status, "VEK_JPEGInfoInternal::",
-                       step);
+  vek_jpeg_report_step(manager_, status == JPEG_ERR_END_OF_INPUT ? JPEG_ERR_DATA : status,
+                       "VEK_JPEGInfoInternal::", step);
 }

@@ -57,16 +57,33 @@ void jpeg_report_status(VEK_Manager* manager, jpeg_status status, const char* me
     case JPEG_ERR_NO_SOI:
     case JPEG_ERR_MARKER_IN_DATA:
       return;
-    case JPEG_ERR_UNSUPPORTED: code = VEK_ERROR_FORMAT; break;
+    case JPEG_ERR_UNSUPPORTED:
+      code = VEK_ERROR_FORMAT;
+      break;
     case JPEG_ERR_PRECISION:
-    case JPEG_ERR_SYNTAX: code = VEK_ERROR_COMPRESSED; break;
-    case JPEG_ERR_END_OF_INPUT: code = VEK_ERROR_IO; break;
-    case JPEG_ERR_DATA: code = VEK_ERROR_DATA; break;
-    case JPEG_ERR_PARAMETER: code = VEK_ERROR_ARGUMENT; break;
-    case JPEG_WARN_DAMAGED_DATA: code = VEK_WARNING_DATA; break;
-    case JPEG_WARN_SKIPPED_MARKER: code = VEK_WARNING_FORMAT; break;
-    case JPEG_WARN_NO_RESOLUTION: code = VEK_WARNING_COMPRESSED | 0x10u; break;
-    default: break;
+    case JPEG_ERR_SYNTAX:
+      code = VEK_ERROR_COMPRESSED;
+      break;
+    case JPEG_ERR_END_OF_INPUT:
+      code = VEK_ERROR_IO;
+      break;
+    case JPEG_ERR_DATA:
+      code = VEK_ERROR_DATA;
+      break;
+    case JPEG_ERR_PARAMETER:
+      code = VEK_ERROR_ARGUMENT;
+      break;
+    case JPEG_WARN_DAMAGED_DATA:
+      code = VEK_WARNING_DATA;
+      break;
+    case JPEG_WARN_SKIPPED_MARKER:
+      code = VEK_WARNING_FORMAT;
+      break;
+    case JPEG_WARN_NO_RESOLUTION:
+      code = VEK_WARNING_COMPRESSED | 0x10u;
+      break;
+    default:
+      break;
   }
   vek_report(manager, code, method, "core/jpeg/source/vek_jpegregiststatus.cpp", 69);
 }

@@ -14,8 +14,8 @@
 template <class S, class D>
 class VEK_Lut8xNbitsEngine : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
 
   bool terminate() override;
   bool process_line(const void* source_line, void* destination_line) override;

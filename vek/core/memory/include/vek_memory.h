@@ -54,8 +54,8 @@ class VEK_ReadByteArray : public VEK_EngineCreator {
 
 class VEK_WriteMemoryEngine : public VEK_AnalyzeEngine {
  public:
-  using VEK_AnalyzeEngine::VEK_AnalyzeEngine;
   using VEK_AnalyzeEngine::initiate;
+  using VEK_AnalyzeEngine::VEK_AnalyzeEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, void* pointer, uint32_t size, uint32_t* counter,
                 VEK_WriteMemoryCallback callback, uintptr_t user);
   bool execute() override;
@@ -76,8 +76,8 @@ class VEK_WriteMemoryEngine : public VEK_AnalyzeEngine {
 
 class VEK_WriteRawByteArrayEngine : public VEK_AnalyzeEngine {
  public:
-  using VEK_AnalyzeEngine::VEK_AnalyzeEngine;
   using VEK_AnalyzeEngine::initiate;
+  using VEK_AnalyzeEngine::VEK_AnalyzeEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, void* pointer, uint32_t size, uint32_t* counter);
   bool execute() override;
 
@@ -94,8 +94,8 @@ class VEK_WriteRawByteArrayEngine : public VEK_AnalyzeEngine {
 
 class VEK_ReadMemoryEngine : public VEK_BufferOutputEngine {
  public:
-  using VEK_BufferOutputEngine::VEK_BufferOutputEngine;
   using VEK_BufferOutputEngine::initiate;
+  using VEK_BufferOutputEngine::VEK_BufferOutputEngine;
   bool initiate(const VEK_Header* header, VEK_DstBuffer* destination, const void* pointer, uint32_t size,
                 uint32_t* counter, VEK_ReadMemoryCallback callback, uintptr_t user);
   bool execute() override;
@@ -113,8 +113,8 @@ class VEK_ReadMemoryEngine : public VEK_BufferOutputEngine {
 
 class VEK_ReadByteArrayEngine : public VEK_BufferOutputEngine {
  public:
-  using VEK_BufferOutputEngine::VEK_BufferOutputEngine;
   using VEK_BufferOutputEngine::initiate;
+  using VEK_BufferOutputEngine::VEK_BufferOutputEngine;
   bool initiate(const VEK_Header* header, VEK_DstBuffer* destination) override;
   bool execute() override;
 };

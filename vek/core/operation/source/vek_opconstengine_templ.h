@@ -15,8 +15,8 @@ class VEK_OpConstEngine : public VEK_ProcessLineToLineEngine {
   static constexpr const char* kFile = "core/operation/source/vek_opconstengine_templ.h";
 
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   bool process_line(const void* source_line, void* destination_line) override;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, T constant);
 

@@ -1,5 +1,5 @@
-#include "vek_errorhandler.h"
 #include "vek_qkrlebuffer.h"
+#include "vek_errorhandler.h"
 
 namespace {
 constexpr const char* kFile = "core/qkrle/source/vek_qkrlebuffer.cpp";

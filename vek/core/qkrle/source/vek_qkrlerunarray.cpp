@@ -2,7 +2,9 @@
 
 // A copy of an array on its own list uses its own copy, never the other's list.
 VEK_QKRLERunArray::VEK_QKRLERunArray(const VEK_QKRLERunArray& other)
-    : own_(other.own_), runs_(other.uses_own() ? &own_ : other.runs_), position_(other.position_),
+    : own_(other.own_),
+      runs_(other.uses_own() ? &own_ : other.runs_),
+      position_(other.position_),
       count_(other.count_) {
   if (uses_own() && count_ > own_.size()) count_ = own_.size();  // the copy failed and was reported
 }

@@ -10,8 +10,8 @@
 // check their formats and build their tables; execute takes a line, makes one, releases both.
 class VEK_ScaleWidthEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   // Output width w. Refuses w = 0, a source of width 0 and lines past 32-bit sizes with
   // 0x80800000; sets the source block to a source line and the destination block to an output line.
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width);
@@ -28,8 +28,8 @@ class VEK_ScaleWidthEngine : public VEK_ProcessEngine {
 // height) serve engines that walk the source by a running position; the counters serve all.
 class VEK_ScaleHeightEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   // Output height h. Refuses h = 0, a source of height 0 and a line past a 32-bit size with
   // 0x80800000; both block sizes become one line.
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height);

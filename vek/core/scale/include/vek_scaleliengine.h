@@ -12,8 +12,8 @@
 template <class S, class F = VEK_FixedRealImpl<int, 12>>
 class VEK_ScaleWidthLIEngine : public VEK_ScaleWidthEngine {
  public:
-  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
   using VEK_ScaleWidthEngine::initiate;
+  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
   ~VEK_ScaleWidthLIEngine() override { free_tables(); }
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override;
   // With offset set, a signed 16-bit source is read in its offset form, sample + 32768, and
@@ -30,7 +30,7 @@ class VEK_ScaleWidthLIEngine : public VEK_ScaleWidthEngine {
 
   bool offset_ = false;
 
-  S* line_ = nullptr;           // margin pixel, source line, margin pixel
+  S* line_ = nullptr;            // margin pixel, source line, margin pixel
   uint32_t* offsets_ = nullptr;  // buffer sample of the left neighbour, per output pixel
   uint16_t* weights_ = nullptr;  // Q12 weight of the right neighbour, 0 to 4095
   S* pairs_ = nullptr;           // one channel: the left and then the right neighbours, gathered first
@@ -42,8 +42,8 @@ class VEK_ScaleWidthLIEngine : public VEK_ScaleWidthEngine {
 template <class S, class F = VEK_FixedRealImpl<int, 12>>
 class VEK_ScaleHeightLIEngine : public VEK_ScaleHeightEngine {
  public:
-  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
   using VEK_ScaleHeightEngine::initiate;
+  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
   ~VEK_ScaleHeightLIEngine() override { free_ring(); }
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height) override;
   bool execute() override;
@@ -62,8 +62,8 @@ class VEK_ScaleHeightLIEngine : public VEK_ScaleHeightEngine {
 // same bytes as the height pass followed by that map, without the 16-bit image between them.
 class VEK_ScaleHeightLIMapEngine : public VEK_ScaleHeightEngine {
  public:
-  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
   using VEK_ScaleHeightEngine::initiate;
+  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
   ~VEK_ScaleHeightLIMapEngine() override { free_all(); }
   // color_type may be null; when given, the output is labelled with it.
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height,
@@ -93,8 +93,8 @@ class VEK_ScaleHeightLIMapEngine : public VEK_ScaleHeightEngine {
 template <class S, class F = VEK_FixedRealImpl<int, 12>>
 class VEK_ScaleShrinkLIEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   ~VEK_ScaleShrinkLIEngine() override { free_tables(); }
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width,
                         uint32_t height);

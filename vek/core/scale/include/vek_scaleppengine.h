@@ -60,8 +60,8 @@ bool width_line(VEK_SrcBuffer* src, VEK_DstBuffer* dst, uint32_t line_bytes, Fn 
 template <class S, class T>
 class VEK_ScaleWidthPPEngine : public VEK_ScaleWidthEngine {
  public:
-  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
   using VEK_ScaleWidthEngine::initiate;
+  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
 
  protected:
   bool initiate_pp(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) {
@@ -97,8 +97,8 @@ class VEK_ScaleWidthPPEngine : public VEK_ScaleWidthEngine {
 template <class S, class T>
 class VEK_ScaleHeightPPEngine : public VEK_ScaleHeightEngine {
  public:
-  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
   using VEK_ScaleHeightEngine::initiate;
+  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
 
   bool terminate() override {
     manager_->free(line_);
@@ -160,8 +160,7 @@ class VEK_ScaleWidthPPEEngine : public VEK_ScaleWidthPPEngine<S, T> {
   using Base::initiate;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override {
-    if (!this->opening("VEK_ScaleWidthPPEEngine::initiate()", header, source, destination, width, false))
-      return false;
+    if (!this->opening("VEK_ScaleWidthPPEEngine::initiate()", header, source, destination, width, false)) return false;
     const uint32_t n = this->width_, c = this->channels_, last = this->src_width_ - 1;
     index_ = vek_pp::allocate<uint32_t>(this->manager_, n);
     weight_ = index_ != nullptr ? vek_pp::allocate<T>(this->manager_, n) : nullptr;
@@ -187,7 +186,8 @@ class VEK_ScaleWidthPPEEngine : public VEK_ScaleWidthPPEngine<S, T> {
   }
 
   bool execute() override {
-    return vek_pp::width_line<S>(this->src_, this->dst_, this->line_bytes_, [this](const S* in, S* out) { mix(in, out); });
+    return vek_pp::width_line<S>(this->src_, this->dst_, this->line_bytes_,
+                                 [this](const S* in, S* out) { mix(in, out); });
   }
 
  private:
@@ -271,8 +271,7 @@ class VEK_ScaleWidthPPREngine : public VEK_ScaleWidthPPEngine<S, T> {
   using Base::initiate;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override {
-    if (!this->opening("VEK_ScaleWidthPPREngine::initiate()", header, source, destination, width, true))
-      return false;
+    if (!this->opening("VEK_ScaleWidthPPREngine::initiate()", header, source, destination, width, true)) return false;
     return tables_.build(vek_pp::tables_of(this->manager_), this->src_width_, this->width_, this->channels_,
                          this->ratio_);
   }
@@ -303,8 +302,7 @@ class VEK_ScaleHeightPPREngine : public VEK_ScaleHeightPPEngine<S, T> {
   using Base::initiate;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height) override {
-    if (!this->opening("VEK_ScaleHeightPPREngine::initiate()", header, source, destination, height, true))
-      return false;
+    if (!this->opening("VEK_ScaleHeightPPREngine::initiate()", header, source, destination, height, true)) return false;
     return sums_.build(vek_pp::tables_of(this->manager_), this->length_, this->step_);
   }
 

@@ -34,9 +34,7 @@ inline T weight(double x) {
 inline int64_t raw(Q12 w) { return w.raw(); }
 inline double raw(double w) { return w; }
 
-inline uint32_t whole(double x, uint32_t last) {
-  return x <= 0 ? 0 : x >= double(last) ? last : uint32_t(x);
-}
+inline uint32_t whole(double x, uint32_t last) { return x <= 0 ? 0 : x >= double(last) ? last : uint32_t(x); }
 
 // Fixed-point product of the summed weight (raw) times full scale and the reciprocal: does the
 // integer normalisation map a full-scale footprint back to F within one half?
@@ -122,10 +120,14 @@ void reduce_width(const S* in, S* out, const uint32_t* index, const T* first, co
   auto run = [&](auto sum_type, auto normalise) {
     using A = decltype(sum_type);
     switch (c) {
-      case 1: return reduce_line<1, A>(in, out, index, first, last, w, c, normalise);
-      case 3: return reduce_line<3, A>(in, out, index, first, last, w, c, normalise);
-      case 4: return reduce_line<4, A>(in, out, index, first, last, w, c, normalise);
-      default: return reduce_line<0, A>(in, out, index, first, last, w, c, normalise);
+      case 1:
+        return reduce_line<1, A>(in, out, index, first, last, w, c, normalise);
+      case 3:
+        return reduce_line<3, A>(in, out, index, first, last, w, c, normalise);
+      case 4:
+        return reduce_line<4, A>(in, out, index, first, last, w, c, normalise);
+      default:
+        return reduce_line<0, A>(in, out, index, first, last, w, c, normalise);
     }
   };
   if constexpr (std::is_same_v<T, double>) {

@@ -17,7 +17,8 @@ constexpr uint32_t kVersion = 0x01040000u;
 
 // Restrict-qualified so that the compiler vectorises it.
 template <class S>
-[[gnu::always_inline]] inline void blend(const S* __restrict upper, const S* __restrict lower, int32_t w, uint32_t count, S* __restrict out) {
+[[gnu::always_inline]] inline void blend(const S* __restrict upper, const S* __restrict lower, int32_t w,
+                                         uint32_t count, S* __restrict out) {
   if constexpr (sizeof(S) == 1 && static_cast<S>(-1) > 0) {
     // a + ((b - a) w + 2048) >> 12 in 16-bit lanes: (b - a) 16 w as a high and a low half, the
     // low half's top bit carrying the rounding.
@@ -30,7 +31,8 @@ template <class S>
     }
     return;
   }
-  for (uint32_t k = 0; k < count; ++k) out[k] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(upper[k], lower[k], w)));
+  for (uint32_t k = 0; k < count; ++k)
+    out[k] = S(vek_li_detail::round_q12<S>(vek_li_detail::mix_q12(upper[k], lower[k], w)));
 }
 
 template <class S>
@@ -65,8 +67,10 @@ __attribute__((target("avx2"))) void blend_avx2(const S* upper, const S* lower, 
     for (; count - k >= 16; k += 16) {
       const __m256i u = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(upper + k)), flip);
       const __m256i l = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lower + k)), flip);
-      const __m256i lo = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(u, l), both), half), 12);
-      const __m256i hi = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(u, l), both), half), 12);
+      const __m256i lo =
+          _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(u, l), both), half), 12);
+      const __m256i hi =
+          _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(u, l), both), half), 12);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), _mm256_xor_si256(_mm256_packs_epi32(lo, hi), flip));
     }
   }
@@ -103,7 +107,7 @@ bool lines_around(VEK_RingBuffer* ring, double position, uint32_t& taken, LinePa
 
 template <class S, class F>
 bool VEK_ScaleHeightLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
-                                              VEK_DstBuffer* destination, uint32_t height) {
+                                             VEK_DstBuffer* destination, uint32_t height) {
   if (!check_interface_version(kVersion)) {
     vek_report(manager_, VEK_ERROR_VERSION, kInitiate, kFile, __LINE__);
     return false;
@@ -159,9 +163,8 @@ constexpr int32_t kMapShift = 20;
 
 #if VEK_LI_AVX2
 // Eight Q12 sums of samples less 32768, rounded to samples (less 32768 too) and mapped.
-[[gnu::always_inline]] __attribute__((target("avx2"))) inline __m256i map_eight(__m256i sums, __m256i low,
-                                                                               __m256i high, __m256i mul,
-                                                                               __m256i add) {
+[[gnu::always_inline]] __attribute__((target("avx2"))) inline __m256i map_eight(__m256i sums, __m256i low, __m256i high,
+                                                                                __m256i mul, __m256i add) {
   const __m256i v = _mm256_srai_epi32(_mm256_add_epi32(sums, _mm256_set1_epi32(2048)), 12);
   const __m256i d = _mm256_sub_epi32(_mm256_min_epi32(_mm256_max_epi32(v, low), high), low);
   return _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(d, mul), add), kMapShift);
@@ -200,15 +203,15 @@ inline uint8_t blend_map_one(uint16_t upper, uint16_t lower, int32_t w, int32_t 
   return uint8_t(int32_t(d * uint32_t(mul) + uint32_t(add)) >> kMapShift) ^ flip;
 }
 
-void blend_map_plain(const uint16_t* upper, const uint16_t* lower, int32_t w, uint32_t count, int32_t low,
-                     int32_t high, int32_t mul, int32_t add, uint8_t flip, uint8_t* out) {
+void blend_map_plain(const uint16_t* upper, const uint16_t* lower, int32_t w, uint32_t count, int32_t low, int32_t high,
+                     int32_t mul, int32_t add, uint8_t flip, uint8_t* out) {
   for (uint32_t k = 0; k < count; ++k) out[k] = blend_map_one(upper[k], lower[k], w, low, high, mul, add, flip);
 }
 }  // namespace
 
-bool VEK_ScaleHeightLIMapEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
-                                          VEK_DstBuffer* destination, uint32_t height, double slope,
-                                          double intercept, bool complement, const VEK_ColorType* color_type) {
+bool VEK_ScaleHeightLIMapEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+                                          uint32_t height, double slope, double intercept, bool complement,
+                                          const VEK_ColorType* color_type) {
   if (!check_interface_version(kVersion)) {
     vek_report(manager_, VEK_ERROR_VERSION, kMapInitiate, kFile, __LINE__);
     return false;

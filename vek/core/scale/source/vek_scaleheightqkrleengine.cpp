@@ -21,8 +21,8 @@ bool VEK_ScaleHeightQKRLEEngine::initiate(const VEK_Header* header, VEK_SrcBuffe
   return true;
 }
 
-bool VEK_ScaleHeightNNQKRLEEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
-                                            VEK_DstBuffer* destination, uint32_t height) {
+bool VEK_ScaleHeightNNQKRLEEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+                                            uint32_t height) {
   if (!check_interface_version(VEK_INTERFACE_VERSION)) {
     vek_report(manager_, VEK_ERROR_VERSION, "VEK_ScaleHeightNNQKRLEEngine::initiate()", kFile, __LINE__);
     return false;

@@ -1,5 +1,5 @@
-#include "vek_errorhandler.h"
 #include "vek_scaleiar.h"
+#include "vek_errorhandler.h"
 #include "vek_scaleiarengine_templ.h"
 
 namespace {

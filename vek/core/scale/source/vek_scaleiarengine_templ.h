@@ -46,8 +46,8 @@ inline S mean(S sum, uint32_t n, uint32_t shift) {
 template <class T>
 class VEK_ScaleWidthIAREngine : public VEK_ScaleWidthEngine {
  public:
-  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
   using VEK_ScaleWidthEngine::initiate;
+  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override {
     if (!check_interface_version(VEK_INTERFACE_VERSION)) {
@@ -103,10 +103,14 @@ class VEK_ScaleWidthIAREngine : public VEK_ScaleWidthEngine {
     const uint32_t n = n_, shift = shift_, ch = channels_;
     if (ch == 1) {
       switch (n) {
-        case 2: return average_fixed<S, 2>(in, out, width_);
-        case 3: return average_fixed<S, 3>(in, out, width_);
-        case 4: return average_fixed<S, 4>(in, out, width_);
-        case 8: return average_fixed<S, 8>(in, out, width_);
+        case 2:
+          return average_fixed<S, 2>(in, out, width_);
+        case 3:
+          return average_fixed<S, 3>(in, out, width_);
+        case 4:
+          return average_fixed<S, 4>(in, out, width_);
+        case 8:
+          return average_fixed<S, 8>(in, out, width_);
       }
       for (uint32_t i = 0; i < width_; ++i, in += n) {
         S sum = 0;
@@ -131,8 +135,8 @@ class VEK_ScaleWidthIAREngine : public VEK_ScaleWidthEngine {
 template <class T>
 class VEK_ScaleHeightIAREngine : public VEK_ScaleHeightEngine {
  public:
-  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
   using VEK_ScaleHeightEngine::initiate;
+  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height) override {
     if (!check_interface_version(VEK_INTERFACE_VERSION)) {
@@ -153,7 +157,9 @@ class VEK_ScaleHeightIAREngine : public VEK_ScaleHeightEngine {
     shift_ = vek_iar::shift_of(n_);
     wide_ = vek_iar::wide_sums<T>(n_);
     narrow_ = vek_iar::narrow_sums<T>(n_);
-    const uint64_t bytes = uint64_t(samples_) * (wide_ ? sizeof(uint64_t) : narrow_ ? sizeof(uint16_t) : sizeof(uint32_t));
+    const uint64_t bytes = uint64_t(samples_) * (wide_     ? sizeof(uint64_t)
+                                                 : narrow_ ? sizeof(uint16_t)
+                                                           : sizeof(uint32_t));
     if (bytes > UINT32_MAX) {
       vek_report(manager_, VEK_ERROR_ARGUMENT, "VEK_ScaleHeightIAREngine::initiate()", vek_iar::kFile, __LINE__);
       return false;
@@ -173,8 +179,8 @@ class VEK_ScaleHeightIAREngine : public VEK_ScaleHeightEngine {
     T* out = static_cast<T*>(dst_->get());
     if (out == nullptr) return false;
     const bool ok = wide_     ? average(static_cast<uint64_t*>(sums_), out)
-                     : narrow_ ? average(static_cast<uint16_t*>(sums_), out)
-                               : average(static_cast<uint32_t*>(sums_), out);
+                    : narrow_ ? average(static_cast<uint16_t*>(sums_), out)
+                              : average(static_cast<uint32_t*>(sums_), out);
     if (!ok) {
       dst_->release(0);
       return false;

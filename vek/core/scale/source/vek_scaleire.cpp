@@ -1,5 +1,5 @@
-#include "vek_errorhandler.h"
 #include "vek_scaleire.h"
+#include "vek_errorhandler.h"
 #include "vek_scaleireengine.h"
 
 VEK_Engine* VEK_ScaleWidthIRE::engine(VEK_Engine* source, uint32_t factor) {

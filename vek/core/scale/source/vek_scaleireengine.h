@@ -14,8 +14,8 @@ class VEK_ScaleWidthIRE8xNBitsEngine : public VEK_ProcessLineToLineEngine {
   static constexpr const char* kInitiate = "VEK_ScaleWidthIRE8xNBitsEngine::initiate()";
 
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t factor) {
     if (!check_interface_version(VEK_INTERFACE_VERSION)) {
@@ -73,8 +73,8 @@ class VEK_ScaleWidthIRE8xNBitsEngine : public VEK_ProcessLineToLineEngine {
 // 1-bit lines expanded in place inside the destination line, byte by byte through a table.
 class VEK_ScaleWidthIRE1BitEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t factor);
   bool execute() override;
   bool terminate() override;
@@ -87,8 +87,8 @@ class VEK_ScaleWidthIRE1BitEngine : public VEK_ProcessEngine {
 // Each source line read once and written k times as one block.
 class VEK_ScaleHeightIREEngine : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t factor);
   bool execute() override;
 

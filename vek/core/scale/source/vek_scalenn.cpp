@@ -11,7 +11,8 @@ bool whole(double r) { return nearly_equal(r, double(round_half_up(r)), 0x1p-52)
 VEK_Engine* VEK_ScaleNN::engine(VEK_Engine* source, uint32_t width, uint32_t height) {
   if (!check_source(source, "VEK_ScaleNN::engine()", "core/scale/source/vek_scalenn.cpp", __LINE__)) return nullptr;
   const VEK_Header* h = source->header();
-  if (h->encode_type() == VEK_EncodeType_qk_rle::instance()) return VEK_ScaleNNQKRLE(manager_).engine(source, width, height);
+  if (h->encode_type() == VEK_EncodeType_qk_rle::instance())
+    return VEK_ScaleNNQKRLE(manager_).engine(source, width, height);
   const uint32_t src_width = h->width(), src_height = h->height();
   // Zero sizes form no ratio: the passes below refuse them.
   const bool sized = width != 0 && height != 0 && src_width != 0 && src_height != 0;
@@ -23,6 +24,7 @@ VEK_Engine* VEK_ScaleNN::engine(VEK_Engine* source, uint32_t width, uint32_t hei
     }
     return VEK_ScaleShrinkNN(manager_).engine(source, width, height);
   }
-  if (height < src_height) return VEK_ScaleWidthNN(manager_).engine(VEK_ScaleHeightNN(manager_).engine(source, height), width);
+  if (height < src_height)
+    return VEK_ScaleWidthNN(manager_).engine(VEK_ScaleHeightNN(manager_).engine(source, height), width);
   return VEK_ScaleHeightNN(manager_).engine(VEK_ScaleWidthNN(manager_).engine(source, width), height);
 }

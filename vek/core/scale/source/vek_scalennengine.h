@@ -6,8 +6,8 @@
 
 class VEK_ScaleWidthNNEngine : public VEK_ScaleWidthEngine {
  public:
-  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
   using VEK_ScaleWidthEngine::initiate;
+  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override;
   bool execute() override;
   bool terminate() override;
@@ -20,8 +20,8 @@ class VEK_ScaleWidthNNEngine : public VEK_ScaleWidthEngine {
 
 class VEK_ScaleHeightNNEngine : public VEK_ScaleHeightEngine {
  public:
-  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
   using VEK_ScaleHeightEngine::initiate;
+  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height) override;
   bool execute() override;
   bool terminate() override;

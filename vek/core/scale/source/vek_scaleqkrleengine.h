@@ -11,8 +11,8 @@
 // of the source's longest line and the run buffer, destroyed in terminate.
 class VEK_ScaleQKRLEEngineBase : public VEK_ProcessEngine {
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   bool terminate() override;
 
  protected:
@@ -46,8 +46,8 @@ class VEK_ScaleWidthNNQKRLEEngine : public VEK_ScaleWidthQKRLEEngine {
 
 class VEK_ScaleHeightQKRLEEngine : public VEK_ScaleQKRLEEngineBase {
  public:
-  using VEK_ScaleQKRLEEngineBase::VEK_ScaleQKRLEEngineBase;
   using VEK_ScaleQKRLEEngineBase::initiate;
+  using VEK_ScaleQKRLEEngineBase::VEK_ScaleQKRLEEngineBase;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height);
 
  protected:
@@ -61,8 +61,8 @@ class VEK_ScaleHeightQKRLEEngine : public VEK_ScaleQKRLEEngineBase {
 
 class VEK_ScaleHeightNNQKRLEEngine : public VEK_ScaleHeightQKRLEEngine {
  public:
-  using VEK_ScaleHeightQKRLEEngine::VEK_ScaleHeightQKRLEEngine;
   using VEK_ScaleHeightQKRLEEngine::initiate;
+  using VEK_ScaleHeightQKRLEEngine::VEK_ScaleHeightQKRLEEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height) override;
   bool execute() override;
 };

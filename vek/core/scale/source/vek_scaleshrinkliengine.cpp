@@ -31,7 +31,7 @@ inline S mean4(int32_t sum) {
 
 template <class S, class F>
 bool VEK_ScaleShrinkLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
-                                              VEK_DstBuffer* destination, uint32_t width, uint32_t height) {
+                                             VEK_DstBuffer* destination, uint32_t width, uint32_t height) {
   if (!check_interface_version(kVersion)) {
     vek_report(manager_, VEK_ERROR_VERSION, kInitiate, kFile, __LINE__);
     return false;
@@ -143,8 +143,7 @@ bool VEK_ScaleShrinkLIEngine<S, F>::execute() {
       const uint64_t at = o + i * stride;
       for (uint32_t k = 0; k < n; ++k) {
         const uint64_t s = at + k;
-        dst[uint64_t(i) * n + k] =
-            mean4<S>(int32_t(a[s]) + int32_t(a[s + n]) + int32_t(c[s]) + int32_t(c[s + n]));
+        dst[uint64_t(i) * n + k] = mean4<S>(int32_t(a[s]) + int32_t(a[s + n]) + int32_t(c[s]) + int32_t(c[s + n]));
       }
     }
   } else if (n == 1) {
@@ -162,8 +161,8 @@ bool VEK_ScaleShrinkLIEngine<S, F>::execute() {
       const int32_t m = q12mul(wx, wy);
       const int32_t w00 = 4096 - wx - wy + m, w01 = wx - m, w10 = wy - m;
       for (uint32_t k = 0; k < n; ++k) {
-        const int32_t v = int32_t(a[o + k]) * w00 + int32_t(a[o + n + k]) * w01 + int32_t(c[o + k]) * w10 +
-                          int32_t(c[o + n + k]) * m;
+        const int32_t v =
+            int32_t(a[o + k]) * w00 + int32_t(a[o + n + k]) * w01 + int32_t(c[o + k]) * w10 + int32_t(c[o + n + k]) * m;
         dst[uint64_t(i) * n + k] = S(vek_li_detail::round_q12<S>(v));
       }
     }

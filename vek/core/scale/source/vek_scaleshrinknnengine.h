@@ -14,8 +14,8 @@ class VEK_ScaleShrinkNNEngine : public VEK_ProcessEngine {
   static constexpr const char* kInitiate = "VEK_ScaleShrinkNNEngine::initiate()";
 
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width,
                 uint32_t height) {

@@ -14,8 +14,8 @@ class VEK_ScaleSSEngine : public VEK_ProcessEngine {
   static constexpr const char* kFile = "core/scale/source/vek_scalessengine.h";
 
  public:
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t x_step,
                 uint32_t y_step, uint32_t x_offset, uint32_t y_offset) {
@@ -52,7 +52,9 @@ class VEK_ScaleSSEngine : public VEK_ProcessEngine {
     const uint64_t target = uint64_t(y_step_) * lines_made_ + y_offset_;
     const T* in = nullptr;
     T* out = nullptr;
-    if (!vek_scale_take_line(src_, dst_, lines_taken_, target < src_height_ ? uint32_t(target) : src_height_ - 1, in, out)) return false;
+    if (!vek_scale_take_line(src_, dst_, lines_taken_, target < src_height_ ? uint32_t(target) : src_height_ - 1, in,
+                             out))
+      return false;
     ++lines_made_;
     pick(in + uint64_t(x_offset_) * channels_, out, width_, uint64_t(x_step_) * channels_, channels_);
     const bool released = src_->release();
@@ -65,9 +67,12 @@ class VEK_ScaleSSEngine : public VEK_ProcessEngine {
     if (channels == 1) {
       // Fixed small steps let the compiler vectorise the strided loads.
       switch (stride) {
-        case 2: return pick_fixed<2>(in, out, count);
-        case 3: return pick_fixed<3>(in, out, count);
-        case 4: return pick_fixed<4>(in, out, count);
+        case 2:
+          return pick_fixed<2>(in, out, count);
+        case 3:
+          return pick_fixed<3>(in, out, count);
+        case 4:
+          return pick_fixed<4>(in, out, count);
         default:
           for (uint32_t i = 0; i < count; ++i, in += stride) out[i] = *in;
       }

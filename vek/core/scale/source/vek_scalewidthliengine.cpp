@@ -1,6 +1,6 @@
-#include <type_traits>
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "vek_convertlines.h"
 #include "vek_errorhandler.h"
@@ -21,8 +21,9 @@ constexpr uint32_t kVersion = 0x01040000u;
 
 // Channel counts known at compile time (N > 0) unroll; N = 0 loops over n channels.
 template <class S, uint32_t N>
-[[gnu::always_inline]] inline void widen(const S* __restrict in, const uint32_t* __restrict offsets, const uint16_t* __restrict weights,
-           uint32_t count, uint32_t n, S* __restrict out) {
+[[gnu::always_inline]] inline void widen(const S* __restrict in, const uint32_t* __restrict offsets,
+                                         const uint16_t* __restrict weights, uint32_t count, uint32_t n,
+                                         S* __restrict out) {
   const uint32_t c = N != 0 ? N : n;
   for (uint32_t x = 0; x < count; ++x) {
     const S* a = in + offsets[x];
@@ -35,8 +36,9 @@ template <class S, uint32_t N>
 // in a loop that vectorises. Unsigned 8-bit samples take a + ((b - a) w + 2048) >> 12 in 16-bit
 // lanes, from the high and low halves of (b - a) 16 w.
 template <class S>
-[[gnu::always_inline]] inline void widen_gray(const S* __restrict in, const uint32_t* __restrict offsets, const uint16_t* __restrict weights,
-                uint32_t count, S* __restrict left, S* __restrict right, S* __restrict out) {
+[[gnu::always_inline]] inline void widen_gray(const S* __restrict in, const uint32_t* __restrict offsets,
+                                              const uint16_t* __restrict weights, uint32_t count, S* __restrict left,
+                                              S* __restrict right, S* __restrict out) {
   if constexpr (std::is_same_v<S, unsigned char>) {
     // Both neighbours in one 16-bit word: half the stores of the gather.
     uint16_t* pairs = reinterpret_cast<uint16_t*>(left);
@@ -134,8 +136,8 @@ uint32_t make_shuffles(const uint32_t* offsets, const uint16_t* weights, uint32_
 }
 
 // a + ((b - a) w + 2048) >> 12 as a rounding high multiply: ((b - a) 8 w + 2^14) >> 15.
-__attribute__((target("avx2"))) void widen_shuffled(const uint8_t* in, Shuffled<uint8_t> t, uint32_t count,
-                                                    uint32_t n, uint8_t* out) {
+__attribute__((target("avx2"))) void widen_shuffled(const uint8_t* in, Shuffled<uint8_t> t, uint32_t count, uint32_t n,
+                                                    uint8_t* out) {
   const __m256i right = _mm256_set1_epi16(int16_t(n));
   for (uint32_t j = 0, l = 0; j < count; j += kGroup, l += 2) {
     const __m256i src = lanes(in + t.loads[l], in + t.loads[l + 1]);
@@ -154,9 +156,9 @@ __attribute__((target("avx2"))) void widen_shuffled(const uint8_t* in, Shuffled<
 // Eight 16-bit output samples as 32-bit (a - 2^15)(4096 - w) + (b - 2^15) w: one signed
 // multiply-add; the 2^27 it lacks is a whole 2^15 after the shift.
 [[gnu::always_inline]] __attribute__((target("avx2"))) inline __m256i eight_u16(const uint16_t* in,
-                                                                                 const uint32_t* loads,
-                                                                                 const uint32_t* shuffles,
-                                                                                 const uint16_t* weights) {
+                                                                                const uint32_t* loads,
+                                                                                const uint32_t* shuffles,
+                                                                                const uint16_t* weights) {
   const __m256i flip = _mm256_set1_epi16(int16_t(0x8000));
   const __m256i src = lanes(in + loads[0], in + loads[1]);
   const __m256i pairs = _mm256_shuffle_epi8(src, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shuffles)));
@@ -172,8 +174,7 @@ __attribute__((target("avx2"))) void widen_shuffled(const uint16_t* in, Shuffled
   for (uint32_t j = 0, l = 0; j < count; j += kGroup, l += 4) {
     const __m256i r = _mm256_packs_epi32(eight_u16(in, t.loads + l, t.shuffles + j, t.weights + j),
                                          eight_u16(in, t.loads + l + 2, t.shuffles + j + 8, t.weights + j + 8));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j),
-                        _mm256_xor_si256(_mm256_permute4x64_epi64(r, 0xD8), flip));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), _mm256_xor_si256(_mm256_permute4x64_epi64(r, 0xD8), flip));
   }
 }
 #endif
@@ -203,8 +204,8 @@ bool vek_li_detail::li_supported(const VEK_Header& h, uint32_t bits) {
 }
 
 template <class S, class F>
-bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
-                                             VEK_DstBuffer* destination, uint32_t width) {
+bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+                                            uint32_t width) {
   if (!check_interface_version(kVersion)) {
     vek_report(manager_, VEK_ERROR_VERSION, kInitiate, kFile, __LINE__);
     return false;
@@ -257,14 +258,14 @@ bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuf
     weights_[x] = uint16_t(q);
   }
   if (shuffling)
-    shuffled_ = make_shuffles(offsets_, weights_, width_, n, (uint64_t(src_width_) + 2) * n,
-                              Shuffled<S>(shuffles_, samples));
+    shuffled_ =
+        make_shuffles(offsets_, weights_, width_, n, (uint64_t(src_width_) + 2) * n, Shuffled<S>(shuffles_, samples));
   return true;
 }
 
 template <class S, class F>
-bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
-                                             VEK_DstBuffer* destination, uint32_t width, bool offset) {
+bool VEK_ScaleWidthLIEngine<S, F>::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+                                            uint32_t width, bool offset) {
   if (!offset) return initiate(header, source, destination, width);
   if (!std::is_same_v<S, unsigned short> || header == nullptr || header->data_type() != VEK_DataType::s_integer) {
     vek_report(manager_, VEK_ERROR_FORMAT, kInitiate, kFile, __LINE__);
@@ -329,19 +330,33 @@ bool VEK_ScaleWidthLIEngine<S, F>::execute() {
       }
     }
     switch (n) {
-      case 1: widen_gray_avx2(line_, offsets_, weights_, width_, pairs_, pairs_ + width_, out); break;
-      case 3: widen_avx2<S, 3>(line_, offsets_, weights_, width_, n, out); break;
-      case 4: widen_avx2<S, 4>(line_, offsets_, weights_, width_, n, out); break;
-      default: widen_avx2<S, 0>(line_, offsets_, weights_, width_, n, out);
+      case 1:
+        widen_gray_avx2(line_, offsets_, weights_, width_, pairs_, pairs_ + width_, out);
+        break;
+      case 3:
+        widen_avx2<S, 3>(line_, offsets_, weights_, width_, n, out);
+        break;
+      case 4:
+        widen_avx2<S, 4>(line_, offsets_, weights_, width_, n, out);
+        break;
+      default:
+        widen_avx2<S, 0>(line_, offsets_, weights_, width_, n, out);
     }
     return finish_line();
   }
 #endif
   switch (n) {
-    case 1: widen_gray_plain(line_, offsets_, weights_, width_, pairs_, pairs_ + width_, out); break;
-    case 3: widen_plain<S, 3>(line_, offsets_, weights_, width_, n, out); break;
-    case 4: widen_plain<S, 4>(line_, offsets_, weights_, width_, n, out); break;
-    default: widen_plain<S, 0>(line_, offsets_, weights_, width_, n, out);
+    case 1:
+      widen_gray_plain(line_, offsets_, weights_, width_, pairs_, pairs_ + width_, out);
+      break;
+    case 3:
+      widen_plain<S, 3>(line_, offsets_, weights_, width_, n, out);
+      break;
+    case 4:
+      widen_plain<S, 4>(line_, offsets_, weights_, width_, n, out);
+      break;
+    default:
+      widen_plain<S, 0>(line_, offsets_, weights_, width_, n, out);
   }
   return finish_line();
 }

@@ -52,9 +52,15 @@ bool VEK_ScaleWidthNNEngine::execute() {
       case 1:
         for (uint32_t i = 0; i < width_; ++i) out[i] = in[table_[i]];
         break;
-      case 2: pick<2>(in, table_, width_, out); break;
-      case 3: pick<3>(in, table_, width_, out); break;
-      case 4: pick<4>(in, table_, width_, out); break;
+      case 2:
+        pick<2>(in, table_, width_, out);
+        break;
+      case 3:
+        pick<3>(in, table_, width_, out);
+        break;
+      case 4:
+        pick<4>(in, table_, width_, out);
+        break;
       default:
         for (uint32_t i = 0; i < width_; ++i, out += pixel_bytes_) std::memcpy(out, in + table_[i], pixel_bytes_);
     }

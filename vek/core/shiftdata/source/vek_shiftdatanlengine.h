@@ -14,8 +14,8 @@
 // The fields and the typed initiate, the same for all 36 pairs; a pair adds its line body.
 class VEK_ShiftDataNLFields : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
 
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
                         const VEK_DataType* data_type, uint16_t bits, int16_t shift_count);
@@ -30,8 +30,8 @@ class VEK_ShiftDataNLFields : public VEK_ProcessLineToLineEngine {
 template <class S, class D>
 class VEK_ShiftDataNLEngine : public VEK_ShiftDataNLFields {
  public:
-  using VEK_ShiftDataNLFields::VEK_ShiftDataNLFields;
   using VEK_ShiftDataNLFields::initiate;
+  using VEK_ShiftDataNLFields::VEK_ShiftDataNLFields;
 
   bool process_line(const void* source_line, void* destination_line) override;
 };

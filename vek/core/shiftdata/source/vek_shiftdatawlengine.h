@@ -15,13 +15,13 @@
 // The fields and the checks that all 36 pairs share; a pair adds its bounds and line body.
 class VEK_ShiftDataWLFields : public VEK_ProcessLineToLineEngine {
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
 
  protected:
-  bool initiate_pair(bool unsigned_source, uint32_t high, int32_t low, const VEK_Header* header,
-                     VEK_SrcBuffer* source, VEK_DstBuffer* destination, const VEK_DataType* data_type, uint16_t bits,
-                     int16_t shift_count, uint8_t limit_mode);
+  bool initiate_pair(bool unsigned_source, uint32_t high, int32_t low, const VEK_Header* header, VEK_SrcBuffer* source,
+                     VEK_DstBuffer* destination, const VEK_DataType* data_type, uint16_t bits, int16_t shift_count,
+                     uint8_t limit_mode);
 
   uint16_t amount_ = 0;
   uint32_t mode_ = 0;
@@ -36,8 +36,8 @@ class VEK_ShiftDataWLFields : public VEK_ProcessLineToLineEngine {
 template <class S, class D>
 class VEK_ShiftDataWLEngine : public VEK_ShiftDataWLFields {
  public:
-  using VEK_ShiftDataWLFields::VEK_ShiftDataWLFields;
   using VEK_ShiftDataWLFields::initiate;
+  using VEK_ShiftDataWLFields::VEK_ShiftDataWLFields;
 
   bool process_line(const void* source_line, void* destination_line) override;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
@@ -205,8 +205,8 @@ template <class S, class W>
 template <class S, class D>
 bool VEK_ShiftDataWLEngine<S, D>::process_line(const void* source_line, void* destination_line) {
   using W = std::make_unsigned_t<D>;
-  const VEK_ShiftLimits limits{mode_, amount_, positive_addend_, uint32_t(negative_addend_), high_, low_,
-                               overflow_mask_};
+  const VEK_ShiftLimits limits{mode_, amount_, positive_addend_, uint32_t(negative_addend_),
+                               high_, low_,    overflow_mask_};
   vek_shift_wl_line<S, W>(static_cast<const S*>(source_line), static_cast<W*>(destination_line), samples_, limits);
   return true;
 }

@@ -10,8 +10,8 @@
 
 class VEK_ReadStorageEngine : public VEK_ReadEngine {
  public:
-  using VEK_ReadEngine::VEK_ReadEngine;
   using VEK_ReadEngine::initiate;
+  using VEK_ReadEngine::VEK_ReadEngine;
   bool initiate(VEK_InputStorage* storage, const VEK_Header* header, VEK_DstBuffer* destination, int32_t offset,
                 int32_t line_gap, int32_t byte_order);
   bool execute() override;
@@ -26,8 +26,8 @@ class VEK_ReadStorageEngine : public VEK_ReadEngine {
 
 class VEK_WriteStorageEngine : public VEK_WriteEngine {
  public:
-  using VEK_WriteEngine::VEK_WriteEngine;
   using VEK_WriteEngine::initiate;
+  using VEK_WriteEngine::VEK_WriteEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_OutputStorage* storage, int32_t offset,
                 int32_t pad, int32_t gap, int32_t byte_order);
   bool execute() override;

@@ -17,12 +17,12 @@ struct VEK_DICOMDIRSeries;
 struct VEK_DICOMDIRRecord {
   explicit VEK_DICOMDIRRecord(VEK_Manager* manager) : tags(manager), tag(manager) {}
 
-  uint32_t next_offset = 0;   // (0004,1400)
-  uint32_t lower_offset = 0;  // (0004,1420)
-  uint32_t in_use = 1;        // 0 only when (0004,1410) is present and 0
-  uint32_t position = 0;      // low 32 bits of the stream position of the record's item tag
+  uint32_t next_offset = 0;                            // (0004,1400)
+  uint32_t lower_offset = 0;                           // (0004,1420)
+  uint32_t in_use = 1;                                 // 0 only when (0004,1410) is present and 0
+  uint32_t position = 0;                               // low 32 bits of the stream position of the record's item tag
   VEK_Vector<VEK_DICOMTagObj::VEK_DICOMTagInfo> tags;  // every element of the item, in item order
-  VEK_DICOMTagObj tag;                                  // current element: the record's item
+  VEK_DICOMTagObj tag;                                 // current element: the record's item
 };
 
 struct VEK_DICOMDIRImage {
@@ -40,7 +40,7 @@ struct VEK_DICOMDIRImage {
         image_orientation(manager),
         common(manager) {}
 
-  VEK_WString file_id;  // (0004,1500), components joined by '\' as stored
+  VEK_WString file_id;           // (0004,1500), components joined by '\' as stored
   VEK_WString sop_instance_uid;  // (0008,0018), else (0004,1511)
   uint32_t instance_number = 0;
   VEK_WString referenced_sop_class_uid;        // (0004,1510)

@@ -26,8 +26,14 @@ constexpr uint32_t vr(char a, char b) { return uint32_t(uint8_t(a)) | (uint32_t(
 // character set: they are widened byte by byte, which thousands of records make worth it.
 bool plain_vr(uint32_t code) {
   switch (code) {
-    case vr('U', 'I'): case vr('C', 'S'): case vr('D', 'A'): case vr('T', 'M'): case vr('D', 'S'):
-    case vr('I', 'S'): case vr('A', 'S'): case vr('D', 'T'):
+    case vr('U', 'I'):
+    case vr('C', 'S'):
+    case vr('D', 'A'):
+    case vr('T', 'M'):
+    case vr('D', 'S'):
+    case vr('I', 'S'):
+    case vr('A', 'S'):
+    case vr('D', 'T'):
       return true;
     default:
       return false;
@@ -154,7 +160,8 @@ bool safe_file_id(const VEK_WString& id, const PyrDicomDataElement* item) {
 bool read_common(const VEK_DICOMTagObj& tag, VEK_DICOMDIRRecord& r) {
   const PyrDicomDataElement* item = tag.current_element();
   uint32_t value = 0;
-  for (auto [element, out] : {std::pair{uint16_t(0x1400), &r.next_offset}, std::pair{uint16_t(0x1420), &r.lower_offset}}) {
+  for (auto [element, out] :
+       {std::pair{uint16_t(0x1400), &r.next_offset}, std::pair{uint16_t(0x1420), &r.lower_offset}}) {
     *out = 0;
     if (item->FindChild(0x0004, element) == nullptr) continue;
     if (item->GetChildULong(0x0004, element, value, kPyrVRUnset, 0) != kPyrSuccess) return false;
@@ -334,8 +341,7 @@ bool VEK_DICOMDIRInfo::read_dir() {
           if (t == kTypes[l]) ++types[l];
       }
       if (!patients.reserve(types[kPatient]) || !all_studies.reserve(types[kStudy]) ||
-          !all_series.reserve(types[kSeries]) || !all_images.reserve(types[kImage]) ||
-          !file_ids.reserve(types[kImage]))
+          !all_series.reserve(types[kSeries]) || !all_images.reserve(types[kImage]) || !file_ids.reserve(types[kImage]))
         return false;
       order.reserve(count);
     }
@@ -386,8 +392,8 @@ bool VEK_DICOMDIRInfo::read_dir() {
         }
         order.push_back({g->common.position, kImage, all_images.size() - 1});
       } else {
-        others.push_back({static_cast<uint32_t>(tag.get_position()), read_u32(e, 0x0004, 0x1400),
-                          read_u32(e, 0x0004, 0x1420)});
+        others.push_back(
+            {static_cast<uint32_t>(tag.get_position()), read_u32(e, 0x0004, 0x1400), read_u32(e, 0x0004, 0x1420)});
         order.push_back({others.back().position, kLevels, uint32_t(others.size() - 1)});
       }
       if (read < 0 || !intact()) return false;
@@ -418,19 +424,28 @@ bool VEK_DICOMDIRInfo::read_dir() {
     for (int l = 1; l < kLevels; ++l) linked_flag[l].assign(sizes[l], 0);
     auto lower_of = [&](Level level, uint32_t index) -> uint32_t {
       switch (level) {
-        case kPatient: return patients[index].common.lower_offset;
-        case kStudy: return all_studies[index].common.lower_offset;
-        case kSeries: return all_series[index].common.lower_offset;
-        default: return others[index].lower;
+        case kPatient:
+          return patients[index].common.lower_offset;
+        case kStudy:
+          return all_studies[index].common.lower_offset;
+        case kSeries:
+          return all_series[index].common.lower_offset;
+        default:
+          return others[index].lower;
       }
     };
     auto next_of = [&](Level level, uint32_t index) -> uint32_t {
       switch (level) {
-        case kPatient: return patients[index].common.next_offset;
-        case kStudy: return all_studies[index].common.next_offset;
-        case kSeries: return all_series[index].common.next_offset;
-        case kImage: return all_images[index].common.next_offset;
-        default: return others[index].next;
+        case kPatient:
+          return patients[index].common.next_offset;
+        case kStudy:
+          return all_studies[index].common.next_offset;
+        case kSeries:
+          return all_series[index].common.next_offset;
+        case kImage:
+          return all_images[index].common.next_offset;
+        default:
+          return others[index].next;
       }
     };
     uint64_t linked = patients.size();
@@ -488,7 +503,8 @@ bool VEK_DICOMDIRInfo::read_dir() {
       std::vector<std::pair<uint32_t, int>> nexts;
       if (!others.empty())
         for (const Place& p : order)
-          if (p.level < kLevels && next_of(p.level, p.index) != 0) nexts.push_back({next_of(p.level, p.index), p.level});
+          if (p.level < kLevels && next_of(p.level, p.index) != 0)
+            nexts.push_back({next_of(p.level, p.index), p.level});
       std::sort(nexts.begin(), nexts.end());
       auto level_of_other = [&](const Other& x) -> int {
         if (const Place* p = at(x.lower); p != nullptr && p->level != kPatient && p->level != kLevels)

@@ -211,8 +211,8 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
     const PyrString syntax = transfer_syntax != nullptr ? PyrString(transfer_syntax) : PyrString();
     auto read = [&](const PyrDicomDatasetOptions& options) {
       dataset_->SetOptions(options);
-      return dataset_->ReadFromCallbacks(&VEK_DICOMStream::read, &VEK_DICOMStream::seek, &stream, part10 != 0,
-                                         syntax, 1);
+      return dataset_->ReadFromCallbacks(&VEK_DICOMStream::read, &VEK_DICOMStream::seek, &stream, part10 != 0, syntax,
+                                         1);
     };
     PyrDicomResult r = read(PyrDefaultDatasetOptions());
     if (r != kPyrSuccess) {

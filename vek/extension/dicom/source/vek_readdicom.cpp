@@ -8,8 +8,8 @@
 #include "vek_colormatrix.h"
 #include "vek_combinedstorage.h"
 #include "vek_decorator.h"
-#include "vek_memorystorage.h"
 #include "vek_errorhandler.h"
+#include "vek_memorystorage.h"
 #include "vek_readdicomrleframe.h"
 #include "vek_readjfif.h"
 #include "vek_readjpeg.h"
@@ -35,8 +35,8 @@ bool same(const VEK_WString& text, const char* ascii) {
 // Byte pairs swapped, counted from position 0: 8-bit samples written big-endian as OW.
 class SwapPairsInputStorage : public VEK_InputStorageDecorator {
  public:
-  using VEK_InputStorageDecorator::VEK_InputStorageDecorator;
   using VEK_InputStorageDecorator::initiate;
+  using VEK_InputStorageDecorator::VEK_InputStorageDecorator;
   int32_t get() override {
     uint8_t b = 0;
     return read(&b, 1) == 1 ? b : -1;
@@ -81,8 +81,8 @@ bool swapped_ow(VEK_InputStorage* storage, const VEK_DICOMInfo& info) {
 
 // The native frame of length bytes at position through a pair-swapping view aligned to the
 // value's start; null on failure.
-VEK_InputStorage* swapped_input(VEK_Manager* m, VEK_InputStorage* storage, const VEK_DICOMInfo& info,
-                                uint32_t position, uint32_t length) {
+VEK_InputStorage* swapped_input(VEK_Manager* m, VEK_InputStorage* storage, const VEK_DICOMInfo& info, uint32_t position,
+                                uint32_t length) {
   const uint32_t odd = (position - (info.pixel_data_position() + 12)) & 1u;
   const uint64_t span = (uint64_t(length) + odd + 1) & ~uint64_t(1);
   if (position < odd || span > uint64_t(INT32_MAX) || position > uint32_t(INT32_MAX)) return nullptr;
@@ -295,7 +295,8 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
   return e;
 }
 
-VEK_Engine* VEK_ReadDICOM::relabel(VEK_Engine* engine, const VEK_Header::VEK_Palette* palette, const VEK_ColorType* color) {
+VEK_Engine* VEK_ReadDICOM::relabel(VEK_Engine* engine, const VEK_Header::VEK_Palette* palette,
+                                   const VEK_ColorType* color) {
   if (engine == nullptr || engine->header() == nullptr) return nullptr;
   VEK_Header copy(manager_);
   if (!(copy = *engine->header()) || (palette != nullptr && !copy.palette(*palette))) return nullptr;

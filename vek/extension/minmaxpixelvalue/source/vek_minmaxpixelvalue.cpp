@@ -32,17 +32,23 @@ VEK_Engine* VEK_MinMaxPixelValue::engine(VEK_Engine* source, float* minimum, flo
 VEK_Engine* VEK_MinMaxPixelValue::engine(VEK_Engine* source, int* minimum, int* maximum) {
   if (!check(source, VEK_DataType::s_integer, 116, 146)) return nullptr;
   switch (source->header()->bits()) {
-    case 8: return create_sink<VEK_MinMaxPixelValueEngine<signed char, int>>(source, minimum, maximum);
-    case 16: return create_sink<VEK_MinMaxPixelValueEngine<short, int>>(source, minimum, maximum);
-    default: return create_sink<VEK_MinMaxPixelValueEngine<int, int>>(source, minimum, maximum);
+    case 8:
+      return create_sink<VEK_MinMaxPixelValueEngine<signed char, int>>(source, minimum, maximum);
+    case 16:
+      return create_sink<VEK_MinMaxPixelValueEngine<short, int>>(source, minimum, maximum);
+    default:
+      return create_sink<VEK_MinMaxPixelValueEngine<int, int>>(source, minimum, maximum);
   }
 }
 
 VEK_Engine* VEK_MinMaxPixelValue::engine(VEK_Engine* source, unsigned int* minimum, unsigned int* maximum) {
   if (!check(source, VEK_DataType::u_integer, 69, 99)) return nullptr;
   switch (source->header()->bits()) {
-    case 8: return create_sink<VEK_MinMaxPixelValueEngine<unsigned char, unsigned int>>(source, minimum, maximum);
-    case 16: return create_sink<VEK_MinMaxPixelValueEngine<unsigned short, unsigned int>>(source, minimum, maximum);
-    default: return create_sink<VEK_MinMaxPixelValueEngine<unsigned int, unsigned int>>(source, minimum, maximum);
+    case 8:
+      return create_sink<VEK_MinMaxPixelValueEngine<unsigned char, unsigned int>>(source, minimum, maximum);
+    case 16:
+      return create_sink<VEK_MinMaxPixelValueEngine<unsigned short, unsigned int>>(source, minimum, maximum);
+    default:
+      return create_sink<VEK_MinMaxPixelValueEngine<unsigned int, unsigned int>>(source, minimum, maximum);
   }
 }

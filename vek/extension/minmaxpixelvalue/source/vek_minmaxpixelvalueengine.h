@@ -14,8 +14,8 @@ class VEK_MinMaxPixelValueEngine : public VEK_AnalyzeLineEngine {
   static constexpr uint32_t kVersion = 0x01040000u;
 
  public:
-  using VEK_AnalyzeLineEngine::VEK_AnalyzeLineEngine;
   using VEK_AnalyzeLineEngine::initiate;
+  using VEK_AnalyzeLineEngine::VEK_AnalyzeLineEngine;
   bool analyze_line(const void* line) override;
   virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, A* minimum, A* maximum);
 

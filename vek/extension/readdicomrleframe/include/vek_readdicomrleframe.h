@@ -72,8 +72,8 @@ class VEK_DecodePackBitsFastEngine : public VEK_ProcessEngine {
     uint8_t carry_count_ = 0;
   };
 
-  using VEK_ProcessEngine::VEK_ProcessEngine;
   using VEK_ProcessEngine::initiate;
+  using VEK_ProcessEngine::VEK_ProcessEngine;
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination) override;
   bool execute() override;
   bool terminate() override;

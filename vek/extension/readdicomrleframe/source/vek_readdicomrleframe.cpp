@@ -1,6 +1,6 @@
+#include "vek_readdicomrleframe.h"
 #include "vek_errorhandler.h"
 #include "vek_mergechannel.h"
-#include "vek_readdicomrleframe.h"
 
 namespace {
 constexpr const char* kFile = "extension/readdicomrleframe/source/vek_readdicomrleframe.cpp";

@@ -18,8 +18,8 @@ constexpr const char* kFile = "extension/scalefast/include/vek_scaleppfastrengin
 template <class S, class T>
 class VEK_ScaleWidthPPFastREngine : public VEK_ScaleWidthEngine {
  public:
-  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
   using VEK_ScaleWidthEngine::initiate;
+  using VEK_ScaleWidthEngine::VEK_ScaleWidthEngine;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t width) override {
     constexpr const char* kMethod = "VEK_ScaleWidthPPFastREngine::initiate()";
@@ -59,8 +59,8 @@ class VEK_ScaleWidthPPFastREngine : public VEK_ScaleWidthEngine {
 template <class S, class T>
 class VEK_ScaleHeightPPFastREngine : public VEK_ScaleHeightEngine {
  public:
-  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
   using VEK_ScaleHeightEngine::initiate;
+  using VEK_ScaleHeightEngine::VEK_ScaleHeightEngine;
 
   bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint32_t height) override {
     constexpr const char* kMethod = "VEK_ScaleHeightPPFastREngine::initiate()";

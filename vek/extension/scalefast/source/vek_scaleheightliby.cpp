@@ -12,9 +12,8 @@ VEK_Engine* VEK_ScaleHeightLIBy<F>::engine(VEK_Engine* source, uint32_t height) 
   if (h.height() == height) return source;
   if (h.height() == 1) return VEK_ScaleNN(manager_).engine(source, h.width(), height);
   VEK_Engine* made = nullptr;
-  const bool typed = vek_li_with_sample(h, [&](auto sample) {
-    made = create_engine<VEK_ScaleHeightLIEngine<decltype(sample), F>>(source, height);
-  });
+  const bool typed = vek_li_with_sample(
+      h, [&](auto sample) { made = create_engine<VEK_ScaleHeightLIEngine<decltype(sample), F>>(source, height); });
   if (!typed) vek_report(manager_, VEK_ERROR_FORMAT, kMethod, kFile, __LINE__);
   return made;
 }

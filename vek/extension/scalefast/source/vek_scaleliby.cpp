@@ -22,7 +22,8 @@ VEK_Engine* VEK_ScaleLIBy<F>::engine(VEK_Engine* source, uint32_t width, uint32_
     }
     return VEK_ScaleShrinkLIBy<F>(manager_).engine(source, width, height);
   }
-  if (height < H) return VEK_ScaleWidthLIBy<F>(manager_).engine(VEK_ScaleHeightLIBy<F>(manager_).engine(source, height), width);
+  if (height < H)
+    return VEK_ScaleWidthLIBy<F>(manager_).engine(VEK_ScaleHeightLIBy<F>(manager_).engine(source, height), width);
   return VEK_ScaleHeightLIBy<F>(manager_).engine(VEK_ScaleWidthLIBy<F>(manager_).engine(source, width), height);
 }
 

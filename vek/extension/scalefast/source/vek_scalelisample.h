@@ -11,13 +11,17 @@ bool vek_li_with_sample(const VEK_Header& h, Fn&& f) {
   const bool is_unsigned = h.data_type() == VEK_DataType::u_integer;
   if (!is_unsigned && h.data_type() != VEK_DataType::s_integer) return false;
   if (h.bits() == 8) {
-    if (is_unsigned) f((unsigned char)0);
-    else f((signed char)0);
+    if (is_unsigned)
+      f((unsigned char)0);
+    else
+      f((signed char)0);
     return true;
   }
   if (h.bits() == 16) {
-    if (is_unsigned) f((unsigned short)0);
-    else f((short)0);
+    if (is_unsigned)
+      f((unsigned short)0);
+    else
+      f((short)0);
     return true;
   }
   return false;

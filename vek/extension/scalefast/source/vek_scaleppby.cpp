@@ -77,8 +77,7 @@ VEK_Engine* choose_fast(VEK_Manager* manager, VEK_Engine* source, uint32_t n, bo
 // The passes in order: height first exactly when the height shrinks.
 template <class Height, class Width>
 VEK_Engine* both(VEK_Manager* manager, VEK_Engine* source, uint32_t width, uint32_t height) {
-  if (height < source->header()->height())
-    return Width(manager).engine(Height(manager).engine(source, height), width);
+  if (height < source->header()->height()) return Width(manager).engine(Height(manager).engine(source, height), width);
   return Height(manager).engine(Width(manager).engine(source, width), height);
 }
 
@@ -94,13 +93,13 @@ VEK_Engine* VEK_ScalePPBy<T>::engine(VEK_Engine* source, uint32_t width, uint32_
 template <class T>
 VEK_Engine* VEK_ScaleHeightPPBy<T>::engine(VEK_Engine* source, uint32_t height) {
   return choose<T, VEK_ScaleHeightPPEBy<T>, VEK_ScaleHeightPPRBy<T>>(manager_, source, height, false,
-                                                                    "VEK_ScaleHeightPPBy::engine()", __LINE__);
+                                                                     "VEK_ScaleHeightPPBy::engine()", __LINE__);
 }
 
 template <class T>
 VEK_Engine* VEK_ScaleWidthPPBy<T>::engine(VEK_Engine* source, uint32_t width) {
   return choose<T, VEK_ScaleWidthPPEBy<T>, VEK_ScaleWidthPPRBy<T>>(manager_, source, width, true,
-                                                                  "VEK_ScaleWidthPPBy::engine()", __LINE__);
+                                                                   "VEK_ScaleWidthPPBy::engine()", __LINE__);
 }
 
 template <class T>
@@ -144,14 +143,15 @@ VEK_Engine* VEK_ScalePPFastBy<Q12>::engine(VEK_Engine* source, uint32_t width, u
   if (!has_sse2())
     return wide ? VEK_ScalePPBy<double>(manager_).engine(source, width, height)
                 : VEK_ScalePPBy<Q12>(manager_).engine(source, width, height);
-  if (wide) return both<VEK_ScaleHeightPPFastBy<double>, VEK_ScaleWidthPPFastBy<double>>(manager_, source, width, height);
+  if (wide)
+    return both<VEK_ScaleHeightPPFastBy<double>, VEK_ScaleWidthPPFastBy<double>>(manager_, source, width, height);
   return both<VEK_ScaleHeightPPFastBy<Q12>, VEK_ScaleWidthPPFastBy<Q12>>(manager_, source, width, height);
 }
 
 template <class T>
 VEK_Engine* VEK_ScaleHeightPPFastBy<T>::engine(VEK_Engine* source, uint32_t height) {
-  return choose_fast<T, VEK_ScaleHeightPPFastRBy<T>>(manager_, source, height, false, "VEK_ScaleHeightPPFastBy::engine()",
-                                                __LINE__);
+  return choose_fast<T, VEK_ScaleHeightPPFastRBy<T>>(manager_, source, height, false,
+                                                     "VEK_ScaleHeightPPFastBy::engine()", __LINE__);
 }
 
 template <class T>
@@ -162,7 +162,7 @@ bool VEK_ScaleHeightPPFastBy<T>::is_fractional_reduction(const VEK_Header* heade
 template <class T>
 VEK_Engine* VEK_ScaleWidthPPFastBy<T>::engine(VEK_Engine* source, uint32_t width) {
   return choose_fast<T, VEK_ScaleWidthPPFastRBy<T>>(manager_, source, width, true, "VEK_ScaleWidthPPFastBy::engine()",
-                                               __LINE__);
+                                                    __LINE__);
 }
 
 template <class T>
@@ -178,17 +178,17 @@ VEK_Engine* VEK_ScaleHeightPPFastRBy<T>::engine(VEK_Engine* source, uint32_t hei
 
 template <class T>
 VEK_Engine* VEK_ScaleWidthPPFastRBy<T>::engine(VEK_Engine* source, uint32_t width) {
-  return Pass<VEK_ScaleWidthPPFastREngine, T>(manager_).make(source, width, true,
-                                                             "VEK_ScaleWidthPPFastRBy::engine()", false);
+  return Pass<VEK_ScaleWidthPPFastREngine, T>(manager_).make(source, width, true, "VEK_ScaleWidthPPFastRBy::engine()",
+                                                             false);
 }
 
-#define VEK_PP_INSTANCES(T)                 \
-  template class VEK_ScalePPBy<T>;          \
-  template class VEK_ScaleHeightPPBy<T>;    \
-  template class VEK_ScaleWidthPPBy<T>;     \
-  template class VEK_ScaleHeightPPEBy<T>;   \
-  template class VEK_ScaleWidthPPEBy<T>;    \
-  template class VEK_ScaleHeightPPRBy<T>;   \
+#define VEK_PP_INSTANCES(T)                   \
+  template class VEK_ScalePPBy<T>;            \
+  template class VEK_ScaleHeightPPBy<T>;      \
+  template class VEK_ScaleWidthPPBy<T>;       \
+  template class VEK_ScaleHeightPPEBy<T>;     \
+  template class VEK_ScaleWidthPPEBy<T>;      \
+  template class VEK_ScaleHeightPPRBy<T>;     \
   template class VEK_ScaleWidthPPRBy<T>;      \
   template class VEK_ScaleHeightPPFastBy<T>;  \
   template class VEK_ScaleWidthPPFastBy<T>;   \

@@ -12,9 +12,8 @@ VEK_Engine* VEK_ScaleWidthLIBy<F>::engine(VEK_Engine* source, uint32_t width) {
   if (h.width() == width) return source;
   if (h.width() == 1) return VEK_ScaleNN(manager_).engine(source, width, h.height());
   VEK_Engine* made = nullptr;
-  const bool typed = vek_li_with_sample(h, [&](auto sample) {
-    made = create_engine<VEK_ScaleWidthLIEngine<decltype(sample), F>>(source, width);
-  });
+  const bool typed = vek_li_with_sample(
+      h, [&](auto sample) { made = create_engine<VEK_ScaleWidthLIEngine<decltype(sample), F>>(source, width); });
   if (!typed) vek_report(manager_, VEK_ERROR_FORMAT, kMethod, kFile, __LINE__);
   return made;
 }

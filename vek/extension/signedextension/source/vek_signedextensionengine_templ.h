@@ -16,11 +16,10 @@ class VEK_SignedExtensionEngine : public VEK_ProcessLineToLineEngine {
   static constexpr uint32_t kVersion = 0x01040000u;
 
  public:
-  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   using VEK_ProcessLineToLineEngine::initiate;
+  using VEK_ProcessLineToLineEngine::VEK_ProcessLineToLineEngine;
   bool process_line(const void* source_line, void* destination_line) override;
-  virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
-                        uint8_t sign_bit);
+  virtual bool initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination, uint8_t sign_bit);
 
  private:
   U sign_mask_ = 0;
@@ -30,8 +29,8 @@ class VEK_SignedExtensionEngine : public VEK_ProcessLineToLineEngine {
 };
 
 template <class T>
-bool VEK_SignedExtensionEngine<T>::initiate(const VEK_Header* header, VEK_SrcBuffer* source,
-                                            VEK_DstBuffer* destination, uint8_t sign_bit) {
+bool VEK_SignedExtensionEngine<T>::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination,
+                                            uint8_t sign_bit) {
   if (!check_interface_version(kVersion)) {
     vek_report(manager_, VEK_ERROR_VERSION, "VEK_SignedExtensionEngine::initiate()", kFile, 161);
     return false;

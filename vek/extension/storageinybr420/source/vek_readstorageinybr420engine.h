@@ -8,7 +8,10 @@
 namespace vek_ybr420 {
 constexpr VEK_YBRReportSites kWhere{"VEK_ReadStorageInYBR420Engine::initiate()",
                                     "VEK_ReadStorageInYBR420Engine::execute()",
-                                    "extension/storageinybr420/source/vek_readstorageinybr420engine.h", 281, 291, 182};
+                                    "extension/storageinybr420/source/vek_readstorageinybr420engine.h",
+                                    281,
+                                    291,
+                                    182};
 }  // namespace vek_ybr420
 
 template <class T>

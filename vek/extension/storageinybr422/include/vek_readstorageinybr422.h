@@ -64,8 +64,8 @@ struct VEK_YBRReportSites {
 template <class T>
 class VEK_ReadStorageInYBREngine : public VEK_ReadEngine {
  public:
-  using VEK_ReadEngine::VEK_ReadEngine;
   using VEK_ReadEngine::initiate;
+  using VEK_ReadEngine::VEK_ReadEngine;
   bool terminate() override;
 
  protected:

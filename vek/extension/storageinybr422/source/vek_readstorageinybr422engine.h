@@ -76,16 +76,18 @@ bool VEK_ReadStorageInYBREngine<T>::terminate() {
 }
 
 namespace vek_ybr422 {
-constexpr VEK_YBRReportSites kWhere{
-    "VEK_ReadStorageInYBR422Engine::initiate()", "VEK_ReadStorageInYBR422Engine::execute()",
-    "extension/storageinybr422/source/vek_readstorageinybr422engine.h", 235, 245, 159};
+constexpr VEK_YBRReportSites kWhere{"VEK_ReadStorageInYBR422Engine::initiate()",
+                                    "VEK_ReadStorageInYBR422Engine::execute()",
+                                    "extension/storageinybr422/source/vek_readstorageinybr422engine.h",
+                                    235,
+                                    245,
+                                    159};
 }  // namespace vek_ybr422
 
 template <class T>
 bool VEK_ReadStorageInYBR422Engine<T>::initiate(VEK_InputStorage* storage, const VEK_Header* header,
                                                 VEK_DstBuffer* destination, int32_t byte_order) {
-  return this->prepare(storage, header, destination, byte_order,
-                       vek_ybr422::kWhere);
+  return this->prepare(storage, header, destination, byte_order, vek_ybr422::kWhere);
 }
 
 template <class T>
@@ -93,8 +95,7 @@ bool VEK_ReadStorageInYBR422Engine<T>::execute() {
   if (this->lines_ >= this->out_header_.height()) return false;
   void* out = this->dst_->get();
   if (out == nullptr) return false;
-  if (!this->read_line(this->pair_line_bytes_,
-                       vek_ybr422::kWhere)) {
+  if (!this->read_line(this->pair_line_bytes_, vek_ybr422::kWhere)) {
     this->dst_->release(0);
     return false;
   }

@@ -48,8 +48,7 @@ bool VEK_Header::VEK_Palette::value(const void* data, uint32_t size) {
 
 bool VEK_Header::VEK_Palette::is_valid() const {
   if (empty()) return true;
-  return (bits_ == 8 || bits_ == 16) && channels_ >= 1 && entries_ >= 1 && entries_ <= 65536 &&
-         data_ != nullptr;
+  return (bits_ == 8 || bits_ == 16) && channels_ >= 1 && entries_ >= 1 && entries_ <= 65536 && data_ != nullptr;
 }
 
 bool VEK_Header::operator=(const VEK_Header& other) {
@@ -87,11 +86,17 @@ bool VEK_Header::is_valid() const {
   if (data_type_ != VEK_DataType::u_integer || channels_ != 1) return false;
   if (!color_type_->is_valid_channels(palette_.channels())) return false;
   switch (bits_) {
-    case 1: return palette_.entries() <= 2;
-    case 2: return palette_.entries() <= 4;
-    case 4: return palette_.entries() <= 16;
-    case 8: return palette_.entries() <= 256;
-    case 16: return palette_.entries() <= 65536;
-    default: return false;
+    case 1:
+      return palette_.entries() <= 2;
+    case 2:
+      return palette_.entries() <= 4;
+    case 4:
+      return palette_.entries() <= 16;
+    case 8:
+      return palette_.entries() <= 256;
+    case 16:
+      return palette_.entries() <= 65536;
+    default:
+      return false;
   }
 }

@@ -39,15 +39,13 @@ VEK_Vector<VEK_SrcBuffer*> VEK_DstBufferProxy::src_buffers(uint32_t n) {
   return real_->create_src_buffer(this, n);
 }
 
-VEK_SrcBuffer* VEK_DstBufferProxy::src_buffer() {
-  return real_ != nullptr ? real_->create_src_buffer(this) : nullptr;
-}
+VEK_SrcBuffer* VEK_DstBufferProxy::src_buffer() { return real_ != nullptr ? real_->create_src_buffer(this) : nullptr; }
 
 // Every use below comes after attaching; without a real buffer they fail instead of crashing.
-#define VEK_PROXY_NEEDS_REAL(result)                                                         \
-  if (real_ == nullptr) {                                                                    \
-    vek_report(manager_, VEK_ERROR_STATE, "VEK_DstBufferProxy::real()", kFile, __LINE__);    \
-    return result;                                                                           \
+#define VEK_PROXY_NEEDS_REAL(result)                                                      \
+  if (real_ == nullptr) {                                                                 \
+    vek_report(manager_, VEK_ERROR_STATE, "VEK_DstBufferProxy::real()", kFile, __LINE__); \
+    return result;                                                                        \
   }
 
 void* VEK_DstBufferProxy::get() {

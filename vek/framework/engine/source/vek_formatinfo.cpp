@@ -6,7 +6,8 @@
 bool VEK_FormatInfo::load(VEK_InputStorage* storage) {
   loaded_ = false;
   if (storage == nullptr || storage->is_empty()) {
-    vek_report(manager_, VEK_ERROR_ARGUMENT, "VEK_FormatInfo::load()", "framework/engine/source/vek_formatinfo.cpp", 34);
+    vek_report(manager_, VEK_ERROR_ARGUMENT, "VEK_FormatInfo::load()", "framework/engine/source/vek_formatinfo.cpp",
+               34);
     return false;
   }
   const int32_t position = storage->tell();

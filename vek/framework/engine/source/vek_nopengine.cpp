@@ -3,7 +3,8 @@
 
 bool VEK_NopEngine::initiate(const VEK_Header* header, VEK_SrcBuffer* source, VEK_DstBuffer* destination) {
   if (!check_interface_version(VEK_INTERFACE_VERSION)) {
-    vek_report(manager_, VEK_ERROR_VERSION, "VEK_NopEngine::initiate()", "framework/engine/source/vek_nopengine.cpp", 71);
+    vek_report(manager_, VEK_ERROR_VERSION, "VEK_NopEngine::initiate()", "framework/engine/source/vek_nopengine.cpp",
+               71);
     return false;
   }
   return VEK_ProcessEngine::initiate(header, source, destination) && dst_->block_bytes(src_->block_bytes());

@@ -1,5 +1,5 @@
-#include "vek_errorhandler.h"
 #include "vek_readengine.h"
+#include "vek_errorhandler.h"
 
 bool VEK_ReadEngine::initiate(VEK_InputStorage* storage, const VEK_Header* header, VEK_DstBuffer* destination) {
   if (!VEK_BufferOutputEngine::initiate(header, destination)) return false;

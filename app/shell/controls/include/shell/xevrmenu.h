@@ -22,27 +22,27 @@ class QPainter;
 
 // The record of one non-separator item.
 struct XEVRMenuItem {
-    CXEVRMenu* owner = nullptr;              // the level that holds the item
-    std::unique_ptr<CXEVRMenu> subMenu;      // the item's pop-up, or null
-    QString label;                           // the text before the first tab
-    QString accelerator;                     // the text after it, or empty
-    QPixmap icon;                            // 16 x 16 with its transparent colour cleared, or null
+    CXEVRMenu* owner = nullptr;           // the level that holds the item
+    std::unique_ptr<CXEVRMenu> subMenu;   // the item's pop-up, or null
+    QString label;                        // the text before the first tab
+    QString accelerator;                  // the text after it, or empty
+    QPixmap icon;                         // 16 x 16 with its transparent colour cleared, or null
 };
 
-constexpr uint32_t kXEVOwnerDrawMenu = 1;    // the control type of menu items
+constexpr uint32_t kXEVOwnerDrawMenu = 1;   // the control type of menu items
 
 struct XEVMeasureItem {
     uint32_t ctlType = kXEVOwnerDrawMenu;
     int32_t itemId = 0;
-    XEVRMenuItem* itemData = nullptr;        // null for a separator
+    XEVRMenuItem* itemData = nullptr;   // null for a separator
     int32_t itemWidth = 0;
     int32_t itemHeight = 0;
 };
 
 struct XEVDrawItem {
     uint32_t ctlType = kXEVOwnerDrawMenu;
-    int32_t itemId = 0;                      // the command; 0 for a separator
-    uint32_t itemState = 0;                  // kXEVState* bits
+    int32_t itemId = 0;       // the command; 0 for a separator
+    uint32_t itemState = 0;   // kXEVState* bits
     QPainter* painter = nullptr;
     QRect itemRect;
 };

@@ -70,5 +70,5 @@ bool HasFreeMemory(const PlatMemoryStatus& status);
 bool IsMemoryAvailable();
 bool IsMemoryAvailable(const PlatMemoryStatus& status, uint64_t processUse);
 
-constexpr uint64_t kXEVMinFreeMemory = 52428800;          // 50 MiB
-constexpr uint64_t kXEVMaxProcessMemory = 3040870400;     // 2,900 MiB
+constexpr uint64_t kXEVMinFreeMemory = 52428800;        // 50 MiB
+constexpr uint64_t kXEVMaxProcessMemory = 3040870400;   // 2,900 MiB

@@ -25,8 +25,19 @@ class CXEVTitleFormView : public QWidget, public XEVTitlePaneState {
 public:
     // The buttons in the order of their tooltips.
     enum Button : int32_t {
-        kWindowLevel, kZoom, kPan, kMeasure, kText, kArrow, kPixelValue,
-        kPlay, kPause, kHelp, kExit, kReport, kButtonCount
+        kWindowLevel,
+        kZoom,
+        kPan,
+        kMeasure,
+        kText,
+        kArrow,
+        kPixelValue,
+        kPlay,
+        kPause,
+        kHelp,
+        kExit,
+        kReport,
+        kButtonCount
     };
 
     CXEVTitleFormView(QWidget* parent, CMainFrame* frame);

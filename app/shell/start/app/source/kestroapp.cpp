@@ -24,7 +24,7 @@ namespace {
 
 constexpr uint16_t kSmallIconBitmap = 130;
 
-}  // namespace
+}   // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
@@ -156,9 +156,11 @@ QByteArray ScreenshotFormat(const QString& file)
     return QImageWriter::supportedImageFormats().contains(suffix) ? suffix : QByteArrayLiteral("png");
 }
 
-}  // namespace
+}   // namespace
 
-CKestroApp::CKestroApp(int& argc, char** argv) : QApplication(argc, argv) {}
+CKestroApp::CKestroApp(int& argc, char** argv) : QApplication(argc, argv)
+{
+}
 
 void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
 {

@@ -8,8 +8,8 @@
 #include <QThread>
 
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include <signal.h>
@@ -17,10 +17,6 @@
 #include <sys/wait.h>
 
 #include "platform/platfolder.h"
-#include "testsupport/pump.h"
-#include "testsupport/qtguitestapp.h"
-#include "testsupport/recordingbox.h"
-#include "testsupport/xdgfolders.h"
 #include "shell/kestroapp.h"
 #include "shell/mainframe.h"
 #include "shell/xevagreedlg.h"
@@ -28,9 +24,13 @@
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
+#include "testsupport/pump.h"
+#include "testsupport/qtguitestapp.h"
+#include "testsupport/recordingbox.h"
+#include "testsupport/xdgfolders.h"
+#include "testsupport/zipmaker.h"
 #include "viewer/xevimageformview.h"
 #include "viewer/xevimageviewctrl.h"
-#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ protected:
     std::string kestro_;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder)
 {
@@ -103,7 +103,8 @@ TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder
     CMainFrame& frame = *instance.MainFrame();
     ASSERT_NE(frame.FileOpenAction(), nullptr);
     EXPECT_FALSE(frame.FileOpenAction()->isEnabled());
-    ASSERT_TRUE(PumpUntil([&] { return frame.AgreementDialog() != nullptr && frame.AgreementDialog()->isVisible(); }, kStartTimeoutMs));
+    ASSERT_TRUE(PumpUntil([&] { return frame.AgreementDialog() != nullptr && frame.AgreementDialog()->isVisible(); },
+                          kStartTimeoutMs));
     frame.AgreementDialog()->OnOK();
     ASSERT_TRUE(PumpUntil([&] { return frame.FirstCellsLoaded(); }, kStartTimeoutMs));
     EXPECT_TRUE(frame.FileOpenAction()->isEnabled());
@@ -163,13 +164,14 @@ TEST_F(CommandLineArchiveTest, TheCommandLineTellsTheThreeKindsApart)
         size_t patients;
         intptr_t result;
     };
-    for (const Case& c : {Case{KV_SAMPLE_DIR "/DICOM/CR0001", 1, 0}, Case{KV_SAMPLE_DIR "/DICOMDIR", 2, 0},
-                          Case{text, 0, -1001}}) {
+    for (const Case& c :
+         {Case{KV_SAMPLE_DIR "/DICOM/CR0001", 1, 0}, Case{KV_SAMPLE_DIR "/DICOMDIR", 2, 0}, Case{text, 0, -1001}}) {
         XEVKestroInstance instance;
         ASSERT_TRUE(instance.InitInstance({QStringLiteral("kestro"), QString::fromStdString(c.path)}));
         CMainFrame& frame = *instance.MainFrame();
         // The frame takes the result from a message the list posts once it has loaded.
-        ASSERT_TRUE(PumpUntil([&] { return frame.GetStudyList()->loaded != 0 && frame.LoadResult() == c.result; }, kStartTimeoutMs))
+        ASSERT_TRUE(PumpUntil([&] { return frame.GetStudyList()->loaded != 0 && frame.LoadResult() == c.result; },
+                              kStartTimeoutMs))
             << c.path;
         EXPECT_EQ(frame.GetStudyList()->patients.size(), c.patients) << c.path;
         EXPECT_EQ(frame.singleFileOpened, c.patients == 1 ? 1 : 0) << c.path;

@@ -7,18 +7,14 @@
 #include <QThread>
 
 #include <cstdlib>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include "plat_temp_folder.h"
 #include "platform/platfolder.h"
-#include "testsupport/pump.h"
-#include "testsupport/qtguitestapp.h"
-#include "testsupport/recordingbox.h"
-#include "testsupport/xdgfolders.h"
 #include "shell/kestroapp.h"
 #include "shell/mainframe.h"
 #include "shell/xev_uistring.h"
@@ -30,6 +26,10 @@
 #include "shell/xevtitleformview.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
+#include "testsupport/pump.h"
+#include "testsupport/qtguitestapp.h"
+#include "testsupport/recordingbox.h"
+#include "testsupport/xdgfolders.h"
 #include "viewer/xevimageformview.h"
 #include "viewer/xevimageviewctrl.h"
 
@@ -104,7 +104,10 @@ protected:
         return nullptr;
     }
 
-    bool WaitForFirstCells() { return PumpUntil([this] { return Frame().FirstCellsLoaded(); }, kStartTimeoutMs); }
+    bool WaitForFirstCells()
+    {
+        return PumpUntil([this] { return Frame().FirstCellsLoaded(); }, kStartTimeoutMs);
+    }
 
     // What the first cell shows: its series' modality and first image.
     QString FirstCellSeries()
@@ -138,7 +141,7 @@ QTreeWidgetItem* FindSeriesItem(XEVStudyListCtrl& tree, const PatientInfo& patie
     return nullptr;
 }
 
-}  // namespace
+}   // namespace
 
 TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
 {
@@ -180,10 +183,12 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
     tree->scrollToItem(mr);
     const QRect row = tree->visualItemRect(mr);
     ASSERT_TRUE(tree->OnLButtonDblClk(QPoint(row.left() + 4, row.center().y())));
-    ASSERT_TRUE(PumpUntil([this] {
-        XEVImageViewCtrl* cell = FirstCell();
-        return FirstCellSeries().endsWith(QStringLiteral("MR0001")) && cell != nullptr && cell->HasFramePixels(0);
-    }, kStartTimeoutMs));
+    ASSERT_TRUE(PumpUntil(
+        [this] {
+            XEVImageViewCtrl* cell = FirstCell();
+            return FirstCellSeries().endsWith(QStringLiteral("MR0001")) && cell != nullptr && cell->HasFramePixels(0);
+        },
+        kStartTimeoutMs));
     XEVImageViewCtrl* cell = FirstCell();
     cell->repaint();
     const QImage shot = cell->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -261,10 +266,12 @@ TEST_F(KestroStartTest, AcceptanceBeforeOrAfterTheLoadOrByArgumentSelectsAlike)
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
     QPointer<CXEVAgreeDlg> dialog = Frame().AgreementDialog();
     bool seen = false;
-    ASSERT_TRUE(PumpUntil([&] {
-        seen = seen || (!dialog.isNull() && dialog->isVisible());
-        return Frame().FirstCellsLoaded();
-    }, kStartTimeoutMs));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            seen = seen || (!dialog.isNull() && dialog->isVisible());
+            return Frame().FirstCellsLoaded();
+        },
+        kStartTimeoutMs));
     EXPECT_FALSE(seen);
     EXPECT_EQ(FirstCellSeries(), before);
     EXPECT_EQ(box_.Count(), 0);
@@ -317,7 +324,8 @@ TEST_F(KestroStartTest, MissingDicomDirEndsAfterAcceptanceOnlyUnlessOrvix)
     WriteIni(1);
     ASSERT_TRUE(Start({missing}));
     Frame().AgreementDialog()->OnOK();
-    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); }, kStartTimeoutMs));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); },
+                          kStartTimeoutMs));
     // The message comes from a posted step; a slow build may show it a little later.
     ASSERT_TRUE(PumpUntil([this] { return box_.Count() >= 2; }, kStartTimeoutMs));
     Wait(50);
@@ -332,7 +340,8 @@ TEST_F(KestroStartTest, MissingDicomDirEndsAfterAcceptanceOnlyUnlessOrvix)
     // No path and no disc: the same empty window, and nothing to say.
     ASSERT_TRUE(Start({}));
     Frame().AgreementDialog()->OnOK();
-    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); }, kStartTimeoutMs));
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && Frame().LoadResult() == 0 && Frame().Agreed(); },
+                          kStartTimeoutMs));
     Wait(50);
     EXPECT_TRUE(Frame().isVisible());
     EXPECT_EQ(box_.Count(), 2);

@@ -29,17 +29,17 @@ public:
     void Reset() { *this = XEVOverlaySettingInfoItem(); }
 
     int32_t kind = kTag;
-    QString macroName;      // macro items: one of the display names below
+    QString macroName;   // macro items: one of the display names below
     QString prefix;
-    QString value;          // tag items: the element's value, filled per frame
-    QString text;           // text items: the fixed text
+    QString value;   // tag items: the element's value, filled per frame
+    QString text;    // text items: the fixed text
     QString suffix;
     QString separator = QStringLiteral("\r\n");
     int32_t appendSeparator = 1;   // nonzero: the item ends a line
-    uint16_t group = 0;     // tag items; 0xFFFF in group and element: finds no element
+    uint16_t group = 0;            // tag items; 0xFFFF in group and element: finds no element
     uint16_t element = 0;
-    QString format;         // tag items: "DT" date, "TM" time, "" as stored
-    int32_t index = 0;      // tag items: which backslash-separated value, counted from 1 (0 = first)
+    QString format;      // tag items: "DT" date, "TM" time, "" as stored
+    int32_t index = 0;   // tag items: which backslash-separated value, counted from 1 (0 = first)
     // Tag items: the TAG written inside this one in OVERLAY.XML, through which a value
     // inside a sequence is reached. Owned by the file reader, which outlives the settings.
     const OverlayItemRecord* nested = nullptr;

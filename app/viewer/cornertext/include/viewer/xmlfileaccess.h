@@ -19,23 +19,23 @@ struct OverlayItemRecord {
     enum Kind : int32_t { kTag = 6, kText = 7, kMacro = 8 };
 
     int32_t kind = kTag;
-    uint16_t group = 0;     // TAG: the NO attribute; 0xFFFF in both: invalid
+    uint16_t group = 0;   // TAG: the NO attribute; 0xFFFF in both: invalid
     uint16_t element = 0;
-    int32_t index = 0;      // TAG: INDEX
-    QString str;            // TAG: format code ("DT", "TM", ""); TEXT: the text; MACRO: the keyword
+    int32_t index = 0;   // TAG: INDEX
+    QString str;         // TAG: format code ("DT", "TM", ""); TEXT: the text; MACRO: the keyword
     QString prefix;
     QString suffix;
-    int32_t lineEnd = 0;    // 1 only on the record that closes a LINE
+    int32_t lineEnd = 0;                         // 1 only on the record that closes a LINE
     std::unique_ptr<OverlayItemRecord> nested;   // TAG: the TAG written inside it
 };
 
 struct OverlayLocationRecord {
-    QString name;           // "UPPERLEFT", "UPPERRIGHT", "LOWERLEFT" or "LOWERRIGHT"
+    QString name;   // "UPPERLEFT", "UPPERRIGHT", "LOWERLEFT" or "LOWERRIGHT"
     std::vector<OverlayItemRecord> items;
 };
 
 struct OverlayModalityRecord {
-    QString name;           // trimmed, letter case as written
+    QString name;   // trimmed, letter case as written
     std::vector<OverlayLocationRecord> locations;
 };
 
@@ -70,8 +70,7 @@ public:
 private:
     struct Node;
     void Walk(const Node& node, int32_t modality, int32_t location);
-    void HandleChild(int32_t keyword, const QString& parentName, const Node& child, int32_t modality,
-                     int32_t location);
+    void HandleChild(int32_t keyword, const QString& parentName, const Node& child, int32_t modality, int32_t location);
     OverlayItemRecord ReadTag(const Node& tag, int32_t level) const;
     void CheckLines();
     const OverlayLocationRecord* FindLocation(const QString& modality, int32_t position) const;

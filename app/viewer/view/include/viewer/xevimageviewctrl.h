@@ -103,13 +103,13 @@ bool XEVDibToImage(const uint8_t* dib, uint64_t size, QImage& target);
 struct XEVViewGeometry {
     // False: nothing to draw (no size, or an empty client area).
     bool drawable = false;
-    double scale = 1.0;   // displayed scale
-    double aspect = 1.0;  // vertical factor
-    QRect destination;    // x, y, width, height in the client
+    double scale = 1.0;    // displayed scale
+    double aspect = 1.0;   // vertical factor
+    QRect destination;     // x, y, width, height in the client
     int32_t sourceLeft = 0;
     int32_t sourceTop = 0;
-    int32_t sourceRight = 0;   // exclusive
-    int32_t sourceBottom = 0;  // exclusive
+    int32_t sourceRight = 0;    // exclusive
+    int32_t sourceBottom = 0;   // exclusive
 };
 
 class XEVImageViewCtrl : public QWidget {
@@ -172,8 +172,8 @@ public:
 
     // The geometry of the current frame in a client area of that size; updates the base
     // scale when fitting, as the paint does.
-    XEVViewGeometry ComputeGeometry(int32_t clientWidth, int32_t clientHeight, int32_t imageWidth,
-                                    int32_t imageHeight, double aspect);
+    XEVViewGeometry ComputeGeometry(int32_t clientWidth, int32_t clientHeight, int32_t imageWidth, int32_t imageHeight,
+                                    double aspect);
     // For the mouse code: whether the cursor, moved by the tool's hot spot, is on the drawn
     // image; the area a drag keeps the cursor in (the drawn image, or the whole destination),
     // in global coordinates; a client point in the current frame's pixels; and closing an
