@@ -3,16 +3,16 @@
 # UndefinedBehaviorSanitizer, in build-fuzz/) and runs it on its committed corpus.
 #   ./fuzz.sh HARNESS [seconds] [extra libFuzzer options...]     (60 seconds unless given)
 # HARNESS and its corpus:
-#   pyr_dataset_fuzz     pyr/fuzz/corpus               DICOM datasets
-#   vek_dicominfo_fuzz   vek/fuzz/corpus               DICOM files and their frames' chains
-#   vek_dicomdir_fuzz    vek/fuzz/corpus_dicomdir      the DICOMDIR reader
-#   vek_rleframe_fuzz    vek/fuzz/corpus_rle           one RLE frame
-#   vek_jpeg_fuzz        vek/fuzz/corpus_jpeg          one JPEG stream through the readers
-#   jpeg_header_fuzz     jpeg/codec/fuzz/corpus        the codec's header reading
-#   huffman_fuzz         jpeg/kernels/fuzz/corpus      the Huffman kernels, each level against level 0
-#   jis_fuzz             app/shell/core/fuzz/corpus    JIS to Shift-JIS conversion
-#   zip_fuzz             app/shell/archive/fuzz/corpus the zip reader
-#   xmlfileaccess_fuzz   app/viewer/fuzz/corpus        the OVERLAY.XML reader
+#   pyr_dataset_fuzz   pyr/fuzz/corpus                 DICOM datasets
+#   vek_dicominfo_fuzz vek/fuzz/corpus                 DICOM files and their frames' chains
+#   vek_dicomdir_fuzz  vek/fuzz/corpus_dicomdir        the DICOMDIR reader
+#   vek_rleframe_fuzz  vek/fuzz/corpus_rle             one RLE frame
+#   vek_jpeg_fuzz      vek/fuzz/corpus_jpeg            one JPEG stream through the readers
+#   jpeg_header_fuzz   jpeg/codec/fuzz/corpus          the codec's header reading
+#   huffman_fuzz       jpeg/kernels/fuzz/corpus        the Huffman kernels, each level against level 0
+#   jis_fuzz           app/base/messages/fuzz/corpus   JIS to Shift-JIS conversion
+#   zip_fuzz           app/base/archive/fuzz/corpus    the zip reader
+#   xmlfileaccess_fuzz app/base/cornertext/fuzz/corpus the OVERLAY.XML reader
 # New inputs land in build-fuzz/corpus/HARNESS, findings in build-fuzz/; the committed corpus
 # stays small: merge with
 #   build-fuzz/fuzz/HARNESS -merge=1 COMMITTED_CORPUS build-fuzz/corpus/HARNESS
@@ -33,9 +33,9 @@ case $harness in
   vek_jpeg_fuzz) corpus=vek/fuzz/corpus_jpeg; options=("${vek[@]}" -dict="$root/jpeg/codec/fuzz/jpeg.dict") ;;
   jpeg_header_fuzz) corpus=jpeg/codec/fuzz/corpus; options+=(-dict="$root/jpeg/codec/fuzz/jpeg.dict") ;;
   huffman_fuzz) corpus=jpeg/kernels/fuzz/corpus ;;
-  jis_fuzz) corpus=app/shell/core/fuzz/corpus; options=(-rss_limit_mb=1024 -max_len=1024 -timeout=5 -dict="$root/app/shell/core/fuzz/jis.dict") ;;
-  zip_fuzz) corpus=app/shell/archive/fuzz/corpus; options+=(-jobs=1 -workers=1) ;;
-  xmlfileaccess_fuzz) corpus=app/viewer/fuzz/corpus; options+=(-dict="$root/app/viewer/fuzz/overlay.dict") ;;
+  jis_fuzz) corpus=app/base/messages/fuzz/corpus; options=(-rss_limit_mb=1024 -max_len=1024 -timeout=5 -dict="$root/app/base/messages/fuzz/jis.dict") ;;
+  zip_fuzz) corpus=app/base/archive/fuzz/corpus; options+=(-jobs=1 -workers=1) ;;
+  xmlfileaccess_fuzz) corpus=app/base/cornertext/fuzz/corpus; options+=(-dict="$root/app/base/cornertext/fuzz/overlay.dict") ;;
   *) echo "unknown harness $harness (see $0)" >&2; exit 2 ;;
 esac
 

@@ -31,7 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kStudyData = STUDY_TEST_DATA_DIR;
-const std::string kReports = std::string(STUDY_TEST_DATA_DIR) + "/../../../shell/dialogs/tests/data";
+const std::string kReports = DIALOGS_TEST_DATA_DIR;
 
 std::string ReadFile(const std::string& path)
 {
