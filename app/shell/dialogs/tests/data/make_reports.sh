@@ -3,11 +3,10 @@
 # formatting rules (also the older dotted date), a short and a long report text.
 set -euo pipefail
 cd "$(dirname "$0")"
-/usr/bin/python3 -W ignore - <<'PY'
-import pydicom
-from pydicom.dataset import Dataset, FileMetaDataset
+PYTHONPATH=../../../../testsupport/python /usr/bin/python3 -W ignore - <<'PY'
+from pydicom.dataset import Dataset
 from pydicom.sequence import Sequence
-from pydicom.uid import ExplicitVRLittleEndian
+from kvfixtures import save
 
 def text(value):
     c = Dataset()
@@ -24,13 +23,7 @@ def sr(path, uid, charset, name, birth, accession, time, lines, date='20260102')
     ds.RequestedProcedureDescription = 'CHEST'
     ds.ValueType = 'CONTAINER'
     ds.ContentSequence = Sequence([text('line %d' % i) for i in range(lines)])
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = ds.SOPClassUID = '1.2.840.10008.5.1.4.1.1.88.11'
-    meta.MediaStorageSOPInstanceUID = uid
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
-    ds.file_meta = meta
-    ds.is_little_endian, ds.is_implicit_VR = True, False
-    ds.save_as(path, write_like_original=False)
+    save(ds, path, '1.2.840.10008.5.1.4.1.1.88.11')
 
 sr('short.dcm', '1.2.9.45.1', 'ISO_IR 192', 'Yamada^Taro=山田^太郎'.encode('utf-8'), '19700101',
    'ACC45678901234567890', '093015.123', 2)

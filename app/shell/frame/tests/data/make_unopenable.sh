@@ -6,22 +6,13 @@
 #                        file meta that names a CT image class, so only the sequence tells
 set -euo pipefail
 cd "$(dirname "$0")"
-/usr/bin/python3 -W ignore - <<'PY'
-import os
-import pydicom
-from pydicom.dataset import Dataset, FileMetaDataset
+PYTHONPATH=../../../../testsupport/python /usr/bin/python3 -W ignore - <<'PY'
+from pydicom.dataset import Dataset
 from pydicom.sequence import Sequence
-from pydicom.uid import ExplicitVRLittleEndian
+import kvfixtures
 
 def save(ds, path, sop_class):
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = sop_class
-    meta.MediaStorageSOPInstanceUID = '1.2.826.0.1.3680043.8.498.54.' + str(len(path))
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
-    ds.file_meta = meta
-    ds.is_little_endian, ds.is_implicit_VR = True, False
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    ds.save_as(path, write_like_original=False)
+    kvfixtures.save(ds, path, sop_class, '1.2.826.0.1.3680043.8.498.54.' + str(len(path)), name_instance=False)
 
 def header():
     ds = Dataset()

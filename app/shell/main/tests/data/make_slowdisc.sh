@@ -8,39 +8,25 @@ cd "$(dirname "$0")"
 rm -rf slowdisc
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-/usr/bin/python3 -W ignore - "$work" <<'PY'
+PYTHONPATH=../../../../testsupport/python /usr/bin/python3 -W ignore - "$work" <<'PY'
 import sys
 import numpy as np
-from pydicom.dataset import Dataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian
+from pydicom.dataset import Dataset
+from kvfixtures import save as save_file, set_pixels
 
 work = sys.argv[1]
 CT, XA = '1.2.840.10008.5.1.4.1.1.2', '1.2.840.10008.5.1.4.1.1.12.1'
 
 def save(name, pixels, sop, modality, series, number, **kw):
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = sop
-    meta.MediaStorageSOPInstanceUID = '1.2.3.55.9.%d' % number
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
     ds = Dataset()
-    ds.file_meta = meta
-    ds.SOPClassUID, ds.SOPInstanceUID = sop, meta.MediaStorageSOPInstanceUID
     ds.PatientName, ds.PatientID = 'SLOW^DISC', 'S55'
     ds.StudyInstanceUID, ds.StudyID, ds.StudyDate, ds.StudyTime = '1.2.3.55.1', '1', '20260315', '101500'
     ds.SeriesInstanceUID, ds.SeriesNumber, ds.InstanceNumber = series, number, 1
     ds.Modality = modality
-    frames = pixels.shape[0] if pixels.ndim == 3 else 1
-    ds.Rows, ds.Columns = pixels.shape[-2:]
-    ds.BitsAllocated = ds.BitsStored = pixels.dtype.itemsize * 8
-    ds.HighBit = ds.BitsStored - 1
-    ds.SamplesPerPixel, ds.PixelRepresentation, ds.PhotometricInterpretation = 1, 0, 'MONOCHROME2'
-    if frames > 1:
-        ds.NumberOfFrames = frames
+    set_pixels(ds, pixels)
     for k, v in kw.items():
         setattr(ds, k, v)
-    ds.PixelData = pixels.tobytes()
-    ds.is_little_endian, ds.is_implicit_VR = True, False
-    ds.save_as('%s/%s' % (work, name), write_like_original=False)
+    save_file(ds, '%s/%s' % (work, name), sop, '1.2.3.55.9.%d' % number)
 
 ct = np.full((64, 64), 200, np.uint8)
 save('ct.dcm', ct, CT, 'CT', '1.2.3.55.2', 1, WindowCenter='128', WindowWidth='256')

@@ -5,23 +5,12 @@
 #   app/study/model/tests/data/make_discs.sh [large-disc-folder image-count]
 set -euo pipefail
 cd "$(dirname "$0")"
-/usr/bin/python3 -W ignore - "$@" <<'PY'
-import os, struct, sys
+PYTHONPATH=../../../../testsupport/python /usr/bin/python3 -W ignore - "$@" <<'PY'
+import os, sys
 import pydicom
-from pydicom.dataset import Dataset, FileMetaDataset
+from pydicom.dataset import Dataset
 from pydicom.sequence import Sequence
-from pydicom.uid import ExplicitVRLittleEndian
-
-def save(ds, path, sop_class, charset=True):
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = sop_class
-    meta.MediaStorageSOPInstanceUID = ds.SOPInstanceUID
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
-    ds.file_meta = meta
-    ds.SOPClassUID = sop_class
-    ds.is_little_endian, ds.is_implicit_VR = True, False
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    ds.save_as(path, write_like_original=False)
+from kvfixtures import record, save, set_pixels, tree, write_dicomdir
 
 def image(path, uid, frames=1):
     ds = Dataset()
@@ -108,79 +97,25 @@ single('single/multi3.dcm', '1.2.840.10008.5.1.4.1.1.7', frames=3, series_number
 single('single/basic_sr.dcm', '1.2.840.10008.5.1.4.1.1.88.11', series_number=2, modality='SR', sr_doc=True)
 single('single/comp_sr.dcm', '1.2.840.10008.5.1.4.1.1.88.33', series_number=2, modality='SR', sr_doc=True)
 
-LONG = {'OB', 'OW', 'SQ', 'UT', 'UN'}
-def elem(g, e, vr, v):
-    if isinstance(v, str):
-        v = v.encode('latin1')
-    if len(v) % 2:
-        v += b'\0' if vr == 'UI' else b' '
-    h = struct.pack('<HH2s', g, e, vr.encode())
-    h += struct.pack('<HI', 0, len(v)) if vr in LONG else struct.pack('<H', len(v))
-    return h + v
-
-def rec(kind, *fields):
-    return dict(type=kind, fields=list(fields), children=[])
-
 def P(name, pid, charset=None, age=None, birth=None, sex='M'):
     f = [(0x0010, 0x0010, 'PN', name), (0x0010, 0x0020, 'LO', pid), (0x0010, 0x0040, 'CS', sex)]
     if charset: f.append((0x0008, 0x0005, 'CS', charset))
     if age: f.append((0x0010, 0x1010, 'AS', age))
     if birth: f.append((0x0010, 0x0030, 'DA', birth))
-    return rec('PATIENT', *f)
+    return record('PATIENT', f)
 def S(uid, mods, date='20260101'):
-    return rec('STUDY', (0x0020, 0x000D, 'UI', uid), (0x0008, 0x0020, 'DA', date), (0x0008, 0x0061, 'CS', mods))
+    return record('STUDY', [(0x0020, 0x000D, 'UI', uid), (0x0008, 0x0020, 'DA', date), (0x0008, 0x0061, 'CS', mods)])
 def E(uid, mod, num, desc=''):
-    return rec('SERIES', (0x0008, 0x0060, 'CS', mod), (0x0020, 0x000E, 'UI', uid), (0x0020, 0x0011, 'IS', str(num)),
-               (0x0008, 0x103E, 'LO', desc))
+    return record('SERIES', [(0x0008, 0x0060, 'CS', mod), (0x0020, 0x000E, 'UI', uid), (0x0020, 0x0011, 'IS', str(num)),
+                             (0x0008, 0x103E, 'LO', desc)])
 def I(fid, inst, cls='1.2.840.10008.5.1.4.1.1.7', frames=None, kind='IMAGE'):
     f = [(0x0004, 0x1500, 'CS', fid), (0x0004, 0x1510, 'UI', cls), (0x0008, 0x0018, 'UI', '1.2.8.' + str(inst) + fid[-1]),
          (0x0020, 0x0013, 'IS', str(inst))]
     if frames is not None: f.append((0x0028, 0x0008, 'IS', str(frames)))
-    return rec(kind, *f)
-
-def tree(parent, *kids):
-    parent['children'] = list(kids)
-    return parent
+    return record(kind, f)
 
 def write_dir(path, patients, extra_after=None, reverse_stream=False):
-    """Stream order: each record followed by its subtree (depth first); extra_after maps a
-    record to records placed right after it in the stream but linked nowhere."""
-    order = []
-    def walk(r):
-        order.append(r)
-        for x in (extra_after or {}).get(id(r), []):
-            order.append(x)
-        for c in (reversed(r['children']) if reverse_stream else r['children']):
-            walk(c)
-    for p in patients: walk(p)
-    pos = {}
-    def body(r):
-        kids, sibs = r['children'], r.get('sibs')
-        b = elem(0x0004, 0x1400, 'UL', struct.pack('<I', pos.get(id(r.get('next')), 0) if r.get('next') else 0))
-        b += elem(0x0004, 0x1410, 'US', struct.pack('<H', 0xFFFF))
-        b += elem(0x0004, 0x1420, 'UL', struct.pack('<I', pos.get(id(kids[0]), 0) if kids else 0))
-        b += elem(0x0004, 0x1430, 'CS', r['type'])
-        for f in sorted(r['fields'], key=lambda f: (f[0], f[1])):
-            b += elem(*f)
-        return b
-    def link(lst):
-        for a, b in zip(lst, lst[1:]): a['next'] = b
-        for a in lst: link(a['children'])
-    link(patients)
-    meta = elem(0x0002, 0x0001, 'OB', b'\0\1') + elem(0x0002, 0x0002, 'UI', '1.2.840.10008.1.3.10') + \
-        elem(0x0002, 0x0003, 'UI', '1.2.826.0.1.3680043.2.1125.7') + elem(0x0002, 0x0010, 'UI', '1.2.840.10008.1.2.1')
-    head = b'\0' * 128 + b'DICM' + elem(0x0002, 0x0000, 'UL', struct.pack('<I', len(meta))) + meta
-    head += elem(0x0004, 0x1130, 'CS', '')
-    for _ in range(2):
-        top = elem(0x0004, 0x1200, 'UL', struct.pack('<I', pos.get(id(patients[0]), 0))) + \
-            elem(0x0004, 0x1202, 'UL', struct.pack('<I', 0)) + elem(0x0004, 0x1212, 'US', struct.pack('<H', 0))
-        at, data = len(head) + len(top) + 12, b''
-        for r in order:
-            pos[id(r)] = at + len(data)
-            b = body(r)
-            data += struct.pack('<HHI', 0xFFFE, 0xE000, len(b)) + b
-    blob = head + top + struct.pack('<HH2sHI', 0x0004, 0x1220, b'SQ', 0, len(data)) + data
-    open(path, 'wb').write(blob)
+    write_dicomdir(path, patients, '1.2.826.0.1.3680043.2.1125.7', extra_after, reverse_stream)
 
 # Patient 1 holds raw JIS bytes and no (0008,0005).
 p1 = tree(P(JIS, 'P1', age='045Y'),
@@ -256,15 +191,7 @@ def sample_file(fid, sop_class, uid, pat, study, series, number, pixels=None, **
     ds.SeriesInstanceUID, ds.SeriesNumber, ds.InstanceNumber = series['uid'], series['num'], number
     ds.Modality = series['mod']
     if pixels is not None:
-        frames = pixels.shape[0] if pixels.ndim == 3 else 1
-        ds.Rows, ds.Columns = pixels.shape[-2:]
-        ds.BitsAllocated = ds.BitsStored = pixels.dtype.itemsize * 8
-        ds.HighBit = ds.BitsStored - 1
-        ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, 'MONOCHROME2'
-        ds.PixelRepresentation = int(pixels.dtype.kind == 'i')
-        if frames > 1:
-            ds.NumberOfFrames = frames
-        ds.PixelData = pixels.astype(pixels.dtype.newbyteorder('<')).tobytes()
+        set_pixels(ds, pixels.astype(pixels.dtype.newbyteorder('<')))
     for k, v in kw.items():
         setattr(ds, k, v)
     path = SAMPLE + '/' + fid.replace('\\', '/')
@@ -292,7 +219,7 @@ def sample_record(key, fid, cls, uid, number, frames=None, kind='IMAGE'):
          (0x0004, 0x1512, 'UI', '1.2.840.10008.1.2.1'), (0x0020, 0x0013, 'IS', str(number))]
     if frames is not None:
         f.append((0x0028, 0x0008, 'IS', str(frames)))
-    recs[key].append(rec(kind, *f))
+    recs[key].append(record(kind, f))
 
 # CT: a water disc with a bone ring, signed, lossless JPEG.
 for k in range(4):

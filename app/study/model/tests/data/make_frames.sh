@@ -4,12 +4,12 @@
 #   app/study/model/tests/data/make_frames.sh
 set -euo pipefail
 cd "$(dirname "$0")"
-/usr/bin/python3 -W ignore - <<'PY'
+PYTHONPATH=../../../../testsupport/python /usr/bin/python3 -W ignore - <<'PY'
 import os, shutil, subprocess
 import numpy as np
 import pydicom
-from pydicom.dataset import Dataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian
+from pydicom.dataset import Dataset
+import kvfixtures
 from pydicom.pixel_data_handlers.util import apply_modality_lut, apply_voi_lut
 
 out = 'frames'
@@ -20,29 +20,13 @@ rng = np.random.default_rng(36)
 expected = []
 
 def save(ds, name, sop):
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = sop
-    meta.MediaStorageSOPInstanceUID = '1.2.3.36.' + str(len(expected) + 1)
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
-    ds.file_meta = meta
-    ds.SOPClassUID, ds.SOPInstanceUID = sop, meta.MediaStorageSOPInstanceUID
-    ds.is_little_endian, ds.is_implicit_VR = True, False
-    ds.save_as(os.path.join(out, name), write_like_original=False)
+    kvfixtures.save(ds, os.path.join(out, name), sop, '1.2.3.36.' + str(len(expected) + 1))
 
 def gray(name, sop, pixels, bits_stored=None, signed=False, photometric='MONOCHROME2', **kw):
     ds = Dataset()
-    frames = pixels.shape[0] if pixels.ndim == 3 else 1
-    rows, cols = pixels.shape[-2:]
-    ba = pixels.dtype.itemsize * 8
-    ds.Rows, ds.Columns, ds.BitsAllocated = rows, cols, ba
-    ds.BitsStored = bits_stored or ba
-    ds.HighBit = ds.BitsStored - 1
-    ds.SamplesPerPixel, ds.PixelRepresentation, ds.PhotometricInterpretation = 1, int(signed), photometric
-    if frames > 1:
-        ds.NumberOfFrames = frames
+    kvfixtures.set_pixels(ds, pixels, photometric, bits_stored, signed)
     for k, v in kw.items():
         setattr(ds, k, v)
-    ds.PixelData = pixels.tobytes()
     save(ds, name, sop)
     return pydicom.dcmread(os.path.join(out, name))
 

@@ -6,11 +6,11 @@
 #   app/viewer/cell/tests/data/make_cells.sh
 set -euo pipefail
 cd "$(dirname "$0")"
-/usr/bin/python3 -W ignore - <<'PY'
+PYTHONPATH=../../../../testsupport/python /usr/bin/python3 -W ignore - <<'PY'
 import numpy as np
 import pydicom
-from pydicom.dataset import Dataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian
+from pydicom.dataset import Dataset
+import kvfixtures
 from pydicom.pixel_data_handlers.util import apply_modality_lut
 
 CT, MR = '1.2.840.10008.5.1.4.1.1.2', '1.2.840.10008.5.1.4.1.1.4'
@@ -19,31 +19,12 @@ count = [0]
 def save(name, pixels, photometric='MONOCHROME2', sop=CT, modality=None, signed=False, samples=1, bits_stored=None,
          **kw):
     count[0] += 1
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = sop
-    meta.MediaStorageSOPInstanceUID = '1.2.3.38.%d' % count[0]
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
     ds = Dataset()
-    ds.file_meta = meta
-    ds.SOPClassUID, ds.SOPInstanceUID = sop, meta.MediaStorageSOPInstanceUID
     ds.Modality = modality or ('CT' if sop == CT else 'MR')
-    # Colour pixels come as rows x columns x samples.
-    frames = pixels.shape[0] if pixels.ndim == 3 and samples == 1 else 1
-    ds.Rows, ds.Columns = pixels.shape[-2:] if samples == 1 else pixels.shape[:2]
-    ds.BitsAllocated = pixels.dtype.itemsize * 8
-    ds.BitsStored = bits_stored or ds.BitsAllocated
-    ds.HighBit = ds.BitsStored - 1
-    ds.SamplesPerPixel, ds.PixelRepresentation = samples, int(signed)
-    ds.PhotometricInterpretation = photometric
-    if samples > 1:
-        ds.PlanarConfiguration = 0
-    if frames > 1:
-        ds.NumberOfFrames = frames
+    kvfixtures.set_pixels(ds, pixels, photometric, bits_stored, signed, samples)
     for k, v in kw.items():
         setattr(ds, k, v)
-    ds.PixelData = pixels.tobytes()
-    ds.is_little_endian, ds.is_implicit_VR = True, False
-    ds.save_as(name, write_like_original=False)
+    kvfixtures.save(ds, name, sop, '1.2.3.38.%d' % count[0])
     return pydicom.dcmread(name)
 
 quad = np.zeros((256, 256), np.uint16)

@@ -5,37 +5,22 @@
 #   app/viewer/cell/tests/data/make_paint.sh
 set -euo pipefail
 cd "$(dirname "$0")"
-/usr/bin/python3 -W ignore - <<'PY'
+PYTHONPATH=../../../../testsupport/python /usr/bin/python3 -W ignore - <<'PY'
 import numpy as np
-from pydicom.dataset import Dataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian
+from pydicom.dataset import Dataset
+import kvfixtures
 
 CT, SC = '1.2.840.10008.5.1.4.1.1.2', '1.2.840.10008.5.1.4.1.1.7'
 count = [0]
 
 def save(name, pixels, photometric, sop=CT, **kw):
     count[0] += 1
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = sop
-    meta.MediaStorageSOPInstanceUID = '1.2.3.38.55.%d' % count[0]
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
     ds = Dataset()
-    ds.file_meta = meta
-    ds.SOPClassUID, ds.SOPInstanceUID = sop, meta.MediaStorageSOPInstanceUID
     ds.Modality = 'CT' if sop == CT else 'OT'
-    ds.Rows, ds.Columns = pixels.shape[:2]
-    ds.BitsAllocated = ds.BitsStored = pixels.dtype.itemsize * 8
-    ds.HighBit = ds.BitsStored - 1
-    ds.SamplesPerPixel = 3 if pixels.ndim == 3 else 1
-    ds.PixelRepresentation = 1 if pixels.dtype.kind == 'i' else 0
-    ds.PhotometricInterpretation = photometric
-    if pixels.ndim == 3:
-        ds.PlanarConfiguration = 0
+    kvfixtures.set_pixels(ds, pixels, photometric, samples=3 if pixels.ndim == 3 else 1)
     for k, v in kw.items():
         setattr(ds, k, v)
-    ds.PixelData = pixels.tobytes()
-    ds.is_little_endian, ds.is_implicit_VR = True, False
-    ds.save_as(name, write_like_original=False)
+    kvfixtures.save(ds, name, sop, '1.2.3.38.55.%d' % count[0])
 
 y, x = np.mgrid[0:16, 0:32]
 edge = np.where(x < 16, -1000 + 9 * y + 3 * x, 500 + 9 * y - 5 * x)
