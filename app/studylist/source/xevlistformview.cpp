@@ -123,6 +123,7 @@ void CXEVListFormView::ResetForLoad()
 {
     StopRecordReaders();
     loaded = 0;
+    loadResult = 0;
     scanDone = 0;
     DestroyEntries();
     Clear();
@@ -424,6 +425,7 @@ void CXEVListFormView::OnPatientsLoaded(intptr_t result)
         BuildEntries();
         StartReadAhead();
     }
+    loadResult = int32_t(result);
     loaded = 1;
     if (host_ != nullptr) {
         host_->PostToMainFrame(WM_XEV_START_VIEWING, XEVWParam(result), 0);

@@ -145,6 +145,7 @@ void CMainFrame::ResetViewers()
     startPathUnopened_ = false;
     if (CXEVListFormView* list = GetStudyList()) {
         list->loaded = 0;
+        list->loadResult = 0;
         list->update();
     }
 }

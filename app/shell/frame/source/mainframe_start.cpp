@@ -237,6 +237,11 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
     if (agreed_ == 0 || list == nullptr || list->loaded == 0) {
         return 0;
     }
+    // The acceptance's message can come between the end of a failed load and the message with
+    // its result: that message, queued or handled already, answers the failure once.
+    if (loadResult_ == 0 && list->loadResult != 0) {
+        return 0;
+    }
     const bool pathUnopened = std::exchange(startPathUnopened_, false);
     if (loadResult_ != 0) {
         if (GetCommonSettings().ModeOrvix == 0) {

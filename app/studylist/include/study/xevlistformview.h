@@ -152,6 +152,9 @@ public:
     CXEVBitmapButton* AttachButton() const { return button_; }
 
     int32_t loaded = 0;
+    // The result of the load that set `loaded`: the frame may see the flag before the
+    // message that carries the result.
+    int32_t loadResult = 0;
     int32_t scanDone = 0;
     int32_t selectedEntry = 0;
     StudyInfo* currentStudy = nullptr;
