@@ -35,6 +35,20 @@ bool IsRestartMarker(int32_t code)
     return code >= 0xD0 && code <= 0xD7;
 }
 
+// The dispatch level as a decode starts: the set-up routines choose every body by it, so a level
+// forced before the start takes effect at that decode and nothing later asks again.
+int32_t StartLevel()
+{
+    return dispatch_level.load(std::memory_order_relaxed);
+}
+
+// Asked once: the query runs CPUID.
+bool Avx2()
+{
+    static const bool avx2 = cpu_avx2_usable();
+    return avx2;
+}
+
 }   // namespace
 
 jpeg_status jpeg_cpu_init()
@@ -241,6 +255,7 @@ jpeg_status jpeg_direct_setup(jpeg_decoder* decoder)
     const bool lossless = jpeg_is_lossless(decoder);
     jpeg_rec_set_restart(decoder, lossless ? &jpeg_direct_restart_lossless : &jpeg_direct_restart_dct);
     jpeg_rec_set_end_of_segment(decoder, &jpeg_direct_scan_end_marker);
+    st->decode_block = dispatch_entry<dispatch_table_huff_decode_block_8x8>(StartLevel());
     jpeg_rec_set_skip_restarts(decoder, &jpeg_direct_skip_restart_markers);
     st->consumed = 0;
     st->available = 0;
@@ -346,27 +361,26 @@ jpeg_status jpeg_direct_decode_block_scaled(jpeg_decoder* decoder, jpeg_block_en
     if (status < 1) {
         return status;
     }
-    // Widened in place from the top down: value k's 32 bits cover 16-bit values 2k and 2k + 1,
-    // both read by then. The products wrap as the buffered decoder's do.
-    const auto* words = reinterpret_cast<const int16_t*>(entry->coefficients);
-    const int32_t* multiplier = decoder->multipliers[component].values;
-    int32_t* block = entry->coefficients;
-    if (decoder->transform[component] == &jpeg_idct_1x1) {
-        block[0] = static_cast<int32_t>(static_cast<uint32_t>(words[0]) * static_cast<uint32_t>(multiplier[0]));
-        return JPEG_OK;
-    }
-#if defined(__x86_64__) || defined(__i386__)
-    if (dispatch_level.load(std::memory_order_relaxed) >= 5) {
-        jpeg_widen_block_sse41(words, multiplier, block);
-        return JPEG_OK;
-    }
-#endif
+    const jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
+    st->widen[component](reinterpret_cast<const int16_t*>(entry->coefficients), st->multipliers[component],
+                         entry->coefficients);
+    return JPEG_OK;
+}
+
+void jpeg_widen_block(const int16_t* words, const int32_t* multiplier, int32_t* out)
+{
+    // Through a copy: value k's 32 bits cover 16-bit values 2k and 2k + 1. The products wrap as
+    // the buffered decoder's do.
     int32_t wide[64];
     for (int32_t k = 0; k < 64; ++k) {
         wide[k] = static_cast<int32_t>(static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(multiplier[k]));
     }
-    std::memcpy(block, wide, sizeof wide);
-    return JPEG_OK;
+    std::memcpy(out, wide, sizeof wide);
+}
+
+void jpeg_widen_dc(const int16_t* words, const int32_t* multiplier, int32_t* out)
+{
+    out[0] = static_cast<int32_t>(static_cast<uint32_t>(words[0]) * static_cast<uint32_t>(multiplier[0]));
 }
 
 void jpeg_direct_transform_block(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component)
@@ -517,20 +531,10 @@ void StoreBlock(const jpeg_decoder* decoder, const int32_t* values, uint8_t* out
 {
     if (n == 8) {
         decoder->store_block8(values, out, stride);
-        return;
-    }
-#if defined(__x86_64__) || defined(__i386__)
-    if (n > 1 && dispatch_level.load(std::memory_order_relaxed) >= 2) {
-        jpeg_store_block_small_sse2(values, out, stride, n);
-        return;
-    }
-#endif
-    for (int32_t y = 0; y < n; ++y) {
-        const int32_t* row = values + 8 * y;
-        uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
-        for (int32_t x = 0; x < n; ++x) {
-            dst[x] = jpeg_range_sample(decoder->range_limit, row[x]);
-        }
+    } else if (n > 1) {
+        decoder->store_block_small(values, out, stride, n);
+    } else {
+        *out = jpeg_range_sample(decoder->range_limit, values[0]);
     }
 }
 
@@ -577,6 +581,17 @@ void jpeg_store_block8_words(const int16_t* values, uint8_t* out, int32_t stride
     StoreBlock8Plain(values, out, stride);
 }
 
+void jpeg_store_block_small(const int32_t* values, uint8_t* out, int32_t stride, int32_t n)
+{
+    for (int32_t y = 0; y < n; ++y) {
+        const int32_t* row = values + 8 * y;
+        uint8_t* dst = out + static_cast<ptrdiff_t>(y) * stride;
+        for (int32_t x = 0; x < n; ++x) {
+            dst[x] = jpeg_range_limit_value(row[x]);
+        }
+    }
+}
+
 bool jpeg_layout_is_444(const jpeg_decoder* decoder)
 {
     return LayoutIs(decoder, 0x11);
@@ -597,11 +612,60 @@ bool jpeg_layout_is_411(const jpeg_decoder* decoder)
     return LayoutIs(decoder, 0x41);
 }
 
+namespace {
+
+using Transform = void (*)(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+using WordsTransform = void (*)(const int16_t* words, const int32_t* multiplier, int32_t* out);
+
+// The transform bodies of one dispatch level; all of them give the plain bodies' results.
+struct TransformBodies {
+    Transform full;
+    Transform dequant;
+    Transform idct4;
+    Transform idct2;
+    // The direct path's forms from its 16-bit values (null: none), and its widening.
+    WordsTransform words8;
+    WordsTransform words4;
+    WordsTransform words2;
+    WordsTransform widen;
+};
+
+TransformBodies TransformBodiesOf(int32_t level)
+{
+    TransformBodies b{
+        &jpeg_idct_8x8_fast, &jpeg_idct_8x8_dequant, &jpeg_idct_4x4, &jpeg_idct_2x2, nullptr, nullptr, nullptr,
+        &jpeg_widen_block};
+#if defined(__x86_64__) || defined(__i386__)
+    if (level >= 5) {
+        const bool avx2 = Avx2();
+        b.full = avx2 ? &jpeg_idct_8x8_fast_avx2 : &jpeg_idct_8x8_fast_sse41;
+        b.dequant = avx2 ? &jpeg_idct_8x8_dequant_avx2 : &jpeg_idct_8x8_dequant_sse41;
+        b.idct4 = &jpeg_idct_4x4_sse41;
+        b.idct2 = &jpeg_idct_2x2_sse41;
+        b.words8 = avx2 ? &jpeg_idct_8x8_words_avx2 : nullptr;
+        b.words4 = avx2 ? &jpeg_idct_4x4_words_avx2 : &jpeg_idct_4x4_words_sse41;
+        b.words2 = avx2 ? &jpeg_idct_2x2_words_avx2 : &jpeg_idct_2x2_words_sse41;
+        b.widen = &jpeg_widen_block_sse41;
+    } else if (level >= 2) {
+        b.full = &jpeg_idct_8x8_fast_sse2;
+        b.dequant = &jpeg_idct_8x8_dequant_sse2;
+    }
+#else
+    (void)level;
+#endif
+    return b;
+}
+
+}   // namespace
+
 jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
 {
     const uint32_t s = decoder->scale_denominator;
     if (s != 1 && s != 2 && s != 4 && s != 8) {
         return JPEG_ERR_PARAMETER;
+    }
+    for (int32_t c = 0; c < 4; ++c) {
+        decoder->transform_words[c] = nullptr;
     }
     if (decoder->direct_mode != 0 && s == 1) {
         for (int32_t c = 0; c < 4; ++c) {
@@ -610,28 +674,13 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
         }
         return JPEG_OK;
     }
-    using Transform = void (*)(jpeg_decoder*, jpeg_block_entry*, int32_t);
     const bool progressive = decoder->frame_marker == 0xC2;
     const bool is420 = jpeg_layout_is_420(decoder);
     const bool is422 = !is420 && jpeg_layout_is_422(decoder);
     const bool is411 = !is420 && !is422 && jpeg_layout_is_411(decoder);
     // Each component gets the transform that yields the samples it needs at this scale; chroma
     // of subsampled layouts a larger one than the luminance, which saves resampling.
-    Transform full = &jpeg_idct_8x8_fast;
-    Transform dequant = &jpeg_idct_8x8_dequant;
-#if defined(__x86_64__) || defined(__i386__)
-    const int level = dispatch_level.load(std::memory_order_relaxed);
-    if (level >= 5) {
-        full = &jpeg_idct_8x8_fast_sse41;
-        dequant = &jpeg_idct_8x8_dequant_sse41;
-    } else if (level >= 2) {
-        full = &jpeg_idct_8x8_fast_sse2;
-        dequant = &jpeg_idct_8x8_dequant_sse2;
-    }
-#endif
-    const auto pick = [full](uint32_t scale) -> Transform {
-        return scale == 1 ? full : scale == 2 ? &jpeg_idct_4x4 : scale == 4 ? &jpeg_idct_2x2 : &jpeg_idct_1x1;
-    };
+    const TransformBodies bodies = TransformBodiesOf(StartLevel());
     uint32_t chroma = s;
     if (s == 1) {
         chroma = 1;
@@ -640,11 +689,24 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
     } else if (is411) {
         chroma = s == 2 || s == 4 ? 1 : 2;
     }
+    // Reduced sizes on the direct path: the decode unit widens each block for its transform.
+    jpeg_direct_state* direct = decoder->direct_mode != 0 ? decoder->direct : nullptr;
     for (int32_t c = 0; c < 4; ++c) {
         const uint32_t scale = (c == 1 || c == 2) && (is420 || is422 || is411) ? chroma : s;
         decoder->component_scale[c] = scale;
         // Progressive coefficients stay quantised until their transform.
-        decoder->transform[c] = progressive ? dequant : pick(scale);
+        decoder->transform[c] = progressive  ? bodies.dequant
+                                : scale == 1 ? bodies.full
+                                : scale == 2 ? bodies.idct4
+                                : scale == 4 ? bodies.idct2
+                                             : &jpeg_idct_1x1;
+        if (direct != nullptr) {
+            decoder->transform_words[c] = scale == 1   ? bodies.words8
+                                          : scale == 2 ? bodies.words4
+                                          : scale == 4 ? bodies.words2
+                                                       : nullptr;
+            direct->widen[c] = scale == 8 ? &jpeg_widen_dc : bodies.widen;
+        }
     }
     if (s != 1) {
         decoder->reduced_h[0] = 1;
@@ -668,9 +730,13 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
 void jpeg_setup_decode_output(jpeg_decoder* decoder)
 {
     decoder->store_block8 = &jpeg_store_block8;
+    decoder->store_block8_words = &jpeg_store_block8_words;
+    decoder->store_block_small = &jpeg_store_block_small;
 #if defined(__x86_64__) || defined(__i386__)
-    if (dispatch_level.load(std::memory_order_relaxed) >= 2) {
+    if (StartLevel() >= 2) {
         decoder->store_block8 = &jpeg_store_block8_sse2;
+        decoder->store_block8_words = &jpeg_store_block8_words_sse2;
+        decoder->store_block_small = &jpeg_store_block_small_sse2;
     }
 #endif
     const int32_t nf = decoder->component_count;
@@ -812,18 +878,15 @@ void jpeg_row_luminance(jpeg_decoder* decoder, uint8_t* line)
     }
 }
 
-void jpeg_row_interleave3(jpeg_decoder* decoder, uint8_t* line)
+namespace {
+
+// Interleaves the row's pixels from x on and moves the three rows on.
+void Interleave3From(jpeg_decoder* decoder, uint8_t* line, uint32_t x)
 {
     jpeg_line_buffer* buffers = decoder->line_buffers;
     const uint8_t* a = buffers[0].current;
     const uint8_t* b = buffers[1].current;
     const uint8_t* c = buffers[2].current;
-    uint32_t x = 0;
-#if defined(__x86_64__) || defined(__i386__)
-    if (dispatch_level.load(std::memory_order_relaxed) >= 4) {
-        x = jpeg_interleave3_ssse3(a, b, c, line, decoder->width);
-    }
-#endif
     if constexpr (std::endian::native == std::endian::little) {
         // Four pixels as three words: fewer, wider stores than one byte at a time.
         for (; x + 4 <= decoder->width; x += 4) {
@@ -852,6 +915,23 @@ void jpeg_row_interleave3(jpeg_decoder* decoder, uint8_t* line)
         buffers[i].current += buffers[i].stride;
     }
 }
+
+}   // namespace
+
+void jpeg_row_interleave3(jpeg_decoder* decoder, uint8_t* line)
+{
+    Interleave3From(decoder, line, 0);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+void jpeg_row_interleave3_ssse3(jpeg_decoder* decoder, uint8_t* line)
+{
+    const jpeg_line_buffer* buffers = decoder->line_buffers;
+    Interleave3From(
+        decoder, line,
+        jpeg_interleave3_ssse3(buffers[0].current, buffers[1].current, buffers[2].current, line, decoder->width));
+}
+#endif
 
 void jpeg_row_interleave4(jpeg_decoder* decoder, uint8_t* line)
 {
@@ -885,6 +965,11 @@ jpeg_status jpeg_select_row_output(jpeg_decoder* decoder)
         decoder->row_output = &jpeg_row_interleave4;
     } else if (nf == 3) {
         decoder->row_output = &jpeg_row_interleave3;
+#if defined(__x86_64__) || defined(__i386__)
+        if (StartLevel() >= 4) {
+            decoder->row_output = &jpeg_row_interleave3_ssse3;
+        }
+#endif
     } else {
         return JPEG_ERR_UNSUPPORTED;
     }
@@ -1065,40 +1150,6 @@ bool DirectMcusApply(const jpeg_decoder* decoder)
 }
 
 using WordStore = void (*)(const int16_t* values, uint8_t* out, int32_t stride);
-using Transform = jpeg_transform_body;
-
-// Asked once: the query runs CPUID.
-bool Avx2()
-{
-    static const bool avx2 = cpu_avx2_usable();
-    return avx2;
-}
-
-using WordsTransform = void (*)(const int16_t* words, const int32_t* multiplier, int32_t* out);
-
-// A transform that reads the direct path's 16-bit values itself, sparing the widened copy; null
-// where the component has none.
-WordsTransform WordsBody(const jpeg_decoder* decoder, int32_t component)
-{
-#if defined(__x86_64__) || defined(__i386__)
-    if (decoder->decode_unit == &jpeg_direct_decode_block_scaled &&
-        dispatch_level.load(std::memory_order_relaxed) >= 5) {
-        const bool avx2 = Avx2();
-        if (decoder->transform[component] == &jpeg_idct_4x4) {
-            return avx2 ? &jpeg_idct_4x4_words_avx2 : &jpeg_idct_4x4_words_sse41;
-        }
-        if (decoder->transform[component] == &jpeg_idct_2x2) {
-            return avx2 ? &jpeg_idct_2x2_words_avx2 : &jpeg_idct_2x2_words_sse41;
-        }
-        if (avx2 && decoder->transform[component] == &jpeg_idct_8x8_fast_sse41) {
-            return &jpeg_idct_8x8_words_avx2;
-        }
-    }
-#endif
-    (void)decoder;
-    (void)component;
-    return nullptr;
-}
 
 // One MCU along the direct path; false when a block failed, its samples then set back to the
 // 128 of the cleared row, as if nothing had been stored.
@@ -1107,12 +1158,12 @@ bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
     alignas(16) int16_t coefficients[64];
     alignas(16) int16_t samples[64];
     jpeg_block_entry entry{reinterpret_cast<int32_t*>(coefficients), 0, 0};
-    const int32_t nf = decoder->component_count;
+    const int32_t nf = jpeg_rec_component_count(decoder);
+    const int32_t selected = jpeg_rec_selected_component(decoder);
     for (int32_t c = 0; c < nf; ++c) {
         const jpeg_plane& plane = at[c];
-        const bool stored =
-            plane.samples != nullptr && (decoder->selected_component < 0 || decoder->selected_component == c);
-        const uint16_t* quant = decoder->direct->quant + 64 * decoder->quant_selector[c];
+        const bool stored = plane.samples != nullptr && (selected < 0 || selected == c);
+        const uint16_t* quant = jpeg_rec_direct_state(decoder)->quant + 64 * jpeg_rec_quant_selectors(decoder)[c];
         for (uint32_t by = 0; by < decoder->mcu_height[c] / 8; ++by) {
             for (uint32_t bx = 0; bx < decoder->mcu_width[c] / 8; ++bx) {
                 if (jpeg_direct_decode_block(decoder, &entry, c) < 1) {
@@ -1139,6 +1190,7 @@ bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
 }
 
 using SmallStore = void (*)(const int32_t* values, uint8_t* out, int32_t stride, int32_t n);
+using BlockStore = void (*)(const int32_t* values, uint8_t* out, int32_t stride);
 
 // What one component's blocks need along the reduced-size MCUs of the direct path, set once a row.
 struct ReducedPart {
@@ -1150,27 +1202,34 @@ struct ReducedPart {
     int32_t n;                  // samples a side of a stored block
     uint32_t blocks_wide;
     uint32_t blocks_high;
+    uint32_t mcu_wide;   // the component's samples of one MCU at its scale
+    uint32_t mcu_high;
 };
 
 struct ReducedPlan {
     BlockDecoder decode;
+    BlockStore store8;
+    const int32_t* range_limit;
+    int32_t components;
     ReducedPart parts[4];
 };
 
 // Whether reduced-size MCUs of the direct path may skip the block entries: each component with
 // a transform that reads the 16-bit values itself or the 1 x 1 one, the MCU's blocks its own, its
 // tables there. Fills the plan when so.
-bool ReducedMcusApply(const jpeg_decoder* decoder, const WordsTransform* words, ReducedPlan* plan)
+bool ReducedMcusApply(const jpeg_decoder* decoder, ReducedPlan* plan)
 {
     if (decoder->direct_mode == 0 || decoder->decode_unit != &jpeg_direct_decode_block_scaled ||
-        decoder->output_blocks != &jpeg_output_blocks || decoder->selected_component >= 0) {
+        decoder->output_blocks != &jpeg_output_blocks || jpeg_rec_selected_component(decoder) >= 0) {
         return false;
     }
     const jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
-    for (int32_t c = 0; c < decoder->component_count; ++c) {
+    const int32_t nf = jpeg_rec_component_count(decoder);
+    for (int32_t c = 0; c < nf; ++c) {
         const uint32_t dc = jpeg_rec_dc_selectors(decoder)[c];
         const uint32_t ac = jpeg_rec_ac_selectors(decoder)[c];
-        if ((words[c] == nullptr && decoder->transform[c] != &jpeg_idct_1x1) ||
+        const WordsTransform words = decoder->transform_words[c];
+        if ((words == nullptr && decoder->transform[c] != &jpeg_idct_1x1) ||
             decoder->mcu_width[c] / 8 * (decoder->mcu_height[c] / 8) != decoder->component_blocks[c] ||
             decoder->line_buffers[c].base == nullptr || dc >= static_cast<uint32_t>(jpeg_rec_dc_count(decoder)) ||
             ac >= static_cast<uint32_t>(jpeg_rec_ac_count(decoder)) || st->dc_specs[dc] == nullptr ||
@@ -1178,23 +1237,21 @@ bool ReducedMcusApply(const jpeg_decoder* decoder, const WordsTransform* words, 
             return false;
         }
         const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
-        SmallStore store = nullptr;
-#if defined(__x86_64__) || defined(__i386__)
-        // The words transforms run from level 5 on, where the SSE2 store does.
-        if (words[c] != nullptr && scale > 1) {
-            store = &jpeg_store_block_small_sse2;
-        }
-#endif
         plan->parts[c] = ReducedPart{st->dc_specs[dc],
                                      st->ac_specs[ac],
-                                     decoder->multipliers[c].values,
-                                     words[c],
-                                     store,
+                                     st->multipliers[c],
+                                     words,
+                                     scale > 1 ? decoder->store_block_small : nullptr,
                                      static_cast<int32_t>(8 / scale),
                                      decoder->mcu_width[c] / 8,
-                                     decoder->mcu_height[c] / 8};
+                                     decoder->mcu_height[c] / 8,
+                                     decoder->mcu_width[c] / scale,
+                                     decoder->mcu_height[c] / scale};
     }
-    plan->decode = dispatch_entry<dispatch_table_huff_decode_block_8x8>(dispatch_level.load(std::memory_order_relaxed));
+    plan->decode = st->decode_block;
+    plan->store8 = decoder->store_block8;
+    plan->range_limit = decoder->range_limit;
+    plan->components = nf;
     return true;
 }
 
@@ -1206,8 +1263,7 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
     alignas(32) int32_t block[64];
     auto* values = reinterpret_cast<int16_t*>(block);
     jpeg_direct_state* st = jpeg_rec_direct_state(decoder);
-    const int32_t nf = decoder->component_count;
-    for (int32_t c = 0; c < nf; ++c) {
+    for (int32_t c = 0; c < plan.components; ++c) {
         const jpeg_plane& plane = at[c];
         const ReducedPart& part = plan.parts[c];
         const int32_t n = part.n;
@@ -1218,10 +1274,9 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
                 if (st->interval_failed != 0 ||
                     DecodeWords(decoder, st, plan.decode, part.dc, part.ac, c, values) < 1) {
                     for (int32_t k = 0; k <= c; ++k) {
-                        const uint32_t ks = decoder->component_scale[k] != 0 ? decoder->component_scale[k] : 1;
-                        for (uint32_t y = 0; y < decoder->mcu_height[k] / ks; ++y) {
+                        for (uint32_t y = 0; y < plan.parts[k].mcu_high; ++y) {
                             std::memset(at[k].samples + static_cast<ptrdiff_t>(y) * at[k].stride, 128,
-                                        decoder->mcu_width[k] / ks);
+                                        plan.parts[k].mcu_wide);
                         }
                     }
                     return false;
@@ -1231,7 +1286,7 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
                     static_cast<int32_t>(static_cast<uint32_t>(values[0]) * static_cast<uint32_t>(part.multiplier[0]));
                 if (part.transform == nullptr) {
                     // The 1 x 1 transform of the dequantised DC value.
-                    row[bx] = jpeg_range_sample(decoder->range_limit, dc >> 3);
+                    row[bx] = jpeg_range_sample(plan.range_limit, dc >> 3);
                 } else if (n < 8 && st->huff_state->blockEnd <= 1) {
                     // No AC value: the 4 x 4 and 2 x 2 transforms give the flat DC result,
                     // (4 dc + 16) >> 5 wrapping as their lanes do, at every sample.
@@ -1252,7 +1307,7 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
                     if (part.store != nullptr) {
                         part.store(block, row + bx * n, plane.stride, n);
                     } else {
-                        StoreBlock(decoder, block, row + bx * n, plane.stride, n);
+                        plan.store8(block, row + bx * n, plane.stride);
                     }
                 }
             }
@@ -1263,53 +1318,20 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
 
 }   // namespace
 
-jpeg_transform_body jpeg_fast_transform(jpeg_transform_body chosen)
-{
-#if defined(__x86_64__) || defined(__i386__)
-    if (dispatch_level.load(std::memory_order_relaxed) >= 5) {
-        if (chosen == &jpeg_idct_4x4) {
-            return &jpeg_idct_4x4_sse41;
-        }
-        if (chosen == &jpeg_idct_2x2) {
-            return &jpeg_idct_2x2_sse41;
-        }
-        if (Avx2() && chosen == &jpeg_idct_8x8_fast_sse41) {
-            return &jpeg_idct_8x8_fast_avx2;
-        }
-        if (Avx2() && chosen == &jpeg_idct_8x8_dequant_sse41) {
-            return &jpeg_idct_8x8_dequant_avx2;
-        }
-    }
-#endif
-    return chosen;
-}
-
 jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
 {
     const bool direct_mcus = DirectMcusApply(decoder);
-    WordStore word_store = &jpeg_store_block8_words;
-#if defined(__x86_64__) || defined(__i386__)
-    if (dispatch_level.load(std::memory_order_relaxed) >= 2) {
-        word_store = &jpeg_store_block8_words_sse2;
-    }
-#endif
     const int32_t nf = decoder->component_count;
     jpeg_plane planes[4]{};
-    Transform transform[4]{};
-    WordsTransform words[4]{};
     for (int32_t c = 0; c < nf; ++c) {
-        transform[c] = jpeg_fast_transform(decoder->transform[c]);
-        words[c] = WordsBody(decoder, c);
         const jpeg_line_buffer& buffer = decoder->line_buffers[c];
-        const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
         planes[c].width = decoder->mcu_width[c];
         planes[c].height = decoder->mcu_height[c];
         planes[c].stride = static_cast<int32_t>(buffer.stride);
         planes[c].samples = buffer.base;
-        (void)scale;
     }
     ReducedPlan plan{};
-    const bool reduced_mcus = !direct_mcus && ReducedMcusApply(decoder, words, &plan);
+    const bool reduced_mcus = !direct_mcus && ReducedMcusApply(decoder, &plan);
     const int32_t per_row = decoder->mcus_per_row;
     int32_t mcu = 0;
     if (decoder->mcus_to_skip > 0) {
@@ -1332,7 +1354,7 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
                     at[c].samples += static_cast<ptrdiff_t>(mcu) * decoder->mcu_width[c];
                 }
             }
-            if (!DirectMcu(decoder, at, word_store)) {
+            if (!DirectMcu(decoder, at, decoder->store_block8_words)) {
                 result = JPEG_WARN_DAMAGED_DATA;
             }
         } else if (reduced_mcus) {
@@ -1349,19 +1371,20 @@ jpeg_status jpeg_decode_sequential_row(jpeg_decoder* decoder)
         jpeg_block_entry* entry = decoder->block_entries;
         bool decoded = !direct_mcus && !reduced_mcus;
         for (int32_t c = 0; c < nf && decoded; ++c) {
+            const WordsTransform words = decoder->transform_words[c];
             for (uint32_t b = 0; b < decoder->component_blocks[c]; ++b, ++entry) {
-                const jpeg_status status = words[c] != nullptr ? jpeg_direct_decode_block(decoder, entry, c)
-                                                               : decoder->decode_unit(decoder, entry, c);
+                const jpeg_status status = words != nullptr ? jpeg_direct_decode_block(decoder, entry, c)
+                                                            : decoder->decode_unit(decoder, entry, c);
                 if (status < 1) {
                     decoded = false;
                     result = JPEG_WARN_DAMAGED_DATA;
                     break;
                 }
-                if (words[c] != nullptr) {
-                    words[c](reinterpret_cast<const int16_t*>(entry->coefficients), decoder->multipliers[c].values,
-                             entry->coefficients);
+                if (words != nullptr) {
+                    words(reinterpret_cast<const int16_t*>(entry->coefficients), decoder->multipliers[c].values,
+                          entry->coefficients);
                 } else {
-                    transform[c](decoder, entry, c);
+                    decoder->transform[c](decoder, entry, c);
                 }
             }
         }
