@@ -102,6 +102,45 @@ void jpeg_upsample_hv(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32
     jpeg_upsample_v(target, target, h, v, width, lines);
 }
 
+void jpeg_downsample_v(jpeg_plane* source, jpeg_plane* target, uint32_t, uint32_t v, uint32_t, uint32_t lines)
+{
+    const uint32_t width = source->width;
+    const int32_t stride = source->stride;
+    uint8_t* samples = source->samples;
+    const uint32_t shift = v >> 1;
+    for (uint32_t r = 0; r < lines; ++r) {
+        uint8_t* to = samples + static_cast<ptrdiff_t>(r) * stride;
+        const uint8_t* from = samples + static_cast<ptrdiff_t>(r) * v * stride;
+        for (uint32_t x = 0; x < width; ++x) {
+            uint32_t sum = 0;
+            for (uint32_t k = 0; k < v; ++k) {
+                sum += from[static_cast<ptrdiff_t>(k) * stride + x];
+            }
+            to[x] = static_cast<uint8_t>(sum >> shift);
+        }
+    }
+    target->samples = samples;
+    target->width = width;
+    target->height = lines;
+    target->stride = stride;
+}
+
+void jpeg_downsample_v_upsample_h(jpeg_plane* source, jpeg_plane* target, uint32_t h, uint32_t v, uint32_t width,
+                                  uint32_t lines)
+{
+    jpeg_downsample_v(source, target, h, v, width, lines);
+    const uint32_t narrow = target->width;
+    // Only the averaged rows, each in its own row of the plane, right to left.
+    for (uint32_t r = 0; r < lines; ++r) {
+        uint8_t* row = target->samples + static_cast<ptrdiff_t>(r) * target->stride;
+        for (uint32_t x = width; x-- > 0;) {
+            const uint32_t from = x / h;
+            row[x] = row[from < narrow ? from : narrow - 1];
+        }
+    }
+    target->width = width;
+}
+
 void jpeg_setup_resample(jpeg_decoder* decoder)
 {
     const uint32_t s = decoder->scale_denominator != 0 ? decoder->scale_denominator : 1;
