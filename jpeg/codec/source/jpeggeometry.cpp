@@ -164,6 +164,10 @@ jpeg_status jpeg_setup_quant_tables(jpeg_decoder* decoder)
                 out[k] = static_cast<int32_t>(q[k]);
             }
         }
+        // The direct path widens its reduced-size blocks by these.
+        if (decoder->direct_mode != 0) {
+            decoder->direct->multipliers[c] = out;
+        }
     }
     return JPEG_OK;
 }

@@ -741,9 +741,10 @@ jpeg_status jpeg_decode_progressive_row(jpeg_decoder* decoder)
     const auto per_row = static_cast<uint32_t>(decoder->mcus_per_row);
     jpeg_block_entry* entry =
         decoder->block_entries + static_cast<uint64_t>(decoder->mcu_row_counter) * per_row * decoder->blocks_per_mcu;
-    jpeg_transform_body transform[4]{};
+    // Loaded once here rather than after every call, which might have written the record.
+    void (*transform[4])(jpeg_decoder*, jpeg_block_entry*, int32_t){};
     for (int32_t c = 0; c < nf; ++c) {
-        transform[c] = jpeg_fast_transform(decoder->transform[c]);
+        transform[c] = decoder->transform[c];
     }
     for (uint32_t mcu = 0; mcu < per_row; ++mcu) {
         jpeg_block_entry* first = entry;

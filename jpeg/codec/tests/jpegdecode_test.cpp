@@ -87,6 +87,73 @@ TEST(DecodeOracle, LayoutsAndSizesMatchLibjpegTurboIslowAtEveryLevel)
     }
 }
 
+// The codec's bodies are chosen as a decode starts: level 0 forced before the start runs the plain
+// bodies only (what the plain-kernels run of the suite relies on), and a level changed after the
+// start leaves that decode on the bodies it began with; they give the samples of either level.
+TEST(DecodeLevels, ALevelForcedBeforeTheStartHoldsForThatDecode)
+{
+    LevelGuard guard;
+    PeerOptions o;
+    o.width = 70;
+    o.height = 35;
+    const Bytes baseline = PeerEncode(o);
+    o.progression = 1;
+    const Bytes progressive = PeerEncode(o);
+    const std::set<void (*)(jpeg_decoder*, jpeg_block_entry*, int32_t)> plain{&jpeg_direct_transform_block,
+                                                                              &jpeg_idct_8x8_fast,
+                                                                              &jpeg_idct_8x8_dequant,
+                                                                              &jpeg_idct_4x4,
+                                                                              &jpeg_idct_2x2,
+                                                                              &jpeg_idct_1x1};
+    const auto expect_plain = [&](const jpeg_decoder* d, const std::string& what) {
+        EXPECT_EQ(d->store_block8, &jpeg_store_block8) << what;
+        EXPECT_EQ(d->store_block8_words, &jpeg_store_block8_words) << what;
+        EXPECT_EQ(d->store_block_small, &jpeg_store_block_small) << what;
+        EXPECT_EQ(d->row_output, &jpeg_row_interleave3) << what;
+        for (int32_t c = 0; c < 3; ++c) {
+            EXPECT_EQ(plain.count(d->transform[c]), 1u) << what << " component " << c;
+            EXPECT_EQ(d->transform_words[c], nullptr) << what << " component " << c;
+            if (d->direct != nullptr && jpeg_rec_scale(d) > 1) {
+                EXPECT_TRUE(d->direct->widen[c] == &jpeg_widen_block || d->direct->widen[c] == &jpeg_widen_dc)
+                    << what << " component " << c;
+            }
+        }
+        if (d->direct != nullptr) {
+            EXPECT_EQ(d->direct->decode_block, dispatch_entry<dispatch_table_huff_decode_block_8x8>(0)) << what;
+        }
+    };
+    for (const Bytes* stream : {&baseline, &progressive}) {
+        for (const uint32_t scale : {1u, 2u, 8u}) {
+            if (stream == &progressive && scale != 1) {
+                continue;
+            }
+            const std::string what =
+                std::string(stream == &progressive ? "progressive" : "baseline") + " 1/" + std::to_string(scale);
+            ASSERT_GE(dispatch_set_level(0), 0);
+            const Decoded at_zero = DecodeAll(*stream, scale);
+            TestHeap heap;
+            jpeg_decoder* d = OpenBytes(*stream, &heap);
+            ASSERT_GE(jpeg_read_header(d, JPEG_COLOR_NONE, static_cast<uint32_t>(stream->size()), nullptr), 1);
+            ASSERT_GE(jpeg_set_scale(d, scale), 1);
+            ASSERT_GE(jpeg_start_decode(d), 1);
+            expect_plain(d, what);
+            ASSERT_GE(dispatch_set_level(guard.saved), 0);
+            const uint32_t row = jpeg_width(d) * 3;
+            Bytes pixels(static_cast<size_t>(row) * jpeg_height(d));
+            for (uint32_t y = 0; y < jpeg_height(d); ++y) {
+                ASSERT_EQ(jpeg_decode_row(d, pixels.data() + static_cast<size_t>(row) * y), JPEG_OK) << what;
+            }
+            expect_plain(d, what + " after the rows");
+            jpeg_decoder_destroy(d);
+            // The kernels' own full-size transforms round their own way; the codec's bodies agree.
+            if (stream == &progressive || scale > 1) {
+                EXPECT_EQ(pixels, at_zero.pixels) << what;
+                EXPECT_EQ(DecodeAll(*stream, scale).pixels, at_zero.pixels) << what << " at the machine's level";
+            }
+        }
+    }
+}
+
 TEST(DecodeRows, ReducedSizeAndComponentCounts)
 {
     EXPECT_EQ(jpeg_reduced_size(3, 8), 1u);

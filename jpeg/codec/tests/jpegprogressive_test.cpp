@@ -501,6 +501,8 @@ TEST(Reduced, SelectedComponentWritesOnlyItsPlane)
     d.component_count = 3;
     d.selected_component = 1;
     d.component_scale[0] = d.component_scale[1] = d.component_scale[2] = 2;
+    d.scale_denominator = 2;
+    jpeg_setup_decode_output(&d);
     jpeg_range_table_attach(&d);
     jpeg_plane planes[3] = {{8, 8, 4, out[0]}, {8, 8, 4, out[1]}, {8, 8, 4, out[2]}};
     jpeg_output_blocks(planes, &d, entries);

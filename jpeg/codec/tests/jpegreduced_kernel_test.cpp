@@ -275,12 +275,19 @@ TEST(ReducedKernelPath, VectorBodiesEqualThePlainOnes)
     EXPECT_EQ(std::memcmp(overlay, wide, sizeof wide), 0);
 }
 
-// The small stores map every 32-bit value as the range table does, and write only n x n.
+#endif
+
+// The small stores, plain and vector, map every 32-bit value as the range table does, and write
+// only n x n.
 TEST(ReducedKernelPath, SmallStoresFollowTheRangeTable)
 {
     jpeg_range_table_create(nullptr, nullptr);
     jpeg_decoder decoder{};
     ASSERT_EQ(jpeg_range_table_attach(&decoder), JPEG_OK);
+    std::vector<void (*)(const int32_t*, uint8_t*, int32_t, int32_t)> bodies{&jpeg_store_block_small};
+#if defined(__x86_64__) || defined(__i386__)
+    bodies.push_back(&jpeg_store_block_small_sse2);
+#endif
     std::mt19937 random(3);
     for (int trial = 0; trial < 2000; ++trial) {
         int32_t values[64];
@@ -289,17 +296,48 @@ TEST(ReducedKernelPath, SmallStoresFollowTheRangeTable)
             v = trial % 2 == 0 ? static_cast<int32_t>(r % 2400) - 1000 : static_cast<int32_t>(r);
         }
         for (int32_t n : {2, 4}) {
-            uint8_t out[8 * 6];
-            std::memset(out, 0xA5, sizeof out);
-            jpeg_store_block_small_sse2(values, out, 6, n);
-            for (int32_t y = 0; y < 8; ++y) {
-                for (int32_t x = 0; x < 6; ++x) {
-                    const uint8_t expected =
-                        y < n && x < n ? jpeg_range_sample(decoder.range_limit, values[8 * y + x]) : 0xA5;
-                    ASSERT_EQ(out[6 * y + x], expected) << trial << " " << n << " " << y << "," << x;
+            for (size_t body = 0; body < bodies.size(); ++body) {
+                uint8_t out[8 * 6];
+                std::memset(out, 0xA5, sizeof out);
+                bodies[body](values, out, 6, n);
+                for (int32_t y = 0; y < 8; ++y) {
+                    for (int32_t x = 0; x < 6; ++x) {
+                        const uint8_t expected =
+                            y < n && x < n ? jpeg_range_sample(decoder.range_limit, values[8 * y + x]) : 0xA5;
+                        ASSERT_EQ(out[6 * y + x], expected)
+                            << trial << " " << n << " " << y << "," << x << " body " << body;
+                    }
                 }
             }
         }
     }
 }
-#endif
+
+// The plain widening wraps its products and may write over the 16-bit values it reads, as the
+// decode unit calls it; the DC form touches nothing but the first value.
+TEST(ReducedKernelPath, PlainWideningWrapsInPlace)
+{
+    std::mt19937 values(9);
+    int16_t words[64];
+    int32_t multiplier[64];
+    for (int k = 0; k < 64; ++k) {
+        words[k] = static_cast<int16_t>(values());
+        multiplier[k] = static_cast<int32_t>(values());
+    }
+    int32_t overlay[64];
+    std::memset(overlay, 0x5A, sizeof overlay);
+    std::memcpy(overlay, words, sizeof words);
+    jpeg_widen_block(reinterpret_cast<const int16_t*>(overlay), multiplier, overlay);
+    for (int k = 0; k < 64; ++k) {
+        ASSERT_EQ(overlay[k],
+                  static_cast<int32_t>(static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(multiplier[k])))
+            << k;
+    }
+    std::memset(overlay, 0x5A, sizeof overlay);
+    std::memcpy(overlay, words, sizeof words);
+    int32_t before[64];
+    std::memcpy(before, overlay, sizeof before);
+    jpeg_widen_dc(reinterpret_cast<const int16_t*>(overlay), multiplier, overlay);
+    EXPECT_EQ(overlay[0], static_cast<int32_t>(static_cast<uint32_t>(words[0]) * static_cast<uint32_t>(multiplier[0])));
+    EXPECT_EQ(std::memcmp(overlay + 1, before + 1, sizeof before - sizeof before[0]), 0);
+}

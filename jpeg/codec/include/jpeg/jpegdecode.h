@@ -51,6 +51,14 @@ struct jpeg_direct_state {
     uint32_t lossless_fast16;   // predictor 1, 16 bits, no point transform
     int32_t guard;              // zeroed bytes kept behind the data for the fast loops
     int32_t* predictions;       // the record's DC predictions (the first-row flag), fast16 only
+    // The block kernel of the level in use, fixed at the decode start for the reduced-size MCUs.
+    int32_t (*decode_block)(const uint8_t* data, int32_t length, int32_t* position, int16_t* block, int16_t* last_dc,
+                            uint32_t* marker, const HuffDecodeSpec* dc, const HuffDecodeSpec* ac,
+                            HuffDecodeState* state);
+    // Reduced sizes: per component, the multipliers of its transform and the body that widens the
+    // decoded 16-bit values by them (the DC value alone for the 1 x 1 transform).
+    const int32_t* multipliers[4];
+    void (*widen[4])(const int16_t* words, const int32_t* multiplier, int32_t* out);
 };
 
 // One lossless row of the components decoded, in decoding order (a sub-decoder's one component
@@ -97,6 +105,10 @@ void jpeg_idct_8x8_dequant(jpeg_decoder* decoder, jpeg_block_entry* entry, int32
 void jpeg_idct_4x4(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_2x2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_1x1(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+// 64 16-bit values times their multipliers into 32 bits, wrapping, and the DC value alone; out
+// may overlay words.
+void jpeg_widen_block(const int16_t* words, const int32_t* multiplier, int32_t* out);
+void jpeg_widen_dc(const int16_t* words, const int32_t* multiplier, int32_t* out);
 #if defined(__x86_64__) || defined(__i386__)
 // SSE2 and SSE4.1 bodies of the two full-size transforms, with identical results;
 // jpeg_setup_idct picks them from dispatch levels 2 and 5 on.
@@ -104,14 +116,15 @@ void jpeg_idct_8x8_fast_sse2(jpeg_decoder* decoder, jpeg_block_entry* entry, int
 void jpeg_idct_8x8_dequant_sse2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_8x8_fast_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_8x8_dequant_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
-// SSE4.1 bodies of the 4 x 4 and 2 x 2 transforms, identical to the plain ones; the row decoder
-// runs them in the plain ones' place from dispatch level 5 on. The _words forms start from the
-// direct path's 16-bit values and their multipliers (out may overlay words).
+// SSE4.1 bodies of the 4 x 4 and 2 x 2 transforms, identical to the plain ones; jpeg_setup_idct
+// picks them from dispatch level 5 on. The _words forms start from the direct path's 16-bit
+// values and their multipliers (out may overlay words).
 void jpeg_idct_4x4_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_2x2_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
-// AVX2 bodies of the full-size transforms, identical to the others.
+// AVX2 bodies of the full-size transforms, identical to the others; from level 5 on where the
+// processor has AVX2.
 void jpeg_idct_8x8_fast_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_8x8_dequant_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 // The words forms with AVX2, where the processor has it.
@@ -199,25 +212,24 @@ inline uint8_t jpeg_range_limit_value(int32_t value)
 }
 
 // One full-size block of 8 x 8 values through the range limit: the plain body and, on x86, its
-// SSE2 body; jpeg_start_decode picks one by the kernels' dispatch level (0 takes the plain one).
+// SSE2 body; jpeg_setup_decode_output picks one by the kernels' dispatch level (0 takes the
+// plain one).
 void jpeg_store_block8(const int32_t* values, uint8_t* out, int32_t stride);
 // The same from the 16-bit values that the direct path's transform leaves.
 void jpeg_store_block8_words(const int16_t* values, uint8_t* out, int32_t stride);
+// The top-left n x n (n 2 or 4) of a block, as the table maps them.
+void jpeg_store_block_small(const int32_t* values, uint8_t* out, int32_t stride, int32_t n);
 #if defined(__x86_64__) || defined(__i386__)
 void jpeg_store_block8_sse2(const int32_t* values, uint8_t* out, int32_t stride);
 void jpeg_store_block8_words_sse2(const int16_t* values, uint8_t* out, int32_t stride);
-// The top-left n x n (n 2 or 4) of a block, as the table maps them.
 void jpeg_store_block_small_sse2(const int32_t* values, uint8_t* out, int32_t stride, int32_t n);
 // Interleaves whole groups of 16 samples of three planes into line; returns the samples done.
 uint32_t jpeg_interleave3_ssse3(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* line, uint32_t width);
 #endif
 
-// Transforms and block output.
+// Transforms and block output. The set-up routines pick each body by the dispatch level in use
+// when the decode starts; the rows run what they picked.
 jpeg_status jpeg_setup_idct(jpeg_decoder* decoder);
-// The body the row decoders run for a transform jpeg_setup_idct chose: a wider one where this
-// machine has it.
-using jpeg_transform_body = void (*)(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
-jpeg_transform_body jpeg_fast_transform(jpeg_transform_body chosen);
 void jpeg_setup_decode_output(jpeg_decoder* decoder);
 bool jpeg_layout_is_444(const jpeg_decoder* decoder);
 bool jpeg_layout_is_422(const jpeg_decoder* decoder);
@@ -239,6 +251,10 @@ void jpeg_row_selected(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_grey(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_luminance(jpeg_decoder* decoder, uint8_t* line);
 void jpeg_row_interleave3(jpeg_decoder* decoder, uint8_t* line);
+#if defined(__x86_64__) || defined(__i386__)
+// The same, whole groups of 16 pixels with SSSE3 (from dispatch level 4 on).
+void jpeg_row_interleave3_ssse3(jpeg_decoder* decoder, uint8_t* line);
+#endif
 void jpeg_row_interleave4(jpeg_decoder* decoder, uint8_t* line);
 
 // Resampling in place (source and target may be the same descriptor).

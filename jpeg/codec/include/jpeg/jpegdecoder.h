@@ -298,8 +298,15 @@ struct jpeg_decoder {
     void (*reconstruct)(jpeg_decoder* decoder, jpeg_lossless_rows* rows, int32_t components, int32_t* first_row);
     uint32_t single_row_lossless;   // rows decoded and reconstructed straight into the caller's line
     void (*transform[4])(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
+    // Reduced sizes on the direct path: a transform that reads the 16-bit values itself (null
+    // where a component has none).
+    void (*transform_words[4])(const int16_t* words, const int32_t* multiplier, int32_t* out);
     void (*output_blocks)(jpeg_plane* planes, jpeg_decoder* decoder, jpeg_block_entry* entries);
+    // The block stores through the range limit: full-size from 32-bit or 16-bit values, and the
+    // top-left n x n (n 2 or 4) of a reduced block.
     void (*store_block8)(const int32_t* values, uint8_t* out, int32_t stride);
+    void (*store_block8_words)(const int16_t* values, uint8_t* out, int32_t stride);
+    void (*store_block_small)(const int32_t* values, uint8_t* out, int32_t stride, int32_t n);
     jpeg_status (*restart)(jpeg_decoder* decoder);
     jpeg_status (*end_of_segment)(jpeg_decoder* decoder);
     jpeg_status (*skip_restarts)(jpeg_decoder* decoder, int32_t n);

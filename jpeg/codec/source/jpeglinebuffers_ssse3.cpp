@@ -1,5 +1,5 @@
-// SSSE3 body of the three-component row interleave, beside the plain one in jpegdecode.cpp; only
-// this file is compiled for SSSE3.
+// SSSE3 body of the three-component row interleave, beside the plain one in
+// jpeglinebuffers.cpp; only this file is compiled for SSSE3.
 
 #include "jpeg/jpegdecode.h"
 

@@ -1,4 +1,4 @@
-// SSE2 bodies of the block stores, beside the plain ones in jpegdecode.cpp; only this file
+// SSE2 bodies of the block stores, beside the plain ones in jpegblockoutput.cpp; only this file
 // is compiled for SSE2.
 
 #include "jpeg/jpegdecode.h"
