@@ -123,9 +123,27 @@ struct HuffMemo {
     uint64_t entries[1024];
     uint64_t pairs[1024];
 };
+// Four slots cover the tables of any scan; a fifth table takes the slot used longest ago.
+struct HuffMemoSet {
+    HuffMemo slots[4];
+    uint32_t next;
+};
+// The calling thread's set, null until its first use. A plain __thread pointer: reading it from
+// another file then needs no call to a guard. Initial-exec: the kernels are linked into the
+// program, and the default model costs a call.
+extern __thread HuffMemoSet* huff_memo_set __attribute__((tls_model("initial-exec")));
 // The calling thread's memo slot for the table (made on the thread's first call, freed when the
 // thread ends); null when no memory could be had.
 HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind);
+// The same, the slot already held found without a call: once per block, so it counts.
+inline HuffMemo* HuffMemoFind(const HuffDecodeSpec* spec, HuffMemoKind kind)
+{
+    if (HuffMemoSet* const set = huff_memo_set; set != nullptr)
+        for (HuffMemo& slot : set->slots)
+            if (slot.spec == spec && slot.kind == kind)
+                return &slot;
+    return HuffMemoFor(spec, kind);
+}
 // How a thread's memo set is allocated (std::calloc); a test puts one that refuses in its place
 // before starting the thread whose decoding it checks.
 extern void* (*huff_memo_calloc)(size_t count, size_t size);

@@ -371,24 +371,16 @@ kernel_status DecodeHuffmanLosslessRow(const uint8_t* data, int32_t length, int3
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+__thread HuffMemoSet* huff_memo_set __attribute__((tls_model("initial-exec"))) = nullptr;
+
 namespace {
 
-// Four tables cover the tables of any scan; a fifth takes the slot used longest ago.
-struct HuffMemoSet {
-    HuffMemo slots[4];
-    uint32_t next;
-};
-
-// A plain pointer, so that reading it needs no guard; the reaper, made on a thread's first
-// allocation, frees the set when the thread ends. Initial-exec: the kernels are linked into the
-// program, and the default model costs a call.
-thread_local HuffMemoSet* t_memo_set __attribute__((tls_model("initial-exec"))) = nullptr;
-
+// Made on a thread's first allocation, frees the set when the thread ends.
 struct HuffMemoReaper {
     ~HuffMemoReaper()
     {
-        std::free(t_memo_set);
-        t_memo_set = nullptr;
+        std::free(huff_memo_set);
+        huff_memo_set = nullptr;
     }
 };
 
@@ -398,12 +390,12 @@ void* (*huff_memo_calloc)(size_t count, size_t size) = &std::calloc;
 
 HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
 {
-    HuffMemoSet* set = t_memo_set;
+    HuffMemoSet* set = huff_memo_set;
     if (set == nullptr) {
         set = static_cast<HuffMemoSet*>(huff_memo_calloc(1, sizeof(HuffMemoSet)));
         if (set == nullptr)
             return nullptr;
-        t_memo_set = set;
+        huff_memo_set = set;
         static thread_local HuffMemoReaper reaper;
         (void)reaper;
     }
