@@ -381,18 +381,19 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
         return 1;
     FastReader<ByteOrder> r(data, length, start, st);
 
-    // The DC look-up takes its bits from the state when that holds 8 or more (it mostly holds 25
-    // to 32), so that it need not wait for the top-up's load.
-    const int32_t held = r.n;
+    // The DC code and value come from the bits the state holds (mostly 25 to 32) when they fit:
+    // the top-up's load, which waits on where the last block ended, is then first needed by the
+    // AC codes. Blocks of photographs are short, so that wait is a good part of each one.
     uint32_t e = dc->lookahead[r.buf >> 56];
-    if (!r.top_up())
-        return 1;
-    if (__builtin_expect(held < 8, 0))
+    uint32_t sym = e & 0xFFFF;
+    int32_t len = static_cast<int32_t>(e >> 16);
+    if (r.n < 8 || len == 0 || len + static_cast<int32_t>(sym & 15) > r.n) {
+        if (!r.top_up())
+            return 1;
         e = dc->lookahead[r.buf >> 56];
-    uint32_t sym;
-    int32_t len;
-    if (!r.symbol_of(e, dc, &sym, &len))
-        return 1;
+        if (!r.symbol_of(e, dc, &sym, &len))
+            return 1;
+    }
     int16_t pred = *last_dc;
     if ((sym & 15) != 0)
         pred = static_cast<int16_t>(static_cast<uint16_t>(pred + r.value_after(len, static_cast<int32_t>(sym & 15))));
