@@ -125,17 +125,18 @@ struct HuffMemoSet {
 // another file then needs no call to a guard. Initial-exec: the kernels are linked into the
 // program, and the default model costs a call.
 extern __thread HuffMemoSet* huff_memo_set __attribute__((tls_model("initial-exec")));
-// The calling thread's memo slot for the table (made on the thread's first call, freed when the
-// thread ends); null when no memory could be had.
-HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind);
-// The same, the slot already held found without a call: once per block, so it counts.
-inline HuffMemo* HuffMemoFind(const HuffDecodeSpec* spec, HuffMemoKind kind)
+// A slot for a table that the calling thread's set does not hold yet (the set is made on the
+// thread's first call and freed when the thread ends); null when no memory could be had.
+HuffMemo* HuffMemoTake(const HuffDecodeSpec* spec, HuffMemoKind kind);
+// The calling thread's memo slot for the table; null when no memory could be had. Inline, as
+// it runs once a block: the slot already held is found without a call.
+inline HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
 {
     if (HuffMemoSet* const set = huff_memo_set; set != nullptr)
         for (HuffMemo& slot : set->slots)
             if (slot.spec == spec && slot.kind == kind)
                 return &slot;
-    return HuffMemoFor(spec, kind);
+    return HuffMemoTake(spec, kind);
 }
 // How a thread's memo set is allocated (std::calloc); a test puts one that refuses in its place
 // before starting the thread whose decoding it checks.

@@ -388,7 +388,7 @@ struct HuffMemoReaper {
 
 void* (*huff_memo_calloc)(size_t count, size_t size) = &std::calloc;
 
-HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
+HuffMemo* HuffMemoTake(const HuffDecodeSpec* spec, HuffMemoKind kind)
 {
     HuffMemoSet* set = huff_memo_set;
     if (set == nullptr) {
@@ -399,9 +399,6 @@ HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
         static thread_local HuffMemoReaper reaper;
         (void)reaper;
     }
-    for (HuffMemo& slot : set->slots)
-        if (slot.spec == spec && slot.kind == kind)
-            return &slot;
     HuffMemo* slot = &set->slots[set->next++ & 3];
     // Zeros are no entry of any word, and entries of the other kind read wrongly: a fresh slot or
     // one of the other kind starts over. One of the same kind keeps entries right for their words.

@@ -360,7 +360,7 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
     const int32_t start = *position;
     if (start < 0 || start > length || length - start < 24 || st->bitCount < 0 || st->bitCount > 32)
         return 1;
-    HuffMemo* const slot = HuffMemoFind(ac, kHuffMemoAc);
+    HuffMemo* const slot = HuffMemoFor(ac, kHuffMemoAc);
     if (slot == nullptr)
         return 1;
     FastReader<ByteOrder> r(data, length, start, st);
@@ -487,7 +487,7 @@ KV_HOT int32_t fast_row(const uint8_t* data, int32_t length, int32_t* position, 
         return 1;
     uint64_t* memos[4] = {};
     for (int32_t c = 0; c < components; ++c) {
-        HuffMemo* const slot = HuffMemoFind(specs[c], kHuffMemoDifference);
+        HuffMemo* const slot = HuffMemoFor(specs[c], kHuffMemoDifference);
         if (slot == nullptr)
             return 1;
         memos[c] = slot->entries;
