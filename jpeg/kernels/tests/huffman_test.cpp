@@ -480,7 +480,7 @@ ShortCodeStream short_code_stream(const std::vector<uint8_t>& values, uint32_t s
     return out;
 }
 
-TEST_F(HuffBlock, MemoPairsAndTablesRemadeInPlace)
+TEST_F(HuffBlock, MemoEntriesRemadeWhenATableChangesInPlace)
 {
     const TestHuffTable dct = table_of({{1, 1}}, {0});
     // The second table keeps the 2-bit codes and moves the longer ones: memo entries of the first
