@@ -111,27 +111,37 @@ kernel_status DecodeRowGeneral(const uint8_t* data, int32_t length, int32_t* pos
 enum : uint32_t { kHuffMemoLongValue = 0, kHuffMemoRunEnd = 1, kHuffMemoLongCode = 2, kHuffMemoDecline = 3 };
 // What a table's symbols are: run and size of AC coefficients, or sizes of lossless differences.
 enum HuffMemoKind : uint32_t { kHuffMemoAc = 0, kHuffMemoDifference = 1 };
-// An AC slot also pairs each plain entry with the plain coefficient after it when that one's
-// code and value bits fit in the same 10 (about half of them in photographs): low half bits 0-5
-// the two coefficients' bits together, bit 6 set, 8-15 the second's run + 1, 16-31 its value;
-// high half the look-ahead word that its code begins (the same for every bit after the 10). An
-// entry without a second gives the first's bits and value again and run + 1 0, so that storing
-// it changes nothing.
 struct HuffMemo {
     const HuffDecodeSpec* spec;
     HuffMemoKind kind;
     uint64_t entries[1024];
-    uint64_t pairs[1024];
 };
-// The calling thread's memo slot for the table (made on the thread's first call, freed when the
-// thread ends); null when no memory could be had.
-HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind);
+// Four slots cover the tables of any scan; a fifth table takes the slot used longest ago.
+struct HuffMemoSet {
+    HuffMemo slots[4];
+    uint32_t next;
+};
+// The calling thread's set, null until its first use. A plain __thread pointer: reading it from
+// another file then needs no call to a guard. Initial-exec: the kernels are linked into the
+// program, and the default model costs a call.
+extern __thread HuffMemoSet* huff_memo_set __attribute__((tls_model("initial-exec")));
+// A slot for a table that the calling thread's set does not hold yet (the set is made on the
+// thread's first call and freed when the thread ends); null when no memory could be had.
+HuffMemo* HuffMemoTake(const HuffDecodeSpec* spec, HuffMemoKind kind);
+// The calling thread's memo slot for the table; null when no memory could be had. Inline, as
+// it runs once a block: the slot already held is found without a call.
+inline HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
+{
+    if (HuffMemoSet* const set = huff_memo_set; set != nullptr)
+        for (HuffMemo& slot : set->slots)
+            if (slot.spec == spec && slot.kind == kind)
+                return &slot;
+    return HuffMemoTake(spec, kind);
+}
 // How a thread's memo set is allocated (std::calloc); a test puts one that refuses in its place
 // before starting the thread whose decoding it checks.
 extern void* (*huff_memo_calloc)(size_t count, size_t size);
 uint64_t HuffMemoEntry(uint32_t lookahead, uint32_t index, HuffMemoKind kind);
-// The pair of AC entry `entry` at index, read from the table's look-ahead words.
-uint64_t HuffMemoPair(const uint32_t* lookahead, uint32_t index, uint64_t entry);
 
 // Fast kernels: 0 when the whole job is done, 1 (position, state, marker and DC as on entry)
 // when the general path must do it. The block kernel clears the block and blockEnd first.

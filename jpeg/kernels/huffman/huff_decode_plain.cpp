@@ -371,24 +371,16 @@ kernel_status DecodeHuffmanLosslessRow(const uint8_t* data, int32_t length, int3
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+__thread HuffMemoSet* huff_memo_set __attribute__((tls_model("initial-exec"))) = nullptr;
+
 namespace {
 
-// Four tables cover the tables of any scan; a fifth takes the slot used longest ago.
-struct HuffMemoSet {
-    HuffMemo slots[4];
-    uint32_t next;
-};
-
-// A plain pointer, so that reading it needs no guard; the reaper, made on a thread's first
-// allocation, frees the set when the thread ends. Initial-exec: the kernels are linked into the
-// program, and the default model costs a call.
-thread_local HuffMemoSet* t_memo_set __attribute__((tls_model("initial-exec"))) = nullptr;
-
+// Made on a thread's first allocation, frees the set when the thread ends.
 struct HuffMemoReaper {
     ~HuffMemoReaper()
     {
-        std::free(t_memo_set);
-        t_memo_set = nullptr;
+        std::free(huff_memo_set);
+        huff_memo_set = nullptr;
     }
 };
 
@@ -396,28 +388,23 @@ struct HuffMemoReaper {
 
 void* (*huff_memo_calloc)(size_t count, size_t size) = &std::calloc;
 
-HuffMemo* HuffMemoFor(const HuffDecodeSpec* spec, HuffMemoKind kind)
+HuffMemo* HuffMemoTake(const HuffDecodeSpec* spec, HuffMemoKind kind)
 {
-    HuffMemoSet* set = t_memo_set;
+    HuffMemoSet* set = huff_memo_set;
     if (set == nullptr) {
         set = static_cast<HuffMemoSet*>(huff_memo_calloc(1, sizeof(HuffMemoSet)));
         if (set == nullptr)
             return nullptr;
-        t_memo_set = set;
+        huff_memo_set = set;
         static thread_local HuffMemoReaper reaper;
         (void)reaper;
     }
-    for (HuffMemo& slot : set->slots)
-        if (slot.spec == spec && slot.kind == kind)
-            return &slot;
     HuffMemo* slot = &set->slots[set->next++ & 3];
     // Zeros are no entry of any word, and entries of the other kind read wrongly: a fresh slot or
     // one of the other kind starts over. One of the same kind keeps entries right for their words.
     if (slot->spec == nullptr || slot->kind != kind)
-        for (uint32_t i = 0; i < 1024; ++i) {
+        for (uint32_t i = 0; i < 1024; ++i)
             slot->entries[i] = HuffMemoEntry(0, i, kind);
-            slot->pairs[i] = 0;
-        }
     slot->spec = spec;
     slot->kind = kind;
     return slot;
@@ -446,28 +433,6 @@ uint64_t HuffMemoEntry(uint32_t lookahead, uint32_t index, HuffMemoKind kind)
         low = (len + size) | (run + 1) << 8 | static_cast<uint32_t>(value) << 16;
     }
     return uint64_t{lookahead} << 32 | low;
-}
-
-uint64_t HuffMemoPair(const uint32_t* lookahead, uint32_t index, uint64_t entry)
-{
-    const uint32_t d = static_cast<uint32_t>(entry), first = d & 63;
-    const uint32_t alone = first | (d & 0xFFFF0000u);
-    if ((d & 0x80) != 0 || first >= 10)
-        return alone;
-    // The bits after the first coefficient, at the top of 10; the look-ahead window over them
-    // ends in bits past the 10, so every word it may read must agree.
-    const uint32_t room = 10 - first, known = (index << first) & 0x3FF;
-    const uint32_t window = known >> 2, count = room >= 8 ? 1u : 1u << (8 - room);
-    const uint32_t word = lookahead[window];
-    for (uint32_t j = 1; j < count; ++j)
-        if (lookahead[window + j] != word)
-            return alone;
-    const uint32_t len = word >> 16, run = word >> 4 & 15, size = word & 15;
-    if (len == 0 || size == 0 || len + size > room)
-        return alone;
-    const uint32_t raw = known >> (10 - len - size) & ((1u << size) - 1);
-    const int32_t value = extend(raw, static_cast<int32_t>(size));
-    return uint64_t{word} << 32 | (first + len + size) | 0x40 | (run + 1) << 8 | static_cast<uint32_t>(value) << 16;
 }
 
 int32_t DecodeHuffDiffFast(const uint8_t* data, int32_t* position, uint16_t* diff, const HuffDecodeSpec* spec,

@@ -240,50 +240,34 @@ KV_HOT uint32_t memo_entry(uint64_t* memo, const uint32_t* look, uint64_t buf)
 // Bytes that one block can take at most: 64 codes of 31 bits with every byte stuffed, and a group.
 constexpr int32_t kRoomyBlock = 2 * (64 * 31 + 7) / 8 + 16;
 
-__attribute__((noinline)) uint64_t remake_ac_entry(HuffMemo* slot, const uint32_t* look, uint32_t i)
+__attribute__((noinline)) uint64_t remake_ac_entry(uint64_t* memo, const uint32_t* look, uint32_t i)
 {
-    const uint64_t m = HuffMemoEntry(look[i >> 2], i, kHuffMemoAc);
-    slot->entries[i] = m;
-    slot->pairs[i] = HuffMemoPair(look, i, m);
-    return m;
+    memo[i] = HuffMemoEntry(look[i >> 2], i, kHuffMemoAc);
+    return memo[i];
 }
 
 // One look-up at the top 10 bits of `bits` (the reader's bits, or the same ones before a top-up):
-// a plain coefficient and the one after it when the memo pairs them. The entry's low half goes
-// to *d; false when it is not plain or the block is full.
+// a plain coefficient. The entry goes to *d; false when it is not plain or the block is full.
+// One coefficient a look-up: a second table pairing each with the next crowds the first-level
+// cache out, and the blocks of photographs are short.
 template <class ByteOrder>
-KV_HOT bool plain_step(HuffMemo* slot, const uint32_t* look, uint64_t bits, FastReader<ByteOrder>& r, int16_t* block,
+KV_HOT bool plain_step(uint64_t* memo, const uint32_t* look, uint64_t bits, FastReader<ByteOrder>& r, int16_t* block,
                        int32_t& k, uint32_t* d)
 {
     const uint32_t i = static_cast<uint32_t>(bits >> 54);
-    uint64_t m = slot->entries[i];
+    uint64_t m = memo[i];
     if (__builtin_expect(static_cast<uint32_t>(m >> 32) != look[bits >> 56], 0))
-        m = remake_ac_entry(slot, look, i);
+        m = remake_ac_entry(memo, look, i);
     *d = static_cast<uint32_t>(m);
     if ((*d & 0x80) != 0)
         return false;
     const int32_t first = k + static_cast<int32_t>(*d >> 8 & 0xFF);
     block[kNaturalBefore[first]] = static_cast<int16_t>(*d >> 16);
-    if (__builtin_expect(first >= 64, 0)) {   // the last position or past it: nothing after it here
-        k = first;
-        r.drop(static_cast<int32_t>(*d & 63));
+    k = first;
+    r.drop(static_cast<int32_t>(*d & 63));
+    if (__builtin_expect(first >= 64, 0))   // the last position or past it
         return false;
-    }
-    const uint64_t p = slot->pairs[i];
-    const uint32_t q = static_cast<uint32_t>(p);
-    // Checked without a branch on whether there is a second: that is as likely as not.
-    const uint32_t second = look[(r.buf << (*d & 63)) >> 56];
-    if (__builtin_expect(((static_cast<uint32_t>(p >> 32) ^ second) & (0u - (q >> 6 & 1))) != 0, 0)) {
-        // The table changed under the second code alone: the first coefficient now, both remade.
-        remake_ac_entry(slot, look, i);
-        k = first;
-        r.drop(static_cast<int32_t>(*d & 63));
-        return true;
-    }
-    k = first + static_cast<int32_t>(q >> 8 & 0xFF);
-    block[kNaturalBefore[k]] = static_cast<int16_t>(q >> 16);
-    r.drop(static_cast<int32_t>(q & 63));
-    return k < 64;
+    return true;
 }
 
 // The AC codes of a block, from zigzag index 1, ending with 0 or 1 (decline). Up to three
@@ -292,7 +276,7 @@ KV_HOT bool plain_step(HuffMemo* slot, const uint32_t* look, uint64_t bits, Fast
 // dependent shifts, and a memo entry mostly holds the whole coefficient, so that chain is a
 // shift, a load and a shift per coefficient.
 template <bool Roomy, class ByteOrder>
-KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDecodeSpec* ac, HuffMemo* slot,
+KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDecodeSpec* ac, uint64_t* memo,
                         int32_t* end)
 {
     const uint32_t* const look = ac->lookahead;
@@ -306,13 +290,13 @@ KV_HOT int32_t ac_codes(FastReader<ByteOrder>& r, int16_t* block, const HuffDeco
         uint32_t d;
         // A plain step takes at most 10 bits, so 33 are left after it unless a byte-at-a-time
         // top-up gave fewer: enough for any code and value, with 10 for the next round's look-up.
-        if (plain_step(slot, look, before, r, block, k, &d)) {
+        if (plain_step(memo, look, before, r, block, k, &d)) {
             if (__builtin_expect(r.n < 33, 0))
                 continue;
-            if (plain_step(slot, look, r.buf, r, block, k, &d)) {
+            if (plain_step(memo, look, r.buf, r, block, k, &d)) {
                 if (__builtin_expect(r.n < 33, 0))
                     continue;
-                if (plain_step(slot, look, r.buf, r, block, k, &d))
+                if (plain_step(memo, look, r.buf, r, block, k, &d))
                     continue;
             }
         }
@@ -381,18 +365,19 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
         return 1;
     FastReader<ByteOrder> r(data, length, start, st);
 
-    // The DC look-up takes its bits from the state when that holds 8 or more (it mostly holds 25
-    // to 32), so that it need not wait for the top-up's load.
-    const int32_t held = r.n;
+    // The DC code and value come from the bits the state holds (mostly 25 to 32) when they fit:
+    // the top-up's load, which waits on where the last block ended, is then first needed by the
+    // AC codes. Blocks of photographs are short, so that wait is a good part of each one.
     uint32_t e = dc->lookahead[r.buf >> 56];
-    if (!r.top_up())
-        return 1;
-    if (__builtin_expect(held < 8, 0))
+    uint32_t sym = e & 0xFFFF;
+    int32_t len = static_cast<int32_t>(e >> 16);
+    if (r.n < 8 || len == 0 || len + static_cast<int32_t>(sym & 15) > r.n) {
+        if (!r.top_up())
+            return 1;
         e = dc->lookahead[r.buf >> 56];
-    uint32_t sym;
-    int32_t len;
-    if (!r.symbol_of(e, dc, &sym, &len))
-        return 1;
+        if (!r.symbol_of(e, dc, &sym, &len))
+            return 1;
+    }
     int16_t pred = *last_dc;
     if ((sym & 15) != 0)
         pred = static_cast<int16_t>(static_cast<uint16_t>(pred + r.value_after(len, static_cast<int32_t>(sym & 15))));
@@ -401,8 +386,8 @@ KV_HOT int32_t fast_block(const uint8_t* data, int32_t length, int32_t* position
     block[0] = pred;
 
     int32_t k = 0;
-    const int32_t declined = length - r.pos >= kRoomyBlock ? ac_codes<true>(r, block, ac, slot, &k)
-                                                           : ac_codes<false>(r, block, ac, slot, &k);
+    const int32_t declined = length - r.pos >= kRoomyBlock ? ac_codes<true>(r, block, ac, slot->entries, &k)
+                                                           : ac_codes<false>(r, block, ac, slot->entries, &k);
     if (declined != 0)
         return 1;
     st->blockEnd = k;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <vector>
@@ -273,6 +274,73 @@ std::vector<uint8_t> block_bytes(int dc_size, uint32_t dc_bits, std::vector<std:
 
 using HuffBlock = KernelTest;
 
+// A block whose first bits the state already holds, 0 to 32 of them, with DC codes of 2 to 9
+// bits and values of 0 to 11 bits: the DC then comes from the held bits alone, from them and
+// the data, or from the data. Every level decodes it as the general path does.
+TEST_F(HuffBlock, DcAcrossTheBitsTheStateHolds)
+{
+    // The usual luminance DC table: size 0 in 2 bits, 1 to 5 in 3, then one more bit a size to 9.
+    const TestHuffTable dct = table_of({{2, 1}, {3, 5}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1}, {9, 1}},
+                                       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    const std::map<int, TestCode> dc_codes = canonical_codes(dct);
+    const HuffDecodeSpec dc = make_spec(dct), ac = make_spec(byte_table());
+    for (int size = 0; size <= 11; ++size) {
+        for (uint32_t high : {0u, 1u}) {
+            // All ones, or a zero first bit (a negative value) with a one last when there is room.
+            const uint32_t bits = size == 0 ? 0 : high != 0 ? (1u << size) - 1 : size == 1 ? 0u : 1u;
+            const int32_t diff =
+                size == 0 || (bits >> (size - 1) & 1) != 0 ? int32_t(bits) : int32_t(bits) + 1 - (1 << size);
+            std::vector<bool> stream;
+            const auto put = [&stream](uint32_t v, int n) {
+                for (int i = n - 1; i >= 0; --i)
+                    stream.push_back((v >> i & 1) != 0);
+            };
+            put(dc_codes.at(size).code, dc_codes.at(size).length);
+            put(bits, size);
+            put(0x13, 8);   // run 1, size 3
+            put(0x5, 3);
+            put(0x00, 8);   // end of block
+            for (int32_t held = 0; held <= 32 && held <= int32_t(stream.size()); ++held) {
+                HuffDecodeState start = fresh_state();
+                for (int32_t i = 0; i < held; ++i)
+                    start.bitBuffer = start.bitBuffer << 1 | uint32_t(stream[size_t(i)]);
+                start.bitCount = held;
+                TestBitWriter w;
+                for (size_t i = size_t(held); i < stream.size(); ++i)
+                    w.put(stream[i] ? 1 : 0, 1);
+                std::vector<uint8_t> data = w.finish();
+                data.resize(data.size() + 40, 0x00);   // end-of-block-only blocks behind it
+                const auto decode = [&](int level, HuffDecodeState* st, int32_t* position, Block* block,
+                                        int16_t* pred) {
+                    uint32_t marker = 0;
+                    return dispatch_entry<dispatch_table_huff_decode_block_8x8>(level)(
+                        data.data(), int32_t(data.size()), position, block->data(), pred, &marker, &dc, &ac, st);
+                };
+                HuffDecodeState st0 = start;
+                int32_t pos0 = 0;
+                Block want{};
+                int16_t pred0 = 1000;
+                ASSERT_EQ(decode(0, &st0, &pos0, &want, &pred0), kernel_ok);
+                ASSERT_EQ(pred0, 1000 + diff) << size << " " << held;
+                ASSERT_EQ(want[0], pred0);
+                ASSERT_EQ(want[8], 5);   // zigzag index 2
+                for_each_level(1, [&](int level) {
+                    HuffDecodeState st = start;
+                    int32_t pos = 0;
+                    Block got{};
+                    int16_t pred = 1000;
+                    ASSERT_EQ(decode(level, &st, &pos, &got, &pred), kernel_ok);
+                    EXPECT_EQ(got, want) << size << " " << held;
+                    EXPECT_EQ(pred, pred0);
+                    EXPECT_EQ(st.blockEnd, st0.blockEnd);
+                    EXPECT_EQ(stream_point(data, pos, st.bitCount), stream_point(data, pos0, st0.bitCount))
+                        << size << " " << held;
+                });
+            }
+        }
+    }
+}
+
 TEST_F(HuffBlock, DcOnlyBlocks)
 {
     for_each_level(0, [](int level) {
@@ -412,7 +480,7 @@ ShortCodeStream short_code_stream(const std::vector<uint8_t>& values, uint32_t s
     return out;
 }
 
-TEST_F(HuffBlock, MemoPairsAndTablesRemadeInPlace)
+TEST_F(HuffBlock, MemoEntriesRemadeWhenATableChangesInPlace)
 {
     const TestHuffTable dct = table_of({{1, 1}}, {0});
     // The second table keeps the 2-bit codes and moves the longer ones: memo entries of the first
