@@ -110,6 +110,7 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
             }
         }
     }
+    loadDonePending = 1;
     loadingUnderWay = 0;
     XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE);
     loaderRunning = 0;

@@ -364,6 +364,9 @@ void CXEVImageFormView::OnThreadUiDestroy()
 
 void CXEVImageFormView::OnLoadDone(int32_t id)
 {
+    if (const auto done = studyCells.find(id); done != studyCells.end()) {
+        done->second->loadDonePending = 0;
+    }
     // From the cell that finished, in id order and round: the next cell still waiting.
     std::vector<XEVImageViewCtrl*> order;
     for (auto it = studyCells.lower_bound(id); it != studyCells.end(); ++it) {
@@ -375,6 +378,8 @@ void CXEVImageFormView::OnLoadDone(int32_t id)
     bool stillLoading = false;
     for (XEVImageViewCtrl* cell : order) {
         if (cell->loadingUnderWay.load() == 0) {
+            // Its own end, still on its way, decides: the pre-load starts once.
+            stillLoading = stillLoading || cell->loadDonePending.load() != 0;
             continue;
         }
         if (!XEVIsGateOpen(cell)) {

@@ -189,6 +189,9 @@ public:
 
     // State, as the grid, the form view and the mouse code use it.
     std::atomic<int32_t> loadingUnderWay{0};
+    // Set by the loader as it posts its end, cleared when the form view takes that message: a
+    // cell whose end is still on its way is not done for the others.
+    std::atomic<int32_t> loadDonePending{0};
     std::atomic<int32_t> loaderRunning{0};
     XEVThread loader;
     int32_t tileMode = 0;
