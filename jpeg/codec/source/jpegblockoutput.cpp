@@ -76,6 +76,34 @@ void jpeg_store_block_small(const int32_t* values, uint8_t* out, int32_t stride,
     }
 }
 
+namespace {
+
+template <int32_t n>
+void WordsStorePlain(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    alignas(16) int32_t block[64];
+    jpeg_widen_block(words, multiplier, block);
+    jpeg_block_entry entry{block, 0, 0};
+    if constexpr (n == 4) {
+        jpeg_idct_4x4(nullptr, &entry, 0);
+    } else {
+        jpeg_idct_2x2(nullptr, &entry, 0);
+    }
+    jpeg_store_block_small(block, samples, stride, n);
+}
+
+}   // namespace
+
+void jpeg_idct_4x4_words_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    WordsStorePlain<4>(words, multiplier, samples, stride);
+}
+
+void jpeg_idct_2x2_words_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    WordsStorePlain<2>(words, multiplier, samples, stride);
+}
+
 bool jpeg_layout_is_444(const jpeg_decoder* decoder)
 {
     return LayoutIs(decoder, 0x11);
@@ -111,13 +139,22 @@ struct TransformBodies {
     WordsTransform words4;
     WordsTransform words2;
     WordsTransform widen;
+    WordsStore store4;
+    WordsStore store2;
 };
 
 TransformBodies TransformBodiesOf(int32_t level)
 {
-    TransformBodies b{
-        &jpeg_idct_8x8_fast, &jpeg_idct_8x8_dequant, &jpeg_idct_4x4, &jpeg_idct_2x2, nullptr, nullptr, nullptr,
-        &jpeg_widen_block};
+    TransformBodies b{&jpeg_idct_8x8_fast,
+                      &jpeg_idct_8x8_dequant,
+                      &jpeg_idct_4x4,
+                      &jpeg_idct_2x2,
+                      nullptr,
+                      nullptr,
+                      nullptr,
+                      &jpeg_widen_block,
+                      &jpeg_idct_4x4_words_store,
+                      &jpeg_idct_2x2_words_store};
 #if defined(__x86_64__) || defined(__i386__)
     if (level >= 5) {
         const bool avx2 = Avx2();
@@ -129,6 +166,8 @@ TransformBodies TransformBodiesOf(int32_t level)
         b.words4 = avx2 ? &jpeg_idct_4x4_words_avx2 : &jpeg_idct_4x4_words_sse41;
         b.words2 = avx2 ? &jpeg_idct_2x2_words_avx2 : &jpeg_idct_2x2_words_sse41;
         b.widen = &jpeg_widen_block_sse41;
+        b.store4 = avx2 ? &jpeg_idct_4x4_words_store_avx2 : &jpeg_idct_4x4_words_store_sse41;
+        b.store2 = avx2 ? &jpeg_idct_2x2_words_store_avx2 : &jpeg_idct_2x2_words_store_sse41;
     } else if (level >= 2) {
         b.full = &jpeg_idct_8x8_fast_sse2;
         b.dequant = &jpeg_idct_8x8_dequant_sse2;
@@ -189,6 +228,7 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
                                           : scale == 4 ? bodies.words2
                                                        : nullptr;
             direct->widen[c] = scale == 8 ? &jpeg_widen_dc : bodies.widen;
+            direct->words_store[c] = scale == 2 ? bodies.store4 : scale == 4 ? bodies.store2 : nullptr;
         }
     }
     if (s != 1) {

@@ -3,6 +3,8 @@
 
 #include "jpeg/jpegdecode.h"
 
+#include <cstring>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <smmintrin.h>
 
@@ -116,6 +118,32 @@ void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, 
     Vector right[8];
     LoadWords(words, multiplier, left, right, 0xAB);
     Idct2x2(left, right, out);
+}
+
+void jpeg_idct_4x4_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    Vector left[8];
+    Vector right[8];
+    LoadWords(words, multiplier, left, right, 0xEF);
+    Vector low[4];
+    Vector high[4];
+    Columns4(left, low);
+    Columns4(right, high);
+    Vector out[4];
+    Rows4Values(low, high, out);
+    StoreSamples4(out, samples, stride);
+}
+
+void jpeg_idct_2x2_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    Vector left[8];
+    Vector right[8];
+    LoadWords(words, multiplier, left, right, 0xAB);
+    Vector w0[2];
+    Vector w1[2];
+    Columns2(left, w0[0], w1[0]);
+    Columns2(right, w0[1], w1[1]);
+    StoreSamples2(Rows2Values(w0, w1), samples, stride);
 }
 
 void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out)

@@ -313,6 +313,66 @@ TEST(ReducedKernelPath, SmallStoresFollowTheRangeTable)
     }
 }
 
+// The 4 x 4 and 2 x 2 transforms straight to samples, plain and vector, give what widening, the
+// plain transform and the range table give, over sparse blocks and wrapping products, and write
+// only n x n samples.
+TEST(ReducedKernelPath, TransformsToSamplesEqualTransformThenRangeTable)
+{
+    jpeg_range_table_create(nullptr, nullptr);
+    jpeg_decoder decoder{};
+    ASSERT_EQ(jpeg_range_table_attach(&decoder), JPEG_OK);
+    using Body = void (*)(const int16_t*, const int32_t*, uint8_t*, int32_t);
+    struct Bodies {
+        void (*transform)(jpeg_decoder*, jpeg_block_entry*, int32_t);
+        int32_t n;
+        std::vector<Body> bodies;
+    };
+    std::vector<Bodies> all{{&jpeg_idct_4x4, 4, {&jpeg_idct_4x4_words_store}},
+                            {&jpeg_idct_2x2, 2, {&jpeg_idct_2x2_words_store}}};
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("sse4.1")) {
+        all[0].bodies.push_back(&jpeg_idct_4x4_words_store_sse41);
+        all[1].bodies.push_back(&jpeg_idct_2x2_words_store_sse41);
+    }
+    if (__builtin_cpu_supports("avx2")) {
+        all[0].bodies.push_back(&jpeg_idct_4x4_words_store_avx2);
+        all[1].bodies.push_back(&jpeg_idct_2x2_words_store_avx2);
+    }
+#endif
+    std::mt19937 random(17);
+    for (int trial = 0; trial < 3000; ++trial) {
+        int16_t words[64] = {};
+        int32_t multiplier[64];
+        const int kind = trial % 5;
+        for (int k = 0; k < 64; ++k) {
+            multiplier[k] = kind == 4 ? static_cast<int32_t>(random()) : static_cast<int32_t>(random() % 256) + 1;
+            const bool kept = kind == 0 ? k < 8 : kind == 1 ? k % 8 == 0 : kind == 2 ? random() % 6 == 0 : true;
+            if (kept) {
+                words[k] = static_cast<int16_t>(kind >= 3 ? random() : random() % 512 - 256);
+            }
+        }
+        for (const Bodies& b : all) {
+            int32_t values[64];
+            jpeg_widen_block(words, multiplier, values);
+            jpeg_block_entry entry{values, 0, 0};
+            b.transform(&decoder, &entry, 0);
+            for (size_t i = 0; i < b.bodies.size(); ++i) {
+                uint8_t out[8 * 6];
+                std::memset(out, 0xA5, sizeof out);
+                b.bodies[i](words, multiplier, out, 6);
+                for (int32_t y = 0; y < 8; ++y) {
+                    for (int32_t x = 0; x < 6; ++x) {
+                        const uint8_t expected =
+                            y < b.n && x < b.n ? jpeg_range_sample(decoder.range_limit, values[8 * y + x]) : 0xA5;
+                        ASSERT_EQ(out[6 * y + x], expected)
+                            << trial << " n " << b.n << " " << y << "," << x << " body " << i;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // The plain widening wraps its products and may write over the 16-bit values it reads, as the
 // decode unit calls it; the DC form touches nothing but the first value.
 TEST(ReducedKernelPath, PlainWideningWrapsInPlace)
