@@ -141,6 +141,9 @@ struct TransformBodies {
     WordsTransform widen;
     WordsStore store4;
     WordsStore store2;
+    // For blocks with values at natural 0, 1 and 8 only.
+    WordsStore low4;
+    WordsStore low2;
 };
 
 TransformBodies TransformBodiesOf(int32_t level)
@@ -153,6 +156,8 @@ TransformBodies TransformBodiesOf(int32_t level)
                       nullptr,
                       nullptr,
                       &jpeg_widen_block,
+                      &jpeg_idct_4x4_words_store,
+                      &jpeg_idct_2x2_words_store,
                       &jpeg_idct_4x4_words_store,
                       &jpeg_idct_2x2_words_store};
 #if defined(__x86_64__) || defined(__i386__)
@@ -168,6 +173,8 @@ TransformBodies TransformBodiesOf(int32_t level)
         b.widen = &jpeg_widen_block_sse41;
         b.store4 = avx2 ? &jpeg_idct_4x4_words_store_avx2 : &jpeg_idct_4x4_words_store_sse41;
         b.store2 = avx2 ? &jpeg_idct_2x2_words_store_avx2 : &jpeg_idct_2x2_words_store_sse41;
+        b.low4 = &jpeg_idct_4x4_low_store_sse41;
+        b.low2 = &jpeg_idct_2x2_low_store_sse41;
     } else if (level >= 2) {
         b.full = &jpeg_idct_8x8_fast_sse2;
         b.dequant = &jpeg_idct_8x8_dequant_sse2;
@@ -229,6 +236,7 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
                                                        : nullptr;
             direct->widen[c] = scale == 8 ? &jpeg_widen_dc : bodies.widen;
             direct->words_store[c] = scale == 2 ? bodies.store4 : scale == 4 ? bodies.store2 : nullptr;
+            direct->low_store[c] = scale == 2 ? bodies.low4 : scale == 4 ? bodies.low2 : nullptr;
         }
     }
     if (s != 1) {

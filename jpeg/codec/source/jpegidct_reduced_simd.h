@@ -161,3 +161,78 @@ template <class V>
     std::memcpy(samples, &first, 2);
     std::memcpy(samples + stride, &second, 2);
 }
+
+// Blocks whose values end before zigzag position 3, as most blocks of smooth chroma, hold values
+// only at natural 0, 1 and 8: both transforms then shrink to a few scalar products. Those values
+// dequantised, wrapping.
+struct LowValues {
+    uint32_t c0;
+    uint32_t c1;
+    uint32_t c8;
+};
+
+[[gnu::always_inline]] inline LowValues LowOf(const int16_t* words, const int32_t* multiplier)
+{
+    const auto product = [&](int32_t k) {
+        return static_cast<uint32_t>(words[k]) * static_cast<uint32_t>(multiplier[k]);
+    };
+    return {product(0), product(1), product(8)};
+}
+
+[[gnu::always_inline]] inline int32_t Signed(uint32_t value)
+{
+    return static_cast<int32_t>(value);
+}
+
+// The 4 x 4 transform's output rows of such a block, as the full passes give them: column 0 of
+// the first pass, column 1 c1 * 4 in every row, the other columns 0.
+[[gnu::always_inline]] inline void Low4(LowValues v, __m128i out[4])
+{
+    __m128i column = _mm_set1_epi32(Signed(v.c0 * 4u));
+    if (v.c8 != 0) {
+        const uint32_t a0 = v.c0 * 16384u + 2048u;
+        const uint32_t p = v.c8 * 8697u;
+        const uint32_t q = v.c8 * 20995u;
+        column = _mm_srai_epi32(_mm_setr_epi32(Signed(a0 + q), Signed(a0 + p), Signed(a0 - p), Signed(a0 - q)), 12);
+    }
+    const uint32_t w1 = v.c1 * 4u;
+    if (w1 == 0) {
+        const __m128i flat = _mm_srai_epi32(_mm_add_epi32(column, _mm_set1_epi32(16)), 5);
+        out[0] = _mm_shuffle_epi32(flat, 0x00);
+        out[1] = _mm_shuffle_epi32(flat, 0x55);
+        out[2] = _mm_shuffle_epi32(flat, 0xAA);
+        out[3] = _mm_shuffle_epi32(flat, 0xFF);
+        return;
+    }
+    const uint32_t p = w1 * 8697u;
+    const uint32_t q = w1 * 20995u;
+    const __m128i d =
+        _mm_setr_epi32(Signed(q + 262144u), Signed(p + 262144u), Signed(262144u - p), Signed(262144u - q));
+    const __m128i a = _mm_slli_epi32(column, 14);
+    out[0] = _mm_srai_epi32(_mm_add_epi32(_mm_shuffle_epi32(a, 0x00), d), 19);
+    out[1] = _mm_srai_epi32(_mm_add_epi32(_mm_shuffle_epi32(a, 0x55), d), 19);
+    out[2] = _mm_srai_epi32(_mm_add_epi32(_mm_shuffle_epi32(a, 0xAA), d), 19);
+    out[3] = _mm_srai_epi32(_mm_add_epi32(_mm_shuffle_epi32(a, 0xFF), d), 19);
+}
+
+// The 2 x 2 transform's rows of such a block, as Rows2Values gives them.
+[[gnu::always_inline]] inline __m128i Low2(LowValues v)
+{
+    uint32_t top = v.c0 * 4u;
+    uint32_t bottom = top;
+    if (v.c8 != 0) {
+        const uint32_t a = v.c0 * 32768u + 4096u;
+        const uint32_t p = v.c8 * 29692u;
+        top = static_cast<uint32_t>(Signed(a + p) >> 13);
+        bottom = static_cast<uint32_t>(Signed(a - p) >> 13);
+    }
+    const __m128i column = _mm_setr_epi32(Signed(top), Signed(top), Signed(bottom), Signed(bottom));
+    const uint32_t w1 = v.c1 * 4u;
+    if (w1 == 0) {
+        return _mm_srai_epi32(_mm_add_epi32(column, _mm_set1_epi32(16)), 5);
+    }
+    const uint32_t p = w1 * 29692u;
+    const __m128i d =
+        _mm_setr_epi32(Signed(p + 524288u), Signed(524288u - p), Signed(p + 524288u), Signed(524288u - p));
+    return _mm_srai_epi32(_mm_add_epi32(_mm_slli_epi32(column, 15), d), 20);
+}

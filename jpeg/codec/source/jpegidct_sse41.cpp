@@ -146,6 +146,18 @@ void jpeg_idct_2x2_words_store_sse41(const int16_t* words, const int32_t* multip
     StoreSamples2(Rows2Values(w0, w1), samples, stride);
 }
 
+void jpeg_idct_4x4_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    Vector out[4];
+    Low4(LowOf(words, multiplier), out);
+    StoreSamples4(out, samples, stride);
+}
+
+void jpeg_idct_2x2_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    StoreSamples2(Low2(LowOf(words, multiplier)), samples, stride);
+}
+
 void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out)
 {
     // All loads first: out may overlay words.

@@ -85,6 +85,7 @@ struct ReducedPart {
     const int32_t* multiplier;
     WordsTransform transform;   // the 8 x 8 one; null for the others
     WordsStore store;           // the 4 x 4 and 2 x 2 ones straight to samples; null for the others
+    WordsStore low;             // the same for values at natural 0, 1 and 8 only
     int32_t n;                  // samples a side of a stored block
     uint32_t blocks_wide;
     uint32_t blocks_high;
@@ -116,7 +117,8 @@ bool ReducedMcusApply(const jpeg_decoder* decoder, ReducedPlan* plan)
         const uint32_t ac = jpeg_rec_ac_selectors(decoder)[c];
         const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
         const WordsTransform words = scale == 1 ? decoder->transform_words[c] : nullptr;
-        const WordsStore store = scale == 2 || scale == 4 ? st->words_store[c] : nullptr;
+        const WordsStore store =
+            (scale == 2 || scale == 4) && st->low_store[c] != nullptr ? st->words_store[c] : nullptr;
         if ((words == nullptr && store == nullptr && decoder->transform[c] != &jpeg_idct_1x1) ||
             decoder->mcu_width[c] / 8 * (decoder->mcu_height[c] / 8) != decoder->component_blocks[c] ||
             decoder->line_buffers[c].base == nullptr || dc >= static_cast<uint32_t>(jpeg_rec_dc_count(decoder)) ||
@@ -129,6 +131,7 @@ bool ReducedMcusApply(const jpeg_decoder* decoder, ReducedPlan* plan)
                                      st->multipliers[c],
                                      words,
                                      store,
+                                     store != nullptr ? st->low_store[c] : nullptr,
                                      static_cast<int32_t>(8 / scale),
                                      decoder->mcu_width[c] / 8,
                                      decoder->mcu_height[c] / 8,
@@ -190,7 +193,9 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
                         }
                     }
                 } else if (n < 8) {
-                    part.store(values, part.multiplier, row + bx * n, plane.stride);
+                    // Values only at zigzag 0 to 2 are those at natural 0, 1 and 8.
+                    (st->huff_state->blockEnd <= 3 ? part.low : part.store)(values, part.multiplier, row + bx * n,
+                                                                            plane.stride);
                 } else {
                     part.transform(values, part.multiplier, block);
                     plan.store8(block, row + bx * n, plane.stride);

@@ -61,6 +61,8 @@ struct jpeg_direct_state {
     void (*widen[4])(const int16_t* words, const int32_t* multiplier, int32_t* out);
     // The 4 x 4 and 2 x 2 transforms of the 16-bit values straight to samples (null for the others).
     void (*words_store[4])(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+    // The same for blocks whose values end before zigzag position 3.
+    void (*low_store[4])(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 };
 
 // One lossless row of the components decoded, in decoding order (a sub-decoder's one component
@@ -131,6 +133,9 @@ void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, 
 void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_4x4_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 void jpeg_idct_2x2_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+// The same for blocks with values at natural 0, 1 and 8 only; at every vector level.
+void jpeg_idct_4x4_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+void jpeg_idct_2x2_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 // AVX2 bodies of the full-size transforms, identical to the others; from level 5 on where the
 // processor has AVX2.
 void jpeg_idct_8x8_fast_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
