@@ -1,10 +1,10 @@
 #pragma once
 
 // The 4 x 4 and 2 x 2 transforms' passes on 32-bit lanes, shared by the SSE4.1 and AVX2 bodies: the column
-// pass for any vector width, the row pass on four lanes. Included inside an unnamed namespace;
-// an includer with wider vectors declares their Add, Sub, Mul, Or, Shl, Sra, Flat, Blend and
-// Splat first, and includes <cstring>. Needs SSE4.1. Products and sums wrap as in the plain body, so the results are
-// identical.
+// pass for any vector width, the row pass on four lanes. Included inside an unnamed namespace,
+// after <cstring>; an includer with wider vectors declares their Add, Sub, Mul, Or, Shl, Sra,
+// Flat, Blend and Splat first. Needs SSE4.1. Products and sums wrap as in the plain body, so the
+// results are identical.
 
 #include "jpegidct_lanes_simd.h"
 

@@ -133,7 +133,7 @@ void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, 
 void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_4x4_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 void jpeg_idct_2x2_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
-// The same for blocks with values at natural 0, 1 and 8 only; at every vector level.
+// The same for blocks with values at natural 0, 1 and 8 only, with or without AVX2.
 void jpeg_idct_4x4_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 void jpeg_idct_2x2_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 // AVX2 bodies of the full-size transforms, identical to the others; from level 5 on where the
