@@ -77,14 +77,6 @@ template <class V>
     }
 }
 
-// The row pass into the block's top left.
-[[gnu::always_inline]] inline void Rows4(__m128i low[4], __m128i high[4], int32_t* block)
-{
-    __m128i out[4];
-    Rows4Values(low, high, out);
-    StoreValues4(out, block);
-}
-
 // Saturating packs and one compare give the range table's mapping for every 32-bit value:
 // -128..127 -> 0..255, below -> 0, 128..639 -> 255, from 640 on -> 0. Words in, bytes out.
 [[gnu::always_inline]] inline __m128i RangeSamples(__m128i first, __m128i second)
@@ -143,12 +135,6 @@ template <class V>
 {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(block), rows);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(block + 8), _mm_unpackhi_epi64(rows, rows));
-}
-
-// The 2 x 2 row pass into the block's top left.
-[[gnu::always_inline]] inline void Rows2(const __m128i w0[2], const __m128i w1[2], int32_t* block)
-{
-    StoreValues2(Rows2Values(w0, w1), block);
 }
 
 // The 2 x 2 transform's rows as samples, straight from the registers.
