@@ -331,8 +331,8 @@ TEST(ReducedKernelPath, TransformsToSamplesEqualTransformThenRangeTable)
         std::vector<Body> bodies;
         std::vector<Body> low;   // for values at natural 0, 1 and 8 only
     };
-    std::vector<Bodies> all{{&jpeg_idct_4x4, 4, {&jpeg_idct_4x4_words_store}, {}},
-                            {&jpeg_idct_2x2, 2, {&jpeg_idct_2x2_words_store}, {}}};
+    std::vector<Bodies> all{{&jpeg_idct_4x4, 4, {&jpeg_idct_4x4_words_store}, {&jpeg_idct_4x4_low_store}},
+                            {&jpeg_idct_2x2, 2, {&jpeg_idct_2x2_words_store}, {&jpeg_idct_2x2_low_store}}};
 #if defined(__x86_64__) || defined(__i386__)
     if (__builtin_cpu_supports("sse4.1")) {
         all[0].bodies.push_back(&jpeg_idct_4x4_words_store_sse41);

@@ -117,6 +117,9 @@ void jpeg_widen_dc(const int16_t* words, const int32_t* multiplier, int32_t* out
 // table, n x n samples at `samples`.
 void jpeg_idct_4x4_words_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 void jpeg_idct_2x2_words_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+// The same for blocks with values at natural 0, 1 and 8 only.
+void jpeg_idct_4x4_low_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+void jpeg_idct_2x2_low_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 #if defined(__x86_64__) || defined(__i386__)
 // SSE2 and SSE4.1 bodies of the two full-size transforms, with identical results;
 // jpeg_setup_idct picks them from dispatch levels 2 and 5 on.
