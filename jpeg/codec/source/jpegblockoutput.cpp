@@ -76,6 +76,90 @@ void jpeg_store_block_small(const int32_t* values, uint8_t* out, int32_t stride,
     }
 }
 
+namespace {
+
+template <int32_t n>
+void WordsStorePlain(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    alignas(16) int32_t block[64];
+    jpeg_widen_block(words, multiplier, block);
+    jpeg_block_entry entry{block, 0, 0};
+    if constexpr (n == 4) {
+        jpeg_idct_4x4(nullptr, &entry, 0);
+    } else {
+        jpeg_idct_2x2(nullptr, &entry, 0);
+    }
+    jpeg_store_block_small(block, samples, stride, n);
+}
+
+// Values at natural 0, 1 and 8 only: the passes shrink to a few products, wrapping and taking
+// the shortcuts as the full bodies do.
+template <int32_t n>
+void LowStorePlain(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    using u32 = uint32_t;
+    const auto S = [](u32 v) { return static_cast<int32_t>(v); };
+    const u32 c0 = static_cast<u32>(words[0]) * static_cast<u32>(multiplier[0]);
+    const u32 c1 = static_cast<u32>(words[1]) * static_cast<u32>(multiplier[1]);
+    const u32 c8 = static_cast<u32>(words[8]) * static_cast<u32>(multiplier[8]);
+    // Column 0 after the first pass; column 1 is c1 * 4 in every row, the others 0. The row pass
+    // then adds d[k] to row r's scaled column value at output k.
+    u32 column[n];
+    u32 d[n];
+    const u32 w1 = c1 * 4u;
+    if constexpr (n == 4) {
+        const u32 a0 = c0 * 16384u + 2048u;
+        const u32 p = c8 * 8697u;
+        const u32 q = c8 * 20995u;
+        const u32 sums[4] = {a0 + q, a0 + p, a0 - p, a0 - q};
+        for (int32_t k = 0; k < 4; ++k) {
+            column[k] = c8 == 0 ? c0 * 4u : static_cast<u32>(S(sums[k]) >> 12);
+        }
+        d[0] = w1 * 20995u;
+        d[1] = w1 * 8697u;
+        d[2] = 0u - d[1];
+        d[3] = 0u - d[0];
+    } else {
+        const u32 a = c0 * 32768u + 4096u;
+        const u32 p = c8 * 29692u;
+        column[0] = c8 == 0 ? c0 * 4u : static_cast<u32>(S(a + p) >> 13);
+        column[1] = c8 == 0 ? c0 * 4u : static_cast<u32>(S(a - p) >> 13);
+        d[0] = w1 * 29692u;
+        d[1] = 0u - d[0];
+    }
+    constexpr int32_t shift = n == 4 ? 19 : 20;
+    for (int32_t r = 0; r < n; ++r) {
+        uint8_t* out = samples + static_cast<ptrdiff_t>(r) * stride;
+        for (int32_t k = 0; k < n; ++k) {
+            out[k] =
+                jpeg_range_limit_value(w1 == 0 ? S(column[r] + 16u) >> 5
+                                               : S((column[r] << (shift - 5)) + d[k] + (1u << (shift - 1))) >> shift);
+        }
+    }
+}
+
+}   // namespace
+
+void jpeg_idct_4x4_low_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    LowStorePlain<4>(words, multiplier, samples, stride);
+}
+
+void jpeg_idct_2x2_low_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    LowStorePlain<2>(words, multiplier, samples, stride);
+}
+
+void jpeg_idct_4x4_words_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    WordsStorePlain<4>(words, multiplier, samples, stride);
+}
+
+void jpeg_idct_2x2_words_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    WordsStorePlain<2>(words, multiplier, samples, stride);
+}
+
 bool jpeg_layout_is_444(const jpeg_decoder* decoder)
 {
     return LayoutIs(decoder, 0x11);
@@ -111,13 +195,27 @@ struct TransformBodies {
     WordsTransform words4;
     WordsTransform words2;
     WordsTransform widen;
+    WordsStore store4;
+    WordsStore store2;
+    // For blocks with values at natural 0, 1 and 8 only.
+    WordsStore low4;
+    WordsStore low2;
 };
 
 TransformBodies TransformBodiesOf(int32_t level)
 {
-    TransformBodies b{
-        &jpeg_idct_8x8_fast, &jpeg_idct_8x8_dequant, &jpeg_idct_4x4, &jpeg_idct_2x2, nullptr, nullptr, nullptr,
-        &jpeg_widen_block};
+    TransformBodies b{&jpeg_idct_8x8_fast,
+                      &jpeg_idct_8x8_dequant,
+                      &jpeg_idct_4x4,
+                      &jpeg_idct_2x2,
+                      nullptr,
+                      nullptr,
+                      nullptr,
+                      &jpeg_widen_block,
+                      &jpeg_idct_4x4_words_store,
+                      &jpeg_idct_2x2_words_store,
+                      &jpeg_idct_4x4_low_store,
+                      &jpeg_idct_2x2_low_store};
 #if defined(__x86_64__) || defined(__i386__)
     if (level >= 5) {
         const bool avx2 = Avx2();
@@ -129,6 +227,10 @@ TransformBodies TransformBodiesOf(int32_t level)
         b.words4 = avx2 ? &jpeg_idct_4x4_words_avx2 : &jpeg_idct_4x4_words_sse41;
         b.words2 = avx2 ? &jpeg_idct_2x2_words_avx2 : &jpeg_idct_2x2_words_sse41;
         b.widen = &jpeg_widen_block_sse41;
+        b.store4 = avx2 ? &jpeg_idct_4x4_words_store_avx2 : &jpeg_idct_4x4_words_store_sse41;
+        b.store2 = avx2 ? &jpeg_idct_2x2_words_store_avx2 : &jpeg_idct_2x2_words_store_sse41;
+        b.low4 = &jpeg_idct_4x4_low_store_sse41;
+        b.low2 = &jpeg_idct_2x2_low_store_sse41;
     } else if (level >= 2) {
         b.full = &jpeg_idct_8x8_fast_sse2;
         b.dequant = &jpeg_idct_8x8_dequant_sse2;
@@ -189,6 +291,8 @@ jpeg_status jpeg_setup_idct(jpeg_decoder* decoder)
                                           : scale == 4 ? bodies.words2
                                                        : nullptr;
             direct->widen[c] = scale == 8 ? &jpeg_widen_dc : bodies.widen;
+            direct->words_store[c] = scale == 2 ? bodies.store4 : scale == 4 ? bodies.store2 : nullptr;
+            direct->low_store[c] = scale == 2 ? bodies.low4 : scale == 4 ? bodies.low2 : nullptr;
         }
     }
     if (s != 1) {

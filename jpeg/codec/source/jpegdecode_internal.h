@@ -25,6 +25,7 @@ inline bool Avx2()
 }
 
 using WordsTransform = void (*)(const int16_t* words, const int32_t* multiplier, int32_t* out);
+using WordsStore = void (*)(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 
 // Fewer bytes than this left in the block and the kernel may run out inside one block: a block
 // of 63 coefficients needs at most 209 bytes, twice that when every byte is stuffed.

@@ -5,6 +5,8 @@
 
 #include "jpeg/jpegdecode.h"
 
+#include <cstring>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
@@ -149,7 +151,10 @@ void jpeg_idct_8x8_words_avx2(const int16_t* words, const int32_t* multiplier, i
     Aan8x8(rows, out);
 }
 
-void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out)
+namespace {
+
+// The 4 x 4 transform's output rows 0..3 from the 16-bit values.
+[[gnu::always_inline]] inline void Idct4x4Words(const int16_t* words, const int32_t* multiplier, __m128i out[4])
 {
     Wide rows[8];
     LoadWords(words, multiplier, rows, 0xEF);
@@ -162,10 +167,11 @@ void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, i
         low[k] = _mm256_castsi256_si128(columns[k]);
         high[k] = _mm256_extracti128_si256(columns[k], 1);
     }
-    Rows4(low, high, out);
+    Rows4Values(low, high, out);
 }
 
-void jpeg_idct_2x2_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out)
+// The 2 x 2 transform's rows from the 16-bit values, as Rows2Values gives them.
+[[gnu::always_inline]] inline __m128i Idct2x2Words(const int16_t* words, const int32_t* multiplier)
 {
     Wide rows[8];
     LoadWords(words, multiplier, rows, 0xAB);
@@ -174,6 +180,32 @@ void jpeg_idct_2x2_words_avx2(const int16_t* words, const int32_t* multiplier, i
     Columns2(rows, w0, w1);
     const __m128i first[2] = {_mm256_castsi256_si128(w0), _mm256_extracti128_si256(w0, 1)};
     const __m128i second[2] = {_mm256_castsi256_si128(w1), _mm256_extracti128_si256(w1, 1)};
-    Rows2(first, second, out);
+    return Rows2Values(first, second);
+}
+
+}   // namespace
+
+void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out)
+{
+    __m128i rows[4];
+    Idct4x4Words(words, multiplier, rows);
+    StoreValues4(rows, out);
+}
+
+void jpeg_idct_2x2_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out)
+{
+    StoreValues2(Idct2x2Words(words, multiplier), out);
+}
+
+void jpeg_idct_4x4_words_store_avx2(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    __m128i rows[4];
+    Idct4x4Words(words, multiplier, rows);
+    StoreSamples4(rows, samples, stride);
+}
+
+void jpeg_idct_2x2_words_store_avx2(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    StoreSamples2(Idct2x2Words(words, multiplier), samples, stride);
 }
 #endif

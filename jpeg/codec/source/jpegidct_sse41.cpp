@@ -3,6 +3,8 @@
 
 #include "jpeg/jpegdecode.h"
 
+#include <cstring>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <smmintrin.h>
 
@@ -35,24 +37,38 @@ using Vector = __m128i;
 
 #include "jpegidct_reduced_simd.h"
 
-// The 4 x 4 transform of eight rows, each as columns 0..3 and 4..7, into the block's top left.
-[[gnu::always_inline]] inline void Idct4x4(const Vector* left, const Vector* right, int32_t* block)
+// The 4 x 4 transform of eight rows, each as columns 0..3 and 4..7, into output rows 0..3.
+[[gnu::always_inline]] inline void Idct4x4Values(const Vector* left, const Vector* right, Vector out[4])
 {
     Vector low[4];
     Vector high[4];
     Columns4(left, low);
     Columns4(right, high);
-    Rows4(low, high, block);
+    Rows4Values(low, high, out);
 }
 
-// The 2 x 2 transform of eight rows, each as columns 0..3 and 4..7, into the block's top left.
-[[gnu::always_inline]] inline void Idct2x2(const Vector* left, const Vector* right, int32_t* block)
+// The 4 x 4 transform into the block's top left.
+[[gnu::always_inline]] inline void Idct4x4(const Vector* left, const Vector* right, int32_t* block)
+{
+    Vector out[4];
+    Idct4x4Values(left, right, out);
+    StoreValues4(out, block);
+}
+
+// The 2 x 2 transform of eight rows, each as columns 0..3 and 4..7, as Rows2Values gives it.
+[[gnu::always_inline]] inline Vector Idct2x2Values(const Vector* left, const Vector* right)
 {
     Vector w0[2];
     Vector w1[2];
     Columns2(left, w0[0], w1[0]);
     Columns2(right, w0[1], w1[1]);
-    Rows2(w0, w1, block);
+    return Rows2Values(w0, w1);
+}
+
+// The 2 x 2 transform into the block's top left.
+[[gnu::always_inline]] inline void Idct2x2(const Vector* left, const Vector* right, int32_t* block)
+{
+    StoreValues2(Idct2x2Values(left, right), block);
 }
 
 void LoadBlock(const int32_t* block, Vector* left, Vector* right)
@@ -116,6 +132,36 @@ void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, 
     Vector right[8];
     LoadWords(words, multiplier, left, right, 0xAB);
     Idct2x2(left, right, out);
+}
+
+void jpeg_idct_4x4_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    Vector left[8];
+    Vector right[8];
+    LoadWords(words, multiplier, left, right, 0xEF);
+    Vector out[4];
+    Idct4x4Values(left, right, out);
+    StoreSamples4(out, samples, stride);
+}
+
+void jpeg_idct_2x2_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    Vector left[8];
+    Vector right[8];
+    LoadWords(words, multiplier, left, right, 0xAB);
+    StoreSamples2(Idct2x2Values(left, right), samples, stride);
+}
+
+void jpeg_idct_4x4_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    Vector out[4];
+    Low4(LowOf(words, multiplier), out);
+    StoreSamples4(out, samples, stride);
+}
+
+void jpeg_idct_2x2_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride)
+{
+    StoreSamples2(Low2(LowOf(words, multiplier)), samples, stride);
 }
 
 void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out)

@@ -76,7 +76,6 @@ bool DirectMcu(jpeg_decoder* decoder, const jpeg_plane* at, WordStore store)
     return true;
 }
 
-using SmallStore = void (*)(const int32_t* values, uint8_t* out, int32_t stride, int32_t n);
 using BlockStore = void (*)(const int32_t* values, uint8_t* out, int32_t stride);
 
 // What one component's blocks need along the reduced-size MCUs of the direct path, set once a row.
@@ -84,8 +83,9 @@ struct ReducedPart {
     const HuffDecodeSpec* dc;
     const HuffDecodeSpec* ac;
     const int32_t* multiplier;
-    WordsTransform transform;   // null for the 1 x 1 one
-    SmallStore store;           // the 4 x 4 and 2 x 2 transforms' stores; null for the others
+    WordsTransform transform;   // the 8 x 8 one; null for the others
+    WordsStore store;           // the 4 x 4 and 2 x 2 ones straight to samples; null for the others
+    WordsStore low;             // the same for values at natural 0, 1 and 8 only
     int32_t n;                  // samples a side of a stored block
     uint32_t blocks_wide;
     uint32_t blocks_high;
@@ -102,8 +102,8 @@ struct ReducedPlan {
 };
 
 // Whether reduced-size MCUs of the direct path may skip the block entries: each component with
-// a transform that reads the 16-bit values itself or the 1 x 1 one, the MCU's blocks its own, its
-// tables there. Fills the plan when so.
+// a transform that reads the 16-bit values itself (storing the samples too below 8 x 8) or the
+// 1 x 1 one, the MCU's blocks its own, its tables there. Fills the plan when so.
 bool ReducedMcusApply(const jpeg_decoder* decoder, ReducedPlan* plan)
 {
     if (decoder->direct_mode == 0 || decoder->decode_unit != &jpeg_direct_decode_block_scaled ||
@@ -115,20 +115,23 @@ bool ReducedMcusApply(const jpeg_decoder* decoder, ReducedPlan* plan)
     for (int32_t c = 0; c < nf; ++c) {
         const uint32_t dc = jpeg_rec_dc_selectors(decoder)[c];
         const uint32_t ac = jpeg_rec_ac_selectors(decoder)[c];
-        const WordsTransform words = decoder->transform_words[c];
-        if ((words == nullptr && decoder->transform[c] != &jpeg_idct_1x1) ||
+        const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
+        const WordsTransform words = scale == 1 ? decoder->transform_words[c] : nullptr;
+        const WordsStore store =
+            (scale == 2 || scale == 4) && st->low_store[c] != nullptr ? st->words_store[c] : nullptr;
+        if ((words == nullptr && store == nullptr && decoder->transform[c] != &jpeg_idct_1x1) ||
             decoder->mcu_width[c] / 8 * (decoder->mcu_height[c] / 8) != decoder->component_blocks[c] ||
             decoder->line_buffers[c].base == nullptr || dc >= static_cast<uint32_t>(jpeg_rec_dc_count(decoder)) ||
             ac >= static_cast<uint32_t>(jpeg_rec_ac_count(decoder)) || st->dc_specs[dc] == nullptr ||
             st->ac_specs[ac] == nullptr) {
             return false;
         }
-        const uint32_t scale = decoder->component_scale[c] != 0 ? decoder->component_scale[c] : 1;
         plan->parts[c] = ReducedPart{st->dc_specs[dc],
                                      st->ac_specs[ac],
                                      st->multipliers[c],
                                      words,
-                                     scale > 1 ? decoder->store_block_small : nullptr,
+                                     store,
+                                     store != nullptr ? st->low_store[c] : nullptr,
                                      static_cast<int32_t>(8 / scale),
                                      decoder->mcu_width[c] / 8,
                                      decoder->mcu_height[c] / 8,
@@ -171,7 +174,7 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
                 // The products wrap as the buffered decoder's do.
                 const auto dc =
                     static_cast<int32_t>(static_cast<uint32_t>(values[0]) * static_cast<uint32_t>(part.multiplier[0]));
-                if (part.transform == nullptr) {
+                if (n == 1) {
                     // The 1 x 1 transform of the dequantised DC value.
                     row[bx] = jpeg_range_sample(plan.range_limit, dc >> 3);
                 } else if (n < 8 && st->huff_state->blockEnd <= 1) {
@@ -189,13 +192,13 @@ bool ReducedMcu(jpeg_decoder* decoder, const jpeg_plane* at, const ReducedPlan& 
                             std::memcpy(out, &two, 2);
                         }
                     }
+                } else if (n < 8) {
+                    // Values only at zigzag 0 to 2 are those at natural 0, 1 and 8.
+                    (st->huff_state->blockEnd <= 3 ? part.low : part.store)(values, part.multiplier, row + bx * n,
+                                                                            plane.stride);
                 } else {
                     part.transform(values, part.multiplier, block);
-                    if (part.store != nullptr) {
-                        part.store(block, row + bx * n, plane.stride, n);
-                    } else {
-                        plan.store8(block, row + bx * n, plane.stride);
-                    }
+                    plan.store8(block, row + bx * n, plane.stride);
                 }
             }
         }

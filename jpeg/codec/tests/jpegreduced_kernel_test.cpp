@@ -43,7 +43,7 @@ ScaledRows DecodeScaled(const Bytes& bytes, uint32_t scale, uint32_t line_count,
 }   // namespace
 
 // Reduced sizes through the kernels' entropy decoder give, sample for sample, what the codec's own
-// buffered decoder gives, at the machine's level and at level 0: every layout, partial MCUs at
+// buffered decoder gives, at the machine's level and every level below: every layout, partial MCUs at
 // both edges, with and without restart intervals.
 TEST(ReducedKernelPath, EqualsTheBufferedDecoderAtEveryLevel)
 {
@@ -72,12 +72,15 @@ TEST(ReducedKernelPath, EqualsTheBufferedDecoderAtEveryLevel)
                 dispatch_set_level(machine);
                 const ScaledRows kernel = DecodeScaled(bytes, scale, 0, color);
                 const ScaledRows buffered = DecodeScaled(bytes, scale, static_cast<uint32_t>(o.height) - 1, color);
-                dispatch_set_level(0);
-                const ScaledRows plain = DecodeScaled(bytes, scale, 0, color);
+                // Every lower level too: each picks its own bodies at the start.
+                for (int32_t level = 0; level < machine; ++level) {
+                    dispatch_set_level(level);
+                    const ScaledRows lower = DecodeScaled(bytes, scale, 0, color);
+                    EXPECT_EQ(lower.pixels, kernel.pixels) << name << " level " << level;
+                }
                 ASSERT_TRUE(kernel.kernel_entropy) << name;
                 ASSERT_FALSE(buffered.kernel_entropy) << name;
                 ASSERT_EQ(kernel.rows, (static_cast<uint32_t>(o.height) + scale / 2) / scale) << name;
-                EXPECT_EQ(plain.pixels, kernel.pixels) << name;
                 ASSERT_GE(buffered.rows, kernel.rows / 2) << name;
                 const size_t common = static_cast<size_t>(buffered.rows) * buffered.row_bytes;
                 EXPECT_EQ(std::memcmp(buffered.pixels.data(), kernel.pixels.data(), common), 0) << name;
@@ -306,6 +309,86 @@ TEST(ReducedKernelPath, SmallStoresFollowTheRangeTable)
                             y < n && x < n ? jpeg_range_sample(decoder.range_limit, values[8 * y + x]) : 0xA5;
                         ASSERT_EQ(out[6 * y + x], expected)
                             << trial << " " << n << " " << y << "," << x << " body " << body;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The 4 x 4 and 2 x 2 transforms straight to samples, plain and vector, give what widening, the
+// plain transform and the range table give, over sparse blocks and wrapping products, and write
+// only n x n samples; so do the shorter bodies for values at natural 0, 1 and 8 only.
+TEST(ReducedKernelPath, TransformsToSamplesEqualTransformThenRangeTable)
+{
+    jpeg_range_table_create(nullptr, nullptr);
+    jpeg_decoder decoder{};
+    ASSERT_EQ(jpeg_range_table_attach(&decoder), JPEG_OK);
+    using Body = void (*)(const int16_t*, const int32_t*, uint8_t*, int32_t);
+    struct Bodies {
+        void (*transform)(jpeg_decoder*, jpeg_block_entry*, int32_t);
+        int32_t n;
+        std::vector<Body> bodies;
+        std::vector<Body> low;   // for values at natural 0, 1 and 8 only
+    };
+    std::vector<Bodies> all{{&jpeg_idct_4x4, 4, {&jpeg_idct_4x4_words_store}, {&jpeg_idct_4x4_low_store}},
+                            {&jpeg_idct_2x2, 2, {&jpeg_idct_2x2_words_store}, {&jpeg_idct_2x2_low_store}}};
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("sse4.1")) {
+        all[0].bodies.push_back(&jpeg_idct_4x4_words_store_sse41);
+        all[1].bodies.push_back(&jpeg_idct_2x2_words_store_sse41);
+        all[0].low.push_back(&jpeg_idct_4x4_low_store_sse41);
+        all[1].low.push_back(&jpeg_idct_2x2_low_store_sse41);
+    }
+    if (__builtin_cpu_supports("avx2")) {
+        all[0].bodies.push_back(&jpeg_idct_4x4_words_store_avx2);
+        all[1].bodies.push_back(&jpeg_idct_2x2_words_store_avx2);
+    }
+#endif
+    std::mt19937 random(17);
+    for (int trial = 0; trial < 3000; ++trial) {
+        int16_t words[64] = {};
+        int32_t multiplier[64];
+        const int kind = trial % 8;
+        const bool wide = kind == 4 || kind == 6;
+        for (int k = 0; k < 64; ++k) {
+            multiplier[k] = wide ? static_cast<int32_t>(random()) : static_cast<int32_t>(random() % 256) + 1;
+            const bool low = (k == 0 || k == 1 || k == 8) && random() % 4 != 0;
+            const bool kept = kind == 0   ? k < 8
+                              : kind == 1 ? k % 8 == 0
+                              : kind == 2 ? random() % 6 == 0
+                              : kind >= 5 ? low
+                                          : true;
+            if (kept) {
+                words[k] = static_cast<int16_t>(kind == 3 || wide ? random() : random() % 512 - 256);
+            }
+        }
+        if (kind == 7) {
+            // Products that wrap to 0 after the first pass's * 4, and to 0 at once.
+            words[1] = 16384;
+            multiplier[1] = 65536;
+            words[8] = static_cast<int16_t>(random() % 2 == 0 ? 16384 : -16384);
+            multiplier[8] = 1 << 18;
+        }
+        for (const Bodies& b : all) {
+            int32_t values[64];
+            jpeg_widen_block(words, multiplier, values);
+            jpeg_block_entry entry{values, 0, 0};
+            b.transform(&decoder, &entry, 0);
+            std::vector<Body> bodies = b.bodies;
+            if (kind >= 5) {
+                bodies.insert(bodies.end(), b.low.begin(), b.low.end());
+            }
+            for (size_t i = 0; i < bodies.size(); ++i) {
+                uint8_t out[8 * 6];
+                std::memset(out, 0xA5, sizeof out);
+                bodies[i](words, multiplier, out, 6);
+                for (int32_t y = 0; y < 8; ++y) {
+                    for (int32_t x = 0; x < 6; ++x) {
+                        const uint8_t expected =
+                            y < b.n && x < b.n ? jpeg_range_sample(decoder.range_limit, values[8 * y + x]) : 0xA5;
+                        ASSERT_EQ(out[6 * y + x], expected)
+                            << trial << " n " << b.n << " " << y << "," << x << " body " << i;
                     }
                 }
             }

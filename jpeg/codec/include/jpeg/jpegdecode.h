@@ -59,6 +59,10 @@ struct jpeg_direct_state {
     // decoded 16-bit values by them (the DC value alone for the 1 x 1 transform).
     const int32_t* multipliers[4];
     void (*widen[4])(const int16_t* words, const int32_t* multiplier, int32_t* out);
+    // The 4 x 4 and 2 x 2 transforms of the 16-bit values straight to samples (null for the others).
+    void (*words_store[4])(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+    // The same for blocks whose values end before zigzag position 3.
+    void (*low_store[4])(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 };
 
 // One lossless row of the components decoded, in decoding order (a sub-decoder's one component
@@ -109,6 +113,13 @@ void jpeg_idct_1x1(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t compo
 // may overlay words.
 void jpeg_widen_block(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_widen_dc(const int16_t* words, const int32_t* multiplier, int32_t* out);
+// The 4 x 4 and 2 x 2 transforms of 16-bit values and their multipliers stored through the range
+// table, n x n samples at `samples`.
+void jpeg_idct_4x4_words_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+void jpeg_idct_2x2_words_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+// The same for blocks with values at natural 0, 1 and 8 only.
+void jpeg_idct_4x4_low_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+void jpeg_idct_2x2_low_store(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 #if defined(__x86_64__) || defined(__i386__)
 // SSE2 and SSE4.1 bodies of the two full-size transforms, with identical results;
 // jpeg_setup_idct picks them from dispatch levels 2 and 5 on.
@@ -123,6 +134,11 @@ void jpeg_idct_4x4_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t
 void jpeg_idct_2x2_sse41(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
 void jpeg_idct_4x4_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_2x2_words_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
+void jpeg_idct_4x4_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+void jpeg_idct_2x2_words_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+// The same for blocks with values at natural 0, 1 and 8 only, with or without AVX2.
+void jpeg_idct_4x4_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+void jpeg_idct_2x2_low_store_sse41(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 // AVX2 bodies of the full-size transforms, identical to the others; from level 5 on where the
 // processor has AVX2.
 void jpeg_idct_8x8_fast_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, int32_t component);
@@ -131,6 +147,8 @@ void jpeg_idct_8x8_dequant_avx2(jpeg_decoder* decoder, jpeg_block_entry* entry, 
 void jpeg_idct_4x4_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_2x2_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
 void jpeg_idct_8x8_words_avx2(const int16_t* words, const int32_t* multiplier, int32_t* out);
+void jpeg_idct_4x4_words_store_avx2(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
+void jpeg_idct_2x2_words_store_avx2(const int16_t* words, const int32_t* multiplier, uint8_t* samples, int32_t stride);
 // 64 16-bit values times their multipliers into 32 bits, wrapping; out may overlay words.
 void jpeg_widen_block_sse41(const int16_t* words, const int32_t* multiplier, int32_t* out);
 #endif
