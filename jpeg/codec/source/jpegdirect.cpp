@@ -109,12 +109,12 @@ jpeg_status jpeg_direct_build_spec(jpeg_decoder* decoder, const uint8_t* counts,
     if (huff_decode_spec_size(&size) != kernel_ok || size < 1) {
         return 0;
     }
-    auto* spec = static_cast<HuffDecodeSpec*>(jpeg_malloc(decoder, static_cast<uint32_t>(size)));
-    if (spec == nullptr) {
+    auto* table = static_cast<HuffDecodeSpec*>(jpeg_malloc(decoder, static_cast<uint32_t>(size)));
+    if (table == nullptr) {
         return JPEG_ERR_MEMORY;
     }
-    *destination = spec;
-    return huff_decode_spec_init(counts, values, spec) == kernel_ok ? JPEG_OK : 0;
+    *destination = table;
+    return huff_decode_spec_init(counts, values, table) == kernel_ok ? JPEG_OK : 0;
 }
 
 namespace {

@@ -128,25 +128,25 @@ int HuffmanFuzzDecode(const uint8_t* bytes, size_t size)
         return 0;
 
     for (int level = 0; level <= dispatch_supported_level(); ++level) {
-        HuffDecodeSpec spec[2];
+        HuffDecodeSpec table[2];
         const kernel_status r0 =
-            dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(counts[0], values[0].data(), &spec[0]);
+            dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(counts[0], values[0].data(), &table[0]);
         const kernel_status r1 =
-            dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(counts[1], values[1].data(), &spec[1]);
+            dispatch_entry<dispatch_table_huff_decode_spec_init>(level)(counts[1], values[1].data(), &table[1]);
         if (r0 != kernel_ok || r1 != kernel_ok)
             return 0;
         if ((mode & 1) == 0) {
             static thread_local Trace base;
-            Trace t = decode_blocks(level, spec[0], spec[1], data);
+            Trace t = decode_blocks(level, table[0], table[1], data);
             if (level == 0)
                 base = std::move(t);
             else
                 check_against(t, base);
         } else {
             const int components = 1 + (mode >> 1 & 3) + (mode >> 3 & 1);
-            const HuffDecodeSpec* specs[5] = {&spec[0], &spec[1], &spec[0], &spec[1], nullptr};
+            const HuffDecodeSpec* tables[5] = {&table[0], &table[1], &table[0], &table[1], nullptr};
             static thread_local Trace base;
-            Trace t = decode_rows(level, specs, width, components, data);
+            Trace t = decode_rows(level, tables, width, components, data);
             if (level == 0)
                 base = std::move(t);
             else
