@@ -4,7 +4,6 @@
 
 #include <QElapsedTimer>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
+#include "testsupport/discmeter.h"
 #include "testsupport/zipmaker.h"
 
 namespace {
@@ -33,13 +33,6 @@ std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-uint64_t PeakResidentBytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return uint64_t(usage.ru_maxrss) * 1024;
 }
 
 // The hostile disc copied into a folder of the test's own, with what the script cannot commit

@@ -1,0 +1,31 @@
+#pragma once
+
+// What a disc costs the process while a test opens and shows it: the longest time the GUI
+// thread did not answer, the threads alive and the peak resident memory.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+
+// Counts from construction. A timer ticks every few ms on the GUI thread; the longest gap
+// between two ticks is the longest stall, including time spent in calls the test made itself
+// (File Open, a double-click) while nothing else ran.
+class GuiStallMeter : public QObject {
+public:
+    GuiStallMeter();
+    // The longest gap so far in ms; pumps once so that a stall that just ended is counted.
+    qint64 LongestMs();
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 longest_ = 0;
+};
+
+// Threads of this process now, from /proc/self/status.
+int ProcessThreadCount();
+// The process's peak resident memory so far, in bytes.
+uint64_t PeakResidentBytes();
