@@ -2,25 +2,11 @@
 // memory, reads nothing outside the disc and shows every intact image.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
-
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 
-#include "frametestsupport.h"
-#include "plat_temp_folder.h"
+#include "discopentestsupport.h"
 #include "shell/xev_uistring.h"
-#include "shell/xevfileopen.h"
-#include "shell/xevziparchive.h"
-#include "study/xevlistformview.h"
-#include "study/xevstudymodel.h"
-#include "testsupport/discmeter.h"
 #include "testsupport/zipmaker.h"
 
 namespace {
@@ -29,21 +15,14 @@ namespace fs = std::filesystem;
 
 const std::string kHostile = std::string(STUDY_TEST_DATA_DIR) + "/hostile";
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // The hostile disc copied into a folder of the test's own, with what the script cannot commit
 // made here: HUGE's 100 MB of pixel data as a sparse tail, IMG\LINK a link to an image outside
 // the disc and OUT a link to a folder outside holding X.
-class HostileDiscTest : public FileOpenFrameTest {
+class HostileDiscTest : public DiscOpenTest {
 protected:
     void SetUp() override
     {
-        FrameTest::SetUp();
-        tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
+        DiscOpenTest::SetUp();
         disc_ = temp_.Path() + "/disc";
         fs::copy(kHostile, disc_, fs::copy_options::recursive);
         const uintmax_t header = fs::file_size(disc_ + "/IMG/HUGE");
@@ -54,103 +33,10 @@ protected:
         fs::copy_file(disc_ + "/IMG/OK1", outside + "/folder/X");
         fs::create_symlink(outside + "/secret", disc_ + "/IMG/LINK");
         fs::create_directory_symlink(outside + "/folder", disc_ + "/OUT");
-        ShowFrameWithList();
-    }
-    void TearDown() override
-    {
-        CloseFrameWithList();
-        SetZipFreeSpaceQuery(nullptr);
-        tmpEnv_.reset();
-        FrameTest::TearDown();
     }
 
-    // Opens path through File Open and waits for the list; the load's time in ms.
-    qint64 Open(const std::string& path)
-    {
-        chooser_.path = QString::fromStdString(path);
-        QElapsedTimer timer;
-        timer.start();
-        frame->OnFileOpen();
-        PumpUntil([this] { return List().loaded != 0; }, 30000);
-        EXPECT_EQ(List().loaded, 1);
-        return timer.elapsed();
-    }
-    // Each series' entries, as the list holds them.
-    std::vector<size_t> SeriesSizes()
-    {
-        std::vector<size_t> sizes;
-        for (PatientInfo* patient : List().patients) {
-            for (StudyInfo* study : patient->studies) {
-                for (SeriesInfo* series : study->series) {
-                    sizes.push_back(series->images.size());
-                }
-            }
-        }
-        return sizes;
-    }
-    SeriesInfo* Series(size_t index) { return List().patients.at(0)->studies.at(0)->series.at(index); }
-    // Shows the series and waits until count cells hold their pixels; those cells by position.
-    std::vector<XEVImageViewCtrl*> ShowSeries(SeriesInfo* series, size_t count)
-    {
-        Image().ShowSeries(series);
-        std::vector<XEVImageViewCtrl*> cells;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 10000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            cells.clear();
-            for (const auto& [id, cell] : Image().ActiveCells()) {
-                if (cell->CurrentImage() != nullptr && cell->HasFramePixels(0)) {
-                    cells.push_back(cell);
-                }
-            }
-            if (cells.size() >= count) {
-                break;
-            }
-        }
-        EXPECT_EQ(cells.size(), count);
-        return cells;
-    }
-    void ExpectCheap(qint64 elapsed)
-    {
-        EXPECT_LT(elapsed, 10000);
-        EXPECT_LT(PeakResidentBytes(), uint64_t(300) << 20);
-    }
-
-    PlatTempFolder temp_;
     std::string disc_;
-    std::optional<ScopedEnv> tmpEnv_;
 };
-
-// Bright pixels of a painted cell.
-int BrightPixels(XEVImageViewCtrl* cell)
-{
-    const QImage image = cell->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    int bright = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            bright += qGray(image.pixel(x, y)) > 200 ? 1 : 0;
-        }
-    }
-    return bright;
-}
-
-// Bright pixels of each cell once all paint some: a cell paints its frame once the load's
-// notice reached it.
-std::vector<int> PaintedBright(const std::vector<XEVImageViewCtrl*>& cells)
-{
-    std::vector<int> bright;
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        bright.clear();
-        for (XEVImageViewCtrl* cell : cells) {
-            bright.push_back(BrightPixels(cell));
-        }
-    } while (*std::min_element(bright.begin(), bright.end()) == 0 && timer.elapsed() < 10000);
-    return bright;
-}
 
 }   // namespace
 
@@ -188,14 +74,14 @@ TEST_F(HostileDiscTest, DamagedDiscShowsWhatIsIntact)
 // whose DICOMDIR does not fit the free space fails with the open's message.
 TEST_F(HostileDiscTest, ZippedBombStopsAtItsDeclaredSize)
 {
-    const std::string ok1 = ReadFile(disc_ + "/IMG/OK1");
+    const std::string ok1 = ReadWholeFile(disc_ + "/IMG/OK1");
     const std::string bomb = ZipMakerDeflatedZeros(2048);
     const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(ok1.data()), uInt(ok1.size()));
     const std::string zip = temp_.Path() + "/disc.zip";
-    ASSERT_TRUE(MakeZip(zip, {{"DICOMDIR", ReadFile(disc_ + "/DICOMDIR")},
+    ASSERT_TRUE(MakeZip(zip, {{"DICOMDIR", ReadWholeFile(disc_ + "/DICOMDIR")},
                               {"IMG/OK1", bomb, false, ok1.size(), Z_DEFLATED, crc},
-                              {"IMG/BIT1", ReadFile(disc_ + "/IMG/BIT1")},
-                              {"IMG/PAST", ReadFile(disc_ + "/IMG/PAST")},
+                              {"IMG/BIT1", ReadWholeFile(disc_ + "/IMG/BIT1")},
+                              {"IMG/PAST", ReadWholeFile(disc_ + "/IMG/PAST")},
                               {"IMG/LINK", ok1},
                               {"OUT/X", ok1}}));
     const qint64 elapsed = Open(zip);
