@@ -185,6 +185,23 @@ QString XEVDateDigits(const QString& value)
     return QString();
 }
 
+QString XEVTimeDigits(const QString& value)
+{
+    QString digits;
+    for (const QChar c : value.trimmed()) {
+        if (c >= u'0' && c <= u'9') {
+            digits.append(c);
+            if (digits.size() == 6) {
+                return digits;
+            }
+        } else if (c != u':' || (digits.size() != 2 && digits.size() != 4)) {
+            // A colon stands only between hours, minutes and seconds.
+            break;
+        }
+    }
+    return QString();
+}
+
 QString XEVDateText(const QString& value, uint32_t textId)
 {
     const QString digits = XEVDateDigits(value);

@@ -43,8 +43,18 @@ QString CXEVOverlayMeasure::GetLabelText(double zoom)
     }
     const double dx = double(end.x()) - start.x();
     const double dy = double(end.y()) - start.y();
+    if (!std::isfinite(zoom) || zoom <= 0.0) {
+        length = 0.0;
+        return QStringLiteral("0.00mm") + suffix;
+    }
+    // Without a spacing on both axes no length in millimetres exists: the line is measured in
+    // image pixels, rows counted as rows whatever the frame's aspect.
+    if (!(spacing1 > 0.0) || !(spacing2 > 0.0) || !std::isfinite(spacing1) || !std::isfinite(spacing2)) {
+        length = std::hypot(dx, dy / v) / zoom;
+        return QString::asprintf("%.2fpx", length) + suffix;
+    }
     // hypot: a huge spacing must not turn the length into infinity.
-    length = std::isfinite(zoom) && zoom > 0.0 ? std::hypot(dx * spacing1, dy * s2e) / zoom : 0.0;
+    length = std::hypot(dx * spacing1, dy * s2e) / zoom;
     return QString::asprintf("%.2fmm", length) + suffix;
 }
 
