@@ -257,5 +257,21 @@ private:
     // Centre and width spanning the decoded frame's values; false for samples it cannot read.
     static bool WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre, double& width);
     static void WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width);
-    void SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& frameHeader);
+    // The steps of one frame's load, in order; each failing step has set the status.
+    struct FrameLoad;
+    int32_t OpenFrameFile(FrameLoad& load);
+    int32_t ReadFrameValues(FrameLoad& load);
+    VEK_Engine* ReadStoredValues(FrameLoad& load);
+    VEK_Engine* ApplyGrayValues(VEK_Engine* engine, FrameLoad& load);
+    VEK_Engine* Rescale(VEK_Engine* engine, FrameLoad& load);
+    void ColourWindow(const VEK_Header& delivered, FrameLoad& load);
+    int32_t WriteFrameMemory(VEK_Engine* engine, FrameLoad& load);
+    // Writes the chain's values into the frame's probe buffer and continues the chain from
+    // there; the readout shows them as sample x factor + offset.
+    VEK_Engine* KeepProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset);
+    void SetPixelValueSource(FrameLoad& load, const VEK_Header& frameHeader);
+    // Frees the probe buffer when the rescale clamped none of the frame's stored values.
+    void DropExactProbeValues(FrameLoad& load);
+    // True, with the status set, when the engine run ended with an error.
+    bool RunFailed(FrameLoad& load);
 };
