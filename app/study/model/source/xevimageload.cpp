@@ -119,11 +119,8 @@ struct XEVVEKHelper::FrameLoad {
     int32_t probeSigned = 0;
     double probeFactor = 1.0;
     double probeOffset = 0;
-    // A whole-number rescale whose range may not fit memory: the probe buffer goes again
-    // when the frame's stored values did fit.
-    bool probeIfClamped = false;
-    const VEK_DataType* memoryType = nullptr;
-    uint32_t memoryBits = 0;
+    // A whole-number rescale whose range may not fit memory: memory is checked once written.
+    bool mayClamp = false;
 };
 
 // The values of one element as text, split at "\".
@@ -596,6 +593,34 @@ VEK_Engine* XEVVEKHelper::ReadStoredValues(FrameLoad& load)
     return engine;
 }
 
+int32_t XEVVEKHelper::WriteProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset)
+{
+    const VEK_Header& kept = *engine->header();
+    const uint64_t bytes = (uint64_t(kept.channels()) * kept.bits() * kept.width() + 7) / 8 * kept.height();
+    XEVImageMemory& buffer = load.record->probeBuffer;
+    if (bytes > UINT32_MAX) {
+        FailFrame(10015, -2, load.path, load.frame);
+        return 0;
+    }
+    buffer.Allocate(uint32_t(bytes));
+    if (bytes != 0 && buffer.Data() == nullptr) {
+        FailFrame(10015, -2, load.path, load.frame);
+        return 0;
+    }
+    load.probeBits = kept.bits();
+    load.probeSigned = kept.data_type() == VEK_DataType::s_integer ? 1 : 0;
+    load.probeFactor = factor;
+    load.probeOffset = offset;
+    VEK_Engine* writer = VEK_WriteMemory(&manager).engine(engine, buffer.Data(), uint32_t(bytes));
+    if (writer == nullptr) {
+        FailFrame(10014, -2010, load.path, load.frame);
+        return 0;
+    }
+    while (writer->execute()) {
+    }
+    return RunFailed(load) ? 0 : 1;
+}
+
 VEK_Engine* XEVVEKHelper::KeepProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset)
 {
     // The chain runs once into the probe buffer and goes on from there, so no copy of the
@@ -605,32 +630,11 @@ VEK_Engine* XEVVEKHelper::KeepProbeValues(VEK_Engine* engine, FrameLoad& load, d
         FailFrame(10015, -2, load.path, load.frame);
         return nullptr;
     }
-    const uint64_t bytes = (uint64_t(kept.channels()) * kept.bits() * kept.width() + 7) / 8 * kept.height();
+    if (WriteProbeValues(engine, load, factor, offset) == 0) {
+        return nullptr;
+    }
     XEVImageMemory& buffer = load.record->probeBuffer;
-    if (bytes > UINT32_MAX) {
-        FailFrame(10015, -2, load.path, load.frame);
-        return nullptr;
-    }
-    buffer.Allocate(uint32_t(bytes));
-    if (bytes != 0 && buffer.Data() == nullptr) {
-        FailFrame(10015, -2, load.path, load.frame);
-        return nullptr;
-    }
-    VEK_Engine* writer = VEK_WriteMemory(&manager).engine(engine, buffer.Data(), uint32_t(bytes));
-    if (writer == nullptr) {
-        FailFrame(10014, -2010, load.path, load.frame);
-        return nullptr;
-    }
-    while (writer->execute()) {
-    }
-    if (RunFailed(load)) {
-        return nullptr;
-    }
-    load.probeBits = kept.bits();
-    load.probeSigned = kept.data_type() == VEK_DataType::s_integer ? 1 : 0;
-    load.probeFactor = factor;
-    load.probeOffset = offset;
-    VEK_Engine* next = VEK_ReadMemory(&manager).engine(kept, buffer.Data(), uint32_t(bytes));
+    VEK_Engine* next = VEK_ReadMemory(&manager).engine(kept, buffer.Data(), buffer.Size());
     if (next == nullptr) {
         FailFrame(10014, -2010, load.path, load.frame);
     }
@@ -646,6 +650,14 @@ bool IsWhole(double value)
     return std::isfinite(value) && std::trunc(value) == value;
 }
 
+// The lowest and highest value of an integer sample of that type and width.
+void TypeRange(const VEK_DataType* type, uint32_t bits, double& least, double& most)
+{
+    const bool isSigned = type == VEK_DataType::s_integer;
+    least = isSigned ? -std::ldexp(1.0, int(bits) - 1) : 0.0;
+    most = isSigned ? std::ldexp(1.0, int(bits) - 1) - 1 : std::ldexp(1.0, int(bits)) - 1;
+}
+
 bool RescaleIsExact(double slope, double intercept, double lo, double hi, const VEK_DataType* type, uint32_t bits)
 {
     if (!IsWhole(slope) || !IsWhole(intercept)) {
@@ -653,10 +665,24 @@ bool RescaleIsExact(double slope, double intercept, double lo, double hi, const 
     }
     const double a = lo * slope + intercept;
     const double b = hi * slope + intercept;
-    const bool isSigned = type == VEK_DataType::s_integer;
-    const double least = isSigned ? -std::ldexp(1.0, int(bits) - 1) : 0.0;
-    const double most = isSigned ? std::ldexp(1.0, int(bits) - 1) - 1 : std::ldexp(1.0, int(bits)) - 1;
+    double least = 0;
+    double most = 0;
+    TypeRange(type, bits, least, most);
     return std::min(a, b) >= least && std::max(a, b) <= most;
+}
+
+// Lowest and highest of n integer samples of 8, 16 or 32 bits; false for other widths.
+bool IntegerRange(const uint8_t* data, size_t n, uint32_t bits, bool isSigned, double& lo, double& hi)
+{
+    lo = DBL_MAX;
+    hi = -DBL_MAX;
+    switch (bits) {
+    case 8: isSigned ? SampleRange<int8_t>(data, n, lo, hi) : SampleRange<uint8_t>(data, n, lo, hi); break;
+    case 16: isSigned ? SampleRange<int16_t>(data, n, lo, hi) : SampleRange<uint16_t>(data, n, lo, hi); break;
+    case 32: isSigned ? SampleRange<int32_t>(data, n, lo, hi) : SampleRange<uint32_t>(data, n, lo, hi); break;
+    default: return false;
+    }
+    return data != nullptr && lo <= hi;
 }
 
 }   // namespace
@@ -692,11 +718,9 @@ VEK_Engine* XEVVEKHelper::Rescale(VEK_Engine* engine, FrameLoad& load)
     // Memory rounds a fractional result and clamps one out of its range; after a VOI LUT it
     // holds no value at all. The readout then reads the stored values.
     const bool whole = smallSlope == 0 && IsWhole(load.slope) && IsWhole(load.intercept);
-    load.probeIfClamped =
+    load.mayClamp =
         whole && load.voiPresent == 0 && !RescaleIsExact(load.slope, load.intercept, storedLo, storedHi, type, b);
-    load.memoryType = type;
-    load.memoryBits = b;
-    if (!whole || load.voiPresent != 0 || load.probeIfClamped) {
+    if (!whole || load.voiPresent != 0) {
         engine = KeepProbeValues(engine, load, load.slope, load.intercept);
         if (engine == nullptr) {
             return nullptr;
@@ -794,10 +818,7 @@ int32_t XEVVEKHelper::WriteFrameMemory(VEK_Engine* engine, FrameLoad& load)
     if (RunFailed(load)) {
         return 0;
     }
-    if (load.probeIfClamped) {
-        DropExactProbeValues(load);
-    }
-    return 1;
+    return load.mayClamp ? KeepClampedValues(load) : 1;
 }
 
 bool XEVVEKHelper::RunFailed(FrameLoad& load)
@@ -814,28 +835,33 @@ bool XEVVEKHelper::RunFailed(FrameLoad& load)
     return true;
 }
 
-void XEVVEKHelper::DropExactProbeValues(FrameLoad& load)
+int32_t XEVVEKHelper::KeepClampedValues(FrameLoad& load)
 {
-    const XEVPixelProbe& probe = load.record->probe;
-    const uint8_t* data = load.record->probeBuffer.Data();
-    const size_t n = size_t(probe.width) * size_t(probe.height) * size_t(probe.channels);
-    double lo = DBL_MAX;
-    double hi = -DBL_MAX;
-    const bool isSigned = load.probeSigned != 0;
-    switch (load.probeBits) {
-    case 8: isSigned ? SampleRange<int8_t>(data, n, lo, hi) : SampleRange<uint8_t>(data, n, lo, hi); break;
-    case 16: isSigned ? SampleRange<int16_t>(data, n, lo, hi) : SampleRange<uint16_t>(data, n, lo, hi); break;
-    case 32: isSigned ? SampleRange<int32_t>(data, n, lo, hi) : SampleRange<uint32_t>(data, n, lo, hi); break;
-    default: return;
+    // Memory inside its type's bounds clamped nothing. A value on a bound may have been
+    // clamped: the frame is decoded once more for its stored values, kept where some of them
+    // did not fit.
+    FrameImageInfo* record = load.record.get();
+    const size_t n = size_t(header.width()) * header.height() * header.channels();
+    const bool isSigned = header.data_type() == VEK_DataType::s_integer;
+    double lo = 0;
+    double hi = 0;
+    double least = 0;
+    double most = 0;
+    TypeRange(header.data_type(), header.bits(), least, most);
+    if (!IntegerRange(record->Data(), n, header.bits(), isSigned, lo, hi) || (lo > least && hi < most)) {
+        return 1;
     }
-    // The frame's own values clamped nowhere: memory holds them exactly.
-    if (data == nullptr || lo > hi ||
-        !RescaleIsExact(load.slope, load.intercept, lo, hi, load.memoryType, load.memoryBits)) {
-        return;
+    VEK_Engine* stored = ReadStoredValues(load);
+    if (stored == nullptr || WriteProbeValues(stored, load, load.slope, load.intercept) == 0) {
+        return 0;
     }
-    load.record->probeBuffer.Free();
-    load.probeBits = 0;
+    if (IntegerRange(record->probeBuffer.Data(), n, uint32_t(load.probeBits), load.probeSigned != 0, lo, hi) &&
+        RescaleIsExact(load.slope, load.intercept, lo, hi, header.data_type(), header.bits())) {
+        record->probeBuffer.Free();
+        load.probeBits = 0;
+    }
     SetPixelValueSource(load, header);
+    return 1;
 }
 
 int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)

@@ -266,12 +266,15 @@ private:
     VEK_Engine* Rescale(VEK_Engine* engine, FrameLoad& load);
     void ColourWindow(const VEK_Header& delivered, FrameLoad& load);
     int32_t WriteFrameMemory(VEK_Engine* engine, FrameLoad& load);
-    // Writes the chain's values into the frame's probe buffer and continues the chain from
-    // there; the readout shows them as sample x factor + offset.
+    // Runs the chain into the frame's probe buffer; the readout shows its samples as
+    // sample x factor + offset.
+    int32_t WriteProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset);
+    // The same, and continues the chain from the buffer.
     VEK_Engine* KeepProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset);
     void SetPixelValueSource(FrameLoad& load, const VEK_Header& frameHeader);
-    // Frees the probe buffer when the rescale clamped none of the frame's stored values.
-    void DropExactProbeValues(FrameLoad& load);
+    // After a whole-number rescale that may clamp: keeps the stored values where memory
+    // clamped some.
+    int32_t KeepClampedValues(FrameLoad& load);
     // True, with the status set, when the engine run ended with an error.
     bool RunFailed(FrameLoad& load);
 };
