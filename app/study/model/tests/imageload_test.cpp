@@ -303,12 +303,14 @@ void* GrantAndArm(size_t bytes)
 TEST(ImageLoadTest, RunFailuresKeepNoFrameAndMarkMemoryShortage)
 {
     XEVLoadState& state = GetLoadState();
-    {
-        // Frame memory refused: out of memory, the frame named.
+    // Frame memory, or the buffer of stored values a fractional rescale keeps, refused: out
+    // of memory, the frame named.
+    for (const char* name : {"mono1.dcm", "small_slope.dcm"}) {
+        SCOPED_TRACE(name);
         XEVVEKHelper helper;
         int32_t frame = 0;
         XEVSetImageAllocateFunction(RefuseImageMemory);
-        EXPECT_EQ(helper.LoadImage(Fixture("mono1.dcm"), frame), 0);
+        EXPECT_EQ(helper.LoadImage(Fixture(name), frame), 0);
         XEVSetImageAllocateFunction(nullptr);
         EXPECT_EQ(frame, -1);
         EXPECT_EQ(helper.statusCode, -2);
@@ -317,7 +319,7 @@ TEST(ImageLoadTest, RunFailuresKeepNoFrameAndMarkMemoryShortage)
         EXPECT_TRUE(helper.frames.empty());
         // The same helper loads it once memory is back.
         frame = 0;
-        EXPECT_EQ(helper.LoadImage(Fixture("mono1.dcm"), frame), 1);
+        EXPECT_EQ(helper.LoadImage(Fixture(name), frame), 1);
         EXPECT_EQ(helper.statusCode, 0);
     }
     {
