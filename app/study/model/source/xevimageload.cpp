@@ -643,8 +643,6 @@ VEK_Engine* XEVVEKHelper::KeepProbeValues(VEK_Engine* engine, FrameLoad& load, d
 
 namespace {
 
-// Whether a rescale into memory of type `type` and `bits` gives stored x slope + intercept
-// exactly for every value in [lo, hi]: whole numbers, none of them clamped.
 bool IsWhole(double value)
 {
     return std::isfinite(value) && std::trunc(value) == value;
@@ -658,6 +656,8 @@ void TypeRange(const VEK_DataType* type, uint32_t bits, double& least, double& m
     most = isSigned ? std::ldexp(1.0, int(bits) - 1) - 1 : std::ldexp(1.0, int(bits)) - 1;
 }
 
+// Whether a rescale into memory of type `type` and `bits` gives stored x slope + intercept
+// exactly for every value in [lo, hi]: whole numbers, none of them clamped.
 bool RescaleIsExact(double slope, double intercept, double lo, double hi, const VEK_DataType* type, uint32_t bits)
 {
     if (!IsWhole(slope) || !IsWhole(intercept)) {
