@@ -12,7 +12,7 @@ bool IsPosition(int32_t position)
 }   // namespace
 
 // "DT": yyyy/mm/dd from the date's eight digits, also of the older dotted form; "TM":
-// hh:mm:ss from the first six characters.
+// hh:mm:ss from the time's six digits, also of the older form with colons.
 QString FormatDateTimeText(const QString& format, const QString& value)
 {
     if (format == QLatin1String("DT")) {
@@ -21,8 +21,11 @@ QString FormatDateTimeText(const QString& format, const QString& value)
             return digits.left(4) + u'/' + digits.mid(4, 2) + u'/' + digits.mid(6, 2);
         }
     }
-    if (format == QLatin1String("TM") && value.size() >= 6) {
-        return value.left(2) + u':' + value.mid(2, 2) + u':' + value.mid(4, 2);
+    if (format == QLatin1String("TM")) {
+        const QString digits = XEVTimeDigits(value);
+        if (!digits.isEmpty()) {
+            return digits.left(2) + u':' + digits.mid(2, 2) + u':' + digits.mid(4, 2);
+        }
     }
     return value;
 }

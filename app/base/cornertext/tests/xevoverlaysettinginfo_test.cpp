@@ -52,6 +52,13 @@ TEST(OverlaySettingInfo, DatesAndTimes)
         {"1997.04.24", "DT", "1997/04/24"},
         {"1997.4.24", "DT", "1997.4.24"},
         {"2012-03-15", "DT", "2012-03-15"},
+        // The older time form with colons; values that hold no whole time stay as they are.
+        {"09:30:15", "TM", "09:30:15"},
+        {"09:30:15.5", "TM", "09:30:15"},
+        {"0930", "TM", "0930"},
+        {"09:30", "TM", "09:30"},
+        {"9:30:15", "TM", "9:30:15"},
+        {"09-30-15", "TM", "09-30-15"},
     };
     for (const auto& c : cases) {
         XEVOverlaySettingInfoItem item = Item(XEVOverlaySettingInfoItem::kTag, c[0], 0);

@@ -169,20 +169,38 @@ QString FormatUIString(const QString& format, std::initializer_list<XEVFormatVal
     return out;
 }
 
-QString XEVDateDigits(const QString& value)
+namespace {
+
+// The first `count` digits of a value, read from its start past the separators `separates`
+// lets stand after so many digits; empty when a digit is missing first.
+template <typename Separates>
+QString LeadingDigits(const QString& value, qsizetype count, Separates separates)
 {
     QString digits;
     for (const QChar c : value.trimmed()) {
         if (c >= u'0' && c <= u'9') {
             digits.append(c);
-            if (digits.size() == 8) {
+            if (digits.size() == count) {
                 return digits;
             }
-        } else if (c != u'.') {
+        } else if (!separates(c, digits.size())) {
             break;
         }
     }
     return QString();
+}
+
+}   // namespace
+
+QString XEVDateDigits(const QString& value)
+{
+    return LeadingDigits(value, 8, [](QChar c, qsizetype) { return c == u'.'; });
+}
+
+QString XEVTimeDigits(const QString& value)
+{
+    // A colon stands only between hours, minutes and seconds.
+    return LeadingDigits(value, 6, [](QChar c, qsizetype read) { return c == u':' && (read == 2 || read == 4); });
 }
 
 QString XEVDateText(const QString& value, uint32_t textId)

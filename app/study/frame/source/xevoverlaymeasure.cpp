@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfont.h"
@@ -43,8 +44,18 @@ QString CXEVOverlayMeasure::GetLabelText(double zoom)
     }
     const double dx = double(end.x()) - start.x();
     const double dy = double(end.y()) - start.y();
+    if (!std::isfinite(zoom) || zoom <= 0.0) {
+        length = 0.0;
+        return QStringLiteral("0.00mm") + suffix;
+    }
+    // Without a spacing on both axes no length in millimetres exists: the line is measured in
+    // image pixels, rows counted as rows whatever the frame's aspect.
+    if (!(spacing1 > 0.0) || !(spacing2 > 0.0) || !std::isfinite(spacing1) || !std::isfinite(spacing2)) {
+        length = std::hypot(dx, dy / v) / zoom;
+        return QString::asprintf("%.2fpx", length) + suffix;
+    }
     // hypot: a huge spacing must not turn the length into infinity.
-    length = std::isfinite(zoom) && zoom > 0.0 ? std::hypot(dx * spacing1, dy * s2e) / zoom : 0.0;
+    length = std::hypot(dx * spacing1, dy * s2e) / zoom;
     return QString::asprintf("%.2fmm", length) + suffix;
 }
 
@@ -244,64 +255,98 @@ void CXEVOverlayMeasure::Draw(const XEVOverlayView& view)
 
 // ---- pixel value
 
+namespace {
+
+// Sample c of pixel (x, y), read with the buffer's own layout: lines of whole bytes, samples
+// below 8 bits packed from each byte's high bit down, 8, 16 and 32 bits in native order.
+// False when the sample lies outside the buffer or its width has no such layout.
+bool ReadSample(const XEVPixelProbe& probe, int64_t x, int64_t y, int64_t c, bool asSigned, double& out)
+{
+    const uint64_t bits = uint64_t(probe.bits);
+    const uint64_t lineBytes = (uint64_t(probe.channels) * bits * uint64_t(probe.width) + 7) / 8;
+    const uint64_t bit = uint64_t(y) * lineBytes * 8 + (uint64_t(x) * uint64_t(probe.channels) + uint64_t(c)) * bits;
+    if (bit + bits > probe.size * 8) {
+        return false;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(probe.data) + bit / 8;
+    switch (bits) {
+    case 1:
+    case 2:
+    case 4: out = double((bytes[0] >> (8 - bit % 8 - bits)) & ((1u << bits) - 1)); return true;
+    case 8: out = asSigned ? double(int8_t(bytes[0])) : double(bytes[0]); return true;
+    case 16: {
+        uint16_t word;
+        std::memcpy(&word, bytes, 2);
+        out = asSigned ? double(int16_t(word)) : double(word);
+        return true;
+    }
+    case 32: {
+        uint32_t word;
+        std::memcpy(&word, bytes, 4);
+        out = asSigned ? double(int32_t(word)) : double(word);
+        return true;
+    }
+    default: return false;
+    }
+}
+
+}   // namespace
+
 void CXEVOverlayPixelValue::ProbeValue(const XEVPixelProbe& probe, QPoint pt, const XEVOverlayView& view)
 {
     QPoint image = ScreenToImage(pt, view);
     value = red = green = blue = 0.0;
     color = 0;
-    if (probe.data == nullptr || probe.width <= 0 || probe.height <= 0 || probe.channels <= 0) {
+    if (probe.data == nullptr || probe.width <= 0 || probe.height <= 0 || probe.channels <= 0 || probe.bits <= 0) {
         return;
     }
     // The rounding maps the right half of the last column to the width, which would read the
     // next row's first pixel.
     const int64_t x = std::clamp<int64_t>(image.x(), 0, probe.width - 1);
     const int64_t y = std::clamp<int64_t>(image.y(), 0, probe.height - 1);
-    const int64_t i = (y * probe.width + x) * probe.channels;
-    const bool bytes = probe.bits <= 8;
-    const uint64_t count = bytes ? probe.size : probe.size / 2;
     const int64_t needed = probe.colorCode == XEVPixelProbe::kCmyk                                            ? 4
                            : probe.colorCode == XEVPixelProbe::kRgb || probe.colorCode == XEVPixelProbe::kYbr ? 3
                                                                                                               : 1;
-    if (i < 0 || uint64_t(i) + uint64_t(needed) > count) {
+    if (needed > probe.channels) {
         return;
     }
-    auto sample = [&](int64_t k, bool asSigned) -> double {
-        if (bytes) {
-            const auto* p = static_cast<const uint8_t*>(probe.data);
-            return asSigned ? double(int8_t(p[k])) : double(p[k]);
+    double samples[4] = {0, 0, 0, 0};
+    // Colour samples are unsigned.
+    const bool single = needed == 1;
+    for (int64_t c = 0; c < needed; ++c) {
+        if (!ReadSample(probe, x, y, c, single && probe.isSigned != 0, samples[c])) {
+            return;
         }
-        const auto* p = static_cast<const uint16_t*>(probe.data);
-        return asSigned ? double(int16_t(p[k])) : double(p[k]);
-    };
+    }
     switch (probe.colorCode) {
     case XEVPixelProbe::kRgb:
-        red = sample(i, false);
-        green = sample(i + 1, false);
-        blue = sample(i + 2, false);
+        red = samples[0];
+        green = samples[1];
+        blue = samples[2];
         color = 1;
         break;
     case XEVPixelProbe::kCmyk: {
-        const double k = sample(i + 3, false);
+        const double k = samples[3];
         double* channels[3] = {&red, &green, &blue};
         for (int c = 0; c < 3; ++c) {
             // K above 100 would push t below 0 and the channel above 255.
-            const double t = std::clamp((100.0 - k) * sample(i + c, false) + 100.0 * k, 0.0, 10000.0);
+            const double t = std::clamp((100.0 - k) * samples[c] + 100.0 * k, 0.0, 10000.0);
             *channels[c] = std::trunc((10000.0 - t) * 255.0 / 10000.0);
         }
         color = 1;
         break;
     }
     case XEVPixelProbe::kYbr: {
-        const double Y = sample(i, false);
-        const double cb = sample(i + 1, false) - 128.0;
-        const double cr = sample(i + 2, false) - 128.0;
+        const double Y = samples[0];
+        const double cb = samples[1] - 128.0;
+        const double cr = samples[2] - 128.0;
         red = std::clamp(Y + 1.402 * cr, 0.0, 255.0);
         green = std::clamp(Y - 0.34414 * cb - 0.71414 * cr, 0.0, 255.0);
         blue = std::clamp(Y + 1.772 * cb, 0.0, 255.0);
         color = 1;
         break;
     }
-    default: value = sample(i, probe.isSigned != 0) * probe.factor + probe.offset; break;
+    default: value = samples[0] * probe.factor + probe.offset; break;
     }
 }
 

@@ -70,6 +70,24 @@ TEST(OverlayMeasure, LengthFromTheSpacingAndTheVerticalScale)
     EXPECT_TRUE(huge.m.labelText.startsWith(QStringLiteral("25")));
 }
 
+TEST(OverlayMeasure, WithoutSpacingMeasuresImagePixels)
+{
+    // 40 x 30 screen pixels at zoom 2 span 20 x 15 image pixels.
+    EXPECT_EQ(Dragged([](CXEVOverlayMeasure& m) { m.spacing1 = m.spacing2 = 0.0; }).m.labelText,
+              QStringLiteral("25.00px"));
+    // One axis without spacing leaves no length in millimetres either.
+    EXPECT_EQ(Dragged([](CXEVOverlayMeasure& m) { m.spacing2 = 0.0; }).m.labelText, QStringLiteral("25.00px"));
+    EXPECT_EQ(Dragged([](CXEVOverlayMeasure& m) { m.spacing1 = std::nan(""); }).m.labelText, QStringLiteral("25.00px"));
+    // Rows drawn twice as tall: 20 screen rows are 10 image rows.
+    const Dragged tall(
+        [](CXEVOverlayMeasure& m) {
+            m.spacing1 = m.spacing2 = 0.0;
+            m.verticalScale = 2.0;
+        },
+        {10, 30}, {nullptr, {0, 0}, {0, 0}, 1.0});
+    EXPECT_EQ(tall.m.labelText, QStringLiteral("10.00px"));
+}
+
 // A manager over the calibrated frame holding one measurement drawn from a to b.
 struct Measured {
     explicit Measured(QPoint a = {10, 10}, QPoint b = {50, 40}, const XEVOverlayView& view = kZoom2)

@@ -95,6 +95,34 @@ void ReadWholeFile(VEK_Manager* manager, StorageHolder& holder)
 
 }   // namespace
 
+// What one frame's load carries from step to step.
+struct XEVVEKHelper::FrameLoad {
+    QString path;
+    std::string narrowPath;
+    int32_t frame = 0;
+    StorageHolder holder;
+    bool firstOfFile = false;
+    uint32_t bitsStored = 0;
+    std::unique_ptr<FrameImageInfo> record;
+    double slope = 1.0;
+    double intercept = 0;
+    double centre = 0;
+    double width = 0;
+    QString rescaleType;
+    int32_t windowPresent = 0;
+    int32_t voiPresent = 0;
+    // The window comes from the values in memory once they are written.
+    bool rangeWindow = false;
+    // The values the pixel-value readout reads where memory cannot hold them exactly, in the
+    // frame's probe buffer: value = sample x factor + offset. Bits 0: the readout reads memory.
+    int32_t probeBits = 0;
+    int32_t probeSigned = 0;
+    double probeFactor = 1.0;
+    double probeOffset = 0;
+    // A whole-number rescale whose range may not fit memory: memory is checked once written.
+    bool mayClamp = false;
+};
+
 // The values of one element as text, split at "\".
 QStringList DicomTextValues(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
@@ -346,9 +374,10 @@ void XEVVEKHelper::WindowFromLutRange(const std::vector<int32_t>& data, double& 
     centre = double(lo + (difference % 2 == 0 ? difference / 2 : (difference + 1) / 2));
 }
 
-void XEVVEKHelper::SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& frameHeader)
+void XEVVEKHelper::SetPixelValueSource(FrameLoad& load, const VEK_Header& frameHeader)
 {
     // The frame's own annotation manager reads it.
+    FrameImageInfo* frame = load.record.get();
     XEVPixelProbe& source = frame->probe;
     const VEK_ColorType* colour = frameHeader.color_type();
     if (VEK_ColorType::is_gray(colour) || VEK_ColorType::is_gray_reverse(colour)) {
@@ -363,15 +392,16 @@ void XEVVEKHelper::SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& 
         source.colorCode = -1;
     }
     source.channels = frameHeader.channels();
-    source.bits = frameHeader.bits();
-    const bool preLut = frame->preLutBuffer.Data() != nullptr;
-    source.data = preLut ? frame->preLutBuffer.Data() : frame->Data();
-    source.size = preLut ? frame->preLutBuffer.Size() : frame->Size();
     source.width = int32_t(frameHeader.width());
     source.height = int32_t(frameHeader.height());
-    source.isSigned = frameHeader.data_type() == VEK_DataType::s_integer ? 1 : 0;
-    source.factor = smallSlope != 0 ? 0.01 : 1.0;
-    source.offset = smallSlope != 0 ? smallSlopeIntercept : 0.0;
+    // The probe buffer is read with its own bits and sign, not those of memory.
+    const bool kept = load.probeBits != 0 && frame->probeBuffer.Data() != nullptr;
+    source.bits = kept ? load.probeBits : frameHeader.bits();
+    source.isSigned = kept ? load.probeSigned : frameHeader.data_type() == VEK_DataType::s_integer ? 1 : 0;
+    source.data = kept ? frame->probeBuffer.Data() : frame->Data();
+    source.size = kept ? frame->probeBuffer.Size() : frame->Size();
+    source.factor = kept ? load.probeFactor : 1.0;
+    source.offset = kept ? load.probeOffset : 0.0;
 }
 
 void XEVVEKHelper::PrereadFile(const std::string& path)
@@ -426,300 +456,464 @@ int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame)
     return result;
 }
 
-int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
+int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
 {
-    filePath = path;
-    allFramesLoaded = 0;
-    cancelFlag = 0;
-    const std::string narrowPath = path.toStdString();
-    manager.clear();
-
-    StorageHolder holder;
-    holder.storage = VEK_FileInputStorage::create(&manager, narrowPath.c_str());
+    load.holder.storage = VEK_FileInputStorage::create(&manager, load.narrowPath.c_str());
     XEVLoadState& state = GetLoadState();
-    if (holder.storage == nullptr && !state.archiveFolder.empty() &&
-        state.ExtractZipMember(narrowPath, narrowPath) == 0) {
+    if (load.holder.storage == nullptr && !state.archiveFolder.empty() &&
+        state.ExtractZipMember(load.narrowPath, load.narrowPath) == 0) {
         manager.clear();
-        holder.storage = VEK_FileInputStorage::create(&manager, narrowPath.c_str());
+        load.holder.storage = VEK_FileInputStorage::create(&manager, load.narrowPath.c_str());
     }
     const auto fileFail = [&](uint32_t id, int32_t code) {
-        statusText = GetMessageString(id) + QStringLiteral("\n      [") + path + QStringLiteral("]\n");
+        statusText = GetMessageString(id) + QStringLiteral("\n      [") + load.path + QStringLiteral("]\n");
         statusCode = code;
         return 0;
     };
-    if (holder.storage == nullptr) {
+    if (load.holder.storage == nullptr) {
         return fileFail(10005, -2001);
     }
     // A fresh helper asked for a later frame reads the header first and keeps that frame: an
     // entry of one frame of a multi-frame file starts there.
-    const bool firstOfFile = frame == 0 || !dicomInfo.is_valid();
-    if (firstOfFile) {
-        ReadWholeFile(&manager, holder);
-        ResetFileValues();
-        // The message says the tags are unreadable, not that memory ran out.
-        if (!dicomInfo.load(holder.storage)) {
-            const HeaderFailure failure = HeaderLoadFailure(manager);
-            return fileFail(failure.messageId, failure.statusCode);
-        }
-        uint32_t count = 0;
-        frameCount =
-            dicomInfo.get_ulong(0x0028, 0x0008, count) && count > 0 ? int32_t(std::min<uint32_t>(count, INT32_MAX)) : 1;
-        transferSyntax = VekToQString(dicomInfo.get_string_value(0x0002, 0x0010)).trimmed();
-        lossyFlag = VekToQString(dicomInfo.get_string_value(0x0028, 0x2110)).trimmed();
-        sopClassUid = VekToQString(dicomInfo.get_string_value(0x0008, 0x0016)).trimmed();
-        GroupValues shared;
-        if (ReadFunctionalGroups(sopClassUid, dicomInfo, -1, shared) != 0) {
-            rescaleIntercept = shared.intercept;
-            rescaleSlope = shared.slope;
-            rescaleType = shared.rescaleType;
-            windowPresent = shared.windowPresent;
-            windowCenter = shared.centre;
-            windowWidth = shared.width;
-            voiLutPresent = shared.voiLutPresent;
-            voiLutDescriptor = shared.descriptor;
-            voiLutData = shared.data;
-        } else {
-            ReadModalityLut();
-            ReadRescale();
-            ReadVoiLut();
-            ReadWindowValues();
-        }
+    load.firstOfFile = load.frame == 0 || !dicomInfo.is_valid();
+    if (!load.firstOfFile) {
+        return 1;
     }
-    uint32_t bitsStored = 0;
-    if (!dicomInfo.get_ulong(0x0028, 0x0101, bitsStored)) {
-        bitsStored = 0;
+    ReadWholeFile(&manager, load.holder);
+    ResetFileValues();
+    // The message says the tags are unreadable, not that memory ran out.
+    if (!dicomInfo.load(load.holder.storage)) {
+        const HeaderFailure failure = HeaderLoadFailure(manager);
+        return fileFail(failure.messageId, failure.statusCode);
+    }
+    uint32_t count = 0;
+    frameCount =
+        dicomInfo.get_ulong(0x0028, 0x0008, count) && count > 0 ? int32_t(std::min<uint32_t>(count, INT32_MAX)) : 1;
+    transferSyntax = VekToQString(dicomInfo.get_string_value(0x0002, 0x0010)).trimmed();
+    lossyFlag = VekToQString(dicomInfo.get_string_value(0x0028, 0x2110)).trimmed();
+    sopClassUid = VekToQString(dicomInfo.get_string_value(0x0008, 0x0016)).trimmed();
+    GroupValues shared;
+    if (ReadFunctionalGroups(sopClassUid, dicomInfo, -1, shared) != 0) {
+        rescaleIntercept = shared.intercept;
+        rescaleSlope = shared.slope;
+        rescaleType = shared.rescaleType;
+        windowPresent = shared.windowPresent;
+        windowCenter = shared.centre;
+        windowWidth = shared.width;
+        voiLutPresent = shared.voiLutPresent;
+        voiLutDescriptor = shared.descriptor;
+        voiLutData = shared.data;
+    } else {
+        ReadModalityLut();
+        ReadRescale();
+        ReadVoiLut();
+        ReadWindowValues();
+    }
+    return 1;
+}
+
+int32_t XEVVEKHelper::ReadFrameValues(FrameLoad& load)
+{
+    if (!dicomInfo.get_ulong(0x0028, 0x0101, load.bitsStored)) {
+        load.bitsStored = 0;
     }
     if (frameCount == 1) {
-        frame = 0;
-    } else if (frame < 0 || frame >= frameCount) {
+        load.frame = 0;
+    } else if (load.frame < 0 || load.frame >= frameCount) {
         // No such frame in the file: another frame in its place would show the wrong image.
-        FailFrame(10008, -2003, path, frame);
+        FailFrame(10008, -2003, load.path, load.frame);
         return 0;
     }
-
-    if (frame == 1) {
-        PrereadFile(narrowPath);
+    if (load.frame == 1) {
+        PrereadFile(load.narrowPath);
     }
-
-    std::unique_ptr<FrameImageInfo> record(new (std::nothrow) FrameImageInfo);
-    if (!record) {
-        FailFrame(10006, -2, path, frame);
+    load.record.reset(new (std::nothrow) FrameImageInfo);
+    if (!load.record) {
+        FailFrame(10006, -2, load.path, load.frame);
         return 0;
     }
-    double slope = rescaleSlope;
-    double intercept = rescaleIntercept;
-    double centre = windowCenter;
-    double width = windowWidth;
-    QString frameRescaleType = rescaleType;
-    int32_t framePresent = windowPresent;
-    int32_t frameVoi = voiLutPresent;
+    load.centre = windowCenter;
+    load.width = windowWidth;
+    load.windowPresent = windowPresent;
+    load.voiPresent = voiLutPresent;
     GroupValues perFrame;
-    perFrame.intercept = intercept;
-    perFrame.slope = slope;
+    perFrame.intercept = rescaleIntercept;
+    perFrame.slope = rescaleSlope;
     perFrame.rescaleType = rescaleType;
-    perFrame.centre = centre;
-    perFrame.width = width;
-    if (ReadFunctionalGroups(sopClassUid, dicomInfo, frame, perFrame) != 0 &&
+    perFrame.centre = windowCenter;
+    perFrame.width = windowWidth;
+    if (ReadFunctionalGroups(sopClassUid, dicomInfo, load.frame, perFrame) != 0 &&
         (perFrame.windowPresent != 0 || perFrame.voiLutPresent != 0)) {
-        framePresent = perFrame.windowPresent;
-        frameVoi = perFrame.voiLutPresent;
+        load.windowPresent = perFrame.windowPresent;
+        load.voiPresent = perFrame.voiLutPresent;
     }
     // A frame without its own window keeps the shared one.
-    intercept = perFrame.intercept;
-    slope = perFrame.slope;
-    frameRescaleType = perFrame.rescaleType;
+    load.intercept = perFrame.intercept;
+    load.slope = perFrame.slope;
+    load.rescaleType = perFrame.rescaleType;
     if (perFrame.windowPresent != 0) {
-        centre = perFrame.centre;
-        width = perFrame.width;
+        load.centre = perFrame.centre;
+        load.width = perFrame.width;
     }
-    ReadCalibration(dicomInfo, record.get());
-    ReadFramePosition(frame, record.get());
-    BuildCornerValues(dicomInfo, record.get());
+    ReadCalibration(dicomInfo, load.record.get());
+    ReadFramePosition(load.frame, load.record.get());
+    BuildCornerValues(dicomInfo, load.record.get());
+    return 1;
+}
 
-    VEK_Engine* engine = VEK_ReadDICOM(&manager).engine(holder.storage, dicomInfo, uint32_t(frame));
+VEK_Engine* XEVVEKHelper::ReadStoredValues(FrameLoad& load)
+{
+    VEK_Engine* engine = VEK_ReadDICOM(&manager).engine(load.holder.storage, dicomInfo, uint32_t(load.frame));
     if (engine == nullptr) {
-        FailFrame(10008, -2003, path, frame);
-        return 0;
+        FailFrame(10008, -2003, load.path, load.frame);
+        return nullptr;
     }
     if (VekToQString(dicomInfo.get_string_value(0x0028, 0x0004)).trimmed() == QStringLiteral("PALETTE COLOR") &&
         engine->header()->bits() == 16) {
         engine = VEK_ConvertDataType(&manager).engine(engine, VEK_DataType::u_integer, 8, 255.0 / 65535.0, 0);
         if (engine == nullptr) {
-            FailFrame(10011, -2004, path, frame);
-            return 0;
+            FailFrame(10011, -2004, load.path, load.frame);
+            return nullptr;
         }
     }
     engine = VEK_ApplyPalette(&manager).engine(engine);
     if (engine == nullptr) {
-        FailFrame(10011, -2004, path, frame);
-        return 0;
+        FailFrame(10011, -2004, load.path, load.frame);
+        return nullptr;
     }
     // A mask of 0 would blank the image; 32 and more bits need none.
+    const uint32_t bitsStored = load.bitsStored;
     if (bitsStored > 0 && bitsStored < 32 && engine->header()->bits() >= bitsStored) {
         if (engine->header()->data_type() == VEK_DataType::s_integer) {
             engine = VEK_SignedExtension(&manager).engine(engine, uint8_t(bitsStored - 1));
         } else if (engine->header()->data_type() == VEK_DataType::u_integer && engine->header()->bits() > bitsStored) {
             engine = VEK_And(&manager).engine(engine, uint32_t((uint64_t{1} << bitsStored) - 1));
         }
+    }
+    return engine;
+}
+
+int32_t XEVVEKHelper::WriteProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset)
+{
+    const VEK_Header& kept = *engine->header();
+    const uint64_t bytes = (uint64_t(kept.channels()) * kept.bits() * kept.width() + 7) / 8 * kept.height();
+    XEVImageMemory& buffer = load.record->probeBuffer;
+    if (bytes > UINT32_MAX) {
+        FailFrame(10015, -2, load.path, load.frame);
+        return 0;
+    }
+    buffer.Allocate(uint32_t(bytes));
+    if (bytes != 0 && buffer.Data() == nullptr) {
+        FailFrame(10015, -2, load.path, load.frame);
+        return 0;
+    }
+    load.probeBits = kept.bits();
+    load.probeSigned = kept.data_type() == VEK_DataType::s_integer ? 1 : 0;
+    load.probeFactor = factor;
+    load.probeOffset = offset;
+    VEK_Engine* writer = VEK_WriteMemory(&manager).engine(engine, buffer.Data(), uint32_t(bytes));
+    if (writer == nullptr) {
+        FailFrame(10014, -2010, load.path, load.frame);
+        return 0;
+    }
+    while (writer->execute()) {
+    }
+    return RunFailed(load) ? 0 : 1;
+}
+
+VEK_Engine* XEVVEKHelper::KeepProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset)
+{
+    // The chain runs once into the probe buffer and goes on from there, so no copy of the
+    // frame is held for a second reader.
+    VEK_Header kept(&manager);
+    if (!(kept = *engine->header())) {
+        FailFrame(10015, -2, load.path, load.frame);
+        return nullptr;
+    }
+    if (WriteProbeValues(engine, load, factor, offset) == 0) {
+        return nullptr;
+    }
+    XEVImageMemory& buffer = load.record->probeBuffer;
+    VEK_Engine* next = VEK_ReadMemory(&manager).engine(kept, buffer.Data(), buffer.Size());
+    if (next == nullptr) {
+        FailFrame(10014, -2010, load.path, load.frame);
+    }
+    return next;
+}
+
+namespace {
+
+bool IsWhole(double value)
+{
+    return std::isfinite(value) && std::trunc(value) == value;
+}
+
+// The lowest and highest value of an integer sample of that type and width.
+void TypeRange(const VEK_DataType* type, uint32_t bits, double& least, double& most)
+{
+    const bool isSigned = type == VEK_DataType::s_integer;
+    least = isSigned ? -std::ldexp(1.0, int(bits) - 1) : 0.0;
+    most = isSigned ? std::ldexp(1.0, int(bits) - 1) - 1 : std::ldexp(1.0, int(bits)) - 1;
+}
+
+// Whether a rescale into memory of type `type` and `bits` gives stored x slope + intercept
+// exactly for every value in [lo, hi]: whole numbers, none of them clamped.
+bool RescaleIsExact(double slope, double intercept, double lo, double hi, const VEK_DataType* type, uint32_t bits)
+{
+    if (!IsWhole(slope) || !IsWhole(intercept)) {
+        return false;
+    }
+    const double a = lo * slope + intercept;
+    const double b = hi * slope + intercept;
+    double least = 0;
+    double most = 0;
+    TypeRange(type, bits, least, most);
+    return std::min(a, b) >= least && std::max(a, b) <= most;
+}
+
+// Lowest and highest of n integer samples of 8, 16 or 32 bits; false for other widths.
+bool IntegerRange(const uint8_t* data, size_t n, uint32_t bits, bool isSigned, double& lo, double& hi)
+{
+    lo = DBL_MAX;
+    hi = -DBL_MAX;
+    switch (bits) {
+    case 8: isSigned ? SampleRange<int8_t>(data, n, lo, hi) : SampleRange<uint8_t>(data, n, lo, hi); break;
+    case 16: isSigned ? SampleRange<int16_t>(data, n, lo, hi) : SampleRange<uint16_t>(data, n, lo, hi); break;
+    case 32: isSigned ? SampleRange<int32_t>(data, n, lo, hi) : SampleRange<uint32_t>(data, n, lo, hi); break;
+    default: return false;
+    }
+    return data != nullptr && lo <= hi;
+}
+
+}   // namespace
+
+VEK_Engine* XEVVEKHelper::Rescale(VEK_Engine* engine, FrameLoad& load)
+{
+    const VEK_Header* h = engine->header();
+    const uint32_t b = h->bits();
+    const bool fromSigned = h->data_type() == VEK_DataType::s_integer;
+    double lo = 0, hi = 0;
+    if (fromSigned) {
+        const uint32_t s = load.bitsStored > 0 ? load.bitsStored : b;
+        lo = -std::ldexp(1.0, int(s) - 1);
+        hi = std::ldexp(1.0, int(s) - 1) - 1;
+    } else {
+        hi = std::ldexp(1.0, int(b)) - 1;
+    }
+    double useSlope = load.slope;
+    // Small positive slopes keep two decimals of the real value: memory holds 100 x value.
+    if (load.slope > 0 && load.slope < 0.01) {
+        smallSlope = 1;
+        smallSlopeIntercept = load.intercept * 0.99;
+        useSlope = load.slope * 100;
+    }
+    const double top = hi * useSlope + load.intercept;
+    const double bottom = lo * useSlope + load.intercept;
+    const bool toSigned = top < 0 || bottom < 0;
+    const VEK_DataType* type = toSigned ? VEK_DataType::s_integer : h->data_type();
+    // What the stored bits can hold after the mask or the sign extension.
+    const uint32_t s = load.bitsStored > 0 && load.bitsStored < b ? load.bitsStored : b;
+    const double storedLo = fromSigned ? -std::ldexp(1.0, int(s) - 1) : 0.0;
+    const double storedHi = fromSigned ? std::ldexp(1.0, int(s) - 1) - 1 : std::ldexp(1.0, int(s)) - 1;
+    // Memory rounds a fractional result and clamps one out of its range; after a VOI LUT it
+    // holds no value at all. The readout then reads the stored values.
+    const bool whole = smallSlope == 0 && IsWhole(load.slope) && IsWhole(load.intercept);
+    load.mayClamp =
+        whole && load.voiPresent == 0 && !RescaleIsExact(load.slope, load.intercept, storedLo, storedHi, type, b);
+    if (!whole || load.voiPresent != 0) {
+        engine = KeepProbeValues(engine, load, load.slope, load.intercept);
         if (engine == nullptr) {
-            return 0;
+            return nullptr;
         }
     }
-    bool rangeWindow = false;
-    const VEK_ColorType* colour = engine->header()->color_type();
-    const bool gray = VEK_ColorType::is_gray(colour) || VEK_ColorType::is_gray_reverse(colour);
-    if (!gray) {
-        colorFlag = 1;
-        if (framePresent == 0) {
-            if (bitsStored == 0) {
-                bitsStored = engine->header()->bits();
-            }
-            if (engine->header()->data_type() == VEK_DataType::u_integer) {
-                DefaultWindowFromBits(bitsStored, centre, width);
-            } else {
-                centre = 0;
-                width = std::ldexp(1.0, int(bitsStored));
-            }
+    engine = VEK_ConvertDataType(&manager).engine(engine, type, uint16_t(b), useSlope, load.intercept);
+    if (engine == nullptr) {
+        if (toSigned) {
+            FailFrame(10012, -2008, load.path, load.frame);
+        } else {
+            FailFrame(10013, -2009, load.path, load.frame);
+        }
+    }
+    return engine;
+}
+
+VEK_Engine* XEVVEKHelper::ApplyGrayValues(VEK_Engine* engine, FrameLoad& load)
+{
+    colorFlag = 0;
+    if (modalityLutPresent != 0) {
+        engine = ApplyLookupTable(modalityLutDescriptor, modalityLutData, engine);
+        // The table's output is the value; after a VOI LUT memory no longer holds it.
+        if (engine != nullptr && load.voiPresent != 0) {
+            engine = KeepProbeValues(engine, load, 1.0, 0.0);
         }
     } else {
-        colorFlag = 0;
-        if (modalityLutPresent != 0) {
-            engine = ApplyLookupTable(modalityLutDescriptor, modalityLutData, engine);
-            if (engine == nullptr) {
-                return 0;
-            }
-        } else {
-            const VEK_Header* h = engine->header();
-            const uint32_t b = h->bits();
-            double lo = 0, hi = 0;
-            if (h->data_type() == VEK_DataType::s_integer) {
-                const uint32_t s = bitsStored > 0 ? bitsStored : b;
-                lo = -std::ldexp(1.0, int(s) - 1);
-                hi = std::ldexp(1.0, int(s) - 1) - 1;
-            } else {
-                hi = std::ldexp(1.0, int(b)) - 1;
-            }
-            double useSlope = slope;
-            // Small positive slopes keep two decimals of the real value: memory holds 100 x value.
-            if (slope > 0 && slope < 0.01) {
-                smallSlope = 1;
-                smallSlopeIntercept = intercept * 0.99;
-                useSlope = slope * 100;
-            }
-            const double top = hi * useSlope + intercept;
-            const double bottom = lo * useSlope + intercept;
-            if (top < 0 || bottom < 0) {
-                engine = VEK_ConvertDataType(&manager).engine(engine, VEK_DataType::s_integer, uint16_t(b), useSlope,
-                                                              intercept);
-                if (engine == nullptr) {
-                    FailFrame(10012, -2008, path, frame);
-                    return 0;
-                }
-            } else {
-                engine = VEK_ConvertDataType(&manager).engine(engine, h->data_type(), uint16_t(b), useSlope, intercept);
-                if (engine == nullptr) {
-                    FailFrame(10013, -2009, path, frame);
-                    return 0;
-                }
-            }
+        engine = Rescale(engine, load);
+    }
+    if (engine == nullptr) {
+        return nullptr;
+    }
+    if (load.voiPresent != 0) {
+        engine = ApplyLookupTable(voiLutDescriptor, voiLutData, engine);
+        if (engine == nullptr) {
+            return nullptr;
         }
-        if (frameVoi != 0) {
-            VEK_Vector<VEK_Engine*> outputs = engine->branch(2);
-            if (outputs.size() != 2) {
-                FailFrame(10014, -2010, path, frame);
-                return 0;
-            }
-            const VEK_Header* h = outputs[1]->header();
-            const uint64_t bytes = (uint64_t(h->channels()) * h->bits() * h->width() + 7) / 8 * h->height();
-            if (bytes > UINT32_MAX) {
-                FailFrame(10015, -2, path, frame);
-                return 0;
-            }
-            record->preLutBuffer.Allocate(uint32_t(bytes));
-            if (bytes != 0 && record->preLutBuffer.Data() == nullptr) {
-                FailFrame(10015, -2, path, frame);
-                return 0;
-            }
-            VEK_Engine* writer =
-                VEK_WriteMemory(&manager).engine(outputs[1], record->preLutBuffer.Data(), uint32_t(bytes));
-            if (writer == nullptr) {
-                FailFrame(10014, -2010, path, frame);
-                return 0;
-            }
-            while (writer->execute()) {
-            }
-            engine = ApplyLookupTable(voiLutDescriptor, voiLutData, outputs[0]);
-            if (engine == nullptr) {
-                return 0;
-            }
-            WindowFromLutRange(voiLutData, centre, width);
-        } else if (framePresent == 0) {
-            if (bitsStored == 0) {
-                bitsStored = engine->header()->bits();
-            }
-            if (sopClassUid == QString::fromUtf16(kCRClass)) {
-                DefaultWindowFromBits(bitsStored, centre, width);
-            } else {
-                rangeWindow = true;
-            }
+        WindowFromLutRange(voiLutData, load.centre, load.width);
+    } else if (load.windowPresent == 0) {
+        if (load.bitsStored == 0) {
+            load.bitsStored = engine->header()->bits();
+        }
+        if (sopClassUid == QString::fromUtf16(kCRClass)) {
+            DefaultWindowFromBits(load.bitsStored, load.centre, load.width);
+        } else {
+            load.rangeWindow = true;
         }
     }
+    return engine;
+}
 
+void XEVVEKHelper::ColourWindow(const VEK_Header& delivered, FrameLoad& load)
+{
+    colorFlag = 1;
+    if (load.windowPresent != 0) {
+        return;
+    }
+    if (load.bitsStored == 0) {
+        load.bitsStored = delivered.bits();
+    }
+    if (delivered.data_type() == VEK_DataType::u_integer) {
+        DefaultWindowFromBits(load.bitsStored, load.centre, load.width);
+    } else {
+        load.centre = 0;
+        load.width = std::ldexp(1.0, int(load.bitsStored));
+    }
+}
+
+int32_t XEVVEKHelper::WriteFrameMemory(VEK_Engine* engine, FrameLoad& load)
+{
+    FrameImageInfo* record = load.record.get();
     header = *engine->header();
-    if (firstOfFile) {
+    if (load.firstOfFile) {
         cropX = cropY = 0;
         cropWidth = viewWidth = int32_t(header.width());
         cropHeight = viewHeight = int32_t(header.height());
     }
     const uint64_t bytes = (uint64_t(header.channels()) * header.bits() * header.width() + 7) / 8 * header.height();
     if (bytes > UINT32_MAX) {
-        FailFrame(10015, -2, path, frame);
+        FailFrame(10015, -2, load.path, load.frame);
         return 0;
     }
     record->Allocate(uint32_t(bytes));
     if (bytes != 0 && record->Data() == nullptr) {
-        FailFrame(10015, -2, path, frame);
+        FailFrame(10015, -2, load.path, load.frame);
         return 0;
     }
     VEK_Engine* writer = VEK_WriteMemory(&manager).engine(engine, record->Data(), uint32_t(bytes));
     if (writer == nullptr) {
-        FailFrame(10016, -2010, path, frame);
+        FailFrame(10016, -2010, load.path, load.frame);
         return 0;
     }
-    SetPixelValueSource(record.get(), header);
+    SetPixelValueSource(load, header);
     while (writer->execute()) {
     }
-    const uint32_t code = manager.status().full_code();
-    if ((code & 0x80000000u) != 0) {
-        if ((code & 0xFFFF0000u) == 0x80010000u) {
-            FailFrame(10017, -2, path, frame);
-        } else {
-            FailFrame(10018, -2011, path, frame);
-        }
+    if (RunFailed(load)) {
         return 0;
     }
-    if (rangeWindow) {
-        if (!WindowFromValueRange(header, record->Data(), centre, width)) {
+    return load.mayClamp ? KeepClampedValues(load) : 1;
+}
+
+bool XEVVEKHelper::RunFailed(FrameLoad& load)
+{
+    const uint32_t code = manager.status().full_code();
+    if ((code & 0x80000000u) == 0) {
+        return false;
+    }
+    if ((code & 0xFFFF0000u) == 0x80010000u) {
+        FailFrame(10017, -2, load.path, load.frame);
+    } else {
+        FailFrame(10018, -2011, load.path, load.frame);
+    }
+    return true;
+}
+
+int32_t XEVVEKHelper::KeepClampedValues(FrameLoad& load)
+{
+    // Memory inside its type's bounds clamped nothing. A value on a bound may have been
+    // clamped: the frame is decoded once more for its stored values, kept where some of them
+    // did not fit.
+    FrameImageInfo* record = load.record.get();
+    const size_t n = size_t(header.width()) * header.height() * header.channels();
+    const bool isSigned = header.data_type() == VEK_DataType::s_integer;
+    double lo = 0;
+    double hi = 0;
+    double least = 0;
+    double most = 0;
+    TypeRange(header.data_type(), header.bits(), least, most);
+    if (!IntegerRange(record->Data(), n, header.bits(), isSigned, lo, hi) || (lo > least && hi < most)) {
+        return 1;
+    }
+    VEK_Engine* stored = ReadStoredValues(load);
+    if (stored == nullptr || WriteProbeValues(stored, load, load.slope, load.intercept) == 0) {
+        return 0;
+    }
+    if (IntegerRange(record->probeBuffer.Data(), n, uint32_t(load.probeBits), load.probeSigned != 0, lo, hi) &&
+        RescaleIsExact(load.slope, load.intercept, lo, hi, header.data_type(), header.bits())) {
+        record->probeBuffer.Free();
+        load.probeBits = 0;
+    }
+    SetPixelValueSource(load, header);
+    return 1;
+}
+
+int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
+{
+    filePath = path;
+    allFramesLoaded = 0;
+    cancelFlag = 0;
+    manager.clear();
+    FrameLoad load;
+    load.path = path;
+    load.narrowPath = path.toStdString();
+    load.frame = frame;
+    if (OpenFrameFile(load) == 0 || ReadFrameValues(load) == 0) {
+        return 0;
+    }
+    frame = load.frame;
+    VEK_Engine* engine = ReadStoredValues(load);
+    if (engine == nullptr) {
+        return 0;
+    }
+    const VEK_ColorType* colour = engine->header()->color_type();
+    if (VEK_ColorType::is_gray(colour) || VEK_ColorType::is_gray_reverse(colour)) {
+        engine = ApplyGrayValues(engine, load);
+    } else {
+        ColourWindow(*engine->header(), load);
+    }
+    if (engine == nullptr || WriteFrameMemory(engine, load) == 0) {
+        return 0;
+    }
+    FrameImageInfo* record = load.record.get();
+    if (load.rangeWindow) {
+        if (!WindowFromValueRange(header, record->Data(), load.centre, load.width)) {
             return 0;
         }
         if (smallSlope != 0) {
             // The window is kept in real values; memory holds 100 x value - 99 x intercept.
-            centre = centre * 0.01 + smallSlopeIntercept;
-            width *= 0.01;
+            load.centre = load.centre * 0.01 + smallSlopeIntercept;
+            load.width *= 0.01;
         }
     }
-    if (bitsStored == 0) {
-        bitsStored = header.bits();
+    if (load.bitsStored == 0) {
+        load.bitsStored = header.bits();
     }
-    record->SetWindow(centre, width, 1);
-    record->rescaleSlope = slope;
-    record->rescaleIntercept = intercept;
-    record->rescaleType = frameRescaleType;
+    record->SetWindow(load.centre, load.width, 1);
+    record->rescaleSlope = load.slope;
+    record->rescaleIntercept = load.intercept;
+    record->rescaleType = load.rescaleType;
     const bool isUnsigned =
         sopClassUid == QString::fromUtf16(kCRClass) || header.data_type() == VEK_DataType::u_integer;
-    record->SetWindowRange(int32_t(bitsStored), isUnsigned ? 1 : 0);
+    record->SetWindowRange(int32_t(load.bitsStored), isUnsigned ? 1 : 0);
     record->UpdateWindowStep();
-    AddFrame(frame, record.release());
+    AddFrame(frame, load.record.release());
     SetCurrentFrame(frame);
     if (frame + 1 < frameCount) {
         frame = frame + 1;

@@ -95,10 +95,11 @@ int32_t XEVVEKHelper::ReadFunctionalGroups(const QString& sopClass, const VEK_DI
     if (item.get_item(0x0028, 0x9145, 0, transform)) {
         double intercept = 0, slope = 1;
         if (transform.get_double(0x0028, 0x1052, intercept) && transform.get_double(0x0028, 0x1053, slope)) {
+            // In double: the pixel-value readout shows stored x slope + intercept as written.
             values.intercept =
-                Finite(StrToFloatEnglish(Text(transform, 0x0028, 0x1052).section(QLatin1Char('\\'), 0, 0)), 0);
+                Finite(StrToDoubleEnglish(Text(transform, 0x0028, 0x1052).section(QLatin1Char('\\'), 0, 0)), 0);
             values.slope =
-                Finite(StrToFloatEnglish(Text(transform, 0x0028, 0x1053).section(QLatin1Char('\\'), 0, 0)), 1);
+                Finite(StrToDoubleEnglish(Text(transform, 0x0028, 0x1053).section(QLatin1Char('\\'), 0, 0)), 1);
         }
         if (transform.exist(0x0028, 0x1054)) {
             values.rescaleType = Text(transform, 0x0028, 0x1054);
@@ -157,8 +158,9 @@ void XEVVEKHelper::ReadRescale()
             // This maker's CR rescale describes a curve the stored values already follow.
             marker = interceptText == QStringLiteral("-240") && slopeText == QStringLiteral("2.81525");
         } else {
-            rescaleIntercept = Finite(StrToFloatEnglish(GetDicomValuePart(interceptText, 0).trimmed()), 0.0);
-            rescaleSlope = Finite(StrToFloatEnglish(GetDicomValuePart(slopeText, 0).trimmed()), 1.0);
+            // In double: the pixel-value readout shows stored x slope + intercept as written.
+            rescaleIntercept = Finite(StrToDoubleEnglish(GetDicomValuePart(interceptText, 0).trimmed()), 0.0);
+            rescaleSlope = Finite(StrToDoubleEnglish(GetDicomValuePart(slopeText, 0).trimmed()), 1.0);
         }
     }
     if (dicomInfo.exist(0x0028, 0x1054)) {

@@ -203,14 +203,14 @@ TEST(ImageLoadTest, VoiLutCoversAllEntriesAndKeepsThePreLutValues)
     EXPECT_DOUBLE_EQ(frame->windowWidth, 32767);
     EXPECT_DOUBLE_EQ(frame->windowCenter, 100 + 16384);
     // Before the LUT: entry v holds v / 2 + 100, so v = 2 x (out - 100) or one more.
-    ASSERT_EQ(frame->preLutBuffer.Size(), frame->Size());
+    ASSERT_EQ(frame->probeBuffer.Size(), frame->Size());
     std::vector<uint16_t> before(frame->Size() / 2), after(frame->Size() / 2);
-    std::memcpy(before.data(), frame->preLutBuffer.Data(), frame->Size());
+    std::memcpy(before.data(), frame->probeBuffer.Data(), frame->Size());
     std::memcpy(after.data(), frame->Data(), frame->Size());
     for (size_t i = 0; i < before.size(); ++i) {
         EXPECT_EQ(after[i], before[i] / 2 + 100) << i;
     }
-    EXPECT_EQ(frame->probe.data, frame->preLutBuffer.Data());
+    EXPECT_EQ(frame->probe.data, frame->probeBuffer.Data());
 }
 
 TEST(ImageLoadTest, SmallSlopeKeepsTwoDecimals)
@@ -221,10 +221,14 @@ TEST(ImageLoadTest, SmallSlopeKeepsTwoDecimals)
     EXPECT_FLOAT_EQ(float(frame->rescaleSlope), 0.005f);
     EXPECT_DOUBLE_EQ(frame->rescaleIntercept, -100);
     EXPECT_EQ(helper.smallSlope, 1);
-    // Readout: stored x 0.01 + 0.99 x intercept is the real value stored x 0.005 - 100.
-    EXPECT_DOUBLE_EQ(frame->probe.factor, 0.01);
-    EXPECT_DOUBLE_EQ(frame->probe.offset, -99);
-    EXPECT_EQ(frame->probe.isSigned, 1);
+    // Memory holds 100 x value, rounded: the readout reads the stored values (unsigned, 16
+    // bits) and rescales them with the file's own slope and intercept.
+    EXPECT_EQ(frame->probe.factor, 0.005);
+    EXPECT_EQ(frame->probe.offset, -100);
+    EXPECT_EQ(frame->probe.isSigned, 0);
+    EXPECT_EQ(frame->probe.bits, 16);
+    ASSERT_NE(frame->probeBuffer.Data(), nullptr);
+    EXPECT_EQ(frame->probe.data, frame->probeBuffer.Data());
 }
 
 TEST(ImageLoadTest, FailuresNameTheFileAndFrame)
@@ -299,12 +303,14 @@ void* GrantAndArm(size_t bytes)
 TEST(ImageLoadTest, RunFailuresKeepNoFrameAndMarkMemoryShortage)
 {
     XEVLoadState& state = GetLoadState();
-    {
-        // Frame memory refused: out of memory, the frame named.
+    // Frame memory, or the buffer of stored values a fractional rescale keeps, refused: out
+    // of memory, the frame named.
+    for (const char* name : {"mono1.dcm", "small_slope.dcm"}) {
+        SCOPED_TRACE(name);
         XEVVEKHelper helper;
         int32_t frame = 0;
         XEVSetImageAllocateFunction(RefuseImageMemory);
-        EXPECT_EQ(helper.LoadImage(Fixture("mono1.dcm"), frame), 0);
+        EXPECT_EQ(helper.LoadImage(Fixture(name), frame), 0);
         XEVSetImageAllocateFunction(nullptr);
         EXPECT_EQ(frame, -1);
         EXPECT_EQ(helper.statusCode, -2);
@@ -313,7 +319,7 @@ TEST(ImageLoadTest, RunFailuresKeepNoFrameAndMarkMemoryShortage)
         EXPECT_TRUE(helper.frames.empty());
         // The same helper loads it once memory is back.
         frame = 0;
-        EXPECT_EQ(helper.LoadImage(Fixture("mono1.dcm"), frame), 1);
+        EXPECT_EQ(helper.LoadImage(Fixture(name), frame), 1);
         EXPECT_EQ(helper.statusCode, 0);
     }
     {

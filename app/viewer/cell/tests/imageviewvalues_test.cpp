@@ -1,11 +1,17 @@
-// The pixel-value tool on decoded files: a press through the cell's mouse path reads the
-// file's real value under the tool's tip, as pydicom's modality LUT gives it.
+// Values a cell shows of decoded files: the pixel-value tool, pressed through the cell's
+// mouse path, reads the file's real value under the tool's tip as pydicom's modality LUT
+// gives it; measurements on a frame without spacing; times in the corner texts.
 
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstring>
+#include <map>
 
+#include "platform/platfolder.h"
+#include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "testsupport/viewtestsupport.h"
 #include "viewer/xevoverlaymanager.h"
@@ -69,13 +75,13 @@ TEST_F(ImageViewValues, PixelValueToolReadsTheFilesRealValues)
     struct Case {
         const char* file;
         const char* unit;   // what follows the number
-        double tolerance;   // a slope of 0.005 keeps two decimals in memory
+        double tolerance;   // the expected values are written with four decimals
     };
     const Case cases[] = {
         {"probe_ct.dcm", " HU", 0},
         {"probe_rgb.dcm", " ", 0},
         {"probe_mr.dcm", " ", 0},
-        {"probe_slope.dcm", " HU", 0.0051},
+        {"probe_slope.dcm", " HU", 0.0001},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -122,4 +128,184 @@ TEST_F(ImageViewValues, PixelValueToolReadsTheFilesRealValues)
             EXPECT_NEAR(shown, point.values[0], c.tolerance + 0.005) << readout.text.toStdString();
         }
     }
+}
+
+namespace {
+
+// The files make_readout.py writes with pydicom at test time, in a folder removed afterwards.
+class ReadoutFiles {
+public:
+    ReadoutFiles()
+    {
+        QProcess python;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PYTHONPATH"),
+                           QStringLiteral(VIEWCTRL_TEST_DATA_DIR "/../../../../testsupport/python"));
+        // No compiled copy of the shared module is left in the source tree.
+        environment.insert(QStringLiteral("PYTHONDONTWRITEBYTECODE"), QStringLiteral("1"));
+        python.setProcessEnvironment(environment);
+        python.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-W"), QStringLiteral("ignore"), CellFixture("make_readout.py"), folder.path()});
+        written = folder.isValid() && python.waitForFinished(120000) && python.exitStatus() == QProcess::NormalExit &&
+                  python.exitCode() == 0;
+        errors = python.readAllStandardError().toStdString();
+    }
+    QString Path(const QString& name) const { return folder.filePath(name); }
+    // "%.2f" texts of the points of a file, by (x, y), in file order.
+    std::vector<std::pair<QPoint, QString>> Expected(const QString& file) const
+    {
+        std::vector<std::pair<QPoint, QString>> points;
+        QFile in(Path(QStringLiteral("expected.txt")));
+        EXPECT_TRUE(in.open(QIODevice::ReadOnly | QIODevice::Text));
+        QTextStream text(&in);
+        while (!text.atEnd()) {
+            const QStringList fields = text.readLine().split(u' ', Qt::SkipEmptyParts);
+            if (fields.size() == 4 && fields[0] == file) {
+                points.emplace_back(QPoint(fields[1].toInt(), fields[2].toInt()), fields[3]);
+            }
+        }
+        return points;
+    }
+
+    QTemporaryDir folder;
+    bool written = false;
+    std::string errors;
+};
+
+// One image of such a file, every frame decoded here, and a cell showing it ten screen
+// pixels to the image pixel, 30 pixels below the top (16 rows in 220).
+struct ShownFile {
+    ShownFile(MessageLog& parent, const QString& path) : view(&parent, 9001)
+    {
+        image.SetFilePath(path);
+        DecodeImage(&image);
+        frame = image.GetHelper() != nullptr ? image.GetHelper()->GetFrame(0) : nullptr;
+        view.setGeometry(0, 0, frame != nullptr ? 10 * frame->probe.width : 160, 220);
+        view.SetImages({&image});
+        view.SetupFirstImage();
+        active = view.SetActive(true);
+        (void)Grab(view);
+    }
+    ImageInfo image;
+    XEVImageViewCtrl view;
+    bool active = false;
+    FrameImageInfo* frame = nullptr;
+};
+
+class ImageViewReadout : public ImageViewValues {
+protected:
+    static void SetUpTestSuite() { files = new ReadoutFiles; }
+    static void TearDownTestSuite()
+    {
+        delete files;
+        files = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(files->written) << files->errors; }
+
+    static ReadoutFiles* files;
+};
+ReadoutFiles* ImageViewReadout::files = nullptr;
+
+}   // namespace
+
+TEST_F(ImageViewReadout, PixelValueIsTheStoredValueRescaledInDouble)
+{
+    struct Case {
+        const char* file;
+        const char* unit;
+        bool ownBuffer;   // memory cannot hold the value exactly: the stored values are kept
+    };
+    const Case cases[] = {
+        {"slope05.dcm", " HU", true},    {"slope025.dcm", " HU", true},    {"slope25.dcm", " HU", true},
+        {"slope0005.dcm", " HU", true},  {"clamp.dcm", " HU", true},       {"fits.dcm", " HU", false},
+        {"voi_signed.dcm", " HU", true}, {"voi_8bit.dcm", " ", true},      {"onebit.dcm", " ", false},
+        {"int32.dcm", " ", false},       {"int32_slope.dcm", " HU", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString name = QString::fromUtf8(c.file);
+        ShownFile shown(parent, files->Path(name));
+        ASSERT_TRUE(shown.active);
+        ASSERT_NE(shown.frame, nullptr);
+        EXPECT_EQ(shown.frame->probeBuffer.Data() != nullptr, c.ownBuffer);
+        const QRect d = shown.view.destination;
+        ASSERT_EQ(d, QRect(0, 30, 10 * shown.frame->probe.width, 160));
+        const int scale = 10;
+
+        const auto points = files->Expected(name);
+        ASSERT_GE(points.size(), 4u);
+        for (const auto& [pixel, expected] : points) {
+            SCOPED_TRACE(testing::Message() << pixel.x() << ", " << pixel.y());
+            const QPoint tip = d.topLeft() + pixel * scale + QPoint(2, 2);
+            const QPoint press = tip - XEVToolHotSpot(kXEVToolPixelValue);
+            GetLoadState().mouseTool = kXEVToolPixelValue;
+            Mouse(shown.view, QEvent::MouseButtonPress, press, Qt::LeftButton, Qt::LeftButton);
+            const Reading readout = CopyReadout(shown.frame->pixelValue);
+            Mouse(shown.view, QEvent::MouseButtonRelease, press, Qt::LeftButton, Qt::NoButton);
+            EXPECT_EQ(readout.active, 1);
+            EXPECT_EQ(readout.color, 0);
+            EXPECT_EQ(readout.text.toStdString(), (expected + QString::fromUtf8(c.unit)).toStdString());
+        }
+    }
+}
+
+TEST_F(ImageViewReadout, MeasurementWithoutSpacingCountsImagePixels)
+{
+    // 128 x 128 pixels fitted at scale 2 into 256 x 256, 30 pixels below the top.
+    ImageInfo image;
+    image.SetFilePath(files->Path(QStringLiteral("nospacing.dcm")));
+    DecodeImage(&image);
+    XEVImageViewCtrl view(&parent, 9001);
+    view.setGeometry(0, 0, 256, 316);
+    view.SetImages({&image});
+    view.SetupFirstImage();
+    ASSERT_TRUE(view.SetActive(true));
+    (void)Grab(view);
+    ASSERT_EQ(view.destination, QRect(0, 30, 256, 256));
+    FrameImageInfo* frame = image.GetHelper()->GetFrame(0);
+    ASSERT_NE(frame, nullptr);
+    const QPoint hot = XEVToolHotSpot(kXEVToolMeasure);
+    // Across 240 and down 240 screen pixels: 120 image pixels each.
+    const std::pair<QPoint, QPoint> lines[] = {{{8, 40}, {248, 40}}, {{20, 40}, {20, 280}}};
+    for (const auto& [from, to] : lines) {
+        GetLoadState().mouseTool = kXEVToolMeasure;
+        Drag(view, {from - hot, (from + to) / 2 - hot, to - hot});
+    }
+    ASSERT_EQ(frame->measures.size(), 2u);
+    for (const auto& [id, measure] : frame->measures) {
+        EXPECT_EQ(measure->labelText, QStringLiteral("120.00px"));
+    }
+    // Painted again from the image points, the text stays.
+    (void)Grab(view);
+    for (const auto& [id, measure] : frame->measures) {
+        EXPECT_EQ(measure->labelText, QStringLiteral("120.00px"));
+    }
+}
+
+TEST_F(ImageViewReadout, CornerTimesOfBothFormsShowAsHoursMinutesSeconds)
+{
+    const std::map<QString, QString> cases = {
+        {QStringLiteral("time_colons.dcm"), QStringLiteral("09:30:15")},
+        {QStringLiteral("time_fraction.dcm"), QStringLiteral("09:30:15")},
+        {QStringLiteral("time_short.dcm"), QStringLiteral("0930")},
+    };
+    // The built-in layouts: the program folder is an empty one, without OVERLAY.XML.
+    XEVCommonSettings& settings = GetCommonSettings();
+    {
+        QTemporaryDir program;
+        PlatSetModuleFolderForTest(program.path().toStdString());
+        settings.LoadOverlaySettings();
+        PlatSetModuleFolderForTest("");
+    }
+    for (const auto& [file, expected] : cases) {
+        SCOPED_TRACE(file.toStdString());
+        ShownFile shown(parent, files->Path(file));
+        ASSERT_TRUE(shown.active);
+        // The texts the cell draws in its upper right corner.
+        const XEVOverlayViewInfo texts = shown.view.BuildCornerTexts();
+        const QString upperRight = texts.FormatPosition(texts.GetLines(5), 0);
+        EXPECT_TRUE(upperRight.contains(u' ' + expected + QStringLiteral("\r\n"))) << upperRight.toStdString();
+    }
+    settings.OverlaySettings.clear();
+    settings.OverlayFileExists = 0;
 }

@@ -81,8 +81,8 @@ private:
     PositionMap positions_[kXEVOverlayPositionCount];
 };
 
-// "DT": yyyy/mm/dd from the first eight characters; "TM": hh:mm:ss from the first six;
-// anything else, or a shorter value, unchanged.
+// "DT": yyyy/mm/dd from a date's eight digits; "TM": hh:mm:ss from a time's six digits
+// (XEVDateDigits, XEVTimeDigits); anything else, or a value without them, unchanged.
 QString FormatDateTimeText(const QString& format, const QString& value);
 
 // The text of one item: prefix + value + suffix when shown (tag items only with a value),

@@ -46,6 +46,10 @@ QString FormatUIString(const QString& format, std::initializer_list<XEVFormatVal
 // The eight digits of a DA value, "YYYYMMDD" or the older dotted "YYYY.MM.DD", read from the
 // start up to the first character that is neither digit nor dot; empty when there are fewer.
 QString XEVDateDigits(const QString& value);
+// The six digits of a TM value, "HHMMSS" (fraction ignored) or the older "HH:MM:SS", read from
+// the start up to the first character that is neither digit nor such a colon; empty when
+// there are fewer.
+QString XEVTimeDigits(const QString& value);
 // A DA value through the year, month and day text of the id (20301, 20311); empty when the
 // value holds no whole date.
 QString XEVDateText(const QString& value, uint32_t textId);

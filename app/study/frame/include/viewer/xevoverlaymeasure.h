@@ -50,7 +50,8 @@ private:
     void MeasureLabel(const XEVOverlayView& view);
 };
 
-// Where the stored pixel values of a frame lie (before any VOI LUT), for the pixel-value readout.
+// Where the pixel-value readout finds a frame's values: memory where it holds them exactly,
+// else the frame's stored values, read with this record's own bits, sign and packing.
 struct XEVPixelProbe {
     static constexpr int32_t kRgb = 1;
     static constexpr int32_t kCmyk = 2;
@@ -64,8 +65,7 @@ struct XEVPixelProbe {
     int32_t width = 0;
     int32_t height = 0;
     int32_t isSigned = 0;
-    // A single sample reads as stored x factor + offset: frames of small rescale slopes keep
-    // 100 x the value in memory.
+    // A single sample reads as sample x factor + offset: the rescale of stored values.
     double factor = 1.0;
     double offset = 0.0;
 };

@@ -134,7 +134,9 @@ public:
     void UpdateWindowStep();
 
     XEVImageMemory displayBuffer;
-    XEVImageMemory preLutBuffer;
+    // The values the pixel-value readout reads where memory cannot hold them exactly (a
+    // fractional or clamping rescale, or a VOI LUT); empty otherwise.
+    XEVImageMemory probeBuffer;
     QString text1;
     double position[3] = {0, 0, 0};
     double orientation[6] = {0, 0, 0, 0, 0, 0};

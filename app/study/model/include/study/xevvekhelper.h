@@ -257,5 +257,24 @@ private:
     // Centre and width spanning the decoded frame's values; false for samples it cannot read.
     static bool WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre, double& width);
     static void WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width);
-    void SetPixelValueSource(FrameImageInfo* frame, const VEK_Header& frameHeader);
+    // The steps of one frame's load, in order; each failing step has set the status.
+    struct FrameLoad;
+    int32_t OpenFrameFile(FrameLoad& load);
+    int32_t ReadFrameValues(FrameLoad& load);
+    VEK_Engine* ReadStoredValues(FrameLoad& load);
+    VEK_Engine* ApplyGrayValues(VEK_Engine* engine, FrameLoad& load);
+    VEK_Engine* Rescale(VEK_Engine* engine, FrameLoad& load);
+    void ColourWindow(const VEK_Header& delivered, FrameLoad& load);
+    int32_t WriteFrameMemory(VEK_Engine* engine, FrameLoad& load);
+    // Runs the chain into the frame's probe buffer; the readout shows its samples as
+    // sample x factor + offset.
+    int32_t WriteProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset);
+    // The same, and continues the chain from the buffer.
+    VEK_Engine* KeepProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset);
+    void SetPixelValueSource(FrameLoad& load, const VEK_Header& frameHeader);
+    // After a whole-number rescale that may clamp: keeps the stored values where memory
+    // clamped some.
+    int32_t KeepClampedValues(FrameLoad& load);
+    // True, with the status set, when the engine run ended with an error.
+    bool RunFailed(FrameLoad& load);
 };
