@@ -122,13 +122,14 @@ protected:
     std::optional<ScopedEnv> tmpEnv_;
 };
 
-// Bright pixels of a painted cell.
+// Bright pixels of a painted cell, inside the 3 pixels along its edge where the active and
+// selection frames are drawn whenever the cell is activated.
 int BrightPixels(XEVImageViewCtrl* cell)
 {
     const QImage image = cell->grab().toImage().convertToFormat(QImage::Format_RGB32);
     int bright = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
+    for (int y = 3; y < image.height() - 3; ++y) {
+        for (int x = 3; x < image.width() - 3; ++x) {
             bright += qGray(image.pixel(x, y)) > 200 ? 1 : 0;
         }
     }

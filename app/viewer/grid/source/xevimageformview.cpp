@@ -407,6 +407,12 @@ void CXEVImageFormView::OnLoadFailed(int32_t id)
         cell->progressShown = 0;
         cell->progressTotal = 0;
     }
+    // The failing cell's loader goes on past the file; if it waits for the loader just
+    // stopped, nothing else would ever open its gate.
+    if (XEVImageViewCtrl* failing = GetCell(id);
+        failing != nullptr && activeMode == 0 && failing->loadingUnderWay.load() != 0 && !XEVIsGateOpen(failing)) {
+        failing->ResumeLoader();
+    }
     if (GetLoadState().memoryShort.load() == 1) {
         OnMessage(WM_XEV_MEMORY_RECHECK, XEVWParam(intptr_t(id)), 0);
     }
@@ -435,24 +441,17 @@ void CXEVImageFormView::OnFirstImage(int32_t id)
             break;
         }
     }
-    if (firstVisible == nullptr || firstVisible->ControlId() != id) {
-        return;
-    }
-    ActivateCell(id);
-    SelectCell(id);
-    if (host_ != nullptr) {
-        host_->RefreshStudyList();
-    }
-    if (activeMode == 1) {
-        const auto images = firstVisible->GetImages();
-        if (!images.empty()) {
-            ImageInfo* first = images.begin()->second;
-            std::lock_guard<PlatRecursiveLock> guard(first->GetLock());
-            const XEVVEKHelper* helper = first->GetHelper();
-            if (helper == nullptr || helper->frameCount <= 1) {
-                return;
-            }
+    if (firstVisible != nullptr && firstVisible->ControlId() == id) {
+        ActivateCell(id);
+        SelectCell(id);
+        if (host_ != nullptr) {
+            host_->RefreshStudyList();
         }
+    }
+    // A tiled series whose file turned out to hold frames: the page is laid out again around
+    // this cell, whichever cell it is, so the frames and the entries after them find their cells.
+    XEVImageViewCtrl* cell = GetCell(id);
+    if (activeMode == 1 && cell != nullptr && cell->IsMultiFrameCurrent()) {
         PageToCell(id);
     }
 }
