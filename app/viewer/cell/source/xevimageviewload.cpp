@@ -303,16 +303,21 @@ int32_t XEVImageViewCtrl::TileCount() const
 
 int32_t XEVImageViewCtrl::TilePosition() const
 {
-    if (CurrentImage() == nullptr) {
+    return TilePositionOf(currentImage, currentFrame);
+}
+
+int32_t XEVImageViewCtrl::TilePositionOf(int32_t image, int32_t frame) const
+{
+    if (images_.count(image) == 0) {
         return -1;
     }
     int64_t position = 0;
-    for (auto it = images_.begin(); it != images_.end() && it->first < currentImage; ++it) {
+    for (auto it = images_.begin(); it != images_.end() && it->first < image; ++it) {
         position += TileSpan(it->first);
     }
-    const int32_t span = TileSpan(currentImage);
+    const int32_t span = TileSpan(image);
     if (span > 1) {
-        position += std::clamp(currentFrame == -1 ? span - 1 : currentFrame, 0, span - 1);
+        position += std::clamp(frame == -1 ? span - 1 : frame, 0, span - 1);
     }
     return int32_t(std::min<int64_t>(position, INT32_MAX));
 }

@@ -484,9 +484,11 @@ void CXEVImageFormView::OnEnlarge(int32_t id)
         if (series == nullptr) {
             return;
         }
-        const int32_t position = std::max(cell->currentImage, 0);
+        const int32_t image = std::max(cell->currentImage, 0);
+        const int32_t frame = cell->currentFrame;
         ShowSeriesTiled(0, series);
-        pageOffset = position;
+        // The single tile goes on with the image, or the frame, the cell showed.
+        pageOffset = std::max(seriesCells.begin()->second->TilePositionOf(image, frame), 0);
         if (ShowPage(0) == 0) {
             pageOffset = 0;
         }

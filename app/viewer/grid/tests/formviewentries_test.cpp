@@ -202,5 +202,27 @@ TEST_F(FormViewTest, FramesOfAFileBeyondTheFirstPageArePagedThrough)
     EXPECT_TRUE(box.texts.empty());
 }
 
+// A study cell stepped to a frame and double-clicked: the single tile goes on with that frame.
+TEST_F(FormViewTest, EnlargedStudyCellKeepsItsFrame)
+{
+    StudyInfo& study = MakeStudy({{"OT", 1, false, "grey10.dcm"}, {"OT", 1, false, "small.dcm"}}, "OT");
+    view->ShowFitted(&study);
+    XEVImageViewCtrl& cell = Cell(9001);
+    ASSERT_TRUE(PumpUntil([&] { return host.Posted(WM_XEV_PRELOAD_CONTROL) != 0; }));
+    Pump();
+    for (int k = 0; k < 5; ++k) {
+        cell.SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+    }
+    ASSERT_EQ(cell.GetPosition(), 6);
+    view->OnMessage(WM_XEV_CELL_DBLCLK, 9001, 0);
+    ASSERT_EQ(view->activeMode, 1);
+    XEVImageViewCtrl& tile = Cell(9501);
+    EXPECT_EQ(tile.currentFrame, 5);
+    EXPECT_EQ(CentreGrey(tile), FrameGrey(5));
+    EXPECT_EQ(view->PageStep(0, 0), 1);
+    EXPECT_EQ(CentreGrey(tile), FrameGrey(6));
+    EXPECT_EQ(tile.BuildCornerTexts().pageText, QStringLiteral("7 of 10"));
+}
+
 INSTANTIATE_TEST_SUITE_P(PerFrameEntries, FormViewEntries, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "On" : "Off"; });

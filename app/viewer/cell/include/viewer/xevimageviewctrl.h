@@ -149,10 +149,11 @@ public:
     ImageInfo* CurrentImage() const;
     // In tile mode the cells of a series show positions: every frame of a multi-frame file the
     // set holds as one entry, one position for every other entry (a frame count not known yet
-    // counts one). The number of positions, the current one (-1 for none), and the entry and
-    // frame of one (false past the end).
+    // counts one). The number of positions, the current one (-1 for none), the entry and
+    // frame of one (false past the end); the position of an entry's frame (-1: its last).
     int32_t TileCount() const;
     int32_t TilePosition() const;
+    int32_t TilePositionOf(int32_t image, int32_t frame) const;
     bool TilePlace(int32_t position, int32_t& image, int32_t& frame) const;
 
     // Loader: started by the grid, paused and resumed through its gate.
