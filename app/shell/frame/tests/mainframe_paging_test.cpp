@@ -224,6 +224,15 @@ protected:
         EXPECT_EQ(Tiles(), Page(values, n - 9));
     }
 
+    // The file alone, then among single files: every file and every frame in its turn.
+    void PageThroughBoth()
+    {
+        ShowSeries(kFramesSeries, FrameValues());
+        PageThrough(FrameValues());
+        ShowSeries(kMixedSeries, MixedValues());
+        PageThrough(MixedValues());
+    }
+
     PlatTempFolder temp_;
     std::optional<ScopedEnv> tmpEnv_;
 };
@@ -251,11 +260,7 @@ TEST_F(TiledFramesTest, FramesOfAFileTheDirectoryDoesNotCountFillTheGrid)
     for (const char* writer : {"dcmmkdir", "fileset"}) {
         SCOPED_TRACE(writer);
         Load(WriteDisc(writer));
-        ShowSeries(kFramesSeries, FrameValues());
-        PageThrough(FrameValues());
-        // Single files around the frames: every file and every frame in its turn.
-        ShowSeries(kMixedSeries, MixedValues());
-        PageThrough(MixedValues());
+        PageThroughBoth();
     }
     EXPECT_TRUE(answers.shown.isEmpty());
 }
@@ -269,10 +274,7 @@ TEST_F(TiledFramesTest, KeptRecordsAfterTheSecondPassStillLayTheFramesOut)
     // The first double-click only asks; declined, the records stay and the next one shows.
     DoubleClickSeries(kFramesSeries);
     ASSERT_EQ(answers.asked.size(), 1);
-    ShowSeries(kFramesSeries, FrameValues());
-    PageThrough(FrameValues());
-    ShowSeries(kMixedSeries, MixedValues());
-    PageThrough(MixedValues());
+    PageThroughBoth();
     EXPECT_TRUE(answers.shown.isEmpty());
 }
 
