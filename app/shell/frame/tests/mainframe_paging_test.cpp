@@ -62,7 +62,7 @@ protected:
     QString WriteDisc(const std::string& writer)
     {
         const std::string out = temp_ / writer;
-        const std::string command = "PYTHONPATH=" KV_SAMPLE_DIR
+        const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
                                     "/../app/testsupport/python /usr/bin/python3 -W ignore " +
                                     std::string(FRAME_TEST_DATA_DIR) + "/write_frames_disc.py " + out + " " + writer;
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
