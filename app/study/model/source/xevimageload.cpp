@@ -1004,6 +1004,7 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
     vekHelper_->notifyWindow = notify;
     if (vekHelper_->LoadImage(filePath, frame) != 0) {
         loadedPath = filePath;
+        fileFrames = vekHelper_->frameCount;
         post();
         return 1;
     }

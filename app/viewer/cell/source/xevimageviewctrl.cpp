@@ -101,8 +101,12 @@ public:
             view->OnLoadNow();
             return XEVResult(0);
         });
-        // The loader's end, passed on from the GUI thread.
+        // The loader's end, passed on from the GUI thread; its progress bar ends with it, also
+        // when a file it passed over left the count short.
         SetHandler(WM_XEV_VIEW_LOAD_DONE, [view](XEVWParam, XEVLParam) {
+            if (view->progressShown.load() != 0) {
+                view->EndProgress();
+            }
             view->PostToParent(WM_XEV_VIEW_LOAD_DONE, XEVWParam(view->ControlId()), 0);
             return XEVResult(0);
         });
@@ -230,6 +234,9 @@ FrameImageInfo* XEVImageViewCtrl::ShownFrame(const XEVVEKHelper* helper) const
 
 int32_t XEVImageViewCtrl::GetCineLength() const
 {
+    if (tileMode != 0) {
+        return TileCount();
+    }
     XEVLockedHelper locked(CurrentImage());
     if (locked.helper != nullptr && locked.helper->frameCount > 1) {
         return locked.helper->frameCount;
@@ -239,6 +246,9 @@ int32_t XEVImageViewCtrl::GetCineLength() const
 
 int32_t XEVImageViewCtrl::GetPosition() const
 {
+    if (tileMode != 0) {
+        return TilePosition() + 1;
+    }
     XEVLockedHelper locked(CurrentImage());
     if (locked.helper != nullptr && locked.helper->frameCount > 1) {
         return ResolveFrame(locked.helper) + 1;

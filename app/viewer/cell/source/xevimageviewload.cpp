@@ -101,9 +101,15 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
                 image->notifyWindow = self;
             }
             if (image->LoadImage(frame, self, 0) == 0) {
-                loadingUnderWay = 0;
-                loaderRunning = 0;
-                return;
+                XEVLockedHelper locked(image);
+                if (locked.helper == nullptr || locked.helper->statusCode == XEVVEKHelper::kStatusOutOfMemory) {
+                    loadingUnderWay = 0;
+                    loaderRunning = 0;
+                    return;
+                }
+                // A missing or broken file ends only its own load: the images after it still
+                // come, and the cell can step to them.
+                break;
             }
             if ((image->IsMultiFrame() && setSize > 1) || perFrame || frame == -1) {
                 break;
@@ -148,14 +154,17 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
             }
         }
         if (loadedCount >= progressTotal.load()) {
-            progressOnly = 0;
-            progressShown = 0;
-            progressTotal = 0;
-            update();
+            EndProgress();
         }
         return;
     }
     PostToParent(WM_XEV_VIEW_LOAD_FAILED, XEVWParam(controlId_), XEVLParam(status));
+    // A loader that goes on past the failure ends the progress bar itself when it ends.
+    const bool loaderGoesOn =
+        status != XEVVEKHelper::kStatusOutOfMemory && (loadingUnderWay.load() != 0 || loadDonePending.load() != 0);
+    if (!loaderGoesOn) {
+        EndProgress();
+    }
     if (!text.isEmpty()) {
         if (status != XEVVEKHelper::kStatusOutOfMemory) {
             XEVShowFailureText(this, text);
@@ -164,6 +173,11 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
             XEVShowFailureText(this, text);
         }
     }
+}
+
+void XEVImageViewCtrl::EndProgress()
+{
+    progressOnly = 0;
     progressShown = 0;
     progressTotal = 0;
     update();
@@ -219,15 +233,25 @@ bool XEVImageViewCtrl::LoadCurrentImage()
     if (image == nullptr) {
         return false;
     }
-    int32_t frame = image->startFrame;
+    int32_t frame = currentFrame >= 0 ? currentFrame : image->startFrame;
     return image->LoadImage(frame, XEVWindowHandle(), 0) != 0;
 }
 
 void XEVImageViewCtrl::SetupFirstImage()
 {
     if (currentImage == -1) {
+        // The first image that has pixels: one whose file failed would leave the cell black,
+        // inactive and unable to step.
         currentImage = 0;
         currentFrame = 0;
+        for (const auto& [key, image] : images_) {
+            XEVLockedHelper locked(image, true);
+            if (locked.helper != nullptr && locked.helper->IsFrameLoaded(image->startFrame)) {
+                currentImage = key;
+                currentFrame = image->startFrame;
+                break;
+            }
+        }
     }
     XEVLockedHelper locked(CurrentImage());
     if (locked.helper == nullptr) {
@@ -246,10 +270,96 @@ void XEVImageViewCtrl::SetupFirstImage()
     }
 }
 
+int32_t XEVImageViewCtrl::TileSpan(int32_t key) const
+{
+    const auto found = images_.find(key);
+    if (found == images_.end()) {
+        return 0;
+    }
+    const ImageInfo* image = found->second;
+    const int32_t frames = image->fileFrames.load();
+    if (frames <= 1 || image->startFrame != 0) {
+        return 1;
+    }
+    // The entries of a file split into one entry per frame stand side by side; each shows its
+    // own frame.
+    for (const int32_t side : {key - 1, key + 1}) {
+        const auto other = images_.find(side);
+        if (other != images_.end() && other->second->filePath == image->filePath) {
+            return 1;
+        }
+    }
+    return frames;
+}
+
+int32_t XEVImageViewCtrl::TileCount() const
+{
+    int64_t count = 0;
+    for (const auto& [key, image] : images_) {
+        count += TileSpan(key);
+    }
+    return int32_t(std::min<int64_t>(count, INT32_MAX));
+}
+
+int32_t XEVImageViewCtrl::TilePosition() const
+{
+    return TilePositionOf(currentImage, currentFrame);
+}
+
+int32_t XEVImageViewCtrl::TilePositionOf(int32_t image, int32_t frame) const
+{
+    if (images_.count(image) == 0) {
+        return -1;
+    }
+    int64_t position = 0;
+    for (auto it = images_.begin(); it != images_.end() && it->first < image; ++it) {
+        position += TileSpan(it->first);
+    }
+    const int32_t span = TileSpan(image);
+    if (span > 1) {
+        position += std::clamp(frame == -1 ? span - 1 : frame, 0, span - 1);
+    }
+    return int32_t(std::min<int64_t>(position, INT32_MAX));
+}
+
+bool XEVImageViewCtrl::TilePlace(int32_t position, int32_t& image, int32_t& frame) const
+{
+    if (position < 0) {
+        return false;
+    }
+    int64_t start = 0;
+    for (const auto& [key, entry] : images_) {
+        const int32_t span = TileSpan(key);
+        if (position < start + span) {
+            image = key;
+            frame = span > 1 ? int32_t(position - start) : entry->startFrame;
+            return true;
+        }
+        start += span;
+    }
+    return false;
+}
+
 int32_t XEVImageViewCtrl::GoToImage(int32_t position)
 {
     const int32_t previousImage = currentImage;
     const int32_t previousFrame = currentFrame;
+    if (tileMode != 0 && position != -1) {
+        const int32_t previousPosition = TilePosition();
+        int32_t image = -1;
+        int32_t frame = -1;
+        if (!TilePlace(position, image, frame)) {
+            currentImage = currentFrame = -1;
+            active = selected = 0;
+            return 0;
+        }
+        if (image != currentImage || frame != currentFrame) {
+            CloseAnnotationEdit();
+        }
+        currentImage = image;
+        currentFrame = frame;
+        return previousPosition;
+    }
     ImageInfo* current = CurrentImage();
     // In a cell of one multi-frame image the positions are its frames.
     if (current != nullptr && position != -1) {
@@ -291,66 +401,46 @@ int32_t XEVImageViewCtrl::GoToImage(int32_t position)
 
 bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direction, int32_t wrap, bool& loaded)
 {
-    const bool perFrameWindow = tileMode == 0;
+    // Cells of a tiled series step by their positions instead (StepTile).
     const int32_t last = f - 1;
-    const int32_t viewFrame = ResolveFrame(helper);
-    // Outside tile mode the steps go from the frame shown: the decoder leaves the helper's
-    // own position at the last frame it loaded.
-    const int32_t position = perFrameWindow ? viewFrame : helper->currentFrame;
-    int32_t newFrame = viewFrame;
+    // The steps go from the frame shown: the decoder leaves the helper's own position at the
+    // last frame it loaded.
+    const int32_t position = ResolveFrame(helper);
+    int32_t newFrame = position;
     int32_t newImage = currentImage;
     const int32_t count = static_cast<int32_t>(images_.size());
     switch (direction) {
     case kNext:
-        if (perFrameWindow) {
-            if (position >= last) {
-                if (wrap == 0) {
-                    return false;
-                }
-                newFrame = 0;
-            } else {
-                newFrame = position + 1;
-            }
-        } else if (viewFrame >= last) {
+        if (position >= last) {
             if (wrap == 0) {
                 return false;
             }
-            newImage = currentImage + 1 < count ? currentImage + 1 : 0;
             newFrame = 0;
         } else {
-            newFrame = viewFrame + 1;
+            newFrame = position + 1;
         }
         break;
     case kPrevious:
-        if (perFrameWindow) {
-            if (position <= 0) {
-                if (wrap == 0) {
-                    return false;
-                }
-                newFrame = last;
-            } else {
-                newFrame = position - 1;
-            }
-        } else if (viewFrame <= 0) {
+        if (position <= 0) {
             if (wrap == 0) {
                 return false;
             }
             newFrame = last;
         } else {
-            newFrame = viewFrame - 1;
+            newFrame = position - 1;
         }
         break;
     case kFirst:
         newFrame = 0;
-        newImage = 0;
+        newImage = SkipFailed(0, 1);
         break;
     case kLast:
-        newFrame = perFrameWindow ? last : position;
-        newImage = loadingUnderWay.load() != 0 ? loadedCount - 2 : count - 1;
+        newFrame = last;
+        newImage = SkipFailed(loadingUnderWay.load() != 0 ? loadedCount - 2 : count - 1, -1);
         break;
     default: return false;
     }
-    if (newFrame == viewFrame && newImage == currentImage) {
+    if (newFrame == position && newImage == currentImage) {
         return false;
     }
     const auto found = images_.find(newImage);
@@ -376,10 +466,72 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
     }
     currentFrame = newFrame;
     currentImage = newImage;
-    if (perFrameWindow && targetHelper != nullptr) {
+    if (targetHelper != nullptr) {
         targetHelper->SetCurrentFrame(newFrame);
     }
     return true;
+}
+
+bool XEVImageViewCtrl::LoadFailed(int32_t key) const
+{
+    const auto found = images_.find(key);
+    if (found == images_.end()) {
+        return false;
+    }
+    XEVLockedHelper locked(found->second, true);
+    const XEVVEKHelper* helper = locked.helper;
+    return helper != nullptr && helper->statusCode != 0 && helper->statusCode != XEVVEKHelper::kStatusOutOfMemory &&
+           !helper->IsFrameLoaded(found->second->startFrame);
+}
+
+int32_t XEVImageViewCtrl::SkipFailed(int32_t key, int32_t step) const
+{
+    while (key != currentImage && images_.count(key) != 0 && LoadFailed(key)) {
+        key += step;
+    }
+    return key;
+}
+
+bool XEVImageViewCtrl::StepTile(int32_t direction, int32_t wrap, bool& loaded)
+{
+    // A load may find a file's frames: the positions after it move, so the step is made again
+    // from where the cell stands.
+    for (int32_t attempt = 0; attempt < 2; ++attempt) {
+        const int32_t count = TileCount();
+        const int32_t position = TilePosition();
+        int32_t target = position;
+        switch (direction) {
+        case kNext: target = position + 1 < count ? position + 1 : (wrap != 0 ? 0 : position); break;
+        case kPrevious: target = position > 0 ? position - 1 : (wrap != 0 ? count - 1 : position); break;
+        case kFirst: target = 0; break;
+        case kLast: target = count - 1; break;
+        default: return false;
+        }
+        int32_t image = -1;
+        int32_t frame = -1;
+        if (target == position || !TilePlace(target, image, frame)) {
+            return false;
+        }
+        ImageInfo* entry = images_[image];
+        bool decoded = false;
+        {
+            XEVLockedHelper locked(entry, true);
+            decoded = locked.helper != nullptr && locked.helper->IsFrameLoaded(frame);
+        }
+        if (!decoded) {
+            if (loadingUnderWay.load() != 0 || !LoadNow(entry, frame)) {
+                return false;
+            }
+            loaded = true;
+            if (TileCount() != count) {
+                continue;
+            }
+        }
+        currentImage = image;
+        currentFrame = frame;
+        return true;
+    }
+    return false;
 }
 
 bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded, bool& wrappedWhileLoading)
@@ -390,25 +542,25 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
     int32_t target = currentImage;
     switch (direction) {
     case kNext:
-        target = currentImage + 1;
+        target = SkipFailed(currentImage + 1, 1);
         if (target >= count) {
             if (wrap == 0) {
                 return false;
             }
-            target = 0;
+            target = SkipFailed(0, 1);
         }
         break;
     case kPrevious:
-        target = currentImage - 1;
+        target = SkipFailed(currentImage - 1, -1);
         if (target < 0) {
             if (wrap == 0) {
                 return false;
             }
-            target = count - 1;
+            target = SkipFailed(count - 1, -1);
         }
         break;
-    case kFirst: target = 0; break;
-    case kLast: target = loading ? loadedCount - 2 : count - 1; break;
+    case kFirst: target = SkipFailed(0, 1); break;
+    case kLast: target = SkipFailed(loading ? loadedCount - 2 : count - 1, -1); break;
     default: return false;
     }
     if (target == currentImage || images_.find(target) == images_.end()) {
@@ -432,7 +584,7 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
             if (wrap == 0) {
                 return false;
             }
-            target = direction == kNext ? 0 : loadedCount - 2;
+            target = direction == kNext ? SkipFailed(0, 1) : SkipFailed(loadedCount - 2, -1);
             if (target == currentImage || images_.find(target) == images_.end()) {
                 return false;
             }
@@ -440,7 +592,7 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
         }
     }
     ImageInfo* image = images_[target];
-    if (!perFrame && tileMode == 0) {
+    if (!perFrame) {
         XEVLockedHelper locked(image);
         XEVVEKHelper* helper = locked.helper;
         if (helper != nullptr && helper->frameCount > 1) {
@@ -473,16 +625,18 @@ void XEVImageViewCtrl::SetCurrentImage(int32_t direction, int32_t wrap)
     bool loaded = false;
     bool wrappedWhileLoading = false;
     bool framesDone = false;
-    {
+    if (tileMode != 0) {
+        moved = StepTile(direction, wrap, loaded);
+        framesDone = true;
+    } else {
         XEVLockedHelper locked(image);
         XEVVEKHelper* helper = locked.helper;
         const int32_t f = helper != nullptr ? helper->frameCount : 0;
         if (f > 1 && !perFrame) {
             std::unique_lock<PlatRecursiveLock> helperLock(helper->lock);
             const int32_t viewFrame = ResolveFrame(helper);
-            const bool toImages =
-                tileMode == 0 && ((direction == kNext && viewFrame == f - 1) ||
-                                  (direction == kPrevious && (currentFrame == 0 || currentFrame == -1)));
+            const bool toImages = (direction == kNext && viewFrame == f - 1) ||
+                                  (direction == kPrevious && (currentFrame == 0 || currentFrame == -1));
             if (!toImages) {
                 moved = StepFrames(helper, f, direction, wrap, loaded);
                 framesDone = true;

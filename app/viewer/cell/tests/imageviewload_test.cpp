@@ -112,22 +112,57 @@ TEST_F(ImageViewLoad, ReportsForADestroyedCellAreDropped)
     EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_DONE), 0);
 }
 
-TEST_F(ImageViewLoad, BrokenImageEndsTheLoaderWithItsStatus)
+TEST_F(ImageViewLoad, BrokenFileIsPassedOverWithItsStatusShownOnce)
 {
     ImageSet& set = Show({"small.dcm", "not_dicom.dcm", "small.dcm"}, false);
     ASSERT_TRUE(view->StartLoader());
-    ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_FAILED) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_DONE) == 1; }));
     ASSERT_TRUE(LoaderEnded());
     Pump();
-    EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_DONE), 0);
     const auto failed = std::find_if(parent.messages.begin(), parent.messages.end(),
                                      [](const CellMessage& m) { return m.id == WM_XEV_VIEW_LOAD_FAILED; });
+    ASSERT_NE(failed, parent.messages.end());
+    EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_FAILED), 1);
     EXPECT_EQ(failed->wParam, 9002u);
     EXPECT_EQ(failed->lParam, set[1]->GetHelper()->statusCode);
     EXPECT_NE(failed->lParam, 0);
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].contains(set[1]->filePath));
+    // The file after it still loads, and the bar, short of its total, ends with the loader.
+    ASSERT_NE(set[2]->GetHelper(), nullptr);
+    EXPECT_TRUE(set[2]->GetHelper()->IsFrameLoaded(0));
+    EXPECT_EQ(view->loadedCount, 2);
+    EXPECT_EQ(view->progressShown.load(), 0);
+    EXPECT_EQ(view->progressTotal.load(), 0);
+}
+
+// The first file missing: the cell shows the first that loads, can be made active, and its
+// steps pass over the missing one without trying it again.
+TEST_F(ImageViewLoad, FirstFileMissingShowsTheNextAndStepsPassItOver)
+{
+    ImageSet& set = Show({"small.dcm", "small.dcm", "small.dcm"}, false);
+    set[0]->SetFilePath(CellFixture("no_such_file.dcm"));
+    ASSERT_TRUE(view->StartLoader());
+    ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_DONE) == 1; }));
+    Pump();
     EXPECT_EQ(box.texts.size(), 1u);
-    EXPECT_EQ(set[2]->GetHelper(), nullptr);
-    EXPECT_EQ(view->loadedCount, 1);
+    EXPECT_EQ(view->currentImage, 1);
+    EXPECT_TRUE(view->HasFramePixels(view->currentFrame));
+    EXPECT_TRUE(view->SetActive(true));
+    const auto step = [&](int32_t direction, int32_t wrap) {
+        view->SetCurrentImage(direction, wrap);
+        return view->currentImage;
+    };
+    EXPECT_EQ(step(XEVImageViewCtrl::kNext, 0), 2);
+    EXPECT_EQ(step(XEVImageViewCtrl::kPrevious, 0), 1);
+    EXPECT_EQ(step(XEVImageViewCtrl::kPrevious, 0), 1);
+    EXPECT_EQ(step(XEVImageViewCtrl::kLast, 0), 2);
+    EXPECT_EQ(step(XEVImageViewCtrl::kFirst, 0), 1);
+    EXPECT_EQ(step(XEVImageViewCtrl::kPrevious, 1), 2);
+    EXPECT_EQ(step(XEVImageViewCtrl::kNext, 1), 1);
+    Pump();
+    EXPECT_EQ(box.texts.size(), 1u);
+    EXPECT_EQ(parent.Count(WM_XEV_VIEW_LOAD_FAILED), 1);
 }
 
 TEST_F(ImageViewLoad, MemoryTextShowsOncePerCellOthersEveryTime)

@@ -407,6 +407,12 @@ void CXEVImageFormView::OnLoadFailed(int32_t id)
         cell->progressShown = 0;
         cell->progressTotal = 0;
     }
+    // The failing cell's loader goes on past the file; if it waits for the loader just
+    // stopped, nothing else would ever open its gate.
+    if (XEVImageViewCtrl* failing = GetCell(id);
+        failing != nullptr && activeMode == 0 && failing->loadingUnderWay.load() != 0 && !XEVIsGateOpen(failing)) {
+        failing->ResumeLoader();
+    }
     if (GetLoadState().memoryShort.load() == 1) {
         OnMessage(WM_XEV_MEMORY_RECHECK, XEVWParam(intptr_t(id)), 0);
     }
@@ -435,24 +441,17 @@ void CXEVImageFormView::OnFirstImage(int32_t id)
             break;
         }
     }
-    if (firstVisible == nullptr || firstVisible->ControlId() != id) {
-        return;
-    }
-    ActivateCell(id);
-    SelectCell(id);
-    if (host_ != nullptr) {
-        host_->RefreshStudyList();
-    }
-    if (activeMode == 1) {
-        const auto images = firstVisible->GetImages();
-        if (!images.empty()) {
-            ImageInfo* first = images.begin()->second;
-            std::lock_guard<PlatRecursiveLock> guard(first->GetLock());
-            const XEVVEKHelper* helper = first->GetHelper();
-            if (helper == nullptr || helper->frameCount <= 1) {
-                return;
-            }
+    if (firstVisible != nullptr && firstVisible->ControlId() == id) {
+        ActivateCell(id);
+        SelectCell(id);
+        if (host_ != nullptr) {
+            host_->RefreshStudyList();
         }
+    }
+    // A tiled series whose file turned out to hold frames: the page is laid out again around
+    // this cell, whichever cell it is, so the frames and the entries after them find their cells.
+    XEVImageViewCtrl* cell = GetCell(id);
+    if (activeMode == 1 && cell != nullptr && cell->IsMultiFrameCurrent()) {
         PageToCell(id);
     }
 }
@@ -485,9 +484,11 @@ void CXEVImageFormView::OnEnlarge(int32_t id)
         if (series == nullptr) {
             return;
         }
-        const int32_t position = std::max(cell->currentImage, 0);
+        const int32_t image = std::max(cell->currentImage, 0);
+        const int32_t frame = cell->currentFrame;
         ShowSeriesTiled(0, series);
-        pageOffset = position;
+        // The single tile goes on with the image, or the frame, the cell showed.
+        pageOffset = std::max(seriesCells.begin()->second->TilePositionOf(image, frame), 0);
         if (ShowPage(0) == 0) {
             pageOffset = 0;
         }

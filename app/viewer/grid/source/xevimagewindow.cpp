@@ -244,12 +244,13 @@ void XEVImageWindow::SetLayout(QWidget* parent, int32_t index)
     // More series cells than before: the new ones continue the page of the first cell.
     XEVImageViewCtrl* first = cells.begin()->second;
     const auto images = first->GetImages();
-    const int32_t p0 = images.empty() ? -1 : first->currentImage;
+    const int32_t p0 = images.empty() ? -1 : (first->tileMode != 0 ? first->GetPosition() - 1 : first->currentImage);
     const int32_t n = first->GetCineLength();
     int32_t k = 0;
     for (auto& [id, cell] : cells) {
         if (p0 >= 0 && p0 + k < n) {
             if (cell != first) {
+                cell->tileMode = 1;
                 cell->CopyImages(images);
                 cell->GoToImage(p0 + k);
                 cell->CopyDisplayState(*first);
@@ -429,15 +430,28 @@ void XEVImageWindow::ShowSeriesTiled(int32_t index, SeriesInfo* series)
     }
     const int32_t n = static_cast<int32_t>(shared.size());
     const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
+    // Cell k shows position k: an entry, or one frame of a file whose frames are known.
     int32_t k = 0;
+    int32_t lastShown = -1;
+    std::set<const ImageInfo*> queued;
     for (auto& [id, cell] : seriesCells) {
-        if (k >= n) {
-            break;
-        }
         cell->tileMode = 1;
+        if (n == 0) {
+            continue;
+        }
         cell->CopyImages(shared);
-        cell->GoToImage(k);
-        ImageInfo* image = shared[k];
+        cell->GoToImage(k++);
+        ImageInfo* image = cell->CurrentImage();
+        if (image == nullptr) {
+            cell->CopyImages({});
+            continue;
+        }
+        lastShown = cell->currentImage;
+        // One job per file: the cell it reports to lays the frames over the page once the
+        // file's frames are known.
+        if (!queued.insert(image).second) {
+            continue;
+        }
         {
             std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
             image->notifyWindow = cell->Handle();
@@ -446,11 +460,10 @@ void XEVImageWindow::ShowSeriesTiled(int32_t index, SeriesInfo* series)
         cell->progressTotal = 1;
         cell->progressShown = 1;
         XEVPostMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 0, XEVLParam(image));
-        ++k;
     }
     XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
     // The rest of the series decodes in the background through the single worker.
-    for (int32_t p = k; p < n; ++p) {
+    for (int32_t p = lastShown + 1; p < n; ++p) {
         ImageInfo* image = shared[p];
         {
             std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
@@ -458,7 +471,7 @@ void XEVImageWindow::ShowSeriesTiled(int32_t index, SeriesInfo* series)
         }
         XEVPostMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 0, XEVLParam(image));
     }
-    if (k < n) {
+    if (lastShown + 1 < n) {
         XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
     }
     for (auto& [id, cell] : seriesCells) {
@@ -634,26 +647,33 @@ int32_t XEVImageWindow::ShowPage(int32_t modelId)
     XEVImageViewCtrl* first = cells.begin()->second;
     XEVImageViewCtrl* model = GetCell(modelId);
     const auto images = first->GetImages();
-    const int32_t n = first->GetCineLength();
+    const LayoutInfo& layout = ActiveLayout();
     int32_t position = pageOffset - 1;
     for (auto& [id, cell] : cells) {
         ++position;
-        if (position > n - 1) {
+        // Counted for every cell: a load on this page may have found a file's frames.
+        if (position > first->GetCineLength() - 1) {
             cell->ClearView(true);
             continue;
         }
         if (cell != first && cell->GetImages() != images) {
             cell->CopyImages(images);
         }
-        const int32_t before = cell->currentImage;
+        cell->tileMode = first->tileMode;
+        if (selectedEnlarged == 0) {
+            cell->cellsPerPage = layout.rows * layout.cols;
+        }
+        const int32_t beforeImage = cell->currentImage;
+        const int32_t beforeFrame = cell->currentFrame;
         cell->GoToImage(position);
-        if (!cell->HasFramePixels(-1) && cell->isVisible()) {
+        if (!cell->HasFramePixels(cell->currentFrame) && cell->isVisible()) {
             if (MemoryShortNow()) {
                 FreeMemory(id);
             }
             if (!cell->LoadCurrentImage()) {
                 if (cell == first) {
-                    cell->GoToImage(before);
+                    cell->currentImage = beforeImage;
+                    cell->currentFrame = beforeFrame;
                     return 0;
                 }
                 // Only this cell goes blank; the rest of the page still shows.
@@ -661,7 +681,7 @@ int32_t XEVImageWindow::ShowPage(int32_t modelId)
                 continue;
             }
         }
-        if (!cell->HasFramePixels(-1)) {
+        if (!cell->HasFramePixels(cell->currentFrame)) {
             cell->selected = 0;
             cell->active = 0;
         }
@@ -684,7 +704,13 @@ int32_t XEVImageWindow::PageStep(int32_t direction, int32_t byPage)
     if (activeMode == 0 || seriesCells.empty()) {
         return 0;
     }
-    const int32_t n = seriesCells.begin()->second->GetCineLength();
+    XEVImageViewCtrl* first = seriesCells.begin()->second;
+    // The page starts where its first cell stands: frames found since the page was laid out
+    // move the positions after them.
+    if (first->tileMode != 0 && first->CurrentImage() != nullptr) {
+        pageOffset = first->GetPosition() - 1;
+    }
+    const int32_t n = first->GetCineLength();
     const int32_t per = seriesLayout.rows * seriesLayout.cols;
     const int32_t step = byPage != 0 ? per : seriesLayout.cols;
     const int32_t old = pageOffset;
@@ -742,8 +768,9 @@ void XEVImageWindow::PageToCell(int32_t id)
         return;
     }
     const int32_t old = pageOffset;
-    // The cell keeps its image: the page starts that many cells before it.
-    pageOffset = std::max(cell->currentImage - (id - cells.begin()->first), 0);
+    // The cell keeps its image or frame: the page starts that many cells before it.
+    const int32_t at = cell->tileMode != 0 ? cell->GetPosition() - 1 : cell->currentImage;
+    pageOffset = std::max(at - (id - cells.begin()->first), 0);
     if (ShowPage(id) == 0) {
         pageOffset = old;
     }

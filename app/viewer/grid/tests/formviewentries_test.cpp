@@ -157,5 +157,72 @@ TEST_F(FormViewTest, SplitEntriesAfterAnotherFileKeepTheirOwnFrames)
     }
 }
 
+// Ten single files, then the ten frames of one file the series holds as one entry, found by
+// the background decode after the first page: the pages run through all twenty positions.
+TEST_F(FormViewTest, FramesOfAFileBeyondTheFirstPageArePagedThrough)
+{
+    StudyInfo& study = MakeStudy({{"OT", 10, false, "small.dcm"}, {"OT", 1, false, "grey10.dcm"}}, "OT");
+    SeriesInfo* series = study.series[0];
+    series->images.push_back(study.series[1]->images.front());
+    study.series[1]->images.clear();
+    view->ShowSeries(series);
+    ImageInfo* frames = series->images.back();
+    ASSERT_TRUE(PumpUntil([&] { return frames->fileFrames.load() == kFrames && Cell(9509).HasFramePixels(0); }));
+    Pump();
+    const auto page = [&] {
+        std::vector<int> greys;
+        for (int k = 0; k < 9; ++k) {
+            XEVImageViewCtrl& cell = Cell(9501 + k);
+            greys.push_back(cell.CurrentImage() != nullptr ? CentreGrey(cell) : -1);
+        }
+        return greys;
+    };
+    const int single = Windowed(100, 128, 256);
+    const auto expected = [&](int offset) {
+        std::vector<int> greys;
+        for (int p = offset; p < offset + 9; ++p) {
+            greys.push_back(p < 10 ? single : (p < 20 ? FrameGrey(p - 10) : -1));
+        }
+        return greys;
+    };
+    EXPECT_EQ(page(), expected(0));
+    EXPECT_EQ(Cell(9501).GetCineLength(), 20);
+    EXPECT_EQ(view->PageStep(0, 1), 1);
+    EXPECT_EQ(page(), expected(9));
+    EXPECT_EQ(Cell(9502).BuildCornerTexts().pageText, QStringLiteral("2 of 3"));
+    EXPECT_EQ(view->PageStep(0, 1), 1);
+    EXPECT_EQ(page(), expected(18));
+    EXPECT_EQ(view->PageStep(0, 1), 0);
+    // A cell stepped on its own takes the page with it.
+    XEVImageViewCtrl& first = Cell(9501);
+    first.SetCurrentImage(XEVImageViewCtrl::kPrevious, 0);
+    EXPECT_EQ(first.GetPosition(), 18);
+    view->PageToCell(9501);
+    EXPECT_EQ(page(), expected(17));
+    EXPECT_TRUE(box.texts.empty());
+}
+
+// A study cell stepped to a frame and double-clicked: the single tile goes on with that frame.
+TEST_F(FormViewTest, EnlargedStudyCellKeepsItsFrame)
+{
+    StudyInfo& study = MakeStudy({{"OT", 1, false, "grey10.dcm"}, {"OT", 1, false, "small.dcm"}}, "OT");
+    view->ShowFitted(&study);
+    XEVImageViewCtrl& cell = Cell(9001);
+    ASSERT_TRUE(PumpUntil([&] { return host.Posted(WM_XEV_PRELOAD_CONTROL) != 0; }));
+    Pump();
+    for (int k = 0; k < 5; ++k) {
+        cell.SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+    }
+    ASSERT_EQ(cell.GetPosition(), 6);
+    view->OnMessage(WM_XEV_CELL_DBLCLK, 9001, 0);
+    ASSERT_EQ(view->activeMode, 1);
+    XEVImageViewCtrl& tile = Cell(9501);
+    EXPECT_EQ(tile.currentFrame, 5);
+    EXPECT_EQ(CentreGrey(tile), FrameGrey(5));
+    EXPECT_EQ(view->PageStep(0, 0), 1);
+    EXPECT_EQ(CentreGrey(tile), FrameGrey(6));
+    EXPECT_EQ(tile.BuildCornerTexts().pageText, QStringLiteral("7 of 10"));
+}
+
 INSTANTIATE_TEST_SUITE_P(PerFrameEntries, FormViewEntries, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "On" : "Off"; });

@@ -139,6 +139,30 @@ TEST_F(FormViewTest, FailureStopsTheWaitingCellsAndRechecksMemory)
     EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
 }
 
+// The second cell's first file is missing: the failure stops the loader that runs, and the
+// failing cell, left waiting at its gate, still loads the rest of its series and shows it.
+TEST_F(FormViewTest, MissingFirstFileOfAWaitingCellStillLoadsTheRestOfItsSeries)
+{
+    StudyInfo& study = MakeStudy({{"CT", 4, false}, {"CT", 4, false}});
+    study.series[1]->images[0]->SetFilePath(CellFixture("no_such_file.dcm"));
+    view->ShowFitted(&study);
+    // The first cell's loader is held, as the user's work in another cell would hold it.
+    Cell(9001).PauseLoader();
+    XEVImageViewCtrl& cell = Cell(9002);
+    ASSERT_TRUE(PumpUntil([&] { return cell.loadingUnderWay.load() == 0 && cell.loadDonePending.load() == 0; }));
+    Pump();
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].contains(CellFixture("no_such_file.dcm")));
+    for (size_t k = 1; k < 4; ++k) {
+        ImageInfo* image = study.series[1]->images[k];
+        ASSERT_NE(image->GetHelper(), nullptr) << k;
+        EXPECT_TRUE(image->GetHelper()->IsFrameLoaded(0)) << k;
+    }
+    EXPECT_EQ(cell.currentImage, 1);
+    EXPECT_EQ(cell.progressShown.load(), 0);
+    EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
+}
+
 TEST_F(FormViewTest, TimerRecheckRetriesUntilMemoryComesBack)
 {
     int fired = 0;

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -59,6 +60,9 @@ public:
     XEVWindowHandle notifyWindow;
     int32_t forced = 0;
     int32_t startFrame = 0;   // -1: the job runner skips the entry
+    // Frames of the file as its last successful load found them, 0 before; read without the
+    // lock, so a cell laying out a series never waits for a decode under way.
+    std::atomic<int32_t> fileFrames{0};
 
 private:
     mutable PlatRecursiveLock lock_;

@@ -147,6 +147,14 @@ public:
     void SyncToView(XEVImageViewCtrl* other);
     bool IsMultiFrameCurrent() const;
     ImageInfo* CurrentImage() const;
+    // In tile mode the cells of a series show positions: every frame of a multi-frame file the
+    // set holds as one entry, one position for every other entry (a frame count not known yet
+    // counts one). The number of positions, the current one (-1 for none), the entry and
+    // frame of one (false past the end); the position of an entry's frame (-1: its last).
+    int32_t TileCount() const;
+    int32_t TilePosition() const;
+    int32_t TilePositionOf(int32_t image, int32_t frame) const;
+    bool TilePlace(int32_t position, int32_t& image, int32_t& frame) const;
 
     // Loader: started by the grid, paused and resumed through its gate.
     bool StartLoader();
@@ -286,11 +294,21 @@ private:
                        int32_t clientHeight);
     void DrawProgress(QPainter& painter, int32_t clientWidth, int32_t clientHeight) const;
     void DrawFrames(QPainter& painter, int32_t clientWidth, int32_t clientHeight) const;
+    // The progress bar goes, and the cell paints whole again.
+    void EndProgress();
     void ApplyHeldWindow(ImageInfo* image, int32_t frame);
     bool LoadNow(ImageInfo* image, int32_t frame);
     // Each answers whether the cell moved; loaded tells that the step had to decode.
     bool StepFrames(XEVVEKHelper* helper, int32_t frameCount, int32_t direction, int32_t wrap, bool& loaded);
     bool StepImages(int32_t direction, int32_t wrap, bool& loaded, bool& wrappedWhileLoading);
+    bool StepTile(int32_t direction, int32_t wrap, bool& loaded);
+    // Positions of the entry at that key in tile mode: its file's frames, or 1.
+    int32_t TileSpan(int32_t key) const;
+    // The entry's file failed to load for a reason other than memory: steps pass it over.
+    bool LoadFailed(int32_t key) const;
+    // From that key in steps of one (+1 or -1), the first entry whose file did not fail; a key
+    // outside the set when none.
+    int32_t SkipFailed(int32_t key, int32_t step) const;
     void ComputeReferenceLines(XEVVEKHelper* helper, XEVImageViewCtrl* other, XEVVEKHelper* otherHelper);
 
     // Mouse and keys.

@@ -1,7 +1,8 @@
 #pragma once
 
 // The grid of image cells in the image area. Study mode shows one series per cell, each
-// stepped within its cell; series mode shows one image per cell, paged by rows x columns.
+// stepped within its cell; series mode shows one image per cell, or one frame where the series
+// holds a multi-frame file as one entry, paged by rows x columns.
 // Each mode keeps its own cells and layout, so switching back restores the other grid.
 
 #include <QRect>
@@ -106,7 +107,7 @@ public:
     int32_t activeCellId = 0;
     int32_t layoutIndex = 0;
     int32_t previousLayoutIndex = 0;
-    int32_t pageOffset = 0;
+    int32_t pageOffset = 0;   // the series position the first cell shows
     int32_t selectedEnlarged = 0;
     int32_t displayKind = 0;
     StudyInfo* shownStudy = nullptr;
