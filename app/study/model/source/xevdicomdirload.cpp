@@ -437,6 +437,7 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
 {
     ClearStatus();
     WalkResult result;
+    const size_t before = patients.size();
     const WalkStatus status = WalkDicomDir(path, patients, WalkOptions(), result);
     if (status == WalkStatus::OpenFailed) {
         Fail(10003, path);
@@ -455,7 +456,7 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
     }
     // Records that give no patient (studies without their PATIENT record) are a directory
     // nothing can be shown from; an empty record sequence is an empty disc.
-    if (patients.empty() && result.records) {
+    if (patients.size() == before && result.records) {
         Fail(10004, path);
         return 0;
     }
