@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the viewer and starts it on the sample disc, or on the DICOMDIR, folder or file given.
+# Builds the viewer and starts it on the sample disc, or on the DICOMDIR, zip archive or DICOM file
+# given.
 #   ./run.sh [PATH]                      on the screen ($DISPLAY or $WAYLAND_DISPLAY)
 #   ./run.sh --screenshot FILE [PATH]    no screen: saves the window, once the first images
 #                                        have loaded, as a 1280 x 1024 PNG

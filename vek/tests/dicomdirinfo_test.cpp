@@ -3,13 +3,13 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "plat_comma_locale.h"
 #include "pyr/pyrdicomdataset.h"
 #include "vek_dicomdirinfo.h"
 #include "vek_dicominfointernal.h"
@@ -400,15 +400,7 @@ TEST(DICOMDIRInfo, ImageFieldsFollowTheirRules) {
 
 // A front end may run with a locale whose decimal mark is a comma.
 TEST(DICOMDIRInfo, SpacingIgnoresTheLocale) {
-  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "vek_tests_locale";
-    std::filesystem::create_directories(dir);
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 -c '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
-    (void)std::system(command.c_str());
-    setenv("LOCPATH", dir.c_str(), 1);
-  }
-  ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr) << "install the Debian package locales";
+  ASSERT_TRUE(PlatUseCommaLocale(LC_NUMERIC)) << "install the Debian package locales";
   std::vector<Record> r = one_of_each();
   r[2].tail.text(0x0028, 0x0030, "DS", "0.5\\0.25");
   r[3].tail.text(0x0028, 0x0030, "DS", "0.5\\0.25");

@@ -917,6 +917,23 @@ TEST(ReadDICOM, OneBitFramesEqualPydicom) {
   }
 }
 
+// Big endian as dcmconv writes it: OW swapped per 16-bit word, OB as written. Rows of 37
+// cross word ends and frames 1 and 2 start inside a word; each frame equals its array.
+TEST(ReadDICOM, OneBitBigEndianFramesEqualTheirArray) {
+  for (const char* name : {"onebit_be_ow.dcm", "onebit_be_ob.dcm"}) {
+    for (uint32_t k = 0; k < 3; ++k) {
+      VEK_TestManager m;
+      const Frame f = read_frame(m, read_fixture(name), k);
+      ASSERT_NE(f.engine, nullptr) << name << " frame " << k;
+      EXPECT_EQ(f.width, 37u);
+      EXPECT_EQ(f.height, 5u);
+      EXPECT_EQ(f.bits, 1u);
+      EXPECT_EQ(f.pixels, onebit_expected(name, k)) << name << " frame " << k;
+      expect_ok(m);
+    }
+  }
+}
+
 // Frames claimed past the data: the one frame there reads as dcmj2pnm shows it.
 TEST(ReadDICOM, FrameCountPastTheDataShowsTheFramesThere) {
   VEK_TestManager m;

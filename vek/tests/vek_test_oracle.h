@@ -1,7 +1,7 @@
 #pragma once
 // The numpy and Pillow oracle of the colour and channel tests (data/colour_oracle.py), run with
 // the system's python, whose numpy is the packaged one. Files are per process, so that the
-// optimised and the sanitised builds may run at once.
+// optimised and the sanitised builds may run at once, and go when it ends.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,20 @@ inline bool oracle_available() {
   return available;
 }
 
+// Every file named so far, removed when the process ends: an input may serve several oracle
+// runs, so it cannot go after the first.
+struct OracleFiles {
+  std::set<std::string> paths;
+  ~OracleFiles() {
+    for (const std::string& path : paths) std::remove(path.c_str());
+  }
+};
+
 inline std::string oracle_file(const std::string& name) {
-  return testing::TempDir() + "colour_oracle_" + std::to_string(getpid()) + "_" + name;
+  static OracleFiles files;
+  const std::string path = testing::TempDir() + "colour_oracle_" + std::to_string(getpid()) + "_" + name;
+  files.paths.insert(path);
+  return path;
 }
 
 template <class T>

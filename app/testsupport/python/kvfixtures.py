@@ -81,7 +81,8 @@ def tree(parent, *children):
 
 
 def write_dicomdir(path, patients, instance_uid, extra_after=None, reverse_stream=False):
-    """Each record is linked to its next sibling and its first child. The stream is depth first,
+    """Each record is linked to its next sibling and its first child; the top level may be any
+    record type, and empty for an empty record sequence. The stream is depth first,
     each record followed by its subtree (children in reverse with reverse_stream); extra_after
     maps a record's id to records placed right after it in the stream but linked nowhere."""
     order = []
@@ -119,7 +120,7 @@ def write_dicomdir(path, patients, instance_uid, extra_after=None, reverse_strea
     head += element(0x0004, 0x1130, 'CS', '')
     # The first pass finds where each record lands, the second writes the offsets.
     for _ in range(2):
-        top = element(0x0004, 0x1200, 'UL', ul(pos.get(id(patients[0]), 0))) + \
+        top = element(0x0004, 0x1200, 'UL', ul(pos.get(id(patients[0]), 0) if patients else 0)) + \
             element(0x0004, 0x1202, 'UL', ul(0)) + element(0x0004, 0x1212, 'US', us(0))
         at, data = len(head) + len(top) + 12, b''
         for r in order:

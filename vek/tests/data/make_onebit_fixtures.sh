@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Makes the one-bit frame fixtures and the frame whose count runs past its data with pydicom,
 # and writes what pydicom and dcmj2pnm read from them into onebit_expected.txt as
-# "<file> <frame> <hex of each row packed first pixel in bit 7>".
+# "<file> <frame> <hex of each row packed first pixel in bit 7>". The big-endian pair is the
+# same array converted by dcmconv: onebit_be_ow.dcm through implicit VR (OW, each 16-bit word
+# byte-swapped), onebit_be_ob.dcm directly (OB, bytes as written); dcm2pnm reads both as the
+# array, which is what their lines hold.
 #   vek/tests/data/make_onebit_fixtures.sh
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -60,6 +63,25 @@ for name, rows, cols, frames in (('onebit_13x7.dcm', 7, 13, None), ('onebit_512.
     for k in range(n):
         lines.append(f'{name} {k} ' + np.packbits(read[k], axis=1).tobytes().hex())
 
+# Three 5 x 37 frames in big endian: rows cross word ends, frames 1 and 2 start at bits 9
+# and 2 of a 16-bit word.
+pixels = np.random.default_rng(61).integers(0, 2, size=(3, 5, 37), dtype=np.uint8)
+ds = base('onebit_be.dcm', 5, 37, 1, 3)
+ds.PixelData = pack_bits(pixels.ravel())
+ds.save_as(f'{tmp}/onebit_le.dcm', write_like_original=False)
+subprocess.run(['dcmconv', '+ti', f'{tmp}/onebit_le.dcm', f'{tmp}/onebit_li.dcm'], check=True)
+subprocess.run(['dcmconv', '+tb', f'{tmp}/onebit_li.dcm', f'{tmp}/onebit_be_ow.dcm'], check=True)
+subprocess.run(['dcmconv', '+tb', f'{tmp}/onebit_le.dcm', f'{tmp}/onebit_be_ob.dcm'], check=True)
+for name, vr in (('onebit_be_ow.dcm', 'OW'), ('onebit_be_ob.dcm', 'OB')):
+    data = open(f'{tmp}/{name}', 'rb').read()
+    assert b'\x7f\xe0\x00\x10' + vr.encode() in data, name
+    subprocess.run(['dcm2pnm', '--all-frames', '--write-raw-pnm', f'{tmp}/{name}', f'{tmp}/be'], check=True)
+    for k in range(3):
+        pgm = open(f'{tmp}/be.{k}.pgm', 'rb').read()
+        shown = np.frombuffer(pgm[-5 * 37:], dtype=np.uint8).reshape(5, 37)
+        assert ((shown != 0) == (pixels[k] != 0)).all(), (name, k)
+        lines.append(f'{name} {k} ' + np.packbits(pixels[k], axis=1).tobytes().hex())
+
 # 2^31 - 1 frames claimed, one 64 x 64 frame of data.
 ds = base('frames_past_data.dcm', 64, 64, 8, 2**31 - 1)
 frame = (np.add.outer(np.arange(64) * 3, np.arange(64) * 2) % 256).astype(np.uint8)
@@ -74,4 +96,4 @@ open(f'{tmp}/onebit_expected.txt', 'w').write('\n'.join(lines) + '\n')
 PY
 
 cp "$tmp"/onebit_13x7.dcm "$tmp"/onebit_512.dcm "$tmp"/onebit_3f.dcm "$tmp"/frames_past_data.dcm \
-   "$tmp"/onebit_expected.txt .
+   "$tmp"/onebit_be_ow.dcm "$tmp"/onebit_be_ob.dcm "$tmp"/onebit_expected.txt .

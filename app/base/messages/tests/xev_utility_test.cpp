@@ -5,11 +5,11 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iconv.h>
 #include <memory>
 #include <vector>
 
+#include "plat_comma_locale.h"
 #include "testsupport/programfolder.h"
 
 namespace {
@@ -80,16 +80,7 @@ class CommaLocale : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
-            // Not installed system-wide: build it into a private folder.
-            const std::filesystem::path dir = std::filesystem::temp_directory_path() / "shell_tests_locale";
-            std::filesystem::create_directories(dir);
-            const std::string command =
-                "localedef -i de_DE -f UTF-8 -c '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
-            (void)std::system(command.c_str());
-            setenv("LOCPATH", dir.c_str(), 1);
-        }
-        ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "install the Debian package locales";
+        ASSERT_TRUE(PlatUseCommaLocale(LC_ALL)) << "install the Debian package locales";
         ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
     }
     void TearDown() override { std::setlocale(LC_ALL, "C"); }

@@ -10,7 +10,9 @@
 #include "shell/xev_uistring.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfileopen.h"
+#include "shell/xevpatientbar.h"
 #include "shell/xevstatusformview.h"
+#include "shell/xevtitleformview.h"
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
@@ -148,6 +150,10 @@ void CMainFrame::ResetViewers()
         list->loadResult = 0;
         list->update();
     }
+    // The patient it showed went with the list.
+    if (CXEVTitleFormView* title = GetTitlePane()) {
+        title->PatientView().Clear();
+    }
 }
 
 void CMainFrame::ResetSelectionForOpen(bool dicomDir)
@@ -168,6 +174,7 @@ void CMainFrame::LoadDicomDir(const QString& path)
     if (!LiesInExtractFolder(path)) {
         ForgetZipArchive();
     }
+    startPathUnopened_ = true;
     StartDicomDirLoad(path);
     EnablePaneControls(true);
 }
@@ -207,6 +214,7 @@ bool CMainFrame::ImportArchive(const QString& zipPath, bool startUp)
     }
     ResetViewers();
     ResetSelectionForOpen(false);
+    startPathUnopened_ = true;
     StartDicomDirLoad(dicomDir);
     EnablePaneControls(true);
     return true;

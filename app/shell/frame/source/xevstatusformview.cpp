@@ -1,7 +1,6 @@
 #include "shell/xevstatusformview.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSignalBlocker>
@@ -13,6 +12,7 @@
 #include "shell/xevslider.h"
 #include "study/xevstudymodel.h"
 #include "viewer/xevimageformview.h"
+#include "xevstaticpicture.h"
 #include "xevtooltipfont.h"
 
 namespace {
@@ -24,9 +24,7 @@ constexpr QEvent::Type kArrowScrollEvent = QEvent::Type(QEvent::User + 0x0114);
 
 CXEVStatusFormView::CXEVStatusFormView(QWidget* parent, CMainFrame* frame) : QWidget(parent), frame_(frame)
 {
-    background_ = new QLabel(this);
-    background_->setPixmap(QPixmap(QStringLiteral(":/xev/bitmap/149")));
-    background_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    background_ = new XEVStaticPicture(149, this);
     corner_ = new CXEVPictureCtrl(217, this);
     sliderFrame_ = new CXEVPictureCtrl(147, this);
     stack_ = new CXEVToggleButton(this);

@@ -1,7 +1,6 @@
 #include "shell/xevtitleformview.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QPainter>
 #include <QSignalBlocker>
 #include <QTimerEvent>
@@ -13,6 +12,7 @@
 #include "shell/xevslider.h"
 #include "study/xevloadstate.h"
 #include "viewer/xevimageformview.h"
+#include "xevstaticpicture.h"
 #include "xevtooltipfont.h"
 
 namespace {
@@ -54,11 +54,8 @@ void CXEVTitleFormView::SetTickClock(TickClock clock)
 
 CXEVTitleFormView::CXEVTitleFormView(QWidget* parent, CMainFrame* frame) : QWidget(parent), frame_(frame)
 {
-    background_ = new QLabel(this);
-    background_->setPixmap(QPixmap(QStringLiteral(":/xev/bitmap/198")));
-    background_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    cineArea_ = new QLabel(this);
-    cineArea_->setPixmap(QPixmap(QStringLiteral(":/xev/bitmap/205")));
+    background_ = new XEVStaticPicture(198, this);
+    cineArea_ = new XEVStaticPicture(205, this);
     patientView_ = new CXEVPatientView(this);
     for (int32_t i = 0; i < kButtonCount; ++i) {
         buttons_[i] = new CXEVBitmapButton(this);

@@ -4,6 +4,7 @@
 // state each test expects, and a study of fixture images to show in it.
 
 #include <QApplication>
+#include <QRegion>
 
 #include <memory>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "shell/xevstatusformview.h"
 #include "shell/xevtitleformview.h"
 #include "study/xevlistformview.h"
+#include "testsupport/grab.h"
 #include "testsupport/gridtestsupport.h"
 #include "testsupport/qtguitestapp.h"
 #include "viewer/xevimageformview.h"
@@ -81,6 +83,24 @@ protected:
     CountingBox box;
     std::unique_ptr<CMainFrame> frame;
 };
+
+// Pixels of a pane that no control of its own covers and that differ from its background
+// colour; the background picture, which covers the whole pane, does not count as a control.
+inline int PaneOffBackground(QWidget& pane, const QColor& colour)
+{
+    const QImage image = Grab(pane);
+    QRegion region(pane.rect());
+    for (QWidget* child : pane.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isVisible() && child->geometry() != pane.rect()) {
+            region -= child->geometry();
+        }
+    }
+    int off = 0;
+    for (const QRect& r : region) {
+        off += CountOther(image, r, colour.rgb());
+    }
+    return off;
+}
 
 // File Open's dialog answering the path a test names, counting how often it was asked.
 class ChosenPath : public XEVOpenFileDialog {

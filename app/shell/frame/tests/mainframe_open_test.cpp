@@ -23,6 +23,7 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
+#include "testsupport/grab.h"
 #include "testsupport/zipmaker.h"
 
 namespace {
@@ -351,4 +352,42 @@ TEST_F(FileOpenTest, PipesMissingPathsFakeZipsAndBrokenDicomDirsEndAtOnceWithOne
         EXPECT_TRUE(patients.empty()) << path;
     }
     EXPECT_FALSE(pipe.Freed());
+}
+
+// A disc whose studies have no PATIENT record gives nothing to show: one message, and the
+// patient view goes blank with the list. An empty record sequence is an empty disc: the same
+// blank view, no message. The DICOMDIRs are written now, record by record.
+TEST_F(FileOpenTest, APatientlessDicomDirAnswersOnceAndThePatientViewGoesWithTheList)
+{
+    const std::string command = "/usr/bin/python3 " + kFrameData + "/write_patientless.py " + temp_.Path();
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    frame->OnAgreementClosed(1);
+    CXEVPatientView& view = Title().PatientView();
+    CXEVPatientView blankView;
+    blankView.resize(view.size());
+    const QImage blank = Grab(blankView);
+
+    for (const char* name : {"nopatient", "empty"}) {
+        Open(kSample + "/DICOMDIR");
+        ASSERT_TRUE(PumpUntil([&] { return view.Filled() == 1; })) << name;
+        ASSERT_FALSE(Grab(view) == blank) << name;
+        const int before = Failures();
+
+        Open(temp_.Path() + "/" + name + "/DICOMDIR");
+        const bool answers = std::string(name) == "nopatient";
+        if (answers) {
+            ASSERT_TRUE(PumpUntil([&] { return Failures() > before; })) << name;
+        }
+        Wait(300);
+        ASSERT_EQ(Failures(), before + (answers ? 1 : 0)) << name;
+        if (answers) {
+            EXPECT_EQ(box.texts.back(), GetMessageString(10027));
+        }
+        EXPECT_TRUE(List().patients.empty()) << name;
+        EXPECT_EQ(view.Filled(), 0) << name;
+        EXPECT_TRUE(Grab(view) == blank) << name;
+        EXPECT_EQ(LoadedCell(), nullptr) << name;
+        // Left with its controls off, the status pane still paints whole.
+        EXPECT_EQ(PaneOffBackground(Status(), QColor(0, 255, 255)), 0) << name;
+    }
 }

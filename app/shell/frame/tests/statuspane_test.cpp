@@ -1,4 +1,5 @@
 #include "frametestsupport.h"
+#include "shell/xevagreedlg.h"
 
 namespace {
 
@@ -100,4 +101,35 @@ TEST_F(FrameTest, NarrowStatusPanePutsTheSliderFrameLeftOfTheEdge)
     EXPECT_EQ(Status().Slider().x(), 200 - 233 + 42);
     EXPECT_EQ(Status().FullScreen().x(), 200 - 233 - 74);
     EXPECT_EQ(Status().Stack().x(), 200 - 233 - 128);
+}
+
+// Behind the terms dialog the whole outer splitter is off, and a failed open turns the pane
+// controls off: both panes still paint their backgrounds whole, pictures as they were.
+TEST_F(FrameTest, PanesPaintWholeBehindTheTermsAndWithTheirControlsOff)
+{
+    MakeFrame();
+    const QColor cyan(0, 255, 255);
+    const QColor green(15, 128, 15);
+    ASSERT_EQ(PaneOffBackground(Status(), cyan), 0);
+    ASSERT_EQ(PaneOffBackground(Title(), green), 0);
+    const QImage cine = Grab(Title().CineArea());
+    const QImage corner = Grab(Status().Corner());
+
+    frame->ShowAgreement(0);
+    ASSERT_TRUE(
+        PumpUntil([&] { return frame->AgreementDialog() != nullptr && frame->AgreementDialog()->isVisible(); }));
+    ASSERT_FALSE(frame->OuterSplitter()->isEnabled());
+    EXPECT_EQ(PaneOffBackground(Status(), cyan), 0);
+    EXPECT_EQ(PaneOffBackground(Title(), green), 0);
+    EXPECT_TRUE(Grab(Title().CineArea()) == cine);
+    EXPECT_TRUE(Grab(Status().Corner()) == corner);
+    delete frame->AgreementDialog();
+    frame->OuterSplitter()->setEnabled(true);
+
+    frame->EnablePaneControls(false);
+    Pump();
+    EXPECT_EQ(PaneOffBackground(Status(), cyan), 0);
+    EXPECT_EQ(PaneOffBackground(Title(), green), 0);
+    EXPECT_TRUE(Grab(Title().CineArea()) == cine);
+    EXPECT_TRUE(Grab(Status().Corner()) == corner);
 }

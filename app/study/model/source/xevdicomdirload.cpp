@@ -180,6 +180,8 @@ struct WalkOptions {
 };
 
 struct WalkResult {
+    // Patient, study, series or image records were read, whether or not they gave a patient.
+    bool records = false;
     int32_t framedRecords = 0;
     bool split = false;
     bool multiFrameFound = false;
@@ -235,6 +237,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     if (!info.load(storage)) {
         return WalkStatus::ParseFailed;
     }
+    result.records =
+        !info.patients.empty() || !info.all_studies.empty() || !info.all_series.empty() || !info.all_images.empty();
 
     const XEVCommonSettings& settings = GetCommonSettings();
     const bool supportSR = settings.ModeSupportSR == 1;
@@ -433,6 +437,7 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
 {
     ClearStatus();
     WalkResult result;
+    const size_t before = patients.size();
     const WalkStatus status = WalkDicomDir(path, patients, WalkOptions(), result);
     if (status == WalkStatus::OpenFailed) {
         Fail(10003, path);
@@ -447,6 +452,12 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
         splitMultiFrame = 1;
     }
     if (status != WalkStatus::Done) {
+        return 0;
+    }
+    // Records that give no patient (studies without their PATIENT record) are a directory
+    // nothing can be shown from; an empty record sequence is an empty disc.
+    if (patients.size() == before && result.records) {
+        Fail(10004, path);
         return 0;
     }
     if (result.framedRecords > 0) {

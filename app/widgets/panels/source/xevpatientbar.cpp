@@ -148,6 +148,13 @@ void CXEVPatientView::SetPatient(const XEVPatientFields& patient)
     repaint();
 }
 
+void CXEVPatientView::Clear()
+{
+    patient_ = XEVPatientFields();
+    filled_ = 0;
+    repaint();
+}
+
 void CXEVPatientView::paintEvent(QPaintEvent*)
 {
     XEVPaintProtocol protocol;

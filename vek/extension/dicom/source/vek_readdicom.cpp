@@ -32,7 +32,7 @@ bool same(const VEK_WString& text, const char* ascii) {
   return i == n && ascii[i] == 0;
 }
 
-// Byte pairs swapped, counted from position 0: 8-bit samples written big-endian as OW.
+// Byte pairs swapped, counted from position 0: 8-bit or one-bit samples written big-endian as OW.
 class SwapPairsInputStorage : public VEK_InputStorageDecorator {
  public:
   using VEK_InputStorageDecorator::initiate;
@@ -67,10 +67,11 @@ class SwapPairsInputStorage : public VEK_InputStorageDecorator {
   }
 };
 
-// True for 8-bit samples stored big-endian in an OW value: the VR on disc, since the parser
-// relabels the element OB.
+// True for 8-bit or one-bit samples stored big-endian in an OW value: each 16-bit word's bytes
+// are exchanged, so one-bit runs of 16 would come out with their halves swapped. The VR is the
+// one on disc, since the parser relabels the element OB; OB data is a byte stream as written.
 bool swapped_ow(VEK_InputStorage* storage, const VEK_DICOMInfo& info) {
-  if (info.little_endian() != 0 || info.bits() != 8 || info.compression_kind() != 0) return false;
+  if (info.little_endian() != 0 || (info.bits() != 8 && info.bits() != 1) || info.compression_kind() != 0) return false;
   const int32_t back = storage->tell();
   char vr[2] = {};
   const bool ok = info.pixel_data_position() <= uint32_t(INT32_MAX - 4) &&

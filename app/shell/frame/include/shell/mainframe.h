@@ -250,7 +250,9 @@ private:
     int32_t agreementMode_ = 0;
     uint8_t fileOpenEnabled_ = 0;
     int32_t startedViewing_ = 0;
-    bool startPathUnopened_ = false;   // the command-line path went to the DICOMDIR load
+    // A path the user named (command line or File Open) went to the DICOMDIR load: a load that
+    // fails, or gives records but no patient, answers message 10027.
+    bool startPathUnopened_ = false;
     bool shutDown_ = false;
     // Series-composition switch and the SR report.
     SelectionRecord selection_;

@@ -13,7 +13,6 @@
 class CMainFrame;
 class CXEVPictureCtrl;
 class CXEVSliderCtrl;
-class QLabel;
 
 class CXEVStatusFormView : public QWidget {
 public:
@@ -42,6 +41,7 @@ public:
     CXEVToggleButton& Thumbnail() { return *thumbnail_; }
     CXEVToggleButton& FullScreen() { return *fullScreen_; }
     CXEVPictureCtrl& SliderFrame() { return *sliderFrame_; }
+    CXEVPictureCtrl& Corner() { return *corner_; }
     static constexpr QColor kBackground{0, 255, 255};
 
 protected:
@@ -59,7 +59,7 @@ private:
     int32_t position_ = 0;
     CXEVFont layoutFont_;
     CXEVFont buttonFont_;
-    QLabel* background_ = nullptr;
+    QWidget* background_ = nullptr;
     CXEVToggleButton* stack_ = nullptr;
     CXEVToggleButton* thumbnail_ = nullptr;
     CXEVToggleButton* fullScreen_ = nullptr;

@@ -17,7 +17,6 @@ class CMainFrame;
 class CXEVCineSliderCtrl;
 class CXEVImageFormView;
 class CXEVPatientView;
-class QLabel;
 
 constexpr int32_t kXEVCineTimerId = 100;
 
@@ -71,6 +70,7 @@ public:
     CXEVBitmapButton& ButtonAt(Button button) { return *buttons_[button]; }
     CXEVCineSliderCtrl& SpeedSlider() { return *slider_; }
     CXEVPatientView& PatientView() { return *patientView_; }
+    QWidget& CineArea() { return *cineArea_; }
     bool TimerActive() const { return timer_.isActive(); }
     int32_t PlayInterval() const { return playInterval_; }
     double MeasuredRate() const { return measuredRate_; }
@@ -101,6 +101,6 @@ private:
     CXEVPatientView* patientView_ = nullptr;
     std::array<CXEVBitmapButton*, kButtonCount> buttons_{};
     CXEVCineSliderCtrl* slider_ = nullptr;
-    QLabel* background_ = nullptr;
-    QLabel* cineArea_ = nullptr;
+    QWidget* background_ = nullptr;
+    QWidget* cineArea_ = nullptr;
 };

@@ -115,8 +115,9 @@ public:
     // Takes ownership; a frame already at the index is deleted.
     void AddFrame(int32_t index, FrameImageInfo* frame);
 
-    // Appends the DICOMDIR's patients to the vector; nonzero on success. The out flags are
-    // only ever set to 1.
+    // Appends the DICOMDIR's patients to the vector; nonzero on success, which records that
+    // give no patient are not (an empty record sequence is). The out flags are only ever set
+    // to 1.
     int32_t LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
                          int32_t& splitMultiFrame);
     // The second, slow pass over the DICOMDIR: each file's own frame count decides the split,

@@ -70,6 +70,8 @@ public:
     // Copies the patient and repaints at once.
     void SetPatientInfo(const PatientInfo& patient);
     void SetPatient(const XEVPatientFields& patient);
+    // Back to the background alone, as before the first patient; repaints at once.
+    void Clear();
     int32_t Filled() const { return filled_; }
 
 protected:
