@@ -15,26 +15,15 @@ root=hostile_frames
 rm -rf "$root"
 mkdir -p "$root/IMG"
 PYTHONPATH=../../../../testsupport/python /usr/bin/python3 -W ignore - <<'PY'
-import struct
 import numpy as np
-from pydicom.dataset import Dataset
-from kvfixtures import record as rec, save, us, write_dicomdir
+from kvfixtures import (cut_after_pixel_header, image_record, mono_image, record as rec, series_record as E,
+                        write_dicomdir)
 
 root = 'hostile_frames'
 
 def image(path, rows, cols, bits, frames, pixels, uid):
-    ds = Dataset()
-    ds.PatientName, ds.PatientID = 'Hostile^Frames', 'H62'
-    ds.StudyInstanceUID, ds.SeriesInstanceUID = '1.2.62.1', '1.2.62.2.' + uid
-    ds.Modality, ds.InstanceNumber = 'OT', 1
-    ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, 'MONOCHROME2'
-    if frames is not None:
-        ds.NumberOfFrames = frames
-    ds.Rows, ds.Columns = rows, cols
-    ds.BitsAllocated = ds.BitsStored = bits
-    ds.HighBit, ds.PixelRepresentation = bits - 1, 0
-    ds.PixelData = pixels
-    save(ds, path, '1.2.840.10008.5.1.4.1.1.7', '1.2.62.3.' + uid)
+    mono_image(path, rows, cols, bits, frames, pixels, ('Hostile^Frames', 'H62'), '1.2.62.1', '1.2.62.2.' + uid,
+               '1.2.62.3.' + uid)
 
 # A bright square on black, so that a painted cell shows bright pixels.
 square = np.zeros((64, 64), dtype=np.uint8)
@@ -42,28 +31,14 @@ square[16:48, 16:48] = 255
 image(root + '/src.dcm', 64, 64, 8, None, square.tobytes(), '1')
 
 def header_only(name, rows, cols, bits, frames, declared, uid):
-    path = f'{root}/IMG/{name}'
-    image(path, rows, cols, bits, frames, b'\0\0', uid)
-    with open(path, 'r+b') as f:
-        data = f.read()
-        at = data.rindex(b'\xe0\x7f\x10\x00O')
-        f.seek(at + 8)
-        f.write(struct.pack('<I', declared))
-        f.truncate(at + 12)
+    image(f'{root}/IMG/{name}', rows, cols, bits, frames, b'\0\0', uid)
+    cut_after_pixel_header(f'{root}/IMG/{name}', declared)
 
 header_only('MANY', 64, 64, 8, 320, 64 * 64 * 320, '4')
 header_only('SPARSE', 512, 512, 16, 2**31 - 1, 300000000, '5')
 
 def I(fid, inst, frames=None, geometry=None):
-    f = [(0x0004, 0x1500, 'CS', fid), (0x0004, 0x1510, 'UI', '1.2.840.10008.5.1.4.1.1.7'),
-         (0x0004, 0x1511, 'UI', '1.2.62.9.' + str(inst)), (0x0020, 0x0013, 'IS', str(inst))]
-    if frames is not None: f.append((0x0028, 0x0008, 'IS', str(frames)))
-    if geometry:
-        rows, cols, bits = geometry
-        f += [(0x0028, 0x0010, 'US', us(rows)), (0x0028, 0x0011, 'US', us(cols)), (0x0028, 0x0100, 'US', us(bits))]
-    return rec('IMAGE', f)
-def E(uid, num, *kids):
-    return rec('SERIES', [(0x0008, 0x0060, 'CS', 'OT'), (0x0020, 0x000E, 'UI', uid), (0x0020, 0x0011, 'IS', str(num))], kids)
+    return image_record(fid, inst, '1.2.62.9.', frames, geometry)
 def disc(name, *series):
     study = rec('STUDY', [(0x0008, 0x0020, 'DA', '20260101'), (0x0020, 0x000D, 'UI', '1.2.62.1')], list(series))
     patients = [rec('PATIENT', [(0x0010, 0x0010, 'PN', 'Hostile^Frames'), (0x0010, 0x0020, 'LO', 'H62')], [study])]
@@ -73,7 +48,7 @@ disc('DIRJPEG', E('1.2.62.2.1', 1, I('IMG\\JPGOK', 1), I('IMG\\BOMB1', 2), I('IM
 disc('DIRMANY', E('1.2.62.2.2', 1, I('IMG\\MANY', 1, frames=10**7, geometry=(1, 1, 1))))
 disc('DIRSPARSE', E('1.2.62.2.3', 1, I('IMG\\SPARSE', 1, frames=2**31 - 1, geometry=(1, 1, 1))))
 PY
-dcmcjpeg +eb "$root/src.dcm" "$root/IMG/JPGOK"
+dcmcjpeg +eb +un "$root/src.dcm" "$root/IMG/JPGOK"
 rm "$root/src.dcm"
 # The frame header's height and width (after SOF0's length and precision) set to 65535.
 /usr/bin/python3 - "$root" <<'PY'
