@@ -14,6 +14,7 @@
 #include "vek_readstorageplanar.h"
 #include "vek_test_dicom.h"
 #include "vek_test_engines.h"
+#include "vek_test_jpeg.h"
 
 namespace {
 
@@ -30,7 +31,8 @@ struct Frame {
 };
 
 // One frame of a file through the whole chain into memory.
-Frame read_frame(VEK_TestManager& m, const std::vector<uint8_t>& file, uint32_t frame) {
+template <class Manager>
+Frame read_frame(Manager& m, const std::vector<uint8_t>& file, uint32_t frame) {
   Frame out;
   auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, file.data(), int32_t(file.size()));
   VEK_DICOMInfo info(&m);
@@ -863,20 +865,116 @@ TEST(ReadDICOMJPEG, LosslessYbrFull422) {
     EXPECT_EQ(f.pixels, oracle);
     expect_decoded(m, "4:4:4");
   }
-  // Columns 32 against a 64-wide stream: the decoded samples, run together, read as Y0 Y1 Cb Cr.
+  // Columns 32 against a 64-wide stream: a frame header wider than the dataset is refused.
   std::vector<uint8_t> file = read_fixture("jpeg_ybr422_e1.dcm");
   const uint8_t columns[] = {0x28, 0x00, 0x11, 0x00, 'U', 'S', 0x02, 0x00, 64, 0};
   auto at = std::search(file.begin(), file.end(), std::begin(columns), std::end(columns));
   ASSERT_NE(at, file.end());
   at[8] = 32;
   VEK_TestManager m;
-  const Frame f = read_frame(m, file, 0);
+  EXPECT_EQ(read_frame(m, file, 0).engine, nullptr);
+  EXPECT_EQ(m.status().full_code(), 0x80400000u);
+  EXPECT_STREQ(m.status().method(), kEngine);
+}
+
+namespace {
+
+// Records the largest single allocation, so a test can tell that no frame-sized output was made.
+class LargestAllocation : public VEK_FailingMemoryManager {
+ public:
+  void* allocate(uint32_t size) override {
+    largest_ = std::max(largest_, size);
+    return VEK_FailingMemoryManager::allocate(size);
+  }
+  uint32_t largest() const { return largest_; }
+
+ private:
+  uint32_t largest_ = 0;
+};
+using LargestManager = VEK_ManagerImpl<LargestAllocation, VEK_FirstErrorHandler, VEK_BlockWorkflow>;
+
+// A JPEG stream as the single fragment of a DICOM file of the given geometry.
+std::vector<uint8_t> jpeg_file(const std::vector<uint8_t>& stream, const std::string& syntax, uint16_t rows,
+                               uint16_t columns, uint16_t bits, int samples, const std::string& photometric) {
+  DicomBytes d = DicomBytes::part10(syntax);
+  DicomBytes body;
+  body.image(rows, columns, bits, photometric, samples);
+  std::vector<uint8_t> fragment = stream;
+  if (fragment.size() % 2 != 0) fragment.push_back(0);
+  body.encapsulated({}, {fragment});
+  d.raw(body.bytes);
+  return d.bytes;
+}
+
+// The stream with its frame header's height and width replaced.
+std::vector<uint8_t> with_frame_size(std::vector<uint8_t> stream, uint8_t sof, uint16_t height, uint16_t width) {
+  const size_t at = jpeg_marker_at(stream, sof);
+  stream[at + 5] = uint8_t(height >> 8);
+  stream[at + 6] = uint8_t(height);
+  stream[at + 7] = uint8_t(width >> 8);
+  stream[at + 8] = uint8_t(width);
+  return stream;
+}
+
+}  // namespace
+
+// A frame header that disagrees with Rows and Columns, or whose output passes Rows x Columns x
+// Samples x Bits Allocated, is refused before the decoder allocates anything of the image's
+// size: 65535 x 65535 in a 40 x 24 file costs no gigabytes. Baseline with and without a JFIF
+// segment, progressive, extended and lossless; each intact stream still decodes.
+TEST(ReadDICOMJPEG, FrameHeaderOutsideTheDatasetIsRefused) {
+  struct Case {
+    const char* stream;
+    uint8_t sof;
+    const char* syntax;
+    uint16_t bits;
+    bool jfif;
+    bool decodes;
+  };
+  for (const Case& c : {Case{"cjpeg_grey.jpg", 0xC0, "1.2.840.10008.1.2.4.50", 8, true, true},
+                        Case{"cjpeg_grey.jpg", 0xC0, "1.2.840.10008.1.2.4.50", 8, false, true},
+                        Case{"cjpeg_progressive_grey.jpg", 0xC2, "1.2.840.10008.1.2.4.50", 8, false, true},
+                        Case{"dcmtk_extended_12.jpg", 0xC1, "1.2.840.10008.1.2.4.51", 16, false, false},
+                        Case{"dcmtk_lossless_bits16.jpg", 0xC3, "1.2.840.10008.1.2.4.70", 16, false, true}}) {
+    std::vector<uint8_t> stream = jpeg_fixture(c.stream);
+    if (!c.jfif) stream = jpeg_without(stream, 0xE0);
+    const size_t sof = jpeg_marker_at(stream, c.sof);
+    ASSERT_LT(sof, stream.size()) << c.stream;
+    const uint16_t rows = uint16_t(stream[sof + 5] << 8 | stream[sof + 6]);
+    const uint16_t columns = uint16_t(stream[sof + 7] << 8 | stream[sof + 8]);
+    const std::string name = std::string(c.stream) + (c.jfif ? " jfif" : "");
+    if (c.decodes) {
+      VEK_TestManager m;
+      const Frame f = read_frame(m, jpeg_file(stream, c.syntax, rows, columns, c.bits, 1, "MONOCHROME2"), 0);
+      ASSERT_NE(f.engine, nullptr) << name << " " << m.status().method() << " line " << m.status().line();
+      EXPECT_EQ(f.pixels.size(), size_t(rows) * columns * c.bits / 8) << name;
+    }
+    for (const auto& [height, width] :
+         {std::pair<uint16_t, uint16_t>{65535, 65535}, {uint16_t(rows - 1), columns}, {rows, uint16_t(columns + 8)}}) {
+      LargestManager m;
+      const std::vector<uint8_t> file =
+          jpeg_file(with_frame_size(stream, c.sof, height, width), c.syntax, rows, columns, c.bits, 1, "MONOCHROME2");
+      EXPECT_EQ(read_frame(m, file, 0).engine, nullptr) << name << " " << height << " x " << width;
+      EXPECT_EQ(m.status().full_code(), 0x80400000u) << name << " " << m.status().method();
+      EXPECT_STREQ(m.status().method(), kEngine) << name;
+      EXPECT_LT(m.memory_manager().largest(), 1u << 20) << name << " " << height << " x " << width;
+    }
+  }
+  // Output past what the dataset declares: three components in a one-sample dataset, and
+  // 16-bit lossless samples where Bits Allocated is 8.
+  const std::vector<uint8_t> colour = jpeg_without(jpeg_fixture("cjpeg_444.jpg"), 0xE0);
+  const std::vector<uint8_t> lossless = jpeg_fixture("dcmtk_lossless_bits16.jpg");
+  for (const std::vector<uint8_t>& file : {jpeg_file(colour, "1.2.840.10008.1.2.4.50", 24, 40, 8, 1, "MONOCHROME2"),
+                                           jpeg_file(lossless, "1.2.840.10008.1.2.4.70", 8, 16, 8, 1, "MONOCHROME2")}) {
+    VEK_TestManager m;
+    EXPECT_EQ(read_frame(m, file, 0).engine, nullptr);
+    EXPECT_EQ(m.status().full_code(), 0x80400000u) << m.status().method();
+  }
+  // The same colour stream where the dataset says three samples decodes.
+  VEK_TestManager m;
+  const Frame f = read_frame(m, jpeg_file(colour, "1.2.840.10008.1.2.4.50", 24, 40, 8, 3, "YBR_FULL"), 0);
   ASSERT_NE(f.engine, nullptr) << m.status().method() << " line " << m.status().line();
-  EXPECT_EQ(f.color, VEK_ColorType_ycbcr::instance());
-  EXPECT_EQ(f.width, 64u);
-  const uint32_t stored = 64 / 2 * 4 * 48;
-  EXPECT_EQ(f.pixels, widen422(std::vector<uint8_t>(oracle.begin(), oracle.begin() + stored), 64, 48));
-  expect_decoded(m, "re-read");
+  EXPECT_EQ(f.pixels.size(), 24u * 40 * 3);
 }
 
 // Refusing each allocation of a lossless chain, a JFIF chain and a palette chain in turn.

@@ -75,6 +75,54 @@ def record(kind, fields, children=()):
     return dict(kind=kind, fields=list(fields), children=list(children))
 
 
+def mono_image(path, rows, cols, bits, frames, pixels, patient, study_uid, series_uid, uid,
+               sop_class='1.2.840.10008.5.1.4.1.1.7'):
+    """A MONOCHROME2 image of unsigned samples; patient is (name, id); frames None leaves out
+    Number of Frames."""
+    from pydicom.dataset import Dataset
+    ds = Dataset()
+    ds.PatientName, ds.PatientID = patient
+    ds.StudyInstanceUID, ds.SeriesInstanceUID = study_uid, series_uid
+    ds.Modality, ds.InstanceNumber = 'OT', 1
+    ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, 'MONOCHROME2'
+    if frames is not None:
+        ds.NumberOfFrames = frames
+    ds.Rows, ds.Columns = rows, cols
+    ds.BitsAllocated = ds.BitsStored = bits
+    ds.HighBit, ds.PixelRepresentation = bits - 1, 0
+    ds.PixelData = pixels
+    save(ds, path, sop_class, uid)
+
+
+def cut_after_pixel_header(path, declared):
+    """The file's Pixel Data declares `declared` bytes and the file stops after its header, for
+    a test to supply the value (a sparse tail, say)."""
+    with open(path, 'r+b') as f:
+        data = f.read()
+        at = data.rindex(b'\xe0\x7f\x10\x00O')
+        f.seek(at + 8)
+        f.write(struct.pack('<I', declared))
+        f.truncate(at + 12)
+
+
+def image_record(fid, inst, uid_root, frames=None, geometry=None,
+                 sop_class='1.2.840.10008.5.1.4.1.1.7'):
+    """An IMAGE record for file ID fid; geometry (rows, columns, bits) as the record claims it."""
+    f = [(0x0004, 0x1500, 'CS', fid), (0x0004, 0x1510, 'UI', sop_class),
+         (0x0004, 0x1511, 'UI', uid_root + str(inst)), (0x0020, 0x0013, 'IS', str(inst))]
+    if frames is not None:
+        f.append((0x0028, 0x0008, 'IS', str(frames)))
+    if geometry:
+        rows, cols, bits = geometry
+        f += [(0x0028, 0x0010, 'US', us(rows)), (0x0028, 0x0011, 'US', us(cols)), (0x0028, 0x0100, 'US', us(bits))]
+    return record('IMAGE', f)
+
+
+def series_record(uid, num, *kids, modality='OT'):
+    return record('SERIES', [(0x0008, 0x0060, 'CS', modality), (0x0020, 0x000E, 'UI', uid),
+                             (0x0020, 0x0011, 'IS', str(num))], kids)
+
+
 def tree(parent, *children):
     parent['children'] = list(children)
     return parent

@@ -4,13 +4,16 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "platform/platcodepage.h"
 #include "platform/platfileid.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "shell/xevcommonsettings.h"
+#include "study/xevframeheader.h"
 #include "study/xevloadstate.h"
 #include "study/xevthread.h"
 #include "study/xevvekhelper.h"
@@ -44,54 +47,27 @@ struct StorageGuard {
     ~StorageGuard() { vek_destroy(storage); }
 };
 
-// The frames a file can hold: whole frames of the record's own geometry in its bytes when the
-// record gives rows and columns (bits 1 and one sample when not given: the smallest frame), or
-// else what the file's own header and data lay out.
-uint64_t FramesTheFileHolds(const QFileInfo& file, const VEK_DICOMTagObj* record, uint64_t claimed)
-{
-    const auto value = [record](uint16_t element, uint64_t otherwise) -> uint64_t {
-        if (record == nullptr || !record->exist(0x0028, element)) {
-            return otherwise;
-        }
-        return uint64_t(std::max<int32_t>(record->get_long_value(0x0028, element), 0));
-    };
-    const uint64_t frameBits = value(0x0010, 0) * value(0x0011, 0) * std::max<uint64_t>(value(0x0002, 1), 1) *
-                               std::max<uint64_t>(value(0x0100, 1), 1);
-    if (frameBits != 0) {
-        return uint64_t(file.size()) * 8 / frameBits;
-    }
-    // Counts that frames of 64 x 64 bytes would fill pass without opening the file; only a
-    // count past that costs a read of the file's header.
-    if (claimed <= uint64_t(file.size()) / (64 * 64)) {
-        return claimed;
-    }
-    VEK_DefaultManager fileManager;
-    const std::string nativePath = file.filePath().toStdString();
-    VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&fileManager, nativePath.c_str());
-    if (storage == nullptr) {
-        return 0;
-    }
-    StorageGuard guard{storage};
-    VEK_DICOMInfo info(&fileManager);
-    return info.load(storage) && info.has_pixel_data() != 0 ? info.frame_count() : 0;
-}
+// Headers of the files the records name, each read once per walk; none for a file that does
+// not load.
+using FrameHeaderCache = std::unordered_map<std::string, std::optional<XEVFrameHeader>>;
 
-// One entry per frame the file can hold: a count past that is damage (or hostility) and must
-// not make millions of entries. Clamped with a warning to manager.
-int32_t PlausibleFrameCount(int32_t frames, const QString& path, const VEK_DICOMTagObj* record, VEK_Manager* manager)
+// One entry per frame the file holds, as its own header says: a record's count past that is
+// damage (or hostility) and must not make millions of entries. Clamped with a warning to manager.
+int32_t PlausibleFrameCount(int32_t frames, const QString& path, FrameHeaderCache& headers, VEK_Manager* manager)
 {
     if (frames < 2) {
         return frames;
     }
-    QFileInfo file(path);
-    // A member of an imported archive is not there yet: the count needs its size.
-    if (!file.exists() && GetLoadState().ExtractZipMember(path.toStdString(), std::string()) == 0) {
-        file.refresh();
+    const std::string key = path.toStdString();
+    auto found = headers.find(key);
+    if (found == headers.end()) {
+        // A member of an imported archive is not there yet.
+        if (!QFileInfo::exists(path)) {
+            GetLoadState().ExtractZipMember(key, std::string());
+        }
+        found = headers.emplace(key, XEVReadFrameHeader(path)).first;
     }
-    if (!file.exists()) {
-        return 1;
-    }
-    const uint64_t holds = FramesTheFileHolds(file, record, uint64_t(frames));
+    const uint64_t holds = found->second ? XEVFramesTheHeaderHolds(*found->second, uint64_t(frames)) : 0;
     if (uint64_t(frames) <= holds) {
         return frames;
     }
@@ -246,6 +222,7 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     const QString undefinedText = GetUIString(20313);
     const QString reportText = GetUIString(20314);
     PlatFileIdResolver resolver;
+    FrameHeaderCache frameHeaders;
     bool aborted = false;
     const auto goesOn = [&] {
         if (!aborted && options.scan && !ScanGoesOn(options)) {
@@ -323,8 +300,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                                 frameNumber = 0;
                             }
                             split = frameNumber > 1 && splitByFile;
-                            frameNumber =
-                                split ? PlausibleFrameCount(frameNumber, filePath, nullptr, &callManager) : frameNumber;
+                            frameNumber = split ? PlausibleFrameCount(frameNumber, filePath, frameHeaders, &callManager)
+                                                : frameNumber;
                             split = split && frameNumber >= 2;
                         } else {
                             const VEK_DICOMTagObj& imageTags = imageRecord.common.tag;
@@ -334,7 +311,7 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                             if (frameNumber >= 1) {
                                 ++result.framedRecords;
                             }
-                            frameNumber = PlausibleFrameCount(frameNumber, filePath, &imageTags, &callManager);
+                            frameNumber = PlausibleFrameCount(frameNumber, filePath, frameHeaders, &callManager);
                             split = frameNumber >= 2;
                         }
                         if (split) {

@@ -407,7 +407,10 @@ void XEVVEKHelper::SetPixelValueSource(FrameLoad& load, const VEK_Header& frameH
 void XEVVEKHelper::PrereadFile(const std::string& path)
 {
     // Brings a multi-frame file into the file cache once, so later frames do not seek the disc.
+    // The image's lock is held meanwhile and the window waits on it: a bounded start of the
+    // file, not hundreds of megabytes a file may hold (or claim in a sparse tail).
     constexpr size_t kBlock = 409600;
+    constexpr size_t kBudget = 160 * kBlock;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBlock]);
     if (!buffer) {
         return;
@@ -416,7 +419,7 @@ void XEVVEKHelper::PrereadFile(const std::string& path)
     if (file == nullptr) {
         return;
     }
-    while (std::fread(buffer.get(), 1, kBlock, file) == kBlock) {
+    for (size_t read = 0; read < kBudget && std::fread(buffer.get(), 1, kBlock, file) == kBlock; read += kBlock) {
     }
     std::fclose(file);
 }

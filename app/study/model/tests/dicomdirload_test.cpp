@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -293,4 +294,43 @@ TEST(LoadDicomDirTest, DamagedDirectoriesLoadWhatTheyCan)
     ASSERT_EQ(forward->patients.size(), 2u);
     EXPECT_EQ(forward->patients[0]->nameAlphabetic, QStringLiteral("ONE"));
     EXPECT_EQ(forward->patients[0]->studies[0]->series.size(), 2u);
+}
+
+// A record's frame count is bound by the file's own header, whatever geometry the record
+// claims: 10^7 frames of 1 x 1 pixel at 1 bit for a file of 320 frames of 64 x 64 bytes give
+// its 320 entries, 2^31 - 1 for a 300,000,000-byte value of 512 x 512 x 16-bit frames its 572
+// whole frames, and a file whose pixel data is missing one entry.
+TEST(LoadDicomDirTest, RecordFrameCountsAreBoundByTheFilesOwnHeader)
+{
+    namespace fs = std::filesystem;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const fs::path disc = dir.path().toStdString();
+    fs::copy((kData + QStringLiteral("/hostile_frames")).toStdString(), disc, fs::copy_options::recursive);
+    const auto entries = [&](const char* dicomdir) {
+        auto loaded = Load(QString::fromStdString((disc / dicomdir).string()), 0);
+        EXPECT_EQ(loaded->result, 1) << dicomdir;
+        std::vector<int32_t> frames;
+        if (loaded->patients.size() == 1) {
+            for (const ImageInfo* image : loaded->patients[0]->studies.at(0)->series.at(0)->images) {
+                frames.push_back(image->startFrame);
+            }
+        }
+        return frames;
+    };
+    EXPECT_EQ(entries("DIRMANY"), std::vector<int32_t>{0});
+    EXPECT_EQ(entries("DIRSPARSE"), std::vector<int32_t>{0});
+
+    {
+        std::ofstream many(disc / "IMG/MANY", std::ios::binary | std::ios::app);
+        many << std::string(64 * 64 * 320, '\x80');
+    }
+    fs::resize_file(disc / "IMG/SPARSE", fs::file_size(disc / "IMG/SPARSE") + 300000000);
+    const std::vector<int32_t> many = entries("DIRMANY");
+    ASSERT_EQ(many.size(), 320u);
+    const std::vector<int32_t> sparse = entries("DIRSPARSE");
+    ASSERT_EQ(sparse.size(), 300000000u / (512 * 512 * 2));
+    for (size_t k = 0; k < sparse.size(); ++k) {
+        EXPECT_EQ(sparse[k], int32_t(k));
+    }
 }

@@ -185,6 +185,7 @@ VEK_InputStorage* one_bit_lines(VEK_Manager* m, VEK_InputStorage* input, const V
   if (result == nullptr) vek_report(m, VEK_ERROR_MEMORY, kEngine, kFile, __LINE__);
   return result;
 }
+
 }  // namespace
 
 VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, uint32_t frame) {
@@ -198,6 +199,26 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, uint32_t frame) {
   info->destroy();
   return result;
 }
+
+namespace {
+// A JPEG frame decodes only when its frame header gives the dataset's Rows and Columns and its
+// output fits Rows x Columns x Samples x Bits Allocated: a few header bytes must not make the
+// decoder allocate gigabytes. Checked before the decoder starts; false after a report.
+bool jpeg_fits_dataset(VEK_Manager* m, const VEK_JPEGInfo& jpeg, const VEK_DICOMInfo& info) {
+  const uint64_t declared = uint64_t(info.width()) * info.height() * info.channels() * info.bits();
+  const uint64_t output = uint64_t(jpeg.width()) * jpeg.height() * jpeg.channels() * jpeg.bits();
+  if (jpeg.width() == info.width() && jpeg.height() == info.height() && output <= declared) return true;
+  vek_report(m, VEK_ERROR_DATA, kEngine, kFile, __LINE__);
+  return false;
+}
+
+// The stream's header on the frame's input; a failure is reported when asked.
+bool load_jpeg_header(VEK_Manager* m, VEK_InputStorage* input, VEK_JPEGInfo& header, bool report) {
+  if (header.load(input)) return true;
+  if (report) vek_report(m, VEK_ERROR_READER, kEngine, kFile, __LINE__);
+  return false;
+}
+}  // namespace
 
 VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo& info, uint32_t frame) {
   if (storage == nullptr || storage->is_empty() || !info.loaded() || !info.VEK_Header::is_valid()) {
@@ -268,19 +289,23 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
     case 1: {
       // A JFIF segment says the samples are YCbCr whatever the file's label; the decoder's colour stands.
       VEK_JFIFInfo jfif(manager_);
-      if (jfif.load(input)) {
+      VEK_JPEGInfo jpeg(manager_);
+      if (load_jpeg_header(manager_, input, jfif, false)) {
         from_jfif = 1;
-        e = VEK_ReadJFIF(manager_).engine(input, jfif, 256);
-      } else {
-        e = VEK_ReadJPEG(manager_).engine(input, 256);
+        if (jpeg_fits_dataset(manager_, jfif, info)) e = VEK_ReadJFIF(manager_).engine(input, jfif, 256);
+      } else if (load_jpeg_header(manager_, input, jpeg, true) && jpeg_fits_dataset(manager_, jpeg, info)) {
+        e = VEK_ReadJPEG(manager_).engine(input, jpeg, 256);
       }
       partial = same(photometric, "YBR_PARTIAL_422") || same(photometric, "YBR_PARTIAL_420");
       break;
     }
-    case 2:
-      e = VEK_ReadLosslessJPEG(manager_).engine(input);
+    case 2: {
+      VEK_JPEGInfo jpeg(manager_);
+      if (load_jpeg_header(manager_, input, jpeg, true) && jpeg_fits_dataset(manager_, jpeg, info))
+        e = VEK_ReadLosslessJPEG(manager_).engine(input, jpeg);
       if (e != nullptr && same(photometric, "YBR_FULL_422")) e = lossless_ybr422(e, info);
       break;
+    }
     default:
       vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, 275);
       break;

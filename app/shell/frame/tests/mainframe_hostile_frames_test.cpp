@@ -1,0 +1,144 @@
+// Files and records that claim far more frames, or far larger frames, than they hold, opened
+// through the real frame: each ends quickly, costs little memory, keeps the window answering
+// and shows every intact image.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+
+#include "discopentestsupport.h"
+#include "shell/xev_uistring.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kFrames = std::string(STUDY_TEST_DATA_DIR) + "/hostile_frames";
+
+// The frame-claim discs copied into a folder of the test's own, with what the script cannot
+// commit made here: MANY's 1.3 MB of pixels (frame k dark above row k % 63 + 1, bright from there) and SPARSE's
+// 300,000,000 bytes as a sparse tail.
+class HostileFramesTest : public DiscOpenTest {
+protected:
+    void SetUp() override
+    {
+        DiscOpenTest::SetUp();
+        disc_ = temp_.Path() + "/disc";
+        fs::copy(kFrames, disc_, fs::copy_options::recursive);
+        {
+            std::ofstream many(disc_ + "/IMG/MANY", std::ios::binary | std::ios::app);
+            std::string frame(64 * 64, '\0');
+            for (int k = 0; k < 320; ++k) {
+                std::fill(frame.begin(), frame.end(), '\0');
+                std::fill(frame.begin() + (k % 63 + 1) * 64, frame.end(), '\xC8');
+                many << frame;
+            }
+        }
+        const std::string sparse = disc_ + "/IMG/SPARSE";
+        fs::resize_file(sparse, fs::file_size(sparse) + 300000000);
+    }
+
+    // Opens the disc's DICOMDIR of that name, shows its only series and waits until every cell
+    // on screen has loaded or failed; the cells holding pixels.
+    std::vector<XEVImageViewCtrl*> OpenAndShow(const char* dicomdir, size_t entries, size_t failures)
+    {
+        stall_.emplace();
+        elapsed_.start();
+        Open(disc_ + "/" + dicomdir);
+        EXPECT_EQ(SeriesSizes(), std::vector<size_t>{entries});
+        if (SeriesSizes().size() != 1) {
+            return {};
+        }
+        Image().ShowSeries(Series(0));
+        std::vector<XEVImageViewCtrl*> shown;
+        QElapsedTimer timer;
+        timer.start();
+        size_t onScreen = 0;
+        do {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            shown.clear();
+            onScreen = 0;
+            for (const auto& [id, cell] : Image().ActiveCells()) {
+                if (cell->CurrentImage() == nullptr) {
+                    continue;
+                }
+                ++onScreen;
+                if (cell->HasFramePixels(0)) {
+                    shown.push_back(cell);
+                }
+            }
+        } while ((onScreen == 0 || shown.size() + box.texts.size() < onScreen || box.texts.size() < failures) &&
+                 timer.elapsed() < 14000);
+        EXPECT_EQ(shown.size() + failures, onScreen);
+        EXPECT_EQ(box.texts.size(), failures);
+        return shown;
+    }
+
+    // The load's cost against the ceilings that catch a blow-up, reported for the record.
+    void ExpectBounded(const char* name)
+    {
+        const qint64 elapsed = elapsed_.elapsed();
+        const qint64 stall = stall_->LongestMs();
+        const uint64_t peak = PeakResidentBytes();
+        std::cout << "[hostile frames] " << name << ": " << elapsed << " ms, peak RSS " << (peak >> 20)
+                  << " MB, threads " << ProcessThreadCount() << ", longest GUI stall " << stall << " ms\n";
+        EXPECT_LT(elapsed, 15000);
+        EXPECT_LT(peak, uint64_t(512) << 20);
+        EXPECT_LT(stall, 1000);
+    }
+
+    std::string disc_;
+    std::optional<GuiStallMeter> stall_;
+    QElapsedTimer elapsed_;
+};
+
+}   // namespace
+
+// Two baseline files whose frame header claims 65535 x 65535 beside the 64 x 64 original:
+// each fails once with the image-reading message, before any output is made; the original paints.
+TEST_F(HostileFramesTest, JpegFrameHeaderLargerThanTheDatasetFailsAlone)
+{
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("DIRJPEG", 3, 2);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]->CurrentImage()->filePath.toStdString(), disc_ + "/IMG/JPGOK");
+    EXPECT_GT(PaintedBright(shown)[0], 0);
+    for (const char* bomb : {"/IMG/BOMB1", "/IMG/BOMB2"}) {
+        int count = 0;
+        for (const QString& text : box.texts) {
+            if (text.contains(QString::fromStdString(disc_ + bomb))) {
+                ++count;
+                EXPECT_TRUE(text.startsWith(GetMessageString(10008))) << text.toStdString();
+            }
+        }
+        EXPECT_EQ(count, 1) << bomb;
+    }
+    ExpectBounded("JPEG frame header 65535 x 65535, twice");
+}
+
+// 10^7 frames of 1 x 1 pixel at 1 bit claimed for a file of 320 frames of 64 x 64: the 320
+// frames dcmdump lists, each on screen painted.
+TEST_F(HostileFramesTest, RecordClaimingMillionsOfTinyFramesListsTheFilesFrames)
+{
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("DIRMANY", 320, 0);
+    ASSERT_FALSE(shown.empty());
+    for (size_t k = 0; k < Series(0)->images.size(); ++k) {
+        EXPECT_EQ(Series(0)->images[k]->startFrame, int32_t(k));
+    }
+    for (int bright : PaintedBright(shown)) {
+        EXPECT_GT(bright, 0);
+    }
+    ExpectBounded("10^7 frames of 1 x 1 x 1 bit claimed, 320 held");
+}
+
+// 2^31 - 1 frames claimed, by the record at 1 x 1 pixel and 1 bit and by the file itself, for a
+// 300,000,000-byte value of 512 x 512 x 16-bit frames: its 572 whole frames, shown.
+TEST_F(HostileFramesTest, RecordClaimingBillionsOnASparseFileListsItsWholeFrames)
+{
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("DIRSPARSE", 300000000 / (512 * 512 * 2), 0);
+    EXPECT_FALSE(shown.empty());
+    ExpectBounded("2^31 - 1 frames claimed on a 300 MB sparse file");
+}
