@@ -3,7 +3,14 @@
 #include "platform/platcodepage.h"
 #include "platform/platfile.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <mutex>
+#include <new>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -50,25 +57,6 @@ bool IsValidUtf8(std::string_view s)
     return true;
 }
 
-bool DecodeFile(const std::string& bytes, std::u16string& text)
-{
-    if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE) {
-        text.clear();
-        text.reserve((bytes.size() - 2) / 2);
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            text.push_back(
-                static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-        }
-        return true;
-    }
-    std::string_view body(bytes);
-    if (body.size() >= 3 && body.substr(0, 3) == "\xEF\xBB\xBF") {
-        body.remove_prefix(3);
-    }
-    const uint32_t codePage = IsValidUtf8(body) ? kPlatCodePageUtf8 : 932;
-    return PlatMultiByteToUtf16(codePage, body, text) == PlatConvertStatus::Ok;
-}
-
 bool IsBlank(char16_t c)
 {
     return c == u' ' || c == u'\t' || c == u'\r';
@@ -90,58 +78,217 @@ char16_t FoldAscii(char16_t c)
     return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
 }
 
-bool EqualNoCase(std::u16string_view a, std::u16string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
+// A section and a key, both without blanks around them, compared without regard to ASCII
+// case: one 64-bit key for the pair. The section's length goes in between, so that no
+// other split of the same characters gives the same input.
+class NameHash {
+public:
+    void Add(std::u16string_view text)
+    {
+        for (char16_t c : text) {
+            Mix(FoldAscii(c));
+        }
+        Mix(text.size());
     }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
+    uint64_t Value() const { return hash_; }
+
+private:
+    void Mix(uint64_t v)
+    {
+        hash_ ^= v;
+        hash_ *= 0x100000001B3ull;
+    }
+    uint64_t hash_ = 0xCBF29CE484222325ull;
+};
+
+uint64_t KeyHash(std::u16string_view section, std::u16string_view key)
+{
+    NameHash hash;
+    hash.Add(Trim(section));
+    hash.Add(Trim(key));
+    return hash.Value();
+}
+
+// What a settings file says, read once: the first value of each section and key in file
+// order, the values in one buffer.
+class ProfileIndex {
+public:
+    // False when the file's bytes cannot be decoded.
+    bool Build(const std::string& bytes);
+    std::optional<std::u16string> Find(std::u16string_view section, std::u16string_view key) const;
+    void Clear()
+    {
+        entries_.clear();
+        entries_.shrink_to_fit();
+        values_.clear();
+        values_.shrink_to_fit();
+    }
+
+private:
+    struct Entry {
+        uint64_t hash;
+        size_t start;
+        size_t length;
+    };
+
+    void TakeLine(std::u16string_view line, std::optional<uint64_t>& section, NameHash& sectionHash);
+
+    std::vector<Entry> entries_;   // ordered by hash
+    std::u16string values_;
+};
+
+void ProfileIndex::TakeLine(std::u16string_view text, std::optional<uint64_t>& section, NameHash& sectionHash)
+{
+    const std::u16string_view line = Trim(text);
+    if (line.empty() || line.front() == u';') {
+        return;
+    }
+    if (line.front() == u'[') {
+        const size_t close = line.find(u']');
+        section.reset();
+        if (close != std::u16string_view::npos) {
+            sectionHash = NameHash();
+            sectionHash.Add(Trim(line.substr(1, close - 1)));
+            section = sectionHash.Value();
+        }
+        return;
+    }
+    const size_t equals = line.find(u'=');
+    if (!section || equals == std::u16string_view::npos) {
+        return;
+    }
+    NameHash hash = sectionHash;
+    hash.Add(Trim(line.substr(0, equals)));
+    std::u16string_view value = Trim(line.substr(equals + 1));
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    entries_.push_back({hash.Value(), values_.size(), value.size()});
+    values_.append(value);
+}
+
+bool ProfileIndex::Build(const std::string& bytes)
+{
+    Clear();
+    std::optional<uint64_t> section;
+    NameHash sectionHash;
+    if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE) {
+        std::u16string line;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            const auto c =
+                static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
+            if (c == u'\n') {
+                TakeLine(line, section, sectionHash);
+                line.clear();
+            } else {
+                line.push_back(c);
+            }
+        }
+        TakeLine(line, section, sectionHash);
+    } else {
+        std::string_view body(bytes);
+        if (body.size() >= 3 && body.substr(0, 3) == "\xEF\xBB\xBF") {
+            body.remove_prefix(3);
+        }
+        // A line feed is never part of a character in either form, so the lines decode alone
+        // as they would in the whole text.
+        const uint32_t codePage = IsValidUtf8(body) ? kPlatCodePageUtf8 : 932;
+        std::u16string line;
+        while (true) {
+            const size_t end = body.find('\n');
+            if (PlatMultiByteToUtf16(codePage, body.substr(0, end), line) != PlatConvertStatus::Ok) {
+                Clear();
+                return false;
+            }
+            TakeLine(line, section, sectionHash);
+            if (end == std::string_view::npos) {
+                break;
+            }
+            body.remove_prefix(end + 1);
         }
     }
+    // The first of a section and key in file order wins.
+    std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.hash < b.hash; });
+    entries_.erase(
+        std::unique(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.hash == b.hash; }),
+        entries_.end());
+    entries_.shrink_to_fit();
+    // Only the values that can be asked for stay.
+    std::u16string kept;
+    for (Entry& e : entries_) {
+        const size_t start = kept.size();
+        kept.append(values_, e.start, e.length);
+        e.start = start;
+    }
+    values_ = std::move(kept);
     return true;
 }
 
-std::optional<std::u16string> FindValue(std::u16string_view section, std::u16string_view key, const std::string& path)
+std::optional<std::u16string> ProfileIndex::Find(std::u16string_view section, std::u16string_view key) const
 {
-    std::string bytes;
-    std::u16string text;
-    // The settings file lies beside the program, on the disc: never a pipe or a device.
-    if (!PlatReadRegularFile(path, bytes) || !DecodeFile(bytes, text)) {
+    const uint64_t hash = KeyHash(section, key);
+    const auto found =
+        std::lower_bound(entries_.begin(), entries_.end(), hash, [](const Entry& e, uint64_t h) { return e.hash < h; });
+    if (found == entries_.end() || found->hash != hash) {
         return std::nullopt;
     }
-    const std::u16string_view wantedSection = Trim(section);
-    const std::u16string_view wantedKey = Trim(key);
-    std::u16string_view rest(text);
-    bool inSection = false;
-    while (!rest.empty()) {
-        const size_t end = rest.find(u'\n');
-        std::u16string_view line = Trim(rest.substr(0, end));
-        rest = end == std::u16string_view::npos ? std::u16string_view() : rest.substr(end + 1);
-        if (line.empty() || line.front() == u';') {
-            continue;
+    return values_.substr(found->start, found->length);
+}
+
+// The settings file last asked for, held while it stays the same file with the same size and
+// times: the program asks for a few hundred settings, and the file may be large.
+class HeldProfile {
+public:
+    std::optional<std::u16string> Find(std::u16string_view section, std::u16string_view key, const std::string& path)
+    {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            return std::nullopt;
         }
-        if (line.front() == u'[') {
-            const size_t close = line.find(u']');
-            inSection =
-                close != std::u16string_view::npos && EqualNoCase(Trim(line.substr(1, close - 1)), wantedSection);
-            continue;
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!held_ || path != path_ || !Same(info, stamp_)) {
+            Load(path, info);
         }
-        if (!inSection) {
-            continue;
-        }
-        const size_t equals = line.find(u'=');
-        if (equals == std::u16string_view::npos || !EqualNoCase(Trim(line.substr(0, equals)), wantedKey)) {
-            continue;
-        }
-        std::u16string_view value = Trim(line.substr(equals + 1));
-        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
-            value = value.substr(1, value.size() - 2);
-        }
-        return std::u16string(value);
+        return readable_ ? index_.Find(section, key) : std::nullopt;
     }
-    return std::nullopt;
+
+private:
+    static bool Same(const struct stat& a, const struct stat& b)
+    {
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+               a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+               a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    }
+
+    void Load(const std::string& path, const struct stat& info)
+    {
+        held_ = false;
+        index_.Clear();
+        path_ = path;
+        stamp_ = info;
+        try {
+            std::string bytes;
+            // The settings file lies beside the program, on the disc: never a pipe or a device.
+            readable_ = PlatReadRegularFile(path, bytes) && index_.Build(bytes);
+            held_ = true;
+        } catch (const std::bad_alloc&) {
+            index_.Clear();
+            readable_ = false;
+        }
+    }
+
+    std::mutex mutex_;
+    bool held_ = false;
+    bool readable_ = false;
+    std::string path_;
+    struct stat stamp_ {};
+    ProfileIndex index_;
+};
+
+std::optional<std::u16string> FindValue(std::u16string_view section, std::u16string_view key, const std::string& path)
+{
+    static HeldProfile held;
+    return held.Find(section, key, path);
 }
 
 }   // namespace
