@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "platform/platcodepage.h"
 #include "platform/platfile.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
@@ -431,7 +432,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     filePath = path;
     allFramesLoaded = 0;
     cancelFlag = 0;
-    const std::string narrowPath = path.toStdString();
+    const std::string narrowPath = PlatUtf16ToPath(path.toStdU16String());
     manager.clear();
 
     StorageHolder holder;
@@ -735,7 +736,7 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
     ClearStatus();
     std::lock_guard<PlatRecursiveLock> guard(lock);
     VEK_DICOMInfo info(&manager);
-    const std::string narrowPath = path.toStdString();
+    const std::string narrowPath = PlatUtf16ToPath(path.toStdU16String());
     StorageHolder holder;
     holder.storage = VEK_FileInputStorage::create(&manager, narrowPath.c_str());
     // The scan reads every file of an archive: each member goes to a copy of its own that is
