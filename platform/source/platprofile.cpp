@@ -57,12 +57,14 @@ bool IsValidUtf8(std::string_view s)
     return true;
 }
 
-bool IsBlank(char16_t c)
+template <class Char>
+bool IsBlank(Char c)
 {
-    return c == u' ' || c == u'\t' || c == u'\r';
+    return c == Char(' ') || c == Char('\t') || c == Char('\r');
 }
 
-std::u16string_view Trim(std::u16string_view s)
+template <class Char>
+std::basic_string_view<Char> Trim(std::basic_string_view<Char> s)
 {
     while (!s.empty() && IsBlank(s.front())) {
         s.remove_prefix(1);
@@ -83,10 +85,12 @@ char16_t FoldAscii(char16_t c)
 // other split of the same characters gives the same input.
 class NameHash {
 public:
-    void Add(std::u16string_view text)
+    // Plain ASCII bytes hash as the same characters in UTF-16 would.
+    template <class Char>
+    void Add(std::basic_string_view<Char> text)
     {
-        for (char16_t c : text) {
-            Mix(FoldAscii(c));
+        for (Char c : text) {
+            Mix(FoldAscii(static_cast<char16_t>(c)));
         }
         Mix(text.size());
     }
@@ -127,101 +131,133 @@ public:
 private:
     struct Entry {
         uint64_t hash;
-        size_t start;
-        size_t length;
+        uint32_t start;   // in values_: a file under 4 GiB holds fewer units
+        uint32_t length;
     };
 
-    void TakeLine(std::u16string_view line, std::optional<uint64_t>& section, NameHash& sectionHash);
+    template <class Char>
+    void TakeLine(std::basic_string_view<Char> line, std::optional<uint64_t>& section, NameHash& sectionHash);
+    bool ReadLines(const std::string& bytes);
+    void KeepFirsts();
 
     std::vector<Entry> entries_;   // ordered by hash
     std::u16string values_;
 };
 
-void ProfileIndex::TakeLine(std::u16string_view text, std::optional<uint64_t>& section, NameHash& sectionHash)
+// A line of UTF-16 text, or of plain ASCII bytes, which read as the same characters.
+template <class Char>
+void ProfileIndex::TakeLine(std::basic_string_view<Char> text, std::optional<uint64_t>& section, NameHash& sectionHash)
 {
-    const std::u16string_view line = Trim(text);
-    if (line.empty() || line.front() == u';') {
+    using View = std::basic_string_view<Char>;
+    const View line = Trim(text);
+    if (line.empty() || line.front() == Char(';')) {
         return;
     }
-    if (line.front() == u'[') {
-        const size_t close = line.find(u']');
+    if (line.front() == Char('[')) {
+        const size_t close = line.find(Char(']'));
         section.reset();
-        if (close != std::u16string_view::npos) {
+        if (close != View::npos) {
             sectionHash = NameHash();
             sectionHash.Add(Trim(line.substr(1, close - 1)));
             section = sectionHash.Value();
         }
         return;
     }
-    const size_t equals = line.find(u'=');
-    if (!section || equals == std::u16string_view::npos) {
+    const size_t equals = line.find(Char('='));
+    if (!section || equals == View::npos) {
         return;
     }
     NameHash hash = sectionHash;
     hash.Add(Trim(line.substr(0, equals)));
-    std::u16string_view value = Trim(line.substr(equals + 1));
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
+    View value = Trim(line.substr(equals + 1));
+    if (value.size() >= 2 && (value.front() == Char('"') || value.front() == Char('\'')) &&
+        value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
-    entries_.push_back({hash.Value(), values_.size(), value.size()});
-    values_.append(value);
+    entries_.push_back({hash.Value(), static_cast<uint32_t>(values_.size()), static_cast<uint32_t>(value.size())});
+    values_.append(value.begin(), value.end());
 }
 
 bool ProfileIndex::Build(const std::string& bytes)
 {
     Clear();
+    // Room for every line and every unit at once: what is never used is never touched, and
+    // nothing is copied while the index grows.
+    entries_.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+    values_.reserve(bytes.size());
+    if (!ReadLines(bytes)) {
+        Clear();
+        return false;
+    }
+    KeepFirsts();
+    return true;
+}
+
+bool ProfileIndex::ReadLines(const std::string& bytes)
+{
     std::optional<uint64_t> section;
     NameHash sectionHash;
+    std::u16string line;
     if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE) {
-        std::u16string line;
         for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
             const auto c =
                 static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
             if (c == u'\n') {
-                TakeLine(line, section, sectionHash);
+                TakeLine(std::u16string_view(line), section, sectionHash);
                 line.clear();
             } else {
                 line.push_back(c);
             }
         }
-        TakeLine(line, section, sectionHash);
-    } else {
-        std::string_view body(bytes);
-        if (body.size() >= 3 && body.substr(0, 3) == "\xEF\xBB\xBF") {
-            body.remove_prefix(3);
-        }
-        // A line feed is never part of a character in either form, so the lines decode alone
-        // as they would in the whole text.
-        const uint32_t codePage = IsValidUtf8(body) ? kPlatCodePageUtf8 : 932;
-        std::u16string line;
-        while (true) {
-            const size_t end = body.find('\n');
-            if (PlatMultiByteToUtf16(codePage, body.substr(0, end), line) != PlatConvertStatus::Ok) {
-                Clear();
-                return false;
-            }
-            TakeLine(line, section, sectionHash);
-            if (end == std::string_view::npos) {
-                break;
-            }
-            body.remove_prefix(end + 1);
-        }
+        TakeLine(std::u16string_view(line), section, sectionHash);
+        return true;
     }
-    // The first of a section and key in file order wins.
+    std::string_view body(bytes);
+    if (body.size() >= 3 && body.substr(0, 3) == "\xEF\xBB\xBF") {
+        body.remove_prefix(3);
+    }
+    // A line feed is never part of a character in either form, so the lines decode alone as
+    // they would in the whole text.
+    const uint32_t codePage = IsValidUtf8(body) ? kPlatCodePageUtf8 : 932;
+    for (;;) {
+        const size_t end = body.find('\n');
+        const std::string_view bytesOfLine = body.substr(0, end);
+        if (std::all_of(bytesOfLine.begin(), bytesOfLine.end(),
+                        [](char c) { return static_cast<uint8_t>(c) < 0x80; })) {
+            TakeLine(bytesOfLine, section, sectionHash);
+        } else if (PlatMultiByteToUtf16(codePage, bytesOfLine, line) == PlatConvertStatus::Ok) {
+            TakeLine(std::u16string_view(line), section, sectionHash);
+        } else {
+            return false;
+        }
+        if (end == std::string_view::npos) {
+            return true;
+        }
+        body.remove_prefix(end + 1);
+    }
+}
+
+// The first of a section and key in file order wins; only the values that can be asked for
+// stay, moved down in place.
+void ProfileIndex::KeepFirsts()
+{
     std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.hash < b.hash; });
+    const size_t all = entries_.size();
     entries_.erase(
         std::unique(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.hash == b.hash; }),
         entries_.end());
-    entries_.shrink_to_fit();
-    // Only the values that can be asked for stay.
-    std::u16string kept;
-    for (Entry& e : entries_) {
-        const size_t start = kept.size();
-        kept.append(values_, e.start, e.length);
-        e.start = start;
+    if (entries_.size() == all) {
+        return;
     }
-    values_ = std::move(kept);
-    return true;
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.start < b.start; });
+    uint32_t kept = 0;
+    for (Entry& e : entries_) {
+        std::copy(values_.begin() + e.start, values_.begin() + e.start + e.length, values_.begin() + kept);
+        e.start = kept;
+        kept += e.length;
+    }
+    values_.resize(kept);
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.hash < b.hash; });
 }
 
 std::optional<std::u16string> ProfileIndex::Find(std::u16string_view section, std::u16string_view key) const
@@ -267,13 +303,22 @@ private:
         path_ = path;
         stamp_ = info;
         try {
-            std::string bytes;
             // The settings file lies beside the program, on the disc: never a pipe or a device.
-            readable_ = PlatReadRegularFile(path, bytes) && index_.Build(bytes);
+            // Of 4 GiB or more it is no settings file.
+            constexpr uint64_t kLimit = uint64_t(1) << 32;
+            readable_ = false;
+            if (uint64_t(info.st_size) < kLimit) {
+                std::string bytes;
+                bytes.reserve(size_t(info.st_size));
+                readable_ = PlatReadRegularFile(path, bytes) && bytes.size() < kLimit && index_.Build(bytes);
+            }
             held_ = true;
         } catch (const std::bad_alloc&) {
+            // Defaults until the file changes: reading it again for each setting would not fit
+            // either.
             index_.Clear();
             readable_ = false;
+            held_ = true;
         }
     }
 
