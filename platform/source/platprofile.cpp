@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -14,11 +15,33 @@
 
 namespace {
 
+// Eight bytes at s + i, all below 0x80: settings files are mostly plain ASCII.
+bool AsciiWord(std::string_view s, size_t i)
+{
+    uint64_t word;
+    std::memcpy(&word, s.data() + i, sizeof word);
+    return (word & 0x8080808080808080ull) == 0;
+}
+
+bool IsAscii(std::string_view s)
+{
+    size_t i = 0;
+    while (i + 8 <= s.size() && AsciiWord(s, i)) {
+        i += 8;
+    }
+    return std::all_of(s.begin() + static_cast<std::ptrdiff_t>(i), s.end(),
+                       [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+}
+
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view s)
 {
     size_t i = 0;
     while (i < s.size()) {
+        if (i + 8 <= s.size() && AsciiWord(s, i)) {
+            i += 8;
+            continue;
+        }
         const auto c = static_cast<uint8_t>(s[i]);
         if (c < 0x80) {
             ++i;
@@ -183,7 +206,13 @@ bool ProfileIndex::Build(const std::string& bytes)
     Clear();
     // Room for every line and every unit at once: what is never used is never touched, and
     // nothing is copied while the index grows.
-    entries_.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+    size_t lines = 1;
+    for (const char* at = bytes.data();
+         (at = static_cast<const char*>(std::memchr(at, '\n', bytes.size() - size_t(at - bytes.data())))) != nullptr;
+         ++at) {
+        ++lines;
+    }
+    entries_.reserve(lines);
     values_.reserve(bytes.size());
     if (!ReadLines(bytes)) {
         Clear();
@@ -222,8 +251,7 @@ bool ProfileIndex::ReadLines(const std::string& bytes)
     for (;;) {
         const size_t end = body.find('\n');
         const std::string_view bytesOfLine = body.substr(0, end);
-        if (std::all_of(bytesOfLine.begin(), bytesOfLine.end(),
-                        [](char c) { return static_cast<uint8_t>(c) < 0x80; })) {
+        if (IsAscii(bytesOfLine)) {
             TakeLine(bytesOfLine, section, sectionHash);
         } else if (PlatMultiByteToUtf16(codePage, bytesOfLine, line) == PlatConvertStatus::Ok) {
             TakeLine(std::u16string_view(line), section, sectionHash);

@@ -19,6 +19,23 @@ namespace fs = std::filesystem;
 
 const std::string kHostile = std::string(STUDY_TEST_DATA_DIR) + "/hostile";
 
+// Time and memory ceilings hold for the optimised build; under the sanitizers each case only
+// has to end, with every intact image shown.
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+constexpr bool kCeilings = true;
+#else
+constexpr bool kCeilings = false;
+#endif
+
+void ExpectWithinCeilings(qint64 elapsed, qint64 longestStall)
+{
+    if (kCeilings) {
+        EXPECT_LT(elapsed, 15000);
+        EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
+        EXPECT_LT(longestStall, 1000);
+    }
+}
+
 // The hostile disc (an intact 64 x 64 ramp OK1 and a three-frame one-bit BIT1 among damaged
 // files) copied into the test's folder, for a test to spoil OK1 in its own way.
 class HostileValuesTest : public DiscOpenTest {
@@ -52,9 +69,7 @@ protected:
                     name, static_cast<long long>(elapsed), static_cast<long long>(whole.elapsed()),
                     static_cast<unsigned long long>(PeakResidentBytes() >> 20), ProcessThreadCount(),
                     static_cast<long long>(longest));
-        EXPECT_LT(elapsed, 15000);
-        EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
-        EXPECT_LT(longest, 1000);
+        ExpectWithinCeilings(elapsed, longest);
     }
 
     std::string disc_;
@@ -124,7 +139,6 @@ TEST_F(HostileValuesTest, LargeSettingsFileIsReadOnce)
         std::ofstream(program + "/ZYLV.INI", std::ios::binary) << text;
     }
     PlatSetModuleFolderForTest(program);
-    GuiStallMeter stall;
     QElapsedTimer timer;
     timer.start();
     GetCommonSettings().Load();
@@ -133,7 +147,8 @@ TEST_F(HostileValuesTest, LargeSettingsFileIsReadOnce)
     EXPECT_EQ(GetCommonSettings().ModeOrvix, 1);
     EXPECT_EQ(GetMessageString(10027), QStringLiteral("ファイルの読み込みに失敗しました。"));
     std::printf("[ figures  ] 100 MB settings file: settings loaded in %lld ms\n", static_cast<long long>(load));
-    EXPECT_LT(stall.LongestMs(), 15000);
+    // Start-up reads the settings before the window shows: no stall of a window, only time.
+    ExpectWithinCeilings(load, 0);
     OpenAndShowTheIntactImages("100 MB settings file");
     PlatSetModuleFolderForTest("");
     GetCommonSettings().Load();
@@ -175,7 +190,5 @@ TEST_F(HostileValuesTest, NonAsciiFileIdsLoad)
         EXPECT_GT(PaintedBright(cells)[0], 0);
     }
     EXPECT_EQ(box.texts.size(), 0u);
-    EXPECT_LT(stall.LongestMs(), 1000);
-    EXPECT_LT(elapsed, 15000);
-    EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
+    ExpectWithinCeilings(elapsed, stall.LongestMs());
 }
