@@ -424,12 +424,11 @@ bool PlatIsDBCSLeadByte(uint32_t codePage, uint8_t byte)
     }
 }
 
-namespace {
-
-// The length of the UTF-8 character at the start of s (strict: no overlong forms, no
-// surrogates, nothing above U+10FFFF) and its code point; 0 when none starts there.
-size_t Utf8Character(std::string_view s, uint32_t& cp)
+size_t PlatUtf8Character(std::string_view s, uint32_t& cp)
 {
+    if (s.empty()) {
+        return 0;
+    }
     const auto c = static_cast<uint8_t>(s[0]);
     if (c < 0x80) {
         cp = c;
@@ -465,15 +464,13 @@ size_t Utf8Character(std::string_view s, uint32_t& cp)
     return extra + 1;
 }
 
-}   // namespace
-
 std::u16string PlatPathToUtf16(std::string_view bytes)
 {
     std::u16string out;
     out.reserve(bytes.size());
     while (!bytes.empty()) {
         uint32_t cp = 0;
-        const size_t n = Utf8Character(bytes, cp);
+        const size_t n = PlatUtf8Character(bytes, cp);
         if (n == 0) {
             out.push_back(static_cast<char16_t>(0xDC00 + static_cast<uint8_t>(bytes[0])));
             bytes.remove_prefix(1);

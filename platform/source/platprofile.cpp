@@ -42,40 +42,12 @@ bool IsValidUtf8(std::string_view s)
             i += 8;
             continue;
         }
-        const auto c = static_cast<uint8_t>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t extra;
-        uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
+        uint32_t cp = 0;
+        const size_t n = PlatUtf8Character(s.substr(i), cp);
+        if (n == 0) {
             return false;
         }
-        if (s.size() - i <= extra) {
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            const auto t = static_cast<uint8_t>(s[i + k]);
-            if ((t & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (t & 0x3F);
-        }
-        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
-            return false;
-        }
-        i += extra + 1;
+        i += n;
     }
     return true;
 }
