@@ -423,3 +423,100 @@ bool PlatIsDBCSLeadByte(uint32_t codePage, uint8_t byte)
     default: return false;
     }
 }
+
+size_t PlatUtf8Character(std::string_view s, uint32_t& cp)
+{
+    if (s.empty()) {
+        return 0;
+    }
+    const auto c = static_cast<uint8_t>(s[0]);
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    }
+    size_t extra;
+    if (c >= 0xC2 && c <= 0xDF) {
+        extra = 1;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        extra = 2;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        extra = 3;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (s.size() <= extra) {
+        return 0;
+    }
+    for (size_t k = 1; k <= extra; ++k) {
+        const auto t = static_cast<uint8_t>(s[k]);
+        if ((t & 0xC0) != 0x80) {
+            return 0;
+        }
+        cp = (cp << 6) | (t & 0x3F);
+    }
+    if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
+        return 0;
+    }
+    return extra + 1;
+}
+
+std::u16string PlatPathToUtf16(std::string_view bytes)
+{
+    std::u16string out;
+    out.reserve(bytes.size());
+    while (!bytes.empty()) {
+        uint32_t cp = 0;
+        const size_t n = PlatUtf8Character(bytes, cp);
+        if (n == 0) {
+            out.push_back(static_cast<char16_t>(0xDC00 + static_cast<uint8_t>(bytes[0])));
+            bytes.remove_prefix(1);
+            continue;
+        }
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        bytes.remove_prefix(n);
+    }
+    return out;
+}
+
+std::string PlatUtf16ToPath(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
+            out.push_back(static_cast<char>(cp - 0xDC00));   // a byte that made no character
+            continue;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;   // another lone surrogate names no byte
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}

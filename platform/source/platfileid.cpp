@@ -40,6 +40,21 @@ bool IsWithin(const std::string& path, const std::string& root)
            (path.size() == root.size() || path[root.size()] == '/' || root == "/");
 }
 
+std::string Latin1AsUtf8(std::string_view bytes)
+{
+    std::string out;
+    for (char c : bytes) {
+        const auto b = static_cast<uint8_t>(c);
+        if (b < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+        }
+    }
+    return out;
+}
+
 }   // namespace
 
 bool PlatIsSafeFileId(std::string_view fileId)
@@ -99,6 +114,18 @@ const PlatFileIdResolver::Listing& PlatFileIdResolver::List(const std::string& f
     return listing;
 }
 
+// The name as the ID writes it, else the same name without regard to ASCII case.
+const std::string* PlatFileIdResolver::Spelling(const Listing& listing, const std::string& name)
+{
+    if (auto exact = listing.exact.find(name); exact != listing.exact.end()) {
+        return &exact->second;
+    }
+    if (auto folded = listing.folded.find(Folded(name)); folded != listing.folded.end()) {
+        return &folded->second;
+    }
+    return nullptr;
+}
+
 std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view fileId)
 {
     if (!PlatIsSafeFileId(fileId)) {
@@ -118,13 +145,14 @@ std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view f
         if (resolving) {
             const Listing& listing = List(path);
             const std::string name(part);
-            if (auto exact = listing.exact.find(name); exact != listing.exact.end()) {
-                spelling = &exact->second;
-            } else if (auto folded = listing.folded.find(Folded(part)); folded != listing.folded.end()) {
-                spelling = &folded->second;
-            } else {
-                resolving = false;   // nothing below a missing folder can be found
+            spelling = Spelling(listing, name);
+            if (spelling == nullptr) {
+                // An ID written in a legacy code page, on a disc whose names the system gives
+                // in UTF-8: its bytes read as Latin-1.
+                const std::string widened = Latin1AsUtf8(name);
+                spelling = widened != name ? Spelling(listing, widened) : nullptr;
             }
+            resolving = spelling != nullptr;   // nothing below a missing folder can be found
         }
         if (spelling != nullptr) {
             path += *spelling;

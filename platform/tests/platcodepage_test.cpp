@@ -117,3 +117,27 @@ TEST(PlatCodePage, ConcurrentConversionsDoNotShareShiftState)
 }
 
 }   // namespace
+
+// Any file name survives the trip through text: UTF-8 reads as its characters, every other
+// byte as U+DC80 + byte, and the way back gives the same bytes.
+TEST(PlatCodePage, PathsRoundTripThroughText)
+{
+    EXPECT_EQ(PlatPathToUtf16("/disc/IM\xC3\x89"
+                              "1"),
+              u"/disc/IM\u00C9"
+              "1");
+    EXPECT_EQ(PlatPathToUtf16("/disc/IM\xC9"
+                              "1"),
+              u"/disc/IM\xDCC9"
+              "1");
+    EXPECT_EQ(PlatPathToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
+    for (const std::string bytes : {std::string("/disc/L\xC9VEL/IM\xC9"
+                                                "1"),
+                                    std::string("\xC3\x89\xC3"), std::string("\xE0\x80\xAF\xED\xA0\x80\xFF\x80"),
+                                    std::string("a\xF0\x9F\x98\x80z"), std::string()}) {
+        EXPECT_EQ(PlatUtf16ToPath(PlatPathToUtf16(bytes)), bytes);
+    }
+    // A lone surrogate that stands for no byte becomes U+FFFD.
+    EXPECT_EQ(PlatUtf16ToPath(u"a\xD800" u"b"), "a\xEF\xBF\xBD"
+                                            "b");
+}

@@ -43,6 +43,38 @@ TEST(PlatFileId, ExactSpellingWins)
     EXPECT_EQ(resolver.Join(disc.Path(), "Img\\A"), disc / "IMG/A");
 }
 
+// IDs with bytes above 0x7F name folders of the same bytes, in Latin-1 and in UTF-8 alike;
+// an ID in a legacy code page also finds folders the system names in UTF-8, its bytes read
+// as Latin-1, and ASCII case still folds around such bytes.
+TEST(PlatFileId, NonAsciiIdsResolve)
+{
+    PlatTempFolder disc;
+    disc.Write("L\xC9VEL/IM\xC9"
+               "1",
+               "latin");
+    disc.Write("U\xC3\x89VEL/IM\xC3\x89"
+               "1",
+               "utf8");
+    disc.Write("w\xC3\xA9vel/im\xC3\xA9"
+               "1",
+               "mounted");
+    PlatFileIdResolver resolver;
+    EXPECT_EQ(resolver.Join(disc.Path(), "L\xC9VEL\\IM\xC9"
+                                         "1"),
+              disc / "L\xC9VEL/IM\xC9"
+                     "1");
+    EXPECT_EQ(resolver.Join(disc.Path(), "U\xC3\x89VEL\\IM\xC3\x89"
+                                         "1"),
+              disc / "U\xC3\x89VEL/IM\xC3\x89"
+                     "1");
+    EXPECT_EQ(resolver.Join(disc.Path(), "W\xE9VEL\\IM\xE9"
+                                         "1"),
+              disc / "w\xC3\xA9vel/im\xC3\xA9"
+                     "1");
+    // Bytes of one form never stand for the other the other way round.
+    EXPECT_EQ(resolver.Join(disc.Path(), "L\xC3\x89VEL\\X"), disc / "L\xC3\x89VEL/X");
+}
+
 TEST(PlatFileId, EachFolderIsListedOncePerResolver)
 {
     PlatTempFolder disc;

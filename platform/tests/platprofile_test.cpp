@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
 namespace {
 
 std::string Utf16Le(std::u16string_view text)
@@ -84,11 +88,52 @@ TEST(PlatProfile, JapaneseValueReadsTheSameInEveryEncoding)
     }
 }
 
-TEST(PlatProfile, ReadsTheFileOnEveryCall)
+// The file is held while it stays the same; a rewritten file is read again.
+TEST(PlatProfile, ChangedFileIsReadAgain)
 {
     PlatTempFolder folder;
     const std::string ini = folder.Write("z.ini", "[Cashe]\nCacheSizeRatio=30\n");
     EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 30);
-    folder.Write("z.ini", "[Cashe]\nCacheSizeRatio=70\n");
-    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 70);
+    folder.Write("z.ini", "[Cashe]\nCacheSizeRatio=7\n");
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 7);
+    const std::string other = folder.Write("y.ini", "[Cashe]\nCacheSizeRatio=12\n");
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, other), 12);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 7);
+    std::filesystem::remove(ini);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 50);
+}
+
+// A settings file of 40 MB (two million lines of a section that is asked for) answers
+// hundreds of questions without being read for each: read per question, as it was, the
+// lookups below took minutes. The first value in file order still wins across the blocks of
+// a section.
+TEST(PlatProfile, LargeFileIsReadOnce)
+{
+    std::string text = "[Strings]\nS20200=first\n";
+    text.reserve(41u << 20);
+    char line[64];
+    for (int i = 0; i < 2000000; ++i) {
+        text.append(line, static_cast<size_t>(std::snprintf(line, sizeof line, "J%07d=filler value %07d\n", i, i)));
+    }
+    text += "[Options]\nModeOrvix=1\n[STRINGS]\nS20200=second\nS20201=later\n";
+    PlatTempFolder folder;
+    const std::string ini = folder.Write("ZYLV.INI", text);
+    text = std::string();
+
+    const auto start = std::chrono::steady_clock::now();
+    int found = 0;
+    for (int id = 20000; id < 20400; ++id) {
+        const std::u16string key = u"S" + std::u16string(1, u'0' + id / 10000) +
+                                   std::u16string(1, u'0' + id / 1000 % 10) + std::u16string(1, u'0' + id / 100 % 10) +
+                                   std::u16string(1, u'0' + id / 10 % 10) + std::u16string(1, u'0' + id % 10);
+        found += PlatGetPrivateProfileString(u"Strings", key, u"", ini).empty() ? 0 : 1;
+        found += PlatGetPrivateProfileInt(u"Message", u"M" + key.substr(1), 0, ini);
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(found, 2);
+    EXPECT_EQ(PlatGetPrivateProfileString(u"strings", u"s20200", u"", ini), u"first");
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Strings", u"S20201", u"", ini), u"later");
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Strings", u"J1999999", u"", ini), u"filler value 1999999");
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Options", u"ModeOrvix", 0, ini), 1);
+    EXPECT_LT(elapsed, std::chrono::seconds(30));
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -111,6 +112,11 @@ uint32_t Word32(const uint8_t* p, PyrDicomEncoding encoding)
 {
     return encoding == kPyrExplicitBig ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
                                        : p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+bool AllZero(const uint8_t (&head)[8])
+{
+    return std::all_of(std::begin(head), std::end(head), [](uint8_t b) { return b == 0; });
 }
 
 uint32_t Low(uint64_t position)
@@ -293,7 +299,7 @@ PyrDicomResult PyrDicomDataset::Reset()
     transferSyntaxEncoding_ = kPyrExplicitLittle;
     metaLengthKnown_ = false;
     metaEnd_ = 0;
-    deepSkipped_ = false;
+    partLeftOut_ = false;
     readResult_ = kPyrSuccess;
     return CloseReading();
 }
@@ -375,6 +381,14 @@ PyrDicomResult PyrDicomDataset::ReadValue(PyrDicomDataElement* element, PyrDicom
     if (length > limit - position_ || length > static_cast<uint32_t>(INT32_MAX)) {
         return kPyrBadPosition;
     }
+    if (length > kPyrHeldValueLimit) {
+        // No real element but pixel data comes near: a forged length would have a few bytes
+        // of a sparse file claim gigabytes. The value stays where it is, on record.
+        PyrWriteLog("PyrDicomDataset::ReadValue", kPyrLogWarning, kPyrBadPosition,
+                    u"A value too long to hold was left in the source.");
+        partLeftOut_ = true;
+        return SkipValue(element, limit);
+    }
     if (length > kCheckedReadSize) {
         if (const PyrDicomResult r = SkipForward(length, limit); r != kPyrSuccess) {
             return r;
@@ -447,8 +461,9 @@ PyrDicomResult PyrDicomDataset::Read(PyrDicomReadCallback read, PyrDicomSeekCall
         return r;
     }
     r = FixPixelDataVR(root_);
-    // A sequence nested too deep was left out: the tree is whole but for it.
-    return r == kPyrSuccess && deepSkipped_ ? kPyrBadPosition : r;
+    // A sequence nested too deep or a value too long to hold was left out: the tree is whole
+    // but for it.
+    return r == kPyrSuccess && partLeftOut_ ? kPyrBadPosition : r;
 }
 
 PyrDicomResult PyrDicomDataset::CheckPreambleAndRead()
@@ -498,26 +513,12 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
     const bool cut = bounded && length > limit - position_;
     const uint64_t end = bounded && !cut ? position_ + length : limit;
     bool metaMode = meta;
+    bool realElementRead = false;
 
     for (;;) {
-        if (bounded && position_ >= end) {
-            return cut ? kPyrBadPosition : kPyrSuccess;
+        if (PyrDicomResult r = kPyrSuccess; ElementsEnd(bounded, cut, end, depth, r)) {
+            return r;
         }
-        if (depth == 0) {
-            // Only the top level may end with the data; an item that runs out fails on its
-            // next read, which costs nothing while the data is whole.
-            bool atEnd = false;
-            if (const PyrDicomResult r = ProbeEnd(atEnd); r != kPyrSuccess) {
-                return r;
-            }
-            if (atEnd) {
-                return kPyrSuccess;
-            }
-        }
-        if (end - position_ < 8) {
-            return kPyrBadPosition;
-        }
-
         uint8_t head[8];
         if (const PyrDicomResult r = ReadBytes(head, 8); r != kPyrSuccess) {
             return r;
@@ -542,6 +543,9 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
         if (group == 0 && number == 0 && depth >= 1 && parent->GetChildCount() != 0) {
             return kPyrBadPosition;   // zeros after real elements: the data ends here
         }
+        if (depth == 0 && ZerosEndData(head, elementPosition, realElementRead)) {
+            return kPyrBadPosition;
+        }
         const bool pixelData = depth == 0 && group == kPixelGroup && number == kPixelElement;
         if (pixelData) {
             pixelDataStart_ = elementPosition;
@@ -556,84 +560,26 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
         e->element_ = number;
         e->position_ = elementPosition;
 
-        PyrDicomVR vrAsRead;
-        uint32_t valueLength;
-        if (current != kPyrImplicitLittle) {
-            vrAsRead = head[4] | (uint32_t(head[5]) << 8);
-            if (IsShortLengthVR(vrAsRead)) {
-                valueLength = Word16(head + 6, current);
-            } else {
-                if (end - position_ < 4) {
-                    return kPyrBadPosition;
-                }
-                uint8_t word[4];
-                if (const PyrDicomResult r = ReadBytes(word, 4); r != kPyrSuccess) {
-                    return r;
-                }
-                valueLength = Word32(word, current);
-            }
-            e->vr_ = vrAsRead == PyrVR::UN ? PyrDicomDictionary::GetVR(&localDictionary_, group, number) : vrAsRead;
-        } else {
-            valueLength = Word32(head + 4, current);
-            e->vr_ = PyrDicomDictionary::GetVR(&localDictionary_, group, number);
-            vrAsRead = e->vr_;
+        PyrDicomVR vrAsRead = PyrVR::Unset;
+        if (const PyrDicomResult r = ReadVRAndLength(e, head, current, end, vrAsRead); r != kPyrSuccess) {
+            return r;
         }
-        e->length_ = valueLength;
-
-        if (options_.skipPrivateSequences != 0 && (group & 1) != 0 && e->vr_ == PyrVR::SQ &&
-            valueLength != kPyrUndefinedLength) {
-            if (const PyrDicomResult r = SkipForward(valueLength, end); r != kPyrSuccess) {
-                return r;
-            }
-            continue;
-        }
+        const uint32_t valueLength = e->length_;
 
         if (valueLength == kPyrUndefinedLength || e->vr_ == PyrVR::SQ) {
-            if (depth > kMaxDepth) {
-                if (valueLength == kPyrUndefinedLength) {
-                    return kPyrBadPosition;   // no way past it: the read ends here
+            bool leftOut = false;
+            if (const PyrDicomResult r = ReadSequenceOf(parent, e, vrAsRead, depth, current, end, leftOut);
+                r != kPyrSuccess) {
+                if (e->GetParent() == parent) {
+                    pending.Release();   // kept with its complete items
                 }
-                // Too deep to keep, but its length leads past it to the rest of the data.
-                if (const PyrDicomResult r = SkipForward(valueLength, end); r != kPyrSuccess) {
-                    return r;
-                }
-                PyrWriteLog("PyrDicomDataset::ReadElements", kPyrLogWarning, kPyrBadPosition,
-                            u"A sequence nested too deep was skipped.");
-                deepSkipped_ = true;
+                return r;
+            }
+            if (leftOut) {
                 continue;
             }
-            if (const PyrDicomResult r = ReadItemsWithin(e, vrAsRead, valueLength, depth, current, end);
-                r != kPyrSuccess) {
-                // Data cut short (as faulty disc burners leave it) keeps the complete items of
-                // the sequence; the read still fails, so the caller knows. Cut pixel data
-                // stays out: its fragments would promise frames that are not there.
-                if (!pixelData && r != kPyrOutOfMemory && e->GetChildCount() != 0 &&
-                    parent->SetChildElement(e) == kPyrSuccess) {
-                    pending.Release();
-                }
-                return r;
-            }
-        } else {
-            // Pixel data stays in the source whatever its length, so the pixel reader finds it.
-            const PyrDicomResult r = pixelData && valueLength != 0 ? SkipValue(e, end) : ReadValue(e, current, end);
-            if (r != kPyrSuccess) {
-                return r;
-            }
-            if (group == kMetaGroup && depth == 0) {
-                if (number == 0x0000) {
-                    uint32_t metaLength = 0;
-                    if (e->GetULong(metaLength, PyrVR::UL, 0) == kPyrSuccess) {
-                        metaLengthKnown_ = true;
-                        metaEnd_ = position_ + metaLength;
-                    }
-                } else if (number == 0x0010) {
-                    if (e->GetStringValue(transferSyntax_, PyrVR::UI, -1) == kPyrOutOfMemory) {
-                        return kPyrOutOfMemory;   // read on in the wrong encoding, it would only mislead
-                    }
-                    transferSyntaxEncoding_ = TransferSyntaxToEncoding(transferSyntax_);
-                    transferSyntaxRead_ = true;
-                }
-            }
+        } else if (const PyrDicomResult r = ReadValueOf(e, pixelData, depth, current, end); r != kPyrSuccess) {
+            return r;
         }
 
         if (const PyrDicomResult r = parent->SetChildElement(e); r != kPyrSuccess) {
@@ -647,6 +593,123 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
             metaMode = false;
         }
     }
+}
+
+// True when no element can follow, with what the read of the elements then returns.
+bool PyrDicomDataset::ElementsEnd(bool bounded, bool cut, uint64_t end, uint32_t depth, PyrDicomResult& result)
+{
+    if (bounded && position_ >= end) {
+        result = cut ? kPyrBadPosition : kPyrSuccess;
+        return true;
+    }
+    if (depth == 0) {
+        // Only the top level may end with the data; an item that runs out fails on its next
+        // read, which costs nothing while the data is whole.
+        bool atEnd = false;
+        result = ProbeEnd(atEnd);
+        if (result != kPyrSuccess || atEnd) {
+            return true;
+        }
+    }
+    result = kPyrBadPosition;
+    return end - position_ < 8;
+}
+
+// Writers pad files with zeros: after real elements, or past where a preamble without its
+// marker would end, they are no elements and the data ends there.
+bool PyrDicomDataset::ZerosEndData(const uint8_t (&head)[8], int64_t elementPosition, bool& realElementRead)
+{
+    if (!AllZero(head)) {
+        realElementRead = true;
+        return false;
+    }
+    return realElementRead || elementPosition >= static_cast<int64_t>(kPreambleSize - 4);
+}
+
+PyrDicomResult PyrDicomDataset::ReadVRAndLength(PyrDicomDataElement* e, const uint8_t (&head)[8],
+                                                PyrDicomEncoding encoding, uint64_t end, PyrDicomVR& vrAsRead)
+{
+    if (encoding == kPyrImplicitLittle) {
+        e->length_ = Word32(head + 4, encoding);
+        e->vr_ = PyrDicomDictionary::GetVR(&localDictionary_, e->group_, e->element_);
+        vrAsRead = e->vr_;
+        return kPyrSuccess;
+    }
+    vrAsRead = head[4] | (uint32_t(head[5]) << 8);
+    if (IsShortLengthVR(vrAsRead)) {
+        e->length_ = Word16(head + 6, encoding);
+    } else {
+        if (end - position_ < 4) {
+            return kPyrBadPosition;
+        }
+        uint8_t word[4];
+        if (const PyrDicomResult r = ReadBytes(word, 4); r != kPyrSuccess) {
+            return r;
+        }
+        e->length_ = Word32(word, encoding);
+    }
+    e->vr_ = vrAsRead == PyrVR::UN ? PyrDicomDictionary::GetVR(&localDictionary_, e->group_, e->element_) : vrAsRead;
+    return kPyrSuccess;
+}
+
+// A sequence's items, or its skip when it is left out (leftOut; the reader goes on after it).
+// A read cut inside it keeps the sequence under parent with its complete items.
+PyrDicomResult PyrDicomDataset::ReadSequenceOf(PyrDicomDataElement* parent, PyrDicomDataElement* e, PyrDicomVR vrAsRead,
+                                               uint32_t depth, PyrDicomEncoding encoding, uint64_t end, bool& leftOut)
+{
+    const uint32_t valueLength = e->length_;
+    if (options_.skipPrivateSequences != 0 && (e->group_ & 1) != 0 && e->vr_ == PyrVR::SQ &&
+        valueLength != kPyrUndefinedLength) {
+        leftOut = true;
+        return SkipForward(valueLength, end);
+    }
+    if (depth > kMaxDepth) {
+        if (valueLength == kPyrUndefinedLength) {
+            return kPyrBadPosition;   // no way past it: the read ends here
+        }
+        // Too deep to keep, but its length leads past it to the rest of the data.
+        if (const PyrDicomResult r = SkipForward(valueLength, end); r != kPyrSuccess) {
+            return r;
+        }
+        PyrWriteLog("PyrDicomDataset::ReadElements", kPyrLogWarning, kPyrBadPosition,
+                    u"A sequence nested too deep was skipped.");
+        partLeftOut_ = true;
+        leftOut = true;
+        return kPyrSuccess;
+    }
+    const PyrDicomResult r = ReadItemsWithin(e, vrAsRead, valueLength, depth, encoding, end);
+    // Data cut short (as faulty disc burners leave it) keeps the complete items of the
+    // sequence; the read still fails, so the caller knows. Cut pixel data stays out: its
+    // fragments would promise frames that are not there.
+    const bool pixelData = depth == 0 && e->group_ == kPixelGroup && e->element_ == kPixelElement;
+    if (r != kPyrSuccess && !pixelData && r != kPyrOutOfMemory && e->GetChildCount() != 0) {
+        parent->SetChildElement(e);
+    }
+    return r;
+}
+
+PyrDicomResult PyrDicomDataset::ReadValueOf(PyrDicomDataElement* e, bool pixelData, uint32_t depth,
+                                            PyrDicomEncoding encoding, uint64_t end)
+{
+    // Pixel data stays in the source whatever its length, so the pixel reader finds it.
+    const PyrDicomResult r = pixelData && e->length_ != 0 ? SkipValue(e, end) : ReadValue(e, encoding, end);
+    if (r != kPyrSuccess || e->group_ != kMetaGroup || depth != 0) {
+        return r;
+    }
+    if (e->element_ == 0x0000) {
+        uint32_t metaLength = 0;
+        if (e->GetULong(metaLength, PyrVR::UL, 0) == kPyrSuccess) {
+            metaLengthKnown_ = true;
+            metaEnd_ = position_ + metaLength;
+        }
+    } else if (e->element_ == 0x0010) {
+        if (e->GetStringValue(transferSyntax_, PyrVR::UI, -1) == kPyrOutOfMemory) {
+            return kPyrOutOfMemory;   // read on in the wrong encoding, it would only mislead
+        }
+        transferSyntaxEncoding_ = TransferSyntaxToEncoding(transferSyntax_);
+        transferSyntaxRead_ = true;
+    }
+    return kPyrSuccess;
 }
 
 PyrDicomResult PyrDicomDataset::ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length,

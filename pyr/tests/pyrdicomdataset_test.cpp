@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pyrlogrecorder.h"
@@ -267,6 +268,135 @@ TEST(DatasetRead, CutItemsKeepTheirCompleteElements)
         EXPECT_EQ(sq->GetChildAt(1)->GetChildStringOr(0x0004, 0x1430, PyrString()), u"IMAGE");
         EXPECT_EQ(sq->GetChildAt(1)->GetChildCount(), 1u);
     }
+}
+
+// A source of size bytes, zero wherever no piece was written: a sparse file, whose gigabytes
+// cost nothing unless a reader takes them.
+class SparseSource : public PyrTestSource {
+public:
+    explicit SparseSource(int64_t size) : size_(size) {}
+    void Put(int64_t at, const std::vector<uint8_t>& bytes) { pieces_.push_back({at, bytes}); }
+
+    int64_t Size() override { return size_; }
+    int64_t Tell() override { return position_; }
+    int64_t ReadSome(void* buffer, int64_t count) override
+    {
+        const int64_t n = std::max<int64_t>(0, std::min(count, size_ - position_));
+        auto* out = static_cast<uint8_t*>(buffer);
+        std::fill(out, out + n, uint8_t(0));
+        for (const auto& [at, bytes] : pieces_) {
+            const int64_t from = std::max(at, position_);
+            const int64_t to = std::min<int64_t>(at + static_cast<int64_t>(bytes.size()), position_ + n);
+            for (int64_t i = from; i < to; ++i) {
+                out[i - position_] = bytes[static_cast<size_t>(i - at)];
+            }
+        }
+        position_ += n;
+        bytesRead += n;
+        return n;
+    }
+    void MoveTo(int64_t position) override { position_ = position; }
+
+    int64_t bytesRead = 0;
+
+private:
+    int64_t size_;
+    int64_t position_ = 0;
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> pieces_;
+};
+
+// Four private values claiming a gigabyte each (a sparse file, as a forged disc holds it):
+// each stays in the source with its position and length, as dcmdump -M lists them "not
+// loaded", and every element after them is read. A value at the bound is still held.
+TEST(DatasetRead, ValueTooLongToHoldStaysInTheSource)
+{
+    constexpr uint32_t kGiB = 1u << 30;
+    Stream head = File();
+    head.Explicit(0x0009, 0x0010, "LO", "KESTRO");
+    std::vector<int64_t> valueAt;
+    int64_t at = static_cast<int64_t>(head.Size());
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> pieces{{0, head.Bytes()}};
+    for (uint32_t k = 0; k < 5; ++k) {
+        Stream h;
+        const uint32_t length = k < 4 ? kGiB : kPyrHeldValueLimit;
+        h.Header(0x0009, 0x1001 + k, "OB", length);
+        pieces.push_back({at, h.Bytes()});
+        at += static_cast<int64_t>(h.Size());
+        valueAt.push_back(at);
+        at += length;
+    }
+    Stream tail;
+    tail.Explicit(0x0010, 0x0010, "PN", "Long^Values ").Header(0x0028, 0x0010, "US", 2).U16(2);
+    tail.Header(0x7FE0, 0x0010, "OB", 4).U32(0x04030201);
+    pieces.push_back({at, tail.Bytes()});
+    SparseSource source(at + static_cast<int64_t>(tail.Size()));
+    for (const auto& [where, bytes] : pieces) {
+        source.Put(where, bytes);
+    }
+
+    PyrLogRecorder log;
+    PyrDicomDataset dataset;
+    EXPECT_EQ(source.ReadInto(dataset), kPyrBadPosition);   // part of the data was left out
+    EXPECT_EQ(dataset.GetReadResult(), kPyrBadPosition);
+    for (uint32_t k = 0; k < 4; ++k) {
+        const PyrDicomDataElement* e = dataset.FindElement(0x0009, 0x1001 + k);
+        ASSERT_NE(e, nullptr) << k;
+        EXPECT_EQ(e->GetValueMode(), PyrValueMode::InSource) << k;
+        EXPECT_EQ(e->GetBytesHeld(), 0u) << k;
+        EXPECT_EQ(e->GetLength(), kGiB) << k;
+        EXPECT_EQ(e->GetValuePosition(), valueAt[k]) << k;
+    }
+    const PyrDicomDataElement* bound = dataset.FindElement(0x0009, 0x1005);
+    ASSERT_NE(bound, nullptr);
+    EXPECT_EQ(bound->GetBytesHeld(), kPyrHeldValueLimit);
+    EXPECT_EQ(dataset.GetString(0x0010, 0x0010, PyrString()), u"Long^Values");
+    EXPECT_EQ(dataset.GetULong(0x0028, 0x0010, 0), 2u);
+    EXPECT_EQ(dataset.GetPixelDataStart(), at + static_cast<int64_t>(tail.Size()) - 16);
+    EXPECT_EQ(PyrFlatten(dataset.GetRoot()).size(), 2u + 1u + 5u + 3u);
+    // Only the value at the bound was taken from the source.
+    EXPECT_LT(source.bytesRead, static_cast<int64_t>(kPyrHeldValueLimit) + 4096);
+    ASSERT_EQ(log.entries.size(), 4u);
+    EXPECT_EQ(log.entries[0].level, kPyrLogWarning);
+}
+
+// Zeros after real top-level elements end the dataset, as writers padding a file leave them,
+// whether the last header is whole or cut short; what came before stays, as dcmdump +E lists
+// it (which adds one (0000,0000) of the zeros). Zeros past where a preamble without its
+// marker would end stop the read too: a file of nothing but zeros is no dataset.
+TEST(DatasetRead, ZerosAfterTheElementsEndTheData)
+{
+    Stream s = File();
+    s.Explicit(0x0010, 0x0010, "PN", "Zero^Tail ").Header(0x0028, 0x0010, "US", 2).U16(2);
+    s.Header(0x7FE0, 0x0010, "OB", 4).U32(0x04030201);
+    const size_t whole = s.Size();
+    for (const size_t zeros : {size_t(8), size_t(45), size_t(4000)}) {
+        SCOPED_TRACE(zeros);
+        std::vector<uint8_t> bytes = s.Bytes();
+        bytes.resize(whole + zeros, 0);
+        PyrByteSource source(bytes);
+        PyrDicomDataset dataset;
+        EXPECT_EQ(source.ReadInto(dataset), kPyrBadPosition);
+        EXPECT_EQ(dataset.FindElement(0x0000, 0x0000), nullptr);
+        EXPECT_EQ(dataset.GetString(0x0010, 0x0010, PyrString()), u"Zero^Tail");
+        ASSERT_NE(dataset.FindElement(0x7FE0, 0x0010), nullptr);
+        EXPECT_EQ(dataset.GetPixelDataSize(), 16);
+        // One header read and the reader stops: the tail is never walked.
+        EXPECT_LE(dataset.GetStreamPosition(), whole + 8);
+    }
+
+    // 600 MB of zeros after the pixel data: a sparse tail read only as far as its first header.
+    SparseSource tail(static_cast<int64_t>(whole) + 600000000);
+    tail.Put(0, s.Bytes());
+    PyrDicomDataset dataset;
+    EXPECT_EQ(tail.ReadInto(dataset), kPyrBadPosition);
+    EXPECT_EQ(dataset.GetULong(0x0028, 0x0010, 0), 2u);
+    EXPECT_LT(tail.bytesRead, 1000);
+
+    const std::vector<uint8_t> nothing(100000, 0);
+    PyrByteSource zeros(nothing);
+    PyrDicomDataset empty;
+    EXPECT_EQ(zeros.ReadInto(empty), kPyrBadPosition);
+    EXPECT_LE(empty.GetStreamPosition(), 136u);
 }
 
 TEST(DatasetRead, UnknownRepresentations)

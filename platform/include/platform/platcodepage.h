@@ -35,3 +35,14 @@ PlatConvertStatus PlatUtf16ToMultiByte(uint32_t codePage, std::u16string_view te
 // True when the byte starts a two-byte character in a double-byte code page (932, 936, 949,
 // 950, 51949); single-byte and other code pages have no lead bytes.
 bool PlatIsDBCSLeadByte(uint32_t codePage, uint8_t byte);
+
+// The length of the UTF-8 character that starts bytes, with its code point: strict, so no
+// overlong form, surrogate or code point above U+10FFFF; 0 when none starts there.
+size_t PlatUtf8Character(std::string_view bytes, uint32_t& codePoint);
+
+// File names as the file system holds them (bytes, UTF-8 by convention) and as text. Valid
+// UTF-8 reads as itself; each byte that is not part of a character (a name written in a
+// legacy code page) becomes U+DC80 + byte, which the way back turns into that byte again, so
+// every name survives the trip through text and still opens.
+std::u16string PlatPathToUtf16(std::string_view bytes);
+std::string PlatUtf16ToPath(std::u16string_view text);

@@ -16,7 +16,9 @@ bool PlatIsSafeFileId(std::string_view fileId);
 enum class PlatLinks { StayInside, Follow };
 
 // Joins file IDs to a folder. '\' becomes '/'; a component that is missing under its exact
-// name is found without regard to ASCII case, the exact name preferred. Each folder is
+// name is found without regard to ASCII case, the exact name preferred; one with bytes above
+// 0x7F that is still missing is looked for with those bytes read as Latin-1 in UTF-8 (an ID
+// in a legacy code page on a disc whose names the system gives in UTF-8). Each folder is
 // listed once per resolver, so a resolver should live as long as one pass over a disc.
 // One resolver serves one thread at a time.
 class PlatFileIdResolver {
@@ -39,6 +41,7 @@ private:
         std::unordered_set<std::string> links;                 // names that are or may be links
     };
     const Listing& List(const std::string& folder);
+    static const std::string* Spelling(const Listing& listing, const std::string& name);
 
     PlatLinks links_;
     std::unordered_map<std::string, Listing> listings_;

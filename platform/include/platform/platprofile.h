@@ -7,9 +7,11 @@
 // Settings-file ("ini") reading. Sections and keys match without regard to ASCII case; the
 // first matching key in file order wins; lines whose first non-blank character is ';' are
 // comments. Values lose surrounding blanks and one pair of surrounding quotes. The file is
-// read on every call: UTF-16LE with a byte-order mark, else UTF-8 (its mark skipped) when
-// the bytes are valid UTF-8, else code page 932. A missing file, section or key gives the
-// default.
+// UTF-16LE with a byte-order mark, else UTF-8 (its mark skipped) when the bytes are valid
+// UTF-8, else code page 932. A missing file, section or key gives the default.
+// The file last asked for is read once and held while it stays the same file with the same
+// size and times; a rewrite that keeps all of them within the file system's time stamp
+// granularity may go unseen.
 
 // The value, or the default when the key is missing or its value is empty.
 std::u16string PlatGetPrivateProfileString(std::u16string_view section, std::u16string_view key,

@@ -50,6 +50,11 @@ struct PyrDicomDatasetOptions {
 // The process-wide defaults.
 const PyrDicomDatasetOptions& PyrDefaultDatasetOptions();
 
+// The longest value a read brings into memory: far above any real element but Pixel Data,
+// which always stays in the source. A longer value stays in the source too, with its
+// position and length on record, and the read reports it left part of the data out.
+constexpr uint32_t kPyrHeldValueLimit = 64u << 20;
+
 // Owns an element tree and fills it from a DICOM file with preamble or a raw dataset.
 class PyrDicomDataset {
 public:
@@ -101,7 +106,8 @@ public:
     int64_t GetPixelDataSize() const { return pixelDataSize_; }
     const PyrString& GetTransferSyntax() const { return transferSyntax_; }
     // What the last read returned: anything but success means part of the data was left out
-    // (the tree holds every complete element before the cut).
+    // (the tree holds every complete element before the cut, and every value too long to hold
+    // stays in the source).
     PyrDicomResult GetReadResult() const { return readResult_; }
     // Memory that lives as long as the dataset, for its elements; null when there is none.
     void* ArenaAllocate(size_t size, size_t alignment);
@@ -127,6 +133,14 @@ private:
                                       uint32_t length, uint64_t limit);
     PyrDicomResult ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length, uint32_t depth,
                                    PyrDicomEncoding encoding, uint64_t limit);
+    bool ElementsEnd(bool bounded, bool cut, uint64_t end, uint32_t depth, PyrDicomResult& result);
+    static bool ZerosEndData(const uint8_t (&head)[8], int64_t elementPosition, bool& realElementRead);
+    PyrDicomResult ReadVRAndLength(PyrDicomDataElement* e, const uint8_t (&head)[8], PyrDicomEncoding encoding,
+                                   uint64_t end, PyrDicomVR& vrAsRead);
+    PyrDicomResult ReadSequenceOf(PyrDicomDataElement* parent, PyrDicomDataElement* e, PyrDicomVR vrAsRead,
+                                  uint32_t depth, PyrDicomEncoding encoding, uint64_t end, bool& leftOut);
+    PyrDicomResult ReadValueOf(PyrDicomDataElement* e, bool pixelData, uint32_t depth, PyrDicomEncoding encoding,
+                               uint64_t end);
     PyrDicomResult Read(PyrDicomReadCallback read, PyrDicomSeekCallback seek, void* userData, bool preamble,
                         const PyrString& transferSyntax, uint32_t flag);
     PyrDicomResult FixPixelDataVRAt(PyrDicomDataElement* element, std::u16string_view transferSyntax);
@@ -164,6 +178,6 @@ private:
     PyrDicomEncoding transferSyntaxEncoding_ = kPyrExplicitLittle;
     bool metaLengthKnown_ = false;
     uint64_t metaEnd_ = 0;
-    bool deepSkipped_ = false;
+    bool partLeftOut_ = false;   // a sequence too deep or a value too long to hold
     PyrDicomResult readResult_ = kPyrSuccess;
 };

@@ -18,6 +18,7 @@
 #include "shell/xevbitmap.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfileopen.h"
+#include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
 
 namespace {
@@ -53,6 +54,10 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
         instance_.reset();
         return false;
     }
+    // Members a run that did not end extracted are left over; no other copy of this user can
+    // be using the folder now. Only a real folder of this user is taken, never what a link
+    // names.
+    XEVDeleteExtractFolder(XEVGetExtractFolder());
 
     XEVLoadState& state = GetLoadState();
     state.SetLoaderWindow(XEVWindowHandle());

@@ -540,6 +540,37 @@ TEST_F(KestroStartTest, ExitRemovesTheExtractionFolderAndThenFreesTheInstance)
     ASSERT_TRUE(WaitForFirstCells());
 }
 
+// A run killed after an import left members in the extraction folder: the next start removes
+// that folder, and only it: a folder beside it, and what an extraction folder that is a link
+// names, stay.
+TEST_F(KestroStartTest, StartRemovesWhatAnUnfinishedRunExtracted)
+{
+    QTemporaryDir temp;
+    ScopedEnv tmpdir("TMPDIR", temp.path().toStdString().c_str());
+    const QString folder = temp.path() + QStringLiteral("/Kestro");
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/IMG/sub")));
+    ASSERT_TRUE(QFile(folder + QStringLiteral("/IMG/sub/IM1")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile(folder + QStringLiteral("/DICOMDIR")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QDir().mkpath(temp.path() + QStringLiteral("/KestroOther")));
+    ASSERT_TRUE(QFile(temp.path() + QStringLiteral("/Kestro.zip")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/KestroOther")));
+    EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/Kestro.zip")));
+    ASSERT_TRUE(WaitForFirstCells());
+    instance_->ExitInstance(0);
+    instance_.reset();
+
+    // A link in the folder's place is not followed.
+    ASSERT_TRUE(QDir().mkpath(temp.path() + QStringLiteral("/elsewhere")));
+    ASSERT_TRUE(QFile(temp.path() + QStringLiteral("/elsewhere/keep")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile::link(temp.path() + QStringLiteral("/elsewhere"), folder));
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/elsewhere/keep")));
+    EXPECT_TRUE(QFileInfo(folder).isSymLink());
+    ASSERT_TRUE(WaitForFirstCells());
+}
+
 TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
 {
     TempXdgFolders xdg;
@@ -548,6 +579,12 @@ TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
     {
         XEVKestroInstance first;
         ASSERT_TRUE(first.InitInstance({QStringLiteral("kestro"), QStringLiteral("/Agree"), kSampleDicomDir}));
+        // What the first copy extracted stays while it runs, whatever the second does.
+        QTemporaryDir temp;
+        ScopedEnv tmpdir("TMPDIR", temp.path().toStdString().c_str());
+        const QString member = temp.path() + QStringLiteral("/Kestro/IMG/IM1");
+        ASSERT_TRUE(QDir().mkpath(temp.path() + QStringLiteral("/Kestro/IMG")));
+        ASSERT_TRUE(QFile(member).open(QIODevice::WriteOnly));
         first.MainFrame()->showMinimized();
         ASSERT_TRUE(PumpUntil([&] { return first.MainFrame()->isMinimized(); }, 5000));
 
@@ -565,6 +602,7 @@ TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_TRUE(PumpUntil([&] { return !first.MainFrame()->isMinimized(); }, 5000));
+        EXPECT_TRUE(QFileInfo::exists(member));
         first.ExitInstance(0);
     }
 }

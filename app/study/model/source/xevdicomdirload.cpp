@@ -58,7 +58,7 @@ int32_t PlausibleFrameCount(int32_t frames, const QString& path, FrameHeaderCach
     if (frames < 2) {
         return frames;
     }
-    const std::string key = path.toStdString();
+    const std::string key = PlatUtf16ToPath(path.toStdU16String());
     auto found = headers.find(key);
     if (found == headers.end()) {
         // A member of an imported archive is not there yet.
@@ -201,8 +201,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
 {
     VEK_DefaultManager callManager;
     const qsizetype slash = path.lastIndexOf(u'/');
-    const std::string folder = (slash < 0 ? path : path.left(slash)).toStdString();
-    const std::string nativePath = path.toStdString();
+    const std::string folder = PlatUtf16ToPath((slash < 0 ? path : path.left(slash)).toStdU16String());
+    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
 
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
@@ -285,12 +285,12 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                         }
                         // An ID that would leave the disc, through a link too, is not listed.
                         const std::string joined =
-                            resolver.Join(folder, VekToQString(imageRecord.file_id).toStdString());
+                            resolver.Join(folder, VekToQString(imageRecord.file_id).toLatin1().toStdString());
                         if (joined.empty()) {
                             vek_report(&callManager, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
                             continue;
                         }
-                        const QString filePath = QString::fromStdString(joined);
+                        const QString filePath = QString::fromStdU16String(PlatPathToUtf16(joined));
                         int32_t frameNumber = 0;
                         bool split = false;
                         if (options.scan) {
@@ -362,10 +362,10 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                             // series' own one.
                             const QString id = XEVVEKHelper::GetSeriesRecordFileID(info, seriesRecord);
                             const std::string joined =
-                                id.isEmpty() ? std::string() : resolver.Join(folder, id.toStdString());
+                                id.isEmpty() ? std::string() : resolver.Join(folder, id.toLatin1().toStdString());
                             if (!joined.empty()) {
                                 auto image = std::make_unique<ImageInfo>();
-                                image->filePath = QString::fromStdString(joined);
+                                image->filePath = QString::fromStdU16String(PlatPathToUtf16(joined));
                                 image->sopInstanceUid = QStringLiteral("SR");
                                 series->images.push_back(image.release());
                             }
@@ -473,7 +473,7 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
         return 0;
     };
     VEK_DefaultManager callManager;
-    const std::string nativePath = path.toStdString();
+    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
         return fail(10005, -2001);
@@ -568,7 +568,7 @@ int32_t LoadsAs(const QString& path, bool (*accept)(const Info&) = nullptr)
 {
     try {
         VEK_DefaultManager callManager;
-        const std::string nativePath = path.toStdString();
+        const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
         VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
         if (storage == nullptr) {
             return 0;

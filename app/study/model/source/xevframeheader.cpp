@@ -1,12 +1,13 @@
 // The frames an image file's own header can hold.
 #include "study/xevframeheader.h"
 
-#include <QFileInfo>
 #include <QString>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
+#include "platform/platcodepage.h"
 #include "vek_dicominfo.h"
 #include "vek_fileinputstorage.h"
 #include "vek_managerimpl.h"
@@ -40,9 +41,8 @@ XEVFrameHeader XEVFrameHeaderOf(const VEK_DICOMInfo& info, uint64_t fileSize)
 
 std::optional<XEVFrameHeader> XEVReadFrameHeader(const QString& path)
 {
-    const QFileInfo file(path);
     VEK_DefaultManager fileManager;
-    const std::string nativePath = path.toStdString();
+    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&fileManager, nativePath.c_str());
     if (storage == nullptr) {
         return std::nullopt;
@@ -51,7 +51,9 @@ std::optional<XEVFrameHeader> XEVReadFrameHeader(const QString& path)
     {
         VEK_DICOMInfo info(&fileManager);
         if (info.load(storage)) {
-            header = XEVFrameHeaderOf(info, uint64_t(std::max<qint64>(file.size(), 0)));
+            std::error_code error;
+            const uintmax_t size = std::filesystem::file_size(nativePath, error);
+            header = XEVFrameHeaderOf(info, error ? 0 : uint64_t(size));
         }
     }
     storage->destroy();

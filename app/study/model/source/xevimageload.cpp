@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "platform/platcodepage.h"
 #include "platform/platfile.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
@@ -875,7 +876,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     manager.clear();
     FrameLoad load;
     load.path = path;
-    load.narrowPath = path.toStdString();
+    load.narrowPath = PlatUtf16ToPath(path.toStdU16String());
     load.frame = frame;
     if (OpenFrameFile(load) == 0 || ReadFrameValues(load) == 0) {
         return 0;
@@ -932,7 +933,7 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
     ClearStatus();
     std::lock_guard<PlatRecursiveLock> guard(lock);
     VEK_DICOMInfo info(&manager);
-    const std::string narrowPath = path.toStdString();
+    const std::string narrowPath = PlatUtf16ToPath(path.toStdU16String());
     StorageHolder holder;
     holder.storage = VEK_FileInputStorage::create(&manager, narrowPath.c_str());
     // The scan reads every file of an archive: each member goes to a copy of its own that is

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/platcodepage.h"
 #include "platform/platfile.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
@@ -224,7 +225,7 @@ void XEVPatientList::ReadAheadProc()
                 break;
             }
             // Never a pipe or a device: the GUI thread joins this thread.
-            FILE* file = PlatOpenRegularStream(QFile::encodeName(path).constData());
+            FILE* file = PlatOpenRegularStream(PlatUtf16ToPath(path.toStdU16String()).c_str());
             if (file == nullptr) {
                 continue;
             }

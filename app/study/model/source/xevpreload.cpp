@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platcodepage.h"
 #include "platform/platfile.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
@@ -103,7 +104,7 @@ bool Preloader::ReadImage(const QString& path)
     if (Stopped()) {
         return false;
     }
-    std::unique_ptr<FILE, FileCloser> file(PlatOpenRegularStream(QFile::encodeName(path).constData()));
+    std::unique_ptr<FILE, FileCloser> file(PlatOpenRegularStream(PlatUtf16ToPath(path.toStdU16String()).c_str()));
     if (!file) {
         return true;
     }

@@ -1,6 +1,7 @@
 // SR documents as text.
 #include <string>
 
+#include "platform/platcodepage.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "study/xevvekhelper.h"
@@ -85,7 +86,7 @@ QString ConvertJisName(const QString& text)
 int32_t XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
 {
     VEK_DefaultManager callManager;
-    const std::string nativePath = path.toStdString();
+    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
         return 0;
