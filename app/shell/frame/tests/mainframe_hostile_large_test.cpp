@@ -159,6 +159,19 @@ void Chain(DicomDirWriter& dir, int parent, const std::vector<int>& children)
     }
 }
 
+// A patient named after its ID with one study; their records' indexes.
+std::pair<int, int> PatientWithStudy(DicomDirWriter& dir, const std::string& id, const std::string& studyKey)
+{
+    std::string body;
+    DicomDirWriter::Element(body, 0x0010, 0x0010, "PN", "PATIENT^" + id);
+    DicomDirWriter::Element(body, 0x0010, 0x0020, "LO", id);
+    const int patient = dir.Add("PATIENT", body);
+    body.clear();
+    DicomDirWriter::Element(body, 0x0008, 0x0020, "DA", "20260101");
+    DicomDirWriter::Element(body, 0x0020, 0x000D, "UI", "1.2.826.0.1.3680043.2.1125.62." + studyKey);
+    return {patient, dir.Add("STUDY", body)};
+}
+
 // What a disc cost from File Open until its first entry was opened.
 struct Cost {
     qint64 ms = 0;
@@ -178,6 +191,15 @@ protected:
         // Terms accepted, as the program's "/Agree": the list's end starts the viewing.
         frame->OnAgreementClosed(1);
         Pump();
+    }
+    // Writes the DICOMDIR with top as its patients, opens it and reports what that cost.
+    Cost WriteAndOpen(DicomDirWriter& dir, const std::vector<int>& top, qint64 limitMs, const char* name)
+    {
+        Chain(dir, -1, top);
+        dir.Write(disc_ + "/DICOMDIR");
+        const Cost cost = OpenMeasured(limitMs);
+        Report(name, cost);
+        return cost;
     }
     // Opens the disc and waits until the list has opened its first entry.
     Cost OpenMeasured(qint64 limitMs)
@@ -222,17 +244,10 @@ TEST_F(LargeDiscTest, ReportSeriesFindTheirDocuments)
     std::vector<int> top;
     int number = 0;
     for (int p = 0; p < patients; ++p) {
-        std::string body;
-        DicomDirWriter::Element(body, 0x0010, 0x0010, "PN", Numbered("REPORT^%04d", p));
-        DicomDirWriter::Element(body, 0x0010, 0x0020, "LO", Numbered("RID%04d", p));
-        const int patient = dir.Add("PATIENT", body);
-        body.clear();
-        DicomDirWriter::Element(body, 0x0008, 0x0020, "DA", "20260102");
-        DicomDirWriter::Element(body, 0x0020, 0x000D, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.4.%d", p));
-        const int study = dir.Add("STUDY", body);
+        const auto [patient, study] = PatientWithStudy(dir, Numbered("RID%04d", p), Numbered("4.%d", p));
         std::vector<int> series;
         for (int s = 0; s < seriesPerStudy; ++s, ++number) {
-            body.clear();
+            std::string body;
             DicomDirWriter::Element(body, 0x0008, 0x0060, "CS", "SR");
             DicomDirWriter::Element(body, 0x0020, 0x000E, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.5.%d", number));
             DicomDirWriter::Element(body, 0x0020, 0x0011, "IS", std::to_string(s + 1));
@@ -247,11 +262,8 @@ TEST_F(LargeDiscTest, ReportSeriesFindTheirDocuments)
         Chain(dir, study, series);
         top.push_back(patient);
     }
-    Chain(dir, -1, top);
-    dir.Write(disc_ + "/DICOMDIR");
-
-    const Cost cost = OpenMeasured(kSanitized ? 300000 : 60000);
-    Report(kSanitized ? "report_series_3000" : "report_series_30000", cost);
+    const Cost cost =
+        WriteAndOpen(dir, top, kSanitized ? 300000 : 60000, kSanitized ? "report_series_3000" : "report_series_30000");
     ASSERT_EQ(List().patients.size(), size_t(patients));
     number = 0;
     for (const PatientInfo* patient : List().patients) {
@@ -283,16 +295,8 @@ TEST_F(LargeDiscTest, ManyPatientsFillTheListAndTheFirstShows)
     DicomDirWriter dir;
     std::vector<int> top;
     for (int p = 0; p < patients; ++p) {
+        const auto [patient, study] = PatientWithStudy(dir, Numbered("PID%05d", p), Numbered("1.%d", p));
         std::string body;
-        DicomDirWriter::Element(body, 0x0010, 0x0010, "PN", Numbered("PATIENT^%05d", p));
-        DicomDirWriter::Element(body, 0x0010, 0x0020, "LO", Numbered("PID%05d", p));
-        const int patient = dir.Add("PATIENT", body);
-        body.clear();
-        DicomDirWriter::Element(body, 0x0008, 0x0020, "DA", "20260101");
-        DicomDirWriter::Element(body, 0x0008, 0x0061, "CS", "CT");
-        DicomDirWriter::Element(body, 0x0020, 0x000D, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.1.%d", p));
-        const int study = dir.Add("STUDY", body);
-        body.clear();
         DicomDirWriter::Element(body, 0x0008, 0x0060, "CS", "CT");
         DicomDirWriter::Element(body, 0x0020, 0x000E, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.2.%d", p));
         const int series = dir.Add("SERIES", body);
@@ -307,11 +311,8 @@ TEST_F(LargeDiscTest, ManyPatientsFillTheListAndTheFirstShows)
         Chain(dir, series, {image});
         top.push_back(patient);
     }
-    Chain(dir, -1, top);
-    dir.Write(disc_ + "/DICOMDIR");
-
-    const Cost cost = OpenMeasured(kSanitized ? 600000 : 120000);
-    Report(kSanitized ? "patients_5000" : "patients_50000", cost);
+    const Cost cost =
+        WriteAndOpen(dir, top, kSanitized ? 600000 : 120000, kSanitized ? "patients_5000" : "patients_50000");
     ASSERT_EQ(List().patients.size(), size_t(patients));
     for (int p : {0, patients / 2, patients - 1}) {
         const PatientInfo& patient = *List().patients[size_t(p)];
