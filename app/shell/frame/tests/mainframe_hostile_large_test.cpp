@@ -239,7 +239,7 @@ protected:
 TEST_F(LargeDiscTest, ReportSeriesFindTheirDocuments)
 {
     GetCommonSettings().ModeSupportSR = 1;
-    const int patients = 1000, seriesPerStudy = kSanitized ? 3 : 30;
+    const int patients = 1000, seriesPerStudy = 30;
     DicomDirWriter dir;
     std::vector<int> top;
     int number = 0;
@@ -262,8 +262,7 @@ TEST_F(LargeDiscTest, ReportSeriesFindTheirDocuments)
         Chain(dir, study, series);
         top.push_back(patient);
     }
-    const Cost cost =
-        WriteAndOpen(dir, top, kSanitized ? 300000 : 60000, kSanitized ? "report_series_3000" : "report_series_30000");
+    const Cost cost = WriteAndOpen(dir, top, kSanitized ? 300000 : 60000, "report_series_30000");
     ASSERT_EQ(List().patients.size(), size_t(patients));
     number = 0;
     for (const PatientInfo* patient : List().patients) {
@@ -331,6 +330,10 @@ TEST_F(LargeDiscTest, ManyPatientsFillTheListAndTheFirstShows)
     ASSERT_EQ(cells.size(), 1u);
     EXPECT_GT(PaintedBright(cells)[0], 0);
     EXPECT_EQ(box.texts.size(), 0u);
-    // Ceilings that catch a load growing with the square of the records, not the targets.
+    // Ceilings that catch a load growing with the square of the records, or a tree per patient
+    // built while the window waits (25 s for these once), not the targets.
     EXPECT_LT(cost.ms, kSanitized ? 300000 : 60000);
+    if (!kSanitized) {
+        EXPECT_LT(cost.stallMs, 10000);
+    }
 }
