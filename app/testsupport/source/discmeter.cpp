@@ -56,9 +56,16 @@ uint64_t PeakResidentBytes()
     return uint64_t(usage.ru_maxrss) * 1024;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" void __sanitizer_purge_allocator();
+#endif
+
 void ResetPeakResident()
 {
     // What earlier tests freed goes back to the system first, or it would stay resident.
+#if defined(__SANITIZE_ADDRESS__)
+    __sanitizer_purge_allocator();
+#endif
     malloc_trim(0);
     std::ofstream("/proc/self/clear_refs") << "5";
 }

@@ -235,11 +235,12 @@ protected:
 
 // Report series that list their documents under records of another type, as many as a large
 // archive holds: each series finds the document right after its own record, and the load takes
-// no longer than the records do.
+// no longer than the records do. 30,000 series in the optimised build; the sanitizers' build
+// takes a tenth, as its allocator keeps what a larger disc touched resident for the tests after.
 TEST_F(LargeDiscTest, ReportSeriesFindTheirDocuments)
 {
     GetCommonSettings().ModeSupportSR = 1;
-    const int patients = 1000, seriesPerStudy = 30;
+    const int patients = 1000, seriesPerStudy = kSanitized ? 3 : 30;
     DicomDirWriter dir;
     std::vector<int> top;
     int number = 0;
@@ -262,7 +263,8 @@ TEST_F(LargeDiscTest, ReportSeriesFindTheirDocuments)
         Chain(dir, study, series);
         top.push_back(patient);
     }
-    const Cost cost = WriteAndOpen(dir, top, kSanitized ? 300000 : 60000, "report_series_30000");
+    const Cost cost =
+        WriteAndOpen(dir, top, kSanitized ? 300000 : 60000, kSanitized ? "report_series_3000" : "report_series_30000");
     ASSERT_EQ(List().patients.size(), size_t(patients));
     number = 0;
     for (const PatientInfo* patient : List().patients) {
