@@ -1,7 +1,10 @@
-// A DICOMDIR of 5,650 records (20 patients, 40 studies, 250 series, 5,340 images) loaded
-// from a file: VEK_FileInputStorage and VEK_DICOMDIRInfo::load against gdcm::Reader plus
-// reading each record's fields, and DCMTK's DcmDicomDir, in one run. The heap each holds
-// after the load is reported per record.
+// DICOMDIRs loaded from a file: VEK_FileInputStorage and VEK_DICOMDIRInfo::load against
+// gdcm::Reader plus reading each record's fields, and DCMTK's DcmDicomDir, in one run. The
+// ward-sized disc (5,650 records: 20 patients, 40 studies, 250 series, 5,340 images) and an
+// archive-sized shape at 1,000, 10,000 and 100,000 records (a tenth patients, a tenth studies,
+// a fifth series, the rest images), so that a cost per record that grows with the disc shows
+// beside the peers'. Each reports wall and CPU time per record and the heap it holds after the
+// load per record.
 #include <benchmark/benchmark.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcdicdir.h>
@@ -9,7 +12,12 @@
 #include <gdcmReader.h>
 #include <gdcmSequenceOfItems.h>
 #include <malloc.h>
+#include <time.h>
 
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,8 +28,21 @@
 
 namespace {
 
-constexpr int kPatients = 20, kStudies = 40, kSeries = 250, kImages = 5340;
-constexpr int kRecords = kPatients + kStudies + kSeries + kImages;
+struct Shape {
+    int patients, studies, series, images;
+    int records() const { return patients + studies + series + images; }
+};
+
+constexpr Shape kWard = {20, 40, 250, 5340};
+
+// Arg 0 is the ward disc; any other is the archive shape of that many records.
+Shape shape_of(int64_t arg)
+{
+    if (arg == 0)
+        return kWard;
+    const int n = int(arg);
+    return {n / 10, n / 10, n / 5, n - n / 10 - n / 10 - n / 5};
+}
 
 struct Node {
     int level;
@@ -84,11 +105,11 @@ std::vector<uint8_t> record(const Node& n, uint32_t next, uint32_t lower)
     return d.bytes;
 }
 
-std::vector<uint8_t> dicomdir_bytes()
+std::vector<uint8_t> dicomdir_bytes(const Shape& shape)
 {
     // The tree in stream order: each record followed by its subtree, as media writers lay it out.
     std::vector<Node> nodes;
-    const int per_level[4] = {kPatients, kStudies, kSeries, kImages};
+    const int per_level[4] = {shape.patients, shape.studies, shape.series, shape.images};
     int counters[4] = {0, 0, 0, 0};
     std::vector<int> order;
     auto children = [&](int level, int parent_index) {
@@ -114,7 +135,7 @@ std::vector<uint8_t> dicomdir_bytes()
         return slot;
     };
     int previous = -1;
-    for (int p = 0; p < kPatients; ++p) {
+    for (int p = 0; p < shape.patients; ++p) {
         const int slot = add(add, 0, -1);
         if (previous >= 0)
             nodes[previous].next = slot;
@@ -131,55 +152,114 @@ std::vector<uint8_t> dicomdir_bytes()
     });
 }
 
-const BenchDicomDirFile& file()
+// One file per shape, written at first use and removed at exit.
+const BenchDicomDirFile& file(int64_t arg)
 {
-    static const BenchDicomDirFile f("vek_dicomdir_bench", dicomdir_bytes());
-    return f;
+    static std::map<int64_t, std::unique_ptr<BenchDicomDirFile>> files;
+    auto& f = files[arg];
+    if (!f)
+        f = std::make_unique<BenchDicomDirFile>("vek_dicomdir_bench", dicomdir_bytes(shape_of(arg)));
+    return *f;
 }
 
+// In use from the arenas and in blocks mapped on their own (large vectors are).
 size_t heap()
 {
-    return mallinfo2().uordblks;
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
 }
 
-void held_per_record(benchmark::State& state, size_t before, size_t after)
+double cpu_seconds()
 {
-    state.counters["heap_per_record_B"] = double(after - before) / kRecords;
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// Wall and CPU time of the timed part of each iteration, and the heap held after it, per record.
+struct PerRecord {
+    benchmark::State& state;
+    int records;
+    double wall = 0, cpu = 0;
+    size_t held = 0;
+    std::chrono::steady_clock::time_point wall_start{};
+    double cpu_start = 0;
+    void start()
+    {
+        wall_start = std::chrono::steady_clock::now();
+        cpu_start = cpu_seconds();
+    }
+    void stop()
+    {
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+        cpu += cpu_seconds() - cpu_start;
+    }
+    ~PerRecord()
+    {
+        const double n = double(records) * double(state.iterations());
+        state.counters["records"] = records;
+        state.counters["wall_us_per_record"] = wall * 1e6 / n;
+        state.counters["cpu_us_per_record"] = cpu * 1e6 / n;
+        state.counters["heap_B_per_record"] = double(held) / records;
+    }
+};
+
+// The processor's model name beside the results, as lscpu gives it.
+std::string processor()
+{
+    std::ifstream in("/proc/cpuinfo");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos)
+            return line.substr(line.find(':') + 2);
+    return "unknown";
+}
+
+const bool kProcessorNoted = (benchmark::AddCustomContext("processor", processor()), true);
+
+void sizes(benchmark::internal::Benchmark* b)
+{
+    for (int64_t arg : {0, 1000, 10000, 100000})
+        b->Arg(arg);
+    b->Unit(benchmark::kMillisecond);
 }
 
 void BM_VekDICOMDIR(benchmark::State& state)
 {
-    const BenchDicomDirFile& f = file();
-    size_t before = 0, after = 0;
+    const Shape shape = shape_of(state.range(0));
+    const BenchDicomDirFile& f = file(state.range(0));
+    PerRecord per{state, shape.records()};
     for (auto _ : state) {
         VEK_DefaultManager manager;
-        before = heap();
+        const size_t before = heap();
+        per.start();
         VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&manager, f.path.c_str());
         VEK_DICOMDIRInfo dir(&manager);
-        if (storage == nullptr || !dir.load(storage) || dir.image_pointers.size() != uint32_t(kImages) ||
-            dir.patients.size() != uint32_t(kPatients))
+        if (storage == nullptr || !dir.load(storage) || dir.image_pointers.size() != uint32_t(shape.images) ||
+            dir.patients.size() != uint32_t(shape.patients))
             state.SkipWithError("load failed");
         vek_destroy(storage);
-        after = heap();
-        benchmark::DoNotOptimize(dir.image_pointers[kImages - 1]->file_id.size());
+        per.stop();
+        per.held = heap() - before;
+        benchmark::DoNotOptimize(dir.image_pointers[shape.images - 1]->file_id.size());
     }
-    held_per_record(state, before, after);
 }
-BENCHMARK(BM_VekDICOMDIR)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VekDICOMDIR)->Apply(sizes);
 
 // gdcm reads the file; each record's fields are then read as the directory reader reads them.
 void BM_GdcmReader(benchmark::State& state)
 {
-    const BenchDicomDirFile& f = file();
+    const Shape shape = shape_of(state.range(0));
+    const BenchDicomDirFile& f = file(state.range(0));
     const gdcm::Tag fields[] = {
         {0x0004, 0x1400}, {0x0004, 0x1410}, {0x0004, 0x1420}, {0x0004, 0x1430}, {0x0004, 0x1500}, {0x0004, 0x1510},
         {0x0004, 0x1511}, {0x0004, 0x1512}, {0x0008, 0x0008}, {0x0008, 0x0018}, {0x0008, 0x0020}, {0x0008, 0x0030},
         {0x0008, 0x0060}, {0x0008, 0x1030}, {0x0008, 0x103E}, {0x0010, 0x0010}, {0x0010, 0x0020}, {0x0010, 0x0040},
         {0x0020, 0x000D}, {0x0020, 0x000E}, {0x0020, 0x0011}, {0x0020, 0x0013}, {0x0020, 0x0032}, {0x0020, 0x0037},
         {0x0028, 0x0010}, {0x0028, 0x0011}, {0x0028, 0x0030}};
-    size_t before = 0, after = 0;
+    PerRecord per{state, shape.records()};
     for (auto _ : state) {
-        before = heap();
+        const size_t before = heap();
+        per.start();
         gdcm::Reader reader;
         reader.SetFileName(f.path.c_str());
         if (!reader.Read())
@@ -202,14 +282,14 @@ void BM_GdcmReader(benchmark::State& state)
         }
         for (const auto& v : values)
             bytes += v.size();
-        if (records != size_t(kRecords))
+        per.stop();
+        per.held = heap() - before;
+        if (records != size_t(shape.records()))
             state.SkipWithError("records missing");
-        after = heap();
         benchmark::DoNotOptimize(bytes);
     }
-    held_per_record(state, before, after);
 }
-BENCHMARK(BM_GdcmReader)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GdcmReader)->Apply(sizes);
 
 void walk(DcmDirectoryRecord* r, size_t& count, size_t& bytes)
 {
@@ -227,16 +307,22 @@ void walk(DcmDirectoryRecord* r, size_t& count, size_t& bytes)
 void BM_DcmtkDicomDir(benchmark::State& state)
 {
     OFLog::configure(OFLogger::ERROR_LOG_LEVEL);
-    const BenchDicomDirFile& f = file();
+    const Shape shape = shape_of(state.range(0));
+    const BenchDicomDirFile& f = file(state.range(0));
+    PerRecord per{state, shape.records()};
     for (auto _ : state) {
+        const size_t before = heap();
+        per.start();
         DcmDicomDir dir(f.path.c_str());
         size_t count = 0, bytes = 0;
         walk(&dir.getRootRecord(), count, bytes);
-        if (count != size_t(kRecords))
+        per.stop();
+        per.held = heap() - before;
+        if (count != size_t(shape.records()))
             state.SkipWithError("records missing");
         benchmark::DoNotOptimize(bytes);
     }
 }
-BENCHMARK(BM_DcmtkDicomDir)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DcmtkDicomDir)->Apply(sizes);
 
 }   // namespace

@@ -77,8 +77,12 @@ int VekFuzzLoadDICOMDIR(const uint8_t* data, size_t size) {
         for (const VEK_DICOMDIRSeries& e : s.series)
           for (const VEK_DICOMDIRImage& i : e.images) sum = sum + i.file_id.size() + (i.parent_series == &e);
       }
-    for (const VEK_DICOMDIRImage* i : dir.image_pointers)
-      sum = sum + i->common.position + i->parent_patient->common.position;
+    for (const VEK_DICOMDIRImage* i : dir.image_pointers) {
+      sum = sum + i->common.position + i->parent_patient->common.position + i->number_of_frames;
+      // The geometry a loader bounds a record's frame count with, read from the record.
+      for (uint16_t element : {0x0002, 0x0008, 0x0010, 0x0011, 0x0100})
+        sum = sum + uint32_t(i->common.tag.get_long_value(0x0028, element));
+    }
     for (const VEK_DICOMDIRSeries* e : dir.series_pointers)
       sum = sum + e->images.size() + e->parent_study->common.position;
     for (const VEK_DICOMDIRStudy* s : dir.study_pointers) sum = sum + s->series.size();

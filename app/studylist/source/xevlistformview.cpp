@@ -175,12 +175,9 @@ void CXEVListFormView::BuildEntries()
         };
         bar->hide();
         bars_[bar->controlId] = bar;
-
-        auto* tree = new XEVStudyListCtrl(background_, receiver_->Handle(), kXEVFirstTreeId + i);
-        tree->Fill(patient);
-        tree->hide();
-        trees_[tree->ControlId()] = tree;
     }
+    // A patient's tree is made when it is first shown or asked for (Tree): ten thousand trees
+    // made up front held the window for seconds and took most of the memory of a large disc.
     LayoutEntries(0);
 }
 
@@ -219,22 +216,29 @@ XEVPatientBarCtrl* CXEVListFormView::Bar(int32_t barId) const
     return it != bars_.end() ? it->second : nullptr;
 }
 
-XEVStudyListCtrl* CXEVListFormView::Tree(int32_t treeId) const
+XEVStudyListCtrl* CXEVListFormView::Tree(int32_t treeId)
 {
-    auto it = trees_.find(treeId);
-    return it != trees_.end() ? it->second : nullptr;
-}
-
-XEVStudyListCtrl* CXEVListFormView::TreeOfBar(int32_t barId) const
-{
-    // The tree at the bar's place in the maps, as the layout pairs them.
-    auto bar = bars_.find(barId);
-    if (bar == bars_.end()) {
+    if (auto it = trees_.find(treeId); it != trees_.end()) {
+        return it->second;
+    }
+    // The tree of a patient that has a bar, filled once.
+    const int64_t index = int64_t(treeId) - kXEVFirstTreeId;
+    PatientInfo* patient = PatientAt(index);
+    if (patient == nullptr || index > int64_t(kXEVLastBarId - kXEVFirstBarId) ||
+        Bar(kXEVFirstBarId + int32_t(index)) == nullptr) {
         return nullptr;
     }
-    auto tree = trees_.begin();
-    std::advance(tree, std::min<ptrdiff_t>(std::distance(bars_.begin(), bar), ptrdiff_t(trees_.size())));
-    return tree != trees_.end() ? tree->second : nullptr;
+    auto* tree = new XEVStudyListCtrl(background_, receiver_->Handle(), treeId);
+    tree->Fill(*patient);
+    tree->hide();
+    trees_[treeId] = tree;
+    return tree;
+}
+
+XEVStudyListCtrl* CXEVListFormView::TreeOfBar(int32_t barId)
+{
+    // Bar and tree of one patient share its index.
+    return Bar(barId) != nullptr ? Tree(kXEVFirstTreeId + (barId - kXEVFirstBarId)) : nullptr;
 }
 
 PatientInfo* CXEVListFormView::PatientAt(int64_t index) const
@@ -254,28 +258,23 @@ void CXEVListFormView::LayoutEntries(int32_t resizeScrollArea)
 
     int32_t y = entryTop;
     const int32_t width = client.width() - kBarLeft;
-    auto tree = trees_.begin();
     for (auto& [id, bar] : bars_) {
         bar->setGeometry(kBarLeft, y, width, kBarHeight);
         y += kBarHeight;
-        XEVStudyListCtrl* ownTree = tree != trees_.end() ? tree->second : nullptr;
         if (id == selectedEntry) {
-            if (ownTree != nullptr) {
+            if (XEVStudyListCtrl* ownTree = TreeOfBar(id)) {
                 ownTree->setGeometry(kBarLeft, y, width, kTreeHeight);
                 ownTree->show();
             }
             bar->selected = 1;
             y += kTreeHeight;
         } else {
-            if (ownTree != nullptr) {
-                ownTree->hide();
+            if (auto tree = trees_.find(kXEVFirstTreeId + (id - kXEVFirstBarId)); tree != trees_.end()) {
+                tree->second->hide();
             }
             bar->selected = 0;
         }
         bar->update();
-        if (tree != trees_.end()) {
-            ++tree;
-        }
     }
     update();
     viewport()->update();

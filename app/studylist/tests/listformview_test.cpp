@@ -182,6 +182,27 @@ TEST_F(ListPaneTest, SecondOfThreeSelectedPushesTheThirdBarBelowItsTree)
     EXPECT_EQ(pane->verticalScrollBar()->value(), pane->verticalScrollBar()->singleStep());
 }
 
+// Trees are made as they are needed: each still holds its own patient's studies, and there
+// is none for a patient without a bar.
+TEST_F(ListPaneTest, EachTreeIsItsPatientsAndNoneWithoutABar)
+{
+    pane->patients.push_back(MakePatient({{"20120315", {"AX"}}}));
+    pane->patients.push_back(MakePatient({{"20120316", {"AX"}}, {"20120317", {"COR"}}}));
+    pane->BuildEntries();
+    pane->ShowEntries();
+    pane->OnBarDoubleClick(10002);
+    ASSERT_NE(pane->Tree(20003), nullptr);
+    EXPECT_EQ(pane->Tree(20003)->topLevelItemCount(), 2);
+    EXPECT_TRUE(pane->Tree(20003)->isVisible());
+    ASSERT_NE(pane->Tree(20002), nullptr);
+    EXPECT_EQ(pane->Tree(20002)->topLevelItemCount(), 1);
+    EXPECT_FALSE(pane->Tree(20002)->isVisible());
+    EXPECT_EQ(pane->Tree(20004), nullptr);
+    EXPECT_EQ(pane->Tree(20001), nullptr);
+    pane->DestroyEntries();
+    EXPECT_EQ(pane->Tree(20002), nullptr);
+}
+
 TEST_F(ListPaneTest, TreeTextsAndItemData)
 {
     pane->patients.push_back(

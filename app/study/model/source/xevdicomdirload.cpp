@@ -115,27 +115,41 @@ QString XEVVEKHelper::GetJisText(const VEK_DICOMTagObj& info, uint16_t group, ui
     }
 }
 
-QString XEVVEKHelper::GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series)
+int64_t XEVDirectoryRecordIndex::ItemAt(const VEK_DICOMDIRInfo& info, uint32_t position)
+{
+    if (!built_) {
+        built_ = true;
+        const uint32_t count = info.get_item_count(0x0004, 0x1220);
+        items_.reserve(count);
+        VEK_DICOMTagObj item(info);
+        for (uint32_t i = 0; i < count && info.get_item(0x0004, 0x1220, i, item); ++i) {
+            // Past 4 GiB positions repeat: the first record keeps its place.
+            items_.emplace(static_cast<uint32_t>(item.get_position()), i);
+        }
+    }
+    const auto it = items_.find(position);
+    return it != items_.end() ? int64_t(it->second) : -1;
+}
+
+QString XEVVEKHelper::GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series,
+                                            XEVDirectoryRecordIndex& index)
 {
     // The record right after this series' own record, found by its stream position: counting
     // SERIES records in stream order would hand a report series another series' document
     // wherever stream order and the offset tree differ.
-    const uint32_t count = info.get_item_count(0x0004, 0x1220);
+    const int64_t at = index.ItemAt(info, series.common.position);
     VEK_DICOMTagObj item(info);
-    for (uint32_t i = 0; i + 1 < count; ++i) {
-        if (!info.get_item(0x0004, 0x1220, i, item)) {
-            return QString();
-        }
-        if (static_cast<uint32_t>(item.get_position()) != series.common.position) {
-            continue;
-        }
-        if (!info.get_item(0x0004, 0x1220, i + 1, item)) {
-            return QString();
-        }
-        const QString id = VekToQString(item.get_string_value(0x0004, 0x1500));
-        return PlatIsSafeFileId(id.toStdString()) ? id : QString();
+    if (at < 0 || !info.get_item(0x0004, 0x1220, uint32_t(at) + 1, item)) {
+        return QString();
     }
-    return QString();
+    const QString id = VekToQString(item.get_string_value(0x0004, 0x1500));
+    return PlatIsSafeFileId(id.toStdString()) ? id : QString();
+}
+
+QString XEVVEKHelper::GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series)
+{
+    XEVDirectoryRecordIndex index;
+    return GetSeriesRecordFileID(info, series, index);
 }
 
 void XEVVEKHelper::Fail(uint32_t messageId, const QString& path)
@@ -196,6 +210,268 @@ bool IsUnsupportedReport(const SeriesInfo& series)
     return false;
 }
 
+// One pass over a loaded DICOMDIR into the study model, a step per level of its records.
+class DicomDirWalk {
+public:
+    DicomDirWalk(const VEK_DICOMDIRInfo& info, std::string folder, const WalkOptions& options, WalkResult& result,
+                 VEK_Manager* manager)
+        : info_(info), folder_(std::move(folder)), options_(options), result_(result), manager_(manager)
+    {
+        const XEVCommonSettings& settings = GetCommonSettings();
+        supportSR_ = settings.ModeSupportSR == 1;
+        splitByFile_ = settings.ModeMultiFrameRead == 1 || options.hasFrameCounts == 1;
+    }
+
+    void Patients(std::vector<PatientInfo*>& patients)
+    {
+        for (const VEK_DICOMDIRPatient& record : info_.patients) {
+            if (!GoesOn()) {
+                break;
+            }
+            std::unique_ptr<PatientInfo> patient = Patient(record);
+            if (!patient->studies.empty()) {
+                patients.push_back(patient.release());
+            }
+        }
+    }
+
+private:
+    // Per series: whether it is a report, and whether a Basic Text SR document is among it.
+    struct SeriesFlags {
+        bool report = false;
+        bool basicText = false;
+    };
+    // Per study: its modalities, and the number the next series takes.
+    struct StudyState {
+        QString modality;
+        int32_t counter = 0;
+    };
+
+    bool GoesOn()
+    {
+        if (!aborted_ && options_.scan && !ScanGoesOn(options_)) {
+            aborted_ = true;
+        }
+        return !aborted_;
+    }
+
+    std::unique_ptr<PatientInfo> Patient(const VEK_DICOMDIRPatient& record)
+    {
+        auto patient = std::make_unique<PatientInfo>();
+        const VEK_DICOMTagObj& tags = record.common.tag;
+        QString name = VekToQString(record.patient_name);
+        if (!name.isEmpty()) {
+            if (!tags.exist(0x0008, 0x0005)) {
+                name = XEVVEKHelper::GetJisText(tags, 0x0010, 0x0010);
+            }
+            patient->nameIdeographic = PersonNameToDisplay(GetValueOfPair(name));
+            patient->nameAlphabetic = PersonNameToDisplay(GetKeyOfPair(name));
+        }
+        patient->sex = VekToQString(record.patient_sex);
+        if (tags.exist(0x0010, 0x1010)) {
+            patient->SetAge(VekToQString(tags.get_string_value(0x0010, 0x1010)));
+        }
+        if (tags.exist(0x0010, 0x0030)) {
+            patient->birthDate = VekToQString(tags.get_string_value(0x0010, 0x0030));
+        }
+        patient->patientId = VekToQString(record.patient_id);
+        for (const VEK_DICOMDIRStudy& studyRecord : record.studies) {
+            if (!GoesOn()) {
+                break;
+            }
+            std::unique_ptr<StudyInfo> study = Study(studyRecord);
+            if (!study->series.empty()) {
+                patient->studies.push_back(study.release());
+            }
+        }
+        return patient;
+    }
+
+    std::unique_ptr<StudyInfo> Study(const VEK_DICOMDIRStudy& record)
+    {
+        auto study = std::make_unique<StudyInfo>();
+        study->studyInstanceUid = VekToQString(record.study_instance_uid);
+        study->studyDate = VekToQString(record.study_date);
+        StudyState state;
+        state.modality = VekToQString(record.modalities_in_study);
+        for (const VEK_DICOMDIRSeries& seriesRecord : record.series) {
+            if (!GoesOn()) {
+                break;
+            }
+            Series(seriesRecord, *study, state);
+        }
+        study->modalities = state.modality;
+        SortSeries(study.get());
+        return study;
+    }
+
+    void Series(const VEK_DICOMDIRSeries& record, StudyInfo& study, StudyState& state)
+    {
+        auto series = std::make_unique<SeriesInfo>();
+        series->seriesInstanceUid = VekToQString(record.series_instance_uid);
+        series->modality = VekToQString(record.modality);
+        series->description = VekToQString(record.series_description);
+        series->number = state.counter;
+        if (state.modality.isEmpty()) {
+            state.modality = series->modality;
+        }
+        SeriesFlags flags;
+        for (const VEK_DICOMDIRImage& imageRecord : record.images) {
+            if (!GoesOn()) {
+                break;
+            }
+            Image(imageRecord, record, *series, study, state, flags);
+        }
+        // A series dropped for its reports does not advance the numbering.
+        if (!KeepsReports(record, *series, flags)) {
+            return;
+        }
+        if (series->description.isEmpty()) {
+            series->description = undefinedText_;
+        }
+        if (flags.report) {
+            series->description = reportText_;
+        }
+        if (!series->images.empty()) {
+            SortImages(series.get());
+            study.series.push_back(series.release());
+        }
+        ++state.counter;
+    }
+
+    // The frames the record's file is listed with; split when it gets an entry per frame.
+    int32_t FrameCount(const VEK_DICOMDIRImage& record, const QString& filePath, bool& split)
+    {
+        int32_t frameNumber = 0;
+        if (options_.scan) {
+            // The file itself, not the record, says how many frames it holds.
+            XEVVEKHelper counterHelper;
+            if (counterHelper.CheckFrameCount(filePath, frameNumber) == 0) {
+                frameNumber = 0;
+            }
+            split = frameNumber > 1 && splitByFile_;
+            frameNumber = split ? PlausibleFrameCount(frameNumber, filePath, frameHeaders_, manager_) : frameNumber;
+            split = split && frameNumber >= 2;
+            return frameNumber;
+        }
+        const VEK_DICOMTagObj& imageTags = record.common.tag;
+        if (imageTags.exist(0x0028, 0x0008)) {
+            frameNumber = imageTags.get_long_value(0x0028, 0x0008);
+        }
+        if (frameNumber >= 1) {
+            ++result_.framedRecords;
+        }
+        frameNumber = PlausibleFrameCount(frameNumber, filePath, frameHeaders_, manager_);
+        split = frameNumber >= 2;
+        return frameNumber;
+    }
+
+    void Image(const VEK_DICOMDIRImage& record, const VEK_DICOMDIRSeries& seriesRecord, SeriesInfo& series,
+               StudyInfo& study, StudyState& state, SeriesFlags& flags)
+    {
+        // An ID that would leave the disc, through a link too, is not listed.
+        const std::string joined = resolver_.Join(folder_, VekToQString(record.file_id).toLatin1().toStdString());
+        if (joined.empty()) {
+            vek_report(manager_, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
+            return;
+        }
+        const QString filePath = QString::fromStdU16String(PlatPathToUtf16(joined));
+        bool split = false;
+        const int32_t frameNumber = FrameCount(record, filePath, split);
+        if (split) {
+            result_.multiFrameFound = true;
+            if (seriesRecord.images.size() < 2) {
+                AppendEntries(&series, record, filePath, frameNumber);
+            } else {
+                SplitSeries(record, seriesRecord, series, study, state, filePath, frameNumber);
+            }
+            return;
+        }
+        auto image = std::unique_ptr<ImageInfo>(NewEntry(record, filePath, 0));
+        const QString sopClass = VekToQString(record.referenced_sop_class_uid);
+        if (!supportSR_) {
+            if (!IsSRClass(sopClass)) {
+                series.images.push_back(image.release());
+            }
+            return;
+        }
+        if (sopClass == QString::fromUtf16(kBasicTextSRClass)) {
+            flags.basicText = true;
+        }
+        if (IsSRClass(sopClass)) {
+            image->sopInstanceUid = QStringLiteral("SR");
+            series.modality = QStringLiteral("SR");
+            flags.report = true;
+        }
+        series.images.push_back(image.release());
+    }
+
+    // A multi-frame file among other files: a series of its own, right after this one.
+    void SplitSeries(const VEK_DICOMDIRImage& record, const VEK_DICOMDIRSeries& seriesRecord, const SeriesInfo& series,
+                     StudyInfo& study, StudyState& state, const QString& filePath, int32_t frameNumber)
+    {
+        auto own = std::make_unique<SeriesInfo>();
+        own->seriesInstanceUid = series.seriesInstanceUid;
+        own->number = ++state.counter;
+        QString description = VekToQString(seriesRecord.series_description);
+        if (description.isEmpty()) {
+            description = undefinedText_;
+        }
+        own->modality = VekToQString(seriesRecord.modality);
+        if (state.modality.isEmpty()) {
+            state.modality = own->modality;
+        }
+        own->description = QStringLiteral("%1_%2").arg(description).arg(own->number);
+        AppendEntries(own.get(), record, filePath, frameNumber);
+        study.series.push_back(own.release());
+        result_.split = true;
+    }
+
+    // With reports supported: a report series without image records gets the document listed
+    // right after its own record; false drops the series (reports without text of ours).
+    bool KeepsReports(const VEK_DICOMDIRSeries& record, SeriesInfo& series, SeriesFlags& flags)
+    {
+        if (!supportSR_) {
+            return true;
+        }
+        if (record.images.empty() && series.modality == u"SR") {
+            // Documents listed under other record types: the record after the series' own one.
+            const QString id = XEVVEKHelper::GetSeriesRecordFileID(info_, record, records_);
+            const std::string joined =
+                id.isEmpty() ? std::string() : resolver_.Join(folder_, id.toLatin1().toStdString());
+            if (!joined.empty()) {
+                auto image = std::make_unique<ImageInfo>();
+                image->filePath = QString::fromStdU16String(PlatPathToUtf16(joined));
+                image->sopInstanceUid = QStringLiteral("SR");
+                series.images.push_back(image.release());
+            }
+            flags.report = true;
+            flags.basicText = true;
+        } else if (flags.report && !flags.basicText) {
+            return false;
+        }
+        if (options_.reportCheck && flags.report && IsUnsupportedReport(series)) {
+            result_.unsupportedRemoved = true;
+            return false;
+        }
+        return true;
+    }
+
+    const VEK_DICOMDIRInfo& info_;
+    const std::string folder_;
+    const WalkOptions& options_;
+    WalkResult& result_;
+    VEK_Manager* manager_;
+    bool supportSR_ = false;
+    bool splitByFile_ = false;
+    const QString undefinedText_ = GetUIString(20313);
+    const QString reportText_ = GetUIString(20314);
+    PlatFileIdResolver resolver_;
+    XEVDirectoryRecordIndex records_;
+    FrameHeaderCache frameHeaders_;
+    bool aborted_ = false;
+};
+
 WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients, const WalkOptions& options,
                         WalkResult& result)
 {
@@ -216,191 +492,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     result.records =
         !info.patients.empty() || !info.all_studies.empty() || !info.all_series.empty() || !info.all_images.empty();
 
-    const XEVCommonSettings& settings = GetCommonSettings();
-    const bool supportSR = settings.ModeSupportSR == 1;
-    const bool splitByFile = settings.ModeMultiFrameRead == 1 || options.hasFrameCounts == 1;
-    const QString undefinedText = GetUIString(20313);
-    const QString reportText = GetUIString(20314);
-    PlatFileIdResolver resolver;
-    FrameHeaderCache frameHeaders;
-    bool aborted = false;
-    const auto goesOn = [&] {
-        if (!aborted && options.scan && !ScanGoesOn(options)) {
-            aborted = true;
-        }
-        return !aborted;
-    };
     try {
-        for (const VEK_DICOMDIRPatient& patientRecord : info.patients) {
-            if (!goesOn()) {
-                break;
-            }
-            auto patient = std::make_unique<PatientInfo>();
-            const VEK_DICOMTagObj& patientTags = patientRecord.common.tag;
-            QString name = VekToQString(patientRecord.patient_name);
-            if (!name.isEmpty()) {
-                if (!patientTags.exist(0x0008, 0x0005)) {
-                    name = XEVVEKHelper::GetJisText(patientTags, 0x0010, 0x0010);
-                }
-                patient->nameIdeographic = PersonNameToDisplay(GetValueOfPair(name));
-                patient->nameAlphabetic = PersonNameToDisplay(GetKeyOfPair(name));
-            }
-            patient->sex = VekToQString(patientRecord.patient_sex);
-            if (patientTags.exist(0x0010, 0x1010)) {
-                patient->SetAge(VekToQString(patientTags.get_string_value(0x0010, 0x1010)));
-            }
-            if (patientTags.exist(0x0010, 0x0030)) {
-                patient->birthDate = VekToQString(patientTags.get_string_value(0x0010, 0x0030));
-            }
-            patient->patientId = VekToQString(patientRecord.patient_id);
-
-            for (const VEK_DICOMDIRStudy& studyRecord : patientRecord.studies) {
-                if (!goesOn()) {
-                    break;
-                }
-                auto study = std::make_unique<StudyInfo>();
-                study->studyInstanceUid = VekToQString(studyRecord.study_instance_uid);
-                study->studyDate = VekToQString(studyRecord.study_date);
-                QString studyModality = VekToQString(studyRecord.modalities_in_study);
-                int32_t counter = 0;
-
-                for (const VEK_DICOMDIRSeries& seriesRecord : studyRecord.series) {
-                    if (!goesOn()) {
-                        break;
-                    }
-                    auto series = std::make_unique<SeriesInfo>();
-                    series->seriesInstanceUid = VekToQString(seriesRecord.series_instance_uid);
-                    series->modality = VekToQString(seriesRecord.modality);
-                    series->description = VekToQString(seriesRecord.series_description);
-                    series->number = counter;
-                    if (studyModality.isEmpty()) {
-                        studyModality = series->modality;
-                    }
-                    bool reportFlag = false;
-                    bool basicTextFlag = false;
-
-                    for (const VEK_DICOMDIRImage& imageRecord : seriesRecord.images) {
-                        if (!goesOn()) {
-                            break;
-                        }
-                        // An ID that would leave the disc, through a link too, is not listed.
-                        const std::string joined =
-                            resolver.Join(folder, VekToQString(imageRecord.file_id).toLatin1().toStdString());
-                        if (joined.empty()) {
-                            vek_report(&callManager, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
-                            continue;
-                        }
-                        const QString filePath = QString::fromStdU16String(PlatPathToUtf16(joined));
-                        int32_t frameNumber = 0;
-                        bool split = false;
-                        if (options.scan) {
-                            // The file itself, not the record, says how many frames it holds.
-                            XEVVEKHelper counterHelper;
-                            if (counterHelper.CheckFrameCount(filePath, frameNumber) == 0) {
-                                frameNumber = 0;
-                            }
-                            split = frameNumber > 1 && splitByFile;
-                            frameNumber = split ? PlausibleFrameCount(frameNumber, filePath, frameHeaders, &callManager)
-                                                : frameNumber;
-                            split = split && frameNumber >= 2;
-                        } else {
-                            const VEK_DICOMTagObj& imageTags = imageRecord.common.tag;
-                            if (imageTags.exist(0x0028, 0x0008)) {
-                                frameNumber = imageTags.get_long_value(0x0028, 0x0008);
-                            }
-                            if (frameNumber >= 1) {
-                                ++result.framedRecords;
-                            }
-                            frameNumber = PlausibleFrameCount(frameNumber, filePath, frameHeaders, &callManager);
-                            split = frameNumber >= 2;
-                        }
-                        if (split) {
-                            result.multiFrameFound = true;
-                            if (seriesRecord.images.size() < 2) {
-                                AppendEntries(series.get(), imageRecord, filePath, frameNumber);
-                            } else {
-                                auto own = std::make_unique<SeriesInfo>();
-                                own->seriesInstanceUid = series->seriesInstanceUid;
-                                own->number = ++counter;
-                                QString description = VekToQString(seriesRecord.series_description);
-                                if (description.isEmpty()) {
-                                    description = undefinedText;
-                                }
-                                own->modality = VekToQString(seriesRecord.modality);
-                                if (studyModality.isEmpty()) {
-                                    studyModality = own->modality;
-                                }
-                                own->description = QStringLiteral("%1_%2").arg(description).arg(own->number);
-                                AppendEntries(own.get(), imageRecord, filePath, frameNumber);
-                                study->series.push_back(own.release());
-                                result.split = true;
-                            }
-                            continue;
-                        }
-                        auto image = std::unique_ptr<ImageInfo>(NewEntry(imageRecord, filePath, 0));
-                        const QString sopClass = VekToQString(imageRecord.referenced_sop_class_uid);
-                        if (!supportSR) {
-                            if (!IsSRClass(sopClass)) {
-                                series->images.push_back(image.release());
-                            }
-                            continue;
-                        }
-                        if (sopClass == QString::fromUtf16(kBasicTextSRClass)) {
-                            basicTextFlag = true;
-                        }
-                        if (IsSRClass(sopClass)) {
-                            image->sopInstanceUid = QStringLiteral("SR");
-                            series->modality = QStringLiteral("SR");
-                            reportFlag = true;
-                        }
-                        series->images.push_back(image.release());
-                    }
-
-                    if (supportSR) {
-                        if (seriesRecord.images.empty() && series->modality == u"SR") {
-                            // Documents listed under other record types: the record after the
-                            // series' own one.
-                            const QString id = XEVVEKHelper::GetSeriesRecordFileID(info, seriesRecord);
-                            const std::string joined =
-                                id.isEmpty() ? std::string() : resolver.Join(folder, id.toLatin1().toStdString());
-                            if (!joined.empty()) {
-                                auto image = std::make_unique<ImageInfo>();
-                                image->filePath = QString::fromStdU16String(PlatPathToUtf16(joined));
-                                image->sopInstanceUid = QStringLiteral("SR");
-                                series->images.push_back(image.release());
-                            }
-                            reportFlag = true;
-                            basicTextFlag = true;
-                        } else if (reportFlag && !basicTextFlag) {
-                            continue;
-                        }
-                        if (options.reportCheck && reportFlag && IsUnsupportedReport(*series)) {
-                            result.unsupportedRemoved = true;
-                            continue;
-                        }
-                    }
-                    if (series->description.isEmpty()) {
-                        series->description = undefinedText;
-                    }
-                    if (reportFlag) {
-                        series->description = reportText;
-                    }
-                    if (!series->images.empty()) {
-                        SortImages(series.get());
-                        study->series.push_back(series.release());
-                    }
-                    ++counter;
-                }
-                study->modalities = studyModality;
-                SortSeries(study.get());
-                if (!study->series.empty()) {
-                    patient->studies.push_back(study.release());
-                }
-            }
-            if (!patient->studies.empty()) {
-                patients.push_back(patient.release());
-            }
-        }
+        DicomDirWalk(info, folder, options, result, &callManager).Patients(patients);
     } catch (...) {
         return WalkStatus::Raised;
     }

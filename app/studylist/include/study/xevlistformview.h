@@ -145,7 +145,8 @@ public:
     StudyInfo* GetLastSeriesStudy() const override { return lastSeriesStudy; }
 
     XEVPatientBarCtrl* Bar(int32_t barId) const;
-    XEVStudyListCtrl* Tree(int32_t treeId) const;
+    // The patient's tree, made at the first ask; null without the patient's bar.
+    XEVStudyListCtrl* Tree(int32_t treeId);
     int32_t ScrollHeight() const { return scrollHeight_; }
     CXEVStatic* Background() const { return background_; }
     QLabel* Mark() const { return mark_; }
@@ -182,7 +183,7 @@ private:
     void OnSeriesDoubleClick(XEVWParam treeId, XEVLParam data);
     void OnDropFiles(XEVLParam drop);
     PatientInfo* PatientAt(int64_t index) const;
-    XEVStudyListCtrl* TreeOfBar(int32_t barId) const;
+    XEVStudyListCtrl* TreeOfBar(int32_t barId);
     // Everything a restart does before the new load starts.
     void ResetForLoad();
     // A fresh receiver per load, so that a report of an earlier load never reaches this one.

@@ -27,5 +27,9 @@ private:
 
 // Threads of this process now, from /proc/self/status.
 int ProcessThreadCount();
-// The process's peak resident memory so far, in bytes.
+// The process's peak resident memory since it started or since the last ResetPeakResident, in
+// bytes.
 uint64_t PeakResidentBytes();
+// Starts the peak over from what is resident now, so that one test's disc does not count
+// against the next one run in the same process.
+void ResetPeakResident();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platlock.h"
@@ -73,6 +74,19 @@ public:
 };
 using XEVVekManager = VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow>;
 
+// Where each directory record of a DICOMDIR stands in its sequence, by the low 32 bits of its
+// stream position: read once, at the first look-up, so that a disc of many report series is not
+// walked again for each of them.
+class XEVDirectoryRecordIndex {
+public:
+    // The item of the first record at that position, or -1.
+    int64_t ItemAt(const VEK_DICOMDIRInfo& info, uint32_t position);
+
+private:
+    std::unordered_map<uint32_t, uint32_t> items_;
+    bool built_ = false;
+};
+
 class XEVVEKHelper {
 public:
     static constexpr int32_t kStatusDicomDirFailed = -1001;
@@ -135,6 +149,9 @@ public:
     static int32_t IsDicomFile(const QString& path);
     // The Referenced File ID of the record right after the given series' own record; empty
     // when there is none or it would leave the disc.
+    // index serves every look-up of one walk over info.
+    static QString GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series,
+                                         XEVDirectoryRecordIndex& index);
     static QString GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series);
     // The element's bytes read as ISO 2022 JIS.
     static QString GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
