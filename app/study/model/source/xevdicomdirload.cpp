@@ -12,6 +12,7 @@
 #include "shell/xev_utility.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
+#include "study/xevsourcehead.h"
 #include "study/xevthread.h"
 #include "study/xevvekhelper.h"
 #include "vek_dicominfo.h"
@@ -40,14 +41,14 @@ bool IsDirectoryData(const VEK_DICOMTagObj& info)
 
 // Destroys a storage when the call leaves.
 struct StorageGuard {
-    VEK_FileInputStorage* storage;
+    VEK_InputStorage* storage;
     ~StorageGuard() { vek_destroy(storage); }
 };
 
 // The frames a file can hold: whole frames of the record's own geometry in its bytes when the
 // record gives rows and columns (bits 1 and one sample when not given: the smallest frame), or
 // else what the file's own header and data lay out.
-uint64_t FramesTheFileHolds(const QFileInfo& file, const VEK_DICOMTagObj* record, uint64_t claimed)
+uint64_t FramesTheFileHolds(const QString& path, uint64_t fileSize, const VEK_DICOMTagObj* record, uint64_t claimed)
 {
     const auto value = [record](uint16_t element, uint64_t otherwise) -> uint64_t {
         if (record == nullptr || !record->exist(0x0028, element)) {
@@ -58,16 +59,15 @@ uint64_t FramesTheFileHolds(const QFileInfo& file, const VEK_DICOMTagObj* record
     const uint64_t frameBits = value(0x0010, 0) * value(0x0011, 0) * std::max<uint64_t>(value(0x0002, 1), 1) *
                                std::max<uint64_t>(value(0x0100, 1), 1);
     if (frameBits != 0) {
-        return uint64_t(file.size()) * 8 / frameBits;
+        return fileSize * 8 / frameBits;
     }
     // Counts that frames of 64 x 64 bytes would fill pass without opening the file; only a
     // count past that costs a read of the file's header.
-    if (claimed <= uint64_t(file.size()) / (64 * 64)) {
+    if (claimed <= fileSize / (64 * 64)) {
         return claimed;
     }
     VEK_DefaultManager fileManager;
-    const std::string nativePath = file.filePath().toStdString();
-    VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&fileManager, nativePath.c_str());
+    VEK_InputStorage* storage = XEVOpenSourceHeader(&fileManager, path);
     if (storage == nullptr) {
         return 0;
     }
@@ -83,15 +83,13 @@ int32_t PlausibleFrameCount(int32_t frames, const QString& path, const VEK_DICOM
     if (frames < 2) {
         return frames;
     }
-    QFileInfo file(path);
-    // A member of an imported archive is not there yet: the count needs its size.
-    if (!file.exists() && GetLoadState().ExtractZipMember(path.toStdString(), std::string()) == 0) {
-        file.refresh();
-    }
-    if (!file.exists()) {
+    // A member of an imported archive is not extracted for its count: its declared size, and
+    // its header read through the archive.
+    uint64_t fileSize = 0;
+    if (!XEVSourceSize(path, fileSize)) {
         return 1;
     }
-    const uint64_t holds = FramesTheFileHolds(file, record, uint64_t(frames));
+    const uint64_t holds = FramesTheFileHolds(path, fileSize, record, uint64_t(frames));
     if (uint64_t(frames) <= holds) {
         return frames;
     }
@@ -174,6 +172,7 @@ namespace {
 struct WalkOptions {
     bool scan = false;
     int32_t hasFrameCounts = 0;
+    // Both passes end before their next record once it is set.
     const std::atomic<int32_t>* abortFlag = nullptr;
     XEVThread* gate = nullptr;
     bool reportCheck = false;
@@ -186,7 +185,7 @@ struct WalkResult {
     bool unsupportedRemoved = false;
 };
 
-enum class WalkStatus { Done, OpenFailed, ParseFailed, Raised };
+enum class WalkStatus { Done, OpenFailed, ParseFailed, Raised, Stopped };
 
 // Before each record of a scan: false once the scan is aborted; otherwise waits while the
 // read-ahead holds the scanner.
@@ -244,7 +243,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     PlatFileIdResolver resolver;
     bool aborted = false;
     const auto goesOn = [&] {
-        if (!aborted && options.scan && !ScanGoesOn(options)) {
+        if (!aborted &&
+            (options.scan ? !ScanGoesOn(options) : options.abortFlag != nullptr && options.abortFlag->load() != 0)) {
             aborted = true;
         }
         return !aborted;
@@ -423,17 +423,19 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     } catch (...) {
         return WalkStatus::Raised;
     }
-    return WalkStatus::Done;
+    return aborted && !options.scan ? WalkStatus::Stopped : WalkStatus::Done;
 }
 
 }   // namespace
 
 int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
-                                   int32_t& splitMultiFrame)
+                                   int32_t& splitMultiFrame, const std::atomic<int32_t>* stop)
 {
     ClearStatus();
     WalkResult result;
-    const WalkStatus status = WalkDicomDir(path, patients, WalkOptions(), result);
+    WalkOptions options;
+    options.abortFlag = stop;
+    const WalkStatus status = WalkDicomDir(path, patients, options, result);
     if (status == WalkStatus::OpenFailed) {
         Fail(10003, path);
         manager.clear();
