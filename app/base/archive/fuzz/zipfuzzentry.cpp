@@ -66,6 +66,8 @@ ZipFuzzReport ZipFuzzRead(const uint8_t* data, size_t size)
         std::fclose(file);
     }
     ::mkdir(folder.c_str(), 0700);
+    // Each input is a new archive at the same path, written within the clock's tick.
+    ZipForgetIndex();
 
     ZipArchive archive;
     std::vector<std::string> names;

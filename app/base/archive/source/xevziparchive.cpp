@@ -176,13 +176,16 @@ int CreateTempFile(int dirFd, const std::string& leaf, std::string& tempName)
 
 // The archive read through one descriptor with a read-ahead block: minizip reads the
 // central directory a few bytes at a time after a seek per entry, which through stdio
-// costs a system call or two each.
+// costs a system call or two each. The block grows while the reads go on where it ended
+// (a walk), and stays small for the scattered reads of one member's head.
 struct ZipReader {
+    static constexpr size_t kSmallBlock = 4096;
     int fd = -1;
     uint64_t size = 0;
     uint64_t position = 0;
     uint64_t blockStart = 0;
     size_t blockLength = 0;
+    size_t nextFill = kSmallBlock;
     int failed = 0;
     char block[65536];
 };
@@ -249,7 +252,9 @@ uLong ZCALLBACK ReaderRead(voidpf, voidpf stream, void* buffer, uLong size)
             reader.position += take;
             continue;
         }
-        const size_t fill = static_cast<size_t>(std::min<uint64_t>(sizeof reader.block, reader.size - at));
+        const bool onward = at == reader.blockStart + reader.blockLength;
+        reader.nextFill = onward ? std::min(2 * reader.nextFill, sizeof reader.block) : ZipReader::kSmallBlock;
+        const size_t fill = static_cast<size_t>(std::min<uint64_t>(reader.nextFill, reader.size - at));
         reader.blockLength = 0;
         if (!ReadAt(reader, reader.block, fill, at)) {
             break;
@@ -712,12 +717,15 @@ bool SameFile(const struct stat& a, const struct stat& b)
            a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// One archive is imported at a time: its index is kept, and made again when the file changes.
+// One archive is imported at a time: its index is kept, and made again when the file changes,
+// with a few archives kept open on it.
 struct IndexCache {
+    static constexpr size_t kOpenArchives = 8;
     std::mutex mutex;
     std::string path;
     struct stat identity {};
     std::shared_ptr<const ZipMemberIndex> index;
+    std::vector<std::unique_ptr<ZipArchive>> open;
 };
 
 IndexCache& TheIndexCache()
@@ -726,7 +734,9 @@ IndexCache& TheIndexCache()
     return cache;
 }
 
-std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool fresh)
+// The index, and an archive kept open on it when there is one.
+std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool fresh,
+                                              std::unique_ptr<ZipArchive>* archive = nullptr)
 {
     struct stat before {};
     if (::stat(zipPath.c_str(), &before) != 0) {
@@ -735,14 +745,19 @@ std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool f
     IndexCache& cache = TheIndexCache();
     std::lock_guard<std::mutex> guard(cache.mutex);
     if (!fresh && cache.index != nullptr && cache.path == zipPath && SameFile(cache.identity, before)) {
+        if (archive != nullptr && !cache.open.empty()) {
+            *archive = std::move(cache.open.back());
+            cache.open.pop_back();
+        }
         return cache.index;
     }
-    ZipArchive archive;
-    if (archive.Open(zipPath) != kZipOk) {
+    cache.open.clear();
+    ZipArchive walker;
+    if (walker.Open(zipPath) != kZipOk) {
         return nullptr;
     }
     auto index = std::make_shared<ZipMemberIndex>();
-    index->Build(archive);
+    index->Build(walker);
     struct stat after {};
     if (::stat(zipPath.c_str(), &after) == 0 && SameFile(before, after)) {
         cache.path = zipPath;
@@ -752,41 +767,14 @@ std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool f
     return index;
 }
 
-// The member for path opened in archive, at its entry; kZipNoMatch when the archive has none
-// or path does not lie inside the folder.
-int32_t OpenZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
-                      ZipArchive& archive, ZipMemberEntry& entry)
+// Kept open for the next member while its index is still the kept one.
+void GiveBack(const std::shared_ptr<const ZipMemberIndex>& index, std::unique_ptr<ZipArchive> archive)
 {
-    std::vector<std::string> folderParts;
-    std::vector<std::string> pathParts;
-    const std::string relative =
-        LiesBelow(extractFolder, path, folderParts, pathParts) ? JoinParts(pathParts, folderParts.size()) : "";
-    // A kept index may be older than a file rewritten within the clock's tick: the entry it
-    // names is checked, and a mismatch makes it anew once.
-    for (const bool fresh : {false, true}) {
-        const std::shared_ptr<const ZipMemberIndex> index = IndexOf(zipPath, fresh);
-        if (index == nullptr) {
-            return kZipOpenFailed;
-        }
-        const ZipMemberEntry* found = index->Find(relative, FileNameOf(path));
-        if (found == nullptr) {
-            return kZipNoMatch;
-        }
-        entry = *found;
-        int32_t result = archive.Open(zipPath);
-        if (result != kZipOk) {
-            return result;
-        }
-        unz_file_info64 info{};
-        std::string name;
-        result = archive.GoTo(entry.position, info, name);
-        if (result == kZipOk && info.uncompressed_size == entry.size && IsSafeZipMember(name, info) &&
-            ZipMemberMatches(name, FileNameOf(path))) {
-            return kZipOk;
-        }
-        archive.Close();
+    IndexCache& cache = TheIndexCache();
+    std::lock_guard<std::mutex> guard(cache.mutex);
+    if (index != nullptr && index == cache.index && cache.open.size() < IndexCache::kOpenArchives) {
+        cache.open.push_back(std::move(archive));
     }
-    return kZipNoMatch;
 }
 
 }   // namespace
@@ -794,6 +782,68 @@ int32_t OpenZipMember(const std::string& zipPath, const std::string& extractFold
 std::shared_ptr<const ZipMemberIndex> ZipIndexOf(const std::string& zipPath)
 {
     return IndexOf(zipPath, false);
+}
+
+void ZipForgetIndex()
+{
+    IndexCache& cache = TheIndexCache();
+    std::lock_guard<std::mutex> guard(cache.mutex);
+    cache.path.clear();
+    cache.index.reset();
+    cache.open.clear();
+}
+
+ZipOpenMember::~ZipOpenMember()
+{
+    Release();
+}
+
+void ZipOpenMember::Release()
+{
+    if (archive_ != nullptr) {
+        GiveBack(index_, std::move(archive_));
+    }
+    archive_.reset();
+    index_.reset();
+}
+
+int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
+{
+    Release();
+    std::vector<std::string> folderParts;
+    std::vector<std::string> pathParts;
+    const std::string relative =
+        LiesBelow(extractFolder, path, folderParts, pathParts) ? JoinParts(pathParts, folderParts.size()) : "";
+    const std::string fileName = FileNameOf(path);
+    // A kept index may be older than a file rewritten within the clock's tick: the entry it
+    // names is checked, and a mismatch makes it anew once.
+    for (const bool fresh : {false, true}) {
+        std::unique_ptr<ZipArchive> archive;
+        std::shared_ptr<const ZipMemberIndex> index = IndexOf(zipPath, fresh, &archive);
+        if (index == nullptr) {
+            return kZipOpenFailed;
+        }
+        const ZipMemberEntry* found = index->Find(relative, fileName);
+        if (found == nullptr) {
+            return kZipNoMatch;
+        }
+        if (archive == nullptr) {
+            archive = std::make_unique<ZipArchive>();
+            if (const int32_t opened = archive->Open(zipPath); opened != kZipOk) {
+                return opened;
+            }
+        }
+        unz_file_info64 info{};
+        std::string name;
+        if (archive->GoTo(found->position, info, name) == kZipOk && info.uncompressed_size == found->size &&
+            IsSafeZipMember(name, info) && ZipMemberMatches(name, fileName)) {
+            entry_ = *found;
+            archive_ = std::move(archive);
+            index_ = std::move(index);
+            return kZipOk;
+        }
+    }
+    return kZipNoMatch;
 }
 
 ZipMemberHead::~ZipMemberHead()
@@ -808,7 +858,7 @@ void ZipMemberHead::EndStream()
         streamOpen_ = false;
     }
     if (memberOpen_) {
-        unzCloseCurrentFile(archive_.handle_);
+        unzCloseCurrentFile(member_.Archive()->handle_);
         memberOpen_ = false;
     }
 }
@@ -827,18 +877,18 @@ int32_t ZipMemberHead::Open(const std::string& zipPath, const std::string& extra
     if (!LiesBelow(extractFolder, path, folderParts, pathParts)) {
         return kZipNoMatch;
     }
-    ZipMemberEntry entry;
-    const int32_t result = OpenZipMember(zipPath, extractFolder, path, archive_, entry);
+    const int32_t result = member_.Open(zipPath, extractFolder, path);
     if (result != kZipOk) {
         return result;
     }
+    unzFile handle = member_.Archive()->handle_;
     if (packed_ == nullptr) {
         packed_.reset(new (std::nothrow) char[kZipPackedBufferSize]);
         if (packed_ == nullptr) {
             return kZipNoBuffer;
         }
     }
-    if (unzOpenCurrentFile2(archive_.handle_, &method_, nullptr, 1) != UNZ_OK) {
+    if (unzOpenCurrentFile2(handle, &method_, nullptr, 1) != UNZ_OK) {
         return kZipOpenFailed;
     }
     memberOpen_ = true;
@@ -852,7 +902,7 @@ int32_t ZipMemberHead::Open(const std::string& zipPath, const std::string& extra
         }
         streamOpen_ = true;
     }
-    declared_ = entry.size;
+    declared_ = member_.Entry().size;
     limit_ = std::min(limit, declared_);
     done_ = false;
     return kZipOk;
@@ -871,14 +921,15 @@ bool ZipMemberHead::InflateTo(uint64_t end)
         }
         if (method_ == 0) {
             data_.resize(before + want);
-            const int read = unzReadCurrentFile(archive_.handle_, &data_[before], static_cast<unsigned>(want));
+            const int read =
+                unzReadCurrentFile(member_.Archive()->handle_, &data_[before], static_cast<unsigned>(want));
             data_.resize(before + static_cast<size_t>(std::max(read, 0)));
             done_ = read <= 0;
             continue;
         }
         bool refilled = false;
         if (stream_.avail_in == 0) {
-            const int read = unzReadCurrentFile(archive_.handle_, packed_.get(), kZipPackedBufferSize);
+            const int read = unzReadCurrentFile(member_.Archive()->handle_, packed_.get(), kZipPackedBufferSize);
             if (read < 0) {
                 done_ = true;
                 break;
@@ -979,9 +1030,8 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         if (!LiesBelow(extractFolder, target, folderParts, targetParts)) {
             return kZipNoMatch;
         }
-        ZipArchive archive;
-        ZipMemberEntry entry;
-        int32_t result = OpenZipMember(zipPath, extractFolder, path, archive, entry);
+        ZipOpenMember member;
+        const int32_t result = member.Open(zipPath, extractFolder, path);
         if (result != kZipOk) {
             return result;
         }
@@ -992,9 +1042,7 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         if (dirFd.Get() < 0) {
             return kZipCreateFailed;
         }
-        result = archive.ExtractCurrent(dirFd.Get(), targetParts.back());
-        const int32_t closed = archive.Close();
-        return result != kZipOk ? result : closed;
+        return member.Archive()->ExtractCurrent(dirFd.Get(), targetParts.back());
     } catch (...) {
         return kZipNoMatch;
     }
@@ -1026,6 +1074,8 @@ int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFold
 
 bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
 {
+    // An archive imported again may have been rewritten in place: its members are indexed anew.
+    ZipForgetIndex();
     ZipArchive archive;
     if (archive.Open(zipPath) != kZipOk || archive.Locate(IsDicomDirEntry) != kZipOk ||
         !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {

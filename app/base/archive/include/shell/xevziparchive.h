@@ -106,6 +106,33 @@ private:
 // The index of the archive at zipPath, made on first use and kept while the file stays the
 // same one; null when the archive cannot be opened. Any thread.
 std::shared_ptr<const ZipMemberIndex> ZipIndexOf(const std::string& zipPath);
+// Forgets the kept index and closes the archives kept open with it.
+void ZipForgetIndex();
+
+// The archive opened at the member for a path. A few archives stay open with the kept index
+// for the next member: opening one reads the archive's end again.
+class ZipOpenMember {
+public:
+    ZipOpenMember() = default;
+    // Gives the archive back.
+    ~ZipOpenMember();
+    ZipOpenMember(const ZipOpenMember&) = delete;
+    ZipOpenMember& operator=(const ZipOpenMember&) = delete;
+
+    // The member ExtractZipMember takes for path: the one at path's place below the
+    // DICOMDIR's folder when path lies inside extractFolder, else the first named like path's
+    // file. kZipOk, kZipNoMatch or the failed step's code.
+    int32_t Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
+    void Release();
+    // Null unless open.
+    ZipArchive* Archive() const { return archive_.get(); }
+    const ZipMemberEntry& Entry() const { return entry_; }
+
+private:
+    std::unique_ptr<ZipArchive> archive_;
+    std::shared_ptr<const ZipMemberIndex> index_;
+    ZipMemberEntry entry_;
+};
 
 // The start of one member's data read in place: inflated as far as a reader asks, never past
 // the member's declared size nor the limit, and nothing written. What a member's header says
@@ -129,7 +156,7 @@ private:
     bool InflateTo(uint64_t end);
     void EndStream();
 
-    ZipArchive archive_;
+    ZipOpenMember member_;
     int method_ = 0;
     bool memberOpen_ = false;
     bool streamOpen_ = false;
