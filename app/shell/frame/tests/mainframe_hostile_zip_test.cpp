@@ -194,6 +194,14 @@ uint64_t FolderBytes(const std::string& folder)
     return bytes;
 }
 
+// The sanitizers slow a load many times and hold freed memory: there the figures are only
+// printed, and the waits are ceilings against a hang.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 class HostileZipTest : public DiscOpenTest {
 protected:
     void SetUp() override
@@ -202,22 +210,45 @@ protected:
         zip_ = temp_.Path() + "/disc.zip";
         kestro_ = temp_.Path() + "/Kestro";
         idleThreads_ = ProcessThreadCount();
+        ResetPeakResidentBytes();
+    }
+    void TearDown() override
+    {
+        DiscOpenTest::TearDown();
+        // The tests after these measure their own peaks.
+        ResetPeakResidentBytes();
+    }
+    // Opens path through File Open and waits for the list; the load's time in ms.
+    qint64 OpenZip(const std::string& path)
+    {
+        if (!kSanitized) {
+            return Open(path);
+        }
+        chooser_.path = QString::fromStdString(path);
+        QElapsedTimer timer;
+        timer.start();
+        frame->OnFileOpen();
+        PumpUntil([this] { return List().loaded != 0; }, 600000);
+        EXPECT_EQ(List().loaded, 1);
+        return timer.elapsed();
     }
     // What a load cost, for the figures the issue asks for.
     void Report(const char* name, qint64 elapsed, GuiStallMeter& stall)
     {
         const qint64 longest = stall.LongestMs();
         Print(name, elapsed, longest);
-        EXPECT_LT(elapsed, 15000);
-        EXPECT_LT(longest, 1000);
-        EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
+        if (!kSanitized) {
+            EXPECT_LT(elapsed, 15000);
+            EXPECT_LT(longest, 1000);
+            EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
+        }
     }
     // What showing cost on top. The grid awaits each cell's first image, extraction included,
     // on the GUI thread: that stall is the join's, reported here and bounded elsewhere.
     void ReportShown(const char* name, GuiStallMeter& stall)
     {
         Print(name, -1, stall.LongestMs());
-        EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
+        EXPECT_TRUE(kSanitized || PeakResidentBytes() < uint64_t(512) << 20);
     }
     void Print(const char* name, qint64 elapsed, qint64 longest)
     {
@@ -273,7 +304,7 @@ TEST_F(HostileZipTest, LargeFramedMembersAreNotWrittenToBeCounted)
     EXPECT_LT(fs::file_size(zip_), uint64_t(4) << 20);
 
     GuiStallMeter stall;
-    const qint64 elapsed = Open(zip_);
+    const qint64 elapsed = OpenZip(zip_);
     EXPECT_EQ(box.texts.size(), 0u);
     EXPECT_EQ(SeriesSizes(), std::vector<size_t>(8, 2));
     EXPECT_EQ(FolderNames(kestro_), std::vector<std::string>{"DICOMDIR"});
@@ -338,7 +369,7 @@ TEST_F(HostileZipTest, TwentyThousandFramedRecordsLoadWithoutAWalkPerMember)
 {
     MakeManyFramedRecords(zip_);
     GuiStallMeter stall;
-    const qint64 elapsed = Open(zip_);
+    const qint64 elapsed = OpenZip(zip_);
     EXPECT_EQ(box.texts.size(), 0u);
     ASSERT_EQ(List().patients.size(), size_t(kPatients));
     EXPECT_EQ(SeriesSizes(), std::vector<size_t>(size_t(kPatients * kSeriesPerPatient), 2));
@@ -370,6 +401,6 @@ TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
     frame->close();
     const qint64 closing = timer.elapsed();
     std::printf("[figures] closing during the load: %lld ms\n", static_cast<long long>(closing));
-    EXPECT_LT(closing, 1000);
+    EXPECT_LT(closing, kSanitized ? 60000 : 1000);
     EXPECT_EQ(List().patients.size(), 0u);
 }

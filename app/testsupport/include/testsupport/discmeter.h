@@ -27,5 +27,8 @@ private:
 
 // Threads of this process now, from /proc/self/status.
 int ProcessThreadCount();
-// The process's peak resident memory so far, in bytes.
+// The process's peak resident memory so far (since the last reset), in bytes.
 uint64_t PeakResidentBytes();
+// Gives freed memory back to the system and starts the peak again from what is resident now,
+// so that a test measures its own peak, not an earlier test's.
+void ResetPeakResidentBytes();
