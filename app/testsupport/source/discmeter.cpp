@@ -8,6 +8,27 @@
 #include <fstream>
 #include <string>
 
+// The sanitizers' allocators keep freed memory in quarantine; this drains it where present.
+extern "C" void __sanitizer_purge_allocator() __attribute__((weak));
+
+namespace {
+
+// The number of a "Name:  number" line of /proc/self/status; 0 when missing.
+uint64_t StatusNumber(const char* name)
+{
+    std::ifstream status("/proc/self/status");
+    const std::string prefix = std::string(name) + ':';
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0) {
+            return std::stoull(line.substr(prefix.size()));
+        }
+    }
+    return 0;
+}
+
+}   // namespace
+
 GuiStallMeter::GuiStallMeter()
 {
     clock_.start();
@@ -31,41 +52,26 @@ qint64 GuiStallMeter::LongestMs()
 
 int ProcessThreadCount()
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Threads:", 0) == 0) {
-            return std::stoi(line.substr(8));
-        }
-    }
-    return 0;
+    return int(StatusNumber("Threads"));
 }
 
 uint64_t PeakResidentBytes()
 {
-    // The kernel's high-water mark, which ResetPeakResident can lower; rusage's cannot be.
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return uint64_t(std::stoull(line.substr(6))) * 1024;
-        }
+    // The kernel's mark, which a reset lowers; the usage figure keeps the peak of every
+    // thread that ended.
+    if (const uint64_t peakKb = StatusNumber("VmHWM")) {
+        return peakKb * 1024;
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return uint64_t(usage.ru_maxrss) * 1024;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" void __sanitizer_purge_allocator();
-#endif
-
-void ResetPeakResident()
+void ResetPeakResidentBytes()
 {
-    // What earlier tests freed goes back to the system first, or it would stay resident.
-#if defined(__SANITIZE_ADDRESS__)
-    __sanitizer_purge_allocator();
-#endif
+    if (__sanitizer_purge_allocator != nullptr) {
+        __sanitizer_purge_allocator();
+    }
     malloc_trim(0);
     std::ofstream("/proc/self/clear_refs") << "5";
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Writes the zip fuzzer's seed corpus: small archives, stored and deflated, with nested,
-hostile and long names, a symlink, a zip64 one, and truncated and corrupted copies.
+hostile and long names, a symlink, a zip64 one, truncated and corrupted copies, one file name
+in several folders beside a DICOMDIR, a DICOM-like member with a long zero tail, a lying
+member past the head reader's small limits, and a deflate stream damaged inside.
 
 Usage: make_corpus.py CORPUS_FOLDER
 """
@@ -58,6 +60,18 @@ def main():
         lying(bytes(65536), 1024, zipfile.ZIP_DEFLATED),
         lying(b"long" * 100, 40, zipfile.ZIP_STORED),
     ]
+    seeds += [
+        archive([("P1/IM1", b"one", REG), ("CD/DICOMDIR", b"d", REG), ("CD\\P2\\IM1", b"two", REG),
+                 ("CD/P1/IM1", b"cd-one", REG), ("CD/P3/", b"", REG)]),
+        archive([("DICOMDIR", b"d", REG),
+                 ("IMG/I1", bytes(128) + b"DICM" + b"\x02\x00\x10\x00UI\x14\x00" + b"1.2.840.10008.1.2.1\0"
+                  + bytes(30000), REG)]),
+        lying(bytes(200000), 150000, zipfile.ZIP_DEFLATED),
+    ]
+    cut = bytearray(archive([("DICOMDIR", b"d", REG), ("IMG/I1", bytes(range(256)) * 40, REG)]))
+    local = cut.index(b"PK\x03\x04", 4)
+    cut[local + 60:local + 80] = bytes(20)
+    seeds.append(bytes(cut))
     whole = seeds[0]
     seeds.append(whole[: len(whole) // 2])
     seeds.append(whole[:-10])

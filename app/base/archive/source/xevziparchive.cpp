@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <random>
 
@@ -103,6 +104,24 @@ std::string FileNameOf(const std::string& path)
     return path.substr(start);
 }
 
+std::string JoinParts(const std::vector<std::string>& parts, size_t from)
+{
+    std::string joined;
+    for (size_t i = from; i < parts.size(); ++i) {
+        joined += (i > from ? "/" : "") + parts[i];
+    }
+    return joined;
+}
+
+// Both paths normalised, the second strictly below the first (which must be absolute).
+bool LiesBelow(const std::string& folder, const std::string& path, std::vector<std::string>& folderParts,
+               std::vector<std::string>& pathParts)
+{
+    return !folder.empty() && folder[0] == '/' && NormalisePath(folder, folderParts) &&
+           NormalisePath(path, pathParts) && pathParts.size() > folderParts.size() &&
+           std::equal(folderParts.begin(), folderParts.end(), pathParts.begin());
+}
+
 // A folder of ours, opened without following a link; -1 otherwise.
 int OpenOwnFolder(const std::string& folder)
 {
@@ -157,13 +176,16 @@ int CreateTempFile(int dirFd, const std::string& leaf, std::string& tempName)
 
 // The archive read through one descriptor with a read-ahead block: minizip reads the
 // central directory a few bytes at a time after a seek per entry, which through stdio
-// costs a system call or two each.
+// costs a system call or two each. The block grows while the reads go on where it ended
+// (a walk), and stays small for the scattered reads of one member's head.
 struct ZipReader {
+    static constexpr size_t kSmallBlock = 4096;
     int fd = -1;
     uint64_t size = 0;
     uint64_t position = 0;
     uint64_t blockStart = 0;
     size_t blockLength = 0;
+    size_t nextFill = kSmallBlock;
     int failed = 0;
     char block[65536];
 };
@@ -230,7 +252,9 @@ uLong ZCALLBACK ReaderRead(voidpf, voidpf stream, void* buffer, uLong size)
             reader.position += take;
             continue;
         }
-        const size_t fill = static_cast<size_t>(std::min<uint64_t>(sizeof reader.block, reader.size - at));
+        const bool onward = at == reader.blockStart + reader.blockLength;
+        reader.nextFill = onward ? std::min(2 * reader.nextFill, sizeof reader.block) : ZipReader::kSmallBlock;
+        const size_t fill = static_cast<size_t>(std::min<uint64_t>(reader.nextFill, reader.size - at));
         reader.blockLength = 0;
         if (!ReadAt(reader, reader.block, fill, at)) {
             break;
@@ -549,6 +573,17 @@ int32_t ZipArchive::Locate(const EntryTest& wanted)
     }
 }
 
+int32_t ZipArchive::GoTo(const unz64_file_pos& position, unz_file_info64& info, std::string& name)
+{
+    if (handle_ == nullptr) {
+        return kZipNotOpen;
+    }
+    if (unzGoToFilePos64(handle_, &position) != UNZ_OK) {
+        return kZipNotFound;
+    }
+    return ZipReadCurrentEntry(handle_, info, name) == UNZ_OK ? kZipOk : kZipInfoFailed;
+}
+
 int32_t ZipArchive::Extract(const std::string& member, const std::string& outputPath)
 {
     // Our own walk: unzLocateFile cannot find names of 256 bytes or more.
@@ -628,6 +663,308 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
     return kZipOk;
 }
 
+int32_t ZipMemberIndex::Build(ZipArchive& archive)
+{
+    byPath_.clear();
+    byName_.clear();
+    dicomDirFolder_.clear();
+    dicomDirSeen_ = false;
+    const int32_t walked = archive.Locate([&](const std::string& name, const unz_file_info64& info) {
+        std::vector<std::string> parts;
+        const std::string file = FileNameOf(name);
+        if (file.empty() || !IsSafeZipMember(name, info) || !NormalisePath(name, parts) || parts.empty()) {
+            return false;
+        }
+        ZipMemberEntry entry;
+        if (unzGetFilePos64(archive.handle_, &entry.position) != UNZ_OK) {
+            return false;
+        }
+        entry.size = info.uncompressed_size;
+        if (!dicomDirSeen_ && IsDicomDirEntry(name, info)) {
+            dicomDirSeen_ = true;
+            dicomDirFolder_ = parts.size() > 1
+                                  ? JoinParts(std::vector<std::string>(parts.begin(), parts.end() - 1), 0) + "/"
+                                  : std::string();
+        }
+        byPath_.emplace(JoinParts(parts, 0), entry);
+        byName_.emplace(file, entry);
+        return false;
+    });
+    return walked == kZipNotFound ? kZipOk : walked;
+}
+
+const ZipMemberEntry* ZipMemberIndex::Find(const std::string& relativePath, const std::string& fileName) const
+{
+    if (fileName.empty()) {
+        return nullptr;
+    }
+    // Discs repeat file names across folders: the member at the file's own place comes first.
+    if (!relativePath.empty()) {
+        if (auto at = byPath_.find(dicomDirFolder_ + relativePath); at != byPath_.end()) {
+            return &at->second;
+        }
+    }
+    const auto named = byName_.find(fileName);
+    return named != byName_.end() ? &named->second : nullptr;
+}
+
+namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// One archive is imported at a time: its index is kept, and made again when the file changes,
+// with a few archives kept open on it.
+struct IndexCache {
+    static constexpr size_t kOpenArchives = 8;
+    std::mutex mutex;
+    std::string path;
+    struct stat identity {};
+    std::shared_ptr<const ZipMemberIndex> index;
+    std::vector<std::unique_ptr<ZipArchive>> open;
+};
+
+IndexCache& TheIndexCache()
+{
+    static IndexCache cache;
+    return cache;
+}
+
+// The index, and an archive kept open on it when there is one.
+std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool fresh,
+                                              std::unique_ptr<ZipArchive>* archive = nullptr)
+{
+    struct stat before {};
+    if (::stat(zipPath.c_str(), &before) != 0) {
+        return nullptr;
+    }
+    IndexCache& cache = TheIndexCache();
+    std::lock_guard<std::mutex> guard(cache.mutex);
+    if (!fresh && cache.index != nullptr && cache.path == zipPath && SameFile(cache.identity, before)) {
+        if (archive != nullptr && !cache.open.empty()) {
+            *archive = std::move(cache.open.back());
+            cache.open.pop_back();
+        }
+        return cache.index;
+    }
+    cache.open.clear();
+    ZipArchive walker;
+    if (walker.Open(zipPath) != kZipOk) {
+        return nullptr;
+    }
+    auto index = std::make_shared<ZipMemberIndex>();
+    index->Build(walker);
+    struct stat after {};
+    if (::stat(zipPath.c_str(), &after) == 0 && SameFile(before, after)) {
+        cache.path = zipPath;
+        cache.identity = before;
+        cache.index = index;
+    }
+    return index;
+}
+
+// Kept open for the next member while its index is still the kept one.
+void GiveBack(const std::shared_ptr<const ZipMemberIndex>& index, std::unique_ptr<ZipArchive> archive)
+{
+    IndexCache& cache = TheIndexCache();
+    std::lock_guard<std::mutex> guard(cache.mutex);
+    if (index != nullptr && index == cache.index && cache.open.size() < IndexCache::kOpenArchives) {
+        cache.open.push_back(std::move(archive));
+    }
+}
+
+}   // namespace
+
+std::shared_ptr<const ZipMemberIndex> ZipIndexOf(const std::string& zipPath)
+{
+    return IndexOf(zipPath, false);
+}
+
+void ZipForgetIndex()
+{
+    IndexCache& cache = TheIndexCache();
+    std::lock_guard<std::mutex> guard(cache.mutex);
+    cache.path.clear();
+    cache.index.reset();
+    cache.open.clear();
+}
+
+ZipOpenMember::~ZipOpenMember()
+{
+    Release();
+}
+
+void ZipOpenMember::Release()
+{
+    if (archive_ != nullptr) {
+        GiveBack(index_, std::move(archive_));
+    }
+    archive_.reset();
+    index_.reset();
+}
+
+int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
+{
+    Release();
+    std::vector<std::string> folderParts;
+    std::vector<std::string> pathParts;
+    const std::string relative =
+        LiesBelow(extractFolder, path, folderParts, pathParts) ? JoinParts(pathParts, folderParts.size()) : "";
+    const std::string fileName = FileNameOf(path);
+    // A kept index may be older than a file rewritten within the clock's tick: the entry it
+    // names is checked, and a mismatch makes it anew once.
+    for (const bool fresh : {false, true}) {
+        std::unique_ptr<ZipArchive> archive;
+        std::shared_ptr<const ZipMemberIndex> index = IndexOf(zipPath, fresh, &archive);
+        if (index == nullptr) {
+            return kZipOpenFailed;
+        }
+        const ZipMemberEntry* found = index->Find(relative, fileName);
+        if (found == nullptr) {
+            return kZipNoMatch;
+        }
+        if (archive == nullptr) {
+            archive = std::make_unique<ZipArchive>();
+            if (const int32_t opened = archive->Open(zipPath); opened != kZipOk) {
+                return opened;
+            }
+        }
+        unz_file_info64 info{};
+        std::string name;
+        if (archive->GoTo(found->position, info, name) == kZipOk && info.uncompressed_size == found->size &&
+            IsSafeZipMember(name, info) && ZipMemberMatches(name, fileName)) {
+            entry_ = *found;
+            archive_ = std::move(archive);
+            index_ = std::move(index);
+            return kZipOk;
+        }
+    }
+    return kZipNoMatch;
+}
+
+ZipMemberHead::~ZipMemberHead()
+{
+    EndStream();
+}
+
+void ZipMemberHead::EndStream()
+{
+    if (streamOpen_) {
+        inflateEnd(&stream_);
+        streamOpen_ = false;
+    }
+    if (memberOpen_) {
+        unzCloseCurrentFile(member_.Archive()->handle_);
+        memberOpen_ = false;
+    }
+}
+
+int32_t ZipMemberHead::Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
+                            uint64_t limit)
+{
+    EndStream();
+    data_.clear();
+    declared_ = 0;
+    limit_ = 0;
+    // Nothing is read until the member is open and its method known.
+    done_ = true;
+    std::vector<std::string> folderParts;
+    std::vector<std::string> pathParts;
+    if (!LiesBelow(extractFolder, path, folderParts, pathParts)) {
+        return kZipNoMatch;
+    }
+    const int32_t result = member_.Open(zipPath, extractFolder, path);
+    if (result != kZipOk) {
+        return result;
+    }
+    unzFile handle = member_.Archive()->handle_;
+    if (packed_ == nullptr) {
+        packed_.reset(new (std::nothrow) char[kZipPackedBufferSize]);
+        if (packed_ == nullptr) {
+            return kZipNoBuffer;
+        }
+    }
+    if (unzOpenCurrentFile2(handle, &method_, nullptr, 1) != UNZ_OK) {
+        return kZipOpenFailed;
+    }
+    memberOpen_ = true;
+    if (method_ != 0 && method_ != Z_DEFLATED) {
+        return kZipReadFailed;
+    }
+    stream_ = z_stream{};
+    if (method_ == Z_DEFLATED) {
+        if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) {
+            return kZipNoBuffer;
+        }
+        streamOpen_ = true;
+    }
+    declared_ = member_.Entry().size;
+    limit_ = std::min(limit, declared_);
+    done_ = false;
+    return kZipOk;
+}
+
+bool ZipMemberHead::InflateTo(uint64_t end)
+{
+    constexpr size_t kStep = 65536;
+    end = std::min(end, limit_);
+    while (data_.size() < end && !done_ && memberOpen_) {
+        const size_t before = data_.size();
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kStep, end - before));
+        if (before + want > data_.capacity()) {
+            // Grows with what was asked for, never past the limit.
+            data_.reserve(static_cast<size_t>(std::min<uint64_t>(limit_, std::max(before + want, 2 * before))));
+        }
+        if (method_ == 0) {
+            data_.resize(before + want);
+            const int read =
+                unzReadCurrentFile(member_.Archive()->handle_, &data_[before], static_cast<unsigned>(want));
+            data_.resize(before + static_cast<size_t>(std::max(read, 0)));
+            done_ = read <= 0;
+            continue;
+        }
+        bool refilled = false;
+        if (stream_.avail_in == 0) {
+            const int read = unzReadCurrentFile(member_.Archive()->handle_, packed_.get(), kZipPackedBufferSize);
+            if (read < 0) {
+                done_ = true;
+                break;
+            }
+            stream_.next_in = reinterpret_cast<Bytef*>(packed_.get());
+            stream_.avail_in = static_cast<uInt>(read);
+            refilled = true;
+        }
+        data_.resize(before + want);
+        stream_.next_out = reinterpret_cast<Bytef*>(&data_[before]);
+        stream_.avail_out = static_cast<uInt>(want);
+        const int z = inflate(&stream_, Z_NO_FLUSH);
+        data_.resize(before + want - stream_.avail_out);
+        // Broken data, the stream's end, or no progress with the packed data all read.
+        if ((z != Z_OK && z != Z_BUF_ERROR) || (data_.size() == before && refilled && stream_.avail_in == 0)) {
+            done_ = true;
+        }
+    }
+    return data_.size() >= end;
+}
+
+size_t ZipMemberHead::ReadAt(uint64_t offset, void* out, size_t size)
+{
+    if (offset >= limit_ || size == 0) {
+        return 0;
+    }
+    InflateTo(offset + std::min<uint64_t>(size, limit_ - offset));
+    if (offset >= data_.size()) {
+        return 0;
+    }
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, data_.size() - offset));
+    std::memcpy(out, data_.data() + offset, n);
+    return n;
+}
+
 ZipFreeSpaceQuery SetZipFreeSpaceQuery(ZipFreeSpaceQuery query)
 {
     return g_freeSpace.exchange(query != nullptr ? query : StatFreeSpace);
@@ -690,22 +1027,13 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         const std::string& target = destination.empty() ? path : destination;
         std::vector<std::string> folderParts;
         std::vector<std::string> targetParts;
-        if (extractFolder.empty() || extractFolder[0] != '/' || !NormalisePath(extractFolder, folderParts) ||
-            !NormalisePath(target, targetParts) || targetParts.size() <= folderParts.size() ||
-            !std::equal(folderParts.begin(), folderParts.end(), targetParts.begin())) {
+        if (!LiesBelow(extractFolder, target, folderParts, targetParts)) {
             return kZipNoMatch;
         }
-        ZipArchive archive;
-        int32_t result = archive.Open(zipPath);
+        ZipOpenMember member;
+        const int32_t result = member.Open(zipPath, extractFolder, path);
         if (result != kZipOk) {
             return result;
-        }
-        const std::string wanted = FileNameOf(path);
-        result = archive.Locate([&wanted](const std::string& name, const unz_file_info64& info) {
-            return IsSafeZipMember(name, info) && ZipMemberMatches(name, wanted);
-        });
-        if (result != kZipOk) {
-            return result == kZipNotFound ? kZipNoMatch : result;
         }
         FdHolder dirFd(OpenOwnFolder(extractFolder));
         for (size_t i = folderParts.size(); i + 1 < targetParts.size() && dirFd.Get() >= 0; ++i) {
@@ -714,9 +1042,31 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         if (dirFd.Get() < 0) {
             return kZipCreateFailed;
         }
-        result = archive.ExtractCurrent(dirFd.Get(), targetParts.back());
-        const int32_t closed = archive.Close();
-        return result != kZipOk ? result : closed;
+        return member.Archive()->ExtractCurrent(dirFd.Get(), targetParts.back());
+    } catch (...) {
+        return kZipNoMatch;
+    }
+}
+
+int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
+                      uint64_t& size)
+{
+    try {
+        std::vector<std::string> folderParts;
+        std::vector<std::string> pathParts;
+        if (!LiesBelow(extractFolder, path, folderParts, pathParts)) {
+            return kZipNoMatch;
+        }
+        const std::shared_ptr<const ZipMemberIndex> index = ZipIndexOf(zipPath);
+        if (index == nullptr) {
+            return kZipOpenFailed;
+        }
+        const ZipMemberEntry* entry = index->Find(JoinParts(pathParts, folderParts.size()), FileNameOf(path));
+        if (entry == nullptr) {
+            return kZipNoMatch;
+        }
+        size = entry->size;
+        return kZipOk;
     } catch (...) {
         return kZipNoMatch;
     }
@@ -724,6 +1074,8 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
 
 bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
 {
+    // An archive imported again may have been rewritten in place: its members are indexed anew.
+    ZipForgetIndex();
     ZipArchive archive;
     if (archive.Open(zipPath) != kZipOk || archive.Locate(IsDicomDirEntry) != kZipOk ||
         !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {

@@ -350,3 +350,101 @@ TEST_F(ZipTest, MemberPastTheFreeSpaceIsNotExtracted)
     EXPECT_FALSE(XEVExtractArchiveDicomDir(zip_, kestro_));
     EXPECT_FALSE(fs::exists(kestro_));
 }
+
+// Discs repeat file names across folders: each file comes from its own place beside the
+// DICOMDIR, with either separator; a file at no such place is still found by its name, the
+// first in archive order. The index is made once and made again when the archive changes.
+TEST_F(ZipTest, MembersComeFromTheirOwnPlaceThroughOneIndex)
+{
+    ASSERT_TRUE(MakeZip(zip_, {{"CD/P1/IM1", "one"},
+                               {"CD/DICOMDIR", "dir"},
+                               {"CD\\P2\\IM1", "two"},
+                               {"ELSEWHERE/IM3", "three"},
+                               {"MORE/IM3", "more"},
+                               {"CD/P3/", ""}}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    const std::shared_ptr<const ZipMemberIndex> index = ZipIndexOf(zip_);
+    ASSERT_NE(index, nullptr);
+    EXPECT_EQ(index->Size(), 3u);   // file names IM1, DICOMDIR and IM3; no folder entry
+    EXPECT_EQ(ZipIndexOf(zip_), index);
+
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P2/IM1", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/P2/IM1"), "two");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P1\\IM1", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/P1/IM1"), "one");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P9/IM3", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/P9/IM3"), "three");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P3", ""), kZipNoMatch);
+    uint64_t size = 0;
+    EXPECT_EQ(ZipMemberSize(zip_, kestro_, kestro_ + "/P2/IM1", size), kZipOk);
+    EXPECT_EQ(size, 3u);
+    EXPECT_EQ(ZipMemberSize(zip_, kestro_, kestro_ + "/P2/IM2", size), kZipNoMatch);
+    EXPECT_EQ(ZipMemberSize(zip_, kestro_, temp_.Path() + "/IM1", size), kZipNoMatch);
+    EXPECT_EQ(ZipIndexOf(zip_), index);
+
+    // Rewritten in place, even at the same sizes: the new members, never the old positions.
+    ASSERT_TRUE(MakeZip(zip_, {{"CD/DICOMDIR", "dir"}, {"CD/P2/IM1", "TWO"}, {"CD/P1/IM1", "ONE"}}));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P2/IM1", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/P2/IM1"), "TWO");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P1/IM1", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/P1/IM1"), "ONE");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P9/IM3", ""), kZipNoMatch);
+}
+
+// A member's head is read in place: as far as asked, never past its declared size or the
+// limit, and nothing is written. Stored, deflated, lying and broken members.
+TEST_F(ZipTest, MemberHeadsAreReadInPlace)
+{
+    std::string data;
+    for (uint32_t i = 0; i < 300000; ++i) {
+        data += static_cast<char>((i * 7919u) % 251u);
+    }
+    std::string broken = ZipMakerDeflatedZeros(1);
+    broken.resize(broken.size() / 2);
+    ZipMakerMember lying{"IMG/LIE", ZipMakerDeflatedZeros(64), false, 1000, Z_DEFLATED, ZipMakerZerosCrc(1000)};
+    ZipMakerMember huge{"IMG/HUGE", ZipMakerDeflatedZeros(200),  false, 200u << 20,
+                        Z_DEFLATED, ZipMakerZerosCrc(200u << 20)};
+    ZipMakerMember cut{"IMG/CUT", broken, false, 1u << 20, Z_DEFLATED, ZipMakerZerosCrc(1u << 20)};
+    ZipMakerMember stored{"IMG/STORED", data, false, data.size()};
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, {"IMG/DATA", data}, stored, lying, huge, cut}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+
+    for (const char* name : {"/IMG/DATA", "/IMG/STORED"}) {
+        ZipMemberHead head;
+        ASSERT_EQ(head.Open(zip_, kestro_, kestro_ + name), kZipOk) << name;
+        EXPECT_EQ(head.DeclaredSize(), data.size());
+        std::string part(100, '\0');
+        EXPECT_EQ(head.ReadAt(250000, part.data(), part.size()), 100u);
+        EXPECT_EQ(part, data.substr(250000, 100));
+        EXPECT_EQ(head.ReadAt(10, part.data(), part.size()), 100u);
+        EXPECT_EQ(part, data.substr(10, 100));
+        EXPECT_EQ(head.ReadAt(data.size() - 30, part.data(), part.size()), 30u);
+        EXPECT_EQ(head.ReadAt(data.size(), part.data(), part.size()), 0u);
+    }
+    std::string part(4096, 'x');
+    ZipMemberHead head;
+    ASSERT_EQ(head.Open(zip_, kestro_, kestro_ + "/IMG/LIE"), kZipOk);
+    EXPECT_EQ(head.ReadAt(900, part.data(), part.size()), 100u);
+    EXPECT_EQ(part.substr(0, 100), std::string(100, '\0'));
+
+    // 200 MiB declared: the head ends at the limit, wherever a reader asks.
+    ASSERT_EQ(head.Open(zip_, kestro_, kestro_ + "/IMG/HUGE"), kZipOk);
+    EXPECT_EQ(head.DeclaredSize(), 200u << 20);
+    EXPECT_EQ(head.ReadAt(0, part.data(), part.size()), part.size());
+    EXPECT_EQ(head.ReadAt(150u << 20, part.data(), part.size()), 0u);
+    EXPECT_EQ(head.ReadAt(kZipHeadLimit - 10, part.data(), part.size()), 10u);
+    ZipMemberHead small;
+    ASSERT_EQ(small.Open(zip_, kestro_, kestro_ + "/IMG/HUGE", 8192), kZipOk);
+    EXPECT_EQ(small.ReadAt(4096, part.data(), part.size()), part.size());
+    EXPECT_EQ(small.ReadAt(8000, part.data(), part.size()), 192u);
+
+    ASSERT_EQ(head.Open(zip_, kestro_, kestro_ + "/IMG/CUT"), kZipOk);
+    EXPECT_EQ(head.ReadAt(0, part.data(), part.size()), part.size());
+    EXPECT_EQ(head.ReadAt(1000000, part.data(), part.size()), 0u);
+
+    EXPECT_EQ(head.Open(zip_, kestro_, kestro_ + "/IMG/NONE"), kZipNoMatch);
+    EXPECT_EQ(head.ReadAt(0, part.data(), part.size()), 0u);
+    EXPECT_EQ(head.Open(zip_, kestro_, temp_.Path() + "/IMG/DATA"), kZipNoMatch);
+    EXPECT_EQ(head.Open(canary_, kestro_, kestro_ + "/IMG/DATA"), kZipOpenFailed);
+    EXPECT_EQ(CountFiles(kestro_), 1u);
+}

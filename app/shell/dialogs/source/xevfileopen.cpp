@@ -59,6 +59,7 @@ void ForgetZipArchive()
     XEVLoadState& state = GetLoadState();
     const std::string folder = state.GetExtractFolder();
     state.SetArchive(std::string(), std::string());
+    ZipForgetIndex();
     if (!folder.empty()) {
         XEVDeleteExtractFolder(folder);
     }

@@ -15,6 +15,7 @@
 #include "shell/xevcommonsettings.h"
 #include "study/xevframeheader.h"
 #include "study/xevloadstate.h"
+#include "study/xevsourcehead.h"
 #include "study/xevthread.h"
 #include "study/xevvekhelper.h"
 #include "vek_dicominfo.h"
@@ -43,7 +44,7 @@ bool IsDirectoryData(const VEK_DICOMTagObj& info)
 
 // Destroys a storage when the call leaves.
 struct StorageGuard {
-    VEK_FileInputStorage* storage;
+    VEK_InputStorage* storage;
     ~StorageGuard() { vek_destroy(storage); }
 };
 
@@ -61,10 +62,7 @@ int32_t PlausibleFrameCount(int32_t frames, const QString& path, FrameHeaderCach
     const std::string key = PlatUtf16ToPath(path.toStdU16String());
     auto found = headers.find(key);
     if (found == headers.end()) {
-        // A member of an imported archive is not there yet.
-        if (!QFileInfo::exists(path)) {
-            GetLoadState().ExtractZipMember(key, std::string());
-        }
+        // A member of an imported archive is read where it lies, not extracted for its count.
         found = headers.emplace(key, XEVReadFrameHeader(path)).first;
     }
     const uint64_t holds = found->second ? XEVFramesTheHeaderHolds(*found->second, uint64_t(frames)) : 0;
@@ -164,6 +162,7 @@ namespace {
 struct WalkOptions {
     bool scan = false;
     int32_t hasFrameCounts = 0;
+    // Both passes end before their next record once it is set.
     const std::atomic<int32_t>* abortFlag = nullptr;
     XEVThread* gate = nullptr;
     bool reportCheck = false;
@@ -178,7 +177,7 @@ struct WalkResult {
     bool unsupportedRemoved = false;
 };
 
-enum class WalkStatus { Done, OpenFailed, ParseFailed, Raised };
+enum class WalkStatus { Done, OpenFailed, ParseFailed, Raised, Stopped };
 
 // Before each record of a scan: false once the scan is aborted; otherwise waits while the
 // read-ahead holds the scanner.
@@ -235,6 +234,9 @@ public:
         }
     }
 
+    // Whether a stop ended the walk before its last record.
+    bool Aborted() const { return aborted_; }
+
 private:
     // Per series: whether it is a report, and whether a Basic Text SR document is among it.
     struct SeriesFlags {
@@ -249,7 +251,8 @@ private:
 
     bool GoesOn()
     {
-        if (!aborted_ && options_.scan && !ScanGoesOn(options_)) {
+        if (!aborted_ && (options_.scan ? !ScanGoesOn(options_)
+                                        : options_.abortFlag != nullptr && options_.abortFlag->load() != 0)) {
             aborted_ = true;
         }
         return !aborted_;
@@ -492,23 +495,28 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     result.records =
         !info.patients.empty() || !info.all_studies.empty() || !info.all_series.empty() || !info.all_images.empty();
 
+    bool aborted = false;
     try {
-        DicomDirWalk(info, folder, options, result, &callManager).Patients(patients);
+        DicomDirWalk walk(info, folder, options, result, &callManager);
+        walk.Patients(patients);
+        aborted = walk.Aborted();
     } catch (...) {
         return WalkStatus::Raised;
     }
-    return WalkStatus::Done;
+    return aborted && !options.scan ? WalkStatus::Stopped : WalkStatus::Done;
 }
 
 }   // namespace
 
 int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
-                                   int32_t& splitMultiFrame)
+                                   int32_t& splitMultiFrame, const std::atomic<int32_t>* stop)
 {
     ClearStatus();
     WalkResult result;
     const size_t before = patients.size();
-    const WalkStatus status = WalkDicomDir(path, patients, WalkOptions(), result);
+    WalkOptions options;
+    options.abortFlag = stop;
+    const WalkStatus status = WalkDicomDir(path, patients, options, result);
     if (status == WalkStatus::OpenFailed) {
         Fail(10003, path);
         manager.clear();

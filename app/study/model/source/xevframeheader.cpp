@@ -4,10 +4,9 @@
 #include <QString>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 
-#include "platform/platcodepage.h"
+#include "study/xevsourcehead.h"
 #include "vek_dicominfo.h"
 #include "vek_fileinputstorage.h"
 #include "vek_managerimpl.h"
@@ -41,9 +40,12 @@ XEVFrameHeader XEVFrameHeaderOf(const VEK_DICOMInfo& info, uint64_t fileSize)
 
 std::optional<XEVFrameHeader> XEVReadFrameHeader(const QString& path)
 {
+    uint64_t size = 0;
+    if (!XEVSourceSize(path, size)) {
+        return std::nullopt;
+    }
     VEK_DefaultManager fileManager;
-    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
-    VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&fileManager, nativePath.c_str());
+    VEK_InputStorage* storage = XEVOpenSourceHeader(&fileManager, path);
     if (storage == nullptr) {
         return std::nullopt;
     }
@@ -51,12 +53,10 @@ std::optional<XEVFrameHeader> XEVReadFrameHeader(const QString& path)
     {
         VEK_DICOMInfo info(&fileManager);
         if (info.load(storage)) {
-            std::error_code error;
-            const uintmax_t size = std::filesystem::file_size(nativePath, error);
-            header = XEVFrameHeaderOf(info, error ? 0 : uint64_t(size));
+            header = XEVFrameHeaderOf(info, size);
         }
     }
-    storage->destroy();
+    vek_destroy(storage);
     return header;
 }
 

@@ -19,6 +19,7 @@
 #include "shell/xevmessageids.h"
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
+#include "study/xevsourcehead.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 #include "vek_and.h"
@@ -933,30 +934,16 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
     ClearStatus();
     std::lock_guard<PlatRecursiveLock> guard(lock);
     VEK_DICOMInfo info(&manager);
-    const std::string narrowPath = PlatUtf16ToPath(path.toStdU16String());
     StorageHolder holder;
-    holder.storage = VEK_FileInputStorage::create(&manager, narrowPath.c_str());
-    // The scan reads every file of an archive: each member goes to a copy of its own that is
-    // removed after the count, so the folder holds only what was shown.
-    std::string copy;
-    XEVLoadState& state = GetLoadState();
-    if (holder.storage == nullptr && !state.GetZipPath().empty()) {
-        static std::atomic<uint64_t> copies{0};
-        copy = narrowPath + ".~count" + std::to_string(copies.fetch_add(1));
-        manager.clear();
-        if (state.ExtractZipMember(narrowPath, copy) == 0) {
-            holder.storage = VEK_FileInputStorage::create(&manager, copy.c_str());
-        }
-    }
-    const auto removeCopy = [&] {
+    // The scan reads every file of an archive: each member's header is read through the
+    // archive, so that the folder holds only what was shown.
+    holder.storage = XEVOpenSourceHeader(&manager, path);
+    const auto releaseStorage = [&] {
         vek_destroy(holder.storage);
         holder.storage = nullptr;
-        if (!copy.empty()) {
-            std::remove(copy.c_str());
-        }
     };
     const auto fail = [&](uint32_t id, int32_t code) {
-        removeCopy();
+        releaseStorage();
         statusText = GetMessageString(id) + QStringLiteral("\n      [") + path + QStringLiteral("]\n");
         statusCode = code;
         manager.clear();
@@ -971,7 +958,7 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
     }
     uint32_t frames = 0;
     count = info.get_ulong(0x0028, 0x0008, frames) && frames > 0 ? int32_t(std::min<uint32_t>(frames, INT32_MAX)) : 1;
-    removeCopy();
+    releaseStorage();
     manager.clear();
     return 1;
 }

@@ -36,6 +36,8 @@ XEVPatientList::~XEVPatientList()
 
 void XEVPatientList::StopThreads()
 {
+    // The loaders end before their next record; the next load clears the flag.
+    stop = 1;
     StopReadAhead();
     StopAndJoinScanner();
     WaitAll();
@@ -58,6 +60,7 @@ int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle&
 {
     mediaPath = path;
     notifyWindow = notify;
+    stop = 0;
     loaderDone_.Reset();
     if (!Start([this] { LoadDicomDirProc(); })) {
         loaderDone_.Set();
@@ -78,6 +81,7 @@ int32_t XEVPatientList::StartFileLoading(const XEVWindowHandle& notify, const QS
 {
     mediaPath = path;
     notifyWindow = notify;
+    stop = 0;
     return Start([this] { LoadFileProc(); }) ? 1 : 0;
 }
 
@@ -157,7 +161,7 @@ void XEVPatientList::LoadDicomDirProc()
         state.perFrameEntries = 0;
         int32_t known = 0;
         int32_t split = 0;
-        result = helper.LoadDicomDir(mediaPath, patients, known, split);
+        result = helper.LoadDicomDir(mediaPath, patients, known, split, &stop);
         frameCountsKnown = known;
         perFrameSplit = split;
         if (result != 0 && known == 1 && split == 1) {

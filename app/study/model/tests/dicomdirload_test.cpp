@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,7 +14,10 @@
 
 #include "shell/xev_uistring.h"
 #include "shell/xevcommonsettings.h"
+#include "shell/xevziparchive.h"
+#include "study/xevloadstate.h"
 #include "study/xevvekhelper.h"
+#include "testsupport/zipmaker.h"
 #include "vek_fileinputstorage.h"
 
 namespace {
@@ -249,6 +253,38 @@ TEST(LoadDicomDirTest, FrameCountsBelowOneAndHostileCounts)
     for (size_t k = 0; k < entries.size(); ++k) {
         EXPECT_EQ(entries[k]->startFrame, int32_t(k));
     }
+}
+
+// The same hostile count in an imported archive: the member's header is read through the
+// archive and nothing is extracted. A set stop ends a load before its first record.
+TEST(LoadDicomDirTest, ArchiveMembersAreCountedWhereTheyLieAndAStopEndsTheLoad)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString folder = temp.path() + QStringLiteral("/Kestro");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QFile::copy(kData + QStringLiteral("/discA/DIRHUGE"), folder + QStringLiteral("/DICOMDIR")));
+    QFile image(kData + QStringLiteral("/discA/IMG/I05"));
+    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+    const QByteArray bytes = image.readAll();
+    const std::string zip = (temp.path() + QStringLiteral("/disc.zip")).toStdString();
+    ASSERT_TRUE(MakeZip(zip, {{"DICOMDIR", "d"}, {"IMG/I05", bytes.toStdString()}}));
+    GetLoadState().SetArchive(zip, folder.toStdString());
+
+    auto huge = Load(folder + QStringLiteral("/DICOMDIR"), 0);
+    ASSERT_EQ(huge->result, 1);
+    ASSERT_EQ(huge->patients.size(), 1u);
+    EXPECT_EQ(huge->patients[0]->studies[0]->series[0]->images.size(), 10u);
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("DICOMDIR")});
+
+    std::atomic<int32_t> stop{1};
+    Loaded stopped;
+    EXPECT_EQ(stopped.helper.LoadDicomDir(folder + QStringLiteral("/DICOMDIR"), stopped.patients,
+                                          stopped.hasFrameCounts, stopped.split, &stop),
+              0);
+    EXPECT_TRUE(stopped.patients.empty());
+    GetLoadState().SetArchive(std::string(), std::string());
+    ZipForgetIndex();
 }
 
 TEST(LoadDicomDirTest, ReportDocumentFollowsItsOwnSeriesRecord)

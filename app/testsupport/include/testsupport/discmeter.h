@@ -27,9 +27,8 @@ private:
 
 // Threads of this process now, from /proc/self/status.
 int ProcessThreadCount();
-// The process's peak resident memory since it started or since the last ResetPeakResident, in
-// bytes.
+// The process's peak resident memory so far (since the last reset), in bytes.
 uint64_t PeakResidentBytes();
-// Starts the peak over from what is resident now, so that one test's disc does not count
-// against the next one run in the same process.
-void ResetPeakResident();
+// Gives freed memory back to the system and starts the peak again from what is resident now,
+// so that a test measures its own peak, not an earlier test's.
+void ResetPeakResidentBytes();

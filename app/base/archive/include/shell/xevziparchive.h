@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <unzip.h>
@@ -30,6 +32,8 @@ constexpr int32_t kZipNextFailed = -106;
 // The copy buffer, allocated once per extracted member, and the buffer of packed data.
 constexpr uint32_t kZipCopyBufferSize = 1048576;
 constexpr uint32_t kZipPackedBufferSize = 65536;
+// How far a member's head is inflated at most: far past any real dataset before its pixels.
+constexpr uint64_t kZipHeadLimit = uint64_t(64) << 20;
 // Free space a member must leave in the extraction folder's file system.
 constexpr uint64_t kZipFreeSpaceMargin = uint64_t(64) << 20;
 
@@ -59,6 +63,9 @@ public:
     // entry after the one wanted does not matter.
     using EntryTest = std::function<bool(const std::string& name, const unz_file_info64& info)>;
     int32_t Locate(const EntryTest& wanted);
+    // Moves to an entry an index found and reads it; kZipNotFound when the archive has none
+    // there.
+    int32_t GoTo(const unz64_file_pos& position, unz_file_info64& info, std::string& name);
     // The entry Locate stopped at to the file leaf inside the open folder dirFd, through a
     // new file renamed over it. A symbolic link is never extracted; nor a member whose
     // declared size leaves less than the margin free (kZipNoSpace). Data past the declared
@@ -66,7 +73,99 @@ public:
     int32_t ExtractCurrent(int dirFd, const std::string& leaf);
 
 private:
+    friend class ZipMemberIndex;
+    friend class ZipMemberHead;
     unzFile handle_ = nullptr;
+};
+
+// Where a member's record stands in the central directory, and the size it declares.
+struct ZipMemberEntry {
+    unz64_file_pos position{};
+    uint64_t size = 0;
+};
+
+// The safe members of one archive, from one walk of its central directory, so that finding a
+// member costs no walk. A member is looked for as the loaders name it: by its path below the
+// folder of the archive's DICOMDIR, else as the first entry in archive order with its file name.
+class ZipMemberIndex {
+public:
+    // Walks the archive; the entries before a broken one stay. kZipOk or the failed step's code.
+    int32_t Build(ZipArchive& archive);
+    // relativePath: the path below the extraction folder, '/' between its parts, or empty when
+    // unknown. Null when no member matches.
+    const ZipMemberEntry* Find(const std::string& relativePath, const std::string& fileName) const;
+    size_t Size() const { return byName_.size(); }
+
+private:
+    std::unordered_map<std::string, ZipMemberEntry> byPath_;   // normalised entry name
+    std::unordered_map<std::string, ZipMemberEntry> byName_;   // file name, first entry
+    std::string dicomDirFolder_;                               // "" or with a trailing '/'
+    bool dicomDirSeen_ = false;
+};
+
+// The index of the archive at zipPath, made on first use and kept while the file stays the
+// same one; null when the archive cannot be opened. Any thread.
+std::shared_ptr<const ZipMemberIndex> ZipIndexOf(const std::string& zipPath);
+// Forgets the kept index and closes the archives kept open with it.
+void ZipForgetIndex();
+
+// The archive opened at the member for a path. A few archives stay open with the kept index
+// for the next member: opening one reads the archive's end again.
+class ZipOpenMember {
+public:
+    ZipOpenMember() = default;
+    // Gives the archive back.
+    ~ZipOpenMember();
+    ZipOpenMember(const ZipOpenMember&) = delete;
+    ZipOpenMember& operator=(const ZipOpenMember&) = delete;
+
+    // The member ExtractZipMember takes for path: the one at path's place below the
+    // DICOMDIR's folder when path lies inside extractFolder, else the first named like path's
+    // file. kZipOk, kZipNoMatch or the failed step's code.
+    int32_t Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
+    void Release();
+    // Null unless open.
+    ZipArchive* Archive() const { return archive_.get(); }
+    const ZipMemberEntry& Entry() const { return entry_; }
+
+private:
+    std::unique_ptr<ZipArchive> archive_;
+    std::shared_ptr<const ZipMemberIndex> index_;
+    ZipMemberEntry entry_;
+};
+
+// The start of one member's data read in place: inflated as far as a reader asks, never past
+// the member's declared size nor the limit, and nothing written. What a member's header says
+// is read without extracting it. One thread at a time.
+class ZipMemberHead {
+public:
+    ZipMemberHead() = default;
+    ~ZipMemberHead();
+    ZipMemberHead(const ZipMemberHead&) = delete;
+    ZipMemberHead& operator=(const ZipMemberHead&) = delete;
+
+    // The member ExtractZipMember would take for path (which must lie inside extractFolder).
+    // kZipOk, kZipNoMatch or the failed step's code.
+    int32_t Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
+                 uint64_t limit = kZipHeadLimit);
+    uint64_t DeclaredSize() const { return declared_; }
+    // Up to size bytes from offset; fewer past the declared size, the limit or broken data.
+    size_t ReadAt(uint64_t offset, void* out, size_t size);
+
+private:
+    bool InflateTo(uint64_t end);
+    void EndStream();
+
+    ZipOpenMember member_;
+    int method_ = 0;
+    bool memberOpen_ = false;
+    bool streamOpen_ = false;
+    bool done_ = false;
+    uint64_t declared_ = 0;
+    uint64_t limit_ = 0;
+    std::string data_;
+    std::unique_ptr<char[]> packed_;
+    z_stream stream_{};
 };
 
 // The current entry's information and its name at full length; an unz code.
@@ -97,12 +196,16 @@ bool XEVPrepareExtractFolder(const std::string& folder);
 // missing. A symlink, a non-folder or another user's folder is left alone (false).
 bool XEVDeleteExtractFolder(const std::string& folder);
 
-// The member named like the path's file name, from the archive at zipPath, to destination
-// (the path when empty). The target must lie inside extractFolder; the folders on the way
-// are made there without following links. 0, or an archive code (-1 when nothing matches
-// or the target lies outside the folder).
+// The member for path (the one at path's place below the DICOMDIR's folder, else the first
+// named like path's file), from the archive at zipPath, to destination (the path when empty).
+// The target must lie inside extractFolder; the folders on the way are made there without
+// following links. 0, or an archive code (-1 when nothing matches or the target lies outside
+// the folder).
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                          const std::string& destination);
+// The declared size of the member ExtractZipMember would take for path, without reading it.
+int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
+                      uint64_t& size);
 
 // The import's archive work: the archive's DICOMDIR extracted as extractFolder/DICOMDIR,
 // after what an earlier import left there was deleted. False when the archive cannot be

@@ -131,9 +131,9 @@ public:
 
     // Appends the DICOMDIR's patients to the vector; nonzero on success, which records that
     // give no patient are not (an empty record sequence is). The out flags are only ever set
-    // to 1.
+    // to 1. A set stop flag ends the walk before its next record, with 0.
     int32_t LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
-                         int32_t& splitMultiFrame);
+                         int32_t& splitMultiFrame, const std::atomic<int32_t>* stop = nullptr);
     // The second, slow pass over the DICOMDIR: each file's own frame count decides the split,
     // unsupported report series may be dropped. Stops before its next record once abortFlag
     // is set, and waits at scanThread's gate before each record. 1 when the DICOMDIR was read

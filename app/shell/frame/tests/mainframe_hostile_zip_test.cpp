@@ -1,0 +1,393 @@
+// Zip archives that would make the load write or walk without end, opened through the real
+// frame: frame counts read each member's header where it lies, members are found without a
+// walk of the archive each, and closing the window during a load ends it at once.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QThreadPool>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "discopentestsupport.h"
+#include "testsupport/zipmaker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- DICOM bytes in explicit VR little endian, as the fixture scripts lay them out.
+
+std::string Le(uint32_t value, int bytes)
+{
+    std::string out;
+    for (int i = 0; i < bytes; ++i) {
+        out += char((value >> (8 * i)) & 0xFF);
+    }
+    return out;
+}
+
+std::string Element(uint16_t group, uint16_t number, const std::string& vr, std::string value)
+{
+    if (value.size() % 2 != 0) {
+        value += vr == "UI" ? '\0' : ' ';
+    }
+    const bool longForm = vr == "OB" || vr == "OW" || vr == "SQ" || vr == "UT" || vr == "UN";
+    return Le(group, 2) + Le(number, 2) + vr +
+           (longForm ? Le(0, 2) + Le(uint32_t(value.size()), 4) : Le(uint32_t(value.size()), 2)) + value;
+}
+
+std::string Us(uint16_t value)
+{
+    return Le(value, 2);
+}
+
+std::string Preamble(const std::string& sopClass, const std::string& instance)
+{
+    const std::string meta = Element(0x0002, 0x0001, "OB", std::string("\0\1", 2)) +
+                             Element(0x0002, 0x0002, "UI", sopClass) + Element(0x0002, 0x0003, "UI", instance) +
+                             Element(0x0002, 0x0010, "UI", "1.2.840.10008.1.2.1");
+    return std::string(128, '\0') + "DICM" + Element(0x0002, 0x0000, "UL", Le(uint32_t(meta.size()), 4)) + meta;
+}
+
+const char kSecondaryCapture[] = "1.2.840.10008.5.1.4.1.1.7";
+
+// An image file of frames of rows x columns at bits, up to and with its Pixel Data header;
+// the pixel data's length is that of the frames unless given.
+std::string ImageHead(const std::string& instance, uint16_t rows, uint16_t columns, uint16_t bits, uint32_t frames,
+                      uint32_t pixelBytes = 0)
+{
+    if (pixelBytes == 0) {
+        pixelBytes = uint32_t(uint64_t(rows) * columns * (bits / 8) * frames);
+    }
+    return Preamble(kSecondaryCapture, instance) + Element(0x0008, 0x0016, "UI", kSecondaryCapture) +
+           Element(0x0008, 0x0018, "UI", instance) + Element(0x0008, 0x0060, "CS", "OT") +
+           Element(0x0010, 0x0010, "PN", "Hostile^Zip") + Element(0x0010, 0x0020, "LO", "Z1") +
+           Element(0x0020, 0x0013, "IS", "1") + Element(0x0028, 0x0002, "US", Us(1)) +
+           Element(0x0028, 0x0004, "CS", "MONOCHROME2") + Element(0x0028, 0x0008, "IS", std::to_string(frames)) +
+           Element(0x0028, 0x0010, "US", Us(rows)) + Element(0x0028, 0x0011, "US", Us(columns)) +
+           Element(0x0028, 0x0100, "US", Us(bits)) + Element(0x0028, 0x0101, "US", Us(bits)) +
+           Element(0x0028, 0x0102, "US", Us(uint16_t(bits - 1))) + Element(0x0028, 0x0103, "US", Us(0)) +
+           Le(0x7FE0, 2) + Le(0x0010, 2) + (bits > 8 ? "OW" : "OB") + Le(0, 2) + Le(pixelBytes, 4);
+}
+
+// A directory record with its fields (encoded, in tag order) and its lower level.
+struct DirRecord {
+    std::string kind;
+    std::string fields;
+    std::vector<DirRecord> children;
+};
+
+// Each record linked to its next sibling and its first child, the stream depth first.
+std::string DicomDirBytes(const std::vector<DirRecord>& patients)
+{
+    std::vector<const DirRecord*> order;
+    std::vector<size_t> next;
+    std::vector<size_t> lower;
+    const auto walk = [&](const auto& self, const std::vector<DirRecord>& siblings) -> void {
+        size_t previous = SIZE_MAX;
+        for (const DirRecord& record : siblings) {
+            const size_t at = order.size();
+            order.push_back(&record);
+            next.push_back(SIZE_MAX);
+            lower.push_back(record.children.empty() ? SIZE_MAX : at + 1);
+            if (previous != SIZE_MAX) {
+                next[previous] = at;
+            }
+            previous = at;
+            self(self, record.children);
+        }
+    };
+    walk(walk, patients);
+    const std::string head = Preamble("1.2.840.10008.1.3.10", "1.2.62.6.9") + Element(0x0004, 0x1130, "CS", "");
+    const size_t topSize = 12 + 12 + 10 + 12;
+    std::vector<uint32_t> at(order.size());
+    std::string items;
+    for (int pass = 0; pass < 2; ++pass) {
+        items.clear();
+        for (size_t k = 0; k < order.size(); ++k) {
+            const auto offset = [&](size_t index) { return Le(index == SIZE_MAX ? 0 : at[index], 4); };
+            const std::string body = Element(0x0004, 0x1400, "UL", offset(next[k])) +
+                                     Element(0x0004, 0x1410, "US", Us(0xFFFF)) +
+                                     Element(0x0004, 0x1420, "UL", offset(lower[k])) +
+                                     Element(0x0004, 0x1430, "CS", order[k]->kind) + order[k]->fields;
+            at[k] = uint32_t(head.size() + topSize + items.size());
+            items += Le(0xFFFE, 2) + Le(0xE000, 2) + Le(uint32_t(body.size()), 4) + body;
+        }
+    }
+    const std::string top = Element(0x0004, 0x1200, "UL", Le(at[0], 4)) + Element(0x0004, 0x1202, "UL", Le(0, 4)) +
+                            Element(0x0004, 0x1212, "US", Us(0)) + Le(0x0004, 2) + Le(0x1220, 2) + "SQ" + Le(0, 2) +
+                            Le(uint32_t(items.size()), 4);
+    return head + top + items;
+}
+
+std::string ImageRecord(const std::string& fileId, const std::string& instance, uint32_t frames)
+{
+    return Element(0x0004, 0x1500, "CS", fileId) + Element(0x0004, 0x1510, "UI", kSecondaryCapture) +
+           Element(0x0004, 0x1511, "UI", instance) + Element(0x0020, 0x0013, "IS", "1") +
+           Element(0x0028, 0x0008, "IS", std::to_string(frames));
+}
+
+DirRecord SeriesRecord(const std::string& uid, std::vector<DirRecord> images)
+{
+    return {"SERIES", Element(0x0008, 0x0060, "CS", "OT") + Element(0x0020, 0x000E, "UI", uid), std::move(images)};
+}
+
+DirRecord PatientRecord(const std::string& id, const std::string& studyUid, std::vector<DirRecord> series)
+{
+    DirRecord study{"STUDY", Element(0x0008, 0x0020, "DA", "20260101") + Element(0x0020, 0x000D, "UI", studyUid),
+                    std::move(series)};
+    return {"PATIENT", Element(0x0010, 0x0010, "PN", "Hostile^Zip") + Element(0x0010, 0x0020, "LO", id), {study}};
+}
+
+// A raw deflate stream of head followed by count MiB of zeros, and its CRC.
+struct Deflated {
+    std::string data;
+    uLong crc = 0;
+    uint64_t size = 0;
+};
+
+Deflated DeflatedHeadAndZeros(const std::string& head, uint32_t mebibytes)
+{
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, uLong(head.size())) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(head.data()));
+    z.avail_in = uInt(head.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    // A full flush ends on a byte boundary with nothing referring back: the zeros follow as
+    // blocks of their own.
+    deflate(&z, Z_FULL_FLUSH);
+    out.resize(out.size() - z.avail_out);
+    deflateEnd(&z);
+    const uint64_t zeros = uint64_t(mebibytes) << 20;
+    const uLong headCrc = crc32(0, reinterpret_cast<const Bytef*>(head.data()), uInt(head.size()));
+    return {out + ZipMakerDeflatedZeros(mebibytes), crc32_combine(headCrc, ZipMakerZerosCrc(zeros), z_off_t(zeros)),
+            head.size() + zeros};
+}
+
+// What is below the folder, relative to it.
+std::vector<std::string> FolderNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        names.push_back(fs::relative(entry.path(), folder).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Bytes of every regular file below the folder.
+uint64_t FolderBytes(const std::string& folder)
+{
+    uint64_t bytes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        bytes += entry.is_regular_file() ? entry.file_size() : 0;
+    }
+    return bytes;
+}
+
+// Under the sanitizers the figures are only printed, and the waits are ceilings against a hang.
+constexpr bool kSanitized = kDiscTestSanitized;
+
+class HostileZipTest : public DiscOpenTest {
+protected:
+    void SetUp() override
+    {
+        DiscOpenTest::SetUp();
+        zip_ = temp_.Path() + "/disc.zip";
+        kestro_ = temp_.Path() + "/Kestro";
+        idleThreads_ = ProcessThreadCount();
+        // Large frames are drawn on Qt's pool threads; one that expires during a long extraction
+        // and is started again passes glib's memory on out of ThreadSanitizer's sight.
+        poolExpiry_ = QThreadPool::globalInstance()->expiryTimeout();
+        QThreadPool::globalInstance()->setExpiryTimeout(-1);
+    }
+    void TearDown() override
+    {
+        QThreadPool::globalInstance()->setExpiryTimeout(poolExpiry_);
+        DiscOpenTest::TearDown();
+    }
+    // Opens path through File Open and waits for the list; the load's time in ms.
+    qint64 OpenZip(const std::string& path) { return Open(path, kSanitized ? 600000 : 30000); }
+    // What a load cost, for the figures the issue asks for.
+    void Report(const char* name, qint64 elapsed, GuiStallMeter& stall)
+    {
+        const qint64 longest = stall.LongestMs();
+        Print(name, elapsed, longest);
+        if (!kSanitized) {
+            EXPECT_LT(elapsed, 15000);
+            EXPECT_LT(longest, 1000);
+            EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
+        }
+    }
+    // What showing cost on top. The grid awaits each cell's first image, extraction included,
+    // on the GUI thread: that stall is the join's, reported here and bounded elsewhere.
+    void ReportShown(const char* name, GuiStallMeter& stall)
+    {
+        Print(name, -1, stall.LongestMs());
+        EXPECT_TRUE(kSanitized || PeakResidentBytes() < uint64_t(512) << 20);
+    }
+    void Print(const char* name, qint64 elapsed, qint64 longest)
+    {
+        std::printf("[figures] %s: %lld ms, peak RSS %llu MB, threads %d (idle %d), longest stall %lld ms, "
+                    "extraction folder %llu bytes\n",
+                    name, static_cast<long long>(elapsed), static_cast<unsigned long long>(PeakResidentBytes() >> 20),
+                    ProcessThreadCount(), idleThreads_, static_cast<long long>(longest),
+                    static_cast<unsigned long long>(FolderBytes(kestro_)));
+    }
+
+    std::string zip_;
+    std::string kestro_;
+    int idleThreads_ = 0;
+    int poolExpiry_ = 0;
+};
+
+// A frame of rows x columns 16-bit samples, bright in its upper half.
+std::string BrightUpperHalf(uint16_t rows, uint16_t columns)
+{
+    std::string frame(size_t(rows) * columns * 2, '\0');
+    for (size_t i = 0; i < size_t(rows / 2) * columns; ++i) {
+        frame[2 * i] = char(0xFF);
+        frame[2 * i + 1] = char(0x0F);
+    }
+    return frame;
+}
+
+}   // namespace
+
+// Eight members of 200 MiB deflated to a few hundred KB, each two 1024 x 1024 x 16-bit frames
+// in pixel data padded with zeros to 200 MiB, each record with its Number of Frames: the load
+// lists every frame and writes only the DICOMDIR; showing a series writes that member alone,
+// and its frames paint.
+TEST_F(HostileZipTest, LargeFramedMembersAreNotWrittenToBeCounted)
+{
+    constexpr uint16_t kSide = 1024;
+    constexpr uint32_t kMemberMiB = 200;
+    std::vector<ZipMakerMember> members{{"DICOMDIR", ""}};
+    std::vector<DirRecord> series;
+    uint64_t memberSize = 0;
+    for (int m = 0; m < 8; ++m) {
+        const std::string instance = "1.2.62.6.1." + std::to_string(m);
+        const std::string name = "IMG/M" + std::to_string(m);
+        const std::string head = ImageHead(instance, kSide, kSide, 16, 2, kMemberMiB << 20);
+        const Deflated member = DeflatedHeadAndZeros(head + BrightUpperHalf(kSide, kSide), kMemberMiB - 2);
+        ASSERT_EQ(member.size, head.size() + (uint64_t(kMemberMiB) << 20));
+        members.push_back({name, member.data, false, member.size, Z_DEFLATED, member.crc});
+        memberSize = member.size;
+        series.push_back(SeriesRecord("1.2.62.6.2." + std::to_string(m),
+                                      {{"IMAGE", ImageRecord("IMG\\M" + std::to_string(m), instance, 2), {}}}));
+    }
+    members[0].data = DicomDirBytes({PatientRecord("Z1", "1.2.62.6.3", series)});
+    ASSERT_TRUE(MakeZip(zip_, members));
+    EXPECT_LT(fs::file_size(zip_), uint64_t(4) << 20);
+
+    GuiStallMeter stall;
+    const qint64 elapsed = OpenZip(zip_);
+    EXPECT_EQ(box.texts.size(), 0u);
+    EXPECT_EQ(SeriesSizes(), std::vector<size_t>(8, 2));
+    EXPECT_EQ(FolderNames(kestro_), std::vector<std::string>{"DICOMDIR"});
+    Report("8 x 200 MiB framed members, load", elapsed, stall);
+
+    // The first and the last member show, both frames; only they are written. The first
+    // frame is bright in its upper half.
+    for (size_t s : {size_t(0), size_t(7)}) {
+        std::vector<XEVImageViewCtrl*> cells = ShowSeries(Series(s), 2);
+        const auto first = std::find_if(cells.begin(), cells.end(),
+                                        [](XEVImageViewCtrl* cell) { return cell->CurrentImage()->startFrame == 0; });
+        ASSERT_NE(first, cells.end());
+        EXPECT_GT(PaintedBright({*first})[0], 0);
+    }
+    EXPECT_EQ(box.texts.size(), 0u);
+    EXPECT_EQ(FolderNames(kestro_), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0", "IMG/M7"}));
+    EXPECT_EQ(FolderBytes(kestro_), members[0].data.size() + 2 * memberSize);
+    ReportShown("8 x 200 MiB framed members, two shown", stall);
+}
+
+namespace {
+
+constexpr int kPatients = 100;
+constexpr int kSeriesPerPatient = 200;
+
+// 20,000 image records of two 8 x 8 frames, one series each, 20 series to a patient's study,
+// and their members; frame k of record r is bright in row k.
+void MakeManyFramedRecords(const std::string& zip)
+{
+    std::vector<ZipMakerMember> members{{"DICOMDIR", ""}};
+    std::vector<DirRecord> patients;
+    for (int p = 0; p < kPatients; ++p) {
+        std::vector<DirRecord> series;
+        for (int s = 0; s < kSeriesPerPatient; ++s) {
+            const int r = p * kSeriesPerPatient + s;
+            const std::string instance = "1.2.62.7.1." + std::to_string(r);
+            char folder[16];
+            std::snprintf(folder, sizeof folder, "F%03d", p);
+            char file[16];
+            std::snprintf(file, sizeof file, "I%05d", r);
+            std::string pixels(2 * 8 * 8, '\0');
+            for (int k = 0; k < 2; ++k) {
+                std::fill_n(pixels.begin() + k * 64 + k * 8, 8, char(0xFF));
+            }
+            members.push_back({std::string("IMG/") + folder + "/" + file, ImageHead(instance, 8, 8, 8, 2) + pixels});
+            series.push_back(
+                SeriesRecord("1.2.62.7.2." + std::to_string(r),
+                             {{"IMAGE", ImageRecord(std::string("IMG\\") + folder + "\\" + file, instance, 2), {}}}));
+        }
+        patients.push_back(
+            PatientRecord("P" + std::to_string(p), "1.2.62.7.3." + std::to_string(p), std::move(series)));
+    }
+    members[0].data = DicomDirBytes(patients);
+    ASSERT_TRUE(MakeZip(zip, members));
+}
+
+}   // namespace
+
+// 20,000 framed records, each member's count read through the archive: the load ends in
+// seconds with nothing extracted, and the first and the last patient's images show.
+TEST_F(HostileZipTest, TwentyThousandFramedRecordsLoadWithoutAWalkPerMember)
+{
+    MakeManyFramedRecords(zip_);
+    GuiStallMeter stall;
+    const qint64 elapsed = OpenZip(zip_);
+    EXPECT_EQ(box.texts.size(), 0u);
+    ASSERT_EQ(List().patients.size(), size_t(kPatients));
+    EXPECT_EQ(SeriesSizes(), std::vector<size_t>(size_t(kPatients * kSeriesPerPatient), 2));
+    EXPECT_EQ(FolderNames(kestro_), std::vector<std::string>{"DICOMDIR"});
+    Report("20,000 framed records, load", elapsed, stall);
+
+    for (PatientInfo* patient : {List().patients.front(), List().patients.back()}) {
+        std::vector<XEVImageViewCtrl*> cells = ShowSeries(patient->studies.at(0)->series.at(0), 2);
+        ASSERT_EQ(cells.size(), 2u);
+        const std::vector<int> bright = PaintedBright(cells);
+        EXPECT_GT(bright[0], 0);
+        EXPECT_GT(bright[1], 0);
+    }
+    EXPECT_EQ(box.texts.size(), 0u);
+    ReportShown("20,000 framed records, two shown", stall);
+}
+
+// Closing the window while that load runs ends the loader before its next record.
+TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
+{
+    MakeManyFramedRecords(zip_);
+    chooser_.path = QString::fromStdString(zip_);
+    frame->OnFileOpen();
+    // Not pumped: the load cannot have been reported yet.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(List().loaded, 0);
+    QElapsedTimer timer;
+    timer.start();
+    frame->close();
+    const qint64 closing = timer.elapsed();
+    std::printf("[figures] closing during the load: %lld ms\n", static_cast<long long>(closing));
+    EXPECT_LT(closing, kSanitized ? 60000 : 1000);
+    EXPECT_EQ(List().patients.size(), 0u);
+}
