@@ -1,5 +1,6 @@
 #include "study/xevjobhost.h"
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -13,7 +14,7 @@ CXEVThreadUI::CXEVThreadUI() : workers_(std::make_unique<XEVThread>())
     SetHandler(WM_XEV_LOADER_QUEUE, [this](XEVWParam w, XEVLParam l) { return OnQueue(w, l); });
     SetHandler(WM_XEV_LOADER_START, [this](XEVWParam, XEVLParam) { return OnStart(); });
     SetHandler(WM_XEV_LOADER_STOP, [this](XEVWParam, XEVLParam) { return OnStop(); });
-    SetHandler(WM_XEV_LOADER_JOIN, [this](XEVWParam, XEVLParam) { return OnJoin(); });
+    SetHandler(WM_XEV_LOADER_JOIN, [this](XEVWParam w, XEVLParam) { return OnJoin(w); });
     SetHandler(WM_XEV_THREADUI_DESTROY, [this](XEVWParam, XEVLParam) { return OnDestroy(); });
 }
 
@@ -56,9 +57,18 @@ XEVResult CXEVThreadUI::OnStart()
     std::lock_guard<PlatRecursiveLock> guard(lock_);
     running_.insert(running_.end(), pending_.begin(), pending_.end());
     pending_.clear();
+    // A worker at work takes the new jobs too: however often the grid starts, one thread.
+    if (running_.empty() || working_) {
+        return 0;
+    }
+    // Workers that have ended only wait to be joined.
+    workers_->WaitAll();
+    working_ = true;
+    idle_.Reset();
     // A refused thread leaves the jobs queued for the next start.
-    if (!running_.empty()) {
-        (void)workers_->Start([this] { WorkerProc(); });
+    if (!workers_->Start([this] { WorkerProc(); })) {
+        working_ = false;
+        idle_.Set();
     }
     return 0;
 }
@@ -77,8 +87,11 @@ XEVResult CXEVThreadUI::OnStop()
     return 0;
 }
 
-XEVResult CXEVThreadUI::OnJoin()
+XEVResult CXEVThreadUI::OnJoin(XEVWParam waitMs)
 {
+    if (waitMs != 0 && !idle_.Wait(uint32_t(std::min<XEVWParam>(waitMs, kPlatInfinite - 1)))) {
+        return 1;
+    }
     workers_->WaitAll();
     return 0;
 }
@@ -103,6 +116,9 @@ void CXEVThreadUI::WorkerProc()
         RunImageJob(job);
         lock.lock();
     }
+    // Under the lock that saw the queue empty: a start after this begins a new worker.
+    working_ = false;
+    idle_.Set();
 }
 
 void CXEVThreadUI::RunImageJob(ImageInfo* job)

@@ -104,6 +104,7 @@ public:
         // The loader's end, passed on from the GUI thread; its progress bar ends with it, also
         // when a file it passed over left the count short.
         SetHandler(WM_XEV_VIEW_LOAD_DONE, [view](XEVWParam, XEVLParam) {
+            view->ReapEndedLoader();
             if (view->progressShown.load() != 0) {
                 view->EndProgress();
             }
@@ -271,6 +272,12 @@ bool XEVImageViewCtrl::HasFramePixels(int32_t frame) const
 bool XEVImageViewCtrl::NeedsLoading() const
 {
     for (const auto& [key, image] : images_) {
+        // An image under decode is not loaded yet: waiting for its lock would hold the window
+        // for as long as the file takes, an archive member's extraction included.
+        std::unique_lock<PlatRecursiveLock> decoding(image->GetLock(), std::try_to_lock);
+        if (!decoding.owns_lock()) {
+            return true;
+        }
         XEVLockedHelper locked(image, true);
         if (locked.helper == nullptr || !locked.helper->IsFrameLoaded(-1)) {
             return true;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
@@ -41,8 +42,17 @@ bool XEVImageViewCtrl::StartLoader()
     return true;
 }
 
+void XEVImageViewCtrl::QueueLoader()
+{
+    // Waiting for its turn costs no thread: a study may hold tens of thousands of series.
+    loader.ResetGate();
+    loaderQueued_ = true;
+    loadingUnderWay = 1;
+}
+
 void XEVImageViewCtrl::StopLoader()
 {
+    loaderQueued_ = false;
     // The flag first, so that a loader held at the gate leaves as soon as it opens.
     loader.stop = 1;
     loader.SetGate();
@@ -56,10 +66,24 @@ void XEVImageViewCtrl::PauseLoader()
     loaderRunning = 0;
 }
 
-void XEVImageViewCtrl::ResumeLoader()
+bool XEVImageViewCtrl::ResumeLoader()
 {
     loaderRunning = 1;
     loader.SetGate();
+    if (std::exchange(loaderQueued_, false) && !StartLoader()) {
+        loaderRunning = 0;
+        return false;
+    }
+    return true;
+}
+
+void XEVImageViewCtrl::ReapEndedLoader()
+{
+    // An ended thread keeps its stack until joined. Both flags are down only once the loader
+    // has posted its last word, or before it started.
+    if (loadingUnderWay.load() == 0 && loaderRunning.load() == 0) {
+        loader.WaitAll();
+    }
 }
 
 void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
@@ -118,8 +142,9 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
     }
     loadDonePending = 1;
     loadingUnderWay = 0;
-    XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE);
+    // Down before the post: the cell joins this thread when the message arrives.
     loaderRunning = 0;
+    XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE);
 }
 
 void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)

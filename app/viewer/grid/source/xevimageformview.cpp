@@ -368,25 +368,29 @@ void CXEVImageFormView::OnLoadDone(int32_t id)
         done->second->loadDonePending = 0;
     }
     // From the cell that finished, in id order and round: the next cell still waiting.
-    std::vector<XEVImageViewCtrl*> order;
-    for (auto it = studyCells.lower_bound(id); it != studyCells.end(); ++it) {
-        order.push_back(it->second);
-    }
-    for (auto it = studyCells.begin(); it != studyCells.end() && it->first < id; ++it) {
-        order.push_back(it->second);
-    }
     bool stillLoading = false;
-    for (XEVImageViewCtrl* cell : order) {
+    const auto startsNext = [&stillLoading](XEVImageViewCtrl* cell) {
         if (cell->loadingUnderWay.load() == 0) {
             // Its own end, still on its way, decides: the pre-load starts once.
             stillLoading = stillLoading || cell->loadDonePending.load() != 0;
-            continue;
+            return false;
         }
         if (!XEVIsGateOpen(cell)) {
-            cell->ResumeLoader();
-            return;
+            // A cell refused a thread keeps what it has; the one after it goes on.
+            return cell->ResumeLoader();
         }
         stillLoading = true;
+        return false;
+    };
+    for (auto it = studyCells.lower_bound(id); it != studyCells.end(); ++it) {
+        if (startsNext(it->second)) {
+            return;
+        }
+    }
+    for (auto it = studyCells.begin(); it != studyCells.end() && it->first < id; ++it) {
+        if (startsNext(it->second)) {
+            return;
+        }
     }
     // A cell the user activated may still be loading: its own end starts the pre-load, once.
     if (!stillLoading) {

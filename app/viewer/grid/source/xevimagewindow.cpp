@@ -46,6 +46,10 @@ bool MemoryShortNow()
     return !XEVRunMemoryTest();
 }
 
+// The longest the grid waits for the first images of the cells on screen: a member being
+// extracted or a slow file paints when its load's notice comes, and the window answers.
+constexpr uint32_t kFirstImagesWaitMs = 400;
+
 }   // namespace
 
 bool XEVIsGateOpen(XEVImageViewCtrl* cell)
@@ -211,8 +215,12 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
         const int32_t w = baseWidth + (c < extraWidth ? 1 : 0);
         const int32_t h = baseHeight + (r < extraHeight ? 1 : 0);
         cell->setGeometry(x, y, w, h);
-        cell->show();
-        cell->update();
+        // Out of sight a cell stays hidden: every paint of the area walks the shown ones.
+        const bool inSight = rect.intersects(cell->geometry());
+        cell->setVisible(inSight);
+        if (inSight) {
+            cell->update();
+        }
         x += w;
         if (c == cols - 1) {
             y += h;
@@ -332,6 +340,11 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
         }
     }
     const XEVWindowHandle loaderWindow = state.GetLoaderWindow();
+    // Only the cells on screen are waited for; the others get their first image from their
+    // own loader when their turn comes.
+    const int32_t cols = std::max(studyLayout.cols, 1);
+    const int32_t rows = std::max(studyLayout.rows, 1);
+    const int32_t firstShown = std::clamp(FirstShownRow(), 0, std::max(studyLayout.GetRowsNeeded() - rows, 0)) * cols;
     int32_t queued = 0;
     size_t k = 0;
     for (auto& [id, cell] : studyCells) {
@@ -339,13 +352,14 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
         if (k >= series.size()) {
             continue;
         }
+        const bool onScreen = int32_t(k) >= firstShown && int32_t(k) < firstShown + rows * cols;
         SeriesInfo* s = series[k++];
         cell->SetImages(s->images);
         if (!cell->NeedsLoading()) {
             continue;
         }
         int32_t total = 0;
-        if (!s->images.empty() && !IsReport(s->images.front())) {
+        if (onScreen && !s->images.empty() && !IsReport(s->images.front())) {
             QueueFirstLoad(s->images.front(), cell);
             total = 1;
         }
@@ -356,10 +370,12 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
     if (queued > 0) {
         XEVSendMessage(loaderWindow, WM_XEV_LOADER_START);
     }
-    // Blocks, with no lock held, until the worker has decoded the first images.
-    XEVSendMessage(loaderWindow, WM_XEV_LOADER_JOIN);
+    // Blocks, with no lock held, until the worker has decoded the first images or the wait
+    // runs out; the worker then goes on and each load reports when it ends.
+    XEVSendMessage(loaderWindow, WM_XEV_LOADER_JOIN, XEVWParam(kFirstImagesWaitMs));
 
-    // 5. One loader per cell; only one gate opens, the form view opens the next.
+    // 5. One loader at a time: the first starts, the rest wait their turn without a thread,
+    // and the form view starts the next.
     bool opened = false;
     XEVImageViewCtrl* firstLoaded = nullptr;
     for (auto& [id, cell] : studyCells) {
@@ -377,12 +393,10 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
             cell->StopLoader();
             ClearLoaderFields(cell);
             if (opened) {
-                cell->loader.ResetGate();
+                cell->QueueLoader();
             } else {
                 cell->loader.SetGate();
-            }
-            if (cell->StartLoader()) {
-                opened = true;
+                opened = cell->StartLoader();
             }
         } else {
             // Shown again too: a loaded cell would otherwise stay blank with no image chosen.

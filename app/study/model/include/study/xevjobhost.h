@@ -20,7 +20,8 @@
 class ImageInfo;
 
 // The loader window: the queues and workers, living on the host thread. The queues hold
-// jobs owned by the study model; the host never deletes one.
+// jobs owned by the study model; the host never deletes one. WM_XEV_LOADER_JOIN's wParam is
+// the longest wait in ms (0: no limit); it answers 1 when the worker goes on past it.
 class CXEVThreadUI : public XEVMessageReceiver {
 public:
     CXEVThreadUI();
@@ -38,7 +39,7 @@ private:
     XEVResult OnQueue(XEVWParam wParam, XEVLParam lParam);
     XEVResult OnStart();
     XEVResult OnStop();
-    XEVResult OnJoin();
+    XEVResult OnJoin(XEVWParam waitMs);
     XEVResult OnDestroy();
     void WorkerProc();
 
@@ -46,6 +47,9 @@ private:
     std::deque<ImageInfo*> running_;
     std::unique_ptr<XEVThread> workers_;
     PlatRecursiveLock lock_;
+    // One worker at a time drains the running queue; set while none does.
+    bool working_ = false;
+    PlatEvent idle_{true, true};
 };
 
 // The host thread. Start makes the loader window on it and publishes its handle in the load

@@ -156,11 +156,16 @@ public:
     int32_t TilePositionOf(int32_t image, int32_t frame) const;
     bool TilePlace(int32_t position, int32_t& image, int32_t& frame) const;
 
-    // Loader: started by the grid, paused and resumed through its gate.
+    // Loader: started by the grid, paused and resumed through its gate. A queued loader
+    // holds no thread until its turn comes: resuming it starts the thread (false when the
+    // system refused one). Reaping joins a loader that has ended and leaves any other.
     bool StartLoader();
+    void QueueLoader();
+    bool IsLoaderQueued() const { return loaderQueued_; }
     void StopLoader();
     void PauseLoader();
-    void ResumeLoader();
+    bool ResumeLoader();
+    void ReapEndedLoader();
 
     // Commands of the cell's menu.
     void OnCommand(int32_t id);
@@ -339,4 +344,6 @@ private:
     std::map<int32_t, ImageInfo*> images_;
     QImage rendered_;
     RenderKey renderKey_;
+    // Read and written on the GUI thread only.
+    bool loaderQueued_ = false;
 };

@@ -52,6 +52,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     QRect GridClientRect() const override;
+    int32_t FirstShownRow() const override { return firstVisibleRow_; }
 
 private:
     void UpdateScrollSizes();

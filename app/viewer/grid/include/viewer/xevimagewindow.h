@@ -122,6 +122,8 @@ protected:
     virtual XEVImageViewCtrl* MakeCell(QWidget* parent, int32_t id);
     // The area the cells fill.
     virtual QRect GridClientRect() const;
+    // The grid row shown at the top of that area.
+    virtual int32_t FirstShownRow() const { return 0; }
     void PostToMainFrame(uint32_t id);
 
     QWidget* owner_ = nullptr;
