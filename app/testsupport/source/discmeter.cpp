@@ -1,12 +1,15 @@
 #include "testsupport/discmeter.h"
 
 #include <QCoreApplication>
+#include <QThreadPool>
 
 #include <malloc.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <fstream>
 #include <string>
+#include <thread>
 
 // The sanitizers' allocators keep freed memory in quarantine; this drains it where present.
 extern "C" void __sanitizer_purge_allocator() __attribute__((weak));
@@ -48,6 +51,27 @@ qint64 GuiStallMeter::LongestMs()
     QCoreApplication::processEvents();
     const qint64 open = clock_.elapsed() - last_;
     return open > longest_ ? open : longest_;
+}
+
+void StartQtPoolThreads()
+{
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    std::atomic<int> started{0};
+    std::atomic<int> ended{0};
+    for (int k = 0; k < threads; ++k) {
+        pool->start([&] {
+            ++started;
+            while (started.load() < threads) {
+                std::this_thread::yield();
+            }
+            ++ended;
+        });
+    }
+    // Not waitForDone: that ends the pool's threads.
+    while (ended.load() < threads) {
+        std::this_thread::yield();
+    }
 }
 
 int ProcessThreadCount()

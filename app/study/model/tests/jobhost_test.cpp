@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <memory>
@@ -11,6 +12,7 @@
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "testsupport/discmeter.h"
 #include "testsupport/fixtures.h"
 
 namespace {
@@ -111,7 +113,7 @@ TEST_F(JobHostTest, PostedVectorIsRefusedAndEmptyStartRunsNothing)
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_IMAGE_LOADED) == 1; }));
 }
 
-TEST_F(JobHostTest, TwoStartsRunTwoWorkersAndEveryJobOnce)
+TEST_F(JobHostTest, TwoStartsRunEveryJobOnce)
 {
     MessageRecorder recorder;
     auto jobs = MakeJobs(60, recorder);
@@ -130,6 +132,38 @@ TEST_F(JobHostTest, TwoStartsRunTwoWorkersAndEveryJobOnce)
     for (size_t i = 1; i < jobs.size(); ++i) {
         EXPECT_EQ(seen[reinterpret_cast<XEVWParam>(jobs[i].get())], 1) << i;
     }
+}
+
+// The grid's wait for first images: a join with a bound returns 1 when it runs out and the
+// worker goes on; starts while it works add jobs, not threads; a join without one waits.
+TEST_F(JobHostTest, BoundedJoinLeavesTheOneWorkerAtWork)
+{
+    MessageRecorder recorder;
+    auto jobs = MakeJobs(300, recorder, "rle_ct_gdcm.dcm");
+    const int idle = ProcessThreadCount();
+    Queue(jobs);
+    XEVSendMessage(Window(), WM_XEV_LOADER_START);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(XEVSendMessage(Window(), WM_XEV_LOADER_JOIN, 20), 1);
+    EXPECT_LT(clock.elapsed(), 1000);
+    auto later = MakeJobs(3, recorder);
+    for (int round = 0; round < 3; ++round) {
+        XEVSendMessage(Window(), WM_XEV_LOADER_QUEUE, 0, reinterpret_cast<XEVLParam>(later[size_t(round)].get()));
+        XEVSendMessage(Window(), WM_XEV_LOADER_START);
+        EXPECT_LE(ProcessThreadCount(), idle + 1) << round;
+    }
+    EXPECT_EQ(XEVSendMessage(Window(), WM_XEV_LOADER_JOIN, 0), 0);
+    for (const auto& job : jobs) {
+        EXPECT_NE(job->GetHelper(), nullptr);
+    }
+    for (const auto& job : later) {
+        EXPECT_NE(job->GetHelper(), nullptr);
+    }
+    EXPECT_EQ(ProcessThreadCount(), idle);
+    // With the queue drained the bounded join joins at once.
+    EXPECT_EQ(XEVSendMessage(Window(), WM_XEV_LOADER_JOIN, 20), 0);
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_IMAGE_LOADED) >= 303; }));
 }
 
 TEST_F(JobHostTest, StopEmptiesTheQueueReturnsAfterTheCurrentJobAndLaterJobsRun)

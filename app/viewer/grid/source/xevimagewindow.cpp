@@ -48,7 +48,7 @@ bool MemoryShortNow()
 
 // The longest the grid waits for the first images of the cells on screen: a member being
 // extracted or a slow file paints when its load's notice comes, and the window answers.
-constexpr uint32_t kFirstImagesWaitMs = 400;
+constexpr uint32_t kFirstImagesWaitMs = 300;
 
 }   // namespace
 

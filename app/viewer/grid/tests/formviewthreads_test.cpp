@@ -1,0 +1,123 @@
+// A study of more series than the screen holds: the grid waits a bounded time for the first
+// images of the cells on screen only, one cell loader holds a thread at a time while the
+// others wait their turn without one, and cells out of sight stay hidden.
+
+#include <algorithm>
+#include <vector>
+
+#include "testsupport/discmeter.h"
+#include "testsupport/gridtestsupport.h"
+
+namespace {
+
+// Stands in for the job host: records what the grid queues and how long it would wait, and
+// decodes nothing, so the cells' own loaders do all the work.
+class LoaderWindowRecorder : public XEVMessageReceiver {
+public:
+    LoaderWindowRecorder()
+    {
+        SetHandler(WM_XEV_LOADER_QUEUE, [this](XEVWParam, XEVLParam l) {
+            queued.push_back(reinterpret_cast<ImageInfo*>(l));
+            return XEVResult(0);
+        });
+        SetHandler(WM_XEV_LOADER_JOIN, [this](XEVWParam w, XEVLParam) {
+            joins.push_back(w);
+            return XEVResult(1);
+        });
+    }
+    std::vector<ImageInfo*> queued;
+    std::vector<XEVWParam> joins;
+};
+
+int CellsHoldingThreads(CXEVImageFormView& view)
+{
+    int n = 0;
+    for (auto& [id, cell] : view.studyCells) {
+        n += cell->loader.IsEmpty() ? 0 : 1;
+    }
+    return n;
+}
+
+}   // namespace
+
+TEST_F(FormViewTest, ManySeriesAwaitOnlyTheScreenAndHoldOneLoaderThread)
+{
+    constexpr size_t kSeries = 44;
+    StudyInfo& study = MakeStudy(std::vector<SeriesRecipe>(kSeries, SeriesRecipe{"CT", 2, false}));
+    LoaderWindowRecorder recorder;
+    GetLoadState().SetLoaderWindow(recorder.Handle());
+    StartQtPoolThreads();
+    const int idle = ProcessThreadCount();
+    view->ShowFitted(&study);
+    GetLoadState().SetLoaderWindow(view->JobHost().Window());
+
+    // 6 x 6 on screen, 8 rows in all.
+    ASSERT_EQ(view->studyLayout.rows * view->studyLayout.cols, 36);
+    ASSERT_EQ(view->studyCells.size(), 48u);
+    std::vector<ImageInfo*> onScreen;
+    for (size_t k = 0; k < 36; ++k) {
+        onScreen.push_back(study.series[k]->images[0]);
+    }
+    EXPECT_EQ(recorder.queued, onScreen);
+    ASSERT_EQ(recorder.joins.size(), 1u);
+    EXPECT_GT(recorder.joins[0], 0u);
+    EXPECT_LE(recorder.joins[0], 1000u);
+
+    EXPECT_EQ(CellsHoldingThreads(*view), 1);
+    EXPECT_FALSE(Cell(kXEVFirstStudyCellId).IsLoaderQueued());
+    for (int32_t id = kXEVFirstStudyCellId + 1; id < kXEVFirstStudyCellId + int32_t(kSeries); ++id) {
+        EXPECT_TRUE(Cell(id).IsLoaderQueued()) << id;
+        EXPECT_EQ(Cell(id).loadingUnderWay.load(), 1) << id;
+        EXPECT_EQ(Cell(id).isHidden(), id >= kXEVFirstStudyCellId + 36) << id;
+    }
+    // Out of sight, a cell shows no progress: nothing was queued for it.
+    EXPECT_EQ(Cell(kXEVFirstStudyCellId + 40).progressTotal.load(), 0);
+
+    int mostCells = 0;
+    int mostThreads = 0;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            mostCells = std::max(mostCells, CellsHoldingThreads(*view));
+            mostThreads = std::max(mostThreads, ProcessThreadCount());
+            return host.Posted(WM_XEV_PRELOAD_CONTROL) != 0;
+        },
+        30000));
+    Pump();
+    // The loader that ended is joined before the next one starts.
+    EXPECT_EQ(mostCells, 1);
+    EXPECT_LE(mostThreads, idle + 1);
+    EXPECT_EQ(CellsHoldingThreads(*view), 0);
+    for (SeriesInfo* series : study.series) {
+        for (ImageInfo* image : series->images) {
+            ASSERT_NE(image->GetHelper(), nullptr);
+            EXPECT_TRUE(image->GetHelper()->IsFrameLoaded(-1));
+        }
+    }
+    EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
+}
+
+TEST_F(FormViewTest, ActivatingAWaitingCellStartsItsLoaderFirst)
+{
+    StudyInfo& study = MakeStudy({{"CT", 40, false}, {"CT", 40, false}, {"CT", 40, false}});
+    view->ShowFitted(&study);
+    XEVImageViewCtrl& third = Cell(kXEVFirstStudyCellId + 2);
+    ASSERT_TRUE(third.IsLoaderQueued());
+    // A cell is activated once it shows its first image.
+    ASSERT_TRUE(PumpUntil([&] { return third.HasFramePixels(0); }));
+    if (!third.IsLoaderQueued()) {
+        GTEST_SKIP() << "the loaders reached the third cell first";
+    }
+    view->ActivateCell(third.ControlId());
+    EXPECT_FALSE(third.IsLoaderQueued());
+    EXPECT_FALSE(third.loader.IsEmpty());
+    EXPECT_TRUE(XEVIsGateOpen(&third));
+    for (int32_t id : {kXEVFirstStudyCellId, kXEVFirstStudyCellId + 1}) {
+        EXPECT_FALSE(Cell(id).loadingUnderWay.load() != 0 && XEVIsGateOpen(&Cell(id))) << id;
+    }
+    ASSERT_TRUE(PumpUntil([&] { return host.Posted(WM_XEV_PRELOAD_CONTROL) != 0; }, 30000));
+    for (SeriesInfo* series : study.series) {
+        for (ImageInfo* image : series->images) {
+            EXPECT_NE(image->GetHelper(), nullptr);
+        }
+    }
+}
