@@ -176,6 +176,14 @@ void WriteFile(const std::string& path, const std::string& data)
     std::fclose(f);
 }
 
+// Time, stall and memory are held to their bounds in the optimised build; sanitizers and
+// debug builds multiply them, and there only the threads and what shows are checked.
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+constexpr bool kMeasuredBuild = true;
+#else
+constexpr bool kMeasuredBuild = false;
+#endif
+
 // Set in the process a test runs its disc in.
 constexpr char kOwnProcess[] = "KV_DISC_TEST_OWN_PROCESS";
 
@@ -302,9 +310,11 @@ TEST_F(HostileThreadsTest, ManySeriesStartNoThreadPerSeries)
     PumpSampling([] { return false; }, 1000);
     Report("20,000 series of two images, cells on screen shown", shownMs);
     EXPECT_LE(mostThreads_, idleThreads_ + int(onScreen.size()));
-    EXPECT_LT(stall_->LongestMs(), 1000);
-    EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
-    EXPECT_LT(shownMs, 15000);
+    if (kMeasuredBuild) {
+        EXPECT_LT(stall_->LongestMs(), 1000);
+        EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
+        EXPECT_LT(shownMs, 15000);
+    }
     EXPECT_EQ(box.texts.size(), 0u);
 }
 
@@ -372,7 +382,9 @@ TEST_F(HostileThreadsTest, LargeMemberIsExtractedWhileTheWindowAnswers)
     }
     EXPECT_EQ(fs::file_size(temp_.Path() + "/Kestro/IMG/BIG"), front.size() + kPadding);
     EXPECT_LE(mostThreads_, idleThreads_ + int(cells.size()));
-    EXPECT_LT(stall_->LongestMs(), 1000);
-    EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
+    if (kMeasuredBuild) {
+        EXPECT_LT(stall_->LongestMs(), 1000);
+        EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
+    }
     EXPECT_EQ(box.texts.size(), 0u);
 }
