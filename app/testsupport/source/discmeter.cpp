@@ -53,9 +53,11 @@ qint64 GuiStallMeter::LongestMs()
     return open > longest_ ? open : longest_;
 }
 
-void StartQtPoolThreads()
+void HoldQtPoolThreads()
 {
     QThreadPool* pool = QThreadPool::globalInstance();
+    // Read by each thread as it next waits for work: the tasks below wake every one.
+    pool->setExpiryTimeout(-1);
     const int threads = pool->maxThreadCount();
     std::atomic<int> started{0};
     std::atomic<int> ended{0};

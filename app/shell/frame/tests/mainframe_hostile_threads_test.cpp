@@ -211,12 +211,14 @@ protected:
         // The terms are answered: the list's first study opens as at start-up.
         frame->OnAgreementClosed(1);
         Pump();
+        // Also where the disc runs in another process: pool threads would end while this
+        // one waits for it.
+        HoldQtPoolThreads();
     }
     // From here on, once the disc is written: the stall meter runs, and the threads now are
     // the idle count.
     void StartMeasuring()
     {
-        StartQtPoolThreads();
         stall_.emplace();
         idleThreads_ = ProcessThreadCount();
         mostThreads_ = idleThreads_;

@@ -28,8 +28,9 @@ private:
 // Threads of this process now, from /proc/self/status.
 int ProcessThreadCount();
 // Has Qt's global pool (image conversions while painting) start all of its threads, one a
-// processor, so that a count taken afterwards holds them: they come on first use, not per disc.
-void StartQtPoolThreads();
+// processor, and keep them: they come on first use, not per disc, so a count taken afterwards
+// holds them, and none ends in the middle of a measurement.
+void HoldQtPoolThreads();
 // The process's peak resident memory so far (since the last reset), in bytes.
 uint64_t PeakResidentBytes();
 // Gives freed memory back to the system and starts the peak again from what is resident now,

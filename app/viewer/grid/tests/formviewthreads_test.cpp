@@ -46,7 +46,7 @@ TEST_F(FormViewTest, ManySeriesAwaitOnlyTheScreenAndHoldOneLoaderThread)
     StudyInfo& study = MakeStudy(std::vector<SeriesRecipe>(kSeries, SeriesRecipe{"CT", 2, false}));
     LoaderWindowRecorder recorder;
     GetLoadState().SetLoaderWindow(recorder.Handle());
-    StartQtPoolThreads();
+    HoldQtPoolThreads();
     const int idle = ProcessThreadCount();
     view->ShowFitted(&study);
     GetLoadState().SetLoaderWindow(view->JobHost().Window());
