@@ -18,11 +18,7 @@ namespace fs = std::filesystem;
 
 const std::string kHostile = std::string(STUDY_TEST_DATA_DIR) + "/hostile";
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = kDiscTestSanitized;
 
 // A DICOMDIR written byte by byte in explicit VR little endian: records in stream order, each
 // linked to its next sibling and its first child by offset.

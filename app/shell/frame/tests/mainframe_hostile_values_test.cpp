@@ -21,8 +21,8 @@ const std::string kHostile = std::string(STUDY_TEST_DATA_DIR) + "/hostile";
 
 // Time and memory ceilings hold for the optimised build; under the sanitizers each case only
 // has to end, with every intact image shown.
-#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
-constexpr bool kCeilings = true;
+#if defined(NDEBUG)
+constexpr bool kCeilings = !kDiscTestSanitized;
 #else
 constexpr bool kCeilings = false;
 #endif
