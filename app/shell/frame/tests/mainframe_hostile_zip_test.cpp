@@ -388,6 +388,8 @@ TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
     frame->close();
     const qint64 closing = timer.elapsed();
     std::printf("[figures] closing during the load: %lld ms\n", static_cast<long long>(closing));
-    EXPECT_LT(closing, kSanitized ? 60000 : 1000);
+    // A ceiling that catches a close waiting for the whole load; that the loader stops at its
+    // next record is LoadDicomDirTest's to show, without a clock.
+    EXPECT_LT(closing, kSanitized ? 60000 : 10000);
     EXPECT_EQ(List().patients.size(), 0u);
 }
