@@ -21,6 +21,8 @@
 #include "shell/xevagreedlg.h"
 #include "shell/xevbitmap.h"
 #include "shell/xevcommonsettings.h"
+#include "shell/xevmessage.h"
+#include "shell/xevmessageids.h"
 #include "shell/xevpatientbar.h"
 #include "shell/xevsplitterwnd.h"
 #include "shell/xevtitleformview.h"
@@ -203,6 +205,52 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
         const double y = drawn.top() + drawn.height() * ((q / 2) * 0.5 + 0.25);
         const QRgb pixel = shot.pixel(int(x * ratio), int(y * ratio));
         EXPECT_NEAR(qGray(pixel), expected[q], 2) << "quadrant " << q;
+    }
+}
+
+// A later image's report leaves only the progress strip to repaint; a grab taken before that
+// paint (the screenshot polls between events) must still draw the whole cell.
+TEST_F(KestroStartTest, AGrabBetweenALaterImagesReportAndItsPaintShowsTheImage)
+{
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    ASSERT_TRUE(WaitForFirstCells());
+    ASSERT_TRUE(PumpUntil(
+        [this] {
+            for (const auto& [id, cell] : Frame().GetImageFormView()->ActiveCells()) {
+                if (cell->loadingUnderWay.load() != 0 || cell->progressShown.load() != 0) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        kStartTimeoutMs));
+    XEVImageViewCtrl* mr = nullptr;
+    for (const auto& [id, cell] : Frame().GetImageFormView()->ActiveCells()) {
+        ImageInfo* image = cell->CurrentImage();
+        if (image != nullptr && image->filePath.endsWith(QStringLiteral("MR0001"))) {
+            mr = cell;
+        }
+    }
+    ASSERT_NE(mr, nullptr);
+    const std::map<int32_t, ImageInfo*> images = mr->GetImages();
+    ASSERT_GE(images.size(), 2u);
+    // The state of a load under way: the first image shown, the second reporting in.
+    mr->progressTotal = int32_t(images.size());
+    mr->progressShown = 1;
+    mr->loadedCount = 1;
+    XEVSendMessage(mr->Handle(), WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(std::next(images.begin())->second));
+    ASSERT_EQ(mr->progressOnly, 1);
+
+    const QImage shot = mr->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const XEVViewGeometry geometry = mr->ComputeGeometry(mr->width(), mr->height(), 256, 256, 1.0);
+    ASSERT_TRUE(geometry.drawable);
+    const QRect drawn = geometry.destination;
+    const double ratio = shot.width() / double(mr->width());
+    const int expected[4] = {0, 85, 170, 255};
+    for (int q = 0; q < 4; ++q) {
+        const double x = drawn.left() + drawn.width() * ((q % 2) * 0.5 + 0.25);
+        const double y = drawn.top() + drawn.height() * ((q / 2) * 0.5 + 0.25);
+        EXPECT_NEAR(qGray(shot.pixel(int(x * ratio), int(y * ratio))), expected[q], 2) << "quadrant " << q;
     }
 }
 
