@@ -654,3 +654,34 @@ TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
         first.ExitInstance(0);
     }
 }
+
+// A disc copied into a folder whose name holds a Latin-1 byte, named on the real program's
+// command line: the program decodes its arguments without losing that byte, so the disc opens
+// and its first images load (the screenshot is taken only then).
+TEST(KestroProgramTest, ADiscPathWithBytesThatAreNotUtf8OpensFromTheCommandLine)
+{
+    TempXdgFolders xdg;
+    ASSERT_TRUE(xdg.isValid());
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const std::string folder = temp.path().toStdString() + "/disc\xE9";
+    std::filesystem::copy(KV_SAMPLE_DIR, folder, std::filesystem::copy_options::recursive);
+    const std::string disc = folder + "/DICOMDIR";
+    const std::string shot = temp.path().toStdString() + "/shot.png";
+
+    const std::string exe = KV_VIEWER_EXE;
+    const std::string option = "--screenshot";
+    const std::string agree = "/Agree";
+    char* argv[] = {const_cast<char*>(exe.c_str()),  const_cast<char*>(option.c_str()),
+                    const_cast<char*>(shot.c_str()), const_cast<char*>(agree.c_str()),
+                    const_cast<char*>(disc.c_str()), nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, exe.c_str(), nullptr, nullptr, argv, environ), 0);
+    int status = -1;
+    // A disc that does not open ends only at the program's own 60 s limit.
+    ASSERT_TRUE(PumpUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 90000));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(shot));
+}
