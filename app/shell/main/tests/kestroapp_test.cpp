@@ -665,6 +665,11 @@ TEST(KestroProgramTest, ADiscPathWithBytesThatAreNotUtf8OpensFromTheCommandLine)
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
     const std::string folder = temp.path().toStdString() + "/disc\xE9";
+    // Qt cannot name the folder to remove it: removed here, however the test ends.
+    struct Cleanup {
+        std::string folder;
+        ~Cleanup() { std::filesystem::remove_all(folder); }
+    } cleanup{folder};
     std::filesystem::copy(KV_SAMPLE_DIR, folder, std::filesystem::copy_options::recursive);
     const std::string disc = folder + "/DICOMDIR";
     const std::string shot = temp.path().toStdString() + "/shot.png";
