@@ -143,6 +143,23 @@ QTreeWidgetItem* FindSeriesItem(XEVStudyListCtrl& tree, const PatientInfo& patie
     return nullptr;
 }
 
+// The cell, grabbed as it stands, shows the sample MR's first image: four flat quadrants whose
+// centres read 0, 85, 170 and 255 (top-left, top-right, bottom-left, bottom-right).
+void ExpectMrQuadrants(XEVImageViewCtrl& cell)
+{
+    const QImage shot = cell.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const XEVViewGeometry geometry = cell.ComputeGeometry(cell.width(), cell.height(), 256, 256, 1.0);
+    ASSERT_TRUE(geometry.drawable);
+    const QRect drawn = geometry.destination;
+    const double ratio = shot.width() / double(cell.width());
+    const int expected[4] = {0, 85, 170, 255};
+    for (int q = 0; q < 4; ++q) {
+        const double x = drawn.left() + drawn.width() * ((q % 2) * 0.5 + 0.25);
+        const double y = drawn.top() + drawn.height() * ((q / 2) * 0.5 + 0.25);
+        EXPECT_NEAR(qGray(shot.pixel(int(x * ratio), int(y * ratio))), expected[q], 2) << "quadrant " << q;
+    }
+}
+
 }   // namespace
 
 TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
@@ -193,19 +210,7 @@ TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
         kStartTimeoutMs));
     XEVImageViewCtrl* cell = FirstCell();
     cell->repaint();
-    const QImage shot = cell->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const XEVViewGeometry geometry = cell->ComputeGeometry(cell->width(), cell->height(), 256, 256, 1.0);
-    ASSERT_TRUE(geometry.drawable);
-    const QRect drawn = geometry.destination;
-    const double ratio = shot.width() / double(cell->width());
-    // Quadrant centres: top-left, top-right, bottom-left, bottom-right.
-    const int expected[4] = {0, 85, 170, 255};
-    for (int q = 0; q < 4; ++q) {
-        const double x = drawn.left() + drawn.width() * ((q % 2) * 0.5 + 0.25);
-        const double y = drawn.top() + drawn.height() * ((q / 2) * 0.5 + 0.25);
-        const QRgb pixel = shot.pixel(int(x * ratio), int(y * ratio));
-        EXPECT_NEAR(qGray(pixel), expected[q], 2) << "quadrant " << q;
-    }
+    ExpectMrQuadrants(*cell);
 }
 
 // A later image's report leaves only the progress strip to repaint; a grab taken before that
@@ -240,18 +245,7 @@ TEST_F(KestroStartTest, AGrabBetweenALaterImagesReportAndItsPaintShowsTheImage)
     mr->loadedCount = 1;
     XEVSendMessage(mr->Handle(), WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(std::next(images.begin())->second));
     ASSERT_EQ(mr->progressOnly, 1);
-
-    const QImage shot = mr->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const XEVViewGeometry geometry = mr->ComputeGeometry(mr->width(), mr->height(), 256, 256, 1.0);
-    ASSERT_TRUE(geometry.drawable);
-    const QRect drawn = geometry.destination;
-    const double ratio = shot.width() / double(mr->width());
-    const int expected[4] = {0, 85, 170, 255};
-    for (int q = 0; q < 4; ++q) {
-        const double x = drawn.left() + drawn.width() * ((q % 2) * 0.5 + 0.25);
-        const double y = drawn.top() + drawn.height() * ((q / 2) * 0.5 + 0.25);
-        EXPECT_NEAR(qGray(shot.pixel(int(x * ratio), int(y * ratio))), expected[q], 2) << "quadrant " << q;
-    }
+    ExpectMrQuadrants(*mr);
 }
 
 TEST_F(KestroStartTest, FirstCellsWaitForTheSlowerCellOfTheSelection)
