@@ -301,8 +301,8 @@ TEST(DibWriter, PillowDecodesTheInputPixels) {
       {"rgb24", 5, 4, 8, 3, VEK_ColorType_s_rgb::instance(), {}, kAuto},
       {"rgb32", 3, 2, 8, 3, VEK_ColorType_s_rgb::instance(), {}, with(32)},
   };
-  char dir_template[] = "/tmp/vek_dib_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  std::string dir_template = testing::TempDir() + "vek_dib_XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
   struct Cleanup {
     std::filesystem::path dir;
     ~Cleanup() { std::filesystem::remove_all(dir); }

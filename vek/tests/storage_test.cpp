@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <vector>
@@ -20,8 +21,8 @@ namespace {
 struct TempFile {
   std::string path;
   explicit TempFile(const std::string& content) {
-    char name[] = "/tmp/vek_storage_XXXXXX";
-    const int fd = mkstemp(name);
+    std::string name = testing::TempDir() + "vek_storage_XXXXXX";
+    const int fd = mkstemp(name.data());
     path = name;
     if (!content.empty()) {
       EXPECT_EQ(::write(fd, content.data(), content.size()), ssize_t(content.size()));
@@ -87,8 +88,13 @@ TEST(FileInputStorage, MissingEmptyAndAdoptedFiles) {
 }
 
 TEST(FileInputStorage, PipesAndDevicesAreRefusedWithoutWaiting) {
-  char folder[] = "/tmp/vek_storage_XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string folder = testing::TempDir() + "vek_storage_XXXXXX";
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  // Removed however the test ends.
+  struct Cleanup {
+    std::string folder;
+    ~Cleanup() { std::filesystem::remove_all(folder); }
+  } cleanup{folder};
   const std::string pipe = std::string(folder) + "/pipe";
   const std::string zero = std::string(folder) + "/zero";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
@@ -103,9 +109,6 @@ TEST(FileInputStorage, PipesAndDevicesAreRefusedWithoutWaiting) {
     EXPECT_EQ(created.get(), nullptr) << path;
     EXPECT_REPORT(m, 0x80020000u, "VEK_PosixStorage::open()", 95);
   }
-  std::remove(pipe.c_str());
-  std::remove(zero.c_str());
-  ::rmdir(folder);
 }
 
 TEST(FileInputStorage, FilesOfTwoGigabytesOrMoreAreRefused) {

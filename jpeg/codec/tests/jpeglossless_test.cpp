@@ -469,8 +469,13 @@ TEST(JpegLossless, KernelEncodedFilesGiveTheirSamplesBackHereAndInDcmdjpeg)
         for (int x = 0; x < 41; ++x)
             gradient.samples[size_t(y * 41 + x)] = uint16_t(30000 + 6000 * (x + y) / 52 + int(rng() % 200) - 100);
     images.push_back(gradient);
-    char dir[] = "/tmp/kv_lossless_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string dir = ::testing::TempDir() + "kv_lossless_XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    // Removed however the test ends.
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { std::filesystem::remove_all(dir); }
+    } cleanup{dir};
     const std::string list = std::string(dir) + "/list";
     FILE* listing = std::fopen(list.c_str(), "w");
     ASSERT_NE(listing, nullptr);
@@ -507,5 +512,4 @@ TEST(JpegLossless, KernelEncodedFilesGiveTheirSamplesBackHereAndInDcmdjpeg)
         got.resize(want.size());
         EXPECT_EQ(got, want);
     }
-    std::filesystem::remove_all(dir);
 }

@@ -911,15 +911,15 @@ void expect_own_decoder_agrees(const EncodedImage& e, const StandardTables& tabs
 
 bool djpeg_accepts(const std::vector<uint8_t>& file)
 {
-    char name[] = "/tmp/kv_encode_XXXXXX";
-    const int fd = mkstemp(name);
+    std::string name = ::testing::TempDir() + "kv_encode_XXXXXX";
+    const int fd = mkstemp(name.data());
     if (fd < 0)
         return false;
     FILE* f = fdopen(fd, "wb");
     std::fwrite(file.data(), 1, file.size(), f);
     std::fclose(f);
-    const std::string err = std::string(name) + ".err";
-    const std::string cmd = "djpeg -outfile /dev/null " + std::string(name) + " 2>" + err;
+    const std::string err = name + ".err";
+    const std::string cmd = "djpeg -outfile /dev/null " + name + " 2>" + err;
     const int rc = std::system(cmd.c_str());
     FILE* e = std::fopen(err.c_str(), "rb");
     long err_size = -1;
@@ -928,7 +928,7 @@ bool djpeg_accepts(const std::vector<uint8_t>& file)
         err_size = std::ftell(e);
         std::fclose(e);
     }
-    std::remove(name);
+    std::remove(name.c_str());
     std::remove(err.c_str());
     return rc == 0 && err_size == 0;
 }

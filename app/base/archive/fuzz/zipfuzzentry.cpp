@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platfolder.h"
 #include "shell/xevziparchive.h"
 
 namespace {
@@ -29,8 +30,8 @@ class WorkFolder {
 public:
     WorkFolder()
     {
-        char pattern[] = "/tmp/kv_zip_fuzz_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
+        std::string pattern = PlatGetTempFolder() + "kv_zip_fuzz_XXXXXX";
+        const char* made = ::mkdtemp(pattern.data());
         path_ = made != nullptr ? made : "";
     }
     ~WorkFolder()

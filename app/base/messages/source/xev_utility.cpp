@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unordered_map>
 
+#include "platform/platcodepage.h"
 #include "platform/platfileid.h"
 #include "platform/platfolder.h"
 #include "platform/platprofile.h"
@@ -287,9 +288,19 @@ done:
     d[out] = 0;
 }
 
+std::string XEVNativePath(const QString& path)
+{
+    return PlatUtf16ToPath(path.toStdU16String());
+}
+
+QString XEVPathText(std::string_view path)
+{
+    return QString::fromStdU16String(PlatPathToUtf16(path));
+}
+
 QString GetModuleFolder()
 {
-    return QString::fromStdString(PlatGetModuleFolder());
+    return XEVPathText(PlatGetModuleFolder());
 }
 
 bool FileExists(const QString& path)

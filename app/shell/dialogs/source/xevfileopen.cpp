@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "shell/xev_utility.h"
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
 
@@ -17,7 +18,7 @@ bool IsDicomFile(const QString& path)
 
 XEVOpenKind ClassifyOpenPath(const QString& path)
 {
-    const std::string narrow = path.toStdString();
+    const std::string narrow = XEVNativePath(path);
     if (IsZipFile(narrow)) {
         return XEVOpenKind::Archive;
     }
@@ -41,7 +42,7 @@ QString ImportZipArchive(const QString& zipPath)
     XEVLoadState& state = GetLoadState();
     state.HaltPreload();
     const std::string folder = XEVGetExtractFolder();
-    const std::string narrowZip = zipPath.toStdString();
+    const std::string narrowZip = XEVNativePath(zipPath);
     if (!XEVExtractArchiveDicomDir(narrowZip, folder)) {
         // Once the earlier import's folder is gone, its fields would point at nothing.
         std::error_code ignored;

@@ -10,6 +10,7 @@
 #include <QTextEdit>
 
 #include "shell/xev_uistring.h"
+#include "shell/xev_utility.h"
 #include "shell/xevbitmapbutton.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfileopen.h"
@@ -182,7 +183,7 @@ int32_t CXEVReportDlg::OnReportText(const SeriesInfo* series)
     }
     const QString path = report->filePath;
     XEVLoadState& state = GetLoadState();
-    if (!state.GetZipPath().empty() && state.ExtractZipMember(path.toStdString(), std::string()) != 0) {
+    if (!state.GetZipPath().empty() && state.ExtractZipMember(XEVNativePath(path), std::string()) != 0) {
         return 0;
     }
     ReportInfo info;

@@ -115,7 +115,7 @@ bool CMainFrame::IsProgramOnCdRom()
     if (!folder.endsWith(QLatin1Char('/'))) {
         folder += QLatin1Char('/');
     }
-    return PlatGetDriveType(folder.toStdString()) == PlatDriveType::CdRom;
+    return PlatGetDriveType(XEVNativePath(folder)) == PlatDriveType::CdRom;
 }
 
 void CMainFrame::SetUpPanes()

@@ -8,6 +8,7 @@
 
 #include "shell/mainframe.h"
 #include "shell/xev_uistring.h"
+#include "shell/xev_utility.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfileopen.h"
 #include "shell/xevpatientbar.h"
@@ -47,7 +48,7 @@ void ShowOpenFailure(QWidget* parent)
 bool ArchiveHasDicomDir(const QString& zipPath)
 {
     ZipArchive archive;
-    return archive.Open(zipPath.toStdString()) == kZipOk && archive.Locate(IsDicomDirEntry) == kZipOk;
+    return archive.Open(XEVNativePath(zipPath)) == kZipOk && archive.Locate(IsDicomDirEntry) == kZipOk;
 }
 
 // A path inside the extraction folder is the archive's own file; the archive stays then.

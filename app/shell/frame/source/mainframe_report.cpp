@@ -6,6 +6,7 @@
 #include <QEvent>
 
 #include "shell/xev_uistring.h"
+#include "shell/xev_utility.h"
 #include "shell/xevfileopen.h"
 #include "shell/xevreportdlg.h"
 #include "shell/xevziparchive.h"
@@ -60,10 +61,10 @@ bool CMainFrame::OpenReport(SeriesInfo* series)
     const QString path = report->filePath;
     const XEVLoadState& state = GetLoadState();
     // A member that cannot be extracted has no file to name: no message.
-    if (!state.GetZipPath().empty() && state.ExtractZipMember(path.toStdString(), std::string()) != 0) {
+    if (!state.GetZipPath().empty() && state.ExtractZipMember(XEVNativePath(path), std::string()) != 0) {
         return false;
     }
-    if (!HasDicmMarker(path.toStdString()) || !IsDicomFile(path)) {
+    if (!HasDicmMarker(XEVNativePath(path)) || !IsDicomFile(path)) {
         XEVShowFailureText(this, MessageWithPath(GetMessageString(kReportUnreadable), path));
         return false;
     }

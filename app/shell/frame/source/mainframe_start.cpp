@@ -374,7 +374,7 @@ void CMainFrame::WatchProgramMount()
         while (::read(mountFd_, buffer, sizeof buffer) > 0) {
         }
         QString folder = GetModuleFolder();
-        if (PlatGetDriveType(folder.toStdString()) != PlatDriveType::CdRom) {
+        if (PlatGetDriveType(XEVNativePath(folder)) != PlatDriveType::CdRom) {
             mountNotifier_->setEnabled(false);
             OnDeviceRemoveComplete();
         }

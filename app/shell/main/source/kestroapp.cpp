@@ -165,6 +165,11 @@ QByteArray ScreenshotFormat(const QString& file)
 
 CKestroApp::CKestroApp(int& argc, char** argv) : QApplication(argc, argv)
 {
+    // Qt has taken its own options out of argv by now. Its own list decodes a path with bytes
+    // that are not UTF-8 into replacement characters, which name no file.
+    for (int i = 0; i < argc; ++i) {
+        arguments_.append(XEVPathText(argv[i]));
+    }
 }
 
 void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
@@ -175,7 +180,7 @@ void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
 
 int CKestroApp::Run()
 {
-    if (!InitInstance(arguments())) {
+    if (!InitInstance(arguments_)) {
         return ExitInstance(0);
     }
     int status = 0;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/platfolder.h"
+#include "shell/xev_utility.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ const QString kAgreeArgument = QStringLiteral("/Agree");
 bool IsFileNotFolder(const QString& path)
 {
     struct stat st;
-    return stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return stat(XEVNativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 // The folder's file of that name, or empty when it is missing or a folder.
@@ -35,7 +36,7 @@ QString FileInFolder(QString folder, const QString& name)
 bool ModifiedAt(const QString& path, timespec& time)
 {
     struct stat st;
-    if (stat(QFile::encodeName(path).constData(), &st) != 0) {
+    if (stat(XEVNativePath(path).c_str(), &st) != 0) {
         return false;
     }
     time = st.st_mtim;

@@ -1,12 +1,10 @@
 #include "study/xevpatientlist.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 
 #include "platform/platcodepage.h"
 #include "platform/platfile.h"
@@ -140,8 +138,9 @@ void XEVPatientList::SwapRecordSets()
 
 uint64_t XEVPatientList::GetFileLength(const QString& path)
 {
-    const QFileInfo info(path);
-    return info.isFile() ? uint64_t(info.size()) : 0;
+    struct stat info {};
+    const std::string native = PlatUtf16ToPath(path.toStdU16String());
+    return ::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
 }
 
 void XEVPatientList::Post(uint32_t message, intptr_t wParam)

@@ -619,7 +619,7 @@ void XEVImageViewCtrl::DrawFrames(QPainter& painter, int32_t clientWidth, int32_
     }
 }
 
-void XEVImageViewCtrl::paintEvent(QPaintEvent*)
+void XEVImageViewCtrl::paintEvent(QPaintEvent* event)
 {
     XEVLoadState& state = GetLoadState();
     state.BeginPaint();
@@ -661,12 +661,16 @@ void XEVImageViewCtrl::paintEvent(QPaintEvent*)
             }
             break;
         }
-        if (fullRepaint == 0 && progressOnly != 0 && invertPending == 0) {
+        // Only a paint of the progress strip alone may skip the image: a grab, or an update
+        // merged with the strip's, covers more of the cell and must draw it all.
+        const bool stripOnly = QRect(0, H - kProgressStripHeight, W, kProgressStripHeight).contains(event->rect());
+        if (fullRepaint == 0 && progressOnly != 0 && invertPending == 0 && stripOnly) {
             DrawProgress(painter, W, H);
             progressOnly = 0;
             state.EndPaint();
             return;
         }
+        progressOnly = 0;
         frame = helper->GetFrame(frameIndex);
         if (frame == nullptr) {
             state.EndPaint();

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/platmemory.h"
 
@@ -46,6 +47,11 @@ QString PersonNameToDisplay(const QString& text);
 // at most capacity bytes, terminator included; output that does not fit is cut at a
 // character boundary. Reads nothing past the source's terminator.
 void ConvertJisToShiftJis(const char* source, char* destination, size_t capacity);
+
+// A path as the file system holds it (bytes) and as text: a name with bytes that are not
+// UTF-8 (a disc written in a legacy code page) survives the trip and still opens.
+std::string XEVNativePath(const QString& path);
+QString XEVPathText(std::string_view path);
 
 // The program folder, ending in '/'; empty when it cannot be read.
 QString GetModuleFolder();

@@ -64,6 +64,7 @@ public:
     void SetScreenshot(const QString& file, int timeoutMs);
 
 private:
+    QStringList arguments_;
     QString screenshot_;
     int screenshotTimeoutMs_ = 60000;
 };

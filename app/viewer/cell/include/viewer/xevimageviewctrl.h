@@ -116,6 +116,8 @@ class XEVImageViewCtrl : public QWidget {
 public:
     enum Direction : int32_t { kNext = 0, kPrevious = 1, kFirst = 2, kLast = 3 };
     enum ZoomMode : int32_t { kFit = 0, kActualSize = 1, kZoomed = 2 };
+    // The rows at the foot of the cell that a progress step repaints alone.
+    static constexpr int32_t kProgressStripHeight = 6;
 
     XEVImageViewCtrl(QWidget* parent, int32_t controlId);
     ~XEVImageViewCtrl() override;
