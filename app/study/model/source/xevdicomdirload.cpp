@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 
 #include "platform/platcodepage.h"
@@ -708,6 +709,9 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
             input = stoppableGuard.storage;
         }
         Info info(&callManager);
+        if constexpr (std::is_same_v<Info, VEK_DICOMDIRInfo>) {
+            info.set_stop(stop);
+        }
         return info.load(input) && (accept == nullptr || accept(info)) ? 1 : 0;
     } catch (...) {
         return 0;
