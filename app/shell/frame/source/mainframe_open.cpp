@@ -197,14 +197,17 @@ bool CMainFrame::OpenPath(const QString& path)
 
 void CMainFrame::StartPathLoad(const QString& path)
 {
-    switch (ClassifyOpenPath(path)) {
-    case XEVOpenKind::Archive:
+    // What is neither an archive nor an image goes to the DICOMDIR load, which tells a DICOMDIR
+    // itself: reading it whole here first held the window for seconds on a large disc. A file
+    // that reads as a DICOMDIR never reads as an image, so the answers are File Open's.
+    const std::string narrow = path.toStdString();
+    if (IsZipFile(narrow)) {
         if (ImportArchive(path, true)) {
             return;
         }
-        break;
-    case XEVOpenKind::DicomFile: LoadSingleFile(path); return;
-    default: break;
+    } else if (HasDicmMarker(narrow) && IsDicomFile(path)) {
+        LoadSingleFile(path);
+        return;
     }
     // The load fails on what is no DICOMDIR, and start-up reports that failure.
     startPathUnopened_ = true;
