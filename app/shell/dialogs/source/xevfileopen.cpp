@@ -6,17 +6,17 @@
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
 
-bool IsDicomDirFile(const QString& path)
+bool IsDicomDirFile(const QString& path, const std::atomic<int32_t>* stop)
 {
-    return XEVVEKHelper::IsDicomDir(path) != 0;
+    return XEVVEKHelper::IsDicomDir(path, stop) != 0;
 }
 
-bool IsDicomFile(const QString& path)
+bool IsDicomFile(const QString& path, const std::atomic<int32_t>* stop)
 {
-    return XEVVEKHelper::IsDicomFile(path) != 0;
+    return XEVVEKHelper::IsDicomFile(path, stop) != 0;
 }
 
-XEVOpenKind ClassifyOpenPath(const QString& path)
+XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* stop)
 {
     const std::string narrow = XEVNativePath(path);
     if (IsZipFile(narrow)) {
@@ -25,10 +25,10 @@ XEVOpenKind ClassifyOpenPath(const QString& path)
     if (!HasDicmMarker(narrow)) {
         return XEVOpenKind::Unreadable;
     }
-    if (IsDicomDirFile(path)) {
+    if (IsDicomDirFile(path, stop)) {
         return XEVOpenKind::DicomDir;
     }
-    return IsDicomFile(path) ? XEVOpenKind::DicomFile : XEVOpenKind::Unreadable;
+    return IsDicomFile(path, stop) ? XEVOpenKind::DicomFile : XEVOpenKind::Unreadable;
 }
 
 int32_t ReadReportFile(const QString& path, ReportInfo& report)

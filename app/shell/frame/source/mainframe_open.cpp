@@ -1,10 +1,14 @@
 #include <QAction>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "shell/mainframe.h"
 #include "shell/xev_uistring.h"
@@ -17,6 +21,7 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
+#include "study/xevthread.h"
 #include "viewer/xevimageformview.h"
 
 namespace {
@@ -110,9 +115,78 @@ void CMainFrame::OnFileOpen()
     OpenPath(path);
 }
 
+std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path)
+{
+    // Most paths are told apart at once: those never leave this call, as before.
+    constexpr auto kQuickAnswer = std::chrono::milliseconds(100);
+    struct Outcome {
+        std::mutex mutex;
+        std::condition_variable answered;
+        bool done = false;
+        XEVOpenKind kind = XEVOpenKind::Unreadable;
+    } outcome;
+    XEVThread worker;
+    QEventLoop wait;
+    const bool started = worker.Start([&] {
+        const XEVOpenKind kind = ClassifyOpenPath(path, &worker.stop);
+        {
+            std::lock_guard<std::mutex> lock(outcome.mutex);
+            outcome.kind = kind;
+            outcome.done = true;
+        }
+        outcome.answered.notify_one();
+        // Queued, so that it also ends a wait that has not begun yet.
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    if (!started) {
+        return ClassifyOpenPath(path);
+    }
+    std::unique_lock<std::mutex> lock(outcome.mutex);
+    if (!outcome.answered.wait_for(lock, kQuickAnswer, [&] { return outcome.done; })) {
+        lock.unlock();
+        // The window paints and runs its timers meanwhile; input waits for the answer, and no
+        // second open starts.
+        const uint8_t openEnabled = fileOpenEnabled_;
+        SetFileOpenEnabled(false);
+        classifier_ = &worker;
+        classifyWait_ = &wait;
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        classifyWait_ = nullptr;
+        classifier_ = nullptr;
+        if (shutDown_) {
+            return std::nullopt;
+        }
+        SetFileOpenEnabled(openEnabled != 0);
+        lock.lock();
+    }
+    // The wait also ends when the application quits.
+    const bool done = outcome.done;
+    const XEVOpenKind kind = outcome.kind;
+    lock.unlock();
+    if (!done) {
+        worker.stop = 1;
+    }
+    worker.WaitAll();
+    return done ? std::optional<XEVOpenKind>(kind) : std::nullopt;
+}
+
+void CMainFrame::StopClassification()
+{
+    if (classifier_ == nullptr) {
+        return;
+    }
+    classifier_->stop = 1;
+    classifier_->WaitAll();
+    classifyWait_->quit();
+}
+
 bool CMainFrame::OpenPath(const QString& path)
 {
-    switch (ClassifyOpenPath(path)) {
+    const std::optional<XEVOpenKind> kind = ClassifyAnswering(path);
+    if (!kind) {
+        return false;
+    }
+    switch (*kind) {
     case XEVOpenKind::Archive: return ImportArchive(path, false);
     case XEVOpenKind::DicomDir: LoadDicomDir(path); return true;
     case XEVOpenKind::DicomFile: LoadSingleFile(path); return true;
@@ -124,14 +198,17 @@ bool CMainFrame::OpenPath(const QString& path)
 
 void CMainFrame::StartPathLoad(const QString& path)
 {
-    switch (ClassifyOpenPath(path)) {
-    case XEVOpenKind::Archive:
+    // What is neither an archive nor an image goes to the DICOMDIR load, which tells a DICOMDIR
+    // itself: reading it whole here first held the window for seconds on a large disc. A file
+    // that reads as a DICOMDIR never reads as an image, so the answers are File Open's.
+    const std::string narrow = path.toStdString();
+    if (IsZipFile(narrow)) {
         if (ImportArchive(path, true)) {
             return;
         }
-        break;
-    case XEVOpenKind::DicomFile: LoadSingleFile(path); return;
-    default: break;
+    } else if (HasDicmMarker(narrow) && IsDicomFile(path)) {
+        LoadSingleFile(path);
+        return;
     }
     // The load fails on what is no DICOMDIR, and start-up reports that failure.
     startPathUnopened_ = true;

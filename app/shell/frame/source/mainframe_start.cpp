@@ -420,6 +420,7 @@ void CMainFrame::ShutDown()
         return;
     }
     shutDown_ = true;
+    StopClassification();
     SetFullScreen(false);
     hide();
     ShutDownLoaders();

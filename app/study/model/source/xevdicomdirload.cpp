@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 
 #include "platform/platcodepage.h"
@@ -21,6 +22,7 @@
 #include "vek_dicominfo.h"
 #include "vek_errorhandler.h"
 #include "vek_fileinputstorage.h"
+#include "vek_inputstoragedecorator.h"
 #include "xevstudytext.h"
 
 namespace {
@@ -664,8 +666,30 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
 namespace {
 
 // Whether the file loads as Info and accept takes it; every failure, thrown or not, gives 0.
+// Reads that fail once the stop flag is set: a load nobody waits for ends at its next read.
+class StoppableInput : public VEK_InputStorageDecorator {
+public:
+    using VEK_InputStorageDecorator::initiate;
+    using VEK_InputStorageDecorator::VEK_InputStorageDecorator;
+    bool initiate(VEK_InputStorage* storage, const std::atomic<int32_t>* stop)
+    {
+        stop_ = stop;
+        return VEK_InputStorageDecorator::initiate(storage);
+    }
+    int32_t get() override { return Stopped() ? -1 : VEK_InputStorageDecorator::get(); }
+    int32_t read(void* buffer, int32_t n) override
+    {
+        return Stopped() ? 0 : VEK_InputStorageDecorator::read(buffer, n);
+    }
+
+private:
+    bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0; }
+
+    const std::atomic<int32_t>* stop_ = nullptr;
+};
+
 template <class Info>
-int32_t LoadsAs(const QString& path, bool (*accept)(const Info&) = nullptr)
+int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*accept)(const Info&) = nullptr)
 {
     try {
         VEK_DefaultManager callManager;
@@ -675,8 +699,20 @@ int32_t LoadsAs(const QString& path, bool (*accept)(const Info&) = nullptr)
             return 0;
         }
         StorageGuard guard{storage};
+        VEK_InputStorage* input = storage;
+        StorageGuard stoppableGuard{nullptr};
+        if (stop != nullptr) {
+            stoppableGuard.storage = vek_create<StoppableInput>(&callManager, storage, stop);
+            if (stoppableGuard.storage == nullptr) {
+                return 0;
+            }
+            input = stoppableGuard.storage;
+        }
         Info info(&callManager);
-        return info.load(storage) && (accept == nullptr || accept(info)) ? 1 : 0;
+        if constexpr (std::is_same_v<Info, VEK_DICOMDIRInfo>) {
+            info.set_stop(stop);
+        }
+        return info.load(input) && (accept == nullptr || accept(info)) ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -684,12 +720,12 @@ int32_t LoadsAs(const QString& path, bool (*accept)(const Info&) = nullptr)
 
 }   // namespace
 
-int32_t XEVVEKHelper::IsDicomDir(const QString& path)
+int32_t XEVVEKHelper::IsDicomDir(const QString& path, const std::atomic<int32_t>* stop)
 {
-    return LoadsAs<VEK_DICOMDIRInfo>(path);
+    return LoadsAs<VEK_DICOMDIRInfo>(path, stop);
 }
 
-int32_t XEVVEKHelper::IsDicomFile(const QString& path)
+int32_t XEVVEKHelper::IsDicomFile(const QString& path, const std::atomic<int32_t>* stop)
 {
-    return LoadsAs<VEK_DICOMInfo>(path, [](const VEK_DICOMInfo& info) { return !IsDirectoryData(info); });
+    return LoadsAs<VEK_DICOMInfo>(path, stop, [](const VEK_DICOMInfo& info) { return !IsDirectoryData(info); });
 }

@@ -3,6 +3,7 @@
 // series and images. Records are plain values; each keeps a tag object on its own item, so
 // any further element can be read, and with it the parsed DICOMDIR stays alive.
 
+#include <atomic>
 #include <cstdint>
 
 #include "vek_dicomtagobj.h"
@@ -154,6 +155,9 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   virtual bool load(VEK_InputStorage* storage);
 
   VEK_Vector<VEK_WString> get_string_list() const { return file_ids; }
+  // Once *stop is nonzero, a load under way fails at its next record: a caller that no longer
+  // wants the answer need not wait for a large directory to be walked.
+  void set_stop(const std::atomic<int32_t>* stop) { stop_ = stop; }
 
   // The file IDs of the image records kept, in record order.
   VEK_Vector<VEK_WString> file_ids;
@@ -174,4 +178,7 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
  private:
   bool load_common(VEK_InputStorage* storage, const VEK_Vector<VEK_DICOMTypes::CharacterSet>* sets);
   void clear_records();
+  bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0; }
+
+  const std::atomic<int32_t>* stop_ = nullptr;
 };

@@ -346,7 +346,7 @@ bool VEK_DICOMDIRInfo::read_dir() {
       order.reserve(count);
     }
     for (uint32_t i = 0; i < count; ++i) {
-      if (!get_item(0x0004, 0x1220, i, tag)) return false;
+      if (stopped() || !get_item(0x0004, 0x1220, i, tag)) return false;
       const PyrDicomDataElement* e = tag.current_element();
       // The last record of a cut read may lack what it needs: left out, not a failure.
       const bool maybe_cut = cut && i + 1 == count;
@@ -539,6 +539,7 @@ bool VEK_DICOMDIRInfo::read_dir() {
     // The tree, each record copied once into vectors sized up front, so that no growth
     // copies a subtree again.
     for (uint32_t p = 0; p < patients.size(); ++p) {
+      if (stopped()) return false;
       VEK_DICOMDIRPatient& pt = patients[p];
       const auto& studies = children[kPatient][p];
       if (!pt.studies.resize(uint32_t(studies.size()), VEK_DICOMDIRStudy(m))) return false;

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 
 #include "study/xevvekhelper.h"
@@ -17,10 +18,12 @@ enum class XEVOpenKind {
     Unreadable,   // message 10027
 };
 
-bool IsDicomDirFile(const QString& path);
-bool IsDicomFile(const QString& path);
-// The archive test first, then "DICM" at offset 128 and what the helper reads.
-XEVOpenKind ClassifyOpenPath(const QString& path);
+bool IsDicomDirFile(const QString& path, const std::atomic<int32_t>* stop = nullptr);
+bool IsDicomFile(const QString& path, const std::atomic<int32_t>* stop = nullptr);
+// The archive test first, then "DICM" at offset 128 and what the helper reads. Reads the
+// whole DICOMDIR, so it may take seconds: safe on any thread; once stop is set the answer,
+// soon given, means nothing.
+XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* stop = nullptr);
 
 // Reads the SR document at path into report; 1 when read, 0 leaves report unchanged.
 int32_t ReadReportFile(const QString& path, ReportInfo& report);

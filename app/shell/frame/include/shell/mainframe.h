@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "shell/xevmessage.h"
 #include "shell/xevmessageids.h"
@@ -23,6 +24,7 @@ class CXEVAgreeDlg;
 class CXEVImageFormView;
 class CXEVListFormView;
 class CXEVPatientView;
+class QEventLoop;
 class QSocketNotifier;
 class SeriesInfo;
 class XEVReportDialogLink;
@@ -32,6 +34,8 @@ class CXEVTitleFormView;
 class XEVImageViewCtrl;
 class XEVPreloadView;
 class StudyInfo;
+class XEVThread;
+enum class XEVOpenKind;
 class CXEVReportDlg;
 class PatientInfo;
 class QAction;
@@ -254,6 +258,13 @@ private:
     // fails, or gives records but no patient, answers message 10027.
     bool startPathUnopened_ = false;
     bool shutDown_ = false;
+    // The open's classification reads a whole DICOMDIR on a worker while the window answers;
+    // closing stops and joins it (mainframe_open.cpp).
+    // Nothing when the close stopped it.
+    std::optional<XEVOpenKind> ClassifyAnswering(const QString& path);
+    void StopClassification();
+    XEVThread* classifier_ = nullptr;
+    QEventLoop* classifyWait_ = nullptr;
     // Series-composition switch and the SR report.
     SelectionRecord selection_;
     CXEVReportDlg* reportDialog_ = nullptr;

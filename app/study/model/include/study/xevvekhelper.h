@@ -144,9 +144,10 @@ public:
     // One DICOM file opened directly, as a patient with one study and one series appended to
     // the vector. 0 with status -2001 (no file) or -2002 (not DICOM); the vector is unchanged.
     int32_t LoadDicomFile(const QString& path, std::vector<PatientInfo*>& patients);
-    // Whether the path reads as a DICOMDIR, or as a DICOM file. Leave the status alone.
-    static int32_t IsDicomDir(const QString& path);
-    static int32_t IsDicomFile(const QString& path);
+    // Whether the path reads as a DICOMDIR, or as a DICOM file. Leave the status alone. Once
+    // stop is set the file's reads fail, and the answer, soon given, means nothing.
+    static int32_t IsDicomDir(const QString& path, const std::atomic<int32_t>* stop = nullptr);
+    static int32_t IsDicomFile(const QString& path, const std::atomic<int32_t>* stop = nullptr);
     // The Referenced File ID of the record right after the given series' own record; empty
     // when there is none or it would leave the disc.
     // index serves every look-up of one walk over info.
