@@ -201,7 +201,7 @@ void CMainFrame::StartPathLoad(const QString& path)
     // What is neither an archive nor an image goes to the DICOMDIR load, which tells a DICOMDIR
     // itself: reading it whole here first held the window for seconds on a large disc. A file
     // that reads as a DICOMDIR never reads as an image, so the answers are File Open's.
-    const std::string narrow = path.toStdString();
+    const std::string narrow = XEVNativePath(path);
     if (IsZipFile(narrow)) {
         if (ImportArchive(path, true)) {
             return;
