@@ -138,6 +138,8 @@ TEST(PlatCodePage, PathsRoundTripThroughText)
         EXPECT_EQ(PlatUtf16ToPath(PlatPathToUtf16(bytes)), bytes);
     }
     // A lone surrogate that stands for no byte becomes U+FFFD.
-    EXPECT_EQ(PlatUtf16ToPath(u"a\xD800" u"b"), "a\xEF\xBF\xBD"
-                                            "b");
+    EXPECT_EQ(PlatUtf16ToPath(u"a\xD800"
+                              u"b"),
+              "a\xEF\xBF\xBD"
+              "b");
 }
