@@ -57,6 +57,8 @@ TEST_F(HostileDiscTest, DamagedDiscShowsWhatIsIntact)
     ASSERT_EQ(ramp.size(), 1u);
     EXPECT_GT(PaintedBright(ramp)[0], 0);
     ASSERT_EQ(ShowSeries(Series(2), 1).size(), 1u);
+    // PAST claims 2^31 - 1 frames and holds one: its series lays out that frame alone.
+    EXPECT_EQ(Series(2)->images[0]->fileFrames.load(), 1);
 
     // Frame k sets rows k .. 2k + 3 of columns 2 .. 7: 24, 30 and 36 of 100 pixels.
     std::vector<XEVImageViewCtrl*> bits = ShowSeries(Series(1), 3);

@@ -494,6 +494,11 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
     uint32_t count = 0;
     frameCount =
         dicomInfo.get_ulong(0x0028, 0x0008, count) && count > 0 ? int32_t(std::min<uint32_t>(count, INT32_MAX)) : 1;
+    // A count past the frames the data holds would lay out frames that cannot be read.
+    const uint32_t laidOut = dicomInfo.frame_count();
+    if (laidOut > 0 && uint32_t(frameCount) > laidOut) {
+        frameCount = int32_t(laidOut);
+    }
     transferSyntax = VekToQString(dicomInfo.get_string_value(0x0002, 0x0010)).trimmed();
     lossyFlag = VekToQString(dicomInfo.get_string_value(0x0028, 0x2110)).trimmed();
     sopClassUid = VekToQString(dicomInfo.get_string_value(0x0008, 0x0016)).trimmed();
