@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -135,8 +136,6 @@ std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path)
             outcome.done = true;
         }
         outcome.answered.notify_one();
-        // Queued, so that it also ends a wait that has not begun yet.
-        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
     });
     if (!started) {
         return ClassifyOpenPath(path);
@@ -150,6 +149,15 @@ std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path)
         SetFileOpenEnabled(false);
         classifier_ = &worker;
         classifyWait_ = &wait;
+        // The answer is looked for here, on this thread: the worker touches no Qt object.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+            std::lock_guard<std::mutex> answered(outcome.mutex);
+            if (outcome.done) {
+                wait.quit();
+            }
+        });
+        poll.start(10);
         wait.exec(QEventLoop::ExcludeUserInputEvents);
         classifyWait_ = nullptr;
         classifier_ = nullptr;
