@@ -61,7 +61,7 @@ int32_t PlausibleFrameCount(int32_t frames, const QString& path, FrameHeaderCach
     if (frames < 2) {
         return frames;
     }
-    const std::string key = PlatUtf16ToPath(path.toStdU16String());
+    const std::string key = XEVNativePath(path);
     auto found = headers.find(key);
     if (found == headers.end()) {
         // A member of an imported archive is read where it lies, not extracted for its count.
@@ -380,7 +380,7 @@ private:
             vek_report(manager_, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
             return;
         }
-        const QString filePath = QString::fromStdU16String(PlatPathToUtf16(joined));
+        const QString filePath = XEVPathText(joined);
         bool split = false;
         const int32_t frameNumber = FrameCount(record, filePath, split);
         if (split) {
@@ -446,7 +446,7 @@ private:
                 id.isEmpty() ? std::string() : resolver_.Join(folder_, id.toLatin1().toStdString());
             if (!joined.empty()) {
                 auto image = std::make_unique<ImageInfo>();
-                image->filePath = QString::fromStdU16String(PlatPathToUtf16(joined));
+                image->filePath = XEVPathText(joined);
                 image->sopInstanceUid = QStringLiteral("SR");
                 series.images.push_back(image.release());
             }
@@ -482,8 +482,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
 {
     VEK_DefaultManager callManager;
     const qsizetype slash = path.lastIndexOf(u'/');
-    const std::string folder = PlatUtf16ToPath((slash < 0 ? path : path.left(slash)).toStdU16String());
-    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
+    const std::string folder = XEVNativePath(slash < 0 ? path : path.left(slash));
+    const std::string nativePath = XEVNativePath(path);
 
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
@@ -576,7 +576,7 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
         return 0;
     };
     VEK_DefaultManager callManager;
-    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
+    const std::string nativePath = XEVNativePath(path);
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
         return fail(10005, -2001);
@@ -693,7 +693,7 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
 {
     try {
         VEK_DefaultManager callManager;
-        const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
+        const std::string nativePath = XEVNativePath(path);
         VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
         if (storage == nullptr) {
             return 0;

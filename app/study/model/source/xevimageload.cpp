@@ -882,7 +882,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     manager.clear();
     FrameLoad load;
     load.path = path;
-    load.narrowPath = PlatUtf16ToPath(path.toStdU16String());
+    load.narrowPath = XEVNativePath(path);
     load.frame = frame;
     if (OpenFrameFile(load) == 0 || ReadFrameValues(load) == 0) {
         return 0;

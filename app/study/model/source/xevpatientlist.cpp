@@ -1,4 +1,5 @@
 #include "study/xevpatientlist.h"
+#include "shell/xev_utility.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -139,7 +140,7 @@ void XEVPatientList::SwapRecordSets()
 uint64_t XEVPatientList::GetFileLength(const QString& path)
 {
     struct stat info {};
-    const std::string native = PlatUtf16ToPath(path.toStdU16String());
+    const std::string native = XEVNativePath(path);
     return ::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
 }
 
@@ -228,7 +229,7 @@ void XEVPatientList::ReadAheadProc()
                 break;
             }
             // Never a pipe or a device: the GUI thread joins this thread.
-            FILE* file = PlatOpenRegularStream(PlatUtf16ToPath(path.toStdU16String()).c_str());
+            FILE* file = PlatOpenRegularStream(XEVNativePath(path).c_str());
             if (file == nullptr) {
                 continue;
             }

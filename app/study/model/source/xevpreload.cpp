@@ -12,6 +12,7 @@
 
 #include "platform/platcodepage.h"
 #include "platform/platfile.h"
+#include "shell/xev_utility.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "study/xevpatientlist.h"
@@ -104,7 +105,7 @@ bool Preloader::ReadImage(const QString& path)
     if (Stopped()) {
         return false;
     }
-    std::unique_ptr<FILE, FileCloser> file(PlatOpenRegularStream(PlatUtf16ToPath(path.toStdU16String()).c_str()));
+    std::unique_ptr<FILE, FileCloser> file(PlatOpenRegularStream(XEVNativePath(path).c_str()));
     if (!file) {
         return true;
     }

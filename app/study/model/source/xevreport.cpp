@@ -86,7 +86,7 @@ QString ConvertJisName(const QString& text)
 int32_t XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
 {
     VEK_DefaultManager callManager;
-    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
+    const std::string nativePath = XEVNativePath(path);
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
         return 0;

@@ -1,4 +1,5 @@
 #include "study/xevsourcehead.h"
+#include "shell/xev_utility.h"
 
 #include <algorithm>
 #include <climits>
@@ -78,7 +79,7 @@ private:
 
 bool XEVSourceSize(const QString& path, uint64_t& size)
 {
-    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
+    const std::string nativePath = XEVNativePath(path);
     std::error_code error;
     const uintmax_t fileSize = std::filesystem::file_size(nativePath, error);
     if (!error) {
@@ -92,7 +93,7 @@ bool XEVSourceSize(const QString& path, uint64_t& size)
 
 VEK_InputStorage* XEVOpenSourceHeader(VEK_Manager* manager, const QString& path)
 {
-    const std::string nativePath = PlatUtf16ToPath(path.toStdU16String());
+    const std::string nativePath = XEVNativePath(path);
     const XEVLoadState& state = GetLoadState();
     const std::string zipPath = state.GetZipPath();
     std::error_code error;
