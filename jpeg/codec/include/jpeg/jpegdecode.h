@@ -80,6 +80,10 @@ jpeg_status jpeg_cpu_init();
 
 // Decode start and rows.
 jpeg_status jpeg_check_mode(jpeg_decoder* decoder);
+// The fewest bits the entropy-coded data of the scan just read can take, from the frame's
+// geometry: a block of a DCT scan codes at least one Huffman code (its DC difference, or an
+// end-of-band run of at most 32767 blocks in a progressive AC scan), a lossless sample one.
+uint64_t jpeg_scan_min_bits(const jpeg_decoder* decoder);
 jpeg_status jpeg_start_decode(jpeg_decoder* decoder);
 jpeg_status jpeg_decode_row(jpeg_decoder* decoder, uint8_t* line);
 jpeg_status jpeg_setup_entropy(jpeg_decoder* decoder, int32_t lookahead_width);
