@@ -73,10 +73,6 @@ uint64_t jpeg_scan_min_bits(const jpeg_decoder* decoder)
         const uint64_t lines = (decoder->height * v + vmax - 1) / vmax;
         units += lossless ? columns * lines : ((columns + 7) / 8) * ((lines + 7) / 8);
     }
-    constexpr uint64_t kLongestEndOfBandRun = 32767;
-    if (decoder->frame_marker == 0xC2 && decoder->scan.ss != 0) {
-        return (units + kLongestEndOfBandRun - 1) / kLongestEndOfBandRun;
-    }
     return units;
 }
 

@@ -97,8 +97,8 @@ TEST(EntropyBudget, IntactStreamsDecode)
 
 // The flat lossless stream with its data cut to exactly a bit a sample starts; a byte less, or
 // any frame header claiming more samples or blocks than its data can code, gives -3 at the start
-// with no allocation of a row's size: baseline grey and 4:2:0, progressive, separate scans and
-// lossless, up to 65535 x 65535.
+// with no allocation of a row's size: baseline grey and 4:2:0, progressive (DC or AC scan
+// first), separate scans and lossless, up to 65535 x 65535.
 TEST(EntropyBudget, DataTooShortForTheBlocksIsRefusedAtTheStart)
 {
     const Bytes flat = ReadData("budget/dcmtk_lossless_flat.jpg");
@@ -129,6 +129,18 @@ TEST(EntropyBudget, DataTooShortForTheBlocksIsRefusedAtTheStart)
         EXPECT_LT(heap.largest, 64u << 10);
         EXPECT_EQ(heap.live, 0);
     }
+    // A progressive frame whose first scan is an AC scan (its end-of-band runs could cover
+    // thousands of blocks a code) is held to the same floor: no conforming stream starts so.
+    Bytes ac_first = WithFrameSize(ReadData("cjpeg_progressive_grey.jpg"), 16384, 16384);
+    Bytes ac_table;
+    SmallAc(ac_table);
+    ac_first.insert(ac_first.begin() + static_cast<ptrdiff_t>(FindMarker(ac_first, 0xDA)), ac_table.begin(),
+                    ac_table.end());
+    ac_first[ScanStart(ac_first) - 3] = 1;
+    ac_first[ScanStart(ac_first) - 2] = 5;
+    TestHeap heap;
+    EXPECT_EQ(DecodeAll(ac_first, 1, &heap).start, JPEG_ERR_DATA);
+    EXPECT_LT(heap.largest, 64u << 10);
 }
 
 // Without a restart interval a lossless frame counts no samples towards one: a count carried

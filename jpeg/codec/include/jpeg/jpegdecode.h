@@ -80,9 +80,10 @@ jpeg_status jpeg_cpu_init();
 
 // Decode start and rows.
 jpeg_status jpeg_check_mode(jpeg_decoder* decoder);
-// The fewest bits the entropy-coded data of the scan just read can take, from the frame's
-// geometry: a block of a DCT scan codes at least one Huffman code (its DC difference, or an
-// end-of-band run of at most 32767 blocks in a progressive AC scan), a lossless sample one.
+// The fewest bits the entropy-coded data of the frame's first scan can take, from the frame's
+// geometry: each block codes at least its DC difference (a progressive frame's first scan of a
+// component is its DC scan; an AC scan first, whose end-of-band runs would cover blocks by the
+// thousand, is not a conforming stream), each lossless sample a Huffman code of a bit or more.
 uint64_t jpeg_scan_min_bits(const jpeg_decoder* decoder);
 jpeg_status jpeg_start_decode(jpeg_decoder* decoder);
 jpeg_status jpeg_decode_row(jpeg_decoder* decoder, uint8_t* line);
