@@ -977,6 +977,44 @@ TEST(ReadDICOMJPEG, FrameHeaderOutsideTheDatasetIsRefused) {
   EXPECT_EQ(f.pixels.size(), 24u * 40 * 3);
 }
 
+// A dataset and frame header that agree on a size whose blocks (a bit each) or lossless samples
+// (a bit each) the fragment's data is far too short for: refused with 0x80400000 before anything
+// of a row's size is allocated, baseline with and without JFIF, progressive and lossless. Every
+// JPEG fixture of dcmcjpeg and gdcmconv still decodes.
+TEST(ReadDICOMJPEG, DataTooShortForTheFramesBlocksIsRefused) {
+  struct Case {
+    const char* stream;
+    uint8_t sof;
+    const char* syntax;
+    uint16_t bits;
+    bool jfif;
+    uint16_t size;
+  };
+  for (const Case& c : {Case{"cjpeg_grey.jpg", 0xC0, "1.2.840.10008.1.2.4.50", 8, true, 65535},
+                        Case{"cjpeg_grey.jpg", 0xC0, "1.2.840.10008.1.2.4.50", 8, false, 65535},
+                        Case{"cjpeg_progressive_grey.jpg", 0xC2, "1.2.840.10008.1.2.4.50", 8, false, 16384},
+                        Case{"dcmtk_lossless_sv1_8.jpg", 0xC3, "1.2.840.10008.1.2.4.70", 8, false, 65535},
+                        Case{"dcmtk_lossless_bits16.jpg", 0xC3, "1.2.840.10008.1.2.4.70", 16, false, 65535}}) {
+    std::vector<uint8_t> stream = jpeg_fixture(c.stream);
+    if (!c.jfif) stream = jpeg_without(stream, 0xE0);
+    const std::string name = std::string(c.stream) + (c.jfif ? " jfif" : "");
+    LargestManager m;
+    const std::vector<uint8_t> file =
+        jpeg_file(with_frame_size(stream, c.sof, c.size, c.size), c.syntax, c.size, c.size, c.bits, 1, "MONOCHROME2");
+    EXPECT_EQ(read_frame(m, file, 0).engine, nullptr) << name;
+    EXPECT_EQ(m.status().full_code(), 0x80400000u) << name << " " << m.status().method();
+    EXPECT_LT(m.memory_manager().largest(), 1u << 20) << name;
+  }
+  for (const char* name : {"jpeg_eb.dcm", "jpeg_e1.dcm", "jpeg_el.dcm", "jpeg_grey_eb.dcm", "jpeg_rgb_eb.dcm",
+                           "jpeg_rgb_e1.dcm", "jpeg_ct_e1.dcm", "jpeg_ct_el.dcm", "jpeg_ct_gdcm.dcm"}) {
+    VEK_TestManager m;
+    const Frame f = read_frame(m, read_fixture(name), 0);
+    ASSERT_NE(f.engine, nullptr) << name << " " << m.status().method() << " line " << m.status().line();
+    EXPECT_EQ(f.pixels.size(), size_t(f.width) * f.height * f.channels * f.bits / 8) << name;
+    EXPECT_LT(m.status().full_code(), 0x80000000u) << name << " " << m.status().method();
+  }
+}
+
 // Refusing each allocation of a lossless chain, a JFIF chain and a palette chain in turn.
 TEST(ReadDICOMJPEG, RefusingEachAllocationLeaksNothing) {
   for (const char* name : {"jpeg_rgb_e1.dcm", "jpeg_rgb_eb.dcm", "jpeg_pal_e1.dcm"}) {

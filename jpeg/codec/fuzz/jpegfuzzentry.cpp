@@ -92,7 +92,8 @@ void SetUp(jpeg_decoder* decoder)
 }
 
 // Decodes every row of a fresh decoder, also when its header failed (the start must refuse what
-// the record cannot decode); frames above 4 M samples are skipped to keep runs short.
+// the record cannot decode, and a frame larger than its data can code); the rows of frames above
+// 4 M samples are skipped to keep runs short.
 void DecodeAll(const uint8_t* data, size_t size, Budget* budget, uint32_t scale, uint32_t luminance_only)
 {
     jpeg_decoder* decoder = Open(data, size, budget);
@@ -102,9 +103,8 @@ void DecodeAll(const uint8_t* data, size_t size, Budget* budget, uint32_t scale,
     jpeg_cpu_init();
     jpeg_read_header(decoder, JPEG_COLOR_NONE, static_cast<uint32_t>(size), nullptr);
     jpeg_set_luminance_only(decoder, luminance_only);
-    if (jpeg_set_scale(decoder, scale) >= 1 &&
-        static_cast<uint64_t>(jpeg_width(decoder)) * jpeg_height(decoder) * decoder->component_count <= (4u << 20) &&
-        jpeg_start_decode(decoder) >= 1) {
+    if (jpeg_set_scale(decoder, scale) >= 1 && jpeg_start_decode(decoder) >= 1 &&
+        static_cast<uint64_t>(jpeg_width(decoder)) * jpeg_height(decoder) * decoder->component_count <= (4u << 20)) {
         uint64_t channels = static_cast<uint64_t>(jpeg_color_code_channels(jpeg_output_color_code(decoder)));
         // Lossless rows carry every component, 16-bit samples above 8 bits.
         channels = channels > static_cast<uint64_t>(decoder->component_count) ? channels : decoder->component_count;

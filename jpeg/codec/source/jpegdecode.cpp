@@ -51,6 +51,31 @@ jpeg_status jpeg_check_mode(jpeg_decoder* decoder)
     return JPEG_OK;
 }
 
+uint64_t jpeg_scan_min_bits(const jpeg_decoder* decoder)
+{
+    const int32_t nf = decoder->component_count < 4 ? decoder->component_count : 4;
+    uint32_t hmax = 1;
+    uint32_t vmax = 1;
+    for (int32_t c = 0; c < nf; ++c) {
+        hmax = decoder->frame_h[c] > hmax ? decoder->frame_h[c] : hmax;
+        vmax = decoder->frame_v[c] > vmax ? decoder->frame_v[c] : vmax;
+    }
+    const bool lossless = decoder->frame_marker == 0xC3;
+    uint64_t units = 0;
+    for (int32_t c = 0; c < nf; ++c) {
+        if (decoder->in_scan[c] == 0) {
+            continue;
+        }
+        // The component's own size; one component alone is the frame's whatever its factors.
+        const uint64_t h = nf == 1 ? hmax : (decoder->frame_h[c] != 0 ? decoder->frame_h[c] : 1);
+        const uint64_t v = nf == 1 ? vmax : (decoder->frame_v[c] != 0 ? decoder->frame_v[c] : 1);
+        const uint64_t columns = (decoder->width * h + hmax - 1) / hmax;
+        const uint64_t lines = (decoder->height * v + vmax - 1) / vmax;
+        units += lossless ? columns * lines : ((columns + 7) / 8) * ((lines + 7) / 8);
+    }
+    return units;
+}
+
 jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
 {
     if (decoder == nullptr || decoder->state != 1) {
@@ -63,6 +88,11 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
     jpeg_cpu_init();
     if (decoder->width == 0 || decoder->height == 0) {
         return JPEG_ERR_SYNTAX;
+    }
+    // Data too short for the blocks the header claims is no image of that size: refused before
+    // anything of the image's size is allocated, here or by the caller.
+    if (jpeg_scan_min_bits(decoder) > 8 * static_cast<uint64_t>(decoder->bytes_left)) {
+        return JPEG_ERR_DATA;
     }
     if (decoder->lines_to_output == 0 || decoder->lines_to_output > decoder->height) {
         decoder->lines_to_output = decoder->height;

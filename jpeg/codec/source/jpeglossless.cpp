@@ -379,7 +379,10 @@ jpeg_status jpeg_decode_lossless_row(jpeg_decoder* decoder)
     const bool damaged = decoder->decode_row_unit(decoder, &rows, unit) < 1;
     jpeg_status result = damaged ? JPEG_WARN_DAMAGED_DATA : JPEG_OK;
     const uint32_t interval = decoder->restart_interval;
-    decoder->mcus_since_restart += x;
+    // Counted only within an interval (at most 65535 + a row): without one it would pass 2^31.
+    if (interval != 0) {
+        decoder->mcus_since_restart += x;
+    }
     // A missing RSTn costs the warning only: the row itself decoded.
     bool restarted = false;
     if (interval != 0 && static_cast<uint32_t>(decoder->mcus_since_restart) >= interval) {

@@ -287,9 +287,15 @@ TEST(JpegLossless, TruncatedStreamsEndCleanly)
         streams.emplace_back(WriteLossless(Ramp(41, 7, 1, precision), kWideTable, 2), 80);
     }
     for (const auto& [whole, from] : streams) {
+        const size_t floor = ScanStart(whole) + FirstScanFloorBytes(whole);
         for (size_t cut = from; cut < whole.size(); cut += from == 80 ? 5 : 37) {
             const Decoded decoded = DecodeAll(Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut)));
-            ASSERT_EQ(decoded.start, JPEG_OK);
+            // Too short for a bit a sample: no image of the header's size.
+            if (cut < floor) {
+                EXPECT_EQ(decoded.start, JPEG_ERR_DATA) << cut;
+                continue;
+            }
+            ASSERT_EQ(decoded.start, JPEG_OK) << cut;
             EXPECT_EQ(decoded.rows.back(), JPEG_WARN_DAMAGED_DATA) << cut;
         }
     }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -24,11 +25,13 @@ struct TestHeap {
     int32_t calls = 0;
     int32_t refuse_at = -1;   // the call (counted from 0) that is refused
     bool refused = false;
+    uint32_t largest = 0;   // the largest size asked for
 };
 
 inline void* TestAlloc(void* user, uint32_t size)
 {
     auto* heap = static_cast<TestHeap*>(user);
+    heap->largest = size > heap->largest ? size : heap->largest;
     if (heap->calls++ == heap->refuse_at) {
         heap->refused = true;
         return nullptr;
@@ -191,6 +194,45 @@ inline Bytes Patched(Bytes bytes, size_t at, uint8_t value)
 {
     bytes[at] = value;
     return bytes;
+}
+
+// The fewest bytes of entropy-coded data the first scan can hold: a bit for each block of its
+// components (DCT, each component's blocks from its own size) or for each sample (lossless).
+// Shorter data is refused at the start.
+inline size_t FirstScanFloorBytes(const Bytes& bytes)
+{
+    size_t sof = bytes.size();
+    for (uint8_t code : {0xC0, 0xC1, 0xC2, 0xC3}) {
+        sof = std::min(sof, FindMarker(bytes, code));
+    }
+    const size_t sos = FindMarker(bytes, 0xDA);
+    if (sof + 10 > bytes.size() || sos + 5 > bytes.size()) {
+        return 0;
+    }
+    const bool lossless = bytes[sof + 1] == 0xC3;
+    const uint64_t lines = static_cast<uint64_t>(bytes[sof + 5]) << 8 | bytes[sof + 6];
+    const uint64_t samples = static_cast<uint64_t>(bytes[sof + 7]) << 8 | bytes[sof + 8];
+    const size_t nf = bytes[sof + 9];
+    uint64_t hmax = 1;
+    uint64_t vmax = 1;
+    for (size_t c = 0; c < nf; ++c) {
+        hmax = std::max<uint64_t>(hmax, bytes[sof + 11 + 3 * c] >> 4);
+        vmax = std::max<uint64_t>(vmax, bytes[sof + 11 + 3 * c] & 15);
+    }
+    uint64_t units = 0;
+    for (size_t k = 0; k < bytes[sos + 4]; ++k) {
+        for (size_t c = 0; c < nf; ++c) {
+            if (bytes[sof + 10 + 3 * c] != bytes[sos + 5 + 2 * k]) {
+                continue;
+            }
+            const uint64_t h = nf == 1 ? hmax : bytes[sof + 11 + 3 * c] >> 4;
+            const uint64_t v = nf == 1 ? vmax : bytes[sof + 11 + 3 * c] & 15;
+            const uint64_t x = (samples * h + hmax - 1) / hmax;
+            const uint64_t y = (lines * v + vmax - 1) / vmax;
+            units += lossless ? x * y : ((x + 7) / 8) * ((y + 7) / 8);
+        }
+    }
+    return static_cast<size_t>((units + 7) / 8);
 }
 
 // Restores the machine's level when a test forced another.

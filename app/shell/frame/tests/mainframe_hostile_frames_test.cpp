@@ -5,6 +5,8 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,6 +14,8 @@
 
 #include "discopentestsupport.h"
 #include "shell/xev_uistring.h"
+#include "study/xevvekhelper.h"
+#include "viewer/xevimagememory.h"
 
 namespace {
 
@@ -101,7 +105,79 @@ protected:
     QElapsedTimer elapsed_;
 };
 
+// The largest single allocation of the image library and of image memory while armed.
+std::atomic<uint64_t> g_largest{0};
+
+void NoteSize(uint64_t bytes)
+{
+    uint64_t seen = g_largest.load();
+    while (bytes > seen && !g_largest.compare_exchange_weak(seen, bytes)) {
+    }
+}
+
+void* NotedVekAllocate(uint32_t bytes)
+{
+    NoteSize(bytes);
+    return std::malloc(bytes);
+}
+
+void* NotedImageAllocate(size_t bytes)
+{
+    NoteSize(bytes);
+    return std::malloc(bytes);
+}
+
+// Notes every allocation of the library and of image memory while it lives.
+struct LargestAllocationHook {
+    LargestAllocationHook()
+    {
+        g_largest = 0;
+        XEVSetVekAllocateFunction(&NotedVekAllocate);
+        XEVSetImageAllocateFunction(&NotedImageAllocate);
+    }
+    ~LargestAllocationHook()
+    {
+        XEVSetVekAllocateFunction(nullptr);
+        XEVSetImageAllocateFunction(nullptr);
+    }
+    uint64_t Largest() const { return g_largest.load(); }
+};
+
 }   // namespace
+
+// Files whose dataset and frame header agree on 65535 x 65535 (baseline, lossless SV1) or
+// 16384 x 16384 (progressive) over about a kilobyte of data, beside the intact 64 x 64 image
+// dcmcjpeg wrote: each fails once with the image-reading message, and no allocation of the
+// image library or of image memory reaches a megabyte; the intact image paints.
+TEST_F(HostileFramesTest, JpegDataTooShortForTheAgreedSizeFailsAlone)
+{
+    const std::string out = disc_ + "/agree";
+    fs::create_directories(out);
+    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
+                                "/../app/testsupport/python /usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR
+                                "/write_agreeing_jpeg_disc.py " +
+                                out;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    LargestAllocationHook hook;
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("agree/disc/DICOMDIR", 4, 3);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]->CurrentImage()->filePath.toStdString(), out + "/disc/IMG/JPGOK");
+    EXPECT_GT(PaintedBright(shown)[0], 0);
+    for (const char* bomb : {"/disc/IMG/BASE", "/disc/IMG/LOSSLESS", "/disc/IMG/PROG"}) {
+        int count = 0;
+        for (const QString& text : box.texts) {
+            if (text.contains(QString::fromStdString(out + bomb))) {
+                ++count;
+                EXPECT_TRUE(text.startsWith(GetMessageString(10008))) << text.toStdString();
+            }
+        }
+        EXPECT_EQ(count, 1) << bomb;
+    }
+    EXPECT_LT(hook.Largest(), uint64_t(1) << 20);
+    std::cout << "[hostile frames] dataset and frame header agreeing past the data: " << elapsed_.elapsed()
+              << " ms, largest allocation " << hook.Largest() << " bytes, peak RSS " << (PeakResidentBytes() >> 20)
+              << " MB, longest GUI stall " << stall_->LongestMs() << " ms\n";
+}
 
 // Two baseline files whose frame header claims 65535 x 65535 beside the 64 x 64 original:
 // each fails once with the image-reading message, before any output is made; the original paints.

@@ -80,6 +80,11 @@ jpeg_status jpeg_cpu_init();
 
 // Decode start and rows.
 jpeg_status jpeg_check_mode(jpeg_decoder* decoder);
+// The fewest bits the entropy-coded data of the frame's first scan can take, from the frame's
+// geometry: each block codes at least its DC difference (a progressive frame's first scan of a
+// component is its DC scan; an AC scan first, whose end-of-band runs would cover blocks by the
+// thousand, is not a conforming stream), each lossless sample a Huffman code of a bit or more.
+uint64_t jpeg_scan_min_bits(const jpeg_decoder* decoder);
 jpeg_status jpeg_start_decode(jpeg_decoder* decoder);
 jpeg_status jpeg_decode_row(jpeg_decoder* decoder, uint8_t* line);
 jpeg_status jpeg_setup_entropy(jpeg_decoder* decoder, int32_t lookahead_width);
