@@ -13,6 +13,7 @@
 #   jis_fuzz           app/base/messages/fuzz/corpus   JIS to Shift-JIS conversion
 #   zip_fuzz           app/base/archive/fuzz/corpus    the zip reader
 #   xmlfileaccess_fuzz app/base/cornertext/fuzz/corpus the OVERLAY.XML reader
+#   platprofile_fuzz   platform/fuzz/corpus            the settings-file reader
 # New inputs land in build-fuzz/corpus/HARNESS, findings in build-fuzz/; the committed corpus
 # stays small: merge with
 #   build-fuzz/fuzz/HARNESS -merge=1 COMMITTED_CORPUS build-fuzz/corpus/HARNESS
@@ -36,6 +37,7 @@ case $harness in
   jis_fuzz) corpus=app/base/messages/fuzz/corpus; options=(-rss_limit_mb=1024 -max_len=1024 -timeout=5 -dict="$root/app/base/messages/fuzz/jis.dict") ;;
   zip_fuzz) corpus=app/base/archive/fuzz/corpus; options+=(-jobs=1 -workers=1) ;;
   xmlfileaccess_fuzz) corpus=app/base/cornertext/fuzz/corpus; options+=(-dict="$root/app/base/cornertext/fuzz/overlay.dict") ;;
+  platprofile_fuzz) corpus=platform/fuzz/corpus ;;
   *) echo "unknown harness $harness (see $0)" >&2; exit 2 ;;
 esac
 

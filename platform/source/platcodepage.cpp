@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -464,10 +465,31 @@ size_t PlatUtf8Character(std::string_view s, uint32_t& cp)
     return extra + 1;
 }
 
+namespace {
+
+// Where the first unit of 0x80 or above stands, or the size: most paths are all ASCII.
+template <class Unit>
+size_t AsciiPrefix(std::basic_string_view<Unit> text)
+{
+    size_t i = 0;
+    while (i < text.size() && static_cast<std::make_unsigned_t<Unit>>(text[i]) < 0x80) {
+        ++i;
+    }
+    return i;
+}
+
+}   // namespace
+
 std::u16string PlatPathToUtf16(std::string_view bytes)
 {
-    std::u16string out;
-    out.reserve(bytes.size());
+    // The ASCII run at the start widens unit by unit, no character to decode.
+    const size_t ascii = AsciiPrefix(bytes);
+    std::u16string out(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(ascii));
+    if (ascii == bytes.size()) {
+        return out;
+    }
+    bytes.remove_prefix(ascii);
+    out.reserve(out.size() + bytes.size());
     while (!bytes.empty()) {
         uint32_t cp = 0;
         const size_t n = PlatUtf8Character(bytes, cp);
@@ -489,9 +511,13 @@ std::u16string PlatPathToUtf16(std::string_view bytes)
 
 std::string PlatUtf16ToPath(std::u16string_view text)
 {
-    std::string out;
+    const size_t ascii = AsciiPrefix(text);
+    std::string out(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(ascii));
+    if (ascii == text.size()) {
+        return out;
+    }
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = ascii; i < text.size(); ++i) {
         uint32_t cp = text[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -81,4 +82,39 @@ bool PlatReadRegularFile(const std::string& path, std::string& bytes)
     const bool ok = std::ferror(file) == 0;
     std::fclose(file);
     return ok;
+}
+
+PlatReadResult PlatReadRegularFileUpTo(const std::string& path, uint64_t limit, std::string& bytes)
+{
+    std::FILE* file = PlatOpenRegularStream(path.c_str());
+    if (file == nullptr) {
+        return PlatReadResult::Failed;
+    }
+    struct stat st {};
+    if (::fstat(::fileno(file), &st) != 0) {
+        std::fclose(file);
+        return PlatReadResult::Failed;
+    }
+    if (uint64_t(st.st_size) > limit) {
+        std::fclose(file);
+        return PlatReadResult::TooLarge;
+    }
+    const size_t kept = bytes.size();
+    bytes.reserve(kept + size_t(st.st_size));
+    char buffer[65536];
+    uint64_t total = 0;
+    size_t got = 0;
+    // One byte past the limit tells a file that grew beyond it.
+    while (total <= limit &&
+           (got = std::fread(buffer, 1, size_t(std::min<uint64_t>(sizeof buffer, limit + 1 - total)), file)) > 0) {
+        bytes.append(buffer, got);
+        total += got;
+    }
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    if (!ok || total > limit) {
+        bytes.resize(kept);
+        return ok ? PlatReadResult::TooLarge : PlatReadResult::Failed;
+    }
+    return PlatReadResult::Read;
 }

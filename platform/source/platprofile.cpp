@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -75,6 +77,18 @@ char16_t FoldAscii(char16_t c)
     return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
 }
 
+// Appends the text as the index compares names: without regard to ASCII case.
+template <class Char>
+void AppendFolded(std::u16string& out, std::basic_string_view<Char> text)
+{
+    for (Char c : text) {
+        out.push_back(FoldAscii(static_cast<char16_t>(c)));
+    }
+}
+
+// All ones but in tests, which narrow the hashes to make keys collide.
+std::atomic<uint64_t> hashMask{~uint64_t(0)};
+
 // A section and a key, both without blanks around them, compared without regard to ASCII
 // case: one 64-bit key for the pair. The section's length goes in between, so that no
 // other split of the same characters gives the same input.
@@ -89,7 +103,7 @@ public:
         }
         Mix(text.size());
     }
-    uint64_t Value() const { return hash_; }
+    uint64_t Value() const { return hash_ & hashMask.load(std::memory_order_relaxed); }
 
 private:
     void Mix(uint64_t v)
@@ -103,8 +117,8 @@ private:
 uint64_t KeyHash(std::u16string_view section, std::u16string_view key)
 {
     NameHash hash;
-    hash.Add(Trim(section));
-    hash.Add(Trim(key));
+    hash.Add(section);
+    hash.Add(key);
     return hash.Value();
 }
 
@@ -121,27 +135,61 @@ public:
         entries_.shrink_to_fit();
         values_.clear();
         values_.shrink_to_fit();
+        names_.clear();
+        names_.shrink_to_fit();
     }
 
 private:
+    // Offsets and lengths in 32 bits: a settings file read holds far fewer units.
     struct Entry {
         uint64_t hash;
-        uint32_t start;   // in values_: a file under 4 GiB holds fewer units
+        uint32_t start;   // in values_
         uint32_t length;
+        // In names_, folded: a section's name is held once for all its keys.
+        uint32_t section;
+        uint32_t sectionLength;
+        uint32_t key;
+        uint32_t keyLength;
+    };
+    // The section the lines below belong to, when one is open.
+    struct Section {
+        bool open = false;
+        NameHash hash;
+        uint32_t name = 0;   // in names_
+        uint32_t length = 0;
     };
 
     template <class Char>
-    void TakeLine(std::basic_string_view<Char> line, std::optional<uint64_t>& section, NameHash& sectionHash);
+    void TakeLine(std::basic_string_view<Char> line, Section& section);
     bool ReadLines(const std::string& bytes);
     void KeepFirsts();
+    std::u16string_view SectionName(const Entry& e) const
+    {
+        return std::u16string_view(names_).substr(e.section, e.sectionLength);
+    }
+    std::u16string_view KeyName(const Entry& e) const { return std::u16string_view(names_).substr(e.key, e.keyLength); }
+    // Hash, then section and key: the order of the index.
+    bool Before(const Entry& a, const Entry& b) const
+    {
+        if (a.hash != b.hash) {
+            return a.hash < b.hash;
+        }
+        const int section = SectionName(a).compare(SectionName(b));
+        return section != 0 ? section < 0 : KeyName(a) < KeyName(b);
+    }
+    bool SameName(const Entry& a, const Entry& b) const
+    {
+        return a.hash == b.hash && SectionName(a) == SectionName(b) && KeyName(a) == KeyName(b);
+    }
 
-    std::vector<Entry> entries_;   // ordered by hash
+    std::vector<Entry> entries_;   // ordered by Before
     std::u16string values_;
+    std::u16string names_;
 };
 
 // A line of UTF-16 text, or of plain ASCII bytes, which read as the same characters.
 template <class Char>
-void ProfileIndex::TakeLine(std::basic_string_view<Char> text, std::optional<uint64_t>& section, NameHash& sectionHash)
+void ProfileIndex::TakeLine(std::basic_string_view<Char> text, Section& section)
 {
     using View = std::basic_string_view<Char>;
     const View line = Trim(text);
@@ -150,27 +198,34 @@ void ProfileIndex::TakeLine(std::basic_string_view<Char> text, std::optional<uin
     }
     if (line.front() == Char('[')) {
         const size_t close = line.find(Char(']'));
-        section.reset();
-        if (close != View::npos) {
-            sectionHash = NameHash();
-            sectionHash.Add(Trim(line.substr(1, close - 1)));
-            section = sectionHash.Value();
+        section.open = close != View::npos;
+        if (section.open) {
+            const View name = Trim(line.substr(1, close - 1));
+            section.hash = NameHash();
+            section.hash.Add(name);
+            section.name = static_cast<uint32_t>(names_.size());
+            section.length = static_cast<uint32_t>(name.size());
+            AppendFolded(names_, name);
         }
         return;
     }
     const size_t equals = line.find(Char('='));
-    if (!section || equals == View::npos) {
+    if (!section.open || equals == View::npos) {
         return;
     }
-    NameHash hash = sectionHash;
-    hash.Add(Trim(line.substr(0, equals)));
+    const View key = Trim(line.substr(0, equals));
+    NameHash hash = section.hash;
+    hash.Add(key);
     View value = Trim(line.substr(equals + 1));
     if (value.size() >= 2 && (value.front() == Char('"') || value.front() == Char('\'')) &&
         value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
-    entries_.push_back({hash.Value(), static_cast<uint32_t>(values_.size()), static_cast<uint32_t>(value.size())});
+    entries_.push_back({hash.Value(), static_cast<uint32_t>(values_.size()), static_cast<uint32_t>(value.size()),
+                        section.name, section.length, static_cast<uint32_t>(names_.size()),
+                        static_cast<uint32_t>(key.size())});
     values_.append(value.begin(), value.end());
+    AppendFolded(names_, key);
 }
 
 bool ProfileIndex::Build(const std::string& bytes)
@@ -196,21 +251,20 @@ bool ProfileIndex::Build(const std::string& bytes)
 
 bool ProfileIndex::ReadLines(const std::string& bytes)
 {
-    std::optional<uint64_t> section;
-    NameHash sectionHash;
+    Section section;
     std::u16string line;
     if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE) {
         for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
             const auto c =
                 static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
             if (c == u'\n') {
-                TakeLine(std::u16string_view(line), section, sectionHash);
+                TakeLine(std::u16string_view(line), section);
                 line.clear();
             } else {
                 line.push_back(c);
             }
         }
-        TakeLine(std::u16string_view(line), section, sectionHash);
+        TakeLine(std::u16string_view(line), section);
         return true;
     }
     std::string_view body(bytes);
@@ -224,9 +278,9 @@ bool ProfileIndex::ReadLines(const std::string& bytes)
         const size_t end = body.find('\n');
         const std::string_view bytesOfLine = body.substr(0, end);
         if (IsAscii(bytesOfLine)) {
-            TakeLine(bytesOfLine, section, sectionHash);
+            TakeLine(bytesOfLine, section);
         } else if (PlatMultiByteToUtf16(codePage, bytesOfLine, line) == PlatConvertStatus::Ok) {
-            TakeLine(std::u16string_view(line), section, sectionHash);
+            TakeLine(std::u16string_view(line), section);
         } else {
             return false;
         }
@@ -238,14 +292,15 @@ bool ProfileIndex::ReadLines(const std::string& bytes)
 }
 
 // The first of a section and key in file order wins; only the values that can be asked for
-// stay, moved down in place.
+// stay, moved down in place. The names, at most one unit per unit of the file, stay.
 void ProfileIndex::KeepFirsts()
 {
-    std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.hash < b.hash; });
+    const auto before = [this](const Entry& a, const Entry& b) { return Before(a, b); };
+    std::stable_sort(entries_.begin(), entries_.end(), before);
     const size_t all = entries_.size();
-    entries_.erase(
-        std::unique(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.hash == b.hash; }),
-        entries_.end());
+    entries_.erase(std::unique(entries_.begin(), entries_.end(),
+                               [this](const Entry& a, const Entry& b) { return SameName(a, b); }),
+                   entries_.end());
     if (entries_.size() == all) {
         return;
     }
@@ -257,18 +312,27 @@ void ProfileIndex::KeepFirsts()
         kept += e.length;
     }
     values_.resize(kept);
-    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.hash < b.hash; });
+    std::sort(entries_.begin(), entries_.end(), before);
 }
 
 std::optional<std::u16string> ProfileIndex::Find(std::u16string_view section, std::u16string_view key) const
 {
+    section = Trim(section);
+    key = Trim(key);
+    std::u16string sectionName;
+    std::u16string keyName;
+    AppendFolded(sectionName, section);
+    AppendFolded(keyName, key);
     const uint64_t hash = KeyHash(section, key);
-    const auto found =
+    // Different names may share a hash: the names themselves decide among them.
+    auto found =
         std::lower_bound(entries_.begin(), entries_.end(), hash, [](const Entry& e, uint64_t h) { return e.hash < h; });
-    if (found == entries_.end() || found->hash != hash) {
-        return std::nullopt;
+    for (; found != entries_.end() && found->hash == hash; ++found) {
+        if (SectionName(*found) == sectionName && KeyName(*found) == keyName) {
+            return values_.substr(found->start, found->length);
+        }
     }
-    return values_.substr(found->start, found->length);
+    return std::nullopt;
 }
 
 // The settings file last asked for, held while it stays the same file with the same size and
@@ -303,15 +367,15 @@ private:
         path_ = path;
         stamp_ = info;
         try {
-            // The settings file lies beside the program, on the disc: never a pipe or a device.
-            // Of 4 GiB or more it is no settings file.
-            constexpr uint64_t kLimit = uint64_t(1) << 32;
-            readable_ = false;
-            if (uint64_t(info.st_size) < kLimit) {
-                std::string bytes;
-                bytes.reserve(size_t(info.st_size));
-                readable_ = PlatReadRegularFile(path, bytes) && bytes.size() < kLimit && index_.Build(bytes);
+            // The settings file lies beside the program, on the disc: never a pipe or a device,
+            // and never as large as the limit; a larger one is no settings file.
+            std::string bytes;
+            const PlatReadResult read = PlatReadRegularFileUpTo(path, kPlatOwnFileLimit, bytes);
+            if (read == PlatReadResult::TooLarge) {
+                std::fprintf(stderr, "kestro: %s is larger than %llu MiB: its settings are not read\n", path.c_str(),
+                             static_cast<unsigned long long>(kPlatOwnFileLimit >> 20));
             }
+            readable_ = read == PlatReadResult::Read && index_.Build(bytes);
             held_ = true;
         } catch (const std::bad_alloc&) {
             // Defaults until the file changes: reading it again for each setting would not fit
@@ -322,6 +386,16 @@ private:
         }
     }
 
+public:
+    // The next question reads the file again.
+    void Forget()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        held_ = false;
+        index_.Clear();
+    }
+
+private:
     std::mutex mutex_;
     bool held_ = false;
     bool readable_ = false;
@@ -330,13 +404,24 @@ private:
     ProfileIndex index_;
 };
 
-std::optional<std::u16string> FindValue(std::u16string_view section, std::u16string_view key, const std::string& path)
+HeldProfile& Held()
 {
     static HeldProfile held;
-    return held.Find(section, key, path);
+    return held;
+}
+
+std::optional<std::u16string> FindValue(std::u16string_view section, std::u16string_view key, const std::string& path)
+{
+    return Held().Find(section, key, path);
 }
 
 }   // namespace
+
+void PlatSetProfileHashBitsForTest(int bits)
+{
+    hashMask = bits >= 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1;
+    Held().Forget();
+}
 
 std::u16string PlatGetPrivateProfileString(std::u16string_view section, std::u16string_view key,
                                            std::u16string_view defaultValue, const std::string& path)

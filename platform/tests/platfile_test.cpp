@@ -68,3 +68,34 @@ TEST(PlatFile, OnlyRegularFilesOpenAndNothingWaitsForAWriter)
     EXPECT_EQ(errno, EINVAL);
     EXPECT_FALSE(pipe.Freed());
 }
+
+// The program's own files are read only up to their limit: a file at the limit reads whole,
+// one byte more is too large and nothing of it is read, nor of a sparse file of 1 GiB; a file
+// whose size says less than it gives (as /proc's say 0) stops one byte past the limit.
+TEST(PlatFile, FilesPastTheirLimitAreNotRead)
+{
+    PlatTempFolder folder;
+    const std::string file = folder.Write("ZYLV.INI", "bytes");
+    std::string whole = "kept:";
+    EXPECT_EQ(PlatReadRegularFileUpTo(file, 5, whole), PlatReadResult::Read);
+    EXPECT_EQ(whole, "kept:bytes");
+    EXPECT_EQ(PlatReadRegularFileUpTo(file, 4, whole), PlatReadResult::TooLarge);
+    EXPECT_EQ(whole, "kept:bytes");
+
+    const std::string sparse = folder / "OVERLAY.XML";
+    std::filesystem::copy_file(file, sparse);
+    std::filesystem::resize_file(sparse, uint64_t(1) << 30);
+    whole.clear();
+    EXPECT_EQ(PlatReadRegularFileUpTo(sparse, kPlatOwnFileLimit, whole), PlatReadResult::TooLarge);
+    EXPECT_TRUE(whole.empty());
+    EXPECT_EQ(whole.capacity() < 1024, true) << whole.capacity();
+
+    ASSERT_EQ(std::filesystem::file_size("/proc/self/maps"), 0u);
+    EXPECT_EQ(PlatReadRegularFileUpTo("/proc/self/maps", 10, whole), PlatReadResult::TooLarge);
+    EXPECT_TRUE(whole.empty());
+    EXPECT_EQ(PlatReadRegularFileUpTo("/proc/self/maps", kPlatOwnFileLimit, whole), PlatReadResult::Read);
+    EXPECT_NE(whole.find("[stack]"), std::string::npos);
+
+    EXPECT_EQ(PlatReadRegularFileUpTo(folder / "missing", kPlatOwnFileLimit, whole), PlatReadResult::Failed);
+    EXPECT_EQ(PlatReadRegularFileUpTo("/dev/zero", kPlatOwnFileLimit, whole), PlatReadResult::Failed);
+}

@@ -1,5 +1,7 @@
 #include "platform/platprofile.h"
 
+#include "platform/platfile.h"
+
 #include "plat_temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -103,16 +105,16 @@ TEST(PlatProfile, ChangedFileIsReadAgain)
     EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 50);
 }
 
-// A settings file of 40 MB (two million lines of a section that is asked for) answers
+// A settings file of 15 MB (half a million lines of a section that is asked for) answers
 // hundreds of questions without being read for each: read per question, as it was, the
 // lookups below took minutes. The first value in file order still wins across the blocks of
 // a section.
 TEST(PlatProfile, LargeFileIsReadOnce)
 {
     std::string text = "[Strings]\nS20200=first\n";
-    text.reserve(41u << 20);
+    text.reserve(16u << 20);
     char line[64];
-    for (int i = 0; i < 2000000; ++i) {
+    for (int i = 0; i < 500000; ++i) {
         text.append(line, static_cast<size_t>(std::snprintf(line, sizeof line, "J%07d=filler value %07d\n", i, i)));
     }
     text += "[Options]\nModeOrvix=1\n[STRINGS]\nS20200=second\nS20201=later\n";
@@ -133,7 +135,71 @@ TEST(PlatProfile, LargeFileIsReadOnce)
     EXPECT_EQ(found, 2);
     EXPECT_EQ(PlatGetPrivateProfileString(u"strings", u"s20200", u"", ini), u"first");
     EXPECT_EQ(PlatGetPrivateProfileString(u"Strings", u"S20201", u"", ini), u"later");
-    EXPECT_EQ(PlatGetPrivateProfileString(u"Strings", u"J1999999", u"", ini), u"filler value 1999999");
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Strings", u"J0499999", u"", ini), u"filler value 0499999");
     EXPECT_EQ(PlatGetPrivateProfileInt(u"Options", u"ModeOrvix", 0, ini), 1);
     EXPECT_LT(elapsed, std::chrono::seconds(30));
+}
+
+// A settings file past the limit is read as missing, with a warning naming it: a sparse
+// file of 1 GiB whose first lines set values gives the defaults. Grown from one byte under
+// the limit, the same file's values count again below it.
+TEST(PlatProfile, FilePastTheLimitGivesTheDefaults)
+{
+    PlatTempFolder folder;
+    const std::string head = "[Cashe]\r\nCacheSizeRatio=7\r\n[Font]\r\nAgreeFaceName=Sans\r\n";
+    const std::string ini = folder.Write("ZYLV.INI", head + std::string(kPlatOwnFileLimit - head.size(), ' '));
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 7);
+
+    std::filesystem::resize_file(ini, uint64_t(1) << 30);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 50);
+    EXPECT_EQ(PlatGetPrivateProfileString(u"Font", u"AgreeFaceName", u"MS Gothic", ini), u"MS Gothic");
+    const std::string warned = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warned.find(ini), std::string::npos) << warned;
+    // Once for the file, not once per question.
+    EXPECT_EQ(warned.find(ini), warned.rfind(ini)) << warned;
+
+    std::filesystem::resize_file(ini, kPlatOwnFileLimit + 1);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 50);
+    std::filesystem::resize_file(ini, kPlatOwnFileLimit);
+    EXPECT_EQ(PlatGetPrivateProfileInt(u"Cashe", u"CacheSizeRatio", 50, ini), 7);
+}
+
+// Names whose hashes agree still find their own values: with every hash narrowed to a few
+// bits or to none, each key of several sections answers its own value, the first of a
+// repeated key still wins, and a name that shares only a hash gives the default.
+TEST(PlatProfile, KeysThatShareAHashKeepTheirOwnValues)
+{
+    PlatTempFolder folder;
+    std::string text;
+    for (int s = 0; s < 3; ++s) {
+        text += "[Section" + std::to_string(s) + "]\n";
+        for (int k = 0; k < 40; ++k) {
+            text += "Key" + std::to_string(k) + "=" + std::to_string(100 * s + k) + "\n";
+        }
+    }
+    // Later repeats, in another letter case, lose to the first.
+    text += "[SECTION1]\nkey5=later\n[Section2]\nKEY39=later\n";
+    // The section's name and the key's split differently: not the same name.
+    text += "[Sec]\ntion0Key1=split\n";
+    for (const int bits : {0, 3, 64}) {
+        PlatSetProfileHashBitsForTest(bits);
+        const std::string ini = folder.Write("ZYLV" + std::to_string(bits) + ".INI", text);
+        int right = 0;
+        for (int s = 0; s < 3; ++s) {
+            for (int k = 0; k < 40; ++k) {
+                const std::string section = "section" + std::to_string(s);
+                const std::string key = "KEY" + std::to_string(k);
+                right += PlatGetPrivateProfileInt(std::u16string(section.begin(), section.end()),
+                                                  std::u16string(key.begin(), key.end()), -1, ini) == 100 * s + k
+                             ? 1
+                             : 0;
+            }
+        }
+        EXPECT_EQ(right, 120) << bits;
+        EXPECT_EQ(PlatGetPrivateProfileString(u"Sec", u"tion0Key1", u"", ini), u"split") << bits;
+        EXPECT_EQ(PlatGetPrivateProfileString(u"Section3", u"Key1", u"none", ini), u"none") << bits;
+        EXPECT_EQ(PlatGetPrivateProfileString(u"Section0", u"Key40", u"none", ini), u"none") << bits;
+    }
+    PlatSetProfileHashBitsForTest(64);
 }

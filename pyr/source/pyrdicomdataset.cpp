@@ -324,7 +324,10 @@ PyrDicomResult PyrDicomDataset::ReadFailed(PyrDicomResult code)
     return ProbeEnd(end) == kPyrSuccess && end ? kPyrBadPosition : code;
 }
 
-PyrDicomResult PyrDicomDataset::ReadBytes(void* buffer, uint32_t count)
+// The reader's hot steps are inlined into the element loop: one call per element each.
+#define PYR_HOT inline __attribute__((always_inline))
+
+PYR_HOT PyrDicomResult PyrDicomDataset::ReadBytes(void* buffer, uint32_t count)
 {
     if (count == 0) {
         return kPyrSuccess;
@@ -596,7 +599,7 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
 }
 
 // True when no element can follow, with what the read of the elements then returns.
-bool PyrDicomDataset::ElementsEnd(bool bounded, bool cut, uint64_t end, uint32_t depth, PyrDicomResult& result)
+PYR_HOT bool PyrDicomDataset::ElementsEnd(bool bounded, bool cut, uint64_t end, uint32_t depth, PyrDicomResult& result)
 {
     if (bounded && position_ >= end) {
         result = cut ? kPyrBadPosition : kPyrSuccess;
@@ -617,7 +620,7 @@ bool PyrDicomDataset::ElementsEnd(bool bounded, bool cut, uint64_t end, uint32_t
 
 // Writers pad files with zeros: after real elements, or past where a preamble without its
 // marker would end, they are no elements and the data ends there.
-bool PyrDicomDataset::ZerosEndData(const uint8_t (&head)[8], int64_t elementPosition, bool& realElementRead)
+PYR_HOT bool PyrDicomDataset::ZerosEndData(const uint8_t (&head)[8], int64_t elementPosition, bool& realElementRead)
 {
     if (!AllZero(head)) {
         realElementRead = true;
@@ -626,8 +629,8 @@ bool PyrDicomDataset::ZerosEndData(const uint8_t (&head)[8], int64_t elementPosi
     return realElementRead || elementPosition >= static_cast<int64_t>(kPreambleSize - 4);
 }
 
-PyrDicomResult PyrDicomDataset::ReadVRAndLength(PyrDicomDataElement* e, const uint8_t (&head)[8],
-                                                PyrDicomEncoding encoding, uint64_t end, PyrDicomVR& vrAsRead)
+PYR_HOT PyrDicomResult PyrDicomDataset::ReadVRAndLength(PyrDicomDataElement* e, const uint8_t (&head)[8],
+                                                        PyrDicomEncoding encoding, uint64_t end, PyrDicomVR& vrAsRead)
 {
     if (encoding == kPyrImplicitLittle) {
         e->length_ = Word32(head + 4, encoding);
@@ -688,8 +691,8 @@ PyrDicomResult PyrDicomDataset::ReadSequenceOf(PyrDicomDataElement* parent, PyrD
     return r;
 }
 
-PyrDicomResult PyrDicomDataset::ReadValueOf(PyrDicomDataElement* e, bool pixelData, uint32_t depth,
-                                            PyrDicomEncoding encoding, uint64_t end)
+PYR_HOT PyrDicomResult PyrDicomDataset::ReadValueOf(PyrDicomDataElement* e, bool pixelData, uint32_t depth,
+                                                    PyrDicomEncoding encoding, uint64_t end)
 {
     // Pixel data stays in the source whatever its length, so the pixel reader finds it.
     const PyrDicomResult r = pixelData && e->length_ != 0 ? SkipValue(e, end) : ReadValue(e, encoding, end);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -13,3 +14,13 @@ int PlatOpenRegularFile(const char* path);
 std::FILE* PlatOpenRegularStream(const char* path);
 // The whole of a regular file appended to bytes; false when it cannot be opened or read.
 bool PlatReadRegularFile(const std::string& path, std::string& bytes);
+
+// The program's own files beside it (settings, corner texts) never come near this size: a
+// larger one is taken for absent, and nothing of it is read.
+constexpr uint64_t kPlatOwnFileLimit = uint64_t(16) << 20;
+
+enum class PlatReadResult { Read, Failed, TooLarge };
+// The whole of a regular file of at most limit bytes appended to bytes. A larger file, or one
+// that grows past the limit while it is read, is TooLarge and leaves bytes as they were; at
+// most limit + 1 bytes are read, and none when the size is already past the limit.
+PlatReadResult PlatReadRegularFileUpTo(const std::string& path, uint64_t limit, std::string& bytes);

@@ -194,14 +194,15 @@ QString OverlayMacroDisplayName(const QString& keyword)
     return QString();
 }
 
-bool XmlFileAccess::Load(const std::string& path)
+PlatReadResult XmlFileAccess::LoadFile(const std::string& path)
 {
-    // Beside the program, on the disc: never a pipe or a device.
+    // Beside the program, on the disc: never a pipe or a device, and never near the limit.
     std::string bytes;
-    if (!PlatReadRegularFile(path, bytes)) {
-        return false;
+    const PlatReadResult read = PlatReadRegularFileUpTo(path, kPlatOwnFileLimit, bytes);
+    if (read != PlatReadResult::Read) {
+        return read;
     }
-    return LoadFromData(QByteArray::fromStdString(bytes));
+    return LoadFromData(QByteArray::fromStdString(bytes)) ? PlatReadResult::Read : PlatReadResult::Failed;
 }
 
 bool XmlFileAccess::LoadFromData(const QByteArray& bytes)

@@ -5,6 +5,7 @@
 #include <QScreen>
 
 #include <cmath>
+#include <cstdio>
 
 #include <initializer_list>
 
@@ -278,8 +279,11 @@ int32_t XEVCommonSettings::LoadOverlaySettings()
         // A disc may carry the program's files in any letter case.
         const std::string path = PlatJoinFileId(PlatGetModuleFolder(), "OVERLAY.XML");
         OverlayFileExists = !path.empty() && QFileInfo(QString::fromStdString(path)).isFile() ? 1 : 0;
-        if (OverlayFileExists == 1) {
-            OverlayReader.Load(path);
+        if (OverlayFileExists == 1 && OverlayReader.LoadFile(path) == PlatReadResult::TooLarge) {
+            // No corner-text file is that large: the built-in texts serve.
+            OverlayFileExists = 0;
+            std::fprintf(stderr, "kestro: %s is larger than %llu MiB: the built-in corner texts are used\n",
+                         path.c_str(), static_cast<unsigned long long>(kPlatOwnFileLimit >> 20));
         }
     }
     const bool fromFile = OverlayFileExists == 1;

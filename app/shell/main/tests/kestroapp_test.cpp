@@ -456,6 +456,48 @@ TEST_F(KestroStartTest, PipesBesideTheProgramAreTakenForMissingFiles)
     }
 }
 
+// Settings and corner-text files of 1 GiB beside the program (sparse, their first lines set
+// values): none is read, a warning names each, and the program starts with the defaults and
+// the built-in corner texts, its first cells shown.
+TEST_F(KestroStartTest, ProgramFilesPastTheirLimitAreTakenForMissing)
+{
+    const QDir program(program_.path());
+    const std::pair<const char*, const char*> files[] = {
+        {"ZYLV.INI", "[Options]\r\nModeOrvix=1\r\n[Cashe]\r\nCacheSizeRatio=30\r\n[Font]\r\n"
+                     "StringsFaceName=Hostile Sans\r\n[Strings]\r\nS20200=hostile\r\n"},
+        {"OVERLAY.XML", "<?xml version=\"1.0\"?><OverlaySetting><FONT NAME=\"Hostile\" SIZE=\"30\"/>"
+                        "<MODALITY NAME=\"CT\"><LOCATION VALUE=\"UPPERLEFT\"><LINE><TEXT VALUE=\"hostile\"/>"
+                        "</LINE></LOCATION></MODALITY></OverlaySetting>\n"}};
+    for (const auto& [name, head] : files) {
+        QFile file(program.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(head);
+        ASSERT_TRUE(file.resize(qint64(1) << 30));
+    }
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Start({kSampleDicomDir}));
+    const std::string warned = testing::internal::GetCapturedStderr();
+    for (const auto& [name, head] : files) {
+        EXPECT_NE(warned.find(program.filePath(QString::fromLatin1(name)).toStdString()), std::string::npos) << warned;
+    }
+    const XEVCommonSettings& settings = GetCommonSettings();
+    EXPECT_EQ(settings.ModeOrvix, 0);
+    EXPECT_EQ(settings.CacheSizeRatio, 50);
+    EXPECT_EQ(settings.Fonts[1].face, QStringLiteral("MS UI Gothic"));
+    EXPECT_EQ(settings.MenuLabelsStopped.at(32773), QStringLiteral("階調"));
+    EXPECT_EQ(settings.OverlayFileExists, 0);
+    EXPECT_EQ(settings.Fonts[7].points, 11);
+    const XEVOverlaySettingInfo ct = settings.FindOverlaySettingInfo(QStringLiteral("CT"));
+    EXPECT_TRUE(ct.GetPositionMap(0).empty());
+    EXPECT_EQ(ct.GetPositionMap(7).size(), 6u);
+    // Without ModeOrvix the terms come first, as with no settings file.
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }, kStartTimeoutMs));
+    Frame().AgreementDialog()->OnOK();
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_TRUE(FirstCellSeries().endsWith(QStringLiteral("CT0001")));
+    EXPECT_EQ(box_.Count(), 0);
+}
+
 TEST_F(KestroStartTest, PipesAndLinksToDevicesOnTheDiscNeitherFreezeTheViewerNorHoldItsShutdown)
 {
     // The sample disc with two MR images, the report and the second patient's XA image

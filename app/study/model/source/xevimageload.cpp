@@ -11,6 +11,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "platform/platcodepage.h"
 #include "platform/platfile.h"
@@ -39,14 +40,53 @@ namespace {
 constexpr uint32_t kVrOW = 0x574F;
 const char16_t kCRClass[] = u"1.2.840.10008.5.1.4.1.1.1";
 
+// The whole-file buffer of this thread's loads, kept from one load to the next up to a size
+// most images fit: freed after every load, it had glibc hand the heap back each time and the
+// next load fault its pages in again.
+constexpr size_t kKeptBufferLimit = size_t(8) << 20;
+
+struct KeptBuffer {
+    void* data = nullptr;
+    size_t size = 0;
+    ~KeptBuffer() { std::free(data); }
+};
+thread_local KeptBuffer keptBuffer;
+
+// A block of at least size bytes, the kept one when it is large enough; null when none.
+void* TakeBuffer(size_t size, size_t& capacity)
+{
+    if (keptBuffer.data != nullptr && keptBuffer.size >= size) {
+        capacity = keptBuffer.size;
+        return std::exchange(keptBuffer.data, nullptr);
+    }
+    // Too small to serve: a larger one takes its place after this load.
+    std::free(std::exchange(keptBuffer.data, nullptr));
+    capacity = size;
+    return std::malloc(size);
+}
+
+void ReturnBuffer(void* data, size_t capacity)
+{
+    if (data == nullptr) {
+        return;
+    }
+    if (capacity > kKeptBufferLimit || keptBuffer.data != nullptr) {
+        std::free(data);
+        return;
+    }
+    keptBuffer.data = data;
+    keptBuffer.size = capacity;
+}
+
 // Destroys a storage, and the file bytes a memory storage reads, when the call leaves.
 struct StorageHolder {
     VEK_InputStorage* storage = nullptr;
     void* bytes = nullptr;
+    size_t capacity = 0;
     ~StorageHolder()
     {
         vek_destroy(storage);
-        std::free(bytes);
+        ReturnBuffer(bytes, capacity);
     }
 };
 
@@ -75,24 +115,26 @@ void ReadWholeFile(VEK_Manager* manager, StorageHolder& holder)
         return;
     }
     // Not from the manager: a refusal here is no failure of the load.
-    void* bytes = std::malloc(size_t(size));
+    size_t capacity = 0;
+    void* bytes = TakeBuffer(size_t(size), capacity);
     if (bytes == nullptr) {
         return;
     }
     if (holder.storage->read(bytes, size) != size) {
-        std::free(bytes);
+        ReturnBuffer(bytes, capacity);
         holder.storage->seek(0);
         return;
     }
     VEK_ByteArrayInputStorage* memory = vek_create<VEK_ByteArrayInputStorage>(manager, bytes, size);
     if (memory == nullptr) {
-        std::free(bytes);
+        ReturnBuffer(bytes, capacity);
         holder.storage->seek(0);
         return;
     }
     vek_destroy(holder.storage);
     holder.storage = memory;
     holder.bytes = bytes;
+    holder.capacity = capacity;
 }
 
 }   // namespace
@@ -123,6 +165,12 @@ struct XEVVEKHelper::FrameLoad {
     double probeOffset = 0;
     // A whole-number rescale whose range may not fit memory: memory is checked once written.
     bool mayClamp = false;
+    // Memory's lowest and highest value once a step has asked for them; ranged false when
+    // they cannot be found.
+    bool rangeTaken = false;
+    bool ranged = false;
+    double lowest = 0;
+    double highest = 0;
 };
 
 // The values of one element as text, split at "\".
@@ -322,19 +370,35 @@ void SampleRange(const uint8_t* data, size_t n, double& lo, double& hi)
 bool XEVVEKHelper::WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre,
                                         double& width)
 {
+    if (frameHeader.bits() == 1) {
+        // The two values a one-bit sample can take, at the window's edges: 0 black, 1 white.
+        centre = 0.5;
+        width = 1;
+        return true;
+    }
+    double minimum = 0;
+    double maximum = 0;
+    if (!FrameValueRange(frameHeader, data, minimum, maximum)) {
+        return false;
+    }
+    width = maximum - minimum + 1;
+    centre = minimum + width * 0.5;
+    return true;
+}
+
+bool XEVVEKHelper::FrameValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& minimum, double& maximum)
+{
     // One pass over the decoded frame, all channels together: no second run of the chain.
     const size_t n = size_t(frameHeader.width()) * frameHeader.height() * frameHeader.channels();
     const bool isUnsigned = frameHeader.data_type() == VEK_DataType::u_integer;
     const bool isSigned = frameHeader.data_type() == VEK_DataType::s_integer;
     // Starts at the lowest double, not the smallest positive one: all-negative images.
-    double maximum = -DBL_MAX;
-    double minimum = DBL_MAX;
+    maximum = -DBL_MAX;
+    minimum = DBL_MAX;
+    if (data == nullptr) {
+        return false;
+    }
     switch (frameHeader.bits()) {
-    case 1:
-        // The two values a one-bit sample can take, at the window's edges: 0 black, 1 white.
-        centre = 0.5;
-        width = 1;
-        return true;
     case 8:
         isUnsigned ? SampleRange<uint8_t>(data, n, minimum, maximum) : SampleRange<int8_t>(data, n, minimum, maximum);
         break;
@@ -352,12 +416,7 @@ bool XEVVEKHelper::WindowFromValueRange(const VEK_Header& frameHeader, const uin
         break;
     default: return false;
     }
-    if (minimum > maximum) {
-        return false;
-    }
-    width = maximum - minimum + 1;
-    centre = minimum + width * 0.5;
-    return true;
+    return minimum <= maximum;
 }
 
 void XEVVEKHelper::WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width)
@@ -852,13 +911,12 @@ int32_t XEVVEKHelper::KeepClampedValues(FrameLoad& load)
     // did not fit.
     FrameImageInfo* record = load.record.get();
     const size_t n = size_t(header.width()) * header.height() * header.channels();
-    const bool isSigned = header.data_type() == VEK_DataType::s_integer;
     double lo = 0;
     double hi = 0;
     double least = 0;
     double most = 0;
     TypeRange(header.data_type(), header.bits(), least, most);
-    if (!IntegerRange(record->Data(), n, header.bits(), isSigned, lo, hi) || (lo > least && hi < most)) {
+    if (!MemoryRange(load, lo, hi) || (lo > least && hi < most)) {
         return 1;
     }
     VEK_Engine* stored = ReadStoredValues(load);
@@ -872,6 +930,17 @@ int32_t XEVVEKHelper::KeepClampedValues(FrameLoad& load)
     }
     SetPixelValueSource(load, header);
     return 1;
+}
+
+bool XEVVEKHelper::MemoryRange(FrameLoad& load, double& lo, double& hi)
+{
+    if (!load.rangeTaken) {
+        load.rangeTaken = true;
+        load.ranged = FrameValueRange(header, load.record->Data(), load.lowest, load.highest);
+    }
+    lo = load.lowest;
+    hi = load.highest;
+    return load.ranged;
 }
 
 int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
@@ -903,8 +972,16 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     }
     FrameImageInfo* record = load.record.get();
     if (load.rangeWindow) {
-        if (!WindowFromValueRange(header, record->Data(), load.centre, load.width)) {
-            return 0;
+        double lo = 0;
+        double hi = 0;
+        if (header.bits() == 1 || !MemoryRange(load, lo, hi)) {
+            // One-bit samples take their fixed window without a pass.
+            if (!WindowFromValueRange(header, record->Data(), load.centre, load.width)) {
+                return 0;
+            }
+        } else {
+            load.width = hi - lo + 1;
+            load.centre = lo + load.width * 0.5;
         }
         if (smallSlope != 0) {
             // The window is kept in real values; memory holds 100 x value - 99 x intercept.

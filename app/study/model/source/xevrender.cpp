@@ -203,7 +203,10 @@ int32_t XEVVEKHelper::RenderToView(const uint8_t* source, uint32_t size, int32_t
         intercept += smallSlopeIntercept * slope;
         slope /= 100;
     }
-    const bool mapFirst = 256.0 / width > 1;
+    // The smooth scalers interpolate 8- and 16-bit samples only: wider ones, such as 32-bit
+    // frames, are windowed to 8 bits before any scaling, whatever the window.
+    const uint16_t sampleBits = engine->header()->bits();
+    const bool mapFirst = 256.0 / width > 1 || (sampleBits != 8 && sampleBits != 16);
     // The size of a shift the smooth scaling left in the samples for the map to take.
     double shift = 0;
     const uint32_t targetWidth = uint32_t(std::max(viewWidth, 1));

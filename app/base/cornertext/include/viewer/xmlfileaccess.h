@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platfile.h"
+
 class XEVOverlaySettingInfo;
 
 // One TAG, TEXT or MACRO of a LINE, or the record that closes a LINE.
@@ -53,7 +55,10 @@ public:
 
     // Reads the file (UTF-8 path) into the tree; false when it cannot be read, is not
     // well-formed XML or its root is not OVERLAYSETTING.
-    bool Load(const std::string& path);
+    bool Load(const std::string& path) { return LoadFile(path) == PlatReadResult::Read; }
+    // The same, telling a file past kPlatOwnFileLimit (TooLarge: nothing of it is read) from
+    // one that cannot be read or parsed (Failed).
+    PlatReadResult LoadFile(const std::string& path);
     bool LoadFromData(const QByteArray& bytes);
 
     // Adds the items of one corner (positions 0, 2, 5, 7) of the modality, or of "OTHER"

@@ -275,6 +275,8 @@ private:
                                  VEK_Engine* engine);
     // Centre and width spanning the decoded frame's values; false for samples it cannot read.
     static bool WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre, double& width);
+    // Lowest and highest sample of a decoded frame of 8, 16 or 32 bits; false for others.
+    static bool FrameValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& lo, double& hi);
     static void WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width);
     // The steps of one frame's load, in order; each failing step has set the status.
     struct FrameLoad;
@@ -294,6 +296,8 @@ private:
     // After a whole-number rescale that may clamp: keeps the stored values where memory
     // clamped some.
     int32_t KeepClampedValues(FrameLoad& load);
+    // The range of the frame's memory, found by one pass for whichever step first asks.
+    bool MemoryRange(FrameLoad& load, double& lo, double& hi);
     // True, with the status set, when the engine run ended with an error.
     bool RunFailed(FrameLoad& load);
 };
