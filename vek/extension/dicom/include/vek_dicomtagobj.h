@@ -65,7 +65,6 @@ constexpr uint32_t VEK_DICOM_VR_UN = 0x4E55;
 constexpr uint32_t VEK_DICOM_VR_SQ = 0x5153;
 
 using VEK_WString = VEK_BasicString<char16_t>;
-using VEK_FrameList = VEK_Vector<VEK_Vector<unsigned int>>;
 
 class VEK_DICOMTagObj {
  public:
