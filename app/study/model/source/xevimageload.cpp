@@ -38,6 +38,8 @@
 namespace {
 
 constexpr uint32_t kVrOW = 0x574F;
+// Values a loaded image keeps in memory: the longest its frames and texts read, and more.
+constexpr uint32_t kKeptValueLength = 1u << 20;
 const char16_t kCRClass[] = u"1.2.840.10008.5.1.4.1.1.1";
 
 // Destroys a storage, and the file bytes a memory storage reads, when the call leaves.
@@ -514,6 +516,9 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         ReadVoiLut();
         ReadWindowValues();
     }
+    // The image keeps its dataset for the frames and texts still to come; none of them reads
+    // a value this long (a lookup table holds at most 128 KiB), so those bytes are let go.
+    dicomInfo.release_values_longer_than(kKeptValueLength);
     return 1;
 }
 

@@ -121,6 +121,9 @@ class VEK_DICOMTagObj {
 
   // A new empty dataset (its root current), replacing the shared one held so far.
   bool create_dataset();
+  // Values longer than length, here and below, go back to the source: their position and
+  // length stay on record, as for values too long to hold. The bytes let go.
+  uint64_t release_values_longer_than(uint32_t length);
 
   uint8_t option() const { return option_; }
   void option(uint8_t value) { option_ = value; }
