@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "discopentestsupport.h"
+#include "study/xevloadstate.h"
 
 namespace {
 
@@ -184,6 +185,34 @@ TEST_F(LongFilesTest, DirectoryRecordOfTenMillionFramesListsOneEntry)
     PageToTheLastFrame(cell, int32_t(kFrames) - 1);
     EXPECT_EQ(box.texts.size(), 0u);
     Report("DICOMDIR record of 10^7 frames");
+}
+
+// The 10^7-frame file on a disc where a file of three frames beside another gets a series of
+// an entry per frame: the long one stays one entry, and in the study's cell End still pages through its
+// frames.
+TEST_F(LongFilesTest, LongFileBesideFramesListedOneByOneStillSteps)
+{
+    Open(disc_ + "/DIRMIXED");
+    ASSERT_EQ(SeriesSizes(), (std::vector<size_t>{1, 1, 3}));
+    EXPECT_EQ(GetLoadState().perFrameEntries.load(), 1);
+    ASSERT_TRUE(Series(0)->images[0]->wholeMultiFrame);
+    Image().ShowFitted(List().patients.at(0)->studies.at(0));
+    XEVImageViewCtrl* cell = nullptr;
+    PumpUntil(
+        [&] {
+            for (const auto& [id, c] : Image().ActiveCells()) {
+                if (c->CurrentImage() == Series(0)->images[0] && c->HasFramePixels(0)) {
+                    cell = c;
+                }
+            }
+            return cell != nullptr;
+        },
+        10000);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_GT(PaintedBright({cell})[0], 0);
+    PageToTheLastFrame(cell, int32_t(kFrames) - 1);
+    EXPECT_EQ(box.texts.size(), 0u);
+    Report("10^7 frames beside a file split frame by frame");
 }
 
 // A million RLE fragments of 74 bytes, a frame each: the first and the last frame paint.

@@ -7,7 +7,9 @@
 #              table (the test writes the items);
 #   IMG/SQ1 .. SQ4  a 64 x 64 bright square, one frame each (the test adds long values);
 #   DIRBYTES   a record claiming 10^7 frames for BYTES;
-#   DIRFOUR    SQ1 .. SQ4 in four series.
+#   DIRFOUR    SQ1 .. SQ4 in four series;
+#   DIRMIXED   BYTES with its 10^7 frames in one series and THREE, three frames of 2 x 2, with
+#              its count beside SQ1 in another: THREE gets a series of an entry per frame.
 # Each frame file has Window Center 128 and Width 256 (the one-bit one 0.5 and 1), so that a
 # frame of one bright pixel paints bright.
 #   app/study/model/tests/data/make_long_files.sh
@@ -60,6 +62,9 @@ for k in range(1, 5):
     mono_image(f'{root}/IMG/SQ{k}', 64, 64, 8, None, square.tobytes(), ('Long^Files', 'L67'), '1.2.67.1',
                f'1.2.67.4.{k}', f'1.2.67.5.{k}')
 
+mono_image(f'{root}/IMG/THREE', 2, 2, 8, 3, bytes([40, 80, 120, 160] * 3), ('Long^Files', 'L67'), '1.2.67.1',
+           '1.2.67.4.9', '1.2.67.5.9')
+
 def I(fid, inst, frames=None):
     return image_record(fid, inst, '1.2.67.9.', frames)
 def disc(name, *series):
@@ -69,5 +74,6 @@ def disc(name, *series):
 
 disc('DIRBYTES', E('1.2.67.2.1', 1, I('IMG\\BYTES', 1, frames=10**7)))
 disc('DIRFOUR', *[E(f'1.2.67.4.{k}', k, I(f'IMG\\SQ{k}', k)) for k in range(1, 5)])
+disc('DIRMIXED', E('1.2.67.2.1', 1, I('IMG\\BYTES', 1, frames=10**7)), E('1.2.67.4.9', 2, I('IMG\\THREE', 2, frames=3), I('IMG\\SQ1', 3)))
 PY
 ls -l "$root" "$root/IMG"
