@@ -38,7 +38,8 @@
 namespace {
 
 constexpr uint32_t kVrOW = 0x574F;
-// Values a loaded image keeps in memory: the longest its frames and texts read, and more.
+// Values longer than this go back to the file once an image's header is read: none of its
+// frames or texts reads one.
 constexpr uint32_t kKeptValueLength = 1u << 20;
 const char16_t kCRClass[] = u"1.2.840.10008.5.1.4.1.1.1";
 
