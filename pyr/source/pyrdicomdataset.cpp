@@ -300,6 +300,7 @@ PyrDicomResult PyrDicomDataset::Reset()
     metaLengthKnown_ = false;
     metaEnd_ = 0;
     partLeftOut_ = false;
+    heldBytes_ = 0;
     readResult_ = kPyrSuccess;
     return CloseReading();
 }
@@ -384,14 +385,17 @@ PyrDicomResult PyrDicomDataset::ReadValue(PyrDicomDataElement* element, PyrDicom
     if (length > limit - position_ || length > static_cast<uint32_t>(INT32_MAX)) {
         return kPyrBadPosition;
     }
-    if (length > kPyrHeldValueLimit) {
-        // No real element but pixel data comes near: a forged length would have a few bytes
-        // of a sparse file claim gigabytes. The value stays where it is, on record.
+    const uint64_t budget =
+        length > kPyrShortValueLength ? kPyrHeldValueLimit - kPyrShortValueReserve : kPyrHeldValueLimit;
+    if (heldBytes_ + length > budget) {
+        // No real dataset comes near: forged lengths would have a few bytes of a sparse file
+        // claim gigabytes, one value or many. The value stays where it is, on record.
         PyrWriteLog("PyrDicomDataset::ReadValue", kPyrLogWarning, kPyrBadPosition,
-                    u"A value too long to hold was left in the source.");
+                    u"A value past the memory for values was left in the source.");
         partLeftOut_ = true;
         return SkipValue(element, limit);
     }
+    heldBytes_ += length;
     if (length > kCheckedReadSize) {
         if (const PyrDicomResult r = SkipForward(length, limit); r != kPyrSuccess) {
             return r;

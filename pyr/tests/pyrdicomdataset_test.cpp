@@ -307,10 +307,11 @@ private:
 
 // Four private values claiming a gigabyte each (a sparse file, as a forged disc holds it):
 // each stays in the source with its position and length, as dcmdump -M lists them "not
-// loaded", and every element after them is read. A value at the bound is still held.
+// loaded", and every element after them is read. A long value within the budget is held.
 TEST(DatasetRead, ValueTooLongToHoldStaysInTheSource)
 {
     constexpr uint32_t kGiB = 1u << 30;
+    constexpr uint32_t kHeld = 32u << 20;
     Stream head = File();
     head.Explicit(0x0009, 0x0010, "LO", "KESTRO");
     std::vector<int64_t> valueAt;
@@ -318,7 +319,7 @@ TEST(DatasetRead, ValueTooLongToHoldStaysInTheSource)
     std::vector<std::pair<int64_t, std::vector<uint8_t>>> pieces{{0, head.Bytes()}};
     for (uint32_t k = 0; k < 5; ++k) {
         Stream h;
-        const uint32_t length = k < 4 ? kGiB : kPyrHeldValueLimit;
+        const uint32_t length = k < 4 ? kGiB : kHeld;
         h.Header(0x0009, 0x1001 + k, "OB", length);
         pieces.push_back({at, h.Bytes()});
         at += static_cast<int64_t>(h.Size());
@@ -348,15 +349,67 @@ TEST(DatasetRead, ValueTooLongToHoldStaysInTheSource)
     }
     const PyrDicomDataElement* bound = dataset.FindElement(0x0009, 0x1005);
     ASSERT_NE(bound, nullptr);
-    EXPECT_EQ(bound->GetBytesHeld(), kPyrHeldValueLimit);
+    EXPECT_EQ(bound->GetBytesHeld(), kHeld);
     EXPECT_EQ(dataset.GetString(0x0010, 0x0010, PyrString()), u"Long^Values");
     EXPECT_EQ(dataset.GetULong(0x0028, 0x0010, 0), 2u);
     EXPECT_EQ(dataset.GetPixelDataStart(), at + static_cast<int64_t>(tail.Size()) - 16);
     EXPECT_EQ(PyrFlatten(dataset.GetRoot()).size(), 2u + 1u + 5u + 3u);
-    // Only the value at the bound was taken from the source.
-    EXPECT_LT(source.bytesRead, static_cast<int64_t>(kPyrHeldValueLimit) + 4096);
+    // Only the value within the budget was taken from the source.
+    EXPECT_LT(source.bytesRead, static_cast<int64_t>(kHeld) + 4096);
     ASSERT_EQ(log.entries.size(), 4u);
     EXPECT_EQ(log.entries[0].level, kPyrLogWarning);
+}
+
+// Thirty private values of 63 MiB, then three of 30 MiB (a sparse file of 2 GB): the values
+// held share one budget, whatever each value's own length; the short elements after them are
+// read, and the values left out stay on record in the source.
+TEST(DatasetRead, HeldValuesShareOneBudget)
+{
+    constexpr uint32_t kMiB = 1u << 20;
+    Stream head = File();
+    head.Explicit(0x0009, 0x0010, "LO", "KESTRO");
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> pieces{{0, head.Bytes()}};
+    int64_t at = static_cast<int64_t>(head.Size());
+    std::vector<uint32_t> lengths(30, 63 * kMiB);
+    lengths.insert(lengths.end(), {30 * kMiB, 30 * kMiB, 30 * kMiB});
+    for (uint32_t k = 0; k < lengths.size(); ++k) {
+        Stream h;
+        h.Header(0x0009, 0x1001 + k, "OB", lengths[k]);
+        pieces.push_back({at, h.Bytes()});
+        at += static_cast<int64_t>(h.Size()) + lengths[k];
+    }
+    Stream tail;
+    tail.Explicit(0x0010, 0x0010, "PN", "Many^Values ").Header(0x0028, 0x0010, "US", 2).U16(2);
+    tail.Header(0x7FE0, 0x0010, "OB", 4).U32(0x04030201);
+    pieces.push_back({at, tail.Bytes()});
+    SparseSource source(at + static_cast<int64_t>(tail.Size()));
+    for (const auto& [where, bytes] : pieces) {
+        source.Put(where, bytes);
+    }
+
+    PyrLogRecorder log;
+    PyrDicomDataset dataset;
+    EXPECT_EQ(source.ReadInto(dataset), kPyrBadPosition);
+    uint64_t held = 0;
+    uint32_t longHeld = 0;
+    for (const PyrWalked& w : PyrFlatten(dataset.GetRoot())) {
+        held += w.element->GetBytesHeld();
+        longHeld += w.element->GetBytesHeld() > kPyrShortValueLength ? 1 : 0;
+    }
+    EXPECT_EQ(held, dataset.GetHeldBytes());
+    EXPECT_LE(held, kPyrHeldValueLimit);
+    EXPECT_EQ(longHeld, 2u);   // the first two of 30 MiB
+    for (uint32_t k = 0; k < lengths.size(); ++k) {
+        const PyrDicomDataElement* e = dataset.FindElement(0x0009, 0x1001 + k);
+        ASSERT_NE(e, nullptr) << k;
+        EXPECT_EQ(e->GetLength(), lengths[k]) << k;
+        EXPECT_EQ(e->GetValueMode() == PyrValueMode::InSource, k < 30 || k == 32) << k;
+    }
+    EXPECT_EQ(dataset.GetString(0x0010, 0x0010, PyrString()), u"Many^Values");
+    EXPECT_EQ(dataset.GetULong(0x0028, 0x0010, 0), 2u);
+    EXPECT_NE(dataset.FindElement(0x7FE0, 0x0010), nullptr);
+    EXPECT_LT(source.bytesRead, static_cast<int64_t>(held) + 4096);
+    EXPECT_EQ(log.entries.size(), 31u);
 }
 
 // Zeros after real top-level elements end the dataset, as writers padding a file leave them,

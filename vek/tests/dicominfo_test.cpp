@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <string>
 #include <tuple>
 #include <vector>
@@ -26,7 +28,7 @@ struct Loaded {
 
 void expect_frames(const VEK_DICOMInfo& info, const std::string& file, uint32_t frames) {
   ASSERT_EQ(info.frame_count(), frames) << file;
-  ASSERT_EQ(info.frame_positions().size(), frames);
+  ASSERT_EQ(info.frames().size(), frames);
   for (uint32_t k = 0; k < frames; ++k) {
     const auto& e = expected_values().at(file + " frame " + std::to_string(k));
     EXPECT_EQ(to_std(info.get_frame_positions(k)), split_numbers(e[0])) << file << " frame " << k;
@@ -559,4 +561,82 @@ TEST(DICOMInfo, OneBitFramesStartAtTheirBit) {
     EXPECT_EQ(past.info.frame_count(), 3u) << frames;
     EXPECT_EQ(past.m.status().full_code(), 0x40400000u);
   }
+}
+
+namespace {
+
+// Heap in use, where the C library can say; 0 under the sanitizers' allocators.
+uint64_t heap_in_use() {
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+#else
+  return 0;
+#endif
+}
+
+// The frames a load laid out, with the manager's allocations and the heap it kept.
+struct FrameListCost {
+  VEK_TestManager m;
+  VEK_DICOMInfo info{&m};
+  bool ok = false;
+  uint64_t allocations = 0;
+  uint64_t heap = 0;
+  explicit FrameListCost(const std::vector<uint8_t>& bytes) {
+    const uint64_t before = m.memory_manager().allocations();
+    const uint64_t heap_before = heap_in_use();
+    ok = load_bytes(info, m, bytes);
+    allocations = m.memory_manager().allocations() - before;
+    const uint64_t heap_after = heap_in_use();
+    heap = heap_after > heap_before ? heap_after - heap_before : 0;
+  }
+};
+
+}  // namespace
+
+TEST(DICOMInfo, FrameListsCostNothingPerNativeFrame) {
+  // Ten million frames of one pixel, 8-bit and 1-bit: located by arithmetic, with no memory
+  // a frame, the last where its bytes (or bits) are.
+  constexpr uint32_t kFrames = 10000000;
+  struct Case {
+    uint16_t bits;
+    uint32_t value_bytes;
+    uint32_t last_offset;
+  };
+  for (const Case c : {Case{8, kFrames, kFrames - 1}, Case{1, kFrames / 8, kFrames / 8 - 1}}) {
+    DicomBytes d = DicomBytes::part10();
+    d.image(1, 1, c.bits, "MONOCHROME2");
+    d.text(0x0028, 0x0008, "IS", std::to_string(kFrames));
+    const size_t value = d.element(0x7FE0, 0x0010, "OB", std::vector<uint8_t>(c.value_bytes, 7));
+    FrameListCost l(d.bytes);
+    ASSERT_TRUE(l.ok) << c.bits;
+    EXPECT_EQ(l.info.frame_count(), kFrames);
+    EXPECT_EQ(to_std(l.info.get_frame_positions(kFrames - 1)), std::vector<unsigned>{unsigned(value + c.last_offset)});
+    EXPECT_EQ(to_std(l.info.get_frame_lengths(kFrames - 1)), std::vector<unsigned>{1u});
+    EXPECT_EQ(to_std(l.info.get_frame_positions(1234567)),
+              std::vector<unsigned>{unsigned(value + (c.bits == 8 ? 1234567 : 1234567 / 8))});
+    EXPECT_TRUE(l.info.get_frame_positions(kFrames).empty());
+    EXPECT_EQ(l.info.frames().held_bytes(), 0u);
+    EXPECT_LT(l.allocations, 1000u) << c.bits;
+    EXPECT_LT(l.heap, uint64_t(1) << 20) << c.bits;
+  }
+}
+
+TEST(DICOMInfo, FragmentListsCostAFewBytesEach) {
+  // A million fragments, one frame each: one flat list, not an object a frame.
+  constexpr uint32_t kFragments = 1000000;
+  DicomBytes d = DicomBytes::part10("1.2.840.10008.1.2.5");
+  d.image(1, 1, 8, "MONOCHROME2");
+  d.text(0x0028, 0x0008, "IS", std::to_string(kFragments));
+  const std::vector<uint32_t> at = d.encapsulated({}, std::vector<std::vector<uint8_t>>(kFragments, {0, 9}));
+  FrameListCost l(d.bytes);
+  ASSERT_TRUE(l.ok);
+  ASSERT_EQ(l.info.frame_count(), kFragments);
+  EXPECT_EQ(to_std(l.info.get_frame_positions(kFragments - 1)), std::vector<unsigned>{at.back()});
+  EXPECT_EQ(to_std(l.info.get_frame_lengths(kFragments - 1)), std::vector<unsigned>{2u});
+  EXPECT_EQ(l.info.multi_fragment_frames(), 0u);
+  EXPECT_LE(l.info.frames().held_bytes(), uint64_t(24) * kFragments);
+  EXPECT_LT(l.allocations, 1000u);
+  // The dataset records each fragment as an item too: a few hundred bytes each in all.
+  EXPECT_LT(l.heap, uint64_t(384) * kFragments);
 }

@@ -50,10 +50,14 @@ struct PyrDicomDatasetOptions {
 // The process-wide defaults.
 const PyrDicomDatasetOptions& PyrDefaultDatasetOptions();
 
-// The longest value a read brings into memory: far above any real element but Pixel Data,
-// which always stays in the source. A longer value stays in the source too, with its
-// position and length on record, and the read reports it left part of the data out.
+// The bytes of values one read brings into memory, all values together: far above what any
+// real dataset holds beside its Pixel Data, which always stays in the source. A value past
+// what is left stays in the source too, with its position and length on record, and the read
+// reports it left part of the data out. The last part is kept for short values, so that one
+// long value cannot leave out the ordinary elements after it.
 constexpr uint32_t kPyrHeldValueLimit = 64u << 20;
+constexpr uint32_t kPyrShortValueReserve = 1u << 20;
+constexpr uint32_t kPyrShortValueLength = 64u << 10;
 
 // Owns an element tree and fills it from a DICOM file with preamble or a raw dataset.
 class PyrDicomDataset {
@@ -109,6 +113,8 @@ public:
     // (the tree holds every complete element before the cut, and every value too long to hold
     // stays in the source).
     PyrDicomResult GetReadResult() const { return readResult_; }
+    // Bytes of values the last read brought into memory.
+    uint64_t GetHeldBytes() const { return heldBytes_; }
     // Memory that lives as long as the dataset, for its elements; null when there is none.
     void* ArenaAllocate(size_t size, size_t alignment);
 
@@ -179,5 +185,6 @@ private:
     bool metaLengthKnown_ = false;
     uint64_t metaEnd_ = 0;
     bool partLeftOut_ = false;   // a sequence too deep or a value too long to hold
+    uint64_t heldBytes_ = 0;     // of values this read brought into memory
     PyrDicomResult readResult_ = kPyrSuccess;
 };

@@ -344,8 +344,9 @@ private:
         ++state.counter;
     }
 
-    // The frames the record's file is listed with; split when it gets an entry per frame.
-    int32_t FrameCount(const VEK_DICOMDIRImage& record, const QString& filePath, bool& split)
+    // The frames the record's file is listed with; split when it gets an entry per frame,
+    // whole when it has too many frames for that and stays one entry.
+    int32_t FrameCount(const VEK_DICOMDIRImage& record, const QString& filePath, bool& split, bool& whole)
     {
         int32_t frameNumber = 0;
         if (options_.scan) {
@@ -354,9 +355,8 @@ private:
             if (counterHelper.CheckFrameCount(filePath, frameNumber) == 0) {
                 frameNumber = 0;
             }
-            split = frameNumber > 1 && splitByFile_;
-            frameNumber = split ? PlausibleFrameCount(frameNumber, filePath, frameHeaders_, manager_) : frameNumber;
-            split = split && frameNumber >= 2;
+            whole = frameNumber > kXEVFrameEntryLimit;
+            split = frameNumber > 1 && splitByFile_ && !whole;
             return frameNumber;
         }
         const VEK_DICOMTagObj& imageTags = record.common.tag;
@@ -367,7 +367,8 @@ private:
             ++result_.framedRecords;
         }
         frameNumber = PlausibleFrameCount(frameNumber, filePath, frameHeaders_, manager_);
-        split = frameNumber >= 2;
+        whole = frameNumber > kXEVFrameEntryLimit;
+        split = frameNumber >= 2 && !whole;
         return frameNumber;
     }
 
@@ -382,7 +383,8 @@ private:
         }
         const QString filePath = XEVPathText(joined);
         bool split = false;
-        const int32_t frameNumber = FrameCount(record, filePath, split);
+        bool whole = false;
+        const int32_t frameNumber = FrameCount(record, filePath, split, whole);
         if (split) {
             result_.multiFrameFound = true;
             if (seriesRecord.images.size() < 2) {
@@ -393,6 +395,7 @@ private:
             return;
         }
         auto image = std::unique_ptr<ImageInfo>(NewEntry(record, filePath, 0));
+        image->wholeMultiFrame = whole;
         const QString sopClass = VekToQString(record.referenced_sop_class_uid);
         if (!supportSR_) {
             if (!IsSRClass(sopClass)) {
@@ -622,15 +625,10 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
             studyModality = series->modality;
         }
 
-        int32_t frames = 1;
-        if (info.exist(0x0028, 0x0008)) {
-            frames = std::max(info.get_long_value(0x0028, 0x0008), 1);
-        }
-        if (info.has_pixel_data() != 0 && uint32_t(frames) > info.frame_count()) {
-            // The frames the data holds.
-            vek_report(&callManager, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
-            frames = int32_t(std::max<uint32_t>(info.frame_count(), 1));
-        }
+        // An entry per frame the file holds, up to the bound past which it stays one entry.
+        const int32_t fileFrames = XEVFileFrameCount(info, uint64_t(std::max(storage->size(), 0)));
+        const bool whole = fileFrames > kXEVFrameEntryLimit;
+        const int32_t frames = whole ? 1 : fileFrames;
         const bool basicText = text(0x0008, 0x0016) == QString::fromUtf16(kBasicTextSRClass);
         const QString sopInstanceUid = basicText ? QStringLiteral("SR") : text(0x0008, 0x0018);
         const int32_t instanceNumber = info.get_long_value(0x0020, 0x0013);
@@ -641,6 +639,7 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
             image->instanceNumber = instanceNumber;
             image->filePath = path;
             image->startFrame = k;
+            image->wholeMultiFrame = whole;
             series->images.push_back(image);
         }
         if (series->description.isEmpty()) {

@@ -1,4 +1,4 @@
-// The frames an image file's own header can hold.
+// The frames an image file has.
 #include "study/xevframeheader.h"
 
 #include <QString>
@@ -11,29 +11,48 @@
 #include "vek_fileinputstorage.h"
 #include "vek_managerimpl.h"
 
+namespace {
+
+// The frames the pixel data holds: those it lays out, and for native data no more whole frames
+// than the file's bytes from the value's start.
+uint64_t FramesHeld(const VEK_DICOMInfo& info, uint64_t fileSize)
+{
+    const uint64_t laidOut = info.frame_count();
+    uint32_t valueStart = 0;
+    uint32_t frameBytes = 0;
+    if (info.compression_kind() != 0 || info.bits() == 1 || !info.frames().fragment(0, 0, valueStart, frameBytes) ||
+        frameBytes == 0) {
+        // One-bit frames share bytes; encapsulated frames are what their fragments are.
+        return laidOut;
+    }
+    // Positions hold the low 32 bits; a native value's length fits 32 bits, so the difference
+    // does too.
+    uint64_t pixelBytes = uint32_t(info.pixel_data_position() + info.pixel_data_size() - valueStart);
+    if (fileSize <= UINT32_MAX) {
+        pixelBytes = std::min<uint64_t>(pixelBytes, fileSize > valueStart ? fileSize - valueStart : 0);
+    }
+    return std::min(laidOut, pixelBytes / frameBytes);
+}
+
+}   // namespace
+
+int32_t XEVFileFrameCount(const VEK_DICOMInfo& info, uint64_t fileSize)
+{
+    uint32_t claimed = 0;
+    if (!info.get_ulong(0x0028, 0x0008, claimed) || claimed == 0) {
+        claimed = 1;
+    }
+    const uint64_t held = info.has_pixel_data() != 0 ? FramesHeld(info, fileSize) : 0;
+    return int32_t(std::clamp<uint64_t>(std::min<uint64_t>(claimed, held), 1, INT32_MAX));
+}
+
 XEVFrameHeader XEVFrameHeaderOf(const VEK_DICOMInfo& info, uint64_t fileSize)
 {
     XEVFrameHeader header;
     header.hasPixelData = info.has_pixel_data() != 0;
-    if (!header.hasPixelData) {
-        return header;
-    }
-    header.native = info.compression_kind() == 0;
-    header.framesLaidOut = info.frame_count();
-    const VEK_Vector<unsigned int> first = info.get_frame_positions(0);
-    const VEK_Vector<unsigned int> firstLength = info.get_frame_lengths(0);
-    if (!header.native || first.size() == 0 || firstLength.size() == 0) {
-        return header;
-    }
-    // Positions hold the low 32 bits; a native value's length fits 32 bits, so the difference
-    // does too.
-    const uint32_t valueStart = first[0];
-    header.pixelBytes = uint32_t(info.pixel_data_position() + info.pixel_data_size() - valueStart);
-    if (fileSize <= UINT32_MAX) {
-        header.pixelBytes = std::min<uint64_t>(header.pixelBytes, fileSize > valueStart ? fileSize - valueStart : 0);
-    }
-    if (info.bits() != 1) {
-        header.frameBytes = firstLength[0];
+    if (header.hasPixelData) {
+        const uint64_t held = FramesHeld(info, fileSize);
+        header.frames = held == 0 ? 0 : uint64_t(XEVFileFrameCount(info, fileSize));
     }
     return header;
 }
@@ -62,12 +81,5 @@ std::optional<XEVFrameHeader> XEVReadFrameHeader(const QString& path)
 
 uint64_t XEVFramesTheHeaderHolds(const XEVFrameHeader& header, uint64_t claimed)
 {
-    if (!header.hasPixelData) {
-        return 0;
-    }
-    const uint64_t holds = std::min(claimed, header.framesLaidOut);
-    if (header.native && header.frameBytes != 0) {
-        return std::min(holds, header.pixelBytes / header.frameBytes);
-    }
-    return holds;
+    return header.hasPixelData ? std::min(claimed, header.frames) : 0;
 }

@@ -19,6 +19,7 @@
 #include "shell/xev_utility.h"
 #include "shell/xevmessageids.h"
 #include "shell/xevziparchive.h"
+#include "study/xevframeheader.h"
 #include "study/xevloadstate.h"
 #include "study/xevsourcehead.h"
 #include "study/xevstudymodel.h"
@@ -38,6 +39,9 @@
 namespace {
 
 constexpr uint32_t kVrOW = 0x574F;
+// Values longer than this go back to the file once an image's header is read: none of its
+// frames or texts reads one.
+constexpr uint32_t kKeptValueLength = 1u << 20;
 const char16_t kCRClass[] = u"1.2.840.10008.5.1.4.1.1.1";
 
 // The whole-file buffer of this thread's loads, kept from one load to the next up to a size
@@ -550,14 +554,8 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         const HeaderFailure failure = HeaderLoadFailure(manager);
         return fileFail(failure.messageId, failure.statusCode);
     }
-    uint32_t count = 0;
-    frameCount =
-        dicomInfo.get_ulong(0x0028, 0x0008, count) && count > 0 ? int32_t(std::min<uint32_t>(count, INT32_MAX)) : 1;
     // A count past the frames the data holds would lay out frames that cannot be read.
-    const uint32_t laidOut = dicomInfo.frame_count();
-    if (laidOut > 0 && uint32_t(frameCount) > laidOut) {
-        frameCount = int32_t(laidOut);
-    }
+    frameCount = XEVFileFrameCount(dicomInfo, uint64_t(std::max(load.holder.storage->size(), 0)));
     transferSyntax = VekToQString(dicomInfo.get_string_value(0x0002, 0x0010)).trimmed();
     lossyFlag = VekToQString(dicomInfo.get_string_value(0x0028, 0x2110)).trimmed();
     sopClassUid = VekToQString(dicomInfo.get_string_value(0x0008, 0x0016)).trimmed();
@@ -578,6 +576,9 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         ReadVoiLut();
         ReadWindowValues();
     }
+    // The image keeps its dataset for the frames and texts still to come; none of them reads
+    // a value this long (a lookup table holds at most 128 KiB), so those bytes are let go.
+    dicomInfo.release_values_longer_than(kKeptValueLength);
     return 1;
 }
 
@@ -1038,8 +1039,8 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
         const HeaderFailure failure = HeaderLoadFailure(manager);
         return fail(failure.messageId, failure.statusCode);
     }
-    uint32_t frames = 0;
-    count = info.get_ulong(0x0028, 0x0008, frames) && frames > 0 ? int32_t(std::min<uint32_t>(frames, INT32_MAX)) : 1;
+    uint64_t size = 0;
+    count = XEVFileFrameCount(info, XEVSourceSize(path, size) ? size : UINT64_MAX);
     releaseStorage();
     manager.clear();
     return 1;

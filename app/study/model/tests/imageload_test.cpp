@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QString>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "frameoracle.h"
+#include "plat_temp_folder.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "shell/xevmessage.h"
@@ -153,6 +155,42 @@ TEST(ImageLoadTest, FreshHelperDecodesTheFrameAskedForAndNoneBeyondTheFile)
     EXPECT_EQ(fresh.LoadImage(Fixture("multi10.dcm"), frame), 0);
     EXPECT_EQ(fresh.statusCode, -2003);
     EXPECT_TRUE(fresh.frames.empty());
+}
+
+// A loaded image lets its long values go back to the file: a 2 MiB private value keeps its
+// length but no bytes, one of 64 KiB stays held, and the frame is the file's.
+TEST(ImageLoadTest, LoadedImageKeepsNoLongValues)
+{
+    QFile source(Fixture("mono1.dcm"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    QByteArray bytes = source.readAll();
+    const qsizetype at = bytes.indexOf(QByteArray("\x28\x00\x02\x00US", 6));
+    ASSERT_GT(at, 0);
+    const auto value = [](uint16_t element, uint32_t length) {
+        QByteArray e("\x09\x00", 2);
+        e.append(char(element & 0xFF)).append(char(element >> 8)).append("OB\0\0", 4);
+        for (int i = 0; i < 4; ++i) {
+            e.append(char((length >> (8 * i)) & 0xFF));
+        }
+        return e + QByteArray(int(length), '\x5A');
+    };
+    bytes.insert(at, value(0x1001, 2u << 20) + value(0x1002, 64u << 10));
+    PlatTempFolder temp;
+    const QString path = QString::fromStdString(temp.Path() + "/long.dcm");
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    ASSERT_EQ(out.write(bytes), bytes.size());
+    out.close();
+
+    XEVVEKHelper helper;
+    int32_t frame = 0;
+    ASSERT_EQ(helper.LoadImage(path, frame), 1) << helper.statusText.toStdString();
+    EXPECT_EQ(Memory(helper.GetFrame(0)), Expected("mono1.dcm", 0));
+    const void* held = nullptr;
+    EXPECT_EQ(helper.dicomInfo.get_length(0x0009, 0x1001), 2u << 20);
+    EXPECT_FALSE(helper.dicomInfo.get_value_pointer(0x0009, 0x1001, held));
+    EXPECT_TRUE(helper.dicomInfo.get_value_pointer(0x0009, 0x1002, held));
+    EXPECT_EQ(helper.dicomInfo.get_length(0x0009, 0x1002), 64u << 10);
 }
 
 TEST(ImageLoadTest, WindowDefaults)

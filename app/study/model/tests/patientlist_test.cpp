@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "loadertestkit.h"
@@ -13,6 +15,7 @@
 #include "platform/platevent.h"
 #include "shell/xev_uistring.h"
 #include "shell/xevcommonsettings.h"
+#include "study/xevframeheader.h"
 #include "study/xevloadstate.h"
 #include "study/xevpatientlist.h"
 #include "study/xevstudymodel.h"
@@ -137,6 +140,55 @@ TEST(PatientListTest, SingleFileThroughTheLoaderThread)
     recorder.Drain();
     EXPECT_EQ(recorder.Count(WM_XEV_PATIENTS_LOADED), 1u);
     EXPECT_TRUE(list.patients.empty());
+}
+
+// The frames of a file, counted alike by the scan, the image loader and the single-file list:
+// its Number of Frames, bound by the whole frames its data holds (320 claimed over a value cut
+// short or of 100 frames; 2^31 - 1 claimed over 572 held). Past the entry bound the list makes one entry.
+TEST(LoadDicomFileTest, EveryReaderCountsAFilesFramesAlike)
+{
+    namespace fs = std::filesystem;
+    PlatTempFolder temp;
+    const std::string many = temp.Path() + "/MANY";
+    const std::string sparse = temp.Path() + "/SPARSE";
+    const std::string bytes = temp.Path() + "/BYTES";
+    fs::copy_file(std::string(STUDY_TEST_DATA_DIR) + "/hostile_frames/IMG/MANY", many);
+    fs::copy_file(std::string(STUDY_TEST_DATA_DIR) + "/hostile_frames/IMG/SPARSE", sparse);
+    fs::copy_file(std::string(STUDY_TEST_DATA_DIR) + "/long_files/IMG/BYTES", bytes);
+    fs::resize_file(sparse, fs::file_size(sparse) + 300000000);
+    fs::resize_file(bytes, fs::file_size(bytes) + 10000000);
+    const auto counts = [](const std::string& path) {
+        const QString file = QString::fromStdString(path);
+        XEVVEKHelper scan;
+        int32_t scanned = -1;
+        EXPECT_EQ(scan.CheckFrameCount(file, scanned), 1) << path;
+        XEVVEKHelper loader;
+        int32_t frame = 0;
+        loader.LoadImage(file, frame);
+        XEVVEKHelper lister;
+        Records r;
+        EXPECT_EQ(lister.LoadDicomFile(file, r.patients), 1) << path;
+        const SeriesInfo* series = r.patients.at(0)->studies.at(0)->series.at(0);
+        const int32_t listed = int32_t(series->images.size());
+        EXPECT_EQ(series->images[0]->wholeMultiFrame, scanned > kXEVFrameEntryLimit) << path;
+        return std::vector<int32_t>{scanned, loader.frameCount, scanned > kXEVFrameEntryLimit ? scanned : listed};
+    };
+    // The value cut short is no pixel data; a value of 100 frames and a bit holds 100 of them.
+    const uintmax_t header = fs::file_size(many);
+    EXPECT_EQ(counts(many), (std::vector<int32_t>{1, 1, 1}));
+    const uint32_t declared = 64 * 64 * 100 + 5;
+    {
+        std::fstream out(many, std::ios::binary | std::ios::in | std::ios::out);
+        out.seekp(std::streamoff(header) - 4);
+        out.write(reinterpret_cast<const char*>(&declared), 4);
+    }
+    fs::resize_file(many, header + declared);
+    EXPECT_EQ(counts(many), (std::vector<int32_t>{100, 100, 100}));
+    fs::resize_file(many, header + 64 * 64 * 330);
+    EXPECT_EQ(counts(many), (std::vector<int32_t>{100, 100, 100}));
+    const int32_t whole = 300000000 / (512 * 512 * 2);
+    EXPECT_EQ(counts(sparse), (std::vector<int32_t>{whole, whole, whole}));
+    EXPECT_EQ(counts(bytes), (std::vector<int32_t>{10000000, 10000000, 10000000}));
 }
 
 TEST(LoadDicomFileTest, EntriesSeriesAndReports)

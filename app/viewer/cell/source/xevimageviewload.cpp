@@ -98,7 +98,7 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
             XEVLockedHelper locked(image);
             if (locked.helper != nullptr) {
                 if (k == 0) {
-                    const int32_t total = setSize > 1 ? setSize : locked.helper->frameCount;
+                    const int32_t total = setSize > 1 || image->wholeMultiFrame ? setSize : locked.helper->frameCount;
                     progressTotal = total;
                     progressShown = total != 0 ? 1 : 0;
                 }
@@ -135,7 +135,8 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
                 // come, and the cell can step to them.
                 break;
             }
-            if ((image->IsMultiFrame() && setSize > 1) || perFrame || frame == -1) {
+            // The frames of a file too long to list frame by frame are decoded as they are shown.
+            if ((image->IsMultiFrame() && setSize > 1) || perFrame || image->wholeMultiFrame || frame == -1) {
                 break;
             }
         }
@@ -597,7 +598,9 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
             return false;
         }
         std::lock_guard<PlatRecursiveLock> guard(locked.helper->lock);
-        return perFrame ? locked.helper->IsFrameLoaded(locked.helper->currentFrame) : locked.helper->IsFrameLoaded(-1);
+        // A whole multi-frame entry is shown from the frame it stands at.
+        return perFrame || image->wholeMultiFrame ? locked.helper->IsFrameLoaded(locked.helper->currentFrame)
+                                                  : locked.helper->IsFrameLoaded(-1);
     };
     if (!decoded(images_[target])) {
         if (!loading) {
@@ -617,7 +620,7 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
         }
     }
     ImageInfo* image = images_[target];
-    if (!perFrame) {
+    if (!perFrame || image->wholeMultiFrame) {
         XEVLockedHelper locked(image);
         XEVVEKHelper* helper = locked.helper;
         if (helper != nullptr && helper->frameCount > 1) {
@@ -657,7 +660,7 @@ void XEVImageViewCtrl::SetCurrentImage(int32_t direction, int32_t wrap)
         XEVLockedHelper locked(image);
         XEVVEKHelper* helper = locked.helper;
         const int32_t f = helper != nullptr ? helper->frameCount : 0;
-        if (f > 1 && !perFrame) {
+        if (f > 1 && (!perFrame || image->wholeMultiFrame)) {
             std::unique_lock<PlatRecursiveLock> helperLock(helper->lock);
             const int32_t viewFrame = ResolveFrame(helper);
             const bool toImages = (direction == kNext && viewFrame == f - 1) ||

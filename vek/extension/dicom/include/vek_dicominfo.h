@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "vek_dicomframetable.h"
 #include "vek_dicomtagobj.h"
 #include "vek_formatinfo.h"
 
@@ -25,8 +26,7 @@ class VEK_DICOMInfo : public VEK_FormatInfo, public VEK_DICOMTagObj {
   // Stream positions are counted from where the storage stood when loading began.
   uint32_t pixel_data_position() const { return pixel_data_position_; }
   uint32_t pixel_data_size() const { return pixel_data_size_; }
-  const VEK_FrameList& frame_positions() const { return frame_positions_; }
-  const VEK_FrameList& frame_lengths() const { return frame_lengths_; }
+  const VEK_DICOMFrameTable& frames() const { return frames_; }
   uint8_t multi_fragment_frames() const { return multi_fragment_frames_; }
   uint8_t has_pixel_data() const { return has_pixel_data_; }
   // 0 native, 1 JPEG lossy, 2 JPEG lossless, 3 RLE.
@@ -48,8 +48,7 @@ class VEK_DICOMInfo : public VEK_FormatInfo, public VEK_DICOMTagObj {
   uint32_t frame_count_ = 0;
   uint32_t pixel_data_position_ = 0;
   uint32_t pixel_data_size_ = 0;
-  VEK_FrameList frame_positions_;
-  VEK_FrameList frame_lengths_;
+  VEK_DICOMFrameTable frames_;
   uint8_t multi_fragment_frames_ = 0;
   uint8_t has_pixel_data_ = 0;
   uint32_t compression_kind_ = 0;

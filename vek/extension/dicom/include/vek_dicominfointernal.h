@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "vek_dicomframetable.h"
 #include "vek_dicomtagobj.h"
 #include "vek_header.h"
 #include "vek_object.h"
@@ -47,8 +48,7 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   PyrDicomDataset* dataset() const { return dataset_; }
   PyrDicomDataElement* root() const { return root_; }
 
-  const VEK_FrameList& frame_positions() const { return frame_positions_; }
-  const VEK_FrameList& frame_lengths() const { return frame_lengths_; }
+  const VEK_DICOMFrameTable& frames() const { return frames_; }
   uint8_t multi_fragment_frames() const { return multi_fragment_; }
   uint32_t columns() const { return columns_; }
   uint32_t rows() const { return rows_; }
@@ -81,8 +81,7 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   template <class T>
   bool expand_segments(T* output, uint32_t n, const PyrDicomDataElement* data);
 
-  VEK_FrameList frame_positions_;
-  VEK_FrameList frame_lengths_;
+  VEK_DICOMFrameTable frames_;
   uint8_t multi_fragment_ = 0;
   uint32_t columns_ = 0;
   uint32_t rows_ = 0;

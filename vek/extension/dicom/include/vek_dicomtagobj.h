@@ -65,7 +65,6 @@ constexpr uint32_t VEK_DICOM_VR_UN = 0x4E55;
 constexpr uint32_t VEK_DICOM_VR_SQ = 0x5153;
 
 using VEK_WString = VEK_BasicString<char16_t>;
-using VEK_FrameList = VEK_Vector<VEK_Vector<unsigned int>>;
 
 class VEK_DICOMTagObj {
  public:
@@ -122,6 +121,9 @@ class VEK_DICOMTagObj {
 
   // A new empty dataset (its root current), replacing the shared one held so far.
   bool create_dataset();
+  // Values longer than length, here and below, go back to the source: their position and
+  // length stay on record, as for values too long to hold. The bytes let go.
+  uint64_t release_values_longer_than(uint32_t length);
 
   uint8_t option() const { return option_; }
   void option(uint8_t value) { option_ = value; }

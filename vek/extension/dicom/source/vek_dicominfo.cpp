@@ -5,22 +5,24 @@
 
 namespace {
 
-// A copy that failed part way leaves fewer entries somewhere.
-bool same_shape(const VEK_FrameList& a, const VEK_FrameList& b) {
-  if (a.size() != b.size()) return false;
-  for (uint32_t i = 0; i < a.size(); ++i)
-    if (a[i].size() != b[i].size()) return false;
-  return true;
+// One frame's fragment positions (or lengths) as a list of their own.
+VEK_Vector<unsigned int> fragment_list(VEK_Manager* manager, const VEK_DICOMFrameTable& frames, uint32_t frame,
+                                       bool positions) {
+  VEK_Vector<unsigned int> list(manager);
+  const uint32_t n = frames.fragment_count(frame);
+  if (!list.reserve(n)) return list;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t position = 0, length = 0;
+    frames.fragment(frame, i, position, length);
+    list.push_back(positions ? position : length);
+  }
+  return list;
 }
 
 }  // namespace
 
 VEK_DICOMInfo::VEK_DICOMInfo(VEK_Manager* manager)
-    : VEK_FormatInfo(manager),
-      VEK_DICOMTagObj(manager),
-      frame_positions_(manager),
-      frame_lengths_(manager),
-      pixel_data_type_(VEK_DataType::u_integer) {}
+    : VEK_FormatInfo(manager), VEK_DICOMTagObj(manager), frames_(manager), pixel_data_type_(VEK_DataType::u_integer) {}
 
 void VEK_DICOMInfo::clear_fields() {
   has_palette_ = 0;
@@ -28,8 +30,7 @@ void VEK_DICOMInfo::clear_fields() {
   planar_configuration_ = 0;
   frame_count_ = 0;
   pixel_data_position_ = pixel_data_size_ = 0;
-  frame_positions_.clear();
-  frame_lengths_.clear();
+  frames_.clear();
   multi_fragment_frames_ = 0;
   has_pixel_data_ = 0;
   compression_kind_ = 0;
@@ -38,11 +39,11 @@ void VEK_DICOMInfo::clear_fields() {
 }
 
 VEK_Vector<unsigned int> VEK_DICOMInfo::get_frame_positions(uint32_t frame) const {
-  return frame < frame_positions_.size() ? frame_positions_[frame] : VEK_Vector<unsigned int>(tag_manager());
+  return fragment_list(tag_manager(), frames_, frame, true);
 }
 
 VEK_Vector<unsigned int> VEK_DICOMInfo::get_frame_lengths(uint32_t frame) const {
-  return frame < frame_lengths_.size() ? frame_lengths_[frame] : VEK_Vector<unsigned int>(tag_manager());
+  return fragment_list(tag_manager(), frames_, frame, false);
 }
 
 bool VEK_DICOMInfo::format_load(VEK_InputStorage* storage) {
@@ -68,9 +69,7 @@ bool VEK_DICOMInfo::format_load(VEK_InputStorage* storage) {
     storage->seek(start);
     return false;
   }
-  frame_positions_ = in.frame_positions();
-  frame_lengths_ = in.frame_lengths();
-  if (!same_shape(frame_positions_, in.frame_positions()) || !same_shape(frame_lengths_, in.frame_lengths())) {
+  if (!frames_.assign(in.frames())) {
     storage->seek(start);
     return false;
   }

@@ -142,8 +142,7 @@ class VEK_DICOMStream {
 
 VEK_DICOMInfoInternal::VEK_DICOMInfoInternal(VEK_Manager* manager)
     : VEK_Object(manager),
-      frame_positions_(manager),
-      frame_lengths_(manager),
+      frames_(manager),
       encode_type_(VEK_EncodeType_unknown::instance()),
       color_type_(VEK_ColorType_none::instance()),
       data_type_(VEK_DataType::unknown),
@@ -177,8 +176,7 @@ bool VEK_DICOMInfoInternal::terminate() {
 }
 
 void VEK_DICOMInfoInternal::reset() {
-  frame_positions_.clear();
-  frame_lengths_.clear();
+  frames_.clear();
   multi_fragment_ = 0;
   columns_ = rows_ = 0;
   samples_ = bits_allocated_ = bits_stored_ = high_bit_ = 0;
@@ -353,17 +351,11 @@ bool VEK_DICOMInfoInternal::correct_color() {
 // ---- where the frames lie ---------------------------------------------------------------
 
 bool VEK_DICOMInfoInternal::add_frame(uint32_t position, uint32_t length) {
-  const VEK_Vector<unsigned int> empty(manager_);
-  if (!frame_positions_.push_back(empty) || !frame_lengths_.push_back(empty)) return false;
-  return add_fragment(position, length);
+  return uint64_t(position) + length < kPositionLimit && frames_.add_frame(position, length);
 }
 
 bool VEK_DICOMInfoInternal::add_fragment(uint32_t position, uint32_t length) {
-  if (uint64_t(position) + length >= kPositionLimit || frame_positions_.empty() ||
-      frame_positions_.size() != frame_lengths_.size())
-    return false;
-  const uint32_t last = frame_positions_.size() - 1;
-  return frame_positions_[last].push_back(position) && frame_lengths_[last].push_back(length);
+  return uint64_t(position) + length < kPositionLimit && frames_.add_fragment(position, length);
 }
 
 bool VEK_DICOMInfoInternal::make_native_frames(const PyrDicomDataElement* pixel, uint32_t frames) {
@@ -395,17 +387,13 @@ bool VEK_DICOMInfoInternal::make_native_frames(const PyrDicomDataElement* pixel,
     frames = std::max<uint32_t>(frames, 1);
     clamp(uint64_t(length) * 8 / image_bits);
     frame_count_ = frames;
-    for (uint32_t k = 0; k < frames; ++k) {
-      const uint64_t first = uint64_t(k) * image_bits;
-      const uint64_t start = first / 8;
-      const uint64_t end = std::min<uint64_t>((first + image_bits + 7) / 8, length);
-      if (!add_frame(uint32_t(position + start), uint32_t(end > start ? end - start : 0))) return false;
-    }
+    frames_.set_bit_packed(uint32_t(position), length, image_bits, frames);
     return true;
   }
   if (frames == 0) {
     frame_count_ = 1;
-    return add_frame(uint32_t(position), length);
+    frames_.set_native(uint32_t(position), length, 1);
+    return true;
   }
   // Frames smaller than one image cannot be; a hostile count would lay out billions.
   const uint64_t image = image_bits / 8;
@@ -417,9 +405,9 @@ bool VEK_DICOMInfoInternal::make_native_frames(const PyrDicomDataElement* pixel,
   }
   // Without a frame's size a count cannot be checked, and no frame could be shown.
   if (frames > 1 && (size == 0 || image == 0)) return false;
+  // Every frame lies inside the value, so below the position limit checked above.
   frame_count_ = frames;
-  for (uint32_t k = 0; k < frames; ++k)
-    if (!add_frame(uint32_t(position + uint64_t(k) * size), uint32_t(size))) return false;
+  frames_.set_native(uint32_t(position), uint32_t(size), frames);
   return true;
 }
 
@@ -436,11 +424,13 @@ bool fragment_of(const PyrDicomDataElement* item, uint32_t& position, uint32_t& 
 }  // namespace
 
 bool VEK_DICOMInfoInternal::make_frame_per_fragment(const PyrDicomDataElement* pixel) {
-  for (uint32_t i = 1, n = pixel->GetChildCount(); i < n; ++i) {
+  const uint32_t n = pixel->GetChildCount();
+  if (n > 1 && !frames_.reserve(n - 1, n - 1)) return false;
+  for (uint32_t i = 1; i < n; ++i) {
     uint32_t position = 0, length = 0;
     if (!fragment_of(pixel->GetChildAt(i), position, length) || !add_frame(position, length)) return false;
   }
-  frame_count_ = frame_positions_.size();
+  frame_count_ = frames_.size();
   multi_fragment_ = 0;
   return true;
 }
@@ -563,8 +553,7 @@ bool VEK_DICOMInfoInternal::get_pixel_offset() {
     bool made = false;
     ok = fragments > frames ? make_frames_by_fragment_starts(pixel, frames, made) : true;
     if (ok && !made) {
-      frame_positions_.clear();
-      frame_lengths_.clear();
+      frames_.clear();
       ok = make_frame_per_fragment(pixel);
     }
     line = 453;

@@ -262,6 +262,28 @@ bool VEK_DICOMTagObj::get_tag_infos(VEK_Vector<VEK_DICOMTagInfo>& out) const {
   return true;
 }
 
+namespace {
+
+uint64_t release_below(PyrDicomDataElement* e, uint32_t length) {
+  uint64_t released = 0;
+  const PyrValueMode mode = e->GetValueMode();
+  if ((mode == PyrValueMode::Heap || mode == PyrValueMode::External) && e->GetLength() > length &&
+      e->GetChildCount() == 0) {
+    released += e->GetBytesHeld();
+    const PyrString path = e->GetDataset() != nullptr ? e->GetDataset()->GetSourcePath() : PyrString();
+    e->SetValueLocation(path, e->GetValuePosition(), e->GetLength());
+  }
+  for (uint32_t i = 0, n = e->GetChildCount(); i < n; ++i)
+    if (PyrDicomDataElement* child = e->GetChildAt(i)) released += release_below(child, length);
+  return released;
+}
+
+}  // namespace
+
+uint64_t VEK_DICOMTagObj::release_values_longer_than(uint32_t length) {
+  return current_ != nullptr ? release_below(current_, length) : 0;
+}
+
 bool VEK_DICOMTagObj::set_string_values(uint16_t group, uint16_t element, const VEK_Vector<VEK_WString>& values,
                                         uint32_t vr) {
   if (current_ == nullptr && !create_dataset()) return false;

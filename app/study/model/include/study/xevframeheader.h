@@ -1,7 +1,8 @@
 #pragma once
 
-// What an image file's own header says of its frames, and how many frames of a claim (a
-// DICOMDIR record's Number of Frames) the file holds. A record is not the file: its count is
+// How many frames an image file has: the one rule every reader of a file's frames uses (the
+// image loader, the single-file and DICOMDIR lists, the scan), and how many frames of a claim
+// (a DICOMDIR record's Number of Frames) the file holds. A record is not the file: its count is
 // bounded by the file's header and data, never by the record alone.
 
 #include <cstdint>
@@ -10,22 +11,24 @@
 class QString;
 class VEK_DICOMInfo;
 
+// A file listed with more frames than this stays one entry, stepped frame by frame, instead
+// of an entry per frame: entries cost memory and work for every frame listed.
+constexpr int32_t kXEVFrameEntryLimit = 1000;
+
 struct XEVFrameHeader {
     bool hasPixelData = false;
-    // Uncompressed pixel data, as opposed to encapsulated frames.
-    bool native = true;
-    // Frames the pixel data lays out, as the single-file load finds them: whole frames of the
-    // file's rows, columns, samples and bits in its value for native data (never more than its
-    // Number of Frames), the fragments or offset-table groups for encapsulated data.
-    uint64_t framesLaidOut = 0;
-    // Native data: the bytes of one frame (0 where frames share bytes, as one-bit frames do)
-    // and the bytes of the value that the file really holds from the value's start.
-    uint64_t frameBytes = 0;
-    uint64_t pixelBytes = 0;
+    // The frames of the file, as XEVFileFrameCount counts them; 0 without pixel data.
+    uint64_t frames = 0;
 };
 
-// The header of a loaded DICOM information; fileSize bounds a value that claims to run past
-// the file's end.
+// The frames of a loaded file: its Number of Frames (1 when absent or below 1), never more than
+// its pixel data lays out, nor, for native data, more whole frames than the file's bytes hold
+// from the value's start (fileSize bounds a value that claims to run past the file's end).
+// A file without pixel data has none to lay out. At least 1, so that a file without readable
+// frames still has its first frame tried (and its failure said).
+int32_t XEVFileFrameCount(const VEK_DICOMInfo& info, uint64_t fileSize);
+
+// The header of a loaded DICOM information.
 XEVFrameHeader XEVFrameHeaderOf(const VEK_DICOMInfo& info, uint64_t fileSize);
 
 // The header of the file at path; none when it does not open or load as a DICOM file.

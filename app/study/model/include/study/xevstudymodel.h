@@ -60,6 +60,10 @@ public:
     XEVWindowHandle notifyWindow;
     int32_t forced = 0;
     int32_t startFrame = 0;   // -1: the job runner skips the entry
+    // A file of more frames than entries are made for, listed as this one entry: its frames
+    // are stepped within it, and decoded as they are shown, even where the other files of
+    // the disc have an entry per frame.
+    bool wholeMultiFrame = false;
     // Frames of the file as its last successful load found them, 0 before; read without the
     // lock, so a cell laying out a series never waits for a decode under way.
     std::atomic<int32_t> fileFrames{0};
