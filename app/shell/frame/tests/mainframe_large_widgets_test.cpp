@@ -224,3 +224,63 @@ TEST_F(LargeWidgetsTest, ANoticeLooksAtOneEntryOfTheSeries)
     EXPECT_GT(PaintedBright({cell})[0], 0);
     EXPECT_EQ(box.texts.size(), 0u);
 }
+
+// A study of 2,000 series (300 in the sanitizers' build) fills the grid's largest layout: only
+// the rows shown and one each side have cells, and only their series decode, however long the
+// window waits. Scrolled anywhere, the cells there show their own series' images.
+TEST_F(LargeWidgetsTest, GridCellsFollowTheRowsShown)
+{
+    const int seriesCount = kDiscTestSanitized ? 300 : 2000;
+    DicomDirWriter dir;
+    std::vector<int> top;
+    AddStudyOfSeries(dir, top, seriesCount, 1);
+    WriteAndOpen(dir, top);
+    StudyInfo* study = List().currentStudy;
+    ASSERT_EQ(study->series.size(), size_t(seriesCount));
+    CXEVImageFormView& image = Image();
+    const int32_t cols = image.studyLayout.cols;
+    const int32_t rows = image.studyLayout.rows;
+    const size_t bound = size_t((rows + 2) * cols);
+    ASSERT_GT(image.studyLayout.GetRowsNeeded(), rows + 2);
+    const auto decodedSeries = [&] {
+        size_t decoded = 0;
+        for (SeriesInfo* series : study->series) {
+            decoded += series->images[0]->GetHelper() != nullptr ? 1 : 0;
+        }
+        return decoded;
+    };
+    // The cells on screen paint; then a while with no input decodes nothing further down.
+    std::vector<XEVImageViewCtrl*> shown;
+    for (int32_t k = 0; k < rows * cols; ++k) {
+        shown.push_back(image.GetCell(kXEVFirstStudyCellId + k));
+        ASSERT_NE(shown.back(), nullptr) << k;
+    }
+    for (int bright : PaintedBright(shown)) {
+        EXPECT_GT(bright, 0);
+    }
+    EXPECT_LE(image.studyCells.size(), bound);
+    PumpUntil([] { return false; }, 500);
+    EXPECT_LE(decodedSeries(), bound);
+
+    const int32_t rowHeight = image.height() / rows;
+    const int32_t lastTop = image.studyLayout.GetRowsNeeded() - rows;
+    for (int32_t row : {lastTop / 2, lastTop, 3}) {
+        image.ScrollTo(row * rowHeight);
+        ASSERT_EQ(image.FirstVisibleRow(), row);
+        EXPECT_LE(image.studyCells.size(), bound) << row;
+        shown.clear();
+        for (int32_t k = row * cols; k < std::min((row + rows) * cols, seriesCount); ++k) {
+            XEVImageViewCtrl* cell = image.GetCell(kXEVFirstStudyCellId + k);
+            ASSERT_NE(cell, nullptr) << k;
+            EXPECT_TRUE(cell->isVisible()) << k;
+            ASSERT_FALSE(cell->GetImages().empty()) << k;
+            EXPECT_EQ(cell->GetImages().begin()->second, study->series[size_t(k)]->images[0]) << k;
+            shown.push_back(cell);
+        }
+        for (int bright : PaintedBright(shown)) {
+            EXPECT_GT(bright, 0) << row;
+        }
+    }
+    EXPECT_LE(decodedSeries(), bound * 4);
+    EXPECT_EQ(box.texts.size(), 0u);
+}
