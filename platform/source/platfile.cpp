@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 namespace {
+
+std::atomic<void (*)(const char*)> openObserver{nullptr};
 
 int Refuse(int fd, int error)
 {
@@ -20,10 +23,18 @@ int Refuse(int fd, int error)
 
 }   // namespace
 
+void PlatSetOpenObserver(void (*observer)(const char* path))
+{
+    openObserver.store(observer);
+}
+
 int PlatOpenRegularFile(const char* path)
 {
     if (path == nullptr) {
         return Refuse(-1, EINVAL);
+    }
+    if (auto* observer = openObserver.load()) {
+        observer(path);
     }
     // Looked at before the open as well, so that no device is opened at all: opening some
     // acts on them.

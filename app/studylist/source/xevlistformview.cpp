@@ -24,6 +24,8 @@ constexpr int32_t kBarLeft = 10;
 constexpr int32_t kBarHeight = 27;
 constexpr int32_t kTreeHeight = 300;
 constexpr int32_t kScrollExtra = 320;
+// Bars kept as widgets above and below the view, so that a step of the wheel finds them made.
+constexpr int32_t kBarsBeyondView = 2;
 constexpr uint16_t kBackgroundBitmap = 199;
 constexpr uint16_t kMarkBitmap = 200;
 
@@ -80,6 +82,7 @@ CXEVListFormView::CXEVListFormView(QWidget* parent, XEVStudyListHost* host)
     button_ = new CXEVBitmapButton(background_);
     button_->SetCaption(QStringLiteral("添付ファイル"));
     button_->hide();
+    QObject::connect(verticalScrollBar(), &QScrollBar::valueChanged, background_, [this] { SyncBars(); });
     LayoutEntries(0);
 }
 
@@ -132,10 +135,10 @@ void CXEVListFormView::ResetForLoad()
     update();
 }
 
-int32_t CXEVListFormView::RestartLoading(const QString& path)
+int32_t CXEVListFormView::RestartLoading(const QString& path, std::shared_ptr<XEVParsedDicomDir> parsed)
 {
     ResetForLoad();
-    return StartLoading(path, NewLoadReceiver());
+    return StartLoading(path, NewLoadReceiver(), std::move(parsed));
 }
 
 int32_t CXEVListFormView::RestartFileLoading(const QString& path)
@@ -146,39 +149,25 @@ int32_t CXEVListFormView::RestartFileLoading(const QString& path)
 
 void CXEVListFormView::BuildEntries()
 {
-    const int32_t count = static_cast<int32_t>(std::min<size_t>(patients.size(), kXEVLastBarId - kXEVFirstBarId + 1));
-    for (int32_t i = 0; i < count; ++i) {
-        const PatientInfo& patient = *patients[size_t(i)];
-        XEVPatientBarCtrl* bar = i + 1 == count ? new XEVPatientBarCtrl(XEVPatientBarCtrl::LastEntry{}, background_)
-                                                : new XEVPatientBarCtrl(background_);
-        bar->controlId = kXEVFirstBarId + i;
-        bar->setGeometry(kBarLeft, entryTop + kBarHeight * i, 332 - kBarLeft, kBarHeight);
-        bar->SetPatientInfo(patient);
-        bar->doubleClickNotify = [this](int32_t id) { OnBarDoubleClick(id); };
-        bar->switchRequest = [this](int32_t index) {
-            if (host_ == nullptr || !host_->CanSwitchSeriesDisplay() || host_->IsSwitchLocked()) {
-                return false;
-            }
-            // The switch rebuilds the bars, this one too: it runs once the click is handled.
-            QMetaObject::invokeMethod(
-                background_,
-                [this, index] {
-                    if (host_->IsSwitchLocked()) {
-                        return;
-                    }
-                    if (host_->RequestSeriesSwitch(index, QString(), QString(), true)) {
-                        host_->PostToMainFrame(WM_XEV_START_VIEWING, 0, 0);
-                    }
-                },
-                Qt::QueuedConnection);
-            return true;
-        };
-        bar->hide();
-        bars_[bar->controlId] = bar;
-    }
+    DestroyBars();
+    entryCount_ = static_cast<int32_t>(std::min<size_t>(patients.size(), kXEVLastBarId - kXEVFirstBarId + 1));
+    entriesShown_ = false;
+    ++entriesGeneration_;
     // A patient's tree is made when it is first shown or asked for (Tree): ten thousand trees
     // made up front held the window for seconds and took most of the memory of a large disc.
     LayoutEntries(0);
+}
+
+void CXEVListFormView::DestroyBars()
+{
+    for (auto& [id, bar] : bars_) {
+        delete bar;
+    }
+    bars_.clear();
+    for (XEVPatientBarCtrl* bar : spareBars_) {
+        delete bar;
+    }
+    spareBars_.clear();
 }
 
 void CXEVListFormView::DestroyEntries()
@@ -187,14 +176,15 @@ void CXEVListFormView::DestroyEntries()
         delete tree;
     }
     trees_.clear();
-    for (auto& [id, bar] : bars_) {
-        delete bar;
-    }
-    bars_.clear();
+    DestroyBars();
+    entryCount_ = 0;
+    entriesShown_ = false;
+    ++entriesGeneration_;
 }
 
 void CXEVListFormView::ShowEntries()
 {
+    entriesShown_ = true;
     for (auto& [id, bar] : bars_) {
         bar->show();
     }
@@ -202,12 +192,46 @@ void CXEVListFormView::ShowEntries()
 
 void CXEVListFormView::OpenFirstEntry()
 {
-    if (bars_.empty()) {
+    if (entryCount_ == 0) {
         return;
     }
-    XEVPatientBarCtrl* bar = bars_.begin()->second;
+    // As a double-click on the first bar would; not once the entries were built again.
+    const uint64_t generation = entriesGeneration_;
     QMetaObject::invokeMethod(
-        bar, [bar] { bar->OnLButtonDblClk(); }, Qt::QueuedConnection);
+        background_,
+        [this, generation] {
+            if (generation == entriesGeneration_ && entryCount_ > 0) {
+                OnEntryDoubleClick(kXEVFirstBarId);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+bool CXEVListFormView::RequestSwitchTo(int32_t patientIndex)
+{
+    if (host_ == nullptr || !host_->CanSwitchSeriesDisplay() || host_->IsSwitchLocked()) {
+        return false;
+    }
+    // The switch rebuilds the entries: it runs once the click is handled.
+    QMetaObject::invokeMethod(
+        background_,
+        [this, patientIndex] {
+            if (host_->IsSwitchLocked()) {
+                return;
+            }
+            if (host_->RequestSeriesSwitch(patientIndex, QString(), QString(), true)) {
+                host_->PostToMainFrame(WM_XEV_START_VIEWING, 0, 0);
+            }
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+void CXEVListFormView::OnEntryDoubleClick(int32_t barId)
+{
+    if (!RequestSwitchTo(barId - kXEVFirstBarId)) {
+        OnBarDoubleClick(barId);
+    }
 }
 
 XEVPatientBarCtrl* CXEVListFormView::Bar(int32_t barId) const
@@ -221,11 +245,10 @@ XEVStudyListCtrl* CXEVListFormView::Tree(int32_t treeId)
     if (auto it = trees_.find(treeId); it != trees_.end()) {
         return it->second;
     }
-    // The tree of a patient that has a bar, filled once.
+    // The tree of a patient that has an entry, filled once.
     const int64_t index = int64_t(treeId) - kXEVFirstTreeId;
     PatientInfo* patient = PatientAt(index);
-    if (patient == nullptr || index > int64_t(kXEVLastBarId - kXEVFirstBarId) ||
-        Bar(kXEVFirstBarId + int32_t(index)) == nullptr) {
+    if (patient == nullptr || index >= entryCount_) {
         return nullptr;
     }
     auto* tree = new XEVStudyListCtrl(background_, receiver_->Handle(), treeId);
@@ -238,7 +261,8 @@ XEVStudyListCtrl* CXEVListFormView::Tree(int32_t treeId)
 XEVStudyListCtrl* CXEVListFormView::TreeOfBar(int32_t barId)
 {
     // Bar and tree of one patient share its index.
-    return Bar(barId) != nullptr ? Tree(kXEVFirstTreeId + (barId - kXEVFirstBarId)) : nullptr;
+    const int64_t index = int64_t(barId) - kXEVFirstBarId;
+    return index >= 0 && index < entryCount_ ? Tree(kXEVFirstTreeId + int32_t(index)) : nullptr;
 }
 
 PatientInfo* CXEVListFormView::PatientAt(int64_t index) const
@@ -246,36 +270,109 @@ PatientInfo* CXEVListFormView::PatientAt(int64_t index) const
     return index >= 0 && index < int64_t(patients.size()) ? patients[size_t(index)] : nullptr;
 }
 
+int32_t CXEVListFormView::EntryTop(int32_t index) const
+{
+    const int32_t selected = selectedEntry - kXEVFirstBarId;
+    const bool belowTree = selected >= 0 && selected < entryCount_ && index > selected;
+    return entryTop + kBarHeight * index + (belowTree ? kTreeHeight : 0);
+}
+
+int32_t CXEVListFormView::EntryAt(int32_t y) const
+{
+    const int32_t selected = selectedEntry - kXEVFirstBarId;
+    int32_t offset = y - entryTop;
+    if (selected >= 0 && selected < entryCount_ && offset >= kBarHeight * (selected + 1)) {
+        // Inside or below the open tree.
+        offset = std::max(offset - kTreeHeight, kBarHeight * (selected + 1));
+    }
+    return std::clamp(offset < 0 ? 0 : offset / kBarHeight, 0, std::max(entryCount_ - 1, 0));
+}
+
+void CXEVListFormView::SyncBars()
+{
+    // Only the bars in view are widgets: every repaint of the pane walks the shown siblings,
+    // and ten thousand of them held each click for seconds.
+    if (entryCount_ == 0) {
+        DestroyBars();
+        return;
+    }
+    const int32_t top = verticalScrollBar()->value();
+    const int32_t first = std::max(EntryAt(top) - kBarsBeyondView, 0);
+    const int32_t last = std::min(EntryAt(top + viewport()->height()) + kBarsBeyondView, entryCount_ - 1);
+    for (auto it = bars_.begin(); it != bars_.end();) {
+        const int32_t index = it->first - kXEVFirstBarId;
+        if (index < first || index > last) {
+            // Kept for the next entry that comes into view: the bar may also be the one whose
+            // double-click is being handled.
+            it->second->hide();
+            spareBars_.push_back(it->second);
+            it = bars_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // A pane that was taller once keeps no more than a few: the rest go once the event that
+    // moved the bars is handled.
+    while (spareBars_.size() > size_t(2 * kBarsBeyondView)) {
+        spareBars_.back()->deleteLater();
+        spareBars_.pop_back();
+    }
+    const int32_t width = viewport()->width() - kBarLeft;
+    for (int32_t index = first; index <= last; ++index) {
+        const int32_t id = kXEVFirstBarId + index;
+        XEVPatientBarCtrl*& bar = bars_[id];
+        if (bar == nullptr) {
+            bar = MakeBar(index);
+        }
+        bar->setGeometry(kBarLeft, EntryTop(index), width, kBarHeight);
+        bar->selected = id == selectedEntry ? 1 : 0;
+        bar->setVisible(entriesShown_);
+        bar->update();
+    }
+}
+
+XEVPatientBarCtrl* CXEVListFormView::MakeBar(int32_t index)
+{
+    XEVPatientBarCtrl* bar = nullptr;
+    if (!spareBars_.empty()) {
+        bar = spareBars_.back();
+        spareBars_.pop_back();
+        bar->SetLastEntry(index + 1 == entryCount_);
+    } else {
+        bar = index + 1 == entryCount_ ? new XEVPatientBarCtrl(XEVPatientBarCtrl::LastEntry{}, background_)
+                                       : new XEVPatientBarCtrl(background_);
+    }
+    bar->controlId = kXEVFirstBarId + index;
+    bar->SetPatientInfo(*patients[size_t(index)]);
+    bar->switchRequest = [this](int32_t patientIndex) { return RequestSwitchTo(patientIndex); };
+    bar->doubleClickNotify = [this](int32_t id) { OnBarDoubleClick(id); };
+    return bar;
+}
+
 void CXEVListFormView::LayoutEntries(int32_t resizeScrollArea)
 {
     const QSize client = viewport()->size();
     int32_t height = std::max(client.height(), background_->height());
     if (resizeScrollArea != 0) {
-        scrollHeight_ = static_cast<int32_t>(bars_.size()) * kBarHeight + kScrollExtra;
+        scrollHeight_ = entryCount_ * kBarHeight + kScrollExtra;
         height = std::max(client.height(), scrollHeight_);
     }
     background_->resize(client.width(), height);
 
-    int32_t y = entryTop;
     const int32_t width = client.width() - kBarLeft;
-    for (auto& [id, bar] : bars_) {
-        bar->setGeometry(kBarLeft, y, width, kBarHeight);
-        y += kBarHeight;
-        if (id == selectedEntry) {
-            if (XEVStudyListCtrl* ownTree = TreeOfBar(id)) {
-                ownTree->setGeometry(kBarLeft, y, width, kTreeHeight);
-                ownTree->show();
-            }
-            bar->selected = 1;
-            y += kTreeHeight;
-        } else {
-            if (auto tree = trees_.find(kXEVFirstTreeId + (id - kXEVFirstBarId)); tree != trees_.end()) {
-                tree->second->hide();
-            }
-            bar->selected = 0;
+    const int32_t selected = selectedEntry - kXEVFirstBarId;
+    for (auto& [id, tree] : trees_) {
+        if (id - kXEVFirstTreeId != selected) {
+            tree->hide();
         }
-        bar->update();
     }
+    if (selected >= 0 && selected < entryCount_) {
+        if (XEVStudyListCtrl* ownTree = TreeOfBar(selectedEntry)) {
+            ownTree->setGeometry(kBarLeft, EntryTop(selected) + kBarHeight, width, kTreeHeight);
+            ownTree->show();
+        }
+    }
+    SyncBars();
     update();
     viewport()->update();
 }
@@ -542,8 +639,7 @@ void CXEVListFormView::OnDropFiles(XEVLParam lParam)
 void CXEVListFormView::resizeEvent(QResizeEvent* event)
 {
     QScrollArea::resizeEvent(event);
-    auto first = bars_.begin();
-    if (first != bars_.end() && first->second->isVisible()) {
+    if (entriesShown_ && entryCount_ > 0) {
         LayoutEntries(1);
     }
 }

@@ -8,6 +8,10 @@
 // reading. Only a regular file opens, through links too: a named pipe would hold the open
 // until a writer came, and a device such as /dev/zero never ends. Both are refused at once.
 
+// Told the path of every open below before it is tried, on the opening thread; for tests
+// that count how often a file is opened. Null (the default) tells nobody.
+void PlatSetOpenObserver(void (*observer)(const char* path));
+
 // A read-only descriptor in blocking mode, close-on-exec; -1 with errno set otherwise.
 int PlatOpenRegularFile(const char* path);
 // The same as a binary stdio stream; null otherwise.

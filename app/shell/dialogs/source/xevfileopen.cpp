@@ -16,7 +16,7 @@ bool IsDicomFile(const QString& path, const std::atomic<int32_t>* stop)
     return XEVVEKHelper::IsDicomFile(path, stop) != 0;
 }
 
-XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* stop)
+XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* stop, XEVParsedDicomDirPtr* parsed)
 {
     const std::string narrow = XEVNativePath(path);
     if (IsZipFile(narrow)) {
@@ -25,7 +25,12 @@ XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* st
     if (!HasDicmMarker(narrow)) {
         return XEVOpenKind::Unreadable;
     }
-    if (IsDicomDirFile(path, stop)) {
+    if (parsed != nullptr) {
+        *parsed = XEVVEKHelper::ReadDicomDir(path, stop);
+        if (*parsed != nullptr) {
+            return XEVOpenKind::DicomDir;
+        }
+    } else if (IsDicomDirFile(path, stop)) {
         return XEVOpenKind::DicomDir;
     }
     return IsDicomFile(path, stop) ? XEVOpenKind::DicomFile : XEVOpenKind::Unreadable;

@@ -116,7 +116,7 @@ void CMainFrame::OnFileOpen()
     OpenPath(path);
 }
 
-std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path)
+std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path, XEVParsedDicomDirPtr& parsed)
 {
     // Most paths are told apart at once: those never leave this call, as before.
     constexpr auto kQuickAnswer = std::chrono::milliseconds(100);
@@ -125,20 +125,23 @@ std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path)
         std::condition_variable answered;
         bool done = false;
         XEVOpenKind kind = XEVOpenKind::Unreadable;
+        XEVParsedDicomDirPtr parsed;
     } outcome;
     XEVThread worker;
     QEventLoop wait;
     const bool started = worker.Start([&] {
-        const XEVOpenKind kind = ClassifyOpenPath(path, &worker.stop);
+        XEVParsedDicomDirPtr read;
+        const XEVOpenKind kind = ClassifyOpenPath(path, &worker.stop, &read);
         {
             std::lock_guard<std::mutex> lock(outcome.mutex);
             outcome.kind = kind;
+            outcome.parsed = std::move(read);
             outcome.done = true;
         }
         outcome.answered.notify_one();
     });
     if (!started) {
-        return ClassifyOpenPath(path);
+        return ClassifyOpenPath(path, nullptr, &parsed);
     }
     std::unique_lock<std::mutex> lock(outcome.mutex);
     if (!outcome.answered.wait_for(lock, kQuickAnswer, [&] { return outcome.done; })) {
@@ -170,6 +173,7 @@ std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path)
     // The wait also ends when the application quits.
     const bool done = outcome.done;
     const XEVOpenKind kind = outcome.kind;
+    parsed = std::move(outcome.parsed);
     lock.unlock();
     if (!done) {
         worker.stop = 1;
@@ -190,13 +194,14 @@ void CMainFrame::StopClassification()
 
 bool CMainFrame::OpenPath(const QString& path)
 {
-    const std::optional<XEVOpenKind> kind = ClassifyAnswering(path);
+    XEVParsedDicomDirPtr parsed;
+    const std::optional<XEVOpenKind> kind = ClassifyAnswering(path, parsed);
     if (!kind) {
         return false;
     }
     switch (*kind) {
     case XEVOpenKind::Archive: return ImportArchive(path, false);
-    case XEVOpenKind::DicomDir: LoadDicomDir(path); return true;
+    case XEVOpenKind::DicomDir: LoadDicomDir(path, std::move(parsed)); return true;
     case XEVOpenKind::DicomFile: LoadSingleFile(path); return true;
     case XEVOpenKind::Unreadable: break;
     }
@@ -252,7 +257,7 @@ void CMainFrame::ResetSelectionForOpen(bool dicomDir)
     }
 }
 
-void CMainFrame::LoadDicomDir(const QString& path)
+void CMainFrame::LoadDicomDir(const QString& path, XEVParsedDicomDirPtr parsed)
 {
     ResetViewers();
     ResetSelectionForOpen(true);
@@ -261,7 +266,7 @@ void CMainFrame::LoadDicomDir(const QString& path)
         ForgetZipArchive();
     }
     startPathUnopened_ = true;
-    StartDicomDirLoad(path);
+    StartDicomDirLoad(path, std::move(parsed));
     EnablePaneControls(true);
 }
 

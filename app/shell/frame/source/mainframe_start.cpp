@@ -132,10 +132,10 @@ CXEVListFormView* CMainFrame::GetStudyList() const
     return dynamic_cast<CXEVListFormView*>(GetListView());
 }
 
-void CMainFrame::StartDicomDirLoad(const QString& path)
+void CMainFrame::StartDicomDirLoad(const QString& path, XEVParsedDicomDirPtr parsed)
 {
     if (CXEVListFormView* list = GetStudyList()) {
-        list->RestartLoading(path);
+        list->RestartLoading(path, std::move(parsed));
     }
 }
 

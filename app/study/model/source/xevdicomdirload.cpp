@@ -50,6 +50,30 @@ struct StorageGuard {
     ~StorageGuard() { vek_destroy(storage); }
 };
 
+// Reads that fail once the stop flag is set: a load nobody waits for ends at its next read.
+class StoppableInput : public VEK_InputStorageDecorator {
+public:
+    using VEK_InputStorageDecorator::initiate;
+    using VEK_InputStorageDecorator::VEK_InputStorageDecorator;
+    bool initiate(VEK_InputStorage* storage, const std::atomic<int32_t>* stop)
+    {
+        stop_ = stop;
+        return VEK_InputStorageDecorator::initiate(storage);
+    }
+    // The reader that takes the data over brings its own flag.
+    void Rebind(const std::atomic<int32_t>* stop) { stop_ = stop; }
+    int32_t get() override { return Stopped() ? -1 : VEK_InputStorageDecorator::get(); }
+    int32_t read(void* buffer, int32_t n) override
+    {
+        return Stopped() ? 0 : VEK_InputStorageDecorator::read(buffer, n);
+    }
+
+private:
+    bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0; }
+
+    const std::atomic<int32_t>* stop_ = nullptr;
+};
+
 // Headers of the files the records name, each read once per walk; none for a file that does
 // not load.
 using FrameHeaderCache = std::unordered_map<std::string, std::optional<XEVFrameHeader>>;
@@ -94,6 +118,23 @@ void AppendEntries(SeriesInfo* series, const VEK_DICOMDIRImage& record, const QS
 }
 
 }   // namespace
+
+// The DICOMDIR as File Open's check read it: the storage stays open, as values may stay in it.
+struct XEVParsedDicomDir {
+    QString path;
+    VEK_DefaultManager manager;
+    StorageGuard file{nullptr};
+    StorageGuard stoppable{nullptr};
+    std::optional<VEK_DICOMDIRInfo> info;
+    // Hands the reads over to the thread that walks the records, with its own stop flag.
+    void Rebind(const std::atomic<int32_t>* stop)
+    {
+        if (stoppable.storage != nullptr) {
+            static_cast<StoppableInput*>(stoppable.storage)->Rebind(stop);
+        }
+        info->set_stop(stop);
+    }
+};
 
 QString XEVVEKHelper::GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
@@ -481,28 +522,36 @@ private:
 };
 
 WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients, const WalkOptions& options,
-                        WalkResult& result)
+                        WalkResult& result, XEVParsedDicomDir* parsed = nullptr)
 {
     VEK_DefaultManager callManager;
     const qsizetype slash = path.lastIndexOf(u'/');
     const std::string folder = XEVNativePath(slash < 0 ? path : path.left(slash));
     const std::string nativePath = XEVNativePath(path);
 
-    VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
-    if (storage == nullptr) {
-        return WalkStatus::OpenFailed;
+    StorageGuard guard{nullptr};
+    std::optional<VEK_DICOMDIRInfo> own;
+    VEK_Manager* manager = &callManager;
+    if (parsed != nullptr) {
+        parsed->Rebind(options.abortFlag);
+        manager = &parsed->manager;
+    } else {
+        guard.storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
+        if (guard.storage == nullptr) {
+            return WalkStatus::OpenFailed;
+        }
+        own.emplace(&callManager);
+        if (!own->load(guard.storage)) {
+            return WalkStatus::ParseFailed;
+        }
     }
-    StorageGuard guard{storage};
-    VEK_DICOMDIRInfo info(&callManager);
-    if (!info.load(storage)) {
-        return WalkStatus::ParseFailed;
-    }
+    const VEK_DICOMDIRInfo& info = parsed != nullptr ? *parsed->info : *own;
     result.records =
         !info.patients.empty() || !info.all_studies.empty() || !info.all_series.empty() || !info.all_images.empty();
 
     bool aborted = false;
     try {
-        DicomDirWalk walk(info, folder, options, result, &callManager);
+        DicomDirWalk walk(info, folder, options, result, manager);
         walk.Patients(patients);
         aborted = walk.Aborted();
     } catch (...) {
@@ -514,14 +563,17 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
 }   // namespace
 
 int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
-                                   int32_t& splitMultiFrame, const std::atomic<int32_t>* stop)
+                                   int32_t& splitMultiFrame, const std::atomic<int32_t>* stop,
+                                   XEVParsedDicomDirPtr parsed)
 {
     ClearStatus();
     WalkResult result;
     const size_t before = patients.size();
     WalkOptions options;
     options.abortFlag = stop;
-    const WalkStatus status = WalkDicomDir(path, patients, options, result);
+    // A check's parse of another path, or one that failed, is not this load's.
+    XEVParsedDicomDir* own = parsed != nullptr && parsed->path == path && parsed->info ? parsed.get() : nullptr;
+    const WalkStatus status = WalkDicomDir(path, patients, options, result, own);
     if (status == WalkStatus::OpenFailed) {
         Fail(10003, path);
         manager.clear();
@@ -665,28 +717,6 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
 namespace {
 
 // Whether the file loads as Info and accept takes it; every failure, thrown or not, gives 0.
-// Reads that fail once the stop flag is set: a load nobody waits for ends at its next read.
-class StoppableInput : public VEK_InputStorageDecorator {
-public:
-    using VEK_InputStorageDecorator::initiate;
-    using VEK_InputStorageDecorator::VEK_InputStorageDecorator;
-    bool initiate(VEK_InputStorage* storage, const std::atomic<int32_t>* stop)
-    {
-        stop_ = stop;
-        return VEK_InputStorageDecorator::initiate(storage);
-    }
-    int32_t get() override { return Stopped() ? -1 : VEK_InputStorageDecorator::get(); }
-    int32_t read(void* buffer, int32_t n) override
-    {
-        return Stopped() ? 0 : VEK_InputStorageDecorator::read(buffer, n);
-    }
-
-private:
-    bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0; }
-
-    const std::atomic<int32_t>* stop_ = nullptr;
-};
-
 template <class Info>
 int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*accept)(const Info&) = nullptr)
 {
@@ -718,6 +748,32 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
 }
 
 }   // namespace
+
+XEVParsedDicomDirPtr XEVVEKHelper::ReadDicomDir(const QString& path, const std::atomic<int32_t>* stop)
+{
+    try {
+        auto parsed = std::make_shared<XEVParsedDicomDir>();
+        parsed->path = path;
+        const std::string nativePath = XEVNativePath(path);
+        parsed->file.storage = VEK_FileInputStorage::create(&parsed->manager, nativePath.c_str());
+        if (parsed->file.storage == nullptr) {
+            return nullptr;
+        }
+        parsed->stoppable.storage = vek_create<StoppableInput>(&parsed->manager, parsed->file.storage, stop);
+        if (parsed->stoppable.storage == nullptr) {
+            return nullptr;
+        }
+        parsed->info.emplace(&parsed->manager);
+        parsed->info->set_stop(stop);
+        if (!parsed->info->load(parsed->stoppable.storage)) {
+            return nullptr;
+        }
+        parsed->Rebind(nullptr);
+        return parsed;
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 int32_t XEVVEKHelper::IsDicomDir(const QString& path, const std::atomic<int32_t>* stop)
 {

@@ -55,13 +55,16 @@ void XEVPatientList::Clear()
     perFrameSplit = 0;
 }
 
-int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle& notify)
+int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle& notify,
+                                     std::shared_ptr<XEVParsedDicomDir> parsed)
 {
+    parsed_ = std::move(parsed);
     mediaPath = path;
     notifyWindow = notify;
     stop = 0;
     loaderDone_.Reset();
     if (!Start([this] { LoadDicomDirProc(); })) {
+        parsed_.reset();
         loaderDone_.Set();
         return 0;
     }
@@ -161,7 +164,7 @@ void XEVPatientList::LoadDicomDirProc()
         state.perFrameEntries = 0;
         int32_t known = 0;
         int32_t split = 0;
-        result = helper.LoadDicomDir(mediaPath, patients, known, split, &stop);
+        result = helper.LoadDicomDir(mediaPath, patients, known, split, &stop, std::move(parsed_));
         frameCountsKnown = known;
         perFrameSplit = split;
         if (result != 0 && known == 1 && split == 1) {

@@ -124,7 +124,8 @@ public:
 
     // Clears the records (their readers stopped first) and starts loading the DICOMDIR or
     // the single file; the end is reported to this pane. 0 when no thread could start.
-    int32_t RestartLoading(const QString& path);
+    // parsed: the DICOMDIR as File Open's check read it, walked instead of the file.
+    int32_t RestartLoading(const QString& path, std::shared_ptr<XEVParsedDicomDir> parsed = nullptr);
     int32_t RestartFileLoading(const QString& path);
     void BuildEntries();
     void DestroyEntries();
@@ -139,12 +140,21 @@ public:
     // The message handlers; each answers 0.
     XEVResult OnMessage(uint32_t id, XEVWParam wParam, XEVLParam lParam);
     void OnBarDoubleClick(int32_t barId);
+    // A bar's double-click: the frame's series-composition switch to its patient first.
+    void OnEntryDoubleClick(int32_t barId);
+    // True when the frame's switch took the double-click (it runs once the click is handled).
+    bool RequestSwitchTo(int32_t patientIndex);
 
     const std::vector<PatientInfo*>& GetPreloadPatients() const override { return patients; }
     StudyInfo* GetCurrentStudy() const override { return currentStudy; }
     StudyInfo* GetLastSeriesStudy() const override { return lastSeriesStudy; }
 
+    // The bar of that id while it is in view (or near it): only those are widgets.
     XEVPatientBarCtrl* Bar(int32_t barId) const;
+    // Patients listed, each a bar when scrolled into view.
+    int32_t EntryCount() const { return entryCount_; }
+    // Bar widgets alive now.
+    size_t BarWidgetCount() const { return bars_.size(); }
     // The patient's tree, made at the first ask; null without the patient's bar.
     XEVStudyListCtrl* Tree(int32_t treeId);
     int32_t ScrollHeight() const { return scrollHeight_; }
@@ -184,6 +194,13 @@ private:
     void OnDropFiles(XEVLParam drop);
     PatientInfo* PatientAt(int64_t index) const;
     XEVStudyListCtrl* TreeOfBar(int32_t barId);
+    // Top of the entry's bar in the pane; the entry whose bar or tree covers y.
+    int32_t EntryTop(int32_t index) const;
+    int32_t EntryAt(int32_t y) const;
+    // Makes the bars in view and deletes the others, each placed and marked.
+    void SyncBars();
+    XEVPatientBarCtrl* MakeBar(int32_t index);
+    void DestroyBars();
     // Everything a restart does before the new load starts.
     void ResetForLoad();
     // A fresh receiver per load, so that a report of an earlier load never reaches this one.
@@ -191,6 +208,13 @@ private:
 
     XEVStudyListHost* host_;
     std::map<int32_t, XEVPatientBarCtrl*> bars_;
+    // Bars scrolled out of view, hidden until another entry needs one.
+    std::vector<XEVPatientBarCtrl*> spareBars_;
+    int32_t entryCount_ = 0;
+    // Set by ShowEntries: bars are made hidden until then.
+    bool entriesShown_ = false;
+    // Counts builds, so that a queued open of the first entry skips a later list.
+    uint64_t entriesGeneration_ = 0;
     std::map<int32_t, XEVStudyListCtrl*> trees_;
     CXEVStatic* background_ = nullptr;
     QLabel* mark_ = nullptr;

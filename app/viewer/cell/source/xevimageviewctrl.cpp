@@ -170,6 +170,7 @@ void XEVImageViewCtrl::ClearView(bool repaint)
     windowKnown = 0;
     cellsPerPage = 1;
     images_.clear();
+    imageIndexStale_ = true;
     currentImage = -1;
     currentFrame = -1;
     referenceLineShown = 0;
@@ -182,6 +183,7 @@ void XEVImageViewCtrl::ClearView(bool repaint)
 void XEVImageViewCtrl::SetImages(const std::vector<ImageInfo*>& images)
 {
     images_.clear();
+    imageIndexStale_ = true;
     currentImage = -1;
     currentFrame = -1;
     int32_t key = 0;
@@ -196,6 +198,7 @@ void XEVImageViewCtrl::SetImages(const std::vector<ImageInfo*>& images)
 void XEVImageViewCtrl::CopyImages(const std::map<int32_t, ImageInfo*>& images)
 {
     images_ = images;
+    imageIndexStale_ = true;
     currentImage = -1;
     currentFrame = -1;
 }

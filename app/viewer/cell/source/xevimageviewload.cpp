@@ -148,13 +148,24 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
     XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE);
 }
 
+bool XEVImageViewCtrl::HoldsImage(const ImageInfo* image)
+{
+    if (imageIndexStale_) {
+        imageIndex_.clear();
+        imageIndex_.reserve(images_.size());
+        for (const auto& [key, candidate] : images_) {
+            imageIndex_.insert(candidate);
+        }
+        noticeEntriesVisited_ += images_.size();
+        imageIndexStale_ = false;
+    }
+    ++noticeEntriesVisited_;
+    return imageIndex_.count(image) != 0;
+}
+
 void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
 {
-    bool inSet = false;
-    for (const auto& [key, candidate] : images_) {
-        inSet = inSet || candidate == image;
-    }
-    if (!inSet) {
+    if (!HoldsImage(image)) {
         return;
     }
     int32_t status = 0;

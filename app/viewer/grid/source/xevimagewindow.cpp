@@ -41,6 +41,20 @@ void ClearLoaderFields(XEVImageViewCtrl* cell)
     cell->progressTotal = 0;
 }
 
+// The study's series a cell each, in order: report series are left out.
+std::vector<SeriesInfo*> StudySeries(const StudyInfo* study)
+{
+    std::vector<SeriesInfo*> series;
+    if (study != nullptr) {
+        for (SeriesInfo* s : study->series) {
+            if (s->modality != QStringLiteral("SR")) {
+                series.push_back(s);
+            }
+        }
+    }
+    return series;
+}
+
 bool MemoryShortNow()
 {
     return !XEVRunMemoryTest();
@@ -61,6 +75,7 @@ XEVImageWindow::XEVImageWindow() = default;
 
 XEVImageWindow::~XEVImageWindow()
 {
+    ReapRetiredCells(true);
     // The active mode first: its cells may still have loaders running.
     auto& first = ActiveCells();
     auto& second = activeMode == 0 ? seriesCells : studyCells;
@@ -115,11 +130,14 @@ void XEVImageWindow::PostToMainFrame(uint32_t id)
     }
 }
 
-int32_t XEVImageWindow::CreateCell(QWidget* parent, const QRect& rect)
+int32_t XEVImageWindow::CreateCell(QWidget* parent, const QRect& rect, int32_t id)
 {
     auto& cells = ActiveCells();
-    // Ids come from the count, so a cell that could not be made leaves no gap.
-    const int32_t id = kXEVFirstStudyCellId + static_cast<int32_t>(cells.size()) + (activeMode == 1 ? 500 : 0);
+    // Ids come from the count, so a cell that could not be made leaves no gap; a study cell
+    // made as its row comes into view takes the id of its place in the grid.
+    if (id == 0) {
+        id = kXEVFirstStudyCellId + static_cast<int32_t>(cells.size()) + (activeMode == 1 ? 500 : 0);
+    }
     XEVImageViewCtrl* cell = MakeCell(parent, id);
     if (cell == nullptr) {
         return 0;
@@ -130,8 +148,159 @@ int32_t XEVImageWindow::CreateCell(QWidget* parent, const QRect& rect)
     return id;
 }
 
+void XEVImageWindow::StudySlots(int32_t& first, int32_t& last) const
+{
+    // The rows shown and one each side: a study of twenty thousand series made a cell, and in
+    // time a decode, for every one of them.
+    const int32_t cols = std::max(studyLayout.cols, 1);
+    const int32_t rows = std::max(studyLayout.rows, 1);
+    const int32_t needed = studyLayout.GetRowsNeeded();
+    const int32_t top = std::clamp(FirstShownRow(), 0, std::max(needed - rows, 0));
+    first = std::max(top - 1, 0) * cols;
+    last = (std::min(top + rows, std::max(needed, 1) - 1) + 1) * cols - 1;
+}
+
+std::vector<XEVImageViewCtrl*> XEVImageWindow::PlaceStudyCells(QWidget* parent)
+{
+    const QRect client = GridClientRect();
+    const int32_t cols = std::max(studyLayout.cols, 1);
+    const int32_t rows = std::max(studyLayout.rows, 1);
+    const int32_t w = std::max(client.width() / cols, 0);
+    const int32_t h = std::max(client.height() / rows, 0);
+    int32_t first = 0;
+    int32_t last = 0;
+    StudySlots(first, last);
+    bool runningDropped = false;
+    for (auto it = studyCells.begin(); it != studyCells.end();) {
+        const int32_t slot = it->first - kXEVFirstStudyCellId;
+        if (slot >= first && slot <= last) {
+            ++it;
+            continue;
+        }
+        XEVImageViewCtrl* cell = it->second;
+        runningDropped = runningDropped || (cell->loadingUnderWay.load() != 0 && XEVIsGateOpen(cell));
+        if (activeCellId == it->first) {
+            activeCellId = 0;
+        }
+        it = studyCells.erase(it);
+        RetireCell(cell);
+    }
+    ReapRetiredCells(false);
+    std::vector<XEVImageViewCtrl*> made;
+    for (int32_t slot = first; slot <= last; ++slot) {
+        const QRect rect((slot % cols) * w, (slot / cols) * h, w, h);
+        const int32_t id = kXEVFirstStudyCellId + slot;
+        if (auto found = studyCells.find(id); found != studyCells.end()) {
+            found->second->setGeometry(rect);
+            found->second->update();
+        } else if (CreateCell(parent, rect, id) != 0) {
+            made.push_back(studyCells[id]);
+        }
+    }
+    for (auto& [id, cell] : studyCells) {
+        cell->cellsPerPage = studyLayout.rows * studyLayout.cols;
+    }
+    if (runningDropped) {
+        ResumeNextStudyLoader();
+    }
+    return made;
+}
+
+void XEVImageWindow::RetireCell(XEVImageViewCtrl* cell)
+{
+    cell->hide();
+    // A loader in the middle of a decode is not waited for here: it leaves before its next
+    // image, and the cell goes once it has.
+    cell->loader.stop = 1;
+    cell->loader.SetGate();
+    retiring_.push_back(cell);
+}
+
+void XEVImageWindow::ReapRetiredCells(bool all)
+{
+    for (auto it = retiring_.begin(); it != retiring_.end();) {
+        XEVImageViewCtrl* cell = *it;
+        if (!all && cell->loaderRunning.load() != 0) {
+            ++it;
+            continue;
+        }
+        // Joins its loader, which has ended or is about to.
+        cell->ClearView(false);
+        delete cell;
+        it = retiring_.erase(it);
+    }
+}
+
+void XEVImageWindow::ResumeNextStudyLoader()
+{
+    XEVImageViewCtrl* waiting = nullptr;
+    for (auto& [id, cell] : studyCells) {
+        if (cell->loadingUnderWay.load() == 0) {
+            continue;
+        }
+        if (XEVIsGateOpen(cell)) {
+            return;
+        }
+        waiting = waiting != nullptr ? waiting : cell;
+    }
+    if (waiting != nullptr) {
+        (void)waiting->ResumeLoader();
+    }
+}
+
+void XEVImageWindow::FollowStudyRows()
+{
+    if (activeMode == 0) {
+        AssignComingCells(PlaceStudyCells(owner_));
+    }
+}
+
+void XEVImageWindow::AssignComingCells(const std::vector<XEVImageViewCtrl*>& made)
+{
+    if (made.empty() || displayKind != 2) {
+        return;
+    }
+    const std::vector<SeriesInfo*> series = StudySeries(shownStudy);
+    const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
+    bool queued = false;
+    for (XEVImageViewCtrl* cell : made) {
+        cell->tileMode = activeMode;
+        const size_t slot = size_t(cell->ControlId() - kXEVFirstStudyCellId);
+        if (slot >= series.size()) {
+            continue;
+        }
+        SeriesInfo* s = series[slot];
+        cell->SetImages(s->images);
+        if (!cell->NeedsLoading()) {
+            cell->SetupFirstImage();
+            cell->update();
+            continue;
+        }
+        // Its first image paints when the worker has it; the rest come with its loader's turn.
+        if (!s->images.empty() && !IsReport(s->images.front())) {
+            QueueFirstLoad(s->images.front(), cell);
+            cell->progressTotal = 1;
+            cell->progressShown = 1;
+            queued = true;
+        }
+        cell->QueueLoader();
+    }
+    if (queued) {
+        XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
+    }
+    ResumeNextStudyLoader();
+}
+
 void XEVImageWindow::PlaceGrid(QWidget* parent)
 {
+    if (activeMode == 0) {
+        const std::vector<XEVImageViewCtrl*> made = PlaceStudyCells(parent);
+        // While a study is entered its own assignment follows.
+        if (!enteringStudy_) {
+            AssignComingCells(made);
+        }
+        return;
+    }
     LayoutInfo& layout = ActiveLayout();
     const QRect client = GridClientRect();
     const int32_t cols = std::max(layout.cols, 1);
@@ -190,6 +359,7 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
         alone->update();
         return;
     }
+    FollowStudyRows();
     const LayoutInfo& layout = ActiveLayout();
     const int32_t cols = std::max(layout.cols, 1);
     const int32_t rows = std::max(layout.rows, 1);
@@ -198,10 +368,10 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
     const int32_t baseHeight = rect.height() / rows;
     const int32_t extraHeight = rect.height() % rows;
     const int32_t placed = layout.GetRowsNeeded() * cols;
-    int32_t k = 0;
-    int32_t y = rect.top() - scroll;
-    int32_t x = rect.left();
+    const int32_t firstId = activeMode == 0 ? kXEVFirstStudyCellId : kXEVFirstSeriesCellId;
     for (auto& [id, cell] : cells) {
+        // Study cells exist only around the rows shown: each is placed by its place in the grid.
+        const int32_t k = id - firstId;
         if (k >= placed) {
             // Cells of an earlier, larger grid stay out of sight.
             cell->hide();
@@ -209,9 +379,8 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
         }
         const int32_t r = k / cols;
         const int32_t c = k % cols;
-        if (c == 0) {
-            x = rect.left();
-        }
+        const int32_t x = rect.left() + c * baseWidth + std::min(c, extraWidth);
+        const int32_t y = rect.top() - scroll + r * baseHeight + std::min(r, extraHeight);
         const int32_t w = baseWidth + (c < extraWidth ? 1 : 0);
         const int32_t h = baseHeight + (r < extraHeight ? 1 : 0);
         cell->setGeometry(x, y, w, h);
@@ -221,11 +390,6 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
         if (inSight) {
             cell->update();
         }
-        x += w;
-        if (c == cols - 1) {
-            y += h;
-        }
-        ++k;
     }
 }
 
@@ -313,7 +477,9 @@ void XEVImageWindow::EnterStudyMode(int32_t index, StudyInfo* study)
         SetModeLayout(studyLayout, index);
     }
     studyLayout.itemCount = study != nullptr ? study->CountNonReportSeries() : 0;
+    enteringStudy_ = true;
     LayoutCells(owner_);
+    enteringStudy_ = false;
 }
 
 void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again)
@@ -331,14 +497,7 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
         state.PausePreload();
     }
     // 2, 3. One series per cell; the first image of each is decoded by the loader window.
-    std::vector<SeriesInfo*> series;
-    if (study != nullptr) {
-        for (SeriesInfo* s : study->series) {
-            if (s->modality != QStringLiteral("SR")) {
-                series.push_back(s);
-            }
-        }
-    }
+    const std::vector<SeriesInfo*> series = StudySeries(study);
     const XEVWindowHandle loaderWindow = state.GetLoaderWindow();
     // Only the cells on screen are waited for; the others get their first image from their
     // own loader when their turn comes.
@@ -346,14 +505,15 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
     const int32_t rows = std::max(studyLayout.rows, 1);
     const int32_t firstShown = std::clamp(FirstShownRow(), 0, std::max(studyLayout.GetRowsNeeded() - rows, 0)) * cols;
     int32_t queued = 0;
-    size_t k = 0;
     for (auto& [id, cell] : studyCells) {
         cell->tileMode = activeMode;
-        if (k >= series.size()) {
+        // The cell's place in the grid is its series' place in the study.
+        const int32_t k = id - kXEVFirstStudyCellId;
+        if (k < 0 || size_t(k) >= series.size()) {
             continue;
         }
-        const bool onScreen = int32_t(k) >= firstShown && int32_t(k) < firstShown + rows * cols;
-        SeriesInfo* s = series[k++];
+        const bool onScreen = k >= firstShown && k < firstShown + rows * cols;
+        SeriesInfo* s = series[size_t(k)];
         cell->SetImages(s->images);
         if (!cell->NeedsLoading()) {
             continue;
@@ -602,6 +762,8 @@ void XEVImageWindow::CloseEdits()
 void XEVImageWindow::StopLoading()
 {
     XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_STOP);
+    // Cells scrolled away may still be reading the records the caller is about to change.
+    ReapRetiredCells(true);
     for (auto& [id, cell] : studyCells) {
         cell->StopLoader();
         ClearLoaderFields(cell);

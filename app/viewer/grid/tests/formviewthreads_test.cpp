@@ -51,9 +51,10 @@ TEST_F(FormViewTest, ManySeriesAwaitOnlyTheScreenAndHoldOneLoaderThread)
     view->ShowFitted(&study);
     GetLoadState().SetLoaderWindow(view->JobHost().Window());
 
-    // 6 x 6 on screen, 8 rows in all.
+    // 6 x 6 on screen, 8 rows in all: cells for the rows shown and the one below.
     ASSERT_EQ(view->studyLayout.rows * view->studyLayout.cols, 36);
-    ASSERT_EQ(view->studyCells.size(), 48u);
+    ASSERT_EQ(view->studyCells.size(), 42u);
+    constexpr int32_t kCells = 42;
     std::vector<ImageInfo*> onScreen;
     for (size_t k = 0; k < 36; ++k) {
         onScreen.push_back(study.series[k]->images[0]);
@@ -65,7 +66,7 @@ TEST_F(FormViewTest, ManySeriesAwaitOnlyTheScreenAndHoldOneLoaderThread)
 
     EXPECT_EQ(CellsHoldingThreads(*view), 1);
     EXPECT_FALSE(Cell(kXEVFirstStudyCellId).IsLoaderQueued());
-    for (int32_t id = kXEVFirstStudyCellId + 1; id < kXEVFirstStudyCellId + int32_t(kSeries); ++id) {
+    for (int32_t id = kXEVFirstStudyCellId + 1; id < kXEVFirstStudyCellId + kCells; ++id) {
         EXPECT_TRUE(Cell(id).IsLoaderQueued()) << id;
         EXPECT_EQ(Cell(id).loadingUnderWay.load(), 1) << id;
         EXPECT_EQ(Cell(id).isHidden(), id >= kXEVFirstStudyCellId + 36) << id;
@@ -87,13 +88,41 @@ TEST_F(FormViewTest, ManySeriesAwaitOnlyTheScreenAndHoldOneLoaderThread)
     EXPECT_EQ(mostCells, 1);
     EXPECT_LE(mostThreads, idle + 1);
     EXPECT_EQ(CellsHoldingThreads(*view), 0);
-    for (SeriesInfo* series : study.series) {
-        for (ImageInfo* image : series->images) {
-            ASSERT_NE(image->GetHelper(), nullptr);
-            EXPECT_TRUE(image->GetHelper()->IsFrameLoaded(-1));
+    // The series of the last row have no cell yet, and nothing decoded them.
+    for (size_t k = 0; k < kSeries; ++k) {
+        for (ImageInfo* image : study.series[k]->images) {
+            if (k < size_t(kCells)) {
+                ASSERT_NE(image->GetHelper(), nullptr) << k;
+                EXPECT_TRUE(image->GetHelper()->IsFrameLoaded(-1)) << k;
+            } else {
+                EXPECT_EQ(image->GetHelper(), nullptr) << k;
+            }
         }
     }
     EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
+
+    // Scrolled to the last row: its cells come with their loaders, one at a time, and the
+    // first row's cells go.
+    view->ScrollTo(view->ScrollBar().maximum());
+    EXPECT_EQ(view->FirstVisibleRow(), 2);
+    EXPECT_EQ(view->GetCell(kXEVFirstStudyCellId), nullptr);
+    EXPECT_EQ(view->studyCells.size(), 42u);
+    mostCells = 0;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            mostCells = std::max(mostCells, CellsHoldingThreads(*view));
+            return host.Posted(WM_XEV_PRELOAD_CONTROL) == 2;
+        },
+        30000));
+    EXPECT_LE(mostCells, 1);
+    for (size_t k = size_t(kCells); k < kSeries; ++k) {
+        XEVImageViewCtrl& cell = Cell(kXEVFirstStudyCellId + int32_t(k));
+        EXPECT_EQ(cell.GetImages().begin()->second, study.series[k]->images[0]) << k;
+        for (ImageInfo* image : study.series[k]->images) {
+            ASSERT_NE(image->GetHelper(), nullptr) << k;
+            EXPECT_TRUE(image->GetHelper()->IsFrameLoaded(-1)) << k;
+        }
+    }
 }
 
 TEST_F(FormViewTest, ActivatingAWaitingCellStartsItsLoaderFirst)

@@ -92,6 +92,11 @@ XEVPatientBarCtrl::XEVPatientBarCtrl(LastEntry, QWidget* parent) : QWidget(paren
 {
 }
 
+void XEVPatientBarCtrl::SetLastEntry(bool last)
+{
+    normalSkin_ = CXEVBitmap(last ? 252 : 210);
+}
+
 void XEVPatientBarCtrl::paintEvent(QPaintEvent*)
 {
     XEVPaintProtocol protocol;

@@ -23,7 +23,9 @@ bool IsDicomFile(const QString& path, const std::atomic<int32_t>* stop = nullptr
 // The archive test first, then "DICM" at offset 128 and what the helper reads. Reads the
 // whole DICOMDIR, so it may take seconds: safe on any thread; once stop is set the answer,
 // soon given, means nothing.
-XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* stop = nullptr);
+// With parsed, a DICOMDIR's parse is handed out for its load to walk, so it is read once.
+XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* stop = nullptr,
+                             XEVParsedDicomDirPtr* parsed = nullptr);
 
 // Reads the SR document at path into report; 1 when read, 0 leaves report unchanged.
 int32_t ReadReportFile(const QString& path, ReportInfo& report);

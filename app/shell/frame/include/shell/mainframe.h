@@ -36,6 +36,8 @@ class XEVPreloadView;
 class StudyInfo;
 class XEVThread;
 enum class XEVOpenKind;
+struct XEVParsedDicomDir;
+using XEVParsedDicomDirPtr = std::shared_ptr<XEVParsedDicomDir>;
 class CXEVReportDlg;
 class PatientInfo;
 class QAction;
@@ -123,7 +125,8 @@ public:
     CXEVListFormView* GetStudyList() const;
     // The start-up arguments the terms dialog reads.
     void SetStartArguments(const QStringList& arguments) { startArguments_ = arguments; }
-    void StartDicomDirLoad(const QString& path);
+    // parsed: the path as File Open's check read it, walked instead of reading it again.
+    void StartDicomDirLoad(const QString& path, XEVParsedDicomDirPtr parsed = nullptr);
     // Width and height at most 1280 x 1024, centred on the work area; a top margin below
     // 34 becomes 0.
     static QRect InitialPlacement(const QRect& workArea);
@@ -261,7 +264,7 @@ private:
     // The open's classification reads a whole DICOMDIR on a worker while the window answers;
     // closing stops and joins it (mainframe_open.cpp).
     // Nothing when the close stopped it.
-    std::optional<XEVOpenKind> ClassifyAnswering(const QString& path);
+    std::optional<XEVOpenKind> ClassifyAnswering(const QString& path, XEVParsedDicomDirPtr& parsed);
     void StopClassification();
     XEVThread* classifier_ = nullptr;
     QEventLoop* classifyWait_ = nullptr;
@@ -273,7 +276,7 @@ private:
     // File Open and the menu bar.
     void SetUpMenuBar();
     bool ImportArchive(const QString& zipPath, bool startUp);
-    void LoadDicomDir(const QString& path);
+    void LoadDicomDir(const QString& path, XEVParsedDicomDirPtr parsed);
     void LoadSingleFile(const QString& path);
     // A new source forgets the series-composition choice; a DICOMDIR also its second key.
     void ResetSelectionForOpen(bool dicomDir);

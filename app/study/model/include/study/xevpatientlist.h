@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/platevent.h"
@@ -17,6 +18,7 @@
 #include "study/xevthread.h"
 
 class PatientInfo;
+struct XEVParsedDicomDir;
 
 constexpr intptr_t kXEVLoadFailed = -1001;
 
@@ -32,7 +34,9 @@ public:
     void Clear();
     // Starts the DICOMDIR loader; with "ModeMultiFrameRead" or "ModeUnsupportSRDelList" also
     // the scanner, which begins once the loader has ended. 0 when a thread cannot be made.
-    int32_t StartLoading(const QString& path, const XEVWindowHandle& notify);
+    // parsed, when File Open's check read this path already, is walked instead of the file.
+    int32_t StartLoading(const QString& path, const XEVWindowHandle& notify,
+                         std::shared_ptr<XEVParsedDicomDir> parsed = nullptr);
     int32_t StartFileLoading(const XEVWindowHandle& notify, const QString& path);
     // Stops any read-ahead, then reads every listed file once.
     void StartReadAhead();
@@ -83,4 +87,6 @@ private:
     std::atomic<int64_t> readAheadBytesRead_{0};
     // Set once the DICOMDIR loader has ended: the scanner starts only then.
     PlatEvent loaderDone_{true, true};
+    // Handed to the loader, which lets it go once walked.
+    std::shared_ptr<XEVParsedDicomDir> parsed_;
 };

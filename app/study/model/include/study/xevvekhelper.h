@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -52,6 +53,11 @@ class XEVOverlaySettingInfo;
 class XEVOverlayViewInfo;
 
 class XEVThread;
+
+// A DICOMDIR read whole by File Open's check, kept for the load that follows so that the file
+// is parsed once; used by one thread at a time.
+struct XEVParsedDicomDir;
+using XEVParsedDicomDirPtr = std::shared_ptr<XEVParsedDicomDir>;
 
 // Corner-text values of tag items. The value to show for a plain element, from the text
 // GetTagText gave: one of its backslash-separated values (index 1 or less: the first).
@@ -133,7 +139,8 @@ public:
     // give no patient are not (an empty record sequence is). The out flags are only ever set
     // to 1. A set stop flag ends the walk before its next record, with 0.
     int32_t LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
-                         int32_t& splitMultiFrame, const std::atomic<int32_t>* stop = nullptr);
+                         int32_t& splitMultiFrame, const std::atomic<int32_t>* stop = nullptr,
+                         XEVParsedDicomDirPtr parsed = nullptr);
     // The second, slow pass over the DICOMDIR: each file's own frame count decides the split,
     // unsupported report series may be dropped. Stops before its next record once abortFlag
     // is set, and waits at scanThread's gate before each record. 1 when the DICOMDIR was read
@@ -147,6 +154,9 @@ public:
     // Whether the path reads as a DICOMDIR, or as a DICOM file. Leave the status alone. Once
     // stop is set the file's reads fail, and the answer, soon given, means nothing.
     static int32_t IsDicomDir(const QString& path, const std::atomic<int32_t>* stop = nullptr);
+    // The DICOMDIR read whole, for a load of the same path to walk without reading it again;
+    // null when the path does not read as one.
+    static XEVParsedDicomDirPtr ReadDicomDir(const QString& path, const std::atomic<int32_t>* stop = nullptr);
     static int32_t IsDicomFile(const QString& path, const std::atomic<int32_t>* stop = nullptr);
     // The Referenced File ID of the record right after the given series' own record; empty
     // when there is none or it would leave the disc.

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "shell/xevmessage.h"
@@ -133,6 +134,9 @@ public:
     void SetImages(const std::vector<ImageInfo*>& images);
     void CopyImages(const std::map<int32_t, ImageInfo*>& images);
     std::map<int32_t, ImageInfo*> GetImages() const { return images_; }
+    // Entries of the set looked at to tell whether a load's notice is this cell's: one a
+    // notice, and the set once after each change.
+    uint64_t NoticeEntriesVisited() const { return noticeEntriesVisited_; }
     void CopyDisplayState(const XEVImageViewCtrl& source);
     int32_t GetCineLength() const;
     int32_t GetPosition() const;
@@ -289,6 +293,7 @@ private:
     };
 
     void OnImageLoaded(ImageInfo* image);
+    bool HoldsImage(const ImageInfo* image);
     void OnLoadNow();
     void LoaderMain(std::vector<ImageInfo*> images);
     void PostToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);
@@ -344,6 +349,10 @@ private:
     int32_t controlId_;
     std::unique_ptr<Receiver> receiver_;
     std::map<int32_t, ImageInfo*> images_;
+    // The images of the set, for the notices: a series of thousands gets one per image.
+    std::unordered_set<const ImageInfo*> imageIndex_;
+    bool imageIndexStale_ = true;
+    uint64_t noticeEntriesVisited_ = 0;
     QImage rendered_;
     RenderKey renderKey_;
     // Read and written on the GUI thread only.

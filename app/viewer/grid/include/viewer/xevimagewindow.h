@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "shell/xevmessage.h"
 #include "shell/xevmessageids.h"
@@ -54,8 +55,9 @@ public:
     // Both modes at (1, 1), study mode active, flags cleared.
     void InitState();
 
-    // Returns the new cell's id, 0 when it could not be made (the next id is the same).
-    int32_t CreateCell(QWidget* parent, const QRect& rect);
+    // Returns the new cell's id, 0 when it could not be made (the next id is the same). id 0
+    // takes the next id of the active mode.
+    int32_t CreateCell(QWidget* parent, const QRect& rect, int32_t id = 0);
     void LayoutCells(QWidget* parent);
     void Arrange(const QRect& rect, int32_t scroll);
     void SetLayout(QWidget* parent, int32_t index);
@@ -133,10 +135,31 @@ private:
     // Study mode with the layout of that index, cells laid out and emptied.
     void EnterStudyMode(int32_t index, StudyInfo* study);
     void AssignStudy(StudyInfo* study, QWidget* formView, bool again);
-    // Moves the active mode's cells onto a rows-needed grid, making the missing ones.
+    // Moves the active mode's cells onto a rows-needed grid, making the missing ones; study
+    // cells only for the rows shown and one each side.
     void PlaceGrid(QWidget* parent);
+    // The places in the grid (cell id - 9001) that have study cells: the rows shown and one
+    // each side.
+    void StudySlots(int32_t& first, int32_t& last) const;
+    // Deletes the study cells outside those places and makes the missing ones; the new cells.
+    std::vector<XEVImageViewCtrl*> PlaceStudyCells(QWidget* parent);
+    // Rows scrolled into view get their cells, with their series and their loaders' turns.
+    void FollowStudyRows();
+    // Study cells made outside the study's own assignment: the series of their places, the
+    // first image queued with the worker and a turn for their loaders.
+    void AssignComingCells(const std::vector<XEVImageViewCtrl*>& made);
+    // A study cell scrolled away: hidden, its loader told to stop, deleted once it has.
+    void RetireCell(XEVImageViewCtrl* cell);
+    // Deletes the retired cells whose loaders have ended; all of them (joining) with all.
+    void ReapRetiredCells(bool all);
+    // Opens the gate of the first study cell waiting its turn when no loader's gate is open.
+    void ResumeNextStudyLoader();
     void SetModeLayout(LayoutInfo& layout, int32_t index);
     bool ReleaseFar(XEVImageViewCtrl* cell, bool skipBusy);
+
+    // Set while a study's cells are laid out before the study assigns them itself.
+    bool enteringStudy_ = false;
+    std::vector<XEVImageViewCtrl*> retiring_;
 };
 
 // Whether the loader's gate is open now.

@@ -36,6 +36,8 @@ public:
     // The last bar's normal skin.
     struct LastEntry {};
     XEVPatientBarCtrl(LastEntry, QWidget* parent = nullptr);
+    // A bar reused for another entry takes that entry's skin.
+    void SetLastEntry(bool last);
 
     void SetPatientInfo(const PatientInfo& patient) { patient_ = XEVPatientFields::From(patient); }
     void SetPatient(const XEVPatientFields& patient) { patient_ = patient; }
