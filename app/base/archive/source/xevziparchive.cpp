@@ -17,6 +17,7 @@
 #include <mutex>
 #include <new>
 #include <random>
+#include <string_view>
 
 #include <ioapi.h>
 #include <zlib.h>
@@ -332,6 +333,7 @@ uint64_t StatFreeSpace(int dirFd)
 }
 
 std::atomic<ZipFreeSpaceQuery> g_freeSpace{StatFreeSpace};
+std::atomic<uint64_t> g_walks{0};
 
 // The open raw member's data, stored or deflated, into fd: kZipTooLarge as soon as it gives
 // more than its declared size, kZipReadFailed when it is broken, ends short or fails its CRC.
@@ -492,16 +494,6 @@ bool IsSafeZipMember(const std::string& name, const unz_file_info64& info)
     return true;
 }
 
-bool ZipMemberMatches(const std::string& entryName, const std::string& fileName)
-{
-    if (fileName.empty() || entryName.size() < fileName.size() ||
-        entryName.compare(entryName.size() - fileName.size(), fileName.size(), fileName) != 0) {
-        return false;
-    }
-    const size_t start = entryName.size() - fileName.size();
-    return start == 0 || IsSeparator(entryName[start - 1]);
-}
-
 bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info)
 {
     static const std::string kName = "DICOMDIR";
@@ -551,6 +543,7 @@ int32_t ZipArchive::Locate(const EntryTest& wanted)
     if (handle_ == nullptr) {
         return kZipNotOpen;
     }
+    g_walks.fetch_add(1, std::memory_order_relaxed);
     if (unzGoToFirstFile(handle_) != UNZ_OK) {
         return kZipNoFirstEntry;
     }
@@ -663,16 +656,60 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
     return kZipOk;
 }
 
+namespace {
+
+char FoldAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// How near a spelling comes to the wanted name, as a disc's file-ID resolver chooses: per
+// component, the exact spelling first, else the smallest in byte order.
+bool CloserSpelling(const std::string& a, const std::string& b, const std::string& wanted)
+{
+    size_t start = 0;
+    while (start < wanted.size()) {
+        size_t end = wanted.find('/', start);
+        end = end == std::string::npos ? wanted.size() : end;
+        const std::string_view want(wanted.data() + start, end - start);
+        const std::string_view partA(a.data() + start, end - start);
+        const std::string_view partB(b.data() + start, end - start);
+        if ((partA == want) != (partB == want)) {
+            return partA == want;
+        }
+        if (partA != partB) {
+            return partA < partB;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+}   // namespace
+
+size_t ZipMemberIndex::FoldedHash::operator()(const std::string& name) const
+{
+    size_t hash = 14695981039346656037ull;
+    for (const char c : name) {
+        hash = (hash ^ static_cast<unsigned char>(FoldAscii(c))) * 1099511628211ull;
+    }
+    return hash;
+}
+
+bool ZipMemberIndex::FoldedEqual::operator()(const std::string& a, const std::string& b) const
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
+}
+
 int32_t ZipMemberIndex::Build(ZipArchive& archive)
 {
     byPath_.clear();
-    byName_.clear();
     dicomDirFolder_.clear();
     dicomDirSeen_ = false;
     const int32_t walked = archive.Locate([&](const std::string& name, const unz_file_info64& info) {
         std::vector<std::string> parts;
-        const std::string file = FileNameOf(name);
-        if (file.empty() || !IsSafeZipMember(name, info) || !NormalisePath(name, parts) || parts.empty()) {
+        if (FileNameOf(name).empty() || !IsSafeZipMember(name, info) || !NormalisePath(name, parts) || parts.empty()) {
             return false;
         }
         ZipMemberEntry entry;
@@ -682,30 +719,45 @@ int32_t ZipMemberIndex::Build(ZipArchive& archive)
         entry.size = info.uncompressed_size;
         if (!dicomDirSeen_ && IsDicomDirEntry(name, info)) {
             dicomDirSeen_ = true;
+            dicomDir_ = entry;
             dicomDirFolder_ = parts.size() > 1
                                   ? JoinParts(std::vector<std::string>(parts.begin(), parts.end() - 1), 0) + "/"
                                   : std::string();
         }
         byPath_.emplace(JoinParts(parts, 0), entry);
-        byName_.emplace(file, entry);
         return false;
     });
     return walked == kZipNotFound ? kZipOk : walked;
 }
 
-const ZipMemberEntry* ZipMemberIndex::Find(const std::string& relativePath, const std::string& fileName) const
+const ZipMemberEntry* ZipMemberIndex::Find(const std::string& relativePath, std::string* name) const
 {
-    if (fileName.empty()) {
+    if (relativePath.empty()) {
         return nullptr;
     }
-    // Discs repeat file names across folders: the member at the file's own place comes first.
-    if (!relativePath.empty()) {
-        if (auto at = byPath_.find(dicomDirFolder_ + relativePath); at != byPath_.end()) {
-            return &at->second;
+    const std::string wanted = dicomDirFolder_ + relativePath;
+    const auto [first, last] = byPath_.equal_range(wanted);
+    auto best = last;
+    for (auto it = first; it != last; ++it) {
+        // Of one spelling, the first in archive order.
+        if (best == last || CloserSpelling(it->first, best->first, wanted) ||
+            (it->first == best->first &&
+             it->second.position.pos_in_zip_directory < best->second.position.pos_in_zip_directory)) {
+            best = it;
         }
     }
-    const auto named = byName_.find(fileName);
-    return named != byName_.end() ? &named->second : nullptr;
+    if (best == last) {
+        return nullptr;
+    }
+    if (name != nullptr) {
+        *name = best->first;
+    }
+    return &best->second;
+}
+
+uint64_t ZipDirectoryWalks()
+{
+    return g_walks.load(std::memory_order_relaxed);
 }
 
 namespace {
@@ -812,9 +864,10 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
     Release();
     std::vector<std::string> folderParts;
     std::vector<std::string> pathParts;
-    const std::string relative =
-        LiesBelow(extractFolder, path, folderParts, pathParts) ? JoinParts(pathParts, folderParts.size()) : "";
-    const std::string fileName = FileNameOf(path);
+    if (!LiesBelow(extractFolder, path, folderParts, pathParts)) {
+        return kZipNoMatch;
+    }
+    const std::string relative = JoinParts(pathParts, folderParts.size());
     // A kept index may be older than a file rewritten within the clock's tick: the entry it
     // names is checked, and a mismatch makes it anew once.
     for (const bool fresh : {false, true}) {
@@ -823,7 +876,8 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
         if (index == nullptr) {
             return kZipOpenFailed;
         }
-        const ZipMemberEntry* found = index->Find(relative, fileName);
+        std::string indexed;
+        const ZipMemberEntry* found = index->Find(relative, &indexed);
         if (found == nullptr) {
             return kZipNoMatch;
         }
@@ -835,8 +889,9 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
         }
         unz_file_info64 info{};
         std::string name;
+        std::vector<std::string> parts;
         if (archive->GoTo(found->position, info, name) == kZipOk && info.uncompressed_size == found->size &&
-            IsSafeZipMember(name, info) && ZipMemberMatches(name, fileName)) {
+            IsSafeZipMember(name, info) && NormalisePath(name, parts) && JoinParts(parts, 0) == indexed) {
             entry_ = *found;
             archive_ = std::move(archive);
             index_ = std::move(index);
@@ -1061,7 +1116,7 @@ int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFold
         if (index == nullptr) {
             return kZipOpenFailed;
         }
-        const ZipMemberEntry* entry = index->Find(JoinParts(pathParts, folderParts.size()), FileNameOf(path));
+        const ZipMemberEntry* entry = index->Find(JoinParts(pathParts, folderParts.size()));
         if (entry == nullptr) {
             return kZipNoMatch;
         }
@@ -1072,20 +1127,48 @@ int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFold
     }
 }
 
-bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
+bool ZipHasDicomDir(const std::string& zipPath)
 {
     // An archive imported again may have been rewritten in place: its members are indexed anew.
-    ZipForgetIndex();
-    ZipArchive archive;
-    if (archive.Open(zipPath) != kZipOk || archive.Locate(IsDicomDirEntry) != kZipOk ||
-        !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {
+    const std::shared_ptr<const ZipMemberIndex> index = IndexOf(zipPath, true);
+    return index != nullptr && index->DicomDir() != nullptr;
+}
+
+bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
+{
+    // The index the check made serves, while the file is the same one.
+    std::unique_ptr<ZipArchive> archive;
+    std::shared_ptr<const ZipMemberIndex> index;
+    bool located = false;
+    for (const bool fresh : {false, true}) {
+        archive.reset();
+        index = IndexOf(zipPath, fresh, &archive);
+        if (index == nullptr || index->DicomDir() == nullptr) {
+            return false;
+        }
+        if (archive == nullptr) {
+            archive = std::make_unique<ZipArchive>();
+            if (archive->Open(zipPath) != kZipOk) {
+                return false;
+            }
+        }
+        unz_file_info64 info{};
+        std::string name;
+        if (archive->GoTo(index->DicomDir()->position, info, name) == kZipOk && IsDicomDirEntry(name, info) &&
+            info.uncompressed_size == index->DicomDir()->size) {
+            located = true;
+            break;
+        }
+    }
+    if (!located || !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {
         return false;
     }
     FdHolder dirFd(OpenOwnFolder(extractFolder));
-    if (dirFd.Get() < 0 || archive.ExtractCurrent(dirFd.Get(), "DICOMDIR") != kZipOk) {
+    if (dirFd.Get() < 0 || archive->ExtractCurrent(dirFd.Get(), "DICOMDIR") != kZipOk) {
         dirFd.Reset(-1);
         XEVDeleteExtractFolder(extractFolder);
         return false;
     }
-    return archive.Close() == kZipOk;
+    GiveBack(index, std::move(archive));
+    return true;
 }

@@ -85,23 +85,41 @@ struct ZipMemberEntry {
 };
 
 // The safe members of one archive, from one walk of its central directory, so that finding a
-// member costs no walk. A member is looked for as the loaders name it: by its path below the
-// folder of the archive's DICOMDIR, else as the first entry in archive order with its file name.
+// member costs no walk. A member is looked for as the loaders name it: by its whole path below
+// the folder of the archive's DICOMDIR, the names compared as a disc's are (the exact spelling
+// first, else without regard to ASCII case, component by component); never by its file name
+// alone, which repeats across the folders of a disc.
 class ZipMemberIndex {
 public:
     // Walks the archive; the entries before a broken one stay. kZipOk or the failed step's code.
     int32_t Build(ZipArchive& archive);
-    // relativePath: the path below the extraction folder, '/' between its parts, or empty when
-    // unknown. Null when no member matches.
-    const ZipMemberEntry* Find(const std::string& relativePath, const std::string& fileName) const;
-    size_t Size() const { return byName_.size(); }
+    // relativePath: the path below the extraction folder, '/' between its parts. Null when no
+    // member lies there. name, when given, receives the member's normalised name.
+    const ZipMemberEntry* Find(const std::string& relativePath, std::string* name = nullptr) const;
+    // The archive's DICOMDIR entry (see IsDicomDirEntry), the first in archive order; null
+    // when it has none.
+    const ZipMemberEntry* DicomDir() const { return dicomDirSeen_ ? &dicomDir_ : nullptr; }
+    // The DICOMDIR entry's folder in the archive, normalised: "" or ending in '/'.
+    const std::string& DicomDirFolder() const { return dicomDirFolder_; }
+    size_t Size() const { return byPath_.size(); }
 
 private:
-    std::unordered_map<std::string, ZipMemberEntry> byPath_;   // normalised entry name
-    std::unordered_map<std::string, ZipMemberEntry> byName_;   // file name, first entry
-    std::string dicomDirFolder_;                               // "" or with a trailing '/'
+    struct FoldedHash {
+        size_t operator()(const std::string& name) const;
+    };
+    struct FoldedEqual {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    // Normalised entry name, every spelling of one name under one key.
+    std::unordered_multimap<std::string, ZipMemberEntry, FoldedHash, FoldedEqual> byPath_;
+    std::string dicomDirFolder_;   // "" or with a trailing '/'
+    ZipMemberEntry dicomDir_;
     bool dicomDirSeen_ = false;
 };
+
+// Walks of central directories so far, in this process: each costs time in proportion to
+// the archive's entries.
+uint64_t ZipDirectoryWalks();
 
 // The index of the archive at zipPath, made on first use and kept while the file stays the
 // same one; null when the archive cannot be opened. Any thread.
@@ -120,8 +138,8 @@ public:
     ZipOpenMember& operator=(const ZipOpenMember&) = delete;
 
     // The member ExtractZipMember takes for path: the one at path's place below the
-    // DICOMDIR's folder when path lies inside extractFolder, else the first named like path's
-    // file. kZipOk, kZipNoMatch or the failed step's code.
+    // DICOMDIR's folder; path must lie inside extractFolder. kZipOk, kZipNoMatch or the
+    // failed step's code.
     int32_t Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
     void Release();
     // Null unless open.
@@ -176,8 +194,6 @@ bool IsZipSymlink(const unz_file_info64& info);
 // A name that stays inside whatever folder it is extracted to: no ".." component, no
 // leading "/" or "\" or drive letter, no zero byte; and not a symbolic link.
 bool IsSafeZipMember(const std::string& name, const unz_file_info64& info);
-// The entry name is the file name itself or ends with "/" or "\" and the file name.
-bool ZipMemberMatches(const std::string& entryName, const std::string& fileName);
 // A safe entry whose name ends in "DICOMDIR" (upper case) where that is also the first
 // "DICOMDIR" in the name and starts it or follows a separator.
 bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info);
@@ -196,8 +212,8 @@ bool XEVPrepareExtractFolder(const std::string& folder);
 // missing. A symlink, a non-folder or another user's folder is left alone (false).
 bool XEVDeleteExtractFolder(const std::string& folder);
 
-// The member for path (the one at path's place below the DICOMDIR's folder, else the first
-// named like path's file), from the archive at zipPath, to destination (the path when empty).
+// The member for path (the one at path's place below the DICOMDIR's folder), from the
+// archive at zipPath, to destination (the path when empty).
 // The target must lie inside extractFolder; the folders on the way are made there without
 // following links. 0, or an archive code (-1 when nothing matches or the target lies outside
 // the folder).
@@ -207,6 +223,9 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size);
 
+// The archive opens and holds a DICOMDIR entry. Indexes the archive anew (it may have been
+// rewritten since it was last read); the index then serves the import and its members.
+bool ZipHasDicomDir(const std::string& zipPath);
 // The import's archive work: the archive's DICOMDIR extracted as extractFolder/DICOMDIR,
 // after what an earlier import left there was deleted. False when the archive cannot be
 // read, has no DICOMDIR or the folder is refused; the folder is then removed again
