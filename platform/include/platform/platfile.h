@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
@@ -13,3 +15,8 @@ int PlatOpenRegularFile(const char* path);
 std::FILE* PlatOpenRegularStream(const char* path);
 // The whole of a regular file appended to bytes; false when it cannot be opened or read.
 bool PlatReadRegularFile(const std::string& path, std::string& bytes);
+
+// Two looks at a file see the same one unchanged: the same device and inode, length and
+// modification and change times to the nanosecond. A file rewritten in place, even at its old
+// length, is another; so is one replaced by a rename.
+bool PlatSameFileState(const struct stat& a, const struct stat& b);

@@ -762,13 +762,6 @@ uint64_t ZipDirectoryWalks()
 
 namespace {
 
-bool SameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
 // One archive is imported at a time: its index is kept, and made again when the file changes,
 // with a few archives kept open on it.
 struct IndexCache {
@@ -796,7 +789,7 @@ std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool f
     }
     IndexCache& cache = TheIndexCache();
     std::lock_guard<std::mutex> guard(cache.mutex);
-    if (!fresh && cache.index != nullptr && cache.path == zipPath && SameFile(cache.identity, before)) {
+    if (!fresh && cache.index != nullptr && cache.path == zipPath && PlatSameFileState(cache.identity, before)) {
         if (archive != nullptr && !cache.open.empty()) {
             *archive = std::move(cache.open.back());
             cache.open.pop_back();
@@ -811,7 +804,7 @@ std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool f
     auto index = std::make_shared<ZipMemberIndex>();
     index->Build(walker);
     struct stat after {};
-    if (::stat(zipPath.c_str(), &after) == 0 && SameFile(before, after)) {
+    if (::stat(zipPath.c_str(), &after) == 0 && PlatSameFileState(before, after)) {
         cache.path = zipPath;
         cache.identity = before;
         cache.index = index;
