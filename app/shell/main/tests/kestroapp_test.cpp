@@ -562,6 +562,29 @@ TEST_F(KestroStartTest, ClosingWhileImagesLoadJoinsEveryThreadFirst)
     }
 }
 
+// The sample disc as ISO 9660 shows it without name mapping, beside the program: every file
+// with its version, "DICOMDIR;1" and "DICOM/CT0001;1". Start-up finds the DICOMDIR where it
+// looks for one, and the first images load from the versioned names.
+TEST_F(KestroStartTest, ADiscWithIsoVersionedNamesOpensAtStartUp)
+{
+    const std::filesystem::path disc = program_.path().toStdString();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(KV_SAMPLE_DIR)) {
+        const std::filesystem::path relative = std::filesystem::relative(entry.path(), KV_SAMPLE_DIR);
+        if (entry.is_directory()) {
+            std::filesystem::create_directories(disc / relative);
+        } else {
+            std::filesystem::copy_file(entry.path(), disc / (relative.string() + ";1"));
+        }
+    }
+    ASSERT_TRUE(Start({QStringLiteral("/Agree")}));
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_TRUE(FirstCellSeries().endsWith(QStringLiteral("/DICOM/CT0001;1"))) << FirstCellSeries().toStdString();
+    XEVImageViewCtrl* cell = FirstCell();
+    ASSERT_NE(cell, nullptr);
+    EXPECT_TRUE(cell->HasFramePixels(0));
+    EXPECT_EQ(box_.Count(), 0);
+}
+
 TEST_F(KestroStartTest, ExitRemovesTheExtractionFolderAndThenFreesTheInstance)
 {
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));

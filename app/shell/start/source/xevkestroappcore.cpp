@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/platfileid.h"
 #include "platform/platfolder.h"
 #include "shell/xev_utility.h"
 
@@ -31,6 +32,15 @@ QString FileInFolder(QString folder, const QString& name)
     }
     folder += name;
     return IsFileNotFolder(folder) ? folder : QString();
+}
+
+// The folder's DICOMDIR under the name the medium shows it by ("DICOMDIR", "dicomdir",
+// "DICOMDIR;1"), or empty when it is missing or a folder.
+QString DicomDirIn(const QString& folder)
+{
+    const QString path =
+        XEVPathText(PlatJoinFileId(XEVNativePath(folder.isEmpty() ? QStringLiteral("/") : folder), "DICOMDIR"));
+    return IsFileNotFolder(path) ? path : QString();
 }
 
 bool ModifiedAt(const QString& path, timespec& time)
@@ -89,11 +99,8 @@ QString CKestroAppCore::FindDicomDirPath(const QString& programFolder)
         }
         top.truncate(slash);
     }
-    const QString onDisc = top + QStringLiteral("/DICOMDIR");
-    if (IsFileNotFolder(onDisc)) {
-        return onDisc;
-    }
-    return FileInFolder(programFolder, QStringLiteral("DICOMDIR"));
+    const QString onDisc = DicomDirIn(top);
+    return !onDisc.isEmpty() ? onDisc : DicomDirIn(programFolder);
 }
 
 QString CKestroAppCore::FindDicomDirPath()
