@@ -5,8 +5,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -403,49 +401,6 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
         } while (!finished && stream.avail_out == 0);
     }
     return written == info.uncompressed_size && crc == info.crc ? kZipOk : kZipReadFailed;
-}
-
-bool DeleteTreeAt(int parent, const char* name);
-
-bool DeleteContents(int dirFd)
-{
-    const int listFd = ::dup(dirFd);
-    if (listFd < 0) {
-        return false;
-    }
-    DIR* dir = ::fdopendir(listFd);
-    if (dir == nullptr) {
-        ::close(listFd);
-        return false;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-            names.emplace_back(entry->d_name);
-        }
-    }
-    ::closedir(dir);
-    bool ok = true;
-    for (const std::string& name : names) {
-        ok = DeleteTreeAt(dirFd, name.c_str()) && ok;
-    }
-    return ok;
-}
-
-bool DeleteTreeAt(int parent, const char* name)
-{
-    struct stat st {};
-    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return errno == ENOENT;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        FdHolder sub(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (sub.Get() < 0 || !DeleteContents(sub.Get())) {
-            return false;
-        }
-        return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
-    }
-    return ::unlinkat(parent, name, 0) == 0;
 }
 
 }   // namespace
@@ -1037,37 +992,6 @@ bool HasDicmMarker(const std::string& path)
     return found;
 }
 
-std::string XEVGetExtractFolder()
-{
-    std::string folder = PlatGetTempFolder();
-    if (folder.empty() || folder.back() != '/') {
-        folder += '/';
-    }
-    return folder + "Kestro";
-}
-
-bool XEVPrepareExtractFolder(const std::string& folder)
-{
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        return false;
-    }
-    FdHolder fd(OpenOwnFolder(folder));
-    return fd.Get() >= 0 && ::fchmod(fd.Get(), 0700) == 0;
-}
-
-bool XEVDeleteExtractFolder(const std::string& folder)
-{
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0) {
-        return errno == ENOENT;
-    }
-    FdHolder fd(OpenOwnFolder(folder));
-    if (fd.Get() < 0 || !DeleteContents(fd.Get())) {
-        return false;
-    }
-    return ::rmdir(folder.c_str()) == 0;
-}
-
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                          const std::string& destination)
 {
@@ -1075,13 +999,18 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         const std::string& target = destination.empty() ? path : destination;
         std::vector<std::string> folderParts;
         std::vector<std::string> targetParts;
-        if (!LiesBelow(extractFolder, target, folderParts, targetParts)) {
+        // The lock of the copy's folder is never replaced by a member.
+        if (!LiesBelow(extractFolder, target, folderParts, targetParts) ||
+            (targetParts.size() == folderParts.size() + 1 && targetParts.back() == kXEVExtractLockName)) {
             return kZipNoMatch;
         }
         ZipOpenMember member;
         const int32_t result = member.Open(zipPath, extractFolder, path);
         if (result != kZipOk) {
             return result;
+        }
+        if (member.Entry().size > kZipLargestMember) {
+            return kZipUnreadable;
         }
         FdHolder dirFd(OpenOwnFolder(extractFolder));
         for (size_t i = folderParts.size(); i + 1 < targetParts.size() && dirFd.Get() >= 0; ++i) {
@@ -1148,7 +1077,7 @@ bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& ex
         unz_file_info64 info{};
         std::string name;
         if (archive->GoTo(index->DicomDir()->position, info, name) == kZipOk && IsDicomDirEntry(name, info) &&
-            info.uncompressed_size == index->DicomDir()->size) {
+            info.uncompressed_size == index->DicomDir()->size && info.uncompressed_size <= kZipLargestMember) {
             located = true;
             break;
         }

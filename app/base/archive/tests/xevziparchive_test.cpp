@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -40,13 +43,14 @@ size_t CountFiles(const std::string& folder)
     return count;
 }
 
-// A temporary folder as the program's temporary folder, with a canary beside "Kestro".
+// A temporary folder as the program's temporary folder, with a canary beside the folder the
+// archive work extracts to.
 class ZipTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
-        kestro_ = XEVGetExtractFolder();
+        kestro_ = temp_.Path() + "/Kestro";
         canary_ = temp_.Path() + "/canary";
         WriteFile(canary_, "canary");
         zip_ = temp_.Path() + "/a.zip";
@@ -69,7 +73,6 @@ TEST_F(ZipTest, ListsAndExtractsByFullName)
     const std::string longName = "D/" + std::string(300, 'n');
     const std::string big(3 * kZipCopyBufferSize / 2 + 7, 'b');
     ASSERT_TRUE(MakeZip(zip_, {{"first", "one"}, {longName, "long"}, {"big", big}}));
-    EXPECT_EQ(kestro_, temp_.Path() + "/Kestro");
 
     ZipArchive archive;
     std::vector<std::string> names;
@@ -328,7 +331,7 @@ TEST_F(ZipTest, DataPastTheDeclaredSizeStopsTheCopy)
 TEST_F(ZipTest, MemberPastTheFreeSpaceIsNotExtracted)
 {
     FreeSpaceScope scope(OneGibFree);
-    ZipMakerMember big{"IMG/BIG", ZipMakerDeflatedZeros(2048), false, uint64_t(2) << 30, Z_DEFLATED, 0};
+    ZipMakerMember big{"IMG/BIG", ZipMakerDeflatedZeros(1536), false, uint64_t(3) << 29, Z_DEFLATED, 0};
     ZipMakerMember edge{"IMG/EDGE", "x", false, (uint64_t(1) << 30) - kZipFreeSpaceMargin + 1};
     ZipMakerMember fits{"IMG/FITS", "fits"};
     ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, big, edge, fits}));
@@ -343,6 +346,28 @@ TEST_F(ZipTest, MemberPastTheFreeSpaceIsNotExtracted)
     ASSERT_TRUE(MakeZip(zip_, {dir}));
     EXPECT_FALSE(XEVExtractArchiveDicomDir(zip_, kestro_));
     EXPECT_FALSE(fs::exists(kestro_));
+}
+
+// A member that declares 2 GiB or more, which the image reader would refuse, is refused before
+// anything is written, whatever the room; one byte less goes on to the room check. The same
+// for the DICOMDIR.
+TEST_F(ZipTest, MemberTheReaderWouldRefuseIsNotExtracted)
+{
+    FreeSpaceScope scope(OneGibFree);
+    const std::string zeros = ZipMakerDeflatedZeros(2048);
+    ZipMakerMember refused{"IMG/HUGE", zeros, false, uint64_t(1) << 31, Z_DEFLATED, 0};
+    ZipMakerMember largest{"IMG/LARGEST", zeros, false, (uint64_t(1) << 31) - 1, Z_DEFLATED, 0};
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, refused, largest}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/HUGE", ""), kZipUnreadable);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/LARGEST", ""), kZipNoSpace);
+    EXPECT_EQ(CountFiles(kestro_), 2u);   // DICOMDIR and the folder IMG, empty
+    EXPECT_EQ(CountFiles(kestro_ + "/IMG"), 0u);
+
+    SetZipFreeSpaceQuery(nullptr);
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", zeros, false, uint64_t(1) << 31, Z_DEFLATED, 0}}));
+    EXPECT_FALSE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ReadFile(kestro_ + "/DICOMDIR"), "dir");
 }
 
 // Discs repeat file names across folders: each file comes from its own place beside the
@@ -464,4 +489,171 @@ TEST_F(ZipTest, MemberHeadsAreReadInPlace)
     EXPECT_EQ(head.Open(zip_, kestro_, temp_.Path() + "/IMG/DATA"), kZipNoMatch);
     EXPECT_EQ(head.Open(canary_, kestro_, kestro_ + "/IMG/DATA"), kZipOpenFailed);
     EXPECT_EQ(CountFiles(kestro_), 1u);
+}
+
+namespace {
+
+// The lock of an extraction folder is free: no running copy holds it.
+bool LockIsFree(const std::string& folder)
+{
+    const int fd = ::open((folder + "/.owner").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
+// A child process that makes its extraction folder, writes a member there and tells its path;
+// it then ends at once without its exit's cleanup (a crash), or, with stay, waits until the
+// pipe it reads is closed.
+struct CopyProcess {
+    pid_t pid = -1;
+    int hold = -1;
+    std::string folder;
+
+    bool Start(bool stay)
+    {
+        int report[2];
+        int wait[2];
+        if (::pipe(report) != 0 || ::pipe(wait) != 0) {
+            return false;
+        }
+        pid = ::fork();
+        if (pid == 0) {
+            ::close(report[0]);
+            ::close(wait[1]);
+            const std::string made = XEVGetExtractFolder();
+            WriteFile(made + "/MEMBER", "m");
+            (void)!::write(report[1], made.data(), made.size());
+            ::close(report[1]);
+            char byte;
+            if (stay) {
+                (void)!::read(wait[0], &byte, 1);
+            }
+            _exit(0);
+        }
+        ::close(report[1]);
+        ::close(wait[0]);
+        hold = wait[1];
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::read(report[0], buffer, sizeof buffer)) > 0) {
+            folder.append(buffer, size_t(got));
+        }
+        ::close(report[0]);
+        return !folder.empty();
+    }
+    void End()
+    {
+        if (hold >= 0) {
+            ::close(hold);
+            hold = -1;
+        }
+        if (pid > 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            pid = -1;
+        }
+    }
+    ~CopyProcess() { End(); }
+};
+
+}   // namespace
+
+// Each copy extracts into a folder of its own, made with mkdtemp in the user's private folder
+// of the temporary folder and locked while it runs. Files planted under the names the
+// extraction folder had or has ("Kestro", the user's folder) do not stop the archive work: a
+// fresh folder beside them serves. Emptying keeps the folder and its lock; the end removes it.
+TEST(ExtractFolder, EachCopyExtractsIntoItsOwnLockedFolder)
+{
+    PlatTempFolder temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    WriteFile(temp.Path() + "/Kestro", "planted");
+    const std::string zip = temp.Path() + "/a.zip";
+    ASSERT_TRUE(MakeZip(zip, {{"DICOMDIR", "dir"}, {"IMG/IM1", "one"}}));
+    const std::string user = temp.Path() + "/kestro-" + std::to_string(::geteuid());
+
+    const std::string folder = XEVGetExtractFolder();
+    EXPECT_EQ(folder.rfind(user + "/x.", 0), 0u) << folder;
+    EXPECT_EQ(XEVGetExtractFolder(), folder);
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_FALSE(LockIsFree(folder));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip, folder));
+    ASSERT_EQ(ExtractZipMember(zip, folder, folder + "/IMG/IM1", ""), kZipOk);
+    EXPECT_EQ(ReadFile(folder + "/IMG/IM1"), "one");
+    EXPECT_TRUE(XEVDeleteExtractFolder(folder));
+    EXPECT_EQ(CountFiles(folder), 1u);   // the lock
+    EXPECT_FALSE(LockIsFree(folder));
+    XEVEndExtractFolder();
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(ReadFile(temp.Path() + "/Kestro"), "planted");
+
+    // The user's folder taken by a plain file (or, for the superuser, given to another user).
+    fs::remove_all(user);
+    WriteFile(user, "planted");
+    std::string beside = XEVGetExtractFolder();
+    EXPECT_EQ(beside.rfind(user + "-x.", 0), 0u) << beside;
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip, beside));
+    EXPECT_EQ(ExtractZipMember(zip, beside, beside + "/IMG/IM1", ""), kZipOk);
+    XEVEndExtractFolder();
+    EXPECT_FALSE(fs::exists(beside));
+    EXPECT_EQ(ReadFile(user), "planted");
+    if (::geteuid() == 0) {
+        fs::remove(user);
+        ASSERT_EQ(::mkdir(user.c_str(), 0777), 0);
+        ASSERT_EQ(::chown(user.c_str(), 65534, 65534), 0);
+        beside = XEVGetExtractFolder();
+        EXPECT_EQ(beside.rfind(user + "-x.", 0), 0u) << beside;
+        ASSERT_TRUE(XEVExtractArchiveDicomDir(zip, beside));
+        XEVEndExtractFolder();
+        EXPECT_TRUE(fs::is_empty(user));
+    }
+}
+
+// Start-up removes what copies that ended without their exit left, and nothing else: not a
+// running copy's folder with its members, not the user's own folder named Kestro, not a folder
+// named like an extraction folder that holds no lock, not other folders in the user's folder.
+TEST(ExtractFolder, StartUpRemovesOnlyTheFoldersOfEndedCopies)
+{
+    PlatTempFolder temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    // The copies are other processes, each with a folder state of its own: they start before
+    // this process makes its folder.
+    XEVEndExtractFolder();
+    CopyProcess crashed;
+    ASSERT_TRUE(crashed.Start(false));
+    crashed.End();
+    CopyProcess running;
+    ASSERT_TRUE(running.Start(true));
+    const std::string own = XEVGetExtractFolder();
+    ASSERT_FALSE(own.empty());
+    const std::string user = temp.Path() + "/kestro-" + std::to_string(::geteuid());
+    fs::create_directories(temp.Path() + "/Kestro/notes");
+    WriteFile(temp.Path() + "/Kestro/notes/todo", "keep");
+    fs::create_directories(user + "/x.ABCDEF");
+    WriteFile(user + "/x.ABCDEF/file", "keep");
+    fs::create_directories(user + "/notes");
+    EXPECT_NE(crashed.folder, running.folder);
+    EXPECT_TRUE(LockIsFree(crashed.folder));
+    EXPECT_FALSE(LockIsFree(running.folder));
+
+    EXPECT_EQ(XEVRemoveLeftoverExtractFolders(), 1);
+    EXPECT_FALSE(fs::exists(crashed.folder));
+    EXPECT_EQ(ReadFile(running.folder + "/MEMBER"), "m");
+    EXPECT_TRUE(fs::exists(own + "/.owner"));
+    EXPECT_EQ(ReadFile(temp.Path() + "/Kestro/notes/todo"), "keep");
+    EXPECT_EQ(ReadFile(user + "/x.ABCDEF/file"), "keep");
+    EXPECT_TRUE(fs::is_directory(user + "/notes"));
+
+    running.End();
+    EXPECT_EQ(XEVRemoveLeftoverExtractFolders(), 1);
+    EXPECT_FALSE(fs::exists(running.folder));
+    EXPECT_TRUE(fs::exists(own + "/.owner"));
+    XEVEndExtractFolder();
+    EXPECT_FALSE(fs::exists(own));
 }

@@ -3,6 +3,7 @@
 // Zip archives read in place: the member list, one member extracted at a time into the
 // private extraction folder, and that folder's upkeep. No Qt: the loaders link it.
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,8 +20,9 @@ constexpr int32_t kZipNoBuffer = -2;
 constexpr int32_t kZipCreateFailed = -3;
 constexpr int32_t kZipNotOpen = -4;
 constexpr int32_t kZipWriteFailed = -5;
-constexpr int32_t kZipNoSpace = -6;    // the member does not fit the folder's free space
-constexpr int32_t kZipTooLarge = -7;   // the member gives more than its declared size
+constexpr int32_t kZipNoSpace = -6;      // the member does not fit the folder's free space
+constexpr int32_t kZipTooLarge = -7;     // the member gives more than its declared size
+constexpr int32_t kZipUnreadable = -8;   // the member declares more than the image reader opens
 constexpr int32_t kZipNotFound = -100;
 constexpr int32_t kZipOpenFailed = -101;
 constexpr int32_t kZipReadFailed = -102;
@@ -34,6 +36,9 @@ constexpr uint32_t kZipCopyBufferSize = 1048576;
 constexpr uint32_t kZipPackedBufferSize = 65536;
 // How far a member's head is inflated at most: far past any real dataset before its pixels.
 constexpr uint64_t kZipHeadLimit = uint64_t(64) << 20;
+// The largest member extracted: the image reader refuses files of 2 GiB or more (its
+// positions are 32-bit), so a larger one is refused before a byte is written.
+constexpr uint64_t kZipLargestMember = uint64_t(INT32_MAX);
 // Free space a member must leave in the extraction folder's file system.
 constexpr uint64_t kZipFreeSpaceMargin = uint64_t(64) << 20;
 
@@ -203,20 +208,34 @@ bool IsZipFile(const std::string& path);
 // "DICM" at offset 128.
 bool HasDicmMarker(const std::string& path);
 
-// The extraction folder: the temporary folder + "Kestro", no trailing '/'.
+// This copy's extraction folder, no trailing '/': made on first use with mkdtemp in the user's
+// private folder of the temporary folder (PlatGetUserTempFolder), or beside it when someone
+// else holds that name, and holding a lock of this copy for as long as it runs, so that no
+// other copy's start-up takes it for a leftover. Made anew when the temporary folder changes
+// or the folder went. Empty when no folder can be made. Any thread.
 std::string XEVGetExtractFolder();
+// The file in each extraction folder that its copy holds locked; never a member's place.
+constexpr char kXEVExtractLockName[] = ".owner";
+// Removes this copy's extraction folder with its lock: at exit, and when a signal ends the
+// program.
+void XEVEndExtractFolder();
+// Removes what copies that ended without their exit left: folders named as this program names
+// its extraction folders, of this user, whose lock no one holds. Nothing else is touched. The
+// number removed.
+int XEVRemoveLeftoverExtractFolders();
 // Makes the folder (mode 0700) or takes an existing one that is a real folder of this user,
 // made 0700; false otherwise, and then nothing in it is touched.
 bool XEVPrepareExtractFolder(const std::string& folder);
 // Deletes the folder and everything in it without following links; true also when it is
-// missing. A symlink, a non-folder or another user's folder is left alone (false).
+// missing. A symlink, a non-folder or another user's folder is left alone (false). This copy's
+// own extraction folder is emptied and stays, with its lock.
 bool XEVDeleteExtractFolder(const std::string& folder);
 
 // The member for path (the one at path's place below the DICOMDIR's folder), from the
 // archive at zipPath, to destination (the path when empty).
 // The target must lie inside extractFolder; the folders on the way are made there without
 // following links. 0, or an archive code (-1 when nothing matches or the target lies outside
-// the folder).
+// the folder, kZipUnreadable when the member declares more than kZipLargestMember).
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                          const std::string& destination);
 // The declared size of the member ExtractZipMember would take for path, without reading it.
