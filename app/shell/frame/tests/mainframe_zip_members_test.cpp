@@ -17,6 +17,7 @@
 
 #include "discopentestsupport.h"
 #include "shell/xev_uistring.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -253,4 +254,28 @@ TEST_F(ZipMembersTest, AMillionMembersOpenWithOneWalk)
     ASSERT_NE(index, nullptr);
     EXPECT_EQ(index->Size(), 1000001u);
     EXPECT_EQ(ZipDirectoryWalks() - walks, 1u);
+}
+
+// A member that declares 2 GiB, more than the image reader opens: its cell says the file
+// cannot be read (not that it is missing), with its path, and nothing of it is written; the
+// other patient's image shows.
+TEST_F(ZipMembersTest, AMemberTooLargeToReadIsRefusedBeforeExtraction)
+{
+    const std::string zip = temp_.Path() + "/huge.zip";
+    ASSERT_TRUE(MakeZip(zip, {{"DICOMDIR", ReadWholeFile(data_ + "/names/DICOMDIR")},
+                              {"B/OK", ZipMakerDeflatedZeros(2048), false, uint64_t(1) << 31, Z_DEFLATED, 0},
+                              {"A/IMG1", ReadWholeFile(data_ + "/names/A/IMG1")}}));
+    Open(zip);
+    const std::string extract = GetLoadState().GetExtractFolder();
+    const std::vector<SeriesInfo*> bob = SeriesOf("BOB");
+    ASSERT_EQ(bob.size(), 2u);
+    ShowOne(bob[0]);
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << box.texts[0].toStdString();
+    EXPECT_TRUE(box.texts[0].contains(QString::fromStdString(extract + "/B/OK")));
+    EXPECT_EQ(ExtractedNames(extract), std::vector<std::string>{"DICOMDIR"});
+
+    XEVImageViewCtrl* cell = ShowOne(SeriesOf("ALICE").at(0));
+    ASSERT_NE(cell, nullptr);
+    EXPECT_NEAR(MiddleGrey(cell), kAliceGrey, 3);
 }
