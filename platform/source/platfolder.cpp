@@ -235,9 +235,14 @@ bool PlatMakePrivateFolder(const std::string& path)
     return own;
 }
 
-std::string PlatGetUserTempFolder()
+std::string PlatGetUserTempFolder(bool make)
 {
     const std::string folder = PlatGetTempFolder() + "kestro-" + std::to_string(::geteuid());
+    if (!make) {
+        struct stat st {};
+        const bool own = ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+        return own ? folder : std::string();
+    }
     return PlatMakePrivateFolder(folder) ? folder : std::string();
 }
 

@@ -174,14 +174,20 @@ TEST(PlatFolder, PrivateFoldersAreTheUsersOwnOrRefused)
 {
     PlatTempFolder temp;
     ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    EXPECT_EQ(PlatGetUserTempFolder(false), "");
+    EXPECT_TRUE(std::filesystem::is_empty(temp.Path()));
     const std::string user = PlatGetUserTempFolder();
     EXPECT_EQ(user, temp / ("kestro-" + std::to_string(::geteuid())));
+    EXPECT_EQ(PlatGetUserTempFolder(false), user);
     struct stat st {};
     ASSERT_EQ(::lstat(user.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0700u);
 
     ASSERT_EQ(::chmod(user.c_str(), 0755), 0);
+    EXPECT_EQ(PlatGetUserTempFolder(false), user);
+    ASSERT_EQ(::lstat(user.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
     EXPECT_EQ(PlatGetUserTempFolder(), user);
     ASSERT_EQ(::lstat(user.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0700u);

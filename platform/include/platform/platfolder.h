@@ -36,7 +36,9 @@ bool PlatMakePrivateFolder(const std::string& path);
 
 // The program's folder of this user in the temporary folder, "kestro-<user id>", made private
 // (see PlatMakePrivateFolder); no trailing '/'. Empty when the name is held by someone else.
-std::string PlatGetUserTempFolder();
+// With make false nothing is made or changed: the folder when it is there as a real folder of
+// this user, else empty.
+std::string PlatGetUserTempFolder(bool make = true);
 
 // Deletes what lies in the open folder dirFd and every level below it, never through a link,
 // holding at most three descriptors of its own whatever the depth. A name directly in the

@@ -209,7 +209,8 @@ int XEVRemoveLeftoverExtractFolders()
         skip = own.path;
     }
     int removed = 0;
-    const std::string user = PlatGetUserTempFolder();
+    // Only looked into: a start without an archive makes nothing in the temporary folder.
+    const std::string user = PlatGetUserTempFolder(false);
     if (!user.empty()) {
         removed += RemoveLeftoversIn(user, std::string(), skip);
     }

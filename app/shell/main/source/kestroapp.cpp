@@ -190,17 +190,23 @@ void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
 
 int CKestroApp::Run()
 {
-    if (!InitInstance(arguments_)) {
-        return ExitInstance(StartStatus());
-    }
     // A logout, a shutdown or Ctrl+C closes the window as the user would, and then ends the
-    // loop: a dialog's own loop included.
-    XEVEndSignals endSignals([this](int) {
+    // loop, a dialog's own loop included. Taken from the start: an archive may be imported
+    // while start-up still runs.
+    bool ending = false;
+    XEVEndSignals endSignals([this, &ending](int) {
+        ending = true;
         if (CMainFrame* frame = MainFrame()) {
             frame->close();
         }
         exit(0);
     });
+    if (!InitInstance(arguments_)) {
+        return ExitInstance(StartStatus());
+    }
+    if (ending) {
+        return ExitInstance(0);
+    }
     int status = 0;
     QTimer poll;
     QElapsedTimer clock;
