@@ -4,7 +4,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -51,37 +50,6 @@ bool ModifiedAt(const QString& path, timespec& time)
     }
     time = st.st_mtim;
     return true;
-}
-
-// Empties the folder open as fd and closes it; entries are taken relative to it, so a folder
-// swapped for a link on the way cannot lead outside the tree.
-void EmptyFolder(int fd)
-{
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        close(fd);
-        return;
-    }
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        struct stat st;
-        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            const int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0) {
-                EmptyFolder(child);
-            }
-            unlinkat(fd, name.c_str(), AT_REMOVEDIR);
-        } else {
-            unlinkat(fd, name.c_str(), 0);
-        }
-    }
-    closedir(dir);
 }
 
 }   // namespace
@@ -188,6 +156,8 @@ bool CKestroAppCore::DeleteFolderTree(const QString& folder)
     if (fd < 0) {
         return false;
     }
-    EmptyFolder(fd);
+    // A few descriptors whatever the depth.
+    PlatEmptyFolderAt(fd);
+    close(fd);
     return rmdir(path.constData()) == 0;
 }
