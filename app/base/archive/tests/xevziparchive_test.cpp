@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -656,4 +658,42 @@ TEST(ExtractFolder, StartUpRemovesOnlyTheFoldersOfEndedCopies)
     EXPECT_TRUE(fs::exists(own + "/.owner"));
     XEVEndExtractFolder();
     EXPECT_FALSE(fs::exists(own));
+}
+
+// A member 3,000 folders deep extracts one folder at a time, and the extraction folder then
+// goes in a process allowed 64 descriptors: neither holds a descriptor per level.
+TEST_F(ZipTest, AMemberThreeThousandFoldersDeepExtractsAndGoesUnderALowDescriptorLimit)
+{
+    std::string deep;
+    for (int i = 0; i < 3000; ++i) {
+        deep += "d/";
+    }
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, {deep + "IM1", "deep"}}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    std::string backslashed = deep;
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    const pid_t extractor = ::fork();
+    if (extractor == 0) {
+        const struct rlimit limit = {64, 64};
+        _exit(::setrlimit(RLIMIT_NOFILE, &limit) == 0 &&
+                      ExtractZipMember(zip_, kestro_, kestro_ + "/" + backslashed + "IM1", "") == kZipOk
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(extractor, &status, 0), extractor);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::error_code ignored;
+    EXPECT_TRUE(fs::is_directory(kestro_ + "/d/d/d", ignored));
+
+    const pid_t remover = ::fork();
+    if (remover == 0) {
+        const struct rlimit limit = {64, 64};
+        _exit(::setrlimit(RLIMIT_NOFILE, &limit) == 0 && XEVDeleteExtractFolder(kestro_) ? 0 : 1);
+    }
+    ASSERT_EQ(::waitpid(remover, &status, 0), remover);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists(kestro_));
 }
