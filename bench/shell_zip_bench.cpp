@@ -45,8 +45,9 @@ struct Archive {
         for (size_t i = 0; i < large.size(); ++i) {
             large[i] = static_cast<char>((i * 2654435761u) >> 24);
         }
-        for (int i = 0; i < 2000; ++i) {
-            const std::string name = "CD/IMG/M" + std::to_string(i);
+        // Members are found below the DICOMDIR's folder.
+        for (int i = -1; i < 2000; ++i) {
+            const std::string name = i < 0 ? std::string("CD/DICOMDIR") : "CD/IMG/M" + std::to_string(i);
             const std::string& data = i == 1999 ? large : small;
             zip_fileinfo info{};
             zipOpenNewFileInZip64(file, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6, 0);

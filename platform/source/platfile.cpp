@@ -129,3 +129,10 @@ PlatReadResult PlatReadRegularFileUpTo(const std::string& path, uint64_t limit, 
     }
     return PlatReadResult::Read;
 }
+
+bool PlatSameFileState(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}

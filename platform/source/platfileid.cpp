@@ -55,6 +55,32 @@ std::string Latin1AsUtf8(std::string_view bytes)
     return out;
 }
 
+// The name without an ISO 9660 version (";" and digits), and without the "." that stands
+// before it on a name that has no extension; the name itself when it carries none.
+std::string_view WithoutVersion(std::string_view name)
+{
+    const size_t semicolon = name.rfind(';');
+    if (semicolon == std::string_view::npos || semicolon == 0 || semicolon + 1 == name.size() ||
+        name.find_first_not_of("0123456789", semicolon + 1) != std::string_view::npos) {
+        return name;
+    }
+    std::string_view base = name.substr(0, semicolon);
+    if (base.size() > 1 && base.back() == '.') {
+        base.remove_suffix(1);
+    }
+    return base;
+}
+
+// Keeps the smallest name in byte order under the key, so that the choice does not depend
+// on the order the file system lists them in.
+void KeepFirst(std::unordered_map<std::string, std::string>& names, std::string key, const std::string& name)
+{
+    auto [it, inserted] = names.emplace(std::move(key), name);
+    if (!inserted && name < it->second) {
+        it->second = name;
+    }
+}
+
 }   // namespace
 
 bool PlatIsSafeFileId(std::string_view fileId)
@@ -103,11 +129,9 @@ const PlatFileIdResolver::Listing& PlatFileIdResolver::List(const std::string& f
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             listing.links.insert(name);
         }
-        // Several spellings of one name: the smallest in byte order, so the choice does not
-        // depend on the order the file system lists them in.
-        auto [it, inserted] = listing.folded.emplace(Folded(name), name);
-        if (!inserted && name < it->second) {
-            it->second = name;
+        KeepFirst(listing.folded, Folded(name), name);
+        if (const std::string_view base = WithoutVersion(name); base.size() != name.size()) {
+            KeepFirst(listing.versioned, Folded(base), name);
         }
     }
     closedir(dir);
@@ -124,6 +148,13 @@ const std::string* PlatFileIdResolver::Spelling(const Listing& listing, const st
         return &folded->second;
     }
     return nullptr;
+}
+
+// The name with an ISO 9660 version, without regard to ASCII case.
+const std::string* PlatFileIdResolver::VersionedSpelling(const Listing& listing, const std::string& name)
+{
+    const auto versioned = listing.versioned.find(Folded(name));
+    return versioned != listing.versioned.end() ? &versioned->second : nullptr;
 }
 
 std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view fileId)
@@ -151,6 +182,9 @@ std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view f
                 // in UTF-8: its bytes read as Latin-1.
                 const std::string widened = Latin1AsUtf8(name);
                 spelling = widened != name ? Spelling(listing, widened) : nullptr;
+            }
+            if (spelling == nullptr) {
+                spelling = VersionedSpelling(listing, name);
             }
             resolving = spelling != nullptr;   // nothing below a missing folder can be found
         }

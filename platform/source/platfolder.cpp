@@ -1,10 +1,18 @@
 #include "platform/platfolder.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <pwd.h>
+#include <set>
+#include <string>
 #include <string_view>
 #include <unistd.h>
 #include <vector>
@@ -209,4 +217,159 @@ PlatDriveType PlatGetDriveTypeFrom(const std::string& path, const std::string& m
 PlatDriveType PlatGetDriveType(const std::string& path)
 {
     return PlatGetDriveTypeFrom(path, "/proc/self/mountinfo");
+}
+
+bool PlatMakePrivateFolder(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    const bool own = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+                     ((st.st_mode & 07777) == 0700 || ::fchmod(fd, 0700) == 0);
+    ::close(fd);
+    return own;
+}
+
+std::string PlatGetUserTempFolder(bool make)
+{
+    const std::string folder = PlatGetTempFolder() + "kestro-" + std::to_string(::geteuid());
+    if (!make) {
+        struct stat st {};
+        const bool own = ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+        return own ? folder : std::string();
+    }
+    return PlatMakePrivateFolder(folder) ? folder : std::string();
+}
+
+namespace {
+
+struct FolderId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator<(const FolderId& other) const { return dev != other.dev ? dev < other.dev : ino < other.ino; }
+    bool Is(const struct stat& st) const { return st.st_dev == dev && st.st_ino == ino; }
+};
+
+// One pass over the open folder: every entry but folders and keep is unlinked; the first
+// folder not given up is named in sub for the walk to go down into.
+bool ClearOneLevel(int fd, const std::string& keep, const std::set<FolderId>& givenUp, std::string& sub,
+                   FolderId& subId, bool& complete)
+{
+    // A description of its own: a dup would share the offset that the last pass left at the end.
+    const int listFd = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (dir == nullptr) {
+        if (listFd >= 0) {
+            ::close(listFd);
+        }
+        return false;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 && entry->d_name != keep) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    sub.clear();
+    for (const std::string& name : names) {
+        struct stat st {};
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            complete = complete && errno == ENOENT;
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            complete = (::unlinkat(fd, name.c_str(), 0) == 0 || errno == ENOENT) && complete;
+        } else if (sub.empty() && givenUp.count(FolderId{st.st_dev, st.st_ino}) == 0) {
+            sub = name;
+            subId = FolderId{st.st_dev, st.st_ino};
+        }
+    }
+    return true;
+}
+
+}   // namespace
+
+bool PlatEmptyFolderAt(int dirFd, const std::string& keep)
+{
+    struct stat rootSt {};
+    if (::fstat(dirFd, &rootSt) != 0) {
+        return false;
+    }
+    // Down and up again by name, one descriptor at a time: the levels are remembered by
+    // identity, not by an open descriptor each, so the depth costs memory only.
+    int fd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    std::vector<std::pair<FolderId, std::string>> levels;
+    std::set<FolderId> givenUp;
+    bool complete = true;
+    for (;;) {
+        std::string sub;
+        FolderId subId;
+        if (!ClearOneLevel(fd, levels.empty() ? keep : std::string(), givenUp, sub, subId, complete)) {
+            complete = false;
+        }
+        if (!sub.empty()) {
+            const int child = ::openat(fd, sub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            struct stat childSt {};
+            if (child >= 0 && ::fstat(child, &childSt) == 0 && subId.Is(childSt)) {
+                ::close(fd);
+                fd = child;
+                levels.emplace_back(subId, sub);
+                continue;
+            }
+            if (child >= 0) {
+                ::close(child);
+            }
+            givenUp.insert(subId);
+            complete = false;
+            continue;
+        }
+        if (levels.empty()) {
+            break;
+        }
+        // As empty as it gets: up to the folder it was entered from, which must still be that one.
+        const auto [id, name] = levels.back();
+        levels.pop_back();
+        const FolderId above = levels.empty() ? FolderId{rootSt.st_dev, rootSt.st_ino} : levels.back().first;
+        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        struct stat parentSt {};
+        if (parent < 0 || ::fstat(parent, &parentSt) != 0 || !above.Is(parentSt)) {
+            if (parent >= 0) {
+                ::close(parent);
+            }
+            return false;
+        }
+        fd = parent;
+        if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) {
+            givenUp.insert(id);
+            complete = false;
+        }
+    }
+    ::close(fd);
+    return complete;
+}
+
+bool PlatDeleteOwnFolder(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return errno == ENOENT;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool own = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+    const bool emptied = own && PlatEmptyFolderAt(fd);
+    ::close(fd);
+    return emptied && ::rmdir(path.c_str()) == 0;
 }

@@ -11,10 +11,12 @@
 
 namespace {
 
+// The user's own, closed to everyone else, as the runtime folder is meant to be.
 bool IsRuntimeFolder(const char* folder)
 {
     struct stat st;
-    return folder != nullptr && folder[0] == '/' && stat(folder, &st) == 0 && S_ISDIR(st.st_mode);
+    return folder != nullptr && folder[0] == '/' && stat(folder, &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == geteuid() && (st.st_mode & 077) == 0;
 }
 
 }   // namespace
@@ -23,7 +25,9 @@ std::string PlatGetRuntimeFolder()
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (!IsRuntimeFolder(runtime)) {
-        return PlatGetTempFolder();
+        // The shared temporary folder itself would let another user plant the lock first.
+        const std::string own = PlatGetUserTempFolder();
+        return own.empty() ? own : own + '/';
     }
     std::string folder(runtime);
     if (folder.back() != '/') {
@@ -34,12 +38,8 @@ std::string PlatGetRuntimeFolder()
 
 std::string PlatGetInstancePath(const std::string& name)
 {
-    if (IsRuntimeFolder(std::getenv("XDG_RUNTIME_DIR"))) {
-        return PlatGetRuntimeFolder() + name;
-    }
-    // Every user shares the temporary folder: the user id keeps one user's copy from
-    // blocking another's.
-    return PlatGetTempFolder() + name + "-" + std::to_string(getuid());
+    const std::string folder = PlatGetRuntimeFolder();
+    return folder.empty() ? folder : folder + name;
 }
 
 PlatInstanceLock::PlatInstanceLock(std::string path) : path_(std::move(path))
@@ -51,31 +51,35 @@ PlatInstanceLock::~PlatInstanceLock()
     Release();
 }
 
-bool PlatInstanceLock::Acquire()
+PlatLockResult PlatInstanceLock::TryAcquire()
 {
     if (fd_ >= 0) {
-        return true;
+        return PlatLockResult::Taken;
     }
-    // No following links: in a shared folder another user could point the name elsewhere.
+    if (path_.empty()) {
+        return PlatLockResult::Unusable;
+    }
+    // No following links: a folder of others could point the name elsewhere.
     const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        return false;
+        return PlatLockResult::Unusable;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
         close(fd);
-        return false;
+        return PlatLockResult::Unusable;
     }
     int result;
     do {
         result = flock(fd, LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
+        const bool held = errno == EWOULDBLOCK;
         close(fd);
-        return false;
+        return held ? PlatLockResult::HeldElsewhere : PlatLockResult::Unusable;
     }
     fd_ = fd;
-    return true;
+    return PlatLockResult::Taken;
 }
 
 void PlatInstanceLock::Release()

@@ -346,20 +346,13 @@ public:
             return std::nullopt;
         }
         std::lock_guard<std::mutex> guard(mutex_);
-        if (!held_ || path != path_ || !Same(info, stamp_)) {
+        if (!held_ || path != path_ || !PlatSameFileState(info, stamp_)) {
             Load(path, info);
         }
         return readable_ ? index_.Find(section, key) : std::nullopt;
     }
 
 private:
-    static bool Same(const struct stat& a, const struct stat& b)
-    {
-        return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-               a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-               a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-    }
-
     void Load(const std::string& path, const struct stat& info)
     {
         held_ = false;

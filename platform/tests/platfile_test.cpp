@@ -99,3 +99,51 @@ TEST(PlatFile, FilesPastTheirLimitAreNotRead)
     EXPECT_EQ(PlatReadRegularFileUpTo(folder / "missing", kPlatOwnFileLimit, whole), PlatReadResult::Failed);
     EXPECT_EQ(PlatReadRegularFileUpTo("/dev/zero", kPlatOwnFileLimit, whole), PlatReadResult::Failed);
 }
+
+// What the settings holder and the zip index take for "the file they read": a look again at
+// an untouched file agrees; a rewrite in place at the same length, a touch of the time alone
+// and a file renamed over it each make another.
+TEST(PlatFile, SameFileStateSeesRewritesAndReplacements)
+{
+    PlatTempFolder folder;
+    const std::string file = folder.Write("settings", "abcd");
+    struct stat first {};
+    struct stat again {};
+    ASSERT_EQ(::stat(file.c_str(), &first), 0);
+    ASSERT_EQ(::stat(file.c_str(), &again), 0);
+    EXPECT_TRUE(PlatSameFileState(first, again));
+
+    const auto look = [&] {
+        struct stat now {};
+        EXPECT_EQ(::stat(file.c_str(), &now), 0);
+        return now;
+    };
+    // The same length written again, its time set back to the first look's: the change time
+    // still moves.
+    folder.Write("settings", "wxyz");
+    const struct timespec times[2] = {first.st_atim, first.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    struct stat rewritten = look();
+    EXPECT_EQ(rewritten.st_ino, first.st_ino);
+    rewritten.st_ctim = first.st_ctim;
+    EXPECT_TRUE(PlatSameFileState(first, rewritten));   // only the change time told them apart
+    EXPECT_FALSE(PlatSameFileState(first, look()));
+
+    const struct timespec later[2] = {first.st_atim, {first.st_mtim.tv_sec, first.st_mtim.tv_nsec ^ 1}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), later, 0), 0);
+    struct stat touched = look();
+    touched.st_ctim = first.st_ctim;
+    EXPECT_FALSE(PlatSameFileState(first, touched));
+
+    const struct stat before = look();
+    folder.Write("other", "wxyz");
+    std::filesystem::rename(folder / "other", file);
+    struct stat renamed = look();
+    EXPECT_NE(renamed.st_ino, before.st_ino);
+    renamed.st_mtim = before.st_mtim;
+    renamed.st_ctim = before.st_ctim;
+    EXPECT_FALSE(PlatSameFileState(before, renamed));
+    folder.Write("settings", "wxyzw");
+    struct stat longer = look();
+    EXPECT_FALSE(PlatSameFileState(renamed, longer));
+}

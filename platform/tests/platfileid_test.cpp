@@ -31,6 +31,34 @@ TEST(PlatFileId, LowerCaseCopyOfADiscResolves)
     EXPECT_EQ(resolver.Join(disc.Path(), "NONE\\A\\B"), disc / "NONE/A/B");
 }
 
+// A disc mounted as ISO 9660 without name mapping shows each file with its version, and a
+// name without extension with the "." before it; folders carry none. The IDs resolve to those
+// names, a name without version first; what only looks like a version does not count.
+TEST(PlatFileId, IsoVersionSuffixesResolve)
+{
+    PlatTempFolder disc;
+    disc.Write("DICOMDIR;1", "d");
+    disc.Write("DICOM/CT0001;1", "x");
+    disc.Write("DICOM/ct0002.;1", "x");
+    disc.Write("DICOM/MR0001;2", "x");
+    disc.Write("DICOM/MR0001;1", "x");
+    disc.Write("DICOM/BOTH", "plain");
+    disc.Write("DICOM/BOTH;1", "versioned");
+    disc.Write("DICOM/NOTE;A", "x");
+    disc.Write("DICOM/;1", "x");
+    PlatFileIdResolver resolver;
+    EXPECT_EQ(resolver.Join(disc.Path(), "DICOMDIR"), disc / "DICOMDIR;1");
+    EXPECT_EQ(PlatJoinFileId(disc.Path(), "DICOMDIR"), disc / "DICOMDIR;1");
+    EXPECT_EQ(resolver.Join(disc.Path(), "DICOM\\CT0001"), disc / "DICOM/CT0001;1");
+    EXPECT_EQ(resolver.Join(disc.Path(), "dicom\\ct0001"), disc / "DICOM/CT0001;1");
+    EXPECT_EQ(resolver.Join(disc.Path(), "DICOM\\CT0002"), disc / "DICOM/ct0002.;1");
+    EXPECT_EQ(resolver.Join(disc.Path(), "DICOM\\MR0001"), disc / "DICOM/MR0001;1");
+    EXPECT_EQ(resolver.Join(disc.Path(), "DICOM\\BOTH"), disc / "DICOM/BOTH");
+    EXPECT_EQ(resolver.Join(disc.Path(), "DICOM\\CT0001;1"), disc / "DICOM/CT0001;1");
+    EXPECT_EQ(resolver.Join(disc.Path(), "DICOM\\NOTE"), disc / "DICOM/NOTE");
+    EXPECT_EQ(resolver.Join(disc.Path(), "DICOM\\CT0003"), disc / "DICOM/CT0003");
+}
+
 TEST(PlatFileId, ExactSpellingWins)
 {
     PlatTempFolder disc;

@@ -4,8 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 TEST(PlatFolder, ModuleFolderIsTheExecutablesAndTestsMayReplaceIt)
 {
@@ -136,4 +144,119 @@ TEST(PlatFolder, DriveTypeOfThisMachine)
 {
     EXPECT_NE(PlatGetDriveType("/"), PlatDriveType::None);
     EXPECT_EQ(PlatGetDriveType("/no/such/folder/here"), PlatDriveType::None);
+}
+
+namespace {
+
+// A chain of depth folders "d" below folder, made holding one descriptor at a time, with a
+// file at the bottom.
+bool MakeDeepChain(const std::string& folder, int depth)
+{
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < depth && fd >= 0; ++i) {
+        const int next = ::mkdirat(fd, "d", 0700) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0) {
+        return false;
+    }
+    const int file = ::openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ::close(fd);
+    return file >= 0 && ::close(file) == 0;
+}
+
+}   // namespace
+
+// The program's private folders: made 0700, an own folder taken and made 0700, anything else
+// under the name (a file, a link, another user's folder) refused untouched.
+TEST(PlatFolder, PrivateFoldersAreTheUsersOwnOrRefused)
+{
+    PlatTempFolder temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    EXPECT_EQ(PlatGetUserTempFolder(false), "");
+    EXPECT_TRUE(std::filesystem::is_empty(temp.Path()));
+    const std::string user = PlatGetUserTempFolder();
+    EXPECT_EQ(user, temp / ("kestro-" + std::to_string(::geteuid())));
+    EXPECT_EQ(PlatGetUserTempFolder(false), user);
+    struct stat st {};
+    ASSERT_EQ(::lstat(user.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+
+    ASSERT_EQ(::chmod(user.c_str(), 0755), 0);
+    EXPECT_EQ(PlatGetUserTempFolder(false), user);
+    ASSERT_EQ(::lstat(user.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(PlatGetUserTempFolder(), user);
+    ASSERT_EQ(::lstat(user.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+
+    const std::string file = temp.Write("file", "keep");
+    EXPECT_FALSE(PlatMakePrivateFolder(file));
+    const std::string elsewhere = temp / "elsewhere";
+    ASSERT_EQ(::mkdir(elsewhere.c_str(), 0755), 0);
+    const std::string link = temp / "link";
+    ASSERT_EQ(::symlink(elsewhere.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(PlatMakePrivateFolder(link));
+    ASSERT_EQ(::stat(elsewhere.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    std::filesystem::remove_all(user);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), user.c_str()), 0);
+    EXPECT_EQ(PlatGetUserTempFolder(), "");
+    EXPECT_FALSE(PlatDeleteOwnFolder(user));
+    EXPECT_TRUE(std::filesystem::is_directory(elsewhere));
+    if (::geteuid() == 0) {
+        // Only the superuser can hand a folder to another user.
+        const std::string other = temp / "other";
+        ASSERT_EQ(::mkdir(other.c_str(), 0700), 0);
+        ASSERT_EQ(::chmod(other.c_str(), 0777), 0);
+        temp.Write("other/x", "x");
+        ASSERT_EQ(::chown(other.c_str(), 12345, 12345), 0);
+        EXPECT_FALSE(PlatMakePrivateFolder(other));
+        EXPECT_FALSE(PlatDeleteOwnFolder(other));
+        ASSERT_EQ(::stat(other.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0777u);
+        EXPECT_TRUE(std::filesystem::exists(other + "/x"));
+    }
+}
+
+// Deleting a tree holds a few descriptors whatever its depth: a tree 3,000 folders deep goes
+// in a process allowed 64, where a descriptor per level would run out. A kept name stays, and
+// a link inside is removed, never followed.
+TEST(PlatFolder, DeepTreesGoUnderALowDescriptorLimit)
+{
+    PlatTempFolder temp;
+    const std::string tree = temp / "tree";
+    ASSERT_EQ(::mkdir(tree.c_str(), 0700), 0);
+    ASSERT_TRUE(MakeDeepChain(tree, 3000));
+    temp.Write("tree/keep", "k");
+    temp.Write("tree/a/b/c", "c");
+    const std::string outside = temp.Write("outside/x", "x");
+    ASSERT_EQ(::symlink((temp / "outside").c_str(), (tree + "/a/link").c_str()), 0);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const struct rlimit limit = {64, 64};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            _exit(3);
+        }
+        const int fd = ::open(tree.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        _exit(fd >= 0 && PlatEmptyFolderAt(fd, "keep") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(tree)) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"keep"});
+    EXPECT_TRUE(std::filesystem::exists(outside));
+
+    ASSERT_TRUE(MakeDeepChain(tree, 10));
+    EXPECT_TRUE(PlatDeleteOwnFolder(tree));
+    EXPECT_FALSE(std::filesystem::exists(tree));
+    EXPECT_TRUE(PlatDeleteOwnFolder(tree));   // missing
 }

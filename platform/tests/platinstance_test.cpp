@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -71,19 +72,51 @@ TEST(PlatInstanceLock, LinkInPlaceOfTheFileIsRefused)
     EXPECT_EQ(st.st_size, 4);
 }
 
-TEST(PlatInstancePath, RuntimeFolderElseTemporaryFolderWithTheUserId)
+// The runtime folder when it is the user's alone; else the user's private folder in the
+// temporary folder, never the shared folder itself; nothing when that name is someone else's.
+TEST(PlatInstancePath, RuntimeFolderElseThePrivateTemporaryFolder)
 {
     PlatTempFolder folder;
+    PlatTempFolder temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    ASSERT_EQ(chmod(folder.Path().c_str(), 0700), 0);
     {
         ScopedEnv runtime("XDG_RUNTIME_DIR", folder.Path().c_str());
         EXPECT_EQ(PlatGetInstancePath("_Kestro_DicomVerdastra"), folder.Path() + "/_Kestro_DicomVerdastra");
         EXPECT_EQ(PlatGetRuntimeFolder(), folder.Path() + "/");
     }
-    const std::string suffix = "-" + std::to_string(getuid());
-    for (const char* bad : {static_cast<const char*>(nullptr), "relative/run", "/no/such/folder/kv"}) {
+    const std::string own = temp / ("kestro-" + std::to_string(geteuid()));
+    ASSERT_EQ(chmod(folder.Path().c_str(), 0755), 0);
+    for (const char* bad :
+         {static_cast<const char*>(nullptr), "relative/run", "/no/such/folder/kv", folder.Path().c_str()}) {
         ScopedEnv runtime("XDG_RUNTIME_DIR", bad);
-        const std::string path = PlatGetInstancePath("class_Verdastra_KESTRO");
-        EXPECT_EQ(path.substr(path.size() - suffix.size()), suffix) << (bad ? bad : "unset");
-        EXPECT_EQ(path.find("relative"), std::string::npos);
+        EXPECT_EQ(PlatGetInstancePath("class_Verdastra_KESTRO"), own + "/class_Verdastra_KESTRO")
+            << (bad ? bad : "unset");
+        struct stat st;
+        ASSERT_EQ(lstat(own.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
     }
+
+    // Another's file in the private folder's place: no path, and the lock says it cannot be had.
+    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+    std::filesystem::remove_all(own);
+    temp.Write("kestro-" + std::to_string(geteuid()), "planted");
+    EXPECT_EQ(PlatGetInstancePath("_Kestro_DicomVerdastra"), "");
+    PlatInstanceLock lock(PlatGetInstancePath("_Kestro_DicomVerdastra"));
+    EXPECT_EQ(lock.TryAcquire(), PlatLockResult::Unusable);
+}
+
+TEST(PlatInstanceLock, ResultsSayWhyTheLockIsNotTaken)
+{
+    PlatTempFolder folder;
+    PlatInstanceLock first(folder / "lock");
+    PlatInstanceLock second(folder / "lock");
+    EXPECT_EQ(first.TryAcquire(), PlatLockResult::Taken);
+    EXPECT_EQ(second.TryAcquire(), PlatLockResult::HeldElsewhere);
+    std::filesystem::create_directory(folder / "dir");
+    EXPECT_EQ(PlatInstanceLock(folder / "dir").TryAcquire(), PlatLockResult::Unusable);
+    ASSERT_EQ(symlink((folder / "lock").c_str(), (folder / "link").c_str()), 0);
+    EXPECT_EQ(PlatInstanceLock(folder / "link").TryAcquire(), PlatLockResult::Unusable);
+    EXPECT_EQ(PlatInstanceLock("").TryAcquire(), PlatLockResult::Unusable);
 }

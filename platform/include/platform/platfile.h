@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,3 +30,8 @@ enum class PlatReadResult { Read, Failed, TooLarge };
 // that grows past the limit while it is read, is TooLarge and leaves bytes as they were; at
 // most limit + 1 bytes are read, and none when the size is already past the limit.
 PlatReadResult PlatReadRegularFileUpTo(const std::string& path, uint64_t limit, std::string& bytes);
+
+// Two looks at a file see the same one unchanged: the same device and inode, length and
+// modification and change times to the nanosecond. A file rewritten in place, even at its old
+// length, is another; so is one replaced by a rename.
+bool PlatSameFileState(const struct stat& a, const struct stat& b);

@@ -18,7 +18,9 @@ enum class PlatLinks { StayInside, Follow };
 // Joins file IDs to a folder. '\' becomes '/'; a component that is missing under its exact
 // name is found without regard to ASCII case, the exact name preferred; one with bytes above
 // 0x7F that is still missing is looked for with those bytes read as Latin-1 in UTF-8 (an ID
-// in a legacy code page on a disc whose names the system gives in UTF-8). Each folder is
+// in a legacy code page on a disc whose names the system gives in UTF-8); one still missing
+// is found under its name with an ISO 9660 version ("NAME;1", "NAME.;1"), as a disc mounted
+// without name mapping shows it. Each folder is
 // listed once per resolver, so a resolver should live as long as one pass over a disc.
 // One resolver serves one thread at a time.
 class PlatFileIdResolver {
@@ -36,12 +38,14 @@ private:
 
     struct Listing {
         bool read = false;
-        std::unordered_map<std::string, std::string> exact;    // name -> name
-        std::unordered_map<std::string, std::string> folded;   // lower-case name -> first name in byte order
-        std::unordered_set<std::string> links;                 // names that are or may be links
+        std::unordered_map<std::string, std::string> exact;       // name -> name
+        std::unordered_map<std::string, std::string> folded;      // lower-case name -> first name in byte order
+        std::unordered_map<std::string, std::string> versioned;   // lower-case name without version -> name
+        std::unordered_set<std::string> links;                    // names that are or may be links
     };
     const Listing& List(const std::string& folder);
     static const std::string* Spelling(const Listing& listing, const std::string& name);
+    static const std::string* VersionedSpelling(const Listing& listing, const std::string& name);
 
     PlatLinks links_;
     std::unordered_map<std::string, Listing> listings_;

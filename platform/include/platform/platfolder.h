@@ -28,3 +28,25 @@ enum class PlatDriveType {
 // that contains it, from the process's mountinfo.
 PlatDriveType PlatGetDriveType(const std::string& path);
 PlatDriveType PlatGetDriveTypeFrom(const std::string& path, const std::string& mountinfoPath);
+
+// Makes the folder mode 0700, or takes one that is there when it is a real folder (not a
+// link) of this user, and makes it 0700. False otherwise: another user or a plain file holds
+// the name, and nothing is changed.
+bool PlatMakePrivateFolder(const std::string& path);
+
+// The program's folder of this user in the temporary folder, "kestro-<user id>", made private
+// (see PlatMakePrivateFolder); no trailing '/'. Empty when the name is held by someone else.
+// With make false nothing is made or changed: the folder when it is there as a real folder of
+// this user, else empty.
+std::string PlatGetUserTempFolder(bool make = true);
+
+// Deletes what lies in the open folder dirFd and every level below it, never through a link,
+// holding at most three descriptors of its own whatever the depth. A name directly in the
+// folder may be kept. True when everything else went; false when some entry stayed, or when
+// a folder on the way was moved while the walk was below it (the walk then stops).
+bool PlatEmptyFolderAt(int dirFd, const std::string& keep = std::string());
+
+// The folder at path and everything in it, when it is a real folder of this user (not a link):
+// true when it is gone, also when it was missing. Another user's folder, a link or a file at
+// path is left alone (false).
+bool PlatDeleteOwnFolder(const std::string& path);

@@ -5,12 +5,20 @@
 // One running copy of the program per user: an exclusive lock on a file in the user's runtime
 // folder. The lock goes with the process, so a crashed copy never blocks the next start.
 
-// $XDG_RUNTIME_DIR when it is an absolute folder, else the temporary folder; ending in '/'.
+// $XDG_RUNTIME_DIR when it is an absolute folder of this user that no one else may enter,
+// else the user's private folder in the temporary folder (PlatGetUserTempFolder); ending in
+// '/'. Empty when neither can be had: no other user must be able to plant files there.
 std::string PlatGetRuntimeFolder();
 
-// Where the instance file or socket of the given name lies: in $XDG_RUNTIME_DIR as it is (that
-// folder is the user's own); in the shared temporary folder with "-<user id>" appended.
+// Where the instance file or socket of the given name lies: in the runtime folder above;
+// empty when there is none.
 std::string PlatGetInstancePath(const std::string& name);
+
+enum class PlatLockResult {
+    Taken,           // this object holds the lock
+    HeldElsewhere,   // another holder has it
+    Unusable,        // the file cannot be made or locked safely (no folder, a link, another user's)
+};
 
 class PlatInstanceLock {
 public:
@@ -20,9 +28,9 @@ public:
     PlatInstanceLock(const PlatInstanceLock&) = delete;
     PlatInstanceLock& operator=(const PlatInstanceLock&) = delete;
 
-    // True when this object now holds the lock (or already did); false when another holder
-    // has it or the file cannot be made safely (a link, another user's file).
-    bool Acquire();
+    // Whether this object now holds the lock (or already did), and if not, why.
+    PlatLockResult TryAcquire();
+    bool Acquire() { return TryAcquire() == PlatLockResult::Taken; }
     void Release();
     bool Held() const { return fd_ >= 0; }
     const std::string& Path() const { return path_; }

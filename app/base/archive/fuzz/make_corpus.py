@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the zip fuzzer's seed corpus: small archives, stored and deflated, with nested,
 hostile and long names, a symlink, a zip64 one, truncated and corrupted copies, one file name
-in several folders beside a DICOMDIR, a DICOM-like member with a long zero tail, a lying
+in several folders beside a DICOMDIR, names differing only in case below a DICOMDIR in a folder, a DICOM-like member with a long zero tail, a lying
 member past the head reader's small limits, and a deflate stream damaged inside.
 
 Usage: make_corpus.py CORPUS_FOLDER
@@ -67,6 +67,9 @@ def main():
                  ("IMG/I1", bytes(128) + b"DICM" + b"\x02\x00\x10\x00UI\x14\x00" + b"1.2.840.10008.1.2.1\0"
                   + bytes(30000), REG)]),
         lying(bytes(200000), 150000, zipfile.ZIP_DEFLATED),
+        archive([("Disc/Dicom/P2/IM0", b"bob", REG), ("Disc/DICOMDIR", b"d", REG), ("Disc/DICOM/P1/IM0", b"alice", REG),
+                 ("Disc/dicom/p1/im0", b"lower", REG), ("Disc/A/x", b"A", REG), ("Disc/a/X", b"a", REG),
+                 ("Elsewhere/IM0", b"other", REG)]),
     ]
     cut = bytearray(archive([("DICOMDIR", b"d", REG), ("IMG/I1", bytes(range(256)) * 40, REG)]))
     local = cut.index(b"PK\x03\x04", 4)

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@ bool KnownCode(int32_t code)
     static const std::set<int32_t> codes = {kZipOk,         kZipNoMatch,     kZipNoBuffer,     kZipCreateFailed,
                                             kZipNotOpen,    kZipWriteFailed, kZipNotFound,     kZipOpenFailed,
                                             kZipReadFailed, kZipCloseFailed, kZipNoFirstEntry, kZipInfoFailed,
-                                            kZipNextFailed, kZipNoSpace,     kZipTooLarge};
+                                            kZipNextFailed, kZipNoSpace,     kZipTooLarge,     kZipUnreadable};
     return codes.count(code) != 0;
 }
 
@@ -65,9 +66,10 @@ std::string ReadWhole(const std::string& path)
 // same size ExtractZipMember took, and, when the member came out whole, its very bytes, read
 // out of order and past a small limit.
 template <class Check>
-void CheckHead(const std::string& zipPath, const std::string& folder, const std::string& path, bool extracted,
-               Check check)
+void CheckHead(const std::string& zipPath, const std::string& folder, const std::string& path,
+               const std::string& extractedTo, Check check)
 {
+    const bool extracted = !extractedTo.empty();
     ZipMemberHead head;
     const int32_t opened = head.Open(zipPath, folder, path);
     check(KnownCode(opened));
@@ -78,7 +80,7 @@ void CheckHead(const std::string& zipPath, const std::string& folder, const std:
         return;
     }
     check(size == head.DeclaredSize());
-    const std::string whole = extracted ? ReadWhole(path) : std::string();
+    const std::string whole = extracted ? ReadWhole(extractedTo) : std::string();
     check(!extracted || whole.size() == size);
     char buffer[700];
     for (const uint64_t offset : {uint64_t(300), uint64_t(0), size > 5 ? size - 5 : 0, size, size + 9}) {
@@ -91,6 +93,28 @@ void CheckHead(const std::string& zipPath, const std::string& folder, const std:
     if (small.Open(zipPath, folder, path, 100) == kZipOk) {
         check(small.ReadAt(90, buffer, sizeof buffer) <= 10 && small.ReadAt(100, buffer, 1) == 0);
     }
+}
+
+// The entry's name normalised (both separators, no empty or "." parts) and taken below the
+// DICOMDIR's folder; empty when it lies elsewhere.
+std::string PlaceBelow(const std::string& name, const std::string& dicomDirFolder)
+{
+    std::string normalised;
+    std::string part;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && name[i] != '/' && name[i] != '\\') {
+            part += name[i];
+            continue;
+        }
+        if (!part.empty() && part != ".") {
+            normalised += (normalised.empty() ? "" : "/") + part;
+        }
+        part.clear();
+    }
+    if (normalised.compare(0, dicomDirFolder.size(), dicomDirFolder) != 0) {
+        return std::string();
+    }
+    return normalised.substr(dicomDirFolder.size());
 }
 
 }   // namespace
@@ -129,18 +153,22 @@ ZipFuzzReport ZipFuzzRead(const uint8_t* data, size_t size)
     archive.Close();
     report.entries = static_cast<uint32_t>(names.size());
 
+    const std::shared_ptr<const ZipMemberIndex> index = ZipIndexOf(zipPath);
+    const std::string dicomDirFolder = index != nullptr ? index->DicomDirFolder() : std::string();
     uint32_t tried = 0;
     for (size_t i = 0; i < names.size() && tried < 8; ++i) {
-        const std::string& name = names[i];
-        const size_t cut = name.find_last_of("/\\");
-        const std::string file = cut == std::string::npos ? name : name.substr(cut + 1);
-        if (!IsSafeZipMember(name, infos[i]) || file.empty() || file == "." ||
-            infos[i].uncompressed_size > (1u << 20)) {
+        // Members are named by their place below the DICOMDIR's folder.
+        const std::string relative = PlaceBelow(names[i], dicomDirFolder);
+        const size_t cut = relative.rfind('/');
+        const std::string file = cut == std::string::npos ? relative : relative.substr(cut + 1);
+        if (!IsSafeZipMember(names[i], infos[i]) || file.empty() || infos[i].uncompressed_size > (1u << 20)) {
             continue;
         }
         ++tried;
         const std::string entryFolder = folder + "/" + std::to_string(i);
-        const int32_t code = ExtractZipMember(zipPath, folder, entryFolder + "/" + file, std::string());
+        const std::string path = folder + "/" + relative;
+        const std::string target = entryFolder + "/" + file;
+        const int32_t code = ExtractZipMember(zipPath, folder, path, target);
         check(KnownCode(code));
         // A success leaves exactly the file; a failure nothing half-written.
         size_t files = 0;
@@ -149,7 +177,7 @@ ZipFuzzReport ZipFuzzRead(const uint8_t* data, size_t size)
         }
         check(files == (code == kZipOk ? 1u : 0u));
         report.extracted += code == kZipOk ? 1 : 0;
-        CheckHead(zipPath, folder, entryFolder + "/" + file, code == kZipOk, check);
+        CheckHead(zipPath, folder, path, code == kZipOk ? target : std::string(), check);
         std::filesystem::remove_all(entryFolder, ignored);
     }
     return report;

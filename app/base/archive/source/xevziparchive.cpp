@@ -5,8 +5,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -17,6 +15,7 @@
 #include <mutex>
 #include <new>
 #include <random>
+#include <string_view>
 
 #include <ioapi.h>
 #include <zlib.h>
@@ -332,6 +331,7 @@ uint64_t StatFreeSpace(int dirFd)
 }
 
 std::atomic<ZipFreeSpaceQuery> g_freeSpace{StatFreeSpace};
+std::atomic<uint64_t> g_walks{0};
 
 // The open raw member's data, stored or deflated, into fd: kZipTooLarge as soon as it gives
 // more than its declared size, kZipReadFailed when it is broken, ends short or fails its CRC.
@@ -403,49 +403,6 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
     return written == info.uncompressed_size && crc == info.crc ? kZipOk : kZipReadFailed;
 }
 
-bool DeleteTreeAt(int parent, const char* name);
-
-bool DeleteContents(int dirFd)
-{
-    const int listFd = ::dup(dirFd);
-    if (listFd < 0) {
-        return false;
-    }
-    DIR* dir = ::fdopendir(listFd);
-    if (dir == nullptr) {
-        ::close(listFd);
-        return false;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-            names.emplace_back(entry->d_name);
-        }
-    }
-    ::closedir(dir);
-    bool ok = true;
-    for (const std::string& name : names) {
-        ok = DeleteTreeAt(dirFd, name.c_str()) && ok;
-    }
-    return ok;
-}
-
-bool DeleteTreeAt(int parent, const char* name)
-{
-    struct stat st {};
-    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return errno == ENOENT;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        FdHolder sub(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (sub.Get() < 0 || !DeleteContents(sub.Get())) {
-            return false;
-        }
-        return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
-    }
-    return ::unlinkat(parent, name, 0) == 0;
-}
-
 }   // namespace
 
 int ZipReadCurrentEntry(unzFile file, unz_file_info64& info, std::string& name)
@@ -490,16 +447,6 @@ bool IsSafeZipMember(const std::string& name, const unz_file_info64& info)
         }
     }
     return true;
-}
-
-bool ZipMemberMatches(const std::string& entryName, const std::string& fileName)
-{
-    if (fileName.empty() || entryName.size() < fileName.size() ||
-        entryName.compare(entryName.size() - fileName.size(), fileName.size(), fileName) != 0) {
-        return false;
-    }
-    const size_t start = entryName.size() - fileName.size();
-    return start == 0 || IsSeparator(entryName[start - 1]);
 }
 
 bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info)
@@ -551,6 +498,7 @@ int32_t ZipArchive::Locate(const EntryTest& wanted)
     if (handle_ == nullptr) {
         return kZipNotOpen;
     }
+    g_walks.fetch_add(1, std::memory_order_relaxed);
     if (unzGoToFirstFile(handle_) != UNZ_OK) {
         return kZipNoFirstEntry;
     }
@@ -663,16 +611,60 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
     return kZipOk;
 }
 
+namespace {
+
+char FoldAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// How near a spelling comes to the wanted name, as a disc's file-ID resolver chooses: per
+// component, the exact spelling first, else the smallest in byte order.
+bool CloserSpelling(const std::string& a, const std::string& b, const std::string& wanted)
+{
+    size_t start = 0;
+    while (start < wanted.size()) {
+        size_t end = wanted.find('/', start);
+        end = end == std::string::npos ? wanted.size() : end;
+        const std::string_view want(wanted.data() + start, end - start);
+        const std::string_view partA(a.data() + start, end - start);
+        const std::string_view partB(b.data() + start, end - start);
+        if ((partA == want) != (partB == want)) {
+            return partA == want;
+        }
+        if (partA != partB) {
+            return partA < partB;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+}   // namespace
+
+size_t ZipMemberIndex::FoldedHash::operator()(const std::string& name) const
+{
+    size_t hash = 14695981039346656037ull;
+    for (const char c : name) {
+        hash = (hash ^ static_cast<unsigned char>(FoldAscii(c))) * 1099511628211ull;
+    }
+    return hash;
+}
+
+bool ZipMemberIndex::FoldedEqual::operator()(const std::string& a, const std::string& b) const
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
+}
+
 int32_t ZipMemberIndex::Build(ZipArchive& archive)
 {
     byPath_.clear();
-    byName_.clear();
     dicomDirFolder_.clear();
     dicomDirSeen_ = false;
     const int32_t walked = archive.Locate([&](const std::string& name, const unz_file_info64& info) {
         std::vector<std::string> parts;
-        const std::string file = FileNameOf(name);
-        if (file.empty() || !IsSafeZipMember(name, info) || !NormalisePath(name, parts) || parts.empty()) {
+        if (FileNameOf(name).empty() || !IsSafeZipMember(name, info) || !NormalisePath(name, parts) || parts.empty()) {
             return false;
         }
         ZipMemberEntry entry;
@@ -682,40 +674,48 @@ int32_t ZipMemberIndex::Build(ZipArchive& archive)
         entry.size = info.uncompressed_size;
         if (!dicomDirSeen_ && IsDicomDirEntry(name, info)) {
             dicomDirSeen_ = true;
+            dicomDir_ = entry;
             dicomDirFolder_ = parts.size() > 1
                                   ? JoinParts(std::vector<std::string>(parts.begin(), parts.end() - 1), 0) + "/"
                                   : std::string();
         }
         byPath_.emplace(JoinParts(parts, 0), entry);
-        byName_.emplace(file, entry);
         return false;
     });
     return walked == kZipNotFound ? kZipOk : walked;
 }
 
-const ZipMemberEntry* ZipMemberIndex::Find(const std::string& relativePath, const std::string& fileName) const
+const ZipMemberEntry* ZipMemberIndex::Find(const std::string& relativePath, std::string* name) const
 {
-    if (fileName.empty()) {
+    if (relativePath.empty()) {
         return nullptr;
     }
-    // Discs repeat file names across folders: the member at the file's own place comes first.
-    if (!relativePath.empty()) {
-        if (auto at = byPath_.find(dicomDirFolder_ + relativePath); at != byPath_.end()) {
-            return &at->second;
+    const std::string wanted = dicomDirFolder_ + relativePath;
+    const auto [first, last] = byPath_.equal_range(wanted);
+    auto best = last;
+    for (auto it = first; it != last; ++it) {
+        // Of one spelling, the first in archive order.
+        if (best == last || CloserSpelling(it->first, best->first, wanted) ||
+            (it->first == best->first &&
+             it->second.position.pos_in_zip_directory < best->second.position.pos_in_zip_directory)) {
+            best = it;
         }
     }
-    const auto named = byName_.find(fileName);
-    return named != byName_.end() ? &named->second : nullptr;
+    if (best == last) {
+        return nullptr;
+    }
+    if (name != nullptr) {
+        *name = best->first;
+    }
+    return &best->second;
+}
+
+uint64_t ZipDirectoryWalks()
+{
+    return g_walks.load(std::memory_order_relaxed);
 }
 
 namespace {
-
-bool SameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
 
 // One archive is imported at a time: its index is kept, and made again when the file changes,
 // with a few archives kept open on it.
@@ -744,7 +744,7 @@ std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool f
     }
     IndexCache& cache = TheIndexCache();
     std::lock_guard<std::mutex> guard(cache.mutex);
-    if (!fresh && cache.index != nullptr && cache.path == zipPath && SameFile(cache.identity, before)) {
+    if (!fresh && cache.index != nullptr && cache.path == zipPath && PlatSameFileState(cache.identity, before)) {
         if (archive != nullptr && !cache.open.empty()) {
             *archive = std::move(cache.open.back());
             cache.open.pop_back();
@@ -759,7 +759,7 @@ std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool f
     auto index = std::make_shared<ZipMemberIndex>();
     index->Build(walker);
     struct stat after {};
-    if (::stat(zipPath.c_str(), &after) == 0 && SameFile(before, after)) {
+    if (::stat(zipPath.c_str(), &after) == 0 && PlatSameFileState(before, after)) {
         cache.path = zipPath;
         cache.identity = before;
         cache.index = index;
@@ -812,9 +812,10 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
     Release();
     std::vector<std::string> folderParts;
     std::vector<std::string> pathParts;
-    const std::string relative =
-        LiesBelow(extractFolder, path, folderParts, pathParts) ? JoinParts(pathParts, folderParts.size()) : "";
-    const std::string fileName = FileNameOf(path);
+    if (!LiesBelow(extractFolder, path, folderParts, pathParts)) {
+        return kZipNoMatch;
+    }
+    const std::string relative = JoinParts(pathParts, folderParts.size());
     // A kept index may be older than a file rewritten within the clock's tick: the entry it
     // names is checked, and a mismatch makes it anew once.
     for (const bool fresh : {false, true}) {
@@ -823,7 +824,8 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
         if (index == nullptr) {
             return kZipOpenFailed;
         }
-        const ZipMemberEntry* found = index->Find(relative, fileName);
+        std::string indexed;
+        const ZipMemberEntry* found = index->Find(relative, &indexed);
         if (found == nullptr) {
             return kZipNoMatch;
         }
@@ -835,8 +837,9 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
         }
         unz_file_info64 info{};
         std::string name;
+        std::vector<std::string> parts;
         if (archive->GoTo(found->position, info, name) == kZipOk && info.uncompressed_size == found->size &&
-            IsSafeZipMember(name, info) && ZipMemberMatches(name, fileName)) {
+            IsSafeZipMember(name, info) && NormalisePath(name, parts) && JoinParts(parts, 0) == indexed) {
             entry_ = *found;
             archive_ = std::move(archive);
             index_ = std::move(index);
@@ -989,37 +992,6 @@ bool HasDicmMarker(const std::string& path)
     return found;
 }
 
-std::string XEVGetExtractFolder()
-{
-    std::string folder = PlatGetTempFolder();
-    if (folder.empty() || folder.back() != '/') {
-        folder += '/';
-    }
-    return folder + "Kestro";
-}
-
-bool XEVPrepareExtractFolder(const std::string& folder)
-{
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        return false;
-    }
-    FdHolder fd(OpenOwnFolder(folder));
-    return fd.Get() >= 0 && ::fchmod(fd.Get(), 0700) == 0;
-}
-
-bool XEVDeleteExtractFolder(const std::string& folder)
-{
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0) {
-        return errno == ENOENT;
-    }
-    FdHolder fd(OpenOwnFolder(folder));
-    if (fd.Get() < 0 || !DeleteContents(fd.Get())) {
-        return false;
-    }
-    return ::rmdir(folder.c_str()) == 0;
-}
-
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                          const std::string& destination)
 {
@@ -1027,13 +999,18 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         const std::string& target = destination.empty() ? path : destination;
         std::vector<std::string> folderParts;
         std::vector<std::string> targetParts;
-        if (!LiesBelow(extractFolder, target, folderParts, targetParts)) {
+        // The lock of the copy's folder is never replaced by a member.
+        if (!LiesBelow(extractFolder, target, folderParts, targetParts) ||
+            (targetParts.size() == folderParts.size() + 1 && targetParts.back() == kXEVExtractLockName)) {
             return kZipNoMatch;
         }
         ZipOpenMember member;
         const int32_t result = member.Open(zipPath, extractFolder, path);
         if (result != kZipOk) {
             return result;
+        }
+        if (member.Entry().size > kZipLargestMember) {
+            return kZipUnreadable;
         }
         FdHolder dirFd(OpenOwnFolder(extractFolder));
         for (size_t i = folderParts.size(); i + 1 < targetParts.size() && dirFd.Get() >= 0; ++i) {
@@ -1061,7 +1038,7 @@ int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFold
         if (index == nullptr) {
             return kZipOpenFailed;
         }
-        const ZipMemberEntry* entry = index->Find(JoinParts(pathParts, folderParts.size()), FileNameOf(path));
+        const ZipMemberEntry* entry = index->Find(JoinParts(pathParts, folderParts.size()));
         if (entry == nullptr) {
             return kZipNoMatch;
         }
@@ -1072,20 +1049,48 @@ int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFold
     }
 }
 
-bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
+bool ZipHasDicomDir(const std::string& zipPath)
 {
     // An archive imported again may have been rewritten in place: its members are indexed anew.
-    ZipForgetIndex();
-    ZipArchive archive;
-    if (archive.Open(zipPath) != kZipOk || archive.Locate(IsDicomDirEntry) != kZipOk ||
-        !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {
+    const std::shared_ptr<const ZipMemberIndex> index = IndexOf(zipPath, true);
+    return index != nullptr && index->DicomDir() != nullptr;
+}
+
+bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
+{
+    // The index the check made serves, while the file is the same one.
+    std::unique_ptr<ZipArchive> archive;
+    std::shared_ptr<const ZipMemberIndex> index;
+    bool located = false;
+    for (const bool fresh : {false, true}) {
+        archive.reset();
+        index = IndexOf(zipPath, fresh, &archive);
+        if (index == nullptr || index->DicomDir() == nullptr) {
+            return false;
+        }
+        if (archive == nullptr) {
+            archive = std::make_unique<ZipArchive>();
+            if (archive->Open(zipPath) != kZipOk) {
+                return false;
+            }
+        }
+        unz_file_info64 info{};
+        std::string name;
+        if (archive->GoTo(index->DicomDir()->position, info, name) == kZipOk && IsDicomDirEntry(name, info) &&
+            info.uncompressed_size == index->DicomDir()->size && info.uncompressed_size <= kZipLargestMember) {
+            located = true;
+            break;
+        }
+    }
+    if (!located || !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {
         return false;
     }
     FdHolder dirFd(OpenOwnFolder(extractFolder));
-    if (dirFd.Get() < 0 || archive.ExtractCurrent(dirFd.Get(), "DICOMDIR") != kZipOk) {
+    if (dirFd.Get() < 0 || archive->ExtractCurrent(dirFd.Get(), "DICOMDIR") != kZipOk) {
         dirFd.Reset(-1);
         XEVDeleteExtractFolder(extractFolder);
         return false;
     }
-    return archive.Close() == kZipOk;
+    GiveBack(index, std::move(archive));
+    return true;
 }

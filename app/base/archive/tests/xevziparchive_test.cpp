@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -40,13 +45,14 @@ size_t CountFiles(const std::string& folder)
     return count;
 }
 
-// A temporary folder as the program's temporary folder, with a canary beside "Kestro".
+// A temporary folder as the program's temporary folder, with a canary beside the folder the
+// archive work extracts to.
 class ZipTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
-        kestro_ = XEVGetExtractFolder();
+        kestro_ = temp_.Path() + "/Kestro";
         canary_ = temp_.Path() + "/canary";
         WriteFile(canary_, "canary");
         zip_ = temp_.Path() + "/a.zip";
@@ -69,7 +75,6 @@ TEST_F(ZipTest, ListsAndExtractsByFullName)
     const std::string longName = "D/" + std::string(300, 'n');
     const std::string big(3 * kZipCopyBufferSize / 2 + 7, 'b');
     ASSERT_TRUE(MakeZip(zip_, {{"first", "one"}, {longName, "long"}, {"big", big}}));
-    EXPECT_EQ(kestro_, temp_.Path() + "/Kestro");
 
     ZipArchive archive;
     std::vector<std::string> names;
@@ -102,13 +107,6 @@ TEST_F(ZipTest, ListsAndExtractsByFullName)
 
 TEST(ZipNames, MatchingAndTheDicomDirEntry)
 {
-    EXPECT_FALSE(ZipMemberMatches("IMAGES/XIM1", "IM1"));
-    EXPECT_TRUE(ZipMemberMatches("IMAGES/IM1", "IM1"));
-    EXPECT_TRUE(ZipMemberMatches("IMAGES\\IM1", "IM1"));
-    EXPECT_TRUE(ZipMemberMatches("IM1", "IM1"));
-    EXPECT_FALSE(ZipMemberMatches("im1", "IM1"));
-    EXPECT_FALSE(ZipMemberMatches("IM1", ""));
-
     unz_file_info64 plain{};
     plain.version = (3u << 8) | 20u;
     plain.external_fa = (S_IFREG | 0644u) << 16;
@@ -182,7 +180,8 @@ TEST_F(ZipTest, HostileMembersAndPathsExtractNothing)
                                {"C:\\canary", "evil"},
                                {"canary", "evil", true},
                                {"DICOMDIR", "dir"},
-                               {"X", "x"}}));
+                               {"X", "x"},
+                               {"IMG/X", "x"}}));
     ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
     EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/canary", ""), kZipNoMatch);
     EXPECT_FALSE(fs::exists(kestro_ + "/canary"));
@@ -334,7 +333,7 @@ TEST_F(ZipTest, DataPastTheDeclaredSizeStopsTheCopy)
 TEST_F(ZipTest, MemberPastTheFreeSpaceIsNotExtracted)
 {
     FreeSpaceScope scope(OneGibFree);
-    ZipMakerMember big{"IMG/BIG", ZipMakerDeflatedZeros(2048), false, uint64_t(2) << 30, Z_DEFLATED, 0};
+    ZipMakerMember big{"IMG/BIG", ZipMakerDeflatedZeros(1536), false, uint64_t(3) << 29, Z_DEFLATED, 0};
     ZipMakerMember edge{"IMG/EDGE", "x", false, (uint64_t(1) << 30) - kZipFreeSpaceMargin + 1};
     ZipMakerMember fits{"IMG/FITS", "fits"};
     ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, big, edge, fits}));
@@ -351,36 +350,81 @@ TEST_F(ZipTest, MemberPastTheFreeSpaceIsNotExtracted)
     EXPECT_FALSE(fs::exists(kestro_));
 }
 
+// A member that declares 2 GiB or more, which the image reader would refuse, is refused before
+// anything is written, whatever the room; one byte less goes on to the room check. The same
+// for the DICOMDIR.
+TEST_F(ZipTest, MemberTheReaderWouldRefuseIsNotExtracted)
+{
+    FreeSpaceScope scope(OneGibFree);
+    const std::string zeros = ZipMakerDeflatedZeros(2048);
+    ZipMakerMember refused{"IMG/HUGE", zeros, false, uint64_t(1) << 31, Z_DEFLATED, 0};
+    ZipMakerMember largest{"IMG/LARGEST", zeros, false, (uint64_t(1) << 31) - 1, Z_DEFLATED, 0};
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, refused, largest}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/HUGE", ""), kZipUnreadable);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/LARGEST", ""), kZipNoSpace);
+    EXPECT_EQ(CountFiles(kestro_), 2u);   // DICOMDIR and the folder IMG, empty
+    EXPECT_EQ(CountFiles(kestro_ + "/IMG"), 0u);
+
+    SetZipFreeSpaceQuery(nullptr);
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", zeros, false, uint64_t(1) << 31, Z_DEFLATED, 0}}));
+    EXPECT_FALSE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ReadFile(kestro_ + "/DICOMDIR"), "dir");
+}
+
 // Discs repeat file names across folders: each file comes from its own place beside the
-// DICOMDIR, with either separator; a file at no such place is still found by its name, the
-// first in archive order. The index is made once and made again when the archive changes.
+// DICOMDIR, with either separator, and from nowhere else: a file at no such place is missing
+// even when another folder holds its name. Names compare as a disc's do: the exact spelling
+// first, else without regard to case, per component. The index is made once and made again
+// when the archive changes.
 TEST_F(ZipTest, MembersComeFromTheirOwnPlaceThroughOneIndex)
 {
     ASSERT_TRUE(MakeZip(zip_, {{"CD/P1/IM1", "one"},
                                {"CD/DICOMDIR", "dir"},
                                {"CD\\P2\\IM1", "two"},
                                {"ELSEWHERE/IM3", "three"},
-                               {"MORE/IM3", "more"},
+                               {"CD/MORE/IM3", "more"},
+                               {"CD/Dicom/P2/IM0", "bob"},
+                               {"CD/Dicom/P1/IM0", "alice"},
+                               {"CD/A/x", "lower"},
+                               {"CD/a/X", "upper"},
                                {"CD/P3/", ""}}));
+    const uint64_t walks = ZipDirectoryWalks();
+    ASSERT_TRUE(ZipHasDicomDir(zip_));
     ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ReadFile(kestro_ + "/DICOMDIR"), "dir");
     const std::shared_ptr<const ZipMemberIndex> index = ZipIndexOf(zip_);
     ASSERT_NE(index, nullptr);
-    EXPECT_EQ(index->Size(), 3u);   // file names IM1, DICOMDIR and IM3; no folder entry
+    EXPECT_EQ(index->Size(), 9u);   // no folder entry
     EXPECT_EQ(ZipIndexOf(zip_), index);
 
     EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P2/IM1", ""), kZipOk);
     EXPECT_EQ(ReadFile(kestro_ + "/P2/IM1"), "two");
     EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P1\\IM1", ""), kZipOk);
     EXPECT_EQ(ReadFile(kestro_ + "/P1/IM1"), "one");
-    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P9/IM3", ""), kZipOk);
-    EXPECT_EQ(ReadFile(kestro_ + "/P9/IM3"), "three");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P9/IM3", ""), kZipNoMatch);
+    EXPECT_FALSE(fs::exists(kestro_ + "/P9/IM3"));
     EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P3", ""), kZipNoMatch);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/DICOM/P2/IM0", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/DICOM/P2/IM0"), "bob");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/more/im3", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/more/im3"), "more");
+    // Two spellings: the exact one, else per component the exact part first.
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/a/X", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/a/X"), "upper");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/A/X", kestro_ + "/AX"), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/AX"), "lower");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/a/x", kestro_ + "/ax"), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/ax"), "upper");
     uint64_t size = 0;
     EXPECT_EQ(ZipMemberSize(zip_, kestro_, kestro_ + "/P2/IM1", size), kZipOk);
     EXPECT_EQ(size, 3u);
     EXPECT_EQ(ZipMemberSize(zip_, kestro_, kestro_ + "/P2/IM2", size), kZipNoMatch);
+    EXPECT_EQ(ZipMemberSize(zip_, kestro_, kestro_ + "/IM1", size), kZipNoMatch);
     EXPECT_EQ(ZipMemberSize(zip_, kestro_, temp_.Path() + "/IM1", size), kZipNoMatch);
     EXPECT_EQ(ZipIndexOf(zip_), index);
+    // The check, the import and every member: one walk of the directory.
+    EXPECT_EQ(ZipDirectoryWalks() - walks, 1u);
 
     // Rewritten in place, even at the same sizes: the new members, never the old positions.
     ASSERT_TRUE(MakeZip(zip_, {{"CD/DICOMDIR", "dir"}, {"CD/P2/IM1", "TWO"}, {"CD/P1/IM1", "ONE"}}));
@@ -388,7 +432,7 @@ TEST_F(ZipTest, MembersComeFromTheirOwnPlaceThroughOneIndex)
     EXPECT_EQ(ReadFile(kestro_ + "/P2/IM1"), "TWO");
     EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P1/IM1", ""), kZipOk);
     EXPECT_EQ(ReadFile(kestro_ + "/P1/IM1"), "ONE");
-    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/P9/IM3", ""), kZipNoMatch);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/DICOM/P2/IM0", kestro_ + "/again"), kZipNoMatch);
 }
 
 // A member's head is read in place: as far as asked, never past its declared size or the
@@ -447,4 +491,209 @@ TEST_F(ZipTest, MemberHeadsAreReadInPlace)
     EXPECT_EQ(head.Open(zip_, kestro_, temp_.Path() + "/IMG/DATA"), kZipNoMatch);
     EXPECT_EQ(head.Open(canary_, kestro_, kestro_ + "/IMG/DATA"), kZipOpenFailed);
     EXPECT_EQ(CountFiles(kestro_), 1u);
+}
+
+namespace {
+
+// The lock of an extraction folder is free: no running copy holds it.
+bool LockIsFree(const std::string& folder)
+{
+    const int fd = ::open((folder + "/.owner").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
+// A child process that makes its extraction folder, writes a member there and tells its path;
+// it then ends at once without its exit's cleanup (a crash), or, with stay, waits until the
+// pipe it reads is closed.
+struct CopyProcess {
+    pid_t pid = -1;
+    int hold = -1;
+    std::string folder;
+
+    bool Start(bool stay)
+    {
+        int report[2];
+        int wait[2];
+        if (::pipe(report) != 0 || ::pipe(wait) != 0) {
+            return false;
+        }
+        pid = ::fork();
+        if (pid == 0) {
+            ::close(report[0]);
+            ::close(wait[1]);
+            const std::string made = XEVGetExtractFolder();
+            WriteFile(made + "/MEMBER", "m");
+            (void)!::write(report[1], made.data(), made.size());
+            ::close(report[1]);
+            char byte;
+            if (stay) {
+                (void)!::read(wait[0], &byte, 1);
+            }
+            _exit(0);
+        }
+        ::close(report[1]);
+        ::close(wait[0]);
+        hold = wait[1];
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::read(report[0], buffer, sizeof buffer)) > 0) {
+            folder.append(buffer, size_t(got));
+        }
+        ::close(report[0]);
+        return !folder.empty();
+    }
+    void End()
+    {
+        if (hold >= 0) {
+            ::close(hold);
+            hold = -1;
+        }
+        if (pid > 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            pid = -1;
+        }
+    }
+    ~CopyProcess() { End(); }
+};
+
+}   // namespace
+
+// Each copy extracts into a folder of its own, made with mkdtemp in the user's private folder
+// of the temporary folder and locked while it runs. Files planted under the names the
+// extraction folder had or has ("Kestro", the user's folder) do not stop the archive work: a
+// fresh folder beside them serves. Emptying keeps the folder and its lock; the end removes it.
+TEST(ExtractFolder, EachCopyExtractsIntoItsOwnLockedFolder)
+{
+    PlatTempFolder temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    WriteFile(temp.Path() + "/Kestro", "planted");
+    const std::string zip = temp.Path() + "/a.zip";
+    ASSERT_TRUE(MakeZip(zip, {{"DICOMDIR", "dir"}, {"IMG/IM1", "one"}}));
+    const std::string user = temp.Path() + "/kestro-" + std::to_string(::geteuid());
+
+    const std::string folder = XEVGetExtractFolder();
+    EXPECT_EQ(folder.rfind(user + "/x.", 0), 0u) << folder;
+    EXPECT_EQ(XEVGetExtractFolder(), folder);
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_FALSE(LockIsFree(folder));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip, folder));
+    ASSERT_EQ(ExtractZipMember(zip, folder, folder + "/IMG/IM1", ""), kZipOk);
+    EXPECT_EQ(ReadFile(folder + "/IMG/IM1"), "one");
+    EXPECT_TRUE(XEVDeleteExtractFolder(folder));
+    EXPECT_EQ(CountFiles(folder), 1u);   // the lock
+    EXPECT_FALSE(LockIsFree(folder));
+    XEVEndExtractFolder();
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(ReadFile(temp.Path() + "/Kestro"), "planted");
+
+    // The user's folder taken by a plain file (or, for the superuser, given to another user).
+    fs::remove_all(user);
+    WriteFile(user, "planted");
+    std::string beside = XEVGetExtractFolder();
+    EXPECT_EQ(beside.rfind(user + "-x.", 0), 0u) << beside;
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip, beside));
+    EXPECT_EQ(ExtractZipMember(zip, beside, beside + "/IMG/IM1", ""), kZipOk);
+    XEVEndExtractFolder();
+    EXPECT_FALSE(fs::exists(beside));
+    EXPECT_EQ(ReadFile(user), "planted");
+    if (::geteuid() == 0) {
+        fs::remove(user);
+        ASSERT_EQ(::mkdir(user.c_str(), 0777), 0);
+        ASSERT_EQ(::chown(user.c_str(), 65534, 65534), 0);
+        beside = XEVGetExtractFolder();
+        EXPECT_EQ(beside.rfind(user + "-x.", 0), 0u) << beside;
+        ASSERT_TRUE(XEVExtractArchiveDicomDir(zip, beside));
+        XEVEndExtractFolder();
+        EXPECT_TRUE(fs::is_empty(user));
+    }
+}
+
+// Start-up removes what copies that ended without their exit left, and nothing else: not a
+// running copy's folder with its members, not the user's own folder named Kestro, not a folder
+// named like an extraction folder that holds no lock, not other folders in the user's folder.
+TEST(ExtractFolder, StartUpRemovesOnlyTheFoldersOfEndedCopies)
+{
+    PlatTempFolder temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    // The copies are other processes, each with a folder state of its own: they start before
+    // this process makes its folder.
+    XEVEndExtractFolder();
+    CopyProcess crashed;
+    ASSERT_TRUE(crashed.Start(false));
+    crashed.End();
+    CopyProcess running;
+    ASSERT_TRUE(running.Start(true));
+    const std::string own = XEVGetExtractFolder();
+    ASSERT_FALSE(own.empty());
+    const std::string user = temp.Path() + "/kestro-" + std::to_string(::geteuid());
+    fs::create_directories(temp.Path() + "/Kestro/notes");
+    WriteFile(temp.Path() + "/Kestro/notes/todo", "keep");
+    fs::create_directories(user + "/x.ABCDEF");
+    WriteFile(user + "/x.ABCDEF/file", "keep");
+    fs::create_directories(user + "/notes");
+    EXPECT_NE(crashed.folder, running.folder);
+    EXPECT_TRUE(LockIsFree(crashed.folder));
+    EXPECT_FALSE(LockIsFree(running.folder));
+
+    EXPECT_EQ(XEVRemoveLeftoverExtractFolders(), 1);
+    EXPECT_FALSE(fs::exists(crashed.folder));
+    EXPECT_EQ(ReadFile(running.folder + "/MEMBER"), "m");
+    EXPECT_TRUE(fs::exists(own + "/.owner"));
+    EXPECT_EQ(ReadFile(temp.Path() + "/Kestro/notes/todo"), "keep");
+    EXPECT_EQ(ReadFile(user + "/x.ABCDEF/file"), "keep");
+    EXPECT_TRUE(fs::is_directory(user + "/notes"));
+
+    running.End();
+    EXPECT_EQ(XEVRemoveLeftoverExtractFolders(), 1);
+    EXPECT_FALSE(fs::exists(running.folder));
+    EXPECT_TRUE(fs::exists(own + "/.owner"));
+    XEVEndExtractFolder();
+    EXPECT_FALSE(fs::exists(own));
+}
+
+// A member 3,000 folders deep extracts one folder at a time, and the extraction folder then
+// goes in a process allowed 64 descriptors: neither holds a descriptor per level.
+TEST_F(ZipTest, AMemberThreeThousandFoldersDeepExtractsAndGoesUnderALowDescriptorLimit)
+{
+    std::string deep;
+    for (int i = 0; i < 3000; ++i) {
+        deep += "d/";
+    }
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, {deep + "IM1", "deep"}}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    std::string backslashed = deep;
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    const pid_t extractor = ::fork();
+    if (extractor == 0) {
+        const struct rlimit limit = {64, 64};
+        _exit(::setrlimit(RLIMIT_NOFILE, &limit) == 0 &&
+                      ExtractZipMember(zip_, kestro_, kestro_ + "/" + backslashed + "IM1", "") == kZipOk
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(extractor, &status, 0), extractor);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::error_code ignored;
+    EXPECT_TRUE(fs::is_directory(kestro_ + "/d/d/d", ignored));
+
+    const pid_t remover = ::fork();
+    if (remover == 0) {
+        const struct rlimit limit = {64, 64};
+        _exit(::setrlimit(RLIMIT_NOFILE, &limit) == 0 && XEVDeleteExtractFolder(kestro_) ? 0 : 1);
+    }
+    ASSERT_EQ(::waitpid(remover, &status, 0), remover);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists(kestro_));
 }

@@ -48,10 +48,10 @@ QString ImportZipArchive(const QString& zipPath)
     state.HaltPreload();
     const std::string folder = XEVGetExtractFolder();
     const std::string narrowZip = XEVNativePath(zipPath);
-    if (!XEVExtractArchiveDicomDir(narrowZip, folder)) {
-        // Once the earlier import's folder is gone, its fields would point at nothing.
+    if (folder.empty() || !XEVExtractArchiveDicomDir(narrowZip, folder)) {
+        // Once the earlier import's files are gone, its fields would point at nothing.
         std::error_code ignored;
-        if (state.GetExtractFolder() == folder && !std::filesystem::exists(folder, ignored)) {
+        if (state.GetExtractFolder() == folder && !std::filesystem::exists(folder + "/DICOMDIR", ignored)) {
             state.SetArchive(std::string(), std::string());
         }
         return QString();

@@ -199,7 +199,7 @@ TEST_F(ReportDialogTest, OpeningPathsAndTheArchiveImport)
     ASSERT_TRUE(MakeZip(zip, members));
     EXPECT_EQ(ClassifyOpenPath(QString::fromStdString(zip)), XEVOpenKind::Archive);
 
-    const std::string kestro = temp_.Path() + "/Kestro";
+    const std::string kestro = XEVGetExtractFolder();
     const QString dicomDir = ImportZipArchive(QString::fromStdString(zip));
     EXPECT_EQ(dicomDir.toStdString(), kestro + "/DICOMDIR");
     EXPECT_EQ(ReadFile(kestro + "/DICOMDIR"), ReadFile(disc + "/DICOMDIR"));
@@ -222,11 +222,13 @@ TEST_F(ReportDialogTest, OpeningPathsAndTheArchiveImport)
     dialog.OnReportText(&absent.info);
     EXPECT_TRUE(box_.texts.empty());
 
-    // A failed import keeps the archive; leaving it deletes the folder.
+    // A failed import keeps the archive; leaving it empties the folder, and the end removes it.
     EXPECT_TRUE(ImportZipArchive(QString::fromStdString(text)).isEmpty());
     EXPECT_EQ(GetLoadState().GetZipPath(), zip);
     ForgetZipArchive();
     EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(kestro), fs::directory_iterator()), 1);   // the lock
+    XEVEndExtractFolder();
     EXPECT_FALSE(fs::exists(kestro));
 
     ReportInfo untouched;

@@ -53,8 +53,7 @@ void ShowOpenFailure(QWidget* parent)
 // such a failure changes nothing.
 bool ArchiveHasDicomDir(const QString& zipPath)
 {
-    ZipArchive archive;
-    return archive.Open(XEVNativePath(zipPath)) == kZipOk && archive.Locate(IsDicomDirEntry) == kZipOk;
+    return ZipHasDicomDir(XEVNativePath(zipPath));
 }
 
 // A path inside the extraction folder is the archive's own file; the archive stays then.

@@ -382,7 +382,7 @@ TEST_F(HostileThreadsTest, LargeMemberIsExtractedWhileTheWindowAnswers)
     for (size_t k = 0; k < 3; ++k) {
         EXPECT_GT(BrightPixels(cells[k]), 0) << k;
     }
-    EXPECT_EQ(fs::file_size(temp_.Path() + "/Kestro/IMG/BIG"), front.size() + kPadding);
+    EXPECT_EQ(fs::file_size(GetLoadState().GetExtractFolder() + "/IMG/BIG"), front.size() + kPadding);
     EXPECT_LE(mostThreads_, idleThreads_ + int(cells.size()));
     if (kMeasuredBuild) {
         EXPECT_LT(stall_->LongestMs(), 1000);

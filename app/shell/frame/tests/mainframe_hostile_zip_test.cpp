@@ -174,15 +174,10 @@ Deflated DeflatedHeadAndZeros(const std::string& head, uint32_t mebibytes)
             head.size() + zeros};
 }
 
-// What is below the folder, relative to it.
+// What was extracted below the folder, relative to it.
 std::vector<std::string> FolderNames(const std::string& folder)
 {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        names.push_back(fs::relative(entry.path(), folder).string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return ExtractedNames(folder);
 }
 
 // Bytes of every regular file below the folder.
@@ -204,7 +199,7 @@ protected:
     {
         DiscOpenTest::SetUp();
         zip_ = temp_.Path() + "/disc.zip";
-        kestro_ = temp_.Path() + "/Kestro";
+        kestro_ = XEVGetExtractFolder();
         idleThreads_ = ProcessThreadCount();
         // Large frames are drawn on Qt's pool threads; one that expires during a long extraction
         // and is started again passes glib's memory on out of ThreadSanitizer's sight.

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <thread>
 
+#include "discopentestsupport.h"
 #include "frametestsupport.h"
 #include "plat_temp_folder.h"
 #include "shell/xev_uistring.h"
@@ -54,14 +55,14 @@ std::vector<ZipMakerMember> DiscMembers(const std::string& disc, const std::stri
 }
 
 // A frame with a study list, a temporary folder of its own as the temporary folder, and a
-// canary beside "Kestro".
+// canary beside the extraction folder.
 class FileOpenTest : public FileOpenFrameTest {
 protected:
     void SetUp() override
     {
         FrameTest::SetUp();
         tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
-        kestro_ = temp_.Path() + "/Kestro";
+        kestro_ = XEVGetExtractFolder();
         canary_ = temp_.Write("canary", "canary");
         ShowFrameWithList();
     }
@@ -176,13 +177,7 @@ TEST_F(FileOpenTest, AZippedDiscListsAsTheDiscAndExtractsOnDemand)
     // The multi-frame file's count read its member's header through the archive: nothing came
     // out yet.
     EXPECT_EQ(Shape(), disc);
-    const auto extracted = [this] {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(kestro_)) {
-            names.push_back(fs::relative(entry.path(), kestro_).string());
-        }
-        return names;
-    };
+    const auto extracted = [this] { return ExtractedNames(kestro_); };
     EXPECT_EQ(extracted(), std::vector<std::string>{"DICOMDIR"});
     struct stat st {};
     ASSERT_EQ(::stat(kestro_.c_str(), &st), 0);
@@ -245,7 +240,7 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     EXPECT_EQ(frame->Selection().switchFlag, 0);
     EXPECT_TRUE(GetLoadState().GetZipPath().empty());
     EXPECT_TRUE(GetLoadState().GetExtractFolder().empty());
-    EXPECT_FALSE(fs::exists(kestro_));
+    EXPECT_TRUE(ExtractedNames(kestro_).empty());
     ASSERT_EQ(List().patients.size(), 1u);
 
     // The archive's own DICOMDIR opened again keeps the archive it came from.
@@ -255,14 +250,14 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     EXPECT_EQ(Shape(), shape);
 
     // Any other DICOMDIR forgets it, with the single-file mark and the whole switch choice.
-    ASSERT_TRUE(fs::exists(kestro_));
+    ASSERT_FALSE(ExtractedNames(kestro_).empty());
     frame->SetSelectionRecord(1, QStringLiteral("study"), QStringLiteral("series"));
     Open(kSample + "/DICOMDIR");
     EXPECT_EQ(frame->singleFileOpened, 0);
     EXPECT_EQ(frame->Selection().index, -1);
     EXPECT_TRUE(frame->Selection().seriesKey.isEmpty());
     EXPECT_TRUE(GetLoadState().GetZipPath().empty());
-    EXPECT_FALSE(fs::exists(kestro_));
+    EXPECT_TRUE(ExtractedNames(kestro_).empty());
     EXPECT_EQ(Shape(), shape);
     EXPECT_EQ(Failures(), 0);
 }
@@ -290,34 +285,45 @@ TEST_F(FileOpenTest, RefusedInputsShowOneMessageAndKeepWhatIsShown)
         EXPECT_EQ(Shape(), shape) << path;
     }
     EXPECT_EQ(GetMessageString(10027), QStringLiteral("ファイルの読み込みに失敗しました。"));
-    EXPECT_FALSE(fs::exists(kestro_));
+    EXPECT_TRUE(ExtractedNames(kestro_).empty());
 }
 
-TEST_F(FileOpenTest, AForeignKestroIsNeitherUsedNorEmptied)
+// Anyone may make files in the temporary folder: a link named "Kestro" (the old extraction
+// folder's name), a file in the place of the user's folder, or, for the superuser, that folder
+// given to another user, neither stop an archive from opening nor have anything written
+// through them or removed.
+TEST_F(FileOpenTest, NamesPlantedInTheTemporaryFolderNeitherStopNorTakeTheArchive)
 {
+    XEVEndExtractFolder();
     const std::string zip = MakeDiscZip("disc.zip", "");
     const std::string target = temp_.Path() + "/target";
     const std::string keep = temp_.Write("target/keep", "keep");
-    fs::create_directory_symlink(target, kestro_);
+    const std::string user = temp_.Path() + "/kestro-" + std::to_string(::geteuid());
+    fs::create_directory_symlink(target, temp_.Path() + "/Kestro");
+    fs::remove_all(user);
+    fs::create_directory_symlink(target, user);
 
-    chooser_.path = QString::fromStdString(zip);
-    frame->OnFileOpen();
-    Pump();
-    EXPECT_EQ(Failures(), 1);
-    EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+    Open(zip);
+    EXPECT_EQ(Failures(), 0);
+    EXPECT_EQ(GetLoadState().GetZipPath(), zip);
+    const std::string folder = GetLoadState().GetExtractFolder();
+    EXPECT_EQ(folder.rfind(user + "-x.", 0), 0u) << folder;
+    List().OpenFirstEntry();
+    PumpUntil([&] { return LoadedCell() != nullptr; }, 30000);
+    EXPECT_NE(LoadedCell(), nullptr);
+    EXPECT_EQ(Failures(), 0);
     EXPECT_EQ(ReadFile(keep), "keep");
     EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
-    // A failure past the check leaves the list empty and the pane controls off.
-    EXPECT_TRUE(List().patients.empty());
-    fs::remove(kestro_);
 
     if (::geteuid() == 0) {
-        fs::create_directory(kestro_);
-        const std::string other = temp_.Write("Kestro/keep", "keep");
-        ASSERT_EQ(::chown(kestro_.c_str(), 65534, 65534), 0);
-        frame->OnFileOpen();
-        Pump();
-        EXPECT_EQ(Failures(), 2);
+        fs::remove(user);
+        fs::create_directory(user);
+        const std::string other = temp_.Write("kestro-" + std::to_string(::geteuid()) + "/keep", "keep");
+        ASSERT_EQ(::chown(user.c_str(), 65534, 65534), 0);
+        XEVEndExtractFolder();
+        Open(zip);
+        EXPECT_EQ(Failures(), 0);
+        EXPECT_EQ(GetLoadState().GetExtractFolder().rfind(user + "-x.", 0), 0u);
         EXPECT_EQ(ReadFile(other), "keep");
     }
 }

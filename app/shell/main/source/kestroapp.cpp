@@ -17,6 +17,7 @@
 #include "shell/xev_utility.h"
 #include "shell/xevbitmap.h"
 #include "shell/xevcommonsettings.h"
+#include "shell/xevendsignals.h"
 #include "shell/xevfileopen.h"
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
@@ -50,14 +51,23 @@ XEVKestroInstance::~XEVKestroInstance()
 bool XEVKestroInstance::InitInstance(const QStringList& arguments)
 {
     instance_ = std::make_unique<XEVSingleInstance>();
+    startStatus_ = 0;
     if (!instance_->Start([this] { ActivateRunningInstance(); })) {
+        // Another copy runs and was asked forward; but a lock that cannot be taken at all is
+        // said, or the viewer would vanish without a word.
+        if (instance_->LockUnusable()) {
+            std::fprintf(stderr,
+                         "kestro: cannot take the single-instance lock \"%s\": its folder or file is not this "
+                         "user's own\n",
+                         instance_->LockPath().c_str());
+            startStatus_ = 1;
+        }
         instance_.reset();
         return false;
     }
-    // Members a run that did not end extracted are left over; no other copy of this user can
-    // be using the folder now. Only a real folder of this user is taken, never what a link
-    // names.
-    XEVDeleteExtractFolder(XEVGetExtractFolder());
+    // Members that copies which did not end extracted are left over: only folders this
+    // program made whose copy no longer runs go, never a folder of another name.
+    XEVRemoveLeftoverExtractFolders();
 
     XEVLoadState& state = GetLoadState();
     state.SetLoaderWindow(XEVWindowHandle());
@@ -110,8 +120,8 @@ int XEVKestroInstance::ExitInstance(int status)
         frame_->close();
         frame_.reset();
     }
-    // The folder goes while the lock still keeps a new copy from importing into it.
     ForgetZipArchive();
+    XEVEndExtractFolder();
     if (instance_) {
         instance_->Stop();
         instance_.reset();
@@ -180,7 +190,21 @@ void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
 
 int CKestroApp::Run()
 {
+    // A logout, a shutdown or Ctrl+C closes the window as the user would, and then ends the
+    // loop, a dialog's own loop included. Taken from the start: an archive may be imported
+    // while start-up still runs.
+    bool ending = false;
+    XEVEndSignals endSignals([this, &ending](int) {
+        ending = true;
+        if (CMainFrame* frame = MainFrame()) {
+            frame->close();
+        }
+        exit(0);
+    });
     if (!InitInstance(arguments_)) {
+        return ExitInstance(StartStatus());
+    }
+    if (ending) {
         return ExitInstance(0);
     }
     int status = 0;

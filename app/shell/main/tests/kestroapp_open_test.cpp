@@ -7,14 +7,20 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/platfolder.h"
 #include "shell/kestroapp.h"
@@ -71,7 +77,7 @@ protected:
             }
         }
         ASSERT_TRUE(MakeZip(zip_, members));
-        kestro_ = temp_.path().toStdString() + "/Kestro";
+        user_ = temp_.path().toStdString() + "/kestro-" + std::to_string(::geteuid());
     }
     void TearDown() override
     {
@@ -86,8 +92,21 @@ protected:
     QTemporaryDir program_;
     RecordingBox box_;
     std::string zip_;
-    std::string kestro_;
+    std::string user_;
 };
+
+// The copy's extraction folders in the user's folder of the temporary folder.
+std::vector<std::string> ExtractionFolders(const std::string& user)
+{
+    std::vector<std::string> folders;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(user, ignored)) {
+        if (entry.path().filename().string().rfind("x.", 0) == 0) {
+            folders.push_back(entry.path().string());
+        }
+    }
+    return folders;
+}
 
 }   // namespace
 
@@ -114,12 +133,14 @@ TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder
         shown = shown != nullptr ? shown : cell->CurrentImage();
     }
     ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(shown->filePath.toStdString(), kestro_ + "/DICOM/CT0001");
-    EXPECT_EQ(ReadBytes(kestro_ + "/DICOM/CT0001"), ReadBytes(KV_SAMPLE_DIR "/DICOM/CT0001"));
+    const std::string kestro = GetLoadState().GetExtractFolder();
+    EXPECT_EQ(ExtractionFolders(user_), std::vector<std::string>{kestro});
+    EXPECT_EQ(shown->filePath.toStdString(), kestro + "/DICOM/CT0001");
+    EXPECT_EQ(ReadBytes(kestro + "/DICOM/CT0001"), ReadBytes(KV_SAMPLE_DIR "/DICOM/CT0001"));
     EXPECT_EQ(frame.GetStudyList()->patients.size(), 2u);
     EXPECT_EQ(box_.Count(), 0);
     EXPECT_EQ(instance.ExitInstance(0), 0);
-    EXPECT_FALSE(fs::exists(kestro_));
+    EXPECT_FALSE(fs::exists(kestro));
 
     // The executable itself: it shows the first study and leaves nothing behind. Spawned,
     // not forked: this process runs threads already.
@@ -150,7 +171,7 @@ TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder
     ASSERT_TRUE(ended && WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(QFile::exists(QString::fromLocal8Bit(shot)));
-    EXPECT_FALSE(fs::exists(kestro_));
+    EXPECT_TRUE(ExtractionFolders(user_).empty());
 }
 
 TEST_F(CommandLineArchiveTest, TheCommandLineTellsTheThreeKindsApart)
@@ -179,4 +200,171 @@ TEST_F(CommandLineArchiveTest, TheCommandLineTellsTheThreeKindsApart)
         EXPECT_EQ(box_.Count(), 0);
         instance.ExitInstance(0);
     }
+}
+
+namespace {
+
+extern "C" char** environ;
+
+// The real program spawned (not forked: this process runs threads already) offscreen, with
+// environment variables set or, when null, removed; stderr to a file when one is named.
+class Viewer {
+public:
+    ~Viewer()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Spawn(const std::vector<std::string>& args, const std::vector<std::pair<std::string, const char*>>& env,
+               const std::string& errorFile = std::string())
+    {
+        std::vector<std::string> environment;
+        for (char** at = environ; *at != nullptr; ++at) {
+            const std::string entry = *at;
+            const std::string name = entry.substr(0, entry.find('='));
+            const bool replaced = name == "QT_QPA_PLATFORM" ||
+                                  std::any_of(env.begin(), env.end(), [&](const auto& e) { return e.first == name; });
+            if (!replaced) {
+                environment.push_back(entry);
+            }
+        }
+        environment.push_back("QT_QPA_PLATFORM=offscreen");
+        for (const auto& [name, value] : env) {
+            if (value != nullptr) {
+                environment.push_back(name + "=" + value);
+            }
+        }
+        std::vector<std::string> argv = {KV_VIEWER_EXE};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> argp;
+        for (std::string& arg : argv) {
+            argp.push_back(arg.data());
+        }
+        argp.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& entry : environment) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (!errorFile.empty()) {
+            posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
+        const int spawned = posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        return spawned == 0;
+    }
+    // The wait status once the program ended, or -1 when it did not within the time.
+    int Wait(int timeoutMs)
+    {
+        int status = -1;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return status;
+            }
+            QThread::msleep(10);
+        }
+        return -1;
+    }
+    void Signal(int signal) { ::kill(pid_, signal); }
+
+private:
+    pid_t pid_ = -1;
+};
+
+bool WaitForFile(const std::function<bool()>& there, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        if (there()) {
+            return true;
+        }
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+}   // namespace
+
+// SIGTERM (logout, shutdown), SIGINT and SIGHUP end the program as a close does: once the
+// archive's first image came out, each leaves no extraction folder and ends with 0.
+TEST_F(CommandLineArchiveTest, SignalsToEndRemoveTheExtractedMembers)
+{
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        TempEnvFolder runtime("XDG_RUNTIME_DIR");
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        Viewer viewer;
+        ASSERT_TRUE(viewer.Spawn({"/Agree", zip_}, {}));
+        ASSERT_TRUE(WaitForFile(
+            [&] {
+                const std::vector<std::string> folders = ExtractionFolders(user_);
+                return folders.size() == 1 && fs::exists(folders[0] + "/DICOM/CT0001");
+            },
+            kStartTimeoutMs));
+        viewer.Signal(signal);
+        const int status = viewer.Wait(kStartTimeoutMs);
+        ASSERT_NE(status, -1);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(ExtractionFolders(user_).empty());
+    }
+}
+
+// A second copy that runs beside the first (another runtime folder: another session, or a
+// shell without one) neither takes the first copy's folder for a leftover at its start nor
+// removes it at its end: the first copy's members stay until it ends itself.
+TEST_F(CommandLineArchiveTest, ASecondCopyLeavesTheFirstCopysMembers)
+{
+    XEVKestroInstance first;
+    ASSERT_TRUE(first.InitInstance({QStringLiteral("kestro"), QStringLiteral("/Agree"), QString::fromStdString(zip_)}));
+    ASSERT_TRUE(PumpUntil([&] { return first.MainFrame()->FirstCellsLoaded(); }, kStartTimeoutMs));
+    const std::string folder = GetLoadState().GetExtractFolder();
+    ASSERT_TRUE(fs::exists(folder + "/DICOM/CT0001"));
+
+    QTemporaryDir otherRuntime;
+    ASSERT_TRUE(otherRuntime.isValid());
+    QFile::setPermissions(otherRuntime.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const std::string shot = temp_.path().toStdString() + "/second.png";
+    const std::string runtime = otherRuntime.path().toStdString();
+    Viewer second;
+    ASSERT_TRUE(second.Spawn({"--screenshot", shot, "/Agree", zip_}, {{"XDG_RUNTIME_DIR", runtime.c_str()}}));
+    int status = -1;
+    ASSERT_TRUE(PumpUntil([&] { return (status = second.Wait(10)) != -1; }, 90000));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(fs::exists(shot));
+    EXPECT_EQ(ExtractionFolders(user_), std::vector<std::string>{folder});
+    EXPECT_TRUE(fs::exists(folder + "/DICOM/CT0001"));
+    EXPECT_TRUE(fs::exists(folder + "/DICOMDIR"));
+    EXPECT_EQ(first.ExitInstance(0), 0);
+    EXPECT_TRUE(ExtractionFolders(user_).empty());
+}
+
+// Without a runtime folder the lock lies in the user's folder of the temporary folder; a file
+// another user planted there makes the lock impossible to take: the program says so and ends
+// with a failure, instead of vanishing as if another copy ran.
+TEST_F(CommandLineArchiveTest, ALockThatCannotBeTakenIsSaidAndEndsInFailure)
+{
+    std::ofstream(user_) << "planted";
+    const std::string errors = temp_.path().toStdString() + "/stderr.txt";
+    Viewer viewer;
+    ASSERT_TRUE(viewer.Spawn({"/Agree", KV_SAMPLE_DIR "/DICOMDIR"}, {{"XDG_RUNTIME_DIR", nullptr}}, errors));
+    const int status = viewer.Wait(kStartTimeoutMs);
+    ASSERT_NE(status, -1);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream in(errors);
+    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(said.find("single-instance lock"), std::string::npos) << said;
+    std::ifstream planted(user_);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(planted)), std::istreambuf_iterator<char>()), "planted");
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "plat_temp_folder.h"
 #include "platform/platfolder.h"
@@ -26,6 +27,7 @@
 #include "shell/xevpatientbar.h"
 #include "shell/xevsplitterwnd.h"
 #include "shell/xevtitleformview.h"
+#include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
 #include "testsupport/pump.h"
@@ -604,11 +606,36 @@ TEST_F(KestroStartTest, ClosingWhileImagesLoadJoinsEveryThreadFirst)
     }
 }
 
+// The sample disc as ISO 9660 shows it without name mapping, beside the program: every file
+// with its version, "DICOMDIR;1" and "DICOM/CT0001;1". Start-up finds the DICOMDIR where it
+// looks for one, and the first images load from the versioned names.
+TEST_F(KestroStartTest, ADiscWithIsoVersionedNamesOpensAtStartUp)
+{
+    const std::filesystem::path disc = program_.path().toStdString();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(KV_SAMPLE_DIR)) {
+        const std::filesystem::path relative = std::filesystem::relative(entry.path(), KV_SAMPLE_DIR);
+        if (entry.is_directory()) {
+            std::filesystem::create_directories(disc / relative);
+        } else {
+            std::filesystem::copy_file(entry.path(), disc / (relative.string() + ";1"));
+        }
+    }
+    ASSERT_TRUE(Start({QStringLiteral("/Agree")}));
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_TRUE(FirstCellSeries().endsWith(QStringLiteral("/DICOM/CT0001;1"))) << FirstCellSeries().toStdString();
+    XEVImageViewCtrl* cell = FirstCell();
+    ASSERT_NE(cell, nullptr);
+    EXPECT_TRUE(cell->HasFramePixels(0));
+    EXPECT_EQ(box_.Count(), 0);
+}
+
 TEST_F(KestroStartTest, ExitRemovesTheExtractionFolderAndThenFreesTheInstance)
 {
-    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
     QTemporaryDir temp;
-    const QString folder = temp.path() + QStringLiteral("/Kestro");
+    ScopedEnv tmpdir("TMPDIR", temp.path().toStdString().c_str());
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    const QString folder = QString::fromStdString(XEVGetExtractFolder());
+    ASSERT_FALSE(folder.isEmpty());
     ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/DICOM/sub")));
     QFile(folder + QStringLiteral("/DICOMDIR")).open(QIODevice::WriteOnly);
     QFile(folder + QStringLiteral("/DICOM/sub/.hidden")).open(QIODevice::WriteOnly);
@@ -624,34 +651,37 @@ TEST_F(KestroStartTest, ExitRemovesTheExtractionFolderAndThenFreesTheInstance)
     ASSERT_TRUE(WaitForFirstCells());
 }
 
-// A run killed after an import left members in the extraction folder: the next start removes
-// that folder, and only it: a folder beside it, and what an extraction folder that is a link
-// names, stay.
+// A run killed after an import left its extraction folder, with its lock free: the next start
+// removes that folder, and only it. The user's own folder named Kestro, a folder named like an
+// extraction folder without a lock, what a link in such a place names, and files beside them
+// all stay.
 TEST_F(KestroStartTest, StartRemovesWhatAnUnfinishedRunExtracted)
 {
     QTemporaryDir temp;
     ScopedEnv tmpdir("TMPDIR", temp.path().toStdString().c_str());
-    const QString folder = temp.path() + QStringLiteral("/Kestro");
-    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/IMG/sub")));
-    ASSERT_TRUE(QFile(folder + QStringLiteral("/IMG/sub/IM1")).open(QIODevice::WriteOnly));
-    ASSERT_TRUE(QFile(folder + QStringLiteral("/DICOMDIR")).open(QIODevice::WriteOnly));
-    ASSERT_TRUE(QDir().mkpath(temp.path() + QStringLiteral("/KestroOther")));
-    ASSERT_TRUE(QFile(temp.path() + QStringLiteral("/Kestro.zip")).open(QIODevice::WriteOnly));
-    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
-    EXPECT_FALSE(QFileInfo::exists(folder));
-    EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/KestroOther")));
-    EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/Kestro.zip")));
-    ASSERT_TRUE(WaitForFirstCells());
-    instance_->ExitInstance(0);
-    instance_.reset();
-
-    // A link in the folder's place is not followed.
+    const QString user = temp.path() + QStringLiteral("/kestro-") + QString::number(::geteuid());
+    const QString left = user + QStringLiteral("/x.Ab12Cd");
+    ASSERT_TRUE(QDir().mkpath(left + QStringLiteral("/IMG/sub")));
+    ASSERT_TRUE(QFile(left + QStringLiteral("/IMG/sub/IM1")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile(left + QStringLiteral("/.owner")).open(QIODevice::WriteOnly));
+    const QString unlocked = user + QStringLiteral("/x.Zz99Yy");
+    ASSERT_TRUE(QDir().mkpath(unlocked));
+    ASSERT_TRUE(QFile(unlocked + QStringLiteral("/keep")).open(QIODevice::WriteOnly));
     ASSERT_TRUE(QDir().mkpath(temp.path() + QStringLiteral("/elsewhere")));
-    ASSERT_TRUE(QFile(temp.path() + QStringLiteral("/elsewhere/keep")).open(QIODevice::WriteOnly));
-    ASSERT_TRUE(QFile::link(temp.path() + QStringLiteral("/elsewhere"), folder));
+    ASSERT_TRUE(QFile(temp.path() + QStringLiteral("/elsewhere/.owner")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile::link(temp.path() + QStringLiteral("/elsewhere"), user + QStringLiteral("/x.Link00")));
+    const QString kestro = temp.path() + QStringLiteral("/Kestro");
+    ASSERT_TRUE(QDir().mkpath(kestro + QStringLiteral("/notes")));
+    ASSERT_TRUE(QFile(kestro + QStringLiteral("/notes/todo.txt")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile(temp.path() + QStringLiteral("/Kestro.zip")).open(QIODevice::WriteOnly));
+
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
-    EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/elsewhere/keep")));
-    EXPECT_TRUE(QFileInfo(folder).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(left));
+    EXPECT_TRUE(QFileInfo::exists(unlocked + QStringLiteral("/keep")));
+    EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/elsewhere/.owner")));
+    EXPECT_TRUE(QFileInfo(user + QStringLiteral("/x.Link00")).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(kestro + QStringLiteral("/notes/todo.txt")));
+    EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/Kestro.zip")));
     ASSERT_TRUE(WaitForFirstCells());
 }
 
@@ -666,8 +696,8 @@ TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
         // What the first copy extracted stays while it runs, whatever the second does.
         QTemporaryDir temp;
         ScopedEnv tmpdir("TMPDIR", temp.path().toStdString().c_str());
-        const QString member = temp.path() + QStringLiteral("/Kestro/IMG/IM1");
-        ASSERT_TRUE(QDir().mkpath(temp.path() + QStringLiteral("/Kestro/IMG")));
+        const QString member = QString::fromStdString(XEVGetExtractFolder()) + QStringLiteral("/IMG/IM1");
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(member).path()));
         ASSERT_TRUE(QFile(member).open(QIODevice::WriteOnly));
         first.MainFrame()->showMinimized();
         ASSERT_TRUE(PumpUntil([&] { return first.MainFrame()->isMinimized(); }, 5000));

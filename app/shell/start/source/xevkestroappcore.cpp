@@ -4,12 +4,12 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/platfileid.h"
 #include "platform/platfolder.h"
 #include "shell/xev_utility.h"
 
@@ -33,6 +33,15 @@ QString FileInFolder(QString folder, const QString& name)
     return IsFileNotFolder(folder) ? folder : QString();
 }
 
+// The folder's DICOMDIR under the name the medium shows it by ("DICOMDIR", "dicomdir",
+// "DICOMDIR;1"), or empty when it is missing or a folder.
+QString DicomDirIn(const QString& folder)
+{
+    const QString path =
+        XEVPathText(PlatJoinFileId(XEVNativePath(folder.isEmpty() ? QStringLiteral("/") : folder), "DICOMDIR"));
+    return IsFileNotFolder(path) ? path : QString();
+}
+
 bool ModifiedAt(const QString& path, timespec& time)
 {
     struct stat st;
@@ -41,37 +50,6 @@ bool ModifiedAt(const QString& path, timespec& time)
     }
     time = st.st_mtim;
     return true;
-}
-
-// Empties the folder open as fd and closes it; entries are taken relative to it, so a folder
-// swapped for a link on the way cannot lead outside the tree.
-void EmptyFolder(int fd)
-{
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        close(fd);
-        return;
-    }
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        struct stat st;
-        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            const int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0) {
-                EmptyFolder(child);
-            }
-            unlinkat(fd, name.c_str(), AT_REMOVEDIR);
-        } else {
-            unlinkat(fd, name.c_str(), 0);
-        }
-    }
-    closedir(dir);
 }
 
 }   // namespace
@@ -89,11 +67,8 @@ QString CKestroAppCore::FindDicomDirPath(const QString& programFolder)
         }
         top.truncate(slash);
     }
-    const QString onDisc = top + QStringLiteral("/DICOMDIR");
-    if (IsFileNotFolder(onDisc)) {
-        return onDisc;
-    }
-    return FileInFolder(programFolder, QStringLiteral("DICOMDIR"));
+    const QString onDisc = DicomDirIn(top);
+    return !onDisc.isEmpty() ? onDisc : DicomDirIn(programFolder);
 }
 
 QString CKestroAppCore::FindDicomDirPath()
@@ -181,6 +156,8 @@ bool CKestroAppCore::DeleteFolderTree(const QString& folder)
     if (fd < 0) {
         return false;
     }
-    EmptyFolder(fd);
+    // A few descriptors whatever the depth.
+    PlatEmptyFolderAt(fd);
+    close(fd);
     return rmdir(path.constData()) == 0;
 }

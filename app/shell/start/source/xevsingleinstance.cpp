@@ -27,7 +27,12 @@ XEVSingleInstance::~XEVSingleInstance()
 
 bool XEVSingleInstance::Start(std::function<void()> activate)
 {
-    if (!lock_.Acquire()) {
+    const PlatLockResult taken = lock_.TryAcquire();
+    unusable_ = taken == PlatLockResult::Unusable;
+    if (unusable_) {
+        return false;
+    }
+    if (taken != PlatLockResult::Taken) {
         QLocalSocket socket;
         socket.connectToServer(socketPath_);
         if (socket.waitForConnected(2000)) {

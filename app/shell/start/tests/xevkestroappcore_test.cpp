@@ -49,6 +49,11 @@ TEST_F(AppCoreTest, DicomDirTwoFoldersUpElseBesideTheProgramAndTheHelpFile)
     MakeFolder(QStringLiteral("X/A/B"));
     MakeFile(QStringLiteral("X/A/B/DICOMDIR"));
     EXPECT_EQ(CKestroAppCore::FindDicomDirPath(Path(QStringLiteral("X/A/B/"))), Path(QStringLiteral("X/A/B/DICOMDIR")));
+    // As a disc mounted without name mapping shows it.
+    MakeFolder(QStringLiteral("ISO/VIEWER/BIN"));
+    MakeFile(QStringLiteral("ISO/DICOMDIR;1"));
+    EXPECT_EQ(CKestroAppCore::FindDicomDirPath(Path(QStringLiteral("ISO/VIEWER/BIN/"))),
+              Path(QStringLiteral("ISO/DICOMDIR;1")));
 
     MakeFolder(QStringLiteral("VIEWER/BIN/ZYLV.CHM"));
     EXPECT_TRUE(CKestroAppCore::GetHelpFilePath(program).isEmpty());

@@ -528,16 +528,22 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
 {
     load.holder.storage = VEK_FileInputStorage::create(&manager, load.narrowPath.c_str());
     XEVLoadState& state = GetLoadState();
-    if (load.holder.storage == nullptr && !state.archiveFolder.empty() &&
-        state.ExtractZipMember(load.narrowPath, load.narrowPath) == 0) {
-        manager.clear();
-        load.holder.storage = VEK_FileInputStorage::create(&manager, load.narrowPath.c_str());
-    }
     const auto fileFail = [&](uint32_t id, int32_t code) {
         statusText = GetMessageString(id) + QStringLiteral("\n      [") + load.path + QStringLiteral("]\n");
         statusCode = code;
         return 0;
     };
+    if (load.holder.storage == nullptr && !state.archiveFolder.empty()) {
+        const int32_t extracted = state.ExtractZipMember(load.narrowPath, load.narrowPath);
+        // A member too large to read is there, just not readable: not a missing file.
+        if (extracted == kZipUnreadable) {
+            return fileFail(10008, -2003);
+        }
+        if (extracted == 0) {
+            manager.clear();
+            load.holder.storage = VEK_FileInputStorage::create(&manager, load.narrowPath.c_str());
+        }
+    }
     if (load.holder.storage == nullptr) {
         return fileFail(10005, -2001);
     }

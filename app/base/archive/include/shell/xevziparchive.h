@@ -3,6 +3,7 @@
 // Zip archives read in place: the member list, one member extracted at a time into the
 // private extraction folder, and that folder's upkeep. No Qt: the loaders link it.
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,8 +20,9 @@ constexpr int32_t kZipNoBuffer = -2;
 constexpr int32_t kZipCreateFailed = -3;
 constexpr int32_t kZipNotOpen = -4;
 constexpr int32_t kZipWriteFailed = -5;
-constexpr int32_t kZipNoSpace = -6;    // the member does not fit the folder's free space
-constexpr int32_t kZipTooLarge = -7;   // the member gives more than its declared size
+constexpr int32_t kZipNoSpace = -6;      // the member does not fit the folder's free space
+constexpr int32_t kZipTooLarge = -7;     // the member gives more than its declared size
+constexpr int32_t kZipUnreadable = -8;   // the member declares more than the image reader opens
 constexpr int32_t kZipNotFound = -100;
 constexpr int32_t kZipOpenFailed = -101;
 constexpr int32_t kZipReadFailed = -102;
@@ -34,6 +36,9 @@ constexpr uint32_t kZipCopyBufferSize = 1048576;
 constexpr uint32_t kZipPackedBufferSize = 65536;
 // How far a member's head is inflated at most: far past any real dataset before its pixels.
 constexpr uint64_t kZipHeadLimit = uint64_t(64) << 20;
+// The largest member extracted: the image reader refuses files of 2 GiB or more (its
+// positions are 32-bit), so a larger one is refused before a byte is written.
+constexpr uint64_t kZipLargestMember = uint64_t(INT32_MAX);
 // Free space a member must leave in the extraction folder's file system.
 constexpr uint64_t kZipFreeSpaceMargin = uint64_t(64) << 20;
 
@@ -85,23 +90,41 @@ struct ZipMemberEntry {
 };
 
 // The safe members of one archive, from one walk of its central directory, so that finding a
-// member costs no walk. A member is looked for as the loaders name it: by its path below the
-// folder of the archive's DICOMDIR, else as the first entry in archive order with its file name.
+// member costs no walk. A member is looked for as the loaders name it: by its whole path below
+// the folder of the archive's DICOMDIR, the names compared as a disc's are (the exact spelling
+// first, else without regard to ASCII case, component by component); never by its file name
+// alone, which repeats across the folders of a disc.
 class ZipMemberIndex {
 public:
     // Walks the archive; the entries before a broken one stay. kZipOk or the failed step's code.
     int32_t Build(ZipArchive& archive);
-    // relativePath: the path below the extraction folder, '/' between its parts, or empty when
-    // unknown. Null when no member matches.
-    const ZipMemberEntry* Find(const std::string& relativePath, const std::string& fileName) const;
-    size_t Size() const { return byName_.size(); }
+    // relativePath: the path below the extraction folder, '/' between its parts. Null when no
+    // member lies there. name, when given, receives the member's normalised name.
+    const ZipMemberEntry* Find(const std::string& relativePath, std::string* name = nullptr) const;
+    // The archive's DICOMDIR entry (see IsDicomDirEntry), the first in archive order; null
+    // when it has none.
+    const ZipMemberEntry* DicomDir() const { return dicomDirSeen_ ? &dicomDir_ : nullptr; }
+    // The DICOMDIR entry's folder in the archive, normalised: "" or ending in '/'.
+    const std::string& DicomDirFolder() const { return dicomDirFolder_; }
+    size_t Size() const { return byPath_.size(); }
 
 private:
-    std::unordered_map<std::string, ZipMemberEntry> byPath_;   // normalised entry name
-    std::unordered_map<std::string, ZipMemberEntry> byName_;   // file name, first entry
-    std::string dicomDirFolder_;                               // "" or with a trailing '/'
+    struct FoldedHash {
+        size_t operator()(const std::string& name) const;
+    };
+    struct FoldedEqual {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    // Normalised entry name, every spelling of one name under one key.
+    std::unordered_multimap<std::string, ZipMemberEntry, FoldedHash, FoldedEqual> byPath_;
+    std::string dicomDirFolder_;   // "" or with a trailing '/'
+    ZipMemberEntry dicomDir_;
     bool dicomDirSeen_ = false;
 };
+
+// Walks of central directories so far, in this process: each costs time in proportion to
+// the archive's entries.
+uint64_t ZipDirectoryWalks();
 
 // The index of the archive at zipPath, made on first use and kept while the file stays the
 // same one; null when the archive cannot be opened. Any thread.
@@ -120,8 +143,8 @@ public:
     ZipOpenMember& operator=(const ZipOpenMember&) = delete;
 
     // The member ExtractZipMember takes for path: the one at path's place below the
-    // DICOMDIR's folder when path lies inside extractFolder, else the first named like path's
-    // file. kZipOk, kZipNoMatch or the failed step's code.
+    // DICOMDIR's folder; path must lie inside extractFolder. kZipOk, kZipNoMatch or the
+    // failed step's code.
     int32_t Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
     void Release();
     // Null unless open.
@@ -176,8 +199,6 @@ bool IsZipSymlink(const unz_file_info64& info);
 // A name that stays inside whatever folder it is extracted to: no ".." component, no
 // leading "/" or "\" or drive letter, no zero byte; and not a symbolic link.
 bool IsSafeZipMember(const std::string& name, const unz_file_info64& info);
-// The entry name is the file name itself or ends with "/" or "\" and the file name.
-bool ZipMemberMatches(const std::string& entryName, const std::string& fileName);
 // A safe entry whose name ends in "DICOMDIR" (upper case) where that is also the first
 // "DICOMDIR" in the name and starts it or follows a separator.
 bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info);
@@ -187,26 +208,43 @@ bool IsZipFile(const std::string& path);
 // "DICM" at offset 128.
 bool HasDicmMarker(const std::string& path);
 
-// The extraction folder: the temporary folder + "Kestro", no trailing '/'.
+// This copy's extraction folder, no trailing '/': made on first use with mkdtemp in the user's
+// private folder of the temporary folder (PlatGetUserTempFolder), or beside it when someone
+// else holds that name, and holding a lock of this copy for as long as it runs, so that no
+// other copy's start-up takes it for a leftover. Made anew when the temporary folder changes
+// or the folder went. Empty when no folder can be made. Any thread.
 std::string XEVGetExtractFolder();
+// The file in each extraction folder that its copy holds locked; never a member's place.
+constexpr char kXEVExtractLockName[] = ".owner";
+// Removes this copy's extraction folder with its lock: at exit, and when a signal ends the
+// program.
+void XEVEndExtractFolder();
+// Removes what copies that ended without their exit left: folders named as this program names
+// its extraction folders, of this user, whose lock no one holds. Nothing else is touched. The
+// number removed.
+int XEVRemoveLeftoverExtractFolders();
 // Makes the folder (mode 0700) or takes an existing one that is a real folder of this user,
 // made 0700; false otherwise, and then nothing in it is touched.
 bool XEVPrepareExtractFolder(const std::string& folder);
 // Deletes the folder and everything in it without following links; true also when it is
-// missing. A symlink, a non-folder or another user's folder is left alone (false).
+// missing. A symlink, a non-folder or another user's folder is left alone (false). This copy's
+// own extraction folder is emptied and stays, with its lock.
 bool XEVDeleteExtractFolder(const std::string& folder);
 
-// The member for path (the one at path's place below the DICOMDIR's folder, else the first
-// named like path's file), from the archive at zipPath, to destination (the path when empty).
+// The member for path (the one at path's place below the DICOMDIR's folder), from the
+// archive at zipPath, to destination (the path when empty).
 // The target must lie inside extractFolder; the folders on the way are made there without
 // following links. 0, or an archive code (-1 when nothing matches or the target lies outside
-// the folder).
+// the folder, kZipUnreadable when the member declares more than kZipLargestMember).
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                          const std::string& destination);
 // The declared size of the member ExtractZipMember would take for path, without reading it.
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size);
 
+// The archive opens and holds a DICOMDIR entry. Indexes the archive anew (it may have been
+// rewritten since it was last read); the index then serves the import and its members.
+bool ZipHasDicomDir(const std::string& zipPath);
 // The import's archive work: the archive's DICOMDIR extracted as extractFolder/DICOMDIR,
 // after what an earlier import left there was deleted. False when the archive cannot be
 // read, has no DICOMDIR or the folder is refused; the folder is then removed again

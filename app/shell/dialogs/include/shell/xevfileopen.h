@@ -33,8 +33,8 @@ int32_t ReadReportFile(const QString& path, ReportInfo& report);
 // The import of an archive: the pre-load thread is stopped first (it reads the archive
 // fields), the DICOMDIR lands in the extraction folder and both fields are stored. The
 // extracted DICOMDIR's path to load, or empty when the import failed (message 10027); the
-// fields are then kept unless the earlier import's folder went with the attempt.
+// fields are then kept unless the earlier import's files went with the attempt.
 QString ImportZipArchive(const QString& zipPath);
-// Deletes the extraction folder and clears both fields, so that no archive member stands in
+// Empties the extraction folder and clears both fields, so that no archive member stands in
 // for a file of another source; for opening a DICOMDIR or a single file, and at exit.
 void ForgetZipArchive();

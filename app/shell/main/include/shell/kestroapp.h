@@ -1,7 +1,7 @@
 #pragma once
 
 // The application object: one running copy, the settings, the main frame with its study
-// list, the DICOMDIR load and the terms of use at start-up; at exit the imported archive's
+// list, the DICOMDIR load and the terms of use at start-up; at exit the copy's extraction
 // folder goes first and the instance lock last.
 
 #include <QApplication>
@@ -28,9 +28,13 @@ public:
     XEVKestroInstance() = default;
     virtual ~XEVKestroInstance();
 
-    // False ends the process: another copy runs (it was asked to come forward), or the
-    // frame could not be made. arguments: the program first.
+    // False ends the process: another copy runs (it was asked to come forward), the
+    // single-instance lock cannot be taken (said on stderr), or the frame could not be made.
+    // arguments: the program first.
     bool InitInstance(const QStringList& arguments);
+    // The status to end with after InitInstance returned false: 0 when another copy runs,
+    // 1 when the lock could not be taken.
+    int StartStatus() const { return startStatus_; }
     // The status to end with.
     int ExitInstance(int status);
 
@@ -51,6 +55,7 @@ private:
     QString helpFilePath_;
     std::unique_ptr<XEVSingleInstance> instance_;
     std::unique_ptr<CMainFrame> frame_;
+    int startStatus_ = 0;
 };
 
 class CKestroApp : public QApplication, public XEVKestroInstance {

@@ -22,8 +22,13 @@ public:
     ~XEVSingleInstance() override;
 
     // True when this process is the running copy; then activate runs on this thread whenever
-    // a later copy asks. False when another copy runs: it has been asked to come forward.
+    // a later copy asks. False when another copy runs (it has been asked to come forward), or
+    // when the lock cannot be taken at all (LockUnusable).
     bool Start(std::function<void()> activate);
+    // The last Start failed not for another copy but because the lock file could not be made
+    // or locked safely: another user holds its folder or its name.
+    bool LockUnusable() const { return unusable_; }
+    const std::string& LockPath() const { return lock_.Path(); }
 
     // Releases the lock and stops listening; the last step of shut-down.
     void Stop();
@@ -35,4 +40,5 @@ private:
     QString socketPath_;
     std::unique_ptr<QLocalServer> server_;
     std::function<void()> activate_;
+    bool unusable_ = false;
 };

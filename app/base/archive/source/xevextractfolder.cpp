@@ -1,0 +1,240 @@
+// The private extraction folder of each running copy, and the removal of what copies that did
+// not end cleanly left.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platfolder.h"
+#include "shell/xevziparchive.h"
+
+namespace {
+
+constexpr const char* kLockName = kXEVExtractLockName;
+// A folder goes by "x." and six characters once it holds its lock; "new." before.
+constexpr char kReadyPart[] = "x.";
+constexpr char kNewPart[] = "new.";
+constexpr size_t kSuffixLength = 6;
+
+struct OwnFolder {
+    std::mutex mutex;
+    std::string temp;   // the temporary folder it was made for
+    std::string path;
+    int lockFd = -1;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+
+OwnFolder& TheOwnFolder()
+{
+    static OwnFolder folder;
+    return folder;
+}
+
+// The name beside the user's folder, for when someone else holds that one.
+std::string FallbackPrefix()
+{
+    return "kestro-" + std::to_string(::geteuid()) + "-";
+}
+
+std::string WithoutSlash(std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+int OpenFolderNoLink(int parent, const char* name)
+{
+    return ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Still the folder this copy made, where it made it.
+bool Intact(const OwnFolder& own)
+{
+    struct stat st {};
+    return own.lockFd >= 0 && ::lstat(own.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == own.dev &&
+           st.st_ino == own.ino;
+}
+
+// Empties and removes the open folder dirFd, named name in parent.
+bool RemoveFolderAt(int parent, const char* name, int dirFd)
+{
+    return PlatEmptyFolderAt(dirFd) && ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+}
+
+void Forget(OwnFolder& own, bool remove)
+{
+    if (remove && Intact(own)) {
+        const int fd = OpenFolderNoLink(AT_FDCWD, own.path.c_str());
+        if (fd >= 0) {
+            RemoveFolderAt(AT_FDCWD, own.path.c_str(), fd);
+            ::close(fd);
+        }
+    }
+    if (own.lockFd >= 0) {
+        ::close(own.lockFd);
+    }
+    own.lockFd = -1;
+    own.path.clear();
+}
+
+// A new folder in parent, prefix + "x." + six characters, that holds its lock already when it
+// takes that name: a start-up of another copy never sees it unlocked.
+bool MakeLocked(const std::string& parent, const std::string& prefix, OwnFolder& own)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string made = parent + "/" + prefix + kNewPart + "XXXXXX";
+        if (::mkdtemp(made.data()) == nullptr) {
+            return false;
+        }
+        const std::string path = parent + "/" + prefix + kReadyPart + made.substr(made.size() - kSuffixLength);
+        const int dirFd = OpenFolderNoLink(AT_FDCWD, made.c_str());
+        const int lockFd =
+            dirFd >= 0 ? ::openat(dirFd, kLockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
+        struct stat st {};
+        const bool locked = lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0 && ::fstat(dirFd, &st) == 0;
+        // Never over a folder of that name: a leftover still there keeps it.
+        if (locked && ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+            ::close(dirFd);
+            own.path = path;
+            own.lockFd = lockFd;
+            own.dev = st.st_dev;
+            own.ino = st.st_ino;
+            return true;
+        }
+        if (lockFd >= 0) {
+            ::close(lockFd);
+        }
+        if (dirFd >= 0) {
+            RemoveFolderAt(AT_FDCWD, made.c_str(), dirFd);
+            ::close(dirFd);
+        }
+        if (!locked) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// The leftovers in parent named prefix + "x." + six characters: folders of this user with a
+// lock file of this user that no running copy holds.
+int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, const std::string& skip)
+{
+    const int parentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0) {
+        return 0;
+    }
+    const std::string wanted = prefix + kReadyPart;
+    std::vector<std::string> names;
+    if (DIR* dir = ::fdopendir(::openat(parentFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.size() == wanted.size() + kSuffixLength && name.compare(0, wanted.size(), wanted) == 0 &&
+                parent + "/" + name != skip) {
+                names.push_back(name);
+            }
+        }
+        ::closedir(dir);
+    }
+    int removed = 0;
+    for (const std::string& name : names) {
+        const int dirFd = OpenFolderNoLink(parentFd, name.c_str());
+        struct stat st {};
+        if (dirFd < 0 || ::fstat(dirFd, &st) != 0 || st.st_uid != ::geteuid()) {
+            if (dirFd >= 0) {
+                ::close(dirFd);
+            }
+            continue;
+        }
+        const int lockFd = ::openat(dirFd, kLockName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat lockSt {};
+        // Held while the folder goes: no copy can take it meanwhile.
+        if (lockFd >= 0 && ::fstat(lockFd, &lockSt) == 0 && S_ISREG(lockSt.st_mode) && lockSt.st_uid == ::geteuid() &&
+            ::flock(lockFd, LOCK_EX | LOCK_NB) == 0 && RemoveFolderAt(parentFd, name.c_str(), dirFd)) {
+            ++removed;
+        }
+        if (lockFd >= 0) {
+            ::close(lockFd);
+        }
+        ::close(dirFd);
+    }
+    ::close(parentFd);
+    return removed;
+}
+
+}   // namespace
+
+std::string XEVGetExtractFolder()
+{
+    OwnFolder& own = TheOwnFolder();
+    std::lock_guard<std::mutex> guard(own.mutex);
+    const std::string temp = WithoutSlash(PlatGetTempFolder());
+    if (own.temp == temp && Intact(own)) {
+        return own.path;
+    }
+    Forget(own, true);
+    own.temp = temp;
+    const std::string user = PlatGetUserTempFolder();
+    if (!user.empty() && MakeLocked(user, std::string(), own)) {
+        return own.path;
+    }
+    // Someone else holds the user's folder name: a fresh folder of this copy beside it, so that
+    // no one can stop every zip with a file of a name they can guess.
+    return MakeLocked(temp, FallbackPrefix(), own) ? own.path : std::string();
+}
+
+void XEVEndExtractFolder()
+{
+    OwnFolder& own = TheOwnFolder();
+    std::lock_guard<std::mutex> guard(own.mutex);
+    Forget(own, true);
+    own.temp.clear();
+}
+
+int XEVRemoveLeftoverExtractFolders()
+{
+    std::string skip;
+    {
+        OwnFolder& own = TheOwnFolder();
+        std::lock_guard<std::mutex> guard(own.mutex);
+        skip = own.path;
+    }
+    int removed = 0;
+    // Only looked into: a start without an archive makes nothing in the temporary folder.
+    const std::string user = PlatGetUserTempFolder(false);
+    if (!user.empty()) {
+        removed += RemoveLeftoversIn(user, std::string(), skip);
+    }
+    return removed + RemoveLeftoversIn(WithoutSlash(PlatGetTempFolder()), FallbackPrefix(), skip);
+}
+
+bool XEVPrepareExtractFolder(const std::string& folder)
+{
+    return PlatMakePrivateFolder(folder);
+}
+
+bool XEVDeleteExtractFolder(const std::string& folder)
+{
+    {
+        OwnFolder& own = TheOwnFolder();
+        std::lock_guard<std::mutex> guard(own.mutex);
+        if (!folder.empty() && folder == own.path && Intact(own)) {
+            const int fd = OpenFolderNoLink(AT_FDCWD, folder.c_str());
+            const bool emptied = fd >= 0 && PlatEmptyFolderAt(fd, kLockName);
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            return emptied;
+        }
+    }
+    return PlatDeleteOwnFolder(folder);
+}
