@@ -6,6 +6,7 @@
  *   KV_SLOWDISC_SEEK_MS   cost of a request that is not sequential (default 100)
  *   KV_SLOWDISC_SPINUP_MS added to the first read of the medium (default 0)
  *   KV_SLOWDISC_REPORT    a file the counts are written to when the process ends
+ *   KV_SLOWDISC_TRACE     1: the stack of every read of the medium by the main thread, on stderr
  *
  * One head: every request holds one lock while it costs. A request is at most 128 KiB, as a
  * kernel sends a drive; a longer read is several requests, and another thread's request may
@@ -19,6 +20,7 @@
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
@@ -76,6 +78,7 @@ static atomic_long reads_;
 static atomic_long bytes_;
 static atomic_long seeks_;
 static atomic_int firstGuiReadSet_;
+static int trace_;
 static char firstGuiRead_[PATH_MAX];
 
 /* A file of the medium with the pages already read. */
@@ -113,6 +116,8 @@ static void ReadEnvironment(void)
     if (value != NULL) {
         seekMs_ = atol(value);
     }
+    value = getenv("KV_SLOWDISC_TRACE");
+    trace_ = value != NULL && atoi(value) != 0;
     value = getenv("KV_SLOWDISC_SPINUP_MS");
     if (value != NULL) {
         atomic_store(&spinupMs_, atol(value));
@@ -230,6 +235,12 @@ static void Cost(uint32_t fileId, int64_t offset, size_t length)
             pthread_mutex_lock(&head_);
             snprintf(firstGuiRead_, sizeof firstGuiRead_, "%s", files_[fileId - 1].path);
             pthread_mutex_unlock(&head_);
+        }
+        if (trace_) {
+            void* frames[64];
+            fprintf(stderr, "kv_slowdisc: the main thread reads %zu bytes at %lld of %s\n", length, (long long)offset,
+                    files_[fileId - 1].path);
+            backtrace_symbols_fd(frames, backtrace(frames, 64), 2);
         }
     }
     if (offset < 0 || length == 0) {
@@ -535,6 +546,15 @@ KV_EXPORT int close(int fd)
     RESOLVE(close);
     Forget(fd);
     return real_close(fd);
+}
+
+/* A process that ends at once still leaves its counts. */
+KV_EXPORT void _exit(int status)
+{
+    static void (*real__exit)(int) __attribute__((noreturn));
+    RESOLVE(_exit);
+    WriteReport();
+    real__exit(status);
 }
 
 KV_EXPORT int fclose(FILE* stream)

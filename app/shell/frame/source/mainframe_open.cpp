@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "shell/mainframe.h"
@@ -116,29 +117,28 @@ void CMainFrame::OnFileOpen()
     OpenPath(path);
 }
 
-std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path)
+bool CMainFrame::RunAnswering(const std::function<void(const std::atomic<int32_t>* stop)>& work)
 {
-    // Most paths are told apart at once: those never leave this call, as before.
+    // Most work is done at once: that never leaves this call, as before.
     constexpr auto kQuickAnswer = std::chrono::milliseconds(100);
     struct Outcome {
         std::mutex mutex;
         std::condition_variable answered;
         bool done = false;
-        XEVOpenKind kind = XEVOpenKind::Unreadable;
     } outcome;
     XEVThread worker;
     QEventLoop wait;
     const bool started = worker.Start([&] {
-        const XEVOpenKind kind = ClassifyOpenPath(path, &worker.stop);
+        work(&worker.stop);
         {
             std::lock_guard<std::mutex> lock(outcome.mutex);
-            outcome.kind = kind;
             outcome.done = true;
         }
         outcome.answered.notify_one();
     });
     if (!started) {
-        return ClassifyOpenPath(path);
+        work(nullptr);
+        return true;
     }
     std::unique_lock<std::mutex> lock(outcome.mutex);
     if (!outcome.answered.wait_for(lock, kQuickAnswer, [&] { return outcome.done; })) {
@@ -162,20 +162,28 @@ std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path)
         classifyWait_ = nullptr;
         classifier_ = nullptr;
         if (shutDown_) {
-            return std::nullopt;
+            return false;
         }
         SetFileOpenEnabled(openEnabled != 0);
         lock.lock();
     }
     // The wait also ends when the application quits.
     const bool done = outcome.done;
-    const XEVOpenKind kind = outcome.kind;
     lock.unlock();
     if (!done) {
         worker.stop = 1;
     }
     worker.WaitAll();
-    return done ? std::optional<XEVOpenKind>(kind) : std::nullopt;
+    return done;
+}
+
+std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path, XEVOpenClassifier classify)
+{
+    XEVOpenKind kind = XEVOpenKind::Unreadable;
+    if (!RunAnswering([&](const std::atomic<int32_t>* stop) { kind = classify(path, stop); })) {
+        return std::nullopt;
+    }
+    return kind;
 }
 
 void CMainFrame::StopClassification()
@@ -190,7 +198,7 @@ void CMainFrame::StopClassification()
 
 bool CMainFrame::OpenPath(const QString& path)
 {
-    const std::optional<XEVOpenKind> kind = ClassifyAnswering(path);
+    const std::optional<XEVOpenKind> kind = ClassifyAnswering(path, &ClassifyOpenPath);
     if (!kind) {
         return false;
     }
@@ -206,15 +214,17 @@ bool CMainFrame::OpenPath(const QString& path)
 
 void CMainFrame::StartPathLoad(const QString& path)
 {
-    // What is neither an archive nor an image goes to the DICOMDIR load, which tells a DICOMDIR
-    // itself: reading it whole here first held the window for seconds on a large disc. A file
-    // that reads as a DICOMDIR never reads as an image, so the answers are File Open's.
-    const std::string narrow = XEVNativePath(path);
-    if (IsZipFile(narrow)) {
+    // The checks read the medium, whose drive may first spin up for seconds: on a worker, with
+    // the window painted and answering.
+    const std::optional<XEVOpenKind> kind = ClassifyAnswering(path, &ClassifyStartPath);
+    if (!kind) {
+        return;
+    }
+    if (*kind == XEVOpenKind::Archive) {
         if (ImportArchive(path, true)) {
             return;
         }
-    } else if (HasDicmMarker(narrow) && IsDicomFile(path)) {
+    } else if (*kind == XEVOpenKind::DicomFile) {
         LoadSingleFile(path);
         return;
     }

@@ -7,6 +7,9 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <thread>
+
 #include "shell/xevsingleinstance.h"
 #include "testsupport/xevcontroltest.h"
 
@@ -90,4 +93,34 @@ TEST(SingleInstanceTest, SecondProcessEndsAndTheFirstIsActivated)
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
     EXPECT_TRUE(PumpUntil([&] { return activated == 1; }, kControlTimeoutMs));
+}
+
+TEST(SingleInstanceTest, CopyStartedWhileTheRunningOneClosesRunsOnceThatOneHasEnded)
+{
+    InstancePaths paths;
+    XEVSingleInstance closing(paths.lock(), paths.socket());
+    int activated = 0;
+    ASSERT_TRUE(closing.Start([&] { ++activated; }));
+    closing.StopListening();
+
+    // While the closing copy holds the lock, a later one does not end unseen before its wait.
+    XEVSingleInstance impatient(paths.lock(), paths.socket());
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_FALSE(impatient.Start({}, 200));
+    EXPECT_GE(waited.elapsed(), 200);
+
+    // Once the closing copy has ended, the waiting one runs and listens in its turn.
+    std::thread end([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        closing.Stop();
+    });
+    XEVSingleInstance later(paths.lock(), paths.socket());
+    int laterActivated = 0;
+    EXPECT_TRUE(later.Start([&] { ++laterActivated; }));
+    end.join();
+    XEVSingleInstance third(paths.lock(), paths.socket());
+    EXPECT_FALSE(third.Start({}));
+    EXPECT_TRUE(PumpUntil([&] { return laterActivated == 1; }, kControlTimeoutMs));
+    EXPECT_EQ(activated, 0);
 }

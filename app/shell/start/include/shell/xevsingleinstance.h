@@ -2,7 +2,8 @@
 
 // The one running copy: it holds the instance lock and listens on a local socket beside it;
 // a copy started later finds the lock taken, asks the running one to come forward through
-// the socket, and ends.
+// the socket, and ends. A copy that is closing stops listening first: a copy started then
+// waits for the lock and runs in its place.
 
 #include <QLocalServer>
 #include <QObject>
@@ -22,11 +23,17 @@ public:
     ~XEVSingleInstance() override;
 
     // True when this process is the running copy; then activate runs on this thread whenever
-    // a later copy asks. False when another copy runs: it has been asked to come forward.
-    bool Start(std::function<void()> activate);
+    // a later copy asks. False when another copy runs: it has been asked to come forward. A
+    // running copy that no longer listens is closing: its end is waited for, up to waitMs.
+    bool Start(std::function<void()> activate, int waitMs = kClosingCopyWaitMs);
 
+    // The first step of shut-down: later copies no longer ask this one, they wait for it.
+    void StopListening();
     // Releases the lock and stops listening; the last step of shut-down.
     void Stop();
+
+    // A closing copy ends within a second; this much more covers a machine that is busy.
+    static constexpr int kClosingCopyWaitMs = 10000;
 
 private:
     void OnConnection();
