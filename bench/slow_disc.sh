@@ -6,7 +6,8 @@
 # its image, for the time to the first painted image (and to every cell on screen) and the
 # longest time the GUI thread did not answer; one closed 3 s after the start (or 1 s after
 # every cell showed, when that comes first), as a user closes while the disc is still read,
-# for the time from that close request to the end of the process.
+# for the time from that close request to the end of the process (and from the moment the
+# GUI thread took the request up: a frozen window takes it up late).
 #   bench/slow_disc.sh [build folder, default build] [discs, default "sample ct multiframe mr"]
 #                      [media, default "fast 6 1.2" (MB/s)]
 # The build folder needs the tests (-DKV_TESTS=ON), which build the timed program;
@@ -45,13 +46,15 @@ def run(disc, medium, env, close_at_ms):
     first, every = secs("first"), secs("all")
     stall = int(got["stall"]) / 1000 if "stall" in got else None
     close = (ended - int(got["close"])) / 1e9 if "close" in got else None
-    return first, every, stall, close
+    taken = (ended - int(got["closing"])) / 1e9 if "closing" in got else None
+    return first, every, stall, close, taken
 
 def cell(values, fmt="%.2f"):
     return " / ".join("-" if v is None else fmt % v for v in values)
 
-print("| disc | medium | first image | all cells on screen | longest GUI freeze | close to exit |")
-print("|---|---|---|---|---|---|")
+print("| disc | medium | first image | all cells on screen | longest GUI freeze | close to exit |"
+      " close taken up to exit |")
+print("|---|---|---|---|---|---|---|")
 with tempfile.TemporaryDirectory() as work:
     os.chmod(work, 0o700)
     screen = os.path.join(work, "screen.json")
@@ -65,13 +68,13 @@ with tempfile.TemporaryDirectory() as work:
                        env=dict(env, PYTHONPATH=os.path.dirname(maker)))
         rows = []
         for medium in media:
-            first, every, stall, _ = run(disc, medium, env, LIMIT_MS)
-            close = run(disc, medium, env, 3000)[3]
-            rows.append((first, every, stall, close))
+            first, every, stall, _, _ = run(disc, medium, env, LIMIT_MS)
+            close, taken = run(disc, medium, env, 3000)[3:]
+            rows.append((first, every, stall, close, taken))
         columns = list(zip(*rows))
-        print("| %s | %s MB/s | %s s | %s s | %s s | %s s |" % (
+        print("| %s | %s MB/s | %s s | %s s | %s s | %s s | %s s |" % (
             names.get(kind, kind), " / ".join(media), cell(columns[0]), cell(columns[1]), cell(columns[2]),
-            cell(columns[3])), flush=True)
+            cell(columns[3]), cell(columns[4])), flush=True)
         subprocess.run(["rm", "-rf", disc], check=True)
 print("(each cell: fast / 6 / 1.2 MB/s as listed; 100 ms a seek; - where the run gave no figure;"
       " runs stop %d s after start)" % (LIMIT_MS // 1000))

@@ -1,6 +1,7 @@
 """Writes one of the discs the slow-medium tests and benchmarks read: files by pydicom (explicit
 VR little endian, 16-bit MONOCHROME2 CT), the DICOMDIR by `dcmmkdir +r -Pgp +I`.
   make_slow_disc.py OUT sample                          the sample disc, copied
+  make_slow_disc.py OUT samplezip                       the sample disc zipped: OUT/disc.zip
   make_slow_disc.py OUT ct [SERIES FILES SIZE]          one study (3 x 100 of 512 x 512)
   make_slow_disc.py OUT multiframe [FRAMES SIZE]        one FRAMES-frame file (200 of 512 x 512)
                                                         and two series of 4 single images
@@ -52,9 +53,13 @@ def single_series(out, series, files, size):
 
 def main():
     out, kind, numbers = sys.argv[1], sys.argv[2], [int(a) for a in sys.argv[3:]]
+    sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'sample')
     if kind == 'sample':
-        sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'sample')
         shutil.copytree(sample, out)
+        return
+    if kind == 'samplezip':
+        os.makedirs(out)
+        shutil.make_archive(os.path.join(out, 'disc'), 'zip', sample)
         return
     os.makedirs(out)
     if kind in ('ct', 'mr'):

@@ -291,7 +291,12 @@ void CMainFrame::LoadSingleFile(const QString& path)
 
 bool CMainFrame::ImportArchive(const QString& zipPath, bool startUp)
 {
-    if (!ArchiveHasDicomDir(zipPath)) {
+    // The archive lies on the medium: it is read on a worker while the window answers.
+    bool hasDicomDir = false;
+    if (!RunAnswering([&](const std::atomic<int32_t>*) { hasDicomDir = ArchiveHasDicomDir(zipPath); })) {
+        return false;
+    }
+    if (!hasDicomDir) {
         if (!startUp) {
             ShowOpenFailure(this);
         }
@@ -301,7 +306,10 @@ bool CMainFrame::ImportArchive(const QString& zipPath, bool startUp)
     // The loaders read the files under the extraction folder, which the import replaces.
     ResetViewers();
     EnablePaneControls(false);
-    const QString dicomDir = ImportZipArchive(zipPath);
+    QString dicomDir;
+    if (!RunAnswering([&](const std::atomic<int32_t>*) { dicomDir = ImportZipArchive(zipPath); })) {
+        return false;
+    }
     if (dicomDir.isEmpty()) {
         if (!startUp) {
             ShowOpenFailure(this);

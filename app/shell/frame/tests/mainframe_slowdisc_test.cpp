@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "discopentestsupport.h"
 #include "plat_temp_folder.h"
 #include "testsupport/slowdisc.h"
 
@@ -67,4 +68,42 @@ TEST(SlowDiscMedium, CountsTheGuiThreadsReadsAndTheHeadsSeeks)
     EXPECT_EQ(SlowDiscSeeks(), 2);
     EXPECT_GT(SlowDiscReads(), reads);
     EXPECT_EQ(SlowDiscGuiReads(), guiReads);
+}
+
+namespace {
+
+// File Open on a disc in the slow drive, through the real frame, its study list, its cells and
+// their loaders; the medium counts every read the GUI thread makes of it.
+class SlowDiscOpenTest : public DiscOpenTest {};
+
+}   // namespace
+
+TEST_F(SlowDiscOpenTest, FileOpenOfADiscAZipAndAFileNeverReadsOnTheGuiThread)
+{
+    if (!OnSlowDisc()) {
+        // The sample disc and a zip of it, both on the medium.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/disc", "sample"));
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/zip", "samplezip"));
+        RunTestOnSlowDisc({temp_ / "medium", 6e6, 100, 0});
+        return;
+    }
+    const std::string medium = SlowDiscRoot();
+    for (const std::string& path :
+         {medium + "/disc/DICOMDIR", medium + "/zip/disc.zip", medium + "/disc/DICOM/CT0001"}) {
+        const long guiReads = SlowDiscGuiReads();
+        ExpectCheap(Open(path));
+        ASSERT_FALSE(SeriesSizes().empty()) << path;
+        // The series grid with its cells painted.
+        Image().ShowSeries(Series(0));
+        EXPECT_TRUE(PumpUntil([this] {
+            for (const auto& [id, cell] : Image().ActiveCells()) {
+                if (cell->CurrentImage() != nullptr && cell->HasFramePixels(cell->currentFrame)) {
+                    return BrightPixels(cell) > 0;
+                }
+            }
+            return false;
+        })) << path;
+        EXPECT_EQ(SlowDiscGuiReads(), guiReads) << path << ": the GUI thread read " << SlowDiscFirstGuiRead();
+    }
+    EXPECT_GT(SlowDiscReads(), 0);
 }

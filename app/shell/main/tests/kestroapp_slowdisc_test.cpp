@@ -154,10 +154,13 @@ protected:
 
 TEST_F(SlowDiscViewerTest, TheStartPathIsReadOnlyOffTheGuiThreadAndItsImagesShow)
 {
-    const std::string sample = Disc("sample");
-    const SlowDiscSettings disc{sample, 6e6, 100, 0};
-    // A DICOMDIR, and a single image whose check reads the file as DICOM.
-    for (const std::string& path : {sample + "/DICOMDIR", sample + "/DICOM/CT0001"}) {
+    const std::string medium = temp_ / "medium";
+    ASSERT_TRUE(MakeSlowDisc(medium + "/disc", "sample"));
+    ASSERT_TRUE(MakeSlowDisc(medium + "/zip", "samplezip"));
+    const SlowDiscSettings disc{medium, 6e6, 100, 0};
+    // A DICOMDIR, a zip of the disc, and a single image whose check reads the file as DICOM.
+    for (const std::string& path :
+         {medium + "/disc/DICOMDIR", medium + "/zip/disc.zip", medium + "/disc/DICOM/CT0001"}) {
         const ViewerRun run = Run(path, disc);
         EXPECT_EQ(run.exitCode, 0) << run.output;
         EXPECT_TRUE(run.Said("first") && run.Said("all")) << path << "\n" << run.output;
