@@ -7,8 +7,9 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
-#include <chrono>
-#include <thread>
+#include <cstdio>
+#include <iostream>
+#include <string>
 
 #include "shell/xevsingleinstance.h"
 #include "testsupport/xevcontroltest.h"
@@ -95,15 +96,38 @@ TEST(SingleInstanceTest, SecondProcessEndsAndTheFirstIsActivated)
     EXPECT_TRUE(PumpUntil([&] { return activated == 1; }, kControlTimeoutMs));
 }
 
+// Run by the test below in its own process: a running copy that begins to close, then ends
+// when told on its input.
+TEST(SingleInstanceTest, ChildClosingCopy)
+{
+    const QString folder = qEnvironmentVariable("KV_INSTANCE_CLOSING_FOLDER");
+    if (folder.isEmpty()) {
+        GTEST_SKIP() << "started only as the closing process";
+    }
+    XEVSingleInstance copy(folder + QStringLiteral("/_Kestro_DicomVerdastra"),
+                           folder + QStringLiteral("/class_Verdastra_KESTRO"));
+    ASSERT_TRUE(copy.Start({}));
+    copy.StopListening();
+    std::printf("closing\n");
+    std::fflush(stdout);
+    std::string line;
+    std::getline(std::cin, line);
+    copy.Stop();
+}
+
 TEST(SingleInstanceTest, CopyStartedWhileTheRunningOneClosesRunsOnceThatOneHasEnded)
 {
     InstancePaths paths;
-    XEVSingleInstance closing(paths.lock(), paths.socket());
-    int activated = 0;
-    ASSERT_TRUE(closing.Start([&] { ++activated; }));
-    closing.StopListening();
+    QProcess closing;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KV_INSTANCE_CLOSING_FOLDER"), paths.folder.path());
+    closing.setProcessEnvironment(env);
+    closing.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--gtest_filter=SingleInstanceTest.ChildClosingCopy")});
+    ASSERT_TRUE(closing.waitForStarted());
+    EXPECT_TRUE(PumpUntil([&] { return closing.readAllStandardOutput().contains("closing"); }, kControlTimeoutMs));
 
-    // While the closing copy holds the lock, a later one does not end unseen before its wait.
+    // While the closing copy holds the lock, a later one neither asks it nor ends before its wait.
     XEVSingleInstance impatient(paths.lock(), paths.socket());
     QElapsedTimer waited;
     waited.start();
@@ -111,16 +135,15 @@ TEST(SingleInstanceTest, CopyStartedWhileTheRunningOneClosesRunsOnceThatOneHasEn
     EXPECT_GE(waited.elapsed(), 200);
 
     // Once the closing copy has ended, the waiting one runs and listens in its turn.
-    std::thread end([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        closing.Stop();
-    });
+    closing.write("end\n");
+    closing.waitForBytesWritten(kControlTimeoutMs);
+    closing.closeWriteChannel();
     XEVSingleInstance later(paths.lock(), paths.socket());
     int laterActivated = 0;
     EXPECT_TRUE(later.Start([&] { ++laterActivated; }));
-    end.join();
+    EXPECT_TRUE(closing.waitForFinished(kControlTimeoutMs));
+    EXPECT_EQ(closing.exitCode(), 0) << closing.readAll().toStdString();
     XEVSingleInstance third(paths.lock(), paths.socket());
     EXPECT_FALSE(third.Start({}));
     EXPECT_TRUE(PumpUntil([&] { return laterActivated == 1; }, kControlTimeoutMs));
-    EXPECT_EQ(activated, 0);
 }

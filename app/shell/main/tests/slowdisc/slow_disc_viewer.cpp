@@ -46,6 +46,16 @@ bool AnyCellShows(CMainFrame* frame)
     return false;
 }
 
+// Whether the close was asked for; the clock's thread may outlive main's objects.
+std::atomic<bool> requested{false};
+
+void Request()
+{
+    if (!requested.exchange(true)) {
+        std::printf("close %lld\n", Now());
+    }
+}
+
 }   // namespace
 
 int main(int argc, char** argv)
@@ -65,36 +75,26 @@ int main(int argc, char** argv)
     GuiStallMeter meter;
     long long first = 0;
     long long all = 0;
-    // The request is made once, by the GUI thread or by the clock; it is handled when the GUI
-    // thread next runs its queue, as a window manager's close is.
-    std::atomic<bool> requested{false};
-    auto request = [&] {
-        if (!requested.exchange(true)) {
-            std::printf("close %lld\n", Now());
-            QMetaObject::invokeMethod(
-                &app,
-                [&] {
-                    std::printf("closing %lld\nstall %lld\n", Now(), static_cast<long long>(meter.LongestMs()));
-                    std::fflush(stdout);
-                    if (CMainFrame* frame = app.MainFrame()) {
-                        frame->close();
-                    } else {
-                        app.quit();
-                    }
-                },
-                Qt::QueuedConnection);
-        }
-    };
-    std::thread clock([&] {
+    // The request is made once, by the GUI thread or by the clock; the GUI thread takes it up
+    // when it next runs its timers, as it does a window manager's close.
+    // The clock's thread is not joined: the viewer may end the process at once when it closes.
+    std::thread([start, closeAtNs] {
         while (!requested.load() && Now() - start < closeAtNs) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        request();
-    });
+        Request();
+    }).detach();
+    bool closing = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &app, [&] {
         CMainFrame* frame = app.MainFrame();
-        if (frame == nullptr || requested.load()) {
+        if (frame == nullptr || closing) {
+            return;
+        }
+        if (requested.load()) {
+            closing = true;
+            std::printf("closing %lld\nstall %lld\n", Now(), static_cast<long long>(meter.LongestMs()));
+            frame->close();
             return;
         }
         if (first == 0 && AnyCellShows(frame)) {
@@ -108,12 +108,11 @@ int main(int argc, char** argv)
             std::printf("all %lld\n", all);
         }
         if (all != 0 && Now() - all >= holdNs) {
-            request();
+            Request();
         }
     });
     poll.start(10);
     const int status = app.Run();
     requested = true;
-    clock.join();
     return status;
 }
