@@ -191,8 +191,9 @@ void CMainFrame::StopClassification()
     if (classifier_ == nullptr) {
         return;
     }
+    // The worker may be in a read of a slow disc: the wait joins it once it has ended, after
+    // the window has gone.
     classifier_->stop = 1;
-    classifier_->WaitAll();
     classifyWait_->quit();
 }
 

@@ -179,6 +179,16 @@ TEST_F(SlowDiscViewerTest, ADriveSpinningUpLeavesTheWindowAnswering)
     if (kTimed) {
         EXPECT_LT(run.said.at("stall"), 2000) << run.output;
     }
+
+    // Closed while the drive still spins up: the window goes, nothing loads, and the process
+    // does not wait for the drive.
+    const ViewerRun closed = Run(sample + "/DICOMDIR", {sample, 6e6, 100, 3000}, 0, 500);
+    EXPECT_EQ(closed.exitCode, 0) << closed.output;
+    EXPECT_TRUE(closed.Said("closing") && !closed.Said("first")) << closed.output;
+    if (kTimed) {
+        EXPECT_LT(closed.said.at("stall"), 2000) << closed.output;
+        EXPECT_LT(closed.ClosingMs(), 2000) << closed.output;
+    }
 }
 
 TEST_F(SlowDiscViewerTest, ClosingEndsTheProcessSoonAndACopyStartedMeanwhileShowsItsWindow)

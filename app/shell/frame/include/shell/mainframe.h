@@ -264,8 +264,8 @@ private:
     bool startPathUnopened_ = false;
     bool shutDown_ = false;
     // What reads the medium for an open (a whole DICOMDIR, say) runs on a worker while the
-    // window answers; closing stops and joins it (mainframe_open.cpp). False, or nothing, when
-    // the close stopped it.
+    // window answers; closing stops it, and the wait joins it (mainframe_open.cpp). False, or
+    // nothing, when the close stopped it.
     bool RunAnswering(const std::function<void(const std::atomic<int32_t>* stop)>& work);
     std::optional<XEVOpenKind> ClassifyAnswering(const QString& path, XEVOpenClassifier classify);
     void StopClassification();
