@@ -2,6 +2,8 @@
 // then the bytes at 6 MB/s), through the real frame: the GUI thread never reads the medium.
 #include <gtest/gtest.h>
 
+#include <QTextEdit>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 
 #include "discopentestsupport.h"
 #include "plat_temp_folder.h"
+#include "shell/xevreportdlg.h"
 #include "testsupport/slowdisc.h"
 
 namespace {
@@ -106,4 +109,34 @@ TEST_F(SlowDiscOpenTest, FileOpenOfADiscAZipAndAFileNeverReadsOnTheGuiThread)
         EXPECT_EQ(SlowDiscGuiReads(), guiReads) << path << ": the GUI thread read " << SlowDiscFirstGuiRead();
     }
     EXPECT_GT(SlowDiscReads(), 0);
+}
+
+TEST_F(SlowDiscOpenTest, TheStudysReportIsCheckedAndReadOffTheGuiThread)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "sample"));
+        RunTestOnSlowDisc({temp_ / "disc", 6e6, 100, 0});
+        return;
+    }
+    // Report series are listed only with SR support.
+    GetCommonSettings().ModeSupportSR = 1;
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    StudyInfo* withReport = nullptr;
+    for (PatientInfo* patient : List().patients) {
+        for (StudyInfo* study : patient->studies) {
+            withReport = XEVFindReportSeries(study) != nullptr ? study : withReport;
+        }
+    }
+    ASSERT_NE(withReport, nullptr);
+    List().ShowStudy(withReport);
+    Pump();
+    const long guiReads = SlowDiscGuiReads();
+    frame->OnReportRequest();
+    ASSERT_NE(frame->ReportDialog(), nullptr);
+    EXPECT_TRUE(frame->ReportDialog()->isVisible());
+    // As the script that made the sample disc wrote it.
+    EXPECT_TRUE(
+        frame->ReportDialog()->ReportText()->toPlainText().contains(QStringLiteral("No acute intracranial findings.")));
+    EXPECT_EQ(box.texts.size(), 0u);
+    EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
 }
