@@ -16,7 +16,8 @@
  * keeps them for the life of a mount: a re-read costs nothing.
  *
  * Every read of the medium made by the main thread (the GUI thread) is counted, cached or
- * not; a test asks kv_slowdisc_gui_reads() through dlsym, or reads the report. */
+ * not; a test asks kv_slowdisc_gui_reads() through dlsym, or reads the report. Reads through
+ * mmap are neither slowed nor counted: nothing of the viewer maps the disc's files. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
