@@ -6,9 +6,6 @@ VR little endian, 16-bit MONOCHROME2 CT), the DICOMDIR by `dcmmkdir +r -Pgp +I`.
   make_slow_disc.py OUT multiframe [FRAMES SIZE]        one FRAMES-frame file (200 of 512 x 512)
                                                         and two series of 4 single images
   make_slow_disc.py OUT mr [SERIES FILES SIZE]          one study (20 x 20 of 256 x 256)
-  make_slow_disc.py OUT twostudies [FRAMES SIZE]        a study of one series of 4 single
-                                                        images, then a study of one FRAMES-
-                                                        frame file (200 of 512 x 512)
 The disc is OUT (DICOMDIR and DICOM/...); OUT must not exist.
 """
 import os
@@ -31,19 +28,18 @@ def ramp(size, shift):
     return ((x + y + shift * 7) * 4095 // (2 * size)).astype(np.uint16) % 4096
 
 
-def image(out, series, number, pixels, sop_class=CT, study=1):
+def image(out, series, number, pixels, sop_class=CT):
     ds = Dataset()
     ds.PatientName, ds.PatientID = 'SLOW^DISC', 'SLOW1'
-    ds.StudyInstanceUID, ds.StudyID = '%s.%d' % (STUDY, study), str(study)
-    ds.StudyDate, ds.StudyTime = '2026040%d' % study, '090000'
-    ds.SeriesInstanceUID = '%s.%d.%d' % (STUDY, study, series)
+    ds.StudyInstanceUID, ds.StudyID, ds.StudyDate, ds.StudyTime = STUDY, '1', '20260401', '090000'
+    ds.SeriesInstanceUID = '%s.%d' % (STUDY, series)
     ds.SeriesNumber, ds.InstanceNumber = series, number
     ds.Modality = 'CT'
     set_pixels(ds, pixels, bits_stored=12)
     ds.WindowCenter, ds.WindowWidth = '2048', '4096'
     ds.RescaleIntercept, ds.RescaleSlope = '0', '1'
     name = os.path.join(out, 'DICOM', 'S%03d' % series, 'I%04d' % number)
-    save(ds, name, sop_class, '%s.%d.%d.%d' % (STUDY, study, series, number))
+    save(ds, name, sop_class, '%s.%d.%d' % (STUDY, series, number))
 
 
 def single_series(out, series, files, size):
@@ -66,10 +62,6 @@ def main():
         series, files, size = numbers or ((3, 100, 512) if kind == 'ct' else (20, 20, 256))
         for s in range(1, series + 1):
             single_series(out, s, files, size)
-    elif kind == 'twostudies':
-        frames, size = numbers or (200, 512)
-        single_series(out, 1, 4, size)
-        image(out, 2, 1, np.stack([ramp(size, k) for k in range(frames)]), MULTI_FRAME, study=2)
     elif kind == 'multiframe':
         frames, size = numbers or (200, 512)
         image(out, 1, 1, np.stack([ramp(size, k) for k in range(frames)]), MULTI_FRAME)
