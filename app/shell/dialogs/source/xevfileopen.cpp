@@ -36,6 +36,16 @@ XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* st
     return IsDicomFile(path, stop) ? XEVOpenKind::DicomFile : XEVOpenKind::Unreadable;
 }
 
+XEVOpenKind ClassifyStartPath(const QString& path, const std::atomic<int32_t>* stop)
+{
+    // A file that reads as a DICOMDIR never reads as an image, so the answers are File Open's.
+    const std::string narrow = XEVNativePath(path);
+    if (IsZipFile(narrow)) {
+        return XEVOpenKind::Archive;
+    }
+    return HasDicmMarker(narrow) && IsDicomFile(path, stop) ? XEVOpenKind::DicomFile : XEVOpenKind::DicomDir;
+}
+
 int32_t ReadReportFile(const QString& path, ReportInfo& report)
 {
     XEVVEKHelper helper;

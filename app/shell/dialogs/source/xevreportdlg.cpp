@@ -182,12 +182,12 @@ int32_t CXEVReportDlg::OnReportText(const SeriesInfo* series)
         return 0;
     }
     const QString path = report->filePath;
-    XEVLoadState& state = GetLoadState();
-    if (!state.GetZipPath().empty() && state.ExtractZipMember(XEVNativePath(path), std::string()) != 0) {
+    ReportInfo info;
+    const int32_t read = reader_ ? reader_(path, info) : XEVReadReport(path, info);
+    if (read < 0) {
         return 0;
     }
-    ReportInfo info;
-    if (ReadReportFile(path, info) == 0) {
+    if (read == 0) {
         XEVShowFailureText(this, MessageWithPath(GetMessageString(10024), path));
         return 0;
     }
@@ -240,6 +240,15 @@ void CXEVReportDlg::hideEvent(QHideEvent* event)
     if (event->spontaneous() && owner != nullptr && owner->isMinimized()) {
         reshowFlag = 1;
     }
+}
+
+int32_t XEVReadReport(const QString& path, ReportInfo& report)
+{
+    const XEVLoadState& state = GetLoadState();
+    if (!state.GetZipPath().empty() && state.ExtractZipMember(XEVNativePath(path), std::string()) != 0) {
+        return -1;
+    }
+    return ReadReportFile(path, report) != 0 ? 1 : 0;
 }
 
 CXEVReportDlg* XEVShowReport(CXEVReportDlg*& dialog, QWidget* owner, const SeriesInfo* series)

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "shell/mainframe.h"
@@ -115,32 +116,28 @@ void CMainFrame::OnFileOpen()
     OpenPath(path);
 }
 
-std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path, XEVParsedDicomDirPtr& parsed)
+bool CMainFrame::RunAnswering(const std::function<void(const std::atomic<int32_t>* stop)>& work)
 {
-    // Most paths are told apart at once: those never leave this call, as before.
+    // Most work is done at once: that never leaves this call, as before.
     constexpr auto kQuickAnswer = std::chrono::milliseconds(100);
     struct Outcome {
         std::mutex mutex;
         std::condition_variable answered;
         bool done = false;
-        XEVOpenKind kind = XEVOpenKind::Unreadable;
-        XEVParsedDicomDirPtr parsed;
     } outcome;
     XEVThread worker;
     QEventLoop wait;
     const bool started = worker.Start([&] {
-        XEVParsedDicomDirPtr read;
-        const XEVOpenKind kind = ClassifyOpenPath(path, &worker.stop, &read);
+        work(&worker.stop);
         {
             std::lock_guard<std::mutex> lock(outcome.mutex);
-            outcome.kind = kind;
-            outcome.parsed = std::move(read);
             outcome.done = true;
         }
         outcome.answered.notify_one();
     });
     if (!started) {
-        return ClassifyOpenPath(path, nullptr, &parsed);
+        work(nullptr);
+        return true;
     }
     std::unique_lock<std::mutex> lock(outcome.mutex);
     if (!outcome.answered.wait_for(lock, kQuickAnswer, [&] { return outcome.done; })) {
@@ -164,21 +161,28 @@ std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path, XE
         classifyWait_ = nullptr;
         classifier_ = nullptr;
         if (shutDown_) {
-            return std::nullopt;
+            return false;
         }
         SetFileOpenEnabled(openEnabled != 0);
         lock.lock();
     }
     // The wait also ends when the application quits.
     const bool done = outcome.done;
-    const XEVOpenKind kind = outcome.kind;
-    parsed = std::move(outcome.parsed);
     lock.unlock();
     if (!done) {
         worker.stop = 1;
     }
     worker.WaitAll();
-    return done ? std::optional<XEVOpenKind>(kind) : std::nullopt;
+    return done;
+}
+
+std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path, XEVOpenClassifier classify)
+{
+    XEVOpenKind kind = XEVOpenKind::Unreadable;
+    if (!RunAnswering([&](const std::atomic<int32_t>* stop) { kind = classify(path, stop); })) {
+        return std::nullopt;
+    }
+    return kind;
 }
 
 void CMainFrame::StopClassification()
@@ -186,19 +190,21 @@ void CMainFrame::StopClassification()
     if (classifier_ == nullptr) {
         return;
     }
+    // The worker may be in a read of a slow disc: the wait joins it once it has ended, after
+    // the window has gone.
     classifier_->stop = 1;
-    classifier_->WaitAll();
     classifyWait_->quit();
 }
 
 bool CMainFrame::OpenPath(const QString& path)
 {
+    // A DICOMDIR's parse comes back with its kind, so that its load does not read it again.
     XEVParsedDicomDirPtr parsed;
-    const std::optional<XEVOpenKind> kind = ClassifyAnswering(path, parsed);
-    if (!kind) {
+    XEVOpenKind kind = XEVOpenKind::Unreadable;
+    if (!RunAnswering([&](const std::atomic<int32_t>* stop) { kind = ClassifyOpenPath(path, stop, &parsed); })) {
         return false;
     }
-    switch (*kind) {
+    switch (kind) {
     case XEVOpenKind::Archive: return ImportArchive(path, false);
     case XEVOpenKind::DicomDir: LoadDicomDir(path, std::move(parsed)); return true;
     case XEVOpenKind::DicomFile: LoadSingleFile(path); return true;
@@ -210,15 +216,17 @@ bool CMainFrame::OpenPath(const QString& path)
 
 void CMainFrame::StartPathLoad(const QString& path)
 {
-    // What is neither an archive nor an image goes to the DICOMDIR load, which tells a DICOMDIR
-    // itself: reading it whole here first held the window for seconds on a large disc. A file
-    // that reads as a DICOMDIR never reads as an image, so the answers are File Open's.
-    const std::string narrow = XEVNativePath(path);
-    if (IsZipFile(narrow)) {
+    // The checks read the medium, whose drive may first spin up for seconds: on a worker, with
+    // the window painted and answering.
+    const std::optional<XEVOpenKind> kind = ClassifyAnswering(path, &ClassifyStartPath);
+    if (!kind) {
+        return;
+    }
+    if (*kind == XEVOpenKind::Archive) {
         if (ImportArchive(path, true)) {
             return;
         }
-    } else if (HasDicmMarker(narrow) && IsDicomFile(path)) {
+    } else if (*kind == XEVOpenKind::DicomFile) {
         LoadSingleFile(path);
         return;
     }
@@ -285,7 +293,12 @@ void CMainFrame::LoadSingleFile(const QString& path)
 
 bool CMainFrame::ImportArchive(const QString& zipPath, bool startUp)
 {
-    if (!ArchiveHasDicomDir(zipPath)) {
+    // The archive lies on the medium: it is read on a worker while the window answers.
+    bool hasDicomDir = false;
+    if (!RunAnswering([&](const std::atomic<int32_t>*) { hasDicomDir = ArchiveHasDicomDir(zipPath); })) {
+        return false;
+    }
+    if (!hasDicomDir) {
         if (!startUp) {
             ShowOpenFailure(this);
         }
@@ -295,7 +308,10 @@ bool CMainFrame::ImportArchive(const QString& zipPath, bool startUp)
     // The loaders read the files under the extraction folder, which the import replaces.
     ResetViewers();
     EnablePaneControls(false);
-    const QString dicomDir = ImportZipArchive(zipPath);
+    QString dicomDir;
+    if (!RunAnswering([&](const std::atomic<int32_t>*) { dicomDir = ImportZipArchive(zipPath); })) {
+        return false;
+    }
     if (dicomDir.isEmpty()) {
         if (!startUp) {
             ShowOpenFailure(this);

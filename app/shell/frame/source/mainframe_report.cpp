@@ -59,12 +59,21 @@ bool CMainFrame::OpenReport(SeriesInfo* series)
         return false;
     }
     const QString path = report->filePath;
-    const XEVLoadState& state = GetLoadState();
-    // A member that cannot be extracted has no file to name: no message.
-    if (!state.GetZipPath().empty() && state.ExtractZipMember(XEVNativePath(path), std::string()) != 0) {
+    // The file lies on the medium: checked on a worker while the window answers.
+    bool extracted = true;
+    bool readable = false;
+    if (!RunAnswering([&](const std::atomic<int32_t>* stop) {
+            const XEVLoadState& state = GetLoadState();
+            extracted = state.GetZipPath().empty() || state.ExtractZipMember(XEVNativePath(path), std::string()) == 0;
+            readable = extracted && HasDicmMarker(XEVNativePath(path)) && IsDicomFile(path, stop);
+        })) {
         return false;
     }
-    if (!HasDicmMarker(XEVNativePath(path)) || !IsDicomFile(path)) {
+    // A member that cannot be extracted has no file to name: no message.
+    if (!extracted) {
+        return false;
+    }
+    if (!readable) {
         XEVShowFailureText(this, MessageWithPath(GetMessageString(kReportUnreadable), path));
         return false;
     }
@@ -75,6 +84,11 @@ XEVReportDialogLink* CMainFrame::GetReportDialog(bool create)
 {
     if (reportDialog_ == nullptr && create) {
         reportDialog_ = new CXEVReportDlg(this);
+        // The dialog reads its report as the checks above do, off the GUI thread.
+        reportDialog_->SetReader([this](const QString& path, ReportInfo& report) {
+            int32_t read = -1;
+            return RunAnswering([&](const std::atomic<int32_t>*) { read = XEVReadReport(path, report); }) ? read : -1;
+        });
     }
     if (reportDialog_ != nullptr && reportLink_ == nullptr) {
         reportLink_ = std::make_shared<ReportLink>(*reportDialog_);
@@ -93,6 +107,7 @@ void CMainFrame::OnReportRequest()
     if (series == nullptr || !OpenReport(series)) {
         return;
     }
+    GetReportDialog(true);
     XEVShowReport(reportDialog_, this, series);
 }
 

@@ -11,7 +11,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "shell/mainframe.h"
 #include "shell/xev_utility.h"
@@ -25,6 +32,28 @@
 namespace {
 
 constexpr uint16_t kSmallIconBitmap = 130;
+
+// Tells the application that the frame begins to close, before the frame's own handler stops
+// the loaders.
+class CloseWatch : public QObject {
+public:
+    CloseWatch(std::function<void()> closing, QObject* parent) : QObject(parent), closing_(std::move(closing)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            closing_();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> closing_;
+};
+
+// The status the process ends with when the exit deadline ends it.
+std::atomic<int> exitStatus{0};
 
 }   // namespace
 
@@ -77,6 +106,7 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
     state.singlePatientStudy = 0;
 
     frame_ = std::make_unique<CMainFrame>();
+    frame_->installEventFilter(new CloseWatch([this] { OnFrameClosing(); }, &context_));
     frame_->SetInitialPlacement();
     if (!frame_->OnCreateClient() || frame_->InstallStudyList() == nullptr) {
         return false;
@@ -99,6 +129,10 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
         frame_->StartDicomDirLoad(FindDicomDirPath());
     } else {
         frame_->StartPathLoad(argument);
+        // The window answers while the path is checked, and may be closed meanwhile.
+        if (frame_->IsShutDown()) {
+            return false;
+        }
     }
 
     if (IsAgreementCurrent() && !HasAgreeArgument(rawCommandLine_)) {
@@ -127,6 +161,13 @@ int XEVKestroInstance::ExitInstance(int status)
         instance_.reset();
     }
     return status;
+}
+
+void XEVKestroInstance::OnFrameClosing()
+{
+    if (instance_) {
+        instance_->StopListening();
+    }
 }
 
 void XEVKestroInstance::OnCommand(int32_t command)
@@ -234,5 +275,22 @@ int CKestroApp::Run()
         poll.start(10);
     }
     status = exec();
+    exitStatus = status;
     return ExitInstance(status);
+}
+
+void CKestroApp::OnFrameClosing()
+{
+    XEVKestroInstance::OnFrameClosing();
+    static std::once_flag armed;
+    std::call_once(armed, [] {
+        // Past the deadline only readers of the medium can be left, between two reads or in one;
+        // the extraction folder they may write into goes first, the lock goes with the process.
+        std::thread([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kExitDeadlineMs));
+            XEVDeleteExtractFolder(XEVGetExtractFolder());
+            std::fflush(nullptr);
+            _exit(exitStatus.load());
+        }).detach();
+    });
 }

@@ -1,7 +1,9 @@
 #include "shell/xevsingleinstance.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLocalSocket>
+#include <QThread>
 
 namespace {
 
@@ -25,22 +27,31 @@ XEVSingleInstance::~XEVSingleInstance()
     Stop();
 }
 
-bool XEVSingleInstance::Start(std::function<void()> activate)
+bool XEVSingleInstance::Start(std::function<void()> activate, int waitMs)
 {
-    const PlatLockResult taken = lock_.TryAcquire();
-    unusable_ = taken == PlatLockResult::Unusable;
-    if (unusable_) {
-        return false;
-    }
-    if (taken != PlatLockResult::Taken) {
+    QDeadlineTimer closing(waitMs);
+    for (;;) {
+        const PlatLockResult taken = lock_.TryAcquire();
+        unusable_ = taken == PlatLockResult::Unusable;
+        if (unusable_) {
+            return false;
+        }
+        if (taken == PlatLockResult::Taken) {
+            break;
+        }
         QLocalSocket socket;
         socket.connectToServer(socketPath_);
         if (socket.waitForConnected(2000)) {
             socket.write(kActivate);
             socket.waitForBytesWritten(2000);
             socket.disconnectFromServer();
+            return false;
         }
-        return false;
+        // Nobody listens: the running copy is closing, and this one shows once it has ended.
+        if (closing.hasExpired()) {
+            return false;
+        }
+        QThread::msleep(20);
     }
     activate_ = std::move(activate);
     // The lock is ours, so a socket left there is a crashed copy's.
@@ -53,12 +64,17 @@ bool XEVSingleInstance::Start(std::function<void()> activate)
     return true;
 }
 
-void XEVSingleInstance::Stop()
+void XEVSingleInstance::StopListening()
 {
     if (server_) {
         server_->close();
         server_.reset();
     }
+}
+
+void XEVSingleInstance::Stop()
+{
+    StopListening();
     lock_.Release();
 }
 

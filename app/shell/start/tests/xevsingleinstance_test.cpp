@@ -7,6 +7,10 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include <cstdio>
+#include <iostream>
+#include <string>
+
 #include "shell/xevsingleinstance.h"
 #include "testsupport/xevcontroltest.h"
 
@@ -90,4 +94,56 @@ TEST(SingleInstanceTest, SecondProcessEndsAndTheFirstIsActivated)
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
     EXPECT_TRUE(PumpUntil([&] { return activated == 1; }, kControlTimeoutMs));
+}
+
+// Run by the test below in its own process: a running copy that begins to close, then ends
+// when told on its input.
+TEST(SingleInstanceTest, ChildClosingCopy)
+{
+    const QString folder = qEnvironmentVariable("KV_INSTANCE_CLOSING_FOLDER");
+    if (folder.isEmpty()) {
+        GTEST_SKIP() << "started only as the closing process";
+    }
+    XEVSingleInstance copy(folder + QStringLiteral("/_Kestro_DicomVerdastra"),
+                           folder + QStringLiteral("/class_Verdastra_KESTRO"));
+    ASSERT_TRUE(copy.Start({}));
+    copy.StopListening();
+    std::printf("closing\n");
+    std::fflush(stdout);
+    std::string line;
+    std::getline(std::cin, line);
+    copy.Stop();
+}
+
+TEST(SingleInstanceTest, CopyStartedWhileTheRunningOneClosesRunsOnceThatOneHasEnded)
+{
+    InstancePaths paths;
+    QProcess closing;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KV_INSTANCE_CLOSING_FOLDER"), paths.folder.path());
+    closing.setProcessEnvironment(env);
+    closing.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--gtest_filter=SingleInstanceTest.ChildClosingCopy")});
+    ASSERT_TRUE(closing.waitForStarted());
+    EXPECT_TRUE(PumpUntil([&] { return closing.readAllStandardOutput().contains("closing"); }, kControlTimeoutMs));
+
+    // While the closing copy holds the lock, a later one neither asks it nor ends before its wait.
+    XEVSingleInstance impatient(paths.lock(), paths.socket());
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_FALSE(impatient.Start({}, 200));
+    EXPECT_GE(waited.elapsed(), 200);
+
+    // Once the closing copy has ended, the waiting one runs and listens in its turn.
+    closing.write("end\n");
+    closing.waitForBytesWritten(kControlTimeoutMs);
+    closing.closeWriteChannel();
+    XEVSingleInstance later(paths.lock(), paths.socket());
+    int laterActivated = 0;
+    EXPECT_TRUE(later.Start([&] { ++laterActivated; }));
+    EXPECT_TRUE(closing.waitForFinished(kControlTimeoutMs));
+    EXPECT_EQ(closing.exitCode(), 0) << closing.readAll().toStdString();
+    XEVSingleInstance third(paths.lock(), paths.socket());
+    EXPECT_FALSE(third.Start({}));
+    EXPECT_TRUE(PumpUntil([&] { return laterActivated == 1; }, kControlTimeoutMs));
 }

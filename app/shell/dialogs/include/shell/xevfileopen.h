@@ -26,6 +26,10 @@ bool IsDicomFile(const QString& path, const std::atomic<int32_t>* stop = nullptr
 // With parsed, a DICOMDIR's parse is handed out for its load to walk, so it is read once.
 XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* stop = nullptr,
                              XEVParsedDicomDirPtr* parsed = nullptr);
+// The command line's path: an archive, a single DICOM file, or else a DICOMDIR, which its own
+// load tells apart (reading it whole here first would read it twice).
+XEVOpenKind ClassifyStartPath(const QString& path, const std::atomic<int32_t>* stop = nullptr);
+using XEVOpenClassifier = XEVOpenKind (*)(const QString& path, const std::atomic<int32_t>* stop);
 
 // Reads the SR document at path into report; 1 when read, 0 leaves report unchanged.
 int32_t ReadReportFile(const QString& path, ReportInfo& report);

@@ -10,12 +10,14 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 class QFrame;
 class QLabel;
 class QTextEdit;
 class CXEVBitmapButton;
 class SeriesInfo;
+struct ReportInfo;
 
 // Header values as the rows show them (UI text 20303 is the time's format; dates go through
 // XEVDateText with 20301).
@@ -39,6 +41,11 @@ public:
     // open, read, formatted and laid out. Without one, or when extraction fails, nothing
     // changes; an unreadable file gives message 10024 with its path. Always 0.
     int32_t OnReportText(const SeriesInfo* series);
+
+    // What extracts and reads the report file (XEVReadReport unless set): the frame has it
+    // read on a worker while the window answers.
+    using Reader = std::function<int32_t(const QString& path, ReportInfo& report)>;
+    void SetReader(Reader reader) { reader_ = std::move(reader); }
 
     QSize MinimumDialogSize() const { return minimumSize_; }
     QLabel* Label(Row row) const { return labels_[row]; }
@@ -68,7 +75,12 @@ private:
     QTextEdit* text_ = nullptr;
     CXEVBitmapButton* close_ = nullptr;
     bool skinned_ = false;
+    Reader reader_;
 };
+
+// The report file at path, extracted first while an archive is open, read into report: 1;
+// 0 when it cannot be read; -1 when its member cannot be extracted (nothing to name then).
+int32_t XEVReadReport(const QString& path, ReportInfo& report);
 
 // The sender's side of a report request: the one dialog made on the first request and
 // kept in dialog, hidden, refilled and shown.

@@ -10,7 +10,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -38,6 +40,7 @@ class XEVThread;
 enum class XEVOpenKind;
 struct XEVParsedDicomDir;
 using XEVParsedDicomDirPtr = std::shared_ptr<XEVParsedDicomDir>;
+using XEVOpenClassifier = XEVOpenKind (*)(const QString& path, const std::atomic<int32_t>* stop);
 class CXEVReportDlg;
 class PatientInfo;
 class QAction;
@@ -209,6 +212,8 @@ public:
     // three kinds goes to the DICOMDIR load, whose failure start-up reports (under
     // "ModeOrvix" with message 10027, as File Open does).
     void StartPathLoad(const QString& path);
+    // True once closing has begun.
+    bool IsShutDown() const { return shutDown_; }
     // Stops every reader of the records and empties the list and the cells.
     void ResetViewers();
     void SetFileOpenEnabled(bool enabled);
@@ -261,10 +266,11 @@ private:
     // fails, or gives records but no patient, answers message 10027.
     bool startPathUnopened_ = false;
     bool shutDown_ = false;
-    // The open's classification reads a whole DICOMDIR on a worker while the window answers;
-    // closing stops and joins it (mainframe_open.cpp).
-    // Nothing when the close stopped it.
-    std::optional<XEVOpenKind> ClassifyAnswering(const QString& path, XEVParsedDicomDirPtr& parsed);
+    // What reads the medium for an open (a whole DICOMDIR, say) runs on a worker while the
+    // window answers; closing stops it, and the wait joins it (mainframe_open.cpp). False, or
+    // nothing, when the close stopped it.
+    bool RunAnswering(const std::function<void(const std::atomic<int32_t>* stop)>& work);
+    std::optional<XEVOpenKind> ClassifyAnswering(const QString& path, XEVOpenClassifier classify);
     void StopClassification();
     XEVThread* classifier_ = nullptr;
     QEventLoop* classifyWait_ = nullptr;

@@ -29,8 +29,8 @@ public:
     virtual ~XEVKestroInstance();
 
     // False ends the process: another copy runs (it was asked to come forward), the
-    // single-instance lock cannot be taken (said on stderr), or the frame could not be made.
-    // arguments: the program first.
+    // single-instance lock cannot be taken (said on stderr), the frame could not be made, or it
+    // was closed while the path was checked. arguments: the program first.
     bool InitInstance(const QStringList& arguments);
     // The status to end with after InitInstance returned false: 0 when another copy runs,
     // 1 when the lock could not be taken.
@@ -48,6 +48,10 @@ public:
     // The arguments with "/Agree" added when the stored acceptance is current.
     const QStringList& RawCommandLine() const { return rawCommandLine_; }
     const QString& HelpFilePath() const { return helpFilePath_; }
+
+protected:
+    // The frame has begun to close: later copies wait for this one to end, not ask it.
+    virtual void OnFrameClosing();
 
 private:
     QObject context_;
@@ -67,6 +71,14 @@ public:
     // Saves the frame as a PNG once the first selection's cells have loaded, then ends (1
     // when nothing loaded within the time).
     void SetScreenshot(const QString& file, int timeoutMs);
+
+    // How long the process may last once its frame began to close.
+    static constexpr int kExitDeadlineMs = 500;
+
+protected:
+    // Arms the exit deadline: what may still run then (a loader in the middle of a read of a
+    // slow disc) is not waited for.
+    void OnFrameClosing() override;
 
 private:
     QStringList arguments_;

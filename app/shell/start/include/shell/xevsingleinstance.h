@@ -2,7 +2,8 @@
 
 // The one running copy: it holds the instance lock and listens on a local socket beside it;
 // a copy started later finds the lock taken, asks the running one to come forward through
-// the socket, and ends.
+// the socket, and ends. A copy that is closing stops listening first: a copy started then
+// waits for the lock and runs in its place.
 
 #include <QLocalServer>
 #include <QObject>
@@ -23,15 +24,21 @@ public:
 
     // True when this process is the running copy; then activate runs on this thread whenever
     // a later copy asks. False when another copy runs (it has been asked to come forward), or
-    // when the lock cannot be taken at all (LockUnusable).
-    bool Start(std::function<void()> activate);
+    // when the lock cannot be taken at all (LockUnusable). A running copy that no longer
+    // listens is closing: its end is waited for, up to waitMs.
+    bool Start(std::function<void()> activate, int waitMs = kClosingCopyWaitMs);
     // The last Start failed not for another copy but because the lock file could not be made
     // or locked safely: another user holds its folder or its name.
     bool LockUnusable() const { return unusable_; }
     const std::string& LockPath() const { return lock_.Path(); }
 
+    // The first step of shut-down: later copies no longer ask this one, they wait for it.
+    void StopListening();
     // Releases the lock and stops listening; the last step of shut-down.
     void Stop();
+
+    // A closing copy ends within a second; this much more covers a machine that is busy.
+    static constexpr int kClosingCopyWaitMs = 10000;
 
 private:
     void OnConnection();

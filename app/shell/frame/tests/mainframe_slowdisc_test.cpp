@@ -1,0 +1,142 @@
+// The viewer on a slow medium (one drive head, a seek for each request that is not sequential,
+// then the bytes at 6 MB/s), through the real frame: the GUI thread never reads the medium.
+#include <gtest/gtest.h>
+
+#include <QTextEdit>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "discopentestsupport.h"
+#include "plat_temp_folder.h"
+#include "shell/xevreportdlg.h"
+#include "testsupport/slowdisc.h"
+
+namespace {
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}   // namespace
+
+// The medium itself: what it counts is what the frame tests below assert.
+TEST(SlowDiscMedium, CountsTheGuiThreadsReadsAndTheHeadsSeeks)
+{
+    PlatTempFolder temp;
+    if (!OnSlowDisc()) {
+        temp.Write("disc/A", std::string(300000, 'a'));
+        temp.Write("disc/B", std::string(300000, 'b'));
+        temp.Write("C", "off the medium");
+        RunTestOnSlowDisc({temp / "disc", 50e6, 1, 0});
+        return;
+    }
+    const std::string root = SlowDiscRoot();
+    const std::string outside = root.substr(0, root.rfind('/')) + "/C";
+    EXPECT_EQ(SlowDiscGuiReads(), 0);
+    EXPECT_EQ(Slurp(outside), "off the medium");
+    EXPECT_EQ(SlowDiscReads(), 0);
+
+    // The main thread through a stream: counted, one seek to reach the file.
+    EXPECT_EQ(Slurp(root + "/A").size(), 300000u);
+    const long guiReads = SlowDiscGuiReads();
+    EXPECT_GT(guiReads, 0);
+    EXPECT_EQ(SlowDiscFirstGuiRead(), root + "/A");
+    EXPECT_EQ(SlowDiscSeeks(), 1);
+
+    // Another thread by fread and pread: not the GUI thread's; a seek to the other file.
+    std::thread([&] {
+        std::FILE* file = std::fopen((root + "/B").c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        char buffer[1000];
+        EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, file), sizeof buffer);
+        std::fclose(file);
+        const int fd = open((root + "/B").c_str(), O_RDONLY);
+        EXPECT_EQ(pread(fd, buffer, sizeof buffer, 200000), ssize_t(sizeof buffer));
+        close(fd);
+    }).join();
+    EXPECT_EQ(SlowDiscGuiReads(), guiReads);
+    EXPECT_EQ(SlowDiscSeeks(), 2);
+
+    // What was read is cached: read again, it moves no head, and is still counted as a read.
+    const long reads = SlowDiscReads();
+    std::thread([&] { EXPECT_EQ(Slurp(root + "/A").size(), 300000u); }).join();
+    EXPECT_EQ(SlowDiscSeeks(), 2);
+    EXPECT_GT(SlowDiscReads(), reads);
+    EXPECT_EQ(SlowDiscGuiReads(), guiReads);
+}
+
+namespace {
+
+// File Open on a disc in the slow drive, through the real frame, its study list, its cells and
+// their loaders; the medium counts every read the GUI thread makes of it.
+class SlowDiscOpenTest : public DiscOpenTest {};
+
+}   // namespace
+
+TEST_F(SlowDiscOpenTest, FileOpenOfADiscAZipAndAFileNeverReadsOnTheGuiThread)
+{
+    if (!OnSlowDisc()) {
+        // The sample disc and a zip of it, both on the medium.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/disc", "sample"));
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/zip", "samplezip"));
+        RunTestOnSlowDisc({temp_ / "medium", 6e6, 100, 0});
+        return;
+    }
+    const std::string medium = SlowDiscRoot();
+    for (const std::string& path :
+         {medium + "/disc/DICOMDIR", medium + "/zip/disc.zip", medium + "/disc/DICOM/CT0001"}) {
+        const long guiReads = SlowDiscGuiReads();
+        ExpectCheap(Open(path));
+        ASSERT_FALSE(SeriesSizes().empty()) << path;
+        // The series grid with its cells painted.
+        Image().ShowSeries(Series(0));
+        EXPECT_TRUE(PumpUntil([this] {
+            for (const auto& [id, cell] : Image().ActiveCells()) {
+                if (cell->CurrentImage() != nullptr && cell->HasFramePixels(cell->currentFrame)) {
+                    return BrightPixels(cell) > 0;
+                }
+            }
+            return false;
+        })) << path;
+        EXPECT_EQ(SlowDiscGuiReads(), guiReads) << path << ": the GUI thread read " << SlowDiscFirstGuiRead();
+    }
+    EXPECT_GT(SlowDiscReads(), 0);
+}
+
+TEST_F(SlowDiscOpenTest, TheStudysReportIsCheckedAndReadOffTheGuiThread)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "sample"));
+        RunTestOnSlowDisc({temp_ / "disc", 6e6, 100, 0});
+        return;
+    }
+    // Report series are listed only with SR support.
+    GetCommonSettings().ModeSupportSR = 1;
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    StudyInfo* withReport = nullptr;
+    for (PatientInfo* patient : List().patients) {
+        for (StudyInfo* study : patient->studies) {
+            withReport = XEVFindReportSeries(study) != nullptr ? study : withReport;
+        }
+    }
+    ASSERT_NE(withReport, nullptr);
+    List().ShowStudy(withReport);
+    Pump();
+    const long guiReads = SlowDiscGuiReads();
+    frame->OnReportRequest();
+    ASSERT_NE(frame->ReportDialog(), nullptr);
+    EXPECT_TRUE(frame->ReportDialog()->isVisible());
+    // As the script that made the sample disc wrote it.
+    EXPECT_TRUE(
+        frame->ReportDialog()->ReportText()->toPlainText().contains(QStringLiteral("No acute intracranial findings.")));
+    EXPECT_EQ(box.texts.size(), 0u);
+    EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
+}

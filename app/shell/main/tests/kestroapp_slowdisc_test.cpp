@@ -1,0 +1,220 @@
+// The viewer started on a disc in a slow drive (one head, 100 ms a seek, the bytes at a CD or
+// DVD rate), in a process of its own as a user starts it: the command line's path is checked
+// off the GUI thread while the window answers, also while the drive spins up; closing ends
+// the process soon although a loader is in the middle of a long read; a copy started while
+// another closes shows a window of its own.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plat_temp_folder.h"
+#include "testsupport/pump.h"
+#include "testsupport/slowdisc.h"
+#include "testsupport/xdgfolders.h"
+
+namespace {
+
+// Wall-clock ceilings say something only in an optimised build without sanitizers.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(NDEBUG)
+constexpr bool kTimed = false;
+#else
+constexpr bool kTimed = true;
+#endif
+
+// A start on the slow disc reads it at a few MB/s: far more than the usual wait.
+constexpr int kRunTimeoutMs = 120000;
+
+long long Now()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// One run of the viewer on the medium: what it reported (times on the monotonic clock, the
+// stall in ms), when it ended and the medium's counts.
+struct ViewerRun {
+    std::map<std::string, long long> said;
+    long long ended = 0;
+    int exitCode = -1;
+    long guiReads = -1;
+    std::string firstGuiRead;
+    std::string output;
+
+    bool Said(const char* what) const { return said.count(what) != 0; }
+    // From the close being taken up to the end of the process, in ms.
+    long long ClosingMs() const { return Said("closing") ? (ended - said.at("closing")) / 1000000 : -1; }
+};
+
+class SlowDiscViewerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(xdg_.isValid() && tmp_.isValid()); }
+
+    // Starts the viewer on path with the medium over disc; hold and closeAt as the viewer takes
+    // them. report names the file of the medium's counts.
+    std::unique_ptr<QProcess> Start(const std::string& path, const SlowDiscSettings& disc, int holdMs, int closeAtMs,
+                                    const std::string& report)
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        for (const std::string& entry : SlowDiscEnvironment(disc, report)) {
+            const size_t equals = entry.find('=');
+            env.insert(QString::fromStdString(entry.substr(0, equals)),
+                       QString::fromStdString(entry.substr(equals + 1)));
+        }
+        process->setProcessEnvironment(env);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        process->start(QStringLiteral(KV_SLOW_DISC_VIEWER),
+                       {QString::fromStdString(path), QString::number(holdMs), QString::number(closeAtMs)});
+        EXPECT_TRUE(process->waitForStarted());
+        return process;
+    }
+
+    // Reads what the viewer says until it ends; onLine, when given, sees each line's news.
+    ViewerRun Finish(QProcess& process, const std::string& report,
+                     const std::function<void(const ViewerRun&)>& onLine = nullptr)
+    {
+        ViewerRun run;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < kRunTimeoutMs) {
+            const bool ended = process.waitForFinished(5);
+            if (ended) {
+                run.ended = Now();
+            }
+            while (process.canReadLine()) {
+                const std::string line = process.readLine().trimmed().toStdString();
+                run.output += line + "\n";
+                const size_t space = line.find(' ');
+                if (space != std::string::npos &&
+                    line.find_first_not_of("0123456789", space + 1) == std::string::npos) {
+                    run.said[line.substr(0, space)] = std::stoll(line.substr(space + 1));
+                    if (onLine) {
+                        onLine(run);
+                    }
+                }
+            }
+            if (ended || process.state() == QProcess::NotRunning) {
+                break;
+            }
+        }
+        if (run.ended == 0) {
+            process.kill();
+            process.waitForFinished();
+            ADD_FAILURE() << "the viewer did not end:\n" << run.output;
+        }
+        run.output += process.readAll().toStdString();
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        QFile counts(QString::fromStdString(report));
+        if (counts.open(QIODevice::ReadOnly)) {
+            while (!counts.atEnd()) {
+                const std::string line = counts.readLine().trimmed().toStdString();
+                if (line.rfind("gui_reads ", 0) == 0) {
+                    run.guiReads = std::stol(line.substr(10));
+                } else if (line.rfind("first_gui_read", 0) == 0) {
+                    run.firstGuiRead = line.substr(14);
+                }
+            }
+        }
+        return run;
+    }
+
+    ViewerRun Run(const std::string& path, const SlowDiscSettings& disc, int holdMs = 0, int closeAtMs = kRunTimeoutMs)
+    {
+        const std::string report = temp_ / "counts";
+        QFile::remove(QString::fromStdString(report));
+        std::unique_ptr<QProcess> process = Start(path, disc, holdMs, closeAtMs, report);
+        return Finish(*process, report);
+    }
+
+    std::string Disc(const std::string& kind, const std::vector<int>& numbers = {})
+    {
+        const std::string out = temp_ / kind;
+        EXPECT_TRUE(MakeSlowDisc(out, kind, numbers));
+        return out;
+    }
+
+    PlatTempFolder temp_;
+    TempXdgFolders xdg_;
+    // Where an imported archive would be extracted.
+    TempEnvFolder tmp_{"TMPDIR"};
+};
+
+}   // namespace
+
+TEST_F(SlowDiscViewerTest, TheStartPathIsReadOnlyOffTheGuiThreadAndItsImagesShow)
+{
+    const std::string medium = temp_ / "medium";
+    ASSERT_TRUE(MakeSlowDisc(medium + "/disc", "sample"));
+    ASSERT_TRUE(MakeSlowDisc(medium + "/zip", "samplezip"));
+    const SlowDiscSettings disc{medium, 6e6, 100, 0};
+    // A DICOMDIR, a zip of the disc, and a single image whose check reads the file as DICOM.
+    for (const std::string& path :
+         {medium + "/disc/DICOMDIR", medium + "/zip/disc.zip", medium + "/disc/DICOM/CT0001"}) {
+        const ViewerRun run = Run(path, disc);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_TRUE(run.Said("first") && run.Said("all")) << path << "\n" << run.output;
+        EXPECT_EQ(run.guiReads, 0) << path << ": the GUI thread read" << run.firstGuiRead;
+    }
+}
+
+TEST_F(SlowDiscViewerTest, ADriveSpinningUpLeavesTheWindowAnswering)
+{
+    const std::string sample = Disc("sample");
+    const ViewerRun run = Run(sample + "/DICOMDIR", {sample, 6e6, 100, 3000});
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(run.Said("first")) << run.output;
+    EXPECT_EQ(run.guiReads, 0) << run.firstGuiRead;
+    // The 3 s of the spin-up are spent on a worker; the window paints and runs its timers.
+    if (kTimed) {
+        EXPECT_LT(run.said.at("stall"), 2000) << run.output;
+    }
+
+    // Closed while the drive still spins up: the window goes, nothing loads, and the process
+    // does not wait for the drive.
+    const ViewerRun closed = Run(sample + "/DICOMDIR", {sample, 6e6, 100, 3000}, 0, 500);
+    EXPECT_EQ(closed.exitCode, 0) << closed.output;
+    EXPECT_TRUE(closed.Said("closing") && !closed.Said("first")) << closed.output;
+    if (kTimed) {
+        EXPECT_LT(closed.said.at("stall"), 2000) << closed.output;
+        EXPECT_LT(closed.ClosingMs(), 2000) << closed.output;
+    }
+}
+
+TEST_F(SlowDiscViewerTest, ClosingEndsTheProcessSoonAndACopyStartedMeanwhileShowsItsWindow)
+{
+    // Two files of about 29 MB at 3 MB/s: each read by a loader takes about 10 s.
+    const std::string big = Disc("ct", {2, 1, 3800});
+    const std::string sample = Disc("sample");
+    const std::string report = temp_ / "counts";
+    std::unique_ptr<QProcess> first = Start(big + "/DICOMDIR", {big, 3e6, 100, 0}, 1000, 1000, report);
+    // The moment the first copy takes its close up, a second is started on another disc.
+    std::unique_ptr<QProcess> second;
+    const ViewerRun closed = Finish(*first, report, [&](const ViewerRun& run) {
+        if (!second && run.Said("closing")) {
+            second = Start(sample + "/DICOMDIR", {sample, 6e6, 100, 0}, 0, kRunTimeoutMs, temp_ / "counts2");
+        }
+    });
+    EXPECT_EQ(closed.exitCode, 0) << closed.output;
+    ASSERT_TRUE(closed.Said("closing")) << closed.output;
+    EXPECT_EQ(closed.guiReads, 0) << closed.firstGuiRead;
+    // The loader reading a file then is not waited for.
+    if (kTimed) {
+        EXPECT_LT(closed.ClosingMs(), 5000) << closed.output;
+    }
+    ASSERT_TRUE(second);
+    const ViewerRun shown = Finish(*second, temp_ / "counts2");
+    EXPECT_EQ(shown.exitCode, 0) << shown.output;
+    // It waited for the closing copy instead of asking it to come forward, and showed its disc.
+    EXPECT_TRUE(shown.Said("first")) << shown.output;
+}
