@@ -4,17 +4,18 @@
 # case prints itself (load time, peak RSS, threads, longest GUI stall). The tests assert counts
 # and states only; these figures are for comparing builds, e.g. before and after a change:
 #   bench/hostile_discs.sh [build folder, default build] [gtest filter, default every case]
-# A folder with build.ninja is brought up to date first; another is used as it is.
+# The default folder is brought up to date first; one given is used as it is, so that a build
+# of another commit can be measured beside this one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 filter=${2:-'Hostile*:LargeDisc*'}
-if [ -f "$build/build.ninja" ]; then
+if [ -z "${1:-}" ]; then
     cmake --build "$build" --target app_frame_tests -j "${JOBS:-4}" >/dev/null
 fi
 binary="$build/app/shell/frame/app_frame_tests"
 [ -x "$binary" ] || { echo "no $binary"; exit 1; }
-echo "build: $build ($(git -C "$build/.." log -1 --format=%h 2>/dev/null || echo '?')), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "build: $build, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 QT_QPA_PLATFORM=offscreen /usr/bin/python3 - "$binary" "$filter" <<'PY'
 import os, re, subprocess, sys, tempfile, time
 

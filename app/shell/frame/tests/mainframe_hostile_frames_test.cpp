@@ -90,7 +90,7 @@ protected:
         const uint64_t peak = PeakResidentBytes();
         std::cout << "[ figures  ] " << name << ": " << elapsed << " ms, peak RSS " << (peak >> 20) << " MB, threads "
                   << ProcessThreadCount() << ", longest stall " << stall << " ms\n";
-        if (kDiscTestHangCeilings) {
+        if (kHangCeilings) {
             EXPECT_LT(elapsed, 15000);
         }
     }

@@ -22,7 +22,7 @@ const std::string kHostile = std::string(STUDY_TEST_DATA_DIR) + "/hostile";
 
 void ExpectNoHang(qint64 elapsed)
 {
-    if (kDiscTestHangCeilings) {
+    if (kHangCeilings) {
         EXPECT_LT(elapsed, 15000);
     }
 }

@@ -222,7 +222,7 @@ protected:
     void Report(const char* name, qint64 elapsed, GuiStallMeter& stall)
     {
         Print(name, elapsed, stall.LongestMs());
-        if (kDiscTestHangCeilings) {
+        if (kHangCeilings) {
             EXPECT_LT(elapsed, 15000);
         }
     }
@@ -390,7 +390,7 @@ TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
                 static_cast<unsigned long long>(read >> 10));
     // A ceiling against a close that waits for the whole load; that the loader stops at its
     // next record is LoadDicomDirTest's to show, without a clock.
-    if (kDiscTestHangCeilings) {
+    if (kHangCeilings) {
         EXPECT_LT(closing, 10000);
     }
     EXPECT_EQ(List().patients.size(), 0u);
