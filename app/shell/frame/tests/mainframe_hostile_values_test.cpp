@@ -3,6 +3,7 @@
 // every intact image shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -44,7 +45,10 @@ protected:
     // the disc's intact images need and little more, never the values and tails beside them.
     void OpenAndShowTheIntactImages(const char* name)
     {
-        const uint64_t readBefore = ProcessBytesRead();
+        // The read-ahead reads every listed file whole, as long as it is left to run: what it
+        // read is not the loads'. The two counters are sampled apart, so the difference may be
+        // off by a block of the read-ahead either way.
+        const int64_t readBefore = int64_t(ProcessBytesRead()) - List().ReadAheadBytesRead();
         GuiStallMeter stall;
         QElapsedTimer whole;
         whole.start();
@@ -58,7 +62,8 @@ protected:
         ASSERT_EQ(bits.size(), 3u);
         EXPECT_GT(PaintedBright(bits)[0], 0);
         const qint64 longest = stall.LongestMs();
-        const uint64_t read = ProcessBytesRead() - readBefore;
+        const uint64_t read =
+            uint64_t(std::max<int64_t>(0, int64_t(ProcessBytesRead()) - List().ReadAheadBytesRead() - readBefore));
         std::printf("[ figures  ] %s: list %lld ms, shown %lld ms, peak %llu MB, %d threads, longest stall %lld ms, "
                     "read %llu KB\n",
                     name, static_cast<long long>(elapsed), static_cast<long long>(whole.elapsed()),
@@ -68,9 +73,9 @@ protected:
         ExpectNoHang(elapsed);
     }
 
-    // What opening and showing the disc may read, far below the values and tails the cases
-    // put beside the intact images.
-    static constexpr uint64_t kMostRead = uint64_t(64) << 20;
+    // What opening and showing the disc may read besides the read-ahead: well over the half
+    // megabyte it takes, far below the values and tails the cases put beside the intact images.
+    static constexpr uint64_t kMostRead = uint64_t(8) << 20;
     std::string disc_;
     std::string ok1_;
 };
