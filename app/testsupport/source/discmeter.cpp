@@ -81,6 +81,19 @@ int ProcessThreadCount()
     return int(StatusNumber("Threads"));
 }
 
+uint64_t ProcessBytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string name;
+    uint64_t bytes = 0;
+    while (io >> name >> bytes) {
+        if (name == "rchar:") {
+            return bytes;
+        }
+    }
+    return 0;
+}
+
 uint64_t PeakResidentBytes()
 {
     // The kernel's mark, which a reset lowers; the usage figure keeps the peak of every

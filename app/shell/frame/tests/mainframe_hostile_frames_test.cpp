@@ -82,22 +82,17 @@ protected:
         return shown;
     }
 
-    // The load's cost against the ceilings that catch a blow-up, reported for the record.
+    // The load's cost, printed; the load stays under the hang ceiling.
     void ExpectBounded(const char* name)
     {
         const qint64 elapsed = elapsed_.elapsed();
         const qint64 stall = stall_->LongestMs();
         const uint64_t peak = PeakResidentBytes();
-        std::cout << "[hostile frames] " << name << ": " << elapsed << " ms, peak RSS " << (peak >> 20)
-                  << " MB, threads " << ProcessThreadCount() << ", longest GUI stall " << stall << " ms\n";
-        // The sanitizers slow the load many times and keep what was freed.
-        if (kDiscTestSanitized) {
-            EXPECT_LT(elapsed, 60000);
-            return;
+        std::cout << "[ figures  ] " << name << ": " << elapsed << " ms, peak RSS " << (peak >> 20) << " MB, threads "
+                  << ProcessThreadCount() << ", longest stall " << stall << " ms\n";
+        if (kHangCeilings) {
+            EXPECT_LT(elapsed, 15000);
         }
-        EXPECT_LT(elapsed, 15000);
-        EXPECT_LT(peak, uint64_t(512) << 20);
-        EXPECT_LT(stall, 1000);
     }
 
     std::string disc_;
@@ -174,7 +169,7 @@ TEST_F(HostileFramesTest, JpegDataTooShortForTheAgreedSizeFailsAlone)
         EXPECT_EQ(count, 1) << bomb;
     }
     EXPECT_LT(hook.Largest(), uint64_t(1) << 20);
-    std::cout << "[hostile frames] dataset and frame header agreeing past the data: " << elapsed_.elapsed()
+    std::cout << "[ figures  ] dataset and frame header agreeing past the data: " << elapsed_.elapsed()
               << " ms, largest allocation " << hook.Largest() << " bytes, peak RSS " << (PeakResidentBytes() >> 20)
               << " MB, longest GUI stall " << stall_->LongestMs() << " ms\n";
 }

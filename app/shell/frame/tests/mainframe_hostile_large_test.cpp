@@ -75,7 +75,7 @@ protected:
         RecordProperty(std::string(name) + "_stall_ms", std::to_string(cost.stallMs));
         RecordProperty(std::string(name) + "_peak_MB", std::to_string(cost.peak >> 20));
         RecordProperty(std::string(name) + "_threads", std::to_string(cost.threads));
-        std::printf("[ measured ] %s: %lld ms, longest stall %lld ms, peak RSS %llu MB, %d threads\n", name,
+        std::printf("[ figures  ] %s: %lld ms, longest stall %lld ms, peak RSS %llu MB, %d threads\n", name,
                     (long long)cost.ms, (long long)cost.stallMs, (unsigned long long)(cost.peak >> 20), cost.threads);
     }
 
@@ -130,10 +130,10 @@ TEST_F(LargeDiscTest, ReportSeriesFindTheirDocuments)
         }
     }
     EXPECT_EQ(box.texts.size(), 0u);
-    // Ceilings that catch a walk per series (14.9 s for these 30,000 once), not the targets.
-    if (!kSanitized) {
+    // A ceiling that catches a walk per series (14.9 s for these 30,000 once), in the optimised
+    // build only.
+    if (kHangCeilings) {
         EXPECT_LT(cost.ms, 15000);
-        EXPECT_LT(cost.peak, uint64_t(512) << 20);
     }
 }
 
@@ -166,11 +166,13 @@ TEST_F(LargeDiscTest, ManyPatientsFillTheListAndTheFirstShows)
     ASSERT_EQ(cells.size(), 1u);
     EXPECT_GT(PaintedBright(cells)[0], 0);
     EXPECT_EQ(box.texts.size(), 0u);
-    // Ceilings that catch a load growing with the square of the records, or a tree per patient
-    // built while the window waits (25 s for these once), not the targets.
-    EXPECT_LT(cost.ms, kSanitized ? 300000 : 60000);
-    if (!kSanitized) {
-        EXPECT_LT(cost.stallMs, 10000);
+    // The opened patient's tree is the only one made: a tree per patient was built while the
+    // window waited (25 s for these once).
+    EXPECT_EQ(List().findChildren<XEVStudyListCtrl*>().size(), 1);
+    // A ceiling that catches a load growing with the square of the records, in the optimised
+    // build only.
+    if (kHangCeilings) {
+        EXPECT_LT(cost.ms, 60000);
     }
 }
 
@@ -196,29 +198,35 @@ TEST_F(LargeDiscTest, ClosingWhileTheChosenDiscIsReadEndsAtOnce)
         if (frame->FileOpenEnabled() != 0 || sinceClose.isValid()) {
             return;
         }
-        if (++ticks == 1) {
-            actionDisabled = frame->FileOpenAction() != nullptr && !frame->FileOpenAction()->isEnabled();
-            frame->OnFileOpen();
-            secondOpenRefused = chooser_.asked == 1;
-        } else if (ticks == 20) {
-            sinceClose.start();
-            frame->close();
-        }
+        // The first tick comes while File Open waits on the read: a second open is refused,
+        // then the window closes.
+        ++ticks;
+        actionDisabled = frame->FileOpenAction() != nullptr && !frame->FileOpenAction()->isEnabled();
+        frame->OnFileOpen();
+        secondOpenRefused = chooser_.asked == 1;
+        sinceClose.start();
+        frame->close();
     });
     tick.start();
     chooser_.path = QString::fromStdString(disc_ + "/DICOMDIR");
+    const uint64_t readBefore = ProcessBytesRead();
     frame->OnFileOpen();
+    const uint64_t read = ProcessBytesRead() - readBefore;
     const qint64 closeMs = sinceClose.isValid() ? sinceClose.elapsed() : -1;
     tick.stop();
 
-    ASSERT_EQ(ticks, 20);
+    ASSERT_EQ(ticks, 1);
     EXPECT_TRUE(secondOpenRefused);
     EXPECT_TRUE(actionDisabled);
     EXPECT_GE(closeMs, 0);
-    // The whole read takes seconds here.
-    EXPECT_LT(closeMs, 1000);
+    // A ceiling against a close that waits for the whole read (seconds here), in the optimised
+    // build only.
+    if (kHangCeilings) {
+        EXPECT_LT(closeMs, 1000);
+    }
     EXPECT_EQ(box.texts.size(), 0u);
     EXPECT_EQ(List().loaded, 0);
     EXPECT_LE(ProcessThreadCount(), threads);
-    std::printf("[ measured ] close during the read: %lld ms\n", (long long)closeMs);
+    std::printf("[ figures  ] close during the read: %lld ms, %llu of %llu KB read\n", (long long)closeMs,
+                (unsigned long long)(read >> 10), (unsigned long long)(fs::file_size(disc_ + "/DICOMDIR") >> 10));
 }

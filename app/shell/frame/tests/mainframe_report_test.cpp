@@ -152,7 +152,9 @@ TEST_F(FrameReportTest, UnreadableReportNamesItsPathOnceAndShowsNothing)
         QElapsedTimer clock;
         clock.start();
         EXPECT_FALSE(frame->OpenReport(&ReportSeries(path))) << path.toStdString();
-        EXPECT_LT(clock.elapsed(), 5000) << path.toStdString();
+        if (kHangCeilings) {
+            EXPECT_LT(clock.elapsed(), 5000) << path.toStdString();
+        }
         ASSERT_EQ(answers.shown.size(), 1) << path.toStdString();
         EXPECT_EQ(answers.shown.front(), Unreadable(path));
     }

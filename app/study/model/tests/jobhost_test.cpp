@@ -146,7 +146,9 @@ TEST_F(JobHostTest, BoundedJoinLeavesTheOneWorkerAtWork)
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(XEVSendMessage(Window(), WM_XEV_LOADER_JOIN, 20), 1);
-    EXPECT_LT(clock.elapsed(), 1000);
+    if (kHangCeilings) {
+        EXPECT_LT(clock.elapsed(), 1000);
+    }
     auto later = MakeJobs(3, recorder);
     for (int round = 0; round < 3; ++round) {
         XEVSendMessage(Window(), WM_XEV_LOADER_QUEUE, 0, reinterpret_cast<XEVLParam>(later[size_t(round)].get()));

@@ -27,6 +27,9 @@ private:
 
 // Threads of this process now, from /proc/self/status.
 int ProcessThreadCount();
+// Bytes every thread of this process has read from files and sockets so far, from
+// /proc/self/io (nothing here maps a file); 0 when the kernel does not say.
+uint64_t ProcessBytesRead();
 // Has Qt's global pool (image conversions while painting) start all of its threads, one a
 // processor, and keep them: they come on first use, not per disc, so a count taken afterwards
 // holds them, and none ends in the middle of a measurement.

@@ -3,6 +3,8 @@
 // others wait their turn without one, and cells out of sight stay hidden.
 
 #include <algorithm>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "testsupport/discmeter.h"
@@ -128,14 +130,20 @@ TEST_F(FormViewTest, ManySeriesAwaitOnlyTheScreenAndHoldOneLoaderThread)
 TEST_F(FormViewTest, ActivatingAWaitingCellStartsItsLoaderFirst)
 {
     StudyInfo& study = MakeStudy({{"CT", 40, false}, {"CT", 40, false}, {"CT", 40, false}});
+    // The first cell's loader stops at its second image until released, so the third cell is
+    // still waiting its turn when it is activated, however fast the loads run.
+    std::optional<std::lock_guard<PlatRecursiveLock>> holdFirst(std::in_place, study.series[0]->images[1]->GetLock());
     view->ShowFitted(&study);
     XEVImageViewCtrl& third = Cell(kXEVFirstStudyCellId + 2);
     ASSERT_TRUE(third.IsLoaderQueued());
-    // A cell is activated once it shows its first image.
-    ASSERT_TRUE(PumpUntil([&] { return third.HasFramePixels(0); }));
-    if (!third.IsLoaderQueued()) {
-        GTEST_SKIP() << "the loaders reached the third cell first";
-    }
+    // A cell is activated once it shows its first image, and the first cell's first image
+    // activates that cell: both come before the user's choice.
+    ASSERT_TRUE(PumpUntil([&] {
+        return third.HasFramePixels(0) && Cell(kXEVFirstStudyCellId).HasFramePixels(0) &&
+               view->activeCellId == kXEVFirstStudyCellId;
+    }));
+    Pump();
+    ASSERT_TRUE(third.IsLoaderQueued());
     view->ActivateCell(third.ControlId());
     EXPECT_FALSE(third.IsLoaderQueued());
     EXPECT_FALSE(third.loader.IsEmpty());
@@ -143,6 +151,13 @@ TEST_F(FormViewTest, ActivatingAWaitingCellStartsItsLoaderFirst)
     for (int32_t id : {kXEVFirstStudyCellId, kXEVFirstStudyCellId + 1}) {
         EXPECT_FALSE(Cell(id).loadingUnderWay.load() != 0 && XEVIsGateOpen(&Cell(id))) << id;
     }
+    // The third cell's loader runs alone while the first one stays held.
+    ASSERT_TRUE(PumpUntil([&] { return third.loadingUnderWay.load() == 0; }, 30000));
+    for (ImageInfo* image : study.series[2]->images) {
+        ASSERT_NE(image->GetHelper(), nullptr);
+        EXPECT_TRUE(image->GetHelper()->IsFrameLoaded(-1));
+    }
+    holdFirst.reset();
     ASSERT_TRUE(PumpUntil([&] { return host.Posted(WM_XEV_PRELOAD_CONTROL) != 0; }, 30000));
     for (SeriesInfo* series : study.series) {
         for (ImageInfo* image : series->images) {

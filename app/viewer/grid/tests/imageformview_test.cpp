@@ -363,7 +363,9 @@ TEST_F(FormViewTest, ThreadUiDestroyEndsTheJobHostOnce)
     QElapsedTimer timer;
     timer.start();
     view->OnMessage(WM_XEV_THREADUI_DESTROY, 0, 0);
-    EXPECT_LT(timer.elapsed(), 5000);
+    if (kHangCeilings) {
+        EXPECT_LT(timer.elapsed(), 5000);
+    }
     // Showing a study without the host neither blocks nor crashes.
     StudyInfo& study = MakeStudy({{"CT", 2, true}});
     view->ShowFitted(&study);

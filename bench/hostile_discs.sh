@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# What each hostile-disc case of the frame tests costs, one process per case, offscreen: the
+# case's wall time and peak RSS as the kernel counts them for its process, and the figures the
+# case prints itself (load time, peak RSS, threads, longest GUI stall). The tests assert counts
+# and states only; these figures are for comparing builds, e.g. before and after a change:
+#   bench/hostile_discs.sh [build folder, default build] [gtest filter, default every case]
+# The default folder is brought up to date first; one given is used as it is, so that a build
+# of another commit can be measured beside this one.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+filter=${2:-'Hostile*:LargeDisc*'}
+if [ -z "${1:-}" ]; then
+    cmake --build "$build" --target app_frame_tests -j "${JOBS:-4}" >/dev/null
+fi
+binary="$build/app/shell/frame/app_frame_tests"
+[ -x "$binary" ] || { echo "no $binary"; exit 1; }
+echo "build: $build, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+QT_QPA_PLATFORM=offscreen /usr/bin/python3 - "$binary" "$filter" <<'PY'
+import os, re, subprocess, sys, tempfile, time
+
+binary, pattern = sys.argv[1], sys.argv[2]
+listing = subprocess.run([binary, "--gtest_list_tests", "--gtest_filter=" + pattern],
+                         capture_output=True, text=True, check=True).stdout
+cases, suite = [], None
+for line in listing.splitlines():
+    if not line.startswith(" "):
+        suite = line.strip()
+    elif line.strip():
+        cases.append(suite + line.split("#")[0].strip())
+
+# The lines cases print their figures on (older builds used other tags).
+figure = re.compile(r"^\[ ?(?:figures|measured?|hostile frames) *\] *(.*)$")
+number = lambda pattern, text: (lambda m: m.group(1) if m else "")(re.search(pattern, text))
+rows = []
+for case in cases:
+    with tempfile.TemporaryDirectory(prefix="kv-bench-") as tmp:
+        env = dict(os.environ, TMPDIR=tmp, HOME=tmp, XDG_RUNTIME_DIR=tmp)
+        start = time.monotonic()
+        child = subprocess.Popen([binary, "--gtest_filter=" + case], stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, text=True, env=env)
+        output = child.stdout.read()
+        _, status, usage = os.wait4(child.pid, 0)
+        child.returncode = os.waitstatus_to_exitcode(status)
+        wall = time.monotonic() - start
+    verdict = "pass" if child.returncode == 0 else "FAIL"
+    figures = [figure.match(l).group(1) for l in output.splitlines() if figure.match(l)]
+    rows.append((case, verdict, wall, usage.ru_maxrss >> 10, figures))
+
+print("%-72s %-4s %8s %9s" % ("case", "", "wall s", "peak MB"))
+for case, verdict, wall, peak, figures in rows:
+    print("%-72s %-4s %8.2f %9d" % (case, verdict, wall, peak))
+    for text in figures:
+        ms = number(r"(-?\d+) ms", text)
+        rss = number(r"peak(?: RSS)? (\d+) MB", text)
+        threads = number(r"threads (\d+)", text) or number(r"(\d+) threads", text)
+        stall = number(r"longest (?:GUI )?stall (\d+) ms", text)
+        print("    %-68s load %6s ms  RSS %5s MB  threads %3s  stall %5s ms" %
+              (text.split(":")[0][:68], ms or "-", rss or "-", threads or "-", stall or "-"))
+sys.exit(1 if any(r[1] != "pass" for r in rows) else 0)
+PY
