@@ -124,7 +124,11 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
                 std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
                 image->notifyWindow = self;
             }
-            if (image->LoadImage(frame, self, 0) == 0) {
+            if (image->LoadImage(frame, self, 0, &loader.stop) == 0) {
+                if (loader.stop.load() != 0) {
+                    loaderRunning = 0;
+                    return;
+                }
                 XEVLockedHelper locked(image);
                 if (locked.helper == nullptr || locked.helper->statusCode == XEVVEKHelper::kStatusOutOfMemory) {
                     loadingUnderWay = 0;
