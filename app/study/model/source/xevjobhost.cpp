@@ -145,22 +145,23 @@ void CXEVThreadUI::WorkerProc()
 void CXEVThreadUI::RunFrameRequest(const XEVFrameRequest& request, const std::atomic<int32_t>* stop)
 {
     int32_t frame = request.frame;
-    request.image->LoadImage(frame, XEVWindowHandle(), 1, stop);
+    request.image->LoadImage(frame, XEVWindowHandle(), request.forced, stop);
     if (stop == nullptr || stop->load() == 0) {
         XEVPostMessage(request.notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(request.image),
                        kXEVRequestedFrameNotice);
     }
 }
 
-void XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify)
+bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced)
 {
     const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
     if (image == nullptr || loaderWindow.IsNull()) {
-        return;
+        return false;
     }
-    auto* request = new XEVFrameRequest{image, frame, notify};
+    auto* request = new XEVFrameRequest{image, frame, notify, forced};
     XEVPostMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 2, reinterpret_cast<XEVLParam>(request));
     XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
+    return true;
 }
 
 void CXEVThreadUI::RunImageJob(ImageInfo* job, const std::atomic<int32_t>* stop)

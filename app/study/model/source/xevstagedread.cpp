@@ -39,6 +39,8 @@ constexpr int64_t kSpanMargin = 16;
 // How far a read on demand reaches ahead: a header in one or two requests, and little of the
 // next frame read twice.
 constexpr int32_t kReadAhead = 64 * 1024;
+// The most of one frame held as read from the medium.
+constexpr int64_t kStageLimit = int64_t(128) << 20;
 
 // A storage over a staged file: positions up to the file's size, bytes from memory.
 class XEVStagedStorage : public VEK_InputStorage {
@@ -289,6 +291,16 @@ XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fi
     if (begin >= end) {
         return span;
     }
+    // Native samples: the frame is what its header makes it, whatever length the value claims.
+    if (info.compression_kind() == 0) {
+        const int64_t samples = int64_t(info.width()) * info.height() * std::max<uint32_t>(info.channels(), 1);
+        const int64_t bytes = (samples * std::max<uint32_t>(info.bits(), 1) + 7) / 8;
+        if (bytes > 0) {
+            end = std::min(end, begin + bytes);
+        }
+    }
+    // Beyond this a frame is read by its decode as it goes, not held twice in memory.
+    end = std::min(end, begin + kStageLimit);
     span.begin = std::max<int64_t>(0, begin - kSpanMargin);
     span.end = std::min<int64_t>(fileSize, end + kSpanMargin);
     return span;

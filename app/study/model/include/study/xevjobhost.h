@@ -28,10 +28,11 @@ struct XEVFrameRequest {
     ImageInfo* image = nullptr;
     int32_t frame = 0;
     XEVWindowHandle notify;
+    int32_t forced = 0;   // 1: no memory test first
 };
 constexpr XEVLParam kXEVRequestedFrameNotice = 1;
-// Posts a request to the loader window and starts a worker for it.
-void XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify);
+// Posts a request to the loader window and starts a worker for it; false without one.
+bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced);
 
 // The loader window: the queues and workers, living on the host thread. The queues hold
 // jobs owned by the study model; the host never deletes one. WM_XEV_LOADER_JOIN's wParam is
