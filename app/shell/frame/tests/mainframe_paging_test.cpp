@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
+#include <QThread>
 #include <QTreeWidgetItemIterator>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -16,6 +18,7 @@
 
 #include "framelisttestsupport.h"
 #include "plat_temp_folder.h"
+#include "study/xevstagedread.h"
 
 namespace {
 
@@ -45,15 +48,27 @@ std::vector<int> MixedValues()
     return values;
 }
 
+// Image reads made on the GUI thread: paging asks the worker, so there are none.
+std::atomic<int32_t> guiReads{0};
+QThread* guiThread = nullptr;
+void CountGuiReads(const std::string&, int64_t, int32_t)
+{
+    guiReads += QThread::currentThread() == guiThread ? 1 : 0;
+}
+
 class PagingTest : public FrameListTest {
 protected:
     void SetUp() override
     {
         FrameListTest::SetUp();
         tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
+        guiThread = QThread::currentThread();
+        guiReads = 0;
+        XEVSetReadObserver(CountGuiReads);
     }
     void TearDown() override
     {
+        XEVSetReadObserver(nullptr);
         FrameListTest::TearDown();
         tmpEnv_.reset();
     }
@@ -269,6 +284,7 @@ TEST_F(TiledFramesTest, FramesOfAFileTheDirectoryDoesNotCountFillTheGrid)
         PageThroughBoth();
     }
     EXPECT_TRUE(answers.shown.isEmpty());
+    EXPECT_EQ(guiReads.load(), 0);
 }
 
 // With the second reading pass the frames are counted. A user who keeps the records sees the

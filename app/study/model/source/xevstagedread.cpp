@@ -301,8 +301,10 @@ XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fi
     }
     // Beyond this a frame is read by its decode as it goes, not held twice in memory.
     end = std::min(end, begin + kStageLimit);
-    span.begin = std::max<int64_t>(0, begin - kSpanMargin);
-    span.end = std::min<int64_t>(fileSize, end + kSpanMargin);
+    // Fragments: with the item headers around them.
+    const int64_t margin = info.compression_kind() == 0 ? 0 : kSpanMargin;
+    span.begin = std::max<int64_t>(0, begin - margin);
+    span.end = std::min<int64_t>(fileSize, end + margin);
     return span;
 }
 
