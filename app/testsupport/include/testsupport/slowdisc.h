@@ -1,0 +1,50 @@
+#pragma once
+
+// The slow medium: a drive with one head (a seek for each request that is not sequential, then
+// the bytes at a rate) under the files of one folder, made by a library preloaded into a child
+// process. A test runs its own body again in a child under it, or runs the viewer under it.
+
+#include <string>
+#include <vector>
+
+struct SlowDiscSettings {
+    std::string root;   // the folder whose files are on the medium
+    double bytesPerSecond = 6e6;
+    int seekMs = 100;
+    int spinUpMs = 0;   // added to the first read of the medium
+};
+
+// Writes one of the discs of make_slow_disc.py (sample, ct, multiframe, mr; numbers as it takes
+// them) at out, which must not exist yet; false when the script failed.
+bool MakeSlowDisc(const std::string& out, const std::string& kind, const std::vector<int>& numbers = {});
+
+// The environment entries ("NAME=value") that put a process on the medium: the preload and
+// the medium's settings, with report (when not empty) the file its counts go to at exit.
+std::vector<std::string> SlowDiscEnvironment(const SlowDiscSettings& settings, const std::string& report = {});
+
+// True in a process the medium was preloaded into; its root there.
+bool OnSlowDisc();
+std::string SlowDiscRoot();
+// Reads of the medium's files made by the main (GUI) thread so far, cached or not, and the
+// first file so read; all reads; requests that paid a seek. 0 and "" off the medium.
+long SlowDiscGuiReads();
+std::string SlowDiscFirstGuiRead();
+long SlowDiscReads();
+long SlowDiscSeeks();
+
+// What a child process left: its exit status (-1 when it did not end by itself in time and
+// was killed; 128 + signal when a signal ended it) and its output, both streams.
+struct SlowDiscChild {
+    int status = -1;
+    std::string output;
+};
+
+// Runs command with the medium preloaded and extra ("NAME=value") added to this process's
+// environment; waits at most timeoutMs.
+SlowDiscChild RunOnSlowDisc(const SlowDiscSettings& settings, const std::vector<std::string>& command,
+                            const std::vector<std::string>& extra = {}, int timeoutMs = 600000);
+
+// For a test whose body runs on the medium: off it, runs the current test again in a child
+// process on it, checks that the child passed and returns false; in that child returns true
+// and the body goes on. SetUp has run in both.
+bool RunTestOnSlowDisc(const SlowDiscSettings& settings, int timeoutMs = 600000);

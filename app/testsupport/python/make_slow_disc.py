@@ -1,0 +1,70 @@
+"""Writes one of the discs the slow-medium tests and benchmarks read: files by pydicom (explicit
+VR little endian, 16-bit MONOCHROME2 CT), the DICOMDIR by `dcmmkdir +r -Pgp +I`.
+  make_slow_disc.py OUT sample                          the sample disc, copied
+  make_slow_disc.py OUT ct [SERIES FILES SIZE]          one study (3 x 100 of 512 x 512)
+  make_slow_disc.py OUT multiframe [FRAMES SIZE]        one FRAMES-frame file (200 of 512 x 512)
+                                                        and two series of 4 single images
+  make_slow_disc.py OUT mr [SERIES FILES SIZE]          one study (20 x 20 of 256 x 256)
+The disc is OUT (DICOMDIR and DICOM/...); OUT must not exist.
+"""
+import os
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+from pydicom.dataset import Dataset
+
+from kvfixtures import save, set_pixels
+
+CT, MULTI_FRAME = '1.2.840.10008.5.1.4.1.1.2', '1.2.840.10008.5.1.4.1.1.7.3'
+STUDY = '1.2.826.0.1.3680043.9.7466.1'
+
+
+def ramp(size, shift):
+    """A diagonal ramp of 0 .. 4095 moved by shift, so that neighbouring images differ."""
+    y, x = np.mgrid[0:size, 0:size]
+    return ((x + y + shift * 7) * 4095 // (2 * size)).astype(np.uint16) % 4096
+
+
+def image(out, series, number, pixels, sop_class=CT):
+    ds = Dataset()
+    ds.PatientName, ds.PatientID = 'SLOW^DISC', 'SLOW1'
+    ds.StudyInstanceUID, ds.StudyID, ds.StudyDate, ds.StudyTime = STUDY, '1', '20260401', '090000'
+    ds.SeriesInstanceUID = '%s.%d' % (STUDY, series)
+    ds.SeriesNumber, ds.InstanceNumber = series, number
+    ds.Modality = 'CT'
+    set_pixels(ds, pixels, bits_stored=12)
+    ds.WindowCenter, ds.WindowWidth = '2048', '4096'
+    ds.RescaleIntercept, ds.RescaleSlope = '0', '1'
+    name = os.path.join(out, 'DICOM', 'S%03d' % series, 'I%04d' % number)
+    save(ds, name, sop_class, '%s.%d.%d' % (STUDY, series, number))
+
+
+def single_series(out, series, files, size):
+    for number in range(1, files + 1):
+        image(out, series, number, ramp(size, series * 1000 + number))
+
+
+def main():
+    out, kind, numbers = sys.argv[1], sys.argv[2], [int(a) for a in sys.argv[3:]]
+    if kind == 'sample':
+        sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'sample')
+        shutil.copytree(sample, out)
+        return
+    os.makedirs(out)
+    if kind in ('ct', 'mr'):
+        series, files, size = numbers or ((3, 100, 512) if kind == 'ct' else (20, 20, 256))
+        for s in range(1, series + 1):
+            single_series(out, s, files, size)
+    elif kind == 'multiframe':
+        frames, size = numbers or (200, 512)
+        image(out, 1, 1, np.stack([ramp(size, k) for k in range(frames)]), MULTI_FRAME)
+        single_series(out, 2, 4, size)
+        single_series(out, 3, 4, size)
+    else:
+        sys.exit('unknown disc ' + kind)
+    subprocess.run(['dcmmkdir', '-q', '+r', '-Pgp', '+I', '+D', 'DICOMDIR', 'DICOM'], check=True, cwd=out)
+
+
+main()

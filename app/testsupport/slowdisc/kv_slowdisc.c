@@ -1,0 +1,547 @@
+/* A slow medium for tests and benchmarks, preloaded (LD_PRELOAD) into a process: reads of files
+ * under KV_SLOWDISC_ROOT cost what they would on one drive head, as on a CD or DVD drive.
+ *
+ *   KV_SLOWDISC_ROOT      the folder whose files are on the medium (required; else no cost)
+ *   KV_SLOWDISC_RATE      bytes per second (default 6000000)
+ *   KV_SLOWDISC_SEEK_MS   cost of a request that is not sequential (default 100)
+ *   KV_SLOWDISC_SPINUP_MS added to the first read of the medium (default 0)
+ *   KV_SLOWDISC_REPORT    a file the counts are written to when the process ends
+ *
+ * One head: every request holds one lock while it costs. A request is at most 128 KiB, as a
+ * kernel sends a drive; a longer read is several requests, and another thread's request may
+ * come between them. A request is sequential when it is in the file the head last read and
+ * starts within 256 KiB of where the head stopped; else it pays the seek first, then its
+ * size / rate. Pages read once stay cached for the life of the process, as the page cache
+ * keeps them for the life of a mount: a re-read costs nothing.
+ *
+ * Every read of the medium made by the main thread (the GUI thread) is counted, cached or
+ * not; a test asks kv_slowdisc_gui_reads() through dlsym, or reads the report. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdatomic.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+/* The optimised headers make some of the wrapped names macros. */
+#undef fread_unlocked
+
+#define KV_EXPORT __attribute__((visibility("default")))
+
+enum { kMaxFds = 65536, kPage = 4096, kRequest = 128 * 1024, kNearBytes = 256 * 1024 };
+
+/* ---- The real functions. */
+
+static ssize_t (*real_read)(int, void*, size_t);
+static ssize_t (*real_pread)(int, void*, size_t, off_t);
+static ssize_t (*real_pread64)(int, void*, size_t, off64_t);
+static ssize_t (*real_readv)(int, const struct iovec*, int);
+static ssize_t (*real_preadv)(int, const struct iovec*, int, off_t);
+static ssize_t (*real_preadv64)(int, const struct iovec*, int, off64_t);
+static size_t (*real_fread)(void*, size_t, size_t, FILE*);
+static size_t (*real_fread_unlocked)(void*, size_t, size_t, FILE*);
+static int (*real_open)(const char*, int, ...);
+static int (*real_open64)(const char*, int, ...);
+static int (*real_openat)(int, const char*, int, ...);
+static int (*real_openat64)(int, const char*, int, ...);
+static FILE* (*real_fopen)(const char*, const char*);
+static FILE* (*real_fopen64)(const char*, const char*);
+static FILE* (*real_fdopen)(int, const char*);
+static int (*real_close)(int);
+static int (*real_fclose)(FILE*);
+
+#define RESOLVE(name) (real_##name ? (void)0 : (void)(*(void**)& real_##name = dlsym(RTLD_NEXT, #name)))
+
+/* ---- The medium's settings and counts. */
+
+static char root_[PATH_MAX];
+static size_t rootLength_;
+static double rate_ = 6000000.0;
+static long seekMs_ = 100;
+static atomic_long spinupMs_;
+static atomic_long guiReads_;
+static atomic_long reads_;
+static atomic_long bytes_;
+static atomic_long seeks_;
+static atomic_int firstGuiReadSet_;
+static char firstGuiRead_[PATH_MAX];
+
+/* A file of the medium with the pages already read. */
+struct MediumFile {
+    dev_t dev;
+    ino_t ino;
+    char* path;
+    unsigned char* pages; /* one bit a page */
+    size_t pageCount;
+};
+
+static pthread_mutex_t head_ = PTHREAD_MUTEX_INITIALIZER;
+static struct MediumFile* files_;
+static size_t fileCount_;
+static size_t fileCapacity_;
+/* Where the head stopped: the file (index + 1, 0 for none) and the byte after the last read. */
+static size_t headFile_;
+static int64_t headEnd_;
+
+/* fd -> index + 1 of its medium file, 0 when the fd is not one of the medium's. */
+static _Atomic uint32_t fdFile_[kMaxFds];
+
+static void ReadEnvironment(void) __attribute__((constructor));
+static void ReadEnvironment(void)
+{
+    const char* root = getenv("KV_SLOWDISC_ROOT");
+    if (root != NULL && realpath(root, root_) != NULL) {
+        rootLength_ = strlen(root_);
+    }
+    const char* value = getenv("KV_SLOWDISC_RATE");
+    if (value != NULL && atof(value) > 0) {
+        rate_ = atof(value);
+    }
+    value = getenv("KV_SLOWDISC_SEEK_MS");
+    if (value != NULL) {
+        seekMs_ = atol(value);
+    }
+    value = getenv("KV_SLOWDISC_SPINUP_MS");
+    if (value != NULL) {
+        atomic_store(&spinupMs_, atol(value));
+    }
+}
+
+static void WriteReport(void) __attribute__((destructor));
+static void WriteReport(void)
+{
+    const char* path = getenv("KV_SLOWDISC_REPORT");
+    if (path == NULL || *path == '\0') {
+        return;
+    }
+    RESOLVE(fopen);
+    RESOLVE(fclose);
+    FILE* report = real_fopen(path, "w");
+    if (report == NULL) {
+        return;
+    }
+    fprintf(report, "gui_reads %ld\nreads %ld\nbytes %ld\nseeks %ld\nfirst_gui_read %s\n", atomic_load(&guiReads_),
+            atomic_load(&reads_), atomic_load(&bytes_), atomic_load(&seeks_),
+            atomic_load(&firstGuiReadSet_) ? firstGuiRead_ : "");
+    real_fclose(report);
+}
+
+static void SleepMs(double ms)
+{
+    if (ms <= 0) {
+        return;
+    }
+    struct timespec until;
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    const long long ns = until.tv_nsec + (long long)(ms * 1e6);
+    until.tv_sec += ns / 1000000000LL;
+    until.tv_nsec = ns % 1000000000LL;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, NULL) == EINTR) {
+    }
+}
+
+/* ---- Which files are the medium's. */
+
+/* The index + 1 of the medium file fd names, registering it; 0 when it is not under the root. */
+static uint32_t LookUpFile(int fd)
+{
+    if (rootLength_ == 0 || fd < 0 || fd >= kMaxFds) {
+        return 0;
+    }
+    char link[64];
+    char path[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = readlink(link, path, sizeof path - 1);
+    if (length <= 0 || (size_t)length < rootLength_ || memcmp(path, root_, rootLength_) != 0 ||
+        (path[rootLength_] != '/' && path[rootLength_] != '\0')) {
+        return 0;
+    }
+    path[length] = '\0';
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return 0;
+    }
+    pthread_mutex_lock(&head_);
+    size_t index = 0;
+    while (index < fileCount_ && (files_[index].dev != status.st_dev || files_[index].ino != status.st_ino)) {
+        ++index;
+    }
+    if (index == fileCount_) {
+        if (fileCount_ == fileCapacity_) {
+            const size_t capacity = fileCapacity_ ? fileCapacity_ * 2 : 256;
+            struct MediumFile* grown = realloc(files_, capacity * sizeof *grown);
+            if (grown == NULL) {
+                pthread_mutex_unlock(&head_);
+                return 0;
+            }
+            files_ = grown;
+            fileCapacity_ = capacity;
+        }
+        struct MediumFile* file = &files_[fileCount_++];
+        memset(file, 0, sizeof *file);
+        file->dev = status.st_dev;
+        file->ino = status.st_ino;
+        file->path = strdup(path);
+    }
+    pthread_mutex_unlock(&head_);
+    return (uint32_t)index + 1;
+}
+
+static void Track(int fd)
+{
+    if (fd >= 0 && fd < kMaxFds) {
+        atomic_store(&fdFile_[fd], LookUpFile(fd));
+    }
+}
+
+static void Forget(int fd)
+{
+    if (fd >= 0 && fd < kMaxFds) {
+        atomic_store(&fdFile_[fd], 0);
+    }
+}
+
+static uint32_t FileOf(int fd)
+{
+    return fd >= 0 && fd < kMaxFds ? atomic_load(&fdFile_[fd]) : 0;
+}
+
+/* ---- The head. */
+
+/* Makes the caller wait for length bytes of file (index + 1) from offset, as the drive would. */
+static void Cost(uint32_t fileId, int64_t offset, size_t length)
+{
+    atomic_fetch_add(&reads_, 1);
+    if (syscall(SYS_gettid) == getpid()) {
+        atomic_fetch_add(&guiReads_, 1);
+        if (atomic_exchange(&firstGuiReadSet_, 1) == 0) {
+            pthread_mutex_lock(&head_);
+            snprintf(firstGuiRead_, sizeof firstGuiRead_, "%s", files_[fileId - 1].path);
+            pthread_mutex_unlock(&head_);
+        }
+    }
+    if (offset < 0 || length == 0) {
+        return;
+    }
+    const long spinup = atomic_exchange(&spinupMs_, 0);
+    int64_t end = offset + (int64_t)length;
+    for (int64_t at = offset; at < end;) {
+        pthread_mutex_lock(&head_);
+        if (spinup > 0 && at == offset) {
+            SleepMs((double)spinup);
+        }
+        struct MediumFile* file = &files_[fileId - 1];
+        /* The file's size now: a read past the end moves nothing. */
+        struct stat status;
+        if (file->path == NULL || stat(file->path, &status) != 0) {
+            pthread_mutex_unlock(&head_);
+            return;
+        }
+        if (end > (int64_t)status.st_size) {
+            end = status.st_size;
+        }
+        if (at >= end) {
+            pthread_mutex_unlock(&head_);
+            return;
+        }
+        const size_t needPages = (size_t)((status.st_size + kPage - 1) / kPage);
+        if (file->pageCount < needPages) {
+            unsigned char* grown = realloc(file->pages, (needPages + 7) / 8);
+            if (grown == NULL) {
+                pthread_mutex_unlock(&head_);
+                return;
+            }
+            memset(grown + (file->pageCount + 7) / 8, 0, (needPages + 7) / 8 - (file->pageCount + 7) / 8);
+            file->pages = grown;
+            file->pageCount = needPages;
+        }
+        const int64_t requestEnd = at + kRequest < end ? at + kRequest : end;
+        int64_t missing = 0;
+        for (int64_t page = at / kPage; page * kPage < requestEnd; ++page) {
+            if ((file->pages[page / 8] & (1u << (page % 8))) == 0) {
+                const int64_t from = page * kPage;
+                const int64_t to = from + kPage < (int64_t)status.st_size ? from + kPage : (int64_t)status.st_size;
+                missing += to - from;
+                file->pages[page / 8] |= (unsigned char)(1u << (page % 8));
+            }
+        }
+        if (missing > 0) {
+            const int64_t distance = at > headEnd_ ? at - headEnd_ : headEnd_ - at;
+            const int sequential = headFile_ == fileId && distance <= kNearBytes;
+            if (!sequential) {
+                atomic_fetch_add(&seeks_, 1);
+            }
+            atomic_fetch_add(&bytes_, missing);
+            SleepMs((sequential ? 0.0 : (double)seekMs_) + (double)missing * 1000.0 / rate_);
+            headFile_ = fileId;
+            headEnd_ = requestEnd;
+        }
+        pthread_mutex_unlock(&head_);
+        at = requestEnd;
+    }
+}
+
+static void CostAtPosition(int fd, size_t length)
+{
+    const uint32_t fileId = FileOf(fd);
+    if (fileId != 0) {
+        Cost(fileId, (int64_t)lseek(fd, 0, SEEK_CUR), length);
+    }
+}
+
+static void CostOfVector(int fd, const struct iovec* vector, int count, int64_t offset)
+{
+    const uint32_t fileId = FileOf(fd);
+    if (fileId == 0) {
+        return;
+    }
+    size_t length = 0;
+    for (int i = 0; i < count; ++i) {
+        length += vector[i].iov_len;
+    }
+    Cost(fileId, offset >= 0 ? offset : (int64_t)lseek(fd, 0, SEEK_CUR), length);
+}
+
+static void CostOfStream(FILE* stream, size_t size, size_t count)
+{
+    const int fd = stream != NULL ? fileno(stream) : -1;
+    const uint32_t fileId = FileOf(fd);
+    if (fileId != 0 && size != 0 && count <= SIZE_MAX / size) {
+        Cost(fileId, (int64_t)ftello(stream), size * count);
+    }
+}
+
+/* ---- Counts for a test in the same process. */
+
+KV_EXPORT long kv_slowdisc_gui_reads(void)
+{
+    return atomic_load(&guiReads_);
+}
+KV_EXPORT long kv_slowdisc_reads(void)
+{
+    return atomic_load(&reads_);
+}
+KV_EXPORT long kv_slowdisc_seeks(void)
+{
+    return atomic_load(&seeks_);
+}
+KV_EXPORT const char* kv_slowdisc_first_gui_read(void)
+{
+    return atomic_load(&firstGuiReadSet_) ? firstGuiRead_ : "";
+}
+
+/* ---- The wrappers. */
+
+KV_EXPORT ssize_t read(int fd, void* buffer, size_t length)
+{
+    RESOLVE(read);
+    CostAtPosition(fd, length);
+    return real_read(fd, buffer, length);
+}
+
+KV_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t length, size_t size)
+{
+    (void)size;
+    return read(fd, buffer, length);
+}
+
+KV_EXPORT ssize_t pread(int fd, void* buffer, size_t length, off_t offset)
+{
+    RESOLVE(pread);
+    const uint32_t fileId = FileOf(fd);
+    if (fileId != 0) {
+        Cost(fileId, (int64_t)offset, length);
+    }
+    return real_pread(fd, buffer, length, offset);
+}
+
+KV_EXPORT ssize_t pread64(int fd, void* buffer, size_t length, off64_t offset)
+{
+    RESOLVE(pread64);
+    const uint32_t fileId = FileOf(fd);
+    if (fileId != 0) {
+        Cost(fileId, (int64_t)offset, length);
+    }
+    return real_pread64(fd, buffer, length, offset);
+}
+
+KV_EXPORT ssize_t __pread_chk(int fd, void* buffer, size_t length, off_t offset, size_t size)
+{
+    (void)size;
+    return pread(fd, buffer, length, offset);
+}
+
+KV_EXPORT ssize_t __pread64_chk(int fd, void* buffer, size_t length, off64_t offset, size_t size)
+{
+    (void)size;
+    return pread64(fd, buffer, length, offset);
+}
+
+KV_EXPORT ssize_t readv(int fd, const struct iovec* vector, int count)
+{
+    RESOLVE(readv);
+    CostOfVector(fd, vector, count, -1);
+    return real_readv(fd, vector, count);
+}
+
+KV_EXPORT ssize_t preadv(int fd, const struct iovec* vector, int count, off_t offset)
+{
+    RESOLVE(preadv);
+    CostOfVector(fd, vector, count, offset);
+    return real_preadv(fd, vector, count, offset);
+}
+
+KV_EXPORT ssize_t preadv64(int fd, const struct iovec* vector, int count, off64_t offset)
+{
+    RESOLVE(preadv64);
+    CostOfVector(fd, vector, count, offset);
+    return real_preadv64(fd, vector, count, offset);
+}
+
+/* The C library's own streams read through calls of its own that a preload cannot reach. */
+KV_EXPORT size_t fread(void* buffer, size_t size, size_t count, FILE* stream)
+{
+    RESOLVE(fread);
+    CostOfStream(stream, size, count);
+    return real_fread(buffer, size, count, stream);
+}
+
+KV_EXPORT size_t fread_unlocked(void* buffer, size_t size, size_t count, FILE* stream)
+{
+    RESOLVE(fread_unlocked);
+    CostOfStream(stream, size, count);
+    return real_fread_unlocked(buffer, size, count, stream);
+}
+
+KV_EXPORT size_t __fread_chk(void* buffer, size_t bufferSize, size_t size, size_t count, FILE* stream)
+{
+    (void)bufferSize;
+    return fread(buffer, size, count, stream);
+}
+
+KV_EXPORT size_t __fread_unlocked_chk(void* buffer, size_t bufferSize, size_t size, size_t count, FILE* stream)
+{
+    (void)bufferSize;
+    return fread_unlocked(buffer, size, count, stream);
+}
+
+/* The mode argument is there only when the flags ask for it. */
+#define MODE_OF(flags)                                                                                                 \
+    mode_t mode = 0;                                                                                                   \
+    if ((flags)&O_CREAT || ((flags)&O_TMPFILE) == O_TMPFILE) {                                                         \
+        va_list list;                                                                                                  \
+        va_start(list, flags);                                                                                         \
+        mode = va_arg(list, mode_t);                                                                                   \
+        va_end(list);                                                                                                  \
+    }
+
+KV_EXPORT int open(const char* path, int flags, ...)
+{
+    RESOLVE(open);
+    MODE_OF(flags);
+    const int fd = real_open(path, flags, mode);
+    Track(fd);
+    return fd;
+}
+
+KV_EXPORT int open64(const char* path, int flags, ...)
+{
+    RESOLVE(open64);
+    MODE_OF(flags);
+    const int fd = real_open64(path, flags, mode);
+    Track(fd);
+    return fd;
+}
+
+KV_EXPORT int openat(int folder, const char* path, int flags, ...)
+{
+    RESOLVE(openat);
+    MODE_OF(flags);
+    const int fd = real_openat(folder, path, flags, mode);
+    Track(fd);
+    return fd;
+}
+
+KV_EXPORT int openat64(int folder, const char* path, int flags, ...)
+{
+    RESOLVE(openat64);
+    MODE_OF(flags);
+    const int fd = real_openat64(folder, path, flags, mode);
+    Track(fd);
+    return fd;
+}
+
+KV_EXPORT int __open_2(const char* path, int flags)
+{
+    return open(path, flags);
+}
+KV_EXPORT int __open64_2(const char* path, int flags)
+{
+    return open64(path, flags);
+}
+KV_EXPORT int __openat_2(int folder, const char* path, int flags)
+{
+    return openat(folder, path, flags);
+}
+KV_EXPORT int __openat64_2(int folder, const char* path, int flags)
+{
+    return openat64(folder, path, flags);
+}
+
+KV_EXPORT FILE* fopen(const char* path, const char* mode)
+{
+    RESOLVE(fopen);
+    FILE* stream = real_fopen(path, mode);
+    if (stream != NULL) {
+        Track(fileno(stream));
+    }
+    return stream;
+}
+
+KV_EXPORT FILE* fopen64(const char* path, const char* mode)
+{
+    RESOLVE(fopen64);
+    FILE* stream = real_fopen64(path, mode);
+    if (stream != NULL) {
+        Track(fileno(stream));
+    }
+    return stream;
+}
+
+KV_EXPORT FILE* fdopen(int fd, const char* mode)
+{
+    RESOLVE(fdopen);
+    FILE* stream = real_fdopen(fd, mode);
+    if (stream != NULL) {
+        Track(fd);
+    }
+    return stream;
+}
+
+KV_EXPORT int close(int fd)
+{
+    RESOLVE(close);
+    Forget(fd);
+    return real_close(fd);
+}
+
+KV_EXPORT int fclose(FILE* stream)
+{
+    RESOLVE(fclose);
+    if (stream != NULL) {
+        Forget(fileno(stream));
+    }
+    return real_fclose(stream);
+}
