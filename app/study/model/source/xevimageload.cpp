@@ -983,7 +983,10 @@ std::unique_ptr<XEVStagedFile> StageFrame(const QString& path, int32_t frame, bo
     }
     staged->SetStop(stop);
     staged->SetTurn(&turn);
-    if (!headerKnown) {
+    if (!headerKnown && staged->Size() <= kXEVReadBlock) {
+        // A file of one block is one request, as its header would make it anyway.
+        span = XEVFrameSpan{0, staged->Size()};
+    } else if (!headerKnown) {
         int32_t count = 0;
         span = staged->ParseFrameSpan(frame, count);
     }

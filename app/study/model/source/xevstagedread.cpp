@@ -252,6 +252,11 @@ int32_t XEVStagedFile::ReadAt(int64_t offset, void* buffer, int32_t n)
 {
     int32_t copied = 0;
     char* out = static_cast<char*>(buffer);
+    // The parse reads element by element, mostly from the range it read last.
+    if (last_ != held_.end() && offset >= last_->first && offset + n <= last_->first + int64_t(last_->second.size())) {
+        std::memcpy(buffer, last_->second.data() + (offset - last_->first), size_t(n));
+        return n;
+    }
     while (copied < n && offset + copied < size_) {
         const int64_t at = offset + copied;
         auto found = held_.upper_bound(at);
@@ -259,6 +264,7 @@ int32_t XEVStagedFile::ReadAt(int64_t offset, void* buffer, int32_t n)
             const auto& [start, bytes] = *std::prev(found);
             const int64_t inside = at - start;
             if (inside < int64_t(bytes.size())) {
+                last_ = std::prev(found);
                 const int32_t k = int32_t(std::min<int64_t>(n - copied, int64_t(bytes.size()) - inside));
                 std::memcpy(out + copied, bytes.data() + inside, size_t(k));
                 copied += k;

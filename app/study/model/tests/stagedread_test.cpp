@@ -27,11 +27,10 @@ namespace {
 std::string WriteFrames(const PlatTempFolder& temp, const char* name, int frames, int rows, int cols)
 {
     const std::string out = temp / name;
-    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" STUDY_VEK_DATA_DIR
-                                "/../../../app/testsupport/python /usr/bin/python3 -W ignore " STUDY_VEK_DATA_DIR
-                                "/../../../app/study/model/tests/data/write_staged_frames.py " +
-                                out + " " + std::to_string(frames) + " " + std::to_string(rows) + " " +
-                                std::to_string(cols);
+    const std::string command =
+        "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
+        "/../app/testsupport/python /usr/bin/python3 -W ignore " STUDY_TEST_DATA_DIR "/write_staged_frames.py " +
+        out + " " + std::to_string(frames) + " " + std::to_string(rows) + " " + std::to_string(cols);
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return out;
 }

@@ -96,6 +96,7 @@ private:
     std::string path_;
     // Held ranges by their first byte; they never overlap.
     std::map<int64_t, std::vector<char>> held_;
+    std::map<int64_t, std::vector<char>>::const_iterator last_ = held_.end();
 };
 
 // The span a frame of a parsed header needs: every fragment of it with the item headers
