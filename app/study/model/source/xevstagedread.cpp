@@ -235,11 +235,11 @@ bool XEVStagedFile::Fetch(int64_t begin, int64_t end, const std::atomic<int32_t>
     begin = std::clamp<int64_t>(begin, 0, size_);
     end = std::clamp<int64_t>(end, begin, size_);
     for (int64_t at = begin; at < end; at += kXEVReadBlock) {
-        if (stop != nullptr && stop->load() != 0) {
-            return false;
-        }
         if (turn_ != nullptr && at != begin) {
             turn_->Yield();
+        }
+        if (stop != nullptr && stop->load() != 0) {
+            return false;
         }
         if (!ReadRange(at, std::min<int64_t>(end, at + kXEVReadBlock))) {
             return false;

@@ -601,6 +601,11 @@ void XEVImageWindow::CloseEdits()
 
 void XEVImageWindow::StopLoading()
 {
+    // Every loader hears the stop before any is waited for: one stopped in turn would read a
+    // block of its own while the one before it ends.
+    for (auto& [id, cell] : studyCells) {
+        cell->loader.stop = 1;
+    }
     XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_STOP);
     for (auto& [id, cell] : studyCells) {
         cell->StopLoader();
