@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "platform/platfile.h"
 #include "vek_dicominfo.h"
@@ -201,15 +202,15 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end)
     if (begin >= end) {
         return true;
     }
-    std::vector<char> bytes;
-    try {
-        bytes.resize(size_t(end - begin));
-    } catch (...) {
+    const size_t wanted = size_t(end - begin);
+    Held held;
+    held.bytes.reset(new (std::nothrow) char[wanted]);
+    if (!held.bytes) {
         return false;
     }
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t r = ::pread(fd_, bytes.data() + done, bytes.size() - done, off_t(begin + int64_t(done)));
+    while (done < wanted) {
+        const ssize_t r = ::pread(fd_, held.bytes.get() + done, wanted - done, off_t(begin + int64_t(done)));
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -225,8 +226,8 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end)
     if (done == 0) {
         return false;
     }
-    bytes.resize(done);
-    held_.emplace(begin, std::move(bytes));
+    held.count = done;
+    held_.emplace(begin, std::move(held));
     return true;
 }
 

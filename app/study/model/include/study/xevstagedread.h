@@ -95,8 +95,15 @@ private:
     XEVMediumTurn* turn_ = nullptr;
     std::string path_;
     // Held ranges by their first byte; they never overlap.
-    std::map<int64_t, std::vector<char>> held_;
-    std::map<int64_t, std::vector<char>>::const_iterator last_ = held_.end();
+    // Bytes as read: left uninitialised until the read fills them.
+    struct Held {
+        std::unique_ptr<char[]> bytes;
+        size_t count = 0;
+        const char* data() const { return bytes.get(); }
+        size_t size() const { return count; }
+    };
+    std::map<int64_t, Held> held_;
+    std::map<int64_t, Held>::const_iterator last_ = held_.end();
 };
 
 // The span a frame of a parsed header needs: every fragment of it with the item headers
