@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
+#include <QThread>
 #include <QTreeWidgetItemIterator>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -16,6 +18,7 @@
 
 #include "framelisttestsupport.h"
 #include "plat_temp_folder.h"
+#include "study/xevstagedread.h"
 
 namespace {
 
@@ -45,15 +48,27 @@ std::vector<int> MixedValues()
     return values;
 }
 
+// Image reads made on the GUI thread: paging asks the worker, so there are none.
+std::atomic<int32_t> guiReads{0};
+QThread* guiThread = nullptr;
+void CountGuiReads(const std::string&, int64_t, int32_t)
+{
+    guiReads += QThread::currentThread() == guiThread ? 1 : 0;
+}
+
 class PagingTest : public FrameListTest {
 protected:
     void SetUp() override
     {
         FrameListTest::SetUp();
         tmpEnv_.emplace("TMPDIR", temp_.Path().c_str());
+        guiThread = QThread::currentThread();
+        guiReads = 0;
+        XEVSetReadObserver(CountGuiReads);
     }
     void TearDown() override
     {
+        XEVSetReadObserver(nullptr);
         FrameListTest::TearDown();
         tmpEnv_.reset();
     }
@@ -179,6 +194,12 @@ protected:
         Pump();
     }
     QString Counter() { return Image().ActiveCells().begin()->second->BuildCornerTexts().pageText; }
+    // A page answers at once and fills as the worker decodes its frames.
+    void ExpectPage(const std::vector<int>& values, size_t offset)
+    {
+        PumpUntil([&] { return Tiles() == Page(values, offset); });
+        EXPECT_EQ(Tiles(), Page(values, offset)) << offset;
+    }
 
     // Pages through the series as a user does: every position reached, each tile its grey.
     void PageThrough(const std::vector<int>& values)
@@ -187,41 +208,41 @@ protected:
         const size_t lastPage = n - 9;   // the rows a Down step may still scroll
         EXPECT_EQ(Counter(), QStringLiteral("1 of 2"));
         Press(Qt::Key_PageDown);
-        EXPECT_EQ(Tiles(), Page(values, 9));
+        ExpectPage(values, 9);
         EXPECT_EQ(Counter(), QStringLiteral("2 of 2"));
         // The last page holds the last position: no further page.
         Press(Qt::Key_PageDown);
-        EXPECT_EQ(Tiles(), Page(values, 9));
+        ExpectPage(values, 9);
         Press(Qt::Key_PageUp);
-        EXPECT_EQ(Tiles(), Page(values, 0));
+        ExpectPage(values, 0);
         EXPECT_EQ(Counter(), QStringLiteral("1 of 2"));
         // By rows of three, as far as the last position is still below the page.
         size_t offset = 0;
         while (offset + 9 <= n - 1) {
             Press(Qt::Key_Down);
             offset += 3;
-            EXPECT_EQ(Tiles(), Page(values, offset)) << offset;
+            ExpectPage(values, offset);
         }
         EXPECT_GE(offset + 3, lastPage);
         Press(Qt::Key_Down);
-        EXPECT_EQ(Tiles(), Page(values, offset));
+        ExpectPage(values, offset);
         while (offset > 0) {
             Roll(120);
             offset -= 3;
-            EXPECT_EQ(Tiles(), Page(values, offset)) << offset;
+            ExpectPage(values, offset);
         }
         Roll(-120);
-        EXPECT_EQ(Tiles(), Page(values, 3));
+        ExpectPage(values, 3);
         // Right and Left move the cell by one position, and the page with it.
         Press(Qt::Key_Right);
-        EXPECT_EQ(Tiles(), Page(values, 4));
+        ExpectPage(values, 4);
         Press(Qt::Key_Left);
         Press(Qt::Key_Left);
-        EXPECT_EQ(Tiles(), Page(values, 2));
+        ExpectPage(values, 2);
         Press(Qt::Key_Home);
-        EXPECT_EQ(Tiles(), Page(values, 0));
+        ExpectPage(values, 0);
         Press(Qt::Key_End);
-        EXPECT_EQ(Tiles(), Page(values, n - 9));
+        ExpectPage(values, n - 9);
     }
 
     // The file alone, then among single files: every file and every frame in its turn.
@@ -263,6 +284,7 @@ TEST_F(TiledFramesTest, FramesOfAFileTheDirectoryDoesNotCountFillTheGrid)
         PageThroughBoth();
     }
     EXPECT_TRUE(answers.shown.isEmpty());
+    EXPECT_EQ(guiReads.load(), 0);
 }
 
 // With the second reading pass the frames are counted. A user who keeps the records sees the

@@ -148,6 +148,7 @@ struct XEVVEKHelper::FrameLoad {
     QString path;
     std::string narrowPath;
     int32_t frame = 0;
+    XEVStagedFile* staged = nullptr;
     StorageHolder holder;
     bool firstOfFile = false;
     uint32_t bitsStored = 0;
@@ -469,26 +470,6 @@ void XEVVEKHelper::SetPixelValueSource(FrameLoad& load, const VEK_Header& frameH
     source.offset = kept ? load.probeOffset : 0.0;
 }
 
-void XEVVEKHelper::PrereadFile(const std::string& path)
-{
-    // Brings a multi-frame file into the file cache once, so later frames do not seek the disc.
-    // The image's lock is held meanwhile and the window waits on it: a bounded start of the
-    // file, not hundreds of megabytes a file may hold (or claim in a sparse tail).
-    constexpr size_t kBlock = 409600;
-    constexpr size_t kBudget = 160 * kBlock;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBlock]);
-    if (!buffer) {
-        return;
-    }
-    std::FILE* file = PlatOpenRegularStream(path.c_str());
-    if (file == nullptr) {
-        return;
-    }
-    for (size_t read = 0; read < kBudget && std::fread(buffer.get(), 1, kBlock, file) == kBlock; read += kBlock) {
-    }
-    std::fclose(file);
-}
-
 void XEVVEKHelper::FailFrame(uint32_t messageId, int32_t code, const QString& path, int32_t frame)
 {
     statusText = QString::asprintf("%s\n      [%s]\n      [frame:%d]", GetMessageString(messageId).toUtf8().constData(),
@@ -496,7 +477,7 @@ void XEVVEKHelper::FailFrame(uint32_t messageId, int32_t code, const QString& pa
     statusCode = code;
 }
 
-int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame)
+int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame, XEVStagedFile* staged)
 {
     XEVLoadState& state = GetLoadState();
     if (state.IsPreloadRunning() != 0) {
@@ -513,7 +494,7 @@ int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame)
     }
     int32_t result = 0;
     try {
-        result = LoadFrame(path, frame);
+        result = LoadFrame(path, frame, staged);
     } catch (...) {
         result = 0;
     }
@@ -526,7 +507,8 @@ int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame)
 
 int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
 {
-    load.holder.storage = VEK_FileInputStorage::create(&manager, load.narrowPath.c_str());
+    load.holder.storage = load.staged != nullptr ? load.staged->CreateStorage(&manager)
+                                                 : VEK_FileInputStorage::create(&manager, load.narrowPath.c_str());
     XEVLoadState& state = GetLoadState();
     const auto fileFail = [&](uint32_t id, int32_t code) {
         statusText = GetMessageString(id) + QStringLiteral("\n      [") + load.path + QStringLiteral("]\n");
@@ -553,7 +535,9 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
     if (!load.firstOfFile) {
         return 1;
     }
-    ReadWholeFile(&manager, load.holder);
+    if (load.staged == nullptr) {
+        ReadWholeFile(&manager, load.holder);
+    }
     ResetFileValues();
     // The message says the tags are unreadable, not that memory ran out.
     if (!dicomInfo.load(load.holder.storage)) {
@@ -599,9 +583,6 @@ int32_t XEVVEKHelper::ReadFrameValues(FrameLoad& load)
         // No such frame in the file: another frame in its place would show the wrong image.
         FailFrame(10008, -2003, load.path, load.frame);
         return 0;
-    }
-    if (load.frame == 1) {
-        PrereadFile(load.narrowPath);
     }
     load.record.reset(new (std::nothrow) FrameImageInfo);
     if (!load.record) {
@@ -950,7 +931,7 @@ bool XEVVEKHelper::MemoryRange(FrameLoad& load, double& lo, double& hi)
     return load.ranged;
 }
 
-int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
+int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFile* staged)
 {
     filePath = path;
     allFramesLoaded = 0;
@@ -960,6 +941,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame)
     load.path = path;
     load.narrowPath = XEVNativePath(path);
     load.frame = frame;
+    load.staged = staged;
     if (OpenFrameFile(load) == 0 || ReadFrameValues(load) == 0) {
         return 0;
     }
@@ -1052,8 +1034,100 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
     return 1;
 }
 
-int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced)
+bool XEVVEKHelper::PlanFrame(const QString& path, int32_t frame, XEVFrameSpan& span, bool& loaded) const
 {
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    loaded = path == filePath && frame >= 0 && IsFrameLoaded(frame);
+    if (loaded || path != filePath || frame == 0 || !dicomInfo.is_valid()) {
+        return false;
+    }
+    span = XEVFrameSpanOf(dicomInfo, frameCount == 1 ? 0 : frame, INT32_MAX);
+    return true;
+}
+
+namespace {
+
+// The bytes a frame's decode reads, from the medium, with no lock held; null when the file
+// does not open (the decode then says so in its own words).
+std::unique_ptr<XEVStagedFile> StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFrameSpan span,
+                                          const std::atomic<int32_t>* stop, XEVReadPriority priority)
+{
+    XEVMediumTurn turn(priority, stop);
+    if (!turn.Held()) {
+        return nullptr;
+    }
+    auto staged = std::make_unique<XEVStagedFile>();
+    const std::string narrowPath = XEVNativePath(path);
+    if (!staged->Open(narrowPath)) {
+        const XEVLoadState& state = GetLoadState();
+        if (state.archiveFolder.empty() || state.ExtractZipMember(narrowPath, narrowPath) != 0 ||
+            !staged->Open(narrowPath)) {
+            return nullptr;
+        }
+    }
+    staged->SetStop(stop);
+    staged->SetTurn(&turn);
+    if (!headerKnown && staged->Size() <= kXEVReadBlock) {
+        // A file of one block is one request, as its header would make it anyway.
+        span = XEVFrameSpan{0, staged->Size()};
+    } else if (!headerKnown) {
+        int32_t count = 0;
+        span = staged->ParseFrameSpan(frame, count);
+    }
+    staged->Fetch(span.begin, span.end, stop);
+    staged->SetStop(nullptr);
+    staged->SetTurn(nullptr);
+    return staged;
+}
+
+}   // namespace
+
+int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced,
+                             const std::atomic<int32_t>* stop, XEVReadPriority priority)
+{
+    XEVLoadState& state = GetLoadState();
+    const auto post = [&] {
+        if (!notify.IsNull()) {
+            XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);
+        }
+    };
+    // Which bytes the frame needs is settled under the lock; they are read without it, so
+    // that a paint of this image never waits for the medium.
+    QString path;
+    XEVFrameSpan span;
+    bool headerKnown = false;
+    bool loaded = false;
+    {
+        std::lock_guard<PlatRecursiveLock> guard(lock_);
+        if (filePath.isEmpty()) {
+            return 0;
+        }
+        if (loadedPath != filePath) {
+            SetHelper(nullptr);
+        }
+        if (forced == 0 && !XEVRunMemoryTest()) {
+            if (!MakeHelper()) {
+                return 0;
+            }
+            state.memoryShort = 1;
+            state.memoryShortStudy = 1;
+            vekHelper_->statusCode = XEVVEKHelper::kStatusOutOfMemory;
+            post();
+            return 0;
+        }
+        path = filePath;
+        if (vekHelper_ != nullptr) {
+            headerKnown = vekHelper_->PlanFrame(path, frame, span, loaded);
+        }
+    }
+    std::unique_ptr<XEVStagedFile> staged;
+    if (!loaded) {
+        staged = StageFrame(path, frame, headerKnown, span, stop, priority);
+        // Stopped: nothing decoded and nothing to say; the one who stopped goes on.
+        if (stop != nullptr && stop->load() != 0) {
+            return 0;
+        }
+    }
     std::lock_guard<PlatRecursiveLock> guard(lock_);
     if (filePath.isEmpty()) {
         return 0;
@@ -1061,28 +1135,11 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
     if (loadedPath != filePath) {
         SetHelper(nullptr);
     }
-    if (vekHelper_ == nullptr) {
-        try {
-            vekHelper_ = new XEVVEKHelper;
-        } catch (...) {
-            return 0;
-        }
-    }
-    XEVLoadState& state = GetLoadState();
-    const auto post = [&] {
-        if (!notify.IsNull()) {
-            XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);
-        }
-    };
-    if (forced == 0 && !XEVRunMemoryTest()) {
-        state.memoryShort = 1;
-        state.memoryShortStudy = 1;
-        vekHelper_->statusCode = XEVVEKHelper::kStatusOutOfMemory;
-        post();
+    if (!MakeHelper()) {
         return 0;
     }
     vekHelper_->notifyWindow = notify;
-    if (vekHelper_->LoadImage(filePath, frame) != 0) {
+    if (vekHelper_->LoadImage(filePath, frame, filePath == path ? staged.get() : nullptr) != 0) {
         loadedPath = filePath;
         fileFrames = vekHelper_->frameCount;
         post();
@@ -1094,6 +1151,18 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
     }
     post();
     return 0;
+}
+
+bool ImageInfo::MakeHelper()
+{
+    if (vekHelper_ == nullptr) {
+        try {
+            vekHelper_ = new XEVVEKHelper;
+        } catch (...) {
+            return false;
+        }
+    }
+    return true;
 }
 
 XEVLoadState& GetLoadState()

@@ -29,6 +29,17 @@ bool CXEVThreadUI::event(QEvent* event)
         if (message->Id() == WM_XEV_LOADER_QUEUE && message->WParam() == 1 && !message->IsSent()) {
             return true;
         }
+        if (message->Id() == WM_XEV_LOADER_QUEUE && message->WParam() == 2) {
+            std::unique_ptr<XEVFrameRequest> request(reinterpret_cast<XEVFrameRequest*>(message->LParam()));
+            if (request != nullptr && request->image != nullptr) {
+                std::lock_guard<PlatRecursiveLock> guard(lock_);
+                // A cell shows one frame: what it asked for before and has not got is no
+                // longer on screen.
+                std::erase_if(requests_, [&](const XEVFrameRequest& r) { return r.notify == request->notify; });
+                requests_.push_back(*request);
+            }
+            return true;
+        }
     }
     return XEVMessageReceiver::event(event);
 }
@@ -58,7 +69,7 @@ XEVResult CXEVThreadUI::OnStart()
     running_.insert(running_.end(), pending_.begin(), pending_.end());
     pending_.clear();
     // A worker at work takes the new jobs too: however often the grid starts, one thread.
-    if (running_.empty() || working_) {
+    if ((running_.empty() && requests_.empty()) || working_) {
         return 0;
     }
     // Workers that have ended only wait to be joined.
@@ -80,6 +91,7 @@ XEVResult CXEVThreadUI::OnStop()
         workers_->stop = 1;
         running_.clear();
         pending_.clear();
+        requests_.clear();
     }
     // Outside the lock: a worker ending its job takes it to see the stop flag.
     workers_->WaitAll();
@@ -109,11 +121,20 @@ XEVResult CXEVThreadUI::OnDestroy()
 void CXEVThreadUI::WorkerProc()
 {
     std::unique_lock<PlatRecursiveLock> lock(lock_);
-    while (!running_.empty() && workers_->stop.load() == 0) {
+    while ((!running_.empty() || !requests_.empty()) && workers_->stop.load() == 0) {
+        // What a cell shows and lacks goes before the queue behind the page.
+        if (!requests_.empty()) {
+            const XEVFrameRequest request = requests_.front();
+            requests_.pop_front();
+            lock.unlock();
+            RunFrameRequest(request, &workers_->stop);
+            lock.lock();
+            continue;
+        }
         ImageInfo* job = running_.front();
         running_.pop_front();
         lock.unlock();
-        RunImageJob(job);
+        RunImageJob(job, &workers_->stop);
         lock.lock();
     }
     // Under the lock that saw the queue empty: a start after this begins a new worker.
@@ -121,7 +142,29 @@ void CXEVThreadUI::WorkerProc()
     idle_.Set();
 }
 
-void CXEVThreadUI::RunImageJob(ImageInfo* job)
+void CXEVThreadUI::RunFrameRequest(const XEVFrameRequest& request, const std::atomic<int32_t>* stop)
+{
+    int32_t frame = request.frame;
+    request.image->LoadImage(frame, XEVWindowHandle(), request.forced, stop);
+    if (stop == nullptr || stop->load() == 0) {
+        XEVPostMessage(request.notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(request.image),
+                       kXEVRequestedFrameNotice);
+    }
+}
+
+bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced)
+{
+    const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
+    if (image == nullptr || loaderWindow.IsNull()) {
+        return false;
+    }
+    auto* request = new XEVFrameRequest{image, frame, notify, forced};
+    XEVPostMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 2, reinterpret_cast<XEVLParam>(request));
+    XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
+    return true;
+}
+
+void CXEVThreadUI::RunImageJob(ImageInfo* job, const std::atomic<int32_t>* stop)
 {
     if (job == nullptr) {
         return;
@@ -141,7 +184,9 @@ void CXEVThreadUI::RunImageJob(ImageInfo* job)
             notify = job->notifyWindow;
             forced = job->forced;
         }
-        if (job->LoadImage(frame, notify, forced) == 0) {
+        // Jobs that report to no cell fill the series behind the page.
+        const XEVReadPriority priority = notify.IsNull() ? XEVReadPriority::Background : XEVReadPriority::OnScreen;
+        if (job->LoadImage(frame, notify, forced, stop, priority) == 0) {
             return;
         }
         std::lock_guard<PlatRecursiveLock> guard(job->GetLock());

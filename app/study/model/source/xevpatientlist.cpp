@@ -11,6 +11,7 @@
 #include "platform/platfile.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
+#include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 
@@ -242,6 +243,11 @@ void XEVPatientList::ReadAheadProc()
             // Block by block, so a stop is seen within one block and no buffer grows with
             // the file.
             while (readAheadStop.load() == 0) {
+                // Each block in the medium's turn: the frames on screen go first.
+                XEVMediumTurn turn(XEVReadPriority::Background, &readAheadStop);
+                if (!turn.Held()) {
+                    break;
+                }
                 const size_t got = std::fread(buffer.data(), 1, kReadBlock, file);
                 readAheadBytesRead_.fetch_add(int64_t(got));
                 if (got < kReadBlock) {

@@ -16,6 +16,7 @@
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "study/xevpatientlist.h"
+#include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 
 namespace {
@@ -113,13 +114,22 @@ bool Preloader::ReadImage(const QString& path)
     if (const XEVPreloadObserver observer = preloadObserver.load()) {
         observer(path);
     }
+    // Each block in the medium's turn: the frames on screen go first.
+    const std::atomic<int32_t>* stop = &state_.preloadThread.stop;
     if (size <= int64_t(kReadBlock)) {
         thread.WaitGate();
-        (void)std::fread(buffer_.data(), 1, kReadBlock, file.get());
+        XEVMediumTurn turn(XEVReadPriority::Background, stop);
+        if (turn.Held()) {
+            (void)std::fread(buffer_.data(), 1, kReadBlock, file.get());
+        }
     } else {
         int64_t remaining = size;
         while (remaining > 0 && !Stopped()) {
             Pace();
+            XEVMediumTurn turn(XEVReadPriority::Background, stop);
+            if (!turn.Held()) {
+                break;
+            }
             const size_t got = std::fread(buffer_.data(), 1, kReadBlock, file.get());
             remaining -= int64_t(got);
             if (got < kReadBlock) {

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "shell/xevcommonsettings.h"
+#include "study/xevjobhost.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
@@ -93,7 +94,11 @@ class XEVImageViewCtrl::Receiver : public XEVMessageReceiver {
 public:
     explicit Receiver(XEVImageViewCtrl* view)
     {
-        SetHandler(WM_XEV_IMAGE_LOADED, [view](XEVWParam w, XEVLParam) {
+        SetHandler(WM_XEV_IMAGE_LOADED, [view](XEVWParam w, XEVLParam l) {
+            if (l == kXEVRequestedFrameNotice) {
+                view->OnRequestedFrame(reinterpret_cast<ImageInfo*>(w));
+                return XEVResult(0);
+            }
             view->OnImageLoaded(reinterpret_cast<ImageInfo*>(w));
             return XEVResult(0);
         });

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "shell/xevcommonsettings.h"
+#include "study/xevjobhost.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
@@ -124,7 +125,11 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
                 std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
                 image->notifyWindow = self;
             }
-            if (image->LoadImage(frame, self, 0) == 0) {
+            if (image->LoadImage(frame, self, 0, &loader.stop) == 0) {
+                if (loader.stop.load() != 0) {
+                    loaderRunning = 0;
+                    return;
+                }
                 XEVLockedHelper locked(image);
                 if (locked.helper == nullptr || locked.helper->statusCode == XEVVEKHelper::kStatusOutOfMemory) {
                     loadingUnderWay = 0;
@@ -230,8 +235,13 @@ void XEVImageViewCtrl::OnLoadNow()
     if (image == nullptr || HasFramePixels(currentFrame)) {
         return;
     }
-    forcedLoadBusy = 1;
     const int32_t frame = IsMultiFrameCurrent() ? std::max(currentFrame, 0) : 0;
+    tilesAtRequest_ = TileCount();
+    // The worker's notice repaints; a request superseded or stopped leaves nothing to reset.
+    if (XEVRequestFrame(image, frame, Handle(), 1)) {
+        return;
+    }
+    forcedLoadBusy = 1;
     int32_t next = frame;
     if (image->LoadImage(next, Handle(), 1) == 0) {
         if (GetLoadState().memoryShort.load() == 1) {
@@ -243,6 +253,25 @@ void XEVImageViewCtrl::OnLoadNow()
     forcedLoadBusy = 0;
 }
 
+void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image)
+{
+    if (image == nullptr || image != CurrentImage()) {
+        return;
+    }
+    if (HasFramePixels(currentFrame)) {
+        if (keepWindow != 0) {
+            ApplyHeldWindow(image, currentFrame);
+        }
+    } else if (GetLoadState().memoryShort.load() == 1) {
+        PostToParent(WM_XEV_MEMORY_RECHECK, 0, 0);
+    }
+    if (tileMode != 0 && TileCount() != tilesAtRequest_) {
+        tilesAtRequest_ = TileCount();
+        PostToParent(WM_XEV_LINKED_MOVED, XEVWParam(controlId_), 0);
+    }
+    update();
+}
+
 void XEVImageViewCtrl::ApplyHeldWindow(ImageInfo* image, int32_t frame)
 {
     XEVLockedHelper locked(image);
@@ -252,10 +281,15 @@ void XEVImageViewCtrl::ApplyHeldWindow(ImageInfo* image, int32_t frame)
     }
 }
 
-bool XEVImageViewCtrl::LoadNow(ImageInfo* image, int32_t frame)
+bool XEVImageViewCtrl::LoadNow(ImageInfo* image, int32_t frame, int32_t forced)
 {
+    tilesAtRequest_ = TileCount();
+    if (XEVRequestFrame(image, frame, Handle(), forced)) {
+        return true;
+    }
+    // A cell used without the job host (no loader window) decodes on its own.
     int32_t next = frame;
-    if (image->LoadImage(next, Handle(), 0) == 0) {
+    if (image->LoadImage(next, Handle(), forced) == 0) {
         return false;
     }
     if (keepWindow != 0) {
@@ -271,7 +305,8 @@ bool XEVImageViewCtrl::LoadCurrentImage()
         return false;
     }
     int32_t frame = currentFrame >= 0 ? currentFrame : image->startFrame;
-    return image->LoadImage(frame, XEVWindowHandle(), 0) != 0;
+    tilesAtRequest_ = TileCount();
+    return XEVRequestFrame(image, frame, Handle(), 0) || image->LoadImage(frame, XEVWindowHandle(), 0) != 0;
 }
 
 void XEVImageViewCtrl::SetupFirstImage()

@@ -761,6 +761,11 @@ void XEVImageWindow::CloseEdits()
 
 void XEVImageWindow::StopLoading()
 {
+    // Every loader hears the stop before any is waited for: one stopped in turn would read a
+    // block of its own while the one before it ends.
+    for (auto& [id, cell] : studyCells) {
+        cell->loader.stop = 1;
+    }
     XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_STOP);
     // Cells scrolled away may still be reading the records the caller is about to change.
     ReapRetiredCells(true);
@@ -839,25 +844,21 @@ int32_t XEVImageWindow::ShowPage(int32_t modelId)
         if (selectedEnlarged == 0) {
             cell->cellsPerPage = layout.rows * layout.cols;
         }
-        const int32_t beforeImage = cell->currentImage;
-        const int32_t beforeFrame = cell->currentFrame;
         cell->GoToImage(position);
+        bool requested = false;
         if (!cell->HasFramePixels(cell->currentFrame) && cell->isVisible()) {
             if (MemoryShortNow()) {
                 FreeMemory(id);
             }
-            if (!cell->LoadCurrentImage()) {
-                if (cell == first) {
-                    cell->currentImage = beforeImage;
-                    cell->currentFrame = beforeFrame;
-                    return 0;
-                }
-                // Only this cell goes blank; the rest of the page still shows.
+            // The page answers at once: the worker decodes the frame and the cell paints it
+            // when it comes.
+            requested = cell->LoadCurrentImage();
+            if (!requested) {
                 cell->ClearView(true);
                 continue;
             }
         }
-        if (!cell->HasFramePixels(cell->currentFrame)) {
+        if (!requested && !cell->HasFramePixels(cell->currentFrame)) {
             cell->selected = 0;
             cell->active = 0;
         }

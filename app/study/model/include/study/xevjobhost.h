@@ -19,6 +19,21 @@
 
 class ImageInfo;
 
+// A frame a cell shows and has not decoded: queued with WM_XEV_LOADER_QUEUE, wParam 2 and
+// lParam a request made with new (the loader window takes it over), it goes before every
+// queued job; a newer request of the same cell replaces one not yet run. Once the frame is
+// decoded or has failed, WM_XEV_IMAGE_LOADED goes to notify with lParam
+// kXEVRequestedFrameNotice.
+struct XEVFrameRequest {
+    ImageInfo* image = nullptr;
+    int32_t frame = 0;
+    XEVWindowHandle notify;
+    int32_t forced = 0;   // 1: no memory test first
+};
+constexpr XEVLParam kXEVRequestedFrameNotice = 1;
+// Posts a request to the loader window and starts a worker for it; false without one.
+bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced);
+
 // The loader window: the queues and workers, living on the host thread. The queues hold
 // jobs owned by the study model; the host never deletes one. WM_XEV_LOADER_JOIN's wParam is
 // the longest wait in ms (0: no limit); it answers 1 when the worker goes on past it.
@@ -30,7 +45,9 @@ public:
 
     // Decodes one job: from its start frame when the disc lists frames as entries (-1:
     // nothing), one frame when forced, the first frame only of a multi-frame file.
-    static void RunImageJob(ImageInfo* job);
+    static void RunImageJob(ImageInfo* job, const std::atomic<int32_t>* stop = nullptr);
+    // Decodes the frame a cell asked for and tells the cell.
+    static void RunFrameRequest(const XEVFrameRequest& request, const std::atomic<int32_t>* stop = nullptr);
 
 protected:
     bool event(QEvent* event) override;
@@ -45,6 +62,7 @@ private:
 
     std::deque<ImageInfo*> pending_;
     std::deque<ImageInfo*> running_;
+    std::deque<XEVFrameRequest> requests_;
     std::unique_ptr<XEVThread> workers_;
     PlatRecursiveLock lock_;
     // One worker at a time drains the running queue; set while none does.

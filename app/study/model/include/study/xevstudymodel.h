@@ -13,6 +13,7 @@
 
 #include "platform/platlock.h"
 #include "shell/xevmessage.h"
+#include "study/xevstagedread.h"
 #include "viewer/xevimagememory.h"
 #include "viewer/xevoverlaymanager.h"
 #include "viewer/xevoverlayviewinfo.h"
@@ -39,8 +40,11 @@ public:
     void SetFilePath(const QString& text) { filePath = text; }
     bool IsMultiFrame() const;
     // Loads one frame through the helper (made on first use); frame in/out as for
-    // XEVVEKHelper::LoadImage. Posts WM_XEV_IMAGE_LOADED to notify when one is given.
-    int32_t LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced);
+    // XEVVEKHelper::LoadImage. Posts WM_XEV_IMAGE_LOADED to notify when one is given. The
+    // file is read before the image's lock is taken, in blocks; a stop set meanwhile ends the
+    // call with 0 and no notice. A background load lets loads for the screen read first.
+    int32_t LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced,
+                      const std::atomic<int32_t>* stop = nullptr, XEVReadPriority priority = XEVReadPriority::OnScreen);
 
     // The helper may be replaced by a loader thread while another thread reads it, so each
     // read, replacement and deletion takes the image's lock. A caller that uses the helper
@@ -69,6 +73,8 @@ public:
     std::atomic<int32_t> fileFrames{0};
 
 private:
+    bool MakeHelper();
+
     mutable PlatRecursiveLock lock_;
     XEVVEKHelper* vekHelper_ = nullptr;
 };

@@ -15,6 +15,7 @@
 
 #include "platform/platlock.h"
 #include "shell/xevmessage.h"
+#include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "vek_dicomdirinfo.h"
 #include "vek_dicominfo.h"
@@ -171,8 +172,12 @@ public:
 
     // Decodes frame `frame` (0-based) into a new frame of the map; 1 when it is there
     // afterwards. frame comes back as the next one to load, or -1 after the last one or on
-    // failure (the reason in statusText/statusCode).
-    int32_t LoadImage(const QString& path, int32_t& frame);
+    // failure (the reason in statusText/statusCode). With staged bytes of the file (read
+    // before the caller took the image's lock), the decode reads only memory.
+    int32_t LoadImage(const QString& path, int32_t& frame, XEVStagedFile* staged = nullptr);
+    // Where frame `frame` lies when this helper holds that file's header; false when the
+    // load has to read the header (or has nothing to read: loaded tells).
+    bool PlanFrame(const QString& path, int32_t frame, XEVFrameSpan& span, bool& loaded) const;
     // Draws frame `frame` (-1: the current one) from its pixel bytes into its display memory
     // as a DIB: crop, scale to the view size, window to 8 bits, inversions. 1 also for a
     // null source (nothing done); 0 for an unknown frame or a failed step.
@@ -272,9 +277,8 @@ public:
 
 private:
     void Fail(uint32_t messageId, const QString& path);
-    int32_t LoadFrame(const QString& path, int32_t& frame);
+    int32_t LoadFrame(const QString& path, int32_t& frame, XEVStagedFile* staged);
     void FailFrame(uint32_t messageId, int32_t code, const QString& path, int32_t frame);
-    static void PrereadFile(const std::string& path);
     void ResetFileValues();
     void ReadModalityLut();
     void ReadRescale();

@@ -146,6 +146,7 @@ public:
     bool NeedsLoading() const;
     void SetupFirstImage();
     bool HasFramePixels(int32_t frame) const;
+    // Asks the job worker for the frame the cell stands on; the cell paints it when it comes.
     bool LoadCurrentImage();
     bool ReleaseFarImage(bool skipWhenBusy);
     void SetWindowAll(double centre, double width);
@@ -247,6 +248,9 @@ public:
     int32_t windowKnown = 0;
     int32_t referenceLineShown = 0;
     int32_t forcedLoadBusy = 0;
+    // Tiles the cell's set lay out when it last asked the worker for a frame: a file found to
+    // hold frames lays the page out again.
+    int32_t tilesAtRequest_ = 0;
     int32_t memoryMessageShown = 0;
     // Mouse state. A cell of a series laid over the grid pages with the grid, as a linked
     // cell does.
@@ -294,6 +298,8 @@ private:
 
     void OnImageLoaded(ImageInfo* image);
     bool HoldsImage(const ImageInfo* image);
+    // A frame the cell asked the worker for has been decoded, or has failed.
+    void OnRequestedFrame(ImageInfo* image);
     void OnLoadNow();
     void LoaderMain(std::vector<ImageInfo*> images);
     void PostToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);
@@ -309,7 +315,8 @@ private:
     // The progress bar goes, and the cell paints whole again.
     void EndProgress();
     void ApplyHeldWindow(ImageInfo* image, int32_t frame);
-    bool LoadNow(ImageInfo* image, int32_t frame);
+    // The frame from the worker: the GUI thread never reads the medium.
+    bool LoadNow(ImageInfo* image, int32_t frame, int32_t forced = 0);
     // Each answers whether the cell moved; loaded tells that the step had to decode.
     bool StepFrames(XEVVEKHelper* helper, int32_t frameCount, int32_t direction, int32_t wrap, bool& loaded);
     bool StepImages(int32_t direction, int32_t wrap, bool& loaded, bool& wrappedWhileLoading);

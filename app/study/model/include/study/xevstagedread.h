@@ -1,0 +1,111 @@
+#pragma once
+
+// The bytes one frame's decode needs, read from the medium before any lock is taken, in
+// requests of at most one block with a stop check between them. The decode then reads them
+// from memory while it holds the image's lock, so a paint waiting on that lock never waits
+// for the medium.
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class VEK_InputStorage;
+class VEK_Manager;
+
+// The largest single read request: a stop waits for at most this much of a slow medium.
+constexpr int32_t kXEVReadBlock = 1 << 20;
+
+// Where a frame's bytes lie in its file, as a parsed header gives them.
+struct XEVFrameSpan {
+    int64_t begin = 0;
+    int64_t end = 0;   // past the last byte; begin == end: nothing known
+};
+
+// Every request made to the medium passes here with its size: for tests that count reads by
+// thread, and for measurements.
+using XEVReadObserver = void (*)(const std::string& path, int64_t offset, int32_t bytes);
+void XEVSetReadObserver(XEVReadObserver observer);
+
+// Whom a read serves: the frames on screen go before loads in the background (a cell's
+// loader, the series behind the page) on a medium with one head.
+enum class XEVReadPriority { OnScreen, Background };
+
+// The medium's one head: a whole frame's bytes are read with no other file's reads between
+// them, and a read for the screen waits for no background read to finish, only for its
+// current block.
+class XEVMediumTurn {
+public:
+    // Waits for the turn; returns at once, without it, when the stop is set.
+    XEVMediumTurn(XEVReadPriority priority, const std::atomic<int32_t>* stop);
+    ~XEVMediumTurn();
+    XEVMediumTurn(const XEVMediumTurn&) = delete;
+    XEVMediumTurn& operator=(const XEVMediumTurn&) = delete;
+    bool Held() const { return held_; }
+    // Between blocks: a background read lets a waiting read for the screen go first.
+    void Yield();
+
+private:
+    void Take();
+    void Give();
+
+    XEVReadPriority priority_;
+    const std::atomic<int32_t>* stop_;
+    bool held_ = false;
+};
+
+class XEVStagedFile {
+public:
+    XEVStagedFile() = default;
+    ~XEVStagedFile();
+    XEVStagedFile(const XEVStagedFile&) = delete;
+    XEVStagedFile& operator=(const XEVStagedFile&) = delete;
+
+    // Opens a regular file below 2 GiB (the size the readers take); false otherwise.
+    bool Open(const std::string& path);
+    int32_t Size() const { return size_; }
+    const std::string& Path() const { return path_; }
+    // Brings [begin, end) into memory; false when the stop came first or the medium failed.
+    bool Fetch(int64_t begin, int64_t end, const std::atomic<int32_t>* stop);
+    // Up to n bytes at offset: what is held, else read now (and kept), a block ahead at most.
+    int32_t ReadAt(int64_t offset, void* buffer, int32_t n);
+    // The span of frame `frame` parsed from the head of the file, read on demand; empty when
+    // the header does not parse (the decode then fails in its own words).
+    XEVFrameSpan ParseFrameSpan(int32_t frame, int32_t& frameCount);
+    // A storage reading through this file; the file must outlive it.
+    VEK_InputStorage* CreateStorage(VEK_Manager* manager);
+    // Requests made to the medium so far.
+    int32_t Requests() const { return requests_; }
+    // Reads on demand end early once this is set; null: never.
+    void SetStop(const std::atomic<int32_t>* stop) { stop_ = stop; }
+    // The turn the reads are made under, yielded between blocks; null: none.
+    void SetTurn(XEVMediumTurn* turn) { turn_ = turn; }
+
+private:
+    bool ReadRange(int64_t begin, int64_t end);
+
+    int fd_ = -1;
+    int32_t size_ = 0;
+    int32_t requests_ = 0;
+    const std::atomic<int32_t>* stop_ = nullptr;
+    XEVMediumTurn* turn_ = nullptr;
+    std::string path_;
+    // Held ranges by their first byte; they never overlap.
+    // Bytes as read: left uninitialised until the read fills them.
+    struct Held {
+        std::unique_ptr<char[]> bytes;
+        size_t count = 0;
+        const char* data() const { return bytes.get(); }
+        size_t size() const { return count; }
+    };
+    std::map<int64_t, Held> held_;
+    std::map<int64_t, Held>::const_iterator last_ = held_.end();
+};
+
+// The span a frame of a parsed header needs: every fragment of it with the item headers
+// between them.
+XEVFrameSpan XEVFrameSpanOf(const class VEK_DICOMInfo& info, int32_t frame, int32_t fileSize);

@@ -1,0 +1,336 @@
+#include "study/xevstagedread.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "platform/platfile.h"
+#include "vek_dicominfo.h"
+#include "vek_managerimpl.h"
+#include "vek_object.h"
+#include "vek_storage.h"
+
+namespace {
+
+std::atomic<XEVReadObserver> readObserver{nullptr};
+
+struct MediumState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool busy = false;
+    int32_t screenWaiting = 0;
+};
+MediumState& Medium()
+{
+    static MediumState state;
+    return state;
+}
+
+// Item headers before a fragment, and a margin for readers that look a few bytes around.
+constexpr int64_t kSpanMargin = 16;
+// How far a read on demand reaches ahead: a header in one or two requests, and little of the
+// next frame read twice.
+constexpr int32_t kReadAhead = 64 * 1024;
+// The most of one frame held as read from the medium.
+constexpr int64_t kStageLimit = int64_t(128) << 20;
+
+// A storage over a staged file: positions up to the file's size, bytes from memory.
+class XEVStagedStorage : public VEK_InputStorage {
+public:
+    using VEK_InputStorage::VEK_InputStorage;
+
+    bool initiate(XEVStagedFile* file)
+    {
+        file_ = file;
+        return file_ != nullptr;
+    }
+    bool terminate() override
+    {
+        file_ = nullptr;
+        return true;
+    }
+    bool is_empty() const override { return file_ == nullptr; }
+    int32_t get() override
+    {
+        uint8_t byte = 0;
+        return read(&byte, 1) == 1 ? byte : -1;
+    }
+    int32_t read(void* buffer, int32_t n) override
+    {
+        if (file_ == nullptr || n <= 0) {
+            return 0;
+        }
+        const int32_t got = file_->ReadAt(position_, buffer, n);
+        position_ += got;
+        return got;
+    }
+    int32_t tell() override { return position_; }
+    int32_t skip(int32_t n) override
+    {
+        const int32_t old = position_;
+        position_ = int32_t(vek_clamp_position(int64_t(position_) + n, 0, Size()));
+        return position_ - old;
+    }
+    int32_t size() override { return Size(); }
+    bool to_begin() override
+    {
+        position_ = 0;
+        return true;
+    }
+    bool to_end() override
+    {
+        position_ = Size();
+        return true;
+    }
+
+private:
+    int32_t Size() const { return file_ != nullptr ? file_->Size() : 0; }
+
+    XEVStagedFile* file_ = nullptr;
+    int32_t position_ = 0;
+};
+
+}   // namespace
+
+XEVMediumTurn::XEVMediumTurn(XEVReadPriority priority, const std::atomic<int32_t>* stop)
+    : priority_(priority), stop_(stop)
+{
+    Take();
+}
+
+XEVMediumTurn::~XEVMediumTurn()
+{
+    Give();
+}
+
+void XEVMediumTurn::Take()
+{
+    MediumState& medium = Medium();
+    std::unique_lock<std::mutex> lock(medium.mutex);
+    const bool screen = priority_ == XEVReadPriority::OnScreen;
+    medium.screenWaiting += screen ? 1 : 0;
+    const auto free = [&] { return !medium.busy && (screen || medium.screenWaiting == 0); };
+    // A stop ends the wait: the loader that waits is being stopped, and its stopper waits on it.
+    while (!free() && (stop_ == nullptr || stop_->load() == 0)) {
+        medium.changed.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    medium.screenWaiting -= screen ? 1 : 0;
+    held_ = free();
+    medium.busy = medium.busy || held_;
+}
+
+void XEVMediumTurn::Give()
+{
+    if (!held_) {
+        return;
+    }
+    MediumState& medium = Medium();
+    {
+        std::lock_guard<std::mutex> lock(medium.mutex);
+        medium.busy = false;
+        held_ = false;
+    }
+    medium.changed.notify_all();
+}
+
+void XEVMediumTurn::Yield()
+{
+    if (priority_ == XEVReadPriority::OnScreen || !held_) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(Medium().mutex);
+        if (Medium().screenWaiting == 0) {
+            return;
+        }
+    }
+    Give();
+    Take();
+}
+
+void XEVSetReadObserver(XEVReadObserver observer)
+{
+    readObserver = observer;
+}
+
+XEVStagedFile::~XEVStagedFile()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool XEVStagedFile::Open(const std::string& path)
+{
+    const int fd = PlatOpenRegularFile(path.c_str());
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_size > INT32_MAX) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    size_ = int32_t(info.st_size);
+    path_ = path;
+    // Frames are read in file order; the system's own read-ahead then follows them.
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return true;
+}
+
+bool XEVStagedFile::ReadRange(int64_t begin, int64_t end)
+{
+    // Only the part not held yet: a range is read once.
+    auto next = held_.upper_bound(begin);
+    if (next != held_.begin()) {
+        auto before = std::prev(next);
+        begin = std::max<int64_t>(begin, before->first + int64_t(before->second.size()));
+    }
+    if (next != held_.end()) {
+        end = std::min<int64_t>(end, next->first);
+    }
+    if (begin >= end) {
+        return true;
+    }
+    const size_t wanted = size_t(end - begin);
+    Held held;
+    held.bytes.reset(new (std::nothrow) char[wanted]);
+    if (!held.bytes) {
+        return false;
+    }
+    size_t done = 0;
+    while (done < wanted) {
+        const ssize_t r = ::pread(fd_, held.bytes.get() + done, wanted - done, off_t(begin + int64_t(done)));
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r <= 0) {
+            break;
+        }
+        done += size_t(r);
+    }
+    ++requests_;
+    if (XEVReadObserver observer = readObserver.load()) {
+        observer(path_, begin, int32_t(done));
+    }
+    if (done == 0) {
+        return false;
+    }
+    held.count = done;
+    held_.emplace(begin, std::move(held));
+    return true;
+}
+
+bool XEVStagedFile::Fetch(int64_t begin, int64_t end, const std::atomic<int32_t>* stop)
+{
+    begin = std::clamp<int64_t>(begin, 0, size_);
+    end = std::clamp<int64_t>(end, begin, size_);
+    for (int64_t at = begin; at < end; at += kXEVReadBlock) {
+        if (turn_ != nullptr && at != begin) {
+            turn_->Yield();
+        }
+        if (stop != nullptr && stop->load() != 0) {
+            return false;
+        }
+        if (!ReadRange(at, std::min<int64_t>(end, at + kXEVReadBlock))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int32_t XEVStagedFile::ReadAt(int64_t offset, void* buffer, int32_t n)
+{
+    int32_t copied = 0;
+    char* out = static_cast<char*>(buffer);
+    // The parse reads element by element, mostly from the range it read last.
+    if (last_ != held_.end() && offset >= last_->first && offset + n <= last_->first + int64_t(last_->second.size())) {
+        std::memcpy(buffer, last_->second.data() + (offset - last_->first), size_t(n));
+        return n;
+    }
+    while (copied < n && offset + copied < size_) {
+        const int64_t at = offset + copied;
+        auto found = held_.upper_bound(at);
+        if (found != held_.begin()) {
+            const auto& [start, bytes] = *std::prev(found);
+            const int64_t inside = at - start;
+            if (inside < int64_t(bytes.size())) {
+                last_ = std::prev(found);
+                const int32_t k = int32_t(std::min<int64_t>(n - copied, int64_t(bytes.size()) - inside));
+                std::memcpy(out + copied, bytes.data() + inside, size_t(k));
+                copied += k;
+                continue;
+            }
+        }
+        // Not staged: a header element read on demand, ahead so that a parse makes few requests.
+        if ((stop_ != nullptr && stop_->load() != 0) ||
+            !ReadRange(at, std::min<int64_t>(size_, at + std::min(std::max(n - copied, kReadAhead), kXEVReadBlock)))) {
+            break;
+        }
+    }
+    return copied;
+}
+
+XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fileSize)
+{
+    XEVFrameSpan span;
+    if (frame < 0) {
+        return span;
+    }
+    const VEK_Vector<unsigned int> positions = info.get_frame_positions(uint32_t(frame));
+    const VEK_Vector<unsigned int> lengths = info.get_frame_lengths(uint32_t(frame));
+    int64_t begin = INT64_MAX;
+    int64_t end = 0;
+    for (size_t i = 0; i < positions.size() && i < lengths.size(); ++i) {
+        begin = std::min<int64_t>(begin, positions[i]);
+        end = std::max<int64_t>(end, int64_t(positions[i]) + lengths[i]);
+    }
+    if (begin >= end) {
+        return span;
+    }
+    // Native samples: the frame is what its header makes it, whatever length the value claims.
+    if (info.compression_kind() == 0) {
+        const int64_t samples = int64_t(info.width()) * info.height() * std::max<uint32_t>(info.channels(), 1);
+        const int64_t bytes = (samples * std::max<uint32_t>(info.bits(), 1) + 7) / 8;
+        if (bytes > 0) {
+            end = std::min(end, begin + bytes);
+        }
+    }
+    // Beyond this a frame is read by its decode as it goes, not held twice in memory.
+    end = std::min(end, begin + kStageLimit);
+    // Fragments: with the item headers around them.
+    const int64_t margin = info.compression_kind() == 0 ? 0 : kSpanMargin;
+    span.begin = std::max<int64_t>(0, begin - margin);
+    span.end = std::min<int64_t>(fileSize, end + margin);
+    return span;
+}
+
+XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
+{
+    VEK_DefaultManager manager;
+    VEK_DICOMInfo info(&manager);
+    VEK_InputStorage* storage = CreateStorage(&manager);
+    XEVFrameSpan span;
+    frameCount = 0;
+    if (storage != nullptr && info.load(storage)) {
+        frameCount = int32_t(std::max<uint32_t>(info.frame_count(), 1));
+        span = XEVFrameSpanOf(info, frameCount == 1 ? 0 : frame, size_);
+    }
+    vek_destroy(storage);
+    return span;
+}
+
+VEK_InputStorage* XEVStagedFile::CreateStorage(VEK_Manager* manager)
+{
+    return vek_create<XEVStagedStorage>(manager, this);
+}

@@ -1,0 +1,209 @@
+// Reading an image's file before its lock is taken: a paint that waits on the lock never waits
+// for the medium, a multi-frame file's first frame needs only its own bytes, and a stop ends a
+// long read within one block. Files written by pydicom at test time; frame memory checked
+// against the closed form the script wrote.
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plat_temp_folder.h"
+#include "study/xevjobhost.h"
+#include "study/xevstagedread.h"
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
+
+namespace {
+
+std::string WriteFrames(const PlatTempFolder& temp, const char* name, int frames, int rows, int cols)
+{
+    const std::string out = temp / name;
+    const std::string command =
+        "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
+        "/../app/testsupport/python /usr/bin/python3 -W ignore " STUDY_TEST_DATA_DIR "/write_staged_frames.py " +
+        out + " " + std::to_string(frames) + " " + std::to_string(rows) + " " + std::to_string(cols);
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return out;
+}
+
+// Frame k's memory as the script wrote it.
+bool FrameMatches(const FrameImageInfo* frame, int k, int rows, int cols)
+{
+    if (frame == nullptr || frame->Size() != uint32_t(rows * cols * 2)) {
+        return false;
+    }
+    for (int y = 0; y < rows; ++y) {
+        const uint16_t expected = uint16_t((1000 * k + y) % 65536);
+        for (int x = 0; x < cols; x += 7) {
+            uint16_t value;
+            std::memcpy(&value, frame->Data() + 2 * (y * cols + x), 2);
+            if (value != expected) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// What the medium saw: every request, and whether the image's lock could be taken meanwhile.
+struct ReadLog {
+    std::mutex mutex;
+    ImageInfo* watched = nullptr;
+    std::atomic<int32_t>* stopAfter = nullptr;
+    int32_t stopAt = 0;
+    int32_t requests = 0;
+    int32_t requestsAfterStop = 0;
+    int64_t bytes = 0;
+    int32_t largest = 0;
+    int32_t underLock = 0;
+
+    void Reset()
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        requests = requestsAfterStop = largest = underLock = 0;
+        bytes = 0;
+    }
+};
+ReadLog* activeLog = nullptr;
+
+void Observe(const std::string&, int64_t, int32_t bytes)
+{
+    ReadLog& log = *activeLog;
+    std::lock_guard<std::mutex> guard(log.mutex);
+    if (log.stopAfter != nullptr && log.stopAfter->load() != 0) {
+        ++log.requestsAfterStop;
+    }
+    ++log.requests;
+    log.bytes += bytes;
+    log.largest = std::max(log.largest, bytes);
+    if (log.watched != nullptr) {
+        // Another thread, as the GUI would: can it take the image's lock now?
+        bool free = false;
+        std::thread([&] {
+            if (log.watched->GetLock().try_lock()) {
+                free = true;
+                log.watched->GetLock().unlock();
+            }
+        }).join();
+        log.underLock += free ? 0 : 1;
+    }
+    if (log.stopAfter != nullptr && log.requests == log.stopAt) {
+        log.stopAfter->store(1);
+    }
+}
+
+class StagedReadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        activeLog = &log_;
+        XEVSetReadObserver(Observe);
+    }
+    void TearDown() override
+    {
+        XEVSetReadObserver(nullptr);
+        activeLog = nullptr;
+    }
+
+    PlatTempFolder temp_;
+    ReadLog log_;
+};
+
+TEST_F(StagedReadTest, TheFileIsReadWithTheImageLockFreeAndEveryFrameDecodes)
+{
+    constexpr int kFrames = 12, kRows = 256, kCols = 256;
+    ImageInfo image;
+    image.SetFilePath(QString::fromStdString(WriteFrames(temp_, "multi.dcm", kFrames, kRows, kCols)));
+    log_.watched = &image;
+    int32_t frame = 0;
+    int32_t loads = 0;
+    while (frame != -1 && loads <= kFrames) {
+        ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1), 1);
+        ++loads;
+    }
+    EXPECT_EQ(loads, kFrames);
+    EXPECT_GT(log_.requests, 0);
+    EXPECT_EQ(log_.underLock, 0) << "requests made while the image's lock was held";
+    EXPECT_LE(log_.largest, kXEVReadBlock);
+    // Each byte once: the frames follow one another and none is read twice.
+    const int64_t size = int64_t(std::filesystem::file_size(image.filePath.toStdString()));
+    EXPECT_LE(log_.bytes, size + 64 * 1024);
+    std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+    const XEVVEKHelper* helper = image.GetHelper();
+    ASSERT_NE(helper, nullptr);
+    for (int k = 0; k < kFrames; ++k) {
+        EXPECT_TRUE(FrameMatches(helper->GetFrame(k), k, kRows, kCols)) << "frame " << k;
+    }
+
+    // A frame already decoded costs no read.
+    const int32_t before = log_.requests;
+    frame = 3;
+    image.loadedPath = image.filePath;
+    EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1), 1);
+    EXPECT_EQ(log_.requests, before);
+}
+
+TEST_F(StagedReadTest, TheFirstFrameOfALargeFileNeedsOnlyItsOwnBytes)
+{
+    // 40 frames of 512 x 512 x 16 bits: 20 MiB, each frame 512 KiB.
+    constexpr int kFrames = 40, kRows = 512, kCols = 512;
+    ImageInfo image;
+    image.SetFilePath(QString::fromStdString(WriteFrames(temp_, "large.dcm", kFrames, kRows, kCols)));
+    int32_t frame = 0;
+    ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1), 1);
+    EXPECT_EQ(frame, 1);
+    // The header and the first frame's half MiB, read a block ahead at most; not the file.
+    EXPECT_LE(log_.bytes, int64_t(kXEVReadBlock) + kRows * kCols * 2);
+    std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+    ASSERT_NE(image.GetHelper(), nullptr);
+    EXPECT_TRUE(FrameMatches(image.GetHelper()->GetFrame(0), 0, kRows, kCols));
+}
+
+TEST_F(StagedReadTest, AStopEndsALongReadWithinOneBlockAndSaysNothing)
+{
+    // One frame of 3000 x 3000 x 16 bits: 18 MB, read in blocks.
+    constexpr int kRows = 3000, kCols = 3000;
+    ImageInfo image;
+    image.SetFilePath(QString::fromStdString(WriteFrames(temp_, "huge.dcm", 1, kRows, kCols)));
+    std::atomic<int32_t> stop{0};
+    log_.stopAfter = &stop;
+    log_.stopAt = 3;
+    int32_t frame = 0;
+    EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 0);
+    EXPECT_EQ(log_.requests, 3);
+    EXPECT_EQ(log_.requestsAfterStop, 0);
+    {
+        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+        // Stopped is not failed: no frame, no failure text for a cell to show.
+        const XEVVEKHelper* helper = image.GetHelper();
+        EXPECT_TRUE(helper == nullptr || (helper->statusCode == 0 && !helper->IsFrameLoaded(0)));
+    }
+
+    // The job host's worker passes its stop flag the same way.
+    log_.Reset();
+    log_.stopAfter = &stop;
+    log_.stopAt = 2;
+    stop = 0;
+    CXEVThreadUI::RunImageJob(&image, &stop);
+    EXPECT_EQ(log_.requests, 2);
+
+    // Unstopped, the same file decodes whole.
+    log_.stopAfter = nullptr;
+    stop = 0;
+    frame = 0;
+    ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
+    EXPECT_LE(log_.largest, kXEVReadBlock);
+    std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+    EXPECT_TRUE(FrameMatches(image.GetHelper()->GetFrame(0), 0, kRows, kCols));
+}
+
+}   // namespace
