@@ -103,12 +103,12 @@ public:
         });
         // The loader's end, passed on from the GUI thread; its progress bar ends with it, also
         // when a file it passed over left the count short.
-        SetHandler(WM_XEV_VIEW_LOAD_DONE, [view](XEVWParam, XEVLParam) {
+        SetHandler(WM_XEV_VIEW_LOAD_DONE, [view](XEVWParam, XEVLParam how) {
             view->ReapEndedLoader();
             if (view->progressShown.load() != 0) {
                 view->EndProgress();
             }
-            view->PostToParent(WM_XEV_VIEW_LOAD_DONE, XEVWParam(view->ControlId()), 0);
+            view->PostToParent(WM_XEV_VIEW_LOAD_DONE, XEVWParam(view->ControlId()), how);
             return XEVResult(0);
         });
     }

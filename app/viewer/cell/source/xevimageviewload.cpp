@@ -127,8 +127,10 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
             if (image->LoadImage(frame, self, 0) == 0) {
                 XEVLockedHelper locked(image);
                 if (locked.helper == nullptr || locked.helper->statusCode == XEVVEKHelper::kStatusOutOfMemory) {
-                    loadingUnderWay = 0;
-                    loaderRunning = 0;
+                    locked.Unlock();
+                    // The rest waits for memory; the form view hands the turn on once its
+                    // re-check lets loads go on.
+                    PostLoadEnd(self, kXEVLoadEndedShortOfMemory);
                     return;
                 }
                 // A missing or broken file ends only its own load: the images after it still
@@ -140,11 +142,16 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
             }
         }
     }
+    PostLoadEnd(self, 0);
+}
+
+void XEVImageViewCtrl::PostLoadEnd(const XEVWindowHandle& self, XEVLParam how)
+{
     loadDonePending = 1;
     loadingUnderWay = 0;
     // Down before the post: the cell joins this thread when the message arrives.
     loaderRunning = 0;
-    XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE);
+    XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE, 0, how);
 }
 
 void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)

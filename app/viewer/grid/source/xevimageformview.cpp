@@ -294,7 +294,7 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
     const int32_t cellId = CellId(wParam);
     switch (id) {
     case WM_XEV_THREADUI_DESTROY: OnThreadUiDestroy(); break;
-    case WM_XEV_VIEW_LOAD_DONE: OnLoadDone(cellId); break;
+    case WM_XEV_VIEW_LOAD_DONE: OnLoadDone(cellId, lParam); break;
     case WM_XEV_VIEW_LOAD_FAILED: OnLoadFailed(cellId); break;
     case WM_XEV_MEMORY_RECHECK: OnMemoryRecheck(cellId); break;
     case WM_XEV_CELL_RBUTTON: ResetTool(); break;
@@ -362,11 +362,30 @@ void CXEVImageFormView::OnThreadUiDestroy()
     jobHost_.Shutdown();
 }
 
-void CXEVImageFormView::OnLoadDone(int32_t id)
+void CXEVImageFormView::OnLoadDone(int32_t id, XEVLParam how)
 {
     if (const auto done = studyCells.find(id); done != studyCells.end()) {
         done->second->loadDonePending = 0;
     }
+    // A loader that ended short of memory leaves the turn to the memory re-check.
+    if (how == kXEVLoadEndedShortOfMemory && GetLoadState().memoryShort.load() == 1) {
+        return;
+    }
+    HandOnTurn(id);
+}
+
+bool CXEVImageFormView::TurnTaken() const
+{
+    for (const auto& [cellId, cell] : studyCells) {
+        if (cell->loadDonePending.load() != 0 || (cell->loadingUnderWay.load() != 0 && XEVIsGateOpen(cell))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CXEVImageFormView::HandOnTurn(int32_t id)
+{
     // From the cell that finished, in id order and round: the next cell still waiting.
     bool stillLoading = false;
     const auto startsNext = [&stillLoading](XEVImageViewCtrl* cell) {
@@ -400,23 +419,8 @@ void CXEVImageFormView::OnLoadDone(int32_t id)
 
 void CXEVImageFormView::OnLoadFailed(int32_t id)
 {
-    for (auto& [cellId, cell] : studyCells) {
-        if (cellId == id) {
-            continue;
-        }
-        // The loader's stop flag goes up before its gate opens, so no further decode starts.
-        cell->StopLoader();
-        cell->loadingUnderWay = 0;
-        cell->loaderRunning = 0;
-        cell->progressShown = 0;
-        cell->progressTotal = 0;
-    }
-    // The failing cell's loader goes on past the file; if it waits for the loader just
-    // stopped, nothing else would ever open its gate.
-    if (XEVImageViewCtrl* failing = GetCell(id);
-        failing != nullptr && activeMode == 0 && failing->loadingUnderWay.load() != 0 && !XEVIsGateOpen(failing)) {
-        failing->ResumeLoader();
-    }
+    // A file that fails costs its own cell only: the other cells' loaders go on, each in its
+    // turn, and the failing cell's loader goes on past the file.
     if (GetLoadState().memoryShort.load() == 1) {
         OnMessage(WM_XEV_MEMORY_RECHECK, XEVWParam(intptr_t(id)), 0);
     }
@@ -430,9 +434,23 @@ void CXEVImageFormView::OnMemoryRecheck(int32_t id)
     if (XEVRunMemoryTest()) {
         GetLoadState().memoryShort = 0;
         recheckTimer_.stop();
+        // A loader that ended short of memory left the turn here: the next cell goes on.
+        if (activeMode == 0 && !studyCells.empty() && !TurnTaken() && AnyCellWaiting()) {
+            HandOnTurn(studyCells.begin()->first);
+        }
     } else {
         recheckTimer_.start();
     }
+}
+
+bool CXEVImageFormView::AnyCellWaiting() const
+{
+    for (const auto& [cellId, cell] : studyCells) {
+        if (cell->loadingUnderWay.load() != 0 && !XEVIsGateOpen(cell)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void CXEVImageFormView::OnFirstImage(int32_t id)

@@ -92,6 +92,10 @@ void XEVShowFailureText(QWidget* parent, const QString& text);
 // The question box with OK and Cancel; 1 for OK, 2 otherwise.
 int32_t XEVAskOkCancel(QWidget* parent, const QString& text);
 
+// The lParam of a cell's WM_XEV_VIEW_LOAD_DONE when its loader ended short of memory, with
+// images left to load.
+constexpr XEVLParam kXEVLoadEndedShortOfMemory = 1;
+
 // A packed bitmap (info header, colour table, rows) as a top-down RGB32 image; null when
 // the header is not one of 8, 24 or 32 bits uncompressed, or the rows would pass the end of
 // the bytes given.
@@ -291,6 +295,8 @@ private:
     void OnImageLoaded(ImageInfo* image);
     void OnLoadNow();
     void LoaderMain(std::vector<ImageInfo*> images);
+    // The loader's last word: its flags down, then WM_XEV_VIEW_LOAD_DONE with how it ended.
+    void PostLoadEnd(const XEVWindowHandle& self, XEVLParam how);
     void PostToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);
     // The view's frame with -1 as the last frame of the helper.
     int32_t ResolveFrame(const XEVVEKHelper* helper) const;

@@ -61,7 +61,14 @@ private:
     void RowUpdate(int32_t position, bool redraw);
     int32_t RowHeight() const;
     void SendLayoutChanged(int32_t index);
-    void OnLoadDone(int32_t id);
+    void OnLoadDone(int32_t id, XEVLParam how);
+    // Opens the gate of the next study cell waiting for its turn, in id order from that cell
+    // and round; with none left, the pre-load goes on.
+    void HandOnTurn(int32_t id);
+    // A study cell's loader runs, or its end is on its way.
+    bool TurnTaken() const;
+    // A study cell waits for its turn.
+    bool AnyCellWaiting() const;
     void OnLoadFailed(int32_t id);
     void OnMemoryRecheck(int32_t id);
     void OnFirstImage(int32_t id);

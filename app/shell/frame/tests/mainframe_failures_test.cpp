@@ -1,0 +1,170 @@
+// Files that fail while a study loads, through the real frame on discs written now: a failure
+// costs only its own cell, the messages come one box at a time, and a file that failed is not
+// read again on its own.
+#include <gtest/gtest.h>
+
+#include <QScrollBar>
+
+#include <atomic>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "discopentestsupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kFrameData = FRAME_TEST_DATA_DIR;
+
+// The memory test of the loads: it fails two calls in a row from the one chosen, that of a
+// cell's loader and that of the re-check its failure brings; the timer's re-check then passes.
+std::atomic<int> memoryCalls{0};
+std::atomic<int> memoryShortAt{-1};
+
+bool ShortOfMemoryOnce()
+{
+    const int call = memoryCalls.fetch_add(1);
+    const int at = memoryShortAt.load();
+    return at < 0 || call < at || call >= at + 2;
+}
+
+// No ceiling under the sanitizers, which slow a load many times.
+constexpr int kPaintWaitMs = kDiscTestSanitized ? 24 * 3600 * 1000 : 30000;
+
+class LoadFailureTest : public DiscOpenTest {
+protected:
+    void SetUp() override
+    {
+        DiscOpenTest::SetUp();
+        frame->OnAgreementClosed(1);
+    }
+    void TearDown() override
+    {
+        DiscOpenTest::TearDown();
+        memoryShortAt = -1;
+        GetLoadState().memoryShort = 0;
+        GetLoadState().memoryShortStudy = 0;
+    }
+
+    // A study of count series of images each, the series named in missing (from 1) listed
+    // with no files; the DICOMDIR's path.
+    std::string WriteDisc(int count, int images, const std::vector<int>& missing)
+    {
+        disc_ = temp_.Path() + "/disc" + std::to_string(count);
+        std::string command = "/usr/bin/python3 " + kFrameData + "/write_series_disc.py " + disc_ + " " +
+                              std::to_string(count) + " " + std::to_string(images);
+        for (int k : missing) {
+            command += " " + std::to_string(k);
+        }
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return disc_ + "/DICOMDIR";
+    }
+
+    // Opens the disc and waits until its study is shown in study mode.
+    void OpenStudy(const std::string& dicomDir)
+    {
+        Open(dicomDir);
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                return Image().activeMode == 0 && !Image().ActiveCells().empty() &&
+                       !Image().ActiveCells().begin()->second->GetImages().empty();
+            },
+            kPaintWaitMs));
+    }
+
+    // The series (from 1) whose files the cell holds, 0 for none.
+    int SeriesOf(const XEVImageViewCtrl* cell) const
+    {
+        const auto images = cell->GetImages();
+        if (images.empty()) {
+            return 0;
+        }
+        const QString path = images.begin()->second->filePath;
+        const QString folder = QString::fromStdString(disc_ + "/S");
+        if (!path.startsWith(folder)) {
+            return 0;
+        }
+        return path.mid(folder.size()).section(QLatin1Char('/'), 0, 0).toInt();
+    }
+
+    // Scrolls through the grid a page at a time: every present series' cell paints its image
+    // once it is in sight. The series that painted.
+    std::set<int> PaintedSeries()
+    {
+        std::set<int> painted;
+        CXEVImageFormView& image = Image();
+        const int rows = std::max(image.studyLayout.rows, 1);
+        const int needed = image.studyLayout.GetRowsNeeded();
+        for (int row = 0;; row += rows) {
+            const int first = std::min(row, std::max(needed - rows, 0));
+            image.ScrollTo(first * std::max(image.ScrollBar().singleStep(), 1));
+            Pump();
+            for (const auto& [id, cell] : image.ActiveCells()) {
+                const int series = SeriesOf(cell);
+                if (series == 0 || !cell->isVisible() || !cell->geometry().intersects(image.rect())) {
+                    continue;
+                }
+                if (missing_.count(series) != 0) {
+                    continue;
+                }
+                if (PumpUntil([&] { return BrightPixels(cell) > 0; }, kPaintWaitMs)) {
+                    painted.insert(series);
+                } else {
+                    ADD_FAILURE() << "series " << series << " in cell " << id << " never painted";
+                }
+            }
+            if (row + rows >= needed) {
+                break;
+            }
+        }
+        return painted;
+    }
+
+    std::set<int> Present(int count) const
+    {
+        std::set<int> present;
+        for (int k = 1; k <= count; ++k) {
+            if (missing_.count(k) == 0) {
+                present.insert(k);
+            }
+        }
+        return present;
+    }
+
+    std::string disc_;
+    std::set<int> missing_;
+};
+
+}   // namespace
+
+// 40 series of 2 images with the third series' files missing, and 201 with the tenth: after
+// the message every other series' cell paints its image when it is scrolled to.
+TEST_F(LoadFailureTest, AMissingSeriesCostsOnlyItsOwnCell)
+{
+    for (const auto& [count, lost] : {std::pair{40, 3}, std::pair{201, 10}}) {
+        SCOPED_TRACE(count);
+        missing_ = {lost};
+        OpenStudy(WriteDisc(count, 2, {lost}));
+        ASSERT_TRUE(PumpUntil([&] { return !box.texts.empty(); }, kPaintWaitMs));
+        EXPECT_EQ(PaintedSeries(), Present(count));
+    }
+}
+
+// One cell's loader ends short of memory while the study loads: the turn goes on once the
+// re-check finds memory again, and every series still paints.
+TEST_F(LoadFailureTest, ALoaderEndedShortOfMemoryHandsTheTurnOn)
+{
+    missing_ = {3};
+    const std::string dicomDir = WriteDisc(40, 2, {3});
+    memoryCalls = 0;
+    memoryShortAt = 60;
+    XEVSetMemoryTest(&ShortOfMemoryOnce);
+    OpenStudy(dicomDir);
+    EXPECT_EQ(PaintedSeries(), Present(40));
+    // The loader's call, the re-check that found memory short, and the timer's that did not.
+    EXPECT_GE(memoryCalls.load(), 63);
+    EXPECT_EQ(GetLoadState().memoryShort.load(), 0);
+}
