@@ -5,13 +5,16 @@
 
 #include <QScrollBar>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "discopentestsupport.h"
+#include "shell/xev_uistring.h"
 
 namespace {
 
@@ -31,6 +34,26 @@ bool ShortOfMemoryOnce()
     return at < 0 || call < at || call >= at + 2;
 }
 
+// Stands for the modal box: runs the event loop while it is open, as a real box does, and
+// counts the boxes open at once.
+class ModalBox : public XEVMessageBox {
+public:
+    void Show(QWidget*, const QString& text) override
+    {
+        texts.push_back(text);
+        deepest = std::max(deepest, ++open);
+        if (onShow) {
+            onShow();
+        }
+        Wait(30);
+        --open;
+    }
+    std::vector<QString> texts;
+    int open = 0;
+    int deepest = 0;
+    std::function<void()> onShow;
+};
+
 // No ceiling under the sanitizers, which slow a load many times.
 constexpr int kPaintWaitMs = kDiscTestSanitized ? 24 * 3600 * 1000 : 30000;
 
@@ -44,6 +67,7 @@ protected:
     void TearDown() override
     {
         DiscOpenTest::TearDown();
+        XEVSetMessageBox(nullptr);
         memoryShortAt = -1;
         GetLoadState().memoryShort = 0;
         GetLoadState().memoryShortStudy = 0;
@@ -123,6 +147,22 @@ protected:
         return painted;
     }
 
+    // Waits until no study cell loads any more.
+    void WaitForTheLoads()
+    {
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                for (const auto& [id, cell] : Image().studyCells) {
+                    if (cell->loadingUnderWay.load() != 0 || cell->loadDonePending.load() != 0) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            kPaintWaitMs));
+        Pump();
+    }
+
     std::set<int> Present(int count) const
     {
         std::set<int> present;
@@ -167,4 +207,60 @@ TEST_F(LoadFailureTest, ALoaderEndedShortOfMemoryHandsTheTurnOn)
     // The loader's call, the re-check that found memory short, and the timer's that did not.
     EXPECT_GE(memoryCalls.load(), 63);
     EXPECT_EQ(GetLoadState().memoryShort.load(), 0);
+}
+
+// 190 of 201 series missing: the boxes come one at a time, and each missing file is named in
+// one of them; the eleven other series paint.
+TEST_F(LoadFailureTest, ManyFailuresComeOneBoxAtATime)
+{
+    std::vector<int> lost;
+    for (int k = 1; k <= 201; ++k) {
+        if (k % 20 != 1) {
+            lost.push_back(k);
+        }
+    }
+    ASSERT_EQ(lost.size(), 190u);
+    missing_ = std::set<int>(lost.begin(), lost.end());
+    ModalBox modal;
+    XEVSetMessageBox(&modal);
+    OpenStudy(WriteDisc(201, 2, lost));
+    WaitForTheLoads();
+    EXPECT_EQ(PaintedSeries(), Present(201));
+    EXPECT_EQ(modal.deepest, 1);
+    EXPECT_LT(modal.texts.size(), 380u);
+    for (int k : lost) {
+        for (int n = 1; n <= 2; ++n) {
+            const QString path = QString::fromStdString(disc_ + "/S" + std::to_string(k) + "/I" + std::to_string(n));
+            const bool named = std::any_of(modal.texts.begin(), modal.texts.end(),
+                                           [&](const QString& text) { return text.contains(path + "]"); });
+            EXPECT_TRUE(named) << path.toStdString();
+        }
+    }
+}
+
+// The disc's folder goes while the study loads: one message says the disc's DICOMDIR cannot
+// be read, the loads end, and a close given while the message is up closes the window.
+TEST_F(LoadFailureTest, ADiscThatGoesDuringTheLoadsEndsThemWithOneMessage)
+{
+    ModalBox modal;
+    XEVSetMessageBox(&modal);
+    const std::string dicomDir = WriteDisc(201, 2, {});
+    OpenStudy(dicomDir);
+    XEVImageViewCtrl* first = Image().studyCells.begin()->second;
+    ASSERT_TRUE(PumpUntil([&] { return BrightPixels(first) > 0; }, kPaintWaitMs));
+    const std::string moved = temp_.Path() + "/gone";
+    fs::rename(disc_, moved);
+    modal.onShow = [&] { frame->close(); };
+    ASSERT_TRUE(PumpUntil([&] { return !modal.texts.empty(); }, kPaintWaitMs));
+    WaitForTheLoads();
+    Wait(200);
+    ASSERT_EQ(modal.texts.size(), 1u);
+    const QString told = GetMessageString(10003) + QStringLiteral("\n      [") + QString::fromStdString(dicomDir) +
+                         QStringLiteral("]\n");
+    EXPECT_EQ(modal.texts[0].toStdString(), told.toStdString());
+    EXPECT_FALSE(frame->isVisible());
+    // Nothing of the disc is read after the message: put back, its last cells stay unloaded.
+    fs::rename(moved, disc_);
+    Wait(200);
+    EXPECT_EQ(modal.texts.size(), 1u);
 }

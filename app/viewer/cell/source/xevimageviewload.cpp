@@ -199,7 +199,7 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
     }
     if (!text.isEmpty()) {
         if (status != XEVVEKHelper::kStatusOutOfMemory) {
-            XEVShowFailureText(this, text);
+            XEVShowLoadFailure(this, text, status);
         } else if (memoryMessageShown == 0) {
             memoryMessageShown = 1;
             XEVShowFailureText(this, text);

@@ -243,6 +243,11 @@ private:
     int32_t savedShowState_ = 1;
 
     // Start-up and shut-down (mainframe_start.cpp)
+    // Answers the cells whether the disc of the open DICOMDIR is still there.
+    class MediumWatch;
+    std::unique_ptr<XEVMediumWatch> mediumWatch_;
+    // The disc went during the loads and was told once; a new source clears it.
+    bool mediumGoneTold_ = false;
     std::unique_ptr<XEVStudyListHost> listHost_;
     QStringList startArguments_;
     QPointer<CXEVAgreeDlg> agreement_;

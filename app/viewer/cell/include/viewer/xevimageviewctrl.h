@@ -88,7 +88,26 @@ public:
 };
 // Null restores the modal box.
 void XEVSetMessageBox(XEVMessageBox* box);
+// At most one failure box is open at a time: a failure shown while one is open waits, and one
+// box after it gives the count of those that waited and names them.
 void XEVShowFailureText(QWidget* parent, const QString& text);
+
+// Whether the medium the images come from is still there, asked when an image file is not
+// found: the shell answers, from the source it opened.
+class XEVMediumWatch {
+public:
+    enum State : int32_t { kPresent, kGoneNow, kGoneBefore };
+    virtual ~XEVMediumWatch() = default;
+    // kGoneNow the first time the medium is found gone, kGoneBefore after that.
+    virtual State Check() = 0;
+    // Ends the loads of the medium that went.
+    virtual void OnGone() = 0;
+    virtual QString DicomDirPath() const = 0;
+};
+void XEVSetMediumWatch(XEVMediumWatch* watch);
+// An image's load failure: a file not found on a medium that has gone ends the loads with one
+// message for the medium; any other is shown as XEVShowFailureText shows it.
+void XEVShowLoadFailure(QWidget* parent, const QString& text, int32_t status);
 // The question box with OK and Cancel; 1 for OK, 2 otherwise.
 int32_t XEVAskOkCancel(QWidget* parent, const QString& text);
 
