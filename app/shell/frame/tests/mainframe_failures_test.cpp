@@ -5,6 +5,9 @@
 
 #include <QScrollBar>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -52,6 +55,31 @@ public:
     int open = 0;
     int deepest = 0;
     std::function<void()> onShow;
+};
+
+// Counts the opens of the files it watches.
+class OpenCounter {
+public:
+    OpenCounter() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenCounter() { ::close(fd_); }
+    bool Watch(const std::string& path) { return inotify_add_watch(fd_, path.c_str(), IN_OPEN) >= 0; }
+    int Opens()
+    {
+        alignas(inotify_event) char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::read(fd_, buffer, sizeof buffer)) > 0) {
+            for (const char* p = buffer; p < buffer + got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                ++opens_;
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        return opens_;
+    }
+
+private:
+    int fd_;
+    int opens_ = 0;
 };
 
 // No ceiling under the sanitizers, which slow a load many times.
@@ -263,4 +291,32 @@ TEST_F(LoadFailureTest, ADiscThatGoesDuringTheLoadsEndsThemWithOneMessage)
     fs::rename(moved, disc_);
     Wait(200);
     EXPECT_EQ(modal.texts.size(), 1u);
+}
+
+// A series of files that are no DICOM files: each is read once and told once; showing its
+// series and the study again neither reads them nor tells them again.
+TEST_F(LoadFailureTest, AFileThatFailedIsNotReadAgainOnItsOwn)
+{
+    disc_ = temp_.Path() + "/disc";
+    const std::string command =
+        "/usr/bin/python3 " + kFrameData + "/write_series_disc.py " + disc_ + " 4 2 --unreadable 3";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    missing_ = {3};
+    OpenCounter counter;
+    ASSERT_TRUE(counter.Watch(disc_ + "/S3/I1"));
+    ASSERT_TRUE(counter.Watch(disc_ + "/S3/I2"));
+    OpenStudy(disc_ + "/DICOMDIR");
+    WaitForTheLoads();
+    EXPECT_EQ(PaintedSeries(), Present(4));
+    ASSERT_EQ(box.texts.size(), 2u);
+    EXPECT_EQ(counter.Opens(), 2);
+
+    StudyInfo* study = List().patients.at(0)->studies.at(0);
+    Image().ShowSeries(study->series.at(2));
+    Wait(300);
+    Image().ShowFitted(study);
+    WaitForTheLoads();
+    EXPECT_EQ(PaintedSeries(), Present(4));
+    EXPECT_EQ(counter.Opens(), 2);
+    EXPECT_EQ(box.texts.size(), 2u);
 }
