@@ -431,6 +431,27 @@ int32_t XEVImageViewCtrl::GoToImage(int32_t position)
     return previousImage;
 }
 
+bool XEVImageViewCtrl::ShowEntry(ImageInfo* entry, int32_t frame)
+{
+    for (const auto& [key, image] : images_) {
+        if (image != entry) {
+            continue;
+        }
+        if (key != currentImage || frame != currentFrame) {
+            CloseAnnotationEdit();
+        }
+        currentImage = key;
+        currentFrame = frame;
+        XEVLockedHelper locked(image, true);
+        if (locked.helper != nullptr && locked.helper->IsFrameLoaded(frame)) {
+            locked.helper->SetCurrentFrame(frame);
+        }
+        update();
+        return true;
+    }
+    return false;
+}
+
 bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direction, int32_t wrap, bool& loaded)
 {
     // Cells of a tiled series step by their positions instead (StepTile).

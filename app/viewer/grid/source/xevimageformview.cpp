@@ -10,6 +10,7 @@
 #include <QResizeEvent>
 
 #include <algorithm>
+#include <utility>
 
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
@@ -122,6 +123,7 @@ void CXEVImageFormView::SendLayoutChanged(int32_t index)
 void CXEVImageFormView::ShowSeries(SeriesInfo* series)
 {
     ResetTool();
+    enlargedFrom_ = 0;
     int32_t index = 4;   // 3 x 3
     if (series != nullptr && series->modality == QStringLiteral("CR")) {
         index = 0;
@@ -136,6 +138,7 @@ void CXEVImageFormView::ShowSeries(SeriesInfo* series)
 void CXEVImageFormView::ShowFitted(StudyInfo* study)
 {
     ResetTool();
+    enlargedFrom_ = 0;
     FitLayout(study);
     pageOffset = 0;
     const int32_t index = studyLayout.tableIndex;
@@ -463,7 +466,9 @@ void CXEVImageFormView::OnFirstImage(int32_t id)
             break;
         }
     }
-    if (firstVisible != nullptr && firstVisible->ControlId() == id) {
+    // A cell the user made active, such as one enlarged and back, stays the active one.
+    const XEVImageViewCtrl* active = GetFirstActiveView();
+    if (firstVisible != nullptr && firstVisible->ControlId() == id && (active == nullptr || active == firstVisible)) {
         ActivateCell(id);
         SelectCell(id);
         if (host_ != nullptr) {
@@ -506,24 +511,59 @@ void CXEVImageFormView::OnEnlarge(int32_t id)
         if (series == nullptr) {
             return;
         }
-        const int32_t image = std::max(cell->currentImage, 0);
+        const int32_t image = ShownEntry(*cell);
         const int32_t frame = cell->currentFrame;
         ShowSeriesTiled(0, series);
         // The single tile goes on with the image, or the frame, the cell showed.
-        pageOffset = std::max(seriesCells.begin()->second->TilePositionOf(image, frame), 0);
+        XEVImageViewCtrl* tile = seriesCells.begin()->second;
+        pageOffset = std::max(tile->TilePositionOf(image, frame), 0);
         if (ShowPage(0) == 0) {
             pageOffset = 0;
         }
+        enlargedFrom_ = id;
+        TakeKeys(tile);
     } else {
         if (shownStudy == nullptr) {
             return;
         }
+        XEVImageViewCtrl* tile = cell;
+        ImageInfo* shown = tile->CurrentImage();
+        const int32_t frame = tile->currentFrame;
         ShowStudyAgain(previousLayoutIndex, shownStudy);
+        // The cell that was enlarged shows the frame the tile came to, and is the active one.
+        if (XEVImageViewCtrl* back = GetCell(std::exchange(enlargedFrom_, 0)); back != nullptr && shown != nullptr) {
+            back->ShowEntry(shown, frame);
+            TakeKeys(back);
+        }
     }
     UpdateScrollSizes();
     PlaceCells();
     update();
     SendLayoutChanged(layoutIndex);
+}
+
+int32_t CXEVImageFormView::ShownEntry(const XEVImageViewCtrl& cell)
+{
+    const int32_t key = std::max(cell.currentImage, 0);
+    const auto images = cell.GetImages();
+    const auto found = images.find(key);
+    if (found == images.end() || cell.currentFrame <= 0 || found->second->startFrame == cell.currentFrame) {
+        return key;
+    }
+    // A file split into one entry per frame, stepped by its frames: the entry of the frame shown.
+    for (const auto& [other, entry] : images) {
+        if (entry->filePath == found->second->filePath && entry->startFrame == cell.currentFrame) {
+            return other;
+        }
+    }
+    return key;
+}
+
+void CXEVImageFormView::TakeKeys(XEVImageViewCtrl* cell)
+{
+    ActivateCell(cell->ControlId());
+    SelectCell(cell->ControlId());
+    cell->setFocus(Qt::OtherFocusReason);
 }
 
 void CXEVImageFormView::OnInvert(int32_t id)

@@ -354,7 +354,9 @@ TEST_F(FormViewTest, DoubleClickEnlargesTheCellsSeriesAndGoesBack)
     EXPECT_EQ(view->studyLayout.rows, 2);
     EXPECT_EQ(view->studyLayout.cols, 2);
     EXPECT_EQ(host.LastLayout(), 2);
-    EXPECT_EQ(Cell(9001).currentImage, 0);
+    // The cell keeps the image the tile showed and is the active one.
+    EXPECT_EQ(Cell(9001).currentImage, 4);
+    EXPECT_EQ(view->GetFirstActiveView(), &Cell(9001));
     EXPECT_TRUE(view->seriesCells.at(9501)->isHidden());
 }
 

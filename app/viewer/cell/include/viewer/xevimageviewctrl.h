@@ -161,6 +161,8 @@ public:
     int32_t GetPosition() const;
     void SetCurrentImage(int32_t direction, int32_t wrap);
     int32_t GoToImage(int32_t position);
+    // Shows that frame of that entry of the set; false when the set does not hold it.
+    bool ShowEntry(ImageInfo* entry, int32_t frame);
     bool SetActive(bool active);
     bool NeedsLoading() const;
     void SetupFirstImage();

@@ -73,11 +73,18 @@ private:
     void OnMemoryRecheck(int32_t id);
     void OnFirstImage(int32_t id);
     void OnEnlarge(int32_t id);
+    // The key of the entry whose frame the cell shows: for a file split into one entry per
+    // frame and stepped by its frames, the entry that starts at that frame.
+    static int32_t ShownEntry(const XEVImageViewCtrl& cell);
+    // The cell becomes the active and selected one and takes the keys.
+    void TakeKeys(XEVImageViewCtrl* cell);
     void OnInvert(int32_t id);
     void OnThreadUiDestroy();
     // The cine step of the selected cell while cine plays in the fixed layout.
     void StepSelectedCine();
 
+    // The study cell that was enlarged into the single tile, 0 for none.
+    int32_t enlargedFrom_ = 0;
     int32_t firstVisibleRow_ = 0;
     int32_t scrollUpdating_ = 0;
     int32_t scrollHeight_ = 0;
