@@ -320,3 +320,19 @@ TEST_F(LoadFailureTest, AFileThatFailedIsNotReadAgainOnItsOwn)
     EXPECT_EQ(counter.Opens(), 2);
     EXPECT_EQ(box.texts.size(), 2u);
 }
+
+// An image file of 2 GiB (a sparse tail after its header): the message says it cannot be
+// read, not that it is missing.
+TEST_F(LoadFailureTest, AnImageOfTwoGigabytesCannotBeRead)
+{
+    const std::string dicomDir = WriteDisc(2, 1, {});
+    fs::resize_file(disc_ + "/S2/I1", uint64_t(1) << 31);
+    missing_ = {2};
+    OpenStudy(dicomDir);
+    WaitForTheLoads();
+    EXPECT_EQ(PaintedSeries(), Present(2));
+    ASSERT_EQ(box.texts.size(), 1u);
+    const QString told = GetMessageString(10008) + QStringLiteral("\n      [") +
+                         QString::fromStdString(disc_ + "/S2/I1") + QStringLiteral("]\n");
+    EXPECT_EQ(box.texts[0].toStdString(), told.toStdString());
+}
