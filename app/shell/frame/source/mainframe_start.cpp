@@ -298,6 +298,10 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
     }
     list->ShowEntries();
     list->StopReadAhead();
+    // A disc with no patient leaves nothing for the tools, the report or cine to act on.
+    if (list->patients.empty()) {
+        EnablePaneControls(false);
+    }
     if (!SelectRecordedEntry()) {
         list->OpenFirstEntry();
     }
