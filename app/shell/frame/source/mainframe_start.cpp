@@ -282,6 +282,11 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         return 0;
     }
     const bool pathUnopened = std::exchange(startPathUnopened_, false);
+    if (loadResult_ != 0 && startFailureReport_) {
+        loadResult_ = 0;
+        startFailureReport_(GetMessageString(pathUnopened ? kOpenFailedMessage : kLoadFailedMessage));
+        return 1;
+    }
     if (loadResult_ != 0) {
         if (GetCommonSettings().ModeOrvix == 0) {
             XEVShowFailureText(this, GetMessageString(kLoadFailedMessage));

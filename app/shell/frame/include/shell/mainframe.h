@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -162,6 +163,10 @@ public:
     // The first selection was made and every cell of it on screen shows its frame or has
     // failed to load it.
     bool FirstCellsLoaded() const;
+    // Where a failed start-up load says so instead of its box (--screenshot); null restores
+    // the box.
+    using StartFailureReport = std::function<void(const QString& message)>;
+    void SetStartFailureReport(StartFailureReport report) { startFailureReport_ = std::move(report); }
 
     // Series-composition switch and the SR report (mainframe_switch.cpp, mainframe_report.cpp).
     struct SelectionRecord {
@@ -262,6 +267,7 @@ private:
     // A path the user named (command line or File Open) went to the DICOMDIR load: a load that
     // fails, or gives records but no patient, answers message 10027.
     bool startPathUnopened_ = false;
+    StartFailureReport startFailureReport_;
     bool shutDown_ = false;
     // The open's classification reads a whole DICOMDIR on a worker while the window answers;
     // closing stops and joins it (mainframe_open.cpp).
