@@ -545,7 +545,12 @@ void CXEVListFormView::resizeEvent(QResizeEvent* event)
     auto first = bars_.begin();
     if (first != bars_.end() && first->second->isVisible()) {
         LayoutEntries(1);
+        return;
     }
+    // With no entries shown (nothing loaded, or a load that failed) the background still
+    // fills the pane.
+    const QSize client = viewport()->size();
+    background_->resize(client.width(), std::max(client.height(), background_->height()));
 }
 
 void CXEVListFormView::wheelEvent(QWheelEvent* event)

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
@@ -335,4 +336,58 @@ TEST_F(LoadFailureTest, AnImageOfTwoGigabytesCannotBeRead)
     const QString told = GetMessageString(10008) + QStringLiteral("\n      [") +
                          QString::fromStdString(disc_ + "/S2/I1") + QStringLiteral("]\n");
     EXPECT_EQ(box.texts[0].toStdString(), told.toStdString());
+}
+
+namespace {
+
+// A frame made at a smaller size than it is shown at, as start-up makes it, with its list.
+class StartPathTest : public FrameTest {
+protected:
+    void SetUp() override
+    {
+        FrameTest::SetUp();
+        GetCommonSettings().ModeOrvix = 1;
+        MakeFrame(800, 560);
+        ASSERT_NE(frame->InstallStudyList(), nullptr);
+    }
+    void TearDown() override
+    {
+        frame->close();
+        frame.reset();
+        GetCommonSettings().ModeOrvix = 0;
+        FrameTest::TearDown();
+    }
+    PlatTempFolder temp_;
+};
+
+}   // namespace
+
+// A folder and a text file named on the command line fail to open: the list pane, grown with
+// the window meanwhile, is painted whole in its own colour.
+TEST_F(StartPathTest, AFailedStartPathLeavesTheListPanePaintedWhole)
+{
+    const std::string folder = temp_.Path() + "/folder";
+    fs::create_directory(folder);
+    const std::string text = temp_.Path() + "/notes.txt";
+    std::ofstream(text) << "not an image\n";
+    for (const std::string& path : {folder, text}) {
+        SCOPED_TRACE(path);
+        const size_t before = box.texts.size();
+        frame->StartPathLoad(QString::fromStdString(path));
+        frame->resize(1280, 1024);
+        Pump();
+        frame->OnAgreementClosed(1);
+        ASSERT_TRUE(PumpUntil([&] { return box.texts.size() > before; }));
+        Pump();
+        CXEVListFormView& list = *frame->GetStudyList();
+        const QImage pane = list.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_GT(pane.height(), 560);
+        const QRgb fill = list.widget()->palette().color(QPalette::Window).rgb();
+        for (const QPoint& p : {QPoint(2, pane.height() - 2), QPoint(pane.width() - 2, pane.height() - 2),
+                                QPoint(pane.width() - 2, pane.height() / 2)}) {
+            EXPECT_EQ(pane.pixel(p), fill) << p.x() << "," << p.y();
+        }
+        frame->resize(800, 560);
+        Pump();
+    }
 }
