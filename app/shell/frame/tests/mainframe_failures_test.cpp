@@ -338,6 +338,25 @@ TEST_F(LoadFailureTest, AnImageOfTwoGigabytesCannotBeRead)
     EXPECT_EQ(box.texts[0].toStdString(), told.toStdString());
 }
 
+// A progressive JPEG file (dcmcjpeg +ep) opened as a single file, as File Open and the command
+// line open it: its patient is listed, as a DICOMDIR's record would list it, and its cell says
+// that the image cannot be read; the open itself does not fail.
+TEST_F(LoadFailureTest, AProgressiveJpegFileOpensAndItsImageSaysItCannotBeRead)
+{
+    WriteDisc(1, 1, {});
+    const std::string progressive = temp_.Path() + "/progressive.dcm";
+    const std::string command = "dcmcjpeg +ep " + disc_ + "/S1/I1 " + progressive;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    Open(progressive);
+    ASSERT_EQ(List().patients.size(), 1u);
+    EXPECT_EQ(List().patients[0]->patientId.toStdString(), "MS1");
+    ASSERT_TRUE(PumpUntil([&] { return !box.texts.empty(); }, kPaintWaitMs));
+    Wait(200);
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << box.texts[0].toStdString();
+    EXPECT_TRUE(box.texts[0].contains(QString::fromStdString(progressive))) << box.texts[0].toStdString();
+}
+
 namespace {
 
 // A frame made at a smaller size than it is shown at, as start-up makes it, with its list.
