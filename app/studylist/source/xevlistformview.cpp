@@ -641,7 +641,12 @@ void CXEVListFormView::resizeEvent(QResizeEvent* event)
     QScrollArea::resizeEvent(event);
     if (entriesShown_ && entryCount_ > 0) {
         LayoutEntries(1);
+        return;
     }
+    // With no entries shown (nothing loaded, or a load that failed) the background still
+    // fills the pane.
+    const QSize client = viewport()->size();
+    background_->resize(client.width(), std::max(client.height(), background_->height()));
 }
 
 void CXEVListFormView::wheelEvent(QWheelEvent* event)

@@ -243,6 +243,7 @@ void CMainFrame::ResetViewers()
     // The same stop as closing: every thread that reads the records ends before they go.
     ShutDownLoaders();
     startPathUnopened_ = false;
+    mediumGoneTold_ = false;
     if (CXEVListFormView* list = GetStudyList()) {
         list->loaded = 0;
         list->loadResult = 0;

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -110,6 +111,40 @@ private:
 
 }   // namespace
 
+class CMainFrame::MediumWatch : public XEVMediumWatch {
+public:
+    explicit MediumWatch(CMainFrame& frame) : frame_(frame) {}
+
+    State Check() override
+    {
+        if (frame_.mediumGoneTold_) {
+            return kGoneBefore;
+        }
+        const QString path = DicomDirPath();
+        // Asked only when an image file was not found: a stat of the DICOMDIR, no read.
+        if (frame_.singleFileOpened != 0 || path.isEmpty() || QFileInfo::exists(path)) {
+            return kPresent;
+        }
+        frame_.mediumGoneTold_ = true;
+        return kGoneNow;
+    }
+    void OnGone() override
+    {
+        GetLoadState().HaltPreload();
+        if (CXEVImageFormView* image = frame_.GetImageFormView()) {
+            image->StopLoading();
+        }
+    }
+    QString DicomDirPath() const override
+    {
+        const CXEVListFormView* list = frame_.GetStudyList();
+        return list != nullptr ? list->mediaPath : QString();
+    }
+
+private:
+    CMainFrame& frame_;
+};
+
 CXEVListFormView* CMainFrame::InstallStudyList()
 {
     if (inner_ == nullptr) {
@@ -117,6 +152,10 @@ CXEVListFormView* CMainFrame::InstallStudyList()
     }
     if (!listHost_) {
         listHost_ = std::make_unique<FrameListHost>(*this);
+    }
+    if (!mediumWatch_) {
+        mediumWatch_ = std::make_unique<MediumWatch>(*this);
+        XEVSetMediumWatch(mediumWatch_.get());
     }
     auto* list = new CXEVListFormView(nullptr, listHost_.get());
     // The access lives as long as the pane: it is the pane's child object.
@@ -243,6 +282,11 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         return 0;
     }
     const bool pathUnopened = std::exchange(startPathUnopened_, false);
+    if (loadResult_ != 0 && startFailureReport_) {
+        loadResult_ = 0;
+        startFailureReport_(GetMessageString(pathUnopened ? kOpenFailedMessage : kLoadFailedMessage));
+        return 1;
+    }
     if (loadResult_ != 0) {
         if (GetCommonSettings().ModeOrvix == 0) {
             XEVShowFailureText(this, GetMessageString(kLoadFailedMessage));
@@ -259,6 +303,10 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
     }
     list->ShowEntries();
     list->StopReadAhead();
+    // A disc with no patient leaves nothing for the tools, the report or cine to act on.
+    if (list->patients.empty()) {
+        EnablePaneControls(false);
+    }
     if (!SelectRecordedEntry()) {
         list->OpenFirstEntry();
     }
@@ -420,6 +468,9 @@ void CMainFrame::ShutDown()
         return;
     }
     shutDown_ = true;
+    if (mediumWatch_) {
+        XEVSetMediumWatch(nullptr);
+    }
     StopClassification();
     SetFullScreen(false);
     hide();

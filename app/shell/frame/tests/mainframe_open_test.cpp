@@ -402,5 +402,10 @@ TEST_F(FileOpenTest, APatientlessDicomDirAnswersOnceAndThePatientViewGoesWithThe
         EXPECT_EQ(LoadedCell(), nullptr) << name;
         // Left with its controls off, the status pane still paints whole.
         EXPECT_EQ(PaneOffBackground(Status(), QColor(0, 255, 255)), 0) << name;
+        // Nothing loaded: no tool, report or cine button can be pressed.
+        for (int32_t button = CXEVTitleFormView::kWindowLevel; button <= CXEVTitleFormView::kPause; ++button) {
+            EXPECT_FALSE(Title().ButtonAt(CXEVTitleFormView::Button(button)).isEnabled()) << name << " " << button;
+        }
+        EXPECT_FALSE(Title().ButtonAt(CXEVTitleFormView::kReport).isEnabled()) << name;
     }
 }

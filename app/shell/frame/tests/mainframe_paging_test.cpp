@@ -393,3 +393,81 @@ TEST_F(MissingFileTest, MissingFirstFileLeavesTheRestOfItsSeriesReachable)
     EXPECT_TRUE(ct->HasFramePixels(ct->currentFrame));
     EXPECT_EQ(answers.shown.size(), 1);
 }
+
+class EnlargeTest : public PagingTest {
+protected:
+    // The study cell whose first file's name ends with the name.
+    XEVImageViewCtrl* CellOf(const QString& name)
+    {
+        for (const auto& [id, cell] : Image().ActiveCells()) {
+            const auto images = cell->GetImages();
+            if (!images.empty() && images.begin()->second->filePath.endsWith(name)) {
+                return cell;
+            }
+        }
+        return nullptr;
+    }
+    // Opens the study holding the file, steps its cell to the fifth of ten frames, enlarges
+    // it, steps once there and goes back.
+    void EnlargeAndBack(const QString& name)
+    {
+        const StudyInfo* study = nullptr;
+        for (const PatientInfo* patient : List().patients) {
+            for (const StudyInfo* candidate : patient->studies) {
+                for (const SeriesInfo* series : candidate->series) {
+                    for (const ImageInfo* image : series->images) {
+                        study = image->filePath.endsWith(name) ? candidate : study;
+                    }
+                }
+            }
+        }
+        ASSERT_NE(study, nullptr);
+        DoubleClickStudy(study);
+        ASSERT_EQ(Image().activeMode, 0);
+        XEVImageViewCtrl* cell = CellOf(name);
+        ASSERT_NE(cell, nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return cell->loadingUnderWay.load() == 0 && cell->loadDonePending.load() == 0; }));
+        Pump();
+        const QPoint centre(cell->width() / 2, cell->height() / 2);
+        Mouse(*cell, QEvent::MouseMove, centre, Qt::NoButton, Qt::NoButton);
+        Pump();
+        ASSERT_EQ(cell->active, 1);
+        for (int k = 0; k < 4; ++k) {
+            Press(*cell, Qt::Key_Down);
+        }
+        ASSERT_EQ(cell->BuildCornerTexts().pageText.toStdString(), "5 of 10");
+
+        Mouse(*cell, QEvent::MouseButtonDblClick, centre, Qt::LeftButton, Qt::LeftButton);
+        Pump();
+        ASSERT_EQ(Image().activeMode, 1);
+        XEVImageViewCtrl* tile = Image().ActiveCells().begin()->second;
+        EXPECT_EQ(tile->BuildCornerTexts().pageText.toStdString(), "5 of 10");
+        // The keys go where the focus is.
+        ASSERT_EQ(frame->focusWidget(), tile);
+        Press(*tile, Qt::Key_Down);
+        EXPECT_EQ(tile->BuildCornerTexts().pageText.toStdString(), "6 of 10");
+
+        Mouse(*tile, QEvent::MouseButtonDblClick, centre, Qt::LeftButton, Qt::LeftButton);
+        Pump();
+        ASSERT_EQ(Image().activeMode, 0);
+        cell = CellOf(name);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->BuildCornerTexts().pageText.toStdString(), "6 of 10");
+        EXPECT_EQ(cell->active, 1);
+        EXPECT_EQ(Image().GetFirstActiveView(), cell);
+        EXPECT_EQ(frame->focusWidget(), cell);
+    }
+};
+
+// A 10-frame file stepped to its fifth frame in its study cell and double-clicked: the enlarged
+// cell shows that frame and takes the keys; back in the study, the cell shows the frame reached
+// and is the active cell. The sample's XA record carries its frame count (an entry per frame);
+// dcmmkdir's record does not (one entry for the file).
+TEST_F(EnlargeTest, EnlargedCellKeepsTheFrameTheKeysAndTheActiveCell)
+{
+    Load(QStringLiteral(KV_SAMPLE_DIR "/DICOMDIR"));
+    EnlargeAndBack(QStringLiteral("XA0001"));
+    Load(WriteDisc("dcmmkdir"));
+    EnlargeAndBack(QStringLiteral("/MF"));
+    EXPECT_TRUE(answers.shown.isEmpty());
+}

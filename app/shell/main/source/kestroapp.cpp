@@ -252,6 +252,14 @@ int CKestroApp::Run()
     QTimer poll;
     QElapsedTimer clock;
     if (!screenshot_.isEmpty()) {
+        // A load that failed ends the run at once, with its message.
+        if (CMainFrame* frame = MainFrame()) {
+            frame->SetStartFailureReport([this, &poll](const QString& message) {
+                poll.stop();
+                std::fprintf(stderr, "kestro: %s\n", message.toLocal8Bit().constData());
+                exit(1);
+            });
+        }
         clock.start();
         QObject::connect(&poll, &QTimer::timeout, this, [&] {
             CMainFrame* frame = MainFrame();

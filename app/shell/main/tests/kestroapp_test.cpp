@@ -7,9 +7,11 @@
 #include <QThread>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -761,4 +763,60 @@ TEST(KestroProgramTest, ADiscPathWithBytesThatAreNotUtf8OpensFromTheCommandLine)
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(std::filesystem::is_regular_file(shot));
+}
+
+// --screenshot on paths that do not open, a folder and a text file: the program ends as soon
+// as the load has failed, says the load's message, takes no screenshot and ends with 1.
+TEST(KestroProgramTest, AScreenshotOfAPathThatFailsEndsWithTheFailure)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr int kEndMs = 24 * 3600 * 1000;
+#else
+    // The program's own wait for images is 60 s; a failure ends the run long before.
+    constexpr int kEndMs = 30000;
+#endif
+    TempXdgFolders xdg;
+    ASSERT_TRUE(xdg.isValid());
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const std::string folder = temp.path().toStdString() + "/folder";
+    std::filesystem::create_directory(folder);
+    const std::string text = temp.path().toStdString() + "/notes.txt";
+    {
+        QFile file(QString::fromStdString(text));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not an image\n");
+    }
+    const std::string exe = KV_VIEWER_EXE;
+    const std::string shot = temp.path().toStdString() + "/shot.png";
+    const std::string errors = temp.path().toStdString() + "/errors.txt";
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    for (const std::string& path : {folder, text}) {
+        SCOPED_TRACE(path);
+        const std::string option = "--screenshot";
+        const std::string agree = "/Agree";
+        char* argv[] = {const_cast<char*>(exe.c_str()),  const_cast<char*>(option.c_str()),
+                        const_cast<char*>(shot.c_str()), const_cast<char*>(agree.c_str()),
+                        const_cast<char*>(path.c_str()), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, exe.c_str(), &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = -1;
+        const bool ended = PumpUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, kEndMs);
+        if (!ended) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        ASSERT_TRUE(ended);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_FALSE(std::filesystem::exists(shot));
+        QFile said(QString::fromStdString(errors));
+        ASSERT_TRUE(said.open(QIODevice::ReadOnly));
+        const QString message = QString::fromLocal8Bit(said.readAll());
+        EXPECT_TRUE(message.contains(GetMessageString(10027))) << message.toStdString();
+    }
 }

@@ -44,6 +44,17 @@ bool IsDirectoryData(const VEK_DICOMTagObj& info)
            VekToQString(info.get_string_value(0x0002, 0x0002)) == QString::fromUtf16(kDirectoryStorageClass);
 }
 
+// The file's elements loaded. Pixel data in a form the reader does not take (its format
+// error, such as a progressive JPEG) still lists the file, as its DICOMDIR record would; its
+// image then says that it cannot be read.
+bool LoadsElements(VEK_DICOMInfo& info, VEK_InputStorage* storage, VEK_Manager& manager)
+{
+    if (info.load(storage)) {
+        return true;
+    }
+    return manager.status().code() == VEK_ERROR_FORMAT && info.exist(0x7FE0, 0x0010);
+}
+
 // Destroys a storage when the call leaves.
 struct StorageGuard {
     VEK_InputStorage* storage;
@@ -639,7 +650,7 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
     StorageGuard guard{storage};
     try {
         VEK_DICOMInfo info(&callManager);
-        if (!info.load(storage) || IsDirectoryData(info)) {
+        if (!LoadsElements(info, storage, callManager) || IsDirectoryData(info)) {
             return fail(10007, -2002);
         }
         const auto text = [&](uint16_t group, uint16_t element) {
@@ -741,7 +752,13 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
         if constexpr (std::is_same_v<Info, VEK_DICOMDIRInfo>) {
             info.set_stop(stop);
         }
-        return info.load(input) && (accept == nullptr || accept(info)) ? 1 : 0;
+        bool loaded = false;
+        if constexpr (std::is_same_v<Info, VEK_DICOMInfo>) {
+            loaded = LoadsElements(info, input, callManager);
+        } else {
+            loaded = info.load(input);
+        }
+        return loaded && (accept == nullptr || accept(info)) ? 1 : 0;
     } catch (...) {
         return 0;
     }

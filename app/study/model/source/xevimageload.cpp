@@ -94,12 +94,24 @@ struct StorageHolder {
     }
 };
 
-// A header the reader refused: its format error (a compression or colour form the reader does
-// not take) is an image it cannot read; anything else leaves the tags unreadable.
+// The message and status of a failed load.
 struct HeaderFailure {
     uint32_t messageId;
     int32_t statusCode;
 };
+// A file that would not open: one that is there but too large for the reader (2 GiB or more)
+// cannot be read; any other is not found.
+HeaderFailure OpenFailure(const QString& path)
+{
+    uint64_t size = 0;
+    if (XEVSourceSize(path, size) && size > uint64_t(INT32_MAX)) {
+        return {10008, -2003};
+    }
+    return {10005, XEVVEKHelper::kStatusFileNotFound};
+}
+
+// A header the reader refused: its format error (a compression or colour form the reader does
+// not take) is an image it cannot read; anything else leaves the tags unreadable.
 HeaderFailure HeaderLoadFailure(VEK_Manager& manager)
 {
     if (manager.status().code() == VEK_ERROR_FORMAT) {
@@ -527,7 +539,8 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         }
     }
     if (load.holder.storage == nullptr) {
-        return fileFail(10005, -2001);
+        const HeaderFailure failure = OpenFailure(load.path);
+        return fileFail(failure.messageId, failure.statusCode);
     }
     // A fresh helper asked for a later frame reads the header first and keeps that frame: an
     // entry of one frame of a multi-frame file starts there.
@@ -1021,7 +1034,8 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
         return 0;
     };
     if (holder.storage == nullptr) {
-        return fail(10005, -2001);
+        const HeaderFailure failure = OpenFailure(path);
+        return fail(failure.messageId, failure.statusCode);
     }
     if (!info.load(holder.storage)) {
         const HeaderFailure failure = HeaderLoadFailure(manager);

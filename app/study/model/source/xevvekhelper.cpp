@@ -81,7 +81,11 @@ void XEVVEKHelper::ResetView()
         cropWidth = viewWidth = GetImageWidth();
         cropHeight = viewHeight = GetImageHeight();
     }
-    ClearStatus();
+    // A file that failed for another reason than memory keeps its failure, so that showing it
+    // again does not read it again on its own.
+    if (statusCode == kStatusOutOfMemory) {
+        ClearStatus();
+    }
     viewFlag = 0;
 }
 

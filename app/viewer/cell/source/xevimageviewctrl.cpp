@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QRegion>
 
 #include <algorithm>
@@ -11,7 +12,10 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <utility>
+#include <vector>
 
+#include "shell/xev_uistring.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevjobhost.h"
 #include "study/xevloadstate.h"
@@ -71,13 +75,96 @@ void XEVSetMessageBox(XEVMessageBox* box)
     messageBox.store(box);
 }
 
-void XEVShowFailureText(QWidget* parent, const QString& text)
+namespace {
+
+// Failures that came while a failure box was open: GUI thread only.
+bool failureBoxOpen = false;
+std::vector<QString> heldFailures;
+std::atomic<XEVMediumWatch*> mediumWatch{nullptr};
+
+constexpr uint32_t kMoreFailuresMessage = 10028;
+constexpr uint32_t kDicomDirMissingMessage = 10003;
+// The failures a held-failures box names in its text; the rest are in its details.
+constexpr size_t kFailuresNamed = 10;
+
+void ShowBox(QWidget* parent, const QString& text, const QString& details)
 {
     if (XEVMessageBox* box = messageBox.load()) {
-        box->Show(parent, text);
+        box->Show(parent, details.isEmpty() ? text : text + QLatin1Char('\n') + details);
         return;
     }
-    QMessageBox::warning(parent, QString(), text);
+    QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Ok, parent);
+    box.setDetailedText(details);
+    box.exec();
+}
+
+// What names a failure in a list: its file (and frame) lines, or its first line without one.
+QString FailureLine(const QString& text)
+{
+    QStringList named;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (line.trimmed().startsWith(QLatin1Char('['))) {
+            named.push_back(line.trimmed());
+        }
+    }
+    return named.isEmpty() ? text.section(QLatin1Char('\n'), 0, 0) : named.join(QLatin1Char(' '));
+}
+
+void ShowHeldFailures(QWidget* parent)
+{
+    const std::vector<QString> held = std::exchange(heldFailures, {});
+    QString text = GetMessageString(kMoreFailuresMessage).arg(held.size());
+    QStringList all;
+    for (const QString& failure : held) {
+        all.push_back(FailureLine(failure));
+        if (size_t(all.size()) <= kFailuresNamed) {
+            text += QLatin1Char('\n') + all.back();
+        }
+    }
+    ShowBox(parent, text, held.size() > kFailuresNamed ? all.join(QLatin1Char('\n')) : QString());
+}
+
+}   // namespace
+
+void XEVShowFailureText(QWidget* parent, const QString& text)
+{
+    // A box runs its own event loop: failures that come meanwhile wait, and one box after it
+    // names them, so that boxes never pile up.
+    if (failureBoxOpen) {
+        heldFailures.push_back(text);
+        return;
+    }
+    failureBoxOpen = true;
+    QPointer<QWidget> owner(parent != nullptr ? parent->window() : nullptr);
+    ShowBox(parent, text, QString());
+    while (!heldFailures.empty()) {
+        ShowHeldFailures(owner.data());
+    }
+    failureBoxOpen = false;
+}
+
+void XEVSetMediumWatch(XEVMediumWatch* watch)
+{
+    mediumWatch.store(watch);
+}
+
+void XEVShowLoadFailure(QWidget* parent, const QString& text, int32_t status)
+{
+    XEVMediumWatch* watch = mediumWatch.load();
+    if (watch == nullptr || status != XEVVEKHelper::kStatusFileNotFound) {
+        XEVShowFailureText(parent, text);
+        return;
+    }
+    switch (watch->Check()) {
+    case XEVMediumWatch::kPresent: XEVShowFailureText(parent, text); break;
+    case XEVMediumWatch::kGoneNow:
+        // One message for the medium, not one for every image still to come.
+        watch->OnGone();
+        XEVShowFailureText(parent, GetMessageString(kDicomDirMissingMessage) + QStringLiteral("\n      [") +
+                                       watch->DicomDirPath() + QStringLiteral("]\n"));
+        break;
+    case XEVMediumWatch::kGoneBefore: break;
+    }
 }
 
 int32_t XEVAskOkCancel(QWidget* parent, const QString& text)
@@ -108,12 +195,12 @@ public:
         });
         // The loader's end, passed on from the GUI thread; its progress bar ends with it, also
         // when a file it passed over left the count short.
-        SetHandler(WM_XEV_VIEW_LOAD_DONE, [view](XEVWParam, XEVLParam) {
+        SetHandler(WM_XEV_VIEW_LOAD_DONE, [view](XEVWParam, XEVLParam how) {
             view->ReapEndedLoader();
             if (view->progressShown.load() != 0) {
                 view->EndProgress();
             }
-            view->PostToParent(WM_XEV_VIEW_LOAD_DONE, XEVWParam(view->ControlId()), 0);
+            view->PostToParent(WM_XEV_VIEW_LOAD_DONE, XEVWParam(view->ControlId()), how);
             return XEVResult(0);
         });
     }

@@ -132,8 +132,10 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
                 }
                 XEVLockedHelper locked(image);
                 if (locked.helper == nullptr || locked.helper->statusCode == XEVVEKHelper::kStatusOutOfMemory) {
-                    loadingUnderWay = 0;
-                    loaderRunning = 0;
+                    locked.Unlock();
+                    // The rest waits for memory; the form view hands the turn on once its
+                    // re-check lets loads go on.
+                    PostLoadEnd(self, kXEVLoadEndedShortOfMemory);
                     return;
                 }
                 // A missing or broken file ends only its own load: the images after it still
@@ -146,11 +148,16 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
             }
         }
     }
+    PostLoadEnd(self, 0);
+}
+
+void XEVImageViewCtrl::PostLoadEnd(const XEVWindowHandle& self, XEVLParam how)
+{
     loadDonePending = 1;
     loadingUnderWay = 0;
     // Down before the post: the cell joins this thread when the message arrives.
     loaderRunning = 0;
-    XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE);
+    XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE, 0, how);
 }
 
 bool XEVImageViewCtrl::HoldsImage(const ImageInfo* image)
@@ -209,7 +216,7 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
     }
     if (!text.isEmpty()) {
         if (status != XEVVEKHelper::kStatusOutOfMemory) {
-            XEVShowFailureText(this, text);
+            XEVShowLoadFailure(this, text, status);
         } else if (memoryMessageShown == 0) {
             memoryMessageShown = 1;
             XEVShowFailureText(this, text);
@@ -469,6 +476,27 @@ int32_t XEVImageViewCtrl::GoToImage(int32_t position)
         locked.helper->SetCurrentFrame(image->startFrame);
     }
     return previousImage;
+}
+
+bool XEVImageViewCtrl::ShowEntry(ImageInfo* entry, int32_t frame)
+{
+    for (const auto& [key, image] : images_) {
+        if (image != entry) {
+            continue;
+        }
+        if (key != currentImage || frame != currentFrame) {
+            CloseAnnotationEdit();
+        }
+        currentImage = key;
+        currentFrame = frame;
+        XEVLockedHelper locked(image, true);
+        if (locked.helper != nullptr && locked.helper->IsFrameLoaded(frame)) {
+            locked.helper->SetCurrentFrame(frame);
+        }
+        update();
+        return true;
+    }
+    return false;
 }
 
 bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direction, int32_t wrap, bool& loaded)

@@ -10,6 +10,7 @@
 #include <QResizeEvent>
 
 #include <algorithm>
+#include <utility>
 
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
@@ -122,6 +123,7 @@ void CXEVImageFormView::SendLayoutChanged(int32_t index)
 void CXEVImageFormView::ShowSeries(SeriesInfo* series)
 {
     ResetTool();
+    enlargedFrom_ = 0;
     int32_t index = 4;   // 3 x 3
     if (series != nullptr && series->modality == QStringLiteral("CR")) {
         index = 0;
@@ -136,6 +138,7 @@ void CXEVImageFormView::ShowSeries(SeriesInfo* series)
 void CXEVImageFormView::ShowFitted(StudyInfo* study)
 {
     ResetTool();
+    enlargedFrom_ = 0;
     FitLayout(study);
     pageOffset = 0;
     const int32_t index = studyLayout.tableIndex;
@@ -294,7 +297,7 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
     const int32_t cellId = CellId(wParam);
     switch (id) {
     case WM_XEV_THREADUI_DESTROY: OnThreadUiDestroy(); break;
-    case WM_XEV_VIEW_LOAD_DONE: OnLoadDone(cellId); break;
+    case WM_XEV_VIEW_LOAD_DONE: OnLoadDone(cellId, lParam); break;
     case WM_XEV_VIEW_LOAD_FAILED: OnLoadFailed(cellId); break;
     case WM_XEV_MEMORY_RECHECK: OnMemoryRecheck(cellId); break;
     case WM_XEV_CELL_RBUTTON: ResetTool(); break;
@@ -362,11 +365,30 @@ void CXEVImageFormView::OnThreadUiDestroy()
     jobHost_.Shutdown();
 }
 
-void CXEVImageFormView::OnLoadDone(int32_t id)
+void CXEVImageFormView::OnLoadDone(int32_t id, XEVLParam how)
 {
     if (const auto done = studyCells.find(id); done != studyCells.end()) {
         done->second->loadDonePending = 0;
     }
+    // A loader that ended short of memory leaves the turn to the memory re-check.
+    if (how == kXEVLoadEndedShortOfMemory && GetLoadState().memoryShort.load() == 1) {
+        return;
+    }
+    HandOnTurn(id);
+}
+
+bool CXEVImageFormView::TurnTaken() const
+{
+    for (const auto& [cellId, cell] : studyCells) {
+        if (cell->loadDonePending.load() != 0 || (cell->loadingUnderWay.load() != 0 && XEVIsGateOpen(cell))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CXEVImageFormView::HandOnTurn(int32_t id)
+{
     // From the cell that finished, in id order and round: the next cell still waiting.
     bool stillLoading = false;
     const auto startsNext = [&stillLoading](XEVImageViewCtrl* cell) {
@@ -400,23 +422,8 @@ void CXEVImageFormView::OnLoadDone(int32_t id)
 
 void CXEVImageFormView::OnLoadFailed(int32_t id)
 {
-    for (auto& [cellId, cell] : studyCells) {
-        if (cellId == id) {
-            continue;
-        }
-        // The loader's stop flag goes up before its gate opens, so no further decode starts.
-        cell->StopLoader();
-        cell->loadingUnderWay = 0;
-        cell->loaderRunning = 0;
-        cell->progressShown = 0;
-        cell->progressTotal = 0;
-    }
-    // The failing cell's loader goes on past the file; if it waits for the loader just
-    // stopped, nothing else would ever open its gate.
-    if (XEVImageViewCtrl* failing = GetCell(id);
-        failing != nullptr && activeMode == 0 && failing->loadingUnderWay.load() != 0 && !XEVIsGateOpen(failing)) {
-        failing->ResumeLoader();
-    }
+    // A file that fails costs its own cell only: the other cells' loaders go on, each in its
+    // turn, and the failing cell's loader goes on past the file.
     if (GetLoadState().memoryShort.load() == 1) {
         OnMessage(WM_XEV_MEMORY_RECHECK, XEVWParam(intptr_t(id)), 0);
     }
@@ -430,9 +437,23 @@ void CXEVImageFormView::OnMemoryRecheck(int32_t id)
     if (XEVRunMemoryTest()) {
         GetLoadState().memoryShort = 0;
         recheckTimer_.stop();
+        // A loader that ended short of memory left the turn here: the next cell goes on.
+        if (activeMode == 0 && !studyCells.empty() && !TurnTaken() && AnyCellWaiting()) {
+            HandOnTurn(studyCells.begin()->first);
+        }
     } else {
         recheckTimer_.start();
     }
+}
+
+bool CXEVImageFormView::AnyCellWaiting() const
+{
+    for (const auto& [cellId, cell] : studyCells) {
+        if (cell->loadingUnderWay.load() != 0 && !XEVIsGateOpen(cell)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void CXEVImageFormView::OnFirstImage(int32_t id)
@@ -445,7 +466,9 @@ void CXEVImageFormView::OnFirstImage(int32_t id)
             break;
         }
     }
-    if (firstVisible != nullptr && firstVisible->ControlId() == id) {
+    // A cell the user made active, such as one enlarged and back, stays the active one.
+    const XEVImageViewCtrl* active = GetFirstActiveView();
+    if (firstVisible != nullptr && firstVisible->ControlId() == id && (active == nullptr || active == firstVisible)) {
         ActivateCell(id);
         SelectCell(id);
         if (host_ != nullptr) {
@@ -488,24 +511,59 @@ void CXEVImageFormView::OnEnlarge(int32_t id)
         if (series == nullptr) {
             return;
         }
-        const int32_t image = std::max(cell->currentImage, 0);
+        const int32_t image = ShownEntry(*cell);
         const int32_t frame = cell->currentFrame;
         ShowSeriesTiled(0, series);
         // The single tile goes on with the image, or the frame, the cell showed.
-        pageOffset = std::max(seriesCells.begin()->second->TilePositionOf(image, frame), 0);
+        XEVImageViewCtrl* tile = seriesCells.begin()->second;
+        pageOffset = std::max(tile->TilePositionOf(image, frame), 0);
         if (ShowPage(0) == 0) {
             pageOffset = 0;
         }
+        enlargedFrom_ = id;
+        TakeKeys(tile);
     } else {
         if (shownStudy == nullptr) {
             return;
         }
+        XEVImageViewCtrl* tile = cell;
+        ImageInfo* shown = tile->CurrentImage();
+        const int32_t frame = tile->currentFrame;
         ShowStudyAgain(previousLayoutIndex, shownStudy);
+        // The cell that was enlarged shows the frame the tile came to, and is the active one.
+        if (XEVImageViewCtrl* back = GetCell(std::exchange(enlargedFrom_, 0)); back != nullptr && shown != nullptr) {
+            back->ShowEntry(shown, frame);
+            TakeKeys(back);
+        }
     }
     UpdateScrollSizes();
     PlaceCells();
     update();
     SendLayoutChanged(layoutIndex);
+}
+
+int32_t CXEVImageFormView::ShownEntry(const XEVImageViewCtrl& cell)
+{
+    const int32_t key = std::max(cell.currentImage, 0);
+    const auto images = cell.GetImages();
+    const auto found = images.find(key);
+    if (found == images.end() || cell.currentFrame <= 0 || found->second->startFrame == cell.currentFrame) {
+        return key;
+    }
+    // A file split into one entry per frame, stepped by its frames: the entry of the frame shown.
+    for (const auto& [other, entry] : images) {
+        if (entry->filePath == found->second->filePath && entry->startFrame == cell.currentFrame) {
+            return other;
+        }
+    }
+    return key;
+}
+
+void CXEVImageFormView::TakeKeys(XEVImageViewCtrl* cell)
+{
+    ActivateCell(cell->ControlId());
+    SelectCell(cell->ControlId());
+    cell->setFocus(Qt::OtherFocusReason);
 }
 
 void CXEVImageFormView::OnInvert(int32_t id)

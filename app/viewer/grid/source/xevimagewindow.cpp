@@ -23,6 +23,15 @@ bool IsReport(const ImageInfo* image)
     return image->sopInstanceUid == QStringLiteral("SR");
 }
 
+// A file that failed for a reason other than memory is not read again on its own; stepping or
+// paging to it does.
+bool FailedBefore(ImageInfo* image)
+{
+    std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+    const XEVVEKHelper* helper = image->GetHelper();
+    return helper != nullptr && helper->statusCode != 0 && helper->statusCode != XEVVEKHelper::kStatusOutOfMemory;
+}
+
 void QueueFirstLoad(ImageInfo* image, XEVImageViewCtrl* cell)
 {
     {
@@ -519,7 +528,7 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
             continue;
         }
         int32_t total = 0;
-        if (onScreen && !s->images.empty() && !IsReport(s->images.front())) {
+        if (onScreen && !s->images.empty() && !IsReport(s->images.front()) && !FailedBefore(s->images.front())) {
             QueueFirstLoad(s->images.front(), cell);
             total = 1;
         }
@@ -623,7 +632,7 @@ void XEVImageWindow::ShowSeriesTiled(int32_t index, SeriesInfo* series)
         lastShown = cell->currentImage;
         // One job per file: the cell it reports to lays the frames over the page once the
         // file's frames are known.
-        if (!queued.insert(image).second) {
+        if (!queued.insert(image).second || FailedBefore(image)) {
             continue;
         }
         {
@@ -639,6 +648,9 @@ void XEVImageWindow::ShowSeriesTiled(int32_t index, SeriesInfo* series)
     // The rest of the series decodes in the background through the single worker.
     for (int32_t p = lastShown + 1; p < n; ++p) {
         ImageInfo* image = shared[p];
+        if (FailedBefore(image)) {
+            continue;
+        }
         {
             std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
             image->notifyWindow = XEVWindowHandle();

@@ -114,7 +114,9 @@ TEST_F(FormViewTest, DoneOpensTheNextWaitingCellInIdOrder)
     EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
 }
 
-TEST_F(FormViewTest, FailureStopsTheWaitingCellsAndRechecksMemory)
+// A failure leaves the waiting cells their turn. A loader that ended short of memory hands
+// the turn on only once the memory re-check finds room again.
+TEST_F(FormViewTest, FailureLeavesTheWaitingCellsTheirTurnAndRechecksMemory)
 {
     StudyInfo& study = MakeStudy({{"CT", 6, false}, {"CT", 6, false}, {"CT", 6, false}});
     view->ShowFitted(&study);
@@ -122,25 +124,32 @@ TEST_F(FormViewTest, FailureStopsTheWaitingCellsAndRechecksMemory)
     XEVSetMemoryTest(&NeverEnoughMemory);
     view->OnMessage(WM_XEV_VIEW_LOAD_FAILED, 9001, XEVLParam(-2));
     for (int32_t id : {9002, 9003}) {
-        EXPECT_TRUE(Cell(id).loader.IsEmpty()) << id;
-        EXPECT_EQ(Cell(id).loadingUnderWay.load(), 0) << id;
-        EXPECT_EQ(Cell(id).progressShown.load(), 0) << id;
+        EXPECT_EQ(Cell(id).loadingUnderWay.load(), 1) << id;
+        EXPECT_FALSE(XEVIsGateOpen(&Cell(id))) << id;
     }
     // The re-check found memory still short and armed its timer.
     EXPECT_TRUE(view->RecheckTimer().isActive());
     EXPECT_EQ(view->RecheckTimer().interval(), kXEVRecheckPeriodMs);
-    XEVSetMemoryTest(&AlwaysEnoughMemory);
     Cell(9001).StopLoader();
     Cell(9001).loadingUnderWay = 0;
-    // The waiting cells are no longer pending: no later done opens them.
-    view->OnMessage(WM_XEV_VIEW_LOAD_DONE, 9001, 0);
-    EXPECT_TRUE(Cell(9002).loader.IsEmpty());
-    EXPECT_TRUE(Cell(9003).loader.IsEmpty());
-    EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
+    view->OnMessage(WM_XEV_VIEW_LOAD_DONE, 9001, kXEVLoadEndedShortOfMemory);
+    EXPECT_FALSE(XEVIsGateOpen(&Cell(9002)));
+    XEVSetMemoryTest(&AlwaysEnoughMemory);
+    view->OnMessage(WM_XEV_MEMORY_RECHECK, XEVWParam(intptr_t(-1)), 0);
+    EXPECT_EQ(GetLoadState().memoryShort.load(), 0);
+    EXPECT_FALSE(view->RecheckTimer().isActive());
+    EXPECT_TRUE(XEVIsGateOpen(&Cell(9002)));
+    EXPECT_FALSE(XEVIsGateOpen(&Cell(9003)));
+    EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 0);
+    // With memory to spare, a loader's end for memory hands the turn on at once.
+    Cell(9002).StopLoader();
+    Cell(9002).loadingUnderWay = 0;
+    view->OnMessage(WM_XEV_VIEW_LOAD_DONE, 9002, kXEVLoadEndedShortOfMemory);
+    EXPECT_TRUE(XEVIsGateOpen(&Cell(9003)));
 }
 
-// The second cell's first file is missing: the failure stops the loader that runs, and the
-// failing cell, left waiting at its gate, still loads the rest of its series and shows it.
+// The second cell's first file is missing while the first cell's loader is held: the failing
+// cell still loads the rest of its series and shows it.
 TEST_F(FormViewTest, MissingFirstFileOfAWaitingCellStillLoadsTheRestOfItsSeries)
 {
     StudyInfo& study = MakeStudy({{"CT", 4, false}, {"CT", 4, false}});
@@ -359,7 +368,9 @@ TEST_F(FormViewTest, DoubleClickEnlargesTheCellsSeriesAndGoesBack)
     EXPECT_EQ(view->studyLayout.rows, 2);
     EXPECT_EQ(view->studyLayout.cols, 2);
     EXPECT_EQ(host.LastLayout(), 2);
-    EXPECT_EQ(Cell(9001).currentImage, 0);
+    // The cell keeps the image the tile showed and is the active one.
+    EXPECT_EQ(Cell(9001).currentImage, 4);
+    EXPECT_EQ(view->GetFirstActiveView(), &Cell(9001));
     EXPECT_TRUE(view->seriesCells.at(9501)->isHidden());
 }
 

@@ -168,6 +168,10 @@ public:
     // The first selection was made and every cell of it on screen shows its frame or has
     // failed to load it.
     bool FirstCellsLoaded() const;
+    // Where a failed start-up load says so instead of its box (--screenshot); null restores
+    // the box.
+    using StartFailureReport = std::function<void(const QString& message)>;
+    void SetStartFailureReport(StartFailureReport report) { startFailureReport_ = std::move(report); }
 
     // Series-composition switch and the SR report (mainframe_switch.cpp, mainframe_report.cpp).
     struct SelectionRecord {
@@ -251,6 +255,11 @@ private:
     int32_t savedShowState_ = 1;
 
     // Start-up and shut-down (mainframe_start.cpp)
+    // Answers the cells whether the disc of the open DICOMDIR is still there.
+    class MediumWatch;
+    std::unique_ptr<XEVMediumWatch> mediumWatch_;
+    // The disc went during the loads and was told once; a new source clears it.
+    bool mediumGoneTold_ = false;
     std::unique_ptr<XEVStudyListHost> listHost_;
     QStringList startArguments_;
     QPointer<CXEVAgreeDlg> agreement_;
@@ -265,6 +274,7 @@ private:
     // A path the user named (command line or File Open) went to the DICOMDIR load: a load that
     // fails, or gives records but no patient, answers message 10027.
     bool startPathUnopened_ = false;
+    StartFailureReport startFailureReport_;
     bool shutDown_ = false;
     // What reads the medium for an open (a whole DICOMDIR, say) runs on a worker while the
     // window answers; closing stops it, and the wait joins it (mainframe_open.cpp). False, or

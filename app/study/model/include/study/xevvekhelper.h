@@ -98,6 +98,7 @@ class XEVVEKHelper {
 public:
     static constexpr int32_t kStatusDicomDirFailed = -1001;
     static constexpr int32_t kStatusOutOfMemory = -2;
+    static constexpr int32_t kStatusFileNotFound = -2001;
     static constexpr int32_t kIndexCurrent = -1;
     static constexpr int32_t kIndexAllFrames = -2;
 

@@ -89,9 +89,32 @@ public:
 };
 // Null restores the modal box.
 void XEVSetMessageBox(XEVMessageBox* box);
+// At most one failure box is open at a time: a failure shown while one is open waits, and one
+// box after it gives the count of those that waited and names them.
 void XEVShowFailureText(QWidget* parent, const QString& text);
+
+// Whether the medium the images come from is still there, asked when an image file is not
+// found: the shell answers, from the source it opened.
+class XEVMediumWatch {
+public:
+    enum State : int32_t { kPresent, kGoneNow, kGoneBefore };
+    virtual ~XEVMediumWatch() = default;
+    // kGoneNow the first time the medium is found gone, kGoneBefore after that.
+    virtual State Check() = 0;
+    // Ends the loads of the medium that went.
+    virtual void OnGone() = 0;
+    virtual QString DicomDirPath() const = 0;
+};
+void XEVSetMediumWatch(XEVMediumWatch* watch);
+// An image's load failure: a file not found on a medium that has gone ends the loads with one
+// message for the medium; any other is shown as XEVShowFailureText shows it.
+void XEVShowLoadFailure(QWidget* parent, const QString& text, int32_t status);
 // The question box with OK and Cancel; 1 for OK, 2 otherwise.
 int32_t XEVAskOkCancel(QWidget* parent, const QString& text);
+
+// The lParam of a cell's WM_XEV_VIEW_LOAD_DONE when its loader ended short of memory, with
+// images left to load.
+constexpr XEVLParam kXEVLoadEndedShortOfMemory = 1;
 
 // A packed bitmap (info header, colour table, rows) as a top-down RGB32 image; null when
 // the header is not one of 8, 24 or 32 bits uncompressed, or the rows would pass the end of
@@ -142,6 +165,8 @@ public:
     int32_t GetPosition() const;
     void SetCurrentImage(int32_t direction, int32_t wrap);
     int32_t GoToImage(int32_t position);
+    // Shows that frame of that entry of the set; false when the set does not hold it.
+    bool ShowEntry(ImageInfo* entry, int32_t frame);
     bool SetActive(bool active);
     bool NeedsLoading() const;
     void SetupFirstImage();
@@ -302,6 +327,8 @@ private:
     void OnRequestedFrame(ImageInfo* image);
     void OnLoadNow();
     void LoaderMain(std::vector<ImageInfo*> images);
+    // The loader's last word: its flags down, then WM_XEV_VIEW_LOAD_DONE with how it ended.
+    void PostLoadEnd(const XEVWindowHandle& self, XEVLParam how);
     void PostToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);
     // The view's frame with -1 as the last frame of the helper.
     int32_t ResolveFrame(const XEVVEKHelper* helper) const;

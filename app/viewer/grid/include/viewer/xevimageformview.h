@@ -61,16 +61,30 @@ private:
     void RowUpdate(int32_t position, bool redraw);
     int32_t RowHeight() const;
     void SendLayoutChanged(int32_t index);
-    void OnLoadDone(int32_t id);
+    void OnLoadDone(int32_t id, XEVLParam how);
+    // Opens the gate of the next study cell waiting for its turn, in id order from that cell
+    // and round; with none left, the pre-load goes on.
+    void HandOnTurn(int32_t id);
+    // A study cell's loader runs, or its end is on its way.
+    bool TurnTaken() const;
+    // A study cell waits for its turn.
+    bool AnyCellWaiting() const;
     void OnLoadFailed(int32_t id);
     void OnMemoryRecheck(int32_t id);
     void OnFirstImage(int32_t id);
     void OnEnlarge(int32_t id);
+    // The key of the entry whose frame the cell shows: for a file split into one entry per
+    // frame and stepped by its frames, the entry that starts at that frame.
+    static int32_t ShownEntry(const XEVImageViewCtrl& cell);
+    // The cell becomes the active and selected one and takes the keys.
+    void TakeKeys(XEVImageViewCtrl* cell);
     void OnInvert(int32_t id);
     void OnThreadUiDestroy();
     // The cine step of the selected cell while cine plays in the fixed layout.
     void StepSelectedCine();
 
+    // The study cell that was enlarged into the single tile, 0 for none.
+    int32_t enlargedFrom_ = 0;
     int32_t firstVisibleRow_ = 0;
     int32_t scrollUpdating_ = 0;
     int32_t scrollHeight_ = 0;

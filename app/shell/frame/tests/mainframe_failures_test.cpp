@@ -1,0 +1,412 @@
+// Files that fail while a study loads, through the real frame on discs written now: a failure
+// costs only its own cell, the messages come one box at a time, and a file that failed is not
+// read again on its own.
+#include <gtest/gtest.h>
+
+#include <QScrollBar>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "discopentestsupport.h"
+#include "shell/xev_uistring.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kFrameData = FRAME_TEST_DATA_DIR;
+
+// The memory test of the loads: it fails two calls in a row from the one chosen, that of a
+// cell's loader and that of the re-check its failure brings; the timer's re-check then passes.
+std::atomic<int> memoryCalls{0};
+std::atomic<int> memoryShortAt{-1};
+
+bool ShortOfMemoryOnce()
+{
+    const int call = memoryCalls.fetch_add(1);
+    const int at = memoryShortAt.load();
+    return at < 0 || call < at || call >= at + 2;
+}
+
+// Stands for the modal box: runs the event loop while it is open, as a real box does, and
+// counts the boxes open at once.
+class ModalBox : public XEVMessageBox {
+public:
+    void Show(QWidget*, const QString& text) override
+    {
+        texts.push_back(text);
+        deepest = std::max(deepest, ++open);
+        if (onShow) {
+            onShow();
+        }
+        Wait(30);
+        --open;
+    }
+    std::vector<QString> texts;
+    int open = 0;
+    int deepest = 0;
+    std::function<void()> onShow;
+};
+
+// Counts the opens of the files it watches.
+class OpenCounter {
+public:
+    OpenCounter() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenCounter() { ::close(fd_); }
+    bool Watch(const std::string& path) { return inotify_add_watch(fd_, path.c_str(), IN_OPEN) >= 0; }
+    int Opens()
+    {
+        alignas(inotify_event) char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::read(fd_, buffer, sizeof buffer)) > 0) {
+            for (const char* p = buffer; p < buffer + got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                ++opens_;
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        return opens_;
+    }
+
+private:
+    int fd_;
+    int opens_ = 0;
+};
+
+// No ceiling under the sanitizers, which slow a load many times.
+constexpr int kPaintWaitMs = kDiscTestSanitized ? 24 * 3600 * 1000 : 30000;
+
+class LoadFailureTest : public DiscOpenTest {
+protected:
+    void SetUp() override
+    {
+        DiscOpenTest::SetUp();
+        frame->OnAgreementClosed(1);
+    }
+    void TearDown() override
+    {
+        DiscOpenTest::TearDown();
+        XEVSetMessageBox(nullptr);
+        memoryShortAt = -1;
+        GetLoadState().memoryShort = 0;
+        GetLoadState().memoryShortStudy = 0;
+    }
+
+    // A study of count series of images each, the series named in missing (from 1) listed
+    // with no files; the DICOMDIR's path.
+    std::string WriteDisc(int count, int images, const std::vector<int>& missing)
+    {
+        disc_ = temp_.Path() + "/disc" + std::to_string(count);
+        std::string command = "/usr/bin/python3 " + kFrameData + "/write_series_disc.py " + disc_ + " " +
+                              std::to_string(count) + " " + std::to_string(images);
+        for (int k : missing) {
+            command += " " + std::to_string(k);
+        }
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return disc_ + "/DICOMDIR";
+    }
+
+    // Opens the disc and waits until its study is shown in study mode.
+    void OpenStudy(const std::string& dicomDir)
+    {
+        Open(dicomDir);
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                return Image().activeMode == 0 && !Image().ActiveCells().empty() &&
+                       !Image().ActiveCells().begin()->second->GetImages().empty();
+            },
+            kPaintWaitMs));
+    }
+
+    // The series (from 1) whose files the cell holds, 0 for none.
+    int SeriesOf(const XEVImageViewCtrl* cell) const
+    {
+        const auto images = cell->GetImages();
+        if (images.empty()) {
+            return 0;
+        }
+        const QString path = images.begin()->second->filePath;
+        const QString folder = QString::fromStdString(disc_ + "/S");
+        if (!path.startsWith(folder)) {
+            return 0;
+        }
+        return path.mid(folder.size()).section(QLatin1Char('/'), 0, 0).toInt();
+    }
+
+    // Scrolls through the grid a page at a time: every present series' cell paints its image
+    // once it is in sight. The series that painted.
+    std::set<int> PaintedSeries()
+    {
+        std::set<int> painted;
+        CXEVImageFormView& image = Image();
+        const int rows = std::max(image.studyLayout.rows, 1);
+        const int needed = image.studyLayout.GetRowsNeeded();
+        for (int row = 0;; row += rows) {
+            const int first = std::min(row, std::max(needed - rows, 0));
+            image.ScrollTo(first * std::max(image.ScrollBar().singleStep(), 1));
+            Pump();
+            for (const auto& [id, cell] : image.ActiveCells()) {
+                const int series = SeriesOf(cell);
+                if (series == 0 || !cell->isVisible() || !cell->geometry().intersects(image.rect())) {
+                    continue;
+                }
+                if (missing_.count(series) != 0) {
+                    continue;
+                }
+                if (PumpUntil([&] { return BrightPixels(cell) > 0; }, kPaintWaitMs)) {
+                    painted.insert(series);
+                } else {
+                    ADD_FAILURE() << "series " << series << " in cell " << id << " never painted";
+                }
+            }
+            if (row + rows >= needed) {
+                break;
+            }
+        }
+        return painted;
+    }
+
+    // Waits until no study cell loads any more.
+    void WaitForTheLoads()
+    {
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                for (const auto& [id, cell] : Image().studyCells) {
+                    if (cell->loadingUnderWay.load() != 0 || cell->loadDonePending.load() != 0) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            kPaintWaitMs));
+        Pump();
+    }
+
+    std::set<int> Present(int count) const
+    {
+        std::set<int> present;
+        for (int k = 1; k <= count; ++k) {
+            if (missing_.count(k) == 0) {
+                present.insert(k);
+            }
+        }
+        return present;
+    }
+
+    std::string disc_;
+    std::set<int> missing_;
+};
+
+}   // namespace
+
+// 40 series of 2 images with the third series' files missing, and 201 with the tenth: after
+// the message every other series' cell paints its image when it is scrolled to.
+TEST_F(LoadFailureTest, AMissingSeriesCostsOnlyItsOwnCell)
+{
+    for (const auto& [count, lost] : {std::pair{40, 3}, std::pair{201, 10}}) {
+        SCOPED_TRACE(count);
+        missing_ = {lost};
+        OpenStudy(WriteDisc(count, 2, {lost}));
+        ASSERT_TRUE(PumpUntil([&] { return !box.texts.empty(); }, kPaintWaitMs));
+        EXPECT_EQ(PaintedSeries(), Present(count));
+    }
+}
+
+// One cell's loader ends short of memory while the study loads: the turn goes on once the
+// re-check finds memory again, and every series still paints.
+TEST_F(LoadFailureTest, ALoaderEndedShortOfMemoryHandsTheTurnOn)
+{
+    missing_ = {3};
+    const std::string dicomDir = WriteDisc(40, 2, {3});
+    memoryCalls = 0;
+    memoryShortAt = 60;
+    XEVSetMemoryTest(&ShortOfMemoryOnce);
+    OpenStudy(dicomDir);
+    EXPECT_EQ(PaintedSeries(), Present(40));
+    // The loader's call, the re-check that found memory short, and the timer's that did not.
+    EXPECT_GE(memoryCalls.load(), 63);
+    EXPECT_EQ(GetLoadState().memoryShort.load(), 0);
+}
+
+// 190 of 201 series missing: the boxes come one at a time, and each missing file is named in
+// one of them; the eleven other series paint.
+TEST_F(LoadFailureTest, ManyFailuresComeOneBoxAtATime)
+{
+    std::vector<int> lost;
+    for (int k = 1; k <= 201; ++k) {
+        if (k % 20 != 1) {
+            lost.push_back(k);
+        }
+    }
+    ASSERT_EQ(lost.size(), 190u);
+    missing_ = std::set<int>(lost.begin(), lost.end());
+    ModalBox modal;
+    XEVSetMessageBox(&modal);
+    OpenStudy(WriteDisc(201, 2, lost));
+    WaitForTheLoads();
+    EXPECT_EQ(PaintedSeries(), Present(201));
+    EXPECT_EQ(modal.deepest, 1);
+    EXPECT_LT(modal.texts.size(), 380u);
+    for (int k : lost) {
+        for (int n = 1; n <= 2; ++n) {
+            const QString path = QString::fromStdString(disc_ + "/S" + std::to_string(k) + "/I" + std::to_string(n));
+            const bool named = std::any_of(modal.texts.begin(), modal.texts.end(),
+                                           [&](const QString& text) { return text.contains(path + "]"); });
+            EXPECT_TRUE(named) << path.toStdString();
+        }
+    }
+}
+
+// The disc's folder goes while the study loads: one message says the disc's DICOMDIR cannot
+// be read, the loads end, and a close given while the message is up closes the window.
+TEST_F(LoadFailureTest, ADiscThatGoesDuringTheLoadsEndsThemWithOneMessage)
+{
+    ModalBox modal;
+    XEVSetMessageBox(&modal);
+    const std::string dicomDir = WriteDisc(201, 2, {});
+    OpenStudy(dicomDir);
+    XEVImageViewCtrl* first = Image().studyCells.begin()->second;
+    ASSERT_TRUE(PumpUntil([&] { return BrightPixels(first) > 0; }, kPaintWaitMs));
+    const std::string moved = temp_.Path() + "/gone";
+    fs::rename(disc_, moved);
+    modal.onShow = [&] { frame->close(); };
+    ASSERT_TRUE(PumpUntil([&] { return !modal.texts.empty(); }, kPaintWaitMs));
+    WaitForTheLoads();
+    Wait(200);
+    ASSERT_EQ(modal.texts.size(), 1u);
+    const QString told = GetMessageString(10003) + QStringLiteral("\n      [") + QString::fromStdString(dicomDir) +
+                         QStringLiteral("]\n");
+    EXPECT_EQ(modal.texts[0].toStdString(), told.toStdString());
+    EXPECT_FALSE(frame->isVisible());
+    // Nothing of the disc is read after the message: put back, its last cells stay unloaded.
+    fs::rename(moved, disc_);
+    Wait(200);
+    EXPECT_EQ(modal.texts.size(), 1u);
+}
+
+// A series of files that are no DICOM files: each is read once and told once; showing its
+// series and the study again neither reads them nor tells them again.
+TEST_F(LoadFailureTest, AFileThatFailedIsNotReadAgainOnItsOwn)
+{
+    disc_ = temp_.Path() + "/disc";
+    const std::string command =
+        "/usr/bin/python3 " + kFrameData + "/write_series_disc.py " + disc_ + " 4 2 --unreadable 3";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    missing_ = {3};
+    OpenCounter counter;
+    ASSERT_TRUE(counter.Watch(disc_ + "/S3/I1"));
+    ASSERT_TRUE(counter.Watch(disc_ + "/S3/I2"));
+    OpenStudy(disc_ + "/DICOMDIR");
+    WaitForTheLoads();
+    EXPECT_EQ(PaintedSeries(), Present(4));
+    ASSERT_EQ(box.texts.size(), 2u);
+    EXPECT_EQ(counter.Opens(), 2);
+
+    StudyInfo* study = List().patients.at(0)->studies.at(0);
+    Image().ShowSeries(study->series.at(2));
+    Wait(300);
+    Image().ShowFitted(study);
+    WaitForTheLoads();
+    EXPECT_EQ(PaintedSeries(), Present(4));
+    EXPECT_EQ(counter.Opens(), 2);
+    EXPECT_EQ(box.texts.size(), 2u);
+}
+
+// An image file of 2 GiB (a sparse tail after its header): the message says it cannot be
+// read, not that it is missing.
+TEST_F(LoadFailureTest, AnImageOfTwoGigabytesCannotBeRead)
+{
+    const std::string dicomDir = WriteDisc(2, 1, {});
+    fs::resize_file(disc_ + "/S2/I1", uint64_t(1) << 31);
+    missing_ = {2};
+    OpenStudy(dicomDir);
+    WaitForTheLoads();
+    EXPECT_EQ(PaintedSeries(), Present(2));
+    ASSERT_EQ(box.texts.size(), 1u);
+    const QString told = GetMessageString(10008) + QStringLiteral("\n      [") +
+                         QString::fromStdString(disc_ + "/S2/I1") + QStringLiteral("]\n");
+    EXPECT_EQ(box.texts[0].toStdString(), told.toStdString());
+}
+
+// A progressive JPEG file (dcmcjpeg +ep) opened as a single file, as File Open and the command
+// line open it: its patient is listed, as a DICOMDIR's record would list it, and its cell says
+// that the image cannot be read; the open itself does not fail.
+TEST_F(LoadFailureTest, AProgressiveJpegFileOpensAndItsImageSaysItCannotBeRead)
+{
+    WriteDisc(1, 1, {});
+    const std::string progressive = temp_.Path() + "/progressive.dcm";
+    const std::string command = "dcmcjpeg +ep " + disc_ + "/S1/I1 " + progressive;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    Open(progressive);
+    ASSERT_EQ(List().patients.size(), 1u);
+    EXPECT_EQ(List().patients[0]->patientId.toStdString(), "MS1");
+    ASSERT_TRUE(PumpUntil([&] { return !box.texts.empty(); }, kPaintWaitMs));
+    Wait(200);
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << box.texts[0].toStdString();
+    EXPECT_TRUE(box.texts[0].contains(QString::fromStdString(progressive))) << box.texts[0].toStdString();
+}
+
+namespace {
+
+// A frame made at a smaller size than it is shown at, as start-up makes it, with its list.
+class StartPathTest : public FrameTest {
+protected:
+    void SetUp() override
+    {
+        FrameTest::SetUp();
+        GetCommonSettings().ModeOrvix = 1;
+        MakeFrame(800, 560);
+        ASSERT_NE(frame->InstallStudyList(), nullptr);
+    }
+    void TearDown() override
+    {
+        frame->close();
+        frame.reset();
+        GetCommonSettings().ModeOrvix = 0;
+        FrameTest::TearDown();
+    }
+    PlatTempFolder temp_;
+};
+
+}   // namespace
+
+// A folder and a text file named on the command line fail to open: the list pane, grown with
+// the window meanwhile, is painted whole in its own colour.
+TEST_F(StartPathTest, AFailedStartPathLeavesTheListPanePaintedWhole)
+{
+    const std::string folder = temp_.Path() + "/folder";
+    fs::create_directory(folder);
+    const std::string text = temp_.Path() + "/notes.txt";
+    std::ofstream(text) << "not an image\n";
+    for (const std::string& path : {folder, text}) {
+        SCOPED_TRACE(path);
+        const size_t before = box.texts.size();
+        frame->StartPathLoad(QString::fromStdString(path));
+        frame->resize(1280, 1024);
+        Pump();
+        frame->OnAgreementClosed(1);
+        ASSERT_TRUE(PumpUntil([&] { return box.texts.size() > before; }));
+        Pump();
+        CXEVListFormView& list = *frame->GetStudyList();
+        const QImage pane = list.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_GT(pane.height(), 560);
+        const QRgb fill = list.widget()->palette().color(QPalette::Window).rgb();
+        for (const QPoint& p : {QPoint(2, pane.height() - 2), QPoint(pane.width() - 2, pane.height() - 2),
+                                QPoint(pane.width() - 2, pane.height() / 2)}) {
+            EXPECT_EQ(pane.pixel(p), fill) << p.x() << "," << p.y();
+        }
+        frame->resize(800, 560);
+        Pump();
+    }
+}
