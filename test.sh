@@ -34,7 +34,8 @@ jobs=$(nproc)
 if [ "$tsan" = 1 ]; then
   dir=build-tsan
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TSAN=ON -DKV_TESTS=ON -DKV_BENCH=OFF
-  # Qt is not built for ThreadSanitizer; the file names only Qt's libraries.
+  # Qt is not built for ThreadSanitizer; the file names only Qt's libraries and GLib, on which
+  # Qt's event dispatcher runs.
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tsan-qt.supp
 elif [ "$sanitize" = 1 ]; then
   dir=build-san

@@ -310,7 +310,7 @@ TEST(ScalePP, EveryReducingMemberMatchesTheFootprintFormula) {
   expect_members_match_the_oracle<uint16_t, double>();
 }
 
-// ---- Faults of the plain text, mended ----
+// ---- Faults once found, kept from coming back ----
 
 TEST(ScalePP, LongFootprintsOfQ12SumsDoNotWrap) {
   VEK_ScalePPFastBy<Q12>::assume_sse2_for_testing(1);
