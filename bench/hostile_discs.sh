@@ -11,9 +11,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 filter=${2:-'Hostile*:LargeDisc*'}
 if [ -z "${1:-}" ]; then
-    cmake --build "$build" --target app_frame_tests -j "${JOBS:-4}" >/dev/null
+    cmake --build "$build" --target app_shell_frame_tests -j "${JOBS:-4}" >/dev/null
 fi
-binary="$build/app/shell/frame/app_frame_tests"
+binary="$build/app/shell/frame/app_shell_frame_tests"
 [ -x "$binary" ] || { echo "no $binary"; exit 1; }
 echo "build: $build, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 QT_QPA_PLATFORM=offscreen /usr/bin/python3 - "$binary" "$filter" <<'PY'

@@ -4,7 +4,7 @@
 #    start to its first images on three discs made here: 50,000 patients of one image each
 #    (200,000 records), one study of 20,000 series, one series of 20,000 images; wall time and
 #    peak RSS, for this build and, when given, a build to compare (before).
-# 2. The large-disc tests of app_frame_tests (optimised build): File Open to the first entry,
+# 2. The large-disc tests of app_shell_frame_tests (optimised build): File Open to the first entry,
 #    the longest GUI stall, peak RSS and threads, a patient-bar double-click among 50,000
 #    patients, 20,000 series of two images. The tests assert counts only; these figures are
 #    printed here and never asserted.
@@ -97,11 +97,11 @@ for label, name in discs:
                 print('[ program ] %-36s %-6s %6.0f ms to the first images, peak RSS %5.0f MB%s'
                       % (label, which, t * 1000, rss, '' if code == 0 else ', exit %d' % code), flush=True)
 PY
-tests="$build/app/shell/frame/app_frame_tests"
+tests="$build/app/shell/frame/app_shell_frame_tests"
 if [ -x "$tests" ]; then
   QT_QPA_PLATFORM=offscreen "$tests" --gtest_also_run_disabled_tests \
       --gtest_filter='LargeDiscTest.ReportSeries*:LargeDiscTest.ManyPatients*:LargeWidgetsTest.*:HostileThreadsTest.ManySeries*' 2>&1 |
       grep -E '^\[ measure|^\[  (FAILED|PASSED) ' || true
 else
-  echo "no $tests: build app_frame_tests (KV_TESTS=ON) for the test figures"
+  echo "no $tests: build app_shell_frame_tests (KV_TESTS=ON) for the test figures"
 fi

@@ -418,7 +418,7 @@ bool NoMemory()
 TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
 {
     int argc = 1;
-    char name[] = "app_study_tests";
+    char name[] = "app_study_model_tests";
     char* argv[] = {name, nullptr};
     std::unique_ptr<QCoreApplication> app;
     if (QCoreApplication::instance() == nullptr) {
