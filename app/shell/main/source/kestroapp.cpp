@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -54,6 +55,31 @@ private:
 
 // The status the process ends with when the exit deadline ends it.
 std::atomic<int> exitStatus{0};
+
+// The exit deadline's state. Never freed: its detached thread may still look at it while the
+// process ends.
+struct ExitDeadline {
+    std::mutex mutex;
+    std::condition_variable disarm;
+    bool disarmed = false;
+    bool firing = false;
+};
+ExitDeadline* const exitDeadline = new ExitDeadline;
+
+// A run that ended in time ends as usual: the deadline touches nothing that static
+// destruction frees. Once it has begun to end the process, that end is waited for.
+void DisarmExitDeadline()
+{
+    std::unique_lock<std::mutex> lock(exitDeadline->mutex);
+    exitDeadline->disarmed = true;
+    exitDeadline->disarm.notify_all();
+    if (exitDeadline->firing) {
+        lock.unlock();
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    }
+}
 
 }   // namespace
 
@@ -231,6 +257,10 @@ void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
 
 int CKestroApp::Run()
 {
+    // Last of all, after the return value and every local below.
+    struct Disarm {
+        ~Disarm() { DisarmExitDeadline(); }
+    } disarm;
     // A logout, a shutdown or Ctrl+C closes the window as the user would, and then ends the
     // loop, a dialog's own loop included. Taken from the start: an archive may be imported
     // while start-up still runs.
@@ -295,8 +325,15 @@ void CKestroApp::OnFrameClosing()
         // Past the deadline only readers of the medium can be left, between two reads or in one;
         // the extraction folder they may write into goes first, the lock goes with the process.
         std::thread([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kExitDeadlineMs));
-            XEVDeleteExtractFolder(XEVGetExtractFolder());
+            std::unique_lock<std::mutex> lock(exitDeadline->mutex);
+            if (exitDeadline->disarm.wait_for(lock, std::chrono::milliseconds(kExitDeadlineMs),
+                                              [] { return exitDeadline->disarmed; })) {
+                return;
+            }
+            exitDeadline->firing = true;
+            lock.unlock();
+            // Removes the folder and its lock if this copy made one; makes none.
+            XEVEndExtractFolder();
             std::fflush(nullptr);
             _exit(exitStatus.load());
         }).detach();
