@@ -394,7 +394,9 @@ bool XEVImageViewCtrl::SetActive(bool value)
         active = 0;
         return false;
     }
-    if (!HasFramePixels(currentFrame)) {
+    // A frame on its way from the worker: the cell takes the keys now, or a step pressed
+    // before the frame comes would be lost.
+    if (!HasFramePixels(currentFrame) && (image != frameAsked_ || LoadFailed(currentImage))) {
         return false;
     }
     active = 1;

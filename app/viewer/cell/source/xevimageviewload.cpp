@@ -243,9 +243,8 @@ void XEVImageViewCtrl::OnLoadNow()
         return;
     }
     const int32_t frame = IsMultiFrameCurrent() ? std::max(currentFrame, 0) : 0;
-    tilesAtRequest_ = TileCount();
     // The worker's notice repaints; a request superseded or stopped leaves nothing to reset.
-    if (XEVRequestFrame(image, frame, Handle(), 1)) {
+    if (AskWorker(image, frame, 1)) {
         return;
     }
     forcedLoadBusy = 1;
@@ -260,8 +259,21 @@ void XEVImageViewCtrl::OnLoadNow()
     forcedLoadBusy = 0;
 }
 
+bool XEVImageViewCtrl::AskWorker(ImageInfo* image, int32_t frame, int32_t forced)
+{
+    tilesAtRequest_ = TileCount();
+    if (!XEVRequestFrame(image, frame, Handle(), forced)) {
+        return false;
+    }
+    frameAsked_ = image;
+    return true;
+}
+
 void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image)
 {
+    if (image != nullptr && image == frameAsked_) {
+        frameAsked_ = nullptr;
+    }
     if (image == nullptr || image != CurrentImage()) {
         return;
     }
@@ -290,8 +302,7 @@ void XEVImageViewCtrl::ApplyHeldWindow(ImageInfo* image, int32_t frame)
 
 bool XEVImageViewCtrl::LoadNow(ImageInfo* image, int32_t frame, int32_t forced)
 {
-    tilesAtRequest_ = TileCount();
-    if (XEVRequestFrame(image, frame, Handle(), forced)) {
+    if (AskWorker(image, frame, forced)) {
         return true;
     }
     // A cell used without the job host (no loader window) decodes on its own.
@@ -312,8 +323,7 @@ bool XEVImageViewCtrl::LoadCurrentImage()
         return false;
     }
     int32_t frame = currentFrame >= 0 ? currentFrame : image->startFrame;
-    tilesAtRequest_ = TileCount();
-    return XEVRequestFrame(image, frame, Handle(), 0) || image->LoadImage(frame, XEVWindowHandle(), 0) != 0;
+    return AskWorker(image, frame, 0) || image->LoadImage(frame, XEVWindowHandle(), 0) != 0;
 }
 
 void XEVImageViewCtrl::SetupFirstImage()

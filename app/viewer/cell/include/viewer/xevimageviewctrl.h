@@ -276,6 +276,8 @@ public:
     // Tiles the cell's set lay out when it last asked the worker for a frame: a file found to
     // hold frames lays the page out again.
     int32_t tilesAtRequest_ = 0;
+    // The image whose frame the worker decodes for the cell, until its answer comes.
+    const ImageInfo* frameAsked_ = nullptr;
     int32_t memoryMessageShown = 0;
     // Mouse state. A cell of a series laid over the grid pages with the grid, as a linked
     // cell does.
@@ -344,6 +346,8 @@ private:
     void ApplyHeldWindow(ImageInfo* image, int32_t frame);
     // The frame from the worker: the GUI thread never reads the medium.
     bool LoadNow(ImageInfo* image, int32_t frame, int32_t forced = 0);
+    // Asks the job worker for the frame; false without one.
+    bool AskWorker(ImageInfo* image, int32_t frame, int32_t forced);
     // Each answers whether the cell moved; loaded tells that the step had to decode.
     bool StepFrames(XEVVEKHelper* helper, int32_t frameCount, int32_t direction, int32_t wrap, bool& loaded);
     bool StepImages(int32_t direction, int32_t wrap, bool& loaded, bool& wrappedWhileLoading);
