@@ -9,7 +9,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-filter=${2:-'Hostile*:LargeDisc*'}
+filter=${2:-'Hostile*:LargeDisc*:LongFiles*:LargeWidgets*'}
 if [ -z "${1:-}" ]; then
     cmake --build "$build" --target app_shell_frame_tests -j "${JOBS:-4}" >/dev/null
 fi
