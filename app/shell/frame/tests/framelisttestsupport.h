@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTreeWidgetItemIterator>
 
 #include "frametestsupport.h"
 #include "platform/platfolder.h"
@@ -78,6 +79,30 @@ protected:
     }
 
     CXEVListFormView& List() { return *frame->GetStudyList(); }
+
+    // Double-clicks the item of the patient's tree that carries data, as a user does.
+    void DoubleClickItem(int32_t patient, uint32_t data)
+    {
+        XEVStudyListCtrl* tree = List().Tree(kXEVFirstTreeId + patient);
+        ASSERT_NE(tree, nullptr);
+        QTreeWidgetItem* item = nullptr;
+        for (QTreeWidgetItemIterator it(tree); *it != nullptr && item == nullptr; ++it) {
+            if (XEVStudyListCtrl::ItemData(*it) == data) {
+                item = *it;
+            }
+        }
+        ASSERT_NE(item, nullptr);
+        if (item->parent() != nullptr) {
+            item->parent()->setExpanded(true);
+        }
+        tree->scrollToItem(item);
+        Pump();
+        const QRect rect = tree->visualItemRect(item);
+        ASSERT_FALSE(rect.isEmpty());
+        Mouse(*tree->viewport(), QEvent::MouseButtonDblClick, QPoint(rect.left() + 4, rect.center().y()),
+              Qt::LeftButton, Qt::LeftButton);
+        Pump();
+    }
 
     // The series of the current records whose first image's file name ends with the name.
     SeriesInfo* SeriesWithFile(const QString& name)

@@ -115,28 +115,6 @@ protected:
         }
         ADD_FAILURE() << "no series " << uid.toStdString();
     }
-    void DoubleClickItem(int32_t patient, uint32_t data)
-    {
-        XEVStudyListCtrl* tree = List().Tree(kXEVFirstTreeId + patient);
-        ASSERT_NE(tree, nullptr);
-        QTreeWidgetItem* item = nullptr;
-        for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
-            if (XEVStudyListCtrl::ItemData(*it) == data) {
-                item = *it;
-            }
-        }
-        ASSERT_NE(item, nullptr);
-        if (item->parent() != nullptr) {
-            item->parent()->setExpanded(true);
-        }
-        tree->scrollToItem(item);
-        Pump();
-        const QRect rect = tree->visualItemRect(item);
-        ASSERT_FALSE(rect.isEmpty());
-        Mouse(*tree->viewport(), QEvent::MouseButtonDblClick, QPoint(rect.left() + 4, rect.center().y()),
-              Qt::LeftButton, Qt::LeftButton);
-        Pump();
-    }
 
     // What each cell of the page shows: the grey at its centre, -1 for a cell without image.
     std::vector<int> Tiles()
