@@ -80,21 +80,6 @@ protected:
     std::string ok1_;
 };
 
-std::string ExplicitHeader(uint16_t group, uint16_t element, const char* vr, uint32_t length)
-{
-    std::string h(12, '\0');
-    h[0] = char(group & 0xFF);
-    h[1] = char(group >> 8);
-    h[2] = char(element & 0xFF);
-    h[3] = char(element >> 8);
-    h[4] = vr[0];
-    h[5] = vr[1];
-    for (int i = 0; i < 4; ++i) {
-        h[8 + i] = char((length >> (8 * i)) & 0xFF);
-    }
-    return h;
-}
-
 // The non-ASCII disc's image files, eight folders deep: names in Latin-1 bytes, in UTF-8, and
 // Latin-1 IDs on folders named in UTF-8 (on a folder only: a zip member is found by the ID's
 // own bytes, so there the third is named as its ID says).

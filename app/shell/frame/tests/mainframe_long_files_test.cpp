@@ -44,18 +44,6 @@ std::string RleFrame(char value)
     return frame;
 }
 
-std::string ExplicitHeader(uint16_t group, uint16_t element, const char* vr, uint32_t length)
-{
-    std::string h(12, '\0');
-    h[0] = char(group & 0xFF);
-    h[1] = char(group >> 8);
-    h[2] = char(element & 0xFF);
-    h[3] = char(element >> 8);
-    h[4] = vr[0];
-    h[5] = vr[1];
-    return h.substr(0, 8) + Le32(length);
-}
-
 // Thirty private values of 63 MiB each, as holes in a sparse file.
 void WriteLongValues(std::ostream& out)
 {
