@@ -60,7 +60,7 @@ class VEK_Vector : public VEK_Utility {
 
   ~VEK_Vector() override {
     release_storage();
-    if (placeholder_ != nullptr) placeholder_->~T();
+    delete placeholder_;
   }
 
   uint32_t size() const { return static_cast<uint32_t>(last_ - first_); }
@@ -213,13 +213,15 @@ class VEK_Vector : public VEK_Utility {
     std::swap(end_, other.end_);
   }
 
-  // What a failed access hands back instead of a reference through null.
+  // What a failed access hands back instead of a reference through null. Made only when
+  // needed: held inline, it made every vector as large as its element, and a record with a
+  // list of records nested inside it several times over.
   T& placeholder() {
     if (placeholder_ == nullptr) {
       if constexpr (std::is_default_constructible_v<T>)
-        placeholder_ = ::new (static_cast<void*>(placeholder_storage_)) T();
+        placeholder_ = new T();
       else
-        placeholder_ = ::new (static_cast<void*>(placeholder_storage_)) T(manager_);
+        placeholder_ = new T(manager_);
     }
     return *placeholder_;
   }
@@ -229,5 +231,4 @@ class VEK_Vector : public VEK_Utility {
   T* last_ = nullptr;
   T* end_ = nullptr;
   T* placeholder_ = nullptr;
-  alignas(T) unsigned char placeholder_storage_[sizeof(T)];
 };
