@@ -211,8 +211,14 @@ void* pyr_dicom_lib_element_relocation_esink::Relocated()
 }
 
 PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset, std::pmr::memory_resource* resource)
-    : dataset_(dataset), value_(inline_), sink_(this), children_(resource)
+    : dataset_(dataset), value_(inline_), sink_(this), resource_(resource)
 {
+}
+
+const PyrDicomDataElement::GroupMap& PyrDicomDataElement::Groups() const
+{
+    static const GroupMap none;
+    return children_ != nullptr ? *children_ : none;
 }
 
 void PyrDicomDataElement::operator delete(PyrDicomDataElement* element, std::destroying_delete_t)
@@ -247,6 +253,11 @@ PyrDicomDataElement::~PyrDicomDataElement()
         dataset_->Unregister(this);
     }
     Clear();
+    if (children_ != nullptr) {
+        children_->~GroupMap();
+        resource_->deallocate(children_, sizeof(GroupMap), alignof(GroupMap));
+        children_ = nullptr;
+    }
 }
 
 PyrDicomResult PyrDicomDataElement::SetGroup(uint32_t group)
@@ -262,7 +273,7 @@ PyrDicomResult PyrDicomDataElement::SetGroup(uint32_t group)
 
 PyrDicomDataElement* PyrDicomDataElement::GetChildAt(uint32_t index) const
 {
-    for (const auto& [group, children] : children_) {
+    for (const auto& [group, children] : Groups()) {
         if (index < children.items.size()) {
             return children.items[index];
         }
@@ -289,8 +300,9 @@ size_t PyrDicomDataElement::FirstNotBelow(const ChildList& items, uint32_t numbe
 
 PyrDicomDataElement* PyrDicomDataElement::FindChild(uint32_t group, uint32_t element) const
 {
-    const auto it = children_.find(group);
-    if (it == children_.end()) {
+    const GroupMap& groups = Groups();
+    const auto it = groups.find(group);
+    if (it == groups.end()) {
         return nullptr;
     }
     const ChildList& items = it->second.items;
@@ -331,7 +343,11 @@ PyrDicomResult PyrDicomDataElement::CheckNewChild(PyrDicomDataElement* child, co
 // that nothing is moved until nothing can fail any more.
 PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDicomDataElement* child)
 {
-    const auto [it, created] = children_.try_emplace(child->group_);
+    if (children_ == nullptr) {
+        // Throws like the lists below when the resource has no room.
+        children_ = new (resource_->allocate(sizeof(GroupMap), alignof(GroupMap))) GroupMap(resource_);
+    }
+    const auto [it, created] = children_->try_emplace(child->group_);
     ChildList& items = it->second.items;
     try {
         if (items.size() == items.capacity()) {
@@ -339,7 +355,7 @@ PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDi
         }
     } catch (...) {
         if (created) {
-            children_.erase(it);
+            children_->erase(it);
         }
         throw;
     }
@@ -412,8 +428,11 @@ void PyrDicomDataElement::Detach(const GroupChildren* keep)
         return;
     }
     parent_ = nullptr;
-    const auto it = parent->children_.find(group_);
-    if (it == parent->children_.end()) {
+    if (parent->children_ == nullptr) {
+        return;
+    }
+    const auto it = parent->children_->find(group_);
+    if (it == parent->children_->end()) {
         return;
     }
     ChildList& items = it->second.items;
@@ -425,7 +444,7 @@ void PyrDicomDataElement::Detach(const GroupChildren* keep)
         }
     }
     if (items.empty() && &it->second != keep) {
-        parent->children_.erase(it);
+        parent->children_->erase(it);
     }
 }
 
@@ -488,8 +507,11 @@ void PyrDicomDataElement::ReleaseValue()
 
 void PyrDicomDataElement::DestroyChildren()
 {
-    std::pmr::map<uint32_t, GroupChildren> children(children_.get_allocator());
-    children.swap(children_);
+    if (children_ == nullptr) {
+        return;
+    }
+    GroupMap children(children_->get_allocator());
+    children.swap(*children_);
     childCount_ = 0;
     for (auto& [group, list] : children) {
         for (PyrDicomDataElement* child : list.items) {

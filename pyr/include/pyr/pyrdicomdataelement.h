@@ -199,6 +199,10 @@ private:
         bool ordered = true;   // element numbers non-decreasing, so lookups may halve
     };
 
+    using GroupMap = std::pmr::map<uint32_t, GroupChildren>;
+
+    // The children by group; an empty map when there are none yet.
+    const GroupMap& Groups() const;
     PyrDicomVR ResolveVR(PyrDicomVR vr) const;
     PyrDicomVR StoreVR(PyrDicomVR vr);
     PyrDicomResult CheckNewChild(PyrDicomDataElement* child, const char* function) const;
@@ -240,7 +244,10 @@ private:
     void* allocatorHandle_ = nullptr;
     PyrIValueAllocator* allocator_ = nullptr;
     pyr_dicom_lib_element_relocation_esink sink_;
-    std::pmr::map<uint32_t, GroupChildren> children_;
+    // Made with the first child, from resource_: most elements hold a value and no
+    // children, and an empty map inside each made a large directory's tree a fifth larger.
+    std::pmr::memory_resource* resource_;
+    GroupMap* children_ = nullptr;
     uint32_t childCount_ = 0;
     PyrString sourcePath_;
     int64_t valuePosition_ = 0;
