@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -202,16 +203,17 @@ PyrDicomResult SplitValues(std::u16string_view text, std::vector<PyrString>& val
 void* pyr_dicom_lib_element_relocation_esink::Relocated()
 {
     PyrDicomDataElement* e = element_;
-    if (e->allocator_ == nullptr) {
+    PyrDicomDataElement::ExternalValue* external = e->external_;
+    if (external == nullptr) {
         return nullptr;
     }
-    e->allocator_->Resolve(&e->allocatorHandle_);
-    e->value_ = static_cast<uint8_t*>(e->allocatorHandle_);
-    return e->allocatorHandle_;
+    external->allocator->Resolve(&external->handle);
+    e->value_ = static_cast<uint8_t*>(external->handle);
+    return external->handle;
 }
 
 PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset, std::pmr::memory_resource* resource)
-    : dataset_(dataset), value_(inline_), sink_(this), resource_(resource)
+    : dataset_(dataset), value_(inline_), resource_(resource)
 {
 }
 
@@ -487,8 +489,8 @@ void PyrDicomDataElement::ReleaseValue()
         }
         break;
     case PyrValueMode::External:
-        if (allocator_ != nullptr) {
-            allocator_->Free(allocatorHandle_);
+        if (external_ != nullptr) {
+            external_->allocator->Free(external_->handle);
         }
         break;
     case PyrValueMode::Mapped:
@@ -501,8 +503,8 @@ void PyrDicomDataElement::ReleaseValue()
     value_ = inline_;
     valueInArena_ = false;
     std::memset(inline_, 0, sizeof(inline_));
-    allocator_ = nullptr;
-    allocatorHandle_ = nullptr;
+    delete external_;
+    external_ = nullptr;
 }
 
 void PyrDicomDataElement::DestroyChildren()
@@ -570,13 +572,19 @@ PyrDicomResult PyrDicomDataElement::AllocateValue(uint32_t length, bool pad)
         PyrIValueAllocator* allocator = dataset_ != nullptr ? dataset_->GetOptions().valueAllocator : nullptr;
         const uint32_t threshold = dataset_ != nullptr ? dataset_->GetOptions().allocatorThreshold : 0;
         if (allocator != nullptr && threshold != 0 && length > threshold) {
+            auto* external =
+                new (std::nothrow) ExternalValue{nullptr, allocator, pyr_dicom_lib_element_relocation_esink(this)};
+            if (external == nullptr) {
+                return kPyrOutOfMemory;
+            }
             void* handle = nullptr;
-            if (!allocator->Allocate(&handle, &sink_, length) || handle == nullptr) {
+            if (!allocator->Allocate(&handle, &external->sink, length) || handle == nullptr) {
+                delete external;
                 return kPyrOutOfMemory;
             }
             mode_ = PyrValueMode::External;
-            allocator_ = allocator;
-            allocatorHandle_ = handle;
+            external->handle = handle;
+            external_ = external;
             value_ = static_cast<uint8_t*>(handle);
             std::memset(value_, 0, length);
         } else {
