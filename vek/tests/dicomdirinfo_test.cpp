@@ -247,10 +247,10 @@ TEST(DICOMDIRInfo, RecordsStayCompact) {
   // A medium of 200,000 records holds each twice (in record order and in the tree): each
   // byte of a record costs 400 KB there. Inline copies of a nested record type made a
   // patient over 2 KB.
-  EXPECT_LE(sizeof(VEK_DICOMDIRPatient), 512u);
-  EXPECT_LE(sizeof(VEK_DICOMDIRStudy), 768u);
-  EXPECT_LE(sizeof(VEK_DICOMDIRSeries), 896u);
-  EXPECT_LE(sizeof(VEK_DICOMDIRImage), 896u);
+  EXPECT_LE(sizeof(VEK_DICOMDIRPatient), 320u);
+  EXPECT_LE(sizeof(VEK_DICOMDIRStudy), 576u);
+  EXPECT_LE(sizeof(VEK_DICOMDIRSeries), 640u);
+  EXPECT_LE(sizeof(VEK_DICOMDIRImage), 704u);
 }
 
 TEST(DICOMDIRInfo, RecordOrdersGiveTheOffsetTree) {
