@@ -541,20 +541,6 @@ private:
     bool aborted_ = false;
 };
 
-// The walk reads the tree only: the records in record order, copies of the tree's, go
-// before it, so that a large directory is not held twice while the model fills.
-void ReleaseRecordOrder(VEK_DICOMDIRInfo& info, VEK_Manager* manager)
-{
-    Release(info.all_images, manager);
-    Release(info.all_series, manager);
-    Release(info.all_studies, manager);
-    Release(info.file_ids, manager);
-    Release(info.image_pointers, manager);
-    Release(info.series_pointers, manager);
-    Release(info.study_pointers, manager);
-    Release(info.patient_pointers, manager);
-}
-
 WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients, const WalkOptions& options,
                         WalkResult& result, XEVParsedDicomDir* parsed = nullptr)
 {
@@ -575,14 +561,14 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
             return WalkStatus::OpenFailed;
         }
         own.emplace(&callManager);
+        // The walk reads the tree alone: records in record order too would hold each twice.
+        own->set_record_order_kept(false);
         if (!own->load(guard.storage)) {
             return WalkStatus::ParseFailed;
         }
     }
     VEK_DICOMDIRInfo& info = parsed != nullptr ? *parsed->info : *own;
-    result.records =
-        !info.patients.empty() || !info.all_studies.empty() || !info.all_series.empty() || !info.all_images.empty();
-    ReleaseRecordOrder(info, manager);
+    result.records = info.records_read() != 0;
 
     bool aborted = false;
     try {
@@ -775,6 +761,7 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
         Info info(&callManager);
         if constexpr (std::is_same_v<Info, VEK_DICOMDIRInfo>) {
             info.set_stop(stop);
+            info.set_record_order_kept(false);
         }
         bool loaded = false;
         if constexpr (std::is_same_v<Info, VEK_DICOMInfo>) {
@@ -806,6 +793,7 @@ XEVParsedDicomDirPtr XEVVEKHelper::ReadDicomDir(const QString& path, const std::
         }
         parsed->info.emplace(&parsed->manager);
         parsed->info->set_stop(stop);
+        parsed->info->set_record_order_kept(false);
         if (!parsed->info->load(parsed->stoppable.storage)) {
             return nullptr;
         }

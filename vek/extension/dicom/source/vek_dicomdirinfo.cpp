@@ -252,6 +252,7 @@ VEK_DICOMDIRInfo::VEK_DICOMDIRInfo(VEK_Manager* manager)
       all_images(manager) {}
 
 void VEK_DICOMDIRInfo::clear_records() {
+  records_read_ = 0;
   image_pointers.clear();
   series_pointers.clear();
   study_pointers.clear();
@@ -325,6 +326,12 @@ bool VEK_DICOMDIRInfo::read_dir() {
       uint32_t position, next, lower;
     };
     std::vector<Other> others;
+    // Per level in record order: where each record points and which item holds it.
+    struct Link {
+      uint32_t next, lower, item;
+    };
+    std::vector<Link> links[kLevels];
+    const bool kept = record_order_kept_;
     const uint32_t count = sequence->GetChildCount();
     VEK_DICOMTagObj tag(m);
     {
@@ -340,9 +347,11 @@ bool VEK_DICOMDIRInfo::read_dir() {
         for (int l = 0; l < kLevels; ++l)
           if (t == kTypes[l]) ++types[l];
       }
-      if (!patients.reserve(types[kPatient]) || !all_studies.reserve(types[kStudy]) ||
-          !all_series.reserve(types[kSeries]) || !all_images.reserve(types[kImage]) || !file_ids.reserve(types[kImage]))
+      if (!patients.reserve(types[kPatient]) ||
+          (kept && (!all_studies.reserve(types[kStudy]) || !all_series.reserve(types[kSeries]) ||
+                    !all_images.reserve(types[kImage]) || !file_ids.reserve(types[kImage]))))
         return false;
+      for (int l = 0; l < kLevels; ++l) links[l].reserve(types[l]);
       order.reserve(count);
     }
     for (uint32_t i = 0; i < count; ++i) {
@@ -352,18 +361,23 @@ bool VEK_DICOMDIRInfo::read_dir() {
       const bool maybe_cut = cut && i + 1 == count;
       VEK_WString type(m);
       read_text(e, 0x0004, 0x1430, type);
-      // Each record is read in place at the end of its list; 1 read, 0 left out, -1 failure.
+      // Each record is read in place at the end of its list, or, when only the tree is
+      // kept, into a record of its own to be read again into the tree; 1 read, 0 left out,
+      // -1 failure.
       auto collect = [&](auto& list, Level level, auto read_fields) -> int {
         using Record = std::remove_reference_t<decltype(list[0])>;
-        Record* r = append(list, m);
+        const bool listed = kept || level == kPatient;
+        Record own(m);
+        Record* r = listed ? append(list, m) : &own;
         if (r == nullptr) return -1;
         if (!read_common(tag, r->common) || !read_fields(e, *r)) {
-          list.resize(list.size() - 1, Record(m));
+          if (listed) list.resize(list.size() - 1, Record(m));
           if (!maybe_cut) return -1;
           warn(__LINE__);
           return 0;
         }
-        order.push_back({r->common.position, level, list.size() - 1});
+        links[level].push_back({r->common.next_offset, r->common.lower_offset, i});
+        order.push_back({r->common.position, level, uint32_t(links[level].size() - 1)});
         return 1;
       };
       int read = 1;
@@ -374,23 +388,25 @@ bool VEK_DICOMDIRInfo::read_dir() {
       } else if (type.compare(u"SERIES") == 0) {
         read = collect(all_series, kSeries, read_series);
       } else if (type.compare(u"IMAGE") == 0) {
-        VEK_DICOMDIRImage* g = append(all_images, m);
+        VEK_DICOMDIRImage own(m);
+        VEK_DICOMDIRImage* g = kept ? append(all_images, m) : &own;
         if (g == nullptr) return false;
         const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, g->file_id);
         if (!has_id || !safe_file_id(g->file_id, e)) {
-          all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+          if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
           if (!has_id && !maybe_cut) return false;
           // Would reach outside the medium: left out like a record of another type.
           warn(__LINE__);
           continue;
         }
-        if (!read_common(tag, g->common) || !read_image(e, *g) || !file_ids.push_back(g->file_id)) {
-          all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+        if (!read_common(tag, g->common) || !read_image(e, *g) || (kept && !file_ids.push_back(g->file_id))) {
+          if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
           if (!maybe_cut || !intact()) return false;
           warn(__LINE__);
           continue;
         }
-        order.push_back({g->common.position, kImage, all_images.size() - 1});
+        links[kImage].push_back({g->common.next_offset, g->common.lower_offset, i});
+        order.push_back({g->common.position, kImage, uint32_t(links[kImage].size() - 1)});
       } else {
         others.push_back(
             {static_cast<uint32_t>(tag.get_position()), read_u32(e, 0x0004, 0x1400), read_u32(e, 0x0004, 0x1420)});
@@ -399,7 +415,9 @@ bool VEK_DICOMDIRInfo::read_dir() {
       if (read < 0 || !intact()) return false;
     }
 
-    const uint64_t collected = uint64_t(patients.size()) + all_studies.size() + all_series.size() + all_images.size();
+    const uint64_t collected =
+        uint64_t(links[kPatient].size()) + links[kStudy].size() + links[kSeries].size() + links[kImage].size();
+    records_read_ = collected;
     // Cut before its first record was whole: nothing to show.
     if (cut && collected == 0) return false;
 
@@ -417,36 +435,17 @@ bool VEK_DICOMDIRInfo::read_dir() {
       const Place* p = at(position);
       return p != nullptr && p->level == level ? p->index : kNone;
     };
-    const uint32_t sizes[kLevels] = {patients.size(), all_studies.size(), all_series.size(), all_images.size()};
+    const uint32_t sizes[kLevels] = {uint32_t(links[kPatient].size()), uint32_t(links[kStudy].size()),
+                                     uint32_t(links[kSeries].size()), uint32_t(links[kImage].size())};
     std::vector<std::vector<uint32_t>> children[kLevels - 1];
     for (int l = 0; l < kLevels - 1; ++l) children[l].resize(sizes[l]);
     std::vector<uint8_t> linked_flag[kLevels];
     for (int l = 1; l < kLevels; ++l) linked_flag[l].assign(sizes[l], 0);
     auto lower_of = [&](Level level, uint32_t index) -> uint32_t {
-      switch (level) {
-        case kPatient:
-          return patients[index].common.lower_offset;
-        case kStudy:
-          return all_studies[index].common.lower_offset;
-        case kSeries:
-          return all_series[index].common.lower_offset;
-        default:
-          return others[index].lower;
-      }
+      return level < kLevels ? links[level][index].lower : others[index].lower;
     };
     auto next_of = [&](Level level, uint32_t index) -> uint32_t {
-      switch (level) {
-        case kPatient:
-          return patients[index].common.next_offset;
-        case kStudy:
-          return all_studies[index].common.next_offset;
-        case kSeries:
-          return all_series[index].common.next_offset;
-        case kImage:
-          return all_images[index].common.next_offset;
-        default:
-          return others[index].next;
-      }
+      return level < kLevels ? links[level][index].next : others[index].next;
     };
     uint64_t linked = patients.size();
     // Depth first over an explicit stack: hostile nesting must not exhaust the call stack.
@@ -537,7 +536,18 @@ bool VEK_DICOMDIRInfo::read_dir() {
     }
 
     // The tree, each record copied once into vectors sized up front, so that no growth
-    // copies a subtree again.
+    // copies a subtree again; without the lists, read again from its item.
+    auto place = [&](Level level, uint32_t index, auto& out, const auto& list, auto read_fields) -> bool {
+      if (kept) {
+        out = list[index];
+        return true;
+      }
+      return get_item(0x0004, 0x1220, links[level][index].item, tag) && read_common(tag, out.common) &&
+             read_fields(tag.current_element(), out);
+    };
+    auto read_image_record = [](const PyrDicomDataElement* e, VEK_DICOMDIRImage& g) {
+      return read_text(e, 0x0004, 0x1500, g.file_id) && read_image(e, g);
+    };
     for (uint32_t p = 0; p < patients.size(); ++p) {
       if (stopped()) return false;
       VEK_DICOMDIRPatient& pt = patients[p];
@@ -545,20 +555,21 @@ bool VEK_DICOMDIRInfo::read_dir() {
       if (!pt.studies.resize(uint32_t(studies.size()), VEK_DICOMDIRStudy(m))) return false;
       for (uint32_t a = 0; a < studies.size(); ++a) {
         VEK_DICOMDIRStudy& st = pt.studies[a];
-        st = all_studies[studies[a]];
+        if (!place(kStudy, studies[a], st, all_studies, read_study)) return false;
         const auto& series_list = children[kStudy][studies[a]];
         if (!st.series.resize(uint32_t(series_list.size()), VEK_DICOMDIRSeries(m))) return false;
         for (uint32_t b = 0; b < series_list.size(); ++b) {
           VEK_DICOMDIRSeries& se = st.series[b];
-          se = all_series[series_list[b]];
+          if (!place(kSeries, series_list[b], se, all_series, read_series)) return false;
           const auto& images = children[kSeries][series_list[b]];
           if (!se.images.resize(uint32_t(images.size()), VEK_DICOMDIRImage(m))) return false;
-          for (uint32_t c = 0; c < images.size(); ++c) se.images[c] = all_images[images[c]];
+          for (uint32_t c = 0; c < images.size(); ++c)
+            if (!place(kImage, images[c], se.images[c], all_images, read_image_record)) return false;
         }
       }
       if (!intact()) return false;
     }
-    if (early_studies != 0) {
+    if (kept && early_studies != 0) {
       // Studies ahead of every patient are skipped in the stream order; they lead the list.
       VEK_Vector<VEK_DICOMDIRStudy> rest(m);
       if (!rest.reserve(all_studies.size() - early_studies)) return false;
