@@ -181,6 +181,13 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   bool read_dir();
 
  private:
+  // The steps of read_dir, over what they share.
+  struct ReadState;
+  bool collect_records(ReadState& s);
+  bool link_by_offsets(ReadState& s);
+  void link_by_stream(ReadState& s);
+  bool build_tree(ReadState& s);
+  bool point_records();
   bool load_common(VEK_InputStorage* storage, const VEK_Vector<VEK_DICOMTypes::CharacterSet>* sets);
   void clear_records();
   bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0; }
