@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -202,17 +203,24 @@ PyrDicomResult SplitValues(std::u16string_view text, std::vector<PyrString>& val
 void* pyr_dicom_lib_element_relocation_esink::Relocated()
 {
     PyrDicomDataElement* e = element_;
-    if (e->allocator_ == nullptr) {
+    PyrDicomDataElement::ExternalValue* external = e->external_;
+    if (external == nullptr) {
         return nullptr;
     }
-    e->allocator_->Resolve(&e->allocatorHandle_);
-    e->value_ = static_cast<uint8_t*>(e->allocatorHandle_);
-    return e->allocatorHandle_;
+    external->allocator->Resolve(&external->handle);
+    e->value_ = static_cast<uint8_t*>(external->handle);
+    return external->handle;
 }
 
 PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset, std::pmr::memory_resource* resource)
-    : dataset_(dataset), value_(inline_), sink_(this), children_(resource)
+    : dataset_(dataset), value_(inline_), resource_(resource)
 {
+}
+
+const PyrDicomDataElement::GroupMap& PyrDicomDataElement::Groups() const
+{
+    static const GroupMap none;
+    return children_ != nullptr ? *children_ : none;
 }
 
 void PyrDicomDataElement::operator delete(PyrDicomDataElement* element, std::destroying_delete_t)
@@ -247,6 +255,11 @@ PyrDicomDataElement::~PyrDicomDataElement()
         dataset_->Unregister(this);
     }
     Clear();
+    if (children_ != nullptr) {
+        children_->~GroupMap();
+        resource_->deallocate(children_, sizeof(GroupMap), alignof(GroupMap));
+        children_ = nullptr;
+    }
 }
 
 PyrDicomResult PyrDicomDataElement::SetGroup(uint32_t group)
@@ -262,7 +275,7 @@ PyrDicomResult PyrDicomDataElement::SetGroup(uint32_t group)
 
 PyrDicomDataElement* PyrDicomDataElement::GetChildAt(uint32_t index) const
 {
-    for (const auto& [group, children] : children_) {
+    for (const auto& [group, children] : Groups()) {
         if (index < children.items.size()) {
             return children.items[index];
         }
@@ -289,8 +302,9 @@ size_t PyrDicomDataElement::FirstNotBelow(const ChildList& items, uint32_t numbe
 
 PyrDicomDataElement* PyrDicomDataElement::FindChild(uint32_t group, uint32_t element) const
 {
-    const auto it = children_.find(group);
-    if (it == children_.end()) {
+    const GroupMap& groups = Groups();
+    const auto it = groups.find(group);
+    if (it == groups.end()) {
         return nullptr;
     }
     const ChildList& items = it->second.items;
@@ -331,7 +345,11 @@ PyrDicomResult PyrDicomDataElement::CheckNewChild(PyrDicomDataElement* child, co
 // that nothing is moved until nothing can fail any more.
 PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDicomDataElement* child)
 {
-    const auto [it, created] = children_.try_emplace(child->group_);
+    if (children_ == nullptr) {
+        // Throws like the lists below when the resource has no room.
+        children_ = new (resource_->allocate(sizeof(GroupMap), alignof(GroupMap))) GroupMap(resource_);
+    }
+    const auto [it, created] = children_->try_emplace(child->group_);
     ChildList& items = it->second.items;
     try {
         if (items.size() == items.capacity()) {
@@ -339,7 +357,7 @@ PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDi
         }
     } catch (...) {
         if (created) {
-            children_.erase(it);
+            children_->erase(it);
         }
         throw;
     }
@@ -412,8 +430,11 @@ void PyrDicomDataElement::Detach(const GroupChildren* keep)
         return;
     }
     parent_ = nullptr;
-    const auto it = parent->children_.find(group_);
-    if (it == parent->children_.end()) {
+    if (parent->children_ == nullptr) {
+        return;
+    }
+    const auto it = parent->children_->find(group_);
+    if (it == parent->children_->end()) {
         return;
     }
     ChildList& items = it->second.items;
@@ -425,7 +446,7 @@ void PyrDicomDataElement::Detach(const GroupChildren* keep)
         }
     }
     if (items.empty() && &it->second != keep) {
-        parent->children_.erase(it);
+        parent->children_->erase(it);
     }
 }
 
@@ -468,8 +489,8 @@ void PyrDicomDataElement::ReleaseValue()
         }
         break;
     case PyrValueMode::External:
-        if (allocator_ != nullptr) {
-            allocator_->Free(allocatorHandle_);
+        if (external_ != nullptr) {
+            external_->allocator->Free(external_->handle);
         }
         break;
     case PyrValueMode::Mapped:
@@ -482,14 +503,17 @@ void PyrDicomDataElement::ReleaseValue()
     value_ = inline_;
     valueInArena_ = false;
     std::memset(inline_, 0, sizeof(inline_));
-    allocator_ = nullptr;
-    allocatorHandle_ = nullptr;
+    delete external_;
+    external_ = nullptr;
 }
 
 void PyrDicomDataElement::DestroyChildren()
 {
-    std::pmr::map<uint32_t, GroupChildren> children(children_.get_allocator());
-    children.swap(children_);
+    if (children_ == nullptr) {
+        return;
+    }
+    GroupMap children(children_->get_allocator());
+    children.swap(*children_);
     childCount_ = 0;
     for (auto& [group, list] : children) {
         for (PyrDicomDataElement* child : list.items) {
@@ -548,13 +572,19 @@ PyrDicomResult PyrDicomDataElement::AllocateValue(uint32_t length, bool pad)
         PyrIValueAllocator* allocator = dataset_ != nullptr ? dataset_->GetOptions().valueAllocator : nullptr;
         const uint32_t threshold = dataset_ != nullptr ? dataset_->GetOptions().allocatorThreshold : 0;
         if (allocator != nullptr && threshold != 0 && length > threshold) {
+            auto* external =
+                new (std::nothrow) ExternalValue{nullptr, allocator, pyr_dicom_lib_element_relocation_esink(this)};
+            if (external == nullptr) {
+                return kPyrOutOfMemory;
+            }
             void* handle = nullptr;
-            if (!allocator->Allocate(&handle, &sink_, length) || handle == nullptr) {
+            if (!allocator->Allocate(&handle, &external->sink, length) || handle == nullptr) {
+                delete external;
                 return kPyrOutOfMemory;
             }
             mode_ = PyrValueMode::External;
-            allocator_ = allocator;
-            allocatorHandle_ = handle;
+            external->handle = handle;
+            external_ = external;
             value_ = static_cast<uint8_t*>(handle);
             std::memset(value_, 0, length);
         } else {

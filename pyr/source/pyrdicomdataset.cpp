@@ -834,7 +834,7 @@ PyrDicomResult PyrDicomDataset::FixPixelDataVRAt(PyrDicomDataElement* element, s
             pixel->vr_ = PyrVR::OB;
         }
     }
-    for (const auto& [group, children] : element->children_) {
+    for (const auto& [group, children] : element->Groups()) {
         for (PyrDicomDataElement* child : children.items) {
             if (child == pixel || child->GetChildCount() == 0) {
                 continue;

@@ -396,6 +396,32 @@ TEST_F(ElementTest, ValueStorageModes)
     EXPECT_EQ(e->Unmap(), kPyrBadArgument);
 }
 
+// Every value of a file is an element: a directory of 200,000 records holds some 1.5
+// million, so each byte of an element is 1.5 MB there. Leaves, most of them, hold no
+// children and pay for no group map.
+TEST_F(ElementTest, ElementsStayCompactAndLeavesHoldNoChildren)
+{
+    EXPECT_LE(sizeof(PyrDicomDataElement), 128u);
+    PyrDicomDataElement* leaf = Put(0x0008, 0x0060, PyrVR::CS, "CT");
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_EQ(leaf->GetChildCount(), 0u);
+    EXPECT_EQ(leaf->GetChildAt(0), nullptr);
+    EXPECT_EQ(leaf->FindChild(0x0008, 0x0060), nullptr);
+    // An item's first child makes the map; the last one leaving empties it, and the next
+    // comes back.
+    PyrDicomDataElement* item = NewItem();
+    ASSERT_EQ(Put(0x0008, 0x0050, PyrVR::CS, "SQ")->AddChildElement(item), kPyrSuccess);
+    EXPECT_EQ(item->GetChildAt(0), nullptr);
+    PyrDicomDataElement* child = Put(0x0010, 0x0010, PyrVR::PN, "AB", item);
+    EXPECT_EQ(item->GetChildAt(0), child);
+    EXPECT_EQ(item->FindChild(0x0010, 0x0010), child);
+    delete child;
+    EXPECT_EQ(item->GetChildCount(), 0u);
+    EXPECT_EQ(item->GetChildAt(0), nullptr);
+    PyrDicomDataElement* next = Put(0x0020, 0x0013, PyrVR::IS, "1 ", item);
+    EXPECT_EQ(item->FindChild(0x0020, 0x0013), next);
+}
+
 TEST_F(ElementTest, DeletingTheRootLeavesAUsableDataset)
 {
     Put(0x0008, 0x0060, PyrVR::CS, "CT");

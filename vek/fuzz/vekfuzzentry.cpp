@@ -66,16 +66,27 @@ int VekFuzzLoadDICOMDIR(const uint8_t* data, size_t size) {
   VEK_DefaultManager manager;
   auto* storage = vek_create<VEK_ByteArrayInputStorage>(&manager, data, int32_t(size));
   if (storage == nullptr) return 0;
-  {
+  // Twice: with the records in record order, then the tree alone, each record read again
+  // from its item. Both must give the same tree.
+  uint64_t shapes[2] = {0, 0};
+  bool loaded[2] = {false, false};
+  for (int pass = 0; pass < 2; ++pass) {
+    if (!storage->to_begin()) break;
     VEK_DICOMDIRInfo dir(&manager);
-    dir.load(storage);
+    dir.set_record_order_kept(pass == 0);
+    loaded[pass] = dir.load(storage);
     // Records collected before a failure stay readable too.
     volatile uint64_t sum = 0;
+    uint64_t shape = dir.records_read();
     for (const VEK_DICOMDIRPatient& p : dir.patients)
       for (const VEK_DICOMDIRStudy& s : p.studies) {
         sum = sum + (s.parent_patient == &p) + s.common.tags.size();
+        shape = shape * 31 + s.series.size() + s.study_instance_uid.size();
         for (const VEK_DICOMDIRSeries& e : s.series)
-          for (const VEK_DICOMDIRImage& i : e.images) sum = sum + i.file_id.size() + (i.parent_series == &e);
+          for (const VEK_DICOMDIRImage& i : e.images) {
+            sum = sum + i.file_id.size() + (i.parent_series == &e);
+            shape = shape * 31 + i.file_id.size() + i.common.position + i.instance_number;
+          }
       }
     for (const VEK_DICOMDIRImage* i : dir.image_pointers) {
       sum = sum + i->common.position + i->parent_patient->common.position + i->number_of_frames;
@@ -90,7 +101,10 @@ int VekFuzzLoadDICOMDIR(const uint8_t* data, size_t size) {
     const VEK_Vector<VEK_WString> ids = dir.get_string_list();
     sum = sum + ids.size() + dir.all_images.size() + dir.all_series.size() + dir.all_studies.size();
     (void)sum;
+    shapes[pass] = shape;
+    manager.clear();
   }
+  if (loaded[0] && loaded[1] && shapes[0] != shapes[1]) __builtin_trap();
   storage->destroy();
   manager.clear();
   return 0;

@@ -103,6 +103,25 @@ TEST(Vector, OutOfRangeAccessReportsAndHandsBackAPlaceholder) {
   EXPECT_EQ(v.size(), 0u);
 }
 
+TEST(Vector, SizeDoesNotFollowItsElementAndThePlaceholderComesOnDemand) {
+  // A directory record holds a list of records, which holds a list of records: a vector as
+  // large as its element multiplied every record by its depth.
+  struct Big {
+    char bytes[4096];
+  };
+  EXPECT_EQ(sizeof(VEK_Vector<Big>), sizeof(VEK_Vector<char>));
+  EXPECT_LE(sizeof(VEK_Vector<VEK_Vector<VEK_Vector<Big>>>), 48u);
+  // A record holds a dozen strings, most of them empty: each carries its manager once.
+  EXPECT_LE(sizeof(U16), 40u);
+  VEK_TestManager m;
+  VEK_Vector<VEK_Vector<U16>> nested(&m);
+  VEK_Vector<U16>& missing = nested[2];
+  EXPECT_REPORT(m, 0x80000000u, "VEK_Vector<T>::operator[]()", 204);
+  EXPECT_EQ(missing.size(), 0u);
+  EXPECT_EQ(&nested[7], &missing);  // the same one, made once
+  EXPECT_REPORT(m, 0x80000000u, "VEK_Vector<T>::operator[]()", 204);
+}
+
 TEST(Vector, CountBeyondThirtyTwoBitBytesIsALengthError) {
   VEK_TestManager m;
   const size_t base = m.memory_manager().live();

@@ -77,7 +77,7 @@ private:
     PyrDicomDataElement* element_;
 };
 
-enum class PyrValueMode : uint32_t {
+enum class PyrValueMode : uint8_t {
     Inline = 0,
     Heap = 1,
     External = 2,   // from the dataset's value allocator
@@ -199,6 +199,16 @@ private:
         bool ordered = true;   // element numbers non-decreasing, so lookups may halve
     };
 
+    using GroupMap = std::pmr::map<uint32_t, GroupChildren>;
+    // A value from the dataset's value allocator: its handle and where its moves are told.
+    struct ExternalValue {
+        void* handle;
+        PyrIValueAllocator* allocator;
+        pyr_dicom_lib_element_relocation_esink sink;
+    };
+
+    // The children by group; an empty map when there are none yet.
+    const GroupMap& Groups() const;
     PyrDicomVR ResolveVR(PyrDicomVR vr) const;
     PyrDicomVR StoreVR(PyrDicomVR vr);
     PyrDicomResult CheckNewChild(PyrDicomDataElement* child, const char* function) const;
@@ -224,6 +234,7 @@ private:
     template <class A, class Parse>
     PyrDicomResult GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats, Parse parse) const;
 
+    // Ordered so that no padding falls between members: a large file holds millions.
     PyrDicomDataset* dataset_;
     PyrDicomDataElement* registryPrev_ = nullptr;
     PyrDicomDataElement* registryNext_ = nullptr;
@@ -231,19 +242,21 @@ private:
     uint32_t group_ = 0;
     uint32_t element_ = 0;
     PyrDicomVR vr_ = PyrVR::Unset;
+    uint32_t childCount_ = 0;
     int64_t position_ = -1;
     uint32_t length_ = 0;
     uint32_t bytesHeld_ = 0;
     uint8_t* value_;
     alignas(4) uint8_t inline_[4] = {0, 0, 0, 0};
     PyrValueMode mode_ = PyrValueMode::Inline;
-    void* allocatorHandle_ = nullptr;
-    PyrIValueAllocator* allocator_ = nullptr;
-    pyr_dicom_lib_element_relocation_esink sink_;
-    std::pmr::map<uint32_t, GroupChildren> children_;
-    uint32_t childCount_ = 0;
-    PyrString sourcePath_;
-    int64_t valuePosition_ = 0;
     bool inArena_ = false;        // placed in the dataset's arena
     bool valueInArena_ = false;   // a heap-mode value taken from that arena
+    // Only while the value comes from the dataset's value allocator.
+    ExternalValue* external_ = nullptr;
+    // Made with the first child, from resource_: most elements hold a value and no
+    // children, and an empty map inside each made a large directory's tree a fifth larger.
+    std::pmr::memory_resource* resource_;
+    GroupMap* children_ = nullptr;
+    PyrString sourcePath_;
+    int64_t valuePosition_ = 0;
 };

@@ -18,13 +18,13 @@ class VEK_BasicString : public VEK_Utility {
  public:
   static constexpr uint32_t npos = UINT32_MAX;
 
-  explicit VEK_BasicString(VEK_Manager* manager) : VEK_Utility(manager), alloc_(manager) { buf_.units[0] = 0; }
+  explicit VEK_BasicString(VEK_Manager* manager) : VEK_Utility(manager) { buf_.units[0] = 0; }
   VEK_BasicString(VEK_Manager* manager, const Ch* text) : VEK_BasicString(manager) { assign(text); }
   // Takes the source's manager.
   VEK_BasicString(const VEK_BasicString& other) : VEK_BasicString(other.manager_) { assign(other); }
   VEK_BasicString& operator=(const VEK_BasicString& other) { return assign(other); }
   ~VEK_BasicString() override {
-    if (!is_inline()) alloc_.deallocate(buf_.heap, uint64_t(capacity_) + 1);
+    if (!is_inline()) alloc().deallocate(buf_.heap, uint64_t(capacity_) + 1);
     capacity_ = kInline - 1;
     size_ = 0;
     buf_.units[0] = 0;
@@ -103,10 +103,10 @@ class VEK_BasicString : public VEK_Utility {
       uint64_t cap = uint64_t(capacity_) + capacity_ / 2;
       if (cap < n) cap = n;
       if (cap + 1 > VEK_Allocator<Ch>::max_count()) cap = VEK_Allocator<Ch>::max_count() - 1;
-      Ch* fresh = alloc_.allocate(cap + 1);
+      Ch* fresh = alloc().allocate(cap + 1);
       std::memcpy(fresh, text, n * sizeof(Ch));
       fresh[n] = 0;
-      if (!is_inline()) alloc_.deallocate(buf_.heap, uint64_t(capacity_) + 1);
+      if (!is_inline()) alloc().deallocate(buf_.heap, uint64_t(capacity_) + 1);
       buf_.heap = fresh;
       capacity_ = static_cast<uint32_t>(cap);
       size_ = n;
@@ -118,7 +118,8 @@ class VEK_BasicString : public VEK_Utility {
     size_ = n;
   }
 
-  VEK_Allocator<Ch> alloc_;
+  // From the manager each time: a copy of it in every string and list cost 8 bytes apiece.
+  VEK_Allocator<Ch> alloc() const { return VEK_Allocator<Ch>(manager_); }
   union {
     Ch units[kInline];
     Ch* heap;

@@ -21,9 +21,9 @@ class VEK_Vector : public VEK_Utility {
   using iterator = T*;
   using const_iterator = const T*;
 
-  explicit VEK_Vector(VEK_Manager* manager) : VEK_Utility(manager), alloc_(manager) {}
+  explicit VEK_Vector(VEK_Manager* manager) : VEK_Utility(manager) {}
 
-  VEK_Vector(VEK_Manager* manager, uint32_t n, const T& value) : VEK_Utility(manager), alloc_(manager) {
+  VEK_Vector(VEK_Manager* manager, uint32_t n, const T& value) : VEK_Utility(manager) {
     try {
       grow_to(n);
       last_ = std::uninitialized_fill_n(first_, n, value);
@@ -34,7 +34,7 @@ class VEK_Vector : public VEK_Utility {
   }
 
   // Takes the source's manager. A failed copy leaves the vector empty and reported.
-  VEK_Vector(const VEK_Vector& other) : VEK_Utility(other.manager_), alloc_(other.manager_) {
+  VEK_Vector(const VEK_Vector& other) : VEK_Utility(other.manager_) {
     try {
       grow_to(other.size());
       last_ = std::uninitialized_copy(other.first_, other.last_, first_);
@@ -60,7 +60,7 @@ class VEK_Vector : public VEK_Utility {
 
   ~VEK_Vector() override {
     release_storage();
-    if (placeholder_ != nullptr) placeholder_->~T();
+    delete placeholder_;
   }
 
   uint32_t size() const { return static_cast<uint32_t>(last_ - first_); }
@@ -157,16 +157,16 @@ class VEK_Vector : public VEK_Utility {
   // Moves the elements into new storage of cap elements; the vector is unchanged on failure.
   void grow_to(uint64_t cap) {
     if (cap <= capacity()) return;
-    T* fresh = alloc_.allocate(cap);
+    T* fresh = alloc().allocate(cap);
     T* fresh_last = fresh;
     try {
       fresh_last = std::uninitialized_copy(first_, last_, fresh);
     } catch (...) {
-      alloc_.deallocate(fresh, cap);
+      alloc().deallocate(fresh, cap);
       throw;
     }
     std::destroy(first_, last_);
-    alloc_.deallocate(first_, capacity());
+    alloc().deallocate(first_, capacity());
     first_ = fresh;
     last_ = fresh_last;
     end_ = fresh + cap;
@@ -203,7 +203,7 @@ class VEK_Vector : public VEK_Utility {
 
   void release_storage() {
     std::destroy(first_, last_);
-    alloc_.deallocate(first_, capacity());
+    alloc().deallocate(first_, capacity());
     first_ = last_ = end_ = nullptr;
   }
 
@@ -213,21 +213,23 @@ class VEK_Vector : public VEK_Utility {
     std::swap(end_, other.end_);
   }
 
-  // What a failed access hands back instead of a reference through null.
+  // What a failed access hands back instead of a reference through null. Made only when
+  // needed: held inline, it made every vector as large as its element, and a record with a
+  // list of records nested inside it several times over.
   T& placeholder() {
     if (placeholder_ == nullptr) {
       if constexpr (std::is_default_constructible_v<T>)
-        placeholder_ = ::new (static_cast<void*>(placeholder_storage_)) T();
+        placeholder_ = new T();
       else
-        placeholder_ = ::new (static_cast<void*>(placeholder_storage_)) T(manager_);
+        placeholder_ = new T(manager_);
     }
     return *placeholder_;
   }
 
-  VEK_Allocator<T> alloc_;
+  // From the manager each time: a copy of it in every string and list cost 8 bytes apiece.
+  VEK_Allocator<T> alloc() const { return VEK_Allocator<T>(manager_); }
   T* first_ = nullptr;
   T* last_ = nullptr;
   T* end_ = nullptr;
   T* placeholder_ = nullptr;
-  alignas(T) unsigned char placeholder_storage_[sizeof(T)];
 };

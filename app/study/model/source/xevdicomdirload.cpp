@@ -110,6 +110,13 @@ int32_t PlausibleFrameCount(int32_t frames, const QString& path, FrameHeaderCach
     return int32_t(std::max<uint64_t>(holds, 1));
 }
 
+// Empties the list and lets its storage go (clear keeps it).
+template <class T>
+void Release(VEK_Vector<T>& list, VEK_Manager* manager)
+{
+    list = VEK_Vector<T>(manager);
+}
+
 ImageInfo* NewEntry(const VEK_DICOMDIRImage& record, const QString& path, int32_t startFrame)
 {
     auto* image = new ImageInfo;
@@ -266,7 +273,7 @@ bool IsUnsupportedReport(const SeriesInfo& series)
 // One pass over a loaded DICOMDIR into the study model, a step per level of its records.
 class DicomDirWalk {
 public:
-    DicomDirWalk(const VEK_DICOMDIRInfo& info, std::string folder, const WalkOptions& options, WalkResult& result,
+    DicomDirWalk(VEK_DICOMDIRInfo& info, std::string folder, const WalkOptions& options, WalkResult& result,
                  VEK_Manager* manager)
         : info_(info), folder_(std::move(folder)), options_(options), result_(result), manager_(manager)
     {
@@ -277,7 +284,7 @@ public:
 
     void Patients(std::vector<PatientInfo*>& patients)
     {
-        for (const VEK_DICOMDIRPatient& record : info_.patients) {
+        for (VEK_DICOMDIRPatient& record : info_.patients) {
             if (!GoesOn()) {
                 break;
             }
@@ -285,6 +292,8 @@ public:
             if (!patient->studies.empty()) {
                 patients.push_back(patient.release());
             }
+            // Its records are in the model now: the model grows as they go.
+            Release(record.studies, manager_);
         }
     }
 
@@ -517,7 +526,7 @@ private:
         return true;
     }
 
-    const VEK_DICOMDIRInfo& info_;
+    VEK_DICOMDIRInfo& info_;
     const std::string folder_;
     const WalkOptions& options_;
     WalkResult& result_;
@@ -552,13 +561,14 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
             return WalkStatus::OpenFailed;
         }
         own.emplace(&callManager);
+        // The walk reads the tree alone: records in record order too would hold each twice.
+        own->set_record_order_kept(false);
         if (!own->load(guard.storage)) {
             return WalkStatus::ParseFailed;
         }
     }
-    const VEK_DICOMDIRInfo& info = parsed != nullptr ? *parsed->info : *own;
-    result.records =
-        !info.patients.empty() || !info.all_studies.empty() || !info.all_series.empty() || !info.all_images.empty();
+    VEK_DICOMDIRInfo& info = parsed != nullptr ? *parsed->info : *own;
+    result.records = info.records_read() != 0;
 
     bool aborted = false;
     try {
@@ -751,6 +761,7 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
         Info info(&callManager);
         if constexpr (std::is_same_v<Info, VEK_DICOMDIRInfo>) {
             info.set_stop(stop);
+            info.set_record_order_kept(false);
         }
         bool loaded = false;
         if constexpr (std::is_same_v<Info, VEK_DICOMInfo>) {
@@ -782,6 +793,7 @@ XEVParsedDicomDirPtr XEVVEKHelper::ReadDicomDir(const QString& path, const std::
         }
         parsed->info.emplace(&parsed->manager);
         parsed->info->set_stop(stop);
+        parsed->info->set_record_order_kept(false);
         if (!parsed->info->load(parsed->stoppable.storage)) {
             return nullptr;
         }

@@ -158,6 +158,11 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   // Once *stop is nonzero, a load under way fails at its next record: a caller that no longer
   // wants the answer need not wait for a large directory to be walked.
   void set_stop(const std::atomic<int32_t>* stop) { stop_ = stop; }
+  // false: a load builds the tree alone and leaves file_ids and the all_ lists empty, so
+  // that no record is held twice; each record is then read from its item a second time.
+  void set_record_order_kept(bool kept) { record_order_kept_ = kept; }
+  // Records of the four levels the last load read, whether kept in record order or not.
+  uint64_t records_read() const { return records_read_; }
 
   // The file IDs of the image records kept, in record order.
   VEK_Vector<VEK_WString> file_ids;
@@ -176,9 +181,18 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   bool read_dir();
 
  private:
+  // The steps of read_dir, over what they share.
+  struct ReadState;
+  bool collect_records(ReadState& s);
+  bool link_by_offsets(ReadState& s);
+  void link_by_stream(ReadState& s);
+  bool build_tree(ReadState& s);
+  bool point_records();
   bool load_common(VEK_InputStorage* storage, const VEK_Vector<VEK_DICOMTypes::CharacterSet>* sets);
   void clear_records();
   bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0; }
 
   const std::atomic<int32_t>* stop_ = nullptr;
+  bool record_order_kept_ = true;
+  uint64_t records_read_ = 0;
 };

@@ -236,6 +236,16 @@ struct Place {
   bool operator<(const Place& o) const { return position < o.position; }
 };
 
+// A record of another type: where it stands and points.
+struct Other {
+  uint32_t position, next, lower;
+};
+
+// Per level in record order: where each record points and which item holds it.
+struct Link {
+  uint32_t next, lower, item;
+};
+
 }  // namespace
 
 VEK_DICOMDIRInfo::VEK_DICOMDIRInfo(VEK_Manager* manager)
@@ -252,6 +262,7 @@ VEK_DICOMDIRInfo::VEK_DICOMDIRInfo(VEK_Manager* manager)
       all_images(manager) {}
 
 void VEK_DICOMDIRInfo::clear_records() {
+  records_read_ = 0;
   image_pointers.clear();
   series_pointers.clear();
   study_pointers.clear();
@@ -299,295 +310,360 @@ bool VEK_DICOMDIRInfo::load_common(VEK_InputStorage* storage, const VEK_Vector<V
   return true;
 }
 
-bool VEK_DICOMDIRInfo::read_dir() {
-  VEK_Manager* m = manager_;
+// What the steps of a load share.
+struct VEK_DICOMDIRInfo::ReadState {
+  // clean: whether the manager held no error as the load began.
+  ReadState(VEK_Manager* manager, bool clean_start) : m(manager), clean(clean_start), tag(manager) {}
+
   // Copies that fail report to the manager and go on; an error appearing during the walk
   // means some record is incomplete.
-  const bool clean = !vek_is_error(m->status().full_code());
-  auto intact = [&] { return !clean || !vek_is_error(m->status().full_code()); };
-  auto warn = [&](int line) { vek_report(m, VEK_WARNING_DATA, kReadDir, kFile, line); };
+  bool intact() const { return !clean || !vek_is_error(m->status().full_code()); }
+  void warn(int line) const { vek_report(m, VEK_WARNING_DATA, kReadDir, kFile, line); }
+  const Place* at(uint32_t position) const {
+    if (position == 0) return nullptr;
+    auto it = std::lower_bound(places.begin(), places.end(), Place{position, kPatient, 0});
+    return it != places.end() && it->position == position ? &*it : nullptr;
+  }
+  uint32_t lower_of(Level level, uint32_t index) const {
+    return level < kLevels ? links[level][index].lower : others[index].lower;
+  }
+  uint32_t next_of(Level level, uint32_t index) const {
+    return level < kLevels ? links[level][index].next : others[index].next;
+  }
 
+  VEK_Manager* m;
+  const bool clean;
+  bool cut = false;
+  bool kept = true;
+  const PyrDicomDataElement* sequence = nullptr;
+  std::vector<Place> order;   // stream order; level kLevels: a record of another type
+  std::vector<Place> places;  // by position
+  std::vector<Other> others;
+  std::vector<Link> links[kLevels];
+  std::vector<std::vector<uint32_t>> children[kLevels - 1];
+  uint64_t collected = 0;
+  uint32_t early_studies = 0;
+  VEK_DICOMTagObj tag;
+};
+
+// First pass: every record of the four levels, in stream order, wherever its parent is.
+// The patients are read straight into the member: on failure they stay there.
+bool VEK_DICOMDIRInfo::collect_records(ReadState& s) {
+  VEK_Manager* m = s.m;
+  auto intact = [&] { return s.intact(); };
+  auto warn = [&](int line) { s.warn(line); };
+  auto& order = s.order;
+  auto& others = s.others;
+  auto& links = s.links;
+  VEK_DICOMTagObj& tag = s.tag;
+  const bool kept = s.kept;
+  const PyrDicomDataElement* sequence = s.sequence;
+  const bool cut = s.cut;
+  const uint32_t count = sequence->GetChildCount();
+  {
+    // Lists sized for every record of their type first: growing them would copy each
+    // record, strings and all, again and again.
+    uint32_t types[kLevels] = {0, 0, 0, 0};
+    for (uint32_t i = 0; i < count; ++i) {
+      const PyrDicomDataElement* item = sequence->GetChildAt(i);
+      char16_t type[16];
+      size_t n = 0;
+      if (item == nullptr || !plain_text(item->FindChild(0x0004, 0x1430), type, 16, n)) continue;
+      const std::u16string_view t(type, n);
+      for (int l = 0; l < kLevels; ++l)
+        if (t == kTypes[l]) ++types[l];
+    }
+    if (!patients.reserve(types[kPatient]) ||
+        (kept && (!all_studies.reserve(types[kStudy]) || !all_series.reserve(types[kSeries]) ||
+                  !all_images.reserve(types[kImage]) || !file_ids.reserve(types[kImage]))))
+      return false;
+    for (int l = 0; l < kLevels; ++l) links[l].reserve(types[l]);
+    order.reserve(count);
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (stopped() || !get_item(0x0004, 0x1220, i, tag)) return false;
+    const PyrDicomDataElement* e = tag.current_element();
+    // The last record of a cut read may lack what it needs: left out, not a failure.
+    const bool maybe_cut = cut && i + 1 == count;
+    VEK_WString type(m);
+    read_text(e, 0x0004, 0x1430, type);
+    // Each record is read in place at the end of its list, or, when only the tree is
+    // kept, into a record of its own to be read again into the tree; 1 read, 0 left out,
+    // -1 failure.
+    auto collect = [&](auto& list, Level level, auto read_fields) -> int {
+      using Record = std::remove_reference_t<decltype(list[0])>;
+      const bool listed = kept || level == kPatient;
+      Record own(m);
+      Record* r = listed ? append(list, m) : &own;
+      if (r == nullptr) return -1;
+      if (!read_common(tag, r->common) || !read_fields(e, *r)) {
+        if (listed) list.resize(list.size() - 1, Record(m));
+        if (!maybe_cut) return -1;
+        warn(__LINE__);
+        return 0;
+      }
+      links[level].push_back({r->common.next_offset, r->common.lower_offset, i});
+      order.push_back({r->common.position, level, uint32_t(links[level].size() - 1)});
+      return 1;
+    };
+    int read = 1;
+    if (type.compare(u"PATIENT") == 0) {
+      read = collect(patients, kPatient, read_patient);
+    } else if (type.compare(u"STUDY") == 0) {
+      read = collect(all_studies, kStudy, read_study);
+    } else if (type.compare(u"SERIES") == 0) {
+      read = collect(all_series, kSeries, read_series);
+    } else if (type.compare(u"IMAGE") == 0) {
+      VEK_DICOMDIRImage own(m);
+      VEK_DICOMDIRImage* g = kept ? append(all_images, m) : &own;
+      if (g == nullptr) return false;
+      const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, g->file_id);
+      if (!has_id || !safe_file_id(g->file_id, e)) {
+        if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+        if (!has_id && !maybe_cut) return false;
+        // Would reach outside the medium: left out like a record of another type.
+        warn(__LINE__);
+        continue;
+      }
+      if (!read_common(tag, g->common) || !read_image(e, *g) || (kept && !file_ids.push_back(g->file_id))) {
+        if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+        if (!maybe_cut || !intact()) return false;
+        warn(__LINE__);
+        continue;
+      }
+      links[kImage].push_back({g->common.next_offset, g->common.lower_offset, i});
+      order.push_back({g->common.position, kImage, uint32_t(links[kImage].size() - 1)});
+    } else {
+      others.push_back(
+          {static_cast<uint32_t>(tag.get_position()), read_u32(e, 0x0004, 0x1400), read_u32(e, 0x0004, 0x1420)});
+      order.push_back({others.back().position, kLevels, uint32_t(others.size() - 1)});
+    }
+    if (read < 0 || !intact()) return false;
+  }
+
+  return true;
+}
+
+// Second pass: the children of each record as the offsets give them; true when they account
+// for every record. A chain ends at 0, at a position holding no record of its level, or at a
+// record already linked, so that loops and shared subtrees cannot repeat anything.
+bool VEK_DICOMDIRInfo::link_by_offsets(ReadState& s) {
+  auto warn = [&](int line) { s.warn(line); };
+  auto& order = s.order;
+  auto& others = s.others;
+  auto& links = s.links;
+  auto& children = s.children;
+  s.places = order;
+  std::stable_sort(s.places.begin(), s.places.end());
+  auto at = [&](uint32_t position) { return s.at(position); };
+  auto find = [&](uint32_t position, Level level) -> uint32_t {
+    const Place* p = at(position);
+    return p != nullptr && p->level == level ? p->index : kNone;
+  };
+  const uint32_t sizes[kLevels] = {uint32_t(links[kPatient].size()), uint32_t(links[kStudy].size()),
+                                   uint32_t(links[kSeries].size()), uint32_t(links[kImage].size())};
+  for (int l = 0; l < kLevels - 1; ++l) children[l].resize(sizes[l]);
+  std::vector<uint8_t> linked_flag[kLevels];
+  for (int l = 1; l < kLevels; ++l) linked_flag[l].assign(sizes[l], 0);
+  auto lower_of = [&](Level level, uint32_t index) { return s.lower_of(level, index); };
+  auto next_of = [&](Level level, uint32_t index) { return s.next_of(level, index); };
+  uint64_t linked = patients.size();
+  // Depth first over an explicit stack: hostile nesting must not exhaust the call stack.
+  // keep false: the subtree hangs under a record of another type and is only counted.
+  struct Step {
+    Level level;
+    uint32_t index;
+    bool keep;
+  };
+  std::vector<Step> stack;
+  uint64_t orphans = 0;
+  auto walk = [&](Step first) {
+    stack.push_back(first);
+    while (!stack.empty()) {
+      const Step step = stack.back();
+      stack.pop_back();
+      if (step.level == kImage) continue;
+      // Below a record of another type, its own chain tells the level.
+      Level below = Level(step.level + 1);
+      uint32_t o = lower_of(step.level, step.index);
+      if (step.level == kLevels) {
+        const Place* p = at(o);
+        if (p == nullptr || p->level == kPatient || p->level == kLevels) continue;
+        below = p->level;
+      }
+      while (o != 0) {
+        const uint32_t k = find(o, below);
+        if (k == kNone || linked_flag[below][k] != 0) break;
+        linked_flag[below][k] = 1;
+        if (step.keep) {
+          ++linked;
+          children[step.level][step.index].push_back(k);
+        } else {
+          ++orphans;
+        }
+        stack.push_back({below, k, step.keep});
+        o = next_of(below, k);
+      }
+    }
+  };
+  for (uint32_t p = 0; p < patients.size(); ++p) walk({kPatient, p, true});
+  for (uint32_t k = 0; k < others.size(); ++k) walk({kLevels, k, false});
+  const bool by_offsets = linked + orphans == s.collected;
+  if (by_offsets && orphans != 0) warn(__LINE__);
+  return by_offsets;
+}
+
+// Offsets that do not account for every record: the tree of the stream order. Counts the
+// records before the first PATIENT, and takes the level of each record of another type from
+// its own offsets.
+void VEK_DICOMDIRInfo::link_by_stream(ReadState& s) {
+  auto warn = [&](int line) { s.warn(line); };
+  auto& order = s.order;
+  auto& others = s.others;
+  auto& children = s.children;
+  {
+    for (int l = 0; l < kLevels - 1; ++l)
+      for (auto& c : children[l]) c.clear();
+    // Where the records of the four levels point on to, with their levels.
+    std::vector<std::pair<uint32_t, int>> nexts;
+    if (!others.empty())
+      for (const Place& p : order)
+        if (p.level < kLevels && s.next_of(p.level, p.index) != 0)
+          nexts.push_back({s.next_of(p.level, p.index), p.level});
+    std::sort(nexts.begin(), nexts.end());
+    auto level_of_other = [&](const Other& x) -> int {
+      if (const Place* p = s.at(x.lower); p != nullptr && p->level != kPatient && p->level != kLevels)
+        return p->level - 1;
+      auto it = std::lower_bound(nexts.begin(), nexts.end(), std::pair<uint32_t, int>{x.position, 0});
+      return it != nexts.end() && it->first == x.position ? it->second : int(kLevels);
+    };
+    uint32_t current[kLevels] = {kNone, kNone, kNone, kNone};
+    bool seen = false, skipped = false;
+    for (const Place& r : order) {
+      if (r.level == kLevels) {
+        const int l = level_of_other(others[r.index]);
+        for (int k = l; k < kLevels - 1; ++k) current[k] = kNone;
+        continue;
+      }
+      for (int k = r.level; k < kLevels - 1; ++k) current[k] = kNone;
+      if (r.level == kPatient) {
+        seen = true;
+      } else if (r.level == kStudy && !seen) {
+        ++s.early_studies;
+        continue;  // as it always was: no tree, no warning
+      } else if (current[r.level - 1] == kNone) {
+        skipped = true;
+      } else {
+        children[r.level - 1][current[r.level - 1]].push_back(r.index);
+      }
+      if (r.level < kImage) current[r.level] = r.index;
+    }
+    if (skipped) warn(__LINE__);
+  }
+}
+
+// The tree, each record copied once into vectors sized up front, so that no growth copies a
+// subtree again; without the lists, read again from its item.
+bool VEK_DICOMDIRInfo::build_tree(ReadState& s) {
+  VEK_Manager* m = s.m;
+  auto intact = [&] { return s.intact(); };
+  auto& links = s.links;
+  auto& children = s.children;
+  VEK_DICOMTagObj& tag = s.tag;
+  const bool kept = s.kept;
+  auto place = [&](Level level, uint32_t index, auto& out, const auto& list, auto read_fields) -> bool {
+    if (kept) {
+      out = list[index];
+      return true;
+    }
+    return get_item(0x0004, 0x1220, links[level][index].item, tag) && read_common(tag, out.common) &&
+           read_fields(tag.current_element(), out);
+  };
+  auto read_image_record = [](const PyrDicomDataElement* e, VEK_DICOMDIRImage& g) {
+    return read_text(e, 0x0004, 0x1500, g.file_id) && read_image(e, g);
+  };
+  for (uint32_t p = 0; p < patients.size(); ++p) {
+    if (stopped()) return false;
+    VEK_DICOMDIRPatient& pt = patients[p];
+    const auto& studies = children[kPatient][p];
+    if (!pt.studies.resize(uint32_t(studies.size()), VEK_DICOMDIRStudy(m))) return false;
+    for (uint32_t a = 0; a < studies.size(); ++a) {
+      VEK_DICOMDIRStudy& st = pt.studies[a];
+      if (!place(kStudy, studies[a], st, all_studies, read_study)) return false;
+      const auto& series_list = children[kStudy][studies[a]];
+      if (!st.series.resize(uint32_t(series_list.size()), VEK_DICOMDIRSeries(m))) return false;
+      for (uint32_t b = 0; b < series_list.size(); ++b) {
+        VEK_DICOMDIRSeries& se = st.series[b];
+        if (!place(kSeries, series_list[b], se, all_series, read_series)) return false;
+        const auto& images = children[kSeries][series_list[b]];
+        if (!se.images.resize(uint32_t(images.size()), VEK_DICOMDIRImage(m))) return false;
+        for (uint32_t c = 0; c < images.size(); ++c)
+          if (!place(kImage, images[c], se.images[c], all_images, read_image_record)) return false;
+      }
+    }
+    if (!intact()) return false;
+  }
+  if (kept && s.early_studies != 0) {
+    // Studies ahead of every patient are skipped in the stream order; they lead the list.
+    VEK_Vector<VEK_DICOMDIRStudy> rest(m);
+    if (!rest.reserve(all_studies.size() - s.early_studies)) return false;
+    for (uint32_t k = s.early_studies; k < all_studies.size(); ++k)
+      if (!rest.push_back(all_studies[k])) return false;
+    all_studies = rest;
+    if (!intact()) return false;
+  }
+
+  return true;
+}
+
+// Third pass: parents and the pointer lists, now that nothing moves any more.
+bool VEK_DICOMDIRInfo::point_records() {
+  for (VEK_DICOMDIRPatient& pt : patients) {
+    for (VEK_DICOMDIRStudy& st : pt.studies) {
+      st.parent_patient = &pt;
+      for (VEK_DICOMDIRSeries& se : st.series) {
+        se.parent_patient = &pt;
+        se.parent_study = &st;
+        for (VEK_DICOMDIRImage& im : se.images) {
+          im.parent_patient = &pt;
+          im.parent_study = &st;
+          im.parent_series = &se;
+          if (!image_pointers.push_back(&im)) return false;
+        }
+        if (!series_pointers.push_back(&se)) return false;
+      }
+      if (!study_pointers.push_back(&st)) return false;
+    }
+    if (!patient_pointers.push_back(&pt)) return false;
+  }
+  return true;
+}
+
+bool VEK_DICOMDIRInfo::read_dir() {
+  VEK_Manager* m = manager_;
+  const bool clean = !vek_is_error(m->status().full_code());
   if (internals() == nullptr || internals()->root() == nullptr) return false;
   const PyrDicomDataElement* root = internals()->root();
   VEK_WString sop(m);
   read_text(root, 0x0002, 0x0002, sop);
-  if (sop.compare(u"1.2.840.10008.1.3.10") != 0) warn(417);
+  if (sop.compare(u"1.2.840.10008.1.3.10") != 0) vek_report(m, VEK_WARNING_DATA, kReadDir, kFile, 417);
   const PyrDicomDataElement* sequence = root->FindChild(0x0004, 0x1220);
   if (sequence == nullptr) return false;
-  // A read that stopped early may have cut its last record short.
-  const bool cut = internals()->dataset() != nullptr && internals()->dataset()->GetReadResult() != kPyrSuccess;
 
   try {
-    // First pass: every record of the four levels, in stream order, wherever its parent is.
-    // The patients are read straight into the member: on failure they stay there.
-    std::vector<Place> order;  // stream order; level kLevels: a record of another type
-    struct Other {
-      uint32_t position, next, lower;
-    };
-    std::vector<Other> others;
-    const uint32_t count = sequence->GetChildCount();
-    VEK_DICOMTagObj tag(m);
-    {
-      // Lists sized for every record of their type first: growing them would copy each
-      // record, strings and all, again and again.
-      uint32_t types[kLevels] = {0, 0, 0, 0};
-      for (uint32_t i = 0; i < count; ++i) {
-        const PyrDicomDataElement* item = sequence->GetChildAt(i);
-        char16_t type[16];
-        size_t n = 0;
-        if (item == nullptr || !plain_text(item->FindChild(0x0004, 0x1430), type, 16, n)) continue;
-        const std::u16string_view t(type, n);
-        for (int l = 0; l < kLevels; ++l)
-          if (t == kTypes[l]) ++types[l];
-      }
-      if (!patients.reserve(types[kPatient]) || !all_studies.reserve(types[kStudy]) ||
-          !all_series.reserve(types[kSeries]) || !all_images.reserve(types[kImage]) || !file_ids.reserve(types[kImage]))
-        return false;
-      order.reserve(count);
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-      if (stopped() || !get_item(0x0004, 0x1220, i, tag)) return false;
-      const PyrDicomDataElement* e = tag.current_element();
-      // The last record of a cut read may lack what it needs: left out, not a failure.
-      const bool maybe_cut = cut && i + 1 == count;
-      VEK_WString type(m);
-      read_text(e, 0x0004, 0x1430, type);
-      // Each record is read in place at the end of its list; 1 read, 0 left out, -1 failure.
-      auto collect = [&](auto& list, Level level, auto read_fields) -> int {
-        using Record = std::remove_reference_t<decltype(list[0])>;
-        Record* r = append(list, m);
-        if (r == nullptr) return -1;
-        if (!read_common(tag, r->common) || !read_fields(e, *r)) {
-          list.resize(list.size() - 1, Record(m));
-          if (!maybe_cut) return -1;
-          warn(__LINE__);
-          return 0;
-        }
-        order.push_back({r->common.position, level, list.size() - 1});
-        return 1;
-      };
-      int read = 1;
-      if (type.compare(u"PATIENT") == 0) {
-        read = collect(patients, kPatient, read_patient);
-      } else if (type.compare(u"STUDY") == 0) {
-        read = collect(all_studies, kStudy, read_study);
-      } else if (type.compare(u"SERIES") == 0) {
-        read = collect(all_series, kSeries, read_series);
-      } else if (type.compare(u"IMAGE") == 0) {
-        VEK_DICOMDIRImage* g = append(all_images, m);
-        if (g == nullptr) return false;
-        const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, g->file_id);
-        if (!has_id || !safe_file_id(g->file_id, e)) {
-          all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
-          if (!has_id && !maybe_cut) return false;
-          // Would reach outside the medium: left out like a record of another type.
-          warn(__LINE__);
-          continue;
-        }
-        if (!read_common(tag, g->common) || !read_image(e, *g) || !file_ids.push_back(g->file_id)) {
-          all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
-          if (!maybe_cut || !intact()) return false;
-          warn(__LINE__);
-          continue;
-        }
-        order.push_back({g->common.position, kImage, all_images.size() - 1});
-      } else {
-        others.push_back(
-            {static_cast<uint32_t>(tag.get_position()), read_u32(e, 0x0004, 0x1400), read_u32(e, 0x0004, 0x1420)});
-        order.push_back({others.back().position, kLevels, uint32_t(others.size() - 1)});
-      }
-      if (read < 0 || !intact()) return false;
-    }
-
-    const uint64_t collected = uint64_t(patients.size()) + all_studies.size() + all_series.size() + all_images.size();
+    ReadState s(m, clean);
+    s.sequence = sequence;
+    // A read that stopped early may have cut its last record short.
+    s.cut = internals()->dataset() != nullptr && internals()->dataset()->GetReadResult() != kPyrSuccess;
+    s.kept = record_order_kept_;
+    if (!collect_records(s)) return false;
+    s.collected =
+        uint64_t(s.links[kPatient].size()) + s.links[kStudy].size() + s.links[kSeries].size() + s.links[kImage].size();
+    records_read_ = s.collected;
     // Cut before its first record was whole: nothing to show.
-    if (cut && collected == 0) return false;
-
-    // Second pass: the children of each record as the offsets give them. A chain ends at 0,
-    // at a position holding no record of its level, or at a record already linked, so that
-    // loops and shared subtrees cannot repeat anything.
-    std::vector<Place> places(order);
-    std::stable_sort(places.begin(), places.end());
-    auto at = [&](uint32_t position) -> const Place* {
-      if (position == 0) return nullptr;
-      auto it = std::lower_bound(places.begin(), places.end(), Place{position, kPatient, 0});
-      return it != places.end() && it->position == position ? &*it : nullptr;
-    };
-    auto find = [&](uint32_t position, Level level) -> uint32_t {
-      const Place* p = at(position);
-      return p != nullptr && p->level == level ? p->index : kNone;
-    };
-    const uint32_t sizes[kLevels] = {patients.size(), all_studies.size(), all_series.size(), all_images.size()};
-    std::vector<std::vector<uint32_t>> children[kLevels - 1];
-    for (int l = 0; l < kLevels - 1; ++l) children[l].resize(sizes[l]);
-    std::vector<uint8_t> linked_flag[kLevels];
-    for (int l = 1; l < kLevels; ++l) linked_flag[l].assign(sizes[l], 0);
-    auto lower_of = [&](Level level, uint32_t index) -> uint32_t {
-      switch (level) {
-        case kPatient:
-          return patients[index].common.lower_offset;
-        case kStudy:
-          return all_studies[index].common.lower_offset;
-        case kSeries:
-          return all_series[index].common.lower_offset;
-        default:
-          return others[index].lower;
-      }
-    };
-    auto next_of = [&](Level level, uint32_t index) -> uint32_t {
-      switch (level) {
-        case kPatient:
-          return patients[index].common.next_offset;
-        case kStudy:
-          return all_studies[index].common.next_offset;
-        case kSeries:
-          return all_series[index].common.next_offset;
-        case kImage:
-          return all_images[index].common.next_offset;
-        default:
-          return others[index].next;
-      }
-    };
-    uint64_t linked = patients.size();
-    // Depth first over an explicit stack: hostile nesting must not exhaust the call stack.
-    // keep false: the subtree hangs under a record of another type and is only counted.
-    struct Step {
-      Level level;
-      uint32_t index;
-      bool keep;
-    };
-    std::vector<Step> stack;
-    uint64_t orphans = 0;
-    auto walk = [&](Step first) {
-      stack.push_back(first);
-      while (!stack.empty()) {
-        const Step step = stack.back();
-        stack.pop_back();
-        if (step.level == kImage) continue;
-        // Below a record of another type, its own chain tells the level.
-        Level below = Level(step.level + 1);
-        uint32_t o = lower_of(step.level, step.index);
-        if (step.level == kLevels) {
-          const Place* p = at(o);
-          if (p == nullptr || p->level == kPatient || p->level == kLevels) continue;
-          below = p->level;
-        }
-        while (o != 0) {
-          const uint32_t k = find(o, below);
-          if (k == kNone || linked_flag[below][k] != 0) break;
-          linked_flag[below][k] = 1;
-          if (step.keep) {
-            ++linked;
-            children[step.level][step.index].push_back(k);
-          } else {
-            ++orphans;
-          }
-          stack.push_back({below, k, step.keep});
-          o = next_of(below, k);
-        }
-      }
-    };
-    for (uint32_t p = 0; p < patients.size(); ++p) walk({kPatient, p, true});
-    for (uint32_t k = 0; k < others.size(); ++k) walk({kLevels, k, false});
-    const bool by_offsets = linked + orphans == collected;
-    if (by_offsets && orphans != 0) warn(__LINE__);
-
-    // Records before the first PATIENT of the stream, and the level each record of another
-    // type takes (from its own offsets), for the tree of the stream order.
-    uint32_t early_studies = 0;
-    if (!by_offsets) {
-      // Offsets that do not account for every record: the tree of the stream order.
-      for (int l = 0; l < kLevels - 1; ++l)
-        for (auto& c : children[l]) c.clear();
-      // Where the records of the four levels point on to, with their levels.
-      std::vector<std::pair<uint32_t, int>> nexts;
-      if (!others.empty())
-        for (const Place& p : order)
-          if (p.level < kLevels && next_of(p.level, p.index) != 0)
-            nexts.push_back({next_of(p.level, p.index), p.level});
-      std::sort(nexts.begin(), nexts.end());
-      auto level_of_other = [&](const Other& x) -> int {
-        if (const Place* p = at(x.lower); p != nullptr && p->level != kPatient && p->level != kLevels)
-          return p->level - 1;
-        auto it = std::lower_bound(nexts.begin(), nexts.end(), std::pair<uint32_t, int>{x.position, 0});
-        return it != nexts.end() && it->first == x.position ? it->second : int(kLevels);
-      };
-      uint32_t current[kLevels] = {kNone, kNone, kNone, kNone};
-      bool seen = false, skipped = false;
-      for (const Place& r : order) {
-        if (r.level == kLevels) {
-          const int l = level_of_other(others[r.index]);
-          for (int k = l; k < kLevels - 1; ++k) current[k] = kNone;
-          continue;
-        }
-        for (int k = r.level; k < kLevels - 1; ++k) current[k] = kNone;
-        if (r.level == kPatient) {
-          seen = true;
-        } else if (r.level == kStudy && !seen) {
-          ++early_studies;
-          continue;  // as it always was: no tree, no warning
-        } else if (current[r.level - 1] == kNone) {
-          skipped = true;
-        } else {
-          children[r.level - 1][current[r.level - 1]].push_back(r.index);
-        }
-        if (r.level < kImage) current[r.level] = r.index;
-      }
-      if (skipped) warn(__LINE__);
-    }
-
-    // The tree, each record copied once into vectors sized up front, so that no growth
-    // copies a subtree again.
-    for (uint32_t p = 0; p < patients.size(); ++p) {
-      if (stopped()) return false;
-      VEK_DICOMDIRPatient& pt = patients[p];
-      const auto& studies = children[kPatient][p];
-      if (!pt.studies.resize(uint32_t(studies.size()), VEK_DICOMDIRStudy(m))) return false;
-      for (uint32_t a = 0; a < studies.size(); ++a) {
-        VEK_DICOMDIRStudy& st = pt.studies[a];
-        st = all_studies[studies[a]];
-        const auto& series_list = children[kStudy][studies[a]];
-        if (!st.series.resize(uint32_t(series_list.size()), VEK_DICOMDIRSeries(m))) return false;
-        for (uint32_t b = 0; b < series_list.size(); ++b) {
-          VEK_DICOMDIRSeries& se = st.series[b];
-          se = all_series[series_list[b]];
-          const auto& images = children[kSeries][series_list[b]];
-          if (!se.images.resize(uint32_t(images.size()), VEK_DICOMDIRImage(m))) return false;
-          for (uint32_t c = 0; c < images.size(); ++c) se.images[c] = all_images[images[c]];
-        }
-      }
-      if (!intact()) return false;
-    }
-    if (early_studies != 0) {
-      // Studies ahead of every patient are skipped in the stream order; they lead the list.
-      VEK_Vector<VEK_DICOMDIRStudy> rest(m);
-      if (!rest.reserve(all_studies.size() - early_studies)) return false;
-      for (uint32_t k = early_studies; k < all_studies.size(); ++k)
-        if (!rest.push_back(all_studies[k])) return false;
-      all_studies = rest;
-      if (!intact()) return false;
-    }
-
-    // Third pass: parents and the pointer lists, now that nothing moves any more.
-    for (VEK_DICOMDIRPatient& pt : patients) {
-      for (VEK_DICOMDIRStudy& st : pt.studies) {
-        st.parent_patient = &pt;
-        for (VEK_DICOMDIRSeries& se : st.series) {
-          se.parent_patient = &pt;
-          se.parent_study = &st;
-          for (VEK_DICOMDIRImage& im : se.images) {
-            im.parent_patient = &pt;
-            im.parent_study = &st;
-            im.parent_series = &se;
-            if (!image_pointers.push_back(&im)) return false;
-          }
-          if (!series_pointers.push_back(&se)) return false;
-        }
-        if (!study_pointers.push_back(&st)) return false;
-      }
-      if (!patient_pointers.push_back(&pt)) return false;
-    }
-    return intact();
+    if (s.cut && s.collected == 0) return false;
+    if (!link_by_offsets(s)) link_by_stream(s);
+    return build_tree(s) && point_records() && s.intact();
   } catch (const std::bad_alloc&) {
     vek_report(m, VEK_ERROR_MEMORY, kReadDir, kFile, __LINE__);
     return false;
