@@ -246,7 +246,8 @@ TEST_F(MediumTest, MultiFrameDiscInASlowDriveShowsItsFirstFrameFromItsOwnBytes)
     EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
     const qint64 longest = stall.LongestMs();
     std::printf("[ measure  ] longest stall through study, series and End: %lld ms\n", static_cast<long long>(longest));
+    // A hang ceiling, ten times the typical 0.3 s; bench/slow_disc.sh gives the figure.
     if (kMeasuredBuild) {
-        EXPECT_LT(longest, 1500);
+        EXPECT_LT(longest, 3000);
     }
 }
