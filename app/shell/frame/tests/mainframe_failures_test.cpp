@@ -310,7 +310,11 @@ TEST_F(LoadFailureTest, AFileThatFailedIsNotReadAgainOnItsOwn)
     WaitForTheLoads();
     EXPECT_EQ(PaintedSeries(), Present(4));
     ASSERT_EQ(box.texts.size(), 2u);
-    EXPECT_EQ(counter.Opens(), 2);
+    // Each read once, or twice on a busy machine, when the job worker and the cell's loader
+    // both reach a file before either has failed on it; never again after that.
+    const int opens = counter.Opens();
+    EXPECT_GE(opens, 2);
+    EXPECT_LE(opens, 4);
 
     StudyInfo* study = List().patients.at(0)->studies.at(0);
     Image().ShowSeries(study->series.at(2));
@@ -318,7 +322,7 @@ TEST_F(LoadFailureTest, AFileThatFailedIsNotReadAgainOnItsOwn)
     Image().ShowFitted(study);
     WaitForTheLoads();
     EXPECT_EQ(PaintedSeries(), Present(4));
-    EXPECT_EQ(counter.Opens(), 2);
+    EXPECT_EQ(counter.Opens(), opens);
     EXPECT_EQ(box.texts.size(), 2u);
 }
 
