@@ -138,6 +138,12 @@ bool FastRow(jpeg_decoder* decoder, int32_t component, uint16_t* out, int32_t* f
     if (st->interval_failed != 0 || st->available < 0) {
         return false;
     }
+    // A scan may name a table slot that no table filled: the row cannot be decoded.
+    const auto slot = static_cast<int32_t>(jpeg_rec_dc_selectors(decoder)[component]);
+    if (slot < 0 || slot >= 16 || block->tables[slot] == nullptr) {
+        st->interval_failed = 1;
+        return false;
+    }
     jpeg_direct_refill(decoder, static_cast<int32_t>(kWorstBytesPerSample * x));
     uint8_t* end = st->current + st->available;
     // With a worst-case row and the look-ahead in the data, the loop cannot reach past it.
@@ -145,7 +151,6 @@ bool FastRow(jpeg_decoder* decoder, int32_t component, uint16_t* out, int32_t* f
         std::memset(end, 0, static_cast<size_t>(st->guard));
     }
     *jpeg_fast_tables_position(block) = st->current;
-    const auto slot = static_cast<int32_t>(jpeg_rec_dc_selectors(decoder)[component]);
     const int32_t result =
         first_row != nullptr ? jpeg_fast_lossless_row_p1(x, slot, block, out, first_row)
         : above != nullptr

@@ -426,6 +426,28 @@ TEST(JpegLossless, LargerAcTableOfTheSameIdentifier)
     EXPECT_EQ(DecodeAll(bytes).pixels, AsBytes(image));
 }
 
+// The scan's DC table declared again without a code: on the fast loops of one component and on
+// the kernel rows of three, every row is handed out damaged, and nothing reads through a table
+// that was never built.
+TEST(JpegLossless, TableWithoutCodesGivesDamagedRows)
+{
+    for (const int32_t components : {1, 3}) {
+        SCOPED_TRACE(components);
+        Bytes bytes = WriteLossless(Ramp(19, 4, components, 16), kWideTable);
+        const uint8_t none[16] = {};
+        Bytes empty;
+        HuffmanTable(empty, 0x00, none, {});
+        const size_t sos = FindMarker(bytes, 0xDA);
+        bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(sos), empty.begin(), empty.end());
+        const Decoded decoded = DecodeAll(bytes);
+        ASSERT_EQ(decoded.start, JPEG_OK);
+        ASSERT_EQ(decoded.rows.size(), 4u);
+        for (const jpeg_status row : decoded.rows) {
+            EXPECT_EQ(row, JPEG_WARN_DAMAGED_DATA);
+        }
+    }
+}
+
 // One scan per component, in any order: three sub-decoders, the samples come out interleaved;
 // each sub-decoder on the fast loops where its component allows.
 TEST(JpegLossless, SeparateScansComeOutInterleaved)

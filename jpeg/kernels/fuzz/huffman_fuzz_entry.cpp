@@ -9,7 +9,8 @@
 #include "processor/kernel_dispatch.h"
 
 // Input: a mode byte (bit 0 lossless rows, bits 1-2 component count - 1, bit 3 one more
-// component), a width byte, then two tables (16 counts and their symbols each) and the data.
+// component, bit 4 each call handed the rest of the data as a buffer of its own), a width byte,
+// then two tables (16 counts and their symbols each) and the data.
 
 namespace {
 
@@ -35,6 +36,23 @@ void check(bool same)
         __builtin_trap();
 }
 
+// What one call is handed: the whole data at the position, or (own) the rest of it from the
+// position with the position 0 in an allocation of its own, as the codec hands each call the
+// rest of its buffer; a read before the position then leaves the allocation.
+struct CallBuffer {
+    std::vector<uint8_t> rest;
+    const uint8_t* bytes;
+    int32_t length, offset, position;
+
+    CallBuffer(const std::vector<uint8_t>& data, int32_t pos, bool own)
+        : rest(own ? std::vector<uint8_t>(data.begin() + pos, data.end()) : std::vector<uint8_t>()),
+          bytes(own ? rest.data() : data.data()), length(int32_t(own ? rest.size() : data.size())),
+          offset(own ? pos : 0), position(own ? 0 : pos)
+    {
+    }
+    int32_t end() const { return offset + position; }
+};
+
 // One record per block or row. Once a marker is met, bits missing behind it read as zeros and
 // how many of them a level reads depends on where its refills fell, so only the records before
 // the first marker or error must agree.
@@ -43,7 +61,8 @@ struct Trace {
     size_t clean = 0;
 };
 
-Trace decode_blocks(int level, const HuffDecodeSpec& dc, const HuffDecodeSpec& ac, const std::vector<uint8_t>& data)
+Trace decode_blocks(int level, const HuffDecodeSpec& dc, const HuffDecodeSpec& ac, const std::vector<uint8_t>& data,
+                    bool own)
 {
     Trace t;
     auto decode = dispatch_entry<dispatch_table_huff_decode_block_8x8>(level);
@@ -55,7 +74,9 @@ Trace decode_blocks(int level, const HuffDecodeSpec& dc, const HuffDecodeSpec& a
     bool clean = true;
     for (int b = 0; b < 512; ++b) {
         int16_t block[64];
-        const kernel_status r = decode(data.data(), int32_t(data.size()), &pos, block, &pred, &marker, &dc, &ac, &st);
+        CallBuffer in(data, pos, own);
+        const kernel_status r = decode(in.bytes, in.length, &in.position, block, &pred, &marker, &dc, &ac, &st);
+        pos = in.end();
         std::vector<int64_t> rec(block, block + 64);
         rec.insert(rec.end(), {r, pred, st.blockEnd, stream_point(data, pos, st.bitCount)});
         t.records.push_back(std::move(rec));
@@ -69,7 +90,7 @@ Trace decode_blocks(int level, const HuffDecodeSpec& dc, const HuffDecodeSpec& a
 }
 
 Trace decode_rows(int level, const HuffDecodeSpec* const* specs, int width, int components,
-                  const std::vector<uint8_t>& data)
+                  const std::vector<uint8_t>& data, bool own)
 {
     Trace t;
     auto decode = dispatch_entry<dispatch_table_huff_decode_lossless_row>(level);
@@ -82,8 +103,10 @@ Trace decode_rows(int level, const HuffDecodeSpec* const* specs, int width, int 
     uint16_t* row_ptrs[5] = {rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data(), rows[4].data()};
     bool clean = true;
     for (int y = 0; y < 64; ++y) {
+        CallBuffer in(data, pos, own);
         const kernel_status r =
-            decode(data.data(), int32_t(data.size()), &pos, row_ptrs, width, components, &marker, specs, &st);
+            decode(in.bytes, in.length, &in.position, row_ptrs, width, components, &marker, specs, &st);
+        pos = in.end();
         std::vector<int64_t> rec = {r, stream_point(data, pos, st.bitCount)};
         for (int c = 0; c < components && c < 4; ++c)
             rec.insert(rec.end(), rows[size_t(c)].begin(), rows[size_t(c)].end());
@@ -119,6 +142,7 @@ int HuffmanFuzzDecode(const uint8_t* bytes, size_t size)
     Cursor c{bytes, size};
     const uint8_t mode = c.byte();
     const int width = 1 + c.byte() % 64;
+    const bool own = (mode & 16) != 0;
     uint8_t counts[2][16];
     std::vector<uint8_t> values[2];
     read_table(c, counts[0], values[0]);
@@ -137,7 +161,7 @@ int HuffmanFuzzDecode(const uint8_t* bytes, size_t size)
             return 0;
         if ((mode & 1) == 0) {
             static thread_local Trace base;
-            Trace t = decode_blocks(level, table[0], table[1], data);
+            Trace t = decode_blocks(level, table[0], table[1], data, own);
             if (level == 0)
                 base = std::move(t);
             else
@@ -146,7 +170,7 @@ int HuffmanFuzzDecode(const uint8_t* bytes, size_t size)
             const int components = 1 + (mode >> 1 & 3) + (mode >> 3 & 1);
             const HuffDecodeSpec* tables[5] = {&table[0], &table[1], &table[0], &table[1], nullptr};
             static thread_local Trace base;
-            Trace t = decode_rows(level, tables, width, components, data);
+            Trace t = decode_rows(level, tables, width, components, data, own);
             if (level == 0)
                 base = std::move(t);
             else

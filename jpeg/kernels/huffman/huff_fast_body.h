@@ -75,12 +75,13 @@ template <class ByteOrder>
 struct FastReader {
     const uint8_t* data;
     int32_t length;
+    int32_t start;   // where this call began: the bytes before it are not the reader's
     int32_t pos;
     uint64_t buf;
     int32_t n;
 
     FastReader(const uint8_t* d, int32_t len, int32_t p, const HuffDecodeState* st)
-        : data(d), length(len), pos(p), n(st->bitCount)
+        : data(d), length(len), start(p), pos(p), n(st->bitCount)
     {
         buf = n > 0 ? (uint64_t{st->bitBuffer} << (64 - n)) : 0;
     }
@@ -186,7 +187,10 @@ struct FastReader {
     }
 
     // Right-aligned into the 32-bit state (the bits below the count dropped); whole bytes above 32
-    // bits go back to the data, a stuffed 0xFF with its zero.
+    // bits go back to the data, a stuffed 0xFF with its zero. The state held at most 32 bits on
+    // entry, so every byte given back was read by this call: the walk back stops at its start,
+    // where a zero read first is a data byte whatever lies before it (the caller's buffer may
+    // begin there).
     void store(int32_t* position, HuffDecodeState* st)
     {
         uint64_t right = n > 0 ? buf >> (64 - n) : 0;
@@ -202,7 +206,7 @@ struct FastReader {
                 pos -= back;
             } else {
                 for (int32_t i = 0; i < back; ++i)
-                    pos -= data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
+                    pos -= pos - 2 >= start && data[pos - 1] == 0 && data[pos - 2] == 0xFF ? 2 : 1;
             }
         }
         st->bitBuffer = static_cast<uint32_t>(right);

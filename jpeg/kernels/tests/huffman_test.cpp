@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
@@ -645,6 +648,106 @@ TEST_F(HuffBlock, ArgumentChecksInOrder)
         EXPECT_EQ(b[5], 9);
         // A length of 0 passes and runs out of data.
         EXPECT_EQ(f(data, 0, &pos, b.data(), &dc, &marker, &spec, &spec, &st), kernel_input_exhausted);
+    });
+}
+
+// ---- the start of the caller's buffer ----
+
+// Bytes that begin a page whose page before is unreadable: a read before them faults.
+class PageStart {
+public:
+    PageStart() : page_(size_t(sysconf(_SC_PAGESIZE)))
+    {
+        void* p = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        base_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+        if (base_ != nullptr && mprotect(base_, page_, PROT_NONE) != 0) {
+            munmap(base_, 2 * page_);
+            base_ = nullptr;
+        }
+    }
+    ~PageStart()
+    {
+        if (base_ != nullptr)
+            munmap(base_, 2 * page_);
+    }
+    PageStart(const PageStart&) = delete;
+    PageStart& operator=(const PageStart&) = delete;
+    uint8_t* bytes() const { return base_ + page_; }
+    bool ok() const { return base_ != nullptr; }
+
+private:
+    size_t page_;
+    uint8_t* base_;
+};
+
+using HuffBufferStart = KernelTest;
+
+// One-bit codes over zero bytes: a block or a short row uses fewer bits than the state held when
+// the call began, so a fast kernel gives back every byte it read, down to the first one it was
+// handed. Each call gets the buffer at a page start, as the codec hands each call the rest of its
+// data after moving it to the front: no level reads before it, and none takes a byte before the
+// position for stuffing (the 0xFF there at position 1). Every level decodes zeros and uses
+// exactly the bits the codes take.
+TEST_F(HuffBufferStart, ReadersNeverReadBeforeTheirBuffer)
+{
+    PageStart page;
+    ASSERT_TRUE(page.ok());
+    uint8_t* const data = page.bytes();
+    constexpr int32_t kLength = 64;
+    const TestHuffTable one_bit = table_of({{1, 1}}, {0});
+    const HuffDecodeSpec spec = make_spec(one_bit);
+    const HuffDecodeSpec* specs[4] = {&spec, &spec, &spec, &spec};
+    // The bits one call takes from the stream: bytes moved over, less the change in bits held.
+    const auto used = [](int32_t start, int32_t pos, int32_t before, int32_t after) {
+        return 8 * (pos - start) + before - after;
+    };
+    for_each_level(0, [&](int level) {
+        for (int32_t start : {0, 1})
+            for (int32_t held : {0, 9, 25, 32}) {
+                SCOPED_TRACE(::testing::Message() << "start " << start << ", held " << held);
+                std::memset(data, 0, kLength);
+                data[0] = start == 1 ? 0xFF : 0x00;
+                HuffDecodeState st = fresh_state();
+                st.bitCount = held;
+                int16_t pred = 7;
+                for (int call = 0; call < 40; ++call) {
+                    Block b;
+                    b.fill(0x3333);
+                    int32_t pos = start;
+                    uint32_t marker = 0;
+                    const int32_t before = st.bitCount;
+                    ASSERT_EQ(dispatch_entry<dispatch_table_huff_decode_block_8x8>(level)(
+                                  data, kLength, &pos, b.data(), &pred, &marker, &spec, &spec, &st),
+                              kernel_ok)
+                        << call;
+                    ASSERT_EQ(used(start, pos, before, st.bitCount), 2) << call;   // a DC of size 0, an end of block
+                    EXPECT_EQ(b[0], 7);
+                    EXPECT_EQ(std::count(b.begin() + 1, b.end(), 0), 63);
+                    EXPECT_EQ(st.blockEnd, 1);
+                }
+                for (int32_t components : {1, 3, 4})
+                    for (int32_t width : {1, 2, 8}) {
+                        st = fresh_state();
+                        st.bitCount = held;
+                        std::vector<std::vector<uint16_t>> rows(4, std::vector<uint16_t>(size_t(width)));
+                        uint16_t* row_ptrs[4] = {rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data()};
+                        for (int call = 0; call < 40; ++call) {
+                            for (auto& r : rows)
+                                std::fill(r.begin(), r.end(), 0x5555);
+                            int32_t pos = start;
+                            uint32_t marker = 0;
+                            const int32_t before = st.bitCount;
+                            ASSERT_EQ(dispatch_entry<dispatch_table_huff_decode_lossless_row>(level)(
+                                          data, kLength, &pos, row_ptrs, width, components, &marker, specs, &st),
+                                      kernel_ok)
+                                << components << " x " << width << ", call " << call;
+                            ASSERT_EQ(used(start, pos, before, st.bitCount), width * components)
+                                << components << " x " << width << ", call " << call;
+                            for (int32_t c = 0; c < components; ++c)
+                                EXPECT_EQ(std::count(rows[size_t(c)].begin(), rows[size_t(c)].end(), 0), width);
+                        }
+                    }
+            }
     });
 }
 
