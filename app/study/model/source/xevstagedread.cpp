@@ -287,13 +287,19 @@ XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fi
     if (frame < 0) {
         return span;
     }
-    const VEK_Vector<unsigned int> positions = info.get_frame_positions(uint32_t(frame));
-    const VEK_Vector<unsigned int> lengths = info.get_frame_lengths(uint32_t(frame));
+    const VEK_DICOMFrameTable& frames = info.frames();
+    // A frame of too many fragments is refused by its decode without a read.
+    if (frames.crowded(uint32_t(frame))) {
+        return span;
+    }
     int64_t begin = INT64_MAX;
     int64_t end = 0;
-    for (size_t i = 0; i < positions.size() && i < lengths.size(); ++i) {
-        begin = std::min<int64_t>(begin, positions[i]);
-        end = std::max<int64_t>(end, int64_t(positions[i]) + lengths[i]);
+    for (uint32_t i = 0, n = frames.fragment_count(uint32_t(frame)); i < n; ++i) {
+        uint32_t position = 0;
+        uint32_t length = 0;
+        frames.fragment(uint32_t(frame), i, position, length);
+        begin = std::min<int64_t>(begin, position);
+        end = std::max<int64_t>(end, int64_t(position) + length);
     }
     if (begin >= end) {
         return span;
