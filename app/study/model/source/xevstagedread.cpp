@@ -14,6 +14,7 @@
 #include <new>
 
 #include "platform/platfile.h"
+#include "study/xevvekhelper.h"
 #include "vek_dicominfo.h"
 #include "vek_managerimpl.h"
 #include "vek_object.h"
@@ -321,16 +322,27 @@ XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fi
     return span;
 }
 
+XEVParsedHeader::XEVParsedHeader() = default;
+XEVParsedHeader::~XEVParsedHeader()
+{
+    // The tag object first: it lets go of its dataset through the manager.
+    info.reset();
+    manager.reset();
+}
+
 XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
 {
-    VEK_DefaultManager manager;
-    VEK_DICOMInfo info(&manager);
-    VEK_InputStorage* storage = CreateStorage(&manager);
+    header_.reset();
     XEVFrameSpan span;
     frameCount = 0;
-    if (storage != nullptr && info.load(storage)) {
-        frameCount = int32_t(std::max<uint32_t>(info.frame_count(), 1));
-        span = XEVFrameSpanOf(info, frameCount == 1 ? 0 : frame, size_);
+    auto header = std::make_unique<XEVParsedHeader>();
+    header->manager = std::make_unique<XEVVekManager>();
+    header->info = std::make_unique<VEK_DICOMInfo>(header->manager.get());
+    VEK_InputStorage* storage = CreateStorage(header->manager.get());
+    if (storage != nullptr && header->info->load(storage)) {
+        frameCount = int32_t(std::max<uint32_t>(header->info->frame_count(), 1));
+        span = XEVFrameSpanOf(*header->info, frameCount == 1 ? 0 : frame, size_);
+        header_ = std::move(header);
     }
     vek_destroy(storage);
     return span;
