@@ -87,6 +87,11 @@ void ReadOnce(const uint8_t* data, size_t size, const PyrDicomDatasetOptions& op
     if (dataset.GetRoot() != nullptr) {
         Walk(dataset, dataset.GetRoot(), size, report, elements);
     }
+    // Each fragment of the Pixel Data inside the source; they count as the items they are.
+    PyrFragmentList::Walker walk(dataset.GetPixelFragments());
+    for (PyrFragment f; walk.Next(f); ++elements) {
+        report.broken += f.valuePosition >= 8 && uint64_t(f.valuePosition) + f.length <= size ? 0 : 1;
+    }
     if (report.readings == 0) {
         report.firstResult = result;
         report.firstElements = elements;

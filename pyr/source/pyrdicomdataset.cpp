@@ -289,6 +289,7 @@ PyrDicomResult PyrDicomDataset::Reset()
     position_ = 0;
     pixelDataStart_ = 0;
     pixelDataSize_ = 0;
+    pixelFragments_.Clear();
     sourcePath_.Release();
     read_ = nullptr;
     seek_ = nullptr;
@@ -556,6 +557,7 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
         const bool pixelData = depth == 0 && group == kPixelGroup && number == kPixelElement;
         if (pixelData) {
             pixelDataStart_ = elementPosition;
+            pixelFragments_.Clear();
         }
 
         PendingElement pending(CreateElement());
@@ -692,6 +694,9 @@ PyrDicomResult PyrDicomDataset::ReadSequenceOf(PyrDicomDataElement* parent, PyrD
     if (r != kPyrSuccess && !pixelData && r != kPyrOutOfMemory && e->GetChildCount() != 0) {
         parent->SetChildElement(e);
     }
+    if (r != kPyrSuccess && pixelData) {
+        pixelFragments_.Clear();
+    }
     return r;
 }
 
@@ -716,6 +721,20 @@ PYR_HOT PyrDicomResult PyrDicomDataset::ReadValueOf(PyrDicomDataElement* e, bool
         transferSyntaxEncoding_ = TransferSyntaxToEncoding(transferSyntax_);
         transferSyntaxRead_ = true;
     }
+    return kPyrSuccess;
+}
+
+// A fragment's length on the list, its value left in the source. A cut one is not listed.
+PyrDicomResult PyrDicomDataset::AddFragment(uint32_t length, uint64_t limit)
+{
+    const int64_t item = static_cast<int64_t>(position_) - 8;
+    if (const PyrDicomResult r = SkipForward(length, limit); r != kPyrSuccess) {
+        return r;
+    }
+    if (pixelFragments_.Empty()) {
+        pixelFragments_.first_ = item;
+    }
+    pixelFragments_.lengths_.push_back(length);
     return kPyrSuccess;
 }
 
@@ -758,6 +777,12 @@ PyrDicomResult PyrDicomDataset::ReadItemsWithin(PyrDicomDataElement* sequence, P
         }
         if (group == 0 && number == 0 && index != 0) {
             return kPyrBadPosition;   // zeros after real items: the data ends here
+        }
+        if (fragments && index > 0 && group == kItemGroup && number == kItem && pixelFragments_.Size() + 1 == index) {
+            if (const PyrDicomResult r = AddFragment(itemLength, end); r != kPyrSuccess) {
+                return r;
+            }
+            continue;
         }
 
         PendingElement pending(CreateElement());

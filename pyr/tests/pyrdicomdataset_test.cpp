@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "pyrfailingnew.h"
 #include "pyrlogrecorder.h"
 #include "pyrtestsource.h"
 
@@ -495,19 +496,72 @@ TEST(DatasetRead, EncapsulatedPixelDataStaysInTheSource)
     Parsed p(s.Bytes());
     ASSERT_EQ(p.result, kPyrSuccess);
     const PyrDicomDataElement* pixel = p.Find(0x7FE0, 0x0010);
-    ASSERT_EQ(pixel->GetChildCount(), 3u);
+    // The offset table is an element; the fragments are a list of lengths.
+    ASSERT_EQ(pixel->GetChildCount(), 1u);
     const PyrDicomDataElement* table = pixel->GetChildAt(0);
     EXPECT_EQ(table->GetValueMode(), PyrValueMode::Heap);
     EXPECT_EQ(table->GetBytesHeld(), 8u);
     EXPECT_EQ(table->GetULongOr(0, PyrVR::UL, 1), 20u);
-    EXPECT_EQ(pixel->GetChildAt(1)->GetValueMode(), PyrValueMode::InSource);
-    EXPECT_EQ(pixel->GetChildAt(1)->GetValuePosition(), static_cast<int64_t>(second));
-    EXPECT_EQ(pixel->GetChildAt(1)->GetLength(), 12u);
-    EXPECT_EQ(pixel->GetChildAt(2)->GetValuePosition(), static_cast<int64_t>(third));
-    EXPECT_EQ(pixel->GetChildAt(2)->GetLength(), 6u);
+    const PyrFragmentList& fragments = p.dataset.GetPixelFragments();
+    ASSERT_EQ(fragments.Size(), 2u);
+    EXPECT_EQ(fragments.FirstItemPosition(), static_cast<int64_t>(second) - 8);
+    PyrFragmentList::Walker walk(fragments);
+    PyrFragment f;
+    ASSERT_TRUE(walk.Next(f));
+    EXPECT_EQ(f.valuePosition, static_cast<int64_t>(second));
+    EXPECT_EQ(f.length, 12u);
+    ASSERT_TRUE(walk.Next(f));
+    EXPECT_EQ(f.itemPosition, static_cast<int64_t>(third) - 8);
+    EXPECT_EQ(f.valuePosition, static_cast<int64_t>(third));
+    EXPECT_EQ(f.length, 6u);
+    EXPECT_FALSE(walk.Next(f));
     EXPECT_EQ(pixel->GetVR(), PyrVR::OB);
     EXPECT_EQ(p.dataset.GetPixelDataStart(), static_cast<int64_t>(pixelStart));
     EXPECT_EQ(p.dataset.GetPixelDataSize(), static_cast<int64_t>(s.Size() - pixelStart));
+}
+
+// A million empty items cost a few bytes each, not an element each; an item of another tag
+// stays an element for the reader to refuse, and a cut fragment takes the list with it.
+TEST(DatasetRead, FragmentsCostTheirLengthAlone)
+{
+    constexpr uint32_t kEmpty = 1000000;
+    Stream s = File(kRle);
+    s.Header(0x7FE0, 0x0010, "OB", kUndefined).Item(0).Item(4).Raw("abcd");
+    for (uint32_t i = 0; i < kEmpty; ++i) {
+        s.Item(0);
+    }
+    s.SequenceEnd();
+    const std::vector<uint8_t> bytes = s.Bytes();
+    const int64_t before = PyrFailingNew::LiveBytes();
+    {
+        Parsed p(bytes);
+        const int64_t held = PyrFailingNew::LiveBytes() - before - static_cast<int64_t>(bytes.size());
+        ASSERT_EQ(p.result, kPyrSuccess);
+        EXPECT_EQ(p.Find(0x7FE0, 0x0010)->GetChildCount(), 1u);
+        const PyrFragmentList& list = p.dataset.GetPixelFragments();
+        ASSERT_EQ(list.Size(), kEmpty + 1);
+        EXPECT_EQ(list.Length(0), 4u);
+        EXPECT_EQ(list.Length(kEmpty), 0u);
+        // Four bytes an item, twice that while the list grows; an element was 208.
+        EXPECT_LT(held, int64_t(kEmpty) * 9);
+        EXPECT_LE(list.HeldBytes(), uint64_t(kEmpty) * 8 + 64);
+    }
+
+    Stream stray = File(kRle);
+    stray.Header(0x7FE0, 0x0010, "OB", kUndefined).Item(0).Item(2).Raw("ab");
+    stray.U16(0xFFFE).U16(0xE00D).U32(2).Raw("cd").Item(2).Raw("ef").SequenceEnd();
+    Parsed q(stray.Bytes());
+    ASSERT_EQ(q.result, kPyrSuccess);
+    EXPECT_EQ(q.dataset.GetPixelFragments().Size(), 1u);
+    ASSERT_EQ(q.Find(0x7FE0, 0x0010)->GetChildCount(), 3u);
+    EXPECT_EQ(q.Find(0x7FE0, 0x0010)->GetChildAt(1)->GetElement(), 0xE00Du);
+
+    Stream cut = File(kRle);
+    cut.Header(0x7FE0, 0x0010, "OB", kUndefined).Item(0).Item(2).Raw("ab").Item(40).Raw("cd");
+    Parsed r(cut.Bytes());
+    EXPECT_NE(r.result, kPyrSuccess);
+    EXPECT_EQ(r.Find(0x7FE0, 0x0010), nullptr);
+    EXPECT_TRUE(r.dataset.GetPixelFragments().Empty());
 }
 
 TEST(DatasetRead, PixelDataRepresentationFollowsTheTransferSyntax)

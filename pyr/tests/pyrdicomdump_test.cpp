@@ -57,12 +57,38 @@ protected:
         PyrDicomDataset dataset;
         ASSERT_EQ(source.ReadInto(dataset), kPyrSuccess);
 
-        const std::vector<DumpLine> expected = ParseDump(dir + name + ".dump.txt");
+        // Items of the top-level Pixel Data after its offset table are the dataset's fragment list.
+        std::vector<DumpLine> expected;
+        std::vector<DumpLine> fragments;
+        bool pixel = false;
+        int items = 0;
+        for (const DumpLine& d : ParseDump(dir + name + ".dump.txt")) {
+            if (d.depth == 0) {
+                pixel = d.group == 0x7FE0 && d.element == 0x0010 && d.value.rfind("(PixelSequence", 0) == 0;
+                items = 0;
+            } else if (pixel && d.depth == 1 && d.group == 0xFFFE && d.element == 0xE000 && items++ > 0) {
+                fragments.push_back(d);
+                continue;
+            }
+            expected.push_back(d);
+        }
         const std::vector<PyrWalked> actual = PyrFlatten(dataset.GetRoot());
         ASSERT_EQ(actual.size(), expected.size());
         for (size_t i = 0; i < expected.size(); ++i) {
             SCOPED_TRACE("dump line " + std::to_string(expected[i].line));
             CompareOne(expected[i], actual[i]);
+        }
+        const PyrFragmentList& list = dataset.GetPixelFragments();
+        ASSERT_EQ(list.Size(), fragments.size());
+        PyrFragmentList::Walker walk(list);
+        for (const DumpLine& d : fragments) {
+            SCOPED_TRACE("dump line " + std::to_string(d.line));
+            PyrFragment f;
+            ASSERT_TRUE(walk.Next(f));
+            EXPECT_EQ(f.length, d.length);
+            ASSERT_LE(size_t(f.valuePosition) + f.length, bytes_.size());
+            const auto at = bytes_.begin() + static_cast<std::ptrdiff_t>(f.valuePosition);
+            EXPECT_EQ(std::vector<uint8_t>(at, at + f.length), Expected(d));
         }
     }
 
@@ -142,20 +168,25 @@ protected:
 
     // Hexadecimal bytes or words against the value in memory or, when it stayed in the
     // source, against the file at the recorded position.
-    void CompareBytes(const DumpLine& d, const PyrDicomDataElement* e)
+    static std::vector<uint8_t> Expected(const DumpLine& d)
     {
-        const std::vector<std::string> values = SplitValues(d.value);
-        const bool words = d.vr == "OW";
         std::vector<uint8_t> expected;
-        for (const std::string& v : values) {
+        for (const std::string& v : SplitValues(d.value)) {
             const unsigned long n = std::strtoul(v.c_str(), nullptr, 16);
-            if (words) {
+            if (d.vr == "OW") {
                 expected.push_back(static_cast<uint8_t>(n & 0xFF));
                 expected.push_back(static_cast<uint8_t>(n >> 8));
             } else {
                 expected.push_back(static_cast<uint8_t>(n));
             }
         }
+        return expected;
+    }
+
+    void CompareBytes(const DumpLine& d, const PyrDicomDataElement* e)
+    {
+        const bool words = d.vr == "OW";
+        const std::vector<uint8_t> expected = Expected(d);
         std::vector<uint8_t> actual;
         if (e->GetValueMode() == PyrValueMode::InSource) {
             const size_t at = static_cast<size_t>(e->GetValuePosition());

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <malloc.h>
 #include <new>
 
 namespace {
@@ -11,6 +12,7 @@ std::atomic<uint64_t> g_countdown{0};   // 0: disarmed
 std::atomic<uint64_t> g_allocations{0};
 std::atomic<bool> g_fired{false};
 std::atomic<int64_t> g_live{0};
+std::atomic<int64_t> g_liveBytes{0};
 
 bool Refuse()
 {
@@ -44,6 +46,7 @@ void* Allocate(std::size_t size, std::size_t alignment)
     }
     if (p != nullptr) {
         g_live.fetch_add(1, std::memory_order_relaxed);
+        g_liveBytes.fetch_add(int64_t(malloc_usable_size(p)), std::memory_order_relaxed);
     }
     return p;
 }
@@ -61,6 +64,7 @@ void Free(void* p) noexcept
 {
     if (p != nullptr) {
         g_live.fetch_sub(1, std::memory_order_relaxed);
+        g_liveBytes.fetch_sub(int64_t(malloc_usable_size(p)), std::memory_order_relaxed);
         std::free(p);
     }
 }
@@ -133,3 +137,8 @@ PYR_COUNTED_DELETE(void* p, const std::nothrow_t&)
 PYR_COUNTED_DELETE(void* p, std::align_val_t)
 PYR_COUNTED_DELETE(void* p, std::size_t, std::align_val_t)
 PYR_COUNTED_DELETE(void* p, std::align_val_t, const std::nothrow_t&)
+
+int64_t PyrFailingNew::LiveBytes()
+{
+    return g_liveBytes.load();
+}

@@ -14,5 +14,6 @@ void Disarm();
 bool Fired();             // the armed allocation was refused
 uint64_t Allocations();   // allocations since the last Arm
 int64_t LiveBlocks();     // blocks from operator new not yet deleted
+int64_t LiveBytes();      // and the bytes they hold
 
 }   // namespace PyrFailingNew

@@ -565,6 +565,44 @@ TEST(ReadDICOM, FragmentsReadAsOneFrame) {
   }
 }
 
+// A frame in two-byte fragments with empty ones between reads as the whole frame. One more
+// fragment than a frame may have and it is refused, with no more of it kept than the bound.
+TEST(ReadDICOM, ManyFragmentsReadUpToTheirBound) {
+  std::vector<uint8_t> plane(60 * 50);
+  for (size_t i = 0; i < plane.size(); ++i) plane[i] = uint8_t(i * 5 + i / 60);
+  std::vector<uint8_t> frame = rle_frame({literal_runs(plane)});
+  frame.resize(frame.size() + frame.size() % 2, 0x80);
+  Native n;
+  n.columns = 60;
+  n.rows = 50;
+  std::vector<std::vector<uint8_t>> split;
+  for (size_t i = 0; i < frame.size(); i += 2) {
+    split.push_back({frame[i], frame[i + 1]});
+    split.push_back({});
+  }
+  VEK_TestManager m;
+  const Frame f = read_frame(m, rle_file(n, split), 0);
+  ASSERT_NE(f.engine, nullptr);
+  EXPECT_EQ(f.pixels, plane);
+  expect_ok(m);
+
+  std::vector<std::vector<uint8_t>> crowded(VEK_DICOM_MAX_FRAGMENTS_PER_FRAME, std::vector<uint8_t>());
+  crowded.front() = frame;
+  for (const uint32_t extra : {0u, 1u}) {
+    crowded.resize(VEK_DICOM_MAX_FRAGMENTS_PER_FRAME + extra);
+    const std::vector<uint8_t> file = rle_file(n, crowded);
+    VEK_DICOMInfo info(&m);
+    ASSERT_TRUE(load_bytes(info, m, file));
+    EXPECT_EQ(info.frames().fragment_count(0), VEK_DICOM_MAX_FRAGMENTS_PER_FRAME);
+    EXPECT_EQ(info.frames().crowded(0), extra != 0);
+    EXPECT_LE(info.frames().held_bytes(), uint64_t(VEK_DICOM_MAX_FRAGMENTS_PER_FRAME) * 8 * 2);
+    const Frame g = read_frame(m, file, 0);
+    EXPECT_EQ(g.engine != nullptr, extra == 0) << extra;
+    EXPECT_EQ(m.status().full_code(), extra == 0 ? 0u : 0x80400000u);
+    m.clear();
+  }
+}
+
 // A native value shorter than the header needs fails instead of showing what follows.
 TEST(ReadDICOM, ShortNativeValueFails) {
   Native n;

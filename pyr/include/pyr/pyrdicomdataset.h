@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory_resource>
 #include <string_view>
+#include <vector>
 
 #include "pyr/pyrdicomdataelement.h"
 #include "pyr/pyrdicomdictionary.h"
@@ -59,6 +60,60 @@ constexpr uint32_t kPyrHeldValueLimit = 64u << 20;
 constexpr uint32_t kPyrShortValueReserve = 1u << 20;
 constexpr uint32_t kPyrShortValueLength = 64u << 10;
 
+// One fragment of encapsulated Pixel Data: its item tag, its value and the value's length.
+struct PyrFragment {
+    int64_t itemPosition = 0;
+    int64_t valuePosition = 0;
+    uint32_t length = 0;
+};
+
+// The fragments of the top-level encapsulated Pixel Data, after its Basic Offset Table: a file
+// may hold millions, so each costs its length alone, not an element. Items follow each other
+// back to back, so a fragment's place is the one before it plus 8 and its length.
+class PyrFragmentList {
+public:
+    uint32_t Size() const { return static_cast<uint32_t>(lengths_.size()); }
+    bool Empty() const { return lengths_.empty(); }
+    uint32_t Length(uint32_t index) const { return lengths_[index]; }
+    // The first fragment's item tag; its value follows 8 bytes later.
+    int64_t FirstItemPosition() const { return first_; }
+    // Bytes the list holds.
+    uint64_t HeldBytes() const { return uint64_t(lengths_.capacity()) * sizeof(uint32_t); }
+
+    // Walks the fragments in order from the first.
+    class Walker {
+    public:
+        explicit Walker(const PyrFragmentList& list) : list_(list), next_(list.first_) {}
+        bool Next(PyrFragment& fragment)
+        {
+            if (index_ >= list_.Size()) {
+                return false;
+            }
+            fragment.itemPosition = next_;
+            fragment.valuePosition = next_ + 8;
+            fragment.length = list_.lengths_[index_++];
+            next_ = fragment.valuePosition + fragment.length;
+            return true;
+        }
+
+    private:
+        const PyrFragmentList& list_;
+        int64_t next_;
+        uint32_t index_ = 0;
+    };
+
+private:
+    friend class PyrDicomDataset;
+    void Clear()
+    {
+        std::vector<uint32_t>().swap(lengths_);
+        first_ = 0;
+    }
+
+    int64_t first_ = 0;
+    std::vector<uint32_t> lengths_;
+};
+
 // Owns an element tree and fills it from a DICOM file with preamble or a raw dataset.
 class PyrDicomDataset {
 public:
@@ -109,6 +164,10 @@ public:
     int64_t GetPixelDataStart() const { return pixelDataStart_; }
     int64_t GetPixelDataSize() const { return pixelDataSize_; }
     const PyrString& GetTransferSyntax() const { return transferSyntax_; }
+    // The fragments of the top-level Pixel Data when it is encapsulated; its children hold only
+    // the Basic Offset Table (and any item of a wrong tag, for the reader to refuse). Empty for
+    // native Pixel Data.
+    const PyrFragmentList& GetPixelFragments() const { return pixelFragments_; }
     // What the last read returned: anything but success means part of the data was left out
     // (the tree holds every complete element before the cut, and every value too long to hold
     // stays in the source).
@@ -137,6 +196,7 @@ private:
     PyrDicomResult CheckPreambleAndRead();
     PyrDicomResult ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta, uint32_t depth,
                                       uint32_t length, uint64_t limit);
+    PyrDicomResult AddFragment(uint32_t length, uint64_t limit);
     PyrDicomResult ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length, uint32_t depth,
                                    PyrDicomEncoding encoding, uint64_t limit);
     bool ElementsEnd(bool bounded, bool cut, uint64_t end, uint32_t depth, PyrDicomResult& result);
@@ -170,6 +230,7 @@ private:
     uint64_t position_ = 0;
     int64_t pixelDataStart_ = 0;
     int64_t pixelDataSize_ = 0;
+    PyrFragmentList pixelFragments_;
     PyrString sourcePath_;
     PyrDicomReadCallback read_ = nullptr;
     PyrDicomSeekCallback seek_ = nullptr;

@@ -44,6 +44,8 @@ class VEK_FormatInfo : public VEK_Header {
 
  protected:
   virtual bool format_load(VEK_InputStorage* storage) = 0;
+  // For a derived info that takes another's load instead of parsing.
+  void loaded(bool value) { loaded_ = value; }
 
  private:
   bool loaded_ = false;

@@ -174,6 +174,33 @@ TEST_F(HostileFramesTest, JpegDataTooShortForTheAgreedSizeFailsAlone)
               << " MB, longest GUI stall " << stall_->LongestMs() << " ms\n";
 }
 
+// The 64 x 64 JPEG frame alone, then followed by a thousand empty fragments, then by a million
+// (8 MB of items): the first two paint; the third has more fragments than a frame may have and
+// says it cannot be read, once, at a few bytes of memory an item.
+TEST_F(HostileFramesTest, EmptyFragmentsCostAFewBytesAndPastTheirBoundFailAlone)
+{
+    const std::string out = disc_ + "/fragments";
+    fs::create_directories(out);
+    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
+                                "/../app/testsupport/python /usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR
+                                "/write_fragment_disc.py " +
+                                out;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("fragments/disc/DICOMDIR", 3, 1);
+    ASSERT_EQ(shown.size(), 2u);
+    for (int bright : PaintedBright(shown)) {
+        EXPECT_GT(bright, 0);
+    }
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << box.texts[0].toStdString();
+    EXPECT_TRUE(box.texts[0].contains(QString::fromStdString(out + "/disc/IMG/FRAGS"))) << box.texts[0].toStdString();
+    ExpectBounded("one JPEG frame and 10^6 empty fragments");
+    // The million items are parsed with no lock held: painting never waits for them.
+    if (kHangCeilings) {
+        EXPECT_LT(stall_->LongestMs(), 500);
+    }
+}
+
 // Two baseline files whose frame header claims 65535 x 65535 beside the 64 x 64 original:
 // each fails once with the image-reading message, before any output is made; the original paints.
 TEST_F(HostileFramesTest, JpegFrameHeaderLargerThanTheDatasetFailsAlone)

@@ -552,8 +552,14 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         ReadWholeFile(&manager, load.holder);
     }
     ResetFileValues();
-    // The message says the tags are unreadable, not that memory ran out.
-    if (!dicomInfo.load(load.holder.storage)) {
+    // A header parsed with no lock held is taken as it is; its manager stays while its
+    // dataset is shared.
+    std::unique_ptr<XEVParsedHeader> parsed = load.staged != nullptr ? load.staged->TakeHeader() : nullptr;
+    if (parsed != nullptr && dicomInfo.take(*parsed->info)) {
+        parsed->info.reset();
+        parsedHeader = std::move(parsed);
+    } else if (!dicomInfo.load(load.holder.storage)) {
+        // The message says the tags are unreadable, not that memory ran out.
         const HeaderFailure failure = HeaderLoadFailure(manager);
         return fileFail(failure.messageId, failure.statusCode);
     }
@@ -1081,11 +1087,13 @@ std::unique_ptr<XEVStagedFile> StageFrame(const QString& path, int32_t frame, bo
     }
     staged->SetStop(stop);
     staged->SetTurn(&turn);
+    int32_t count = 0;
     if (!headerKnown && staged->Size() <= kXEVReadBlock) {
-        // A file of one block is one request, as its header would make it anyway.
-        span = XEVFrameSpan{0, staged->Size()};
+        // A file of one block is one request, as its header would make it anyway; the header
+        // is then parsed from memory.
+        staged->Fetch(0, staged->Size(), stop);
+        staged->ParseFrameSpan(frame, count);
     } else if (!headerKnown) {
-        int32_t count = 0;
         span = staged->ParseFrameSpan(frame, count);
     }
     staged->Fetch(span.begin, span.end, stop);

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "platform/platfile.h"
+#include "study/xevvekhelper.h"
 #include "vek_dicominfo.h"
 #include "vek_managerimpl.h"
 #include "vek_object.h"
@@ -287,13 +288,19 @@ XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fi
     if (frame < 0) {
         return span;
     }
-    const VEK_Vector<unsigned int> positions = info.get_frame_positions(uint32_t(frame));
-    const VEK_Vector<unsigned int> lengths = info.get_frame_lengths(uint32_t(frame));
+    const VEK_DICOMFrameTable& frames = info.frames();
+    // A frame of too many fragments is refused by its decode without a read.
+    if (frames.crowded(uint32_t(frame))) {
+        return span;
+    }
     int64_t begin = INT64_MAX;
     int64_t end = 0;
-    for (size_t i = 0; i < positions.size() && i < lengths.size(); ++i) {
-        begin = std::min<int64_t>(begin, positions[i]);
-        end = std::max<int64_t>(end, int64_t(positions[i]) + lengths[i]);
+    for (uint32_t i = 0, n = frames.fragment_count(uint32_t(frame)); i < n; ++i) {
+        uint32_t position = 0;
+        uint32_t length = 0;
+        frames.fragment(uint32_t(frame), i, position, length);
+        begin = std::min<int64_t>(begin, position);
+        end = std::max<int64_t>(end, int64_t(position) + length);
     }
     if (begin >= end) {
         return span;
@@ -315,16 +322,27 @@ XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fi
     return span;
 }
 
+XEVParsedHeader::XEVParsedHeader() = default;
+XEVParsedHeader::~XEVParsedHeader()
+{
+    // The tag object first: it lets go of its dataset through the manager.
+    info.reset();
+    manager.reset();
+}
+
 XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
 {
-    VEK_DefaultManager manager;
-    VEK_DICOMInfo info(&manager);
-    VEK_InputStorage* storage = CreateStorage(&manager);
+    header_.reset();
     XEVFrameSpan span;
     frameCount = 0;
-    if (storage != nullptr && info.load(storage)) {
-        frameCount = int32_t(std::max<uint32_t>(info.frame_count(), 1));
-        span = XEVFrameSpanOf(info, frameCount == 1 ? 0 : frame, size_);
+    auto header = std::make_unique<XEVParsedHeader>();
+    header->manager = std::make_unique<XEVVekManager>();
+    header->info = std::make_unique<VEK_DICOMInfo>(header->manager.get());
+    VEK_InputStorage* storage = CreateStorage(header->manager.get());
+    if (storage != nullptr && header->info->load(storage)) {
+        frameCount = int32_t(std::max<uint32_t>(header->info->frame_count(), 1));
+        span = XEVFrameSpanOf(*header->info, frameCount == 1 ? 0 : frame, size_);
+        header_ = std::move(header);
     }
     vek_destroy(storage);
     return span;

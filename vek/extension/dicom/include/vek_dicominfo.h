@@ -15,6 +15,11 @@ class VEK_DICOMInfo : public VEK_FormatInfo, public VEK_DICOMTagObj {
 
   const char* format_name() const override { return "dicom"; }
 
+  // Becomes what other loaded, sharing its dataset, without parsing again: a header parsed on
+  // one thread is handed to another. other's manager must outlive this object's use of the
+  // dataset. False, not loaded, when other is not loaded or memory runs out.
+  bool take(const VEK_DICOMInfo& other);
+
   // Copies of one frame's fragment positions and lengths; empty past the last frame.
   VEK_Vector<unsigned int> get_frame_positions(uint32_t frame) const;
   VEK_Vector<unsigned int> get_frame_lengths(uint32_t frame) const;

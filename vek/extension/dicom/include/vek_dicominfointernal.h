@@ -13,6 +13,7 @@
 
 class PyrDicomDataset;
 class PyrDicomDataElement;
+class PyrFragmentList;
 class VEK_DICOMStream;
 
 // An element's value length as the readers see it: 0 for sequences and undefined lengths.
@@ -74,10 +75,10 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   bool add_frame(uint32_t position, uint32_t length);
   bool add_fragment(uint32_t position, uint32_t length);
   bool make_native_frames(const PyrDicomDataElement* pixel, uint32_t frames);
-  bool make_frame_per_fragment(const PyrDicomDataElement* pixel);
-  bool make_single_frame(const PyrDicomDataElement* pixel);
-  bool make_frames_by_fragment_starts(const PyrDicomDataElement* pixel, uint32_t frames, bool& made);
-  bool group_fragments_by_offset_table(const PyrDicomDataElement* pixel, uint32_t entries);
+  bool make_frame_per_fragment(const PyrFragmentList& list);
+  bool make_single_frame(const PyrFragmentList& list);
+  bool make_frames_by_fragment_starts(const PyrFragmentList& list, uint32_t frames, bool& made);
+  bool group_fragments_by_offset_table(const PyrDicomDataElement* table, const PyrFragmentList& list, uint32_t entries);
   template <class T>
   bool expand_segments(T* output, uint32_t n, const PyrDicomDataElement* data);
 

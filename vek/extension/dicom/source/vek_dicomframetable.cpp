@@ -3,7 +3,7 @@
 #include <algorithm>
 
 VEK_DICOMFrameTable::VEK_DICOMFrameTable(VEK_Manager* manager)
-    : positions_(manager), lengths_(manager), first_fragment_(manager) {}
+    : positions_(manager), lengths_(manager), first_fragment_(manager), crowded_(manager) {}
 
 void VEK_DICOMFrameTable::clear() {
   kind_ = Kind::fragments;
@@ -12,6 +12,7 @@ void VEK_DICOMFrameTable::clear() {
   positions_.clear();
   lengths_.clear();
   first_fragment_.clear();
+  crowded_.clear();
 }
 
 bool VEK_DICOMFrameTable::assign(const VEK_DICOMFrameTable& other) {
@@ -23,9 +24,10 @@ bool VEK_DICOMFrameTable::assign(const VEK_DICOMFrameTable& other) {
   positions_ = other.positions_;
   lengths_ = other.lengths_;
   first_fragment_ = other.first_fragment_;
+  crowded_ = other.crowded_;
   // A copy that failed leaves fewer entries.
   if (positions_.size() == other.positions_.size() && lengths_.size() == other.lengths_.size() &&
-      first_fragment_.size() == other.first_fragment_.size())
+      first_fragment_.size() == other.first_fragment_.size() && crowded_.size() == other.crowded_.size())
     return true;
   clear();
   return false;
@@ -61,6 +63,9 @@ bool VEK_DICOMFrameTable::add_frame(uint32_t position, uint32_t length) {
 
 bool VEK_DICOMFrameTable::add_fragment(uint32_t position, uint32_t length) {
   if (kind_ != Kind::fragments || first_fragment_.empty()) return false;
+  const uint32_t frame = first_fragment_.size() - 1;
+  if (positions_.size() - first_fragment_[frame] >= VEK_DICOM_MAX_FRAGMENTS_PER_FRAME)
+    return (!crowded_.empty() && crowded_[crowded_.size() - 1] == frame) || crowded_.push_back(frame);
   if (!positions_.push_back(position)) return false;
   if (lengths_.push_back(length)) return true;
   positions_.resize(lengths_.size());
@@ -74,6 +79,10 @@ uint32_t VEK_DICOMFrameTable::fragment_count(uint32_t frame) const {
   if (kind_ != Kind::fragments) return 1;
   const uint32_t end = frame + 1 < first_fragment_.size() ? first_fragment_[frame + 1] : positions_.size();
   return end - first_fragment_[frame];
+}
+
+bool VEK_DICOMFrameTable::crowded(uint32_t frame) const {
+  return std::binary_search(crowded_.begin(), crowded_.end(), frame);
 }
 
 bool VEK_DICOMFrameTable::fragment(uint32_t frame, uint32_t i, uint32_t& position, uint32_t& length) const {
@@ -100,5 +109,6 @@ bool VEK_DICOMFrameTable::fragment(uint32_t frame, uint32_t i, uint32_t& positio
 }
 
 uint64_t VEK_DICOMFrameTable::held_bytes() const {
-  return sizeof(uint32_t) * (uint64_t(positions_.capacity()) + lengths_.capacity() + first_fragment_.capacity());
+  return sizeof(uint32_t) *
+         (uint64_t(positions_.capacity()) + lengths_.capacity() + first_fragment_.capacity() + crowded_.capacity());
 }

@@ -46,6 +46,27 @@ VEK_Vector<unsigned int> VEK_DICOMInfo::get_frame_lengths(uint32_t frame) const 
   return fragment_list(tag_manager(), frames_, frame, false);
 }
 
+bool VEK_DICOMInfo::take(const VEK_DICOMInfo& other) {
+  if (this == &other) return loaded();
+  loaded(false);
+  clear_fields();
+  if (!other.loaded() || !VEK_Header::operator=(other) || !frames_.assign(other.frames_)) return false;
+  VEK_DICOMTagObj::operator=(other);
+  has_palette_ = other.has_palette_;
+  little_endian_ = other.little_endian_;
+  planar_configuration_ = other.planar_configuration_;
+  frame_count_ = other.frame_count_;
+  pixel_data_position_ = other.pixel_data_position_;
+  pixel_data_size_ = other.pixel_data_size_;
+  multi_fragment_frames_ = other.multi_fragment_frames_;
+  has_pixel_data_ = other.has_pixel_data_;
+  compression_kind_ = other.compression_kind_;
+  pixel_data_type_ = other.pixel_data_type_;
+  compression_code_ = other.compression_code_;
+  loaded(true);
+  return true;
+}
+
 bool VEK_DICOMInfo::format_load(VEK_InputStorage* storage) {
   const int32_t start = storage->tell();
   clear_fields();

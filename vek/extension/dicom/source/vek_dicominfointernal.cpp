@@ -413,35 +413,36 @@ bool VEK_DICOMInfoInternal::make_native_frames(const PyrDicomDataElement* pixel,
 
 namespace {
 
-bool fragment_of(const PyrDicomDataElement* item, uint32_t& position, uint32_t& length) {
-  const int64_t at = item->GetValuePosition();
-  length = vek_dicom_value_length(item);
-  if (at < 0 || uint64_t(at) + length >= kPositionLimit) return false;
-  position = uint32_t(at);
+bool fragment_of(const PyrFragment& fragment, uint32_t& position, uint32_t& length) {
+  length = fragment.length;
+  if (fragment.valuePosition < 0 || uint64_t(fragment.valuePosition) + length >= kPositionLimit) return false;
+  position = uint32_t(fragment.valuePosition);
   return true;
 }
 
 }  // namespace
 
-bool VEK_DICOMInfoInternal::make_frame_per_fragment(const PyrDicomDataElement* pixel) {
-  const uint32_t n = pixel->GetChildCount();
-  if (n > 1 && !frames_.reserve(n - 1, n - 1)) return false;
-  for (uint32_t i = 1; i < n; ++i) {
+bool VEK_DICOMInfoInternal::make_frame_per_fragment(const PyrFragmentList& list) {
+  const uint32_t n = list.Size();
+  if (n > 0 && !frames_.reserve(n, n)) return false;
+  PyrFragmentList::Walker walk(list);
+  for (PyrFragment f; walk.Next(f);) {
     uint32_t position = 0, length = 0;
-    if (!fragment_of(pixel->GetChildAt(i), position, length) || !add_frame(position, length)) return false;
+    if (!fragment_of(f, position, length) || !add_frame(position, length)) return false;
   }
   frame_count_ = frames_.size();
   multi_fragment_ = 0;
   return true;
 }
 
-bool VEK_DICOMInfoInternal::make_single_frame(const PyrDicomDataElement* pixel) {
-  const uint32_t n = pixel->GetChildCount();
-  if (n < 2) return false;  // no fragment: no frame
-  for (uint32_t i = 1; i < n; ++i) {
+bool VEK_DICOMInfoInternal::make_single_frame(const PyrFragmentList& list) {
+  if (list.Empty()) return false;  // no fragment: no frame
+  PyrFragmentList::Walker walk(list);
+  bool first = true;
+  for (PyrFragment f; walk.Next(f); first = false) {
     uint32_t position = 0, length = 0;
-    if (!fragment_of(pixel->GetChildAt(i), position, length)) return false;
-    if (!(i == 1 ? add_frame(position, length) : add_fragment(position, length))) return false;
+    if (!fragment_of(f, position, length)) return false;
+    if (!(first ? add_frame(position, length) : add_fragment(position, length))) return false;
   }
   frame_count_ = 1;
   multi_fragment_ = 1;
@@ -451,18 +452,17 @@ bool VEK_DICOMInfoInternal::make_single_frame(const PyrDicomDataElement* pixel) 
 // Without an offset table and with more fragments than frames, a frame starts at each
 // fragment that opens a JPEG stream or an RLE header fitting the image; the others continue
 // the frame before them. made stays false when that does not give the frame count.
-bool VEK_DICOMInfoInternal::make_frames_by_fragment_starts(const PyrDicomDataElement* pixel, uint32_t frames,
-                                                           bool& made) {
+bool VEK_DICOMInfoInternal::make_frames_by_fragment_starts(const PyrFragmentList& list, uint32_t frames, bool& made) {
   made = false;
   if (stream_ == nullptr) return true;
   const uint32_t samples = root_->GetChildULongOr(0x0028, 0x0002, 0, kOwnVR, 0);
   const uint32_t bytes = (root_->GetChildULongOr(0x0028, 0x0100, 0, kOwnVR, 0) + 7) / 8;
-  const uint32_t n = pixel->GetChildCount();
   VEK_Vector<uint8_t> opens(manager_);
   uint32_t starts = 0;
-  for (uint32_t i = 1; i < n; ++i) {
+  PyrFragmentList::Walker walk(list);
+  for (PyrFragment f; walk.Next(f);) {
     uint32_t position = 0, length = 0;
-    if (!fragment_of(pixel->GetChildAt(i), position, length)) return false;
+    if (!fragment_of(f, position, length)) return false;
     uint8_t head[8] = {};
     const uint32_t want = std::min<uint32_t>(length, 8);
     if (!stream_->read_at(position, head, want)) return true;
@@ -473,10 +473,13 @@ bool VEK_DICOMInfoInternal::make_frames_by_fragment_starts(const PyrDicomDataEle
     starts += open;
   }
   if (starts != frames || opens.empty() || opens[0] == 0) return true;
-  for (uint32_t i = 1; i < n; ++i) {
+  PyrFragmentList::Walker again(list);
+  for (uint32_t i = 0; i < opens.size(); ++i) {
+    PyrFragment f;
     uint32_t position = 0, length = 0;
-    fragment_of(pixel->GetChildAt(i), position, length);
-    if (!(opens[i - 1] ? add_frame(position, length) : add_fragment(position, length))) return false;
+    again.Next(f);
+    fragment_of(f, position, length);
+    if (!(opens[i] ? add_frame(position, length) : add_fragment(position, length))) return false;
   }
   frame_count_ = frames;
   multi_fragment_ = 1;
@@ -487,31 +490,27 @@ bool VEK_DICOMInfoInternal::make_frames_by_fragment_starts(const PyrDicomDataEle
 // Frame k takes the fragments whose items start from table entry k up to entry k + 1;
 // offsets count from the first fragment's item tag. An entry must fall on an item start,
 // the first on the first item, and entries must rise.
-bool VEK_DICOMInfoInternal::group_fragments_by_offset_table(const PyrDicomDataElement* pixel, uint32_t entries) {
-  const PyrDicomDataElement* table = pixel->GetChildAt(0);
+bool VEK_DICOMInfoInternal::group_fragments_by_offset_table(const PyrDicomDataElement* table,
+                                                            const PyrFragmentList& list, uint32_t entries) {
   const uint8_t* offsets = table->GetValue();
-  const uint32_t n = pixel->GetChildCount();
-  if (offsets == nullptr || n < 2) return false;
-  const int64_t first = pixel->GetChildAt(1)->GetPosition();
-  uint32_t fragment = 1;
+  if (offsets == nullptr || list.Empty()) return false;
+  const int64_t first = list.FirstItemPosition();
+  PyrFragmentList::Walker walk(list);
+  PyrFragment f;
+  bool more = walk.Next(f);
+  uint32_t position = 0, length = 0;
   for (uint32_t k = 0; k < entries; ++k) {
     const int64_t entry = le32(offsets + 4 * uint64_t(k));
     if (k == 0 && entry != 0) return false;
     // The fragments before this entry's item continue the previous frame.
-    while (fragment < n && pixel->GetChildAt(fragment)->GetPosition() - first < entry) {
-      uint32_t position = 0, length = 0;
-      if (!fragment_of(pixel->GetChildAt(fragment), position, length) || !add_fragment(position, length)) return false;
-      ++fragment;
-    }
-    if (fragment >= n || pixel->GetChildAt(fragment)->GetPosition() - first != entry) return false;
-    uint32_t position = 0, length = 0;
-    if (!fragment_of(pixel->GetChildAt(fragment), position, length) || !add_frame(position, length)) return false;
-    ++fragment;
+    for (; more && f.itemPosition - first < entry; more = walk.Next(f))
+      if (!fragment_of(f, position, length) || !add_fragment(position, length)) return false;
+    if (!more || f.itemPosition - first != entry) return false;
+    if (!fragment_of(f, position, length) || !add_frame(position, length)) return false;
+    more = walk.Next(f);
   }
-  for (; fragment < n; ++fragment) {
-    uint32_t position = 0, length = 0;
-    if (!fragment_of(pixel->GetChildAt(fragment), position, length) || !add_fragment(position, length)) return false;
-  }
+  for (; more; more = walk.Next(f))
+    if (!fragment_of(f, position, length) || !add_fragment(position, length)) return false;
   frame_count_ = entries;
   multi_fragment_ = 1;
   return true;
@@ -529,6 +528,7 @@ bool VEK_DICOMInfoInternal::get_pixel_offset() {
     vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, 469);
     return false;
   }
+  // The offset table, and any item of another tag, are elements; the fragments a flat list.
   const uint32_t count = pixel->GetChildCount();
   for (uint32_t i = 0; i < count; ++i) {
     const PyrDicomDataElement* item = pixel->GetChildAt(i);
@@ -545,26 +545,27 @@ bool VEK_DICOMInfoInternal::get_pixel_offset() {
     vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, 423);
     return false;
   }
+  const PyrFragmentList& list = dataset_->GetPixelFragments();
   const uint32_t entries = vek_dicom_value_length(pixel->GetChildAt(0)) / 4;
-  const uint32_t fragments = count - 1;
+  const uint32_t fragments = list.Size();
   bool ok = false;
   uint32_t line = 0;
   if (entries == 0 && frames > 1) {
     bool made = false;
-    ok = fragments > frames ? make_frames_by_fragment_starts(pixel, frames, made) : true;
+    ok = fragments > frames ? make_frames_by_fragment_starts(list, frames, made) : true;
     if (ok && !made) {
       frames_.clear();
-      ok = make_frame_per_fragment(pixel);
+      ok = make_frame_per_fragment(list);
     }
     line = 453;
   } else if (entries == 0) {
-    ok = make_single_frame(pixel);
+    ok = make_single_frame(list);
     line = 460;
   } else if (entries == fragments) {
-    ok = make_frame_per_fragment(pixel);
+    ok = make_frame_per_fragment(list);
     line = 444;
   } else {
-    ok = group_fragments_by_offset_table(pixel, entries);
+    ok = group_fragments_by_offset_table(pixel->GetChildAt(0), list, entries);
     line = 437;
   }
   if (!ok) vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, line);

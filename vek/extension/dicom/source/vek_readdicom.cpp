@@ -6,7 +6,6 @@
 
 #include "vek_applypalette.h"
 #include "vek_colormatrix.h"
-#include "vek_combinedstorage.h"
 #include "vek_decorator.h"
 #include "vek_errorhandler.h"
 #include "vek_memorystorage.h"
@@ -102,49 +101,89 @@ VEK_InputStorage* swapped_input(VEK_Manager* m, VEK_InputStorage* storage, const
   return result;
 }
 
-// The frame's fragments back to back, each bounded to its own length, so that nothing past a
-// fragment is read as pixels. Null after a report.
-VEK_InputStorage* frame_input(VEK_Manager* m, VEK_InputStorage* storage, const VEK_Vector<unsigned int>& positions,
-                              const VEK_Vector<unsigned int>& lengths) {
-  VEK_Vector<VEK_InputStorage*> parts(m);
-  VEK_InputStorage* result = nullptr;
-  bool ok = true;
-  for (uint32_t k = 0; ok && k < positions.size(); ++k) {
-    VEK_MoveInMoveOutInputStorage* view = VEK_MoveInMoveOutInputStorage::create(m, storage);
-    if (view == nullptr) {
-      vek_report(m, VEK_ERROR_IO, kEngine, kFile, 130);
-      ok = false;
-      break;
+// A frame's fragments read back to back as one stream, each bounded to its own length, so
+// that nothing past a fragment is read as pixels. One view of the file serves them all: a
+// fragment costs its place and length, not a storage of its own.
+class FragmentsInputStorage : public VEK_InputStorageDecorator {
+ public:
+  explicit FragmentsInputStorage(VEK_Manager* m) : VEK_InputStorageDecorator(m), positions_(m), starts_(m) {}
+
+  bool initiate(VEK_InputStorage* view, const VEK_DICOMFrameTable& frames, uint32_t frame) {
+    if (!VEK_InputStorageDecorator::initiate(view)) return false;
+    const uint32_t n = frames.fragment_count(frame);
+    const int64_t file = view->size();
+    if (!positions_.reserve(n) || !starts_.reserve(n + 1) || !starts_.push_back(0)) return false;
+    int64_t total = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+      uint32_t position = 0, length = 0;
+      frames.fragment(frame, k, position, length);
+      if (position > uint32_t(INT32_MAX) || position > file) return false;
+      // What the file holds of it: a cut fragment ends where the file does.
+      total += std::min<int64_t>(length, file - position);
+      if (total > INT32_MAX) return false;
+      positions_.push_back(position);
+      starts_.push_back(uint32_t(total));
     }
-    if (positions[k] > uint32_t(INT32_MAX) || !view->seek(int32_t(positions[k])) ||
-        view->tell() != int32_t(positions[k])) {
-      vek_report(m, VEK_ERROR_IO, kEngine, kFile, 136);
-      view->destroy();
-      ok = false;
-      break;
-    }
-    VEK_InputStorageBound* bound =
-        VEK_InputStorageBound::create(m, view, int32_t(std::min<uint32_t>(lengths[k], INT32_MAX)));
-    view->destroy();
-    if (bound == nullptr) {
-      ok = false;
-      break;
-    }
-    if (!parts.push_back(bound)) {
-      vek_report(m, VEK_ERROR_IO, kEngine, kFile, 149);
-      bound->destroy();
-      ok = false;
-    }
+    return true;
   }
-  if (ok) {
-    if (parts.size() == 1) {
-      result = parts[0];
-      return result;
-    }
-    result = VEK_CombinedInputStorage::create(m, parts);
-    if (result == nullptr) vek_report(m, VEK_ERROR_IO, kEngine, kFile, 159);
+
+  int32_t get() override {
+    uint8_t b = 0;
+    return read(&b, 1) == 1 ? b : -1;
   }
-  for (uint32_t k = 0; k < parts.size(); ++k) parts[k]->destroy();
+  int32_t read(void* buffer, int32_t n) override {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    int32_t done = 0;
+    while (done < n && position_ < size()) {
+      // The fragment holding the position: the last that starts at or before it, which
+      // passes over empty ones.
+      const uint32_t* next = std::upper_bound(starts_.begin(), starts_.end(), uint32_t(position_));
+      const uint32_t k = uint32_t(next - starts_.begin()) - 1;
+      const uint32_t inside = uint32_t(position_) - starts_[k];
+      const int32_t want = std::min<int32_t>(n - done, int32_t(starts_[k + 1] - uint32_t(position_)));
+      if (!storage_->seek(int32_t(positions_[k] + inside))) break;
+      const int32_t got = std::max<int32_t>(storage_->read(out + done, want), 0);
+      done += got;
+      position_ += got;
+      if (got < want) break;
+    }
+    return done;
+  }
+  int32_t advance(int32_t n) override { return skip(n); }
+  int32_t tell() override { return position_; }
+  int32_t skip(int32_t n) override {
+    const int32_t old = position_;
+    position_ = int32_t(std::clamp<int64_t>(int64_t(position_) + n, 0, size()));
+    return position_ - old;
+  }
+  bool is_end() override { return position_ >= size(); }
+  bool seek(int32_t n) override {
+    if (n < 0 || n > size()) return false;
+    position_ = n;
+    return true;
+  }
+  bool seek_end(int32_t n) override { return seek(size() - n); }
+  int32_t size() override { return starts_.empty() ? 0 : int32_t(starts_[starts_.size() - 1]); }
+  bool to_begin() override { return seek(0); }
+  bool to_end() override { return seek(size()); }
+
+ private:
+  VEK_Vector<uint32_t> positions_;
+  VEK_Vector<uint32_t> starts_;  // each fragment's first byte in the stream, then the total
+  int32_t position_ = 0;
+};
+
+// The frame's fragments as one stream. Null after a report.
+VEK_InputStorage* frame_input(VEK_Manager* m, VEK_InputStorage* storage, const VEK_DICOMFrameTable& frames,
+                              uint32_t frame) {
+  VEK_MoveInMoveOutInputStorage* view = VEK_MoveInMoveOutInputStorage::create(m, storage);
+  if (view == nullptr) {
+    vek_report(m, VEK_ERROR_IO, kEngine, kFile, 130);
+    return nullptr;
+  }
+  VEK_InputStorage* result = vek_create<FragmentsInputStorage>(m, view, frames, frame);
+  view->destroy();
+  if (result == nullptr) vek_report(m, VEK_ERROR_IO, kEngine, kFile, 136);
   return result;
 }
 // A native one-bit frame as the library's packed lines: DICOM runs the bits on from the
@@ -230,20 +269,25 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
     vek_report(manager_, VEK_ERROR_ARGUMENT, kEngine, kFile, 107);
     return nullptr;
   }
-  const VEK_Vector<unsigned int> positions = info.get_frame_positions(frame);
-  const VEK_Vector<unsigned int> lengths = info.get_frame_lengths(frame);
-  if (positions.size() == 0 || positions.size() != lengths.size()) {
+  // A frame of more fragments than the table keeps cannot be read whole.
+  const VEK_DICOMFrameTable& frames = info.frames();
+  const uint32_t fragments = frames.fragment_count(frame);
+  if (fragments == 0 || frames.crowded(frame)) {
     vek_report(manager_, VEK_ERROR_DATA, kEngine, kFile, 113);
     return nullptr;
   }
   uint64_t frame_length = 0;
-  for (uint32_t k = 0; k < lengths.size(); ++k) frame_length += lengths[k];
+  uint32_t position = 0, length = 0;
+  for (uint32_t k = 0; k < fragments; ++k) {
+    frames.fragment(frame, k, position, length);
+    frame_length += length;
+  }
   VEK_WString photometric(manager_);
   if (!info.get_string(0x0028, 0x0004, photometric)) return nullptr;
 
-  VEK_InputStorage* input = positions.size() == 1 && swapped_ow(storage, info)
-                                ? swapped_input(manager_, storage, info, positions[0], lengths[0])
-                                : frame_input(manager_, storage, positions, lengths);
+  VEK_InputStorage* input = fragments == 1 && swapped_ow(storage, info)
+                                ? swapped_input(manager_, storage, info, position, length)
+                                : frame_input(manager_, storage, frames, frame);
   if (input != nullptr && info.compression_kind() == 0 && info.bits() == 1) {
     VEK_InputStorage* lines = one_bit_lines(manager_, input, info, frame);
     input->destroy();

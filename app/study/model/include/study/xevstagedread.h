@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+class VEK_DICOMInfo;
 class VEK_InputStorage;
 class VEK_Manager;
 
@@ -58,6 +59,18 @@ private:
     bool held_ = false;
 };
 
+// A file's header parsed with no lock held, handed to the image's helper, which takes it
+// instead of parsing under the image's lock. The manager that parsed it goes along: it must
+// outlive every tag object sharing the parsed dataset.
+struct XEVParsedHeader {
+    XEVParsedHeader();
+    ~XEVParsedHeader();
+    XEVParsedHeader(const XEVParsedHeader&) = delete;
+    XEVParsedHeader& operator=(const XEVParsedHeader&) = delete;
+    std::unique_ptr<VEK_Manager> manager;
+    std::unique_ptr<VEK_DICOMInfo> info;
+};
+
 class XEVStagedFile {
 public:
     XEVStagedFile() = default;
@@ -74,8 +87,11 @@ public:
     // Up to n bytes at offset: what is held, else read now (and kept), a block ahead at most.
     int32_t ReadAt(int64_t offset, void* buffer, int32_t n);
     // The span of frame `frame` parsed from the head of the file, read on demand; empty when
-    // the header does not parse (the decode then fails in its own words).
+    // the header does not parse (the decode then fails in its own words). A header that
+    // parsed is kept for TakeHeader.
     XEVFrameSpan ParseFrameSpan(int32_t frame, int32_t& frameCount);
+    // The header the last ParseFrameSpan parsed, once; null when none did.
+    std::unique_ptr<XEVParsedHeader> TakeHeader() { return std::move(header_); }
     // A storage reading through this file; the file must outlive it.
     VEK_InputStorage* CreateStorage(VEK_Manager* manager);
     // Requests made to the medium so far.
@@ -94,6 +110,7 @@ private:
     const std::atomic<int32_t>* stop_ = nullptr;
     XEVMediumTurn* turn_ = nullptr;
     std::string path_;
+    std::unique_ptr<XEVParsedHeader> header_;
     // Held ranges by their first byte; they never overlap.
     // Bytes as read: left uninitialised until the read fills them.
     struct Held {

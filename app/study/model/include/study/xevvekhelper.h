@@ -228,6 +228,8 @@ public:
     std::map<int32_t, FrameImageInfo*> frames;
     mutable PlatRecursiveLock lock;
     XEVVekManager manager;
+    // The header taken from a parse made with no lock held: it outlives dicomInfo's share.
+    std::unique_ptr<XEVParsedHeader> parsedHeader;
     VEK_DICOMInfo dicomInfo;
     VEK_Header header;
     int32_t frameCount = 0;
