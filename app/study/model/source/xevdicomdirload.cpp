@@ -461,10 +461,10 @@ private:
             return;
         }
         if (series->description.isEmpty()) {
-            series->description = undefinedText_;
+            series->description = UIText(undefinedText_, 20313);
         }
         if (flags.report) {
-            series->description = reportText_;
+            series->description = UIText(reportText_, 20314);
         }
         if (!series->images.empty()) {
             SortImages(series.get());
@@ -553,7 +553,7 @@ private:
         own->number = ++state.counter;
         QString description = VekToQString(seriesRecord.series_description);
         if (description.isEmpty()) {
-            description = undefinedText_;
+            description = UIText(undefinedText_, 20313);
         }
         own->modality = VekToQString(seriesRecord.modality);
         if (state.modality.isEmpty()) {
@@ -595,6 +595,14 @@ private:
         return true;
     }
 
+    static const QString& UIText(std::optional<QString>& text, uint32_t id)
+    {
+        if (!text) {
+            text = GetUIString(id);
+        }
+        return *text;
+    }
+
     VEK_DICOMDIRInfo& info_;
     const std::string folder_;
     const WalkOptions& options_;
@@ -602,8 +610,9 @@ private:
     VEK_Manager* manager_;
     bool supportSR_ = false;
     bool splitByFile_ = false;
-    const QString undefinedText_ = GetUIString(20313);
-    const QString reportText_ = GetUIString(20314);
+    // Looked up when first needed: each look-up reads the settings file for an override.
+    std::optional<QString> undefinedText_;
+    std::optional<QString> reportText_;
     PlatFileIdResolver resolver_;
     XEVDirectoryRecordIndex records_;
     FrameHeaderCache frameHeaders_;
