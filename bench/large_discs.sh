@@ -5,7 +5,9 @@
 #    (200,000 records), 150,000 patients (600,000 records, past the DICOMDIR's budget), one
 #    study of 20,000 series, one series of 20,000 images; wall time and peak RSS, for this build
 #    and, when given, a build to compare (before).
-# 2. The large-disc tests of app_shell_frame_tests (optimised build): File Open to the first entry,
+# 2. A corner-text file of 200,000 attributes on one element, and one of 15 MiB of nested
+#    elements, beside a copy of the program on the sample disc.
+# 3. The large-disc tests of app_shell_frame_tests (optimised build): File Open to the first entry,
 #    the longest GUI stall, peak RSS and threads, a patient-bar double-click among 50,000
 #    patients, 20,000 series of two images. The tests assert counts only; these figures are
 #    printed here and never asserted.
@@ -65,8 +67,8 @@ for name, make in [('patients', lambda f: disc_patients(f, 50000)), ('patients15
                   ROOT + '1', ROOT + '2', ROOT + '3')
     make(folder)
 PY
-/usr/bin/python3 - "$work" "$build" "$before" <<'PY'
-import os, subprocess, sys, tempfile, time
+/usr/bin/python3 - "$work" "$build" "$before" "$root/sample/DICOMDIR" <<'PY'
+import os, shutil, subprocess, sys, tempfile, time
 
 work = sys.argv[1]
 builds = [('after', sys.argv[2])] + ([('before', sys.argv[3])] if sys.argv[3] else [])
@@ -97,6 +99,27 @@ for label, name in discs:
             if round == 1:
                 print('[ program ] %-36s %-6s %6.0f ms to the first images, peak RSS %5.0f MB%s'
                       % (label, which, t * 1000, rss, '' if code == 0 else ', exit %d' % code), flush=True)
+
+# A corner-text file beside a copy of the program, on the sample disc: 200,000 attributes on
+# one element, and 15 MiB of nested elements.
+sample = sys.argv[4]
+levels = (15 << 20) // 7
+overlays = [('OVERLAY.XML, 200,000 attributes', b"<OVERLAYSETTING><MODALITY NAME='CT'" +
+             b''.join(b" A%d='x'" % i for i in range(200000)) + b'/></OVERLAYSETTING>'),
+            ('OVERLAY.XML, 15 MiB nested', b'<OVERLAYSETTING>' + b'<A>' * levels + b'</A>' * levels +
+             b'</OVERLAYSETTING>')]
+for label, xml in overlays:
+    for which, build in builds:
+        program = tempfile.mkdtemp(dir=work)
+        viewer = os.path.join(program, 'kestro')
+        shutil.copy(os.path.join(build, 'viewer', 'kestro'), viewer)
+        with open(os.path.join(program, 'OVERLAY.XML'), 'wb') as f:
+            f.write(xml)
+        env = dict(os.environ, HOME=program, TMPDIR=program, XDG_RUNTIME_DIR=program, XDG_DATA_HOME=program,
+                   QT_QPA_PLATFORM='offscreen:configfile=' + screen)
+        t, rss, code = run(viewer, sample, env, os.path.join(program, 's.bmp'))
+        print('[ program ] %-36s %-6s %6.0f ms to the first images, peak RSS %5.0f MB%s'
+              % (label, which, t * 1000, rss, '' if code == 0 else ', exit %d' % code), flush=True)
 PY
 tests="$build/app/shell/frame/app_shell_frame_tests"
 if [ -x "$tests" ]; then
