@@ -301,6 +301,7 @@ PyrDicomResult PyrDicomDataset::Reset()
     metaLengthKnown_ = false;
     metaEnd_ = 0;
     partLeftOut_ = false;
+    unSequenceRead_ = false;
     heldBytes_ = 0;
     readResult_ = kPyrSuccess;
     return CloseReading();
@@ -744,6 +745,7 @@ PyrDicomResult PyrDicomDataset::ReadItemsWithin(PyrDicomDataElement* sequence, P
     PyrDicomEncoding itemEncoding = encoding;
     bool sniff = false;
     if (encoding != kPyrImplicitLittle && vrAsRead == PyrVR::UN) {
+        unSequenceRead_ = true;
         switch (options_.unSequenceItemEncoding) {
         case 1: itemEncoding = kPyrImplicitLittle; break;
         case 2: break;

@@ -526,3 +526,35 @@ TEST(DICOMDIRInfo, EveryRefusedAllocationFailsCleanly) {
       },
       [&] { EXPECT_EQ(images, 10u); });
 }
+
+// Past its record limit a load reads no further record, kept in record order or not: what
+// came before forms the tree, and the load says records were left out.
+TEST(DICOMDIRInfo, RecordLimitLeavesOutTheRecordsAfterIt) {
+  std::vector<Record> r;
+  for (int p = 0; p < 3; ++p) {
+    r.push_back(rec("PATIENT"));
+    r.back().tail.text(0x0010, 0x0020, "LO", "P" + std::to_string(p));
+    r.push_back(rec("STUDY"));
+    r.push_back(rec("SERIES"));
+    r.push_back(image("IMG\\" + std::to_string(p) + "A"));
+    r.push_back(image("IMG\\" + std::to_string(p) + "B"));
+  }
+  const std::vector<uint8_t> bytes = dicomdir(r);
+  for (const bool kept : {true, false}) {
+    SCOPED_TRACE(kept);
+    for (const uint64_t limit : {uint64_t(9), uint64_t(15), uint64_t(16)}) {
+      VEK_TestManager m;
+      VEK_DICOMDIRInfo d(&m);
+      d.set_record_order_kept(kept);
+      d.set_record_limit(limit);
+      ASSERT_TRUE(load(d, m, bytes));
+      EXPECT_EQ(d.records_read(), std::min<uint64_t>(limit, 15));
+      EXPECT_EQ(d.records_left_out(), limit < 15);
+      // 9: two patients, the second with one image.
+      ASSERT_EQ(d.patient_pointers.size(), limit == 9 ? 2u : 3u);
+      EXPECT_EQ(d.image_pointers.size(), limit == 9 ? 3u : 6u);
+      EXPECT_EQ(utf8(d.image_pointers[d.image_pointers.size() - 1]->file_id), limit == 9 ? "IMG\\1A" : "IMG\\2B");
+      EXPECT_EQ(utf8(d.patient_pointers[d.patient_pointers.size() - 1]->patient_id), limit == 9 ? "P1" : "P2");
+    }
+  }
+}

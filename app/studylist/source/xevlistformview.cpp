@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include <QEnterEvent>
 #include <QImage>
@@ -7,14 +8,17 @@
 #include <QPalette>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStringList>
 #include <QWheelEvent>
 
+#include "shell/xev_uistring.h"
 #include "shell/xevbitmap.h"
 #include "shell/xevbitmapbutton.h"
 #include "shell/xevpatientbar.h"
 #include "shell/xevsplitterwnd.h"
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
 #include "viewer/xevimageformview.h"
 #include "viewer/xevimageviewctrl.h"
 
@@ -28,6 +32,8 @@ constexpr int32_t kScrollExtra = 320;
 constexpr int32_t kBarsBeyondView = 2;
 constexpr uint16_t kBackgroundBitmap = 199;
 constexpr uint16_t kMarkBitmap = 200;
+constexpr uint32_t kDicomDirCutMessage = 10040;
+constexpr uint32_t kPatientsCutMessage = 10041;
 
 }   // namespace
 
@@ -150,12 +156,28 @@ int32_t CXEVListFormView::RestartFileLoading(const QString& path)
 void CXEVListFormView::BuildEntries()
 {
     DestroyBars();
-    entryCount_ = static_cast<int32_t>(std::min<size_t>(patients.size(), kXEVLastBarId - kXEVFirstBarId + 1));
+    // The bars' ids end at kXEVLastBarId: the patients after them are not listed.
+    const size_t barIds = kXEVLastBarId - kXEVFirstBarId + 1;
+    entryCount_ = static_cast<int32_t>(std::min<size_t>(patients.size(), barIds));
+    QStringList notices;
+    if (dicomDirCut.load() != 0) {
+        notices.push_back(
+            GetMessageString(kDicomDirCutMessage).arg(kXEVDicomDirByteLimit >> 20).arg(kXEVDicomDirRecordLimit));
+    }
+    if (patients.size() > barIds) {
+        notices.push_back(GetMessageString(kPatientsCutMessage).arg(barIds));
+    }
+    listingNotice_ = notices.join(QStringLiteral("\n\n"));
     entriesShown_ = false;
     ++entriesGeneration_;
     // A patient's tree is made when it is first shown or asked for (Tree): ten thousand trees
     // made up front held the window for seconds and took most of the memory of a large disc.
     LayoutEntries(0);
+}
+
+QString CXEVListFormView::TakeListingNotice()
+{
+    return std::exchange(listingNotice_, QString());
 }
 
 void CXEVListFormView::DestroyBars()

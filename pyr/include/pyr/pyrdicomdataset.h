@@ -174,6 +174,9 @@ public:
     PyrDicomResult GetReadResult() const { return readResult_; }
     // Bytes of values the last read brought into memory.
     uint64_t GetHeldBytes() const { return heldBytes_; }
+    // Whether the last read met a sequence with explicit VR UN, whose items the option
+    // unSequenceItemEncoding reads: without one, that option changes nothing.
+    bool GetUnSequenceRead() const { return unSequenceRead_; }
     // Memory that lives as long as the dataset, for its elements; null when there is none.
     void* ArenaAllocate(size_t size, size_t alignment);
 
@@ -246,6 +249,7 @@ private:
     bool metaLengthKnown_ = false;
     uint64_t metaEnd_ = 0;
     bool partLeftOut_ = false;   // a sequence too deep or a value too long to hold
-    uint64_t heldBytes_ = 0;     // of values this read brought into memory
+    bool unSequenceRead_ = false;
+    uint64_t heldBytes_ = 0;   // of values this read brought into memory
     PyrDicomResult readResult_ = kPyrSuccess;
 };

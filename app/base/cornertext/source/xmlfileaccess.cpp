@@ -1,8 +1,10 @@
 #include "viewer/xmlfileaccess.h"
 
+#include <QStringConverter>
 #include <QXmlStreamReader>
 
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "platform/platfile.h"
@@ -181,6 +183,103 @@ int32_t Restart(std::vector<Record>& records, const QString& name, Contents Reco
     return static_cast<int32_t>(records.size()) - 1;
 }
 
+// The document's characters as the XML reader sees them: a byte-order mark or the pattern of
+// "<" tells UTF-16 and UTF-32; otherwise the declaration names the encoding, UTF-8 by default.
+QString DecodedText(const QByteArray& bytes)
+{
+    if (const std::optional<QStringConverter::Encoding> found = QStringConverter::encodingForData(bytes, u'<')) {
+        return QStringDecoder(*found).decode(bytes);
+    }
+    QXmlStreamReader head(bytes);
+    head.readNext();
+    const QByteArray declared = head.documentEncoding().toLatin1();
+    if (!declared.isEmpty()) {
+        QStringDecoder decoder(declared.constData());
+        if (decoder.isValid()) {
+            return decoder.decode(bytes);
+        }
+    }
+    return QString::fromUtf8(bytes);
+}
+
+// Past the end of the first `end` at or after from; the text's end when there is none.
+qsizetype SkipPast(QStringView text, qsizetype from, QStringView end)
+{
+    const qsizetype at = text.indexOf(end, from);
+    return at < 0 ? text.size() : at + end.size();
+}
+
+// From the character after a markup's "<" to the one after its ">", quoted values skipped:
+// the '=' outside them (a start tag's attributes) and whether '[' came (a document type's
+// own declarations).
+struct Markup {
+    qsizetype end = 0;
+    uint32_t equals = 0;
+    bool bracket = false;
+    bool closed = false;   // "/>"
+};
+Markup ScanMarkup(QStringView text, qsizetype i)
+{
+    Markup m;
+    char16_t quote = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (quote != 0) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c == u'=') {
+            ++m.equals;
+        } else if (c == u'[') {
+            m.bracket = true;
+        } else if (c == u'>') {
+            m.closed = text[i - 1] == u'/';
+            break;
+        }
+    }
+    m.end = i + 1;
+    return m;
+}
+
+// One pass over the characters before the XML reader sees them: whether the document keeps to
+// the reader's limits. A document type with declarations of its own is refused: its entities
+// and default attributes would multiply what the reader does per byte.
+bool WithinLimits(QStringView text)
+{
+    uint64_t items = 0;
+    uint32_t depth = 0;
+    qsizetype i = 0;
+    while ((i = text.indexOf(u'<', i)) >= 0) {
+        const QStringView rest = text.mid(i);
+        if (rest.startsWith(u"<!--")) {
+            i = SkipPast(text, i + 4, u"-->");
+        } else if (rest.startsWith(u"<![CDATA[")) {
+            i = SkipPast(text, i + 9, u"]]>");
+        } else if (rest.startsWith(u"<?")) {
+            i = SkipPast(text, i + 2, u"?>");
+        } else if (rest.startsWith(u"</")) {
+            depth -= depth > 0 ? 1 : 0;
+            i = SkipPast(text, i + 2, u">");
+        } else {
+            const Markup m = ScanMarkup(text, i + 1);
+            if (rest.startsWith(u"<!")) {
+                if (m.bracket) {
+                    return false;
+                }
+            } else {
+                items += 1 + m.equals;
+                depth += m.closed ? 0 : 1;
+                if (m.equals > XmlFileAccess::kAttributeLimit || depth > XmlFileAccess::kDepthLimit ||
+                    items > XmlFileAccess::kItemLimit) {
+                    return false;
+                }
+            }
+            i = m.end;
+        }
+    }
+    return true;
+}
+
 }   // namespace
 
 QString OverlayMacroDisplayName(const QString& keyword)
@@ -202,11 +301,14 @@ PlatReadResult XmlFileAccess::LoadFile(const std::string& path)
     if (read != PlatReadResult::Read) {
         return read;
     }
-    return LoadFromData(QByteArray::fromStdString(bytes)) ? PlatReadResult::Read : PlatReadResult::Failed;
+    return Parse(QByteArray::fromStdString(bytes));
 }
 
-bool XmlFileAccess::LoadFromData(const QByteArray& bytes)
+PlatReadResult XmlFileAccess::Parse(const QByteArray& bytes)
 {
+    if (!WithinLimits(DecodedText(bytes))) {
+        return PlatReadResult::TooLarge;
+    }
     Node root;
     bool haveRoot = false;
     std::vector<Node*> open;
@@ -257,11 +359,11 @@ bool XmlFileAccess::LoadFromData(const QByteArray& bytes)
         }
     }
     if (reader.hasError() || !haveRoot || ElementKeyword(root.name) != kOverlaySetting) {
-        return false;
+        return PlatReadResult::Failed;
     }
     Walk(root, -1, -1);
     CheckLines();
-    return true;
+    return PlatReadResult::Read;
 }
 
 void XmlFileAccess::Walk(const Node& node, int32_t modality, int32_t location)
@@ -343,11 +445,14 @@ OverlayItemRecord XmlFileAccess::ReadTag(const Node& tag, int32_t level) const
         readAttributes(record);
         return record;
     }
+    // The last TAG inside wins; the attributes are this TAG's whichever it is.
+    const Node* inner = nullptr;
     for (const Node& child : tag.children) {
-        if (ElementKeyword(child.name) == kTag) {
-            readAttributes(record);
-            record.nested = std::make_unique<OverlayItemRecord>(ReadTag(child, level + 1));
-        }
+        inner = ElementKeyword(child.name) == kTag ? &child : inner;
+    }
+    if (inner != nullptr) {
+        readAttributes(record);
+        record.nested = std::make_unique<OverlayItemRecord>(ReadTag(*inner, level + 1));
     }
     return record;
 }

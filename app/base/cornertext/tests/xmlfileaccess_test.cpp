@@ -284,19 +284,66 @@ TEST(OverlayFileLimits, DeepNestingIsCutAndNeverExhaustsTheStack)
     EXPECT_EQ(last->element, 0xA000 + XmlFileAccess::kMaxNestedTagLevels);
     EXPECT_EQ(items[0].element, 0xA000);
 
-    // Far deeper documents of any elements load without recursion per level.
-    QByteArray deep = "<OVERLAYSETTING><MODALITY NAME='CT'><LOCATION VALUE='UPPERLEFT'><LINE>";
-    const int levels = 200000;
-    deep.reserve(deep.size() + levels * 12);
-    for (int i = 0; i < levels; ++i) {
-        deep += "<TAG>";
-    }
-    for (int i = 0; i < levels; ++i) {
-        deep += "</TAG>";
-    }
-    deep += "</LINE></LOCATION></MODALITY></OVERLAYSETTING>";
+    // Documents as deep as the reader takes load without recursion per level; deeper ones
+    // are refused before they are parsed.
+    auto deep = [](int levels) {
+        QByteArray xml = "<OVERLAYSETTING><MODALITY NAME='CT'><LOCATION VALUE='UPPERLEFT'><LINE>";
+        xml += QByteArray("<TAG>").repeated(levels) + QByteArray("</TAG>").repeated(levels);
+        return xml + "</LINE></LOCATION></MODALITY></OVERLAYSETTING>";
+    };
+    const int within = int(XmlFileAccess::kDepthLimit) - 4;
     XmlFileAccess deepReader;
-    EXPECT_TRUE(deepReader.LoadFromData(deep));
+    EXPECT_EQ(deepReader.Parse(deep(within)), PlatReadResult::Read);
+    EXPECT_EQ(deepReader.Parse(deep(within + 1)), PlatReadResult::TooLarge);
+    EXPECT_EQ(deepReader.Parse(deep(200000)), PlatReadResult::TooLarge);
+}
+
+// One element of count attributes, NAME among them.
+QByteArray Attributes(int count, const char* value = "x")
+{
+    QByteArray xml = "<OVERLAYSETTING><MODALITY NAME='CT'";
+    for (int i = 1; i < count; ++i) {
+        xml += " A" + QByteArray::number(i) + "='" + value + "'";
+    }
+    return xml + "/></OVERLAYSETTING>";
+}
+
+// Shapes whose parse would grow faster than the file (attributes checked against each other,
+// a stack per open element, declared entities and default attributes) are refused by one pass
+// over the characters; what only looks like them inside values, comments and sections is not.
+TEST(OverlayFileLimits, HostileShapesAreRefusedBeforeTheyAreParsed)
+{
+    const uint32_t limit = XmlFileAccess::kAttributeLimit;
+    XmlFileAccess reader;
+    EXPECT_EQ(reader.Parse(Attributes(int(limit))), PlatReadResult::Read);
+    EXPECT_EQ(reader.Parse(Attributes(int(limit) + 1)), PlatReadResult::TooLarge);
+    EXPECT_EQ(reader.Parse(Attributes(200000)), PlatReadResult::TooLarge);
+    // Quoted '=', '>' and '<!' count for nothing.
+    EXPECT_EQ(reader.Parse(Attributes(int(limit), "a=b&gt;c=d")), PlatReadResult::Read);
+    XmlFileAccess quoted;
+    ASSERT_EQ(quoted.Parse("<OVERLAYSETTING><FONT NAME=\"x=y>z['\" SIZE='1'/></OVERLAYSETTING>"), PlatReadResult::Read);
+    EXPECT_EQ(quoted.fontFaceName, QStringLiteral("x=y>z['"));
+
+    // Elements and attributes together.
+    const QByteArray wide =
+        "<OVERLAYSETTING>" + QByteArray("<X/>").repeated(int(XmlFileAccess::kItemLimit)) + "</OVERLAYSETTING>";
+    EXPECT_EQ(reader.Parse(wide), PlatReadResult::TooLarge);
+    const QByteArray notElements = "<OVERLAYSETTING><!--" + QByteArray("<X a=''/>").repeated(100000) + "--><![CDATA[" +
+                                   QByteArray("<X/>").repeated(100000) + "]]><?pi " +
+                                   QByteArray("<X/>").repeated(100000) + "?></OVERLAYSETTING>";
+    EXPECT_EQ(reader.Parse(notElements), PlatReadResult::Read);
+
+    // A document type naming the root alone loads; one with declarations of its own does not.
+    EXPECT_EQ(reader.Parse("<!DOCTYPE OVERLAYSETTING SYSTEM 'a[b]'><OVERLAYSETTING/>"), PlatReadResult::Read);
+    const QByteArray entity = "<?xml version='1.0'?><!DOCTYPE OVERLAYSETTING [<!ENTITY e '<X/>'>]><OVERLAYSETTING>" +
+                              QByteArray("&e;").repeated(1000) + "</OVERLAYSETTING>";
+    EXPECT_EQ(reader.Parse(entity), PlatReadResult::TooLarge);
+
+    // The characters are counted as the reader decodes them: UTF-16 too.
+    const QString text = QString::fromUtf8(Attributes(int(limit) + 1));
+    QByteArray utf16("\xFF\xFE");
+    utf16.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    EXPECT_EQ(reader.Parse(utf16), PlatReadResult::TooLarge);
 }
 
 TEST(OverlayFileLimits, MacroNamesAnyCase)

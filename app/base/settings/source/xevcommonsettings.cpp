@@ -282,8 +282,12 @@ int32_t XEVCommonSettings::LoadOverlaySettings()
         if (OverlayFileExists == 1 && OverlayReader.LoadFile(path) == PlatReadResult::TooLarge) {
             // No corner-text file is that large: the built-in texts serve.
             OverlayFileExists = 0;
-            std::fprintf(stderr, "kestro: %s is larger than %llu MiB: the built-in corner texts are used\n",
-                         path.c_str(), static_cast<unsigned long long>(kPlatOwnFileLimit >> 20));
+            std::fprintf(stderr,
+                         "kestro: %s is larger than %llu MiB, or holds more than %u elements and attributes, "
+                         "%u levels, %u attributes on one element or declarations of its own: the built-in "
+                         "corner texts are used\n",
+                         path.c_str(), static_cast<unsigned long long>(kPlatOwnFileLimit >> 20),
+                         XmlFileAccess::kItemLimit, XmlFileAccess::kDepthLimit, XmlFileAccess::kAttributeLimit);
         }
     }
     const bool fromFile = OverlayFileExists == 1;

@@ -311,6 +311,11 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         list->OpenFirstEntry();
     }
     startedViewing_ = 1;
+    // What the list leaves out is told once its entries show.
+    const QString notice = list->TakeListingNotice();
+    if (!notice.isEmpty()) {
+        XEVShowFailureText(this, notice);
+    }
     return 0;
 }
 

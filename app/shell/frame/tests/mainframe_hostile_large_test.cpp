@@ -14,6 +14,8 @@
 #include "discopentestsupport.h"
 #include "largedisctestsupport.h"
 #include "shell/xev_uistring.h"
+#include "study/xevlistformview.h"
+#include "study/xevvekhelper.h"
 
 namespace {
 
@@ -22,6 +24,17 @@ namespace fs = std::filesystem;
 const std::string kHostile = std::string(STUDY_TEST_DATA_DIR) + "/hostile";
 
 constexpr bool kSanitized = kDiscTestSanitized;
+constexpr int kBarIds = kXEVLastBarId - kXEVFirstBarId + 1;
+
+// What the list says it leaves out: the DICOMDIR's records past its limits, patients past the bars.
+QString DicomDirCut()
+{
+    return GetMessageString(10040).arg(kXEVDicomDirByteLimit >> 20).arg(kXEVDicomDirRecordLimit);
+}
+std::vector<QString> PatientsCut()
+{
+    return {GetMessageString(10041).arg(kBarIds)};
+}
 
 // What a disc cost from File Open until its first entry was opened.
 struct Cost {
@@ -161,11 +174,14 @@ TEST_F(LargeDiscTest, ManyPatientsFillTheListAndTheFirstShows)
     XEVStudyListCtrl* tree = List().Tree(kXEVFirstTreeId);
     ASSERT_NE(tree, nullptr);
     EXPECT_EQ(tree->topLevelItemCount(), 1);
+    // The bars end at their last id, and the list says so once.
+    EXPECT_EQ(List().EntryCount(), std::min(patients, kBarIds));
+    EXPECT_EQ(box.texts, patients > kBarIds ? PatientsCut() : std::vector<QString>{});
 
     std::vector<XEVImageViewCtrl*> cells = ShowSeries(List().patients[0]->studies[0]->series[0], 1);
     ASSERT_EQ(cells.size(), 1u);
     EXPECT_GT(PaintedBright(cells)[0], 0);
-    EXPECT_EQ(box.texts.size(), 0u);
+    EXPECT_EQ(box.texts.size(), patients > kBarIds ? 1u : 0u);
     // The opened patient's tree is the only one made: a tree per patient was built while the
     // window waited (25 s for these once).
     EXPECT_EQ(List().findChildren<XEVStudyListCtrl*>().size(), 1);
@@ -174,6 +190,48 @@ TEST_F(LargeDiscTest, ManyPatientsFillTheListAndTheFirstShows)
     if (kHangCeilings) {
         EXPECT_LT(cost.ms, 60000);
     }
+}
+
+// A DICOMDIR longer than the viewer reads of one: three patients, a record of another type
+// holding a long private value, two patients after it. The three are listed, the two are not,
+// and the list says so once; the first patient's image shows.
+TEST_F(LargeDiscTest, RecordsPastTheDicomDirBytesAreNotListedAndTheListSaysSo)
+{
+    DicomDirWriter dir;
+    std::vector<int> top = AddOneImagePatients(dir, 3);
+    std::string filler;
+    DicomDirWriter::Element(filler, 0x0009, 0x1010, "OB", std::string(size_t(kXEVDicomDirByteLimit), '\0'));
+    dir.Add("PRIVATE", std::move(filler));
+    for (const int patient : AddOneImagePatients(dir, 2)) {
+        top.push_back(patient);
+    }
+    WriteAndOpen(dir, top, kSanitized ? 300000 : 60000, "dicomdir_past_its_bytes");
+    ASSERT_EQ(List().patients.size(), 3u);
+    EXPECT_EQ(List().patients[2]->patientId.toStdString(), "PID00002");
+    EXPECT_EQ(box.texts, std::vector<QString>{DicomDirCut()});
+    std::vector<XEVImageViewCtrl*> cells = ShowSeries(List().patients[0]->studies[0]->series[0], 1);
+    ASSERT_EQ(cells.size(), 1u);
+    EXPECT_GT(PaintedBright(cells)[0], 0);
+    EXPECT_EQ(box.texts.size(), 1u);
+}
+
+// One patient more than fit the records the viewer reads of a DICOMDIR (50,000 patients of
+// four records each do): the first 50,000 are listed, and the list says it left records out and
+// that its bars stop at the 10,001st patient.
+TEST_F(LargeDiscTest, RecordsPastTheDicomDirRecordsAreNotListedAndTheListSaysSo)
+{
+    if (kSanitized) {
+        GTEST_SKIP() << "200,000 records take minutes under the sanitizers";
+    }
+    const int patients = int(kXEVDicomDirRecordLimit / 4) + 1;
+    DicomDirWriter dir;
+    const std::vector<int> top = AddOneImagePatients(dir, patients);
+    WriteAndOpen(dir, top, 120000, "dicomdir_past_its_records");
+    ASSERT_EQ(List().patients.size(), size_t(patients - 1));
+    EXPECT_EQ(List().patients.back()->patientId.toStdString(), Numbered("PID%05d", patients - 2));
+    EXPECT_EQ(List().EntryCount(), kBarIds);
+    std::vector<QString> told = {DicomDirCut() + QStringLiteral("\n\n") + PatientsCut().front()};
+    EXPECT_EQ(box.texts, told);
 }
 
 // Closing the window while File Open still reads the chosen DICOMDIR to tell what it is: the

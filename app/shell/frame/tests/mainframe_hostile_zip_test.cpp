@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "discopentestsupport.h"
+#include "shell/xev_uistring.h"
+#include "study/xevvekhelper.h"
 #include "testsupport/zipmaker.h"
 
 namespace {
@@ -359,6 +361,47 @@ TEST_F(HostileZipTest, TwentyThousandFramedRecordsLoadWithoutAWalkPerMember)
     }
     EXPECT_EQ(box.texts.size(), 0u);
     ReportShown("20,000 framed records, two shown", stall);
+}
+
+// Records of one member of 1,000 frames, each listed frame by frame, one more than the entries
+// the viewer lists of a DICOMDIR: the series before the budget are listed whole, the last is
+// not, and the list says so; a listed frame paints.
+TEST_F(HostileZipTest, FramesPastTheListedEntriesAreNotListedAndTheListSaysSo)
+{
+    const int frames = 1000;
+    const int records = int(kXEVDicomDirRecordLimit / frames) + 1;
+    std::string pixels(size_t(frames) * 64, '\0');
+    for (int k = 0; k < frames; ++k) {
+        std::fill_n(pixels.begin() + k * 64 + (k % 8) * 8, 8, char(0xFF));
+    }
+    std::vector<ZipMakerMember> members{{"DICOMDIR", ""},
+                                        {"IMG/F1000", ImageHead("1.2.62.8.1", 8, 8, 8, frames) + pixels}};
+    std::vector<DirRecord> series;
+    for (int r = 0; r < records; ++r) {
+        const std::string instance = "1.2.62.8.1." + std::to_string(r);
+        series.push_back(SeriesRecord("1.2.62.8.2." + std::to_string(r),
+                                      {{"IMAGE", ImageRecord("IMG\\F1000", instance, uint32_t(frames)), {}}}));
+    }
+    members[0].data = DicomDirBytes({PatientRecord("P1", "1.2.62.8.3", std::move(series))});
+    ASSERT_TRUE(MakeZip(zip_, members));
+    // Terms accepted: the list's end starts the viewing, which tells what the list left out.
+    frame->OnAgreementClosed(1);
+    Pump();
+    GuiStallMeter stall;
+    const qint64 elapsed = OpenZip(zip_);
+    ASSERT_EQ(List().patients.size(), 1u);
+    EXPECT_EQ(SeriesSizes(), std::vector<size_t>(size_t(records - 1), size_t(frames)));
+    // Told once the entries show.
+    ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); }));
+    EXPECT_EQ(box.texts, std::vector<QString>{
+                             GetMessageString(10040).arg(kXEVDicomDirByteLimit >> 20).arg(kXEVDicomDirRecordLimit)});
+    Report("frames past the listed entries, load", elapsed, stall);
+
+    // A series of 1,000 entries fills the 6 x 6 grid.
+    std::vector<XEVImageViewCtrl*> cells = ShowSeries(Series(size_t(records - 2)), 36);
+    ASSERT_EQ(cells.size(), 36u);
+    EXPECT_GT(PaintedBright(cells)[0], 0);
+    EXPECT_EQ(box.texts.size(), 1u);
 }
 
 // Closing the window while that load runs ends the loader before its next record.

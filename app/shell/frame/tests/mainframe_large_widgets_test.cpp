@@ -171,7 +171,8 @@ TEST_F(LargeWidgetsTest, PatientBarsAreTheOnesInView)
     ASSERT_NE(List().Bar(kXEVFirstBarId + entries - 1), nullptr);
     EXPECT_EQ(List().Bar(kXEVFirstBarId + entries - 1)->Patient().patientId.toStdString(),
               Numbered("PID%05d", entries - 1));
-    EXPECT_EQ(box.texts.size(), 0u);
+    // Patients past the last bar: the list said so, once.
+    EXPECT_EQ(box.texts.size(), patients > entries ? 1u : 0u);
 }
 
 // File Open's check reads the whole DICOMDIR; the load walks what the check read instead of

@@ -506,6 +506,48 @@ TEST_F(KestroStartTest, ProgramFilesPastTheirLimitAreTakenForMissing)
     EXPECT_EQ(box_.Count(), 0);
 }
 
+// Corner-text files under 16 MiB whose parse would outgrow them: 200,000 attributes on one
+// element (checked each against the others), and 15 MiB of nested elements. Neither is parsed:
+// the window shows with the built-in corner texts, a warning naming the file.
+TEST_F(KestroStartTest, CornerTextFilesPastTheReadersLimitsAreTakenForMissing)
+{
+    QByteArray attributes = "<OVERLAYSETTING><MODALITY NAME='CT'";
+    for (int i = 0; i < 200000; ++i) {
+        attributes += " A" + QByteArray::number(i) + "='x'";
+    }
+    attributes += "><LOCATION VALUE='UPPERLEFT'><LINE><TEXT VALUE='hostile'/></LINE></LOCATION></MODALITY>"
+                  "</OVERLAYSETTING>";
+    const int levels = (15 << 20) / 7;
+    const QByteArray nested = "<OVERLAYSETTING>" + QByteArray("<A>").repeated(levels) +
+                              QByteArray("</A>").repeated(levels) + "</OVERLAYSETTING>";
+    const QString path = QDir(program_.path()).filePath(QStringLiteral("OVERLAY.XML"));
+    for (const QByteArray* overlay : {static_cast<const QByteArray*>(&attributes), &nested}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(*overlay), overlay->size());
+        file.close();
+        if (instance_) {
+            instance_->ExitInstance(0);
+            instance_.reset();
+        }
+        QElapsedTimer clock;
+        clock.start();
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+        const std::string warned = testing::internal::GetCapturedStderr();
+        EXPECT_NE(warned.find(path.toStdString()), std::string::npos) << warned;
+        const XEVCommonSettings& settings = GetCommonSettings();
+        EXPECT_EQ(settings.OverlayFileExists, 0);
+        EXPECT_EQ(settings.FindOverlaySettingInfo(QStringLiteral("CT")).GetPositionMap(7).size(), 6u);
+        ASSERT_TRUE(WaitForFirstCells());
+        if (kHangCeilings) {
+            EXPECT_LT(clock.elapsed(), 10000);
+        }
+        EXPECT_TRUE(Frame().isVisible());
+        EXPECT_EQ(box_.Count(), 0);
+    }
+}
+
 TEST_F(KestroStartTest, PipesAndLinksToDevicesOnTheDiscNeitherFreezeTheViewerNorHoldItsShutdown)
 {
     // The sample disc with two MR images, the report and the second patient's XA image

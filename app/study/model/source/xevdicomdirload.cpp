@@ -3,13 +3,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <unordered_map>
 
 #include "platform/platcodepage.h"
+#include "platform/platfile.h"
 #include "platform/platfileid.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
@@ -19,6 +23,7 @@
 #include "study/xevsourcehead.h"
 #include "study/xevthread.h"
 #include "study/xevvekhelper.h"
+#include "vek_decorator.h"
 #include "vek_dicominfo.h"
 #include "vek_errorhandler.h"
 #include "vek_fileinputstorage.h"
@@ -42,6 +47,45 @@ bool IsDirectoryData(const VEK_DICOMTagObj& info)
     constexpr char16_t kDirectoryStorageClass[] = u"1.2.840.10008.1.3.10";
     return info.exist(0x0004, 0x1220) ||
            VekToQString(info.get_string_value(0x0002, 0x0002)) == QString::fromUtf16(kDirectoryStorageClass);
+}
+
+// Whether the file meta group at the head of the file names the directory storage class: such
+// a file is never an image, told without reading its records.
+bool NamesDirectoryClass(const std::string& path)
+{
+    std::FILE* file = PlatOpenRegularStream(path.c_str());
+    if (file == nullptr) {
+        return false;
+    }
+    uint8_t head[4096];
+    const size_t n = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    size_t at = 132;
+    if (n < at || std::memcmp(head + 128, "DICM", 4) != 0) {
+        return false;
+    }
+    auto u16 = [&head](size_t i) { return uint32_t(head[i]) | uint32_t(head[i + 1]) << 8; };
+    // The meta group is explicit VR little endian; these VRs have a 4-byte length after 2 spare bytes.
+    constexpr std::string_view kLongForms[] = {"OB", "OD", "OF", "OL", "OV", "OW", "SQ",
+                                               "SV", "UC", "UN", "UR", "UT", "UV"};
+    while (at + 8 <= n && u16(at) == 0x0002) {
+        const std::string_view vr(reinterpret_cast<const char*>(head + at + 4), 2);
+        const bool longForm = std::find(std::begin(kLongForms), std::end(kLongForms), vr) != std::end(kLongForms);
+        const size_t value = at + (longForm ? 12 : 8);
+        const uint64_t length = longForm && value <= n ? (uint64_t(u16(at + 10)) << 16 | u16(at + 8)) : u16(at + 6);
+        if (value + length > n) {
+            return false;
+        }
+        if (u16(at + 2) == 0x0002) {
+            std::string_view uid(reinterpret_cast<const char*>(head + value), size_t(length));
+            while (!uid.empty() && (uid.back() == '\0' || uid.back() == ' ')) {
+                uid.remove_suffix(1);
+            }
+            return uid == "1.2.840.10008.1.3.10";
+        }
+        at = value + size_t(length);
+    }
+    return false;
 }
 
 // The file's elements loaded. Pixel data in a form the reader does not take (its format
@@ -84,6 +128,22 @@ private:
 
     const std::atomic<int32_t>* stop_ = nullptr;
 };
+
+// The DICOMDIR as its reader may take it: its first kXEVDicomDirByteLimit bytes, as if the file
+// ended there, and once stop is set, no more (stop may be null). The storages go into guards,
+// outermost last; null on failure. cut: the file goes on past the limit.
+VEK_InputStorage* DirectoryInput(VEK_Manager* manager, VEK_InputStorage* file, const std::atomic<int32_t>* stop,
+                                 StorageGuard& bound, StorageGuard& stoppable, bool& cut)
+{
+    const int32_t size = file->size();
+    cut = size > kXEVDicomDirByteLimit;
+    bound.storage = VEK_InputStorageBound::create(manager, file, std::min(size, kXEVDicomDirByteLimit));
+    if (bound.storage == nullptr) {
+        return nullptr;
+    }
+    stoppable.storage = vek_create<StoppableInput>(manager, bound.storage, stop);
+    return stoppable.storage;
+}
 
 // Headers of the files the records name, each read once per walk; none for a file that does
 // not load.
@@ -142,7 +202,9 @@ struct XEVParsedDicomDir {
     QString path;
     VEK_DefaultManager manager;
     StorageGuard file{nullptr};
+    StorageGuard bound{nullptr};
     StorageGuard stoppable{nullptr};
+    bool cut = false;
     std::optional<VEK_DICOMDIRInfo> info;
     // Hands the reads over to the thread that walks the records, with its own stop flag.
     void Rebind(const std::atomic<int32_t>* stop)
@@ -232,6 +294,8 @@ struct WalkOptions {
 struct WalkResult {
     // Patient, study, series or image records were read, whether or not they gave a patient.
     bool records = false;
+    // Records past the DICOMDIR's limits were left out.
+    bool cut = false;
     int32_t framedRecords = 0;
     bool split = false;
     bool multiFrameFound = false;
@@ -314,6 +378,10 @@ private:
 
     bool GoesOn()
     {
+        if (entries_ >= kXEVDicomDirRecordLimit) {
+            result_.cut = true;
+            return false;
+        }
         if (!aborted_ && (options_.scan ? !ScanGoesOn(options_)
                                         : options_.abortFlag != nullptr && options_.abortFlag->load() != 0)) {
             aborted_ = true;
@@ -393,10 +461,10 @@ private:
             return;
         }
         if (series->description.isEmpty()) {
-            series->description = undefinedText_;
+            series->description = UIText(undefinedText_, 20313);
         }
         if (flags.report) {
-            series->description = reportText_;
+            series->description = UIText(reportText_, 20314);
         }
         if (!series->images.empty()) {
             SortImages(series.get());
@@ -446,6 +514,7 @@ private:
         bool split = false;
         bool whole = false;
         const int32_t frameNumber = FrameCount(record, filePath, split, whole);
+        entries_ += split ? uint64_t(frameNumber) : 1;
         if (split) {
             result_.multiFrameFound = true;
             if (seriesRecord.images.size() < 2) {
@@ -484,7 +553,7 @@ private:
         own->number = ++state.counter;
         QString description = VekToQString(seriesRecord.series_description);
         if (description.isEmpty()) {
-            description = undefinedText_;
+            description = UIText(undefinedText_, 20313);
         }
         own->modality = VekToQString(seriesRecord.modality);
         if (state.modality.isEmpty()) {
@@ -526,6 +595,14 @@ private:
         return true;
     }
 
+    static const QString& UIText(std::optional<QString>& text, uint32_t id)
+    {
+        if (!text) {
+            text = GetUIString(id);
+        }
+        return *text;
+    }
+
     VEK_DICOMDIRInfo& info_;
     const std::string folder_;
     const WalkOptions& options_;
@@ -533,12 +610,14 @@ private:
     VEK_Manager* manager_;
     bool supportSR_ = false;
     bool splitByFile_ = false;
-    const QString undefinedText_ = GetUIString(20313);
-    const QString reportText_ = GetUIString(20314);
+    // Looked up when first needed: each look-up reads the settings file for an override.
+    std::optional<QString> undefinedText_;
+    std::optional<QString> reportText_;
     PlatFileIdResolver resolver_;
     XEVDirectoryRecordIndex records_;
     FrameHeaderCache frameHeaders_;
     bool aborted_ = false;
+    uint64_t entries_ = 0;
 };
 
 WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients, const WalkOptions& options,
@@ -550,25 +629,34 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     const std::string nativePath = XEVNativePath(path);
 
     StorageGuard guard{nullptr};
+    StorageGuard bound{nullptr};
+    StorageGuard stoppable{nullptr};
     std::optional<VEK_DICOMDIRInfo> own;
     VEK_Manager* manager = &callManager;
     if (parsed != nullptr) {
         parsed->Rebind(options.abortFlag);
         manager = &parsed->manager;
+        result.cut = parsed->cut;
     } else {
         guard.storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
         if (guard.storage == nullptr) {
             return WalkStatus::OpenFailed;
         }
+        VEK_InputStorage* input = DirectoryInput(&callManager, guard.storage, nullptr, bound, stoppable, result.cut);
+        if (input == nullptr) {
+            return WalkStatus::ParseFailed;
+        }
         own.emplace(&callManager);
         // The walk reads the tree alone: records in record order too would hold each twice.
         own->set_record_order_kept(false);
-        if (!own->load(guard.storage)) {
+        own->set_record_limit(kXEVDicomDirRecordLimit);
+        if (!own->load(input)) {
             return WalkStatus::ParseFailed;
         }
     }
     VEK_DICOMDIRInfo& info = parsed != nullptr ? *parsed->info : *own;
     result.records = info.records_read() != 0;
+    result.cut = result.cut || info.records_left_out();
 
     bool aborted = false;
     try {
@@ -588,6 +676,7 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                                    XEVParsedDicomDirPtr parsed)
 {
     ClearStatus();
+    dicomDirCut = false;
     WalkResult result;
     const size_t before = patients.size();
     WalkOptions options;
@@ -607,6 +696,7 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
     if (result.split) {
         splitMultiFrame = 1;
     }
+    dicomDirCut = result.cut;
     if (status != WalkStatus::Done) {
         return 0;
     }
@@ -750,18 +840,23 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
         }
         StorageGuard guard{storage};
         VEK_InputStorage* input = storage;
+        StorageGuard boundGuard{nullptr};
         StorageGuard stoppableGuard{nullptr};
-        if (stop != nullptr) {
+        if constexpr (std::is_same_v<Info, VEK_DICOMDIRInfo>) {
+            bool cut = false;
+            input = DirectoryInput(&callManager, storage, stop, boundGuard, stoppableGuard, cut);
+        } else if (stop != nullptr) {
             stoppableGuard.storage = vek_create<StoppableInput>(&callManager, storage, stop);
-            if (stoppableGuard.storage == nullptr) {
-                return 0;
-            }
             input = stoppableGuard.storage;
+        }
+        if (input == nullptr) {
+            return 0;
         }
         Info info(&callManager);
         if constexpr (std::is_same_v<Info, VEK_DICOMDIRInfo>) {
             info.set_stop(stop);
             info.set_record_order_kept(false);
+            info.set_record_limit(kXEVDicomDirRecordLimit);
         }
         bool loaded = false;
         if constexpr (std::is_same_v<Info, VEK_DICOMInfo>) {
@@ -787,16 +882,19 @@ XEVParsedDicomDirPtr XEVVEKHelper::ReadDicomDir(const QString& path, const std::
         if (parsed->file.storage == nullptr) {
             return nullptr;
         }
-        parsed->stoppable.storage = vek_create<StoppableInput>(&parsed->manager, parsed->file.storage, stop);
-        if (parsed->stoppable.storage == nullptr) {
+        VEK_InputStorage* input =
+            DirectoryInput(&parsed->manager, parsed->file.storage, stop, parsed->bound, parsed->stoppable, parsed->cut);
+        if (input == nullptr) {
             return nullptr;
         }
         parsed->info.emplace(&parsed->manager);
         parsed->info->set_stop(stop);
         parsed->info->set_record_order_kept(false);
-        if (!parsed->info->load(parsed->stoppable.storage)) {
+        parsed->info->set_record_limit(kXEVDicomDirRecordLimit);
+        if (!parsed->info->load(input)) {
             return nullptr;
         }
+        parsed->cut = parsed->cut || parsed->info->records_left_out();
         parsed->Rebind(nullptr);
         return parsed;
     } catch (...) {
@@ -811,5 +909,9 @@ int32_t XEVVEKHelper::IsDicomDir(const QString& path, const std::atomic<int32_t>
 
 int32_t XEVVEKHelper::IsDicomFile(const QString& path, const std::atomic<int32_t>* stop)
 {
+    // A DICOMDIR is not parsed whole (and past its limits) to be told from an image.
+    if (NamesDirectoryClass(XEVNativePath(path))) {
+        return 0;
+    }
     return LoadsAs<VEK_DICOMInfo>(path, stop, [](const VEK_DICOMInfo& info) { return !IsDirectoryData(info); });
 }

@@ -54,6 +54,7 @@ void XEVPatientList::Clear()
     readAheadStop = 0;
     frameCountsKnown = 0;
     perFrameSplit = 0;
+    dicomDirCut = 0;
 }
 
 int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle& notify,
@@ -168,6 +169,7 @@ void XEVPatientList::LoadDicomDirProc()
         result = helper.LoadDicomDir(mediaPath, patients, known, split, &stop, std::move(parsed_));
         frameCountsKnown = known;
         perFrameSplit = split;
+        dicomDirCut = helper.dicomDirCut ? 1 : 0;
         if (result != 0 && known == 1 && split == 1) {
             state.perFrameEntries = 1;
         }

@@ -153,6 +153,9 @@ public:
     XEVPatientBarCtrl* Bar(int32_t barId) const;
     // Patients listed, each a bar when scrolled into view.
     int32_t EntryCount() const { return entryCount_; }
+    // Once after entries are built: what the list leaves out (records past the DICOMDIR's
+    // limits, patients past the bar ids), or empty.
+    QString TakeListingNotice();
     // Bar widgets alive now.
     size_t BarWidgetCount() const { return bars_.size(); }
     // The patient's tree, made at the first ask; null without the patient's bar.
@@ -211,6 +214,7 @@ private:
     // Bars scrolled out of view, hidden until another entry needs one.
     std::vector<XEVPatientBarCtrl*> spareBars_;
     int32_t entryCount_ = 0;
+    QString listingNotice_;
     // Set by ShowEntries: bars are made hidden until then.
     bool entriesShown_ = false;
     // Counts builds, so that a queued open of the first entry skips a later list.

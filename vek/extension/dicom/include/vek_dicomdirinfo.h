@@ -163,6 +163,10 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   void set_record_order_kept(bool kept) { record_order_kept_ = kept; }
   // Records of the four levels the last load read, whether kept in record order or not.
   uint64_t records_read() const { return records_read_; }
+  // At most this many records of the four levels are read; those after them are left out as
+  // if the sequence ended there, and records_left_out() says so.
+  void set_record_limit(uint64_t limit) { record_limit_ = limit; }
+  bool records_left_out() const { return records_left_out_; }
 
   // The file IDs of the image records kept, in record order.
   VEK_Vector<VEK_WString> file_ids;
@@ -195,4 +199,6 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   const std::atomic<int32_t>* stop_ = nullptr;
   bool record_order_kept_ = true;
   uint64_t records_read_ = 0;
+  uint64_t record_limit_ = UINT64_MAX;
+  bool records_left_out_ = false;
 };

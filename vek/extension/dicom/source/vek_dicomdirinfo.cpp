@@ -156,17 +156,22 @@ bool safe_file_id(const VEK_WString& id, const PyrDicomDataElement* item) {
   return PlatIsSafeFileId(text);
 }
 
-// Reads the common block of a record; false when a present offset cannot be read.
-bool read_common(const VEK_DICOMTagObj& tag, VEK_DICOMDIRRecord& r) {
-  const PyrDicomDataElement* item = tag.current_element();
+// The next-record and lower-level offsets of a record; false when a present one cannot be read.
+bool read_offsets(const PyrDicomDataElement* item, uint32_t& next, uint32_t& lower) {
   uint32_t value = 0;
-  for (auto [element, out] :
-       {std::pair{uint16_t(0x1400), &r.next_offset}, std::pair{uint16_t(0x1420), &r.lower_offset}}) {
+  for (auto [element, out] : {std::pair{uint16_t(0x1400), &next}, std::pair{uint16_t(0x1420), &lower}}) {
     *out = 0;
     if (item->FindChild(0x0004, element) == nullptr) continue;
     if (item->GetChildULong(0x0004, element, value, kPyrVRUnset, 0) != kPyrSuccess) return false;
     *out = value;
   }
+  return true;
+}
+
+// Reads the common block of a record; false when a present offset cannot be read.
+bool read_common(const VEK_DICOMTagObj& tag, VEK_DICOMDIRRecord& r) {
+  const PyrDicomDataElement* item = tag.current_element();
+  if (!read_offsets(item, r.next_offset, r.lower_offset)) return false;
   r.in_use = item->FindChild(0x0004, 0x1410) != nullptr && read_u32(item, 0x0004, 0x1410) == 0 ? 0 : 1;
   r.position = static_cast<uint32_t>(tag.get_position());
   r.tag = tag;
@@ -263,6 +268,7 @@ VEK_DICOMDIRInfo::VEK_DICOMDIRInfo(VEK_Manager* manager)
 
 void VEK_DICOMDIRInfo::clear_records() {
   records_read_ = 0;
+  records_left_out_ = false;
   image_pointers.clear();
   series_pointers.clear();
   study_pointers.clear();
@@ -373,6 +379,7 @@ bool VEK_DICOMDIRInfo::collect_records(ReadState& s) {
       for (int l = 0; l < kLevels; ++l)
         if (t == kTypes[l]) ++types[l];
     }
+    for (uint32_t& n : types) n = uint32_t(std::min<uint64_t>(n, record_limit_));
     if (!patients.reserve(types[kPatient]) ||
         (kept && (!all_studies.reserve(types[kStudy]) || !all_series.reserve(types[kSeries]) ||
                   !all_images.reserve(types[kImage]) || !file_ids.reserve(types[kImage]))))
@@ -381,29 +388,42 @@ bool VEK_DICOMDIRInfo::collect_records(ReadState& s) {
     order.reserve(count);
   }
   for (uint32_t i = 0; i < count; ++i) {
+    if (uint64_t(links[kPatient].size()) + links[kStudy].size() + links[kSeries].size() + links[kImage].size() >=
+        record_limit_) {
+      // The budget is spent: the records after it are not read at all.
+      records_left_out_ = true;
+      break;
+    }
     if (stopped() || !get_item(0x0004, 0x1220, i, tag)) return false;
     const PyrDicomDataElement* e = tag.current_element();
     // The last record of a cut read may lack what it needs: left out, not a failure.
     const bool maybe_cut = cut && i + 1 == count;
     VEK_WString type(m);
     read_text(e, 0x0004, 0x1430, type);
-    // Each record is read in place at the end of its list, or, when only the tree is
-    // kept, into a record of its own to be read again into the tree; 1 read, 0 left out,
-    // -1 failure.
+    // Each record is read in place at the end of its list; when only the tree is kept, only
+    // what linking needs is read here, and the record once, into the tree. 1 read, 0 left
+    // out, -1 failure.
     auto collect = [&](auto& list, Level level, auto read_fields) -> int {
       using Record = std::remove_reference_t<decltype(list[0])>;
-      const bool listed = kept || level == kPatient;
-      Record own(m);
-      Record* r = listed ? append(list, m) : &own;
-      if (r == nullptr) return -1;
-      if (!read_common(tag, r->common) || !read_fields(e, *r)) {
-        if (listed) list.resize(list.size() - 1, Record(m));
+      Link link{0, 0, i};
+      if (kept || level == kPatient) {
+        Record* r = append(list, m);
+        if (r == nullptr) return -1;
+        if (!read_common(tag, r->common) || !read_fields(e, *r)) {
+          list.resize(list.size() - 1, Record(m));
+          if (!maybe_cut) return -1;
+          warn(__LINE__);
+          return 0;
+        }
+        link.next = r->common.next_offset;
+        link.lower = r->common.lower_offset;
+      } else if (!read_offsets(e, link.next, link.lower)) {
         if (!maybe_cut) return -1;
         warn(__LINE__);
         return 0;
       }
-      links[level].push_back({r->common.next_offset, r->common.lower_offset, i});
-      order.push_back({r->common.position, level, uint32_t(links[level].size() - 1)});
+      links[level].push_back(link);
+      order.push_back({static_cast<uint32_t>(tag.get_position()), level, uint32_t(links[level].size() - 1)});
       return 1;
     };
     int read = 1;
@@ -414,25 +434,30 @@ bool VEK_DICOMDIRInfo::collect_records(ReadState& s) {
     } else if (type.compare(u"SERIES") == 0) {
       read = collect(all_series, kSeries, read_series);
     } else if (type.compare(u"IMAGE") == 0) {
-      VEK_DICOMDIRImage own(m);
-      VEK_DICOMDIRImage* g = kept ? append(all_images, m) : &own;
-      if (g == nullptr) return false;
-      const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, g->file_id);
-      if (!has_id || !safe_file_id(g->file_id, e)) {
+      VEK_WString own_id(m);
+      VEK_DICOMDIRImage* g = kept ? append(all_images, m) : nullptr;
+      if (kept && g == nullptr) return false;
+      VEK_WString& id = kept ? g->file_id : own_id;
+      const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, id);
+      if (!has_id || !safe_file_id(id, e)) {
         if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
         if (!has_id && !maybe_cut) return false;
         // Would reach outside the medium: left out like a record of another type.
         warn(__LINE__);
         continue;
       }
-      if (!read_common(tag, g->common) || !read_image(e, *g) || (kept && !file_ids.push_back(g->file_id))) {
+      Link link{0, 0, i};
+      const bool read = kept ? read_common(tag, g->common) && read_image(e, *g) && file_ids.push_back(g->file_id)
+                             : read_offsets(e, link.next, link.lower);
+      if (!read) {
         if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
         if (!maybe_cut || !intact()) return false;
         warn(__LINE__);
         continue;
       }
-      links[kImage].push_back({g->common.next_offset, g->common.lower_offset, i});
-      order.push_back({g->common.position, kImage, uint32_t(links[kImage].size() - 1)});
+      if (kept) link = {g->common.next_offset, g->common.lower_offset, i};
+      links[kImage].push_back(link);
+      order.push_back({static_cast<uint32_t>(tag.get_position()), kImage, uint32_t(links[kImage].size() - 1)});
     } else {
       others.push_back(
           {static_cast<uint32_t>(tag.get_position()), read_u32(e, 0x0004, 0x1400), read_u32(e, 0x0004, 0x1420)});

@@ -213,14 +213,15 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
                                          1);
     };
     PyrDicomResult r = read(PyrDefaultDatasetOptions());
-    if (r != kPyrSuccess) {
-      // Once more with the items of UN sequences in the enclosing encoding.
+    if (r != kPyrSuccess && dataset_->GetUnSequenceRead()) {
+      // Once more with the items of UN sequences in the enclosing encoding; without such a
+      // sequence the read would only repeat itself.
       stream.rewind();
       PyrDicomDatasetOptions options = PyrDefaultDatasetOptions();
       options.unSequenceItemEncoding = 2;
       r = read(options);
-      if (r != kPyrSuccess) vek_report(manager_, VEK_WARNING_DATA, kDecodeStart, kFile, 202);
     }
+    if (r != kPyrSuccess) vek_report(manager_, VEK_WARNING_DATA, kDecodeStart, kFile, 202);
     root_ = dataset_->GetRoot();
     if (root_ == nullptr) {
       vek_report(manager_, VEK_ERROR_MEMORY, kDecodeStart, kFile, __LINE__);

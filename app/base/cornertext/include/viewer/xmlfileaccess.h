@@ -45,6 +45,13 @@ class XmlFileAccess {
 public:
     // TAGs written inside TAGs deeper than this are ignored.
     static constexpr int32_t kMaxNestedTagLevels = 32;
+    // What a corner-text file may hold before it is read at all, so that parsing stays linear
+    // and small: elements and attributes together, elements open at once, and attributes of
+    // one element (the XML reader checks each attribute against those before it). A real file
+    // holds a few hundred elements of a few attributes, six levels deep.
+    static constexpr uint32_t kItemLimit = 65536;
+    static constexpr uint32_t kDepthLimit = 256;
+    static constexpr uint32_t kAttributeLimit = 256;
 
     XmlFileAccess() = default;
     XmlFileAccess(const XmlFileAccess&) = delete;
@@ -56,10 +63,12 @@ public:
     // Reads the file (UTF-8 path) into the tree; false when it cannot be read, is not
     // well-formed XML or its root is not OVERLAYSETTING.
     bool Load(const std::string& path) { return LoadFile(path) == PlatReadResult::Read; }
-    // The same, telling a file past kPlatOwnFileLimit (TooLarge: nothing of it is read) from
-    // one that cannot be read or parsed (Failed).
+    // The same, telling a file past kPlatOwnFileLimit or past the limits above, or one that
+    // declares a document type of its own (TooLarge: nothing of it is read), from one that
+    // cannot be read or parsed (Failed).
     PlatReadResult LoadFile(const std::string& path);
-    bool LoadFromData(const QByteArray& bytes);
+    bool LoadFromData(const QByteArray& bytes) { return Parse(bytes) == PlatReadResult::Read; }
+    PlatReadResult Parse(const QByteArray& bytes);
 
     // Adds the items of one corner (positions 0, 2, 5, 7) of the modality, or of "OTHER"
     // when the modality lacks that corner, to the settings. Always 1.

@@ -74,6 +74,8 @@ public:
     std::atomic<int32_t> perFrameSplit{0};
     std::atomic<int32_t> scanSRResult{0};
     std::atomic<int32_t> frameCountsKnown{0};
+    // The last DICOMDIR load left records out past its limits.
+    std::atomic<int32_t> dicomDirCut{0};
 
 private:
     void LoadDicomDirProc();

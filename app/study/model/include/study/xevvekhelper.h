@@ -34,6 +34,14 @@ struct ReportInfo {
     QString reportText;
 };
 
+// What one DICOMDIR may bring into memory, so that the whole viewer stays under 512 MiB on
+// any disc: the bytes of it read (the rest is taken as if the file ended there), and its
+// records read and entries listed (a file listed frame by frame counts an entry per frame).
+// 50,000 patients of one image each (200,000 records, 25 MB) fit. Past either the records
+// after are not listed, and the load says so (dicomDirCut).
+constexpr int32_t kXEVDicomDirByteLimit = 24 << 20;
+constexpr uint64_t kXEVDicomDirRecordLimit = 200000;
+
 // Value Types that give text, with the element each takes its value from.
 struct SRValueTypeRow {
     const char16_t* name;
@@ -222,6 +230,8 @@ public:
 
     QString statusText;
     int32_t statusCode = 0;
+    // The last LoadDicomDir left records out past the DICOMDIR's limits.
+    bool dicomDirCut = false;
     QString filePath;
     XEVWindowHandle notifyWindow;
     int32_t cancelFlag = 0;
