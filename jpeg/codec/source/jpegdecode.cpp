@@ -96,10 +96,16 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
         return JPEG_ERR_DATA;
     }
     // Nor is a frame that would cost more decoded than any image the reader takes, however
-    // much data it has.
+    // much data it has: its samples, and a progressive frame's coefficients, held whole until
+    // its last scan, four bytes each.
     const uint32_t sample_bits = decoder->frame.precision > 8 ? 16 : 8;
-    if (PlatDecodedFrameBytes(decoder->width, decoder->height, uint32_t(decoder->component_count), sample_bits) >
-        kPlatFrameDecodeBudget) {
+    const uint32_t components = uint32_t(decoder->component_count);
+    uint64_t cost = PlatDecodedFrameBytes(decoder->width, decoder->height, components, sample_bits);
+    if (decoder->frame_marker == 0xC2) {
+        const uint64_t blocks = uint64_t((decoder->width + 7) / 8) * ((decoder->height + 7) / 8) * components;
+        cost = blocks * 64 * sizeof(int32_t);
+    }
+    if (cost > kPlatFrameDecodeBudget) {
         return JPEG_ERR_UNSUPPORTED;
     }
     if (decoder->lines_to_output == 0 || decoder->lines_to_output > decoder->height) {

@@ -208,7 +208,8 @@ Bytes OneBitBlocks(uint16_t side, bool progressive)
 // Data enough for the length rule does not make a frame of gigabytes: past the decode budget,
 // a progressive DC-only 32760 x 32760 frame in 2.1 MB and a baseline 65535 x 65535 one in 8.4 MB
 // are refused at the start as unsupported, with nothing of a row's size allocated. The same
-// progressive shape inside the budget decodes, every row of it.
+// progressive shape inside the budget decodes, every row of it; past it by its coefficients
+// alone, it is refused.
 TEST(DecodeBudget, FramesPastItAreRefusedWhateverTheirData)
 {
     for (const auto& [side, progressive] : {std::pair{uint16_t(32760), true}, std::pair{uint16_t(65535), false}}) {
@@ -226,6 +227,11 @@ TEST(DecodeBudget, FramesPastItAreRefusedWhateverTheirData)
     for (jpeg_status row : inside.rows) {
         EXPECT_EQ(row, JPEG_OK);
     }
-    // The coefficients of a progressive frame are held whole: two bytes a sample.
-    EXPECT_GE(heap.largest, 2u * 2048 * 2048);
+    // The coefficients of a progressive frame are held whole, four bytes each: what the budget
+    // counts for it.
+    EXPECT_GE(heap.largest, 4u * 2048 * 2048);
+    // So a progressive frame is held to a quarter of the samples a sequential one may have.
+    TestHeap past;
+    EXPECT_EQ(DecodeAll(OneBitBlocks(8192, true), 1, &past).start, JPEG_ERR_UNSUPPORTED);
+    EXPECT_LT(past.largest, 64u << 10);
 }

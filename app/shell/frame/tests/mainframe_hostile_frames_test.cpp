@@ -272,7 +272,7 @@ TEST_F(HostileFramesTest, FramesPastTheDecodeBudgetFailAlone)
 }
 
 // A load that passes its memory budget (lowered here to 4 MiB, below a 2048 x 2048 progressive
-// frame's 8 MB of coefficients) fails with the out-of-memory message, and the loads after it go
+// frame's 16 MiB of coefficients) fails with the out-of-memory message, and the loads after it go
 // on: the baseline frame of the same size after it is shown, and the intact image paints; the
 // 2048 x 2048 one-bit frame over 8 KB fails as an image that cannot be read.
 TEST_F(HostileFramesTest, LoadPastItsMemoryBudgetFailsAloneAsOutOfMemory)

@@ -1220,10 +1220,35 @@ XEVLoadState& GetLoadState()
     return state;
 }
 
+namespace {
+
+// The member's frame, its header read in place, is past the decode budget: writing it out would
+// only have the decode refuse it.
+bool MemberFramePastBudget(const std::string& path)
+{
+    VEK_DefaultManager manager;
+    manager.set_budget(loadMemoryBudget.load());
+    VEK_InputStorage* storage = XEVOpenSourceHeader(&manager, XEVPathText(path));
+    bool past = false;
+    if (storage != nullptr) {
+        VEK_DICOMInfo info(&manager);
+        past =
+            info.load(storage) && info.has_pixel_data() != 0 &&
+            PlatDecodedFrameBytes(info.width(), info.height(), info.channels(), info.bits()) > kPlatFrameDecodeBudget;
+    }
+    vek_destroy(storage);
+    return past;
+}
+
+}   // namespace
+
 int32_t XEVLoadState::ExtractZipMember(const std::string& path, const std::string& target) const
 {
     if (GetZipPath().empty()) {
         return -1;
+    }
+    if (MemberFramePastBudget(path)) {
+        return kZipUnreadable;
     }
     return ::ExtractZipMember(GetZipPath(), GetExtractFolder(), path, target);
 }
