@@ -125,6 +125,7 @@ HeaderFailure HeaderLoadFailure(XEVVekManager& manager, uint64_t refusalsBefore)
     return {10007, -2002};
 }
 
+// What an image's manager may hold at once; only tests change it.
 std::atomic<uint64_t> loadMemoryBudget{kPlatLoadMemoryBudget};
 
 // A file up to this size is read whole when its header is loaded, so that parsing it makes no
@@ -162,12 +163,12 @@ void ReadWholeFile(VEK_Manager* manager, StorageHolder& holder)
 
 }   // namespace
 
-// What one frame's load carries from step to step.
 void XEVSetLoadMemoryBudget(uint64_t bytes)
 {
     loadMemoryBudget.store(bytes != 0 ? bytes : kPlatLoadMemoryBudget);
 }
 
+// What one frame's load carries from step to step.
 struct XEVVEKHelper::FrameLoad {
     QString path;
     std::string narrowPath;
