@@ -170,8 +170,9 @@ struct PendingElement {
 
 }   // namespace
 
-PyrDicomDataset::PyrDicomDataset(const PyrDicomDatasetOptions* options)
-    : options_(options != nullptr ? *options : PyrDefaultDatasetOptions())
+PyrDicomDataset::PyrDicomDataset(const PyrDicomDatasetOptions* options, std::pmr::memory_resource* upstream)
+    : arena_(64 * 1024, upstream != nullptr ? upstream : std::pmr::get_default_resource()),
+      options_(options != nullptr ? *options : PyrDefaultDatasetOptions())
 {
     root_ = CreateElement();
     Reset();

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/platbudget.h"
 #include "vek_readdicom.h"
 #include "vek_readdicomrleframe.h"
 #include "vek_readstorageinybr420.h"
@@ -1028,11 +1029,12 @@ TEST(ReadDICOMJPEG, DataTooShortForTheFramesBlocksIsRefused) {
     bool jfif;
     uint16_t size;
   };
-  for (const Case& c : {Case{"cjpeg_grey.jpg", 0xC0, "1.2.840.10008.1.2.4.50", 8, true, 65535},
-                        Case{"cjpeg_grey.jpg", 0xC0, "1.2.840.10008.1.2.4.50", 8, false, 65535},
-                        Case{"cjpeg_progressive_grey.jpg", 0xC2, "1.2.840.10008.1.2.4.50", 8, false, 16384},
-                        Case{"dcmtk_lossless_sv1_8.jpg", 0xC3, "1.2.840.10008.1.2.4.70", 8, false, 65535},
-                        Case{"dcmtk_lossless_bits16.jpg", 0xC3, "1.2.840.10008.1.2.4.70", 16, false, 65535}}) {
+  // Sizes inside the decode budget, so that the data's length is what refuses them.
+  for (const Case& c : {Case{"cjpeg_grey.jpg", 0xC0, "1.2.840.10008.1.2.4.50", 8, true, 11584},
+                        Case{"cjpeg_grey.jpg", 0xC0, "1.2.840.10008.1.2.4.50", 8, false, 11584},
+                        Case{"cjpeg_progressive_grey.jpg", 0xC2, "1.2.840.10008.1.2.4.50", 8, false, 11584},
+                        Case{"dcmtk_lossless_sv1_8.jpg", 0xC3, "1.2.840.10008.1.2.4.70", 8, false, 11584},
+                        Case{"dcmtk_lossless_bits16.jpg", 0xC3, "1.2.840.10008.1.2.4.70", 16, false, 8191}}) {
     std::vector<uint8_t> stream = jpeg_fixture(c.stream);
     if (!c.jfif) stream = jpeg_without(stream, 0xE0);
     const std::string name = std::string(c.stream) + (c.jfif ? " jfif" : "");
@@ -1118,4 +1120,119 @@ TEST(ReadDICOM, FrameCountPastTheDataShowsTheFramesThere) {
   m.clear();
   EXPECT_EQ(read_frame(m, read_fixture("frames_past_data.dcm"), 1).engine, nullptr);
   EXPECT_REPORT(m, 0x80800000u, kEngine, 107u);
+}
+
+namespace {
+
+// A frame of one 8-bit component whose every block is one zero bit, with as much data as the
+// length rule asks: tables of one one-bit code each (DC category 0, and at once end of block in
+// a baseline frame; a progressive frame's scan is DC only).
+std::vector<uint8_t> one_bit_blocks(uint16_t side, bool progressive) {
+  std::vector<uint8_t> out{0xFF, 0xD8};
+  const auto segment = [&out](uint16_t marker, const std::vector<uint8_t>& body) {
+    const size_t length = body.size() + 2;
+    out.insert(out.end(), {uint8_t(marker >> 8), uint8_t(marker), uint8_t(length >> 8), uint8_t(length)});
+    out.insert(out.end(), body.begin(), body.end());
+  };
+  std::vector<uint8_t> quant(65, 1);
+  quant[0] = 0;
+  segment(0xFFDB, quant);
+  const uint8_t hi = uint8_t(side >> 8), lo = uint8_t(side);
+  segment(progressive ? 0xFFC2 : 0xFFC0, {8, hi, lo, hi, lo, 1, 1, 0x11, 0});
+  std::vector<uint8_t> tables;
+  for (uint8_t table_class = 0; table_class < (progressive ? 1 : 2); ++table_class) {
+    tables.push_back(uint8_t(table_class << 4));
+    tables.push_back(1);
+    tables.insert(tables.end(), 15, 0);
+    tables.push_back(0);
+  }
+  segment(0xFFC4, tables);
+  segment(0xFFDA, {1, 1, 0x00, 0, uint8_t(progressive ? 0 : 63), 0});
+  const uint64_t blocks = uint64_t((side + 7) / 8) * ((side + 7) / 8);
+  out.resize(out.size() + (blocks + 7) / 8, 0);
+  out.insert(out.end(), {0xFF, 0xD9});
+  return out;
+}
+
+}  // namespace
+
+// A header claiming more decoded bytes than the decode budget is refused as unsupported before
+// anything of the frame's size is allocated, whatever the path: native at 8, 16 and 1 bit, RLE,
+// and JPEG baseline, progressive and lossless (header and dataset agreeing). A one-bit frame
+// inside the budget whose value holds fewer bits than it needs is refused as invalid data, as
+// wider samples are.
+TEST(ReadDICOM, FramesPastTheDecodeBudgetAreRefusedBeforeAllocating) {
+  const std::vector<uint8_t> data(8192, 0);
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+  for (const auto& [side, bits] : {std::pair{uint16_t(65535), uint16_t(8)}, std::pair{uint16_t(32767), uint16_t(16)},
+                                   std::pair{uint16_t(65535), uint16_t(1)}}) {
+    Native n;
+    n.rows = n.columns = side;
+    n.bits = bits;
+    files.emplace_back("native " + std::to_string(bits), native_file(n, data));
+  }
+  Native rle;
+  rle.rows = rle.columns = 65535;
+  files.emplace_back("RLE", rle_file(rle, {rle_frame({literal_runs(std::vector<uint8_t>(64, 7))})}));
+  files.emplace_back("baseline", jpeg_file(with_frame_size(jpeg_fixture("cjpeg_grey.jpg"), 0xC0, 65535, 65535),
+                                           "1.2.840.10008.1.2.4.50", 65535, 65535, 8, 1, "MONOCHROME2"));
+  files.emplace_back("progressive DC only, 2.1 MB", jpeg_file(one_bit_blocks(32760, true), "1.2.840.10008.1.2.4.50",
+                                                              32760, 32760, 8, 1, "MONOCHROME2"));
+  files.emplace_back("lossless",
+                     jpeg_file(with_frame_size(jpeg_fixture("dcmtk_lossless_bits16.jpg"), 0xC3, 32767, 32767),
+                               "1.2.840.10008.1.2.4.70", 32767, 32767, 16, 1, "MONOCHROME2"));
+  for (const auto& [name, file] : files) {
+    LargestManager m;
+    EXPECT_EQ(read_frame(m, file, 0).engine, nullptr) << name;
+    EXPECT_EQ(m.status().full_code(), 0x81000000u) << name << " " << m.status().method();
+    EXPECT_LT(m.memory_manager().largest(), 1u << 20) << name;
+  }
+  Native one_bit;
+  one_bit.rows = one_bit.columns = 20000;
+  one_bit.bits = 1;
+  LargestManager m;
+  EXPECT_EQ(read_frame(m, native_file(one_bit, data), 0).engine, nullptr);
+  EXPECT_EQ(m.status().full_code(), 0x80400000u) << m.status().method();
+  EXPECT_LT(m.memory_manager().largest(), 1u << 20);
+}
+
+// The manager's budget meters what a job holds at once: the dataset's elements as they are read
+// and every buffer of a decode. A load whose elements pass it fails as out of memory with
+// nothing left behind, and the manager's next load goes on; a progressive frame inside the
+// decode budget decodes within the load budget, its coefficients counted.
+TEST(ReadDICOM, LoadsAreMeteredByTheManagersBudget) {
+  DicomBytes trailer;
+  for (uint16_t k = 0; k < 20000; ++k) trailer.text(0x7FE1, uint16_t(0x1000 + k), "LO", "value");
+  Native n;
+  n.rows = n.columns = 4;
+  const std::vector<uint8_t> file = native_file(n, std::vector<uint8_t>(16, 9), true, &trailer.bytes);
+  VEK_TestManager m;
+  const size_t base = m.memory_manager().live();
+  const uint64_t held = m.in_use();
+  {
+    m.set_budget(held + (256u << 10));
+    auto* storage = vek_create<VEK_ByteArrayInputStorage>(&m, file.data(), int32_t(file.size()));
+    VEK_DICOMInfo info(&m);
+    EXPECT_FALSE(info.load(storage));
+    EXPECT_EQ(m.status().full_code(), 0x80010000u) << m.status().method();
+    EXPECT_GT(m.budget_refusals(), 0u);
+    storage->destroy();
+    m.clear();
+  }
+  EXPECT_EQ(m.memory_manager().live(), base);
+  EXPECT_EQ(m.in_use(), held);
+  m.set_budget(kPlatLoadMemoryBudget);
+  const Frame f = read_frame(m, file, 0);
+  ASSERT_NE(f.engine, nullptr) << m.status().method();
+  EXPECT_EQ(f.pixels, std::vector<uint8_t>(16, 9));
+
+  VEK_TestManager progressive;
+  progressive.set_budget(kPlatLoadMemoryBudget);
+  const Frame p = read_frame(
+      progressive, jpeg_file(one_bit_blocks(4096, true), "1.2.840.10008.1.2.4.50", 4096, 4096, 8, 1, "MONOCHROME2"), 0);
+  ASSERT_NE(p.engine, nullptr) << progressive.status().method();
+  EXPECT_EQ(p.pixels.size(), 4096u * 4096);
+  EXPECT_EQ(progressive.budget_refusals(), 0u);
+  EXPECT_GE(progressive.peak(), 4u * 4096 * 4096);
+  EXPECT_LE(progressive.peak(), kPlatLoadMemoryBudget);
 }

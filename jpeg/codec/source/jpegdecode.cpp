@@ -1,6 +1,7 @@
 #include "jpeg/jpegdecode.h"
 
 #include "jpeg/jpegtables.h"
+#include "platform/platbudget.h"
 
 jpeg_status jpeg_setup_entropy(jpeg_decoder* decoder, int32_t lookahead_width)
 {
@@ -93,6 +94,19 @@ jpeg_status jpeg_start_decode(jpeg_decoder* decoder)
     // anything of the image's size is allocated, here or by the caller.
     if (jpeg_scan_min_bits(decoder) > 8 * static_cast<uint64_t>(decoder->bytes_left)) {
         return JPEG_ERR_DATA;
+    }
+    // Nor is a frame that would cost more decoded than any image the reader takes, however
+    // much data it has: its samples, and a progressive frame's coefficients, held whole until
+    // its last scan, four bytes each.
+    const uint32_t sample_bits = decoder->frame.precision > 8 ? 16 : 8;
+    const uint32_t components = uint32_t(decoder->component_count);
+    uint64_t cost = PlatDecodedFrameBytes(decoder->width, decoder->height, components, sample_bits);
+    if (decoder->frame_marker == 0xC2) {
+        const uint64_t blocks = uint64_t((decoder->width + 7) / 8) * ((decoder->height + 7) / 8) * components;
+        cost = blocks * 64 * sizeof(int32_t);
+    }
+    if (cost > kPlatFrameDecodeBudget) {
+        return JPEG_ERR_UNSUPPORTED;
     }
     if (decoder->lines_to_output == 0 || decoder->lines_to_output > decoder->height) {
         decoder->lines_to_output = decoder->height;

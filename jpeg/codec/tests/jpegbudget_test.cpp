@@ -5,6 +5,7 @@
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "jpeg/jpegdecode.h"
 #include "jpegpeer.h"
@@ -161,4 +162,76 @@ TEST(EntropyBudget, LosslessRowsWithoutRestartsCountNothing)
     EXPECT_EQ(decoder->mcus_since_restart, INT32_MAX - 1);
     jpeg_decoder_destroy(decoder);
     EXPECT_EQ(heap.live, 0);
+}
+
+namespace {
+
+void Segment(Bytes& out, uint16_t marker, const Bytes& body)
+{
+    const size_t length = body.size() + 2;
+    out.insert(out.end(), {uint8_t(marker >> 8), uint8_t(marker), uint8_t(length >> 8), uint8_t(length)});
+    out.insert(out.end(), body.begin(), body.end());
+}
+
+// One 8-bit component of side x side whose every block is one zero bit, as much data as the
+// length rule asks: Huffman tables of one one-bit code (DC category 0, and at once end of block
+// in a baseline frame), a progressive frame's first scan DC only.
+Bytes OneBitBlocks(uint16_t side, bool progressive)
+{
+    Bytes out{0xFF, 0xD8};
+    Bytes quant{0x00};
+    quant.resize(65, 1);
+    Segment(out, 0xFFDB, quant);
+    const uint8_t hi = uint8_t(side >> 8);
+    const uint8_t lo = uint8_t(side);
+    Segment(out, progressive ? 0xFFC2 : 0xFFC0, {8, hi, lo, hi, lo, 1, 1, 0x11, 0});
+    Bytes tables;
+    for (uint8_t table_class : {0, 1}) {
+        if (table_class == 1 && progressive) {
+            break;
+        }
+        tables.push_back(uint8_t(table_class << 4));
+        tables.push_back(1);
+        tables.insert(tables.end(), 15, 0);
+        tables.push_back(0);
+    }
+    Segment(out, 0xFFC4, tables);
+    Segment(out, 0xFFDA, {1, 1, 0x00, 0, uint8_t(progressive ? 0 : 63), 0});
+    const uint64_t blocks = uint64_t((side + 7) / 8) * ((side + 7) / 8);
+    out.resize(out.size() + (blocks + 7) / 8, 0);
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+}
+
+}   // namespace
+
+// Data enough for the length rule does not make a frame of gigabytes: past the decode budget,
+// a progressive DC-only 32760 x 32760 frame in 2.1 MB and a baseline 65535 x 65535 one in 8.4 MB
+// are refused at the start as unsupported, with nothing of a row's size allocated. The same
+// progressive shape inside the budget decodes, every row of it; past it by its coefficients
+// alone, it is refused.
+TEST(DecodeBudget, FramesPastItAreRefusedWhateverTheirData)
+{
+    for (const auto& [side, progressive] : {std::pair{uint16_t(32760), true}, std::pair{uint16_t(65535), false}}) {
+        SCOPED_TRACE(side);
+        TestHeap heap;
+        const Decoded got = DecodeAll(OneBitBlocks(side, progressive), 1, &heap);
+        EXPECT_EQ(got.start, JPEG_ERR_UNSUPPORTED);
+        EXPECT_LT(heap.largest, 64u << 10);
+        EXPECT_EQ(heap.live, 0);
+    }
+    TestHeap heap;
+    const Decoded inside = DecodeAll(OneBitBlocks(2048, true), 1, &heap);
+    ASSERT_EQ(inside.start, JPEG_OK);
+    ASSERT_EQ(inside.rows.size(), 2048u);
+    for (jpeg_status row : inside.rows) {
+        EXPECT_EQ(row, JPEG_OK);
+    }
+    // The coefficients of a progressive frame are held whole, four bytes each: what the budget
+    // counts for it.
+    EXPECT_GE(heap.largest, 4u * 2048 * 2048);
+    // So a progressive frame is held to a quarter of the samples a sequential one may have.
+    TestHeap past;
+    EXPECT_EQ(DecodeAll(OneBitBlocks(8192, true), 1, &past).start, JPEG_ERR_UNSUPPORTED);
+    EXPECT_LT(past.largest, 64u << 10);
 }

@@ -117,7 +117,10 @@ private:
 // Owns an element tree and fills it from a DICOM file with preamble or a raw dataset.
 class PyrDicomDataset {
 public:
-    explicit PyrDicomDataset(const PyrDicomDatasetOptions* options = nullptr);
+    // The elements' memory comes from `upstream` (null: the default resource), so that a caller
+    // can meter it and refuse it; a refusal ends the read as out of memory.
+    explicit PyrDicomDataset(const PyrDicomDatasetOptions* options = nullptr,
+                             std::pmr::memory_resource* upstream = nullptr);
     ~PyrDicomDataset();
     PyrDicomDataset(const PyrDicomDataset&) = delete;
     PyrDicomDataset& operator=(const PyrDicomDataset&) = delete;
@@ -216,7 +219,7 @@ private:
 
     // The elements, their children's lists and small values: released in one step with the
     // dataset, so that a tree of tens of thousands of elements is not freed piece by piece.
-    std::pmr::monotonic_buffer_resource arena_{64 * 1024};
+    std::pmr::monotonic_buffer_resource arena_;
     // Memory of elements destroyed while the dataset lives: a file that repeats a tag many
     // times costs no more than one element for it.
     struct FreeElement {

@@ -28,13 +28,39 @@ class VEK_ManagerImpl : public VEK_Manager {
   VEK_ManagerImpl(const VEK_ManagerImpl&) = delete;
   VEK_ManagerImpl& operator=(const VEK_ManagerImpl&) = delete;
 
+  // Every block carries its size in front, so that what is freed is counted back: the meter
+  // holds what the job has at this moment, and a budget refuses the allocation that would pass
+  // it as memory the system did not give.
   void* allocate(uint32_t size) override {
-    void* p = memory_.allocate(size);
-    if (p == nullptr)
+    const bool within = budget_ == 0 || (size <= budget_ && in_use_ <= budget_ - size);
+    refusals_ += within ? 0 : 1;
+    void* p = within && size <= UINT32_MAX - kTag ? memory_.allocate(size + kTag) : nullptr;
+    if (p == nullptr) {
       report(VEK_ERROR_MEMORY, "VEK_ManagerImpl::allocate()", "framework/include/vek_managerimpl.h", 62);
-    return p;
+      return nullptr;
+    }
+    *static_cast<uint64_t*>(p) = size;
+    in_use_ += size;
+    peak_ = in_use_ > peak_ ? in_use_ : peak_;
+    return static_cast<unsigned char*>(p) + kTag;
   }
-  void free(void* pointer) override { memory_.free(pointer); }
+  void free(void* pointer) override {
+    if (pointer == nullptr) return;
+    void* block = static_cast<unsigned char*>(pointer) - kTag;
+    in_use_ -= *static_cast<const uint64_t*>(block);
+    memory_.free(block);
+  }
+
+  // The bytes this manager may hold at once; 0: no bound. Blocks held already stay.
+  void set_budget(uint64_t bytes) { budget_ = bytes; }
+  uint64_t budget() const { return budget_; }
+  uint64_t in_use() const { return in_use_; }
+  // The most held at once since the last reset_peak().
+  uint64_t peak() const { return peak_; }
+  void reset_peak() { peak_ = in_use_; }
+  // Allocations the budget has refused so far: a job that failed for memory can tell its own
+  // excess from the system's shortage.
+  uint64_t budget_refusals() const { return refusals_; }
 
   bool status(VEK_Status& out) override {
     out = status();
@@ -104,11 +130,18 @@ class VEK_ManagerImpl : public VEK_Manager {
   void unmake(T*& part) {
     if (part == nullptr) return;
     part->~T();
-    memory_.free(part);
+    free(part);
     part = nullptr;
   }
 
+  // Keeps the blocks aligned as the memory manager's own are.
+  static constexpr uint32_t kTag = 16;
+
   M memory_;
+  uint64_t budget_ = 0;
+  uint64_t in_use_ = 0;
+  uint64_t peak_ = 0;
+  uint64_t refusals_ = 0;
   E* handler_ = nullptr;
   W* workflow_ = nullptr;
   VEK_RelationForST* relation_ = nullptr;

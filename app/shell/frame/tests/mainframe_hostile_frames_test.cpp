@@ -245,3 +245,82 @@ TEST_F(HostileFramesTest, RecordClaimingBillionsOnASparseFileListsItsWholeFrames
     EXPECT_FALSE(shown.empty());
     ExpectBounded("2^31 - 1 frames claimed on a 300 MB sparse file");
 }
+
+namespace {
+
+// The frames of write_budget_frames.py made in the test's folder with its arguments; the disc
+// is OUT/budget/disc.
+std::string WriteBudgetDisc(const std::string& disc, const std::string& arguments)
+{
+    const std::string out = disc + "/budget";
+    fs::create_directories(out);
+    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
+                                "/../app/testsupport/python /usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR
+                                "/write_budget_frames.py " +
+                                out + " " + arguments;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return out;
+}
+
+// The one message box text naming the file, or empty when there is none or more than one.
+QString OnlyTextFor(const std::vector<QString>& texts, const std::string& file)
+{
+    QString found;
+    int count = 0;
+    for (const QString& text : texts) {
+        if (text.contains(QString::fromStdString(file))) {
+            found = text;
+            ++count;
+        }
+    }
+    return count == 1 ? found : QString();
+}
+
+}   // namespace
+
+// Frames whose decoded samples would pass the decode budget beside the intact 64 x 64 image: a
+// progressive DC-only 32760 x 32760 JPEG in 2.1 MB and a baseline 65535 x 65535 one in 8.4 MB
+// (each with the data the length rule asks), 65535 x 65535 at one bit over 8 KB, and native
+// frames just under 2 GiB at 16 and 8 bits (sparse). Each fails once with the image-reading
+// message before any allocation of a megabyte; the intact image paints.
+TEST_F(HostileFramesTest, FramesPastTheDecodeBudgetFailAlone)
+{
+    const std::string out = WriteBudgetDisc(disc_, "--large");
+    LargestAllocationHook hook;
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("budget/disc/DICOMDIR", 6, 5);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]->CurrentImage()->filePath.toStdString(), out + "/disc/IMG/OK");
+    EXPECT_GT(PaintedBright(shown)[0], 0);
+    for (const char* name : {"PROGDC", "BASEBIT", "ONEBIT", "BIG16", "BIG8"}) {
+        EXPECT_TRUE(OnlyTextFor(box.texts, out + "/disc/IMG/" + name).startsWith(GetMessageString(10008))) << name;
+    }
+    EXPECT_LT(hook.Largest(), uint64_t(1) << 20);
+    ExpectBounded("frames past the decode budget: progressive, baseline, 1-bit, 2 GiB at 16 and 8 bits");
+}
+
+// A load that passes its memory budget (lowered here to 4 MiB, below a 2048 x 2048 progressive
+// frame's 16 MiB of coefficients) fails with the out-of-memory message, and the loads after it go
+// on: the baseline frame of the same size after it is shown, and the intact image paints; the
+// 2048 x 2048 one-bit frame over 8 KB fails as an image that cannot be read.
+TEST_F(HostileFramesTest, LoadPastItsMemoryBudgetFailsAloneAsOutOfMemory)
+{
+    const std::string out = WriteBudgetDisc(disc_, "--size 2048");
+    XEVSetLoadMemoryBudget(4u << 20);
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("budget/disc/DICOMDIR", 4, 2);
+    XEVSetLoadMemoryBudget(0);
+    ASSERT_EQ(shown.size(), 2u);
+    // The baseline frame's blocks are all one flat grey; the intact image is the one with a square.
+    std::vector<XEVImageViewCtrl*> intact;
+    for (XEVImageViewCtrl* cell : shown) {
+        if (cell->CurrentImage()->filePath.toStdString() == out + "/disc/IMG/OK") {
+            intact.push_back(cell);
+        } else {
+            EXPECT_EQ(cell->CurrentImage()->filePath.toStdString(), out + "/disc/IMG/BASEBIT");
+        }
+    }
+    ASSERT_EQ(intact.size(), 1u);
+    EXPECT_GT(PaintedBright(intact)[0], 0);
+    EXPECT_TRUE(OnlyTextFor(box.texts, out + "/disc/IMG/PROGDC").startsWith(GetMessageString(10017)));
+    EXPECT_TRUE(OnlyTextFor(box.texts, out + "/disc/IMG/ONEBIT").startsWith(GetMessageString(10008)));
+    ExpectBounded("a 2048 x 2048 progressive frame past a 4 MiB load budget");
+}

@@ -301,6 +301,42 @@ TEST_F(HostileZipTest, LargeFramedMembersAreNotWrittenToBeCounted)
     ReportShown("8 x 200 MiB framed members, two shown", stall);
 }
 
+// A member of 32000 x 32000 16-bit samples, 1.9 GiB, deflated to a few MB, beside an
+// intact 64 x 64 member: its frame is past the decode budget by its header, read in place, so it
+// is never written out; its cell says the image cannot be read, the intact one paints.
+TEST_F(HostileZipTest, MemberPastTheDecodeBudgetIsNotWrittenOut)
+{
+    constexpr uint16_t kSide = 32000;
+    const std::string head = ImageHead("1.2.62.8.1.1", kSide, kSide, 16, 1);
+    const Deflated large = DeflatedHeadAndZeros(head, 1954);
+    std::vector<ZipMakerMember> members{{"DICOMDIR", ""},
+                                        {"IMG/M0", ImageHead("1.2.62.8.1.0", 64, 64, 16, 1) + BrightUpperHalf(64, 64)},
+                                        {"IMG/M1", large.data, false, large.size, Z_DEFLATED, large.crc}};
+    members[0].data = DicomDirBytes(
+        {PatientRecord("Z1", "1.2.62.8.3",
+                       {SeriesRecord("1.2.62.8.2", {{"IMAGE", ImageRecord("IMG\\M0", "1.2.62.8.1.0", 1), {}},
+                                                    {"IMAGE", ImageRecord("IMG\\M1", "1.2.62.8.1.1", 1), {}}})})});
+    ASSERT_TRUE(MakeZip(zip_, members));
+    EXPECT_LT(fs::file_size(zip_), uint64_t(16) << 20);
+
+    GuiStallMeter stall;
+    const qint64 elapsed = OpenZip(zip_);
+    ASSERT_EQ(SeriesSizes(), std::vector<size_t>{2});
+    const std::vector<XEVImageViewCtrl*> cells = ShowSeries(Series(0), 1);
+    ASSERT_EQ(cells.size(), 1u);
+    EXPECT_GT(PaintedBright(cells)[0], 0);
+    QElapsedTimer timer;
+    timer.start();
+    while (box.texts.empty() && timer.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << box.texts[0].toStdString();
+    EXPECT_TRUE(box.texts[0].contains(QStringLiteral("M1")));
+    EXPECT_EQ(FolderNames(kestro_), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0"}));
+    Report("1.9 GiB member past the decode budget", elapsed, stall);
+}
+
 namespace {
 
 constexpr int kPatients = 100;

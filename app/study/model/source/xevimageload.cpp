@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/platbudget.h"
 #include "platform/platcodepage.h"
 #include "platform/platfile.h"
 #include "shell/xev_uistring.h"
@@ -111,14 +112,21 @@ HeaderFailure OpenFailure(const QString& path)
 }
 
 // A header the reader refused: its format error (a compression or colour form the reader does
-// not take) is an image it cannot read; anything else leaves the tags unreadable.
-HeaderFailure HeaderLoadFailure(VEK_Manager& manager)
+// not take) is an image it cannot read; a header whose elements passed the load's budget is
+// out of memory; anything else leaves the tags unreadable.
+HeaderFailure HeaderLoadFailure(XEVVekManager& manager, uint64_t refusalsBefore)
 {
+    if (manager.budget_refusals() != refusalsBefore) {
+        return {10006, XEVVEKHelper::kStatusLoadBudget};
+    }
     if (manager.status().code() == VEK_ERROR_FORMAT) {
         return {10008, -2003};
     }
     return {10007, -2002};
 }
+
+// What an image's manager may hold at once; only tests change it.
+std::atomic<uint64_t> loadMemoryBudget{kPlatLoadMemoryBudget};
 
 // A file up to this size is read whole when its header is loaded, so that parsing it makes no
 // system call per element; later frames of a multi-frame file are read from the file.
@@ -155,6 +163,16 @@ void ReadWholeFile(VEK_Manager* manager, StorageHolder& holder)
 
 }   // namespace
 
+void XEVSetLoadMemoryBudget(uint64_t bytes)
+{
+    loadMemoryBudget.store(bytes != 0 ? bytes : kPlatLoadMemoryBudget);
+}
+
+uint64_t XEVLoadMemoryBudget()
+{
+    return loadMemoryBudget.load();
+}
+
 // What one frame's load carries from step to step.
 struct XEVVEKHelper::FrameLoad {
     QString path;
@@ -188,6 +206,8 @@ struct XEVVEKHelper::FrameLoad {
     bool ranged = false;
     double lowest = 0;
     double highest = 0;
+    // The manager's budget refusals before this load: any more, and the load passed its budget.
+    uint64_t budgetRefusals = 0;
 };
 
 // The values of one element as text, split at "\".
@@ -559,8 +579,8 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         parsed->info.reset();
         parsedHeader = std::move(parsed);
     } else if (!dicomInfo.load(load.holder.storage)) {
-        // The message says the tags are unreadable, not that memory ran out.
-        const HeaderFailure failure = HeaderLoadFailure(manager);
+        // The message says the tags are unreadable, not that the system's memory ran out.
+        const HeaderFailure failure = HeaderLoadFailure(manager, load.budgetRefusals);
         return fileFail(failure.messageId, failure.statusCode);
     }
     // A count past the frames the data holds would lay out frames that cannot be read.
@@ -641,7 +661,9 @@ VEK_Engine* XEVVEKHelper::ReadStoredValues(FrameLoad& load)
 {
     VEK_Engine* engine = VEK_ReadDICOM(&manager).engine(load.holder.storage, dicomInfo, uint32_t(load.frame));
     if (engine == nullptr) {
-        FailFrame(10008, -2003, load.path, load.frame);
+        if (!OverBudget(load)) {
+            FailFrame(10008, -2003, load.path, load.frame);
+        }
         return nullptr;
     }
     if (VekToQString(dicomInfo.get_string_value(0x0028, 0x0004)).trimmed() == QStringLiteral("PALETTE COLOR") &&
@@ -672,10 +694,10 @@ VEK_Engine* XEVVEKHelper::ReadStoredValues(FrameLoad& load)
 int32_t XEVVEKHelper::WriteProbeValues(VEK_Engine* engine, FrameLoad& load, double factor, double offset)
 {
     const VEK_Header& kept = *engine->header();
-    const uint64_t bytes = (uint64_t(kept.channels()) * kept.bits() * kept.width() + 7) / 8 * kept.height();
+    const uint64_t bytes = PlatDecodedFrameBytes(kept.width(), kept.height(), kept.channels(), kept.bits());
     XEVImageMemory& buffer = load.record->probeBuffer;
-    if (bytes > UINT32_MAX) {
-        FailFrame(10015, -2, load.path, load.frame);
+    if (bytes > kPlatFrameDecodeBudget) {
+        FailFrame(10008, -2003, load.path, load.frame);
         return 0;
     }
     buffer.Allocate(uint32_t(bytes));
@@ -873,9 +895,10 @@ int32_t XEVVEKHelper::WriteFrameMemory(VEK_Engine* engine, FrameLoad& load)
         cropWidth = viewWidth = int32_t(header.width());
         cropHeight = viewHeight = int32_t(header.height());
     }
-    const uint64_t bytes = (uint64_t(header.channels()) * header.bits() * header.width() + 7) / 8 * header.height();
-    if (bytes > UINT32_MAX) {
-        FailFrame(10015, -2, load.path, load.frame);
+    // The frame as delivered, past the conversions: wider samples than the file's cost more.
+    const uint64_t bytes = PlatDecodedFrameBytes(header.width(), header.height(), header.channels(), header.bits());
+    if (bytes > kPlatFrameDecodeBudget) {
+        FailFrame(10008, -2003, load.path, load.frame);
         return 0;
     }
     record->Allocate(uint32_t(bytes));
@@ -897,14 +920,26 @@ int32_t XEVVEKHelper::WriteFrameMemory(VEK_Engine* engine, FrameLoad& load)
     return load.mayClamp ? KeepClampedValues(load) : 1;
 }
 
+bool XEVVEKHelper::OverBudget(FrameLoad& load)
+{
+    if (manager.budget_refusals() == load.budgetRefusals) {
+        return false;
+    }
+    FailFrame(10017, kStatusLoadBudget, load.path, load.frame);
+    return true;
+}
+
 bool XEVVEKHelper::RunFailed(FrameLoad& load)
 {
     const uint32_t code = manager.status().full_code();
     if ((code & 0x80000000u) == 0) {
         return false;
     }
+    if (OverBudget(load)) {
+        return true;
+    }
     if ((code & 0xFFFF0000u) == 0x80010000u) {
-        FailFrame(10017, -2, load.path, load.frame);
+        FailFrame(10017, kStatusOutOfMemory, load.path, load.frame);
     } else {
         FailFrame(10018, -2011, load.path, load.frame);
     }
@@ -956,7 +991,11 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFi
     allFramesLoaded = 0;
     cancelFlag = 0;
     manager.clear();
+    // An image's memory through its manager, the dataset it keeps included, is bounded whatever
+    // the file's shape.
+    manager.set_budget(loadMemoryBudget.load());
     FrameLoad load;
+    load.budgetRefusals = manager.budget_refusals();
     load.path = path;
     load.narrowPath = XEVNativePath(path);
     load.frame = frame;
@@ -1023,6 +1062,8 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
 {
     ClearStatus();
     std::lock_guard<PlatRecursiveLock> guard(lock);
+    manager.set_budget(loadMemoryBudget.load());
+    const uint64_t refusalsBefore = manager.budget_refusals();
     VEK_DICOMInfo info(&manager);
     StorageHolder holder;
     // The scan reads every file of an archive: each member's header is read through the
@@ -1044,7 +1085,7 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
         return fail(failure.messageId, failure.statusCode);
     }
     if (!info.load(holder.storage)) {
-        const HeaderFailure failure = HeaderLoadFailure(manager);
+        const HeaderFailure failure = HeaderLoadFailure(manager, refusalsBefore);
         return fail(failure.messageId, failure.statusCode);
     }
     uint64_t size = 0;
@@ -1193,10 +1234,35 @@ XEVLoadState& GetLoadState()
     return state;
 }
 
+namespace {
+
+// The member's frame, its header read in place, is past the decode budget: writing it out would
+// only have the decode refuse it.
+bool MemberFramePastBudget(const std::string& path)
+{
+    VEK_DefaultManager manager;
+    manager.set_budget(loadMemoryBudget.load());
+    VEK_InputStorage* storage = XEVOpenSourceHeader(&manager, XEVPathText(path));
+    bool past = false;
+    if (storage != nullptr) {
+        VEK_DICOMInfo info(&manager);
+        past =
+            info.load(storage) && info.has_pixel_data() != 0 &&
+            PlatDecodedFrameBytes(info.width(), info.height(), info.channels(), info.bits()) > kPlatFrameDecodeBudget;
+    }
+    vek_destroy(storage);
+    return past;
+}
+
+}   // namespace
+
 int32_t XEVLoadState::ExtractZipMember(const std::string& path, const std::string& target) const
 {
     if (GetZipPath().empty()) {
         return -1;
+    }
+    if (MemberFramePastBudget(path)) {
+        return kZipUnreadable;
     }
     return ::ExtractZipMember(GetZipPath(), GetExtractFolder(), path, target);
 }

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/platbudget.h"
 #include "platform/platfile.h"
 #include "study/xevvekhelper.h"
 #include "vek_dicominfo.h"
@@ -43,6 +44,8 @@ constexpr int64_t kSpanMargin = 16;
 constexpr int32_t kReadAhead = 64 * 1024;
 // The most of one frame held as read from the medium.
 constexpr int64_t kStageLimit = int64_t(128) << 20;
+// Bytes read on demand that stay held: a few blocks.
+constexpr size_t kOnDemandKept = size_t(8) * kXEVReadBlock;
 
 // A storage over a staged file: positions up to the file's size, bytes from memory.
 class XEVStagedStorage : public VEK_InputStorage {
@@ -189,7 +192,30 @@ bool XEVStagedFile::Open(const std::string& path)
     return true;
 }
 
-bool XEVStagedFile::ReadRange(int64_t begin, int64_t end)
+size_t XEVStagedFile::HeldBytes() const
+{
+    size_t bytes = 0;
+    for (const auto& [start, held] : held_) {
+        bytes += held.size();
+    }
+    return bytes;
+}
+
+void XEVStagedFile::ForgetOldestOnDemand()
+{
+    const auto found = held_.find(onDemand_.front());
+    onDemand_.pop_front();
+    if (found == held_.end()) {
+        return;
+    }
+    if (last_ == found) {
+        last_ = held_.end();
+    }
+    onDemandBytes_ -= found->second.size();
+    held_.erase(found);
+}
+
+bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand)
 {
     // Only the part not held yet: a range is read once.
     auto next = held_.upper_bound(begin);
@@ -228,6 +254,15 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end)
         return false;
     }
     held.count = done;
+    // A frame past the staged span is read as its decode goes: what it has read is not kept
+    // beside the decoded frame, only the last few blocks, for a reader that steps back a little.
+    if (onDemand) {
+        while (!onDemand_.empty() && onDemandBytes_ + done > kOnDemandKept) {
+            ForgetOldestOnDemand();
+        }
+        onDemand_.push_back(begin);
+        onDemandBytes_ += done;
+    }
     held_.emplace(begin, std::move(held));
     return true;
 }
@@ -275,7 +310,8 @@ int32_t XEVStagedFile::ReadAt(int64_t offset, void* buffer, int32_t n)
         }
         // Not staged: a header element read on demand, ahead so that a parse makes few requests.
         if ((stop_ != nullptr && stop_->load() != 0) ||
-            !ReadRange(at, std::min<int64_t>(size_, at + std::min(std::max(n - copied, kReadAhead), kXEVReadBlock)))) {
+            !ReadRange(at, std::min<int64_t>(size_, at + std::min(std::max(n - copied, kReadAhead), kXEVReadBlock)),
+                       true)) {
             break;
         }
     }
@@ -285,7 +321,9 @@ int32_t XEVStagedFile::ReadAt(int64_t offset, void* buffer, int32_t n)
 XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fileSize)
 {
     XEVFrameSpan span;
-    if (frame < 0) {
+    // A frame past the decode budget is refused before its decode reads a byte of it.
+    if (frame < 0 ||
+        PlatDecodedFrameBytes(info.width(), info.height(), info.channels(), info.bits()) > kPlatFrameDecodeBudget) {
         return span;
     }
     const VEK_DICOMFrameTable& frames = info.frames();
@@ -336,7 +374,11 @@ XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
     XEVFrameSpan span;
     frameCount = 0;
     auto header = std::make_unique<XEVParsedHeader>();
-    header->manager = std::make_unique<XEVVekManager>();
+    auto manager = std::make_unique<XEVVekManager>();
+    // The parse is the load's too: a header that passes the budget is parsed again under the
+    // lock, where the refusal becomes the load's message.
+    manager->set_budget(XEVLoadMemoryBudget());
+    header->manager = std::move(manager);
     header->info = std::make_unique<VEK_DICOMInfo>(header->manager.get());
     VEK_InputStorage* storage = CreateStorage(header->manager.get());
     if (storage != nullptr && header->info->load(storage)) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -207,3 +208,21 @@ TEST_F(StagedReadTest, AStopEndsALongReadWithinOneBlockAndSaysNothing)
 }
 
 }   // namespace
+
+// Past the staged span a frame is read as its decode goes: what was read on demand is let go a
+// few blocks behind the reader, so a large frame's file bytes are not held beside its decoded
+// samples; each byte is still read from the medium once.
+TEST_F(StagedReadTest, BytesReadOnDemandAreNotKeptBehindTheReader)
+{
+    const std::string path = temp_ / "long.bin";
+    std::ofstream(path, std::ios::binary).close();
+    std::filesystem::resize_file(path, 64 << 20);
+    XEVStagedFile file;
+    ASSERT_TRUE(file.Open(path));
+    std::vector<char> buffer(256 << 10);
+    for (int64_t at = 0; at < file.Size(); at += int64_t(buffer.size())) {
+        ASSERT_EQ(file.ReadAt(at, buffer.data(), int32_t(buffer.size())), int32_t(buffer.size()));
+    }
+    EXPECT_LE(file.HeldBytes(), size_t(8) * kXEVReadBlock);
+    EXPECT_EQ(log_.bytes, int64_t(file.Size()));
+}

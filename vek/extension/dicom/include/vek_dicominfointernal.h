@@ -3,6 +3,8 @@
 // decides from it: geometry, compression, colour type, palette and where each frame lies.
 
 #include <cstdint>
+#include <memory_resource>
+#include <utility>
 
 #include "vek_dicomframetable.h"
 #include "vek_dicomtagobj.h"
@@ -102,6 +104,21 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   uint32_t pixel_data_position_ = 0;
   uint32_t pixel_data_size_ = 0;
   uint32_t compression_code_ = 0;
+  // The dataset's elements through the manager, so that its budget counts them too.
+  class ManagerResource : public std::pmr::memory_resource {
+   public:
+    explicit ManagerResource(VEK_Manager* manager) : manager_(manager) {}
+    // Whether memory was refused since the last call: the dataset may have gone on without it.
+    bool take_refused() { return std::exchange(refused_, false); }
+
+   private:
+    void* do_allocate(size_t bytes, size_t alignment) override;
+    void do_deallocate(void* pointer, size_t, size_t) override;
+    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+    VEK_Manager* manager_;
+    bool refused_ = false;
+  };
+  ManagerResource elements_;
   PyrDicomDataset* dataset_ = nullptr;
   PyrDicomDataElement* root_ = nullptr;
   VEK_DICOMStream* stream_ = nullptr;  // the storage being parsed, during decode_start only

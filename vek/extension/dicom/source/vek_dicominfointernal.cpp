@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -146,15 +147,29 @@ VEK_DICOMInfoInternal::VEK_DICOMInfoInternal(VEK_Manager* manager)
       encode_type_(VEK_EncodeType_unknown::instance()),
       color_type_(VEK_ColorType_none::instance()),
       data_type_(VEK_DataType::unknown),
-      palette_(manager) {}
+      palette_(manager),
+      elements_(manager) {}
 
 VEK_DICOMInfoInternal::~VEK_DICOMInfoInternal() { terminate(); }
+
+void* VEK_DICOMInfoInternal::ManagerResource::do_allocate(size_t bytes, size_t alignment) {
+  // The manager's blocks are aligned for any scalar; a refusal ends the read as out of memory.
+  void* p =
+      alignment <= alignof(std::max_align_t) && bytes <= UINT32_MAX ? manager_->allocate(uint32_t(bytes)) : nullptr;
+  if (p == nullptr) {
+    refused_ = true;
+    throw std::bad_alloc();
+  }
+  return p;
+}
+
+void VEK_DICOMInfoInternal::ManagerResource::do_deallocate(void* pointer, size_t, size_t) { manager_->free(pointer); }
 
 bool VEK_DICOMInfoInternal::initiate(uint8_t option) {
   void* memory = manager_->allocate(sizeof(PyrDicomDataset));
   if (memory == nullptr) return false;
   try {
-    dataset_ = ::new (memory) PyrDicomDataset(nullptr);
+    dataset_ = ::new (memory) PyrDicomDataset(nullptr, &elements_);
   } catch (...) {
     manager_->free(memory);
     vek_report(manager_, VEK_ERROR_MEMORY, "VEK_DICOMInfoInternal::initiate()", kFile, __LINE__);
@@ -162,6 +177,10 @@ bool VEK_DICOMInfoInternal::initiate(uint8_t option) {
   }
   dataset_->SetKeepOddLengths(option != 0);
   root_ = dataset_->GetRoot();
+  if (elements_.take_refused()) {
+    vek_report(manager_, VEK_ERROR_MEMORY, "VEK_DICOMInfoInternal::initiate()", kFile, __LINE__);
+    return false;
+  }
   return root_ != nullptr;
 }
 
@@ -202,6 +221,7 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
     return false;
   }
   reset();
+  elements_.take_refused();
   VEK_DICOMStream stream(storage);
   stream_ = &stream;
   bool ok = false;
@@ -213,17 +233,18 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
                                          1);
     };
     PyrDicomResult r = read(PyrDefaultDatasetOptions());
-    if (r != kPyrSuccess && dataset_->GetUnSequenceRead()) {
+    if (r != kPyrSuccess && r != kPyrOutOfMemory && dataset_->GetUnSequenceRead()) {
       // Once more with the items of UN sequences in the enclosing encoding; without such a
-      // sequence the read would only repeat itself.
+      // sequence the read would only repeat itself, and memory refused, by the manager's budget
+      // or by the system, would only be taken again.
       stream.rewind();
       PyrDicomDatasetOptions options = PyrDefaultDatasetOptions();
       options.unSequenceItemEncoding = 2;
       r = read(options);
     }
-    if (r != kPyrSuccess) vek_report(manager_, VEK_WARNING_DATA, kDecodeStart, kFile, 202);
+    if (r != kPyrSuccess && r != kPyrOutOfMemory) vek_report(manager_, VEK_WARNING_DATA, kDecodeStart, kFile, 202);
     root_ = dataset_->GetRoot();
-    if (root_ == nullptr) {
+    if (elements_.take_refused() || root_ == nullptr || r == kPyrOutOfMemory) {
       vek_report(manager_, VEK_ERROR_MEMORY, kDecodeStart, kFile, __LINE__);
     } else if (root_->FindChild(0x7FE0, 0x0010) != nullptr) {
       ok = get_pixel_offset() && read_info(transfer_syntax);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/platbudget.h"
 #include "vek_applypalette.h"
 #include "vek_colormatrix.h"
 #include "vek_decorator.h"
@@ -196,7 +197,10 @@ VEK_InputStorage* one_bit_lines(VEK_Manager* m, VEK_InputStorage* input, const V
   const uint64_t line_bytes = (line_bits + 7) / 8;
   const uint32_t first = uint32_t(uint64_t(frame) * image_bits % 8);
   const uint64_t source_bytes = (first + image_bits + 7) / 8;
-  if (line_bytes * header.height() > uint64_t(INT32_MAX) || source_bytes > uint64_t(INT32_MAX)) {
+  // Bits the value does not hold are no frame, as for wider samples: refused before anything
+  // of the frame's size is allocated.
+  if (line_bytes * header.height() > uint64_t(INT32_MAX) || source_bytes > uint64_t(INT32_MAX) ||
+      int64_t(input->size()) - input->tell() < int64_t(source_bytes)) {
     vek_report(m, VEK_ERROR_DATA, kEngine, kFile, __LINE__);
     return nullptr;
   }
@@ -267,6 +271,12 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
   // frame + 1 would wrap for the last index.
   if (frame >= info.frame_count()) {
     vek_report(manager_, VEK_ERROR_ARGUMENT, kEngine, kFile, 107);
+    return nullptr;
+  }
+  // What the frame costs decoded, from its header alone: past the budget nothing of it is read,
+  // whatever its compression.
+  if (PlatDecodedFrameBytes(info.width(), info.height(), info.channels(), info.bits()) > kPlatFrameDecodeBudget) {
+    vek_report(manager_, VEK_ERROR_FORMAT, kEngine, kFile, __LINE__);
     return nullptr;
   }
   // A frame of more fragments than the table keeps cannot be read whole.

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -96,13 +97,18 @@ public:
     VEK_InputStorage* CreateStorage(VEK_Manager* manager);
     // Requests made to the medium so far.
     int32_t Requests() const { return requests_; }
+    // Bytes of the file held in memory now.
+    size_t HeldBytes() const;
     // Reads on demand end early once this is set; null: never.
     void SetStop(const std::atomic<int32_t>* stop) { stop_ = stop; }
     // The turn the reads are made under, yielded between blocks; null: none.
     void SetTurn(XEVMediumTurn* turn) { turn_ = turn; }
 
 private:
-    bool ReadRange(int64_t begin, int64_t end);
+    // onDemand: read for ReadAt past what was staged, and let go again once more than a few
+    // blocks of such reads are held.
+    bool ReadRange(int64_t begin, int64_t end, bool onDemand = false);
+    void ForgetOldestOnDemand();
 
     int fd_ = -1;
     int32_t size_ = 0;
@@ -121,6 +127,9 @@ private:
     };
     std::map<int64_t, Held> held_;
     std::map<int64_t, Held>::const_iterator last_ = held_.end();
+    // The ranges read on demand, oldest first, and their bytes.
+    std::deque<int64_t> onDemand_;
+    size_t onDemandBytes_ = 0;
 };
 
 // The span a frame of a parsed header needs: every fragment of it with the item headers

@@ -81,6 +81,10 @@ QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element
 // out-of-memory paths of a decode; null restores std::malloc.
 using XEVVekAllocateFunction = void* (*)(uint32_t bytes);
 void XEVSetVekAllocateFunction(XEVVekAllocateFunction allocate);
+// The memory one image load may hold through its manager; tests lower it to reach a refusal,
+// 0 restores kPlatLoadMemoryBudget.
+void XEVSetLoadMemoryBudget(uint64_t bytes);
+uint64_t XEVLoadMemoryBudget();
 
 class XEVVekMemoryManager : public VEK_MemoryManager {
 public:
@@ -107,6 +111,9 @@ public:
     static constexpr int32_t kStatusDicomDirFailed = -1001;
     static constexpr int32_t kStatusOutOfMemory = -2;
     static constexpr int32_t kStatusFileNotFound = -2001;
+    // The load passed its memory budget: the file's own excess, not the system's shortage, so
+    // it is not tried again when memory frees up and the loads after it go on.
+    static constexpr int32_t kStatusLoadBudget = -2012;
     static constexpr int32_t kIndexCurrent = -1;
     static constexpr int32_t kIndexAllFrames = -2;
 
@@ -327,4 +334,6 @@ private:
     bool MemoryRange(FrameLoad& load, double& lo, double& hi);
     // True, with the status set, when the engine run ended with an error.
     bool RunFailed(FrameLoad& load);
+    // True, with the status set, when the manager's budget refused memory during this load.
+    bool OverBudget(FrameLoad& load);
 };
