@@ -8,11 +8,14 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -347,6 +350,102 @@ TEST_F(CommandLineArchiveTest, ASecondCopyLeavesTheFirstCopysMembers)
     EXPECT_TRUE(fs::exists(folder + "/DICOMDIR"));
     EXPECT_EQ(first.ExitInstance(0), 0);
     EXPECT_TRUE(ExtractionFolders(user_).empty());
+}
+
+namespace {
+
+// Fills the folder with sub-folders of one file each, as many members of their own folders
+// extracted, until count or until stop; made counts them.
+void FillWithMembers(const std::string& folder, int count, const std::atomic<bool>& stop, std::atomic<int>& made)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (fd >= 0 && made < count && !stop.load()) {
+        const std::string name = "M" + std::to_string(made);
+        if (::mkdirat(fd, name.c_str(), 0700) != 0) {
+            break;
+        }
+        const int file = ::openat(fd, (name + "/IM1").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (file >= 0) {
+            ::close(file);
+        }
+        ++made;
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+}   // namespace
+
+// A signal while a large extraction folder is being filled, and one once it is full: either
+// way the process ends within its exit deadline, with 0, instead of waiting for the removal;
+// whatever is left keeps its lock file, and the next start removes it.
+TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNextStartRemovesTheRest)
+{
+    constexpr int kMembers = 3000;
+    for (const bool whileFilling : {true, false}) {
+        SCOPED_TRACE(whileFilling ? "while filling" : "once full");
+        TempEnvFolder runtime("XDG_RUNTIME_DIR");
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        Viewer viewer;
+        ASSERT_TRUE(viewer.Spawn({"/Agree", zip_}, {}));
+        std::string folder;
+        ASSERT_TRUE(WaitForFile(
+            [&] {
+                const std::vector<std::string> folders = ExtractionFolders(user_);
+                folder = folders.size() == 1 ? folders[0] : std::string();
+                return !folder.empty() && fs::exists(folder + "/DICOM/CT0001");
+            },
+            kStartTimeoutMs));
+        std::atomic<bool> stop{false};
+        std::atomic<int> made{0};
+        std::thread filler([&] { FillWithMembers(folder, kMembers, stop, made); });
+        // Joined however the test ends.
+        struct Join {
+            std::atomic<bool>& stop;
+            std::thread& thread;
+            ~Join()
+            {
+                stop = true;
+                if (thread.joinable()) {
+                    thread.join();
+                }
+            }
+        } join{stop, filler};
+        if (whileFilling) {
+            ASSERT_TRUE(WaitForFile([&] { return made.load() >= 500; }, kStartTimeoutMs));
+        } else {
+            filler.join();
+            ASSERT_EQ(made.load(), kMembers);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        viewer.Signal(SIGTERM);
+        const int atSignal = made.load();
+        const int status = viewer.Wait(kStartTimeoutMs);
+        const qint64 ms = clock.elapsed();
+        stop = true;
+        if (filler.joinable()) {
+            filler.join();
+        }
+        ASSERT_NE(status, -1);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        if (kHangCeilings) {
+            EXPECT_LT(ms, 10 * CKestroApp::kExitDeadlineMs);
+        }
+        std::printf("[ figures  ] SIGTERM %s, %d members: ended in %lld ms\n",
+                    whileFilling ? "while filling" : "once full", atSignal, static_cast<long long>(ms));
+        for (const std::string& left : ExtractionFolders(user_)) {
+            EXPECT_TRUE(fs::exists(left + "/.owner")) << left;
+        }
+
+        XEVKestroInstance next;
+        ASSERT_TRUE(next.InitInstance({QStringLiteral("kestro"), QStringLiteral("/Agree"), KV_SAMPLE_DIR "/DICOMDIR"}));
+        ASSERT_TRUE(PumpUntil([&] { return next.LeftoverSweepEnded(); }, kStartTimeoutMs));
+        EXPECT_TRUE(ExtractionFolders(user_).empty());
+        next.ExitInstance(0);
+    }
 }
 
 // Without a runtime folder the lock lies in the user's folder of the temporary folder; a file
