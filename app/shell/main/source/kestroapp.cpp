@@ -302,13 +302,15 @@ int CKestroApp::Run()
     // loop, a dialog's own loop included. Taken from the start: an archive may be imported
     // while start-up still runs.
     bool ending = false;
-    XEVEndSignals endSignals([this, &ending](int) {
-        ending = true;
-        if (CMainFrame* frame = MainFrame()) {
-            frame->close();
-        }
-        exit(0);
-    });
+    XEVEndSignals endSignals(
+        [this, &ending](int) {
+            ending = true;
+            if (CMainFrame* frame = MainFrame()) {
+                frame->close();
+            }
+            exit(0);
+        },
+        kExitDeadlineMs);
     if (!InitInstance(arguments_)) {
         return ExitInstance(StartStatus());
     }
