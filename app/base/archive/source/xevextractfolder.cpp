@@ -75,11 +75,21 @@ bool Intact(const Held& own)
 
 // Empties and removes the open folder dirFd, named name in parent. Its lock file goes last:
 // a removal stopped or failed half way leaves a folder that a later start still knows for a
-// leftover.
+// leftover. A member written meanwhile (a loader at exit) keeps the folder: the lock file is
+// put back for it.
 bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function<bool()>& stop = {})
 {
-    return PlatEmptyFolderAt(dirFd, kLockName, stop) && (::unlinkat(dirFd, kLockName, 0) == 0 || errno == ENOENT) &&
-           ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+    if (!PlatEmptyFolderAt(dirFd, kLockName, stop) || (::unlinkat(dirFd, kLockName, 0) != 0 && errno != ENOENT)) {
+        return false;
+    }
+    if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) {
+        return true;
+    }
+    const int lockFd = ::openat(dirFd, kLockName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lockFd >= 0) {
+        ::close(lockFd);
+    }
+    return false;
 }
 
 // Removes the folder when asked (until stop says so), then lets its lock go.
