@@ -143,17 +143,22 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
     instance_ = std::make_unique<XEVSingleInstance>();
     startStatus_ = 0;
     if (!instance_->Start([this] { ActivateRunningInstance(); })) {
-        // Another copy runs and was asked forward; but a lock that cannot be taken at all is
-        // said, or the viewer would vanish without a word.
+        // Another copy runs and was asked forward; but a lock that cannot be taken at all (not
+        // even in a folder of the user's own beside the temporary folder's) is said, or the
+        // viewer would vanish without a word.
         if (instance_->LockUnusable()) {
             std::fprintf(stderr,
-                         "kestro: cannot take the single-instance lock \"%s\": its folder or file is not this "
-                         "user's own\n",
+                         "kestro: cannot take the single-instance lock \"%s\": no folder of this user's own can "
+                         "hold it\n",
                          instance_->LockPath().c_str());
             startStatus_ = 1;
         }
         instance_.reset();
         return false;
+    }
+    if (!instance_->UnusableLockPath().empty()) {
+        std::fprintf(stderr, "kestro: the single-instance lock \"%s\" is not this user's own; using \"%s\" instead\n",
+                     instance_->UnusableLockPath().c_str(), instance_->LockPath().c_str());
     }
     // Members that copies which did not end extracted are left over: only folders this
     // program made whose copy no longer runs go, never a folder of another name.

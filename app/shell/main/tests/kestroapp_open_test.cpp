@@ -354,6 +354,12 @@ TEST_F(CommandLineArchiveTest, ASecondCopyLeavesTheFirstCopysMembers)
 
 namespace {
 
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // Fills the folder with sub-folders of one file each, as many members of their own folders
 // extracted, until count or until stop; made counts them.
 void FillWithMembers(const std::string& folder, int count, const std::atomic<bool>& stop, std::atomic<int>& made)
@@ -448,22 +454,69 @@ TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNe
     }
 }
 
-// Without a runtime folder the lock lies in the user's folder of the temporary folder; a file
-// another user planted there makes the lock impossible to take: the program says so and ends
-// with a failure, instead of vanishing as if another copy ran.
-TEST_F(CommandLineArchiveTest, ALockThatCannotBeTakenIsSaidAndEndsInFailure)
+// Without a runtime folder the lock lies in the user's folder of the temporary folder. Another
+// user's folder, file or link under that name, or a lock file there that this user cannot use,
+// never stops a start: the lock goes to a folder of this user alone beside it, stderr says
+// which, the sample disc shows, and what was planted stays as it was.
+TEST_F(CommandLineArchiveTest, AnotherUsersFolderOrLockFileNeverStopsAStart)
 {
-    std::ofstream(user_) << "planted";
-    const std::string errors = temp_.path().toStdString() + "/stderr.txt";
-    Viewer viewer;
-    ASSERT_TRUE(viewer.Spawn({"/Agree", KV_SAMPLE_DIR "/DICOMDIR"}, {{"XDG_RUNTIME_DIR", nullptr}}, errors));
-    const int status = viewer.Wait(kStartTimeoutMs);
-    ASSERT_NE(status, -1);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    std::ifstream in(errors);
-    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(said.find("single-instance lock"), std::string::npos) << said;
-    std::ifstream planted(user_);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(planted)), std::istreambuf_iterator<char>()), "planted");
+    const std::string elsewhere = temp_.path().toStdString() + "/elsewhere";
+    fs::create_directories(elsewhere);
+    const std::string lockName = "/_Kestro_DicomVerdastra";
+    struct Planted {
+        const char* what;
+        std::function<void()> plant;
+        std::function<bool()> intact;
+    };
+    std::vector<Planted> cases = {
+        {"a file", [&] { std::ofstream(user_) << "planted"; }, [&] { return ReadText(user_) == "planted"; }},
+        {"a link", [&] { fs::create_directory_symlink(elsewhere, user_); },
+         [&] { return fs::is_symlink(user_) && fs::is_empty(elsewhere); }},
+        // A folder in place of the lock file: what a user cannot lock, whoever made it.
+        {"a folder at the lock's name",
+         [&] {
+             fs::create_directories(user_ + lockName);
+             fs::permissions(user_, fs::perms::all);
+         },
+         [&] { return fs::is_directory(user_ + lockName); }},
+    };
+    if (::geteuid() == 0) {
+        // Only the superuser can hand a folder or a file to another user.
+        cases.push_back({"another user's folder",
+                         [&] {
+                             fs::create_directory(user_);
+                             fs::permissions(user_, fs::perms::all);
+                             EXPECT_EQ(::chown(user_.c_str(), 65534, 65534), 0);
+                         },
+                         [&] { return fs::is_empty(user_); }});
+        cases.push_back({"another user's lock file in the user's folder",
+                         [&] {
+                             fs::create_directory(user_);
+                             fs::permissions(user_, fs::perms::all);
+                             std::ofstream(user_ + lockName) << "planted";
+                             EXPECT_EQ(::chown((user_ + lockName).c_str(), 65534, 65534), 0);
+                         },
+                         [&] { return ReadText(user_ + lockName) == "planted"; }});
+    }
+    for (const Planted& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(user_);
+        c.plant();
+        const std::string errors = temp_.path().toStdString() + "/stderr.txt";
+        const std::string shot = temp_.path().toStdString() + "/shot.png";
+        fs::remove(shot);
+        Viewer viewer;
+        ASSERT_TRUE(viewer.Spawn({"--screenshot", shot, "/Agree", KV_SAMPLE_DIR "/DICOMDIR"},
+                                 {{"XDG_RUNTIME_DIR", nullptr}}, errors));
+        int status = -1;
+        ASSERT_TRUE(PumpUntil([&] { return (status = viewer.Wait(10)) != -1; }, 90000));
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(fs::exists(shot));
+        const std::string said = ReadText(errors);
+        const std::string fallback = temp_.path().toStdString() + "/kestro-" + std::to_string(::geteuid()) + "-run.";
+        EXPECT_NE(said.find("single-instance lock"), std::string::npos) << said;
+        EXPECT_NE(said.find("using \"" + fallback), std::string::npos) << said;
+        EXPECT_TRUE(c.intact());
+    }
 }
