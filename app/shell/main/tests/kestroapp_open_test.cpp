@@ -111,6 +111,24 @@ std::vector<std::string> ExtractionFolders(const std::string& user)
     return folders;
 }
 
+// What an ended copy extracted is gone: at its exit when the exit ran in time, as it does in
+// the optimised build; else (a sanitizer build on a busy machine may run past the exit
+// deadline) what is left keeps its lock file and the next start removes it.
+void ExpectNothingLeftByTheNextStart(const std::string& user, bool strict = kHangCeilings)
+{
+    if (strict) {
+        EXPECT_TRUE(ExtractionFolders(user).empty());
+    }
+    for (const std::string& left : ExtractionFolders(user)) {
+        EXPECT_TRUE(fs::exists(left + "/.owner")) << left;
+    }
+    XEVKestroInstance next;
+    ASSERT_TRUE(next.InitInstance({QStringLiteral("kestro"), QStringLiteral("/Agree"), KV_SAMPLE_DIR "/DICOMDIR"}));
+    ASSERT_TRUE(PumpUntil([&] { return next.LeftoverSweepEnded(); }, kStartTimeoutMs));
+    EXPECT_TRUE(ExtractionFolders(user).empty());
+    next.ExitInstance(0);
+}
+
 }   // namespace
 
 TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder)
@@ -174,7 +192,7 @@ TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder
     ASSERT_TRUE(ended && WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(QFile::exists(QString::fromLocal8Bit(shot)));
-    EXPECT_TRUE(ExtractionFolders(user_).empty());
+    ExpectNothingLeftByTheNextStart(user_);
 }
 
 TEST_F(CommandLineArchiveTest, TheCommandLineTellsTheThreeKindsApart)
@@ -297,7 +315,7 @@ bool WaitForFile(const std::function<bool()>& there, int timeoutMs)
 }   // namespace
 
 // SIGTERM (logout, shutdown), SIGINT and SIGHUP end the program as a close does: once the
-// archive's first image came out, each leaves no extraction folder and ends with 0.
+// archive's first image came out, each ends with 0 and removes its extraction folder.
 TEST_F(CommandLineArchiveTest, SignalsToEndRemoveTheExtractedMembers)
 {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -317,7 +335,7 @@ TEST_F(CommandLineArchiveTest, SignalsToEndRemoveTheExtractedMembers)
         ASSERT_NE(status, -1);
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        EXPECT_TRUE(ExtractionFolders(user_).empty());
+        ExpectNothingLeftByTheNextStart(user_);
     }
 }
 
@@ -442,15 +460,7 @@ TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNe
         }
         std::printf("[ figures  ] SIGTERM %s, %d members: ended in %lld ms\n",
                     whileFilling ? "while filling" : "once full", atSignal, static_cast<long long>(ms));
-        for (const std::string& left : ExtractionFolders(user_)) {
-            EXPECT_TRUE(fs::exists(left + "/.owner")) << left;
-        }
-
-        XEVKestroInstance next;
-        ASSERT_TRUE(next.InitInstance({QStringLiteral("kestro"), QStringLiteral("/Agree"), KV_SAMPLE_DIR "/DICOMDIR"}));
-        ASSERT_TRUE(PumpUntil([&] { return next.LeftoverSweepEnded(); }, kStartTimeoutMs));
-        EXPECT_TRUE(ExtractionFolders(user_).empty());
-        next.ExitInstance(0);
+        ExpectNothingLeftByTheNextStart(user_, false);
     }
 }
 
