@@ -4,14 +4,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <pwd.h>
-#include <set>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -251,111 +252,140 @@ namespace {
 struct FolderId {
     dev_t dev = 0;
     ino_t ino = 0;
-    bool operator<(const FolderId& other) const { return dev != other.dev ? dev < other.dev : ino < other.ino; }
     bool Is(const struct stat& st) const { return st.st_dev == dev && st.st_ino == ino; }
 };
 
-// One pass over the open folder: every entry but folders and keep is unlinked; the first
-// folder not given up is named in sub for the walk to go down into.
-bool ClearOneLevel(int fd, const std::string& keep, const std::set<FolderId>& givenUp, std::string& sub,
-                   FolderId& subId, bool& complete)
+// A folder the walk is in: how it was entered, and its sub-folders still to go down into.
+struct Level {
+    FolderId id;
+    std::string name;
+    std::vector<std::string> subs;
+};
+
+std::atomic<uint64_t> entriesRead{0};
+
+bool Stopped(const std::function<bool()>& stop)
 {
-    // A description of its own: a dup would share the offset that the last pass left at the end.
+    return stop && stop();
+}
+
+// The non-folder at name goes; ENOENT counts as gone.
+bool UnlinkEntry(int fd, const char* name)
+{
+    return ::unlinkat(fd, name, 0) == 0 || errno == ENOENT;
+}
+
+// One pass over the open folder: every entry but folders and keep is unlinked as it is read,
+// the folders are noted in subs for the walk to go down into. False when stop asked to end.
+bool ClearFiles(int fd, const std::string& keep, std::vector<std::string>& subs, bool& complete,
+                const std::function<bool()>& stop)
+{
+    // A description of its own: a dup would share the offset with the walk's descriptor.
     const int listFd = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (dir == nullptr) {
         if (listFd >= 0) {
             ::close(listFd);
         }
-        return false;
+        complete = false;
+        return true;
     }
-    std::vector<std::string> names;
+    bool going = true;
     while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 && entry->d_name != keep) {
-            names.emplace_back(entry->d_name);
+        entriesRead.fetch_add(1, std::memory_order_relaxed);
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || name == keep) {
+            continue;
+        }
+        if (Stopped(stop)) {
+            going = false;
+            break;
+        }
+        bool folder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            folder = ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (folder) {
+            subs.emplace_back(name);
+        } else if (!UnlinkEntry(fd, name)) {
+            complete = false;
         }
     }
     ::closedir(dir);
-    sub.clear();
-    for (const std::string& name : names) {
-        struct stat st {};
-        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            complete = complete && errno == ENOENT;
-            continue;
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            complete = (::unlinkat(fd, name.c_str(), 0) == 0 || errno == ENOENT) && complete;
-        } else if (sub.empty() && givenUp.count(FolderId{st.st_dev, st.st_ino}) == 0) {
-            sub = name;
-            subId = FolderId{st.st_dev, st.st_ino};
-        }
-    }
-    return true;
+    return going;
 }
 
 }   // namespace
 
-bool PlatEmptyFolderAt(int dirFd, const std::string& keep)
+uint64_t PlatEmptyFolderEntriesRead()
+{
+    return entriesRead.load(std::memory_order_relaxed);
+}
+
+bool PlatEmptyFolderAt(int dirFd, const std::string& keep, const std::function<bool()>& stop)
 {
     struct stat rootSt {};
     if (::fstat(dirFd, &rootSt) != 0) {
         return false;
     }
-    // Down and up again by name, one descriptor at a time: the levels are remembered by
-    // identity, not by an open descriptor each, so the depth costs memory only.
+    // Down by name and up again through "..", one descriptor at a time: each level is
+    // remembered by identity and by the names of the sub-folders still to go, so the depth
+    // costs memory only, and no folder is read twice.
     int fd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
         return false;
     }
-    std::vector<std::pair<FolderId, std::string>> levels;
-    std::set<FolderId> givenUp;
+    std::vector<Level> levels;
+    levels.push_back(Level{FolderId{rootSt.st_dev, rootSt.st_ino}, std::string(), {}});
     bool complete = true;
-    for (;;) {
-        std::string sub;
-        FolderId subId;
-        if (!ClearOneLevel(fd, levels.empty() ? keep : std::string(), givenUp, sub, subId, complete)) {
-            complete = false;
-        }
-        if (!sub.empty()) {
-            const int child = ::openat(fd, sub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    bool going = ClearFiles(fd, keep, levels.back().subs, complete, stop);
+    while (going) {
+        if (!levels.back().subs.empty()) {
+            if (Stopped(stop)) {
+                going = false;
+                break;
+            }
+            std::string name = std::move(levels.back().subs.back());
+            levels.back().subs.pop_back();
+            const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             struct stat childSt {};
-            if (child >= 0 && ::fstat(child, &childSt) == 0 && subId.Is(childSt)) {
-                ::close(fd);
-                fd = child;
-                levels.emplace_back(subId, sub);
+            if (child < 0 || ::fstat(child, &childSt) != 0) {
+                // Replaced by a link or a file since it was read: that goes as one.
+                complete = (errno == ENOENT || UnlinkEntry(fd, name.c_str())) && complete;
+                if (child >= 0) {
+                    ::close(child);
+                }
                 continue;
             }
-            if (child >= 0) {
-                ::close(child);
-            }
-            givenUp.insert(subId);
-            complete = false;
+            ::close(fd);
+            fd = child;
+            levels.push_back(Level{FolderId{childSt.st_dev, childSt.st_ino}, std::move(name), {}});
+            going = ClearFiles(fd, std::string(), levels.back().subs, complete, stop);
             continue;
         }
-        if (levels.empty()) {
+        if (levels.size() == 1) {
             break;
         }
         // As empty as it gets: up to the folder it was entered from, which must still be that one.
-        const auto [id, name] = levels.back();
+        const std::string name = std::move(levels.back().name);
         levels.pop_back();
-        const FolderId above = levels.empty() ? FolderId{rootSt.st_dev, rootSt.st_ino} : levels.back().first;
         const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ::close(fd);
         struct stat parentSt {};
-        if (parent < 0 || ::fstat(parent, &parentSt) != 0 || !above.Is(parentSt)) {
+        if (parent < 0 || ::fstat(parent, &parentSt) != 0 || !levels.back().id.Is(parentSt)) {
             if (parent >= 0) {
                 ::close(parent);
             }
             return false;
         }
         fd = parent;
-        if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) {
-            givenUp.insert(id);
+        if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
             complete = false;
         }
     }
     ::close(fd);
-    return complete;
+    return going && complete;
 }
 
 bool PlatDeleteOwnFolder(const std::string& path)

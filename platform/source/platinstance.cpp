@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +36,32 @@ std::string PlatGetRuntimeFolder()
         folder.push_back('/');
     }
     return folder;
+}
+
+std::string PlatGetFallbackRuntimeFolder()
+{
+    const std::string temp = PlatGetTempFolder();
+    const std::string prefix = "kestro-" + std::to_string(geteuid()) + "-run.";
+    constexpr size_t kSuffixLength = 6;
+    std::string found;
+    // Only this user can make a folder that this user owns: another user's name is passed by.
+    if (DIR* dir = opendir(temp.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            struct stat st;
+            if (name.size() == prefix.size() + kSuffixLength && name.compare(0, prefix.size(), prefix) == 0 &&
+                (found.empty() || name < found) && lstat((temp + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                st.st_uid == geteuid() && (st.st_mode & 07777) == 0700) {
+                found = name;
+            }
+        }
+        closedir(dir);
+    }
+    if (!found.empty()) {
+        return temp + found + '/';
+    }
+    std::string made = temp + prefix + "XXXXXX";
+    return mkdtemp(made.data()) != nullptr ? made + '/' : std::string();
 }
 
 std::string PlatGetInstancePath(const std::string& name)

@@ -260,3 +260,51 @@ TEST(PlatFolder, DeepTreesGoUnderALowDescriptorLimit)
     EXPECT_FALSE(std::filesystem::exists(tree));
     EXPECT_TRUE(PlatDeleteOwnFolder(tree));   // missing
 }
+
+// A broad tree goes with each folder read once: 8,000 sub-folders cost their own entries and
+// "." and ".." of each folder, where reading the top again after each sub-folder would cost
+// 8,000 times its 8,000 entries. A stop asked for ends the emptying where it is and leaves the
+// rest to a later emptying.
+TEST(PlatFolder, BroadTreesAreReadOnceAndAStopLeavesTheRest)
+{
+    PlatTempFolder temp;
+    const std::string tree = temp / "tree";
+    ASSERT_EQ(::mkdir(tree.c_str(), 0700), 0);
+    const int fd = ::open(tree.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const auto fill = [&](int folders, bool withFile) {
+        for (int i = 0; i < folders; ++i) {
+            const std::string name = std::to_string(i);
+            ASSERT_EQ(::mkdirat(fd, name.c_str(), 0700), 0);
+            const int file = withFile ? ::openat(fd, (name + "/IM1").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600) : 0;
+            ASSERT_GE(file, 0);
+            ::close(file);
+        }
+    };
+    const auto count = [&] {
+        size_t entries = 0;
+        for (auto it = std::filesystem::recursive_directory_iterator(tree); it != decltype(it)(); ++it) {
+            ++entries;
+        }
+        return entries;
+    };
+    constexpr uint64_t kBroad = 8000;
+    fill(kBroad, false);
+    const uint64_t before = PlatEmptyFolderEntriesRead();
+    EXPECT_TRUE(PlatEmptyFolderAt(fd));
+    const uint64_t read = PlatEmptyFolderEntriesRead() - before;
+    EXPECT_EQ(count(), 0u);
+    EXPECT_EQ(read, kBroad + 2 * (kBroad + 1));
+
+    // The stop is asked for each entry and each sub-folder: 1,000 at the top, then two for
+    // each sub-folder emptied.
+    fill(1000, true);
+    int asked = 0;
+    EXPECT_FALSE(PlatEmptyFolderAt(fd, std::string(), [&] { return ++asked > 1500; }));
+    const size_t left = count();
+    EXPECT_GT(left, 0u);
+    EXPECT_LT(left, 2000u);
+    EXPECT_TRUE(PlatEmptyFolderAt(fd));
+    EXPECT_EQ(count(), 0u);
+    ::close(fd);
+}

@@ -120,3 +120,30 @@ TEST(PlatInstanceLock, ResultsSayWhyTheLockIsNotTaken)
     EXPECT_EQ(PlatInstanceLock(folder / "link").TryAcquire(), PlatLockResult::Unusable);
     EXPECT_EQ(PlatInstanceLock("").TryAcquire(), PlatLockResult::Unusable);
 }
+
+// The fallback folder is found again by later starts, so they meet one lock; a folder of its
+// name that is not this user's own 0700 folder (open to others, a link, a file) is passed by.
+TEST(PlatInstancePath, TheFallbackFolderIsTheUsersOwnAndFoundAgain)
+{
+    PlatTempFolder temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    const std::string prefix = temp / ("kestro-" + std::to_string(geteuid()) + "-run.");
+    ASSERT_EQ(mkdir((prefix + "AAAAA0").c_str(), 0777), 0);
+    ASSERT_EQ(chmod((prefix + "AAAAA0").c_str(), 0777), 0);
+    ASSERT_EQ(symlink(temp.Path().c_str(), (prefix + "AAAAA1").c_str()), 0);
+    temp.Write("kestro-" + std::to_string(geteuid()) + "-run.AAAAA2", "planted");
+
+    const std::string fallback = PlatGetFallbackRuntimeFolder();
+    ASSERT_EQ(fallback.rfind(prefix, 0), 0u) << fallback;
+    EXPECT_EQ(fallback.size(), prefix.size() + 7);
+    EXPECT_NE(fallback.substr(0, prefix.size() + 5), prefix + "AAAAA");
+    struct stat st;
+    ASSERT_EQ(lstat(fallback.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(PlatGetFallbackRuntimeFolder(), fallback);
+    PlatInstanceLock first(fallback + "_Kestro_DicomVerdastra");
+    PlatInstanceLock later(PlatGetFallbackRuntimeFolder() + "_Kestro_DicomVerdastra");
+    EXPECT_EQ(first.TryAcquire(), PlatLockResult::Taken);
+    EXPECT_EQ(later.TryAcquire(), PlatLockResult::HeldElsewhere);
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 // Folders of the program and the user, UTF-8 with '/'.
@@ -41,10 +43,16 @@ bool PlatMakePrivateFolder(const std::string& path);
 std::string PlatGetUserTempFolder(bool make = true);
 
 // Deletes what lies in the open folder dirFd and every level below it, never through a link,
-// holding at most three descriptors of its own whatever the depth. A name directly in the
-// folder may be kept. True when everything else went; false when some entry stayed, or when
-// a folder on the way was moved while the walk was below it (the walk then stops).
-bool PlatEmptyFolderAt(int dirFd, const std::string& keep = std::string());
+// holding at most three descriptors of its own whatever the depth, and reading each folder
+// once. A name directly in the folder may be kept. stop, when given, is asked between entries:
+// true ends the emptying there (false is returned). True when everything else went; false
+// when some entry stayed, or when a folder on the way was moved while the walk was below it
+// (the walk then stops).
+bool PlatEmptyFolderAt(int dirFd, const std::string& keep = std::string(),
+                       const std::function<bool()>& stop = std::function<bool()>());
+// The folder entries all emptying in this process has read so far: the entries emptied and
+// two for each folder, for tests and benchmarks that check the emptying stays linear.
+uint64_t PlatEmptyFolderEntriesRead();
 
 // The folder at path and everything in it, when it is a real folder of this user (not a link):
 // true when it is gone, also when it was missing. Another user's folder, a link or a file at

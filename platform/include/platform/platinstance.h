@@ -14,6 +14,13 @@ std::string PlatGetRuntimeFolder();
 // empty when there is none.
 std::string PlatGetInstancePath(const std::string& name);
 
+// For when the runtime folder above cannot be had or holds a lock file this user cannot use
+// (another user made it): a folder of this user alone beside the user's folder in the
+// temporary folder, "kestro-<user id>-run." and six characters. The first such real folder of
+// this user with mode 0700 found there, so that later starts meet the same lock; else a
+// fresh one. Ending in '/'; empty when none can be made.
+std::string PlatGetFallbackRuntimeFolder();
+
 enum class PlatLockResult {
     Taken,           // this object holds the lock
     HeldElsewhere,   // another holder has it

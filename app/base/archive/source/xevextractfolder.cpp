@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platfolder.h"
@@ -23,13 +26,18 @@ constexpr char kReadyPart[] = "x.";
 constexpr char kNewPart[] = "new.";
 constexpr size_t kSuffixLength = 6;
 
-struct OwnFolder {
-    std::mutex mutex;
-    std::string temp;   // the temporary folder it was made for
+// A folder of this copy and the lock it holds on it.
+struct Held {
     std::string path;
     int lockFd = -1;
     dev_t dev = 0;
     ino_t ino = 0;
+};
+
+struct OwnFolder {
+    std::mutex mutex;
+    std::string temp;   // the temporary folder it was made for
+    Held held;
 };
 
 OwnFolder& TheOwnFolder()
@@ -58,25 +66,39 @@ int OpenFolderNoLink(int parent, const char* name)
 }
 
 // Still the folder this copy made, where it made it.
-bool Intact(const OwnFolder& own)
+bool Intact(const Held& own)
 {
     struct stat st {};
     return own.lockFd >= 0 && ::lstat(own.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == own.dev &&
            st.st_ino == own.ino;
 }
 
-// Empties and removes the open folder dirFd, named name in parent.
-bool RemoveFolderAt(int parent, const char* name, int dirFd)
+// Empties and removes the open folder dirFd, named name in parent. Its lock file goes last:
+// a removal stopped or failed half way leaves a folder that a later start still knows for a
+// leftover. A member written meanwhile (a loader at exit) keeps the folder: the lock file is
+// put back for it.
+bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function<bool()>& stop = {})
 {
-    return PlatEmptyFolderAt(dirFd) && ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+    if (!PlatEmptyFolderAt(dirFd, kLockName, stop) || (::unlinkat(dirFd, kLockName, 0) != 0 && errno != ENOENT)) {
+        return false;
+    }
+    if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) {
+        return true;
+    }
+    const int lockFd = ::openat(dirFd, kLockName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lockFd >= 0) {
+        ::close(lockFd);
+    }
+    return false;
 }
 
-void Forget(OwnFolder& own, bool remove)
+// Removes the folder when asked (until stop says so), then lets its lock go.
+void Forget(Held& own, bool remove, const std::function<bool()>& stop = {})
 {
     if (remove && Intact(own)) {
         const int fd = OpenFolderNoLink(AT_FDCWD, own.path.c_str());
         if (fd >= 0) {
-            RemoveFolderAt(AT_FDCWD, own.path.c_str(), fd);
+            RemoveFolderAt(AT_FDCWD, own.path.c_str(), fd, stop);
             ::close(fd);
         }
     }
@@ -89,7 +111,7 @@ void Forget(OwnFolder& own, bool remove)
 
 // A new folder in parent, prefix + "x." + six characters, that holds its lock already when it
 // takes that name: a start-up of another copy never sees it unlocked.
-bool MakeLocked(const std::string& parent, const std::string& prefix, OwnFolder& own)
+bool MakeLocked(const std::string& parent, const std::string& prefix, Held& own)
 {
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string made = parent + "/" + prefix + kNewPart + "XXXXXX";
@@ -127,7 +149,8 @@ bool MakeLocked(const std::string& parent, const std::string& prefix, OwnFolder&
 
 // The leftovers in parent named prefix + "x." + six characters: folders of this user with a
 // lock file of this user that no running copy holds.
-int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, const std::string& skip)
+int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, const std::string& skip,
+                      const std::function<bool()>& stop)
 {
     const int parentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (parentFd < 0) {
@@ -147,6 +170,9 @@ int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, cons
     }
     int removed = 0;
     for (const std::string& name : names) {
+        if (stop && stop()) {
+            break;
+        }
         const int dirFd = OpenFolderNoLink(parentFd, name.c_str());
         struct stat st {};
         if (dirFd < 0 || ::fstat(dirFd, &st) != 0 || st.st_uid != ::geteuid()) {
@@ -159,7 +185,7 @@ int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, cons
         struct stat lockSt {};
         // Held while the folder goes: no copy can take it meanwhile.
         if (lockFd >= 0 && ::fstat(lockFd, &lockSt) == 0 && S_ISREG(lockSt.st_mode) && lockSt.st_uid == ::geteuid() &&
-            ::flock(lockFd, LOCK_EX | LOCK_NB) == 0 && RemoveFolderAt(parentFd, name.c_str(), dirFd)) {
+            ::flock(lockFd, LOCK_EX | LOCK_NB) == 0 && RemoveFolderAt(parentFd, name.c_str(), dirFd, stop)) {
             ++removed;
         }
         if (lockFd >= 0) {
@@ -175,46 +201,58 @@ int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, cons
 
 std::string XEVGetExtractFolder()
 {
-    OwnFolder& own = TheOwnFolder();
-    std::lock_guard<std::mutex> guard(own.mutex);
-    const std::string temp = WithoutSlash(PlatGetTempFolder());
-    if (own.temp == temp && Intact(own)) {
-        return own.path;
+    Held old;
+    std::string path;
+    {
+        OwnFolder& own = TheOwnFolder();
+        std::lock_guard<std::mutex> guard(own.mutex);
+        const std::string temp = WithoutSlash(PlatGetTempFolder());
+        if (own.temp == temp && Intact(own.held)) {
+            return own.held.path;
+        }
+        old = std::exchange(own.held, Held());
+        own.temp = temp;
+        const std::string user = PlatGetUserTempFolder();
+        // Someone else holds the user's folder name: a fresh folder of this copy beside it, so
+        // that no one can stop every zip with a file of a name they can guess.
+        if ((!user.empty() && MakeLocked(user, std::string(), own.held)) ||
+            MakeLocked(temp, FallbackPrefix(), own.held)) {
+            path = own.held.path;
+        }
     }
-    Forget(own, true);
-    own.temp = temp;
-    const std::string user = PlatGetUserTempFolder();
-    if (!user.empty() && MakeLocked(user, std::string(), own)) {
-        return own.path;
-    }
-    // Someone else holds the user's folder name: a fresh folder of this copy beside it, so that
-    // no one can stop every zip with a file of a name they can guess.
-    return MakeLocked(temp, FallbackPrefix(), own) ? own.path : std::string();
+    // Outside the lock: the folder that went stale may take a while to empty.
+    Forget(old, true);
+    return path;
 }
 
-void XEVEndExtractFolder()
+void XEVEndExtractFolder(const std::function<bool()>& stop)
 {
-    OwnFolder& own = TheOwnFolder();
-    std::lock_guard<std::mutex> guard(own.mutex);
-    Forget(own, true);
-    own.temp.clear();
+    Held held;
+    {
+        OwnFolder& own = TheOwnFolder();
+        std::lock_guard<std::mutex> guard(own.mutex);
+        held = std::exchange(own.held, Held());
+        own.temp.clear();
+    }
+    // Its lock is held until the removal ends or stops, so no start-up takes it meanwhile.
+    Forget(held, true, stop);
 }
 
-int XEVRemoveLeftoverExtractFolders()
+int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop)
 {
     std::string skip;
     {
         OwnFolder& own = TheOwnFolder();
         std::lock_guard<std::mutex> guard(own.mutex);
-        skip = own.path;
+        skip = own.held.path;
     }
     int removed = 0;
     // Only looked into: a start without an archive makes nothing in the temporary folder.
     const std::string user = PlatGetUserTempFolder(false);
     if (!user.empty()) {
-        removed += RemoveLeftoversIn(user, std::string(), skip);
+        removed += RemoveLeftoversIn(user, std::string(), skip, stop);
     }
-    return removed + RemoveLeftoversIn(WithoutSlash(PlatGetTempFolder()), FallbackPrefix(), skip);
+    return removed + RemoveLeftoversIn(WithoutSlash(PlatGetTempFolder()), FallbackPrefix(), skip, stop);
 }
 
 bool XEVPrepareExtractFolder(const std::string& folder)
@@ -227,7 +265,7 @@ bool XEVDeleteExtractFolder(const std::string& folder)
     {
         OwnFolder& own = TheOwnFolder();
         std::lock_guard<std::mutex> guard(own.mutex);
-        if (!folder.empty() && folder == own.path && Intact(own)) {
+        if (!folder.empty() && folder == own.held.path && Intact(own.held)) {
             const int fd = OpenFolderNoLink(AT_FDCWD, folder.c_str());
             const bool emptied = fd >= 0 && PlatEmptyFolderAt(fd, kLockName);
             if (fd >= 0) {

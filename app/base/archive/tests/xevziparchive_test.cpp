@@ -660,6 +660,31 @@ TEST(ExtractFolder, StartUpRemovesOnlyTheFoldersOfEndedCopies)
     EXPECT_FALSE(fs::exists(own));
 }
 
+// An end stopped half way, as at an exit deadline, lets the folder's lock go but leaves its lock
+// file, the last thing removed: the next start knows the rest for a leftover and removes it. The
+// stop is asked between entries, so the end never runs on past it.
+TEST(ExtractFolder, AnEndStoppedHalfWayLeavesTheLockFileForTheNextStart)
+{
+    PlatTempFolder temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    const std::string folder = XEVGetExtractFolder();
+    ASSERT_FALSE(folder.empty());
+    for (int i = 0; i < 300; ++i) {
+        const std::string sub = folder + "/IMG/D" + std::to_string(i);
+        fs::create_directories(sub);
+        WriteFile(sub + "/IM1", "m");
+    }
+    int asked = 0;
+    XEVEndExtractFolder([&] { return ++asked > 200; });
+    EXPECT_EQ(asked, 201);
+    EXPECT_TRUE(fs::exists(folder + "/.owner"));
+    EXPECT_TRUE(LockIsFree(folder));
+    EXPECT_GT(CountFiles(folder), 1u);
+
+    EXPECT_EQ(XEVRemoveLeftoverExtractFolders(), 1);
+    EXPECT_FALSE(fs::exists(folder));
+}
+
 // A member 3,000 folders deep extracts one folder at a time, and the extraction folder then
 // goes in a process allowed 64 descriptors: neither holds a descriptor per level.
 TEST_F(ZipTest, AMemberThreeThousandFoldersDeepExtractsAndGoesUnderALowDescriptorLimit)

@@ -81,6 +81,12 @@ void DisarmExitDeadline()
     }
 }
 
+std::function<void()>& SweepGate()
+{
+    static std::function<void()> gate;
+    return gate;
+}
+
 }   // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
@@ -99,8 +105,37 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 
 XEVKestroInstance::~XEVKestroInstance()
 {
+    StopLeftoverSweep();
     // The frame's panes go before the application they live in.
     frame_.reset();
+}
+
+void XEVKestroInstance::SetLeftoverSweepGateForTest(std::function<void()> gate)
+{
+    SweepGate() = std::move(gate);
+}
+
+void XEVKestroInstance::StartLeftoverSweep()
+{
+    StopLeftoverSweep();
+    stopSweep_ = false;
+    sweepEnded_ = false;
+    sweeper_ = std::thread([this, gate = SweepGate()] {
+        if (gate) {
+            gate();
+        }
+        XEVRemoveLeftoverExtractFolders([this] { return stopSweep_.load(); });
+        sweepEnded_ = true;
+    });
+}
+
+void XEVKestroInstance::StopLeftoverSweep()
+{
+    // Stopped between two entries: what is left keeps its lock file for the next start.
+    stopSweep_ = true;
+    if (sweeper_.joinable()) {
+        sweeper_.join();
+    }
 }
 
 bool XEVKestroInstance::InitInstance(const QStringList& arguments)
@@ -108,21 +143,26 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
     instance_ = std::make_unique<XEVSingleInstance>();
     startStatus_ = 0;
     if (!instance_->Start([this] { ActivateRunningInstance(); })) {
-        // Another copy runs and was asked forward; but a lock that cannot be taken at all is
-        // said, or the viewer would vanish without a word.
+        // Another copy runs and was asked forward; but a lock that cannot be taken at all (not
+        // even in a folder of the user's own beside the temporary folder's) is said, or the
+        // viewer would vanish without a word.
         if (instance_->LockUnusable()) {
             std::fprintf(stderr,
-                         "kestro: cannot take the single-instance lock \"%s\": its folder or file is not this "
-                         "user's own\n",
+                         "kestro: cannot take the single-instance lock \"%s\": no folder of this user's own can "
+                         "hold it\n",
                          instance_->LockPath().c_str());
             startStatus_ = 1;
         }
         instance_.reset();
         return false;
     }
+    if (!instance_->UnusableLockPath().empty()) {
+        std::fprintf(stderr, "kestro: the single-instance lock \"%s\" is not this user's own; using \"%s\" instead\n",
+                     instance_->UnusableLockPath().c_str(), instance_->LockPath().c_str());
+    }
     // Members that copies which did not end extracted are left over: only folders this
     // program made whose copy no longer runs go, never a folder of another name.
-    XEVRemoveLeftoverExtractFolders();
+    StartLeftoverSweep();
 
     XEVLoadState& state = GetLoadState();
     state.SetLoaderWindow(XEVWindowHandle());
@@ -175,13 +215,15 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
 
 int XEVKestroInstance::ExitInstance(int status)
 {
+    StopLeftoverSweep();
     if (frame_) {
         // Closing runs the ordered shut-down when the loop did not.
         frame_->close();
         frame_.reset();
     }
     ForgetZipArchive();
-    XEVEndExtractFolder();
+    const std::chrono::steady_clock::time_point end = removalEnd_;
+    XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
     if (instance_) {
         instance_->Stop();
         instance_.reset();
@@ -265,13 +307,15 @@ int CKestroApp::Run()
     // loop, a dialog's own loop included. Taken from the start: an archive may be imported
     // while start-up still runs.
     bool ending = false;
-    XEVEndSignals endSignals([this, &ending](int) {
-        ending = true;
-        if (CMainFrame* frame = MainFrame()) {
-            frame->close();
-        }
-        exit(0);
-    });
+    XEVEndSignals endSignals(
+        [this, &ending](int) {
+            ending = true;
+            if (CMainFrame* frame = MainFrame()) {
+                frame->close();
+            }
+            exit(0);
+        },
+        kExitDeadlineMs);
     if (!InitInstance(arguments_)) {
         return ExitInstance(StartStatus());
     }
@@ -321,9 +365,13 @@ void CKestroApp::OnFrameClosing()
 {
     XEVKestroInstance::OnFrameClosing();
     static std::once_flag armed;
-    std::call_once(armed, [] {
-        // Past the deadline only readers of the medium can be left, between two reads or in one;
-        // the extraction folder they may write into goes first, the lock goes with the process.
+    std::call_once(armed, [this] {
+        // The removal of a large extraction folder stops in time for the process to end by
+        // itself; the next start removes the rest.
+        SetFolderRemovalEnd(std::chrono::steady_clock::now() + std::chrono::milliseconds(kExitDeadlineMs * 4 / 5));
+        // Past the deadline only readers of the medium or a removal can be left: nothing is
+        // waited for, and what the extraction folder still holds, with its lock file, is left
+        // for the next start. The instance lock goes with the process.
         std::thread([] {
             std::unique_lock<std::mutex> lock(exitDeadline->mutex);
             if (exitDeadline->disarm.wait_for(lock, std::chrono::milliseconds(kExitDeadlineMs),
@@ -332,8 +380,6 @@ void CKestroApp::OnFrameClosing()
             }
             exitDeadline->firing = true;
             lock.unlock();
-            // Removes the folder and its lock if this copy made one; makes none.
-            XEVEndExtractFolder();
             std::fflush(nullptr);
             _exit(exitStatus.load());
         }).detach();

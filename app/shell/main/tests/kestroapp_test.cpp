@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <signal.h>
 #include <spawn.h>
@@ -726,6 +727,7 @@ TEST_F(KestroStartTest, StartRemovesWhatAnUnfinishedRunExtracted)
     ASSERT_TRUE(QFile(temp.path() + QStringLiteral("/Kestro.zip")).open(QIODevice::WriteOnly));
 
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    ASSERT_TRUE(PumpUntil([this] { return instance_->LeftoverSweepEnded(); }, kStartTimeoutMs));
     EXPECT_FALSE(QFileInfo::exists(left));
     EXPECT_TRUE(QFileInfo::exists(unlocked + QStringLiteral("/keep")));
     EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/elsewhere/.owner")));
@@ -733,6 +735,44 @@ TEST_F(KestroStartTest, StartRemovesWhatAnUnfinishedRunExtracted)
     EXPECT_TRUE(QFileInfo::exists(kestro + QStringLiteral("/notes/todo.txt")));
     EXPECT_TRUE(QFileInfo::exists(temp.path() + QStringLiteral("/Kestro.zip")));
     ASSERT_TRUE(WaitForFirstCells());
+}
+
+// A leftover of 8,000 sub-folders is removed beside the start, never before it: the window
+// shows its first image while the removal is held back, and the removal ends afterwards.
+TEST_F(KestroStartTest, ALargeLeftoverNeverHoldsTheWindow)
+{
+    QTemporaryDir temp;
+    ScopedEnv tmpdir("TMPDIR", temp.path().toStdString().c_str());
+    const std::string left = temp.path().toStdString() + "/kestro-" + std::to_string(::geteuid()) + "/x.Big000";
+    ASSERT_TRUE(std::filesystem::create_directories(left));
+    ASSERT_TRUE(QFile(QString::fromStdString(left + "/.owner")).open(QIODevice::WriteOnly));
+    for (int i = 0; i < 8000; ++i) {
+        ASSERT_TRUE(std::filesystem::create_directory(left + "/D" + std::to_string(i)));
+    }
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    XEVKestroInstance::SetLeftoverSweepGateForTest(
+        [released] { released.wait_for(std::chrono::milliseconds(kStartTimeoutMs)); });
+    struct Ungate {
+        std::promise<void>& release;
+        ~Ungate()
+        {
+            XEVKestroInstance::SetLeftoverSweepGateForTest(nullptr);
+            try {
+                release.set_value();
+            } catch (const std::future_error&) {
+            }
+        }
+    } ungate{release};
+
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_FALSE(FirstCellSeries().isEmpty());
+    EXPECT_FALSE(instance_->LeftoverSweepEnded());
+    EXPECT_TRUE(std::filesystem::exists(left + "/D7999"));
+    release.set_value();
+    ASSERT_TRUE(PumpUntil([this] { return instance_->LeftoverSweepEnded(); }, kStartTimeoutMs));
+    EXPECT_FALSE(std::filesystem::exists(left));
 }
 
 TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)

@@ -5,21 +5,44 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/platfolder.h"
+
 namespace {
 
 const QByteArray kActivate = QByteArrayLiteral("activate\n");
+const std::string kLockName = "_Kestro_DicomVerdastra";
+const std::string kSocketName = "class_Verdastra_KESTRO";
 
 }   // namespace
 
 XEVSingleInstance::XEVSingleInstance()
-    : XEVSingleInstance(QString::fromStdString(PlatGetInstancePath("_Kestro_DicomVerdastra")),
-                        QString::fromStdString(PlatGetInstancePath("class_Verdastra_KESTRO")))
+    : XEVSingleInstance(QString::fromStdString(PlatGetInstancePath(kLockName)),
+                        QString::fromStdString(PlatGetInstancePath(kSocketName)))
 {
+    mayFallBack_ = true;
 }
 
 XEVSingleInstance::XEVSingleInstance(const QString& lockPath, const QString& socketPath)
-    : lock_(QFile::encodeName(lockPath).toStdString()), socketPath_(socketPath)
+    : lock_(std::make_unique<PlatInstanceLock>(QFile::encodeName(lockPath).toStdString())), socketPath_(socketPath)
 {
+}
+
+bool XEVSingleInstance::FallBack()
+{
+    const std::string folder = PlatGetFallbackRuntimeFolder();
+    if (folder.empty()) {
+        return false;
+    }
+    // Without a runtime folder the user's folder in the temporary folder was the one refused.
+    unusablePath_ =
+        !lock_->Path().empty() ? lock_->Path() : PlatGetTempFolder() + "kestro-" + std::to_string(::geteuid());
+    lock_ = std::make_unique<PlatInstanceLock>(folder + kLockName);
+    socketPath_ = QFile::decodeName(QByteArray::fromStdString(folder + kSocketName));
+    return true;
 }
 
 XEVSingleInstance::~XEVSingleInstance()
@@ -31,8 +54,12 @@ bool XEVSingleInstance::Start(std::function<void()> activate, int waitMs)
 {
     QDeadlineTimer closing(waitMs);
     for (;;) {
-        const PlatLockResult taken = lock_.TryAcquire();
+        const PlatLockResult taken = lock_->TryAcquire();
         unusable_ = taken == PlatLockResult::Unusable;
+        // A lock file another user planted, or a folder they hold, never stops a start.
+        if (unusable_ && mayFallBack_ && unusablePath_.empty() && FallBack()) {
+            continue;
+        }
         if (unusable_) {
             return false;
         }
@@ -75,7 +102,7 @@ void XEVSingleInstance::StopListening()
 void XEVSingleInstance::Stop()
 {
     StopListening();
-    lock_.Release();
+    lock_->Release();
 }
 
 void XEVSingleInstance::OnConnection()

@@ -216,13 +216,14 @@ bool HasDicmMarker(const std::string& path);
 std::string XEVGetExtractFolder();
 // The file in each extraction folder that its copy holds locked; never a member's place.
 constexpr char kXEVExtractLockName[] = ".owner";
-// Removes this copy's extraction folder with its lock: at exit, and when a signal ends the
-// program.
-void XEVEndExtractFolder();
+// Removes this copy's extraction folder with its lock, at exit. stop, when given, is asked
+// between entries and ends the removal early: what is left keeps its lock file, so the next
+// start removes it. Never waits for another thread's removal.
+void XEVEndExtractFolder(const std::function<bool()>& stop = std::function<bool()>());
 // Removes what copies that ended without their exit left: folders named as this program names
-// its extraction folders, of this user, whose lock no one holds. Nothing else is touched. The
-// number removed.
-int XEVRemoveLeftoverExtractFolders();
+// its extraction folders, of this user, whose lock no one holds. Nothing else is touched. stop
+// as above. The number removed.
+int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop = std::function<bool()>());
 // Makes the folder (mode 0700) or takes an existing one that is a real folder of this user,
 // made 0700; false otherwise, and then nothing in it is touched.
 bool XEVPrepareExtractFolder(const std::string& folder);

@@ -8,7 +8,11 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "shell/xevkestroappcore.h"
 #include "shell/xevsingleinstance.h"
@@ -45,6 +49,11 @@ public:
     void ActivateRunningInstance();
 
     CMainFrame* MainFrame() const { return frame_.get(); }
+    // What copies that did not end left in the temporary folder is removed on a worker that
+    // InitInstance starts, so the window never waits for it; true once it has ended.
+    bool LeftoverSweepEnded() const { return sweepEnded_.load(); }
+    // Tests hold the worker back with a gate it calls before it begins; empty for none.
+    static void SetLeftoverSweepGateForTest(std::function<void()> gate);
     // The arguments with "/Agree" added when the stored acceptance is current.
     const QStringList& RawCommandLine() const { return rawCommandLine_; }
     const QString& HelpFilePath() const { return helpFilePath_; }
@@ -52,14 +61,24 @@ public:
 protected:
     // The frame has begun to close: later copies wait for this one to end, not ask it.
     virtual void OnFrameClosing();
+    // ExitInstance stops removing the extraction folder at that time and leaves the rest,
+    // with its lock file, to the next start.
+    void SetFolderRemovalEnd(std::chrono::steady_clock::time_point end) { removalEnd_ = end; }
 
 private:
+    void StartLeftoverSweep();
+    void StopLeftoverSweep();
+
     QObject context_;
     QStringList rawCommandLine_;
     QString helpFilePath_;
     std::unique_ptr<XEVSingleInstance> instance_;
     std::unique_ptr<CMainFrame> frame_;
     int startStatus_ = 0;
+    std::thread sweeper_;
+    std::atomic<bool> stopSweep_{false};
+    std::atomic<bool> sweepEnded_{false};
+    std::chrono::steady_clock::time_point removalEnd_ = std::chrono::steady_clock::time_point::max();
 };
 
 class CKestroApp : public QApplication, public XEVKestroInstance {

@@ -3,18 +3,22 @@
 // SIGTERM, SIGINT and SIGHUP (logout, shutdown, Ctrl+C, a closed terminal) end the program as
 // closing its window does: the handler only writes to a pipe, and the event loop of the
 // thread that made this object runs the ending, so the shut-down takes every step it takes
-// on a close, the removal of extracted patient data included.
+// on a close, the removal of extracted patient data included. A loop that does not take the
+// signal within the time given, or a second signal, ends the process at once with 128 plus
+// the signal's number; what it extracted is then left for the next start to remove.
 
 #include <QObject>
 #include <QSocketNotifier>
 
 #include <functional>
 #include <memory>
+#include <thread>
 
 class XEVEndSignals : public QObject {
 public:
-    // end runs on this thread's event loop once per signal that arrives.
-    explicit XEVEndSignals(std::function<void(int signal)> end);
+    // end runs on this thread's event loop once per signal that arrives; takeWithinMs is how
+    // long the loop has to take the first one.
+    explicit XEVEndSignals(std::function<void(int signal)> end, int takeWithinMs = kDefaultTakeWithinMs);
     // Gives the signals their earlier handling back.
     ~XEVEndSignals() override;
     XEVEndSignals(const XEVEndSignals&) = delete;
@@ -23,9 +27,12 @@ public:
     // Whether the handlers are in place.
     bool Installed() const { return notifier_ != nullptr; }
 
+    static constexpr int kDefaultTakeWithinMs = 500;
+
 private:
     void OnReadable();
 
     std::function<void(int)> end_;
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::thread watchdog_;
 };

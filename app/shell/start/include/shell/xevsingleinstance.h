@@ -16,8 +16,9 @@
 
 class XEVSingleInstance : public QObject {
 public:
-    // The lock file and socket under their fixed names in the user's runtime folder; tests
-    // give their own paths.
+    // The lock file and socket under their fixed names in the user's runtime folder, or in a
+    // folder of the user's alone when that folder or its lock file is not the user's own (see
+    // PlatGetFallbackRuntimeFolder); tests give their own paths.
     XEVSingleInstance();
     XEVSingleInstance(const QString& lockPath, const QString& socketPath);
     ~XEVSingleInstance() override;
@@ -30,7 +31,9 @@ public:
     // The last Start failed not for another copy but because the lock file could not be made
     // or locked safely: another user holds its folder or its name.
     bool LockUnusable() const { return unusable_; }
-    const std::string& LockPath() const { return lock_.Path(); }
+    const std::string& LockPath() const { return lock_->Path(); }
+    // The lock that could not be used when Start took one in the fallback folder; else empty.
+    const std::string& UnusableLockPath() const { return unusablePath_; }
 
     // The first step of shut-down: later copies no longer ask this one, they wait for it.
     void StopListening();
@@ -42,8 +45,12 @@ public:
 
 private:
     void OnConnection();
+    // Both paths in the fallback folder; false when there is none.
+    bool FallBack();
 
-    PlatInstanceLock lock_;
+    std::unique_ptr<PlatInstanceLock> lock_;
+    bool mayFallBack_ = false;
+    std::string unusablePath_;
     QString socketPath_;
     std::unique_ptr<QLocalServer> server_;
     std::function<void()> activate_;
