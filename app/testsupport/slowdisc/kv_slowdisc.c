@@ -16,7 +16,10 @@
  * keeps them for the life of a mount: a re-read costs nothing.
  *
  * Every read of the medium made by the main thread (the GUI thread) is counted, cached or
- * not; a test asks kv_slowdisc_gui_reads() through dlsym, or reads the report. Reads through
+ * not; a test asks kv_slowdisc_gui_reads() through dlsym, or reads the report. A program that
+ * tells the medium when a thread holds an image's lock (kv_slowdisc_image_lock) and which stop
+ * its reads answer to (kv_slowdisc_reader_stop) also has the reads made under that lock and
+ * the requests made once their stop was set counted, cached or not. Reads through
  * mmap are neither slowed nor counted: nothing of the viewer maps the disc's files. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -79,6 +82,12 @@ static atomic_long reads_;
 static atomic_long bytes_;
 static atomic_long seeks_;
 static atomic_int firstGuiReadSet_;
+static atomic_long lockedReads_;
+static atomic_long lockedBytes_;
+static atomic_long stoppedReads_;
+static atomic_long stoppedBytes_;
+static __thread int imageLockDepth_;
+static __thread const int32_t* readerStop_;
 static int trace_;
 static char firstGuiRead_[PATH_MAX];
 
@@ -138,9 +147,12 @@ static void WriteReport(void)
     if (report == NULL) {
         return;
     }
-    fprintf(report, "gui_reads %ld\nreads %ld\nbytes %ld\nseeks %ld\nfirst_gui_read %s\n", atomic_load(&guiReads_),
-            atomic_load(&reads_), atomic_load(&bytes_), atomic_load(&seeks_),
-            atomic_load(&firstGuiReadSet_) ? firstGuiRead_ : "");
+    fprintf(report,
+            "gui_reads %ld\nreads %ld\nbytes %ld\nseeks %ld\nlocked_reads %ld\nlocked_bytes %ld\nstopped_reads "
+            "%ld\nstopped_bytes %ld\nfirst_gui_read %s\n",
+            atomic_load(&guiReads_), atomic_load(&reads_), atomic_load(&bytes_), atomic_load(&seeks_),
+            atomic_load(&lockedReads_), atomic_load(&lockedBytes_), atomic_load(&stoppedReads_),
+            atomic_load(&stoppedBytes_), atomic_load(&firstGuiReadSet_) ? firstGuiRead_ : "");
     real_fclose(report);
 }
 
@@ -230,6 +242,14 @@ static uint32_t FileOf(int fd)
 static void Cost(uint32_t fileId, int64_t offset, size_t length)
 {
     atomic_fetch_add(&reads_, 1);
+    if (imageLockDepth_ > 0) {
+        atomic_fetch_add(&lockedReads_, 1);
+        atomic_fetch_add(&lockedBytes_, (long)length);
+    }
+    if (readerStop_ != NULL && __atomic_load_n(readerStop_, __ATOMIC_ACQUIRE) != 0) {
+        atomic_fetch_add(&stoppedReads_, 1);
+        atomic_fetch_add(&stoppedBytes_, (long)length);
+    }
     if (syscall(SYS_gettid) == getpid()) {
         atomic_fetch_add(&guiReads_, 1);
         if (atomic_exchange(&firstGuiReadSet_, 1) == 0) {
@@ -352,6 +372,35 @@ KV_EXPORT long kv_slowdisc_seeks(void)
 KV_EXPORT const char* kv_slowdisc_first_gui_read(void)
 {
     return atomic_load(&firstGuiReadSet_) ? firstGuiRead_ : "";
+}
+KV_EXPORT long kv_slowdisc_locked_bytes(void)
+{
+    return atomic_load(&lockedBytes_);
+}
+KV_EXPORT long kv_slowdisc_locked_reads(void)
+{
+    return atomic_load(&lockedReads_);
+}
+KV_EXPORT long kv_slowdisc_stopped_reads(void)
+{
+    return atomic_load(&stoppedReads_);
+}
+KV_EXPORT long kv_slowdisc_stopped_bytes(void)
+{
+    return atomic_load(&stoppedBytes_);
+}
+
+/* ---- What the program tells the medium. */
+
+/* +1 when the calling thread takes an image's lock, -1 when it leaves it. */
+KV_EXPORT void kv_slowdisc_image_lock(int delta)
+{
+    imageLockDepth_ += delta;
+}
+/* The stop flag (a 32-bit integer) the calling thread's reads answer to; null: none. */
+KV_EXPORT void kv_slowdisc_reader_stop(const void* stop)
+{
+    readerStop_ = (const int32_t*)stop;
 }
 
 /* ---- The wrappers. */

@@ -99,6 +99,26 @@ long SlowDiscSeeks()
 {
     return ShimCall<long>("kv_slowdisc_seeks", 0);
 }
+long SlowDiscLockedBytes()
+{
+    return ShimCall<long>("kv_slowdisc_locked_bytes", 0);
+}
+long SlowDiscStoppedReads()
+{
+    return ShimCall<long>("kv_slowdisc_stopped_reads", 0);
+}
+long SlowDiscStoppedBytes()
+{
+    return ShimCall<long>("kv_slowdisc_stopped_bytes", 0);
+}
+SlowDiscLockHook SlowDiscImageLockHook()
+{
+    return reinterpret_cast<SlowDiscLockHook>(dlsym(RTLD_DEFAULT, "kv_slowdisc_image_lock"));
+}
+SlowDiscStopHook SlowDiscReaderStopHook()
+{
+    return reinterpret_cast<SlowDiscStopHook>(dlsym(RTLD_DEFAULT, "kv_slowdisc_reader_stop"));
+}
 
 SlowDiscChild RunOnSlowDisc(const SlowDiscSettings& settings, const std::vector<std::string>& command,
                             const std::vector<std::string>& extra, int timeoutMs)

@@ -334,8 +334,10 @@ std::atomic<ZipFreeSpaceQuery> g_freeSpace{StatFreeSpace};
 std::atomic<uint64_t> g_walks{0};
 
 // The open raw member's data, stored or deflated, into fd: kZipTooLarge as soon as it gives
-// more than its declared size, kZipReadFailed when it is broken, ends short or fails its CRC.
-int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int fd, char* buffer, char* packed)
+// more than its declared size, kZipReadFailed when it is broken, ends short or fails its CRC,
+// kZipStopped when the control's stop is seen between blocks.
+int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int fd, char* buffer, char* packed,
+                   const XEVZipCopyControl* control)
 {
     if (method != 0 && method != Z_DEFLATED) {
         return kZipReadFailed;
@@ -354,6 +356,7 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
         }
     } end{method == Z_DEFLATED ? &stream : nullptr};
     uint64_t written = 0;
+    uint64_t sinceBlock = 0;
     uLong crc = crc32(0, nullptr, 0);
     bool finished = false;
     const auto put = [&](const char* data, size_t size) {
@@ -364,10 +367,27 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
             return kZipWriteFailed;
         }
         written += size;
+        sinceBlock += size;
         crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size));
         return kZipOk;
     };
+    // Between blocks: others may read the medium, and a stop ends the copy.
+    const auto stopped = [&] {
+        if (control == nullptr) {
+            return false;
+        }
+        if (sinceBlock >= kZipCopyBufferSize) {
+            sinceBlock = 0;
+            if (control->between) {
+                control->between();
+            }
+        }
+        return control->stop != nullptr && control->stop->load() != 0;
+    };
     while (!finished) {
+        if (stopped()) {
+            return kZipStopped;
+        }
         const int read = unzReadCurrentFile(handle, packed, kZipPackedBufferSize);
         if (read < 0) {
             return kZipReadFailed;
@@ -381,9 +401,14 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
             }
             continue;
         }
+        // Packed bytes count too: little output may cost much reading.
+        sinceBlock += uint64_t(read);
         stream.next_in = reinterpret_cast<Bytef*>(packed);
         stream.avail_in = static_cast<uInt>(read);
         do {
+            if (stopped()) {
+                return kZipStopped;
+            }
             stream.next_out = reinterpret_cast<Bytef*>(buffer);
             stream.avail_out = kZipCopyBufferSize;
             const int z = inflate(&stream, Z_NO_FLUSH);
@@ -549,7 +574,7 @@ int32_t ZipArchive::Extract(const std::string& member, const std::string& output
     return ExtractCurrent(dirFd.Get(), outputPath.substr(slash == std::string::npos ? 0 : slash + 1));
 }
 
-int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
+int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf, const XEVZipCopyControl* control)
 {
     if (handle_ == nullptr) {
         return kZipNotOpen;
@@ -593,7 +618,7 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf)
     if (unzOpenCurrentFile2(handle_, &method, nullptr, 1) != UNZ_OK) {
         return fail(kZipOpenFailed, false);
     }
-    const int32_t copied = CopyMember(handle_, method, info, out.Get(), buffer.get(), packed.get());
+    const int32_t copied = CopyMember(handle_, method, info, out.Get(), buffer.get(), packed.get(), control);
     if (copied != kZipOk) {
         return fail(copied, true);
     }
@@ -993,7 +1018,7 @@ bool HasDicmMarker(const std::string& path)
 }
 
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
-                         const std::string& destination)
+                         const std::string& destination, const XEVZipCopyControl* control)
 {
     try {
         const std::string& target = destination.empty() ? path : destination;
@@ -1019,7 +1044,7 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         if (dirFd.Get() < 0) {
             return kZipCreateFailed;
         }
-        return member.Archive()->ExtractCurrent(dirFd.Get(), targetParts.back());
+        return member.Archive()->ExtractCurrent(dirFd.Get(), targetParts.back(), control);
     } catch (...) {
         return kZipNoMatch;
     }

@@ -244,6 +244,48 @@ TEST_F(ZipTest, DataEndingEarlyFailsAndLeavesNothing)
     EXPECT_EQ(CountFiles(kestro_), 2u);
 }
 
+TEST_F(ZipTest, AStopEndsAnExtractionWithinOneBlockAndLeavesNothing)
+{
+    // 24 MiB stored and 24 MiB of one repeated byte deflated: each copied in blocks, the stop
+    // seen and the medium offered to others between them.
+    const std::string stored(24 * kZipCopyBufferSize, 's');
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"},
+                               {"STORED", stored, false, stored.size(), 0},
+                               {"DEFLATED", std::string(24 * kZipCopyBufferSize, 'd')}}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    for (const char* name : {"STORED", "DEFLATED"}) {
+        const size_t files = CountFiles(kestro_);
+        std::atomic<int32_t> stop{0};
+        int betweens = 0;
+        XEVZipCopyControl control;
+        control.stop = &stop;
+        control.between = [&] {
+            if (++betweens == 3) {
+                stop = 1;
+            }
+        };
+        EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/" + name, "", &control), kZipStopped) << name;
+        EXPECT_EQ(betweens, 3) << name;
+        EXPECT_FALSE(fs::exists(kestro_ + "/" + name)) << name;
+        EXPECT_EQ(CountFiles(kestro_), files) << name;   // no partial copy left
+
+        // Unstopped, the same member comes out whole, handing the medium on between blocks.
+        stop = 0;
+        betweens = 0;
+        control.between = [&] { ++betweens; };
+        EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/" + name, "", &control), kZipOk) << name;
+        EXPECT_EQ(fs::file_size(kestro_ + "/" + name), 24 * kZipCopyBufferSize) << name;
+        EXPECT_GE(betweens, 1) << name;
+    }
+    // A stop set before the copy writes nothing.
+    std::atomic<int32_t> stop{1};
+    XEVZipCopyControl control;
+    control.stop = &stop;
+    fs::remove(kestro_ + "/STORED");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/STORED", "", &control), kZipStopped);
+    EXPECT_FALSE(fs::exists(kestro_ + "/STORED"));
+}
+
 TEST_F(ZipTest, TwoThreadsExtractingOneMemberMatchUnzip)
 {
     std::string data;

@@ -2,11 +2,14 @@
 // then the bytes at 6 MB/s), through the real frame: the GUI thread never reads the medium.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTextEdit>
+#include <QThread>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -15,6 +18,8 @@
 #include "discopentestsupport.h"
 #include "plat_temp_folder.h"
 #include "shell/xevreportdlg.h"
+#include "study/xevstagedread.h"
+#include "study/xevthread.h"
 #include "testsupport/slowdisc.h"
 
 namespace {
@@ -139,4 +144,66 @@ TEST_F(SlowDiscOpenTest, TheStudysReportIsCheckedAndReadOffTheGuiThread)
         frame->ReportDialog()->ReportText()->toPlainText().contains(QStringLiteral("No acute intracranial findings.")));
     EXPECT_EQ(box.texts.size(), 0u);
     EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
+}
+
+namespace {
+
+// Joins the GUI thread began while the thread joined might still be running.
+std::atomic<int> guiJoins{0};
+void CountGuiJoin()
+{
+    if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+        ++guiJoins;
+    }
+}
+
+// Whether some cell of the image area shows its current frame.
+bool AnyCellShows(CXEVImageFormView& image)
+{
+    for (const auto& [id, cell] : image.ActiveCells()) {
+        if (cell->CurrentImage() != nullptr && cell->HasFramePixels(cell->currentFrame)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}   // namespace
+
+// A disc opened while the read-ahead starts, then the study switched to a series and back
+// while the cells' loaders read, at 1.2 MB/s: the GUI thread waits for no reader and reads
+// nothing, nothing is read while an image's lock is held, and each stopped reader asks the
+// medium for at most one request more.
+TEST_F(SlowDiscOpenTest, StartAndStudySwitchWaitForNoReaderAndReadNothingUnderALock)
+{
+    if (!OnSlowDisc()) {
+        // One study of 4 series of 8 images of 512 x 512 x 16 bits: 16 MB, 14 s of drive.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {4, 8, 512}));
+        RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook()});
+    XEVSetJoinObserver(CountGuiJoin);
+    const long guiReads = SlowDiscGuiReads();
+    // The user took the agreement: an opened disc shows its first study.
+    frame->OnAgreementClosed(1);
+    // Viewing starts with the read-ahead under way: it is stopped, not waited for.
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return AnyCellShows(Image()); })) << "the study's first images";
+    StudyInfo* study = List().patients.at(0)->studies.at(0);
+    ASSERT_EQ(study->series.size(), 4u);
+    // Each switch comes while the loaders of what it replaces are reading.
+    List().ShowSeriesOfStudy(study, study->series[2]);
+    ASSERT_TRUE(PumpUntil([this] { return Image().activeMode == 1 && AnyCellShows(Image()); })) << "the series";
+    List().ShowStudy(study);
+    ASSERT_TRUE(PumpUntil([this] { return Image().activeMode == 0 && AnyCellShows(Image()); })) << "the study again";
+    XEVSetJoinObserver(nullptr);
+    EXPECT_EQ(guiJoins.load(), 0);
+    EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
+    EXPECT_EQ(SlowDiscLockedBytes(), 0);
+    // Three stops (viewing, the series, the study), each of at most the read-ahead, the job
+    // worker and one loader: one request more each at most.
+    EXPECT_LE(SlowDiscStoppedReads(), 9);
+    EXPECT_GT(SlowDiscReads(), 0);
+    XEVSetMediumProbe({});
 }

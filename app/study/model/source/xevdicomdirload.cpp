@@ -21,6 +21,7 @@
 #include "study/xevframeheader.h"
 #include "study/xevloadstate.h"
 #include "study/xevsourcehead.h"
+#include "study/xevstagedread.h"
 #include "study/xevthread.h"
 #include "study/xevvekhelper.h"
 #include "vek_decorator.h"
@@ -289,6 +290,9 @@ struct WalkOptions {
     const std::atomic<int32_t>* abortFlag = nullptr;
     XEVThread* gate = nullptr;
     bool reportCheck = false;
+    // The medium's turn for the walk's reads: the load is what the screen waits for, the
+    // scan goes behind every other read.
+    XEVReadPriority Priority() const { return scan ? XEVReadPriority::Background : XEVReadPriority::OnScreen; }
 };
 
 struct WalkResult {
@@ -481,7 +485,8 @@ private:
         if (options_.scan) {
             // The file itself, not the record, says how many frames it holds.
             XEVVEKHelper counterHelper;
-            if (counterHelper.CheckFrameCount(filePath, frameNumber) == 0) {
+            XEVMediumTurn turn(options_.Priority(), options_.abortFlag);
+            if (!turn.Held() || counterHelper.CheckFrameCount(filePath, frameNumber) == 0) {
                 frameNumber = 0;
             }
             whole = frameNumber > kXEVFrameEntryLimit;
@@ -495,7 +500,11 @@ private:
         if (frameNumber >= 1) {
             ++result_.framedRecords;
         }
-        frameNumber = PlausibleFrameCount(frameNumber, filePath, frameHeaders_, manager_);
+        {
+            // The file's header, read to check the record's count, in the medium's turn.
+            XEVMediumTurn turn(options_.Priority(), options_.abortFlag);
+            frameNumber = PlausibleFrameCount(frameNumber, filePath, frameHeaders_, manager_);
+        }
         whole = frameNumber > kXEVFrameEntryLimit;
         split = frameNumber >= 2 && !whole;
         return frameNumber;
@@ -650,6 +659,11 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
         // The walk reads the tree alone: records in record order too would hold each twice.
         own->set_record_order_kept(false);
         own->set_record_limit(kXEVDicomDirRecordLimit);
+        XEVMediumTurn turn(options.Priority(), options.abortFlag);
+        if (!turn.Held()) {
+            // Stopped first: an aborted scan has read what it had, nothing.
+            return options.scan ? WalkStatus::Done : WalkStatus::Stopped;
+        }
         if (!own->load(input)) {
             return WalkStatus::ParseFailed;
         }
@@ -832,6 +846,11 @@ template <class Info>
 int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*accept)(const Info&) = nullptr)
 {
     try {
+        // A check the user waits for: in the medium's turn, ahead of reads in the background.
+        XEVMediumTurn turn(XEVReadPriority::OnScreen, stop);
+        if (!turn.Held()) {
+            return 0;
+        }
         VEK_DefaultManager callManager;
         const std::string nativePath = XEVNativePath(path);
         VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());

@@ -1106,24 +1106,76 @@ bool XEVVEKHelper::PlanFrame(const QString& path, int32_t frame, XEVFrameSpan& s
     return true;
 }
 
+void XEVVEKHelper::FailUnread(uint32_t messageId, int32_t code, const QString& path, int32_t frame)
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    filePath = path;
+    if (frame < 0) {
+        statusText = GetMessageString(messageId) + QStringLiteral("\n      [") + path + QStringLiteral("]\n");
+        statusCode = code;
+        return;
+    }
+    FailFrame(messageId, code, path, frame);
+}
+
 namespace {
 
-// The bytes a frame's decode reads, from the medium, with no lock held; null when the file
-// does not open (the decode then says so in its own words).
-std::unique_ptr<XEVStagedFile> StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFrameSpan span,
-                                          const std::atomic<int32_t>* stop, XEVReadPriority priority)
+// How the reading of a frame's bytes ended.
+enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, ReadFailed };
+
+struct Staging {
+    StageEnd end = StageEnd::Staged;
+    std::unique_ptr<XEVStagedFile> file;
+};
+
+// The image's lock, with the medium's probe told while it is held.
+class ImageLockHold {
+public:
+    explicit ImageLockHold(PlatRecursiveLock& lock) : guard_(lock) { XEVProbeImageLock(1); }
+    ~ImageLockHold() { XEVProbeImageLock(-1); }
+    ImageLockHold(const ImageLockHold&) = delete;
+    ImageLockHold& operator=(const ImageLockHold&) = delete;
+
+private:
+    std::lock_guard<PlatRecursiveLock> guard_;
+};
+
+// A member of an imported archive is extracted in blocks under the turn, which it gives up
+// between them, and ends at the next block once the load is stopped.
+int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const std::atomic<int32_t>* stop)
 {
+    const XEVLoadState& state = GetLoadState();
+    if (state.archiveFolder.empty()) {
+        return -1;
+    }
+    XEVZipCopyControl control;
+    control.stop = stop;
+    control.between = [&turn] { turn.Yield(); };
+    return state.ExtractZipMember(narrowPath, narrowPath, &control);
+}
+
+// The bytes a frame's decode reads: every one of them, from the medium, in blocks, with no
+// lock held. The file comes back sealed, so the decode never reads the medium.
+Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFrameSpan span,
+                   const std::atomic<int32_t>* stop, XEVReadPriority priority)
+{
+    Staging staging;
     XEVMediumTurn turn(priority, stop);
     if (!turn.Held()) {
-        return nullptr;
+        staging.end = StageEnd::Stopped;
+        return staging;
     }
     auto staged = std::make_unique<XEVStagedFile>();
     const std::string narrowPath = XEVNativePath(path);
     if (!staged->Open(narrowPath)) {
-        const XEVLoadState& state = GetLoadState();
-        if (state.archiveFolder.empty() || state.ExtractZipMember(narrowPath, narrowPath) != 0 ||
-            !staged->Open(narrowPath)) {
-            return nullptr;
+        const int32_t extracted = ExtractInTurn(narrowPath, turn, stop);
+        if (stop != nullptr && stop->load() != 0) {
+            staging.end = StageEnd::Stopped;
+            return staging;
+        }
+        if (extracted != 0 || !staged->Open(narrowPath)) {
+            staging.end = extracted == kZipUnreadable ? StageEnd::TooLarge : StageEnd::NotOpened;
+            return staging;
         }
     }
     staged->SetStop(stop);
@@ -1137,82 +1189,126 @@ std::unique_ptr<XEVStagedFile> StageFrame(const QString& path, int32_t frame, bo
     } else if (!headerKnown) {
         span = staged->ParseFrameSpan(frame, count);
     }
-    staged->Fetch(span.begin, span.end, stop);
-    staged->SetStop(nullptr);
+    const bool fetched =
+        staged->Fetch(span.elementBegin, span.elementEnd, stop) && staged->Fetch(span.begin, span.end, stop);
     staged->SetTurn(nullptr);
-    return staged;
+    staged->Seal();
+    if (stop != nullptr && stop->load() != 0) {
+        staging.end = StageEnd::Stopped;
+    } else if (!fetched || staged->Failed()) {
+        staging.end = StageEnd::ReadFailed;
+    }
+    staging.file = std::move(staged);
+    return staging;
 }
 
 }   // namespace
 
+bool ImageInfo::PlanLoad(int32_t frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify)
+{
+    ImageLockHold hold(lock_);
+    if (filePath.isEmpty()) {
+        return false;
+    }
+    if (loadedPath != filePath) {
+        SetHelper(nullptr);
+    }
+    if (forced == 0 && !XEVRunMemoryTest()) {
+        if (!MakeHelper()) {
+            return false;
+        }
+        XEVLoadState& state = GetLoadState();
+        state.memoryShort = 1;
+        state.memoryShortStudy = 1;
+        vekHelper_->statusCode = XEVVEKHelper::kStatusOutOfMemory;
+        if (!notify.IsNull()) {
+            XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);
+        }
+        return false;
+    }
+    plan.path = filePath;
+    plan.headerKnown = false;
+    plan.loaded = false;
+    if (vekHelper_ != nullptr) {
+        plan.headerKnown = vekHelper_->PlanFrame(plan.path, frame, plan.span, plan.loaded);
+    }
+    return true;
+}
+
 int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced,
                              const std::atomic<int32_t>* stop, XEVReadPriority priority)
 {
-    XEVLoadState& state = GetLoadState();
     const auto post = [&] {
         if (!notify.IsNull()) {
             XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);
         }
     };
+    const auto stopped = [stop] { return stop != nullptr && stop->load() != 0; };
     // Which bytes the frame needs is settled under the lock; they are read without it, so
-    // that a paint of this image never waits for the medium.
-    QString path;
-    XEVFrameSpan span;
-    bool headerKnown = false;
-    bool loaded = false;
-    {
-        std::lock_guard<PlatRecursiveLock> guard(lock_);
-        if (filePath.isEmpty()) {
+    // that a paint of this image never waits for the medium. The path may change or the frame
+    // be let go in between: then the plan is made again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        LoadPlan plan;
+        if (!PlanLoad(frame, forced, plan, notify)) {
             return 0;
+        }
+        Staging staging;
+        if (!plan.loaded) {
+            staging = StageFrame(plan.path, frame, plan.headerKnown, plan.span, stop, priority);
+            // Stopped: nothing decoded and nothing to say; the one who stopped goes on.
+            if (staging.end == StageEnd::Stopped || stopped()) {
+                return 0;
+            }
+        }
+        // Ended before the decode: the cell says so, and nothing more is read.
+        const HeaderFailure failure =
+            staging.end == StageEnd::NotOpened ? OpenFailure(plan.path) : HeaderFailure{10008, -2003};
+        ImageLockHold hold(lock_);
+        if (filePath != plan.path) {
+            continue;
         }
         if (loadedPath != filePath) {
             SetHelper(nullptr);
         }
-        if (forced == 0 && !XEVRunMemoryTest()) {
-            if (!MakeHelper()) {
-                return 0;
+        if (!MakeHelper()) {
+            return 0;
+        }
+        vekHelper_->notifyWindow = notify;
+        int32_t result = 0;
+        if (staging.end != StageEnd::Staged) {
+            vekHelper_->FailUnread(failure.messageId, failure.statusCode, plan.path,
+                                   staging.end == StageEnd::ReadFailed ? std::max(frame, 0) : -1);
+            frame = -1;
+        } else {
+            // The helper may have been let go or its frame freed since the plan: the bytes
+            // staged are then not what the decode needs, and are read again.
+            bool loadedNow = false;
+            XEVFrameSpan unused;
+            const bool headerKnownNow = vekHelper_->PlanFrame(plan.path, frame, unused, loadedNow);
+            if (!loadedNow && (!staging.file || (plan.headerKnown && !headerKnownNow))) {
+                continue;
             }
+            result = vekHelper_->LoadImage(filePath, frame, staging.file.get());
+        }
+        if (result == 0 && stopped()) {
+            // Cut short by the stop: no failure to show, and nothing kept of it.
+            vekHelper_->ClearStatus();
+            if (vekHelper_->frames.empty()) {
+                SetHelper(nullptr);
+            }
+            return 0;
+        }
+        if (result != 0) {
+            loadedPath = filePath;
+            fileFrames = vekHelper_->frameCount;
+        } else if (vekHelper_->statusCode == XEVVEKHelper::kStatusOutOfMemory) {
+            XEVLoadState& state = GetLoadState();
             state.memoryShort = 1;
             state.memoryShortStudy = 1;
-            vekHelper_->statusCode = XEVVEKHelper::kStatusOutOfMemory;
-            post();
-            return 0;
         }
-        path = filePath;
-        if (vekHelper_ != nullptr) {
-            headerKnown = vekHelper_->PlanFrame(path, frame, span, loaded);
-        }
-    }
-    std::unique_ptr<XEVStagedFile> staged;
-    if (!loaded) {
-        staged = StageFrame(path, frame, headerKnown, span, stop, priority);
-        // Stopped: nothing decoded and nothing to say; the one who stopped goes on.
-        if (stop != nullptr && stop->load() != 0) {
-            return 0;
-        }
-    }
-    std::lock_guard<PlatRecursiveLock> guard(lock_);
-    if (filePath.isEmpty()) {
-        return 0;
-    }
-    if (loadedPath != filePath) {
-        SetHelper(nullptr);
-    }
-    if (!MakeHelper()) {
-        return 0;
-    }
-    vekHelper_->notifyWindow = notify;
-    if (vekHelper_->LoadImage(filePath, frame, filePath == path ? staged.get() : nullptr) != 0) {
-        loadedPath = filePath;
-        fileFrames = vekHelper_->frameCount;
         post();
-        return 1;
+        return result;
     }
-    if (vekHelper_->statusCode == XEVVEKHelper::kStatusOutOfMemory) {
-        state.memoryShort = 1;
-        state.memoryShortStudy = 1;
-    }
-    post();
     return 0;
 }
 
@@ -1256,7 +1352,8 @@ bool MemberFramePastBudget(const std::string& path)
 
 }   // namespace
 
-int32_t XEVLoadState::ExtractZipMember(const std::string& path, const std::string& target) const
+int32_t XEVLoadState::ExtractZipMember(const std::string& path, const std::string& target,
+                                       const XEVZipCopyControl* control) const
 {
     if (GetZipPath().empty()) {
         return -1;
@@ -1264,7 +1361,7 @@ int32_t XEVLoadState::ExtractZipMember(const std::string& path, const std::strin
     if (MemberFramePastBudget(path)) {
         return kZipUnreadable;
     }
-    return ::ExtractZipMember(GetZipPath(), GetExtractFolder(), path, target);
+    return ::ExtractZipMember(GetZipPath(), GetExtractFolder(), path, target, control);
 }
 
 namespace {

@@ -21,6 +21,8 @@ CXEVThreadUI::CXEVThreadUI() : workers_(std::make_unique<XEVThread>())
 CXEVThreadUI::~CXEVThreadUI()
 {
     OnStop();
+    // A worker let go still takes the lock and the queues on its way out.
+    workers_->WaitAll();
 }
 
 bool CXEVThreadUI::event(QEvent* event)
@@ -72,12 +74,12 @@ XEVResult CXEVThreadUI::OnStart()
     if ((running_.empty() && requests_.empty()) || working_) {
         return 0;
     }
-    // Workers that have ended only wait to be joined.
-    workers_->WaitAll();
+    // Workers that have ended only wait to be joined; one let go by a stop is left to end.
+    workers_->ReapEnded();
     working_ = true;
     idle_.Reset();
     // A refused thread leaves the jobs queued for the next start.
-    if (!workers_->Start([this] { WorkerProc(); })) {
+    if (!workers_->Start([this, stop = workers_->RunStop()] { WorkerProc(*stop); })) {
         working_ = false;
         idle_.Set();
     }
@@ -86,23 +88,25 @@ XEVResult CXEVThreadUI::OnStart()
 
 XEVResult CXEVThreadUI::OnStop()
 {
-    {
-        std::lock_guard<PlatRecursiveLock> guard(lock_);
-        workers_->stop = 1;
-        running_.clear();
-        pending_.clear();
-        requests_.clear();
-    }
-    // Outside the lock: a worker ending its job takes it to see the stop flag.
-    workers_->WaitAll();
-    workers_->stop = 0;
+    // The worker under way is let go, not waited for: it ends after its block, and a start
+    // after this begins a new one.
+    std::lock_guard<PlatRecursiveLock> guard(lock_);
+    workers_->Release();
+    running_.clear();
+    pending_.clear();
+    requests_.clear();
+    working_ = false;
+    idle_.Set();
     return 0;
 }
 
 XEVResult CXEVThreadUI::OnJoin(XEVWParam waitMs)
 {
-    if (waitMs != 0 && !idle_.Wait(uint32_t(std::min<XEVWParam>(waitMs, kPlatInfinite - 1)))) {
-        return 1;
+    if (waitMs != 0) {
+        // Bounded: only workers that have ended are joined.
+        const bool idle = idle_.Wait(uint32_t(std::min<XEVWParam>(waitMs, kPlatInfinite - 1)));
+        workers_->ReapEnded();
+        return idle ? 0 : 1;
     }
     workers_->WaitAll();
     return 0;
@@ -118,28 +122,31 @@ XEVResult CXEVThreadUI::OnDestroy()
     return 0;
 }
 
-void CXEVThreadUI::WorkerProc()
+void CXEVThreadUI::WorkerProc(const std::atomic<int32_t>& stop)
 {
     std::unique_lock<PlatRecursiveLock> lock(lock_);
-    while ((!running_.empty() || !requests_.empty()) && workers_->stop.load() == 0) {
+    while ((!running_.empty() || !requests_.empty()) && stop.load() == 0) {
         // What a cell shows and lacks goes before the queue behind the page.
         if (!requests_.empty()) {
             const XEVFrameRequest request = requests_.front();
             requests_.pop_front();
             lock.unlock();
-            RunFrameRequest(request, &workers_->stop);
+            RunFrameRequest(request, &stop);
             lock.lock();
             continue;
         }
         ImageInfo* job = running_.front();
         running_.pop_front();
         lock.unlock();
-        RunImageJob(job, &workers_->stop);
+        RunImageJob(job, &stop);
         lock.lock();
     }
-    // Under the lock that saw the queue empty: a start after this begins a new worker.
-    working_ = false;
-    idle_.Set();
+    // Under the lock that saw the queue empty: a start after this begins a new worker. One
+    // let go by a stop leaves the state to the worker after it.
+    if (stop.load() == 0) {
+        working_ = false;
+        idle_.Set();
+    }
 }
 
 void CXEVThreadUI::RunFrameRequest(const XEVFrameRequest& request, const std::atomic<int32_t>* stop)

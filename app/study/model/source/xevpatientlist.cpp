@@ -32,6 +32,8 @@ void DeleteAll(std::vector<PatientInfo*>& records)
 XEVPatientList::~XEVPatientList()
 {
     Clear();
+    // A read-ahead let go may still be ending its block: it touches the scanner's gate.
+    readAhead.WaitAll();
 }
 
 void XEVPatientList::StopThreads()
@@ -41,6 +43,8 @@ void XEVPatientList::StopThreads()
     StopReadAhead();
     StopAndJoinScanner();
     WaitAll();
+    // Here, unlike a plain stop of the read-ahead, everything is joined.
+    readAhead.WaitAll();
     GetLoadState().HaltPreload();
 }
 
@@ -91,20 +95,33 @@ int32_t XEVPatientList::StartFileLoading(const XEVWindowHandle& notify, const QS
 
 void XEVPatientList::StartReadAhead()
 {
-    // The old thread is stopped first: clearing the flag before the join would let it read on.
+    // The old thread is let go with its own stop: it ends within its block, on its own.
     readAheadStop = 1;
-    readAhead.SetGate();
-    readAhead.WaitAll();
+    readAhead.Release();
     readAheadStop = 0;
     readAhead.stop = 0;
-    (void)readAhead.Start([this] { ReadAheadProc(); });
+    // The paths are taken here, on the GUI thread: the thread never touches the records, so
+    // they may be deleted while it ends its last block.
+    std::vector<QString> paths;
+    for (const PatientInfo* patient : patients) {
+        for (const StudyInfo* study : patient->studies) {
+            for (const SeriesInfo* series : study->series) {
+                for (const ImageInfo* image : series->images) {
+                    paths.push_back(image->filePath);
+                }
+            }
+        }
+    }
+    (void)readAhead.Start([this, paths = std::move(paths), stop = readAhead.RunStop()]() mutable {
+        ReadAheadProc(std::move(paths), *stop);
+    });
 }
 
 void XEVPatientList::StopReadAhead()
 {
+    // No wait for the read under way: the GUI thread never waits for the medium.
     readAheadStop = 1;
-    readAhead.SetGate();
-    readAhead.WaitAll();
+    readAhead.Release();
     WaitAll();
 }
 
@@ -211,30 +228,20 @@ void XEVPatientList::ScanProc()
     }
 }
 
-void XEVPatientList::ReadAheadProc()
+void XEVPatientList::ReadAheadProc(std::vector<QString> paths, const std::atomic<int32_t>& stop)
 {
     scanner.ResetGate();
-    std::vector<QString> paths;
-    for (const PatientInfo* patient : patients) {
-        for (const StudyInfo* study : patient->studies) {
-            for (const SeriesInfo* series : study->series) {
-                for (const ImageInfo* image : series->images) {
-                    paths.push_back(image->filePath);
-                }
-            }
-        }
-    }
-    if (readAheadStop.load() == 0) {
+    if (stop.load() == 0) {
         // Split multi-frame files list one path many times; each is read once.
         std::sort(paths.begin(), paths.end());
         paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
         std::vector<char> buffer(kReadBlock);
         for (const QString& path : paths) {
             readAhead.WaitGate();
-            if (readAheadStop.load() != 0) {
+            if (stop.load() != 0) {
                 break;
             }
-            // Never a pipe or a device: the GUI thread joins this thread.
+            // Never a pipe or a device: a read that never ends would hold the medium.
             FILE* file = PlatOpenRegularStream(XEVNativePath(path).c_str());
             if (file == nullptr) {
                 continue;
@@ -244,9 +251,9 @@ void XEVPatientList::ReadAheadProc()
             }
             // Block by block, so a stop is seen within one block and no buffer grows with
             // the file.
-            while (readAheadStop.load() == 0) {
+            while (stop.load() == 0) {
                 // Each block in the medium's turn: the frames on screen go first.
-                XEVMediumTurn turn(XEVReadPriority::Background, &readAheadStop);
+                XEVMediumTurn turn(XEVReadPriority::Background, &stop);
                 if (!turn.Held()) {
                     break;
                 }

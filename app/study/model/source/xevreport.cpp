@@ -4,6 +4,7 @@
 #include "platform/platcodepage.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
+#include "study/xevstagedread.h"
 #include "study/xevvekhelper.h"
 #include "vek_fileinputstorage.h"
 #include "xevstudytext.h"
@@ -85,6 +86,8 @@ QString ConvertJisName(const QString& text)
 
 int32_t XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
 {
+    // The report the user asked for, in the medium's turn ahead of reads in the background.
+    XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
     VEK_DefaultManager callManager;
     const std::string nativePath = XEVNativePath(path);
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());

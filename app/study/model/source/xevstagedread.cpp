@@ -24,6 +24,15 @@
 namespace {
 
 std::atomic<XEVReadObserver> readObserver{nullptr};
+std::atomic<void (*)(int)> lockProbe{nullptr};
+std::atomic<void (*)(const void*)> stopProbe{nullptr};
+
+void ProbeReaderStop(const void* stop)
+{
+    if (auto probe = stopProbe.load()) {
+        probe(stop);
+    }
+}
 
 struct MediumState {
     std::mutex mutex;
@@ -42,8 +51,6 @@ constexpr int64_t kSpanMargin = 16;
 // How far a read on demand reaches ahead: a header in one or two requests, and little of the
 // next frame read twice.
 constexpr int32_t kReadAhead = 64 * 1024;
-// The most of one frame held as read from the medium.
-constexpr int64_t kStageLimit = int64_t(128) << 20;
 // Bytes read on demand that stay held: a few blocks.
 constexpr size_t kOnDemandKept = size_t(8) * kXEVReadBlock;
 
@@ -109,10 +116,12 @@ XEVMediumTurn::XEVMediumTurn(XEVReadPriority priority, const std::atomic<int32_t
     : priority_(priority), stop_(stop)
 {
     Take();
+    ProbeReaderStop(stop_);
 }
 
 XEVMediumTurn::~XEVMediumTurn()
 {
+    ProbeReaderStop(nullptr);
     Give();
 }
 
@@ -164,6 +173,19 @@ void XEVMediumTurn::Yield()
 void XEVSetReadObserver(XEVReadObserver observer)
 {
     readObserver = observer;
+}
+
+void XEVSetMediumProbe(const XEVMediumProbe& probe)
+{
+    lockProbe = probe.imageLock;
+    stopProbe = probe.readerStop;
+}
+
+void XEVProbeImageLock(int delta)
+{
+    if (auto probe = lockProbe.load()) {
+        probe(delta);
+    }
 }
 
 XEVStagedFile::~XEVStagedFile()
@@ -251,6 +273,7 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand)
         observer(path_, begin, int32_t(done));
     }
     if (done == 0) {
+        failed_ = true;
         return false;
     }
     held.count = done;
@@ -264,7 +287,9 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand)
         onDemandBytes_ += done;
     }
     held_.emplace(begin, std::move(held));
-    return true;
+    // The file's size was taken at the open: less is a medium that failed part way.
+    failed_ = failed_ || done < wanted;
+    return done == wanted;
 }
 
 bool XEVStagedFile::Fetch(int64_t begin, int64_t end, const std::atomic<int32_t>* stop)
@@ -289,6 +314,9 @@ int32_t XEVStagedFile::ReadAt(int64_t offset, void* buffer, int32_t n)
 {
     int32_t copied = 0;
     char* out = static_cast<char*>(buffer);
+    if (stop_ != nullptr && stop_->load() != 0) {
+        return 0;
+    }
     // The parse reads element by element, mostly from the range it read last.
     if (last_ != held_.end() && offset >= last_->first && offset + n <= last_->first + int64_t(last_->second.size())) {
         std::memcpy(buffer, last_->second.data() + (offset - last_->first), size_t(n));
@@ -309,7 +337,7 @@ int32_t XEVStagedFile::ReadAt(int64_t offset, void* buffer, int32_t n)
             }
         }
         // Not staged: a header element read on demand, ahead so that a parse makes few requests.
-        if ((stop_ != nullptr && stop_->load() != 0) ||
+        if (sealed_ || (stop_ != nullptr && stop_->load() != 0) ||
             !ReadRange(at, std::min<int64_t>(size_, at + std::min(std::max(n - copied, kReadAhead), kXEVReadBlock)),
                        true)) {
             break;
@@ -351,12 +379,18 @@ XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fi
             end = std::min(end, begin + bytes);
         }
     }
-    // Beyond this a frame is read by its decode as it goes, not held twice in memory.
-    end = std::min(end, begin + kStageLimit);
-    // Fragments: with the item headers around them.
-    const int64_t margin = info.compression_kind() == 0 ? 0 : kSpanMargin;
+    // Fragments: with the item headers around them. Native samples: their own bytes, but for
+    // the words a one-bit or byte-swapped frame starts and ends inside.
+    int64_t margin = kSpanMargin;
+    if (info.compression_kind() == 0) {
+        margin = info.bits() == 1 || (info.little_endian() == 0 && info.bits() == 8) ? 2 : 0;
+    }
     span.begin = std::max<int64_t>(0, begin - margin);
     span.end = std::min<int64_t>(fileSize, end + margin);
+    if (info.compression_kind() == 0) {
+        span.elementBegin = std::min<int64_t>(info.pixel_data_position(), fileSize);
+        span.elementEnd = std::min<int64_t>(span.elementBegin + 12, fileSize);
+    }
     return span;
 }
 

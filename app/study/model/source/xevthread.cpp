@@ -1,5 +1,14 @@
 #include "study/xevthread.h"
 
+namespace {
+std::atomic<XEVJoinObserver> joinObserver{nullptr};
+}   // namespace
+
+void XEVSetJoinObserver(XEVJoinObserver observer)
+{
+    joinObserver = observer;
+}
+
 XEVThread::~XEVThread()
 {
     WaitAll();
@@ -8,14 +17,20 @@ XEVThread::~XEVThread()
 bool XEVThread::Start(std::function<void()> body, PlatThreadPriority priority)
 {
     auto thread = std::make_unique<PlatThread>();
-    if (!thread->Create(std::move(body), priority)) {
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    if (!thread->Create(
+            [body = std::move(body), ended] {
+                body();
+                ended->store(true);
+            },
+            priority)) {
         return false;
     }
     // Added before it runs and resumed under the list's lock, so that a WaitAll racing with
     // the start joins a running thread rather than one it would cancel.
     std::lock_guard<std::mutex> guard(mutex_);
-    threads_.push_back(std::move(thread));
-    threads_.back()->Resume();
+    threads_.push_back({std::move(thread), std::move(ended)});
+    threads_.back().thread->Resume();
     return true;
 }
 
@@ -25,7 +40,7 @@ void XEVThread::Add(std::unique_ptr<PlatThread> thread)
         return;
     }
     std::lock_guard<std::mutex> guard(mutex_);
-    threads_.push_back(std::move(thread));
+    threads_.push_back({std::move(thread), nullptr});
 }
 
 void XEVThread::WaitGate()
@@ -50,16 +65,21 @@ void XEVThread::ResetGate()
 
 void XEVThread::WaitAll()
 {
-    std::vector<std::unique_ptr<PlatThread>> joining;
+    std::vector<Entry> joining;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         joining.swap(threads_);
     }
     // A thread parked at the gate would never see its stop flag.
     gate_.Set();
-    for (auto& thread : joining) {
-        thread->Join();
-        thread.reset();
+    for (auto& entry : joining) {
+        if (!(entry.ended && entry.ended->load())) {
+            if (XEVJoinObserver observer = joinObserver.load()) {
+                observer();
+            }
+        }
+        entry.thread->Join();
+        entry.thread.reset();
     }
     gate_.Set();
 }
@@ -74,4 +94,58 @@ size_t XEVThread::Count() const
 {
     std::lock_guard<std::mutex> guard(mutex_);
     return threads_.size();
+}
+
+std::shared_ptr<const std::atomic<int32_t>> XEVThread::RunStop()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!runStop_) {
+        runStop_ = std::make_shared<std::atomic<int32_t>>(0);
+    }
+    return runStop_;
+}
+
+void XEVThread::Release()
+{
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (runStop_) {
+            runStop_->store(1);
+            // The next start is a new run.
+            runStop_.reset();
+        }
+    }
+    // A thread parked at the gate sees its stop once it opens.
+    gate_.Set();
+    ReapEnded();
+}
+
+void XEVThread::ReapEnded()
+{
+    std::vector<Entry> ended;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (auto it = threads_.begin(); it != threads_.end();) {
+            if (it->ended && it->ended->load()) {
+                ended.push_back(std::move(*it));
+                it = threads_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    // Their bodies have returned: each join only collects the thread.
+    for (auto& entry : ended) {
+        entry.thread->Join();
+    }
+}
+
+size_t XEVThread::Running() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    size_t running = 0;
+    for (const auto& entry : threads_) {
+        running += entry.ended && entry.ended->load() ? 0 : 1;
+    }
+    return running;
 }

@@ -66,6 +66,9 @@ struct ReadLog {
     int64_t bytes = 0;
     int32_t largest = 0;
     int32_t underLock = 0;
+    // After the first request the file is cut to this size, as a medium failing part way.
+    std::string cutPath;
+    uintmax_t cutTo = 0;
 
     void Reset()
     {
@@ -99,6 +102,9 @@ void Observe(const std::string&, int64_t, int32_t bytes)
     }
     if (log.stopAfter != nullptr && log.requests == log.stopAt) {
         log.stopAfter->store(1);
+    }
+    if (!log.cutPath.empty() && log.requests == 1) {
+        std::filesystem::resize_file(log.cutPath, log.cutTo);
     }
 }
 
@@ -205,6 +211,73 @@ TEST_F(StagedReadTest, AStopEndsALongReadWithinOneBlockAndSaysNothing)
     EXPECT_LE(log_.largest, kXEVReadBlock);
     std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
     EXPECT_TRUE(FrameMatches(image.GetHelper()->GetFrame(0), 0, kRows, kCols));
+}
+
+TEST_F(StagedReadTest, AFrameOverOneHundredTwentyEightMiBIsReadWholeOutsideTheLockAndAStopEndsIt)
+{
+    // One frame of 8200 x 8200 x 16 bits: 134 MB, more than a frame was ever staged before.
+    constexpr int kRows = 8200, kCols = 8200;
+    ImageInfo image;
+    image.SetFilePath(QString::fromStdString(WriteFrames(temp_, "vast.dcm", 1, kRows, kCols)));
+    log_.watched = &image;
+    std::atomic<int32_t> stop{0};
+    log_.stopAfter = &stop;
+    log_.stopAt = 40;
+    int32_t frame = 0;
+    EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 0);
+    EXPECT_EQ(log_.requests, 40);
+    EXPECT_EQ(log_.requestsAfterStop, 0);
+    EXPECT_EQ(log_.underLock, 0);
+    {
+        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+        const XEVVEKHelper* helper = image.GetHelper();
+        EXPECT_TRUE(helper == nullptr || (helper->statusCode == 0 && !helper->IsFrameLoaded(0)));
+    }
+
+    log_.Reset();
+    log_.stopAfter = nullptr;
+    stop = 0;
+    ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
+    EXPECT_EQ(log_.underLock, 0) << "requests made while the image's lock was held";
+    EXPECT_LE(log_.largest, kXEVReadBlock);
+    EXPECT_GE(log_.bytes, int64_t(kRows) * kCols * 2);
+    std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+    EXPECT_TRUE(FrameMatches(image.GetHelper()->GetFrame(0), 0, kRows, kCols));
+}
+
+TEST_F(StagedReadTest, AReadThatFailsEndsTheLoadWithItsMessageAndReadsNothingUnderTheLock)
+{
+    constexpr int kRows = 1500, kCols = 1500;
+    ImageInfo image;
+    const std::string path = WriteFrames(temp_, "failing.dcm", 1, kRows, kCols);
+    image.SetFilePath(QString::fromStdString(path));
+    log_.watched = &image;
+    // The header reads; then the medium fails: the file ends early in its pixels.
+    log_.cutPath = path;
+    log_.cutTo = 100000;
+    int32_t frame = 0;
+    EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1), 0);
+    EXPECT_EQ(frame, -1);
+    EXPECT_EQ(log_.requests, 2);   // the header, then the block that came back short
+    EXPECT_EQ(log_.underLock, 0);
+    std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+    const XEVVEKHelper* helper = image.GetHelper();
+    ASSERT_NE(helper, nullptr);
+    EXPECT_EQ(helper->statusCode, -2003);
+    EXPECT_TRUE(helper->statusText.contains(QString::fromStdString(path)));
+    EXPECT_FALSE(helper->IsFrameLoaded(0));
+
+    // A file that is not there: its own message, and no read at all.
+    ImageInfo missing;
+    missing.SetFilePath(QString::fromStdString(temp_ / "absent.dcm"));
+    log_.Reset();
+    log_.cutPath.clear();
+    frame = 0;
+    EXPECT_EQ(missing.LoadImage(frame, XEVWindowHandle(), 1), 0);
+    EXPECT_EQ(log_.requests, 0);
+    std::lock_guard<PlatRecursiveLock> missingGuard(missing.GetLock());
+    ASSERT_NE(missing.GetHelper(), nullptr);
+    EXPECT_EQ(missing.GetHelper()->statusCode, XEVVEKHelper::kStatusFileNotFound);
 }
 
 }   // namespace

@@ -31,6 +31,18 @@ long SlowDiscGuiReads();
 std::string SlowDiscFirstGuiRead();
 long SlowDiscReads();
 long SlowDiscSeeks();
+// Bytes asked of the medium while the asking thread held an image's lock, and requests (with
+// their bytes) made once the stop the thread's reads answer to was set; 0 off the medium, and
+// counted only where the program passes the hooks below on.
+long SlowDiscLockedBytes();
+long SlowDiscStoppedReads();
+long SlowDiscStoppedBytes();
+// The medium's hooks (null off it): a thread takes (+1) or leaves (-1) an image's lock; the
+// stop (a 32-bit flag, null for none) a thread's reads answer to.
+using SlowDiscLockHook = void (*)(int delta);
+using SlowDiscStopHook = void (*)(const void* stop);
+SlowDiscLockHook SlowDiscImageLockHook();
+SlowDiscStopHook SlowDiscReaderStopHook();
 
 // What a child process left: its exit status (-1 when it did not end by itself in time and
 // was killed; 128 + signal when a signal ended it) and its output, both streams.

@@ -219,6 +219,9 @@ XEVImageViewCtrl::XEVImageViewCtrl(QWidget* parent, int32_t controlId)
 XEVImageViewCtrl::~XEVImageViewCtrl()
 {
     ClearView(false);
+    // A loader let go touches the cell until its body returns; the grid deletes a cell only
+    // once its loader has ended, but for its own end.
+    loader.WaitAll();
 }
 
 XEVWindowHandle XEVImageViewCtrl::Handle() const

@@ -35,8 +35,9 @@ bool XEVImageViewCtrl::StartLoader()
         images.push_back(image);
     }
     loadingUnderWay = 1;
-    // The thread works on this copy: the set may be replaced while it is paused.
-    if (!loader.Start([this, images = std::move(images)] { LoaderMain(images); })) {
+    // The thread works on this copy: the set may be replaced while it is paused. Its stop is
+    // its own: a loader let go keeps seeing it while the next one starts.
+    if (!loader.Start([this, images = std::move(images), stop = loader.RunStop()] { LoaderMain(images, *stop); })) {
         loadingUnderWay = 0;
         return false;
     }
@@ -54,11 +55,10 @@ void XEVImageViewCtrl::QueueLoader()
 void XEVImageViewCtrl::StopLoader()
 {
     loaderQueued_ = false;
-    // The flag first, so that a loader held at the gate leaves as soon as it opens.
-    loader.stop = 1;
-    loader.SetGate();
-    loader.WaitAll();
-    loader.stop = 0;
+    // Not waited for: a loader in a read ends after its block, on its own, and touches no
+    // state of the cell once stopped. Its gate opens, so one held there leaves too.
+    loader.Release();
+    loaderRunning = 0;
 }
 
 void XEVImageViewCtrl::PauseLoader()
@@ -80,21 +80,24 @@ bool XEVImageViewCtrl::ResumeLoader()
 
 void XEVImageViewCtrl::ReapEndedLoader()
 {
-    // An ended thread keeps its stack until joined. Both flags are down only once the loader
-    // has posted its last word, or before it started.
-    if (loadingUnderWay.load() == 0 && loaderRunning.load() == 0) {
-        loader.WaitAll();
-    }
+    // An ended thread keeps its stack until joined; one still running is never waited for.
+    loader.ReapEnded();
 }
 
-void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
+void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images, const std::atomic<int32_t>& stop)
 {
+    if (stop.load() != 0) {
+        return;
+    }
     loaderRunning = 1;
     const XEVWindowHandle self = Handle();
     const int32_t setSize = static_cast<int32_t>(images.size());
     const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
     for (size_t k = 0; k < images.size(); ++k) {
         ImageInfo* image = images[k];
+        if (stop.load() != 0) {
+            return;
+        }
         {
             XEVLockedHelper locked(image);
             if (locked.helper != nullptr) {
@@ -112,22 +115,20 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
         // before it is another number as soon as the set holds another file or a skipped one.
         int32_t frame = perFrame && setSize > 1 ? std::max(image->startFrame, 0) : 0;
         for (;;) {
-            if (loader.stop.load() != 0) {
-                loaderRunning = 0;
+            // Stopped: the one who stopped has reset the cell's loading state already.
+            if (stop.load() != 0) {
                 return;
             }
             loader.WaitGate();
-            if (loader.stop.load() != 0) {
-                loaderRunning = 0;
+            if (stop.load() != 0) {
                 return;
             }
             {
                 std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
                 image->notifyWindow = self;
             }
-            if (image->LoadImage(frame, self, 0, &loader.stop) == 0) {
-                if (loader.stop.load() != 0) {
-                    loaderRunning = 0;
+            if (image->LoadImage(frame, self, 0, &stop) == 0) {
+                if (stop.load() != 0) {
                     return;
                 }
                 XEVLockedHelper locked(image);
@@ -148,7 +149,9 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images)
             }
         }
     }
-    PostLoadEnd(self, 0);
+    if (stop.load() == 0) {
+        PostLoadEnd(self, 0);
+    }
 }
 
 void XEVImageViewCtrl::PostLoadEnd(const XEVWindowHandle& self, XEVLParam how)

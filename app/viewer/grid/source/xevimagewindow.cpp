@@ -218,10 +218,9 @@ std::vector<XEVImageViewCtrl*> XEVImageWindow::PlaceStudyCells(QWidget* parent)
 void XEVImageWindow::RetireCell(XEVImageViewCtrl* cell)
 {
     cell->hide();
-    // A loader in the middle of a decode is not waited for here: it leaves before its next
-    // image, and the cell goes once it has.
-    cell->loader.stop = 1;
-    cell->loader.SetGate();
+    // A loader in the middle of a read is not waited for here: it leaves after its block,
+    // and the cell goes once it has.
+    cell->StopLoader();
     retiring_.push_back(cell);
 }
 
@@ -229,11 +228,11 @@ void XEVImageWindow::ReapRetiredCells(bool all)
 {
     for (auto it = retiring_.begin(); it != retiring_.end();) {
         XEVImageViewCtrl* cell = *it;
-        if (!all && cell->loaderRunning.load() != 0) {
+        if (!all && cell->loader.Running() != 0) {
             ++it;
             continue;
         }
-        // Joins its loader, which has ended or is about to.
+        // Joins its loader, which has ended (or, for all, is about to).
         cell->ClearView(false);
         delete cell;
         it = retiring_.erase(it);
@@ -755,6 +754,8 @@ void XEVImageWindow::ClearAllViews()
             cell->ClearView(true);
         }
     }
+    // The records the loaders read may go next: every reader, stopped already, has ended.
+    WaitForReaders();
 }
 
 void XEVImageWindow::ResetAll()
@@ -773,18 +774,27 @@ void XEVImageWindow::CloseEdits()
 
 void XEVImageWindow::StopLoading()
 {
-    // Every loader hears the stop before any is waited for: one stopped in turn would read a
-    // block of its own while the one before it ends.
-    for (auto& [id, cell] : studyCells) {
-        cell->loader.stop = 1;
-    }
+    // Every reader hears its stop and none is waited for: each ends after its block, on its
+    // own. Cells scrolled away go once their loaders have.
     XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_STOP);
-    // Cells scrolled away may still be reading the records the caller is about to change.
-    ReapRetiredCells(true);
     for (auto& [id, cell] : studyCells) {
         cell->StopLoader();
         ClearLoaderFields(cell);
     }
+    ReapRetiredCells(false);
+}
+
+void XEVImageWindow::WaitForReaders()
+{
+    StopLoading();
+    for (auto* map : {&studyCells, &seriesCells}) {
+        for (auto& [id, cell] : *map) {
+            cell->StopLoader();
+            cell->loader.WaitAll();
+        }
+    }
+    ReapRetiredCells(true);
+    XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_JOIN, XEVWParam(0));
 }
 
 void XEVImageWindow::ApplyWindowToAll(bool apply, int32_t id)

@@ -3,6 +3,7 @@
 // Zip archives read in place: the member list, one member extracted at a time into the
 // private extraction folder, and that folder's upkeep. No Qt: the loaders link it.
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,7 @@ constexpr int32_t kZipWriteFailed = -5;
 constexpr int32_t kZipNoSpace = -6;      // the member does not fit the folder's free space
 constexpr int32_t kZipTooLarge = -7;     // the member gives more than its declared size
 constexpr int32_t kZipUnreadable = -8;   // the member declares more than the image reader opens
+constexpr int32_t kZipStopped = -9;      // the copy's stop was set; nothing is left of it
 constexpr int32_t kZipNotFound = -100;
 constexpr int32_t kZipOpenFailed = -101;
 constexpr int32_t kZipReadFailed = -102;
@@ -30,6 +32,13 @@ constexpr int32_t kZipCloseFailed = -103;
 constexpr int32_t kZipNoFirstEntry = -104;
 constexpr int32_t kZipInfoFailed = -105;
 constexpr int32_t kZipNextFailed = -106;
+
+// What a copy answers to between its blocks of kZipCopyBufferSize packed bytes: a stop that
+// ends it at the next block (null: none), and a call that lets other readers at the medium.
+struct XEVZipCopyControl {
+    const std::atomic<int32_t>* stop = nullptr;
+    std::function<void()> between;
+};
 
 // The copy buffer, allocated once per extracted member, and the buffer of packed data.
 constexpr uint32_t kZipCopyBufferSize = 1048576;
@@ -75,7 +84,7 @@ public:
     // new file renamed over it. A symbolic link is never extracted; nor a member whose
     // declared size leaves less than the margin free (kZipNoSpace). Data past the declared
     // size stops the copy (kZipTooLarge); a failed copy leaves no file.
-    int32_t ExtractCurrent(int dirFd, const std::string& leaf);
+    int32_t ExtractCurrent(int dirFd, const std::string& leaf, const XEVZipCopyControl* control = nullptr);
 
 private:
     friend class ZipMemberIndex;
@@ -238,7 +247,7 @@ bool XEVDeleteExtractFolder(const std::string& folder);
 // following links. 0, or an archive code (-1 when nothing matches or the target lies outside
 // the folder, kZipUnreadable when the member declares more than kZipLargestMember).
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
-                         const std::string& destination);
+                         const std::string& destination, const XEVZipCopyControl* control = nullptr);
 // The declared size of the member ExtractZipMember would take for path, without reading it.
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size);

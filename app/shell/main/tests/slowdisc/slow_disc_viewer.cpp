@@ -6,8 +6,13 @@
 //   close T        the user asks the window to close: hold ms after "all", or close_at ms after
 //                  the start when that comes first (then while the disc is still being read)
 //   closing T      the GUI thread takes that request up
+// With "switch", once every cell on screen shows its image the first study's third series is
+// shown while the study's loaders still read, then the study again, each once the view before
+// it shows an image; the hold then counts from the study's return:
+//   stall_start MS the longest the GUI thread did not answer from start to "all"
+//   stall_series MS, stall_study MS   the same from each switch to its first image shown
 // The process then ends as the viewer's does; the caller takes the time it ended.
-//   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000]
+//   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [switch]
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
@@ -16,12 +21,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "shell/kestroapp.h"
 #include "shell/mainframe.h"
+#include "study/xevlistformview.h"
+#include "study/xevstagedread.h"
+#include "study/xevstudymodel.h"
 #include "testsupport/discmeter.h"
+#include "testsupport/slowdisc.h"
 #include "viewer/xevimageformview.h"
 
 namespace {
@@ -45,6 +56,49 @@ bool AnyCellShows(CMainFrame* frame)
     }
     return false;
 }
+
+// The user's switches of the image area while the disc is read: the first study's third
+// series, then the study again, each once the view before it shows an image; the longest
+// stall of each step is printed. Done once the study is back.
+class Switches {
+public:
+    explicit Switches(bool wanted) : step_(wanted ? 0 : 3) {}
+    bool Done() const { return step_ >= 3; }
+    void Poll(CMainFrame* frame)
+    {
+        CXEVListFormView* list = frame->GetStudyList();
+        if (Done() || list == nullptr || list->patients.empty() || list->patients[0]->studies.empty()) {
+            return;
+        }
+        StudyInfo* study = list->patients[0]->studies[0];
+        if (step_ == 0) {
+            std::printf("stall_start %lld\n", static_cast<long long>(meter_ ? meter_->LongestMs() : 0));
+            if (study->series.size() < 3) {
+                step_ = 3;
+                return;
+            }
+            meter_ = std::make_unique<GuiStallMeter>();
+            list->ShowSeriesOfStudy(study, study->series[2]);
+            step_ = 1;
+            return;
+        }
+        if (!AnyCellShows(frame)) {
+            return;
+        }
+        std::printf("%s %lld\n", step_ == 1 ? "stall_series" : "stall_study",
+                    static_cast<long long>(meter_->LongestMs()));
+        if (step_ == 1) {
+            meter_ = std::make_unique<GuiStallMeter>();
+            list->ShowStudy(study);
+        }
+        ++step_;
+    }
+    void StartMeter() { meter_ = std::make_unique<GuiStallMeter>(); }
+
+private:
+    int step_;
+    std::unique_ptr<GuiStallMeter> meter_;
+};
 
 // Whether the close was asked for; the clock's thread may outlive main's objects.
 std::atomic<bool> requested{false};
@@ -71,8 +125,14 @@ int main(int argc, char** argv)
     const long long closeAtNs = (argc > 3 ? std::atoll(argv[3]) : 300000) * 1000000LL;
     std::vector<char*> args = {argv[0], const_cast<char*>("/Agree"), argv[1], nullptr};
     int count = 3;
+    // The medium counts what is read under an image's lock and after a stop.
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook()});
     CKestroApp app(count, args.data());
     GuiStallMeter meter;
+    Switches switches(argc > 4 && std::string(argv[4]) == "switch");
+    if (!switches.Done()) {
+        switches.StartMeter();
+    }
     long long first = 0;
     long long all = 0;
     // The request is made once, by the GUI thread or by the clock; the GUI thread takes it up
@@ -106,6 +166,13 @@ int main(int argc, char** argv)
         if (all == 0 && frame->FirstCellsLoaded()) {
             all = Now();
             std::printf("all %lld\n", all);
+        }
+        if (all != 0 && !switches.Done()) {
+            switches.Poll(frame);
+            if (switches.Done()) {
+                all = Now();
+            }
+            return;
         }
         if (all != 0 && Now() - all >= holdNs) {
             Request();

@@ -58,7 +58,7 @@ private:
     XEVResult OnStop();
     XEVResult OnJoin(XEVWParam waitMs);
     XEVResult OnDestroy();
-    void WorkerProc();
+    void WorkerProc(const std::atomic<int32_t>& stop);
 
     std::deque<ImageInfo*> pending_;
     std::deque<ImageInfo*> running_;

@@ -16,6 +16,8 @@
 #include "shell/xevmessage.h"
 #include "study/xevthread.h"
 
+struct XEVZipCopyControl;
+
 class PatientInfo;
 class StudyInfo;
 
@@ -68,7 +70,8 @@ public:
     void SetArchive(const std::string& zipPath, const std::string& extractFolder);
     // Extracts the archive member named like path's file to target (path when empty), inside
     // the extraction folder only; 0, or an archive code (-1: nothing to extract).
-    int32_t ExtractZipMember(const std::string& path, const std::string& target) const;
+    int32_t ExtractZipMember(const std::string& path, const std::string& target,
+                             const XEVZipCopyControl* control = nullptr) const;
 
     // The "MTChildWnd" receiver of the job host; null until the host has made it.
     XEVWindowHandle GetLoaderWindow() const;

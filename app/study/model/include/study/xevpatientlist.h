@@ -38,14 +38,15 @@ public:
     int32_t StartLoading(const QString& path, const XEVWindowHandle& notify,
                          std::shared_ptr<XEVParsedDicomDir> parsed = nullptr);
     int32_t StartFileLoading(const XEVWindowHandle& notify, const QString& path);
-    // Stops any read-ahead, then reads every listed file once.
+    // Lets any read-ahead go, then reads every listed file once.
     void StartReadAhead();
-    // Stops and joins the read-ahead (it ends within one block), then joins the loaders.
+    // Stops the read-ahead without waiting for it (it ends within one block, on its own, and
+    // never touches the records), then joins the loaders.
     void StopReadAhead();
     // Aborts and joins the scanner, then clears the abort flag and the split flag.
     void StopScan();
-    // Stops and joins every thread of the list and the pre-load, keeping the records: the
-    // first step of Clear and of shutting down.
+    // Stops and joins every thread of the list (the read-ahead too) and the pre-load, keeping
+    // the records: the first step of Clear and of shutting down.
     void StopThreads();
     PatientInfo* GetPatient(int32_t index) const;
     void DeletePatients();
@@ -81,7 +82,7 @@ private:
     void LoadDicomDirProc();
     void LoadFileProc();
     void ScanProc();
-    void ReadAheadProc();
+    void ReadAheadProc(std::vector<QString> paths, const std::atomic<int32_t>& stop);
     void Post(uint32_t message, intptr_t wParam);
     void StopAndJoinScanner();
 

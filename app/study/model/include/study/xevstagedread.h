@@ -3,7 +3,7 @@
 // The bytes one frame's decode needs, read from the medium before any lock is taken, in
 // requests of at most one block with a stop check between them. The decode then reads them
 // from memory while it holds the image's lock, so a paint waiting on that lock never waits
-// for the medium.
+// for the medium; once sealed, the file never reads the medium again.
 
 #include <QString>
 
@@ -26,12 +26,25 @@ constexpr int32_t kXEVReadBlock = 1 << 20;
 struct XEVFrameSpan {
     int64_t begin = 0;
     int64_t end = 0;   // past the last byte; begin == end: nothing known
+    // The Pixel Data element's own header, which a reader of native samples looks at for the
+    // value's VR; begin == end: none.
+    int64_t elementBegin = 0;
+    int64_t elementEnd = 0;
 };
 
 // Every request made to the medium passes here with its size: for tests that count reads by
 // thread, and for measurements.
 using XEVReadObserver = void (*)(const std::string& path, int64_t offset, int32_t bytes);
 void XEVSetReadObserver(XEVReadObserver observer);
+
+// Probes for tests on a slow medium: told when a thread takes (+1) or leaves (-1) an image's
+// lock, and which stop the reads of a thread answer to (null: none). Unset: nobody listens.
+struct XEVMediumProbe {
+    void (*imageLock)(int delta) = nullptr;
+    void (*readerStop)(const void* stop) = nullptr;
+};
+void XEVSetMediumProbe(const XEVMediumProbe& probe);
+void XEVProbeImageLock(int delta);
 
 // Whom a read serves: the frames on screen go before loads in the background (a cell's
 // loader, the series behind the page) on a medium with one head.
@@ -85,8 +98,13 @@ public:
     const std::string& Path() const { return path_; }
     // Brings [begin, end) into memory; false when the stop came first or the medium failed.
     bool Fetch(int64_t begin, int64_t end, const std::atomic<int32_t>* stop);
-    // Up to n bytes at offset: what is held, else read now (and kept), a block ahead at most.
+    // Up to n bytes at offset: what is held, else (unless sealed) read now and kept, a block
+    // ahead at most. Nothing once the stop is set.
     int32_t ReadAt(int64_t offset, void* buffer, int32_t n);
+    // From now on only held bytes are served: the decode reads under the image's lock.
+    void Seal() { sealed_ = true; }
+    // A request to the medium failed or came back short.
+    bool Failed() const { return failed_; }
     // The span of frame `frame` parsed from the head of the file, read on demand; empty when
     // the header does not parse (the decode then fails in its own words). A header that
     // parsed is kept for TakeHeader.
@@ -113,6 +131,8 @@ private:
     int fd_ = -1;
     int32_t size_ = 0;
     int32_t requests_ = 0;
+    bool sealed_ = false;
+    bool failed_ = false;
     const std::atomic<int32_t>* stop_ = nullptr;
     XEVMediumTurn* turn_ = nullptr;
     std::string path_;

@@ -73,6 +73,15 @@ public:
     std::atomic<int32_t> fileFrames{0};
 
 private:
+    // What a load reads, settled under the lock before the medium is read without it.
+    struct LoadPlan {
+        QString path;
+        XEVFrameSpan span;
+        bool headerKnown = false;
+        bool loaded = false;
+    };
+    // False when there is nothing to load (no path, or memory short: then said to notify).
+    bool PlanLoad(int32_t frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify);
     bool MakeHelper();
 
     mutable PlatRecursiveLock lock_;

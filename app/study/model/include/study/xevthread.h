@@ -14,6 +14,11 @@
 #include "platform/platevent.h"
 #include "platform/platthread.h"
 
+// Told on the joining thread each time WaitAll is about to wait for a thread whose body has
+// not returned (or is not known to have): for tests that check who waits. Null: nobody.
+using XEVJoinObserver = void (*)();
+void XEVSetJoinObserver(XEVJoinObserver observer);
+
 class XEVThread {
 public:
     XEVThread() = default;
@@ -40,11 +45,27 @@ public:
     bool IsEmpty() const;
     size_t Count() const;
 
+    // The stop of the threads started until the next Release, for a body to capture when it
+    // may outlive a stop: unlike `stop`, it is never cleared.
+    std::shared_ptr<const std::atomic<int32_t>> RunStop();
+    // Raises the run's stop, opens the gate and lets the threads end on their own: nothing is
+    // waited for. Those that have ended are joined; the rest by a later call or WaitAll.
+    void Release();
+    // Joins the threads started by Start whose body has returned; never waits for another.
+    void ReapEnded();
+    // Threads on the list whose body has not returned (one added by Add counts until joined).
+    size_t Running() const;
+
     // 1 asks the threads of this list to end.
     std::atomic<int32_t> stop{0};
 
 private:
+    struct Entry {
+        std::unique_ptr<PlatThread> thread;
+        std::shared_ptr<std::atomic<bool>> ended;   // null: not known (added from outside)
+    };
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<PlatThread>> threads_;
+    std::vector<Entry> threads_;
+    std::shared_ptr<std::atomic<int32_t>> runStop_;
     PlatEvent gate_{true, true};
 };

@@ -191,6 +191,9 @@ public:
     // failure (the reason in statusText/statusCode). With staged bytes of the file (read
     // before the caller took the image's lock), the decode reads only memory.
     int32_t LoadImage(const QString& path, int32_t& frame, XEVStagedFile* staged = nullptr);
+    // A load that ended before its decode (the file did not open or its read failed) leaves
+    // the status such a decode would: frame < 0 names the file alone.
+    void FailUnread(uint32_t messageId, int32_t code, const QString& path, int32_t frame);
     // Where frame `frame` lies when this helper holds that file's header; false when the
     // load has to read the header (or has nothing to read: loaded tells).
     bool PlanFrame(const QString& path, int32_t frame, XEVFrameSpan& span, bool& loaded) const;

@@ -328,7 +328,7 @@ private:
     // A frame the cell asked the worker for has been decoded, or has failed.
     void OnRequestedFrame(ImageInfo* image);
     void OnLoadNow();
-    void LoaderMain(std::vector<ImageInfo*> images);
+    void LoaderMain(std::vector<ImageInfo*> images, const std::atomic<int32_t>& stop);
     // The loader's last word: its flags down, then WM_XEV_VIEW_LOAD_DONE with how it ended.
     void PostLoadEnd(const XEVWindowHandle& self, XEVLParam how);
     void PostToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);

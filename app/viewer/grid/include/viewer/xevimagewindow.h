@@ -73,10 +73,15 @@ public:
     XEVImageViewCtrl* GetFirstActiveView() const;
     XEVImageViewCtrl* GetSelectedView() const;
     XEVImageViewCtrl* GetCell(int32_t id) const;
+    // Clears every cell and waits for every reader to end: the records may go next.
     void ClearAllViews();
     void ResetAll();
     void CloseEdits();
+    // Stops every loader and the job host's worker without waiting for any: each ends after
+    // its block, on its own, and touches no record it was stopped for.
     void StopLoading();
+    // Stops them and waits until each has ended.
+    void WaitForReaders();
     void ApplyWindowToAll(bool apply, int32_t id);
     void EnlargeSelected(bool enlarge);
 
