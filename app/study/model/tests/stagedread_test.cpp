@@ -213,10 +213,10 @@ TEST_F(StagedReadTest, AStopEndsALongReadWithinOneBlockAndSaysNothing)
     EXPECT_TRUE(FrameMatches(image.GetHelper()->GetFrame(0), 0, kRows, kCols));
 }
 
-TEST_F(StagedReadTest, AFrameOverOneHundredTwentyEightMiBIsReadWholeOutsideTheLockAndAStopEndsIt)
+TEST_F(StagedReadTest, AFrameOfTheWholeDecodeBudgetIsReadOutsideTheLockAndAStopEndsIt)
 {
-    // One frame of 8200 x 8200 x 16 bits: 134 MB, more than a frame was ever staged before.
-    constexpr int kRows = 8200, kCols = 8200;
+    // One frame of 8190 x 8190 x 16 bits: 134 MB, just inside the decode budget, staged whole.
+    constexpr int kRows = 8190, kCols = 8190;
     ImageInfo image;
     image.SetFilePath(QString::fromStdString(WriteFrames(temp_, "vast.dcm", 1, kRows, kCols)));
     log_.watched = &image;
