@@ -30,21 +30,6 @@ namespace {
 
 std::atomic<XEVOpenFileDialog*> openFileDialog{nullptr};
 
-QString ChooseOpenFile(QWidget* parent)
-{
-    if (XEVOpenFileDialog* dialog = openFileDialog.load()) {
-        return dialog->Choose(parent);
-    }
-    QFileDialog dialog(parent);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("All Files (*)"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return QString();
-    }
-    return dialog.selectedFiles().constFirst();
-}
-
 void ShowOpenFailure(QWidget* parent)
 {
     XEVShowFailureText(parent, GetMessageString(10027));
@@ -108,8 +93,30 @@ void CMainFrame::OnFileOpen()
     if (fileOpenEnabled_ == 0) {
         return;
     }
-    const QString path = ChooseOpenFile(this);
-    if (path.isEmpty()) {
+    if (XEVOpenFileDialog* chooser = openFileDialog.load()) {
+        OpenChosenPath(chooser->Choose(this));
+        return;
+    }
+    if (!fileDialog_.isNull()) {
+        fileDialog_->raise();
+        return;
+    }
+    // Opened without a loop of its own; the choice is opened once the dialog has gone.
+    auto* dialog = new QFileDialog(this);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilter(QStringLiteral("All Files (*)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(
+        dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { OpenChosenPath(path); },
+        Qt::QueuedConnection);
+    fileDialog_ = dialog;
+    dialog->open();
+}
+
+void CMainFrame::OpenChosenPath(const QString& path)
+{
+    if (path.isEmpty() || shutDown_ || fileOpenEnabled_ == 0) {
         return;
     }
     singleFileOpened = 0;
@@ -242,6 +249,8 @@ void CMainFrame::ResetViewers()
     }
     // The same stop as closing: every thread that reads the records ends before they go.
     ShutDownLoaders();
+    // What the old source's loads failed on is no longer worth a box.
+    (void)GetLoadState().TakeLoadFailures();
     startPathUnopened_ = false;
     mediumGoneTold_ = false;
     if (CXEVListFormView* list = GetStudyList()) {

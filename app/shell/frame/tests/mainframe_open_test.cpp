@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
@@ -200,6 +201,26 @@ TEST_F(FileOpenTest, AZippedDiscListsAsTheDiscAndExtractsOnDemand)
     EXPECT_EQ(shown, kestro_ + "/DICOM/CT0001");
     EXPECT_EQ(ReadFile(shown), ReadFile(kSample + "/DICOM/CT0001"));
     EXPECT_EQ(Failures(), 0);
+}
+
+// The system's dialog opens without a loop of its own: File Open returns with it up, a second
+// File Open only raises it, and the file chosen in it opens once it has gone.
+TEST_F(FileOpenTest, TheOpenDialogWaitsForItsAnswerWithoutALoopOfItsOwn)
+{
+    XEVSetOpenFileDialog(nullptr);
+    frame->OnFileOpen();
+    frame->OnFileOpen();
+    const QList<QFileDialog*> dialogs = frame->findChildren<QFileDialog*>();
+    ASSERT_EQ(dialogs.size(), 1);
+    QFileDialog* dialog = dialogs.front();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(List().loaded, 0);
+    dialog->selectFile(QString::fromStdString(kSample + "/DICOMDIR"));
+    static_cast<QDialog*>(dialog)->accept();
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }, 30000));
+    EXPECT_EQ(List().patients.size(), 2u);
+    EXPECT_EQ(Failures(), 0);
+    EXPECT_TRUE(PumpUntil([this] { return frame->findChildren<QFileDialog*>().isEmpty(); }));
 }
 
 TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)

@@ -1096,9 +1096,17 @@ std::unique_ptr<XEVStagedFile> StageFrame(const QString& path, int32_t frame, bo
 
 }   // namespace
 
+bool ImageInfo::FailedBefore(int32_t forced) const
+{
+    // Only a file that failed as a whole: one broken frame leaves the others to be read.
+    return forced == 0 && vekHelper_ != nullptr && loadedPath == filePath && vekHelper_->frameCount <= 0 &&
+           vekHelper_->statusCode != 0 && vekHelper_->statusCode != XEVVEKHelper::kStatusOutOfMemory;
+}
+
 int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced,
                              const std::atomic<int32_t>* stop, XEVReadPriority priority)
 {
+    std::lock_guard<std::mutex> loading(loadLock_);
     XEVLoadState& state = GetLoadState();
     const auto post = [&] {
         if (!notify.IsNull()) {
@@ -1118,6 +1126,11 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         }
         if (loadedPath != filePath) {
             SetHelper(nullptr);
+        }
+        if (FailedBefore(forced)) {
+            frame = -1;
+            post();
+            return 0;
         }
         if (forced == 0 && !XEVRunMemoryTest()) {
             if (!MakeHelper()) {
@@ -1153,8 +1166,9 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         return 0;
     }
     vekHelper_->notifyWindow = notify;
+    // The failure is kept for this file: a later load finds it instead of reading again.
+    loadedPath = filePath;
     if (vekHelper_->LoadImage(filePath, frame, filePath == path ? staged.get() : nullptr) != 0) {
-        loadedPath = filePath;
         fileFrames = vekHelper_->frameCount;
         post();
         return 1;
@@ -1162,6 +1176,8 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
     if (vekHelper_->statusCode == XEVVEKHelper::kStatusOutOfMemory) {
         state.memoryShort = 1;
         state.memoryShortStudy = 1;
+    } else if (!vekHelper_->statusText.isEmpty()) {
+        state.TellLoadFailure(vekHelper_->statusText, vekHelper_->statusCode);
     }
     post();
     return 0;

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 
+#include "shell/xevfailurebox.h"
 #include "shell/xevmessage.h"
 #include "shell/xevmessageids.h"
 #include "shell/xevsplitterwnd.h"
@@ -117,7 +118,7 @@ public:
     void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override;
     bool CanSwitchSeriesDisplay() override;
     bool IsSwitchLocked() override;
-    bool RequestSeriesSwitch(XEVImageViewCtrl& cell) override;
+    void RequestSeriesSwitch(XEVImageViewCtrl& cell) override;
     bool HasTitlePane() override { return GetTitlePane() != nullptr; }
     void UpdateToolButtons(int32_t tool) override;
     void RefreshStudyList() override;
@@ -156,6 +157,8 @@ public:
     // and the list, in an order where no thread reads a freed record.
     void ShutDownLoaders();
     void ShutDownDescendants();
+    // Tells the failed loads of image files, whichever thread read them.
+    void OnLoadFailures();
     // The ordered stop of closing; runs once, from closing or else from the destructor.
     void ShutDown();
     void SetProgramOnCdRom(int32_t onCdRom) { programOnCdRom_ = onCdRom; }
@@ -184,10 +187,11 @@ public:
     void SetSelectionRecord(int32_t index, const QString& studyKey, const QString& seriesKey);
     void ClearSelectionIndex();
     SelectionRecord& Selection() { return selection_; }
-    // The question's answer: 1 OK, 2 Cancel.
-    int32_t ConfirmSeriesSwitch();
+    // The question; answered gets 1 for OK, 2 for Cancel.
+    void ConfirmSeriesSwitch(std::function<void(int32_t)> answered);
     void PerformSeriesSwitch();
-    bool RequestSeriesSwitch(int32_t index, const QString& studyKey, const QString& seriesKey, bool store);
+    // Asks; once confirmed, switches and shows the recorded entry again.
+    void RequestSeriesSwitch(int32_t index, const QString& studyKey, const QString& seriesKey, bool store);
     // Positions of the recorded study and series in the patient; left as they are without one.
     static void FindSelectedPositions(const SelectionRecord& record, const PatientInfo* patient, int32_t& study,
                                       int32_t& series);
@@ -206,6 +210,7 @@ public:
     int32_t singleFileOpened = 0;
 
     // File Open, the "ModeOrvix" menu bar and the command-line path.
+    // Opens the file dialog; the chosen path is opened once it is answered.
     void OnFileOpen();
     void OnUpdateFileOpen();
     // Opens a zip archive holding a DICOMDIR, a DICOMDIR or a single DICOM file in place of
@@ -218,6 +223,8 @@ public:
     void StartPathLoad(const QString& path);
     // True once closing has begun.
     bool IsShutDown() const { return shutDown_; }
+    // Where the frame's failures and questions open, one box at a time.
+    XEVFailureBox& FailureBox() { return *failureBox_; }
     // Stops every reader of the records and empties the list and the cells.
     void ResetViewers();
     void SetFileOpenEnabled(bool enabled);
@@ -247,6 +254,7 @@ private:
     };
 
     Receiver receiver_;
+    std::unique_ptr<XEVFailureBox> failureBox_;
     CXEVSplitterWnd* outer_ = nullptr;
     CXEVSplitterWnd* inner_ = nullptr;
     XEVStudyListAccess* listAccess_ = nullptr;
@@ -296,5 +304,7 @@ private:
     void LoadSingleFile(const QString& path);
     // A new source forgets the series-composition choice; a DICOMDIR also its second key.
     void ResetSelectionForOpen(bool dicomDir);
+    void OpenChosenPath(const QString& path);
     QAction* fileOpenAction_ = nullptr;
+    QPointer<QWidget> fileDialog_;
 };
