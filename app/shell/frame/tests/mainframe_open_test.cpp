@@ -80,6 +80,7 @@ protected:
     {
         chooser_.path = QString::fromStdString(path);
         frame->OnFileOpen();
+        ASSERT_TRUE(PumpUntil([this] { return !frame->Opening(); }, 30000));
         WaitLoaded();
     }
     void WaitLoaded()
@@ -233,6 +234,7 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     // A cancelled dialog leaves everything as it was.
     chooser_.path.clear();
     frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }, 30000));
     Pump();
     EXPECT_EQ(chooser_.asked, 2);
     EXPECT_EQ(List().loaded, 1);
@@ -300,6 +302,7 @@ TEST_F(FileOpenTest, RefusedInputsShowOneMessageAndKeepWhatIsShown)
         const int before = Failures();
         chooser_.path = QString::fromStdString(path);
         frame->OnFileOpen();
+        ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }, 30000));
         Pump();
         EXPECT_EQ(Failures(), before + 1) << path;
         EXPECT_EQ(List().loaded, 1) << path;
@@ -364,6 +367,7 @@ TEST_F(FileOpenTest, PipesMissingPathsFakeZipsAndBrokenDicomDirsEndAtOnceWithOne
         clock.start();
         chooser_.path = QString::fromStdString(path);
         frame->OnFileOpen();
+        ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }, 30000));
         Pump();
         if (kHangCeilings) {
             EXPECT_LT(clock.elapsed(), 5000) << path;

@@ -215,12 +215,14 @@ public:
     void OnUpdateFileOpen();
     // Opens a zip archive holding a DICOMDIR, a DICOMDIR or a single DICOM file in place of
     // what is shown; anything else, or an archive that cannot be imported, gives message
-    // 10027. False then.
-    bool OpenPath(const QString& path);
+    // 10027. The medium is read on a worker; the open goes on when it has answered.
+    void OpenPath(const QString& path);
     // The path given on the command line, told apart like File Open's; what is none of the
     // three kinds goes to the DICOMDIR load, whose failure start-up reports (under
     // "ModeOrvix" with message 10027, as File Open does).
     void StartPathLoad(const QString& path);
+    // An open whose worker has not answered yet.
+    bool Opening() const { return opening_ != nullptr; }
     // True once closing has begun.
     bool IsShutDown() const { return shutDown_; }
     // Where the frame's failures and questions open, one box at a time.
@@ -288,7 +290,15 @@ private:
     // window answers; closing stops it, and the wait joins it (mainframe_open.cpp). False, or
     // nothing, when the close stopped it.
     bool RunAnswering(const std::function<void(const std::atomic<int32_t>* stop)>& work);
-    std::optional<XEVOpenKind> ClassifyAnswering(const QString& path, XEVOpenClassifier classify);
+    // Runs work on a worker, then `then` on this thread unless the frame has closed: at once
+    // when the work is quick, else from a timer, with no event loop of its own.
+    struct OpenStep;
+    struct OpenStepEnd {
+        void operator()(OpenStep* step) const;
+    };
+    void RunThen(std::function<void(const std::atomic<int32_t>* stop)> work, std::function<void()> then);
+    void OnOpenStepDone();
+    std::unique_ptr<OpenStep, OpenStepEnd> opening_;
     void StopClassification();
     XEVThread* classifier_ = nullptr;
     QEventLoop* classifyWait_ = nullptr;
@@ -299,7 +309,8 @@ private:
 
     // File Open and the menu bar.
     void SetUpMenuBar();
-    bool ImportArchive(const QString& zipPath, bool startUp);
+    // failed runs when the archive holds no DICOMDIR or cannot be imported.
+    void ImportArchive(const QString& zipPath, std::function<void()> failed);
     void LoadDicomDir(const QString& path, XEVParsedDicomDirPtr parsed);
     void LoadSingleFile(const QString& path);
     // A new source forgets the series-composition choice; a DICOMDIR also its second key.
