@@ -401,6 +401,8 @@ TEST_F(FrameBoxTest, ADiscThatGoesDuringTheLoadsEndsThemWithOneMessage)
     Pump();
     WaitForTheLoads();
     WaitForTheWorker();
+    // Nor does the pre-load, which would read it once its pause after the last paint ends.
+    EXPECT_EQ(GetLoadState().IsPreloadRunning(), 0);
     EXPECT_EQ(counter.Opens(), 0);
     ASSERT_EQ(reader.texts.size(), 1u);
     const QString told = GetMessageString(10003) + QStringLiteral("\n      [") + QString::fromStdString(dicomDir) +
