@@ -105,7 +105,10 @@ QMessageBox* XEVFailureBox::Open(const QString& text, const QString& details, bo
         OnClosed(box, clicked != nullptr && box->standardButton(clicked) == QMessageBox::Ok ? 1 : 2);
     });
     QObject::connect(box, &QObject::destroyed, this, [this, box] { OnClosed(box, 2); });
-    box->open();
+    // Not modal: Qt drops the window manager's close of a window that a modal box blocks, and a
+    // close given while a box is up must close the window. The box stays above its window.
+    box->setWindowModality(Qt::NonModal);
+    box->show();
     return box;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // The main frame's failure box: one box at a time, opened without running an event loop of
-// its own, so that a notice handler that asks for it returns at once. Failures that come while
+// its own, so that a notice handler that asks for it returns at once, and without blocking
+// the window, whose close closes the box too. Failures that come while
 // a box is up wait and are named together in one box after it; questions wait their turn.
 
 #include <QMessageBox>
