@@ -241,9 +241,7 @@ bool CXEVListFormView::RequestSwitchTo(int32_t patientIndex)
             if (host_->IsSwitchLocked()) {
                 return;
             }
-            if (host_->RequestSeriesSwitch(patientIndex, QString(), QString(), true)) {
-                host_->PostToMainFrame(WM_XEV_START_VIEWING, 0, 0);
-            }
+            host_->RequestSeriesSwitch(patientIndex, QString(), QString(), true);
         },
         Qt::QueuedConnection);
     return true;
@@ -583,9 +581,7 @@ void CXEVListFormView::OnStudyDoubleClick(XEVWParam treeId, XEVLParam data)
     }
     StudyInfo* study = patient->studies[size_t(studyIndex)];
     if (host_ != nullptr && host_->CanSwitchSeriesDisplay() && !host_->IsSwitchLocked()) {
-        if (host_->RequestSeriesSwitch(int32_t(patientIndex), study->studyInstanceUid, QString(), true)) {
-            host_->PostToMainFrame(WM_XEV_START_VIEWING, 0, 0);
-        }
+        host_->RequestSeriesSwitch(int32_t(patientIndex), study->studyInstanceUid, QString(), true);
         return;
     }
     ShowStudy(study);
@@ -609,10 +605,7 @@ void CXEVListFormView::OnSeriesDoubleClick(XEVWParam treeId, XEVLParam data)
     }
     SeriesInfo* series = study->series[size_t(seriesIndex)];
     if (host_ != nullptr && host_->CanSwitchSeriesDisplay() && !host_->IsSwitchLocked()) {
-        if (host_->RequestSeriesSwitch(int32_t(patientIndex), study->studyInstanceUid, series->seriesInstanceUid,
-                                       true)) {
-            host_->PostToMainFrame(WM_XEV_START_VIEWING, 0, 0);
-        }
+        host_->RequestSeriesSwitch(int32_t(patientIndex), study->studyInstanceUid, series->seriesInstanceUid, true);
         return;
     }
     if (series->modality != u"SR") {

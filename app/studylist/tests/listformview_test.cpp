@@ -35,7 +35,7 @@ public:
     CXEVPatientView* GetPatientView() override { return patientView; }
     bool CanSwitchSeriesDisplay() override { return false; }
     bool IsSwitchLocked() override { return false; }
-    bool RequestSeriesSwitch(int32_t, const QString&, const QString&, bool) override { return false; }
+    void RequestSeriesSwitch(int32_t, const QString&, const QString&, bool) override {}
     bool OpenReport(SeriesInfo* series) override
     {
         reportsOpened.push_back(series);

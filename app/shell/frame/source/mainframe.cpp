@@ -14,8 +14,13 @@
 #include "viewer/xevimageformview.h"
 #include "viewer/xevimageviewctrl.h"
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), receiver_(*this)
+CMainFrame::CMainFrame(QWidget* parent)
+    : QMainWindow(parent), receiver_(*this), failureBox_(std::make_unique<XEVFailureBox>(this))
 {
+    // Failures and questions of the panes and cells open over this window; a box installed
+    // before (a test's) stays.
+    XEVInstallMessageBox(failureBox_.get());
+    GetLoadState().SetFailureWindow(receiver_.Handle());
 }
 
 CMainFrame::~CMainFrame()
@@ -25,6 +30,9 @@ CMainFrame::~CMainFrame()
     if (clientCreated_ != 0) {
         ShutDown();
     }
+    XEVRemoveMessageBox(failureBox_.get());
+    failureBox_->CloseAll();
+    GetLoadState().SetFailureWindow(XEVWindowHandle());
     // The panes reach the frame while they go; take them down while it is whole.
     clientCreated_ = 0;
     QWidget* client = takeCentralWidget();
@@ -268,6 +276,7 @@ XEVResult CMainFrame::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam)
         }
         break;
     case WM_XEV_SHOW_REPORT: OnReportRequest(); break;
+    case WM_XEV_LOAD_FAILURES: OnLoadFailures(); break;
     case WM_XEV_SPLITTER_DBLCLK:
         if (inner_ != nullptr && inner_->count() >= 2) {
             const QList<int> sizes = inner_->sizes();

@@ -30,21 +30,6 @@ namespace {
 
 std::atomic<XEVOpenFileDialog*> openFileDialog{nullptr};
 
-QString ChooseOpenFile(QWidget* parent)
-{
-    if (XEVOpenFileDialog* dialog = openFileDialog.load()) {
-        return dialog->Choose(parent);
-    }
-    QFileDialog dialog(parent);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("All Files (*)"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return QString();
-    }
-    return dialog.selectedFiles().constFirst();
-}
-
 void ShowOpenFailure(QWidget* parent)
 {
     XEVShowFailureText(parent, GetMessageString(10027));
@@ -108,8 +93,30 @@ void CMainFrame::OnFileOpen()
     if (fileOpenEnabled_ == 0) {
         return;
     }
-    const QString path = ChooseOpenFile(this);
-    if (path.isEmpty()) {
+    if (XEVOpenFileDialog* chooser = openFileDialog.load()) {
+        OpenChosenPath(chooser->Choose(this));
+        return;
+    }
+    if (!fileDialog_.isNull()) {
+        fileDialog_->raise();
+        return;
+    }
+    // Opened without a loop of its own; the choice is opened once the dialog has gone.
+    auto* dialog = new QFileDialog(this);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilter(QStringLiteral("All Files (*)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(
+        dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { OpenChosenPath(path); },
+        Qt::QueuedConnection);
+    fileDialog_ = dialog;
+    dialog->open();
+}
+
+void CMainFrame::OpenChosenPath(const QString& path)
+{
+    if (path.isEmpty() || shutDown_ || fileOpenEnabled_ == 0) {
         return;
     }
     singleFileOpened = 0;
@@ -176,63 +183,139 @@ bool CMainFrame::RunAnswering(const std::function<void(const std::atomic<int32_t
     return done;
 }
 
-std::optional<XEVOpenKind> CMainFrame::ClassifyAnswering(const QString& path, XEVOpenClassifier classify)
-{
-    XEVOpenKind kind = XEVOpenKind::Unreadable;
-    if (!RunAnswering([&](const std::atomic<int32_t>* stop) { kind = classify(path, stop); })) {
-        return std::nullopt;
+// The work of one open on its worker, and what comes after it on the GUI thread.
+struct CMainFrame::OpenStep {
+    XEVThread worker;
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    std::function<void()> then;
+    QTimer poll;
+    uint8_t openEnabled = 0;
+    // The worker reads this step's fields: it ends before they go.
+    ~OpenStep()
+    {
+        worker.stop = 1;
+        worker.WaitAll();
     }
-    return kind;
+};
+
+void CMainFrame::OpenStepEnd::operator()(OpenStep* step) const
+{
+    delete step;
+}
+
+void CMainFrame::RunThen(std::function<void(const std::atomic<int32_t>* stop)> work, std::function<void()> then)
+{
+    // Most work is done at once: then follows in this call, as before.
+    constexpr auto kQuickAnswer = std::chrono::milliseconds(100);
+    std::unique_ptr<OpenStep, OpenStepEnd> step(new OpenStep);
+    OpenStep* raw = step.get();
+    const bool started = raw->worker.Start([raw, work] {
+        work(&raw->worker.stop);
+        {
+            std::lock_guard<std::mutex> lock(raw->mutex);
+            raw->done = true;
+        }
+        raw->answered.notify_one();
+    });
+    if (!started) {
+        work(nullptr);
+        then();
+        return;
+    }
+    {
+        std::unique_lock<std::mutex> lock(raw->mutex);
+        if (raw->answered.wait_for(lock, kQuickAnswer, [raw] { return raw->done; })) {
+            lock.unlock();
+            raw->worker.WaitAll();
+            then();
+            return;
+        }
+    }
+    // The window answers meanwhile, with no loop of its own here: the rest comes from a timer,
+    // and no second open starts before it.
+    raw->then = std::move(then);
+    raw->openEnabled = fileOpenEnabled_;
+    SetFileOpenEnabled(false);
+    opening_ = std::move(step);
+    QObject::connect(&raw->poll, &QTimer::timeout, this, [this] { OnOpenStepDone(); });
+    raw->poll.start(10);
+}
+
+void CMainFrame::OnOpenStepDone()
+{
+    {
+        std::lock_guard<std::mutex> lock(opening_->mutex);
+        if (!opening_->done) {
+            return;
+        }
+    }
+    // The step goes after this call: its timer is the one calling.
+    std::shared_ptr<OpenStep> step(opening_.release(), OpenStepEnd());
+    QMetaObject::invokeMethod(
+        this, [step] {}, Qt::QueuedConnection);
+    step->poll.stop();
+    step->worker.WaitAll();
+    if (shutDown_) {
+        return;
+    }
+    SetFileOpenEnabled(step->openEnabled != 0);
+    step->then();
 }
 
 void CMainFrame::StopClassification()
 {
+    // The worker may be in a read of a slow disc: the step joins it once it has ended, after
+    // the window has gone.
+    if (opening_ != nullptr) {
+        opening_->worker.stop = 1;
+    }
     if (classifier_ == nullptr) {
         return;
     }
-    // The worker may be in a read of a slow disc: the wait joins it once it has ended, after
-    // the window has gone.
     classifier_->stop = 1;
     classifyWait_->quit();
 }
 
-bool CMainFrame::OpenPath(const QString& path)
+void CMainFrame::OpenPath(const QString& path)
 {
     // A DICOMDIR's parse comes back with its kind, so that its load does not read it again.
-    XEVParsedDicomDirPtr parsed;
-    XEVOpenKind kind = XEVOpenKind::Unreadable;
-    if (!RunAnswering([&](const std::atomic<int32_t>* stop) { kind = ClassifyOpenPath(path, stop, &parsed); })) {
-        return false;
-    }
-    switch (kind) {
-    case XEVOpenKind::Archive: return ImportArchive(path, false);
-    case XEVOpenKind::DicomDir: LoadDicomDir(path, std::move(parsed)); return true;
-    case XEVOpenKind::DicomFile: LoadSingleFile(path); return true;
-    case XEVOpenKind::Unreadable: break;
-    }
-    ShowOpenFailure(this);
-    return false;
+    auto parsed = std::make_shared<XEVParsedDicomDirPtr>();
+    auto kind = std::make_shared<XEVOpenKind>(XEVOpenKind::Unreadable);
+    RunThen(
+        [path, parsed, kind](const std::atomic<int32_t>* stop) { *kind = ClassifyOpenPath(path, stop, parsed.get()); },
+        [this, path, parsed, kind] {
+            switch (*kind) {
+            case XEVOpenKind::Archive: ImportArchive(path, [this] { ShowOpenFailure(this); }); return;
+            case XEVOpenKind::DicomDir: LoadDicomDir(path, std::move(*parsed)); return;
+            case XEVOpenKind::DicomFile: LoadSingleFile(path); return;
+            case XEVOpenKind::Unreadable: break;
+            }
+            ShowOpenFailure(this);
+        });
 }
 
 void CMainFrame::StartPathLoad(const QString& path)
 {
     // The checks read the medium, whose drive may first spin up for seconds: on a worker, with
     // the window painted and answering.
-    const std::optional<XEVOpenKind> kind = ClassifyAnswering(path, &ClassifyStartPath);
-    if (!kind) {
-        return;
-    }
-    if (*kind == XEVOpenKind::Archive) {
-        if (ImportArchive(path, true)) {
-            return;
-        }
-    } else if (*kind == XEVOpenKind::DicomFile) {
-        LoadSingleFile(path);
-        return;
-    }
-    // The load fails on what is no DICOMDIR, and start-up reports that failure.
-    startPathUnopened_ = true;
-    StartDicomDirLoad(path);
+    auto kind = std::make_shared<XEVOpenKind>(XEVOpenKind::Unreadable);
+    RunThen([path, kind](const std::atomic<int32_t>* stop) { *kind = ClassifyStartPath(path, stop); },
+            [this, path, kind] {
+                // The load fails on what is no DICOMDIR, and start-up reports that failure.
+                const auto loadAsDicomDir = [this, path] {
+                    startPathUnopened_ = true;
+                    StartDicomDirLoad(path);
+                };
+                if (*kind == XEVOpenKind::Archive) {
+                    ImportArchive(path, loadAsDicomDir);
+                } else if (*kind == XEVOpenKind::DicomFile) {
+                    LoadSingleFile(path);
+                } else {
+                    loadAsDicomDir();
+                }
+            });
 }
 
 void CMainFrame::ResetViewers()
@@ -242,6 +325,8 @@ void CMainFrame::ResetViewers()
     }
     // The same stop as closing: every thread that reads the records ends before they go.
     ShutDownLoaders();
+    // What the old source's loads failed on is no longer worth a box.
+    (void)GetLoadState().TakeLoadFailures();
     startPathUnopened_ = false;
     mediumGoneTold_ = false;
     if (CXEVListFormView* list = GetStudyList()) {
@@ -292,37 +377,32 @@ void CMainFrame::LoadSingleFile(const QString& path)
     singleFileOpened = 1;
 }
 
-bool CMainFrame::ImportArchive(const QString& zipPath, bool startUp)
+void CMainFrame::ImportArchive(const QString& zipPath, std::function<void()> failed)
 {
     // The archive lies on the medium: it is read on a worker while the window answers.
-    bool hasDicomDir = false;
-    if (!RunAnswering([&](const std::atomic<int32_t>*) { hasDicomDir = ArchiveHasDicomDir(zipPath); })) {
-        return false;
-    }
-    if (!hasDicomDir) {
-        if (!startUp) {
-            ShowOpenFailure(this);
-        }
-        return false;
-    }
-    SetFullScreen(false);
-    // The loaders read the files under the extraction folder, which the import replaces.
-    ResetViewers();
-    EnablePaneControls(false);
-    QString dicomDir;
-    if (!RunAnswering([&](const std::atomic<int32_t>*) { dicomDir = ImportZipArchive(zipPath); })) {
-        return false;
-    }
-    if (dicomDir.isEmpty()) {
-        if (!startUp) {
-            ShowOpenFailure(this);
-        }
-        return false;
-    }
-    ResetViewers();
-    ResetSelectionForOpen(false);
-    startPathUnopened_ = true;
-    StartDicomDirLoad(dicomDir);
-    EnablePaneControls(true);
-    return true;
+    auto hasDicomDir = std::make_shared<bool>(false);
+    RunThen([zipPath, hasDicomDir](const std::atomic<int32_t>*) { *hasDicomDir = ArchiveHasDicomDir(zipPath); },
+            [this, zipPath, hasDicomDir, failed] {
+                if (!*hasDicomDir) {
+                    failed();
+                    return;
+                }
+                SetFullScreen(false);
+                // The loaders read the files under the extraction folder, which the import replaces.
+                ResetViewers();
+                EnablePaneControls(false);
+                auto dicomDir = std::make_shared<QString>();
+                RunThen([zipPath, dicomDir](const std::atomic<int32_t>*) { *dicomDir = ImportZipArchive(zipPath); },
+                        [this, dicomDir, failed] {
+                            if (dicomDir->isEmpty()) {
+                                failed();
+                                return;
+                            }
+                            ResetViewers();
+                            ResetSelectionForOpen(false);
+                            startPathUnopened_ = true;
+                            StartDicomDirLoad(*dicomDir);
+                            EnablePaneControls(true);
+                        });
+            });
 }

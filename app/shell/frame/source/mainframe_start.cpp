@@ -59,10 +59,10 @@ public:
     }
     bool CanSwitchSeriesDisplay() override { return frame_.CanSwitchSeriesDisplay(); }
     bool IsSwitchLocked() override { return frame_.IsSwitchLocked(); }
-    bool RequestSeriesSwitch(int32_t patientIndex, const QString& studyKey, const QString& seriesKey,
+    void RequestSeriesSwitch(int32_t patientIndex, const QString& studyKey, const QString& seriesKey,
                              bool store) override
     {
-        return frame_.RequestSeriesSwitch(patientIndex, studyKey, seriesKey, store);
+        frame_.RequestSeriesSwitch(patientIndex, studyKey, seriesKey, store);
     }
     bool OpenReport(SeriesInfo* series) override { return frame_.OpenReport(series); }
     bool HasTitlePane() override { return frame_.HasTitlePane(); }
@@ -290,7 +290,8 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
     if (loadResult_ != 0) {
         if (GetCommonSettings().ModeOrvix == 0) {
             XEVShowFailureText(this, GetMessageString(kLoadFailedMessage));
-            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            // The window goes once the message is answered.
+            failureBox_->AfterBoxes([this] { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); });
             return 1;
         }
         EnablePaneControls(false);
@@ -434,6 +435,16 @@ void CMainFrame::WatchProgramMount()
     });
 }
 
+void CMainFrame::OnLoadFailures()
+{
+    for (const auto& [text, status] : GetLoadState().TakeLoadFailures()) {
+        if (shutDown_) {
+            return;
+        }
+        XEVShowLoadFailure(this, text, status);
+    }
+}
+
 void CMainFrame::ShutDownLoaders()
 {
     CXEVListFormView* list = GetStudyList();
@@ -473,6 +484,11 @@ void CMainFrame::ShutDown()
         return;
     }
     shutDown_ = true;
+    // A box or the file dialog up goes with the window; what waited to be told is dropped.
+    failureBox_->CloseAll();
+    if (!fileDialog_.isNull()) {
+        fileDialog_->close();
+    }
     if (mediumWatch_) {
         XEVSetMediumWatch(nullptr);
     }

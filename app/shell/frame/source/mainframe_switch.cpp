@@ -67,13 +67,13 @@ bool CMainFrame::IsSwitchLocked()
     return selection_.switchFlag != 0;
 }
 
-int32_t CMainFrame::ConfirmSeriesSwitch()
+void CMainFrame::ConfirmSeriesSwitch(std::function<void(int32_t)> answered)
 {
     const XEVCommonSettings& settings = GetCommonSettings();
     const uint32_t id = settings.ModeMultiFrameRead == 0 && settings.ModeUnsupportSRDelList != 0
                             ? kSwitchQuestionReports
                             : kSwitchQuestion;
-    return XEVAskOkCancel(this, GetMessageString(id));
+    XEVAskOkCancel(this, GetMessageString(id), std::move(answered));
 }
 
 void CMainFrame::PerformSeriesSwitch()
@@ -98,38 +98,40 @@ void CMainFrame::PerformSeriesSwitch()
     GetLoadState().singlePatientStudy = 1;
 }
 
-bool CMainFrame::RequestSeriesSwitch(int32_t index, const QString& studyKey, const QString& seriesKey, bool store)
+void CMainFrame::RequestSeriesSwitch(int32_t index, const QString& studyKey, const QString& seriesKey, bool store)
 {
+    // The flag keeps a second question away while this one waits for its answer.
     selection_.switchFlag = 1;
     if (store) {
         SetSelectionRecord(index, studyKey, seriesKey);
     }
-    if (ConfirmSeriesSwitch() == 1) {
-        PerformSeriesSwitch();
-        return true;
-    }
-    if (CXEVListFormView* list = GetStudyList()) {
-        list->DeleteExtraRecords();
-    }
-    return false;
+    // Answered later, from the box: nothing of the caller's is reached then.
+    ConfirmSeriesSwitch([this](int32_t answer) {
+        if (shutDown_) {
+            return;
+        }
+        if (answer == 1) {
+            PerformSeriesSwitch();
+            // The rebuilt list selects the recorded entry again and gives the cells the new series.
+            PostToMainFrame(WM_XEV_START_VIEWING, 0, 0);
+            return;
+        }
+        if (CXEVListFormView* list = GetStudyList()) {
+            list->DeleteExtraRecords();
+        }
+    });
 }
 
-bool CMainFrame::RequestSeriesSwitch(XEVImageViewCtrl& cell)
+void CMainFrame::RequestSeriesSwitch(XEVImageViewCtrl& cell)
 {
     CXEVListFormView* list = GetStudyList();
     if (list == nullptr) {
-        return false;
+        return;
     }
     const StudyInfo* study = list->currentStudy != nullptr ? list->currentStudy : list->lastSeriesStudy;
     const SeriesInfo* series = SeriesOfCell(study, cell);
-    const bool switched = RequestSeriesSwitch(list->selectedEntry - kXEVFirstBarId,
-                                              study != nullptr ? study->studyInstanceUid : QString(),
-                                              series != nullptr ? series->seriesInstanceUid : QString(), true);
-    // The rebuilt list selects the recorded entry again and gives the cells the new series.
-    if (switched) {
-        PostToMainFrame(WM_XEV_START_VIEWING, 0, 0);
-    }
-    return switched;
+    RequestSeriesSwitch(list->selectedEntry - kXEVFirstBarId, study != nullptr ? study->studyInstanceUid : QString(),
+                        series != nullptr ? series->seriesInstanceUid : QString(), true);
 }
 
 void CMainFrame::FindSelectedPositions(const SelectionRecord& record, const PatientInfo* patient, int32_t& study,

@@ -17,10 +17,10 @@
 class AnsweringBox : public XEVMessageBox {
 public:
     void Show(QWidget*, const QString& text) override { shown.push_back(text); }
-    int32_t Ask(QWidget*, const QString& text) override
+    void Ask(QWidget*, const QString& text, std::function<void(int32_t)> answered) override
     {
         asked.push_back(text);
-        return answer;
+        answered(answer);
     }
     int32_t answer = 2;
     QStringList shown;

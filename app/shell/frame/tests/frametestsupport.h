@@ -27,7 +27,8 @@ protected:
     void SetUp() override
     {
         XEVSetMemoryTest(&AlwaysEnoughMemory);
-        XEVSetMessageBox(&box);
+        // With the frame's own box the frame installs it when it is made.
+        XEVSetMessageBox(frameBox_ ? nullptr : &box);
         GetLoadState().mouseTool = 0;
         GetCommonSettings().ModeSupportSR = 0;
         GetCommonSettings().OperationLock = 0;
@@ -81,6 +82,8 @@ protected:
 
     std::vector<std::unique_ptr<StudyInfo>> studies;
     CountingBox box;
+    // Set before SetUp: failures open the frame's own boxes, not the counting one.
+    bool frameBox_ = false;
     std::unique_ptr<CMainFrame> frame;
 };
 

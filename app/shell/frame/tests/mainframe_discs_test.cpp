@@ -37,6 +37,7 @@ protected:
     {
         chooser_.path = QString::fromStdString(kDiscs + "/" + name + "/DICOMDIR");
         frame->OnFileOpen();
+        PumpUntil([this] { return !frame->Opening(); }, 30000);
         PumpUntil([this] { return List().loaded != 0; }, 30000);
         EXPECT_EQ(List().loaded, 1) << name;
         std::vector<std::string> shape;

@@ -73,6 +73,7 @@ protected:
         timer.start();
         chooser_.path = QString::fromStdString(disc_ + "/DICOMDIR");
         frame->OnFileOpen();
+        PumpUntil([this] { return !frame->Opening(); }, limitMs);
         PumpUntil([this] { return List().loaded != 0 && List().selectedEntry != 0; }, limitMs);
         Cost cost;
         cost.ms = timer.elapsed();
@@ -269,6 +270,11 @@ TEST_F(LargeDiscTest, ClosingWhileTheChosenDiscIsReadEndsAtOnce)
     chooser_.path = QString::fromStdString(disc_ + "/DICOMDIR");
     const uint64_t readBefore = ProcessBytesRead();
     frame->OnFileOpen();
+    // File Open came back while the read goes on, having run no event of the window.
+    EXPECT_TRUE(frame->Opening());
+    EXPECT_EQ(ticks, 0);
+    // The open's worker is joined once it has stopped, after the window has gone.
+    ASSERT_TRUE(PumpUntil([&] { return sinceClose.isValid() && !frame->Opening(); }, 60000));
     const uint64_t read = ProcessBytesRead() - readBefore;
     const qint64 closeMs = sinceClose.isValid() ? sinceClose.elapsed() : -1;
     tick.stop();

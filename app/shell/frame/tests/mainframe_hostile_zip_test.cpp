@@ -447,8 +447,9 @@ TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
     chooser_.path = QString::fromStdString(zip_);
     const uint64_t readBefore = ProcessBytesRead();
     frame->OnFileOpen();
-    // Not pumped, so the load cannot have been reported: the loader is under way once it has
-    // read half the extracted DICOMDIR.
+    ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }, 60000));
+    // Not pumped from here, so the load cannot have been reported: the loader is under way once
+    // it has read half the extracted DICOMDIR.
     const uint64_t dicomDir = fs::file_size(kestro_ + "/DICOMDIR");
     const uint64_t opened = ProcessBytesRead();
     ASSERT_TRUE(Eventually([&] { return ProcessBytesRead() - opened >= dicomDir / 2; }, 60000));

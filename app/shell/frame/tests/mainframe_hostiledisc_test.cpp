@@ -116,6 +116,7 @@ TEST_F(HostileDiscTest, ZippedBombStopsAtItsDeclaredSize)
     SetZipFreeSpaceQuery([](int) -> uint64_t { return kZipFreeSpaceMargin; });
     box.texts.clear();
     frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }, 30000));
     Pump();
     ASSERT_EQ(box.texts.size(), 1u);
     EXPECT_EQ(box.texts[0], GetMessageString(10027));

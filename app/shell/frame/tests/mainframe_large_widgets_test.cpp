@@ -60,6 +60,7 @@ protected:
         dir.Write(disc_ + "/DICOMDIR");
         chooser_.path = QString::fromStdString(disc_ + "/DICOMDIR");
         frame->OnFileOpen();
+        PumpUntil([this] { return !frame->Opening(); }, 120000);
         PumpUntil([this] { return List().loaded != 0 && List().currentStudy != nullptr; }, 120000);
         ASSERT_EQ(List().loaded, 1);
     }
@@ -197,6 +198,7 @@ TEST_F(LargeWidgetsTest, FileOpenReadsTheChosenDicomDirOnce)
     fs::copy_file(kHostile + "/IMG/OK1", disc_ + "/single.dcm");
     chooser_.path = QString::fromStdString(disc_ + "/single.dcm");
     frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }));
     ASSERT_TRUE(PumpUntil([&] { return List().loaded != 0 && List().patients.size() == 1u; }));
     EXPECT_EQ(frame->singleFileOpened, 1);
     EXPECT_EQ(box.texts.size(), 0u);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
@@ -79,6 +80,7 @@ protected:
     {
         chooser_.path = QString::fromStdString(path);
         frame->OnFileOpen();
+        ASSERT_TRUE(PumpUntil([this] { return !frame->Opening(); }, 30000));
         WaitLoaded();
     }
     void WaitLoaded()
@@ -202,6 +204,26 @@ TEST_F(FileOpenTest, AZippedDiscListsAsTheDiscAndExtractsOnDemand)
     EXPECT_EQ(Failures(), 0);
 }
 
+// The system's dialog opens without a loop of its own: File Open returns with it up, a second
+// File Open only raises it, and the file chosen in it opens once it has gone.
+TEST_F(FileOpenTest, TheOpenDialogWaitsForItsAnswerWithoutALoopOfItsOwn)
+{
+    XEVSetOpenFileDialog(nullptr);
+    frame->OnFileOpen();
+    frame->OnFileOpen();
+    const QList<QFileDialog*> dialogs = frame->findChildren<QFileDialog*>();
+    ASSERT_EQ(dialogs.size(), 1);
+    QFileDialog* dialog = dialogs.front();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(List().loaded, 0);
+    dialog->selectFile(QString::fromStdString(kSample + "/DICOMDIR"));
+    static_cast<QDialog*>(dialog)->accept();
+    ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0; }, 30000));
+    EXPECT_EQ(List().patients.size(), 2u);
+    EXPECT_EQ(Failures(), 0);
+    EXPECT_TRUE(PumpUntil([this] { return frame->findChildren<QFileDialog*>().isEmpty(); }));
+}
+
 TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
 {
     const std::string first = MakeDiscZip("first.zip", "CD/");
@@ -212,6 +234,7 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     // A cancelled dialog leaves everything as it was.
     chooser_.path.clear();
     frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }, 30000));
     Pump();
     EXPECT_EQ(chooser_.asked, 2);
     EXPECT_EQ(List().loaded, 1);
@@ -279,6 +302,7 @@ TEST_F(FileOpenTest, RefusedInputsShowOneMessageAndKeepWhatIsShown)
         const int before = Failures();
         chooser_.path = QString::fromStdString(path);
         frame->OnFileOpen();
+        ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }, 30000));
         Pump();
         EXPECT_EQ(Failures(), before + 1) << path;
         EXPECT_EQ(List().loaded, 1) << path;
@@ -343,6 +367,7 @@ TEST_F(FileOpenTest, PipesMissingPathsFakeZipsAndBrokenDicomDirsEndAtOnceWithOne
         clock.start();
         chooser_.path = QString::fromStdString(path);
         frame->OnFileOpen();
+        ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }, 30000));
         Pump();
         if (kHangCeilings) {
             EXPECT_LT(clock.elapsed(), 5000) << path;

@@ -24,15 +24,17 @@ TEST_F(FrameListTest, SwitchIsOfferedOnlyAfterTheSecondPassFoundAReason)
     SetModes(0, 1);
     Load(kDiscs + QStringLiteral("/DIRSRUN"));
     EXPECT_TRUE(frame->CanSwitchSeriesDisplay());
-    EXPECT_EQ(frame->ConfirmSeriesSwitch(), 2);
+    int32_t answer = 0;
+    frame->ConfirmSeriesSwitch([&](int32_t given) { answer = given; });
+    EXPECT_EQ(answer, 2);
     ASSERT_EQ(answers.asked.size(), 1);
     EXPECT_EQ(answers.asked.back(), QStringLiteral("report question"));
     // The multi-frame option takes the general question whatever the other says.
     SetModes(1, 1);
-    frame->ConfirmSeriesSwitch();
+    frame->ConfirmSeriesSwitch([](int32_t) {});
     EXPECT_EQ(answers.asked.back(), QStringLiteral("multi-frame question"));
     SetModes(1, 0);
-    frame->ConfirmSeriesSwitch();
+    frame->ConfirmSeriesSwitch([](int32_t) {});
     EXPECT_EQ(answers.asked.back(), QStringLiteral("multi-frame question"));
 
     // The multi-frame reason needs the option and unknown frame counts; the report reason
@@ -172,7 +174,11 @@ TEST_F(FrameListTest, EnlargingACellRecordsItsSeriesAndSwitches)
     cell.SetImages({images->images.front()});
 
     answers.answer = 1;
-    EXPECT_TRUE(frame->RequestSeriesSwitch(cell));
+    GetLoadState().singlePatientStudy = 0;
+    frame->RequestSeriesSwitch(cell);
+    EXPECT_EQ(answers.asked.size(), 1);
+    // The switch was made.
+    EXPECT_EQ(GetLoadState().singlePatientStudy.load(), 1);
     EXPECT_EQ(frame->Selection().index, 0);
     EXPECT_EQ(frame->Selection().studyKey, QStringLiteral("1.2.3.9"));
     EXPECT_EQ(frame->Selection().seriesKey, QStringLiteral("1.2.4.16"));

@@ -1204,7 +1204,14 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
 
 }   // namespace
 
-bool ImageInfo::PlanLoad(int32_t frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify)
+bool ImageInfo::FailedBefore(int32_t forced) const
+{
+    // Only a file that failed as a whole: one broken frame leaves the others to be read.
+    return forced == 0 && vekHelper_ != nullptr && loadedPath == filePath && vekHelper_->frameCount <= 0 &&
+           vekHelper_->statusCode != 0 && vekHelper_->statusCode != XEVVEKHelper::kStatusOutOfMemory;
+}
+
+bool ImageInfo::PlanLoad(int32_t& frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify)
 {
     ImageLockHold hold(lock_);
     if (filePath.isEmpty()) {
@@ -1212,6 +1219,16 @@ bool ImageInfo::PlanLoad(int32_t frame, int32_t forced, LoadPlan& plan, const XE
     }
     if (loadedPath != filePath) {
         SetHelper(nullptr);
+    }
+    const auto post = [&] {
+        if (!notify.IsNull()) {
+            XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);
+        }
+    };
+    if (FailedBefore(forced)) {
+        frame = -1;
+        post();
+        return false;
     }
     if (forced == 0 && !XEVRunMemoryTest()) {
         if (!MakeHelper()) {
@@ -1221,9 +1238,7 @@ bool ImageInfo::PlanLoad(int32_t frame, int32_t forced, LoadPlan& plan, const XE
         state.memoryShort = 1;
         state.memoryShortStudy = 1;
         vekHelper_->statusCode = XEVVEKHelper::kStatusOutOfMemory;
-        if (!notify.IsNull()) {
-            XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);
-        }
+        post();
         return false;
     }
     plan.path = filePath;
@@ -1238,6 +1253,7 @@ bool ImageInfo::PlanLoad(int32_t frame, int32_t forced, LoadPlan& plan, const XE
 int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced,
                              const std::atomic<int32_t>* stop, XEVReadPriority priority)
 {
+    std::lock_guard<std::mutex> loading(loadLock_);
     const auto post = [&] {
         if (!notify.IsNull()) {
             XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);
@@ -1298,13 +1314,16 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
             }
             return 0;
         }
+        // A failure is kept for this file too: a later load finds it instead of reading again.
+        loadedPath = filePath;
         if (result != 0) {
-            loadedPath = filePath;
             fileFrames = vekHelper_->frameCount;
         } else if (vekHelper_->statusCode == XEVVEKHelper::kStatusOutOfMemory) {
             XEVLoadState& state = GetLoadState();
             state.memoryShort = 1;
             state.memoryShortStudy = 1;
+        } else if (!vekHelper_->statusText.isEmpty()) {
+            GetLoadState().TellLoadFailure(vekHelper_->statusText, vekHelper_->statusCode);
         }
         post();
         return result;

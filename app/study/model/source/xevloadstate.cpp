@@ -102,6 +102,38 @@ void XEVLoadState::SetLoaderWindow(const XEVWindowHandle& window)
     loaderWindow_ = window;
 }
 
+void XEVLoadState::SetFailureWindow(const XEVWindowHandle& window)
+{
+    std::lock_guard<std::mutex> guard(failuresMutex_);
+    failureWindow_ = window;
+    failures_.clear();
+}
+
+bool XEVLoadState::HasFailureWindow() const
+{
+    std::lock_guard<std::mutex> guard(failuresMutex_);
+    return !failureWindow_.IsNull();
+}
+
+void XEVLoadState::TellLoadFailure(const QString& text, int32_t status)
+{
+    std::lock_guard<std::mutex> guard(failuresMutex_);
+    if (failureWindow_.IsNull()) {
+        return;
+    }
+    failures_.emplace_back(text, status);
+    // One notice takes every failure queued until it is handled.
+    if (failures_.size() == 1) {
+        XEVPostMessage(failureWindow_, WM_XEV_LOAD_FAILURES);
+    }
+}
+
+std::vector<std::pair<QString, int32_t>> XEVLoadState::TakeLoadFailures()
+{
+    std::lock_guard<std::mutex> guard(failuresMutex_);
+    return std::exchange(failures_, {});
+}
+
 void XEVLoadState::StampPaintEnd()
 {
     lastPaintEndMs = XEVSteadyMilliseconds();

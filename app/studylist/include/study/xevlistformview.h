@@ -68,8 +68,8 @@ public:
     virtual CXEVPatientView* GetPatientView() = 0;
     virtual bool CanSwitchSeriesDisplay() = 0;
     virtual bool IsSwitchLocked() = 0;
-    // True when the user confirmed and the series composition was switched.
-    virtual bool RequestSeriesSwitch(int32_t patientIndex, const QString& studyKey, const QString& seriesKey,
+    // Asks the user; once confirmed, switches the series composition and shows the entry again.
+    virtual void RequestSeriesSwitch(int32_t patientIndex, const QString& studyKey, const QString& seriesKey,
                                      bool store) = 0;
     // False (the frame has said why) when the SR document cannot be read.
     virtual bool OpenReport(SeriesInfo* series) = 0;

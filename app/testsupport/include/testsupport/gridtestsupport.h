@@ -23,7 +23,7 @@ public:
     }
     bool CanSwitchSeriesDisplay() override { return false; }
     bool IsSwitchLocked() override { return false; }
-    bool RequestSeriesSwitch(XEVImageViewCtrl&) override { return false; }
+    void RequestSeriesSwitch(XEVImageViewCtrl&) override {}
     bool HasTitlePane() override { return true; }
     void UpdateToolButtons(int32_t tool) override { toolButtons.push_back(tool); }
     void RefreshStudyList() override { ++studyListRefreshes; }

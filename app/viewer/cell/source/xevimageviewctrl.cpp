@@ -1,15 +1,14 @@
 #include "viewer/xevimageviewctrl.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QRegion>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -75,72 +74,33 @@ void XEVSetMessageBox(XEVMessageBox* box)
     messageBox.store(box);
 }
 
+bool XEVInstallMessageBox(XEVMessageBox* box)
+{
+    XEVMessageBox* none = nullptr;
+    return messageBox.compare_exchange_strong(none, box);
+}
+
+void XEVRemoveMessageBox(XEVMessageBox* box)
+{
+    XEVMessageBox* installed = box;
+    messageBox.compare_exchange_strong(installed, nullptr);
+}
+
 namespace {
 
-// Failures that came while a failure box was open: GUI thread only.
-bool failureBoxOpen = false;
-std::vector<QString> heldFailures;
 std::atomic<XEVMediumWatch*> mediumWatch{nullptr};
 
-constexpr uint32_t kMoreFailuresMessage = 10028;
 constexpr uint32_t kDicomDirMissingMessage = 10003;
-// The failures a held-failures box names in its text; the rest are in its details.
-constexpr size_t kFailuresNamed = 10;
-
-void ShowBox(QWidget* parent, const QString& text, const QString& details)
-{
-    if (XEVMessageBox* box = messageBox.load()) {
-        box->Show(parent, details.isEmpty() ? text : text + QLatin1Char('\n') + details);
-        return;
-    }
-    QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Ok, parent);
-    box.setDetailedText(details);
-    box.exec();
-}
-
-// What names a failure in a list: its file (and frame) lines, or its first line without one.
-QString FailureLine(const QString& text)
-{
-    QStringList named;
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        if (line.trimmed().startsWith(QLatin1Char('['))) {
-            named.push_back(line.trimmed());
-        }
-    }
-    return named.isEmpty() ? text.section(QLatin1Char('\n'), 0, 0) : named.join(QLatin1Char(' '));
-}
-
-void ShowHeldFailures(QWidget* parent)
-{
-    const std::vector<QString> held = std::exchange(heldFailures, {});
-    QString text = GetMessageString(kMoreFailuresMessage).arg(held.size());
-    QStringList all;
-    for (const QString& failure : held) {
-        all.push_back(FailureLine(failure));
-        if (size_t(all.size()) <= kFailuresNamed) {
-            text += QLatin1Char('\n') + all.back();
-        }
-    }
-    ShowBox(parent, text, held.size() > kFailuresNamed ? all.join(QLatin1Char('\n')) : QString());
-}
 
 }   // namespace
 
 void XEVShowFailureText(QWidget* parent, const QString& text)
 {
-    // A box runs its own event loop: failures that come meanwhile wait, and one box after it
-    // names them, so that boxes never pile up.
-    if (failureBoxOpen) {
-        heldFailures.push_back(text);
+    if (XEVMessageBox* box = messageBox.load()) {
+        box->Show(parent, text);
         return;
     }
-    failureBoxOpen = true;
-    QPointer<QWidget> owner(parent != nullptr ? parent->window() : nullptr);
-    ShowBox(parent, text, QString());
-    while (!heldFailures.empty()) {
-        ShowHeldFailures(owner.data());
-    }
-    failureBoxOpen = false;
+    std::fprintf(stderr, "kestro: %s\n", text.toLocal8Bit().constData());
 }
 
 void XEVSetMediumWatch(XEVMediumWatch* watch)
@@ -167,13 +127,13 @@ void XEVShowLoadFailure(QWidget* parent, const QString& text, int32_t status)
     }
 }
 
-int32_t XEVAskOkCancel(QWidget* parent, const QString& text)
+void XEVAskOkCancel(QWidget* parent, const QString& text, std::function<void(int32_t)> answered)
 {
     if (XEVMessageBox* box = messageBox.load()) {
-        return box->Ask(parent, text);
+        box->Ask(parent, text, std::move(answered));
+        return;
     }
-    const auto answer = QMessageBox::question(parent, QString(), text, QMessageBox::Ok | QMessageBox::Cancel);
-    return answer == QMessageBox::Ok ? 1 : 2;
+    answered(2);
 }
 
 // Receives the reports of loaders and the cell's own requests on the GUI thread.

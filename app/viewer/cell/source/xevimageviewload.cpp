@@ -219,7 +219,10 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
     }
     if (!text.isEmpty()) {
         if (status != XEVVEKHelper::kStatusOutOfMemory) {
-            XEVShowLoadFailure(this, text, status);
+            // With a failure window the load has told it there, once, cell or no cell.
+            if (!GetLoadState().HasFailureWindow()) {
+                XEVShowLoadFailure(this, text, status);
+            }
         } else if (memoryMessageShown == 0) {
             memoryMessageShown = 1;
             XEVShowFailureText(this, text);

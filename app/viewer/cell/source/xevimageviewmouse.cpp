@@ -814,52 +814,72 @@ std::unique_ptr<CXEVRMenu> XEVImageViewCtrl::BuildMenu(uint16_t menuId) const
     return menu;
 }
 
-namespace {
-
-int32_t PresentMenu(CXEVRMenu& menu, uint16_t menuId, QPoint global)
+void XEVImageViewCtrl::PresentMenu(std::unique_ptr<CXEVRMenu> menu, uint16_t menuId, QPoint global, bool cellMenu)
 {
-    CXEVRMenu* popup = menu.GetSubMenu(0);
+    CXEVRMenu* popup = menu->GetSubMenu(0);
     if (popup == nullptr) {
-        return 0;
+        menu->FreeItemData(nullptr);
+        return;
     }
+    XEVCommonSettings& settings = GetCommonSettings();
     if (XEVMenuPresenter* presenter = menuPresenter.load()) {
-        return presenter->Show(*popup, menuId, global);
+        if (cellMenu) {
+            settings.MenuShowing = 1;
+        }
+        const int32_t command = presenter->Show(*popup, menuId, global);
+        if (cellMenu) {
+            settings.MenuShowing = 0;
+        }
+        menu->FreeItemData(nullptr);
+        if (command != 0) {
+            OnCommand(command);
+        }
+        return;
     }
-    return CommandOf(menu, menuId, popup->exec(global));
+    // Opened without a loop of its own: the cell may be retired while the menu is up, and the
+    // chosen command then reaches nothing.
+    CXEVRMenu* owned = menu.release();
+    if (cellMenu) {
+        settings.MenuShowing = 1;
+    }
+    QObject::connect(popup, &QMenu::triggered, this, [this, owned, menuId](QAction* chosen) {
+        if (const int32_t command = CommandOf(*owned, menuId, chosen); command != 0) {
+            OnCommand(command);
+        }
+    });
+    // The choice comes after the menu has hidden, in the same event: the menu goes after both.
+    QObject::connect(popup, &QMenu::aboutToHide, owned, [owned, cellMenu] {
+        if (cellMenu) {
+            GetCommonSettings().MenuShowing = 0;
+        }
+        QMetaObject::invokeMethod(
+            owned,
+            [owned] {
+                owned->FreeItemData(nullptr);
+                delete owned;
+            },
+            Qt::QueuedConnection);
+    });
+    popup->popup(global);
 }
-
-}   // namespace
 
 void XEVImageViewCtrl::ShowCellMenu(QPoint global)
 {
-    XEVCommonSettings& settings = GetCommonSettings();
     if (global == QPoint(-1, -1)) {
         global = mapToGlobal(QPoint(0, 0)) + QPoint(5, 5);
     }
     const uint16_t id = CellMenuId();
     std::unique_ptr<CXEVRMenu> menu = BuildMenu(id);
-    if (menu == nullptr) {
-        return;
-    }
-    settings.MenuShowing = 1;
-    const int32_t command = PresentMenu(*menu, id, global);
-    settings.MenuShowing = 0;
-    menu->FreeItemData(nullptr);
-    if (command != 0) {
-        OnCommand(command);
+    if (menu != nullptr) {
+        PresentMenu(std::move(menu), id, global, true);
     }
 }
 
 void XEVImageViewCtrl::ShowAnnotationMenu(uint16_t menuId, QPoint global)
 {
     std::unique_ptr<CXEVRMenu> menu = BuildMenu(menuId);
-    if (menu == nullptr) {
-        return;
-    }
-    const int32_t command = PresentMenu(*menu, menuId, global);
-    menu->FreeItemData(nullptr);
-    if (command != 0) {
-        OnCommand(command);
+    if (menu != nullptr) {
+        PresentMenu(std::move(menu), menuId, global, false);
     }
 }
 

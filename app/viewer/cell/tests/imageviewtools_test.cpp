@@ -1,8 +1,11 @@
 // The cell's mouse tools, keys, wheel and right-button menus, driven by synthesized events
 // and read back from the cell's state, its messages and grabs.
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QPointer>
 #include <QScrollBar>
 
 #include <optional>
@@ -437,6 +440,47 @@ TEST_F(ImageViewTools, CellMenuStatesAndCommands)
     cell.OnCommand(ID_XEV_PIXELVALUE);
     ASSERT_EQ(parent.messages.size(), 1u);
     EXPECT_EQ(parent.messages[0].id, 0x1507u);
+}
+
+// The real pop-up opens without a loop of its own: the key's handler returns with the menu up;
+// a choice reaches the cell while it lives, and nothing once it has gone.
+TEST_F(ImageViewTools, TheCellMenuOpensWithoutWaitingAndOutlivesItsCell)
+{
+    XEVSetMenuPresenter(nullptr);
+    XEVImageViewCtrl& cell = Show({"quad16.dcm"}, 128, 128);
+    const auto openMenu = [&] {
+        QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(0, 0), cell.mapToGlobal(QPoint(0, 0)));
+        QCoreApplication::sendEvent(&cell, &keyboard);
+        auto* popup = dynamic_cast<CXEVRMenu*>(QApplication::activePopupWidget());
+        EXPECT_NE(popup, nullptr);
+        EXPECT_EQ(GetCommonSettings().MenuShowing, 1);
+        return popup;
+    };
+    CXEVRMenu* popup = openMenu();
+    ASSERT_NE(popup, nullptr);
+    QPointer<QMenu> gone(popup);
+    ASSERT_EQ(GetCommonSettings().OperationLock, 0);
+    QAction* lock = popup->FindCommand(ID_XEV_LOCK);
+    ASSERT_NE(lock, nullptr);
+    popup->hide();
+    lock->trigger();
+    EXPECT_EQ(GetCommonSettings().OperationLock, 1);
+    EXPECT_EQ(GetCommonSettings().MenuShowing, 0);
+    EXPECT_TRUE(PumpUntil([&] { return gone.isNull(); }));
+
+    // Retired with the menu up: the choice finds no cell.
+    popup = openMenu();
+    ASSERT_NE(popup, nullptr);
+    gone = popup;
+    lock = popup->FindCommand(ID_XEV_LOCK);
+    ASSERT_NE(lock, nullptr);
+    view.reset();
+    popup->hide();
+    lock->trigger();
+    EXPECT_EQ(GetCommonSettings().OperationLock, 1);
+    EXPECT_TRUE(PumpUntil([&] { return gone.isNull(); }));
+    EXPECT_EQ(GetCommonSettings().MenuShowing, 0);
+    GetCommonSettings().OperationLock = 0;
 }
 
 TEST_F(ImageViewTools, AnnotationMenuDeletesTheMeasurement)

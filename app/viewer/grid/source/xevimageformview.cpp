@@ -490,7 +490,7 @@ void CXEVImageFormView::OnEnlarge(int32_t id)
         return;
     }
     if (host_ != nullptr && host_->CanSwitchSeriesDisplay() && !host_->IsSwitchLocked()) {
-        (void)host_->RequestSeriesSwitch(*cell);
+        host_->RequestSeriesSwitch(*cell);
     }
     const int32_t cellsShown = studyLayout.rows * studyLayout.cols;
     if (activeMode == 0 && cell->GetImages().size() < 2 && cellsShown < 2) {

@@ -22,6 +22,7 @@ constexpr uint32_t WM_XEV_LOADER_STOP = 0x1413;
 constexpr uint32_t WM_XEV_LOADER_JOIN = 0x1414;
 constexpr uint32_t WM_XEV_LOAD_NOW = 0x1415;          // cell to itself
 constexpr uint32_t WM_XEV_PRELOAD_CONTROL = 0x1416;   // form view and grid to frame
+constexpr uint32_t WM_XEV_LOAD_FAILURES = 0x1417;     // image loads to frame: failures to tell
 constexpr uint32_t WM_XEV_PATIENTS_LOADED = 0x1418;   // loader threads to the study list
 constexpr uint32_t WM_XEV_IMAGE_LOADED = 0x1419;      // an image's load to its notify window
 constexpr uint32_t WM_XEV_VIEW_LOAD_DONE = 0x141A;    // cell to form view
@@ -100,7 +101,7 @@ inline constexpr uint32_t kXEVMessageIds[] = {
     WM_XEV_CINE_STOPPED,     WM_XEV_LINKED_WINDOW,      WM_XEV_SPLITTER_DBLCLK,  WM_XEV_INVERT,
     WM_XEV_TOOL_WINDOWLEVEL, WM_XEV_TOOL_ZOOM,          WM_XEV_TOOL_PAN,         WM_XEV_TOOL_MEASURE,
     WM_XEV_TOOL_TEXT,        WM_XEV_TOOL_ARROW,         WM_XEV_TOOL_PIXELVALUE,  WM_XEV_SHOW_HELP,
-    WM_XEV_SHOW_REPORT,      WM_XEV_REPORT_TEXT,        WM_XEV_DROPFILES,
+    WM_XEV_SHOW_REPORT,      WM_XEV_REPORT_TEXT,        WM_XEV_DROPFILES,        WM_XEV_LOAD_FAILURES,
 };
 
 inline constexpr int32_t kXEVCommandIds[] = {

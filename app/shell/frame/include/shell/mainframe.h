@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 
+#include "shell/xevfailurebox.h"
 #include "shell/xevmessage.h"
 #include "shell/xevmessageids.h"
 #include "shell/xevsplitterwnd.h"
@@ -117,7 +118,7 @@ public:
     void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) override;
     bool CanSwitchSeriesDisplay() override;
     bool IsSwitchLocked() override;
-    bool RequestSeriesSwitch(XEVImageViewCtrl& cell) override;
+    void RequestSeriesSwitch(XEVImageViewCtrl& cell) override;
     bool HasTitlePane() override { return GetTitlePane() != nullptr; }
     void UpdateToolButtons(int32_t tool) override;
     void RefreshStudyList() override;
@@ -156,6 +157,8 @@ public:
     // and the list, in an order where no thread reads a freed record.
     void ShutDownLoaders();
     void ShutDownDescendants();
+    // Tells the failed loads of image files, whichever thread read them.
+    void OnLoadFailures();
     // The ordered stop of closing; runs once, from closing or else from the destructor.
     void ShutDown();
     void SetProgramOnCdRom(int32_t onCdRom) { programOnCdRom_ = onCdRom; }
@@ -184,10 +187,11 @@ public:
     void SetSelectionRecord(int32_t index, const QString& studyKey, const QString& seriesKey);
     void ClearSelectionIndex();
     SelectionRecord& Selection() { return selection_; }
-    // The question's answer: 1 OK, 2 Cancel.
-    int32_t ConfirmSeriesSwitch();
+    // The question; answered gets 1 for OK, 2 for Cancel.
+    void ConfirmSeriesSwitch(std::function<void(int32_t)> answered);
     void PerformSeriesSwitch();
-    bool RequestSeriesSwitch(int32_t index, const QString& studyKey, const QString& seriesKey, bool store);
+    // Asks; once confirmed, switches and shows the recorded entry again.
+    void RequestSeriesSwitch(int32_t index, const QString& studyKey, const QString& seriesKey, bool store);
     // Positions of the recorded study and series in the patient; left as they are without one.
     static void FindSelectedPositions(const SelectionRecord& record, const PatientInfo* patient, int32_t& study,
                                       int32_t& series);
@@ -206,18 +210,23 @@ public:
     int32_t singleFileOpened = 0;
 
     // File Open, the "ModeOrvix" menu bar and the command-line path.
+    // Opens the file dialog; the chosen path is opened once it is answered.
     void OnFileOpen();
     void OnUpdateFileOpen();
     // Opens a zip archive holding a DICOMDIR, a DICOMDIR or a single DICOM file in place of
     // what is shown; anything else, or an archive that cannot be imported, gives message
-    // 10027. False then.
-    bool OpenPath(const QString& path);
+    // 10027. The medium is read on a worker; the open goes on when it has answered.
+    void OpenPath(const QString& path);
     // The path given on the command line, told apart like File Open's; what is none of the
     // three kinds goes to the DICOMDIR load, whose failure start-up reports (under
     // "ModeOrvix" with message 10027, as File Open does).
     void StartPathLoad(const QString& path);
+    // An open whose worker has not answered yet.
+    bool Opening() const { return opening_ != nullptr; }
     // True once closing has begun.
     bool IsShutDown() const { return shutDown_; }
+    // Where the frame's failures and questions open, one box at a time.
+    XEVFailureBox& FailureBox() { return *failureBox_; }
     // Stops every reader of the records and empties the list and the cells.
     void ResetViewers();
     void SetFileOpenEnabled(bool enabled);
@@ -247,6 +256,7 @@ private:
     };
 
     Receiver receiver_;
+    std::unique_ptr<XEVFailureBox> failureBox_;
     CXEVSplitterWnd* outer_ = nullptr;
     CXEVSplitterWnd* inner_ = nullptr;
     XEVStudyListAccess* listAccess_ = nullptr;
@@ -280,7 +290,15 @@ private:
     // window answers; closing stops it, and the wait joins it (mainframe_open.cpp). False, or
     // nothing, when the close stopped it.
     bool RunAnswering(const std::function<void(const std::atomic<int32_t>* stop)>& work);
-    std::optional<XEVOpenKind> ClassifyAnswering(const QString& path, XEVOpenClassifier classify);
+    // Runs work on a worker, then `then` on this thread unless the frame has closed: at once
+    // when the work is quick, else from a timer, with no event loop of its own.
+    struct OpenStep;
+    struct OpenStepEnd {
+        void operator()(OpenStep* step) const;
+    };
+    void RunThen(std::function<void(const std::atomic<int32_t>* stop)> work, std::function<void()> then);
+    void OnOpenStepDone();
+    std::unique_ptr<OpenStep, OpenStepEnd> opening_;
     void StopClassification();
     XEVThread* classifier_ = nullptr;
     QEventLoop* classifyWait_ = nullptr;
@@ -291,10 +309,13 @@ private:
 
     // File Open and the menu bar.
     void SetUpMenuBar();
-    bool ImportArchive(const QString& zipPath, bool startUp);
+    // failed runs when the archive holds no DICOMDIR or cannot be imported.
+    void ImportArchive(const QString& zipPath, std::function<void()> failed);
     void LoadDicomDir(const QString& path, XEVParsedDicomDirPtr parsed);
     void LoadSingleFile(const QString& path);
     // A new source forgets the series-composition choice; a DICOMDIR also its second key.
     void ResetSelectionForOpen(bool dicomDir);
+    void OpenChosenPath(const QString& path);
     QAction* fileOpenAction_ = nullptr;
+    QPointer<QWidget> fileDialog_;
 };

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QString>
@@ -77,6 +79,16 @@ public:
     XEVWindowHandle GetLoaderWindow() const;
     void SetLoaderWindow(const XEVWindowHandle& window);
 
+    // Where the failed loads of image files are told, once each, whether a cell waits for the
+    // image or not (a background job, a cell retired meanwhile): the shell's window, sent
+    // WM_XEV_LOAD_FAILURES. Null: only the cell that gets the image's notice tells it.
+    void SetFailureWindow(const XEVWindowHandle& window);
+    bool HasFailureWindow() const;
+    // Queues a failure's text and status for the failure window; nothing without one.
+    void TellLoadFailure(const QString& text, int32_t status);
+    // The failures queued so far, in their order.
+    std::vector<std::pair<QString, int32_t>> TakeLoadFailures();
+
     // Steady-clock milliseconds of the last paint end; the pre-load waits 3 s after it.
     void StampPaintEnd();
     int64_t GetLastPaintEnd() const { return lastPaintEndMs.load(); }
@@ -103,6 +115,9 @@ private:
 
     XEVWindowHandle loaderWindow_;
     const XEVPreloadView* preloadView_ = nullptr;
+    mutable std::mutex failuresMutex_;
+    XEVWindowHandle failureWindow_;
+    std::vector<std::pair<QString, int32_t>> failures_;
 };
 
 XEVLoadState& GetLoadState();

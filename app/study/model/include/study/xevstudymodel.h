@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/platlock.h"
@@ -43,6 +44,8 @@ public:
     // XEVVEKHelper::LoadImage. Posts WM_XEV_IMAGE_LOADED to notify when one is given. The
     // file is read before the image's lock is taken, in blocks; a stop set meanwhile ends the
     // call with 0 and no notice. A background load lets loads for the screen read first.
+    // One load of an image runs at a time; a file that failed is not read again unless forced:
+    // the call answers 0 with the failure kept, and posts the notice.
     int32_t LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced,
                       const std::atomic<int32_t>* stop = nullptr, XEVReadPriority priority = XEVReadPriority::OnScreen);
 
@@ -81,10 +84,16 @@ private:
         bool loaded = false;
     };
     // False when there is nothing to load (no path, or memory short: then said to notify).
-    bool PlanLoad(int32_t frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify);
+    bool PlanLoad(int32_t& frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify);
     bool MakeHelper();
 
+    // Failed, not forced: 0 with the failure kept, and no read.
+    bool FailedBefore(int32_t forced) const;
+
     mutable PlatRecursiveLock lock_;
+    // Held for a whole load, before lock_: two threads that reach the image together (the job
+    // worker and a cell's loader) read its file once, the second finding what the first left.
+    std::mutex loadLock_;
     XEVVEKHelper* vekHelper_ = nullptr;
 };
 

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <unordered_set>
@@ -65,32 +66,37 @@ public:
 void XEVSetTitlePane(XEVTitlePaneState* pane);
 XEVTitlePaneState* XEVGetTitlePane();
 
-// Shows a built right-button menu and answers the chosen command, 0 for none. The default
-// runs the pop-up modally; tests record the menu instead.
+// Shows a built right-button menu and answers the chosen command, 0 for none. Without one the
+// pop-up opens and the choice comes later; tests record the menu instead.
 class XEVMenuPresenter {
 public:
     virtual ~XEVMenuPresenter() = default;
     virtual int32_t Show(CXEVRMenu& popup, uint16_t menuId, QPoint global) = 0;
 };
-// Null restores the modal pop-up.
+// Null restores the pop-up.
 void XEVSetMenuPresenter(XEVMenuPresenter* presenter);
 
-// Where a cell shows a failure text; a modal box by default, tests count instead.
+// Where failure texts and questions go: the main frame installs its box, tests count instead.
+// Neither call may run an event loop: the caller may be a notice handler of a cell that the
+// grid retires while a box is up.
 class XEVMessageBox {
 public:
     virtual ~XEVMessageBox() = default;
     virtual void Show(QWidget* parent, const QString& text) = 0;
-    // An OK/Cancel question: 1 for OK, 2 for Cancel. A box that only counts answers Cancel.
-    virtual int32_t Ask(QWidget* parent, const QString& text)
+    // An OK/Cancel question; answered gets 1 for OK, 2 for Cancel, once, later or at once, and
+    // never after the box's owner has gone. A box that only counts answers Cancel.
+    virtual void Ask(QWidget* parent, const QString& text, std::function<void(int32_t)> answered)
     {
         Show(parent, text);
-        return 2;
+        answered(2);
     }
 };
-// Null restores the modal box.
+// Null leaves failures to stderr and answers questions with Cancel.
 void XEVSetMessageBox(XEVMessageBox* box);
-// At most one failure box is open at a time: a failure shown while one is open waits, and one
-// box after it gives the count of those that waited and names them.
+// Installs box unless another is installed; true when it was installed.
+bool XEVInstallMessageBox(XEVMessageBox* box);
+// Removes box when it is the one installed.
+void XEVRemoveMessageBox(XEVMessageBox* box);
 void XEVShowFailureText(QWidget* parent, const QString& text);
 
 // Whether the medium the images come from is still there, asked when an image file is not
@@ -109,8 +115,8 @@ void XEVSetMediumWatch(XEVMediumWatch* watch);
 // An image's load failure: a file not found on a medium that has gone ends the loads with one
 // message for the medium; any other is shown as XEVShowFailureText shows it.
 void XEVShowLoadFailure(QWidget* parent, const QString& text, int32_t status);
-// The question box with OK and Cancel; 1 for OK, 2 otherwise.
-int32_t XEVAskOkCancel(QWidget* parent, const QString& text);
+// The question with OK and Cancel: answered gets 1 for OK, 2 otherwise.
+void XEVAskOkCancel(QWidget* parent, const QString& text, std::function<void(int32_t)> answered);
 
 // The lParam of a cell's WM_XEV_VIEW_LOAD_DONE when its loader ended short of memory, with
 // images left to load.
@@ -209,6 +215,9 @@ public:
     std::unique_ptr<CXEVRMenu> BuildMenu(uint16_t menuId) const;
     void ShowCellMenu(QPoint global);
     void ShowAnnotationMenu(uint16_t menuId, QPoint global);
+    // Opens the menu without waiting for the choice; the chosen command comes back to this cell
+    // while it lives. A cell menu marks the menu shown meanwhile.
+    void PresentMenu(std::unique_ptr<CXEVRMenu> menu, uint16_t menuId, QPoint global, bool cellMenu);
 
     // Tool word back to 0 unless the operation lock is on, the title pane told.
     void DropToolUnlessLocked();

@@ -31,9 +31,9 @@ public:
     virtual void PostToMainFrame(uint32_t id, XEVWParam wParam, XEVLParam lParam) = 0;
     virtual bool CanSwitchSeriesDisplay() = 0;
     virtual bool IsSwitchLocked() = 0;
-    // Switches the series composition for the current list entry and gives the cell the
-    // images of its series from the new records; false when the user declined.
-    virtual bool RequestSeriesSwitch(XEVImageViewCtrl& cell) = 0;
+    // Asks to switch the series composition for the current list entry, recording the cell's
+    // series; once confirmed, the switch shows that series again from the new records.
+    virtual void RequestSeriesSwitch(XEVImageViewCtrl& cell) = 0;
     // Title pane: absent while the outer splitter has no pane there.
     virtual bool HasTitlePane() = 0;
     virtual void UpdateToolButtons(int32_t tool) = 0;
