@@ -225,6 +225,7 @@ void XEVImageViewCtrl::ClearView(bool repaint)
     windowKnown = 0;
     cellsPerPage = 1;
     images_.clear();
+    cineAwaited_ = nullptr;
     imageIndexStale_ = true;
     currentImage = -1;
     currentFrame = -1;
@@ -238,6 +239,7 @@ void XEVImageViewCtrl::ClearView(bool repaint)
 void XEVImageViewCtrl::SetImages(const std::vector<ImageInfo*>& images)
 {
     images_.clear();
+    cineAwaited_ = nullptr;
     imageIndexStale_ = true;
     currentImage = -1;
     currentFrame = -1;

@@ -299,7 +299,13 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
     case WM_XEV_THREADUI_DESTROY: OnThreadUiDestroy(); break;
     case WM_XEV_VIEW_LOAD_DONE: OnLoadDone(cellId, lParam); break;
     case WM_XEV_VIEW_LOAD_FAILED: OnLoadFailed(cellId); break;
-    case WM_XEV_MEMORY_RECHECK: OnMemoryRecheck(cellId); break;
+    case WM_XEV_MEMORY_RECHECK:
+        if (lParam == kXEVDecodedBudgetRecheck) {
+            KeepWithinBudget(cellId);
+        } else {
+            OnMemoryRecheck(cellId);
+        }
+        break;
     case WM_XEV_CELL_RBUTTON: ResetTool(); break;
     case WM_XEV_CELL_DBLCLK: OnEnlarge(cellId); break;
     case WM_XEV_CELL_ACTIVATE: ActivateCell(cellId); break;

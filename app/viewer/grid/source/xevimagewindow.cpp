@@ -869,6 +869,8 @@ int32_t XEVImageWindow::ShowPage(int32_t modelId)
         cell->GoToImage(position);
         bool requested = false;
         if (!cell->HasFramePixels(cell->currentFrame) && cell->isVisible()) {
+            // Far images go first, so that the page in view decodes.
+            KeepWithinBudget(id);
             if (MemoryShortNow()) {
                 FreeMemory(id);
             }
@@ -986,13 +988,14 @@ bool XEVImageWindow::ReleaseFar(XEVImageViewCtrl* cell, bool skipBusy)
     if (cell->CurrentImage() == nullptr || count == 0 || n <= 0) {
         return false;
     }
-    // Every image a cell of either mode shows stays.
+    // Every image a cell of either mode shows, or cine waits on to show next, stays.
     std::set<const ImageInfo*> shown;
     for (auto* map : {&studyCells, &seriesCells}) {
         for (auto& [id, other] : *map) {
             if (ImageInfo* image = other->CurrentImage()) {
                 shown.insert(image);
             }
+            shown.insert(other->CineAwaited());
         }
     }
     int32_t start = (cell->currentImage + n / 2) % n % count;
@@ -1027,6 +1030,15 @@ int32_t XEVImageWindow::FreeMemory(int32_t id)
         }
     }
     return 0;
+}
+
+int32_t XEVImageWindow::KeepWithinBudget(int32_t id)
+{
+    int32_t freed = 0;
+    while (XEVDecodedOverBudget() && FreeMemory(id) != 0) {
+        ++freed;
+    }
+    return freed;
 }
 
 void XEVImageWindow::ShowCells(int32_t mode, bool show)

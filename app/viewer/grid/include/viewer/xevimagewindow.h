@@ -94,6 +94,9 @@ public:
     void PageToCell(int32_t id);
     // Frees the decoded data of one image no cell shows; id -1 considers every cell.
     int32_t FreeMemory(int32_t id);
+    // Lets far images go, as FreeMemory does, until the decoded images fit their budget
+    // again; the number let go.
+    int32_t KeepWithinBudget(int32_t id);
     void ShowCells(int32_t mode, bool show);
 
     std::map<int32_t, XEVImageViewCtrl*>& ActiveCells() { return activeMode == 0 ? studyCells : seriesCells; }
