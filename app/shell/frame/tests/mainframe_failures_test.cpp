@@ -189,7 +189,7 @@ protected:
         for (int row = 0;; row += rows) {
             const int first = std::min(row, std::max(needed - rows, 0));
             image.ScrollTo(first * std::max(image.ScrollBar().singleStep(), 1));
-            Pump();
+            PumpUntil([&] { return !image.CellsComing(); });
             for (const auto& [id, cell] : image.ActiveCells()) {
                 const int series = SeriesOf(cell);
                 if (series == 0 || !cell->isVisible() || !cell->geometry().intersects(image.rect())) {

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "largedisctestsupport.h"
 #include "platform/platfile.h"
 #include "study/xevloadstate.h"
+#include "study/xevstagedread.h"
 #include "study/xevvekhelper.h"
 #include "viewer/xevimagememory.h"
 
@@ -283,6 +285,7 @@ TEST_F(LargeWidgetsTest, GridCellsFollowTheRowsShown)
         image.ScrollTo(row * rowHeight);
         ASSERT_EQ(image.FirstVisibleRow(), row);
         EXPECT_LE(image.studyCells.size(), bound) << row;
+        ASSERT_TRUE(PumpUntil([&] { return !image.CellsComing(); }));
         shown.clear();
         for (int32_t k = row * cols; k < std::min((row + rows) * cols, seriesCount); ++k) {
             XEVImageViewCtrl* cell = image.GetCell(kXEVFirstStudyCellId + k);
@@ -525,5 +528,111 @@ TEST_F(LongSeriesTest, CineOnALoadingSeriesPaintsOnlyDecodedFrames)
     EXPECT_GE(moves, 30);
     EXPECT_EQ(black, 0);
     EXPECT_GT(position, 30);
+    EXPECT_EQ(box.texts.size(), 0u);
+}
+
+namespace {
+
+// The files the medium was asked for, in order, from any thread.
+std::mutex readsMutex;
+std::vector<std::string> readPaths;
+void RecordRead(const std::string& path, int64_t, int32_t)
+{
+    std::lock_guard<std::mutex> lock(readsMutex);
+    readPaths.push_back(path);
+}
+
+}   // namespace
+
+// A study of 201 series, each its own file, scrolled row by row to its end without a pause:
+// the rows only passed over read nothing, and once the scroll rests the cells in sight read
+// their images before the row kept above them reads its own.
+TEST_F(LargeWidgetsTest, ScrolledToItsEndTheGridReadsTheLastPageFirstAndNothingPassedOver)
+{
+    constexpr int kSeries = 201;
+    DicomDirWriter dir;
+    const auto file = [&](int s) { return disc_ + Numbered("/IMG/S%03d", s); };
+    const auto [patient, study] = PatientWithStudy(dir, "PID1", "7.1");
+    std::vector<int> series;
+    for (int s = 0; s < kSeries; ++s) {
+        fs::copy_file(kHostile + "/IMG/OK1", file(s));
+        std::string body;
+        DicomDirWriter::Element(body, 0x0008, 0x0060, "CS", "CT");
+        DicomDirWriter::Element(body, 0x0020, 0x000E, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.7.%d", s));
+        DicomDirWriter::Element(body, 0x0020, 0x0011, "IS", std::to_string(s + 1));
+        series.push_back(dir.Add("SERIES", body));
+        body.clear();
+        DicomDirWriter::Element(body, 0x0004, 0x1500, "CS", Numbered("IMG\\S%03d", s));
+        DicomDirWriter::Element(body, 0x0004, 0x1510, "UI", "1.2.840.10008.5.1.4.1.1.7");
+        DicomDirWriter::Element(body, 0x0004, 0x1511, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.8.%d", s));
+        DicomDirWriter::Element(body, 0x0020, 0x0013, "IS", "1");
+        Chain(dir, series.back(), {dir.Add("IMAGE", body)});
+    }
+    Chain(dir, patient, {study});
+    Chain(dir, study, series);
+    WriteAndOpen(dir, {patient});
+    CXEVImageFormView& image = Image();
+    const int32_t cols = image.studyLayout.cols;
+    const int32_t rows = image.studyLayout.rows;
+    const int32_t lastTop = image.studyLayout.GetRowsNeeded() - rows;
+    ASSERT_GT(lastTop, 3);
+    // Every cell in place has its series' image decoded and its loader ended.
+    const auto settled = [&] {
+        for (const auto& [id, cell] : image.studyCells) {
+            const auto images = cell->GetImages();
+            if (id - kXEVFirstStudyCellId >= kSeries) {
+                continue;
+            }
+            if (cell->loadingUnderWay.load() != 0 || cell->loadDonePending.load() != 0 || images.empty() ||
+                images.begin()->second->GetHelper() == nullptr) {
+                return false;
+            }
+        }
+        return !image.studyCells.empty();
+    };
+    const int waitMs = kHangCeilings ? 60000 : 600000;
+    ASSERT_TRUE(PumpUntil(settled, waitMs));
+    {
+        std::lock_guard<std::mutex> lock(readsMutex);
+        readPaths.clear();
+    }
+    XEVSetReadObserver(RecordRead);
+    const int32_t rowHeight = image.height() / rows;
+    for (int32_t row = 1; row <= lastTop; ++row) {
+        image.ScrollTo(row * rowHeight);
+        QCoreApplication::sendPostedEvents();
+    }
+    ASSERT_EQ(image.FirstVisibleRow(), lastTop);
+    EXPECT_TRUE(PumpUntil(settled, waitMs));
+    XEVSetReadObserver(nullptr);
+
+    std::set<std::string> inSight;
+    std::set<std::string> above;
+    for (int s = lastTop * cols; s < kSeries; ++s) {
+        inSight.insert(file(s));
+    }
+    for (int s = (lastTop - 1) * cols; s < lastTop * cols; ++s) {
+        above.insert(file(s));
+    }
+    std::lock_guard<std::mutex> lock(readsMutex);
+    std::set<std::string> firstRead;
+    size_t lastInSight = 0;
+    size_t firstAbove = readPaths.size();
+    for (size_t k = 0; k < readPaths.size(); ++k) {
+        const std::string& path = readPaths[k];
+        EXPECT_TRUE(inSight.count(path) != 0 || above.count(path) != 0) << "passed over, read: " << path;
+        if (inSight.count(path) != 0 && firstRead.insert(path).second) {
+            lastInSight = k;
+        }
+        if (above.count(path) != 0) {
+            firstAbove = std::min(firstAbove, k);
+        }
+    }
+    EXPECT_EQ(firstRead.size(), inSight.size());
+    EXPECT_LT(firstAbove, readPaths.size());
+    EXPECT_LT(lastInSight, firstAbove);
+    std::printf("[ measured ] %d series scrolled row by row to the end: %zu requests, all of the %zu cells in sight "
+                "and the row above\n",
+                kSeries, readPaths.size(), inSight.size());
     EXPECT_EQ(box.texts.size(), 0u);
 }

@@ -135,7 +135,8 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images, const std::ato
                 std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
                 image->notifyWindow = self;
             }
-            const XEVReadPriority priority = shownLoaded ? XEVReadPriority::Background : XEVReadPriority::OnScreen;
+            const XEVReadPriority priority =
+                shownLoaded || inView.load() == 0 ? XEVReadPriority::Background : XEVReadPriority::OnScreen;
             shownLoaded = true;
             if (image->LoadImage(frame, self, 0, &stop, priority) == 0) {
                 if (stop.load() != 0) {
@@ -202,6 +203,7 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
             text = locked.helper->statusText;
         }
     }
+    firstLoadAsked_ = nullptr;
     if (status == 0) {
         RelieveDecodedBudget();
         ++loadedCount;
@@ -249,9 +251,32 @@ void XEVImageViewCtrl::EndProgress()
     update();
 }
 
+void XEVImageViewCtrl::AskFirstLoad()
+{
+    // A loader that stopped short of memory before the cell's first image leaves the cell with
+    // nothing chosen: its first image comes as a first load does, through the worker.
+    const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
+    ImageInfo* first = images_.begin()->second;
+    if (firstLoadAsked_ == first || loaderWindow.IsNull()) {
+        return;
+    }
+    {
+        std::lock_guard<PlatRecursiveLock> guard(first->GetLock());
+        first->notifyWindow = Handle();
+        first->forced = 1;
+    }
+    firstLoadAsked_ = first;
+    XEVPostMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 0, XEVLParam(first));
+    XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
+}
+
 void XEVImageViewCtrl::OnLoadNow()
 {
     if (loadingUnderWay.load() != 0 || forcedLoadBusy != 0 || images_.empty()) {
+        return;
+    }
+    if (currentImage == -1) {
+        AskFirstLoad();
         return;
     }
     ImageInfo* image = CurrentImage();

@@ -50,6 +50,10 @@ CXEVImageFormView::CXEVImageFormView(QWidget* parent, XEVImageAreaHost* host) : 
     QObject::connect(&recheckTimer_, &QTimer::timeout, this,
                      [this] { PostToSelf(WM_XEV_MEMORY_RECHECK, XEVWParam(intptr_t(-1)), 0); });
 
+    settleTimer_.setSingleShot(true);
+    settleTimer_.setInterval(kXEVScrollSettleMs);
+    QObject::connect(&settleTimer_, &QTimer::timeout, this, [this] { AssignSettledCells(); });
+
     SetOwner(this, host);
     activeMode = 1;
     SetUpCells();
@@ -62,11 +66,18 @@ CXEVImageFormView::CXEVImageFormView(QWidget* parent, XEVImageAreaHost* host) : 
 CXEVImageFormView::~CXEVImageFormView()
 {
     recheckTimer_.stop();
+    settleTimer_.stop();
     StopLoading();
     for (auto& [id, cell] : seriesCells) {
         cell->StopLoader();
     }
     jobHost_.Shutdown();
+}
+
+void CXEVImageFormView::StudyCellsComing()
+{
+    // Each step of a scroll starts the wait again.
+    settleTimer_.start();
 }
 
 QRect CXEVImageFormView::GridClientRect() const
@@ -395,6 +406,13 @@ bool CXEVImageFormView::TurnTaken() const
 
 void CXEVImageFormView::HandOnTurn(int32_t id)
 {
+    // A cell in sight goes before the rows kept each side.
+    for (auto& [cellId, cell] : studyCells) {
+        if (cell->inView.load() != 0 && cell->loadingUnderWay.load() != 0 && !XEVIsGateOpen(cell) &&
+            cell->ResumeLoader()) {
+            return;
+        }
+    }
     // From the cell that finished, in id order and round: the next cell still waiting.
     bool stillLoading = false;
     const auto startsNext = [&stillLoading](XEVImageViewCtrl* cell) {

@@ -178,6 +178,8 @@ public:
     void CineStep();
     // The image cine waits on: kept while memory is relieved, as the one shown is.
     const ImageInfo* CineAwaited() const { return cineAwaited_; }
+    // 0 while the grid keeps the cell out of sight: its loader then reads behind the screen.
+    std::atomic<int32_t> inView{1};
     int32_t GoToImage(int32_t position);
     // Shows that frame of that entry of the set; false when the set does not hold it.
     bool ShowEntry(ImageInfo* entry, int32_t frame);
@@ -296,6 +298,7 @@ public:
     // The image whose frame the worker decodes for the cell, until its answer comes.
     const ImageInfo* frameAsked_ = nullptr;
     bool cineStep_ = false;
+    const ImageInfo* firstLoadAsked_ = nullptr;
     const ImageInfo* cineAwaited_ = nullptr;
     int32_t memoryMessageShown = 0;
     // Mouse state. A cell of a series laid over the grid pages with the grid, as a linked
@@ -347,6 +350,8 @@ private:
     // A frame the cell asked the worker for has been decoded, or has failed.
     void OnRequestedFrame(ImageInfo* image);
     void OnLoadNow();
+    // Queues the set's first image with the worker, as the grid does for a new cell.
+    void AskFirstLoad();
     // Past the decoded images' budget, asks the grid to let far images go.
     void RelieveDecodedBudget();
     void LoaderMain(std::vector<ImageInfo*> images, const std::atomic<int32_t>& stop);
