@@ -389,6 +389,16 @@ protected:
     // Writes the disc, opens it and shows its one series in the grid; null when it did not.
     SeriesInfo* OpenLongSeries(int records)
     {
+        StudyInfo* shown = OpenLongSeriesStudy(records);
+        if (shown == nullptr) {
+            return nullptr;
+        }
+        List().ShowSeriesOfStudy(shown, shown->series[0]);
+        return Image().activeMode == 1 ? shown->series[0] : nullptr;
+    }
+    // Writes the disc and opens it: its study shown, one cell loading the series.
+    StudyInfo* OpenLongSeriesStudy(int records)
+    {
         for (int f = 0; f < kLongSeriesFiles; ++f) {
             WriteEdgeImage(disc_ + Numbered("/IMG/F%03d", f), f);
         }
@@ -415,8 +425,7 @@ protected:
         if (shown == nullptr || shown->series.size() != 1u || shown->series[0]->images.size() != size_t(records)) {
             return nullptr;
         }
-        List().ShowSeriesOfStudy(shown, shown->series[0]);
-        return Image().activeMode == 1 ? shown->series[0] : nullptr;
+        return shown;
     }
 };
 
@@ -634,5 +643,66 @@ TEST_F(LargeWidgetsTest, ScrolledToItsEndTheGridReadsTheLastPageFirstAndNothingP
     std::printf("[ measured ] %d series scrolled row by row to the end: %zu requests, all of the %zu cells in sight "
                 "and the row above\n",
                 kSeries, readPaths.size(), inSight.size());
+    EXPECT_EQ(box.texts.size(), 0u);
+}
+
+namespace {
+
+// Requests for the long series' files made once the other disc's DICOMDIR was opened.
+std::atomic<bool> otherDiscOpened{false};
+std::atomic<int> oldDiscReads{0};
+std::string otherDicomDir;
+// The cell loading the shown disc, and whether its loads were still under way then.
+std::atomic<XEVImageViewCtrl*> loadingCell{nullptr};
+std::atomic<int> loadingAtOpen{-1};
+void MarkOtherDisc(const char* path)
+{
+    if (otherDicomDir == path && !otherDiscOpened.exchange(true)) {
+        loadingAtOpen = loadingCell.load()->loadingUnderWay.load();
+    }
+}
+void CountOldDiscReads(const std::string& path, int64_t, int32_t)
+{
+    if (otherDiscOpened.load() && path.find("/IMG/F") != std::string::npos) {
+        ++oldDiscReads;
+    }
+}
+
+}   // namespace
+
+// File Open of another disc while a cell still loads the shown one: the old disc's reads stop
+// before the chosen DICOMDIR is read, at most the request under way finishing after it.
+TEST_F(LongSeriesTest, FileOpenOfAnotherDiscStopsTheShownDiscsReadsFirst)
+{
+    StudyInfo* shown = OpenLongSeriesStudy(3000);
+    ASSERT_NE(shown, nullptr);
+    XEVImageViewCtrl* cell = Image().GetCell(kXEVFirstStudyCellId);
+    ASSERT_NE(cell, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return cell->loadedCount >= 5; }));
+    ASSERT_NE(cell->loadingUnderWay.load(), 0);
+
+    const std::string other = temp_.Path() + "/other";
+    fs::create_directories(other + "/IMG");
+    fs::copy_file(kHostile + "/IMG/OK1", other + "/IMG/OK1");
+    DicomDirWriter dir;
+    const std::vector<int> top = AddOneImagePatients(dir, 1);
+    Chain(dir, -1, top);
+    otherDicomDir = other + "/DICOMDIR";
+    dir.Write(otherDicomDir);
+    otherDiscOpened = false;
+    oldDiscReads = 0;
+    loadingCell = cell;
+    loadingAtOpen = -1;
+    XEVSetReadObserver(CountOldDiscReads);
+    PlatSetOpenObserver(&MarkOtherDisc);
+    chooser_.path = QString::fromStdString(otherDicomDir);
+    frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([&] { return List().loaded != 0 && List().patients.size() == 1u; }));
+    PlatSetOpenObserver(nullptr);
+    XEVSetReadObserver(nullptr);
+    EXPECT_TRUE(otherDiscOpened.load());
+    EXPECT_EQ(loadingAtOpen.load(), 0);
+    EXPECT_LE(oldDiscReads.load(), 1);
+    std::printf("[ measured ] reads of the old disc after the new DICOMDIR was opened: %d\n", oldDiscReads.load());
     EXPECT_EQ(box.texts.size(), 0u);
 }

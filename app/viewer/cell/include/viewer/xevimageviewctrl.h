@@ -297,9 +297,11 @@ public:
     int32_t tilesAtRequest_ = 0;
     // The image whose frame the worker decodes for the cell, until its answer comes.
     const ImageInfo* frameAsked_ = nullptr;
+    // Set while a cine step runs; the image that step waits on.
     bool cineStep_ = false;
-    const ImageInfo* firstLoadAsked_ = nullptr;
     const ImageInfo* cineAwaited_ = nullptr;
+    // The first image queued for a cell that never had one, until its notice comes.
+    const ImageInfo* firstLoadAsked_ = nullptr;
     int32_t memoryMessageShown = 0;
     // Mouse state. A cell of a series laid over the grid pages with the grid, as a linked
     // cell does.
