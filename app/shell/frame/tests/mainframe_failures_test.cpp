@@ -190,6 +190,8 @@ protected:
             const int first = std::min(row, std::max(needed - rows, 0));
             image.ScrollTo(first * std::max(image.ScrollBar().singleStep(), 1));
             PumpUntil([&] { return !image.CellsComing(); });
+            // The page's loads end, the missing files' too, before the next page retires them.
+            WaitForTheLoads();
             for (const auto& [id, cell] : image.ActiveCells()) {
                 const int series = SeriesOf(cell);
                 if (series == 0 || !cell->isVisible() || !cell->geometry().intersects(image.rect())) {
