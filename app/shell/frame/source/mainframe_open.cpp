@@ -120,7 +120,20 @@ void CMainFrame::OpenChosenPath(const QString& path)
         return;
     }
     singleFileOpened = 0;
+    // The chosen file is read on the same drive: the old disc's reads go first.
+    StopDiscReads();
     OpenPath(path);
+}
+
+void CMainFrame::StopDiscReads()
+{
+    if (CXEVImageFormView* image = GetImageFormView()) {
+        image->StopLoading();
+    }
+    if (CXEVListFormView* list = GetStudyList()) {
+        list->readAheadStop = 1;
+    }
+    GetLoadState().StopPreload();
 }
 
 bool CMainFrame::RunAnswering(const std::function<void(const std::atomic<int32_t>* stop)>& work)

@@ -275,7 +275,7 @@ void CXEVTitleFormView::OnTimer()
     if (cell == nullptr || cell->GetCineLength() < 2) {
         return;
     }
-    cell->SetCurrentImage(XEVImageViewCtrl::kNext, 1);
+    cell->CineStep();
     const uint32_t now = tickClock();
     const uint32_t elapsed = now - lastTick_;
     lastTick_ = now;

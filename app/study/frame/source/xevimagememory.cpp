@@ -8,12 +8,18 @@
 namespace {
 
 std::atomic<XEVImageAllocateFunction> g_allocate{nullptr};
+std::atomic<uint64_t> g_held{0};
 
 }   // namespace
 
 void XEVSetImageAllocateFunction(XEVImageAllocateFunction allocate)
 {
     g_allocate.store(allocate);
+}
+
+uint64_t XEVImageMemoryHeld()
+{
+    return g_held.load(std::memory_order_relaxed);
 }
 
 XEVImageMemory::~XEVImageMemory()
@@ -45,11 +51,13 @@ void XEVImageMemory::Allocate(uint32_t n)
     }
     data_ = static_cast<uint8_t*>(buffer);
     size_ = n;
+    g_held.fetch_add(n, std::memory_order_relaxed);
 }
 
 void XEVImageMemory::Free()
 {
     if (data_ != nullptr) {
+        g_held.fetch_sub(size_, std::memory_order_relaxed);
         std::free(data_);
         data_ = nullptr;
         size_ = 0;

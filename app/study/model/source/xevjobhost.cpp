@@ -191,8 +191,12 @@ void CXEVThreadUI::RunImageJob(ImageInfo* job, const std::atomic<int32_t>* stop)
             notify = job->notifyWindow;
             forced = job->forced;
         }
-        // Jobs that report to no cell fill the series behind the page.
+        // Jobs that report to no cell fill the series behind the page, within the decoded
+        // images' budget: past it the page decodes as it comes.
         const XEVReadPriority priority = notify.IsNull() ? XEVReadPriority::Background : XEVReadPriority::OnScreen;
+        if (priority == XEVReadPriority::Background && !XEVRoomForBackgroundDecode()) {
+            return;
+        }
         if (job->LoadImage(frame, notify, forced, stop, priority) == 0) {
             return;
         }

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <mutex>
 
+#include "viewer/xevimagememory.h"
+
 XEVLoadState::~XEVLoadState()
 {
     StopPreload();
@@ -143,4 +145,29 @@ int64_t XEVSteadyMilliseconds()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+namespace {
+std::atomic<uint64_t> decodedBudget{0};
+}   // namespace
+
+void XEVSetDecodedBudget(uint64_t bytes)
+{
+    decodedBudget.store(bytes);
+}
+
+uint64_t XEVDecodedBudget()
+{
+    const uint64_t set = decodedBudget.load();
+    return set != 0 ? set : kXEVDecodedBudget;
+}
+
+bool XEVRoomForBackgroundDecode()
+{
+    return XEVImageMemoryHeld() < XEVDecodedBudget() / 4 * 3;
+}
+
+bool XEVDecodedOverBudget()
+{
+    return XEVImageMemoryHeld() > XEVDecodedBudget();
 }

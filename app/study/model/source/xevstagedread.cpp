@@ -38,8 +38,15 @@ struct MediumState {
     std::mutex mutex;
     std::condition_variable changed;
     bool busy = false;
+    bool screenHolds = false;
     int32_t screenWaiting = 0;
+    // When a read for the screen last gave the turn up.
+    std::chrono::steady_clock::time_point screenLeft{};
 };
+
+// A read for the screen is followed by the next one after its decode: background reads keep
+// off the head that long, or a page's files would each wait for a seek elsewhere.
+constexpr auto kScreenGrace = std::chrono::milliseconds(50);
 MediumState& Medium()
 {
     static MediumState state;
@@ -131,7 +138,10 @@ void XEVMediumTurn::Take()
     std::unique_lock<std::mutex> lock(medium.mutex);
     const bool screen = priority_ == XEVReadPriority::OnScreen;
     medium.screenWaiting += screen ? 1 : 0;
-    const auto free = [&] { return !medium.busy && (screen || medium.screenWaiting == 0); };
+    const auto free = [&] {
+        return !medium.busy && (screen || (medium.screenWaiting == 0 &&
+                                           std::chrono::steady_clock::now() - medium.screenLeft >= kScreenGrace));
+    };
     // A stop ends the wait: the loader that waits is being stopped, and its stopper waits on it.
     while (!free() && (stop_ == nullptr || stop_->load() == 0)) {
         medium.changed.wait_for(lock, std::chrono::milliseconds(20));
@@ -139,6 +149,9 @@ void XEVMediumTurn::Take()
     medium.screenWaiting -= screen ? 1 : 0;
     held_ = free();
     medium.busy = medium.busy || held_;
+    if (held_) {
+        medium.screenHolds = screen;
+    }
 }
 
 void XEVMediumTurn::Give()
@@ -149,7 +162,11 @@ void XEVMediumTurn::Give()
     MediumState& medium = Medium();
     {
         std::lock_guard<std::mutex> lock(medium.mutex);
+        if (medium.screenHolds) {
+            medium.screenLeft = std::chrono::steady_clock::now();
+        }
         medium.busy = false;
+        medium.screenHolds = false;
         held_ = false;
     }
     medium.changed.notify_all();

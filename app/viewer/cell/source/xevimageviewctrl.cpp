@@ -225,6 +225,8 @@ void XEVImageViewCtrl::ClearView(bool repaint)
     windowKnown = 0;
     cellsPerPage = 1;
     images_.clear();
+    cineAwaited_ = nullptr;
+    firstLoadAsked_ = nullptr;
     imageIndexStale_ = true;
     currentImage = -1;
     currentFrame = -1;
@@ -238,6 +240,8 @@ void XEVImageViewCtrl::ClearView(bool repaint)
 void XEVImageViewCtrl::SetImages(const std::vector<ImageInfo*>& images)
 {
     images_.clear();
+    cineAwaited_ = nullptr;
+    firstLoadAsked_ = nullptr;
     imageIndexStale_ = true;
     currentImage = -1;
     currentFrame = -1;
@@ -698,8 +702,9 @@ void XEVImageViewCtrl::paintEvent(QPaintEvent* event)
     // failed for another reason is not tried again at every paint.
     const bool failedBefore =
         helper != nullptr && helper->statusCode != 0 && helper->statusCode != XEVVEKHelper::kStatusOutOfMemory;
-    if (state.memoryShortStudy.load() != 0 && loadingUnderWay.load() == 0 && !hasPixels && image != nullptr &&
-        state.memoryShort.load() != 1 && !failedBefore) {
+    const bool firstToCome = image == nullptr && currentImage == -1 && !images_.empty();
+    if (state.memoryShortStudy.load() != 0 && loadingUnderWay.load() == 0 && !hasPixels &&
+        (image != nullptr || firstToCome) && state.memoryShort.load() != 1 && !failedBefore) {
         XEVPostMessage(Handle(), WM_XEV_LOAD_NOW);
     }
 

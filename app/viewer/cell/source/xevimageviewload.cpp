@@ -93,6 +93,9 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images, const std::ato
     const XEVWindowHandle self = Handle();
     const int32_t setSize = static_cast<int32_t>(images.size());
     const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
+    // The first load is the frame the cell shows; the rest of the set is read behind what
+    // the screen asks for, and decoded only while the decoded images' budget has room.
+    bool shownLoaded = false;
     for (size_t k = 0; k < images.size(); ++k) {
         ImageInfo* image = images[k];
         if (stop.load() != 0) {
@@ -123,11 +126,19 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images, const std::ato
             if (stop.load() != 0) {
                 return;
             }
+            if (shownLoaded && !XEVRoomForBackgroundDecode()) {
+                // The rest decodes as the cell steps to it.
+                PostLoadEnd(self, 0);
+                return;
+            }
             {
                 std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
                 image->notifyWindow = self;
             }
-            if (image->LoadImage(frame, self, 0, &stop) == 0) {
+            const XEVReadPriority priority =
+                shownLoaded || inView.load() == 0 ? XEVReadPriority::Background : XEVReadPriority::OnScreen;
+            shownLoaded = true;
+            if (image->LoadImage(frame, self, 0, &stop, priority) == 0) {
                 if (stop.load() != 0) {
                     return;
                 }
@@ -192,7 +203,9 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
             text = locked.helper->statusText;
         }
     }
+    firstLoadAsked_ = nullptr;
     if (status == 0) {
+        RelieveDecodedBudget();
         ++loadedCount;
         if (loadedCount == 1) {
             SetupFirstImage();
@@ -238,9 +251,32 @@ void XEVImageViewCtrl::EndProgress()
     update();
 }
 
+void XEVImageViewCtrl::AskFirstLoad()
+{
+    // A loader that stopped short of memory before the cell's first image leaves the cell with
+    // nothing chosen: its first image comes as a first load does, through the worker.
+    const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
+    ImageInfo* first = images_.begin()->second;
+    if (firstLoadAsked_ == first || loaderWindow.IsNull()) {
+        return;
+    }
+    {
+        std::lock_guard<PlatRecursiveLock> guard(first->GetLock());
+        first->notifyWindow = Handle();
+        first->forced = 1;
+    }
+    firstLoadAsked_ = first;
+    XEVPostMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 0, XEVLParam(first));
+    XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
+}
+
 void XEVImageViewCtrl::OnLoadNow()
 {
     if (loadingUnderWay.load() != 0 || forcedLoadBusy != 0 || images_.empty()) {
+        return;
+    }
+    if (currentImage == -1) {
+        AskFirstLoad();
         return;
     }
     ImageInfo* image = CurrentImage();
@@ -280,6 +316,7 @@ void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image)
     if (image != nullptr && image == frameAsked_) {
         frameAsked_ = nullptr;
     }
+    RelieveDecodedBudget();
     if (image == nullptr || image != CurrentImage()) {
         return;
     }
@@ -297,6 +334,13 @@ void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image)
     update();
 }
 
+void XEVImageViewCtrl::RelieveDecodedBudget()
+{
+    if (XEVDecodedOverBudget()) {
+        PostToParent(WM_XEV_MEMORY_RECHECK, XEVWParam(controlId_), kXEVDecodedBudgetRecheck);
+    }
+}
+
 void XEVImageViewCtrl::ApplyHeldWindow(ImageInfo* image, int32_t frame)
 {
     XEVLockedHelper locked(image);
@@ -304,6 +348,25 @@ void XEVImageViewCtrl::ApplyHeldWindow(ImageInfo* image, int32_t frame)
         std::lock_guard<PlatRecursiveLock> guard(locked.helper->lock);
         locked.helper->SetWindow(frame, windowCenter, windowWidth);
     }
+}
+
+void XEVImageViewCtrl::CineStep()
+{
+    cineAwaited_ = nullptr;
+    cineStep_ = true;
+    SetCurrentImage(kNext, 1);
+    cineStep_ = false;
+}
+
+bool XEVImageViewCtrl::CineWaits(ImageInfo* image, int32_t frame)
+{
+    // Cine stays on the frame it shows until the next one is decoded: a frame it moved to
+    // before would paint black.
+    if (!cineStep_ || (frameAsked_ != image && !AskWorker(image, frame, 0))) {
+        return false;
+    }
+    cineAwaited_ = image;
+    return true;
 }
 
 bool XEVImageViewCtrl::LoadNow(ImageInfo* image, int32_t frame, int32_t forced)
@@ -568,7 +631,7 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
     XEVVEKHelper* targetHelper = target.helper;
     if (targetHelper == nullptr || !targetHelper->IsFrameLoaded(newFrame)) {
         if (loadingUnderWay.load() == 0) {
-            if (!LoadNow(image, newFrame)) {
+            if (CineWaits(image, newFrame) || !LoadNow(image, newFrame)) {
                 return false;
             }
             loaded = true;
@@ -628,6 +691,13 @@ bool XEVImageViewCtrl::StepTile(int32_t direction, int32_t wrap, bool& loaded)
         if (target == position || !TilePlace(target, image, frame)) {
             return false;
         }
+        // Cine passes over a file that failed: it would wait on it for good.
+        for (int32_t passed = 0; cineStep_ && LoadFailed(image) && passed < count; ++passed) {
+            target = target + 1 < count ? target + 1 : 0;
+            if (target == position || !TilePlace(target, image, frame)) {
+                return false;
+            }
+        }
         ImageInfo* entry = images_[image];
         bool decoded = false;
         {
@@ -635,7 +705,7 @@ bool XEVImageViewCtrl::StepTile(int32_t direction, int32_t wrap, bool& loaded)
             decoded = locked.helper != nullptr && locked.helper->IsFrameLoaded(frame);
         }
         if (!decoded) {
-            if (loadingUnderWay.load() != 0 || !LoadNow(entry, frame)) {
+            if (loadingUnderWay.load() != 0 || CineWaits(entry, frame) || !LoadNow(entry, frame)) {
                 return false;
             }
             loaded = true;
@@ -694,7 +764,8 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
     };
     if (!decoded(images_[target])) {
         if (!loading) {
-            if (!LoadNow(images_[target], images_[target]->startFrame)) {
+            if (CineWaits(images_[target], images_[target]->startFrame) ||
+                !LoadNow(images_[target], images_[target]->startFrame)) {
                 return false;
             }
             loaded = true;

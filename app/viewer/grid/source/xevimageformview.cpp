@@ -50,6 +50,10 @@ CXEVImageFormView::CXEVImageFormView(QWidget* parent, XEVImageAreaHost* host) : 
     QObject::connect(&recheckTimer_, &QTimer::timeout, this,
                      [this] { PostToSelf(WM_XEV_MEMORY_RECHECK, XEVWParam(intptr_t(-1)), 0); });
 
+    settleTimer_.setSingleShot(true);
+    settleTimer_.setInterval(kXEVScrollSettleMs);
+    QObject::connect(&settleTimer_, &QTimer::timeout, this, [this] { AssignSettledCells(); });
+
     SetOwner(this, host);
     activeMode = 1;
     SetUpCells();
@@ -62,11 +66,18 @@ CXEVImageFormView::CXEVImageFormView(QWidget* parent, XEVImageAreaHost* host) : 
 CXEVImageFormView::~CXEVImageFormView()
 {
     recheckTimer_.stop();
+    settleTimer_.stop();
     StopLoading();
     for (auto& [id, cell] : seriesCells) {
         cell->StopLoader();
     }
     jobHost_.Shutdown();
+}
+
+void CXEVImageFormView::StudyCellsComing()
+{
+    // Each step of a scroll starts the wait again.
+    settleTimer_.start();
 }
 
 QRect CXEVImageFormView::GridClientRect() const
@@ -299,7 +310,13 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
     case WM_XEV_THREADUI_DESTROY: OnThreadUiDestroy(); break;
     case WM_XEV_VIEW_LOAD_DONE: OnLoadDone(cellId, lParam); break;
     case WM_XEV_VIEW_LOAD_FAILED: OnLoadFailed(cellId); break;
-    case WM_XEV_MEMORY_RECHECK: OnMemoryRecheck(cellId); break;
+    case WM_XEV_MEMORY_RECHECK:
+        if (lParam == kXEVDecodedBudgetRecheck) {
+            KeepWithinBudget(cellId);
+        } else {
+            OnMemoryRecheck(cellId);
+        }
+        break;
     case WM_XEV_CELL_RBUTTON: ResetTool(); break;
     case WM_XEV_CELL_DBLCLK: OnEnlarge(cellId); break;
     case WM_XEV_CELL_ACTIVATE: ActivateCell(cellId); break;
@@ -389,6 +406,13 @@ bool CXEVImageFormView::TurnTaken() const
 
 void CXEVImageFormView::HandOnTurn(int32_t id)
 {
+    // A cell in sight goes before the rows kept each side.
+    for (auto& [cellId, cell] : studyCells) {
+        if (cell->inView.load() != 0 && cell->loadingUnderWay.load() != 0 && !XEVIsGateOpen(cell) &&
+            cell->ResumeLoader()) {
+            return;
+        }
+    }
     // From the cell that finished, in id order and round: the next cell still waiting.
     bool stillLoading = false;
     const auto startsNext = [&stillLoading](XEVImageViewCtrl* cell) {

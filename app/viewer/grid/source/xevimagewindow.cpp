@@ -218,6 +218,8 @@ std::vector<XEVImageViewCtrl*> XEVImageWindow::PlaceStudyCells(QWidget* parent)
 void XEVImageWindow::RetireCell(XEVImageViewCtrl* cell)
 {
     cell->hide();
+    cell->inView = 0;
+    std::erase(coming_, cell);
     // A loader in the middle of a read is not waited for here: it leaves after its block,
     // and the cell goes once it has.
     cell->StopLoader();
@@ -241,6 +243,7 @@ void XEVImageWindow::ReapRetiredCells(bool all)
 
 void XEVImageWindow::ResumeNextStudyLoader()
 {
+    // A cell in sight goes before the rows kept each side.
     XEVImageViewCtrl* waiting = nullptr;
     for (auto& [id, cell] : studyCells) {
         if (cell->loadingUnderWay.load() == 0) {
@@ -249,7 +252,9 @@ void XEVImageWindow::ResumeNextStudyLoader()
         if (XEVIsGateOpen(cell)) {
             return;
         }
-        waiting = waiting != nullptr ? waiting : cell;
+        if (waiting == nullptr || (waiting->inView.load() == 0 && cell->inView.load() != 0)) {
+            waiting = cell;
+        }
     }
     if (waiting != nullptr) {
         (void)waiting->ResumeLoader();
@@ -258,9 +263,19 @@ void XEVImageWindow::ResumeNextStudyLoader()
 
 void XEVImageWindow::FollowStudyRows()
 {
-    if (activeMode == 0) {
-        AssignComingCells(PlaceStudyCells(owner_));
+    if (activeMode != 0) {
+        return;
     }
+    const std::vector<XEVImageViewCtrl*> made = PlaceStudyCells(owner_);
+    if (!made.empty()) {
+        coming_.insert(coming_.end(), made.begin(), made.end());
+        StudyCellsComing();
+    }
+}
+
+void XEVImageWindow::AssignSettledCells()
+{
+    AssignComingCells(std::exchange(coming_, {}));
 }
 
 void XEVImageWindow::AssignComingCells(const std::vector<XEVImageViewCtrl*>& made)
@@ -284,8 +299,9 @@ void XEVImageWindow::AssignComingCells(const std::vector<XEVImageViewCtrl*>& mad
             cell->update();
             continue;
         }
-        // Its first image paints when the worker has it; the rest come with its loader's turn.
-        if (!s->images.empty() && !IsReport(s->images.front())) {
+        // Its first image paints when the worker has it; the rest come with its loader's turn,
+        // as does the first image of a row kept out of sight.
+        if (cell->inView.load() != 0 && !s->images.empty() && !IsReport(s->images.front())) {
             QueueFirstLoad(s->images.front(), cell);
             cell->progressTotal = 1;
             cell->progressShown = 1;
@@ -395,6 +411,7 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
         // Out of sight a cell stays hidden: every paint of the area walks the shown ones.
         const bool inSight = rect.intersects(cell->geometry());
         cell->setVisible(inSight);
+        cell->inView = inSight ? 1 : 0;
         if (inSight) {
             cell->update();
         }
@@ -485,6 +502,7 @@ void XEVImageWindow::EnterStudyMode(int32_t index, StudyInfo* study)
         SetModeLayout(studyLayout, index);
     }
     studyLayout.itemCount = study != nullptr ? study->CountNonReportSeries() : 0;
+    coming_.clear();
     enteringStudy_ = true;
     LayoutCells(owner_);
     enteringStudy_ = false;
@@ -869,6 +887,8 @@ int32_t XEVImageWindow::ShowPage(int32_t modelId)
         cell->GoToImage(position);
         bool requested = false;
         if (!cell->HasFramePixels(cell->currentFrame) && cell->isVisible()) {
+            // Far images go first, so that the page in view decodes.
+            KeepWithinBudget(id);
             if (MemoryShortNow()) {
                 FreeMemory(id);
             }
@@ -986,13 +1006,14 @@ bool XEVImageWindow::ReleaseFar(XEVImageViewCtrl* cell, bool skipBusy)
     if (cell->CurrentImage() == nullptr || count == 0 || n <= 0) {
         return false;
     }
-    // Every image a cell of either mode shows stays.
+    // Every image a cell of either mode shows, or cine waits on to show next, stays.
     std::set<const ImageInfo*> shown;
     for (auto* map : {&studyCells, &seriesCells}) {
         for (auto& [id, other] : *map) {
             if (ImageInfo* image = other->CurrentImage()) {
                 shown.insert(image);
             }
+            shown.insert(other->CineAwaited());
         }
     }
     int32_t start = (cell->currentImage + n / 2) % n % count;
@@ -1027,6 +1048,15 @@ int32_t XEVImageWindow::FreeMemory(int32_t id)
         }
     }
     return 0;
+}
+
+int32_t XEVImageWindow::KeepWithinBudget(int32_t id)
+{
+    int32_t freed = 0;
+    while (XEVDecodedOverBudget() && FreeMemory(id) != 0) {
+        ++freed;
+    }
+    return freed;
 }
 
 void XEVImageWindow::ShowCells(int32_t mode, bool show)

@@ -308,9 +308,11 @@ TEST_F(FormViewTest, ScrollRangeOnlyWhenRowsDoNotFit)
     EXPECT_EQ(view->FirstVisibleRow(), 2);
     EXPECT_EQ(Cell(9013).geometry().top(), 0);
     EXPECT_LT(Cell(9007).geometry().bottom(), 0);
-    // The row above that goes; the last row comes with its series.
+    // The row above that goes; the last row comes, and gets its series once the scroll rests.
     EXPECT_EQ(view->GetCell(9001), nullptr);
     EXPECT_EQ(view->studyCells.size(), 48u);
+    EXPECT_TRUE(Cell(9050).GetImages().empty());
+    ASSERT_TRUE(PumpUntil([&] { return !Cell(9050).GetImages().empty(); }));
     EXPECT_EQ(Cell(9050).GetImages().begin()->second, large.series[49]->images[0]);
     // A new layout starts at the top again.
     view->ApplyLayout(7);

@@ -213,6 +213,9 @@ public:
     // Opens the file dialog; the chosen path is opened once it is answered.
     void OnFileOpen();
     void OnUpdateFileOpen();
+    // What the shown disc still reads (cells' loaders, the job worker, read-ahead, pre-load)
+    // is told to stop at its next block, waiting for none: the drive goes to another disc.
+    void StopDiscReads();
     // Opens a zip archive holding a DICOMDIR, a DICOMDIR or a single DICOM file in place of
     // what is shown; anything else, or an archive that cannot be imported, gives message
     // 10027. The medium is read on a worker; the open goes on when it has answered.

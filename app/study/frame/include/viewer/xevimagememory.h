@@ -11,6 +11,9 @@ using XEVImageAllocateFunction = void* (*)(size_t bytes);
 // Tests replace the allocation to refuse it; null restores std::malloc.
 void XEVSetImageAllocateFunction(XEVImageAllocateFunction allocate);
 
+// Bytes held by every image memory of the process: what the decoded-image budget weighs.
+uint64_t XEVImageMemoryHeld();
+
 class XEVImageMemory {
 public:
     static constexpr int32_t kStatusOk = 0;

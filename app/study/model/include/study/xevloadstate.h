@@ -135,6 +135,18 @@ bool XEVRunMemoryTest();
 constexpr uint64_t kXEVMemoryReuseMargin = uint64_t{256} << 20;
 bool XEVMemoryPassReusable(const PlatMemoryStatus& status, uint64_t processUse);
 
+// The decoded images of the process, all together, in bytes of image memory. The series
+// behind the page and the rest of a cell's set are decoded only while less than three
+// quarters of it is held; what the screen asks for is decoded whatever is held, and the grid
+// then lets far images go until the rest fits again.
+constexpr uint64_t kXEVDecodedBudget = uint64_t{256} << 20;
+// Tests lower it; 0 restores kXEVDecodedBudget.
+void XEVSetDecodedBudget(uint64_t bytes);
+uint64_t XEVDecodedBudget();
+// Whether a decode no cell shows now may be made.
+bool XEVRoomForBackgroundDecode();
+bool XEVDecodedOverBudget();
+
 // The memory figures the pre-load budget is taken from; tests replace them, null restores
 // the platform's.
 using XEVMemoryStatusQuery = bool (*)(PlatMemoryStatus& status);

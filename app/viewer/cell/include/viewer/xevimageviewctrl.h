@@ -121,6 +121,9 @@ void XEVAskOkCancel(QWidget* parent, const QString& text, std::function<void(int
 // The lParam of a cell's WM_XEV_VIEW_LOAD_DONE when its loader ended short of memory, with
 // images left to load.
 constexpr XEVLParam kXEVLoadEndedShortOfMemory = 1;
+// The lParam of a cell's WM_XEV_MEMORY_RECHECK when a decode it asked for passed the decoded
+// images' budget: far images are let go, the memory test is not made.
+constexpr XEVLParam kXEVDecodedBudgetRecheck = 2;
 
 // A packed bitmap (info header, colour table, rows) as a top-down RGB32 image; null when
 // the header is not one of 8, 24 or 32 bits uncompressed, or the rows would pass the end of
@@ -170,6 +173,13 @@ public:
     int32_t GetCineLength() const;
     int32_t GetPosition() const;
     void SetCurrentImage(int32_t direction, int32_t wrap);
+    // Cine's step: the next position, wrapping; a frame not decoded yet is asked for and the
+    // cell stays on the one it shows until a later step finds it.
+    void CineStep();
+    // The image cine waits on: kept while memory is relieved, as the one shown is.
+    const ImageInfo* CineAwaited() const { return cineAwaited_; }
+    // 0 while the grid keeps the cell out of sight: its loader then reads behind the screen.
+    std::atomic<int32_t> inView{1};
     int32_t GoToImage(int32_t position);
     // Shows that frame of that entry of the set; false when the set does not hold it.
     bool ShowEntry(ImageInfo* entry, int32_t frame);
@@ -287,6 +297,11 @@ public:
     int32_t tilesAtRequest_ = 0;
     // The image whose frame the worker decodes for the cell, until its answer comes.
     const ImageInfo* frameAsked_ = nullptr;
+    // Set while a cine step runs; the image that step waits on.
+    bool cineStep_ = false;
+    const ImageInfo* cineAwaited_ = nullptr;
+    // The first image queued for a cell that never had one, until its notice comes.
+    const ImageInfo* firstLoadAsked_ = nullptr;
     int32_t memoryMessageShown = 0;
     // Mouse state. A cell of a series laid over the grid pages with the grid, as a linked
     // cell does.
@@ -337,6 +352,10 @@ private:
     // A frame the cell asked the worker for has been decoded, or has failed.
     void OnRequestedFrame(ImageInfo* image);
     void OnLoadNow();
+    // Queues the set's first image with the worker, as the grid does for a new cell.
+    void AskFirstLoad();
+    // Past the decoded images' budget, asks the grid to let far images go.
+    void RelieveDecodedBudget();
     void LoaderMain(std::vector<ImageInfo*> images, const std::atomic<int32_t>& stop);
     // The loader's last word: its flags down, then WM_XEV_VIEW_LOAD_DONE with how it ended.
     void PostLoadEnd(const XEVWindowHandle& self, XEVLParam how);
@@ -355,6 +374,8 @@ private:
     void ApplyHeldWindow(ImageInfo* image, int32_t frame);
     // The frame from the worker: the GUI thread never reads the medium.
     bool LoadNow(ImageInfo* image, int32_t frame, int32_t forced = 0);
+    // During a cine step: true when the step waits for that frame, asked of the worker.
+    bool CineWaits(ImageInfo* image, int32_t frame);
     // Asks the job worker for the frame; false without one.
     bool AskWorker(ImageInfo* image, int32_t frame, int32_t forced);
     // Each answers whether the cell moved; loaded tells that the step had to decode.

@@ -16,6 +16,8 @@
 
 constexpr int32_t kXEVRecheckTimerId = 200;
 constexpr int32_t kXEVRecheckPeriodMs = 1000;
+// How long a scroll rests before the rows it brought into view start loading.
+constexpr int32_t kXEVScrollSettleMs = 150;
 
 class CXEVImageFormView : public QWidget, public XEVImageWindow {
 public:
@@ -53,6 +55,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     QRect GridClientRect() const override;
     int32_t FirstShownRow() const override { return firstVisibleRow_; }
+    void StudyCellsComing() override;
 
 private:
     void UpdateScrollSizes();
@@ -90,5 +93,8 @@ private:
     int32_t scrollHeight_ = 0;
     QScrollBar* scrollBar_ = nullptr;
     QTimer recheckTimer_;
+    // Rows a scroll brings into view start loading once it has rested this long: the rows it
+    // only passes over read nothing.
+    QTimer settleTimer_;
     CXEVFileLoadCtrlThread jobHost_;
 };

@@ -94,6 +94,11 @@ public:
     void PageToCell(int32_t id);
     // Frees the decoded data of one image no cell shows; id -1 considers every cell.
     int32_t FreeMemory(int32_t id);
+    // Lets far images go, as FreeMemory does, until the decoded images fit their budget
+    // again; the number let go.
+    int32_t KeepWithinBudget(int32_t id);
+    // Cells made by a scroll wait for it to rest.
+    bool CellsComing() const { return !coming_.empty(); }
     void ShowCells(int32_t mode, bool show);
 
     std::map<int32_t, XEVImageViewCtrl*>& ActiveCells() { return activeMode == 0 ? studyCells : seriesCells; }
@@ -131,6 +136,12 @@ protected:
     virtual QRect GridClientRect() const;
     // The grid row shown at the top of that area.
     virtual int32_t FirstShownRow() const { return 0; }
+    // Study cells were made for rows a scroll brought into view: a view that can wait for the
+    // scroll to settle calls AssignSettledCells then; by default they are assigned at once.
+    virtual void StudyCellsComing() { AssignSettledCells(); }
+    // The cells made by scrolling that are still in place get their series, their first image
+    // queued (for those in sight) and their loaders' turns.
+    void AssignSettledCells();
     void PostToMainFrame(uint32_t id);
 
     QWidget* owner_ = nullptr;
@@ -165,6 +176,8 @@ private:
     // Set while a study's cells are laid out before the study assigns them itself.
     bool enteringStudy_ = false;
     std::vector<XEVImageViewCtrl*> retiring_;
+    // Made by a scroll, not yet assigned: a row only passed over is retired before it is.
+    std::vector<XEVImageViewCtrl*> coming_;
 };
 
 // Whether the loader's gate is open now.
