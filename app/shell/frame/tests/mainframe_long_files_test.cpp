@@ -19,7 +19,7 @@ const std::string kLong = std::string(STUDY_TEST_DATA_DIR) + "/long_files";
 constexpr uint32_t kFrames = 10000000;
 constexpr uint32_t kFragments = 1000000;
 // A hang ceiling in the optimised build (the last of 10^6 fragments shows within a second);
-// none under the sanitizers, which run many times slower.
+// under the sanitizers, which run many times slower, the bound every wait has.
 constexpr int kShowWaitMs = kDiscTestSanitized ? kNoCeilingWaitMs : 60000;
 
 void Append(const std::string& path, const std::string& bytes)
