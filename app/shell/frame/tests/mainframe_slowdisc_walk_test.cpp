@@ -34,7 +34,7 @@ constexpr qint64 kStallCeilingMs = 3000;
 constexpr qint64 kCloseCeilingMs = 5000;
 // A step may wait for the drive to read what it shows: far longer than it takes; no ceiling
 // under the sanitizers.
-constexpr int kStepTimeoutMs = kDiscTestSanitized ? 24 * 3600 * 1000 : 120000;
+constexpr int kStepTimeoutMs = kDiscTestSanitized ? kNoCeilingWaitMs : 120000;
 
 // A disc of make_slow_disc.py to walk, and the other disc File Open takes after it.
 struct WalkDisc {

@@ -79,6 +79,32 @@ inline SeriesInfo* AddSeries(StudyInfo& study, const SeriesRecipe& recipe)
 // The main frame's tests name the box so.
 using CountingBox = RecordingBox;
 
+// Whether a cell's loader has ended and its end reached the form view.
+inline bool CellLoadsFinished(const XEVImageViewCtrl& cell)
+{
+    return cell.loadingUnderWay.load() == 0 && cell.loaderRunning.load() == 0 && cell.loadDonePending.load() == 0;
+}
+
+// Runs the queue until no cell of the view loads and the job worker has run what it was
+// given: no loader holds an image's lock. False when that does not come within the time.
+inline bool PumpUntilLoaded(const XEVImageWindow& grid, int timeoutMs = kPumpTimeoutMs)
+{
+    return PumpUntil(
+        [&] {
+            for (const auto* cells : {&grid.studyCells, &grid.seriesCells}) {
+                for (const auto& [id, cell] : *cells) {
+                    if (!CellLoadsFinished(*cell)) {
+                        return false;
+                    }
+                }
+            }
+            // Answers 1 while the worker is busy past the millisecond given; what the cells
+            // queued before reaches the loader window first.
+            return XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_JOIN, 1) == 0;
+        },
+        timeoutMs);
+}
+
 class FormViewTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -17,6 +17,11 @@ inline constexpr bool kHangCeilings = false;
 // How long a wait lasts before the test fails, unless the caller says otherwise.
 inline constexpr int kPumpTimeoutMs = 10000;
 
+// A wait where there is no hang ceiling: ten times and more what the slowest such step takes
+// under the sanitizers on a busy machine, yet shorter than the ctest timeout of the tests that
+// use it, so that a state that never comes fails the test with what it waited for.
+inline constexpr int kNoCeilingWaitMs = 4 * 60 * 1000;
+
 // Runs the main thread's queue until the condition holds or the time passes; false on time-out.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs = kPumpTimeoutMs);
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/pump.h"
+
 struct SlowDiscSettings {
     std::string root;   // the folder whose files are on the medium
     double bytesPerSecond = 6e6;
@@ -54,9 +56,9 @@ struct SlowDiscChild {
 // Runs command with the medium preloaded and extra ("NAME=value") added to this process's
 // environment; waits at most timeoutMs.
 SlowDiscChild RunOnSlowDisc(const SlowDiscSettings& settings, const std::vector<std::string>& command,
-                            const std::vector<std::string>& extra = {}, int timeoutMs = 600000);
+                            const std::vector<std::string>& extra = {}, int timeoutMs = kNoCeilingWaitMs);
 
 // For a test whose body runs on the medium: off it, runs the current test again in a child
 // process on it, checks that the child passed and returns false; in that child returns true
 // and the body goes on. SetUp has run in both.
-bool RunTestOnSlowDisc(const SlowDiscSettings& settings, int timeoutMs = 600000);
+bool RunTestOnSlowDisc(const SlowDiscSettings& settings, int timeoutMs = kNoCeilingWaitMs);

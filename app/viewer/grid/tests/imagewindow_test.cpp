@@ -88,8 +88,9 @@ TEST_F(FormViewTest, FreeMemoryTakesAFarImageOfAnIdleCellFirst)
 {
     StudyInfo& study = MakeStudy({{"CT", 10, true}, {"CT", 10, true}});
     view->ShowFitted(&study);
-    Pump();
-    ASSERT_EQ(view->activeCellId, 9001);
+    // The first cell is activated once its first image is in; the loads go on after.
+    ASSERT_TRUE(PumpUntil([&] { return view->activeCellId == 9001; }));
+    ASSERT_TRUE(PumpUntilLoaded(*view));
     EXPECT_EQ(view->FreeMemory(9001), 1);
     const auto& first = study.series[0]->images;
     const auto& second = study.series[1]->images;
@@ -103,7 +104,8 @@ TEST_F(FormViewTest, FreeMemoryNeverFreesAnImageAnotherCellShows)
 {
     StudyInfo& study = MakeStudy({{"CT", 10, true}});
     view->ShowSeries(study.series[0]);
-    Pump();
+    // An image the worker is decoding is passed over: it must have done.
+    ASSERT_TRUE(PumpUntilLoaded(*view));
     // The far image of the first cell (5) is shown by the sixth: only 9 may go.
     EXPECT_EQ(view->FreeMemory(-1), 1);
     const auto& images = study.series[0]->images;
