@@ -23,6 +23,18 @@ namespace fs = std::filesystem;
 
 const std::string kFrames = std::string(STUDY_TEST_DATA_DIR) + "/hostile_frames";
 
+// Runs one of this folder's fixture scripts with OUT (made first) and its arguments.
+bool RunFixtureScript(const std::string& script, const std::string& out, const std::string& arguments = {})
+{
+    fs::create_directories(out);
+    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
+                                "/../app/testsupport/python /usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR "/" +
+                                script + " " + out + " " + arguments;
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(status, 0) << command;
+    return status == 0;
+}
+
 // The frame-claim discs copied into a folder of the test's own, with what the script cannot
 // commit made here: MANY's 1.3 MB of pixels (frame k dark above row k % 63 + 1, bright from there) and SPARSE's
 // 300,000,000 bytes as a sparse tail.
@@ -147,12 +159,7 @@ struct LargestAllocationHook {
 TEST_F(HostileFramesTest, JpegDataTooShortForTheAgreedSizeFailsAlone)
 {
     const std::string out = disc_ + "/agree";
-    fs::create_directories(out);
-    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
-                                "/../app/testsupport/python /usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR
-                                "/write_agreeing_jpeg_disc.py " +
-                                out;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_TRUE(RunFixtureScript("write_agreeing_jpeg_disc.py", out));
     LargestAllocationHook hook;
     const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("agree/disc/DICOMDIR", 4, 3);
     ASSERT_EQ(shown.size(), 1u);
@@ -180,12 +187,7 @@ TEST_F(HostileFramesTest, JpegDataTooShortForTheAgreedSizeFailsAlone)
 TEST_F(HostileFramesTest, EmptyFragmentsCostAFewBytesAndPastTheirBoundFailAlone)
 {
     const std::string out = disc_ + "/fragments";
-    fs::create_directories(out);
-    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
-                                "/../app/testsupport/python /usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR
-                                "/write_fragment_disc.py " +
-                                out;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_TRUE(RunFixtureScript("write_fragment_disc.py", out));
     const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("fragments/disc/DICOMDIR", 3, 1);
     ASSERT_EQ(shown.size(), 2u);
     for (int bright : PaintedBright(shown)) {
@@ -253,12 +255,7 @@ namespace {
 std::string WriteBudgetDisc(const std::string& disc, const std::string& arguments)
 {
     const std::string out = disc + "/budget";
-    fs::create_directories(out);
-    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
-                                "/../app/testsupport/python /usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR
-                                "/write_budget_frames.py " +
-                                out + " " + arguments;
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_TRUE(RunFixtureScript("write_budget_frames.py", out, arguments));
     return out;
 }
 
