@@ -261,3 +261,18 @@ TEST_F(FrameReportTest, DialogHiddenWithTheMinimisedFrameComesBackOnActivation)
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->reshowFlag, 0);
 }
+
+TEST_F(FrameReportTest, AFrameClosedWhileItsReportIsReadClosesAtOnceAndShowsNothing)
+{
+    frame->RequestReport(&ReportSeries(kSample + QStringLiteral("/DICOM/SR0001")), true);
+    ASSERT_TRUE(frame->ReportPending());
+    frame->close();
+    EXPECT_TRUE(frame->IsShutDown());
+    EXPECT_FALSE(frame->ReportPending());
+    // Asked for after the close, nothing is read.
+    frame->RequestReport(&ReportSeries(kSample + QStringLiteral("/DICOM/SR0001")), true);
+    EXPECT_FALSE(frame->ReportPending());
+    Pump();
+    EXPECT_EQ(frame->ReportDialog(), nullptr);
+    EXPECT_TRUE(answers.shown.isEmpty());
+}
