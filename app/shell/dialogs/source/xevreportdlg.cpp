@@ -183,7 +183,7 @@ int32_t CXEVReportDlg::OnReportText(const SeriesInfo* series)
     }
     const QString path = report->filePath;
     ReportInfo info;
-    const int32_t read = reader_ ? reader_(path, info) : XEVReadReport(path, info);
+    const int32_t read = XEVReadReport(path, info);
     if (read < 0) {
         return 0;
     }
@@ -191,6 +191,14 @@ int32_t CXEVReportDlg::OnReportText(const SeriesInfo* series)
         XEVShowFailureText(this, MessageWithPath(GetMessageString(10024), path));
         return 0;
     }
+    ShowReportInfo(info);
+    return 0;
+}
+
+void CXEVReportDlg::ShowReportInfo(const ReportInfo& info)
+{
+    resize(minimumSize_);
+    CentreOnOwner();
     const QString blank = QStringLiteral(" ");
     const QString studyDate = XEVDateText(info.studyDate, kDateText) + blank + XEVReportTime(info.studyTime);
     values_[kName]->setText(blank + XEVReportName(info.patientName).left(kValueChars));
@@ -204,7 +212,6 @@ int32_t CXEVReportDlg::OnReportText(const SeriesInfo* series)
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text_->setPlainText(text);
     ApplyScrollBarRule();
-    return 0;
 }
 
 void CXEVReportDlg::LayOut()

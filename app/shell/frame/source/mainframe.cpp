@@ -21,6 +21,10 @@ CMainFrame::CMainFrame(QWidget* parent)
     // before (a test's) stays.
     XEVInstallMessageBox(failureBox_.get());
     GetLoadState().SetFailureWindow(receiver_.Handle());
+    reportAnswers_.SetHandler(WM_XEV_REPORT_TEXT, [this](XEVWParam serial, XEVLParam) {
+        OnReportRead(uint64_t(serial));
+        return XEVResult(0);
+    });
 }
 
 CMainFrame::~CMainFrame()

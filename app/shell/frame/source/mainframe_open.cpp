@@ -1,5 +1,4 @@
 #include <QAction>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QLocale>
 #include <QMenu>
@@ -136,66 +135,6 @@ void CMainFrame::StopDiscReads()
     GetLoadState().StopPreload();
 }
 
-bool CMainFrame::RunAnswering(const std::function<void(const std::atomic<int32_t>* stop)>& work)
-{
-    // Most work is done at once: that never leaves this call, as before.
-    constexpr auto kQuickAnswer = std::chrono::milliseconds(100);
-    struct Outcome {
-        std::mutex mutex;
-        std::condition_variable answered;
-        bool done = false;
-    } outcome;
-    XEVThread worker;
-    QEventLoop wait;
-    const bool started = worker.Start([&] {
-        work(&worker.stop);
-        {
-            std::lock_guard<std::mutex> lock(outcome.mutex);
-            outcome.done = true;
-        }
-        outcome.answered.notify_one();
-    });
-    if (!started) {
-        work(nullptr);
-        return true;
-    }
-    std::unique_lock<std::mutex> lock(outcome.mutex);
-    if (!outcome.answered.wait_for(lock, kQuickAnswer, [&] { return outcome.done; })) {
-        lock.unlock();
-        // The window paints and runs its timers meanwhile; input waits for the answer, and no
-        // second open starts.
-        const uint8_t openEnabled = fileOpenEnabled_;
-        SetFileOpenEnabled(false);
-        classifier_ = &worker;
-        classifyWait_ = &wait;
-        // The answer is looked for here, on this thread: the worker touches no Qt object.
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
-            std::lock_guard<std::mutex> answered(outcome.mutex);
-            if (outcome.done) {
-                wait.quit();
-            }
-        });
-        poll.start(10);
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
-        classifyWait_ = nullptr;
-        classifier_ = nullptr;
-        if (shutDown_) {
-            return false;
-        }
-        SetFileOpenEnabled(openEnabled != 0);
-        lock.lock();
-    }
-    // The wait also ends when the application quits.
-    const bool done = outcome.done;
-    lock.unlock();
-    if (!done) {
-        worker.stop = 1;
-    }
-    worker.WaitAll();
-    return done;
-}
-
 // The work of one open on its worker, and what comes after it on the GUI thread.
 struct CMainFrame::OpenStep {
     XEVThread worker;
@@ -284,11 +223,6 @@ void CMainFrame::StopClassification()
     if (opening_ != nullptr) {
         opening_->worker.stop = 1;
     }
-    if (classifier_ == nullptr) {
-        return;
-    }
-    classifier_->stop = 1;
-    classifyWait_->quit();
 }
 
 void CMainFrame::OpenPath(const QString& path)

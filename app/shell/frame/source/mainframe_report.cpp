@@ -5,6 +5,11 @@
 
 #include <QEvent>
 
+#include <atomic>
+#include <system_error>
+#include <thread>
+#include <utility>
+
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "shell/xevfileopen.h"
@@ -13,6 +18,7 @@
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
 
 namespace {
 
@@ -31,67 +37,133 @@ const ImageInfo* FirstReportImage(const SeriesInfo* series)
     return nullptr;
 }
 
-// The dialog as the study list drives it; WM_XEV_REPORT_TEXT to its handle refills it.
+// The dialog as the study list drives it: WM_XEV_REPORT_TEXT to its handle asks the frame for
+// the series' report, and a show asked for before it waits for that answer.
 class ReportLink : public XEVReportDialogLink {
 public:
-    explicit ReportLink(CXEVReportDlg& dialog) : dialog_(dialog)
+    ReportLink(CMainFrame& frame, CXEVReportDlg& dialog) : frame_(frame), dialog_(dialog)
     {
         receiver_.SetHandler(WM_XEV_REPORT_TEXT, [this](XEVWParam, XEVLParam l) {
-            return XEVResult(dialog_.OnReportText(reinterpret_cast<const SeriesInfo*>(l)));
+            frame_.RequestReport(reinterpret_cast<const SeriesInfo*>(l), std::exchange(showNext_, false));
+            return XEVResult(0);
         });
     }
     bool IsShown() const override { return dialog_.isVisible(); }
-    void Show() override { dialog_.show(); }
-    void Close() override { dialog_.hide(); }
+    void Show() override { showNext_ = true; }
+    void Close() override
+    {
+        showNext_ = false;
+        frame_.DropReportRequest();
+        dialog_.hide();
+    }
     XEVWindowHandle Handle() const override { return receiver_.Handle(); }
 
 private:
+    CMainFrame& frame_;
     CXEVReportDlg& dialog_;
     XEVMessageReceiver receiver_;
+    bool showNext_ = false;
 };
 
 }   // namespace
 
+// One request: the worker writes the outcome and the report, then posts; the GUI thread reads
+// them only once that post has come.
+struct CMainFrame::ReportJob {
+    enum class Outcome { NotExtracted, Unreadable, Read };
+    QString path;
+    uint64_t serial = 0;
+    bool show = false;
+    std::atomic<int32_t> stop{0};
+    Outcome outcome = Outcome::NotExtracted;
+    ReportInfo report;
+
+    // The checks of the document, then its read, all on the medium.
+    void CheckAndRead()
+    {
+        const XEVLoadState& state = GetLoadState();
+        const std::string native = XEVNativePath(path);
+        // A member that cannot be extracted has no file to name.
+        if (!state.GetZipPath().empty() && state.ExtractZipMember(native, std::string()) != 0) {
+            outcome = Outcome::NotExtracted;
+            return;
+        }
+        const bool read = stop.load() == 0 && HasDicmMarker(native) && IsDicomFile(path, &stop) && stop.load() == 0 &&
+                          ReadReportFile(path, report) != 0;
+        outcome = read ? Outcome::Read : Outcome::Unreadable;
+    }
+};
+
 bool CMainFrame::OpenReport(SeriesInfo* series)
 {
-    const ImageInfo* report = FirstReportImage(series);
-    if (report == nullptr) {
-        return false;
+    return FirstReportImage(series) != nullptr;
+}
+
+void CMainFrame::RequestReport(const SeriesInfo* series, bool show)
+{
+    const ImageInfo* image = FirstReportImage(series);
+    if (image == nullptr || shutDown_) {
+        return;
     }
-    const QString path = report->filePath;
-    // The file lies on the medium: checked on a worker while the window answers.
-    bool extracted = true;
-    bool readable = false;
-    if (!RunAnswering([&](const std::atomic<int32_t>* stop) {
-            const XEVLoadState& state = GetLoadState();
-            extracted = state.GetZipPath().empty() || state.ExtractZipMember(XEVNativePath(path), std::string()) == 0;
-            readable = extracted && HasDicmMarker(XEVNativePath(path)) && IsDicomFile(path, stop);
-        })) {
-        return false;
+    auto job = std::make_shared<ReportJob>();
+    job->path = image->filePath;
+    job->serial = ++reportSerial_;
+    job->show = show || (reportJob_ != nullptr && reportJob_->show);
+    DropReportRequest();
+    // Not joined: a worker in a read of a slow disc ends on its own, owning what it writes, and
+    // its answer to a frame that has gone is dropped with the handle.
+    try {
+        std::thread([job, answers = reportAnswers_.Handle()] {
+            job->CheckAndRead();
+            if (job->stop.load() == 0) {
+                XEVPostMessage(answers, WM_XEV_REPORT_TEXT, XEVWParam(job->serial), 0);
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        return;
     }
-    // A member that cannot be extracted has no file to name: no message.
-    if (!extracted) {
-        return false;
+    reportJob_ = std::move(job);
+}
+
+void CMainFrame::DropReportRequest()
+{
+    if (reportJob_ != nullptr) {
+        reportJob_->stop = 1;
+        reportJob_.reset();
     }
-    if (!readable) {
-        XEVShowFailureText(this, MessageWithPath(GetMessageString(kReportUnreadable), path));
-        return false;
+}
+
+void CMainFrame::OnReportRead(uint64_t serial)
+{
+    // An answer to a request since replaced or dropped changes nothing.
+    if (reportJob_ == nullptr || reportJob_->serial != serial || shutDown_) {
+        return;
     }
-    return true;
+    const std::shared_ptr<ReportJob> job = std::move(reportJob_);
+    switch (job->outcome) {
+    case ReportJob::Outcome::NotExtracted: return;
+    case ReportJob::Outcome::Unreadable:
+        XEVShowFailureText(this, MessageWithPath(GetMessageString(kReportUnreadable), job->path));
+        return;
+    case ReportJob::Outcome::Read: break;
+    }
+    GetReportDialog(true);
+    if (job->show) {
+        reportDialog_->hide();
+    }
+    reportDialog_->ShowReportInfo(job->report);
+    if (job->show) {
+        reportDialog_->show();
+    }
 }
 
 XEVReportDialogLink* CMainFrame::GetReportDialog(bool create)
 {
     if (reportDialog_ == nullptr && create) {
         reportDialog_ = new CXEVReportDlg(this);
-        // The dialog reads its report as the checks above do, off the GUI thread.
-        reportDialog_->SetReader([this](const QString& path, ReportInfo& report) {
-            int32_t read = -1;
-            return RunAnswering([&](const std::atomic<int32_t>*) { read = XEVReadReport(path, report); }) ? read : -1;
-        });
     }
     if (reportDialog_ != nullptr && reportLink_ == nullptr) {
-        reportLink_ = std::make_shared<ReportLink>(*reportDialog_);
+        reportLink_ = std::make_shared<ReportLink>(*this, *reportDialog_);
     }
     return reportLink_.get();
 }
@@ -107,8 +179,7 @@ void CMainFrame::OnReportRequest()
     if (series == nullptr || !OpenReport(series)) {
         return;
     }
-    GetReportDialog(true);
-    XEVShowReport(reportDialog_, this, series);
+    RequestReport(series, true);
 }
 
 void CMainFrame::OnActivate(bool active)

@@ -493,6 +493,7 @@ void CMainFrame::ShutDown()
         XEVSetMediumWatch(nullptr);
     }
     StopClassification();
+    DropReportRequest();
     SetFullScreen(false);
     hide();
     ShutDownLoaders();

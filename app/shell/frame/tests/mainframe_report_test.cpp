@@ -37,12 +37,20 @@ protected:
         ASSERT_NE(withoutReport, nullptr);
     }
 
+    // The press returns before the report is read; its answer is waited for.
     void PressReportButton()
     {
         CXEVBitmapButton& button = Title().ButtonAt(CXEVTitleFormView::kReport);
         button.setEnabled(true);
         button.click();
         Pump();
+        ASSERT_TRUE(PumpUntil([this] { return !frame->ReportPending(); }));
+    }
+
+    void RequestAndWait(const SeriesInfo& series)
+    {
+        frame->RequestReport(&series, true);
+        ASSERT_TRUE(PumpUntil([this] { return !frame->ReportPending(); }));
     }
 
     int DialogCount() { return int(frame->findChildren<CXEVReportDlg*>().size()); }
@@ -111,10 +119,8 @@ TEST_F(FrameReportTest, StudyListDrivesTheDialogThroughTheFrame)
     const int32_t series =
         int32_t(std::find(withReport->series.begin(), withReport->series.end(), report) - withReport->series.begin());
     XEVSendMessage(List().Handle(), WM_XEV_SERIES_ITEM_DBLCLK, XEVWParam(kXEVFirstTreeId + patient), XEVLParam(series));
-    Pump();
+    ASSERT_TRUE(PumpUntil([this] { return frame->ReportDialog() != nullptr && frame->ReportDialog()->isVisible(); }));
     CXEVReportDlg* dialog = frame->ReportDialog();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_TRUE(dialog->isVisible());
     EXPECT_TRUE(dialog->ReportText()->toPlainText().contains(kFollowUp));
 
     // A study without a report opened from the tree closes it.
@@ -151,7 +157,9 @@ TEST_F(FrameReportTest, UnreadableReportNamesItsPathOnceAndShowsNothing)
         answers.shown.clear();
         QElapsedTimer clock;
         clock.start();
-        EXPECT_FALSE(frame->OpenReport(&ReportSeries(path))) << path.toStdString();
+        SeriesInfo& series = ReportSeries(path);
+        EXPECT_TRUE(frame->OpenReport(&series)) << path.toStdString();
+        RequestAndWait(series);
         if (kHangCeilings) {
             EXPECT_LT(clock.elapsed(), 5000) << path.toStdString();
         }
@@ -160,22 +168,70 @@ TEST_F(FrameReportTest, UnreadableReportNamesItsPathOnceAndShowsNothing)
     }
     EXPECT_FALSE(pipe.Freed());
     answers.shown.clear();
+    EXPECT_EQ(frame->ReportDialog(), nullptr);
 
-    // The sample's report reads; a series without an "SR" record or nothing at all does not,
-    // and says nothing.
-    EXPECT_TRUE(frame->OpenReport(&ReportSeries(kSample + QStringLiteral("/DICOM/SR0001"))));
+    // A series without an "SR" record, or nothing at all, is no request and says nothing.
     SeriesInfo& images = ReportSeries(kSample + QStringLiteral("/DICOM/SR0001"));
     images.images.front()->SetRecordText(QStringLiteral("IMAGE"));
     EXPECT_FALSE(frame->OpenReport(&images));
     EXPECT_FALSE(frame->OpenReport(nullptr));
-    EXPECT_TRUE(answers.shown.isEmpty());
+    frame->RequestReport(&images, true);
+    frame->RequestReport(nullptr, true);
+    EXPECT_FALSE(frame->ReportPending());
 
     // From an archive the member must come out first; when it cannot, quietly nothing.
     GetLoadState().SetArchive(folder.filePath(QStringLiteral("none.zip")).toStdString(),
                               folder.filePath(QStringLiteral("Kestro")).toStdString());
-    EXPECT_FALSE(frame->OpenReport(&ReportSeries(folder.filePath(QStringLiteral("Kestro/DICOM/SR0001")))));
+    RequestAndWait(ReportSeries(folder.filePath(QStringLiteral("Kestro/DICOM/SR0001"))));
     EXPECT_TRUE(answers.shown.isEmpty());
     EXPECT_EQ(frame->ReportDialog(), nullptr);
+    GetLoadState().SetArchive(std::string(), std::string());
+
+    // The sample's report reads and shows.
+    RequestAndWait(ReportSeries(kSample + QStringLiteral("/DICOM/SR0001")));
+    EXPECT_TRUE(answers.shown.isEmpty());
+    ASSERT_NE(frame->ReportDialog(), nullptr);
+    EXPECT_TRUE(frame->ReportDialog()->isVisible());
+    EXPECT_TRUE(frame->ReportDialog()->ReportText()->toPlainText().contains(kFinding));
+}
+
+TEST_F(FrameReportTest, ANewerRequestReplacesAnOlderOneAndACloseDropsIt)
+{
+    const QString sample = kSample + QStringLiteral("/DICOM/SR0001");
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString missing = folder.filePath(QStringLiteral("gone"));
+    // Only the newer answer counts, whichever worker ends first; the older one's show is kept.
+    frame->RequestReport(&ReportSeries(missing), true);
+    frame->RequestReport(&ReportSeries(sample), false);
+    ASSERT_TRUE(PumpUntil([this] { return !frame->ReportPending(); }));
+    // The older worker's answer, should it come after, changes nothing.
+    Pump();
+    EXPECT_TRUE(answers.shown.isEmpty());
+    ASSERT_NE(frame->ReportDialog(), nullptr);
+    EXPECT_TRUE(frame->ReportDialog()->isVisible());
+    frame->ReportDialog()->hide();
+    frame->RequestReport(&ReportSeries(sample), false);
+    RequestAndWait(ReportSeries(missing));
+    Pump();
+    ASSERT_EQ(answers.shown.size(), 1);
+    EXPECT_EQ(answers.shown.front(), Unreadable(missing));
+    EXPECT_FALSE(frame->ReportDialog()->isVisible());
+
+    // The list closes the dialog while its report is read: the answer shows nothing.
+    answers.shown.clear();
+    frame->ReportDialog()->ReportText()->clear();
+    frame->RequestReport(&ReportSeries(sample), true);
+    frame->GetReportDialog(false)->Close();
+    EXPECT_FALSE(frame->ReportPending());
+    Pump();
+    EXPECT_FALSE(frame->ReportDialog()->isVisible());
+
+    // A refill of the shown dialog is no show: the hidden dialog stays hidden but is filled.
+    frame->RequestReport(&ReportSeries(sample), false);
+    ASSERT_TRUE(PumpUntil([this] { return !frame->ReportDialog()->ReportText()->toPlainText().isEmpty(); }));
+    EXPECT_FALSE(frame->ReportDialog()->isVisible());
+    EXPECT_TRUE(answers.shown.isEmpty());
 }
 
 TEST_F(FrameReportTest, DialogHiddenWithTheMinimisedFrameComesBackOnActivation)
@@ -204,4 +260,19 @@ TEST_F(FrameReportTest, DialogHiddenWithTheMinimisedFrameComesBackOnActivation)
     frame->OnActivate(true);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->reshowFlag, 0);
+}
+
+TEST_F(FrameReportTest, AFrameClosedWhileItsReportIsReadClosesAtOnceAndShowsNothing)
+{
+    frame->RequestReport(&ReportSeries(kSample + QStringLiteral("/DICOM/SR0001")), true);
+    ASSERT_TRUE(frame->ReportPending());
+    frame->close();
+    EXPECT_TRUE(frame->IsShutDown());
+    EXPECT_FALSE(frame->ReportPending());
+    // Asked for after the close, nothing is read.
+    frame->RequestReport(&ReportSeries(kSample + QStringLiteral("/DICOM/SR0001")), true);
+    EXPECT_FALSE(frame->ReportPending());
+    Pump();
+    EXPECT_EQ(frame->ReportDialog(), nullptr);
+    EXPECT_TRUE(answers.shown.isEmpty());
 }

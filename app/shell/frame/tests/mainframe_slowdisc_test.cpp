@@ -137,6 +137,11 @@ TEST_F(SlowDiscOpenTest, TheStudysReportIsCheckedAndReadOffTheGuiThread)
     Pump();
     const long guiReads = SlowDiscGuiReads();
     frame->OnReportRequest();
+    // The request returns before its answer, which only the event loop can take: nothing was
+    // waited for, and nothing shows until the worker has read the document.
+    EXPECT_TRUE(frame->ReportPending());
+    EXPECT_EQ(frame->ReportDialog(), nullptr);
+    ASSERT_TRUE(PumpUntil([this] { return !frame->ReportPending(); }));
     ASSERT_NE(frame->ReportDialog(), nullptr);
     EXPECT_TRUE(frame->ReportDialog()->isVisible());
     // As the script that made the sample disc wrote it.

@@ -71,7 +71,8 @@ public:
     // Asks the user; once confirmed, switches the series composition and shows the entry again.
     virtual void RequestSeriesSwitch(int32_t patientIndex, const QString& studyKey, const QString& seriesKey,
                                      bool store) = 0;
-    // False (the frame has said why) when the SR document cannot be read.
+    // False when the series holds no SR document. The document is checked and read when its
+    // text is asked for; one that cannot be read is named then, and nothing is shown.
     virtual bool OpenReport(SeriesInfo* series) = 0;
     virtual bool HasTitlePane() = 0;
     virtual bool IsCinePlaying() = 0;

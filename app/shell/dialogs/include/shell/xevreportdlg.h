@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 
 class QFrame;
 class QLabel;
@@ -38,14 +37,12 @@ public:
     explicit CXEVReportDlg(QWidget* parent = nullptr);
 
     // The report of the series' first "SR" image: extracted first while an archive is
-    // open, read, formatted and laid out. Without one, or when extraction fails, nothing
+    // open, read on the calling thread, formatted and laid out. Without one, or when extraction fails, nothing
     // changes; an unreadable file gives message 10024 with its path. Always 0.
     int32_t OnReportText(const SeriesInfo* series);
 
-    // What extracts and reads the report file (XEVReadReport unless set): the frame has it
-    // read on a worker while the window answers.
-    using Reader = std::function<int32_t(const QString& path, ReportInfo& report)>;
-    void SetReader(Reader reader) { reader_ = std::move(reader); }
+    // A report read beforehand (the frame reads it off the GUI thread), formatted and laid out.
+    void ShowReportInfo(const ReportInfo& info);
 
     QSize MinimumDialogSize() const { return minimumSize_; }
     QLabel* Label(Row row) const { return labels_[row]; }
@@ -75,7 +72,6 @@ private:
     QTextEdit* text_ = nullptr;
     CXEVBitmapButton* close_ = nullptr;
     bool skinned_ = false;
-    Reader reader_;
 };
 
 // The report file at path, extracted first while an archive is open, read into report: 1;

@@ -27,7 +27,6 @@ class CXEVAgreeDlg;
 class CXEVImageFormView;
 class CXEVListFormView;
 class CXEVPatientView;
-class QEventLoop;
 class QSocketNotifier;
 class SeriesInfo;
 class XEVReportDialogLink;
@@ -37,7 +36,6 @@ class CXEVTitleFormView;
 class XEVImageViewCtrl;
 class XEVPreloadView;
 class StudyInfo;
-class XEVThread;
 enum class XEVOpenKind;
 struct XEVParsedDicomDir;
 using XEVParsedDicomDirPtr = std::shared_ptr<XEVParsedDicomDir>;
@@ -200,7 +198,16 @@ public:
     // Selects the recorded entry again; false when the record holds none.
     bool SelectRecordedEntry();
     void OnReportRequest();
+    // True when the series holds an SR document to ask for; reads nothing.
     bool OpenReport(SeriesInfo* series);
+    // Checks and reads the series' SR document on a worker; once it has answered, names an
+    // unreadable file or fills the report dialog (hidden and shown again when show is set).
+    // Replaces a request not yet answered, keeping its show.
+    void RequestReport(const SeriesInfo* series, bool show);
+    // Forgets the request not yet answered: its answer changes nothing.
+    void DropReportRequest();
+    // A report request whose worker has not answered yet.
+    bool ReportPending() const { return reportJob_ != nullptr; }
     // The report dialog, made first when create is set; null before.
     XEVReportDialogLink* GetReportDialog(bool create);
     CXEVReportDlg* ReportDialog() const { return reportDialog_; }
@@ -289,10 +296,6 @@ private:
     bool startPathUnopened_ = false;
     StartFailureReport startFailureReport_;
     bool shutDown_ = false;
-    // What reads the medium for an open (a whole DICOMDIR, say) runs on a worker while the
-    // window answers; closing stops it, and the wait joins it (mainframe_open.cpp). False, or
-    // nothing, when the close stopped it.
-    bool RunAnswering(const std::function<void(const std::atomic<int32_t>* stop)>& work);
     // Runs work on a worker, then `then` on this thread unless the frame has closed: at once
     // when the work is quick, else from a timer, with no event loop of its own.
     struct OpenStep;
@@ -303,12 +306,17 @@ private:
     void OnOpenStepDone();
     std::unique_ptr<OpenStep, OpenStepEnd> opening_;
     void StopClassification();
-    XEVThread* classifier_ = nullptr;
-    QEventLoop* classifyWait_ = nullptr;
     // Series-composition switch and the SR report.
     SelectionRecord selection_;
     CXEVReportDlg* reportDialog_ = nullptr;
     std::shared_ptr<XEVReportDialogLink> reportLink_;
+    // The report asked for last; its worker owns it too and ends on its own.
+    struct ReportJob;
+    std::shared_ptr<ReportJob> reportJob_;
+    uint64_t reportSerial_ = 0;
+    // Where the workers tell that a report was read: gone with the frame.
+    XEVMessageReceiver reportAnswers_;
+    void OnReportRead(uint64_t serial);
 
     // File Open and the menu bar.
     void SetUpMenuBar();
