@@ -237,7 +237,8 @@ void CMainFrame::OnPreloadControl()
         state.ResumePreload();
         state.painting.store(0);
         state.StampPaintEnd();
-    } else if (listAccess_ != nullptr && listAccess_->GetPreloadView() != nullptr) {
+    } else if (!mediumGoneTold_ && listAccess_ != nullptr && listAccess_->GetPreloadView() != nullptr) {
+        // A disc that went is not read ahead again: the views that end afterwards still ask.
         state.StartPreload(listAccess_->GetPreloadView());
     }
 }
