@@ -29,7 +29,7 @@ bool XEVThread::Start(std::function<void()> body, PlatThreadPriority priority)
     // Added before it runs and resumed under the list's lock, so that a WaitAll racing with
     // the start joins a running thread rather than one it would cancel.
     std::lock_guard<std::mutex> guard(mutex_);
-    threads_.push_back({std::move(thread), std::move(ended)});
+    threads_.push_back({std::move(thread), std::move(ended), runStop_});
     threads_.back().thread->Resume();
     return true;
 }
@@ -40,7 +40,7 @@ void XEVThread::Add(std::unique_ptr<PlatThread> thread)
         return;
     }
     std::lock_guard<std::mutex> guard(mutex_);
-    threads_.push_back({std::move(thread), nullptr});
+    threads_.push_back({std::move(thread), nullptr, nullptr});
 }
 
 void XEVThread::WaitGate()
@@ -136,6 +136,28 @@ void XEVThread::ReapEnded()
     }
     // Their bodies have returned: each join only collects the thread.
     for (auto& entry : ended) {
+        entry.thread->Join();
+    }
+}
+
+void XEVThread::JoinRun()
+{
+    std::vector<Entry> run;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!runStop_) {
+            return;
+        }
+        for (auto it = threads_.begin(); it != threads_.end();) {
+            if (it->run == runStop_) {
+                run.push_back(std::move(*it));
+                it = threads_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& entry : run) {
         entry.thread->Join();
     }
 }

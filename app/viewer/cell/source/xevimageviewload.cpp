@@ -80,8 +80,12 @@ bool XEVImageViewCtrl::ResumeLoader()
 
 void XEVImageViewCtrl::ReapEndedLoader()
 {
-    // An ended thread keeps its stack until joined; one still running is never waited for.
+    // An ended thread keeps its stack until joined; one still running is never waited for,
+    // but for the loader of this run that has posted its last word and is only returning.
     loader.ReapEnded();
+    if (loadingUnderWay.load() == 0 && loaderRunning.load() == 0) {
+        loader.JoinRun();
+    }
 }
 
 void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images, const std::atomic<int32_t>& stop)

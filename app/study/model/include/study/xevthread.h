@@ -53,6 +53,9 @@ public:
     void Release();
     // Joins the threads started by Start whose body has returned; never waits for another.
     void ReapEnded();
+    // Joins the threads of the run not yet released: for a caller that knows they have done
+    // their work (a loader that posted its last word) and are only returning.
+    void JoinRun();
     // Threads on the list whose body has not returned (one added by Add counts until joined).
     size_t Running() const;
 
@@ -62,7 +65,8 @@ public:
 private:
     struct Entry {
         std::unique_ptr<PlatThread> thread;
-        std::shared_ptr<std::atomic<bool>> ended;   // null: not known (added from outside)
+        std::shared_ptr<std::atomic<bool>> ended;    // null: not known (added from outside)
+        std::shared_ptr<std::atomic<int32_t>> run;   // the run's stop when it started, if any
     };
     mutable std::mutex mutex_;
     std::vector<Entry> threads_;
