@@ -695,8 +695,8 @@ TEST_F(HuffBufferStart, ReadersNeverReadBeforeTheirBuffer)
     uint8_t* const data = page.bytes();
     constexpr int32_t kLength = 64;
     const TestHuffTable one_bit = table_of({{1, 1}}, {0});
-    const HuffDecodeSpec spec = make_spec(one_bit);
-    const HuffDecodeSpec* specs[4] = {&spec, &spec, &spec, &spec};
+    const HuffDecodeSpec table = make_spec(one_bit);
+    const HuffDecodeSpec* tables[4] = {&table, &table, &table, &table};
     // The bits one call takes from the stream: bytes moved over, less the change in bits held.
     const auto used = [](int32_t start, int32_t pos, int32_t before, int32_t after) {
         return 8 * (pos - start) + before - after;
@@ -717,7 +717,7 @@ TEST_F(HuffBufferStart, ReadersNeverReadBeforeTheirBuffer)
                     uint32_t marker = 0;
                     const int32_t before = st.bitCount;
                     ASSERT_EQ(dispatch_entry<dispatch_table_huff_decode_block_8x8>(level)(
-                                  data, kLength, &pos, b.data(), &pred, &marker, &spec, &spec, &st),
+                                  data, kLength, &pos, b.data(), &pred, &marker, &table, &table, &st),
                               kernel_ok)
                         << call;
                     ASSERT_EQ(used(start, pos, before, st.bitCount), 2) << call;   // a DC of size 0, an end of block
@@ -738,7 +738,7 @@ TEST_F(HuffBufferStart, ReadersNeverReadBeforeTheirBuffer)
                             uint32_t marker = 0;
                             const int32_t before = st.bitCount;
                             ASSERT_EQ(dispatch_entry<dispatch_table_huff_decode_lossless_row>(level)(
-                                          data, kLength, &pos, row_ptrs, width, components, &marker, specs, &st),
+                                          data, kLength, &pos, row_ptrs, width, components, &marker, tables, &st),
                                       kernel_ok)
                                 << components << " x " << width << ", call " << call;
                             ASSERT_EQ(used(start, pos, before, st.bitCount), width * components)

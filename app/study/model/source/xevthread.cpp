@@ -120,45 +120,40 @@ void XEVThread::Release()
     ReapEnded();
 }
 
-void XEVThread::ReapEnded()
+void XEVThread::JoinWhere(const std::function<bool(const Entry&)>& chosen)
 {
-    std::vector<Entry> ended;
+    std::vector<Entry> taken;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         for (auto it = threads_.begin(); it != threads_.end();) {
-            if (it->ended && it->ended->load()) {
-                ended.push_back(std::move(*it));
+            if (chosen(*it)) {
+                taken.push_back(std::move(*it));
                 it = threads_.erase(it);
             } else {
                 ++it;
             }
         }
     }
-    // Their bodies have returned: each join only collects the thread.
-    for (auto& entry : ended) {
+    for (auto& entry : taken) {
         entry.thread->Join();
     }
 }
 
+void XEVThread::ReapEnded()
+{
+    // Their bodies have returned: each join only collects the thread.
+    JoinWhere([](const Entry& entry) { return entry.ended && entry.ended->load(); });
+}
+
 void XEVThread::JoinRun()
 {
-    std::vector<Entry> run;
+    std::shared_ptr<std::atomic<int32_t>> run;
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        if (!runStop_) {
-            return;
-        }
-        for (auto it = threads_.begin(); it != threads_.end();) {
-            if (it->run == runStop_) {
-                run.push_back(std::move(*it));
-                it = threads_.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        run = runStop_;
     }
-    for (auto& entry : run) {
-        entry.thread->Join();
+    if (run) {
+        JoinWhere([&run](const Entry& entry) { return entry.run == run; });
     }
 }
 

@@ -68,6 +68,8 @@ private:
         std::shared_ptr<std::atomic<bool>> ended;    // null: not known (added from outside)
         std::shared_ptr<std::atomic<int32_t>> run;   // the run's stop when it started, if any
     };
+    // Takes the entries chosen off the list under its lock, then joins them.
+    void JoinWhere(const std::function<bool(const Entry&)>& chosen);
     mutable std::mutex mutex_;
     std::vector<Entry> threads_;
     std::shared_ptr<std::atomic<int32_t>> runStop_;
