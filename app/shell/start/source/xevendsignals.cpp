@@ -69,6 +69,11 @@ void Watch(int takeWithinMs)
     if (result != 0 && !g_stopping.load()) {
         _exit(128 + g_firstSignal.load());
     }
+    // Taken: stay until the object goes, so that a second signal's _exit never finds this
+    // thread ended and not joined.
+    while (!g_stopping.load()) {
+        Wait(&g_arrived);
+    }
 }
 
 }   // namespace
