@@ -12,7 +12,7 @@
 //   stall_start MS the longest the GUI thread did not answer from start to "all"
 //   stall_series MS, stall_study MS   the same from each switch to its first image shown
 // With "report", once every cell on screen shows its image the first study's SR report is
-// asked for and the close at once:
+// asked for, and the close as soon as its worker reads the medium (or has answered):
 //   report T       the report is asked for
 // KV_SLOW_DISC_PROGRAM, when set, is the folder taken for the program's (its ZYLV.INI).
 // The process then ends as the viewer's does; the caller takes the time it ended. If the
@@ -163,6 +163,8 @@ int main(int argc, char** argv)
     if (!switches.Done()) {
         switches.StartMeter();
     }
+    bool reportAsked = false;
+    long readsAtReport = 0;
     long long first = 0;
     long long all = 0;
     // The request is made once, by the GUI thread or by the clock; the GUI thread takes it up
@@ -205,10 +207,20 @@ int main(int argc, char** argv)
             return;
         }
         if (all != 0 && mode == "report") {
-            if (RequestFirstReport(frame)) {
-                std::printf("report %lld\n", Now());
+            if (!reportAsked) {
+                reportAsked = true;
+                readsAtReport = SlowDiscReads();
+                if (RequestFirstReport(frame)) {
+                    std::printf("report %lld\n", Now());
+                } else {
+                    Request();
+                }
+                return;
             }
-            Request();
+            // The close comes once the report's worker reads the medium, or has answered.
+            if (SlowDiscReads() > readsAtReport || !frame->ReportPending()) {
+                Request();
+            }
             return;
         }
         if (all != 0 && Now() - all >= holdNs) {
