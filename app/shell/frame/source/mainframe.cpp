@@ -25,6 +25,10 @@ CMainFrame::CMainFrame(QWidget* parent)
         OnReportRead(uint64_t(serial));
         return XEVResult(0);
     });
+    openAnswers_.SetHandler(WM_XEV_OPEN_ANSWER, [this](XEVWParam serial, XEVLParam) {
+        OnOpenAnswer(uint64_t(serial));
+        return XEVResult(0);
+    });
 }
 
 CMainFrame::~CMainFrame()

@@ -3,18 +3,16 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTimer>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <memory>
 
 #include "shell/mainframe.h"
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
 #include "shell/xevcommonsettings.h"
+#include "shell/xevdetached.h"
 #include "shell/xevfileopen.h"
 #include "shell/xevpatientbar.h"
 #include "shell/xevstatusformview.h"
@@ -22,7 +20,6 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
-#include "study/xevthread.h"
 #include "viewer/xevimageformview.h"
 
 namespace {
@@ -82,6 +79,11 @@ void CMainFrame::OnUpdateFileOpen()
 
 void CMainFrame::SetFileOpenEnabled(bool enabled)
 {
+    // While an open runs File Open stays off; what is asked meanwhile holds from its end.
+    if (opening_ != nullptr) {
+        openEnabled_ = enabled ? 1 : 0;
+        return;
+    }
     fileOpenEnabled_ = enabled ? 1 : 0;
     OnUpdateFileOpen();
 }
@@ -135,93 +137,58 @@ void CMainFrame::StopDiscReads()
     GetLoadState().StopPreload();
 }
 
-// The work of one open on its worker, and what comes after it on the GUI thread.
+// One open's worker state: the worker owns it with the frame, so that a frame gone while it
+// is in a read leaves it nothing to reach.
 struct CMainFrame::OpenStep {
-    XEVThread worker;
-    std::mutex mutex;
-    std::condition_variable answered;
-    bool done = false;
-    std::function<void()> then;
-    QTimer poll;
-    uint8_t openEnabled = 0;
-    // The worker reads this step's fields: it ends before they go.
-    ~OpenStep()
-    {
-        worker.stop = 1;
-        worker.WaitAll();
-    }
+    std::atomic<int32_t> stop{0};
 };
-
-void CMainFrame::OpenStepEnd::operator()(OpenStep* step) const
-{
-    delete step;
-}
 
 void CMainFrame::RunThen(std::function<void(const std::atomic<int32_t>* stop)> work, std::function<void()> then)
 {
-    // Most work is done at once: then follows in this call, as before.
-    constexpr auto kQuickAnswer = std::chrono::milliseconds(100);
-    std::unique_ptr<OpenStep, OpenStepEnd> step(new OpenStep);
-    OpenStep* raw = step.get();
-    const bool started = raw->worker.Start([raw, work] {
-        work(&raw->worker.stop);
-        {
-            std::lock_guard<std::mutex> lock(raw->mutex);
-            raw->done = true;
+    auto step = std::make_shared<OpenStep>();
+    const uint64_t serial = ++openSerial_;
+    const bool started = XEVStartDetached([step, work, serial, answers = openAnswers_.Handle()] {
+        work(&step->stop);
+        if (step->stop.load() == 0) {
+            XEVPostMessage(answers, WM_XEV_OPEN_ANSWER, XEVWParam(serial), 0);
         }
-        raw->answered.notify_one();
     });
     if (!started) {
         work(nullptr);
         then();
         return;
     }
-    {
-        std::unique_lock<std::mutex> lock(raw->mutex);
-        if (raw->answered.wait_for(lock, kQuickAnswer, [raw] { return raw->done; })) {
-            lock.unlock();
-            raw->worker.WaitAll();
-            then();
-            return;
-        }
+    // The window answers meanwhile, with no loop of its own here; no second open starts before
+    // the answer.
+    if (opening_ == nullptr) {
+        openEnabled_ = fileOpenEnabled_;
     }
-    // The window answers meanwhile, with no loop of its own here: the rest comes from a timer,
-    // and no second open starts before it.
-    raw->then = std::move(then);
-    raw->openEnabled = fileOpenEnabled_;
-    SetFileOpenEnabled(false);
+    StopClassification();
     opening_ = std::move(step);
-    QObject::connect(&raw->poll, &QTimer::timeout, this, [this] { OnOpenStepDone(); });
-    raw->poll.start(10);
+    openThen_ = std::move(then);
+    fileOpenEnabled_ = 0;
+    OnUpdateFileOpen();
 }
 
-void CMainFrame::OnOpenStepDone()
+void CMainFrame::OnOpenAnswer(uint64_t serial)
 {
-    {
-        std::lock_guard<std::mutex> lock(opening_->mutex);
-        if (!opening_->done) {
-            return;
-        }
-    }
-    // The step goes after this call: its timer is the one calling.
-    std::shared_ptr<OpenStep> step(opening_.release(), OpenStepEnd());
-    QMetaObject::invokeMethod(
-        this, [step] {}, Qt::QueuedConnection);
-    step->poll.stop();
-    step->worker.WaitAll();
-    if (shutDown_) {
+    if (opening_ == nullptr || serial != openSerial_ || shutDown_) {
         return;
     }
-    SetFileOpenEnabled(step->openEnabled != 0);
-    step->then();
+    opening_.reset();
+    const std::function<void()> then = std::move(openThen_);
+    openThen_ = nullptr;
+    SetFileOpenEnabled(openEnabled_ != 0);
+    then();
 }
 
 void CMainFrame::StopClassification()
 {
-    // The worker may be in a read of a slow disc: the step joins it once it has ended, after
-    // the window has gone.
+    // Never waited for: the worker may be in a read of a slow disc, and ends on its own.
     if (opening_ != nullptr) {
-        opening_->worker.stop = 1;
+        opening_->stop = 1;
+        opening_.reset();
+        openThen_ = nullptr;
     }
 }
 

@@ -6,12 +6,11 @@
 #include <QEvent>
 
 #include <atomic>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
+#include "shell/xevdetached.h"
 #include "shell/xevfileopen.h"
 #include "shell/xevreportdlg.h"
 #include "shell/xevziparchive.h"
@@ -112,14 +111,13 @@ void CMainFrame::RequestReport(const SeriesInfo* series, bool show)
     DropReportRequest();
     // Not joined: a worker in a read of a slow disc ends on its own, owning what it writes, and
     // its answer to a frame that has gone is dropped with the handle.
-    try {
-        std::thread([job, answers = reportAnswers_.Handle()] {
-            job->CheckAndRead();
-            if (job->stop.load() == 0) {
-                XEVPostMessage(answers, WM_XEV_REPORT_TEXT, XEVWParam(job->serial), 0);
-            }
-        }).detach();
-    } catch (const std::system_error&) {
+    const bool started = XEVStartDetached([job, answers = reportAnswers_.Handle()] {
+        job->CheckAndRead();
+        if (job->stop.load() == 0) {
+            XEVPostMessage(answers, WM_XEV_REPORT_TEXT, XEVWParam(job->serial), 0);
+        }
+    });
+    if (!started) {
         return;
     }
     reportJob_ = std::move(job);

@@ -6,11 +6,13 @@
 #include <QApplication>
 #include <QRegion>
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
 #include "shell/mainframe.h"
 #include "shell/xevcommonsettings.h"
+#include "shell/xevdetached.h"
 #include "shell/xevfileopen.h"
 #include "shell/xevpatientbar.h"
 #include "shell/xevslider.h"
@@ -37,6 +39,9 @@ protected:
     void TearDown() override
     {
         frame.reset();
+        // The frame lets its open and report workers go; they end on their own, before the
+        // next test or the binary's end.
+        EXPECT_TRUE(XEVWaitDetached(std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs)));
         studies.clear();
         CXEVTitleFormView::SetTickClock(nullptr);
         XEVSetMessageBox(nullptr);

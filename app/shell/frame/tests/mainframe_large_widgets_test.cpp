@@ -697,6 +697,8 @@ TEST_F(LongSeriesTest, FileOpenOfAnotherDiscStopsTheShownDiscsReadsFirst)
     PlatSetOpenObserver(&MarkOtherDisc);
     chooser_.path = QString::fromStdString(otherDicomDir);
     frame->OnFileOpen();
+    // The shown disc has one patient too: its list counts only once the open has answered.
+    ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }));
     ASSERT_TRUE(PumpUntil([&] { return List().loaded != 0 && List().patients.size() == 1u; }));
     PlatSetOpenObserver(nullptr);
     XEVSetReadObserver(nullptr);

@@ -10,21 +10,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 
 #include "discopentestsupport.h"
 #include "frametestsupport.h"
 #include "plat_temp_folder.h"
+#include "platform/platfile.h"
 #include "shell/xev_uistring.h"
 #include "shell/xevfileopen.h"
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
+#include "study/xevthread.h"
 #include "testsupport/grab.h"
 #include "testsupport/zipmaker.h"
 
@@ -433,4 +438,102 @@ TEST_F(FileOpenTest, APatientlessDicomDirAnswersOnceAndThePatientViewGoesWithThe
         }
         EXPECT_FALSE(Title().ButtonAt(CXEVTitleFormView::kReport).isEnabled()) << name;
     }
+}
+
+namespace {
+
+// Holds the open's worker in its open of one file until the test, or a join on the GUI
+// thread, lets it go.
+struct HeldOpen {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string path;
+    bool held = false;
+    bool released = false;
+    void Release()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+};
+HeldOpen* heldOpen = nullptr;
+std::thread::id guiThread;
+std::atomic<int> guiJoins{0};
+
+void HoldTheChosenFile(const char* path)
+{
+    HeldOpen* hold = heldOpen;
+    if (hold == nullptr || std::this_thread::get_id() == guiThread || hold->path != path) {
+        return;
+    }
+    std::unique_lock<std::mutex> lock(hold->mutex);
+    hold->held = true;
+    hold->changed.notify_all();
+    hold->changed.wait(lock, [hold] { return hold->released; });
+}
+
+// A join while the frame is destroyed would wait for the held worker for ever: it is counted
+// and lets the worker go.
+std::atomic<bool> destroying{false};
+void CountGuiJoin()
+{
+    if (destroying.load() && std::this_thread::get_id() == guiThread) {
+        ++guiJoins;
+        if (heldOpen != nullptr) {
+            heldOpen->Release();
+        }
+    }
+}
+
+}   // namespace
+
+// File Open hands its worker's answer over by a post, however quick the worker: the command
+// returns before anything of the open is done. A frame closed and destroyed while the worker
+// is in a read waits for it nowhere; the worker ends afterwards, reaching nothing of it.
+TEST_F(FileOpenTest, FileOpenNeverWaitsForItsWorkerNorDoesTheFramesEnd)
+{
+    chooser_.path = QString::fromStdString(kSample + "/DICOMDIR");
+    frame->OnFileOpen();
+    EXPECT_TRUE(frame->Opening());
+    EXPECT_EQ(frame->FileOpenEnabled(), 0);
+    EXPECT_EQ(List().loaded, 0);
+    ASSERT_TRUE(PumpUntil([this] { return !frame->Opening(); }, kNoCeilingWaitMs));
+    EXPECT_EQ(frame->FileOpenEnabled(), 1);
+    WaitLoaded();
+    EXPECT_EQ(List().patients.size(), 2u);
+    // The quick worker may still be returning.
+    ASSERT_TRUE(XEVWaitDetached(std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs)));
+
+    HeldOpen hold;
+    hold.path = temp_.Path() + "/held";
+    fs::copy_file(kSample + "/DICOM/CT0001", hold.path);
+    guiThread = std::this_thread::get_id();
+    guiJoins = 0;
+    heldOpen = &hold;
+    PlatSetOpenObserver(&HoldTheChosenFile);
+    XEVSetJoinObserver(&CountGuiJoin);
+    chooser_.path = QString::fromStdString(hold.path);
+    frame->OnFileOpen();
+    {
+        std::unique_lock<std::mutex> lock(hold.mutex);
+        ASSERT_TRUE(
+            hold.changed.wait_for(lock, std::chrono::milliseconds(kNoCeilingWaitMs), [&] { return hold.held; }));
+    }
+    EXPECT_TRUE(frame->Opening());
+    frame->close();
+    EXPECT_FALSE(frame->Opening());
+    destroying = true;
+    frame.reset();
+    destroying = false;
+    EXPECT_EQ(guiJoins.load(), 0);
+    EXPECT_EQ(XEVDetachedRunning(), 1u);
+
+    hold.Release();
+    EXPECT_TRUE(XEVWaitDetached(std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs)));
+    XEVSetJoinObserver(nullptr);
+    PlatSetOpenObserver(nullptr);
+    heldOpen = nullptr;
+    // The fixture's end closes a frame of its own.
+    ShowFrameWithList();
 }

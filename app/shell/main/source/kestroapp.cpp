@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -25,6 +26,7 @@
 #include "shell/xev_utility.h"
 #include "shell/xevbitmap.h"
 #include "shell/xevcommonsettings.h"
+#include "shell/xevdetached.h"
 #include "shell/xevendsignals.h"
 #include "shell/xevfileopen.h"
 #include "shell/xevziparchive.h"
@@ -221,6 +223,10 @@ int XEVKestroInstance::ExitInstance(int status)
         frame_->close();
         frame_.reset();
     }
+    // The frame's workers were told to stop, never waited for: what they still write (an
+    // archive's DICOMDIR, the load state) is done before the folder and the state go.
+    const auto waitEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDetachedWaitMs);
+    (void)XEVWaitDetached(std::min(removalEnd_, waitEnd));
     ForgetZipArchive();
     const std::chrono::steady_clock::time_point end = removalEnd_;
     XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
@@ -317,10 +323,10 @@ int CKestroApp::Run()
         },
         kExitDeadlineMs);
     if (!InitInstance(arguments_)) {
-        return ExitInstance(StartStatus());
+        return EndRun(StartStatus());
     }
     if (ending) {
-        return ExitInstance(0);
+        return EndRun(0);
     }
     int status = 0;
     QTimer poll;
@@ -358,7 +364,19 @@ int CKestroApp::Run()
     }
     status = exec();
     exitStatus = status;
-    return ExitInstance(status);
+    return EndRun(status);
+}
+
+int CKestroApp::EndRun(int status)
+{
+    const int end = ExitInstance(status);
+    // A worker still in a read of the medium would go on into static destruction and reach
+    // what it frees: the process ends without it.
+    if (XEVDetachedRunning() != 0) {
+        std::fflush(nullptr);
+        _exit(end);
+    }
+    return end;
 }
 
 void CKestroApp::OnFrameClosing()

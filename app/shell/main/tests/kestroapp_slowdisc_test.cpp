@@ -5,12 +5,16 @@
 // another closes shows a window of its own.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -62,7 +66,7 @@ protected:
     // Starts the viewer on path with the medium over disc; hold and closeAt as the viewer takes
     // them. report names the file of the medium's counts.
     std::unique_ptr<QProcess> Start(const std::string& path, const SlowDiscSettings& disc, int holdMs, int closeAtMs,
-                                    const std::string& report)
+                                    const std::string& report, const QString& mode = QString())
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -74,8 +78,11 @@ protected:
         }
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::MergedChannels);
-        process->start(QStringLiteral(KV_SLOW_DISC_VIEWER),
-                       {QString::fromStdString(path), QString::number(holdMs), QString::number(closeAtMs)});
+        QStringList arguments = {QString::fromStdString(path), QString::number(holdMs), QString::number(closeAtMs)};
+        if (!mode.isEmpty()) {
+            arguments.append(mode);
+        }
+        process->start(QStringLiteral(KV_SLOW_DISC_VIEWER), arguments);
         EXPECT_TRUE(process->waitForStarted());
         return process;
     }
@@ -129,11 +136,12 @@ protected:
         return run;
     }
 
-    ViewerRun Run(const std::string& path, const SlowDiscSettings& disc, int holdMs = 0, int closeAtMs = kRunTimeoutMs)
+    ViewerRun Run(const std::string& path, const SlowDiscSettings& disc, int holdMs = 0, int closeAtMs = kRunTimeoutMs,
+                  const QString& mode = QString())
     {
         const std::string report = temp_ / "counts";
         QFile::remove(QString::fromStdString(report));
-        std::unique_ptr<QProcess> process = Start(path, disc, holdMs, closeAtMs, report);
+        std::unique_ptr<QProcess> process = Start(path, disc, holdMs, closeAtMs, report, mode);
         return Finish(*process, report);
     }
 
@@ -217,4 +225,46 @@ TEST_F(SlowDiscViewerTest, ClosingEndsTheProcessSoonAndACopyStartedMeanwhileShow
     EXPECT_EQ(shown.exitCode, 0) << shown.output;
     // It waited for the closing copy instead of asking it to come forward, and showed its disc.
     EXPECT_TRUE(shown.Said("first")) << shown.output;
+}
+
+// A report asked for as the window closes, its file on a drive that spins up first: the
+// process ends with status 0 soon after the close, and never lets the report's worker run
+// on past the viewer's run into the end of the program.
+TEST_F(SlowDiscViewerTest, AReportInAReadAsTheWindowClosesNeverOutlivesTheProgram)
+{
+    // Only the report lies on the medium, so its read is the one that pays the spin-up; the
+    // disc names it through a link that stays inside the disc.
+    const std::string disc = Disc("sample");
+    const std::string medium = disc + "/SLOW";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(medium)));
+    const std::string report = disc + "/DICOM/SR0001";
+    ASSERT_EQ(std::rename(report.c_str(), (medium + "/SR0001").c_str()), 0);
+    ASSERT_EQ(::symlink("../SLOW/SR0001", report.c_str()), 0);
+    // Reports are listed only where the settings ask for them.
+    const std::string program = temp_ / "program";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(program)));
+    QFile ini(QString::fromStdString(program + "/ZYLV.INI"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Options]\r\nModeSupportSR=1\r\n");
+    ini.close();
+    qputenv("KV_SLOW_DISC_PROGRAM", QByteArray::fromStdString(program));
+    // Ended within the run's wait for its workers, and long past it.
+    for (const int spinUpMs : {100, 60000}) {
+        SCOPED_TRACE(spinUpMs);
+        const ViewerRun run =
+            Run(disc + "/DICOMDIR", {medium, 6e6, 100, spinUpMs}, 0, kRunTimeoutMs, QStringLiteral("report"));
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_TRUE(run.Said("report") && run.Said("closing")) << run.output;
+        EXPECT_EQ(run.output.find("Sanitizer"), std::string::npos) << run.output;
+        if (run.Said("detached")) {
+            EXPECT_EQ(run.said.at("detached"), 0) << run.output;
+        }
+        if (spinUpMs > kRunTimeoutMs / 4) {
+            EXPECT_FALSE(run.Said("detached")) << run.output;
+        }
+        if (kTimed) {
+            EXPECT_LT(run.ClosingMs(), 2000) << run.output;
+        }
+    }
+    qunsetenv("KV_SLOW_DISC_PROGRAM");
 }

@@ -62,11 +62,12 @@ constexpr uint32_t WM_XEV_TOOL_PIXELVALUE = 0x1507;
 constexpr uint32_t WM_XEV_SHOW_HELP = 0x1508;     // title pane to frame
 constexpr uint32_t WM_XEV_SHOW_REPORT = 0x1509;   // title pane and cells to frame
 constexpr uint32_t WM_XEV_REPORT_TEXT = 0x150A;   // to the report dialog
+constexpr uint32_t WM_XEV_OPEN_ANSWER = 0x150B;   // File Open's worker to the frame
 constexpr uint32_t WM_XEV_DROPFILES = 0x2401;     // drop static to the study list
 
 // The ids reserved as Qt event types: the range and the drop message.
 constexpr uint32_t kXEVFirstMessageId = WM_XEV_AGREEMENT_CLOSED;
-constexpr uint32_t kXEVLastMessageId = WM_XEV_REPORT_TEXT;
+constexpr uint32_t kXEVLastMessageId = WM_XEV_OPEN_ANSWER;
 
 // Menu commands: the cell's right-button menus, the frame's File Open, About and Help.
 constexpr int32_t ID_XEV_WINDOWLEVEL = 32773;
@@ -102,6 +103,7 @@ inline constexpr uint32_t kXEVMessageIds[] = {
     WM_XEV_TOOL_WINDOWLEVEL, WM_XEV_TOOL_ZOOM,          WM_XEV_TOOL_PAN,         WM_XEV_TOOL_MEASURE,
     WM_XEV_TOOL_TEXT,        WM_XEV_TOOL_ARROW,         WM_XEV_TOOL_PIXELVALUE,  WM_XEV_SHOW_HELP,
     WM_XEV_SHOW_REPORT,      WM_XEV_REPORT_TEXT,        WM_XEV_DROPFILES,        WM_XEV_LOAD_FAILURES,
+    WM_XEV_OPEN_ANSWER,
 };
 
 inline constexpr int32_t kXEVCommandIds[] = {

@@ -296,15 +296,18 @@ private:
     bool startPathUnopened_ = false;
     StartFailureReport startFailureReport_;
     bool shutDown_ = false;
-    // Runs work on a worker, then `then` on this thread unless the frame has closed: at once
-    // when the work is quick, else from a timer, with no event loop of its own.
+    // Runs work on a worker that nobody waits for, then `then` on this thread once the worker's
+    // answer comes, unless the frame has closed or a newer open replaced it. File Open is off
+    // meanwhile.
     struct OpenStep;
-    struct OpenStepEnd {
-        void operator()(OpenStep* step) const;
-    };
     void RunThen(std::function<void(const std::atomic<int32_t>* stop)> work, std::function<void()> then);
-    void OnOpenStepDone();
-    std::unique_ptr<OpenStep, OpenStepEnd> opening_;
+    void OnOpenAnswer(uint64_t serial);
+    std::shared_ptr<OpenStep> opening_;
+    std::function<void()> openThen_;
+    uint8_t openEnabled_ = 0;
+    uint64_t openSerial_ = 0;
+    // Where the open's worker answers: gone with the frame, so a late answer reaches nothing.
+    XEVMessageReceiver openAnswers_;
     void StopClassification();
     // Series-composition switch and the SR report.
     SelectionRecord selection_;

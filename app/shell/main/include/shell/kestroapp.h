@@ -66,6 +66,8 @@ protected:
     void SetFolderRemovalEnd(std::chrono::steady_clock::time_point end) { removalEnd_ = end; }
 
 private:
+    // How long the end waits for the frame's stopped workers to return.
+    static constexpr int kDetachedWaitMs = 400;
     void StartLeftoverSweep();
     void StopLeftoverSweep();
 
@@ -100,6 +102,9 @@ protected:
     void OnFrameClosing() override;
 
 private:
+    // ExitInstance, and the end of the process when a stopped worker is still in a read.
+    int EndRun(int status);
+
     QStringList arguments_;
     QString screenshot_;
     int screenshotTimeoutMs_ = 60000;

@@ -11,8 +11,14 @@
 // it shows an image; the hold then counts from the study's return:
 //   stall_start MS the longest the GUI thread did not answer from start to "all"
 //   stall_series MS, stall_study MS   the same from each switch to its first image shown
-// The process then ends as the viewer's does; the caller takes the time it ended.
-//   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [switch]
+// With "report", once every cell on screen shows its image the first study's SR report is
+// asked for, and the close as soon as its worker reads the medium (or has answered):
+//   report T       the report is asked for
+// KV_SLOW_DISC_PROGRAM, when set, is the folder taken for the program's (its ZYLV.INI).
+// The process then ends as the viewer's does; the caller takes the time it ended. If the
+// viewer's run returns rather than ending the process:
+//   detached N     the viewer's workers still running then
+//   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [switch|report]
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
@@ -26,8 +32,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platfolder.h"
 #include "shell/kestroapp.h"
 #include "shell/mainframe.h"
+#include "shell/xevdetached.h"
 #include "study/xevlistformview.h"
 #include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
@@ -100,6 +108,24 @@ private:
     std::unique_ptr<GuiStallMeter> meter_;
 };
 
+// Asks for the first report the list holds; false when it holds none.
+bool RequestFirstReport(CMainFrame* frame)
+{
+    CXEVListFormView* list = frame->GetStudyList();
+    if (list == nullptr) {
+        return false;
+    }
+    for (PatientInfo* patient : list->patients) {
+        for (StudyInfo* study : patient->studies) {
+            if (const SeriesInfo* series = XEVFindReportSeries(study)) {
+                frame->RequestReport(series, true);
+                return frame->ReportPending();
+            }
+        }
+    }
+    return false;
+}
+
 // Whether the close was asked for; the clock's thread may outlive main's objects.
 std::atomic<bool> requested{false};
 
@@ -125,14 +151,20 @@ int main(int argc, char** argv)
     const long long closeAtNs = (argc > 3 ? std::atoll(argv[3]) : 300000) * 1000000LL;
     std::vector<char*> args = {argv[0], const_cast<char*>("/Agree"), argv[1], nullptr};
     int count = 3;
+    if (const char* program = std::getenv("KV_SLOW_DISC_PROGRAM")) {
+        PlatSetModuleFolderForTest(program);
+    }
     // The medium counts what is read under an image's lock and after a stop.
     XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook()});
     CKestroApp app(count, args.data());
     GuiStallMeter meter;
-    Switches switches(argc > 4 && std::string(argv[4]) == "switch");
+    const std::string mode = argc > 4 ? argv[4] : "";
+    Switches switches(mode == "switch");
     if (!switches.Done()) {
         switches.StartMeter();
     }
+    bool reportAsked = false;
+    long readsAtReport = 0;
     long long first = 0;
     long long all = 0;
     // The request is made once, by the GUI thread or by the clock; the GUI thread takes it up
@@ -174,6 +206,23 @@ int main(int argc, char** argv)
             }
             return;
         }
+        if (all != 0 && mode == "report") {
+            if (!reportAsked) {
+                reportAsked = true;
+                readsAtReport = SlowDiscReads();
+                if (RequestFirstReport(frame)) {
+                    std::printf("report %lld\n", Now());
+                } else {
+                    Request();
+                }
+                return;
+            }
+            // The close comes once the report's worker reads the medium, or has answered.
+            if (SlowDiscReads() > readsAtReport || !frame->ReportPending()) {
+                Request();
+            }
+            return;
+        }
         if (all != 0 && Now() - all >= holdNs) {
             Request();
         }
@@ -181,5 +230,6 @@ int main(int argc, char** argv)
     poll.start(10);
     const int status = app.Run();
     requested = true;
+    std::printf("detached %zu\n", XEVDetachedRunning());
     return status;
 }

@@ -1,0 +1,80 @@
+#include "shell/xevdetached.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "testsupport/pump.h"
+
+namespace {
+
+// A gate the bodies wait at until the test opens it.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    void Open()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        opened.notify_all();
+    }
+    void Wait()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        opened.wait(lock, [this] { return open; });
+    }
+};
+
+// Held by a body; its end is counted, slowly enough that a count dropped before it would be
+// seen.
+struct Held {
+    explicit Held(std::atomic<int>& gone) : gone_(gone) {}
+    ~Held()
+    {
+        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ++gone_;
+    }
+    std::atomic<int>& gone_;
+};
+
+std::chrono::steady_clock::time_point NoCeiling()
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs);
+}
+
+}   // namespace
+
+// The program's end waits on the count: a thread counts until its body has returned and what
+// the body held is gone, and a wait whose time has come says that some still run.
+TEST(DetachedThreads, CountUntilTheirBodyAndWhatItHeldHaveGone)
+{
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+    ASSERT_EQ(XEVDetachedRunning(), 0u);
+    constexpr int kThreads = 4;
+    auto gate = std::make_shared<Gate>();
+    std::atomic<int> ran{0};
+    std::atomic<int> gone{0};
+    for (int i = 0; i < kThreads; ++i) {
+        auto held = std::make_shared<Held>(gone);
+        ASSERT_TRUE(XEVStartDetached([gate, held, &ran] {
+            gate->Wait();
+            ++ran;
+        }));
+    }
+    EXPECT_EQ(XEVDetachedRunning(), size_t(kThreads));
+    EXPECT_FALSE(XEVWaitDetached(std::chrono::steady_clock::now()));
+    EXPECT_EQ(ran.load(), 0);
+
+    gate->Open();
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+    EXPECT_EQ(XEVDetachedRunning(), 0u);
+    EXPECT_EQ(ran.load(), kThreads);
+    EXPECT_EQ(gone.load(), kThreads);
+}
