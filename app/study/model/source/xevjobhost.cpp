@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "study/xevloadstate.h"
+#include "study/xevrecordkeeper.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 
@@ -79,7 +80,12 @@ XEVResult CXEVThreadUI::OnStart()
     working_ = true;
     idle_.Reset();
     // A refused thread leaves the jobs queued for the next start.
-    if (!workers_->Start([this, stop = workers_->RunStop()] { WorkerProc(*stop); })) {
+    // Its hold is taken before the GUI thread can let the queued jobs' records go: their stop
+    // comes after this start. Jobs queued later are newer records, which the hold keeps too.
+    if (!workers_->Start([this, stop = workers_->RunStop(), hold = XEVHoldRecords()]() mutable {
+            const auto held = std::move(hold);
+            WorkerProc(*stop);
+        })) {
         working_ = false;
         idle_.Set();
     }
