@@ -249,10 +249,11 @@ size_t RunningLoaders(CXEVImageFormView& image)
 
 // Each way of clearing every view comes while the cells' loaders read the shown disc at
 // 1.2 MB/s: File Open of a second disc, a drop of the first, the series-composition switch and a
-// study switch. The GUI thread waits for no reader and reads nothing, its timer keeps firing,
-// every cell of each new view paints, and the records the stopped readers held are freed once
-// they end (the sanitizer runs catch a record touched after).
-TEST_F(SlowDiscOpenTest, ClearingTheViewsWhileTheirLoadersReadWaitsForNone)
+// study switch; then the window closes while they read. The GUI thread waits for no reader and
+// reads nothing, its timer keeps firing, every cell of each new view paints, and the records
+// the stopped readers held are freed once they end (the sanitizer runs catch a record touched
+// after).
+TEST_F(SlowDiscOpenTest, ClearingTheViewsOrClosingWhileTheirLoadersReadWaitsForNone)
 {
     if (!OnSlowDisc()) {
         // 16 MB and 12 MB of 512 x 512 x 16-bit images: 14 s and 10 s of drive.
@@ -299,8 +300,13 @@ TEST_F(SlowDiscOpenTest, ClearingTheViewsWhileTheirLoadersReadWaitsForNone)
         StudyInfo* study = List().patients.at(0)->studies.at(0);
         List().ShowSeriesOfStudy(study, study->series.at(1));
     });
+    // Closing the window while they read: the stops are raised, and nothing waits for them.
+    List().ShowStudy(List().patients.at(0)->studies.at(0));
+    ASSERT_TRUE(PumpUntil([this] { return EveryCellShows(Image()) && RunningLoaders(Image()) > 0; }));
+    frame->close();
+    EXPECT_EQ(guiJoins.load(), 0) << "the close";
     // The readers let go end after their blocks, and the records they held go.
-    EXPECT_TRUE(PumpUntil([] { return XEVRecordSetsAwaitingFree() == 0; }));
+    EXPECT_TRUE(PumpUntil([] { return XEVRecordSetsAwaitingFree() == 0 && XEVThread::ReapLetGo() == 0; }));
     XEVSetJoinObserver(nullptr);
     EXPECT_EQ(guiJoins.load(), 0);
     EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();

@@ -1,6 +1,8 @@
 #include "study/xevrecordkeeper.h"
 
 #include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
 #include <QThread>
 
 #include <atomic>
@@ -24,15 +26,43 @@ struct RecordSet {
     }
 };
 
+// Sets whose last hold went on another thread, until the GUI thread takes them. Handed over
+// under the mutex, and the notice carries nothing: Qt's event queue is invisible to
+// ThreadSanitizer.
+std::mutex pendingMutex;
+std::vector<std::shared_ptr<RecordSet>>* const pending = new std::vector<std::shared_ptr<RecordSet>>;
+
+void FreePending()
+{
+    std::vector<std::shared_ptr<RecordSet>> taken;
+    std::lock_guard<std::mutex> guard(pendingMutex);
+    taken.swap(*pending);
+}
+
+// Lives on the GUI thread; any event it gets frees what is pending.
+class FreeNotices : public QObject {
+protected:
+    bool event(QEvent*) override
+    {
+        FreePending();
+        return true;
+    }
+};
+FreeNotices* notices = nullptr;
+
 void FreeOnGuiThread(std::shared_ptr<RecordSet> set)
 {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr || QThread::currentThread() == app->thread()) {
         return;   // freed with the last reference, here
     }
-    // The event's end frees the set on the GUI thread, run or dropped with the application.
-    QMetaObject::invokeMethod(
-        app, [set = std::move(set)] { (void)set; }, Qt::QueuedConnection);
+    // A frame's annotations own edit boxes, which only the GUI thread may delete. Without a
+    // notice, or with one dropped at the application's end, the next retire frees them.
+    std::lock_guard<std::mutex> guard(pendingMutex);
+    pending->push_back(std::move(set));
+    if (notices != nullptr) {
+        QCoreApplication::postEvent(notices, new QEvent(QEvent::User));
+    }
 }
 
 // The records let go while it was the newest: freed once nothing holds it or an older one,
@@ -71,6 +101,15 @@ std::shared_ptr<const void> XEVHoldRecords()
 
 void XEVRetireRecords(std::vector<PatientInfo*>& records)
 {
+    {
+        // Called on the GUI thread: where the notices live.
+        std::lock_guard<std::mutex> guard(pendingMutex);
+        if (notices == nullptr && QCoreApplication::instance() != nullptr &&
+            QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            notices = new FreeNotices;
+        }
+    }
+    FreePending();
     if (records.empty()) {
         return;
     }

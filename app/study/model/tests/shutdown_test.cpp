@@ -11,6 +11,7 @@
 #include "study/xevloadstate.h"
 #include "study/xevpatientlist.h"
 #include "study/xevstudymodel.h"
+#include "study/xevthread.h"
 
 namespace {
 
@@ -39,8 +40,8 @@ private:
 }   // namespace
 
 // Every background thread busy or held at once; the shutdown order of the main frame must
-// return, join the threads that write the records and the job worker, let the rest end on
-// their own, and leave the model to be deleted last.
+// return, join the threads that write the records, let the rest end on their own, and leave
+// the model to be deleted last.
 TEST(ShutdownTest, EveryThreadStopsAndJoinsBeforeTheModelGoes)
 {
     QTemporaryDir dir;
@@ -87,8 +88,11 @@ TEST(ShutdownTest, EveryThreadStopsAndJoinsBeforeTheModelGoes)
         EXPECT_FALSE(host.Window().IsAlive());
         EXPECT_TRUE(list->IsEmpty());
         EXPECT_TRUE(list->scanner.IsEmpty());
-        // The read-ahead and the pre-load read no record: let go, they end on their own.
-        EXPECT_TRUE(PumpUntil([&] { return list->readAhead.Running() == 0 && state.preloadThread.Running() == 0; }));
+        // The read-ahead, the pre-load and a job worker in its block are let go: they end on
+        // their own.
+        EXPECT_TRUE(PumpUntil([&] {
+            return list->readAhead.Running() == 0 && state.preloadThread.Running() == 0 && XEVThread::ReapLetGo() == 0;
+        }));
         list.reset();
         recorder.Drain();
     }
