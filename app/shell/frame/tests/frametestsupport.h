@@ -37,6 +37,9 @@ protected:
     void TearDown() override
     {
         frame.reset();
+        // The test's records are its own: a job worker let go with the frame reads them until
+        // it ends.
+        EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
         studies.clear();
         CXEVTitleFormView::SetTickClock(nullptr);
         XEVSetMessageBox(nullptr);
