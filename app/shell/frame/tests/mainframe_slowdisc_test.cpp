@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -265,8 +267,14 @@ TEST_F(SlowDiscOpenTest, ClearingTheViewsOrClosingWhileTheirLoadersReadWaitsForN
     XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook()});
     XEVSetJoinObserver(CountGuiJoin);
     int ticks = 0;
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
     QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        longestGap = std::max(longestGap, sinceTick.restart());
+    });
+    sinceTick.start();
     timer.start(5);
     const long guiReads = SlowDiscGuiReads();
     frame->OnAgreementClosed(1);
@@ -277,10 +285,14 @@ TEST_F(SlowDiscOpenTest, ClearingTheViewsOrClosingWhileTheirLoadersReadWaitsForN
     const auto step = [&](const char* what, const std::function<void()>& clear) {
         ASSERT_GT(RunningLoaders(Image()), 0u) << what << ": no loader was reading";
         const int before = ticks;
+        sinceTick.restart();
+        longestGap = 0;
         clear();
         EXPECT_EQ(guiJoins.load(), 0) << what;
         EXPECT_TRUE(PumpUntil([this] { return EveryCellShows(Image()); })) << what << ": the new view";
         EXPECT_GT(ticks, before) << what;
+        std::printf("[ figures  ] %s: longest pause of the GUI thread's timer %lld ms\n", what,
+                    static_cast<long long>(longestGap));
     };
     step("File Open of another disc", [&] { Open(medium + "/two/DICOMDIR"); });
     // The scan makes the second record set that the series-composition switch takes.
