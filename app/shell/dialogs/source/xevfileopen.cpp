@@ -5,6 +5,7 @@
 #include "shell/xev_utility.h"
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
+#include "study/xevstagedread.h"
 
 bool IsDicomDirFile(const QString& path, const std::atomic<int32_t>* stop)
 {
@@ -16,13 +17,34 @@ bool IsDicomFile(const QString& path, const std::atomic<int32_t>* stop)
     return XEVVEKHelper::IsDicomFile(path, stop) != 0;
 }
 
+namespace {
+
+// The first bytes of the file, which tell a zip and a DICOM file by their marks, read in the
+// medium's turn like the checks after them. False when the stop came first.
+bool ReadMarks(const std::string& narrow, const std::atomic<int32_t>* stop, bool& zip, bool& dicm)
+{
+    XEVMediumTurn turn(XEVReadPriority::OnScreen, stop);
+    if (!turn.Held()) {
+        return false;
+    }
+    zip = IsZipFile(narrow);
+    dicm = !zip && HasDicmMarker(narrow);
+    return true;
+}
+
+}   // namespace
+
 XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* stop, XEVParsedDicomDirPtr* parsed)
 {
-    const std::string narrow = XEVNativePath(path);
-    if (IsZipFile(narrow)) {
+    bool zip = false;
+    bool dicm = false;
+    if (!ReadMarks(XEVNativePath(path), stop, zip, dicm)) {
+        return XEVOpenKind::Unreadable;
+    }
+    if (zip) {
         return XEVOpenKind::Archive;
     }
-    if (!HasDicmMarker(narrow)) {
+    if (!dicm) {
         return XEVOpenKind::Unreadable;
     }
     if (parsed != nullptr) {
@@ -39,11 +61,15 @@ XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* st
 XEVOpenKind ClassifyStartPath(const QString& path, const std::atomic<int32_t>* stop)
 {
     // A file that reads as a DICOMDIR never reads as an image, so the answers are File Open's.
-    const std::string narrow = XEVNativePath(path);
-    if (IsZipFile(narrow)) {
+    bool zip = false;
+    bool dicm = false;
+    if (!ReadMarks(XEVNativePath(path), stop, zip, dicm)) {
+        return XEVOpenKind::DicomDir;
+    }
+    if (zip) {
         return XEVOpenKind::Archive;
     }
-    return HasDicmMarker(narrow) && IsDicomFile(path, stop) ? XEVOpenKind::DicomFile : XEVOpenKind::DicomDir;
+    return dicm && IsDicomFile(path, stop) ? XEVOpenKind::DicomFile : XEVOpenKind::DicomDir;
 }
 
 int32_t ReadReportFile(const QString& path, ReportInfo& report)

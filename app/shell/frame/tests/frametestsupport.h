@@ -42,6 +42,9 @@ protected:
         // The frame lets its open and report workers go; they end on their own, before the
         // next test or the binary's end.
         EXPECT_TRUE(XEVWaitDetached(std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs)));
+        // The test's records are its own: a job worker let go with the frame reads them until
+        // it ends.
+        EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
         studies.clear();
         CXEVTitleFormView::SetTickClock(nullptr);
         XEVSetMessageBox(nullptr);

@@ -3,21 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTextEdit>
 #include <QThread>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "discopentestsupport.h"
 #include "plat_temp_folder.h"
 #include "shell/xevreportdlg.h"
+#include "shell/xevsplitterwnd.h"
+#include "study/xevrecordkeeper.h"
 #include "study/xevstagedread.h"
 #include "study/xevthread.h"
 #include "testsupport/slowdisc.h"
@@ -211,4 +217,112 @@ TEST_F(SlowDiscOpenTest, StartAndStudySwitchWaitForNoReaderAndReadNothingUnderAL
     EXPECT_LE(SlowDiscStoppedReads(), 9);
     EXPECT_GT(SlowDiscReads(), 0);
     XEVSetMediumProbe({});
+}
+
+namespace {
+
+// Whether every cell on screen that holds an image shows its frame, and one does.
+bool EveryCellShows(CXEVImageFormView& image)
+{
+    int shown = 0;
+    for (const auto& [id, cell] : image.ActiveCells()) {
+        if (!cell->isVisible() || cell->CurrentImage() == nullptr) {
+            continue;
+        }
+        if (!cell->HasFramePixels(cell->currentFrame)) {
+            return false;
+        }
+        ++shown;
+    }
+    return shown > 0;
+}
+
+// Loaders of the image area's cells still in their bodies.
+size_t RunningLoaders(CXEVImageFormView& image)
+{
+    size_t running = 0;
+    for (const auto& [id, cell] : image.ActiveCells()) {
+        running += cell->loader.Running();
+    }
+    return running;
+}
+
+}   // namespace
+
+// Each way of clearing every view comes while the cells' loaders read the shown disc at
+// 1.2 MB/s: File Open of a second disc, a drop of the first, the series-composition switch and a
+// study switch; then the window closes while they read. The GUI thread waits for no reader and
+// reads nothing, its timer keeps firing, every cell of each new view paints, and the records
+// the stopped readers held are freed once they end (the sanitizer runs catch a record touched
+// after).
+TEST_F(SlowDiscOpenTest, ClearingTheViewsOrClosingWhileTheirLoadersReadWaitsForNone)
+{
+    if (!OnSlowDisc()) {
+        // 16 MB and 12 MB of 512 x 512 x 16-bit images: 14 s and 10 s of drive.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/one", "mr", {4, 8, 512}));
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/two", "mr", {3, 8, 512}));
+        RunTestOnSlowDisc({temp_ / "medium", 1.2e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook()});
+    XEVSetJoinObserver(CountGuiJoin);
+    int ticks = 0;
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        longestGap = std::max(longestGap, sinceTick.restart());
+    });
+    sinceTick.start();
+    timer.start(5);
+    const long guiReads = SlowDiscGuiReads();
+    frame->OnAgreementClosed(1);
+    const std::string medium = SlowDiscRoot();
+    Open(medium + "/one/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return EveryCellShows(Image()); })) << "the first disc";
+
+    const auto step = [&](const char* what, const std::function<void()>& clear) {
+        ASSERT_GT(RunningLoaders(Image()), 0u) << what << ": no loader was reading";
+        const int before = ticks;
+        sinceTick.restart();
+        longestGap = 0;
+        clear();
+        EXPECT_EQ(guiJoins.load(), 0) << what;
+        EXPECT_TRUE(PumpUntil([this] { return EveryCellShows(Image()); })) << what << ": the new view";
+        EXPECT_GT(ticks, before) << what;
+        std::printf("[ figures  ] %s: longest pause of the GUI thread's timer %lld ms\n", what,
+                    static_cast<long long>(longestGap));
+    };
+    step("File Open of another disc", [&] { Open(medium + "/two/DICOMDIR"); });
+    // The scan makes the second record set that the series-composition switch takes.
+    GetCommonSettings().ModeMultiFrameRead = 1;
+    step("a drop", [&] {
+        XEVDropFiles drop;
+        drop.paths = {QString::fromStdString(medium + "/one/DICOMDIR")};
+        XEVSendMessage(List().Handle(), WM_XEV_DROPFILES, 0, reinterpret_cast<XEVLParam>(&drop));
+        ASSERT_TRUE(PumpUntil([this] { return List().loaded != 0 && List().scanDone != 0; }, 60000));
+    });
+    ASSERT_FALSE(List().scanRecords.empty());
+    step("the series-composition switch", [&] {
+        frame->PerformSeriesSwitch();
+        List().ShowStudy(List().patients.at(0)->studies.at(0));
+    });
+    step("a study switch", [&] {
+        StudyInfo* study = List().patients.at(0)->studies.at(0);
+        List().ShowSeriesOfStudy(study, study->series.at(1));
+    });
+    // Closing the window while they read: the stops are raised, and nothing waits for them.
+    List().ShowStudy(List().patients.at(0)->studies.at(0));
+    ASSERT_TRUE(PumpUntil([this] { return EveryCellShows(Image()) && RunningLoaders(Image()) > 0; }));
+    frame->close();
+    EXPECT_EQ(guiJoins.load(), 0) << "the close";
+    // The readers let go end after their blocks, and the records they held go.
+    EXPECT_TRUE(PumpUntil([] { return XEVRecordSetsAwaitingFree() == 0 && XEVThread::ReapLetGo() == 0; }));
+    XEVSetJoinObserver(nullptr);
+    EXPECT_EQ(guiJoins.load(), 0);
+    EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
+    EXPECT_EQ(SlowDiscLockedBytes(), 0);
+    XEVSetMediumProbe({});
+    GetCommonSettings().ModeMultiFrameRead = 0;
 }

@@ -19,20 +19,37 @@ public:
     void ShowEntries() override { ++shown; }
     XEVPreloadView* GetPreloadView() override { return this; }
     const std::vector<PatientInfo*>& GetPreloadPatients() const override { return patients; }
+    // The study shown and one beside it, of a file the pre-load would read.
+    PreloadList()
+    {
+        patients.push_back(new PatientInfo);
+        for (int k = 0; k < 2; ++k) {
+            auto* study = new StudyInfo;
+            auto* series = new SeriesInfo;
+            auto* image = new ImageInfo;
+            image->filePath = QStringLiteral("/nonexistent/preload/%1").arg(k);
+            series->images.push_back(image);
+            study->series.push_back(series);
+            patients[0]->studies.push_back(study);
+        }
+    }
+    ~PreloadList() override
+    {
+        StopPreloadOf(this);
+        for (PatientInfo* patient : patients) {
+            delete patient;
+        }
+    }
+    // Asked once for each pre-load started.
     StudyInfo* GetCurrentStudy() const override
     {
         ++walked;
-        while (hold.load()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return nullptr;
+        return patients[0]->studies[0];
     }
     StudyInfo* GetLastSeriesStudy() const override { return nullptr; }
 
     std::vector<PatientInfo*> patients;
-    mutable std::atomic<int> walked{0};
-    // Keeps the pre-load thread running while set.
-    std::atomic<bool> hold{false};
+    mutable int walked = 0;
     int shown = 0;
 };
 
@@ -178,22 +195,22 @@ TEST_F(FrameTest, PreloadControlStartsAPreloadOverTheListView)
     frame->ShowAllListEntries();
     EXPECT_EQ(list.shown, 1);
 
-    list.hold = true;
+    // Held by the painting mark, the pre-load keeps running with nothing read.
+    XEVLoadState& state = GetLoadState();
+    state.painting = 1;
     frame->PostToMainFrame(WM_XEV_PRELOAD_CONTROL, 0, 0);
-    EXPECT_TRUE(PumpUntil([&] { return list.walked.load() > 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return list.walked > 0; }));
 
     // A running pre-load is resumed, not started again: the painting mark is cleared and the
     // resume time taken.
-    XEVLoadState& state = GetLoadState();
     ASSERT_EQ(state.IsPreloadRunning(), 1);
-    state.painting = 1;
     state.lastPaintEndMs = 0;
     frame->OnMessage(WM_XEV_PRELOAD_CONTROL, 0, 0);
     EXPECT_EQ(state.painting.load(), 0);
     EXPECT_GE(state.GetLastPaintEnd(), XEVSteadyMilliseconds() - 1000);
-    EXPECT_EQ(list.walked.load(), 1);
-    list.hold = false;
+    EXPECT_EQ(list.walked, 1);
     state.HaltPreload();
+    state.JoinPreload();
 }
 
 TEST_F(FrameTest, PaneControlsDisableTogetherButHelpExitAndPatientViewStay)

@@ -31,6 +31,7 @@
 #include "shell/xevfileopen.h"
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
+#include "study/xevthread.h"
 
 namespace {
 
@@ -307,7 +308,15 @@ int CKestroApp::Run()
 {
     // Last of all, after the return value and every local below.
     struct Disarm {
-        ~Disarm() { DisarmExitDeadline(); }
+        ~Disarm()
+        {
+            // A job worker let go at the close may still be ending its block: the statics it
+            // uses outlive it, unless the deadline ends the process first.
+            while (XEVThread::ReapLetGo() != 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            DisarmExitDeadline();
+        }
     } disarm;
     // A logout, a shutdown or Ctrl+C closes the window as the user would, and then ends the
     // loop, a dialog's own loop included. Taken from the start: an archive may be imported

@@ -894,6 +894,11 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
 XEVParsedDicomDirPtr XEVVEKHelper::ReadDicomDir(const QString& path, const std::atomic<int32_t>* stop)
 {
     try {
+        // File Open's check, which the user waits for: in the medium's turn.
+        XEVMediumTurn turn(XEVReadPriority::OnScreen, stop);
+        if (!turn.Held()) {
+            return nullptr;
+        }
         auto parsed = std::make_shared<XEVParsedDicomDir>();
         parsed->path = path;
         const std::string nativePath = XEVNativePath(path);
@@ -929,8 +934,11 @@ int32_t XEVVEKHelper::IsDicomDir(const QString& path, const std::atomic<int32_t>
 int32_t XEVVEKHelper::IsDicomFile(const QString& path, const std::atomic<int32_t>* stop)
 {
     // A DICOMDIR is not parsed whole (and past its limits) to be told from an image.
-    if (NamesDirectoryClass(XEVNativePath(path))) {
-        return 0;
+    {
+        XEVMediumTurn turn(XEVReadPriority::OnScreen, stop);
+        if (!turn.Held() || NamesDirectoryClass(XEVNativePath(path))) {
+            return 0;
+        }
     }
     return LoadsAs<VEK_DICOMInfo>(path, stop, [](const VEK_DICOMInfo& info) { return !IsDirectoryData(info); });
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "study/xevloadstate.h"
+#include "study/xevrecordkeeper.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 
@@ -21,8 +22,8 @@ CXEVThreadUI::CXEVThreadUI() : workers_(std::make_unique<XEVThread>())
 CXEVThreadUI::~CXEVThreadUI()
 {
     OnStop();
-    // A worker let go still takes the lock and the queues on its way out.
-    workers_->WaitAll();
+    // A worker let go still takes the lock and the queues on its way out: it holds them.
+    workers_->LetGo();
 }
 
 bool CXEVThreadUI::event(QEvent* event)
@@ -34,11 +35,11 @@ bool CXEVThreadUI::event(QEvent* event)
         if (message->Id() == WM_XEV_LOADER_QUEUE && message->WParam() == 2) {
             std::unique_ptr<XEVFrameRequest> request(reinterpret_cast<XEVFrameRequest*>(message->LParam()));
             if (request != nullptr && request->image != nullptr) {
-                std::lock_guard<PlatRecursiveLock> guard(lock_);
+                std::lock_guard<PlatRecursiveLock> guard(q_->lock);
                 // A cell shows one frame: what it asked for before and has not got is no
                 // longer on screen.
-                std::erase_if(requests_, [&](const XEVFrameRequest& r) { return r.notify == request->notify; });
-                requests_.push_back(*request);
+                std::erase_if(q_->requests, [&](const XEVFrameRequest& r) { return r.notify == request->notify; });
+                q_->requests.push_back(*request);
             }
             return true;
         }
@@ -48,16 +49,16 @@ bool CXEVThreadUI::event(QEvent* event)
 
 XEVResult CXEVThreadUI::OnQueue(XEVWParam wParam, XEVLParam lParam)
 {
-    std::lock_guard<PlatRecursiveLock> guard(lock_);
+    std::lock_guard<PlatRecursiveLock> guard(q_->lock);
     if (wParam == 0) {
         if (auto* job = reinterpret_cast<ImageInfo*>(lParam)) {
-            pending_.push_back(job);
+            q_->pending.push_back(job);
         }
     } else if (wParam == 1) {
         if (const auto* jobs = reinterpret_cast<const std::vector<ImageInfo*>*>(lParam)) {
             for (ImageInfo* job : *jobs) {
                 if (job != nullptr) {
-                    pending_.push_back(job);
+                    q_->pending.push_back(job);
                 }
             }
         }
@@ -67,21 +68,26 @@ XEVResult CXEVThreadUI::OnQueue(XEVWParam wParam, XEVLParam lParam)
 
 XEVResult CXEVThreadUI::OnStart()
 {
-    std::lock_guard<PlatRecursiveLock> guard(lock_);
-    running_.insert(running_.end(), pending_.begin(), pending_.end());
-    pending_.clear();
+    std::lock_guard<PlatRecursiveLock> guard(q_->lock);
+    q_->running.insert(q_->running.end(), q_->pending.begin(), q_->pending.end());
+    q_->pending.clear();
     // A worker at work takes the new jobs too: however often the grid starts, one thread.
-    if ((running_.empty() && requests_.empty()) || working_) {
+    if ((q_->running.empty() && q_->requests.empty()) || q_->working) {
         return 0;
     }
     // Workers that have ended only wait to be joined; one let go by a stop is left to end.
     workers_->ReapEnded();
-    working_ = true;
-    idle_.Reset();
+    q_->working = true;
+    q_->idle.Reset();
+    // Its hold is taken before the GUI thread can let the queued jobs' records go: their stop
+    // comes after this start. Jobs queued later are newer records, which the hold keeps too.
     // A refused thread leaves the jobs queued for the next start.
-    if (!workers_->Start([this, stop = workers_->RunStop()] { WorkerProc(*stop); })) {
-        working_ = false;
-        idle_.Set();
+    if (!workers_->Start([stop = workers_->RunStop(), hold = XEVHoldRecords(), queues = q_]() mutable {
+            const auto held = std::move(hold);
+            WorkerProc(*queues, *stop);
+        })) {
+        q_->working = false;
+        q_->idle.Set();
     }
     return 0;
 }
@@ -90,13 +96,13 @@ XEVResult CXEVThreadUI::OnStop()
 {
     // The worker under way is let go, not waited for: it ends after its block, and a start
     // after this begins a new one.
-    std::lock_guard<PlatRecursiveLock> guard(lock_);
+    std::lock_guard<PlatRecursiveLock> guard(q_->lock);
     workers_->Release();
-    running_.clear();
-    pending_.clear();
-    requests_.clear();
-    working_ = false;
-    idle_.Set();
+    q_->running.clear();
+    q_->pending.clear();
+    q_->requests.clear();
+    q_->working = false;
+    q_->idle.Set();
     return 0;
 }
 
@@ -104,7 +110,7 @@ XEVResult CXEVThreadUI::OnJoin(XEVWParam waitMs)
 {
     if (waitMs != 0) {
         // Bounded: only workers that have ended are joined.
-        const bool idle = idle_.Wait(uint32_t(std::min<XEVWParam>(waitMs, kPlatInfinite - 1)));
+        const bool idle = q_->idle.Wait(uint32_t(std::min<XEVWParam>(waitMs, kPlatInfinite - 1)));
         workers_->ReapEnded();
         return idle ? 0 : 1;
     }
@@ -122,21 +128,21 @@ XEVResult CXEVThreadUI::OnDestroy()
     return 0;
 }
 
-void CXEVThreadUI::WorkerProc(const std::atomic<int32_t>& stop)
+void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
 {
-    std::unique_lock<PlatRecursiveLock> lock(lock_);
-    while ((!running_.empty() || !requests_.empty()) && stop.load() == 0) {
+    std::unique_lock<PlatRecursiveLock> lock(q.lock);
+    while ((!q.running.empty() || !q.requests.empty()) && stop.load() == 0) {
         // What a cell shows and lacks goes before the queue behind the page.
-        if (!requests_.empty()) {
-            const XEVFrameRequest request = requests_.front();
-            requests_.pop_front();
+        if (!q.requests.empty()) {
+            const XEVFrameRequest request = q.requests.front();
+            q.requests.pop_front();
             lock.unlock();
             RunFrameRequest(request, &stop);
             lock.lock();
             continue;
         }
-        ImageInfo* job = running_.front();
-        running_.pop_front();
+        ImageInfo* job = q.running.front();
+        q.running.pop_front();
         lock.unlock();
         RunImageJob(job, &stop);
         lock.lock();
@@ -144,8 +150,8 @@ void CXEVThreadUI::WorkerProc(const std::atomic<int32_t>& stop)
     // Under the lock that saw the queue empty: a start after this begins a new worker. One
     // let go by a stop leaves the state to the worker after it.
     if (stop.load() == 0) {
-        working_ = false;
-        idle_.Set();
+        q.working = false;
+        q.idle.Set();
     }
 }
 

@@ -39,7 +39,9 @@ void XEVLoadState::StopPreload()
 {
     std::lock_guard<PlatRecursiveLock> guard(lock);
     preloadThread.stop = 1;
-    preloadThread.SetGate();
+    // Raises the run's own stop and opens the gate; nothing is waited for.
+    preloadThread.Release();
+    preloadRunning = 0;
 }
 
 void XEVLoadState::JoinPreload()
@@ -53,7 +55,6 @@ void XEVLoadState::HaltPreload()
     // Stop before the painting mark goes: a thread freed from pacing must see the stop.
     StopPreload();
     painting = 0;
-    JoinPreload();
 }
 
 void XEVLoadState::BeginPaint()

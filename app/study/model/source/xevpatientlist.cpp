@@ -11,6 +11,7 @@
 #include "platform/platfile.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
+#include "study/xevrecordkeeper.h"
 #include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
@@ -21,10 +22,8 @@ constexpr size_t kReadBlock = 409600;
 
 void DeleteAll(std::vector<PatientInfo*>& records)
 {
-    for (PatientInfo* patient : records) {
-        delete patient;
-    }
-    records.clear();
+    // A loader or the job worker let go may still be reading them: they go once it ends.
+    XEVRetireRecords(records);
 }
 
 }   // namespace
@@ -43,8 +42,7 @@ void XEVPatientList::StopThreads()
     StopReadAhead();
     StopAndJoinScanner();
     WaitAll();
-    // Here, unlike a plain stop of the read-ahead, everything is joined.
-    readAhead.WaitAll();
+    // The read-ahead and the pre-load read no record: let go, they end after their block.
     GetLoadState().HaltPreload();
 }
 

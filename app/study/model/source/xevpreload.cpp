@@ -37,26 +37,29 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
+// Reads the files of a list taken on the GUI thread: it never touches a record, so the
+// records may change or go while a stopped run finishes its block.
 class Preloader {
 public:
-    Preloader(XEVLoadState& state, XEVPreloadView* view) : state_(state), view_(view) {}
-    void Run();
+    Preloader(XEVLoadState& state, std::shared_ptr<const std::atomic<int32_t>> stop)
+        : state_(state), stop_(std::move(stop))
+    {
+    }
+    void Run(const std::vector<QString>& paths);
 
 private:
     bool Stopped()
     {
-        if (state_.preloadThread.stop.load() != 0) {
+        if (stop_->load() != 0) {
             stopSeen_ = true;
         }
         return stopSeen_;
     }
     void Pace();
-    // False when the walk ends.
-    bool ReadStudy(const StudyInfo* study);
     bool ReadImage(const QString& path);
 
     XEVLoadState& state_;
-    XEVPreloadView* view_;
+    std::shared_ptr<const std::atomic<int32_t>> stop_;
     std::vector<char> buffer_;
     QSet<QString> readPaths_;
     int64_t budget_ = 0;
@@ -68,6 +71,10 @@ void Preloader::Pace()
 {
     XEVThread& thread = state_.preloadThread;
     thread.WaitGate();
+    // A stopped run leaves the next one its skip.
+    if (Stopped()) {
+        return;
+    }
     if (state_.skipWait.exchange(0) != 0) {
         state_.lastPaintEndMs = state_.lastPaintEndMs.load() - kPaintQuietMs;
         return;
@@ -115,7 +122,7 @@ bool Preloader::ReadImage(const QString& path)
         observer(path);
     }
     // Each block in the medium's turn: the frames on screen go first.
-    const std::atomic<int32_t>* stop = &state_.preloadThread.stop;
+    const std::atomic<int32_t>* stop = stop_.get();
     if (size <= int64_t(kReadBlock)) {
         thread.WaitGate();
         XEVMediumTurn turn(XEVReadPriority::Background, stop);
@@ -141,39 +148,48 @@ bool Preloader::ReadImage(const QString& path)
     return !Stopped();
 }
 
-bool Preloader::ReadStudy(const StudyInfo* study)
-{
-    for (const SeriesInfo* series : study->series) {
-        for (const ImageInfo* image : series->images) {
-            if (!ReadImage(image->filePath)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-void Preloader::Run()
+void Preloader::Run(const std::vector<QString>& paths)
 {
     PlatMemoryStatus status;
-    if (view_ == nullptr || !QueryMemoryStatus(status)) {
+    if (paths.empty() || !QueryMemoryStatus(status)) {
         return;
     }
     const __int128 budget = __int128(status.availablePhysical) * GetCommonSettings().CacheSizeRatio / 100;
     budget_ = budget > INT64_MAX ? INT64_MAX : budget < INT64_MIN ? INT64_MIN : int64_t(budget);
-    const StudyInfo* current = view_->GetCurrentStudy();
-    if (current == nullptr) {
-        current = view_->GetLastSeriesStudy();
-    }
-    if (current == nullptr) {
-        return;
-    }
     try {
         buffer_.resize(kReadBlock);
     } catch (...) {
         return;
     }
-    const std::vector<PatientInfo*> patients = view_->GetPreloadPatients();
+    for (const QString& path : paths) {
+        if (!ReadImage(path)) {
+            return;
+        }
+    }
+}
+
+void AppendStudy(const StudyInfo* study, std::vector<QString>& paths)
+{
+    for (const SeriesInfo* series : study->series) {
+        for (const ImageInfo* image : series->images) {
+            paths.push_back(image->filePath);
+        }
+    }
+}
+
+// The files of the studies after the one on screen to the end of the list, then from the top
+// up to it; none without a study on screen or opened last.
+std::vector<QString> PreloadPaths(const XEVPreloadView& view)
+{
+    std::vector<QString> paths;
+    const StudyInfo* current = view.GetCurrentStudy();
+    if (current == nullptr) {
+        current = view.GetLastSeriesStudy();
+    }
+    if (current == nullptr) {
+        return paths;
+    }
+    const std::vector<PatientInfo*>& patients = view.GetPreloadPatients();
     const size_t patientCount = patients.size();
     size_t p = 0;
     size_t s = 0;
@@ -198,51 +214,61 @@ void Preloader::Run()
             startPatient = p + 1;
         }
     }
-    // From the study after the current one to the end of the list.
     if (!found || startPatient != 0 || startStudy != 0) {
         for (size_t i = startPatient; i < patientCount; ++i) {
             const auto& studies = patients[i]->studies;
             for (size_t j = i == startPatient ? startStudy : 0; j < studies.size(); ++j) {
-                if (studies[j] != current && !ReadStudy(studies[j])) {
-                    return;
+                if (studies[j] != current) {
+                    AppendStudy(studies[j], paths);
                 }
             }
         }
     }
     if (!found) {
-        return;
+        return paths;
     }
-    // Then from the top of the list up to the current one.
     for (size_t i = 0; i <= p; ++i) {
         const auto& studies = patients[i]->studies;
         const size_t end = i == p ? s : studies.size();
         for (size_t j = 0; j < end; ++j) {
-            if (studies[j] != current && !ReadStudy(studies[j])) {
-                return;
+            if (studies[j] != current) {
+                AppendStudy(studies[j], paths);
             }
         }
     }
+    return paths;
 }
 
 }   // namespace
 
 int32_t XEVLoadState::StartPreload(XEVPreloadView* view)
 {
-    StopPreload();
-    JoinPreload();
+    std::vector<QString> paths;
+    if (view != nullptr) {
+        paths = PreloadPaths(*view);
+    }
+    std::shared_ptr<const std::atomic<int32_t>> stop;
     {
         std::lock_guard<PlatRecursiveLock> guard(lock);
+        // The run before is let go: it ends after its block, on its own.
+        StopPreload();
+        preloadThread.ReapEnded();
         preloadThread.stop = 0;
         preloadView_ = view;
+        stop = preloadThread.RunStop();
         // Before the thread runs: one that ends at once clears it itself.
         preloadRunning = 1;
     }
-    const bool started = preloadThread.Start([this, view] {
+    const bool started = preloadThread.Start([this, paths = std::move(paths), stop] {
         try {
-            Preloader(*this, view).Run();
+            Preloader(*this, stop).Run(paths);
         } catch (...) {
         }
-        preloadRunning = 0;
+        // Under the lock a newer start sets it under, after raising this run's stop.
+        std::lock_guard<PlatRecursiveLock> guard(lock);
+        if (stop->load() == 0) {
+            preloadRunning = 0;
+        }
     });
     if (!started) {
         preloadRunning = 0;

@@ -1,5 +1,10 @@
 #include "study/xevthread.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <mutex>
+
 namespace {
 std::atomic<XEVJoinObserver> joinObserver{nullptr};
 }   // namespace
@@ -118,6 +123,83 @@ void XEVThread::Release()
     // A thread parked at the gate sees its stop once it opens.
     gate_.Set();
     ReapEnded();
+}
+
+namespace {
+
+// The threads let go, never joined; kept so that their handles are never destroyed.
+struct LetGoList {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<PlatThread>> threads;
+    std::vector<std::shared_ptr<std::atomic<bool>>> ended;
+};
+
+LetGoList& TheLetGoList()
+{
+    static LetGoList* const list = new LetGoList;
+    return *list;
+}
+
+}   // namespace
+
+namespace {
+
+// Joins those let go that have ended; the count of the rest. Under the list's lock.
+size_t JoinEndedLetGo(LetGoList& list)
+{
+    for (size_t k = list.ended.size(); k-- > 0;) {
+        if (list.ended[k]->load()) {
+            list.threads[k]->Join();
+            list.threads.erase(list.threads.begin() + std::ptrdiff_t(k));
+            list.ended.erase(list.ended.begin() + std::ptrdiff_t(k));
+        }
+    }
+    return list.ended.size();
+}
+
+}   // namespace
+
+void XEVThread::LetGo()
+{
+    ReapEnded();
+    std::vector<Entry> kept;
+    std::vector<Entry> going;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (auto& entry : threads_) {
+            (entry.ended ? going : kept).push_back(std::move(entry));
+        }
+        threads_ = std::move(kept);
+    }
+    gate_.Set();
+    // A process that ends normally first waits for them: the statics they use go after. (The
+    // program ends at its exit deadline instead when they take too long.)
+    static std::once_flag atExit;
+    std::call_once(atExit, [] {
+        std::atexit([] {
+            LetGoList& list = TheLetGoList();
+            std::lock_guard<std::mutex> guard(list.mutex);
+            for (auto& thread : list.threads) {
+                thread->Join();
+            }
+            list.threads.clear();
+            list.ended.clear();
+        });
+    });
+    LetGoList& list = TheLetGoList();
+    std::lock_guard<std::mutex> guard(list.mutex);
+    (void)JoinEndedLetGo(list);
+    for (auto& entry : going) {
+        list.threads.push_back(std::move(entry.thread));
+        list.ended.push_back(std::move(entry.ended));
+    }
+}
+
+size_t XEVThread::ReapLetGo()
+{
+    LetGoList& list = TheLetGoList();
+    std::lock_guard<std::mutex> guard(list.mutex);
+    return JoinEndedLetGo(list);
 }
 
 void XEVThread::JoinWhere(const std::function<bool(const Entry&)>& chosen)

@@ -3,14 +3,20 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "loadertestkit.h"
 #include "shell/xevmessageids.h"
 #include "study/xevjobhost.h"
 #include "study/xevloadstate.h"
+#include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
+#include "study/xevthread.h"
 #include "study/xevvekhelper.h"
 #include "testsupport/discmeter.h"
 #include "testsupport/fixtures.h"
@@ -245,4 +251,56 @@ TEST(JobHostShutdownTest, ShutdownWithoutStartReturnsAndTwiceIsHarmless)
     EXPECT_TRUE(host.isFinished());
     host.Shutdown();
     EXPECT_EQ(XEVSendMessage(window, WM_XEV_LOADER_JOIN), 0);
+}
+
+namespace {
+
+// Holds the worker in its first request to the medium, as a slow disc would, until let go.
+std::atomic<bool> holdReads{false};
+std::atomic<int> heldReads{0};
+void HoldRead(const std::string&, int64_t, int32_t)
+{
+    if (heldReads.fetch_add(1) == 0) {
+        while (holdReads.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+}
+
+std::atomic<int> joinsOfARunningThread{0};
+void LetTheReadGo()
+{
+    // A join would wait for the held read for ever: count it and let the read go.
+    ++joinsOfARunningThread;
+    holdReads = false;
+}
+
+}   // namespace
+
+// The host goes (the window closing) while its worker is in a read: nothing waits for the
+// worker, which ends after its block on the queues it shares, and the process knows of it
+// until then.
+TEST(JobHostEndTest, AHostThatGoesLetsItsWorkerInAReadEndOnItsOwn)
+{
+    MessageRecorder recorder;
+    const auto jobs = MakeJobs(2, recorder);
+    CXEVFileLoadCtrlThread host;
+    ASSERT_TRUE(host.Start());
+    holdReads = true;
+    heldReads = 0;
+    joinsOfARunningThread = 0;
+    XEVSetReadObserver(HoldRead);
+    XEVSetJoinObserver(LetTheReadGo);
+    const std::vector<ImageInfo*> queued{jobs[0].get(), jobs[1].get()};
+    XEVSendMessage(host.Window(), WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&queued));
+    XEVSendMessage(host.Window(), WM_XEV_LOADER_START);
+    ASSERT_TRUE(PumpUntil([] { return heldReads.load() == 1; }));
+
+    host.Shutdown();
+    EXPECT_EQ(joinsOfARunningThread.load(), 0);
+    EXPECT_EQ(XEVThread::ReapLetGo(), 1u);
+    holdReads = false;
+    EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
+    XEVSetJoinObserver(nullptr);
+    XEVSetReadObserver(nullptr);
 }

@@ -7,12 +7,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "loadertestkit.h"
 #include "plat_temp_folder.h"
 #include "shell/xevcommonsettings.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
+#include "study/xevthread.h"
 
 namespace {
 
@@ -101,6 +103,7 @@ protected:
     void TearDown() override
     {
         GetLoadState().HaltPreload();
+        GetLoadState().JoinPreload();
         XEVSetMemoryStatusQuery(nullptr);
         XEVSetPreloadObserver(nullptr);
         GetCommonSettings().CacheSizeRatio = 50;
@@ -229,13 +232,78 @@ TEST_F(PreloadTest, PausedAtItsGateUntilResumedAndStoppedByItsView)
     state.ResumePreload();
     ASSERT_TRUE(Eventually([&] { return ReadOrder().size() == 2; }));
 
-    // Destroying a view while its pre-load is held stops and joins it.
+    // Destroying a view while its pre-load is held stops it; the thread then ends on its own.
     state.painting = 1;
     ASSERT_EQ(state.StartPreload(view.get()), 1);
     view.reset();
-    EXPECT_TRUE(state.preloadThread.IsEmpty());
     EXPECT_EQ(state.IsPreloadRunning(), 0);
     EXPECT_EQ(state.painting.load(), 0);
+    EXPECT_TRUE(Eventually([&] { return state.preloadThread.Running() == 0; }));
+    EXPECT_EQ(ReadOrder().size(), 2u);
+}
+
+namespace {
+
+// Holds the pre-load in its first file, as a read of a slow disc would, until let go.
+std::atomic<bool> holdFirstRead{false};
+std::atomic<int> heldReads{0};
+void HoldFirstRead(const QString& path)
+{
+    RecordRead(path);
+    if (heldReads.fetch_add(1) == 0) {
+        while (holdFirstRead.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+}
+
+std::atomic<int> joinsOnTestThread{0};
+void LetTheHeldReadGo()
+{
+    // A join would wait for the held read for ever: count it and let the read go.
+    ++joinsOnTestThread;
+    holdFirstRead = false;
+}
+
+}   // namespace
+
+// A study switch while the pre-load is in a read: the stop is raised and nothing waits; the
+// records it was started over go at once, a new pre-load over other records runs beside the
+// old one, which ends after its block, reads no further file and leaves the new one's state.
+TEST_F(PreloadTest, AStoppedRunInAReadIsNotWaitedForAndLeavesTheNextRunAlone)
+{
+    XEVLoadState& state = GetLoadState();
+    auto first = std::make_unique<FakeView>();
+    first->current = first->AddStudy(0, {{"cur", 1}});
+    first->AddStudy(0, {{"old1", 1}, {"old2", 1}});
+    const QString old1 = first->Path("old1");
+    FakeView second;
+    second.current = second.AddStudy(0, {{"cur", 1}});
+    second.AddStudy(0, {{"new1", 1}, {"new2", 1}});
+
+    holdFirstRead = true;
+    heldReads = 0;
+    joinsOnTestThread = 0;
+    XEVSetPreloadObserver(HoldFirstRead);
+    XEVSetJoinObserver(LetTheHeldReadGo);
+    ASSERT_EQ(state.StartPreload(first.get()), 1);
+    ASSERT_TRUE(Eventually([] { return heldReads.load() == 1; }));
+    // Its records go while its thread is in the read (under ASan: touched after, it fails).
+    first.reset();
+    state.painting = 1;
+    ASSERT_EQ(state.StartPreload(&second), 1);
+    EXPECT_EQ(joinsOnTestThread.load(), 0);
+    EXPECT_EQ(state.preloadThread.Running(), 2u);
+
+    // The old run ends after its read, with the new one held by a paint: still running.
+    holdFirstRead = false;
+    ASSERT_TRUE(Eventually([&] { return state.preloadThread.Running() == 1; }));
+    EXPECT_EQ(state.IsPreloadRunning(), 1);
+    state.painting = 0;
+    ASSERT_TRUE(Eventually([&] { return state.IsPreloadRunning() == 0; }));
+    XEVSetJoinObserver(nullptr);
+    EXPECT_EQ(joinsOnTestThread.load(), 0);
+    EXPECT_EQ(ReadOrder(), (std::vector<QString>{old1, second.Path("new1"), second.Path("new2")}));
 }
 
 TEST_F(PreloadTest, PipesAndDevicesOnTheDiscAreNeitherWaitedOnNorRead)

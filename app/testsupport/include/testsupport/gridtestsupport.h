@@ -121,6 +121,9 @@ protected:
     void TearDown() override
     {
         view.reset();
+        // The test's records are its own: a job worker let go with the view reads them until
+        // it ends.
+        EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
         studies.clear();
         XEVSetMessageBox(nullptr);
         XEVSetMemoryTest(nullptr);

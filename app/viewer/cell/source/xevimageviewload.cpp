@@ -12,6 +12,7 @@
 #include "shell/xevcommonsettings.h"
 #include "study/xevjobhost.h"
 #include "study/xevloadstate.h"
+#include "study/xevrecordkeeper.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 #include "viewer/xevimageviewctrl.h"
@@ -37,7 +38,13 @@ bool XEVImageViewCtrl::StartLoader()
     loadingUnderWay = 1;
     // The thread works on this copy: the set may be replaced while it is paused. Its stop is
     // its own: a loader let go keeps seeing it while the next one starts.
-    if (!loader.Start([this, images = std::move(images), stop = loader.RunStop()] { LoaderMain(images, *stop); })) {
+    // The hold keeps the records while the thread may read them, stopped or not.
+    const bool started =
+        loader.Start([this, images = std::move(images), stop = loader.RunStop(), hold = XEVHoldRecords()]() mutable {
+            const auto held = std::move(hold);
+            LoaderMain(images, *stop);
+        });
+    if (!started) {
         loadingUnderWay = 0;
         return false;
     }

@@ -772,8 +772,9 @@ void XEVImageWindow::ClearAllViews()
             cell->ClearView(true);
         }
     }
-    // The records the loaders read may go next: every reader, stopped already, has ended.
-    WaitForReaders();
+    // Every reader is stopped and none waited for: the records they read may go next, and
+    // they hold them until they end.
+    StopLoading();
 }
 
 void XEVImageWindow::ResetAll()
@@ -800,19 +801,6 @@ void XEVImageWindow::StopLoading()
         ClearLoaderFields(cell);
     }
     ReapRetiredCells(false);
-}
-
-void XEVImageWindow::WaitForReaders()
-{
-    StopLoading();
-    for (auto* map : {&studyCells, &seriesCells}) {
-        for (auto& [id, cell] : *map) {
-            cell->StopLoader();
-            cell->loader.WaitAll();
-        }
-    }
-    ReapRetiredCells(true);
-    XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_JOIN, XEVWParam(0));
 }
 
 void XEVImageWindow::ApplyWindowToAll(bool apply, int32_t id)

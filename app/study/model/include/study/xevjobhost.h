@@ -40,7 +40,8 @@ bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& not
 class CXEVThreadUI : public XEVMessageReceiver {
 public:
     CXEVThreadUI();
-    // Stops the workers, empties the queues and joins, so no worker outlives the queues.
+    // Stops the workers and empties the queues; a worker in the middle of a job is let go,
+    // not waited for, and ends after its block.
     ~CXEVThreadUI() override;
 
     // Decodes one job: from its start frame when the disc lists frames as entries (-1:
@@ -58,16 +59,20 @@ private:
     XEVResult OnStop();
     XEVResult OnJoin(XEVWParam waitMs);
     XEVResult OnDestroy();
-    void WorkerProc(const std::atomic<int32_t>& stop);
+    // Shared with the workers: one let go may still be ending its job when the window goes.
+    struct Queues {
+        std::deque<ImageInfo*> pending;
+        std::deque<ImageInfo*> running;
+        std::deque<XEVFrameRequest> requests;
+        PlatRecursiveLock lock;
+        // One worker at a time drains the running queue; set while none does.
+        bool working = false;
+        PlatEvent idle{true, true};
+    };
+    static void WorkerProc(Queues& q, const std::atomic<int32_t>& stop);
 
-    std::deque<ImageInfo*> pending_;
-    std::deque<ImageInfo*> running_;
-    std::deque<XEVFrameRequest> requests_;
+    std::shared_ptr<Queues> q_ = std::make_shared<Queues>();
     std::unique_ptr<XEVThread> workers_;
-    PlatRecursiveLock lock_;
-    // One worker at a time drains the running queue; set while none does.
-    bool working_ = false;
-    PlatEvent idle_{true, true};
 };
 
 // The host thread. Start makes the loader window on it and publishes its handle in the load

@@ -23,9 +23,8 @@ struct XEVZipCopyControl;
 class PatientInfo;
 class StudyInfo;
 
-// What the pre-load thread reads of the study list. The thread walks the patients on its
-// own thread, so an implementer stops it (StopPreloadOf) before it changes or deletes them,
-// and in its own destructor.
+// What the pre-load takes of the study list when it starts, on the GUI thread: the files of
+// the studies beside the current one. Its thread reads no record.
 class XEVPreloadView {
 public:
     virtual ~XEVPreloadView() = default;
@@ -39,7 +38,7 @@ public:
 class XEVLoadState {
 public:
     XEVLoadState() = default;
-    // Stops and joins the pre-load thread.
+    // Stops and joins the pre-load threads.
     ~XEVLoadState();
     XEVLoadState(const XEVLoadState&) = delete;
     XEVLoadState& operator=(const XEVLoadState&) = delete;
@@ -50,14 +49,16 @@ public:
     // stopping thread is never held.
     void PausePreload();
     void ResumePreload();
-    // Sets the stop flag and opens the gate for good (until the next StartPreload).
+    // Sets the stop flag, raises the run's stop and opens the gate for good (until the next
+    // StartPreload); the thread is not waited for and ends after its block.
     void StopPreload();
-    // Joins the pre-load thread; called without holding the lock.
+    // Joins every pre-load thread; called without holding the lock, never on the GUI thread
+    // while the process runs.
     void JoinPreload();
-    // What a study list does before it changes what the pre-load walks: resume, clear the
-    // painting mark, stop, join.
+    // What a study list does before it changes what the pre-load was started over: stop,
+    // clear the painting mark. Nothing is waited for.
     void HaltPreload();
-    // Stops and joins any pre-load thread, then starts one over the view. 0 when the thread
+    // Lets any pre-load run go, then starts one over the view's files. 0 when the thread
     // cannot be created.
     int32_t StartPreload(XEVPreloadView* view);
 
@@ -156,5 +157,5 @@ void XEVSetMemoryStatusQuery(XEVMemoryStatusQuery query);
 using XEVPreloadObserver = void (*)(const QString& path);
 void XEVSetPreloadObserver(XEVPreloadObserver observer);
 
-// Stops and joins the pre-load thread when it walks the view's records.
+// Stops the pre-load when it was started over the view, without waiting for it.
 void StopPreloadOf(const XEVPreloadView* view);

@@ -28,8 +28,8 @@ public:
     // Stops and joins every thread, then deletes the records.
     virtual ~XEVPatientList();
 
-    // Stops and joins the read-ahead and the scanner, joins the loaders, deletes every record
-    // and resets the state. Callers first stop whatever else reads the records (the job
+    // Stops the threads as StopThreads does, lets every record go (freed once no reader
+    // holds it) and resets the state. Callers first stop whatever else reads the records (the job
     // queue, the view loaders, the pre-load).
     void Clear();
     // Starts the DICOMDIR loader; with "ModeMultiFrameRead" or "ModeUnsupportSRDelList" also
@@ -45,8 +45,9 @@ public:
     void StopReadAhead();
     // Aborts and joins the scanner, then clears the abort flag and the split flag.
     void StopScan();
-    // Stops and joins every thread of the list (the read-ahead too) and the pre-load, keeping
-    // the records: the first step of Clear and of shutting down.
+    // Stops and joins the loaders and the scanner, which write the records, and stops the
+    // read-ahead and the pre-load without waiting for them, keeping the records: the first
+    // step of Clear and of shutting down.
     void StopThreads();
     PatientInfo* GetPatient(int32_t index) const;
     void DeletePatients();

@@ -58,9 +58,17 @@ public:
     void JoinRun();
     // Threads on the list whose body has not returned (one added by Add counts until joined).
     size_t Running() const;
+    // For an owner that goes while its stopped threads may still be in a read: joins those that
+    // have ended and hands the rest, started by Start, to the process, which never joins them.
+    // What they touch must outlive them on its own.
+    void LetGo();
 
     // 1 asks the threads of this list to end.
     std::atomic<int32_t> stop{0};
+
+    // Joins the threads let go whose body has returned, never waiting; the count of the rest.
+    // The process must not end normally (its statics freed under them) while there are any.
+    static size_t ReapLetGo();
 
 private:
     struct Entry {

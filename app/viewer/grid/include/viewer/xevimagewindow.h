@@ -73,15 +73,14 @@ public:
     XEVImageViewCtrl* GetFirstActiveView() const;
     XEVImageViewCtrl* GetSelectedView() const;
     XEVImageViewCtrl* GetCell(int32_t id) const;
-    // Clears every cell and waits for every reader to end: the records may go next.
+    // Clears every cell and stops every reader without waiting for any: the records may go
+    // next, and each reader holds them until it ends.
     void ClearAllViews();
     void ResetAll();
     void CloseEdits();
     // Stops every loader and the job host's worker without waiting for any: each ends after
-    // its block, on its own, and touches no record it was stopped for.
+    // its block, on its own.
     void StopLoading();
-    // Stops them and waits until each has ended.
-    void WaitForReaders();
     void ApplyWindowToAll(bool apply, int32_t id);
     void EnlargeSelected(bool enlarge);
 
