@@ -364,6 +364,17 @@ PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDi
     return &it->second;
 }
 
+void PyrDicomDataElement::MakeRoomInGroup(uint32_t group)
+{
+    if (children_ == nullptr) {
+        return;
+    }
+    const auto it = children_->find(group);
+    if (it != children_->end() && it->second.items.size() == it->second.items.capacity()) {
+        it->second.items.reserve(it->second.items.size() * 2);
+    }
+}
+
 PyrDicomResult PyrDicomDataElement::SetChildElement(PyrDicomDataElement* child)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;

@@ -213,6 +213,8 @@ private:
     PyrDicomVR StoreVR(PyrDicomVR vr);
     PyrDicomResult CheckNewChild(PyrDicomDataElement* child, const char* function) const;
     GroupChildren* MakeRoomFor(const PyrDicomDataElement* child);
+    // Room for one more child in a group the element has already; nothing for another group.
+    void MakeRoomInGroup(uint32_t group);
     static size_t FirstNotBelow(const ChildList& items, uint32_t number);
     // Lets go of what the element holds outside its dataset's arena, as the dataset goes.
     void ReleaseOutsideArena();
