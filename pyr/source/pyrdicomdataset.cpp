@@ -690,11 +690,7 @@ PyrDicomResult PyrDicomDataset::ReadSequenceOf(PyrDicomDataElement* parent, PyrD
     }
     // Room beside its siblings first: a sequence memory runs out in is then kept with its
     // complete items without asking for more.
-    if (const PyrDicomResult r = PyrNoThrow([&] {
-            parent->MakeRoomInGroup(e->group_);
-            return kPyrSuccess;
-        });
-        r != kPyrSuccess) {
+    if (const PyrDicomResult r = parent->MakeRoomInGroup(e->group_); r != kPyrSuccess) {
         return r;
     }
     const PyrDicomResult r = ReadItemsWithin(e, vrAsRead, valueLength, depth, encoding, end);
