@@ -238,6 +238,14 @@ void LargeDiscTest::ExpectListedBeforeTheFiller(std::string filler, const char* 
     if (!kSanitized) {
         EXPECT_LT(cost.peak, kXEVDicomDirElementBudget + (uint64_t(96) << 20));
     }
+
+    // The next disc opens whole, with nothing more to say.
+    DicomDirWriter next;
+    const std::vector<int> two = AddOneImagePatients(next, 2);
+    WriteAndOpen(next, two, 60000, "dicomdir_after_the_cut");
+    ASSERT_EQ(List().patients.size(), 2u);
+    EXPECT_EQ(List().patients[1]->patientId.toStdString(), "PID00001");
+    EXPECT_EQ(box.texts.size(), 1u);
 }
 
 // A DICOMDIR longer than the viewer reads of one: a long private value past its bytes.
