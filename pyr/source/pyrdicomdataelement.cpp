@@ -341,15 +341,15 @@ PyrDicomResult PyrDicomDataElement::CheckNewChild(PyrDicomDataElement* child, co
     return kPyrSuccess;
 }
 
-// Makes sure the child's group exists and can take one more child without allocating, so
+// Makes sure the group exists and can take one more child without allocating, so
 // that nothing is moved until nothing can fail any more.
-PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDicomDataElement* child)
+PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(uint32_t group)
 {
     if (children_ == nullptr) {
         // Throws like the lists below when the resource has no room.
         children_ = new (resource_->allocate(sizeof(GroupMap), alignof(GroupMap))) GroupMap(resource_);
     }
-    const auto [it, created] = children_->try_emplace(child->group_);
+    const auto [it, created] = children_->try_emplace(group);
     ChildList& items = it->second.items;
     try {
         if (items.size() == items.capacity()) {
@@ -364,6 +364,17 @@ PyrDicomDataElement::GroupChildren* PyrDicomDataElement::MakeRoomFor(const PyrDi
     return &it->second;
 }
 
+PyrDicomResult PyrDicomDataElement::MakeRoomInGroup(uint32_t group)
+{
+    if (children_ == nullptr || children_->find(group) == children_->end()) {
+        return kPyrSuccess;
+    }
+    return PyrNoThrow([&] {
+        MakeRoomFor(group);
+        return kPyrSuccess;
+    });
+}
+
 PyrDicomResult PyrDicomDataElement::SetChildElement(PyrDicomDataElement* child)
 {
     static const char* const kFunction = __PRETTY_FUNCTION__;
@@ -371,7 +382,7 @@ PyrDicomResult PyrDicomDataElement::SetChildElement(PyrDicomDataElement* child)
         return r;
     }
     return PyrNoThrow([&] {
-        GroupChildren* group = MakeRoomFor(child);
+        GroupChildren* group = MakeRoomFor(child->group_);
         child->Detach(group);
         ChildList& items = group->items;
         const uint32_t number = child->element_;
@@ -411,7 +422,7 @@ PyrDicomResult PyrDicomDataElement::AddChildElement(PyrDicomDataElement* child)
         return r;
     }
     return PyrNoThrow([&] {
-        GroupChildren* group = MakeRoomFor(child);
+        GroupChildren* group = MakeRoomFor(child->group_);
         child->Detach(group);
         if (!group->items.empty() && group->items.back()->element_ > child->element_) {
             group->ordered = false;

@@ -688,12 +688,17 @@ PyrDicomResult PyrDicomDataset::ReadSequenceOf(PyrDicomDataElement* parent, PyrD
         leftOut = true;
         return kPyrSuccess;
     }
+    // Room beside its siblings first: a sequence memory runs out in is then kept with its
+    // complete items without asking for more.
+    if (const PyrDicomResult r = parent->MakeRoomInGroup(e->group_); r != kPyrSuccess) {
+        return r;
+    }
     const PyrDicomResult r = ReadItemsWithin(e, vrAsRead, valueLength, depth, encoding, end);
-    // Data cut short (as faulty disc burners leave it) keeps the complete items of the
-    // sequence; the read still fails, so the caller knows. Cut pixel data stays out: its
-    // fragments would promise frames that are not there.
+    // Data cut short (as faulty disc burners leave it), or memory refused part way, keeps the
+    // complete items of the sequence; the read still fails, so the caller knows. Cut pixel data
+    // stays out: its fragments would promise frames that are not there.
     const bool pixelData = depth == 0 && e->group_ == kPixelGroup && e->element_ == kPixelElement;
-    if (r != kPyrSuccess && !pixelData && r != kPyrOutOfMemory && e->GetChildCount() != 0) {
+    if (r != kPyrSuccess && !pixelData && e->GetChildCount() != 0) {
         parent->SetChildElement(e);
     }
     if (r != kPyrSuccess && pixelData) {

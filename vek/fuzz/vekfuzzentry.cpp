@@ -61,6 +61,40 @@ int VekFuzzLoadDICOMInfo(const uint8_t* data, size_t size) {
   return 0;
 }
 
+namespace {
+
+// Reads every record and pointer the load left, as a caller would; the tree's shape.
+uint64_t walk_dicomdir(const VEK_DICOMDIRInfo& dir) {
+  volatile uint64_t sum = 0;
+  uint64_t shape = dir.records_read();
+  for (const VEK_DICOMDIRPatient& p : dir.patients)
+    for (const VEK_DICOMDIRStudy& s : p.studies) {
+      sum = sum + (s.parent_patient == &p) + s.common.tags.size();
+      shape = shape * 31 + s.series.size() + s.study_instance_uid.size();
+      for (const VEK_DICOMDIRSeries& e : s.series)
+        for (const VEK_DICOMDIRImage& i : e.images) {
+          sum = sum + i.file_id.size() + (i.parent_series == &e);
+          shape = shape * 31 + i.file_id.size() + i.common.position + i.instance_number;
+        }
+    }
+  for (const VEK_DICOMDIRImage* i : dir.image_pointers) {
+    sum = sum + i->common.position + i->parent_patient->common.position + i->number_of_frames;
+    // The geometry a loader bounds a record's frame count with, read from the record.
+    for (uint16_t element : {0x0002, 0x0008, 0x0010, 0x0011, 0x0100})
+      sum = sum + uint32_t(i->common.tag.get_long_value(0x0028, element));
+  }
+  for (const VEK_DICOMDIRSeries* e : dir.series_pointers)
+    sum = sum + e->images.size() + e->parent_study->common.position;
+  for (const VEK_DICOMDIRStudy* s : dir.study_pointers) sum = sum + s->series.size();
+  for (const VEK_DICOMDIRPatient* p : dir.patient_pointers) sum = sum + p->studies.size();
+  const VEK_Vector<VEK_WString> ids = dir.get_string_list();
+  sum = sum + ids.size() + dir.all_images.size() + dir.all_series.size() + dir.all_studies.size();
+  (void)sum;
+  return shape;
+}
+
+}  // namespace
+
 int VekFuzzLoadDICOMDIR(const uint8_t* data, size_t size) {
   if (size > INT32_MAX) return 0;
   VEK_DefaultManager manager;
@@ -76,35 +110,22 @@ int VekFuzzLoadDICOMDIR(const uint8_t* data, size_t size) {
     dir.set_record_order_kept(pass == 0);
     loaded[pass] = dir.load(storage);
     // Records collected before a failure stay readable too.
-    volatile uint64_t sum = 0;
-    uint64_t shape = dir.records_read();
-    for (const VEK_DICOMDIRPatient& p : dir.patients)
-      for (const VEK_DICOMDIRStudy& s : p.studies) {
-        sum = sum + (s.parent_patient == &p) + s.common.tags.size();
-        shape = shape * 31 + s.series.size() + s.study_instance_uid.size();
-        for (const VEK_DICOMDIRSeries& e : s.series)
-          for (const VEK_DICOMDIRImage& i : e.images) {
-            sum = sum + i.file_id.size() + (i.parent_series == &e);
-            shape = shape * 31 + i.file_id.size() + i.common.position + i.instance_number;
-          }
-      }
-    for (const VEK_DICOMDIRImage* i : dir.image_pointers) {
-      sum = sum + i->common.position + i->parent_patient->common.position + i->number_of_frames;
-      // The geometry a loader bounds a record's frame count with, read from the record.
-      for (uint16_t element : {0x0002, 0x0008, 0x0010, 0x0011, 0x0100})
-        sum = sum + uint32_t(i->common.tag.get_long_value(0x0028, element));
-    }
-    for (const VEK_DICOMDIRSeries* e : dir.series_pointers)
-      sum = sum + e->images.size() + e->parent_study->common.position;
-    for (const VEK_DICOMDIRStudy* s : dir.study_pointers) sum = sum + s->series.size();
-    for (const VEK_DICOMDIRPatient* p : dir.patient_pointers) sum = sum + p->studies.size();
-    const VEK_Vector<VEK_WString> ids = dir.get_string_list();
-    sum = sum + ids.size() + dir.all_images.size() + dir.all_series.size() + dir.all_studies.size();
-    (void)sum;
-    shapes[pass] = shape;
+    shapes[pass] = walk_dicomdir(dir);
     manager.clear();
   }
   if (loaded[0] && loaded[1] && shapes[0] != shapes[1]) __builtin_trap();
+  // Then within a budget the input's own size sets, so that a cut falls anywhere: in the
+  // elements' share or while the records are built. What is left must read as whole.
+  if (storage->to_begin()) {
+    VEK_DefaultManager bounded;
+    const uint64_t budget = 48 * 1024 + uint64_t(size) * (size != 0 ? data[size / 2] % 64 + 1 : 1);
+    bounded.set_budget(budget);
+    VEK_DICOMDIRInfo dir(&bounded);
+    dir.set_record_order_kept(false);
+    dir.set_element_limit(budget * 3 / 4);
+    dir.load(storage);
+    walk_dicomdir(dir);
+  }
   storage->destroy();
   manager.clear();
   return 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -184,7 +185,7 @@ struct Record {
 };
 
 std::vector<uint8_t> dicomdir(const std::vector<Record>& records, const std::string& sop = "1.2.840.10008.1.3.10",
-                              bool sequence = true, const std::string& charset = "") {
+                              bool sequence = true, const std::string& charset = "", bool fileset = false) {
   DicomBytes meta;
   meta.text(0x0002, 0x0002, "UI", sop);
   meta.text(0x0002, 0x0010, "UI", "1.2.840.10008.1.2.1");
@@ -194,6 +195,7 @@ std::vector<uint8_t> dicomdir(const std::vector<Record>& records, const std::str
   d.element(0x0002, 0x0000, "UL", {uint8_t(meta.size()), uint8_t(meta.size() >> 8), 0, 0});
   d.raw(meta.bytes);
   if (!charset.empty()) d.text(0x0008, 0x0005, "CS", charset);
+  if (fileset) d.text(0x0004, 0x1130, "CS", "");
   std::vector<std::vector<uint8_t>> items;
   for (const Record& r : records) {
     DicomBytes item;
@@ -557,4 +559,82 @@ TEST(DICOMDIRInfo, RecordLimitLeavesOutTheRecordsAfterIt) {
       EXPECT_EQ(utf8(d.patient_pointers[d.patient_pointers.size() - 1]->patient_id), limit == 9 ? "P1" : "P2");
     }
   }
+}
+
+// Memory the read may take, whatever spends it: three patients, a record of another type of
+// many empty elements (or of many empty items), two patients after it. Past the elements'
+// share the three stand and the rest are left out; past the manager's budget while the
+// records are built, the patients built whole stand. No share of their own: the load fails.
+TEST(DICOMDIRInfo, MemoryBudgetLeavesOutTheRecordsAfterIt) {
+  auto patient = [](std::vector<Record>& r, int p) {
+    r.push_back(rec("PATIENT"));
+    r.back().tail.text(0x0010, 0x0020, "LO", "P" + std::to_string(p));
+    r.push_back(rec("STUDY"));
+    r.push_back(rec("SERIES"));
+    r.push_back(image("IMG\\" + std::to_string(p)));
+  };
+  for (const bool items : {false, true}) {
+    SCOPED_TRACE(items);
+    std::vector<Record> r;
+    for (int p = 0; p < 3; ++p) patient(r, p);
+    Record flood = rec("PRIVATE");
+    if (items) {
+      flood.tail.sequence(0x0009, 0x1010, std::vector<std::vector<uint8_t>>(100000));
+    } else {
+      for (uint32_t k = 0; k < 100000; ++k)
+        flood.tail.element(uint16_t(0x0009 + 2 * (k >> 15)), uint16_t(k & 0x7FFF) + 1, "LO", {});
+    }
+    r.push_back(flood);
+    for (int p = 3; p < 5; ++p) patient(r, p);
+    // The file-set elements ahead of the records, as every DICOMDIR has them.
+    const std::vector<uint8_t> bytes = dicomdir(r, "1.2.840.10008.1.3.10", true, "", true);
+    for (const uint64_t share : {uint64_t(0), uint64_t(2) << 20}) {
+      VEK_DefaultManager m;
+      VEK_DICOMDIRInfo d(&m);
+      d.set_record_order_kept(false);
+      d.set_element_limit(share);
+      ASSERT_TRUE(load(d, m, bytes)) << std::hex << m.status().full_code() << " " << m.status().method() << " "
+                                     << std::dec << m.status().line();
+      EXPECT_EQ(d.records_left_out(), share != 0);
+      ASSERT_EQ(d.patient_pointers.size(), share != 0 ? 3u : 5u);
+      EXPECT_EQ(utf8(d.patient_pointers[d.patient_pointers.size() - 1]->patient_id), share != 0 ? "P2" : "P4");
+      EXPECT_EQ(d.image_pointers.size(), d.patient_pointers.size());
+    }
+  }
+  // The records past the manager's budget: each load lists a run of whole patients from the
+  // first, and says when it left some out.
+  std::vector<Record> r;
+  for (int p = 0; p < 5; ++p) {
+    patient(r, p);
+    for (int k = 0; k < 200; ++k) r.push_back(image("IMG\\" + std::to_string(p) + "_" + std::to_string(k)));
+  }
+  const std::vector<uint8_t> bytes = dicomdir(r, "1.2.840.10008.1.3.10", true, "", true);
+  uint64_t whole = 0;
+  {
+    VEK_DefaultManager m;
+    VEK_DICOMDIRInfo d(&m);
+    d.set_record_order_kept(false);
+    ASSERT_TRUE(load(d, m, bytes));
+    whole = m.peak();
+  }
+  std::set<uint32_t> counts;
+  for (uint64_t k = 32; k <= 64; ++k) {
+    const uint64_t budget = whole * k / 64;
+    VEK_DefaultManager m;
+    m.set_budget(budget);
+    VEK_DICOMDIRInfo d(&m);
+    d.set_record_order_kept(false);
+    d.set_element_limit(budget);
+    if (!load(d, m, bytes)) continue;
+    const uint32_t n = d.patient_pointers.size();
+    counts.insert(n);
+    EXPECT_EQ(d.records_left_out(), n < 5);
+    EXPECT_EQ(d.image_pointers.size(), n * 201);
+    for (uint32_t p = 0; p < n; ++p) {
+      EXPECT_EQ(utf8(d.patient_pointers[p]->patient_id), "P" + std::to_string(p));
+      EXPECT_EQ(d.patient_pointers[p]->studies[0].series[0].images.size(), 201u);
+    }
+  }
+  EXPECT_GE(counts.size(), 3u);
+  EXPECT_EQ(counts.count(5), 1u);
 }

@@ -212,7 +212,9 @@ private:
     PyrDicomVR ResolveVR(PyrDicomVR vr) const;
     PyrDicomVR StoreVR(PyrDicomVR vr);
     PyrDicomResult CheckNewChild(PyrDicomDataElement* child, const char* function) const;
-    GroupChildren* MakeRoomFor(const PyrDicomDataElement* child);
+    GroupChildren* MakeRoomFor(uint32_t group);
+    // Room for one more child in a group the element has already; nothing for another group.
+    PyrDicomResult MakeRoomInGroup(uint32_t group);
     static size_t FirstNotBelow(const ChildList& items, uint32_t number);
     // Lets go of what the element holds outside its dataset's arena, as the dataset goes.
     void ReleaseOutsideArena();

@@ -32,7 +32,8 @@ class VEK_ManagerImpl : public VEK_Manager {
   // holds what the job has at this moment, and a budget refuses the allocation that would pass
   // it as memory the system did not give.
   void* allocate(uint32_t size) override {
-    const bool within = budget_ == 0 || (size <= budget_ && in_use_ <= budget_ - size);
+    // in_use_ stays far below 2^63 and size below 2^32: the sum cannot wrap.
+    const bool within = in_use_ + size <= limit_;
     refusals_ += within ? 0 : 1;
     void* p = within && size <= UINT32_MAX - kTag ? memory_.allocate(size + kTag) : nullptr;
     if (p == nullptr) {
@@ -52,7 +53,10 @@ class VEK_ManagerImpl : public VEK_Manager {
   }
 
   // The bytes this manager may hold at once; 0: no bound. Blocks held already stay.
-  void set_budget(uint64_t bytes) { budget_ = bytes; }
+  void set_budget(uint64_t bytes) {
+    budget_ = bytes;
+    limit_ = bytes != 0 ? bytes : UINT64_MAX;
+  }
   uint64_t budget() const { return budget_; }
   uint64_t in_use() const { return in_use_; }
   // The most held at once since the last reset_peak().
@@ -139,6 +143,7 @@ class VEK_ManagerImpl : public VEK_Manager {
 
   M memory_;
   uint64_t budget_ = 0;
+  uint64_t limit_ = UINT64_MAX;
   uint64_t in_use_ = 0;
   uint64_t peak_ = 0;
   uint64_t refusals_ = 0;

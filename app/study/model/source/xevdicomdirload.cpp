@@ -146,6 +146,17 @@ VEK_InputStorage* DirectoryInput(VEK_Manager* manager, VEK_InputStorage* file, c
     return stoppable.storage;
 }
 
+// How every read of a DICOMDIR goes: the tree alone (records in record order too would hold
+// each twice), within its records and its memory.
+void BoundDirectoryRead(VEK_DICOMDIRInfo& info, VEK_DefaultManager& manager, const std::atomic<int32_t>* stop)
+{
+    manager.set_budget(kXEVDicomDirMemoryBudget);
+    info.set_element_limit(kXEVDicomDirElementBudget);
+    info.set_record_order_kept(false);
+    info.set_record_limit(kXEVDicomDirRecordLimit);
+    info.set_stop(stop);
+}
+
 // Headers of the files the records name, each read once per walk; none for a file that does
 // not load.
 using FrameHeaderCache = std::unordered_map<std::string, std::optional<XEVFrameHeader>>;
@@ -656,9 +667,7 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
             return WalkStatus::ParseFailed;
         }
         own.emplace(&callManager);
-        // The walk reads the tree alone: records in record order too would hold each twice.
-        own->set_record_order_kept(false);
-        own->set_record_limit(kXEVDicomDirRecordLimit);
+        BoundDirectoryRead(*own, callManager, nullptr);
         XEVMediumTurn turn(options.Priority(), options.abortFlag);
         if (!turn.Held()) {
             // Stopped first: an aborted scan has read what it had, nothing.
@@ -873,9 +882,7 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
         }
         Info info(&callManager);
         if constexpr (std::is_same_v<Info, VEK_DICOMDIRInfo>) {
-            info.set_stop(stop);
-            info.set_record_order_kept(false);
-            info.set_record_limit(kXEVDicomDirRecordLimit);
+            BoundDirectoryRead(info, callManager, stop);
         }
         bool loaded = false;
         if constexpr (std::is_same_v<Info, VEK_DICOMInfo>) {
@@ -912,9 +919,7 @@ XEVParsedDicomDirPtr XEVVEKHelper::ReadDicomDir(const QString& path, const std::
             return nullptr;
         }
         parsed->info.emplace(&parsed->manager);
-        parsed->info->set_stop(stop);
-        parsed->info->set_record_order_kept(false);
-        parsed->info->set_record_limit(kXEVDicomDirRecordLimit);
+        BoundDirectoryRead(*parsed->info, parsed->manager, stop);
         if (!parsed->info->load(input)) {
             return nullptr;
         }

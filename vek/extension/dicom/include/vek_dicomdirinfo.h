@@ -167,6 +167,10 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   // if the sequence ended there, and records_left_out() says so.
   void set_record_limit(uint64_t limit) { record_limit_ = limit; }
   bool records_left_out() const { return records_left_out_; }
+  // At most bytes of the manager's memory for the parsed elements, the rest of its budget
+  // left for the records; 0: no share of their own. With a share, memory refused while either
+  // is read leaves the records after out, as the record limit does, instead of failing the load.
+  void set_element_limit(uint64_t bytes) { element_limit_ = bytes; }
 
   // The file IDs of the image records kept, in record order.
   VEK_Vector<VEK_WString> file_ids;
@@ -191,6 +195,8 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   bool link_by_offsets(ReadState& s);
   void link_by_stream(ReadState& s);
   bool build_tree(ReadState& s);
+  bool build_patient(ReadState& s, uint32_t p);
+  bool cut_for_memory(ReadState& s, uint32_t p);
   bool point_records();
   bool load_common(VEK_InputStorage* storage, const VEK_Vector<VEK_DICOMTypes::CharacterSet>* sets);
   void clear_records();
@@ -200,5 +206,6 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   bool record_order_kept_ = true;
   uint64_t records_read_ = 0;
   uint64_t record_limit_ = UINT64_MAX;
+  uint64_t element_limit_ = 0;
   bool records_left_out_ = false;
 };

@@ -34,6 +34,11 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   // too); without it the stream is a raw dataset in transfer_syntax (null: implicit little
   // endian). Positions found are counted from where the storage stood.
   bool decode_start(VEK_InputStorage* storage, uint8_t part10, const char16_t* transfer_syntax);
+  // At most bytes of the manager's memory for the parsed elements (0: the manager's budget
+  // alone). A directory read past it keeps the records it read whole, as a file cut short
+  // would, and elements_capped() says so; any other read fails as out of memory.
+  void set_element_limit(uint64_t bytes) { elements_.set_limit(bytes); }
+  bool elements_capped() const { return capped_; }
 
   // Pixel data position and size, then read_header_info and correct_color.
   bool read_info(const char16_t* transfer_syntax);
@@ -110,15 +115,22 @@ class VEK_DICOMInfoInternal : public VEK_Object {
     explicit ManagerResource(VEK_Manager* manager) : manager_(manager) {}
     // Whether memory was refused since the last call: the dataset may have gone on without it.
     bool take_refused() { return std::exchange(refused_, false); }
+    // Whether the refusal came from the limit below rather than from the manager.
+    bool take_capped() { return std::exchange(capped_, false); }
+    void set_limit(uint64_t bytes) { limit_ = bytes; }
 
    private:
     void* do_allocate(size_t bytes, size_t alignment) override;
     void do_deallocate(void* pointer, size_t, size_t) override;
     bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
     VEK_Manager* manager_;
+    uint64_t limit_ = 0;
+    uint64_t held_ = 0;
     bool refused_ = false;
+    bool capped_ = false;
   };
   ManagerResource elements_;
+  bool capped_ = false;
   PyrDicomDataset* dataset_ = nullptr;
   PyrDicomDataElement* root_ = nullptr;
   VEK_DICOMStream* stream_ = nullptr;  // the storage being parsed, during decode_start only

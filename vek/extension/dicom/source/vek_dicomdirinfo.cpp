@@ -301,10 +301,12 @@ bool VEK_DICOMDIRInfo::load_common(VEK_InputStorage* storage, const VEK_Vector<V
   const int32_t start = storage->tell();
   // A dataset of its own: records copied out before keep the one they share.
   if (!create_dataset()) return false;
+  internals()->set_element_limit(element_limit_);
   if (!internals()->decode_start(storage, 1, nullptr)) {
     storage->seek(start);
     return false;
   }
+  records_left_out_ = internals()->elements_capped();
   if (sets != nullptr && !set_character_sets(*sets)) {
     vek_report(manager_, VEK_ERROR_ARGUMENT, kLoad, kFile, 386);
     return false;
@@ -587,11 +589,10 @@ void VEK_DICOMDIRInfo::link_by_stream(ReadState& s) {
   }
 }
 
-// The tree, each record copied once into vectors sized up front, so that no growth copies a
-// subtree again; without the lists, read again from its item.
-bool VEK_DICOMDIRInfo::build_tree(ReadState& s) {
+// One patient's subtree, each record copied once into vectors sized up front, so that no
+// growth copies a subtree again; without the lists, read again from its item.
+bool VEK_DICOMDIRInfo::build_patient(ReadState& s, uint32_t p) {
   VEK_Manager* m = s.m;
-  auto intact = [&] { return s.intact(); };
   auto& links = s.links;
   auto& children = s.children;
   VEK_DICOMTagObj& tag = s.tag;
@@ -607,26 +608,49 @@ bool VEK_DICOMDIRInfo::build_tree(ReadState& s) {
   auto read_image_record = [](const PyrDicomDataElement* e, VEK_DICOMDIRImage& g) {
     return read_text(e, 0x0004, 0x1500, g.file_id) && read_image(e, g);
   };
+  VEK_DICOMDIRPatient& pt = patients[p];
+  const auto& studies = children[kPatient][p];
+  if (!pt.studies.resize(uint32_t(studies.size()), VEK_DICOMDIRStudy(m))) return false;
+  for (uint32_t a = 0; a < studies.size(); ++a) {
+    VEK_DICOMDIRStudy& st = pt.studies[a];
+    if (!place(kStudy, studies[a], st, all_studies, read_study)) return false;
+    const auto& series_list = children[kStudy][studies[a]];
+    if (!st.series.resize(uint32_t(series_list.size()), VEK_DICOMDIRSeries(m))) return false;
+    for (uint32_t b = 0; b < series_list.size(); ++b) {
+      VEK_DICOMDIRSeries& se = st.series[b];
+      if (!place(kSeries, series_list[b], se, all_series, read_series)) return false;
+      const auto& images = children[kSeries][series_list[b]];
+      if (!se.images.resize(uint32_t(images.size()), VEK_DICOMDIRImage(m))) return false;
+      for (uint32_t c = 0; c < images.size(); ++c)
+        if (!place(kImage, images[c], se.images[c], all_images, read_image_record)) return false;
+    }
+  }
+  return true;
+}
+
+// Memory refused while patient p's subtree was built: with a share of its own for the
+// elements, the patients before it stand and the rest are left out; otherwise the load fails.
+bool VEK_DICOMDIRInfo::cut_for_memory(ReadState& s, uint32_t p) {
+  if (element_limit_ == 0 || s.m->status().code() != VEK_ERROR_MEMORY) return false;
+  // Shrinking allocates nothing: the subtrees after p go, and their memory with them.
+  patients.resize(p, VEK_DICOMDIRPatient(s.m));
+  records_left_out_ = true;
+  s.m->clear();
+  s.warn(__LINE__);
+  return true;
+}
+
+// The tree, patient by patient.
+bool VEK_DICOMDIRInfo::build_tree(ReadState& s) {
+  VEK_Manager* m = s.m;
+  auto intact = [&] { return s.intact(); };
+  const bool kept = s.kept;
   for (uint32_t p = 0; p < patients.size(); ++p) {
     if (stopped()) return false;
-    VEK_DICOMDIRPatient& pt = patients[p];
-    const auto& studies = children[kPatient][p];
-    if (!pt.studies.resize(uint32_t(studies.size()), VEK_DICOMDIRStudy(m))) return false;
-    for (uint32_t a = 0; a < studies.size(); ++a) {
-      VEK_DICOMDIRStudy& st = pt.studies[a];
-      if (!place(kStudy, studies[a], st, all_studies, read_study)) return false;
-      const auto& series_list = children[kStudy][studies[a]];
-      if (!st.series.resize(uint32_t(series_list.size()), VEK_DICOMDIRSeries(m))) return false;
-      for (uint32_t b = 0; b < series_list.size(); ++b) {
-        VEK_DICOMDIRSeries& se = st.series[b];
-        if (!place(kSeries, series_list[b], se, all_series, read_series)) return false;
-        const auto& images = children[kSeries][series_list[b]];
-        if (!se.images.resize(uint32_t(images.size()), VEK_DICOMDIRImage(m))) return false;
-        for (uint32_t c = 0; c < images.size(); ++c)
-          if (!place(kImage, images[c], se.images[c], all_images, read_image_record)) return false;
-      }
+    if (!build_patient(s, p) || !intact()) {
+      if (!cut_for_memory(s, p)) return false;
+      break;
     }
-    if (!intact()) return false;
   }
   if (kept && s.early_studies != 0) {
     // Studies ahead of every patient are skipped in the stream order; they lead the list.
@@ -688,6 +712,12 @@ bool VEK_DICOMDIRInfo::read_dir() {
     // Cut before its first record was whole: nothing to show.
     if (s.cut && s.collected == 0) return false;
     if (!link_by_offsets(s)) link_by_stream(s);
+    // Room for every pointer first: a tree cut for memory must still be pointed at.
+    if (!patient_pointers.reserve(uint32_t(s.links[kPatient].size())) ||
+        !study_pointers.reserve(uint32_t(s.links[kStudy].size())) ||
+        !series_pointers.reserve(uint32_t(s.links[kSeries].size())) ||
+        !image_pointers.reserve(uint32_t(s.links[kImage].size())))
+      return false;
     return build_tree(s) && point_records() && s.intact();
   } catch (const std::bad_alloc&) {
     vek_report(m, VEK_ERROR_MEMORY, kReadDir, kFile, __LINE__);

@@ -153,6 +153,10 @@ VEK_DICOMInfoInternal::VEK_DICOMInfoInternal(VEK_Manager* manager)
 VEK_DICOMInfoInternal::~VEK_DICOMInfoInternal() { terminate(); }
 
 void* VEK_DICOMInfoInternal::ManagerResource::do_allocate(size_t bytes, size_t alignment) {
+  if (limit_ != 0 && (bytes > limit_ || held_ > limit_ - bytes)) {
+    capped_ = refused_ = true;
+    throw std::bad_alloc();
+  }
   // The manager's blocks are aligned for any scalar; a refusal ends the read as out of memory.
   void* p =
       alignment <= alignof(std::max_align_t) && bytes <= UINT32_MAX ? manager_->allocate(uint32_t(bytes)) : nullptr;
@@ -160,10 +164,14 @@ void* VEK_DICOMInfoInternal::ManagerResource::do_allocate(size_t bytes, size_t a
     refused_ = true;
     throw std::bad_alloc();
   }
+  held_ += bytes;
   return p;
 }
 
-void VEK_DICOMInfoInternal::ManagerResource::do_deallocate(void* pointer, size_t, size_t) { manager_->free(pointer); }
+void VEK_DICOMInfoInternal::ManagerResource::do_deallocate(void* pointer, size_t bytes, size_t) {
+  held_ -= bytes;
+  manager_->free(pointer);
+}
 
 bool VEK_DICOMInfoInternal::initiate(uint8_t option) {
   void* memory = manager_->allocate(sizeof(PyrDicomDataset));
@@ -222,6 +230,8 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
   }
   reset();
   elements_.take_refused();
+  elements_.take_capped();
+  capped_ = false;
   VEK_DICOMStream stream(storage);
   stream_ = &stream;
   bool ok = false;
@@ -244,7 +254,13 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
     }
     if (r != kPyrSuccess && r != kPyrOutOfMemory) vek_report(manager_, VEK_WARNING_DATA, kDecodeStart, kFile, 202);
     root_ = dataset_->GetRoot();
-    if (elements_.take_refused() || root_ == nullptr || r == kPyrOutOfMemory) {
+    capped_ = elements_.take_capped();
+    const bool refused = elements_.take_refused();
+    if (capped_ && root_ != nullptr && root_->FindChild(0x0004, 0x1220) != nullptr) {
+      // A directory past its share of memory: the records read whole stand.
+      vek_report(manager_, VEK_WARNING_DATA, kDecodeStart, kFile, __LINE__);
+      ok = true;
+    } else if (refused || root_ == nullptr || r == kPyrOutOfMemory) {
       vek_report(manager_, VEK_ERROR_MEMORY, kDecodeStart, kFile, __LINE__);
     } else if (root_->FindChild(0x7FE0, 0x0010) != nullptr) {
       ok = get_pixel_offset() && read_info(transfer_syntax);
