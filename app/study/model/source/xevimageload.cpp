@@ -33,6 +33,7 @@
 #include "vek_memory.h"
 #include "vek_memorystorage.h"
 #include "vek_readdicom.h"
+#include "vek_samplerange.h"
 #include "vek_signedextension.h"
 #include "xevdicomvalues.h"
 #include "xevstudytext.h"
@@ -375,31 +376,18 @@ VEK_Engine* XEVVEKHelper::ApplyLookupTable(const std::vector<int32_t>& descripto
 
 namespace {
 
-// Lowest and highest of n samples of type T.
-template <class T>
-void SampleRange(const uint8_t* data, size_t n, double& lo, double& hi)
+// The kind of a sample of 8, 16 or 32 bits; false for other widths. 32 bits neither signed nor
+// unsigned are floats.
+bool RangeKind(uint32_t bits, bool isUnsigned, bool isSigned, VEK_RangeSample& kind)
 {
-    if (n == 0) {
-        return;
+    switch (bits) {
+    case 8: kind = isUnsigned ? VEK_RangeSample::u8 : VEK_RangeSample::s8; return true;
+    case 16: kind = isUnsigned ? VEK_RangeSample::u16 : VEK_RangeSample::s16; return true;
+    case 32:
+        kind = isUnsigned ? VEK_RangeSample::u32 : isSigned ? VEK_RangeSample::s32 : VEK_RangeSample::f32;
+        return true;
+    default: return false;
     }
-    const T* samples = reinterpret_cast<const T*>(data);
-    T low = samples[0], high = samples[0];
-    // Blocks of a fixed count, so that the compiler turns the inner loop into vector code.
-    constexpr size_t kBlock = 64;
-    size_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        const T* block = samples + i;
-        for (size_t j = 0; j < kBlock; ++j) {
-            low = block[j] < low ? block[j] : low;
-            high = block[j] > high ? block[j] : high;
-        }
-    }
-    for (; i < n; ++i) {
-        low = std::min(low, samples[i]);
-        high = std::max(high, samples[i]);
-    }
-    lo = std::min(lo, double(low));
-    hi = std::max(hi, double(high));
 }
 
 }   // namespace
@@ -435,24 +423,11 @@ bool XEVVEKHelper::FrameValueRange(const VEK_Header& frameHeader, const uint8_t*
     if (data == nullptr) {
         return false;
     }
-    switch (frameHeader.bits()) {
-    case 8:
-        isUnsigned ? SampleRange<uint8_t>(data, n, minimum, maximum) : SampleRange<int8_t>(data, n, minimum, maximum);
-        break;
-    case 16:
-        isUnsigned ? SampleRange<uint16_t>(data, n, minimum, maximum) : SampleRange<int16_t>(data, n, minimum, maximum);
-        break;
-    case 32:
-        if (isUnsigned) {
-            SampleRange<uint32_t>(data, n, minimum, maximum);
-        } else if (isSigned) {
-            SampleRange<int32_t>(data, n, minimum, maximum);
-        } else {
-            SampleRange<float>(data, n, minimum, maximum);
-        }
-        break;
-    default: return false;
+    VEK_RangeSample kind{};
+    if (!RangeKind(frameHeader.bits(), isUnsigned, isSigned, kind)) {
+        return false;
     }
+    vek_sample_range(kind, data, n, minimum, maximum);
     return minimum <= maximum;
 }
 
@@ -774,12 +749,11 @@ bool IntegerRange(const uint8_t* data, size_t n, uint32_t bits, bool isSigned, d
 {
     lo = DBL_MAX;
     hi = -DBL_MAX;
-    switch (bits) {
-    case 8: isSigned ? SampleRange<int8_t>(data, n, lo, hi) : SampleRange<uint8_t>(data, n, lo, hi); break;
-    case 16: isSigned ? SampleRange<int16_t>(data, n, lo, hi) : SampleRange<uint16_t>(data, n, lo, hi); break;
-    case 32: isSigned ? SampleRange<int32_t>(data, n, lo, hi) : SampleRange<uint32_t>(data, n, lo, hi); break;
-    default: return false;
+    VEK_RangeSample kind{};
+    if (!RangeKind(bits, !isSigned, isSigned, kind)) {
+        return false;
     }
+    vek_sample_range(kind, data, n, lo, hi);
     return data != nullptr && lo <= hi;
 }
 
