@@ -1,5 +1,5 @@
-// The range pass over a frame: every sample type, every body set, runs that end inside and past
-// the wide loop, the type's own bounds planted where each part of the loop reads them.
+// The range pass over a frame: every sample type, every body set, both ends or one, runs that end
+// inside and past the wide loop, the type's own bounds planted where each part of the loop reads them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,10 +40,16 @@ void check_kind(VEK_RangeSample kind) {
           samples[high] = std::numeric_limits<T>::max();
           const auto [least, most] = std::minmax_element(samples.begin() + from, samples.end());
           for (VEK_KernelSet set : available_sets()) {
-            double lo = std::numeric_limits<double>::max(), hi = std::numeric_limits<double>::lowest();
-            vek_sample_range(set, kind, samples.data() + from, n, lo, hi);
-            ASSERT_EQ(lo, double(*least)) << "set " << int(set) << " n " << n << " low at " << low;
-            ASSERT_EQ(hi, double(*most)) << "set " << int(set) << " n " << n << " high at " << high;
+            // Each end alone leaves the other where it was.
+            for (VEK_RangeEnds ends : {VEK_RangeEnds::both, VEK_RangeEnds::lowest, VEK_RangeEnds::highest}) {
+              double lo = std::numeric_limits<double>::max(), hi = std::numeric_limits<double>::lowest();
+              vek_sample_range(set, kind, samples.data() + from, n, lo, hi, ends);
+              const bool low_end = ends != VEK_RangeEnds::highest, high_end = ends != VEK_RangeEnds::lowest;
+              ASSERT_EQ(lo, low_end ? double(*least) : std::numeric_limits<double>::max())
+                  << "set " << int(set) << " ends " << int(ends) << " n " << n << " low at " << low;
+              ASSERT_EQ(hi, high_end ? double(*most) : std::numeric_limits<double>::lowest())
+                  << "set " << int(set) << " ends " << int(ends) << " n " << n << " high at " << high;
+            }
           }
         }
       }

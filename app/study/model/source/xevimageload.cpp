@@ -199,8 +199,10 @@ struct XEVVEKHelper::FrameLoad {
     int32_t probeSigned = 0;
     double probeFactor = 1.0;
     double probeOffset = 0;
-    // A whole-number rescale whose range may not fit memory: memory is checked once written.
-    bool mayClamp = false;
+    // The ends of memory's type that a whole-number rescale of the stored bits' range passes:
+    // memory is checked at those ends once written.
+    bool clampLow = false;
+    bool clampHigh = false;
     // Memory's lowest and highest value once a step has asked for them; ranged false when
     // they cannot be found.
     bool rangeTaken = false;
@@ -411,7 +413,8 @@ bool XEVVEKHelper::WindowFromValueRange(const VEK_Header& frameHeader, const uin
     return true;
 }
 
-bool XEVVEKHelper::FrameValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& minimum, double& maximum)
+bool XEVVEKHelper::FrameValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& minimum, double& maximum,
+                                   VEK_RangeEnds ends)
 {
     // One pass over the decoded frame, all channels together: no second run of the chain.
     const size_t n = size_t(frameHeader.width()) * frameHeader.height() * frameHeader.channels();
@@ -427,7 +430,13 @@ bool XEVVEKHelper::FrameValueRange(const VEK_Header& frameHeader, const uint8_t*
     if (!RangeKind(frameHeader.bits(), isUnsigned, isSigned, kind)) {
         return false;
     }
-    vek_sample_range(kind, data, n, minimum, maximum);
+    vek_sample_range(kind, data, n, minimum, maximum, ends);
+    // An end not looked for stays where it started.
+    switch (ends) {
+    case VEK_RangeEnds::lowest: return minimum < DBL_MAX;
+    case VEK_RangeEnds::highest: return maximum > -DBL_MAX;
+    case VEK_RangeEnds::both: break;
+    }
     return minimum <= maximum;
 }
 
@@ -744,6 +753,19 @@ bool RescaleIsExact(double slope, double intercept, double lo, double hi, const 
     return std::min(a, b) >= least && std::max(a, b) <= most;
 }
 
+// The ends of memory's type that a rescale of the values in [lo, hi] passes.
+void ClampEnds(double slope, double intercept, double lo, double hi, const VEK_DataType* type, uint32_t bits, bool& low,
+               bool& high)
+{
+    const double a = lo * slope + intercept;
+    const double b = hi * slope + intercept;
+    double least = 0;
+    double most = 0;
+    TypeRange(type, bits, least, most);
+    low = std::min(a, b) < least;
+    high = std::max(a, b) > most;
+}
+
 // Lowest and highest of n integer samples of 8, 16 or 32 bits; false for other widths.
 bool IntegerRange(const uint8_t* data, size_t n, uint32_t bits, bool isSigned, double& lo, double& hi)
 {
@@ -790,8 +812,9 @@ VEK_Engine* XEVVEKHelper::Rescale(VEK_Engine* engine, FrameLoad& load)
     // Memory rounds a fractional result and clamps one out of its range; after a VOI LUT it
     // holds no value at all. The readout then reads the stored values.
     const bool whole = smallSlope == 0 && IsWhole(load.slope) && IsWhole(load.intercept);
-    load.mayClamp =
-        whole && load.voiPresent == 0 && !RescaleIsExact(load.slope, load.intercept, storedLo, storedHi, type, b);
+    if (whole && load.voiPresent == 0) {
+        ClampEnds(load.slope, load.intercept, storedLo, storedHi, type, b, load.clampLow, load.clampHigh);
+    }
     if (!whole || load.voiPresent != 0) {
         engine = KeepProbeValues(engine, load, load.slope, load.intercept);
         if (engine == nullptr) {
@@ -891,7 +914,7 @@ int32_t XEVVEKHelper::WriteFrameMemory(VEK_Engine* engine, FrameLoad& load)
     if (RunFailed(load)) {
         return 0;
     }
-    return load.mayClamp ? KeepClampedValues(load) : 1;
+    return load.clampLow || load.clampHigh ? KeepClampedValues(load) : 1;
 }
 
 bool XEVVEKHelper::OverBudget(FrameLoad& load)
@@ -932,7 +955,7 @@ int32_t XEVVEKHelper::KeepClampedValues(FrameLoad& load)
     double least = 0;
     double most = 0;
     TypeRange(header.data_type(), header.bits(), least, most);
-    if (!MemoryRange(load, lo, hi) || (lo > least && hi < most)) {
+    if (!ClampRange(load, lo, hi) || (lo > least && hi < most)) {
         return 1;
     }
     VEK_Engine* stored = ReadStoredValues(load);
@@ -946,6 +969,17 @@ int32_t XEVVEKHelper::KeepClampedValues(FrameLoad& load)
     }
     SetPixelValueSource(load, header);
     return 1;
+}
+
+bool XEVVEKHelper::ClampRange(FrameLoad& load, double& lo, double& hi)
+{
+    // The window takes the whole range from the same pass; alone, the check looks only at the
+    // ends a clamp can reach, a usual CT's lowest.
+    if (load.rangeWindow || (load.clampLow && load.clampHigh)) {
+        return MemoryRange(load, lo, hi);
+    }
+    return FrameValueRange(header, load.record->Data(), lo, hi,
+                           load.clampLow ? VEK_RangeEnds::lowest : VEK_RangeEnds::highest);
 }
 
 bool XEVVEKHelper::MemoryRange(FrameLoad& load, double& lo, double& hi)

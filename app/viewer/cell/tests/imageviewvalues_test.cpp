@@ -216,11 +216,14 @@ TEST_F(ImageViewReadout, PixelValueIsTheStoredValueRescaledInDouble)
         bool ownBuffer;   // memory cannot hold the value exactly: the stored values are kept
     };
     const Case cases[] = {
-        {"slope05.dcm", " HU", true},      {"slope025.dcm", " HU", true},      {"slope25.dcm", " HU", true},
-        {"slope0005.dcm", " HU", true},    {"clamp.dcm", " HU", true},         {"fits.dcm", " HU", false},
-        {"clamp_window.dcm", " HU", true}, {"bound_window.dcm", " HU", false}, {"fits_window.dcm", " HU", false},
-        {"voi_signed.dcm", " HU", true},   {"voi_8bit.dcm", " ", true},        {"onebit.dcm", " ", false},
-        {"int32.dcm", " ", false},         {"int32_slope.dcm", " HU", true},
+        {"slope05.dcm", " HU", true},      {"slope025.dcm", " HU", true},
+        {"slope25.dcm", " HU", true},      {"slope0005.dcm", " HU", true},
+        {"clamp.dcm", " HU", true},        {"fits.dcm", " HU", false},
+        {"clamp_window.dcm", " HU", true}, {"bound_window.dcm", " HU", false},
+        {"fits_window.dcm", " HU", false}, {"clamp_high_window.dcm", " HU", true},
+        {"voi_signed.dcm", " HU", true},   {"voi_8bit.dcm", " ", true},
+        {"onebit.dcm", " ", false},        {"int32.dcm", " ", false},
+        {"int32_slope.dcm", " HU", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);

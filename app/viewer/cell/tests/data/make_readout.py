@@ -84,6 +84,11 @@ bound = fits.copy()
 bound[9, 7] = -31744
 expect('bound_window.dcm', save('bound_window.dcm', bound, **WINDOW), POINTS)
 expect('fits_window.dcm', save('fits_window.dcm', fits, **WINDOW), POINTS)
+# Unsigned values and a positive intercept pass the highest value instead: 65535 + 1000.
+above = (fits.astype(np.int32) + 1024).astype(np.uint16)
+above[9, 7] = 65535
+expect('clamp_high_window.dcm', save('clamp_high_window.dcm', above, RescaleSlope='1', RescaleIntercept='1000',
+                                     WindowCenter='40', WindowWidth='400'), POINTS)
 
 # VOI LUTs: signed data, whose table gives unsigned output; 16-bit data with 8-bit entries.
 signed = rng.integers(-3000, 3000, (16, 16), dtype=np.int16)
