@@ -738,21 +738,6 @@ void TypeRange(const VEK_DataType* type, uint32_t bits, double& least, double& m
     most = isSigned ? std::ldexp(1.0, int(bits) - 1) - 1 : std::ldexp(1.0, int(bits)) - 1;
 }
 
-// Whether a rescale into memory of type `type` and `bits` gives stored x slope + intercept
-// exactly for every value in [lo, hi]: whole numbers, none of them clamped.
-bool RescaleIsExact(double slope, double intercept, double lo, double hi, const VEK_DataType* type, uint32_t bits)
-{
-    if (!IsWhole(slope) || !IsWhole(intercept)) {
-        return false;
-    }
-    const double a = lo * slope + intercept;
-    const double b = hi * slope + intercept;
-    double least = 0;
-    double most = 0;
-    TypeRange(type, bits, least, most);
-    return std::min(a, b) >= least && std::max(a, b) <= most;
-}
-
 // The ends of memory's type that a rescale of the values in [lo, hi] passes.
 void ClampEnds(double slope, double intercept, double lo, double hi, const VEK_DataType* type, uint32_t bits, bool& low,
                bool& high)
@@ -764,6 +749,19 @@ void ClampEnds(double slope, double intercept, double lo, double hi, const VEK_D
     TypeRange(type, bits, least, most);
     low = std::min(a, b) < least;
     high = std::max(a, b) > most;
+}
+
+// Whether a rescale into memory of type `type` and `bits` gives stored x slope + intercept
+// exactly for every value in [lo, hi]: whole numbers, none of them clamped.
+bool RescaleIsExact(double slope, double intercept, double lo, double hi, const VEK_DataType* type, uint32_t bits)
+{
+    if (!IsWhole(slope) || !IsWhole(intercept)) {
+        return false;
+    }
+    bool low = false;
+    bool high = false;
+    ClampEnds(slope, intercept, lo, hi, type, bits, low, high);
+    return !low && !high;
 }
 
 // Lowest and highest of n integer samples of 8, 16 or 32 bits; false for other widths.
