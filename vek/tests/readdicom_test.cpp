@@ -566,6 +566,35 @@ TEST(ReadDICOM, FragmentsReadAsOneFrame) {
   }
 }
 
+// A 16-bit frame's two segments in seven-byte fragments with empty ones between: the reader
+// goes back and forth between its segments, across fragments, and gets every sample.
+TEST(ReadDICOM, SegmentsReadAcrossFragmentsInAnyOrder) {
+  const uint32_t w = 40, h = 30;
+  std::vector<uint8_t> high, low, expected;
+  for (uint32_t i = 0; i < w * h; ++i) {
+    const uint32_t v = (i * 2654435761u) >> 16;
+    high.push_back(uint8_t(v >> 8));
+    low.push_back(uint8_t(v));
+    expected.push_back(uint8_t(v));
+    expected.push_back(uint8_t(v >> 8));
+  }
+  const std::vector<uint8_t> frame = rle_frame({literal_runs(high), literal_runs(low)});
+  std::vector<std::vector<uint8_t>> split;
+  for (size_t i = 0; i < frame.size(); i += 7) {
+    split.push_back({frame.begin() + i, frame.begin() + std::min(frame.size(), i + 7)});
+    if (i % 21 == 0) split.push_back({});
+  }
+  Native n;
+  n.columns = uint16_t(w);
+  n.rows = uint16_t(h);
+  n.bits = 16;
+  VEK_TestManager m;
+  const Frame f = read_frame(m, rle_file(n, split), 0);
+  ASSERT_NE(f.engine, nullptr);
+  EXPECT_EQ(f.pixels, expected);
+  expect_ok(m);
+}
+
 // A frame in two-byte fragments with empty ones between reads as the whole frame. One more
 // fragment than a frame may have and it is refused, with no more of it kept than the bound.
 TEST(ReadDICOM, ManyFragmentsReadUpToTheirBound) {

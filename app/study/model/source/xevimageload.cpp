@@ -33,6 +33,7 @@
 #include "vek_memory.h"
 #include "vek_memorystorage.h"
 #include "vek_readdicom.h"
+#include "vek_samplerange.h"
 #include "vek_signedextension.h"
 #include "xevdicomvalues.h"
 #include "xevstudytext.h"
@@ -198,8 +199,10 @@ struct XEVVEKHelper::FrameLoad {
     int32_t probeSigned = 0;
     double probeFactor = 1.0;
     double probeOffset = 0;
-    // A whole-number rescale whose range may not fit memory: memory is checked once written.
-    bool mayClamp = false;
+    // The ends of memory's type that a whole-number rescale of the stored bits' range passes:
+    // memory is checked at those ends once written.
+    bool clampLow = false;
+    bool clampHigh = false;
     // Memory's lowest and highest value once a step has asked for them; ranged false when
     // they cannot be found.
     bool rangeTaken = false;
@@ -375,31 +378,18 @@ VEK_Engine* XEVVEKHelper::ApplyLookupTable(const std::vector<int32_t>& descripto
 
 namespace {
 
-// Lowest and highest of n samples of type T.
-template <class T>
-void SampleRange(const uint8_t* data, size_t n, double& lo, double& hi)
+// The kind of a sample of 8, 16 or 32 bits; false for other widths. 32 bits neither signed nor
+// unsigned are floats.
+bool RangeKind(uint32_t bits, bool isUnsigned, bool isSigned, VEK_RangeSample& kind)
 {
-    if (n == 0) {
-        return;
+    switch (bits) {
+    case 8: kind = isUnsigned ? VEK_RangeSample::u8 : VEK_RangeSample::s8; return true;
+    case 16: kind = isUnsigned ? VEK_RangeSample::u16 : VEK_RangeSample::s16; return true;
+    case 32:
+        kind = isUnsigned ? VEK_RangeSample::u32 : isSigned ? VEK_RangeSample::s32 : VEK_RangeSample::f32;
+        return true;
+    default: return false;
     }
-    const T* samples = reinterpret_cast<const T*>(data);
-    T low = samples[0], high = samples[0];
-    // Blocks of a fixed count, so that the compiler turns the inner loop into vector code.
-    constexpr size_t kBlock = 64;
-    size_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        const T* block = samples + i;
-        for (size_t j = 0; j < kBlock; ++j) {
-            low = block[j] < low ? block[j] : low;
-            high = block[j] > high ? block[j] : high;
-        }
-    }
-    for (; i < n; ++i) {
-        low = std::min(low, samples[i]);
-        high = std::max(high, samples[i]);
-    }
-    lo = std::min(lo, double(low));
-    hi = std::max(hi, double(high));
 }
 
 }   // namespace
@@ -423,7 +413,8 @@ bool XEVVEKHelper::WindowFromValueRange(const VEK_Header& frameHeader, const uin
     return true;
 }
 
-bool XEVVEKHelper::FrameValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& minimum, double& maximum)
+bool XEVVEKHelper::FrameValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& minimum, double& maximum,
+                                   VEK_RangeEnds ends)
 {
     // One pass over the decoded frame, all channels together: no second run of the chain.
     const size_t n = size_t(frameHeader.width()) * frameHeader.height() * frameHeader.channels();
@@ -435,23 +426,16 @@ bool XEVVEKHelper::FrameValueRange(const VEK_Header& frameHeader, const uint8_t*
     if (data == nullptr) {
         return false;
     }
-    switch (frameHeader.bits()) {
-    case 8:
-        isUnsigned ? SampleRange<uint8_t>(data, n, minimum, maximum) : SampleRange<int8_t>(data, n, minimum, maximum);
-        break;
-    case 16:
-        isUnsigned ? SampleRange<uint16_t>(data, n, minimum, maximum) : SampleRange<int16_t>(data, n, minimum, maximum);
-        break;
-    case 32:
-        if (isUnsigned) {
-            SampleRange<uint32_t>(data, n, minimum, maximum);
-        } else if (isSigned) {
-            SampleRange<int32_t>(data, n, minimum, maximum);
-        } else {
-            SampleRange<float>(data, n, minimum, maximum);
-        }
-        break;
-    default: return false;
+    VEK_RangeSample kind{};
+    if (!RangeKind(frameHeader.bits(), isUnsigned, isSigned, kind)) {
+        return false;
+    }
+    vek_sample_range(kind, data, n, minimum, maximum, ends);
+    // An end not looked for stays where it started.
+    switch (ends) {
+    case VEK_RangeEnds::lowest: return minimum < DBL_MAX;
+    case VEK_RangeEnds::highest: return maximum > -DBL_MAX;
+    case VEK_RangeEnds::both: break;
     }
     return minimum <= maximum;
 }
@@ -754,6 +738,19 @@ void TypeRange(const VEK_DataType* type, uint32_t bits, double& least, double& m
     most = isSigned ? std::ldexp(1.0, int(bits) - 1) - 1 : std::ldexp(1.0, int(bits)) - 1;
 }
 
+// The ends of memory's type that a rescale of the values in [lo, hi] passes.
+void ClampEnds(double slope, double intercept, double lo, double hi, const VEK_DataType* type, uint32_t bits, bool& low,
+               bool& high)
+{
+    const double a = lo * slope + intercept;
+    const double b = hi * slope + intercept;
+    double least = 0;
+    double most = 0;
+    TypeRange(type, bits, least, most);
+    low = std::min(a, b) < least;
+    high = std::max(a, b) > most;
+}
+
 // Whether a rescale into memory of type `type` and `bits` gives stored x slope + intercept
 // exactly for every value in [lo, hi]: whole numbers, none of them clamped.
 bool RescaleIsExact(double slope, double intercept, double lo, double hi, const VEK_DataType* type, uint32_t bits)
@@ -761,12 +758,10 @@ bool RescaleIsExact(double slope, double intercept, double lo, double hi, const 
     if (!IsWhole(slope) || !IsWhole(intercept)) {
         return false;
     }
-    const double a = lo * slope + intercept;
-    const double b = hi * slope + intercept;
-    double least = 0;
-    double most = 0;
-    TypeRange(type, bits, least, most);
-    return std::min(a, b) >= least && std::max(a, b) <= most;
+    bool low = false;
+    bool high = false;
+    ClampEnds(slope, intercept, lo, hi, type, bits, low, high);
+    return !low && !high;
 }
 
 // Lowest and highest of n integer samples of 8, 16 or 32 bits; false for other widths.
@@ -774,12 +769,11 @@ bool IntegerRange(const uint8_t* data, size_t n, uint32_t bits, bool isSigned, d
 {
     lo = DBL_MAX;
     hi = -DBL_MAX;
-    switch (bits) {
-    case 8: isSigned ? SampleRange<int8_t>(data, n, lo, hi) : SampleRange<uint8_t>(data, n, lo, hi); break;
-    case 16: isSigned ? SampleRange<int16_t>(data, n, lo, hi) : SampleRange<uint16_t>(data, n, lo, hi); break;
-    case 32: isSigned ? SampleRange<int32_t>(data, n, lo, hi) : SampleRange<uint32_t>(data, n, lo, hi); break;
-    default: return false;
+    VEK_RangeSample kind{};
+    if (!RangeKind(bits, !isSigned, isSigned, kind)) {
+        return false;
     }
+    vek_sample_range(kind, data, n, lo, hi);
     return data != nullptr && lo <= hi;
 }
 
@@ -816,8 +810,9 @@ VEK_Engine* XEVVEKHelper::Rescale(VEK_Engine* engine, FrameLoad& load)
     // Memory rounds a fractional result and clamps one out of its range; after a VOI LUT it
     // holds no value at all. The readout then reads the stored values.
     const bool whole = smallSlope == 0 && IsWhole(load.slope) && IsWhole(load.intercept);
-    load.mayClamp =
-        whole && load.voiPresent == 0 && !RescaleIsExact(load.slope, load.intercept, storedLo, storedHi, type, b);
+    if (whole && load.voiPresent == 0) {
+        ClampEnds(load.slope, load.intercept, storedLo, storedHi, type, b, load.clampLow, load.clampHigh);
+    }
     if (!whole || load.voiPresent != 0) {
         engine = KeepProbeValues(engine, load, load.slope, load.intercept);
         if (engine == nullptr) {
@@ -917,7 +912,7 @@ int32_t XEVVEKHelper::WriteFrameMemory(VEK_Engine* engine, FrameLoad& load)
     if (RunFailed(load)) {
         return 0;
     }
-    return load.mayClamp ? KeepClampedValues(load) : 1;
+    return load.clampLow || load.clampHigh ? KeepClampedValues(load) : 1;
 }
 
 bool XEVVEKHelper::OverBudget(FrameLoad& load)
@@ -958,7 +953,7 @@ int32_t XEVVEKHelper::KeepClampedValues(FrameLoad& load)
     double least = 0;
     double most = 0;
     TypeRange(header.data_type(), header.bits(), least, most);
-    if (!MemoryRange(load, lo, hi) || (lo > least && hi < most)) {
+    if (!ClampRange(load, lo, hi) || (lo > least && hi < most)) {
         return 1;
     }
     VEK_Engine* stored = ReadStoredValues(load);
@@ -972,6 +967,17 @@ int32_t XEVVEKHelper::KeepClampedValues(FrameLoad& load)
     }
     SetPixelValueSource(load, header);
     return 1;
+}
+
+bool XEVVEKHelper::ClampRange(FrameLoad& load, double& lo, double& hi)
+{
+    // The window takes the whole range from the same pass; alone, the check looks only at the
+    // ends a clamp can reach, a usual CT's lowest.
+    if (load.rangeWindow || (load.clampLow && load.clampHigh)) {
+        return MemoryRange(load, lo, hi);
+    }
+    return FrameValueRange(header, load.record->Data(), lo, hi,
+                           load.clampLow ? VEK_RangeEnds::lowest : VEK_RangeEnds::highest);
 }
 
 bool XEVVEKHelper::MemoryRange(FrameLoad& load, double& lo, double& hi)

@@ -216,10 +216,14 @@ TEST_F(ImageViewReadout, PixelValueIsTheStoredValueRescaledInDouble)
         bool ownBuffer;   // memory cannot hold the value exactly: the stored values are kept
     };
     const Case cases[] = {
-        {"slope05.dcm", " HU", true},    {"slope025.dcm", " HU", true},    {"slope25.dcm", " HU", true},
-        {"slope0005.dcm", " HU", true},  {"clamp.dcm", " HU", true},       {"fits.dcm", " HU", false},
-        {"voi_signed.dcm", " HU", true}, {"voi_8bit.dcm", " ", true},      {"onebit.dcm", " ", false},
-        {"int32.dcm", " ", false},       {"int32_slope.dcm", " HU", true},
+        {"slope05.dcm", " HU", true},      {"slope025.dcm", " HU", true},
+        {"slope25.dcm", " HU", true},      {"slope0005.dcm", " HU", true},
+        {"clamp.dcm", " HU", true},        {"fits.dcm", " HU", false},
+        {"clamp_window.dcm", " HU", true}, {"bound_window.dcm", " HU", false},
+        {"fits_window.dcm", " HU", false}, {"clamp_high_window.dcm", " HU", true},
+        {"voi_signed.dcm", " HU", true},   {"voi_8bit.dcm", " ", true},
+        {"onebit.dcm", " ", false},        {"int32.dcm", " ", false},
+        {"int32_slope.dcm", " HU", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -228,6 +232,11 @@ TEST_F(ImageViewReadout, PixelValueIsTheStoredValueRescaledInDouble)
         ASSERT_TRUE(shown.active);
         ASSERT_NE(shown.frame, nullptr);
         EXPECT_EQ(shown.frame->probeBuffer.Data() != nullptr, c.ownBuffer);
+        if (name.contains(QStringLiteral("_window"))) {
+            // The stored window stands, whatever the values' range.
+            EXPECT_EQ(shown.frame->windowCenter, 40);
+            EXPECT_EQ(shown.frame->windowWidth, 400);
+        }
         const QRect d = shown.view.destination;
         ASSERT_EQ(d, QRect(0, 30, 10 * shown.frame->probe.width, 160));
         const int scale = 10;

@@ -125,6 +125,7 @@ class FragmentsInputStorage : public VEK_InputStorageDecorator {
       positions_.push_back(position);
       starts_.push_back(uint32_t(total));
     }
+    size_ = int32_t(total);
     return true;
   }
 
@@ -135,15 +136,22 @@ class FragmentsInputStorage : public VEK_InputStorageDecorator {
   int32_t read(void* buffer, int32_t n) override {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     int32_t done = 0;
-    while (done < n && position_ < size()) {
+    // Both lists are whole once made: read in place, without the checked index.
+    const uint32_t* starts = starts_.begin();
+    const uint32_t* positions = positions_.begin();
+    while (done < n && position_ < size_) {
       // The fragment holding the position: the last that starts at or before it, which
-      // passes over empty ones.
-      const uint32_t* next = std::upper_bound(starts_.begin(), starts_.end(), uint32_t(position_));
-      const uint32_t k = uint32_t(next - starts_.begin()) - 1;
-      const uint32_t inside = uint32_t(position_) - starts_[k];
-      const int32_t want = std::min<int32_t>(n - done, int32_t(starts_[k + 1] - uint32_t(position_)));
-      if (!storage_->seek(int32_t(positions_[k] + inside))) break;
+      // passes over empty ones. Reads in order stay in the fragment of the read before.
+      const uint32_t at = uint32_t(position_);
+      if (at < starts[k_] || at >= starts[k_ + 1]) {
+        k_ = uint32_t(std::upper_bound(starts, starts + starts_.size(), at) - starts) - 1;
+      }
+      const int64_t where = int64_t(positions[k_]) + (at - starts[k_]);
+      const int32_t want = std::min<int32_t>(n - done, int32_t(starts[k_ + 1] - at));
+      // The view is where the read before left it unless this one jumps.
+      if (where != next_ && !storage_->seek(int32_t(where))) break;
       const int32_t got = std::max<int32_t>(storage_->read(out + done, want), 0);
+      next_ = got == want ? where + got : -1;
       done += got;
       position_ += got;
       if (got < want) break;
@@ -164,7 +172,7 @@ class FragmentsInputStorage : public VEK_InputStorageDecorator {
     return true;
   }
   bool seek_end(int32_t n) override { return seek(size() - n); }
-  int32_t size() override { return starts_.empty() ? 0 : int32_t(starts_[starts_.size() - 1]); }
+  int32_t size() override { return size_; }
   bool to_begin() override { return seek(0); }
   bool to_end() override { return seek(size()); }
 
@@ -172,6 +180,9 @@ class FragmentsInputStorage : public VEK_InputStorageDecorator {
   VEK_Vector<uint32_t> positions_;
   VEK_Vector<uint32_t> starts_;  // each fragment's first byte in the stream, then the total
   int32_t position_ = 0;
+  int32_t size_ = 0;   // the last of starts_
+  uint32_t k_ = 0;     // the fragment the last read was in
+  int64_t next_ = -1;  // where in the file the view stands after it; -1 not known
 };
 
 // The frame's fragments as one stream. Null after a report.

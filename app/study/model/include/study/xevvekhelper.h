@@ -21,6 +21,7 @@
 #include "vek_dicominfo.h"
 #include "vek_header.h"
 #include "vek_managerimpl.h"
+#include "vek_samplerange.h"
 
 // The text record of one SR document.
 struct ReportInfo {
@@ -319,8 +320,10 @@ private:
                                  VEK_Engine* engine);
     // Centre and width spanning the decoded frame's values; false for samples it cannot read.
     static bool WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre, double& width);
-    // Lowest and highest sample of a decoded frame of 8, 16 or 32 bits; false for others.
-    static bool FrameValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& lo, double& hi);
+    // Lowest and highest sample of a decoded frame of 8, 16 or 32 bits, or one of them; false for
+    // others.
+    static bool FrameValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& lo, double& hi,
+                                VEK_RangeEnds ends = VEK_RangeEnds::both);
     static void WindowFromLutRange(const std::vector<int32_t>& data, double& centre, double& width);
     // The steps of one frame's load, in order; each failing step has set the status.
     struct FrameLoad;
@@ -342,6 +345,9 @@ private:
     int32_t KeepClampedValues(FrameLoad& load);
     // The range of the frame's memory, found by one pass for whichever step first asks.
     bool MemoryRange(FrameLoad& load, double& lo, double& hi);
+    // Memory's range at the ends a clamp can reach; the end not looked at is left outside any
+    // value.
+    bool ClampRange(FrameLoad& load, double& lo, double& hi);
     // True, with the status set, when the engine run ended with an error.
     bool RunFailed(FrameLoad& load);
     // True, with the status set, when the manager's budget refused memory during this load.

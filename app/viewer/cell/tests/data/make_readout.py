@@ -3,7 +3,7 @@ given, with "expected.txt" beside them: for each point a pixel-value tool reads,
 and the "%.2f" text of pydicom's modality LUT (float64 stored x slope + intercept).
 
 Rescales of slopes 0.5, 0.25, 2.5 and 0.005 with intercepts that are not 0, a rescale that
-clamps in 16 bits and one that does not, signed data under a VOI LUT, 16-bit data under an
+clamps in 16 bits and one that does not (each also with a stored window), signed data under a VOI LUT, 16-bit data under an
 8-bit VOI LUT, a 1-bit frame of an odd width, 32-bit frames with and without a rescale; a
 128 x 128 frame without pixel spacing; CTs whose Acquisition Time is written "09:30:15",
 "093015.250" and "0930".
@@ -76,6 +76,19 @@ expect('slope0005.dcm', save('slope0005.dcm', u12, bits_stored=12, RescaleSlope=
 expect('clamp.dcm', save('clamp.dcm', s16, RescaleSlope='1', RescaleIntercept='-1024'), POINTS)
 fits = rng.integers(-1024, 3072, (16, 16), dtype=np.int16)
 expect('fits.dcm', save('fits.dcm', fits, RescaleSlope='1', RescaleIntercept='-1024'), POINTS)
+# The same with a stored window, which asks for no range of its own: -32768 stored clamps,
+# -31744 stored lands on the bound without clamping, and values from -1024 up fit.
+WINDOW = dict(RescaleSlope='1', RescaleIntercept='-1024', WindowCenter='40', WindowWidth='400')
+expect('clamp_window.dcm', save('clamp_window.dcm', s16, **WINDOW), POINTS)
+bound = fits.copy()
+bound[9, 7] = -31744
+expect('bound_window.dcm', save('bound_window.dcm', bound, **WINDOW), POINTS)
+expect('fits_window.dcm', save('fits_window.dcm', fits, **WINDOW), POINTS)
+# Unsigned values and a positive intercept pass the highest value instead: 65535 + 1000.
+above = (fits.astype(np.int32) + 1024).astype(np.uint16)
+above[9, 7] = 65535
+expect('clamp_high_window.dcm', save('clamp_high_window.dcm', above, RescaleSlope='1', RescaleIntercept='1000',
+                                     WindowCenter='40', WindowWidth='400'), POINTS)
 
 # VOI LUTs: signed data, whose table gives unsigned output; 16-bit data with 8-bit entries.
 signed = rng.integers(-3000, 3000, (16, 16), dtype=np.int16)
