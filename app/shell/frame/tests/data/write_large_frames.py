@@ -3,6 +3,8 @@ a closed form per row y:
   N16   native, 8000 x 8000 x 16 bits (122 MiB): y x 7 mod 65521
   N8    native, 10240 x 10240 x 8 bits (100 MiB): y mod 85 x 3 + 1
   RLE   RLE of the same size and samples as N8, each row runs of 128
+  B1    native, 16384 rows of 16383 at 1 bit (32 MiB): 1 where y mod 3 is 0, else 0; rows
+        run on across their ends, so each starts on another bit of a byte
   JPEG  baseline JPEG of the same size, one flat grey; JPEG.value holds that grey as
         Pillow's decoder gives it back
   write_large_frames.py OUT NAME...   (only the frames named)
@@ -68,6 +70,12 @@ if 'N8' in names:
     ds = dataset('N8', SIDE8, SIDE8, 8)
     ds.PixelData = np.repeat(rows8(SIDE8)[:, None], SIDE8, axis=1).tobytes()
     save(ds, 'N8')
+
+if 'B1' in names:
+    ds = dataset('B1', 16384, 16383, 1)
+    rows = (np.arange(16384) % 3 == 0).astype(np.uint8)
+    ds.PixelData = np.packbits(np.repeat(rows[:, None], 16383, axis=1), bitorder='little').tobytes()
+    save(ds, 'B1')
 
 if 'RLE' in names:
     # One segment of replicate runs: 0x81 repeats the next byte 128 times.
