@@ -282,6 +282,10 @@ void XEVStagedFile::Forget(HeldMap::iterator at)
 void XEVStagedFile::NoteTaken(HeldMap::iterator at, int64_t from, int64_t to)
 {
     Held& held = at->second;
+    // Spent already: it waits in spent_ once.
+    if (held.takenBytes >= int64_t(held.size())) {
+        return;
+    }
     auto& taken = held.taken;
     // Merged with every range it touches: a byte read twice counts once.
     auto first = std::lower_bound(taken.begin(), taken.end(), from,
