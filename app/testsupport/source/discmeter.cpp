@@ -94,6 +94,11 @@ uint64_t ProcessBytesRead()
     return 0;
 }
 
+uint64_t ResidentBytes()
+{
+    return StatusNumber("VmRSS") * 1024;
+}
+
 uint64_t PeakResidentBytes()
 {
     // The kernel's mark, which a reset lowers; the usage figure keeps the peak of every

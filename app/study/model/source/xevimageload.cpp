@@ -813,6 +813,10 @@ VEK_Engine* XEVVEKHelper::Rescale(VEK_Engine* engine, FrameLoad& load)
     if (whole && load.voiPresent == 0) {
         ClampEnds(load.slope, load.intercept, storedLo, storedHi, type, b, load.clampLow, load.clampHigh);
     }
+    // Memory on a bound has the frame decoded again for its stored values: its bytes stay.
+    if ((load.clampLow || load.clampHigh) && load.staged != nullptr) {
+        load.staged->LetGoAsRead(false);
+    }
     if (!whole || load.voiPresent != 0) {
         engine = KeepProbeValues(engine, load, load.slope, load.intercept);
         if (engine == nullptr) {
@@ -1013,6 +1017,11 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFi
     VEK_Engine* engine = ReadStoredValues(load);
     if (engine == nullptr) {
         return 0;
+    }
+    // The chain is built: from here its reads take each staged byte once, and what they took
+    // goes as the frame's memory fills. A rescale that may clamp turns this off again.
+    if (load.staged != nullptr) {
+        load.staged->LetGoAsRead(true);
     }
     const VEK_ColorType* colour = engine->header()->color_type();
     if (VEK_ColorType::is_gray(colour) || VEK_ColorType::is_gray_reverse(colour)) {
@@ -1312,6 +1321,8 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
             }
             result = vekHelper_->LoadImage(filePath, frame, staging.file.get());
         }
+        // The file's bytes go with the decode, not with the cell's notice.
+        staging.file.reset();
         if (result == 0 && stopped()) {
             // Cut short by the stop: no failure to show, and nothing kept of it.
             vekHelper_->ClearStatus();

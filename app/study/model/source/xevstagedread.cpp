@@ -1,6 +1,7 @@
 #include "study/xevstagedread.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,9 +10,9 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <new>
 
 #include "platform/platbudget.h"
 #include "platform/platfile.h"
@@ -60,6 +61,14 @@ constexpr int64_t kSpanMargin = 16;
 constexpr int32_t kReadAhead = 64 * 1024;
 // Bytes read on demand that stay held: a few blocks.
 constexpr size_t kOnDemandKept = size_t(8) * kXEVReadBlock;
+
+// A span this long is held in pages of its own; a shorter one, as most frames are, comes from
+// the heap, whose pages are already there for the next load.
+constexpr int64_t kMappedSpan = int64_t(8) * kXEVReadBlock;
+
+// Ranges read whole that stay held behind the reader while letting go as read: a reader that
+// steps back a few bytes, as one undoing a byte swap does, still finds them.
+constexpr size_t kSpentKept = 2;
 
 // A storage over a staged file: positions up to the file's size, bytes from memory.
 class XEVStagedStorage : public VEK_InputStorage {
@@ -231,6 +240,86 @@ bool XEVStagedFile::Open(const std::string& path)
     return true;
 }
 
+XEVStagedFile::Held::Held(Held&& other) noexcept
+    : bytes(std::exchange(other.bytes, nullptr)), mapped(std::exchange(other.mapped, 0)),
+      count(std::exchange(other.count, 0)), taken(std::move(other.taken)),
+      takenBytes(std::exchange(other.takenBytes, 0))
+{
+}
+
+XEVStagedFile::Held::~Held()
+{
+    if (mapped != 0) {
+        ::munmap(bytes, mapped);
+    } else {
+        std::free(bytes);
+    }
+}
+
+bool XEVStagedFile::Held::Take(size_t n, bool inPages)
+{
+    if (!inPages) {
+        bytes = static_cast<char*>(std::malloc(n));
+        return bytes != nullptr;
+    }
+    void* pages = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) {
+        return false;
+    }
+    bytes = static_cast<char*>(pages);
+    mapped = n;
+    return true;
+}
+
+void XEVStagedFile::Forget(HeldMap::iterator at)
+{
+    if (last_ == at) {
+        last_ = held_.end();
+    }
+    held_.erase(at);
+}
+
+void XEVStagedFile::NoteTaken(HeldMap::iterator at, int64_t from, int64_t to)
+{
+    Held& held = at->second;
+    // Spent already: it waits in spent_ once.
+    if (held.takenBytes >= int64_t(held.size())) {
+        return;
+    }
+    auto& taken = held.taken;
+    // Merged with every range it touches: a byte read twice counts once.
+    auto first = std::lower_bound(taken.begin(), taken.end(), from,
+                                  [](const std::pair<int64_t, int64_t>& range, int64_t x) { return range.second < x; });
+    auto past = first;
+    while (past != taken.end() && past->first <= to) {
+        from = std::min(from, past->first);
+        to = std::max(to, past->second);
+        held.takenBytes -= past->second - past->first;
+        ++past;
+    }
+    first = taken.erase(first, past);
+    taken.insert(first, {from, to});
+    held.takenBytes += to - from;
+    if (held.takenBytes < int64_t(held.size())) {
+        return;
+    }
+    spent_.push_back(at->first);
+    while (spent_.size() > kSpentKept) {
+        const int64_t start = spent_.front();
+        spent_.pop_front();
+        const auto found = held_.find(start);
+        if (found == held_.end()) {
+            continue;
+        }
+        const auto listed = std::find(onDemand_.begin(), onDemand_.end(), start);
+        if (listed != onDemand_.end()) {
+            onDemand_.erase(listed);
+            onDemandBytes_ -= found->second.size();
+        }
+        Forget(found);
+    }
+}
+
 size_t XEVStagedFile::HeldBytes() const
 {
     size_t bytes = 0;
@@ -247,14 +336,11 @@ void XEVStagedFile::ForgetOldestOnDemand()
     if (found == held_.end()) {
         return;
     }
-    if (last_ == found) {
-        last_ = held_.end();
-    }
     onDemandBytes_ -= found->second.size();
-    held_.erase(found);
+    Forget(found);
 }
 
-bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand)
+bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand, bool mapped)
 {
     // Only the part not held yet: a range is read once.
     auto next = held_.upper_bound(begin);
@@ -270,13 +356,12 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand)
     }
     const size_t wanted = size_t(end - begin);
     Held held;
-    held.bytes.reset(new (std::nothrow) char[wanted]);
-    if (!held.bytes) {
+    if (!held.Take(wanted, mapped)) {
         return false;
     }
     size_t done = 0;
     while (done < wanted) {
-        const ssize_t r = ::pread(fd_, held.bytes.get() + done, wanted - done, off_t(begin + int64_t(done)));
+        const ssize_t r = ::pread(fd_, held.bytes + done, wanted - done, off_t(begin + int64_t(done)));
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -313,6 +398,7 @@ bool XEVStagedFile::Fetch(int64_t begin, int64_t end, const std::atomic<int32_t>
 {
     begin = std::clamp<int64_t>(begin, 0, size_);
     end = std::clamp<int64_t>(end, begin, size_);
+    const bool mapped = end - begin >= kMappedSpan;
     for (int64_t at = begin; at < end; at += kXEVReadBlock) {
         if (turn_ != nullptr && at != begin) {
             turn_->Yield();
@@ -320,7 +406,7 @@ bool XEVStagedFile::Fetch(int64_t begin, int64_t end, const std::atomic<int32_t>
         if (stop != nullptr && stop->load() != 0) {
             return false;
         }
-        if (!ReadRange(at, std::min<int64_t>(end, at + kXEVReadBlock))) {
+        if (!ReadRange(at, std::min<int64_t>(end, at + kXEVReadBlock), false, mapped)) {
             return false;
         }
     }
@@ -337,19 +423,26 @@ int32_t XEVStagedFile::ReadAt(int64_t offset, void* buffer, int32_t n)
     // The parse reads element by element, mostly from the range it read last.
     if (last_ != held_.end() && offset >= last_->first && offset + n <= last_->first + int64_t(last_->second.size())) {
         std::memcpy(buffer, last_->second.data() + (offset - last_->first), size_t(n));
+        if (letGoAsRead_) {
+            NoteTaken(last_, offset, offset + n);
+        }
         return n;
     }
     while (copied < n && offset + copied < size_) {
         const int64_t at = offset + copied;
         auto found = held_.upper_bound(at);
         if (found != held_.begin()) {
-            const auto& [start, bytes] = *std::prev(found);
-            const int64_t inside = at - start;
+            const auto holding = std::prev(found);
+            const Held& bytes = holding->second;
+            const int64_t inside = at - holding->first;
             if (inside < int64_t(bytes.size())) {
-                last_ = std::prev(found);
+                last_ = holding;
                 const int32_t k = int32_t(std::min<int64_t>(n - copied, int64_t(bytes.size()) - inside));
                 std::memcpy(out + copied, bytes.data() + inside, size_t(k));
                 copied += k;
+                if (letGoAsRead_) {
+                    NoteTaken(holding, at, at + k);
+                }
                 continue;
             }
         }

@@ -34,6 +34,8 @@ uint64_t ProcessBytesRead();
 // processor, and keep them: they come on first use, not per disc, so a count taken afterwards
 // holds them, and none ends in the middle of a measurement.
 void HoldQtPoolThreads();
+// The process's resident memory now, in bytes.
+uint64_t ResidentBytes();
 // The process's peak resident memory so far (since the last reset), in bytes.
 uint64_t PeakResidentBytes();
 // Gives freed memory back to the system and starts the peak again from what is resident now,

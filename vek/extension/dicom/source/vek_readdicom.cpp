@@ -9,7 +9,6 @@
 #include "vek_colormatrix.h"
 #include "vek_decorator.h"
 #include "vek_errorhandler.h"
-#include "vek_memorystorage.h"
 #include "vek_readdicomrleframe.h"
 #include "vek_readjfif.h"
 #include "vek_readjpeg.h"
@@ -198,10 +197,93 @@ VEK_InputStorage* frame_input(VEK_Manager* m, VEK_InputStorage* storage, const V
   if (result == nullptr) vek_report(m, VEK_ERROR_IO, kEngine, kFile, 136);
   return result;
 }
-// A native one-bit frame as the library's packed lines: DICOM runs the bits on from the
-// first pixel in bit 0, across row ends and into the next frame; a line here starts on a
-// byte with its first sample in bit 7, unused low bits 0. Frame k begins at bit
-// k x width x height x channels of the value. Null after a report.
+// A native one-bit frame as the library's packed lines, each made as it is read: DICOM runs the
+// bits on from the first pixel in bit 0, across row ends and into the next frame; a line here
+// starts on a byte with its first sample in bit 7, unused low bits 0. One line is held, never
+// the frame: the file's bytes are the only copy beside the decoded image.
+class OneBitLinesInputStorage : public VEK_InputStorageDecorator {
+ public:
+  explicit OneBitLinesInputStorage(VEK_Manager* m) : VEK_InputStorageDecorator(m), source_(m), line_(m) {}
+
+  // The source starts where input stands, at bit `first` of its first byte.
+  bool initiate(VEK_InputStorage* input, uint64_t line_bits, uint32_t height, uint32_t first) {
+    if (!VEK_InputStorageDecorator::initiate(input)) return false;
+    line_bits_ = line_bits;
+    first_ = first;
+    line_bytes_ = uint32_t((line_bits + 7) / 8);
+    size_ = int32_t(uint64_t(line_bytes_) * height);
+    // A line's bits from any bit of a byte take one byte more than the line.
+    return source_.resize(line_bytes_ + 1, 0) && line_.resize(line_bytes_, 0);
+  }
+
+  int32_t get() override {
+    uint8_t b = 0;
+    return read(&b, 1) == 1 ? b : -1;
+  }
+  int32_t read(void* buffer, int32_t n) override {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    int32_t done = 0;
+    while (done < n && position_ < size_) {
+      const uint32_t y = uint32_t(position_) / line_bytes_;
+      if (y != made_ && !make(y)) break;
+      const uint32_t inside = uint32_t(position_) - y * line_bytes_;
+      const int32_t k = std::min<int32_t>(n - done, int32_t(line_bytes_ - inside));
+      std::memcpy(out + done, line_.data() + inside, size_t(k));
+      done += k;
+      position_ += k;
+    }
+    return done;
+  }
+  int32_t advance(int32_t n) override { return skip(n); }
+  int32_t tell() override { return position_; }
+  int32_t skip(int32_t n) override {
+    const int32_t old = position_;
+    position_ = int32_t(std::clamp<int64_t>(int64_t(position_) + n, 0, size_));
+    return position_ - old;
+  }
+  bool is_end() override { return position_ >= size_; }
+  bool seek(int32_t n) override {
+    if (n < 0 || n > size_) return false;
+    position_ = n;
+    return true;
+  }
+  bool seek_end(int32_t n) override { return seek(size_ - n); }
+  int32_t size() override { return size_; }
+  bool to_begin() override { return seek(0); }
+  bool to_end() override { return seek(size_); }
+
+ private:
+  // Line y from its own bytes of the source; the input moves only by steps from where it stands.
+  bool make(uint32_t y) {
+    const uint64_t bit = first_ + uint64_t(y) * line_bits_;
+    const int64_t from = int64_t(bit / 8);
+    const int32_t count = int32_t((bit % 8 + line_bits_ + 7) / 8);
+    if (from != at_ && storage_->skip(int32_t(from - at_)) != from - at_) return false;
+    at_ = from;
+    const int32_t got = std::max<int32_t>(storage_->read(source_.data(), count), 0);
+    at_ += got;
+    if (got != count) return false;
+    std::memset(line_.data(), 0, line_bytes_);
+    uint64_t b = bit % 8;
+    for (uint64_t x = 0; x < line_bits_; ++x, ++b)
+      if ((source_[uint32_t(b / 8)] >> (b % 8)) & 1) line_[uint32_t(x / 8)] |= uint8_t(0x80u >> (x % 8));
+    made_ = y;
+    return true;
+  }
+
+  VEK_Vector<uint8_t> source_;
+  VEK_Vector<uint8_t> line_;
+  uint64_t line_bits_ = 0;
+  uint32_t first_ = 0;
+  uint32_t line_bytes_ = 1;
+  int32_t size_ = 0;
+  int32_t position_ = 0;
+  uint32_t made_ = UINT32_MAX;
+  int64_t at_ = 0;  // source bytes the input has passed since the start
+};
+
+// Frame k of a native one-bit value as packed lines; it begins at bit k x width x height x
+// channels of the value. Null after a report.
 VEK_InputStorage* one_bit_lines(VEK_Manager* m, VEK_InputStorage* input, const VEK_Header& header, uint32_t frame) {
   const uint64_t line_bits = uint64_t(header.width()) * header.channels();
   const uint64_t image_bits = line_bits * header.height();
@@ -210,32 +292,12 @@ VEK_InputStorage* one_bit_lines(VEK_Manager* m, VEK_InputStorage* input, const V
   const uint64_t source_bytes = (first + image_bits + 7) / 8;
   // Bits the value does not hold are no frame, as for wider samples: refused before anything
   // of the frame's size is allocated.
-  if (line_bytes * header.height() > uint64_t(INT32_MAX) || source_bytes > uint64_t(INT32_MAX) ||
+  if (line_bits == 0 || line_bytes * header.height() > uint64_t(INT32_MAX) || source_bytes > uint64_t(INT32_MAX) ||
       int64_t(input->size()) - input->tell() < int64_t(source_bytes)) {
     vek_report(m, VEK_ERROR_DATA, kEngine, kFile, __LINE__);
     return nullptr;
   }
-  VEK_Vector<uint8_t> source(m);
-  VEK_Vector<uint8_t> lines(m);
-  if (!source.resize(uint32_t(source_bytes), 0) || !lines.resize(uint32_t(line_bytes * header.height()), 0)) {
-    vek_report(m, VEK_ERROR_MEMORY, kEngine, kFile, __LINE__);
-    return nullptr;
-  }
-  if (input->read(source.data(), int32_t(source_bytes)) != int32_t(source_bytes)) {
-    vek_report(m, VEK_ERROR_DATA, kEngine, kFile, __LINE__);
-    return nullptr;
-  }
-  uint64_t bit = first;
-  for (uint32_t y = 0; y < header.height(); ++y) {
-    uint8_t* line = lines.data() + y * line_bytes;
-    for (uint64_t x = 0; x < line_bits; ++x, ++bit)
-      if ((source[uint32_t(bit / 8)] >> (bit % 8)) & 1) line[x / 8] |= uint8_t(0x80u >> (x % 8));
-  }
-  VEK_MemoryOutputStorage* out = VEK_MemoryOutputStorage::create(m, int32_t(std::max<uint32_t>(lines.size(), 1)));
-  VEK_InputStorage* result = nullptr;
-  if (out != nullptr && out->write(lines.data(), int32_t(lines.size())) == int32_t(lines.size()))
-    result = out->create_input_storage();
-  vek_destroy(out);
+  VEK_InputStorage* result = vek_create<OneBitLinesInputStorage>(m, input, line_bits, header.height(), first);
   if (result == nullptr) vek_report(m, VEK_ERROR_MEMORY, kEngine, kFile, __LINE__);
   return result;
 }

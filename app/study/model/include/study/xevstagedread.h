@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class VEK_DICOMInfo;
@@ -103,6 +104,10 @@ public:
     int32_t ReadAt(int64_t offset, void* buffer, int32_t n);
     // From now on only held bytes are served: the decode reads under the image's lock.
     void Seal() { sealed_ = true; }
+    // On: a held range is let go once every byte of it has been read since, a couple of
+    // ranges behind the reader, so that a decode reading each byte once never holds the file's
+    // bytes beside the samples it writes. Off for a decode that reads the frame twice.
+    void LetGoAsRead(bool on) { letGoAsRead_ = on; }
     // A request to the medium failed or came back short.
     bool Failed() const { return failed_; }
     // The span of frame `frame` parsed from the head of the file, read on demand; empty when
@@ -125,8 +130,31 @@ public:
 private:
     // onDemand: read for ReadAt past what was staged, and let go again once more than a few
     // blocks of such reads are held.
-    bool ReadRange(int64_t begin, int64_t end, bool onDemand = false);
+    // mapped: held in pages of their own (Held::Take).
+    bool ReadRange(int64_t begin, int64_t end, bool onDemand = false, bool mapped = false);
     void ForgetOldestOnDemand();
+    // Bytes as read: left uninitialised until the read fills them.
+    struct Held {
+        Held() = default;
+        Held(Held&& other) noexcept;
+        Held& operator=(Held&&) = delete;
+        ~Held();
+        // n bytes; mapped: in pages of their own, which go back to the system as soon as the
+        // range is let go, where the heap would keep them resident beside the decoded frame.
+        bool Take(size_t n, bool mapped);
+        char* bytes = nullptr;
+        size_t mapped = 0;
+        size_t count = 0;
+        // What was read of it while letting go as read: sorted, merged ranges of the file.
+        std::vector<std::pair<int64_t, int64_t>> taken;
+        int64_t takenBytes = 0;
+        const char* data() const { return bytes; }
+        size_t size() const { return count; }
+    };
+    using HeldMap = std::map<int64_t, Held>;
+    // [from, to) of `at` was read: lets it go, a couple of spent ranges behind, once all of it was.
+    void NoteTaken(HeldMap::iterator at, int64_t from, int64_t to);
+    void Forget(HeldMap::iterator at);
 
     int fd_ = -1;
     int32_t size_ = 0;
@@ -136,20 +164,16 @@ private:
     const std::atomic<int32_t>* stop_ = nullptr;
     XEVMediumTurn* turn_ = nullptr;
     std::string path_;
+    bool letGoAsRead_ = false;
     std::unique_ptr<XEVParsedHeader> header_;
     // Held ranges by their first byte; they never overlap.
-    // Bytes as read: left uninitialised until the read fills them.
-    struct Held {
-        std::unique_ptr<char[]> bytes;
-        size_t count = 0;
-        const char* data() const { return bytes.get(); }
-        size_t size() const { return count; }
-    };
-    std::map<int64_t, Held> held_;
-    std::map<int64_t, Held>::const_iterator last_ = held_.end();
+    HeldMap held_;
+    HeldMap::iterator last_ = held_.end();
     // The ranges read on demand, oldest first, and their bytes.
     std::deque<int64_t> onDemand_;
     size_t onDemandBytes_ = 0;
+    // Ranges read whole while letting go as read, oldest first, not yet let go.
+    std::deque<int64_t> spent_;
 };
 
 // The span a frame of a parsed header needs: every fragment of it with the item headers
