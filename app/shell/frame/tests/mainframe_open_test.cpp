@@ -523,6 +523,9 @@ TEST_F(FileOpenTest, FileOpenNeverWaitsForItsWorkerNorDoesTheFramesEnd)
     EXPECT_TRUE(frame->Opening());
     frame->close();
     EXPECT_FALSE(frame->Opening());
+    // The list's read-ahead, stopped by the close, is joined with the list once its block ends:
+    // what is counted here is the open's worker alone.
+    ASSERT_TRUE(PumpUntil([this] { return List().readAhead.Running() == 0; }, kNoCeilingWaitMs));
     destroying = true;
     frame.reset();
     destroying = false;
