@@ -26,11 +26,19 @@ namespace {
 std::atomic<XEVReadObserver> readObserver{nullptr};
 std::atomic<void (*)(int)> lockProbe{nullptr};
 std::atomic<void (*)(const void*)> stopProbe{nullptr};
+std::atomic<void (*)(int)> priorityProbe{nullptr};
 
 void ProbeReaderStop(const void* stop)
 {
     if (auto probe = stopProbe.load()) {
         probe(stop);
+    }
+}
+
+void ProbeReaderPriority(int priority)
+{
+    if (auto probe = priorityProbe.load()) {
+        probe(priority);
     }
 }
 
@@ -122,6 +130,7 @@ private:
 XEVMediumTurn::XEVMediumTurn(XEVReadPriority priority, const std::atomic<int32_t>* stop)
     : priority_(priority), stop_(stop)
 {
+    ProbeReaderPriority(priority == XEVReadPriority::OnScreen ? 0 : 1);
     Take();
     ProbeReaderStop(stop_);
 }
@@ -130,6 +139,7 @@ XEVMediumTurn::~XEVMediumTurn()
 {
     ProbeReaderStop(nullptr);
     Give();
+    ProbeReaderPriority(-1);
 }
 
 void XEVMediumTurn::Take()
@@ -196,6 +206,7 @@ void XEVSetMediumProbe(const XEVMediumProbe& probe)
 {
     lockProbe = probe.imageLock;
     stopProbe = probe.readerStop;
+    priorityProbe = probe.readerPriority;
 }
 
 void XEVProbeImageLock(int delta)

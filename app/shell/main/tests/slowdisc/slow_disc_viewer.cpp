@@ -126,7 +126,7 @@ int main(int argc, char** argv)
     std::vector<char*> args = {argv[0], const_cast<char*>("/Agree"), argv[1], nullptr};
     int count = 3;
     // The medium counts what is read under an image's lock and after a stop.
-    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook()});
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
     CKestroApp app(count, args.data());
     GuiStallMeter meter;
     Switches switches(argc > 4 && std::string(argv[4]) == "switch");
