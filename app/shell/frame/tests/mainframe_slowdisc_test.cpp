@@ -397,3 +397,27 @@ TEST_F(SlowDiscOpenTest, WhatTheScreenAsksForIsReadBeforeAnyBackgroundBlockQueue
                 BackgroundDriveReads(log));
     EXPECT_EQ(box.texts.size(), 0u);
 }
+
+// A file whose pixels the drive cannot read (a scratch after its header): the drive is asked
+// for it once, one open and one failing read, before its box names it; the other series show.
+TEST_F(SlowDiscOpenTest, AFailingFileIsAskedOfTheDriveOnceBeforeItsBox)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {2, 3, 256}));
+        SlowDiscSettings settings(temp_ / "disc", 1.2e6, 100, 0);
+        settings.fail = "/DICOM/S002/I0001:2000";
+        RunTestOnSlowDisc(settings);
+        return;
+    }
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); })) << "the box";
+    EXPECT_EQ(SlowDiscFailingOpens(), 1);
+    EXPECT_EQ(SlowDiscFailedReads(), 1);
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].contains(QStringLiteral("S002/I0001"))) << box.texts[0].toStdString();
+    ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }));
+    EXPECT_TRUE(AnyCellShows(Image()));
+    EXPECT_EQ(SlowDiscFailedReads(), 1);
+    EXPECT_EQ(box.texts.size(), 1u);
+}

@@ -279,6 +279,10 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand)
     if (begin >= end) {
         return true;
     }
+    // A medium that failed once is not asked again: a drive retries a bad sector for seconds.
+    if (failed_) {
+        return false;
+    }
     const size_t wanted = size_t(end - begin);
     Held held;
     held.bytes.reset(new (std::nothrow) char[wanted]);
