@@ -199,7 +199,9 @@ static void Log(struct kv_slowdisc_entry entry)
 static void WriteLog(void)
 {
     const char* path = getenv("KV_SLOWDISC_LOG");
-    if (path == NULL || *path == '\0' || entries_ == NULL) {
+    /* A process that read nothing of the medium (a helper the program started) leaves the
+     * log to the one that did. */
+    if (path == NULL || *path == '\0' || entries_ == NULL || entryCount_ == 0) {
         return;
     }
     FILE* out = real_fopen(path, "w");
@@ -217,13 +219,28 @@ static void WriteLog(void)
 }
 
 static void WriteReport(void) __attribute__((destructor));
+static void WriteReportOnce(void);
 static void WriteReport(void)
+{
+    /* Once, and a second ending thread waits for it: the exit and a deadline may both end the
+     * process, and a second writer would leave the files cut. */
+    static pthread_mutex_t once = PTHREAD_MUTEX_INITIALIZER;
+    static int written;
+    pthread_mutex_lock(&once);
+    if (!written) {
+        written = 1;
+        WriteReportOnce();
+    }
+    pthread_mutex_unlock(&once);
+}
+
+static void WriteReportOnce(void)
 {
     RESOLVE(fopen);
     RESOLVE(fclose);
     WriteLog();
     const char* path = getenv("KV_SLOWDISC_REPORT");
-    if (path == NULL || *path == '\0') {
+    if (path == NULL || *path == '\0' || (atomic_load(&reads_) == 0 && access(path, F_OK) == 0)) {
         return;
     }
     FILE* report = real_fopen(path, "w");
