@@ -421,3 +421,54 @@ TEST_F(SlowDiscOpenTest, AFailingFileIsAskedOfTheDriveOnceBeforeItsBox)
     EXPECT_EQ(SlowDiscFailedReads(), 1);
     EXPECT_EQ(box.texts.size(), 1u);
 }
+
+// The medium's turn between two readers: a background read of a file of eight blocks, and a
+// read for the screen asked for while the background one is under way. The screen's file is
+// read before the background's next block, and the background read ends after it.
+TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
+{
+    PlatTempFolder temp;
+    if (!OnSlowDisc()) {
+        temp.Write("disc/Behind", std::string(8 * kXEVReadBlock, 'b'));
+        temp.Write("disc/Shown", std::string(300000, 's'));
+        RunTestOnSlowDisc({temp / "disc", 10e6, 1, 0});
+        return;
+    }
+    const std::string behind = SlowDiscRoot() + "/Behind";
+    XEVSetMediumProbe({nullptr, nullptr, SlowDiscReaderPriorityHook()});
+    std::thread background([&] {
+        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(behind));
+        file.SetTurn(&turn);
+        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
+    });
+    // Asked for once the background read is under way.
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const SlowDiscEvent& event : SlowDiscLog()) {
+            if (event.kind == SlowDiscEvent::Read && event.path == behind) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    {
+        XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(SlowDiscRoot() + "/Shown"));
+        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
+    }
+    background.join();
+    XEVSetMediumProbe({});
+
+    const std::vector<SlowDiscEvent> log = SlowDiscLog();
+    const ScreenTurns turns = BackgroundReadsWhileTheScreenWaits(log);
+    EXPECT_EQ(turns.asked, 1);
+    EXPECT_TRUE(turns.overtaken.empty()) << turns.overtaken.size() << " reads overtook the screen, the first "
+                                         << turns.overtaken.front();
+    const std::vector<SlowDiscEvent> shown = ReadsOf(SlowDiscRoot() + "/Shown");
+    const std::vector<SlowDiscEvent> behindReads = ReadsOf(behind);
+    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(behindReads.size(), 8u);
+    EXPECT_GT(behindReads.back().start, shown.back().end);
+}
