@@ -128,7 +128,8 @@ public:
         std::function<bool(CMainFrame*)> ready;
     };
     explicit Steps(std::vector<Step> steps) : steps_(std::move(steps)) {}
-    bool Done() const { return next_ > steps_.size(); }
+    // No action: nothing to do, the run times the start alone.
+    bool Done() const { return steps_.empty() || next_ > steps_.size(); }
     void Poll(CMainFrame* frame)
     {
         if (Done()) {
