@@ -10,9 +10,13 @@
 # GUI thread took the request up: a frozen window takes it up late).
 #   bench/slow_disc.sh [build folder, default build] [discs, default "sample ct multiframe mr"]
 #                      [media, default "fast 6 1.2" (MB/s)] [actions]
-# With "actions", each run is instead the user's steps while the disc is read: the start, the
-# study's third series shown once every cell on screen showed its image, then the study again,
-# and each step's longest GUI freeze is printed (the viewer's "switch" mode).
+# With "actions", the discs and the close runs are left out: each of the user's actions runs on
+# its disc at each medium (start; the study's third series, then the study, while the disc is
+# read; File Open of a second disc on the same drive; a 201-series grid scrolled to its end; cine
+# on a loading series; a file whose pixels the drive cannot read) and prints its longest GUI
+# freeze, each step's time to its page's images against their drive time (a seek and the bytes
+# of each image at the rate), the second disc's first image after Enter, and the failing
+# file's opens and failed reads.
 # The build folder needs the tests (-DKV_TESTS=ON), which build the timed program;
 # SLOW_DISC_VIEWER names another build of the timed program (an earlier version's, say).
 set -euo pipefail
@@ -36,13 +40,13 @@ names = {"sample": "sample disc", "ct": "CT, 3 series x 100 files of 512x512x16"
          "mr": "MR, 20 series x 20 files of 256x256x16"}
 LIMIT_MS = 300000
 
-def run(disc, medium, env, close_at_ms, mode=None):
+def run(disc, medium, env, close_at_ms):
     env = dict(env)
     if medium != "fast":
         env.update(LD_PRELOAD=shim, KV_SLOWDISC_ROOT=disc, KV_SLOWDISC_RATE=str(float(medium) * 1e6),
                    KV_SLOWDISC_SEEK_MS="100")
     start = time.monotonic_ns()
-    command = [viewer, os.path.join(disc, "DICOMDIR"), "1000", str(close_at_ms)] + ([mode] if mode else [])
+    command = [viewer, os.path.join(disc, "DICOMDIR"), "1000", str(close_at_ms)]
     proc = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     out, _ = proc.communicate()
     ended = time.monotonic_ns()
@@ -52,18 +56,73 @@ def run(disc, medium, env, close_at_ms, mode=None):
     stall = int(got["stall"]) / 1000 if "stall" in got else None
     close = (ended - int(got["close"])) / 1e9 if "close" in got else None
     taken = (ended - int(got["closing"])) / 1e9 if "closing" in got else None
-    if mode:
-        return tuple(int(got[key]) / 1000 if key in got else None
-                     for key in ("stall_start", "stall_series", "stall_study"))
     return first, every, stall, close, taken
+
+
+# The user's actions: the disc each runs on (made by make_slow_disc.py), the viewer's action,
+# and the file the drive cannot read from its 2,000th byte.
+ACTIONS = [("start", "mr", "start", None),
+           ("study switch during a read", "mr", "switch", None),
+           ("File Open of a second disc", "mr", "open", None),
+           ("201-series grid scrolled to its end", "grid", "scroll", None),
+           ("cine on a loading series", "multiframe", "cine", None),
+           ("a file that fails to read", "mr", "start", "/mr/DICOM/S001/I0001:2000")]
+DISCS = {"mr": ["mr"], "other": ["mr", "2", "20", "256"], "grid": ["mr", "201", "1", "256"],
+         "multiframe": ["multiframe", "100", "512"]}
+
+
+def act(medium_root, disc, action, fail, medium, env, report):
+    """One action in a fresh process: its steps (name, stall s, page s, drive s), the Enter time
+    and the medium's report."""
+    env = dict(env, LD_PRELOAD=shim, KV_SLOWDISC_ROOT=medium_root, KV_SLOWDISC_RATE=str(float(medium) * 1e6),
+               KV_SLOWDISC_SEEK_MS="100", KV_SLOWDISC_REPORT=report, KV_SLOWDISC_FAIL=fail or "")
+    command = [viewer, os.path.join(medium_root, disc, "DICOMDIR"), "500", str(LIMIT_MS), action,
+               os.path.join(medium_root, "other", "DICOMDIR")]
+    out = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+    steps, enter = [], None
+    for line in out.splitlines():
+        words = line.split()
+        if words[:1] == ["step"] and len(words) == 5:
+            steps.append((words[1], int(words[2]) / 1000, int(words[3]) / 1000, int(words[4]) / 1000))
+        elif words[:1] == ["enter"]:
+            enter = int(words[1]) / 1000
+    counts = {}
+    if os.path.exists(report):
+        counts = dict(line.split()[:2] for line in open(report) if len(line.split()) >= 2)
+        os.remove(report)
+    return steps, enter, counts
+
+
+def actions_table(work, env):
+    medium_root = os.path.join(work, "medium")
+    for name, numbers in DISCS.items():
+        subprocess.run(["/usr/bin/python3", "-W", "ignore", maker, os.path.join(medium_root, name)] + numbers,
+                       check=True, env=dict(env, PYTHONPATH=os.path.dirname(maker)))
+    print("| action | MB/s | longest GUI freeze | each step: its page's images / their drive time (ratio) |"
+          " second disc's first image after Enter | failing file: opens, failed reads |")
+    print("|---|---|---|---|---|---|")
+    for label, disc, action, fail in ACTIONS:
+        for medium in media:
+            if medium == "fast":
+                continue
+            steps, enter, counts = act(medium_root, disc, action, fail, medium, env,
+                                       os.path.join(work, "report"))
+            shown = [s for s in steps if s[0] != "start" or len(steps) == 1]
+            # Cine plays a set time: its step has no page to time.
+            shown = [] if action == "cine" else shown
+            pages = "; ".join("%s %.2f / %.2f s (%s)" % (n, page, drive, "%.2fx" % (page / drive) if drive else "-")
+                              for n, _, page, drive in shown) or "-"
+            pages = "plays 2 s" if action == "cine" else pages
+            stall = "%.2f s" % max(s[1] for s in steps) if steps else "-"
+            failing = "%s, %s" % (counts.get("failing_opens", "-"), counts.get("failed_reads", "-")) if fail else ""
+            print("| %s | %s | %s | %s | %s | %s |" % (label, medium, stall, pages,
+                                                       "%.2f s" % enter if enter is not None else "", failing),
+                  flush=True)
 
 def cell(values, fmt="%.2f"):
     return " / ".join("-" if v is None else fmt % v for v in values)
 
-if actions:
-    print("| disc | medium | start: longest GUI freeze | series shown | study shown again |")
-    print("|---|---|---|---|---|")
-else:
+if not actions:
     print("| disc | medium | first image | all cells on screen | longest GUI freeze | close to exit |"
           " close taken up to exit |")
     print("|---|---|---|---|---|---|---|")
@@ -74,18 +133,13 @@ with tempfile.TemporaryDirectory() as work:
         f.write('{ "screens": [ { "name": "b", "x": 0, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96 } ] }')
     env = dict(os.environ, XDG_RUNTIME_DIR=work, XDG_DATA_HOME=work, XDG_CONFIG_HOME=work,
                QT_QPA_PLATFORM="offscreen:configfile=" + screen, PYTHONDONTWRITEBYTECODE="1")
+    if actions:
+        actions_table(work, env)
+        discs = []
     for kind in discs:
         disc = os.path.join(work, kind)
         subprocess.run(["/usr/bin/python3", "-W", "ignore", maker, disc, kind], check=True,
                        env=dict(env, PYTHONPATH=os.path.dirname(maker)))
-        if actions:
-            rows = [run(disc, medium, env, LIMIT_MS, "switch") for medium in media]
-            columns = list(zip(*rows))
-            print("| %s | %s MB/s | %s s | %s s | %s s |" % (
-                names.get(kind, kind), " / ".join(media), cell(columns[0]), cell(columns[1]), cell(columns[2])),
-                flush=True)
-            subprocess.run(["rm", "-rf", disc], check=True)
-            continue
         rows = []
         for medium in media:
             first, every, stall, _, _ = run(disc, medium, env, LIMIT_MS)
@@ -96,6 +150,7 @@ with tempfile.TemporaryDirectory() as work:
             names.get(kind, kind), " / ".join(media), cell(columns[0]), cell(columns[1]), cell(columns[2]),
             cell(columns[3]), cell(columns[4])), flush=True)
         subprocess.run(["rm", "-rf", disc], check=True)
-print("(each cell: fast / 6 / 1.2 MB/s as listed; 100 ms a seek; - where the run gave no figure;"
-      " runs stop %d s after start)" % (LIMIT_MS // 1000))
+if not actions:
+    print("(each cell: fast / 6 / 1.2 MB/s as listed; 100 ms a seek; - where the run gave no figure;"
+          " runs stop %d s after start)" % (LIMIT_MS // 1000))
 PY

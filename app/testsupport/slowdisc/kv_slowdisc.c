@@ -1,25 +1,32 @@
 /* A slow medium for tests and benchmarks, preloaded (LD_PRELOAD) into a process: reads of files
- * under KV_SLOWDISC_ROOT cost what they would on one drive head, as on a CD or DVD drive.
+ * under KV_SLOWDISC_ROOT cost what they would on one drive head behind a mount's page cache,
+ * as on a CD or DVD drive.
  *
- *   KV_SLOWDISC_ROOT      the folder whose files are on the medium (required; else no cost)
- *   KV_SLOWDISC_RATE      bytes per second (default 6000000)
- *   KV_SLOWDISC_SEEK_MS   cost of a request that is not sequential (default 100)
- *   KV_SLOWDISC_SPINUP_MS added to the first read of the medium (default 0)
- *   KV_SLOWDISC_REPORT    a file the counts are written to when the process ends
- *   KV_SLOWDISC_TRACE     1: the stack of every read of the medium by the main thread, on stderr
+ *   KV_SLOWDISC_ROOT         the folder whose files are on the medium (required; else no cost)
+ *   KV_SLOWDISC_RATE         bytes per second (default 6000000)
+ *   KV_SLOWDISC_SEEK_MS      cost of a request that is not sequential (default 100)
+ *   KV_SLOWDISC_SPINUP_MS    added to the first read of the medium (default 0)
+ *   KV_SLOWDISC_READAHEAD_KB what a request that misses the cache pulls in after itself (default 128)
+ *   KV_SLOWDISC_CACHE_MB     the page cache's size (default 256); the oldest pages leave first
+ *   KV_SLOWDISC_FAIL         NAME:BYTES: reads of a file whose path ends in NAME fail (EIO) from
+ *                            byte BYTES on, as a scratched disc does
+ *   KV_SLOWDISC_REPORT       a file the counts are written to when the process ends
+ *   KV_SLOWDISC_LOG          a file every read and turn is written to when the process ends
+ *   KV_SLOWDISC_TRACE        1: the stack of every read of the medium by the main thread, on stderr
  *
  * One head: every request holds one lock while it costs. A request is at most 128 KiB, as a
  * kernel sends a drive; a longer read is several requests, and another thread's request may
- * come between them. A request is sequential when it is in the file the head last read and
- * starts within 256 KiB of where the head stopped; else it pays the seek first, then its
- * size / rate. Pages read once stay cached for the life of the process, as the page cache
- * keeps them for the life of a mount: a re-read costs nothing.
+ * come between them. A request that misses the cache also reads the read-ahead window after
+ * it, as a mount does, in the same pass of the head. A request is sequential when it is in
+ * the file the head last read and starts within 256 KiB of where the head stopped; else it
+ * pays the seek first, then its size / rate. Cached pages cost nothing.
  *
  * Every read of the medium made by the main thread (the GUI thread) is counted, cached or
  * not; a test asks kv_slowdisc_gui_reads() through dlsym, or reads the report. A program that
  * tells the medium when a thread holds an image's lock (kv_slowdisc_image_lock) and which stop
  * its reads answer to (kv_slowdisc_reader_stop) also has the reads made under that lock and
- * the requests made once their stop was set counted, cached or not. Reads through
+ * the requests made once their stop was set counted, cached or not; one that tells it whom a
+ * thread's reads serve (kv_slowdisc_reader_priority) has that in the log. Reads through
  * mmap are neither slowed nor counted: nothing of the viewer maps the disc's files. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -46,7 +53,7 @@
 
 #define KV_EXPORT __attribute__((visibility("default")))
 
-enum { kMaxFds = 65536, kPage = 4096, kRequest = 128 * 1024, kNearBytes = 256 * 1024 };
+enum { kMaxFds = 65536, kPage = 4096, kRequest = 128 * 1024, kNearBytes = 256 * 1024, kLogEntries = 1 << 16 };
 
 /* ---- The real functions. */
 
@@ -86,18 +93,44 @@ static atomic_long lockedReads_;
 static atomic_long lockedBytes_;
 static atomic_long stoppedReads_;
 static atomic_long stoppedBytes_;
+static atomic_long failReads_;
+static atomic_long failOpens_;
 static __thread int imageLockDepth_;
 static __thread const int32_t* readerStop_;
+static __thread int readerPriority_ = -1;
 static int trace_;
 static char firstGuiRead_[PATH_MAX];
+static int64_t readAhead_ = 128 * 1024;
+static size_t cachePages_ = (size_t)256 * 1024 * 1024 / kPage;
+static char failName_[PATH_MAX];
+static int64_t failFrom_ = -1;
 
-/* A file of the medium with the pages already read. */
+/* One line of the log: a read of the medium, or a thread telling whom its reads serve. */
+struct kv_slowdisc_entry {
+    long start;   /* the order the read took the head in (a turn: when it was told) */
+    long end;     /* the order it ended in */
+    int file;     /* index + 1 of the file; 0 for a turn */
+    int thread;   /* the thread's id */
+    int gui;      /* made by the main thread */
+    int priority; /* whom the thread's reads serve: -1 not told, 0 the screen, 1 background */
+    int kind;     /* 0 a read, 1 a turn asked for (priority), 2 a turn given up */
+    long long offset;
+    long long length;
+    long long driveBytes; /* what it cost the drive: 0 when the cache served it */
+};
+static pthread_mutex_t log_ = PTHREAD_MUTEX_INITIALIZER;
+static struct kv_slowdisc_entry* entries_;
+static long entryCount_;
+static atomic_long order_;
+
+/* A file of the medium with the pages in the cache. */
 struct MediumFile {
     dev_t dev;
     ino_t ino;
     char* path;
     unsigned char* pages; /* one bit a page */
     size_t pageCount;
+    int64_t failFrom; /* reads from this byte on fail; -1: none */
 };
 
 static pthread_mutex_t head_ = PTHREAD_MUTEX_INITIALIZER;
@@ -107,6 +140,10 @@ static size_t fileCapacity_;
 /* Where the head stopped: the file (index + 1, 0 for none) and the byte after the last read. */
 static size_t headFile_;
 static int64_t headEnd_;
+/* The cached pages in the order they came, (file index + 1) << 40 | page; a ring. */
+static uint64_t* cacheRing_;
+static size_t cacheCount_;
+static size_t cacheNext_;
 
 /* fd -> index + 1 of its medium file, 0 when the fd is not one of the medium's. */
 static _Atomic uint32_t fdFile_[kMaxFds];
@@ -132,27 +169,91 @@ static void ReadEnvironment(void)
     if (value != NULL) {
         atomic_store(&spinupMs_, atol(value));
     }
+    value = getenv("KV_SLOWDISC_READAHEAD_KB");
+    if (value != NULL && atol(value) >= 0) {
+        readAhead_ = (int64_t)atol(value) * 1024;
+    }
+    value = getenv("KV_SLOWDISC_CACHE_MB");
+    if (value != NULL && atol(value) > 0) {
+        cachePages_ = (size_t)atol(value) * 1024 * 1024 / kPage;
+    }
+    value = getenv("KV_SLOWDISC_FAIL");
+    const char* colon = value != NULL ? strrchr(value, ':') : NULL;
+    if (colon != NULL && colon != value && (size_t)(colon - value) < sizeof failName_) {
+        memcpy(failName_, value, (size_t)(colon - value));
+        failFrom_ = atoll(colon + 1);
+    }
+    cacheRing_ = calloc(cachePages_, sizeof *cacheRing_);
+    entries_ = calloc(kLogEntries, sizeof *entries_);
+}
+
+static void Log(struct kv_slowdisc_entry entry)
+{
+    pthread_mutex_lock(&log_);
+    if (entries_ != NULL && entryCount_ < kLogEntries) {
+        entries_[entryCount_++] = entry;
+    }
+    pthread_mutex_unlock(&log_);
+}
+
+static void WriteLog(void)
+{
+    const char* path = getenv("KV_SLOWDISC_LOG");
+    /* A process that read nothing of the medium (a helper the program started) leaves the
+     * log to the one that did. */
+    if (path == NULL || *path == '\0' || entries_ == NULL || entryCount_ == 0) {
+        return;
+    }
+    FILE* out = real_fopen(path, "w");
+    if (out == NULL) {
+        return;
+    }
+    pthread_mutex_lock(&log_);
+    for (long i = 0; i < entryCount_; ++i) {
+        const struct kv_slowdisc_entry* e = &entries_[i];
+        fprintf(out, "%ld %ld %d %d %d %d %lld %lld %lld %s\n", e->start, e->end, e->kind, e->thread, e->gui,
+                e->priority, e->offset, e->length, e->driveBytes, e->file > 0 ? files_[e->file - 1].path : "-");
+    }
+    pthread_mutex_unlock(&log_);
+    real_fclose(out);
 }
 
 static void WriteReport(void) __attribute__((destructor));
+static void WriteReportOnce(void);
 static void WriteReport(void)
 {
-    const char* path = getenv("KV_SLOWDISC_REPORT");
-    if (path == NULL || *path == '\0') {
-        return;
+    /* Once, and a second ending thread waits for it: the exit and a deadline may both end the
+     * process, and a second writer would leave the files cut. */
+    static pthread_mutex_t once = PTHREAD_MUTEX_INITIALIZER;
+    static int written;
+    pthread_mutex_lock(&once);
+    if (!written) {
+        written = 1;
+        WriteReportOnce();
     }
+    pthread_mutex_unlock(&once);
+}
+
+static void WriteReportOnce(void)
+{
     RESOLVE(fopen);
     RESOLVE(fclose);
+    WriteLog();
+    const char* path = getenv("KV_SLOWDISC_REPORT");
+    if (path == NULL || *path == '\0' || (atomic_load(&reads_) == 0 && access(path, F_OK) == 0)) {
+        return;
+    }
     FILE* report = real_fopen(path, "w");
     if (report == NULL) {
         return;
     }
     fprintf(report,
             "gui_reads %ld\nreads %ld\nbytes %ld\nseeks %ld\nlocked_reads %ld\nlocked_bytes %ld\nstopped_reads "
-            "%ld\nstopped_bytes %ld\nfirst_gui_read %s\n",
+            "%ld\nstopped_bytes %ld\nfailed_reads %ld\nfailing_opens %ld\nfirst_gui_read %s\n",
             atomic_load(&guiReads_), atomic_load(&reads_), atomic_load(&bytes_), atomic_load(&seeks_),
             atomic_load(&lockedReads_), atomic_load(&lockedBytes_), atomic_load(&stoppedReads_),
-            atomic_load(&stoppedBytes_), atomic_load(&firstGuiReadSet_) ? firstGuiRead_ : "");
+            atomic_load(&stoppedBytes_), atomic_load(&failReads_), atomic_load(&failOpens_),
+            atomic_load(&firstGuiReadSet_) ? firstGuiRead_ : "");
     real_fclose(report);
 }
 
@@ -212,6 +313,14 @@ static uint32_t LookUpFile(int fd)
         file->dev = status.st_dev;
         file->ino = status.st_ino;
         file->path = strdup(path);
+        const size_t nameLength = strlen(failName_);
+        file->failFrom =
+            nameLength > 0 && (size_t)length >= nameLength && strcmp(path + length - nameLength, failName_) == 0
+                ? failFrom_
+                : -1;
+    }
+    if (files_[index].failFrom >= 0) {
+        atomic_fetch_add(&failOpens_, 1);
     }
     pthread_mutex_unlock(&head_);
     return (uint32_t)index + 1;
@@ -238,8 +347,80 @@ static uint32_t FileOf(int fd)
 
 /* ---- The head. */
 
-/* Makes the caller wait for length bytes of file (index + 1) from offset, as the drive would. */
-static void Cost(uint32_t fileId, int64_t offset, size_t length)
+/* Puts [from, to) of the file into the cache; returns the bytes that were not there. The
+ * oldest page leaves a full cache. Under head_. */
+static int64_t Cache(uint32_t fileId, int64_t from, int64_t to, int64_t size)
+{
+    struct MediumFile* file = &files_[fileId - 1];
+    int64_t missing = 0;
+    for (int64_t page = from / kPage; page * kPage < to; ++page) {
+        if ((file->pages[page / 8] & (1u << (page % 8))) != 0) {
+            continue;
+        }
+        const int64_t begin = page * kPage;
+        missing += (begin + kPage < size ? begin + kPage : size) - begin;
+        file->pages[page / 8] |= (unsigned char)(1u << (page % 8));
+        if (cacheRing_ == NULL) {
+            continue;
+        }
+        if (cacheCount_ == cachePages_) {
+            const uint64_t old = cacheRing_[cacheNext_];
+            const int64_t oldPage = (int64_t)(old & ((1ull << 40) - 1));
+            files_[(old >> 40) - 1].pages[oldPage / 8] &= (unsigned char)~(1u << (oldPage % 8));
+        } else {
+            ++cacheCount_;
+        }
+        cacheRing_[cacheNext_] = ((uint64_t)fileId << 40) | (uint64_t)page;
+        cacheNext_ = (cacheNext_ + 1) % cachePages_;
+    }
+    return missing;
+}
+
+/* The file's size now, its page bits grown to it; -1 when it is gone. Under head_. */
+static int64_t SizeNow(struct MediumFile* file)
+{
+    struct stat status;
+    if (file->path == NULL || stat(file->path, &status) != 0) {
+        return -1;
+    }
+    const size_t needPages = (size_t)((status.st_size + kPage - 1) / kPage);
+    if (file->pageCount < needPages) {
+        unsigned char* grown = realloc(file->pages, (needPages + 7) / 8);
+        if (grown == NULL) {
+            return -1;
+        }
+        memset(grown + (file->pageCount + 7) / 8, 0, (needPages + 7) / 8 - (file->pageCount + 7) / 8);
+        file->pages = grown;
+        file->pageCount = needPages;
+    }
+    return status.st_size;
+}
+
+/* One request of at most kRequest bytes at `at`: what the cache lacks, and the read-ahead
+ * window after it, cost the seek (unless sequential) and their bytes at the rate. Returns the
+ * bytes the drive read; 0 past the end. Under head_. */
+static int64_t Request(uint32_t fileId, int64_t at, int64_t end, int64_t size)
+{
+    const int64_t requestEnd = at + kRequest < end ? at + kRequest : end;
+    int64_t missing = Cache(fileId, at, requestEnd, size);
+    if (missing == 0) {
+        return 0;
+    }
+    const int64_t aheadEnd = requestEnd + readAhead_ < size ? requestEnd + readAhead_ : size;
+    missing += Cache(fileId, requestEnd, aheadEnd, size);
+    const int64_t distance = at > headEnd_ ? at - headEnd_ : headEnd_ - at;
+    const int sequential = headFile_ == fileId && distance <= kNearBytes;
+    if (!sequential) {
+        atomic_fetch_add(&seeks_, 1);
+    }
+    atomic_fetch_add(&bytes_, missing);
+    SleepMs((sequential ? 0.0 : (double)seekMs_) + (double)missing * 1000.0 / rate_);
+    headFile_ = fileId;
+    headEnd_ = aheadEnd;
+    return missing;
+}
+
+static void CountRead(uint32_t fileId, int64_t offset, size_t length)
 {
     atomic_fetch_add(&reads_, 1);
     if (imageLockDepth_ > 0) {
@@ -264,73 +445,83 @@ static void Cost(uint32_t fileId, int64_t offset, size_t length)
             backtrace_symbols_fd(frames, backtrace(frames, 64), 2);
         }
     }
+}
+
+/* Makes the caller wait for length bytes of file (index + 1) from offset, as the drive would. */
+static void Cost(uint32_t fileId, int64_t offset, size_t length)
+{
+    CountRead(fileId, offset, length);
     if (offset < 0 || length == 0) {
         return;
     }
+    const int thread = (int)syscall(SYS_gettid);
+    struct kv_slowdisc_entry entry = {-1, 0,      (int)fileId,       thread, thread == getpid(), readerPriority_,
+                                      0,  offset, (long long)length, 0};
     const long spinup = atomic_exchange(&spinupMs_, 0);
     int64_t end = offset + (int64_t)length;
     for (int64_t at = offset; at < end;) {
         pthread_mutex_lock(&head_);
+        if (entry.start < 0) {
+            entry.start = atomic_fetch_add(&order_, 1);
+        }
         if (spinup > 0 && at == offset) {
             SleepMs((double)spinup);
         }
-        struct MediumFile* file = &files_[fileId - 1];
         /* The file's size now: a read past the end moves nothing. */
-        struct stat status;
-        if (file->path == NULL || stat(file->path, &status) != 0) {
-            pthread_mutex_unlock(&head_);
-            return;
-        }
-        if (end > (int64_t)status.st_size) {
-            end = status.st_size;
-        }
+        const int64_t size = SizeNow(&files_[fileId - 1]);
+        end = end < size ? end : size;
         if (at >= end) {
             pthread_mutex_unlock(&head_);
-            return;
+            break;
         }
-        const size_t needPages = (size_t)((status.st_size + kPage - 1) / kPage);
-        if (file->pageCount < needPages) {
-            unsigned char* grown = realloc(file->pages, (needPages + 7) / 8);
-            if (grown == NULL) {
-                pthread_mutex_unlock(&head_);
-                return;
-            }
-            memset(grown + (file->pageCount + 7) / 8, 0, (needPages + 7) / 8 - (file->pageCount + 7) / 8);
-            file->pages = grown;
-            file->pageCount = needPages;
-        }
-        const int64_t requestEnd = at + kRequest < end ? at + kRequest : end;
-        int64_t missing = 0;
-        for (int64_t page = at / kPage; page * kPage < requestEnd; ++page) {
-            if ((file->pages[page / 8] & (1u << (page % 8))) == 0) {
-                const int64_t from = page * kPage;
-                const int64_t to = from + kPage < (int64_t)status.st_size ? from + kPage : (int64_t)status.st_size;
-                missing += to - from;
-                file->pages[page / 8] |= (unsigned char)(1u << (page % 8));
-            }
-        }
-        if (missing > 0) {
-            const int64_t distance = at > headEnd_ ? at - headEnd_ : headEnd_ - at;
-            const int sequential = headFile_ == fileId && distance <= kNearBytes;
-            if (!sequential) {
-                atomic_fetch_add(&seeks_, 1);
-            }
-            atomic_fetch_add(&bytes_, missing);
-            SleepMs((sequential ? 0.0 : (double)seekMs_) + (double)missing * 1000.0 / rate_);
-            headFile_ = fileId;
-            headEnd_ = requestEnd;
-        }
+        entry.driveBytes += Request(fileId, at, end, size);
         pthread_mutex_unlock(&head_);
-        at = requestEnd;
+        at = at + kRequest < end ? at + kRequest : end;
     }
+    if (entry.start < 0) {
+        entry.start = atomic_fetch_add(&order_, 1);
+    }
+    entry.end = atomic_fetch_add(&order_, 1);
+    Log(entry);
 }
 
-static void CostAtPosition(int fd, size_t length)
+/* The bytes of a read at offset the medium gives before its failing part: length when none
+ * of it fails, -1 when all of it does (counted: the drive was asked and failed). */
+static int64_t Readable(uint32_t fileId, int64_t offset, size_t length)
+{
+    if (fileId == 0 || offset < 0) {
+        return (int64_t)length;
+    }
+    pthread_mutex_lock(&head_);
+    const int64_t failFrom = files_[fileId - 1].failFrom;
+    pthread_mutex_unlock(&head_);
+    if (failFrom < 0 || offset + (int64_t)length <= failFrom) {
+        return (int64_t)length;
+    }
+    if (offset < failFrom) {
+        return failFrom - offset;
+    }
+    atomic_fetch_add(&failReads_, 1);
+    return -1;
+}
+
+/* Costs a read of length bytes at offset (-1: fd's position) and returns what of it the
+ * medium gives; -1 when it fails, errno set. */
+static int64_t CostOfRead(int fd, int64_t offset, size_t length)
 {
     const uint32_t fileId = FileOf(fd);
-    if (fileId != 0) {
-        Cost(fileId, (int64_t)lseek(fd, 0, SEEK_CUR), length);
+    if (fileId == 0) {
+        return (int64_t)length;
     }
+    if (offset < 0) {
+        offset = (int64_t)lseek(fd, 0, SEEK_CUR);
+    }
+    const int64_t readable = Readable(fileId, offset, length);
+    Cost(fileId, offset, readable < 0 ? length : (size_t)readable);
+    if (readable < 0) {
+        errno = EIO;
+    }
+    return readable;
 }
 
 static void CostOfVector(int fd, const struct iovec* vector, int count, int64_t offset)
@@ -346,13 +537,22 @@ static void CostOfVector(int fd, const struct iovec* vector, int count, int64_t 
     Cost(fileId, offset >= 0 ? offset : (int64_t)lseek(fd, 0, SEEK_CUR), length);
 }
 
-static void CostOfStream(FILE* stream, size_t size, size_t count)
+/* The items of a stream read the medium gives; 0 with errno set when it fails. */
+static size_t CostOfStream(FILE* stream, size_t size, size_t count)
 {
     const int fd = stream != NULL ? fileno(stream) : -1;
     const uint32_t fileId = FileOf(fd);
-    if (fileId != 0 && size != 0 && count <= SIZE_MAX / size) {
-        Cost(fileId, (int64_t)ftello(stream), size * count);
+    if (fileId == 0 || size == 0 || count > SIZE_MAX / size) {
+        return count;
     }
+    const int64_t offset = (int64_t)ftello(stream);
+    const int64_t readable = Readable(fileId, offset, size * count);
+    Cost(fileId, offset, readable < 0 ? size * count : (size_t)readable);
+    if (readable < 0) {
+        errno = EIO;
+        return 0;
+    }
+    return (size_t)readable / size;
 }
 
 /* ---- Counts for a test in the same process. */
@@ -390,6 +590,34 @@ KV_EXPORT long kv_slowdisc_stopped_bytes(void)
     return atomic_load(&stoppedBytes_);
 }
 
+KV_EXPORT long kv_slowdisc_failed_reads(void)
+{
+    return atomic_load(&failReads_);
+}
+KV_EXPORT long kv_slowdisc_failing_opens(void)
+{
+    return atomic_load(&failOpens_);
+}
+/* Copies up to max lines of the log into out; returns how many there are. */
+KV_EXPORT long kv_slowdisc_log(struct kv_slowdisc_entry* out, long max)
+{
+    pthread_mutex_lock(&log_);
+    const long count = entryCount_;
+    if (out != NULL) {
+        memcpy(out, entries_, (size_t)(count < max ? count : max) * sizeof *out);
+    }
+    pthread_mutex_unlock(&log_);
+    return count;
+}
+/* The path of a file of the log (index + 1); "" for none. */
+KV_EXPORT const char* kv_slowdisc_path(int file)
+{
+    pthread_mutex_lock(&head_);
+    const char* path = file > 0 && (size_t)file <= fileCount_ ? files_[file - 1].path : "";
+    pthread_mutex_unlock(&head_);
+    return path;
+}
+
 /* ---- What the program tells the medium. */
 
 /* +1 when the calling thread takes an image's lock, -1 when it leaves it. */
@@ -402,14 +630,26 @@ KV_EXPORT void kv_slowdisc_reader_stop(const void* stop)
 {
     readerStop_ = (const int32_t*)stop;
 }
+/* Whom the calling thread's reads serve from now on: 0 the screen, 1 the background, -1
+ * done. Logged when told: a turn asked for is the moment its reads were wanted. */
+KV_EXPORT void kv_slowdisc_reader_priority(int priority)
+{
+    const long now = atomic_fetch_add(&order_, 1);
+    const int thread = (int)syscall(SYS_gettid);
+    struct kv_slowdisc_entry entry = {
+        now, now, 0, thread, thread == getpid(), priority >= 0 ? priority : readerPriority_, priority >= 0 ? 1 : 2,
+        0,   0,   0};
+    Log(entry);
+    readerPriority_ = priority;
+}
 
 /* ---- The wrappers. */
 
 KV_EXPORT ssize_t read(int fd, void* buffer, size_t length)
 {
     RESOLVE(read);
-    CostAtPosition(fd, length);
-    return real_read(fd, buffer, length);
+    const int64_t readable = CostOfRead(fd, -1, length);
+    return readable < 0 ? -1 : real_read(fd, buffer, (size_t)readable);
 }
 
 KV_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t length, size_t size)
@@ -421,21 +661,15 @@ KV_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t length, size_t size)
 KV_EXPORT ssize_t pread(int fd, void* buffer, size_t length, off_t offset)
 {
     RESOLVE(pread);
-    const uint32_t fileId = FileOf(fd);
-    if (fileId != 0) {
-        Cost(fileId, (int64_t)offset, length);
-    }
-    return real_pread(fd, buffer, length, offset);
+    const int64_t readable = CostOfRead(fd, (int64_t)offset, length);
+    return readable < 0 ? -1 : real_pread(fd, buffer, (size_t)readable, offset);
 }
 
 KV_EXPORT ssize_t pread64(int fd, void* buffer, size_t length, off64_t offset)
 {
     RESOLVE(pread64);
-    const uint32_t fileId = FileOf(fd);
-    if (fileId != 0) {
-        Cost(fileId, (int64_t)offset, length);
-    }
-    return real_pread64(fd, buffer, length, offset);
+    const int64_t readable = CostOfRead(fd, (int64_t)offset, length);
+    return readable < 0 ? -1 : real_pread64(fd, buffer, (size_t)readable, offset);
 }
 
 KV_EXPORT ssize_t __pread_chk(int fd, void* buffer, size_t length, off_t offset, size_t size)
@@ -475,15 +709,15 @@ KV_EXPORT ssize_t preadv64(int fd, const struct iovec* vector, int count, off64_
 KV_EXPORT size_t fread(void* buffer, size_t size, size_t count, FILE* stream)
 {
     RESOLVE(fread);
-    CostOfStream(stream, size, count);
-    return real_fread(buffer, size, count, stream);
+    count = CostOfStream(stream, size, count);
+    return count == 0 ? 0 : real_fread(buffer, size, count, stream);
 }
 
 KV_EXPORT size_t fread_unlocked(void* buffer, size_t size, size_t count, FILE* stream)
 {
     RESOLVE(fread_unlocked);
-    CostOfStream(stream, size, count);
-    return real_fread_unlocked(buffer, size, count, stream);
+    count = CostOfStream(stream, size, count);
+    return count == 0 ? 0 : real_fread_unlocked(buffer, size, count, stream);
 }
 
 KV_EXPORT size_t __fread_chk(void* buffer, size_t bufferSize, size_t size, size_t count, FILE* stream)

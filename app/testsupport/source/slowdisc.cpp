@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -63,6 +64,9 @@ std::vector<std::string> SlowDiscEnvironment(const SlowDiscSettings& settings, c
         "KV_SLOWDISC_RATE=" + std::to_string(settings.bytesPerSecond),
         "KV_SLOWDISC_SEEK_MS=" + std::to_string(settings.seekMs),
         "KV_SLOWDISC_SPINUP_MS=" + std::to_string(settings.spinUpMs),
+        "KV_SLOWDISC_READAHEAD_KB=" + std::to_string(settings.readAheadKb),
+        "KV_SLOWDISC_CACHE_MB=" + std::to_string(settings.cacheMb),
+        "KV_SLOWDISC_FAIL=" + settings.fail,
         // AddressSanitizer wants its library first; the medium only passes calls on to it.
         Appended("ASAN_OPTIONS", "verify_asan_link_order=0"),
     };
@@ -118,6 +122,60 @@ SlowDiscLockHook SlowDiscImageLockHook()
 SlowDiscStopHook SlowDiscReaderStopHook()
 {
     return reinterpret_cast<SlowDiscStopHook>(dlsym(RTLD_DEFAULT, "kv_slowdisc_reader_stop"));
+}
+SlowDiscPriorityHook SlowDiscReaderPriorityHook()
+{
+    return reinterpret_cast<SlowDiscPriorityHook>(dlsym(RTLD_DEFAULT, "kv_slowdisc_reader_priority"));
+}
+long SlowDiscFailedReads()
+{
+    return ShimCall<long>("kv_slowdisc_failed_reads", 0);
+}
+long SlowDiscFailingOpens()
+{
+    return ShimCall<long>("kv_slowdisc_failing_opens", 0);
+}
+
+std::vector<SlowDiscEvent> SlowDiscLog()
+{
+    // As the medium lays a line out.
+    struct Entry {
+        long start;
+        long end;
+        int file;
+        int thread;
+        int gui;
+        int priority;
+        int kind;
+        long long offset;
+        long long length;
+        long long driveBytes;
+    };
+    using LogCall = long (*)(Entry*, long);
+    using PathCall = const char* (*)(int);
+    auto* log = reinterpret_cast<LogCall>(dlsym(RTLD_DEFAULT, "kv_slowdisc_log"));
+    auto* path = reinterpret_cast<PathCall>(dlsym(RTLD_DEFAULT, "kv_slowdisc_path"));
+    if (log == nullptr || path == nullptr) {
+        return {};
+    }
+    std::vector<Entry> entries(size_t(log(nullptr, 0)) + 64);
+    entries.resize(size_t(std::min<long>(log(entries.data(), long(entries.size())), long(entries.size()))));
+    std::vector<SlowDiscEvent> events;
+    for (const Entry& entry : entries) {
+        SlowDiscEvent event;
+        event.start = entry.start;
+        event.end = entry.end;
+        event.kind = SlowDiscEvent::Kind(entry.kind);
+        event.thread = entry.thread;
+        event.gui = entry.gui != 0;
+        event.priority = entry.priority;
+        event.path = entry.file > 0 ? path(entry.file) : "";
+        event.offset = entry.offset;
+        event.length = entry.length;
+        event.driveBytes = entry.driveBytes;
+        events.push_back(std::move(event));
+    }
+    return events;
 }
 
 SlowDiscChild RunOnSlowDisc(const SlowDiscSettings& settings, const std::vector<std::string>& command,

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
@@ -13,11 +14,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "discopentestsupport.h"
 #include "plat_temp_folder.h"
@@ -82,6 +85,91 @@ TEST(SlowDiscMedium, CountsTheGuiThreadsReadsAndTheHeadsSeeks)
     EXPECT_EQ(SlowDiscSeeks(), 2);
     EXPECT_GT(SlowDiscReads(), reads);
     EXPECT_EQ(SlowDiscGuiReads(), guiReads);
+}
+
+namespace {
+
+// The log's reads of path, in the order they took the head.
+std::vector<SlowDiscEvent> ReadsOf(const std::string& path)
+{
+    std::vector<SlowDiscEvent> reads;
+    for (const SlowDiscEvent& event : SlowDiscLog()) {
+        if (event.kind == SlowDiscEvent::Read && event.path == path) {
+            reads.push_back(event);
+        }
+    }
+    std::sort(reads.begin(), reads.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    return reads;
+}
+
+}   // namespace
+
+// As a mount: a request that misses the cache pulls the read-ahead window in after it, the
+// cache keeps its size by letting the oldest pages go, a scratched file fails from its byte
+// on, and the log has each read with whom its thread said it serves.
+TEST(SlowDiscMedium, ReadsAheadKeepsABoundedCacheFailsWhereToldAndLogsEachRead)
+{
+    PlatTempFolder temp;
+    if (!OnSlowDisc()) {
+        temp.Write("disc/A", std::string(2 << 20, 'a'));
+        temp.Write("disc/F", std::string(300000, 'f'));
+        SlowDiscSettings settings{temp / "disc", 100e6, 1, 0};
+        settings.cacheMb = 1;
+        settings.fail = "/F:100000";
+        RunTestOnSlowDisc(settings);
+        return;
+    }
+    const std::string a = SlowDiscRoot() + "/A";
+    const std::string f = SlowDiscRoot() + "/F";
+    std::thread([&] {
+        char buffer[4096];
+        const int fd = open(a.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        SlowDiscReaderPriorityHook()(0);
+        EXPECT_EQ(pread(fd, buffer, sizeof buffer, 0), 4096);
+        // Within the window the first read pulled in: the cache serves it.
+        EXPECT_EQ(pread(fd, buffer, sizeof buffer, 100000), 4096);
+        SlowDiscReaderPriorityHook()(-1);
+        // The whole file is twice the cache: its head has left by the end.
+        std::string whole(2 << 20, '\0');
+        EXPECT_EQ(pread(fd, whole.data(), whole.size(), 0), ssize_t(whole.size()));
+        EXPECT_EQ(pread(fd, buffer, sizeof buffer, 0), 4096);
+        close(fd);
+    }).join();
+    const std::vector<SlowDiscEvent> reads = ReadsOf(a);
+    ASSERT_EQ(reads.size(), 4u);
+    EXPECT_EQ(reads[0].driveBytes, 4096 + 128 * 1024);
+    EXPECT_EQ(reads[0].priority, 0);
+    EXPECT_EQ(reads[1].driveBytes, 0);
+    EXPECT_EQ(reads[2].priority, -1);
+    EXPECT_EQ(reads[2].driveBytes, (2 << 20) - 4096 - 128 * 1024);
+    EXPECT_GT(reads[3].driveBytes, 0);
+    EXPECT_FALSE(reads[0].gui);
+    int asked = 0;
+    int given = 0;
+    for (const SlowDiscEvent& event : SlowDiscLog()) {
+        asked += event.kind == SlowDiscEvent::TurnAsked && event.priority == 0 && event.start < reads[0].start;
+        given += event.kind == SlowDiscEvent::TurnGiven && event.start > reads[1].end && event.start < reads[2].start;
+    }
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(given, 1);
+
+    // Before its failing byte a read is short, at it the read fails; each failing read counts.
+    const int fd = open(f.c_str(), O_RDONLY);
+    char buffer[1000];
+    EXPECT_EQ(pread(fd, buffer, sizeof buffer, 0), 1000);
+    EXPECT_EQ(pread(fd, buffer, sizeof buffer, 99500), 500);
+    errno = 0;
+    EXPECT_EQ(pread(fd, buffer, sizeof buffer, 100000), -1);
+    EXPECT_EQ(errno, EIO);
+    close(fd);
+    std::FILE* stream = std::fopen(f.c_str(), "rb");
+    ASSERT_NE(stream, nullptr);
+    std::fseek(stream, 150000, SEEK_SET);
+    EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, stream), 0u);
+    std::fclose(stream);
+    EXPECT_EQ(SlowDiscFailedReads(), 2);
+    EXPECT_EQ(SlowDiscFailingOpens(), 2);
 }
 
 namespace {
@@ -193,7 +281,7 @@ TEST_F(SlowDiscOpenTest, StartAndStudySwitchWaitForNoReaderAndReadNothingUnderAL
         RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
         return;
     }
-    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook()});
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
     XEVSetJoinObserver(CountGuiJoin);
     const long guiReads = SlowDiscGuiReads();
     // The user took the agreement: an opened disc shows its first study.
@@ -245,6 +333,37 @@ size_t RunningLoaders(CXEVImageFormView& image)
         running += cell->loader.Running();
     }
     return running;
+}
+
+// For every turn asked for the screen, until that thread gives it up: the reads that started
+// on the drive for anything else (a background turn, or no turn at all). Each beyond the
+// first of a turn is described: that one may have been let go before the screen asked.
+struct ScreenTurns {
+    int asked = 0;
+    std::vector<std::string> overtaken;
+};
+ScreenTurns BackgroundReadsWhileTheScreenWaits(std::vector<SlowDiscEvent> log)
+{
+    std::sort(log.begin(), log.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    ScreenTurns turns;
+    for (size_t k = 0; k < log.size(); ++k) {
+        if (log[k].kind != SlowDiscEvent::TurnAsked || log[k].priority != 0) {
+            continue;
+        }
+        ++turns.asked;
+        int others = 0;
+        for (size_t j = k + 1; j < log.size(); ++j) {
+            const SlowDiscEvent& event = log[j];
+            if (event.kind == SlowDiscEvent::TurnGiven && event.thread == log[k].thread) {
+                break;
+            }
+            if (event.kind == SlowDiscEvent::Read && event.priority != 0 && event.driveBytes > 0 && ++others > 1) {
+                turns.overtaken.push_back(event.path + " at " + std::to_string(event.offset) + ", priority " +
+                                          std::to_string(event.priority));
+            }
+        }
+    }
+    return turns;
 }
 
 }   // namespace
@@ -325,4 +444,140 @@ TEST_F(SlowDiscOpenTest, ClearingTheViewsOrClosingWhileTheirLoadersReadWaitsForN
     EXPECT_EQ(SlowDiscLockedBytes(), 0);
     XEVSetMediumProbe({});
     GetCommonSettings().ModeMultiFrameRead = 0;
+}
+
+// Whether a background turn was asked for last and is not given up yet: a loader reads
+// behind the page now, or waits to.
+bool BackgroundTurnOpen(const std::vector<SlowDiscEvent>& log)
+{
+    const SlowDiscEvent* last = nullptr;
+    for (const SlowDiscEvent& event : log) {
+        if (event.kind != SlowDiscEvent::Read && (last == nullptr || event.start > last->start)) {
+            last = &event;
+        }
+    }
+    return last != nullptr && last->kind == SlowDiscEvent::TurnAsked && last->priority == 1;
+}
+
+long BackgroundDriveReads(const std::vector<SlowDiscEvent>& log)
+{
+    long count = 0;
+    for (const SlowDiscEvent& event : log) {
+        count += event.kind == SlowDiscEvent::Read && event.priority == 1 && event.driveBytes > 0 ? 1 : 0;
+    }
+    return count;
+}
+
+// A series of 30 images of two blocks each paged down twice while its loader reads the rest of
+// the series behind the page: once a cell asks for its image, no read for anything else starts
+// on the drive until that image is read, but the one let go before.
+TEST_F(SlowDiscOpenTest, WhatTheScreenAsksForIsReadBeforeAnyBackgroundBlockQueuedAfterIt)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {2, 30, 768}));
+        RunTestOnSlowDisc({temp_ / "disc", 10e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return AnyCellShows(Image()); })) << "the study's first images";
+    StudyInfo* study = List().patients.at(0)->studies.at(0);
+    ASSERT_EQ(study->series.size(), 2u);
+    List().ShowSeriesOfStudy(study, study->series[0]);
+    ASSERT_TRUE(PumpUntil([this] { return Image().activeMode == 1 && frame->FirstCellsLoaded(); })) << "the series";
+    const int32_t perPage = Image().seriesLayout.rows * Image().seriesLayout.cols;
+    for (int page = 1; page <= 2; ++page) {
+        // Each page is asked for while the loader reads behind the one before.
+        ASSERT_TRUE(PumpUntil([] { return BackgroundTurnOpen(SlowDiscLog()); })) << page;
+        XEVImageViewCtrl* cell = Image().GetFirstActiveView();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+        QCoreApplication::sendEvent(cell != nullptr ? cell : Image().ActiveCells().begin()->second, &press);
+        ASSERT_EQ(Image().pageOffset, page * perPage);
+        ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); })) << "page " << page;
+    }
+    const std::vector<SlowDiscEvent> log = SlowDiscLog();
+    XEVSetMediumProbe({});
+    const ScreenTurns turns = BackgroundReadsWhileTheScreenWaits(log);
+    EXPECT_GE(turns.asked, 3 * perPage);
+    EXPECT_TRUE(turns.overtaken.empty()) << turns.overtaken.size() << " reads overtook the screen, the first "
+                                         << turns.overtaken.front();
+    std::printf("[ measured ] %d turns for the screen, %ld background reads of the drive\n", turns.asked,
+                BackgroundDriveReads(log));
+    EXPECT_EQ(box.texts.size(), 0u);
+}
+
+// A file whose pixels the drive cannot read (a scratch after its header): the drive is asked
+// for it once, one open and one failing read, before its box names it; the other series show.
+TEST_F(SlowDiscOpenTest, AFailingFileIsAskedOfTheDriveOnceBeforeItsBox)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {2, 3, 256}));
+        SlowDiscSettings settings(temp_ / "disc", 1.2e6, 100, 0);
+        settings.fail = "/DICOM/S002/I0001:2000";
+        RunTestOnSlowDisc(settings);
+        return;
+    }
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); })) << "the box";
+    EXPECT_EQ(SlowDiscFailingOpens(), 1);
+    EXPECT_EQ(SlowDiscFailedReads(), 1);
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].contains(QStringLiteral("S002/I0001"))) << box.texts[0].toStdString();
+    ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }));
+    EXPECT_TRUE(AnyCellShows(Image()));
+    EXPECT_EQ(SlowDiscFailedReads(), 1);
+    EXPECT_EQ(box.texts.size(), 1u);
+}
+
+// The medium's turn between two readers: a background read of a file of eight blocks, and a
+// read for the screen asked for while the background one is under way. The screen's file is
+// read before the background's next block, and the background read ends after it.
+TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
+{
+    PlatTempFolder temp;
+    if (!OnSlowDisc()) {
+        temp.Write("disc/Behind", std::string(8 * kXEVReadBlock, 'b'));
+        temp.Write("disc/Shown", std::string(300000, 's'));
+        RunTestOnSlowDisc({temp / "disc", 10e6, 1, 0});
+        return;
+    }
+    const std::string behind = SlowDiscRoot() + "/Behind";
+    XEVSetMediumProbe({nullptr, nullptr, SlowDiscReaderPriorityHook()});
+    std::thread background([&] {
+        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(behind));
+        file.SetTurn(&turn);
+        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
+    });
+    // Asked for once the background read is under way.
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const SlowDiscEvent& event : SlowDiscLog()) {
+            if (event.kind == SlowDiscEvent::Read && event.path == behind) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    {
+        XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(SlowDiscRoot() + "/Shown"));
+        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
+    }
+    background.join();
+    XEVSetMediumProbe({});
+
+    const std::vector<SlowDiscEvent> log = SlowDiscLog();
+    const ScreenTurns turns = BackgroundReadsWhileTheScreenWaits(log);
+    EXPECT_EQ(turns.asked, 1);
+    EXPECT_TRUE(turns.overtaken.empty()) << turns.overtaken.size() << " reads overtook the screen, the first "
+                                         << turns.overtaken.front();
+    const std::vector<SlowDiscEvent> shown = ReadsOf(SlowDiscRoot() + "/Shown");
+    const std::vector<SlowDiscEvent> behindReads = ReadsOf(behind);
+    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(behindReads.size(), 8u);
+    EXPECT_GT(behindReads.back().start, shown.back().end);
 }

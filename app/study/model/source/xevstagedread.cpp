@@ -27,11 +27,19 @@ namespace {
 std::atomic<XEVReadObserver> readObserver{nullptr};
 std::atomic<void (*)(int)> lockProbe{nullptr};
 std::atomic<void (*)(const void*)> stopProbe{nullptr};
+std::atomic<void (*)(int)> priorityProbe{nullptr};
 
 void ProbeReaderStop(const void* stop)
 {
     if (auto probe = stopProbe.load()) {
         probe(stop);
+    }
+}
+
+void ProbeReaderPriority(int priority)
+{
+    if (auto probe = priorityProbe.load()) {
+        probe(priority);
     }
 }
 
@@ -131,6 +139,7 @@ private:
 XEVMediumTurn::XEVMediumTurn(XEVReadPriority priority, const std::atomic<int32_t>* stop)
     : priority_(priority), stop_(stop)
 {
+    ProbeReaderPriority(priority == XEVReadPriority::OnScreen ? 0 : 1);
     Take();
     ProbeReaderStop(stop_);
 }
@@ -139,6 +148,7 @@ XEVMediumTurn::~XEVMediumTurn()
 {
     ProbeReaderStop(nullptr);
     Give();
+    ProbeReaderPriority(-1);
 }
 
 void XEVMediumTurn::Take()
@@ -205,6 +215,7 @@ void XEVSetMediumProbe(const XEVMediumProbe& probe)
 {
     lockProbe = probe.imageLock;
     stopProbe = probe.readerStop;
+    priorityProbe = probe.readerPriority;
 }
 
 void XEVProbeImageLock(int delta)
@@ -353,6 +364,10 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand, bool ma
     }
     if (begin >= end) {
         return true;
+    }
+    // A medium that failed once is not asked again: a drive retries a bad sector for seconds.
+    if (failed_) {
+        return false;
     }
     const size_t wanted = size_t(end - begin);
     Held held;

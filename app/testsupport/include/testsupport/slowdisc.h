@@ -5,15 +5,23 @@
 // process. A test runs its own body again in a child under it, or runs the viewer under it.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testsupport/pump.h"
 
 struct SlowDiscSettings {
+    SlowDiscSettings(std::string root_ = {}, double bytesPerSecond_ = 6e6, int seekMs_ = 100, int spinUpMs_ = 0)
+        : root(std::move(root_)), bytesPerSecond(bytesPerSecond_), seekMs(seekMs_), spinUpMs(spinUpMs_)
+    {
+    }
     std::string root;   // the folder whose files are on the medium
     double bytesPerSecond = 6e6;
     int seekMs = 100;
-    int spinUpMs = 0;   // added to the first read of the medium
+    int spinUpMs = 0;        // added to the first read of the medium
+    int readAheadKb = 128;   // pulled into the cache after a request that missed it
+    int cacheMb = 256;       // the page cache; the oldest pages leave a full one
+    std::string fail;        // "NAME:BYTES": reads of a file ending in NAME fail from BYTES on
 };
 
 // Writes one of the discs of make_slow_disc.py (sample, ct, multiframe, mr; numbers as it takes
@@ -41,10 +49,33 @@ long SlowDiscStoppedReads();
 long SlowDiscStoppedBytes();
 // The medium's hooks (null off it): a thread takes (+1) or leaves (-1) an image's lock; the
 // stop (a 32-bit flag, null for none) a thread's reads answer to.
+// Whom a thread's reads serve from now on (0 the screen, 1 background, -1 done).
 using SlowDiscLockHook = void (*)(int delta);
 using SlowDiscStopHook = void (*)(const void* stop);
+using SlowDiscPriorityHook = void (*)(int priority);
 SlowDiscLockHook SlowDiscImageLockHook();
 SlowDiscStopHook SlowDiscReaderStopHook();
+SlowDiscPriorityHook SlowDiscReaderPriorityHook();
+
+// Reads of the failing file that failed, and its opens.
+long SlowDiscFailedReads();
+long SlowDiscFailingOpens();
+
+// One line of the medium's log, in the order things happened on it.
+struct SlowDiscEvent {
+    enum Kind { Read, TurnAsked, TurnGiven };
+    long start = 0;   // a read: when it took the head; a turn: when told
+    long end = 0;
+    Kind kind = Read;
+    int thread = 0;
+    bool gui = false;
+    int priority = -1;   // the thread's, as told: 0 the screen, 1 background, -1 not told
+    std::string path;    // a read's file
+    long long offset = 0;
+    long long length = 0;
+    long long driveBytes = 0;   // 0: the cache served it
+};
+std::vector<SlowDiscEvent> SlowDiscLog();
 
 // What a child process left: its exit status (-1 when it did not end by itself in time and
 // was killed; 128 + signal when a signal ended it) and its output, both streams.

@@ -6,11 +6,17 @@
 //   close T        the user asks the window to close: hold ms after "all", or close_at ms after
 //                  the start when that comes first (then while the disc is still being read)
 //   closing T      the GUI thread takes that request up
-// With "switch", once every cell on screen shows its image the first study's third series is
-// shown while the study's loaders still read, then the study again, each once the view before
-// it shows an image; the hold then counts from the study's return:
-//   stall_start MS the longest the GUI thread did not answer from start to "all"
-//   stall_series MS, stall_study MS   the same from each switch to its first image shown
+// With an action, the user's steps while the disc is read, each printed once its page is
+// shown as "step NAME STALL_MS PAGE_MS DRIVE_MS": the longest the GUI thread did not answer
+// during it, the time from the step to every cell on screen showing its image (or failing),
+// and the drive time of those images (a seek and the bytes of each at the medium's rate):
+//   start    the start alone
+//   switch   the study's third series once a first image shows, then the study again
+//   open     File Open of OTHER (a second disc's DICOMDIR) once a first image shows; also
+//            "enter MS", from the chosen path to the new disc's first image painted
+//   scroll   the study's grid scrolled row by row to its end once its first page shows
+//   cine     the first series shown and played for 2 s once a first image shows
+// The hold then counts from the last step.
 // With "report", once every cell on screen shows its image the first study's SR report is
 // asked for, and the close as soon as its worker reads the medium (or has answered):
 //   report T       the report is asked for
@@ -18,16 +24,21 @@
 // The process then ends as the viewer's does; the caller takes the time it ended. If the
 // viewer's run returns rather than ending the process:
 //   detached N     the viewer's workers still running then
-//   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [switch|report]
+//   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [ACTION [OTHER] | report]
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +47,7 @@
 #include "shell/kestroapp.h"
 #include "shell/mainframe.h"
 #include "shell/xevdetached.h"
+#include "shell/xevtitleformview.h"
 #include "study/xevlistformview.h"
 #include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
@@ -65,46 +77,102 @@ bool AnyCellShows(CMainFrame* frame)
     return false;
 }
 
-// The user's switches of the image area while the disc is read: the first study's third
-// series, then the study again, each once the view before it shows an image; the longest
-// stall of each step is printed. Done once the study is back.
-class Switches {
+// The drive time of the images the cells on screen show: a seek and the bytes of each file
+// (of one frame of a multi-frame file) at the medium's rate; 0 off the medium.
+long long DriveMs(CMainFrame* frame)
+{
+    const char* rate = std::getenv("KV_SLOWDISC_RATE");
+    const char* seek = std::getenv("KV_SLOWDISC_SEEK_MS");
+    CXEVImageFormView* image = frame->GetImageFormView();
+    if (rate == nullptr || image == nullptr || std::atof(rate) <= 0) {
+        return 0;
+    }
+    std::set<std::string> files;
+    double ms = 0;
+    for (const auto& [id, cell] : image->ActiveCells()) {
+        ImageInfo* shown = cell->CurrentImage();
+        if (shown == nullptr || !files.insert(shown->filePath.toStdString()).second) {
+            continue;
+        }
+        struct stat status {};
+        if (stat(shown->filePath.toLocal8Bit().constData(), &status) != 0) {
+            continue;
+        }
+        const double frames = std::max(1, shown->fileFrames.load());
+        ms += (seek != nullptr ? std::atof(seek) : 100.0) + double(status.st_size) / frames * 1000.0 / std::atof(rate);
+    }
+    return static_cast<long long>(ms);
+}
+
+// Whether a cell on screen shows an image of a file under folder.
+bool ShowsFrom(CMainFrame* frame, const QString& folder)
+{
+    CXEVImageFormView* image = frame->GetImageFormView();
+    if (image == nullptr) {
+        return false;
+    }
+    for (const auto& [id, cell] : image->ActiveCells()) {
+        if (cell->CurrentImage() != nullptr && cell->CurrentImage()->filePath.startsWith(folder) &&
+            cell->HasFramePixels(cell->currentFrame)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// File Open's dialog, answered with the other disc.
+class OtherDisc : public XEVOpenFileDialog {
 public:
-    explicit Switches(bool wanted) : step_(wanted ? 0 : 3) {}
-    bool Done() const { return step_ >= 3; }
+    QString Choose(QWidget*) override { return path; }
+    QString path;
+};
+
+// The user's steps while the disc is read, each begun once the one before it is ready and
+// timed to its page shown.
+class Steps {
+public:
+    struct Step {
+        const char* name;
+        std::function<void(CMainFrame*)> begin;
+        std::function<bool(CMainFrame*)> ready;
+    };
+    explicit Steps(std::vector<Step> steps) : steps_(std::move(steps)) {}
+    // No action: nothing to do, the run times the start alone.
+    bool Done() const { return steps_.empty() || next_ > steps_.size(); }
     void Poll(CMainFrame* frame)
     {
-        CXEVListFormView* list = frame->GetStudyList();
-        if (Done() || list == nullptr || list->patients.empty() || list->patients[0]->studies.empty()) {
+        if (Done()) {
             return;
         }
-        StudyInfo* study = list->patients[0]->studies[0];
-        if (step_ == 0) {
-            std::printf("stall_start %lld\n", static_cast<long long>(meter_ ? meter_->LongestMs() : 0));
-            if (study->series.size() < 3) {
-                step_ = 3;
-                return;
+        // The step under way (the start: number 0, begun with the process).
+        if (next_ > 0 && !steps_[next_ - 1].ready(frame)) {
+            return;
+        }
+        if (next_ > 0) {
+            const Step& step = steps_[next_ - 1];
+            std::printf("step %s %lld %lld %lld\n", step.name, static_cast<long long>(meter_->LongestMs()),
+                        (Now() - began_) / 1000000, DriveMs(frame));
+        }
+        if (next_ < steps_.size()) {
+            meter_ = std::make_unique<GuiStallMeter>();
+            began_ = Now();
+            if (steps_[next_].begin) {
+                steps_[next_].begin(frame);
             }
-            meter_ = std::make_unique<GuiStallMeter>();
-            list->ShowSeriesOfStudy(study, study->series[2]);
-            step_ = 1;
-            return;
         }
-        if (!AnyCellShows(frame)) {
-            return;
-        }
-        std::printf("%s %lld\n", step_ == 1 ? "stall_series" : "stall_study",
-                    static_cast<long long>(meter_->LongestMs()));
-        if (step_ == 1) {
-            meter_ = std::make_unique<GuiStallMeter>();
-            list->ShowStudy(study);
-        }
-        ++step_;
+        ++next_;
     }
-    void StartMeter() { meter_ = std::make_unique<GuiStallMeter>(); }
+    void Start(long long began)
+    {
+        meter_ = std::make_unique<GuiStallMeter>();
+        began_ = began;
+        next_ = 1;
+    }
 
 private:
-    int step_;
+    std::vector<Step> steps_;
+    size_t next_ = 0;
+    long long began_ = 0;
     std::unique_ptr<GuiStallMeter> meter_;
 };
 
@@ -124,6 +192,96 @@ bool RequestFirstReport(CMainFrame* frame)
         }
     }
     return false;
+}
+
+StudyInfo* FirstStudy(CMainFrame* frame)
+{
+    CXEVListFormView* list = frame->GetStudyList();
+    return list == nullptr || list->patients.empty() || list->patients[0]->studies.empty()
+               ? nullptr
+               : list->patients[0]->studies[0];
+}
+
+bool PageShown(CMainFrame* frame)
+{
+    return frame->FirstCellsLoaded();
+}
+
+// The steps of an action; the start's page is the first image where the next step comes while
+// the disc is still read.
+std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other, long long& enter)
+{
+    const auto firstShown = [](CMainFrame* frame) { return AnyCellShows(frame); };
+    if (action == "switch") {
+        return {{"start", nullptr, firstShown},
+                {"series",
+                 [](CMainFrame* frame) {
+                     StudyInfo* study = FirstStudy(frame);
+                     if (study != nullptr && study->series.size() > 2) {
+                         frame->GetStudyList()->ShowSeriesOfStudy(study, study->series[2]);
+                     }
+                 },
+                 PageShown},
+                {"study", [](CMainFrame* frame) { frame->GetStudyList()->ShowStudy(FirstStudy(frame)); }, PageShown}};
+    }
+    if (action == "open") {
+        const QString folder = other.path.left(other.path.lastIndexOf(QLatin1Char('/')) + 1);
+        return {{"start", nullptr, firstShown},
+                {"open",
+                 [&enter](CMainFrame* frame) {
+                     // File Open as the mode that offers it has it.
+                     frame->SetFileOpenEnabled(true);
+                     enter = Now();
+                     frame->OnFileOpen();
+                 },
+                 [folder, &enter](CMainFrame* frame) {
+                     if (enter > 0 && ShowsFrom(frame, folder)) {
+                         (void)frame->grab();
+                         std::printf("enter %lld\n", (Now() - enter) / 1000000);
+                         enter = -1;
+                     }
+                     return enter < 0 && PageShown(frame);
+                 }}};
+    }
+    if (action == "scroll") {
+        return {{"start", nullptr, PageShown},
+                {"scroll",
+                 [](CMainFrame* frame) {
+                     CXEVImageFormView* image = frame->GetImageFormView();
+                     const int32_t rows = image->studyLayout.rows;
+                     const int32_t rowHeight = image->height() / std::max(1, rows);
+                     for (int32_t row = 1; row <= image->studyLayout.GetRowsNeeded() - rows; ++row) {
+                         image->ScrollTo(row * rowHeight);
+                         QCoreApplication::sendPostedEvents();
+                     }
+                 },
+                 PageShown}};
+    }
+    if (action == "cine") {
+        auto playing = std::make_shared<long long>(0);
+        return {{"start", nullptr, firstShown},
+                {"cine",
+                 [playing](CMainFrame* frame) {
+                     frame->GetStudyList()->ShowSeriesOfStudy(FirstStudy(frame), FirstStudy(frame)->series[0]);
+                     *playing = 0;
+                 },
+                 [playing](CMainFrame* frame) {
+                     CXEVImageFormView* image = frame->GetImageFormView();
+                     if (*playing == 0 && image->activeMode == 1 && AnyCellShows(frame)) {
+                         if (image->GetSelectedView() == nullptr) {
+                             image->SelectCell(image->ActiveCells().begin()->first);
+                         }
+                         frame->GetTitlePane()->OnPlayPause();
+                         *playing = Now();
+                     }
+                     if (*playing == 0 || Now() - *playing < 2000000000LL) {
+                         return false;
+                     }
+                     frame->GetTitlePane()->OnPlayPause();
+                     return true;
+                 }}};
+    }
+    return {{"start", nullptr, PageShown}};
 }
 
 // Whether the close was asked for; the clock's thread may outlive main's objects.
@@ -155,13 +313,18 @@ int main(int argc, char** argv)
         PlatSetModuleFolderForTest(program);
     }
     // The medium counts what is read under an image's lock and after a stop.
-    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook()});
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
     CKestroApp app(count, args.data());
     GuiStallMeter meter;
     const std::string mode = argc > 4 ? argv[4] : "";
-    Switches switches(mode == "switch");
-    if (!switches.Done()) {
-        switches.StartMeter();
+    OtherDisc other;
+    other.path = argc > 5 ? QString::fromLocal8Bit(argv[5]) : QString();
+    XEVSetOpenFileDialog(&other);
+    long long enter = 0;
+    const bool acting = argc > 4 && mode != "report";
+    Steps steps(acting ? ActionSteps(mode, other, enter) : std::vector<Steps::Step>{});
+    if (acting) {
+        steps.Start(start);
     }
     bool reportAsked = false;
     long readsAtReport = 0;
@@ -199,9 +362,9 @@ int main(int argc, char** argv)
             all = Now();
             std::printf("all %lld\n", all);
         }
-        if (all != 0 && !switches.Done()) {
-            switches.Poll(frame);
-            if (switches.Done()) {
+        if (!steps.Done()) {
+            steps.Poll(frame);
+            if (steps.Done()) {
                 all = Now();
             }
             return;
@@ -231,5 +394,6 @@ int main(int argc, char** argv)
     const int status = app.Run();
     requested = true;
     std::printf("detached %zu\n", XEVDetachedRunning());
+    XEVSetOpenFileDialog(nullptr);
     return status;
 }

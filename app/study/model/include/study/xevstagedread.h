@@ -39,10 +39,12 @@ using XEVReadObserver = void (*)(const std::string& path, int64_t offset, int32_
 void XEVSetReadObserver(XEVReadObserver observer);
 
 // Probes for tests on a slow medium: told when a thread takes (+1) or leaves (-1) an image's
-// lock, and which stop the reads of a thread answer to (null: none). Unset: nobody listens.
+// lock, which stop the reads of a thread answer to (null: none), and when a thread asks for
+// the medium's turn (0 for the screen, 1 background) and gives it up (-1). Unset: nobody listens.
 struct XEVMediumProbe {
     void (*imageLock)(int delta) = nullptr;
     void (*readerStop)(const void* stop) = nullptr;
+    void (*readerPriority)(int priority) = nullptr;
 };
 void XEVSetMediumProbe(const XEVMediumProbe& probe);
 void XEVProbeImageLock(int delta);
