@@ -38,38 +38,27 @@ void range_plain(const void* data, size_t n, double& lo, double& hi) {
 }
 
 #if VEK_HAVE_AVX2_RANGE
-// The lane operations of one integer type.
+// The lane operations of one integer type, by its width and sign.
 template <class T>
-struct Lanes;
-template <>
-struct Lanes<uint8_t> {
-  static __attribute__((target("avx2"))) __m256i low(__m256i a, __m256i b) { return _mm256_min_epu8(a, b); }
-  static __attribute__((target("avx2"))) __m256i high(__m256i a, __m256i b) { return _mm256_max_epu8(a, b); }
-};
-template <>
-struct Lanes<int8_t> {
-  static __attribute__((target("avx2"))) __m256i low(__m256i a, __m256i b) { return _mm256_min_epi8(a, b); }
-  static __attribute__((target("avx2"))) __m256i high(__m256i a, __m256i b) { return _mm256_max_epi8(a, b); }
-};
-template <>
-struct Lanes<uint16_t> {
-  static __attribute__((target("avx2"))) __m256i low(__m256i a, __m256i b) { return _mm256_min_epu16(a, b); }
-  static __attribute__((target("avx2"))) __m256i high(__m256i a, __m256i b) { return _mm256_max_epu16(a, b); }
-};
-template <>
-struct Lanes<int16_t> {
-  static __attribute__((target("avx2"))) __m256i low(__m256i a, __m256i b) { return _mm256_min_epi16(a, b); }
-  static __attribute__((target("avx2"))) __m256i high(__m256i a, __m256i b) { return _mm256_max_epi16(a, b); }
-};
-template <>
-struct Lanes<uint32_t> {
-  static __attribute__((target("avx2"))) __m256i low(__m256i a, __m256i b) { return _mm256_min_epu32(a, b); }
-  static __attribute__((target("avx2"))) __m256i high(__m256i a, __m256i b) { return _mm256_max_epu32(a, b); }
-};
-template <>
-struct Lanes<int32_t> {
-  static __attribute__((target("avx2"))) __m256i low(__m256i a, __m256i b) { return _mm256_min_epi32(a, b); }
-  static __attribute__((target("avx2"))) __m256i high(__m256i a, __m256i b) { return _mm256_max_epi32(a, b); }
+struct Lanes {
+  static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4);
+  static constexpr bool kSigned = std::is_signed_v<T>;
+  static __attribute__((target("avx2"))) __m256i low(__m256i a, __m256i b) {
+    if constexpr (sizeof(T) == 1)
+      return kSigned ? _mm256_min_epi8(a, b) : _mm256_min_epu8(a, b);
+    else if constexpr (sizeof(T) == 2)
+      return kSigned ? _mm256_min_epi16(a, b) : _mm256_min_epu16(a, b);
+    else
+      return kSigned ? _mm256_min_epi32(a, b) : _mm256_min_epu32(a, b);
+  }
+  static __attribute__((target("avx2"))) __m256i high(__m256i a, __m256i b) {
+    if constexpr (sizeof(T) == 1)
+      return kSigned ? _mm256_max_epi8(a, b) : _mm256_max_epu8(a, b);
+    else if constexpr (sizeof(T) == 2)
+      return kSigned ? _mm256_max_epi16(a, b) : _mm256_max_epu16(a, b);
+    else
+      return kSigned ? _mm256_max_epi32(a, b) : _mm256_max_epu32(a, b);
+  }
 };
 
 // Four registers an end, so that no lane waits on the one before, each taking two vectors a
