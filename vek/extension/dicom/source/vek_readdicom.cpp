@@ -101,12 +101,45 @@ VEK_InputStorage* swapped_input(VEK_Manager* m, VEK_InputStorage* storage, const
   return result;
 }
 
+// A stream of size_ bytes that the subclass's read() makes from its input at position_; the
+// place is kept here, so moving about reads nothing.
+class MadeInputStorage : public VEK_InputStorageDecorator {
+ public:
+  using VEK_InputStorageDecorator::VEK_InputStorageDecorator;
+
+  int32_t get() override {
+    uint8_t b = 0;
+    return read(&b, 1) == 1 ? b : -1;
+  }
+  int32_t advance(int32_t n) override { return skip(n); }
+  int32_t tell() override { return position_; }
+  int32_t skip(int32_t n) override {
+    const int32_t old = position_;
+    position_ = int32_t(std::clamp<int64_t>(int64_t(position_) + n, 0, size_));
+    return position_ - old;
+  }
+  bool is_end() override { return position_ >= size_; }
+  bool seek(int32_t n) override {
+    if (n < 0 || n > size_) return false;
+    position_ = n;
+    return true;
+  }
+  bool seek_end(int32_t n) override { return seek(size_ - n); }
+  int32_t size() override { return size_; }
+  bool to_begin() override { return seek(0); }
+  bool to_end() override { return seek(size_); }
+
+ protected:
+  int32_t position_ = 0;
+  int32_t size_ = 0;
+};
+
 // A frame's fragments read back to back as one stream, each bounded to its own length, so
 // that nothing past a fragment is read as pixels. One view of the file serves them all: a
 // fragment costs its place and length, not a storage of its own.
-class FragmentsInputStorage : public VEK_InputStorageDecorator {
+class FragmentsInputStorage : public MadeInputStorage {
  public:
-  explicit FragmentsInputStorage(VEK_Manager* m) : VEK_InputStorageDecorator(m), positions_(m), starts_(m) {}
+  explicit FragmentsInputStorage(VEK_Manager* m) : MadeInputStorage(m), positions_(m), starts_(m) {}
 
   bool initiate(VEK_InputStorage* view, const VEK_DICOMFrameTable& frames, uint32_t frame) {
     if (!VEK_InputStorageDecorator::initiate(view)) return false;
@@ -128,10 +161,6 @@ class FragmentsInputStorage : public VEK_InputStorageDecorator {
     return true;
   }
 
-  int32_t get() override {
-    uint8_t b = 0;
-    return read(&b, 1) == 1 ? b : -1;
-  }
   int32_t read(void* buffer, int32_t n) override {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     int32_t done = 0;
@@ -157,31 +186,12 @@ class FragmentsInputStorage : public VEK_InputStorageDecorator {
     }
     return done;
   }
-  int32_t advance(int32_t n) override { return skip(n); }
-  int32_t tell() override { return position_; }
-  int32_t skip(int32_t n) override {
-    const int32_t old = position_;
-    position_ = int32_t(std::clamp<int64_t>(int64_t(position_) + n, 0, size()));
-    return position_ - old;
-  }
-  bool is_end() override { return position_ >= size(); }
-  bool seek(int32_t n) override {
-    if (n < 0 || n > size()) return false;
-    position_ = n;
-    return true;
-  }
-  bool seek_end(int32_t n) override { return seek(size() - n); }
-  int32_t size() override { return size_; }
-  bool to_begin() override { return seek(0); }
-  bool to_end() override { return seek(size()); }
 
  private:
   VEK_Vector<uint32_t> positions_;
-  VEK_Vector<uint32_t> starts_;  // each fragment's first byte in the stream, then the total
-  int32_t position_ = 0;
-  int32_t size_ = 0;   // the last of starts_
-  uint32_t k_ = 0;     // the fragment the last read was in
-  int64_t next_ = -1;  // where in the file the view stands after it; -1 not known
+  VEK_Vector<uint32_t> starts_;  // each fragment's first byte in the stream, then the total (size_)
+  uint32_t k_ = 0;               // the fragment the last read was in
+  int64_t next_ = -1;            // where in the file the view stands after it; -1 not known
 };
 
 // The frame's fragments as one stream. Null after a report.
@@ -201,9 +211,9 @@ VEK_InputStorage* frame_input(VEK_Manager* m, VEK_InputStorage* storage, const V
 // bits on from the first pixel in bit 0, across row ends and into the next frame; a line here
 // starts on a byte with its first sample in bit 7, unused low bits 0. One line is held, never
 // the frame: the file's bytes are the only copy beside the decoded image.
-class OneBitLinesInputStorage : public VEK_InputStorageDecorator {
+class OneBitLinesInputStorage : public MadeInputStorage {
  public:
-  explicit OneBitLinesInputStorage(VEK_Manager* m) : VEK_InputStorageDecorator(m), source_(m), line_(m) {}
+  explicit OneBitLinesInputStorage(VEK_Manager* m) : MadeInputStorage(m), source_(m), line_(m) {}
 
   // The source starts where input stands, at bit `first` of its first byte.
   bool initiate(VEK_InputStorage* input, uint64_t line_bits, uint32_t height, uint32_t first) {
@@ -216,10 +226,6 @@ class OneBitLinesInputStorage : public VEK_InputStorageDecorator {
     return source_.resize(line_bytes_ + 1, 0) && line_.resize(line_bytes_, 0);
   }
 
-  int32_t get() override {
-    uint8_t b = 0;
-    return read(&b, 1) == 1 ? b : -1;
-  }
   int32_t read(void* buffer, int32_t n) override {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     int32_t done = 0;
@@ -234,23 +240,6 @@ class OneBitLinesInputStorage : public VEK_InputStorageDecorator {
     }
     return done;
   }
-  int32_t advance(int32_t n) override { return skip(n); }
-  int32_t tell() override { return position_; }
-  int32_t skip(int32_t n) override {
-    const int32_t old = position_;
-    position_ = int32_t(std::clamp<int64_t>(int64_t(position_) + n, 0, size_));
-    return position_ - old;
-  }
-  bool is_end() override { return position_ >= size_; }
-  bool seek(int32_t n) override {
-    if (n < 0 || n > size_) return false;
-    position_ = n;
-    return true;
-  }
-  bool seek_end(int32_t n) override { return seek(size_ - n); }
-  int32_t size() override { return size_; }
-  bool to_begin() override { return seek(0); }
-  bool to_end() override { return seek(size_); }
 
  private:
   // Line y from its own bytes of the source; the input moves only by steps from where it stands.
@@ -276,8 +265,6 @@ class OneBitLinesInputStorage : public VEK_InputStorageDecorator {
   uint64_t line_bits_ = 0;
   uint32_t first_ = 0;
   uint32_t line_bytes_ = 1;
-  int32_t size_ = 0;
-  int32_t position_ = 0;
   uint32_t made_ = UINT32_MAX;
   int64_t at_ = 0;  // source bytes the input has passed since the start
 };
