@@ -25,6 +25,7 @@
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "testsupport/qtguitestapp.h"
 
 namespace {
 
@@ -417,13 +418,6 @@ bool NoMemory()
 
 TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
 {
-    int argc = 1;
-    char name[] = "app_study_model_tests";
-    char* argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (QCoreApplication::instance() == nullptr) {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
     // The view learns of every finished load, refused ones included, from the posted report.
     XEVMessageReceiver view;
     std::vector<XEVWParam> reports;

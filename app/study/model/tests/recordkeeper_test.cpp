@@ -2,12 +2,12 @@
 
 #include <QCoreApplication>
 
-#include <memory>
 #include <thread>
 #include <vector>
 
 #include "study/xevrecordkeeper.h"
 #include "study/xevstudymodel.h"
+#include "testsupport/qtguitestapp.h"
 
 namespace {
 
@@ -54,13 +54,6 @@ TEST(RecordKeeperTest, RecordsGoWithTheLastHoldTakenBeforeThem)
 // frame's annotations own edit boxes.
 TEST(RecordKeeperTest, ALastHoldDroppedOffTheGuiThreadFreesThemOnIt)
 {
-    int argc = 1;
-    char name[] = "app_study_model_tests";
-    char* argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (QCoreApplication::instance() == nullptr) {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
     const size_t base = XEVRecordSetsAwaitingFree();
     auto hold = XEVHoldRecords();
     std::vector<PatientInfo*> records = Records();
