@@ -255,24 +255,15 @@ TEST(JobHostShutdownTest, ShutdownWithoutStartReturnsAndTwiceIsHarmless)
 
 namespace {
 
-// Holds the worker in its first request to the medium, as a slow disc would, until let go.
-std::atomic<bool> holdReads{false};
-std::atomic<int> heldReads{0};
+// Holds the worker in its first request to the medium until let go.
+HeldRead heldRead;
 void HoldRead(const std::string&, int64_t, int32_t)
 {
-    if (heldReads.fetch_add(1) == 0) {
-        while (holdReads.load()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
+    heldRead.Pass();
 }
-
-std::atomic<int> joinsOfARunningThread{0};
 void LetTheReadGo()
 {
-    // A join would wait for the held read for ever: count it and let the read go.
-    ++joinsOfARunningThread;
-    holdReads = false;
+    heldRead.Joined();
 }
 
 }   // namespace
@@ -286,20 +277,18 @@ TEST(JobHostEndTest, AHostThatGoesLetsItsWorkerInAReadEndOnItsOwn)
     const auto jobs = MakeJobs(2, recorder);
     CXEVFileLoadCtrlThread host;
     ASSERT_TRUE(host.Start());
-    holdReads = true;
-    heldReads = 0;
-    joinsOfARunningThread = 0;
+    heldRead.Arm();
     XEVSetReadObserver(HoldRead);
     XEVSetJoinObserver(LetTheReadGo);
     const std::vector<ImageInfo*> queued{jobs[0].get(), jobs[1].get()};
     XEVSendMessage(host.Window(), WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&queued));
     XEVSendMessage(host.Window(), WM_XEV_LOADER_START);
-    ASSERT_TRUE(PumpUntil([] { return heldReads.load() == 1; }));
+    ASSERT_TRUE(PumpUntil([] { return heldRead.reads.load() == 1; }));
 
     host.Shutdown();
-    EXPECT_EQ(joinsOfARunningThread.load(), 0);
+    EXPECT_EQ(heldRead.joins.load(), 0);
     EXPECT_EQ(XEVThread::ReapLetGo(), 1u);
-    holdReads = false;
+    heldRead.holding = false;
     EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
     XEVSetJoinObserver(nullptr);
     XEVSetReadObserver(nullptr);

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QFile>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -82,4 +83,32 @@ protected:
 private:
     mutable std::mutex mutex_;
     std::vector<Message> messages_;
+};
+
+// A read held as a slow disc would hold it: the first to pass waits until let go. A join, which
+// would wait for it for ever, is counted and lets it go.
+struct HeldRead {
+    std::atomic<bool> holding{false};
+    std::atomic<int> reads{0};
+    std::atomic<int> joins{0};
+
+    void Arm()
+    {
+        holding = true;
+        reads = 0;
+        joins = 0;
+    }
+    void Pass()
+    {
+        if (reads.fetch_add(1) == 0) {
+            while (holding.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    }
+    void Joined()
+    {
+        ++joins;
+        holding = false;
+    }
 };

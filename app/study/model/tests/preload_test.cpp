@@ -244,25 +244,16 @@ TEST_F(PreloadTest, PausedAtItsGateUntilResumedAndStoppedByItsView)
 
 namespace {
 
-// Holds the pre-load in its first file, as a read of a slow disc would, until let go.
-std::atomic<bool> holdFirstRead{false};
-std::atomic<int> heldReads{0};
+// Holds the pre-load in its first file until let go.
+HeldRead heldRead;
 void HoldFirstRead(const QString& path)
 {
     RecordRead(path);
-    if (heldReads.fetch_add(1) == 0) {
-        while (holdFirstRead.load()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
+    heldRead.Pass();
 }
-
-std::atomic<int> joinsOnTestThread{0};
 void LetTheHeldReadGo()
 {
-    // A join would wait for the held read for ever: count it and let the read go.
-    ++joinsOnTestThread;
-    holdFirstRead = false;
+    heldRead.Joined();
 }
 
 }   // namespace
@@ -281,28 +272,26 @@ TEST_F(PreloadTest, AStoppedRunInAReadIsNotWaitedForAndLeavesTheNextRunAlone)
     second.current = second.AddStudy(0, {{"cur", 1}});
     second.AddStudy(0, {{"new1", 1}, {"new2", 1}});
 
-    holdFirstRead = true;
-    heldReads = 0;
-    joinsOnTestThread = 0;
+    heldRead.Arm();
     XEVSetPreloadObserver(HoldFirstRead);
     XEVSetJoinObserver(LetTheHeldReadGo);
     ASSERT_EQ(state.StartPreload(first.get()), 1);
-    ASSERT_TRUE(Eventually([] { return heldReads.load() == 1; }));
+    ASSERT_TRUE(Eventually([] { return heldRead.reads.load() == 1; }));
     // Its records go while its thread is in the read (under ASan: touched after, it fails).
     first.reset();
     state.painting = 1;
     ASSERT_EQ(state.StartPreload(&second), 1);
-    EXPECT_EQ(joinsOnTestThread.load(), 0);
+    EXPECT_EQ(heldRead.joins.load(), 0);
     EXPECT_EQ(state.preloadThread.Running(), 2u);
 
     // The old run ends after its read, with the new one held by a paint: still running.
-    holdFirstRead = false;
+    heldRead.holding = false;
     ASSERT_TRUE(Eventually([&] { return state.preloadThread.Running() == 1; }));
     EXPECT_EQ(state.IsPreloadRunning(), 1);
     state.painting = 0;
     ASSERT_TRUE(Eventually([&] { return state.IsPreloadRunning() == 0; }));
     XEVSetJoinObserver(nullptr);
-    EXPECT_EQ(joinsOnTestThread.load(), 0);
+    EXPECT_EQ(heldRead.joins.load(), 0);
     EXPECT_EQ(ReadOrder(), (std::vector<QString>{old1, second.Path("new1"), second.Path("new2")}));
 }
 
