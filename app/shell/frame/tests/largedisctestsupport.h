@@ -127,6 +127,8 @@ private:
     std::vector<Record> records_;
 };
 
+constexpr const char* kSecondaryCapture = "1.2.840.10008.5.1.4.1.1.7";
+
 inline std::string Numbered(const char* format, int n)
 {
     char text[64];
@@ -158,6 +160,30 @@ inline std::pair<int, int> PatientWithStudy(DicomDirWriter& dir, const std::stri
     return {patient, dir.Add("STUDY", body)};
 }
 
+// A series record, its UID under the tests' root; number 0 writes no series number. Its index.
+inline int AddSeries(DicomDirWriter& dir, const char* modality, const std::string& key, int number = 0)
+{
+    std::string body;
+    DicomDirWriter::Element(body, 0x0008, 0x0060, "CS", modality);
+    DicomDirWriter::Element(body, 0x0020, 0x000E, "UI", "1.2.826.0.1.3680043.2.1125.62." + key);
+    if (number > 0) {
+        DicomDirWriter::Element(body, 0x0020, 0x0011, "IS", std::to_string(number));
+    }
+    return dir.Add("SERIES", body);
+}
+
+// An image record of the file at `file` on the disc (backslashes between folders); its index.
+inline int AddImage(DicomDirWriter& dir, const std::string& file, const char* sopClass, const std::string& key,
+                    int number)
+{
+    std::string body;
+    DicomDirWriter::Element(body, 0x0004, 0x1500, "CS", file);
+    DicomDirWriter::Element(body, 0x0004, 0x1510, "UI", sopClass);
+    DicomDirWriter::Element(body, 0x0004, 0x1511, "UI", "1.2.826.0.1.3680043.2.1125.62." + key);
+    DicomDirWriter::Element(body, 0x0020, 0x0013, "IS", std::to_string(number));
+    return dir.Add("IMAGE", body);
+}
+
 // Patients of one study, one series and one image each, all of the one intact file; the
 // patients' records' indexes.
 inline std::vector<int> AddOneImagePatients(DicomDirWriter& dir, int patients)
@@ -165,16 +191,8 @@ inline std::vector<int> AddOneImagePatients(DicomDirWriter& dir, int patients)
     std::vector<int> top;
     for (int p = 0; p < patients; ++p) {
         const auto [patient, study] = PatientWithStudy(dir, Numbered("PID%05d", p), Numbered("1.%d", p));
-        std::string body;
-        DicomDirWriter::Element(body, 0x0008, 0x0060, "CS", "CT");
-        DicomDirWriter::Element(body, 0x0020, 0x000E, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.2.%d", p));
-        const int series = dir.Add("SERIES", body);
-        body.clear();
-        DicomDirWriter::Element(body, 0x0004, 0x1500, "CS", "IMG\\OK1");
-        DicomDirWriter::Element(body, 0x0004, 0x1510, "UI", "1.2.840.10008.5.1.4.1.1.7");
-        DicomDirWriter::Element(body, 0x0004, 0x1511, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.3.%d", p));
-        DicomDirWriter::Element(body, 0x0020, 0x0013, "IS", "1");
-        const int image = dir.Add("IMAGE", body);
+        const int series = AddSeries(dir, "CT", Numbered("2.%d", p));
+        const int image = AddImage(dir, "IMG\\OK1", kSecondaryCapture, Numbered("3.%d", p), 1);
         Chain(dir, patient, {study});
         Chain(dir, study, {series});
         Chain(dir, series, {image});

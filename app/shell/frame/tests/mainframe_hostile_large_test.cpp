@@ -128,12 +128,8 @@ TEST_F(LargeDiscTest, ReportSeriesFindTheirDocuments)
         const auto [patient, study] = PatientWithStudy(dir, Numbered("RID%04d", p), Numbered("4.%d", p));
         std::vector<int> series;
         for (int s = 0; s < seriesPerStudy; ++s, ++number) {
+            series.push_back(AddSeries(dir, "SR", Numbered("5.%d", number), s + 1));
             std::string body;
-            DicomDirWriter::Element(body, 0x0008, 0x0060, "CS", "SR");
-            DicomDirWriter::Element(body, 0x0020, 0x000E, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.5.%d", number));
-            DicomDirWriter::Element(body, 0x0020, 0x0011, "IS", std::to_string(s + 1));
-            series.push_back(dir.Add("SERIES", body));
-            body.clear();
             DicomDirWriter::Element(body, 0x0004, 0x1500, "CS", Numbered("SR\\R%05d", number));
             DicomDirWriter::Element(body, 0x0004, 0x1510, "UI", "1.2.840.10008.5.1.4.1.1.88.11");
             const int document = dir.Add("SR DOCUMENT", body);

@@ -96,19 +96,10 @@ void AddStudyOfSeries(DicomDirWriter& dir, std::vector<int>& top, int seriesCoun
     std::vector<int> series;
     int number = 0;
     for (int s = 0; s < seriesCount; ++s) {
-        std::string body;
-        DicomDirWriter::Element(body, 0x0008, 0x0060, "CS", "CT");
-        DicomDirWriter::Element(body, 0x0020, 0x000E, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.7.%d", s));
-        DicomDirWriter::Element(body, 0x0020, 0x0011, "IS", std::to_string(s + 1));
-        series.push_back(dir.Add("SERIES", body));
+        series.push_back(AddSeries(dir, "CT", Numbered("7.%d", s), s + 1));
         std::vector<int> images;
         for (int i = 0; i < imagesPerSeries; ++i, ++number) {
-            body.clear();
-            DicomDirWriter::Element(body, 0x0004, 0x1500, "CS", "IMG\\OK1");
-            DicomDirWriter::Element(body, 0x0004, 0x1510, "UI", "1.2.840.10008.5.1.4.1.1.7");
-            DicomDirWriter::Element(body, 0x0004, 0x1511, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.8.%d", number));
-            DicomDirWriter::Element(body, 0x0020, 0x0013, "IS", std::to_string(i + 1));
-            images.push_back(dir.Add("IMAGE", body));
+            images.push_back(AddImage(dir, "IMG\\OK1", kSecondaryCapture, Numbered("8.%d", number), i + 1));
         }
         Chain(dir, series.back(), images);
     }
@@ -404,18 +395,11 @@ protected:
         }
         DicomDirWriter dir;
         const auto [patient, study] = PatientWithStudy(dir, "PID1", "7.1");
-        std::string body;
-        DicomDirWriter::Element(body, 0x0008, 0x0060, "CS", "CT");
-        DicomDirWriter::Element(body, 0x0020, 0x000E, "UI", "1.2.826.0.1.3680043.2.1125.62.7.0");
-        const int series = dir.Add("SERIES", body);
+        const int series = AddSeries(dir, "CT", "7.0");
         std::vector<int> images;
         for (int k = 0; k < records; ++k) {
-            body.clear();
-            DicomDirWriter::Element(body, 0x0004, 0x1500, "CS", Numbered("IMG\\F%03d", k % kLongSeriesFiles));
-            DicomDirWriter::Element(body, 0x0004, 0x1510, "UI", "1.2.840.10008.5.1.4.1.1.2");
-            DicomDirWriter::Element(body, 0x0004, 0x1511, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.8.%d", k));
-            DicomDirWriter::Element(body, 0x0020, 0x0013, "IS", std::to_string(k + 1));
-            images.push_back(dir.Add("IMAGE", body));
+            images.push_back(AddImage(dir, Numbered("IMG\\F%03d", k % kLongSeriesFiles), "1.2.840.10008.5.1.4.1.1.2",
+                                      Numbered("8.%d", k), k + 1));
         }
         Chain(dir, series, images);
         Chain(dir, patient, {study});
@@ -565,17 +549,9 @@ TEST_F(LargeWidgetsTest, ScrolledToItsEndTheGridReadsTheLastPageFirstAndNothingP
     std::vector<int> series;
     for (int s = 0; s < kSeries; ++s) {
         fs::copy_file(kHostile + "/IMG/OK1", file(s));
-        std::string body;
-        DicomDirWriter::Element(body, 0x0008, 0x0060, "CS", "CT");
-        DicomDirWriter::Element(body, 0x0020, 0x000E, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.7.%d", s));
-        DicomDirWriter::Element(body, 0x0020, 0x0011, "IS", std::to_string(s + 1));
-        series.push_back(dir.Add("SERIES", body));
-        body.clear();
-        DicomDirWriter::Element(body, 0x0004, 0x1500, "CS", Numbered("IMG\\S%03d", s));
-        DicomDirWriter::Element(body, 0x0004, 0x1510, "UI", "1.2.840.10008.5.1.4.1.1.7");
-        DicomDirWriter::Element(body, 0x0004, 0x1511, "UI", Numbered("1.2.826.0.1.3680043.2.1125.62.8.%d", s));
-        DicomDirWriter::Element(body, 0x0020, 0x0013, "IS", "1");
-        Chain(dir, series.back(), {dir.Add("IMAGE", body)});
+        series.push_back(AddSeries(dir, "CT", Numbered("7.%d", s), s + 1));
+        Chain(dir, series.back(),
+              {AddImage(dir, Numbered("IMG\\S%03d", s), kSecondaryCapture, Numbered("8.%d", s), 1)});
     }
     Chain(dir, patient, {study});
     Chain(dir, study, series);
