@@ -122,6 +122,32 @@ protected:
         activeLog = nullptr;
     }
 
+    // A load with a stop raised at request `at`: it ends there, asks for nothing after, and
+    // leaves no frame and no failure text for a cell to show (stopped is not failed).
+    void ExpectStoppedAtRequest(ImageInfo& image, std::atomic<int32_t>& stop, int32_t at)
+    {
+        log_.stopAfter = &stop;
+        log_.stopAt = at;
+        int32_t frame = 0;
+        EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 0);
+        EXPECT_EQ(log_.requests, at);
+        EXPECT_EQ(log_.requestsAfterStop, 0);
+        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+        const XEVVEKHelper* helper = image.GetHelper();
+        EXPECT_TRUE(helper == nullptr || (helper->statusCode == 0 && !helper->IsFrameLoaded(0)));
+    }
+    // Unstopped, the file's one frame decodes whole, read in blocks.
+    void ExpectDecodesWhole(ImageInfo& image, std::atomic<int32_t>& stop, int rows, int cols)
+    {
+        log_.stopAfter = nullptr;
+        stop = 0;
+        int32_t frame = 0;
+        ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
+        EXPECT_LE(log_.largest, kXEVReadBlock);
+        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+        EXPECT_TRUE(FrameMatches(image.GetHelper()->GetFrame(0), 0, rows, cols));
+    }
+
     PlatTempFolder temp_;
     ReadLog log_;
 };
@@ -185,18 +211,7 @@ TEST_F(StagedReadTest, AStopEndsALongReadWithinOneBlockAndSaysNothing)
     ImageInfo image;
     image.SetFilePath(QString::fromStdString(WriteFrames(temp_, "huge.dcm", 1, kRows, kCols)));
     std::atomic<int32_t> stop{0};
-    log_.stopAfter = &stop;
-    log_.stopAt = 3;
-    int32_t frame = 0;
-    EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 0);
-    EXPECT_EQ(log_.requests, 3);
-    EXPECT_EQ(log_.requestsAfterStop, 0);
-    {
-        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
-        // Stopped is not failed: no frame, no failure text for a cell to show.
-        const XEVVEKHelper* helper = image.GetHelper();
-        EXPECT_TRUE(helper == nullptr || (helper->statusCode == 0 && !helper->IsFrameLoaded(0)));
-    }
+    ExpectStoppedAtRequest(image, stop, 3);
 
     // The job host's worker passes its stop flag the same way.
     log_.Reset();
@@ -206,14 +221,7 @@ TEST_F(StagedReadTest, AStopEndsALongReadWithinOneBlockAndSaysNothing)
     CXEVThreadUI::RunImageJob(&image, &stop);
     EXPECT_EQ(log_.requests, 2);
 
-    // Unstopped, the same file decodes whole.
-    log_.stopAfter = nullptr;
-    stop = 0;
-    frame = 0;
-    ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
-    EXPECT_LE(log_.largest, kXEVReadBlock);
-    std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
-    EXPECT_TRUE(FrameMatches(image.GetHelper()->GetFrame(0), 0, kRows, kCols));
+    ExpectDecodesWhole(image, stop, kRows, kCols);
 }
 
 TEST_F(StagedReadTest, AFrameOfTheWholeDecodeBudgetIsReadOutsideTheLockAndAStopEndsIt)
@@ -224,28 +232,13 @@ TEST_F(StagedReadTest, AFrameOfTheWholeDecodeBudgetIsReadOutsideTheLockAndAStopE
     image.SetFilePath(QString::fromStdString(WriteFrames(temp_, "vast.dcm", 1, kRows, kCols)));
     log_.watched = &image;
     std::atomic<int32_t> stop{0};
-    log_.stopAfter = &stop;
-    log_.stopAt = 40;
-    int32_t frame = 0;
-    EXPECT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 0);
-    EXPECT_EQ(log_.requests, 40);
-    EXPECT_EQ(log_.requestsAfterStop, 0);
+    ExpectStoppedAtRequest(image, stop, 40);
     EXPECT_EQ(log_.underLock, 0);
-    {
-        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
-        const XEVVEKHelper* helper = image.GetHelper();
-        EXPECT_TRUE(helper == nullptr || (helper->statusCode == 0 && !helper->IsFrameLoaded(0)));
-    }
 
     log_.Reset();
-    log_.stopAfter = nullptr;
-    stop = 0;
-    ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
+    ExpectDecodesWhole(image, stop, kRows, kCols);
     EXPECT_EQ(log_.underLock, 0) << "requests made while the image's lock was held";
-    EXPECT_LE(log_.largest, kXEVReadBlock);
     EXPECT_GE(log_.bytes, int64_t(kRows) * kCols * 2);
-    std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
-    EXPECT_TRUE(FrameMatches(image.GetHelper()->GetFrame(0), 0, kRows, kCols));
 }
 
 TEST_F(StagedReadTest, AReadThatFailsEndsTheLoadWithItsMessageAndReadsNothingUnderTheLock)
