@@ -264,6 +264,17 @@ protected:
         return present;
     }
 
+    // Series first to last are to be written without their files; their numbers.
+    std::vector<int> LoseSeries(int first, int last)
+    {
+        std::vector<int> lost;
+        for (int k = first; k <= last; ++k) {
+            lost.push_back(k);
+        }
+        missing_ = std::set<int>(lost.begin(), lost.end());
+        return lost;
+    }
+
     std::string disc_;
     std::set<int> missing_;
 };
@@ -424,11 +435,7 @@ TEST_F(FrameBoxTest, ADiscThatGoesDuringTheLoadsEndsThemWithOneMessage)
 // never reached through a box, every missing file is named, and the window closes after.
 TEST_F(FrameBoxTest, PagingWhileBoxesComeRetiresCellsSafely)
 {
-    std::vector<int> lost;
-    for (int k = 37; k <= 100; ++k) {
-        lost.push_back(k);
-    }
-    missing_ = std::set<int>(lost.begin(), lost.end());
+    const std::vector<int> lost = LoseSeries(37, 100);
     BoxReader reader(*frame, 6);
     OpenStudy(WriteDisc(201, 2, lost));
     QScrollBar& bar = const_cast<QScrollBar&>(Image().ScrollBar());
@@ -456,11 +463,7 @@ TEST_F(FrameBoxTest, PagingWhileBoxesComeRetiresCellsSafely)
 // and nothing that waited opens after.
 TEST_F(FrameBoxTest, ACloseWhileABoxIsUpEndsTheFrame)
 {
-    std::vector<int> lost;
-    for (int k = 2; k <= 40; ++k) {
-        lost.push_back(k);
-    }
-    missing_ = std::set<int>(lost.begin(), lost.end());
+    const std::vector<int> lost = LoseSeries(2, 40);
     BoxReader reader(*frame);
     reader.answering = false;
     OpenStudy(WriteDisc(40, 2, lost));
