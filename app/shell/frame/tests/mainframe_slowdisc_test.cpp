@@ -176,7 +176,10 @@ namespace {
 
 // File Open on a disc in the slow drive, through the real frame, its study list, its cells and
 // their loaders; the medium counts every read the GUI thread makes of it.
-class SlowDiscOpenTest : public DiscOpenTest {};
+class SlowDiscOpenTest : public DiscOpenTest {
+protected:
+    StudyInfo* OpenUntilTheStudyShows(size_t series);
+};
 
 }   // namespace
 
@@ -267,6 +270,21 @@ bool AnyCellShows(CXEVImageFormView& image)
     return false;
 }
 
+// Past the agreement, the slow disc opened until a cell shows its first study; the study, or
+// null when none shows or it has other than `series` series.
+StudyInfo* SlowDiscOpenTest::OpenUntilTheStudyShows(size_t series)
+{
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    if (!PumpUntil([this] { return AnyCellShows(Image()); })) {
+        ADD_FAILURE() << "the study's first images";
+        return nullptr;
+    }
+    StudyInfo* study = List().patients.at(0)->studies.at(0);
+    EXPECT_EQ(study->series.size(), series);
+    return study->series.size() == series ? study : nullptr;
+}
+
 }   // namespace
 
 // A disc opened while the read-ahead starts, then the study switched to a series and back
@@ -284,13 +302,10 @@ TEST_F(SlowDiscOpenTest, StartAndStudySwitchWaitForNoReaderAndReadNothingUnderAL
     XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
     XEVSetJoinObserver(CountGuiJoin);
     const long guiReads = SlowDiscGuiReads();
-    // The user took the agreement: an opened disc shows its first study.
-    frame->OnAgreementClosed(1);
-    // Viewing starts with the read-ahead under way: it is stopped, not waited for.
-    Open(SlowDiscRoot() + "/DICOMDIR");
-    ASSERT_TRUE(PumpUntil([this] { return AnyCellShows(Image()); })) << "the study's first images";
-    StudyInfo* study = List().patients.at(0)->studies.at(0);
-    ASSERT_EQ(study->series.size(), 4u);
+    // The user took the agreement: an opened disc shows its first study. Viewing starts with
+    // the read-ahead under way: it is stopped, not waited for.
+    StudyInfo* study = OpenUntilTheStudyShows(4);
+    ASSERT_NE(study, nullptr);
     // Each switch comes while the loaders of what it replaces are reading.
     List().ShowSeriesOfStudy(study, study->series[2]);
     ASSERT_TRUE(PumpUntil([this] { return Image().activeMode == 1 && AnyCellShows(Image()); })) << "the series";
@@ -479,11 +494,8 @@ TEST_F(SlowDiscOpenTest, WhatTheScreenAsksForIsReadBeforeAnyBackgroundBlockQueue
         return;
     }
     XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
-    frame->OnAgreementClosed(1);
-    Open(SlowDiscRoot() + "/DICOMDIR");
-    ASSERT_TRUE(PumpUntil([this] { return AnyCellShows(Image()); })) << "the study's first images";
-    StudyInfo* study = List().patients.at(0)->studies.at(0);
-    ASSERT_EQ(study->series.size(), 2u);
+    StudyInfo* study = OpenUntilTheStudyShows(2);
+    ASSERT_NE(study, nullptr);
     List().ShowSeriesOfStudy(study, study->series[0]);
     ASSERT_TRUE(PumpUntil([this] { return Image().activeMode == 1 && frame->FirstCellsLoaded(); })) << "the series";
     const int32_t perPage = Image().seriesLayout.rows * Image().seriesLayout.cols;
