@@ -1,6 +1,7 @@
 #include "vek_samplerange.h"
 
 #include <algorithm>
+#include <iterator>
 #include <type_traits>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -105,25 +106,14 @@ __attribute__((target("avx2"))) void range_avx2(const void* data, size_t n, doub
 
 using RangeBody = void (*)(const void*, size_t, double&, double&);
 
+// One body a sample type, in the order of VEK_RangeSample.
 template <template <VEK_RangeEnds, class> class Body, VEK_RangeEnds E>
 RangeBody pick(VEK_RangeSample kind) {
-  switch (kind) {
-    case VEK_RangeSample::u8:
-      return &Body<E, uint8_t>::run;
-    case VEK_RangeSample::s8:
-      return &Body<E, int8_t>::run;
-    case VEK_RangeSample::u16:
-      return &Body<E, uint16_t>::run;
-    case VEK_RangeSample::s16:
-      return &Body<E, int16_t>::run;
-    case VEK_RangeSample::u32:
-      return &Body<E, uint32_t>::run;
-    case VEK_RangeSample::s32:
-      return &Body<E, int32_t>::run;
-    case VEK_RangeSample::f32:
-      return &Body<E, float>::run;
-  }
-  return nullptr;
+  static constexpr RangeBody kBodies[] = {&Body<E, uint8_t>::run, &Body<E, int8_t>::run,   &Body<E, uint16_t>::run,
+                                          &Body<E, int16_t>::run, &Body<E, uint32_t>::run, &Body<E, int32_t>::run,
+                                          &Body<E, float>::run};
+  static_assert(std::size(kBodies) == size_t(VEK_RangeSample::f32) + 1);
+  return size_t(kind) < std::size(kBodies) ? kBodies[size_t(kind)] : nullptr;
 }
 
 template <template <VEK_RangeEnds, class> class Body>
