@@ -638,3 +638,57 @@ TEST(DICOMDIRInfo, MemoryBudgetLeavesOutTheRecordsAfterIt) {
   EXPECT_GE(counts.size(), 3u);
   EXPECT_EQ(counts.count(5), 1u);
 }
+
+// Records that cost more than their elements (long names, widened as they are read): memory
+// runs out while the records are first collected, or while the tree is built from them. Each
+// budget lists a run of whole patients from the first, each with its image, and says when it
+// left some out.
+TEST(DICOMDIRInfo, MemoryRefusedWhileRecordsAreCollectedListsThoseReadWhole) {
+  constexpr uint32_t kPatients = 40;
+  std::vector<Record> r;
+  for (uint32_t p = 0; p < kPatients; ++p) {
+    r.push_back(rec("PATIENT"));
+    r.back().tail.text(0x0010, 0x0010, "PN", std::string(4000, char('A' + p % 26)));
+    r.back().tail.text(0x0010, 0x0020, "LO", "P" + std::to_string(p));
+    r.push_back(rec("STUDY"));
+    r.push_back(rec("SERIES"));
+    r.push_back(image("IMG\\" + std::to_string(p)));
+  }
+  const std::vector<uint8_t> bytes = dicomdir(r, "1.2.840.10008.1.3.10", true, "", true);
+  for (const bool kept : {false, true}) {
+    SCOPED_TRACE(kept);
+    uint64_t whole = 0;
+    {
+      VEK_DefaultManager m;
+      VEK_DICOMDIRInfo d(&m);
+      d.set_record_order_kept(kept);
+      ASSERT_TRUE(load(d, m, bytes));
+      whole = m.peak();
+    }
+    std::set<uint32_t> counts;
+    for (uint64_t k = 8; k <= 64; ++k) {
+      SCOPED_TRACE(k);
+      const uint64_t budget = whole * k / 64;
+      VEK_DefaultManager m;
+      m.set_budget(budget);
+      VEK_DICOMDIRInfo d(&m);
+      d.set_record_order_kept(kept);
+      d.set_element_limit(budget * 3 / 4);
+      // Lists kept in record order too may hold the room the first record needs.
+      const bool ok = load(d, m, bytes);
+      ASSERT_TRUE(ok || kept);
+      if (!ok) continue;
+      const uint32_t n = d.patient_pointers.size();
+      counts.insert(n);
+      EXPECT_EQ(d.records_left_out(), n < kPatients);
+      ASSERT_EQ(d.image_pointers.size(), n);
+      for (uint32_t p = 0; p < n; ++p) {
+        EXPECT_EQ(utf8(d.patient_pointers[p]->patient_id), "P" + std::to_string(p));
+        EXPECT_EQ(d.patient_pointers[p]->patient_name.size(), 4000u);
+        EXPECT_EQ(utf8(d.image_pointers[p]->file_id), "IMG\\" + std::to_string(p));
+      }
+    }
+    EXPECT_GE(counts.size(), 10u);
+    EXPECT_EQ(counts.count(kPatients), 1u);
+  }
+}

@@ -191,12 +191,16 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
  private:
   // The steps of read_dir, over what they share.
   struct ReadState;
+  void count_records(ReadState& s, uint32_t (&types)[4]) const;
+  bool reserve_records(ReadState& s);
+  int collect_record(ReadState& s, uint32_t i);
   bool collect_records(ReadState& s);
   bool link_by_offsets(ReadState& s);
   void link_by_stream(ReadState& s);
   bool build_tree(ReadState& s);
   bool build_patient(ReadState& s, uint32_t p);
   bool cut_for_memory(ReadState& s, uint32_t p);
+  bool left_out_for_memory(ReadState& s);
   bool point_records();
   bool load_common(VEK_InputStorage* storage, const VEK_Vector<VEK_DICOMTypes::CharacterSet>* sets);
   void clear_records();

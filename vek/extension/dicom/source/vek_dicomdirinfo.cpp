@@ -18,6 +18,8 @@ constexpr const char* kReadDir = "VEK_DICOMDIRInfo::read_dir()";
 
 enum Level : uint8_t { kPatient, kStudy, kSeries, kImage, kLevels };
 constexpr uint32_t kNone = UINT32_MAX;
+// collect_record: the record's list is full.
+constexpr int kFull = -2;
 constexpr std::u16string_view kTypes[kLevels] = {u"PATIENT", u"STUDY", u"SERIES", u"IMAGE"};
 
 constexpr uint32_t vr(char a, char b) { return uint32_t(uint8_t(a)) | (uint32_t(uint8_t(b)) << 8); }
@@ -351,44 +353,146 @@ struct VEK_DICOMDIRInfo::ReadState {
   std::vector<std::vector<uint32_t>> children[kLevels - 1];
   uint64_t collected = 0;
   uint32_t early_studies = 0;
+  // The record lists were sized for what they may hold and must not grow.
+  bool sized = false;
   VEK_DICOMTagObj tag;
 };
 
-// First pass: every record of the four levels, in stream order, wherever its parent is.
-// The patients are read straight into the member: on failure they stay there.
-bool VEK_DICOMDIRInfo::collect_records(ReadState& s) {
+// The records of each level, as collect_record will take them, at most the record limit.
+void VEK_DICOMDIRInfo::count_records(ReadState& s, uint32_t (&types)[4]) const {
+  auto tally = [&](std::u16string_view t) {
+    for (int l = 0; l < kLevels; ++l)
+      if (t == kTypes[l]) ++types[l];
+  };
+  const PyrDicomDataElement* sequence = s.sequence;
+  for (uint32_t i = 0, count = sequence->GetChildCount(); i < count; ++i) {
+    const PyrDicomDataElement* item = sequence->GetChildAt(i);
+    if (item == nullptr) continue;
+    char16_t small[16];
+    size_t n = 0;
+    if (plain_text(item->FindChild(0x0004, 0x1430), small, 16, n)) {
+      tally(std::u16string_view(small, n));
+    } else {
+      VEK_WString text(s.m);
+      read_text(item, 0x0004, 0x1430, text);
+      tally(std::u16string_view(text.c_str(), text.size()));
+    }
+  }
+  for (uint32_t& n : types) n = uint32_t(std::min<uint64_t>(n, record_limit_));
+}
+
+// Lists sized for every record of their type first: growing them would copy each record,
+// strings and all, again and again, and under a share of memory a copy refused would leave a
+// record read before it blank. There they never grow: when the room for all is refused, room
+// for half as many is asked for, and so on.
+bool VEK_DICOMDIRInfo::reserve_records(ReadState& s) {
+  uint32_t types[kLevels] = {0, 0, 0, 0};
+  count_records(s, types);
+  for (int l = 0; l < kLevels; ++l) s.links[l].reserve(types[l]);
+  s.order.reserve(s.sequence->GetChildCount());
+  while (!patients.reserve(types[kPatient]) ||
+         (s.kept && (!all_studies.reserve(types[kStudy]) || !all_series.reserve(types[kSeries]) ||
+                     !all_images.reserve(types[kImage]) || !file_ids.reserve(types[kImage])))) {
+    if (element_limit_ == 0 || s.m->status().code() != VEK_ERROR_MEMORY) return false;
+    s.m->clear();
+    VEK_Manager* m = s.m;
+    patients = VEK_Vector<VEK_DICOMDIRPatient>(m);
+    all_studies = VEK_Vector<VEK_DICOMDIRStudy>(m);
+    all_series = VEK_Vector<VEK_DICOMDIRSeries>(m);
+    all_images = VEK_Vector<VEK_DICOMDIRImage>(m);
+    file_ids = VEK_Vector<VEK_WString>(m);
+    for (uint32_t& n : types) n /= 2;
+  }
+  s.sized = element_limit_ != 0;
+  return true;
+}
+
+// Record i read at the end of its list: 1 read, 0 left out as damaged or of no use, -1 failure
+// (what it added may be partial), kFull: its list has no room left for it. When only the tree
+// is kept, only what linking needs is read here, and the record once, into the tree.
+int VEK_DICOMDIRInfo::collect_record(ReadState& s, uint32_t i) {
   VEK_Manager* m = s.m;
-  auto intact = [&] { return s.intact(); };
   auto warn = [&](int line) { s.warn(line); };
   auto& order = s.order;
-  auto& others = s.others;
   auto& links = s.links;
   VEK_DICOMTagObj& tag = s.tag;
   const bool kept = s.kept;
-  const PyrDicomDataElement* sequence = s.sequence;
-  const bool cut = s.cut;
-  const uint32_t count = sequence->GetChildCount();
-  {
-    // Lists sized for every record of their type first: growing them would copy each
-    // record, strings and all, again and again.
-    uint32_t types[kLevels] = {0, 0, 0, 0};
-    for (uint32_t i = 0; i < count; ++i) {
-      const PyrDicomDataElement* item = sequence->GetChildAt(i);
-      char16_t type[16];
-      size_t n = 0;
-      if (item == nullptr || !plain_text(item->FindChild(0x0004, 0x1430), type, 16, n)) continue;
-      const std::u16string_view t(type, n);
-      for (int l = 0; l < kLevels; ++l)
-        if (t == kTypes[l]) ++types[l];
+  if (!get_item(0x0004, 0x1220, i, tag)) return -1;
+  const PyrDicomDataElement* e = tag.current_element();
+  // The last record of a cut read may lack what it needs: left out, not a failure.
+  const bool maybe_cut = s.cut && i + 1 == s.sequence->GetChildCount();
+  VEK_WString type(m);
+  read_text(e, 0x0004, 0x1430, type);
+  auto collect = [&](auto& list, Level level, auto read_fields) -> int {
+    using Record = std::remove_reference_t<decltype(list[0])>;
+    Link link{0, 0, i};
+    if (kept || level == kPatient) {
+      if (s.sized && list.size() == list.capacity()) return kFull;
+      Record* r = append(list, m);
+      if (r == nullptr) return -1;
+      if (!read_common(tag, r->common) || !read_fields(e, *r)) {
+        list.resize(list.size() - 1, Record(m));
+        if (!maybe_cut) return -1;
+        warn(__LINE__);
+        return 0;
+      }
+      link.next = r->common.next_offset;
+      link.lower = r->common.lower_offset;
+    } else if (!read_offsets(e, link.next, link.lower)) {
+      if (!maybe_cut) return -1;
+      warn(__LINE__);
+      return 0;
     }
-    for (uint32_t& n : types) n = uint32_t(std::min<uint64_t>(n, record_limit_));
-    if (!patients.reserve(types[kPatient]) ||
-        (kept && (!all_studies.reserve(types[kStudy]) || !all_series.reserve(types[kSeries]) ||
-                  !all_images.reserve(types[kImage]) || !file_ids.reserve(types[kImage]))))
-      return false;
-    for (int l = 0; l < kLevels; ++l) links[l].reserve(types[l]);
-    order.reserve(count);
+    links[level].push_back(link);
+    order.push_back({static_cast<uint32_t>(tag.get_position()), level, uint32_t(links[level].size() - 1)});
+    return 1;
+  };
+  if (type.compare(u"PATIENT") == 0) return collect(patients, kPatient, read_patient);
+  if (type.compare(u"STUDY") == 0) return collect(all_studies, kStudy, read_study);
+  if (type.compare(u"SERIES") == 0) return collect(all_series, kSeries, read_series);
+  if (type.compare(u"IMAGE") != 0) {
+    s.others.push_back(
+        {static_cast<uint32_t>(tag.get_position()), read_u32(e, 0x0004, 0x1400), read_u32(e, 0x0004, 0x1420)});
+    order.push_back({s.others.back().position, kLevels, uint32_t(s.others.size() - 1)});
+    return 1;
   }
+  VEK_WString own_id(m);
+  if (kept && s.sized && (all_images.size() == all_images.capacity() || file_ids.size() == file_ids.capacity()))
+    return kFull;
+  VEK_DICOMDIRImage* g = kept ? append(all_images, m) : nullptr;
+  if (kept && g == nullptr) return -1;
+  VEK_WString& id = kept ? g->file_id : own_id;
+  const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, id);
+  if (!has_id || !safe_file_id(id, e)) {
+    if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+    if (!has_id && !maybe_cut) return -1;
+    // Would reach outside the medium: left out like a record of another type.
+    warn(__LINE__);
+    return 0;
+  }
+  Link link{0, 0, i};
+  const bool read = kept ? read_common(tag, g->common) && read_image(e, *g) && file_ids.push_back(g->file_id)
+                         : read_offsets(e, link.next, link.lower);
+  if (!read) {
+    if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
+    if (!maybe_cut || !s.intact()) return -1;
+    warn(__LINE__);
+    return 0;
+  }
+  if (kept) link = {g->common.next_offset, g->common.lower_offset, i};
+  links[kImage].push_back(link);
+  order.push_back({static_cast<uint32_t>(tag.get_position()), kImage, uint32_t(links[kImage].size() - 1)});
+  return 1;
+}
+
+// First pass: every record of the four levels, in stream order, wherever its parent is.
+// The patients are read straight into the member: on failure they stay there. Under a share of
+// memory, the first record memory cuts short and those after are left out.
+bool VEK_DICOMDIRInfo::collect_records(ReadState& s) {
+  VEK_Manager* m = s.m;
+  auto& links = s.links;
+  if (!reserve_records(s)) return false;
+  const uint32_t count = s.sequence->GetChildCount();
   for (uint32_t i = 0; i < count; ++i) {
     if (uint64_t(links[kPatient].size()) + links[kStudy].size() + links[kSeries].size() + links[kImage].size() >=
         record_limit_) {
@@ -396,78 +500,29 @@ bool VEK_DICOMDIRInfo::collect_records(ReadState& s) {
       records_left_out_ = true;
       break;
     }
-    if (stopped() || !get_item(0x0004, 0x1220, i, tag)) return false;
-    const PyrDicomDataElement* e = tag.current_element();
-    // The last record of a cut read may lack what it needs: left out, not a failure.
-    const bool maybe_cut = cut && i + 1 == count;
-    VEK_WString type(m);
-    read_text(e, 0x0004, 0x1430, type);
-    // Each record is read in place at the end of its list; when only the tree is kept, only
-    // what linking needs is read here, and the record once, into the tree. 1 read, 0 left
-    // out, -1 failure.
-    auto collect = [&](auto& list, Level level, auto read_fields) -> int {
-      using Record = std::remove_reference_t<decltype(list[0])>;
-      Link link{0, 0, i};
-      if (kept || level == kPatient) {
-        Record* r = append(list, m);
-        if (r == nullptr) return -1;
-        if (!read_common(tag, r->common) || !read_fields(e, *r)) {
-          list.resize(list.size() - 1, Record(m));
-          if (!maybe_cut) return -1;
-          warn(__LINE__);
-          return 0;
-        }
-        link.next = r->common.next_offset;
-        link.lower = r->common.lower_offset;
-      } else if (!read_offsets(e, link.next, link.lower)) {
-        if (!maybe_cut) return -1;
-        warn(__LINE__);
-        return 0;
-      }
-      links[level].push_back(link);
-      order.push_back({static_cast<uint32_t>(tag.get_position()), level, uint32_t(links[level].size() - 1)});
-      return 1;
-    };
-    int read = 1;
-    if (type.compare(u"PATIENT") == 0) {
-      read = collect(patients, kPatient, read_patient);
-    } else if (type.compare(u"STUDY") == 0) {
-      read = collect(all_studies, kStudy, read_study);
-    } else if (type.compare(u"SERIES") == 0) {
-      read = collect(all_series, kSeries, read_series);
-    } else if (type.compare(u"IMAGE") == 0) {
-      VEK_WString own_id(m);
-      VEK_DICOMDIRImage* g = kept ? append(all_images, m) : nullptr;
-      if (kept && g == nullptr) return false;
-      VEK_WString& id = kept ? g->file_id : own_id;
-      const bool has_id = e->FindChild(0x0004, 0x1500) != nullptr && read_text(e, 0x0004, 0x1500, id);
-      if (!has_id || !safe_file_id(id, e)) {
-        if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
-        if (!has_id && !maybe_cut) return false;
-        // Would reach outside the medium: left out like a record of another type.
-        warn(__LINE__);
-        continue;
-      }
-      Link link{0, 0, i};
-      const bool read = kept ? read_common(tag, g->common) && read_image(e, *g) && file_ids.push_back(g->file_id)
-                             : read_offsets(e, link.next, link.lower);
-      if (!read) {
-        if (kept) all_images.resize(all_images.size() - 1, VEK_DICOMDIRImage(m));
-        if (!maybe_cut || !intact()) return false;
-        warn(__LINE__);
-        continue;
-      }
-      if (kept) link = {g->common.next_offset, g->common.lower_offset, i};
-      links[kImage].push_back(link);
-      order.push_back({static_cast<uint32_t>(tag.get_position()), kImage, uint32_t(links[kImage].size() - 1)});
-    } else {
-      others.push_back(
-          {static_cast<uint32_t>(tag.get_position()), read_u32(e, 0x0004, 0x1400), read_u32(e, 0x0004, 0x1420)});
-      order.push_back({others.back().position, kLevels, uint32_t(others.size() - 1)});
+    if (stopped()) return false;
+    // What the lists held before the record: one that memory cut short goes whole.
+    const uint32_t held[] = {patients.size(), all_studies.size(), all_series.size(), all_images.size(),
+                             file_ids.size()};
+    const size_t linked[] = {links[kPatient].size(), links[kStudy].size(), links[kSeries].size(),
+                             links[kImage].size(),   s.order.size(),       s.others.size()};
+    const int read = collect_record(s, i);
+    if (read >= 0 && s.intact()) continue;
+    if (read != kFull && !left_out_for_memory(s)) return false;
+    if (read == kFull) {
+      records_left_out_ = true;
+      s.warn(__LINE__);
     }
-    if (read < 0 || !intact()) return false;
+    patients.resize(held[0], VEK_DICOMDIRPatient(m));
+    all_studies.resize(held[1], VEK_DICOMDIRStudy(m));
+    all_series.resize(held[2], VEK_DICOMDIRSeries(m));
+    all_images.resize(held[3], VEK_DICOMDIRImage(m));
+    file_ids.resize(held[4], VEK_WString(m));
+    for (int l = 0; l < kLevels; ++l) links[l].resize(linked[l]);
+    s.order.resize(linked[kLevels]);
+    s.others.resize(linked[kLevels + 1]);
+    break;
   }
-
   return true;
 }
 
@@ -629,11 +684,20 @@ bool VEK_DICOMDIRInfo::build_patient(ReadState& s, uint32_t p) {
 }
 
 // Memory refused while patient p's subtree was built: with a share of its own for the
-// elements, the patients before it stand and the rest are left out; otherwise the load fails.
+// elements, half the patients after p go to make room for it, and with none after it, p goes;
+// otherwise the load fails. The patients read first stand, whatever shape filled the memory.
 bool VEK_DICOMDIRInfo::cut_for_memory(ReadState& s, uint32_t p) {
+  if (!left_out_for_memory(s)) return false;
+  const uint32_t after = patients.size() - p - 1;
+  // Shrinking allocates nothing: the subtrees that go take their memory with them.
+  patients.resize(after == 0 ? p : p + 1 + after / 2, VEK_DICOMDIRPatient(s.m));
+  return true;
+}
+
+// Memory refused while records were read: with a share of its own for the elements, the
+// records read whole stand and those after are left out; otherwise the load fails.
+bool VEK_DICOMDIRInfo::left_out_for_memory(ReadState& s) {
   if (element_limit_ == 0 || s.m->status().code() != VEK_ERROR_MEMORY) return false;
-  // Shrinking allocates nothing: the subtrees after p go, and their memory with them.
-  patients.resize(p, VEK_DICOMDIRPatient(s.m));
   records_left_out_ = true;
   s.m->clear();
   s.warn(__LINE__);
@@ -645,11 +709,12 @@ bool VEK_DICOMDIRInfo::build_tree(ReadState& s) {
   VEK_Manager* m = s.m;
   auto intact = [&] { return s.intact(); };
   const bool kept = s.kept;
-  for (uint32_t p = 0; p < patients.size(); ++p) {
+  for (uint32_t p = 0; p < patients.size();) {
     if (stopped()) return false;
-    if (!build_patient(s, p) || !intact()) {
-      if (!cut_for_memory(s, p)) return false;
-      break;
+    if (build_patient(s, p) && intact()) {
+      ++p;
+    } else if (!cut_for_memory(s, p)) {
+      return false;
     }
   }
   if (kept && s.early_studies != 0) {
@@ -713,11 +778,16 @@ bool VEK_DICOMDIRInfo::read_dir() {
     if (s.cut && s.collected == 0) return false;
     if (!link_by_offsets(s)) link_by_stream(s);
     // Room for every pointer first: a tree cut for memory must still be pointed at.
-    if (!patient_pointers.reserve(uint32_t(s.links[kPatient].size())) ||
-        !study_pointers.reserve(uint32_t(s.links[kStudy].size())) ||
-        !series_pointers.reserve(uint32_t(s.links[kSeries].size())) ||
-        !image_pointers.reserve(uint32_t(s.links[kImage].size())))
-      return false;
+    auto reserve_pointers = [&] {
+      return patient_pointers.reserve(uint32_t(s.links[kPatient].size())) &&
+             study_pointers.reserve(uint32_t(s.links[kStudy].size())) &&
+             series_pointers.reserve(uint32_t(s.links[kSeries].size())) &&
+             image_pointers.reserve(uint32_t(s.links[kImage].size()));
+    };
+    while (!reserve_pointers()) {
+      if (patients.empty() || !left_out_for_memory(s)) return false;
+      patients.resize(patients.size() / 2, VEK_DICOMDIRPatient(m));
+    }
     return build_tree(s) && point_records() && s.intact();
   } catch (const std::bad_alloc&) {
     vek_report(m, VEK_ERROR_MEMORY, kReadDir, kFile, __LINE__);
