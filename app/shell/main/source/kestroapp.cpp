@@ -216,6 +216,26 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
     return true;
 }
 
+namespace {
+
+// The pre-load and the workers let go at the close end after their block. Joined while the
+// wait allows: a process that then ends without static destruction leaves no ended thread
+// unjoined behind it.
+void JoinStoppedThreads(std::chrono::steady_clock::time_point end)
+{
+    XEVThread& preload = GetLoadState().preloadThread;
+    for (;;) {
+        preload.ReapEnded();
+        const bool left = XEVThread::ReapLetGo() != 0 || !preload.IsEmpty();
+        if (!left || std::chrono::steady_clock::now() >= end) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+}   // namespace
+
 int XEVKestroInstance::ExitInstance(int status)
 {
     StopLeftoverSweep();
@@ -228,6 +248,7 @@ int XEVKestroInstance::ExitInstance(int status)
     // archive's DICOMDIR, the load state) is done before the folder and the state go.
     const auto waitEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDetachedWaitMs);
     (void)XEVWaitDetached(std::min(removalEnd_, waitEnd));
+    JoinStoppedThreads(std::min(removalEnd_, waitEnd));
     ForgetZipArchive();
     const std::chrono::steady_clock::time_point end = removalEnd_;
     XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
