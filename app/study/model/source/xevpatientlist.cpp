@@ -93,8 +93,7 @@ XEVPatientList::~XEVPatientList()
 
 void XEVPatientList::StopThreads()
 {
-    readAheadStop = 1;
-    readAhead.Release();
+    StopReadAhead();
     LetRunGo();
     // The read-ahead and the pre-load read no record: let go, they end after their block.
     GetLoadState().HaltPreload();
