@@ -643,10 +643,15 @@ TEST_F(SlowDiscOpenTest, FileOpenOrADropWhileTheScanReadsWaitsForItNotAndTakesNo
     }
     const std::string medium = SlowDiscRoot();
     PlatEvent hold(true, false);
+    PlatEvent entered(true, false);
     // A failed step never leaves the scan held for the teardown to wait on.
     struct Release {
         PlatEvent& hold;
-        ~Release() { hold.Set(); }
+        ~Release()
+        {
+            scanEntered = nullptr;
+            hold.Set();
+        }
     } release{hold};
     scanHold = &hold;
     XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), HoldTheScansRead});
@@ -656,7 +661,7 @@ TEST_F(SlowDiscOpenTest, FileOpenOrADropWhileTheScanReadsWaitsForItNotAndTakesNo
     const auto step = [&](const char* what, const std::string& shown, const std::string& next,
                           const std::function<void(const std::string&)>& replace) {
         hold.Reset();
-        PlatEvent entered(true, false);
+        entered.Reset();
         scanEntered = &entered;
         Open(medium + shown + "/DICOMDIR");
         ASSERT_TRUE(PumpUntil([&] { return entered.Wait(0); })) << what << ": the scan's read";
@@ -665,7 +670,6 @@ TEST_F(SlowDiscOpenTest, FileOpenOrADropWhileTheScanReadsWaitsForItNotAndTakesNo
         replace(medium + next + "/DICOMDIR");
         EXPECT_EQ(guiJoins.load(), 0) << what;
         EXPECT_TRUE(PumpUntil([&] { return List().loaded != 0 && List().scanDone != 0; }, 60000)) << what;
-        EXPECT_GE(List().scanner.Running(), 1u) << what << ": the old scan is still in its read";
         hold.Set();
         EXPECT_TRUE(PumpUntil([&] { return List().scanner.Running() == 0 && List().Running() == 0; })) << what;
         XEVSetJoinObserver(nullptr);

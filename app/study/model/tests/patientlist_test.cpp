@@ -405,11 +405,24 @@ TEST(PatientListTest, ANewLoadWhileTheScanReadsWaitsForNoneAndTakesNothingOfIt)
     joinsWaited = 0;
     XEVSetJoinObserver(CountJoin);
     XEVSetMediumProbe({nullptr, nullptr, HoldFirstBackgroundRead});
+    PlatEvent hold(true, false), entered(true, false);
+    scanHold = &hold;
     MessageRecorder recorder;
     XEVPatientList list;
+    // Ends before the list, whose end joins the scan: a failed step never leaves it held.
+    struct Release {
+        PlatEvent& hold;
+        ~Release()
+        {
+            scanEntered = nullptr;
+            hold.Set();
+            XEVSetMediumProbe({});
+            XEVSetJoinObserver(nullptr);
+        }
+    } release{hold};
     for (const bool fileLoad : {false, true}) {
-        PlatEvent hold(true, false), entered(true, false);
-        scanHold = &hold;
+        hold.Reset();
+        entered.Reset();
         scanEntered = &entered;
         recorder.Drain();
         const size_t loadedBefore = recorder.Count(WM_XEV_PATIENTS_LOADED);
@@ -442,8 +455,6 @@ TEST(PatientListTest, ANewLoadWhileTheScanReadsWaitsForNoneAndTakesNothingOfIt)
         }
         list.Clear();
     }
-    XEVSetMediumProbe({});
-    XEVSetJoinObserver(nullptr);
 }
 
 namespace {
