@@ -518,7 +518,8 @@ XEVResult CXEVListFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam l
     switch (id) {
     case WM_XEV_PATIENTS_LOADED: OnPatientsLoaded(static_cast<intptr_t>(wParam)); break;
     case WM_XEV_SCAN_DONE: scanDone = 1; break;
-    case WM_XEV_VIEW_LOAD_DONE: WaitAll(); break;
+    // Only loaders that have ended are joined: one let go may still be in a read.
+    case WM_XEV_VIEW_LOAD_DONE: ReapEnded(); break;
     case WM_XEV_SELECT_PATIENT: {
         // Posted: a restart in between may have deleted the patient.
         auto* patient = reinterpret_cast<PatientInfo*>(wParam);
@@ -638,7 +639,7 @@ void CXEVListFormView::OnDropFiles(XEVLParam lParam)
     // The whole path: a cut one would open another folder.
     const QString path = drop->paths.isEmpty() ? QString() : drop->paths.front();
     drop->finished = true;
-    WaitAll();
+    // The loaders are let go with the list's records below, never waited for.
     if (host_ != nullptr) {
         host_->ClearTitleState();
         if (CXEVImageFormView* form = host_->GetImageFormView()) {

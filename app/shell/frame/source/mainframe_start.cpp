@@ -449,9 +449,8 @@ void CMainFrame::ShutDownLoaders()
 {
     CXEVListFormView* list = GetStudyList();
     if (list != nullptr) {
-        // Read-ahead, scan, loaders and the pre-load all stop and join here, before anything
-        // they read is freed.
-        list->scanAbort = 1;
+        // Read-ahead, scan, loaders and the pre-load all stop here; none is waited for, and
+        // what they read outlives them.
         list->StopThreads();
     }
     GetLoadState().HaltPreload();

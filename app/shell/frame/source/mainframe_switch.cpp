@@ -86,7 +86,8 @@ void CMainFrame::PerformSeriesSwitch()
     }
     if (CXEVListFormView* list = GetStudyList()) {
         list->StopReadAhead();
-        list->WaitAll();
+        // The scan came after the loader: its thread is only returning.
+        list->JoinRun();
         list->DeletePatients();
         list->SwapRecordSets();
         list->DestroyEntries();

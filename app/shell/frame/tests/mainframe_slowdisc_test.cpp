@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -592,4 +594,107 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
     ASSERT_EQ(shown.size(), 1u);
     ASSERT_EQ(behindReads.size(), 8u);
     EXPECT_GT(behindReads.back().start, shown.back().end);
+}
+
+namespace {
+
+// The scanner is the one thread started at the lowest priority (a higher nice value than the
+// test's): its first read from the drive waits here until the test lets it end, as a header
+// read of a slow drive does.
+int testNice = 0;
+std::atomic<PlatEvent*> scanHold{nullptr};
+std::atomic<PlatEvent*> scanEntered{nullptr};
+void HoldTheScansRead(int priority)
+{
+    if (priority != 1 || getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid))) <= testNice) {
+        return;
+    }
+    if (PlatEvent* entered = scanEntered.exchange(nullptr)) {
+        entered->Set();
+        scanHold.load()->Wait();
+    }
+}
+
+// Whether every record path the list holds, in both its record sets, is under folder.
+bool ListHoldsOnly(const XEVPatientList& list, const std::string& folder)
+{
+    const QString prefix = QString::fromStdString(folder + "/");
+    for (const auto* records : {&list.patients, &list.scanRecords}) {
+        for (const PatientInfo* patient : *records) {
+            for (const StudyInfo* study : patient->studies) {
+                for (const SeriesInfo* series : study->series) {
+                    for (const ImageInfo* image : series->images) {
+                        if (!image->filePath.startsWith(prefix)) {
+                            return false;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    return !list.patients.empty();
+}
+
+}   // namespace
+
+// With the scan on, File Open of a second disc, then a drop of the first, each while the scan of
+// the disc shown is inside a read: the GUI thread waits for none, the new disc loads and is
+// scanned, and once the old scan's read ends the list still holds the new disc's records alone.
+TEST_F(SlowDiscOpenTest, FileOpenOrADropWhileTheScanReadsWaitsForItNotAndTakesNothingOfIt)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/one", "mr", {2, 3, 256}));
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/two", "mr", {3, 2, 256}));
+        RunTestOnSlowDisc({temp_ / "medium", 6e6, 100, 0});
+        return;
+    }
+    errno = 0;
+    testNice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+    if (errno != 0 || testNice >= 19) {
+        GTEST_SKIP() << "the scanner's priority cannot be told from the test's";
+    }
+    const std::string medium = SlowDiscRoot();
+    PlatEvent hold(true, false);
+    PlatEvent entered(true, false);
+    // A failed step never leaves the scan held for the teardown to wait on.
+    struct Release {
+        PlatEvent& hold;
+        ~Release()
+        {
+            scanEntered = nullptr;
+            hold.Set();
+        }
+    } release{hold};
+    scanHold = &hold;
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), HoldTheScansRead});
+    GetCommonSettings().ModeUnsupportSRDelList = 1;
+    frame->OnAgreementClosed(1);
+
+    const auto step = [&](const char* what, const std::string& shown, const std::string& next,
+                          const std::function<void(const std::string&)>& replace) {
+        hold.Reset();
+        entered.Reset();
+        scanEntered = &entered;
+        Open(medium + shown + "/DICOMDIR");
+        ASSERT_TRUE(PumpUntil([&] { return entered.Wait(0); })) << what << ": the scan's read";
+        guiJoins = 0;
+        XEVSetJoinObserver(CountGuiJoin);
+        replace(medium + next + "/DICOMDIR");
+        EXPECT_EQ(guiJoins.load(), 0) << what;
+        EXPECT_TRUE(PumpUntil([&] { return List().loaded != 0 && List().scanDone != 0; }, 60000)) << what;
+        hold.Set();
+        EXPECT_TRUE(PumpUntil([&] { return List().scanner.Running() == 0 && List().Running() == 0; })) << what;
+        XEVSetJoinObserver(nullptr);
+        EXPECT_EQ(guiJoins.load(), 0) << what;
+        EXPECT_TRUE(ListHoldsOnly(List(), medium + next)) << what;
+        EXPECT_FALSE(List().scanRecords.empty()) << what;
+    };
+    step("File Open of another disc", "/one", "/two", [&](const std::string& path) { Open(path); });
+    step("a drop", "/two", "/one", [&](const std::string& path) {
+        XEVDropFiles drop;
+        drop.paths = {QString::fromStdString(path)};
+        XEVSendMessage(List().Handle(), WM_XEV_DROPFILES, 0, reinterpret_cast<XEVLParam>(&drop));
+    });
+    XEVSetMediumProbe({});
+    GetCommonSettings().ModeUnsupportSRDelList = 0;
 }

@@ -28,22 +28,96 @@ void DeleteAll(std::vector<PatientInfo*>& records)
 
 }   // namespace
 
+// What a run's threads read and make. They write the list only through Hand, under the
+// mutex, and only while the list still owns the run: a run let go, stopped or not, keeps
+// its records to itself and tells nobody.
+struct XEVPatientList::Run {
+    Run(XEVPatientList& list, QString medium, XEVWindowHandle notifyWindow)
+        : path(std::move(medium)), notify(std::move(notifyWindow)), owner(&list)
+    {
+    }
+    ~Run()
+    {
+        // Made by the run alone and never shown: no reader, no edit box.
+        for (PatientInfo* patient : patients) {
+            delete patient;
+        }
+        for (PatientInfo* patient : scanRecords) {
+            delete patient;
+        }
+    }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    // Calls give(list) and posts the message while the list owns the run, and for the scan
+    // while it has not been stopped.
+    template <typename Give>
+    void Hand(bool scan, uint32_t message, intptr_t wParam, Give give)
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (owner == nullptr || (scan && scanLetGo)) {
+            return;
+        }
+        give(*owner);
+        if (!notify.IsNull()) {
+            XEVPostMessage(notify, message, XEVWParam(wParam), 0);
+        }
+    }
+
+    const QString path;
+    const XEVWindowHandle notify;
+    std::mutex mutex;
+    XEVPatientList* owner;    // under the mutex; null once let go
+    bool scanLetGo = false;   // under the mutex
+    std::shared_ptr<XEVParsedDicomDir> parsed;
+    std::vector<PatientInfo*> patients;
+    std::vector<PatientInfo*> scanRecords;
+    // The loader's frame-count answer, for the scanner; read once loaderDone is set.
+    int32_t frameCountsKnown = 0;
+    int32_t scanSRResult = 0;
+    // Set once the DICOMDIR loader has ended: the scanner starts only then.
+    PlatEvent loaderDone{true, false};
+};
+
+XEVPatientList::XEVPatientList() = default;
+
 XEVPatientList::~XEVPatientList()
 {
     Clear();
-    // A read-ahead let go may still be ending its block: it touches the scanner's gate.
+    // The threads let go end after their block; the read-ahead and the scan touch the
+    // scanner's gate, the loaders only their run. The program's end waits for them here.
     readAhead.WaitAll();
+    scanner.WaitAll();
+    WaitAll();
 }
 
 void XEVPatientList::StopThreads()
 {
-    // The loaders end before their next record; the next load clears the flag.
-    stop = 1;
     StopReadAhead();
-    StopAndJoinScanner();
-    WaitAll();
+    LetRunGo();
     // The read-ahead and the pre-load read no record: let go, they end after their block.
     GetLoadState().HaltPreload();
+}
+
+void XEVPatientList::LetRunGo()
+{
+    if (run_) {
+        std::lock_guard<std::mutex> guard(run_->mutex);
+        run_->owner = nullptr;
+    }
+    run_.reset();
+    // The runs' stops are raised and their gates opened; those ended are joined, the rest
+    // by a later call.
+    Release();
+    scanner.Release();
+}
+
+std::shared_ptr<XEVPatientList::Run> XEVPatientList::NewRun()
+{
+    LetRunGo();
+    run_ = std::make_shared<Run>(*this, mediaPath, notifyWindow);
+    run_->scanSRResult = scanSRResult.load();
+    return run_;
 }
 
 void XEVPatientList::Clear()
@@ -62,21 +136,18 @@ void XEVPatientList::Clear()
 int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle& notify,
                                      std::shared_ptr<XEVParsedDicomDir> parsed)
 {
-    parsed_ = std::move(parsed);
     mediaPath = path;
     notifyWindow = notify;
-    stop = 0;
-    loaderDone_.Reset();
-    if (!Start([this] { LoadDicomDirProc(); })) {
-        parsed_.reset();
-        loaderDone_.Set();
+    std::shared_ptr<Run> run = NewRun();
+    run->parsed = std::move(parsed);
+    if (!Start([run, stop = RunStop()] { LoadDicomDirProc(*run, *stop); })) {
+        run->parsed.reset();
         return 0;
     }
     const XEVCommonSettings& settings = GetCommonSettings();
     if (settings.ModeMultiFrameRead != 0 || settings.ModeUnsupportSRDelList != 0) {
-        StopAndJoinScanner();
-        scanner.stop = 0;
-        if (!scanner.Start([this] { ScanProc(); }, PlatThreadPriority::Lowest)) {
+        if (!scanner.Start([run, stop = scanner.RunStop(), gate = &scanner] { ScanProc(*run, *stop, *gate); },
+                           PlatThreadPriority::Lowest)) {
             return 0;
         }
     }
@@ -87,8 +158,8 @@ int32_t XEVPatientList::StartFileLoading(const XEVWindowHandle& notify, const QS
 {
     mediaPath = path;
     notifyWindow = notify;
-    stop = 0;
-    return Start([this] { LoadFileProc(); }) ? 1 : 0;
+    std::shared_ptr<Run> run = NewRun();
+    return Start([run] { LoadFileProc(*run); }) ? 1 : 0;
 }
 
 void XEVPatientList::StartReadAhead()
@@ -120,20 +191,16 @@ void XEVPatientList::StopReadAhead()
     // No wait for the read under way: the GUI thread never waits for the medium.
     readAheadStop = 1;
     readAhead.Release();
-    WaitAll();
-}
-
-void XEVPatientList::StopAndJoinScanner()
-{
-    scanAbort = 1;
-    scanner.SetGate();
-    scanner.WaitAll();
-    scanAbort = 0;
+    ReapEnded();
 }
 
 void XEVPatientList::StopScan()
 {
-    StopAndJoinScanner();
+    if (run_) {
+        std::lock_guard<std::mutex> guard(run_->mutex);
+        run_->scanLetGo = true;
+    }
+    scanner.Release();
     perFrameSplit = 0;
 }
 
@@ -164,66 +231,60 @@ uint64_t XEVPatientList::GetFileLength(const QString& path)
     return ::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
 }
 
-void XEVPatientList::Post(uint32_t message, intptr_t wParam)
-{
-    if (!notifyWindow.IsNull()) {
-        XEVPostMessage(notifyWindow, message, XEVWParam(wParam), 0);
-    }
-}
-
-void XEVPatientList::LoadDicomDirProc()
-{
-    int32_t result = 0;
-    {
-        std::lock_guard<PlatRecursiveLock> guard(loadLock);
-        XEVVEKHelper helper;
-        XEVLoadState& state = GetLoadState();
-        state.perFrameEntries = 0;
-        int32_t known = 0;
-        int32_t split = 0;
-        result = helper.LoadDicomDir(mediaPath, patients, known, split, &stop, std::move(parsed_));
-        frameCountsKnown = known;
-        perFrameSplit = split;
-        dicomDirCut = helper.dicomDirCut ? 1 : 0;
-        if (result != 0 && known == 1 && split == 1) {
-            state.perFrameEntries = 1;
-        }
-    }
-    // Posted before the scanner may start, so that its report never arrives first.
-    Post(WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : kXEVLoadFailed);
-    loaderDone_.Set();
-}
-
-void XEVPatientList::LoadFileProc()
+void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop)
 {
     XEVVEKHelper helper;
-    if (helper.LoadDicomFile(mediaPath, patients) != 0) {
-        Post(WM_XEV_PATIENTS_LOADED, 0);
+    int32_t known = 0;
+    int32_t split = 0;
+    const int32_t result = helper.LoadDicomDir(run.path, run.patients, known, split, &stop, std::move(run.parsed));
+    run.frameCountsKnown = known;
+    // Handed before the scanner may start, so that its report never arrives first.
+    run.Hand(false, WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : kXEVLoadFailed, [&](XEVPatientList& list) {
+        list.patients.swap(run.patients);
+        list.frameCountsKnown = known;
+        list.perFrameSplit = split;
+        list.dicomDirCut = helper.dicomDirCut ? 1 : 0;
+        GetLoadState().perFrameEntries = result != 0 && known == 1 && split == 1 ? 1 : 0;
+    });
+    run.loaderDone.Set();
+}
+
+void XEVPatientList::LoadFileProc(Run& run)
+{
+    XEVVEKHelper helper;
+    if (helper.LoadDicomFile(run.path, run.patients) != 0) {
+        run.Hand(false, WM_XEV_PATIENTS_LOADED, 0, [&](XEVPatientList& list) { list.patients.swap(run.patients); });
     }
 }
 
-void XEVPatientList::ScanProc()
+void XEVPatientList::ScanProc(Run& run, const std::atomic<int32_t>& stop, XEVThread& gate)
 {
     // Never ahead of the DICOMDIR loader: the first images must not wait for a whole scan,
     // and the scan needs the frame counts the load found.
-    loaderDone_.Wait();
+    run.loaderDone.Wait();
+    if (stop.load() != 0) {
+        return;
+    }
     int32_t result = 1;
-    {
-        std::lock_guard<PlatRecursiveLock> guard(loadLock);
-        if (frameCountsKnown.load() != 1 || GetCommonSettings().ModeUnsupportSRDelList != 0) {
-            XEVVEKHelper helper;
-            int32_t multiFrame = 0;
-            int32_t unsupported = scanSRResult.load();
-            result = helper.ScanDicomDir(multiFrame, unsupported, mediaPath, scanRecords, frameCountsKnown.load(),
-                                         scanAbort, scanner);
-            perFrameSplit = multiFrame;
-            scanSRResult = unsupported;
-        }
+    int32_t multiFrame = 0;
+    int32_t unsupported = run.scanSRResult;
+    const bool scans = run.frameCountsKnown != 1 || GetCommonSettings().ModeUnsupportSRDelList != 0;
+    if (scans) {
+        XEVVEKHelper helper;
+        result =
+            helper.ScanDicomDir(multiFrame, unsupported, run.path, run.scanRecords, run.frameCountsKnown, stop, gate);
     }
     // An aborted scan built part of the records only: it must not be offered as finished.
-    if (scanAbort.load() == 0) {
-        Post(WM_XEV_SCAN_DONE, result != 0 ? 0 : kXEVLoadFailed);
+    if (stop.load() != 0) {
+        return;
     }
+    run.Hand(true, WM_XEV_SCAN_DONE, result != 0 ? 0 : kXEVLoadFailed, [&](XEVPatientList& list) {
+        if (scans) {
+            list.scanRecords.swap(run.scanRecords);
+            list.perFrameSplit = multiFrame;
+            list.scanSRResult = unsupported;
+        }
+    });
 }
 
 void XEVPatientList::ReadAheadProc(std::vector<QString> paths, const std::atomic<int32_t>& stop)

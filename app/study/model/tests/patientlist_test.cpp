@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "loadertestkit.h"
 #include "plat_temp_folder.h"
@@ -18,6 +19,7 @@
 #include "study/xevframeheader.h"
 #include "study/xevloadstate.h"
 #include "study/xevpatientlist.h"
+#include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 
@@ -344,7 +346,6 @@ TEST(PatientListTest, ScannerRunsAfterTheLoaderAndReportsOnce)
     EXPECT_TRUE(list.scanRecords.empty());
     list.StopScan();
     EXPECT_EQ(list.perFrameSplit.load(), 0);
-    EXPECT_EQ(list.scanAbort.load(), 0);
 
     // Frame counts known and no report option: nothing to scan, success all the same.
     list.Clear();
@@ -355,6 +356,105 @@ TEST(PatientListTest, ScannerRunsAfterTheLoaderAndReportsOnce)
     }
     EXPECT_EQ(recorder.Messages().back().wParam, 0u);
     EXPECT_TRUE(list.scanRecords.empty());
+}
+
+namespace {
+// The first background read asked for (the scan's: no read-ahead runs here) waits inside the
+// read until the test lets it go, as a header read of a slow drive does.
+std::atomic<PlatEvent*> scanHold{nullptr};
+std::atomic<PlatEvent*> scanEntered{nullptr};
+void HoldFirstBackgroundRead(int priority)
+{
+    if (priority == 1) {
+        if (PlatEvent* entered = scanEntered.exchange(nullptr)) {
+            entered->Set();
+            scanHold.load()->Wait();
+        }
+    }
+}
+
+std::thread::id joinsOf;
+std::atomic<int> joinsWaited{0};
+void CountJoin()
+{
+    if (std::this_thread::get_id() == joinsOf) {
+        ++joinsWaited;
+    }
+}
+
+std::vector<QString> Scanned(const QString& disc)
+{
+    Records records;
+    XEVThread gate;
+    std::atomic<int32_t> abort{0};
+    int32_t multi = 0, unsupported = 0;
+    XEVVEKHelper().ScanDicomDir(multi, unsupported, disc, records.patients, 0, abort, gate);
+    return Paths(records.patients);
+}
+}   // namespace
+
+// A new load, of a DICOMDIR or of one file, while the scan of the last one is inside a read:
+// nothing waits for the scan, the new load and its own scan go on, and what the old scan
+// makes never reaches the list nor is reported, even once it ends.
+TEST(PatientListTest, ANewLoadWhileTheScanReadsWaitsForNoneAndTakesNothingOfIt)
+{
+    const QString first = kData + QStringLiteral("/discA/DICOMDIR");
+    const QString second = kData + QStringLiteral("/discA/DIRSRUN");
+    Modes modes(1, 1, 1);
+    joinsOf = std::this_thread::get_id();
+    joinsWaited = 0;
+    XEVSetJoinObserver(CountJoin);
+    XEVSetMediumProbe({nullptr, nullptr, HoldFirstBackgroundRead});
+    PlatEvent hold(true, false), entered(true, false);
+    scanHold = &hold;
+    MessageRecorder recorder;
+    XEVPatientList list;
+    // Ends before the list, whose end joins the scan: a failed step never leaves it held.
+    struct Release {
+        PlatEvent& hold;
+        ~Release()
+        {
+            scanEntered = nullptr;
+            hold.Set();
+            XEVSetMediumProbe({});
+            XEVSetJoinObserver(nullptr);
+        }
+    } release{hold};
+    for (const bool fileLoad : {false, true}) {
+        hold.Reset();
+        entered.Reset();
+        scanEntered = &entered;
+        recorder.Drain();
+        const size_t loadedBefore = recorder.Count(WM_XEV_PATIENTS_LOADED);
+        const size_t scannedBefore = recorder.Count(WM_XEV_SCAN_DONE);
+        ASSERT_EQ(list.StartLoading(first, recorder.Handle()), 1);
+        ASSERT_TRUE(entered.Wait(kPumpTimeoutMs)) << "the scan's read";
+
+        list.Clear();
+        if (fileLoad) {
+            ASSERT_EQ(list.StartFileLoading(recorder.Handle(), kData + QStringLiteral("/single/multi3.dcm")), 1);
+            ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_PATIENTS_LOADED) == loadedBefore + 2; }));
+        } else {
+            ASSERT_EQ(list.StartLoading(second, recorder.Handle()), 1);
+            ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_SCAN_DONE) == scannedBefore + 1; }));
+        }
+        EXPECT_EQ(joinsWaited.load(), 0);
+        EXPECT_EQ(list.scanner.Running(), 1u) << "the old scan is still in its read";
+
+        // Once the old scan ends, the list still holds the new load's records alone.
+        hold.Set();
+        ASSERT_TRUE(PumpUntil([&] { return list.scanner.Running() == 0 && list.Running() == 0; }));
+        recorder.Drain();
+        EXPECT_EQ(recorder.Count(WM_XEV_SCAN_DONE), scannedBefore + (fileLoad ? 0 : 1));
+        if (fileLoad) {
+            ASSERT_EQ(list.patients.size(), 1u);
+            EXPECT_TRUE(list.scanRecords.empty());
+        } else {
+            EXPECT_EQ(Paths(list.scanRecords), Scanned(second));
+            EXPECT_NE(Paths(list.scanRecords), Scanned(first));
+        }
+        list.Clear();
+    }
 }
 
 namespace {
@@ -397,10 +497,11 @@ TEST(ReadAheadTest, ReadsEveryFileOnceInOrderWhileTheScannerWaits)
     // A scan on the list's scanner gate waits while the read-ahead runs.
     std::atomic<int32_t> scanned{0};
     Records scanRecords;
+    std::atomic<int32_t> abort{0};
     ASSERT_TRUE(list.scanner.Start([&] {
         XEVVEKHelper helper;
         int32_t multi = 0, unsupported = 0;
-        helper.ScanDicomDir(multi, unsupported, list.mediaPath, scanRecords.patients, 0, list.scanAbort, list.scanner);
+        helper.ScanDicomDir(multi, unsupported, list.mediaPath, scanRecords.patients, 0, abort, list.scanner);
         scanned = 1;
     }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

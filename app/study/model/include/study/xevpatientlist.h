@@ -11,8 +11,6 @@
 #include <memory>
 #include <vector>
 
-#include "platform/platevent.h"
-#include "platform/platlock.h"
 #include "shell/xevmessage.h"
 #include "shell/xevmessageids.h"
 #include "study/xevthread.h"
@@ -24,8 +22,8 @@ constexpr intptr_t kXEVLoadFailed = -1001;
 
 class XEVPatientList : public XEVThread {
 public:
-    XEVPatientList() = default;
-    // Stops and joins every thread, then deletes the records.
+    XEVPatientList();
+    // Stops every thread, lets the records go, then joins the threads: the program's end.
     virtual ~XEVPatientList();
 
     // Stops the threads as StopThreads does, lets every record go (freed once no reader
@@ -41,13 +39,14 @@ public:
     // Lets any read-ahead go, then reads every listed file once.
     void StartReadAhead();
     // Stops the read-ahead without waiting for it (it ends within one block, on its own, and
-    // never touches the records), then joins the loaders.
+    // never touches the records), then joins the loaders that have ended.
     void StopReadAhead();
-    // Aborts and joins the scanner, then clears the abort flag and the split flag.
+    // Stops the scanner without waiting for it; its records never reach the list. Clears the
+    // split flag.
     void StopScan();
-    // Stops and joins the loaders and the scanner, which write the records, and stops the
-    // read-ahead and the pre-load without waiting for them, keeping the records: the first
-    // step of Clear and of shutting down.
+    // Stops the loaders, the scanner, the read-ahead and the pre-load, keeping the records:
+    // the first step of Clear and of shutting down. Nothing is waited for: a loader or scan
+    // let go builds records of its own, which never reach the list, and ends after its read.
     void StopThreads();
     PatientInfo* GetPatient(int32_t index) const;
     void DeletePatients();
@@ -68,11 +67,9 @@ public:
     std::vector<PatientInfo*> scanRecords;
     QString mediaPath;
     XEVWindowHandle notifyWindow;
-    PlatRecursiveLock loadLock;
     std::atomic<int32_t> readAheadStop{0};
     XEVThread readAhead;
     XEVThread scanner;
-    std::atomic<int32_t> scanAbort{0};
     std::atomic<int32_t> perFrameSplit{0};
     std::atomic<int32_t> scanSRResult{0};
     std::atomic<int32_t> frameCountsKnown{0};
@@ -80,17 +77,17 @@ public:
     std::atomic<int32_t> dicomDirCut{0};
 
 private:
-    void LoadDicomDirProc();
-    void LoadFileProc();
-    void ScanProc();
+    // One load of a medium, shared with its threads.
+    struct Run;
+    static void LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop);
+    static void LoadFileProc(Run& run);
+    static void ScanProc(Run& run, const std::atomic<int32_t>& stop, XEVThread& gate);
     void ReadAheadProc(std::vector<QString> paths, const std::atomic<int32_t>& stop);
-    void Post(uint32_t message, intptr_t wParam);
-    void StopAndJoinScanner();
+    // Lets the current run go (its results never reach the list) and starts a new one.
+    std::shared_ptr<Run> NewRun();
+    void LetRunGo();
 
     std::atomic<int64_t> readAheadFilesRead_{0};
     std::atomic<int64_t> readAheadBytesRead_{0};
-    // Set once the DICOMDIR loader has ended: the scanner starts only then.
-    PlatEvent loaderDone_{true, true};
-    // Handed to the loader, which lets it go once walked.
-    std::shared_ptr<XEVParsedDicomDir> parsed_;
+    std::shared_ptr<Run> run_;
 };
