@@ -146,12 +146,15 @@ VEK_InputStorage* DirectoryInput(VEK_Manager* manager, VEK_InputStorage* file, c
     return stoppable.storage;
 }
 
+std::atomic<uint64_t> dicomDirMemoryBudget{kXEVDicomDirMemoryBudget};
+std::atomic<uint64_t> dicomDirElementBudget{kXEVDicomDirElementBudget};
+
 // How every read of a DICOMDIR goes: the tree alone (records in record order too would hold
 // each twice), within its records and its memory.
 void BoundDirectoryRead(VEK_DICOMDIRInfo& info, VEK_DefaultManager& manager, const std::atomic<int32_t>* stop)
 {
-    manager.set_budget(kXEVDicomDirMemoryBudget);
-    info.set_element_limit(kXEVDicomDirElementBudget);
+    manager.set_budget(dicomDirMemoryBudget.load());
+    info.set_element_limit(dicomDirElementBudget.load());
     info.set_record_order_kept(false);
     info.set_record_limit(kXEVDicomDirRecordLimit);
     info.set_stop(stop);
@@ -227,6 +230,12 @@ struct XEVParsedDicomDir {
         info->set_stop(stop);
     }
 };
+
+void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes)
+{
+    dicomDirMemoryBudget.store(bytes != 0 ? bytes : kXEVDicomDirMemoryBudget);
+    dicomDirElementBudget.store(elementBytes != 0 ? elementBytes : kXEVDicomDirElementBudget);
+}
 
 QString XEVVEKHelper::GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
