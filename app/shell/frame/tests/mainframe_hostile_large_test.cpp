@@ -278,6 +278,39 @@ TEST_F(LargeDiscTest, NestedEmptyItemsPastTheDicomDirMemoryAreNotListed)
     ExpectListedBeforeTheFiller(std::move(nested), "dicomdir_nested_empty_items");
 }
 
+// Patients whose records cost more than the elements leave them (long names, widened as they
+// are read), with the DICOMDIR's memory lowered so that a small directory passes it while its
+// records are first collected: the patients read whole are listed in order, the list says the
+// rest are not, the disc is not refused, and the first patient's image shows.
+TEST_F(LargeDiscTest, PatientsPastTheDicomDirMemoryWhileCollectedAreNotListed)
+{
+    constexpr int kPatients = 200;
+    XEVSetDicomDirMemoryBudget(uint64_t(4) << 20, uint64_t(3) << 20);
+    struct Restore {
+        ~Restore() { XEVSetDicomDirMemoryBudget(0, 0); }
+    } restore;
+    DicomDirWriter dir;
+    const std::vector<int> top = AddOneImagePatients(dir, kPatients);
+    for (int p = 0; p < kPatients; ++p) {
+        std::string body;
+        DicomDirWriter::Element(body, 0x0010, 0x0010, "PN", std::string(8000, char('A' + p % 26)));
+        DicomDirWriter::Element(body, 0x0010, 0x0020, "LO", Numbered("PID%05d", p));
+        dir[top[size_t(p)]].body = body;
+    }
+    WriteAndOpen(dir, top, kSanitized ? 300000 : 60000, "dicomdir_records_past_memory");
+    const size_t listed = List().patients.size();
+    ASSERT_GT(listed, 0u);
+    EXPECT_LT(listed, size_t(kPatients));
+    for (size_t p = 0; p < listed; ++p) {
+        EXPECT_EQ(List().patients[p]->patientId.toStdString(), Numbered("PID%05d", int(p)));
+    }
+    EXPECT_EQ(box.texts, std::vector<QString>{DicomDirCut()});
+    std::vector<XEVImageViewCtrl*> cells = ShowSeries(List().patients[0]->studies[0]->series[0], 1);
+    ASSERT_EQ(cells.size(), 1u);
+    EXPECT_GT(PaintedBright(cells)[0], 0);
+    EXPECT_EQ(box.texts.size(), 1u);
+}
+
 // One patient more than fit the records the viewer reads of a DICOMDIR (50,000 patients of
 // four records each do): the first 50,000 are listed, and the list says it left records out and
 // that its bars stop at the 10,001st patient.

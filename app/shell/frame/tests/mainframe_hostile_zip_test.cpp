@@ -377,6 +377,32 @@ void MakeManyFramedRecords(const std::string& zip)
     ASSERT_TRUE(MakeZip(zip, members));
 }
 
+// What the list says when it leaves records of a DICOMDIR out.
+QString DicomDirCut()
+{
+    return GetMessageString(10040).arg(kXEVDicomDirByteLimit >> 20).arg(kXEVDicomDirRecordLimit);
+}
+
+// A member of 8 x 8 frames, frame k bright in its row k % 8, and one patient of that many
+// series, each of one image record of the member, listed frame by frame.
+void MakeFramedSeries(const std::string& zip, int frames, int records)
+{
+    std::string pixels(size_t(frames) * 64, '\0');
+    for (int k = 0; k < frames; ++k) {
+        std::fill_n(pixels.begin() + k * 64 + (k % 8) * 8, 8, char(0xFF));
+    }
+    std::vector<ZipMakerMember> members{{"DICOMDIR", ""},
+                                        {"IMG/F1000", ImageHead("1.2.62.8.1", 8, 8, 8, uint32_t(frames)) + pixels}};
+    std::vector<DirRecord> series;
+    for (int r = 0; r < records; ++r) {
+        const std::string instance = "1.2.62.8.1." + std::to_string(r);
+        series.push_back(SeriesRecord("1.2.62.8.2." + std::to_string(r),
+                                      {{"IMAGE", ImageRecord("IMG\\F1000", instance, uint32_t(frames)), {}}}));
+    }
+    members[0].data = DicomDirBytes({PatientRecord("P1", "1.2.62.8.3", std::move(series))});
+    ASSERT_TRUE(MakeZip(zip, members));
+}
+
 }   // namespace
 
 // 20,000 framed records, each member's count read through the archive: the load ends in
@@ -411,20 +437,7 @@ TEST_F(HostileZipTest, FramesPastTheListedEntriesAreNotListedAndTheListSaysSo)
 {
     const int frames = 1000;
     const int records = int(kXEVDicomDirRecordLimit / frames) + 1;
-    std::string pixels(size_t(frames) * 64, '\0');
-    for (int k = 0; k < frames; ++k) {
-        std::fill_n(pixels.begin() + k * 64 + (k % 8) * 8, 8, char(0xFF));
-    }
-    std::vector<ZipMakerMember> members{{"DICOMDIR", ""},
-                                        {"IMG/F1000", ImageHead("1.2.62.8.1", 8, 8, 8, frames) + pixels}};
-    std::vector<DirRecord> series;
-    for (int r = 0; r < records; ++r) {
-        const std::string instance = "1.2.62.8.1." + std::to_string(r);
-        series.push_back(SeriesRecord("1.2.62.8.2." + std::to_string(r),
-                                      {{"IMAGE", ImageRecord("IMG\\F1000", instance, uint32_t(frames)), {}}}));
-    }
-    members[0].data = DicomDirBytes({PatientRecord("P1", "1.2.62.8.3", std::move(series))});
-    ASSERT_TRUE(MakeZip(zip_, members));
+    MakeFramedSeries(zip_, frames, records);
     // Terms accepted: the list's end starts the viewing, which tells what the list left out.
     frame->OnAgreementClosed(1);
     Pump();
@@ -434,8 +447,7 @@ TEST_F(HostileZipTest, FramesPastTheListedEntriesAreNotListedAndTheListSaysSo)
     EXPECT_EQ(SeriesSizes(), std::vector<size_t>(size_t(records - 1), size_t(frames)));
     // Told once the entries show.
     ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); }));
-    EXPECT_EQ(box.texts, std::vector<QString>{
-                             GetMessageString(10040).arg(kXEVDicomDirByteLimit >> 20).arg(kXEVDicomDirRecordLimit)});
+    EXPECT_EQ(box.texts, std::vector<QString>{DicomDirCut()});
     Report("frames past the listed entries, load", elapsed, stall);
 
     // The list opens its first entry on its own, the study fitted to its series; a series
@@ -481,4 +493,37 @@ TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
         EXPECT_LT(closing, 10000);
     }
     EXPECT_EQ(List().patients.size(), 0u);
+}
+
+// Entries cost the study model memory of their own, beyond the records they come from: those
+// made count against the DICOMDIR's memory as the read's own do (lowered here so that 40,000
+// frame entries pass it). The series before the cut are listed whole, the rest are not, the list
+// says so, and a listed frame paints.
+TEST_F(HostileZipTest, EntriesPastTheDicomDirMemoryAreNotListedAndTheListSaysSo)
+{
+    constexpr int kRecords = 40;
+    XEVSetDicomDirMemoryBudget(uint64_t(8) << 20, uint64_t(6) << 20);
+    struct Restore {
+        ~Restore() { XEVSetDicomDirMemoryBudget(0, 0); }
+    } restore;
+    MakeFramedSeries(zip_, 1000, kRecords);
+    frame->OnAgreementClosed(1);
+    Pump();
+    GuiStallMeter stall;
+    const qint64 elapsed = OpenZip(zip_);
+    ASSERT_EQ(List().patients.size(), 1u);
+    const std::vector<size_t> sizes = SeriesSizes();
+    ASSERT_FALSE(sizes.empty());
+    EXPECT_LT(sizes.size(), size_t(kRecords));
+    EXPECT_EQ(sizes, std::vector<size_t>(sizes.size(), 1000));
+    ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); }));
+    EXPECT_EQ(box.texts, std::vector<QString>{DicomDirCut()});
+    Report("entries past the DICOMDIR's memory, load", elapsed, stall);
+    // The last series listed shows its first 9 frames in the 3 x 3 grid.
+    std::vector<XEVImageViewCtrl*> cells = ShowSeries(Series(sizes.size() - 1), 9);
+    ASSERT_EQ(cells.size(), 9u);
+    for (int bright : PaintedBright(cells)) {
+        EXPECT_GT(bright, 0);
+    }
+    EXPECT_EQ(box.texts.size(), 1u);
 }

@@ -146,12 +146,15 @@ VEK_InputStorage* DirectoryInput(VEK_Manager* manager, VEK_InputStorage* file, c
     return stoppable.storage;
 }
 
+std::atomic<uint64_t> dicomDirMemoryBudget{kXEVDicomDirMemoryBudget};
+std::atomic<uint64_t> dicomDirElementBudget{kXEVDicomDirElementBudget};
+
 // How every read of a DICOMDIR goes: the tree alone (records in record order too would hold
 // each twice), within its records and its memory.
 void BoundDirectoryRead(VEK_DICOMDIRInfo& info, VEK_DefaultManager& manager, const std::atomic<int32_t>* stop)
 {
-    manager.set_budget(kXEVDicomDirMemoryBudget);
-    info.set_element_limit(kXEVDicomDirElementBudget);
+    manager.set_budget(dicomDirMemoryBudget.load());
+    info.set_element_limit(dicomDirElementBudget.load());
     info.set_record_order_kept(false);
     info.set_record_limit(kXEVDicomDirRecordLimit);
     info.set_stop(stop);
@@ -187,6 +190,21 @@ template <class T>
 void Release(VEK_Vector<T>& list, VEK_Manager* manager)
 {
     list = VEK_Vector<T>(manager);
+}
+
+// What the study model's objects hold on the heap, as a walk charges them to the read's budget:
+// each block with the allocator's own bytes, texts with their headers, and a pointer to each
+// object in its parent's list, with room for the list to grow.
+constexpr uint64_t kBlockBytes = 32;
+template <class T>
+constexpr uint64_t kObjectBytes = kBlockBytes + sizeof(T) + 2 * sizeof(T*);
+uint64_t TextBytes(uint64_t units)
+{
+    return units == 0 ? 0 : kBlockBytes + 2 * (units + 1);
+}
+uint64_t TextBytes(const QString& text)
+{
+    return TextBytes(uint64_t(text.capacity()));
 }
 
 ImageInfo* NewEntry(const VEK_DICOMDIRImage& record, const QString& path, int32_t startFrame)
@@ -227,6 +245,12 @@ struct XEVParsedDicomDir {
         info->set_stop(stop);
     }
 };
+
+void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes)
+{
+    dicomDirMemoryBudget.store(bytes != 0 ? bytes : kXEVDicomDirMemoryBudget);
+    dicomDirElementBudget.store(elementBytes != 0 ? elementBytes : kXEVDicomDirElementBudget);
+}
 
 QString XEVVEKHelper::GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
@@ -353,7 +377,7 @@ bool IsUnsupportedReport(const SeriesInfo& series)
 class DicomDirWalk {
 public:
     DicomDirWalk(VEK_DICOMDIRInfo& info, std::string folder, const WalkOptions& options, WalkResult& result,
-                 VEK_Manager* manager)
+                 VEK_DefaultManager* manager)
         : info_(info), folder_(std::move(folder)), options_(options), result_(result), manager_(manager)
     {
         const XEVCommonSettings& settings = GetCommonSettings();
@@ -393,7 +417,14 @@ private:
 
     bool GoesOn()
     {
-        if (entries_ >= kXEVDicomDirRecordLimit) {
+        // The model takes the memory of the read's records as they go: both within its budget.
+        // Once past it, the records after are not listed, though what the walk lets go after
+        // would make room again.
+        const uint64_t budget = manager_->budget();
+        if (entries_ >= kXEVDicomDirRecordLimit || (budget != 0 && manager_->in_use() + modelBytes_ > budget)) {
+            full_ = true;
+        }
+        if (full_) {
             result_.cut = true;
             return false;
         }
@@ -424,6 +455,9 @@ private:
             patient->birthDate = VekToQString(tags.get_string_value(0x0010, 0x0030));
         }
         patient->patientId = VekToQString(record.patient_id);
+        modelBytes_ += kObjectBytes<PatientInfo> + TextBytes(patient->nameIdeographic) +
+                       TextBytes(patient->nameAlphabetic) + TextBytes(patient->birthDate) + TextBytes(patient->sex) +
+                       TextBytes(patient->ageText) + TextBytes(patient->patientId);
         for (const VEK_DICOMDIRStudy& studyRecord : record.studies) {
             if (!GoesOn()) {
                 break;
@@ -443,6 +477,8 @@ private:
         study->studyDate = VekToQString(record.study_date);
         StudyState state;
         state.modality = VekToQString(record.modalities_in_study);
+        modelBytes_ += kObjectBytes<StudyInfo> + TextBytes(study->studyInstanceUid) + TextBytes(study->studyDate) +
+                       TextBytes(state.modality);
         for (const VEK_DICOMDIRSeries& seriesRecord : record.series) {
             if (!GoesOn()) {
                 break;
@@ -461,6 +497,8 @@ private:
         series->modality = VekToQString(record.modality);
         series->description = VekToQString(record.series_description);
         series->number = state.counter;
+        modelBytes_ += kObjectBytes<SeriesInfo> + TextBytes(series->seriesInstanceUid) + TextBytes(series->modality) +
+                       TextBytes(series->description);
         if (state.modality.isEmpty()) {
             state.modality = series->modality;
         }
@@ -535,6 +573,10 @@ private:
         bool whole = false;
         const int32_t frameNumber = FrameCount(record, filePath, split, whole);
         entries_ += split ? uint64_t(frameNumber) : 1;
+        // Each entry has a text of the instance of its own; the path is shared.
+        modelBytes_ += (split ? uint64_t(frameNumber) : 1) *
+                           (kObjectBytes<ImageInfo> + TextBytes(uint64_t(record.sop_instance_uid.size()))) +
+                       TextBytes(filePath);
         if (split) {
             result_.multiFrameFound = true;
             if (seriesRecord.images.size() < 2) {
@@ -580,6 +622,8 @@ private:
             state.modality = own->modality;
         }
         own->description = QStringLiteral("%1_%2").arg(description).arg(own->number);
+        modelBytes_ += kObjectBytes<SeriesInfo> + TextBytes(own->seriesInstanceUid) + TextBytes(own->modality) +
+                       TextBytes(own->description);
         AppendEntries(own.get(), record, filePath, frameNumber);
         study.series.push_back(own.release());
         result_.split = true;
@@ -601,6 +645,7 @@ private:
                 auto image = std::make_unique<ImageInfo>();
                 image->filePath = XEVPathText(joined);
                 image->sopInstanceUid = QStringLiteral("SR");
+                modelBytes_ += kObjectBytes<ImageInfo> + TextBytes(image->filePath);
                 series.images.push_back(image.release());
             }
             flags.report = true;
@@ -627,7 +672,7 @@ private:
     const std::string folder_;
     const WalkOptions& options_;
     WalkResult& result_;
-    VEK_Manager* manager_;
+    VEK_DefaultManager* manager_;
     bool supportSR_ = false;
     bool splitByFile_ = false;
     // Looked up when first needed: each look-up reads the settings file for an override.
@@ -638,6 +683,9 @@ private:
     FrameHeaderCache frameHeaders_;
     bool aborted_ = false;
     uint64_t entries_ = 0;
+    // The study model's memory the walk has made so far, and whether the walk went past it.
+    uint64_t modelBytes_ = 0;
+    bool full_ = false;
 };
 
 WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients, const WalkOptions& options,
@@ -652,7 +700,7 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     StorageGuard bound{nullptr};
     StorageGuard stoppable{nullptr};
     std::optional<VEK_DICOMDIRInfo> own;
-    VEK_Manager* manager = &callManager;
+    VEK_DefaultManager* manager = &callManager;
     if (parsed != nullptr) {
         parsed->Rebind(options.abortFlag);
         manager = &parsed->manager;

@@ -49,6 +49,8 @@ constexpr uint64_t kXEVDicomDirRecordLimit = 200000;
 // and the rest are not, as past the limits above.
 constexpr uint64_t kXEVDicomDirMemoryBudget = uint64_t(432) << 20;
 constexpr uint64_t kXEVDicomDirElementBudget = uint64_t(320) << 20;
+// Tests lower both to reach a cut with a small DICOMDIR; 0 restores the constant.
+void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes);
 
 // Value Types that give text, with the element each takes its value from.
 struct SRValueTypeRow {
