@@ -419,14 +419,22 @@ TEST_F(SlowDiscOpenTest, ClearingTheViewsOrClosingWhileTheirLoadersReadWaitsForN
     ASSERT_TRUE(PumpUntil([this] { return EveryCellShows(Image()); })) << "the first disc";
 
     const auto step = [&](const char* what, const std::function<void()>& clear) {
-        ASSERT_GT(RunningLoaders(Image()), 0u) << what << ": no loader was reading";
+        if (RunningLoaders(Image()) == 0) {
+            // On a busy machine the loaders may have read all before the last step's wait ended:
+            // another view of the study has them read again.
+            StudyInfo* study = List().patients.at(0)->studies.at(0);
+            List().ShowSeriesOfStudy(study, study->series.at(0));
+            ASSERT_TRUE(PumpUntil([this] { return EveryCellShows(Image()) && RunningLoaders(Image()) > 0; }))
+                << what << ": no loader was reading";
+        }
         const int before = ticks;
         sinceTick.restart();
         longestGap = 0;
         clear();
         EXPECT_EQ(guiJoins.load(), 0) << what;
         EXPECT_TRUE(PumpUntil([this] { return EveryCellShows(Image()); })) << what << ": the new view";
-        EXPECT_GT(ticks, before) << what;
+        // The timer fires again: the clear left the GUI thread answering.
+        EXPECT_TRUE(PumpUntil([&] { return ticks > before; })) << what;
         std::printf("[ figures  ] %s: longest pause of the GUI thread's timer %lld ms\n", what,
                     static_cast<long long>(longestGap));
     };
