@@ -140,8 +140,8 @@ TEST_F(JobHostTest, TwoStartsRunEveryJobOnce)
     }
 }
 
-// The grid's wait for first images: a join with a bound returns 1 when it runs out and the
-// worker goes on; starts while it works add jobs, not threads; a join without one waits.
+// A join with a bound returns 1 when it runs out and the worker goes on; starts while it works add jobs, not threads; a
+// join without one waits.
 TEST_F(JobHostTest, BoundedJoinLeavesTheOneWorkerAtWork)
 {
     MessageRecorder recorder;

@@ -533,8 +533,8 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
         StartStudyLoaders(start);
         return;
     }
-    // The cells' loaders start once the worker has read the first images, or the wait has run
-    // out: a member being extracted or a slow file paints when its load's notice comes. The
+    // The cells' loaders start once the worker has read the first images, or has read none of
+    // them for a while (a member being extracted paints when its load's notice comes). The
     // window is not held meanwhile.
     pendingStart_ = std::move(start);
     if (!notices_) {
