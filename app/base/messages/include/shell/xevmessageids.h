@@ -29,8 +29,8 @@ constexpr uint32_t WM_XEV_VIEW_LOAD_DONE = 0x141A;    // cell to form view
 constexpr uint32_t WM_XEV_VIEW_LOAD_FAILED = 0x141B;
 constexpr uint32_t WM_XEV_MEMORY_RECHECK = 0x141C;
 constexpr uint32_t WM_XEV_SCAN_DONE = 0x141D;   // scan thread to the study list
-// Grid to the loader window: lParam is an XEVIdleNotice made with new (the window takes it
-// over); the notice goes back once the worker has run every job it was given.
+// Grid to the loader window, posted only: lParam is an XEVIdleNotice made with new (the window
+// takes it over); the notice goes back once the worker has run every job it was given.
 constexpr uint32_t WM_XEV_LOADER_WHEN_IDLE = 0x141E;
 constexpr uint32_t WM_XEV_FIRST_IMAGES_READ = 0x141F;   // loader window to grid: wParam its token
 constexpr uint32_t WM_XEV_SET_LAYOUT = 0x1420;          // status pane to frame
