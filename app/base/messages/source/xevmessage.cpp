@@ -36,6 +36,8 @@ struct XEVSendReply {
 
 namespace {
 
+std::atomic<XEVSendWaitObserver> sendWaitObserver{nullptr};
+
 // Whether a thread still runs its event loop, and the sends that wait on it. A thread has
 // left its loop once it has finished; the main thread once the application's loop ended.
 struct XEVLoopGate {
@@ -195,6 +197,11 @@ bool XEVPostMessage(const XEVWindowHandle& window, uint32_t id, XEVWParam wParam
     return true;
 }
 
+void XEVSetSendWaitObserver(XEVSendWaitObserver observer)
+{
+    sendWaitObserver = observer;
+}
+
 XEVResult XEVSendMessage(const XEVWindowHandle& window, uint32_t id, XEVWParam wParam, XEVLParam lParam)
 {
     const std::shared_ptr<XEVReceiverLink> link = window.link_;
@@ -219,6 +226,9 @@ XEVResult XEVSendMessage(const XEVWindowHandle& window, uint32_t id, XEVWParam w
     event->Publish();
     QCoreApplication::postEvent(receiver, event);
     lock.unlock();
+    if (XEVSendWaitObserver observer = sendWaitObserver.load()) {
+        observer(id);
+    }
     const XEVResult result = reply->Wait();
     gate->Delist(reply);
     return result;

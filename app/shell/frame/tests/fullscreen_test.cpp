@@ -46,7 +46,9 @@ TEST_F(FrameTest, FullScreenKeepsEachCellsImageWindowAndZoom)
     study.series[0]->images.push_back(new ImageInfo);
     study.series[0]->images.back()->SetFilePath(CellFixture("quad16.dcm"));
     ShowSelected(study);
-    ASSERT_TRUE(PumpUntil([&] { return Image().GetCell(kXEVFirstStudyCellId)->loadingUnderWay.load() == 0; }));
+    ASSERT_TRUE(PumpUntil([&] {
+        return !Image().StudyStartPending() && Image().GetCell(kXEVFirstStudyCellId)->loadingUnderWay.load() == 0;
+    }));
     Pump();
     const std::vector<int32_t> ids = {kXEVFirstStudyCellId, kXEVFirstStudyCellId + 1};
     XEVImageViewCtrl& first = *Image().GetCell(ids[0]);

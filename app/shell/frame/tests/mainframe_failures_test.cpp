@@ -223,6 +223,9 @@ protected:
     {
         ASSERT_TRUE(PumpUntil(
             [&] {
+                if (Image().StudyStartPending()) {
+                    return false;
+                }
                 for (const auto& [id, cell] : Image().studyCells) {
                     if (cell->loadingUnderWay.load() != 0 || cell->loadDonePending.load() != 0) {
                         return false;

@@ -404,7 +404,10 @@ protected:
         ASSERT_EQ(Image().activeMode, 0);
         XEVImageViewCtrl* cell = CellOf(name);
         ASSERT_NE(cell, nullptr);
-        ASSERT_TRUE(PumpUntil([&] { return cell->loadingUnderWay.load() == 0 && cell->loadDonePending.load() == 0; }));
+        ASSERT_TRUE(PumpUntil([&] {
+            return !Image().StudyStartPending() && cell->loadingUnderWay.load() == 0 &&
+                   cell->loadDonePending.load() == 0;
+        }));
         Pump();
         const QPoint centre(cell->width() / 2, cell->height() / 2);
         Mouse(*cell, QEvent::MouseMove, centre, Qt::NoButton, Qt::NoButton);

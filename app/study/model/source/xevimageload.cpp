@@ -531,7 +531,8 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         statusCode = code;
         return 0;
     };
-    if (load.holder.storage == nullptr && !state.archiveFolder.empty()) {
+    // Under the state's lock: a File Open may set another archive while a reader let go ends.
+    if (load.holder.storage == nullptr && !state.GetExtractFolder().empty()) {
         const int32_t extracted = state.ExtractZipMember(load.narrowPath, load.narrowPath);
         // A member too large to read is there, just not readable: not a missing file.
         if (extracted == kZipUnreadable) {
@@ -1160,7 +1161,7 @@ private:
 int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const std::atomic<int32_t>* stop)
 {
     const XEVLoadState& state = GetLoadState();
-    if (state.archiveFolder.empty()) {
+    if (state.GetExtractFolder().empty()) {
         return -1;
     }
     XEVZipCopyControl control;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "study/xevloadstate.h"
@@ -41,6 +42,21 @@ bool CXEVThreadUI::event(QEvent* event)
                 std::erase_if(q_->requests, [&](const XEVFrameRequest& r) { return r.notify == request->notify; });
                 q_->requests.push_back(*request);
             }
+            return true;
+        }
+        if (message->Id() == WM_XEV_LOADER_WHEN_IDLE) {
+            std::unique_ptr<XEVIdleNotice> notice(reinterpret_cast<XEVIdleNotice*>(message->LParam()));
+            if (notice == nullptr) {
+                return true;
+            }
+            {
+                std::lock_guard<PlatRecursiveLock> guard(q_->lock);
+                if (q_->working) {
+                    q_->idleNotices.push_back(*notice);
+                    return true;
+                }
+            }
+            PostNotices({*notice});
             return true;
         }
     }
@@ -96,14 +112,42 @@ XEVResult CXEVThreadUI::OnStop()
 {
     // The worker under way is let go, not waited for: it ends after its block, and a start
     // after this begins a new one.
-    std::lock_guard<PlatRecursiveLock> guard(q_->lock);
-    workers_->Release();
-    q_->running.clear();
-    q_->pending.clear();
-    q_->requests.clear();
-    q_->working = false;
-    q_->idle.Set();
+    std::vector<XEVIdleNotice> notices;
+    {
+        std::lock_guard<PlatRecursiveLock> guard(q_->lock);
+        workers_->Release();
+        q_->running.clear();
+        q_->pending.clear();
+        q_->requests.clear();
+        notices = BecomeIdle(*q_);
+    }
+    // Nothing is left to wait for.
+    PostNotices(notices);
     return 0;
+}
+
+std::vector<XEVIdleNotice> CXEVThreadUI::BecomeIdle(Queues& q)
+{
+    q.working = false;
+    q.idle.Set();
+    return std::exchange(q.idleNotices, {});
+}
+
+void CXEVThreadUI::PostNotices(const std::vector<XEVIdleNotice>& notices)
+{
+    for (const XEVIdleNotice& notice : notices) {
+        XEVPostMessage(notice.notify, notice.id, notice.wParam);
+    }
+}
+
+bool XEVNotifyWhenIdle(const XEVWindowHandle& loaderWindow, const XEVIdleNotice& notice)
+{
+    auto* owned = new XEVIdleNotice(notice);
+    if (!XEVPostMessage(loaderWindow, WM_XEV_LOADER_WHEN_IDLE, 0, reinterpret_cast<XEVLParam>(owned))) {
+        delete owned;
+        return false;
+    }
+    return true;
 }
 
 XEVResult CXEVThreadUI::OnJoin(XEVWParam waitMs)
@@ -149,10 +193,12 @@ void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
     }
     // Under the lock that saw the queue empty: a start after this begins a new worker. One
     // let go by a stop leaves the state to the worker after it.
-    if (stop.load() == 0) {
-        q.working = false;
-        q.idle.Set();
+    if (stop.load() != 0) {
+        return;
     }
+    const std::vector<XEVIdleNotice> notices = BecomeIdle(q);
+    lock.unlock();
+    PostNotices(notices);
 }
 
 void CXEVThreadUI::RunFrameRequest(const XEVFrameRequest& request, const std::atomic<int32_t>* stop)

@@ -140,8 +140,8 @@ TEST_F(JobHostTest, TwoStartsRunEveryJobOnce)
     }
 }
 
-// The grid's wait for first images: a join with a bound returns 1 when it runs out and the
-// worker goes on; starts while it works add jobs, not threads; a join without one waits.
+// A join with a bound returns 1 when it runs out and the worker goes on; starts while it works add jobs, not threads; a
+// join without one waits.
 TEST_F(JobHostTest, BoundedJoinLeavesTheOneWorkerAtWork)
 {
     MessageRecorder recorder;
@@ -291,5 +291,68 @@ TEST(JobHostEndTest, AHostThatGoesLetsItsWorkerInAReadEndOnItsOwn)
     heldRead.holding = false;
     EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
     XEVSetJoinObserver(nullptr);
+    XEVSetReadObserver(nullptr);
+}
+
+namespace {
+
+// Whether the recorder got the notice, and after how many decoded jobs.
+bool Noticed(const MessageRecorder& recorder, XEVWParam token, size_t* loadedBefore = nullptr)
+{
+    size_t loaded = 0;
+    for (const auto& m : recorder.Messages()) {
+        if (m.id == WM_XEV_FIRST_IMAGES_READ && m.wParam == token) {
+            if (loadedBefore != nullptr) {
+                *loadedBefore = loaded;
+            }
+            return true;
+        }
+        loaded += m.id == WM_XEV_IMAGE_LOADED ? 1 : 0;
+    }
+    return false;
+}
+
+}   // namespace
+
+// The grid's notice that the first images are read: at once from an idle worker, after every
+// job given before it from a busy one, at once on a stop; asking never waits.
+TEST_F(JobHostTest, IdleNoticesComeWhenTheWorkerHasRunItsJobsOrIsStopped)
+{
+    MessageRecorder recorder;
+    const auto notify = [&](XEVWParam token) {
+        ASSERT_TRUE(XEVNotifyWhenIdle(Window(), {recorder.Handle(), WM_XEV_FIRST_IMAGES_READ, token}));
+    };
+    notify(1);
+    ASSERT_TRUE(PumpUntil([&] { return Noticed(recorder, 1); }));
+
+    heldRead.Arm();
+    XEVSetReadObserver(HoldRead);
+    const auto jobs = MakeJobs(2, recorder);
+    Queue(jobs);
+    XEVSendMessage(Window(), WM_XEV_LOADER_START);
+    ASSERT_TRUE(PumpUntil([] { return heldRead.reads.load() == 1; }));
+    notify(2);
+    // Answered while the worker reads: the window has taken the notice up by then.
+    EXPECT_EQ(XEVSendMessage(Window(), WM_XEV_LOADER_JOIN, 1), 1);
+    recorder.Drain();
+    EXPECT_FALSE(Noticed(recorder, 2));
+    heldRead.holding = false;
+    size_t loadedBefore = 0;
+    ASSERT_TRUE(PumpUntil([&] { return Noticed(recorder, 2, &loadedBefore); }));
+    EXPECT_EQ(loadedBefore, 2u);
+
+    // A stop: the notice comes while the worker let go is still in its read.
+    heldRead.Arm();
+    const auto more = MakeJobs(2, recorder);
+    Queue(more);
+    XEVSendMessage(Window(), WM_XEV_LOADER_START);
+    ASSERT_TRUE(PumpUntil([] { return heldRead.reads.load() == 1; }));
+    notify(3);
+    XEVSendMessage(Window(), WM_XEV_LOADER_STOP);
+    ASSERT_TRUE(PumpUntil([&] { return Noticed(recorder, 3); }));
+    EXPECT_TRUE(heldRead.holding.load());
+    heldRead.holding = false;
+    // The jobs outlive the worker's read.
+    XEVSendMessage(Window(), WM_XEV_LOADER_JOIN, 0);
     XEVSetReadObserver(nullptr);
 }

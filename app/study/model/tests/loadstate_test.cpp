@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -7,7 +9,9 @@
 #include "loadertestkit.h"
 
 #include "study/xevloadstate.h"
+#include "study/xevstudymodel.h"
 #include "study/xevthread.h"
+#include "study/xevvekhelper.h"
 
 TEST(XEVThreadTest, GateHoldsThreadsAndWaitAllJoinsThemAndLeavesTheGateOpen)
 {
@@ -140,4 +144,32 @@ TEST_F(LoadStateTest, DecoderPausesWhileTheGuiJoinsThePreload)
     }
     done = true;
     decoder.join();
+}
+
+// A reader let go by the view before looks for a missing file among the archive's members
+// while a File Open sets another archive: the archive is read under the state's lock (the
+// ThreadSanitizer runs catch a read that is not).
+TEST(ArchiveStateTest, AReaderLooksForAMemberWhileAnotherArchiveIsSet)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const std::string base = temp.path().toStdString();
+    ImageInfo missing;
+    missing.SetFilePath(temp.path() + QStringLiteral("/Kestro/IMG/I01"));
+    GetLoadState().SetArchive(base + "/a.zip", base + "/Kestro");
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        for (int k = 0; k < 20; ++k) {
+            int32_t frame = 0;
+            missing.LoadImage(frame, XEVWindowHandle(), 1, nullptr);
+        }
+        done = true;
+    });
+    for (int k = 0; !done.load(); ++k) {
+        GetLoadState().SetArchive(base + (k % 2 != 0 ? "/b.zip" : "/a.zip"), base + "/Kestro");
+    }
+    reader.join();
+    GetLoadState().SetArchive(std::string(), std::string());
+    ASSERT_NE(missing.GetHelper(), nullptr);
+    EXPECT_NE(missing.GetHelper()->statusCode, 0);
 }

@@ -85,12 +85,16 @@ inline bool CellLoadsFinished(const XEVImageViewCtrl& cell)
     return cell.loadingUnderWay.load() == 0 && cell.loaderRunning.load() == 0 && cell.loadDonePending.load() == 0;
 }
 
-// Runs the queue until no cell of the view loads and the job worker has run what it was
-// given: no loader holds an image's lock. False when that does not come within the time.
+// Runs the queue until the study's loaders have started, no cell of the view loads and the job
+// worker has run what it was given: no loader holds an image's lock. False when that does not
+// come within the time.
 inline bool PumpUntilLoaded(const XEVImageWindow& grid, int timeoutMs = kPumpTimeoutMs)
 {
     return PumpUntil(
         [&] {
+            if (grid.StudyStartPending()) {
+                return false;
+            }
             for (const auto* cells : {&grid.studyCells, &grid.seriesCells}) {
                 for (const auto& [id, cell] : *cells) {
                     if (!CellLoadsFinished(*cell)) {
@@ -140,6 +144,14 @@ protected:
             AddSeries(study, recipe);
         }
         return study;
+    }
+
+    // Shows the study fitted and runs the queue until its cells' loaders have their turns, which
+    // come once the worker has read the first images on screen.
+    void ShowStarted(StudyInfo& study)
+    {
+        view->ShowFitted(&study);
+        EXPECT_TRUE(PumpUntil([this] { return !view->StudyStartPending(); }));
     }
 
     XEVImageViewCtrl& Cell(int32_t id)

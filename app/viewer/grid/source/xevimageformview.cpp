@@ -406,6 +406,10 @@ bool CXEVImageFormView::TurnTaken() const
 
 void CXEVImageFormView::HandOnTurn(int32_t id)
 {
+    // The study's own start, after its first images, decides who goes first.
+    if (StudyStartPending()) {
+        return;
+    }
     // A cell in sight goes before the rows kept each side.
     for (auto& [cellId, cell] : studyCells) {
         if (cell->inView.load() != 0 && cell->loadingUnderWay.load() != 0 && !XEVIsGateOpen(cell) &&

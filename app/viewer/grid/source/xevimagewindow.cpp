@@ -4,6 +4,7 @@
 #include "viewer/xevimagewindow.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -69,10 +70,6 @@ bool MemoryShortNow()
     return !XEVRunMemoryTest();
 }
 
-// The longest the grid waits for the first images of the cells on screen: a member being
-// extracted or a slow file paints when its load's notice comes, and the window answers.
-constexpr uint32_t kFirstImagesWaitMs = 300;
-
 }   // namespace
 
 bool XEVIsGateOpen(XEVImageViewCtrl* cell)
@@ -84,6 +81,7 @@ XEVImageWindow::XEVImageWindow() = default;
 
 XEVImageWindow::~XEVImageWindow()
 {
+    notices_.reset();
     ReapRetiredCells(true);
     // The active mode first: its cells may still have loaders running.
     auto& first = ActiveCells();
@@ -243,6 +241,10 @@ void XEVImageWindow::ReapRetiredCells(bool all)
 
 void XEVImageWindow::ResumeNextStudyLoader()
 {
+    // The study's own start comes after its first images.
+    if (StudyStartPending()) {
+        return;
+    }
     // A cell in sight goes before the rows kept each side.
     XEVImageViewCtrl* waiting = nullptr;
     for (auto& [id, cell] : studyCells) {
@@ -510,21 +512,76 @@ void XEVImageWindow::EnterStudyMode(int32_t index, StudyInfo* study)
 
 void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again)
 {
-    XEVLoadState& state = GetLoadState();
+    StudyStart start;
+    start.formView = formView;
+    start.again = again;
     // 1. Hold the loader that runs now; it goes on after the first images are decoded.
-    XEVImageViewCtrl* paused = nullptr;
     for (auto& [id, cell] : studyCells) {
         if (cell->loaderRunning.load() != 0 && XEVIsGateOpen(cell)) {
             cell->PauseLoader();
-            paused = cell;
+            start.paused.push_back(id);
         }
     }
-    if (paused != nullptr && state.IsPreloadRunning() != 0) {
+    XEVLoadState& state = GetLoadState();
+    if (!start.paused.empty() && state.IsPreloadRunning() != 0) {
         state.PausePreload();
     }
+    // A newer arrangement replaces one still waiting.
+    ++arrangement_;
+    pendingStart_.reset();
+    if (QueueFirstImages(study) == 0) {
+        StartStudyLoaders(start);
+        return;
+    }
+    // The cells' loaders start once the worker has read the first images, or has read none of
+    // them for a while (a member being extracted paints when its load's notice comes). The
+    // window is not held meanwhile.
+    pendingStart_ = std::move(start);
+    if (!notices_) {
+        notices_ = std::make_unique<XEVMessageReceiver>();
+        notices_->SetHandler(WM_XEV_FIRST_IMAGES_READ, [this](XEVWParam token, XEVLParam) {
+            FirstImagesRead(uint64_t(token));
+            return XEVResult(0);
+        });
+    }
+    const uint64_t token = arrangement_;
+    XEVNotifyWhenIdle(state.GetLoaderWindow(), {notices_->Handle(), WM_XEV_FIRST_IMAGES_READ, XEVWParam(token)});
+    pendingStart_->outstanding = OutstandingFirstImages();
+    ArmFirstImagesWait(token);
+}
+
+int32_t XEVImageWindow::OutstandingFirstImages() const
+{
+    // A queued first image shows progress until its notice, good or bad, comes.
+    int32_t outstanding = 0;
+    for (const auto& [id, cell] : studyCells) {
+        outstanding += cell->progressTotal.load() != 0 ? 1 : 0;
+    }
+    return outstanding;
+}
+
+void XEVImageWindow::ArmFirstImagesWait(uint64_t token)
+{
+    QTimer::singleShot(firstImagesWaitMs, notices_.get(), [this, token] {
+        if (token != arrangement_ || !pendingStart_) {
+            return;
+        }
+        // Still reading the page's first images, one more since: they go on first. A worker
+        // stuck on one (a member being extracted) lets the loaders go.
+        const int32_t outstanding = OutstandingFirstImages();
+        if (outstanding > 0 && outstanding < pendingStart_->outstanding) {
+            pendingStart_->outstanding = outstanding;
+            ArmFirstImagesWait(token);
+            return;
+        }
+        FirstImagesRead(token);
+    });
+}
+
+int32_t XEVImageWindow::QueueFirstImages(StudyInfo* study)
+{
     // 2, 3. One series per cell; the first image of each is decoded by the loader window.
     const std::vector<SeriesInfo*> series = StudySeries(study);
-    const XEVWindowHandle loaderWindow = state.GetLoaderWindow();
     // Only the cells on screen are waited for; the others get their first image from their
     // own loader when their turn comes.
     const int32_t cols = std::max(studyLayout.cols, 1);
@@ -554,21 +611,39 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
         cell->progressShown = total != 0 ? 1 : 0;
     }
     if (queued > 0) {
-        XEVSendMessage(loaderWindow, WM_XEV_LOADER_START);
+        XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_START);
     }
-    // Blocks, with no lock held, until the worker has decoded the first images or the wait
-    // runs out; the worker then goes on and each load reports when it ends.
-    XEVSendMessage(loaderWindow, WM_XEV_LOADER_JOIN, XEVWParam(kFirstImagesWaitMs));
+    return queued;
+}
 
+void XEVImageWindow::FirstImagesRead(uint64_t token)
+{
+    // The notice and the timer both come; the first runs the start, an older arrangement's none.
+    if (token != arrangement_ || !pendingStart_) {
+        return;
+    }
+    const StudyStart start = std::move(*pendingStart_);
+    pendingStart_.reset();
+    StartStudyLoaders(start);
+}
+
+void XEVImageWindow::DropPendingStart()
+{
+    ++arrangement_;
+    pendingStart_.reset();
+}
+
+void XEVImageWindow::StartStudyLoaders(const StudyStart& start)
+{
     // 5. One loader at a time: the first starts, the rest wait their turn without a thread,
-    // and the form view starts the next.
+    // and the form view starts the next. Cells are found anew: a scroll may have retired some.
     bool opened = false;
     XEVImageViewCtrl* firstLoaded = nullptr;
     for (auto& [id, cell] : studyCells) {
-        if (cell == paused) {
+        const bool paused = std::find(start.paused.begin(), start.paused.end(), id) != start.paused.end();
+        if (paused && cell->loadingUnderWay.load() != 0 && !XEVIsGateOpen(cell)) {
             if (!opened) {
-                cell->ResumeLoader();
-                opened = true;
+                opened = cell->ResumeLoader();
             }
             continue;
         }
@@ -593,12 +668,12 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
             }
         }
     }
-    if (again || opened) {
+    if (start.again || opened) {
         return;
     }
     // 6. Nothing to wait for: the first image and the pre-load go on at once.
-    if (firstLoaded != nullptr && formView != nullptr) {
-        QCoreApplication::postEvent(formView,
+    if (firstLoaded != nullptr && start.formView != nullptr) {
+        QCoreApplication::postEvent(start.formView,
                                     new XEVMessageEvent(WM_XEV_FIRST_IMAGE, XEVWParam(firstLoaded->ControlId()), 0));
     }
     PostToMainFrame(WM_XEV_PRELOAD_CONTROL);
@@ -606,6 +681,7 @@ void XEVImageWindow::AssignStudy(StudyInfo* study, QWidget* formView, bool again
 
 void XEVImageWindow::ShowSeriesTiled(int32_t index, SeriesInfo* series)
 {
+    DropPendingStart();
     ShowCells(0, false);
     ResetAll();
     activeMode = 1;
@@ -795,6 +871,7 @@ void XEVImageWindow::StopLoading()
 {
     // Every reader hears its stop and none is waited for: each ends after its block, on its
     // own. Cells scrolled away go once their loaders have.
+    DropPendingStart();
     XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_STOP);
     for (auto& [id, cell] : studyCells) {
         cell->StopLoader();

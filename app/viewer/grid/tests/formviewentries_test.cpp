@@ -143,7 +143,7 @@ TEST_F(FormViewTest, SplitEntriesAfterAnotherFileKeepTheirOwnFrames)
         image->startFrame = k;
         series->images.push_back(image);
     }
-    view->ShowFitted(&study);
+    ShowStarted(study);
     XEVImageViewCtrl& cell = Cell(9001);
     // Its loader ends either way; a frame asked for past the file's end is reported.
     ASSERT_TRUE(PumpUntil([&] { return cell.loadingUnderWay.load() == 0; }));

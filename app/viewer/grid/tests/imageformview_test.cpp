@@ -75,7 +75,7 @@ TEST_F(FormViewTest, ReportOnlyStudyStartsNoLoaderButStillStartsThePreload)
 TEST_F(FormViewTest, CellsLoadOneAtATimeAndThePreloadFollowsOnce)
 {
     StudyInfo& study = MakeStudy({{"CT", 6, false}, {"CT", 6, false}, {"CT", 6, false}});
-    view->ShowFitted(&study);
+    ShowStarted(study);
     EXPECT_EQ(OpenGates(*view), 1);
     EXPECT_TRUE(XEVIsGateOpen(&Cell(9001)));
     EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 0);
@@ -97,7 +97,7 @@ TEST_F(FormViewTest, CellsLoadOneAtATimeAndThePreloadFollowsOnce)
 TEST_F(FormViewTest, DoneOpensTheNextWaitingCellInIdOrder)
 {
     StudyInfo& study = MakeStudy({{"CT", 6, false}, {"CT", 6, false}, {"CT", 6, false}});
-    view->ShowFitted(&study);
+    ShowStarted(study);
     // Each cell is ended here by hand, so only the form view's own steps open gates.
     const auto finish = [&](int32_t id) {
         Cell(id).StopLoader();
@@ -119,7 +119,7 @@ TEST_F(FormViewTest, DoneOpensTheNextWaitingCellInIdOrder)
 TEST_F(FormViewTest, FailureLeavesTheWaitingCellsTheirTurnAndRechecksMemory)
 {
     StudyInfo& study = MakeStudy({{"CT", 6, false}, {"CT", 6, false}, {"CT", 6, false}});
-    view->ShowFitted(&study);
+    ShowStarted(study);
     GetLoadState().memoryShort = 1;
     XEVSetMemoryTest(&NeverEnoughMemory);
     view->OnMessage(WM_XEV_VIEW_LOAD_FAILED, 9001, XEVLParam(-2));
@@ -154,9 +154,11 @@ TEST_F(FormViewTest, MissingFirstFileOfAWaitingCellStillLoadsTheRestOfItsSeries)
 {
     StudyInfo& study = MakeStudy({{"CT", 4, false}, {"CT", 4, false}});
     study.series[1]->images[0]->SetFilePath(CellFixture("no_such_file.dcm"));
-    view->ShowFitted(&study);
-    // The first cell's loader is held, as the user's work in another cell would hold it.
+    ShowStarted(study);
+    // The first cell's loader is held, as the user's work in another cell would hold it, and
+    // goes on once the user is back in that cell.
     Cell(9001).PauseLoader();
+    view->ActivateCell(9001);
     XEVImageViewCtrl& cell = Cell(9002);
     ASSERT_TRUE(PumpUntil([&] { return cell.loadingUnderWay.load() == 0 && cell.loadDonePending.load() == 0; }));
     Pump();

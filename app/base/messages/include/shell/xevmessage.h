@@ -101,6 +101,11 @@ bool XEVPostMessage(const XEVWindowHandle& window, uint32_t id, XEVWParam wParam
 // main thread the application's loop ends) before the handler ran.
 XEVResult XEVSendMessage(const XEVWindowHandle& window, uint32_t id, XEVWParam wParam = 0, XEVLParam lParam = 0);
 
+// Told on the sending thread each time a send is about to wait for another thread's handler:
+// for tests that check who waits for whom. Null: nobody.
+using XEVSendWaitObserver = void (*)(uint32_t id);
+void XEVSetSendWaitObserver(XEVSendWaitObserver observer);
+
 // Base of every object that receives messages. It receives on the thread that created it.
 // Its destructor first kills its handles, so that later posts fail and waiting sends return.
 class XEVMessageReceiver : public QObject {

@@ -28,12 +28,16 @@ constexpr uint32_t WM_XEV_IMAGE_LOADED = 0x1419;      // an image's load to its 
 constexpr uint32_t WM_XEV_VIEW_LOAD_DONE = 0x141A;    // cell to form view
 constexpr uint32_t WM_XEV_VIEW_LOAD_FAILED = 0x141B;
 constexpr uint32_t WM_XEV_MEMORY_RECHECK = 0x141C;
-constexpr uint32_t WM_XEV_SCAN_DONE = 0x141D;        // scan thread to the study list
-constexpr uint32_t WM_XEV_SET_LAYOUT = 0x1420;       // status pane to frame
-constexpr uint32_t WM_XEV_STEP_LAYOUT = 0x1421;      // cell (Ctrl+wheel) to frame
-constexpr uint32_t WM_XEV_LAYOUT_CHANGED = 0x1422;   // form view to frame
-constexpr uint32_t WM_XEV_CELL_RBUTTON = 0x1430;     // cell to form view
-constexpr uint32_t WM_XEV_SELECT_PATIENT = 0x1431;   // study list and its trees to the study list
+constexpr uint32_t WM_XEV_SCAN_DONE = 0x141D;   // scan thread to the study list
+// Grid to the loader window, posted only: lParam is an XEVIdleNotice made with new (the window
+// takes it over); the notice goes back once the worker has run every job it was given.
+constexpr uint32_t WM_XEV_LOADER_WHEN_IDLE = 0x141E;
+constexpr uint32_t WM_XEV_FIRST_IMAGES_READ = 0x141F;   // loader window to grid: wParam its token
+constexpr uint32_t WM_XEV_SET_LAYOUT = 0x1420;          // status pane to frame
+constexpr uint32_t WM_XEV_STEP_LAYOUT = 0x1421;         // cell (Ctrl+wheel) to frame
+constexpr uint32_t WM_XEV_LAYOUT_CHANGED = 0x1422;      // form view to frame
+constexpr uint32_t WM_XEV_CELL_RBUTTON = 0x1430;        // cell to form view
+constexpr uint32_t WM_XEV_SELECT_PATIENT = 0x1431;      // study list and its trees to the study list
 constexpr uint32_t WM_XEV_STUDY_DBLCLK = 0x1432;
 constexpr uint32_t WM_XEV_SERIES_ITEM_DBLCLK = 0x1433;
 constexpr uint32_t WM_XEV_CELL_DBLCLK = 0x1434;   // cell to form view
@@ -91,19 +95,19 @@ constexpr int32_t kXEVAboutCommand = 57664;
 constexpr int32_t kXEVHelpCommand = 57670;
 
 inline constexpr uint32_t kXEVMessageIds[] = {
-    WM_XEV_AGREEMENT_CLOSED, WM_XEV_START_VIEWING,      WM_XEV_THREADUI_DESTROY, WM_XEV_LOADER_QUEUE,
-    WM_XEV_LOADER_START,     WM_XEV_LOADER_STOP,        WM_XEV_LOADER_JOIN,      WM_XEV_LOAD_NOW,
-    WM_XEV_PRELOAD_CONTROL,  WM_XEV_PATIENTS_LOADED,    WM_XEV_IMAGE_LOADED,     WM_XEV_VIEW_LOAD_DONE,
-    WM_XEV_VIEW_LOAD_FAILED, WM_XEV_MEMORY_RECHECK,     WM_XEV_SCAN_DONE,        WM_XEV_SET_LAYOUT,
-    WM_XEV_STEP_LAYOUT,      WM_XEV_LAYOUT_CHANGED,     WM_XEV_CELL_RBUTTON,     WM_XEV_SELECT_PATIENT,
-    WM_XEV_STUDY_DBLCLK,     WM_XEV_SERIES_ITEM_DBLCLK, WM_XEV_CELL_DBLCLK,      WM_XEV_CELL_ACTIVATE,
-    WM_XEV_CELL_SELECT,      WM_XEV_LINKED_STEP,        WM_XEV_LINKED_MOVED,     WM_XEV_LINKED_PAGE,
-    WM_XEV_LINKED_HOME_END,  WM_XEV_FIRST_IMAGE,        WM_XEV_DISPLAY_STATE,    WM_XEV_IMAGE_CHANGED,
-    WM_XEV_CINE_STOPPED,     WM_XEV_LINKED_WINDOW,      WM_XEV_SPLITTER_DBLCLK,  WM_XEV_INVERT,
-    WM_XEV_TOOL_WINDOWLEVEL, WM_XEV_TOOL_ZOOM,          WM_XEV_TOOL_PAN,         WM_XEV_TOOL_MEASURE,
-    WM_XEV_TOOL_TEXT,        WM_XEV_TOOL_ARROW,         WM_XEV_TOOL_PIXELVALUE,  WM_XEV_SHOW_HELP,
-    WM_XEV_SHOW_REPORT,      WM_XEV_REPORT_TEXT,        WM_XEV_DROPFILES,        WM_XEV_LOAD_FAILURES,
-    WM_XEV_OPEN_ANSWER,
+    WM_XEV_AGREEMENT_CLOSED, WM_XEV_START_VIEWING,      WM_XEV_THREADUI_DESTROY,  WM_XEV_LOADER_QUEUE,
+    WM_XEV_LOADER_START,     WM_XEV_LOADER_STOP,        WM_XEV_LOADER_JOIN,       WM_XEV_LOAD_NOW,
+    WM_XEV_PRELOAD_CONTROL,  WM_XEV_PATIENTS_LOADED,    WM_XEV_IMAGE_LOADED,      WM_XEV_VIEW_LOAD_DONE,
+    WM_XEV_VIEW_LOAD_FAILED, WM_XEV_MEMORY_RECHECK,     WM_XEV_SCAN_DONE,         WM_XEV_SET_LAYOUT,
+    WM_XEV_STEP_LAYOUT,      WM_XEV_LAYOUT_CHANGED,     WM_XEV_CELL_RBUTTON,      WM_XEV_SELECT_PATIENT,
+    WM_XEV_STUDY_DBLCLK,     WM_XEV_SERIES_ITEM_DBLCLK, WM_XEV_CELL_DBLCLK,       WM_XEV_CELL_ACTIVATE,
+    WM_XEV_CELL_SELECT,      WM_XEV_LINKED_STEP,        WM_XEV_LINKED_MOVED,      WM_XEV_LINKED_PAGE,
+    WM_XEV_LINKED_HOME_END,  WM_XEV_FIRST_IMAGE,        WM_XEV_DISPLAY_STATE,     WM_XEV_IMAGE_CHANGED,
+    WM_XEV_CINE_STOPPED,     WM_XEV_LINKED_WINDOW,      WM_XEV_SPLITTER_DBLCLK,   WM_XEV_INVERT,
+    WM_XEV_TOOL_WINDOWLEVEL, WM_XEV_TOOL_ZOOM,          WM_XEV_TOOL_PAN,          WM_XEV_TOOL_MEASURE,
+    WM_XEV_TOOL_TEXT,        WM_XEV_TOOL_ARROW,         WM_XEV_TOOL_PIXELVALUE,   WM_XEV_SHOW_HELP,
+    WM_XEV_SHOW_REPORT,      WM_XEV_REPORT_TEXT,        WM_XEV_DROPFILES,         WM_XEV_LOAD_FAILURES,
+    WM_XEV_OPEN_ANSWER,      WM_XEV_LOADER_WHEN_IDLE,   WM_XEV_FIRST_IMAGES_READ,
 };
 
 inline constexpr int32_t kXEVCommandIds[] = {

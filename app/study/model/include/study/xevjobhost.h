@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/platevent.h"
 #include "platform/platlock.h"
@@ -33,6 +34,16 @@ struct XEVFrameRequest {
 constexpr XEVLParam kXEVRequestedFrameNotice = 1;
 // Posts a request to the loader window and starts a worker for it; false without one.
 bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced);
+
+// Posted back to notify, with id and wParam, once the loader window's worker has run every
+// job given before the notice, or been stopped; at once when it has none.
+struct XEVIdleNotice {
+    XEVWindowHandle notify;
+    uint32_t id = 0;
+    XEVWParam wParam = 0;
+};
+// Asks the loader window for the notice without waiting for it; false when it cannot be asked.
+bool XEVNotifyWhenIdle(const XEVWindowHandle& loaderWindow, const XEVIdleNotice& notice);
 
 // The loader window: the queues and workers, living on the host thread. The queues hold
 // jobs owned by the study model; the host never deletes one. WM_XEV_LOADER_JOIN's wParam is
@@ -68,7 +79,12 @@ private:
         // One worker at a time drains the running queue; set while none does.
         bool working = false;
         PlatEvent idle{true, true};
+        // Told when the worker has no job left.
+        std::vector<XEVIdleNotice> idleNotices;
     };
+    // Under the queues' lock: the worker is idle; the notices waiting for that, to post.
+    static std::vector<XEVIdleNotice> BecomeIdle(Queues& q);
+    static void PostNotices(const std::vector<XEVIdleNotice>& notices);
     static void WorkerProc(Queues& q, const std::atomic<int32_t>& stop);
 
     std::shared_ptr<Queues> q_ = std::make_shared<Queues>();

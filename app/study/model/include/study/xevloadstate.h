@@ -103,9 +103,6 @@ public:
     std::atomic<int32_t> memoryShortStudy{0};
     std::atomic<int32_t> perFrameEntries{0};
     std::atomic<int32_t> singlePatientStudy{0};
-    // Written by the archive import before any loader reads them.
-    std::string archivePath;
-    std::string archiveFolder;
     XEVThread preloadThread;
     std::atomic<int32_t> preloadRunning{0};
     // Files the pre-load threads have read, for tests and figures.
@@ -113,6 +110,11 @@ public:
 
 private:
     friend void StopPreloadOf(const XEVPreloadView* view);
+
+    // Under the lock: a File Open may set another archive while a reader let go by the view
+    // before still extracts a member.
+    std::string archivePath;
+    std::string archiveFolder;
 
     XEVWindowHandle loaderWindow_;
     const XEVPreloadView* preloadView_ = nullptr;

@@ -5,10 +5,14 @@
 // holds a multi-frame file as one entry, paged by rows x columns.
 // Each mode keeps its own cells and layout, so switching back restores the other grid.
 
+#include <QPointer>
 #include <QRect>
+#include <QWidget>
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "shell/xevmessage.h"
@@ -98,6 +102,8 @@ public:
     int32_t KeepWithinBudget(int32_t id);
     // Cells made by a scroll wait for it to rest.
     bool CellsComing() const { return !coming_.empty(); }
+    // A study's cells wait for the worker to read their first images before their loaders start.
+    bool StudyStartPending() const { return pendingStart_.has_value(); }
     void ShowCells(int32_t mode, bool show);
 
     std::map<int32_t, XEVImageViewCtrl*>& ActiveCells() { return activeMode == 0 ? studyCells : seriesCells; }
@@ -127,6 +133,9 @@ public:
     int32_t savedZoomed = 0;
     int32_t savedSource[4] = {0, 0, 0, 0};
     int32_t cinePlaying = 0;
+    // A study's loaders stay back while the worker reads the first images on screen, so that
+    // the drive serves those first; they go once it has read none of them for this long.
+    int32_t firstImagesWaitMs = 1000;
 
 protected:
     // Makes one cell; null when it cannot be made.
@@ -147,9 +156,28 @@ protected:
     XEVImageAreaHost* host_ = nullptr;
 
 private:
+    // What starts the study's loaders once the first images are read.
+    struct StudyStart {
+        std::vector<int32_t> paused;   // ids of the cells whose loaders were held
+        QPointer<QWidget> formView;
+        bool again = false;
+        int32_t outstanding = 0;   // first images not read at the last look
+    };
     // Study mode with the layout of that index, cells laid out and emptied.
     void EnterStudyMode(int32_t index, StudyInfo* study);
     void AssignStudy(StudyInfo* study, QWidget* formView, bool again);
+    // Gives each cell its series and queues the first images of those on screen; their count.
+    int32_t QueueFirstImages(StudyInfo* study);
+    // The worker's notice or the wait's end for the arrangement of that token.
+    void FirstImagesRead(uint64_t token);
+    // The cells whose first images are queued and not yet read.
+    int32_t OutstandingFirstImages() const;
+    // The wait's next look, firstImagesWaitMs on.
+    void ArmFirstImagesWait(uint64_t token);
+    // One loader starts, the others wait their turn; or, with nothing to load, the pre-load.
+    void StartStudyLoaders(const StudyStart& start);
+    // The study's cells are left: a start still waiting is dropped.
+    void DropPendingStart();
     // Moves the active mode's cells onto a rows-needed grid, making the missing ones; study
     // cells only for the rows shown and one each side.
     void PlaceGrid(QWidget* parent);
@@ -177,6 +205,11 @@ private:
     std::vector<XEVImageViewCtrl*> retiring_;
     // Made by a scroll, not yet assigned: a row only passed over is retired before it is.
     std::vector<XEVImageViewCtrl*> coming_;
+    // The latest arrangement; the start it waits for, if any; where its notices come (dies
+    // with the window, and with it the notices and timers still on their way).
+    uint64_t arrangement_ = 0;
+    std::optional<StudyStart> pendingStart_;
+    std::unique_ptr<XEVMessageReceiver> notices_;
 };
 
 // Whether the loader's gate is open now.
