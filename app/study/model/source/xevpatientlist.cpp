@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -28,12 +30,15 @@ void DeleteAll(std::vector<PatientInfo*>& records)
 
 }   // namespace
 
-// What a run's threads read and make. They write the list only through Hand, under the
-// mutex, and only while the list still owns the run: a run let go, stopped or not, keeps
-// its records to itself and tells nobody.
+// What a run's threads read and make. They never write the list: Hand queues what goes into
+// it for the list's own thread, which takes it while the list still owns the run. A run let
+// go, stopped or not, keeps its records to itself and tells nobody.
 struct XEVPatientList::Run {
-    Run(XEVPatientList& list, QString medium, XEVWindowHandle notifyWindow)
-        : path(std::move(medium)), notify(std::move(notifyWindow)), owner(&list)
+    using Give = std::function<void(XEVPatientList&, Run&)>;
+
+    Run(XEVPatientList& list, QString medium, XEVWindowHandle notifyWindow, XEVWindowHandle handIn, uint64_t number)
+        : path(std::move(medium)), notify(std::move(notifyWindow)), handTo(std::move(handIn)), serial(number),
+          owner(&list)
     {
     }
     ~Run()
@@ -49,26 +54,26 @@ struct XEVPatientList::Run {
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 
-    // Calls give(list) and posts the message while the list owns the run, and for the scan
-    // while it has not been stopped.
-    template <typename Give>
+    // Queues give for the list's thread with the message, while the list owns the run, and
+    // for the scan while it has not been stopped. One give a message, in order.
     void Hand(bool scan, uint32_t message, intptr_t wParam, Give give)
     {
         std::lock_guard<std::mutex> guard(mutex);
         if (owner == nullptr || (scan && scanLetGo)) {
             return;
         }
-        give(*owner);
-        if (!notify.IsNull()) {
-            XEVPostMessage(notify, message, XEVWParam(wParam), 0);
-        }
+        handed.push_back(std::move(give));
+        XEVPostMessage(handTo, message, XEVWParam(wParam), XEVLParam(serial));
     }
 
     const QString path;
     const XEVWindowHandle notify;
+    const XEVWindowHandle handTo;
+    const uint64_t serial;
     std::mutex mutex;
-    XEVPatientList* owner;    // under the mutex; null once let go
-    bool scanLetGo = false;   // under the mutex
+    XEVPatientList* owner;     // under the mutex; null once let go
+    bool scanLetGo = false;    // under the mutex
+    std::deque<Give> handed;   // under the mutex
     std::shared_ptr<XEVParsedDicomDir> parsed;
     std::vector<PatientInfo*> patients;
     std::vector<PatientInfo*> scanRecords;
@@ -115,9 +120,40 @@ void XEVPatientList::LetRunGo()
 std::shared_ptr<XEVPatientList::Run> XEVPatientList::NewRun()
 {
     LetRunGo();
-    run_ = std::make_shared<Run>(*this, mediaPath, notifyWindow);
+    if (!handIn_) {
+        handIn_ = std::make_unique<XEVMessageReceiver>();
+        for (const uint32_t message : {uint32_t(WM_XEV_PATIENTS_LOADED), uint32_t(WM_XEV_SCAN_DONE)}) {
+            handIn_->SetHandler(message, [this, message](XEVWParam wParam, XEVLParam serial) {
+                return TakeHanded(message, wParam, serial);
+            });
+        }
+    }
+    run_ = std::make_shared<Run>(*this, mediaPath, notifyWindow, handIn_->Handle(), ++runSerial_);
     run_->scanSRResult = scanSRResult.load();
     return run_;
+}
+
+XEVResult XEVPatientList::TakeHanded(uint32_t message, XEVWParam wParam, XEVLParam serial)
+{
+    // A message of a run let go since it was posted is dropped.
+    const std::shared_ptr<Run> run = run_;
+    if (!run || run->serial != uint64_t(serial)) {
+        return 0;
+    }
+    Run::Give give;
+    {
+        std::lock_guard<std::mutex> guard(run->mutex);
+        if (run->owner != this || run->handed.empty()) {
+            return 0;
+        }
+        give = std::move(run->handed.front());
+        run->handed.pop_front();
+        if (message == WM_XEV_SCAN_DONE && run->scanLetGo) {
+            return 0;
+        }
+    }
+    give(*this, *run);
+    return XEVSendMessage(run->notify, message, wParam, 0);
 }
 
 void XEVPatientList::Clear()
@@ -239,13 +275,15 @@ void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop
     const int32_t result = helper.LoadDicomDir(run.path, run.patients, known, split, &stop, std::move(run.parsed));
     run.frameCountsKnown = known;
     // Handed before the scanner may start, so that its report never arrives first.
-    run.Hand(false, WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : kXEVLoadFailed, [&](XEVPatientList& list) {
-        list.patients.swap(run.patients);
-        list.frameCountsKnown = known;
-        list.perFrameSplit = split;
-        list.dicomDirCut = helper.dicomDirCut ? 1 : 0;
-        GetLoadState().perFrameEntries = result != 0 && known == 1 && split == 1 ? 1 : 0;
-    });
+    const bool cut = helper.dicomDirCut;
+    run.Hand(false, WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : kXEVLoadFailed,
+             [result, known, split, cut](XEVPatientList& list, Run& handed) {
+                 list.patients.swap(handed.patients);
+                 list.frameCountsKnown = known;
+                 list.perFrameSplit = split;
+                 list.dicomDirCut = cut ? 1 : 0;
+                 GetLoadState().perFrameEntries = result != 0 && known == 1 && split == 1 ? 1 : 0;
+             });
     run.loaderDone.Set();
 }
 
@@ -253,7 +291,8 @@ void XEVPatientList::LoadFileProc(Run& run)
 {
     XEVVEKHelper helper;
     if (helper.LoadDicomFile(run.path, run.patients) != 0) {
-        run.Hand(false, WM_XEV_PATIENTS_LOADED, 0, [&](XEVPatientList& list) { list.patients.swap(run.patients); });
+        run.Hand(false, WM_XEV_PATIENTS_LOADED, 0,
+                 [](XEVPatientList& list, Run& handed) { list.patients.swap(handed.patients); });
     }
 }
 
@@ -278,13 +317,14 @@ void XEVPatientList::ScanProc(Run& run, const std::atomic<int32_t>& stop, XEVThr
     if (stop.load() != 0) {
         return;
     }
-    run.Hand(true, WM_XEV_SCAN_DONE, result != 0 ? 0 : kXEVLoadFailed, [&](XEVPatientList& list) {
-        if (scans) {
-            list.scanRecords.swap(run.scanRecords);
-            list.perFrameSplit = multiFrame;
-            list.scanSRResult = unsupported;
-        }
-    });
+    run.Hand(true, WM_XEV_SCAN_DONE, result != 0 ? 0 : kXEVLoadFailed,
+             [scans, multiFrame, unsupported](XEVPatientList& list, Run& handed) {
+                 if (scans) {
+                     list.scanRecords.swap(handed.scanRecords);
+                     list.perFrameSplit = multiFrame;
+                     list.scanSRResult = unsupported;
+                 }
+             });
 }
 
 void XEVPatientList::ReadAheadProc(std::vector<QString> paths, const std::atomic<int32_t>& stop)

@@ -86,8 +86,14 @@ private:
     // Lets the current run go (its results never reach the list) and starts a new one.
     std::shared_ptr<Run> NewRun();
     void LetRunGo();
+    // On the list's thread: what the run's thread handed with that message goes into the
+    // list, then the message goes on to the notified window.
+    XEVResult TakeHanded(uint32_t message, XEVWParam wParam, XEVLParam serial);
 
     std::atomic<int64_t> readAheadFilesRead_{0};
     std::atomic<int64_t> readAheadBytesRead_{0};
     std::shared_ptr<Run> run_;
+    uint64_t runSerial_ = 0;
+    // Receives the runs' hand-overs on the list's thread, the only one that touches the records.
+    std::unique_ptr<XEVMessageReceiver> handIn_;
 };
