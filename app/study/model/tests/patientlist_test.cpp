@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -86,6 +87,25 @@ const SeriesInfo* SeriesWithFile(const std::vector<PatientInfo*>& patients, cons
 }
 
 }   // namespace
+
+// The loader ends without the list's thread running: the records go into the list only when
+// that thread takes the notice, so nothing the window reads changes under it.
+TEST(PatientListTest, ALoadsRecordsReachTheListOnlyOnItsOwnThread)
+{
+    Modes modes(0, 0);
+    MessageRecorder recorder;
+    XEVPatientList list;
+    ASSERT_EQ(list.StartLoading(kData + QStringLiteral("/discA/DICOMDIR"), recorder.Handle()), 1);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPumpTimeoutMs);
+    while (list.Running() != 0 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(list.Running(), 0u);
+    EXPECT_TRUE(list.patients.empty());
+    EXPECT_EQ(recorder.Count(WM_XEV_PATIENTS_LOADED), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_PATIENTS_LOADED) == 1; }));
+    EXPECT_FALSE(list.patients.empty());
+}
 
 TEST(PatientListTest, DicomDirLoadPostsItsResultAndSetsThePerFrameFlag)
 {
