@@ -561,6 +561,22 @@ TEST(DICOMDIRInfo, RecordLimitLeavesOutTheRecordsAfterIt) {
   }
 }
 
+// A DICOMDIR read under a manager's budget and an elements' share, the manager beside it; with
+// no budget, for the peak a whole read takes.
+struct BudgetedRead {
+  VEK_DefaultManager m;
+  VEK_DICOMDIRInfo d{&m};
+  bool ok = false;
+  BudgetedRead(const std::vector<uint8_t>& bytes, bool kept, uint64_t budget = 0, uint64_t share = 0) {
+    if (budget != 0) {
+      m.set_budget(budget);
+      d.set_element_limit(share);
+    }
+    d.set_record_order_kept(kept);
+    ok = load(d, m, bytes);
+  }
+};
+
 // Memory the read may take, whatever spends it: three patients, a record of another type of
 // many empty elements (or of many empty items), two patients after it. Past the elements'
 // share the three stand and the rest are left out; past the manager's budget while the
@@ -609,23 +625,14 @@ TEST(DICOMDIRInfo, MemoryBudgetLeavesOutTheRecordsAfterIt) {
     for (int k = 0; k < 200; ++k) r.push_back(image("IMG\\" + std::to_string(p) + "_" + std::to_string(k)));
   }
   const std::vector<uint8_t> bytes = dicomdir(r, "1.2.840.10008.1.3.10", true, "", true);
-  uint64_t whole = 0;
-  {
-    VEK_DefaultManager m;
-    VEK_DICOMDIRInfo d(&m);
-    d.set_record_order_kept(false);
-    ASSERT_TRUE(load(d, m, bytes));
-    whole = m.peak();
-  }
+  const BudgetedRead whole(bytes, false);
+  ASSERT_TRUE(whole.ok);
   std::set<uint32_t> counts;
   for (uint64_t k = 32; k <= 64; ++k) {
-    const uint64_t budget = whole * k / 64;
-    VEK_DefaultManager m;
-    m.set_budget(budget);
-    VEK_DICOMDIRInfo d(&m);
-    d.set_record_order_kept(false);
-    d.set_element_limit(budget);
-    if (!load(d, m, bytes)) continue;
+    const uint64_t budget = whole.m.peak() * k / 64;
+    const BudgetedRead read(bytes, false, budget, budget);
+    if (!read.ok) continue;
+    const VEK_DICOMDIRInfo& d = read.d;
     const uint32_t n = d.patient_pointers.size();
     counts.insert(n);
     EXPECT_EQ(d.records_left_out(), n < 5);
@@ -657,27 +664,17 @@ TEST(DICOMDIRInfo, MemoryRefusedWhileRecordsAreCollectedListsThoseReadWhole) {
   const std::vector<uint8_t> bytes = dicomdir(r, "1.2.840.10008.1.3.10", true, "", true);
   for (const bool kept : {false, true}) {
     SCOPED_TRACE(kept);
-    uint64_t whole = 0;
-    {
-      VEK_DefaultManager m;
-      VEK_DICOMDIRInfo d(&m);
-      d.set_record_order_kept(kept);
-      ASSERT_TRUE(load(d, m, bytes));
-      whole = m.peak();
-    }
+    const BudgetedRead whole(bytes, kept);
+    ASSERT_TRUE(whole.ok);
     std::set<uint32_t> counts;
     for (uint64_t k = 8; k <= 64; ++k) {
       SCOPED_TRACE(k);
-      const uint64_t budget = whole * k / 64;
-      VEK_DefaultManager m;
-      m.set_budget(budget);
-      VEK_DICOMDIRInfo d(&m);
-      d.set_record_order_kept(kept);
-      d.set_element_limit(budget * 3 / 4);
+      const uint64_t budget = whole.m.peak() * k / 64;
+      const BudgetedRead read(bytes, kept, budget, budget * 3 / 4);
       // Lists kept in record order too may hold the room the first record needs.
-      const bool ok = load(d, m, bytes);
-      ASSERT_TRUE(ok || kept);
-      if (!ok) continue;
+      ASSERT_TRUE(read.ok || kept);
+      if (!read.ok) continue;
+      const VEK_DICOMDIRInfo& d = read.d;
       const uint32_t n = d.patient_pointers.size();
       counts.insert(n);
       EXPECT_EQ(d.records_left_out(), n < kPatients);
