@@ -101,6 +101,28 @@ TEST(Manager, FailedAllocationIsReportedAsOutOfMemory) {
   EXPECT_EQ(m.status().line(), 62u);
 }
 
+TEST(Manager, ChargesOutsideItsBlocksShareTheBudget) {
+  VEK_DefaultManager m;
+  m.set_budget(1000 + m.in_use());
+  const uint64_t base = m.in_use();
+  EXPECT_TRUE(m.charge(600));
+  EXPECT_EQ(m.allocate(500), nullptr);  // 600 charged leave no room for 500
+  void* p = m.allocate(300);
+  ASSERT_NE(p, nullptr);
+  EXPECT_FALSE(m.charge(200));
+  EXPECT_FALSE(m.charge(UINT64_MAX));
+  EXPECT_EQ(m.budget_refusals(), 3u);
+  EXPECT_EQ(m.in_use(), base + 900);
+  m.discharge(600);
+  EXPECT_TRUE(m.charge(700));
+  EXPECT_EQ(m.peak(), base + 1000);
+  m.discharge(700);
+  m.free(p);
+  EXPECT_EQ(m.in_use(), base);
+  m.set_budget(m.in_use() / 2);  // lowered below what is held: nothing more fits
+  EXPECT_FALSE(m.charge(1));
+}
+
 TEST(Manager, WithoutAnErrorHandlerReportsAreDroppedAndStatusIsEmpty) {
   // The handler is the manager's first allocation; a manager that could not make it still works.
   struct NoMemory : VEK_FailingMemoryManager {

@@ -66,6 +66,21 @@ class VEK_ManagerImpl : public VEK_Manager {
   // excess from the system's shortage.
   uint64_t budget_refusals() const { return refusals_; }
 
+  // Memory the job holds outside this manager's blocks (bytes staged from a file, text built
+  // from it) counted against the same budget while held: false, and nothing counted, when it
+  // would pass the budget. Whoever charged gives the same figure back with discharge().
+  bool charge(uint64_t bytes) {
+    const bool within = in_use_ <= limit_ && bytes <= limit_ - in_use_;
+    if (!within) {
+      ++refusals_;
+      return false;
+    }
+    in_use_ += bytes;
+    peak_ = in_use_ > peak_ ? in_use_ : peak_;
+    return true;
+  }
+  void discharge(uint64_t bytes) { in_use_ -= bytes < in_use_ ? bytes : in_use_; }
+
   bool status(VEK_Status& out) override {
     out = status();
     if (relation_ != nullptr) relation_->clear();
