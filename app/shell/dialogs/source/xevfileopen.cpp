@@ -72,10 +72,14 @@ XEVOpenKind ClassifyStartPath(const QString& path, const std::atomic<int32_t>* s
     return dicm && IsDicomFile(path, stop) ? XEVOpenKind::DicomFile : XEVOpenKind::DicomDir;
 }
 
-int32_t ReadReportFile(const QString& path, ReportInfo& report)
+int32_t ReadReportFile(const QString& path, ReportInfo& report, int32_t* status)
 {
     XEVVEKHelper helper;
-    return helper.ReadReport(path, report);
+    const int32_t read = helper.ReadReport(path, report);
+    if (status != nullptr) {
+        *status = helper.statusCode;
+    }
+    return read;
 }
 
 QString ImportZipArchive(const QString& zipPath)

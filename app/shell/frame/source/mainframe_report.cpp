@@ -22,6 +22,7 @@
 namespace {
 
 constexpr uint32_t kReportUnreadable = 10024;
+constexpr uint32_t kReportOutOfMemory = 10006;
 
 const ImageInfo* FirstReportImage(const SeriesInfo* series)
 {
@@ -69,7 +70,7 @@ private:
 // One request: the worker writes the outcome and the report, then posts; the GUI thread reads
 // them only once that post has come.
 struct CMainFrame::ReportJob {
-    enum class Outcome { NotExtracted, Unreadable, Read };
+    enum class Outcome { NotExtracted, Unreadable, OutOfMemory, Read };
     QString path;
     uint64_t serial = 0;
     bool show = false;
@@ -87,9 +88,12 @@ struct CMainFrame::ReportJob {
             outcome = Outcome::NotExtracted;
             return;
         }
+        int32_t status = 0;
         const bool read = stop.load() == 0 && HasDicmMarker(native) && IsDicomFile(path, &stop) && stop.load() == 0 &&
-                          ReadReportFile(path, report) != 0;
-        outcome = read ? Outcome::Read : Outcome::Unreadable;
+                          ReadReportFile(path, report, &status) != 0;
+        outcome = read                                        ? Outcome::Read
+                  : status == XEVVEKHelper::kStatusLoadBudget ? Outcome::OutOfMemory
+                                                              : Outcome::Unreadable;
     }
 };
 
@@ -142,6 +146,9 @@ void CMainFrame::OnReportRead(uint64_t serial)
     case ReportJob::Outcome::NotExtracted: return;
     case ReportJob::Outcome::Unreadable:
         XEVShowFailureText(this, MessageWithPath(GetMessageString(kReportUnreadable), job->path));
+        return;
+    case ReportJob::Outcome::OutOfMemory:
+        XEVShowFailureText(this, MessageWithPath(GetMessageString(kReportOutOfMemory), job->path));
         return;
     case ReportJob::Outcome::Read: break;
     }

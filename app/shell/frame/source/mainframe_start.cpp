@@ -437,8 +437,15 @@ void CMainFrame::WatchProgramMount()
 
 void CMainFrame::OnLoadFailures()
 {
+    const CXEVListFormView* list = GetStudyList();
     for (const auto& [text, status] : GetLoadState().TakeLoadFailures()) {
         if (shutDown_) {
+            return;
+        }
+        // A single file that lists nothing failed to open: where start-up reports its failure
+        // instead of a box, this is that failure.
+        if (startFailureReport_ && singleFileOpened != 0 && list != nullptr && list->loaded == 0) {
+            startFailureReport_(text);
             return;
         }
         XEVShowLoadFailure(this, text, status);

@@ -151,7 +151,7 @@ std::atomic<uint64_t> dicomDirElementBudget{kXEVDicomDirElementBudget};
 
 // How every read of a DICOMDIR goes: the tree alone (records in record order too would hold
 // each twice), within its records and its memory.
-void BoundDirectoryRead(VEK_DICOMDIRInfo& info, VEK_DefaultManager& manager, const std::atomic<int32_t>* stop)
+void BoundDirectoryRead(VEK_DICOMDIRInfo& info, XEVReadManager& manager, const std::atomic<int32_t>* stop)
 {
     manager.set_budget(dicomDirMemoryBudget.load());
     info.set_element_limit(dicomDirElementBudget.load());
@@ -230,7 +230,7 @@ void AppendEntries(SeriesInfo* series, const VEK_DICOMDIRImage& record, const QS
 // The DICOMDIR as File Open's check read it: the storage stays open, as values may stay in it.
 struct XEVParsedDicomDir {
     QString path;
-    VEK_DefaultManager manager;
+    XEVReadManager manager{dicomDirMemoryBudget.load()};
     StorageGuard file{nullptr};
     StorageGuard bound{nullptr};
     StorageGuard stoppable{nullptr};
@@ -377,7 +377,7 @@ bool IsUnsupportedReport(const SeriesInfo& series)
 class DicomDirWalk {
 public:
     DicomDirWalk(VEK_DICOMDIRInfo& info, std::string folder, const WalkOptions& options, WalkResult& result,
-                 VEK_DefaultManager* manager)
+                 XEVReadManager* manager)
         : info_(info), folder_(std::move(folder)), options_(options), result_(result), manager_(manager)
     {
         const XEVCommonSettings& settings = GetCommonSettings();
@@ -672,7 +672,7 @@ private:
     const std::string folder_;
     const WalkOptions& options_;
     WalkResult& result_;
-    VEK_DefaultManager* manager_;
+    XEVReadManager* manager_;
     bool supportSR_ = false;
     bool splitByFile_ = false;
     // Looked up when first needed: each look-up reads the settings file for an override.
@@ -691,7 +691,7 @@ private:
 WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients, const WalkOptions& options,
                         WalkResult& result, XEVParsedDicomDir* parsed = nullptr)
 {
-    VEK_DefaultManager callManager;
+    XEVReadManager callManager(dicomDirMemoryBudget.load());
     const qsizetype slash = path.lastIndexOf(u'/');
     const std::string folder = XEVNativePath(slash < 0 ? path : path.left(slash));
     const std::string nativePath = XEVNativePath(path);
@@ -700,7 +700,7 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     StorageGuard bound{nullptr};
     StorageGuard stoppable{nullptr};
     std::optional<VEK_DICOMDIRInfo> own;
-    VEK_DefaultManager* manager = &callManager;
+    XEVReadManager* manager = &callManager;
     if (parsed != nullptr) {
         parsed->Rebind(options.abortFlag);
         manager = &parsed->manager;
@@ -812,7 +812,7 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
         manager.clear();
         return 0;
     };
-    VEK_DefaultManager callManager;
+    XEVReadManager callManager(XEVLoadMemoryBudget());
     const std::string nativePath = XEVNativePath(path);
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
@@ -822,7 +822,8 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
     try {
         VEK_DICOMInfo info(&callManager);
         if (!LoadsElements(info, storage, callManager) || IsDirectoryData(info)) {
-            return fail(10007, -2002);
+            // Past the read's budget: the file's own excess, said as out of memory.
+            return callManager.RefusedSince(0) ? fail(10006, kStatusLoadBudget) : fail(10007, -2002);
         }
         const auto text = [&](uint16_t group, uint16_t element) {
             return VekToQString(info.get_string_value(group, element));
@@ -889,6 +890,9 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
         patient->studies.push_back(study.release());
         patients.push_back(patient.release());
     } catch (...) {
+        if (callManager.RefusedSince(0)) {
+            return fail(10006, kStatusLoadBudget);
+        }
         manager.clear();
         return 0;
     }
@@ -908,7 +912,8 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
         if (!turn.Held()) {
             return 0;
         }
-        VEK_DefaultManager callManager;
+        XEVReadManager callManager(std::is_same_v<Info, VEK_DICOMDIRInfo> ? dicomDirMemoryBudget.load()
+                                                                          : XEVLoadMemoryBudget());
         const std::string nativePath = XEVNativePath(path);
         VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
         if (storage == nullptr) {
@@ -935,6 +940,11 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
         bool loaded = false;
         if constexpr (std::is_same_v<Info, VEK_DICOMInfo>) {
             loaded = LoadsElements(info, input, callManager);
+            // A file whose read passed its budget is still an image file: its load says that
+            // it is out of memory, not that nothing could be opened.
+            if (!loaded && callManager.RefusedSince(0)) {
+                return 1;
+            }
         } else {
             loaded = info.load(input);
         }

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <string>
 
+#include "study/xevreadmanager.h"
 #include "study/xevsourcehead.h"
 #include "vek_dicominfo.h"
 #include "vek_fileinputstorage.h"
-#include "vek_managerimpl.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ std::optional<XEVFrameHeader> XEVReadFrameHeader(const QString& path)
     if (!XEVSourceSize(path, size)) {
         return std::nullopt;
     }
-    VEK_DefaultManager fileManager;
+    XEVReadManager fileManager(XEVLoadMemoryBudget());
     VEK_InputStorage* storage = XEVOpenSourceHeader(&fileManager, path);
     if (storage == nullptr) {
         return std::nullopt;

@@ -115,9 +115,9 @@ HeaderFailure OpenFailure(const QString& path)
 // A header the reader refused: its format error (a compression or colour form the reader does
 // not take) is an image it cannot read; a header whose elements passed the load's budget is
 // out of memory; anything else leaves the tags unreadable.
-HeaderFailure HeaderLoadFailure(XEVVekManager& manager, uint64_t refusalsBefore)
+HeaderFailure HeaderLoadFailure(XEVReadManager& manager, uint64_t refusalsBefore)
 {
-    if (manager.budget_refusals() != refusalsBefore) {
+    if (manager.RefusedSince(refusalsBefore)) {
         return {10006, XEVVEKHelper::kStatusLoadBudget};
     }
     if (manager.status().code() == VEK_ERROR_FORMAT) {
@@ -216,7 +216,7 @@ struct XEVVEKHelper::FrameLoad {
 // The values of one element as text, split at "\".
 QStringList DicomTextValues(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
-    VEK_DefaultManager local;
+    XEVReadManager local(loadMemoryBudget.load());
     if (manager == nullptr) {
         manager = &local;
     }
@@ -231,7 +231,7 @@ QStringList DicomTextValues(VEK_Manager* manager, const VEK_DICOMTagObj& info, u
 bool ReadLutItem(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t sequence, std::vector<int32_t>& descriptor,
                  std::vector<int32_t>& data)
 {
-    VEK_DefaultManager local;
+    XEVReadManager local(loadMemoryBudget.load());
     if (manager == nullptr) {
         manager = &local;
     }
@@ -1373,8 +1373,7 @@ namespace {
 // only have the decode refuse it.
 bool MemberFramePastBudget(const std::string& path)
 {
-    VEK_DefaultManager manager;
-    manager.set_budget(loadMemoryBudget.load());
+    XEVReadManager manager(loadMemoryBudget.load());
     VEK_InputStorage* storage = XEVOpenSourceHeader(&manager, XEVPathText(path));
     bool past = false;
     if (storage != nullptr) {

@@ -238,7 +238,7 @@ void XEVVEKHelper::ReadCalibration(const VEK_DICOMTagObj& info, FrameImageInfo* 
 
 void XEVVEKHelper::ReadFramePosition(int32_t frame, FrameImageInfo* record) const
 {
-    VEK_Manager* m = const_cast<XEVVekManager*>(&manager);
+    VEK_Manager* m = const_cast<XEVReadManager*>(&manager);
     record->frameOfReferenceUid = Text(dicomInfo, 0x0020, 0x0052);
     const auto take = [&](const VEK_DICOMTagObj& from) {
         const std::vector<double> p = Doubles(m, from, 0x0020, 0x0032);

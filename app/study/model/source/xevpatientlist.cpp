@@ -293,6 +293,9 @@ void XEVPatientList::LoadFileProc(Run& run)
     if (helper.LoadDicomFile(run.path, run.patients) != 0) {
         run.Hand(false, WM_XEV_PATIENTS_LOADED, 0,
                  [](XEVPatientList& list, Run& handed) { list.patients.swap(handed.patients); });
+    } else if (!helper.statusText.isEmpty()) {
+        // Nothing is listed: the failure box says why.
+        GetLoadState().TellLoadFailure(helper.statusText, helper.statusCode);
     }
 }
 

@@ -31,7 +31,7 @@ struct SampleMap {
     uint16_t toBits = 0;
     double slope = 0;
     double intercept = 0;
-    VEK_DefaultManager manager;
+    XEVReadManager manager{XEVLoadMemoryBudget()};
     VEK_LutData lut{&manager};
 };
 
@@ -170,7 +170,7 @@ int32_t XEVVEKHelper::RenderToView(const uint8_t* source, uint32_t size, int32_t
     std::lock_guard<PlatRecursiveLock> guard(lock);
     // Declared before the manager, so the maps outlive the engines that read them.
     std::vector<std::shared_ptr<const SampleMap>> held;
-    VEK_DefaultManager m;
+    XEVReadManager m(XEVLoadMemoryBudget());
     VEK_Header copy(&m);
     copy = header;
     VEK_ByteArrayOutputStorage* storage = nullptr;

@@ -88,7 +88,7 @@ int32_t XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
 {
     // The report the user asked for, in the medium's turn ahead of reads in the background.
     XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
-    VEK_DefaultManager callManager;
+    XEVReadManager callManager(XEVLoadMemoryBudget());
     const std::string nativePath = XEVNativePath(path);
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
@@ -97,6 +97,10 @@ int32_t XEVVEKHelper::ReadReport(const QString& path, ReportInfo& report)
     VEK_DICOMInfo info(&callManager);
     if (!info.load(storage)) {
         vek_destroy(storage);
+        if (callManager.RefusedSince(0)) {
+            statusText = GetMessageString(10006) + QStringLiteral("\n      [") + path + QStringLiteral("]\n");
+            statusCode = kStatusLoadBudget;
+        }
         return 0;
     }
     report.patientName = VekToQString(info.get_string_value(0x0010, 0x0010));

@@ -533,10 +533,9 @@ XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
     XEVFrameSpan span;
     frameCount = 0;
     auto header = std::make_unique<XEVParsedHeader>();
-    auto manager = std::make_unique<XEVVekManager>();
     // The parse is the load's too: a header that passes the budget is parsed again under the
     // lock, where the refusal becomes the load's message.
-    manager->set_budget(XEVLoadMemoryBudget());
+    auto manager = std::make_unique<XEVReadManager>(XEVLoadMemoryBudget());
     header->manager = std::move(manager);
     header->info = std::make_unique<VEK_DICOMInfo>(header->manager.get());
     VEK_InputStorage* storage = CreateStorage(header->manager.get());

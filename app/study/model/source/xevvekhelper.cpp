@@ -7,26 +7,9 @@
 namespace {
 // Loader threads insert frames while the view reads them: every access takes the lock.
 using Guard = std::lock_guard<PlatRecursiveLock>;
-std::atomic<XEVVekAllocateFunction> vekAllocate{nullptr};
 }   // namespace
 
-void XEVSetVekAllocateFunction(XEVVekAllocateFunction allocate)
-{
-    vekAllocate.store(allocate);
-}
-
-void* XEVVekMemoryManager::allocate(uint32_t size)
-{
-    const XEVVekAllocateFunction allocate = vekAllocate.load(std::memory_order_relaxed);
-    return allocate != nullptr ? allocate(size) : std::malloc(size);
-}
-
-void XEVVekMemoryManager::free(void* pointer)
-{
-    std::free(pointer);
-}
-
-XEVVEKHelper::XEVVEKHelper() : manager(), dicomInfo(&manager), header(&manager)
+XEVVEKHelper::XEVVEKHelper() : manager(XEVLoadMemoryBudget()), dicomInfo(&manager), header(&manager)
 {
 }
 

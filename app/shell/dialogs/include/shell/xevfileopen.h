@@ -31,8 +31,9 @@ XEVOpenKind ClassifyOpenPath(const QString& path, const std::atomic<int32_t>* st
 XEVOpenKind ClassifyStartPath(const QString& path, const std::atomic<int32_t>* stop = nullptr);
 using XEVOpenClassifier = XEVOpenKind (*)(const QString& path, const std::atomic<int32_t>* stop);
 
-// Reads the SR document at path into report; 1 when read, 0 leaves report unchanged.
-int32_t ReadReportFile(const QString& path, ReportInfo& report);
+// Reads the SR document at path into report; 1 when read, 0 leaves report unchanged. status,
+// when given, takes the read's status code (XEVVEKHelper::kStatusLoadBudget: out of memory).
+int32_t ReadReportFile(const QString& path, ReportInfo& report, int32_t* status = nullptr);
 
 // The import of an archive: the pre-load thread is stopped first (it reads the archive
 // fields), the DICOMDIR lands in the extraction folder and both fields are stored. The

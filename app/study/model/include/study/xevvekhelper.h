@@ -15,12 +15,12 @@
 
 #include "platform/platlock.h"
 #include "shell/xevmessage.h"
+#include "study/xevreadmanager.h"
 #include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "vek_dicomdirinfo.h"
 #include "vek_dicominfo.h"
 #include "vek_header.h"
-#include "vek_managerimpl.h"
 #include "vek_samplerange.h"
 
 // The text record of one SR document.
@@ -86,22 +86,6 @@ QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoI
 QString SequenceTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item);
 // The element's raw value bytes as text (private elements); empty for binary VRs.
 QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
-
-// The library memory of the helpers. Tests replace the allocation to refuse it and reach the
-// out-of-memory paths of a decode; null restores std::malloc.
-using XEVVekAllocateFunction = void* (*)(uint32_t bytes);
-void XEVSetVekAllocateFunction(XEVVekAllocateFunction allocate);
-// The memory one image load may hold through its manager; tests lower it to reach a refusal,
-// 0 restores kPlatLoadMemoryBudget.
-void XEVSetLoadMemoryBudget(uint64_t bytes);
-uint64_t XEVLoadMemoryBudget();
-
-class XEVVekMemoryManager : public VEK_MemoryManager {
-public:
-    void* allocate(uint32_t size) override;
-    void free(void* pointer) override;
-};
-using XEVVekManager = VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow>;
 
 // Where each directory record of a DICOMDIR stands in its sequence, by the low 32 bits of its
 // stream position: read once, at the first look-up, so that a disc of many report series is not
@@ -193,7 +177,8 @@ public:
     static QString GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series);
     // The element's bytes read as ISO 2022 JIS.
     static QString GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
-    // 1 when read; 0 leaves the report untouched (the file cannot be read).
+    // 1 when read; 0 leaves the report untouched (the file cannot be read; when its read passed
+    // its budget the status says so, kStatusLoadBudget).
     int32_t ReadReport(const QString& path, ReportInfo& report);
 
     // Decodes frame `frame` (0-based) into a new frame of the map; 1 when it is there
@@ -257,7 +242,7 @@ public:
     int32_t cancelFlag = 0;
     std::map<int32_t, FrameImageInfo*> frames;
     mutable PlatRecursiveLock lock;
-    XEVVekManager manager;
+    XEVReadManager manager;
     // The header taken from a parse made with no lock held: it outlives dicomInfo's share.
     std::unique_ptr<XEVParsedHeader> parsedHeader;
     VEK_DICOMInfo dicomInfo;

@@ -1,0 +1,52 @@
+#pragma once
+
+// The one manager through which the application reads a file's bytes. A disc is untrusted:
+// what a read holds is bounded by its budget, never by what the file claims, so a reading
+// manager cannot be made without one. Everything else takes it as a VEK_Manager or an
+// XEVReadManager (.ci/check_managers.py keeps it so).
+
+#include <cstdint>
+
+#include "vek_managerimpl.h"
+
+// The library memory of the readers. Tests replace the allocation to refuse it and reach the
+// out-of-memory paths of a decode; null restores std::malloc.
+using XEVVekAllocateFunction = void* (*)(uint32_t bytes);
+void XEVSetVekAllocateFunction(XEVVekAllocateFunction allocate);
+
+// The memory one read of an image file may hold through its manager: its load, and the reads
+// of it alone (the check that tells an image, its listing as a file opened by itself, its frame
+// count, its report). Tests lower it to reach a refusal, 0 restores kPlatLoadMemoryBudget.
+void XEVSetLoadMemoryBudget(uint64_t bytes);
+uint64_t XEVLoadMemoryBudget();
+
+class XEVVekMemoryManager : public VEK_MemoryManager {
+public:
+    void* allocate(uint32_t size) override;
+    void free(void* pointer) override;
+};
+
+class XEVReadManager : public VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow> {
+public:
+    using Base = VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow>;
+
+    // budget: the bytes the read may hold at once through this manager.
+    explicit XEVReadManager(uint64_t budget) { set_budget(budget); }
+    ~XEVReadManager() override;
+
+    // Another bound for the next read; 0, which would lift the bound, refuses everything instead.
+    void set_budget(uint64_t bytes) { Base::set_budget(bytes != 0 ? bytes : 1); }
+
+    // The meter refused an allocation since refusalsBefore (budget_refusals()): the read failed
+    // for its own excess, and says so as out of memory.
+    bool RefusedSince(uint64_t refusalsBefore) const { return budget_refusals() != refusalsBefore; }
+
+    // The most any reading manager held at once, of those ended since the last reset, and the
+    // budget it had then: what a test weighs a read made deep in a route against.
+    struct Peak {
+        uint64_t bytes = 0;
+        uint64_t budget = 0;
+    };
+    static Peak LargestPeak();
+    static void ResetLargestPeak();
+};

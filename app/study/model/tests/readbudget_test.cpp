@@ -1,0 +1,177 @@
+// Every route that reads a file's dataset does it through a manager with the read's budget:
+// a crowded file that each route reads whole at the default budget is refused under a tenth of
+// what its read took, as out of memory, with no manager past its budget.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "plat_temp_folder.h"
+#include "shell/xev_uistring.h"
+#include "shell/xevziparchive.h"
+#include "study/xevframeheader.h"
+#include "study/xevloadstate.h"
+#include "study/xevreadmanager.h"
+#include "study/xevvekhelper.h"
+#include "testsupport/crowdedfile.h"
+#include "testsupport/zipmaker.h"
+
+namespace {
+
+constexpr uint64_t kCrowdedCount = 50000;
+const char* const kBasicTextSR = "1.2.840.10008.5.1.4.1.1.88.11";
+
+class ReadBudgetTest : public testing::Test {
+protected:
+    void TearDown() override { XEVSetLoadMemoryBudget(0); }
+
+    std::string Crowded(const char* name, CrowdedShape shape, const std::string& sopClass = "1.2.840.10008.5.1.4.1.1.7")
+    {
+        const std::string path = temp_.Path() + "/" + name;
+        EXPECT_TRUE(WriteCrowdedFile(path, shape, kCrowdedCount, sopClass));
+        return path;
+    }
+
+    // What the route's largest read held at the default budget: the file's need. The route
+    // must pass there.
+    uint64_t Need(const std::function<void()>& route)
+    {
+        XEVSetLoadMemoryBudget(0);
+        XEVReadManager::ResetLargestPeak();
+        route();
+        return XEVReadManager::LargestPeak().bytes;
+    }
+    // The route under a tenth of need: no manager of it held more than that budget.
+    uint64_t Under(uint64_t need, const std::function<void()>& route)
+    {
+        const uint64_t budget = need / 10;
+        XEVSetLoadMemoryBudget(budget);
+        XEVReadManager::ResetLargestPeak();
+        route();
+        const XEVReadManager::Peak peak = XEVReadManager::LargestPeak();
+        EXPECT_LE(peak.bytes, budget);
+        EXPECT_EQ(peak.budget, budget);
+        XEVSetLoadMemoryBudget(0);
+        return budget;
+    }
+
+    PlatTempFolder temp_;
+};
+
+void ExpectOutOfMemory(const XEVVEKHelper& helper, const std::string& path)
+{
+    EXPECT_EQ(helper.statusCode, XEVVEKHelper::kStatusLoadBudget);
+    EXPECT_TRUE(helper.statusText.startsWith(GetMessageString(10006))) << helper.statusText.toStdString();
+    EXPECT_TRUE(helper.statusText.contains(QString::fromStdString(path))) << helper.statusText.toStdString();
+}
+
+}   // namespace
+
+// A file opened by itself, in each crowded shape: its listing, and the check that tells it as
+// an image (a read past its budget still names an image file, whose listing then says why).
+TEST_F(ReadBudgetTest, SingleFileListingAndCheck)
+{
+    for (const auto& [name, shape] :
+         {std::pair{"ELEMENTS", CrowdedShape::EmptyElements}, std::pair{"ITEMS", CrowdedShape::EmptyItems},
+          std::pair{"PERFRAME", CrowdedShape::PerFrameItems}}) {
+        SCOPED_TRACE(name);
+        const std::string path = Crowded(name, shape);
+        const QString file = QString::fromStdString(path);
+        std::vector<PatientInfo*> patients;
+        XEVVEKHelper helper;
+        int32_t listed = 0;
+        const auto list = [&] { listed = helper.LoadDicomFile(file, patients); };
+        const uint64_t need = Need(list);
+        ASSERT_EQ(listed, 1);
+        ASSERT_EQ(patients.size(), 1u);
+        // Some 18 times the file's bytes once parsed: the need is the parse's, not the file's.
+        EXPECT_GT(need, kCrowdedCount * 8);
+        Under(need, list);
+        EXPECT_EQ(listed, 0);
+        EXPECT_EQ(patients.size(), 1u);
+        ExpectOutOfMemory(helper, path);
+        for (PatientInfo* patient : patients) {
+            delete patient;
+        }
+
+        int32_t told = 0;
+        const auto check = [&] { told = XEVVEKHelper::IsDicomFile(file); };
+        const uint64_t checkNeed = Need(check);
+        EXPECT_EQ(told, 1);
+        Under(checkNeed, check);
+        EXPECT_EQ(told, 1);
+    }
+}
+
+// The frame count read for a DICOMDIR's record, and the SR report: refused as the others, the
+// report untouched and said to be out of memory.
+TEST_F(ReadBudgetTest, FrameHeaderAndReport)
+{
+    const std::string path = Crowded("PERFRAME", CrowdedShape::PerFrameItems);
+    std::optional<XEVFrameHeader> header;
+    const auto count = [&] { header = XEVReadFrameHeader(QString::fromStdString(path)); };
+    const uint64_t need = Need(count);
+    ASSERT_TRUE(header.has_value());
+    Under(need, count);
+    EXPECT_FALSE(header.has_value());
+
+    const std::string document = Crowded("REPORT", CrowdedShape::EmptyElements, kBasicTextSR);
+    ReportInfo report;
+    int32_t read = 0;
+    XEVVEKHelper reader;
+    const auto readReport = [&] { read = reader.ReadReport(QString::fromStdString(document), report); };
+    const uint64_t reportNeed = Need(readReport);
+    ASSERT_EQ(read, 1);
+    EXPECT_EQ(reader.statusCode, 0);
+    EXPECT_EQ(report.patientId, QStringLiteral("PID1"));
+    report = ReportInfo();
+    Under(reportNeed, readReport);
+    EXPECT_EQ(read, 0);
+    EXPECT_TRUE(report.patientId.isEmpty());
+    ExpectOutOfMemory(reader, document);
+}
+
+// An image's load, from the disc and as a member of an imported archive: the header's read is
+// refused as out of memory, and the member's check before its extraction keeps its budget too.
+TEST_F(ReadBudgetTest, ImageLoadFromTheDiscAndFromAnArchive)
+{
+    const std::string path = Crowded("IMAGE", CrowdedShape::EmptyElements);
+    const auto load = [](const std::string& file) {
+        return [file] {
+            XEVVEKHelper helper;
+            int32_t frame = 0;
+            helper.LoadImage(QString::fromStdString(file), frame);
+            return std::make_pair(helper.statusCode, helper.statusText);
+        };
+    };
+    std::pair<int32_t, QString> status;
+    const uint64_t need = Need([&] { status = load(path)(); });
+    // No pixel data: the image cannot be shown, but its header was read whole.
+    EXPECT_NE(status.first, XEVVEKHelper::kStatusLoadBudget);
+    Under(need, [&] { status = load(path)(); });
+    EXPECT_EQ(status.first, XEVVEKHelper::kStatusLoadBudget);
+    EXPECT_TRUE(status.second.startsWith(GetMessageString(10006))) << status.second.toStdString();
+
+    QFile bytes(QString::fromStdString(path));
+    ASSERT_TRUE(bytes.open(QIODevice::ReadOnly));
+    const std::string zip = temp_.Path() + "/disc.zip";
+    ASSERT_TRUE(MakeZip(zip, {{"DICOMDIR", "d"}, {"IMG/IMAGE", bytes.readAll().toStdString()}}));
+    const std::string folder = temp_.Path() + "/Kestro";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder + "/IMG")));
+    GetLoadState().SetArchive(zip, folder);
+    const std::string member = folder + "/IMG/IMAGE";
+    std::optional<XEVFrameHeader> header;
+    Under(need, [&] { header = XEVReadFrameHeader(QString::fromStdString(member)); });
+    EXPECT_FALSE(header.has_value());
+    Under(need, [&] { status = load(member)(); });
+    EXPECT_EQ(status.first, XEVVEKHelper::kStatusLoadBudget);
+    EXPECT_TRUE(status.second.startsWith(GetMessageString(10006))) << status.second.toStdString();
+    GetLoadState().SetArchive(std::string(), std::string());
+    ZipForgetIndex();
+}
