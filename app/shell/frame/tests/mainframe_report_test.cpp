@@ -6,7 +6,10 @@
 #include "framelisttestsupport.h"
 #include "plat_temp_folder.h"
 #include "shell/xev_uistring.h"
+#include "shell/xevfileopen.h"
 #include "shell/xevreportdlg.h"
+#include "study/xevreadmanager.h"
+#include "testsupport/crowdedfile.h"
 
 namespace {
 
@@ -275,4 +278,27 @@ TEST_F(FrameReportTest, AFrameClosedWhileItsReportIsReadClosesAtOnceAndShowsNoth
     Pump();
     EXPECT_EQ(frame->ReportDialog(), nullptr);
     EXPECT_TRUE(answers.shown.isEmpty());
+}
+
+// A report whose read passes its budget (a tenth of what it takes) says it is out of memory,
+// with its path, and shows nothing; no reading manager passed that budget.
+TEST_F(FrameReportTest, AReportPastItsReadBudgetSaysOutOfMemory)
+{
+    PlatTempFolder folder;
+    const std::string path = folder.Path() + "/SR0001";
+    ASSERT_TRUE(WriteCrowdedFile(path, CrowdedShape::EmptyElements, 50000, "1.2.840.10008.5.1.4.1.1.88.11"));
+    const QString report = QString::fromStdString(path);
+    ReportInfo read;
+    XEVReadManager::ResetLargestPeak();
+    ASSERT_EQ(ReadReportFile(report, read), 1);
+    const uint64_t budget = XEVReadManager::LargestPeak().bytes / 10;
+    XEVSetLoadMemoryBudget(budget);
+    XEVReadManager::ResetLargestPeak();
+    RequestAndWait(ReportSeries(report));
+    XEVSetLoadMemoryBudget(0);
+    ASSERT_EQ(answers.shown.size(), 1);
+    EXPECT_EQ(answers.shown.front(), GetMessageString(10006) + QStringLiteral("\n[") + report + QStringLiteral("]"));
+    EXPECT_EQ(frame->ReportDialog(), nullptr);
+    EXPECT_EQ(XEVReadManager::LargestPeak().budget, budget);
+    EXPECT_LE(XEVReadManager::LargestPeak().bytes, budget);
 }
