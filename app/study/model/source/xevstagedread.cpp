@@ -401,6 +401,14 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand, bool ma
         return false;
     }
     const size_t wanted = size_t(end - begin);
+    // A frame past the staged span is read as its decode goes: what it has read is not kept
+    // beside the decoded frame, only the last few blocks, for a reader that steps back a little.
+    // The oldest go first, so that the new range is not counted beside them.
+    if (onDemand) {
+        while (!onDemand_.empty() && onDemandBytes_ + wanted > kOnDemandKept) {
+            ForgetOldestOnDemand();
+        }
+    }
     // Counted before it is taken: what the meter refuses is never read.
     if (meter_ != nullptr && !meter_->charge(wanted)) {
         refused_ = true;
@@ -440,12 +448,7 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand, bool ma
         return false;
     }
     held.count = done;
-    // A frame past the staged span is read as its decode goes: what it has read is not kept
-    // beside the decoded frame, only the last few blocks, for a reader that steps back a little.
     if (onDemand) {
-        while (!onDemand_.empty() && onDemandBytes_ + done > kOnDemandKept) {
-            ForgetOldestOnDemand();
-        }
         onDemand_.push_back(begin);
         onDemandBytes_ += done;
     }
