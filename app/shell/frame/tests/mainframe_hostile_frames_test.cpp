@@ -382,7 +382,7 @@ uint64_t LoadPeak(ImageInfo* image)
 // A 64 x 64 baseline JPEG whose one fragment carries 1.8 GB of zeros after its data, under a
 // load budget of a tenth of that: its span is staged only as far as its decode can use (twice
 // its decoded size and a megabyte), so a few megabytes are read of it, its load's manager holds
-// far below the budget, and it paints, its samples as PIL decodes the JPEG data.
+// that span and far below the budget, and it paints, its samples as PIL decodes the JPEG data.
 TEST_F(HostileFramesTest, PaddedFragmentIsStagedAsFarAsItsDecodeCanUse)
 {
     const std::string out = disc_ + "/padded";
@@ -410,6 +410,8 @@ TEST_F(HostileFramesTest, PaddedFragmentIsStagedAsFarAsItsDecodeCanUse)
         EXPECT_EQ(wrong, 0);
     }
     EXPECT_LT(g_paddedBytes.load(), int64_t(4) << 20);
+    // The staged span, all of it counted by the load's manager once the decode took it over.
+    EXPECT_GE(LoadPeak(image), uint64_t(kXEVStagedSlack));
     EXPECT_LT(LoadPeak(image), uint64_t(16) << 20);
     ExpectBounded("one 64 x 64 JPEG fragment padded to 1.8 GB");
 }
