@@ -1183,7 +1183,8 @@ int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const 
 }
 
 // The bytes a frame's decode reads: every one of them, from the medium, in blocks, with no
-// lock held. The file comes back sealed, so the decode never reads the medium.
+// lock held. The file comes back sealed, so the decode reads the medium only past a compressed
+// frame's staged span, where nothing but padding lies.
 Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFrameSpan span,
                    const std::atomic<int32_t>* stop, XEVReadPriority priority)
 {
