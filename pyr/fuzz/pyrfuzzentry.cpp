@@ -109,7 +109,9 @@ PyrFuzzReport PyrFuzzReadDataset(const uint8_t* data, size_t size)
     PyrDicomDatasetOptions options;
     ReadOnce(data, size, options, true, PyrString(), report);
 
-    // One more reading, picked by the input so every variant gets its share.
+    // One more reading, picked by the input so every variant gets its share, with the fragments
+    // bounded as the viewer bounds them, low enough for short inputs to meet the bound.
+    options.fragmentsPerFrame = 2;
     switch (size % 4) {
     case 0:
         options.unSequenceItemEncoding = 2;   // what the viewer retries with

@@ -172,7 +172,8 @@ struct PendingElement {
 
 PyrDicomDataset::PyrDicomDataset(const PyrDicomDatasetOptions* options, std::pmr::memory_resource* upstream)
     : arena_(64 * 1024, upstream != nullptr ? upstream : std::pmr::get_default_resource()),
-      options_(options != nullptr ? *options : PyrDefaultDatasetOptions())
+      options_(options != nullptr ? *options : PyrDefaultDatasetOptions()),
+      pixelFragments_(upstream != nullptr ? upstream : std::pmr::get_default_resource())
 {
     root_ = CreateElement();
     Reset();
@@ -291,6 +292,7 @@ PyrDicomResult PyrDicomDataset::Reset()
     pixelDataStart_ = 0;
     pixelDataSize_ = 0;
     pixelFragments_.Clear();
+    fragmentsCut_ = false;
     sourcePath_.Release();
     read_ = nullptr;
     seek_ = nullptr;
@@ -560,6 +562,7 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
         if (pixelData) {
             pixelDataStart_ = elementPosition;
             pixelFragments_.Clear();
+            fragmentsCut_ = false;
         }
 
         PendingElement pending(CreateElement());
@@ -696,13 +699,17 @@ PyrDicomResult PyrDicomDataset::ReadSequenceOf(PyrDicomDataElement* parent, PyrD
     const PyrDicomResult r = ReadItemsWithin(e, vrAsRead, valueLength, depth, encoding, end);
     // Data cut short (as faulty disc burners leave it), or memory refused part way, keeps the
     // complete items of the sequence; the read still fails, so the caller knows. Cut pixel data
-    // stays out: its fragments would promise frames that are not there.
+    // stays out: its fragments would promise frames that are not there. Pixel data whose list
+    // reached its bound stays, so that its reader sees the frame it crowds.
     const bool pixelData = depth == 0 && e->group_ == kPixelGroup && e->element_ == kPixelElement;
-    if (r != kPyrSuccess && !pixelData && e->GetChildCount() != 0) {
+    if (r != kPyrSuccess && (!pixelData || fragmentsCut_) && e->GetChildCount() != 0) {
         parent->SetChildElement(e);
     }
-    if (r != kPyrSuccess && pixelData) {
+    if (r != kPyrSuccess && pixelData && !fragmentsCut_) {
         pixelFragments_.Clear();
+    }
+    if (r != kPyrSuccess && pixelData && fragmentsCut_) {
+        pixelDataSize_ = static_cast<int64_t>(position_) - pixelDataStart_;
     }
     return r;
 }
@@ -741,8 +748,23 @@ PyrDicomResult PyrDicomDataset::AddFragment(uint32_t length, uint64_t limit)
     if (pixelFragments_.Empty()) {
         pixelFragments_.first_ = item;
     }
-    pixelFragments_.lengths_.push_back(length);
+    try {
+        pixelFragments_.lengths_.push_back(length);
+    } catch (const std::bad_alloc&) {
+        return kPyrOutOfMemory;
+    } catch (const std::length_error&) {
+        return kPyrOutOfMemory;
+    }
     return kPyrSuccess;
+}
+
+uint64_t PyrDicomDataset::FragmentLimit() const
+{
+    if (options_.fragmentsPerFrame == 0) {
+        return UINT64_MAX;
+    }
+    const int32_t frames = root_ != nullptr ? GetLong(0x0028, 0x0008, 1) : 1;
+    return uint64_t(options_.fragmentsPerFrame) * uint64_t(std::max(frames, 1)) + 1;
 }
 
 PyrDicomResult PyrDicomDataset::ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length,
@@ -764,6 +786,8 @@ PyrDicomResult PyrDicomDataset::ReadItemsWithin(PyrDicomDataElement* sequence, P
     const uint64_t end = bounded && !cut ? position_ + length : limit;
     const bool pixelData = sequence->GetGroup() == kPixelGroup && sequence->GetElement() == kPixelElement;
     const bool fragments = pixelData && depth == 0;
+    // Read once, before the items: the frames claimed are elements before the Pixel Data.
+    const uint64_t fragmentLimit = fragments ? FragmentLimit() : UINT64_MAX;
     uint32_t index = 0;
 
     for (;; ++index) {
@@ -787,6 +811,12 @@ PyrDicomResult PyrDicomDataset::ReadItemsWithin(PyrDicomDataElement* sequence, P
             return kPyrBadPosition;   // zeros after real items: the data ends here
         }
         if (fragments && index > 0 && group == kItemGroup && number == kItem && pixelFragments_.Size() + 1 == index) {
+            // No frame reads more than its share: the rest is left out, at no cost an item.
+            if (pixelFragments_.Size() >= fragmentLimit) {
+                fragmentsCut_ = true;
+                partLeftOut_ = true;
+                return kPyrBadPosition;
+            }
             if (const PyrDicomResult r = AddFragment(itemLength, end); r != kPyrSuccess) {
                 return r;
             }

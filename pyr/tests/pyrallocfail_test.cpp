@@ -128,6 +128,49 @@ TEST_F(AllocationFailure, DatasetReading)
     }
 }
 
+// Encapsulated Pixel Data of 300 fragments, so that the list grows several times while read.
+TEST_F(AllocationFailure, FragmentList)
+{
+    std::string file(128, '\0');
+    const auto u16 = [&](uint32_t v) { file.append({char(v & 0xFF), char(v >> 8)}); };
+    const auto u32 = [&](uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    file += "DICM";
+    u16(0x0002);
+    u16(0x0010);
+    file += "UI";
+    u16(20);
+    file += std::string("1.2.840.10008.1.2.5", 20);
+    u16(0x7FE0);
+    u16(0x0010);
+    file += "OB";
+    u16(0);
+    u32(0xFFFFFFFF);
+    for (uint32_t i = 0; i <= 300; ++i) {
+        u16(0xFFFE);
+        u16(0xE000);
+        u32(i == 0 ? 0 : 2);
+        file += i == 0 ? "" : "ab";
+    }
+    u16(0xFFFE);
+    u16(0xE0DD);
+    u32(0);
+    PyrByteSource source(std::vector<uint8_t>(file.begin(), file.end()));
+    g_swept += Sweep("fragments", [&] {
+        source.MoveTo(0);
+        PyrDicomDataset dataset;
+        const PyrDicomResult r = source.ReadInto(dataset);
+        if (r != kPyrSuccess) {
+            return Fail(r);
+        }
+        Outcome o;
+        o.right = dataset.GetPixelFragments().Size() == 300 && dataset.GetPixelFragments().Length(299) == 2;
+        return o;
+    });
+}
+
 TEST_F(AllocationFailure, Getters)
 {
     PyrByteSource source(PyrReadWholeFile(PYR_TEST_DATA_DIR "/ct_explicit_le.dcm"));

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory_resource>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -562,6 +564,101 @@ TEST(DatasetRead, FragmentsCostTheirLengthAlone)
     EXPECT_NE(r.result, kPyrSuccess);
     EXPECT_EQ(r.Find(0x7FE0, 0x0010), nullptr);
     EXPECT_TRUE(r.dataset.GetPixelFragments().Empty());
+}
+
+// A resource that counts what it holds and refuses past a limit, as a metered upstream does.
+class LimitedResource : public std::pmr::memory_resource {
+public:
+    explicit LimitedResource(size_t limit) : limit_(limit) {}
+    size_t held = 0;
+    size_t refusals = 0;
+
+private:
+    void* do_allocate(size_t bytes, size_t alignment) override
+    {
+        if (bytes > limit_ - held) {
+            ++refusals;
+            throw std::bad_alloc();
+        }
+        held += bytes;
+        return ::operator new(bytes, std::align_val_t(alignment));
+    }
+    void do_deallocate(void* pointer, size_t bytes, size_t alignment) override
+    {
+        held -= bytes;
+        ::operator delete(pointer, std::align_val_t(alignment));
+    }
+    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+    size_t limit_;
+};
+
+// 100,000 empty fragments after a frame of four bytes, with the frames claimed if any.
+std::vector<uint8_t> EmptyFragments(const char* frames)
+{
+    Stream s = File(kRle);
+    if (frames != nullptr) {
+        s.Explicit(0x0028, 0x0008, "IS", frames);
+    }
+    s.Header(0x7FE0, 0x0010, "OB", kUndefined).Item(0).Item(4).Raw("abcd");
+    for (uint32_t i = 0; i < 100000; ++i) {
+        s.Item(0);
+    }
+    return s.SequenceEnd().Bytes();
+}
+
+// The fragment list lives in the dataset's upstream with its elements: a resource that cannot
+// hold it ends the read as out of memory, with no fragment listed. With a bound a frame, the
+// list stops one past the frames' share, cheaply, and keeps the Pixel Data for its reader.
+TEST(DatasetRead, FragmentListIsMeteredAndBoundedByTheFramesClaimed)
+{
+    const std::vector<uint8_t> bytes = EmptyFragments(nullptr);
+    {
+        LimitedResource resource(SIZE_MAX);
+        PyrByteSource source(bytes);
+        PyrDicomDataset dataset(nullptr, &resource);
+        ASSERT_EQ(source.ReadInto(dataset), kPyrSuccess);
+        const PyrFragmentList& list = dataset.GetPixelFragments();
+        ASSERT_EQ(list.Size(), 100001u);
+        EXPECT_GE(resource.held, list.HeldBytes());
+        EXPECT_GE(list.HeldBytes(), 100001u * 4);
+    }
+    {
+        // Room for the elements (the arena's first block), not for 400 KB of lengths.
+        LimitedResource resource(256u << 10);
+        PyrByteSource source(bytes);
+        PyrDicomDataset dataset(nullptr, &resource);
+        EXPECT_EQ(source.ReadInto(dataset), kPyrOutOfMemory);
+        EXPECT_GT(resource.refusals, 0u);
+        EXPECT_TRUE(dataset.GetPixelFragments().Empty());
+        EXPECT_EQ(dataset.FindElement(0x7FE0, 0x0010), nullptr);
+    }
+    struct Case {
+        const char* frames;
+        uint32_t listed;
+    };
+    for (const Case& c : {Case{nullptr, 5}, Case{"3", 13}, Case{"0", 5}, Case{"-7", 5}}) {
+        SCOPED_TRACE(c.frames != nullptr ? c.frames : "absent");
+        PyrDicomDatasetOptions options;
+        options.fragmentsPerFrame = 4;
+        const std::vector<uint8_t> claimed = EmptyFragments(c.frames);
+        Parsed p(claimed, &options);
+        EXPECT_EQ(p.result, kPyrBadPosition);
+        const PyrFragmentList& list = p.dataset.GetPixelFragments();
+        ASSERT_EQ(list.Size(), c.listed);
+        EXPECT_EQ(list.Length(0), 4u);
+        ASSERT_NE(p.Find(0x7FE0, 0x0010), nullptr);
+        EXPECT_EQ(p.Find(0x7FE0, 0x0010)->GetChildCount(), 1u);
+        // Read as far as the bound: the item past the listed ones, no further.
+        EXPECT_EQ(p.dataset.GetPixelDataStart() + p.dataset.GetPixelDataSize(),
+                  static_cast<int64_t>(claimed.size() - 8 * (100000 - c.listed + 2)) + 8);
+        EXPECT_LT(list.HeldBytes(), 1024u);
+    }
+    // Within the bound, nothing is cut.
+    PyrDicomDatasetOptions roomy;
+    roomy.fragmentsPerFrame = 100001;
+    Parsed all(bytes, &roomy);
+    EXPECT_EQ(all.result, kPyrSuccess);
+    EXPECT_EQ(all.dataset.GetPixelFragments().Size(), 100001u);
 }
 
 TEST(DatasetRead, PixelDataRepresentationFollowsTheTransferSyntax)

@@ -46,6 +46,10 @@ struct PyrDicomDatasetOptions {
     uint32_t unSequenceItemEncoding = 1;
     uint8_t skipPrivateSequences = 0;   // drop defined-length sequences in odd groups
     uint8_t osTextConversion = 0;
+    // Fragments of the top-level Pixel Data listed for each frame its Number of Frames claims
+    // (one when absent), and one more, so that a reader can tell the frame had too many: past
+    // that the read ends there, its fragments kept. 0: no bound but memory.
+    uint32_t fragmentsPerFrame = 0;
 };
 
 // The process-wide defaults.
@@ -69,9 +73,14 @@ struct PyrFragment {
 
 // The fragments of the top-level encapsulated Pixel Data, after its Basic Offset Table: a file
 // may hold millions, so each costs its length alone, not an element. Items follow each other
-// back to back, so a fragment's place is the one before it plus 8 and its length.
+// back to back, so a fragment's place is the one before it plus 8 and its length. The lengths
+// take their memory from the dataset's upstream, metered with its elements.
 class PyrFragmentList {
 public:
+    explicit PyrFragmentList(std::pmr::memory_resource* resource = std::pmr::get_default_resource())
+        : lengths_(resource)
+    {
+    }
     uint32_t Size() const { return static_cast<uint32_t>(lengths_.size()); }
     bool Empty() const { return lengths_.empty(); }
     uint32_t Length(uint32_t index) const { return lengths_[index]; }
@@ -106,12 +115,12 @@ private:
     friend class PyrDicomDataset;
     void Clear()
     {
-        std::vector<uint32_t>().swap(lengths_);
+        std::pmr::vector<uint32_t>(lengths_.get_allocator()).swap(lengths_);
         first_ = 0;
     }
 
     int64_t first_ = 0;
-    std::vector<uint32_t> lengths_;
+    std::pmr::vector<uint32_t> lengths_;
 };
 
 // Owns an element tree and fills it from a DICOM file with preamble or a raw dataset.
@@ -203,6 +212,8 @@ private:
     PyrDicomResult ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta, uint32_t depth,
                                       uint32_t length, uint64_t limit);
     PyrDicomResult AddFragment(uint32_t length, uint64_t limit);
+    // The fragments the list may hold: fragmentsPerFrame for each frame the root claims, and one.
+    uint64_t FragmentLimit() const;
     PyrDicomResult ReadItemsWithin(PyrDicomDataElement* sequence, PyrDicomVR vrAsRead, uint32_t length, uint32_t depth,
                                    PyrDicomEncoding encoding, uint64_t limit);
     bool ElementsEnd(bool bounded, bool cut, uint64_t end, uint32_t depth, PyrDicomResult& result);
@@ -237,6 +248,8 @@ private:
     int64_t pixelDataStart_ = 0;
     int64_t pixelDataSize_ = 0;
     PyrFragmentList pixelFragments_;
+    // The list reached FragmentLimit: the read ended there, the fragments listed kept.
+    bool fragmentsCut_ = false;
     PyrString sourcePath_;
     PyrDicomReadCallback read_ = nullptr;
     PyrDicomSeekCallback seek_ = nullptr;

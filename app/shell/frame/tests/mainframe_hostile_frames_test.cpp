@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -320,4 +321,139 @@ TEST_F(HostileFramesTest, LoadPastItsMemoryBudgetFailsAloneAsOutOfMemory)
     EXPECT_TRUE(OnlyTextFor(box.texts, out + "/disc/IMG/PROGDC").startsWith(GetMessageString(10017)));
     EXPECT_TRUE(OnlyTextFor(box.texts, out + "/disc/IMG/ONEBIT").startsWith(GetMessageString(10008)));
     ExpectBounded("a 2048 x 2048 progressive frame past a 4 MiB load budget");
+}
+
+namespace {
+
+// Bytes the medium was asked for of the padded disc's two files.
+std::atomic<int64_t> g_paddedBytes{0};
+std::atomic<int64_t> g_emptyBytes{0};
+
+void CountPaddedDiscReads(const std::string& path, int64_t, int32_t bytes)
+{
+    const auto endsWith = [&](const char* name) {
+        const size_t n = std::strlen(name);
+        return path.size() >= n && path.compare(path.size() - n, n, name) == 0;
+    };
+    if (endsWith("/PADDED")) {
+        g_paddedBytes += bytes;
+    } else if (endsWith("/EMPTY")) {
+        g_emptyBytes += bytes;
+    }
+}
+
+// Counts the reads of the padded disc while it lives, under the load budget given.
+struct PaddedDiscReads {
+    explicit PaddedDiscReads(uint64_t budget)
+    {
+        g_paddedBytes = g_emptyBytes = 0;
+        XEVSetReadObserver(&CountPaddedDiscReads);
+        XEVSetLoadMemoryBudget(budget);
+    }
+    ~PaddedDiscReads()
+    {
+        XEVSetLoadMemoryBudget(0);
+        XEVSetReadObserver(nullptr);
+    }
+};
+
+// The image of the cell on screen showing the file of that name; null when none does.
+ImageInfo* ShownImage(XEVImageWindow& window, const std::string& file)
+{
+    for (const auto& [id, cell] : window.ActiveCells()) {
+        ImageInfo* image = cell->CurrentImage();
+        if (image != nullptr && image->filePath.toStdString() == file) {
+            return image;
+        }
+    }
+    return nullptr;
+}
+
+// The most the image's load held through its manager, staged bytes included; and its budget.
+uint64_t LoadPeak(ImageInfo* image)
+{
+    std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+    const XEVVEKHelper* helper = image->GetHelper();
+    return helper != nullptr ? helper->manager.peak() : UINT64_MAX;
+}
+
+}   // namespace
+
+// A 64 x 64 baseline JPEG whose one fragment carries 1.8 GB of zeros after its data, under a
+// load budget of a tenth of that: its span is staged only as far as its decode can use (twice
+// its decoded size and a megabyte), so a few megabytes are read of it, its load's manager holds
+// that span and far below the budget, and it paints, its samples as PIL decodes the JPEG data.
+TEST_F(HostileFramesTest, PaddedFragmentIsStagedAsFarAsItsDecodeCanUse)
+{
+    const std::string out = disc_ + "/padded";
+    ASSERT_TRUE(RunFixtureScript("write_padded_fragment_disc.py", out, "1800000000 0"));
+    const uint64_t budget = 180000000;
+    PaddedDiscReads reads(budget);
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("padded/disc/DICOMDIR", 2, 0);
+    ASSERT_EQ(shown.size(), 2u);
+    for (int bright : PaintedBright(shown)) {
+        EXPECT_GT(bright, 0);
+    }
+    ImageInfo* image = ShownImage(Image(), out + "/disc/IMG/PADDED");
+    ASSERT_NE(image, nullptr);
+    const std::string expected = ReadWholeFile(out + "/disc/IMG/PADDED.expected");
+    ASSERT_EQ(expected.size(), 64u * 64u);
+    {
+        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+        const FrameImageInfo* frame = image->GetHelper()->GetFrame(0);
+        ASSERT_NE(frame, nullptr);
+        ASSERT_EQ(frame->Size(), 64u * 64u);
+        int wrong = 0;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            wrong += std::abs(int(frame->Data()[i]) - int(uint8_t(expected[i]))) > 1 ? 1 : 0;
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+    EXPECT_LT(g_paddedBytes.load(), int64_t(4) << 20);
+    // The staged span, all of it counted by the load's manager once the decode took it over.
+    EXPECT_GE(LoadPeak(image), uint64_t(kXEVStagedSlack));
+    EXPECT_LT(LoadPeak(image), uint64_t(16) << 20);
+    ExpectBounded("one 64 x 64 JPEG fragment padded to 1.8 GB");
+}
+
+// The same frame padded by 64 MB under a load budget a tenth of the megabyte its staged span
+// takes: the staging is refused before the span is read, and the cell says the load ran out of
+// memory; nothing past the budget was read or held. The frame unpadded beside it fits and paints.
+TEST_F(HostileFramesTest, StagedSpanPastTheLoadBudgetFailsAsOutOfMemory)
+{
+    const std::string out = disc_ + "/padded";
+    ASSERT_TRUE(RunFixtureScript("write_padded_fragment_disc.py", out, "64000000 0"));
+    const uint64_t budget = 100 << 10;
+    PaddedDiscReads reads(budget);
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("padded/disc/DICOMDIR", 2, 1);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]->CurrentImage()->filePath.toStdString(), out + "/disc/IMG/EMPTY");
+    EXPECT_GT(PaintedBright(shown)[0], 0);
+    EXPECT_TRUE(OnlyTextFor(box.texts, out + "/disc/IMG/PADDED").startsWith(GetMessageString(10017)));
+    EXPECT_LT(g_paddedBytes.load(), int64_t(budget));
+    ImageInfo* image = ShownImage(Image(), out + "/disc/IMG/PADDED");
+    ASSERT_NE(image, nullptr);
+    EXPECT_LE(LoadPeak(image), budget);
+    ExpectBounded("a padded JPEG fragment past a 100 KiB load budget");
+}
+
+// 134 million empty fragments (1.07 GB) after the 64 x 64 frame, under a load budget of a tenth
+// of what their list took: the list stops one past a frame's share, so the frame says it cannot
+// be read after half a megabyte of items is read, and the intact image beside it paints.
+TEST_F(HostileFramesTest, EmptyFragmentsPastAFramesShareAreNotRead)
+{
+    const std::string out = disc_ + "/padded";
+    ASSERT_TRUE(RunFixtureScript("write_padded_fragment_disc.py", out, "0 134000000"));
+    const uint64_t budget = 134000000 * 4 / 10;
+    PaddedDiscReads reads(budget);
+    const std::vector<XEVImageViewCtrl*> shown = OpenAndShow("padded/disc/DICOMDIR", 2, 1);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]->CurrentImage()->filePath.toStdString(), out + "/disc/IMG/PADDED");
+    EXPECT_GT(PaintedBright(shown)[0], 0);
+    EXPECT_TRUE(OnlyTextFor(box.texts, out + "/disc/IMG/EMPTY").startsWith(GetMessageString(10008)));
+    EXPECT_LT(g_emptyBytes.load(), int64_t(4) << 20);
+    ImageInfo* image = ShownImage(Image(), out + "/disc/IMG/EMPTY");
+    ASSERT_NE(image, nullptr);
+    EXPECT_LT(LoadPeak(image), uint64_t(16) << 20);
+    ExpectBounded("one JPEG frame and 1.34 x 10^8 empty fragments (1.07 GB)");
 }

@@ -514,6 +514,10 @@ int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame, XEVStagedFi
     } catch (...) {
         result = 0;
     }
+    // What is left of the staged bytes goes with the caller, counted nowhere here.
+    if (staged != nullptr) {
+        staged->ChargeTo(nullptr);
+    }
     manager.clear();
     if (result == 0) {
         frame = -1;
@@ -1011,6 +1015,11 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFi
     load.narrowPath = XEVNativePath(path);
     load.frame = frame;
     load.staged = staged;
+    // The bytes staged for the decode are its memory too: with its manager's blocks, one budget.
+    if (staged != nullptr && !staged->ChargeTo(&manager)) {
+        FailFrame(10017, kStatusLoadBudget, path, std::max(frame, 0));
+        return 0;
+    }
     if (OpenFrameFile(load) == 0 || ReadFrameValues(load) == 0) {
         return 0;
     }
@@ -1137,10 +1146,13 @@ void XEVVEKHelper::FailUnread(uint32_t messageId, int32_t code, const QString& p
 namespace {
 
 // How the reading of a frame's bytes ended.
-enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, ReadFailed };
+enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, ReadFailed, OverBudget };
 
 struct Staging {
     StageEnd end = StageEnd::Staged;
+    // The load's budget, which the staged bytes count against until the decode's manager
+    // takes them over; it outlives the file.
+    std::unique_ptr<XEVReadManager> meter;
     std::unique_ptr<XEVStagedFile> file;
 };
 
@@ -1171,7 +1183,8 @@ int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const 
 }
 
 // The bytes a frame's decode reads: every one of them, from the medium, in blocks, with no
-// lock held. The file comes back sealed, so the decode never reads the medium.
+// lock held. The file comes back sealed, so the decode reads the medium only past a compressed
+// frame's staged span, where nothing but padding lies.
 Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFrameSpan span,
                    const std::atomic<int32_t>* stop, XEVReadPriority priority)
 {
@@ -1181,7 +1194,9 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
         staging.end = StageEnd::Stopped;
         return staging;
     }
+    staging.meter = std::make_unique<XEVReadManager>(XEVLoadMemoryBudget());
     auto staged = std::make_unique<XEVStagedFile>();
+    staged->ChargeTo(staging.meter.get());
     const std::string narrowPath = XEVNativePath(path);
     if (!staged->Open(narrowPath)) {
         const int32_t extracted = ExtractInTurn(narrowPath, turn, stop);
@@ -1209,8 +1224,11 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
         staged->Fetch(span.elementBegin, span.elementEnd, stop) && staged->Fetch(span.begin, span.end, stop);
     staged->SetTurn(nullptr);
     staged->Seal();
+    staged->ReadLateOnDemand(span.end, span.lateEnd, priority);
     if (stop != nullptr && stop->load() != 0) {
         staging.end = StageEnd::Stopped;
+    } else if (staged->Refused()) {
+        staging.end = StageEnd::OverBudget;
     } else if (!fetched || staged->Failed()) {
         staging.end = StageEnd::ReadFailed;
     }
@@ -1308,8 +1326,12 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         vekHelper_->notifyWindow = notify;
         int32_t result = 0;
         if (staging.end != StageEnd::Staged) {
-            vekHelper_->FailUnread(failure.messageId, failure.statusCode, plan.path,
-                                   staging.end == StageEnd::ReadFailed ? std::max(frame, 0) : -1);
+            if (staging.end == StageEnd::OverBudget) {
+                vekHelper_->FailUnread(10017, XEVVEKHelper::kStatusLoadBudget, plan.path, std::max(frame, 0));
+            } else {
+                vekHelper_->FailUnread(failure.messageId, failure.statusCode, plan.path,
+                                       staging.end == StageEnd::ReadFailed ? std::max(frame, 0) : -1);
+            }
             frame = -1;
         } else {
             // The helper may have been let go or its frame freed since the plan: the bytes

@@ -227,6 +227,9 @@ void XEVProbeImageLock(int delta)
 
 XEVStagedFile::~XEVStagedFile()
 {
+    if (meter_ != nullptr) {
+        meter_->discharge(charged_);
+    }
     if (fd_ >= 0) {
         ::close(fd_);
     }
@@ -253,7 +256,7 @@ bool XEVStagedFile::Open(const std::string& path)
 
 XEVStagedFile::Held::Held(Held&& other) noexcept
     : bytes(std::exchange(other.bytes, nullptr)), mapped(std::exchange(other.mapped, 0)),
-      count(std::exchange(other.count, 0)), taken(std::move(other.taken)),
+      count(std::exchange(other.count, 0)), charged(std::exchange(other.charged, 0)), taken(std::move(other.taken)),
       takenBytes(std::exchange(other.takenBytes, 0))
 {
 }
@@ -287,7 +290,35 @@ void XEVStagedFile::Forget(HeldMap::iterator at)
     if (last_ == at) {
         last_ = held_.end();
     }
+    const size_t charged = at->second.charged;
     held_.erase(at);
+    if (meter_ != nullptr) {
+        meter_->discharge(charged);
+    }
+    charged_ -= charged;
+}
+
+bool XEVStagedFile::ChargeTo(XEVReadManager* meter)
+{
+    if (meter == meter_) {
+        return true;
+    }
+    if (meter != nullptr && !meter->charge(charged_)) {
+        refused_ = true;
+        return false;
+    }
+    if (meter_ != nullptr) {
+        meter_->discharge(charged_);
+    }
+    meter_ = meter;
+    return true;
+}
+
+void XEVStagedFile::ReadLateOnDemand(int64_t begin, int64_t end, XEVReadPriority priority)
+{
+    lateBegin_ = begin;
+    lateEnd_ = end;
+    latePriority_ = priority;
 }
 
 void XEVStagedFile::NoteTaken(HeldMap::iterator at, int64_t from, int64_t to)
@@ -370,8 +401,27 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand, bool ma
         return false;
     }
     const size_t wanted = size_t(end - begin);
+    // A frame past the staged span is read as its decode goes: what it has read is not kept
+    // beside the decoded frame, only the last few blocks, for a reader that steps back a little.
+    // The oldest go first, so that the new range is not counted beside them.
+    if (onDemand) {
+        while (!onDemand_.empty() && onDemandBytes_ + wanted > kOnDemandKept) {
+            ForgetOldestOnDemand();
+        }
+    }
+    // Counted before it is taken: what the meter refuses is never read.
+    if (meter_ != nullptr && !meter_->charge(wanted)) {
+        refused_ = true;
+        return false;
+    }
     Held held;
+    held.charged = wanted;
+    charged_ += wanted;
     if (!held.Take(wanted, mapped)) {
+        if (meter_ != nullptr) {
+            meter_->discharge(wanted);
+        }
+        charged_ -= wanted;
         return false;
     }
     size_t done = 0;
@@ -390,16 +440,15 @@ bool XEVStagedFile::ReadRange(int64_t begin, int64_t end, bool onDemand, bool ma
         observer(path_, begin, int32_t(done));
     }
     if (done == 0) {
+        if (meter_ != nullptr) {
+            meter_->discharge(wanted);
+        }
+        charged_ -= wanted;
         failed_ = true;
         return false;
     }
     held.count = done;
-    // A frame past the staged span is read as its decode goes: what it has read is not kept
-    // beside the decoded frame, only the last few blocks, for a reader that steps back a little.
     if (onDemand) {
-        while (!onDemand_.empty() && onDemandBytes_ + done > kOnDemandKept) {
-            ForgetOldestOnDemand();
-        }
         onDemand_.push_back(begin);
         onDemandBytes_ += done;
     }
@@ -461,6 +510,15 @@ int32_t XEVStagedFile::ReadAt(int64_t offset, void* buffer, int32_t n)
                 continue;
             }
         }
+        if (sealed_ && at >= lateBegin_ && at < lateEnd_) {
+            // Past what was staged of a frame: a block at a time, in the medium's turn.
+            XEVMediumTurn turn(latePriority_, stop_);
+            if (!turn.Held() || (stop_ != nullptr && stop_->load() != 0) ||
+                !ReadRange(at, std::min<int64_t>({size_, lateEnd_, at + kXEVReadBlock}), true)) {
+                break;
+            }
+            continue;
+        }
         // Not staged: a header element read on demand, ahead so that a parse makes few requests.
         if (sealed_ || (stop_ != nullptr && stop_->load() != 0) ||
             !ReadRange(at, std::min<int64_t>(size_, at + std::min(std::max(n - copied, kReadAhead), kXEVReadBlock)),
@@ -496,6 +554,20 @@ XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fi
     if (begin >= end) {
         return span;
     }
+    // Compressed data is staged as far as its decode can use: twice its decoded size (more than
+    // any encoder writes: RLE adds a byte in 128, a JPEG's entropy-coded data stays below its
+    // samples but for noise at full quality) and the slack for its headers. The rest, which
+    // only padding fills, is read on demand should the decode go on into it.
+    int64_t lateEnd = 0;
+    if (info.compression_kind() != 0) {
+        const int64_t cap =
+            2 * int64_t(PlatDecodedFrameBytes(info.width(), info.height(), info.channels(), info.bits())) +
+            kXEVStagedSlack;
+        if (end - begin > cap) {
+            lateEnd = std::min<int64_t>(fileSize, end + kSpanMargin);
+            end = begin + cap;
+        }
+    }
     // Native samples: the frame is what its header makes it, whatever length the value claims.
     if (info.compression_kind() == 0) {
         const int64_t samples = int64_t(info.width()) * info.height() * std::max<uint32_t>(info.channels(), 1);
@@ -512,6 +584,7 @@ XEVFrameSpan XEVFrameSpanOf(const VEK_DICOMInfo& info, int32_t frame, int32_t fi
     }
     span.begin = std::max<int64_t>(0, begin - margin);
     span.end = std::min<int64_t>(fileSize, end + margin);
+    span.lateEnd = lateEnd;
     if (info.compression_kind() == 0) {
         span.elementBegin = std::min<int64_t>(info.pixel_data_position(), fileSize);
         span.elementEnd = std::min<int64_t>(span.elementBegin + 12, fileSize);

@@ -373,6 +373,92 @@ TEST_F(StagedReadTest, StagedBytesGoAsTheDecodeReadsThem)
     }
 }
 
+// The bytes a file holds are counted against its meter while held, and moved whole from one
+// meter to another; a range the meter refuses is not read, the file says so, and what it held
+// stays counted. Letting go and the file's end give every byte back.
+TEST_F(StagedReadTest, HeldBytesCountAgainstTheMeter)
+{
+    constexpr int32_t kSize = 6 * kXEVReadBlock;
+    const std::string path = WritePattern(temp_, kSize);
+    XEVReadManager staging(64u << 20);
+    XEVReadManager decode(64u << 20);
+    // What each manager holds of its own.
+    const uint64_t own = decode.in_use();
+    ASSERT_EQ(staging.in_use(), own);
+    {
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(path));
+        ASSERT_TRUE(file.ChargeTo(&staging));
+        ASSERT_TRUE(file.Fetch(0, kSize, nullptr));
+        EXPECT_EQ(staging.in_use() - own, uint64_t(kSize));
+        ASSERT_TRUE(file.ChargeTo(&decode));
+        EXPECT_EQ(staging.in_use(), own);
+        EXPECT_EQ(decode.in_use() - own, uint64_t(kSize));
+        file.Seal();
+        file.LetGoAsRead(true);
+        ASSERT_TRUE(ReadsPattern(file, 0, kSize));
+        EXPECT_EQ(decode.in_use() - own, uint64_t(file.HeldBytes()));
+        EXPECT_LE(decode.in_use() - own, uint64_t(2) * kXEVReadBlock);
+        EXPECT_EQ(decode.peak() - own, uint64_t(kSize));
+    }
+    EXPECT_EQ(decode.in_use(), own);
+    {
+        // Room for two and a half blocks: the third is refused before it is read.
+        XEVReadManager small(own + 5 * kXEVReadBlock / 2);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(path));
+        ASSERT_TRUE(file.ChargeTo(&small));
+        log_.Reset();
+        EXPECT_FALSE(file.Fetch(0, kSize, nullptr));
+        EXPECT_TRUE(file.Refused());
+        EXPECT_FALSE(file.Failed());
+        EXPECT_EQ(log_.requests, 2);
+        EXPECT_EQ(small.in_use() - own, uint64_t(2) * kXEVReadBlock);
+        EXPECT_EQ(small.budget_refusals(), 1u);
+        // A meter that cannot take what is held leaves it where it was.
+        staging.set_budget(own + kXEVReadBlock);
+        EXPECT_FALSE(file.ChargeTo(&staging));
+        EXPECT_EQ(small.in_use() - own, uint64_t(2) * kXEVReadBlock);
+        file.ChargeTo(nullptr);
+        EXPECT_EQ(small.in_use(), own);
+    }
+    EXPECT_EQ(staging.in_use(), own);
+}
+
+// Once sealed, bytes past the staged span are still read as the reader asks, a block at a time
+// and only inside the late range, under the meter and the stop; the few blocks kept behind the
+// reader are all it holds. Outside that range, a sealed file serves nothing it does not hold.
+TEST_F(StagedReadTest, BytesPastTheStagedSpanAreReadLateWithTheStop)
+{
+    constexpr int32_t kSize = 24 * kXEVReadBlock;
+    const std::string path = WritePattern(temp_, kSize);
+    XEVReadManager meter(64u << 20);
+    const uint64_t own = meter.in_use();
+    std::atomic<int32_t> stop{0};
+    XEVStagedFile file;
+    ASSERT_TRUE(file.Open(path));
+    ASSERT_TRUE(file.ChargeTo(&meter));
+    file.SetStop(&stop);
+    ASSERT_TRUE(file.Fetch(0, kXEVReadBlock, &stop));
+    file.Seal();
+    file.ReadLateOnDemand(kXEVReadBlock, 20 * kXEVReadBlock, XEVReadPriority::OnScreen);
+    log_.Reset();
+    for (int64_t at = 0; at < 20 * kXEVReadBlock; at += 256 << 10) {
+        ASSERT_TRUE(ReadsPattern(file, at, 256 << 10)) << at;
+    }
+    EXPECT_EQ(log_.requests, 19);
+    EXPECT_EQ(log_.largest, kXEVReadBlock);
+    EXPECT_LE(meter.peak() - own, uint64_t(9) * kXEVReadBlock);
+    EXPECT_EQ(meter.in_use() - own, uint64_t(file.HeldBytes()));
+    char byte = 0;
+    EXPECT_EQ(file.ReadAt(20 * kXEVReadBlock, &byte, 1), 0);
+    EXPECT_EQ(file.ReadAt(kSize - 1, &byte, 1), 0);
+    // Back into the late range after its blocks went, once stopped: nothing more is read.
+    stop.store(1);
+    EXPECT_EQ(file.ReadAt(2 * kXEVReadBlock, &byte, 1), 0);
+    EXPECT_EQ(log_.requests, 19);
+}
+
 // A rescale whose results pass the 16-bit range has memory clamped on its bound, and the frame
 // decoded a second time for its stored values, from the same staged bytes: both passes read
 // every byte, and the readout keeps each row's stored value.

@@ -237,7 +237,9 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
   bool ok = false;
   try {
     const PyrString syntax = transfer_syntax != nullptr ? PyrString(transfer_syntax) : PyrString();
-    auto read = [&](const PyrDicomDatasetOptions& options) {
+    auto read = [&](PyrDicomDatasetOptions options) {
+      // A frame of more fragments than that is not read: the list holds no more than that.
+      options.fragmentsPerFrame = VEK_DICOM_MAX_FRAGMENTS_PER_FRAME;
       dataset_->SetOptions(options);
       return dataset_->ReadFromCallbacks(&VEK_DICOMStream::read, &VEK_DICOMStream::seek, &stream, part10 != 0, syntax,
                                          1);

@@ -19,9 +19,13 @@
 class VEK_DICOMInfo;
 class VEK_InputStorage;
 class VEK_Manager;
+class XEVReadManager;
 
 // The largest single read request: a stop waits for at most this much of a slow medium.
 constexpr int32_t kXEVReadBlock = 1 << 20;
+// What a compressed frame's data may pass its decoded size by and still be staged whole: the
+// headers and tables before the scans (an embedded profile or thumbnail included).
+constexpr int64_t kXEVStagedSlack = int64_t(1) << 20;
 
 // Where a frame's bytes lie in its file, as a parsed header gives them.
 struct XEVFrameSpan {
@@ -31,6 +35,9 @@ struct XEVFrameSpan {
     // value's VR; begin == end: none.
     int64_t elementBegin = 0;
     int64_t elementEnd = 0;
+    // Past end, the frame's bytes up to here, which its decode reads as it asks for them;
+    // lateEnd <= end: none.
+    int64_t lateEnd = 0;
 };
 
 // Every request made to the medium passes here with its size: for tests that count reads by
@@ -106,6 +113,15 @@ public:
     int32_t ReadAt(int64_t offset, void* buffer, int32_t n);
     // From now on only held bytes are served: the decode reads under the image's lock.
     void Seal() { sealed_ = true; }
+    // Once sealed, [begin, end) is still read as the decode asks for it, a block a request,
+    // each in the medium's turn at that priority and ended by the stop; a few blocks held.
+    void ReadLateOnDemand(int64_t begin, int64_t end, XEVReadPriority priority);
+    // The bytes held from now on, and those held now, are counted against meter's budget:
+    // false, and the count left where it was, when they would pass it. Null: counted nowhere.
+    // A range the meter refuses is not read; the meter must outlive the count.
+    bool ChargeTo(XEVReadManager* meter);
+    // A range was not read because the meter refused it.
+    bool Refused() const { return refused_; }
     // On: a held range is let go once every byte of it has been read since, a couple of
     // ranges behind the reader, so that a decode reading each byte once never holds the file's
     // bytes beside the samples it writes. Off for a decode that reads the frame twice.
@@ -147,6 +163,8 @@ private:
         char* bytes = nullptr;
         size_t mapped = 0;
         size_t count = 0;
+        // What the meter was charged for it.
+        size_t charged = 0;
         // What was read of it while letting go as read: sorted, merged ranges of the file.
         std::vector<std::pair<int64_t, int64_t>> taken;
         int64_t takenBytes = 0;
@@ -163,6 +181,13 @@ private:
     int32_t requests_ = 0;
     bool sealed_ = false;
     bool failed_ = false;
+    bool refused_ = false;
+    XEVReadManager* meter_ = nullptr;
+    // Bytes charged for the held ranges.
+    uint64_t charged_ = 0;
+    int64_t lateBegin_ = 0;
+    int64_t lateEnd_ = 0;
+    XEVReadPriority latePriority_ = XEVReadPriority::Background;
     const std::atomic<int32_t>* stop_ = nullptr;
     XEVMediumTurn* turn_ = nullptr;
     std::string path_;
