@@ -237,7 +237,10 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
   bool ok = false;
   try {
     const PyrString syntax = transfer_syntax != nullptr ? PyrString(transfer_syntax) : PyrString();
-    auto read = [&](const PyrDicomDatasetOptions& options) {
+    auto read = [&](PyrDicomDatasetOptions options) {
+      options.keptValueLength = kept_value_length_;
+      options.itemTags = item_tags_;
+      options.itemTagCount = item_tag_count_;
       dataset_->SetOptions(options);
       return dataset_->ReadFromCallbacks(&VEK_DICOMStream::read, &VEK_DICOMStream::seek, &stream, part10 != 0, syntax,
                                          1);
