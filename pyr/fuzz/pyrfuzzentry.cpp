@@ -117,11 +117,17 @@ PyrFuzzReport PyrFuzzReadDataset(const uint8_t* data, size_t size)
         options.unSequenceItemEncoding = 2;   // what the viewer retries with
         ReadOnce(data, size, options, true, PyrString(), report);
         break;
-    case 1:
+    case 1: {
         options.unSequenceItemEncoding = 0;   // sniffed per sequence
         options.skipPrivateSequences = 1;
+        // As a directory reader reads: a few elements of the items, short values alone.
+        static constexpr uint32_t kItemTags[] = {0x00041430, 0x00041500, 0x00080005, 0x00100010};
+        options.itemTags = kItemTags;
+        options.itemTagCount = 4;
+        options.keptValueLength = 16;
         ReadOnce(data, size, options, true, PyrString(), report);
         break;
+    }
     case 2: ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.2"), report); break;
     default: ReadOnce(data, size, options, false, PyrString(u"1.2.840.10008.1.2.1"), report); break;
     }

@@ -390,6 +390,9 @@ PyrDicomResult PyrDicomDataset::ReadValue(PyrDicomDataElement* element, PyrDicom
     if (length > limit - position_ || length > static_cast<uint32_t>(INT32_MAX)) {
         return kPyrBadPosition;
     }
+    if (options_.keptValueLength != 0 && length > options_.keptValueLength) {
+        return SkipValue(element, limit);
+    }
     const uint64_t budget =
         length > kPyrShortValueLength ? kPyrHeldValueLimit - kPyrShortValueReserve : kPyrHeldValueLimit;
     if (heldBytes_ + length > budget) {
@@ -579,6 +582,13 @@ PyrDicomResult PyrDicomDataset::ReadElementsWithin(PyrDicomDataElement* parent, 
             return r;
         }
         const uint32_t valueLength = e->length_;
+        if (depth == 1 && options_.itemTags != nullptr && valueLength != kPyrUndefinedLength &&
+            !std::binary_search(options_.itemTags, options_.itemTags + options_.itemTagCount, group << 16 | number)) {
+            if (const PyrDicomResult r = SkipForward(valueLength, end); r != kPyrSuccess) {
+                return r;
+            }
+            continue;
+        }
 
         if (valueLength == kPyrUndefinedLength || e->vr_ == PyrVR::SQ) {
             bool leftOut = false;

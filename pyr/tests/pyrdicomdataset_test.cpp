@@ -739,6 +739,50 @@ TEST(DatasetRead, PrivateSequencesCanBeSkipped)
     EXPECT_EQ(kept.Find(0x0009, 0x1010)->GetChildCount(), 1u);
 }
 
+// A directory reader's reading: in the items of a top-level sequence only the elements named
+// are made, a defined-length sequence too (a record's icon); of those, and at the top level,
+// only short values are held. What is passed over stays in the source, and the read is whole.
+TEST(DatasetRead, ItemsKeepTheNamedElementsAndShortValuesAlone)
+{
+    Stream s = File();
+    s.Header(0x0004, 0x1220, "SQ", kUndefined).Item();
+    s.Explicit(0x0010, 0x0010, "PN", "Doe^John").Explicit(0x0010, 0x0020, "LO", std::string(40, '7'));
+    s.Explicit(0x0010, 0x0030, "DA", "20260101");
+    s.Header(0x0088, 0x0200, "SQ", 20).Item(12).Explicit(0x0028, 0x0004, "CS", "ABCD");
+    s.Header(0x0089, 0x1010, "SQ", kUndefined).Item().Explicit(0x0089, 0x1011, "LO", "EFGH").ItemEnd().SequenceEnd();
+    s.ItemEnd().SequenceEnd();
+    s.Explicit(0x0010, 0x4000, "LT", std::string(40, 'T'));
+    static constexpr uint32_t kNamed[] = {0x00100010, 0x00100020};
+    PyrDicomDatasetOptions options;
+    options.itemTags = kNamed;
+    options.itemTagCount = 2;
+    options.keptValueLength = 32;
+    Parsed p(s.Bytes(), &options);
+    ASSERT_EQ(p.result, kPyrSuccess);
+    EXPECT_EQ(p.dataset.GetReadResult(), kPyrSuccess);
+    const PyrDicomDataElement* item = p.Find(0x0004, 0x1220)->GetChildAt(0);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->GetChildStringOr(0x0010, 0x0010, PyrString(), PyrVR::Unset, -1), u"Doe^John");
+    const PyrDicomDataElement* id = item->FindChild(0x0010, 0x0020);
+    ASSERT_NE(id, nullptr);
+    EXPECT_EQ(id->GetValueMode(), PyrValueMode::InSource);
+    EXPECT_EQ(id->GetLength(), 40u);
+    EXPECT_EQ(item->FindChild(0x0010, 0x0030), nullptr);
+    EXPECT_EQ(item->FindChild(0x0088, 0x0200), nullptr);
+    // Undefined in length, it cannot be passed over: read as ever.
+    ASSERT_NE(item->FindChild(0x0089, 0x1010), nullptr);
+    EXPECT_EQ(item->FindChild(0x0089, 0x1010)->GetChildCount(), 1u);
+    ASSERT_NE(p.Find(0x0010, 0x4000), nullptr);
+    EXPECT_EQ(p.Find(0x0010, 0x4000)->GetValueMode(), PyrValueMode::InSource);
+
+    Parsed whole(s.Bytes());
+    ASSERT_EQ(whole.result, kPyrSuccess);
+    const PyrDicomDataElement* all = whole.Find(0x0004, 0x1220)->GetChildAt(0);
+    EXPECT_NE(all->FindChild(0x0010, 0x0030), nullptr);
+    EXPECT_NE(all->FindChild(0x0088, 0x0200), nullptr);
+    EXPECT_NE(all->FindChild(0x0010, 0x0020)->GetValueMode(), PyrValueMode::InSource);
+}
+
 TEST(DatasetRead, HostileLengthsEndTheRead)
 {
     std::vector<std::pair<std::string, Stream>> cases;

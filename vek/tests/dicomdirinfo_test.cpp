@@ -150,6 +150,44 @@ void expect_links(const VEK_DICOMDIRInfo& d) {
   for (uint32_t k = 0; k < d.file_ids.size(); ++k) EXPECT_EQ(utf8(d.file_ids[k]), utf8(d.all_images[k].file_id));
 }
 
+// Every field of every record, in tree order, with what a viewer reads of a record's tag beside
+// them: a read of the records' fields alone must give all of it.
+std::string all_fields(const VEK_DICOMDIRInfo& d) {
+  std::string out;
+  auto add = [&](std::initializer_list<const VEK_WString*> texts, std::initializer_list<double> numbers,
+                 const VEK_DICOMDIRRecord& r) {
+    for (const VEK_WString* t : texts) out += utf8(*t) + "|";
+    for (double n : numbers) out += std::to_string(n) + "|";
+    for (uint16_t g : {0x0008, 0x0010, 0x0028})
+      for (uint16_t e : {0x0005, 0x0008, 0x0030, 0x1010}) out += utf8(r.tag.get_string_value(g, e)) + "|";
+    out += std::to_string(r.next_offset) + "," + std::to_string(r.lower_offset) + "," + std::to_string(r.in_use) + "\n";
+  };
+  for (const VEK_DICOMDIRPatient& p : d.patients) {
+    add({&p.patient_name, &p.patient_id, &p.patient_sex}, {}, p.common);
+    for (const VEK_DICOMDIRStudy& st : p.studies) {
+      add({&st.study_instance_uid, &st.study_date, &st.study_time, &st.study_description, &st.patient_age, &st.study_id,
+           &st.modalities_in_study, &st.accession_number, &st.body_part_examined},
+          {}, st.common);
+      for (const VEK_DICOMDIRSeries& se : st.series) {
+        add({&se.modality, &se.series_description, &se.series_instance_uid, &se.series_date, &se.series_time,
+             &se.body_part_examined, &se.frame_of_reference_uid, &se.convolution_kernel,
+             &se.photometric_interpretation},
+            {double(se.series_number), se.kvp, se.tube_current, se.slice_thickness, se.column_spacing, se.row_spacing,
+             double(se.columns), double(se.rows), double(se.number_of_frames)},
+            se.common);
+        for (const VEK_DICOMDIRImage& im : se.images)
+          add({&im.file_id, &im.sop_instance_uid, &im.referenced_sop_class_uid, &im.sop_class_uid,
+               &im.referenced_transfer_syntax_uid, &im.image_type, &im.content_date, &im.content_time, &im.columns,
+               &im.rows, &im.image_orientation},
+              {double(im.instance_number), double(im.number_of_frames), im.column_spacing, im.row_spacing,
+               im.slice_location, im.position_x, im.position_y, im.position_z, double(im.slice_location_present)},
+              im.common);
+      }
+    }
+  }
+  return out;
+}
+
 void expect_fixture_tree(const std::string& name, uint32_t warning = 0) {
   SCOPED_TRACE(name);
   VEK_TestManager m;
@@ -175,6 +213,13 @@ void expect_fixture_tree(const std::string& name, uint32_t warning = 0) {
   for (uint32_t k = 0; k < alone.image_pointers.size(); ++k)
     EXPECT_EQ(utf8(alone.image_pointers[k]->common.tag.get_string_value(0x0004, 0x1500)),
               utf8(d.image_pointers[k]->common.tag.get_string_value(0x0004, 0x1500)));
+  // The records' fields alone, the rest left in the source: the same tree, field for field.
+  VEK_TestManager lean_m;
+  VEK_DICOMDIRInfo lean(&lean_m);
+  lean.set_record_fields_only(1024);
+  ASSERT_TRUE(load(lean, lean_m, read_fixture(name)));
+  EXPECT_EQ(tree_lines(name, lean), want);
+  EXPECT_EQ(all_fields(lean), all_fields(d));
 }
 
 // A DICOMDIR made here: meta group, then the records as items of (0004,1220).

@@ -33,6 +33,8 @@ constexpr int32_t kBarsBeyondView = 2;
 constexpr uint16_t kBackgroundBitmap = 199;
 constexpr uint16_t kMarkBitmap = 200;
 constexpr uint32_t kDicomDirCutMessage = 10040;
+constexpr uint32_t kRecordLimitMessage = 10042;
+constexpr uint32_t kMemoryLimitMessage = 10043;
 constexpr uint32_t kPatientsCutMessage = 10041;
 
 }   // namespace
@@ -160,9 +162,16 @@ void CXEVListFormView::BuildEntries()
     const size_t barIds = kXEVLastBarId - kXEVFirstBarId + 1;
     entryCount_ = static_cast<int32_t>(std::min<size_t>(patients.size(), barIds));
     QStringList notices;
-    if (dicomDirCut.load() != 0) {
-        notices.push_back(
-            GetMessageString(kDicomDirCutMessage).arg(kXEVDicomDirByteLimit >> 20).arg(kXEVDicomDirRecordLimit));
+    if (const int32_t cut = dicomDirCut.load(); cut != 0) {
+        // The limits the read met, each in its own words.
+        QStringList limits;
+        if ((cut & kXEVDicomDirCutRecords) != 0) {
+            limits.push_back(GetMessageString(kRecordLimitMessage).arg(kXEVDicomDirRecordLimit));
+        }
+        if ((cut & kXEVDicomDirCutMemory) != 0) {
+            limits.push_back(GetMessageString(kMemoryLimitMessage).arg(XEVDicomDirMemoryBudget() >> 20));
+        }
+        notices.push_back(GetMessageString(kDicomDirCutMessage).arg(limits.join(u'\n')));
     }
     if (patients.size() > barIds) {
         notices.push_back(GetMessageString(kPatientsCutMessage).arg(barIds));

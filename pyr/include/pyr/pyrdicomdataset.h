@@ -50,6 +50,15 @@ struct PyrDicomDatasetOptions {
     // (one when absent), and one more, so that a reader can tell the frame had too many: past
     // that the read ends there, its fragments kept. 0: no bound but memory.
     uint32_t fragmentsPerFrame = 0;
+    // For a reader that uses short values only: values longer than this stay in the source
+    // with their position and length on record, as Pixel Data does, and are not counted as left
+    // out; 0: every value is read while the memory for values lasts.
+    uint32_t keptValueLength = 0;
+    // For a reader of known elements: inside the items of a top-level sequence, an element
+    // of defined length whose tag (group << 16 | element) is not among these (ascending) is
+    // passed over unread, sequences included, and costs no element; null: every one is read.
+    const uint32_t* itemTags = nullptr;
+    uint32_t itemTagCount = 0;
 };
 
 // The process-wide defaults.

@@ -34,6 +34,7 @@ namespace {
 constexpr uint32_t kHelpMissingMessage = 10001;
 constexpr uint32_t kLoadFailedMessage = 10002;
 constexpr uint32_t kOpenFailedMessage = 10027;
+constexpr uint32_t kOutOfMemoryMessage = 10044;
 
 bool OpenWithDesktop(const QString& path)
 {
@@ -282,14 +283,19 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         return 0;
     }
     const bool pathUnopened = std::exchange(startPathUnopened_, false);
+    // A DICOMDIR its memory refused says so in place of the failure's own words.
+    const bool outOfMemory = loadResult_ == kXEVLoadOutOfMemory;
+    const auto failureText = [outOfMemory](uint32_t id) {
+        return GetMessageString(outOfMemory ? kOutOfMemoryMessage : id);
+    };
     if (loadResult_ != 0 && startFailureReport_) {
         loadResult_ = 0;
-        startFailureReport_(GetMessageString(pathUnopened ? kOpenFailedMessage : kLoadFailedMessage));
+        startFailureReport_(failureText(pathUnopened ? kOpenFailedMessage : kLoadFailedMessage));
         return 1;
     }
     if (loadResult_ != 0) {
         if (GetCommonSettings().ModeOrvix == 0) {
-            XEVShowFailureText(this, GetMessageString(kLoadFailedMessage));
+            XEVShowFailureText(this, failureText(kLoadFailedMessage));
             // The window goes once the message is answered.
             failureBox_->AfterBoxes([this] { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); });
             return 1;
@@ -297,8 +303,8 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         EnablePaneControls(false);
         loadResult_ = 0;
         // A path the user named says so, as File Open does; a missing disc stays silent.
-        if (pathUnopened) {
-            XEVShowFailureText(this, GetMessageString(kOpenFailedMessage));
+        if (pathUnopened || outOfMemory) {
+            XEVShowFailureText(this, failureText(kOpenFailedMessage));
         }
         return 0;
     }

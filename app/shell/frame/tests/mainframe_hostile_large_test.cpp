@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,8 @@ const std::string kHostile = std::string(STUDY_TEST_DATA_DIR) + "/hostile";
 constexpr bool kSanitized = kDiscTestSanitized;
 constexpr int kBarIds = kXEVLastBarId - kXEVFirstBarId + 1;
 
-// Filler within the DICOMDIR's bytes, with room for the records around it.
-constexpr size_t kFillerBytes = size_t(kXEVDicomDirByteLimit) - (size_t(1) << 20);
+// Filler of 23 MiB: parsed, its elements and items cost far more than the DICOMDIR's memory.
+constexpr size_t kFillerBytes = size_t(23) << 20;
 
 // An item of defined length around body.
 std::string ItemOf(const std::string& body)
@@ -39,10 +40,15 @@ std::string ItemOf(const std::string& body)
     return item + body;
 }
 
-// What the list says it leaves out: the DICOMDIR's records past its limits, patients past the bars.
-QString DicomDirCut()
+// What the list says it leaves out: the DICOMDIR's records past its records or past its memory
+// of megabytes, patients past the bars.
+QString RecordsCut()
 {
-    return GetMessageString(10040).arg(kXEVDicomDirByteLimit >> 20).arg(kXEVDicomDirRecordLimit);
+    return GetMessageString(10040).arg(GetMessageString(10042).arg(kXEVDicomDirRecordLimit));
+}
+QString MemoryCut(uint64_t megabytes = kXEVDicomDirMemoryBudget >> 20)
+{
+    return GetMessageString(10040).arg(GetMessageString(10043).arg(megabytes));
 }
 std::vector<QString> PatientsCut()
 {
@@ -204,6 +210,74 @@ TEST_F(LargeDiscTest, ManyPatientsFillTheListAndTheFirstShows)
     }
 }
 
+// A real disc whose DICOMDIR dcmmkdir wrote with a 128 x 128 icon in every image record: its
+// 1,700 images make 28.4 MB of records, all of which are listed, the icons left unread.
+TEST_F(LargeDiscTest, IconRecordsOfARealDiscAreAllListed)
+{
+    const int images = kSanitized ? 300 : 1700;
+    const std::string command = "PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -W ignore " +
+                                std::string(FRAME_TEST_DATA_DIR) + "/write_icon_disc.py " + disc_ + " " +
+                                std::to_string(images) + " 128";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    if (!kSanitized) {
+        ASSERT_GT(fs::file_size(disc_ + "/DICOMDIR"), uint64_t(24) << 20);
+    }
+    ResetPeakResidentBytes();
+    const Cost cost = OpenMeasured(kSanitized ? kNoCeilingWaitMs : 60000);
+    Report(kSanitized ? "icon_records_300" : "icon_records_1700", cost);
+    ASSERT_EQ(List().patients.size(), 1u);
+    ASSERT_EQ(List().patients[0]->studies.size(), 1u);
+    ASSERT_EQ(List().patients[0]->studies[0]->series.size(), 1u);
+    SeriesInfo* series = List().patients[0]->studies[0]->series[0];
+    ASSERT_EQ(series->images.size(), size_t(images));
+    EXPECT_EQ(series->images.back()->instanceNumber, images);
+    EXPECT_EQ(series->images.back()->filePath.toStdString(), disc_ + Numbered("/MR/IM%05d", images - 1));
+    EXPECT_EQ(box.texts.size(), 0u);
+    // Its grid's cells fill with the first images, which paint.
+    Image().ShowSeries(series);
+    std::vector<XEVImageViewCtrl*> cells;
+    ASSERT_TRUE(PumpUntil([&] {
+        cells.clear();
+        for (const auto& [id, cell] : Image().ActiveCells()) {
+            if (cell->CurrentImage() != nullptr && cell->HasFramePixels(0)) {
+                cells.push_back(cell);
+            }
+        }
+        return !cells.empty();
+    }));
+    EXPECT_GT(PaintedBright({cells.front()})[0], 0);
+    EXPECT_EQ(box.texts.size(), 0u);
+}
+
+// 50,000 patients of one image each whose records average 154 bytes (31 MB in all): every
+// patient is listed, and the list says only that its bars stop at the 10,001st.
+TEST_F(LargeDiscTest, ManyPatientsOfLongerRecordsLoadWhole)
+{
+    if (kSanitized) {
+        GTEST_SKIP() << "200,000 records take minutes under the sanitizers";
+    }
+    const int patients = 50000;
+    DicomDirWriter dir;
+    const std::vector<int> top = AddOneImagePatients(dir, patients);
+    // Comments that bring the patient, study and series records to 154 bytes; the image
+    // records are 158 already.
+    for (const int patient : top) {
+        DicomDirWriter::Element(dir[patient].body, 0x0010, 0x4000, "LT", std::string(48, 'P'));
+        DicomDirWriter::Element(dir[patient + 1].body, 0x0032, 0x4000, "LT", std::string(32, 'S'));
+        DicomDirWriter::Element(dir[patient + 2].body, 0x0020, 0x4000, "LT", std::string(38, 'R'));
+    }
+    Chain(dir, -1, top);
+    dir.Write(disc_ + "/DICOMDIR");
+    // The peak from here on is the open's, not the writing's.
+    dir = DicomDirWriter();
+    ResetPeakResidentBytes();
+    Report("patients_50000_of_154_bytes", OpenMeasured(120000));
+    ASSERT_GT(fs::file_size(disc_ + "/DICOMDIR"), uint64_t(30) << 20);
+    ASSERT_EQ(List().patients.size(), size_t(patients));
+    EXPECT_EQ(List().patients.back()->patientId.toStdString(), Numbered("PID%05d", patients - 1));
+    EXPECT_EQ(box.texts, PatientsCut());
+}
+
 // Three patients, a record of another type carrying filler, two patients after it: the three
 // are listed, the two are not, and the list says so once; the first patient's image shows.
 void LargeDiscTest::ExpectListedBeforeTheFiller(std::string filler, const char* name)
@@ -224,7 +298,7 @@ void LargeDiscTest::ExpectListedBeforeTheFiller(std::string filler, const char* 
     Report(name, cost);
     ASSERT_EQ(List().patients.size(), 3u);
     EXPECT_EQ(List().patients[2]->patientId.toStdString(), "PID00002");
-    EXPECT_EQ(box.texts, std::vector<QString>{DicomDirCut()});
+    EXPECT_EQ(box.texts, std::vector<QString>{MemoryCut()});
     std::vector<XEVImageViewCtrl*> cells = ShowSeries(List().patients[0]->studies[0]->series[0], 1);
     ASSERT_EQ(cells.size(), 1u);
     EXPECT_GT(PaintedBright(cells)[0], 0);
@@ -244,24 +318,53 @@ void LargeDiscTest::ExpectListedBeforeTheFiller(std::string filler, const char* 
     EXPECT_EQ(box.texts.size(), 1u);
 }
 
-// A DICOMDIR longer than the viewer reads of one: a long private value past its bytes.
-TEST_F(LargeDiscTest, RecordsPastTheDicomDirBytesAreNotListedAndTheListSaysSo)
+// Values no record gives stay in the file, however long: a record of another type carrying
+// 40 MiB in private values, one longer than what a read holds of values in all, among three
+// patients before it and two after. All five are listed, with nothing to say, and the read
+// holds none of the values.
+TEST_F(LargeDiscTest, LongValuesStayInTheFileAndTheRecordsAfterAreListed)
 {
-    std::string filler;
-    DicomDirWriter::Element(filler, 0x0009, 0x1010, "OB", std::string(size_t(kXEVDicomDirByteLimit), '\0'));
-    ExpectListedBeforeTheFiller(std::move(filler), "dicomdir_past_its_bytes");
+    DicomDirWriter dir;
+    std::vector<int> top = AddOneImagePatients(dir, 3);
+    std::string values;
+    DicomDirWriter::Element(values, 0x0009, 0x1010, "OB", std::string(size_t(8) << 20, '\1'));
+    DicomDirWriter::Element(values, 0x0009, 0x1011, "OB", std::string(size_t(32) << 20, '\2'));
+    dir.Add("PRIVATE", std::move(values));
+    for (const int patient : AddOneImagePatients(dir, 2)) {
+        top.push_back(patient);
+    }
+    Chain(dir, -1, top);
+    dir.Write(disc_ + "/DICOMDIR");
+    dir = DicomDirWriter();
+    ResetPeakResidentBytes();
+    const Cost cost = OpenMeasured(kSanitized ? 300000 : 60000);
+    Report("dicomdir_long_values", cost);
+    ASSERT_EQ(List().patients.size(), 5u);
+    EXPECT_EQ(List().patients[4]->patientId.toStdString(), "PID00001");
+    EXPECT_EQ(box.texts.size(), 0u);
+    // Held, the values alone would take 40 MiB above the viewer's base.
+    if (!kSanitized) {
+        EXPECT_LT(cost.peak, uint64_t(120) << 20);
+    }
 }
 
-// Within its bytes, a DICOMDIR whose parse costs more than the viewer gives one: millions of
-// empty elements, or sequences nested as deep as they are read whose innermost one holds
-// millions of empty items, each some 18 times its bytes in memory once parsed.
+// A DICOMDIR whose parse costs more than the viewer gives one: millions of empty elements, or
+// sequences nested as deep as they are read whose innermost one holds millions of empty items,
+// each some 18 times its bytes in memory once parsed. They lie in a sequence of undefined
+// length, which cannot be passed over unread.
+std::string UndefinedLengthSequence(const std::string& items)
+{
+    std::string sequence = ExplicitHeader(0x0009, 0x1010, "SQ", 0xFFFFFFFF) + items;
+    return sequence + std::string("\xFE\xFF\xDD\xE0\0\0\0\0", 8);
+}
+
 TEST_F(LargeDiscTest, EmptyElementsPastTheDicomDirMemoryAreNotListed)
 {
     std::string elements;
     for (uint32_t k = 0; elements.size() < kFillerBytes; ++k) {
         DicomDirWriter::Element(elements, uint16_t(0x0009 + 2 * (k >> 16)), uint16_t(k), "LO", "");
     }
-    ExpectListedBeforeTheFiller(std::move(elements), "dicomdir_empty_elements");
+    ExpectListedBeforeTheFiller(UndefinedLengthSequence(ItemOf(elements)), "dicomdir_empty_elements");
 }
 
 TEST_F(LargeDiscTest, NestedEmptyItemsPastTheDicomDirMemoryAreNotListed)
@@ -270,12 +373,12 @@ TEST_F(LargeDiscTest, NestedEmptyItemsPastTheDicomDirMemoryAreNotListed)
     while (nested.size() < kFillerBytes) {
         nested += ItemOf("");
     }
-    for (int depth = 0; depth < 4; ++depth) {
+    for (int depth = 0; depth < 3; ++depth) {
         std::string sequence;
         DicomDirWriter::Element(sequence, 0x0009, 0x1010, "SQ", depth == 0 ? nested : ItemOf(nested));
         nested = std::move(sequence);
     }
-    ExpectListedBeforeTheFiller(std::move(nested), "dicomdir_nested_empty_items");
+    ExpectListedBeforeTheFiller(UndefinedLengthSequence(ItemOf(nested)), "dicomdir_nested_empty_items");
 }
 
 // Patients whose records cost more than the elements leave them (long names, widened as they
@@ -284,8 +387,8 @@ TEST_F(LargeDiscTest, NestedEmptyItemsPastTheDicomDirMemoryAreNotListed)
 // rest are not, the disc is not refused, and the first patient's image shows.
 TEST_F(LargeDiscTest, PatientsPastTheDicomDirMemoryWhileCollectedAreNotListed)
 {
-    constexpr int kPatients = 200;
-    XEVSetDicomDirMemoryBudget(uint64_t(4) << 20, uint64_t(3) << 20);
+    constexpr int kPatients = 1000;
+    XEVSetDicomDirMemoryBudget(uint64_t(8) << 20, uint64_t(15) << 19);
     struct Restore {
         ~Restore() { XEVSetDicomDirMemoryBudget(0, 0); }
     } restore;
@@ -293,7 +396,7 @@ TEST_F(LargeDiscTest, PatientsPastTheDicomDirMemoryWhileCollectedAreNotListed)
     const std::vector<int> top = AddOneImagePatients(dir, kPatients);
     for (int p = 0; p < kPatients; ++p) {
         std::string body;
-        DicomDirWriter::Element(body, 0x0010, 0x0010, "PN", std::string(8000, char('A' + p % 26)));
+        DicomDirWriter::Element(body, 0x0010, 0x0010, "PN", std::string(kXEVDicomDirValueLength, char('A' + p % 26)));
         DicomDirWriter::Element(body, 0x0010, 0x0020, "LO", Numbered("PID%05d", p));
         dir[top[size_t(p)]].body = body;
     }
@@ -304,7 +407,7 @@ TEST_F(LargeDiscTest, PatientsPastTheDicomDirMemoryWhileCollectedAreNotListed)
     for (size_t p = 0; p < listed; ++p) {
         EXPECT_EQ(List().patients[p]->patientId.toStdString(), Numbered("PID%05d", int(p)));
     }
-    EXPECT_EQ(box.texts, std::vector<QString>{DicomDirCut()});
+    EXPECT_EQ(box.texts, std::vector<QString>{MemoryCut(8)});
     std::vector<XEVImageViewCtrl*> cells = ShowSeries(List().patients[0]->studies[0]->series[0], 1);
     ASSERT_EQ(cells.size(), 1u);
     EXPECT_GT(PaintedBright(cells)[0], 0);
@@ -326,8 +429,81 @@ TEST_F(LargeDiscTest, RecordsPastTheDicomDirRecordsAreNotListedAndTheListSaysSo)
     ASSERT_EQ(List().patients.size(), size_t(patients - 1));
     EXPECT_EQ(List().patients.back()->patientId.toStdString(), Numbered("PID%05d", patients - 2));
     EXPECT_EQ(List().EntryCount(), kBarIds);
-    std::vector<QString> told = {DicomDirCut() + QStringLiteral("\n\n") + PatientsCut().front()};
+    std::vector<QString> told = {RecordsCut() + QStringLiteral("\n\n") + PatientsCut().front()};
     EXPECT_EQ(box.texts, told);
+}
+
+// Patients without images, more records than the viewer reads: the DICOMDIR is no failure,
+// it lists nothing, and the list says it left records out past its records.
+TEST_F(LargeDiscTest, PatientsWithoutImagesPastTheRecordsAreToldNotRefused)
+{
+    if (kSanitized) {
+        GTEST_SKIP() << "200,000 records take minutes under the sanitizers";
+    }
+    DicomDirWriter dir;
+    std::vector<int> top;
+    for (int p = 0; p <= int(kXEVDicomDirRecordLimit); ++p) {
+        std::string body;
+        DicomDirWriter::Element(body, 0x0010, 0x0010, "PN", Numbered("NONE^%06d", p));
+        DicomDirWriter::Element(body, 0x0010, 0x0020, "LO", Numbered("N%06d", p));
+        top.push_back(dir.Add("PATIENT", body));
+    }
+    Chain(dir, -1, top);
+    dir.Write(disc_ + "/DICOMDIR");
+    dir = DicomDirWriter();
+    chooser_.path = QString::fromStdString(disc_ + "/DICOMDIR");
+    frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([this] { return !frame->Opening() && List().loaded != 0; }, 120000));
+    EXPECT_EQ(List().loadResult, 0);
+    EXPECT_EQ(List().patients.size(), 0u);
+    ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); }));
+    EXPECT_EQ(box.texts, std::vector<QString>{RecordsCut()});
+}
+
+// A DICOMDIR whose memory refuses its read before a record is whole: a million empty elements
+// ahead of its records, under a memory a tenth of what they take once parsed. File Open and the
+// command line say that memory ran out, and the reads stayed within it.
+TEST_F(LargeDiscTest, ADicomDirItsMemoryRefusesSaysItIsOutOfMemory)
+{
+    XEVSetDicomDirMemoryBudget(uint64_t(8) << 20, uint64_t(6) << 20);
+    struct Restore {
+        ~Restore() { XEVSetDicomDirMemoryBudget(0, 0); }
+    } restore;
+    DicomDirWriter dir;
+    Chain(dir, -1, AddOneImagePatients(dir, 2));
+    dir.Write(disc_ + "/DICOMDIR");
+    std::string bytes = ReadWholeFile(disc_ + "/DICOMDIR");
+    std::string empty;
+    for (uint32_t k = 0; k < (1u << 20); ++k) {
+        DicomDirWriter::Element(empty, uint16_t(0x0009 + 2 * (k >> 16)), uint16_t(k), "LO", "");
+    }
+    // Ahead of the file-set elements, after the file meta group.
+    const size_t at = bytes.find(std::string("\x04\x00\x30\x11", 4));
+    ASSERT_NE(at, std::string::npos);
+    bytes.insert(at, empty);
+    {
+        std::ofstream out(disc_ + "/DICOMDIR", std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    bytes = std::string();
+    empty = std::string();
+    ResetPeakResidentBytes();
+    chooser_.path = QString::fromStdString(disc_ + "/DICOMDIR");
+    frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([this] { return !frame->Opening() && List().loaded != 0; }, 60000));
+    EXPECT_NE(List().loadResult, 0);
+    EXPECT_EQ(List().patients.size(), 0u);
+    ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); }));
+    EXPECT_EQ(box.texts, std::vector<QString>{GetMessageString(10044)});
+
+    // The command line's path, which its own load reads, says the same.
+    frame->StartPathLoad(chooser_.path);
+    ASSERT_TRUE(PumpUntil([this] { return box.texts.size() == 2; }));
+    EXPECT_EQ(box.texts.back(), GetMessageString(10044));
+    EXPECT_EQ(List().patients.size(), 0u);
+    if (!kSanitized) {
+        EXPECT_LT(PeakResidentBytes(), uint64_t(120) << 20);
+    }
 }
 
 // Closing the window while File Open still reads the chosen DICOMDIR to tell what it is: the

@@ -33,6 +33,9 @@
 
 namespace {
 
+// A DICOMDIR whose read its memory refused.
+constexpr uint32_t kDicomDirOutOfMemoryMessage = 10044;
+
 constexpr char16_t kSRClassPrefix[] = u"1.2.840.10008.5.1.4.1.1.88";
 constexpr char16_t kBasicTextSRClass[] = u"1.2.840.10008.5.1.4.1.1.88.11";
 
@@ -130,19 +133,12 @@ private:
     const std::atomic<int32_t>* stop_ = nullptr;
 };
 
-// The DICOMDIR as its reader may take it: its first kXEVDicomDirByteLimit bytes, as if the file
-// ended there, and once stop is set, no more (stop may be null). The storages go into guards,
-// outermost last; null on failure. cut: the file goes on past the limit.
+// The DICOMDIR as its reader may take it: once stop is set, no more (stop may be null); its
+// memory, not its length, bounds the read. The storage goes into the guard; null on failure.
 VEK_InputStorage* DirectoryInput(VEK_Manager* manager, VEK_InputStorage* file, const std::atomic<int32_t>* stop,
-                                 StorageGuard& bound, StorageGuard& stoppable, bool& cut)
+                                 StorageGuard& stoppable)
 {
-    const int32_t size = file->size();
-    cut = size > kXEVDicomDirByteLimit;
-    bound.storage = VEK_InputStorageBound::create(manager, file, std::min(size, kXEVDicomDirByteLimit));
-    if (bound.storage == nullptr) {
-        return nullptr;
-    }
-    stoppable.storage = vek_create<StoppableInput>(manager, bound.storage, stop);
+    stoppable.storage = vek_create<StoppableInput>(manager, file, stop);
     return stoppable.storage;
 }
 
@@ -150,11 +146,13 @@ std::atomic<uint64_t> dicomDirMemoryBudget{kXEVDicomDirMemoryBudget};
 std::atomic<uint64_t> dicomDirElementBudget{kXEVDicomDirElementBudget};
 
 // How every read of a DICOMDIR goes: the tree alone (records in record order too would hold
-// each twice), within its records and its memory.
+// each twice), within its records and its memory, and only what the records give: icons, long
+// and private values stay in the file.
 void BoundDirectoryRead(VEK_DICOMDIRInfo& info, XEVReadManager& manager, const std::atomic<int32_t>* stop)
 {
     manager.set_budget(dicomDirMemoryBudget.load());
     info.set_element_limit(dicomDirElementBudget.load());
+    info.set_record_fields_only(kXEVDicomDirValueLength);
     info.set_record_order_kept(false);
     info.set_record_limit(kXEVDicomDirRecordLimit);
     info.set_stop(stop);
@@ -232,9 +230,11 @@ struct XEVParsedDicomDir {
     QString path;
     XEVReadManager manager{dicomDirMemoryBudget.load()};
     StorageGuard file{nullptr};
-    StorageGuard bound{nullptr};
     StorageGuard stoppable{nullptr};
-    bool cut = false;
+    // The limits that left records out (kXEVDicomDirCut... bits).
+    int32_t cut = 0;
+    // Its memory refused the read before a record was whole: there is no info.
+    bool outOfMemory = false;
     std::optional<VEK_DICOMDIRInfo> info;
     // Hands the reads over to the thread that walks the records, with its own stop flag.
     void Rebind(const std::atomic<int32_t>* stop)
@@ -245,6 +245,11 @@ struct XEVParsedDicomDir {
         info->set_stop(stop);
     }
 };
+
+uint64_t XEVDicomDirMemoryBudget()
+{
+    return dicomDirMemoryBudget.load();
+}
 
 void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes)
 {
@@ -333,15 +338,22 @@ struct WalkOptions {
 struct WalkResult {
     // Patient, study, series or image records were read, whether or not they gave a patient.
     bool records = false;
-    // Records past the DICOMDIR's limits were left out.
-    bool cut = false;
+    // The limits past which records were left out (kXEVDicomDirCut... bits).
+    int32_t cut = 0;
     int32_t framedRecords = 0;
     bool split = false;
     bool multiFrameFound = false;
     bool unsupportedRemoved = false;
 };
 
-enum class WalkStatus { Done, OpenFailed, ParseFailed, Raised, Stopped };
+enum class WalkStatus { Done, OpenFailed, ParseFailed, OutOfMemory, Raised, Stopped };
+
+// The limits past which a read left records out.
+int32_t CutOf(const VEK_DICOMDIRInfo& info)
+{
+    return (info.records_left_out_at_limit() ? kXEVDicomDirCutRecords : 0) |
+           (info.records_left_out_for_memory() ? kXEVDicomDirCutMemory : 0);
+}
 
 // Before each record of a scan: false once the scan is aborted; otherwise waits while the
 // read-ahead holds the scanner.
@@ -387,10 +399,13 @@ public:
 
     void Patients(std::vector<PatientInfo*>& patients)
     {
-        for (VEK_DICOMDIRPatient& record : info_.patients) {
+        waiting_ = info_.patients.size();
+        for (uint32_t p = 0; p < waiting_; ++p) {
+            listing_ = p;
             if (!GoesOn()) {
                 break;
             }
+            VEK_DICOMDIRPatient& record = info_.patients[p];
             std::unique_ptr<PatientInfo> patient = Patient(record);
             if (!patient->studies.empty()) {
                 patients.push_back(patient.release());
@@ -421,11 +436,21 @@ private:
         // Once past it, the records after are not listed, though what the walk lets go after
         // would make room again.
         const uint64_t budget = manager_->budget();
-        if (entries_ >= kXEVDicomDirRecordLimit || (budget != 0 && manager_->in_use() + modelBytes_ > budget)) {
+        if (!full_ && entries_ >= kXEVDicomDirRecordLimit) {
             full_ = true;
+            result_.cut |= kXEVDicomDirCutRecords;
+        }
+        // A read its memory cut leaves little room: the last patients waiting go first to make
+        // room for the one being listed, as if the read had left them out.
+        while (!full_ && budget != 0 && manager_->in_use() + modelBytes_ > budget && waiting_ > listing_ + 1) {
+            Release(info_.patients[--waiting_].studies, manager_);
+            result_.cut |= kXEVDicomDirCutMemory;
+        }
+        if (!full_ && budget != 0 && manager_->in_use() + modelBytes_ > budget) {
+            full_ = true;
+            result_.cut |= kXEVDicomDirCutMemory;
         }
         if (full_) {
-            result_.cut = true;
             return false;
         }
         if (!aborted_ && (options_.scan ? !ScanGoesOn(options_)
@@ -682,6 +707,9 @@ private:
     XEVDirectoryRecordIndex records_;
     FrameHeaderCache frameHeaders_;
     bool aborted_ = false;
+    // The patient being listed, and the patients not let go to make room for it.
+    uint32_t listing_ = 0;
+    uint32_t waiting_ = 0;
     uint64_t entries_ = 0;
     // The study model's memory the walk has made so far, and whether the walk went past it.
     uint64_t modelBytes_ = 0;
@@ -697,10 +725,12 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
     const std::string nativePath = XEVNativePath(path);
 
     StorageGuard guard{nullptr};
-    StorageGuard bound{nullptr};
     StorageGuard stoppable{nullptr};
     std::optional<VEK_DICOMDIRInfo> own;
     XEVReadManager* manager = &callManager;
+    if (parsed != nullptr && parsed->outOfMemory) {
+        return WalkStatus::OutOfMemory;
+    }
     if (parsed != nullptr) {
         parsed->Rebind(options.abortFlag);
         manager = &parsed->manager;
@@ -710,7 +740,7 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
         if (guard.storage == nullptr) {
             return WalkStatus::OpenFailed;
         }
-        VEK_InputStorage* input = DirectoryInput(&callManager, guard.storage, nullptr, bound, stoppable, result.cut);
+        VEK_InputStorage* input = DirectoryInput(&callManager, guard.storage, nullptr, stoppable);
         if (input == nullptr) {
             return WalkStatus::ParseFailed;
         }
@@ -722,12 +752,12 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
             return options.scan ? WalkStatus::Done : WalkStatus::Stopped;
         }
         if (!own->load(input)) {
-            return WalkStatus::ParseFailed;
+            return callManager.status().code() == VEK_ERROR_MEMORY ? WalkStatus::OutOfMemory : WalkStatus::ParseFailed;
         }
+        result.cut = CutOf(*own);
     }
     VEK_DICOMDIRInfo& info = parsed != nullptr ? *parsed->info : *own;
     result.records = info.records_read() != 0;
-    result.cut = result.cut || info.records_left_out();
 
     bool aborted = false;
     try {
@@ -747,13 +777,14 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
                                    XEVParsedDicomDirPtr parsed)
 {
     ClearStatus();
-    dicomDirCut = false;
+    dicomDirCut = 0;
     WalkResult result;
     const size_t before = patients.size();
     WalkOptions options;
     options.abortFlag = stop;
     // A check's parse of another path, or one that failed, is not this load's.
-    XEVParsedDicomDir* own = parsed != nullptr && parsed->path == path && parsed->info ? parsed.get() : nullptr;
+    XEVParsedDicomDir* own =
+        parsed != nullptr && parsed->path == path && (parsed->info || parsed->outOfMemory) ? parsed.get() : nullptr;
     const WalkStatus status = WalkDicomDir(path, patients, options, result, own);
     if (status == WalkStatus::OpenFailed) {
         Fail(10003, path);
@@ -764,6 +795,11 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
         Fail(10004, path);
         return 0;
     }
+    if (status == WalkStatus::OutOfMemory) {
+        Fail(kDicomDirOutOfMemoryMessage, path);
+        statusCode = kStatusOutOfMemory;
+        return 0;
+    }
     if (result.split) {
         splitMultiFrame = 1;
     }
@@ -772,8 +808,9 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
         return 0;
     }
     // Records that give no patient (studies without their PATIENT record) are a directory
-    // nothing can be shown from; an empty record sequence is an empty disc.
-    if (patients.size() == before && result.records) {
+    // nothing can be shown from; an empty record sequence is an empty disc, and so are records
+    // a limit cut before a patient with an image was whole, which the list then says.
+    if (patients.size() == before && result.records && result.cut == 0) {
         Fail(10004, path);
         return 0;
     }
@@ -921,11 +958,9 @@ int32_t LoadsAs(const QString& path, const std::atomic<int32_t>* stop, bool (*ac
         }
         StorageGuard guard{storage};
         VEK_InputStorage* input = storage;
-        StorageGuard boundGuard{nullptr};
         StorageGuard stoppableGuard{nullptr};
         if constexpr (std::is_same_v<Info, VEK_DICOMDIRInfo>) {
-            bool cut = false;
-            input = DirectoryInput(&callManager, storage, stop, boundGuard, stoppableGuard, cut);
+            input = DirectoryInput(&callManager, storage, stop, stoppableGuard);
         } else if (stop != nullptr) {
             stoppableGuard.storage = vek_create<StoppableInput>(&callManager, storage, stop);
             input = stoppableGuard.storage;
@@ -971,17 +1006,24 @@ XEVParsedDicomDirPtr XEVVEKHelper::ReadDicomDir(const QString& path, const std::
         if (parsed->file.storage == nullptr) {
             return nullptr;
         }
-        VEK_InputStorage* input =
-            DirectoryInput(&parsed->manager, parsed->file.storage, stop, parsed->bound, parsed->stoppable, parsed->cut);
+        VEK_InputStorage* input = DirectoryInput(&parsed->manager, parsed->file.storage, stop, parsed->stoppable);
         if (input == nullptr) {
             return nullptr;
         }
         parsed->info.emplace(&parsed->manager);
         BoundDirectoryRead(*parsed->info, parsed->manager, stop);
         if (!parsed->info->load(input)) {
-            return nullptr;
+            // A directory its memory refused is still one: its load says so. Its memory goes now.
+            const bool refused = parsed->manager.status().code() == VEK_ERROR_MEMORY &&
+                                 NamesDirectoryClass(nativePath) && (stop == nullptr || stop->load() == 0);
+            if (!refused) {
+                return nullptr;
+            }
+            parsed->info.reset();
+            parsed->outOfMemory = true;
+            return parsed;
         }
-        parsed->cut = parsed->cut || parsed->info->records_left_out();
+        parsed->cut = CutOf(*parsed->info);
         parsed->Rebind(nullptr);
         return parsed;
     } catch (...) {

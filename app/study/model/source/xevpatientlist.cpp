@@ -275,13 +275,15 @@ void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop
     const int32_t result = helper.LoadDicomDir(run.path, run.patients, known, split, &stop, std::move(run.parsed));
     run.frameCountsKnown = known;
     // Handed before the scanner may start, so that its report never arrives first.
-    const bool cut = helper.dicomDirCut;
-    run.Hand(false, WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : kXEVLoadFailed,
+    const int32_t cut = helper.dicomDirCut;
+    const intptr_t failure =
+        helper.statusCode == XEVVEKHelper::kStatusOutOfMemory ? kXEVLoadOutOfMemory : kXEVLoadFailed;
+    run.Hand(false, WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : failure,
              [result, known, split, cut](XEVPatientList& list, Run& handed) {
                  list.patients.swap(handed.patients);
                  list.frameCountsKnown = known;
                  list.perFrameSplit = split;
-                 list.dicomDirCut = cut ? 1 : 0;
+                 list.dicomDirCut = cut;
                  GetLoadState().perFrameEntries = result != 0 && known == 1 && split == 1 ? 1 : 0;
              });
     run.loaderDone.Set();

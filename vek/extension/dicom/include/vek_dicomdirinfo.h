@@ -167,10 +167,18 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   // if the sequence ended there, and records_left_out() says so.
   void set_record_limit(uint64_t limit) { record_limit_ = limit; }
   bool records_left_out() const { return records_left_out_; }
+  // Which left them out, the record limit or memory (or both, one after the other).
+  bool records_left_out_at_limit() const { return left_out_at_limit_; }
+  bool records_left_out_for_memory() const { return left_out_for_memory_; }
   // At most bytes of the manager's memory for the parsed elements, the rest of its budget
   // left for the records; 0: no share of their own. With a share, memory refused while either
   // is read leaves the records after out, as the record limit does, instead of failing the load.
   void set_element_limit(uint64_t bytes) { element_limit_ = bytes; }
+  // Only what the records' fields come from is read, with the few elements a viewer reads
+  // of a record's tag beside them (its character set, birth date, age and frame count), and of
+  // those only values of at most bytes: the rest (icons, long or private values) stays in the
+  // source unread, costs no memory and reads as absent. 0: every element is read.
+  void set_record_fields_only(uint32_t bytes) { value_length_limit_ = bytes; }
 
   // The file IDs of the image records kept, in record order.
   VEK_Vector<VEK_WString> file_ids;
@@ -211,5 +219,8 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   uint64_t records_read_ = 0;
   uint64_t record_limit_ = UINT64_MAX;
   uint64_t element_limit_ = 0;
+  uint32_t value_length_limit_ = 0;
   bool records_left_out_ = false;
+  bool left_out_at_limit_ = false;
+  bool left_out_for_memory_ = false;
 };

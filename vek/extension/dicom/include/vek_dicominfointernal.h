@@ -39,6 +39,15 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   // would, and elements_capped() says so; any other read fails as out of memory.
   void set_element_limit(uint64_t bytes) { elements_.set_limit(bytes); }
   bool elements_capped() const { return capped_; }
+  // For a reader of a few short values: values longer than value_length (0: none) stay in the
+  // source unread, and so do the elements in a top-level sequence's items whose tags (group
+  // << 16 | element, ascending, living as long as this object) are not among item_tags (null:
+  // every one is read).
+  void set_left_in_source(uint32_t value_length, const uint32_t* item_tags, uint32_t count) {
+    kept_value_length_ = value_length;
+    item_tags_ = item_tags;
+    item_tag_count_ = count;
+  }
 
   // Pixel data position and size, then read_header_info and correct_color.
   bool read_info(const char16_t* transfer_syntax);
@@ -131,6 +140,9 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   };
   ManagerResource elements_;
   bool capped_ = false;
+  uint32_t kept_value_length_ = 0;
+  const uint32_t* item_tags_ = nullptr;
+  uint32_t item_tag_count_ = 0;
   PyrDicomDataset* dataset_ = nullptr;
   PyrDicomDataElement* root_ = nullptr;
   VEK_DICOMStream* stream_ = nullptr;  // the storage being parsed, during decode_start only

@@ -1,6 +1,7 @@
 #include "vek_dicomdirinfo.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -21,6 +22,17 @@ constexpr uint32_t kNone = UINT32_MAX;
 // collect_record: the record's list is full.
 constexpr int kFull = -2;
 constexpr std::u16string_view kTypes[kLevels] = {u"PATIENT", u"STUDY", u"SERIES", u"IMAGE"};
+
+// The elements of a record its fields come from, and those a viewer reads of its tag beside
+// them, ascending: with set_record_fields_only, the others are not read.
+constexpr uint32_t kRecordTags[] = {0x00041400, 0x00041410, 0x00041420, 0x00041430, 0x00041500, 0x00041510, 0x00041511,
+                                    0x00041512, 0x00080005, 0x00080008, 0x00080016, 0x00080018, 0x00080020, 0x00080021,
+                                    0x00080023, 0x00080030, 0x00080031, 0x00080033, 0x00080050, 0x00080060, 0x00080061,
+                                    0x00081030, 0x0008103E, 0x00100010, 0x00100020, 0x00100030, 0x00100040, 0x00101010,
+                                    0x00180015, 0x00180050, 0x00180060, 0x00181151, 0x00181210, 0x0020000D, 0x0020000E,
+                                    0x00200010, 0x00200011, 0x00200013, 0x00200032, 0x00200037, 0x00200052, 0x00201041,
+                                    0x00280004, 0x00280008, 0x00280010, 0x00280011, 0x00280030};
+static_assert(std::is_sorted(std::begin(kRecordTags), std::end(kRecordTags)));
 
 constexpr uint32_t vr(char a, char b) { return uint32_t(uint8_t(a)) | (uint32_t(uint8_t(b)) << 8); }
 
@@ -271,6 +283,8 @@ VEK_DICOMDIRInfo::VEK_DICOMDIRInfo(VEK_Manager* manager)
 void VEK_DICOMDIRInfo::clear_records() {
   records_read_ = 0;
   records_left_out_ = false;
+  left_out_at_limit_ = false;
+  left_out_for_memory_ = false;
   image_pointers.clear();
   series_pointers.clear();
   study_pointers.clear();
@@ -304,11 +318,13 @@ bool VEK_DICOMDIRInfo::load_common(VEK_InputStorage* storage, const VEK_Vector<V
   // A dataset of its own: records copied out before keep the one they share.
   if (!create_dataset()) return false;
   internals()->set_element_limit(element_limit_);
+  internals()->set_left_in_source(value_length_limit_, value_length_limit_ != 0 ? std::begin(kRecordTags) : nullptr,
+                                  uint32_t(std::size(kRecordTags)));
   if (!internals()->decode_start(storage, 1, nullptr)) {
     storage->seek(start);
     return false;
   }
-  records_left_out_ = internals()->elements_capped();
+  records_left_out_ = left_out_for_memory_ = internals()->elements_capped();
   if (sets != nullptr && !set_character_sets(*sets)) {
     vek_report(manager_, VEK_ERROR_ARGUMENT, kLoad, kFile, 386);
     return false;
@@ -355,6 +371,8 @@ struct VEK_DICOMDIRInfo::ReadState {
   uint32_t early_studies = 0;
   // The record lists were sized for what they may hold and must not grow.
   bool sized = false;
+  // ... and for fewer records than the sequence holds, as memory refused room for all.
+  bool halved = false;
   VEK_DICOMTagObj tag;
 };
 
@@ -402,6 +420,7 @@ bool VEK_DICOMDIRInfo::reserve_records(ReadState& s) {
     all_images = VEK_Vector<VEK_DICOMDIRImage>(m);
     file_ids = VEK_Vector<VEK_WString>(m);
     for (uint32_t& n : types) n /= 2;
+    s.halved = true;
   }
   s.sized = element_limit_ != 0;
   return true;
@@ -497,7 +516,7 @@ bool VEK_DICOMDIRInfo::collect_records(ReadState& s) {
     if (uint64_t(links[kPatient].size()) + links[kStudy].size() + links[kSeries].size() + links[kImage].size() >=
         record_limit_) {
       // The budget is spent: the records after it are not read at all.
-      records_left_out_ = true;
+      records_left_out_ = left_out_at_limit_ = true;
       break;
     }
     if (stopped()) return false;
@@ -510,7 +529,9 @@ bool VEK_DICOMDIRInfo::collect_records(ReadState& s) {
     if (read >= 0 && s.intact()) continue;
     if (read != kFull && !left_out_for_memory(s)) return false;
     if (read == kFull) {
+      // Lists sized down for memory fill before the record limit.
       records_left_out_ = true;
+      (s.halved ? left_out_for_memory_ : left_out_at_limit_) = true;
       s.warn(__LINE__);
     }
     patients.resize(held[0], VEK_DICOMDIRPatient(m));
@@ -698,7 +719,7 @@ bool VEK_DICOMDIRInfo::cut_for_memory(ReadState& s, uint32_t p) {
 // records read whole stand and those after are left out; otherwise the load fails.
 bool VEK_DICOMDIRInfo::left_out_for_memory(ReadState& s) {
   if (element_limit_ == 0 || s.m->status().code() != VEK_ERROR_MEMORY) return false;
-  records_left_out_ = true;
+  records_left_out_ = left_out_for_memory_ = true;
   s.m->clear();
   s.warn(__LINE__);
   return true;

@@ -240,6 +240,9 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
     auto read = [&](PyrDicomDatasetOptions options) {
       // A frame of more fragments than that is not read: the list holds no more than that.
       options.fragmentsPerFrame = VEK_DICOM_MAX_FRAGMENTS_PER_FRAME;
+      options.keptValueLength = kept_value_length_;
+      options.itemTags = item_tags_;
+      options.itemTagCount = item_tag_count_;
       dataset_->SetOptions(options);
       return dataset_->ReadFromCallbacks(&VEK_DICOMStream::read, &VEK_DICOMStream::seek, &stream, part10 != 0, syntax,
                                          1);

@@ -19,6 +19,8 @@ class PatientInfo;
 struct XEVParsedDicomDir;
 
 constexpr intptr_t kXEVLoadFailed = -1001;
+// The DICOMDIR's read was refused by its memory budget.
+constexpr intptr_t kXEVLoadOutOfMemory = -2;
 
 class XEVPatientList : public XEVThread {
 public:
@@ -73,7 +75,7 @@ public:
     std::atomic<int32_t> perFrameSplit{0};
     std::atomic<int32_t> scanSRResult{0};
     std::atomic<int32_t> frameCountsKnown{0};
-    // The last DICOMDIR load left records out past its limits.
+    // The limits past which the last DICOMDIR load left records out (kXEVDicomDirCut... bits).
     std::atomic<int32_t> dicomDirCut{0};
 
 private:

@@ -36,21 +36,27 @@ struct ReportInfo {
 };
 
 // What one DICOMDIR may bring into memory, so that the whole viewer stays under 512 MiB on
-// any disc: the bytes of it read (the rest is taken as if the file ended there), and its
-// records read and entries listed (a file listed frame by frame counts an entry per frame).
-// 50,000 patients of one image each (200,000 records, 25 MB) fit. Past either the records
-// after are not listed, and the load says so (dicomDirCut).
-constexpr int32_t kXEVDicomDirByteLimit = 24 << 20;
+// any disc. Its records read and entries listed (a file listed frame by frame counts an entry
+// per frame): 50,000 patients of one image each (200,000 records) fit.
 constexpr uint64_t kXEVDicomDirRecordLimit = 200000;
 // And the memory its read takes, counted where it is allocated, whatever its shape: at most
 // kXEVDicomDirMemoryBudget through the read's manager, of which the parsed elements take at
 // most kXEVDicomDirElementBudget and the records the rest. 50,000 patients of one image each
-// took 275 MB of elements and 425 MB in all. Past either, the records read whole are listed
-// and the rest are not, as past the limits above.
+// took 275 MB of elements and 425 MB in all. The file is read as far as these allow, however
+// long it is: of a record only the elements its fields come from are read, and of those only
+// values of at most kXEVDicomDirValueLength (no text a record gives is near it); the rest
+// (icons, long or private values) stays in the file. Past either limit the records read whole
+// are listed and the rest are not, and the load says which limit it met (dicomDirCut).
 constexpr uint64_t kXEVDicomDirMemoryBudget = uint64_t(432) << 20;
 constexpr uint64_t kXEVDicomDirElementBudget = uint64_t(320) << 20;
+constexpr uint32_t kXEVDicomDirValueLength = 1024;
+// dicomDirCut's bits: the limit that left records out.
+constexpr int32_t kXEVDicomDirCutRecords = 1;
+constexpr int32_t kXEVDicomDirCutMemory = 2;
 // Tests lower both to reach a cut with a small DICOMDIR; 0 restores the constant.
 void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes);
+// The budget in force, as the list names it.
+uint64_t XEVDicomDirMemoryBudget();
 
 // Value Types that give text, with the element each takes its value from.
 struct SRValueTypeRow {
@@ -147,8 +153,10 @@ public:
     void AddFrame(int32_t index, FrameImageInfo* frame);
 
     // Appends the DICOMDIR's patients to the vector; nonzero on success, which records that
-    // give no patient are not (an empty record sequence is). The out flags are only ever set
-    // to 1. A set stop flag ends the walk before its next record, with 0.
+    // give no patient are not (an empty record sequence is, and so are records cut by a limit
+    // before a patient was whole). The out flags are only ever set to 1. A set stop flag ends
+    // the walk before its next record, with 0. A read its memory refused fails with status
+    // kStatusOutOfMemory.
     int32_t LoadDicomDir(const QString& path, std::vector<PatientInfo*>& patients, int32_t& hasFrameCounts,
                          int32_t& splitMultiFrame, const std::atomic<int32_t>* stop = nullptr,
                          XEVParsedDicomDirPtr parsed = nullptr);
@@ -166,7 +174,8 @@ public:
     // stop is set the file's reads fail, and the answer, soon given, means nothing.
     static int32_t IsDicomDir(const QString& path, const std::atomic<int32_t>* stop = nullptr);
     // The DICOMDIR read whole, for a load of the same path to walk without reading it again;
-    // null when the path does not read as one.
+    // null when the path does not read as one. One whose read its memory refused comes back
+    // without records, for its load to say so.
     static XEVParsedDicomDirPtr ReadDicomDir(const QString& path, const std::atomic<int32_t>* stop = nullptr);
     static int32_t IsDicomFile(const QString& path, const std::atomic<int32_t>* stop = nullptr);
     // The Referenced File ID of the record right after the given series' own record; empty
@@ -235,8 +244,8 @@ public:
 
     QString statusText;
     int32_t statusCode = 0;
-    // The last LoadDicomDir left records out past the DICOMDIR's limits.
-    bool dicomDirCut = false;
+    // The limits past which the last LoadDicomDir left records out (kXEVDicomDirCut... bits).
+    int32_t dicomDirCut = 0;
     QString filePath;
     XEVWindowHandle notifyWindow;
     int32_t cancelFlag = 0;
