@@ -897,7 +897,8 @@ bool XEVImageViewCtrl::ReleaseFarImage(bool skipWhenBusy)
         ImageInfo* image = images_[position];
         // An image being decoded is passed over.
         std::unique_lock<PlatRecursiveLock> lock(image->GetLock(), std::try_to_lock);
-        if (!lock.owns_lock() || image->GetHelper() == nullptr) {
+        // One that holds no frame frees nothing, and keeps what failed from being read again.
+        if (!lock.owns_lock() || image->GetHelper() == nullptr || image->GetHelper()->frames.empty()) {
             continue;
         }
         image->FreeHelper();
