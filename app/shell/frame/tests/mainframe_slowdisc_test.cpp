@@ -930,3 +930,47 @@ TEST_F(SlowDiscOpenTest, TheGridPagedByTroughClicksReadsThePageInViewFirst)
     EXPECT_EQ(box.texts.size(), 0u);
     XEVSetMediumProbe({});
 }
+
+// A file of 20 frames of 256 x 256 whose reads fail from within its eleventh frame, shown tile
+// by tile and played as cine round and round: each frame the drive cannot read is asked for
+// once, cine passes over it from then on, and two more rounds ask the drive once more at most.
+TEST_F(SlowDiscOpenTest, CineAtFramesTheDriveCannotReadAsksForThemOnce)
+{
+    if (!OnSlowDisc()) {
+        // Larger than a read block: its frames are read one by one.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "multiframe", {20, 256}));
+        SlowDiscSettings settings(temp_ / "disc", 6e6, 100, 0);
+        settings.fail = "/DICOM/S001/I0001:" + std::to_string(10 * 256 * 256 * 2 + 65536);
+        RunTestOnSlowDisc(settings);
+        return;
+    }
+    StudyInfo* study = OpenUntilTheStudyShows(3);
+    ASSERT_NE(study, nullptr);
+    List().ShowSeriesOfStudy(study, study->series[0]);
+    ASSERT_TRUE(PumpUntil([this] { return Image().activeMode == 1 && AnyCellShows(Image()); })) << "the series";
+    XEVImageViewCtrl* cell = Image().ActiveCells().begin()->second;
+    ASSERT_TRUE(PumpUntil([&] { return cell->TileCount() == 20; })) << cell->TileCount();
+    Image().SelectCell(cell->ControlId());
+    ASSERT_EQ(Image().GetSelectedView(), cell);
+    Title().OnPlayPause();
+    ASSERT_TRUE(Title().IsCinePlaying());
+    int rounds = 0;
+    int32_t last = cell->TilePosition();
+    const auto playRounds = [&](int count) {
+        const int until = rounds + count;
+        return PumpUntil([&] {
+            const int32_t now = cell->TilePosition();
+            rounds += now < last ? 1 : 0;
+            last = now;
+            return rounds >= until;
+        });
+    };
+    ASSERT_TRUE(playRounds(2)) << "cine stays at position " << last;
+    const long failed = SlowDiscFailedReads();
+    EXPECT_GE(failed, 1);
+    ASSERT_TRUE(playRounds(2)) << "cine stays at position " << last;
+    EXPECT_LE(SlowDiscFailedReads() - failed, 1);
+    Title().OnPlayPause();
+    EXPECT_FALSE(Title().IsCinePlaying());
+    EXPECT_FALSE(box.texts.empty());
+}
