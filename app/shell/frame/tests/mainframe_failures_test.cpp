@@ -67,6 +67,7 @@ public:
             opened_ = frame_.FailureBox().Opened();
             const QString details = box->detailedText();
             texts.push_back(details.isEmpty() ? box->text() : box->text() + QLatin1Char('\n') + details);
+            named.push_back(details.isEmpty() ? box->text() : details);
             seen_ = 0;
         }
         if (answering && ++seen_ > looks_) {
@@ -77,17 +78,19 @@ public:
     // No box up and none waiting.
     bool Idle() const { return frame_.FailureBox().Current() == nullptr && frame_.FailureBox().Waiting() == 0; }
     bool Named(const QString& path) const { return Times(path) > 0; }
-    // How often the boxes named the path.
+    // How often the boxes named the path: a box of several failures lists them all in its
+    // details, the first of them in its text too.
     int Times(const QString& path) const
     {
         int times = 0;
-        for (const QString& text : texts) {
-            times += int(text.count(path + "]"));
+        for (const QString& list : named) {
+            times += int(list.count(path + "]"));
         }
         return times;
     }
 
     std::vector<QString> texts;
+    std::vector<QString> named;
     int deepest = 0;
     bool answering = true;
 

@@ -464,7 +464,11 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
     // one of them, go to the rows in sight.
     if (activeMode == 0 && !left.empty()) {
         TakeBackJobs(left);
-        ResumeNextStudyLoader();
+        if (std::any_of(left.begin(), left.end(), [](XEVImageViewCtrl* cell) {
+                return cell->loadingUnderWay.load() != 0 && XEVIsGateOpen(cell);
+            })) {
+            ResumeNextStudyLoader();
+        }
     }
 }
 
