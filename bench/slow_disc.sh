@@ -12,13 +12,15 @@
 #                      [media, default "fast 6 1.2" (MB/s)] [actions]
 # With "actions", the discs and the close runs are left out: each of the user's actions runs on
 # its disc at each medium (start; the study's third series, then the study, while the disc is
-# read; File Open of a second disc on the same drive; a 201-series grid scrolled to its end; cine
-# on a loading series; a file whose pixels the drive cannot read) and prints its longest GUI
+# read; File Open of a second disc on the same drive; a 201-series grid scrolled to its end, and
+# paged to its end by trough clicks 0.5, 0.3 and 0.1 s apart and by a thumb drag; cine on a
+# loading series; a file whose pixels the drive cannot read) and prints its longest GUI
 # freeze, each step's time to its page's images against their drive time (a seek and the bytes
 # of each image at the rate), the second disc's first image after Enter, and the failing
-# file's opens and failed reads.
+# file's opens and failed reads, and the requests the drive served in the run.
 # The build folder needs the tests (-DKV_TESTS=ON), which build the timed program;
-# SLOW_DISC_VIEWER names another build of the timed program (an earlier version's, say).
+# SLOW_DISC_VIEWER names another build of the timed program (an earlier version's, say);
+# SLOW_DISC_ACTIONS, the viewer's actions to run (say "trough300 drag"), when not all.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -65,6 +67,10 @@ ACTIONS = [("start", "mr", "start", None),
            ("study switch during a read", "mr", "switch", None),
            ("File Open of a second disc", "mr", "open", None),
            ("201-series grid scrolled to its end", "grid", "scroll", None),
+           ("201-series grid paged by trough clicks 0.5 s apart", "grid", "trough500", None),
+           ("201-series grid paged by trough clicks 0.3 s apart", "grid", "trough300", None),
+           ("201-series grid paged by trough clicks 0.1 s apart", "grid", "trough100", None),
+           ("201-series grid paged by a thumb drag", "grid", "drag", None),
            ("cine on a loading series", "multiframe", "cine", None),
            ("a file that fails to read", "mr", "start", "/mr/DICOM/S001/I0001:2000")]
 DISCS = {"mr": ["mr"], "other": ["mr", "2", "20", "256"], "grid": ["mr", "201", "1", "256"],
@@ -99,15 +105,19 @@ def actions_table(work, env):
         subprocess.run(["/usr/bin/python3", "-W", "ignore", maker, os.path.join(medium_root, name)] + numbers,
                        check=True, env=dict(env, PYTHONPATH=os.path.dirname(maker)))
     print("| action | MB/s | longest GUI freeze | each step: its page's images / their drive time (ratio) |"
-          " second disc's first image after Enter | failing file: opens, failed reads |")
-    print("|---|---|---|---|---|---|")
+          " second disc's first image after Enter | failing file: opens, failed reads | drive requests |")
+    print("|---|---|---|---|---|---|---|")
+    only = os.environ.get("SLOW_DISC_ACTIONS", "").split()
     for label, disc, action, fail in ACTIONS:
+        if only and action not in only:
+            continue
         for medium in media:
             if medium == "fast":
                 continue
             steps, enter, counts = act(medium_root, disc, action, fail, medium, env,
                                        os.path.join(work, "report"))
-            shown = [s for s in steps if s[0] != "start" or len(steps) == 1]
+            # The paging's moves have no page of their own: the landing is timed.
+            shown = [s for s in steps if (s[0] != "start" or len(steps) == 1) and s[0] != "moves"]
             # Cine plays a set time: its step has no page to time.
             shown = [] if action == "cine" else shown
             pages = "; ".join("%s %.2f / %.2f s (%s)" % (n, page, drive, "%.2fx" % (page / drive) if drive else "-")
@@ -115,9 +125,9 @@ def actions_table(work, env):
             pages = "plays 2 s" if action == "cine" else pages
             stall = "%.2f s" % max(s[1] for s in steps) if steps else "-"
             failing = "%s, %s" % (counts.get("failing_opens", "-"), counts.get("failed_reads", "-")) if fail else ""
-            print("| %s | %s | %s | %s | %s | %s |" % (label, medium, stall, pages,
-                                                       "%.2f s" % enter if enter is not None else "", failing),
-                  flush=True)
+            print("| %s | %s | %s | %s | %s | %s | %s |" % (label, medium, stall, pages,
+                                                            "%.2f s" % enter if enter is not None else "", failing,
+                                                            counts.get("seeks", "-")), flush=True)
 
 def cell(values, fmt="%.2f"):
     return " / ".join("-" if v is None else fmt % v for v in values)

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
@@ -834,4 +835,142 @@ TEST_F(SlowDiscOpenTest, TheGridWaitsForNoWorkerAndItsFirstImagesAreReadFirst)
     EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
     EXPECT_EQ(SlowDiscLockedBytes(), 0);
     XEVSetMediumProbe({});
+}
+
+namespace {
+
+// The files of the study cells' series, those on screen and those kept out of sight each side.
+void StudyFiles(const CXEVImageFormView& image, std::set<std::string>& shown, std::set<std::string>& kept)
+{
+    for (const auto& [id, cell] : image.studyCells) {
+        for (const auto& [k, entry] : cell->GetImages()) {
+            (cell->isVisible() ? shown : kept).insert(entry->filePath.toStdString());
+        }
+    }
+}
+
+// Since the mark, the reads for the screen and the reads of new readers: what went wrong, or "".
+// Only the page in view is read for the screen; a new reader reads the rows kept beside it only
+// once the page's last image read for the screen has been read; the rows passed over are not
+// read for the screen at all.
+std::string ThePageInViewGoesFirst(const std::vector<SlowDiscEvent>& log, long mark, const CXEVImageFormView& image)
+{
+    std::set<std::string> shown;
+    std::set<std::string> kept;
+    StudyFiles(image, shown, kept);
+    std::set<int> oldReaders;
+    long lastShown = -1;
+    for (const SlowDiscEvent& event : log) {
+        if (event.start < mark) {
+            oldReaders.insert(event.thread);
+        }
+        if (event.kind == SlowDiscEvent::Read && event.start >= mark && event.priority == 0) {
+            if (shown.count(event.path) == 0) {
+                return event.path + " was read for the screen after the page settled";
+            }
+            lastShown = std::max(lastShown, event.end);
+        }
+    }
+    for (const SlowDiscEvent& event : log) {
+        if (event.kind == SlowDiscEvent::Read && event.start >= mark && oldReaders.count(event.thread) == 0 &&
+            shown.count(event.path) == 0 && event.start < lastShown) {
+            return event.path +
+                   (kept.count(event.path) != 0 ? " (a row kept beside the page)" : " (a row passed over)") +
+                   " was read before the page in view";
+        }
+    }
+    return "";
+}
+
+}   // namespace
+
+// A 201-series grid paged to its end by clicks in the scroll bar's trough 0.5 s and 0.3 s apart,
+// each page settling before the next click: the job worker's reads for the pages passed over are
+// taken back with their cells, so after the landing page settles only its images are read for
+// the screen, and the rows kept beside it wait for them.
+TEST_F(SlowDiscOpenTest, TheGridPagedByTroughClicksReadsThePageInViewFirst)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {201, 1, 256}));
+        RunTestOnSlowDisc({temp_ / "disc", 6e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    frame->OnAgreementClosed(1);
+    for (const int apartMs : {500, 300}) {
+        SCOPED_TRACE(apartMs);
+        Open(SlowDiscRoot() + "/DICOMDIR");
+        // The grid keeps its row across discs: each round starts at the top.
+        Image().ScrollTo(0);
+        ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded() && !Image().CellsComing(); }))
+            << "the first page";
+        auto& bar = const_cast<QScrollBar&>(Image().ScrollBar());
+        ASSERT_GT(bar.maximum(), 3 * bar.pageStep());
+        int clicks = 0;
+        while (bar.value() < bar.maximum()) {
+            Wait(apartMs);
+            bar.triggerAction(QAbstractSlider::SliderPageStepAdd);
+            ++clicks;
+        }
+        EXPECT_GE(clicks, 4);
+        ASSERT_TRUE(PumpUntil([this] { return !Image().CellsComing(); }));
+        const long mark = MarkTheLog();
+        ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); })) << "the landing page";
+        EXPECT_EQ(ThePageInViewGoesFirst(SlowDiscLog(), mark, Image()), "");
+        // Let the rows kept beside it load too, so that the next open stops nothing under way.
+        ASSERT_TRUE(PumpUntil([this] {
+            for (const auto& [id, cell] : Image().studyCells) {
+                if (!CellLoadsFinished(*cell)) {
+                    return false;
+                }
+            }
+            return true;
+        }));
+    }
+    EXPECT_EQ(box.texts.size(), 0u);
+    XEVSetMediumProbe({});
+}
+
+// A file of 20 frames of 256 x 256 whose reads fail from within its eleventh frame, shown tile
+// by tile and played as cine round and round: each frame the drive cannot read is asked for
+// once, cine passes over it from then on, and two more rounds ask the drive once more at most.
+TEST_F(SlowDiscOpenTest, CineAtFramesTheDriveCannotReadAsksForThemOnce)
+{
+    if (!OnSlowDisc()) {
+        // Larger than a read block: its frames are read one by one.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "multiframe", {20, 256}));
+        SlowDiscSettings settings(temp_ / "disc", 6e6, 100, 0);
+        settings.fail = "/DICOM/S001/I0001:" + std::to_string(10 * 256 * 256 * 2 + 65536);
+        RunTestOnSlowDisc(settings);
+        return;
+    }
+    StudyInfo* study = OpenUntilTheStudyShows(3);
+    ASSERT_NE(study, nullptr);
+    List().ShowSeriesOfStudy(study, study->series[0]);
+    ASSERT_TRUE(PumpUntil([this] { return Image().activeMode == 1 && AnyCellShows(Image()); })) << "the series";
+    XEVImageViewCtrl* cell = Image().ActiveCells().begin()->second;
+    ASSERT_TRUE(PumpUntil([&] { return cell->TileCount() == 20; })) << cell->TileCount();
+    Image().SelectCell(cell->ControlId());
+    ASSERT_EQ(Image().GetSelectedView(), cell);
+    Title().OnPlayPause();
+    ASSERT_TRUE(Title().IsCinePlaying());
+    int rounds = 0;
+    int32_t last = cell->TilePosition();
+    const auto playRounds = [&](int count) {
+        const int until = rounds + count;
+        return PumpUntil([&] {
+            const int32_t now = cell->TilePosition();
+            rounds += now < last ? 1 : 0;
+            last = now;
+            return rounds >= until;
+        });
+    };
+    ASSERT_TRUE(playRounds(2)) << "cine stays at position " << last;
+    const long failed = SlowDiscFailedReads();
+    EXPECT_GE(failed, 1);
+    ASSERT_TRUE(playRounds(2)) << "cine stays at position " << last;
+    EXPECT_LE(SlowDiscFailedReads() - failed, 1);
+    Title().OnPlayPause();
+    EXPECT_FALSE(Title().IsCinePlaying());
+    EXPECT_FALSE(box.texts.empty());
 }

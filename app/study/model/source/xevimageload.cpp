@@ -1238,11 +1238,23 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
 
 }   // namespace
 
-bool ImageInfo::FailedBefore(int32_t forced) const
+bool ImageInfo::FailedBefore(int32_t frame) const
 {
-    // Only a file that failed as a whole: one broken frame leaves the others to be read.
-    return forced == 0 && vekHelper_ != nullptr && loadedPath == filePath && vekHelper_->frameCount <= 0 &&
-           vekHelper_->statusCode != 0 && vekHelper_->statusCode != XEVVEKHelper::kStatusOutOfMemory;
+    if (vekHelper_ == nullptr || loadedPath != filePath) {
+        return false;
+    }
+    // A file that failed as a whole; one broken frame leaves the others to be read.
+    if (vekHelper_->frameCount <= 0 && vekHelper_->statusCode != 0 &&
+        vekHelper_->statusCode != XEVVEKHelper::kStatusOutOfMemory) {
+        return true;
+    }
+    const auto failed = vekHelper_->failedFrames.find(std::max(frame, 0));
+    if (frame < 0 || failed == vekHelper_->failedFrames.end()) {
+        return false;
+    }
+    vekHelper_->statusCode = failed->second.first;
+    vekHelper_->statusText = failed->second.second;
+    return true;
 }
 
 bool ImageInfo::PlanLoad(int32_t& frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify)
@@ -1259,7 +1271,9 @@ bool ImageInfo::PlanLoad(int32_t& frame, int32_t forced, LoadPlan& plan, const X
             XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);
         }
     };
-    if (FailedBefore(forced)) {
+    // Forced or not: a second reader (the job worker after a cell's loader, cine coming round)
+    // would ask the drive again and name the file again.
+    if (FailedBefore(frame)) {
         frame = -1;
         post();
         return false;
@@ -1298,6 +1312,7 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
     // that a paint of this image never waits for the medium. The path may change or the frame
     // be let go in between: then the plan is made again.
     for (int attempt = 0; attempt < 3; ++attempt) {
+        const int32_t asked = frame;
         LoadPlan plan;
         if (!PlanLoad(frame, forced, plan, notify)) {
             return 0;
@@ -1362,8 +1377,11 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
             XEVLoadState& state = GetLoadState();
             state.memoryShort = 1;
             state.memoryShortStudy = 1;
-        } else if (!vekHelper_->statusText.isEmpty()) {
-            GetLoadState().TellLoadFailure(vekHelper_->statusText, vekHelper_->statusCode);
+        } else if (vekHelper_->statusCode != 0) {
+            vekHelper_->failedFrames[std::max(asked, 0)] = {vekHelper_->statusCode, vekHelper_->statusText};
+            if (!vekHelper_->statusText.isEmpty()) {
+                GetLoadState().TellLoadFailure(vekHelper_->statusText, vekHelper_->statusCode);
+            }
         }
         post();
         return result;

@@ -15,7 +15,13 @@ CXEVThreadUI::CXEVThreadUI() : workers_(std::make_unique<XEVThread>())
     setObjectName(QStringLiteral("MTChildWnd"));
     SetHandler(WM_XEV_LOADER_QUEUE, [this](XEVWParam w, XEVLParam l) { return OnQueue(w, l); });
     SetHandler(WM_XEV_LOADER_START, [this](XEVWParam, XEVLParam) { return OnStart(); });
-    SetHandler(WM_XEV_LOADER_STOP, [this](XEVWParam, XEVLParam) { return OnStop(); });
+    SetHandler(WM_XEV_LOADER_STOP, [this](XEVWParam w, XEVLParam l) {
+        if (w == 0) {
+            return OnStop();
+        }
+        const auto* owners = reinterpret_cast<const std::vector<XEVWindowHandle>*>(l);
+        return w == 1 && owners != nullptr ? OnTakeBack(*owners) : XEVResult(0);
+    });
     SetHandler(WM_XEV_LOADER_JOIN, [this](XEVWParam w, XEVLParam) { return OnJoin(w); });
     SetHandler(WM_XEV_THREADUI_DESTROY, [this](XEVWParam, XEVLParam) { return OnDestroy(); });
 }
@@ -30,7 +36,9 @@ CXEVThreadUI::~CXEVThreadUI()
 bool CXEVThreadUI::event(QEvent* event)
 {
     if (auto* message = dynamic_cast<XEVMessageEvent*>(event)) {
-        if (message->Id() == WM_XEV_LOADER_QUEUE && message->WParam() == 1 && !message->IsSent()) {
+        // A vector of the sender's is read only while the sender waits.
+        if ((message->Id() == WM_XEV_LOADER_QUEUE || message->Id() == WM_XEV_LOADER_STOP) && message->WParam() == 1 &&
+            !message->IsSent()) {
             return true;
         }
         if (message->Id() == WM_XEV_LOADER_QUEUE && message->WParam() == 2) {
@@ -65,21 +73,56 @@ bool CXEVThreadUI::event(QEvent* event)
 
 XEVResult CXEVThreadUI::OnQueue(XEVWParam wParam, XEVLParam lParam)
 {
-    std::lock_guard<PlatRecursiveLock> guard(q_->lock);
-    if (wParam == 0) {
-        if (auto* job = reinterpret_cast<ImageInfo*>(lParam)) {
-            q_->pending.push_back(job);
+    std::vector<Job> jobs;
+    const auto add = [&jobs](ImageInfo* image) {
+        if (image != nullptr) {
+            // The job belongs to the window the sender made it report to.
+            std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+            jobs.push_back({image, image->notifyWindow});
         }
+    };
+    if (wParam == 0) {
+        add(reinterpret_cast<ImageInfo*>(lParam));
     } else if (wParam == 1) {
-        if (const auto* jobs = reinterpret_cast<const std::vector<ImageInfo*>*>(lParam)) {
-            for (ImageInfo* job : *jobs) {
-                if (job != nullptr) {
-                    q_->pending.push_back(job);
-                }
+        if (const auto* images = reinterpret_cast<const std::vector<ImageInfo*>*>(lParam)) {
+            for (ImageInfo* image : *images) {
+                add(image);
             }
         }
     }
+    std::lock_guard<PlatRecursiveLock> guard(q_->lock);
+    q_->pending.insert(q_->pending.end(), jobs.begin(), jobs.end());
     return 0;
+}
+
+XEVResult CXEVThreadUI::OnTakeBack(const std::vector<XEVWindowHandle>& owners)
+{
+    const auto owned = [&owners](const XEVWindowHandle& owner) {
+        return !owner.IsNull() && std::find(owners.begin(), owners.end(), owner) != owners.end();
+    };
+    std::vector<XEVIdleNotice> notices;
+    size_t taken = 0;
+    {
+        std::lock_guard<PlatRecursiveLock> guard(q_->lock);
+        const auto mine = [&owned](const Job& job) { return owned(job.owner); };
+        taken += std::erase_if(q_->pending, mine) + std::erase_if(q_->running, mine);
+        taken += std::erase_if(q_->requests, [&owned](const XEVFrameRequest& r) { return owned(r.notify); });
+        if (q_->working && owned(q_->current)) {
+            // The job under way is for a window that has gone from the screen: its worker is
+            // let go, ending after its block, and a new one takes the rest of the queue.
+            ++taken;
+            workers_->Release();
+            q_->current = XEVWindowHandle();
+            q_->working = false;
+            if (q_->running.empty() && q_->pending.empty() && q_->requests.empty()) {
+                notices = BecomeIdle(*q_);
+            } else {
+                OnStart();
+            }
+        }
+    }
+    PostNotices(notices);
+    return XEVResult(taken);
 }
 
 XEVResult CXEVThreadUI::OnStart()
@@ -116,6 +159,7 @@ XEVResult CXEVThreadUI::OnStop()
     {
         std::lock_guard<PlatRecursiveLock> guard(q_->lock);
         workers_->Release();
+        q_->current = XEVWindowHandle();
         q_->running.clear();
         q_->pending.clear();
         q_->requests.clear();
@@ -180,16 +224,22 @@ void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
         if (!q.requests.empty()) {
             const XEVFrameRequest request = q.requests.front();
             q.requests.pop_front();
+            q.current = request.notify;
             lock.unlock();
             RunFrameRequest(request, &stop);
-            lock.lock();
-            continue;
+        } else {
+            const Job job = q.running.front();
+            q.running.pop_front();
+            q.current = job.owner;
+            lock.unlock();
+            RunImageJob(job.image, &stop);
         }
-        ImageInfo* job = q.running.front();
-        q.running.pop_front();
-        lock.unlock();
-        RunImageJob(job, &stop);
         lock.lock();
+        // Let go meanwhile: what the queues say now is the next worker's.
+        if (stop.load() != 0) {
+            return;
+        }
+        q.current = XEVWindowHandle();
     }
     // Under the lock that saw the queue empty: a start after this begins a new worker. One
     // let go by a stop leaves the state to the worker after it.

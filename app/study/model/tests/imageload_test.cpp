@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -460,6 +461,89 @@ TEST(ImageLoadTest, ImageInfoRefusesWithoutMemoryUnlessForced)
     EXPECT_EQ(Memory(image.GetHelper()->GetFrame(0)), Expected("mono1.dcm", 0));
     state.memoryShort = 0;
     state.memoryShortStudy = 0;
+}
+
+namespace {
+
+// Requests made of the medium for the file the test watches.
+std::string watchedPath;
+std::atomic<int> watchedReads{0};
+void CountWatchedReads(const std::string& path, int64_t, int32_t)
+{
+    watchedReads += path == watchedPath ? 1 : 0;
+}
+
+}   // namespace
+
+// A file that is no DICOM file, and a file of ten RLE frames (dcmcrle) whose last is broken:
+// what failed is not asked of the medium again, forced (as the job worker's first images are)
+// or not, and the load answers with the failure kept, posting its notice; other frames load.
+TEST(ImageLoadTest, WhatFailedIsNotReadAgainForcedOrNot)
+{
+    XEVMessageReceiver view;
+    int notices = 0;
+    view.SetHandler(WM_XEV_IMAGE_LOADED, [&](XEVWParam, XEVLParam) -> XEVResult {
+        ++notices;
+        return 0;
+    });
+    PlatTempFolder temp;
+    const std::string broken = temp.Path() + "/rle.dcm";
+    const std::string command = "dcmcrle " + Fixture("multi10.dcm").toStdString() + " " + broken;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    {
+        // The last fragment's RLE header claims more segments than there can be.
+        std::ifstream in(broken, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t item = bytes.rfind(std::string("\xFE\xFF\x00\xE0", 4));
+        ASSERT_NE(item, std::string::npos);
+        bytes.replace(item + 8, 4, "\xFF\xFF\xFF\xFF");
+        std::ofstream(broken, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    XEVSetReadObserver(CountWatchedReads);
+    struct Case {
+        QString path;
+        int32_t failing;
+        int32_t status;
+    };
+    for (const Case& c : {Case{Fixture("expected.txt"), 0, -2002}, Case{QString::fromStdString(broken), 9, 0}}) {
+        SCOPED_TRACE(c.path.toStdString());
+        watchedPath = c.path.toStdString();
+        watchedReads = 0;
+        notices = 0;
+        ImageInfo image;
+        image.filePath = c.path;
+        int32_t frame = 3;
+        if (c.failing > 0) {
+            // A frame before the cut loads, and the file's header with it.
+            EXPECT_EQ(image.LoadImage(frame, view.Handle(), 0), 1);
+        }
+        frame = c.failing;
+        EXPECT_EQ(image.LoadImage(frame, view.Handle(), 0), 0);
+        const int reads = watchedReads.load();
+        ASSERT_GT(reads, 0);
+        ASSERT_NE(image.GetHelper(), nullptr);
+        const QString failure = image.GetHelper()->statusText;
+        const int32_t status = image.GetHelper()->statusCode;
+        EXPECT_TRUE(c.status != 0 ? status == c.status : status != 0) << failure.toStdString();
+        if (c.failing > 0) {
+            // Another frame loads, and clears the helper's status.
+            frame = 5;
+            EXPECT_EQ(image.LoadImage(frame, view.Handle(), 0), 1);
+            EXPECT_EQ(image.GetHelper()->statusCode, 0);
+        }
+        const int readsBefore = watchedReads.load();
+        for (const int32_t forced : {0, 1}) {
+            frame = c.failing;
+            EXPECT_EQ(image.LoadImage(frame, view.Handle(), forced), 0) << forced;
+            EXPECT_EQ(frame, -1);
+            EXPECT_EQ(image.GetHelper()->statusCode, status) << forced;
+            EXPECT_EQ(image.GetHelper()->statusText, failure) << forced;
+        }
+        EXPECT_EQ(watchedReads.load(), readsBefore);
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(notices, c.failing > 0 ? 5 : 3);
+    }
+    XEVSetReadObserver(nullptr);
 }
 
 TEST(ImageLoadTest, MemoryPassIsReusedOnlyWithRoomToSpare)

@@ -294,6 +294,58 @@ TEST(JobHostEndTest, AHostThatGoesLetsItsWorkerInAReadEndOnItsOwn)
     XEVSetReadObserver(nullptr);
 }
 
+// Jobs of two cells queued in turns, the first cell's under way in a read when that cell
+// leaves the screen: its queued jobs are taken back and the one under way is let go after its
+// block, while the other cell's jobs and one that reports to no cell all run, once each. A
+// take-back only posted (the sender's list may be gone by then) does nothing.
+TEST_F(JobHostTest, ACellsJobsAreTakenBackWhenItLeavesTheScreen)
+{
+    MessageRecorder gone;
+    MessageRecorder stays;
+    const auto goneJobs = MakeJobs(3, gone);
+    const auto staysJobs = MakeJobs(3, stays);
+    ImageInfo behind;
+    behind.filePath = FrameFixture("ct_s16.dcm");
+    std::vector<ImageInfo*> queued;
+    for (size_t i = 0; i < 3; ++i) {
+        queued.push_back(goneJobs[i].get());
+        queued.push_back(staysJobs[i].get());
+    }
+    queued.push_back(&behind);
+    heldRead.Arm();
+    XEVSetReadObserver(HoldRead);
+    XEVSendMessage(Window(), WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&queued));
+    XEVSendMessage(Window(), WM_XEV_LOADER_START);
+    ASSERT_TRUE(PumpUntil([] { return heldRead.reads.load() == 1; }));
+
+    static std::vector<XEVWindowHandle> posted;
+    posted = {gone.Handle()};
+    XEVPostMessage(Window(), WM_XEV_LOADER_STOP, 1, reinterpret_cast<XEVLParam>(&posted));
+    // A null owner is no cell's: the job behind the page stays.
+    std::vector<XEVWindowHandle> owners{gone.Handle(), XEVWindowHandle()};
+    EXPECT_EQ(XEVSendMessage(Window(), WM_XEV_LOADER_STOP, 1, reinterpret_cast<XEVLParam>(&owners)), 3);
+    heldRead.holding = false;
+    XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
+    ASSERT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
+    XEVSetReadObserver(nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return stays.Count(WM_XEV_IMAGE_LOADED) >= 3; }));
+    gone.Drain();
+    stays.Drain();
+    EXPECT_EQ(gone.Count(WM_XEV_IMAGE_LOADED), 0u);
+    EXPECT_EQ(stays.Count(WM_XEV_IMAGE_LOADED), 3u);
+    for (const auto& job : goneJobs) {
+        EXPECT_EQ(job->GetHelper(), nullptr);
+    }
+    for (const auto& job : staysJobs) {
+        ASSERT_NE(job->GetHelper(), nullptr);
+        EXPECT_NE(job->GetHelper()->GetFrame(0), nullptr);
+    }
+    ASSERT_NE(behind.GetHelper(), nullptr);
+    EXPECT_NE(behind.GetHelper()->GetFrame(0), nullptr);
+    // Nothing left to take back.
+    EXPECT_EQ(XEVSendMessage(Window(), WM_XEV_LOADER_STOP, 1, reinterpret_cast<XEVLParam>(&owners)), 0);
+}
+
 namespace {
 
 // Whether the recorder got the notice, and after how many decoded jobs.

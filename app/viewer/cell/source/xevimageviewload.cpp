@@ -638,6 +638,13 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
         return false;
     }
     ImageInfo* image = found->second;
+    // Cine passes over a frame that failed, forward, as it would wait on it for good.
+    for (int32_t passed = 0; cineStep_ && direction == kNext && FrameFailed(image, newFrame) && passed < f; ++passed) {
+        newFrame = newFrame >= last ? 0 : newFrame + 1;
+    }
+    if (newFrame == position && newImage == currentImage) {
+        return false;
+    }
     XEVLockedHelper target(image);
     XEVVEKHelper* targetHelper = target.helper;
     if (targetHelper == nullptr || !targetHelper->IsFrameLoaded(newFrame)) {
@@ -674,6 +681,12 @@ bool XEVImageViewCtrl::LoadFailed(int32_t key) const
            !helper->IsFrameLoaded(found->second->startFrame);
 }
 
+bool XEVImageViewCtrl::FrameFailed(ImageInfo* image, int32_t frame)
+{
+    XEVLockedHelper locked(image, true);
+    return locked.helper != nullptr && locked.helper->failedFrames.count(std::max(frame, 0)) != 0;
+}
+
 int32_t XEVImageViewCtrl::SkipFailed(int32_t key, int32_t step) const
 {
     while (key != currentImage && images_.count(key) != 0 && LoadFailed(key)) {
@@ -702,8 +715,10 @@ bool XEVImageViewCtrl::StepTile(int32_t direction, int32_t wrap, bool& loaded)
         if (target == position || !TilePlace(target, image, frame)) {
             return false;
         }
-        // Cine passes over a file that failed: it would wait on it for good.
-        for (int32_t passed = 0; cineStep_ && LoadFailed(image) && passed < count; ++passed) {
+        // Cine passes over a file or frame that failed: it would wait on it for good, asking
+        // for it again each time round.
+        for (int32_t passed = 0;
+             cineStep_ && (LoadFailed(image) || FrameFailed(images_[image], frame)) && passed < count; ++passed) {
             target = target + 1 < count ? target + 1 : 0;
             if (target == position || !TilePlace(target, image, frame)) {
                 return false;
@@ -897,7 +912,8 @@ bool XEVImageViewCtrl::ReleaseFarImage(bool skipWhenBusy)
         ImageInfo* image = images_[position];
         // An image being decoded is passed over.
         std::unique_lock<PlatRecursiveLock> lock(image->GetLock(), std::try_to_lock);
-        if (!lock.owns_lock() || image->GetHelper() == nullptr) {
+        // One that holds no frame frees nothing, and keeps what failed from being read again.
+        if (!lock.owns_lock() || image->GetHelper() == nullptr || image->GetHelper()->frames.empty()) {
             continue;
         }
         image->FreeHelper();

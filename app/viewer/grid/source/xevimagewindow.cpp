@@ -178,6 +178,7 @@ std::vector<XEVImageViewCtrl*> XEVImageWindow::PlaceStudyCells(QWidget* parent)
     int32_t last = 0;
     StudySlots(first, last);
     bool runningDropped = false;
+    std::vector<XEVImageViewCtrl*> retired;
     for (auto it = studyCells.begin(); it != studyCells.end();) {
         const int32_t slot = it->first - kXEVFirstStudyCellId;
         if (slot >= first && slot <= last) {
@@ -190,6 +191,10 @@ std::vector<XEVImageViewCtrl*> XEVImageWindow::PlaceStudyCells(QWidget* parent)
             activeCellId = 0;
         }
         it = studyCells.erase(it);
+        retired.push_back(cell);
+    }
+    TakeBackJobs(retired);
+    for (XEVImageViewCtrl* cell : retired) {
         RetireCell(cell);
     }
     ReapRetiredCells(false);
@@ -224,6 +229,30 @@ void XEVImageWindow::RetireCell(XEVImageViewCtrl* cell)
     retiring_.push_back(cell);
 }
 
+void XEVImageWindow::TakeBackJobs(const std::vector<XEVImageViewCtrl*>& cells)
+{
+    const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
+    if (cells.empty() || loaderWindow.IsNull()) {
+        return;
+    }
+    std::vector<XEVWindowHandle> owners;
+    owners.reserve(cells.size());
+    for (XEVImageViewCtrl* cell : cells) {
+        owners.push_back(cell->Handle());
+    }
+    // Sent: the worker is never waited for, only the queues' lock, which no read holds.
+    if (XEVSendMessage(loaderWindow, WM_XEV_LOADER_STOP, 1, XEVLParam(&owners)) == 0) {
+        return;
+    }
+    for (XEVImageViewCtrl* cell : cells) {
+        // A first image taken back shows no progress: the loader shows its own when it runs.
+        if (cell->loadedCount == 0 && cell->loader.Running() == 0) {
+            cell->progressTotal = 0;
+            cell->progressShown = 0;
+        }
+    }
+}
+
 void XEVImageWindow::ReapRetiredCells(bool all)
 {
     for (auto it = retiring_.begin(); it != retiring_.end();) {
@@ -247,16 +276,25 @@ void XEVImageWindow::ResumeNextStudyLoader()
     }
     // A cell in sight goes before the rows kept each side.
     XEVImageViewCtrl* waiting = nullptr;
+    XEVImageViewCtrl* open = nullptr;
     for (auto& [id, cell] : studyCells) {
         if (cell->loadingUnderWay.load() == 0) {
             continue;
         }
         if (XEVIsGateOpen(cell)) {
-            return;
+            open = cell;
+            continue;
         }
         if (waiting == nullptr || (waiting->inView.load() == 0 && cell->inView.load() != 0)) {
             waiting = cell;
         }
+    }
+    if (open != nullptr) {
+        if (waiting == nullptr || open->inView.load() != 0 || waiting->inView.load() == 0) {
+            return;
+        }
+        // Scrolled out of sight: it waits at its gate, after its block, for its turn again.
+        open->PauseLoader();
     }
     if (waiting != nullptr) {
         (void)waiting->ResumeLoader();
@@ -395,6 +433,7 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
     const int32_t extraHeight = rect.height() % rows;
     const int32_t placed = layout.GetRowsNeeded() * cols;
     const int32_t firstId = activeMode == 0 ? kXEVFirstStudyCellId : kXEVFirstSeriesCellId;
+    std::vector<XEVImageViewCtrl*> left;
     for (auto& [id, cell] : cells) {
         // Study cells exist only around the rows shown: each is placed by its place in the grid.
         const int32_t k = id - firstId;
@@ -413,9 +452,22 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
         // Out of sight a cell stays hidden: every paint of the area walks the shown ones.
         const bool inSight = rect.intersects(cell->geometry());
         cell->setVisible(inSight);
+        if (!inSight && cell->inView.exchange(0) != 0) {
+            left.push_back(cell);
+        }
         cell->inView = inSight ? 1 : 0;
         if (inSight) {
             cell->update();
+        }
+    }
+    // What the worker was to read for the rows scrolled away, and the turn of a loader reading
+    // one of them, go to the rows in sight.
+    if (activeMode == 0 && !left.empty()) {
+        TakeBackJobs(left);
+        if (std::any_of(left.begin(), left.end(), [](XEVImageViewCtrl* cell) {
+                return cell->loadingUnderWay.load() != 0 && XEVIsGateOpen(cell);
+            })) {
+            ResumeNextStudyLoader();
         }
     }
 }
@@ -1090,7 +1142,8 @@ bool XEVImageWindow::ReleaseFar(XEVImageViewCtrl* cell, bool skipBusy)
         ImageInfo* image = found->second;
         // An image being decoded is passed over.
         std::unique_lock<PlatRecursiveLock> lock(image->GetLock(), std::try_to_lock);
-        if (!lock.owns_lock() || image->GetHelper() == nullptr) {
+        // One that holds no frame frees nothing, and keeps what failed from being read again.
+        if (!lock.owns_lock() || image->GetHelper() == nullptr || image->GetHelper()->frames.empty()) {
             continue;
         }
         image->FreeHelper();

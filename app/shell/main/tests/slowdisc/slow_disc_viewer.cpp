@@ -16,6 +16,9 @@
 //            "enter MS", from the chosen path to the new disc's first image painted
 //   scroll   the study's grid scrolled row by row to its end once its first page shows
 //   cine     the first series shown and played for 2 s once a first image shows
+//   troughMS the study's grid paged to its end by clicks in the scroll bar's trough, MS ms
+//            apart, once its first page shows; then "landing", timed from the last click
+//   drag     the same by the scroll bar's thumb, dragged to the end in 0.4 s
 // The hold then counts from the last step.
 // With "report", once every cell on screen shows its image the first study's SR report is
 // asked for, and the close as soon as its worker reads the medium (or has answered):
@@ -27,6 +30,7 @@
 //   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [ACTION [OTHER] | report]
 #include <QCoreApplication>
 #include <QEvent>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -256,6 +260,40 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
                      }
                  },
                  PageShown}};
+    }
+    if (action.rfind("trough", 0) == 0 || action == "drag") {
+        // Each move is a person's: a click in the trough pages once, a drag moves the thumb in
+        // twenty steps; the landing page is timed from the last.
+        const bool drag = action == "drag";
+        const int32_t apartMs = drag ? 20 : std::max(1, std::atoi(action.c_str() + 6));
+        auto done = std::make_shared<bool>(false);
+        auto timer = std::make_shared<QTimer>();
+        return {{"start", nullptr, PageShown},
+                {"moves",
+                 [drag, apartMs, done, timer](CMainFrame* frame) {
+                     auto& bar = const_cast<QScrollBar&>(frame->GetImageFormView()->ScrollBar());
+                     const int32_t step = std::max(1, bar.maximum() / 20);
+                     const auto move = [&bar, drag, step, done, timer] {
+                         if (drag) {
+                             bar.setSliderDown(true);
+                             bar.setSliderPosition(std::min(bar.sliderPosition() + step, bar.maximum()));
+                         } else {
+                             bar.triggerAction(QAbstractSlider::SliderPageStepAdd);
+                         }
+                         if (bar.value() >= bar.maximum()) {
+                             bar.setSliderDown(false);
+                             timer->stop();
+                             *done = true;
+                         }
+                     };
+                     QObject::connect(timer.get(), &QTimer::timeout, move);
+                     move();
+                     if (!*done) {
+                         timer->start(apartMs);
+                     }
+                 },
+                 [done](CMainFrame*) { return *done; }},
+                {"landing", nullptr, PageShown}};
     }
     if (action == "cine") {
         auto playing = std::make_shared<long long>(0);

@@ -48,6 +48,10 @@ bool XEVNotifyWhenIdle(const XEVWindowHandle& loaderWindow, const XEVIdleNotice&
 // The loader window: the queues and workers, living on the host thread. The queues hold
 // jobs owned by the study model; the host never deletes one. WM_XEV_LOADER_JOIN's wParam is
 // the longest wait in ms (0: no limit); it answers 1 when the worker goes on past it.
+// Each job belongs to the window it reports to when queued (its notify window): sent with
+// wParam 1 and lParam a std::vector<XEVWindowHandle>* of the sender's, WM_XEV_LOADER_STOP
+// takes back only those windows' jobs and requests, the one under way too, and answers how
+// many it took back.
 class CXEVThreadUI : public XEVMessageReceiver {
 public:
     CXEVThreadUI();
@@ -68,13 +72,21 @@ private:
     XEVResult OnQueue(XEVWParam wParam, XEVLParam lParam);
     XEVResult OnStart();
     XEVResult OnStop();
+    XEVResult OnTakeBack(const std::vector<XEVWindowHandle>& owners);
     XEVResult OnJoin(XEVWParam waitMs);
     XEVResult OnDestroy();
+    // A queued image and the window it reports to.
+    struct Job {
+        ImageInfo* image = nullptr;
+        XEVWindowHandle owner;
+    };
     // Shared with the workers: one let go may still be ending its job when the window goes.
     struct Queues {
-        std::deque<ImageInfo*> pending;
-        std::deque<ImageInfo*> running;
+        std::deque<Job> pending;
+        std::deque<Job> running;
         std::deque<XEVFrameRequest> requests;
+        // Whom the job under way reports to; null between jobs and for a job behind the page.
+        XEVWindowHandle current;
         PlatRecursiveLock lock;
         // One worker at a time drains the running queue; set while none does.
         bool working = false;

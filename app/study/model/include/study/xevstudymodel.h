@@ -44,8 +44,9 @@ public:
     // XEVVEKHelper::LoadImage. Posts WM_XEV_IMAGE_LOADED to notify when one is given. The
     // file is read before the image's lock is taken, in blocks; a stop set meanwhile ends the
     // call with 0 and no notice. A background load lets loads for the screen read first.
-    // One load of an image runs at a time; a file that failed is not read again unless forced:
-    // the call answers 0 with the failure kept, and posts the notice.
+    // One load of an image runs at a time; a file or frame that failed is not read again (forced
+    // only skips the memory test): the call answers 0 with the failure kept, and posts the
+    // notice. Only a new helper (a new selection of the study list, a new disc) reads it again.
     int32_t LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced,
                       const std::atomic<int32_t>* stop = nullptr, XEVReadPriority priority = XEVReadPriority::OnScreen);
 
@@ -87,8 +88,9 @@ private:
     bool PlanLoad(int32_t& frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify);
     bool MakeHelper();
 
-    // Failed, not forced: 0 with the failure kept, and no read.
-    bool FailedBefore(int32_t forced) const;
+    // The file failed as a whole, or that frame of it did: the failure is made the helper's
+    // status again, for the notice.
+    bool FailedBefore(int32_t frame) const;
 
     mutable PlatRecursiveLock lock_;
     // Held for a whole load, before lock_: two threads that reach the image together (the job

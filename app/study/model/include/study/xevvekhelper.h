@@ -250,6 +250,9 @@ public:
     XEVWindowHandle notifyWindow;
     int32_t cancelFlag = 0;
     std::map<int32_t, FrameImageInfo*> frames;
+    // Frames whose load failed other than for memory, with the failure: not read again while
+    // the helper is kept (the study list lets it go with the selection it leaves).
+    std::map<int32_t, std::pair<int32_t, QString>> failedFrames;
     mutable PlatRecursiveLock lock;
     XEVReadManager manager;
     // The header taken from a parse made with no lock held: it outlives dicomInfo's share.

@@ -386,6 +386,8 @@ private:
     int32_t TileSpan(int32_t key) const;
     // The entry's file failed to load for a reason other than memory: steps pass it over.
     bool LoadFailed(int32_t key) const;
+    // That frame of the image failed to load: cine passes it over rather than ask again.
+    static bool FrameFailed(ImageInfo* image, int32_t frame);
     // From that key in steps of one (+1 or -1), the first entry whose file did not fail; a key
     // outside the set when none.
     int32_t SkipFailed(int32_t key, int32_t step) const;

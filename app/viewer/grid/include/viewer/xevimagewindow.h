@@ -193,9 +193,13 @@ private:
     void AssignComingCells(const std::vector<XEVImageViewCtrl*>& made);
     // A study cell scrolled away: hidden, its loader told to stop, deleted once it has.
     void RetireCell(XEVImageViewCtrl* cell);
+    // The job worker gives up what it was to read for these cells, which have left the
+    // screen; their first images come with their loaders' turns if they come back.
+    void TakeBackJobs(const std::vector<XEVImageViewCtrl*>& cells);
     // Deletes the retired cells whose loaders have ended; all of them (joining) with all.
     void ReapRetiredCells(bool all);
-    // Opens the gate of the first study cell waiting its turn when no loader's gate is open.
+    // Opens the gate of the first study cell waiting its turn when no loader's gate is open,
+    // or when the open one has left the screen and a cell on it waits.
     void ResumeNextStudyLoader();
     void SetModeLayout(LayoutInfo& layout, int32_t index);
     bool ReleaseFar(XEVImageViewCtrl* cell, bool skipBusy);
