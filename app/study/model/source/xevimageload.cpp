@@ -534,8 +534,9 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
     // Under the state's lock: a File Open may set another archive while a reader let go ends.
     if (load.holder.storage == nullptr && !state.GetExtractFolder().empty()) {
         const int32_t extracted = state.ExtractZipMember(load.narrowPath, load.narrowPath);
-        // A member too large to read is there, just not readable: not a missing file.
-        if (extracted == kZipUnreadable) {
+        // A member too large to read, or past the archive's extraction budget, is there, just
+        // not readable: not a missing file.
+        if (IsZipMemberRefused(extracted)) {
             return fileFail(10008, -2003);
         }
         if (extracted == 0) {
@@ -1190,7 +1191,7 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
             return staging;
         }
         if (extracted != 0 || !staged->Open(narrowPath)) {
-            staging.end = extracted == kZipUnreadable ? StageEnd::TooLarge : StageEnd::NotOpened;
+            staging.end = IsZipMemberRefused(extracted) ? StageEnd::TooLarge : StageEnd::NotOpened;
             return staging;
         }
     }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -80,6 +81,8 @@ private:
     std::thread sweeper_;
     std::atomic<bool> stopSweep_{false};
     std::atomic<bool> sweepEnded_{false};
+    // The steady clock's count at which the sweep stops; set from removalEnd_ when the end begins.
+    std::atomic<int64_t> sweepEnd_{INT64_MAX};
     std::chrono::steady_clock::time_point removalEnd_ = std::chrono::steady_clock::time_point::max();
 };
 
