@@ -257,7 +257,10 @@ int XEVKestroInstance::ExitInstance(int status)
     ForgetZipArchive();
     const std::chrono::steady_clock::time_point end = removalEnd_;
     XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
-    StopLeftoverSweep();
+    // The sweep ends by itself, at the latest at that deadline.
+    if (sweeper_.joinable()) {
+        sweeper_.join();
+    }
     if (instance_) {
         instance_->Stop();
         instance_.reset();
