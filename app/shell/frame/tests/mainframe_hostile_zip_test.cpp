@@ -420,10 +420,10 @@ TEST_F(HostileZipTest, EntriesNamingOneMemberWriteItOnce)
     const uint64_t afterEnd = fs::exists(user) ? FolderBytes(user) : 0;
     XEVRemoveLeftoverExtractFolders();
     const uint64_t afterStart = fs::exists(user) ? FolderBytes(user) : 0;
-    std::printf("[ figures  ] 12 entries of one 300 MiB member: extraction folder peak %llu bytes, left after the "
-                "end %llu bytes, after the next start's sweep %llu bytes\n",
-                static_cast<unsigned long long>(peak), static_cast<unsigned long long>(afterEnd),
-                static_cast<unsigned long long>(afterStart));
+    std::printf("[ figures  ] 12 entries of one 300 MiB member, temporary folder: held at most %llu MB, left "
+                "after the end %llu MB, after the next start %llu MB\n",
+                static_cast<unsigned long long>(peak >> 20), static_cast<unsigned long long>(afterEnd >> 20),
+                static_cast<unsigned long long>(afterStart >> 20));
     EXPECT_EQ(afterStart, 0u);
     EXPECT_FALSE(fs::exists(kestro_));
 }
