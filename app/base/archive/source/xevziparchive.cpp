@@ -1022,10 +1022,11 @@ namespace {
 using CopyKey =
     std::tuple<uint64_t, uint64_t, int64_t, int64_t, int64_t, int64_t, int64_t, uint64_t, uint64_t, uint64_t, uint64_t>;
 
-// Where a member's copy lies in its folder, once written.
+// Where a member's copy lies in its folder, once written: its names below the folder, the one
+// it was written to first, then its links.
 struct Copy {
     bool writing = true;
-    std::vector<std::string> parts;   // below the folder
+    std::vector<std::vector<std::string>> names;
     dev_t dev = 0;
     ino_t ino = 0;
 };
@@ -1066,16 +1067,17 @@ int OpenBelow(int folderFd, const std::vector<std::string>& parts, size_t count)
     return fd.Release();
 }
 
-// The copy linked as leaf in dirFd, through a new name renamed over it. kZipNotFound when the
-// copy is no longer where it was written.
-int32_t LinkCopy(int folderFd, const Copy& copy, int dirFd, const std::string& leaf)
+// The copy under name linked as leaf in dirFd, through a new name renamed over it. kZipNotFound
+// when the copy is no longer there.
+int32_t LinkName(int folderFd, const std::vector<std::string>& name, const Copy& copy, int dirFd,
+                 const std::string& leaf)
 {
-    if (copy.parts.empty()) {
+    if (name.empty()) {
         return kZipNotFound;
     }
-    FdHolder from(OpenBelow(folderFd, copy.parts, copy.parts.size() - 1));
+    FdHolder from(OpenBelow(folderFd, name, name.size() - 1));
     struct stat st {};
-    if (from.Get() < 0 || ::fstatat(from.Get(), copy.parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (from.Get() < 0 || ::fstatat(from.Get(), name.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(st.st_mode) || st.st_dev != copy.dev || st.st_ino != copy.ino) {
         return kZipNotFound;
     }
@@ -1089,7 +1091,7 @@ int32_t LinkCopy(int folderFd, const Copy& copy, int dirFd, const std::string& l
         char suffix[24];
         std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random()));
         const std::string tempName = "." + leaf.substr(0, 200) + suffix;
-        if (::linkat(from.Get(), copy.parts.back().c_str(), dirFd, tempName.c_str(), 0) != 0) {
+        if (::linkat(from.Get(), name.back().c_str(), dirFd, tempName.c_str(), 0) != 0) {
             if (errno == EEXIST) {
                 continue;
             }
@@ -1102,6 +1104,18 @@ int32_t LinkCopy(int folderFd, const Copy& copy, int dirFd, const std::string& l
         return kZipOk;
     }
     return kZipCreateFailed;
+}
+
+// The copy, under whichever of its names is still there, linked as leaf in dirFd; kZipNotFound
+// when none is.
+int32_t LinkCopy(int folderFd, const Copy& copy, int dirFd, const std::string& leaf)
+{
+    for (const std::vector<std::string>& name : copy.names) {
+        if (const int32_t linked = LinkName(folderFd, name, copy, dirFd, leaf); linked != kZipNotFound) {
+            return linked;
+        }
+    }
+    return kZipNotFound;
 }
 
 // The archive's current entry to relative (below folder, its last part a leaf in dirFd), once
@@ -1134,7 +1148,19 @@ int32_t ExtractOnce(ZipArchive& archive, const std::string& zipPath, const std::
     const uint64_t size = info.uncompressed_size;
     Extracted& extracted = TheExtracted();
     std::shared_ptr<FolderCopies> copies;
+    bool waiting = false;
     std::unique_lock<std::mutex> lock(extracted.mutex);
+    // The medium taken again after a wait for another caller's copy; true when it was let go.
+    const auto endWait = [&] {
+        if (!waiting) {
+            return false;
+        }
+        waiting = false;
+        lock.unlock();
+        control->waiting(false);
+        lock.lock();
+        return true;
+    };
     for (;;) {
         std::shared_ptr<FolderCopies>& slot = extracted.folders[folder];
         if (slot == nullptr) {
@@ -1142,13 +1168,25 @@ int32_t ExtractOnce(ZipArchive& archive, const std::string& zipPath, const std::
         }
         copies = slot;
         const auto it = copies->copies.find(key);
+        const bool writing = it != copies->copies.end() && it->second.writing;
+        if (!writing && endWait()) {
+            continue;   // looked up again with the medium held
+        }
         if (it == copies->copies.end()) {
             break;
         }
-        if (it->second.writing) {
-            // Another loader writes it: its copy serves both.
+        if (writing) {
+            // Another caller writes it: its copy serves both.
             if (control != nullptr && control->stop != nullptr && control->stop->load() != 0) {
+                endWait();
                 return kZipStopped;
+            }
+            if (!waiting && control != nullptr && control->waiting) {
+                waiting = true;
+                lock.unlock();
+                control->waiting(true);
+                lock.lock();
+                continue;
             }
             extracted.changed.wait_for(lock, std::chrono::milliseconds(50));
             continue;
@@ -1157,14 +1195,19 @@ int32_t ExtractOnce(ZipArchive& archive, const std::string& zipPath, const std::
         lock.unlock();
         const int32_t linked = LinkCopy(folderFd, copy, dirFd, relative.back());
         lock.lock();
+        const auto same = copies->copies.find(key);
+        const bool still = same != copies->copies.end() && !same->second.writing && same->second.ino == copy.ino &&
+                           same->second.dev == copy.dev;
+        if (linked == kZipOk && still &&
+            std::find(same->second.names.begin(), same->second.names.end(), relative) == same->second.names.end()) {
+            same->second.names.push_back(relative);
+        }
         if (linked != kZipNotFound) {
             return linked;
         }
-        // The copy went: written anew, its first charge kept.
-        const auto gone = copies->copies.find(key);
-        if (gone != copies->copies.end() && !gone->second.writing && gone->second.ino == copy.ino &&
-            gone->second.dev == copy.dev) {
-            copies->copies.erase(gone);
+        // Every name of the copy went: written anew, its first charge kept.
+        if (still) {
+            copies->copies.erase(same);
         }
     }
     const uint64_t budget = g_extractBudget.load();
@@ -1172,7 +1215,7 @@ int32_t ExtractOnce(ZipArchive& archive, const std::string& zipPath, const std::
         return kZipOverBudget;
     }
     copies->charged += size;
-    copies->copies[key].parts = relative;
+    copies->copies[key].names = {relative};
     lock.unlock();
     const int32_t result = archive.ExtractCurrent(dirFd, relative.back(), control);
     struct stat st {};

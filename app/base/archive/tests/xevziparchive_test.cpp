@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -395,6 +397,60 @@ TEST_F(ZipTest, EntriesOfOneLocalHeaderShareOneCopy)
     EXPECT_EQ(ReadFile(kestro_ + "/IMG/M99"), "other");
     EXPECT_EQ(DistinctFileBytes(kestro_), oneCopy + 5);
     EXPECT_EQ(ZipExtractedBytes(kestro_), oneCopy + 5);
+}
+
+// A caller asking for a member another caller is writing lets the medium go while it waits (the
+// writer's copy may need it) and takes it again before it links that copy; a stop ends its wait.
+TEST_F(ZipTest, ACallerWaitingForAnotherCallersCopyLetsTheMediumGo)
+{
+    const std::string data(8 * kZipCopyBufferSize, 'w');
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, {"IMG/A", data, false, data.size(), 0}}));
+    ASSERT_TRUE(ZipMakerAddAliases(zip_, "IMG/A", {"IMG/B", "IMG/C"}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool writing = false;
+    bool letGo = false;
+    XEVZipCopyControl writer;
+    writer.between = [&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        writing = true;
+        changed.notify_all();
+        // The writer goes on only once the other caller has let the medium go.
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return letGo; });
+    };
+    int32_t first = 1;
+    std::thread a([&] { first = ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/A", "", &writer); });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return writing; }));
+    }
+    // A stopped caller waits no longer.
+    std::atomic<int32_t> stop{1};
+    std::vector<bool> calls;
+    XEVZipCopyControl stopped;
+    stopped.stop = &stop;
+    stopped.waiting = [&](bool waiting) { calls.push_back(waiting); };
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/C", "", &stopped), kZipStopped);
+    EXPECT_TRUE(calls.empty());
+    XEVZipCopyControl waiter;
+    waiter.waiting = [&](bool waiting) {
+        calls.push_back(waiting);
+        std::lock_guard<std::mutex> lock(mutex);
+        letGo = letGo || waiting;
+        changed.notify_all();
+    };
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/B", "", &waiter), kZipOk);
+    a.join();
+    EXPECT_EQ(first, kZipOk);
+    EXPECT_EQ(calls, (std::vector<bool>{true, false}));
+    struct stat one {};
+    struct stat two {};
+    ASSERT_EQ(::stat((kestro_ + "/IMG/A").c_str(), &one), 0);
+    ASSERT_EQ(::stat((kestro_ + "/IMG/B").c_str(), &two), 0);
+    EXPECT_EQ(one.st_ino, two.st_ino);
+    EXPECT_FALSE(fs::exists(kestro_ + "/IMG/C"));
 }
 
 struct BudgetScope {

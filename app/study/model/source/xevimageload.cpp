@@ -1168,6 +1168,8 @@ int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const 
     XEVZipCopyControl control;
     control.stop = stop;
     control.between = [&turn] { turn.Yield(); };
+    // Another loader writing the same member needs the medium to end.
+    control.waiting = [&turn](bool waiting) { waiting ? turn.Pause() : turn.Resume(); };
     return state.ExtractZipMember(narrowPath, narrowPath, &control);
 }
 

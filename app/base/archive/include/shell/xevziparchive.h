@@ -36,9 +36,13 @@ constexpr int32_t kZipNextFailed = -106;
 
 // What a copy answers to between its blocks of kZipCopyBufferSize packed bytes: a stop that
 // ends it at the next block (null: none), and a call that lets other readers at the medium.
+// waiting is called with true before a caller waits for another caller's copy of the same
+// member, and with false after: a caller holding the medium lets it go meanwhile, since that
+// copy reads it.
 struct XEVZipCopyControl {
     const std::atomic<int32_t>* stop = nullptr;
     std::function<void()> between;
+    std::function<void(bool waiting)> waiting;
 };
 
 // The copy buffer, allocated once per extracted member, and the buffer of packed data.
