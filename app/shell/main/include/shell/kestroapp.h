@@ -62,8 +62,8 @@ public:
 protected:
     // The frame has begun to close: later copies wait for this one to end, not ask it.
     virtual void OnFrameClosing();
-    // ExitInstance stops removing the extraction folder at that time and leaves the rest,
-    // with its lock file, to the next start.
+    // ExitInstance stops removing the extraction folder, and the leftovers of earlier copies,
+    // at that time and leaves the rest, with its lock file, to the next start.
     void SetFolderRemovalEnd(std::chrono::steady_clock::time_point end) { removalEnd_ = end; }
 
 private:
