@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What each hostile-disc case of the frame tests costs, one process per case, offscreen: the
-# case's wall time and peak RSS as the kernel counts them for its process, and the figures the
-# case prints itself (load time, peak RSS, threads, longest GUI stall). The tests assert counts
+# case's wall time and peak RSS as the kernel counts them for its process, the peak of what its
+# temporary folder held (each file once, sampled every 50 ms: fixtures and extracted members),
+# and the figures the case prints itself (load time, peak RSS, threads, longest GUI stall). The tests assert counts
 # and states only; these figures are for comparing builds, e.g. before and after a change:
 #   bench/hostile_discs.sh [build folder, default build] [gtest filter, default every case]
 # The default folder is brought up to date first; one given is used as it is, so that a build
@@ -17,7 +18,7 @@ binary="$build/app/shell/frame/app_shell_frame_tests"
 [ -x "$binary" ] || { echo "no $binary"; exit 1; }
 echo "build: $build, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 QT_QPA_PLATFORM=offscreen /usr/bin/python3 - "$binary" "$filter" <<'PY'
-import os, re, subprocess, sys, tempfile, time
+import os, re, subprocess, sys, tempfile, threading, time
 
 binary, pattern = sys.argv[1], sys.argv[2]
 listing = subprocess.run([binary, "--gtest_list_tests", "--gtest_filter=" + pattern],
@@ -32,6 +33,21 @@ for line in listing.splitlines():
 # The lines cases print their figures on (older builds used other tags).
 figure = re.compile(r"^\[ ?(?:figures|measured?|hostile frames) *\] *(.*)$")
 number = lambda pattern, text: (lambda m: m.group(1) if m else "")(re.search(pattern, text))
+
+def held_bytes(folder):
+    # What the files below folder take on disc, each inode once however many names it has.
+    seen, total = set(), 0
+    for top, dirs, files in os.walk(folder):
+        for name in files:
+            try:
+                st = os.lstat(os.path.join(top, name))
+            except OSError:
+                continue
+            if (st.st_dev, st.st_ino) not in seen:
+                seen.add((st.st_dev, st.st_ino))
+                total += st.st_blocks * 512
+    return total
+
 rows = []
 for case in cases:
     with tempfile.TemporaryDirectory(prefix="kv-bench-") as tmp:
@@ -39,22 +55,33 @@ for case in cases:
         start = time.monotonic()
         child = subprocess.Popen([binary, "--gtest_filter=" + case], stdout=subprocess.PIPE,
                                  stderr=subprocess.STDOUT, text=True, env=env)
+        peak_tmp, ended = [0], threading.Event()
+        def sample():
+            while not ended.wait(0.05):
+                peak_tmp[0] = max(peak_tmp[0], held_bytes(tmp))
+        sampler = threading.Thread(target=sample)
+        sampler.start()
         output = child.stdout.read()
         _, status, usage = os.wait4(child.pid, 0)
         child.returncode = os.waitstatus_to_exitcode(status)
         wall = time.monotonic() - start
+        ended.set()
+        sampler.join()
     verdict = "pass" if child.returncode == 0 else "FAIL"
     figures = [figure.match(l).group(1) for l in output.splitlines() if figure.match(l)]
-    rows.append((case, verdict, wall, usage.ru_maxrss >> 10, figures))
+    rows.append((case, verdict, wall, usage.ru_maxrss >> 10, peak_tmp[0] >> 20, figures))
 
-print("%-72s %-4s %8s %9s" % ("case", "", "wall s", "peak MB"))
-for case, verdict, wall, peak, figures in rows:
-    print("%-72s %-4s %8.2f %9d" % (case, verdict, wall, peak))
+print("%-72s %-4s %8s %9s %9s" % ("case", "", "wall s", "peak MB", "tmp MB"))
+for case, verdict, wall, peak, tmp_peak, figures in rows:
+    print("%-72s %-4s %8.2f %9d %9d" % (case, verdict, wall, peak, tmp_peak))
     for text in figures:
         ms = number(r"(-?\d+) ms", text)
         rss = number(r"peak(?: RSS)? (\d+) MB", text)
         threads = number(r"threads (\d+)", text) or number(r"(\d+) threads", text)
         stall = number(r"longest (?:GUI )?stall (\d+) ms", text)
+        if not (ms or rss):
+            print("    %s" % text)
+            continue
         print("    %-68s load %6s ms  RSS %5s MB  threads %3s  stall %5s ms" %
               (text.split(":")[0][:68], ms or "-", rss or "-", threads or "-", stall or "-"))
 sys.exit(1 if any(r[1] != "pass" for r in rows) else 0)

@@ -2,7 +2,8 @@
 """Writes the zip fuzzer's seed corpus: small archives, stored and deflated, with nested,
 hostile and long names, a symlink, a zip64 one, truncated and corrupted copies, one file name
 in several folders beside a DICOMDIR, names differing only in case below a DICOMDIR in a folder, a DICOM-like member with a long zero tail, a lying
-member past the head reader's small limits, and a deflate stream damaged inside.
+member past the head reader's small limits, a deflate stream damaged inside, and central-directory
+entries naming one local header.
 
 Usage: make_corpus.py CORPUS_FOLDER
 """
@@ -44,6 +45,27 @@ def lying(data, declared, compression):
     return bytes(raw)
 
 
+def aliased(raw, name, aliases):
+    """More central-directory entries for member name, each naming its one local header; minizip
+    wants a local header's name as long as its entry's, so the aliases are too."""
+    import struct
+    raw = bytearray(raw)
+    end = raw.rindex(b"PK\x05\x06")
+    count, size, start = struct.unpack_from("<HII", raw, end + 10)
+    added = b""
+    at = start
+    while at < start + size:
+        length, extra, comment = struct.unpack_from("<HHH", raw, at + 28)
+        record = bytes(raw[at:at + 46 + length + extra + comment])
+        if record[46:46 + length] == name.encode():
+            for alias in aliases:
+                added += record[:46] + alias.encode() + record[46 + length:]
+        at += len(record)
+    tail = bytearray(raw[end:])
+    struct.pack_into("<HHI", tail, 8, count + len(aliases), count + len(aliases), size + len(added))
+    return bytes(raw[:end]) + added + bytes(tail)
+
+
 REG = stat.S_IFREG | 0o644
 LNK = stat.S_IFLNK | 0o777
 
@@ -71,6 +93,8 @@ def main():
                  ("Disc/dicom/p1/im0", b"lower", REG), ("Disc/A/x", b"A", REG), ("Disc/a/X", b"a", REG),
                  ("Elsewhere/IM0", b"other", REG)]),
     ]
+    seeds.append(aliased(archive([("DICOMDIR", b"d", REG), ("IMG/I1", b"image" * 500, REG)]), "IMG/I1",
+                         ["IMG/I2", "ALT/I1", "IMG/I3"]))
     cut = bytearray(archive([("DICOMDIR", b"d", REG), ("IMG/I1", bytes(range(256)) * 40, REG)]))
     local = cut.index(b"PK\x03\x04", 4)
     cut[local + 60:local + 80] = bytes(20)

@@ -19,10 +19,10 @@ namespace {
 
 bool KnownCode(int32_t code)
 {
-    static const std::set<int32_t> codes = {kZipOk,         kZipNoMatch,     kZipNoBuffer,     kZipCreateFailed,
-                                            kZipNotOpen,    kZipWriteFailed, kZipNotFound,     kZipOpenFailed,
-                                            kZipReadFailed, kZipCloseFailed, kZipNoFirstEntry, kZipInfoFailed,
-                                            kZipNextFailed, kZipNoSpace,     kZipTooLarge,     kZipUnreadable};
+    static const std::set<int32_t> codes = {
+        kZipOk,         kZipNoMatch,    kZipNoBuffer,   kZipCreateFailed, kZipNotOpen,      kZipWriteFailed,
+        kZipNotFound,   kZipOpenFailed, kZipReadFailed, kZipCloseFailed,  kZipNoFirstEntry, kZipInfoFailed,
+        kZipNextFailed, kZipNoSpace,    kZipTooLarge,   kZipUnreadable,   kZipOverBudget};
     return codes.count(code) != 0;
 }
 
@@ -140,6 +140,8 @@ ZipFuzzReport ZipFuzzRead(const uint8_t* data, size_t size)
     ::mkdir(folder.c_str(), 0700);
     // Each input is a new archive at the same path, written within the clock's tick.
     ZipForgetIndex();
+    // Its members go into an emptied folder: none of the last input's copies is there.
+    ZipForgetExtracted(folder);
 
     ZipArchive archive;
     std::vector<std::string> names;

@@ -95,6 +95,9 @@ bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function
 // Removes the folder when asked (until stop says so), then lets its lock go.
 void Forget(Held& own, bool remove, const std::function<bool()>& stop = {})
 {
+    if (!own.path.empty()) {
+        ZipForgetExtracted(own.path);
+    }
     if (remove && Intact(own)) {
         const int fd = OpenFolderNoLink(AT_FDCWD, own.path.c_str());
         if (fd >= 0) {
@@ -271,8 +274,11 @@ bool XEVDeleteExtractFolder(const std::string& folder)
             if (fd >= 0) {
                 ::close(fd);
             }
+            ZipForgetExtracted(folder);
             return emptied;
         }
     }
-    return PlatDeleteOwnFolder(folder);
+    const bool deleted = PlatDeleteOwnFolder(folder);
+    ZipForgetExtracted(folder);
+    return deleted;
 }

@@ -9,13 +9,17 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <random>
 #include <string_view>
+#include <tuple>
 
 #include <ioapi.h>
 #include <zlib.h>
@@ -636,6 +640,23 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf, const XEV
     return kZipOk;
 }
 
+int32_t ZipArchive::CurrentDataStart(uint64_t& start, unz_file_info64& info)
+{
+    if (handle_ == nullptr) {
+        return kZipNotOpen;
+    }
+    if (unzGetCurrentFileInfo64(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        return kZipInfoFailed;
+    }
+    // Opened raw: only the local header is read.
+    int method = 0;
+    if (unzOpenCurrentFile2(handle_, &method, nullptr, 1) != UNZ_OK) {
+        return kZipOpenFailed;
+    }
+    start = unzGetCurrentFileZStreamPos64(handle_);
+    return unzCloseCurrentFile(handle_) == UNZ_OK ? kZipOk : kZipCloseFailed;
+}
+
 namespace {
 
 char FoldAscii(char c)
@@ -993,6 +1014,261 @@ size_t ZipMemberHead::ReadAt(uint64_t offset, void* out, size_t size)
     return n;
 }
 
+namespace {
+
+// One member's data in one archive: the archive as it stands (a file rewritten in place is
+// another), where the local header puts the data, and what the directory entry declares of it.
+// Two entries alike in all of it inflate to the same bytes.
+using CopyKey =
+    std::tuple<uint64_t, uint64_t, int64_t, int64_t, int64_t, int64_t, int64_t, uint64_t, uint64_t, uint64_t, uint64_t>;
+
+// Where a member's copy lies in its folder, once written: its names below the folder, the one
+// it was written to first, then its links.
+struct Copy {
+    bool writing = true;
+    std::vector<std::vector<std::string>> names;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+
+// What one extraction folder holds, and what it cost the folder's budget.
+struct FolderCopies {
+    uint64_t charged = 0;
+    std::map<CopyKey, Copy> copies;
+};
+
+struct Extracted {
+    std::mutex mutex;
+    std::condition_variable changed;
+    // By folder, normalised; emptying a folder drops its entry.
+    std::map<std::string, std::shared_ptr<FolderCopies>> folders;
+};
+
+Extracted& TheExtracted()
+{
+    static Extracted extracted;
+    return extracted;
+}
+
+std::atomic<uint64_t> g_extractBudget{kZipExtractBudget};
+
+std::string FolderKey(const std::vector<std::string>& parts)
+{
+    return "/" + JoinParts(parts, 0);
+}
+
+// The folder at parts[0 .. count) below folderFd, never through a link; -1 when missing.
+int OpenBelow(int folderFd, const std::vector<std::string>& parts, size_t count)
+{
+    FdHolder fd(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+    for (size_t i = 0; i < count && fd.Get() >= 0; ++i) {
+        fd.Reset(::openat(fd.Get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return fd.Release();
+}
+
+// The copy under name linked as leaf in dirFd, through a new name renamed over it. kZipNotFound
+// when the copy is no longer there.
+int32_t LinkName(int folderFd, const std::vector<std::string>& name, const Copy& copy, int dirFd,
+                 const std::string& leaf)
+{
+    if (name.empty()) {
+        return kZipNotFound;
+    }
+    FdHolder from(OpenBelow(folderFd, name, name.size() - 1));
+    struct stat st {};
+    if (from.Get() < 0 || ::fstatat(from.Get(), name.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_dev != copy.dev || st.st_ino != copy.ino) {
+        return kZipNotFound;
+    }
+    struct stat there {};
+    if (::fstatat(dirFd, leaf.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && there.st_dev == copy.dev &&
+        there.st_ino == copy.ino) {
+        return kZipOk;
+    }
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random()));
+        const std::string tempName = "." + leaf.substr(0, 200) + suffix;
+        if (::linkat(from.Get(), name.back().c_str(), dirFd, tempName.c_str(), 0) != 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return errno == ENOENT ? kZipNotFound : kZipCreateFailed;
+        }
+        if (::renameat(dirFd, tempName.c_str(), dirFd, leaf.c_str()) != 0) {
+            ::unlinkat(dirFd, tempName.c_str(), 0);
+            return kZipCreateFailed;
+        }
+        return kZipOk;
+    }
+    return kZipCreateFailed;
+}
+
+// The copy, under whichever of its names is still there, linked as leaf in dirFd; kZipNotFound
+// when none is.
+int32_t LinkCopy(int folderFd, const Copy& copy, int dirFd, const std::string& leaf)
+{
+    for (const std::vector<std::string>& name : copy.names) {
+        if (const int32_t linked = LinkName(folderFd, name, copy, dirFd, leaf); linked != kZipNotFound) {
+            return linked;
+        }
+    }
+    return kZipNotFound;
+}
+
+// The archive's current entry to relative (below folder, its last part a leaf in dirFd), once
+// per local header in the folder: a copy written before is linked, one being written is waited
+// for, and a new one is charged to the folder's budget by its declared size, given back only
+// when the copy fails and leaves nothing.
+int32_t ExtractOnce(ZipArchive& archive, const std::string& zipPath, const std::string& folder, int folderFd,
+                    const std::vector<std::string>& relative, int dirFd, const XEVZipCopyControl* control)
+{
+    uint64_t start = 0;
+    unz_file_info64 info{};
+    if (const int32_t found = archive.CurrentDataStart(start, info); found != kZipOk) {
+        return found;
+    }
+    struct stat zip {};
+    if (::stat(zipPath.c_str(), &zip) != 0) {
+        return kZipOpenFailed;
+    }
+    const CopyKey key{uint64_t(zip.st_dev),
+                      uint64_t(zip.st_ino),
+                      int64_t(zip.st_size),
+                      int64_t(zip.st_mtim.tv_sec),
+                      int64_t(zip.st_mtim.tv_nsec),
+                      int64_t(zip.st_ctim.tv_sec),
+                      int64_t(zip.st_ctim.tv_nsec),
+                      start,
+                      uint64_t(info.compression_method),
+                      info.uncompressed_size,
+                      uint64_t(info.crc)};
+    const uint64_t size = info.uncompressed_size;
+    Extracted& extracted = TheExtracted();
+    std::shared_ptr<FolderCopies> copies;
+    bool waiting = false;
+    std::unique_lock<std::mutex> lock(extracted.mutex);
+    // The medium taken again after a wait for another caller's copy; true when it was let go.
+    const auto endWait = [&] {
+        if (!waiting) {
+            return false;
+        }
+        waiting = false;
+        lock.unlock();
+        control->waiting(false);
+        lock.lock();
+        return true;
+    };
+    for (;;) {
+        std::shared_ptr<FolderCopies>& slot = extracted.folders[folder];
+        if (slot == nullptr) {
+            slot = std::make_shared<FolderCopies>();
+        }
+        copies = slot;
+        const auto it = copies->copies.find(key);
+        const bool writing = it != copies->copies.end() && it->second.writing;
+        if (!writing && endWait()) {
+            continue;   // looked up again with the medium held
+        }
+        if (it == copies->copies.end()) {
+            break;
+        }
+        if (writing) {
+            // Another caller writes it: its copy serves both.
+            if (control != nullptr && control->stop != nullptr && control->stop->load() != 0) {
+                endWait();
+                return kZipStopped;
+            }
+            if (!waiting && control != nullptr && control->waiting) {
+                waiting = true;
+                lock.unlock();
+                control->waiting(true);
+                lock.lock();
+                continue;
+            }
+            extracted.changed.wait_for(lock, std::chrono::milliseconds(50));
+            continue;
+        }
+        const Copy copy = it->second;
+        lock.unlock();
+        const int32_t linked = LinkCopy(folderFd, copy, dirFd, relative.back());
+        lock.lock();
+        const auto same = copies->copies.find(key);
+        const bool still = same != copies->copies.end() && !same->second.writing && same->second.ino == copy.ino &&
+                           same->second.dev == copy.dev;
+        if (linked == kZipOk && still &&
+            std::find(same->second.names.begin(), same->second.names.end(), relative) == same->second.names.end()) {
+            same->second.names.push_back(relative);
+        }
+        if (linked != kZipNotFound) {
+            return linked;
+        }
+        // Every name of the copy went: written anew, its first charge kept.
+        if (still) {
+            copies->copies.erase(same);
+        }
+    }
+    const uint64_t budget = g_extractBudget.load();
+    if (size > budget || copies->charged > budget - size) {
+        return kZipOverBudget;
+    }
+    copies->charged += size;
+    copies->copies[key].names = {relative};
+    lock.unlock();
+    const int32_t result = archive.ExtractCurrent(dirFd, relative.back(), control);
+    struct stat st {};
+    const bool written = result == kZipOk && ::fstatat(dirFd, relative.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    lock.lock();
+    const auto it = copies->copies.find(key);
+    if (written && it != copies->copies.end()) {
+        it->second.writing = false;
+        it->second.dev = st.st_dev;
+        it->second.ino = st.st_ino;
+    } else {
+        if (it != copies->copies.end()) {
+            copies->copies.erase(it);
+        }
+        if (result != kZipOk) {
+            copies->charged -= size;
+        }
+    }
+    extracted.changed.notify_all();
+    return result;
+}
+
+}   // namespace
+
+uint64_t SetZipExtractBudget(uint64_t budget)
+{
+    return g_extractBudget.exchange(budget != 0 ? budget : kZipExtractBudget);
+}
+
+void ZipForgetExtracted(const std::string& folder)
+{
+    std::vector<std::string> parts;
+    if (!NormalisePath(folder, parts)) {
+        return;
+    }
+    Extracted& extracted = TheExtracted();
+    std::lock_guard<std::mutex> guard(extracted.mutex);
+    extracted.folders.erase(FolderKey(parts));
+    extracted.changed.notify_all();
+}
+
+uint64_t ZipExtractedBytes(const std::string& folder)
+{
+    std::vector<std::string> parts;
+    if (!NormalisePath(folder, parts)) {
+        return 0;
+    }
+    Extracted& extracted = TheExtracted();
+    std::lock_guard<std::mutex> guard(extracted.mutex);
+    const auto it = extracted.folders.find(FolderKey(parts));
+    return it != extracted.folders.end() ? it->second->charged : 0;
+}
+
 ZipFreeSpaceQuery SetZipFreeSpaceQuery(ZipFreeSpaceQuery query)
 {
     return g_freeSpace.exchange(query != nullptr ? query : StatFreeSpace);
@@ -1037,14 +1313,18 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         if (member.Entry().size > kZipLargestMember) {
             return kZipUnreadable;
         }
-        FdHolder dirFd(OpenOwnFolder(extractFolder));
+        FdHolder folderFd(OpenOwnFolder(extractFolder));
+        FdHolder dirFd(folderFd.Get() >= 0 ? ::fcntl(folderFd.Get(), F_DUPFD_CLOEXEC, 0) : -1);
         for (size_t i = folderParts.size(); i + 1 < targetParts.size() && dirFd.Get() >= 0; ++i) {
             dirFd.Reset(OpenSubFolder(dirFd.Get(), targetParts[i]));
         }
         if (dirFd.Get() < 0) {
             return kZipCreateFailed;
         }
-        return member.Archive()->ExtractCurrent(dirFd.Get(), targetParts.back(), control);
+        const std::vector<std::string> relative(targetParts.begin() + std::ptrdiff_t(folderParts.size()),
+                                                targetParts.end());
+        return ExtractOnce(*member.Archive(), zipPath, FolderKey(folderParts), folderFd.Get(), relative, dirFd.Get(),
+                           control);
     } catch (...) {
         return kZipNoMatch;
     }
@@ -1111,7 +1391,10 @@ bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& ex
         return false;
     }
     FdHolder dirFd(OpenOwnFolder(extractFolder));
-    if (dirFd.Get() < 0 || archive->ExtractCurrent(dirFd.Get(), "DICOMDIR") != kZipOk) {
+    std::vector<std::string> folderParts;
+    if (dirFd.Get() < 0 || !NormalisePath(extractFolder, folderParts) ||
+        ExtractOnce(*archive, zipPath, FolderKey(folderParts), dirFd.Get(), {"DICOMDIR"}, dirFd.Get(), nullptr) !=
+            kZipOk) {
         dirFd.Reset(-1);
         XEVDeleteExtractFolder(extractFolder);
         return false;

@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "plat_temp_folder.h"
@@ -315,6 +318,186 @@ TEST_F(ZipTest, TwoThreadsExtractingOneMemberMatchUnzip)
     EXPECT_EQ(expected.size(), data.size());
     EXPECT_TRUE(ReadFile(target) == expected);
     EXPECT_EQ(CountFiles(kestro_ + "/IMG"), 1u);
+}
+
+// Bytes the files below folder hold on disc, each file once however many names it has.
+uint64_t DistinctFileBytes(const std::string& folder)
+{
+    std::set<std::pair<dev_t, ino_t>> seen;
+    uint64_t bytes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            seen.insert({st.st_dev, st.st_ino}).second) {
+            bytes += uint64_t(st.st_size);
+        }
+    }
+    return bytes;
+}
+
+// Twelve central-directory entries, in two folders, naming one local header of 16 MiB of zeros,
+// asked for by four threads at once: the member is written once, every name is a link to that
+// copy with its bytes, and the budget is charged once. A name removed comes back as a link.
+TEST_F(ZipTest, EntriesOfOneLocalHeaderShareOneCopy)
+{
+    constexpr uint32_t kMiB = 16;
+    ZipMakerMember zeros{"IMG/M00",  ZipMakerDeflatedZeros(kMiB),           false, uint64_t(kMiB) << 20,
+                         Z_DEFLATED, ZipMakerZerosCrc(uint64_t(kMiB) << 20)};
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, zeros, {"IMG/M99", "other"}}));
+    std::vector<std::string> names{"IMG/M00"};
+    for (int i = 1; i < 12; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, i < 6 ? "IMG/M%02d" : "ALT/M%02d", i);
+        names.push_back(name);
+    }
+    ASSERT_TRUE(ZipMakerAddAliases(zip_, "IMG/M00", std::vector<std::string>(names.begin() + 1, names.end())));
+    std::vector<std::string> listed;
+    std::vector<unz_file_info64> infos;
+    ZipArchive archive;
+    ASSERT_EQ(archive.Open(zip_), kZipOk);
+    ASSERT_EQ(archive.List(listed, infos), kZipOk);
+    ASSERT_EQ(listed.size(), 14u);
+    archive.Close();
+
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    std::vector<int32_t> results(names.size(), 1);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (size_t i = t; i < names.size(); i += 4) {
+                results[i] = ExtractZipMember(zip_, kestro_, kestro_ + "/" + names[i], "");
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    struct stat first {};
+    ASSERT_EQ(::stat((kestro_ + "/IMG/M00").c_str(), &first), 0);
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(results[i], kZipOk) << names[i];
+        struct stat st {};
+        ASSERT_EQ(::stat((kestro_ + "/" + names[i]).c_str(), &st), 0) << names[i];
+        EXPECT_EQ(st.st_ino, first.st_ino) << names[i];
+    }
+    EXPECT_EQ(first.st_nlink, 12u);
+    EXPECT_EQ(ReadFile(kestro_ + "/ALT/M11"), std::string(size_t(kMiB) << 20, '\0'));
+    const uint64_t oneCopy = 3 + (uint64_t(kMiB) << 20);
+    EXPECT_EQ(DistinctFileBytes(kestro_), oneCopy);
+    EXPECT_EQ(ZipExtractedBytes(kestro_), oneCopy);
+
+    // Asked again, removed and asked again: the same copy, nothing charged.
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/M03", ""), kZipOk);
+    ASSERT_TRUE(fs::remove(kestro_ + "/IMG/M00"));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/M00", ""), kZipOk);
+    struct stat again {};
+    ASSERT_EQ(::stat((kestro_ + "/IMG/M00").c_str(), &again), 0);
+    EXPECT_EQ(again.st_ino, first.st_ino);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/M99", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/IMG/M99"), "other");
+    EXPECT_EQ(DistinctFileBytes(kestro_), oneCopy + 5);
+    EXPECT_EQ(ZipExtractedBytes(kestro_), oneCopy + 5);
+}
+
+// A caller asking for a member another caller is writing lets the medium go while it waits (the
+// writer's copy may need it) and takes it again before it links that copy; a stop ends its wait.
+TEST_F(ZipTest, ACallerWaitingForAnotherCallersCopyLetsTheMediumGo)
+{
+    const std::string data(8 * kZipCopyBufferSize, 'w');
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, {"IMG/A", data, false, data.size(), 0}}));
+    ASSERT_TRUE(ZipMakerAddAliases(zip_, "IMG/A", {"IMG/B", "IMG/C"}));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool writing = false;
+    bool letGo = false;
+    XEVZipCopyControl writer;
+    writer.between = [&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        writing = true;
+        changed.notify_all();
+        // The writer goes on only once the other caller has let the medium go.
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return letGo; });
+    };
+    int32_t first = 1;
+    std::thread a([&] { first = ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/A", "", &writer); });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return writing; }));
+    }
+    // A stopped caller waits no longer.
+    std::atomic<int32_t> stop{1};
+    std::vector<bool> calls;
+    XEVZipCopyControl stopped;
+    stopped.stop = &stop;
+    stopped.waiting = [&](bool waiting) { calls.push_back(waiting); };
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/C", "", &stopped), kZipStopped);
+    EXPECT_TRUE(calls.empty());
+    XEVZipCopyControl waiter;
+    waiter.waiting = [&](bool waiting) {
+        calls.push_back(waiting);
+        std::lock_guard<std::mutex> lock(mutex);
+        letGo = letGo || waiting;
+        changed.notify_all();
+    };
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/B", "", &waiter), kZipOk);
+    a.join();
+    EXPECT_EQ(first, kZipOk);
+    EXPECT_EQ(calls, (std::vector<bool>{true, false}));
+    struct stat one {};
+    struct stat two {};
+    ASSERT_EQ(::stat((kestro_ + "/IMG/A").c_str(), &one), 0);
+    ASSERT_EQ(::stat((kestro_ + "/IMG/B").c_str(), &two), 0);
+    EXPECT_EQ(one.st_ino, two.st_ino);
+    EXPECT_FALSE(fs::exists(kestro_ + "/IMG/C"));
+}
+
+struct BudgetScope {
+    explicit BudgetScope(uint64_t budget) : before(SetZipExtractBudget(budget)) {}
+    ~BudgetScope() { SetZipExtractBudget(before); }
+    uint64_t before;
+};
+
+// Members written into one folder count against its budget by their declared sizes: one that
+// would pass it is refused before a byte is written, a copy that fails gives its charge back,
+// and a new import starts the budget again.
+TEST_F(ZipTest, MembersPastTheExtractionBudgetAreRefused)
+{
+    EXPECT_TRUE(IsZipMemberRefused(kZipOverBudget));
+    EXPECT_TRUE(IsZipMemberRefused(kZipUnreadable));
+    EXPECT_FALSE(IsZipMemberRefused(kZipNoSpace));
+    const std::string one(1u << 20, '1');
+    ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"},
+                               {"IMG/A", one},
+                               {"IMG/B", std::string(1u << 20, '2')},
+                               {"IMG/C", std::string(2u << 20, '3')},
+                               {"IMG/D", std::string(1u << 19, '4'), false, 1u << 19}}));
+    ASSERT_TRUE(ZipMakerAddAliases(zip_, "IMG/A", {"IMG/E"}));
+    BudgetScope budget(3 + (uint64_t(5) << 19));   // the DICOMDIR, A, B and D
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/A", ""), kZipOk);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/E", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/IMG/E"), one);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/B", ""), kZipOk);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/C", ""), kZipOverBudget);
+    EXPECT_FALSE(fs::exists(kestro_ + "/IMG/C"));
+    std::atomic<int32_t> stop{1};
+    XEVZipCopyControl control;
+    control.stop = &stop;
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/D", "", &control), kZipStopped);
+    EXPECT_EQ(ZipExtractedBytes(kestro_), 3 + (uint64_t(2) << 20));
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/D", ""), kZipOk);
+    EXPECT_EQ(ZipExtractedBytes(kestro_), 3 + (uint64_t(5) << 19));
+    EXPECT_EQ(DistinctFileBytes(kestro_), 3 + (uint64_t(5) << 19));
+
+    // Imported again: an empty folder and a new budget.
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ZipExtractedBytes(kestro_), 3u);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMG/C", ""), kZipOk);
+    EXPECT_EQ(fs::file_size(kestro_ + "/IMG/C"), 2u << 20);
+    EXPECT_TRUE(XEVDeleteExtractFolder(kestro_));
+    EXPECT_EQ(ZipExtractedBytes(kestro_), 0u);
 }
 
 TEST(ZipFuzzCorpus, ReplaysThroughTheFuzzEntry)

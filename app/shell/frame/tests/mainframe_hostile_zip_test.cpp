@@ -6,17 +6,20 @@
 #include <QElapsedTimer>
 #include <QThreadPool>
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "discopentestsupport.h"
+#include "platform/platfolder.h"
 #include "shell/xev_uistring.h"
 #include "study/xevvekhelper.h"
 #include "testsupport/zipmaker.h"
@@ -182,14 +185,28 @@ std::vector<std::string> FolderNames(const std::string& folder)
     return ExtractedNames(folder);
 }
 
-// Bytes of every regular file below the folder.
+// Bytes the regular files below the folder hold, each file once however many names it has.
 uint64_t FolderBytes(const std::string& folder)
 {
+    std::set<std::pair<dev_t, ino_t>> seen;
     uint64_t bytes = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        bytes += entry.is_regular_file() ? entry.file_size() : 0;
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(folder, ignored); it != fs::recursive_directory_iterator();
+         it.increment(ignored)) {
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            seen.insert({st.st_dev, st.st_ino}).second) {
+            bytes += uint64_t(st.st_size);
+        }
     }
     return bytes;
+}
+
+// The file's inode; 0 when it is missing.
+ino_t InodeOf(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 // Under the sanitizers the figures are only printed, and the waits are ceilings against a hang.
@@ -339,6 +356,108 @@ TEST_F(HostileZipTest, MemberPastTheDecodeBudgetIsNotWrittenOut)
     EXPECT_TRUE(box.texts[0].contains(QStringLiteral("M1")));
     EXPECT_EQ(FolderNames(kestro_), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0"}));
     Report("1.9 GiB member past the decode budget", elapsed, stall);
+}
+
+// Twelve central-directory entries naming one local header of 300 MiB (a 64 x 64 frame, bright
+// in its upper half, in pixel data padded with zeros), one series each: showing three of them
+// writes the member once, the other names are links to that copy, and every cell paints from
+// it. The end, stopped at its deadline, and the next start's sweep leave nothing of it.
+TEST_F(HostileZipTest, EntriesNamingOneMemberWriteItOnce)
+{
+    constexpr uint32_t kZerosMiB = 299;
+    constexpr int kEntries = 12;
+    const std::string frameBytes = BrightUpperHalf(64, 64);
+    const std::string head =
+        ImageHead("1.2.62.9.1", 64, 64, 16, 1, uint32_t(frameBytes.size() + (uint64_t(kZerosMiB) << 20)));
+    const Deflated member = DeflatedHeadAndZeros(head + frameBytes, kZerosMiB);
+    std::vector<ZipMakerMember> members{{"DICOMDIR", ""},
+                                        {"IMG/M00", member.data, false, member.size, Z_DEFLATED, member.crc}};
+    std::vector<DirRecord> series;
+    std::vector<std::string> aliases;
+    for (int e = 0; e < kEntries; ++e) {
+        char name[16];
+        std::snprintf(name, sizeof name, "M%02d", e);
+        if (e > 0) {
+            aliases.push_back(std::string("IMG/") + name);
+        }
+        series.push_back(SeriesRecord("1.2.62.9.2." + std::to_string(e),
+                                      {{"IMAGE", ImageRecord(std::string("IMG\\") + name, "1.2.62.9.1", 1), {}}}));
+    }
+    members[0].data = DicomDirBytes({PatientRecord("Z1", "1.2.62.9.3", series)});
+    ASSERT_TRUE(MakeZip(zip_, members));
+    ASSERT_TRUE(ZipMakerAddAliases(zip_, "IMG/M00", aliases));
+    EXPECT_LT(fs::file_size(zip_), uint64_t(1) << 20);
+
+    GuiStallMeter stall;
+    const qint64 elapsed = OpenZip(zip_);
+    EXPECT_EQ(box.texts.size(), 0u);
+    ASSERT_EQ(SeriesSizes(), std::vector<size_t>(kEntries, 1));
+    Report("12 entries of one 300 MiB member, load", elapsed, stall);
+
+    uint64_t peak = 0;
+    for (size_t s : {size_t(0), size_t(1), size_t(kEntries - 1)}) {
+        const std::vector<XEVImageViewCtrl*> cells = ShowSeries(Series(s), 1);
+        ASSERT_EQ(cells.size(), 1u);
+        EXPECT_GT(PaintedBright(cells)[0], 0) << s;
+        peak = std::max(peak, FolderBytes(kestro_));
+    }
+    EXPECT_EQ(box.texts.size(), 0u);
+    const uint64_t oneCopy = members[0].data.size() + member.size;
+    EXPECT_EQ(peak, oneCopy);
+    EXPECT_EQ(FolderBytes(kestro_), oneCopy);
+    const ino_t copy = InodeOf(kestro_ + "/IMG/M00");
+    ASSERT_NE(copy, ino_t(0));
+    EXPECT_EQ(InodeOf(kestro_ + "/IMG/M01"), copy);
+    EXPECT_EQ(InodeOf(kestro_ + "/IMG/M11"), copy);
+    ReportShown("12 entries of one 300 MiB member, three shown", stall);
+
+    // The end as the program's: its removal stops at its deadline, what is left keeps its lock
+    // for the next start, whose sweep removes every leftover folder whole.
+    Image().StopLoading();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+    XEVEndExtractFolder([deadline] { return std::chrono::steady_clock::now() >= deadline; });
+    const std::string user = PlatGetUserTempFolder(false);
+    const uint64_t afterEnd = fs::exists(user) ? FolderBytes(user) : 0;
+    XEVRemoveLeftoverExtractFolders();
+    const uint64_t afterStart = fs::exists(user) ? FolderBytes(user) : 0;
+    std::printf("[ figures  ] 12 entries of one 300 MiB member, temporary folder: held at most %llu MB, left "
+                "after the end %llu MB, after the next start %llu MB\n",
+                static_cast<unsigned long long>(peak >> 20), static_cast<unsigned long long>(afterEnd >> 20),
+                static_cast<unsigned long long>(afterStart >> 20));
+    EXPECT_EQ(afterStart, 0u);
+    EXPECT_FALSE(fs::exists(kestro_));
+}
+
+// An archive's members past its extraction budget (lowered here to the DICOMDIR and one image)
+// are not written: the first image paints, the second's cell says it cannot be read.
+TEST_F(HostileZipTest, MembersPastTheExtractionBudgetCannotBeRead)
+{
+    const std::string image0 = ImageHead("1.2.62.10.1.0", 64, 64, 16, 1) + BrightUpperHalf(64, 64);
+    const std::string image1 = ImageHead("1.2.62.10.1.1", 64, 64, 16, 1) + BrightUpperHalf(64, 64);
+    std::vector<ZipMakerMember> members{{"DICOMDIR", ""}, {"IMG/M0", image0}, {"IMG/M1", image1}};
+    members[0].data = DicomDirBytes(
+        {PatientRecord("Z1", "1.2.62.10.3",
+                       {SeriesRecord("1.2.62.10.2", {{"IMAGE", ImageRecord("IMG\\M0", "1.2.62.10.1.0", 1), {}},
+                                                     {"IMAGE", ImageRecord("IMG\\M1", "1.2.62.10.1.1", 1), {}}})})});
+    ASSERT_TRUE(MakeZip(zip_, members));
+    const uint64_t before = SetZipExtractBudget(members[0].data.size() + image0.size() + image1.size() / 2);
+    struct Restore {
+        uint64_t budget;
+        ~Restore() { SetZipExtractBudget(budget); }
+    } restore{before};
+
+    GuiStallMeter stall;
+    const qint64 elapsed = OpenZip(zip_);
+    ASSERT_EQ(SeriesSizes(), std::vector<size_t>{2});
+    const std::vector<XEVImageViewCtrl*> cells = ShowSeries(Series(0), 1);
+    ASSERT_EQ(cells.size(), 1u);
+    EXPECT_GT(PaintedBright(cells)[0], 0);
+    ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); }));
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << box.texts[0].toStdString();
+    EXPECT_TRUE(box.texts[0].contains(QStringLiteral("M1")));
+    EXPECT_EQ(FolderNames(kestro_), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0"}));
+    Report("member past the extraction budget", elapsed, stall);
 }
 
 namespace {

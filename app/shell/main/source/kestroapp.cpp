@@ -123,11 +123,14 @@ void XEVKestroInstance::StartLeftoverSweep()
     StopLeftoverSweep();
     stopSweep_ = false;
     sweepEnded_ = false;
+    sweepEnd_ = INT64_MAX;
     sweeper_ = std::thread([this, gate = SweepGate()] {
         if (gate) {
             gate();
         }
-        XEVRemoveLeftoverExtractFolders([this] { return stopSweep_.load(); });
+        XEVRemoveLeftoverExtractFolders([this] {
+            return stopSweep_.load() || std::chrono::steady_clock::now().time_since_epoch().count() >= sweepEnd_.load();
+        });
         sweepEnded_ = true;
     });
 }
@@ -238,12 +241,14 @@ void JoinStoppedThreads(std::chrono::steady_clock::time_point end)
 
 int XEVKestroInstance::ExitInstance(int status)
 {
-    StopLeftoverSweep();
     if (frame_) {
         // Closing runs the ordered shut-down when the loop did not.
         frame_->close();
         frame_.reset();
     }
+    // What earlier copies left goes on being removed beside the end, whole unless the end's
+    // deadline comes first: a short run would otherwise take one file of it a start.
+    sweepEnd_ = removalEnd_.time_since_epoch().count();
     // The frame's workers were told to stop, never waited for: what they still write (an
     // archive's DICOMDIR, the load state) is done before the folder and the state go.
     const auto waitEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDetachedWaitMs);
@@ -252,6 +257,10 @@ int XEVKestroInstance::ExitInstance(int status)
     ForgetZipArchive();
     const std::chrono::steady_clock::time_point end = removalEnd_;
     XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
+    // The sweep ends by itself, at the latest at that deadline.
+    if (sweeper_.joinable()) {
+        sweeper_.join();
+    }
     if (instance_) {
         instance_->Stop();
         instance_.reset();

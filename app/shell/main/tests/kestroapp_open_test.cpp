@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -192,6 +193,50 @@ TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder
     ASSERT_TRUE(ended && WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(QFile::exists(QString::fromLocal8Bit(shot)));
+    ExpectNothingLeftByTheNextStart(user_);
+}
+
+// The sample disc with its CT0002 and CT0003 entries naming CT0001's local header, opened on the
+// command line: the members the loaders ask for are written once, the other names are links to
+// that copy, and nothing is left after the end and the next start.
+TEST_F(CommandLineArchiveTest, EntriesNamingOneMemberAreWrittenOnceAndLeaveNothing)
+{
+    std::vector<ZipMakerMember> members;
+    const fs::path disc(KV_SAMPLE_DIR);
+    for (const auto& entry : fs::recursive_directory_iterator(disc)) {
+        const std::string name = fs::relative(entry.path(), disc).string();
+        if (entry.is_regular_file() && name != "DICOM/CT0002" && name != "DICOM/CT0003") {
+            members.push_back({"CD/" + name, ReadBytes(entry.path())});
+        }
+    }
+    ASSERT_TRUE(MakeZip(zip_, members));
+    ASSERT_TRUE(ZipMakerAddAliases(zip_, "CD/DICOM/CT0001", {"CD/DICOM/CT0002", "CD/DICOM/CT0003"}));
+
+    XEVKestroInstance instance;
+    ASSERT_TRUE(
+        instance.InitInstance({QStringLiteral("kestro"), QStringLiteral("/Agree"), QString::fromStdString(zip_)}));
+    CMainFrame& frame = *instance.MainFrame();
+    ASSERT_TRUE(PumpUntil([&] { return frame.FirstCellsLoaded(); }, kStartTimeoutMs));
+    const std::string kestro = GetLoadState().GetExtractFolder();
+    // The series' loaders read the rest of it behind the first cells.
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return fs::exists(kestro + "/DICOM/CT0002") && fs::exists(kestro + "/DICOM/CT0003") &&
+                   fs::exists(kestro + "/DICOM/CT0004");
+        },
+        kStartTimeoutMs));
+    struct stat one {};
+    struct stat two {};
+    struct stat three {};
+    ASSERT_EQ(::stat((kestro + "/DICOM/CT0001").c_str(), &one), 0);
+    ASSERT_EQ(::stat((kestro + "/DICOM/CT0002").c_str(), &two), 0);
+    ASSERT_EQ(::stat((kestro + "/DICOM/CT0003").c_str(), &three), 0);
+    EXPECT_EQ(two.st_ino, one.st_ino);
+    EXPECT_EQ(three.st_ino, one.st_ino);
+    EXPECT_EQ(one.st_nlink, 3u);
+    EXPECT_EQ(ReadBytes(kestro + "/DICOM/CT0003"), ReadBytes(KV_SAMPLE_DIR "/DICOM/CT0001"));
+    EXPECT_EQ(box_.Count(), 0);
+    EXPECT_EQ(instance.ExitInstance(0), 0);
     ExpectNothingLeftByTheNextStart(user_);
 }
 

@@ -777,6 +777,45 @@ TEST_F(KestroStartTest, ALargeLeftoverNeverHoldsTheWindow)
     EXPECT_FALSE(std::filesystem::exists(left));
 }
 
+// A leftover of 20,000 files whose removal only begins as the run ends: the end lets it go on,
+// so one start removes it whole, not a few files of it a start.
+TEST_F(KestroStartTest, AShortRunRemovesALeftoverWhole)
+{
+    QTemporaryDir temp;
+    ScopedEnv tmpdir("TMPDIR", temp.path().toStdString().c_str());
+    const std::string left = temp.path().toStdString() + "/kestro-" + std::to_string(::geteuid()) + "/x.Many00";
+    ASSERT_TRUE(std::filesystem::create_directories(left + "/IMG"));
+    ASSERT_TRUE(QFile(QString::fromStdString(left + "/.owner")).open(QIODevice::WriteOnly));
+    for (int i = 0; i < 20000; ++i) {
+        const int fd = ::open((left + "/IMG/F" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    XEVKestroInstance::SetLeftoverSweepGateForTest(
+        [released] { released.wait_for(std::chrono::milliseconds(kStartTimeoutMs)); });
+    struct Ungate {
+        std::promise<void>& release;
+        ~Ungate()
+        {
+            XEVKestroInstance::SetLeftoverSweepGateForTest(nullptr);
+            try {
+                release.set_value();
+            } catch (const std::future_error&) {
+            }
+        }
+    } ungate{release};
+
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+    ASSERT_TRUE(WaitForFirstCells());
+    EXPECT_TRUE(std::filesystem::exists(left + "/IMG/F19999"));
+    release.set_value();
+    EXPECT_EQ(instance_->ExitInstance(0), 0);
+    EXPECT_TRUE(instance_->LeftoverSweepEnded());
+    EXPECT_FALSE(std::filesystem::exists(left));
+}
+
 TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
 {
     TempXdgFolders xdg;

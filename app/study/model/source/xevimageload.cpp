@@ -538,8 +538,9 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
     // Under the state's lock: a File Open may set another archive while a reader let go ends.
     if (load.holder.storage == nullptr && !state.GetExtractFolder().empty()) {
         const int32_t extracted = state.ExtractZipMember(load.narrowPath, load.narrowPath);
-        // A member too large to read is there, just not readable: not a missing file.
-        if (extracted == kZipUnreadable) {
+        // A member too large to read, or past the archive's extraction budget, is there, just
+        // not readable: not a missing file.
+        if (IsZipMemberRefused(extracted)) {
             return fileFail(10008, -2003);
         }
         if (extracted == 0) {
@@ -1179,6 +1180,8 @@ int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const 
     XEVZipCopyControl control;
     control.stop = stop;
     control.between = [&turn] { turn.Yield(); };
+    // Another loader writing the same member needs the medium to end.
+    control.waiting = [&turn](bool waiting) { waiting ? turn.Pause() : turn.Resume(); };
     return state.ExtractZipMember(narrowPath, narrowPath, &control);
 }
 
@@ -1205,7 +1208,7 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
             return staging;
         }
         if (extracted != 0 || !staged->Open(narrowPath)) {
-            staging.end = extracted == kZipUnreadable ? StageEnd::TooLarge : StageEnd::NotOpened;
+            staging.end = IsZipMemberRefused(extracted) ? StageEnd::TooLarge : StageEnd::NotOpened;
             return staging;
         }
     }

@@ -206,6 +206,20 @@ void XEVMediumTurn::Yield()
     Take();
 }
 
+void XEVMediumTurn::Pause()
+{
+    paused_ = held_;
+    Give();
+}
+
+void XEVMediumTurn::Resume()
+{
+    if (paused_) {
+        paused_ = false;
+        Take();
+    }
+}
+
 void XEVSetReadObserver(XEVReadObserver observer)
 {
     readObserver = observer;

@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -89,4 +92,63 @@ inline uLong ZipMakerZerosCrc(uint64_t size)
                     static_cast<uInt>(std::min<uint64_t>(zeros.size(), size - done)));
     }
     return crc;
+}
+
+// The archive at path given more central-directory entries for its member original, named
+// aliases, each pointing at that member's one local header, as a hostile archive lays them out.
+// minizip checks that a local header's name is as long as its entry's: the aliases are too.
+// An archive without zip64 records and without a comment, as MakeZip writes it.
+inline bool ZipMakerAddAliases(const std::string& path, const std::string& original,
+                               const std::vector<std::string>& aliases)
+{
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const auto get = [&](size_t at, int size) {
+        uint32_t value = 0;
+        for (int i = size - 1; i >= 0; --i) {
+            value = (value << 8) | uint8_t(bytes[at + size_t(i)]);
+        }
+        return value;
+    };
+    const auto put = [&](std::string& out, size_t at, uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) {
+            out[at + size_t(i)] = char((value >> (8 * i)) & 0xFF);
+        }
+    };
+    if (bytes.size() < 22 || get(bytes.size() - 22, 4) != 0x06054b50) {
+        return false;
+    }
+    const size_t end = bytes.size() - 22;
+    const size_t directory = get(end + 16, 4);
+    const size_t directorySize = get(end + 12, 4);
+    const uint32_t entries = get(end + 10, 2);
+    std::string added;
+    for (size_t at = directory, n = 0; n < entries && at + 46 <= end; ++n) {
+        const size_t nameLength = get(at + 28, 2);
+        const size_t recordSize = 46 + nameLength + get(at + 30, 2) + get(at + 32, 2);
+        if (bytes.compare(at + 46, nameLength, original) == 0 && nameLength == original.size()) {
+            for (const std::string& alias : aliases) {
+                if (alias.size() != nameLength) {
+                    return false;
+                }
+                std::string record = bytes.substr(at, recordSize);
+                std::memcpy(&record[46], alias.data(), nameLength);
+                added += record;
+            }
+        }
+        at += recordSize;
+    }
+    if (added.empty() || directory + directorySize != end) {
+        return false;
+    }
+    std::string tail = bytes.substr(end);
+    put(tail, 8, uint32_t(entries + aliases.size()), 2);
+    put(tail, 10, uint32_t(entries + aliases.size()), 2);
+    put(tail, 12, uint32_t(directorySize + added.size()), 4);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes.substr(0, end) << added << tail;
+    return bool(out);
 }

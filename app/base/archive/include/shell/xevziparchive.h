@@ -21,10 +21,11 @@ constexpr int32_t kZipNoBuffer = -2;
 constexpr int32_t kZipCreateFailed = -3;
 constexpr int32_t kZipNotOpen = -4;
 constexpr int32_t kZipWriteFailed = -5;
-constexpr int32_t kZipNoSpace = -6;      // the member does not fit the folder's free space
-constexpr int32_t kZipTooLarge = -7;     // the member gives more than its declared size
-constexpr int32_t kZipUnreadable = -8;   // the member declares more than the image reader opens
-constexpr int32_t kZipStopped = -9;      // the copy's stop was set; nothing is left of it
+constexpr int32_t kZipNoSpace = -6;       // the member does not fit the folder's free space
+constexpr int32_t kZipTooLarge = -7;      // the member gives more than its declared size
+constexpr int32_t kZipUnreadable = -8;    // the member declares more than the image reader opens
+constexpr int32_t kZipStopped = -9;       // the copy's stop was set; nothing is left of it
+constexpr int32_t kZipOverBudget = -10;   // the archive's members extracted so far leave no room for it
 constexpr int32_t kZipNotFound = -100;
 constexpr int32_t kZipOpenFailed = -101;
 constexpr int32_t kZipReadFailed = -102;
@@ -35,9 +36,13 @@ constexpr int32_t kZipNextFailed = -106;
 
 // What a copy answers to between its blocks of kZipCopyBufferSize packed bytes: a stop that
 // ends it at the next block (null: none), and a call that lets other readers at the medium.
+// waiting is called with true before a caller waits for another caller's copy of the same
+// member, and with false after: a caller holding the medium lets it go meanwhile, since that
+// copy reads it.
 struct XEVZipCopyControl {
     const std::atomic<int32_t>* stop = nullptr;
     std::function<void()> between;
+    std::function<void(bool waiting)> waiting;
 };
 
 // The copy buffer, allocated once per extracted member, and the buffer of packed data.
@@ -50,6 +55,20 @@ constexpr uint64_t kZipHeadLimit = uint64_t(64) << 20;
 constexpr uint64_t kZipLargestMember = uint64_t(INT32_MAX);
 // Free space a member must leave in the extraction folder's file system.
 constexpr uint64_t kZipFreeSpaceMargin = uint64_t(64) << 20;
+// What one archive may write into its extraction folder in all, counted by the members' declared
+// sizes, each member once: about twice a dual-layer DVD (8.5 GB), the largest disc a zip of a
+// study comes from.
+constexpr uint64_t kZipExtractBudget = uint64_t(16) << 30;
+
+// The refusals a loader shows as an image that cannot be read: the member is there, it is just
+// not written out.
+inline bool IsZipMemberRefused(int32_t code)
+{
+    return code == kZipUnreadable || code == kZipOverBudget;
+}
+
+// The extraction budget for tests; returns the one before, 0 restores kZipExtractBudget.
+uint64_t SetZipExtractBudget(uint64_t budget);
 
 // Bytes free for this user in the file system of an open folder. Replaceable for tests;
 // returns the query before, null restores the real one.
@@ -85,6 +104,9 @@ public:
     // declared size leaves less than the margin free (kZipNoSpace). Data past the declared
     // size stops the copy (kZipTooLarge); a failed copy leaves no file.
     int32_t ExtractCurrent(int dirFd, const std::string& leaf, const XEVZipCopyControl* control = nullptr);
+    // Where the current entry's data begins in the archive, from its local header (entries of
+    // the central directory that name one local header give one place), and its information.
+    int32_t CurrentDataStart(uint64_t& start, unz_file_info64& info);
 
 private:
     friend class ZipMemberIndex;
@@ -225,6 +247,12 @@ bool HasDicmMarker(const std::string& path);
 std::string XEVGetExtractFolder();
 // The file in each extraction folder that its copy holds locked; never a member's place.
 constexpr char kXEVExtractLockName[] = ".owner";
+// What was extracted into folder is forgotten: the folder was emptied, so its members are written
+// anew and its budget starts again. Called by the folder's upkeep below.
+void ZipForgetExtracted(const std::string& folder);
+// Bytes charged to folder's extraction budget so far.
+uint64_t ZipExtractedBytes(const std::string& folder);
+
 // Removes this copy's extraction folder with its lock, at exit. stop, when given, is asked
 // between entries and ends the removal early: what is left keeps its lock file, so the next
 // start removes it. Never waits for another thread's removal.
@@ -244,8 +272,12 @@ bool XEVDeleteExtractFolder(const std::string& folder);
 // The member for path (the one at path's place below the DICOMDIR's folder), from the
 // archive at zipPath, to destination (the path when empty).
 // The target must lie inside extractFolder; the folders on the way are made there without
-// following links. 0, or an archive code (-1 when nothing matches or the target lies outside
-// the folder, kZipUnreadable when the member declares more than kZipLargestMember).
+// following links. A member is written once per local header into a folder: another entry
+// naming the same local header, or the same entry again, gets a link to that copy, and a
+// second caller for it waits for the first one's copy. 0, or an archive code (-1 when nothing
+// matches or the target lies outside the folder, kZipUnreadable when the member declares more
+// than kZipLargestMember, kZipOverBudget when it would take the folder's members past
+// kZipExtractBudget).
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                          const std::string& destination, const XEVZipCopyControl* control = nullptr);
 // The declared size of the member ExtractZipMember would take for path, without reading it.

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -61,8 +62,8 @@ public:
 protected:
     // The frame has begun to close: later copies wait for this one to end, not ask it.
     virtual void OnFrameClosing();
-    // ExitInstance stops removing the extraction folder at that time and leaves the rest,
-    // with its lock file, to the next start.
+    // ExitInstance stops removing the extraction folder, and the leftovers of earlier copies,
+    // at that time and leaves the rest, with its lock file, to the next start.
     void SetFolderRemovalEnd(std::chrono::steady_clock::time_point end) { removalEnd_ = end; }
 
 private:
@@ -80,6 +81,8 @@ private:
     std::thread sweeper_;
     std::atomic<bool> stopSweep_{false};
     std::atomic<bool> sweepEnded_{false};
+    // The steady clock's count at which the sweep stops; set from removalEnd_ when the end begins.
+    std::atomic<int64_t> sweepEnd_{INT64_MAX};
     std::chrono::steady_clock::time_point removalEnd_ = std::chrono::steady_clock::time_point::max();
 };
 

@@ -73,6 +73,11 @@ public:
     bool Held() const { return held_; }
     // Between blocks: a background read lets a waiting read for the screen go first.
     void Yield();
+    // While this reader waits for another's read of the medium (a zip member another loader
+    // writes), the turn goes to others, that one among them; taken again after, the stop ending
+    // that wait as the first one's.
+    void Pause();
+    void Resume();
 
 private:
     void Take();
@@ -81,6 +86,7 @@ private:
     XEVReadPriority priority_;
     const std::atomic<int32_t>* stop_;
     bool held_ = false;
+    bool paused_ = false;
 };
 
 // A file's header parsed with no lock held, handed to the image's helper, which takes it
