@@ -1341,7 +1341,7 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
             state.memoryShort = 1;
             state.memoryShortStudy = 1;
         } else if (!vekHelper_->statusText.isEmpty()) {
-            GetLoadState().TellLoadFailure(vekHelper_->statusText, vekHelper_->statusCode);
+            GetLoadState().TellLoadFailure(vekHelper_->statusText, vekHelper_->statusCode, disc);
         }
         post();
         return result;
