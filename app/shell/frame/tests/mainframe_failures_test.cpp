@@ -29,6 +29,7 @@
 #include "shell/xev_uistring.h"
 #include "shell/xevsplitterwnd.h"
 #include "study/xevrecordkeeper.h"
+#include "testsupport/slowdisc.h"
 
 namespace {
 
@@ -490,7 +491,7 @@ namespace {
 // A disc that asks a question and fails: the 10-frame disc as dcmmkdir lists it, without its
 // single-frame files S1 and S2, so that the scan offers the series-composition switch and the
 // study's cells name the missing files.
-std::string WriteAskingDisc(const std::string& out)
+void WriteAskingDisc(const std::string& out)
 {
     const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
                                 "/../app/testsupport/python /usr/bin/python3 -W ignore " +
@@ -498,7 +499,6 @@ std::string WriteAskingDisc(const std::string& out)
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     EXPECT_TRUE(fs::remove(out + "/disc/S1"));
     EXPECT_TRUE(fs::remove(out + "/disc/S2"));
-    return out + "/disc/DICOMDIR";
 }
 
 // Windows of the program on screen other than the frame.
@@ -519,14 +519,21 @@ int OtherWindowsShown(const QWidget* frame)
 // can no longer be answered, and a failure an old disc's thread tells late names nothing.
 TEST_F(FrameBoxTest, AnotherDiscClosesTheLastDiscsBoxesAndQuestion)
 {
+    if (!OnSlowDisc()) {
+        const std::string command = "/usr/bin/python3 " + kFrameData + "/write_series_disc.py " +
+                                    (temp_ / "medium/clean") + " 3 2 --patients 3";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        WriteAskingDisc(temp_ / "medium/asking1");
+        WriteAskingDisc(temp_ / "medium/asking2");
+        RunTestOnSlowDisc({temp_ / "medium", 6e6, 100, 0});
+        return;
+    }
+    const std::string medium = SlowDiscRoot();
+    const long guiReads = SlowDiscGuiReads();
     BoxReader reader(*frame);
     reader.answering = false;
     GetCommonSettings().ModeMultiFrameRead = 1;
-    disc_ = temp_.Path() + "/clean";
-    const std::string command =
-        "/usr/bin/python3 " + kFrameData + "/write_series_disc.py " + disc_ + " 3 2 --patients 3";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const QString clean = QString::fromStdString(disc_ + "/DICOMDIR");
+    const QString clean = QString::fromStdString(medium + "/clean/DICOMDIR");
     const std::vector<std::pair<const char*, std::function<void()>>> routes = {
         {"File Open", [&] { Open(clean.toStdString()); }},
         {"a drop",
@@ -540,8 +547,8 @@ TEST_F(FrameBoxTest, AnotherDiscClosesTheLastDiscsBoxesAndQuestion)
     int round = 0;
     for (const auto& [route, replace] : routes) {
         SCOPED_TRACE(route);
-        const std::string asking = temp_.Path() + "/asking" + std::to_string(++round);
-        Open(WriteAskingDisc(asking));
+        const std::string asking = medium + "/asking" + std::to_string(++round);
+        Open(asking + "/disc/DICOMDIR");
         ASSERT_TRUE(
             PumpUntil([&] { return List().scanDone != 0 && frame->FailureBox().Current() != nullptr; }, kPaintWaitMs));
         // The first patient's bar may have asked already, once the scan was done.
@@ -613,6 +620,7 @@ TEST_F(FrameBoxTest, AnotherDiscClosesTheLastDiscsBoxesAndQuestion)
         EXPECT_FALSE(frame->IsSwitchLocked());
     }
     GetCommonSettings().ModeMultiFrameRead = 0;
+    EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
 }
 
 // A series of files that are no DICOM files: each is read once and told once; showing its
