@@ -121,7 +121,7 @@ bool XEVLoadState::HasFailureWindow() const
 void XEVLoadState::TellLoadFailure(const QString& text, int32_t status, uint64_t disc)
 {
     std::lock_guard<std::mutex> guard(failuresMutex_);
-    if (failureWindow_.IsNull() || (disc != 0 && disc != disc_.load())) {
+    if (failureWindow_.IsNull() || disc != disc_.load()) {
         return;
     }
     failures_.emplace_back(text, status);

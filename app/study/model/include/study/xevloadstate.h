@@ -86,7 +86,7 @@ public:
     void SetFailureWindow(const XEVWindowHandle& window);
     bool HasFailureWindow() const;
     // Queues a failure's text and status for the failure window; nothing without one, nor
-    // for a record of a disc no longer shown (disc 0: a record of no disc, always told).
+    // for a record of a disc no longer shown.
     void TellLoadFailure(const QString& text, int32_t status, uint64_t disc);
     // The failures queued so far, in their order.
     std::vector<std::pair<QString, int32_t>> TakeLoadFailures();
