@@ -29,6 +29,7 @@
 #include "shell/xev_uistring.h"
 #include "shell/xevsplitterwnd.h"
 #include "study/xevrecordkeeper.h"
+#include "study/xevthread.h"
 #include "testsupport/slowdisc.h"
 
 namespace {
@@ -619,8 +620,13 @@ TEST_F(FrameBoxTest, AnotherDiscClosesTheLastDiscsBoxesAndQuestion)
         // The new disc may be asked its own question.
         EXPECT_FALSE(frame->IsSwitchLocked());
     }
-    GetCommonSettings().ModeMultiFrameRead = 0;
     EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
+    // The pre-load and the scans may be in a read of the medium: they end before the settings
+    // they read change and before this process ends.
+    GetLoadState().HaltPreload();
+    GetLoadState().JoinPreload();
+    EXPECT_TRUE(PumpUntil([&] { return List().scanner.Running() == 0 && XEVThread::ReapLetGo() == 0; }));
+    GetCommonSettings().ModeMultiFrameRead = 0;
 }
 
 // A series of files that are no DICOM files: each is read once and told once; showing its
