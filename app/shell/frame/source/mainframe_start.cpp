@@ -386,13 +386,13 @@ void CMainFrame::OnHelpRequest()
 {
     const QString path = CKestroAppCore::GetHelpFilePath(GetModuleFolder());
     if (path.isEmpty() || !FileExists(path)) {
-        failureBox_->ShowForWindow(GetMessageString(kHelpMissingMessage));
+        failureBox_->ShowForWindow(this, GetMessageString(kHelpMissingMessage));
         return;
     }
     if (!helpOpener(path)) {
-        failureBox_->ShowForWindow(QStringLiteral("The help file could not be opened:\n%1\n\n"
-                                                  "Install a viewer for .chm files, such as xchm.")
-                                       .arg(path));
+        failureBox_->ShowForWindow(this, QStringLiteral("The help file could not be opened:\n%1\n\n"
+                                                        "Install a viewer for .chm files, such as xchm.")
+                                             .arg(path));
     }
 }
 

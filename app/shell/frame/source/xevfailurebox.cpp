@@ -40,12 +40,14 @@ XEVFailureBox::~XEVFailureBox()
 
 void XEVFailureBox::Show(QWidget*, const QString& text)
 {
-    ShowOwned(text, true);
+    ShowOwned(text, !forWindow_);
 }
 
-void XEVFailureBox::ShowForWindow(const QString& text)
+void XEVFailureBox::ShowForWindow(QWidget* parent, const QString& text)
 {
-    ShowOwned(text, false);
+    forWindow_ = true;
+    XEVShowFailureText(parent, text);
+    forWindow_ = false;
 }
 
 void XEVFailureBox::ShowOwned(const QString& text, bool ofDisc)

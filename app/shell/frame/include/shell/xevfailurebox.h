@@ -28,8 +28,9 @@ public:
 
     void Show(QWidget* parent, const QString& text) override;
     void Ask(QWidget* parent, const QString& text, std::function<void(int32_t)> answered) override;
-    // A box of no disc (the help file missing): another disc leaves it.
-    void ShowForWindow(const QString& text);
+    // A box of no disc (the help file missing): another disc leaves it. Goes where failures
+    // go (XEVShowFailureText), which is this box unless another was installed before it.
+    void ShowForWindow(QWidget* parent, const QString& text);
     // Another disc replaces the one shown: its box goes unanswered, and what it held, asked or
     // left to run after the boxes is dropped. A box of no disc stays.
     void DropDisc();
@@ -70,4 +71,6 @@ private:
     std::vector<std::function<void()>> afterBoxes_;
     int32_t opened_ = 0;
     bool closed_ = false;
+    // Set while ShowForWindow passes its text on.
+    bool forWindow_ = false;
 };
