@@ -132,6 +132,9 @@ void CXEVListFormView::StopRecordReaders()
 
 void CXEVListFormView::ResetForLoad()
 {
+    if (host_ != nullptr) {
+        host_->ReplacingDisc(false);
+    }
     StopRecordReaders();
     loaded = 0;
     loadResult = 0;
@@ -650,6 +653,7 @@ void CXEVListFormView::OnDropFiles(XEVLParam lParam)
     drop->finished = true;
     // The loaders are let go with the list's records below, never waited for.
     if (host_ != nullptr) {
+        host_->ReplacingDisc(true);
         host_->ClearTitleState();
         if (CXEVImageFormView* form = host_->GetImageFormView()) {
             form->StopLoading();

@@ -232,17 +232,36 @@ void CMainFrame::StartPathLoad(const QString& path)
             });
 }
 
+void CMainFrame::BeginDisc()
+{
+    // What the old source's loads failed on, or still fail on, is no longer worth a box.
+    GetLoadState().BeginDisc();
+    failureBox_->DropDisc();
+    DropReportRequest();
+    if (XEVReportDialogLink* report = GetReportDialog(false)) {
+        if (report->IsShown()) {
+            report->Close();
+        }
+    }
+    mediumGoneTold_ = false;
+}
+
+void CMainFrame::OnDiscDropped()
+{
+    // The choices made on the old disc are not the new one's: its question may be asked again.
+    ResetSelectionForOpen(true);
+    startPathUnopened_ = false;
+}
+
 void CMainFrame::ResetViewers()
 {
     if (CXEVStatusFormView* status = GetStatusPane()) {
         status->OnStack();
     }
+    BeginDisc();
     // The same stop as closing: every thread that reads the records ends before they go.
     ShutDownLoaders();
-    // What the old source's loads failed on is no longer worth a box.
-    (void)GetLoadState().TakeLoadFailures();
     startPathUnopened_ = false;
-    mediumGoneTold_ = false;
     if (CXEVListFormView* list = GetStudyList()) {
         list->loaded = 0;
         list->loadResult = 0;

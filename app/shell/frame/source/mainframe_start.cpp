@@ -88,6 +88,13 @@ public:
     // The title pane keeps nothing that a drop makes stale.
     void ClearTitleState() override {}
     XEVReportDialogLink* GetReportDialog(bool create) override { return frame_.GetReportDialog(create); }
+    void ReplacingDisc(bool dropped) override
+    {
+        if (dropped) {
+            frame_.OnDiscDropped();
+        }
+        frame_.BeginDisc();
+    }
 
 private:
     CMainFrame& frame_;
@@ -385,13 +392,13 @@ void CMainFrame::OnHelpRequest()
 {
     const QString path = CKestroAppCore::GetHelpFilePath(GetModuleFolder());
     if (path.isEmpty() || !FileExists(path)) {
-        XEVShowFailureText(this, GetMessageString(kHelpMissingMessage));
+        failureBox_->ShowForWindow(this, GetMessageString(kHelpMissingMessage));
         return;
     }
     if (!helpOpener(path)) {
-        XEVShowFailureText(this, QStringLiteral("The help file could not be opened:\n%1\n\n"
-                                                "Install a viewer for .chm files, such as xchm.")
-                                     .arg(path));
+        failureBox_->ShowForWindow(this, QStringLiteral("The help file could not be opened:\n%1\n\n"
+                                                        "Install a viewer for .chm files, such as xchm.")
+                                             .arg(path));
     }
 }
 

@@ -106,9 +106,11 @@ void CMainFrame::RequestSeriesSwitch(int32_t index, const QString& studyKey, con
     if (store) {
         SetSelectionRecord(index, studyKey, seriesKey);
     }
-    // Answered later, from the box: nothing of the caller's is reached then.
-    ConfirmSeriesSwitch([this](int32_t answer) {
-        if (shutDown_) {
+    // Answered later, from the box: nothing of the caller's is reached then, and an answer
+    // that comes once another disc is shown acts on nothing.
+    const uint64_t disc = GetLoadState().CurrentDisc();
+    ConfirmSeriesSwitch([this, disc](int32_t answer) {
+        if (shutDown_ || disc != GetLoadState().CurrentDisc()) {
             return;
         }
         if (answer == 1) {

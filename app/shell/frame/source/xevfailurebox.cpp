@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include <algorithm>
 #include <utility>
 
 #include "shell/xev_uistring.h"
@@ -39,14 +40,26 @@ XEVFailureBox::~XEVFailureBox()
 
 void XEVFailureBox::Show(QWidget*, const QString& text)
 {
+    ShowOwned(text, !forWindow_);
+}
+
+void XEVFailureBox::ShowForWindow(QWidget* parent, const QString& text)
+{
+    forWindow_ = true;
+    XEVShowFailureText(parent, text);
+    forWindow_ = false;
+}
+
+void XEVFailureBox::ShowOwned(const QString& text, bool ofDisc)
+{
     if (closed_) {
         return;
     }
     if (current_ != nullptr) {
-        held_.push_back(text);
+        held_.push_back(Held{text, ofDisc});
         return;
     }
-    Open(text, QString(), false);
+    Open(text, QString(), false, ofDisc);
 }
 
 void XEVFailureBox::Ask(QWidget*, const QString& text, std::function<void(int32_t)> answered)
@@ -86,7 +99,27 @@ void XEVFailureBox::CloseAll()
     }
 }
 
-QMessageBox* XEVFailureBox::Open(const QString& text, const QString& details, bool question)
+void XEVFailureBox::DropDisc()
+{
+    held_.erase(std::remove_if(held_.begin(), held_.end(), [](const Held& held) { return held.ofDisc; }), held_.end());
+    questions_.clear();
+    afterBoxes_.clear();
+    if (current_ == nullptr || !currentOfDisc_) {
+        return;
+    }
+    // Closed unanswered: an answer given now would act on the disc that replaces it.
+    answering_ = nullptr;
+    current_ = nullptr;
+    if (QMessageBox* box = std::exchange(box_, nullptr).data()) {
+        box->disconnect(this);
+        box->close();
+    }
+    if (!closed_) {
+        Next();
+    }
+}
+
+QMessageBox* XEVFailureBox::Open(const QString& text, const QString& details, bool question, bool ofDisc)
 {
     const auto buttons = question ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok;
     auto* box = new QMessageBox(question ? QMessageBox::Question : QMessageBox::Warning, QString(), text, buttons,
@@ -98,6 +131,7 @@ QMessageBox* XEVFailureBox::Open(const QString& text, const QString& details, bo
     }
     box_ = box;
     current_ = box;
+    currentOfDisc_ = ofDisc;
     ++opened_;
     // Whichever comes first: the box answered, or gone with its parent (Cancel then).
     QObject::connect(box, &QDialog::finished, this, [this, box] {
@@ -114,16 +148,18 @@ QMessageBox* XEVFailureBox::Open(const QString& text, const QString& details, bo
 
 void XEVFailureBox::OpenHeld()
 {
-    const std::vector<QString> held = std::exchange(held_, {});
+    const std::vector<Held> held = std::exchange(held_, {});
     QString text = GetMessageString(kMoreFailuresMessage).arg(held.size());
     QStringList all;
-    for (const QString& failure : held) {
-        all.push_back(FailureLine(failure));
+    bool ofDisc = false;
+    for (const Held& failure : held) {
+        ofDisc = ofDisc || failure.ofDisc;
+        all.push_back(FailureLine(failure.text));
         if (size_t(all.size()) <= kFailuresNamed) {
             text += QLatin1Char('\n') + all.back();
         }
     }
-    Open(text, held.size() > kFailuresNamed ? all.join(QLatin1Char('\n')) : QString(), false);
+    Open(text, held.size() > kFailuresNamed ? all.join(QLatin1Char('\n')) : QString(), false, ofDisc);
 }
 
 void XEVFailureBox::OnClosed(const QMessageBox* box, int32_t answer)
@@ -154,7 +190,7 @@ void XEVFailureBox::Next()
         Question question = std::move(questions_.front());
         questions_.pop_front();
         answering_ = std::move(question.answered);
-        Open(question.text, QString(), true);
+        Open(question.text, QString(), true, true);
         return;
     }
     for (std::function<void()>& then : std::exchange(afterBoxes_, {})) {

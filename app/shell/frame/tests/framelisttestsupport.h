@@ -20,9 +20,16 @@ public:
     void Ask(QWidget*, const QString& text, std::function<void(int32_t)> answered) override
     {
         asked.push_back(text);
+        if (keep) {
+            kept = std::move(answered);
+            return;
+        }
         answered(answer);
     }
     int32_t answer = 2;
+    // Set: the question is kept unanswered in kept, for the test to answer later.
+    bool keep = false;
+    std::function<void(int32_t)> kept;
     QStringList shown;
     QStringList asked;
 };

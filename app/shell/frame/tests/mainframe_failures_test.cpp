@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -20,10 +22,15 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "discopentestsupport.h"
 #include "shell/xev_uistring.h"
+#include "shell/xevsplitterwnd.h"
+#include "study/xevrecordkeeper.h"
+#include "study/xevthread.h"
+#include "testsupport/slowdisc.h"
 
 namespace {
 
@@ -488,6 +495,148 @@ TEST_F(FrameBoxTest, ACloseWhileABoxIsUpEndsTheFrame)
     EXPECT_TRUE(PumpUntil([] { return NoWindowShown(); }));
     WaitForTheWorker();
     EXPECT_EQ(frame->FailureBox().Opened(), opened);
+}
+
+namespace {
+
+// A disc that asks a question and fails: the 10-frame disc as dcmmkdir lists it, without its
+// single-frame files S1 and S2, so that the scan offers the series-composition switch and the
+// study's cells name the missing files.
+void WriteAskingDisc(const std::string& out)
+{
+    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
+                                "/../app/testsupport/python /usr/bin/python3 -W ignore " +
+                                kFrameData + "/write_frames_disc.py " + out + " dcmmkdir";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_TRUE(fs::remove(out + "/disc/S1"));
+    EXPECT_TRUE(fs::remove(out + "/disc/S2"));
+}
+
+// Windows of the program on screen other than the frame.
+int OtherWindowsShown(const QWidget* frame)
+{
+    int shown = 0;
+    for (const QWidget* window : QApplication::topLevelWidgets()) {
+        shown += window != frame && window->isVisible() ? 1 : 0;
+    }
+    return shown;
+}
+
+}   // namespace
+
+// A disc's failure box up with its switch question and another failure waiting, then a clean
+// disc of three patients opened by File Open, and again by a drop: once its first images show
+// no window but the frame is open and none opens after, its list is whole, the old question
+// can no longer be answered, and a failure an old disc's thread tells late names nothing.
+TEST_F(FrameBoxTest, AnotherDiscClosesTheLastDiscsBoxesAndQuestion)
+{
+    if (!OnSlowDisc()) {
+        const std::string command = "/usr/bin/python3 " + kFrameData + "/write_series_disc.py " +
+                                    (temp_ / "medium/clean") + " 3 2 --patients 3";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        WriteAskingDisc(temp_ / "medium/asking1");
+        WriteAskingDisc(temp_ / "medium/asking2");
+        RunTestOnSlowDisc({temp_ / "medium", 6e6, 100, 0});
+        return;
+    }
+    const std::string medium = SlowDiscRoot();
+    const long guiReads = SlowDiscGuiReads();
+    BoxReader reader(*frame);
+    reader.answering = false;
+    GetCommonSettings().ModeMultiFrameRead = 1;
+    const QString clean = QString::fromStdString(medium + "/clean/DICOMDIR");
+    const std::vector<std::pair<const char*, std::function<void()>>> routes = {
+        {"File Open", [&] { Open(clean.toStdString()); }},
+        {"a drop",
+         [&] {
+             XEVDropFiles drop;
+             drop.paths = {clean};
+             XEVSendMessage(List().Handle(), WM_XEV_DROPFILES, 0, reinterpret_cast<XEVLParam>(&drop));
+             ASSERT_TRUE(PumpUntil([&] { return List().loaded != 0; }, kPaintWaitMs));
+         }},
+    };
+    int round = 0;
+    for (const auto& [route, replace] : routes) {
+        SCOPED_TRACE(route);
+        const std::string asking = medium + "/asking" + std::to_string(++round);
+        Open(asking + "/disc/DICOMDIR");
+        ASSERT_TRUE(
+            PumpUntil([&] { return List().scanDone != 0 && frame->FailureBox().Current() != nullptr; }, kPaintWaitMs));
+        // The first patient's bar may have asked already, once the scan was done.
+        if (!frame->IsSwitchLocked()) {
+            ASSERT_TRUE(frame->CanSwitchSeriesDisplay());
+            XEVSendMessage(List().Handle(), WM_XEV_STUDY_DBLCLK, kXEVFirstTreeId, 0);
+        }
+        // The failures are answered until the question is up.
+        QPointer<QMessageBox> question;
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                QMessageBox* up = frame->FailureBox().Current();
+                if (up != nullptr && up->icon() == QMessageBox::Question) {
+                    question = up;
+                    return true;
+                }
+                if (up != nullptr) {
+                    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                    QApplication::sendEvent(up, &enter);
+                }
+                return false;
+            },
+            kPaintWaitMs));
+        // A missing file of this disc that a thread of it reads again: its failure waits behind
+        // the question, and the same read after the next disc has come tells nothing.
+        ImageInfo* missing = nullptr;
+        for (SeriesInfo* series : List().patients.at(0)->studies.at(0)->series) {
+            for (ImageInfo* image : series->images) {
+                missing = image->filePath.endsWith(QStringLiteral("/S2")) ? image : missing;
+            }
+        }
+        ASSERT_NE(missing, nullptr);
+        const std::shared_ptr<const void> hold = XEVHoldRecords();
+        const auto readAgain = [missing] {
+            std::thread([missing] {
+                int32_t frameNumber = 0;
+                (void)missing->LoadImage(frameNumber, XEVWindowHandle(), 1);
+            }).join();
+        };
+        readAgain();
+        ASSERT_TRUE(PumpUntil([&] { return frame->FailureBox().Waiting() > 0; }, kPaintWaitMs));
+        const QString oldFolder = QString::fromStdString(asking);
+
+        replace();
+        const size_t told = reader.texts.size();
+        const int32_t opened = frame->FailureBox().Opened();
+        EXPECT_EQ(frame->FailureBox().Current(), nullptr);
+        EXPECT_EQ(frame->FailureBox().Waiting(), 0);
+        ASSERT_TRUE(PumpUntil([&] { return frame->FirstCellsLoaded(); }, kPaintWaitMs));
+        EXPECT_EQ(OtherWindowsShown(frame.get()), 0);
+        EXPECT_EQ(List().patients.size(), 3u);
+        // The old question, if it could still be reached, answered OK.
+        if (!question.isNull()) {
+            EXPECT_FALSE(question->isVisible());
+            question->button(QMessageBox::Ok)->click();
+        }
+        readAgain();
+        WaitForTheLoads();
+        WaitForTheWorker();
+        Pump();
+        EXPECT_EQ(OtherWindowsShown(frame.get()), 0);
+        EXPECT_EQ(frame->FailureBox().Opened(), opened);
+        for (size_t k = told; k < reader.texts.size(); ++k) {
+            EXPECT_FALSE(reader.texts[k].contains(oldFolder)) << reader.texts[k].toStdString();
+        }
+        EXPECT_EQ(List().patients.size(), 3u);
+        EXPECT_NE(List().Bar(kXEVFirstBarId + 2), nullptr);
+        // The new disc may be asked its own question.
+        EXPECT_FALSE(frame->IsSwitchLocked());
+    }
+    EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
+    // The pre-load and the scans may be in a read of the medium: they end before the settings
+    // they read change and before this process ends.
+    GetLoadState().HaltPreload();
+    GetLoadState().JoinPreload();
+    EXPECT_TRUE(PumpUntil([&] { return List().scanner.Running() == 0 && XEVThread::ReapLetGo() == 0; }));
+    GetCommonSettings().ModeMultiFrameRead = 0;
 }
 
 // A series of files that are no DICOM files: each is read once and told once; showing its

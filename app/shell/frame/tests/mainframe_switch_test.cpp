@@ -183,3 +183,27 @@ TEST_F(FrameListTest, EnlargingACellRecordsItsSeriesAndSwitches)
     EXPECT_EQ(frame->Selection().studyKey, QStringLiteral("1.2.3.9"));
     EXPECT_EQ(frame->Selection().seriesKey, QStringLiteral("1.2.4.16"));
 }
+
+// A question of one disc answered once another is loaded (here the same DICOMDIR again, as a
+// drop or File Open loads it): OK and Cancel act on nothing, and the new disc may ask again.
+TEST_F(FrameListTest, AnAnswerThatComesAfterAnotherDiscLoadedActsOnNothing)
+{
+    SetModes(0, 1);
+    Load(kDiscs + QStringLiteral("/DIRSRUN"));
+    answers.keep = true;
+    for (const int32_t answer : {1, 2}) {
+        SCOPED_TRACE(answer);
+        frame->Selection().switchFlag = 0;
+        XEVSendMessage(List().Handle(), WM_XEV_STUDY_DBLCLK, kXEVFirstTreeId, 0);
+        Pump();
+        ASSERT_TRUE(answers.kept != nullptr);
+        Load(kDiscs + QStringLiteral("/DIRSRUN"));
+        const PatientInfo* shown = List().patients.front();
+        ASSERT_FALSE(List().scanRecords.empty());
+        std::exchange(answers.kept, nullptr)(answer);
+        Pump();
+        EXPECT_EQ(List().patients.front(), shown);
+        EXPECT_FALSE(List().scanRecords.empty());
+        EXPECT_NE(SeriesWithFile(QStringLiteral("R04")), nullptr);
+    }
+}

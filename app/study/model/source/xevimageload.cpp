@@ -1383,7 +1383,7 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         } else if (vekHelper_->statusCode != 0) {
             vekHelper_->failedFrames[std::max(asked, 0)] = {vekHelper_->statusCode, vekHelper_->statusText};
             if (!vekHelper_->statusText.isEmpty()) {
-                GetLoadState().TellLoadFailure(vekHelper_->statusText, vekHelper_->statusCode);
+                GetLoadState().TellLoadFailure(vekHelper_->statusText, vekHelper_->statusCode, disc);
             }
         }
         post();

@@ -118,10 +118,10 @@ bool XEVLoadState::HasFailureWindow() const
     return !failureWindow_.IsNull();
 }
 
-void XEVLoadState::TellLoadFailure(const QString& text, int32_t status)
+void XEVLoadState::TellLoadFailure(const QString& text, int32_t status, uint64_t disc)
 {
     std::lock_guard<std::mutex> guard(failuresMutex_);
-    if (failureWindow_.IsNull()) {
+    if (failureWindow_.IsNull() || disc != disc_.load()) {
         return;
     }
     failures_.emplace_back(text, status);
@@ -135,6 +135,13 @@ std::vector<std::pair<QString, int32_t>> XEVLoadState::TakeLoadFailures()
 {
     std::lock_guard<std::mutex> guard(failuresMutex_);
     return std::exchange(failures_, {});
+}
+
+uint64_t XEVLoadState::BeginDisc()
+{
+    std::lock_guard<std::mutex> guard(failuresMutex_);
+    failures_.clear();
+    return disc_.fetch_add(1) + 1;
 }
 
 void XEVLoadState::StampPaintEnd()

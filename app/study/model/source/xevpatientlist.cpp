@@ -70,6 +70,8 @@ struct XEVPatientList::Run {
     const XEVWindowHandle notify;
     const XEVWindowHandle handTo;
     const uint64_t serial;
+    // The disc shown when the run began: what it fails on later is told only while it is shown.
+    const uint64_t disc = GetLoadState().CurrentDisc();
     std::mutex mutex;
     XEVPatientList* owner;     // under the mutex; null once let go
     bool scanLetGo = false;    // under the mutex
@@ -297,7 +299,7 @@ void XEVPatientList::LoadFileProc(Run& run)
                  [](XEVPatientList& list, Run& handed) { list.patients.swap(handed.patients); });
     } else if (!helper.statusText.isEmpty()) {
         // Nothing is listed: the failure box says why.
-        GetLoadState().TellLoadFailure(helper.statusText, helper.statusCode);
+        GetLoadState().TellLoadFailure(helper.statusText, helper.statusCode, run.disc);
     }
 }
 

@@ -4,9 +4,12 @@
 #include <cmath>
 #include <mutex>
 
+#include "study/xevloadstate.h"
 #include "study/xevvekhelper.h"
 
-ImageInfo::ImageInfo() = default;
+ImageInfo::ImageInfo() : disc(GetLoadState().CurrentDisc())
+{
+}
 
 ImageInfo::~ImageInfo()
 {

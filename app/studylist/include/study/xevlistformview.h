@@ -82,6 +82,10 @@ public:
     virtual void ClearTitleState() = 0;
     // The frame's report dialog; made first when create is set. Null when there is none.
     virtual XEVReportDialogLink* GetReportDialog(bool create) = 0;
+    // The list lets its records go for another source's: what the frame keeps of the old disc
+    // (boxes, questions, queued failures) goes with them. dropped: the source was dropped on
+    // the list rather than opened by the frame.
+    virtual void ReplacingDisc(bool dropped) { (void)dropped; }
 };
 
 // A tree of one patient's studies and series.

@@ -239,6 +239,12 @@ public:
     XEVFailureBox& FailureBox() { return *failureBox_; }
     // Stops every reader of the records and empties the list and the cells.
     void ResetViewers();
+    // Another disc replaces the one shown (File Open, a drop, the command line): the old
+    // disc's boxes and questions close unanswered, its queued failures and its report not yet
+    // read are dropped, and what its threads tell later reaches nothing.
+    void BeginDisc();
+    // A disc dropped on the study list: it replaces the shown one as an open does.
+    void OnDiscDropped();
     void SetFileOpenEnabled(bool enabled);
     // Null without "ModeOrvix".
     QAction* FileOpenAction() const { return fileOpenAction_; }

@@ -85,10 +85,18 @@ public:
     // WM_XEV_LOAD_FAILURES. Null: only the cell that gets the image's notice tells it.
     void SetFailureWindow(const XEVWindowHandle& window);
     bool HasFailureWindow() const;
-    // Queues a failure's text and status for the failure window; nothing without one.
-    void TellLoadFailure(const QString& text, int32_t status);
+    // Queues a failure's text and status for the failure window; nothing without one, nor
+    // for a record of a disc no longer shown.
+    void TellLoadFailure(const QString& text, int32_t status, uint64_t disc);
     // The failures queued so far, in their order.
     std::vector<std::pair<QString, int32_t>> TakeLoadFailures();
+
+    // The disc shown: every load the shell starts (File Open, a drop, the command line) begins
+    // a new one, on the GUI thread, dropping the failures the old one queued. A record takes the
+    // disc current when it is made; what its loads fail on later, on whichever thread, is told
+    // only while its disc is shown.
+    uint64_t BeginDisc();
+    uint64_t CurrentDisc() const { return disc_.load(); }
 
     // Steady-clock milliseconds of the last paint end; the pre-load waits 3 s after it.
     void StampPaintEnd();
@@ -121,6 +129,9 @@ private:
     mutable std::mutex failuresMutex_;
     XEVWindowHandle failureWindow_;
     std::vector<std::pair<QString, int32_t>> failures_;
+    // Changed under failuresMutex_, so that a failure is either queued before a new disc
+    // drops it, or compared with the new disc.
+    std::atomic<uint64_t> disc_{1};
 };
 
 XEVLoadState& GetLoadState();

@@ -75,6 +75,9 @@ public:
     // Frames of the file as its last successful load found them, 0 before; read without the
     // lock, so a cell laying out a series never waits for a decode under way.
     std::atomic<int32_t> fileFrames{0};
+    // The disc shown when the record was made (XEVLoadState::CurrentDisc): its failures are
+    // told only while that disc is.
+    const uint64_t disc;
 
 private:
     // What a load reads, settled under the lock before the medium is read without it.
