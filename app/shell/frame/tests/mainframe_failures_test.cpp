@@ -595,6 +595,9 @@ TEST_F(FrameBoxTest, AnotherDiscClosesTheLastDiscsBoxesAndQuestion)
         const std::shared_ptr<const void> hold = XEVHoldRecords();
         const auto readAgain = [missing] {
             std::thread([missing] {
+                // As a new selection would: what the file failed on before is forgotten, so it
+                // is read and fails again whether or not a loader named it already.
+                missing->FreeHelper();
                 int32_t frameNumber = 0;
                 (void)missing->LoadImage(frameNumber, XEVWindowHandle(), 1);
             }).join();
