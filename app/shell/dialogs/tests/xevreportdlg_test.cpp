@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QScrollBar>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 
 #include <cstdlib>
 #include <filesystem>

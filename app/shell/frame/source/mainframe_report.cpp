@@ -87,8 +87,9 @@ struct CMainFrame::ReportJob {
             outcome = Outcome::NotExtracted;
             return;
         }
-        const bool read = stop.load() == 0 && HasDicmMarker(native) && IsDicomFile(path, &stop) && stop.load() == 0 &&
-                          ReadReportFile(path, report) != 0;
+        // The read itself tells whether the file reads as a DICOM document (a DICOMDIR does not):
+        // parsed once, within the report's budget.
+        const bool read = stop.load() == 0 && HasDicmMarker(native) && ReadReportFile(path, report) != 0;
         outcome = read ? Outcome::Read : Outcome::Unreadable;
     }
 };

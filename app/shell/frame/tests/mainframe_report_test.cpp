@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 
 #include "framelisttestsupport.h"
 #include "plat_temp_folder.h"

@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <QThread>
 #include <QTimer>
 

@@ -52,6 +52,16 @@ constexpr uint64_t kXEVDicomDirElementBudget = uint64_t(320) << 20;
 // Tests lower both to reach a cut with a small DICOMDIR; 0 restores the constant.
 void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes);
 
+// What one SR document's read may hold at once, through its manager: the parsed elements (at
+// most three quarters of it; the items read whole past that are kept, as in a file cut short)
+// and the text made from them, with what the text box takes for each of its lines. A report
+// past it shows its text as far as it fits, then message 10045.
+constexpr uint64_t kXEVReportMemoryBudget = uint64_t(128) << 20;
+// Tests lower it to reach a cut with a small report; 0 restores the constant.
+void XEVSetReportMemoryBudget(uint64_t bytes);
+// The most any report read held through its manager since the last call.
+uint64_t XEVTakeReportMemoryPeak();
+
 // Value Types that give text, with the element each takes its value from.
 struct SRValueTypeRow {
     const char16_t* name;
@@ -193,7 +203,7 @@ public:
     static QString GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series);
     // The element's bytes read as ISO 2022 JIS.
     static QString GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
-    // 1 when read; 0 leaves the report untouched (the file cannot be read).
+    // 1 when read; 0 leaves the report untouched (the file cannot be read, or is a DICOMDIR).
     int32_t ReadReport(const QString& path, ReportInfo& report);
 
     // Decodes frame `frame` (0-based) into a new frame of the map; 1 when it is there
