@@ -33,12 +33,13 @@ constexpr int kRowHeight = 33;
 constexpr int kValueChars = 64;
 constexpr int kAccessionChars = 16;
 constexpr uint32_t kDateText = 20301;
-// What one event lays into the text box at most: characters, and lines (each a block of the
-// box's document). A line longer than kLineChars goes on on the next line: the box lays out a
-// whole line at once, and wraps it at the box's width anyway.
+// What one event lays into the text box at most, in characters. The box lays out a block of
+// its document at once, and a resize or a clear walks every block: lines go into blocks of
+// about kBlockChars as line separators, and a line longer than kLineChars goes on in a block
+// of its own (the box wraps it at its width anyway), so that neither grows with the report.
 constexpr qsizetype kSliceChars = 32768;
-constexpr int kSliceLines = 2048;
-constexpr qsizetype kLineChars = 16384;
+constexpr qsizetype kBlockChars = 2048;
+constexpr qsizetype kLineChars = 8192;
 
 const QColor kBackground(233, 237, 233);
 const QColor kLabelOdd(231, 231, 231);
@@ -227,7 +228,7 @@ void CXEVReportDlg::ShowReportInfo(const ReportInfo& info)
     // Shared, not copied: the slices read it where it stands.
     pending_ = info.reportText;
     pendingAt_ = 0;
-    lineLength_ = 0;
+    blockLength_ = lineLength_ = 0;
     slices_ = 0;
     text_->clear();
     AppendSlice();
@@ -235,28 +236,32 @@ void CXEVReportDlg::ShowReportInfo(const ReportInfo& info)
 
 void CXEVReportDlg::AppendSlice()
 {
-    // The reader ends lines the way the original edit control wants them: CR LF becomes LF.
+    // The reader ends lines the way the original edit control wants them: CR LF is one line end.
     QString slice;
     const qsizetype size = pending_.size();
     const qsizetype end = std::min(size, pendingAt_ + kSliceChars);
-    slice.reserve(end - pendingAt_ + end / kLineChars - pendingAt_ / kLineChars + 1);
-    int lines = 0;
-    qsizetype at = pendingAt_;
-    for (; at < end && lines < kSliceLines; ++at) {
+    slice.reserve(end - pendingAt_ + (end - pendingAt_) / kLineChars + 1);
+    for (qsizetype at = pendingAt_; at < end; ++at) {
         const QChar c = pending_[at];
         if (c == u'\r' && at + 1 < size && pending_[at + 1] == u'\n') {
             continue;
         }
-        if (lineLength_ == kLineChars && c != u'\n') {
-            slice.append(u'\n');
+        if (c == u'\n') {
+            const bool blockEnds = blockLength_ >= kBlockChars;
+            slice.append(blockEnds ? QChar(u'\n') : QChar(QChar::LineSeparator));
+            blockLength_ = blockEnds ? 0 : blockLength_ + 1;
             lineLength_ = 0;
-            ++lines;
+            continue;
+        }
+        if (lineLength_ == kLineChars) {
+            slice.append(u'\n');
+            blockLength_ = lineLength_ = 0;
         }
         slice.append(c);
-        lineLength_ = c == u'\n' ? 0 : lineLength_ + 1;
-        lines += c == u'\n' ? 1 : 0;
+        ++blockLength_;
+        ++lineLength_;
     }
-    pendingAt_ = at;
+    pendingAt_ = end;
     QTextCursor cursor(text_->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(slice);

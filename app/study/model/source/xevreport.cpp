@@ -22,8 +22,8 @@ namespace {
 const QString kParagraph = QStringLiteral("\r\n\r\n");
 constexpr uint32_t kUnsupported = 10025;
 constexpr uint32_t kReportCut = 10045;
-// What the text box takes for one line of the text beside its characters (its block).
-constexpr uint64_t kViewLineBytes = 96;
+// What the text box takes for one line of the text beside its characters.
+constexpr uint64_t kViewLineBytes = 16;
 // A value's text costs two bytes a byte at most, made through three copies on its way here.
 constexpr uint64_t kValueCopies = 4;
 
@@ -124,19 +124,18 @@ private:
         return true;
     }
     // Room for size characters; the old block and the new one are both held while copied.
+    // What was charged is kept apart from the string's capacity, which may come out larger.
     bool Reserve(qsizetype size)
     {
-        const qsizetype capacity = text_.capacity();
-        if (size <= capacity) {
+        if (size <= reserved_) {
             return true;
         }
-        const uint64_t old = uint64_t(capacity) * 2;
-        for (const qsizetype wanted : {std::max<qsizetype>({2 * capacity, size, 4096}), size}) {
-            const uint64_t bytes = uint64_t(wanted) * 2;
-            if (Charge(bytes)) {
+        for (const qsizetype wanted : {std::max<qsizetype>({2 * reserved_, size, 4096}), size}) {
+            if (Charge(uint64_t(wanted) * 2)) {
                 text_.reserve(wanted);
-                meter_->Discharge(old);
-                charged_ -= old;
+                meter_->Discharge(uint64_t(reserved_) * 2);
+                charged_ -= uint64_t(reserved_) * 2;
+                reserved_ = wanted;
                 return true;
             }
         }
@@ -145,6 +144,7 @@ private:
 
     ReportTextMeter* meter_;
     QString text_;
+    qsizetype reserved_ = 0;
     uint64_t charged_ = 0;
     bool cut_ = false;
     bool partial_ = false;

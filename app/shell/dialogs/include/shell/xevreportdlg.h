@@ -77,10 +77,11 @@ private:
     std::array<QLabel*, kRows> labels_{};
     std::array<QLabel*, kRows> values_{};
     QPlainTextEdit* text_ = nullptr;
-    // The report text not yet in the box, from pendingAt_ on, and the length of the box's
-    // last line so far.
+    // The report text not yet in the box, from pendingAt_ on, and the lengths of the box's
+    // last block and line so far.
     QString pending_;
     qsizetype pendingAt_ = 0;
+    qsizetype blockLength_ = 0;
     qsizetype lineLength_ = 0;
     int32_t slices_ = 0;
     QTimer* sliceTimer_ = nullptr;
