@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
-#include <QScrollBar>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 
 #include <cstdlib>
 #include <filesystem>
