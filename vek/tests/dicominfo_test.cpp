@@ -600,6 +600,51 @@ TEST(DICOMInfo, SegmentWalksAreBoundedByTheTable) {
   EXPECT_LE(hostile.info.internals()->segment_steps(), 2 * 256 + idle.size() + 1);
 }
 
+// A document read under an element limit stops as a file cut short would: the items read
+// whole stand, in order, and the load says it stopped; without the limit the same memory
+// refuses the load.
+TEST(DICOMInfo, ADocumentReadPastItsElementLimitKeepsWholeItems) {
+  DicomBytes d = DicomBytes::part10("1.2.840.10008.1.2.1");
+  std::vector<std::vector<uint8_t>> items;
+  for (int k = 0; k < 5000; ++k) {
+    DicomBytes item;
+    item.text(0x0040, 0xA040, "CS", "TEXT");
+    item.text(0x0040, 0xA160, "UT", "item " + std::to_string(k));
+    items.push_back(item.bytes);
+  }
+  // The document's own Value Type before its content, as every SR has it: the group is there
+  // for the sequence to stand in.
+  d.text(0x0040, 0xA040, "CS", "CONTAINER");
+  d.sequence(0x0040, 0xA730, items);
+  Loaded whole(d.bytes);
+  ASSERT_TRUE(whole.ok);
+  EXPECT_FALSE(whole.info.elements_capped());
+  EXPECT_EQ(whole.info.get_item_count(0x0040, 0xA730), 5000u);
+  const uint64_t need = whole.m.peak();
+
+  VEK_TestManager m;
+  VEK_DICOMInfo info(&m);
+  info.set_element_limit(need / 2);
+  ASSERT_TRUE(load_bytes(info, m, d.bytes));
+  EXPECT_TRUE(info.elements_capped());
+  const uint32_t kept = info.get_item_count(0x0040, 0xA730);
+  EXPECT_GT(kept, 0u);
+  EXPECT_LT(kept, 5000u);
+  VEK_DICOMTagObj item(&m);
+  for (uint32_t k = 0; k < kept; ++k) {
+    ASSERT_TRUE(info.get_item(0x0040, 0xA730, k, item));
+    const VEK_WString text = item.get_string_value(0x0040, 0xA160);
+    const std::string expected = "item " + std::to_string(k);
+    ASSERT_EQ(std::u16string(text.c_str()), std::u16string(expected.begin(), expected.end()));
+  }
+  EXPECT_LE(m.peak(), need / 2 + need / 4);
+
+  VEK_TestManager budgeted;
+  budgeted.set_budget(need / 2);
+  VEK_DICOMInfo refused(&budgeted);
+  EXPECT_FALSE(load_bytes(refused, budgeted, d.bytes));
+}
+
 TEST(DICOMInfo, RefusedAllocationsFailCleanly) {
   bool palette = false;
   expect_refused_allocations_fail_cleanly(

@@ -257,7 +257,8 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
     capped_ = elements_.take_capped();
     const bool refused = elements_.take_refused();
     if (capped_ && root_ != nullptr && (keep_capped_ || root_->FindChild(0x0004, 0x1220) != nullptr)) {
-      // A directory past its share of memory: the records read whole stand.
+      // A directory, or a document its reader shows as far as it fits, past its share of
+      // memory: the records or items read whole stand.
       vek_report(manager_, VEK_WARNING_DATA, kDecodeStart, kFile, __LINE__);
       ok = true;
     } else if (refused || root_ == nullptr || r == kPyrOutOfMemory) {
