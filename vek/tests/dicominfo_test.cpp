@@ -538,6 +538,113 @@ TEST(DICOMInfo, SegmentsStayInsideTheirBuffers) {
   internals->destroy();
 }
 
+// An indirect segment replays up to 65,535 segments, and a segment may write nothing: the walk
+// is bounded by the entries it writes and the value's length, never by the counts it reads.
+TEST(DICOMInfo, SegmentWalksAreBoundedByTheTable) {
+  VEK_TestManager m;
+  PyrDicomDataset dataset;
+  PyrDicomDataElement* e = dataset.CreateElement();
+  ASSERT_NE(e, nullptr);
+  auto* internals = vek_create<VEK_DICOMInfoInternal>(&m, uint8_t(0));
+  ASSERT_NE(internals, nullptr);
+  auto expand16 = [&](const std::vector<uint16_t>& units, uint32_t n, std::vector<uint16_t>& out) {
+    const std::vector<uint8_t> bytes = DicomBytes::words(units);
+    EXPECT_EQ(e->AllocateValue(uint32_t(bytes.size()), false), kPyrSuccess);
+    std::memcpy(e->MutableValue(), bytes.data(), bytes.size());
+    out.assign(n, 0xBEEF);
+    const bool ok = internals->expand_segments16(out.data(), n, e);
+    EXPECT_LE(internals->segment_steps(), 2 * uint64_t(n) + units.size() + 1);
+    return ok;
+  };
+  std::vector<uint16_t> out;
+
+  // Full-range ramps, one replayed through an indirect segment, against their closed forms.
+  ASSERT_TRUE(expand16({0, 1, 0, 1, 65535, 65535}, 65536, out));
+  for (uint32_t i = 0; i < 65536; ++i) ASSERT_EQ(out[i], i);
+  ASSERT_TRUE(expand16({0, 1, 65535, 1, 65535, 0}, 65536, out));
+  for (uint32_t i = 0; i < 65536; ++i) ASSERT_EQ(out[i], 65535 - i);
+  ASSERT_TRUE(expand16({0, 1, 0, 1, 32767, 65534, 2, 1, 0, 0, 1, 32767, 65534}, 65536, out));
+  for (uint32_t i = 0; i < 65536; ++i) ASSERT_EQ(out[i], 2 * (i % 32768)) << i;
+
+  // 65,535 segments that write nothing, replayed by a thousand indirect segments: refused
+  // after about as many idle segments as the value has units, not 65 million.
+  std::vector<uint16_t> idle;
+  for (int k = 0; k < 65535; ++k) idle.insert(idle.end(), {0, 0});
+  for (int k = 0; k < 1000; ++k) idle.insert(idle.end(), {2, 65535, 0, 0});
+  EXPECT_FALSE(expand16(idle, 256, out));
+  std::vector<uint16_t> linear = {0, 1, 7};
+  for (int k = 0; k < 65535; ++k) linear.insert(linear.end(), {1, 0, 9});
+  for (int k = 0; k < 1000; ++k) linear.insert(linear.end(), {2, 65535, 6, 0});
+  EXPECT_FALSE(expand16(linear, 256, out));
+
+  // Segments of one entry each, replayed: the table fills and the next write ends the walk.
+  std::vector<uint16_t> ones;
+  for (uint32_t k = 0; k < 65535; ++k) ones.insert(ones.end(), {0, 1, uint16_t(k * 3)});
+  for (int k = 0; k < 1000; ++k) ones.insert(ones.end(), {2, 65535, 0, 0});
+  EXPECT_FALSE(expand16(ones, 65536, out));
+  for (uint32_t i = 0; i < 65535; ++i) ASSERT_EQ(out[i], uint16_t(i * 3));
+  EXPECT_EQ(out[65535], 0u);
+  // Replaying one of them fills the table exactly: the first segment's value last.
+  ones.resize(3 * 65535);
+  ones.insert(ones.end(), {2, 1, 0, 0});
+  ASSERT_TRUE(expand16(ones, 65536, out));
+  EXPECT_EQ(out[65534], uint16_t(65534 * 3));
+  EXPECT_EQ(out[65535], 0u);
+  internals->destroy();
+
+  // Through the image information: the idle table is refused as broken.
+  Loaded hostile(palette_file({{256, 0, 16}, {256, 0, 16}, {256, 0, 16}}, {idle, {0, 1, 5}, {0, 1, 5}}));
+  EXPECT_FALSE(hostile.ok);
+  EXPECT_REPORT(hostile.m, 0x80400000u, kPalette, 1016u);
+  ASSERT_NE(hostile.info.internals(), nullptr);
+  EXPECT_LE(hostile.info.internals()->segment_steps(), 2 * 256 + idle.size() + 1);
+}
+
+// A document read under an element limit stops as a file cut short would: the items read
+// whole stand, in order, and the load says it stopped; without the limit the same memory
+// refuses the load.
+TEST(DICOMInfo, ADocumentReadPastItsElementLimitKeepsWholeItems) {
+  DicomBytes d = DicomBytes::part10("1.2.840.10008.1.2.1");
+  std::vector<std::vector<uint8_t>> items;
+  for (int k = 0; k < 5000; ++k) {
+    DicomBytes item;
+    item.text(0x0040, 0xA040, "CS", "TEXT");
+    item.text(0x0040, 0xA160, "UT", "item " + std::to_string(k));
+    items.push_back(item.bytes);
+  }
+  // The document's own Value Type before its content, as every SR has it: the group is there
+  // for the sequence to stand in.
+  d.text(0x0040, 0xA040, "CS", "CONTAINER");
+  d.sequence(0x0040, 0xA730, items);
+  Loaded whole(d.bytes);
+  ASSERT_TRUE(whole.ok);
+  EXPECT_FALSE(whole.info.elements_capped());
+  EXPECT_EQ(whole.info.get_item_count(0x0040, 0xA730), 5000u);
+  const uint64_t need = whole.m.peak();
+
+  VEK_TestManager m;
+  VEK_DICOMInfo info(&m);
+  info.set_element_limit(need / 2);
+  ASSERT_TRUE(load_bytes(info, m, d.bytes));
+  EXPECT_TRUE(info.elements_capped());
+  const uint32_t kept = info.get_item_count(0x0040, 0xA730);
+  EXPECT_GT(kept, 0u);
+  EXPECT_LT(kept, 5000u);
+  VEK_DICOMTagObj item(&m);
+  for (uint32_t k = 0; k < kept; ++k) {
+    ASSERT_TRUE(info.get_item(0x0040, 0xA730, k, item));
+    const VEK_WString text = item.get_string_value(0x0040, 0xA160);
+    const std::string expected = "item " + std::to_string(k);
+    ASSERT_EQ(std::u16string(text.c_str()), std::u16string(expected.begin(), expected.end()));
+  }
+  EXPECT_LE(m.peak(), need / 2 + need / 4);
+
+  VEK_TestManager budgeted;
+  budgeted.set_budget(need / 2);
+  VEK_DICOMInfo refused(&budgeted);
+  EXPECT_FALSE(load_bytes(refused, budgeted, d.bytes));
+}
+
 TEST(DICOMInfo, RefusedAllocationsFailCleanly) {
   bool palette = false;
   expect_refused_allocations_fail_cleanly(

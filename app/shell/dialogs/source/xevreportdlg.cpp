@@ -1,13 +1,19 @@
 #include "shell/xevreportdlg.h"
 
+#include <algorithm>
+
 #include <QFrame>
 #include <QHideEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
+#include <QTextLayout>
+#include <QTimer>
 
 #include "shell/xev_uistring.h"
 #include "shell/xev_utility.h"
@@ -27,6 +33,13 @@ constexpr int kRowHeight = 33;
 constexpr int kValueChars = 64;
 constexpr int kAccessionChars = 16;
 constexpr uint32_t kDateText = 20301;
+// What one event lays into the text box at most, in characters. The box lays out a block of
+// its document at once, and a resize or a clear walks every block: lines go into blocks of
+// about kBlockChars as line separators, and a line longer than kLineChars goes on in a block
+// of its own (the box wraps it at its width anyway), so that neither grows with the report.
+constexpr qsizetype kSliceChars = 32768;
+constexpr qsizetype kBlockChars = 2048;
+constexpr qsizetype kLineChars = 8192;
 
 const QColor kBackground(233, 237, 233);
 const QColor kLabelOdd(231, 231, 231);
@@ -119,14 +132,19 @@ CXEVReportDlg::CXEVReportDlg(QWidget* parent) : QDialog(parent)
         }
     }
 
-    text_ = new QTextEdit(this);
+    text_ = new QPlainTextEdit(this);
     text_->setReadOnly(true);
+    text_->setUndoRedoEnabled(false);
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text_->setFont(PointFont(settings.ReportFaceName, settings.ReportPointSize));
     text_->setGeometry(495, 30, 472, 270);
     QPalette textPalette = text_->palette();
     textPalette.setColor(QPalette::Base, kWhite);
     text_->setPalette(textPalette);
+
+    sliceTimer_ = new QTimer(this);
+    sliceTimer_->setInterval(0);
+    connect(sliceTimer_, &QTimer::timeout, this, &CXEVReportDlg::AppendSlice);
 
     close_ = new CXEVBitmapButton(this);
     close_->setFocusPolicy(Qt::TabFocus);
@@ -207,10 +225,54 @@ void CXEVReportDlg::ShowReportInfo(const ReportInfo& info)
     values_[kAccession]->setText(blank + info.accessionNumber.left(kAccessionChars));
     values_[kStudyDate]->setText(blank + studyDate.left(kValueChars));
     values_[kProcedure]->setText(blank + info.procedureDescription.left(kValueChars));
-    // The reader ends lines the way the original edit control wants them.
-    QString text = info.reportText;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text_->setPlainText(text);
+    // Shared, not copied: the slices read it where it stands.
+    pending_ = info.reportText;
+    pendingAt_ = 0;
+    blockLength_ = lineLength_ = 0;
+    slices_ = 0;
+    text_->clear();
+    AppendSlice();
+}
+
+void CXEVReportDlg::AppendSlice()
+{
+    // The reader ends lines the way the original edit control wants them: CR LF is one line end.
+    QString slice;
+    const qsizetype size = pending_.size();
+    const qsizetype end = std::min(size, pendingAt_ + kSliceChars);
+    slice.reserve(end - pendingAt_ + (end - pendingAt_) / kLineChars + 1);
+    for (qsizetype at = pendingAt_; at < end; ++at) {
+        const QChar c = pending_[at];
+        if (c == u'\r' && at + 1 < size && pending_[at + 1] == u'\n') {
+            continue;
+        }
+        if (c == u'\n') {
+            const bool blockEnds = blockLength_ >= kBlockChars;
+            slice.append(blockEnds ? QChar(u'\n') : QChar(QChar::LineSeparator));
+            blockLength_ = blockEnds ? 0 : blockLength_ + 1;
+            lineLength_ = 0;
+            continue;
+        }
+        if (lineLength_ == kLineChars) {
+            slice.append(u'\n');
+            blockLength_ = lineLength_ = 0;
+        }
+        slice.append(c);
+        ++blockLength_;
+        ++lineLength_;
+    }
+    pendingAt_ = end;
+    QTextCursor cursor(text_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(slice);
+    ++slices_;
+    if (pendingAt_ < size) {
+        sliceTimer_->start();
+    } else {
+        sliceTimer_->stop();
+        pending_.clear();
+        pendingAt_ = 0;
+    }
     ApplyScrollBarRule();
 }
 
@@ -224,12 +286,29 @@ void CXEVReportDlg::LayOut()
 
 void CXEVReportDlg::ApplyScrollBarRule()
 {
-    // Measured with the bar in place, as the text would lie beside it.
-    QTextDocument* document = text_->document();
+    // Measured with the bar in place, as the text would lie beside it, line by line from the
+    // top until the box is full: never more lines than the box shows.
+    bool fits = !TextPending();
+    const QTextDocument* document = text_->document();
     const int frame = text_->frameWidth();
     const int bar = text_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, text_);
-    document->setTextWidth(text_->width() - 2 * frame - bar);
-    const bool fits = document->size().height() <= text_->height() - 2 * frame;
+    const qreal margin = document->documentMargin();
+    const qreal width = text_->width() - 2 * frame - bar - 2 * margin;
+    const qreal room = text_->height() - 2 * frame - 2 * margin;
+    qreal height = 0;
+    for (QTextBlock block = document->begin(); fits && block.isValid(); block = block.next()) {
+        QTextLayout layout(block.text(), text_->font());
+        QTextOption option = document->defaultTextOption();
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid() && fits; line = layout.createLine()) {
+            line.setLineWidth(width);
+            height += line.height();
+            fits = height <= room;
+        }
+        layout.endLayout();
+    }
     text_->setVerticalScrollBarPolicy(fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
 }
 

@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QTextEdit>
 
 #include <cstdlib>
 #include <filesystem>

@@ -88,9 +88,10 @@ struct CMainFrame::ReportJob {
             outcome = Outcome::NotExtracted;
             return;
         }
+        // The read itself tells whether the file reads as a DICOM document (a DICOMDIR does not):
+        // parsed once, within the report's budget.
         int32_t status = 0;
-        const bool read = stop.load() == 0 && HasDicmMarker(native) && IsDicomFile(path, &stop) && stop.load() == 0 &&
-                          ReadReportFile(path, report, &status) != 0;
+        const bool read = stop.load() == 0 && HasDicmMarker(native) && ReadReportFile(path, report, &status) != 0;
         outcome = read                                        ? Outcome::Read
                   : status == XEVVEKHelper::kStatusLoadBudget ? Outcome::OutOfMemory
                                                               : Outcome::Unreadable;

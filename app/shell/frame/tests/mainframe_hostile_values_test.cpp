@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -126,6 +127,17 @@ TEST_F(HostileValuesTest, HugePrivateValuesAreNotRead)
     }
     ASSERT_GT(fs::file_size(disc_ + "/IMG/OK1"), uint64_t(4) * kLength);
     OpenAndShowTheIntactImages("four 500 MiB private values");
+}
+
+// PAST's series holds, in place of its file, an image whose segmented palette replays 65,535
+// segments that write nothing 330,000 times (3 MB, written by pydicom): its walk ends after as
+// many segments as the table has entries and its data units, and the rest of the disc shows.
+TEST_F(HostileValuesTest, ReplayedPaletteSegmentsEndWithTheirData)
+{
+    const std::string command =
+        "/usr/bin/python3 " + std::string(FRAME_TEST_DATA_DIR) + "/write_palette_walk.py " + disc_ + "/IMG/PAST";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    OpenAndShowTheIntactImages("segmented palette replayed 330,000 times");
 }
 
 // OK1 followed by 600 MB of zeros (a sparse tail, as writers pad files), the last header of

@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QTextEdit>
 #include <QThread>
 #include <QTimer>
 

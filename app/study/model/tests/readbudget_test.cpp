@@ -121,6 +121,8 @@ TEST_F(ReadBudgetTest, FrameHeaderAndReport)
     Under(need, count);
     EXPECT_FALSE(header.has_value());
 
+    // A report past its budget is shown as far as it fits, then says the rest is not; one whose
+    // read cannot even begin within it is refused as out of memory.
     const std::string document = Crowded("REPORT", CrowdedShape::EmptyElements, kBasicTextSR);
     ReportInfo report;
     int32_t read = 0;
@@ -130,11 +132,23 @@ TEST_F(ReadBudgetTest, FrameHeaderAndReport)
     ASSERT_EQ(read, 1);
     EXPECT_EQ(reader.statusCode, 0);
     EXPECT_EQ(report.patientId, QStringLiteral("PID1"));
-    report = ReportInfo();
-    Under(reportNeed, readReport);
-    EXPECT_EQ(read, 0);
-    EXPECT_TRUE(report.patientId.isEmpty());
-    ExpectOutOfMemory(reader, document);
+    EXPECT_FALSE(report.reportText.contains(GetMessageString(10045)));
+    for (const uint64_t budget : {reportNeed / 10, uint64_t(2048)}) {
+        report = ReportInfo();
+        XEVSetReportMemoryBudget(budget);
+        XEVReadManager::ResetLargestPeak();
+        readReport();
+        XEVSetReportMemoryBudget(0);
+        EXPECT_LE(XEVReadManager::LargestPeak().bytes, budget);
+        if (budget > 2048) {
+            EXPECT_EQ(read, 1);
+            EXPECT_TRUE(report.reportText.contains(GetMessageString(10045))) << report.reportText.toStdString();
+        } else {
+            EXPECT_EQ(read, 0);
+            EXPECT_TRUE(report.patientId.isEmpty());
+            ExpectOutOfMemory(reader, document);
+        }
+    }
 }
 
 // An image's load, from the disc and as a member of an imported archive: the header's read is

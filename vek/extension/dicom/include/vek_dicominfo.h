@@ -33,6 +33,11 @@ class VEK_DICOMInfo : public VEK_FormatInfo, public VEK_DICOMTagObj {
   uint32_t pixel_data_size() const { return pixel_data_size_; }
   const VEK_DICOMFrameTable& frames() const { return frames_; }
   uint8_t multi_fragment_frames() const { return multi_fragment_frames_; }
+  // Loads after this keep at most bytes of the manager's memory for the parsed elements and
+  // stop there as a file cut short would, keeping the items read whole (a document shown as
+  // far as it fits); elements_capped() says whether the last load stopped so. 0: no limit.
+  void set_element_limit(uint64_t bytes) { element_limit_ = bytes; }
+  bool elements_capped() const { return elements_capped_; }
   uint8_t has_pixel_data() const { return has_pixel_data_; }
   // 0 native, 1 JPEG lossy, 2 JPEG lossless, 3 RLE.
   uint32_t compression_kind() const { return compression_kind_; }
@@ -59,4 +64,6 @@ class VEK_DICOMInfo : public VEK_FormatInfo, public VEK_DICOMTagObj {
   uint32_t compression_kind_ = 0;
   const VEK_DataType* pixel_data_type_;
   uint32_t compression_code_ = 0;
+  uint64_t element_limit_ = 0;
+  bool elements_capped_ = false;
 };

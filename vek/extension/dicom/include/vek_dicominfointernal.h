@@ -36,8 +36,12 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   bool decode_start(VEK_InputStorage* storage, uint8_t part10, const char16_t* transfer_syntax);
   // At most bytes of the manager's memory for the parsed elements (0: the manager's budget
   // alone). A directory read past it keeps the records it read whole, as a file cut short
-  // would, and elements_capped() says so; any other read fails as out of memory.
-  void set_element_limit(uint64_t bytes) { elements_.set_limit(bytes); }
+  // would, and elements_capped() says so; so does any read when keep_read is set (a document
+  // shown as far as it was read); any other read fails as out of memory.
+  void set_element_limit(uint64_t bytes, bool keep_read = false) {
+    elements_.set_limit(bytes);
+    keep_capped_ = keep_read;
+  }
   bool elements_capped() const { return capped_; }
   // For a reader of a few short values: values longer than value_length (0: none) stay in the
   // source unread, and so do the elements in a top-level sequence's items whose tags (group
@@ -58,9 +62,12 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   bool get_info_color_type();
   bool correct_color();
   bool get_info_palette();
-  // One colour's segmented table into n entries; false when the segments are broken.
+  // One colour's segmented table into n entries; false when the segments are broken or
+  // write past n. segment_steps() counts the segments the last walk visited: at most 2n
+  // plus the value's units, whatever counts the segments hold.
   bool expand_segments16(uint16_t* output, uint32_t n, const PyrDicomDataElement* data);
   bool expand_segments8(uint8_t* output, uint32_t n, const PyrDicomDataElement* data);
+  uint64_t segment_steps() const { return segment_steps_; }
 
   PyrDicomDataset* dataset() const { return dataset_; }
   PyrDicomDataElement* root() const { return root_; }
@@ -118,6 +125,8 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   uint32_t pixel_data_position_ = 0;
   uint32_t pixel_data_size_ = 0;
   uint32_t compression_code_ = 0;
+  uint64_t segment_steps_ = 0;
+  bool keep_capped_ = false;
   // The dataset's elements through the manager, so that its budget counts them too.
   class ManagerResource : public std::pmr::memory_resource {
    public:

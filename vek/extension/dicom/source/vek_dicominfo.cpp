@@ -36,6 +36,7 @@ void VEK_DICOMInfo::clear_fields() {
   compression_kind_ = 0;
   pixel_data_type_ = VEK_DataType::u_integer;
   compression_code_ = 0;
+  elements_capped_ = false;
 }
 
 VEK_Vector<unsigned int> VEK_DICOMInfo::get_frame_positions(uint32_t frame) const {
@@ -71,10 +72,16 @@ bool VEK_DICOMInfo::format_load(VEK_InputStorage* storage) {
   const int32_t start = storage->tell();
   clear_fields();
   // Always a dataset of its own: tag objects handed out before keep the one they share.
-  if (!create_dataset() || !internals()->decode_start(storage, 1, nullptr)) {
+  if (!create_dataset()) {
     storage->seek(start);
     return false;
   }
+  if (element_limit_ != 0) internals()->set_element_limit(element_limit_, true);
+  if (!internals()->decode_start(storage, 1, nullptr)) {
+    storage->seek(start);
+    return false;
+  }
+  elements_capped_ = internals()->elements_capped();
   const VEK_DICOMInfoInternal& in = *internals();
   if (in.root()->FindChild(0x7FE0, 0x0010) == nullptr) return true;
 

@@ -261,8 +261,9 @@ bool VEK_DICOMInfoInternal::decode_start(VEK_InputStorage* storage, uint8_t part
     root_ = dataset_->GetRoot();
     capped_ = elements_.take_capped();
     const bool refused = elements_.take_refused();
-    if (capped_ && root_ != nullptr && root_->FindChild(0x0004, 0x1220) != nullptr) {
-      // A directory past its share of memory: the records read whole stand.
+    if (capped_ && root_ != nullptr && (keep_capped_ || root_->FindChild(0x0004, 0x1220) != nullptr)) {
+      // A directory, or a document its reader shows as far as it fits, past its share of
+      // memory: the records or items read whole stand.
       vek_report(manager_, VEK_WARNING_DATA, kDecodeStart, kFile, __LINE__);
       ok = true;
     } else if (refused || root_ == nullptr || r == kPyrOutOfMemory) {
@@ -629,7 +630,10 @@ T unit_at(const uint8_t* data, uint64_t index) {
 
 // Expands segments from unit `at` on. The writer stops at n entries; every read stays in
 // the value. Opcode 0 discrete, 1 linear (from the last value written), 2 indirect (byte
-// offset of further segments, which may not be indirect themselves).
+// offset of further segments, which may not be indirect themselves). An indirect segment
+// replays up to 65,535 segments and a segment may write nothing, so the walk is bounded by
+// what it writes: a write past the full table refuses it, and so do more segments that write
+// nothing than the value has units.
 template <class T>
 struct SegmentWalk {
   const uint8_t* data;
@@ -637,8 +641,17 @@ struct SegmentWalk {
   T* out;
   uint32_t n;
   uint32_t written = 0;
+  uint64_t steps = 0;
+  uint64_t idle = 0;
 
   bool segment(uint64_t& at, bool nested) {
+    ++steps;
+    const uint32_t before = written;
+    if (!step(at, nested)) return false;
+    return written != before || ++idle <= units;
+  }
+
+  bool step(uint64_t& at, bool nested) {
     if (units - at < 2) return false;
     const uint32_t opcode = unit_at<T>(data, at);
     const uint32_t count = unit_at<T>(data, at + 1);
@@ -678,14 +691,17 @@ struct SegmentWalk {
 
 template <class T>
 bool VEK_DICOMInfoInternal::expand_segments(T* output, uint32_t n, const PyrDicomDataElement* data) {
+  segment_steps_ = 0;
   if (output == nullptr || data == nullptr || n == 0) return false;
   const uint8_t* value = data->GetValue();
   const uint32_t length = std::min(vek_dicom_value_length(data), data->GetBytesHeld());
   if (value == nullptr) return false;
   SegmentWalk<T> walk{value, length / sizeof(T), output, n};
   uint64_t at = 0;
-  while (at < walk.units)
-    if (!walk.segment(at, false)) return false;
+  bool ok = true;
+  while (ok && at < walk.units) ok = walk.segment(at, false);
+  segment_steps_ = walk.steps;
+  if (!ok) return false;
   // Entries no segment reached repeat the last value.
   const T last = walk.written != 0 ? output[walk.written - 1] : T(0);
   for (uint32_t i = walk.written; i < n; ++i) output[i] = last;

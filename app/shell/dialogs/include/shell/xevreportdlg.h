@@ -13,7 +13,8 @@
 
 class QFrame;
 class QLabel;
-class QTextEdit;
+class QPlainTextEdit;
+class QTimer;
 class CXEVBitmapButton;
 class SeriesInfo;
 struct ReportInfo;
@@ -42,12 +43,17 @@ public:
     int32_t OnReportText(const SeriesInfo* series);
 
     // A report read beforehand (the frame reads it off the GUI thread), formatted and laid out.
+    // Its text goes into the box a slice at a time, one slice an event, so that the window
+    // answers whatever the report's length; a short report is whole on return.
     void ShowReportInfo(const ReportInfo& info);
+    // Slices of the current report laid into the box so far, and whether more wait.
+    int32_t TextSlices() const { return slices_; }
+    bool TextPending() const { return pendingAt_ < pending_.size(); }
 
     QSize MinimumDialogSize() const { return minimumSize_; }
     QLabel* Label(Row row) const { return labels_[row]; }
     QLabel* Value(Row row) const { return values_[row]; }
-    QTextEdit* ReportText() const { return text_; }
+    QPlainTextEdit* ReportText() const { return text_; }
     CXEVBitmapButton* CloseButton() const { return close_; }
     // Whether the close button shows the skin files (else the built-in bitmaps).
     bool HasSkin() const { return skinned_; }
@@ -64,12 +70,21 @@ private:
     void LayOut();
     void ApplyScrollBarRule();
     void CentreOnOwner();
+    void AppendSlice();
 
     QSize minimumSize_;
     QFrame* frame_ = nullptr;
     std::array<QLabel*, kRows> labels_{};
     std::array<QLabel*, kRows> values_{};
-    QTextEdit* text_ = nullptr;
+    QPlainTextEdit* text_ = nullptr;
+    // The report text not yet in the box, from pendingAt_ on, and the lengths of the box's
+    // last block and line so far.
+    QString pending_;
+    qsizetype pendingAt_ = 0;
+    qsizetype blockLength_ = 0;
+    qsizetype lineLength_ = 0;
+    int32_t slices_ = 0;
+    QTimer* sliceTimer_ = nullptr;
     CXEVBitmapButton* close_ = nullptr;
     bool skinned_ = false;
 };

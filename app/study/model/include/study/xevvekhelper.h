@@ -58,6 +58,16 @@ void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes);
 // The budget in force, as the list names it.
 uint64_t XEVDicomDirMemoryBudget();
 
+// What one SR document's read may hold at once, through its manager: the parsed elements (at
+// most three quarters of it; the items read whole past that are kept, as in a file cut short)
+// and the text made from them, with what the text box takes for each of its lines. A report
+// past it shows its text as far as it fits, then message 10045.
+constexpr uint64_t kXEVReportMemoryBudget = uint64_t(128) << 20;
+// Tests lower it to reach a cut with a small report; 0 restores the constant.
+void XEVSetReportMemoryBudget(uint64_t bytes);
+// The most any report read held through its manager since the last call.
+uint64_t XEVTakeReportMemoryPeak();
+
 // Value Types that give text, with the element each takes its value from.
 struct SRValueTypeRow {
     const char16_t* name;
@@ -186,8 +196,8 @@ public:
     static QString GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series);
     // The element's bytes read as ISO 2022 JIS.
     static QString GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element);
-    // 1 when read; 0 leaves the report untouched (the file cannot be read; when its read passed
-    // its budget the status says so, kStatusLoadBudget).
+    // 1 when read; 0 leaves the report untouched (the file cannot be read, or is a DICOMDIR;
+    // when its read passed its budget the status says so, kStatusLoadBudget).
     int32_t ReadReport(const QString& path, ReportInfo& report);
 
     // Decodes frame `frame` (0-based) into a new frame of the map; 1 when it is there
