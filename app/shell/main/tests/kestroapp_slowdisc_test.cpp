@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -267,4 +268,34 @@ TEST_F(SlowDiscViewerTest, AReportInAReadAsTheWindowClosesNeverOutlivesTheProgra
         }
     }
     qunsetenv("KV_SLOW_DISC_PROGRAM");
+}
+
+// SIGTERM while the pre-load (and the read-ahead) are in reads of a drive at 150 KB/s, where a
+// block takes seconds: the process ends with status 0 without waiting for them, and nothing they
+// still touch is destroyed under them (the ThreadSanitizer build reports nothing).
+TEST_F(SlowDiscViewerTest, SigtermWhileThePreloadReadsEndsTheProcessWithNothingDestroyedUnderIt)
+{
+    const std::string disc = Disc("studies");
+    const std::string report = temp_ / "counts";
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        std::unique_ptr<QProcess> process =
+            Start(disc + "/DICOMDIR", {disc, 150e3, 100, 0}, kRunTimeoutMs, kRunTimeoutMs, report);
+        bool signalled = false;
+        const ViewerRun ended = Finish(*process, report, [&](const ViewerRun& said) {
+            if (!signalled && said.Said("preload")) {
+                signalled = true;
+                // Its first block is under way by then, or waits for the read-ahead's.
+                QThread::msleep(300);
+                process->terminate();
+            }
+        });
+        ASSERT_TRUE(signalled) << ended.output;
+        EXPECT_EQ(ended.exitCode, 0) << ended.output;
+        EXPECT_EQ(ended.output.find("Sanitizer"), std::string::npos) << ended.output;
+        // Ended by its run only when every reader had ended by then.
+        if (ended.Said("detached")) {
+            EXPECT_EQ(ended.said.at("detached"), 0) << ended.output;
+        }
+    }
 }

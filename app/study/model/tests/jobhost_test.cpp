@@ -287,9 +287,9 @@ TEST(JobHostEndTest, AHostThatGoesLetsItsWorkerInAReadEndOnItsOwn)
 
     host.Shutdown();
     EXPECT_EQ(heldRead.joins.load(), 0);
-    EXPECT_EQ(XEVThread::ReapLetGo(), 1u);
+    EXPECT_EQ(XEVDetachedRunning(), 1u);
     heldRead.holding = false;
-    EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
+    EXPECT_TRUE(PumpUntil([] { return XEVDetachedRunning() == 0; }));
     XEVSetJoinObserver(nullptr);
     XEVSetReadObserver(nullptr);
 }

@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "loadertestkit.h"
 
+#include "shell/xevdetached.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "study/xevthread.h"
@@ -63,6 +65,56 @@ TEST(XEVThreadTest, StartRacingWaitAllRunsEveryBodyOnce)
     starter.join();
     list.WaitAll();
     EXPECT_EQ(ran.load(), 200);
+}
+
+namespace {
+
+// Held by a body; counted once gone.
+struct HeldByBody {
+    explicit HeldByBody(std::atomic<int32_t>& gone) : gone_(gone) {}
+    ~HeldByBody() { ++gone_; }
+    std::atomic<int32_t>& gone_;
+};
+
+std::chrono::steady_clock::time_point NoCeiling()
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs);
+}
+
+}   // namespace
+
+// A list's threads are the program's counted readers: waiting for them means what their bodies
+// held is gone, and an owner that lets them go and goes itself leaves them counted until they
+// end, so that the program's end still waits for them.
+TEST(XEVThreadTest, ListThreadsStayCountedUntilWhatTheyHeldIsGoneEvenWhenLetGo)
+{
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+    std::atomic<int32_t> gone{0};
+    {
+        XEVThread list;
+        ASSERT_TRUE(list.Start([held = std::make_shared<HeldByBody>(gone)] {}));
+        list.WaitAll();
+        EXPECT_EQ(gone.load(), 1);
+    }
+
+    std::atomic<bool> release{false};
+    auto list = std::make_unique<XEVThread>();
+    ASSERT_TRUE(list->Start([&release, held = std::make_shared<HeldByBody>(gone)] {
+        while (!release.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }));
+    ASSERT_TRUE(list->Start([] {}, PlatThreadPriority::Lowest));
+    list->LetGo();
+    EXPECT_TRUE(list->IsEmpty());
+    // The owner goes without waiting; the one still running counts.
+    list.reset();
+    EXPECT_GE(XEVDetachedRunning(), 1u);
+    EXPECT_FALSE(XEVWaitDetached(std::chrono::steady_clock::now()));
+    EXPECT_EQ(gone.load(), 1);
+    release = true;
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+    EXPECT_EQ(gone.load(), 2);
 }
 
 class LoadStateTest : public ::testing::Test {

@@ -39,8 +39,13 @@ public:
     // The status to end with after InitInstance returned false: 0 when another copy runs,
     // 1 when the lock could not be taken.
     int StartStatus() const { return startStatus_; }
-    // The status to end with.
+    // Closes the frame, then waits once, until the readers' wait end or kReaderWaitMs, for
+    // every thread that may read the medium. When they have ended, the frame, the archive and
+    // the extraction folder go; otherwise they stay (ReadersLeft) and the caller ends the
+    // process. The status to end with.
     int ExitInstance(int status);
+    // Readers were still running when ExitInstance stopped waiting for them.
+    bool ReadersLeft() const { return readersLeft_; }
 
     void OnCommand(int32_t command);
     void OnAppAbout();
@@ -64,10 +69,12 @@ protected:
     // ExitInstance stops removing the extraction folder at that time and leaves the rest,
     // with its lock file, to the next start.
     void SetFolderRemovalEnd(std::chrono::steady_clock::time_point end) { removalEnd_ = end; }
+    // ExitInstance stops waiting for the readers of the medium at that time.
+    void SetReaderWaitEnd(std::chrono::steady_clock::time_point end) { readerWaitEnd_ = end; }
 
 private:
-    // How long the end waits for the frame's stopped workers to return.
-    static constexpr int kDetachedWaitMs = 400;
+    // The longest the end waits for the stopped readers of the medium.
+    static constexpr int kReaderWaitMs = 400;
     void StartLeftoverSweep();
     void StopLeftoverSweep();
 
@@ -77,10 +84,12 @@ private:
     std::unique_ptr<XEVSingleInstance> instance_;
     std::unique_ptr<CMainFrame> frame_;
     int startStatus_ = 0;
+    bool readersLeft_ = false;
     std::thread sweeper_;
     std::atomic<bool> stopSweep_{false};
     std::atomic<bool> sweepEnded_{false};
     std::chrono::steady_clock::time_point removalEnd_ = std::chrono::steady_clock::time_point::max();
+    std::chrono::steady_clock::time_point readerWaitEnd_ = std::chrono::steady_clock::time_point::max();
 };
 
 class CKestroApp : public QApplication, public XEVKestroInstance {
