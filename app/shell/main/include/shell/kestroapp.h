@@ -73,8 +73,9 @@ protected:
     void SetReaderWaitEnd(std::chrono::steady_clock::time_point end) { readerWaitEnd_ = end; }
 
 private:
-    // The longest the end waits for the stopped readers of the medium.
-    static constexpr int kReaderWaitMs = 400;
+    // The longest the end waits for the stopped readers of the medium when no reader wait end
+    // was set: an instance run without the program's exit deadline (inside a test's application).
+    static constexpr int kReaderWaitMs = 10000;
     void StartLeftoverSweep();
     void StopLeftoverSweep();
 
