@@ -58,6 +58,15 @@ bool PlatThread::IsCreated() const
 
 void PlatThread::Run(std::function<void()> body, PlatThreadPriority priority)
 {
+    PlatSetCurrentThreadPriority(priority);
+    startGate_.Wait();
+    if (start_.load() == Start::Run) {
+        body();
+    }
+}
+
+void PlatSetCurrentThreadPriority(PlatThreadPriority priority)
+{
     if (priority == PlatThreadPriority::Lowest) {
         // On Linux a nice value set for a thread id applies to that thread alone.
         const auto tid = static_cast<id_t>(syscall(SYS_gettid));
@@ -67,9 +76,5 @@ void PlatThread::Run(std::function<void()> body, PlatThreadPriority priority)
             const int lowered = current + kPlatLowestPriorityNiceStep > 19 ? 19 : current + kPlatLowestPriorityNiceStep;
             (void)setpriority(PRIO_PROCESS, tid, lowered);
         }
-    }
-    startGate_.Wait();
-    if (start_.load() == Start::Run) {
-        body();
     }
 }

@@ -6,6 +6,8 @@ VR little endian, 16-bit MONOCHROME2 CT), the DICOMDIR by `dcmmkdir +r -Pgp +I`.
   make_slow_disc.py OUT multiframe [FRAMES SIZE]        one FRAMES-frame file (200 of 512 x 512)
                                                         and two series of 4 single images
   make_slow_disc.py OUT mr [SERIES FILES SIZE]          one study (20 x 20 of 256 x 256)
+  make_slow_disc.py OUT studies [FILES SIZE]            two studies: 2 images of 64 x 64, then
+                                                        FILES of SIZE x SIZE (4 of 512 x 512)
 The disc is OUT (DICOMDIR and DICOM/...); OUT must not exist.
 """
 import os
@@ -28,18 +30,19 @@ def ramp(size, shift):
     return ((x + y + shift * 7) * 4095 // (2 * size)).astype(np.uint16) % 4096
 
 
-def image(out, series, number, pixels, sop_class=CT):
+def image(out, series, number, pixels, sop_class=CT, study=1):
+    uid = STUDY if study == 1 else '%s.%d' % (STUDY, 1000 + study)
     ds = Dataset()
     ds.PatientName, ds.PatientID = 'SLOW^DISC', 'SLOW1'
-    ds.StudyInstanceUID, ds.StudyID, ds.StudyDate, ds.StudyTime = STUDY, '1', '20260401', '090000'
-    ds.SeriesInstanceUID = '%s.%d' % (STUDY, series)
+    ds.StudyInstanceUID, ds.StudyID, ds.StudyDate, ds.StudyTime = uid, str(study), '20260401', '090000'
+    ds.SeriesInstanceUID = '%s.%d' % (uid, series)
     ds.SeriesNumber, ds.InstanceNumber = series, number
     ds.Modality = 'CT'
     set_pixels(ds, pixels, bits_stored=12)
     ds.WindowCenter, ds.WindowWidth = '2048', '4096'
     ds.RescaleIntercept, ds.RescaleSlope = '0', '1'
     name = os.path.join(out, 'DICOM', 'S%03d' % series, 'I%04d' % number)
-    save(ds, name, sop_class, '%s.%d.%d' % (STUDY, series, number))
+    save(ds, name, sop_class, '%s.%d.%d' % (uid, series, number))
 
 
 def single_series(out, series, files, size):
@@ -67,6 +70,11 @@ def main():
         image(out, 1, 1, np.stack([ramp(size, k) for k in range(frames)]), MULTI_FRAME)
         single_series(out, 2, 4, size)
         single_series(out, 3, 4, size)
+    elif kind == 'studies':
+        files, size = numbers or (4, 512)
+        single_series(out, 1, 2, 64)
+        for number in range(1, files + 1):
+            image(out, 2, number, ramp(size, number), study=2)
     else:
         sys.exit('unknown disc ' + kind)
     subprocess.run(['dcmmkdir', '-q', '+r', '-Pgp', '+I', '+D', 'DICOMDIR', 'DICOM'], check=True, cwd=out)

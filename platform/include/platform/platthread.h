@@ -40,5 +40,8 @@ private:
     bool created_ = false;
 };
 
+// Gives the calling thread that priority; Normal leaves it as it is.
+void PlatSetCurrentThreadPriority(PlatThreadPriority priority);
+
 // The nice value added to a thread started with the lowest priority.
 constexpr int kPlatLowestPriorityNiceStep = 10;

@@ -1,7 +1,6 @@
 #include "shell/xevdetached.h"
 
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -22,6 +21,13 @@ DetachedCount& Count()
     return *count;
 }
 
+void Enter()
+{
+    DetachedCount& count = Count();
+    std::lock_guard<std::mutex> lock(count.mutex);
+    ++count.running;
+}
+
 void Finish()
 {
     DetachedCount& count = Count();
@@ -32,27 +38,52 @@ void Finish()
 
 }   // namespace
 
-bool XEVStartDetached(std::function<void()> body)
-{
-    DetachedCount& count = Count();
+struct XEVThreadEndSayer {
+    static void Say(XEVThreadEnd& end)
     {
-        std::lock_guard<std::mutex> lock(count.mutex);
-        ++count.running;
+        end.ended_.store(true);
+        end.said_.Set();
     }
+};
+
+bool XEVThreadEnd::Ended() const
+{
+    return ended_.load();
+}
+
+bool XEVThreadEnd::Wait(uint32_t timeoutMs) const
+{
+    return ended_.load() || said_.Wait(timeoutMs);
+}
+
+std::shared_ptr<const XEVThreadEnd> XEVStartCounted(std::function<void()> body, PlatThreadPriority priority)
+{
+    auto end = std::make_shared<XEVThreadEnd>();
+    Enter();
     auto held = std::make_unique<std::function<void()>>(std::move(body));
     try {
-        std::thread([held = std::move(held)]() mutable {
+        std::thread([held = std::move(held), end, priority]() mutable {
+            PlatSetCurrentThreadPriority(priority);
             (*held)();
-            // What the body captured goes while it still counts: once none runs, nothing of it
-            // may be left to destroy during the program's end.
+            // What the body captured goes while it still counts: once none counts, nothing of it
+            // is left to destroy during the program's end.
             held.reset();
+            {
+                const std::shared_ptr<XEVThreadEnd> said = std::move(end);
+                XEVThreadEndSayer::Say(*said);
+            }
             Finish();
         }).detach();
     } catch (const std::system_error&) {
         Finish();
-        return false;
+        return nullptr;
     }
-    return true;
+    return end;
+}
+
+bool XEVStartDetached(std::function<void()> body)
+{
+    return XEVStartCounted(std::move(body)) != nullptr;
 }
 
 size_t XEVDetachedRunning()

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -77,4 +82,41 @@ TEST(DetachedThreads, CountUntilTheirBodyAndWhatItHeldHaveGone)
     EXPECT_EQ(XEVDetachedRunning(), 0u);
     EXPECT_EQ(ran.load(), kThreads);
     EXPECT_EQ(gone.load(), kThreads);
+}
+
+// An owner that must know a counted thread has ended waits for its end, never for the thread:
+// the end is said only once what the body held is gone, and before the count lets the thread
+// go. The lowest priority lowers the thread's own priority only.
+TEST(DetachedThreads, AnEndIsSaidOnceWhatTheBodyHeldIsGoneAndPriorityIsTheThreadsOwn)
+{
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+    auto gate = std::make_shared<Gate>();
+    std::atomic<int> gone{0};
+    std::atomic<int> niceInBody{-100};
+    errno = 0;
+    const int niceHere = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    ASSERT_EQ(errno, 0);
+    auto held = std::make_shared<Held>(gone);
+    const std::shared_ptr<const XEVThreadEnd> end = XEVStartCounted(
+        [gate, held, &niceInBody] {
+            niceInBody = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+            gate->Wait();
+        },
+        PlatThreadPriority::Lowest);
+    held.reset();
+    ASSERT_NE(end, nullptr);
+    EXPECT_FALSE(end->Wait(0));
+    EXPECT_FALSE(end->Ended());
+    EXPECT_EQ(XEVDetachedRunning(), 1u);
+
+    gate->Open();
+    ASSERT_TRUE(end->Wait(kNoCeilingWaitMs));
+    EXPECT_TRUE(end->Ended());
+    EXPECT_EQ(gone.load(), 1);
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+    if (niceHere < 19) {
+        EXPECT_GT(niceInBody.load(), niceHere);
+    }
+    errno = 0;
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))), niceHere);
 }

@@ -44,7 +44,7 @@ protected:
         EXPECT_TRUE(XEVWaitDetached(std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs)));
         // The test's records are its own: a job worker let go with the frame reads them until
         // it ends.
-        EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
+        EXPECT_TRUE(PumpUntil([] { return XEVDetachedRunning() == 0; }));
         studies.clear();
         CXEVTitleFormView::SetTickClock(nullptr);
         XEVSetMessageBox(nullptr);

@@ -638,7 +638,7 @@ TEST_F(FrameBoxTest, AnotherDiscClosesTheLastDiscsBoxesAndQuestion)
     // they read change and before this process ends.
     GetLoadState().HaltPreload();
     GetLoadState().JoinPreload();
-    EXPECT_TRUE(PumpUntil([&] { return List().scanner.Running() == 0 && XEVThread::ReapLetGo() == 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return List().scanner.Running() == 0 && XEVDetachedRunning() == 0; }));
     GetCommonSettings().ModeMultiFrameRead = 0;
 }
 

@@ -459,7 +459,7 @@ TEST_F(SlowDiscOpenTest, ClearingTheViewsOrClosingWhileTheirLoadersReadWaitsForN
     frame->close();
     EXPECT_EQ(guiJoins.load(), 0) << "the close";
     // The readers let go end after their blocks, and the records they held go.
-    EXPECT_TRUE(PumpUntil([] { return XEVRecordSetsAwaitingFree() == 0 && XEVThread::ReapLetGo() == 0; }));
+    EXPECT_TRUE(PumpUntil([] { return XEVRecordSetsAwaitingFree() == 0 && XEVDetachedRunning() == 0; }));
     XEVSetJoinObserver(nullptr);
     EXPECT_EQ(guiJoins.load(), 0);
     EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();

@@ -31,7 +31,6 @@
 #include "shell/xevfileopen.h"
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
-#include "study/xevthread.h"
 
 namespace {
 
@@ -219,48 +218,32 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
     return true;
 }
 
-namespace {
-
-// The pre-load and the workers let go at the close end after their block. Joined while the
-// wait allows: a process that then ends without static destruction leaves no ended thread
-// unjoined behind it.
-void JoinStoppedThreads(std::chrono::steady_clock::time_point end)
-{
-    XEVThread& preload = GetLoadState().preloadThread;
-    for (;;) {
-        preload.ReapEnded();
-        const bool left = XEVThread::ReapLetGo() != 0 || !preload.IsEmpty();
-        if (!left || std::chrono::steady_clock::now() >= end) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
-}   // namespace
-
 int XEVKestroInstance::ExitInstance(int status)
 {
     if (frame_) {
-        // Closing runs the ordered shut-down when the loop did not.
+        // Closing runs the ordered shut-down when the loop did not: every reader of the medium
+        // is told to stop, none is waited for.
         frame_->close();
-        frame_.reset();
     }
     // What earlier copies left goes on being removed beside the end, whole unless the end's
     // deadline comes first: a short run would otherwise take one file of it a start.
     sweepEnd_ = removalEnd_.time_since_epoch().count();
-    // The frame's workers were told to stop, never waited for: what they still write (an
-    // archive's DICOMDIR, the load state) is done before the folder and the state go.
-    const auto waitEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDetachedWaitMs);
-    (void)XEVWaitDetached(std::min(removalEnd_, waitEnd));
-    JoinStoppedThreads(std::min(removalEnd_, waitEnd));
-    ForgetZipArchive();
-    const std::chrono::steady_clock::time_point end = removalEnd_;
-    XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
-    // The sweep ends by itself, at the latest at that deadline.
+    // The one wait of the end, for every thread that may read the medium: until they have all
+    // ended, nothing they reach (the frame's cells and lists, the archive, the extraction
+    // folder) is destroyed.
+    const auto waitEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReaderWaitMs);
+    readersLeft_ = !XEVWaitDetached(std::min(readerWaitEnd_, waitEnd));
+    if (!readersLeft_) {
+        frame_.reset();
+        ForgetZipArchive();
+        const std::chrono::steady_clock::time_point end = removalEnd_;
+        XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
+    }
+    // The sweep reads no medium and ends by itself, at the latest at that deadline.
     if (sweeper_.joinable()) {
         sweeper_.join();
     }
+    // The lock goes last; with readers left, the folder keeps its own lock for the next start.
     if (instance_) {
         instance_->Stop();
         instance_.reset();
@@ -336,17 +319,10 @@ void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
 
 int CKestroApp::Run()
 {
-    // Last of all, after the return value and every local below.
+    // Last of all, after the return value and every local below. EndRun has seen every reader
+    // end, or ended the process.
     struct Disarm {
-        ~Disarm()
-        {
-            // A job worker let go at the close may still be ending its block: the statics it
-            // uses outlive it, unless the deadline ends the process first.
-            while (XEVThread::ReapLetGo() != 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            DisarmExitDeadline();
-        }
+        ~Disarm() { DisarmExitDeadline(); }
     } disarm;
     // A logout, a shutdown or Ctrl+C closes the window as the user would, and then ends the
     // loop, a dialog's own loop included. Taken from the start: an archive may be imported
@@ -409,9 +385,9 @@ int CKestroApp::Run()
 int CKestroApp::EndRun(int status)
 {
     const int end = ExitInstance(status);
-    // A worker still in a read of the medium would go on into static destruction and reach
+    // A reader still in a read of the medium would go on into static destruction and reach
     // what it frees: the process ends without it.
-    if (XEVDetachedRunning() != 0) {
+    if (ReadersLeft()) {
         std::fflush(nullptr);
         _exit(end);
     }
@@ -423,9 +399,12 @@ void CKestroApp::OnFrameClosing()
     XEVKestroInstance::OnFrameClosing();
     static std::once_flag armed;
     std::call_once(armed, [this] {
-        // The removal of a large extraction folder stops in time for the process to end by
-        // itself; the next start removes the rest.
-        SetFolderRemovalEnd(std::chrono::steady_clock::now() + std::chrono::milliseconds(kExitDeadlineMs * 4 / 5));
+        // Readers of the medium still in a read by then end the process without them; the removal
+        // of a large extraction folder stops in time for the process to end by itself; the next
+        // start removes the rest.
+        const auto now = std::chrono::steady_clock::now();
+        SetReaderWaitEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 3 / 5));
+        SetFolderRemovalEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 4 / 5));
         // Past the deadline only readers of the medium or a removal can be left: nothing is
         // waited for, and what the extraction folder still holds, with its lock file, is left
         // for the next start. The instance lock goes with the process.

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -64,9 +65,11 @@ protected:
     void SetUp() override { ASSERT_TRUE(xdg_.isValid() && tmp_.isValid()); }
 
     // Starts the viewer on path with the medium over disc; hold and closeAt as the viewer takes
-    // them. report names the file of the medium's counts.
+    // them. report names the file of the medium's counts; mode and other, the viewer's action and
+    // its second disc.
     std::unique_ptr<QProcess> Start(const std::string& path, const SlowDiscSettings& disc, int holdMs, int closeAtMs,
-                                    const std::string& report, const QString& mode = QString())
+                                    const std::string& report, const QString& mode = QString(),
+                                    const std::string& other = std::string())
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -81,6 +84,9 @@ protected:
         QStringList arguments = {QString::fromStdString(path), QString::number(holdMs), QString::number(closeAtMs)};
         if (!mode.isEmpty()) {
             arguments.append(mode);
+        }
+        if (!other.empty()) {
+            arguments.append(QString::fromStdString(other));
         }
         process->start(QStringLiteral(KV_SLOW_DISC_VIEWER), arguments);
         EXPECT_TRUE(process->waitForStarted());
@@ -266,5 +272,69 @@ TEST_F(SlowDiscViewerTest, AReportInAReadAsTheWindowClosesNeverOutlivesTheProgra
             EXPECT_LT(run.ClosingMs(), 2000) << run.output;
         }
     }
+    qunsetenv("KV_SLOW_DISC_PROGRAM");
+}
+
+// SIGTERM while the pre-load (and the read-ahead) are in reads of a drive at 150 KB/s, where a
+// block takes seconds: the process ends with status 0 without waiting for them, and nothing they
+// still touch is destroyed under them (the ThreadSanitizer build reports nothing).
+TEST_F(SlowDiscViewerTest, SigtermWhileThePreloadReadsEndsTheProcessWithNothingDestroyedUnderIt)
+{
+    const std::string disc = Disc("studies");
+    const std::string report = temp_ / "counts";
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        std::unique_ptr<QProcess> process =
+            Start(disc + "/DICOMDIR", {disc, 150e3, 100, 0}, kRunTimeoutMs, kRunTimeoutMs, report);
+        bool signalled = false;
+        const ViewerRun ended = Finish(*process, report, [&](const ViewerRun& said) {
+            if (!signalled && said.Said("preload")) {
+                signalled = true;
+                // Its first block is under way by then, or waits for the read-ahead's.
+                QThread::msleep(300);
+                process->terminate();
+            }
+        });
+        ASSERT_TRUE(signalled) << ended.output;
+        EXPECT_EQ(ended.exitCode, 0) << ended.output;
+        EXPECT_EQ(ended.output.find("Sanitizer"), std::string::npos) << ended.output;
+        // Ended by its run only when every reader had ended by then.
+        if (ended.Said("detached")) {
+            EXPECT_EQ(ended.said.at("detached"), 0) << ended.output;
+        }
+    }
+}
+
+// Closed while the scan of the whole disc reads, and after File Open of a second disc while the
+// first disc's readers were still in reads: each time the process ends with status 0 and nothing
+// a reader still touches is destroyed under it.
+TEST_F(SlowDiscViewerTest, ClosingDuringTheScanOrAfterASecondDiscEndsWithNothingDestroyedUnderAReader)
+{
+    const std::string medium = temp_ / "medium";
+    ASSERT_TRUE(MakeSlowDisc(medium + "/first", "studies"));
+    ASSERT_TRUE(MakeSlowDisc(medium + "/second", "sample"));
+    ASSERT_TRUE(MakeSlowDisc(medium + "/scanned", "mr", {3, 20, 64}));
+    const std::string program = temp_ / "program";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(program)));
+    QFile ini(QString::fromStdString(program + "/ZYLV.INI"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Options]\r\nModeMultiFrameRead=1\r\nModeUnsupportSRDelList=1\r\n");
+    ini.close();
+    qputenv("KV_SLOW_DISC_PROGRAM", QByteArray::fromStdString(program));
+
+    // 60 files, each a seek: the scan reads for seconds, and the close comes within them.
+    const ViewerRun scanned = Run(medium + "/scanned/DICOMDIR", {medium, 1.2e6, 100, 0}, kRunTimeoutMs, 1500);
+    EXPECT_EQ(scanned.exitCode, 0) << scanned.output;
+    EXPECT_TRUE(scanned.Said("closing")) << scanned.output;
+    EXPECT_EQ(scanned.output.find("Sanitizer"), std::string::npos) << scanned.output;
+
+    // The first disc's read-ahead is in a block of seconds when the second disc is opened.
+    const std::string report = temp_ / "counts";
+    std::unique_ptr<QProcess> process = Start(medium + "/first/DICOMDIR", {medium, 150e3, 100, 0}, 0, kRunTimeoutMs,
+                                              report, QStringLiteral("open"), medium + "/second/DICOMDIR");
+    const ViewerRun opened = Finish(*process, report);
+    EXPECT_EQ(opened.exitCode, 0) << opened.output;
+    EXPECT_TRUE(opened.Said("enter") && opened.Said("closing")) << opened.output;
+    EXPECT_EQ(opened.output.find("Sanitizer"), std::string::npos) << opened.output;
     qunsetenv("KV_SLOW_DISC_PROGRAM");
 }

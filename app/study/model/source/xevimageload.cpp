@@ -1406,8 +1406,9 @@ bool ImageInfo::MakeHelper()
 
 XEVLoadState& GetLoadState()
 {
-    static XEVLoadState state;
-    return state;
+    // Never destroyed: a reader in a read when the process ends may still look at it.
+    static XEVLoadState* const state = new XEVLoadState;
+    return *state;
 }
 
 namespace {

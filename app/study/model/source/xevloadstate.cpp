@@ -5,12 +5,6 @@
 
 #include "viewer/xevimagememory.h"
 
-XEVLoadState::~XEVLoadState()
-{
-    StopPreload();
-    JoinPreload();
-}
-
 int32_t XEVLoadState::IsPreloadRunning()
 {
     std::lock_guard<PlatRecursiveLock> guard(lock);

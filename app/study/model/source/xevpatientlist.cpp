@@ -92,7 +92,8 @@ XEVPatientList::~XEVPatientList()
 {
     Clear();
     // The threads let go end after their block; the read-ahead and the scan touch the
-    // scanner's gate, the loaders only their run. The program's end waits for them here.
+    // scanner's gate, the loaders only their run: their ends are waited for here. At the
+    // program's end they have all ended before (or the process ends without this).
     readAhead.WaitAll();
     scanner.WaitAll();
     WaitAll();

@@ -56,10 +56,11 @@ struct MediumState {
 // A read for the screen is followed by the next one after its decode: background reads keep
 // off the head that long, or a page's files would each wait for a seek elsewhere.
 constexpr auto kScreenGrace = std::chrono::milliseconds(50);
+// Never destroyed: a reader in a read when the process ends gives its turn back last.
 MediumState& Medium()
 {
-    static MediumState state;
-    return state;
+    static MediumState* const state = new MediumState;
+    return *state;
 }
 
 // Item headers before a fragment, and a margin for readers that look a few bytes around.

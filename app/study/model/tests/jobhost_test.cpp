@@ -168,7 +168,8 @@ TEST_F(JobHostTest, BoundedJoinLeavesTheOneWorkerAtWork)
     for (const auto& job : later) {
         EXPECT_NE(job->GetHelper(), nullptr);
     }
-    EXPECT_EQ(ProcessThreadCount(), idle);
+    // The join waited for the worker's end; its thread, detached, leaves right after.
+    EXPECT_TRUE(PumpUntil([&] { return ProcessThreadCount() == idle; }));
     // With the queue drained the bounded join joins at once.
     EXPECT_EQ(XEVSendMessage(Window(), WM_XEV_LOADER_JOIN, 20), 0);
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count(WM_XEV_IMAGE_LOADED) >= 303; }));
@@ -287,9 +288,9 @@ TEST(JobHostEndTest, AHostThatGoesLetsItsWorkerInAReadEndOnItsOwn)
 
     host.Shutdown();
     EXPECT_EQ(heldRead.joins.load(), 0);
-    EXPECT_EQ(XEVThread::ReapLetGo(), 1u);
+    EXPECT_EQ(XEVDetachedRunning(), 1u);
     heldRead.holding = false;
-    EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
+    EXPECT_TRUE(PumpUntil([] { return XEVDetachedRunning() == 0; }));
     XEVSetJoinObserver(nullptr);
     XEVSetReadObserver(nullptr);
 }
@@ -326,7 +327,7 @@ TEST_F(JobHostTest, ACellsJobsAreTakenBackWhenItLeavesTheScreen)
     EXPECT_EQ(XEVSendMessage(Window(), WM_XEV_LOADER_STOP, 1, reinterpret_cast<XEVLParam>(&owners)), 3);
     heldRead.holding = false;
     XEVSendMessage(Window(), WM_XEV_LOADER_JOIN);
-    ASSERT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
+    ASSERT_TRUE(PumpUntil([] { return XEVDetachedRunning() == 0; }));
     XEVSetReadObserver(nullptr);
     ASSERT_TRUE(PumpUntil([&] { return stays.Count(WM_XEV_IMAGE_LOADED) >= 3; }));
     gone.Drain();

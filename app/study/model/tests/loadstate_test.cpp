@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "loadertestkit.h"
 
+#include "shell/xevdetached.h"
 #include "study/xevloadstate.h"
+#include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "study/xevthread.h"
 #include "study/xevvekhelper.h"
@@ -63,6 +70,56 @@ TEST(XEVThreadTest, StartRacingWaitAllRunsEveryBodyOnce)
     starter.join();
     list.WaitAll();
     EXPECT_EQ(ran.load(), 200);
+}
+
+namespace {
+
+// Held by a body; counted once gone.
+struct HeldByBody {
+    explicit HeldByBody(std::atomic<int32_t>& gone) : gone_(gone) {}
+    ~HeldByBody() { ++gone_; }
+    std::atomic<int32_t>& gone_;
+};
+
+std::chrono::steady_clock::time_point NoCeiling()
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs);
+}
+
+}   // namespace
+
+// A list's threads are the program's counted readers: waiting for them means what their bodies
+// held is gone, and an owner that lets them go and goes itself leaves them counted until they
+// end, so that the program's end still waits for them.
+TEST(XEVThreadTest, ListThreadsStayCountedUntilWhatTheyHeldIsGoneEvenWhenLetGo)
+{
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+    std::atomic<int32_t> gone{0};
+    {
+        XEVThread list;
+        ASSERT_TRUE(list.Start([held = std::make_shared<HeldByBody>(gone)] {}));
+        list.WaitAll();
+        EXPECT_EQ(gone.load(), 1);
+    }
+
+    std::atomic<bool> release{false};
+    auto list = std::make_unique<XEVThread>();
+    ASSERT_TRUE(list->Start([&release, held = std::make_shared<HeldByBody>(gone)] {
+        while (!release.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }));
+    ASSERT_TRUE(list->Start([] {}, PlatThreadPriority::Lowest));
+    list->LetGo();
+    EXPECT_TRUE(list->IsEmpty());
+    // The owner goes without waiting; the one still running counts.
+    list.reset();
+    EXPECT_GE(XEVDetachedRunning(), 1u);
+    EXPECT_FALSE(XEVWaitDetached(std::chrono::steady_clock::now()));
+    EXPECT_EQ(gone.load(), 1);
+    release = true;
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+    EXPECT_EQ(gone.load(), 2);
 }
 
 class LoadStateTest : public ::testing::Test {
@@ -172,4 +229,65 @@ TEST(ArchiveStateTest, AReaderLooksForAMemberWhileAnotherArchiveIsSet)
     GetLoadState().SetArchive(std::string(), std::string());
     ASSERT_NE(missing.GetHelper(), nullptr);
     EXPECT_NE(missing.GetHelper()->statusCode, 0);
+}
+
+namespace {
+
+// The child's reader: holds the medium's turn until the process's end lets it go.
+std::atomic<bool> readerHolds{false};
+std::atomic<bool> readerMayGo{false};
+std::thread* reader = nullptr;
+
+// Registered before the medium's turn and the load state are first used, so that it runs after
+// whatever of them the end of the process destroys.
+void LetTheReaderEnd()
+{
+    // Relaxed: the reader ends on its own, as a read that returns does, ordered after nothing the
+    // end of the process did.
+    readerMayGo.store(true, std::memory_order_relaxed);
+    reader->join();
+    std::printf("the reader gave its turn back\n");
+    std::fflush(stdout);
+}
+
+}   // namespace
+
+// What a reader of the medium uses beyond what it holds (the medium's turn, the load state)
+// lives as long as the process: a reader that gives its turn back and looks at the load state
+// while the process ends normally, its statics destroyed, touches nothing destroyed (the
+// sanitizers' builds would report it).
+TEST(ProcessLifetimeTest, AReaderEndingDuringTheProcesssEndTouchesNothingDestroyed)
+{
+    if (qEnvironmentVariableIsSet("KV_LIFETIME_CHILD")) {
+        std::atexit(LetTheReaderEnd);
+        reader = new std::thread([] {
+            {
+                XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
+                readerHolds = true;
+                while (!readerMayGo.load(std::memory_order_relaxed)) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            }
+            (void)GetLoadState().preloadRunning.load();
+        });
+        while (!readerHolds.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        // The process ends as usual from here, the reader still holding its turn.
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KV_LIFETIME_CHILD"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("/proc/self/exe"),
+                {QStringLiteral(
+                    "--gtest_filter=ProcessLifetimeTest.AReaderEndingDuringTheProcesssEndTouchesNothingDestroyed")});
+    ASSERT_TRUE(child.waitForFinished(kNoCeilingWaitMs));
+    const std::string output = child.readAll().toStdString();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output;
+    EXPECT_EQ(child.exitCode(), 0) << output;
+    EXPECT_NE(output.find("the reader gave its turn back"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
 }

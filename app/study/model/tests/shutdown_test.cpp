@@ -89,7 +89,7 @@ TEST(ShutdownTest, EveryThreadStopsUnwaitedBeforeTheModelGoes)
         // in its block are let go: they end on their own.
         EXPECT_TRUE(PumpUntil([&] {
             return list->Running() == 0 && list->scanner.Running() == 0 && list->readAhead.Running() == 0 &&
-                   state.preloadThread.Running() == 0 && XEVThread::ReapLetGo() == 0;
+                   state.preloadThread.Running() == 0 && XEVDetachedRunning() == 0;
         }));
         list.reset();
         recorder.Drain();

@@ -127,7 +127,7 @@ protected:
         view.reset();
         // The test's records are its own: a job worker let go with the view reads them until
         // it ends.
-        EXPECT_TRUE(PumpUntil([] { return XEVThread::ReapLetGo() == 0; }));
+        EXPECT_TRUE(PumpUntil([] { return XEVDetachedRunning() == 0; }));
         studies.clear();
         XEVSetMessageBox(nullptr);
         XEVSetMemoryTest(nullptr);

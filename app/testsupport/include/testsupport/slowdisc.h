@@ -24,8 +24,8 @@ struct SlowDiscSettings {
     std::string fail;        // "NAME:BYTES": reads of a file ending in NAME fail from BYTES on
 };
 
-// Writes one of the discs of make_slow_disc.py (sample, ct, multiframe, mr; numbers as it takes
-// them) at out, which must not exist yet; false when the script failed.
+// Writes one of the discs of make_slow_disc.py (sample, ct, multiframe, mr, studies; numbers as
+// it takes them) at out, which must not exist yet; false when the script failed.
 bool MakeSlowDisc(const std::string& out, const std::string& kind, const std::vector<int>& numbers = {});
 
 // The environment entries ("NAME=value") that put a process on the medium: the preload and

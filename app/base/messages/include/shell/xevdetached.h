@@ -1,18 +1,48 @@
 #pragma once
 
-// Threads the program lets go of instead of joining, because they may be in a read of a slow
-// medium: counted, so that the program's end can wait a short while for them before anything
-// they reach (the load state, the archive, the settings) is destroyed, and can end without
-// static destruction when one is still in a read.
+// Every thread that may read the medium (the loaders, the scan, the read-ahead, the pre-load,
+// the job worker, the cells' loaders, the frame's open and report workers) runs here: detached,
+// never joined, and counted from before it exists until its body has returned and everything
+// the body held is gone. An owner that must know one has ended waits for its end, never for the
+// thread; the program's end waits once for the count to reach nought within its deadline, or
+// ends the process without static destruction. What such a thread uses beyond what it holds
+// (the load state, the medium's turn, this count) lives as long as the process.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 
-// Runs body on a thread nobody joins. Everything body holds is destroyed before the thread
-// stops counting. False, body not run, when the system refuses a thread.
+#include "platform/platevent.h"
+#include "platform/platthread.h"
+
+// Said once a counted thread's body has returned and what it held is gone; before the thread
+// stops counting.
+class XEVThreadEnd {
+public:
+    XEVThreadEnd() = default;
+    XEVThreadEnd(const XEVThreadEnd&) = delete;
+    XEVThreadEnd& operator=(const XEVThreadEnd&) = delete;
+
+    bool Ended() const;
+    // True once ended; false when timeoutMs ran out first.
+    bool Wait(uint32_t timeoutMs = kPlatInfinite) const;
+
+private:
+    friend struct XEVThreadEndSayer;
+    mutable PlatEvent said_{true, false};
+    std::atomic<bool> ended_{false};
+};
+
+// Runs body on a counted thread at that priority; its end, or null (body not run) when the
+// system refuses a thread.
+std::shared_ptr<const XEVThreadEnd> XEVStartCounted(std::function<void()> body,
+                                                    PlatThreadPriority priority = PlatThreadPriority::Normal);
+// The same for an owner that never asks for the end. False, body not run, when refused.
 bool XEVStartDetached(std::function<void()> body);
-// Threads started so whose body has not ended.
+// Counted threads whose body, or what it held, is not gone yet.
 size_t XEVDetachedRunning();
-// Waits until none runs or end has come; true when none runs.
+// Waits until none counts or end has come; true when none counts.
 bool XEVWaitDetached(std::chrono::steady_clock::time_point end);

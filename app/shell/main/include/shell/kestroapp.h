@@ -40,8 +40,13 @@ public:
     // The status to end with after InitInstance returned false: 0 when another copy runs,
     // 1 when the lock could not be taken.
     int StartStatus() const { return startStatus_; }
-    // The status to end with.
+    // Closes the frame, then waits once, until the readers' wait end or kReaderWaitMs, for
+    // every thread that may read the medium. When they have ended, the frame, the archive and
+    // the extraction folder go; otherwise they stay (ReadersLeft) and the caller ends the
+    // process. The status to end with.
     int ExitInstance(int status);
+    // Readers were still running when ExitInstance stopped waiting for them.
+    bool ReadersLeft() const { return readersLeft_; }
 
     void OnCommand(int32_t command);
     void OnAppAbout();
@@ -65,10 +70,13 @@ protected:
     // ExitInstance stops removing the extraction folder, and the leftovers of earlier copies,
     // at that time and leaves the rest, with its lock file, to the next start.
     void SetFolderRemovalEnd(std::chrono::steady_clock::time_point end) { removalEnd_ = end; }
+    // ExitInstance stops waiting for the readers of the medium at that time.
+    void SetReaderWaitEnd(std::chrono::steady_clock::time_point end) { readerWaitEnd_ = end; }
 
 private:
-    // How long the end waits for the frame's stopped workers to return.
-    static constexpr int kDetachedWaitMs = 400;
+    // The longest the end waits for the stopped readers of the medium when no reader wait end
+    // was set: an instance run without the program's exit deadline (inside a test's application).
+    static constexpr int kReaderWaitMs = 10000;
     void StartLeftoverSweep();
     void StopLeftoverSweep();
 
@@ -78,12 +86,14 @@ private:
     std::unique_ptr<XEVSingleInstance> instance_;
     std::unique_ptr<CMainFrame> frame_;
     int startStatus_ = 0;
+    bool readersLeft_ = false;
     std::thread sweeper_;
     std::atomic<bool> stopSweep_{false};
     std::atomic<bool> sweepEnded_{false};
     // The steady clock's count at which the sweep stops; set from removalEnd_ when the end begins.
     std::atomic<int64_t> sweepEnd_{INT64_MAX};
     std::chrono::steady_clock::time_point removalEnd_ = std::chrono::steady_clock::time_point::max();
+    std::chrono::steady_clock::time_point readerWaitEnd_ = std::chrono::steady_clock::time_point::max();
 };
 
 class CKestroApp : public QApplication, public XEVKestroInstance {

@@ -3,6 +3,7 @@
 //   first T        the first cell shows a frame, painted
 //   all T          every cell on screen shows its first frame (or failed)
 //   stall MS       the longest the GUI thread did not answer, from start to the close
+//   preload T      the pre-load has opened its first file (it reads it next)
 //   close T        the user asks the window to close: hold ms after "all", or close_at ms after
 //                  the start when that comes first (then while the disc is still being read)
 //   closing T      the GUI thread takes that request up
@@ -53,6 +54,7 @@
 #include "shell/xevdetached.h"
 #include "shell/xevtitleformview.h"
 #include "study/xevlistformview.h"
+#include "study/xevloadstate.h"
 #include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "testsupport/discmeter.h"
@@ -368,6 +370,7 @@ int main(int argc, char** argv)
     long readsAtReport = 0;
     long long first = 0;
     long long all = 0;
+    bool preloading = false;
     // The request is made once, by the GUI thread or by the clock; the GUI thread takes it up
     // when it next runs its timers, as it does a window manager's close.
     // The clock's thread is not joined: the viewer may end the process at once when it closes.
@@ -399,6 +402,10 @@ int main(int argc, char** argv)
         if (all == 0 && frame->FirstCellsLoaded()) {
             all = Now();
             std::printf("all %lld\n", all);
+        }
+        if (!preloading && GetLoadState().preloadFilesRead.load() > 0) {
+            preloading = true;
+            std::printf("preload %lld\n", Now());
         }
         if (!steps.Done()) {
             steps.Poll(frame);

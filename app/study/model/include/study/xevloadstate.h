@@ -35,11 +35,11 @@ public:
     virtual StudyInfo* GetLastSeriesStudy() const = 0;
 };
 
+// Lives as long as the process (GetLoadState never destroys it): the pre-load and the other
+// readers still in a read when the process ends look at it last.
 class XEVLoadState {
 public:
     XEVLoadState() = default;
-    // Stops and joins the pre-load threads.
-    ~XEVLoadState();
     XEVLoadState(const XEVLoadState&) = delete;
     XEVLoadState& operator=(const XEVLoadState&) = delete;
 
@@ -52,8 +52,8 @@ public:
     // Sets the stop flag, raises the run's stop and opens the gate for good (until the next
     // StartPreload); the thread is not waited for and ends after its block.
     void StopPreload();
-    // Joins every pre-load thread; called without holding the lock, never on the GUI thread
-    // while the process runs.
+    // Waits for the end of every pre-load thread; called without holding the lock, never on
+    // the GUI thread while the process runs.
     void JoinPreload();
     // What a study list does before it changes what the pre-load was started over: stop,
     // clear the painting mark. Nothing is waited for.
