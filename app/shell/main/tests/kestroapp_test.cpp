@@ -165,6 +165,34 @@ void ExpectMrQuadrants(XEVImageViewCtrl& cell)
     }
 }
 
+// Holds the start's leftover sweep until released; a failed step never leaves it held.
+class HeldSweep {
+public:
+    HeldSweep()
+    {
+        std::shared_future<void> released = release_.get_future().share();
+        XEVKestroInstance::SetLeftoverSweepGateForTest(
+            [released] { released.wait_for(std::chrono::milliseconds(kStartTimeoutMs)); });
+    }
+    ~HeldSweep()
+    {
+        XEVKestroInstance::SetLeftoverSweepGateForTest(nullptr);
+        Release();
+    }
+    HeldSweep(const HeldSweep&) = delete;
+    HeldSweep& operator=(const HeldSweep&) = delete;
+    void Release()
+    {
+        try {
+            release_.set_value();
+        } catch (const std::future_error&) {
+        }
+    }
+
+private:
+    std::promise<void> release_;
+};
+
 }   // namespace
 
 TEST_F(KestroStartTest, TermsFirstThenFirstEntryThenTheMrSeriesWithItsGreys)
@@ -751,28 +779,14 @@ TEST_F(KestroStartTest, ALargeLeftoverNeverHoldsTheWindow)
     for (int i = 0; i < 8000; ++i) {
         ASSERT_TRUE(std::filesystem::create_directory(left + "/D" + std::to_string(i)));
     }
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    XEVKestroInstance::SetLeftoverSweepGateForTest(
-        [released] { released.wait_for(std::chrono::milliseconds(kStartTimeoutMs)); });
-    struct Ungate {
-        std::promise<void>& release;
-        ~Ungate()
-        {
-            XEVKestroInstance::SetLeftoverSweepGateForTest(nullptr);
-            try {
-                release.set_value();
-            } catch (const std::future_error&) {
-            }
-        }
-    } ungate{release};
+    HeldSweep held;
 
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
     ASSERT_TRUE(WaitForFirstCells());
     EXPECT_FALSE(FirstCellSeries().isEmpty());
     EXPECT_FALSE(instance_->LeftoverSweepEnded());
     EXPECT_TRUE(std::filesystem::exists(left + "/D7999"));
-    release.set_value();
+    held.Release();
     ASSERT_TRUE(PumpUntil([this] { return instance_->LeftoverSweepEnded(); }, kStartTimeoutMs));
     EXPECT_FALSE(std::filesystem::exists(left));
 }
@@ -791,26 +805,12 @@ TEST_F(KestroStartTest, AShortRunRemovesALeftoverWhole)
         ASSERT_GE(fd, 0);
         ::close(fd);
     }
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    XEVKestroInstance::SetLeftoverSweepGateForTest(
-        [released] { released.wait_for(std::chrono::milliseconds(kStartTimeoutMs)); });
-    struct Ungate {
-        std::promise<void>& release;
-        ~Ungate()
-        {
-            XEVKestroInstance::SetLeftoverSweepGateForTest(nullptr);
-            try {
-                release.set_value();
-            } catch (const std::future_error&) {
-            }
-        }
-    } ungate{release};
+    HeldSweep held;
 
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
     ASSERT_TRUE(WaitForFirstCells());
     EXPECT_TRUE(std::filesystem::exists(left + "/IMG/F19999"));
-    release.set_value();
+    held.Release();
     EXPECT_EQ(instance_->ExitInstance(0), 0);
     EXPECT_TRUE(instance_->LeftoverSweepEnded());
     EXPECT_FALSE(std::filesystem::exists(left));
