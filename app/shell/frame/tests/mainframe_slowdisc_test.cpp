@@ -813,11 +813,13 @@ TEST_F(SlowDiscOpenTest, TheGridWaitsForNoWorkerAndItsFirstImagesAreReadFirst)
     StudyInfo* study = List().patients.at(0)->studies.at(0);
     List().ShowSeriesOfStudy(study, study->series.at(2));
     ASSERT_TRUE(PumpUntil([this] { return Image().activeMode == 1 && AnyCellShows(Image()); })) << "the series";
-    // A tile loader started but not yet reading when the view goes may still read its one block;
-    // the series' loads end first, so that what is read after the switch is the study's.
+    // A reader of the series let go by the switch still reads the block it began, however late
+    // its thread got to it: the series' loads end first, so that what is read after the switch
+    // is the study's. The tiles' images are the job worker's, not their loaders'.
     ASSERT_TRUE(PumpUntil([this] {
         for (const auto& [id, cell] : Image().seriesCells) {
-            if (!CellLoadsFinished(*cell)) {
+            if (!CellLoadsFinished(*cell) ||
+                (cell->CurrentImage() != nullptr && !cell->HasFramePixels(cell->currentFrame))) {
                 return false;
             }
         }
