@@ -22,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -861,13 +862,21 @@ std::string ThePageInViewGoesFirst(const std::vector<SlowDiscEvent>& log, long m
     std::set<std::string> kept;
     StudyFiles(image, shown, kept);
     std::set<int> oldReaders;
-    long lastShown = -1;
     for (const SlowDiscEvent& event : log) {
         if (event.start < mark) {
             oldReaders.insert(event.thread);
         }
+    }
+    // A reader let go before the mark may still finish the file it was in: one file a reader.
+    std::map<int, std::string> lateFiles;
+    long lastShown = -1;
+    for (const SlowDiscEvent& event : log) {
         if (event.kind == SlowDiscEvent::Read && event.start >= mark && event.priority == 0) {
             if (shown.count(event.path) == 0) {
+                if (oldReaders.count(event.thread) != 0 &&
+                    lateFiles.try_emplace(event.thread, event.path).first->second == event.path) {
+                    continue;
+                }
                 return event.path + " was read for the screen after the page settled";
             }
             lastShown = std::max(lastShown, event.end);
