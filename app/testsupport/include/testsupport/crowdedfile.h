@@ -41,6 +41,22 @@ inline void Element(std::string& out, uint16_t group, uint16_t element, const ch
     out += value;
 }
 
+// An item of that length, and a sequence's header whose items take that many bytes.
+inline void ItemHeader(std::string& out, uint32_t length)
+{
+    Put16(out, 0xFFFE);
+    Put16(out, 0xE000);
+    Put32(out, length);
+}
+inline void SequenceHeader(std::string& out, uint16_t group, uint16_t element, uint32_t length)
+{
+    Put16(out, group);
+    Put16(out, element);
+    out += "SQ";
+    Put16(out, 0);
+    Put32(out, length);
+}
+
 }   // namespace crowded
 
 // Writes the file; false when it cannot be written. sopClass names what the file is (an SR
@@ -69,15 +85,9 @@ inline bool WriteCrowdedFile(const std::string& path, CrowdedShape shape, uint64
     switch (shape) {
     case CrowdedShape::EmptyElements: break;
     case CrowdedShape::EmptyItems:
-        crowded::Put16(unit, 0xFFFE);
-        crowded::Put16(unit, 0xE000);
-        crowded::Put32(unit, 0);
+        crowded::ItemHeader(unit, 0);
         Element(data, 0x0011, 0x0010, "LO", "CROWDED ");
-        crowded::Put16(data, 0x0011);
-        crowded::Put16(data, 0x1010);
-        data += "SQ";
-        crowded::Put16(data, 0);
-        crowded::Put32(data, uint32_t(count * unit.size()));
+        crowded::SequenceHeader(data, 0x0011, 0x1010, uint32_t(count * unit.size()));
         break;
     case CrowdedShape::PerFrameItems: {
         std::string body;
@@ -85,16 +95,10 @@ inline bool WriteCrowdedFile(const std::string& path, CrowdedShape shape, uint64
         crowded::Put32(one, 1);
         Element(body, 0x0018, 0x9074, "DT", "20200101000000");
         Element(body, 0x0020, 0x9157, "UL", one);
-        crowded::Put16(unit, 0xFFFE);
-        crowded::Put16(unit, 0xE000);
-        crowded::Put32(unit, uint32_t(body.size()));
+        crowded::ItemHeader(unit, uint32_t(body.size()));
         unit += body;
         Element(data, 0x0028, 0x0008, "IS", "1 ");
-        crowded::Put16(data, 0x5200);
-        crowded::Put16(data, 0x9230);
-        data += "SQ";
-        crowded::Put16(data, 0);
-        crowded::Put32(data, uint32_t(count * unit.size()));
+        crowded::SequenceHeader(data, 0x5200, 0x9230, uint32_t(count * unit.size()));
         break;
     }
     }
