@@ -234,6 +234,7 @@ TEST_F(LargeDiscTest, IconRecordsOfARealDiscAreAllListed)
     EXPECT_EQ(series->images.back()->filePath.toStdString(), disc_ + Numbered("/MR/IM%05d", images - 1));
     EXPECT_EQ(box.texts.size(), 0u);
     // Its grid's cells fill with the first images, which paint.
+    AwaitStartShow();
     Image().ShowSeries(series);
     std::vector<XEVImageViewCtrl*> cells;
     ASSERT_TRUE(PumpUntil([&] {
