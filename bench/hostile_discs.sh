@@ -17,8 +17,9 @@ fi
 binary="$build/app/shell/frame/app_shell_frame_tests"
 [ -x "$binary" ] || { echo "no $binary"; exit 1; }
 echo "build: $build, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-QT_QPA_PLATFORM=offscreen /usr/bin/python3 - "$binary" "$filter" <<'PY'
+QT_QPA_PLATFORM=offscreen PYTHONPATH="$root/bench" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 - "$binary" "$filter" <<'PY'
 import os, re, subprocess, sys, tempfile, threading, time
+from viewer_run import held_bytes
 
 binary, pattern = sys.argv[1], sys.argv[2]
 listing = subprocess.run([binary, "--gtest_list_tests", "--gtest_filter=" + pattern],
@@ -33,20 +34,6 @@ for line in listing.splitlines():
 # The lines cases print their figures on (older builds used other tags).
 figure = re.compile(r"^\[ ?(?:figures|measured?|hostile frames) *\] *(.*)$")
 number = lambda pattern, text: (lambda m: m.group(1) if m else "")(re.search(pattern, text))
-
-def held_bytes(folder):
-    # What the files below folder take on disc, each inode once however many names it has.
-    seen, total = set(), 0
-    for top, dirs, files in os.walk(folder):
-        for name in files:
-            try:
-                st = os.lstat(os.path.join(top, name))
-            except OSError:
-                continue
-            if (st.st_dev, st.st_ino) not in seen:
-                seen.add((st.st_dev, st.st_ino))
-                total += st.st_blocks * 512
-    return total
 
 rows = []
 for case in cases:

@@ -29,8 +29,9 @@ media=${3:-fast 6 1.2}
 actions=${4:-}
 command -v dcmmkdir >/dev/null || { echo "dcmmkdir is missing (apt-get install dcmtk)"; exit 1; }
 cmake --build "$build" --target slow_disc_viewer kv_slowdisc -j4 >/dev/null
-/usr/bin/python3 - "$root" "$build" "$discs" "$media" "$actions" <<'PY'
+PYTHONPATH="$root/bench" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 - "$root" "$build" "$discs" "$media" "$actions" <<'PY'
 import os, subprocess, sys, tempfile, time
+from viewer_run import offscreen_env
 
 root, build, discs, media = sys.argv[1], sys.argv[2], sys.argv[3].split(), sys.argv[4].split()
 actions = sys.argv[5] == "actions"
@@ -138,11 +139,7 @@ if not actions:
     print("|---|---|---|---|---|---|---|")
 with tempfile.TemporaryDirectory() as work:
     os.chmod(work, 0o700)
-    screen = os.path.join(work, "screen.json")
-    with open(screen, "w") as f:
-        f.write('{ "screens": [ { "name": "b", "x": 0, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96 } ] }')
-    env = dict(os.environ, XDG_RUNTIME_DIR=work, XDG_DATA_HOME=work, XDG_CONFIG_HOME=work,
-               QT_QPA_PLATFORM="offscreen:configfile=" + screen, PYTHONDONTWRITEBYTECODE="1")
+    env = offscreen_env(work)
     if actions:
         actions_table(work, env)
         discs = []

@@ -20,8 +20,9 @@ command -v dcmmkdir >/dev/null || { echo "dcmmkdir is missing (apt-get install d
 if [ -z "${SLOW_DISC_VIEWER:-}" ]; then
   cmake --build "$build" --target slow_disc_viewer kv_slowdisc -j4 >/dev/null
 fi
-/usr/bin/python3 - "$root" "$build" "$runs" "$rate" "$pause" <<'PY'
+PYTHONPATH="$root/bench" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 - "$root" "$build" "$runs" "$rate" "$pause" <<'PY'
 import os, select, signal, statistics, subprocess, sys, tempfile, time
+from viewer_run import offscreen_env
 
 root, build, runs, rate, pause = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5])
 viewer = os.environ.get("SLOW_DISC_VIEWER") or os.path.join(build, "app", "shell", "main", "slow_disc_viewer")
@@ -63,11 +64,7 @@ def one(disc, env):
 
 with tempfile.TemporaryDirectory() as work:
     os.chmod(work, 0o700)
-    screen = os.path.join(work, "screen.json")
-    with open(screen, "w") as f:
-        f.write('{ "screens": [ { "name": "b", "x": 0, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96 } ] }')
-    env = dict(os.environ, XDG_RUNTIME_DIR=work, XDG_DATA_HOME=work, XDG_CONFIG_HOME=work,
-               QT_QPA_PLATFORM="offscreen:configfile=" + screen, PYTHONDONTWRITEBYTECODE="1")
+    env = offscreen_env(work)
     disc = os.path.join(work, "studies")
     subprocess.run(["/usr/bin/python3", "-W", "ignore", maker, disc, "studies"], check=True,
                    env=dict(env, PYTHONPATH=os.path.dirname(maker)))

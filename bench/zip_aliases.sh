@@ -21,8 +21,9 @@ command -v dcmmkdir >/dev/null || { echo "dcmmkdir is missing (apt-get install d
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 700 "$work"
-/usr/bin/python3 - "$build/viewer/kestro" "$root/sample/DICOMDIR" "$work" "$mib" "$next/viewer/kestro" <<'PY'
+PYTHONPATH="$root/bench" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 - "$build/viewer/kestro" "$root/sample/DICOMDIR" "$work" "$mib" "$next/viewer/kestro" <<'PY'
 import os, struct, subprocess, sys, threading, time, zlib
+from viewer_run import held_bytes
 
 viewer, sample, work, mib, next_viewer = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
 entries = 12
@@ -104,19 +105,6 @@ with open(zip_path, "wb") as out:
     out.write(fixed)
     out.write(struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, entries + 1, entries + 1, len(fixed), start, 0))
 
-def held(folder):
-    seen, total = set(), 0
-    for top, _, files in os.walk(folder):
-        for name in files:
-            try:
-                st = os.lstat(os.path.join(top, name))
-            except OSError:
-                continue
-            if (st.st_dev, st.st_ino) not in seen:
-                seen.add((st.st_dev, st.st_ino))
-                total += st.st_blocks * 512
-    return total
-
 temp = os.path.join(work, "tmp")
 runtime = os.path.join(work, "run")
 os.makedirs(temp)
@@ -131,7 +119,7 @@ def run(viewer, target, shot):
     peak, ended = [0], threading.Event()
     def sample():
         while not ended.wait(0.02):
-            peak[0] = max(peak[0], held(temp))
+            peak[0] = max(peak[0], held_bytes(temp))
     sampler = threading.Thread(target=sample)
     sampler.start()
     started = time.monotonic()
@@ -155,9 +143,9 @@ print("archive %.1f MB, %d entries naming one member of %d MB" %
       (os.path.getsize(zip_path) / 1e6, entries, size >> 20))
 status, wall, peak = run(viewer, zip_path, "zip.png")
 print("zip run: exit %d in %.1f s, temporary folder held at most %d MB, left after its end %d MB" %
-      (status, wall, peak >> 20, held(temp) >> 20))
+      (status, wall, peak >> 20, held_bytes(temp) >> 20))
 if os.environ.get("KV_SYNC_BEFORE_NEXT"):
     os.sync()
 status, wall, _ = run(next_viewer, sample, "next.png")
-print("next start (sample disc): exit %d in %.1f s, left after it %d MB" % (status, wall, held(temp) >> 20))
+print("next start (sample disc): exit %d in %.1f s, left after it %d MB" % (status, wall, held_bytes(temp) >> 20))
 PY
