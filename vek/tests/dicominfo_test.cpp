@@ -26,6 +26,29 @@ struct Loaded {
   explicit Loaded(const std::string& fixture) : Loaded(read_fixture(fixture)) {}
 };
 
+// A segmented palette table's value, walked by the information's own expansion: each walk
+// stays within the entries it writes and the units it reads.
+struct SegmentWalk {
+  VEK_TestManager m;
+  PyrDicomDataset dataset;
+  PyrDicomDataElement* e = dataset.CreateElement();
+  VEK_DICOMInfoInternal* internals = vek_create<VEK_DICOMInfoInternal>(&m, uint8_t(0));
+  ~SegmentWalk() {
+    if (internals != nullptr) internals->destroy();
+  }
+  void set(const std::vector<uint8_t>& bytes) {
+    EXPECT_EQ(e->AllocateValue(uint32_t(bytes.size()), false), kPyrSuccess);
+    if (!bytes.empty()) std::memcpy(e->MutableValue(), bytes.data(), bytes.size());
+  }
+  bool expand16(const std::vector<uint16_t>& units, uint32_t n, std::vector<uint16_t>& out) {
+    set(DicomBytes::words(units));
+    out.assign(n, 0xBEEF);
+    const bool ok = internals->expand_segments16(out.data(), n, e);
+    EXPECT_LE(internals->segment_steps(), 2 * uint64_t(n) + units.size() + 1);
+    return ok;
+  }
+};
+
 void expect_frames(const VEK_DICOMInfo& info, const std::string& file, uint32_t frames) {
   ASSERT_EQ(info.frame_count(), frames) << file;
   ASSERT_EQ(info.frames().size(), frames);
@@ -491,22 +514,13 @@ TEST(DICOMInfo, BrokenPalettesAreRefused) {
 }
 
 TEST(DICOMInfo, SegmentsStayInsideTheirBuffers) {
-  VEK_TestManager m;
-  PyrDicomDataset dataset;
-  PyrDicomDataElement* e = dataset.CreateElement();
-  ASSERT_NE(e, nullptr);
-  auto* internals = vek_create<VEK_DICOMInfoInternal>(&m, uint8_t(0));
-  ASSERT_NE(internals, nullptr);
-  auto expand16 = [&](const std::vector<uint16_t>& units, uint32_t n, std::vector<uint16_t>* out = nullptr) {
-    const std::vector<uint8_t> bytes = DicomBytes::words(units);
-    EXPECT_EQ(e->AllocateValue(uint32_t(bytes.size()), false), kPyrSuccess);
-    if (!bytes.empty()) std::memcpy(e->MutableValue(), bytes.data(), bytes.size());
-    std::vector<uint16_t> buffer(n, 0xBEEF);
-    const bool ok = internals->expand_segments16(buffer.data(), n, e);
-    if (out != nullptr) *out = buffer;
-    return ok;
-  };
+  SegmentWalk walk;
+  ASSERT_NE(walk.e, nullptr);
+  ASSERT_NE(walk.internals, nullptr);
   std::vector<uint16_t> out;
+  const auto expand16 = [&](const std::vector<uint16_t>& units, uint32_t n, std::vector<uint16_t>* into = nullptr) {
+    return walk.expand16(units, n, into != nullptr ? *into : out);
+  };
   // Linear 25/50/75/100 and entries no segment reaches taking the last value.
   ASSERT_TRUE(expand16({0, 1, 0, 1, 4, 100}, 8, &out));
   EXPECT_EQ(out, (std::vector<uint16_t>{0, 25, 50, 75, 100, 100, 100, 100}));
@@ -529,34 +543,22 @@ TEST(DICOMInfo, SegmentsStayInsideTheirBuffers) {
   EXPECT_FALSE(expand16({0, 1, 5, 7, 0}, 8));         // unknown opcode
 
   // 8-bit tables: every unit a byte, the indirect offset two bytes.
-  const std::vector<uint8_t> bytes = {0, 2, 10, 20, 1, 2, 40, 2, 1, 0, 0};
-  ASSERT_EQ(e->AllocateValue(uint32_t(bytes.size()), false), kPyrSuccess);
-  std::memcpy(e->MutableValue(), bytes.data(), bytes.size());
+  walk.set({0, 2, 10, 20, 1, 2, 40, 2, 1, 0, 0});
   std::vector<uint8_t> small(8, 0xEE);
-  ASSERT_TRUE(internals->expand_segments8(small.data(), 8, e));
+  ASSERT_TRUE(walk.internals->expand_segments8(small.data(), 8, walk.e));
   EXPECT_EQ(small, (std::vector<uint8_t>{10, 20, 30, 40, 10, 20, 20, 20}));
-  internals->destroy();
 }
 
 // An indirect segment replays up to 65,535 segments, and a segment may write nothing: the walk
 // is bounded by the entries it writes and the value's length, never by the counts it reads.
 TEST(DICOMInfo, SegmentWalksAreBoundedByTheTable) {
-  VEK_TestManager m;
-  PyrDicomDataset dataset;
-  PyrDicomDataElement* e = dataset.CreateElement();
-  ASSERT_NE(e, nullptr);
-  auto* internals = vek_create<VEK_DICOMInfoInternal>(&m, uint8_t(0));
-  ASSERT_NE(internals, nullptr);
-  auto expand16 = [&](const std::vector<uint16_t>& units, uint32_t n, std::vector<uint16_t>& out) {
-    const std::vector<uint8_t> bytes = DicomBytes::words(units);
-    EXPECT_EQ(e->AllocateValue(uint32_t(bytes.size()), false), kPyrSuccess);
-    std::memcpy(e->MutableValue(), bytes.data(), bytes.size());
-    out.assign(n, 0xBEEF);
-    const bool ok = internals->expand_segments16(out.data(), n, e);
-    EXPECT_LE(internals->segment_steps(), 2 * uint64_t(n) + units.size() + 1);
-    return ok;
-  };
   std::vector<uint16_t> out;
+  SegmentWalk walk;
+  ASSERT_NE(walk.e, nullptr);
+  ASSERT_NE(walk.internals, nullptr);
+  const auto expand16 = [&walk](const std::vector<uint16_t>& units, uint32_t n, std::vector<uint16_t>& into) {
+    return walk.expand16(units, n, into);
+  };
 
   // Full-range ramps, one replayed through an indirect segment, against their closed forms.
   ASSERT_TRUE(expand16({0, 1, 0, 1, 65535, 65535}, 65536, out));
@@ -590,7 +592,6 @@ TEST(DICOMInfo, SegmentWalksAreBoundedByTheTable) {
   ASSERT_TRUE(expand16(ones, 65536, out));
   EXPECT_EQ(out[65534], uint16_t(65534 * 3));
   EXPECT_EQ(out[65535], 0u);
-  internals->destroy();
 
   // Through the image information: the idle table is refused as broken.
   Loaded hostile(palette_file({{256, 0, 16}, {256, 0, 16}, {256, 0, 16}}, {idle, {0, 1, 5}, {0, 1, 5}}));

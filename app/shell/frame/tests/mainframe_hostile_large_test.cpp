@@ -113,6 +113,7 @@ protected:
     }
 
     void ExpectListedBeforeTheFiller(std::string filler, const char* name);
+    Cost OpenAroundTheFiller(std::string filler, const char* name);
 
     std::string disc_;
 };
@@ -279,9 +280,9 @@ TEST_F(LargeDiscTest, ManyPatientsOfLongerRecordsLoadWhole)
     EXPECT_EQ(box.texts, PatientsCut());
 }
 
-// Three patients, a record of another type carrying filler, two patients after it: the three
-// are listed, the two are not, and the list says so once; the first patient's image shows.
-void LargeDiscTest::ExpectListedBeforeTheFiller(std::string filler, const char* name)
+// Opens a disc of three patients, a record of another type carrying filler and two patients
+// after it; what the open cost, reported under name.
+Cost LargeDiscTest::OpenAroundTheFiller(std::string filler, const char* name)
 {
     DicomDirWriter dir;
     std::vector<int> top = AddOneImagePatients(dir, 3);
@@ -297,6 +298,14 @@ void LargeDiscTest::ExpectListedBeforeTheFiller(std::string filler, const char* 
     ResetPeakResidentBytes();
     const Cost cost = OpenMeasured(kSanitized ? 300000 : 60000);
     Report(name, cost);
+    return cost;
+}
+
+// The three patients before the filler are listed, the two after it are not, and the list says
+// so once; the first patient's image shows.
+void LargeDiscTest::ExpectListedBeforeTheFiller(std::string filler, const char* name)
+{
+    const Cost cost = OpenAroundTheFiller(std::move(filler), name);
     ASSERT_EQ(List().patients.size(), 3u);
     EXPECT_EQ(List().patients[2]->patientId.toStdString(), "PID00002");
     EXPECT_EQ(box.texts, std::vector<QString>{MemoryCut()});
@@ -325,21 +334,10 @@ void LargeDiscTest::ExpectListedBeforeTheFiller(std::string filler, const char* 
 // holds none of the values.
 TEST_F(LargeDiscTest, LongValuesStayInTheFileAndTheRecordsAfterAreListed)
 {
-    DicomDirWriter dir;
-    std::vector<int> top = AddOneImagePatients(dir, 3);
     std::string values;
     DicomDirWriter::Element(values, 0x0009, 0x1010, "OB", std::string(size_t(8) << 20, '\1'));
     DicomDirWriter::Element(values, 0x0009, 0x1011, "OB", std::string(size_t(32) << 20, '\2'));
-    dir.Add("PRIVATE", std::move(values));
-    for (const int patient : AddOneImagePatients(dir, 2)) {
-        top.push_back(patient);
-    }
-    Chain(dir, -1, top);
-    dir.Write(disc_ + "/DICOMDIR");
-    dir = DicomDirWriter();
-    ResetPeakResidentBytes();
-    const Cost cost = OpenMeasured(kSanitized ? 300000 : 60000);
-    Report("dicomdir_long_values", cost);
+    const Cost cost = OpenAroundTheFiller(std::move(values), "dicomdir_long_values");
     ASSERT_EQ(List().patients.size(), 5u);
     EXPECT_EQ(List().patients[4]->patientId.toStdString(), "PID00001");
     EXPECT_EQ(box.texts.size(), 0u);
