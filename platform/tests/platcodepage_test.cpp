@@ -133,10 +133,10 @@ TEST(PlatCodePage, PathsRoundTripThroughText)
     EXPECT_EQ(PlatPathToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
     EXPECT_EQ(PlatPathToUtf16("/media/cdrom/DICOM/IM0"), u"/media/cdrom/DICOM/IM0");
     EXPECT_EQ(PlatUtf16ToPath(u"/media/cdrom/DICOM/IM0"), "/media/cdrom/DICOM/IM0");
-    for (const std::string bytes : {std::string("/disc/L\xC9VEL/IM\xC9"
-                                                "1"),
-                                    std::string("\xC3\x89\xC3"), std::string("\xE0\x80\xAF\xED\xA0\x80\xFF\x80"),
-                                    std::string("a\xF0\x9F\x98\x80z"), std::string()}) {
+    for (const std::string& bytes : {std::string("/disc/L\xC9VEL/IM\xC9"
+                                                 "1"),
+                                     std::string("\xC3\x89\xC3"), std::string("\xE0\x80\xAF\xED\xA0\x80\xFF\x80"),
+                                     std::string("a\xF0\x9F\x98\x80z"), std::string()}) {
         EXPECT_EQ(PlatUtf16ToPath(PlatPathToUtf16(bytes)), bytes);
     }
     // A lone surrogate that stands for no byte becomes U+FFFD.

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include "testsupport/discmeter.h"
@@ -92,7 +91,7 @@ TEST_F(FormViewTest, ManySeriesAwaitOnlyTheScreenAndHoldOneLoaderThread)
     EXPECT_TRUE(view->StudyStartPending());
     EXPECT_EQ(CellsHoldingThreads(*view), 0);
     // The first cell's loader stops at its second image until the turns are looked at.
-    std::optional<std::lock_guard<PlatRecursiveLock>> holdFirst(std::in_place, study.series[0]->images[1]->GetLock());
+    std::unique_lock<PlatRecursiveLock> holdFirst(study.series[0]->images[1]->GetLock());
     recorder.Answer(0);
     GetLoadState().SetLoaderWindow(view->JobHost().Window());
     ASSERT_TRUE(PumpUntil([&] { return !view->StudyStartPending(); }));
@@ -106,7 +105,7 @@ TEST_F(FormViewTest, ManySeriesAwaitOnlyTheScreenAndHoldOneLoaderThread)
     }
     // Out of sight, a cell shows no progress: nothing was queued for it.
     EXPECT_EQ(Cell(kXEVFirstStudyCellId + 40).progressTotal.load(), 0);
-    holdFirst.reset();
+    holdFirst.unlock();
 
     int mostCells = 0;
     int mostThreads = 0;
@@ -165,7 +164,7 @@ TEST_F(FormViewTest, ActivatingAWaitingCellStartsItsLoaderFirst)
     StudyInfo& study = MakeStudy({{"CT", 40, false}, {"CT", 40, false}, {"CT", 40, false}});
     // The first cell's loader stops at its second image until released, so the third cell is
     // still waiting its turn when it is activated, however fast the loads run.
-    std::optional<std::lock_guard<PlatRecursiveLock>> holdFirst(std::in_place, study.series[0]->images[1]->GetLock());
+    std::unique_lock<PlatRecursiveLock> holdFirst(study.series[0]->images[1]->GetLock());
     ShowStarted(study);
     XEVImageViewCtrl& third = Cell(kXEVFirstStudyCellId + 2);
     ASSERT_TRUE(third.IsLoaderQueued());
@@ -190,7 +189,7 @@ TEST_F(FormViewTest, ActivatingAWaitingCellStartsItsLoaderFirst)
         ASSERT_NE(image->GetHelper(), nullptr);
         EXPECT_TRUE(image->GetHelper()->IsFrameLoaded(-1));
     }
-    holdFirst.reset();
+    holdFirst.unlock();
     ASSERT_TRUE(PumpUntil([&] { return host.Posted(WM_XEV_PRELOAD_CONTROL) != 0; }, 30000));
     for (SeriesInfo* series : study.series) {
         for (ImageInfo* image : series->images) {
