@@ -315,6 +315,13 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         }
         return 0;
     }
+    // The acceptance and the list's load each ask for the start, in either order; a second
+    // start of the same entries would show the first study again, reading again what its
+    // cells read and naming again what failed.
+    if (startedEntries_ == list->EntriesGeneration()) {
+        return 0;
+    }
+    startedEntries_ = list->EntriesGeneration();
     list->ShowEntries();
     list->StopReadAhead();
     // A disc with no patient leaves nothing for the tools, the report or cine to act on.

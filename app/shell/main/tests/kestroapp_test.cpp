@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <signal.h>
 #include <spawn.h>
@@ -33,6 +34,8 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
+#include "study/xevstudymodel.h"
+#include "study/xevvekhelper.h"
 #include "testsupport/pump.h"
 #include "testsupport/qtguitestapp.h"
 #include "testsupport/recordingbox.h"
@@ -316,6 +319,36 @@ TEST_F(KestroStartTest, FirstCellsWaitForTheSlowerCellOfTheSelection)
         instance_.reset();
         EXPECT_EQ(box_.Count(), 1);
     }
+}
+
+TEST_F(KestroStartTest, AStartAskedAgainForTheSameListShowsNothingAgain)
+{
+    // The acceptance and the load each ask for the start, and a busy machine may hand both
+    // over after the list is built: the first study is shown once, and what its cells read
+    // or failed on is neither read nor named again.
+    ASSERT_TRUE(Start({QStringLiteral("/Agree"), QStringLiteral(KESTRO_TEST_DATA_DIR "/slowdisc/DICOMDIR")}));
+    ASSERT_TRUE(WaitForFirstCells());
+    ASSERT_TRUE(PumpUntil([this] { return box_.Count() >= 1; }));
+    std::map<ImageInfo*, XEVVEKHelper*> held;
+    for (const auto& [id, cell] : Frame().GetImageFormView()->ActiveCells()) {
+        for (const auto& [index, image] : cell->GetImages()) {
+            if (XEVVEKHelper* helper = image->GetHelper()) {
+                held[image] = helper;
+            }
+        }
+    }
+    ASSERT_GE(held.size(), 3u);
+    XEVSendMessage(Frame().Handle(), WM_XEV_START_VIEWING, 0, 0);
+    // A second showing would come two queued hops later and let every helper go.
+    for (int round = 0; round < 10; ++round) {
+        QCoreApplication::sendPostedEvents();
+    }
+    for (const auto& [image, helper] : held) {
+        EXPECT_EQ(image->GetHelper(), helper) << image->filePath.toStdString();
+    }
+    instance_->ExitInstance(0);
+    instance_.reset();
+    EXPECT_EQ(box_.Count(), 1);
 }
 
 TEST_F(KestroStartTest, AcceptanceBeforeOrAfterTheLoadOrByArgumentSelectsAlike)

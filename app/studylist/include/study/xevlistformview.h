@@ -135,6 +135,8 @@ public:
     void BuildEntries();
     void DestroyEntries();
     void ShowEntries();
+    // Counts the builds of the entries: each build is started once.
+    uint64_t EntriesGeneration() const { return entriesGeneration_; }
     void OpenFirstEntry();
     void SelectEntry(int32_t barId, int32_t studyIndex, int32_t seriesIndex);
     StudyInfo* FindStudy(const std::string& key) const;

@@ -297,6 +297,8 @@ private:
     int32_t agreementMode_ = 0;
     uint8_t fileOpenEnabled_ = 0;
     int32_t startedViewing_ = 0;
+    // The build of the list's entries whose viewing has started (0: none).
+    uint64_t startedEntries_ = 0;
     // A path the user named (command line or File Open) went to the DICOMDIR load: a load that
     // fails, or gives records but no patient, answers message 10027.
     bool startPathUnopened_ = false;
