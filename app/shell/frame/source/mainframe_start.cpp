@@ -331,7 +331,6 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
     if (!SelectRecordedEntry()) {
         list->OpenFirstEntry();
     }
-    startedViewing_ = 1;
     // What the list leaves out is told once its entries show.
     const QString notice = list->TakeListingNotice();
     if (!notice.isEmpty()) {
@@ -358,7 +357,7 @@ bool LoadFailed(ImageInfo* image)
 bool CMainFrame::FirstCellsLoaded() const
 {
     CXEVImageFormView* image = GetImageFormView();
-    if (startedViewing_ == 0 || image == nullptr) {
+    if (startedEntries_ == 0 || image == nullptr) {
         return false;
     }
     // Every cell on screen that was given images counts, the slowest too: done once it shows

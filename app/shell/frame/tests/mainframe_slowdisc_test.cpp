@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -552,6 +551,21 @@ TEST_F(SlowDiscOpenTest, AFailingFileIsAskedOfTheDriveOnceBeforeItsBox)
     EXPECT_EQ(box.texts.size(), 1u);
 }
 
+namespace {
+
+// Set once a reader has asked for the medium's turn for the screen; the medium logs each ask.
+PlatEvent screenAsked{true, false};
+
+void TellScreenAsked(int priority)
+{
+    SlowDiscReaderPriorityHook()(priority);
+    if (priority == 0) {
+        screenAsked.Set();
+    }
+}
+
+}   // namespace
+
 // The medium's turn between two readers: a background read of a file of eight blocks, and a
 // read for the screen asked for while the background one is under way. The screen's file is
 // read before the background's next block, and the background read ends after it.
@@ -565,7 +579,7 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
         return;
     }
     const std::string behind = SlowDiscRoot() + "/Behind";
-    XEVSetMediumProbe({nullptr, nullptr, SlowDiscReaderPriorityHook()});
+    XEVSetMediumProbe({nullptr, nullptr, TellScreenAsked});
     std::thread background([&] {
         XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
         XEVStagedFile file;
@@ -574,17 +588,7 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
         // The rest of the file once the screen has asked: however late either thread runs on
         // a busy machine, the ask falls within the read.
         EXPECT_TRUE(file.Fetch(0, kXEVReadBlock, nullptr));
-        const auto screenAsked = [] {
-            for (const SlowDiscEvent& event : SlowDiscLog()) {
-                if (event.kind == SlowDiscEvent::TurnAsked && event.priority == 0) {
-                    return true;
-                }
-            }
-            return false;
-        };
-        while (!screenAsked()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        screenAsked.Wait();
         turn.Yield();
         EXPECT_TRUE(file.Fetch(kXEVReadBlock, file.Size(), nullptr));
     });

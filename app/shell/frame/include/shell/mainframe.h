@@ -165,7 +165,7 @@ public:
     int32_t AgreementMode() const { return agreementMode_; }
     uint8_t FileOpenEnabled() const { return fileOpenEnabled_; }
     // Set once the first selection was made after start-up (read by --screenshot and tests).
-    int32_t StartedViewing() const { return startedViewing_; }
+    int32_t StartedViewing() const { return startedEntries_ != 0 ? 1 : 0; }
     // The first selection was made and every cell of it on screen shows its frame or has
     // failed to load it.
     bool FirstCellsLoaded() const;
@@ -296,8 +296,7 @@ private:
     int32_t loadResult_ = 0;
     int32_t agreementMode_ = 0;
     uint8_t fileOpenEnabled_ = 0;
-    int32_t startedViewing_ = 0;
-    // The build of the list's entries whose viewing has started (0: none).
+    // The build of the list's entries whose viewing has started (0: none yet).
     uint64_t startedEntries_ = 0;
     // A path the user named (command line or File Open) went to the DICOMDIR load: a load that
     // fails, or gives records but no patient, answers message 10027.
