@@ -304,7 +304,7 @@ QString XEVVEKHelper::GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const 
     if (at < 0 || !info.get_item(0x0004, 0x1220, uint32_t(at) + 1, item)) {
         return QString();
     }
-    const QString id = VekToQString(item.get_string_value(0x0004, 0x1500));
+    const QString id = DicomTextValue(item, 0x0004, 0x1500);
     return PlatIsSafeFileId(id.toStdString()) ? id : QString();
 }
 
@@ -474,10 +474,10 @@ private:
         }
         patient->sex = VekToQString(record.patient_sex);
         if (tags.exist(0x0010, 0x1010)) {
-            patient->SetAge(VekToQString(tags.get_string_value(0x0010, 0x1010)));
+            patient->SetAge(DicomTextValue(tags, 0x0010, 0x1010));
         }
         if (tags.exist(0x0010, 0x0030)) {
-            patient->birthDate = VekToQString(tags.get_string_value(0x0010, 0x0030));
+            patient->birthDate = DicomTextValue(tags, 0x0010, 0x0030);
         }
         patient->patientId = VekToQString(record.patient_id);
         modelBytes_ += kObjectBytes<PatientInfo> + TextBytes(patient->nameIdeographic) +
