@@ -1,6 +1,7 @@
 #include "viewer/xevoverlayviewinfo.h"
 
 #include <QCache>
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QTextLayout>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "shell/xevcommonsettings.h"
 #include "shell/xevfont.h"
@@ -51,9 +53,22 @@ struct CornerLayout {
 // The layouts of recent paints, weighed by their characters: the views of a grid repaint
 // their corners without laying them out again.
 constexpr int32_t kLayoutCacheCharacters = 1 << 18;
+using SharedLayout = std::shared_ptr<const CornerLayout>;
+using LayoutCache = QCache<QString, SharedLayout>;
 
-const CornerLayout* LayOutCorner(QString text, int32_t position, const QFont& font, QPaintDevice* device,
-                                 int32_t wrapWidth, int32_t height)
+// Painting happens on the GUI thread only; the lock keeps any other caller safe.
+std::mutex layoutLock;
+LayoutCache* layoutCache = nullptr;
+
+// The layouts go with the application, before the fonts they were made with.
+void DropLayoutCache()
+{
+    const std::lock_guard<std::mutex> held(layoutLock);
+    delete std::exchange(layoutCache, nullptr);
+}
+
+SharedLayout LayOutCorner(QString text, int32_t position, const QFont& font, QPaintDevice* device, int32_t wrapWidth,
+                          int32_t height)
 {
     // What a corner holds is cut to what a view can show, whatever its items hold.
     if (text.size() > XEVOverlayViewInfo::kCornerTextLength) {
@@ -71,12 +86,13 @@ const CornerLayout* LayOutCorner(QString text, int32_t position, const QFont& fo
     const int32_t dpi = device != nullptr ? device->logicalDpiY() : 0;
     const QString key = QString::number(wrapWidth) + u' ' + QString::number(height) + u' ' + QString::number(dpi) +
                         u' ' + QString::number(int(centred) + 2 * int(right)) + u' ' + font.key() + QChar(0) + text;
-    // Painting happens on the GUI thread only; the lock keeps any other caller safe.
-    static QCache<QString, CornerLayout> cache(kLayoutCacheCharacters);
-    static std::mutex lock;
-    const std::lock_guard<std::mutex> held(lock);
-    if (CornerLayout* found = cache.object(key)) {
-        return found;
+    const std::lock_guard<std::mutex> held(layoutLock);
+    if (layoutCache == nullptr) {
+        layoutCache = new LayoutCache(kLayoutCacheCharacters);
+        qAddPostRoutine(DropLayoutCache);
+    }
+    if (const SharedLayout* found = layoutCache->object(key)) {
+        return *found;
     }
 
     // Lines are set as QPainter::drawText sets them with Qt::TextWordWrap: whole-pixel tops,
@@ -90,7 +106,13 @@ const CornerLayout* LayOutCorner(QString text, int32_t position, const QFont& fo
     layout.setCacheEnabled(true);
     layout.beginLayout();
     qreal h = -leading;
-    for (QTextLine line = layout.createLine(); line.isValid() && h < height; line = layout.createLine()) {
+    // A line is asked for only while it would start inside the view: one created and left
+    // unset would take the whole rest of the text.
+    while (h < height || layout.lineCount() == 0) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) {
+            break;
+        }
         line.setLineWidth(wrapWidth);
         h = std::ceil(h + leading);
         line.setPosition(QPointF(0, h));
@@ -98,8 +120,9 @@ const CornerLayout* LayOutCorner(QString text, int32_t position, const QFont& fo
     }
     layout.endLayout();
     entry->height = static_cast<int32_t>(std::ceil(std::max<qreal>(h, 0)));
-    const CornerLayout* made = entry.get();
-    return cache.insert(key, entry.release(), std::max<qsizetype>(1, text.size())) ? made : nullptr;
+    SharedLayout made(std::move(entry));
+    layoutCache->insert(key, new SharedLayout(made), std::max<qsizetype>(1, text.size()));
+    return made;
 }
 
 }   // namespace
@@ -175,11 +198,8 @@ void XEVOverlayViewInfo::Draw(QPainter& painter, const QRect& client, int32_t dr
         if (positions[position].empty()) {
             continue;
         }
-        const CornerLayout* layout = LayOutCorner(FormatPosition(positions[position], dragTool), position, font.Font(),
-                                                  painter.device(), wrapWidth, height);
-        if (layout == nullptr) {
-            continue;
-        }
+        const SharedLayout layout = LayOutCorner(FormatPosition(positions[position], dragTool), position, font.Font(),
+                                                 painter.device(), wrapWidth, height);
         const bool top = position == 0 || position == 3 || position == 5;
         const int32_t dy = top                                ? kMargin
                            : (position == 1 || position == 6) ? (height - layout->height) / 2

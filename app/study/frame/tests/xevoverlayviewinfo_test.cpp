@@ -289,6 +289,13 @@ TEST_F(CornerTexts, RepeatedPaintsDrawTheTextOfTheirOwnPaint)
     const QImage narrow = drawNarrow();
     EXPECT_NE(narrow, a.copy(0, 0, kSize / 2, kSize));
     EXPECT_EQ(drawNarrow(), narrow);
+    // A block taller than the view is laid out as far as the view reaches, and draws there
+    // as the whole block would.
+    XEVOverlayViewInfo tall;
+    for (int i = 0; i < 200; ++i) {
+        tall.positions[0].push_back(TextItem(QStringLiteral("line %1 of a corner taller than the view").arg(i)));
+    }
+    EXPECT_EQ(Draw(tall), DrawWithDrawText(tall, kBlack, 0));
 }
 
 TEST_F(CornerTexts, DragToolsLeaveOnlyTheirValues)
