@@ -5,6 +5,8 @@
 # and the figures the case prints itself (load time, peak RSS, threads, longest GUI stall). The tests assert counts
 # and states only; these figures are for comparing builds, e.g. before and after a change:
 #   bench/hostile_discs.sh [build folder, default build] [gtest filter, default every case]
+# Among them HostileTexts*: window values, a name, a description and corner lines that run to
+# megabytes, written at test time, alone and through a DICOMDIR.
 # The default folder is brought up to date first; one given is used as it is, so that a build
 # of another commit can be measured beside this one.
 set -euo pipefail

@@ -744,11 +744,11 @@ PyrDicomResult PyrDicomDataElement::GetDouble(double& value, PyrDicomVR vr, int3
     });
 }
 
-PyrDicomResult PyrDicomDataElement::GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index) const
+PyrDicomResult PyrDicomDataElement::GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index, uint32_t limit) const
 {
     const uint8_t* bytes = value_;
     size_t begin = 0;
-    size_t end = bytesHeld_;
+    size_t end = std::min<size_t>(bytesHeld_, limit);
     while (end > begin && (bytes[end - 1] == ' ' || bytes[end - 1] == 0)) {
         --end;
     }
@@ -757,16 +757,26 @@ PyrDicomResult PyrDicomDataElement::GetPlainText(PyrString& value, PyrDicomVR vr
             ++begin;
         }
     }
+    // These VRs are one byte a character: one value of many is found among the bytes, so that
+    // only its own characters are widened however long the rest is.
+    if (index >= 0) {
+        for (int32_t i = 0; i < index; ++i) {
+            const void* slash = std::memchr(bytes + begin, '\\', end - begin);
+            if (slash == nullptr) {
+                value.Release();
+                return kPyrNoValue;
+            }
+            begin = size_t(static_cast<const uint8_t*>(slash) - bytes) + 1;
+        }
+        if (const void* slash = std::memchr(bytes + begin, '\\', end - begin)) {
+            end = size_t(static_cast<const uint8_t*>(slash) - bytes);
+        }
+    }
     std::u16string text(end - begin, u'\0');
     for (size_t i = begin; i < end; ++i) {
         text[i - begin] = bytes[i];
     }
-    std::u16string_view selected = text;
-    if (index >= 0 && !SelectValue(text, index, selected)) {
-        value.Release();
-        return kPyrNoValue;
-    }
-    return MakeString(value, selected) ? kPyrSuccess : kPyrOutOfMemory;
+    return MakeString(value, text) ? kPyrSuccess : kPyrOutOfMemory;
 }
 
 PyrDicomResult PyrDicomDataElement::FindSpecificCharacterSet(PyrString& text, bool fromRootWhenDetached) const
@@ -785,7 +795,7 @@ PyrDicomResult PyrDicomDataElement::FindSpecificCharacterSet(PyrString& text, bo
     return kPyrSuccess;
 }
 
-PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index) const
+PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index, uint32_t limit) const
 {
     PyrString charset;
     if (const PyrDicomResult r = FindSpecificCharacterSet(charset, false); r != kPyrSuccess) {
@@ -793,12 +803,23 @@ PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR 
     }
     const bool os = dataset_ != nullptr && dataset_->GetOptions().osTextConversion != 0;
     PyrString converted;
-    const std::string_view bytes(reinterpret_cast<const char*>(value_), bytesHeld_);
-    const PyrDicomResult converting = PyrDicomLib::ConvertDicomCharEncodeToUtf16(converted, bytes, charset, vr, os);
+    const bool cut = limit < bytesHeld_;
+    std::string_view bytes(reinterpret_cast<const char*>(value_), cut ? limit : bytesHeld_);
+    PyrDicomResult converting = PyrDicomLib::ConvertDicomCharEncodeToUtf16(converted, bytes, charset, vr, os);
+    // A cut may end inside a character of several bytes: without its last bytes it converts.
+    for (int drop = 1; cut && !PyrSucceeded(converting) && drop <= 3 && bytes.size() > 1; ++drop) {
+        bytes.remove_suffix(1);
+        converting = PyrDicomLib::ConvertDicomCharEncodeToUtf16(converted, bytes, charset, vr, os);
+    }
     if (!PyrSucceeded(converting)) {
         return converting;
     }
     std::u16string_view text = converted.View();
+    if (cut) {
+        while (!text.empty() && text.back() == u'\uFFFD') {
+            text.remove_suffix(1);
+        }
+    }
     // The converter stops at a zero byte; padding with zeros is cut like spaces.
     while (!text.empty() && (text.back() == u' ' || text.back() == u'\0')) {
         text.remove_suffix(1);
@@ -817,7 +838,7 @@ PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR 
     return MakeString(value, selected) ? converting : kPyrOutOfMemory;
 }
 
-PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index) const
+PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index, uint32_t limit) const
 {
     auto one = [&](int32_t i, PyrString& out) -> PyrDicomResult {
         switch (vr) {
@@ -866,7 +887,7 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
     const uint32_t count = GetMultiplicity(vr);
     std::u16string joined;
     PyrString piece;
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < count && joined.size() < limit; ++i) {
         if (const PyrDicomResult r = one(static_cast<int32_t>(i), piece); r != kPyrSuccess) {
             return r;
         }
@@ -878,12 +899,13 @@ PyrDicomResult PyrDicomDataElement::GetNumericText(PyrString& value, PyrDicomVR 
     return MakeString(value, joined) ? kPyrSuccess : kPyrOutOfMemory;
 }
 
-PyrDicomResult PyrDicomDataElement::GetStringValue(PyrString& value, PyrDicomVR vr, int32_t index) const
+PyrDicomResult PyrDicomDataElement::GetStringValue(PyrString& value, PyrDicomVR vr, int32_t index, uint32_t limit) const
 {
-    return PyrNoThrow([&] { return GetStringValueOf(value, vr, index); });
+    return PyrNoThrow([&] { return GetStringValueOf(value, vr, index, limit); });
 }
 
-PyrDicomResult PyrDicomDataElement::GetStringValueOf(PyrString& value, PyrDicomVR vr, int32_t index) const
+PyrDicomResult PyrDicomDataElement::GetStringValueOf(PyrString& value, PyrDicomVR vr, int32_t index,
+                                                     uint32_t limit) const
 {
     const PyrDicomVR resolved = ResolveVR(vr);
     if (PyrVR::IsOpaque(resolved)) {
@@ -899,12 +921,12 @@ PyrDicomResult PyrDicomDataElement::GetStringValueOf(PyrString& value, PyrDicomV
         return kPyrSuccess;
     }
     if (PyrVR::IsPlainText(resolved)) {
-        return GetPlainText(value, resolved, index);
+        return GetPlainText(value, resolved, index, limit);
     }
     if (PyrVR::IsCharsetText(resolved)) {
-        return GetCharsetText(value, resolved, index);
+        return GetCharsetText(value, resolved, index, limit);
     }
-    return GetNumericText(value, resolved, index);
+    return GetNumericText(value, resolved, index, limit);
 }
 
 uint32_t PyrDicomDataElement::GetULongOr(uint32_t fallback, PyrDicomVR vr, int32_t index) const
@@ -953,10 +975,10 @@ PyrDicomResult PyrDicomDataElement::GetChildDouble(uint32_t group, uint32_t elem
 }
 
 PyrDicomResult PyrDicomDataElement::GetChildString(uint32_t group, uint32_t element, PyrString& value, PyrDicomVR vr,
-                                                   int32_t index) const
+                                                   int32_t index, uint32_t limit) const
 {
     const PyrDicomDataElement* child = FindChild(group, element);
-    return child != nullptr ? child->GetStringValue(value, vr, index) : kPyrNoValue;
+    return child != nullptr ? child->GetStringValue(value, vr, index, limit) : kPyrNoValue;
 }
 
 uint32_t PyrDicomDataElement::GetChildULongOr(uint32_t group, uint32_t element, uint32_t fallback, PyrDicomVR vr,
@@ -1253,7 +1275,7 @@ PyrDicomResult PyrDicomDataElement::StoreText(const PyrString& text, PyrDicomVR 
     PyrString joined;
     if (index >= 0) {
         PyrString current;
-        if (const PyrDicomResult r = GetStringValueOf(current, vr, -1); r == kPyrOutOfMemory) {
+        if (const PyrDicomResult r = GetStringValueOf(current, vr, -1, UINT32_MAX); r == kPyrOutOfMemory) {
             return r;
         }
         std::vector<PyrString> values;

@@ -70,6 +70,47 @@ TEST_F(ElementTest, PlainTextSelectsValuesAfterTrimming)
     EXPECT_EQ(Text(Put(0x0008, 0x0018, PyrVR::UI, std::string("1.2.3\0", 6))), u"1.2.3");
 }
 
+// A long value read with a limit: only its first bytes become text, a character of several
+// bytes cut by the limit is left out, and a number array stops at the text that long.
+TEST_F(ElementTest, LimitedReadsTakeTheValuesFirstBytes)
+{
+    std::string many = "40\\400";
+    for (int i = 0; i < 200000; ++i) {
+        many += "\\2";
+    }
+    const PyrDicomDataElement* ds = Put(0x0028, 0x1050, PyrVR::DS, many + " ");
+    PyrString value;
+    ASSERT_EQ(ds->GetStringValue(value, PyrVR::Unset, -1, 10), kPyrSuccess);
+    EXPECT_EQ(value.View(), u"40\\400\\2\\2");
+    // One value of many, at either end, without the limit.
+    EXPECT_EQ(Text(ds, 1), u"400");
+    EXPECT_EQ(Text(ds, 200001), u"2");
+    EXPECT_EQ(Text(ds, 200002, kPyrNoValue), u"");
+    double d = 0;
+    EXPECT_EQ(ds->GetDouble(d, PyrVR::Unset, 1), kPyrSuccess);
+    EXPECT_EQ(d, 400);
+
+    Put(0x0008, 0x0005, PyrVR::CS, "ISO_IR 192");
+    // "Ab" then e-acute (two bytes) then "c": a limit of 3 ends inside the e-acute.
+    const PyrDicomDataElement* lo = Put(0x0008, 0x103E, PyrVR::LO,
+                                        "Ab\xC3\xA9"
+                                        "cd");
+    ASSERT_EQ(lo->GetStringValue(value, PyrVR::Unset, -1, 3), kPyrSuccess);
+    EXPECT_EQ(value.View(), u"Ab");
+    ASSERT_EQ(lo->GetStringValue(value, PyrVR::Unset, -1, 4), kPyrSuccess);
+    EXPECT_EQ(value.View(), u"Ab\u00E9");
+    ASSERT_EQ(lo->GetStringValue(value, PyrVR::Unset, -1, 100), kPyrSuccess);
+    EXPECT_EQ(value.View(), u"Ab\u00E9cd");
+
+    std::string words;
+    for (uint16_t i = 0; i < 1000; ++i) {
+        words.append(reinterpret_cast<const char*>(&i), 2);
+    }
+    const PyrDicomDataElement* us = Put(0x0028, 0x0034, PyrVR::US, words);
+    ASSERT_EQ(us->GetStringValue(value, PyrVR::Unset, -1, 6), kPyrSuccess);
+    EXPECT_EQ(value.View(), u"0\\1\\2\\3");
+}
+
 TEST_F(ElementTest, NumbersFromTextAndBinary)
 {
     uint32_t u = 0;

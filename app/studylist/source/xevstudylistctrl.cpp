@@ -30,6 +30,19 @@ private:
     const int32_t& height_;
 };
 
+// A row's text as far as a row can show it: the rest is never shaped, on any paint.
+QString RowText(QString text)
+{
+    if (text.size() > XEVStudyListCtrl::kRowTextLength) {
+        text.truncate(XEVStudyListCtrl::kRowTextLength);
+        if (text.back().isHighSurrogate()) {
+            text.chop(1);
+        }
+        text += QChar(0x2026);
+    }
+    return text;
+}
+
 }   // namespace
 
 XEVStudyListCtrl::XEVStudyListCtrl(QWidget* parent, const XEVWindowHandle& notify, int32_t controlId)
@@ -74,11 +87,12 @@ void XEVStudyListCtrl::Fill(const PatientInfo& patient)
     const int32_t studies = static_cast<int32_t>(std::min<size_t>(patient.studies.size(), kXEVMaxItemStudy + 1));
     for (int32_t k = 0; k < studies; ++k) {
         const StudyInfo& study = *patient.studies[size_t(k)];
-        auto* studyItem = new QTreeWidgetItem(this, QStringList(StudyText(study)));
+        auto* studyItem = new QTreeWidgetItem(this, QStringList(RowText(StudyText(study))));
         studyItem->setData(0, Qt::UserRole, kXEVStudyItemBit | (uint32_t(k) << 16));
         const int32_t count = static_cast<int32_t>(std::min<size_t>(study.series.size(), kXEVMaxItemSeries + 1));
         for (int32_t j = 0; j < count; ++j) {
-            auto* seriesItem = new QTreeWidgetItem(studyItem, QStringList(study.series[size_t(j)]->description));
+            auto* seriesItem =
+                new QTreeWidgetItem(studyItem, QStringList(RowText(study.series[size_t(j)]->description)));
             seriesItem->setData(0, Qt::UserRole, kXEVSeriesItemBit | (uint32_t(k) << 16) | uint32_t(j));
         }
     }

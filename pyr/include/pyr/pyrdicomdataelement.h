@@ -134,7 +134,10 @@ public:
     PyrDicomResult GetULong(uint32_t& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
     PyrDicomResult GetLong(int32_t& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
     PyrDicomResult GetDouble(double& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
-    PyrDicomResult GetStringValue(PyrString& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = -1) const;
+    // limit: of a long value only its first limit bytes are read (a number array: the values
+    // that text of that length holds); the rest stays unread.
+    PyrDicomResult GetStringValue(PyrString& value, PyrDicomVR vr = PyrVR::Unset, int32_t index = -1,
+                                  uint32_t limit = UINT32_MAX) const;
 
     uint32_t GetULongOr(uint32_t fallback, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
     int32_t GetLongOr(int32_t fallback, PyrDicomVR vr = PyrVR::Unset, int32_t index = 0) const;
@@ -148,7 +151,7 @@ public:
     PyrDicomResult GetChildDouble(uint32_t group, uint32_t element, double& value, PyrDicomVR vr = PyrVR::Unset,
                                   int32_t index = 0) const;
     PyrDicomResult GetChildString(uint32_t group, uint32_t element, PyrString& value, PyrDicomVR vr = PyrVR::Unset,
-                                  int32_t index = -1) const;
+                                  int32_t index = -1, uint32_t limit = UINT32_MAX) const;
     uint32_t GetChildULongOr(uint32_t group, uint32_t element, uint32_t fallback, PyrDicomVR vr = PyrVR::Unset,
                              int32_t index = 0) const;
     int32_t GetChildLongOr(uint32_t group, uint32_t element, int32_t fallback, PyrDicomVR vr = PyrVR::Unset,
@@ -223,12 +226,12 @@ private:
     void DestroyChildren();
     void ReleaseValue();
     PyrDicomResult FindSpecificCharacterSet(PyrString& text, bool fromRootWhenDetached) const;
-    PyrDicomResult GetStringValueOf(PyrString& value, PyrDicomVR vr, int32_t index) const;
+    PyrDicomResult GetStringValueOf(PyrString& value, PyrDicomVR vr, int32_t index, uint32_t limit) const;
     PyrDicomResult SetStringOf(const PyrString& text, PyrDicomVR vr, int32_t index);
     PyrDicomResult SetNumberText(const PyrString& text, PyrDicomVR vr, int32_t index);
-    PyrDicomResult GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index) const;
-    PyrDicomResult GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index) const;
-    PyrDicomResult GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index) const;
+    PyrDicomResult GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index, uint32_t limit) const;
+    PyrDicomResult GetCharsetText(PyrString& value, PyrDicomVR vr, int32_t index, uint32_t limit) const;
+    PyrDicomResult GetNumericText(PyrString& value, PyrDicomVR vr, int32_t index, uint32_t limit) const;
     PyrDicomResult StoreNumber(const void* bytes, uint32_t size, int32_t index);
     PyrDicomResult StoreText(const PyrString& text, PyrDicomVR vr, int32_t index);
     bool ReadItem(void* out, uint32_t size, int32_t index) const;

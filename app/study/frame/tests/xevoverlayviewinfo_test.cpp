@@ -265,6 +265,39 @@ TEST_F(CornerTexts, SamePixelsAsDrawText)
     EXPECT_TRUE(WhiteInk(blank, blank.rect()).isEmpty());
 }
 
+// Layouts are made once for a text, a font and a width and drawn again from then on: a value
+// that changes between paints, or a view of another width, draws its own text, never the one
+// drawn before.
+TEST_F(CornerTexts, RepeatedPaintsDrawTheTextOfTheirOwnPaint)
+{
+    XEVOverlayViewInfo first = ViewOf("CT");
+    XEVOverlayViewInfo second = first;
+    second.windowCenterText = QStringLiteral("1234");
+    const QImage a = Draw(first);
+    const QImage b = Draw(second);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(Draw(first), a);
+    EXPECT_EQ(Draw(second), b);
+    EXPECT_EQ(b, DrawWithDrawText(second, kBlack, 0));
+    // At half the width the right-hand blocks stand at its own right edge.
+    const auto drawNarrow = [&] {
+        QImage narrow = Canvas(kSize / 2, kSize, kBlack);
+        QPainter painter(&narrow);
+        first.Draw(painter, narrow.rect(), 0);
+        return narrow;
+    };
+    const QImage narrow = drawNarrow();
+    EXPECT_NE(narrow, a.copy(0, 0, kSize / 2, kSize));
+    EXPECT_EQ(drawNarrow(), narrow);
+    // A block taller than the view is laid out as far as the view reaches, and draws there
+    // as the whole block would.
+    XEVOverlayViewInfo tall;
+    for (int i = 0; i < 200; ++i) {
+        tall.positions[0].push_back(TextItem(QStringLiteral("line %1 of a corner taller than the view").arg(i)));
+    }
+    EXPECT_EQ(Draw(tall), DrawWithDrawText(tall, kBlack, 0));
+}
+
 TEST_F(CornerTexts, DragToolsLeaveOnlyTheirValues)
 {
     XEVOverlayViewInfo view = ViewOf("CT");

@@ -1,7 +1,9 @@
 // Corner texts of a frame: the settings' items with their tag values, and the macros the
 // file decides; value selection, elements inside sequences, raw private elements.
 
+#include <algorithm>
 #include <string>
+#include <utility>
 
 #include "platform/platcodepage.h"
 #include "shell/xevcommonsettings.h"
@@ -25,6 +27,17 @@ bool IsBinaryVr(uint32_t vr)
     return vr == Vr('O', 'B') || vr == Vr('O', 'F') || vr == Vr('O', 'W') || vr == Vr('S', 'Q');
 }
 
+// A value longer than a corner line shows, cut where no character is split.
+void CutCornerValue(QString& value)
+{
+    if (value.size() > kXEVCornerValueLength) {
+        value.truncate(kXEVCornerValueLength);
+        if (value.back().isHighSurrogate()) {
+            value.chop(1);
+        }
+    }
+}
+
 }   // namespace
 
 QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
@@ -34,12 +47,12 @@ QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element
         IsBinaryVr(info.get_vr(group, element))) {
         return {};
     }
-    // The value's own length, not a fixed buffer.
-    const uint64_t length = info.get_length(group, element);
+    // The value's own length up to what a text is read to; the rest stays in the file.
+    const uint32_t length = info.get_length(group, element);
     if (length == 0 || length == 0xFFFFFFFFu) {
         return {};
     }
-    std::string bytes(static_cast<const char*>(pointer), size_t(length));
+    std::string bytes(static_cast<const char*>(pointer), std::min(length, kXEVTextValueLength));
     bytes.resize(std::char_traits<char>::length(bytes.c_str()));
     std::u16string wide;
     if (PlatMultiByteToUtf16(932, bytes, wide) != PlatConvertStatus::Ok) {
@@ -59,7 +72,7 @@ QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoI
         return {};
     }
     if (vr == Vr('F', 'D') || vr == Vr('F', 'L')) {
-        value = VekToQString(info.get_string_value(item.group, item.element));
+        value = DicomTextValue(info, item.group, item.element);
     }
     if (!value.contains(QLatin1Char('\\'))) {
         return value;
@@ -99,13 +112,13 @@ QString SequenceTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInf
         return {};
     }
     const QString value = (node->group & 1) != 0 ? RawTagText(current, node->group, node->element)
-                                                 : VekToQString(current.get_string_value(node->group, node->element));
+                                                 : DicomTextValue(current, node->group, node->element);
     return node->prefix + FormatDateTimeText(node->str, value) + node->suffix;
 }
 
 void XEVVEKHelper::BuildCornerValues(const VEK_DICOMTagObj& info, FrameImageInfo* record)
 {
-    const QString modality = VekToQString(info.get_string_value(0x0008, 0x0060)).trimmed();
+    const QString modality = DicomTextValue(info, 0x0008, 0x0060).trimmed();
     mammoLabel = ReadMammoViewLabel(info);
     ReadOrientationLetters(info, orientationLetters);
     const XEVOverlaySettingInfo settings = GetCommonSettings().FindOverlaySettingInfo(modality);
@@ -122,12 +135,19 @@ void XEVVEKHelper::BuildCornerPosition(const XEVOverlaySettingInfo& settings, in
     if (position < 0 || position >= kXEVOverlayPositionCount) {
         return;
     }
+    XEVOverlayViewInfo::Items& items = view.positions[size_t(position)];
     for (const auto& [line, setting] : settings.GetPositionMap(position)) {
+        // A corner shows what fits on a view: past that many items a settings file's lines are
+        // not read into every frame.
+        if (items.size() >= kXEVCornerItemLimit) {
+            break;
+        }
         XEVOverlaySettingInfoItem item = setting;
         if (item.kind == XEVOverlaySettingInfoItem::kTag) {
             item.value = item.nested != nullptr
                              ? SequenceTagValue(dicomInfo, item)
                              : SelectTagValue(dicomInfo, item, GetTagText(dicomInfo, item.group, item.element));
+            CutCornerValue(item.value);
         } else if (item.kind == XEVOverlaySettingInfoItem::kMacro) {
             const QString& name = item.macroName;
             if (name == kXEVMacroOrientationLeft) {
@@ -146,6 +166,6 @@ void XEVVEKHelper::BuildCornerPosition(const XEVOverlaySettingInfo& settings, in
                 view.mammoLateralityText = mammoLabel;
             }
         }
-        view.positions[size_t(position)].push_back(item);
+        items.push_back(std::move(item));
     }
 }

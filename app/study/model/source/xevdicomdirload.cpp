@@ -50,7 +50,7 @@ bool IsDirectoryData(const VEK_DICOMTagObj& info)
 {
     constexpr char16_t kDirectoryStorageClass[] = u"1.2.840.10008.1.3.10";
     return info.exist(0x0004, 0x1220) ||
-           VekToQString(info.get_string_value(0x0002, 0x0002)) == QString::fromUtf16(kDirectoryStorageClass);
+           DicomTextValue(info, 0x0002, 0x0002) == QString::fromUtf16(kDirectoryStorageClass);
 }
 
 // Whether the file meta group at the head of the file names the directory storage class: such
@@ -259,8 +259,8 @@ void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes)
 
 QString XEVVEKHelper::GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
-    const QString plain = VekToQString(info.get_string_value(group, element));
-    const uint32_t length = info.get_length(group, element);
+    const QString plain = DicomTextValue(info, group, element);
+    const uint32_t length = std::min(info.get_length(group, element), kXEVTextValueLength);
     const void* bytes = nullptr;
     if (length < 3 || !info.get_value_pointer(group, element, bytes) || bytes == nullptr) {
         return plain;
@@ -304,7 +304,7 @@ QString XEVVEKHelper::GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const 
     if (at < 0 || !info.get_item(0x0004, 0x1220, uint32_t(at) + 1, item)) {
         return QString();
     }
-    const QString id = VekToQString(item.get_string_value(0x0004, 0x1500));
+    const QString id = DicomTextValue(item, 0x0004, 0x1500);
     return PlatIsSafeFileId(id.toStdString()) ? id : QString();
 }
 
@@ -474,10 +474,10 @@ private:
         }
         patient->sex = VekToQString(record.patient_sex);
         if (tags.exist(0x0010, 0x1010)) {
-            patient->SetAge(VekToQString(tags.get_string_value(0x0010, 0x1010)));
+            patient->SetAge(DicomTextValue(tags, 0x0010, 0x1010));
         }
         if (tags.exist(0x0010, 0x0030)) {
-            patient->birthDate = VekToQString(tags.get_string_value(0x0010, 0x0030));
+            patient->birthDate = DicomTextValue(tags, 0x0010, 0x0030);
         }
         patient->patientId = VekToQString(record.patient_id);
         modelBytes_ += kObjectBytes<PatientInfo> + TextBytes(patient->nameIdeographic) +
@@ -862,9 +862,8 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
             // Past the read's budget: the file's own excess, said as out of memory.
             return callManager.RefusedSince(0) ? fail(10006, kStatusLoadBudget) : fail(10007, -2002);
         }
-        const auto text = [&](uint16_t group, uint16_t element) {
-            return VekToQString(info.get_string_value(group, element));
-        };
+        // Bounded as the DICOMDIR's records are: the rest of a long value stays in the file.
+        const auto text = [&](uint16_t group, uint16_t element) { return DicomTextValue(info, group, element); };
         auto patient = std::make_unique<PatientInfo>();
         if (info.get_length(0x0010, 0x0010) != 0) {
             QString name = text(0x0010, 0x0010);

@@ -213,18 +213,59 @@ struct XEVVEKHelper::FrameLoad {
     uint64_t budgetRefusals = 0;
 };
 
-// The values of one element as text, split at "\".
-QStringList DicomTextValues(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
+namespace {
+
+// The bounded text of one value; false when it is absent or unreadable.
+bool ReadTextValue(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, uint32_t bytes, QString& out,
+                   bool& cut)
 {
+    // The text is made from the bytes kept, never from the whole value: a value of megabytes
+    // costs what the bound lets through.
     XEVReadManager local(loadMemoryBudget.load());
-    if (manager == nullptr) {
-        manager = &local;
+    VEK_WString text(&local);
+    cut = false;
+    if (!info.get_string_prefix(group, element, text, bytes, &cut)) {
+        return false;
     }
-    VEK_WString text(manager);
-    if (!info.get_string(group, element, text)) {
+    out = VekToQString(text);
+    return true;
+}
+
+}   // namespace
+
+QString DicomTextValue(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, uint32_t bytes, bool* cut)
+{
+    QString text;
+    bool longer = false;
+    ReadTextValue(info, group, element, bytes, text, longer);
+    if (cut != nullptr) {
+        *cut = longer;
+    }
+    return text;
+}
+
+QStringList DicomTextValues(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, qsizetype count)
+{
+    QString text;
+    bool cut = false;
+    if (!ReadTextValue(info, group, element, kXEVTextValueLength, text, cut) || count <= 0) {
         return {};
     }
-    return VekToQString(text).split(QLatin1Char('\\'));
+    QStringList values;
+    qsizetype start = 0;
+    while (values.size() < count) {
+        const qsizetype slash = text.indexOf(QLatin1Char('\\'), start);
+        if (slash < 0) {
+            // The last piece of a cut value is not the value the file holds.
+            if (!cut) {
+                values.push_back(text.mid(start));
+            }
+            break;
+        }
+        values.push_back(text.mid(start, slash - start));
+        start = slash + 1;
+    }
+    return values;
 }
 
 // Descriptor and data of the first item of a LUT sequence; false when any part is missing.
@@ -304,8 +345,8 @@ void XEVVEKHelper::ReadVoiLut()
 
 void XEVVEKHelper::ReadWindowValues()
 {
-    const QStringList centres = DicomTextValues(&manager, dicomInfo, 0x0028, 0x1050);
-    const QStringList widths = DicomTextValues(&manager, dicomInfo, 0x0028, 0x1051);
+    const QStringList centres = DicomTextValues(dicomInfo, 0x0028, 0x1050, kXEVWindowValueCount);
+    const QStringList widths = DicomTextValues(dicomInfo, 0x0028, 0x1051, kXEVWindowValueCount);
     // A width of 0, below 0 or not finite cannot be shown: the first usable pair.
     for (qsizetype i = 0; i < std::min(centres.size(), widths.size()); ++i) {
         const double centre = StrToFloatEnglish(centres[i].trimmed());
@@ -575,9 +616,9 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
     }
     // A count past the frames the data holds would lay out frames that cannot be read.
     frameCount = XEVFileFrameCount(dicomInfo, uint64_t(std::max(load.holder.storage->size(), 0)));
-    transferSyntax = VekToQString(dicomInfo.get_string_value(0x0002, 0x0010)).trimmed();
-    lossyFlag = VekToQString(dicomInfo.get_string_value(0x0028, 0x2110)).trimmed();
-    sopClassUid = VekToQString(dicomInfo.get_string_value(0x0008, 0x0016)).trimmed();
+    transferSyntax = DicomTextValue(dicomInfo, 0x0002, 0x0010).trimmed();
+    lossyFlag = DicomTextValue(dicomInfo, 0x0028, 0x2110).trimmed();
+    sopClassUid = DicomTextValue(dicomInfo, 0x0008, 0x0016).trimmed();
     GroupValues shared;
     if (ReadFunctionalGroups(sopClassUid, dicomInfo, -1, shared) != 0) {
         rescaleIntercept = shared.intercept;
@@ -656,7 +697,7 @@ VEK_Engine* XEVVEKHelper::ReadStoredValues(FrameLoad& load)
         }
         return nullptr;
     }
-    if (VekToQString(dicomInfo.get_string_value(0x0028, 0x0004)).trimmed() == QStringLiteral("PALETTE COLOR") &&
+    if (DicomTextValue(dicomInfo, 0x0028, 0x0004).trimmed() == QStringLiteral("PALETTE COLOR") &&
         engine->header()->bits() == 16) {
         engine = VEK_ConvertDataType(&manager).engine(engine, VEK_DataType::u_integer, 8, 255.0 / 65535.0, 0);
         if (engine == nullptr) {

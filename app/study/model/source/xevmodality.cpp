@@ -22,7 +22,7 @@ constexpr uint32_t kVrFL = 0x4C46;
 
 QString Text(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
-    return VekToQString(info.get_string_value(group, element)).trimmed();
+    return DicomTextValue(info, group, element).trimmed();
 }
 
 double Finite(double value, double fallback)
@@ -31,10 +31,10 @@ double Finite(double value, double fallback)
 }
 
 // The first pair of window values with a usable width: finite and above 0.
-bool FirstWindow(VEK_Manager* m, const VEK_DICOMTagObj& info, double& centre, double& width)
+bool FirstWindow(const VEK_DICOMTagObj& info, double& centre, double& width)
 {
-    const QStringList centres = DicomTextValues(m, info, 0x0028, 0x1050);
-    const QStringList widths = DicomTextValues(m, info, 0x0028, 0x1051);
+    const QStringList centres = DicomTextValues(info, 0x0028, 0x1050, kXEVWindowValueCount);
+    const QStringList widths = DicomTextValues(info, 0x0028, 0x1051, kXEVWindowValueCount);
     for (qsizetype i = 0; i < std::min(centres.size(), widths.size()); ++i) {
         const double c = StrToFloatEnglish(centres[i].trimmed());
         const double w = StrToFloatEnglish(widths[i].trimmed());
@@ -47,11 +47,11 @@ bool FirstWindow(VEK_Manager* m, const VEK_DICOMTagObj& info, double& centre, do
     return false;
 }
 
-// Doubles of a multi-valued decimal text element.
-std::vector<double> Doubles(VEK_Manager* m, const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
+// The first count doubles of a multi-valued decimal text element.
+std::vector<double> Doubles(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, qsizetype count)
 {
     std::vector<double> values;
-    for (const QString& part : DicomTextValues(m, info, group, element)) {
+    for (const QString& part : DicomTextValues(info, group, element, count)) {
         values.push_back(Finite(StrToDoubleEnglish(part.trimmed()), 0.0));
     }
     return values;
@@ -111,7 +111,7 @@ int32_t XEVVEKHelper::ReadFunctionalGroups(const QString& sopClass, const VEK_DI
     }
     if (voi.exist(0x0028, 0x1050) && voi.exist(0x0028, 0x1051)) {
         double centre = 0, width = 0;
-        if (FirstWindow(nullptr, voi, centre, width)) {
+        if (FirstWindow(voi, centre, width)) {
             values.windowPresent = 1;
             values.centre = centre;
             values.width = width;
@@ -180,7 +180,7 @@ void XEVVEKHelper::ReadPixelSpacing(const VEK_DICOMTagObj& info, double& horizon
         if (!info.exist(group, element)) {
             return false;
         }
-        const std::vector<double> v = Doubles(nullptr, info, group, element);
+        const std::vector<double> v = Doubles(info, group, element, 2);
         vertical = v.size() > 0 ? v[0] : 0;
         horizontal = v.size() > 1 ? v[1] : 0;
         return true;
@@ -194,7 +194,7 @@ void XEVVEKHelper::ReadPixelSpacing(const VEK_DICOMTagObj& info, double& horizon
         return;
     }
     if (pair(0x0018, 0x1164)) {
-        const std::vector<double> factor = Doubles(nullptr, info, 0x0018, 0x1114);
+        const std::vector<double> factor = Doubles(info, 0x0018, 0x1114, 1);
         if (!factor.empty() && factor[0] != 0 && factor[0] != 1) {
             horizontal /= factor[0];
             vertical /= factor[0];
@@ -218,7 +218,7 @@ void XEVVEKHelper::ReadCalibration(const VEK_DICOMTagObj& info, FrameImageInfo* 
     double aspectVertical = vertical;
     double aspectHorizontal = horizontal;
     if (horizontal == 0 || vertical == 0) {
-        const std::vector<double> ratio = Doubles(nullptr, info, 0x0028, 0x0034);
+        const std::vector<double> ratio = Doubles(info, 0x0028, 0x0034, 2);
         aspectVertical = ratio.size() > 0 ? ratio[0] : 0;
         aspectHorizontal = ratio.size() > 1 ? ratio[1] : 0;
     }
@@ -241,8 +241,8 @@ void XEVVEKHelper::ReadFramePosition(int32_t frame, FrameImageInfo* record) cons
     VEK_Manager* m = const_cast<XEVReadManager*>(&manager);
     record->frameOfReferenceUid = Text(dicomInfo, 0x0020, 0x0052);
     const auto take = [&](const VEK_DICOMTagObj& from) {
-        const std::vector<double> p = Doubles(m, from, 0x0020, 0x0032);
-        const std::vector<double> o = Doubles(m, from, 0x0020, 0x0037);
+        const std::vector<double> p = Doubles(from, 0x0020, 0x0032, 3);
+        const std::vector<double> o = Doubles(from, 0x0020, 0x0037, 6);
         for (size_t i = 0; i < 3; ++i) {
             record->position[i] = i < p.size() ? p[i] : 0;
         }
@@ -273,7 +273,7 @@ void XEVVEKHelper::ReadOrientationLetters(const VEK_DICOMTagObj& info, QString l
     for (int i = 0; i < 4; ++i) {
         letters[i].clear();
     }
-    const std::vector<double> o = Doubles(nullptr, info, 0x0020, 0x0037);
+    const std::vector<double> o = Doubles(info, 0x0020, 0x0037, 6);
     if (o.size() < 6) {
         return;
     }
@@ -311,7 +311,7 @@ QString XEVVEKHelper::ReadMammoViewLabel(const VEK_DICOMTagObj& info)
 QString XEVVEKHelper::GetTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
     if (group == 0x0018 && element == 0x1310) {
-        const QStringList v = DicomTextValues(nullptr, info, group, element);
+        const QStringList v = DicomTextValues(info, group, element, 4);
         const auto value = [&](int i) { return i < v.size() ? v[i].trimmed().toInt() : 0; };
         const int32_t rows = value(0) >= 1 ? value(0) : value(2);
         const int32_t cols = value(1) >= 1 ? value(1) : value(3);
@@ -321,7 +321,7 @@ QString XEVVEKHelper::GetTagText(const VEK_DICOMTagObj& info, uint16_t group, ui
         return QString::number(rows) + QLatin1Char('\\') + QString::number(cols);
     }
     if (group == 0x0008 && element == 0x103E) {
-        return VekToQString(info.get_string_value(group, element));
+        return DicomTextValue(info, group, element);
     }
     const uint32_t vr = info.get_vr(group, element);
     if (vr == kVrDS || vr == kVrFD || vr == kVrFL) {
@@ -335,7 +335,7 @@ QString XEVVEKHelper::GetTagText(const VEK_DICOMTagObj& info, uint16_t group, ui
         }
         return text;
     }
-    return VekToQString(info.get_string_value(group, element));
+    return DicomTextValue(info, group, element);
 }
 
 QString XEVVEKHelper::GetFrameText() const

@@ -171,7 +171,7 @@ bool AppendLevel(const VEK_DICOMTagObj& level, ReportText& out)
         if (content.current_element() == nullptr) {
             return true;   // the text so far as it stands, without the clean-up below
         }
-        const QString valueType = VekToQString(content.get_string_value(0x0040, 0xA040)).trimmed();
+        const QString valueType = DicomTextValue(content, 0x0040, 0xA040).trimmed();
         const SRValueTypeRow* row =
             std::find_if(std::begin(SRValueTypeTable), std::end(SRValueTypeTable),
                          [&](const SRValueTypeRow& r) { return valueType == QString::fromUtf16(r.name); });
@@ -210,8 +210,7 @@ bool AppendLevel(const VEK_DICOMTagObj& level, ReportText& out)
 // A DICOMDIR reads as a dataset too, but is no document.
 bool IsDirectoryData(const VEK_DICOMTagObj& info)
 {
-    return info.exist(0x0004, 0x1220) ||
-           VekToQString(info.get_string_value(0x0002, 0x0002)) == QStringLiteral("1.2.840.10008.1.3.10");
+    return info.exist(0x0004, 0x1220) || DicomTextValue(info, 0x0002, 0x0002) == QStringLiteral("1.2.840.10008.1.3.10");
 }
 
 QString BuildReportTextWithin(const VEK_DICOMInfo& info, const VEK_DICOMTagObj* item, ReportTextMeter* meter,

@@ -94,6 +94,9 @@ public:
     // The tree font is the settings' font 5.
     XEVStudyListCtrl(QWidget* parent, const XEVWindowHandle& notify, int32_t controlId);
 
+    // The characters of a row's text that a row takes; past them it ends in an ellipsis.
+    static constexpr qsizetype kRowTextLength = 256;
+
     // Adds the patient's studies and series, then makes the rows 4 pixels higher.
     void Fill(const PatientInfo& patient);
     int32_t ControlId() const { return controlId_; }

@@ -33,13 +33,12 @@ void SetFont(QPainter& painter, int32_t index, const QPaintDevice* device)
 }
 
 // One line in the rectangle, cut with an ellipsis where it does not fit.
-void DrawEllipsis(QPainter& painter, const QRect& rect, const QString& text)
+void DrawEllipsis(QPainter& painter, const QRect& rect, const QString& text, XEVElidedLine& line)
 {
     if (text.isEmpty() || rect.width() <= 0) {
         return;
     }
-    const QString shown = painter.fontMetrics().elidedText(text, Qt::ElideRight, rect.width());
-    painter.drawText(rect, kTextFlags, shown);
+    painter.drawText(rect, kTextFlags, line.Elide(text, painter.fontMetrics(), painter.font(), rect.width()));
 }
 
 uint16_t BarSexIcon(const QString& sex, bool selected)
@@ -74,6 +73,27 @@ XEVPatientFields XEVPatientFields::From(const PatientInfo& patient)
     fields.age = patient.age;
     fields.patientId = patient.patientId;
     return fields;
+}
+
+const QString& XEVElidedLine::Elide(const QString& text, const QFontMetrics& metrics, const QFont& font, int32_t width)
+{
+    const QString key = font.key();
+    const qreal dpi = metrics.fontDpi();
+    if (width != width_ || dpi != dpi_ || key != fontKey_ || text != text_) {
+        text_ = text;
+        fontKey_ = key;
+        width_ = width;
+        dpi_ = dpi;
+        // No line shows this many characters: the rest is never shaped.
+        QString shown = text.left(kTextLength);
+        if (shown.size() < text.size() && shown.back().isHighSurrogate()) {
+            shown.chop(1);
+        }
+        const bool cut = shown.size() < text.size();
+        shown_ = metrics.elidedText(cut ? shown + QChar(0x2026) : shown, Qt::ElideRight, width);
+        ++made_;
+    }
+    return shown_;
 }
 
 QString XEVAgeText(const XEVPatientFields& patient)
@@ -113,9 +133,9 @@ void XEVPatientBarCtrl::paintEvent(QPaintEvent*)
     if (GetCommonSettings().ScreenDpi == kLargeFontDpi) {
         y = (h - painter.fontMetrics().height()) / 2;
     }
-    DrawEllipsis(painter, QRect(QPoint(10, y), QPoint(x + 144 - 1, h - 1)), patient_.nameIdeographic);
+    DrawEllipsis(painter, QRect(QPoint(10, y), QPoint(x + 144 - 1, h - 1)), patient_.nameIdeographic, lines_[0]);
     DrawEllipsis(painter, QRect(QPoint(x + 144, y), QPoint(x + 286 - 1, h - 1)),
-                 XEVDateText(patient_.birthDate, kBarDateText));
+                 XEVDateText(patient_.birthDate, kBarDateText), lines_[1]);
     CXEVBitmap(BarSexIcon(patient_.sex, isSelected)).Draw(painter, x + 286, 4);
 }
 
@@ -176,14 +196,15 @@ void CXEVPatientView::paintEvent(QPaintEvent*)
     painter.setPen(Qt::white);
 
     SetFont(painter, kFontViewFirst, this);
-    DrawEllipsis(painter, QRect(QPoint(20, 30 + shift), QPoint(w - 20 - 1, h - 1)), patient_.nameIdeographic);
+    DrawEllipsis(painter, QRect(QPoint(20, 30 + shift), QPoint(w - 20 - 1, h - 1)), patient_.nameIdeographic,
+                 lines_[0]);
     SetFont(painter, kFontViewSecond, this);
-    DrawEllipsis(painter, QRect(QPoint(20, 9), QPoint(180 - 1, h - 1)), patient_.nameAlphabetic);
+    DrawEllipsis(painter, QRect(QPoint(20, 9), QPoint(180 - 1, h - 1)), patient_.nameAlphabetic, lines_[1]);
     if (settings.ModeDispPatientID != 0) {
-        DrawEllipsis(painter, QRect(QPoint(20, 56), QPoint(175 - 1, h - 1)), patient_.patientId);
+        DrawEllipsis(painter, QRect(QPoint(20, 56), QPoint(175 - 1, h - 1)), patient_.patientId, lines_[2]);
     }
     DrawEllipsis(painter, QRect(QPoint(180, 56), QPoint(300 - 1, h - 1)),
-                 XEVDateText(patient_.birthDate, kViewDateText));
+                 XEVDateText(patient_.birthDate, kViewDateText), lines_[3]);
     const QString age = XEVAgeText(patient_);
     if (!age.isEmpty()) {
         painter.drawText(QRect(300, 56, w, h), kTextFlags | Qt::TextDontClip, age);

@@ -153,6 +153,36 @@ TEST_F(PanelTest, PatientBarLayout)
     EXPECT_EQ(Grab(last).copy(0, 0, 321, 27).pixel(0, 26), BuiltIn(252).pixel(0, 26));
 }
 
+// The name is measured once per text and width, whatever the paints between: a name of
+// megabytes is cut before it is measured, and a bar made wider or given another name draws
+// that one, the same as a bar that painted it first.
+TEST_F(PanelTest, PatientBarMeasuresTheNameOncePerChange)
+{
+    XEVPatientFields patient;
+    patient.nameIdeographic = QStringLiteral("YAMADA ") + QString(4000000, u'x');
+    XEVPatientBarCtrl bar;
+    bar.resize(322, 27);
+    bar.SetPatient(patient);
+    const QImage first = Grab(bar);
+    EXPECT_EQ(Grab(bar), first);
+    EXPECT_EQ(bar.NameLine().Made(), 1);
+
+    patient.nameIdeographic = QStringLiteral("SUZUKI HANAKO");
+    bar.SetPatient(patient);
+    const QImage renamed = Grab(bar);
+    EXPECT_NE(renamed, first);
+    EXPECT_EQ(bar.NameLine().Made(), 2);
+    XEVPatientBarCtrl fresh;
+    fresh.resize(322, 27);
+    fresh.SetPatient(patient);
+    EXPECT_EQ(Grab(fresh), renamed);
+
+    bar.resize(500, 27);
+    fresh.resize(500, 27);
+    EXPECT_EQ(Grab(bar), Grab(fresh));
+    EXPECT_EQ(bar.NameLine().Made(), 3);
+}
+
 TEST_F(PanelTest, PatientBarDoubleClick)
 {
     XEVPatientBarCtrl bar;

@@ -92,6 +92,11 @@ class VEK_DICOMTagObj {
   // The whole value, several values with their backslashes.
   bool get_string(uint16_t group, uint16_t element, VEK_WString& out, uint32_t vr = VEK_DICOM_VR_OWN) const;
   VEK_WString get_string_value(uint16_t group, uint16_t element, uint32_t vr = VEK_DICOM_VR_OWN) const;
+  // Of a value longer than max_bytes only its first max_bytes bytes are read as text (of a
+  // number array, the numbers text that long holds); the rest stays unread. cut (optional)
+  // says whether the value went on past them.
+  bool get_string_prefix(uint16_t group, uint16_t element, VEK_WString& out, uint32_t max_bytes, bool* cut = nullptr,
+                         uint32_t vr = VEK_DICOM_VR_OWN) const;
   // out is written whenever the child exists; true when it points at value bytes.
   bool get_value_pointer(uint16_t group, uint16_t element, const void*& out) const;
   uint32_t get_vr(uint16_t group, uint16_t element) const;

@@ -144,6 +144,16 @@ bool VEK_DICOMTagObj::get_string(uint16_t group, uint16_t element, VEK_WString& 
   return assign_text(out, text);
 }
 
+bool VEK_DICOMTagObj::get_string_prefix(uint16_t group, uint16_t element, VEK_WString& out, uint32_t max_bytes,
+                                        bool* cut, uint32_t vr) const {
+  if (cut != nullptr) *cut = false;
+  const PyrDicomDataElement* e = child(group, element);
+  PyrString text;
+  if (e == nullptr || e->GetStringValue(text, vr, -1, max_bytes) != kPyrSuccess) return false;
+  if (cut != nullptr) *cut = vek_dicom_value_length(e) > max_bytes;
+  return assign_text(out, text);
+}
+
 VEK_WString VEK_DICOMTagObj::get_string_value(uint16_t group, uint16_t element, uint32_t vr) const {
   VEK_WString out(tag_manager_);
   get_string(group, element, out, vr);

@@ -25,6 +25,8 @@ public:
     static constexpr int32_t kDragPan = 4;
     // Distance of the blocks from the edges of the view.
     static constexpr int32_t kMargin = 6;
+    // The characters of one position that are laid out; a view shows far fewer.
+    static constexpr qsizetype kCornerTextLength = 8192;
 
     XEVOverlayViewInfo() = default;
     XEVOverlayViewInfo(const XEVOverlayViewInfo&) = default;

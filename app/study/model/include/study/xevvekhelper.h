@@ -94,6 +94,21 @@ class XEVThread;
 struct XEVParsedDicomDir;
 using XEVParsedDicomDirPtr = std::shared_ptr<XEVParsedDicomDir>;
 
+// What of a file's value becomes text, wherever it is read: a row, a bar or a corner shows a
+// few hundred characters at most, and a DICOMDIR's records are read to the same length. Past
+// it a value is cut and the rest stays in the file.
+constexpr uint32_t kXEVTextValueLength = kXEVDicomDirValueLength;
+// Window centre/width pairs looked at for the first usable one.
+constexpr qsizetype kXEVWindowValueCount = 8;
+// A corner's items and each item's value as shown, whatever a settings file lists or a value holds.
+constexpr size_t kXEVCornerItemLimit = 128;
+constexpr qsizetype kXEVCornerValueLength = 256;
+
+// The element's value as text, of a longer value its first `bytes` bytes; empty when it is
+// absent or unreadable. cut, when given, says whether the value went on past the bound.
+QString DicomTextValue(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element,
+                       uint32_t bytes = kXEVTextValueLength, bool* cut = nullptr);
+
 // Corner-text values of tag items. The value to show for a plain element, from the text
 // GetTagText gave: one of its backslash-separated values (index 1 or less: the first).
 QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item, const QString& text);

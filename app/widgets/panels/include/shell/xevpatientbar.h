@@ -3,8 +3,12 @@
 // The skinned patient panels: one bar per patient in the study list, the patient view of
 // the tool pane, and a static that shows one built-in bitmap centred.
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QString>
 #include <QWidget>
+
+#include <array>
 
 #include <cstdint>
 #include <functional>
@@ -29,6 +33,26 @@ struct XEVPatientFields {
 // The age through its text; empty when the patient has no age text.
 QString XEVAgeText(const XEVPatientFields& patient);
 
+// One line cut with an ellipsis to a width, made again only when the text, the font or the
+// width changed: a paint draws what the last one made, and a text longer than any line can
+// show is cut before it is measured.
+class XEVElidedLine {
+public:
+    static constexpr qsizetype kTextLength = 1024;
+
+    const QString& Elide(const QString& text, const QFontMetrics& metrics, const QFont& font, int32_t width);
+    // How many times a text was measured, for the tests.
+    int32_t Made() const { return made_; }
+
+private:
+    QString text_;
+    QString fontKey_;
+    int32_t width_ = -1;
+    qreal dpi_ = 0;
+    QString shown_;
+    int32_t made_ = 0;
+};
+
 class XEVPatientBarCtrl : public QWidget {
 public:
     // The normal skin of every bar but the last.
@@ -42,6 +66,8 @@ public:
     void SetPatientInfo(const PatientInfo& patient) { patient_ = XEVPatientFields::From(patient); }
     void SetPatient(const XEVPatientFields& patient) { patient_ = patient; }
     const XEVPatientFields& Patient() const { return patient_; }
+    // The name line as painted last, for the tests.
+    const XEVElidedLine& NameLine() const { return lines_[0]; }
 
     // 1 while the patient's study tree is open below the bar; the owner repaints.
     int32_t selected = 0;
@@ -61,6 +87,7 @@ protected:
 
 private:
     XEVPatientFields patient_;
+    std::array<XEVElidedLine, 2> lines_;
     CXEVBitmap selectedSkin_{209};
     CXEVBitmap normalSkin_;
 };
@@ -75,6 +102,8 @@ public:
     // Back to the background alone, as before the first patient; repaints at once.
     void Clear();
     int32_t Filled() const { return filled_; }
+    // The first name line as painted last, for the tests.
+    const XEVElidedLine& NameLine() const { return lines_[0]; }
 
 protected:
     // The background only until a patient is set.
@@ -82,6 +111,7 @@ protected:
 
 private:
     XEVPatientFields patient_;
+    std::array<XEVElidedLine, 4> lines_;
     int32_t filled_ = 0;
     CXEVBitmap background_{218};
 };
