@@ -27,6 +27,34 @@ namespace {
 // The drive's reads can take a minute here; no ceiling under the sanitizers.
 constexpr int kDriveWaitMs = kDiscTestSanitized ? kNoCeilingWaitMs : 120000;
 
+// Whether each cell's latest paint drew its image: what a user sees, without the grab that would
+// paint it anew.
+class PaintWatch : public QObject {
+public:
+    PaintWatch() { QCoreApplication::instance()->installEventFilter(this); }
+    ~PaintWatch() override { QCoreApplication::instance()->removeEventFilter(this); }
+    void Clear() { drewImage_.clear(); }
+    bool DrewImage(const XEVImageViewCtrl* cell) const
+    {
+        const auto found = drewImage_.find(cell);
+        return found != drewImage_.end() && found->second;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            if (auto* cell = dynamic_cast<XEVImageViewCtrl*>(watched)) {
+                drewImage_[cell] = cell->CurrentImage() != nullptr && cell->HasFramePixels(cell->currentFrame);
+            }
+        }
+        return false;
+    }
+
+private:
+    std::map<const XEVImageViewCtrl*, bool> drewImage_;
+};
+
 class SlowDiscScreenTest : public DiscOpenTest {
 protected:
     // A mark in the medium's log: what comes after it came after now.
@@ -83,9 +111,10 @@ protected:
         return missing;
     }
 
-    // From the mark: each missing file is read, and before any other file is begun by a reader
-    // that first read after the mark. What went wrong, or "".
-    static std::string MissingReadFirst(long mark, const std::set<std::string>& missing)
+    // From the mark until every cell in sight showed its image (shown, a mark made then): each
+    // missing file was read, and no reader that first read after the mark began anything else.
+    // What went wrong, or "".
+    static std::string NothingElseFirst(long mark, long shown, const std::set<std::string>& missing)
     {
         const std::vector<SlowDiscEvent> log = SlowDiscLog();
         std::set<int> oldReaders;
@@ -95,9 +124,6 @@ protected:
             }
         }
         std::set<std::string> read;
-        long lastMissing = -1;
-        long firstOther = std::numeric_limits<long>::max();
-        std::string other;
         for (const SlowDiscEvent& event : log) {
             // A missing file may be in its read at the mark.
             if (event.kind != SlowDiscEvent::Read || event.end < mark) {
@@ -105,10 +131,8 @@ protected:
             }
             if (missing.count(event.path) != 0) {
                 read.insert(event.path);
-                lastMissing = std::max(lastMissing, event.end);
-            } else if (event.start >= mark && oldReaders.count(event.thread) == 0 && event.start < firstOther) {
-                firstOther = event.start;
-                other = event.path;
+            } else if (event.start >= mark && event.start < shown && oldReaders.count(event.thread) == 0) {
+                return event.path + " was begun before every cell showed its image";
             }
         }
         for (const std::string& path : missing) {
@@ -116,15 +140,30 @@ protected:
                 return path + " was not read";
             }
         }
-        return lastMissing < firstOther ? std::string() : other + " was begun before the screen's last image";
+        return "";
     }
 
-    // Whether every cell in sight shows its image, painted.
+    // Runs the queue until every cell in sight shows its image; a mark made then, or -1.
+    long UntilEveryCellShows()
+    {
+        long shown = -1;
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                if (!EveryCellShows()) {
+                    return false;
+                }
+                shown = Mark();
+                return true;
+            },
+            kDriveWaitMs));
+        return shown;
+    }
+
+    // Whether every cell in sight has painted its image since the watch was cleared.
     bool EveryCellShows()
     {
         for (XEVImageViewCtrl* cell : InSight()) {
-            if (Showing(cell) != nullptr &&
-                (cell->CurrentImage() == nullptr || !cell->HasFramePixels(cell->currentFrame))) {
+            if (Showing(cell) != nullptr && !paints_.DrewImage(cell)) {
                 return false;
             }
         }
@@ -146,15 +185,19 @@ protected:
 
     int32_t Cells() { return Image().ActiveLayout().rows * Image().ActiveLayout().cols; }
 
+    // The paints that count are those from the last step on.
     void Steps(int count, bool fewer)
     {
         for (int k = 0; k < count; ++k) {
+            paints_.Clear();
             ClickLayoutArrow(fewer);
             Wait(300);
         }
     }
 
-    // Every cell in sight is painted, its pixels drawn (the images are ramps, bright at one end).
+    PaintWatch paints_;
+
+    // Every cell in sight paints its pixels (the images are ramps, bright at one end).
     void ExpectEveryCellPainted()
     {
         for (XEVImageViewCtrl* cell : InSight()) {
@@ -192,8 +235,9 @@ TEST_F(SlowDiscScreenTest, LayoutStepsWhileTheStudyLoadsReadEveryCellInSightFirs
     Pump();
     const long mark = Mark();
     const std::set<std::string> missing = Missing();
-    ASSERT_TRUE(PumpUntil([this] { return EveryCellShows(); }, kDriveWaitMs));
-    EXPECT_EQ(MissingReadFirst(mark, missing), "");
+    const long shown = UntilEveryCellShows();
+    ASSERT_GE(shown, 0);
+    EXPECT_EQ(NothingElseFirst(mark, shown, missing), "");
     ASSERT_EQ(InSight().size(), 16u);
     ExpectEveryCellPainted();
     // Each cell shows the first image of the series of its place.
@@ -230,8 +274,9 @@ TEST_F(SlowDiscScreenTest, AnEnlargedSeriesSteppedToMoreTilesPaintsEveryTile)
     Pump();
     const long mark = Mark();
     const std::set<std::string> missing = Missing();
-    ASSERT_TRUE(PumpUntil([this] { return EveryCellShows(); }, kDriveWaitMs));
-    EXPECT_EQ(MissingReadFirst(mark, missing), "");
+    const long shown = UntilEveryCellShows();
+    ASSERT_GE(shown, 0);
+    EXPECT_EQ(NothingElseFirst(mark, shown, missing), "");
     ASSERT_EQ(InSight().size(), 16u);
     ExpectEveryCellPainted();
     // The tiles show the series' first 16 images, in order.
@@ -281,8 +326,9 @@ TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
         EXPECT_EQ(Image().FirstVisibleRow(), row);
         XEVImageViewCtrl* keys = keysInSight();
         ASSERT_NE(keys, nullptr) << row;
-        EXPECT_EQ(keys->active, 1) << row;
-        EXPECT_EQ(Image().GetFirstActiveView(), keys) << row;
+        // A cell made by the page becomes the active one once its first image has come.
+        EXPECT_TRUE(PumpUntil([&] { return keys->active == 1 && Image().GetFirstActiveView() == keys; })) << row;
+        EXPECT_EQ(keysInSight(), keys) << row;
     }
     // The arrow keys step the cell that has them, through what its loader read.
     XEVImageViewCtrl* keys = keysInSight();
