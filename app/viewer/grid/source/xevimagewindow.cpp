@@ -343,8 +343,10 @@ void XEVImageWindow::AskForTheScreen()
             continue;
         }
         if (ImageInfo* shown = cell->CurrentImage()) {
-            // The worker tells the cell itself, before its queued jobs, whoever read the frame.
-            if (!cell->HasFramePixels(cell->currentFrame) && !FailedBefore(shown)) {
+            // The worker tells the cell itself, before its queued jobs, whoever read the frame;
+            // a tile whose series was just laid out hears from the job queued for it.
+            const bool jobQueued = cell->tileMode != 0 && cell->progressTotal.load() != 0 && cell->loadedCount == 0;
+            if (!jobQueued && !cell->HasFramePixels(cell->currentFrame) && !FailedBefore(shown)) {
                 (void)cell->LoadCurrentImage();
             }
             continue;
