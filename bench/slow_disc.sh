@@ -13,7 +13,8 @@
 # With "actions", the discs and the close runs are left out: each of the user's actions runs on
 # its disc at each medium (start; the study's third series, then the study, while the disc is
 # read; File Open of a second disc on the same drive; a 201-series grid scrolled to its end, and
-# paged to its end by trough clicks 0.5, 0.3 and 0.1 s apart and by a thumb drag; cine on a
+# paged to its end by trough clicks 0.5, 0.3 and 0.1 s apart and by a thumb drag; the study's
+# grid stepped by the layout arrows 0.3 s apart, 5 x 5 to 1 x 1 to 4 x 4, while it loads; cine on a
 # loading series; a file whose pixels the drive cannot read) and prints its longest GUI
 # freeze, each step's time to its page's images against their drive time (a seek and the bytes
 # of each image at the rate), the second disc's first image after Enter, and the failing
@@ -72,6 +73,8 @@ ACTIONS = [("start", "mr", "start", None),
            ("201-series grid paged by trough clicks 0.3 s apart", "grid", "trough300", None),
            ("201-series grid paged by trough clicks 0.1 s apart", "grid", "trough100", None),
            ("201-series grid paged by a thumb drag", "grid", "drag", None),
+           ("20-series grid stepped 5x5 to 1x1 to 4x4 by layout arrows 0.3 s apart while it loads", "mr",
+            "layout", None),
            ("cine on a loading series", "multiframe", "cine", None),
            ("a file that fails to read", "mr", "start", "/mr/DICOM/S001/I0001:2000")]
 DISCS = {"mr": ["mr"], "other": ["mr", "2", "20", "256"], "grid": ["mr", "201", "1", "256"],

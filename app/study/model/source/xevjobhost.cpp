@@ -37,7 +37,8 @@ bool CXEVThreadUI::event(QEvent* event)
 {
     if (auto* message = dynamic_cast<XEVMessageEvent*>(event)) {
         // A vector of the sender's is read only while the sender waits.
-        if ((message->Id() == WM_XEV_LOADER_QUEUE || message->Id() == WM_XEV_LOADER_STOP) && message->WParam() == 1 &&
+        const bool vector = message->WParam() == 1 || (message->Id() == WM_XEV_LOADER_QUEUE && message->WParam() == 3);
+        if ((message->Id() == WM_XEV_LOADER_QUEUE || message->Id() == WM_XEV_LOADER_STOP) && vector &&
             !message->IsSent()) {
             return true;
         }
@@ -83,6 +84,23 @@ XEVResult CXEVThreadUI::OnQueue(XEVWParam wParam, XEVLParam lParam)
     };
     if (wParam == 0) {
         add(reinterpret_cast<ImageInfo*>(lParam));
+    } else if (wParam == 3) {
+        if (const auto* images = reinterpret_cast<const std::vector<ImageInfo*>*>(lParam)) {
+            for (ImageInfo* image : *images) {
+                add(image);
+            }
+        }
+        std::lock_guard<PlatRecursiveLock> guard(q_->lock);
+        // What the screen shows goes first, in the order of its places; an image asked for
+        // before, by whichever cell, is read once, for the cell that shows it now.
+        const auto asked = [&jobs](const Job& job) {
+            return std::any_of(jobs.begin(), jobs.end(), [&job](const Job& mine) { return mine.image == job.image; });
+        };
+        std::erase_if(q_->pending, asked);
+        std::erase_if(q_->running, asked);
+        std::erase_if(jobs, [this](const Job& job) { return q_->working && job.image == q_->currentImage; });
+        q_->running.insert(q_->running.begin(), jobs.begin(), jobs.end());
+        return XEVResult(jobs.size());
     } else if (wParam == 1) {
         if (const auto* images = reinterpret_cast<const std::vector<ImageInfo*>*>(lParam)) {
             for (ImageInfo* image : *images) {
@@ -113,6 +131,7 @@ XEVResult CXEVThreadUI::OnTakeBack(const std::vector<XEVWindowHandle>& owners)
             ++taken;
             workers_->Release();
             q_->current = XEVWindowHandle();
+            q_->currentImage = nullptr;
             q_->working = false;
             if (q_->running.empty() && q_->pending.empty() && q_->requests.empty()) {
                 notices = BecomeIdle(*q_);
@@ -160,6 +179,7 @@ XEVResult CXEVThreadUI::OnStop()
         std::lock_guard<PlatRecursiveLock> guard(q_->lock);
         workers_->Release();
         q_->current = XEVWindowHandle();
+        q_->currentImage = nullptr;
         q_->running.clear();
         q_->pending.clear();
         q_->requests.clear();
@@ -231,6 +251,7 @@ void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
             const Job job = q.running.front();
             q.running.pop_front();
             q.current = job.owner;
+            q.currentImage = job.image;
             lock.unlock();
             RunImageJob(job.image, &stop);
         }
@@ -240,6 +261,7 @@ void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
             return;
         }
         q.current = XEVWindowHandle();
+        q.currentImage = nullptr;
     }
     // Under the lock that saw the queue empty: a start after this begins a new worker. One
     // let go by a stop leaves the state to the worker after it.

@@ -249,7 +249,8 @@ void CXEVImageFormView::UpdateScrollSizes()
         // A grid that shrank cannot start below its last full page.
         firstVisibleRow_ = std::clamp(firstVisibleRow_, 0, needed - rows);
         scrollBar_->setRange(0, scrollHeight_ - clientHeight);
-        scrollBar_->setPageStep(clientHeight);
+        // A page is the rows shown: paging lands on a row, up as down.
+        scrollBar_->setPageStep(std::max(rows * rowHeight, 1));
         scrollBar_->setSingleStep(std::max(rowHeight, 1));
         scrollBar_->setValue(firstVisibleRow_ * rowHeight);
         scrollBar_->setGeometry(width() - scrollBar_->sizeHint().width(), 0, scrollBar_->sizeHint().width(),

@@ -220,6 +220,8 @@ std::vector<XEVImageViewCtrl*> XEVImageWindow::PlaceStudyCells(QWidget* parent)
 
 void XEVImageWindow::RetireCell(XEVImageViewCtrl* cell)
 {
+    firstAsked_.erase(cell);
+    NoteKeysLeaving(cell);
     cell->hide();
     cell->inView = 0;
     std::erase(coming_, cell);
@@ -239,6 +241,7 @@ void XEVImageWindow::TakeBackJobs(const std::vector<XEVImageViewCtrl*>& cells)
     owners.reserve(cells.size());
     for (XEVImageViewCtrl* cell : cells) {
         owners.push_back(cell->Handle());
+        firstAsked_.erase(cell);
     }
     // Sent: the worker is never waited for, only the queues' lock, which no read holds.
     if (XEVSendMessage(loaderWindow, WM_XEV_LOADER_STOP, 1, XEVLParam(&owners)) == 0) {
@@ -316,6 +319,108 @@ void XEVImageWindow::FollowStudyRows()
 void XEVImageWindow::AssignSettledCells()
 {
     AssignComingCells(std::exchange(coming_, {}));
+    // Inside an arrangement, its own end asks, with the cells' places known.
+    if (!arranging_) {
+        AskForTheScreen();
+    }
+}
+
+void XEVImageWindow::AskForTheScreen()
+{
+    const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
+    if (loaderWindow.IsNull() || displayKind == 0) {
+        return;
+    }
+    // By place: the cells' map is in the order of the grid.
+    std::vector<ImageInfo*> firsts;
+    for (auto& [id, cell] : ActiveCells()) {
+        const auto images = cell->GetImages();
+        if (cell->isHidden() || cell->inView.load() == 0 || images.empty()) {
+            continue;
+        }
+        // A loader reading the cell's set now reads what it shows first.
+        if (activeMode == 0 && cell->loadingUnderWay.load() != 0 && XEVIsGateOpen(cell)) {
+            continue;
+        }
+        if (ImageInfo* shown = cell->CurrentImage()) {
+            // The worker tells the cell itself, before its queued jobs, whoever read the frame;
+            // a tile whose series was just laid out hears from the job queued for it.
+            const bool jobQueued = cell->tileMode != 0 && cell->progressTotal.load() != 0 && cell->loadedCount == 0;
+            if (!jobQueued && !cell->HasFramePixels(cell->currentFrame) && !FailedBefore(shown)) {
+                (void)cell->LoadCurrentImage();
+            }
+            continue;
+        }
+        // A tile past the series' end shows nothing; a study cell shows its first image once read.
+        if (activeMode != 0 || cell->tileMode != 0 || cell->currentImage != -1 || cell->loadedCount != 0) {
+            continue;
+        }
+        ImageInfo* first = images.begin()->second;
+        if (IsReport(first) || FailedBefore(first) || firstAsked_[cell] == first) {
+            continue;
+        }
+        firstAsked_[cell] = first;
+        bool decoded = false;
+        {
+            std::lock_guard<PlatRecursiveLock> guard(first->GetLock());
+            const XEVVEKHelper* helper = first->GetHelper();
+            decoded = helper != nullptr && helper->IsFrameLoaded(first->startFrame);
+            // Whoever it was read for, its notice goes to the cell that shows it now.
+            first->notifyWindow = cell->Handle();
+            first->forced = decoded ? 0 : 1;
+        }
+        if (decoded) {
+            // Read for a cell that has gone, or before this one asked: told to this one.
+            XEVPostMessage(cell->Handle(), WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(first), 0);
+            continue;
+        }
+        firsts.push_back(first);
+        cell->progressTotal = 1;
+        cell->progressShown = 1;
+    }
+    if (!firsts.empty() && XEVSendMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 3, XEVLParam(&firsts)) != 0) {
+        XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
+    }
+}
+
+void XEVImageWindow::KeepKeys()
+{
+    if (!keysLost_ || owner_ == nullptr) {
+        return;
+    }
+    // The active cell in sight keeps them; else the first in sight that shows an image, else
+    // the first in sight (its first image makes it the active one).
+    XEVImageViewCtrl* keys = nullptr;
+    XEVImageViewCtrl* shows = nullptr;
+    XEVImageViewCtrl* first = nullptr;
+    for (auto& [id, cell] : ActiveCells()) {
+        if (cell->isHidden() || cell->inView.load() == 0) {
+            continue;
+        }
+        if (cell->active != 0 && keys == nullptr) {
+            keys = cell;
+        }
+        if (shows == nullptr && cell->CurrentImage() != nullptr && cell->HasFramePixels(cell->currentFrame)) {
+            shows = cell;
+        }
+        if (first == nullptr) {
+            first = cell;
+        }
+    }
+    keys = keys != nullptr ? keys : (shows != nullptr ? shows : first);
+    if (keys == nullptr) {
+        return;
+    }
+    keysLost_ = false;
+    if (keys->active == 0 && keys == shows) {
+        ActivateCell(keys->ControlId());
+    }
+    keys->setFocus(Qt::OtherFocusReason);
+}
+
+void XEVImageWindow::NoteKeysLeaving(XEVImageViewCtrl* cell)
+{
+    keysLost_ = keysLost_ || cell->hasFocus();
 }
 
 void XEVImageWindow::AssignComingCells(const std::vector<XEVImageViewCtrl*>& made)
@@ -324,8 +429,6 @@ void XEVImageWindow::AssignComingCells(const std::vector<XEVImageViewCtrl*>& mad
         return;
     }
     const std::vector<SeriesInfo*> series = StudySeries(shownStudy);
-    const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
-    bool queued = false;
     for (XEVImageViewCtrl* cell : made) {
         cell->tileMode = activeMode;
         const size_t slot = size_t(cell->ControlId() - kXEVFirstStudyCellId);
@@ -339,18 +442,10 @@ void XEVImageWindow::AssignComingCells(const std::vector<XEVImageViewCtrl*>& mad
             cell->update();
             continue;
         }
-        // Its first image paints when the worker has it; the rest come with its loader's turn,
-        // as does the first image of a row kept out of sight.
-        if (cell->inView.load() != 0 && !s->images.empty() && !IsReport(s->images.front())) {
-            QueueFirstLoad(s->images.front(), cell);
-            cell->progressTotal = 1;
-            cell->progressShown = 1;
-            queued = true;
-        }
+        // Its first image is asked for with the screen's (the arrangement that placed it asks);
+        // the rest come with its loader's turn, as does the first image of a row kept out of
+        // sight.
         cell->QueueLoader();
-    }
-    if (queued) {
-        XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
     }
     ResumeNextStudyLoader();
 }
@@ -421,9 +516,12 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
         alone->setGeometry(rect);
         alone->show();
         alone->update();
+        AskForTheScreen();
         return;
     }
+    arranging_ = true;
     FollowStudyRows();
+    arranging_ = false;
     const LayoutInfo& layout = ActiveLayout();
     const int32_t cols = std::max(layout.cols, 1);
     const int32_t rows = std::max(layout.rows, 1);
@@ -439,6 +537,7 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
         const int32_t k = id - firstId;
         if (k >= placed) {
             // Cells of an earlier, larger grid stay out of sight.
+            NoteKeysLeaving(cell);
             cell->hide();
             continue;
         }
@@ -451,6 +550,9 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
         cell->setGeometry(x, y, w, h);
         // Out of sight a cell stays hidden: every paint of the area walks the shown ones.
         const bool inSight = rect.intersects(cell->geometry());
+        if (!inSight) {
+            NoteKeysLeaving(cell);
+        }
         cell->setVisible(inSight);
         if (!inSight && cell->inView.exchange(0) != 0) {
             left.push_back(cell);
@@ -470,6 +572,13 @@ void XEVImageWindow::Arrange(const QRect& rect, int32_t scroll)
             ResumeNextStudyLoader();
         }
     }
+    // Every change of view ends here: what the cells in sight show is read before anything
+    // else, whatever was asked, taken back or read for the cells that went. Rows a scroll
+    // brought get theirs once it has rested.
+    if (coming_.empty()) {
+        AskForTheScreen();
+    }
+    KeepKeys();
 }
 
 void XEVImageWindow::SetModeLayout(LayoutInfo& layout, int32_t index)
@@ -557,6 +666,7 @@ void XEVImageWindow::EnterStudyMode(int32_t index, StudyInfo* study)
     }
     studyLayout.itemCount = study != nullptr ? study->CountNonReportSeries() : 0;
     coming_.clear();
+    firstAsked_.clear();
     enteringStudy_ = true;
     LayoutCells(owner_);
     enteringStudy_ = false;
@@ -656,6 +766,7 @@ int32_t XEVImageWindow::QueueFirstImages(StudyInfo* study)
         int32_t total = 0;
         if (onScreen && !s->images.empty() && !IsReport(s->images.front()) && !FailedBefore(s->images.front())) {
             QueueFirstLoad(s->images.front(), cell);
+            firstAsked_[cell] = s->images.front();
             total = 1;
         }
         queued += total;
@@ -924,6 +1035,7 @@ void XEVImageWindow::StopLoading()
     // Every reader hears its stop and none is waited for: each ends after its block, on its
     // own. Cells scrolled away go once their loaders have.
     DropPendingStart();
+    firstAsked_.clear();
     XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_STOP);
     for (auto& [id, cell] : studyCells) {
         cell->StopLoader();

@@ -20,6 +20,9 @@
 //   troughMS the study's grid paged to its end by clicks in the scroll bar's trough, MS ms
 //            apart, once its first page shows; then "landing", timed from the last click
 //   drag     the same by the scroll bar's thumb, dragged to the end in 0.4 s
+//   layout   the study's grid stepped by clicks on the status pane's layout arrows 0.3 s apart,
+//            from its fitted layout to 1 x 1, then up to 4 x 4, once a first image shows; then
+//            "landing", timed from the last click
 // The hold then counts from the last step.
 // With "report", once every cell on screen shows its image the first study's SR report is
 // asked for, and the close as soon as its worker reads the medium (or has answered):
@@ -31,6 +34,7 @@
 //   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [ACTION [OTHER] | report]
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -52,6 +56,8 @@
 #include "shell/kestroapp.h"
 #include "shell/mainframe.h"
 #include "shell/xevdetached.h"
+#include "shell/xevslider.h"
+#include "shell/xevstatusformview.h"
 #include "shell/xevtitleformview.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
@@ -295,6 +301,44 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
                      }
                  },
                  [done](CMainFrame*) { return *done; }},
+                {"landing", nullptr, PageShown}};
+    }
+    if (action == "layout") {
+        auto done = std::make_shared<bool>(false);
+        auto fewer = std::make_shared<bool>(true);
+        auto timer = std::make_shared<QTimer>();
+        return {{"start", nullptr, firstShown},
+                {"moves",
+                 [done, fewer, timer](CMainFrame* frame) {
+                     // A click on an arrow as a person makes it: fewer cells to 1 x 1, then more.
+                     const auto click = [frame, done, fewer, timer] {
+                         CXEVStatusFormView* status = frame->GetStatusPane();
+                         CXEVImageFormView* image = frame->GetImageFormView();
+                         const int32_t cells = image->studyLayout.rows * image->studyLayout.cols;
+                         *fewer = *fewer && cells > 1;
+                         // The last click: the landing is timed once its layout is applied.
+                         if (!*fewer && cells >= 9) {
+                             timer->stop();
+                             *done = true;
+                         }
+                         const QRect slider = status->Slider().geometry();
+                         const QPoint at = *fewer ? QPoint(slider.right() + 21, slider.y() + 12)
+                                                  : QPoint(slider.x() - 24, slider.y() + 12);
+                         for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                             QMouseEvent event(type, QPointF(at), QPointF(status->mapToGlobal(at)), Qt::LeftButton,
+                                               type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                               Qt::NoModifier);
+                             QCoreApplication::sendEvent(status, &event);
+                         }
+                     };
+                     QObject::connect(timer.get(), &QTimer::timeout, click);
+                     click();
+                     timer->start(300);
+                 },
+                 [done](CMainFrame* frame) {
+                     const LayoutInfo& layout = frame->GetImageFormView()->studyLayout;
+                     return *done && layout.rows * layout.cols >= 16;
+                 }},
                 {"landing", nullptr, PageShown}};
     }
     if (action == "cine") {

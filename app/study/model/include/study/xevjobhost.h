@@ -51,7 +51,10 @@ bool XEVNotifyWhenIdle(const XEVWindowHandle& loaderWindow, const XEVIdleNotice&
 // Each job belongs to the window it reports to when queued (its notify window): sent with
 // wParam 1 and lParam a std::vector<XEVWindowHandle>* of the sender's, WM_XEV_LOADER_STOP
 // takes back only those windows' jobs and requests, the one under way too, and answers how
-// many it took back.
+// many it took back. Sent with wParam 3 and lParam a std::vector<ImageInfo*>* of the sender's,
+// WM_XEV_LOADER_QUEUE puts those images' jobs, in that order, before every queued job (each
+// reports to its image's notify window), drops the same images' jobs queued before, leaves
+// out the image under way, and answers how many it queued; a start runs them.
 class CXEVThreadUI : public XEVMessageReceiver {
 public:
     CXEVThreadUI();
@@ -87,6 +90,8 @@ private:
         std::deque<XEVFrameRequest> requests;
         // Whom the job under way reports to; null between jobs and for a job behind the page.
         XEVWindowHandle current;
+        // The image of the job under way; null between jobs and for a request.
+        const ImageInfo* currentImage = nullptr;
         PlatRecursiveLock lock;
         // One worker at a time drains the running queue; set while none does.
         bool working = false;

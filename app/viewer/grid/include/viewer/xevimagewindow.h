@@ -198,6 +198,14 @@ private:
     void TakeBackJobs(const std::vector<XEVImageViewCtrl*>& cells);
     // Deletes the retired cells whose loaders have ended; all of them (joining) with all.
     void ReapRetiredCells(bool all);
+    // After a change of view: each cell in sight that lacks the image it shows has it asked
+    // of the job worker, in the order of their places and before anything queued; one read
+    // already, for a cell that went, is told to the cell now showing it.
+    void AskForTheScreen();
+    // A cell that had the keys is leaving the screen.
+    void NoteKeysLeaving(XEVImageViewCtrl* cell);
+    // The keys lost with a cell that left go to the active cell in sight, or to the first.
+    void KeepKeys();
     // Opens the gate of the first study cell waiting its turn when no loader's gate is open,
     // or when the open one has left the screen and a cell on it waits.
     void ResumeNextStudyLoader();
@@ -206,6 +214,12 @@ private:
 
     // Set while a study's cells are laid out before the study assigns them itself.
     bool enteringStudy_ = false;
+    // Set while an arrangement places the cells: it asks for the screen at its end.
+    bool arranging_ = false;
+    // The cell that had the keys left the screen and none has them yet.
+    bool keysLost_ = false;
+    // The first image each study cell had asked of the worker, until taken back.
+    std::map<const XEVImageViewCtrl*, const ImageInfo*> firstAsked_;
     std::vector<XEVImageViewCtrl*> retiring_;
     // Made by a scroll, not yet assigned: a row only passed over is retired before it is.
     std::vector<XEVImageViewCtrl*> coming_;

@@ -1,0 +1,340 @@
+// The grid on a slow drive (one head, 100 ms a seek, then the bytes at a CD rate), through the
+// real frame, its status pane's layout arrows, its cells and their loaders: after every change
+// of view the images the cells in sight show are read before anything else, whatever was
+// queued, taken back or read for the cells that went, and the keys stay with a cell in sight.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "discopentestsupport.h"
+#include "shell/xevstatusformview.h"
+#include "study/xevstagedread.h"
+#include "testsupport/gridtestsupport.h"
+#include "testsupport/slowdisc.h"
+#include "testsupport/viewtestsupport.h"
+
+namespace {
+
+// The drive's reads can take a minute here; no ceiling under the sanitizers.
+constexpr int kDriveWaitMs = kDiscTestSanitized ? kNoCeilingWaitMs : 120000;
+
+// Whether each cell's latest paint drew its image: what a user sees, without the grab that would
+// paint it anew.
+class PaintWatch : public QObject {
+public:
+    PaintWatch() { QCoreApplication::instance()->installEventFilter(this); }
+    ~PaintWatch() override { QCoreApplication::instance()->removeEventFilter(this); }
+    void Clear() { drewImage_.clear(); }
+    bool DrewImage(const XEVImageViewCtrl* cell) const
+    {
+        const auto found = drewImage_.find(cell);
+        return found != drewImage_.end() && found->second;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            if (auto* cell = dynamic_cast<XEVImageViewCtrl*>(watched)) {
+                drewImage_[cell] = cell->CurrentImage() != nullptr && cell->HasFramePixels(cell->currentFrame);
+            }
+        }
+        return false;
+    }
+
+private:
+    std::map<const XEVImageViewCtrl*, bool> drewImage_;
+};
+
+class SlowDiscScreenTest : public DiscOpenTest {
+protected:
+    // A mark in the medium's log: what comes after it came after now.
+    static long Mark()
+    {
+        SlowDiscReaderPriorityHook()(-1);
+        long mark = -1;
+        for (const SlowDiscEvent& event : SlowDiscLog()) {
+            mark = event.gui && event.kind == SlowDiscEvent::TurnGiven ? std::max(mark, event.start) : mark;
+        }
+        return mark;
+    }
+
+    // The cells in sight, by place.
+    std::vector<XEVImageViewCtrl*> InSight()
+    {
+        std::vector<XEVImageViewCtrl*> cells;
+        const QRect area = Image().rect();
+        for (const auto& [id, cell] : Image().ActiveCells()) {
+            if (!cell->isHidden() && cell->geometry().intersects(area)) {
+                cells.push_back(cell);
+            }
+        }
+        return cells;
+    }
+
+    // The image each cell in sight shows, or will show first.
+    static ImageInfo* Showing(XEVImageViewCtrl* cell)
+    {
+        if (ImageInfo* shown = cell->CurrentImage()) {
+            return shown;
+        }
+        const auto images = cell->GetImages();
+        return cell->tileMode == 0 && !images.empty() ? images.begin()->second : nullptr;
+    }
+
+    static bool Decoded(ImageInfo* image)
+    {
+        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+        const XEVVEKHelper* helper = image->GetHelper();
+        return helper != nullptr && helper->IsFrameLoaded(std::max(image->startFrame, 0));
+    }
+
+    // The files the cells in sight show and that are not decoded yet.
+    std::set<std::string> Missing()
+    {
+        std::set<std::string> missing;
+        for (XEVImageViewCtrl* cell : InSight()) {
+            ImageInfo* image = Showing(cell);
+            if (image != nullptr && !Decoded(image)) {
+                missing.insert(image->filePath.toStdString());
+            }
+        }
+        return missing;
+    }
+
+    // From the mark until every cell in sight showed its image (shown, a mark made then): each
+    // missing file was read, and no reader that first read after the mark began anything else.
+    // What went wrong, or "".
+    static std::string NothingElseFirst(long mark, long shown, const std::set<std::string>& missing)
+    {
+        const std::vector<SlowDiscEvent> log = SlowDiscLog();
+        std::set<int> oldReaders;
+        for (const SlowDiscEvent& event : log) {
+            if (event.start < mark) {
+                oldReaders.insert(event.thread);
+            }
+        }
+        std::set<std::string> read;
+        for (const SlowDiscEvent& event : log) {
+            // A missing file may be in its read at the mark.
+            if (event.kind != SlowDiscEvent::Read || event.end < mark) {
+                continue;
+            }
+            if (missing.count(event.path) != 0) {
+                read.insert(event.path);
+            } else if (event.start >= mark && event.start < shown && oldReaders.count(event.thread) == 0) {
+                return event.path + " was begun before every cell showed its image";
+            }
+        }
+        for (const std::string& path : missing) {
+            if (read.count(path) == 0) {
+                return path + " was not read";
+            }
+        }
+        return "";
+    }
+
+    // Runs the queue until every cell in sight shows its image; a mark made then, or -1.
+    long UntilEveryCellShows()
+    {
+        long shown = -1;
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                if (!EveryCellShows()) {
+                    return false;
+                }
+                shown = Mark();
+                return true;
+            },
+            kDriveWaitMs));
+        return shown;
+    }
+
+    // Whether every cell in sight has painted its image since the watch was cleared.
+    bool EveryCellShows()
+    {
+        for (XEVImageViewCtrl* cell : InSight()) {
+            if (Showing(cell) != nullptr && !paints_.DrewImage(cell)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // A user's click on the status pane's layout arrow: fewer cells with the right one.
+    void ClickLayoutArrow(bool fewer)
+    {
+        CXEVStatusFormView* status = frame->GetStatusPane();
+        ASSERT_NE(status, nullptr);
+        const QRect slider = status->Slider().geometry();
+        const QPoint at =
+            fewer ? QPoint(slider.right() + 1 + 20, slider.y() + 12) : QPoint(slider.x() - 24, slider.y() + 12);
+        ASSERT_NE(status->HitTestArrows(at), 0);
+        Mouse(*status, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+        Mouse(*status, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+    }
+
+    int32_t Cells() { return Image().ActiveLayout().rows * Image().ActiveLayout().cols; }
+
+    // The paints that count are those from the last step on.
+    void Steps(int count, bool fewer)
+    {
+        for (int k = 0; k < count; ++k) {
+            paints_.Clear();
+            ClickLayoutArrow(fewer);
+            Wait(300);
+        }
+    }
+
+    PaintWatch paints_;
+
+    // Every cell in sight paints its pixels (the images are ramps, bright at one end).
+    void ExpectEveryCellPainted()
+    {
+        for (XEVImageViewCtrl* cell : InSight()) {
+            if (Showing(cell) == nullptr) {
+                continue;
+            }
+            ASSERT_NE(cell->CurrentImage(), nullptr) << cell->ControlId();
+            EXPECT_TRUE(cell->HasFramePixels(cell->currentFrame)) << cell->ControlId();
+            EXPECT_GT(BrightPixels(cell), 0) << cell->ControlId();
+        }
+    }
+};
+
+}   // namespace
+
+// A 20-series study stepped by 11 clicks on the layout arrows 0.3 s apart, 5 x 5 to 1 x 1 to
+// 4 x 4, while its series load at 1.2 MB/s: the first images of the 16 cells in sight that were
+// not read yet (those of the cells retired on the way among them) are read before any reader
+// begins anything else, and each cell paints its own.
+TEST_F(SlowDiscScreenTest, LayoutStepsWhileTheStudyLoadsReadEveryCellInSightFirst)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {20, 8, 256}));
+        RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return Cells() == 25 && frame->FirstCellsLoaded(); }, kDriveWaitMs));
+    Steps(6, true);
+    EXPECT_EQ(Cells(), 1);
+    Steps(5, false);
+    ASSERT_EQ(Cells(), 16);
+    Pump();
+    const long mark = Mark();
+    const std::set<std::string> missing = Missing();
+    const long shown = UntilEveryCellShows();
+    ASSERT_GE(shown, 0);
+    EXPECT_EQ(NothingElseFirst(mark, shown, missing), "");
+    ASSERT_EQ(InSight().size(), 16u);
+    ExpectEveryCellPainted();
+    // Each cell shows the first image of the series of its place.
+    const std::vector<SeriesInfo*>& series = List().patients.at(0)->studies.at(0)->series;
+    for (XEVImageViewCtrl* cell : InSight()) {
+        const size_t place = size_t(cell->ControlId() - kXEVFirstStudyCellId);
+        ASSERT_LT(place, series.size());
+        EXPECT_EQ(cell->CurrentImage(), series[place]->images.front()) << place;
+    }
+    EXPECT_EQ(SlowDiscGuiReads(), 0) << SlowDiscFirstGuiRead();
+    XEVSetMediumProbe({});
+}
+
+// A series enlarged from the study and stepped 1 x 1 to 4 x 4 by the layout arrows while it
+// loads at 1.2 MB/s: the tiles' images not read yet are read before anything behind the page,
+// and every tile paints its own without the pointer passing over it.
+TEST_F(SlowDiscScreenTest, AnEnlargedSeriesSteppedToMoreTilesPaintsEveryTile)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {2, 40, 256}));
+        RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kDriveWaitMs));
+    XEVMessageEvent enlarge(WM_XEV_CELL_DBLCLK, XEVWParam(kXEVFirstStudyCellId + 1), 0);
+    QCoreApplication::sendEvent(&Image(), &enlarge);
+    ASSERT_EQ(Image().activeMode, 1);
+    ASSERT_EQ(Cells(), 1);
+    Steps(5, false);
+    ASSERT_EQ(Cells(), 16);
+    Pump();
+    const long mark = Mark();
+    const std::set<std::string> missing = Missing();
+    const long shown = UntilEveryCellShows();
+    ASSERT_GE(shown, 0);
+    EXPECT_EQ(NothingElseFirst(mark, shown, missing), "");
+    ASSERT_EQ(InSight().size(), 16u);
+    ExpectEveryCellPainted();
+    // The tiles show the series' first 16 images, in order.
+    const std::vector<ImageInfo*>& images = List().patients.at(0)->studies.at(0)->series.at(1)->images;
+    int k = 0;
+    for (XEVImageViewCtrl* cell : InSight()) {
+        EXPECT_EQ(cell->CurrentImage(), images.at(size_t(k))) << k;
+        ++k;
+    }
+    XEVSetMediumProbe({});
+}
+
+// The study's grid paged by PageDown and PageUp from a cell that the page scrolls away: each key
+// pages, the keys stay with a cell in sight that is the active one, and an arrow steps it.
+TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {12, 3, 64}));
+        RunTestOnSlowDisc({temp_ / "disc", 6e6, 100, 0});
+        return;
+    }
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kDriveWaitMs));
+    // 2 x 2: three pages of rows.
+    Image().ApplyLayout(2);
+    ASSERT_TRUE(PumpUntil([this] { return !Image().CellsComing() && frame->FirstCellsLoaded(); }, kDriveWaitMs));
+    XEVImageViewCtrl* first = InSight().front();
+    Image().ActivateCell(first->ControlId());
+    first->setFocus(Qt::MouseFocusReason);
+    ASSERT_EQ(frame->focusWidget(), first);
+    const auto press = [this](int key) {
+        QWidget* keys = frame->focusWidget();
+        ASSERT_NE(keys, nullptr);
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(keys, &event);
+        ASSERT_TRUE(PumpUntil([this] { return !Image().CellsComing() && frame->FirstCellsLoaded(); }, kDriveWaitMs));
+    };
+    const auto keysInSight = [this]() -> XEVImageViewCtrl* {
+        const std::vector<XEVImageViewCtrl*> cells = InSight();
+        const auto found = std::find(cells.begin(), cells.end(), frame->focusWidget());
+        return found == cells.end() ? nullptr : *found;
+    };
+    for (const auto& [key, row] : std::vector<std::pair<int, int>>{
+             {Qt::Key_PageDown, 2}, {Qt::Key_PageDown, 4}, {Qt::Key_PageUp, 2}, {Qt::Key_PageUp, 0}}) {
+        press(key);
+        EXPECT_EQ(Image().FirstVisibleRow(), row);
+        XEVImageViewCtrl* keys = keysInSight();
+        ASSERT_NE(keys, nullptr) << row;
+        // A cell made by the page becomes the active one once its first image has come.
+        EXPECT_TRUE(PumpUntil([&] { return keys->active == 1 && Image().GetFirstActiveView() == keys; })) << row;
+        EXPECT_EQ(keysInSight(), keys) << row;
+    }
+    // The arrow keys step the cell that has them, through what its loader read.
+    XEVImageViewCtrl* keys = keysInSight();
+    ASSERT_NE(keys, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return CellLoadsFinished(*keys); }, kDriveWaitMs));
+    const int32_t before = keys->currentImage;
+    press(Qt::Key_Down);
+    EXPECT_TRUE(PumpUntil([&] { return keys->currentImage == before + 1; }, kDriveWaitMs)) << keys->currentImage;
+}
