@@ -1169,8 +1169,9 @@ private:
     std::lock_guard<PlatRecursiveLock> guard_;
 };
 
-// A member of an imported archive is extracted in blocks under the turn, which it gives up
-// between them, and ends at the next block once the load is stopped.
+// A member of an imported archive is extracted in blocks under the turn, which it shares
+// between them with the reads for the screen, and ends at the next block once the load is
+// stopped.
 int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const std::atomic<int32_t>* stop)
 {
     const XEVLoadState& state = GetLoadState();
@@ -1179,7 +1180,7 @@ int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const 
     }
     XEVZipCopyControl control;
     control.stop = stop;
-    control.between = [&turn] { turn.Yield(); };
+    control.between = [&turn] { turn.Share(); };
     // Another loader writing the same member needs the medium to end.
     control.waiting = [&turn](bool waiting) { waiting ? turn.Pause() : turn.Resume(); };
     return state.ExtractZipMember(narrowPath, narrowPath, &control);

@@ -1,10 +1,14 @@
 #include "study/xevjobhost.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "shell/xev_utility.h"
+#include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
 #include "study/xevrecordkeeper.h"
 #include "study/xevstudymodel.h"
@@ -216,12 +220,99 @@ XEVResult CXEVThreadUI::OnDestroy()
     return 0;
 }
 
+namespace {
+
+// A member of the imported archive that takes this long to write out holds whatever the
+// worker has queued behind it for as long: a few seconds on a slow drive.
+constexpr uint64_t kLongCopy = uint64_t(4) << 20;
+// How far into each queue the worker looks for work that needs no such copy.
+constexpr size_t kLookAhead = 16;
+
+// The image's file is a member of the imported archive not written out yet, and a long copy.
+bool NeedsLongCopy(ImageInfo* image)
+{
+    const XEVLoadState& state = GetLoadState();
+    if (image == nullptr || state.GetZipPath().empty()) {
+        return false;
+    }
+    QString path;
+    {
+        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+        path = image->filePath;
+    }
+    const std::string native = XEVNativePath(path);
+    struct stat st {};
+    uint64_t size = 0;
+    return ::stat(native.c_str(), &st) != 0 &&
+           ZipMemberSize(state.GetZipPath(), state.GetExtractFolder(), native, size) == kZipOk && size > kLongCopy;
+}
+
+}   // namespace
+
+bool CXEVThreadUI::RequestGoesNext(Queues& q, std::unique_lock<PlatRecursiveLock>& lock)
+{
+    // What a cell shows and lacks goes before the queue behind the page.
+    if (GetLoadState().GetZipPath().empty()) {
+        return !q.requests.empty();
+    }
+    ImageInfo* first = !q.requests.empty() ? q.requests.front().image : q.running.front().image;
+    std::vector<ImageInfo*> requests;
+    std::vector<ImageInfo*> jobs;
+    for (size_t i = 0; i < q.requests.size() && i < kLookAhead; ++i) {
+        requests.push_back(q.requests[i].image);
+    }
+    for (size_t i = 0; i < q.running.size() && i < kLookAhead; ++i) {
+        // Only a job a cell shows goes before a request.
+        jobs.push_back(q.running[i].owner.IsNull() ? nullptr : q.running[i].image);
+    }
+    // The archive's index and the folder are asked with the lock let go: the GUI thread may be
+    // waiting for it.
+    lock.unlock();
+    ImageInfo* shortRequest = nullptr;
+    ImageInfo* shortJob = nullptr;
+    if (NeedsLongCopy(first)) {
+        for (ImageInfo* image : requests) {
+            if (image != nullptr && !NeedsLongCopy(image)) {
+                shortRequest = image;
+                break;
+            }
+        }
+        for (size_t i = 0; shortRequest == nullptr && i < jobs.size(); ++i) {
+            if (jobs[i] != nullptr && !NeedsLongCopy(jobs[i])) {
+                shortJob = jobs[i];
+            }
+        }
+    }
+    lock.lock();
+    // Moved to the front when still queued; else the queues as they are now.
+    if (shortRequest != nullptr) {
+        const auto it = std::find_if(q.requests.begin(), q.requests.end(),
+                                     [&](const XEVFrameRequest& r) { return r.image == shortRequest; });
+        if (it != q.requests.end()) {
+            std::rotate(q.requests.begin(), it, it + 1);
+            return true;
+        }
+    }
+    if (shortJob != nullptr) {
+        const auto it = std::find_if(q.running.begin(), q.running.end(),
+                                     [&](const Job& job) { return job.image == shortJob && !job.owner.IsNull(); });
+        if (it != q.running.end()) {
+            std::rotate(q.running.begin(), it, it + 1);
+            return false;
+        }
+    }
+    return !q.requests.empty();
+}
+
 void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
 {
     std::unique_lock<PlatRecursiveLock> lock(q.lock);
     while ((!q.running.empty() || !q.requests.empty()) && stop.load() == 0) {
-        // What a cell shows and lacks goes before the queue behind the page.
-        if (!q.requests.empty()) {
+        const bool takeRequest = RequestGoesNext(q, lock);
+        if (stop.load() != 0 || (q.running.empty() && q.requests.empty())) {
+            break;
+        }
+        if (takeRequest) {
             const XEVFrameRequest request = q.requests.front();
             q.requests.pop_front();
             q.current = request.notify;

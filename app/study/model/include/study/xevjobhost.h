@@ -97,6 +97,11 @@ private:
     // Under the queues' lock: the worker is idle; the notices waiting for that, to post.
     static std::vector<XEVIdleNotice> BecomeIdle(Queues& q);
     static void PostNotices(const std::vector<XEVIdleNotice>& notices);
+    // Under the queues' lock, which it lets go meanwhile: whether a request runs next (else
+    // the running queue's first job). A member of the imported archive that takes a long copy
+    // to write out goes after the requests and the jobs for the screen that need none, looked
+    // for among the first few of each: those are not held behind its copy.
+    static bool RequestGoesNext(Queues& q, std::unique_lock<PlatRecursiveLock>& lock);
     static void WorkerProc(Queues& q, const std::atomic<int32_t>& stop);
 
     std::shared_ptr<Queues> q_ = std::make_shared<Queues>();
