@@ -20,6 +20,7 @@
 #include <random>
 #include <string_view>
 #include <tuple>
+#include <utility>
 
 #include <ioapi.h>
 #include <zlib.h>
@@ -201,6 +202,9 @@ struct ReaderOptions {
     bool endAtRecord = false;
 };
 ReaderOptions g_endAtRecord{true};
+// The file stays open from the open minizip gave up on to the one after it: it is opened once.
+thread_local int* t_keepClosed = nullptr;
+thread_local int t_reopen = -1;
 
 constexpr uint64_t kEndRecordSize = 22;
 constexpr uint64_t kLargestComment = 65535;
@@ -232,7 +236,7 @@ voidpf ZCALLBACK ReaderOpen(voidpf opaque, const void* path, int mode)
         return nullptr;
     }
     // A named pipe chosen by mistake is refused instead of waited on.
-    FdHolder fd(PlatOpenRegularFile(static_cast<const char*>(path)));
+    FdHolder fd(t_reopen >= 0 ? std::exchange(t_reopen, -1) : PlatOpenRegularFile(static_cast<const char*>(path)));
     struct stat st {};
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
         return nullptr;
@@ -342,7 +346,12 @@ long ZCALLBACK ReaderSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
 int ZCALLBACK ReaderClose(voidpf, voidpf stream)
 {
     auto* reader = static_cast<ZipReader*>(stream);
-    const int result = ::close(reader->fd);
+    int result = 0;
+    if (t_keepClosed != nullptr && *t_keepClosed < 0) {
+        *t_keepClosed = reader->fd;
+    } else {
+        result = ::close(reader->fd);
+    }
     delete reader;
     return result;
 }
@@ -539,11 +548,18 @@ int32_t ZipArchive::Open(const std::string& path)
 {
     Close();
     zlib_filefunc64_def functions = ReaderFunctions();
+    int kept = -1;
+    t_keepClosed = &kept;
     handle_ = unzOpen2_64(path.c_str(), &functions);
-    if (handle_ == nullptr) {
+    t_keepClosed = nullptr;
+    if (handle_ == nullptr && kept >= 0) {
         // A comment of the largest length hides the end record from minizip's search.
         functions.opaque = &g_endAtRecord;
+        t_reopen = kept;
         handle_ = unzOpen2_64(path.c_str(), &functions);
+        if (t_reopen >= 0) {
+            ::close(std::exchange(t_reopen, -1));
+        }
     }
     return handle_ == nullptr ? kZipOpenFailed : kZipOk;
 }
