@@ -21,6 +21,7 @@
 #include "shell/xevmessageids.h"
 #include "shell/xevziparchive.h"
 #include "study/xevframeheader.h"
+#include "study/xevjobhost.h"
 #include "study/xevloadstate.h"
 #include "study/xevsourcehead.h"
 #include "study/xevstudymodel.h"
@@ -1185,6 +1186,19 @@ int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const 
     control.waiting = [&turn](bool waiting) { waiting ? turn.Pause() : turn.Resume(); };
     return state.ExtractZipMember(narrowPath, narrowPath, &control);
 }
+
+}   // namespace
+
+int32_t XEVExtractInTurn(const std::string& narrowPath, XEVReadPriority priority, const std::atomic<int32_t>* stop)
+{
+    XEVMediumTurn turn(priority, stop);
+    if (!turn.Held()) {
+        return kZipStopped;
+    }
+    return ExtractInTurn(narrowPath, turn, stop);
+}
+
+namespace {
 
 // The bytes a frame's decode reads: every one of them, from the medium, in blocks, with no
 // lock held. The file comes back sealed, so the decode reads the medium only past a compressed
