@@ -14,8 +14,9 @@
 #   zip_fuzz           app/base/archive/fuzz/corpus    the zip reader
 #   xmlfileaccess_fuzz app/base/cornertext/fuzz/corpus the OVERLAY.XML reader
 #   platprofile_fuzz   platform/fuzz/corpus            the settings-file reader
-# New inputs land in build-fuzz/corpus/HARNESS, findings in build-fuzz/; the committed corpus
-# stays small: merge with
+# New inputs land in build-fuzz/corpus/HARNESS, findings in build-fuzz/, the log of a harness
+# run in jobs in build-fuzz/run/HARNESS/ (so two harnesses at once keep their own); the
+# committed corpus stays small: merge with
 #   build-fuzz/fuzz/HARNESS -merge=1 COMMITTED_CORPUS build-fuzz/corpus/HARNESS
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
@@ -35,7 +36,8 @@ case $harness in
   jpeg_header_fuzz) corpus=jpeg/codec/fuzz/corpus; options+=(-dict="$root/jpeg/codec/fuzz/jpeg.dict") ;;
   huffman_fuzz) corpus=jpeg/kernels/fuzz/corpus ;;
   jis_fuzz) corpus=app/base/messages/fuzz/corpus; options=(-rss_limit_mb=1024 -max_len=1024 -timeout=5 -dict="$root/app/base/messages/fuzz/jis.dict") ;;
-  zip_fuzz) corpus=app/base/archive/fuzz/corpus; options+=(-jobs=1 -workers=1) ;;
+  # Past the largest archive comment (65,535 bytes) and a name longer than any path.
+  zip_fuzz) corpus=app/base/archive/fuzz/corpus; options=(-rss_limit_mb=1024 -max_len=73728 -timeout=5 -jobs=1 -workers=1) ;;
   xmlfileaccess_fuzz) corpus=app/base/cornertext/fuzz/corpus; options+=(-dict="$root/app/base/cornertext/fuzz/overlay.dict") ;;
   platprofile_fuzz) corpus=platform/fuzz/corpus ;;
   *) echo "unknown harness $harness (see $0)" >&2; exit 2 ;;
@@ -46,6 +48,8 @@ out="$root/build-fuzz"
 [ -f "$out/build.ninja" ] || cmake -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKV_FUZZ=ON -DKV_TESTS=OFF -DKV_BENCH=OFF
 cmake --build "$out" -j "$(nproc)" --target "$harness"
-mkdir -p "$out/corpus/$harness"
-cd "$out"
-exec "$out/fuzz/$harness" -max_total_time="$seconds" "${options[@]}" "$@" "corpus/$harness" "$root/$corpus"
+mkdir -p "$out/corpus/$harness" "$out/run/$harness"
+# libFuzzer writes a job's log as fuzz-N.log where it runs: each harness runs in its own folder.
+cd "$out/run/$harness"
+exec "$out/fuzz/$harness" -max_total_time="$seconds" -artifact_prefix="$out/" "${options[@]}" "$@" \
+    "$out/corpus/$harness" "$root/$corpus"

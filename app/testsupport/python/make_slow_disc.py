@@ -5,6 +5,8 @@ VR little endian, 16-bit MONOCHROME2 CT), the DICOMDIR by `dcmmkdir +r -Pgp +I`.
   make_slow_disc.py OUT ct [SERIES FILES SIZE]          one study (3 x 100 of 512 x 512)
   make_slow_disc.py OUT multiframe [FRAMES SIZE]        one FRAMES-frame file (200 of 512 x 512)
                                                         and two series of 4 single images
+  make_slow_disc.py OUT multiframezip [FRAMES SIZE]     that disc zipped, stored, its multi-frame
+                                                        file the first member: OUT/disc.zip
   make_slow_disc.py OUT mr [SERIES FILES SIZE]          one study (20 x 20 of 256 x 256)
   make_slow_disc.py OUT studies [FILES SIZE]            two studies: 2 images of 64 x 64, then
                                                         FILES of SIZE x SIZE (4 of 512 x 512)
@@ -14,6 +16,8 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
+import zipfile
 
 import numpy as np
 from pydicom.dataset import Dataset
@@ -59,6 +63,19 @@ def main():
     if kind == 'samplezip':
         os.makedirs(out)
         shutil.make_archive(os.path.join(out, 'disc'), 'zip', sample)
+        return
+    if kind == 'multiframezip':
+        os.makedirs(out)
+        with tempfile.TemporaryDirectory() as work:
+            disc = os.path.join(work, 'disc')
+            subprocess.run([sys.executable, '-W', 'ignore', os.path.abspath(__file__), disc, 'multiframe'] +
+                           [str(n) for n in numbers], check=True)
+            names = sorted(os.path.relpath(os.path.join(folder, f), disc)
+                           for folder, _, files in os.walk(disc) for f in files)
+            first = os.path.join('DICOM', 'S001', 'I0001')
+            with zipfile.ZipFile(os.path.join(out, 'disc.zip'), 'w', zipfile.ZIP_STORED) as z:
+                for name in [first] + [n for n in names if n != first]:
+                    z.write(os.path.join(disc, name), name)
         return
     os.makedirs(out)
     if kind in ('ct', 'mr'):

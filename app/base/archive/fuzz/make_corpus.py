@@ -3,7 +3,8 @@
 hostile and long names, a symlink, a zip64 one, truncated and corrupted copies, one file name
 in several folders beside a DICOMDIR, names differing only in case below a DICOMDIR in a folder, a DICOM-like member with a long zero tail, a lying
 member past the head reader's small limits, a deflate stream damaged inside, and central-directory
-entries naming one local header.
+entries naming one local header, entries named longer than any path, and an archive with the
+format's largest comment (its end record past minizip's own search).
 
 Usage: make_corpus.py CORPUS_FOLDER
 """
@@ -43,6 +44,13 @@ def lying(data, declared, compression):
     struct.pack_into("<I", raw, central + 16, crc)
     struct.pack_into("<I", raw, central + 24, declared)
     return bytes(raw)
+
+
+def commented(raw, comment):
+    """The archive with its comment set, however long."""
+    import struct
+    end = raw.rindex(b"PK\x05\x06")
+    return raw[:end + 20] + struct.pack("<H", len(comment)) + comment
 
 
 def aliased(raw, name, aliases):
@@ -95,6 +103,11 @@ def main():
     ]
     seeds.append(aliased(archive([("DICOMDIR", b"d", REG), ("IMG/I1", b"image" * 500, REG)]), "IMG/I1",
                          ["IMG/I2", "ALT/I1", "IMG/I3"]))
+    seeds.append(archive([("DICOMDIR", b"d", REG), ("IMG/" + "n" * 5000, b"past a path", REG),
+                          ("IMG/" + "k" * 4091, b"at the limit", REG), ("IMG/I1", b"image", REG)],
+                         zipfile.ZIP_STORED))
+    seeds.append(commented(archive([("DICOMDIR", b"d", REG), ("IMG/I1", b"image" * 20, REG)]),
+                           b"c" * 65535))
     cut = bytearray(archive([("DICOMDIR", b"d", REG), ("IMG/I1", bytes(range(256)) * 40, REG)]))
     local = cut.index(b"PK\x03\x04", 4)
     cut[local + 60:local + 80] = bytes(20)

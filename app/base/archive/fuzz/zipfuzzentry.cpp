@@ -152,11 +152,15 @@ ZipFuzzReport ZipFuzzRead(const uint8_t* data, size_t size)
     const int32_t listed = archive.List(names, infos);
     check(KnownCode(listed));
     check(names.size() == infos.size());
+    // No name past what a path can be is taken.
+    check(
+        std::all_of(names.begin(), names.end(), [](const std::string& name) { return name.size() <= kZipNameLimit; }));
     archive.Close();
     report.entries = static_cast<uint32_t>(names.size());
 
     const std::shared_ptr<const ZipMemberIndex> index = ZipIndexOf(zipPath);
     const std::string dicomDirFolder = index != nullptr ? index->DicomDirFolder() : std::string();
+    check(index == nullptr || index->Charged() <= kZipIndexBudget);
     uint32_t tried = 0;
     for (size_t i = 0; i < names.size() && tried < 8; ++i) {
         // Members are named by their place below the DICOMDIR's folder.

@@ -20,6 +20,7 @@
 #include <random>
 #include <string_view>
 #include <tuple>
+#include <utility>
 
 #include <ioapi.h>
 #include <zlib.h>
@@ -193,29 +194,72 @@ struct ZipReader {
     char block[65536];
 };
 
-voidpf ZCALLBACK ReaderOpen(voidpf, const void* path, int mode)
+// minizip looks for the end of the central directory within 65,535 bytes of the file's end
+// only, so the record of an archive whose comment has the largest length (65,535 bytes, the
+// record 22 more) lies past its search. Opened again with this, the archive ends where its
+// record ends: the comment is never read.
+struct ReaderOptions {
+    bool endAtRecord = false;
+};
+ReaderOptions g_endAtRecord{true};
+// The file stays open from the open minizip gave up on to the one after it: it is opened once.
+thread_local int* t_keepClosed = nullptr;
+thread_local int t_reopen = -1;
+
+constexpr uint64_t kEndRecordSize = 22;
+constexpr uint64_t kLargestComment = 65535;
+
+bool ReadAt(int fd, char* out, size_t size, uint64_t offset);
+
+// Where the last end record whose comment reaches exactly to the end of the file ends; 0 when
+// none does.
+uint64_t EndRecordEnd(int fd, uint64_t size)
+{
+    const uint64_t tail = std::min(size, kEndRecordSize + kLargestComment);
+    std::vector<char> bytes(static_cast<size_t>(tail));
+    if (tail < kEndRecordSize || !ReadAt(fd, bytes.data(), bytes.size(), size - tail)) {
+        return 0;
+    }
+    for (size_t at = bytes.size() - kEndRecordSize + 1; at-- > 0;) {
+        const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + i])); };
+        if (byte(0) == 'P' && byte(1) == 'K' && byte(2) == 5 && byte(3) == 6 &&
+            at + kEndRecordSize + (byte(20) | (byte(21) << 8)) == bytes.size()) {
+            return size - tail + at + kEndRecordSize;
+        }
+    }
+    return 0;
+}
+
+voidpf ZCALLBACK ReaderOpen(voidpf opaque, const void* path, int mode)
 {
     if (path == nullptr || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) {
         return nullptr;
     }
     // A named pipe chosen by mistake is refused instead of waited on.
-    FdHolder fd(PlatOpenRegularFile(static_cast<const char*>(path)));
+    FdHolder fd(t_reopen >= 0 ? std::exchange(t_reopen, -1) : PlatOpenRegularFile(static_cast<const char*>(path)));
     struct stat st {};
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
         return nullptr;
     }
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (opaque != nullptr && static_cast<const ReaderOptions*>(opaque)->endAtRecord) {
+        size = EndRecordEnd(fd.Get(), size);
+        if (size == 0) {
+            return nullptr;
+        }
+    }
     auto* reader = new (std::nothrow) ZipReader;
     if (reader != nullptr) {
         reader->fd = fd.Release();
-        reader->size = static_cast<uint64_t>(st.st_size);
+        reader->size = size;
     }
     return reader;
 }
 
-bool ReadAt(ZipReader& reader, char* out, size_t size, uint64_t offset)
+bool ReadAt(int fd, char* out, size_t size, uint64_t offset)
 {
     while (size > 0) {
-        const ssize_t got = ::pread(reader.fd, out, size, static_cast<off_t>(offset));
+        const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -248,7 +292,7 @@ uLong ZCALLBACK ReaderRead(voidpf, voidpf stream, void* buffer, uLong size)
         }
         if (wanted - done >= sizeof reader.block) {
             const size_t take = wanted - done;
-            if (!ReadAt(reader, out + done, take, at)) {
+            if (!ReadAt(reader.fd, out + done, take, at)) {
                 break;
             }
             done += take;
@@ -259,7 +303,7 @@ uLong ZCALLBACK ReaderRead(voidpf, voidpf stream, void* buffer, uLong size)
         reader.nextFill = onward ? std::min(2 * reader.nextFill, sizeof reader.block) : ZipReader::kSmallBlock;
         const size_t fill = static_cast<size_t>(std::min<uint64_t>(reader.nextFill, reader.size - at));
         reader.blockLength = 0;
-        if (!ReadAt(reader, reader.block, fill, at)) {
+        if (!ReadAt(reader.fd, reader.block, fill, at)) {
             break;
         }
         reader.blockStart = at;
@@ -302,7 +346,12 @@ long ZCALLBACK ReaderSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
 int ZCALLBACK ReaderClose(voidpf, voidpf stream)
 {
     auto* reader = static_cast<ZipReader*>(stream);
-    const int result = ::close(reader->fd);
+    int result = 0;
+    if (t_keepClosed != nullptr && *t_keepClosed < 0) {
+        *t_keepClosed = reader->fd;
+    } else {
+        result = ::close(reader->fd);
+    }
     delete reader;
     return result;
 }
@@ -444,6 +493,10 @@ int ZipReadCurrentEntry(unzFile file, unz_file_info64& info, std::string& name)
         return result;
     }
     const size_t length = static_cast<size_t>(info.size_filename);
+    if (length > kZipNameLimit) {
+        name.clear();
+        return UNZ_OK;
+    }
     if (length <= sizeof shortName) {
         name.assign(shortName, length);
         return UNZ_OK;
@@ -495,7 +548,19 @@ int32_t ZipArchive::Open(const std::string& path)
 {
     Close();
     zlib_filefunc64_def functions = ReaderFunctions();
+    int kept = -1;
+    t_keepClosed = &kept;
     handle_ = unzOpen2_64(path.c_str(), &functions);
+    t_keepClosed = nullptr;
+    if (handle_ == nullptr && kept >= 0) {
+        // A comment of the largest length hides the end record from minizip's search.
+        functions.opaque = &g_endAtRecord;
+        t_reopen = kept;
+        handle_ = unzOpen2_64(path.c_str(), &functions);
+        if (t_reopen >= 0) {
+            ::close(std::exchange(t_reopen, -1));
+        }
+    }
     return handle_ == nullptr ? kZipOpenFailed : kZipOk;
 }
 
@@ -513,13 +578,18 @@ int32_t ZipArchive::List(std::vector<std::string>& names, std::vector<unz_file_i
 {
     names.clear();
     infos.clear();
+    uint64_t charged = 0;
     const int32_t result = Locate([&](const std::string& name, const unz_file_info64& info) {
+        charged += name.size() + sizeof info + kZipIndexEntryCost;
+        if (charged > kZipIndexBudget) {
+            return true;
+        }
         names.push_back(name);
         infos.push_back(info);
         return false;
     });
-    // The walk wanted nothing, so reaching the end is success.
-    return result == kZipNotFound ? kZipOk : result;
+    // The walk wanted nothing, so reaching the end (or the budget) is success.
+    return result == kZipNotFound || result == kZipOk ? kZipOk : result;
 }
 
 int32_t ZipArchive::Locate(const EntryTest& wanted)
@@ -537,7 +607,7 @@ int32_t ZipArchive::Locate(const EntryTest& wanted)
         if (ZipReadCurrentEntry(handle_, info, name) != UNZ_OK) {
             return kZipInfoFailed;
         }
-        if (wanted(name, info)) {
+        if (info.size_filename <= kZipNameLimit && wanted(name, info)) {
             return kZipOk;
         }
         const int next = unzGoToNextFile(handle_);
@@ -708,11 +778,20 @@ int32_t ZipMemberIndex::Build(ZipArchive& archive)
     byPath_.clear();
     dicomDirFolder_.clear();
     dicomDirSeen_ = false;
+    charged_ = 0;
+    full_ = false;
     const int32_t walked = archive.Locate([&](const std::string& name, const unz_file_info64& info) {
         std::vector<std::string> parts;
         if (FileNameOf(name).empty() || !IsSafeZipMember(name, info) || !NormalisePath(name, parts) || parts.empty()) {
             return false;
         }
+        // The key's bytes and the entry's share of the table; the walk ends where they run out.
+        const uint64_t cost = name.size() + kZipIndexEntryCost;
+        if (cost > kZipIndexBudget - charged_) {
+            full_ = true;
+            return true;
+        }
+        charged_ += cost;
         ZipMemberEntry entry;
         if (unzGetFilePos64(archive.handle_, &entry.position) != UNZ_OK) {
             return false;
@@ -728,7 +807,7 @@ int32_t ZipMemberIndex::Build(ZipArchive& archive)
         byPath_.emplace(JoinParts(parts, 0), entry);
         return false;
     });
-    return walked == kZipNotFound ? kZipOk : walked;
+    return walked == kZipNotFound || walked == kZipOk ? kZipOk : walked;
 }
 
 const ZipMemberEntry* ZipMemberIndex::Find(const std::string& relativePath, std::string* name) const

@@ -910,12 +910,12 @@ TEST(ExtractFolder, AnEndStoppedHalfWayLeavesTheLockFileForTheNextStart)
     EXPECT_FALSE(fs::exists(folder));
 }
 
-// A member 3,000 folders deep extracts one folder at a time, and the extraction folder then
+// A member 2,000 folders deep extracts one folder at a time, and the extraction folder then
 // goes in a process allowed 64 descriptors: neither holds a descriptor per level.
-TEST_F(ZipTest, AMemberThreeThousandFoldersDeepExtractsAndGoesUnderALowDescriptorLimit)
+TEST_F(ZipTest, AMemberTwoThousandFoldersDeepExtractsAndGoesUnderALowDescriptorLimit)
 {
     std::string deep;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 2000; ++i) {
         deep += "d/";
     }
     ASSERT_TRUE(MakeZip(zip_, {{"DICOMDIR", "dir"}, {deep + "IM1", "deep"}}));
@@ -946,4 +946,73 @@ TEST_F(ZipTest, AMemberThreeThousandFoldersDeepExtractsAndGoesUnderALowDescripto
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_FALSE(fs::exists(kestro_));
+}
+
+// Names no path can be (past kZipNameLimit, up to the format's 65,535 bytes) are passed over by
+// the walk, the listing and the index, never read whole; a name of the limit is kept. The index
+// charges what it holds.
+TEST_F(ZipTest, EntriesNamedLongerThanAPathArePassedOver)
+{
+    const std::string atLimit = "CD/" + std::string(kZipNameLimit - 3, 'k');
+    std::vector<ZipMakerMember> members = {{"CD/DICOMDIR", "dir"}};
+    for (int i = 0; i < 20; ++i) {
+        members.push_back({"CD/" + std::string(65000, char('a' + i)), "long"});
+    }
+    members.push_back({atLimit, "limit"});
+    members.push_back({"CD/" + std::string(kZipNameLimit - 2, 'p'), "past"});
+    members.push_back({"CD/IMAGES/IM1", "image"});
+    ASSERT_TRUE(MakeZip(zip_, members));
+
+    ZipArchive archive;
+    std::vector<std::string> names;
+    std::vector<unz_file_info64> infos;
+    ASSERT_EQ(archive.Open(zip_), kZipOk);
+    ASSERT_EQ(archive.List(names, infos), kZipOk);
+    EXPECT_EQ(names, (std::vector<std::string>{"CD/DICOMDIR", atLimit, "CD/IMAGES/IM1"}));
+    archive.Close();
+
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    const std::shared_ptr<const ZipMemberIndex> index = ZipIndexOf(zip_);
+    ASSERT_NE(index, nullptr);
+    EXPECT_EQ(index->Size(), 3u);
+    EXPECT_FALSE(index->Full());
+    EXPECT_EQ(index->Charged(), 3 * kZipIndexEntryCost + 11 + atLimit.size() + 13);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMAGES/IM1", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/IMAGES/IM1"), "image");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/" + std::string(65000, 'a'), kestro_ + "/a"), kZipNoMatch);
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/" + std::string(kZipNameLimit - 2, 'p'), kestro_ + "/p"),
+              kZipNoMatch);
+    EXPECT_FALSE(fs::exists(kestro_ + "/a"));
+}
+
+// The format's largest comment (65,535 bytes) puts the end record past minizip's own search:
+// the archive still opens, lists and extracts. Bytes after the comment are no archive.
+TEST_F(ZipTest, AnArchiveWithTheLargestCommentOpens)
+{
+    ASSERT_TRUE(MakeZip(zip_, {{"CD/DICOMDIR", "dir"}, {"CD/IMAGES/IM1", "image"}}));
+    std::string bytes = ReadFile(zip_);
+    ASSERT_GE(bytes.size(), 22u);
+    ASSERT_EQ(bytes.compare(bytes.size() - 22, 4, "PK\5\6"), 0);
+    bytes[bytes.size() - 2] = char(0xFF);
+    bytes[bytes.size() - 1] = char(0xFF);
+    // The comment holds a record of its own that ends nowhere near the file's end.
+    bytes += "PK\5\6" + std::string(65535 - 4, 'c');
+    WriteFile(zip_, bytes);
+
+    EXPECT_TRUE(IsZipFile(zip_));
+    ZipArchive archive;
+    std::vector<std::string> names;
+    std::vector<unz_file_info64> infos;
+    ASSERT_EQ(archive.Open(zip_), kZipOk);
+    ASSERT_EQ(archive.List(names, infos), kZipOk);
+    EXPECT_EQ(names, (std::vector<std::string>{"CD/DICOMDIR", "CD/IMAGES/IM1"}));
+    archive.Close();
+    ASSERT_TRUE(ZipHasDicomDir(zip_));
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip_, kestro_));
+    EXPECT_EQ(ReadFile(kestro_ + "/DICOMDIR"), "dir");
+    EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/IMAGES/IM1", ""), kZipOk);
+    EXPECT_EQ(ReadFile(kestro_ + "/IMAGES/IM1"), "image");
+
+    WriteFile(zip_, bytes + "x");
+    EXPECT_FALSE(IsZipFile(zip_));
 }

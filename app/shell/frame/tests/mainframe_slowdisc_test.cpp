@@ -1007,3 +1007,82 @@ TEST_F(SlowDiscOpenTest, CineAtFramesTheDriveCannotReadAsksForThemOnce)
     EXPECT_FALSE(Title().IsCinePlaying());
     EXPECT_FALSE(box.texts.empty());
 }
+
+namespace {
+
+// Where a member's data lies in the archive: [begin, end).
+std::pair<long long, long long> MemberData(const std::string& zip, const std::string& member)
+{
+    ZipArchive archive;
+    uint64_t start = 0;
+    unz_file_info64 info{};
+    if (archive.Open(zip) != kZipOk ||
+        archive.Locate([&](const std::string& name, const unz_file_info64&) { return name == member; }) != kZipOk ||
+        archive.CurrentDataStart(start, info) != kZipOk) {
+        return {0, 0};
+    }
+    return {static_cast<long long>(start), static_cast<long long>(start + info.compressed_size)};
+}
+
+// When the drive last read inside the range of the archive; -1 when it never did.
+long LastDriveReadIn(const std::vector<SlowDiscEvent>& log, const std::string& zip,
+                     std::pair<long long, long long> range)
+{
+    long last = -1;
+    for (const SlowDiscEvent& event : log) {
+        if (event.kind == SlowDiscEvent::Read && event.path == zip && event.driveBytes > 0 &&
+            event.offset < range.second && event.offset + event.length > range.first) {
+            last = std::max(last, event.end);
+        }
+    }
+    return last;
+}
+
+}   // namespace
+
+// A zip whose first member is a 31 MB multi-frame file, stored, beside two series of 0.5 MB
+// members, at 6 MB/s: the cells of the small members show while the large member is still being
+// extracted, the drive reads their members before the large member's last block, and then the
+// large member's cell shows too.
+TEST_F(SlowDiscOpenTest, SmallMembersInViewAreNotHeldBehindALargeMembersExtraction)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/zip", "multiframezip", {60, 512}));
+        RunTestOnSlowDisc({temp_ / "medium", 6e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    frame->OnAgreementClosed(1);
+    const std::string zip = SlowDiscRoot() + "/zip/disc.zip";
+    Open(zip);
+    const std::string folder = GetLoadState().GetExtractFolder();
+    const std::string large = folder + "/DICOM/S001/I0001";
+    // The members the study cells show, below the extraction folder, once they show.
+    const auto shownMembers = [&] {
+        std::vector<std::string> shown;
+        for (const auto& [id, cell] : Image().studyCells) {
+            ImageInfo* image = cell->CurrentImage();
+            if (cell->isVisible() && image != nullptr && cell->HasFramePixels(cell->currentFrame)) {
+                shown.push_back(image->filePath.toStdString().substr(folder.size() + 1));
+            }
+        }
+        std::sort(shown.begin(), shown.end());
+        return shown;
+    };
+    const std::vector<std::string> small = {"DICOM/S002/I0001", "DICOM/S003/I0001"};
+    ASSERT_TRUE(PumpUntil([&] { return shownMembers() == small || std::filesystem::exists(large); }));
+    EXPECT_EQ(shownMembers(), small);
+    EXPECT_FALSE(std::filesystem::exists(large)) << "the small members waited for the large one's extraction";
+
+    ASSERT_TRUE(PumpUntil([&] { return shownMembers().size() == 3; }));
+    EXPECT_EQ(shownMembers(), (std::vector<std::string>{"DICOM/S001/I0001", small[0], small[1]}));
+    const std::vector<SlowDiscEvent> log = SlowDiscLog();
+    const long largeEnd = LastDriveReadIn(log, zip, MemberData(zip, "DICOM/S001/I0001"));
+    for (const std::string& member : small) {
+        const long end = LastDriveReadIn(log, zip, MemberData(zip, member));
+        EXPECT_GE(end, 0) << member;
+        EXPECT_LT(end, largeEnd) << member << " was read after the large member's last block";
+    }
+    EXPECT_EQ(box.texts.size(), 0u);
+    XEVSetMediumProbe({});
+}

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,6 +23,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -323,14 +325,15 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         return spawned == 0;
     }
-    // The wait status once the program ended, or -1 when it did not within the time.
-    int Wait(int timeoutMs)
+    // The wait status once the program ended, or -1 when it did not within the time; what it
+    // used into usage when given.
+    int Wait(int timeoutMs, struct rusage* usage = nullptr)
     {
         int status = -1;
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < timeoutMs) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            if (::wait4(pid_, &status, WNOHANG, usage) == pid_) {
                 pid_ = -1;
                 return status;
             }
@@ -574,4 +577,37 @@ TEST_F(CommandLineArchiveTest, AnotherUsersFolderOrLockFileNeverStopsAStart)
         EXPECT_NE(said.find("using \"" + fallback), std::string::npos) << said;
         EXPECT_TRUE(c.intact());
     }
+}
+
+// Archives at the format's limits, written by Python's zipfile and opened by the program itself:
+// one whose comment has the largest length, and one whose 12,000 first entries are named
+// 65,000 bytes long (1.56 GB). Each shows its first study, and the long names are never held:
+// the run's peak memory stays far below what they would take.
+TEST_F(CommandLineArchiveTest, ArchivesAtTheFormatsLimitsShowTheirFirstStudy)
+{
+    struct Case {
+        const char* kind;
+        const char* count;
+    };
+    for (const Case& c : {Case{"comment", ""}, Case{"longnames", "12000"}}) {
+        const std::string zip = temp_.path().toStdString() + "/" + c.kind + ".zip";
+        const std::string command = "/usr/bin/python3 -W ignore " KESTRO_TEST_DATA_DIR "/write_limit_zip.py " + zip +
+                                    " " KV_SAMPLE_DIR " " + c.kind + " " + c.count;
+        ASSERT_EQ(std::system(command.c_str()), 0) << c.kind;
+        const std::string shot = temp_.path().toStdString() + "/" + c.kind + ".png";
+        QElapsedTimer clock;
+        clock.start();
+        Viewer viewer;
+        ASSERT_TRUE(viewer.Spawn({"--screenshot", shot, "/Agree", zip}, {}));
+        struct rusage usage {};
+        const int status = viewer.Wait(kNoCeilingWaitMs, &usage);
+        std::printf("[ figures  ] %s: %lld ms, peak RSS %ld MB\n", c.kind, static_cast<long long>(clock.elapsed()),
+                    usage.ru_maxrss >> 10);
+        ASSERT_TRUE(WIFEXITED(status)) << c.kind;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << c.kind;
+        EXPECT_TRUE(fs::exists(shot)) << c.kind;
+        EXPECT_LT(usage.ru_maxrss >> 10, 512) << c.kind;
+        fs::remove(zip);
+    }
+    ExpectNothingLeftByTheNextStart(user_);
 }

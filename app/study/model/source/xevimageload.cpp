@@ -21,6 +21,7 @@
 #include "shell/xevmessageids.h"
 #include "shell/xevziparchive.h"
 #include "study/xevframeheader.h"
+#include "study/xevjobhost.h"
 #include "study/xevloadstate.h"
 #include "study/xevsourcehead.h"
 #include "study/xevstudymodel.h"
@@ -1210,8 +1211,9 @@ private:
     std::lock_guard<PlatRecursiveLock> guard_;
 };
 
-// A member of an imported archive is extracted in blocks under the turn, which it gives up
-// between them, and ends at the next block once the load is stopped.
+// A member of an imported archive is extracted in blocks under the turn, which it shares
+// between them with the reads for the screen, and ends at the next block once the load is
+// stopped.
 int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const std::atomic<int32_t>* stop)
 {
     const XEVLoadState& state = GetLoadState();
@@ -1220,11 +1222,24 @@ int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const 
     }
     XEVZipCopyControl control;
     control.stop = stop;
-    control.between = [&turn] { turn.Yield(); };
+    control.between = [&turn] { turn.Share(); };
     // Another loader writing the same member needs the medium to end.
     control.waiting = [&turn](bool waiting) { waiting ? turn.Pause() : turn.Resume(); };
     return state.ExtractZipMember(narrowPath, narrowPath, &control);
 }
+
+}   // namespace
+
+int32_t XEVExtractInTurn(const std::string& narrowPath, XEVReadPriority priority, const std::atomic<int32_t>* stop)
+{
+    XEVMediumTurn turn(priority, stop);
+    if (!turn.Held()) {
+        return kZipStopped;
+    }
+    return ExtractInTurn(narrowPath, turn, stop);
+}
+
+namespace {
 
 // The bytes a frame's decode reads: every one of them, from the medium, in blocks, with no
 // lock held. The file comes back sealed, so the decode reads the medium only past a compressed

@@ -1,16 +1,21 @@
 #include "study/xevjobhost.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "shell/xev_utility.h"
+#include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
 #include "study/xevrecordkeeper.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 
-CXEVThreadUI::CXEVThreadUI() : workers_(std::make_unique<XEVThread>())
+CXEVThreadUI::CXEVThreadUI() : workers_(std::make_unique<XEVThread>()), copier_(std::make_unique<XEVThread>())
 {
     setObjectName(QStringLiteral("MTChildWnd"));
     SetHandler(WM_XEV_LOADER_QUEUE, [this](XEVWParam w, XEVLParam l) { return OnQueue(w, l); });
@@ -31,6 +36,7 @@ CXEVThreadUI::~CXEVThreadUI()
     OnStop();
     // A worker let go still takes the lock and the queues on its way out: it holds them.
     workers_->LetGo();
+    copier_->LetGo();
 }
 
 bool CXEVThreadUI::event(QEvent* event)
@@ -125,6 +131,14 @@ XEVResult CXEVThreadUI::OnTakeBack(const std::vector<XEVWindowHandle>& owners)
         const auto mine = [&owned](const Job& job) { return owned(job.owner); };
         taken += std::erase_if(q_->pending, mine) + std::erase_if(q_->running, mine);
         taken += std::erase_if(q_->requests, [&owned](const XEVFrameRequest& r) { return owned(r.notify); });
+        taken += std::erase_if(
+            q_->aside, [&owned](const Queues::Aside& a) { return owned(a.request ? a.frame.notify : a.job.owner); });
+        // The copy was for those windows alone: it ends after its block, leaving nothing.
+        if (q_->aside.empty() && (q_->copying || q_->copyWanted)) {
+            copier_->Release();
+            q_->copying = false;
+            q_->copyWanted = false;
+        }
         if (q_->working && owned(q_->current)) {
             // The job under way is for a window that has gone from the screen: its worker is
             // let go, ending after its block, and a new one takes the rest of the queue.
@@ -146,6 +160,7 @@ XEVResult CXEVThreadUI::OnTakeBack(const std::vector<XEVWindowHandle>& owners)
 
 XEVResult CXEVThreadUI::OnStart()
 {
+    StartCopier();
     std::lock_guard<PlatRecursiveLock> guard(q_->lock);
     q_->running.insert(q_->running.end(), q_->pending.begin(), q_->pending.end());
     q_->pending.clear();
@@ -178,11 +193,16 @@ XEVResult CXEVThreadUI::OnStop()
     {
         std::lock_guard<PlatRecursiveLock> guard(q_->lock);
         workers_->Release();
+        copier_->Release();
         q_->current = XEVWindowHandle();
         q_->currentImage = nullptr;
         q_->running.clear();
         q_->pending.clear();
         q_->requests.clear();
+        q_->aside.clear();
+        q_->copied.clear();
+        q_->copyWanted = false;
+        q_->copying = false;
         notices = BecomeIdle(*q_);
     }
     // Nothing is left to wait for.
@@ -236,12 +256,198 @@ XEVResult CXEVThreadUI::OnDestroy()
     return 0;
 }
 
+namespace {
+
+// A member of the imported archive that takes this long to write out holds whatever the
+// worker has queued behind it for as long: a few seconds on a slow drive.
+constexpr uint64_t kLongCopy = uint64_t(4) << 20;
+// How far into each queue the worker looks for work that needs no such copy.
+constexpr size_t kLookAhead = 16;
+
+// The image's file is a member of the imported archive not written out yet, and a long copy;
+// its path then in path.
+bool NeedsLongCopy(ImageInfo* image, std::string* path = nullptr)
+{
+    const XEVLoadState& state = GetLoadState();
+    if (image == nullptr || state.GetZipPath().empty()) {
+        return false;
+    }
+    QString filePath;
+    {
+        std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+        filePath = image->filePath;
+    }
+    const std::string native = XEVNativePath(filePath);
+    struct stat st {};
+    uint64_t size = 0;
+    const bool longCopy = ::stat(native.c_str(), &st) != 0 &&
+                          ZipMemberSize(state.GetZipPath(), state.GetExtractFolder(), native, size) == kZipOk &&
+                          size > kLongCopy;
+    if (longCopy && path != nullptr) {
+        *path = native;
+    }
+    return longCopy;
+}
+
+}   // namespace
+
+CXEVThreadUI::Next CXEVThreadUI::ChooseNext(Queues& q, std::unique_lock<PlatRecursiveLock>& lock)
+{
+    // What a cell shows and lacks goes before the queue behind the page.
+    Next next;
+    next.request = !q.requests.empty();
+    if (GetLoadState().GetZipPath().empty()) {
+        return next;
+    }
+    ImageInfo* first = next.request ? q.requests.front().image : q.running.front().image;
+    std::vector<ImageInfo*> requests;
+    std::vector<ImageInfo*> jobs;
+    for (size_t i = 0; i < q.requests.size() && i < kLookAhead; ++i) {
+        requests.push_back(q.requests[i].image);
+    }
+    for (size_t i = 0; i < q.running.size() && i < kLookAhead; ++i) {
+        // Only a job a cell shows goes before a request.
+        jobs.push_back(q.running[i].owner.IsNull() ? nullptr : q.running[i].image);
+    }
+    // The archive's index and the folder are asked with the lock let go: the GUI thread may be
+    // waiting for it.
+    lock.unlock();
+    ImageInfo* shortRequest = nullptr;
+    ImageInfo* shortJob = nullptr;
+    std::string path;
+    const bool firstLong = NeedsLongCopy(first, &path);
+    if (firstLong) {
+        for (ImageInfo* image : requests) {
+            if (image != nullptr && !NeedsLongCopy(image)) {
+                shortRequest = image;
+                break;
+            }
+        }
+        for (size_t i = 0; shortRequest == nullptr && shortJob == nullptr && i < jobs.size(); ++i) {
+            if (jobs[i] != nullptr && !NeedsLongCopy(jobs[i])) {
+                shortJob = jobs[i];
+            }
+        }
+    }
+    lock.lock();
+    // Moved to the front when still queued; else the queues as they are now.
+    if (shortRequest != nullptr) {
+        const auto it = std::find_if(q.requests.begin(), q.requests.end(),
+                                     [&](const XEVFrameRequest& r) { return r.image == shortRequest; });
+        if (it != q.requests.end()) {
+            std::rotate(q.requests.begin(), it, it + 1);
+            return {true, false, {}};
+        }
+    }
+    if (shortJob != nullptr) {
+        const auto it = std::find_if(q.running.begin(), q.running.end(),
+                                     [&](const Job& job) { return job.image == shortJob && !job.owner.IsNull(); });
+        if (it != q.running.end()) {
+            std::rotate(q.running.begin(), it, it + 1);
+            return {false, false, {}};
+        }
+    }
+    next.request = !q.requests.empty();
+    const ImageInfo* now =
+        next.request ? q.requests.front().image : (q.running.empty() ? nullptr : q.running.front().image);
+    next.longCopy = firstLong && now == first;
+    next.path = next.longCopy ? path : std::string();
+    return next;
+}
+
+void CXEVThreadUI::StartCopier()
+{
+    std::lock_guard<PlatRecursiveLock> guard(q_->lock);
+    if (!q_->copyWanted || q_->copying) {
+        return;
+    }
+    copier_->ReapEnded();
+    q_->copyWanted = false;
+    q_->copying = true;
+    const bool started = copier_->Start([stop = copier_->RunStop(), hold = XEVHoldRecords(), queues = q_,
+                                         path = q_->copyPath, priority = q_->copyPriority]() mutable {
+        const auto held = std::move(hold);
+        XEVExtractInTurn(path, priority, stop.get());
+        {
+            std::lock_guard<PlatRecursiveLock> guard(queues->lock);
+            // Stopped: the queues are the next run's, and what was set aside went with them.
+            if (stop->load() != 0) {
+                return;
+            }
+            // Whether written or not, the worker runs them now: it reports on them.
+            for (auto it = queues->aside.rbegin(); it != queues->aside.rend(); ++it) {
+                if (it->request) {
+                    queues->requests.push_front(it->frame);
+                    queues->copied.insert(it->frame.image);
+                } else {
+                    queues->running.push_front(it->job);
+                    queues->copied.insert(it->job.image);
+                }
+            }
+            queues->aside.clear();
+            queues->copying = false;
+        }
+        XEVPostMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_START);
+    });
+    if (!started) {
+        // No thread: the worker makes the copy itself.
+        q_->copying = false;
+        for (auto it = q_->aside.rbegin(); it != q_->aside.rend(); ++it) {
+            if (it->request) {
+                q_->requests.push_front(it->frame);
+                q_->copied.insert(it->frame.image);
+            } else {
+                q_->running.push_front(it->job);
+                q_->copied.insert(it->job.image);
+            }
+        }
+        q_->aside.clear();
+    }
+}
+
 void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
 {
     std::unique_lock<PlatRecursiveLock> lock(q.lock);
-    while ((!q.running.empty() || !q.requests.empty()) && stop.load() == 0) {
-        // What a cell shows and lacks goes before the queue behind the page.
-        if (!q.requests.empty()) {
+    while ((!q.running.empty() || !q.requests.empty() || !q.aside.empty()) && stop.load() == 0) {
+        if (q.running.empty() && q.requests.empty()) {
+            // Only what waits for the copier: the worker stays, for what the screen asks next.
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            lock.lock();
+            continue;
+        }
+        const Next next = ChooseNext(q, lock);
+        if (stop.load() != 0 || (q.running.empty() && q.requests.empty())) {
+            continue;
+        }
+        const ImageInfo* image = next.request ? q.requests.front().image : q.running.front().image;
+        const bool copier = q.aside.empty() && !q.copying && !q.copyWanted;
+        if (next.longCopy && q.copied.count(image) == 0 && (copier || (!q.aside.empty() && next.path == q.copyPath))) {
+            // The copier writes it out meanwhile (another entry of the file waits with it); the
+            // worker goes on with the rest.
+            Queues::Aside aside;
+            aside.request = next.request;
+            if (next.request) {
+                aside.frame = q.requests.front();
+                q.requests.pop_front();
+            } else {
+                aside.job = q.running.front();
+                q.running.pop_front();
+            }
+            const bool screen = next.request || !aside.job.owner.IsNull();
+            q.aside.push_back(aside);
+            if (!copier) {
+                continue;
+            }
+            q.copyPath = next.path;
+            q.copyPriority = screen ? XEVReadPriority::OnScreen : XEVReadPriority::Background;
+            q.copyWanted = true;
+            lock.unlock();
+            XEVPostMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_START);
+            lock.lock();
+            continue;
+        }
+        if (next.request) {
             const XEVFrameRequest request = q.requests.front();
             q.requests.pop_front();
             q.current = request.notify;

@@ -49,6 +49,8 @@ struct MediumState {
     bool busy = false;
     bool screenHolds = false;
     int32_t screenWaiting = 0;
+    // Turns taken so far: a reader sharing its turn waits for the next one.
+    uint64_t takes = 0;
     // When a read for the screen last gave the turn up.
     std::chrono::steady_clock::time_point screenLeft{};
 };
@@ -171,6 +173,8 @@ void XEVMediumTurn::Take()
     medium.busy = medium.busy || held_;
     if (held_) {
         medium.screenHolds = screen;
+        ++medium.takes;
+        medium.changed.notify_all();
     }
 }
 
@@ -204,6 +208,35 @@ void XEVMediumTurn::Yield()
         }
     }
     Give();
+    Take();
+}
+
+void XEVMediumTurn::Share()
+{
+    if (priority_ == XEVReadPriority::Background) {
+        Yield();
+        return;
+    }
+    if (!held_) {
+        return;
+    }
+    MediumState& medium = Medium();
+    uint64_t taken = 0;
+    {
+        std::lock_guard<std::mutex> lock(medium.mutex);
+        if (medium.screenWaiting == 0) {
+            return;
+        }
+        taken = medium.takes;
+    }
+    Give();
+    {
+        // Asking at once would win the turn back before the waiting reader woke.
+        std::unique_lock<std::mutex> lock(medium.mutex);
+        while (medium.takes == taken && medium.screenWaiting > 0 && (stop_ == nullptr || stop_->load() == 0)) {
+            medium.changed.wait_for(lock, std::chrono::milliseconds(20));
+        }
+    }
     Take();
 }
 

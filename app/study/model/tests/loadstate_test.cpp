@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "loadertestkit.h"
@@ -290,4 +291,37 @@ TEST(ProcessLifetimeTest, AReaderEndingDuringTheProcesssEndTouchesNothingDestroy
     EXPECT_EQ(child.exitCode(), 0) << output;
     EXPECT_NE(output.find("the reader gave its turn back"), std::string::npos) << output;
     EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
+}
+
+// A copy holding the turn for the screen shares it between its blocks: a read for the screen
+// waiting meanwhile takes it before the copy has it again, and a background read does not.
+TEST(MediumTurnTest, ACopyForTheScreenLetsAWaitingReadForTheScreenGoFirst)
+{
+    std::optional<XEVMediumTurn> copy;
+    copy.emplace(XEVReadPriority::OnScreen, nullptr);
+    ASSERT_TRUE(copy->Held());
+    std::atomic<int> screenReads{0};
+    std::atomic<int> backgroundReads{0};
+    std::thread background([&] {
+        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
+        backgroundReads += turn.Held() ? 1 : 0;
+    });
+    std::thread screen([&] {
+        XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
+        screenReads += turn.Held() ? 1 : 0;
+    });
+    // Until the screen's read has asked: a share with nobody waiting keeps the turn.
+    for (int k = 0; k < kNoCeilingWaitMs && screenReads.load() == 0; ++k) {
+        copy->Share();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(copy->Held());
+    EXPECT_EQ(screenReads.load(), 1);
+    screen.join();
+    copy->Share();
+    EXPECT_TRUE(copy->Held());
+    EXPECT_EQ(backgroundReads.load(), 0);
+    copy.reset();
+    background.join();
+    EXPECT_EQ(backgroundReads.load(), 1);
 }

@@ -59,6 +59,14 @@ constexpr uint64_t kZipFreeSpaceMargin = uint64_t(64) << 20;
 // sizes, each member once: about twice a dual-layer DVD (8.5 GB), the largest disc a zip of a
 // study comes from.
 constexpr uint64_t kZipExtractBudget = uint64_t(16) << 30;
+// The longest entry name taken: what a path can be (PATH_MAX less its end). A longer one names
+// nothing that can be opened: its entry is passed over, and its name is never read whole.
+constexpr size_t kZipNameLimit = 4095;
+// What the entries kept of one archive (its index, a listing) may cost: their names and a
+// fixed share per entry for the record and the table around it. A million members under a
+// disc's usual names take under half of it; the entries past it are left out.
+constexpr uint64_t kZipIndexBudget = uint64_t(256) << 20;
+constexpr uint64_t kZipIndexEntryCost = 96;
 
 // The refusals a loader shows as an image that cannot be read: the member is there, it is just
 // not written out.
@@ -86,14 +94,16 @@ public:
     int32_t Open(const std::string& path);
     int32_t Close();
     bool IsOpen() const { return handle_ != nullptr; }
-    // Every entry in archive order, each name at its full length.
+    // The entries in archive order, each name at its full length: those within kZipNameLimit,
+    // as many as kZipIndexBudget holds.
     int32_t List(std::vector<std::string>& names, std::vector<unz_file_info64>& infos);
     // The first member of exactly that name to outputPath. The data goes to a new file
     // beside the output, renamed over it once complete, so a reader never sees half a file.
     int32_t Extract(const std::string& member, const std::string& outputPath);
     // Walks the entries in archive order and stops at the first one wanted: 0 there,
     // kZipNotFound when none is, or the code of a failed step. Keeps no list, so a broken
-    // entry after the one wanted does not matter.
+    // entry after the one wanted does not matter. An entry named longer than kZipNameLimit is
+    // passed over.
     using EntryTest = std::function<bool(const std::string& name, const unz_file_info64& info)>;
     int32_t Locate(const EntryTest& wanted);
     // Moves to an entry an index found and reads it; kZipNotFound when the archive has none
@@ -127,7 +137,8 @@ struct ZipMemberEntry {
 // alone, which repeats across the folders of a disc.
 class ZipMemberIndex {
 public:
-    // Walks the archive; the entries before a broken one stay. kZipOk or the failed step's code.
+    // Walks the archive; the entries before a broken one stay, and those that fit
+    // kZipIndexBudget. kZipOk or the failed step's code.
     int32_t Build(ZipArchive& archive);
     // relativePath: the path below the extraction folder, '/' between its parts. Null when no
     // member lies there. name, when given, receives the member's normalised name.
@@ -138,6 +149,9 @@ public:
     // The DICOMDIR entry's folder in the archive, normalised: "" or ending in '/'.
     const std::string& DicomDirFolder() const { return dicomDirFolder_; }
     size_t Size() const { return byPath_.size(); }
+    // What the entries held cost against kZipIndexBudget, and whether some were left out.
+    uint64_t Charged() const { return charged_; }
+    bool Full() const { return full_; }
 
 private:
     struct FoldedHash {
@@ -151,6 +165,8 @@ private:
     std::string dicomDirFolder_;   // "" or with a trailing '/'
     ZipMemberEntry dicomDir_;
     bool dicomDirSeen_ = false;
+    uint64_t charged_ = 0;
+    bool full_ = false;
 };
 
 // Walks of central directories so far, in this process: each costs time in proportion to
@@ -222,7 +238,8 @@ private:
     z_stream stream_{};
 };
 
-// The current entry's information and its name at full length; an unz code.
+// The current entry's information and its name at full length; an unz code. A name longer
+// than kZipNameLimit is not read: name comes back empty (info.size_filename says how long).
 int ZipReadCurrentEntry(unzFile file, unz_file_info64& info, std::string& name);
 
 // A symbolic link, as a Unix zip tool records it.

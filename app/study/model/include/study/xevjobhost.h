@@ -10,15 +10,23 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "platform/platevent.h"
 #include "platform/platlock.h"
 #include "shell/xevmessage.h"
 #include "shell/xevmessageids.h"
+#include "study/xevstagedread.h"
 #include "study/xevthread.h"
 
 class ImageInfo;
+
+// The member of the imported archive at narrowPath written out under a turn at the medium of
+// that priority, shared with the reads for the screen between its blocks; 0 on success, else
+// an archive code (kZipStopped once the stop is set).
+int32_t XEVExtractInTurn(const std::string& narrowPath, XEVReadPriority priority, const std::atomic<int32_t>* stop);
 
 // A frame a cell shows and has not decoded: queued with WM_XEV_LOADER_QUEUE, wParam 2 and
 // lParam a request made with new (the loader window takes it over), it goes before every
@@ -98,14 +106,43 @@ private:
         PlatEvent idle{true, true};
         // Told when the worker has no job left.
         std::vector<XEVIdleNotice> idleNotices;
+        // A request or job whose member the copier writes out meanwhile, back to the front of
+        // its queue once written; the worker runs what else is queued, and waits for it when
+        // nothing is.
+        struct Aside {
+            bool request = false;
+            XEVFrameRequest frame;
+            Job job;
+        };
+        std::deque<Aside> aside;
+        // The copy the copier is to make (copyWanted) or makes (copying).
+        std::string copyPath;
+        XEVReadPriority copyPriority = XEVReadPriority::OnScreen;
+        bool copyWanted = false;
+        bool copying = false;
+        // Images set aside once: the worker runs them itself after.
+        std::set<const ImageInfo*> copied;
     };
+    // A long copy the worker asked for: to the copier, one at a time.
+    void StartCopier();
     // Under the queues' lock: the worker is idle; the notices waiting for that, to post.
     static std::vector<XEVIdleNotice> BecomeIdle(Queues& q);
     static void PostNotices(const std::vector<XEVIdleNotice>& notices);
+    // Under the queues' lock, which it lets go meanwhile: whether a request runs next (else
+    // the running queue's first job), and whether it needs a long copy out of the imported
+    // archive first. Such an item goes after the requests and the jobs for the screen that
+    // need none, looked for among the first few of each: those are not held behind its copy.
+    struct Next {
+        bool request = false;
+        bool longCopy = false;
+        std::string path;
+    };
+    static Next ChooseNext(Queues& q, std::unique_lock<PlatRecursiveLock>& lock);
     static void WorkerProc(Queues& q, const std::atomic<int32_t>& stop);
 
     std::shared_ptr<Queues> q_ = std::make_shared<Queues>();
     std::unique_ptr<XEVThread> workers_;
+    std::unique_ptr<XEVThread> copier_;
 };
 
 // The host thread. Start makes the loader window on it and publishes its handle in the load

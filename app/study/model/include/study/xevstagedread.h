@@ -73,6 +73,10 @@ public:
     bool Held() const { return held_; }
     // Between blocks: a background read lets a waiting read for the screen go first.
     void Yield();
+    // Between the blocks of a copy that is no frame's read (a zip member extracted), whoever it
+    // serves: a waiting read for the screen goes first, and this one asks for the turn again
+    // only once that read has taken it. A small member in view is not held behind a large one.
+    void Share();
     // While this reader waits for another's read of the medium (a zip member another loader
     // writes), the turn goes to others, that one among them; taken again after, the stop ending
     // that wait as the first one's.
