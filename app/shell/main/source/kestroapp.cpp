@@ -11,16 +11,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <mutex>
-#include <thread>
+#include <string>
 
 #include "shell/mainframe.h"
 #include "shell/xev_utility.h"
