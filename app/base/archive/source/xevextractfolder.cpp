@@ -263,14 +263,14 @@ bool XEVPrepareExtractFolder(const std::string& folder)
     return PlatMakePrivateFolder(folder);
 }
 
-bool XEVDeleteExtractFolder(const std::string& folder)
+bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool()>& stop)
 {
     {
         OwnFolder& own = TheOwnFolder();
         std::lock_guard<std::mutex> guard(own.mutex);
         if (!folder.empty() && folder == own.held.path && Intact(own.held)) {
             const int fd = OpenFolderNoLink(AT_FDCWD, folder.c_str());
-            const bool emptied = fd >= 0 && PlatEmptyFolderAt(fd, kLockName);
+            const bool emptied = fd >= 0 && PlatEmptyFolderAt(fd, kLockName, stop);
             if (fd >= 0) {
                 ::close(fd);
             }

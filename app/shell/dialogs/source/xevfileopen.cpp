@@ -100,13 +100,13 @@ QString ImportZipArchive(const QString& zipPath)
     return QString::fromStdString(folder + "/DICOMDIR");
 }
 
-void ForgetZipArchive()
+void ForgetZipArchive(const std::function<bool()>& stop)
 {
     XEVLoadState& state = GetLoadState();
     const std::string folder = state.GetExtractFolder();
     state.SetArchive(std::string(), std::string());
     ZipForgetIndex();
     if (!folder.empty()) {
-        XEVDeleteExtractFolder(folder);
+        XEVDeleteExtractFolder(folder, stop);
     }
 }

@@ -132,7 +132,7 @@ void CMainFrame::StopDiscReads()
         image->StopLoading();
     }
     if (CXEVListFormView* list = GetStudyList()) {
-        list->readAheadStop = 1;
+        list->StopReadAhead();
     }
     GetLoadState().StopPreload();
 }

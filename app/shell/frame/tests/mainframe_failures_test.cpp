@@ -637,7 +637,7 @@ TEST_F(FrameBoxTest, AnotherDiscClosesTheLastDiscsBoxesAndQuestion)
     // The pre-load and the scans may be in a read of the medium: they end before the settings
     // they read change and before this process ends.
     GetLoadState().HaltPreload();
-    GetLoadState().JoinPreload();
+    GetLoadState().preloadThread.WaitAll();
     EXPECT_TRUE(PumpUntil([&] { return List().scanner.Running() == 0 && XEVDetachedRunning() == 0; }));
     GetCommonSettings().ModeMultiFrameRead = 0;
 }

@@ -317,6 +317,74 @@ TEST_F(FileOpenTest, RefusedInputsShowOneMessageAndKeepWhatIsShown)
     EXPECT_TRUE(ExtractedNames(kestro_).empty());
 }
 
+namespace {
+
+// Holds the read-ahead in the first file it opens until let go.
+struct ReadAheadHold {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int opened = 0;
+    bool holding = true;
+};
+ReadAheadHold* readAheadHold = nullptr;
+
+void HoldFirstReadAhead(const QString&)
+{
+    std::unique_lock<std::mutex> lock(readAheadHold->mutex);
+    if (++readAheadHold->opened == 1) {
+        readAheadHold->changed.notify_all();
+        readAheadHold->changed.wait(lock, [] { return !readAheadHold->holding; });
+    }
+}
+
+}   // namespace
+
+// File Open stops the shown disc's read-ahead before the chosen file is read: held in its first
+// file as the choice is made, it ends with that file, even when the choice is refused and the
+// disc stays shown.
+TEST_F(FileOpenTest, FileOpenStopsTheShownDiscsReadAhead)
+{
+    ReadAheadHold hold;
+    readAheadHold = &hold;
+    List().readAheadObserver = HoldFirstReadAhead;
+    struct Restore {
+        CXEVListFormView& list;
+        ReadAheadHold& hold;
+        ~Restore()
+        {
+            {
+                std::lock_guard<std::mutex> lock(hold.mutex);
+                hold.holding = false;
+            }
+            hold.changed.notify_all();
+            list.readAhead.WaitAll();
+            list.readAheadObserver = nullptr;
+            readAheadHold = nullptr;
+        }
+    } restore{List(), hold};
+    Open(kSample + "/DICOMDIR");
+    const int64_t before = List().ReadAheadFilesRead();
+    ASSERT_TRUE(PumpUntil([&] {
+        std::lock_guard<std::mutex> lock(hold.mutex);
+        return hold.opened == 1;
+    }));
+
+    chooser_.path = QString::fromStdString(temp_.Write("notes.txt", "plain text"));
+    frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([&] { return frame->Opening() || Failures() > 0; }));
+    {
+        std::lock_guard<std::mutex> lock(hold.mutex);
+        hold.holding = false;
+    }
+    hold.changed.notify_all();
+    ASSERT_TRUE(PumpUntil([&] { return !frame->Opening() && List().readAhead.Running() == 0; }, kNoCeilingWaitMs));
+    EXPECT_EQ(Failures(), 1);
+    EXPECT_EQ(List().loaded, 1);
+    EXPECT_EQ(List().ReadAheadFilesRead(), before + 1);
+    std::lock_guard<std::mutex> lock(hold.mutex);
+    EXPECT_EQ(hold.opened, 1);
+}
+
 // Anyone may make files in the temporary folder: a link named "Kestro" (the old extraction
 // folder's name), a file in the place of the user's folder, or, for the superuser, that folder
 // given to another user, neither stop an archive from opening nor have anything written

@@ -210,7 +210,7 @@ TEST_F(FrameTest, PreloadControlStartsAPreloadOverTheListView)
     EXPECT_GE(state.GetLastPaintEnd(), XEVSteadyMilliseconds() - 1000);
     EXPECT_EQ(list.walked, 1);
     state.HaltPreload();
-    state.JoinPreload();
+    state.preloadThread.WaitAll();
 }
 
 TEST_F(FrameTest, PaneControlsDisableTogetherButHelpExitAndPatientViewStay)

@@ -54,7 +54,7 @@ protected:
         QElapsedTimer timer;
         timer.start();
         XEVImageViewCtrl* shown = nullptr;
-        while (timer.elapsed() < 10000 && box.texts.size() == failures) {
+        while (timer.elapsed() < kNoCeilingWaitMs && box.texts.size() == failures) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             shown = nullptr;
             for (const auto& [id, cell] : Image().ActiveCells()) {

@@ -11,16 +11,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <mutex>
-#include <thread>
+#include <string>
 
 #include "shell/mainframe.h"
 #include "shell/xev_utility.h"
@@ -54,34 +51,6 @@ protected:
 private:
     std::function<void()> closing_;
 };
-
-// The status the process ends with when the exit deadline ends it.
-std::atomic<int> exitStatus{0};
-
-// The exit deadline's state. Never freed: its detached thread may still look at it while the
-// process ends.
-struct ExitDeadline {
-    std::mutex mutex;
-    std::condition_variable disarm;
-    bool disarmed = false;
-    bool firing = false;
-};
-ExitDeadline* const exitDeadline = new ExitDeadline;
-
-// A run that ended in time ends as usual: the deadline touches nothing that static
-// destruction frees. Once it has begun to end the process, that end is waited for.
-void DisarmExitDeadline()
-{
-    std::unique_lock<std::mutex> lock(exitDeadline->mutex);
-    exitDeadline->disarmed = true;
-    exitDeadline->disarm.notify_all();
-    if (exitDeadline->firing) {
-        lock.unlock();
-        for (;;) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-        }
-    }
-}
 
 std::function<void()>& SweepGate()
 {
@@ -117,29 +86,34 @@ void XEVKestroInstance::SetLeftoverSweepGateForTest(std::function<void()> gate)
     SweepGate() = std::move(gate);
 }
 
+bool XEVKestroInstance::LeftoverSweepEnded() const
+{
+    return sweeper_ == nullptr || sweeper_->Ended();
+}
+
 void XEVKestroInstance::StartLeftoverSweep()
 {
     StopLeftoverSweep();
-    stopSweep_ = false;
-    sweepEnded_ = false;
-    sweepEnd_ = INT64_MAX;
-    sweeper_ = std::thread([this, gate = SweepGate()] {
+    // A counted thread like every other worker: what it uses beyond the folders it holds is
+    // its own stop.
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    sweeper_ = XEVStartCounted([stop, gate = SweepGate()] {
         if (gate) {
             gate();
         }
-        XEVRemoveLeftoverExtractFolders([this] {
-            return stopSweep_.load() || std::chrono::steady_clock::now().time_since_epoch().count() >= sweepEnd_.load();
-        });
-        sweepEnded_ = true;
+        XEVRemoveLeftoverExtractFolders([&stop] { return stop->load(); });
     });
+    sweepStop_ = sweeper_ != nullptr ? std::move(stop) : nullptr;
 }
 
 void XEVKestroInstance::StopLeftoverSweep()
 {
-    // Stopped between two entries: what is left keeps its lock file for the next start.
-    stopSweep_ = true;
-    if (sweeper_.joinable()) {
-        sweeper_.join();
+    // Stopped between two entries, so soon ended: what is left keeps its lock file.
+    if (sweepStop_) {
+        sweepStop_->store(true);
+    }
+    if (sweeper_) {
+        (void)sweeper_->Wait();
     }
 }
 
@@ -225,23 +199,25 @@ int XEVKestroInstance::ExitInstance(int status)
         // is told to stop, none is waited for.
         frame_->close();
     }
-    // What earlier copies left goes on being removed beside the end, whole unless the end's
-    // deadline comes first: a short run would otherwise take one file of it a start.
-    sweepEnd_ = removalEnd_.time_since_epoch().count();
-    // The one wait of the end, for every thread that may read the medium: until they have all
-    // ended, nothing they reach (the frame's cells and lists, the archive, the extraction
-    // folder) is destroyed.
+    // The sweep of earlier copies' leftovers reads no medium: it stops between two entries, and
+    // goes on below once the readers have ended.
+    if (sweepStop_) {
+        sweepStop_->store(true);
+    }
+    // The one wait of the end, for every counted thread (the readers of the medium and the
+    // sweep): until they have all ended, nothing they reach (the frame's cells and lists, the
+    // archive, the extraction folder) is destroyed.
     const auto waitEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReaderWaitMs);
     readersLeft_ = !XEVWaitDetached(std::min(readerWaitEnd_, waitEnd));
     if (!readersLeft_) {
         frame_.reset();
-        ForgetZipArchive();
+        // This copy's members, then what earlier copies left, are removed until the end's
+        // stop; what is left keeps its lock file, and the next start's sweep removes it.
         const std::chrono::steady_clock::time_point end = removalEnd_;
-        XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
-    }
-    // The sweep reads no medium and ends by itself, at the latest at that deadline.
-    if (sweeper_.joinable()) {
-        sweeper_.join();
+        const auto stop = [end] { return std::chrono::steady_clock::now() >= end; };
+        ForgetZipArchive(stop);
+        XEVEndExtractFolder(stop);
+        XEVRemoveLeftoverExtractFolders(stop);
     }
     // The lock goes last; with readers left, the folder keeps its own lock for the next start.
     if (instance_) {
@@ -319,14 +295,9 @@ void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
 
 int CKestroApp::Run()
 {
-    // Last of all, after the return value and every local below. EndRun has seen every reader
-    // end, or ended the process.
-    struct Disarm {
-        ~Disarm() { DisarmExitDeadline(); }
-    } disarm;
     // A logout, a shutdown or Ctrl+C closes the window as the user would, and then ends the
     // loop, a dialog's own loop included. Taken from the start: an archive may be imported
-    // while start-up still runs.
+    // while start-up still runs. Its watchdog keeps the exit deadline until this returns.
     bool ending = false;
     XEVEndSignals endSignals(
         [this, &ending](int) {
@@ -337,6 +308,11 @@ int CKestroApp::Run()
             exit(0);
         },
         kExitDeadlineMs);
+    endSignals_ = &endSignals;
+    struct Forget {
+        XEVEndSignals*& watch;
+        ~Forget() { watch = nullptr; }
+    } forget{endSignals_};
     if (!InitInstance(arguments_)) {
         return EndRun(StartStatus());
     }
@@ -378,7 +354,7 @@ int CKestroApp::Run()
         poll.start(10);
     }
     status = exec();
-    exitStatus = status;
+    endSignals.SetEndStatus(status);
     return EndRun(status);
 }
 
@@ -388,8 +364,9 @@ int CKestroApp::EndRun(int status)
     // A reader still in a read of the medium would go on into static destruction and reach
     // what it frees: the process ends without it.
     if (ReadersLeft()) {
-        std::fflush(nullptr);
-        _exit(end);
+        const std::string why = "kestro: ended without waiting for " + std::to_string(XEVDetachedRunning()) +
+                                " worker threads still in a read\n";
+        XEVEndProcessNow(end, why.c_str());
     }
     return end;
 }
@@ -399,25 +376,14 @@ void CKestroApp::OnFrameClosing()
     XEVKestroInstance::OnFrameClosing();
     static std::once_flag armed;
     std::call_once(armed, [this] {
-        // Readers of the medium still in a read by then end the process without them; the removal
-        // of a large extraction folder stops in time for the process to end by itself; the next
-        // start removes the rest.
+        // Readers of the medium still in a read by then end the process without them; the
+        // removal of a large extraction folder stops in time for the process to end by itself,
+        // and the next start removes the rest. Past the deadline nothing is waited for.
         const auto now = std::chrono::steady_clock::now();
-        SetReaderWaitEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 3 / 5));
-        SetFolderRemovalEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 4 / 5));
-        // Past the deadline only readers of the medium or a removal can be left: nothing is
-        // waited for, and what the extraction folder still holds, with its lock file, is left
-        // for the next start. The instance lock goes with the process.
-        std::thread([] {
-            std::unique_lock<std::mutex> lock(exitDeadline->mutex);
-            if (exitDeadline->disarm.wait_for(lock, std::chrono::milliseconds(kExitDeadlineMs),
-                                              [] { return exitDeadline->disarmed; })) {
-                return;
-            }
-            exitDeadline->firing = true;
-            lock.unlock();
-            std::fflush(nullptr);
-            _exit(exitStatus.load());
-        }).detach();
+        SetReaderWaitEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 2 / 5));
+        SetFolderRemovalEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 3 / 5));
+        if (endSignals_ != nullptr) {
+            endSignals_->ArmDeadline(kExitDeadlineMs);
+        }
     });
 }

@@ -127,7 +127,8 @@ void ExpectNothingLeftByTheNextStart(const std::string& user, bool strict = kHan
     }
     XEVKestroInstance next;
     ASSERT_TRUE(next.InitInstance({QStringLiteral("kestro"), QStringLiteral("/Agree"), KV_SAMPLE_DIR "/DICOMDIR"}));
-    ASSERT_TRUE(PumpUntil([&] { return next.LeftoverSweepEnded(); }, kStartTimeoutMs));
+    // Tens of thousands of members take a busy machine tens of seconds.
+    ASSERT_TRUE(PumpUntil([&] { return next.LeftoverSweepEnded(); }, kNoCeilingWaitMs));
     EXPECT_TRUE(ExtractionFolders(user).empty());
     next.ExitInstance(0);
 }
@@ -450,17 +451,19 @@ void FillWithMembers(const std::string& folder, int count, const std::atomic<boo
 }   // namespace
 
 // A signal while a large extraction folder is being filled, and one once it is full: either
-// way the process ends within its exit deadline, with 0, instead of waiting for the removal;
-// whatever is left keeps its lock file, and the next start removes it.
+// way the removal stops in time for the process to end by itself, with 0, before its exit
+// deadline; whatever is left keeps its lock file, and the next start removes it. An end by the
+// deadline, or without waiting for a worker, says so on stderr.
 TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNextStartRemovesTheRest)
 {
-    constexpr int kMembers = 3000;
+    constexpr int kMembers = 20000;
     for (const bool whileFilling : {true, false}) {
         SCOPED_TRACE(whileFilling ? "while filling" : "once full");
         TempEnvFolder runtime("XDG_RUNTIME_DIR");
         QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        const std::string errors = temp_.path().toStdString() + "/stderr.txt";
         Viewer viewer;
-        ASSERT_TRUE(viewer.Spawn({"/Agree", zip_}, {}));
+        ASSERT_TRUE(viewer.Spawn({"/Agree", zip_}, {}, errors));
         std::string folder;
         ASSERT_TRUE(WaitForFile(
             [&] {
@@ -503,9 +506,9 @@ TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNe
         ASSERT_NE(status, -1);
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        if (kHangCeilings) {
-            EXPECT_LT(ms, 10 * CKestroApp::kExitDeadlineMs);
-        }
+        const std::string said = ReadText(errors);
+        EXPECT_EQ(said.find("exit deadline"), std::string::npos) << said;
+        EXPECT_EQ(said.find("without waiting"), std::string::npos) << said;
         std::printf("[ figures  ] SIGTERM %s, %d members: ended in %lld ms\n",
                     whileFilling ? "while filling" : "once full", atSignal, static_cast<long long>(ms));
         ExpectNothingLeftByTheNextStart(user_, false);

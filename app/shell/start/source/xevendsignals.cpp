@@ -4,32 +4,51 @@
 #include <semaphore.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <string>
+
+#include "shell/xevdetached.h"
 
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int64_t kNever = INT64_MAX;
 
-// One object at a time owns the pipe and the semaphores; the handler touches nothing else,
+// One object at a time owns the pipe and the semaphore; the handler touches nothing else,
 // and only what is safe in a handler.
 std::atomic<int> g_writeFd{-1};
 int g_readFd = -1;
 std::atomic<int> g_arrivedCount{0};
 std::atomic<int> g_firstSignal{0};
+std::atomic<bool> g_taken{false};
 std::atomic<bool> g_stopping{false};
-sem_t g_arrived;
-sem_t g_taken;
+// The exit deadline on the monotonic clock in ns, kNever while unarmed, and the status it ends with.
+std::atomic<int64_t> g_deadline{kNever};
+std::atomic<int> g_endStatus{0};
+// Posted on every change the watchdog must see: a signal, its taking, the deadline, the end.
+sem_t g_wake;
 struct sigaction g_previous[sizeof kSignals / sizeof kSignals[0]];
+
+int64_t NowNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 void OnSignal(int signal)
 {
     const int saved = errno;
     if (g_arrivedCount.fetch_add(1) > 0) {
         // Asked again: the user will not wait for the ordered shut-down.
-        _exit(128 + signal);
+        XEVEndProcessNow(128 + signal, nullptr, true);
     }
     g_firstSignal.store(signal);
     const int fd = g_writeFd.load();
@@ -37,46 +56,66 @@ void OnSignal(int signal)
         const unsigned char byte = static_cast<unsigned char>(signal);
         (void)!::write(fd, &byte, 1);
     }
-    sem_post(&g_arrived);
+    sem_post(&g_wake);
     errno = saved;
 }
 
-void Wait(sem_t* semaphore)
+// Waits for a post, or until the monotonic time untilNs; false when the time came first.
+bool WaitWake(int64_t untilNs)
 {
-    while (sem_wait(semaphore) != 0 && errno == EINTR) {
+    if (untilNs == kNever) {
+        while (sem_wait(&g_wake) != 0 && errno == EINTR) {
+        }
+        return true;
     }
+    const timespec until{time_t(untilNs / 1000000000), long(untilNs % 1000000000)};
+    int result;
+    while ((result = sem_clockwait(&g_wake, CLOCK_MONOTONIC, &until)) != 0 && errno == EINTR) {
+    }
+    return result == 0;
 }
 
-// Ends the process when the loop has not taken the first signal in time: it may be busy or
-// hung, and the signal must still end it.
+// Ends the process when the loop has not taken the first signal in time (it may be busy or
+// hung, and the signal must still end it), or when the armed exit deadline comes before the
+// object goes. Lives as long as the object, so that no _exit ever finds it ended and not joined.
 void Watch(int takeWithinMs)
 {
-    Wait(&g_arrived);
-    if (g_stopping.load()) {
-        return;
-    }
-    timespec until{};
-    clock_gettime(CLOCK_MONOTONIC, &until);
-    until.tv_sec += takeWithinMs / 1000;
-    until.tv_nsec += (takeWithinMs % 1000) * 1000000L;
-    if (until.tv_nsec >= 1000000000L) {
-        until.tv_sec += 1;
-        until.tv_nsec -= 1000000000L;
-    }
-    int result;
-    while ((result = sem_clockwait(&g_taken, CLOCK_MONOTONIC, &until)) != 0 && errno == EINTR) {
-    }
-    if (result != 0 && !g_stopping.load()) {
-        _exit(128 + g_firstSignal.load());
-    }
-    // Taken: stay until the object goes, so that a second signal's _exit never finds this
-    // thread ended and not joined.
-    while (!g_stopping.load()) {
-        Wait(&g_arrived);
+    int64_t signalEnd = kNever;
+    for (;;) {
+        const int64_t takeEnd = g_taken.load() ? kNever : signalEnd;
+        const int64_t end = std::min(takeEnd, g_deadline.load());
+        const bool woken = WaitWake(end);
+        if (g_stopping.load()) {
+            return;
+        }
+        const int64_t now = NowNs();
+        if (signalEnd == kNever && g_arrivedCount.load() > 0) {
+            signalEnd = now + int64_t(takeWithinMs) * 1000000;
+        }
+        if (!woken && !g_taken.load() && now >= signalEnd) {
+            XEVEndProcessNow(128 + g_firstSignal.load(), nullptr);
+        }
+        if (!woken && now >= g_deadline.load()) {
+            const std::string why = "kestro: the exit deadline ended the process with " +
+                                    std::to_string(XEVDetachedRunning()) + " worker threads still running\n";
+            XEVEndProcessNow(g_endStatus.load(), why.c_str());
+        }
     }
 }
 
 }   // namespace
+
+void XEVEndProcessNow(int status, const char* why, bool inSignalHandler)
+{
+    // Only what is safe in a signal handler there; elsewhere what was printed goes out first.
+    if (!inSignalHandler) {
+        std::fflush(nullptr);
+    }
+    if (why != nullptr) {
+        (void)!::write(2, why, std::strlen(why));
+    }
+    _exit(status);
+}
 
 XEVEndSignals::XEVEndSignals(std::function<void(int)> end, int takeWithinMs) : end_(std::move(end))
 {
@@ -87,9 +126,11 @@ XEVEndSignals::XEVEndSignals(std::function<void(int)> end, int takeWithinMs) : e
     g_readFd = fds[0];
     g_writeFd.store(fds[1]);
     g_arrivedCount.store(0);
+    g_taken.store(false);
     g_stopping.store(false);
-    sem_init(&g_arrived, 0, 0);
-    sem_init(&g_taken, 0, 0);
+    g_deadline.store(kNever);
+    g_endStatus.store(0);
+    sem_init(&g_wake, 0, 0);
     watchdog_ = std::thread(Watch, takeWithinMs);
     notifier_ = std::make_unique<QSocketNotifier>(g_readFd, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
@@ -110,23 +151,40 @@ XEVEndSignals::~XEVEndSignals()
     for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
         ::sigaction(kSignals[i], &g_previous[i], nullptr);
     }
+    // A watchdog already ending the process never returns from its end: the join waits for it.
     g_stopping.store(true);
-    sem_post(&g_arrived);
-    sem_post(&g_taken);
+    sem_post(&g_wake);
     watchdog_.join();
-    sem_destroy(&g_arrived);
-    sem_destroy(&g_taken);
+    sem_destroy(&g_wake);
     notifier_.reset();
     ::close(g_writeFd.exchange(-1));
     ::close(g_readFd);
     g_readFd = -1;
 }
 
+void XEVEndSignals::ArmDeadline(int withinMs)
+{
+    if (notifier_ == nullptr) {
+        return;
+    }
+    const int64_t at = NowNs() + int64_t(withinMs) * 1000000;
+    int64_t armed = g_deadline.load();
+    while (at < armed && !g_deadline.compare_exchange_weak(armed, at)) {
+    }
+    sem_post(&g_wake);
+}
+
+void XEVEndSignals::SetEndStatus(int status)
+{
+    g_endStatus.store(status);
+}
+
 void XEVEndSignals::OnReadable()
 {
     unsigned char byte = 0;
     while (::read(g_readFd, &byte, 1) == 1) {
-        sem_post(&g_taken);
+        g_taken.store(true);
+        sem_post(&g_wake);
         if (end_) {
             end_(byte);
         }

@@ -55,6 +55,7 @@ public:
         return ended && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
     bool Running() { return process_.state() != QProcess::NotRunning; }
+    QByteArray Errors() { return process_.readAllStandardError(); }
 
 private:
     QProcess process_;
@@ -76,12 +77,16 @@ TEST(EndSignalsTest, Child)
         std::fflush(stdout);
     });
     ASSERT_TRUE(ends.Installed());
+    if (mode == "deadline") {
+        ends.SetEndStatus(3);
+        ends.ArmDeadline(200);
+    }
     std::printf("ready\n");
     std::fflush(stdout);
     QElapsedTimer life;
     life.start();
     while (life.elapsed() < kChildLifeMs) {
-        if (mode == "busy") {
+        if (mode != "taken") {
             QThread::msleep(10);
         } else {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -121,4 +126,15 @@ TEST(EndSignalsTest, ASecondSignalEndsTheProcessAtOnce)
     if (kHangCeilings) {
         EXPECT_LT(ms, 5000);
     }
+}
+
+// An end that has not come by its deadline is ended with the status set, and says so on stderr,
+// which an ordered end never does.
+TEST(EndSignalsTest, TheExitDeadlineEndsARunThatDidNotEndAndSaysSo)
+{
+    SignalChild child("deadline");
+    ASSERT_TRUE(child.WaitToSay("ready"));
+    qint64 ms = 0;
+    EXPECT_EQ(child.WaitForEnd(ms), 3);
+    EXPECT_TRUE(child.Errors().contains("exit deadline")) << ms;
 }

@@ -38,12 +38,6 @@ void XEVLoadState::StopPreload()
     preloadRunning = 0;
 }
 
-void XEVLoadState::JoinPreload()
-{
-    // Outside the lock: the thread's last gate waits and a decoder's pause take it.
-    preloadThread.WaitAll();
-}
-
 void XEVLoadState::HaltPreload()
 {
     // Stop before the painting mark goes: a thread freed from pacing must see the stop.

@@ -166,7 +166,6 @@ void XEVPatientList::Clear()
     DeleteExtraRecords();
     mediaPath.clear();
     notifyWindow = XEVWindowHandle();
-    readAheadStop = 0;
     frameCountsKnown = 0;
     perFrameSplit = 0;
     dicomDirCut = 0;
@@ -204,9 +203,7 @@ int32_t XEVPatientList::StartFileLoading(const XEVWindowHandle& notify, const QS
 void XEVPatientList::StartReadAhead()
 {
     // The old thread is let go with its own stop: it ends within its block, on its own.
-    readAheadStop = 1;
     readAhead.Release();
-    readAheadStop = 0;
     readAhead.stop = 0;
     // The paths are taken here, on the GUI thread: the thread never touches the records, so
     // they may be deleted while it ends its last block.
@@ -228,7 +225,6 @@ void XEVPatientList::StartReadAhead()
 void XEVPatientList::StopReadAhead()
 {
     // No wait for the read under way: the GUI thread never waits for the medium.
-    readAheadStop = 1;
     readAhead.Release();
     ReapEnded();
 }

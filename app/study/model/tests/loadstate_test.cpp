@@ -129,7 +129,7 @@ protected:
     {
         XEVLoadState& state = GetLoadState();
         state.StopPreload();
-        state.JoinPreload();
+        state.preloadThread.WaitAll();
         state.preloadThread.stop = 0;
         state.preloadRunning = 0;
         state.painting = 0;
@@ -170,7 +170,7 @@ TEST_F(LoadStateTest, PauseResumeAndRunningFlagFollowTheThreadList)
     // Once told to stop, a pause no longer closes the gate.
     state.StopPreload();
     state.PausePreload();
-    state.JoinPreload();
+    state.preloadThread.WaitAll();
     EXPECT_EQ(state.IsPreloadRunning(), 0);
 }
 
@@ -189,7 +189,7 @@ TEST_F(LoadStateTest, DecoderPausesWhileTheGuiJoinsThePreload)
     });
     for (int round = 0; round < 100; ++round) {
         state.StopPreload();
-        state.JoinPreload();
+        state.preloadThread.WaitAll();
         state.preloadThread.stop = 0;
         state.preloadRunning = 1;
         ASSERT_TRUE(state.preloadThread.Start([&] {

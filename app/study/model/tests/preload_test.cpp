@@ -103,7 +103,7 @@ protected:
     void TearDown() override
     {
         GetLoadState().HaltPreload();
-        GetLoadState().JoinPreload();
+        GetLoadState().preloadThread.WaitAll();
         XEVSetMemoryStatusQuery(nullptr);
         XEVSetPreloadObserver(nullptr);
         GetCommonSettings().CacheSizeRatio = 50;
@@ -114,7 +114,7 @@ protected:
         XEVLoadState& state = GetLoadState();
         EXPECT_EQ(state.StartPreload(&view), 1);
         EXPECT_TRUE(Eventually([&] { return state.IsPreloadRunning() == 0; }));
-        state.JoinPreload();
+        state.preloadThread.WaitAll();
         return ReadOrder();
     }
 };

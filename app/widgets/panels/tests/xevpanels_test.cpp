@@ -313,7 +313,7 @@ protected:
     {
         XEVLoadState& state = GetLoadState();
         state.StopPreload();
-        state.JoinPreload();
+        state.preloadThread.WaitAll();
         state.preloadThread.stop = 0;
         state.lastPaintEndMs = 0;
     }

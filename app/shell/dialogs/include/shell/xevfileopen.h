@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "study/xevvekhelper.h"
 
@@ -41,5 +42,6 @@ int32_t ReadReportFile(const QString& path, ReportInfo& report, int32_t* status 
 // fields are then kept unless the earlier import's files went with the attempt.
 QString ImportZipArchive(const QString& zipPath);
 // Empties the extraction folder and clears both fields, so that no archive member stands in
-// for a file of another source; for opening a DICOMDIR or a single file, and at exit.
-void ForgetZipArchive();
+// for a file of another source; for opening a DICOMDIR or a single file, and at exit. Once
+// stop says so the emptying ends between two entries; what is left keeps the folder's lock.
+void ForgetZipArchive(const std::function<bool()>& stop = {});

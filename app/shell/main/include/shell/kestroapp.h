@@ -8,17 +8,17 @@
 #include <QDialog>
 #include <QStringList>
 
+#include "shell/xevdetached.h"
+#include "shell/xevkestroappcore.h"
+#include "shell/xevsingleinstance.h"
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <thread>
-
-#include "shell/xevkestroappcore.h"
-#include "shell/xevsingleinstance.h"
 
 class CMainFrame;
+class XEVEndSignals;
 
 // The about box: icon, name, version and OK.
 class CAboutDlg : public QDialog {
@@ -57,7 +57,7 @@ public:
     CMainFrame* MainFrame() const { return frame_.get(); }
     // What copies that did not end left in the temporary folder is removed on a worker that
     // InitInstance starts, so the window never waits for it; true once it has ended.
-    bool LeftoverSweepEnded() const { return sweepEnded_.load(); }
+    bool LeftoverSweepEnded() const;
     // Tests hold the worker back with a gate it calls before it begins; empty for none.
     static void SetLeftoverSweepGateForTest(std::function<void()> gate);
     // The arguments with "/Agree" added when the stored acceptance is current.
@@ -87,11 +87,8 @@ private:
     std::unique_ptr<CMainFrame> frame_;
     int startStatus_ = 0;
     bool readersLeft_ = false;
-    std::thread sweeper_;
-    std::atomic<bool> stopSweep_{false};
-    std::atomic<bool> sweepEnded_{false};
-    // The steady clock's count at which the sweep stops; set from removalEnd_ when the end begins.
-    std::atomic<int64_t> sweepEnd_{INT64_MAX};
+    std::shared_ptr<const XEVThreadEnd> sweeper_;
+    std::shared_ptr<std::atomic<bool>> sweepStop_;
     std::chrono::steady_clock::time_point removalEnd_ = std::chrono::steady_clock::time_point::max();
     std::chrono::steady_clock::time_point readerWaitEnd_ = std::chrono::steady_clock::time_point::max();
 };
@@ -119,6 +116,8 @@ private:
     int EndRun(int status);
 
     QStringList arguments_;
+    // Run's, while it runs: its watchdog keeps the exit deadline.
+    XEVEndSignals* endSignals_ = nullptr;
     QString screenshot_;
     int screenshotTimeoutMs_ = 60000;
 };

@@ -14,6 +14,10 @@
 #include <memory>
 #include <thread>
 
+// Ends the process at once, without static destruction, after writing why (when not null) to
+// stderr; in a signal handler nothing else is done, elsewhere stdio is flushed first.
+[[noreturn]] void XEVEndProcessNow(int status, const char* why, bool inSignalHandler = false);
+
 class XEVEndSignals : public QObject {
 public:
     // end runs on this thread's event loop once per signal that arrives; takeWithinMs is how
@@ -23,6 +27,12 @@ public:
     ~XEVEndSignals() override;
     XEVEndSignals(const XEVEndSignals&) = delete;
     XEVEndSignals& operator=(const XEVEndSignals&) = delete;
+
+    // Once withinMs have passed, the process ends with the end status unless this object has
+    // gone by then; an earlier deadline armed stays.
+    void ArmDeadline(int withinMs);
+    // The status the deadline ends the process with.
+    void SetEndStatus(int status);
 
     // Whether the handlers are in place.
     bool Installed() const { return notifier_ != nullptr; }

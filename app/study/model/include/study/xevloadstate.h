@@ -52,9 +52,6 @@ public:
     // Sets the stop flag, raises the run's stop and opens the gate for good (until the next
     // StartPreload); the thread is not waited for and ends after its block.
     void StopPreload();
-    // Waits for the end of every pre-load thread; called without holding the lock, never on
-    // the GUI thread while the process runs.
-    void JoinPreload();
     // What a study list does before it changes what the pre-load was started over: stop,
     // clear the painting mark. Nothing is waited for.
     void HaltPreload();

@@ -69,7 +69,6 @@ public:
     std::vector<PatientInfo*> scanRecords;
     QString mediaPath;
     XEVWindowHandle notifyWindow;
-    std::atomic<int32_t> readAheadStop{0};
     XEVThread readAhead;
     XEVThread scanner;
     std::atomic<int32_t> perFrameSplit{0};
