@@ -14,7 +14,7 @@ echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg) (shared mac
 for run in $(seq 1 "$runs"); do
   out=$(QT_QPA_PLATFORM=offscreen /usr/bin/time -v "$tests" --gtest_also_run_disabled_tests \
         --gtest_filter='LongSeriesTest.DISABLED_PagingALongSeriesEndToEnd' 2>&1 || true)
-  measured=$(grep -E '^\[ measured \]' <<<"$out" | sed 's/^\[ measured \] //')
+  measured=$(grep -E '^\[ measured \]' <<<"$out" | sed 's/^\[ measured \] //' || true)
   rss=$(grep -E 'Maximum resident set size' <<<"$out" | awk '{print $NF}')
   wall=$(grep -E 'Elapsed \(wall clock\)' <<<"$out" | awk '{print $NF}')
   printf 'run %2d: %s; process peak %d MiB, %s\n' "$run" "${measured:-no figures (failed?)}" $((rss / 1024)) "$wall"

@@ -505,7 +505,7 @@ TEST_F(LongSeriesTest, DISABLED_PagingALongSeriesEndToEnd)
         }
         return false;
     };
-    ASSERT_TRUE(PumpUntil([&] { return pageShown(0); }, 120000));
+    ASSERT_TRUE(PumpUntil([&] { return pageShown(0) && Image().GetFirstActiveView() != nullptr; }, 120000));
     const int perPage = Image().seriesLayout.rows * Image().seriesLayout.cols;
     const size_t threadsBefore = XEVThreadsStarted();
     int pages = 0;

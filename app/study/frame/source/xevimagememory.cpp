@@ -1,11 +1,19 @@
 #include "viewer/xevimagememory.h"
 
+#include <sys/mman.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 namespace {
+
+// A frame's memory of this size or more is mapped of its own, and its pages go back to the
+// system when it is freed. From malloc, the frames let go while paging stayed free in the
+// allocator arena of the thread that decoded them, as those that replaced them, decoded on
+// another thread, grew another arena.
+constexpr uint32_t kMappedImageBytes = 128u * 1024u;
 
 std::atomic<XEVImageAllocateFunction> g_allocate{nullptr};
 std::atomic<uint64_t> g_held{0};
@@ -38,7 +46,15 @@ void XEVImageMemory::Allocate(uint32_t n)
     void* buffer = nullptr;
     try {
         const XEVImageAllocateFunction allocate = g_allocate.load();
-        buffer = allocate != nullptr ? allocate(n) : std::malloc(n);
+        if (allocate != nullptr) {
+            buffer = allocate(n);
+        } else if (n >= kMappedImageBytes) {
+            void* pages = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            buffer = pages != MAP_FAILED ? pages : nullptr;
+            mapped_ = buffer != nullptr;
+        } else {
+            buffer = std::malloc(n);
+        }
     } catch (const std::bad_alloc&) {
         buffer = nullptr;
     } catch (...) {
@@ -58,9 +74,14 @@ void XEVImageMemory::Free()
 {
     if (data_ != nullptr) {
         g_held.fetch_sub(size_, std::memory_order_relaxed);
-        std::free(data_);
+        if (mapped_) {
+            ::munmap(data_, size_);
+        } else {
+            std::free(data_);
+        }
         data_ = nullptr;
         size_ = 0;
+        mapped_ = false;
     }
 }
 
