@@ -699,18 +699,23 @@ std::string FirstImagesReadFirst(const std::vector<SlowDiscEvent>& log, long mar
             rest.insert(other->filePath.toStdString());
         }
     }
-    std::set<int> oldReaders;
-    for (const SlowDiscEvent& event : log) {
-        if (event.start < mark) {
-            oldReaders.insert(event.thread);
-        }
-    }
+    // A reader let go still reads the block it began: the reads of a turn asked before the mark.
+    // Threads are kept from one reader to the next, so a thread's later turns are new readers'.
+    std::vector<SlowDiscEvent> ordered = log;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const SlowDiscEvent& a, const SlowDiscEvent& b) { return a.start < b.start; });
+    std::set<int> inOldTurn;
     long lastFirst = -1;
     long firstRest = std::numeric_limits<long>::max();
     std::string restPath;
     std::set<std::string> read;
-    for (const SlowDiscEvent& event : log) {
-        if (event.kind != SlowDiscEvent::Read || event.start < mark || oldReaders.count(event.thread) != 0) {
+    for (const SlowDiscEvent& event : ordered) {
+        if (event.kind == SlowDiscEvent::TurnAsked && event.start < mark) {
+            inOldTurn.insert(event.thread);
+        } else if (event.kind == SlowDiscEvent::TurnGiven) {
+            inOldTurn.erase(event.thread);
+        }
+        if (event.kind != SlowDiscEvent::Read || event.start < mark || inOldTurn.count(event.thread) != 0) {
             continue;
         }
         if (firsts.count(event.path) != 0) {
