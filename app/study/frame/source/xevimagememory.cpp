@@ -1,11 +1,16 @@
 #include "viewer/xevimagememory.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -14,6 +19,62 @@ namespace {
 // allocator arena of the thread that decoded them, as those that replaced them, decoded on
 // another thread, grew another arena.
 constexpr uint32_t kMappedImageBytes = 128u * 1024u;
+// Mappings freed are kept up to this many bytes for the frames of the next page, which are
+// mostly of their size: a new mapping is faulted in and zeroed page by page.
+constexpr size_t kKeptMappedBytes = size_t(16) << 20;
+
+struct KeptMappings {
+    std::mutex mutex;
+    std::vector<std::pair<void*, size_t>> blocks;
+    size_t bytes = 0;
+};
+
+// Never freed: image memory may be let go during the program's end.
+KeptMappings& Kept()
+{
+    static KeptMappings* const kept = new KeptMappings;
+    return *kept;
+}
+
+size_t PageRounded(size_t n)
+{
+    static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    return (n + page - 1) / page * page;
+}
+
+void* TakeMapping(size_t n)
+{
+    const size_t size = PageRounded(n);
+    {
+        KeptMappings& kept = Kept();
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        for (auto it = kept.blocks.rbegin(); it != kept.blocks.rend(); ++it) {
+            if (it->second == size) {
+                void* block = it->first;
+                kept.bytes -= size;
+                kept.blocks.erase(std::next(it).base());
+                return block;
+            }
+        }
+    }
+    void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return pages != MAP_FAILED ? pages : nullptr;
+}
+
+void GiveMapping(void* block, size_t n)
+{
+    const size_t size = PageRounded(n);
+    {
+        KeptMappings& kept = Kept();
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        if (kept.bytes + size <= kKeptMappedBytes) {
+            kept.blocks.emplace_back(block, size);
+            kept.bytes += size;
+            return;
+        }
+    }
+    ::munmap(block, size);
+}
 
 std::atomic<XEVImageAllocateFunction> g_allocate{nullptr};
 std::atomic<uint64_t> g_held{0};
@@ -49,8 +110,7 @@ void XEVImageMemory::Allocate(uint32_t n)
         if (allocate != nullptr) {
             buffer = allocate(n);
         } else if (n >= kMappedImageBytes) {
-            void* pages = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            buffer = pages != MAP_FAILED ? pages : nullptr;
+            buffer = TakeMapping(n);
             mapped_ = buffer != nullptr;
         } else {
             buffer = std::malloc(n);
@@ -75,7 +135,7 @@ void XEVImageMemory::Free()
     if (data_ != nullptr) {
         g_held.fetch_sub(size_, std::memory_order_relaxed);
         if (mapped_) {
-            ::munmap(data_, size_);
+            GiveMapping(data_, size_);
         } else {
             std::free(data_);
         }

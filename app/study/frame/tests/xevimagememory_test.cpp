@@ -124,7 +124,8 @@ TEST_F(ImageMemory, FramesLetGoGiveTheirPagesBack)
     EXPECT_EQ(XEVImageMemoryHeld(), heldBefore);
     PlatProcessMemory after;
     ASSERT_TRUE(PlatGetProcessMemory(after));
-    EXPECT_LT(after.workingSet, before.workingSet + uint64_t(kFrames / 4) * kFrame);
+    // At most a few kept for the frames to come.
+    EXPECT_LT(after.workingSet, before.workingSet + uint64_t(kFrames / 2) * kFrame);
     for (void* block : kept) {
         std::free(block);
     }
