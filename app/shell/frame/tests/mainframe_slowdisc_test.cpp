@@ -1116,7 +1116,9 @@ TEST_F(SlowDiscOpenTest, TheWheelBesideCineIsReadFirstAndLosesNoStep)
     ASSERT_TRUE(PumpUntil([&] {
         watch();
         return playedMoves >= 2;
-    }));
+    })) << "cine stays at "
+        << played->GetPosition() << ", its loader under way " << played->loadingUnderWay.load() << ", running "
+        << played->loaderRunning.load();
 
     // Nine steps down at once: the tenth image.
     const size_t mark = ReadsSoFar();

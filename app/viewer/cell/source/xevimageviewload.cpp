@@ -856,9 +856,10 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
         if (StepWaits(target)) {
             return false;
         }
-        // A loader waiting for its turn behind another cell's brings nothing soon: cine asks
-        // for its next image rather than stay on the ones loaded.
-        if (!loading || (cineStep_ && loaderRunning.load() == 0)) {
+        // A loader waiting for its turn, or held at its gate while another cell's goes first,
+        // brings nothing soon: cine asks for its next image rather than stay on the ones loaded.
+        const bool loaderGoesOn = loaderRunning.load() != 0 && loader.WaitGate(0);
+        if (!loading || (cineStep_ && !loaderGoesOn)) {
             if (CineWaits(images_[target], images_[target]->startFrame) ||
                 !LoadNow(images_[target], images_[target]->startFrame)) {
                 return false;
