@@ -1,6 +1,7 @@
 #include "shell/xevdetached.h"
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -56,34 +57,106 @@ bool XEVThreadEnd::Wait(uint32_t timeoutMs) const
     return ended_.load() || said_.Wait(timeoutMs);
 }
 
+namespace {
+
+// Bodies run on threads kept from one body to the next, a set for each priority: a thread
+// started per body cost the paging of a long series a thread for each page, and with each new
+// thread another allocator arena kept the memory freed by the bodies before.
+struct PooledBody {
+    std::unique_ptr<std::function<void()>> body;
+    std::shared_ptr<XEVThreadEnd> end;
+};
+
+struct ThreadPool {
+    std::mutex mutex;
+    std::condition_variable work[2];
+    std::deque<PooledBody> bodies[2];
+    size_t idle[2] = {0, 0};
+    size_t started = 0;
+};
+
+// Threads left waiting for a body, each priority: more than run at once while cells page.
+constexpr size_t kKeptIdleThreads = 4;
+
+// Never freed: a thread kept waiting when the process ends waits on it.
+ThreadPool& Pool()
+{
+    static ThreadPool* const pool = new ThreadPool;
+    return *pool;
+}
+
+size_t Slot(PlatThreadPriority priority)
+{
+    return priority == PlatThreadPriority::Lowest ? 1 : 0;
+}
+
+void PoolThread(PlatThreadPriority priority)
+{
+    PlatSetCurrentThreadPriority(priority);
+    ThreadPool& pool = Pool();
+    const size_t slot = Slot(priority);
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    for (;;) {
+        while (pool.bodies[slot].empty()) {
+            if (pool.idle[slot] >= kKeptIdleThreads) {
+                return;
+            }
+            ++pool.idle[slot];
+            pool.work[slot].wait(lock);
+            --pool.idle[slot];
+        }
+        PooledBody next = std::move(pool.bodies[slot].front());
+        pool.bodies[slot].pop_front();
+        lock.unlock();
+        (*next.body)();
+        // What the body captured goes while it still counts: once none counts, nothing of it
+        // is left to destroy during the program's end.
+        next.body.reset();
+        {
+            const std::shared_ptr<XEVThreadEnd> said = std::move(next.end);
+            XEVThreadEndSayer::Say(*said);
+        }
+        Finish();
+        lock.lock();
+    }
+}
+
+}   // namespace
+
 std::shared_ptr<const XEVThreadEnd> XEVStartCounted(std::function<void()> body, PlatThreadPriority priority)
 {
     auto end = std::make_shared<XEVThreadEnd>();
     Enter();
-    auto held = std::make_unique<std::function<void()>>(std::move(body));
+    ThreadPool& pool = Pool();
+    const size_t slot = Slot(priority);
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    pool.bodies[slot].push_back({std::make_unique<std::function<void()>>(std::move(body)), end});
+    // Each body waiting has a thread of its own to come: a kept one, or a new one.
+    if (pool.idle[slot] >= pool.bodies[slot].size()) {
+        pool.work[slot].notify_one();
+        return end;
+    }
     try {
-        std::thread([held = std::move(held), end, priority]() mutable {
-            PlatSetCurrentThreadPriority(priority);
-            (*held)();
-            // What the body captured goes while it still counts: once none counts, nothing of it
-            // is left to destroy during the program's end.
-            held.reset();
-            {
-                const std::shared_ptr<XEVThreadEnd> said = std::move(end);
-                XEVThreadEndSayer::Say(*said);
-            }
-            Finish();
-        }).detach();
+        std::thread(PoolThread, priority).detach();
     } catch (const std::system_error&) {
+        pool.bodies[slot].pop_back();
         Finish();
         return nullptr;
     }
+    ++pool.started;
     return end;
 }
 
 bool XEVStartDetached(std::function<void()> body)
 {
     return XEVStartCounted(std::move(body)) != nullptr;
+}
+
+size_t XEVThreadsStarted()
+{
+    ThreadPool& pool = Pool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    return pool.started;
 }
 
 size_t XEVDetachedRunning()

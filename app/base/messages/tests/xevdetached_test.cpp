@@ -120,3 +120,33 @@ TEST(DetachedThreads, AnEndIsSaidOnceWhatTheBodyHeldIsGoneAndPriorityIsTheThread
     errno = 0;
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))), niceHere);
 }
+
+// Bodies one after another run on the threads kept from the bodies before; bodies at once
+// each get a thread, however many wait: one held at its gate never holds another back.
+TEST(DetachedThreads, ThreadsAreKeptForTheBodiesAfter)
+{
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+    const size_t before = XEVThreadsStarted();
+    constexpr int kOneAfterAnother = 40;
+    int ran = 0;
+    for (int i = 0; i < kOneAfterAnother; ++i) {
+        const std::shared_ptr<const XEVThreadEnd> end = XEVStartCounted([&ran] { ++ran; });
+        ASSERT_NE(end, nullptr);
+        ASSERT_TRUE(end->Wait(kNoCeilingWaitMs));
+    }
+    EXPECT_EQ(ran, kOneAfterAnother);
+    EXPECT_LE(XEVThreadsStarted() - before, 6u);
+
+    constexpr int kAtOnce = 10;
+    auto gate = std::make_shared<Gate>();
+    std::atomic<int> waiting{0};
+    for (int i = 0; i < kAtOnce; ++i) {
+        ASSERT_TRUE(XEVStartDetached([gate, &waiting] {
+            ++waiting;
+            gate->Wait();
+        }));
+    }
+    EXPECT_TRUE(PumpUntil([&] { return waiting.load() == kAtOnce; }, kNoCeilingWaitMs));
+    gate->Open();
+    ASSERT_TRUE(XEVWaitDetached(NoCeiling()));
+}

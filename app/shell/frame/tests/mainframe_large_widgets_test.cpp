@@ -22,6 +22,7 @@
 #include "discopentestsupport.h"
 #include "largedisctestsupport.h"
 #include "platform/platfile.h"
+#include "shell/xevdetached.h"
 #include "study/xevloadstate.h"
 #include "study/xevstagedread.h"
 #include "study/xevvekhelper.h"
@@ -465,6 +466,7 @@ TEST_F(LongSeriesTest, LongSeriesPagesWithinTheDecodedBudget)
         QCoreApplication::sendEvent(cell, &event);
         Pump();
     };
+    const size_t threadsBefore = XEVThreadsStarted();
     press(Qt::Key_End);
     const int last = kRecords - perPage;
     EXPECT_TRUE(PumpUntil([&] { return pagePainted(last); }, waitMs));
@@ -475,14 +477,48 @@ TEST_F(LongSeriesTest, LongSeriesPagesWithinTheDecodedBudget)
     press(Qt::Key_Home);
     EXPECT_TRUE(PumpUntil([&] { return pagePainted(0); }, waitMs));
     Pump();
+    // The loaders and the worker of each page run on the threads kept from the pages before.
+    const size_t threadsStarted = XEVThreadsStarted() - threadsBefore;
+    EXPECT_LE(threadsStarted, 12u);
     // Far images went as the pages came: the budget holds, with at most a page over it.
     EXPECT_LE(decodedHeld(), bound + perPage);
     EXPECT_LE(XEVImageMemoryHeld(), XEVDecodedBudget() + uint64_t(perPage) * 2 * frameBytes);
     std::printf("[ measured ] %d records of %d files in the series grid: %d images decoded and held (budget %d), "
-                "image memory %llu MB, peak RSS %llu MB\n",
+                "image memory %llu MB, peak RSS %llu MB, %zu threads started for 22 pages\n",
                 kRecords, kLongSeriesFiles, decodedHeld(), bound, (unsigned long long)(XEVImageMemoryHeld() >> 20),
-                (unsigned long long)(PeakResidentBytes() >> 20));
+                (unsigned long long)(PeakResidentBytes() >> 20), threadsStarted);
     EXPECT_EQ(box.texts.size(), 0u);
+}
+
+// For bench/paging_memory.sh, not run as a test: the 3,000 records paged end to end by PageDown,
+// each page painted; the peak resident size and the threads started are printed.
+TEST_F(LongSeriesTest, DISABLED_PagingALongSeriesEndToEnd)
+{
+    constexpr int kRecords = 3000;
+    ASSERT_NE(OpenLongSeries(kRecords), nullptr);
+    const auto pageShown = [&](int offset) {
+        for (const auto& [id, cell] : Image().ActiveCells()) {
+            if (cell->GetPosition() - 1 != offset) {
+                return false;
+            }
+            return cell->HasFramePixels(cell->currentFrame);
+        }
+        return false;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return pageShown(0) && Image().GetFirstActiveView() != nullptr; }, 120000));
+    const int perPage = Image().seriesLayout.rows * Image().seriesLayout.cols;
+    const size_t threadsBefore = XEVThreadsStarted();
+    int pages = 0;
+    for (int offset = perPage; offset < kRecords; offset += perPage) {
+        XEVImageViewCtrl* cell = Image().GetFirstActiveView();
+        ASSERT_NE(cell, nullptr);
+        QKeyEvent event(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+        QCoreApplication::sendEvent(cell, &event);
+        ASSERT_TRUE(PumpUntil([&] { return pageShown(offset); }, 120000)) << offset;
+        ++pages;
+    }
+    std::printf("[ measured ] %d records paged end to end, %d pages: peak RSS %llu MB, %zu threads started\n", kRecords,
+                pages, (unsigned long long)(PeakResidentBytes() >> 20), XEVThreadsStarted() - threadsBefore);
 }
 
 // Cine on a series whose frames behind the page are not decoded (a budget of eight frames):

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QThread>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -23,6 +24,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -697,18 +699,23 @@ std::string FirstImagesReadFirst(const std::vector<SlowDiscEvent>& log, long mar
             rest.insert(other->filePath.toStdString());
         }
     }
-    std::set<int> oldReaders;
-    for (const SlowDiscEvent& event : log) {
-        if (event.start < mark) {
-            oldReaders.insert(event.thread);
-        }
-    }
+    // A reader let go still reads the block it began: the reads of a turn asked before the mark.
+    // Threads are kept from one reader to the next, so a thread's later turns are new readers'.
+    std::vector<SlowDiscEvent> ordered = log;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const SlowDiscEvent& a, const SlowDiscEvent& b) { return a.start < b.start; });
+    std::set<int> inOldTurn;
     long lastFirst = -1;
     long firstRest = std::numeric_limits<long>::max();
     std::string restPath;
     std::set<std::string> read;
-    for (const SlowDiscEvent& event : log) {
-        if (event.kind != SlowDiscEvent::Read || event.start < mark || oldReaders.count(event.thread) != 0) {
+    for (const SlowDiscEvent& event : ordered) {
+        if (event.kind == SlowDiscEvent::TurnAsked && event.start < mark) {
+            inOldTurn.insert(event.thread);
+        } else if (event.kind == SlowDiscEvent::TurnGiven) {
+            inOldTurn.erase(event.thread);
+        }
+        if (event.kind != SlowDiscEvent::Read || event.start < mark || inOldTurn.count(event.thread) != 0) {
             continue;
         }
         if (firsts.count(event.path) != 0) {
@@ -1038,6 +1045,41 @@ long LastDriveReadIn(const std::vector<SlowDiscEvent>& log, const std::string& z
     return last;
 }
 
+// The files the medium was asked for, in order.
+std::mutex readsMutex;
+std::vector<std::string> readPaths;
+void RecordRead(const std::string& path, int64_t, int32_t)
+{
+    std::lock_guard<std::mutex> lock(readsMutex);
+    if (readPaths.empty() || readPaths.back() != path) {
+        readPaths.push_back(path);
+    }
+}
+
+// Files of folder read after mark and before the first read of target; -1 when target was not
+// read after mark.
+int ReadBefore(size_t mark, const std::string& target, const std::string& folder)
+{
+    std::lock_guard<std::mutex> lock(readsMutex);
+    std::set<std::string> before;
+    for (size_t k = mark; k < readPaths.size(); ++k) {
+        if (readPaths[k].size() >= target.size() &&
+            readPaths[k].compare(readPaths[k].size() - target.size(), target.size(), target) == 0) {
+            return int(before.size());
+        }
+        if (readPaths[k].find(folder) != std::string::npos) {
+            before.insert(readPaths[k]);
+        }
+    }
+    return -1;
+}
+
+size_t ReadsSoFar()
+{
+    std::lock_guard<std::mutex> lock(readsMutex);
+    return readPaths.size();
+}
+
 }   // namespace
 
 // A zip whose first member is a 31 MB multi-frame file, stored, beside two series of 0.5 MB
@@ -1085,4 +1127,108 @@ TEST_F(SlowDiscOpenTest, SmallMembersInViewAreNotHeldBehindALargeMembersExtracti
     }
     EXPECT_EQ(box.texts.size(), 0u);
     XEVSetMediumProbe({});
+}
+
+// Two series of a study at 1.2 MB/s, cine played in one cell and the wheel turned in the other
+// while their loaders read: what the wheel steps to is read before cine's next frame, both
+// cells only ever show decoded images (the wheeled one keeps its image until the one stepped
+// to has come), and the wheeled cell ends on the last image asked, every step counted.
+TEST_F(SlowDiscOpenTest, TheWheelBesideCineIsReadFirstAndLosesNoStep)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "ct", {2, 24, 512}));
+        RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
+        return;
+    }
+    StudyInfo* study = OpenUntilTheStudyShows(2);
+    ASSERT_NE(study, nullptr);
+    XEVImageViewCtrl* played = nullptr;
+    XEVImageViewCtrl* wheeled = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        played = wheeled = nullptr;
+        for (const auto& [id, cell] : Image().ActiveCells()) {
+            ImageInfo* image = cell->CurrentImage();
+            if (image == nullptr || !cell->HasFramePixels(cell->currentFrame)) {
+                continue;
+            }
+            const std::string path = image->filePath.toStdString();
+            (path.find("/S001/") != std::string::npos ? played : wheeled) = cell;
+        }
+        return played != nullptr && wheeled != nullptr;
+    })) << "both series' first images";
+    ASSERT_EQ(wheeled->GetCineLength(), 24);
+    Image().SelectCell(played->ControlId());
+    Image().ActivateCell(wheeled->ControlId());
+    ASSERT_EQ(Image().GetSelectedView(), played);
+    ASSERT_NE(wheeled->active, 0);
+    {
+        std::lock_guard<std::mutex> lock(readsMutex);
+        readPaths.clear();
+    }
+    XEVSetReadObserver(RecordRead);
+    Title().OnPlayPause();
+    ASSERT_TRUE(Title().IsCinePlaying());
+
+    int black = 0;
+    int playedMoves = 0;
+    int playedAt = played->GetPosition();
+    const auto watch = [&] {
+        black += played->HasFramePixels(played->currentFrame) ? 0 : 1;
+        black += wheeled->HasFramePixels(wheeled->currentFrame) ? 0 : 1;
+        const int now = played->GetPosition();
+        playedMoves += now != playedAt ? 1 : 0;
+        playedAt = now;
+    };
+    const auto turn = [&](int steps, int delta) {
+        for (int k = 0; k < steps; ++k) {
+            QWheelEvent wheel(QPointF(10, 10), QPointF(wheeled->mapToGlobal(QPoint(10, 10))), QPoint(),
+                              QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(wheeled, &wheel);
+            watch();
+        }
+    };
+    // Cine has begun to ask the drive for frames of its own.
+    ASSERT_TRUE(PumpUntil([&] {
+        watch();
+        return playedMoves >= 2;
+    })) << "cine stays at "
+        << played->GetPosition() << ", its loader under way " << played->loadingUnderWay.load() << ", running "
+        << played->loaderRunning.load();
+
+    // Nine steps down at once: the tenth image.
+    const size_t mark = ReadsSoFar();
+    turn(9, -120);
+    ASSERT_TRUE(PumpUntil([&] {
+        watch();
+        return wheeled->GetPosition() == 10 && wheeled->StepAwaited() == -1;
+    })) << "at "
+        << wheeled->GetPosition();
+    // At most the frame cine's read had under way when the wheel turned, and the one the
+    // played cell's loader was reading.
+    const int cineFirst = ReadBefore(mark, "/S002/I0010", "/S001/");
+    EXPECT_GE(cineFirst, 0);
+    EXPECT_LE(cineFirst, 2);
+
+    // Five down and five up before anything comes: back where it was.
+    turn(5, -120);
+    turn(5, 120);
+    Pump();
+    watch();
+    EXPECT_EQ(wheeled->GetPosition(), 10);
+    // Then all the way up, faster than the drive reads: the first image.
+    turn(9, 120);
+    ASSERT_TRUE(PumpUntil([&] {
+        watch();
+        return wheeled->GetPosition() == 1 && wheeled->StepAwaited() == -1;
+    })) << "at "
+        << wheeled->GetPosition();
+    EXPECT_TRUE(PumpUntil([&] {
+        watch();
+        return playedMoves >= 6;
+    }));
+    EXPECT_EQ(black, 0);
+    Title().OnPlayPause();
+    XEVSetReadObserver(nullptr);
+    EXPECT_EQ(wheeled->GetPosition(), 1);
+    EXPECT_EQ(box.texts.size(), 0u);
 }

@@ -1,11 +1,80 @@
 #include "viewer/xevimagememory.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 namespace {
+
+// A frame's memory of this size or more is mapped of its own, and its pages go back to the
+// system when it is freed. From malloc, the frames let go while paging stayed free in the
+// allocator arena of the thread that decoded them, as those that replaced them, decoded on
+// another thread, grew another arena.
+constexpr uint32_t kMappedImageBytes = 128u * 1024u;
+// Mappings freed are kept up to this many bytes for the frames of the next page, which are
+// mostly of their size: a new mapping is faulted in and zeroed page by page.
+constexpr size_t kKeptMappedBytes = size_t(16) << 20;
+
+struct KeptMappings {
+    std::mutex mutex;
+    std::vector<std::pair<void*, size_t>> blocks;
+    size_t bytes = 0;
+};
+
+// Never freed: image memory may be let go during the program's end.
+KeptMappings& Kept()
+{
+    static KeptMappings* const kept = new KeptMappings;
+    return *kept;
+}
+
+size_t PageRounded(size_t n)
+{
+    static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    return (n + page - 1) / page * page;
+}
+
+void* TakeMapping(size_t n)
+{
+    const size_t size = PageRounded(n);
+    {
+        KeptMappings& kept = Kept();
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        for (auto it = kept.blocks.rbegin(); it != kept.blocks.rend(); ++it) {
+            if (it->second == size) {
+                void* block = it->first;
+                kept.bytes -= size;
+                kept.blocks.erase(std::next(it).base());
+                return block;
+            }
+        }
+    }
+    void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return pages != MAP_FAILED ? pages : nullptr;
+}
+
+void GiveMapping(void* block, size_t n)
+{
+    const size_t size = PageRounded(n);
+    {
+        KeptMappings& kept = Kept();
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        if (kept.bytes + size <= kKeptMappedBytes) {
+            kept.blocks.emplace_back(block, size);
+            kept.bytes += size;
+            return;
+        }
+    }
+    ::munmap(block, size);
+}
 
 std::atomic<XEVImageAllocateFunction> g_allocate{nullptr};
 std::atomic<uint64_t> g_held{0};
@@ -38,7 +107,14 @@ void XEVImageMemory::Allocate(uint32_t n)
     void* buffer = nullptr;
     try {
         const XEVImageAllocateFunction allocate = g_allocate.load();
-        buffer = allocate != nullptr ? allocate(n) : std::malloc(n);
+        if (allocate != nullptr) {
+            buffer = allocate(n);
+        } else if (n >= kMappedImageBytes) {
+            buffer = TakeMapping(n);
+            mapped_ = buffer != nullptr;
+        } else {
+            buffer = std::malloc(n);
+        }
     } catch (const std::bad_alloc&) {
         buffer = nullptr;
     } catch (...) {
@@ -58,9 +134,14 @@ void XEVImageMemory::Free()
 {
     if (data_ != nullptr) {
         g_held.fetch_sub(size_, std::memory_order_relaxed);
-        std::free(data_);
+        if (mapped_) {
+            GiveMapping(data_, size_);
+        } else {
+            std::free(data_);
+        }
         data_ = nullptr;
         size_ = 0;
+        mapped_ = false;
     }
 }
 

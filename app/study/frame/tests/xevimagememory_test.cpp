@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "platform/platmemory.h"
 
 namespace {
 
@@ -81,6 +87,63 @@ TEST_F(ImageMemory, FailedAllocationLeavesNothingAndTellsWhy)
         EXPECT_NE(memory.Data(), nullptr);
         EXPECT_EQ(memory.Status(), 0);
     }
+}
+
+// Frames decoded on a thread and let go on another give their pages back: none stays free in
+// the allocator arena of the thread that decoded them. Held bytes follow, and a frame's buffer
+// reallocated to another size, or through the test's allocation, is freed as it was taken.
+TEST_F(ImageMemory, FramesLetGoGiveTheirPagesBack)
+{
+    constexpr uint32_t kFrame = 1u << 20;
+    constexpr int kFrames = 64;
+    PlatProcessMemory before;
+    ASSERT_TRUE(PlatGetProcessMemory(before));
+    const uint64_t heldBefore = XEVImageMemoryHeld();
+    std::vector<std::unique_ptr<XEVImageMemory>> frames(kFrames);
+    // Small blocks kept between the frames, as a decode leaves them.
+    std::vector<void*> kept(kFrames);
+    std::thread([&frames, &kept] {
+        // A frame freed before, as paging frees them: malloc would take the next ones from the
+        // arena rather than map them.
+        XEVImageMemory freed;
+        freed.Allocate(kFrame + 4096);
+        freed.Free();
+        for (int k = 0; k < kFrames; ++k) {
+            frames[k] = std::make_unique<XEVImageMemory>();
+            frames[k]->Allocate(kFrame);
+            ASSERT_NE(frames[k]->Data(), nullptr);
+            std::memset(frames[k]->Data(), 0x5A, kFrame);
+            kept[k] = std::malloc(64);
+        }
+    }).join();
+    EXPECT_EQ(XEVImageMemoryHeld() - heldBefore, uint64_t(kFrames) * kFrame);
+    PlatProcessMemory holding;
+    ASSERT_TRUE(PlatGetProcessMemory(holding));
+    EXPECT_GE(holding.workingSet, before.workingSet + uint64_t(kFrames / 2) * kFrame);
+    frames.clear();
+    EXPECT_EQ(XEVImageMemoryHeld(), heldBefore);
+    PlatProcessMemory after;
+    ASSERT_TRUE(PlatGetProcessMemory(after));
+    // At most a few kept for the frames to come.
+    EXPECT_LT(after.workingSet, before.workingSet + uint64_t(kFrames / 2) * kFrame);
+    for (void* block : kept) {
+        std::free(block);
+    }
+
+    XEVImageMemory memory;
+    std::vector<uint8_t> bytes(kFrame, 7);
+    memory.CopyFrom(bytes.data(), kFrame);
+    memory.CopyFrom(bytes.data(), 16);
+    ASSERT_NE(memory.Data(), nullptr);
+    EXPECT_EQ(memory.Data()[15], 7);
+    XEVSetImageAllocateFunction([](size_t n) { return std::malloc(n); });
+    memory.CopyFrom(bytes.data(), kFrame);
+    XEVSetImageAllocateFunction(nullptr);
+    EXPECT_EQ(memory.Data()[kFrame - 1], 7);
+    memory.CopyFrom(bytes.data(), kFrame / 2);
+    EXPECT_EQ(memory.Size(), kFrame / 2);
+    memory.Free();
+    EXPECT_EQ(XEVImageMemoryHeld(), heldBefore);
 }
 
 }   // namespace

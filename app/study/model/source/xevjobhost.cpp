@@ -55,7 +55,13 @@ bool CXEVThreadUI::event(QEvent* event)
                 // A cell shows one frame: what it asked for before and has not got is no
                 // longer on screen.
                 std::erase_if(q_->requests, [&](const XEVFrameRequest& r) { return r.notify == request->notify; });
-                q_->requests.push_back(*request);
+                // What a user steps to is read before the next frame of a cine.
+                auto place = q_->requests.end();
+                if (!request->behind) {
+                    place = std::find_if(q_->requests.begin(), q_->requests.end(),
+                                         [](const XEVFrameRequest& r) { return r.behind; });
+                }
+                q_->requests.insert(place, *request);
             }
             return true;
         }
@@ -489,13 +495,13 @@ void CXEVThreadUI::RunFrameRequest(const XEVFrameRequest& request, const std::at
     }
 }
 
-bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced)
+bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced, bool behind)
 {
     const XEVWindowHandle loaderWindow = GetLoadState().GetLoaderWindow();
     if (image == nullptr || loaderWindow.IsNull()) {
         return false;
     }
-    auto* request = new XEVFrameRequest{image, frame, notify, forced};
+    auto* request = new XEVFrameRequest{image, frame, notify, forced, behind};
     XEVPostMessage(loaderWindow, WM_XEV_LOADER_QUEUE, 2, reinterpret_cast<XEVLParam>(request));
     XEVPostMessage(loaderWindow, WM_XEV_LOADER_START);
     return true;

@@ -226,6 +226,7 @@ void XEVImageViewCtrl::ClearView(bool repaint)
     cellsPerPage = 1;
     images_.clear();
     cineAwaited_ = nullptr;
+    ForgetStepAwaited();
     firstLoadAsked_ = nullptr;
     imageIndexStale_ = true;
     currentImage = -1;
@@ -241,6 +242,7 @@ void XEVImageViewCtrl::SetImages(const std::vector<ImageInfo*>& images)
 {
     images_.clear();
     cineAwaited_ = nullptr;
+    ForgetStepAwaited();
     firstLoadAsked_ = nullptr;
     imageIndexStale_ = true;
     currentImage = -1;

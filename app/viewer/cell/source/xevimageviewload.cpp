@@ -217,6 +217,9 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
     firstLoadAsked_ = nullptr;
     if (status == 0) {
         RelieveDecodedBudget();
+        if (image == stepAwaitedImage_) {
+            (void)TakeStepAwaited(image);
+        }
         ++loadedCount;
         if (loadedCount == 1) {
             SetupFirstImage();
@@ -312,10 +315,10 @@ void XEVImageViewCtrl::OnLoadNow()
     forcedLoadBusy = 0;
 }
 
-bool XEVImageViewCtrl::AskWorker(ImageInfo* image, int32_t frame, int32_t forced)
+bool XEVImageViewCtrl::AskWorker(ImageInfo* image, int32_t frame, int32_t forced, bool behind)
 {
     tilesAtRequest_ = TileCount();
-    if (!XEVRequestFrame(image, frame, Handle(), forced)) {
+    if (!XEVRequestFrame(image, frame, Handle(), forced, behind)) {
         return false;
     }
     frameAsked_ = image;
@@ -328,6 +331,10 @@ void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image)
         frameAsked_ = nullptr;
     }
     RelieveDecodedBudget();
+    if (image != nullptr && image == stepAwaitedImage_ && !TakeStepAwaited(image)) {
+        // It did not decode: the cell stays where it is, and the next step goes on from there.
+        ForgetStepAwaited();
+    }
     if (image == nullptr || image != CurrentImage()) {
         return;
     }
@@ -364,6 +371,7 @@ void XEVImageViewCtrl::ApplyHeldWindow(ImageInfo* image, int32_t frame)
 void XEVImageViewCtrl::CineStep()
 {
     cineAwaited_ = nullptr;
+    ForgetStepAwaited();
     cineStep_ = true;
     SetCurrentImage(kNext, 1);
     cineStep_ = false;
@@ -373,10 +381,57 @@ bool XEVImageViewCtrl::CineWaits(ImageInfo* image, int32_t frame)
 {
     // Cine stays on the frame it shows until the next one is decoded: a frame it moved to
     // before would paint black.
-    if (!cineStep_ || (frameAsked_ != image && !AskWorker(image, frame, 0))) {
+    if (!cineStep_ || (frameAsked_ != image && !AskWorker(image, frame, 0, true))) {
         return false;
     }
     cineAwaited_ = image;
+    return true;
+}
+
+bool XEVImageViewCtrl::StepWaits(int32_t key)
+{
+    const auto found = images_.find(key);
+    if (cineStep_ || found == images_.end()) {
+        return false;
+    }
+    ImageInfo* image = found->second;
+    // Steps come faster than a slow drive reads: the cell keeps its image, rather than paint
+    // black, until the last one stepped to has come; the ones passed over are not read.
+    if (frameAsked_ != image && !AskWorker(image, image->startFrame, 0)) {
+        return false;
+    }
+    stepAwaited_ = key;
+    stepAwaitedImage_ = image;
+    return true;
+}
+
+void XEVImageViewCtrl::ForgetStepAwaited()
+{
+    stepAwaited_ = -1;
+    stepAwaitedImage_ = nullptr;
+}
+
+bool XEVImageViewCtrl::TakeStepAwaited(const ImageInfo* image)
+{
+    const auto found = images_.find(stepAwaited_);
+    if (found == images_.end() || found->second != image) {
+        return false;
+    }
+    {
+        XEVLockedHelper locked(found->second, true);
+        if (locked.helper == nullptr || !locked.helper->IsFrameLoaded(std::max(found->second->startFrame, 0))) {
+            return false;
+        }
+    }
+    const int32_t key = stepAwaited_;
+    ForgetStepAwaited();
+    if (key != currentImage) {
+        CloseAnnotationEdit();
+    }
+    currentImage = key;
+    currentFrame = found->second->startFrame;
+    update();
+    PostToParent(WM_XEV_IMAGE_CHANGED, XEVWParam(controlId_), 0);
     return true;
 }
 
@@ -511,6 +566,7 @@ bool XEVImageViewCtrl::TilePlace(int32_t position, int32_t& image, int32_t& fram
 
 int32_t XEVImageViewCtrl::GoToImage(int32_t position)
 {
+    ForgetStepAwaited();
     const int32_t previousImage = currentImage;
     const int32_t previousFrame = currentFrame;
     if (tileMode != 0 && position != -1) {
@@ -570,6 +626,7 @@ int32_t XEVImageViewCtrl::GoToImage(int32_t position)
 
 bool XEVImageViewCtrl::ShowEntry(ImageInfo* entry, int32_t frame)
 {
+    ForgetStepAwaited();
     for (const auto& [key, image] : images_) {
         if (image != entry) {
             continue;
@@ -751,10 +808,12 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
     const int32_t count = static_cast<int32_t>(images_.size());
     const bool loading = loadingUnderWay.load() != 0;
     const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
-    int32_t target = currentImage;
+    // The user's steps go on from the one they wait on: none is lost while the drive reads.
+    const int32_t from = !cineStep_ && images_.count(stepAwaited_) != 0 ? stepAwaited_ : currentImage;
+    int32_t target = from;
     switch (direction) {
     case kNext:
-        target = SkipFailed(currentImage + 1, 1);
+        target = SkipFailed(from + 1, 1);
         if (target >= count) {
             if (wrap == 0) {
                 return false;
@@ -763,7 +822,7 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
         }
         break;
     case kPrevious:
-        target = SkipFailed(currentImage - 1, -1);
+        target = SkipFailed(from - 1, -1);
         if (target < 0) {
             if (wrap == 0) {
                 return false;
@@ -775,7 +834,12 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
     case kLast: target = SkipFailed(loading ? loadedCount - 2 : count - 1, -1); break;
     default: return false;
     }
-    if (target == currentImage || images_.find(target) == images_.end()) {
+    if (target == from || images_.find(target) == images_.end()) {
+        return false;
+    }
+    if (target == currentImage) {
+        // Back to the image shown: nothing more is waited for.
+        ForgetStepAwaited();
         return false;
     }
     const auto decoded = [perFrame](ImageInfo* image) {
@@ -789,7 +853,13 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
                                                   : locked.helper->IsFrameLoaded(-1);
     };
     if (!decoded(images_[target])) {
-        if (!loading) {
+        if (StepWaits(target)) {
+            return false;
+        }
+        // A loader waiting for its turn, or held at its gate while another cell's goes first,
+        // brings nothing soon: cine asks for its next image rather than stay on the ones loaded.
+        const bool loaderGoesOn = loaderRunning.load() != 0 && loader.WaitGate(0);
+        if (!loading || (cineStep_ && !loaderGoesOn)) {
             if (CineWaits(images_[target], images_[target]->startFrame) ||
                 !LoadNow(images_[target], images_[target]->startFrame)) {
                 return false;
@@ -823,6 +893,7 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
             }
         }
     }
+    ForgetStepAwaited();
     currentImage = target;
     currentFrame = image->startFrame;
     return true;

@@ -37,11 +37,14 @@ private:
 };
 
 // Runs body on a counted thread at that priority; its end, or null (body not run) when the
-// system refuses a thread.
+// system refuses a thread. The threads are kept for the bodies after: one is started only when
+// none of that priority waits for a body.
 std::shared_ptr<const XEVThreadEnd> XEVStartCounted(std::function<void()> body,
                                                     PlatThreadPriority priority = PlatThreadPriority::Normal);
 // The same for an owner that never asks for the end. False, body not run, when refused.
 bool XEVStartDetached(std::function<void()> body);
+// Threads the process has started to run counted bodies.
+size_t XEVThreadsStarted();
 // Counted threads whose body, or what it held, is not gone yet.
 size_t XEVDetachedRunning();
 // Waits until none counts or end has come; true when none counts.

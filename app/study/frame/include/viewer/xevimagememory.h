@@ -43,4 +43,5 @@ private:
     uint8_t* data_ = nullptr;
     uint32_t size_ = 0;
     int32_t status_ = kStatusOk;
+    bool mapped_ = false;   // pages of its own, not from malloc
 };

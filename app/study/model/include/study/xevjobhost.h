@@ -37,11 +37,13 @@ struct XEVFrameRequest {
     ImageInfo* image = nullptr;
     int32_t frame = 0;
     XEVWindowHandle notify;
-    int32_t forced = 0;   // 1: no memory test first
+    int32_t forced = 0;    // 1: no memory test first
+    bool behind = false;   // waits behind every request that is not: cine's next frame
 };
 constexpr XEVLParam kXEVRequestedFrameNotice = 1;
 // Posts a request to the loader window and starts a worker for it; false without one.
-bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced);
+bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced,
+                     bool behind = false);
 
 // Posted back to notify, with id and wParam, once the loader window's worker has run every
 // job given before the notice, or been stopped; at once when it has none.

@@ -176,8 +176,12 @@ public:
     // Cine's step: the next position, wrapping; a frame not decoded yet is asked for and the
     // cell stays on the one it shows until a later step finds it.
     void CineStep();
-    // The image cine waits on: kept while memory is relieved, as the one shown is.
-    const ImageInfo* CineAwaited() const { return cineAwaited_; }
+    // The image cine, or a step of the user's, waits on: kept while memory is relieved, as the
+    // one shown is.
+    const ImageInfo* CineAwaited() const { return cineAwaited_ != nullptr ? cineAwaited_ : stepAwaitedImage_; }
+    // The key of the image a step of the user's waits on while the cell shows the one before;
+    // -1 when none.
+    int32_t StepAwaited() const { return stepAwaited_; }
     // 0 while the grid keeps the cell out of sight: its loader then reads behind the screen.
     std::atomic<int32_t> inView{1};
     int32_t GoToImage(int32_t position);
@@ -300,6 +304,9 @@ public:
     // Set while a cine step runs; the image that step waits on.
     bool cineStep_ = false;
     const ImageInfo* cineAwaited_ = nullptr;
+    // The user's steps go on from the image they wait on; the cell keeps showing what it showed.
+    int32_t stepAwaited_ = -1;
+    const ImageInfo* stepAwaitedImage_ = nullptr;
     // The first image queued for a cell that never had one, until its notice comes.
     const ImageInfo* firstLoadAsked_ = nullptr;
     int32_t memoryMessageShown = 0;
@@ -376,8 +383,15 @@ private:
     bool LoadNow(ImageInfo* image, int32_t frame, int32_t forced = 0);
     // During a cine step: true when the step waits for that frame, asked of the worker.
     bool CineWaits(ImageInfo* image, int32_t frame);
-    // Asks the job worker for the frame; false without one.
-    bool AskWorker(ImageInfo* image, int32_t frame, int32_t forced);
+    // Asks the job worker for the frame; false without one. Cine's asks wait behind the
+    // others: what the user steps to in any cell is read first.
+    bool AskWorker(ImageInfo* image, int32_t frame, int32_t forced, bool behind = false);
+    // A step of the user's to an image not decoded: asks for it and waits, the cell showing
+    // what it shows; false when there is no worker to ask.
+    bool StepWaits(int32_t key);
+    void ForgetStepAwaited();
+    // The image a step waits on has come: the cell shows it; false when it was not that one.
+    bool TakeStepAwaited(const ImageInfo* image);
     // Each answers whether the cell moved; loaded tells that the step had to decode.
     bool StepFrames(XEVVEKHelper* helper, int32_t frameCount, int32_t direction, int32_t wrap, bool& loaded);
     bool StepImages(int32_t direction, int32_t wrap, bool& loaded, bool& wrappedWhileLoading);
