@@ -361,6 +361,21 @@ CXEVThreadUI::Next CXEVThreadUI::ChooseNext(Queues& q, std::unique_lock<PlatRecu
     return next;
 }
 
+void CXEVThreadUI::TakeBackAside(Queues& q)
+{
+    for (auto it = q.aside.rbegin(); it != q.aside.rend(); ++it) {
+        if (it->request) {
+            q.requests.push_front(it->frame);
+            q.copied.insert(it->frame.image);
+        } else {
+            q.running.push_front(it->job);
+            q.copied.insert(it->job.image);
+        }
+    }
+    q.aside.clear();
+    q.copying = false;
+}
+
 void CXEVThreadUI::StartCopier()
 {
     std::lock_guard<PlatRecursiveLock> guard(q_->lock);
@@ -381,33 +396,13 @@ void CXEVThreadUI::StartCopier()
                 return;
             }
             // Whether written or not, the worker runs them now: it reports on them.
-            for (auto it = queues->aside.rbegin(); it != queues->aside.rend(); ++it) {
-                if (it->request) {
-                    queues->requests.push_front(it->frame);
-                    queues->copied.insert(it->frame.image);
-                } else {
-                    queues->running.push_front(it->job);
-                    queues->copied.insert(it->job.image);
-                }
-            }
-            queues->aside.clear();
-            queues->copying = false;
+            TakeBackAside(*queues);
         }
         XEVPostMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_START);
     });
     if (!started) {
         // No thread: the worker makes the copy itself.
-        q_->copying = false;
-        for (auto it = q_->aside.rbegin(); it != q_->aside.rend(); ++it) {
-            if (it->request) {
-                q_->requests.push_front(it->frame);
-                q_->copied.insert(it->frame.image);
-            } else {
-                q_->running.push_front(it->job);
-                q_->copied.insert(it->job.image);
-            }
-        }
-        q_->aside.clear();
+        TakeBackAside(*q_);
     }
 }
 

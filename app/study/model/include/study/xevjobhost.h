@@ -127,6 +127,9 @@ private:
     };
     // A long copy the worker asked for: to the copier, one at a time.
     void StartCopier();
+    // Under the queues' lock: what was set aside for the copy goes back to the front of its
+    // queue, for the worker to run itself.
+    static void TakeBackAside(Queues& q);
     // Under the queues' lock: the worker is idle; the notices waiting for that, to post.
     static std::vector<XEVIdleNotice> BecomeIdle(Queues& q);
     static void PostNotices(const std::vector<XEVIdleNotice>& notices);
