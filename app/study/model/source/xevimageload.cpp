@@ -518,11 +518,53 @@ int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame, XEVStagedFi
     if (staged != nullptr) {
         staged->ChargeTo(nullptr);
     }
+    manager.discharge(headerCharge_);
+    headerCharge_ = 0;
     manager.clear();
     if (result == 0) {
         frame = -1;
     }
+    KeepOrReleaseHeader();
     return result;
+}
+
+uint64_t XEVVEKHelper::KeptHeaderBytes() const
+{
+    if (parsedHeader != nullptr) {
+        return parsedHeader->Bytes();
+    }
+    // Parsed under the lock: the dataset is what this manager holds between loads.
+    return dicomInfo.loaded() ? manager.in_use() : 0;
+}
+
+void XEVVEKHelper::ReleaseHeader()
+{
+    dicomInfo.unload();
+    parsedHeader.reset();
+    if (chargedAccount_ != nullptr) {
+        chargedAccount_->Discharge(accountCharge_);
+    }
+    chargedAccount_.reset();
+    accountCharge_ = 0;
+}
+
+void XEVVEKHelper::KeepOrReleaseHeader()
+{
+    // Only a later frame of this file reads the header again from here (a first frame's load
+    // parses it anew), and only while the disc is shown; one that failed keeps nothing.
+    const bool later = frameCount > 1 && allFramesLoaded == 0 && statusCode == 0;
+    const uint64_t bytes = later && account != nullptr ? KeptHeaderBytes() : 0;
+    if (chargedAccount_ != nullptr) {
+        chargedAccount_->Discharge(accountCharge_);
+    }
+    chargedAccount_.reset();
+    accountCharge_ = 0;
+    if (bytes == 0 || !account->Charge(bytes)) {
+        ReleaseHeader();
+        return;
+    }
+    chargedAccount_ = account;
+    accountCharge_ = bytes;
 }
 
 int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
@@ -1021,6 +1063,15 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFi
         FailFrame(10017, kStatusLoadBudget, path, std::max(frame, 0));
         return 0;
     }
+    // So is the header it decodes by, parsed through a manager of its own: kept from an earlier
+    // frame, or taken from the staged parse.
+    const uint64_t headerBytes =
+        (parsedHeader != nullptr ? parsedHeader->Bytes() : 0) + (staged != nullptr ? staged->HeaderBytes() : 0);
+    if (!manager.charge(headerBytes)) {
+        FailFrame(10017, kStatusLoadBudget, path, std::max(frame, 0));
+        return 0;
+    }
+    headerCharge_ = headerBytes;
     if (OpenFrameFile(load) == 0 || ReadFrameValues(load) == 0) {
         return 0;
     }
@@ -1147,7 +1198,7 @@ void XEVVEKHelper::FailUnread(uint32_t messageId, int32_t code, const QString& p
 namespace {
 
 // How the reading of a frame's bytes ended.
-enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, ReadFailed, OverBudget };
+enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, ReadFailed, OverBudget, HeaderOverBudget };
 
 struct Staging {
     StageEnd end = StageEnd::Staged;
@@ -1230,6 +1281,8 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
     staged->ReadLateOnDemand(span.end, span.lateEnd, priority);
     if (stop != nullptr && stop->load() != 0) {
         staging.end = StageEnd::Stopped;
+    } else if (staged->HeaderRefused()) {
+        staging.end = StageEnd::HeaderOverBudget;
     } else if (staged->Refused()) {
         staging.end = StageEnd::OverBudget;
     } else if (!fetched || staged->Failed()) {
@@ -1346,6 +1399,9 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         if (staging.end != StageEnd::Staged) {
             if (staging.end == StageEnd::OverBudget) {
                 vekHelper_->FailUnread(10017, XEVVEKHelper::kStatusLoadBudget, plan.path, std::max(frame, 0));
+            } else if (staging.end == StageEnd::HeaderOverBudget) {
+                // As the header's parse under the lock says it (HeaderLoadFailure).
+                vekHelper_->FailUnread(10006, XEVVEKHelper::kStatusLoadBudget, plan.path, -1);
             } else {
                 vekHelper_->FailUnread(failure.messageId, failure.statusCode, plan.path,
                                        staging.end == StageEnd::ReadFailed ? std::max(frame, 0) : -1);
@@ -1360,6 +1416,7 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
             if (!loadedNow && (!staging.file || (plan.headerKnown && !headerKnownNow))) {
                 continue;
             }
+            vekHelper_->account = GetLoadState().AccountOf(disc);
             result = vekHelper_->LoadImage(filePath, frame, staging.file.get());
         }
         // The file's bytes go with the decode, not with the cell's notice.
