@@ -611,6 +611,21 @@ TEST_F(HostileFramesTest, KeptHeadersAtFullSizeSeries)
     ExpectBounded("a series of six images of 2,000,000 empty elements each");
 }
 
+// A palette image whose descriptors disagree, which the reader refuses once its tags are read:
+// opened by itself it is listed and its cell says the image cannot be read, as it does from
+// its DICOMDIR, rather than the file going unlisted as not DICOM.
+TEST_F(HostileFramesTest, RefusedPaletteIsAnImageThatCannotBeRead)
+{
+    ASSERT_TRUE(RunFixtureScript("write_refused_palette.py", disc_ + "/palette"));
+    const std::string file = disc_ + "/palette/IMG/PALETTE";
+    for (const char* path : {"palette/IMG/PALETTE", "palette/DICOMDIR"}) {
+        box.texts.clear();
+        const std::vector<XEVImageViewCtrl*> shown = OpenAndShow(path, 1, 1);
+        EXPECT_TRUE(shown.empty()) << path;
+        EXPECT_TRUE(OnlyTextFor(box.texts, file).startsWith(GetMessageString(10008))) << path;
+    }
+}
+
 // 134 million empty fragments (1.07 GB) after the 64 x 64 frame, under a load budget of a tenth
 // of what their list took: the list stops one past a frame's share, so the frame says it cannot
 // be read after half a megabyte of items is read, and the intact image beside it paints.

@@ -113,14 +113,16 @@ HeaderFailure OpenFailure(const QString& path)
 }
 
 // A header the reader refused: its format error (a compression or colour form the reader does
-// not take) is an image it cannot read; a header whose elements passed the load's budget is
-// out of memory; anything else leaves the tags unreadable.
-HeaderFailure HeaderLoadFailure(XEVReadManager& manager, uint64_t refusalsBefore)
+// not take), or the image's description refused once its elements were read (a palette it
+// refuses), is an image it cannot read, as its listing took it; a header whose elements passed
+// the load's budget is out of memory; anything else leaves the tags unreadable.
+HeaderFailure HeaderLoadFailure(XEVReadManager& manager, uint64_t refusalsBefore, const VEK_DICOMInfo& info)
 {
     if (manager.RefusedSince(refusalsBefore)) {
         return {10006, XEVVEKHelper::kStatusLoadBudget};
     }
-    if (manager.status().code() == VEK_ERROR_FORMAT) {
+    const uint32_t code = manager.status().code();
+    if (code == VEK_ERROR_FORMAT || (code == VEK_ERROR_DATA && info.exist(0x7FE0, 0x0010))) {
         return {10008, -2003};
     }
     return {10007, -2002};
@@ -612,7 +614,7 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         parsedHeader = std::move(parsed);
     } else if (!dicomInfo.load(load.holder.storage)) {
         // The message says the tags are unreadable, not that the system's memory ran out.
-        const HeaderFailure failure = HeaderLoadFailure(manager, load.budgetRefusals);
+        const HeaderFailure failure = HeaderLoadFailure(manager, load.budgetRefusals, dicomInfo);
         return fileFail(failure.messageId, failure.statusCode);
     }
     // A count past the frames the data holds would lay out frames that cannot be read.
@@ -1162,7 +1164,7 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
         return fail(failure.messageId, failure.statusCode);
     }
     if (!info.load(holder.storage)) {
-        const HeaderFailure failure = HeaderLoadFailure(manager, refusalsBefore);
+        const HeaderFailure failure = HeaderLoadFailure(manager, refusalsBefore, info);
         return fail(failure.messageId, failure.statusCode);
     }
     uint64_t size = 0;
