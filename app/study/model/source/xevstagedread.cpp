@@ -630,8 +630,7 @@ XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
     XEVFrameSpan span;
     frameCount = 0;
     auto header = std::make_unique<XEVParsedHeader>();
-    // The parse is the load's too: a header that passes the budget is parsed again under the
-    // lock, where the refusal becomes the load's message.
+    // The parse is the load's too, with the load's budget.
     header->manager = std::make_unique<XEVReadManager>(XEVLoadMemoryBudget());
     header->info = std::make_unique<VEK_DICOMInfo>(header->manager.get());
     // The bytes held so far, and those the frame needs, share the parse's budget.
@@ -647,8 +646,8 @@ XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
     }
     vek_destroy(storage);
     if (header_ == nullptr) {
-        // A header past the budget fails the load as out of memory: parsed again from the
-        // sealed bytes under the lock, it would read as a file cut short.
+        // A header past the budget fails the load as out of memory (HeaderRefused): parsed
+        // again from the sealed bytes under the lock, it would read as a file cut short.
         headerRefused_ = header->manager->budget_refusals() != 0;
         ChargeTo(before);
     }
