@@ -435,7 +435,8 @@ TEST_F(HostileFramesTest, StagedSpanPastTheLoadBudgetFailsAsOutOfMemory)
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0]->CurrentImage()->filePath.toStdString(), out + "/disc/IMG/EMPTY");
     EXPECT_GT(PaintedBright(shown)[0], 0);
-    EXPECT_TRUE(OnlyTextFor(box.texts, out + "/disc/IMG/PADDED").startsWith(GetMessageString(10017)));
+    EXPECT_TRUE(OnlyTextFor(box.texts, out + "/disc/IMG/PADDED").startsWith(GetMessageString(10017)))
+        << OnlyTextFor(box.texts, out + "/disc/IMG/PADDED").toStdString();
     EXPECT_LT(g_paddedBytes.load(), int64_t(budget));
     ImageInfo* image = ShownImage(Image(), out + "/disc/IMG/PADDED");
     ASSERT_NE(image, nullptr);

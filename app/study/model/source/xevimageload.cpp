@@ -1283,10 +1283,10 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
     staged->ReadLateOnDemand(span.end, span.lateEnd, priority);
     if (stop != nullptr && stop->load() != 0) {
         staging.end = StageEnd::Stopped;
-    } else if (staged->HeaderRefused()) {
-        staging.end = StageEnd::HeaderOverBudget;
     } else if (staged->Refused()) {
         staging.end = StageEnd::OverBudget;
+    } else if (staged->HeaderRefused()) {
+        staging.end = StageEnd::HeaderOverBudget;
     } else if (!fetched || staged->Failed()) {
         staging.end = StageEnd::ReadFailed;
     }

@@ -30,6 +30,9 @@ public:
 // one of 0, would lift the bound, and refuses everything instead.
 constexpr uint64_t kXEVReadBudgetCeiling = uint64_t(1) << 30;
 
+// A read that held this much gives its freed memory back to the system when it ends.
+constexpr uint64_t kXEVLargeReadBytes = uint64_t(64) << 20;
+
 // Final, and its base not named outside: no class derived from it, and no route through the
 // base, takes the bound off (the base itself refuses a budget past the ceiling).
 class XEVReadManager final : public VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow> {
