@@ -77,13 +77,19 @@ def write(path, series_uid, number, pad_to):
     tail = struct.pack('<HHI', 0xFFFE, 0xE0DD, 0)
     frame = FRAME + b'\0' * (len(FRAME) % 2)
     items = [struct.pack('<HHI', 0xFFFE, 0xE000, len(frame)) + frame for _ in range(FRAMES - 1)]
-    last = FRAME
+    pad = 0
     if pad_to:
-        last += b'\0' * max(0, pad_to - len(head) - sum(map(len, items)) - 8 - len(last) - len(tail))
-    last += b'\0' * (len(last) % 2)
-    items.append(struct.pack('<HHI', 0xFFFE, 0xE000, len(last)) + last)
+        pad = max(0, pad_to - len(head) - sum(map(len, items)) - 8 - len(FRAME) - len(tail))
+    pad += (len(FRAME) + pad) % 2
+    # The padding is written a block at a time, so that the writer holds no copy of it.
     with open(path, 'wb') as f:
-        f.write(head + b''.join(items) + tail)
+        f.write(head + b''.join(items) + struct.pack('<HHI', 0xFFFE, 0xE000, len(FRAME) + pad) + FRAME)
+        block = b'\0' * (1 << 20)
+        while pad > 0:
+            f.write(block[:min(pad, len(block))])
+            pad -= min(pad, len(block))
+        f.write(tail)
+
 
 def disc(folder, series_records):
     study = kv.record('STUDY', [(0x0020, 0x000D, 'UI', STUDY), (0x0008, 0x0020, 'DA', '20260101')], series_records)
