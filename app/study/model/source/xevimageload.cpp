@@ -539,9 +539,24 @@ uint64_t XEVVEKHelper::KeptHeaderBytes() const
     return dicomInfo.loaded() ? manager.in_use() : 0;
 }
 
+void XEVVEKHelper::TakeLetGoHeader(XEVLetGoHeader& out)
+{
+    // A share before the parse it shares.
+    out.share = std::move(letGo_.share);
+    out.parsed = std::move(letGo_.parsed);
+}
+
 void XEVVEKHelper::ReleaseHeader()
 {
+    // A header parsed through a manager of its own can be freed by whoever takes it, once
+    // the lock is released; one parsed through this helper's manager is freed here.
+    if (parsedHeader != nullptr && dicomInfo.loaded()) {
+        letGo_.share = std::make_unique<VEK_DICOMTagObj>(dicomInfo);
+    }
     dicomInfo.unload();
+    if (parsedHeader != nullptr) {
+        letGo_.parsed = std::move(parsedHeader);
+    }
     parsedHeader.reset();
     if (chargedAccount_ != nullptr) {
         chargedAccount_->Discharge(accountCharge_);
@@ -1386,6 +1401,8 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         // Ended before the decode: the cell says so, and nothing more is read.
         const HeaderFailure failure =
             staging.end == StageEnd::NotOpened ? OpenFailure(plan.path) : HeaderFailure{10008, -2003};
+        // A header let go is freed once the lock is released: millions of elements take a while.
+        XEVLetGoHeader letGo;
         ImageLockHold hold(lock_);
         if (filePath != plan.path) {
             continue;
@@ -1420,8 +1437,13 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
             }
             vekHelper_->account = GetLoadState().AccountOf(disc);
             result = vekHelper_->LoadImage(filePath, frame, staging.file.get());
+            vekHelper_->TakeLetGoHeader(letGo);
         }
-        // The file's bytes go with the decode, not with the cell's notice.
+        // The file's bytes go with the decode, not with the cell's notice; a header it parsed
+        // that no load took goes with the lock.
+        if (staging.file != nullptr && letGo.parsed == nullptr) {
+            letGo.parsed = staging.file->TakeHeader();
+        }
         staging.file.reset();
         if (result == 0 && stopped()) {
             // Cut short by the stop: no failure to show, and nothing kept of it.

@@ -90,6 +90,13 @@ class XEVOverlayViewInfo;
 class XEVThread;
 class XEVDiscAccount;
 
+// A header an image let go after its load: its share of the dataset first, then the parse that
+// made it, freed by whoever holds this, outside the image's lock.
+struct XEVLetGoHeader {
+    std::unique_ptr<XEVParsedHeader> parsed;
+    std::unique_ptr<VEK_DICOMTagObj> share;
+};
+
 // A DICOMDIR read whole by File Open's check, kept for the load that follows so that the file
 // is parsed once; used by one thread at a time.
 struct XEVParsedDicomDir;
@@ -256,6 +263,9 @@ public:
     // far as the disc's account takes it; let go otherwise, to be read again if asked for.
     void KeepOrReleaseHeader();
     void ReleaseHeader();
+    // The header the last release let go, if it can be freed without this helper's lock;
+    // whatever out held before is freed.
+    void TakeLetGoHeader(XEVLetGoHeader& out);
     // What the kept header holds: the parsed dataset, its own manager's or this one's.
     uint64_t KeptHeaderBytes() const;
     // What the disc's account holds for this helper now.
@@ -330,6 +340,7 @@ public:
 private:
     std::shared_ptr<XEVDiscAccount> chargedAccount_;
     uint64_t accountCharge_ = 0;
+    XEVLetGoHeader letGo_;
     // The kept header's bytes charged to the load's manager while it runs.
     uint64_t headerCharge_ = 0;
 
