@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Checks that the application makes every manager of the image library through its one
-reading manager, which cannot be made without a budget.
+reading manager, which cannot be made without a budget nor have it lifted.
 
     .ci/check_managers.py [ROOT]
 
 A manager is made from VEK_ManagerImpl (VEK_DefaultManager is one) or from a class that
 derives from VEK_Manager. Outside the reading manager's own files, no source of app/ (tests
-and test support aside) may name either, nor the memory managers a manager is built on: code
-takes a manager as VEK_Manager or XEVReadManager and makes one only as XEVReadManager, whose
-constructor takes the read's budget.
+and test support aside) may name either, nor the memory managers a manager is built on, nor
+the reading manager's base or its ceiling's setter: code takes a manager as VEK_Manager or
+XEVReadManager and makes one only as XEVReadManager, whose constructor takes the read's
+budget. The reading manager itself must stay final, its base private to it, and bound for
+good in its constructor: the compiler then refuses a class derived from it or a route
+through its base by name, and the base refuses a budget past the ceiling by any other route
+(tests/check_managers_test.py plants each case).
 """
 import os
 import re
@@ -22,8 +26,17 @@ OWN = {
 }
 NAMES = re.compile(
     r"\b(VEK_DefaultManager|VEK_ManagerImpl|XEVVekManager|VEK_MallocMemoryManager|XEVVekMemoryManager)\b"
-    r"|:\s*(?:public|protected|private)?\s*VEK_Manager\b(?!\s*[*&])"
+    r"|:\s*(?:public|protected|private)?\s*(?:virtual\s+)?(?:VEK_Manager|XEVReadManager)\b(?!\s*[*&:])"
+    r"|\bXEVReadManager\s*::\s*Base\b|\bbound_for_good\b"
 )
+# What the reading manager's own header must say for the compiler to keep the rest.
+OWN_HEADER = os.path.join("study", "model", "include", "study", "xevreadmanager.h")
+HEADER_RULES = [
+    (re.compile(r"class\s+XEVReadManager\s+final\b"), "XEVReadManager is final"),
+    (re.compile(r"class\s+XEVReadManager\s+final\s*:\s*public\s+VEK_ManagerImpl<[^{]*\{\s*using\s+Base\s*="),
+     "its base's alias is private"),
+    (re.compile(r"bound_for_good\s*\(\s*kXEVReadBudgetCeiling\s*\)"), "its constructor bounds it for good"),
+]
 COMMENT = re.compile(r"//[^\n]*|/\*.*?\*/", re.S)
 STRING = re.compile(r'"(?:\\.|[^"\\\n])*"')
 
@@ -49,6 +62,15 @@ def blank(match):
 
 def main():
     found = []
+    header = os.path.join(APP, OWN_HEADER)
+    if os.path.exists(header):
+        text = open(header, encoding="utf-8", errors="replace").read()
+        code = STRING.sub(blank, COMMENT.sub(blank, text))
+        for rule, says in HEADER_RULES:
+            if not rule.search(code):
+                found.append("app/%s: no longer holds: %s" % (OWN_HEADER, says))
+    else:
+        found.append("app/%s: missing" % OWN_HEADER)
     for path in sorted(sources()):
         text = open(os.path.join(APP, path), encoding="utf-8", errors="replace").read()
         code = STRING.sub(blank, COMMENT.sub(blank, text))

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <malloc.h>
 #include <sys/resource.h>
 
 namespace {
@@ -105,4 +106,9 @@ bool PlatGetMemoryStatus(PlatMemoryStatus& status)
 bool PlatGetProcessMemory(PlatProcessMemory& memory)
 {
     return PlatGetProcessMemoryFrom("/proc/self/status", memory);
+}
+
+void PlatReturnFreeMemory()
+{
+    malloc_trim(0);
 }

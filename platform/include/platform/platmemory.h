@@ -26,3 +26,7 @@ bool PlatGetProcessMemory(PlatProcessMemory& memory);
 bool PlatGetMemoryStatusFrom(const std::string& meminfoPath, const std::string& statusPath, uint64_t addressLimit,
                              PlatMemoryStatus& status);
 bool PlatGetProcessMemoryFrom(const std::string& statusPath, PlatProcessMemory& memory);
+
+// Gives the system back the free memory the heap keeps, in every thread's arena: after a large
+// read on one thread, another thread's read would otherwise be resident beside what it freed.
+void PlatReturnFreeMemory();

@@ -52,10 +52,18 @@ class VEK_ManagerImpl : public VEK_Manager {
     memory_.free(block);
   }
 
-  // The bytes this manager may hold at once; 0: no bound. Blocks held already stay.
+  // The bytes this manager may hold at once; 0: no bound. Blocks held already stay. Under a
+  // ceiling (bound_for_good), 0 or more than the ceiling refuses everything instead.
   void set_budget(uint64_t bytes) {
+    if (ceiling_ != 0 && (bytes == 0 || bytes > ceiling_)) bytes = 1;
     budget_ = bytes;
     limit_ = bytes != 0 ? bytes : UINT64_MAX;
+  }
+  // From now on no budget passes ceiling (non-zero), by whatever route it is set: a manager
+  // that must stay bounded cannot be unbounded again. A later call only lowers it.
+  void bound_for_good(uint64_t ceiling) {
+    if (ceiling != 0 && (ceiling_ == 0 || ceiling < ceiling_)) ceiling_ = ceiling;
+    set_budget(budget_);
   }
   uint64_t budget() const { return budget_; }
   uint64_t in_use() const { return in_use_; }
@@ -158,6 +166,7 @@ class VEK_ManagerImpl : public VEK_Manager {
 
   M memory_;
   uint64_t budget_ = 0;
+  uint64_t ceiling_ = 0;
   uint64_t limit_ = UINT64_MAX;
   uint64_t in_use_ = 0;
   uint64_t peak_ = 0;

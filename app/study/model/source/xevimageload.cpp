@@ -114,14 +114,16 @@ HeaderFailure OpenFailure(const QString& path)
 }
 
 // A header the reader refused: its format error (a compression or colour form the reader does
-// not take) is an image it cannot read; a header whose elements passed the load's budget is
-// out of memory; anything else leaves the tags unreadable.
-HeaderFailure HeaderLoadFailure(XEVReadManager& manager, uint64_t refusalsBefore)
+// not take), or the image's description refused once its elements were read (a palette it
+// refuses), is an image it cannot read, as its listing took it; a header whose elements passed
+// the load's budget is out of memory; anything else leaves the tags unreadable.
+HeaderFailure HeaderLoadFailure(XEVReadManager& manager, uint64_t refusalsBefore, const VEK_DICOMInfo& info)
 {
     if (manager.RefusedSince(refusalsBefore)) {
         return {10006, XEVVEKHelper::kStatusLoadBudget};
     }
-    if (manager.status().code() == VEK_ERROR_FORMAT) {
+    const uint32_t code = manager.status().code();
+    if (code == VEK_ERROR_FORMAT || (code == VEK_ERROR_DATA && info.exist(0x7FE0, 0x0010))) {
         return {10008, -2003};
     }
     return {10007, -2002};
@@ -560,11 +562,68 @@ int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame, XEVStagedFi
     if (staged != nullptr) {
         staged->ChargeTo(nullptr);
     }
+    manager.discharge(headerCharge_);
+    headerCharge_ = 0;
     manager.clear();
     if (result == 0) {
         frame = -1;
     }
+    KeepOrReleaseHeader();
     return result;
+}
+
+uint64_t XEVVEKHelper::KeptHeaderBytes() const
+{
+    if (parsedHeader != nullptr) {
+        return parsedHeader->Bytes();
+    }
+    // Parsed under the lock: the dataset is what this manager holds between loads.
+    return dicomInfo.loaded() ? manager.in_use() : 0;
+}
+
+void XEVVEKHelper::TakeLetGoHeader(XEVLetGoHeader& out)
+{
+    // A share before the parse it shares.
+    out.share = std::move(letGo_.share);
+    out.parsed = std::move(letGo_.parsed);
+}
+
+void XEVVEKHelper::ReleaseHeader()
+{
+    // A header parsed through a manager of its own can be freed by whoever takes it, once
+    // the lock is released; one parsed through this helper's manager is freed here.
+    if (parsedHeader != nullptr && dicomInfo.loaded()) {
+        letGo_.share = std::make_unique<VEK_DICOMTagObj>(dicomInfo);
+    }
+    dicomInfo.unload();
+    if (parsedHeader != nullptr) {
+        letGo_.parsed = std::move(parsedHeader);
+    }
+    parsedHeader.reset();
+    if (chargedAccount_ != nullptr) {
+        chargedAccount_->Discharge(accountCharge_);
+    }
+    chargedAccount_.reset();
+    accountCharge_ = 0;
+}
+
+void XEVVEKHelper::KeepOrReleaseHeader()
+{
+    // Only a later frame of this file reads the header again from here (a first frame's load
+    // parses it anew), and only while the disc is shown; one that failed keeps nothing.
+    const bool later = frameCount > 1 && allFramesLoaded == 0 && statusCode == 0;
+    const uint64_t bytes = later && account != nullptr ? KeptHeaderBytes() : 0;
+    if (chargedAccount_ != nullptr) {
+        chargedAccount_->Discharge(accountCharge_);
+    }
+    chargedAccount_.reset();
+    accountCharge_ = 0;
+    if (bytes == 0 || !account->Charge(bytes)) {
+        ReleaseHeader();
+        return;
+    }
+    chargedAccount_ = account;
+    accountCharge_ = bytes;
 }
 
 int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
@@ -612,7 +671,7 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         parsedHeader = std::move(parsed);
     } else if (!dicomInfo.load(load.holder.storage)) {
         // The message says the tags are unreadable, not that the system's memory ran out.
-        const HeaderFailure failure = HeaderLoadFailure(manager, load.budgetRefusals);
+        const HeaderFailure failure = HeaderLoadFailure(manager, load.budgetRefusals, dicomInfo);
         return fileFail(failure.messageId, failure.statusCode);
     }
     // A count past the frames the data holds would lay out frames that cannot be read.
@@ -1063,6 +1122,15 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFi
         FailFrame(10017, kStatusLoadBudget, path, std::max(frame, 0));
         return 0;
     }
+    // So is the header it decodes by, parsed through a manager of its own: kept from an earlier
+    // frame, or taken from the staged parse.
+    const uint64_t headerBytes =
+        (parsedHeader != nullptr ? parsedHeader->Bytes() : 0) + (staged != nullptr ? staged->HeaderBytes() : 0);
+    if (!manager.charge(headerBytes)) {
+        FailFrame(10017, kStatusLoadBudget, path, std::max(frame, 0));
+        return 0;
+    }
+    headerCharge_ = headerBytes;
     if (OpenFrameFile(load) == 0 || ReadFrameValues(load) == 0) {
         return 0;
     }
@@ -1153,7 +1221,7 @@ int32_t XEVVEKHelper::CheckFrameCount(const QString& path, int32_t& count)
         return fail(failure.messageId, failure.statusCode);
     }
     if (!info.load(holder.storage)) {
-        const HeaderFailure failure = HeaderLoadFailure(manager, refusalsBefore);
+        const HeaderFailure failure = HeaderLoadFailure(manager, refusalsBefore, info);
         return fail(failure.messageId, failure.statusCode);
     }
     uint64_t size = 0;
@@ -1189,7 +1257,7 @@ void XEVVEKHelper::FailUnread(uint32_t messageId, int32_t code, const QString& p
 namespace {
 
 // How the reading of a frame's bytes ended.
-enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, ReadFailed, OverBudget };
+enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, ReadFailed, OverBudget, HeaderOverBudget };
 
 struct Staging {
     StageEnd end = StageEnd::Staged;
@@ -1288,6 +1356,8 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
         staging.end = StageEnd::Stopped;
     } else if (staged->Refused()) {
         staging.end = StageEnd::OverBudget;
+    } else if (staged->HeaderRefused()) {
+        staging.end = StageEnd::HeaderOverBudget;
     } else if (!fetched || staged->Failed()) {
         staging.end = StageEnd::ReadFailed;
     }
@@ -1387,6 +1457,8 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         // Ended before the decode: the cell says so, and nothing more is read.
         const HeaderFailure failure =
             staging.end == StageEnd::NotOpened ? OpenFailure(plan.path) : HeaderFailure{10008, -2003};
+        // A header let go is freed once the lock is released: millions of elements take a while.
+        XEVLetGoHeader letGo;
         ImageLockHold hold(lock_);
         if (filePath != plan.path) {
             continue;
@@ -1402,6 +1474,9 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         if (staging.end != StageEnd::Staged) {
             if (staging.end == StageEnd::OverBudget) {
                 vekHelper_->FailUnread(10017, XEVVEKHelper::kStatusLoadBudget, plan.path, std::max(frame, 0));
+            } else if (staging.end == StageEnd::HeaderOverBudget) {
+                // As the header's parse under the lock says it (HeaderLoadFailure).
+                vekHelper_->FailUnread(10006, XEVVEKHelper::kStatusLoadBudget, plan.path, -1);
             } else {
                 vekHelper_->FailUnread(failure.messageId, failure.statusCode, plan.path,
                                        staging.end == StageEnd::ReadFailed ? std::max(frame, 0) : -1);
@@ -1416,9 +1491,15 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
             if (!loadedNow && (!staging.file || (plan.headerKnown && !headerKnownNow))) {
                 continue;
             }
+            vekHelper_->account = GetLoadState().AccountOf(disc);
             result = vekHelper_->LoadImage(filePath, frame, staging.file.get());
+            vekHelper_->TakeLetGoHeader(letGo);
         }
-        // The file's bytes go with the decode, not with the cell's notice.
+        // The file's bytes go with the decode, not with the cell's notice; a header it parsed
+        // that no load took goes with the lock.
+        if (staging.file != nullptr && letGo.parsed == nullptr) {
+            letGo.parsed = staging.file->TakeHeader();
+        }
         staging.file.reset();
         if (result == 0 && stopped()) {
             // Cut short by the stop: no failure to show, and nothing kept of it.

@@ -129,7 +129,49 @@ uint64_t XEVLoadState::BeginDisc()
 {
     std::lock_guard<std::mutex> guard(failuresMutex_);
     failures_.clear();
+    // What the old disc's images still keep stays charged to its account, which they hold.
+    account_.reset();
     return disc_.fetch_add(1) + 1;
+}
+
+namespace {
+std::atomic<uint64_t> discKeptBudget{0};
+}   // namespace
+
+void XEVSetDiscKeptBudget(uint64_t bytes)
+{
+    discKeptBudget.store(bytes);
+}
+
+std::shared_ptr<XEVDiscAccount> XEVLoadState::AccountOf(uint64_t disc) const
+{
+    std::lock_guard<std::mutex> guard(failuresMutex_);
+    if (disc != disc_.load()) {
+        return nullptr;
+    }
+    if (account_ == nullptr) {
+        const uint64_t set = discKeptBudget.load();
+        account_ = std::make_shared<XEVDiscAccount>(set != 0 ? set : kXEVDiscKeptBudget);
+    }
+    return account_;
+}
+
+bool XEVDiscAccount::Charge(uint64_t bytes)
+{
+    uint64_t held = held_.load();
+    do {
+        if (held > budget_ || bytes > budget_ - held) {
+            ++refusals_;
+            return false;
+        }
+    } while (!held_.compare_exchange_weak(held, held + bytes));
+    ++charges_;
+    return true;
+}
+
+void XEVDiscAccount::Discharge(uint64_t bytes)
+{
+    held_.fetch_sub(bytes);
 }
 
 void XEVLoadState::StampPaintEnd()

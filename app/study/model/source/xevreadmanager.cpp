@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/platmemory.h"
+
 namespace {
 std::atomic<XEVVekAllocateFunction> vekAllocate{nullptr};
 std::mutex largestMutex;
@@ -12,9 +14,16 @@ XEVReadManager::Peak largest;
 
 XEVReadManager::~XEVReadManager()
 {
-    std::lock_guard<std::mutex> guard(largestMutex);
-    if (peak() >= largest.bytes) {
-        largest = {peak(), budget()};
+    {
+        std::lock_guard<std::mutex> guard(largestMutex);
+        if (peak() >= largest.bytes) {
+            largest = {peak(), budget()};
+        }
+    }
+    // A read this large (millions of parsed elements) leaves its blocks free in its thread's
+    // arena, resident beside the next large read on another thread: they go back at once.
+    if (peak() >= kXEVLargeReadBytes) {
+        PlatReturnFreeMemory();
     }
 }
 

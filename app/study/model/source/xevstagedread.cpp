@@ -648,17 +648,29 @@ XEVParsedHeader::~XEVParsedHeader()
     manager.reset();
 }
 
+uint64_t XEVParsedHeader::Bytes() const
+{
+    return manager != nullptr ? manager->in_use() : 0;
+}
+
 XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
 {
+    if (header_ != nullptr && meter_ == header_->manager.get()) {
+        ChargeTo(nullptr);
+    }
     header_.reset();
+    headerRefused_ = false;
     XEVFrameSpan span;
     frameCount = 0;
     auto header = std::make_unique<XEVParsedHeader>();
-    // The parse is the load's too: a header that passes the budget is parsed again under the
-    // lock, where the refusal becomes the load's message.
-    auto manager = std::make_unique<XEVReadManager>(XEVLoadMemoryBudget());
-    header->manager = std::move(manager);
+    // The parse is the load's too, with the load's budget.
+    header->manager = std::make_unique<XEVReadManager>(XEVLoadMemoryBudget());
     header->info = std::make_unique<VEK_DICOMInfo>(header->manager.get());
+    // The bytes held so far, and those the frame needs, share the parse's budget.
+    XEVReadManager* const before = meter_;
+    if (!ChargeTo(header->manager.get())) {
+        return span;
+    }
     VEK_InputStorage* storage = CreateStorage(header->manager.get());
     if (storage != nullptr && header->info->load(storage)) {
         frameCount = int32_t(std::max<uint32_t>(header->info->frame_count(), 1));
@@ -666,7 +678,31 @@ XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
         header_ = std::move(header);
     }
     vek_destroy(storage);
+    if (header_ == nullptr) {
+        // A header past the budget fails the load as out of memory (HeaderRefused): parsed
+        // again from the sealed bytes under the lock, it would read as a file cut short.
+        headerRefused_ = header->manager->budget_refusals() != 0;
+        ChargeTo(before);
+    }
     return span;
+}
+
+std::unique_ptr<XEVParsedHeader> XEVStagedFile::TakeHeader()
+{
+    // Its manager leaves with it: the bytes held are no longer counted there.
+    if (header_ != nullptr && meter_ == header_->manager.get()) {
+        ChargeTo(nullptr);
+    }
+    return std::move(header_);
+}
+
+uint64_t XEVStagedFile::HeaderBytes() const
+{
+    if (header_ == nullptr) {
+        return 0;
+    }
+    const uint64_t bytes = header_->Bytes();
+    return meter_ == header_->manager.get() && bytes >= charged_ ? bytes - charged_ : bytes;
 }
 
 VEK_InputStorage* XEVStagedFile::CreateStorage(VEK_Manager* manager)

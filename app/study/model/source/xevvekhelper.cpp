@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "study/xevloadstate.h"
+
 namespace {
 // Loader threads insert frames while the view reads them: every access takes the lock.
 using Guard = std::lock_guard<PlatRecursiveLock>;
@@ -16,6 +18,7 @@ XEVVEKHelper::XEVVEKHelper() : manager(XEVLoadMemoryBudget()), dicomInfo(&manage
 XEVVEKHelper::~XEVVEKHelper()
 {
     ReleaseAll();
+    ReleaseHeader();
 }
 
 void XEVVEKHelper::ReleaseAll()

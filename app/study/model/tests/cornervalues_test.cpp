@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "headerback.h"
 #include "study/xevvekhelper.h"
 #include "viewer/xevoverlaysettinginfo.h"
 #include "viewer/xevoverlayviewinfo.h"
@@ -16,6 +17,7 @@ struct Tags : ::testing::Test {
     {
         int32_t frame = 0;
         ASSERT_EQ(helper.LoadImage(QStringLiteral(STUDY_TEST_DATA_DIR "/frames/tags.dcm"), frame), 1);
+        ASSERT_TRUE(ReadHeaderBack(helper));
     }
     QString Select(uint16_t group, uint16_t element, int32_t index, const QString& text)
     {
@@ -115,6 +117,7 @@ TEST(CornerValuesTest, PositionsTakeTagValuesAndTheFilesMacros)
     XEVVEKHelper helper;
     int32_t frame = 0;
     ASSERT_EQ(helper.LoadImage(QStringLiteral(STUDY_TEST_DATA_DIR "/frames/values.dcm"), frame), 1);
+    ASSERT_TRUE(ReadHeaderBack(helper));
     XEVOverlayViewInfo view;
     for (int32_t position = 0; position < kXEVOverlayPositionCount; ++position) {
         helper.BuildCornerPosition(settings, position, view);

@@ -159,40 +159,75 @@ TEST(ImageLoadTest, FreshHelperDecodesTheFrameAskedForAndNoneBeyondTheFile)
     EXPECT_TRUE(fresh.frames.empty());
 }
 
-// A loaded image lets its long values go back to the file: a 2 MiB private value keeps its
-// length but no bytes, one of 64 KiB stays held, and the frame is the file's.
-TEST(ImageLoadTest, LoadedImageKeepsNoLongValues)
+// A loaded image keeps its header only for the frames still to read, charged to its disc's
+// account, and lets its long values go back to the file: a 2 MiB private value keeps its length
+// but no bytes, one of 64 KiB stays held, and the frame is the file's. A one-frame image, and one
+// whose account is full, keep no header at all, the account holding nothing for them.
+TEST(ImageLoadTest, LoadedImageKeepsItsHeaderOnlyAsFarAsItsAccount)
 {
-    QFile source(Fixture("mono1.dcm"));
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    QByteArray bytes = source.readAll();
-    const qsizetype at = bytes.indexOf(QByteArray("\x28\x00\x02\x00US", 6));
-    ASSERT_GT(at, 0);
-    const auto value = [](uint16_t element, uint32_t length) {
-        QByteArray e("\x09\x00", 2);
-        e.append(char(element & 0xFF)).append(char(element >> 8)).append("OB\0\0", 4);
-        for (int i = 0; i < 4; ++i) {
-            e.append(char((length >> (8 * i)) & 0xFF));
-        }
-        return e + QByteArray(int(length), '\x5A');
-    };
-    bytes.insert(at, value(0x1001, 2u << 20) + value(0x1002, 64u << 10));
     PlatTempFolder temp;
-    const QString path = QString::fromStdString(temp.Path() + "/long.dcm");
-    QFile out(path);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    ASSERT_EQ(out.write(bytes), bytes.size());
-    out.close();
-
+    const auto withLongValues = [&temp](const char* fixture) {
+        QFile source(Fixture(fixture));
+        EXPECT_TRUE(source.open(QIODevice::ReadOnly));
+        QByteArray bytes = source.readAll();
+        const qsizetype at = bytes.indexOf(QByteArray("\x28\x00\x02\x00US", 6));
+        EXPECT_GT(at, 0);
+        const auto value = [](uint16_t element, uint32_t length) {
+            QByteArray e("\x09\x00", 2);
+            e.append(char(element & 0xFF)).append(char(element >> 8)).append("OB\0\0", 4);
+            for (int i = 0; i < 4; ++i) {
+                e.append(char((length >> (8 * i)) & 0xFF));
+            }
+            return e + QByteArray(int(length), '\x5A');
+        };
+        bytes.insert(at, value(0x1001, 2u << 20) + value(0x1002, 64u << 10));
+        const QString path = QString::fromStdString(temp.Path() + "/" + fixture);
+        QFile out(path);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        EXPECT_EQ(out.write(bytes), bytes.size());
+        return path;
+    };
+    const auto account = std::make_shared<XEVDiscAccount>(uint64_t(64) << 20);
+    {
+        XEVVEKHelper helper;
+        helper.account = account;
+        int32_t frame = 0;
+        ASSERT_EQ(helper.LoadImage(withLongValues("multi10.dcm"), frame), 1) << helper.statusText.toStdString();
+        EXPECT_EQ(frame, 1);
+        EXPECT_EQ(Memory(helper.GetFrame(0)), Expected("multi10.dcm", 0));
+        const void* held = nullptr;
+        EXPECT_EQ(helper.dicomInfo.get_length(0x0009, 0x1001), 2u << 20);
+        EXPECT_FALSE(helper.dicomInfo.get_value_pointer(0x0009, 0x1001, held));
+        EXPECT_TRUE(helper.dicomInfo.get_value_pointer(0x0009, 0x1002, held));
+        EXPECT_EQ(helper.dicomInfo.get_length(0x0009, 0x1002), 64u << 10);
+        EXPECT_GT(helper.AccountCharge(), 64u << 10);
+        EXPECT_LT(helper.AccountCharge(), 1u << 20);
+        EXPECT_EQ(account->Held(), helper.AccountCharge());
+        // The next frame decodes by the header kept.
+        ASSERT_EQ(helper.LoadImage(helper.filePath, frame), 1);
+        EXPECT_EQ(Memory(helper.GetFrame(1)), Expected("multi10.dcm", 1));
+    }
+    EXPECT_EQ(account->Held(), 0u);
+    {
+        XEVVEKHelper helper;
+        helper.account = account;
+        int32_t frame = 0;
+        ASSERT_EQ(helper.LoadImage(withLongValues("mono1.dcm"), frame), 1);
+        EXPECT_EQ(Memory(helper.GetFrame(0)), Expected("mono1.dcm", 0));
+        EXPECT_FALSE(helper.dicomInfo.loaded());
+        EXPECT_EQ(account->Held(), 0u);
+    }
+    const auto full = std::make_shared<XEVDiscAccount>(1024);
     XEVVEKHelper helper;
+    helper.account = full;
     int32_t frame = 0;
-    ASSERT_EQ(helper.LoadImage(path, frame), 1) << helper.statusText.toStdString();
-    EXPECT_EQ(Memory(helper.GetFrame(0)), Expected("mono1.dcm", 0));
-    const void* held = nullptr;
-    EXPECT_EQ(helper.dicomInfo.get_length(0x0009, 0x1001), 2u << 20);
-    EXPECT_FALSE(helper.dicomInfo.get_value_pointer(0x0009, 0x1001, held));
-    EXPECT_TRUE(helper.dicomInfo.get_value_pointer(0x0009, 0x1002, held));
-    EXPECT_EQ(helper.dicomInfo.get_length(0x0009, 0x1002), 64u << 10);
+    ASSERT_EQ(helper.LoadImage(Fixture("multi10.dcm"), frame), 1);
+    EXPECT_FALSE(helper.dicomInfo.loaded());
+    EXPECT_EQ(full->Held(), 0u);
+    EXPECT_EQ(full->Refusals(), 1u);
+    // Let go, the header is read again for the next frame.
+    ASSERT_EQ(helper.LoadImage(helper.filePath, frame), 1);
+    EXPECT_EQ(Memory(helper.GetFrame(1)), Expected("multi10.dcm", 1));
 }
 
 TEST(ImageLoadTest, WindowDefaults)

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "headerback.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 #include "testsupport/fixtures.h"
@@ -11,6 +12,7 @@ TEST(ModalityTest, OrientationViewAndTagTexts)
     XEVVEKHelper helper;
     int32_t frame = 0;
     ASSERT_EQ(helper.LoadImage(FrameFixture("values.dcm"), frame), 1);
+    ASSERT_TRUE(ReadHeaderBack(helper));
     // Row (0.6, 0.8, 0): y is largest but below cos 30, x follows.
     EXPECT_EQ(helper.orientationLetters[0], QStringLiteral("AR"));
     EXPECT_EQ(helper.orientationLetters[1], QStringLiteral("PL"));

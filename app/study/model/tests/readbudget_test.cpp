@@ -7,8 +7,11 @@
 #include <QFile>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -18,6 +21,7 @@
 #include "study/xevframeheader.h"
 #include "study/xevloadstate.h"
 #include "study/xevreadmanager.h"
+#include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
 #include "testsupport/crowdedfile.h"
 #include "testsupport/zipmaker.h"
@@ -188,4 +192,100 @@ TEST_F(ReadBudgetTest, ImageLoadFromTheDiscAndFromAnArchive)
     EXPECT_TRUE(status.second.startsWith(GetMessageString(10006))) << status.second.toStdString();
     GetLoadState().SetArchive(std::string(), std::string());
     ZipForgetIndex();
+}
+
+// The header loaded as a cell loads it, parsed from the bytes staged before the image's lock:
+// past a tenth of its need the load says out of memory too, not that the tags cannot be read,
+// and no manager passed the budget.
+TEST_F(ReadBudgetTest, StagedImageLoadSaysOutOfMemory)
+{
+    const std::string path = Crowded("IMAGE", CrowdedShape::EmptyElements);
+    std::pair<int32_t, QString> status;
+    const auto load = [&] {
+        ImageInfo image;
+        image.filePath = QString::fromStdString(path);
+        int32_t frame = 0;
+        image.LoadImage(frame, XEVWindowHandle(), 1);
+        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+        ASSERT_NE(image.GetHelper(), nullptr);
+        status = {image.GetHelper()->statusCode, image.GetHelper()->statusText};
+    };
+    const uint64_t need = Need(load);
+    EXPECT_NE(status.first, XEVVEKHelper::kStatusLoadBudget);
+    Under(need, load);
+    EXPECT_EQ(status.first, XEVVEKHelper::kStatusLoadBudget);
+    EXPECT_TRUE(status.second.startsWith(GetMessageString(10006))) << status.second.toStdString();
+}
+
+namespace {
+
+// Reaches the manager's base without naming it, as template deduction allows.
+template <template <class...> class Manager, class... Parts>
+void LiftThroughTheBase(Manager<Parts...>& manager, uint64_t bytes)
+{
+    manager.bound_for_good(UINT64_MAX);
+    manager.set_budget(bytes);
+}
+
+template <class T>
+constexpr bool kNamesItsBase = requires
+{
+    typename T::Base;
+};
+
+}   // namespace
+
+// No route takes a reading manager's bound off: nothing derives from it, its base is not named
+// outside, and a budget of 0 or past the ceiling, set by its constructor, by itself or through
+// its base, refuses everything.
+TEST(ReadManagerBound, NoRouteLiftsTheBound)
+{
+    static_assert(std::is_final_v<XEVReadManager>);
+    static_assert(!kNamesItsBase<XEVReadManager>);
+    for (const uint64_t lifting : {uint64_t(0), ~uint64_t(0), kXEVReadBudgetCeiling + 1}) {
+        XEVReadManager made(lifting);
+        EXPECT_EQ(made.budget(), 1u);
+        XEVReadManager set(1 << 20);
+        set.set_budget(lifting);
+        EXPECT_EQ(set.budget(), 1u);
+        XEVReadManager based(1 << 20);
+        LiftThroughTheBase(based, lifting);
+        EXPECT_EQ(based.budget(), 1u);
+        void* block = based.allocate(16);
+        EXPECT_EQ(block, nullptr);
+        based.free(block);
+        EXPECT_EQ(based.budget_refusals(), 1u);
+    }
+    XEVReadManager bounded(1 << 20);
+    LiftThroughTheBase(bounded, kXEVReadBudgetCeiling);
+    EXPECT_EQ(bounded.budget(), kXEVReadBudgetCeiling);
+}
+
+// A disc's account: charges past its budget are refused and counted, what is given back makes
+// room again; the account of a disc no longer shown is not handed out, and one begun after
+// takes the budget set then.
+TEST(DiscAccount, BoundsWhatItsImagesKeep)
+{
+    XEVLoadState& state = GetLoadState();
+    XEVSetDiscKeptBudget(1000);
+    const uint64_t disc = state.BeginDisc();
+    const std::shared_ptr<XEVDiscAccount> account = state.AccountOf(disc);
+    ASSERT_NE(account, nullptr);
+    EXPECT_EQ(state.AccountOf(disc), account);
+    EXPECT_EQ(account->Budget(), 1000u);
+    EXPECT_TRUE(account->Charge(600));
+    EXPECT_FALSE(account->Charge(401));
+    EXPECT_TRUE(account->Charge(400));
+    EXPECT_FALSE(account->Charge(1));
+    account->Discharge(600);
+    EXPECT_TRUE(account->Charge(600));
+    EXPECT_EQ(account->Held(), 1000u);
+    EXPECT_EQ(account->Charges(), 3u);
+    EXPECT_EQ(account->Refusals(), 2u);
+    XEVSetDiscKeptBudget(0);
+    const uint64_t next = state.BeginDisc();
+    EXPECT_EQ(state.AccountOf(disc), nullptr);
+    ASSERT_NE(state.AccountOf(next), nullptr);
+    EXPECT_EQ(state.AccountOf(next)->Budget(), kXEVDiscKeptBudget);
+    EXPECT_EQ(account->Held(), 1000u);
 }

@@ -19,6 +19,8 @@ class VEK_DICOMInfo : public VEK_FormatInfo, public VEK_DICOMTagObj {
   // one thread is handed to another. other's manager must outlive this object's use of the
   // dataset. False, not loaded, when other is not loaded or memory runs out.
   bool take(const VEK_DICOMInfo& other);
+  // Back to not loaded, its share of the dataset let go.
+  void unload();
 
   // Copies of one frame's fragment positions and lengths; empty past the last frame.
   VEK_Vector<unsigned int> get_frame_positions(uint32_t frame) const;

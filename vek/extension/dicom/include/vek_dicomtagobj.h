@@ -126,6 +126,8 @@ class VEK_DICOMTagObj {
 
   // A new empty dataset (its root current), replacing the shared one held so far.
   bool create_dataset();
+  // Lets go of the shared dataset: no element until the next load; the last holder frees it.
+  void release_dataset();
   // Values longer than length, here and below, go back to the source: their position and
   // length stay on record, as for values too long to hold. The bytes let go.
   uint64_t release_values_longer_than(uint32_t length);

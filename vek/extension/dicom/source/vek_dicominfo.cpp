@@ -47,6 +47,12 @@ VEK_Vector<unsigned int> VEK_DICOMInfo::get_frame_lengths(uint32_t frame) const 
   return fragment_list(tag_manager(), frames_, frame, false);
 }
 
+void VEK_DICOMInfo::unload() {
+  loaded(false);
+  clear_fields();
+  release_dataset();
+}
+
 bool VEK_DICOMInfo::take(const VEK_DICOMInfo& other) {
   if (this == &other) return loaded();
   loaded(false);

@@ -77,6 +77,11 @@ VEK_DICOMTagObj& VEK_DICOMTagObj::operator=(const VEK_DICOMTagObj& other) {
 
 VEK_DICOMTagObj::~VEK_DICOMTagObj() = default;
 
+void VEK_DICOMTagObj::release_dataset() {
+  holder_.release();
+  current_ = nullptr;
+}
+
 bool VEK_DICOMTagObj::create_dataset() {
   VEK_DICOMInfoInternal* internals = vek_create<VEK_DICOMInfoInternal>(tag_manager_, option_);
   if (internals == nullptr) return false;

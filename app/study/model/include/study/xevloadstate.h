@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -34,6 +35,37 @@ public:
     // The study of the series opened last; asked when there is no current study.
     virtual StudyInfo* GetLastSeriesStudy() const = 0;
 };
+
+// What the images of one disc keep between their loads, all together, whatever each file
+// claims: a multi-frame file's parsed header, kept for its later frames. A charge that would pass
+// the budget is refused, and what asked for it is let go instead (read again when needed).
+// Each holder of a charge holds the account, so it outlives the charge.
+class XEVDiscAccount {
+public:
+    explicit XEVDiscAccount(uint64_t budget) : budget_(budget) {}
+    XEVDiscAccount(const XEVDiscAccount&) = delete;
+    XEVDiscAccount& operator=(const XEVDiscAccount&) = delete;
+    // False, and nothing counted, past the budget.
+    bool Charge(uint64_t bytes);
+    void Discharge(uint64_t bytes);
+    uint64_t Held() const { return held_.load(); }
+    uint64_t Budget() const { return budget_; }
+    // Charges taken and refused so far, for tests and figures.
+    uint64_t Charges() const { return charges_.load(); }
+    uint64_t Refusals() const { return refusals_.load(); }
+
+private:
+    const uint64_t budget_;
+    std::atomic<uint64_t> held_{0};
+    std::atomic<uint64_t> charges_{0};
+    std::atomic<uint64_t> refusals_{0};
+};
+
+// A disc's account: a header of a few kilobytes to a few megabytes each, so a disc of long
+// multi-frame files keeps many, and a hostile one of millions of elements keeps none.
+constexpr uint64_t kXEVDiscKeptBudget = uint64_t{128} << 20;
+// Tests lower it for the discs begun after; 0 restores kXEVDiscKeptBudget.
+void XEVSetDiscKeptBudget(uint64_t bytes);
 
 // Lives as long as the process (GetLoadState never destroys it): the pre-load and the other
 // readers still in a read when the process ends look at it last.
@@ -94,6 +126,8 @@ public:
     // only while its disc is shown.
     uint64_t BeginDisc();
     uint64_t CurrentDisc() const { return disc_.load(); }
+    // The account of that disc while it is shown; null once another disc is.
+    std::shared_ptr<XEVDiscAccount> AccountOf(uint64_t disc) const;
 
     // Steady-clock milliseconds of the last paint end; the pre-load waits 3 s after it.
     void StampPaintEnd();
@@ -129,6 +163,8 @@ private:
     // Changed under failuresMutex_, so that a failure is either queued before a new disc
     // drops it, or compared with the new disc.
     std::atomic<uint64_t> disc_{1};
+    // The shown disc's; made at its first charge. Under failuresMutex_.
+    mutable std::shared_ptr<XEVDiscAccount> account_;
 };
 
 XEVLoadState& GetLoadState();

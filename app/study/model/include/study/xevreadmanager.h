@@ -26,16 +26,27 @@ public:
     void free(void* pointer) override;
 };
 
-class XEVReadManager : public VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow> {
-public:
+// No read's budget passes this (the largest, a DICOMDIR's, is 432 MiB): a budget above it, as
+// one of 0, would lift the bound, and refuses everything instead.
+constexpr uint64_t kXEVReadBudgetCeiling = uint64_t(1) << 30;
+
+// A read that held this much gives its freed memory back to the system when it ends.
+constexpr uint64_t kXEVLargeReadBytes = uint64_t(64) << 20;
+
+// Final, and its base not named outside: no class derived from it, and no route through the
+// base, takes the bound off (the base itself refuses a budget past the ceiling).
+class XEVReadManager final : public VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow> {
     using Base = VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow>;
 
-    // budget: the bytes the read may hold at once through this manager.
-    explicit XEVReadManager(uint64_t budget) { set_budget(budget); }
+public:
+    // budget: the bytes the read may hold at once through this manager; 0 or past the ceiling
+    // refuses everything.
+    explicit XEVReadManager(uint64_t budget)
+    {
+        bound_for_good(kXEVReadBudgetCeiling);
+        set_budget(budget);
+    }
     ~XEVReadManager() override;
-
-    // Another bound for the next read; 0, which would lift the bound, refuses everything instead.
-    void set_budget(uint64_t bytes) { Base::set_budget(bytes != 0 ? bytes : 1); }
 
     // The meter refused an allocation since refusalsBefore (budget_refusals()): the read failed
     // for its own excess, and says so as out of memory.

@@ -95,14 +95,16 @@ private:
 
 // A file's header parsed with no lock held, handed to the image's helper, which takes it
 // instead of parsing under the image's lock. The manager that parsed it goes along: it must
-// outlive every tag object sharing the parsed dataset.
+// outlive every tag object sharing the parsed dataset, and what it holds is that dataset.
 struct XEVParsedHeader {
     XEVParsedHeader();
     ~XEVParsedHeader();
     XEVParsedHeader(const XEVParsedHeader&) = delete;
     XEVParsedHeader& operator=(const XEVParsedHeader&) = delete;
-    std::unique_ptr<VEK_Manager> manager;
+    std::unique_ptr<XEVReadManager> manager;
     std::unique_ptr<VEK_DICOMInfo> info;
+    // The bytes of the parsed dataset.
+    uint64_t Bytes() const;
 };
 
 class XEVStagedFile {
@@ -140,10 +142,17 @@ public:
     bool Failed() const { return failed_; }
     // The span of frame `frame` parsed from the head of the file, read on demand; empty when
     // the header does not parse (the decode then fails in its own words). A header that
-    // parsed is kept for TakeHeader.
+    // parsed is kept for TakeHeader. The parse is the load's: its manager has the load's budget
+    // and takes over the charge of the bytes held, and of those staged after it, so a header
+    // and its frame's bytes together cannot pass it.
     XEVFrameSpan ParseFrameSpan(int32_t frame, int32_t& frameCount);
-    // The header the last ParseFrameSpan parsed, once; null when none did.
-    std::unique_ptr<XEVParsedHeader> TakeHeader() { return std::move(header_); }
+    // The header the last ParseFrameSpan parsed, once; null when none did. Its bytes held stay
+    // counted only by a meter given since (ChargeTo), none otherwise.
+    std::unique_ptr<XEVParsedHeader> TakeHeader();
+    // The last ParseFrameSpan failed because its manager refused memory.
+    bool HeaderRefused() const { return headerRefused_; }
+    // The bytes of the header the last ParseFrameSpan parsed and still holds; 0 when none.
+    uint64_t HeaderBytes() const;
     // A storage reading through this file; the file must outlive it.
     VEK_InputStorage* CreateStorage(VEK_Manager* manager);
     // Requests made to the medium so far.
@@ -192,6 +201,7 @@ private:
     bool sealed_ = false;
     bool failed_ = false;
     bool refused_ = false;
+    bool headerRefused_ = false;
     XEVReadManager* meter_ = nullptr;
     // Bytes charged for the held ranges.
     uint64_t charged_ = 0;

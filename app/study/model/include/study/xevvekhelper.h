@@ -88,6 +88,14 @@ class XEVOverlaySettingInfo;
 class XEVOverlayViewInfo;
 
 class XEVThread;
+class XEVDiscAccount;
+
+// A header an image let go after its load: its share of the dataset first, then the parse that
+// made it, freed by whoever holds this, outside the image's lock.
+struct XEVLetGoHeader {
+    std::unique_ptr<XEVParsedHeader> parsed;
+    std::unique_ptr<VEK_DICOMTagObj> share;
+};
 
 // A DICOMDIR read whole by File Open's check, kept for the load that follows so that the file
 // is parsed once; used by one thread at a time.
@@ -266,6 +274,17 @@ public:
 
     // Number of Frames of the file (1 when absent or 0), reading only its header.
     int32_t CheckFrameCount(const QString& path, int32_t& count);
+    // The header's memory, kept after a load only for the frames still to read, and only as
+    // far as the disc's account takes it; let go otherwise, to be read again if asked for.
+    void KeepOrReleaseHeader();
+    void ReleaseHeader();
+    // The header the last release let go, if it can be freed without this helper's lock;
+    // whatever out held before is freed.
+    void TakeLetGoHeader(XEVLetGoHeader& out);
+    // What the kept header holds: the parsed dataset, its own manager's or this one's.
+    uint64_t KeptHeaderBytes() const;
+    // What the disc's account holds for this helper now.
+    uint64_t AccountCharge() const { return accountCharge_; }
 
     QString statusText;
     int32_t statusCode = 0;
@@ -282,6 +301,9 @@ public:
     XEVReadManager manager;
     // The header taken from a parse made with no lock held: it outlives dicomInfo's share.
     std::unique_ptr<XEVParsedHeader> parsedHeader;
+    // The account of the image's disc (null: none shown), which a header kept after a load is
+    // charged to; set by the image before each load.
+    std::shared_ptr<XEVDiscAccount> account;
     VEK_DICOMInfo dicomInfo;
     VEK_Header header;
     int32_t frameCount = 0;
@@ -331,6 +353,12 @@ public:
     uint32_t dibInfoBytes = 0;
 
 private:
+    std::shared_ptr<XEVDiscAccount> chargedAccount_;
+    uint64_t accountCharge_ = 0;
+    XEVLetGoHeader letGo_;
+    // The kept header's bytes charged to the load's manager while it runs.
+    uint64_t headerCharge_ = 0;
+
     void Fail(uint32_t messageId, const QString& path);
     int32_t LoadFrame(const QString& path, int32_t& frame, XEVStagedFile* staged);
     void FailFrame(uint32_t messageId, int32_t code, const QString& path, int32_t frame);
