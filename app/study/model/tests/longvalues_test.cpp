@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "headerback.h"
 #include "plat_temp_folder.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
@@ -104,6 +105,7 @@ TEST(LongValuesTest, CornerItemsAreCountedAndCut)
     XEVVEKHelper helper;
     int32_t frame = 0;
     ASSERT_EQ(helper.LoadImage(path, frame), 1) << helper.statusText.toStdString();
+    ASSERT_TRUE(ReadHeaderBack(helper));
     XEVOverlaySettingInfo settings;
     for (int i = 0; i < 2000; ++i) {
         XEVOverlaySettingInfoItem item;
