@@ -211,6 +211,7 @@ void XEVImageViewCtrl::ClearView(bool repaint)
     progressShown = 0;
     progressTotal = 0;
     loadedCount = 0;
+    firstImageTold = false;
     CloseAnnotationEdit();
     rendered_ = QImage();
     renderKey_ = RenderKey();

@@ -223,7 +223,7 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
         ++loadedCount;
         if (loadedCount == 1) {
             SetupFirstImage();
-            PostToParent(WM_XEV_FIRST_IMAGE, XEVWParam(controlId_), 0);
+            TellFirstImage();
             repaint();
         } else {
             XEVTitlePaneState* pane = XEVGetTitlePane();
@@ -342,6 +342,11 @@ void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image)
         if (keepWindow != 0) {
             ApplyHeldWindow(image, currentFrame);
         }
+        // A first picture that came by a request before the cell's own queued load: the form
+        // view hears of it all the same, or the grid is left with no active cell for the keys.
+        if (loadedCount == 0) {
+            TellFirstImage();
+        }
     } else if (GetLoadState().memoryShort.load() == 1) {
         PostToParent(WM_XEV_MEMORY_RECHECK, 0, 0);
     }
@@ -350,6 +355,15 @@ void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image)
         PostToParent(WM_XEV_LINKED_MOVED, XEVWParam(controlId_), 0);
     }
     update();
+}
+
+void XEVImageViewCtrl::TellFirstImage()
+{
+    if (firstImageTold) {
+        return;
+    }
+    firstImageTold = true;
+    PostToParent(WM_XEV_FIRST_IMAGE, XEVWParam(controlId_), 0);
 }
 
 void XEVImageViewCtrl::RelieveDecodedBudget()

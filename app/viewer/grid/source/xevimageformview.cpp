@@ -497,9 +497,15 @@ void CXEVImageFormView::OnFirstImage(int32_t id)
     }
     // A cell the user made active, such as one enlarged and back, stays the active one.
     const XEVImageViewCtrl* active = GetFirstActiveView();
-    if (firstVisible != nullptr && firstVisible->ControlId() == id && (active == nullptr || active == firstVisible)) {
-        ActivateCell(id);
-        SelectCell(id);
+    const bool fromFirst =
+        firstVisible != nullptr && firstVisible->ControlId() == id && (active == nullptr || active == firstVisible);
+    // Another cell's first image while none is active, the first in sight showing its own
+    // already (read before its cell asked, so told to none): the first in sight takes the keys.
+    const bool firstShows = firstVisible != nullptr && active == nullptr && firstVisible->CurrentImage() != nullptr &&
+                            firstVisible->HasFramePixels(firstVisible->currentFrame);
+    if (fromFirst || firstShows) {
+        ActivateCell(firstVisible->ControlId());
+        SelectCell(firstVisible->ControlId());
         if (host_ != nullptr) {
             host_->RefreshStudyList();
         }

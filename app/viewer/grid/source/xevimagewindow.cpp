@@ -388,10 +388,10 @@ void XEVImageWindow::KeepKeys()
     if (!keysLost_ || owner_ == nullptr) {
         return;
     }
-    // The active cell in sight keeps them; else the first in sight that shows an image, else
-    // the first in sight (its first image makes it the active one).
+    // The active cell in sight keeps them; else the first in sight, made the active one when
+    // it shows an image (else its first image makes it so). Not whichever cell happened to be
+    // read first: the user's place in the grid does not depend on the drive.
     XEVImageViewCtrl* keys = nullptr;
-    XEVImageViewCtrl* shows = nullptr;
     XEVImageViewCtrl* first = nullptr;
     for (auto& [id, cell] : ActiveCells()) {
         if (cell->isHidden() || cell->inView.load() == 0) {
@@ -400,19 +400,16 @@ void XEVImageWindow::KeepKeys()
         if (cell->active != 0 && keys == nullptr) {
             keys = cell;
         }
-        if (shows == nullptr && cell->CurrentImage() != nullptr && cell->HasFramePixels(cell->currentFrame)) {
-            shows = cell;
-        }
         if (first == nullptr) {
             first = cell;
         }
     }
-    keys = keys != nullptr ? keys : (shows != nullptr ? shows : first);
+    keys = keys != nullptr ? keys : first;
     if (keys == nullptr) {
         return;
     }
     keysLost_ = false;
-    if (keys->active == 0 && keys == shows) {
+    if (keys->active == 0 && keys->CurrentImage() != nullptr && keys->HasFramePixels(keys->currentFrame)) {
         ActivateCell(keys->ControlId());
     }
     keys->setFocus(Qt::OtherFocusReason);

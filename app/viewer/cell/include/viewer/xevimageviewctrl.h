@@ -264,6 +264,8 @@ public:
     XEVThread loader;
     int32_t tileMode = 0;
     int32_t loadedCount = 0;
+    // Whether the form view has heard of this cell's first image since it was cleared.
+    bool firstImageTold = false;
     int32_t progressOnly = 0;
     int32_t fullRepaint = 0;
     int32_t active = 0;
@@ -363,6 +365,8 @@ private:
     void AskFirstLoad();
     // Past the decoded images' budget, asks the grid to let far images go.
     void RelieveDecodedBudget();
+    // Tells the form view of the cell's first image, once since the cell was cleared.
+    void TellFirstImage();
     void LoaderMain(std::vector<ImageInfo*> images, const std::atomic<int32_t>& stop);
     // The loader's last word: its flags down, then WM_XEV_VIEW_LOAD_DONE with how it ended.
     void PostLoadEnd(const XEVWindowHandle& self, XEVLParam how);
