@@ -491,7 +491,7 @@ void CXEVThreadUI::RunFrameRequest(const XEVFrameRequest& request, const std::at
     request.image->LoadImage(frame, XEVWindowHandle(), request.forced, stop);
     if (stop == nullptr || stop->load() == 0) {
         XEVPostMessage(request.notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(request.image),
-                       kXEVRequestedFrameNotice);
+                       XEVRequestedFrameNotice(request.frame));
     }
 }
 

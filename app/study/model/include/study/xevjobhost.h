@@ -32,7 +32,7 @@ int32_t XEVExtractInTurn(const std::string& narrowPath, XEVReadPriority priority
 // lParam a request made with new (the loader window takes it over), it goes before every
 // queued job; a newer request of the same cell replaces one not yet run. Once the frame is
 // decoded or has failed, WM_XEV_IMAGE_LOADED goes to notify with lParam
-// kXEVRequestedFrameNotice.
+// XEVRequestedFrameNotice(frame asked), odd, which a loader's own notice (0) never is.
 struct XEVFrameRequest {
     ImageInfo* image = nullptr;
     int32_t frame = 0;
@@ -40,7 +40,18 @@ struct XEVFrameRequest {
     int32_t forced = 0;    // 1: no memory test first
     bool behind = false;   // waits behind every request that is not: cine's next frame
 };
-constexpr XEVLParam kXEVRequestedFrameNotice = 1;
+constexpr XEVLParam XEVRequestedFrameNotice(int32_t frame)
+{
+    return (XEVLParam(frame) + 1) * 2 + 1;
+}
+constexpr bool XEVIsRequestedFrameNotice(XEVLParam lParam)
+{
+    return (lParam & 1) != 0;
+}
+constexpr int32_t XEVRequestedFrameOf(XEVLParam lParam)
+{
+    return int32_t((lParam - 1) / 2 - 1);
+}
 // Posts a request to the loader window and starts a worker for it; false without one.
 bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced,
                      bool behind = false);
