@@ -67,8 +67,8 @@ struct XEVIdleNotice {
 bool XEVNotifyWhenIdle(const XEVWindowHandle& loaderWindow, const XEVIdleNotice& notice);
 
 // The loader window: the queues and workers, living on the host thread. The queues hold
-// jobs owned by the study model; the host never deletes one. WM_XEV_LOADER_JOIN's wParam is
-// the longest wait in ms (0: no limit); it answers 1 when the worker goes on past it.
+// jobs owned by the study model; the host never deletes one. Nothing waits for a worker: one
+// who must know it has run what it was given asks for an idle notice (XEVNotifyWhenIdle).
 // Each job belongs to the window it reports to when queued (its notify window): sent with
 // wParam 1 and lParam a std::vector<XEVWindowHandle>* of the sender's, WM_XEV_LOADER_STOP
 // takes back only those windows' jobs and requests, the one under way too, and answers how
@@ -97,7 +97,6 @@ private:
     XEVResult OnStart();
     XEVResult OnStop();
     XEVResult OnTakeBack(const std::vector<XEVWindowHandle>& owners);
-    XEVResult OnJoin(XEVWParam waitMs);
     XEVResult OnDestroy();
     // A queued image and the window it reports to.
     struct Job {
@@ -116,7 +115,6 @@ private:
         PlatRecursiveLock lock;
         // One worker at a time drains the running queue; set while none does.
         bool working = false;
-        PlatEvent idle{true, true};
         // Told when the worker has no job left.
         std::vector<XEVIdleNotice> idleNotices;
         // A request or job whose member the copier writes out meanwhile, back to the front of
