@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "bench_jobworker.h"
 #include "bench_qt.h"
 #include "shell/mainframe.h"
 #include "shell/xevslider.h"
@@ -85,7 +86,7 @@ struct Frame {
         frame.SetUpPanes();
         CXEVImageFormView& view = *frame.GetImageFormView();
         view.ShowFitted(study);
-        XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_JOIN);
+        BenchWaitForJobWorker(GetLoadState().GetLoaderWindow());
         QApplication::processEvents();
         view.ActivateCell(kXEVFirstStudyCellId);
         view.SelectCell(kXEVFirstStudyCellId);

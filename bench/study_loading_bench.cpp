@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "bench_dicomdir.h"
+#include "bench_jobworker.h"
 #include "bench_qt.h"
 #include "study/xevjobhost.h"
 #include "study/xevpatientlist.h"
@@ -247,7 +248,7 @@ void BM_HostFirstImage(benchmark::State& state)
         if (first->GetHelper() == nullptr || first->GetHelper()->GetFrame(0) == nullptr) {
             state.SkipWithError("first image not decoded");
         }
-        XEVSendMessage(host.thread.Window(), WM_XEV_LOADER_JOIN);
+        BenchWaitForJobWorker(host.thread.Window());
         list.Clear();
         state.ResumeTiming();
     }
@@ -294,7 +295,7 @@ void RunThroughHost(const XEVWindowHandle& window, std::vector<ImageInfo*>& jobs
     XEVSendMessage(window, WM_XEV_LOADER_QUEUE, 1, reinterpret_cast<XEVLParam>(&jobs));
     for (int64_t w = 0; w < workers; ++w)
         XEVSendMessage(window, WM_XEV_LOADER_START);
-    XEVSendMessage(window, WM_XEV_LOADER_JOIN);
+    BenchWaitForJobWorker(window);
 }
 
 // The images by as many std::threads calling LoadImage directly; each image gets its helper as

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench_jobworker.h"
 #include "bench_qt.h"
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
@@ -53,7 +54,7 @@ void ShowDecodedSeries(CXEVImageFormView& view)
     view.resize(3 * kCell, 3 * kCell);
     view.show();
     view.ShowSeries(DecodedSeries());
-    XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_JOIN);
+    BenchWaitForJobWorker(GetLoadState().GetLoaderWindow());
     QApplication::processEvents();
 }
 

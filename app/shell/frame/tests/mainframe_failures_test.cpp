@@ -31,6 +31,7 @@
 #include "study/xevrecordkeeper.h"
 #include "study/xevthread.h"
 #include "testsupport/slowdisc.h"
+#include "testsupport/workeridle.h"
 
 namespace {
 
@@ -256,7 +257,7 @@ protected:
     // Waits until the job worker has no job left, and the failures it told have come in.
     void WaitForTheWorker()
     {
-        XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_JOIN, kPlatInfinite - 1);
+        ASSERT_TRUE(PumpUntilWorkerIdle(GetLoadState().GetLoaderWindow(), kNoCeilingWaitMs));
         Pump();
     }
 

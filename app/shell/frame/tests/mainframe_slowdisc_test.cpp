@@ -663,15 +663,6 @@ bool ListHoldsOnly(const XEVPatientList& list, const std::string& folder)
     return !list.patients.empty();
 }
 
-// Sends from the GUI thread that waited for the job worker's end.
-std::atomic<int> guiWorkerWaits{0};
-void CountGuiWorkerWait(uint32_t id)
-{
-    if (id == WM_XEV_LOADER_JOIN && QThread::currentThread() == QCoreApplication::instance()->thread()) {
-        ++guiWorkerWaits;
-    }
-}
-
 // A mark in the medium's log, made by the GUI thread: what comes after it came after now.
 long MarkTheLog()
 {
@@ -821,7 +812,6 @@ TEST_F(SlowDiscOpenTest, TheGridWaitsForNoWorkerAndItsFirstImagesAreReadFirst)
         return;
     }
     XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
-    XEVSetSendWaitObserver(CountGuiWorkerWait);
     // Only the worker's word starts the loaders here, however busy the machine.
     Image().firstImagesWaitMs = kNoCeilingWaitMs;
     const long guiReads = SlowDiscGuiReads();
@@ -862,8 +852,6 @@ TEST_F(SlowDiscOpenTest, TheGridWaitsForNoWorkerAndItsFirstImagesAreReadFirst)
     });
     ASSERT_GT(RunningLoaders(Image()), 0u);
     step("File Open of another disc", 3, [&] { Open(medium + "/two/DICOMDIR"); });
-    XEVSetSendWaitObserver(nullptr);
-    EXPECT_EQ(guiWorkerWaits.load(), 0);
     EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
     EXPECT_EQ(SlowDiscLockedBytes(), 0);
     XEVSetMediumProbe({});
@@ -1230,5 +1218,238 @@ TEST_F(SlowDiscOpenTest, TheWheelBesideCineIsReadFirstAndLosesNoStep)
     Title().OnPlayPause();
     XEVSetReadObserver(nullptr);
     EXPECT_EQ(wheeled->GetPosition(), 1);
+    EXPECT_EQ(box.texts.size(), 0u);
+}
+
+namespace {
+
+// The frames of the multi-frame file each read covered, in the order asked.
+constexpr int kFileFrames = 40;
+constexpr int64_t kFrameBytes = 512 * 512 * 2;
+std::mutex frameReadsMutex;
+std::vector<std::pair<int, int>> frameReads;
+int64_t framesStart = 0;
+void RecordFrameRead(const std::string& path, int64_t offset, int32_t bytes)
+{
+    static const std::string file = "/S001/I0001";
+    if (path.size() < file.size() || path.compare(path.size() - file.size(), file.size(), file) != 0 ||
+        offset + bytes <= framesStart) {
+        return;
+    }
+    const int first = int((std::max(offset, framesStart) - framesStart) / kFrameBytes);
+    const int last = int((offset + bytes - 1 - framesStart) / kFrameBytes);
+    std::lock_guard<std::mutex> lock(frameReadsMutex);
+    frameReads.emplace_back(first, last);
+}
+
+void WatchFrameReads(const std::string& path)
+{
+    framesStart = int64_t(std::filesystem::file_size(path)) - kFileFrames * kFrameBytes;
+    {
+        std::lock_guard<std::mutex> lock(frameReadsMutex);
+        frameReads.clear();
+    }
+    XEVSetReadObserver(RecordFrameRead);
+}
+
+size_t FrameReadsSoFar()
+{
+    std::lock_guard<std::mutex> lock(frameReadsMutex);
+    return frameReads.size();
+}
+
+// Frames within [low, high] read after mark and before the first read of target; -1 when
+// target was not read after mark.
+int FramesReadBefore(size_t mark, int target, int low, int high)
+{
+    std::lock_guard<std::mutex> lock(frameReadsMutex);
+    std::set<int> before;
+    for (size_t k = mark; k < frameReads.size(); ++k) {
+        const auto [first, last] = frameReads[k];
+        if (first <= target && target <= last) {
+            return int(before.size());
+        }
+        for (int frame = std::max(first, low); frame <= std::min(last, high); ++frame) {
+            before.insert(frame);
+        }
+    }
+    return -1;
+}
+
+}   // namespace
+
+// A 40-frame file at 1.2 MB/s whose cell's loader reads its frames in order, wheeled through
+// its frames while cine plays the series beside: each step to a frame not decoded keeps the
+// frame shown until the one stepped to has come, that frame is read before the loader's next
+// ones and cine's, the frames passed over are not read, and the cell ends on the last frame
+// asked, every step counted.
+TEST_F(SlowDiscOpenTest, TheWheelThroughFramesStillLoadingWaitsForEachAndLosesNoStep)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "multiframe", {kFileFrames, 512}));
+        RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
+        return;
+    }
+    StudyInfo* study = OpenUntilTheStudyShows(3);
+    ASSERT_NE(study, nullptr);
+    XEVImageViewCtrl* played = nullptr;
+    XEVImageViewCtrl* wheeled = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const auto& [id, cell] : Image().ActiveCells()) {
+            ImageInfo* image = cell->CurrentImage();
+            if (image == nullptr || !cell->HasFramePixels(cell->currentFrame)) {
+                continue;
+            }
+            const std::string path = image->filePath.toStdString();
+            if (path.find("/S001/") != std::string::npos) {
+                wheeled = cell;
+            } else if (path.find("/S002/") != std::string::npos) {
+                played = cell;
+            }
+        }
+        return played != nullptr && wheeled != nullptr && wheeled->GetCineLength() == kFileFrames;
+    })) << "the file's first frame and the series beside";
+    Image().SelectCell(played->ControlId());
+    Image().ActivateCell(wheeled->ControlId());
+    ASSERT_NE(wheeled->active, 0);
+    ASSERT_EQ(wheeled->GetPosition(), 1);
+    WatchFrameReads(wheeled->CurrentImage()->filePath.toStdString());
+    {
+        std::lock_guard<std::mutex> lock(readsMutex);
+        readPaths.clear();
+    }
+    Title().OnPlayPause();
+    ASSERT_TRUE(Title().IsCinePlaying());
+
+    int black = 0;
+    const auto watch = [&] {
+        black += played->HasFramePixels(played->currentFrame) ? 0 : 1;
+        black += wheeled->HasFramePixels(wheeled->currentFrame) ? 0 : 1;
+    };
+    const auto turn = [&](int steps, int delta) {
+        for (int k = 0; k < steps; ++k) {
+            QWheelEvent wheel(QPointF(10, 10), QPointF(wheeled->mapToGlobal(QPoint(10, 10))), QPoint(),
+                              QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(wheeled, &wheel);
+            watch();
+        }
+    };
+    const auto arrives = [&](int frame) {
+        return PumpUntil([&] {
+            watch();
+            return wheeled->GetPosition() == frame + 1 && wheeled->StepAwaited() == -1;
+        });
+    };
+
+    // Thirty steps down at once, far ahead of the loader: the thirty-first frame.
+    size_t mark = FrameReadsSoFar();
+    turn(30, -120);
+    EXPECT_NE(wheeled->StepAwaited(), -1);
+    EXPECT_EQ(wheeled->StepAwaitedFrame(), 30);
+    ASSERT_TRUE(arrives(30)) << "at " << wheeled->GetPosition();
+    // At most the frames the loader had under way, in its block.
+    const int loaderFirst = FramesReadBefore(mark, 30, 1, kFileFrames - 1);
+    EXPECT_GE(loaderFirst, 0);
+    EXPECT_LE(loaderFirst, 3);
+
+    // Five down and five up before anything comes: back where it was, waiting for nothing.
+    turn(5, -120);
+    EXPECT_EQ(wheeled->StepAwaitedFrame(), 35);
+    turn(5, 120);
+    EXPECT_EQ(wheeled->StepAwaited(), -1);
+    EXPECT_EQ(wheeled->GetPosition(), 31);
+
+    // Ten up, faster than the drive reads: the frames passed over are not read before the one
+    // asked, but for the first, under way.
+    mark = FrameReadsSoFar();
+    turn(10, 120);
+    ASSERT_TRUE(arrives(20)) << "at " << wheeled->GetPosition();
+    const int passedOver = FramesReadBefore(mark, 20, 21, 29);
+    EXPECT_GE(passedOver, 0);
+    EXPECT_LE(passedOver, 2);
+    std::printf("[ measured ] frames read before the one stepped to: %d of the loader's, %d passed over\n", loaderFirst,
+                passedOver);
+    Title().OnPlayPause();
+    XEVSetReadObserver(nullptr);
+    EXPECT_EQ(black, 0);
+    EXPECT_EQ(wheeled->GetPosition(), 21);
+    EXPECT_EQ(box.texts.size(), 0u);
+}
+
+// The same file shown tile by tile in the series grid, its page settled: Right pressed in the
+// page's last cell, again and again, faster than the drive reads, keeps its tile until the one
+// stepped to has come, reads that one before those passed over, and then the page follows the
+// cell; Right and Left as many times each before anything comes leave it where it stands.
+TEST_F(SlowDiscOpenTest, TileStepsByKeyWaitForTheirFrameAndThePageFollows)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "multiframe", {kFileFrames, 512}));
+        RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
+        return;
+    }
+    StudyInfo* study = OpenUntilTheStudyShows(3);
+    ASSERT_NE(study, nullptr);
+    List().ShowSeriesOfStudy(study, study->series[0]);
+    ASSERT_TRUE(PumpUntil([this] { return Image().activeMode == 1 && AnyCellShows(Image()); })) << "the series";
+    XEVImageViewCtrl* first = Image().ActiveCells().begin()->second;
+    ASSERT_TRUE(PumpUntil([&] { return first->TileCount() == kFileFrames; })) << first->TileCount();
+    // The page settled: every cell shows its tile.
+    XEVImageViewCtrl* keyed = nullptr;
+    int index = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        keyed = nullptr;
+        int k = 0;
+        for (const auto& [id, cell] : Image().ActiveCells()) {
+            if (cell->CurrentImage() == nullptr) {
+                continue;
+            }
+            if (!cell->HasFramePixels(cell->currentFrame)) {
+                return false;
+            }
+            if (keyed == nullptr || cell->GetPosition() > keyed->GetPosition()) {
+                keyed = cell;
+                index = k;
+            }
+            ++k;
+        }
+        return keyed != nullptr;
+    }));
+    const int shown = keyed->GetPosition() - 1;
+    ASSERT_LT(shown + 8, kFileFrames);
+    Image().ActivateCell(keyed->ControlId());
+    ASSERT_NE(keyed->active, 0);
+    WatchFrameReads(keyed->CurrentImage()->filePath.toStdString());
+
+    int black = 0;
+    const auto press = [&](int times, int key) {
+        for (int k = 0; k < times; ++k) {
+            QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+            QCoreApplication::sendEvent(keyed, &event);
+            black += keyed->HasFramePixels(keyed->currentFrame) ? 0 : 1;
+        }
+    };
+    const size_t mark = FrameReadsSoFar();
+    press(6, Qt::Key_Right);
+    EXPECT_EQ(keyed->GetPosition() - 1, shown);
+    EXPECT_EQ(keyed->StepAwaitedFrame(), shown + 6);
+    ASSERT_TRUE(PumpUntil([&] {
+        black += keyed->HasFramePixels(keyed->currentFrame) ? 0 : 1;
+        return keyed->GetPosition() - 1 == shown + 6 && keyed->StepAwaited() == -1 &&
+               first->GetPosition() - 1 == shown + 6 - index;
+    })) << "at "
+        << keyed->GetPosition() - 1 << " from " << shown << ", waiting for " << keyed->StepAwaitedFrame()
+        << ", the page from " << first->GetPosition() - 1 << ", the cell " << index << " of the page";
+    const int passedOver = FramesReadBefore(mark, shown + 6, shown + 1, shown + 5);
+    EXPECT_GE(passedOver, 0);
+    EXPECT_LE(passedOver, 2);
+    std::printf("[ measured ] tiles read before the one stepped to: %d passed over\n", passedOver);
+
+    press(3, Qt::Key_Right);
+    press(3, Qt::Key_Left);
+    EXPECT_EQ(keyed->StepAwaited(), -1);
+    Pump();
+    EXPECT_EQ(keyed->GetPosition() - 1, shown + 6);
+    XEVSetReadObserver(nullptr);
+    EXPECT_EQ(black, 0);
     EXPECT_EQ(box.texts.size(), 0u);
 }

@@ -27,7 +27,6 @@ CXEVThreadUI::CXEVThreadUI() : workers_(std::make_unique<XEVThread>()), copier_(
         const auto* owners = reinterpret_cast<const std::vector<XEVWindowHandle>*>(l);
         return w == 1 && owners != nullptr ? OnTakeBack(*owners) : XEVResult(0);
     });
-    SetHandler(WM_XEV_LOADER_JOIN, [this](XEVWParam w, XEVLParam) { return OnJoin(w); });
     SetHandler(WM_XEV_THREADUI_DESTROY, [this](XEVWParam, XEVLParam) { return OnDestroy(); });
 }
 
@@ -177,7 +176,6 @@ XEVResult CXEVThreadUI::OnStart()
     // Workers that have ended only wait to be joined; one let go by a stop is left to end.
     workers_->ReapEnded();
     q_->working = true;
-    q_->idle.Reset();
     // Its hold is taken before the GUI thread can let the queued jobs' records go: their stop
     // comes after this start. Jobs queued later are newer records, which the hold keeps too.
     // A refused thread leaves the jobs queued for the next start.
@@ -186,7 +184,6 @@ XEVResult CXEVThreadUI::OnStart()
             WorkerProc(*queues, *stop);
         })) {
         q_->working = false;
-        q_->idle.Set();
     }
     return 0;
 }
@@ -219,7 +216,6 @@ XEVResult CXEVThreadUI::OnStop()
 std::vector<XEVIdleNotice> CXEVThreadUI::BecomeIdle(Queues& q)
 {
     q.working = false;
-    q.idle.Set();
     return std::exchange(q.idleNotices, {});
 }
 
@@ -238,18 +234,6 @@ bool XEVNotifyWhenIdle(const XEVWindowHandle& loaderWindow, const XEVIdleNotice&
         return false;
     }
     return true;
-}
-
-XEVResult CXEVThreadUI::OnJoin(XEVWParam waitMs)
-{
-    if (waitMs != 0) {
-        // Bounded: only workers that have ended are joined.
-        const bool idle = q_->idle.Wait(uint32_t(std::min<XEVWParam>(waitMs, kPlatInfinite - 1)));
-        workers_->ReapEnded();
-        return idle ? 0 : 1;
-    }
-    workers_->WaitAll();
-    return 0;
 }
 
 XEVResult CXEVThreadUI::OnDestroy()
@@ -486,7 +470,7 @@ void CXEVThreadUI::RunFrameRequest(const XEVFrameRequest& request, const std::at
     request.image->LoadImage(frame, XEVWindowHandle(), request.forced, stop);
     if (stop == nullptr || stop->load() == 0) {
         XEVPostMessage(request.notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(request.image),
-                       kXEVRequestedFrameNotice);
+                       XEVRequestedFrameNotice(request.frame));
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "study/xevloadstate.h"
 #include "testsupport/viewtestsupport.h"
+#include "testsupport/workeridle.h"
 #include "viewer/xevimageformview.h"
 
 class HostRecorder : public XEVImageAreaHost {
@@ -90,21 +91,27 @@ inline bool CellLoadsFinished(const XEVImageViewCtrl& cell)
 // come within the time.
 inline bool PumpUntilLoaded(const XEVImageWindow& grid, int timeoutMs = kPumpTimeoutMs)
 {
+    WorkerIdleWaiter worker;
+    bool asked = false;
     return PumpUntil(
         [&] {
-            if (grid.StudyStartPending()) {
-                return false;
-            }
+            bool loading = grid.StudyStartPending();
             for (const auto* cells : {&grid.studyCells, &grid.seriesCells}) {
                 for (const auto& [id, cell] : *cells) {
-                    if (!CellLoadsFinished(*cell)) {
-                        return false;
-                    }
+                    loading = loading || !CellLoadsFinished(*cell);
                 }
             }
-            // Answers 1 while the worker is busy past the millisecond given; what the cells
-            // queued before reaches the loader window first.
-            return XEVSendMessage(GetLoadState().GetLoaderWindow(), WM_XEV_LOADER_JOIN, 1) == 0;
+            if (loading) {
+                asked = false;
+                return false;
+            }
+            // Asked once the cells are done: what they queued before reaches the loader window
+            // first.
+            if (!asked) {
+                worker.Ask(GetLoadState().GetLoaderWindow());
+                asked = true;
+            }
+            return worker.Answered();
         },
         timeoutMs);
 }

@@ -142,8 +142,8 @@ public:
     explicit Receiver(XEVImageViewCtrl* view)
     {
         SetHandler(WM_XEV_IMAGE_LOADED, [view](XEVWParam w, XEVLParam l) {
-            if (l == kXEVRequestedFrameNotice) {
-                view->OnRequestedFrame(reinterpret_cast<ImageInfo*>(w));
+            if (XEVIsRequestedFrameNotice(l)) {
+                view->OnRequestedFrame(reinterpret_cast<ImageInfo*>(w), XEVRequestedFrameOf(l));
                 return XEVResult(0);
             }
             view->OnImageLoaded(reinterpret_cast<ImageInfo*>(w));

@@ -322,16 +322,18 @@ bool XEVImageViewCtrl::AskWorker(ImageInfo* image, int32_t frame, int32_t forced
         return false;
     }
     frameAsked_ = image;
+    frameAskedFrame_ = frame;
     return true;
 }
 
-void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image)
+void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image, int32_t frame)
 {
-    if (image != nullptr && image == frameAsked_) {
+    if (image != nullptr && FrameAsked(image, frame)) {
         frameAsked_ = nullptr;
     }
     RelieveDecodedBudget();
-    if (image != nullptr && image == stepAwaitedImage_ && !TakeStepAwaited(image)) {
+    // The answer to an earlier ask of the same file leaves the step waiting for its own.
+    if (image != nullptr && image == stepAwaitedImage_ && !TakeStepAwaited(image) && frame == stepAwaitedFrame_) {
         // It did not decode: the cell stays where it is, and the next step goes on from there.
         ForgetStepAwaited();
     }
@@ -395,14 +397,14 @@ bool XEVImageViewCtrl::CineWaits(ImageInfo* image, int32_t frame)
 {
     // Cine stays on the frame it shows until the next one is decoded: a frame it moved to
     // before would paint black.
-    if (!cineStep_ || (frameAsked_ != image && !AskWorker(image, frame, 0, true))) {
+    if (!cineStep_ || (!FrameAsked(image, frame) && !AskWorker(image, frame, 0, true))) {
         return false;
     }
     cineAwaited_ = image;
     return true;
 }
 
-bool XEVImageViewCtrl::StepWaits(int32_t key)
+bool XEVImageViewCtrl::StepWaits(int32_t key, int32_t frame)
 {
     const auto found = images_.find(key);
     if (cineStep_ || found == images_.end()) {
@@ -410,11 +412,13 @@ bool XEVImageViewCtrl::StepWaits(int32_t key)
     }
     ImageInfo* image = found->second;
     // Steps come faster than a slow drive reads: the cell keeps its image, rather than paint
-    // black, until the last one stepped to has come; the ones passed over are not read.
-    if (frameAsked_ != image && !AskWorker(image, image->startFrame, 0)) {
+    // black, until the last image or frame stepped to has come; the ones passed over are not
+    // read.
+    if (!FrameAsked(image, frame) && !AskWorker(image, frame, 0)) {
         return false;
     }
     stepAwaited_ = key;
+    stepAwaitedFrame_ = frame;
     stepAwaitedImage_ = image;
     return true;
 }
@@ -422,7 +426,9 @@ bool XEVImageViewCtrl::StepWaits(int32_t key)
 void XEVImageViewCtrl::ForgetStepAwaited()
 {
     stepAwaited_ = -1;
+    stepAwaitedFrame_ = 0;
     stepAwaitedImage_ = nullptr;
+    stepMovesPage_ = false;
 }
 
 bool XEVImageViewCtrl::TakeStepAwaited(const ImageInfo* image)
@@ -431,21 +437,32 @@ bool XEVImageViewCtrl::TakeStepAwaited(const ImageInfo* image)
     if (found == images_.end() || found->second != image) {
         return false;
     }
+    const int32_t key = stepAwaited_;
+    const int32_t frame = stepAwaitedFrame_;
     {
         XEVLockedHelper locked(found->second, true);
-        if (locked.helper == nullptr || !locked.helper->IsFrameLoaded(std::max(found->second->startFrame, 0))) {
+        XEVVEKHelper* helper = locked.helper;
+        if (helper == nullptr || !helper->IsFrameLoaded(std::max(frame, 0))) {
             return false;
         }
+        if (tileMode == 0 && helper->frameCount > 1 && frame >= 0 && frame < helper->frameCount) {
+            helper->SetCurrentFrame(frame);
+        }
     }
-    const int32_t key = stepAwaited_;
+    const bool movesPage = stepMovesPage_;
     ForgetStepAwaited();
-    if (key != currentImage) {
+    if (key != currentImage || frame != currentFrame) {
         CloseAnnotationEdit();
     }
     currentImage = key;
-    currentFrame = found->second->startFrame;
+    currentFrame = frame;
     update();
-    PostToParent(WM_XEV_IMAGE_CHANGED, XEVWParam(controlId_), 0);
+    if (tileMode == 0) {
+        PostToParent(WM_XEV_IMAGE_CHANGED, XEVWParam(controlId_), 0);
+    }
+    if (movesPage) {
+        PostToParent(WM_XEV_LINKED_MOVED, XEVWParam(controlId_), 0);
+    }
     return true;
 }
 
@@ -580,7 +597,19 @@ bool XEVImageViewCtrl::TilePlace(int32_t position, int32_t& image, int32_t& fram
 
 int32_t XEVImageViewCtrl::GoToImage(int32_t position)
 {
-    ForgetStepAwaited();
+    const int32_t previousImage = currentImage;
+    const int32_t previousFrame = currentFrame;
+    const int32_t previous = GoToPosition(position);
+    // A page laid out again around the cell leaves the step it waits for standing; one that
+    // moves it drops the step.
+    if (currentImage != previousImage || currentFrame != previousFrame) {
+        ForgetStepAwaited();
+    }
+    return previous;
+}
+
+int32_t XEVImageViewCtrl::GoToPosition(int32_t position)
+{
     const int32_t previousImage = currentImage;
     const int32_t previousFrame = currentFrame;
     if (tileMode != 0 && position != -1) {
@@ -664,11 +693,13 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
 {
     // Cells of a tiled series step by their positions instead (StepTile).
     const int32_t last = f - 1;
-    // The steps go from the frame shown: the decoder leaves the helper's own position at the
-    // last frame it loaded.
-    const int32_t position = ResolveFrame(helper);
+    // The steps go from the frame shown, or from the one a step of the user's waits on: the
+    // decoder leaves the helper's own position at the last frame it loaded.
+    const bool awaiting = StepGoesOnFromAwaited();
+    const int32_t fromImage = awaiting ? stepAwaited_ : currentImage;
+    const int32_t position = !awaiting ? ResolveFrame(helper) : (stepAwaitedFrame_ == -1 ? last : stepAwaitedFrame_);
     int32_t newFrame = position;
-    int32_t newImage = currentImage;
+    int32_t newImage = fromImage;
     const int32_t count = static_cast<int32_t>(images_.size());
     switch (direction) {
     case kNext:
@@ -701,7 +732,7 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
         break;
     default: return false;
     }
-    if (newFrame == position && newImage == currentImage) {
+    if (newFrame == position && newImage == fromImage) {
         return false;
     }
     const auto found = images_.find(newImage);
@@ -713,12 +744,21 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
     for (int32_t passed = 0; cineStep_ && direction == kNext && FrameFailed(image, newFrame) && passed < f; ++passed) {
         newFrame = newFrame >= last ? 0 : newFrame + 1;
     }
-    if (newFrame == position && newImage == currentImage) {
+    if (newFrame == position && newImage == fromImage) {
+        return false;
+    }
+    if (awaiting && newImage == currentImage &&
+        newFrame == (fromImage == currentImage ? ResolveFrame(helper) : currentFrame)) {
+        // Back to the frame shown: nothing more is waited for.
+        ForgetStepAwaited();
         return false;
     }
     XEVLockedHelper target(image);
     XEVVEKHelper* targetHelper = target.helper;
     if (targetHelper == nullptr || !targetHelper->IsFrameLoaded(newFrame)) {
+        if (StepWaits(newImage, newFrame)) {
+            return false;
+        }
         if (loadingUnderWay.load() == 0) {
             if (CineWaits(image, newFrame) || !LoadNow(image, newFrame)) {
                 return false;
@@ -732,6 +772,7 @@ bool XEVImageViewCtrl::StepFrames(XEVVEKHelper* helper, int32_t f, int32_t direc
             newFrame = direction == kNext ? 0 : last;
         }
     }
+    ForgetStepAwaited();
     currentFrame = newFrame;
     currentImage = newImage;
     if (targetHelper != nullptr) {
@@ -772,7 +813,9 @@ bool XEVImageViewCtrl::StepTile(int32_t direction, int32_t wrap, bool& loaded)
     // from where the cell stands.
     for (int32_t attempt = 0; attempt < 2; ++attempt) {
         const int32_t count = TileCount();
-        const int32_t position = TilePosition();
+        const int32_t shown = TilePosition();
+        // The user's steps go on from the tile they wait on.
+        const int32_t position = StepGoesOnFromAwaited() ? TilePositionOf(stepAwaited_, stepAwaitedFrame_) : shown;
         int32_t target = position;
         switch (direction) {
         case kNext: target = position + 1 < count ? position + 1 : (wrap != 0 ? 0 : position); break;
@@ -795,6 +838,11 @@ bool XEVImageViewCtrl::StepTile(int32_t direction, int32_t wrap, bool& loaded)
                 return false;
             }
         }
+        if (target == shown) {
+            // Back to the tile shown: nothing more is waited for.
+            ForgetStepAwaited();
+            return false;
+        }
         ImageInfo* entry = images_[image];
         bool decoded = false;
         {
@@ -802,6 +850,9 @@ bool XEVImageViewCtrl::StepTile(int32_t direction, int32_t wrap, bool& loaded)
             decoded = locked.helper != nullptr && locked.helper->IsFrameLoaded(frame);
         }
         if (!decoded) {
+            if (StepWaits(image, frame)) {
+                return false;
+            }
             if (loadingUnderWay.load() != 0 || CineWaits(entry, frame) || !LoadNow(entry, frame)) {
                 return false;
             }
@@ -810,6 +861,7 @@ bool XEVImageViewCtrl::StepTile(int32_t direction, int32_t wrap, bool& loaded)
                 continue;
             }
         }
+        ForgetStepAwaited();
         currentImage = image;
         currentFrame = frame;
         return true;
@@ -823,7 +875,7 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
     const bool loading = loadingUnderWay.load() != 0;
     const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
     // The user's steps go on from the one they wait on: none is lost while the drive reads.
-    const int32_t from = !cineStep_ && images_.count(stepAwaited_) != 0 ? stepAwaited_ : currentImage;
+    const int32_t from = StepGoesOnFromAwaited() ? stepAwaited_ : currentImage;
     int32_t target = from;
     switch (direction) {
     case kNext:
@@ -867,7 +919,7 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
                                                   : locked.helper->IsFrameLoaded(-1);
     };
     if (!decoded(images_[target])) {
-        if (StepWaits(target)) {
+        if (StepWaits(target, images_[target]->startFrame)) {
             return false;
         }
         // A loader waiting for its turn, or held at its gate while another cell's goes first,
@@ -916,10 +968,12 @@ bool XEVImageViewCtrl::StepImages(int32_t direction, int32_t wrap, bool& loaded,
 void XEVImageViewCtrl::SetCurrentImage(int32_t direction, int32_t wrap)
 {
     CloseAnnotationEdit();
-    ImageInfo* image = CurrentImage();
-    if (image == nullptr) {
+    if (CurrentImage() == nullptr) {
         return;
     }
+    // The user's steps go on from the image and frame one of them waits on.
+    const bool awaiting = StepGoesOnFromAwaited();
+    ImageInfo* image = awaiting ? images_[stepAwaited_] : CurrentImage();
     const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
     bool moved = false;
     bool loaded = false;
@@ -934,9 +988,10 @@ void XEVImageViewCtrl::SetCurrentImage(int32_t direction, int32_t wrap)
         const int32_t f = helper != nullptr ? helper->frameCount : 0;
         if (f > 1 && (!perFrame || image->wholeMultiFrame)) {
             std::unique_lock<PlatRecursiveLock> helperLock(helper->lock);
-            const int32_t viewFrame = ResolveFrame(helper);
+            const int32_t fromFrame = awaiting ? stepAwaitedFrame_ : currentFrame;
+            const int32_t viewFrame = awaiting ? (fromFrame == -1 ? f - 1 : fromFrame) : ResolveFrame(helper);
             const bool toImages = (direction == kNext && viewFrame == f - 1) ||
-                                  (direction == kPrevious && (currentFrame == 0 || currentFrame == -1));
+                                  (direction == kPrevious && (fromFrame == 0 || fromFrame == -1));
             if (!toImages) {
                 moved = StepFrames(helper, f, direction, wrap, loaded);
                 framesDone = true;

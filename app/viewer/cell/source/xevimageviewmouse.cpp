@@ -659,6 +659,12 @@ bool XEVImageViewCtrl::OnKey(int key)
         if (step.moveFirst || !IsLinked()) {
             SetCurrentImage(step.direction, 0);
         }
+        if (step.moveFirst && IsLinked() && stepAwaited_ != -1) {
+            // The cell waits for the position stepped to: the page follows once it is taken,
+            // and laid out now it would drop the wait.
+            stepMovesPage_ = true;
+            return true;
+        }
         if (IsLinked()) {
             SendToParent(step.linked, id, step.param);
         }

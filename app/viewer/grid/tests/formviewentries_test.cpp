@@ -120,8 +120,11 @@ TEST_P(FormViewEntries, SeriesTilesPaintEveryEntrysOwnFrame)
         Pump();
         EXPECT_EQ(CentreGrey(cell), FrameGrey(0));
         for (int k = 1; k < kFrames; ++k) {
+            // The cell keeps its tile until the one stepped to is decoded.
             cell.SetCurrentImage(0, 0);
-            PumpUntil([&] { return cell.HasFramePixels(cell.currentFrame); });
+            EXPECT_TRUE(PumpUntil([&] {
+                return cell.GetPosition() == k + 1 && cell.HasFramePixels(cell.currentFrame);
+            })) << k;
             EXPECT_EQ(CentreGrey(cell), FrameGrey(k)) << k;
         }
     }

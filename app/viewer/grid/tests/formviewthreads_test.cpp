@@ -13,7 +13,7 @@
 
 namespace {
 
-// Stands in for the job host: records what the grid queues, its joins and the notices it
+// Stands in for the job host: records what the grid queues and the notices it
 // asks for, and decodes nothing, so the cells' own loaders do all the work. Answer posts the
 // notices as the worker would once idle.
 class LoaderWindowRecorder : public XEVMessageReceiver {
@@ -29,10 +29,6 @@ public:
             }
             return XEVResult(0);
         });
-        SetHandler(WM_XEV_LOADER_JOIN, [this](XEVWParam w, XEVLParam) {
-            joins.push_back(w);
-            return XEVResult(1);
-        });
         SetHandler(WM_XEV_LOADER_WHEN_IDLE, [this](XEVWParam, XEVLParam l) {
             notices.push_back(*std::unique_ptr<XEVIdleNotice>(reinterpret_cast<XEVIdleNotice*>(l)));
             return XEVResult(0);
@@ -40,7 +36,6 @@ public:
     }
     void Answer(size_t k) { XEVPostMessage(notices.at(k).notify, notices.at(k).id, notices.at(k).wParam); }
     std::vector<ImageInfo*> queued;
-    std::vector<XEVWParam> joins;
     std::vector<XEVIdleNotice> notices;
 };
 
@@ -86,7 +81,6 @@ TEST_F(FormViewTest, ManySeriesAwaitOnlyTheScreenAndHoldOneLoaderThread)
     }
     EXPECT_EQ(recorder.queued, onScreen);
     // The window was not held for the worker: the loaders start on its notice.
-    EXPECT_TRUE(recorder.joins.empty());
     ASSERT_TRUE(PumpUntil([&] { return recorder.notices.size() == 1; }));
     EXPECT_TRUE(view->StudyStartPending());
     EXPECT_EQ(CellsHoldingThreads(*view), 0);

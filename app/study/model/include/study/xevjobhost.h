@@ -32,7 +32,7 @@ int32_t XEVExtractInTurn(const std::string& narrowPath, XEVReadPriority priority
 // lParam a request made with new (the loader window takes it over), it goes before every
 // queued job; a newer request of the same cell replaces one not yet run. Once the frame is
 // decoded or has failed, WM_XEV_IMAGE_LOADED goes to notify with lParam
-// kXEVRequestedFrameNotice.
+// XEVRequestedFrameNotice(frame asked), odd, which a loader's own notice (0) never is.
 struct XEVFrameRequest {
     ImageInfo* image = nullptr;
     int32_t frame = 0;
@@ -40,7 +40,18 @@ struct XEVFrameRequest {
     int32_t forced = 0;    // 1: no memory test first
     bool behind = false;   // waits behind every request that is not: cine's next frame
 };
-constexpr XEVLParam kXEVRequestedFrameNotice = 1;
+constexpr XEVLParam XEVRequestedFrameNotice(int32_t frame)
+{
+    return (XEVLParam(frame) + 1) * 2 + 1;
+}
+constexpr bool XEVIsRequestedFrameNotice(XEVLParam lParam)
+{
+    return (lParam & 1) != 0;
+}
+constexpr int32_t XEVRequestedFrameOf(XEVLParam lParam)
+{
+    return int32_t((lParam - 1) / 2 - 1);
+}
 // Posts a request to the loader window and starts a worker for it; false without one.
 bool XEVRequestFrame(ImageInfo* image, int32_t frame, const XEVWindowHandle& notify, int32_t forced,
                      bool behind = false);
@@ -56,8 +67,8 @@ struct XEVIdleNotice {
 bool XEVNotifyWhenIdle(const XEVWindowHandle& loaderWindow, const XEVIdleNotice& notice);
 
 // The loader window: the queues and workers, living on the host thread. The queues hold
-// jobs owned by the study model; the host never deletes one. WM_XEV_LOADER_JOIN's wParam is
-// the longest wait in ms (0: no limit); it answers 1 when the worker goes on past it.
+// jobs owned by the study model; the host never deletes one. Nothing waits for a worker: one
+// who must know it has run what it was given asks for an idle notice (XEVNotifyWhenIdle).
 // Each job belongs to the window it reports to when queued (its notify window): sent with
 // wParam 1 and lParam a std::vector<XEVWindowHandle>* of the sender's, WM_XEV_LOADER_STOP
 // takes back only those windows' jobs and requests, the one under way too, and answers how
@@ -86,7 +97,6 @@ private:
     XEVResult OnStart();
     XEVResult OnStop();
     XEVResult OnTakeBack(const std::vector<XEVWindowHandle>& owners);
-    XEVResult OnJoin(XEVWParam waitMs);
     XEVResult OnDestroy();
     // A queued image and the window it reports to.
     struct Job {
@@ -105,7 +115,6 @@ private:
         PlatRecursiveLock lock;
         // One worker at a time drains the running queue; set while none does.
         bool working = false;
-        PlatEvent idle{true, true};
         // Told when the worker has no job left.
         std::vector<XEVIdleNotice> idleNotices;
         // A request or job whose member the copier writes out meanwhile, back to the front of

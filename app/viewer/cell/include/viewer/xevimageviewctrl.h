@@ -179,9 +179,10 @@ public:
     // The image cine, or a step of the user's, waits on: kept while memory is relieved, as the
     // one shown is.
     const ImageInfo* CineAwaited() const { return cineAwaited_ != nullptr ? cineAwaited_ : stepAwaitedImage_; }
-    // The key of the image a step of the user's waits on while the cell shows the one before;
-    // -1 when none.
+    // The key of the image, and the frame of it, a step of the user's waits on while the cell
+    // shows the one before; -1 when none.
     int32_t StepAwaited() const { return stepAwaited_; }
+    int32_t StepAwaitedFrame() const { return stepAwaited_ != -1 ? stepAwaitedFrame_ : -1; }
     // 0 while the grid keeps the cell out of sight: its loader then reads behind the screen.
     std::atomic<int32_t> inView{1};
     int32_t GoToImage(int32_t position);
@@ -301,14 +302,19 @@ public:
     // Tiles the cell's set lay out when it last asked the worker for a frame: a file found to
     // hold frames lays the page out again.
     int32_t tilesAtRequest_ = 0;
-    // The image whose frame the worker decodes for the cell, until its answer comes.
+    // The image, and its frame, the worker decodes for the cell, until its answer comes.
     const ImageInfo* frameAsked_ = nullptr;
+    int32_t frameAskedFrame_ = 0;
     // Set while a cine step runs; the image that step waits on.
     bool cineStep_ = false;
     const ImageInfo* cineAwaited_ = nullptr;
-    // The user's steps go on from the image they wait on; the cell keeps showing what it showed.
+    // The user's steps go on from the image and frame they wait on; the cell keeps showing
+    // what it showed. The page follows a tile step waited on once it is taken when the step
+    // would have moved the page.
     int32_t stepAwaited_ = -1;
+    int32_t stepAwaitedFrame_ = 0;
     const ImageInfo* stepAwaitedImage_ = nullptr;
+    bool stepMovesPage_ = false;
     // The first image queued for a cell that never had one, until its notice comes.
     const ImageInfo* firstLoadAsked_ = nullptr;
     int32_t memoryMessageShown = 0;
@@ -359,7 +365,7 @@ private:
     void OnImageLoaded(ImageInfo* image);
     bool HoldsImage(const ImageInfo* image);
     // A frame the cell asked the worker for has been decoded, or has failed.
-    void OnRequestedFrame(ImageInfo* image);
+    void OnRequestedFrame(ImageInfo* image, int32_t frame);
     void OnLoadNow();
     // Queues the set's first image with the worker, as the grid does for a new cell.
     void AskFirstLoad();
@@ -390,12 +396,21 @@ private:
     // Asks the job worker for the frame; false without one. Cine's asks wait behind the
     // others: what the user steps to in any cell is read first.
     bool AskWorker(ImageInfo* image, int32_t frame, int32_t forced, bool behind = false);
-    // A step of the user's to an image not decoded: asks for it and waits, the cell showing
-    // what it shows; false when there is no worker to ask.
-    bool StepWaits(int32_t key);
+    // A step of the user's to an image or frame not decoded: asks for it and waits, the cell
+    // showing what it shows; false when there is no worker to ask.
+    bool StepWaits(int32_t key, int32_t frame);
     void ForgetStepAwaited();
-    // The image a step waits on has come: the cell shows it; false when it was not that one.
+    // The image and frame a step waits on have come: the cell shows them; false when they
+    // have not.
     bool TakeStepAwaited(const ImageInfo* image);
+    // GoToImage but for the step waited on.
+    int32_t GoToPosition(int32_t position);
+    // A user's step (not cine's) while one waits: it goes on from the position waited on.
+    bool StepGoesOnFromAwaited() const { return !cineStep_ && images_.count(stepAwaited_) != 0; }
+    bool FrameAsked(const ImageInfo* image, int32_t frame) const
+    {
+        return frameAsked_ == image && frameAskedFrame_ == frame;
+    }
     // Each answers whether the cell moved; loaded tells that the step had to decode.
     bool StepFrames(XEVVEKHelper* helper, int32_t frameCount, int32_t direction, int32_t wrap, bool& loaded);
     bool StepImages(int32_t direction, int32_t wrap, bool& loaded, bool& wrappedWhileLoading);
