@@ -223,7 +223,7 @@ void XEVImageViewCtrl::OnImageLoaded(ImageInfo* image)
         ++loadedCount;
         if (loadedCount == 1) {
             SetupFirstImage();
-            TellFirstImage();
+            TellFirstImage(false);
             repaint();
         } else {
             XEVTitlePaneState* pane = XEVGetTitlePane();
@@ -347,7 +347,7 @@ void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image, int32_t frame)
         // A first picture that came by a request before the cell's own queued load: the form
         // view hears of it all the same, or the grid is left with no active cell for the keys.
         if (loadedCount == 0) {
-            TellFirstImage();
+            TellFirstImage(true);
         }
     } else if (GetLoadState().memoryShort.load() == 1) {
         PostToParent(WM_XEV_MEMORY_RECHECK, 0, 0);
@@ -359,13 +359,13 @@ void XEVImageViewCtrl::OnRequestedFrame(ImageInfo* image, int32_t frame)
     update();
 }
 
-void XEVImageViewCtrl::TellFirstImage()
+void XEVImageViewCtrl::TellFirstImage(bool requested)
 {
     if (firstImageTold) {
         return;
     }
     firstImageTold = true;
-    PostToParent(WM_XEV_FIRST_IMAGE, XEVWParam(controlId_), 0);
+    PostToParent(WM_XEV_FIRST_IMAGE, XEVWParam(controlId_), requested ? 1 : 0);
 }
 
 void XEVImageViewCtrl::RelieveDecodedBudget()

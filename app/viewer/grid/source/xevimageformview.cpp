@@ -332,7 +332,7 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
     case WM_XEV_LINKED_MOVED: PageToCell(cellId); break;
     case WM_XEV_LINKED_PAGE: PageStep(LowWord(lParam) == 0 ? 0 : 1, 1); break;
     case WM_XEV_LINKED_HOME_END: PageHomeEnd(static_cast<int32_t>(lParam)); break;
-    case WM_XEV_FIRST_IMAGE: OnFirstImage(cellId); break;
+    case WM_XEV_FIRST_IMAGE: OnFirstImage(cellId, lParam != 0); break;
     case WM_XEV_DISPLAY_STATE:
         if (activeMode == 1) {
             ShowPage(cellId);
@@ -485,7 +485,7 @@ bool CXEVImageFormView::AnyCellWaiting() const
     return false;
 }
 
-void CXEVImageFormView::OnFirstImage(int32_t id)
+void CXEVImageFormView::OnFirstImage(int32_t id, bool requested)
 {
     const QRect client = GridClientRect();
     XEVImageViewCtrl* firstVisible = nullptr;
@@ -497,8 +497,9 @@ void CXEVImageFormView::OnFirstImage(int32_t id)
     }
     // A cell the user made active, such as one enlarged and back, stays the active one.
     const XEVImageViewCtrl* active = GetFirstActiveView();
-    const bool fromFirst =
-        firstVisible != nullptr && firstVisible->ControlId() == id && (active == nullptr || active == firstVisible);
+    // A frame that came by a request only names an active cell where there is none.
+    const bool fromFirst = firstVisible != nullptr && firstVisible->ControlId() == id &&
+                           (active == nullptr || (active == firstVisible && !requested));
     // Another cell's first image while none is active, the first in sight showing its own
     // already (read before its cell asked, so told to none): the first in sight takes the keys.
     const bool firstShows = firstVisible != nullptr && active == nullptr && firstVisible->CurrentImage() != nullptr &&
@@ -513,7 +514,7 @@ void CXEVImageFormView::OnFirstImage(int32_t id)
     // A tiled series whose file turned out to hold frames: the page is laid out again around
     // this cell, whichever cell it is, so the frames and the entries after them find their cells.
     XEVImageViewCtrl* cell = GetCell(id);
-    if (activeMode == 1 && cell != nullptr && cell->IsMultiFrameCurrent()) {
+    if (!requested && activeMode == 1 && cell != nullptr && cell->IsMultiFrameCurrent()) {
         PageToCell(id);
     }
 }

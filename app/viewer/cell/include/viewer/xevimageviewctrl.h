@@ -371,8 +371,9 @@ private:
     void AskFirstLoad();
     // Past the decoded images' budget, asks the grid to let far images go.
     void RelieveDecodedBudget();
-    // Tells the form view of the cell's first image, once since the cell was cleared.
-    void TellFirstImage();
+    // Tells the form view of the cell's first image, once since the cell was cleared; requested:
+    // the frame shown came by a request, so the page needs no laying out again around it.
+    void TellFirstImage(bool requested);
     void LoaderMain(std::vector<ImageInfo*> images, const std::atomic<int32_t>& stop);
     // The loader's last word: its flags down, then WM_XEV_VIEW_LOAD_DONE with how it ended.
     void PostLoadEnd(const XEVWindowHandle& self, XEVLParam how);

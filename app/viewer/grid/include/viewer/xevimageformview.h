@@ -74,7 +74,7 @@ private:
     bool AnyCellWaiting() const;
     void OnLoadFailed(int32_t id);
     void OnMemoryRecheck(int32_t id);
-    void OnFirstImage(int32_t id);
+    void OnFirstImage(int32_t id, bool requested = false);
     void OnEnlarge(int32_t id);
     // The key of the entry whose frame the cell shows: for a file split into one entry per
     // frame and stepped by its frames, the entry that starts at that frame.
