@@ -72,6 +72,9 @@ struct ThreadPool {
     std::condition_variable work[2];
     std::deque<PooledBody> bodies[2];
     size_t idle[2] = {0, 0};
+    // Threads whose body is done and who are on their way back for the next: a body started
+    // meanwhile, one after another's end, waits for one of them rather than a new thread.
+    size_t returning[2] = {0, 0};
     size_t started = 0;
 };
 
@@ -112,12 +115,16 @@ void PoolThread(PlatThreadPriority priority)
         // What the body captured goes while it still counts: once none counts, nothing of it
         // is left to destroy during the program's end.
         next.body.reset();
+        lock.lock();
+        ++pool.returning[slot];
+        lock.unlock();
         {
             const std::shared_ptr<XEVThreadEnd> said = std::move(next.end);
             XEVThreadEndSayer::Say(*said);
         }
         Finish();
         lock.lock();
+        --pool.returning[slot];
     }
 }
 
@@ -132,7 +139,7 @@ std::shared_ptr<const XEVThreadEnd> XEVStartCounted(std::function<void()> body, 
     std::lock_guard<std::mutex> lock(pool.mutex);
     pool.bodies[slot].push_back({std::make_unique<std::function<void()>>(std::move(body)), end});
     // Each body waiting has a thread of its own to come: a kept one, or a new one.
-    if (pool.idle[slot] >= pool.bodies[slot].size()) {
+    if (pool.idle[slot] + pool.returning[slot] >= pool.bodies[slot].size()) {
         pool.work[slot].notify_one();
         return end;
     }
