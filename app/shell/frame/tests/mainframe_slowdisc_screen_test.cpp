@@ -27,32 +27,28 @@ namespace {
 // The drive's reads can take a minute here; no ceiling under the sanitizers.
 constexpr int kDriveWaitMs = kDiscTestSanitized ? kNoCeilingWaitMs : 120000;
 
-// Whether each cell's latest paint drew its image: what a user sees, without the grab that would
-// paint it anew.
-class PaintWatch : public QObject {
+// Whether each cell has painted its image since the watch was cleared: what a user sees,
+// without the grab that would paint it anew. A paint that draws an image renders it anew for
+// the cell's size and frame, so a new rendering is a paint of its image. (No event filter: the
+// events posted to the cells from the loaders would be read here before their hand-over.)
+class PaintWatch {
 public:
-    PaintWatch() { QCoreApplication::instance()->installEventFilter(this); }
-    ~PaintWatch() override { QCoreApplication::instance()->removeEventFilter(this); }
-    void Clear() { drewImage_.clear(); }
+    void Clear(const std::vector<const XEVImageViewCtrl*>& cells)
+    {
+        before_.clear();
+        for (const XEVImageViewCtrl* cell : cells) {
+            before_[cell] = cell->RenderedImage().cacheKey();
+        }
+    }
     bool DrewImage(const XEVImageViewCtrl* cell) const
     {
-        const auto found = drewImage_.find(cell);
-        return found != drewImage_.end() && found->second;
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            if (auto* cell = dynamic_cast<XEVImageViewCtrl*>(watched)) {
-                drewImage_[cell] = cell->CurrentImage() != nullptr && cell->HasFramePixels(cell->currentFrame);
-            }
-        }
-        return false;
+        const QImage& rendered = cell->RenderedImage();
+        const auto found = before_.find(cell);
+        return !rendered.isNull() && (found == before_.end() || found->second != rendered.cacheKey());
     }
 
 private:
-    std::map<const XEVImageViewCtrl*, bool> drewImage_;
+    std::map<const XEVImageViewCtrl*, qint64> before_;
 };
 
 class SlowDiscScreenTest : public DiscOpenTest {
@@ -189,7 +185,13 @@ protected:
     void Steps(int count, bool fewer)
     {
         for (int k = 0; k < count; ++k) {
-            paints_.Clear();
+            std::vector<const XEVImageViewCtrl*> cells;
+            for (const auto* map : {&Image().studyCells, &Image().seriesCells}) {
+                for (const auto& [id, cell] : *map) {
+                    cells.push_back(cell);
+                }
+            }
+            paints_.Clear(cells);
             ClickLayoutArrow(fewer);
             Wait(300);
         }
