@@ -199,6 +199,19 @@ protected:
 
     PaintWatch paints_;
 
+    // From now on: every image the cells in sight were missing is read before anything else,
+    // and every cell in sight then paints its own.
+    void ExpectTheScreenReadFirstAndPainted(size_t cells)
+    {
+        const long mark = Mark();
+        const std::set<std::string> missing = Missing();
+        const long shown = UntilEveryCellShows();
+        ASSERT_GE(shown, 0);
+        EXPECT_EQ(NothingElseFirst(mark, shown, missing), "");
+        ASSERT_EQ(InSight().size(), cells);
+        ExpectEveryCellPainted();
+    }
+
     // Every cell in sight paints its pixels (the images are ramps, bright at one end).
     void ExpectEveryCellPainted()
     {
@@ -235,13 +248,10 @@ TEST_F(SlowDiscScreenTest, LayoutStepsWhileTheStudyLoadsReadEveryCellInSightFirs
     Steps(5, false);
     ASSERT_EQ(Cells(), 16);
     Pump();
-    const long mark = Mark();
-    const std::set<std::string> missing = Missing();
-    const long shown = UntilEveryCellShows();
-    ASSERT_GE(shown, 0);
-    EXPECT_EQ(NothingElseFirst(mark, shown, missing), "");
-    ASSERT_EQ(InSight().size(), 16u);
-    ExpectEveryCellPainted();
+    ExpectTheScreenReadFirstAndPainted(16);
+    if (HasFatalFailure()) {
+        return;
+    }
     // Each cell shows the first image of the series of its place.
     const std::vector<SeriesInfo*>& series = List().patients.at(0)->studies.at(0)->series;
     for (XEVImageViewCtrl* cell : InSight()) {
@@ -274,13 +284,10 @@ TEST_F(SlowDiscScreenTest, AnEnlargedSeriesSteppedToMoreTilesPaintsEveryTile)
     Steps(5, false);
     ASSERT_EQ(Cells(), 16);
     Pump();
-    const long mark = Mark();
-    const std::set<std::string> missing = Missing();
-    const long shown = UntilEveryCellShows();
-    ASSERT_GE(shown, 0);
-    EXPECT_EQ(NothingElseFirst(mark, shown, missing), "");
-    ASSERT_EQ(InSight().size(), 16u);
-    ExpectEveryCellPainted();
+    ExpectTheScreenReadFirstAndPainted(16);
+    if (HasFatalFailure()) {
+        return;
+    }
     // The tiles show the series' first 16 images, in order.
     const std::vector<ImageInfo*>& images = List().patients.at(0)->studies.at(0)->series.at(1)->images;
     int k = 0;
