@@ -221,6 +221,34 @@ TEST_F(SlowDiscOpenTest, FileOpenOfADiscAZipAndAFileNeverReadsOnTheGuiThread)
     EXPECT_GT(SlowDiscReads(), 0);
 }
 
+// The chosen DICOMDIR is read from its start onwards, as its parse reads it: the check that
+// tells it from a zip does not send the head to its end first. A zip is still one.
+TEST_F(SlowDiscOpenTest, FileOpenReadsTheDicomDirFromItsStartOnwards)
+{
+    if (!OnSlowDisc()) {
+        // 40 records: a DICOMDIR of some pages.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/disc", "mr", {2, 20, 16}));
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/zip", "samplezip"));
+        RunTestOnSlowDisc({temp_ / "medium", 6e6, 100, 0});
+        return;
+    }
+    const std::string dicomDir = SlowDiscRoot() + "/disc/DICOMDIR";
+    Open(dicomDir);
+    ASSERT_EQ(SeriesSizes().size(), 2u);
+    const std::vector<SlowDiscEvent> reads = ReadsOf(dicomDir);
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(reads.front().offset, 0);
+    long long driven = -1;
+    for (const SlowDiscEvent& read : reads) {
+        if (read.driveBytes > 0) {
+            EXPECT_GT(read.offset, driven) << "the drive went back to " << read.offset;
+            driven = read.offset;
+        }
+    }
+    Open(SlowDiscRoot() + "/zip/disc.zip");
+    EXPECT_FALSE(SeriesSizes().empty());
+}
+
 TEST_F(SlowDiscOpenTest, TheStudysReportIsCheckedAndReadOffTheGuiThread)
 {
     if (!OnSlowDisc()) {
