@@ -17,8 +17,9 @@
 # grid stepped by the layout arrows 0.3 s apart, 5 x 5 to 1 x 1 to 4 x 4, while it loads; cine on a
 # loading series; a file whose pixels the drive cannot read) and prints its longest GUI
 # freeze, each step's time to its page's images against their drive time (a seek and the bytes
-# of each image at the rate), the second disc's first image after Enter, and the failing
-# file's opens and failed reads, and the requests the drive served in the run.
+# of each image at the rate; File Open's also a seek and the bytes of the second disc's
+# DICOMDIR, which its page cannot come before), the second disc's first image after Enter, and
+# the failing file's opens and failed reads, and the requests the drive served in the run.
 # The build folder needs the tests (-DKV_TESTS=ON), which build the timed program;
 # SLOW_DISC_VIEWER names another build of the timed program (an earlier version's, say);
 # SLOW_DISC_ACTIONS, the viewer's actions to run (say "trough300 drag"), when not all.

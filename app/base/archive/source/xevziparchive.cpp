@@ -1361,15 +1361,22 @@ bool IsZipFile(const std::string& path)
 
 bool HasDicmMarker(const std::string& path)
 {
+    return ReadFileMarks(path).dicm;
+}
+
+XEVFileMarks ReadFileMarks(const std::string& path)
+{
+    XEVFileMarks marks;
     std::FILE* file = PlatOpenRegularStream(path.c_str());
     if (file == nullptr) {
-        return false;
+        return marks;
     }
-    char marker[4] = {};
-    const bool found = std::fseek(file, 128, SEEK_SET) == 0 && std::fread(marker, 1, 4, file) == 4 &&
-                       std::memcmp(marker, "DICM", 4) == 0;
+    char head[132] = {};
+    const size_t got = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
-    return found;
+    marks.zipStart = got >= 2 && head[0] == 'P' && head[1] == 'K';
+    marks.dicm = got == sizeof head && std::memcmp(head + 128, "DICM", 4) == 0;
+    return marks;
 }
 
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,

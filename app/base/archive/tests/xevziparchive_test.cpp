@@ -144,6 +144,12 @@ TEST_F(ZipTest, DicmMarker)
     EXPECT_FALSE(HasDicmMarker(dicm));
     EXPECT_FALSE(HasDicmMarker(canary_));
     EXPECT_FALSE(HasDicmMarker(temp_.Path() + "/missing"));
+    // A file that begins as a zip is still looked at as one, whatever lies at 128.
+    WriteFile(dicm, "PK" + std::string(126, '\0') + "DICM");
+    EXPECT_TRUE(ReadFileMarks(dicm).zipStart);
+    EXPECT_TRUE(ReadFileMarks(dicm).dicm);
+    WriteFile(dicm, std::string(128, '\0') + "DICM");
+    EXPECT_FALSE(ReadFileMarks(dicm).zipStart);
 }
 
 TEST_F(ZipTest, ImportAndOnDemandExtraction)

@@ -20,15 +20,19 @@ bool IsDicomFile(const QString& path, const std::atomic<int32_t>* stop)
 namespace {
 
 // The first bytes of the file, which tell a zip and a DICOM file by their marks, read in the
-// medium's turn like the checks after them. False when the stop came first.
+// medium's turn like the checks after them. False when the stop came first. A zip is known by
+// its end record, at the file's end: a file with the DICOM mark is looked at there only when it
+// also begins as a zip, since a DICOMDIR's parse reads from its start, and going to its end
+// first costs the drive a seek and a search of up to 64 KiB read backwards.
 bool ReadMarks(const std::string& narrow, const std::atomic<int32_t>* stop, bool& zip, bool& dicm)
 {
     XEVMediumTurn turn(XEVReadPriority::OnScreen, stop);
     if (!turn.Held()) {
         return false;
     }
-    zip = IsZipFile(narrow);
-    dicm = !zip && HasDicmMarker(narrow);
+    const XEVFileMarks marks = ReadFileMarks(narrow);
+    zip = (!marks.dicm || marks.zipStart) && IsZipFile(narrow);
+    dicm = !zip && marks.dicm;
     return true;
 }
 

@@ -221,6 +221,51 @@ TEST_F(SlowDiscOpenTest, FileOpenOfADiscAZipAndAFileNeverReadsOnTheGuiThread)
     EXPECT_GT(SlowDiscReads(), 0);
 }
 
+// The chosen DICOMDIR is read from its start onwards, as its parse reads it: the check that
+// tells it from a zip does not send the head to its end first, and its walk waits for the
+// medium's turn only for a header it reads (none for records of one frame). A zip is still one.
+TEST_F(SlowDiscOpenTest, FileOpenReadsTheDicomDirFromItsStartOnwardsWithNoTurnPerRecord)
+{
+    if (!OnSlowDisc()) {
+        // 40 records: a DICOMDIR of some pages.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/disc", "mr", {2, 20, 16}));
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/zip", "samplezip"));
+        RunTestOnSlowDisc({temp_ / "medium", 6e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    const std::string dicomDir = SlowDiscRoot() + "/disc/DICOMDIR";
+    Open(dicomDir);
+    ASSERT_EQ(SeriesSizes().size(), 2u);
+    const std::vector<SlowDiscEvent> reads = ReadsOf(dicomDir);
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(reads.front().offset, 0);
+    long long driven = -1;
+    for (const SlowDiscEvent& read : reads) {
+        if (read.driveBytes > 0) {
+            EXPECT_GT(read.offset, driven) << "the drive went back to " << read.offset;
+            driven = read.offset;
+        }
+    }
+    // From the DICOMDIR's first read to the first image's: the check's turns and the walk's,
+    // and the image's own; 40 records would make 40 more.
+    long firstImage = std::numeric_limits<long>::max();
+    for (const SlowDiscEvent& event : SlowDiscLog()) {
+        if (event.kind == SlowDiscEvent::Read && event.path != dicomDir) {
+            firstImage = std::min(firstImage, event.start);
+        }
+    }
+    int turns = 0;
+    for (const SlowDiscEvent& event : SlowDiscLog()) {
+        turns +=
+            event.kind == SlowDiscEvent::TurnAsked && event.start > reads.front().start && event.start < firstImage;
+    }
+    EXPECT_LE(turns, 8);
+    XEVSetMediumProbe({});
+    Open(SlowDiscRoot() + "/zip/disc.zip");
+    EXPECT_FALSE(SeriesSizes().empty());
+}
+
 TEST_F(SlowDiscOpenTest, TheStudysReportIsCheckedAndReadOffTheGuiThread)
 {
     if (!OnSlowDisc()) {

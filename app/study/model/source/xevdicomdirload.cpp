@@ -575,8 +575,9 @@ private:
         if (frameNumber >= 1) {
             ++result_.framedRecords;
         }
-        {
-            // The file's header, read to check the record's count, in the medium's turn.
+        if (frameNumber >= 2) {
+            // The file's header, read to check the record's count, in the medium's turn; a
+            // record of one frame reads nothing and waits for no turn.
             XEVMediumTurn turn(options_.Priority(), options_.abortFlag);
             frameNumber = PlausibleFrameCount(frameNumber, filePath, frameHeaders_, manager_);
         }

@@ -255,6 +255,12 @@ bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info);
 bool IsZipFile(const std::string& path);
 // "DICM" at offset 128.
 bool HasDicmMarker(const std::string& path);
+// The marks of the file's first bytes: "DICM" at offset 128, and "PK" (a zip's record) at its start.
+struct XEVFileMarks {
+    bool dicm = false;
+    bool zipStart = false;
+};
+XEVFileMarks ReadFileMarks(const std::string& path);
 
 // This copy's extraction folder, no trailing '/': made on first use with mkdtemp in the user's
 // private folder of the temporary folder (PlatGetUserTempFolder), or beside it when someone

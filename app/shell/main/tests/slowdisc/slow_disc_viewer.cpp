@@ -10,11 +10,14 @@
 // With an action, the user's steps while the disc is read, each printed once its page is
 // shown as "step NAME STALL_MS PAGE_MS DRIVE_MS": the longest the GUI thread did not answer
 // during it, the time from the step to every cell on screen showing its image (or failing),
-// and the drive time of those images (a seek and the bytes of each at the medium's rate):
+// and the drive time of those images (a seek and the bytes of each at the medium's rate), with
+// that of a file the step reads before them and its page cannot come without (open: the second
+// disc's DICOMDIR, a seek and its bytes):
 //   start    the start alone
 //   switch   the study's third series once a first image shows, then the study again
 //   open     File Open of OTHER (a second disc's DICOMDIR) once a first image shows; also
-//            "enter MS", from the chosen path to the new disc's first image painted
+//            "enter MS", from the chosen path to the new disc's first image painted, and
+//            "dicomdir MS", the drive time of OTHER its step counts
 //   scroll   the study's grid scrolled row by row to its end once its first page shows
 //   cine     the first series shown and played for 2 s once a first image shows
 //   troughMS the study's grid paged to its end by clicks in the scroll bar's trough, MS ms
@@ -89,14 +92,33 @@ bool AnyCellShows(CMainFrame* frame)
     return false;
 }
 
-// The drive time of the images the cells on screen show: a seek and the bytes of each file
-// (of one frame of a multi-frame file) at the medium's rate; 0 off the medium.
-long long DriveMs(CMainFrame* frame)
+// The drive time of bytes of a file read in one pass: a seek and the bytes at the medium's
+// rate; 0 off the medium.
+double FileDriveMs(double bytes)
 {
     const char* rate = std::getenv("KV_SLOWDISC_RATE");
     const char* seek = std::getenv("KV_SLOWDISC_SEEK_MS");
+    if (rate == nullptr || std::atof(rate) <= 0) {
+        return 0;
+    }
+    return (seek != nullptr ? std::atof(seek) : 100.0) + bytes * 1000.0 / std::atof(rate);
+}
+
+// The drive time of a whole file; 0 when it is not there.
+long long WholeFileDriveMs(const QString& path)
+{
+    struct stat status {};
+    return stat(path.toLocal8Bit().constData(), &status) == 0
+               ? static_cast<long long>(FileDriveMs(double(status.st_size)))
+               : 0;
+}
+
+// The drive time of the images the cells on screen show: each file's (of one frame of a
+// multi-frame file).
+long long DriveMs(CMainFrame* frame)
+{
     CXEVImageFormView* image = frame->GetImageFormView();
-    if (rate == nullptr || image == nullptr || std::atof(rate) <= 0) {
+    if (image == nullptr) {
         return 0;
     }
     std::set<std::string> files;
@@ -110,8 +132,7 @@ long long DriveMs(CMainFrame* frame)
         if (stat(shown->filePath.toLocal8Bit().constData(), &status) != 0) {
             continue;
         }
-        const double frames = std::max(1, shown->fileFrames.load());
-        ms += (seek != nullptr ? std::atof(seek) : 100.0) + double(status.st_size) / frames * 1000.0 / std::atof(rate);
+        ms += FileDriveMs(double(status.st_size) / std::max(1, shown->fileFrames.load()));
     }
     return static_cast<long long>(ms);
 }
@@ -147,6 +168,8 @@ public:
         const char* name;
         std::function<void(CMainFrame*)> begin;
         std::function<bool(CMainFrame*)> ready;
+        // The drive time of what the step reads before its page and the page needs.
+        long long beforeMs = 0;
     };
     explicit Steps(std::vector<Step> steps) : steps_(std::move(steps)) {}
     // No action: nothing to do, the run times the start alone.
@@ -163,7 +186,7 @@ public:
         if (next_ > 0) {
             const Step& step = steps_[next_ - 1];
             std::printf("step %s %lld %lld %lld\n", step.name, static_cast<long long>(meter_->LongestMs()),
-                        (Now() - began_) / 1000000, DriveMs(frame));
+                        (Now() - began_) / 1000000, step.beforeMs + DriveMs(frame));
         }
         if (next_ < steps_.size()) {
             meter_ = std::make_unique<GuiStallMeter>();
@@ -238,6 +261,9 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
     }
     if (action == "open") {
         const QString folder = other.path.left(other.path.lastIndexOf(QLatin1Char('/')) + 1);
+        // The new disc's page comes after its DICOMDIR is read, which the drive cannot skip.
+        const long long dicomDirMs = WholeFileDriveMs(other.path);
+        std::printf("dicomdir %lld\n", dicomDirMs);
         return {{"start", nullptr, firstShown},
                 {"open",
                  [&enter](CMainFrame* frame) {
@@ -253,7 +279,8 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
                          enter = -1;
                      }
                      return enter < 0 && PageShown(frame);
-                 }}};
+                 },
+                 dicomDirMs}};
     }
     if (action == "scroll") {
         return {{"start", nullptr, PageShown},
