@@ -20,9 +20,11 @@
 # the start on a zip whose first member is a 105 MB multi-frame file, the cells of its 0.5 MB
 # members timed apart from the large one's; a file whose pixels the drive cannot read) and
 # prints its longest GUI freeze, each step's time to its page's images against their drive time
-# (a seek and the bytes of each image at the rate; a zip member's, all its bytes in the archive),
-# the image the wheel asked for and the one shown, the second disc's first image after Enter,
-# and the failing file's opens and failed reads, and the requests the drive served in the run.
+# (a seek and the bytes of each image at the rate; a zip member's, all its bytes in the archive,
+# and a zip's start, a seek and its directory too), the image the wheel asked for and the one
+# shown and what the drive's request under way at the last notch still took, the second disc's
+# first image after Enter, the failing file's opens and failed reads, and the requests the drive
+# served in the run.
 # The build folder needs the tests (-DKV_TESTS=ON), which build the timed program;
 # SLOW_DISC_VIEWER names another build of the timed program (an earlier version's, say);
 # SLOW_DISC_ACTIONS, the viewer's actions to run (say "trough300 drag"), when not all.
@@ -143,9 +145,13 @@ def actions_table(work, env):
                               for n, _, page, drive in shown) or "-"
             pages = "plays 2 s" if action == "cine" else pages
             if wheel is not None:
+                # No read comes before the drive's request under way ends: the landing past it.
+                busy = wheel[2] or 0
+                landing = [s for s in shown if s[0] == "landing"]
+                past = "%.2fx" % ((landing[0][2] - busy) / landing[0][3]) if landing and landing[0][3] else "-"
                 pages += "; image asked %d, shown %d%s; the drive's request under way at the last notch" \
-                         " ended %.2f s after it" % (wheel[0], wheel[1], "" if wheel[0] == wheel[1] else
-                                                     " (a step lost)", wheel[2] or 0)
+                         " ended %.2f s after it (landing past it: %s)" % (
+                             wheel[0], wheel[1], "" if wheel[0] == wheel[1] else " (a step lost)", busy, past)
             stall = "%.2f s" % max(s[1] for s in steps) if steps else "-"
             failing = "%s, %s" % (counts.get("failing_opens", "-"), counts.get("failed_reads", "-")) if fail else ""
             print("| %s | %s | %s | %s | %s | %s | %s |" % (label, medium, stall, pages,

@@ -33,7 +33,7 @@
 //            last notch still took
 //   zip      the start on an archive: "small" is timed to every cell on screen whose image is a
 //            member after the archive's first (which is large) showing it, then "start" to
-//            every cell, both from the start
+//            every cell, both from the start; their drive times count the archive's directory
 // The hold then counts from the last step.
 // With "report", once every cell on screen shows its image the first study's SR report is
 // asked for, and the close as soon as its worker reads the medium (or has answered):
@@ -42,8 +42,8 @@
 // The process then ends as the viewer's does; the caller takes the time it ended. If the
 // viewer's run returns rather than ending the process:
 //   detached N     the viewer's workers still running then
-//   slow_disc_viewer PATH (a DICOMDIR or a zip) [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [ACTION [OTHER] |
-//   report]
+//   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [ACTION [OTHER] | report]
+// PATH is a disc's DICOMDIR or a zip.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMouseEvent>
@@ -110,6 +110,8 @@ bool AnyCellShows(CMainFrame* frame)
 struct ZipIndex {
     std::map<std::string, uint64_t> members;
     std::string first;
+    // The central directory and the end record: read before any member.
+    uint64_t directory = 0;
 };
 
 // From the central directory, read through a mapping: the medium neither slows nor counts what
@@ -143,6 +145,7 @@ ZipIndex ReadZipIndex(const std::string& zip)
     }
     if (u32(end) == 0x06054b50) {
         size_t at = u32(end + 16);
+        index.directory = at < size ? size - at : 0;
         for (uint32_t k = 0, count = u16(end + 10); k < count && at + 46 <= size && u32(at) == 0x02014b50; ++k) {
             const uint32_t name = u16(at + 28);
             if (at + 46 + name > size) {
@@ -210,9 +213,10 @@ using CellFilter = std::function<bool(XEVImageViewCtrl*, ImageInfo*)>;
 
 // The drive time of the images the cells on screen show (those of counted, when given): a seek
 // and the bytes of each file (of one frame of a multi-frame file) at the medium's rate; for a
-// member of a zip, its bytes in the archive, which is extracted whole before it is read; 0 off
-// the medium.
-long long DriveMs(CMainFrame* frame, const CellFilter& counted = nullptr)
+// member of a zip, its bytes in the archive, which is extracted whole before it is read, and
+// with opening, a seek and the archive's directory, which is read before any member; 0 off the
+// medium.
+long long DriveMs(CMainFrame* frame, const CellFilter& counted = nullptr, bool opening = false)
 {
     const char* rate = std::getenv("KV_SLOWDISC_RATE");
     const char* seek = std::getenv("KV_SLOWDISC_SEEK_MS");
@@ -222,7 +226,8 @@ long long DriveMs(CMainFrame* frame, const CellFilter& counted = nullptr)
     const std::map<std::string, uint64_t>& members = Archive().members;
     const double seekMs = seek != nullptr ? std::atof(seek) : 100.0;
     std::set<std::string> files;
-    double ms = 0;
+    double ms =
+        opening && Archive().directory > 0 ? seekMs + double(Archive().directory) * 1000.0 / std::atof(rate) : 0;
     for (const auto& [cell, shown] : CellsInView(frame)) {
         if (cell->CurrentImage() != shown || (counted && !counted(cell, shown)) ||
             !files.insert(shown->filePath.toStdString()).second) {
@@ -293,6 +298,8 @@ public:
         CellFilter counted = nullptr;
         // Timed from where the step before was: both pages come of the same step of the user's.
         bool sameClock = false;
+        // Timed from the opening of an archive: its directory counts too.
+        bool opening = false;
     };
     explicit Steps(std::vector<Step> steps) : steps_(std::move(steps)) {}
     // No action: nothing to do, the run times the start alone.
@@ -309,7 +316,7 @@ public:
         if (next_ > 0) {
             const Step& step = steps_[next_ - 1];
             std::printf("step %s %lld %lld %lld\n", step.name, static_cast<long long>(meter_->LongestMs()),
-                        (Now() - began_) / 1000000, DriveMs(frame, step.counted));
+                        (Now() - began_) / 1000000, DriveMs(frame, step.counted, step.opening));
         }
         if (next_ < steps_.size() && !steps_[next_].sameClock) {
             meter_ = std::make_unique<GuiStallMeter>();
@@ -600,8 +607,8 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
             const std::string member = MemberOf(entry->filePath);
             return !member.empty() && member != Archive().first;
         };
-        return {{"small", nullptr, [small](CMainFrame* frame) { return CellsShow(frame, small); }, small},
-                {"start", nullptr, PageShown, nullptr, true}};
+        return {{"small", nullptr, [small](CMainFrame* frame) { return CellsShow(frame, small); }, small, false, true},
+                {"start", nullptr, PageShown, nullptr, true, true}};
     }
     return {{"start", nullptr, PageShown}};
 }
