@@ -15,11 +15,17 @@
 # read; File Open of a second disc on the same drive; a 201-series grid scrolled to its end, and
 # paged to its end by trough clicks 0.5, 0.3 and 0.1 s apart and by a thumb drag; the study's
 # grid stepped by the layout arrows 0.3 s apart, 5 x 5 to 1 x 1 to 4 x 4, while it loads; cine on a
-# loading series; a file whose pixels the drive cannot read) and prints its longest GUI
-# freeze, each step's time to its page's images against their drive time (a seek and the bytes
-# of each image at the rate; File Open's also a seek and the bytes of the second disc's
-# DICOMDIR, which its page cannot come before), the second disc's first image after Enter, and
-# the failing file's opens and failed reads, and the requests the drive served in the run.
+# loading series; the study's grid while it loads with cine in one cell and the wheel turned 10
+# notches 0.1 s apart in another, the landing timed from the last notch to that cell's image;
+# the start on a zip whose first member is a 105 MB multi-frame file, the cells of its 0.5 MB
+# members timed apart from the large one's; a file whose pixels the drive cannot read) and
+# prints its longest GUI freeze, each step's time to its page's images against their drive time
+# (a seek and the bytes of each image at the rate; a zip member's, all its bytes in the archive,
+# a zip's start, a seek and its directory too; File Open's, a seek and the bytes of the second
+# disc's DICOMDIR, which its page cannot come before), the image the wheel asked for and the one
+# shown and what the drive's request under way at the last notch still took, the second disc's
+# first image after Enter, the failing file's opens and failed reads, and the requests the drive
+# served in the run.
 # The build folder needs the tests (-DKV_TESTS=ON), which build the timed program;
 # SLOW_DISC_VIEWER names another build of the timed program (an earlier version's, say);
 # SLOW_DISC_ACTIONS, the viewer's actions to run (say "trough300 drag"), when not all.
@@ -77,9 +83,12 @@ ACTIONS = [("start", "mr", "start", None),
            ("20-series grid stepped 5x5 to 1x1 to 4x4 by layout arrows 0.3 s apart while it loads", "mr",
             "layout", None),
            ("cine on a loading series", "multiframe", "cine", None),
+           ("10 wheel notches 0.1 s apart in a grid cell beside a cell playing cine, while the disc loads", "mr",
+            "wheel", None),
+           ("start on a zip whose first member is a 105 MB file, then 0.5 MB members", "zip", "zip", None),
            ("a file that fails to read", "mr", "start", "/mr/DICOM/S001/I0001:2000")]
 DISCS = {"mr": ["mr"], "other": ["mr", "2", "20", "256"], "grid": ["mr", "201", "1", "256"],
-         "multiframe": ["multiframe", "100", "512"]}
+         "multiframe": ["multiframe", "100", "512"], "zip": ["multiframezip", "200", "512"]}
 
 
 def act(medium_root, disc, action, fail, medium, env, report):
@@ -87,21 +96,26 @@ def act(medium_root, disc, action, fail, medium, env, report):
     and the medium's report."""
     env = dict(env, LD_PRELOAD=shim, KV_SLOWDISC_ROOT=medium_root, KV_SLOWDISC_RATE=str(float(medium) * 1e6),
                KV_SLOWDISC_SEEK_MS="100", KV_SLOWDISC_REPORT=report, KV_SLOWDISC_FAIL=fail or "")
-    command = [viewer, os.path.join(medium_root, disc, "DICOMDIR"), "500", str(LIMIT_MS), action,
+    entry = "disc.zip" if os.path.exists(os.path.join(medium_root, disc, "disc.zip")) else "DICOMDIR"
+    command = [viewer, os.path.join(medium_root, disc, entry), "500", str(LIMIT_MS), action,
                os.path.join(medium_root, "other", "DICOMDIR")]
     out = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
-    steps, enter = [], None
+    steps, enter, wheel, busy = [], None, None, None
     for line in out.splitlines():
         words = line.split()
         if words[:1] == ["step"] and len(words) == 5:
             steps.append((words[1], int(words[2]) / 1000, int(words[3]) / 1000, int(words[4]) / 1000))
         elif words[:1] == ["enter"]:
             enter = int(words[1]) / 1000
+        elif words[:1] == ["wheel"] and len(words) == 3:
+            wheel = (int(words[1]), int(words[2]))
+        elif words[:1] == ["busy"] and len(words) == 2:
+            busy = int(words[1]) / 1000
     counts = {}
     if os.path.exists(report):
         counts = dict(line.split()[:2] for line in open(report) if len(line.split()) >= 2)
         os.remove(report)
-    return steps, enter, counts
+    return steps, enter, wheel + (busy,) if wheel else None, counts
 
 
 def actions_table(work, env):
@@ -119,15 +133,26 @@ def actions_table(work, env):
         for medium in media:
             if medium == "fast":
                 continue
-            steps, enter, counts = act(medium_root, disc, action, fail, medium, env,
+            steps, enter, wheel, counts = act(medium_root, disc, action, fail, medium, env,
                                        os.path.join(work, "report"))
-            # The paging's moves have no page of their own: the landing is timed.
-            shown = [s for s in steps if (s[0] != "start" or len(steps) == 1) and s[0] != "moves"]
+            # The paging's moves, and cine begun beside the wheel, have no page of their own: the
+            # landing is timed. The zip's start is timed twice: to its small members' cells, then
+            # to every cell.
+            shown = [s for s in steps if (s[0] != "start" or len(steps) == 1 or action == "zip")
+                     and s[0] not in ("moves", "cine")]
             # Cine plays a set time: its step has no page to time.
             shown = [] if action == "cine" else shown
             pages = "; ".join("%s %.2f / %.2f s (%s)" % (n, page, drive, "%.2fx" % (page / drive) if drive else "-")
                               for n, _, page, drive in shown) or "-"
             pages = "plays 2 s" if action == "cine" else pages
+            if wheel is not None:
+                # No read comes before the drive's request under way ends: the landing past it.
+                busy = wheel[2] or 0
+                landing = [s for s in shown if s[0] == "landing"]
+                past = "%.2fx" % ((landing[0][2] - busy) / landing[0][3]) if landing and landing[0][3] else "-"
+                pages += "; image asked %d, shown %d%s; the drive's request under way at the last notch" \
+                         " ended %.2f s after it (landing past it: %s)" % (
+                             wheel[0], wheel[1], "" if wheel[0] == wheel[1] else " (a step lost)", busy, past)
             stall = "%.2f s" % max(s[1] for s in steps) if steps else "-"
             failing = "%s, %s" % (counts.get("failing_opens", "-"), counts.get("failed_reads", "-")) if fail else ""
             print("| %s | %s | %s | %s | %s | %s | %s |" % (label, medium, stall, pages,

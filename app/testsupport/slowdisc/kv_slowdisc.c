@@ -88,6 +88,8 @@ static atomic_long guiReads_;
 static atomic_long reads_;
 static atomic_long bytes_;
 static atomic_long seeks_;
+/* When the request under way ends, in ns of the monotonic clock; 0 before the first. */
+static atomic_llong busyUntil_;
 static atomic_int firstGuiReadSet_;
 static atomic_long lockedReads_;
 static atomic_long lockedBytes_;
@@ -414,7 +416,11 @@ static int64_t Request(uint32_t fileId, int64_t at, int64_t end, int64_t size)
         atomic_fetch_add(&seeks_, 1);
     }
     atomic_fetch_add(&bytes_, missing);
-    SleepMs((sequential ? 0.0 : (double)seekMs_) + (double)missing * 1000.0 / rate_);
+    const double ms = (sequential ? 0.0 : (double)seekMs_) + (double)missing * 1000.0 / rate_;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    atomic_store(&busyUntil_, (long long)now.tv_sec * 1000000000LL + now.tv_nsec + (long long)(ms * 1e6));
+    SleepMs(ms);
     headFile_ = fileId;
     headEnd_ = aheadEnd;
     return missing;
@@ -568,6 +574,10 @@ KV_EXPORT long kv_slowdisc_reads(void)
 KV_EXPORT long kv_slowdisc_seeks(void)
 {
     return atomic_load(&seeks_);
+}
+KV_EXPORT long long kv_slowdisc_busy_until(void)
+{
+    return atomic_load(&busyUntil_);
 }
 KV_EXPORT const char* kv_slowdisc_first_gui_read(void)
 {

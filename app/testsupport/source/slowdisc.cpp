@@ -103,6 +103,10 @@ long SlowDiscSeeks()
 {
     return ShimCall<long>("kv_slowdisc_seeks", 0);
 }
+long long SlowDiscHeadBusyUntil()
+{
+    return ShimCall<long long>("kv_slowdisc_busy_until", 0);
+}
 long SlowDiscLockedBytes()
 {
     return ShimCall<long>("kv_slowdisc_locked_bytes", 0);

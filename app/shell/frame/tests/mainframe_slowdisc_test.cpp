@@ -65,6 +65,7 @@ TEST(SlowDiscMedium, CountsTheGuiThreadsReadsAndTheHeadsSeeks)
     EXPECT_EQ(SlowDiscGuiReads(), 0);
     EXPECT_EQ(Slurp(outside), "off the medium");
     EXPECT_EQ(SlowDiscReads(), 0);
+    EXPECT_EQ(SlowDiscHeadBusyUntil(), 0);
 
     // The main thread through a stream: counted, one seek to reach the file.
     EXPECT_EQ(Slurp(root + "/A").size(), 300000u);
@@ -89,8 +90,11 @@ TEST(SlowDiscMedium, CountsTheGuiThreadsReadsAndTheHeadsSeeks)
 
     // What was read is cached: read again, it moves no head, and is still counted as a read.
     const long reads = SlowDiscReads();
+    const long long busyUntil = SlowDiscHeadBusyUntil();
+    EXPECT_GT(busyUntil, 0);
     std::thread([&] { EXPECT_EQ(Slurp(root + "/A").size(), 300000u); }).join();
     EXPECT_EQ(SlowDiscSeeks(), 2);
+    EXPECT_EQ(SlowDiscHeadBusyUntil(), busyUntil);
     EXPECT_GT(SlowDiscReads(), reads);
     EXPECT_EQ(SlowDiscGuiReads(), guiReads);
 }

@@ -41,6 +41,9 @@ long SlowDiscGuiReads();
 std::string SlowDiscFirstGuiRead();
 long SlowDiscReads();
 long SlowDiscSeeks();
+// When the drive's request under way ends, in ns of the steady clock (0 off the medium): no
+// read of any program can come before it.
+long long SlowDiscHeadBusyUntil();
 // Bytes asked of the medium while the asking thread held an image's lock, and requests (with
 // their bytes) made once the stop the thread's reads answer to was set; 0 off the medium, and
 // counted only where the program passes the hooks below on.

@@ -10,9 +10,9 @@
 // With an action, the user's steps while the disc is read, each printed once its page is
 // shown as "step NAME STALL_MS PAGE_MS DRIVE_MS": the longest the GUI thread did not answer
 // during it, the time from the step to every cell on screen showing its image (or failing),
-// and the drive time of those images (a seek and the bytes of each at the medium's rate), with
-// that of a file the step reads before them and its page cannot come without (open: the second
-// disc's DICOMDIR, a seek and its bytes):
+// and the drive time of those images (a seek and the bytes of each at the medium's rate; a zip
+// member's, all its bytes in the archive), with that of a file the step reads before them and
+// its page cannot come without (open: the second disc's DICOMDIR, a seek and its bytes):
 //   start    the start alone
 //   switch   the study's third series once a first image shows, then the study again
 //   open     File Open of OTHER (a second disc's DICOMDIR) once a first image shows; also
@@ -26,6 +26,16 @@
 //   layout   the study's grid stepped by clicks on the status pane's layout arrows 0.3 s apart,
 //            from its fitted layout to 1 x 1, then up to 4 x 4, once a first image shows; then
 //            "landing", timed from the last click
+//   wheel    once the study's grid shows, cine played in the first series' cell, then once it
+//            has stepped twice, the pointer over the second series' cell and the wheel turned
+//            there 10 notches 0.1 s apart; then "landing", timed from the last notch to that
+//            cell showing, painted, the image it settled on, its drive time that image's; also
+//            "wheel ASKED SHOWN", the image the notches asked for and the one shown (a lost
+//            step makes them differ), and "busy MS", what the drive's request under way at the
+//            last notch still took
+//   zip      the start on an archive: "small" is timed to every cell on screen whose image is a
+//            member after the archive's first (which is large) showing it, then "start" to
+//            every cell, both from the start; their drive times count the archive's directory
 // The hold then counts from the last step.
 // With "report", once every cell on screen shows its image the first study's SR report is
 // asked for, and the close as soon as its worker reads the medium (or has answered):
@@ -35,13 +45,18 @@
 // viewer's run returns rather than ending the process:
 //   detached N     the viewer's workers still running then
 //   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [ACTION [OTHER] | report]
+// PATH is a disc's DICOMDIR or a zip.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
+#include <QWheelEvent>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -49,6 +64,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -113,19 +129,135 @@ long long WholeFileDriveMs(const QString& path)
                : 0;
 }
 
-// The drive time of the images the cells on screen show: each file's (of one frame of a
-// multi-frame file).
-long long DriveMs(CMainFrame* frame)
+// An archive's members and their bytes in it, and the one stored first.
+struct ZipIndex {
+    std::map<std::string, uint64_t> members;
+    std::string first;
+    // The central directory and the end record: read before any member.
+    uint64_t directory = 0;
+};
+
+// From the central directory, read through a mapping: the medium neither slows nor counts what
+// a mapping reads, so the figure costs the timed run nothing.
+ZipIndex ReadZipIndex(const std::string& zip)
 {
+    ZipIndex index;
+    auto& members = index.members;
+    const int fd = open(zip.c_str(), O_RDONLY);
+    struct stat status {};
+    if (fd < 0 || fstat(fd, &status) != 0 || status.st_size < 22) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return index;
+    }
+    const size_t size = static_cast<size_t>(status.st_size);
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (mapped == MAP_FAILED) {
+        return index;
+    }
+    const auto* bytes = static_cast<const unsigned char*>(mapped);
+    const auto u16 = [bytes](size_t at) { return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8; };
+    const auto u32 = [&u16](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    // The end record lies in the last 22 bytes and the comment after them.
+    size_t end = size - 22;
+    const size_t lowest = size > 22 + 65535 ? size - 22 - 65535 : 0;
+    while (end > lowest && u32(end) != 0x06054b50) {
+        --end;
+    }
+    if (u32(end) == 0x06054b50) {
+        size_t at = u32(end + 16);
+        index.directory = at < size ? size - at : 0;
+        for (uint32_t k = 0, count = u16(end + 10); k < count && at + 46 <= size && u32(at) == 0x02014b50; ++k) {
+            const uint32_t name = u16(at + 28);
+            if (at + 46 + name > size) {
+                break;
+            }
+            const std::string member(reinterpret_cast<const char*>(bytes + at + 46), name);
+            // Its local header, then its data as stored.
+            members[member] = 30 + name + u32(at + 20);
+            index.first = u32(at + 42) == 0 ? member : index.first;
+            at += 46 + name + u16(at + 30) + u16(at + 32);
+        }
+    }
+    munmap(mapped, size);
+    return index;
+}
+
+// The index of the archive the viewer extracts from; empty without one.
+const ZipIndex& Archive()
+{
+    static std::string of;
+    static ZipIndex index;
+    if (const std::string zip = GetLoadState().GetZipPath(); zip != of) {
+        of = zip;
+        index = zip.empty() ? ZipIndex() : ReadZipIndex(zip);
+    }
+    return index;
+}
+
+// The cells on screen that were given images, each with the entry it shows or waits for.
+std::vector<std::pair<XEVImageViewCtrl*, ImageInfo*>> CellsInView(CMainFrame* frame)
+{
+    std::vector<std::pair<XEVImageViewCtrl*, ImageInfo*>> cells;
     CXEVImageFormView* image = frame->GetImageFormView();
     if (image == nullptr) {
+        return cells;
+    }
+    for (const auto& [id, cell] : image->ActiveCells()) {
+        const QWidget* parent = cell->parentWidget();
+        if (!cell->isVisible() || (parent != nullptr && !cell->geometry().intersects(parent->rect()))) {
+            continue;
+        }
+        ImageInfo* entry = cell->CurrentImage();
+        if (entry == nullptr) {
+            const std::map<int32_t, ImageInfo*> images = cell->GetImages();
+            entry = images.empty() ? nullptr : images.begin()->second;
+        }
+        if (entry != nullptr) {
+            cells.emplace_back(cell, entry);
+        }
+    }
+    return cells;
+}
+
+// The member of the extracted archive a file is; empty when it is none.
+std::string MemberOf(const QString& path)
+{
+    const std::string folder = GetLoadState().GetExtractFolder();
+    const std::string file = path.toStdString();
+    return !folder.empty() && file.size() > folder.size() + 1 && file.compare(0, folder.size() + 1, folder + "/") == 0
+               ? file.substr(folder.size() + 1)
+               : std::string();
+}
+
+using CellFilter = std::function<bool(XEVImageViewCtrl*, ImageInfo*)>;
+
+// The drive time of the images the cells on screen show (those of counted, when given): a seek
+// and the bytes of each file (of one frame of a multi-frame file) at the medium's rate; for a
+// member of a zip, its bytes in the archive, which is extracted whole before it is read, and
+// with opening, a seek and the archive's directory, which is read before any member; 0 off the
+// medium.
+long long DriveMs(CMainFrame* frame, const CellFilter& counted = nullptr, bool opening = false)
+{
+    const char* rate = std::getenv("KV_SLOWDISC_RATE");
+    const char* seek = std::getenv("KV_SLOWDISC_SEEK_MS");
+    if (rate == nullptr || frame->GetImageFormView() == nullptr || std::atof(rate) <= 0) {
         return 0;
     }
+    const std::map<std::string, uint64_t>& members = Archive().members;
+    const double seekMs = seek != nullptr ? std::atof(seek) : 100.0;
     std::set<std::string> files;
-    double ms = 0;
-    for (const auto& [id, cell] : image->ActiveCells()) {
-        ImageInfo* shown = cell->CurrentImage();
-        if (shown == nullptr || !files.insert(shown->filePath.toStdString()).second) {
+    double ms =
+        opening && Archive().directory > 0 ? seekMs + double(Archive().directory) * 1000.0 / std::atof(rate) : 0;
+    for (const auto& [cell, shown] : CellsInView(frame)) {
+        if (cell->CurrentImage() != shown || (counted && !counted(cell, shown)) ||
+            !files.insert(shown->filePath.toStdString()).second) {
+            continue;
+        }
+        if (const auto member = members.find(MemberOf(shown->filePath)); member != members.end()) {
+            ms += seekMs + double(member->second) * 1000.0 / std::atof(rate);
             continue;
         }
         struct stat status {};
@@ -135,6 +267,22 @@ long long DriveMs(CMainFrame* frame)
         ms += FileDriveMs(double(status.st_size) / std::max(1, shown->fileFrames.load()));
     }
     return static_cast<long long>(ms);
+}
+
+// Whether every cell on screen that counted takes shows its image, one at least.
+bool CellsShow(CMainFrame* frame, const CellFilter& counted)
+{
+    int32_t shown = 0;
+    for (const auto& [cell, entry] : CellsInView(frame)) {
+        if (!counted(cell, entry)) {
+            continue;
+        }
+        if (cell->CurrentImage() == nullptr || !cell->HasFramePixels(cell->currentFrame)) {
+            return false;
+        }
+        ++shown;
+    }
+    return shown > 0;
 }
 
 // Whether a cell on screen shows an image of a file under folder.
@@ -168,6 +316,12 @@ public:
         const char* name;
         std::function<void(CMainFrame*)> begin;
         std::function<bool(CMainFrame*)> ready;
+        // The cells whose images its drive time counts; all on screen when none.
+        CellFilter counted = nullptr;
+        // Timed from where the step before was: both pages come of the same step of the user's.
+        bool sameClock = false;
+        // Timed from the opening of an archive: its directory counts too.
+        bool opening = false;
         // The drive time of what the step reads before its page and the page needs.
         long long beforeMs = 0;
     };
@@ -186,11 +340,13 @@ public:
         if (next_ > 0) {
             const Step& step = steps_[next_ - 1];
             std::printf("step %s %lld %lld %lld\n", step.name, static_cast<long long>(meter_->LongestMs()),
-                        (Now() - began_) / 1000000, step.beforeMs + DriveMs(frame));
+                        (Now() - began_) / 1000000, step.beforeMs + DriveMs(frame, step.counted, step.opening));
         }
-        if (next_ < steps_.size()) {
+        if (next_ < steps_.size() && !steps_[next_].sameClock) {
             meter_ = std::make_unique<GuiStallMeter>();
             began_ = Now();
+        }
+        if (next_ < steps_.size()) {
             if (steps_[next_].begin) {
                 steps_[next_].begin(frame);
             }
@@ -264,23 +420,24 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
         // The new disc's page comes after its DICOMDIR is read, which the drive cannot skip.
         const long long dicomDirMs = WholeFileDriveMs(other.path);
         std::printf("dicomdir %lld\n", dicomDirMs);
-        return {{"start", nullptr, firstShown},
-                {"open",
-                 [&enter](CMainFrame* frame) {
-                     // File Open as the mode that offers it has it.
-                     frame->SetFileOpenEnabled(true);
-                     enter = Now();
-                     frame->OnFileOpen();
-                 },
-                 [folder, &enter](CMainFrame* frame) {
-                     if (enter > 0 && ShowsFrom(frame, folder)) {
-                         (void)frame->grab();
-                         std::printf("enter %lld\n", (Now() - enter) / 1000000);
-                         enter = -1;
-                     }
-                     return enter < 0 && PageShown(frame);
-                 },
-                 dicomDirMs}};
+        std::vector<Steps::Step> steps = {{"start", nullptr, firstShown},
+                                          {"open",
+                                           [&enter](CMainFrame* frame) {
+                                               // File Open as the mode that offers it has it.
+                                               frame->SetFileOpenEnabled(true);
+                                               enter = Now();
+                                               frame->OnFileOpen();
+                                           },
+                                           [folder, &enter](CMainFrame* frame) {
+                                               if (enter > 0 && ShowsFrom(frame, folder)) {
+                                                   (void)frame->grab();
+                                                   std::printf("enter %lld\n", (Now() - enter) / 1000000);
+                                                   enter = -1;
+                                               }
+                                               return enter < 0 && PageShown(frame);
+                                           }}};
+        steps.back().beforeMs = dicomDirMs;
+        return steps;
     }
     if (action == "scroll") {
         return {{"start", nullptr, PageShown},
@@ -391,6 +548,96 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
                      frame->GetTitlePane()->OnPlayPause();
                      return true;
                  }}};
+    }
+    if (action == "wheel") {
+        // Cine in the first series' cell, the wheel in the second's, as in a grid of series.
+        struct Wheel {
+            XEVImageViewCtrl* played = nullptr;
+            XEVImageViewCtrl* wheeled = nullptr;
+            int32_t playedAt = 0;
+            int32_t playedMoves = 0;
+            int32_t asked = 0;
+            int32_t notches = 0;
+            long long busyMs = 0;
+            QTimer timer;
+        };
+        auto wheel = std::make_shared<Wheel>();
+        const auto inSeries = [](XEVImageViewCtrl* cell, const char* folder) {
+            return cell->CurrentImage() != nullptr && cell->CurrentImage()->filePath.contains(QLatin1String(folder)) &&
+                   cell->GetCineLength() > 1;
+        };
+        return {{"start", nullptr,
+                 [wheel, inSeries](CMainFrame* frame) {
+                     if (!PageShown(frame)) {
+                         return false;
+                     }
+                     for (const auto& [cell, entry] : CellsInView(frame)) {
+                         wheel->played = inSeries(cell, "/S001/") ? cell : wheel->played;
+                         wheel->wheeled = inSeries(cell, "/S002/") ? cell : wheel->wheeled;
+                     }
+                     return wheel->played != nullptr && wheel->wheeled != nullptr;
+                 }},
+                {"cine",
+                 [wheel](CMainFrame* frame) {
+                     CXEVImageFormView* image = frame->GetImageFormView();
+                     image->SelectCell(wheel->played->ControlId());
+                     frame->GetTitlePane()->OnPlayPause();
+                     wheel->playedAt = wheel->played->GetPosition();
+                 },
+                 // Under way once it has stepped twice: it asks the drive for frames of its own.
+                 [wheel](CMainFrame*) {
+                     const int32_t now = wheel->played->GetPosition();
+                     wheel->playedMoves += now != wheel->playedAt ? 1 : 0;
+                     wheel->playedAt = now;
+                     return wheel->playedMoves >= 2;
+                 }},
+                {"moves",
+                 [wheel](CMainFrame*) {
+                     XEVImageViewCtrl* cell = wheel->wheeled;
+                     // The pointer comes over the cell, which makes it the one the wheel turns.
+                     const QPoint at(cell->width() / 2, cell->height() / 2);
+                     QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(cell->mapToGlobal(at)), Qt::NoButton,
+                                      Qt::NoButton, Qt::NoModifier);
+                     QCoreApplication::sendEvent(cell, &move);
+                     wheel->asked = std::min(cell->GetPosition() + 10, cell->GetCineLength());
+                     const auto notch = [wheel, at] {
+                         XEVImageViewCtrl* turned = wheel->wheeled;
+                         QWheelEvent event(QPointF(at), QPointF(turned->mapToGlobal(at)), QPoint(), QPoint(0, -120),
+                                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                         QCoreApplication::sendEvent(turned, &event);
+                         if (++wheel->notches >= 10) {
+                             wheel->timer.stop();
+                             // What the drive's request under way still takes: no read comes sooner.
+                             wheel->busyMs = std::max(0LL, SlowDiscHeadBusyUntil() - Now()) / 1000000;
+                         }
+                     };
+                     QObject::connect(&wheel->timer, &QTimer::timeout, notch);
+                     notch();
+                     wheel->timer.start(100);
+                 },
+                 [wheel](CMainFrame*) { return wheel->notches >= 10; }},
+                // The wheeled cell settled on an image, painted: the one asked unless a step was lost.
+                {"landing", nullptr,
+                 [wheel](CMainFrame*) {
+                     XEVImageViewCtrl* cell = wheel->wheeled;
+                     if (cell->StepAwaited() != -1 || !cell->HasFramePixels(cell->currentFrame)) {
+                         return false;
+                     }
+                     (void)cell->grab();
+                     std::printf("wheel %d %d\nbusy %lld\n", wheel->asked, cell->GetPosition(), wheel->busyMs);
+                     return true;
+                 },
+                 [wheel](XEVImageViewCtrl* cell, ImageInfo*) { return cell == wheel->wheeled; }}};
+    }
+    if (action == "zip") {
+        // The cells of the members after the archive's first, which is large: they show while it
+        // is still extracted.
+        const auto small = [](XEVImageViewCtrl*, ImageInfo* entry) {
+            const std::string member = MemberOf(entry->filePath);
+            return !member.empty() && member != Archive().first;
+        };
+        return {{"small", nullptr, [small](CMainFrame* frame) { return CellsShow(frame, small); }, small, false, true},
+                {"start", nullptr, PageShown, nullptr, true, true}};
     }
     return {{"start", nullptr, PageShown}};
 }
