@@ -14,6 +14,8 @@
  *   KV_SLOWDISC_LOG          a file every read and turn is written to when the process ends
  *   KV_SLOWDISC_TRACE        1: the stack of every read of the medium by the main thread, on stderr
  *
+ * A process may end every read at once (kv_slowdisc_hurry), the ones under way included.
+ *
  * One head: every request holds one lock while it costs. A request is at most 128 KiB, as a
  * kernel sends a drive; a longer read is several requests, and another thread's request may
  * come between them. A request that misses the cache also reads the read-ahead window after
@@ -259,18 +261,37 @@ static void WriteReportOnce(void)
     real_fclose(report);
 }
 
+/* Set once the process asked the medium to end every read at once (kv_slowdisc_hurry): the
+ * sleeps under way end, and later reads cost nothing. */
+static atomic_int hurried_;
+static pthread_mutex_t sleep_ = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t wake_;
+static pthread_once_t wakeOnce_ = PTHREAD_ONCE_INIT;
+
+static void MakeWake(void)
+{
+    pthread_condattr_t attributes;
+    pthread_condattr_init(&attributes);
+    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    pthread_cond_init(&wake_, &attributes);
+    pthread_condattr_destroy(&attributes);
+}
+
 static void SleepMs(double ms)
 {
-    if (ms <= 0) {
+    if (ms <= 0 || atomic_load(&hurried_)) {
         return;
     }
+    pthread_once(&wakeOnce_, MakeWake);
     struct timespec until;
     clock_gettime(CLOCK_MONOTONIC, &until);
     const long long ns = until.tv_nsec + (long long)(ms * 1e6);
     until.tv_sec += ns / 1000000000LL;
     until.tv_nsec = ns % 1000000000LL;
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, NULL) == EINTR) {
+    pthread_mutex_lock(&sleep_);
+    while (!atomic_load(&hurried_) && pthread_cond_timedwait(&wake_, &sleep_, &until) != ETIMEDOUT) {
     }
+    pthread_mutex_unlock(&sleep_);
 }
 
 /* ---- Which files are the medium's. */
@@ -629,6 +650,17 @@ KV_EXPORT const char* kv_slowdisc_path(int file)
 }
 
 /* ---- What the program tells the medium. */
+
+/* Every read under way ends now, and later reads cost nothing: a process about to end with
+ * threads still in reads lets them run on to what they touch after. */
+KV_EXPORT void kv_slowdisc_hurry(void)
+{
+    pthread_once(&wakeOnce_, MakeWake);
+    pthread_mutex_lock(&sleep_);
+    atomic_store(&hurried_, 1);
+    pthread_cond_broadcast(&wake_);
+    pthread_mutex_unlock(&sleep_);
+}
 
 /* +1 when the calling thread takes an image's lock, -1 when it leaves it. */
 KV_EXPORT void kv_slowdisc_image_lock(int delta)

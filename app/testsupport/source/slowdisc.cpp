@@ -131,6 +131,14 @@ SlowDiscPriorityHook SlowDiscReaderPriorityHook()
 {
     return reinterpret_cast<SlowDiscPriorityHook>(dlsym(RTLD_DEFAULT, "kv_slowdisc_reader_priority"));
 }
+
+void SlowDiscHurry()
+{
+    if (auto* hurry = reinterpret_cast<void (*)()>(dlsym(RTLD_DEFAULT, "kv_slowdisc_hurry"))) {
+        hurry();
+    }
+}
+
 long SlowDiscFailedReads()
 {
     return ShimCall<long>("kv_slowdisc_failed_reads", 0);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "shell/xevdetached.h"
@@ -35,6 +36,7 @@ std::atomic<int> g_endStatus{0};
 // Posted on every change the watchdog must see: a signal, its taking, the deadline, the end.
 sem_t g_wake;
 struct sigaction g_previous[sizeof kSignals / sizeof kSignals[0]];
+std::atomic<XEVEndProbe> g_endProbe{nullptr};
 
 int64_t NowNs()
 {
@@ -105,10 +107,19 @@ void Watch(int takeWithinMs)
 
 }   // namespace
 
+void XEVSetEndProbe(XEVEndProbe probe)
+{
+    g_endProbe.store(probe);
+}
+
 void XEVEndProcessNow(int status, const char* why, bool inSignalHandler)
 {
     // Only what is safe in a signal handler there; elsewhere what was printed goes out first.
     if (!inSignalHandler) {
+        if (const XEVEndProbe probe = g_endProbe.load()) {
+            static std::once_flag once;
+            std::call_once(once, probe);
+        }
         std::fflush(nullptr);
     }
     if (why != nullptr) {

@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -61,6 +59,7 @@ bool CXEVThreadUI::event(QEvent* event)
                                          [](const XEVFrameRequest& r) { return r.behind; });
                 }
                 q_->requests.insert(place, *request);
+                q_->changed.notify_all();
             }
             return true;
         }
@@ -111,6 +110,7 @@ XEVResult CXEVThreadUI::OnQueue(XEVWParam wParam, XEVLParam lParam)
         std::erase_if(q_->running, asked);
         std::erase_if(jobs, [this](const Job& job) { return q_->working && job.image == q_->currentImage; });
         q_->running.insert(q_->running.begin(), jobs.begin(), jobs.end());
+        q_->changed.notify_all();
         return XEVResult(jobs.size());
     } else if (wParam == 1) {
         if (const auto* images = reinterpret_cast<const std::vector<ImageInfo*>*>(lParam)) {
@@ -144,6 +144,7 @@ XEVResult CXEVThreadUI::OnTakeBack(const std::vector<XEVWindowHandle>& owners)
             q_->copying = false;
             q_->copyWanted = false;
         }
+        q_->changed.notify_all();
         if (q_->working && owned(q_->current)) {
             // The job under way is for a window that has gone from the screen: its worker is
             // let go, ending after its block, and a new one takes the rest of the queue.
@@ -169,6 +170,7 @@ XEVResult CXEVThreadUI::OnStart()
     std::lock_guard<PlatRecursiveLock> guard(q_->lock);
     q_->running.insert(q_->running.end(), q_->pending.begin(), q_->pending.end());
     q_->pending.clear();
+    q_->changed.notify_all();
     // A worker at work takes the new jobs too: however often the grid starts, one thread.
     if ((q_->running.empty() && q_->requests.empty()) || q_->working) {
         return 0;
@@ -206,6 +208,7 @@ XEVResult CXEVThreadUI::OnStop()
         q_->copied.clear();
         q_->copyWanted = false;
         q_->copying = false;
+        q_->changed.notify_all();
         notices = BecomeIdle(*q_);
     }
     // Nothing is left to wait for.
@@ -358,6 +361,7 @@ void CXEVThreadUI::TakeBackAside(Queues& q)
     }
     q.aside.clear();
     q.copying = false;
+    q.changed.notify_all();
 }
 
 void CXEVThreadUI::StartCopier()
@@ -395,10 +399,11 @@ void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
     std::unique_lock<PlatRecursiveLock> lock(q.lock);
     while ((!q.running.empty() || !q.requests.empty() || !q.aside.empty()) && stop.load() == 0) {
         if (q.running.empty() && q.requests.empty()) {
-            // Only what waits for the copier: the worker stays, for what the screen asks next.
-            lock.unlock();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            lock.lock();
+            // Only what waits for the copier: the worker stays, for what the screen asks next,
+            // until the copier gives back what waits for it, more comes or its stop does.
+            q.changed.wait(lock, [&q, &stop] {
+                return !q.running.empty() || !q.requests.empty() || q.aside.empty() || stop.load() != 0;
+            });
             continue;
         }
         const Next next = ChooseNext(q, lock);

@@ -60,6 +60,10 @@ SlowDiscLockHook SlowDiscImageLockHook();
 SlowDiscStopHook SlowDiscReaderStopHook();
 SlowDiscPriorityHook SlowDiscReaderPriorityHook();
 
+// Ends every read of the medium under way at once, and makes later reads cost nothing;
+// nothing off the medium.
+void SlowDiscHurry();
+
 // Reads of the failing file that failed, and its opens.
 long SlowDiscFailedReads();
 long SlowDiscFailingOpens();

@@ -41,6 +41,14 @@
 // asked for, and the close as soon as its worker reads the medium (or has answered):
 //   report T       the report is asked for
 // KV_SLOW_DISC_PROGRAM, when set, is the folder taken for the program's (its ZYLV.INI).
+// KV_SLOW_DISC_RUN_OUT=1: a process that ends at once with workers still counted first ends
+// their reads of the medium and lets them run on to what they touch after, while the process
+// is whole. Memory freed meanwhile is kept, poisoned (without a sanitizer, which does that
+// itself): a worker that follows a pointer out of what was freed under it crashes, and one
+// that writes to it is told:
+//   runout N       the workers still counted as the process ends at once
+//   outlived N     those of them still counted long after the medium let them out
+//   touched N      blocks freed before that were written to after (then "touched at SIZE")
 // The process then ends as the viewer's does; the caller takes the time it ended. If the
 // viewer's run returns rather than ending the process:
 //   detached N     the viewer's workers still running then
@@ -54,6 +62,7 @@
 #include <QWheelEvent>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,9 +72,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -75,6 +86,7 @@
 #include "shell/kestroapp.h"
 #include "shell/mainframe.h"
 #include "shell/xevdetached.h"
+#include "shell/xevendsignals.h"
 #include "shell/xevslider.h"
 #include "shell/xevstatusformview.h"
 #include "shell/xevtitleformview.h"
@@ -642,6 +654,107 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
     return {{"start", nullptr, PageShown}};
 }
 
+// Far longer than a worker let out of its read takes to end.
+constexpr auto kRunOutCeiling = std::chrono::seconds(30);
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kKeepFreed = false;
+#else
+constexpr bool kKeepFreed = true;
+#endif
+
+// The blocks operator delete was given last, poisoned and not given back: what the close
+// freed is still among them when the process ends. Small blocks only (larger ones are
+// unmapped, and fault when touched); the oldest go back first.
+struct FreedBlocks {
+    static constexpr size_t kLargest = 64 << 10;
+    static constexpr size_t kMostBytes = size_t(256) << 20;
+    static constexpr size_t kMostBlocks = size_t(1) << 20;
+    static constexpr unsigned char kPoison = 0xA5;
+    struct Block {
+        void* at;
+        size_t size;
+    };
+    std::atomic<bool> keeping{false};
+    std::mutex mutex;
+    Block* ring = nullptr;
+    size_t first = 0;
+    size_t count = 0;
+    size_t bytes = 0;
+};
+FreedBlocks freed;
+
+void StartKeepingFreed()
+{
+    if (kKeepFreed) {
+        freed.ring =
+            static_cast<FreedBlocks::Block*>(std::calloc(FreedBlocks::kMostBlocks, sizeof(FreedBlocks::Block)));
+        freed.keeping = freed.ring != nullptr;
+    }
+}
+
+void Release(void* at)
+{
+    if (at == nullptr) {
+        return;
+    }
+    const size_t size = malloc_usable_size(at);
+    if (!freed.keeping.load(std::memory_order_relaxed) || size > FreedBlocks::kLargest) {
+        std::free(at);
+        return;
+    }
+    std::memset(at, FreedBlocks::kPoison, size);
+    std::lock_guard<std::mutex> guard(freed.mutex);
+    while (freed.count > 0 &&
+           (freed.count == FreedBlocks::kMostBlocks || freed.bytes + size > FreedBlocks::kMostBytes)) {
+        const FreedBlocks::Block oldest = freed.ring[freed.first];
+        freed.first = (freed.first + 1) % FreedBlocks::kMostBlocks;
+        --freed.count;
+        freed.bytes -= oldest.size;
+        std::free(oldest.at);
+    }
+    freed.ring[(freed.first + freed.count) % FreedBlocks::kMostBlocks] = {at, size};
+    ++freed.count;
+    freed.bytes += size;
+}
+
+// Blocks kept that are no longer all poison; the first one's size in *size.
+size_t TouchedFreedBlocks(size_t* size)
+{
+    std::lock_guard<std::mutex> guard(freed.mutex);
+    size_t touched = 0;
+    for (size_t i = 0; i < freed.count; ++i) {
+        const FreedBlocks::Block& block = freed.ring[(freed.first + i) % FreedBlocks::kMostBlocks];
+        const auto* bytes = static_cast<const unsigned char*>(block.at);
+        if (std::any_of(bytes, bytes + block.size, [](unsigned char b) { return b != FreedBlocks::kPoison; })) {
+            if (touched++ == 0) {
+                *size = block.size;
+            }
+        }
+    }
+    return touched;
+}
+
+void RunOutWorkers()
+{
+    const size_t running = XEVDetachedRunning();
+    std::printf("runout %zu\n", running);
+    if (running == 0) {
+        return;
+    }
+    SlowDiscHurry();
+    (void)XEVWaitDetached(std::chrono::steady_clock::now() + kRunOutCeiling);
+    std::printf("outlived %zu\n", XEVDetachedRunning());
+    if (freed.keeping.load()) {
+        size_t size = 0;
+        const size_t touched = TouchedFreedBlocks(&size);
+        std::printf("touched %zu\n", touched);
+        if (touched > 0) {
+            std::printf("touched at %zu\n", size);
+        }
+    }
+}
+
 // Whether the close was asked for; the clock's thread may outlive main's objects.
 std::atomic<bool> requested{false};
 
@@ -653,6 +766,28 @@ void Request()
 }
 
 }   // namespace
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+void operator delete(void* at) noexcept
+{
+    Release(at);
+}
+
+void operator delete(void* at, size_t) noexcept
+{
+    Release(at);
+}
+
+void operator delete[](void* at) noexcept
+{
+    Release(at);
+}
+
+void operator delete[](void* at, size_t) noexcept
+{
+    Release(at);
+}
+#endif
 
 int main(int argc, char** argv)
 {
@@ -672,6 +807,10 @@ int main(int argc, char** argv)
     }
     // The medium counts what is read under an image's lock and after a stop.
     XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    if (const char* runOut = std::getenv("KV_SLOW_DISC_RUN_OUT"); runOut != nullptr && std::string(runOut) == "1") {
+        StartKeepingFreed();
+        XEVSetEndProbe(RunOutWorkers);
+    }
     CKestroApp app(count, args.data());
     GuiStallMeter meter;
     const std::string mode = argc > 4 ? argv[4] : "";

@@ -17,6 +17,11 @@
 // Ends the process at once, without static destruction, after writing why (when not null) to
 // stderr; in a signal handler nothing else is done, elsewhere stdio is flushed first.
 [[noreturn]] void XEVEndProcessNow(int status, const char* why, bool inSignalHandler = false);
+// Run once, outside a signal handler, before the process ends at once; an end that comes
+// meanwhile waits for it. For tests that let the threads still counted run on first. Null:
+// nobody.
+using XEVEndProbe = void (*)();
+void XEVSetEndProbe(XEVEndProbe probe);
 
 class XEVEndSignals : public QObject {
 public:

@@ -6,6 +6,7 @@
 
 #include <QThread>
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -133,6 +134,9 @@ private:
         bool copying = false;
         // Images set aside once: the worker runs them itself after.
         std::set<const ImageInfo*> copied;
+        // Told under the lock whenever the queues or the worker's stop change: a worker that
+        // has only what waits for the copier waits here.
+        std::condition_variable_any changed;
     };
     // A long copy the worker asked for: to the copier, one at a time.
     void StartCopier();
