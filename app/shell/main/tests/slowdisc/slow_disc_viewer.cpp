@@ -693,7 +693,7 @@ void StartKeepingFreed()
     }
 }
 
-void Release(void* at)
+[[maybe_unused]] void Release(void* at)
 {
     if (at == nullptr) {
         return;
