@@ -385,7 +385,12 @@ void XEVImageWindow::AskForTheScreen()
 
 void XEVImageWindow::KeepKeys()
 {
-    if (!keysLost_ || owner_ == nullptr) {
+    if (owner_ == nullptr) {
+        return;
+    }
+    // Keys that nothing in the window holds are lost as well: a grid laid out while no widget
+    // has the focus (the window as it opens, before any click) gives them to a cell in sight.
+    if (!keysLost_ && owner_->window()->focusWidget() != nullptr) {
         return;
     }
     // The active cell in sight keeps them; else the first in sight, made the active one when
