@@ -359,4 +359,11 @@ TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
     const int32_t before = keys->currentImage;
     press(Qt::Key_Down);
     EXPECT_TRUE(PumpUntil([&] { return keys->currentImage == before + 1; }, kDriveWaitMs)) << keys->currentImage;
+    // The study list's column hidden while the list has the focus: the keys go to a cell in
+    // sight, not to the grid around the cells, and PageDown pages.
+    List().setFocus(Qt::MouseFocusReason);
+    frame->SetFullScreen(true);
+    ASSERT_TRUE(PumpUntil([&] { return keysInSight() != nullptr; })) << frame->focusWidget();
+    press(Qt::Key_PageDown);
+    EXPECT_GT(Image().FirstVisibleRow(), 0);
 }
