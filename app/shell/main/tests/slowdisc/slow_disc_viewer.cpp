@@ -28,8 +28,8 @@
 //            "landing", timed from the last click
 //   tiles    the study's first series enlarged into tiles by a double click on its cell once it
 //            shows an image, then stepped by the layout arrows 0.3 s apart from the layout it
-//            opens with to 1 x 1, then up to 4 x 4, while it loads; then "landing", timed from the last click to every
-//            tile in view showing its image
+//            opens with to 1 x 1, then up to 4 x 4, while it loads; then "landing", timed from
+//            the last click to every tile in view showing its image
 //   keys     PageDown presses 0.3 s apart, sent to the widget with the focus (else the grid),
 //            once the study's grid shows its first page, to the grid's end, then PageUp back to
 //            its top; then "landing", timed from the last key; also "keys N M": the presses sent
