@@ -14,17 +14,21 @@
 # its disc at each medium (start; the study's third series, then the study, while the disc is
 # read; File Open of a second disc on the same drive; a 201-series grid scrolled to its end, and
 # paged to its end by trough clicks 0.5, 0.3 and 0.1 s apart and by a thumb drag; the study's
-# grid stepped by the layout arrows 0.3 s apart, 5 x 5 to 1 x 1 to 4 x 4, while it loads; cine on a
-# loading series; the study's grid while it loads with cine in one cell and the wheel turned 10
-# notches 0.1 s apart in another, the landing timed from the last notch to that cell's image;
-# the start on a zip whose first member is a 105 MB multi-frame file, the cells of its 0.5 MB
-# members timed apart from the large one's; a file whose pixels the drive cannot read) and
-# prints its longest GUI freeze, each step's time to its page's images against their drive time
-# (a seek and the bytes of each image at the rate; a zip member's, all its bytes in the archive,
-# a zip's start, a seek and its directory too; File Open's, a seek and the bytes of the second
-# disc's DICOMDIR, which its page cannot come before), the image the wheel asked for and the one
-# shown and what the drive's request under way at the last notch still took, the second disc's
-# first image after Enter, the failing file's opens and failed reads, and the requests the drive
+# grid stepped by the layout arrows 0.3 s apart, 5 x 5 to 1 x 1 to 4 x 4, while it loads; a
+# 40-image series enlarged into tiles by a double click and stepped 1 x 1 to 4 x 4 the same way;
+# the 201-series grid paged to its end by PageDown and back by PageUp, 0.3 s apart, sent to the
+# widget with the focus; cine on a loading series; the study's grid while it loads with cine in
+# one cell and the wheel turned 10 notches 0.1 s apart in another, the landing timed from the
+# last notch to that cell's image; the start on a zip whose first member is a 105 MB
+# multi-frame file, the cells of its 0.5 MB members timed apart from the large one's; a file
+# whose pixels the drive cannot read) and prints its longest GUI freeze, each step's time to its
+# page's images (every cell or tile in view) against their drive time (a seek and the bytes of
+# each image at the rate; a zip member's, all its bytes in the archive, a zip's start, a seek
+# and its directory too; File Open's, a seek and the bytes of the second disc's DICOMDIR, which
+# its page cannot come before), the image the wheel asked for and the one shown and what the
+# drive's request under way at the last notch still took, the second disc's first image after
+# Enter, the keys sent and those after which the grid did not move, the failing file's opens
+# and failed reads, and the requests the drive
 # served in the run.
 # The build folder needs the tests (-DKV_TESTS=ON), which build the timed program;
 # SLOW_DISC_VIEWER names another build of the timed program (an earlier version's, say);
@@ -82,12 +86,16 @@ ACTIONS = [("start", "mr", "start", None),
            ("201-series grid paged by a thumb drag", "grid", "drag", None),
            ("20-series grid stepped 5x5 to 1x1 to 4x4 by layout arrows 0.3 s apart while it loads", "mr",
             "layout", None),
+           ("a 40-image series enlarged to tiles, stepped 1x1 to 4x4 by layout arrows 0.3 s apart while it loads",
+            "tiles", "tiles", None),
+           ("201-series grid paged by PageDown to its end and PageUp back, 0.3 s apart", "grid", "keys", None),
            ("cine on a loading series", "multiframe", "cine", None),
            ("10 wheel notches 0.1 s apart in a grid cell beside a cell playing cine, while the disc loads", "mr",
             "wheel", None),
            ("start on a zip whose first member is a 105 MB file, then 0.5 MB members", "zip", "zip", None),
            ("a file that fails to read", "mr", "start", "/mr/DICOM/S001/I0001:2000")]
 DISCS = {"mr": ["mr"], "other": ["mr", "2", "20", "256"], "grid": ["mr", "201", "1", "256"],
+         "tiles": ["mr", "2", "40", "256"],
          "multiframe": ["multiframe", "100", "512"], "zip": ["multiframezip", "200", "512"]}
 
 
@@ -100,7 +108,7 @@ def act(medium_root, disc, action, fail, medium, env, report):
     command = [viewer, os.path.join(medium_root, disc, entry), "500", str(LIMIT_MS), action,
                os.path.join(medium_root, "other", "DICOMDIR")]
     out = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
-    steps, enter, wheel, busy = [], None, None, None
+    steps, enter, wheel, busy, keys = [], None, None, None, None
     for line in out.splitlines():
         words = line.split()
         if words[:1] == ["step"] and len(words) == 5:
@@ -111,11 +119,13 @@ def act(medium_root, disc, action, fail, medium, env, report):
             wheel = (int(words[1]), int(words[2]))
         elif words[:1] == ["busy"] and len(words) == 2:
             busy = int(words[1]) / 1000
+        elif words[:1] == ["keys"] and len(words) == 3:
+            keys = (int(words[1]), int(words[2]))
     counts = {}
     if os.path.exists(report):
         counts = dict(line.split()[:2] for line in open(report) if len(line.split()) >= 2)
         os.remove(report)
-    return steps, enter, wheel + (busy,) if wheel else None, counts
+    return steps, enter, wheel + (busy,) if wheel else None, keys, counts
 
 
 def actions_table(work, env):
@@ -133,8 +143,8 @@ def actions_table(work, env):
         for medium in media:
             if medium == "fast":
                 continue
-            steps, enter, wheel, counts = act(medium_root, disc, action, fail, medium, env,
-                                       os.path.join(work, "report"))
+            steps, enter, wheel, keys, counts = act(medium_root, disc, action, fail, medium, env,
+                                                    os.path.join(work, "report"))
             # The paging's moves, and cine begun beside the wheel, have no page of their own: the
             # landing is timed. The zip's start is timed twice: to its small members' cells, then
             # to every cell.
@@ -153,6 +163,8 @@ def actions_table(work, env):
                 pages += "; image asked %d, shown %d%s; the drive's request under way at the last notch" \
                          " ended %.2f s after it (landing past it: %s)" % (
                              wheel[0], wheel[1], "" if wheel[0] == wheel[1] else " (a step lost)", busy, past)
+            if keys is not None:
+                pages += "; keys %d, %d that did not move the grid" % keys
             stall = "%.2f s" % max(s[1] for s in steps) if steps else "-"
             failing = "%s, %s" % (counts.get("failing_opens", "-"), counts.get("failed_reads", "-")) if fail else ""
             print("| %s | %s | %s | %s | %s | %s | %s |" % (label, medium, stall, pages,

@@ -298,8 +298,9 @@ TEST_F(SlowDiscScreenTest, AnEnlargedSeriesSteppedToMoreTilesPaintsEveryTile)
     XEVSetMediumProbe({});
 }
 
-// The study's grid paged by PageDown and PageUp from a cell that the page scrolls away: each key
-// pages, the keys stay with a cell in sight that is the active one, and an arrow steps it.
+// The study's grid paged by PageDown and PageUp: opened with nothing focused, the keys are with a
+// cell in sight; from a cell that the page scrolls away, each key pages, the keys stay with a
+// cell in sight that is the active one, and an arrow steps it.
 TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
 {
     if (!OnSlowDisc()) {
@@ -307,16 +308,6 @@ TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
         RunTestOnSlowDisc({temp_ / "disc", 6e6, 100, 0});
         return;
     }
-    frame->OnAgreementClosed(1);
-    Open(SlowDiscRoot() + "/DICOMDIR");
-    ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kDriveWaitMs));
-    // 2 x 2: three pages of rows.
-    Image().ApplyLayout(2);
-    ASSERT_TRUE(PumpUntil([this] { return !Image().CellsComing() && frame->FirstCellsLoaded(); }, kDriveWaitMs));
-    XEVImageViewCtrl* first = InSight().front();
-    Image().ActivateCell(first->ControlId());
-    first->setFocus(Qt::MouseFocusReason);
-    ASSERT_EQ(frame->focusWidget(), first);
     const auto press = [this](int key) {
         QWidget* keys = frame->focusWidget();
         ASSERT_NE(keys, nullptr);
@@ -329,6 +320,28 @@ TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
         const auto found = std::find(cells.begin(), cells.end(), frame->focusWidget());
         return found == cells.end() ? nullptr : *found;
     };
+    // Opened before any click, with nothing in the window focused: the grid gives the keys to
+    // a cell in sight, and the first PageDown pages.
+    if (QWidget* focused = frame->focusWidget()) {
+        focused->clearFocus();
+    }
+    ASSERT_EQ(frame->focusWidget(), nullptr);
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kDriveWaitMs));
+    ASSERT_NE(keysInSight(), nullptr);
+    // 2 x 2: three pages of rows.
+    Image().ApplyLayout(2);
+    ASSERT_TRUE(PumpUntil([this] { return !Image().CellsComing() && frame->FirstCellsLoaded(); }, kDriveWaitMs));
+    ASSERT_NE(keysInSight(), nullptr);
+    press(Qt::Key_PageDown);
+    EXPECT_EQ(Image().FirstVisibleRow(), 2);
+    press(Qt::Key_PageUp);
+    ASSERT_EQ(Image().FirstVisibleRow(), 0);
+    XEVImageViewCtrl* first = InSight().front();
+    Image().ActivateCell(first->ControlId());
+    first->setFocus(Qt::MouseFocusReason);
+    ASSERT_EQ(frame->focusWidget(), first);
     for (const auto& [key, row] : std::vector<std::pair<int, int>>{
              {Qt::Key_PageDown, 2}, {Qt::Key_PageDown, 4}, {Qt::Key_PageUp, 2}, {Qt::Key_PageUp, 0}}) {
         press(key);
@@ -346,4 +359,11 @@ TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
     const int32_t before = keys->currentImage;
     press(Qt::Key_Down);
     EXPECT_TRUE(PumpUntil([&] { return keys->currentImage == before + 1; }, kDriveWaitMs)) << keys->currentImage;
+    // The study list's column hidden while the list has the focus: the keys go to a cell in
+    // sight, not to the grid around the cells, and PageDown pages.
+    List().setFocus(Qt::MouseFocusReason);
+    frame->SetFullScreen(true);
+    ASSERT_TRUE(PumpUntil([&] { return keysInSight() != nullptr; })) << frame->focusWidget();
+    press(Qt::Key_PageDown);
+    EXPECT_GT(Image().FirstVisibleRow(), 0);
 }

@@ -385,7 +385,14 @@ void XEVImageWindow::AskForTheScreen()
 
 void XEVImageWindow::KeepKeys()
 {
-    if (!keysLost_ || owner_ == nullptr) {
+    if (owner_ == nullptr) {
+        return;
+    }
+    // Keys that no widget able to take them holds are lost as well: a grid laid out while
+    // nothing in the window has the focus (as it opens, before any click), or the grid or a
+    // pane around it does (a column hidden hands its focus on), gives them to a cell in sight.
+    const QWidget* focused = owner_->window()->focusWidget();
+    if (!keysLost_ && focused != nullptr && focused != owner_ && !focused->isAncestorOf(owner_)) {
         return;
     }
     // The active cell in sight keeps them; else the first in sight, made the active one when

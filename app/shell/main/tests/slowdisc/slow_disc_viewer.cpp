@@ -36,6 +36,14 @@
 //   zip      the start on an archive: "small" is timed to every cell on screen whose image is a
 //            member after the archive's first (which is large) showing it, then "start" to
 //            every cell, both from the start; their drive times count the archive's directory
+//   tiles    the study's first series enlarged into tiles by a double click on its cell once it
+//            shows an image, then stepped by the layout arrows 0.3 s apart from the layout it
+//            opens with to 1 x 1, then up to 4 x 4, while it loads; then "landing", timed from
+//            the last click to every tile in view showing its image
+//   keys     PageDown presses 0.3 s apart, sent to the widget with the focus (else the grid),
+//            once the study's grid shows its first page, to the grid's end, then PageUp back to
+//            its top; then "landing", timed from the last key; also "keys N M": the presses sent
+//            and those after which the grid did not move
 // The hold then counts from the last step.
 // With "report", once every cell on screen shows its image the first study's SR report is
 // asked for, and the close as soon as its worker reads the medium (or has answered):
@@ -54,8 +62,11 @@
 //   detached N     the viewer's workers still running then
 //   slow_disc_viewer PATH [HOLD_MS, default 1000] [CLOSE_AT_MS, default 300000] [ACTION [OTHER] | report]
 // PATH is a disc's DICOMDIR or a zip.
+
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
@@ -499,18 +510,37 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
                  [done](CMainFrame*) { return *done; }},
                 {"landing", nullptr, PageShown}};
     }
-    if (action == "layout") {
+    if (action == "layout" || action == "tiles") {
         auto done = std::make_shared<bool>(false);
         auto fewer = std::make_shared<bool>(true);
         auto timer = std::make_shared<QTimer>();
-        return {{"start", nullptr, firstShown},
+        const bool tiles = action == "tiles";
+        const auto firstCellShows = [](CMainFrame* frame) {
+            const auto& cells = frame->GetImageFormView()->studyCells;
+            return !cells.empty() && cells.begin()->second->CurrentImage() != nullptr &&
+                   cells.begin()->second->HasFramePixels(cells.begin()->second->currentFrame);
+        };
+        return {{"start", nullptr, tiles ? std::function<bool(CMainFrame*)>(firstCellShows) : firstShown},
                 {"moves",
-                 [done, fewer, timer](CMainFrame* frame) {
+                 [done, fewer, timer, tiles](CMainFrame* frame) {
+                     if (tiles) {
+                         // The first series enlarged into tiles by a double click on its cell.
+                         XEVImageViewCtrl* cell = frame->GetImageFormView()->studyCells.begin()->second;
+                         const QPoint at = cell->rect().center();
+                         for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                                         QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+                             const Qt::MouseButtons held =
+                                 type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
+                             QMouseEvent event(type, QPointF(at), QPointF(cell->mapToGlobal(at)), Qt::LeftButton, held,
+                                               Qt::NoModifier);
+                             QCoreApplication::sendEvent(cell, &event);
+                         }
+                     }
                      // A click on an arrow as a person makes it: fewer cells to 1 x 1, then more.
                      const auto click = [frame, done, fewer, timer] {
                          CXEVStatusFormView* status = frame->GetStatusPane();
                          CXEVImageFormView* image = frame->GetImageFormView();
-                         const int32_t cells = image->studyLayout.rows * image->studyLayout.cols;
+                         const int32_t cells = image->ActiveLayout().rows * image->ActiveLayout().cols;
                          *fewer = *fewer && cells > 1;
                          // The last click: the landing is timed once its layout is applied.
                          if (!*fewer && cells >= 9) {
@@ -528,13 +558,59 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
                          }
                      };
                      QObject::connect(timer.get(), &QTimer::timeout, click);
-                     click();
+                     // The tiles' first click comes 0.3 s after the double click.
+                     if (!tiles) {
+                         click();
+                     }
                      timer->start(300);
                  },
-                 [done](CMainFrame* frame) {
-                     const LayoutInfo& layout = frame->GetImageFormView()->studyLayout;
-                     return *done && layout.rows * layout.cols >= 16;
+                 [done, tiles](CMainFrame* frame) {
+                     const CXEVImageFormView* image = frame->GetImageFormView();
+                     const LayoutInfo& layout = image->ActiveLayout();
+                     return *done && layout.rows * layout.cols >= 16 && (!tiles || image->activeMode == 1);
                  }},
+                {"landing", nullptr, PageShown}};
+    }
+    if (action == "keys") {
+        // PageDown to the grid's end, then PageUp to its top, 0.3 s apart, each sent where a
+        // person's key goes: the widget with the focus, else the grid.
+        auto done = std::make_shared<bool>(false);
+        auto down = std::make_shared<bool>(true);
+        auto sent = std::make_shared<int>(0);
+        auto lost = std::make_shared<int>(0);
+        auto timer = std::make_shared<QTimer>();
+        return {{"start", nullptr, PageShown},
+                {"moves",
+                 [done, down, sent, lost, timer](CMainFrame* frame) {
+                     const auto press = [frame, done, down, sent, lost, timer] {
+                         CXEVImageFormView* image = frame->GetImageFormView();
+                         const QScrollBar& bar = image->ScrollBar();
+                         *down = *down && bar.value() < bar.maximum();
+                         const int32_t before = image->FirstVisibleRow();
+                         // The release goes where the focus is then: the page may have retired the
+                         // cell that took the press.
+                         for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+                             QWidget* keys = QApplication::focusWidget();
+                             QKeyEvent event(type, *down ? Qt::Key_PageDown : Qt::Key_PageUp, Qt::NoModifier);
+                             QCoreApplication::sendEvent(keys != nullptr ? keys : image, &event);
+                         }
+                         ++*sent;
+                         // The grid scrolls as the key is taken: a press that left it where it was is lost.
+                         *lost += image->FirstVisibleRow() == before ? 1 : 0;
+                         // Lost keys would not end the run.
+                         if ((!*down && bar.value() <= bar.minimum()) || *sent >= 500) {
+                             timer->stop();
+                             *done = true;
+                             std::printf("keys %d %d\n", *sent, *lost);
+                         }
+                     };
+                     QObject::connect(timer.get(), &QTimer::timeout, press);
+                     press();
+                     if (!*done) {
+                         timer->start(300);
+                     }
+                 },
+                 [done](CMainFrame*) { return *done; }},
                 {"landing", nullptr, PageShown}};
     }
     if (action == "cine") {
