@@ -93,7 +93,7 @@ protected:
             }
         } while (
             (onScreen == 0 || shown.size() + box.texts.size() < onScreen || (!any && box.texts.size() < failures)) &&
-            timer.elapsed() < 14000);
+            timer.elapsed() < (kHangCeilings ? 14000 : kNoCeilingWaitMs));
         if (!any) {
             EXPECT_EQ(shown.size() + failures, onScreen);
             EXPECT_EQ(box.texts.size(), failures);

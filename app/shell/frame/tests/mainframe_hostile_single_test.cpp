@@ -46,7 +46,7 @@ protected:
     {
         const size_t before = box.texts.size();
         open();
-        ASSERT_TRUE(PumpUntil([&] { return box.texts.size() > before; }, 120000));
+        ASSERT_TRUE(PumpUntil([&] { return box.texts.size() > before; }, kNoCeilingWaitMs));
         Pump();
         ASSERT_EQ(box.texts.size(), before + 1);
         const QString& told = box.texts.back();

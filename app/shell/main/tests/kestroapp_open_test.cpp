@@ -507,7 +507,10 @@ TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNe
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
         const std::string said = ReadText(errors);
-        EXPECT_EQ(said.find("exit deadline"), std::string::npos) << said;
+        // The deadline is a time: where a run is slowed many times, only what the end did counts.
+        if (kHangCeilings) {
+            EXPECT_EQ(said.find("exit deadline"), std::string::npos) << said;
+        }
         EXPECT_EQ(said.find("without waiting"), std::string::npos) << said;
         std::printf("[ figures  ] SIGTERM %s, %d members: ended in %lld ms\n",
                     whileFilling ? "while filling" : "once full", atSignal, static_cast<long long>(ms));
