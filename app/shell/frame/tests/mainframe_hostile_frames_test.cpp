@@ -603,7 +603,7 @@ TEST_F(HostileFramesTest, KeptHeadersAtFullSizeOneImageZipped)
     ExpectOnlyOutOfMemory(box.texts);
     ASSERT_NE(ShownAccount(), nullptr);
     EXPECT_EQ(ShownAccount()->Held(), 0u);
-    ExpectBounded("the same as a 3.3 MB zip");
+    ExpectBounded("the same as a 3.3 MB zip", 30000);
 }
 
 TEST_F(HostileFramesTest, KeptHeadersAtFullSizeSeries)
@@ -618,7 +618,7 @@ TEST_F(HostileFramesTest, KeptHeadersAtFullSizeSeries)
     ExpectOnlyOutOfMemory(box.texts);
     ASSERT_NE(ShownAccount(), nullptr);
     EXPECT_EQ(ShownAccount()->Held(), 0u);
-    ExpectBounded("a series of six images of 2,000,000 empty elements each");
+    ExpectBounded("a series of six images of 2,000,000 empty elements each", 60000);
 }
 
 TEST_F(HostileFramesTest, KeptHeadersAtFullSizeStudy)
