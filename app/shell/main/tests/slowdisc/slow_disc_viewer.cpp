@@ -264,23 +264,19 @@ using CellFilter = std::function<bool(XEVImageViewCtrl*, ImageInfo*)>;
 // medium.
 long long DriveMs(CMainFrame* frame, const CellFilter& counted = nullptr, bool opening = false)
 {
-    const char* rate = std::getenv("KV_SLOWDISC_RATE");
-    const char* seek = std::getenv("KV_SLOWDISC_SEEK_MS");
-    if (rate == nullptr || frame->GetImageFormView() == nullptr || std::atof(rate) <= 0) {
+    if (frame->GetImageFormView() == nullptr) {
         return 0;
     }
     const std::map<std::string, uint64_t>& members = Archive().members;
-    const double seekMs = seek != nullptr ? std::atof(seek) : 100.0;
     std::set<std::string> files;
-    double ms =
-        opening && Archive().directory > 0 ? seekMs + double(Archive().directory) * 1000.0 / std::atof(rate) : 0;
+    double ms = opening && Archive().directory > 0 ? FileDriveMs(double(Archive().directory)) : 0;
     for (const auto& [cell, shown] : CellsInView(frame)) {
         if (cell->CurrentImage() != shown || (counted && !counted(cell, shown)) ||
             !files.insert(shown->filePath.toStdString()).second) {
             continue;
         }
         if (const auto member = members.find(MemberOf(shown->filePath)); member != members.end()) {
-            ms += seekMs + double(member->second) * 1000.0 / std::atof(rate);
+            ms += FileDriveMs(double(member->second));
             continue;
         }
         struct stat status {};
