@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -287,6 +288,21 @@ CKestroApp::CKestroApp(int& argc, char** argv) : QApplication(argc, argv)
     }
 }
 
+int CKestroApp::ExitDeadlineMs()
+{
+    static const int deadline = [] {
+        const char* given = std::getenv("KV_EXIT_DEADLINE_MS");
+        if (given == nullptr) {
+            return kExitDeadlineMs;
+        }
+        char* end = nullptr;
+        const long ms = std::strtol(given, &end, 10);
+        constexpr long kLongest = 10L * 60 * 1000;
+        return *end == '\0' && ms > kExitDeadlineMs && ms <= kLongest ? static_cast<int>(ms) : kExitDeadlineMs;
+    }();
+    return deadline;
+}
+
 void CKestroApp::SetScreenshot(const QString& file, int timeoutMs)
 {
     screenshot_ = file;
@@ -307,7 +323,7 @@ int CKestroApp::Run()
             }
             exit(0);
         },
-        kExitDeadlineMs);
+        ExitDeadlineMs());
     endSignals_ = &endSignals;
     struct Forget {
         XEVEndSignals*& watch;
@@ -383,7 +399,7 @@ void CKestroApp::OnFrameClosing()
         SetReaderWaitEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 2 / 5));
         SetFolderRemovalEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 3 / 5));
         if (endSignals_ != nullptr) {
-            endSignals_->ArmDeadline(kExitDeadlineMs);
+            endSignals_->ArmDeadline(ExitDeadlineMs());
         }
     });
 }

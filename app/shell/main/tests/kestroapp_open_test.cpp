@@ -451,9 +451,11 @@ void FillWithMembers(const std::string& folder, int count, const std::atomic<boo
 }   // namespace
 
 // A signal while a large extraction folder is being filled, and one once it is full: either
-// way the removal stops in time for the process to end by itself, with 0, before its exit
-// deadline; whatever is left keeps its lock file, and the next start removes it. An end by the
-// deadline, or without waiting for a worker, says so on stderr.
+// way the removal stops at its share of the exit's time and the process ends by itself, with
+// 0; whatever is left keeps its lock file, and the next start removes it. An end by the
+// deadline, or without waiting for a worker, says so on stderr. A disk that stalls can hold one
+// unlink for seconds, so the deadline here is a hang ceiling; the figure is the program's own
+// exit with the removal's share unchanged.
 TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNextStartRemovesTheRest)
 {
     constexpr int kMembers = 20000;
@@ -463,7 +465,7 @@ TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNe
         QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         const std::string errors = temp_.path().toStdString() + "/stderr.txt";
         Viewer viewer;
-        ASSERT_TRUE(viewer.Spawn({"/Agree", zip_}, {}, errors));
+        ASSERT_TRUE(viewer.Spawn({"/Agree", zip_}, {{"KV_EXIT_DEADLINE_MS", "30000"}}, errors));
         std::string folder;
         ASSERT_TRUE(WaitForFile(
             [&] {
@@ -497,7 +499,7 @@ TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNe
         clock.start();
         viewer.Signal(SIGTERM);
         const int atSignal = made.load();
-        const int status = viewer.Wait(kStartTimeoutMs);
+        const int status = viewer.Wait(2 * kStartTimeoutMs);
         const qint64 ms = clock.elapsed();
         stop = true;
         if (filler.joinable()) {
@@ -507,7 +509,6 @@ TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNe
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
         const std::string said = ReadText(errors);
-        // The deadline is a time: where a run is slowed many times, only what the end did counts.
         if (kHangCeilings) {
             EXPECT_EQ(said.find("exit deadline"), std::string::npos) << said;
         }
