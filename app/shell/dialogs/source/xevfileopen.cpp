@@ -1,6 +1,9 @@
 #include "shell/xevfileopen.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <string_view>
 
 #include "shell/xev_utility.h"
 #include "shell/xevziparchive.h"
@@ -19,19 +22,34 @@ bool IsDicomFile(const QString& path, const std::atomic<int32_t>* stop)
 
 namespace {
 
-// The first bytes of the file, which tell a zip and a DICOM file by their marks, read in the
-// medium's turn like the checks after them. False when the stop came first. A zip is known by
-// its end record, at the file's end: a file with the DICOM mark is looked at there only when it
-// also begins as a zip, since a DICOMDIR's parse reads from its start, and going to its end
-// first costs the drive a seek and a search of up to 64 KiB read backwards.
+bool HasZipName(const std::string& narrow)
+{
+    constexpr std::string_view kZip = ".zip";
+    return narrow.size() > kZip.size() &&
+           std::equal(kZip.begin(), kZip.end(), narrow.end() - kZip.size(),
+                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+}
+
+// Whether the file is a zip or has the DICOM mark, read in the medium's turn like the checks
+// after them. False when the stop came first. Each kind is read where its own reader starts, so
+// the drive seeks once: a zip is known by its end record, where its directory is read next, and
+// a file named as one is looked at there first; any other file by its first bytes, since a
+// DICOMDIR's parse reads from its start, and is looked at as a zip only when it begins as one or
+// has no DICOM mark.
 bool ReadMarks(const std::string& narrow, const std::atomic<int32_t>* stop, bool& zip, bool& dicm)
 {
     XEVMediumTurn turn(XEVReadPriority::OnScreen, stop);
     if (!turn.Held()) {
         return false;
     }
+    const bool zipName = HasZipName(narrow);
+    if (zipName && IsZipFile(narrow)) {
+        zip = true;
+        dicm = false;
+        return true;
+    }
     const XEVFileMarks marks = ReadFileMarks(narrow);
-    zip = (!marks.dicm || marks.zipStart) && IsZipFile(narrow);
+    zip = !zipName && (!marks.dicm || marks.zipStart) && IsZipFile(narrow);
     dicm = !zip && marks.dicm;
     return true;
 }

@@ -1122,7 +1122,8 @@ size_t ReadsSoFar()
 }   // namespace
 
 // A zip whose first member is a 31 MB multi-frame file, stored, beside two series of 0.5 MB
-// members, at 6 MB/s: the cells of the small members show while the large member is still being
+// members, at 6 MB/s: the drive begins at the archive's directory, not at the large member
+// before it; the cells of the small members show while the large member is still being
 // extracted, the drive reads their members before the large member's last block, and then the
 // large member's cell shows too.
 TEST_F(SlowDiscOpenTest, SmallMembersInViewAreNotHeldBehindALargeMembersExtraction)
@@ -1158,6 +1159,10 @@ TEST_F(SlowDiscOpenTest, SmallMembersInViewAreNotHeldBehindALargeMembersExtracti
     ASSERT_TRUE(PumpUntil([&] { return shownMembers().size() == 3; }));
     EXPECT_EQ(shownMembers(), (std::vector<std::string>{"DICOM/S001/I0001", small[0], small[1]}));
     const std::vector<SlowDiscEvent> log = SlowDiscLog();
+    const std::vector<SlowDiscEvent> reads = ReadsOf(zip);
+    ASSERT_FALSE(reads.empty());
+    EXPECT_GT(reads.front().offset, MemberData(zip, "DICOM/S001/I0001").second)
+        << "the drive went to the large member before the directory";
     const long largeEnd = LastDriveReadIn(log, zip, MemberData(zip, "DICOM/S001/I0001"));
     for (const std::string& member : small) {
         const long end = LastDriveReadIn(log, zip, MemberData(zip, member));
