@@ -997,24 +997,20 @@ TEST_F(SlowDiscOpenTest, TheGridPagedByTroughClicksReadsThePageInViewFirst)
         ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); })) << "the landing page";
         EXPECT_EQ(ThePageInViewGoesFirst(SlowDiscLog(), mark, Image()), "");
         // Let the rows kept beside it load too, so that the next open stops nothing under way.
-        const bool settled = PumpUntil([this] {
+        // Each cell whose loads have not ended, with its counts.
+        const auto unsettled = [this] {
+            std::string cells;
             for (const auto& [id, cell] : Image().studyCells) {
                 if (!CellLoadsFinished(*cell)) {
-                    return false;
-                }
-            }
-            return true;
-        });
-        std::string unsettled;
-        for (const auto& [id, cell] : Image().studyCells) {
-            if (!CellLoadsFinished(*cell)) {
-                unsettled += " cell " + std::to_string(cell->GetPosition()) + (cell->isVisible() ? " (shown)" : "") +
+                    cells += " cell " + std::to_string(cell->GetPosition()) + (cell->isVisible() ? " (shown)" : "") +
                              ": under way " + std::to_string(cell->loadingUnderWay.load()) + ", running " +
                              std::to_string(cell->loaderRunning.load()) + ", done pending " +
                              std::to_string(cell->loadDonePending.load()) + ";";
+                }
             }
-        }
-        ASSERT_TRUE(settled) << "loads never ended:" << unsettled;
+            return cells;
+        };
+        ASSERT_TRUE(PumpUntil([&] { return unsettled().empty(); })) << "loads never ended:" << unsettled();
     }
     EXPECT_EQ(box.texts.size(), 0u);
     XEVSetMediumProbe({});
