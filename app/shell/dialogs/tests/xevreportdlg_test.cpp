@@ -198,6 +198,14 @@ TEST_F(ReportDialogTest, OpeningPathsAndTheArchiveImport)
     const std::string zip = temp_.Path() + "/disc.zip";
     ASSERT_TRUE(MakeZip(zip, members));
     EXPECT_EQ(ClassifyOpenPath(QString::fromStdString(zip)), XEVOpenKind::Archive);
+    // The name only orders the reads: a zip by another name and a DICOMDIR named as a zip are
+    // what they are.
+    const std::string unnamed = temp_.Path() + "/disc.bin";
+    const std::string namedZip = temp_.Path() + "/DICOMDIR.ZIP";
+    fs::copy_file(zip, unnamed);
+    fs::copy_file(disc + "/DICOMDIR", namedZip);
+    EXPECT_EQ(ClassifyOpenPath(QString::fromStdString(unnamed)), XEVOpenKind::Archive);
+    EXPECT_EQ(ClassifyOpenPath(QString::fromStdString(namedZip)), XEVOpenKind::DicomDir);
 
     const std::string kestro = XEVGetExtractFolder();
     const QString dicomDir = ImportZipArchive(QString::fromStdString(zip));
