@@ -36,6 +36,8 @@ bool XEVImageViewCtrl::StartLoader()
         images.push_back(image);
     }
     loadingUnderWay = 1;
+    // Up before the thread exists, which may end before this returns.
+    loaderRunning = loader.WaitGate(0) ? 1 : 0;
     // The thread works on this copy: the set may be replaced while it is paused. Its stop is
     // its own: a loader let go keeps seeing it while the next one starts.
     // The hold keeps the records while the thread may read them, stopped or not.
@@ -46,6 +48,7 @@ bool XEVImageViewCtrl::StartLoader()
         });
     if (!started) {
         loadingUnderWay = 0;
+        loaderRunning = 0;
         return false;
     }
     return true;
@@ -64,6 +67,7 @@ void XEVImageViewCtrl::StopLoader()
     loaderQueued_ = false;
     // Not waited for: a loader in a read ends after its block, on its own, and touches no
     // state of the cell once stopped. Its gate opens, so one held there leaves too.
+    std::lock_guard<std::mutex> guard(loaderFlagsLock_);
     loader.Release();
     loaderRunning = 0;
 }
@@ -76,11 +80,15 @@ void XEVImageViewCtrl::PauseLoader()
 
 bool XEVImageViewCtrl::ResumeLoader()
 {
-    loaderRunning = 1;
     loader.SetGate();
-    if (std::exchange(loaderQueued_, false) && !StartLoader()) {
-        loaderRunning = 0;
-        return false;
+    if (std::exchange(loaderQueued_, false)) {
+        return StartLoader();
+    }
+    // A run that ended since the caller looked stays ended: its end, on its way, hands the
+    // turn on.
+    std::lock_guard<std::mutex> guard(loaderFlagsLock_);
+    if (loadingUnderWay.load() != 0) {
+        loaderRunning = 1;
     }
     return true;
 }
@@ -100,7 +108,6 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images, const std::ato
     if (stop.load() != 0) {
         return;
     }
-    loaderRunning = 1;
     const XEVWindowHandle self = Handle();
     const int32_t setSize = static_cast<int32_t>(images.size());
     const bool perFrame = GetLoadState().perFrameEntries.load() != 0;
@@ -139,7 +146,7 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images, const std::ato
             }
             if (shownLoaded && !XEVRoomForBackgroundDecode()) {
                 // The rest decodes as the cell steps to it.
-                PostLoadEnd(self, 0);
+                PostLoadEnd(self, 0, stop);
                 return;
             }
             {
@@ -158,7 +165,7 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images, const std::ato
                     locked.Unlock();
                     // The rest waits for memory; the form view hands the turn on once its
                     // re-check lets loads go on.
-                    PostLoadEnd(self, kXEVLoadEndedShortOfMemory);
+                    PostLoadEnd(self, kXEVLoadEndedShortOfMemory, stop);
                     return;
                 }
                 // A missing or broken file ends only its own load: the images after it still
@@ -171,17 +178,21 @@ void XEVImageViewCtrl::LoaderMain(std::vector<ImageInfo*> images, const std::ato
             }
         }
     }
-    if (stop.load() == 0) {
-        PostLoadEnd(self, 0);
-    }
+    PostLoadEnd(self, 0, stop);
 }
 
-void XEVImageViewCtrl::PostLoadEnd(const XEVWindowHandle& self, XEVLParam how)
+void XEVImageViewCtrl::PostLoadEnd(const XEVWindowHandle& self, XEVLParam how, const std::atomic<int32_t>& stop)
 {
-    loadDonePending = 1;
-    loadingUnderWay = 0;
-    // Down before the post: the cell joins this thread when the message arrives.
-    loaderRunning = 0;
+    {
+        std::lock_guard<std::mutex> guard(loaderFlagsLock_);
+        if (stop.load() != 0) {
+            return;
+        }
+        loadDonePending = 1;
+        loadingUnderWay = 0;
+        // Down before the post: the cell joins this thread when the message arrives.
+        loaderRunning = 0;
+    }
     XEVPostMessage(self, WM_XEV_VIEW_LOAD_DONE, 0, how);
 }
 

@@ -1,8 +1,11 @@
 // A cell's loader and its reports, stepping through images and frames, memory relief and
 // the linking of cells.
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "shell/xev_uistring.h"
@@ -89,6 +92,27 @@ TEST_F(ImageViewLoad, ClosedGateHoldsTheLoaderUntilItOpens)
     view->ResumeLoader();
     ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_DONE) == 1; }));
     EXPECT_EQ(view->loadedCount, 3);
+}
+
+// The grid looks at a cell, sees its loader under way and hands it the turn; the run ends in
+// between. The cell stays settled: its end, already posted, is the one the grid hears.
+TEST_F(ImageViewLoad, AResumeThatComesAfterTheRunEndedLeavesTheCellSettled)
+{
+    Show("small.dcm", 2, false);
+    ASSERT_TRUE(view->StartLoader());
+    // Not pumped: the end is posted and not yet taken.
+    QElapsedTimer waited;
+    waited.start();
+    while (view->loadingUnderWay.load() != 0 && waited.elapsed() < kPumpTimeoutMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(view->loadingUnderWay.load(), 0);
+    EXPECT_TRUE(view->ResumeLoader());
+    EXPECT_EQ(view->loaderRunning.load(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_DONE) == 1; }));
+    EXPECT_EQ(view->loaderRunning.load(), 0);
+    EXPECT_EQ(view->loader.Running(), 0u);
+    EXPECT_EQ(view->loadedCount, 2);
 }
 
 TEST_F(ImageViewLoad, StoppingAPausedLoaderLeavesAtOnce)

@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <unordered_set>
 #include <vector>
 
@@ -375,8 +376,9 @@ private:
     // the frame shown came by a request, so the page needs no laying out again around it.
     void TellFirstImage(bool requested);
     void LoaderMain(std::vector<ImageInfo*> images, const std::atomic<int32_t>& stop);
-    // The loader's last word: its flags down, then WM_XEV_VIEW_LOAD_DONE with how it ended.
-    void PostLoadEnd(const XEVWindowHandle& self, XEVLParam how);
+    // The loader's last word: its flags down, then WM_XEV_VIEW_LOAD_DONE with how it ended;
+    // nothing from a run already stopped, whose stopper has set the flags, maybe for the next.
+    void PostLoadEnd(const XEVWindowHandle& self, XEVLParam how, const std::atomic<int32_t>& stop);
     void PostToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);
     // The view's frame with -1 as the last frame of the helper.
     int32_t ResolveFrame(const XEVVEKHelper* helper) const;
@@ -461,4 +463,7 @@ private:
     RenderKey renderKey_;
     // Read and written on the GUI thread only.
     bool loaderQueued_ = false;
+    // A run's end and its stop, or a resume, one after the other: a flag set by the one that
+    // came second is never undone by the first. Held for the flags only, never across a read.
+    std::mutex loaderFlagsLock_;
 };
