@@ -387,6 +387,9 @@ void CXEVImageFormView::OnLoadDone(int32_t id, XEVLParam how)
 {
     if (const auto done = studyCells.find(id); done != studyCells.end()) {
         done->second->loadDonePending = 0;
+    } else if (seriesCells.count(id) == 0 && TurnTaken()) {
+        // A cell retired with its end on the way handed the turn on as it went.
+        return;
     }
     // A loader that ended short of memory leaves the turn to the memory re-check.
     if (how == kXEVLoadEndedShortOfMemory && GetLoadState().memoryShort.load() == 1) {

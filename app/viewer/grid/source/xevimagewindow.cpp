@@ -186,7 +186,10 @@ std::vector<XEVImageViewCtrl*> XEVImageWindow::PlaceStudyCells(QWidget* parent)
             continue;
         }
         XEVImageViewCtrl* cell = it->second;
-        runningDropped = runningDropped || (cell->loadingUnderWay.load() != 0 && XEVIsGateOpen(cell));
+        // The turn goes with a loader under way, and with one whose end is still on its way to
+        // a cell that may be gone before it comes.
+        runningDropped = runningDropped || (cell->loadingUnderWay.load() != 0 && XEVIsGateOpen(cell)) ||
+                         (cell->loadDonePending.load() != 0 && GetLoadState().memoryShort.load() == 0);
         if (activeCellId == it->first) {
             activeCellId = 0;
         }

@@ -425,6 +425,34 @@ TEST_F(FormViewTest, ActivatedCellLoadsFirstAndTheOthersWait)
     EXPECT_EQ(host.Posted(WM_XEV_PRELOAD_CONTROL), 1);
 }
 
+// A smaller layout retires the cell whose loader has just ended, its end still on its way:
+// the turn goes to a cell that stays, once, whether or not that end comes after all.
+TEST_F(FormViewTest, ACellRetiredWithItsEndOnTheWayHandsTheTurnOn)
+{
+    StudyInfo& study = MakeStudy(std::vector<SeriesRecipe>(12, SeriesRecipe{"CT", 6, false}));
+    ShowStarted(study);
+    ASSERT_TRUE(PumpUntil([&] { return view->activeCellId == 9001; }));
+    Pump();
+    // The loaders are held by hand: the first two cells wait for their turn, the last has
+    // just ended.
+    for (auto& [id, cell] : view->studyCells) {
+        cell->StopLoader();
+        cell->loadingUnderWay = 0;
+        cell->loadDonePending = 0;
+    }
+    Cell(9001).QueueLoader();
+    Cell(9002).QueueLoader();
+    Cell(9012).loadDonePending = 1;
+    view->ApplyLayout(0);
+    ASSERT_EQ(view->GetCell(9012), nullptr);
+    EXPECT_EQ(LoadingWithGateOpen(*view), 1);
+    EXPECT_TRUE(XEVIsGateOpen(&Cell(9001))) << "the cell in sight goes first";
+    // The retired cell's end comes after all: no second turn.
+    view->OnMessage(WM_XEV_VIEW_LOAD_DONE, XEVWParam(9012), 0);
+    EXPECT_EQ(LoadingWithGateOpen(*view), 1);
+    EXPECT_FALSE(XEVIsGateOpen(&Cell(9002)));
+}
+
 TEST_F(FormViewTest, LargerSeriesLayoutContinuesFromTheFirstCell)
 {
     StudyInfo& study = MakeStudy({{"CT", 12, true}});
