@@ -164,11 +164,14 @@ void CXEVStatusFormView::OnHScroll()
 bool CXEVStatusFormView::OnLButtonDown(const QPoint& point)
 {
     const int32_t hit = HitTestArrows(point);
+    // From the slider, which each click moves at once: a click that comes before the last
+    // one's step is applied (a busy window) steps on from it rather than again from the same.
+    const int32_t current = slider_->value();
     int32_t target = 0;
-    if (hit == 1 && slider_->minimum() < position_) {
-        target = position_ - 1;
-    } else if (hit == 2 && position_ < slider_->maximum()) {
-        target = position_ + 1;
+    if (hit == 1 && slider_->minimum() < current) {
+        target = current - 1;
+    } else if (hit == 2 && current < slider_->maximum()) {
+        target = current + 1;
     }
     if (target != 0) {
         {

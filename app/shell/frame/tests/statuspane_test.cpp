@@ -60,6 +60,25 @@ TEST_F(FrameTest, ArrowsStepTheSliderButNotPastItsEnds)
     EXPECT_EQ(Image().layoutIndex, 0);
 }
 
+// A busy window takes three clicks before it applies the first: each steps on from the last.
+TEST_F(FrameTest, ArrowClicksBeforeTheFirstStepIsAppliedEachStep)
+{
+    MakeFrame();
+    Status().ShowLayout(0);
+    Image().ApplyLayout(0);
+    for (int k = 0; k < 3; ++k) {
+        Status().OnLButtonDown(LeftArrow(Status()));
+    }
+    Pump();
+    EXPECT_EQ(Status().Position(), 5);
+    EXPECT_EQ(Image().layoutIndex, 3);
+    Status().OnLButtonDown(RightArrow(Status()));
+    Status().OnLButtonDown(RightArrow(Status()));
+    Pump();
+    EXPECT_EQ(Status().Position(), 7);
+    EXPECT_EQ(Image().layoutIndex, 1);
+}
+
 TEST_F(FrameTest, FullScreenNeedsASelectedCellAndStackLeavesIt)
 {
     MakeFrame();
