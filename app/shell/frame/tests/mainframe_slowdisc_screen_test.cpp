@@ -195,6 +195,8 @@ protected:
             ClickLayoutArrow(fewer);
             Wait(300);
         }
+        // A busy window applies the last click's step later: what follows looks at its grid.
+        ASSERT_TRUE(PumpUntil([this] { return Image().layoutIndex == 8 - frame->GetStatusPane()->Slider().value(); }));
     }
 
     PaintWatch paints_;
