@@ -1,11 +1,8 @@
 // A cell's loader and its reports, stepping through images and frames, memory relief and
 // the linking of cells.
 
-#include <QElapsedTimer>
-
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <thread>
 
 #include "shell/xev_uistring.h"
@@ -100,12 +97,8 @@ TEST_F(ImageViewLoad, AResumeThatComesAfterTheRunEndedLeavesTheCellSettled)
 {
     Show("small.dcm", 2, false);
     ASSERT_TRUE(view->StartLoader());
-    // Not pumped: the end is posted and not yet taken.
-    QElapsedTimer waited;
-    waited.start();
-    while (view->loadingUnderWay.load() != 0 && waited.elapsed() < kPumpTimeoutMs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    // Not pumped: the run has ended, its end posted and not yet taken.
+    view->loader.JoinRun();
     ASSERT_EQ(view->loadingUnderWay.load(), 0);
     EXPECT_TRUE(view->ResumeLoader());
     EXPECT_EQ(view->loaderRunning.load(), 0);
