@@ -835,25 +835,15 @@ PyrDicomResult PyrDicomDataElement::FindSpecificCharacterSet(PyrString& text, bo
     }
     for (const PyrDicomDataElement* e = start; e != nullptr; e = e->parent_) {
         if (const PyrDicomDataElement* charset = e->FindChild(kCharsetGroup, kCharsetElement)) {
-            // Read up to the last whole value among the first ones; a longer value is read no
-            // further, unless all that follows is padding.
+            // A value that names its sets is at most kCharsetBytes long: of a longer one only the
+            // whole values among its first bytes are read.
             const uint8_t* bytes = charset->value_;
-            const uint32_t held = charset->bytesHeld_;
             uint32_t limit = UINT32_MAX;
-            if (bytes != nullptr && held > kCharsetBytes && bytes[kCharsetBytes] != '\\') {
-                uint32_t next = kCharsetBytes;
-                while (next < held && IsPadding(bytes[next])) {
-                    ++next;
-                }
-                if (next < held) {
-                    limit = kCharsetBytes;
-                    while (limit > 0 && bytes[limit - 1] != '\\') {
-                        --limit;
-                    }
-                    limit = limit > 0 ? limit - 1 : 0;
-                }
-            } else if (bytes != nullptr && held > kCharsetBytes) {
+            if (bytes != nullptr && charset->bytesHeld_ > kCharsetBytes) {
                 limit = kCharsetBytes;
+                while (bytes[limit] != '\\' && limit > 0) {
+                    --limit;
+                }
             }
             // Without memory the text would read in the default repertoire: fail instead.
             return charset->GetStringValue(text, PyrVR::CS, -1, limit) == kPyrOutOfMemory ? kPyrOutOfMemory
