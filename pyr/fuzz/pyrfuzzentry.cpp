@@ -51,9 +51,20 @@ void Walk(const PyrDicomDataset& dataset, const PyrDicomDataElement* element, si
     element->GetULong(u, PyrVR::Unset, 1);
     element->GetLong(s, PyrVR::Unset, 0);
     element->GetDouble(d, PyrVR::Unset, 0);
-    element->GetMultiplicity();
+    const uint32_t multiplicity = element->GetMultiplicity();
 
     auto check = [&report](bool holds) { report.broken += holds ? 0 : 1; };
+    // Read in order, the first values are those the getter of each index gives, and as many
+    // as counted.
+    PyrDicomValueReader reader(*element);
+    uint32_t read = 0;
+    for (; read < 64 && !reader.AtEnd(); ++read) {
+        uint32_t inOrder = 0;
+        uint32_t byIndex = 0;
+        const PyrDicomResult r = reader.NextULong(inOrder);
+        check(r == element->GetULong(byIndex, PyrVR::Unset, int32_t(read)) && (r != kPyrSuccess || inOrder == byIndex));
+    }
+    check(read == 64 || read == multiplicity);
     if (element->GetValueMode() == PyrValueMode::InSource) {
         check(element->GetValuePosition() >= 0 && uint64_t(element->GetValuePosition()) + element->GetLength() <= size);
     }

@@ -99,6 +99,53 @@ uint64_t TextLimit(PyrDicomVR vr)
     }
 }
 
+// Only the first values of Specific Character Set can name the character sets a value is
+// written in; each is at most 16 bytes, and one backslash more.
+constexpr uint32_t kCharsetTerms = 8;
+constexpr uint32_t kCharsetBytes = kCharsetTerms * 17;
+
+bool IsPadding(uint8_t b)
+{
+    return b == ' ' || b == 0;
+}
+
+bool IsBlank(uint8_t b)
+{
+    return b == ' ' || (b >= '\t' && b <= '\r');
+}
+
+// The number written as text (IS, or DS) that starts at p, read from its blanks and at most
+// its VR's longest value of bytes after them, never past end, a backslash, a zero byte or a
+// byte that is not ASCII; false when no number starts there.
+template <class A>
+bool ParseTextNumber(const uint8_t* p, const uint8_t* end, PyrDicomVR vr, A& value)
+{
+    while (p < end && IsBlank(*p)) {
+        ++p;
+    }
+    char window[20];
+    const size_t limit = std::min<size_t>(TextLimit(vr), sizeof(window) - 1);
+    size_t n = 0;
+    for (; n < limit && p + n < end && p[n] != '\\' && p[n] != 0 && p[n] < 0x80; ++n) {
+        window[n] = static_cast<char>(p[n]);
+    }
+    window[n] = 0;
+    const char* stop = window;
+    A v{};
+    if constexpr (std::is_same_v<A, uint32_t>) {
+        v = PyrTextToULong(window, &stop);
+    } else if constexpr (std::is_same_v<A, int32_t>) {
+        v = PyrTextToLong(window, &stop);
+    } else {
+        v = vr == PyrVR::DS ? PyrTextToDouble(window, &stop) : double(PyrTextToLong(window, &stop));
+    }
+    if (stop == window) {
+        return false;
+    }
+    value = v;
+    return true;
+}
+
 // Value `index` of a backslash-separated text; false when there are fewer values.
 bool SelectValue(std::u16string_view text, int32_t index, std::u16string_view& out)
 {
@@ -692,8 +739,8 @@ PyrDicomResult ReadBinaryAs(A& value, PyrDicomVR vr, int32_t index, bool floats,
 
 }   // namespace
 
-template <class A, class Parse>
-PyrDicomResult PyrDicomDataElement::GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats, Parse parse) const
+template <class A>
+PyrDicomResult PyrDicomDataElement::GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats) const
 {
     if (bytesHeld_ == 0) {
         return kPyrNoValue;
@@ -701,17 +748,21 @@ PyrDicomResult PyrDicomDataElement::GetNumber(A& value, PyrDicomVR vr, int32_t i
     index = index < 0 ? 0 : index;
     const PyrDicomVR resolved = ResolveVR(vr);
     if (resolved == PyrVR::IS || (floats && resolved == PyrVR::DS)) {
-        PyrString text;
-        if (const PyrDicomResult r = GetStringValue(text, resolved, index); r != kPyrSuccess) {
-            return r;
-        }
-        const char16_t* end = nullptr;
-        const A v = parse(resolved, text.GetString(), &end);
-        if (end == text.GetString()) {
+        // Found among the bytes and read from its own first bytes: a value of any length
+        // costs no copy of it.
+        if (value_ == nullptr) {
             return kPyrNoValue;
         }
-        value = v;
-        return kPyrSuccess;
+        const uint8_t* p = value_;
+        const uint8_t* end = value_ + bytesHeld_;
+        for (int32_t i = 0; i < index; ++i) {
+            const void* slash = std::memchr(p, '\\', size_t(end - p));
+            if (slash == nullptr) {
+                return kPyrNoValue;
+            }
+            p = static_cast<const uint8_t*>(slash) + 1;
+        }
+        return ParseTextNumber(p, end, resolved, value) ? kPyrSuccess : kPyrNoValue;
     }
     if (resolved == PyrVR::AT && std::is_same_v<A, uint32_t>) {
         uint16_t words[2];
@@ -727,21 +778,17 @@ PyrDicomResult PyrDicomDataElement::GetNumber(A& value, PyrDicomVR vr, int32_t i
 
 PyrDicomResult PyrDicomDataElement::GetULong(uint32_t& value, PyrDicomVR vr, int32_t index) const
 {
-    return GetNumber(value, vr, index, false,
-                     [](PyrDicomVR, const char16_t* text, const char16_t** end) { return PyrTextToULong(text, end); });
+    return GetNumber(value, vr, index, false);
 }
 
 PyrDicomResult PyrDicomDataElement::GetLong(int32_t& value, PyrDicomVR vr, int32_t index) const
 {
-    return GetNumber(value, vr, index, false,
-                     [](PyrDicomVR, const char16_t* text, const char16_t** end) { return PyrTextToLong(text, end); });
+    return GetNumber(value, vr, index, false);
 }
 
 PyrDicomResult PyrDicomDataElement::GetDouble(double& value, PyrDicomVR vr, int32_t index) const
 {
-    return GetNumber(value, vr, index, true, [](PyrDicomVR resolved, const char16_t* text, const char16_t** end) {
-        return resolved == PyrVR::DS ? PyrTextToDouble(text, end) : double(PyrTextToLong(text, end));
-    });
+    return GetNumber(value, vr, index, true);
 }
 
 PyrDicomResult PyrDicomDataElement::GetPlainText(PyrString& value, PyrDicomVR vr, int32_t index, uint32_t limit) const
@@ -788,8 +835,19 @@ PyrDicomResult PyrDicomDataElement::FindSpecificCharacterSet(PyrString& text, bo
     }
     for (const PyrDicomDataElement* e = start; e != nullptr; e = e->parent_) {
         if (const PyrDicomDataElement* charset = e->FindChild(kCharsetGroup, kCharsetElement)) {
+            // A value that names its sets is at most kCharsetBytes long: of a longer one only the
+            // whole values among its first bytes are read.
+            const uint8_t* bytes = charset->value_;
+            uint32_t limit = UINT32_MAX;
+            if (bytes != nullptr && charset->bytesHeld_ > kCharsetBytes) {
+                limit = kCharsetBytes;
+                while (bytes[limit] != '\\' && limit > 0) {
+                    --limit;
+                }
+            }
             // Without memory the text would read in the default repertoire: fail instead.
-            return charset->GetStringValue(text, PyrVR::CS, -1) == kPyrOutOfMemory ? kPyrOutOfMemory : kPyrSuccess;
+            return charset->GetStringValue(text, PyrVR::CS, -1, limit) == kPyrOutOfMemory ? kPyrOutOfMemory
+                                                                                          : kPyrSuccess;
         }
     }
     return kPyrSuccess;
@@ -929,6 +987,55 @@ PyrDicomResult PyrDicomDataElement::GetStringValueOf(PyrString& value, PyrDicomV
     return GetNumericText(value, resolved, index, limit);
 }
 
+PyrDicomResult PyrDicomDataElement::GetShortString(PyrString& value, uint32_t maxBytes, PyrDicomVR vr) const
+{
+    return PyrNoThrow([&]() -> PyrDicomResult {
+        const PyrDicomVR resolved = ResolveVR(vr);
+        const uint32_t held = value_ != nullptr ? bytesHeld_ : 0;
+        const uint64_t window = uint64_t(maxBytes) + 1;
+        if (!PyrVR::IsPlainText(resolved)) {
+            // Up to four bytes a character; a longer value, cut, is marked as longer.
+            const uint64_t bytes = window * 4;
+            if (held <= bytes) {
+                return GetStringValueOf(value, vr, -1, UINT32_MAX);
+            }
+            const PyrDicomResult r = GetStringValueOf(value, vr, -1, static_cast<uint32_t>(bytes));
+            if (PyrSucceeded(r) && value.GetLength() <= maxBytes) {
+                value.Append(u"\uFFFD");
+            }
+            return r;
+        }
+        size_t begin = 0;
+        if (resolved != PyrVR::TM) {
+            while (begin < held && value_[begin] == ' ') {
+                ++begin;
+            }
+        }
+        size_t end = size_t(std::min<uint64_t>(held, begin + window));
+        size_t next = end;
+        while (next < held && IsPadding(value_[next])) {
+            ++next;
+        }
+        if (next == held) {
+            // All the rest is padding: the whole value, as its getter reads it.
+            return GetPlainText(value, resolved, -1, static_cast<uint32_t>(end));
+        }
+        // Longer than maxBytes: its first bytes as they are, up to a zero byte.
+        std::u16string text;
+        for (size_t i = begin; i < end && value_[i] != 0; ++i) {
+            text.push_back(value_[i]);
+        }
+        return MakeString(value, text) ? kPyrSuccess : kPyrOutOfMemory;
+    });
+}
+
+PyrDicomResult PyrDicomDataElement::GetChildShortString(uint32_t group, uint32_t element, PyrString& value,
+                                                        uint32_t maxBytes, PyrDicomVR vr) const
+{
+    const PyrDicomDataElement* child = FindChild(group, element);
+    return child != nullptr ? child->GetShortString(value, maxBytes, vr) : kPyrNoValue;
+}
+
 uint32_t PyrDicomDataElement::GetULongOr(uint32_t fallback, PyrDicomVR vr, int32_t index) const
 {
     uint32_t v = 0;
@@ -1023,11 +1130,18 @@ uint32_t PyrDicomDataElement::GetMultiplicity(PyrDicomVR vr) const
     case PyrVR::DS:
     case PyrVR::DT:
     case PyrVR::IS:
-    case PyrVR::LO:
-    case PyrVR::PN:
-    case PyrVR::SH:
     case PyrVR::TM:
     case PyrVR::UI: {
+        // Counted among the bytes, up to the zero byte where the value's text would end.
+        uint32_t count = 1;
+        for (uint32_t i = 0; value_ != nullptr && i < bytesHeld_ && value_[i] != 0; ++i) {
+            count += value_[i] == '\\' ? 1 : 0;
+        }
+        return count;
+    }
+    case PyrVR::LO:
+    case PyrVR::PN:
+    case PyrVR::SH: {
         PyrString text;
         if (!PyrSucceeded(GetStringValue(text, resolved, -1))) {
             return 0;
@@ -1331,4 +1445,168 @@ PyrDicomResult PyrDicomDataElement::StoreText(const PyrString& text, PyrDicomVR 
         value_[size] = vr == PyrVR::UI ? 0 : ' ';
     }
     return kPyrSuccess;
+}
+
+// ---- reading values in order ---------------------------------------------------------
+
+PyrDicomValueReader::PyrDicomValueReader(const PyrDicomDataElement& element, PyrDicomVR vr)
+    : element_(element), vr_(element.ResolveVR(vr))
+{
+    const PyrDicomVR own = element.ResolveVR(PyrVR::Unset);
+    const uint32_t held = element.value_ != nullptr ? element.bytesHeld_ : 0;
+    if (PyrVR::IsPlainText(vr_)) {
+        mode_ = Mode::Text;
+        done_ = held == 0;
+        if (vr_ != PyrVR::TM) {
+            while (at_ < held && element.value_[at_] == ' ') {
+                ++at_;
+            }
+        }
+    } else if (vr_ == PyrVR::LO || vr_ == PyrVR::PN || vr_ == PyrVR::SH) {
+        mode_ = Mode::Split;
+        done_ = held == 0;
+    } else if (PyrVR::IsCharsetText(vr_)) {
+        mode_ = Mode::Whole;
+        done_ = held == 0;
+    } else if (PyrVR::NumericSize(vr_) != 0) {
+        mode_ = Mode::Items;
+        itemSize_ = PyrVR::NumericSize(vr_);
+    }
+    // Read otherwise than the element's own VR splits it, the values are still those it counts.
+    const bool sameSplit = own == vr_ || (PyrVR::IsPlainText(own) && PyrVR::IsPlainText(vr_));
+    if (!sameSplit || mode_ == Mode::Indexed) {
+        count_ = element.GetMultiplicity(PyrVR::Unset);
+    } else if (mode_ == Mode::Items) {
+        count_ = element.bytesHeld_ % itemSize_ == 0 ? element.bytesHeld_ / itemSize_ : 0;
+    }
+}
+
+void PyrDicomValueReader::Settle()
+{
+    if (!pending_) {
+        return;
+    }
+    pending_ = false;
+    if (mode_ == Mode::Text) {
+        const uint8_t* bytes = element_.value_;
+        const size_t held = element_.bytesHeld_;
+        size_t i = at_;
+        while (i < held && bytes[i] != '\\' && bytes[i] != 0) {
+            ++i;
+        }
+        // The text of the value ends at a zero byte, and with it the values.
+        done_ = i == held || bytes[i] == 0;
+        at_ = i + 1;
+    } else if (mode_ == Mode::Split) {
+        const size_t slash = text_.View().find(u'\\', at_);
+        done_ = slash == std::u16string_view::npos;
+        at_ = slash + 1;
+    } else if (mode_ == Mode::Whole) {
+        done_ = true;
+    }
+}
+
+void PyrDicomValueReader::Convert()
+{
+    if (!converted_) {
+        converted_ = true;
+        conversion_ = element_.GetStringValue(text_, vr_, -1);
+        done_ = done_ || !PyrSucceeded(conversion_);
+    }
+}
+
+bool PyrDicomValueReader::AtEnd()
+{
+    Settle();
+    if (mode_ == Mode::Split) {
+        Convert();
+    }
+    return done_ || index_ >= count_;
+}
+
+template <class A>
+PyrDicomResult PyrDicomValueReader::NextNumber(A& value)
+{
+    if (AtEnd()) {
+        return kPyrNoValue;
+    }
+    const uint32_t index = index_++;
+    if (mode_ == Mode::Text) {
+        pending_ = true;
+        const bool floats = std::is_same_v<A, double>;
+        if (vr_ != PyrVR::IS && !(floats && vr_ == PyrVR::DS)) {
+            return kPyrNoValue;
+        }
+        const uint8_t* bytes = element_.value_;
+        return ParseTextNumber(bytes + at_, bytes + element_.bytesHeld_, vr_, value) ? kPyrSuccess : kPyrNoValue;
+    }
+    if (mode_ == Mode::Split || mode_ == Mode::Whole) {
+        pending_ = true;   // text in a character set holds no number
+        return kPyrNoValue;
+    }
+    const int32_t i = static_cast<int32_t>(std::min<uint32_t>(index, INT32_MAX));
+    if constexpr (std::is_same_v<A, uint32_t>) {
+        return element_.GetULong(value, vr_, i);
+    } else if constexpr (std::is_same_v<A, int32_t>) {
+        return element_.GetLong(value, vr_, i);
+    } else {
+        return element_.GetDouble(value, vr_, i);
+    }
+}
+
+PyrDicomResult PyrDicomValueReader::NextULong(uint32_t& value)
+{
+    return NextNumber(value);
+}
+
+PyrDicomResult PyrDicomValueReader::NextLong(int32_t& value)
+{
+    return NextNumber(value);
+}
+
+PyrDicomResult PyrDicomValueReader::NextDouble(double& value)
+{
+    return NextNumber(value);
+}
+
+PyrDicomResult PyrDicomValueReader::NextString(PyrString& value)
+{
+    if (AtEnd()) {
+        value.Release();
+        return kPyrNoValue;
+    }
+    const uint32_t index = index_++;
+    pending_ = true;
+    if (mode_ == Mode::Text) {
+        const uint8_t* bytes = element_.value_;
+        const size_t held = element_.bytesHeld_;
+        size_t end = at_;
+        while (end < held && bytes[end] != '\\' && bytes[end] != 0) {
+            ++end;
+        }
+        // The value's padding is cut where it ends the whole value.
+        size_t rest = end;
+        while (rest < held && IsPadding(bytes[rest])) {
+            ++rest;
+        }
+        size_t last = end;
+        if (rest == held) {
+            while (last > at_ && IsPadding(bytes[last - 1])) {
+                --last;
+            }
+        }
+        return PyrNoThrow([&] {
+            std::u16string text(bytes + at_, bytes + last);
+            return MakeString(value, text) ? kPyrSuccess : kPyrOutOfMemory;
+        });
+    }
+    if (mode_ == Mode::Split) {
+        const std::u16string_view all = text_.View();
+        const size_t slash = all.find(u'\\', at_);
+        const std::u16string_view piece =
+            all.substr(at_, slash == std::u16string_view::npos ? std::u16string_view::npos : slash - at_);
+        return PyrNoThrow([&] { return MakeString(value, piece) ? conversion_ : kPyrOutOfMemory; });
+    }
+    const int32_t i = static_cast<int32_t>(std::min<uint32_t>(index, INT32_MAX));
+    return element_.GetStringValue(value, vr_, i);
 }

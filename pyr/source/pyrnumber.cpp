@@ -9,29 +9,31 @@
 
 namespace {
 
-bool IsSpace(char16_t c)
+template <class C>
+bool IsSpace(C c)
 {
-    return c == u' ' || (c >= u'\t' && c <= u'\r');
+    return c == C(' ') || (c >= C('\t') && c <= C('\r'));
 }
 
 // Reads an optionally signed run of decimal digits. Returns false when no digit was
 // found; `magnitude` saturates at UINT64_MAX.
-bool ReadDecimal(const char16_t* text, const char16_t** end, bool& negative, uint64_t& magnitude)
+template <class C>
+bool ReadDecimal(const C* text, const C** end, bool& negative, uint64_t& magnitude)
 {
-    const char16_t* p = text;
+    const C* p = text;
     while (IsSpace(*p)) {
         ++p;
     }
     negative = false;
-    if (*p == u'+' || *p == u'-') {
-        negative = *p == u'-';
+    if (*p == C('+') || *p == C('-')) {
+        negative = *p == C('-');
         ++p;
     }
-    const char16_t* digits = p;
+    const C* digits = p;
     magnitude = 0;
     bool saturated = false;
-    for (; *p >= u'0' && *p <= u'9'; ++p) {
-        const uint64_t digit = static_cast<uint64_t>(*p - u'0');
+    for (; *p >= C('0') && *p <= C('9'); ++p) {
+        const uint64_t digit = static_cast<uint64_t>(*p - C('0'));
         if (!saturated && magnitude > (UINT64_MAX - digit) / 10) {
             saturated = true;
         }
@@ -55,9 +57,8 @@ locale_t CLocale()
     return c;
 }
 
-}   // namespace
-
-int32_t PyrTextToLong(const char16_t* text, const char16_t** end)
+template <class C>
+int32_t ToLong(const C* text, const C** end)
 {
     bool negative = false;
     uint64_t magnitude = 0;
@@ -70,7 +71,8 @@ int32_t PyrTextToLong(const char16_t* text, const char16_t** end)
     return magnitude > uint64_t(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(magnitude);
 }
 
-uint32_t PyrTextToULong(const char16_t* text, const char16_t** end)
+template <class C>
+uint32_t ToULong(const C* text, const C** end)
 {
     bool negative = false;
     uint64_t magnitude = 0;
@@ -83,6 +85,45 @@ uint32_t PyrTextToULong(const char16_t* text, const char16_t** end)
     // As the C parsers do, a minus sign negates in unsigned arithmetic.
     const uint32_t value = static_cast<uint32_t>(magnitude);
     return negative ? 0u - value : value;
+}
+
+}   // namespace
+
+int32_t PyrTextToLong(const char16_t* text, const char16_t** end)
+{
+    return ToLong(text, end);
+}
+
+uint32_t PyrTextToULong(const char16_t* text, const char16_t** end)
+{
+    return ToULong(text, end);
+}
+
+int32_t PyrTextToLong(const char* text, const char** end)
+{
+    return ToLong(text, end);
+}
+
+uint32_t PyrTextToULong(const char* text, const char** end)
+{
+    return ToULong(text, end);
+}
+
+double PyrTextToDouble(const char* text, const char** end)
+{
+    if (end != nullptr) {
+        *end = text;
+    }
+    const locale_t c = CLocale();
+    if (text == nullptr || c == static_cast<locale_t>(nullptr)) {
+        return 0.0;
+    }
+    char* stop = nullptr;
+    const double value = strtod_l(text, &stop, c);
+    if (end != nullptr) {
+        *end = stop;
+    }
+    return value;
 }
 
 double PyrTextToDouble(const char16_t* text, const char16_t** end)

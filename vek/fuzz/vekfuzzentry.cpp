@@ -48,6 +48,21 @@ int VekFuzzLoadDICOMInfo(const uint8_t* data, size_t size) {
       }
       VEK_Vector<VEK_DICOMTagObj::VEK_DICOMTagInfo> tags(&manager);
       info.get_tag_infos(tags);
+      // A list read as far as a caller uses it is the whole list's start.
+      for (uint16_t element : {0x0020, 0x0021, 0x0022}) {
+        constexpr uint32_t kFirst = 8;
+        VEK_Vector<unsigned int> whole(&manager), first(&manager);
+        const bool read_whole = info.get_ulong_values(0x0054, element, whole);
+        const bool read_first = info.get_ulong_values(0x0054, element, first, VEK_DICOM_VR_OWN, kFirst);
+        if (read_first != (read_whole || whole.size() >= kFirst)) __builtin_trap();
+        for (uint32_t i = 0; read_first && i < first.size(); ++i)
+          if (i >= whole.size() || first[i] != whole[i]) __builtin_trap();
+      }
+      for (uint16_t element : {0x3002, 0x1101}) {
+        VEK_Vector<int> descriptor(&manager);
+        info.get_long_values(0x0028, element, descriptor, VEK_DICOM_VR_OWN, 4);
+        if (descriptor.size() > 4) __builtin_trap();
+      }
       (void)sum;
       for (uint32_t k = 0; k < info.frame_count() && k < kMaxFrames; ++k) {
         if (uint64_t(info.line_bytes()) * info.height() > kMaxFrameBytes) break;

@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "pyr/pyrdicomdataset.h"
+
 #include "vek_dicominfo.h"
+#include "vek_dicominfointernal.h"
 #include "vek_dicomtagobj.h"
 #include "vek_test_dicom.h"
 
@@ -39,6 +46,46 @@ struct Sample {
     d.us(0x0028, 0x1101, {256, 0, 16});
     EXPECT_TRUE(load_bytes(info, m, d.bytes));
   }
+};
+
+// Values in memory of their own of which only the first page can be read: a getter that
+// reads further faults at once.
+class GuardedValues : public PyrIValueAllocator {
+ public:
+  ~GuardedValues() override {
+    for (const auto& [block, length] : blocks_) munmap(block, length);
+  }
+  bool Allocate(void** handle, PyrIRelocationEvent*, uint32_t size) override {
+    const size_t length = (size + page() - 1) / page() * page();
+    void* block = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return false;
+    blocks_[block] = length;
+    *handle = block;
+    return true;
+  }
+  void Free(void* handle) override {
+    munmap(handle, blocks_[handle]);
+    blocks_.erase(handle);
+  }
+  void Resolve(void**) override {}
+  static size_t page() { return size_t(sysconf(_SC_PAGESIZE)); }
+
+  // A child of the tag object's element: `head`, then `fill` to the end of the first page,
+  // 16 MiB in all, of which the first page can be read.
+  void put(VEK_DICOMTagObj& tag, uint16_t group, uint16_t element, PyrDicomVR vr, const std::string& head, char fill) {
+    PyrDicomDataElement* e = tag.internals()->dataset()->CreateElement();
+    e->SetGroup(group);
+    e->SetElement(element);
+    e->SetVR(vr);
+    ASSERT_EQ(e->AllocateValue(16u << 20, false), kPyrSuccess);
+    std::memset(e->MutableValue(), fill, page());
+    std::memcpy(e->MutableValue(), head.data(), head.size());
+    ASSERT_EQ(mprotect(e->MutableValue() + page(), blocks_[e->MutableValue()] - page(), PROT_NONE), 0);
+    ASSERT_EQ(tag.current_element()->SetChildElement(e), kPyrSuccess);
+  }
+
+ private:
+  std::map<void*, size_t> blocks_;
 };
 
 }  // namespace
@@ -193,4 +240,69 @@ TEST(DICOMTagObj, SetsStringsAndCharacterSets) {
   sets.push_back(VEK_DICOMTypes::CharacterSet(39));
   ASSERT_TRUE(s.info.set_character_sets(sets));
   EXPECT_EQ(text(s.info.get_string_value(0x0008, 0x0005)), u"CP1256");
+}
+
+// Values megabytes long, as hostile files hold them: numbers and codes are read from their
+// first bytes, lists as far as asked, and a whole list in one pass.
+TEST(DICOMTagObj, LongValuesAreReadOnlyAsFarAsUsed) {
+  GuardedValues guarded;
+  VEK_TestManager m;
+  VEK_DICOMTagObj t(&m);
+  ASSERT_TRUE(t.create_dataset());
+  PyrDicomDatasetOptions options = t.internals()->dataset()->GetOptions();
+  options.valueAllocator = &guarded;
+  options.allocatorThreshold = 64;
+  t.internals()->dataset()->SetOptions(options);
+  guarded.put(t, 0x0028, 0x0008, PyrVR::IS, " 12\\", '9');
+  guarded.put(t, 0x0054, 0x0020, PyrVR::IS, "1\\2\\3\\", '4');
+  guarded.put(t, 0x0028, 0x3006, PyrVR::US, std::string("\x07\x00\x08\x00", 4), '\0');
+  guarded.put(t, 0x0028, 0x0004, PyrVR::CS, "MONOCHROME2", 'X');
+
+  uint32_t u = 0;
+  double d = 0;
+  EXPECT_TRUE(t.get_ulong(0x0028, 0x0008, u));
+  EXPECT_EQ(u, 12u);
+  EXPECT_EQ(t.get_long_value(0x0028, 0x0008), 12);
+  EXPECT_TRUE(t.get_double(0x0028, 0x0008, d));
+  EXPECT_EQ(d, 12.0);
+
+  VEK_Vector<unsigned int> detectors(&m);
+  ASSERT_TRUE(t.get_ulong_values(0x0054, 0x0020, detectors, VEK_DICOM_VR_OWN, 3));
+  EXPECT_EQ(to_std(detectors), (std::vector<unsigned>{1, 2, 3}));
+  VEK_Vector<int> longs(&m);
+  ASSERT_TRUE(t.get_long_values(0x0054, 0x0020, longs, VEK_DICOM_VR_OWN, 4));
+  EXPECT_EQ(std::vector<int>(longs.begin(), longs.end()), (std::vector<int>{1, 2, 3, INT32_MAX}));
+  VEK_Vector<double> doubles(&m);
+  ASSERT_TRUE(t.get_double_values(0x0054, 0x0020, doubles, VEK_DICOM_VR_OWN, 2));
+  EXPECT_EQ(std::vector<double>(doubles.begin(), doubles.end()), (std::vector<double>{1, 2}));
+  VEK_Vector<VEK_WString> texts(&m);
+  ASSERT_TRUE(t.get_string_values(0x0054, 0x0020, texts, VEK_DICOM_VR_OWN, 2));
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(text(texts[1]), u"2");
+  VEK_Vector<unsigned int> words(&m);
+  ASSERT_TRUE(t.get_ulong_values(0x0028, 0x3006, words, VEK_DICOM_VR_OWN, 3));
+  EXPECT_EQ(to_std(words), (std::vector<unsigned>{7, 8, 0}));
+
+  // A code longer than a code string's length matches no term.
+  VEK_WString photometric(&m);
+  ASSERT_TRUE(t.get_code_string(0x0028, 0x0004, photometric, VEK_DICOM_CS_LENGTH));
+  EXPECT_EQ(photometric.size(), VEK_DICOM_CS_LENGTH + 1);
+  EXPECT_NE(text(photometric), u"MONOCHROME2");
+
+  // 32,767 values read whole; one that does not read ends the list there.
+  std::string list;
+  for (uint32_t i = 1; i <= 32767; ++i) list += (i > 1 ? "\\" : "") + std::to_string(i);
+  ASSERT_EQ(t.current_element()->SetChildString(0x0054, 0x0021, PyrString(u"x"), PyrVR::IS), kPyrSuccess);
+  PyrDicomDataElement* all = t.current_element()->FindChild(0x0054, 0x0021);
+  ASSERT_EQ(all->AllocateValue(uint32_t(list.size()), false), kPyrSuccess);
+  std::memcpy(all->MutableValue(), list.data(), list.size());
+  ASSERT_TRUE(t.get_ulong_values(0x0054, 0x0021, detectors));
+  ASSERT_EQ(detectors.size(), 32767u);
+  uint32_t wrong = 0;
+  for (uint32_t i = 0; i < detectors.size(); ++i) wrong += detectors[i] != i + 1 ? 1 : 0;
+  EXPECT_EQ(wrong, 0u);
+  all->MutableValue()[list.find('\\', list.size() / 2) + 1] = 'x';
+  EXPECT_FALSE(t.get_ulong_values(0x0054, 0x0021, detectors));
+  EXPECT_GT(detectors.size(), 0u);
+  EXPECT_LT(detectors.size(), 32767u);
 }

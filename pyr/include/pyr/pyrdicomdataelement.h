@@ -161,6 +161,14 @@ public:
     PyrString GetChildStringOr(uint32_t group, uint32_t element, const PyrString& fallback,
                                PyrDicomVR vr = PyrVR::Unset, int32_t index = -1) const;
 
+    // A short value such as a code string or a UID, read from its padding and at most
+    // maxBytes + 1 more of its bytes: the whole value as GetStringValue gives it when it is
+    // at most maxBytes long once its padding is skipped, and text longer than maxBytes,
+    // which equals no term of that length, when it is longer.
+    PyrDicomResult GetShortString(PyrString& value, uint32_t maxBytes, PyrDicomVR vr = PyrVR::Unset) const;
+    PyrDicomResult GetChildShortString(uint32_t group, uint32_t element, PyrString& value, uint32_t maxBytes,
+                                       PyrDicomVR vr = PyrVR::Unset) const;
+
     uint32_t GetMultiplicity(PyrDicomVR vr = PyrVR::Unset) const;
     uint32_t GetChildMultiplicity(uint32_t group, uint32_t element, PyrDicomVR vr = PyrVR::Unset) const;
 
@@ -185,6 +193,7 @@ public:
 private:
     friend class pyr_dicom_lib_element_relocation_esink;
     friend class PyrDicomDataset;
+    friend class PyrDicomValueReader;
 
     using ChildList = std::pmr::vector<PyrDicomDataElement*>;
     struct GroupChildren {
@@ -236,8 +245,8 @@ private:
     PyrDicomResult StoreText(const PyrString& text, PyrDicomVR vr, int32_t index);
     bool ReadItem(void* out, uint32_t size, int32_t index) const;
     // The typed getters: IS (and DS for floats) as text, AT as two words, binary VRs by value.
-    template <class A, class Parse>
-    PyrDicomResult GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats, Parse parse) const;
+    template <class A>
+    PyrDicomResult GetNumber(A& value, PyrDicomVR vr, int32_t index, bool floats) const;
 
     // Ordered so that no padding falls between members: a large file holds millions.
     PyrDicomDataset* dataset_;
@@ -264,4 +273,53 @@ private:
     GroupMap* children_ = nullptr;
     PyrString sourcePath_;
     int64_t valuePosition_ = 0;
+};
+
+// Reads the values of one element in order, each from where the one before it ended, so that
+// a list of them costs one pass over its bytes, and values after the last one asked for stay
+// unread. A value reads as the element's getter of its index reads it (numbers written as
+// text from at most their VR's longest value, nothing of the value's size allocated); the
+// values are those GetMultiplicity counts by the element's own VR. The element must stay
+// unchanged while the reader is in use.
+class PyrDicomValueReader {
+public:
+    explicit PyrDicomValueReader(const PyrDicomDataElement& element, PyrDicomVR vr = PyrVR::Unset);
+
+    // No value is left: past the last one, or the element holds none.
+    bool AtEnd();
+    // Values passed so far, those that did not read included.
+    uint32_t GetIndex() const { return index_; }
+    // The next value; kPyrNoValue past the end or when it does not read as one asked for.
+    // Either way the reader moves on to the value after it.
+    PyrDicomResult NextULong(uint32_t& value);
+    PyrDicomResult NextLong(int32_t& value);
+    PyrDicomResult NextDouble(double& value);
+    PyrDicomResult NextString(PyrString& value);
+
+private:
+    enum class Mode : uint8_t {
+        Text,      // plain text: values split at backslashes among the bytes
+        Split,     // character-set text of several values: converted once, then split
+        Whole,     // character-set text of one value
+        Items,     // binary numbers of one size
+        Indexed,   // anything else: through the element's getters
+    };
+    template <class A>
+    PyrDicomResult NextNumber(A& value);
+    // Moves past the value read last, when its end is not known yet.
+    void Settle();
+    void Convert();
+
+    const PyrDicomDataElement& element_;
+    PyrDicomVR vr_;
+    Mode mode_ = Mode::Indexed;
+    bool done_ = false;      // no value after the one at at_
+    bool pending_ = false;   // the value at at_ has been read: the next one starts after it
+    bool converted_ = false;
+    uint32_t index_ = 0;
+    uint32_t count_ = UINT32_MAX;   // set where the VR read splits the value otherwise than its own
+    uint32_t itemSize_ = 0;
+    size_t at_ = 0;   // where the next value starts (bytes, or units of text_)
+    PyrDicomResult conversion_ = kPyrSuccess;
+    PyrString text_;   // Split: the whole value as text
 };

@@ -84,6 +84,10 @@ PyrString PyrStringFromULong(uint32_t value, int32_t radix);
 int32_t PyrTextToLong(const char16_t* text, const char16_t** end = nullptr);     // saturates at INT32 bounds
 uint32_t PyrTextToULong(const char16_t* text, const char16_t** end = nullptr);   // saturates at UINT32_MAX
 double PyrTextToDouble(const char16_t* text, const char16_t** end = nullptr);
+// The same over zero-terminated ASCII.
+int32_t PyrTextToLong(const char* text, const char** end = nullptr);
+uint32_t PyrTextToULong(const char* text, const char** end = nullptr);
+double PyrTextToDouble(const char* text, const char** end = nullptr);
 
 // One argument of PyrStringFormat, keeping its type so that a conversion that does not
 // match its argument fails cleanly instead of reading garbage.

@@ -4,7 +4,8 @@ hostile and long names, a symlink, a zip64 one, truncated and corrupted copies, 
 in several folders beside a DICOMDIR, names differing only in case below a DICOMDIR in a folder, a DICOM-like member with a long zero tail, a lying
 member past the head reader's small limits, a deflate stream damaged inside, and central-directory
 entries naming one local header, entries named longer than any path, and an archive with the
-format's largest comment (its end record past minizip's own search).
+format's largest comment (its end record past minizip's own search), and a member and a comment
+that are lists of thousands of numbers.
 
 Usage: make_corpus.py CORPUS_FOLDER
 """
@@ -108,6 +109,11 @@ def main():
                          zipfile.ZIP_STORED))
     seeds.append(commented(archive([("DICOMDIR", b"d", REG), ("IMG/I1", b"image" * 20, REG)]),
                            b"c" * 65535))
+    values = "\\".join(str(k % 10) for k in range(6000)).encode()
+    listed = b"\x54\x00\x20\x00IS" + len(values).to_bytes(2, "little") + values
+    seeds.append(commented(archive([("DICOMDIR", b"d", REG),
+                                    ("IMG/I1", bytes(128) + b"DICM" + b"\x02\x00\x10\x00UI\x14\x00"
+                                     + b"1.2.840.10008.1.2.1\0" + listed, REG)], zipfile.ZIP_STORED), values))
     cut = bytearray(archive([("DICOMDIR", b"d", REG), ("IMG/I1", bytes(range(256)) * 40, REG)]))
     local = cut.index(b"PK\x03\x04", 4)
     cut[local + 60:local + 80] = bytes(20)

@@ -284,7 +284,8 @@ bool ReadLutItem(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t seq
         return false;
     }
     VEK_Vector<int> values(manager);
-    if (!item.get_long_values(0x0028, 0x3002, values) || values.size() != 3) {
+    // One value past the three tells a descriptor of more apart; the rest stay unread.
+    if (!item.get_long_values(0x0028, 0x3002, values, VEK_DICOM_VR_OWN, 4) || values.size() != 3) {
         return false;
     }
     descriptor.assign(values.begin(), values.end());
@@ -308,7 +309,7 @@ bool ReadLutItem(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t seq
         return true;
     }
     VEK_Vector<int> list(manager);
-    if (!item.get_long_values(0x0028, 0x3006, list)) {
+    if (!item.get_long_values(0x0028, 0x3006, list, VEK_DICOM_VR_OWN, entries)) {
         return false;
     }
     data.assign(list.begin(), list.end());

@@ -255,7 +255,9 @@ void XEVVEKHelper::ReadFramePosition(int32_t frame, FrameImageInfo* record) cons
         const uint32_t items = dicomInfo.get_item_count(0x0054, 0x0022);
         VEK_Vector<unsigned int> vector(m);
         uint32_t index = 0;
-        if (frame >= 0 && dicomInfo.get_ulong_values(0x0054, 0x0020, vector) && vector.size() > uint32_t(frame)) {
+        // Only the detectors up to this frame's are read.
+        if (frame >= 0 && dicomInfo.get_ulong_values(0x0054, 0x0020, vector, VEK_DICOM_VR_OWN, uint32_t(frame) + 1) &&
+            vector.size() > uint32_t(frame)) {
             const uint32_t named = vector[uint32_t(frame)];
             // Detector 0 or one past the items names no item: the first.
             index = named >= 1 && named <= items ? named - 1 : 0;

@@ -6,6 +6,7 @@
 #include <memory_resource>
 #include <utility>
 
+#include "pyr/pyrstring.h"
 #include "vek_dicomframetable.h"
 #include "vek_dicomtagobj.h"
 #include "vek_header.h"
@@ -95,6 +96,8 @@ class VEK_DICOMInfoInternal : public VEK_Object {
 
  private:
   void reset();
+  // Photometric Interpretation, empty when absent.
+  PyrString photometric_interpretation() const;
   bool add_frame(uint32_t position, uint32_t length);
   bool add_fragment(uint32_t position, uint32_t length);
   bool make_native_frames(const PyrDicomDataElement* pixel, uint32_t frames);

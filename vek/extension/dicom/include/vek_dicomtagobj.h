@@ -63,6 +63,9 @@ struct VEK_DICOMTypes {
 constexpr uint32_t VEK_DICOM_VR_OWN = 0x2020;  // the element's own VR, or the dictionary's
 constexpr uint32_t VEK_DICOM_VR_UN = 0x4E55;
 constexpr uint32_t VEK_DICOM_VR_SQ = 0x5153;
+// The longest values of a code string and of a UID.
+constexpr uint32_t VEK_DICOM_CS_LENGTH = 16;
+constexpr uint32_t VEK_DICOM_UI_LENGTH = 64;
 
 using VEK_WString = VEK_BasicString<char16_t>;
 
@@ -97,6 +100,11 @@ class VEK_DICOMTagObj {
   // says whether the value went on past them.
   bool get_string_prefix(uint16_t group, uint16_t element, VEK_WString& out, uint32_t max_bytes, bool* cut = nullptr,
                          uint32_t vr = VEK_DICOM_VR_OWN) const;
+  // A code string or UID compared with terms of at most max_bytes: read from its padding and
+  // at most max_bytes + 1 more bytes. The whole value when it is that short once its padding
+  // is skipped, else text longer than max_bytes, which equals no such term.
+  bool get_code_string(uint16_t group, uint16_t element, VEK_WString& out, uint32_t max_bytes,
+                       uint32_t vr = VEK_DICOM_VR_OWN) const;
   // out is written whenever the child exists; true when it points at value bytes.
   bool get_value_pointer(uint16_t group, uint16_t element, const void*& out) const;
   uint32_t get_vr(uint16_t group, uint16_t element) const;
@@ -110,13 +118,16 @@ class VEK_DICOMTagObj {
   // Stream position of the current element (of the item tag for an item); 0 without one.
   int64_t get_position() const;
 
-  bool get_ulong_values(uint16_t group, uint16_t element, VEK_Vector<unsigned int>& out,
-                        uint32_t vr = VEK_DICOM_VR_OWN) const;
-  bool get_long_values(uint16_t group, uint16_t element, VEK_Vector<int>& out, uint32_t vr = VEK_DICOM_VR_OWN) const;
-  bool get_double_values(uint16_t group, uint16_t element, VEK_Vector<double>& out,
-                         uint32_t vr = VEK_DICOM_VR_OWN) const;
-  bool get_string_values(uint16_t group, uint16_t element, VEK_Vector<VEK_WString>& out,
-                         uint32_t vr = VEK_DICOM_VR_OWN) const;
+  // The values in one pass over the value's bytes, at most max_count of them: the rest stay
+  // unread.
+  bool get_ulong_values(uint16_t group, uint16_t element, VEK_Vector<unsigned int>& out, uint32_t vr = VEK_DICOM_VR_OWN,
+                        uint32_t max_count = UINT32_MAX) const;
+  bool get_long_values(uint16_t group, uint16_t element, VEK_Vector<int>& out, uint32_t vr = VEK_DICOM_VR_OWN,
+                       uint32_t max_count = UINT32_MAX) const;
+  bool get_double_values(uint16_t group, uint16_t element, VEK_Vector<double>& out, uint32_t vr = VEK_DICOM_VR_OWN,
+                         uint32_t max_count = UINT32_MAX) const;
+  bool get_string_values(uint16_t group, uint16_t element, VEK_Vector<VEK_WString>& out, uint32_t vr = VEK_DICOM_VR_OWN,
+                         uint32_t max_count = UINT32_MAX) const;
   bool get_tag_infos(VEK_Vector<VEK_DICOMTagInfo>& out) const;
 
   bool set_string_values(uint16_t group, uint16_t element, const VEK_Vector<VEK_WString>& values,
@@ -143,7 +154,8 @@ class VEK_DICOMTagObj {
 
  private:
   template <class T, class Read>
-  bool get_values(uint16_t group, uint16_t element, VEK_Vector<T>& out, Read read) const;
+  bool get_values(uint16_t group, uint16_t element, VEK_Vector<T>& out, uint32_t vr, uint32_t max_count,
+                  Read read) const;
   const PyrDicomDataElement* child(uint16_t group, uint16_t element) const;
   const PyrDicomDataElement* child_at(uint32_t index) const;
 

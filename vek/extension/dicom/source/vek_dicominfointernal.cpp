@@ -41,6 +41,13 @@ std::u16string_view trimmed(const PyrString& text) {
 
 }  // namespace
 
+// Compared with terms of a code string's length: a longer value is read no further.
+PyrString VEK_DICOMInfoInternal::photometric_interpretation() const {
+  PyrString text;
+  if (!PyrSucceeded(root_->GetChildShortString(0x0028, 0x0004, text, VEK_DICOM_CS_LENGTH, kOwnVR))) text.Release();
+  return text;
+}
+
 uint32_t vek_dicom_value_length(const PyrDicomDataElement* element) {
   const uint32_t n = element->GetLength();
   return n == kPyrUndefinedLength || element->GetVR() == PyrVR::SQ ? 0 : n;
@@ -306,8 +313,12 @@ bool VEK_DICOMInfoInternal::read_header_info(const char16_t* transfer_syntax) {
 }
 
 bool VEK_DICOMInfoInternal::get_info_compression_type(const char16_t* transfer_syntax) {
-  const PyrString text = transfer_syntax != nullptr ? PyrString(transfer_syntax)
-                                                    : root_->GetChildStringOr(0x0002, 0x0010, PyrString(), kOwnVR, -1);
+  PyrString text;
+  if (transfer_syntax != nullptr) {
+    text = PyrString(transfer_syntax);
+  } else if (!PyrSucceeded(root_->GetChildShortString(0x0002, 0x0010, text, VEK_DICOM_UI_LENGTH, kOwnVR))) {
+    text.Release();
+  }
   const std::u16string_view uid = trimmed(text);
   struct Row {
     std::u16string_view uid;
@@ -342,7 +353,7 @@ bool VEK_DICOMInfoInternal::get_info_compression_type(const char16_t* transfer_s
 
 bool VEK_DICOMInfoInternal::get_info_color_type() {
   if (root_->GetChildLongOr(0x0028, 0x0006, 0, kOwnVR, 0) != 0) planar_ = 1;
-  const PyrString text = root_->GetChildStringOr(0x0028, 0x0004, PyrString(), kOwnVR, -1);
+  const PyrString text = photometric_interpretation();
   const std::u16string_view photometric = trimmed(text);
   if (photometric == u"MONOCHROME1") {
     color_type_ = VEK_ColorType_gray_reverse::instance();
@@ -410,7 +421,7 @@ bool VEK_DICOMInfoInternal::make_native_frames(const PyrDicomDataElement* pixel,
   uint64_t image_bits = uint64_t(root_->GetChildULongOr(0x0028, 0x0010, 0, kOwnVR, 0)) *
                         root_->GetChildULongOr(0x0028, 0x0011, 0, kOwnVR, 0) * bits;
   // Subsampled chroma stores two samples a pixel (4:2:2) or one and a half (4:2:0).
-  const PyrString text = root_->GetChildStringOr(0x0028, 0x0004, PyrString(), kOwnVR, -1);
+  const PyrString text = photometric_interpretation();
   const std::u16string_view photometric = trimmed(text);
   if (photometric == u"YBR_FULL_422" || photometric == u"YBR_PARTIAL_422")
     image_bits *= 2;

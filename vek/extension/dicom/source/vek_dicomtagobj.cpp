@@ -159,6 +159,14 @@ bool VEK_DICOMTagObj::get_string_prefix(uint16_t group, uint16_t element, VEK_WS
   return assign_text(out, text);
 }
 
+bool VEK_DICOMTagObj::get_code_string(uint16_t group, uint16_t element, VEK_WString& out, uint32_t max_bytes,
+                                      uint32_t vr) const {
+  PyrString text;
+  if (current_ == nullptr || current_->GetChildShortString(group, element, text, max_bytes, vr) != kPyrSuccess)
+    return false;
+  return assign_text(out, text);
+}
+
 VEK_WString VEK_DICOMTagObj::get_string_value(uint16_t group, uint16_t element, uint32_t vr) const {
   VEK_WString out(tag_manager_);
   get_string(group, element, out, vr);
@@ -207,51 +215,56 @@ uint32_t VEK_DICOMTagObj::get_length_at(uint32_t index) const {
 int64_t VEK_DICOMTagObj::get_position() const { return current_ != nullptr ? current_->GetPosition() : 0; }
 
 template <class T, class Read>
-bool VEK_DICOMTagObj::get_values(uint16_t group, uint16_t element, VEK_Vector<T>& out, Read read) const {
+bool VEK_DICOMTagObj::get_values(uint16_t group, uint16_t element, VEK_Vector<T>& out, uint32_t vr, uint32_t max_count,
+                                 Read read) const {
   if (current_ == nullptr) return false;
   out.clear();
+  const PyrDicomDataElement* e = current_->FindChild(group, element);
+  if (e == nullptr) return false;
   // Counted by the element's own VR whatever the caller reads the values as.
-  const uint32_t count = current_->GetChildMultiplicity(group, element, VEK_DICOM_VR_OWN);
-  if (count == 0) return false;
-  for (uint32_t i = 0; i < count; ++i) {
+  PyrDicomValueReader reader(*e, vr);
+  if (reader.AtEnd()) return false;
+  for (uint32_t i = 0; i < max_count && !reader.AtEnd(); ++i) {
     bool ok = false;
-    T value = read(static_cast<int32_t>(i), ok);
+    T value = read(reader, ok);
     if (!ok || !out.push_back(value)) return false;
   }
   return true;
 }
 
-bool VEK_DICOMTagObj::get_ulong_values(uint16_t group, uint16_t element, VEK_Vector<unsigned int>& out,
-                                       uint32_t vr) const {
-  return get_values(group, element, out, [&](int32_t i, bool& ok) {
+bool VEK_DICOMTagObj::get_ulong_values(uint16_t group, uint16_t element, VEK_Vector<unsigned int>& out, uint32_t vr,
+                                       uint32_t max_count) const {
+  return get_values(group, element, out, vr, max_count, [](PyrDicomValueReader& reader, bool& ok) {
     uint32_t v = 0;
-    ok = current_->GetChildULong(group, element, v, vr, i) == kPyrSuccess;
+    ok = reader.NextULong(v) == kPyrSuccess;
     return static_cast<unsigned int>(v);
   });
 }
 
-bool VEK_DICOMTagObj::get_long_values(uint16_t group, uint16_t element, VEK_Vector<int>& out, uint32_t vr) const {
-  return get_values(group, element, out, [&](int32_t i, bool& ok) {
+bool VEK_DICOMTagObj::get_long_values(uint16_t group, uint16_t element, VEK_Vector<int>& out, uint32_t vr,
+                                      uint32_t max_count) const {
+  return get_values(group, element, out, vr, max_count, [](PyrDicomValueReader& reader, bool& ok) {
     int32_t v = 0;
-    ok = current_->GetChildLong(group, element, v, vr, i) == kPyrSuccess;
+    ok = reader.NextLong(v) == kPyrSuccess;
     return static_cast<int>(v);
   });
 }
 
-bool VEK_DICOMTagObj::get_double_values(uint16_t group, uint16_t element, VEK_Vector<double>& out, uint32_t vr) const {
-  return get_values(group, element, out, [&](int32_t i, bool& ok) {
+bool VEK_DICOMTagObj::get_double_values(uint16_t group, uint16_t element, VEK_Vector<double>& out, uint32_t vr,
+                                        uint32_t max_count) const {
+  return get_values(group, element, out, vr, max_count, [](PyrDicomValueReader& reader, bool& ok) {
     double v = 0;
-    ok = current_->GetChildDouble(group, element, v, vr, i) == kPyrSuccess;
+    ok = reader.NextDouble(v) == kPyrSuccess;
     return v;
   });
 }
 
-bool VEK_DICOMTagObj::get_string_values(uint16_t group, uint16_t element, VEK_Vector<VEK_WString>& out,
-                                        uint32_t vr) const {
-  return get_values(group, element, out, [&](int32_t i, bool& ok) {
+bool VEK_DICOMTagObj::get_string_values(uint16_t group, uint16_t element, VEK_Vector<VEK_WString>& out, uint32_t vr,
+                                        uint32_t max_count) const {
+  return get_values(group, element, out, vr, max_count, [&](PyrDicomValueReader& reader, bool& ok) {
     PyrString text;
     VEK_WString v(tag_manager_);
-    ok = current_->GetChildString(group, element, text, vr, i) == kPyrSuccess && assign_text(v, text);
+    ok = reader.NextString(text) == kPyrSuccess && assign_text(v, text);
     return v;
   });
 }

@@ -353,7 +353,7 @@ VEK_Engine* VEK_ReadDICOM::engine(VEK_InputStorage* storage, const VEK_DICOMInfo
     frame_length += length;
   }
   VEK_WString photometric(manager_);
-  if (!info.get_string(0x0028, 0x0004, photometric)) return nullptr;
+  if (!info.get_code_string(0x0028, 0x0004, photometric, VEK_DICOM_CS_LENGTH)) return nullptr;
 
   VEK_InputStorage* input = fragments == 1 && swapped_ow(storage, info)
                                 ? swapped_input(manager_, storage, info, position, length)
