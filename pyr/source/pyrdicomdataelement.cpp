@@ -115,7 +115,7 @@ bool IsBlank(uint8_t b)
 }
 
 // The number written as text (IS, or DS) that starts at p, read from its blanks and at most
-// its VR's longest value of bytes after them, never past end, a backslash, a zero byte or a
+// four times its VR's longest value of bytes after them, never past end, a backslash, a zero byte or a
 // byte that is not ASCII; false when no number starts there.
 template <class A>
 bool ParseTextNumber(const uint8_t* p, const uint8_t* end, PyrDicomVR vr, A& value)
@@ -123,8 +123,10 @@ bool ParseTextNumber(const uint8_t* p, const uint8_t* end, PyrDicomVR vr, A& val
     while (p < end && IsBlank(*p)) {
         ++p;
     }
-    char window[20];
-    const size_t limit = std::min<size_t>(TextLimit(vr), sizeof(window) - 1);
+    // Some writers put more digits in a value than its VR allows (a DS of 17 or more
+    // characters, its exponent last): a few times the VR's length still reads it whole.
+    char window[65];
+    const size_t limit = std::min<size_t>(TextLimit(vr) * 4, sizeof(window) - 1);
     size_t n = 0;
     for (; n < limit && p + n < end && p[n] != '\\' && p[n] != 0 && p[n] < 0x80; ++n) {
         window[n] = static_cast<char>(p[n]);

@@ -117,6 +117,8 @@ TEST_F(LongValuesTest, NumbersAreReadFromTheirOwnFirstBytes)
     uint32_t u = 0;
     int32_t s = 0;
     double d = 0;
+    // Of a value that runs on for megabytes only its first bytes are read.
+    const double sevens = std::stod(std::string(64, '7'));
     PyrFailingNew::Arm(0);
     EXPECT_EQ(is->GetULong(u), kPyrSuccess);
     EXPECT_EQ(u, 42u);
@@ -135,7 +137,7 @@ TEST_F(LongValuesTest, NumbersAreReadFromTheirOwnFirstBytes)
     EXPECT_EQ(ds->GetDouble(d, PyrVR::Unset, 1), kPyrSuccess);
     EXPECT_EQ(d, 100.0);
     EXPECT_EQ(ds->GetDouble(d, PyrVR::Unset, 2), kPyrSuccess);
-    EXPECT_EQ(d, 7777777777777777.0);
+    EXPECT_EQ(d, sevens);
     EXPECT_EQ(PyrFailingNew::Allocations(), 0u);
 
     // Well-formed values at their longest read whole.
@@ -143,6 +145,11 @@ TEST_F(LongValuesTest, NumbersAreReadFromTheirOwnFirstBytes)
     EXPECT_EQ(s, 42);
     EXPECT_EQ(Put(0x0028, 0x1052, PyrVR::DS, " -1.234567890123")->GetDouble(d), kPyrSuccess);
     EXPECT_EQ(d, -1.234567890123);
+    // Longer than a DS may be, as some writers make them, its exponent last.
+    EXPECT_EQ(Put(0x0028, 0x0030, PyrVR::DS, "1.23456789012e-05\\0.488281250000000000")->GetDouble(d), kPyrSuccess);
+    EXPECT_EQ(d, 1.23456789012e-05);
+    EXPECT_EQ(Put(0x0028, 0x0031, PyrVR::DS, "0.488281250000000000e1")->GetDouble(d), kPyrSuccess);
+    EXPECT_EQ(d, 4.8828125);
 }
 
 TEST_F(LongValuesTest, ListsAreReadInOnePassAsFarAsAsked)
