@@ -162,8 +162,8 @@ elif kind == 'names':
     with zipfile.ZipFile(os.path.join(out, 'names.zip'), 'w', zipfile.ZIP_DEFLATED) as z:
         z.write(listing, 'DICOMDIR')
         z.write(image, 'IMG/ONE')
-        # Path-like names: parts of 199 bytes, each member's number last.
-        stem = ('p' * 199 + '/') * 20
+        # Path-like names of many short parts, each member's number last.
+        stem = 'abcdefg/' * 500
         for n in range(40000):
             z.writestr(zipfile.ZipInfo('FILL/' + stem[:4000 - 5 - 6] + '%06d' % n), b'')
     shutil.rmtree(folder)
