@@ -863,8 +863,9 @@ PyrDicomResult PyrDicomDataElement::GetCharsetText(PyrString& value, PyrDicomVR 
     }
     const bool os = dataset_ != nullptr && dataset_->GetOptions().osTextConversion != 0;
     PyrString converted;
-    const bool cut = limit < bytesHeld_;
-    std::string_view bytes(reinterpret_cast<const char*>(value_), cut ? limit : bytesHeld_);
+    // A value read only in part (bytesHeld_ < length_) is cut as a limit would cut it.
+    const bool cut = limit < bytesHeld_ || bytesHeld_ < length_;
+    std::string_view bytes(reinterpret_cast<const char*>(value_), std::min<size_t>(limit, bytesHeld_));
     PyrDicomResult converting = PyrDicomLib::ConvertDicomCharEncodeToUtf16(converted, bytes, charset, vr, os);
     // A cut may end inside a character of several bytes: without its last bytes it converts.
     for (int drop = 1; cut && !PyrSucceeded(converting) && drop <= 3 && bytes.size() > 1; ++drop) {

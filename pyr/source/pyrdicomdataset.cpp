@@ -384,6 +384,27 @@ PyrDicomResult PyrDicomDataset::SkipValue(PyrDicomDataElement* element, uint64_t
     return SkipForward(length, limit);
 }
 
+PyrDicomResult PyrDicomDataset::ReadValuePrefix(PyrDicomDataElement* element, uint32_t kept, uint64_t limit)
+{
+    const uint32_t length = element->GetLength();
+    if (heldBytes_ + kept > kPyrHeldValueLimit) {
+        PyrWriteLog("PyrDicomDataset::ReadValue", kPyrLogWarning, kPyrBadPosition,
+                    u"A value past the memory for values was left in the source.");
+        partLeftOut_ = true;
+        return SkipValue(element, limit);
+    }
+    heldBytes_ += kept;
+    if (const PyrDicomResult r = element->AllocateValue(kept, false); r != kPyrSuccess) {
+        return r;
+    }
+    element->valuePosition_ = static_cast<int64_t>(position_);
+    if (const PyrDicomResult r = ReadBytes(element->MutableValue(), kept); r != kPyrSuccess) {
+        return r;
+    }
+    element->length_ = length;
+    return SkipForward(length - kept, limit);
+}
+
 PyrDicomResult PyrDicomDataset::ReadValue(PyrDicomDataElement* element, PyrDicomEncoding encoding, uint64_t limit)
 {
     const uint32_t length = element->GetLength();
@@ -391,7 +412,13 @@ PyrDicomResult PyrDicomDataset::ReadValue(PyrDicomDataElement* element, PyrDicom
         return kPyrBadPosition;
     }
     if (options_.keptValueLength != 0 && length > options_.keptValueLength) {
-        return SkipValue(element, limit);
+        const PyrDicomVR vr = element->ResolveVR(PyrVR::Unset);
+        if (!PyrVR::IsPlainText(vr) && !PyrVR::IsCharsetText(vr)) {
+            return SkipValue(element, limit);
+        }
+        // A text keeps its first bytes, what a bounded read of the whole would give, and its
+        // whole length: it reads as cut, never as absent.
+        return ReadValuePrefix(element, options_.keptValueLength, limit);
     }
     const uint64_t budget =
         length > kPyrShortValueLength ? kPyrHeldValueLimit - kPyrShortValueReserve : kPyrHeldValueLimit;

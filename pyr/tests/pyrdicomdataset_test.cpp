@@ -751,7 +751,7 @@ TEST(DatasetRead, ItemsKeepTheNamedElementsAndShortValuesAlone)
     s.Header(0x0088, 0x0200, "SQ", 20).Item(12).Explicit(0x0028, 0x0004, "CS", "ABCD");
     s.Header(0x0089, 0x1010, "SQ", kUndefined).Item().Explicit(0x0089, 0x1011, "LO", "EFGH").ItemEnd().SequenceEnd();
     s.ItemEnd().SequenceEnd();
-    s.Explicit(0x0010, 0x4000, "LT", std::string(40, 'T'));
+    s.Explicit(0x0010, 0x4000, "LT", std::string(40, 'T')).Explicit(0x0011, 0x1010, "OB", std::string(40, 'B'));
     static constexpr uint32_t kNamed[] = {0x00100010, 0x00100020};
     PyrDicomDatasetOptions options;
     options.itemTags = kNamed;
@@ -763,17 +763,21 @@ TEST(DatasetRead, ItemsKeepTheNamedElementsAndShortValuesAlone)
     const PyrDicomDataElement* item = p.Find(0x0004, 0x1220)->GetChildAt(0);
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->GetChildStringOr(0x0010, 0x0010, PyrString(), PyrVR::Unset, -1), u"Doe^John");
+    // A longer text keeps its first bytes and its length, and reads cut as a limit cuts it.
     const PyrDicomDataElement* id = item->FindChild(0x0010, 0x0020);
     ASSERT_NE(id, nullptr);
-    EXPECT_EQ(id->GetValueMode(), PyrValueMode::InSource);
     EXPECT_EQ(id->GetLength(), 40u);
+    EXPECT_EQ(id->GetBytesHeld(), 32u);
+    EXPECT_EQ(item->GetChildStringOr(0x0010, 0x0020, PyrString(), PyrVR::Unset, -1).View(), std::u16string(32, u'7'));
     EXPECT_EQ(item->FindChild(0x0010, 0x0030), nullptr);
     EXPECT_EQ(item->FindChild(0x0088, 0x0200), nullptr);
     // Undefined in length, it cannot be passed over: read as ever.
     ASSERT_NE(item->FindChild(0x0089, 0x1010), nullptr);
     EXPECT_EQ(item->FindChild(0x0089, 0x1010)->GetChildCount(), 1u);
     ASSERT_NE(p.Find(0x0010, 0x4000), nullptr);
-    EXPECT_EQ(p.Find(0x0010, 0x4000)->GetValueMode(), PyrValueMode::InSource);
+    EXPECT_EQ(p.Find(0x0010, 0x4000)->GetBytesHeld(), 32u);
+    ASSERT_NE(p.Find(0x0011, 0x1010), nullptr);
+    EXPECT_EQ(p.Find(0x0011, 0x1010)->GetValueMode(), PyrValueMode::InSource);
 
     Parsed whole(s.Bytes());
     ASSERT_EQ(whole.result, kPyrSuccess);

@@ -561,6 +561,27 @@ TEST(DICOMDIRInfo, FileIdsLeavingTheMediumAreRefused) {
   EXPECT_EQ(utf8(l.d.image_pointers[2]->file_id), kept[2]);
 }
 
+// Read to a bound, a longer text of a record keeps its first bytes, as a bounded read gives them;
+// a longer file ID would name another file cut there, and its image is left out.
+TEST(DICOMDIRInfo, TextsPastTheFieldBoundAreCutAndFileIdsPastItLeftOut) {
+  std::vector<Record> r = {rec("PATIENT"), rec("STUDY"), rec("SERIES"), image("IMG\\" + std::string(60, 'K')),
+                           image("IMG\\1")};
+  r[0].tail.text(0x0010, 0x0010, "PN", "Long^" + std::string(100, 'n'));
+  r[2].tail.text(0x0008, 0x103E, "LO", std::string(40, 'd'));
+  VEK_TestManager m;
+  VEK_DICOMDIRInfo d(&m);
+  d.set_record_fields_only(32);
+  ASSERT_TRUE(load(d, m, dicomdir(r)));
+  ASSERT_EQ(d.patient_pointers.size(), 1u);
+  EXPECT_EQ(utf8(d.patient_pointers[0]->patient_name), "Long^" + std::string(27, 'n'));
+  ASSERT_EQ(d.series_pointers.size(), 1u);
+  EXPECT_EQ(utf8(d.series_pointers[0]->series_description), std::string(32, 'd'));
+  ASSERT_EQ(d.image_pointers.size(), 1u);
+  EXPECT_EQ(utf8(d.image_pointers[0]->file_id), "IMG\\1");
+  EXPECT_EQ(d.patient_pointers[0]->common.tag.get_length(0x0010, 0x0010), 106u);
+  EXPECT_EQ(d.patient_pointers[0]->common.tag.get_held_length(0x0010, 0x0010), 32u);
+}
+
 TEST(DICOMDIRInfo, EveryRefusedAllocationFailsCleanly) {
   uint32_t images = 0;
   expect_refused_allocations_fail_cleanly(

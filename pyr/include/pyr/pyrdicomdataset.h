@@ -52,7 +52,8 @@ struct PyrDicomDatasetOptions {
     uint32_t fragmentsPerFrame = 0;
     // For a reader that uses short values only: values longer than this stay in the source
     // with their position and length on record, as Pixel Data does, and are not counted as left
-    // out; 0: every value is read while the memory for values lasts.
+    // out, except texts, which keep their first this many bytes (GetLength the whole, read as
+    // a text cut there); 0: every value is read while the memory for values lasts.
     uint32_t keptValueLength = 0;
     // For a reader of known elements: inside the items of a top-level sequence, an element
     // of defined length whose tag (group << 16 | element) is not among these (ascending) is
@@ -217,6 +218,8 @@ private:
     PyrDicomResult SkipForward(uint32_t length, uint64_t limit);
     PyrDicomResult SkipValue(PyrDicomDataElement* element, uint64_t limit);
     PyrDicomResult ReadValue(PyrDicomDataElement* element, PyrDicomEncoding encoding, uint64_t limit);
+    // The first `kept` bytes of a longer value, the rest passed over; its length stays whole.
+    PyrDicomResult ReadValuePrefix(PyrDicomDataElement* element, uint32_t kept, uint64_t limit);
     PyrDicomResult CheckPreambleAndRead();
     PyrDicomResult ReadElementsWithin(PyrDicomDataElement* parent, PyrDicomEncoding encoding, bool meta, uint32_t depth,
                                       uint32_t length, uint64_t limit);

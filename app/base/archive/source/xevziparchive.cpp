@@ -110,9 +110,19 @@ std::string FileNameOf(const std::string& path)
 
 std::string JoinParts(const std::vector<std::string>& parts, size_t from)
 {
-    std::string joined;
+    // Made at its length: the index keeps these, and one grown part by part holds up to
+    // twice its bytes.
+    size_t length = 0;
     for (size_t i = from; i < parts.size(); ++i) {
-        joined += (i > from ? "/" : "") + parts[i];
+        length += (i > from ? 1 : 0) + parts[i].size();
+    }
+    std::string joined;
+    joined.reserve(length);
+    for (size_t i = from; i < parts.size(); ++i) {
+        if (i > from) {
+            joined += '/';
+        }
+        joined += parts[i];
     }
     return joined;
 }
@@ -785,8 +795,9 @@ int32_t ZipMemberIndex::Build(ZipArchive& archive)
         if (FileNameOf(name).empty() || !IsSafeZipMember(name, info) || !NormalisePath(name, parts) || parts.empty()) {
             return false;
         }
-        // The key's bytes and the entry's share of the table; the walk ends where they run out.
-        const uint64_t cost = name.size() + kZipIndexEntryCost;
+        // The key as kept and the entry's share of the table; the walk ends where they run out.
+        std::string key = JoinParts(parts, 0);
+        const uint64_t cost = key.size() + kZipIndexEntryCost;
         if (cost > kZipIndexBudget - charged_) {
             full_ = true;
             return true;
@@ -804,7 +815,7 @@ int32_t ZipMemberIndex::Build(ZipArchive& archive)
                                   ? JoinParts(std::vector<std::string>(parts.begin(), parts.end() - 1), 0) + "/"
                                   : std::string();
         }
-        byPath_.emplace(JoinParts(parts, 0), entry);
+        byPath_.emplace(std::move(key), entry);
         return false;
     });
     return walked == kZipNotFound || walked == kZipOk ? kZipOk : walked;
@@ -876,7 +887,10 @@ std::shared_ptr<const ZipMemberIndex> IndexOf(const std::string& zipPath, bool f
         }
         return cache.index;
     }
+    // The index it replaces goes first: two at once would take twice the budget.
     cache.open.clear();
+    cache.path.clear();
+    cache.index.reset();
     ZipArchive walker;
     if (walker.Open(zipPath) != kZipOk) {
         return nullptr;

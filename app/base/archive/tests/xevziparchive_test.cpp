@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -989,6 +990,35 @@ TEST_F(ZipTest, EntriesNamedLongerThanAPathArePassedOver)
     EXPECT_EQ(ExtractZipMember(zip_, kestro_, kestro_ + "/" + std::string(kZipNameLimit - 2, 'p'), kestro_ + "/p"),
               kZipNoMatch);
     EXPECT_FALSE(fs::exists(kestro_ + "/a"));
+}
+
+// Members of long names of many short parts and of a few long ones, as Python's zipfile
+// writes them: what the index keeps on the heap, as the allocator counts it, is within what it
+// charges, so that its budget bounds the memory it takes.
+TEST_F(ZipTest, TheIndexHoldsNoMoreThanItCharges)
+{
+    const std::string command = "/usr/bin/python3 -c \"import sys, zipfile\n"
+                                "z = zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED)\n"
+                                "z.writestr('CD/DICOMDIR', b'dir')\n"
+                                "for i in range(4000):\n"
+                                "    part = 'abcdefg/' if i % 2 else 'p' * 200 + '/'\n"
+                                "    z.writestr('CD/' + (part * 4000)[:3990] + '%06d' % i, b'')\n"
+                                "z.close()\" " +
+                                zip_;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ZipArchive archive;
+    ASSERT_EQ(archive.Open(zip_), kZipOk);
+    const size_t before = mallinfo2().uordblks;
+    auto index = std::make_unique<ZipMemberIndex>();
+    ASSERT_EQ(index->Build(archive), kZipOk);
+    const size_t after = mallinfo2().uordblks;
+    ASSERT_EQ(index->Size(), 4001u);
+    EXPECT_FALSE(index->Full());
+    ASSERT_GT(after, before);
+    EXPECT_GE(index->Charged(), after - before);
+    EXPECT_LT(index->Charged(), 2 * (after - before));
+    std::printf("[ figures  ] index of 4,001 members: charged %llu bytes, holds %llu\n",
+                static_cast<unsigned long long>(index->Charged()), static_cast<unsigned long long>(after - before));
 }
 
 // The format's largest comment (65,535 bytes) puts the end record past minizip's own search:

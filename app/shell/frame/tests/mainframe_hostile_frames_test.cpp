@@ -5,12 +5,14 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <optional>
 
 #include "discopentestsupport.h"
@@ -689,4 +691,176 @@ TEST_F(HostileFramesTest, EmptyFragmentsPastAFramesShareAreNotRead)
     ASSERT_NE(image, nullptr);
     EXPECT_LT(LoadPeak(image), uint64_t(16) << 20);
     ExpectBounded("one JPEG frame and 1.34 x 10^8 empty fragments (1.07 GB)");
+}
+
+namespace {
+
+// What write_hostile_values.py writes for KIND under OUT (made first).
+bool WriteHostileValues(const std::string& out, const std::string& kind, const std::string& more = {})
+{
+    return RunFixtureScript("write_hostile_values.py", out, kind + " " + more);
+}
+
+// Values that claim far more than they hold, opened as one cell and as a study of 16 series:
+// every cell settles, showing its image or saying why not, and the program stays up (figures
+// in bench/hostile_discs.sh).
+class HostileClaimsTest : public HostileFramesTest {
+protected:
+    // Opens path and shows its one series; waits until each cell on screen shows its image or a
+    // message came for it. The cells on screen.
+    size_t OpenOneAndSettle(const std::string& path)
+    {
+        stall_.emplace();
+        elapsed_.start();
+        Open(path, kNoCeilingWaitMs);
+        EXPECT_EQ(SeriesSizes().size(), 1u);
+        if (SeriesSizes().size() != 1) {
+            return 0;
+        }
+        Image().ShowSeries(Series(0));
+        return Settle([this]() -> std::map<int32_t, XEVImageViewCtrl*>& { return Image().ActiveCells(); }, 1);
+    }
+    // Opens path as the list's first study is shown at start-up, its series in the study's cells.
+    size_t OpenStudyAndSettle(const std::string& path, size_t series)
+    {
+        frame->OnAgreementClosed(1);
+        Pump();
+        stall_.emplace();
+        elapsed_.start();
+        Open(path, kNoCeilingWaitMs);
+        EXPECT_EQ(SeriesSizes().size(), series);
+        return Settle([this]() -> std::map<int32_t, XEVImageViewCtrl*>& { return Image().studyCells; }, series);
+    }
+    // Waits for as many cells as there are images to show (at most the cells there are).
+    template <class Cells>
+    size_t Settle(Cells cells, size_t images)
+    {
+        size_t onScreen = 0;
+        size_t shown = 0;
+        size_t wanted = 0;
+        QElapsedTimer timer;
+        timer.start();
+        do {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            onScreen = shown = 0;
+            for (const auto& [id, cell] : cells()) {
+                if (cell->CurrentImage() != nullptr) {
+                    ++onScreen;
+                    shown += cell->HasFramePixels(0) ? 1 : 0;
+                }
+            }
+            wanted = std::min(images, cells().size());
+        } while ((onScreen == 0 || onScreen < wanted || shown + box.texts.size() < onScreen) &&
+                 timer.elapsed() < kNoCeilingWaitMs);
+        EXPECT_GT(onScreen, 0u);
+        EXPECT_GE(onScreen, wanted);
+        EXPECT_GE(shown + box.texts.size(), onScreen);
+        std::cout << "[ figures  ] cells " << onScreen << ", shown " << shown << ", messages " << box.texts.size()
+                  << "\n";
+        return onScreen;
+    }
+};
+
+}   // namespace
+
+// An NM image of 246 KB whose Detector Vector and Modality and VOI LUT Descriptors hold 32,767
+// IS values each.
+TEST_F(HostileClaimsTest, ThousandsOfDescriptorValuesInOneCell)
+{
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/vectors", "vectors"));
+    OpenOneAndSettle(disc_ + "/vectors/disc/DICOMDIR");
+    ExpectBounded("NM of 32,767 detector vector and LUT descriptor values, one cell", 60000);
+}
+
+TEST_F(HostileClaimsTest, ThousandsOfDescriptorValuesInSixteenSeries)
+{
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/vectors", "vectors"));
+    OpenStudyAndSettle(disc_ + "/vectors/series/DICOMDIR", 16);
+    ExpectBounded("the same NM as 16 series", 120000);
+}
+
+// Number of Frames as one IS number of 60,000,000 digits, the file alone and 16 copies as 16
+// series in a zip; beside each, its peer holding those bytes in a private element no reader
+// asks for (the peak to compare with).
+TEST_F(HostileClaimsTest, FrameCountOfSixtyMegabytesAlone)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/frames", "frames"));
+    OpenOneAndSettle(disc_ + "/frames/disc/IMG/ONE");
+    ExpectBounded("Number of Frames of 60,000,000 digits, file alone", 120000);
+}
+
+TEST_F(HostileClaimsTest, FrameCountOfSixtyMegabytesInSixteenZippedSeries)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/frames", "frames"));
+    fs::remove_all(disc_ + "/frames/disc");
+    OpenStudyAndSettle(disc_ + "/frames/series.zip", 16);
+    ExpectBounded("the same as 16 series in a zip", 240000);
+}
+
+TEST_F(HostileClaimsTest, UnreadPrivateSixtyMegabytesAlone)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/private", "private"));
+    OpenOneAndSettle(disc_ + "/private/disc/IMG/ONE");
+    ExpectBounded("60,000,000 bytes in an unread private element, file alone", 120000);
+}
+
+TEST_F(HostileClaimsTest, UnreadPrivateSixtyMegabytesInSixteenZippedSeries)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/private", "private"));
+    fs::remove_all(disc_ + "/private/disc");
+    OpenStudyAndSettle(disc_ + "/private/series.zip", 16);
+    ExpectBounded("the same as 16 series in a zip", 240000);
+}
+
+// A VOI LUT claiming 65,536 entries over 10 words, window values beside it.
+TEST_F(HostileClaimsTest, VoiLutOfTenWordsClaimingAFullTable)
+{
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/voilut", "voilut"));
+    OpenOneAndSettle(disc_ + "/voilut/disc/DICOMDIR");
+    ExpectBounded("VOI LUT of 10 words claiming 65,536 entries", 30000);
+}
+
+// A PALETTE COLOR image whose palettes claim 65,536 entries over 5 words each.
+TEST_F(HostileClaimsTest, PaletteOfFiveWordsClaimingAFullTable)
+{
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/palette", "palette"));
+    OpenOneAndSettle(disc_ + "/palette/disc/DICOMDIR");
+    ExpectBounded("palette of 5 words claiming 65,536 entries", 30000);
+}
+
+// A zip of 40,000 members named by 4,000 bytes each beside its DICOMDIR and one image of 64 x 64,
+// and of 8000 x 8000 x 16: the image settles, within the memory of a disc this size (its index
+// charged whatever it keeps of the names).
+TEST_F(HostileClaimsTest, FortyThousandLongNamesInAZip)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/names", "names"));
+    EXPECT_EQ(OpenOneAndSettle(disc_ + "/names/names.zip"), 1u);
+    ExpectBounded("zip of 40,000 members of 4,000-byte names", 120000);
+    EXPECT_LT(PeakResidentBytes(), uint64_t(768) << 20);
+}
+
+TEST_F(HostileClaimsTest, FortyThousandLongNamesInAZipWithALargeImage)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/names", "names", "--large"));
+    EXPECT_EQ(OpenOneAndSettle(disc_ + "/names/names.zip"), 1u);
+    ExpectBounded("the same with one 8000 x 8000 x 16 image", 120000);
+    EXPECT_LT(PeakResidentBytes(), uint64_t(768) << 20);
 }

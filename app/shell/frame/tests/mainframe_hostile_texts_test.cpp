@@ -174,6 +174,37 @@ TEST_F(HostileTextsTest, LongSeriesDescriptionOfAFileAlone)
     EXPECT_GT(rows, 0);
 }
 
+// A DICOMDIR whose records hold the image's name and description of 2 KiB, and of 1 MiB (past
+// what a record's value is read to): the study list shows them as the file opened alone does,
+// cut, not empty.
+TEST_F(HostileTextsTest, LongTextsOfADicomDirListAsTheFileAlones)
+{
+    for (const uint64_t bytes : {uint64_t(2048), uint64_t(1) << 20}) {
+        SCOPED_TRACE(bytes);
+        const std::string file = Write(bytes, "name description --dicomdir-long");
+        std::vector<QStringList> lists;
+        for (const std::string& path : {file, disc_ + "/DICOMDIR"}) {
+            Open(path);
+            ASSERT_EQ(SeriesSizes().size(), 1u);
+            const PatientInfo& patient = *List().patients.at(0);
+            QStringList shown = {patient.nameIdeographic, patient.nameAlphabetic, Series(0)->description};
+            XEVStudyListCtrl* tree = List().Tree(kXEVFirstTreeId);
+            ASSERT_NE(tree, nullptr);
+            for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+                for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j) {
+                    shown.push_back(tree->topLevelItem(i)->child(j)->text(0));
+                }
+            }
+            lists.push_back(shown);
+        }
+        EXPECT_TRUE((lists[1][0] + lists[1][1]).startsWith(QStringLiteral("Long")));
+        EXPECT_EQ(lists[1][2].size(), qsizetype(kXEVTextValueLength));
+        ASSERT_EQ(lists[1].size(), 4);
+        EXPECT_TRUE(lists[1][3].startsWith(QStringLiteral("Long description yyy")));
+        EXPECT_EQ(lists[1], lists[0]);
+    }
+}
+
 // 2,000 corner lines (68 KB of settings) that each name a description of 60,000 bytes: the
 // corner keeps as many items as a view shows, each cut to a line, and the image paints.
 TEST_F(HostileTextsTest, CornerLinesNamingALongDescription)

@@ -48,7 +48,7 @@ QString RawTagText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element
         return {};
     }
     // The value's own length up to what a text is read to; the rest stays in the file.
-    const uint32_t length = info.get_length(group, element);
+    const uint32_t length = info.get_held_length(group, element);
     if (length == 0 || length == 0xFFFFFFFFu) {
         return {};
     }

@@ -261,7 +261,7 @@ void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes)
 QString XEVVEKHelper::GetJisText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
     const QString plain = DicomTextValue(info, group, element);
-    const uint32_t length = std::min(info.get_length(group, element), kXEVTextValueLength);
+    const uint32_t length = std::min(info.get_held_length(group, element), kXEVTextValueLength);
     const void* bytes = nullptr;
     if (length < 3 || !info.get_value_pointer(group, element, bytes) || bytes == nullptr) {
         return plain;
@@ -305,8 +305,10 @@ QString XEVVEKHelper::GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const 
     if (at < 0 || !info.get_item(0x0004, 0x1220, uint32_t(at) + 1, item)) {
         return QString();
     }
-    const QString id = DicomTextValue(item, 0x0004, 0x1500);
-    return PlatIsSafeFileId(id.toStdString()) ? id : QString();
+    bool cut = false;
+    const QString id = DicomTextValue(item, 0x0004, 0x1500, kXEVTextValueLength, &cut);
+    // A cut path names another file.
+    return !cut && PlatIsSafeFileId(id.toStdString()) ? id : QString();
 }
 
 QString XEVVEKHelper::GetSeriesRecordFileID(const VEK_DICOMDIRInfo& info, const VEK_DICOMDIRSeries& series)

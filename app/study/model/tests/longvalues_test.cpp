@@ -95,6 +95,39 @@ TEST(LongValuesTest, NamesOfAFileAloneAreCut)
     EXPECT_EQ(loader.LoadImage(path, frame), 1) << loader.statusText.toStdString();
 }
 
+// A DICOMDIR whose records hold the file's long name and description (2 KiB, and 1 MiB past
+// what a record's value is read to) lists them cut as the file opened alone does.
+TEST(LongValuesTest, LongTextsOfADicomDirAreCutAsTheFileAlones)
+{
+    for (const uint64_t bytes : {uint64_t(2048), uint64_t(1) << 20}) {
+        SCOPED_TRACE(bytes);
+        PlatTempFolder temp;
+        const QString path = WriteLongValues(temp.Path(), bytes, "name description --dicomdir-long");
+        XEVVEKHelper alone;
+        Records file;
+        ASSERT_EQ(alone.LoadDicomFile(path, file.patients), 1) << alone.statusText.toStdString();
+        XEVVEKHelper lister;
+        Records dir;
+        int32_t frameCounts = 0;
+        int32_t split = 0;
+        ASSERT_EQ(
+            lister.LoadDicomDir(QString::fromStdString(temp.Path() + "/DICOMDIR"), dir.patients, frameCounts, split), 1)
+            << lister.statusText.toStdString();
+        ASSERT_EQ(file.patients.size(), 1u);
+        ASSERT_EQ(dir.patients.size(), 1u);
+        const PatientInfo& a = *file.patients[0];
+        const PatientInfo& d = *dir.patients[0];
+        EXPECT_TRUE((d.nameIdeographic + d.nameAlphabetic).startsWith(QStringLiteral("Long")));
+        EXPECT_EQ(d.nameIdeographic, a.nameIdeographic);
+        EXPECT_EQ(d.nameAlphabetic, a.nameAlphabetic);
+        const QString& description = d.studies.at(0)->series.at(0)->description;
+        EXPECT_EQ(description.size(), qsizetype(kXEVTextValueLength));
+        EXPECT_TRUE(description.startsWith(QStringLiteral("Long description yyy")));
+        EXPECT_EQ(description, a.studies.at(0)->series.at(0)->description);
+        EXPECT_EQ(d.studies.at(0)->series.at(0)->images.size(), 1u);
+    }
+}
+
 // A settings file naming the Series Description on 2,000 lines over an image whose
 // description is 60,000 bytes: a corner keeps as many items as a view shows, each value cut
 // to a line's length, and draws.

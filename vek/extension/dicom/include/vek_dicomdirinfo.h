@@ -176,8 +176,9 @@ class VEK_DICOMDIRInfo : public VEK_Utility, public VEK_DICOMTagObj {
   void set_element_limit(uint64_t bytes) { element_limit_ = bytes; }
   // Only what the records' fields come from is read, with the few elements a viewer reads
   // of a record's tag beside them (its character set, birth date, age and frame count), and of
-  // those only values of at most bytes: the rest (icons, long or private values) stays in the
-  // source unread, costs no memory and reads as absent. 0: every element is read.
+  // those only values of at most bytes, of a longer text its first bytes (it reads cut, as a
+  // bounded read of the whole would): the rest (icons, other long or private values) stays in
+  // the source unread, costs no memory and reads as absent. 0: every element is read.
   void set_record_fields_only(uint32_t bytes) { value_length_limit_ = bytes; }
 
   // The file IDs of the image records kept, in record order.

@@ -45,9 +45,9 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   }
   bool elements_capped() const { return capped_; }
   // For a reader of a few short values: values longer than value_length (0: none) stay in the
-  // source unread, and so do the elements in a top-level sequence's items whose tags (group
-  // << 16 | element, ascending, living as long as this object) are not among item_tags (null:
-  // every one is read).
+  // source unread (of a text, all but its first value_length bytes), and so do the elements in
+  // a top-level sequence's items whose tags (group << 16 | element, ascending, living as long as
+  // this object) are not among item_tags (null: every one is read).
   void set_left_in_source(uint32_t value_length, const uint32_t* item_tags, uint32_t count) {
     kept_value_length_ = value_length;
     item_tags_ = item_tags;

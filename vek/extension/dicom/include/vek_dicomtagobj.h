@@ -109,6 +109,9 @@ class VEK_DICOMTagObj {
   bool get_value_pointer(uint16_t group, uint16_t element, const void*& out) const;
   uint32_t get_vr(uint16_t group, uint16_t element) const;
   uint32_t get_length(uint16_t group, uint16_t element) const;
+  // The bytes of the value get_value_pointer gives: its length, or its first bytes of a text
+  // read only in part.
+  uint32_t get_held_length(uint16_t group, uint16_t element) const;
 
   uint32_t get_element_count() const;
   uint16_t get_group_at(uint32_t index) const;

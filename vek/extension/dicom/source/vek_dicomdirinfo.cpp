@@ -59,7 +59,7 @@ bool plain_vr(uint32_t code) {
 bool plain_text(const PyrDicomDataElement* e, char16_t* out, size_t capacity, size_t& n) {
   if (e == nullptr || !plain_vr(e->GetVR()) || e->GetValue() == nullptr) return false;
   const uint8_t* v = e->GetValue();
-  size_t end = vek_dicom_value_length(e), begin = 0;
+  size_t end = e->GetBytesHeld(), begin = 0;
   while (end > 0 && (v[end - 1] == ' ' || v[end - 1] == 0)) --end;
   while (begin < end && v[begin] == ' ') ++begin;
   if (end - begin >= capacity) return false;
@@ -158,8 +158,10 @@ void read_spacing(const PyrDicomDataElement* item, double& row, double& column) 
 // too: a NUL inside would cut the text short and hide what follows it.
 bool safe_file_id(const VEK_WString& id, const PyrDicomDataElement* item) {
   const PyrDicomDataElement* e = item->FindChild(0x0004, 0x1500);
+  // Of a long ID only its first bytes are read: a cut path names another file.
+  if (e != nullptr && e->GetBytesHeld() < vek_dicom_value_length(e)) return false;
   const uint8_t* value = e != nullptr ? e->GetValue() : nullptr;
-  uint32_t n = e != nullptr ? vek_dicom_value_length(e) : 0;
+  uint32_t n = e != nullptr ? e->GetBytesHeld() : 0;
   while (n > 0 && value != nullptr && (value[n - 1] == ' ' || value[n - 1] == 0)) --n;
   for (uint32_t i = 0; i < n && value != nullptr; ++i)
     if (value[i] < 0x20 || value[i] == 0x7F) return false;

@@ -1,5 +1,6 @@
 #include "vek_dicomtagobj.h"
 
+#include <algorithm>
 #include <string>
 
 #include "pyr/pyrdicomdataset.h"
@@ -188,6 +189,11 @@ uint32_t VEK_DICOMTagObj::get_vr(uint16_t group, uint16_t element) const {
 uint32_t VEK_DICOMTagObj::get_length(uint16_t group, uint16_t element) const {
   const PyrDicomDataElement* e = child(group, element);
   return e != nullptr ? vek_dicom_value_length(e) : 0;
+}
+
+uint32_t VEK_DICOMTagObj::get_held_length(uint16_t group, uint16_t element) const {
+  const PyrDicomDataElement* e = child(group, element);
+  return e != nullptr && e->GetValue() != nullptr ? std::min(e->GetBytesHeld(), vek_dicom_value_length(e)) : 0;
 }
 
 uint32_t VEK_DICOMTagObj::get_element_count() const { return current_ != nullptr ? current_->GetChildCount() : 0; }

@@ -62,11 +62,12 @@ constexpr uint64_t kZipExtractBudget = uint64_t(16) << 30;
 // The longest entry name taken: what a path can be (PATH_MAX less its end). A longer one names
 // nothing that can be opened: its entry is passed over, and its name is never read whole.
 constexpr size_t kZipNameLimit = 4095;
-// What the entries kept of one archive (its index, a listing) may cost: their names and a
-// fixed share per entry for the record and the table around it. A million members under a
-// disc's usual names take under half of it; the entries past it are left out.
+// What the entries kept of one archive (its index, a listing) may cost: their names as kept
+// and a fixed share per entry for the record, the table around it and the allocator's own
+// bytes. A million members under a disc's usual names take under half of it; the entries past
+// it are left out.
 constexpr uint64_t kZipIndexBudget = uint64_t(256) << 20;
-constexpr uint64_t kZipIndexEntryCost = 96;
+constexpr uint64_t kZipIndexEntryCost = 128;
 
 // The refusals a loader shows as an image that cannot be read: the member is there, it is just
 // not written out.

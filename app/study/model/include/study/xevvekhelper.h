@@ -44,9 +44,10 @@ constexpr uint64_t kXEVDicomDirRecordLimit = 200000;
 // most kXEVDicomDirElementBudget and the records the rest. 50,000 patients of one image each
 // took 275 MB of elements and 425 MB in all. The file is read as far as these allow, however
 // long it is: of a record only the elements its fields come from are read, and of those only
-// values of at most kXEVDicomDirValueLength (no text a record gives is near it); the rest
-// (icons, long or private values) stays in the file. Past either limit the records read whole
-// are listed and the rest are not, and the load says which limit it met (dicomDirCut).
+// values of at most kXEVDicomDirValueLength, of a longer text its first bytes (cut as a file's
+// own texts are, DicomTextValue); the rest (icons, long or private values) stays in the file.
+// Past either limit the records read whole are listed and the rest are not, and the load says
+// which limit it met (dicomDirCut).
 constexpr uint64_t kXEVDicomDirMemoryBudget = uint64_t(432) << 20;
 constexpr uint64_t kXEVDicomDirElementBudget = uint64_t(320) << 20;
 constexpr uint32_t kXEVDicomDirValueLength = 1024;

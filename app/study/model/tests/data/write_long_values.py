@@ -4,7 +4,8 @@ explicit VR text value cannot pass 64 KiB, and pydicom would split a long one in
     write_long_values.py <folder> <bytes> <kind>... [--dicomdir]
 kinds: window (Window Center 40\\2\\2... and Width 400\\2\\2...), name (Patient Name),
 description (Series Description). The image is <folder>/IMG/LONG; with --dicomdir a DICOMDIR
-in <folder> lists it with short texts of its own.
+in <folder> lists it with short texts of its own, with --dicomdir-long with the image's long name
+and description (as UN where a PN or LO length cannot hold them).
 """
 import os
 import struct
@@ -58,11 +59,20 @@ for (group, element, placeholder), value in long_values.items():
 with open(path, 'wb') as f:
     f.write(data)
 
-if '--dicomdir' in sys.argv[3:]:
+
+def text_field(tag, vr, key, short):
+    if '--dicomdir-long' not in sys.argv[3:] or key not in long_values:
+        return tag + (vr, short)
+    value = long_values[key]
+    return tag + (vr if len(value) <= 0xFFFE else 'UN', value)
+
+
+if '--dicomdir' in sys.argv[3:] or '--dicomdir-long' in sys.argv[3:]:
     image = kv.image_record('IMG\\LONG', 1, uid + '3', geometry=(64, 64, 16))
     image['fields'] = [f if f[1] != 0x1511 else (0x0004, 0x1511, 'UI', uid + '3') for f in image['fields']]
     series = kv.series_record(uid + '2', 1, image)
-    series['fields'].append((0x0008, 0x103E, 'LO', 'SERIES OF LONG'))
+    series['fields'].append(text_field((0x0008, 0x103E), 'LO', (0x0008, 0x103E, b'KVLONGDESC00'), 'SERIES OF LONG'))
     study = kv.record('STUDY', [(0x0008, 0x0020, 'DA', '20240101'), (0x0020, 0x000D, 'UI', uid + '1')], [series])
-    patient = kv.record('PATIENT', [(0x0010, 0x0010, 'PN', 'Dir^Name'), (0x0010, 0x0020, 'LO', 'LV1')], [study])
+    patient = kv.record('PATIENT', [text_field((0x0010, 0x0010), 'PN', (0x0010, 0x0010, b'KVLONGNAME00'), 'Dir^Name'),
+                                    (0x0010, 0x0020, 'LO', 'LV1')], [study])
     kv.write_dicomdir(os.path.join(folder, 'DICOMDIR'), [patient], uid + '9')
