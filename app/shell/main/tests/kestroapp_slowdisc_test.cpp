@@ -14,6 +14,9 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -69,7 +72,8 @@ protected:
     // its second disc.
     std::unique_ptr<QProcess> Start(const std::string& path, const SlowDiscSettings& disc, int holdMs, int closeAtMs,
                                     const std::string& report, const QString& mode = QString(),
-                                    const std::string& other = std::string())
+                                    const std::string& other = std::string(),
+                                    const std::vector<std::pair<QString, QString>>& extra = {})
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -81,6 +85,9 @@ protected:
             const size_t equals = entry.find('=');
             env.insert(QString::fromStdString(entry.substr(0, equals)),
                        QString::fromStdString(entry.substr(equals + 1)));
+        }
+        for (const auto& [name, value] : extra) {
+            env.insert(name, value);
         }
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::MergedChannels);
@@ -363,4 +370,58 @@ TEST_F(SlowDiscViewerTest, ClosingDuringTheScanOrAfterASecondDiscEndsWithNothing
     EXPECT_TRUE(opened.Said("enter") && opened.Said("closing")) << opened.output;
     EXPECT_EQ(opened.output.find("Sanitizer"), std::string::npos) << opened.output;
     qunsetenv("KV_SLOW_DISC_PROGRAM");
+}
+
+// SIGTERM while a reader of the disc is in a long stream read, which holds its stream's lock
+// throughout: once the pre-load has begun on a drive at 10 KB/s (a block takes 40 s), and
+// while a read of a scratched sector is retried for a minute before it fails. The exit never
+// waits for that lock: the process ends by itself with 0 while the read is still under way,
+// and the exit's deadline, set far above a busy run's, never ends it.
+TEST_F(SlowDiscViewerTest, SigtermDuringALongStreamReadEndsTheProcessWithoutWaitingForIt)
+{
+    const std::string disc = Disc("studies");
+    const std::string mark = temp_ / "reading";
+    const std::string second = "DICOM/S002/I0001";
+    SlowDiscSettings slow{disc, 10e3, 100, 0};
+    slow.mark = second + ":" + mark;
+    SlowDiscSettings scratched{disc, 150e3, 100, 0};
+    scratched.fail = second + ":0";
+    scratched.failMs = 60000;
+    scratched.mark = slow.mark;
+    struct Case {
+        const char* what;
+        SlowDiscSettings settings;
+        bool afterPreload;
+    };
+    for (const Case& c : {Case{"pre-load", slow, true}, Case{"failing read", scratched, false}}) {
+        SCOPED_TRACE(c.what);
+        const std::string report = temp_ / "counts";
+        std::filesystem::remove(report);
+        std::filesystem::remove(mark);
+        // Not let out of its read at the end: the read is still under way when the process ends.
+        std::unique_ptr<QProcess> process =
+            Start(disc + "/DICOMDIR", c.settings, kRunTimeoutMs, kRunTimeoutMs, report, QString(), std::string(),
+                  {{QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")},
+                   {QStringLiteral("KV_EXIT_DEADLINE_MS"), QStringLiteral("100000")}});
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                process->waitForReadyRead(10);
+                return std::filesystem::exists(mark) &&
+                       (!c.afterPreload || process->peek(1 << 20).contains("\npreload "));
+            },
+            kRunTimeoutMs))
+            << process->readAll().toStdString();
+        process->terminate();
+        const ViewerRun ended = Finish(*process, report);
+        EXPECT_EQ(ended.exitCode, 0) << ended.output;
+        EXPECT_EQ(ended.output.find("exit deadline"), std::string::npos) << ended.output;
+        std::ifstream counts(report);
+        std::string name;
+        long value = -1;
+        long underWay = -1;
+        while (counts >> name >> value) {
+            underWay = name == "stream_reads_under_way" ? value : underWay;
+        }
+        EXPECT_GE(underWay, 1) << ended.output;
+    }
 }
