@@ -219,6 +219,12 @@ int XEVKestroInstance::ExitInstance(int status)
         ForgetZipArchive(stop);
         XEVEndExtractFolder(stop);
         XEVRemoveLeftoverExtractFolders(stop);
+    } else {
+        // The members are patient data: they go even with a copier still in a read. Only the
+        // folder's names go, nothing a reader holds; what the copier writes after its file's
+        // name went reaches no name, and nothing can be named in a folder once it is gone.
+        const std::chrono::steady_clock::time_point end = removalEnd_;
+        XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
     }
     // The lock goes last; with readers left, the folder keeps its own lock for the next start.
     if (instance_) {

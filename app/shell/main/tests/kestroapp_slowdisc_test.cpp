@@ -317,8 +317,10 @@ TEST_F(SlowDiscViewerTest, SigtermWhileThePreloadReadsEndsTheProcessWithNothingD
     const std::string report = temp_ / "counts";
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
+        // The exit's deadline far above a busy run: the end judged is the program's own.
         std::unique_ptr<QProcess> process =
-            Start(disc + "/DICOMDIR", {disc, 150e3, 100, 0}, kRunTimeoutMs, kRunTimeoutMs, report);
+            Start(disc + "/DICOMDIR", {disc, 150e3, 100, 0}, kRunTimeoutMs, kRunTimeoutMs, report, QString(),
+                  std::string(), {{QStringLiteral("KV_EXIT_DEADLINE_MS"), QStringLiteral("100000")}});
         bool signalled = false;
         const ViewerRun ended = Finish(*process, report, [&](const ViewerRun& said) {
             if (!signalled && said.Said("preload")) {
@@ -424,4 +426,56 @@ TEST_F(SlowDiscViewerTest, SigtermDuringALongStreamReadEndsTheProcessWithoutWait
         }
         EXPECT_GE(underWay, 1) << ended.output;
     }
+}
+
+namespace {
+
+// Every entry below folder, as paths below it.
+std::vector<std::string> EntriesBelow(const std::string& folder)
+{
+    std::vector<std::string> entries;
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        entries.push_back(it->path().string().substr(folder.size() + 1));
+    }
+    return entries;
+}
+
+}   // namespace
+
+// SIGTERM while a loader copies the archive's first member (10 MB, stored) out of a drive at
+// 20 KB/s, where each of the copier's reads takes seconds: the process ends with 0 without
+// waiting for the copier, and leaves nothing in the temporary folder, neither the members
+// (patient data) nor the user's folder it made for them.
+TEST_F(SlowDiscViewerTest, SigtermDuringAnExtractionLeavesNothingInTheTemporaryFolder)
+{
+    const std::string disc = Disc("multiframezip", {20, 512});
+    SlowDiscSettings slow{disc, 20e3, 100, 0};
+    slow.readAheadKb = 0;
+    const std::string tmp = tmp_.path().toStdString();
+    const std::string report = temp_ / "counts";
+    std::unique_ptr<QProcess> process =
+        Start(disc + "/disc.zip", slow, kRunTimeoutMs, kRunTimeoutMs, report, QString(), std::string(),
+              {{QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")},
+               {QStringLiteral("KV_EXIT_DEADLINE_MS"), QStringLiteral("100000")}});
+    // The copy is written under a name of its own until it is whole.
+    const auto copying = [&] {
+        for (const std::string& entry : EntriesBelow(tmp)) {
+            const std::string name = std::filesystem::path(entry).filename().string();
+            std::error_code gone;
+            if (name.rfind(".I0001.", 0) == 0 && std::filesystem::file_size(tmp + "/" + entry, gone) > 0 && !gone) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return process->state() != QProcess::Running || copying(); }, kRunTimeoutMs));
+    ASSERT_EQ(process->state(), QProcess::Running);
+    process->terminate();
+    const ViewerRun ended = Finish(*process, report);
+    EXPECT_EQ(ended.exitCode, 0) << ended.output;
+    EXPECT_EQ(ended.output.find("exit deadline"), std::string::npos) << ended.output;
+    const std::vector<std::string> left = EntriesBelow(tmp);
+    EXPECT_TRUE(left.empty()) << left.front() << "\n" << ended.output;
 }
