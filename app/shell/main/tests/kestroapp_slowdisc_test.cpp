@@ -445,37 +445,48 @@ std::vector<std::string> EntriesBelow(const std::string& folder)
 }   // namespace
 
 // SIGTERM while a loader copies the archive's first member (10 MB, stored) out of a drive at
-// 20 KB/s, where each of the copier's reads takes seconds: the process ends with 0 without
-// waiting for the copier, and leaves nothing in the temporary folder, neither the members
-// (patient data) nor the user's folder it made for them.
+// 20 KB/s, where each of the copier's reads takes seconds, the archive named on the command line
+// or opened with File Open over another disc: the process ends with 0 without waiting for the
+// copier, and leaves nothing in the temporary folder, neither the members (patient data) nor
+// the user's folder it made for them.
 TEST_F(SlowDiscViewerTest, SigtermDuringAnExtractionLeavesNothingInTheTemporaryFolder)
 {
     const std::string disc = Disc("multiframezip", {20, 512});
+    // Off the medium: only the archive is slow.
+    const std::string first = Disc("studies", {1, 64});
     SlowDiscSettings slow{disc, 20e3, 100, 0};
     slow.readAheadKb = 0;
     const std::string tmp = tmp_.path().toStdString();
     const std::string report = temp_ / "counts";
-    std::unique_ptr<QProcess> process =
-        Start(disc + "/disc.zip", slow, kRunTimeoutMs, kRunTimeoutMs, report, QString(), std::string(),
-              {{QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")},
-               {QStringLiteral("KV_EXIT_DEADLINE_MS"), QStringLiteral("100000")}});
-    // The copy is written under a name of its own until it is whole.
-    const auto copying = [&] {
+    for (const bool fileOpen : {false, true}) {
+        SCOPED_TRACE(fileOpen ? "File Open" : "command line");
+        // Each case on its own: what a failed one left is not taken for this one's copy.
         for (const std::string& entry : EntriesBelow(tmp)) {
-            const std::string name = std::filesystem::path(entry).filename().string();
-            std::error_code gone;
-            if (name.rfind(".I0001.", 0) == 0 && std::filesystem::file_size(tmp + "/" + entry, gone) > 0 && !gone) {
-                return true;
-            }
+            std::filesystem::remove_all(tmp + "/" + entry);
         }
-        return false;
-    };
-    ASSERT_TRUE(PumpUntil([&] { return process->state() != QProcess::Running || copying(); }, kRunTimeoutMs));
-    ASSERT_EQ(process->state(), QProcess::Running);
-    process->terminate();
-    const ViewerRun ended = Finish(*process, report);
-    EXPECT_EQ(ended.exitCode, 0) << ended.output;
-    EXPECT_EQ(ended.output.find("exit deadline"), std::string::npos) << ended.output;
-    const std::vector<std::string> left = EntriesBelow(tmp);
-    EXPECT_TRUE(left.empty()) << left.front() << "\n" << ended.output;
+        std::unique_ptr<QProcess> process =
+            Start(fileOpen ? first + "/DICOMDIR" : disc + "/disc.zip", slow, kRunTimeoutMs, kRunTimeoutMs, report,
+                  fileOpen ? QStringLiteral("open") : QString(), fileOpen ? disc + "/disc.zip" : std::string(),
+                  {{QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")},
+                   {QStringLiteral("KV_EXIT_DEADLINE_MS"), QStringLiteral("100000")}});
+        // The copy is written under a name of its own until it is whole.
+        const auto copying = [&] {
+            for (const std::string& entry : EntriesBelow(tmp)) {
+                const std::string name = std::filesystem::path(entry).filename().string();
+                std::error_code gone;
+                if (name.rfind(".I0001.", 0) == 0 && std::filesystem::file_size(tmp + "/" + entry, gone) > 0 && !gone) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        ASSERT_TRUE(PumpUntil([&] { return process->state() != QProcess::Running || copying(); }, kRunTimeoutMs));
+        ASSERT_EQ(process->state(), QProcess::Running);
+        process->terminate();
+        const ViewerRun ended = Finish(*process, report);
+        EXPECT_EQ(ended.exitCode, 0) << ended.output;
+        EXPECT_EQ(ended.output.find("exit deadline"), std::string::npos) << ended.output;
+        const std::vector<std::string> left = EntriesBelow(tmp);
+        EXPECT_TRUE(left.empty()) << left.front() << "\n" << ended.output;
+    }
 }
