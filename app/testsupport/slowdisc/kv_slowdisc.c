@@ -10,6 +10,9 @@
  *   KV_SLOWDISC_CACHE_MB     the page cache's size (default 256); the oldest pages leave first
  *   KV_SLOWDISC_FAIL         NAME:BYTES: reads of a file whose path ends in NAME fail (EIO) from
  *                            byte BYTES on, as a scratched disc does
+ *   KV_SLOWDISC_FAIL_MS      what a failing read costs before it fails: the drive's retries
+ *   KV_SLOWDISC_MARK         NAME:PATH: PATH is made when a stream read of a file whose path
+ *                            ends in NAME begins (for a test to act while it is under way)
  *   KV_SLOWDISC_REPORT       a file the counts are written to when the process ends
  *   KV_SLOWDISC_LOG          a file every read and turn is written to when the process ends
  *   KV_SLOWDISC_TRACE        1: the stack of every read of the medium by the main thread, on stderr
@@ -22,6 +25,9 @@
  * it, as a mount does, in the same pass of the head. A request is sequential when it is in
  * the file the head last read and starts within 256 KiB of where the head stopped; else it
  * pays the seek first, then its size / rate. Cached pages cost nothing.
+ *
+ * A stream read holds its stream's lock for the whole read, cost included, as a read of the
+ * kernel under the C library's does.
  *
  * Every read of the medium made by the main thread (the GUI thread) is counted, cached or
  * not; a test asks kv_slowdisc_gui_reads() through dlsym, or reads the report. A program that
@@ -108,6 +114,10 @@ static int64_t readAhead_ = 128 * 1024;
 static size_t cachePages_ = (size_t)256 * 1024 * 1024 / kPage;
 static char failName_[PATH_MAX];
 static int64_t failFrom_ = -1;
+static long failMs_;
+static char markName_[PATH_MAX];
+static char markPath_[PATH_MAX];
+static atomic_long streamReadsUnderWay_;
 
 /* One line of the log: a read of the medium, or a thread telling whom its reads serve. */
 struct kv_slowdisc_entry {
@@ -187,6 +197,17 @@ static void ReadEnvironment(void)
         memcpy(failName_, value, (size_t)(colon - value));
         failFrom_ = atoll(colon + 1);
     }
+    value = getenv("KV_SLOWDISC_FAIL_MS");
+    if (value != NULL && atol(value) > 0) {
+        failMs_ = atol(value);
+    }
+    value = getenv("KV_SLOWDISC_MARK");
+    colon = value != NULL ? strchr(value, ':') : NULL;
+    if (colon != NULL && colon != value && (size_t)(colon - value) < sizeof markName_ &&
+        strlen(colon + 1) < sizeof markPath_) {
+        memcpy(markName_, value, (size_t)(colon - value));
+        strcpy(markPath_, colon + 1);
+    }
     cacheRing_ = calloc(cachePages_, sizeof *cacheRing_);
     entries_ = calloc(kLogEntries, sizeof *entries_);
 }
@@ -251,13 +272,14 @@ static void WriteReportOnce(void)
     if (report == NULL) {
         return;
     }
-    fprintf(report,
-            "gui_reads %ld\nreads %ld\nbytes %ld\nseeks %ld\nlocked_reads %ld\nlocked_bytes %ld\nstopped_reads "
-            "%ld\nstopped_bytes %ld\nfailed_reads %ld\nfailing_opens %ld\nfirst_gui_read %s\n",
-            atomic_load(&guiReads_), atomic_load(&reads_), atomic_load(&bytes_), atomic_load(&seeks_),
-            atomic_load(&lockedReads_), atomic_load(&lockedBytes_), atomic_load(&stoppedReads_),
-            atomic_load(&stoppedBytes_), atomic_load(&failReads_), atomic_load(&failOpens_),
-            atomic_load(&firstGuiReadSet_) ? firstGuiRead_ : "");
+    fprintf(
+        report,
+        "gui_reads %ld\nreads %ld\nbytes %ld\nseeks %ld\nlocked_reads %ld\nlocked_bytes %ld\nstopped_reads "
+        "%ld\nstopped_bytes %ld\nfailed_reads %ld\nfailing_opens %ld\nstream_reads_under_way %ld\nfirst_gui_read %s\n",
+        atomic_load(&guiReads_), atomic_load(&reads_), atomic_load(&bytes_), atomic_load(&seeks_),
+        atomic_load(&lockedReads_), atomic_load(&lockedBytes_), atomic_load(&stoppedReads_),
+        atomic_load(&stoppedBytes_), atomic_load(&failReads_), atomic_load(&failOpens_),
+        atomic_load(&streamReadsUnderWay_), atomic_load(&firstGuiReadSet_) ? firstGuiRead_ : "");
     real_fclose(report);
 }
 
@@ -546,6 +568,7 @@ static int64_t CostOfRead(int fd, int64_t offset, size_t length)
     const int64_t readable = Readable(fileId, offset, length);
     Cost(fileId, offset, readable < 0 ? length : (size_t)readable);
     if (readable < 0) {
+        SleepMs((double)failMs_);
         errno = EIO;
     }
     return readable;
@@ -576,6 +599,7 @@ static size_t CostOfStream(FILE* stream, size_t size, size_t count)
     const int64_t readable = Readable(fileId, offset, size * count);
     Cost(fileId, offset, readable < 0 ? size * count : (size_t)readable);
     if (readable < 0) {
+        SleepMs((double)failMs_);
         errno = EIO;
         return 0;
     }
@@ -747,19 +771,64 @@ KV_EXPORT ssize_t preadv64(int fd, const struct iovec* vector, int count, off64_
     return real_preadv64(fd, vector, count, offset);
 }
 
+/* A stream read of the medium holds the stream's lock from before its cost to after the real
+ * read, as the C library holds it over a read of the kernel; the lock is recursive, so the
+ * real read takes it again. */
+static int BeginStreamRead(FILE* stream)
+{
+    const int fd = stream != NULL ? fileno(stream) : -1;
+    const uint32_t fileId = FileOf(fd);
+    if (fileId == 0) {
+        return 0;
+    }
+    flockfile(stream);
+    atomic_fetch_add(&streamReadsUnderWay_, 1);
+    const size_t nameLength = strlen(markName_);
+    if (nameLength > 0) {
+        pthread_mutex_lock(&head_);
+        const char* path = files_[fileId - 1].path;
+        const size_t length = strlen(path);
+        const int marked = length >= nameLength && strcmp(path + length - nameLength, markName_) == 0;
+        pthread_mutex_unlock(&head_);
+        if (marked) {
+            RESOLVE(open);
+            RESOLVE(close);
+            const int mark = real_open(markPath_, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            if (mark >= 0) {
+                real_close(mark);
+            }
+        }
+    }
+    return 1;
+}
+
+static void EndStreamRead(FILE* stream, int begun)
+{
+    if (begun) {
+        atomic_fetch_sub(&streamReadsUnderWay_, 1);
+        funlockfile(stream);
+    }
+}
+
 /* The C library's own streams read through calls of its own that a preload cannot reach. */
 KV_EXPORT size_t fread(void* buffer, size_t size, size_t count, FILE* stream)
 {
     RESOLVE(fread);
+    const int begun = BeginStreamRead(stream);
     count = CostOfStream(stream, size, count);
-    return count == 0 ? 0 : real_fread(buffer, size, count, stream);
+    const size_t got = count == 0 ? 0 : real_fread(buffer, size, count, stream);
+    EndStreamRead(stream, begun);
+    return got;
 }
 
 KV_EXPORT size_t fread_unlocked(void* buffer, size_t size, size_t count, FILE* stream)
 {
     RESOLVE(fread_unlocked);
+    const int begun = BeginStreamRead(stream);
     count = CostOfStream(stream, size, count);
-    return count == 0 ? 0 : real_fread_unlocked(buffer, size, count, stream);
+    const size_t got = count == 0 ? 0 : real_fread_unlocked(buffer, size, count, stream);
+    EndStreamRead(stream, begun);
+    return got;
 }
 
 KV_EXPORT size_t __fread_chk(void* buffer, size_t bufferSize, size_t size, size_t count, FILE* stream)

@@ -67,6 +67,8 @@ std::vector<std::string> SlowDiscEnvironment(const SlowDiscSettings& settings, c
         "KV_SLOWDISC_READAHEAD_KB=" + std::to_string(settings.readAheadKb),
         "KV_SLOWDISC_CACHE_MB=" + std::to_string(settings.cacheMb),
         "KV_SLOWDISC_FAIL=" + settings.fail,
+        "KV_SLOWDISC_FAIL_MS=" + std::to_string(settings.failMs),
+        "KV_SLOWDISC_MARK=" + settings.mark,
         // AddressSanitizer wants its library first; the medium only passes calls on to it.
         Appended("ASAN_OPTIONS", "verify_asan_link_order=0"),
     };

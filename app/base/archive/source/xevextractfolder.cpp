@@ -38,6 +38,7 @@ struct OwnFolder {
     std::mutex mutex;
     std::string temp;   // the temporary folder it was made for
     Held held;
+    std::string madeUser;   // the user's folder, when this copy made it for its folder
 };
 
 OwnFolder& TheOwnFolder()
@@ -75,15 +76,23 @@ bool Intact(const Held& own)
 
 // Empties and removes the open folder dirFd, named name in parent. Its lock file goes last:
 // a removal stopped or failed half way leaves a folder that a later start still knows for a
-// leftover. A member written meanwhile (a loader at exit) keeps the folder: the lock file is
-// put back for it.
+// leftover. A copier still at work (a loader at exit, in a read of a slow disc) may name a file
+// or a folder between the emptying and the removal; the folder is emptied again then, and once
+// it is gone nothing more can be named in it. When the stop comes first, the lock file is put
+// back for what is left.
 bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function<bool()>& stop = {})
 {
-    if (!PlatEmptyFolderAt(dirFd, kLockName, stop) || (::unlinkat(dirFd, kLockName, 0) != 0 && errno != ENOENT)) {
-        return false;
-    }
-    if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) {
-        return true;
+    constexpr int kPasses = 16;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        if (!PlatEmptyFolderAt(dirFd, kLockName, stop) || (::unlinkat(dirFd, kLockName, 0) != 0 && errno != ENOENT)) {
+            break;
+        }
+        if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) {
+            return true;
+        }
+        if ((errno != ENOTEMPTY && errno != EEXIST) || (stop && stop())) {
+            break;
+        }
     }
     const int lockFd = ::openat(dirFd, kLockName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (lockFd >= 0) {
@@ -215,11 +224,20 @@ std::string XEVGetExtractFolder()
         }
         old = std::exchange(own.held, Held());
         own.temp = temp;
-        const std::string user = PlatGetUserTempFolder();
+        // Another copy that ends removes the user's folder when it made it and it is empty: a
+        // folder made in it meanwhile is made again.
+        for (int attempt = 0; attempt < 2 && own.held.path.empty(); ++attempt) {
+            const bool there = !PlatGetUserTempFolder(false).empty();
+            const std::string user = PlatGetUserTempFolder();
+            if (!user.empty() && MakeLocked(user, std::string(), own.held)) {
+                own.madeUser = there ? own.madeUser : user;
+            } else if (user.empty() || errno != ENOENT) {
+                break;
+            }
+        }
         // Someone else holds the user's folder name: a fresh folder of this copy beside it, so
         // that no one can stop every zip with a file of a name they can guess.
-        if ((!user.empty() && MakeLocked(user, std::string(), own.held)) ||
-            MakeLocked(temp, FallbackPrefix(), own.held)) {
+        if (!own.held.path.empty() || MakeLocked(temp, FallbackPrefix(), own.held)) {
             path = own.held.path;
         }
     }
@@ -231,14 +249,20 @@ std::string XEVGetExtractFolder()
 void XEVEndExtractFolder(const std::function<bool()>& stop)
 {
     Held held;
+    std::string madeUser;
     {
         OwnFolder& own = TheOwnFolder();
         std::lock_guard<std::mutex> guard(own.mutex);
         held = std::exchange(own.held, Held());
+        madeUser = std::exchange(own.madeUser, std::string());
         own.temp.clear();
     }
     // Its lock is held until the removal ends or stops, so no start-up takes it meanwhile.
     Forget(held, true, stop);
+    // Only when empty: other copies' folders, and what this one left, keep it.
+    if (!madeUser.empty()) {
+        ::rmdir(madeUser.c_str());
+    }
 }
 
 int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop)

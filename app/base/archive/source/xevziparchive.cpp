@@ -714,6 +714,10 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf, const XEV
     if (unzCloseCurrentFile(handle_) != UNZ_OK) {
         return fail(kZipCloseFailed, false);
     }
+    // A copy stopped as it came out is not named: its folder may be on its way out.
+    if (control != nullptr && control->stop != nullptr && control->stop->load() != 0) {
+        return fail(kZipStopped, false);
+    }
     if (::renameat(dirFd, tempName.c_str(), dirFd, leaf.c_str()) != 0) {
         return fail(kZipCreateFailed, false);
     }

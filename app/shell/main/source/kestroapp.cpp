@@ -207,7 +207,7 @@ int XEVKestroInstance::ExitInstance(int status)
     }
     // The one wait of the end, for every counted thread (the readers of the medium and the
     // sweep): until they have all ended, nothing they reach (the frame's cells and lists, the
-    // archive, the extraction folder) is destroyed.
+    // archive) is destroyed.
     const auto waitEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReaderWaitMs);
     readersLeft_ = !XEVWaitDetached(std::min(readerWaitEnd_, waitEnd));
     if (!readersLeft_) {
@@ -219,8 +219,14 @@ int XEVKestroInstance::ExitInstance(int status)
         ForgetZipArchive(stop);
         XEVEndExtractFolder(stop);
         XEVRemoveLeftoverExtractFolders(stop);
+    } else {
+        // The members are patient data: they go even with a copier still in a read. Only the
+        // folder's names go, nothing a reader holds; what the copier writes after its file's
+        // name went reaches no name, and nothing can be named in a folder once it is gone.
+        const std::chrono::steady_clock::time_point end = removalEnd_;
+        XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
     }
-    // The lock goes last; with readers left, the folder keeps its own lock for the next start.
+    // The lock goes last; what the removal had no time for keeps its own lock for the next start.
     if (instance_) {
         instance_->Stop();
         instance_.reset();

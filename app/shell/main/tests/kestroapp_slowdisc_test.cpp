@@ -14,6 +14,9 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -69,7 +72,8 @@ protected:
     // its second disc.
     std::unique_ptr<QProcess> Start(const std::string& path, const SlowDiscSettings& disc, int holdMs, int closeAtMs,
                                     const std::string& report, const QString& mode = QString(),
-                                    const std::string& other = std::string())
+                                    const std::string& other = std::string(),
+                                    const std::vector<std::pair<QString, QString>>& extra = {})
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -81,6 +85,9 @@ protected:
             const size_t equals = entry.find('=');
             env.insert(QString::fromStdString(entry.substr(0, equals)),
                        QString::fromStdString(entry.substr(equals + 1)));
+        }
+        for (const auto& [name, value] : extra) {
+            env.insert(name, value);
         }
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::MergedChannels);
@@ -310,8 +317,10 @@ TEST_F(SlowDiscViewerTest, SigtermWhileThePreloadReadsEndsTheProcessWithNothingD
     const std::string report = temp_ / "counts";
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
+        // The exit's deadline far above a busy run: the end judged is the program's own.
         std::unique_ptr<QProcess> process =
-            Start(disc + "/DICOMDIR", {disc, 150e3, 100, 0}, kRunTimeoutMs, kRunTimeoutMs, report);
+            Start(disc + "/DICOMDIR", {disc, 150e3, 100, 0}, kRunTimeoutMs, kRunTimeoutMs, report, QString(),
+                  std::string(), {{QStringLiteral("KV_EXIT_DEADLINE_MS"), QStringLiteral("100000")}});
         bool signalled = false;
         const ViewerRun ended = Finish(*process, report, [&](const ViewerRun& said) {
             if (!signalled && said.Said("preload")) {
@@ -363,4 +372,121 @@ TEST_F(SlowDiscViewerTest, ClosingDuringTheScanOrAfterASecondDiscEndsWithNothing
     EXPECT_TRUE(opened.Said("enter") && opened.Said("closing")) << opened.output;
     EXPECT_EQ(opened.output.find("Sanitizer"), std::string::npos) << opened.output;
     qunsetenv("KV_SLOW_DISC_PROGRAM");
+}
+
+// SIGTERM while a reader of the disc is in a long stream read, which holds its stream's lock
+// throughout: once the pre-load has begun on a drive at 10 KB/s (a block takes 40 s), and
+// while a read of a scratched sector is retried for a minute before it fails. The exit never
+// waits for that lock: the process ends by itself with 0 while the read is still under way,
+// and the exit's deadline, set far above a busy run's, never ends it.
+TEST_F(SlowDiscViewerTest, SigtermDuringALongStreamReadEndsTheProcessWithoutWaitingForIt)
+{
+    const std::string disc = Disc("studies");
+    const std::string mark = temp_ / "reading";
+    const std::string second = "DICOM/S002/I0001";
+    SlowDiscSettings slow{disc, 10e3, 100, 0};
+    slow.mark = second + ":" + mark;
+    SlowDiscSettings scratched{disc, 150e3, 100, 0};
+    scratched.fail = second + ":0";
+    scratched.failMs = 60000;
+    scratched.mark = slow.mark;
+    struct Case {
+        const char* what;
+        SlowDiscSettings settings;
+        bool afterPreload;
+    };
+    for (const Case& c : {Case{"pre-load", slow, true}, Case{"failing read", scratched, false}}) {
+        SCOPED_TRACE(c.what);
+        const std::string report = temp_ / "counts";
+        std::filesystem::remove(report);
+        std::filesystem::remove(mark);
+        // Not let out of its read at the end: the read is still under way when the process ends.
+        std::unique_ptr<QProcess> process =
+            Start(disc + "/DICOMDIR", c.settings, kRunTimeoutMs, kRunTimeoutMs, report, QString(), std::string(),
+                  {{QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")},
+                   {QStringLiteral("KV_EXIT_DEADLINE_MS"), QStringLiteral("100000")}});
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                process->waitForReadyRead(10);
+                return std::filesystem::exists(mark) &&
+                       (!c.afterPreload || process->peek(1 << 20).contains("\npreload "));
+            },
+            kRunTimeoutMs))
+            << process->readAll().toStdString();
+        process->terminate();
+        const ViewerRun ended = Finish(*process, report);
+        EXPECT_EQ(ended.exitCode, 0) << ended.output;
+        EXPECT_EQ(ended.output.find("exit deadline"), std::string::npos) << ended.output;
+        std::ifstream counts(report);
+        std::string name;
+        long value = -1;
+        long underWay = -1;
+        while (counts >> name >> value) {
+            underWay = name == "stream_reads_under_way" ? value : underWay;
+        }
+        EXPECT_GE(underWay, 1) << ended.output;
+    }
+}
+
+namespace {
+
+// Every entry below folder, as paths below it.
+std::vector<std::string> EntriesBelow(const std::string& folder)
+{
+    std::vector<std::string> entries;
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        entries.push_back(it->path().string().substr(folder.size() + 1));
+    }
+    return entries;
+}
+
+}   // namespace
+
+// SIGTERM while a loader copies the archive's first member (10 MB, stored) out of a drive at
+// 20 KB/s, where each of the copier's reads takes seconds, the archive named on the command line
+// or opened with File Open over another disc: the process ends with 0 without waiting for the
+// copier, and leaves nothing in the temporary folder, neither the members (patient data) nor
+// the user's folder it made for them.
+TEST_F(SlowDiscViewerTest, SigtermDuringAnExtractionLeavesNothingInTheTemporaryFolder)
+{
+    const std::string disc = Disc("multiframezip", {20, 512});
+    // Off the medium: only the archive is slow.
+    const std::string first = Disc("studies", {1, 64});
+    SlowDiscSettings slow{disc, 20e3, 100, 0};
+    slow.readAheadKb = 0;
+    const std::string tmp = tmp_.path().toStdString();
+    const std::string report = temp_ / "counts";
+    for (const bool fileOpen : {false, true}) {
+        SCOPED_TRACE(fileOpen ? "File Open" : "command line");
+        // Each case on its own: what a failed one left is not taken for this one's copy.
+        for (const std::string& entry : EntriesBelow(tmp)) {
+            std::filesystem::remove_all(tmp + "/" + entry);
+        }
+        std::unique_ptr<QProcess> process =
+            Start(fileOpen ? first + "/DICOMDIR" : disc + "/disc.zip", slow, kRunTimeoutMs, kRunTimeoutMs, report,
+                  fileOpen ? QStringLiteral("open") : QString(), fileOpen ? disc + "/disc.zip" : std::string(),
+                  {{QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")},
+                   {QStringLiteral("KV_EXIT_DEADLINE_MS"), QStringLiteral("100000")}});
+        // The copy is written under a name of its own until it is whole.
+        const auto copying = [&] {
+            for (const std::string& entry : EntriesBelow(tmp)) {
+                const std::string name = std::filesystem::path(entry).filename().string();
+                std::error_code gone;
+                if (name.rfind(".I0001.", 0) == 0 && std::filesystem::file_size(tmp + "/" + entry, gone) > 0 && !gone) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        ASSERT_TRUE(PumpUntil([&] { return process->state() != QProcess::Running || copying(); }, kRunTimeoutMs));
+        ASSERT_EQ(process->state(), QProcess::Running);
+        process->terminate();
+        const ViewerRun ended = Finish(*process, report);
+        EXPECT_EQ(ended.exitCode, 0) << ended.output;
+        EXPECT_EQ(ended.output.find("exit deadline"), std::string::npos) << ended.output;
+        const std::vector<std::string> left = EntriesBelow(tmp);
+        EXPECT_TRUE(left.empty()) << left.front() << "\n" << ended.output;
+    }
 }

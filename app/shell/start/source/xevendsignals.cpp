@@ -114,13 +114,20 @@ void XEVSetEndProbe(XEVEndProbe probe)
 
 void XEVEndProcessNow(int status, const char* why, bool inSignalHandler)
 {
-    // Only what is safe in a signal handler there; elsewhere what was printed goes out first.
+    // Only what is safe in a signal handler there; elsewhere what was printed goes out first,
+    // but never by waiting for a stream's lock: a reader of a slow disc holds its stream's for
+    // the whole read, and a flush of every stream would wait for it.
     if (!inSignalHandler) {
         if (const XEVEndProbe probe = g_endProbe.load()) {
             static std::once_flag once;
             std::call_once(once, probe);
         }
-        std::fflush(nullptr);
+        for (std::FILE* stream : {stdout, stderr}) {
+            if (ftrylockfile(stream) == 0) {
+                fflush_unlocked(stream);
+                funlockfile(stream);
+            }
+        }
     }
     if (why != nullptr) {
         (void)!::write(2, why, std::strlen(why));

@@ -22,6 +22,8 @@ struct SlowDiscSettings {
     int readAheadKb = 128;   // pulled into the cache after a request that missed it
     int cacheMb = 256;       // the page cache; the oldest pages leave a full one
     std::string fail;        // "NAME:BYTES": reads of a file ending in NAME fail from BYTES on
+    int failMs = 0;          // what a failing read costs before it fails (the drive's retries)
+    std::string mark;        // "NAME:PATH": PATH is made when a stream read of a file ending in NAME begins
 };
 
 // Writes one of the discs of make_slow_disc.py (sample, ct, multiframe, mr, studies; numbers as

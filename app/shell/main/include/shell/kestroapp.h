@@ -42,8 +42,8 @@ public:
     int StartStatus() const { return startStatus_; }
     // Closes the frame, then waits once, until the readers' wait end or kReaderWaitMs, for
     // every thread that may read the medium. When they have ended, the frame, the archive and
-    // the extraction folder go; otherwise they stay (ReadersLeft) and the caller ends the
-    // process. The status to end with.
+    // the extraction folder go; otherwise only the extraction folder goes, the rest stays
+    // (ReadersLeft) and the caller ends the process. The status to end with.
     int ExitInstance(int status);
     // Readers were still running when ExitInstance stopped waiting for them.
     bool ReadersLeft() const { return readersLeft_; }

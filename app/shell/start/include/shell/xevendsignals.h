@@ -15,7 +15,8 @@
 #include <thread>
 
 // Ends the process at once, without static destruction, after writing why (when not null) to
-// stderr; in a signal handler nothing else is done, elsewhere stdio is flushed first.
+// stderr; in a signal handler nothing else is done, elsewhere stdout and stderr are flushed first
+// when no one holds them (never any other stream, which a reader may hold for a whole read).
 [[noreturn]] void XEVEndProcessNow(int status, const char* why, bool inSignalHandler = false);
 // Run once, outside a signal handler, before the process ends at once; an end that comes
 // meanwhile waits for it. For tests that let the threads still counted run on first. Null:
