@@ -2,8 +2,8 @@
 """Plants each way of making or unbounding a manager outside the reading manager and expects
 .ci/check_managers.py, or the compiler, to refuse it; the tree as it stands, and a clean plant,
 pass. The routes the compiler lets through (a budget of 0 or past the ceiling, through the
-manager or its base reached by template deduction) are refused at run time, which
-app/study/model/tests/readbudget_test.cpp asserts.
+manager or its base reached by template deduction, and that base made fresh) are refused at run
+time, which app/study/model/tests/readbudget_test.cpp asserts.
 
     .ci/tests/check_managers_test.py ROOT [C++ COMPILER]
 """
@@ -30,13 +30,31 @@ PLANTED = {
         "void Lift(XEVReadManager& m) { static_cast<XEVReadManager::Base&>(m).set_budget(0); }\n",
     "the ceiling lifted":
         "void Lift(XEVReadManager& m) { m.bound_for_good(~0ull); }\n",
+    "its base made fresh through template deduction":
+        "template <template <class...> class Manager, class... Parts>\n"
+        "void* Fresh(Manager<Parts...>&) { Manager<Parts...> fresh; return fresh.allocate(512u << 20); }\n",
+    "its base reached through a member's pointer":
+        "template <class C, class R, class... A> C Owner(R (C::*)(A...));\n"
+        "using Unbounded = decltype(Owner(&XEVReadManager::set_budget));\n",
+    "the memory under it, past its meter":
+        "void* Take(XEVReadManager& m) { return m.memory_manager().allocate(512u << 20); }\n",
+    "the library's manager as a second base":
+        "class Mine : public QObject, public VEK_Manager {};\n",
+    "the library's manager as a base through a using alias":
+        "using Plain = VEK_Manager;\nusing Plainer = Plain;\nclass Mine final : private Plainer {};\n",
+    "the library's manager as a base through a typedef":
+        "typedef VEK_Manager Plain;\nstruct Mine : virtual public Plain {};\n",
 }
-CLEAN = "void Take(VEK_Manager* m);\nvoid Make() { XEVReadManager m(1 << 20); Take(&m); }\n"
+CLEAN = ("void Take(VEK_Manager* m);\nvoid Make() { XEVReadManager m(1 << 20); Take(&m); }\n"
+         "using Reader = XEVReadManager;\nclass Holder : public QObject { Reader* m; };\n"
+         "enum class Kind : int { A };\nstruct Pair : std::pair<int, VEK_Manager*> {};\n")
 # Edits of the reading manager's header the check must refuse.
 HEADER_EDITS = {
     "not final": ("class XEVReadManager final", "class XEVReadManager"),
     "its base named in public": ("    using Base = VEK_ManagerImpl", "public:\n    using Base = VEK_ManagerImpl"),
     "not bound for good": ("bound_for_good(kXEVReadBudgetCeiling);", ""),
+    "with its memory open from the start": ("bool open_ = false;", "bool open_ = true;"),
+    "with its memory never opened": ("memory_manager().open_ = true;", ""),
 }
 # Snippets the compiler must refuse against the real header; CLEAN_CODE must compile.
 REFUSED_CODE = {

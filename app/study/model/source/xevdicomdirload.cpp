@@ -278,10 +278,20 @@ QString XEVVEKHelper::GetJisText(const VEK_DICOMTagObj& info, uint16_t group, ui
     }
 }
 
+namespace {
+std::atomic<uint64_t> indexBuilds{0};
+}   // namespace
+
+uint64_t XEVDirectoryRecordIndex::Builds()
+{
+    return indexBuilds.load();
+}
+
 int64_t XEVDirectoryRecordIndex::ItemAt(const VEK_DICOMDIRInfo& info, uint32_t position)
 {
     if (!built_) {
         built_ = true;
+        ++indexBuilds;
         const uint32_t count = info.get_item_count(0x0004, 0x1220);
         items_.reserve(count);
         VEK_DICOMTagObj item(info);

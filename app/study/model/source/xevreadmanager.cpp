@@ -10,6 +10,12 @@ namespace {
 std::atomic<XEVVekAllocateFunction> vekAllocate{nullptr};
 std::mutex largestMutex;
 XEVReadManager::Peak largest;
+// What a closed memory gives: what the base's constructor makes, three blocks, each with its size
+// in front.
+constexpr uint32_t kClosedBlocks = 3;
+constexpr uint64_t kClosedBytes = 4096;
+static_assert(sizeof(VEK_FirstErrorHandler) + sizeof(VEK_BlockWorkflow) + sizeof(VEK_RelationForST) + 3 * 16 <=
+              kClosedBytes);
 }   // namespace
 
 XEVReadManager::~XEVReadManager()
@@ -46,6 +52,13 @@ void XEVSetVekAllocateFunction(XEVVekAllocateFunction allocate)
 
 void* XEVVekMemoryManager::allocate(uint32_t size)
 {
+    if (!open_) {
+        if (closedBlocks_ == kClosedBlocks || closedBytes_ + size > kClosedBytes) {
+            return nullptr;
+        }
+        ++closedBlocks_;
+        closedBytes_ += size;
+    }
     const XEVVekAllocateFunction allocate = vekAllocate.load(std::memory_order_relaxed);
     return allocate != nullptr ? allocate(size) : std::malloc(size);
 }

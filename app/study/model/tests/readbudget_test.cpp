@@ -227,6 +227,27 @@ void LiftThroughTheBase(Manager<Parts...>& manager, uint64_t bytes)
     manager.set_budget(bytes);
 }
 
+// Makes the manager's base fresh, without naming it, and asks it for bytes.
+template <template <class...> class Manager, class... Parts>
+bool FreshBaseGives(Manager<Parts...>&, uint32_t bytes)
+{
+    Manager<Parts...> fresh;
+    void* block = fresh.allocate(bytes);
+    fresh.free(block);
+    return block != nullptr;
+}
+
+// The same through a class of its own over the deduced base.
+template <template <class...> class Manager, class... Parts>
+bool DerivedBaseGives(Manager<Parts...>&, uint32_t bytes)
+{
+    struct Fresh : Manager<Parts...> {};
+    Fresh fresh;
+    void* block = fresh.allocate(bytes);
+    fresh.free(block);
+    return block != nullptr;
+}
+
 template <class T>
 constexpr bool kNamesItsBase = requires
 {
@@ -259,6 +280,16 @@ TEST(ReadManagerBound, NoRouteLiftsTheBound)
     XEVReadManager bounded(1 << 20);
     LiftThroughTheBase(bounded, kXEVReadBudgetCeiling);
     EXPECT_EQ(bounded.budget(), kXEVReadBudgetCeiling);
+    // A base made without the manager has no bound: it gives nothing, not even what the
+    // manager's budget holds.
+    XEVReadManager small(2 << 20);
+    for (const uint32_t bytes : {16u, 1u << 20, 512u << 20}) {
+        EXPECT_FALSE(FreshBaseGives(small, bytes)) << bytes;
+        EXPECT_FALSE(DerivedBaseGives(small, bytes)) << bytes;
+    }
+    void* block = small.allocate(1 << 20);
+    EXPECT_NE(block, nullptr);
+    small.free(block);
 }
 
 // A disc's account: charges past its budget are refused and counted, what is given back makes

@@ -20,10 +20,20 @@ void XEVSetVekAllocateFunction(XEVVekAllocateFunction allocate);
 void XEVSetLoadMemoryBudget(uint64_t bytes);
 uint64_t XEVLoadMemoryBudget();
 
+// The memory under a reading manager. Closed until that manager's constructor opens it, it gives
+// only what its base's constructor makes (the error handler, workflow and relation table): a base
+// made fresh, by a route that passes the reading manager by (template deduction reaches it
+// unnamed), has no budget and no ceiling, and refuses every allocation instead.
 class XEVVekMemoryManager : public VEK_MemoryManager {
 public:
     void* allocate(uint32_t size) override;
     void free(void* pointer) override;
+
+private:
+    friend class XEVReadManager;
+    bool open_ = false;
+    uint32_t closedBlocks_ = 0;
+    uint64_t closedBytes_ = 0;
 };
 
 // No read's budget passes this (the largest, a DICOMDIR's, is 432 MiB): a budget above it, as
@@ -34,7 +44,8 @@ constexpr uint64_t kXEVReadBudgetCeiling = uint64_t(1) << 30;
 constexpr uint64_t kXEVLargeReadBytes = uint64_t(64) << 20;
 
 // Final, and its base not named outside: no class derived from it, and no route through the
-// base, takes the bound off (the base itself refuses a budget past the ceiling).
+// base, takes the bound off (the base itself refuses a budget past the ceiling, and a base made
+// without it refuses everything).
 class XEVReadManager final : public VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow> {
     using Base = VEK_ManagerImpl<XEVVekMemoryManager, VEK_FirstErrorHandler, VEK_BlockWorkflow>;
 
@@ -45,6 +56,7 @@ public:
     {
         bound_for_good(kXEVReadBudgetCeiling);
         set_budget(budget);
+        memory_manager().open_ = true;
     }
     ~XEVReadManager() override;
 
