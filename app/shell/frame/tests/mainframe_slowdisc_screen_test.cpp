@@ -304,6 +304,50 @@ TEST_F(SlowDiscScreenTest, AnEnlargedSeriesSteppedToMoreTilesPaintsEveryTile)
     XEVSetMediumProbe({});
 }
 
+// A series in 3 x 3 tiles on a drive at 1.2 MB/s, its pane squeezed to nothing by the splitter
+// and paged to its end out of sight: once the pane is back, the tiles' images not read yet are
+// read before anything behind them, and every tile paints its own.
+TEST_F(SlowDiscScreenTest, TilesBackInSightReadTheirPageFirst)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {1, 100, 256}));
+        RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kDriveWaitMs));
+    Image().ShowSeries(List().patients.at(0)->studies.at(0)->series.at(0));
+    ASSERT_EQ(Image().activeMode, 1);
+    ASSERT_TRUE(PumpUntil([this] { return InSight().size() == 9 && Missing().empty(); }, kDriveWaitMs));
+    CXEVSplitterWnd& splitter = *frame->InnerSplitter();
+    const QList<int> widths = splitter.sizes();
+    splitter.setSizes({widths[0] + widths[1], 0});
+    ASSERT_TRUE(PumpUntil([this] { return InSight().empty(); }));
+    // The last page, which the worker reads last.
+    Image().OnMessage(WM_XEV_LINKED_HOME_END, 0, -1);
+    ASSERT_EQ(Image().pageOffset, 91);
+    std::set<std::string> missing;
+    std::vector<const XEVImageViewCtrl*> tiles;
+    for (const auto& [id, cell] : Image().ActiveCells()) {
+        tiles.push_back(cell);
+        if (Showing(cell) != nullptr && !Decoded(Showing(cell))) {
+            missing.insert(Showing(cell)->filePath.toStdString());
+        }
+    }
+    paints_.Clear(tiles);
+    const long mark = Mark();
+    splitter.setSizes(widths);
+    ASSERT_TRUE(PumpUntil([this] { return InSight().size() == 9; }));
+    const long shown = UntilEveryCellShows();
+    ASSERT_GE(shown, 0);
+    EXPECT_EQ(NothingElseFirst(mark, shown, missing), "");
+    ExpectEveryCellPainted();
+    std::printf("[ measured ] tiles of the last page not read when the pane came back: %zu of 9\n", missing.size());
+    XEVSetMediumProbe({});
+}
+
 // The study's grid paged by PageDown and PageUp: opened with nothing focused, the keys are with a
 // cell in sight; from a cell that the page scrolls away, each key pages, the keys stay with a
 // cell in sight that is the active one, and an arrow steps it.

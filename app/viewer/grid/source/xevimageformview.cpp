@@ -121,7 +121,14 @@ void CXEVImageFormView::paintEvent(QPaintEvent* e)
 void CXEVImageFormView::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
-    RowUpdate(-1, false);
+    // Full screen, the window's size, the splitter or a pane shown or hidden: the cells follow
+    // the size the area has now, in either mode. The study grid keeps its first row, which the
+    // scroll position, taken with the old row height, no longer names.
+    if (scrollUpdating_ != 0) {
+        return;
+    }
+    UpdateScrollSizes();
+    PlaceCells();
 }
 
 void CXEVImageFormView::SendLayoutChanged(int32_t index)

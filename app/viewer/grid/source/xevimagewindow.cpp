@@ -347,8 +347,13 @@ void XEVImageWindow::AskForTheScreen()
         }
         if (ImageInfo* shown = cell->CurrentImage()) {
             // The worker tells the cell itself, before its queued jobs, whoever read the frame;
-            // a tile whose series was just laid out hears from the job queued for it.
-            const bool jobQueued = cell->tileMode != 0 && cell->progressTotal.load() != 0 && cell->loadedCount == 0;
+            // a tile whose series was just laid out hears from the job queued for it. Only for
+            // the image that job reads: a tile paged out of sight since shows another.
+            bool jobQueued = cell->tileMode != 0 && cell->progressTotal.load() != 0 && cell->loadedCount == 0;
+            if (jobQueued) {
+                std::lock_guard<PlatRecursiveLock> guard(shown->GetLock());
+                jobQueued = shown->notifyWindow == cell->Handle();
+            }
             if (!jobQueued && !cell->HasFramePixels(cell->currentFrame) && !FailedBefore(shown)) {
                 (void)cell->LoadCurrentImage();
             }
