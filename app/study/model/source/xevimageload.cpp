@@ -439,18 +439,25 @@ void XEVVEKHelper::DefaultWindowFromBits(uint32_t bits, double& centre, double& 
     width = std::ldexp(1.0, int(bits));
 }
 
-VEK_Engine* XEVVEKHelper::ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
-                                           VEK_Engine* engine)
+bool XEVVEKHelper::LutUsable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data)
 {
     if (descriptor.size() != 3) {
+        return false;
+    }
+    const uint32_t entries = descriptor[0] == 0 ? 65536u : uint32_t(descriptor[0]);
+    return descriptor[2] > 0 && descriptor[2] <= 16 && data.size() >= entries;
+}
+
+VEK_Engine* XEVVEKHelper::ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
+                                           VEK_Engine* engine, bool& applied)
+{
+    applied = false;
+    if (!LutUsable(descriptor, data)) {
         return engine;
     }
     const uint32_t entries = descriptor[0] == 0 ? 65536u : uint32_t(descriptor[0]);
     const int32_t first = descriptor[1];
     const int32_t d = descriptor[2];
-    if (d <= 0 || d > 16 || data.size() < entries) {
-        return engine;
-    }
     const VEK_Header* source = engine->header();
     const uint32_t b = source->bits();
     // The LUT engine takes 8- and 16-bit sources only.
@@ -487,6 +494,7 @@ VEK_Engine* XEVVEKHelper::ApplyLookupTable(const std::vector<int32_t>& descripto
         statusText = GetMessageString(10022);
         statusCode = -2006;
     }
+    applied = result != nullptr;
     return result;
 }
 
@@ -1093,23 +1101,34 @@ VEK_Engine* XEVVEKHelper::Rescale(VEK_Engine* engine, FrameLoad& load)
 VEK_Engine* XEVVEKHelper::ApplyGrayValues(VEK_Engine* engine, FrameLoad& load)
 {
     colorFlag = 0;
+    // A table that cannot be applied (fewer values than its descriptor claims, entries wider
+    // than 16 bits) is as if the file had none: the rescale applies, and the window is the
+    // file's own or the image's range, not one made from the table's values.
+    if (load.voiPresent != 0 && !LutUsable(voiLutDescriptor, voiLutData)) {
+        load.voiPresent = 0;
+    }
+    bool modalityApplied = false;
     if (modalityLutPresent != 0) {
-        engine = ApplyLookupTable(modalityLutDescriptor, modalityLutData, engine);
+        engine = ApplyLookupTable(modalityLutDescriptor, modalityLutData, engine, modalityApplied);
         // The table's output is the value; after a VOI LUT memory no longer holds it.
-        if (engine != nullptr && load.voiPresent != 0) {
+        if (engine != nullptr && modalityApplied && load.voiPresent != 0) {
             engine = KeepProbeValues(engine, load, 1.0, 0.0);
         }
-    } else {
+    }
+    if (engine != nullptr && !modalityApplied) {
         engine = Rescale(engine, load);
     }
     if (engine == nullptr) {
         return nullptr;
     }
+    bool voiApplied = false;
     if (load.voiPresent != 0) {
-        engine = ApplyLookupTable(voiLutDescriptor, voiLutData, engine);
+        engine = ApplyLookupTable(voiLutDescriptor, voiLutData, engine, voiApplied);
         if (engine == nullptr) {
             return nullptr;
         }
+    }
+    if (voiApplied) {
         WindowFromLutRange(voiLutData, load.centre, load.width);
     } else if (load.windowPresent == 0) {
         if (load.bitsStored == 0) {

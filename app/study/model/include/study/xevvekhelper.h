@@ -385,8 +385,11 @@ private:
     void ReadVoiLut();
     void ReadWindowValues();
     static void DefaultWindowFromBits(uint32_t bits, double& centre, double& width);
+    // Whether a table read from the file can be applied at all.
+    static bool LutUsable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data);
+    // applied: the table is in the chain; false with the engine unchanged when it is refused.
     VEK_Engine* ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
-                                 VEK_Engine* engine);
+                                 VEK_Engine* engine, bool& applied);
     // Centre and width spanning the decoded frame's values; false for samples it cannot read.
     static bool WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre, double& width);
     // Lowest and highest sample of a decoded frame of 8, 16 or 32 bits, or one of them; false for
