@@ -701,18 +701,27 @@ TEST_F(HostileFramesTest, KeptHeadersAtFullSizeStudy)
     ExpectBounded("a study of six series of one such image", kSixParsesCeilingMs);
 }
 
-// A palette image whose descriptors disagree, which the reader refuses once its tags are read:
-// opened by itself it is listed and its cell says the image cannot be read, as it does from
-// its DICOMDIR, rather than the file going unlisted as not DICOM.
+// Palette images the reader refuses once their tags are read: descriptors that disagree, and
+// tables far shorter (5 words for 65,536 entries) or far longer than their descriptors claim.
+// Opened by itself, from its DICOMDIR or from a zip of both, each is listed and its cell says
+// the image cannot be read, rather than the file going unlisted or its cell staying blank.
 TEST_F(HostileFramesTest, RefusedPaletteIsAnImageThatCannotBeRead)
 {
-    ASSERT_TRUE(RunFixtureScript("write_refused_palette.py", disc_ + "/palette"));
-    const std::string file = disc_ + "/palette/IMG/PALETTE";
-    for (const char* path : {"palette/IMG/PALETTE", "palette/DICOMDIR"}) {
-        box.texts.clear();
-        const std::vector<XEVImageViewCtrl*> shown = OpenAndShow(path, 1, 1);
-        EXPECT_TRUE(shown.empty()) << path;
-        EXPECT_TRUE(OnlyTextFor(box.texts, file).startsWith(GetMessageString(10008))) << path;
+    for (const std::string form : {"disagree", "short", "long"}) {
+        const std::string out = disc_ + "/" + form;
+        ASSERT_TRUE(RunFixtureScript("write_refused_palette.py", out, form));
+        const std::string zip = disc_ + "/" + form + ".zip";
+        const std::string command = "cd " + out + " && /usr/bin/python3 -c \"import zipfile; z = zipfile.ZipFile('" +
+                                    zip + "', 'w'); z.write('DICOMDIR'); z.write('IMG/PALETTE')\"";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        for (const std::string path : {form + "/IMG/PALETTE", form + "/DICOMDIR", form + ".zip"}) {
+            box.texts.clear();
+            const std::vector<XEVImageViewCtrl*> shown = OpenAndShow(path.c_str(), 1, 1);
+            EXPECT_TRUE(shown.empty()) << path;
+            ASSERT_EQ(box.texts.size(), 1u) << path;
+            EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << path;
+            EXPECT_TRUE(box.texts[0].contains(QStringLiteral("IMG/PALETTE"))) << path;
+        }
     }
 }
 

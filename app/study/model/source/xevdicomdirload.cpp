@@ -93,15 +93,17 @@ bool NamesDirectoryClass(const std::string& path)
 }
 
 // The file's elements loaded. Pixel data in a form the reader does not take (its format
-// error, such as a progressive JPEG, or a description it refuses, such as a palette) still
-// lists the file, as its DICOMDIR record would; its image then says that it cannot be read.
+// error, such as a progressive JPEG, or a description it refuses, such as a palette, with its
+// data error or without a word) still lists the file, as its DICOMDIR record would; its image
+// then says that it cannot be read.
 bool LoadsElements(VEK_DICOMInfo& info, VEK_InputStorage* storage, VEK_Manager& manager)
 {
     if (info.load(storage)) {
         return true;
     }
     const uint32_t code = manager.status().code();
-    return (code == VEK_ERROR_FORMAT || code == VEK_ERROR_DATA) && info.exist(0x7FE0, 0x0010);
+    const bool error = (code & 0x80000000u) != 0;
+    return (code == VEK_ERROR_FORMAT || code == VEK_ERROR_DATA || !error) && info.exist(0x7FE0, 0x0010);
 }
 
 // Destroys a storage when the call leaves.

@@ -115,18 +115,25 @@ HeaderFailure OpenFailure(const QString& path)
 
 // A header the reader refused: its format error (a compression or colour form the reader does
 // not take), or the image's description refused once its elements were read (a palette it
-// refuses), is an image it cannot read, as its listing took it; a header whose elements passed
+// refuses, with its data error or, a table that does not match its descriptor, without a
+// word), is an image it cannot read, as its listing took it; a header whose elements passed
 // the load's budget is out of memory; anything else leaves the tags unreadable.
-HeaderFailure HeaderLoadFailure(XEVReadManager& manager, uint64_t refusalsBefore, const VEK_DICOMInfo& info)
+HeaderFailure HeaderParseFailure(bool refused, uint32_t code, bool hasPixels)
 {
-    if (manager.RefusedSince(refusalsBefore)) {
+    if (refused) {
         return {10006, XEVVEKHelper::kStatusLoadBudget};
     }
-    const uint32_t code = manager.status().code();
-    if (code == VEK_ERROR_FORMAT || (code == VEK_ERROR_DATA && info.exist(0x7FE0, 0x0010))) {
+    const bool error = (code & 0x80000000u) != 0;
+    if (code == VEK_ERROR_FORMAT || ((code == VEK_ERROR_DATA || !error) && hasPixels)) {
         return {10008, -2003};
     }
     return {10007, -2002};
+}
+
+HeaderFailure HeaderLoadFailure(XEVReadManager& manager, uint64_t refusalsBefore, const VEK_DICOMInfo& info)
+{
+    return HeaderParseFailure(manager.RefusedSince(refusalsBefore), manager.status().code(),
+                              info.exist(0x7FE0, 0x0010));
 }
 
 // What an image's manager may hold at once; only tests change it.
@@ -214,6 +221,21 @@ struct XEVVEKHelper::FrameLoad {
     double highest = 0;
     // The manager's budget refusals before this load: any more, and the load passed its budget.
     uint64_t budgetRefusals = 0;
+    bool paletteColour = false;
+    // The values read before the lock; null: read under it.
+    XEVAheadValues* ahead = nullptr;
+};
+
+// The values of a frame's load read before the image's lock, by a helper of the load's own
+// from the header lent (a later frame) or parsed by the staged read.
+struct XEVAheadValues {
+    XEVVEKHelper reader;
+    XEVVEKHelper::FrameLoad values;
+    std::unique_ptr<XEVParsedHeader> lent;
+    bool firstOfFile = true;
+    bool read = false;
+    // ReadFrameValues' result: 0 with the reader's status set.
+    int32_t result = 0;
 };
 
 namespace {
@@ -224,6 +246,7 @@ bool ReadTextValue(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element
 {
     // The text is made from the bytes kept, never from the whole value: a value of megabytes
     // costs what the bound lets through.
+    XEVNoteValueParse();
     XEVReadManager local(loadMemoryBudget.load());
     VEK_WString text(&local);
     cut = false;
@@ -338,6 +361,53 @@ void XEVVEKHelper::ResetFileValues()
     colorFlag = 0;
 }
 
+void XEVVEKHelper::ReadFileValues(uint64_t fileSize)
+{
+    XEVNoteValueParse();
+    // A count past the frames the data holds would lay out frames that cannot be read.
+    frameCount = XEVFileFrameCount(dicomInfo, fileSize);
+    transferSyntax = DicomTextValue(dicomInfo, 0x0002, 0x0010).trimmed();
+    lossyFlag = DicomTextValue(dicomInfo, 0x0028, 0x2110).trimmed();
+    sopClassUid = DicomTextValue(dicomInfo, 0x0008, 0x0016).trimmed();
+    GroupValues shared;
+    if (ReadFunctionalGroups(sopClassUid, dicomInfo, -1, shared) != 0) {
+        rescaleIntercept = shared.intercept;
+        rescaleSlope = shared.slope;
+        rescaleType = shared.rescaleType;
+        windowPresent = shared.windowPresent;
+        windowCenter = shared.centre;
+        windowWidth = shared.width;
+        voiLutPresent = shared.voiLutPresent;
+        voiLutDescriptor = shared.descriptor;
+        voiLutData = shared.data;
+    } else {
+        ReadModalityLut();
+        ReadRescale();
+        ReadVoiLut();
+        ReadWindowValues();
+    }
+}
+
+void XEVVEKHelper::CopyFileValues(const XEVVEKHelper& from)
+{
+    frameCount = from.frameCount;
+    sopClassUid = from.sopClassUid;
+    transferSyntax = from.transferSyntax;
+    lossyFlag = from.lossyFlag;
+    rescaleIntercept = from.rescaleIntercept;
+    rescaleSlope = from.rescaleSlope;
+    rescaleType = from.rescaleType;
+    windowPresent = from.windowPresent;
+    windowCenter = from.windowCenter;
+    windowWidth = from.windowWidth;
+    modalityLutPresent = from.modalityLutPresent;
+    modalityLutDescriptor = from.modalityLutDescriptor;
+    modalityLutData = from.modalityLutData;
+    voiLutPresent = from.voiLutPresent;
+    voiLutDescriptor = from.voiLutDescriptor;
+    voiLutData = from.voiLutData;
+}
+
 void XEVVEKHelper::ReadVoiLut()
 {
     voiLutPresent = ReadLutItem(&manager, dicomInfo, 0x3010, voiLutDescriptor, voiLutData) ? 1 : 0;
@@ -370,18 +440,25 @@ void XEVVEKHelper::DefaultWindowFromBits(uint32_t bits, double& centre, double& 
     width = std::ldexp(1.0, int(bits));
 }
 
-VEK_Engine* XEVVEKHelper::ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
-                                           VEK_Engine* engine)
+bool XEVVEKHelper::LutUsable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data)
 {
     if (descriptor.size() != 3) {
+        return false;
+    }
+    const uint32_t entries = descriptor[0] == 0 ? 65536u : uint32_t(descriptor[0]);
+    return descriptor[2] > 0 && descriptor[2] <= 16 && data.size() >= entries;
+}
+
+VEK_Engine* XEVVEKHelper::ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
+                                           VEK_Engine* engine, bool& applied)
+{
+    applied = false;
+    if (!LutUsable(descriptor, data)) {
         return engine;
     }
     const uint32_t entries = descriptor[0] == 0 ? 65536u : uint32_t(descriptor[0]);
     const int32_t first = descriptor[1];
     const int32_t d = descriptor[2];
-    if (d <= 0 || d > 16 || data.size() < entries) {
-        return engine;
-    }
     const VEK_Header* source = engine->header();
     const uint32_t b = source->bits();
     // The LUT engine takes 8- and 16-bit sources only.
@@ -418,6 +495,7 @@ VEK_Engine* XEVVEKHelper::ApplyLookupTable(const std::vector<int32_t>& descripto
         statusText = GetMessageString(10022);
         statusCode = -2006;
     }
+    applied = result != nullptr;
     return result;
 }
 
@@ -538,7 +616,60 @@ void XEVVEKHelper::FailFrame(uint32_t messageId, int32_t code, const QString& pa
     statusCode = code;
 }
 
-int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame, XEVStagedFile* staged)
+bool XEVVEKHelper::LendHeader(XEVAheadValues& ahead)
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    // Only a header parsed through a manager of its own can leave with the load.
+    if (parsedHeader == nullptr || !dicomInfo.loaded()) {
+        return false;
+    }
+    auto lent = std::make_unique<XEVParsedHeader>();
+    lent->info = std::make_unique<VEK_DICOMInfo>(parsedHeader->manager.get());
+    if (!lent->info->take(dicomInfo)) {
+        return false;
+    }
+    lent->manager = std::move(parsedHeader->manager);
+    parsedHeader.reset();
+    dicomInfo.unload();
+    // The load keeps it or lets it go, and charges the account again.
+    if (chargedAccount_ != nullptr) {
+        chargedAccount_->Discharge(accountCharge_);
+    }
+    chargedAccount_.reset();
+    accountCharge_ = 0;
+    ahead.reader.CopyFileValues(*this);
+    ahead.lent = std::move(lent);
+    ahead.firstOfFile = false;
+    headerLent_ = true;
+    return true;
+}
+
+void XEVVEKHelper::ReadAhead(XEVAheadValues& ahead, const VEK_DICOMInfo& header, const QString& path, int32_t frame,
+                             uint64_t fileSize)
+{
+    XEVVEKHelper& reader = ahead.reader;
+    if (!reader.dicomInfo.take(header)) {
+        return;
+    }
+    if (ahead.firstOfFile) {
+        reader.ResetFileValues();
+        reader.ReadFileValues(fileSize);
+    }
+    FrameLoad& values = ahead.values;
+    values.path = path;
+    values.frame = frame;
+    ahead.result = reader.ReadFrameValues(values);
+    if (ahead.firstOfFile) {
+        // The image keeps its dataset for the frames and texts still to come; none of them
+        // reads a value this long (a lookup table holds at most 128 KiB), so those bytes go.
+        reader.dicomInfo.release_values_longer_than(kKeptValueLength);
+    }
+    // The dataset goes to the image's helper with the header: no share of it stays here.
+    reader.dicomInfo.unload();
+    ahead.read = true;
+}
+
+int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame, XEVStagedFile* staged, XEVAheadValues* ahead)
 {
     XEVLoadState& state = GetLoadState();
     if (state.IsPreloadRunning() != 0) {
@@ -555,7 +686,7 @@ int32_t XEVVEKHelper::LoadImage(const QString& path, int32_t& frame, XEVStagedFi
     }
     int32_t result = 0;
     try {
-        result = LoadFrame(path, frame, staged);
+        result = LoadFrame(path, frame, staged, ahead);
     } catch (...) {
         result = 0;
     }
@@ -655,48 +786,48 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         return fileFail(failure.messageId, failure.statusCode);
     }
     // A fresh helper asked for a later frame reads the header first and keeps that frame: an
-    // entry of one frame of a multi-frame file starts there.
-    load.firstOfFile = load.frame == 0 || !dicomInfo.is_valid();
-    if (!load.firstOfFile) {
+    // entry of one frame of a multi-frame file starts there. A header lent to this load comes
+    // back with it.
+    load.firstOfFile = load.frame == 0 || !(dicomInfo.is_valid() || headerLent_);
+    headerLent_ = false;
+    if (!load.firstOfFile && dicomInfo.is_valid()) {
         return 1;
     }
     if (load.staged == nullptr) {
         ReadWholeFile(&manager, load.holder);
     }
-    ResetFileValues();
+    if (load.firstOfFile) {
+        ResetFileValues();
+    }
     // A header parsed with no lock held is taken as it is; its manager stays while its
     // dataset is shared.
-    std::unique_ptr<XEVParsedHeader> parsed = load.staged != nullptr ? load.staged->TakeHeader() : nullptr;
+    std::unique_ptr<XEVParsedHeader> parsed = load.ahead != nullptr && load.ahead->lent != nullptr
+                                                  ? std::move(load.ahead->lent)
+                                              : load.staged != nullptr ? load.staged->TakeHeader()
+                                                                       : nullptr;
     if (parsed != nullptr && dicomInfo.take(*parsed->info)) {
         parsed->info.reset();
         parsedHeader = std::move(parsed);
+    } else if (parsed == nullptr && load.staged != nullptr && load.staged->HeaderFailed()) {
+        // Parsed before the lock and failed: said as that parse ended, not parsed again here.
+        const HeaderFailure failure = HeaderParseFailure(load.staged->HeaderRefused(), load.staged->HeaderFailureCode(),
+                                                         load.staged->HeaderFailedWithPixels());
+        return fileFail(failure.messageId, failure.statusCode);
     } else if (!dicomInfo.load(load.holder.storage)) {
         // The message says the tags are unreadable, not that the system's memory ran out.
         const HeaderFailure failure = HeaderLoadFailure(manager, load.budgetRefusals, dicomInfo);
         return fileFail(failure.messageId, failure.statusCode);
     }
-    // A count past the frames the data holds would lay out frames that cannot be read.
-    frameCount = XEVFileFrameCount(dicomInfo, uint64_t(std::max(load.holder.storage->size(), 0)));
-    transferSyntax = DicomTextValue(dicomInfo, 0x0002, 0x0010).trimmed();
-    lossyFlag = DicomTextValue(dicomInfo, 0x0028, 0x2110).trimmed();
-    sopClassUid = DicomTextValue(dicomInfo, 0x0008, 0x0016).trimmed();
-    GroupValues shared;
-    if (ReadFunctionalGroups(sopClassUid, dicomInfo, -1, shared) != 0) {
-        rescaleIntercept = shared.intercept;
-        rescaleSlope = shared.slope;
-        rescaleType = shared.rescaleType;
-        windowPresent = shared.windowPresent;
-        windowCenter = shared.centre;
-        windowWidth = shared.width;
-        voiLutPresent = shared.voiLutPresent;
-        voiLutDescriptor = shared.descriptor;
-        voiLutData = shared.data;
-    } else {
-        ReadModalityLut();
-        ReadRescale();
-        ReadVoiLut();
-        ReadWindowValues();
+    if (load.ahead != nullptr && load.ahead->read) {
+        if (load.firstOfFile) {
+            CopyFileValues(load.ahead->reader);
+        }
+        return 1;
     }
+    if (!load.firstOfFile) {
+        return 1;
+    }
+    ReadFileValues(uint64_t(std::max(load.holder.storage->size(), 0)));
     // The image keeps its dataset for the frames and texts still to come; none of them reads
     // a value this long (a lookup table holds at most 128 KiB), so those bytes are let go.
     dicomInfo.release_values_longer_than(kKeptValueLength);
@@ -705,6 +836,33 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
 
 int32_t XEVVEKHelper::ReadFrameValues(FrameLoad& load)
 {
+    if (load.ahead != nullptr && load.ahead->read) {
+        XEVAheadValues& ahead = *load.ahead;
+        if (ahead.result == 0) {
+            statusText = ahead.reader.statusText;
+            statusCode = ahead.reader.statusCode;
+            return 0;
+        }
+        const FrameLoad& values = ahead.values;
+        load.frame = values.frame;
+        load.bitsStored = values.bitsStored;
+        load.paletteColour = values.paletteColour;
+        load.record = std::move(ahead.values.record);
+        load.centre = values.centre;
+        load.width = values.width;
+        load.windowPresent = values.windowPresent;
+        load.voiPresent = values.voiPresent;
+        load.intercept = values.intercept;
+        load.slope = values.slope;
+        load.rescaleType = values.rescaleType;
+        for (int i = 0; i < 4; ++i) {
+            orientationLetters[i] = ahead.reader.orientationLetters[i];
+        }
+        mammoLabel = ahead.reader.mammoLabel;
+        return 1;
+    }
+    XEVNoteValueParse();
+    load.paletteColour = DicomTextValue(dicomInfo, 0x0028, 0x0004).trimmed() == QStringLiteral("PALETTE COLOR");
     if (!dicomInfo.get_ulong(0x0028, 0x0101, load.bitsStored)) {
         load.bitsStored = 0;
     }
@@ -758,8 +916,7 @@ VEK_Engine* XEVVEKHelper::ReadStoredValues(FrameLoad& load)
         }
         return nullptr;
     }
-    if (DicomTextValue(dicomInfo, 0x0028, 0x0004).trimmed() == QStringLiteral("PALETTE COLOR") &&
-        engine->header()->bits() == 16) {
+    if (load.paletteColour && engine->header()->bits() == 16) {
         engine = VEK_ConvertDataType(&manager).engine(engine, VEK_DataType::u_integer, 8, 255.0 / 65535.0, 0);
         if (engine == nullptr) {
             FailFrame(10011, -2004, load.path, load.frame);
@@ -945,23 +1102,34 @@ VEK_Engine* XEVVEKHelper::Rescale(VEK_Engine* engine, FrameLoad& load)
 VEK_Engine* XEVVEKHelper::ApplyGrayValues(VEK_Engine* engine, FrameLoad& load)
 {
     colorFlag = 0;
+    // A table that cannot be applied (fewer values than its descriptor claims, entries wider
+    // than 16 bits) is as if the file had none: the rescale applies, and the window is the
+    // file's own or the image's range, not one made from the table's values.
+    if (load.voiPresent != 0 && !LutUsable(voiLutDescriptor, voiLutData)) {
+        load.voiPresent = 0;
+    }
+    bool modalityApplied = false;
     if (modalityLutPresent != 0) {
-        engine = ApplyLookupTable(modalityLutDescriptor, modalityLutData, engine);
+        engine = ApplyLookupTable(modalityLutDescriptor, modalityLutData, engine, modalityApplied);
         // The table's output is the value; after a VOI LUT memory no longer holds it.
-        if (engine != nullptr && load.voiPresent != 0) {
+        if (engine != nullptr && modalityApplied && load.voiPresent != 0) {
             engine = KeepProbeValues(engine, load, 1.0, 0.0);
         }
-    } else {
+    }
+    if (engine != nullptr && !modalityApplied) {
         engine = Rescale(engine, load);
     }
     if (engine == nullptr) {
         return nullptr;
     }
+    bool voiApplied = false;
     if (load.voiPresent != 0) {
-        engine = ApplyLookupTable(voiLutDescriptor, voiLutData, engine);
+        engine = ApplyLookupTable(voiLutDescriptor, voiLutData, engine, voiApplied);
         if (engine == nullptr) {
             return nullptr;
         }
+    }
+    if (voiApplied) {
         WindowFromLutRange(voiLutData, load.centre, load.width);
     } else if (load.windowPresent == 0) {
         if (load.bitsStored == 0) {
@@ -1103,7 +1271,7 @@ bool XEVVEKHelper::MemoryRange(FrameLoad& load, double& lo, double& hi)
     return load.ranged;
 }
 
-int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFile* staged)
+int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFile* staged, XEVAheadValues* ahead)
 {
     filePath = path;
     allFramesLoaded = 0;
@@ -1118,6 +1286,7 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFi
     load.narrowPath = XEVNativePath(path);
     load.frame = frame;
     load.staged = staged;
+    load.ahead = ahead;
     // The bytes staged for the decode are its memory too: with its manager's blocks, one budget.
     if (staged != nullptr && !staged->ChargeTo(&manager)) {
         FailFrame(10017, kStatusLoadBudget, path, std::max(frame, 0));
@@ -1125,8 +1294,9 @@ int32_t XEVVEKHelper::LoadFrame(const QString& path, int32_t& frame, XEVStagedFi
     }
     // So is the header it decodes by, parsed through a manager of its own: kept from an earlier
     // frame, or taken from the staged parse.
-    const uint64_t headerBytes =
-        (parsedHeader != nullptr ? parsedHeader->Bytes() : 0) + (staged != nullptr ? staged->HeaderBytes() : 0);
+    const uint64_t headerBytes = (parsedHeader != nullptr ? parsedHeader->Bytes() : 0) +
+                                 (ahead != nullptr && ahead->lent != nullptr ? ahead->lent->Bytes() : 0) +
+                                 (staged != nullptr ? staged->HeaderBytes() : 0);
     if (!manager.charge(headerBytes)) {
         FailFrame(10017, kStatusLoadBudget, path, std::max(frame, 0));
         return 0;
@@ -1425,8 +1595,37 @@ bool ImageInfo::PlanLoad(int32_t& frame, int32_t forced, LoadPlan& plan, const X
     if (vekHelper_ != nullptr) {
         plan.headerKnown = vekHelper_->PlanFrame(plan.path, frame, plan.span, plan.loaded);
     }
+    // A later frame's values are read from the kept header, lent to the load meanwhile.
+    if (plan.headerKnown) {
+        plan.ahead = std::make_unique<XEVAheadValues>();
+        if (!vekHelper_->LendHeader(*plan.ahead)) {
+            plan.ahead.reset();
+        }
+    }
     return true;
 }
+
+namespace {
+
+// The values the decode takes, read from the load's header with no lock held: the header lent
+// with the plan, or the one the staged read parsed; none when the header did not parse (the
+// decode then fails in its own words).
+void ReadValuesAhead(std::unique_ptr<XEVAheadValues>& ahead, const QString& path, XEVStagedFile* staged, int32_t frame)
+{
+    const XEVParsedHeader* parsed = staged != nullptr ? staged->Header() : nullptr;
+    if (ahead == nullptr && parsed != nullptr && parsed->info != nullptr) {
+        ahead = std::make_unique<XEVAheadValues>();
+    }
+    const VEK_DICOMInfo* header = ahead == nullptr         ? nullptr
+                                  : ahead->lent != nullptr ? ahead->lent->info.get()
+                                  : parsed != nullptr      ? parsed->info.get()
+                                                           : nullptr;
+    if (header != nullptr && staged != nullptr) {
+        XEVVEKHelper::ReadAhead(*ahead, *header, path, frame, uint64_t(std::max(staged->Size(), 0)));
+    }
+}
+
+}   // namespace
 
 int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced,
                              const std::atomic<int32_t>* stop, XEVReadPriority priority)
@@ -1453,6 +1652,9 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
             // Stopped: nothing decoded and nothing to say; the one who stopped goes on.
             if (staging.end == StageEnd::Stopped || stopped()) {
                 return 0;
+            }
+            if (staging.end == StageEnd::Staged) {
+                ReadValuesAhead(plan.ahead, plan.path, staging.file.get(), frame);
             }
         }
         // Ended before the decode: the cell says so, and nothing more is read.
@@ -1489,11 +1691,12 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
             bool loadedNow = false;
             XEVFrameSpan unused;
             const bool headerKnownNow = vekHelper_->PlanFrame(plan.path, frame, unused, loadedNow);
-            if (!loadedNow && (!staging.file || (plan.headerKnown && !headerKnownNow))) {
+            const bool headerStill = headerKnownNow || (plan.ahead != nullptr && vekHelper_->HeaderLent());
+            if (!loadedNow && (!staging.file || (plan.headerKnown && !headerStill))) {
                 continue;
             }
             vekHelper_->account = GetLoadState().AccountOf(disc);
-            result = vekHelper_->LoadImage(filePath, frame, staging.file.get());
+            result = vekHelper_->LoadImage(filePath, frame, staging.file.get(), plan.ahead.get());
             vekHelper_->TakeLetGoHeader(letGo);
         }
         // The file's bytes go with the decode, not with the cell's notice; a header it parsed

@@ -266,8 +266,26 @@ void XEVSetMediumProbe(const XEVMediumProbe& probe)
     priorityProbe = probe.readerPriority;
 }
 
+namespace {
+thread_local int imageLocksHeld = 0;
+std::atomic<uint64_t> parsesUnderImageLock{0};
+}   // namespace
+
+void XEVNoteValueParse()
+{
+    if (imageLocksHeld > 0) {
+        parsesUnderImageLock.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+uint64_t XEVValueParsesUnderImageLock()
+{
+    return parsesUnderImageLock.load();
+}
+
 void XEVProbeImageLock(int delta)
 {
+    imageLocksHeld += delta;
     if (auto probe = lockProbe.load()) {
         probe(delta);
     }
@@ -660,6 +678,7 @@ XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
     }
     header_.reset();
     headerRefused_ = false;
+    headerFailed_ = false;
     XEVFrameSpan span;
     frameCount = 0;
     auto header = std::make_unique<XEVParsedHeader>();
@@ -682,6 +701,9 @@ XEVFrameSpan XEVStagedFile::ParseFrameSpan(int32_t frame, int32_t& frameCount)
         // A header past the budget fails the load as out of memory (HeaderRefused): parsed
         // again from the sealed bytes under the lock, it would read as a file cut short.
         headerRefused_ = header->manager->budget_refusals() != 0;
+        headerFailed_ = true;
+        headerFailureCode_ = header->manager->status().code();
+        headerFailedWithPixels_ = header->info->exist(0x7FE0, 0x0010);
         ChargeTo(before);
     }
     return span;

@@ -288,6 +288,37 @@ TEST(ImageLoadTest, VoiLutCoversAllEntriesAndKeepsThePreLutValues)
     EXPECT_EQ(frame->probe.data, frame->probeBuffer.Data());
 }
 
+// A table whose descriptor claims 65,536 entries where 10 words (3000 each) are held is left out
+// as if the file had none, through the image's own load: the window is the file's own, or the
+// range of the values 100..163 (rescaled by 2 and -10 where a modality LUT was refused), never
+// one made from the table's words.
+TEST(ImageLoadTest, RefusedLookupTableLeavesTheWindowAsWithoutIt)
+{
+    struct Case {
+        const char* name;
+        double centre, width;
+        uint16_t first;
+    };
+    const Case cases[] = {{"voi_window.dcm", 40, 400, 100},
+                          {"voi_range.dcm", 100 + 64 / 2.0, 64, 100},
+                          {"modality_window.dcm", 40, 400, 190},
+                          {"modality_range.dcm", 190 + 127 / 2.0, 127, 190}};
+    for (const Case& c : cases) {
+        ImageInfo image;
+        image.SetFilePath(QStringLiteral(STUDY_TEST_DATA_DIR "/refused_luts/") + QString::fromUtf8(c.name));
+        int32_t frame = 0;
+        ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1), 1) << c.name;
+        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+        const FrameImageInfo* loaded = image.GetHelper()->GetFrame(0);
+        ASSERT_NE(loaded, nullptr) << c.name;
+        EXPECT_DOUBLE_EQ(loaded->windowCenter, c.centre) << c.name;
+        EXPECT_DOUBLE_EQ(loaded->windowWidth, c.width) << c.name;
+        uint16_t first = 0;
+        std::memcpy(&first, loaded->Data(), 2);
+        EXPECT_EQ(first, c.first) << c.name;
+    }
+}
+
 TEST(ImageLoadTest, SmallSlopeKeepsTwoDecimals)
 {
     XEVVEKHelper helper;

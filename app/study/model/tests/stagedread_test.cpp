@@ -158,6 +158,7 @@ TEST_F(StagedReadTest, TheFileIsReadWithTheImageLockFreeAndEveryFrameDecodes)
     ImageInfo image;
     image.SetFilePath(QString::fromStdString(WriteFrames(temp_, "multi.dcm", kFrames, kRows, kCols)));
     log_.watched = &image;
+    const uint64_t parsesBefore = XEVValueParsesUnderImageLock();
     int32_t frame = 0;
     int32_t loads = 0;
     while (frame != -1 && loads <= kFrames) {
@@ -167,6 +168,7 @@ TEST_F(StagedReadTest, TheFileIsReadWithTheImageLockFreeAndEveryFrameDecodes)
     EXPECT_EQ(loads, kFrames);
     EXPECT_GT(log_.requests, 0);
     EXPECT_EQ(log_.underLock, 0) << "requests made while the image's lock was held";
+    EXPECT_EQ(XEVValueParsesUnderImageLock(), parsesBefore) << "values read while the image's lock was held";
     EXPECT_LE(log_.largest, kXEVReadBlock);
     // Each byte once: the frames follow one another and none is read twice.
     const int64_t size = int64_t(std::filesystem::file_size(image.filePath.toStdString()));

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
+#include "plat_temp_folder.h"
 #include "shell/xev_uistring.h"
 #include "study/xevloadstate.h"
 #include "testsupport/viewtestsupport.h"
@@ -307,6 +310,44 @@ TEST_F(ImageViewLoad, MultiFrameImageStepsItsFrames)
     view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
     view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
     EXPECT_EQ(Gray(Grab(*view), 32, 32), 80);
+}
+
+// A nuclear-medicine file whose Detector Vector and VOI LUT Descriptor each hold 32,767 numbers
+// as text, loaded by the cell's own loader and stepped through: every value of the file and of
+// each frame is read before the image's lock is taken, so none of them keeps a paint of the
+// cell waiting, and each frame still takes its position from the detector its entry names.
+TEST_F(ImageViewLoad, HeaderValuesAreReadBeforeTheImageLockIsTaken)
+{
+    PlatTempFolder temp;
+    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
+                                "/../app/testsupport/python /usr/bin/python3 -W ignore " VIEWCTRL_TEST_DATA_DIR
+                                "/write_long_lists.py " +
+                                temp.Path();
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ImageInfo image;
+    image.SetFilePath(QString::fromStdString(temp.Path() + "/LONGLISTS"));
+    const uint64_t before = XEVValueParsesUnderImageLock();
+    view->SetImages({&image});
+    ASSERT_TRUE(view->StartLoader());
+    ASSERT_TRUE(PumpUntil([&] { return parent.Count(WM_XEV_VIEW_LOAD_DONE) == 1; }));
+    ASSERT_TRUE(LoaderEnded());
+    XEVVEKHelper* helper = image.GetHelper();
+    ASSERT_NE(helper, nullptr);
+    ASSERT_EQ(helper->frameCount, 3);
+    for (int k = 1; k < 3; ++k) {
+        view->SetCurrentImage(XEVImageViewCtrl::kNext, 0);
+        ASSERT_TRUE(PumpUntil([&] { return view->HasFramePixels(k); })) << k;
+    }
+    EXPECT_EQ(XEVValueParsesUnderImageLock(), before);
+    std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+    for (int k = 0; k < 3; ++k) {
+        const FrameImageInfo* frame = helper->GetFrame(k);
+        ASSERT_NE(frame, nullptr) << k;
+        EXPECT_EQ(frame->position[0], 10) << k;
+        EXPECT_EQ(frame->position[2], 30) << k;
+        EXPECT_EQ(frame->windowCenter, 40) << k;
+        EXPECT_EQ(frame->windowWidth, 400) << k;
+    }
 }
 
 TEST_F(ImageViewLoad, ReleaseFarImageFreesTheFarthestFirst)

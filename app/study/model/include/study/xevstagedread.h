@@ -55,6 +55,10 @@ struct XEVMediumProbe {
 };
 void XEVSetMediumProbe(const XEVMediumProbe& probe);
 void XEVProbeImageLock(int delta);
+// The header's values a load reads pass here: those read while the thread holds an image's
+// lock, which a paint would wait for, are counted, for tests.
+void XEVNoteValueParse();
+uint64_t XEVValueParsesUnderImageLock();
 
 // Whom a read serves: the frames on screen go before loads in the background (a cell's
 // loader, the series behind the page) on a medium with one head.
@@ -149,8 +153,14 @@ public:
     // The header the last ParseFrameSpan parsed, once; null when none did. Its bytes held stay
     // counted only by a meter given since (ChargeTo), none otherwise.
     std::unique_ptr<XEVParsedHeader> TakeHeader();
+    const XEVParsedHeader* Header() const { return header_.get(); }
     // The last ParseFrameSpan failed because its manager refused memory.
     bool HeaderRefused() const { return headerRefused_; }
+    // The last ParseFrameSpan failed: the status its parse ended with, and whether the file
+    // held pixel data, so that the decode says why without parsing it again.
+    bool HeaderFailed() const { return headerFailed_; }
+    uint32_t HeaderFailureCode() const { return headerFailureCode_; }
+    bool HeaderFailedWithPixels() const { return headerFailedWithPixels_; }
     // The bytes of the header the last ParseFrameSpan parsed and still holds; 0 when none.
     uint64_t HeaderBytes() const;
     // A storage reading through this file; the file must outlive it.
@@ -202,6 +212,9 @@ private:
     bool failed_ = false;
     bool refused_ = false;
     bool headerRefused_ = false;
+    bool headerFailed_ = false;
+    uint32_t headerFailureCode_ = 0;
+    bool headerFailedWithPixels_ = false;
     XEVReadManager* meter_ = nullptr;
     // Bytes charged for the held ranges.
     uint64_t charged_ = 0;

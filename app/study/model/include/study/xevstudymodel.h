@@ -20,6 +20,7 @@
 #include "viewer/xevoverlayviewinfo.h"
 
 class XEVVEKHelper;
+struct XEVAheadValues;
 
 class NonCopyable {
 protected:
@@ -86,6 +87,8 @@ private:
         XEVFrameSpan span;
         bool headerKnown = false;
         bool loaded = false;
+        // The values the decode takes, read before the lock; with a later frame, the header lent.
+        std::unique_ptr<XEVAheadValues> ahead;
     };
     // False when there is nothing to load (no path, or memory short: then said to notify).
     bool PlanLoad(int32_t& frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify);

@@ -90,6 +90,7 @@ class XEVOverlayViewInfo;
 
 class XEVThread;
 class XEVDiscAccount;
+struct XEVAheadValues;
 
 // A header an image let go after its load: its share of the dataset first, then the parse that
 // made it, freed by whoever holds this, outside the image's lock.
@@ -229,8 +230,19 @@ public:
     // Decodes frame `frame` (0-based) into a new frame of the map; 1 when it is there
     // afterwards. frame comes back as the next one to load, or -1 after the last one or on
     // failure (the reason in statusText/statusCode). With staged bytes of the file (read
-    // before the caller took the image's lock), the decode reads only memory.
-    int32_t LoadImage(const QString& path, int32_t& frame, XEVStagedFile* staged = nullptr);
+    // before the caller took the image's lock), the decode reads only memory; with the values
+    // read ahead (XEVAheadValues), it parses none of the header's values either.
+    int32_t LoadImage(const QString& path, int32_t& frame, XEVStagedFile* staged = nullptr,
+                      XEVAheadValues* ahead = nullptr);
+    // What a frame's load takes from the file's header, the file's values with a first frame and
+    // the frame's own, is read before the image's lock is taken from a header of the load's own,
+    // so that a paint never waits for a parse. A later frame starts from this helper's file
+    // values and its kept header, lent to the load under the lock (false: none to lend).
+    bool LendHeader(XEVAheadValues& ahead);
+    bool HeaderLent() const { return headerLent_; }
+    // Reads the values from header (the load's own), with no lock held.
+    static void ReadAhead(XEVAheadValues& ahead, const VEK_DICOMInfo& header, const QString& path, int32_t frame,
+                          uint64_t fileSize);
     // A load that ended before its decode (the file did not open or its read failed) leaves
     // the status such a decode would: frame < 0 names the file alone.
     void FailUnread(uint32_t messageId, int32_t code, const QString& path, int32_t frame);
@@ -356,23 +368,31 @@ public:
     uint32_t dibInfoBytes = 0;
 
 private:
+    friend struct XEVAheadValues;
     std::shared_ptr<XEVDiscAccount> chargedAccount_;
     uint64_t accountCharge_ = 0;
     XEVLetGoHeader letGo_;
     // The kept header's bytes charged to the load's manager while it runs.
     uint64_t headerCharge_ = 0;
+    bool headerLent_ = false;
 
     void Fail(uint32_t messageId, const QString& path);
-    int32_t LoadFrame(const QString& path, int32_t& frame, XEVStagedFile* staged);
+    int32_t LoadFrame(const QString& path, int32_t& frame, XEVStagedFile* staged, XEVAheadValues* ahead);
     void FailFrame(uint32_t messageId, int32_t code, const QString& path, int32_t frame);
     void ResetFileValues();
+    // The values of the file read from dicomInfo; fileSize bounds the frames it can hold.
+    void ReadFileValues(uint64_t fileSize);
+    void CopyFileValues(const XEVVEKHelper& from);
     void ReadModalityLut();
     void ReadRescale();
     void ReadVoiLut();
     void ReadWindowValues();
     static void DefaultWindowFromBits(uint32_t bits, double& centre, double& width);
+    // Whether a table read from the file can be applied at all.
+    static bool LutUsable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data);
+    // applied: the table is in the chain; false with the engine unchanged when it is refused.
     VEK_Engine* ApplyLookupTable(const std::vector<int32_t>& descriptor, const std::vector<int32_t>& data,
-                                 VEK_Engine* engine);
+                                 VEK_Engine* engine, bool& applied);
     // Centre and width spanning the decoded frame's values; false for samples it cannot read.
     static bool WindowFromValueRange(const VEK_Header& frameHeader, const uint8_t* data, double& centre, double& width);
     // Lowest and highest sample of a decoded frame of 8, 16 or 32 bits, or one of them; false for
