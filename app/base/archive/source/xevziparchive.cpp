@@ -241,6 +241,9 @@ voidpf ZCALLBACK ReaderOpen(voidpf opaque, const void* path, int mode)
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
         return nullptr;
     }
+    // The reads are sized to what minizip asks for: the kernel's read-ahead would have the drive
+    // read on past a member's end, into members no one asked for (a 132 KB member cost 376 KB).
+    ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_RANDOM);
     uint64_t size = static_cast<uint64_t>(st.st_size);
     if (opaque != nullptr && static_cast<const ReaderOptions*>(opaque)->endAtRecord) {
         size = EndRecordEnd(fd.Get(), size);
