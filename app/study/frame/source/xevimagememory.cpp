@@ -71,6 +71,11 @@ void* XEVTakeImagePages(size_t n)
     }
     void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pages == MAP_FAILED) {
+        // Short of memory: what is kept for later goes first.
+        XEVReleaseKeptImagePages();
+        pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
+    if (pages == MAP_FAILED) {
         return nullptr;
     }
     kept.made.fetch_add(1, std::memory_order_relaxed);
@@ -97,6 +102,20 @@ void XEVGiveImagePages(void* block, size_t n)
         kept.blocks.erase(kept.blocks.begin(), kept.blocks.begin() + drop);
         kept.blocks.emplace_back(block, size);
         kept.bytes += size;
+    }
+    for (const auto& [pages, bytes] : old) {
+        ::munmap(pages, bytes);
+    }
+}
+
+void XEVReleaseKeptImagePages()
+{
+    std::vector<std::pair<void*, size_t>> old;
+    {
+        KeptMappings& kept = Kept();
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        old.swap(kept.blocks);
+        kept.bytes = 0;
     }
     for (const auto& [pages, bytes] : old) {
         ::munmap(pages, bytes);

@@ -26,6 +26,8 @@ constexpr size_t kXEVMappedImageBytes = size_t(128) << 10;
 // its pages faulted in anew, on every load.
 void* XEVTakeImagePages(size_t n);
 void XEVGiveImagePages(void* block, size_t n);
+// Unmaps the mappings kept for later: a disc closed has no next page.
+void XEVReleaseKeptImagePages();
 // Mappings made, not taken from those kept: what a test counts new memory by.
 uint64_t XEVImageMappingsMade();
 
