@@ -14,7 +14,8 @@
 # its disc at each medium (start; the study's third series, then the study, while the disc is
 # read; File Open of a second disc on the same drive; a 201-series grid scrolled to its end, and
 # paged to its end by trough clicks 0.5, 0.3 and 0.1 s apart and by a thumb drag; the study's
-# grid stepped by the layout arrows 0.3 s apart, 5 x 5 to 1 x 1 to 4 x 4, while it loads; a
+# grid stepped by the layout arrows 0.3 s apart, 5 x 5 to 1 x 1 to 4 x 4, while it loads, the
+# switch and the steps again on that disc zipped (stored, in path order); a
 # 40-image series enlarged into tiles by a double click and stepped 1 x 1 to 4 x 4 the same way;
 # the 201-series grid paged to its end by PageDown and back by PageUp, 0.3 s apart, sent to the
 # widget with the focus; cine on a loading series; the study's grid while it loads with cine in
@@ -78,6 +79,7 @@ def run(disc, medium, env, close_at_ms):
 # and the file the drive cannot read from its 2,000th byte.
 ACTIONS = [("start", "mr", "start", None),
            ("study switch during a read", "mr", "switch", None),
+           ("study switch during a read, the disc zipped", "mrzip", "switch", None),
            ("File Open of a second disc", "mr", "open", None),
            ("201-series grid scrolled to its end", "grid", "scroll", None),
            ("201-series grid paged by trough clicks 0.5 s apart", "grid", "trough500", None),
@@ -86,6 +88,7 @@ ACTIONS = [("start", "mr", "start", None),
            ("201-series grid paged by a thumb drag", "grid", "drag", None),
            ("20-series grid stepped 5x5 to 1x1 to 4x4 by layout arrows 0.3 s apart while it loads", "mr",
             "layout", None),
+           ("the same on the disc zipped", "mrzip", "layout", None),
            ("a 40-image series enlarged to tiles, stepped 1x1 to 4x4 by layout arrows 0.3 s apart while it loads",
             "tiles", "tiles", None),
            ("201-series grid paged by PageDown to its end and PageUp back, 0.3 s apart", "grid", "keys", None),
@@ -94,7 +97,7 @@ ACTIONS = [("start", "mr", "start", None),
             "wheel", None),
            ("start on a zip whose first member is a 105 MB file, then 0.5 MB members", "zip", "zip", None),
            ("a file that fails to read", "mr", "start", "/mr/DICOM/S001/I0001:2000")]
-DISCS = {"mr": ["mr"], "other": ["mr", "2", "20", "256"], "grid": ["mr", "201", "1", "256"],
+DISCS = {"mr": ["mr"], "mrzip": ["mrzip"], "other": ["mr", "2", "20", "256"], "grid": ["mr", "201", "1", "256"],
          "tiles": ["mr", "2", "40", "256"],
          "multiframe": ["multiframe", "100", "512"], "zip": ["multiframezip", "200", "512"]}
 

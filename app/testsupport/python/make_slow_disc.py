@@ -8,6 +8,8 @@ VR little endian, 16-bit MONOCHROME2 CT), the DICOMDIR by `dcmmkdir +r -Pgp +I`.
   make_slow_disc.py OUT multiframezip [FRAMES SIZE]     that disc zipped, stored, its multi-frame
                                                         file the first member: OUT/disc.zip
   make_slow_disc.py OUT mr [SERIES FILES SIZE]          one study (20 x 20 of 256 x 256)
+  make_slow_disc.py OUT mrzip [SERIES FILES SIZE]       that disc zipped, stored, in path order:
+                                                        OUT/disc.zip
   make_slow_disc.py OUT studies [FILES SIZE]            two studies: 2 images of 64 x 64, then
                                                         FILES of SIZE x SIZE (4 of 512 x 512)
 The disc is OUT (DICOMDIR and DICOM/...); OUT must not exist.
@@ -75,6 +77,18 @@ def main():
             first = os.path.join('DICOM', 'S001', 'I0001')
             with zipfile.ZipFile(os.path.join(out, 'disc.zip'), 'w', zipfile.ZIP_STORED) as z:
                 for name in [first] + [n for n in names if n != first]:
+                    z.write(os.path.join(disc, name), name)
+        return
+    if kind == 'mrzip':
+        os.makedirs(out)
+        with tempfile.TemporaryDirectory() as work:
+            disc = os.path.join(work, 'disc')
+            subprocess.run([sys.executable, '-W', 'ignore', os.path.abspath(__file__), disc, 'mr'] +
+                           [str(n) for n in numbers], check=True)
+            names = sorted(os.path.relpath(os.path.join(folder, f), disc)
+                           for folder, _, files in os.walk(disc) for f in files)
+            with zipfile.ZipFile(os.path.join(out, 'disc.zip'), 'w', zipfile.ZIP_STORED) as z:
+                for name in names:
                     z.write(os.path.join(disc, name), name)
         return
     os.makedirs(out)

@@ -22,7 +22,9 @@
  * One head: every request holds one lock while it costs. A request is at most 128 KiB, as a
  * kernel sends a drive; a longer read is several requests, and another thread's request may
  * come between them. A request that misses the cache also reads the read-ahead window after
- * it, as a mount does, in the same pass of the head. A request is sequential when it is in
+ * it, as a mount does, in the same pass of the head: none on a descriptor advised
+ * POSIX_FADV_RANDOM, twice the window on one advised POSIX_FADV_SEQUENTIAL, as the kernel keeps
+ * the advice with the open file until POSIX_FADV_NORMAL. A request is sequential when it is in
  * the file the head last read and starts within 256 KiB of where the head stopped; else it
  * pays the seek first, then its size / rate. Cached pages cost nothing.
  *
@@ -82,6 +84,8 @@ static FILE* (*real_fopen64)(const char*, const char*);
 static FILE* (*real_fdopen)(int, const char*);
 static int (*real_close)(int);
 static int (*real_fclose)(FILE*);
+static int (*real_posix_fadvise)(int, off_t, off_t, int);
+static int (*real_posix_fadvise64)(int, off64_t, off64_t, int);
 
 #define RESOLVE(name) (real_##name ? (void)0 : (void)(*(void**)& real_##name = dlsym(RTLD_NEXT, #name)))
 
@@ -161,6 +165,8 @@ static size_t cacheNext_;
 
 /* fd -> index + 1 of its medium file, 0 when the fd is not one of the medium's. */
 static _Atomic uint32_t fdFile_[kMaxFds];
+/* fd -> the access advised for it: POSIX_FADV_NORMAL (0), _RANDOM or _SEQUENTIAL. */
+static _Atomic int fdAdvice_[kMaxFds];
 
 static void ReadEnvironment(void) __attribute__((constructor));
 static void ReadEnvironment(void)
@@ -374,6 +380,7 @@ static uint32_t LookUpFile(int fd)
 static void Track(int fd)
 {
     if (fd >= 0 && fd < kMaxFds) {
+        atomic_store(&fdAdvice_[fd], POSIX_FADV_NORMAL);
         atomic_store(&fdFile_[fd], LookUpFile(fd));
     }
 }
@@ -382,7 +389,15 @@ static void Forget(int fd)
 {
     if (fd >= 0 && fd < kMaxFds) {
         atomic_store(&fdFile_[fd], 0);
+        atomic_store(&fdAdvice_[fd], POSIX_FADV_NORMAL);
     }
+}
+
+/* The read-ahead window of a request through fd, as its advice sets it. */
+static int64_t WindowOf(int fd)
+{
+    const int advice = fd >= 0 && fd < kMaxFds ? atomic_load(&fdAdvice_[fd]) : POSIX_FADV_NORMAL;
+    return advice == POSIX_FADV_RANDOM ? 0 : advice == POSIX_FADV_SEQUENTIAL ? 2 * readAhead_ : readAhead_;
 }
 
 static uint32_t FileOf(int fd)
@@ -444,14 +459,14 @@ static int64_t SizeNow(struct MediumFile* file)
 /* One request of at most kRequest bytes at `at`: what the cache lacks, and the read-ahead
  * window after it, cost the seek (unless sequential) and their bytes at the rate. Returns the
  * bytes the drive read; 0 past the end. Under head_. */
-static int64_t Request(uint32_t fileId, int64_t at, int64_t end, int64_t size)
+static int64_t Request(uint32_t fileId, int64_t at, int64_t end, int64_t size, int64_t window)
 {
     const int64_t requestEnd = at + kRequest < end ? at + kRequest : end;
     int64_t missing = Cache(fileId, at, requestEnd, size);
     if (missing == 0) {
         return 0;
     }
-    const int64_t aheadEnd = requestEnd + readAhead_ < size ? requestEnd + readAhead_ : size;
+    const int64_t aheadEnd = requestEnd + window < size ? requestEnd + window : size;
     missing += Cache(fileId, requestEnd, aheadEnd, size);
     const int64_t distance = at > headEnd_ ? at - headEnd_ : headEnd_ - at;
     const int sequential = headFile_ == fileId && distance <= kNearBytes;
@@ -496,8 +511,9 @@ static void CountRead(uint32_t fileId, int64_t offset, size_t length)
     }
 }
 
-/* Makes the caller wait for length bytes of file (index + 1) from offset, as the drive would. */
-static void Cost(uint32_t fileId, int64_t offset, size_t length)
+/* Makes the caller wait for length bytes of file (index + 1) from offset, as the drive would,
+ * each request reading window bytes ahead. */
+static void Cost(uint32_t fileId, int64_t offset, size_t length, int64_t window)
 {
     CountRead(fileId, offset, length);
     if (offset < 0 || length == 0) {
@@ -523,7 +539,7 @@ static void Cost(uint32_t fileId, int64_t offset, size_t length)
             pthread_mutex_unlock(&head_);
             break;
         }
-        entry.driveBytes += Request(fileId, at, end, size);
+        entry.driveBytes += Request(fileId, at, end, size, window);
         pthread_mutex_unlock(&head_);
         at = at + kRequest < end ? at + kRequest : end;
     }
@@ -566,7 +582,7 @@ static int64_t CostOfRead(int fd, int64_t offset, size_t length)
         offset = (int64_t)lseek(fd, 0, SEEK_CUR);
     }
     const int64_t readable = Readable(fileId, offset, length);
-    Cost(fileId, offset, readable < 0 ? length : (size_t)readable);
+    Cost(fileId, offset, readable < 0 ? length : (size_t)readable, WindowOf(fd));
     if (readable < 0) {
         SleepMs((double)failMs_);
         errno = EIO;
@@ -584,7 +600,7 @@ static void CostOfVector(int fd, const struct iovec* vector, int count, int64_t 
     for (int i = 0; i < count; ++i) {
         length += vector[i].iov_len;
     }
-    Cost(fileId, offset >= 0 ? offset : (int64_t)lseek(fd, 0, SEEK_CUR), length);
+    Cost(fileId, offset >= 0 ? offset : (int64_t)lseek(fd, 0, SEEK_CUR), length, WindowOf(fd));
 }
 
 /* The items of a stream read the medium gives; 0 with errno set when it fails. */
@@ -597,7 +613,7 @@ static size_t CostOfStream(FILE* stream, size_t size, size_t count)
     }
     const int64_t offset = (int64_t)ftello(stream);
     const int64_t readable = Readable(fileId, offset, size * count);
-    Cost(fileId, offset, readable < 0 ? size * count : (size_t)readable);
+    Cost(fileId, offset, readable < 0 ? size * count : (size_t)readable, WindowOf(fd));
     if (readable < 0) {
         SleepMs((double)failMs_);
         errno = EIO;
@@ -941,6 +957,31 @@ KV_EXPORT int close(int fd)
     RESOLVE(close);
     Forget(fd);
     return real_close(fd);
+}
+
+/* The advice that sets the read-ahead stays with the descriptor; the others change nothing. */
+static void Advise(int fd, int advice, int result)
+{
+    if (result == 0 && fd >= 0 && fd < kMaxFds &&
+        (advice == POSIX_FADV_NORMAL || advice == POSIX_FADV_RANDOM || advice == POSIX_FADV_SEQUENTIAL)) {
+        atomic_store(&fdAdvice_[fd], advice);
+    }
+}
+
+KV_EXPORT int posix_fadvise(int fd, off_t offset, off_t length, int advice)
+{
+    RESOLVE(posix_fadvise);
+    const int result = real_posix_fadvise(fd, offset, length, advice);
+    Advise(fd, advice, result);
+    return result;
+}
+
+KV_EXPORT int posix_fadvise64(int fd, off64_t offset, off64_t length, int advice)
+{
+    RESOLVE(posix_fadvise64);
+    const int result = real_posix_fadvise64(fd, offset, length, advice);
+    Advise(fd, advice, result);
+    return result;
 }
 
 /* A process that ends at once still leaves its counts. */

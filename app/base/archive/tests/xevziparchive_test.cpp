@@ -16,11 +16,13 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <set>
 #include <thread>
 
 #include "plat_temp_folder.h"
 #include "shell/xevziparchive.h"
+#include "testsupport/slowdisc.h"
 #include "testsupport/zipmaker.h"
 #include "zipfuzzentry.h"
 
@@ -1051,4 +1053,54 @@ TEST_F(ZipTest, AnArchiveWithTheLargestCommentOpens)
 
     WriteFile(zip_, bytes + "x");
     EXPECT_FALSE(IsZipFile(zip_));
+}
+
+// Every fourth of 16 stored members of 132 KB, as a page takes the images it shows: the drive
+// reads those members and the directory, never the kernel's read-ahead nor the reader's blocks
+// past a member's end into the members between (376 KB a member with the read-ahead).
+TEST_F(ZipTest, MembersReadCostTheDriveTheirOwnBytes)
+{
+    constexpr int kMembers = 16;
+    constexpr uint64_t kMember = 132 * 1024;
+    if (!OnSlowDisc()) {
+        const std::string medium = temp_.Path() + "/medium";
+        ASSERT_TRUE(fs::create_directory(medium));
+        std::mt19937 random(7);
+        std::vector<ZipMakerMember> members;
+        for (int k = 0; k < kMembers; ++k) {
+            std::string data(kMember, '\0');
+            for (char& c : data) {
+                c = char(random());
+            }
+            members.push_back({"DICOM/I" + std::to_string(k), data, false, kMember, 0});
+        }
+        ASSERT_TRUE(MakeZip(medium + "/disc.zip", members));
+        RunTestOnSlowDisc(SlowDiscSettings(medium, 1e9, 0));
+        return;
+    }
+    const std::string zip = SlowDiscRoot() + "/disc.zip";
+    ZipArchive archive;
+    ASSERT_EQ(archive.Open(zip), kZipOk);
+    std::vector<std::string> names;
+    std::vector<unz_file_info64> infos;
+    ASSERT_EQ(archive.List(names, infos), kZipOk);
+    ASSERT_EQ(names.size(), size_t(kMembers));
+    uint64_t wanted = 0;
+    int extracted = 0;
+    for (int k = 0; k < kMembers; k += 4) {
+        ASSERT_EQ(archive.Extract(names[k], temp_.Path() + "/m" + std::to_string(k)), kZipOk);
+        wanted += infos[k].compressed_size + 30 + names[k].size();
+        ++extracted;
+    }
+    EXPECT_EQ(archive.Close(), kZipOk);
+    uint64_t drive = 0;
+    for (const SlowDiscEvent& event : SlowDiscLog()) {
+        drive += event.kind == SlowDiscEvent::Read && event.path == zip ? uint64_t(event.driveBytes) : 0;
+    }
+    // The directory: the archive's tail, which the end record is looked for in.
+    constexpr uint64_t kTail = 22 + 65535;
+    // A member's first and last pages hold its neighbours' bytes too.
+    constexpr uint64_t kPages = 2 * 4096;
+    EXPECT_GE(drive, wanted);
+    EXPECT_LE(drive, wanted + kTail + extracted * kPages) << "drive " << drive << ", members " << wanted;
 }

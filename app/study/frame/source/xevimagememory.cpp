@@ -14,19 +14,16 @@
 
 namespace {
 
-// A frame's memory of this size or more is mapped of its own, and its pages go back to the
-// system when it is freed. From malloc, the frames let go while paging stayed free in the
-// allocator arena of the thread that decoded them, as those that replaced them, decoded on
-// another thread, grew another arena.
-constexpr uint32_t kMappedImageBytes = 128u * 1024u;
 // Mappings freed are kept up to this many bytes for the frames of the next page, which are
-// mostly of their size: a new mapping is faulted in and zeroed page by page.
+// mostly of their size, and for the next load's working buffers: a new mapping is faulted in and
+// zeroed page by page. The oldest go first.
 constexpr size_t kKeptMappedBytes = size_t(16) << 20;
 
 struct KeptMappings {
     std::mutex mutex;
-    std::vector<std::pair<void*, size_t>> blocks;
+    std::vector<std::pair<void*, size_t>> blocks;   // oldest first
     size_t bytes = 0;
+    std::atomic<uint64_t> made{0};
 };
 
 // Never freed: image memory may be let go during the program's end.
@@ -42,40 +39,6 @@ size_t PageRounded(size_t n)
     return (n + page - 1) / page * page;
 }
 
-void* TakeMapping(size_t n)
-{
-    const size_t size = PageRounded(n);
-    {
-        KeptMappings& kept = Kept();
-        std::lock_guard<std::mutex> lock(kept.mutex);
-        for (auto it = kept.blocks.rbegin(); it != kept.blocks.rend(); ++it) {
-            if (it->second == size) {
-                void* block = it->first;
-                kept.bytes -= size;
-                kept.blocks.erase(std::next(it).base());
-                return block;
-            }
-        }
-    }
-    void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return pages != MAP_FAILED ? pages : nullptr;
-}
-
-void GiveMapping(void* block, size_t n)
-{
-    const size_t size = PageRounded(n);
-    {
-        KeptMappings& kept = Kept();
-        std::lock_guard<std::mutex> lock(kept.mutex);
-        if (kept.bytes + size <= kKeptMappedBytes) {
-            kept.blocks.emplace_back(block, size);
-            kept.bytes += size;
-            return;
-        }
-    }
-    ::munmap(block, size);
-}
-
 std::atomic<XEVImageAllocateFunction> g_allocate{nullptr};
 std::atomic<uint64_t> g_held{0};
 
@@ -89,6 +52,79 @@ void XEVSetImageAllocateFunction(XEVImageAllocateFunction allocate)
 uint64_t XEVImageMemoryHeld()
 {
     return g_held.load(std::memory_order_relaxed);
+}
+
+void* XEVTakeImagePages(size_t n)
+{
+    const size_t size = PageRounded(n);
+    KeptMappings& kept = Kept();
+    {
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        for (auto it = kept.blocks.rbegin(); it != kept.blocks.rend(); ++it) {
+            if (it->second == size) {
+                void* block = it->first;
+                kept.bytes -= size;
+                kept.blocks.erase(std::next(it).base());
+                return block;
+            }
+        }
+    }
+    void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) {
+        // Short of memory: what is kept for later goes first.
+        XEVReleaseKeptImagePages();
+        pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
+    if (pages == MAP_FAILED) {
+        return nullptr;
+    }
+    kept.made.fetch_add(1, std::memory_order_relaxed);
+    return pages;
+}
+
+void XEVGiveImagePages(void* block, size_t n)
+{
+    const size_t size = PageRounded(n);
+    if (size > kKeptMappedBytes) {
+        ::munmap(block, size);
+        return;
+    }
+    std::vector<std::pair<void*, size_t>> old;
+    {
+        KeptMappings& kept = Kept();
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        size_t drop = 0;
+        while (kept.bytes + size > kKeptMappedBytes) {
+            kept.bytes -= kept.blocks[drop].second;
+            ++drop;
+        }
+        old.assign(kept.blocks.begin(), kept.blocks.begin() + drop);
+        kept.blocks.erase(kept.blocks.begin(), kept.blocks.begin() + drop);
+        kept.blocks.emplace_back(block, size);
+        kept.bytes += size;
+    }
+    for (const auto& [pages, bytes] : old) {
+        ::munmap(pages, bytes);
+    }
+}
+
+void XEVReleaseKeptImagePages()
+{
+    std::vector<std::pair<void*, size_t>> old;
+    {
+        KeptMappings& kept = Kept();
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        old.swap(kept.blocks);
+        kept.bytes = 0;
+    }
+    for (const auto& [pages, bytes] : old) {
+        ::munmap(pages, bytes);
+    }
+}
+
+uint64_t XEVImageMappingsMade()
+{
+    return Kept().made.load(std::memory_order_relaxed);
 }
 
 XEVImageMemory::~XEVImageMemory()
@@ -109,8 +145,8 @@ void XEVImageMemory::Allocate(uint32_t n)
         const XEVImageAllocateFunction allocate = g_allocate.load();
         if (allocate != nullptr) {
             buffer = allocate(n);
-        } else if (n >= kMappedImageBytes) {
-            buffer = TakeMapping(n);
+        } else if (n >= kXEVMappedImageBytes) {
+            buffer = XEVTakeImagePages(n);
             mapped_ = buffer != nullptr;
         } else {
             buffer = std::malloc(n);
@@ -135,7 +171,7 @@ void XEVImageMemory::Free()
     if (data_ != nullptr) {
         g_held.fetch_sub(size_, std::memory_order_relaxed);
         if (mapped_) {
-            GiveMapping(data_, size_);
+            XEVGiveImagePages(data_, size_);
         } else {
             std::free(data_);
         }

@@ -149,4 +149,40 @@ TEST_F(ImageMemory, FramesLetGoGiveTheirPagesBack)
     EXPECT_EQ(XEVImageMemoryHeld(), heldBefore);
 }
 
+// Frames of one size loaded in turn, as paging loads them, map their memory once. When what is
+// kept is full, the oldest kept goes for the block freed last; a closed disc gives back all kept.
+TEST_F(ImageMemory, FramesOfOneSizeInTurnMapOnce)
+{
+    constexpr uint32_t kFrame = 512 * 1024;
+    XEVReleaseKeptImagePages();
+    const uint64_t made = XEVImageMappingsMade();
+    for (int k = 0; k < 50; ++k) {
+        XEVImageMemory frame;
+        frame.Allocate(kFrame);
+        ASSERT_NE(frame.Data(), nullptr);
+        std::memset(frame.Data(), k, kFrame);
+    }
+    EXPECT_EQ(XEVImageMappingsMade(), made + 1);
+
+    // 16 MiB of smaller blocks freed while the frame is held: the frame's own is kept after them.
+    {
+        XEVImageMemory frame;
+        frame.Allocate(kFrame);
+        std::vector<std::unique_ptr<XEVImageMemory>> small(64);
+        for (auto& block : small) {
+            block = std::make_unique<XEVImageMemory>();
+            block->Allocate(256 * 1024);
+        }
+    }
+    const uint64_t beforeLast = XEVImageMappingsMade();
+    XEVImageMemory last;
+    last.Allocate(kFrame);
+    EXPECT_EQ(XEVImageMappingsMade(), beforeLast);
+    last.Free();
+
+    XEVReleaseKeptImagePages();
+    last.Allocate(kFrame);
+    EXPECT_EQ(XEVImageMappingsMade(), beforeLast + 1);
+}
+
 }   // namespace

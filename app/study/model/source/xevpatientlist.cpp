@@ -17,6 +17,7 @@
 #include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "viewer/xevimagememory.h"
 
 namespace {
 
@@ -169,6 +170,8 @@ void XEVPatientList::Clear()
     frameCountsKnown = 0;
     perFrameSplit = 0;
     dicomDirCut = 0;
+    // The disc's frames are gone: the pages kept for its next ones go back too.
+    XEVReleaseKeptImagePages();
 }
 
 int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle& notify,

@@ -5,9 +5,13 @@
 #include <mutex>
 
 #include "platform/platmemory.h"
+#include "viewer/xevimagememory.h"
 
 namespace {
 std::atomic<XEVVekAllocateFunction> vekAllocate{nullptr};
+
+// Each block starts with the bytes it was mapped with, 0 for one from malloc.
+constexpr size_t kBlockTag = 16;
 std::mutex largestMutex;
 XEVReadManager::Peak largest;
 // What a closed memory gives: what the base's constructor makes, three blocks, each with its size
@@ -60,10 +64,30 @@ void* XEVVekMemoryManager::allocate(uint32_t size)
         closedBytes_ += size;
     }
     const XEVVekAllocateFunction allocate = vekAllocate.load(std::memory_order_relaxed);
-    return allocate != nullptr ? allocate(size) : std::malloc(size);
+    const size_t bytes = size_t(size) + kBlockTag;
+    // A decode's lookup tables and lines of a frame's size are mapped as the frames are, and
+    // taken again by the next load.
+    const bool mapped = allocate == nullptr && bytes >= kXEVMappedImageBytes;
+    void* block = mapped                ? XEVTakeImagePages(bytes)
+                  : allocate != nullptr ? allocate(uint32_t(bytes))
+                                        : std::malloc(bytes);
+    if (block == nullptr) {
+        return nullptr;
+    }
+    *static_cast<uint64_t*>(block) = mapped ? bytes : 0;
+    return static_cast<uint8_t*>(block) + kBlockTag;
 }
 
 void XEVVekMemoryManager::free(void* pointer)
 {
-    std::free(pointer);
+    if (pointer == nullptr) {
+        return;
+    }
+    void* block = static_cast<uint8_t*>(pointer) - kBlockTag;
+    const uint64_t mapped = *static_cast<const uint64_t*>(block);
+    if (mapped != 0) {
+        XEVGiveImagePages(block, size_t(mapped));
+    } else {
+        std::free(block);
+    }
 }

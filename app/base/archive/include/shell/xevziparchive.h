@@ -122,7 +122,10 @@ public:
 private:
     friend class ZipMemberIndex;
     friend class ZipMemberHead;
+    // Opens the current entry raw; the reader's blocks stop at the end of its packedSize bytes.
+    int OpenCurrentRaw(int& method, uint64_t packedSize);
     unzFile handle_ = nullptr;
+    void* reader_ = nullptr;   // the descriptor's reader, minizip's stream
 };
 
 // Where a member's record stands in the central directory, and the size it declares.

@@ -14,6 +14,23 @@ void XEVSetImageAllocateFunction(XEVImageAllocateFunction allocate);
 // Bytes held by every image memory of the process: what the decoded-image budget weighs.
 uint64_t XEVImageMemoryHeld();
 
+// A buffer of this size or more is mapped of its own, and its pages go back to the system when
+// it is freed. From malloc, the frames let go while paging stayed free in the allocator arena of
+// the thread that decoded them, as those that replaced them, decoded on another thread, grew
+// another arena.
+constexpr size_t kXEVMappedImageBytes = size_t(128) << 10;
+
+// Pages of their own for n bytes, a mapping of that size freed before when one is kept; null
+// when the system refuses. Given back with the same n. A decode's large working buffers come
+// from here too: from malloc, freeing them at the heap's top had the heap shrunk and grown again,
+// its pages faulted in anew, on every load.
+void* XEVTakeImagePages(size_t n);
+void XEVGiveImagePages(void* block, size_t n);
+// Unmaps the mappings kept for later: a disc closed has no next page.
+void XEVReleaseKeptImagePages();
+// Mappings made, not taken from those kept: what a test counts new memory by.
+uint64_t XEVImageMappingsMade();
+
 class XEVImageMemory {
 public:
     static constexpr int32_t kStatusOk = 0;
