@@ -1,6 +1,7 @@
 #include "study/xevreadmanager.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 
@@ -62,6 +63,9 @@ void* XEVVekMemoryManager::allocate(uint32_t size)
         }
         ++closedBlocks_;
         closedBytes_ += size;
+    }
+    if (size > UINT32_MAX - kBlockTag) {
+        return nullptr;
     }
     const XEVVekAllocateFunction allocate = vekAllocate.load(std::memory_order_relaxed);
     const size_t bytes = size_t(size) + kBlockTag;
