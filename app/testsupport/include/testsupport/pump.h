@@ -19,6 +19,10 @@ inline constexpr bool kHangCeilings = false;
 // reads for a page, a load under a sanitizer), since the suite runs where other builds run.
 inline constexpr int kPumpTimeoutMs = 60000;
 
+// A hang ceiling for a step that alone is over within a second (an open refused, a report
+// answered, a start on the sample disc, an end): ten times and more a busy run's.
+inline constexpr int kQuickStepCeilingMs = 20000;
+
 // A wait where there is no hang ceiling: ten times and more what the slowest such step takes
 // under the sanitizers on a busy machine, yet shorter than the ctest timeout of the tests that
 // use it, so that a state that never comes fails the test with what it waited for.
