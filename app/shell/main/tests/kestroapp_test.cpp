@@ -867,7 +867,7 @@ TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
         ASSERT_TRUE(QDir().mkpath(QFileInfo(member).path()));
         ASSERT_TRUE(QFile(member).open(QIODevice::WriteOnly));
         first.MainFrame()->showMinimized();
-        ASSERT_TRUE(PumpUntil([&] { return first.MainFrame()->isMinimized(); }, 5000));
+        ASSERT_TRUE(PumpUntil([&] { return first.MainFrame()->isMinimized(); }));
 
         // posix_spawn rather than a fork: this process runs threads already.
         const QByteArray exe = QByteArrayLiteral(KV_VIEWER_EXE);
@@ -882,7 +882,7 @@ TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
         ASSERT_TRUE(PumpUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 20000));
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        EXPECT_TRUE(PumpUntil([&] { return !first.MainFrame()->isMinimized(); }, 5000));
+        EXPECT_TRUE(PumpUntil([&] { return !first.MainFrame()->isMinimized(); }));
         EXPECT_TRUE(QFileInfo::exists(member));
         first.ExitInstance(0);
     }
