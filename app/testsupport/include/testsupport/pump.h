@@ -5,7 +5,7 @@
 #include <functional>
 
 // Whether a test asserts a ceiling on elapsed time, set at least ten times what the optimised
-// build takes, against a hang: in the optimised build only. The sanitizers and debug builds
+// build takes on a busy machine, against a hang: in the optimised build only. The sanitizers and debug builds
 // slow a run many times, and the suite runs on busy machines; there only counts and states
 // are asserted. Time figures belong to the bench scripts.
 #if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
