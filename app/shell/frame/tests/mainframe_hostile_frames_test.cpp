@@ -27,8 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kFrames = std::string(STUDY_TEST_DATA_DIR) + "/hostile_frames";
-// Six parses of 290 MB headers take about 6.5 s alone, several times that beside a busy suite.
-constexpr qint64 kSixParsesCeilingMs = 180000;
+// Six parses of 290 MB headers take about 6.5 s alone, several times that beside a busy suite;
+// the ceiling is ten times a busy run's and stays under the tests' ctest timeout.
+constexpr qint64 kSixParsesCeilingMs = 300000;
 
 // Runs one of this folder's fixture scripts with OUT (made first) and its arguments.
 bool RunFixtureScript(const std::string& script, const std::string& out, const std::string& arguments = {})
@@ -106,8 +107,9 @@ protected:
         return shown;
     }
 
-    // The load's cost, printed; the load stays under the hang ceiling.
-    void ExpectBounded(const char* name, qint64 ceilingMs = 15000)
+    // The load's cost, printed; the load stays under the hang ceiling, ten times and more a busy
+    // run's (the default for loads within a second alone).
+    void ExpectBounded(const char* name, qint64 ceilingMs = 30000)
     {
         const qint64 elapsed = elapsed_.elapsed();
         const qint64 stall = stall_->LongestMs();
@@ -853,7 +855,7 @@ TEST_F(HostileClaimsTest, FrameCountOfSixtyMegabytesInSixteenZippedSeries)
     ASSERT_TRUE(WriteHostileValues(disc_ + "/frames", "frames"));
     fs::remove_all(disc_ + "/frames/disc");
     OpenStudyAndSettle(disc_ + "/frames/series.zip", 16);
-    ExpectBounded("the same as 16 series in a zip", 240000);
+    ExpectBounded("the same as 16 series in a zip", 600000);
 }
 
 TEST_F(HostileClaimsTest, UnreadPrivateSixtyMegabytesAlone)
@@ -874,7 +876,7 @@ TEST_F(HostileClaimsTest, UnreadPrivateSixtyMegabytesInSixteenZippedSeries)
     ASSERT_TRUE(WriteHostileValues(disc_ + "/private", "private"));
     fs::remove_all(disc_ + "/private/disc");
     OpenStudyAndSettle(disc_ + "/private/series.zip", 16);
-    ExpectBounded("the same as 16 series in a zip", 240000);
+    ExpectBounded("the same as 16 series in a zip", 600000);
 }
 
 // A VOI LUT claiming 65,536 entries over 10 words, window values beside it.
@@ -903,7 +905,7 @@ TEST_F(HostileClaimsTest, FortyThousandLongNamesInAZip)
     }
     ASSERT_TRUE(WriteHostileValues(disc_ + "/names", "names"));
     EXPECT_EQ(OpenOneAndSettle(disc_ + "/names/names.zip"), 1u);
-    ExpectBounded("zip of 40,000 members of 4,000-byte names", 120000);
+    ExpectBounded("zip of 40,000 members of 4,000-byte names", 240000);
     EXPECT_LT(PeakResidentBytes(), uint64_t(768) << 20);
 }
 
@@ -914,6 +916,6 @@ TEST_F(HostileClaimsTest, FortyThousandLongNamesInAZipWithALargeImage)
     }
     ASSERT_TRUE(WriteHostileValues(disc_ + "/names", "names", "--large"));
     EXPECT_EQ(OpenOneAndSettle(disc_ + "/names/names.zip"), 1u);
-    ExpectBounded("the same with one 8000 x 8000 x 16 image", 120000);
+    ExpectBounded("the same with one 8000 x 8000 x 16 image", 400000);
     EXPECT_LT(PeakResidentBytes(), uint64_t(768) << 20);
 }

@@ -71,9 +71,10 @@ protected:
         const qint64 ms = elapsed_.elapsed();
         std::printf("[ figures  ] %s: %lld ms, peak RSS %llu MB, %d threads\n", name, static_cast<long long>(ms),
                     static_cast<unsigned long long>(PeakResidentBytes() >> 20), ProcessThreadCount());
-        // Against a hang only: ten times the slowest of these in the optimised build (2 s).
+        // Against a hang only: ten times and more the slowest of these on a busy machine in the
+        // optimised build (about 6 s alone).
         if (kHangCeilings) {
-            EXPECT_LT(ms, 30000);
+            EXPECT_LT(ms, 150000);
         }
     }
 

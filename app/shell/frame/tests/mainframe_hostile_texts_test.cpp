@@ -76,7 +76,7 @@ protected:
             EXPECT_LT(peak, uint64_t(512) << 20);
         }
         if (kHangCeilings) {
-            EXPECT_LT(shown, 15000);
+            EXPECT_LT(shown, 30000);
         }
     }
     // A settings file beside the program whose upper left corner of OT images names the

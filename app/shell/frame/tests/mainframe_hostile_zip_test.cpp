@@ -234,14 +234,15 @@ protected:
     // sanitizers the wait stays under the test's ctest timeout.
     qint64 OpenZip(const std::string& path, int sanitizedWaitMs = kNoCeilingWaitMs)
     {
-        return Open(path, kSanitized ? sanitizedWaitMs : 30000);
+        return Open(path, kSanitized ? sanitizedWaitMs : 60000);
     }
-    // What a load cost, printed; the load stays under the hang ceiling.
+    // What a load cost, printed; the load stays under the hang ceiling, ten times and more a
+    // busy run's (the 20,000 framed records load in about 3 s alone).
     void Report(const char* name, qint64 elapsed, GuiStallMeter& stall)
     {
         Print(name, elapsed, stall.LongestMs());
         if (kHangCeilings) {
-            EXPECT_LT(elapsed, 15000);
+            EXPECT_LT(elapsed, 60000);
         }
     }
     // What showing cost on top, printed.

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -478,9 +479,9 @@ TEST_F(KestroStartTest, UnopenableCommandLinePathsSayItOnceAndLeaveAWindowToOpen
         QElapsedTimer clock;
         clock.start();
         ASSERT_TRUE(Start({QStringLiteral("/Agree"), path}));
-        ASSERT_TRUE(PumpUntil([&] { return box_.Count() > before; }, 5000)) << path.toStdString();
+        ASSERT_TRUE(PumpUntil([&] { return box_.Count() > before; })) << path.toStdString();
         if (kHangCeilings) {
-            EXPECT_LT(clock.elapsed(), 5000) << path.toStdString();
+            EXPECT_LT(clock.elapsed(), kQuickStepCeilingMs) << path.toStdString();
         }
         Wait(50);
         EXPECT_EQ(box_.Count(), before + 1) << path.toStdString();
@@ -496,7 +497,7 @@ TEST_F(KestroStartTest, UnopenableCommandLinePathsSayItOnceAndLeaveAWindowToOpen
     // Without "ModeOrvix" the pipe ends the program as any unreadable disc does.
     WriteIni(0);
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), QString::fromStdString(pipe.Path())}));
-    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }, 5000));
+    ASSERT_TRUE(PumpUntil([this] { return !Frame().isVisible(); }));
     EXPECT_EQ(box_.Last(), GetMessageString(10002));
     EXPECT_FALSE(pipe.Freed());
 }
@@ -516,11 +517,12 @@ TEST_F(KestroStartTest, PipesBesideTheProgramAreTakenForMissingFiles)
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(Start({kSampleDicomDir}));
-    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }, 5000));
+    ASSERT_TRUE(PumpUntil([this] { return Frame().AgreementDialog()->isVisible(); }));
     Frame().AgreementDialog()->OnOK();
     ASSERT_TRUE(WaitForFirstCells());
+    std::printf("[ figures  ] start beside pipes: %lld ms\n", static_cast<long long>(clock.elapsed()));
     if (kHangCeilings) {
-        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_LT(clock.elapsed(), kQuickStepCeilingMs);
     }
     EXPECT_EQ(box_.Count(), 0);
     for (const auto& pipe : pipes) {
@@ -605,7 +607,7 @@ TEST_F(KestroStartTest, CornerTextFilesPastTheReadersLimitsAreTakenForMissing)
         EXPECT_EQ(settings.FindOverlaySettingInfo(QStringLiteral("CT")).GetPositionMap(7).size(), 6u);
         ASSERT_TRUE(WaitForFirstCells());
         if (kHangCeilings) {
-            EXPECT_LT(clock.elapsed(), 10000);
+            EXPECT_LT(clock.elapsed(), kQuickStepCeilingMs);
         }
         EXPECT_TRUE(Frame().isVisible());
         EXPECT_EQ(box_.Count(), 0);
@@ -649,8 +651,9 @@ TEST_F(KestroStartTest, PipesAndLinksToDevicesOnTheDiscNeitherFreezeTheViewerNor
     Frame().close();
     instance_->ExitInstance(0);
     instance_.reset();
+    std::printf("[ figures  ] close beside pipes: %lld ms\n", static_cast<long long>(clock.elapsed()));
     if (kHangCeilings) {
-        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_LT(clock.elapsed(), kQuickStepCeilingMs);
     }
     for (const auto& pipe : pipes) {
         EXPECT_FALSE(pipe->Freed()) << pipe->Path();
@@ -864,7 +867,7 @@ TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
         ASSERT_TRUE(QDir().mkpath(QFileInfo(member).path()));
         ASSERT_TRUE(QFile(member).open(QIODevice::WriteOnly));
         first.MainFrame()->showMinimized();
-        ASSERT_TRUE(PumpUntil([&] { return first.MainFrame()->isMinimized(); }, 5000));
+        ASSERT_TRUE(PumpUntil([&] { return first.MainFrame()->isMinimized(); }));
 
         // posix_spawn rather than a fork: this process runs threads already.
         const QByteArray exe = QByteArrayLiteral(KV_VIEWER_EXE);
@@ -879,7 +882,7 @@ TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
         ASSERT_TRUE(PumpUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 20000));
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        EXPECT_TRUE(PumpUntil([&] { return !first.MainFrame()->isMinimized(); }, 5000));
+        EXPECT_TRUE(PumpUntil([&] { return !first.MainFrame()->isMinimized(); }));
         EXPECT_TRUE(QFileInfo::exists(member));
         first.ExitInstance(0);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "shell/xevagreedlg.h"
+#include "testsupport/pump.h"
 #include "testsupport/xdgfolders.h"
 #include "testsupport/xevcontroltest.h"
 
@@ -29,7 +30,7 @@ struct Owner {
 };
 
 // Also runs the deletes a dialog leaves queued, which no running loop would take here.
-bool PumpWithDeletes(const std::function<bool()>& condition, int ms = 5000)
+bool PumpWithDeletes(const std::function<bool()>& condition, int ms = kPumpTimeoutMs)
 {
     QElapsedTimer timer;
     timer.start();

@@ -13,8 +13,9 @@
 #include "testsupport/pump.h"
 #include "testsupport/qtguitestapp.h"
 
-// The controls' waits are short: nothing they wait on reads a disc.
-inline constexpr int kControlTimeoutMs = 5000;
+// The controls' waits: nothing they wait on reads a disc, yet a child process starts slowly
+// on a busy machine under the sanitizers.
+inline constexpr int kControlTimeoutMs = kPumpTimeoutMs;
 
 inline void SendMouse(QWidget& widget, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons,
                       Qt::KeyboardModifiers modifiers = Qt::NoModifier)
