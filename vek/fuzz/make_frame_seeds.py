@@ -47,21 +47,26 @@ def encapsulated(table, fragments):
     return struct.pack('<HH2sHI', 0x7FE0, 0x0010, b'OB', 0, 0xFFFFFFFF) + body + struct.pack('<HHI', 0xFFFE, 0xE0DD, 0)
 
 
-rle = struct.pack('<II', 1, 64) + b'\0' * 56 + b'\0\xff'
-seeds = [
-    part10('1.2.840.10008.1.2.1', image(10000, 8, el(0x7FE0, 0x0010, 'OB', b'\x80' * 10000))),
-    part10('1.2.840.10008.1.2.1', image(100000, 1, el(0x7FE0, 0x0010, 'OB', b'\x55' * 12500))),
-    part10('1.2.840.10008.1.2.5', image(1200, 8, encapsulated([], [rle] + [b'\0\0'] * 1198 + [rle]))),
-    part10('1.2.840.10008.1.2.5', image(200, 8, encapsulated([k * 74 for k in range(200)], [rle] * 200))),
-    # Private values claiming more than the file holds, then the image.
-    part10('1.2.840.10008.1.2.1', image(2, 8, el(0x7FE0, 0x0010, 'OB', b'\x01\x02'),
-                                        private=el(0x0009, 0x0010, 'LO', 'KESTRO') +
-                                        b''.join(struct.pack('<HH2sHI', 0x0009, 0x1001 + k, b'OB', 0, 63 << 20)
-                                                 for k in range(30)))),
-]
-for seed in seeds:
-    assert len(seed) <= 16384, len(seed)
-    name = hashlib.sha1(seed).hexdigest()
-    with open(os.path.join(here, 'corpus', name), 'wb') as f:
-        f.write(seed)
-    print(name, len(seed))
+def main():
+    rle = struct.pack('<II', 1, 64) + b'\0' * 56 + b'\0\xff'
+    seeds = [
+        part10('1.2.840.10008.1.2.1', image(10000, 8, el(0x7FE0, 0x0010, 'OB', b'\x80' * 10000))),
+        part10('1.2.840.10008.1.2.1', image(100000, 1, el(0x7FE0, 0x0010, 'OB', b'\x55' * 12500))),
+        part10('1.2.840.10008.1.2.5', image(1200, 8, encapsulated([], [rle] + [b'\0\0'] * 1198 + [rle]))),
+        part10('1.2.840.10008.1.2.5', image(200, 8, encapsulated([k * 74 for k in range(200)], [rle] * 200))),
+        # Private values claiming more than the file holds, then the image.
+        part10('1.2.840.10008.1.2.1', image(2, 8, el(0x7FE0, 0x0010, 'OB', b'\x01\x02'),
+                                            private=el(0x0009, 0x0010, 'LO', 'KESTRO') +
+                                            b''.join(struct.pack('<HH2sHI', 0x0009, 0x1001 + k, b'OB', 0, 63 << 20)
+                                                     for k in range(30)))),
+    ]
+    for seed in seeds:
+        assert len(seed) <= 16384, len(seed)
+        name = hashlib.sha1(seed).hexdigest()
+        with open(os.path.join(here, 'corpus', name), 'wb') as f:
+            f.write(seed)
+        print(name, len(seed))
+
+
+if __name__ == '__main__':
+    main()

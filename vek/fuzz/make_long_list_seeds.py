@@ -9,22 +9,10 @@ import hashlib
 import os
 import struct
 
+from make_frame_seeds import el, item
+
 here = os.path.dirname(os.path.abspath(__file__))
 LIMIT = 16384
-
-
-def el(group, element, vr, value):
-    if isinstance(value, str):
-        value = value.encode('latin1')
-    if len(value) % 2:
-        value += b'\0' if vr == 'UI' else b' '
-    if vr in ('OB', 'OW', 'SQ', 'UN', 'UT'):
-        return struct.pack('<HH2sHI', group, element, vr.encode(), 0, len(value)) + value
-    return struct.pack('<HH2sH', group, element, vr.encode(), len(value)) + value
-
-
-def item(value):
-    return struct.pack('<HHI', 0xFFFE, 0xE000, len(value)) + value
 
 
 def us(*values):
