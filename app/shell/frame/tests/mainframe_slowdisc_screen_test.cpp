@@ -108,10 +108,11 @@ protected:
     }
 
     // The files missing were taken between two marks, since and mark, while the readers went on:
-    // from since, each missing file was read; from the mark, no read of anything else began
-    // before the last of them, whichever thread asked it and whomever it served, but in a turn
+    // each missing file was read; from the mark, no read of anything else began before the last
+    // of them read from since, whichever thread asked it and whomever it served, but in a turn
     // asked before the mark (a reader let go still reads the block it began). A file read and
-    // decoded while they were taken is not missing, and its read is none of anything else.
+    // decoded while they were taken is not missing, and its read is none of anything else; one
+    // read before since may still be in its decode, and no read after waits for it.
     // Judged by request, not by thread: threads are kept from one reader to the next, so most
     // readers after the mark run on threads that read before it. What went wrong, or "".
     static std::string NothingElseFirst(long since, long mark, const std::set<std::string>& missing)
@@ -119,16 +120,13 @@ protected:
         std::vector<SlowDiscEvent> log = SlowDiscLog();
         std::stable_sort(log.begin(), log.end(),
                          [](const SlowDiscEvent& a, const SlowDiscEvent& b) { return a.start < b.start; });
-        // A missing file may be in its read at the first mark.
-        const auto counts = [since](const SlowDiscEvent& event) {
-            return event.kind == SlowDiscEvent::Read && event.end >= since;
-        };
         std::set<std::string> read;
         long lastMissing = -1;
         for (const SlowDiscEvent& event : log) {
-            if (counts(event) && missing.count(event.path) != 0) {
+            if (event.kind == SlowDiscEvent::Read && missing.count(event.path) != 0) {
                 read.insert(event.path);
-                lastMissing = std::max(lastMissing, event.start);
+                // A missing file may be in its read at the first mark.
+                lastMissing = event.end >= since ? std::max(lastMissing, event.start) : lastMissing;
             }
         }
         for (const std::string& path : missing) {
