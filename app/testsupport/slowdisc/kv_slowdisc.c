@@ -152,6 +152,9 @@ struct MediumFile {
 };
 
 static pthread_mutex_t head_ = PTHREAD_MUTEX_INITIALIZER;
+/* Taken under head_ where the table of files grows, and alone where a path is looked up: a test
+ * reading the log never waits for the request under way. */
+static pthread_mutex_t table_ = PTHREAD_MUTEX_INITIALIZER;
 static struct MediumFile* files_;
 static size_t fileCount_;
 static size_t fileCapacity_;
@@ -349,17 +352,19 @@ static uint32_t LookUpFile(int fd)
         ++index;
     }
     if (index == fileCount_) {
+        pthread_mutex_lock(&table_);
         if (fileCount_ == fileCapacity_) {
             const size_t capacity = fileCapacity_ ? fileCapacity_ * 2 : 256;
             struct MediumFile* grown = realloc(files_, capacity * sizeof *grown);
             if (grown == NULL) {
+                pthread_mutex_unlock(&table_);
                 pthread_mutex_unlock(&head_);
                 return 0;
             }
             files_ = grown;
             fileCapacity_ = capacity;
         }
-        struct MediumFile* file = &files_[fileCount_++];
+        struct MediumFile* file = &files_[fileCount_];
         memset(file, 0, sizeof *file);
         file->dev = status.st_dev;
         file->ino = status.st_ino;
@@ -369,6 +374,8 @@ static uint32_t LookUpFile(int fd)
             nameLength > 0 && (size_t)length >= nameLength && strcmp(path + length - nameLength, failName_) == 0
                 ? failFrom_
                 : -1;
+        ++fileCount_;
+        pthread_mutex_unlock(&table_);
     }
     if (files_[index].failFrom >= 0) {
         atomic_fetch_add(&failOpens_, 1);
@@ -683,9 +690,9 @@ KV_EXPORT long kv_slowdisc_log(struct kv_slowdisc_entry* out, long max)
 /* The path of a file of the log (index + 1); "" for none. */
 KV_EXPORT const char* kv_slowdisc_path(int file)
 {
-    pthread_mutex_lock(&head_);
+    pthread_mutex_lock(&table_);
     const char* path = file > 0 && (size_t)file <= fileCount_ ? files_[file - 1].path : "";
-    pthread_mutex_unlock(&head_);
+    pthread_mutex_unlock(&table_);
     return path;
 }
 

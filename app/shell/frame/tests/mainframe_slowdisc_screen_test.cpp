@@ -107,26 +107,26 @@ protected:
         return missing;
     }
 
-    // From the mark: each missing file was read, and no read of anything else began before the
-    // last of them, whichever thread asked it and whomever it served, but in a turn asked before
-    // the mark (a reader let go still reads the block it began). Judged by request, not by
-    // thread: threads are kept from one reader to the next, so most readers after the mark run on
-    // threads that read before it. What went wrong, or "".
-    static std::string NothingElseFirst(long mark, const std::set<std::string>& missing)
+    // The files missing were taken between two marks, since and mark, while the readers went on:
+    // each missing file was read; from the mark, no read of anything else began before the last
+    // of them read from since, whichever thread asked it and whomever it served, but in a turn
+    // asked before the mark (a reader let go still reads the block it began). A file read and
+    // decoded while they were taken is not missing, and its read is none of anything else; one
+    // read before since may still be in its decode, and no read after waits for it.
+    // Judged by request, not by thread: threads are kept from one reader to the next, so most
+    // readers after the mark run on threads that read before it. What went wrong, or "".
+    static std::string NothingElseFirst(long since, long mark, const std::set<std::string>& missing)
     {
         std::vector<SlowDiscEvent> log = SlowDiscLog();
         std::stable_sort(log.begin(), log.end(),
                          [](const SlowDiscEvent& a, const SlowDiscEvent& b) { return a.start < b.start; });
-        // A missing file may be in its read at the mark.
-        const auto counts = [mark](const SlowDiscEvent& event) {
-            return event.kind == SlowDiscEvent::Read && event.end >= mark;
-        };
         std::set<std::string> read;
         long lastMissing = -1;
         for (const SlowDiscEvent& event : log) {
-            if (counts(event) && missing.count(event.path) != 0) {
+            if (event.kind == SlowDiscEvent::Read && missing.count(event.path) != 0) {
                 read.insert(event.path);
-                lastMissing = std::max(lastMissing, event.start);
+                // A missing file may be in its read at the first mark.
+                lastMissing = event.end >= since ? std::max(lastMissing, event.start) : lastMissing;
             }
         }
         for (const std::string& path : missing) {
@@ -141,8 +141,8 @@ protected:
             } else if (event.kind == SlowDiscEvent::TurnGiven) {
                 inOldTurn.erase(event.thread);
             }
-            if (counts(event) && missing.count(event.path) == 0 && event.start >= mark && event.start < lastMissing &&
-                inOldTurn.count(event.thread) == 0) {
+            if (event.kind == SlowDiscEvent::Read && missing.count(event.path) == 0 && event.start >= mark &&
+                event.start < lastMissing && inOldTurn.count(event.thread) == 0) {
                 return event.path + " was begun for " + (event.priority == 0 ? "the screen" : "the background") +
                        " before every missing image was read";
             }
@@ -206,14 +206,16 @@ protected:
     // and every cell in sight then paints its own.
     void ExpectTheScreenReadFirstAndPainted(size_t cells)
     {
-        const long mark = Mark();
+        // The readers go on while the cells are looked at.
+        const long since = Mark();
         const std::set<std::string> missing = Missing();
+        const long mark = Mark();
         // The steps come faster than the drive reads (the sanitizers slow the window alone).
         if (!kDiscTestSanitized) {
             ASSERT_FALSE(missing.empty()) << "nothing left to read: the order would hold by construction";
         }
         ASSERT_TRUE(UntilEveryCellShows());
-        EXPECT_EQ(NothingElseFirst(mark, missing), "");
+        EXPECT_EQ(NothingElseFirst(since, mark, missing), "");
         ASSERT_EQ(InSight().size(), cells);
         ExpectEveryCellPainted();
     }
@@ -328,6 +330,7 @@ TEST_F(SlowDiscScreenTest, TilesBackInSightReadTheirPageFirst)
     // The last page, which the worker reads last.
     Image().OnMessage(WM_XEV_LINKED_HOME_END, 0, -1);
     ASSERT_EQ(Image().pageOffset, 91);
+    const long since = Mark();
     std::set<std::string> missing;
     std::vector<const XEVImageViewCtrl*> tiles;
     for (const auto& [id, cell] : Image().ActiveCells()) {
@@ -341,7 +344,7 @@ TEST_F(SlowDiscScreenTest, TilesBackInSightReadTheirPageFirst)
     splitter.setSizes(widths);
     ASSERT_TRUE(PumpUntil([this] { return InSight().size() == 9; }));
     ASSERT_TRUE(UntilEveryCellShows());
-    EXPECT_EQ(NothingElseFirst(mark, missing), "");
+    EXPECT_EQ(NothingElseFirst(since, mark, missing), "");
     ExpectEveryCellPainted();
     std::printf("[ measured ] tiles of the last page not read when the pane came back: %zu of 9\n", missing.size());
     XEVSetMediumProbe({});
