@@ -10,7 +10,6 @@
 # 32,767 values, a frame count of 60 MB (beside its peer, the same bytes in an unread private
 # element), LUTs and palettes of a few words claiming 65,536 entries, as one cell and as 16
 # series, and a zip of 40,000 members of 4,000-byte names with and without an 8000 x 8000 image.
-# ctest leaves out those of them whose mends are not in yet; this runs every one by name.
 # The default folder is brought up to date first; one given is used as it is, so that a build
 # of another commit can be measured beside this one.
 set -euo pipefail
