@@ -12,6 +12,14 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+// What a block's last user marked off limits (the parser's free elements) is no one's now.
+#define XEV_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define XEV_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
 namespace {
 
 // Mappings freed are kept up to this many bytes for the frames of the next page, which are
@@ -65,6 +73,7 @@ void* XEVTakeImagePages(size_t n)
                 void* block = it->first;
                 kept.bytes -= size;
                 kept.blocks.erase(std::next(it).base());
+                XEV_UNPOISON(block, size);
                 return block;
             }
         }
@@ -79,6 +88,8 @@ void* XEVTakeImagePages(size_t n)
         return nullptr;
     }
     kept.made.fetch_add(1, std::memory_order_relaxed);
+    // A mapping may land where one let go was, its marks still on it.
+    XEV_UNPOISON(pages, size);
     return pages;
 }
 

@@ -56,6 +56,8 @@ protected:
     ImageSet& Show(const char* name, int count, bool load) { return Show(std::vector<const char*>(count, name), load); }
 
     std::vector<std::unique_ptr<ImageSet>> sets;
+    // Images of a test's own, gone after the cell that shows them.
+    std::vector<std::unique_ptr<ImageInfo>> images;
     RecordingBox box;
     MessageLog parent;
     std::unique_ptr<XEVImageViewCtrl> view;
@@ -324,7 +326,7 @@ TEST_F(ImageViewLoad, HeaderValuesAreReadBeforeTheImageLockIsTaken)
                                 "/write_long_lists.py " +
                                 temp.Path();
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    ImageInfo image;
+    ImageInfo& image = *images.emplace_back(std::make_unique<ImageInfo>());
     image.SetFilePath(QString::fromStdString(temp.Path() + "/LONGLISTS"));
     const uint64_t before = XEVValueParsesUnderImageLock();
     view->SetImages({&image});
