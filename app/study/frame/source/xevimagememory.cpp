@@ -62,6 +62,18 @@ uint64_t XEVImageMemoryHeld()
     return g_held.load(std::memory_order_relaxed);
 }
 
+namespace {
+
+// Left without the marks a user put on it: another mapping, a file's among them, may come to
+// the same addresses.
+void Unmap(void* pages, size_t bytes)
+{
+    XEV_UNPOISON(pages, bytes);
+    ::munmap(pages, bytes);
+}
+
+}   // namespace
+
 void* XEVTakeImagePages(size_t n)
 {
     const size_t size = PageRounded(n);
@@ -97,7 +109,7 @@ void XEVGiveImagePages(void* block, size_t n)
 {
     const size_t size = PageRounded(n);
     if (size > kKeptMappedBytes) {
-        ::munmap(block, size);
+        Unmap(block, size);
         return;
     }
     std::vector<std::pair<void*, size_t>> old;
@@ -115,7 +127,7 @@ void XEVGiveImagePages(void* block, size_t n)
         kept.bytes += size;
     }
     for (const auto& [pages, bytes] : old) {
-        ::munmap(pages, bytes);
+        Unmap(pages, bytes);
     }
 }
 
@@ -129,7 +141,7 @@ void XEVReleaseKeptImagePages()
         kept.bytes = 0;
     }
     for (const auto& [pages, bytes] : old) {
-        ::munmap(pages, bytes);
+        Unmap(pages, bytes);
     }
 }
 
