@@ -7,8 +7,9 @@
 #   bench/hostile_discs.sh [build folder, default build] [gtest filter, default every case]
 # Among them HostileTexts*: window values, a name, a description and corner lines that run to
 # megabytes, written at test time, alone and through a DICOMDIR; HostileClaims*: descriptors of
-# 32,767 values, a frame count of 60 MB (beside its peer, the same bytes in an unread private
-# element), LUTs and palettes of a few words claiming 65,536 entries, as one cell and as 16
+# 32,767 values, a frame count of 60 MB, and alone a rescale slope, instance number, photometric
+# interpretation and character set of 60 MB (beside their peer, the same bytes in an unread
+# private element), LUTs and palettes of a few words claiming 65,536 entries, as one cell and as 16
 # series, and a zip of 40,000 members of 4,000-byte names with and without an 8000 x 8000 image.
 # The default folder is brought up to date first; one given is used as it is, so that a build
 # of another commit can be measured beside this one.

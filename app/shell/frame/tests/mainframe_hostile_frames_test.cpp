@@ -879,6 +879,49 @@ TEST_F(HostileClaimsTest, UnreadPrivateSixtyMegabytesInSixteenZippedSeries)
     ExpectBounded("the same as 16 series in a zip", 600000);
 }
 
+// The same file alone, its one long value elsewhere: Rescale Slope and Instance Number of
+// 60,000,000 digits, Photometric Interpretation and Specific Character Set of 60,000,000 bytes,
+// spaces before the code (peak beside the unread private element's).
+TEST_F(HostileClaimsTest, RescaleSlopeOfSixtyMegabytesAlone)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/slope", "slope"));
+    OpenOneAndSettle(disc_ + "/slope/disc/IMG/ONE");
+    ExpectBounded("Rescale Slope of 60,000,000 digits, file alone", 120000);
+}
+
+TEST_F(HostileClaimsTest, InstanceNumberOfSixtyMegabytesAlone)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/instance", "instance"));
+    OpenOneAndSettle(disc_ + "/instance/disc/IMG/ONE");
+    ExpectBounded("Instance Number of 60,000,000 digits, file alone", 120000);
+}
+
+TEST_F(HostileClaimsTest, PhotometricOfSixtyMegabytesAlone)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/photometric", "photometric"));
+    OpenOneAndSettle(disc_ + "/photometric/disc/IMG/ONE");
+    ExpectBounded("Photometric Interpretation of 60,000,000 bytes, file alone", 120000);
+}
+
+TEST_F(HostileClaimsTest, CharacterSetOfSixtyMegabytesAlone)
+{
+    if (kDiscTestSanitized) {
+        GTEST_SKIP() << "hundreds of megabytes written and read take minutes under the sanitizers";
+    }
+    ASSERT_TRUE(WriteHostileValues(disc_ + "/charset", "charset"));
+    OpenOneAndSettle(disc_ + "/charset/disc/IMG/ONE");
+    ExpectBounded("Specific Character Set of 60,000,000 bytes, file alone", 120000);
+}
+
 // A VOI LUT claiming 65,536 entries over 10 words, window values beside it.
 TEST_F(HostileClaimsTest, VoiLutOfTenWordsClaimingAFullTable)
 {

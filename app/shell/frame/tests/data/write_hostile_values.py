@@ -8,6 +8,11 @@ OUT/series/DICOMDIR (or OUT/series.zip) listing 16 copies of it as 16 series:
             a zip
   private   the same file with Number of Frames 1 and those 60,000,000 bytes in a private
             element no reader asks for; 16 series in a zip
+  slope, instance, photometric, charset
+            the same file alone, its Rescale Slope (beside an intercept of 0) or Instance
+            Number as one number of 60,000,000 digits, or its Photometric Interpretation or
+            Specific Character Set a code of 60,000,000 bytes, spaces before MONOCHROME2 or
+            ISO_IR 100
   voilut    a VOI LUT whose descriptor claims 65,536 entries over 10 words, window values beside
   palette   a PALETTE COLOR image whose descriptors claim 65,536 entries over 5 words of data
   names     OUT/names.zip: a DICOMDIR, a 64 x 64 image (with --large an 8000 x 8000 x 16 one
@@ -32,6 +37,13 @@ ROOT = '1.2.826.0.1.3680043.2.1125.77.'
 STUDY = ROOT + '1'
 SERIES_COUNT = 16
 BIG = 60000000
+# One value of BIG bytes by kind: its tag, the value written first, the fill and the last bytes.
+LONG_VALUES = {
+    'slope': (0x00281053, '12345678', b'0', b'1'),
+    'instance': (0x00200013, '12345678', b'0', b'1'),
+    'photometric': (0x00280004, 'MONOCHROME2', b' ', b'MONOCHROME2'),
+    'charset': (0x00080005, 'ISO_IR 100', b' ', b'ISO_IR 100'),
+}
 
 
 def base(modality='OT', side=64):
@@ -138,6 +150,17 @@ elif kind in ('frames', 'private'):
     implicit_with(image, ds, placeholders)
     dicomdir(os.path.join(out, 'disc'), ['ONE'])
     series_zip(out, image, 'series.zip')
+elif kind in LONG_VALUES:
+    ds = base()
+    tag, first, fill, last = LONG_VALUES[kind]
+    if kind == 'slope':
+        ds.RescaleIntercept, ds.RescaleSlope = '0', first
+    elif kind == 'charset':
+        ds.SpecificCharacterSet = first
+    else:
+        ds[tag].value = first
+    written = first.encode() + b' ' * (len(first) % 2)
+    implicit_with(os.path.join(out, 'disc', 'IMG', 'ONE'), ds, {(tag >> 16, tag & 0xFFFF, written): (BIG, fill, last)})
 elif kind == 'voilut':
     ds = base()
     ds.WindowCenter, ds.WindowWidth = 2000, 4000
