@@ -84,38 +84,6 @@ protected:
         return QString::fromStdString(out + "/disc/DICOMDIR");
     }
 
-    // Double-clicks the study's label in its patient's tree.
-    void DoubleClickStudy(const StudyInfo* wanted)
-    {
-        for (size_t p = 0; p < List().patients.size(); ++p) {
-            const PatientInfo* patient = List().patients[p];
-            for (size_t s = 0; s < patient->studies.size(); ++s) {
-                if (patient->studies[s] == wanted) {
-                    DoubleClickItem(int32_t(p), kXEVStudyItemBit | uint32_t(s));
-                    return;
-                }
-            }
-        }
-        ADD_FAILURE() << "no such study";
-    }
-    // Double-clicks the series' label in its patient's tree.
-    void DoubleClickSeries(const QString& uid)
-    {
-        for (size_t p = 0; p < List().patients.size(); ++p) {
-            const PatientInfo* patient = List().patients[p];
-            for (size_t s = 0; s < patient->studies.size(); ++s) {
-                const StudyInfo* study = patient->studies[s];
-                for (size_t e = 0; e < study->series.size(); ++e) {
-                    if (study->series[e]->seriesInstanceUid == uid) {
-                        DoubleClickItem(int32_t(p), kXEVSeriesItemBit | uint32_t(s << 16) | uint32_t(e));
-                        return;
-                    }
-                }
-            }
-        }
-        ADD_FAILURE() << "no series " << uid.toStdString();
-    }
-
     // What each cell of the page shows: the grey at its centre, -1 for a cell without image.
     std::vector<int> Tiles()
     {

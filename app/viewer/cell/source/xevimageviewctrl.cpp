@@ -575,7 +575,13 @@ XEVOverlayViewInfo XEVImageViewCtrl::BuildCornerTexts() const
     XEVOverlayViewInfo info = frame->viewInfo;
     const int64_t per = tileMode != 0 ? std::max(cellsPerPage, 1) : 1;
     const auto ceilDiv = [per](int64_t v) { return v <= 0 ? v / per : (v + per - 1) / per; };
-    info.pageText = QString::asprintf("%ld of %ld", long(ceilDiv(GetPosition())), long(ceilDiv(GetCineLength())));
+    const int64_t length = GetCineLength();
+    const int64_t position = GetPosition();
+    // Every tile of a page names the page its first tile is on, so that all agree; the page
+    // that holds the last position is the last page wherever it starts.
+    const int64_t first = std::max<int64_t>(position - std::clamp<int64_t>(pagePlace, 0, per - 1), 1);
+    const int64_t page = position <= 0 ? ceilDiv(position) : ceilDiv(first + per - 1 >= length ? length : first);
+    info.pageText = QString::asprintf("%ld of %ld", long(page), long(ceilDiv(length)));
     info.zoomText = QString::asprintf("%.2f", baseScale + zoomIncrement);
     info.windowCenterText = QString::asprintf("%.2f", frame->windowCenter);
     info.windowWidthText = QString::asprintf("%.2f", frame->windowWidth);

@@ -1073,10 +1073,20 @@ bool XEVImageViewCtrl::ReleaseFarImage(bool skipWhenBusy)
     return false;
 }
 
+bool XEVImageViewCtrl::TilesTheSameSet(const XEVImageViewCtrl& other) const
+{
+    return tileMode != 0 && other.tileMode != 0 && images_ == other.images_;
+}
+
 void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
 {
-    referenceLineShown = 0;
-    if (other == nullptr || other == this) {
+    const int32_t hadLines = std::exchange(referenceLineShown, 0);
+    // Tiles of one set each hold their own place on the page: linked, every tile would go to
+    // the slice nearest the other, which is the other's own.
+    if (other == nullptr || other == this || TilesTheSameSet(*other)) {
+        if (hadLines != 0) {
+            update();
+        }
         return;
     }
     XEVLockedHelper theirs(other->CurrentImage());

@@ -169,7 +169,7 @@ void CXEVImageFormView::ShowFitted(StudyInfo* study)
 
 void CXEVImageFormView::ApplyLayout(int32_t index)
 {
-    pageOffset = 0;
+    // The series page keeps where it starts: SetLayout shows it from there.
     if (activeMode == 0) {
         firstVisibleRow_ = 0;
     }
@@ -342,7 +342,7 @@ XEVResult CXEVImageFormView::OnMessage(uint32_t id, XEVWParam wParam, XEVLParam 
     case WM_XEV_FIRST_IMAGE: OnFirstImage(cellId, lParam != 0); break;
     case WM_XEV_DISPLAY_STATE:
         if (activeMode == 1) {
-            ShowPage(cellId);
+            ShowPageAgain(cellId);
         }
         break;
     case WM_XEV_IMAGE_CHANGED:

@@ -493,8 +493,10 @@ void XEVImageWindow::PlaceGrid(QWidget* parent)
             }
         }
     }
+    int32_t place = 0;
     for (auto& [id, cell] : cells) {
         cell->cellsPerPage = layout.rows * layout.cols;
+        cell->pagePlace = place++;
     }
 }
 
@@ -603,36 +605,17 @@ void XEVImageWindow::SetModeLayout(LayoutInfo& layout, int32_t index)
 void XEVImageWindow::SetLayout(QWidget* parent, int32_t index)
 {
     LayoutInfo& layout = ActiveLayout();
-    auto& cells = ActiveCells();
-    const int32_t before = layout.GetRowsNeeded() * layout.cols;
     if (index >= 0 && index < kLayoutTableSize) {
         SetModeLayout(layout, index);
     }
     PlaceGrid(parent);
-    const int32_t after = layout.GetRowsNeeded() * layout.cols;
-    if (activeMode != 1 || displayKind == 0 || after <= before || cells.empty()) {
+    if (activeMode != 1 || displayKind == 0 || seriesCells.empty() ||
+        seriesCells.begin()->second->GetImages().empty()) {
         return;
     }
-    // More series cells than before: the new ones continue the page of the first cell.
-    XEVImageViewCtrl* first = cells.begin()->second;
-    const auto images = first->GetImages();
-    const int32_t p0 = images.empty() ? -1 : (first->tileMode != 0 ? first->GetPosition() - 1 : first->currentImage);
-    const int32_t n = first->GetCineLength();
-    int32_t k = 0;
-    for (auto& [id, cell] : cells) {
-        if (p0 >= 0 && p0 + k < n) {
-            if (cell != first) {
-                cell->tileMode = 1;
-                cell->CopyImages(images);
-                cell->GoToImage(p0 + k);
-                cell->CopyDisplayState(*first);
-            }
-            cell->tileMode = 1;
-        } else {
-            cell->ClearView(true);
-        }
-        ++k;
-    }
+    // The page stays where it starts; the cells it has now show it from there.
+    SettlePageOffset();
+    ShowPage(seriesCells.begin()->first);
 }
 
 void XEVImageWindow::FitLayout(StudyInfo* study)
@@ -1165,11 +1148,7 @@ int32_t XEVImageWindow::PageStep(int32_t direction, int32_t byPage)
         return 0;
     }
     XEVImageViewCtrl* first = seriesCells.begin()->second;
-    // The page starts where its first cell stands: frames found since the page was laid out
-    // move the positions after them.
-    if (first->tileMode != 0 && first->CurrentImage() != nullptr) {
-        pageOffset = first->GetPosition() - 1;
-    }
+    SettlePageOffset();
     const int32_t n = first->GetCineLength();
     const int32_t per = seriesLayout.rows * seriesLayout.cols;
     const int32_t step = byPage != 0 ? per : seriesLayout.cols;
@@ -1191,13 +1170,31 @@ int32_t XEVImageWindow::PageStep(int32_t direction, int32_t byPage)
     return 1;
 }
 
+void XEVImageWindow::SettlePageOffset()
+{
+    if (activeMode != 1 || seriesCells.empty()) {
+        return;
+    }
+    // The page starts where its first cell stands: frames found since the page was laid out
+    // move the positions after them.
+    const XEVImageViewCtrl* first = seriesCells.begin()->second;
+    if (first->tileMode != 0 && first->CurrentImage() != nullptr) {
+        pageOffset = first->GetPosition() - 1;
+    }
+}
+
+void XEVImageWindow::ShowPageAgain(int32_t modelId)
+{
+    SettlePageOffset();
+    ShowPage(modelId);
+}
+
 void XEVImageWindow::PageHomeEnd(int32_t which)
 {
+    SettlePageOffset();
     const int32_t old = pageOffset;
     if (which == 0) {
-        if (pageOffset == 0) {
-            return;
-        }
+        // Laid out again even when it starts there: a tile may stand elsewhere.
         pageOffset = 0;
     } else {
         XEVImageViewCtrl* view = GetFirstActiveView();

@@ -199,6 +199,8 @@ public:
     void SetWindowAll(double centre, double width);
     void TakeWindowFromImage();
     void SyncToView(XEVImageViewCtrl* other);
+    // Both cells lay one image set over the tiles of a page.
+    bool TilesTheSameSet(const XEVImageViewCtrl& other) const;
     bool IsMultiFrameCurrent() const;
     ImageInfo* CurrentImage() const;
     // In tile mode the cells of a series show positions: every frame of a multi-frame file the
@@ -287,6 +289,8 @@ public:
     int32_t currentImage = -1;
     int32_t currentFrame = -1;
     int32_t cellsPerPage = 1;
+    // The tile's place on its page (0 the first), set by the grid that lays the page out.
+    int32_t pagePlace = 0;
     int32_t dragInProgress = 0;
     QPoint dragStart;
     QPoint dragOffset;

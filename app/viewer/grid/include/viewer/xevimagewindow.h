@@ -90,6 +90,8 @@ public:
 
     // Series mode; 0 when an image of the page could not be loaded into the first cell.
     int32_t ShowPage(int32_t modelId);
+    // The page shown again from where it starts, each tile with the model's display state.
+    void ShowPageAgain(int32_t modelId);
     // direction 0 forward; byPage 0 steps one row. 0 when nothing moved.
     int32_t PageStep(int32_t direction, int32_t byPage);
     // 0 the first page, -1 the last.
@@ -124,7 +126,9 @@ public:
     int32_t activeCellId = 0;
     int32_t layoutIndex = 0;
     int32_t previousLayoutIndex = 0;
-    int32_t pageOffset = 0;   // the series position the first cell shows
+    // The series position the page starts at, the first cell's: every layout change, page
+    // step and repaint of the series grid reads and writes this one record.
+    int32_t pageOffset = 0;
     int32_t selectedEnlarged = 0;
     int32_t displayKind = 0;
     StudyInfo* shownStudy = nullptr;
@@ -210,6 +214,8 @@ private:
     // or when the open one has left the screen and a cell on it waits.
     void ResumeNextStudyLoader();
     void SetModeLayout(LayoutInfo& layout, int32_t index);
+    // The page offset taken from where the first tile stands.
+    void SettlePageOffset();
     bool ReleaseFar(XEVImageViewCtrl* cell, bool skipBusy);
 
     // Set while a study's cells are laid out before the study assigns them itself.
