@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <cmath>
 #include <cstring>
 #include <map>
 
@@ -317,4 +318,109 @@ TEST_F(ImageViewReadout, CornerTimesOfBothFormsShowAsHoursMinutesSeconds)
     }
     settings.OverlaySettings.clear();
     settings.OverlayFileExists = 0;
+}
+
+namespace {
+
+// "<file>.values" of make_readout.py: every pixel value pydicom reads, by row.
+std::vector<std::vector<double>> PixelValues(const QString& path)
+{
+    std::vector<std::vector<double>> rows;
+    QFile in(path + QStringLiteral(".values"));
+    EXPECT_TRUE(in.open(QIODevice::ReadOnly | QIODevice::Text));
+    QTextStream text(&in);
+    while (!text.atEnd()) {
+        std::vector<double> row;
+        for (const QString& field : text.readLine().split(u' ', Qt::SkipEmptyParts)) {
+            row.push_back(field.toDouble());
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+}   // namespace
+
+TEST_F(ImageViewReadout, PixelValueIsThePixelDrawnUnderTheTipInEveryQuarter)
+{
+    struct Case {
+        const char* file;
+        double verticalScale;   // the file's pixel aspect ratio
+        double baseScale;       // 0: fitted, 867 / 64 = 13.546875
+        double zoomIncrement;   // not 0: nearest-neighbour scaling, as during a zoom drag
+        QPoint pan;             // a drag of the pan tool
+        int size;               // of the square cell
+    };
+    const Case cases[] = {
+        {"ramp64.dcm", 1, 0, 0, {}, 867},
+        {"ramp64.dcm", 1, 11.3, 0, {-37, -23}, 500},
+        {"ramp64.dcm", 1, 10, 1.55, {41, 29}, 500},
+        {"tall64.dcm", 2, 0, 0, {}, 867},
+        {"tall64.dcm", 2, 10, 2.7, {-33, -19}, 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.file << " at " << c.baseScale << " + " << c.zoomIncrement);
+        const QString path = files->Path(QString::fromUtf8(c.file));
+        const std::vector<std::vector<double>> values = PixelValues(path);
+        ASSERT_FALSE(values.empty());
+        ImageInfo image;
+        image.SetFilePath(path);
+        DecodeImage(&image);
+        ASSERT_NE(image.GetHelper(), nullptr);
+        FrameImageInfo* frame = image.GetHelper()->GetFrame(0);
+        ASSERT_NE(frame, nullptr);
+        XEVImageViewCtrl view(&parent, 9001);
+        view.setGeometry(0, 0, c.size, c.size);
+        view.SetImages({&image});
+        view.SetupFirstImage();
+        ASSERT_TRUE(view.SetActive(true));
+        (void)Grab(view);
+        if (c.baseScale != 0) {
+            view.zoomMode = XEVImageViewCtrl::kZoomed;
+            view.zoomed = 1;
+            view.baseScale = c.baseScale;
+            view.zoomIncrement = c.zoomIncrement;
+            (void)Grab(view);
+            const QPoint before(view.sourceLeft, view.sourceTop);
+            GetLoadState().mouseTool = kXEVToolPan;
+            Drag(view, {{250, 250}, QPoint(250, 250) + c.pan / 2, QPoint(250, 250) + c.pan});
+            (void)Grab(view);
+            ASSERT_NE(QPoint(view.sourceLeft, view.sourceTop), before);
+            ASSERT_EQ(view.zoomIncrement, c.zoomIncrement);
+        }
+        const double sx = view.baseScale + view.zoomIncrement;
+        const double sy = sx * c.verticalScale;
+        ASSERT_GT(sx, 10.0);
+        const QRect shown = view.destination.intersected(view.rect());
+        const QPointF origin(view.sourceLeft, view.sourceTop);
+        // Pixel (x, y) is drawn over [x, x + 1) x [y, y + 1) scaled from the origin; points a
+        // quarter and three quarters across name it, however the scale rounds.
+        int probed = 0;
+        for (int y = view.sourceTop; y < view.sourceBottom; y += 5) {
+            for (int x = view.sourceLeft; x < view.sourceRight; x += 7) {
+                for (const QPointF f :
+                     {QPointF(0.25, 0.25), QPointF(0.75, 0.25), QPointF(0.25, 0.75), QPointF(0.75, 0.75)}) {
+                    const QPointF at = (QPointF(x, y) - origin + f);
+                    const QPoint tip =
+                        view.destination.topLeft() + QPoint(int(std::floor(at.x() * sx)), int(std::floor(at.y() * sy)));
+                    if (!shown.contains(tip)) {
+                        continue;
+                    }
+                    SCOPED_TRACE(testing::Message()
+                                 << "pixel " << x << ", " << y << " at " << tip.x() << ", " << tip.y());
+                    const QPoint press = tip - XEVToolHotSpot(kXEVToolPixelValue);
+                    GetLoadState().mouseTool = kXEVToolPixelValue;
+                    Mouse(view, QEvent::MouseButtonPress, press, Qt::LeftButton, Qt::LeftButton);
+                    const Reading readout = CopyReadout(frame->pixelValue);
+                    Mouse(view, QEvent::MouseButtonRelease, press, Qt::LeftButton, Qt::NoButton);
+                    ASSERT_EQ(readout.active, 1);
+                    EXPECT_EQ(readout.value, values[size_t(y)][size_t(x)]);
+                    EXPECT_EQ(readout.text.toStdString(),
+                              QString::asprintf("%.2f ", values[size_t(y)][size_t(x)]).toStdString());
+                    ++probed;
+                }
+            }
+        }
+        EXPECT_GE(probed, 60);
+    }
 }
