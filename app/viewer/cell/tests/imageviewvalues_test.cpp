@@ -424,3 +424,60 @@ TEST_F(ImageViewReadout, PixelValueIsThePixelDrawnUnderTheTipInEveryQuarter)
         EXPECT_GE(probed, 60);
     }
 }
+
+TEST_F(ImageViewReadout, CornerTextsShowTheValueTheirIndexNames)
+{
+    // "gggg,eeee index text" of make_readout.py, the text empty past the last value.
+    struct Expected {
+        QString tag;
+        QString index;
+        QString text;
+    };
+    std::vector<Expected> expected;
+    {
+        QFile in(files->Path(QStringLiteral("corner_values.txt")));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly | QIODevice::Text));
+        QTextStream text(&in);
+        while (!text.atEnd()) {
+            const QStringList fields = text.readLine().split(u' ');
+            ASSERT_EQ(fields.size(), 3);
+            expected.push_back({fields[0], fields[1], fields[2]});
+        }
+    }
+    ASSERT_EQ(expected.size(), 16u);
+    // A settings file beside the program: the upper left corner of MR images, one line each.
+    QTemporaryDir program;
+    QString xml = QStringLiteral("<OVERLAYSETTING><MODALITY NAME='MR'><LOCATION VALUE='UPPERLEFT'>");
+    for (size_t i = 0; i < expected.size(); ++i) {
+        xml += QStringLiteral("<LINE><TAG NO='%1' INDEX='%2' PREFIX='%3='/></LINE>")
+                   .arg(expected[i].tag, expected[i].index)
+                   .arg(i);
+    }
+    xml += QStringLiteral("</LOCATION></MODALITY></OVERLAYSETTING>");
+    {
+        QFile out(program.filePath(QStringLiteral("OVERLAY.XML")));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(xml.toUtf8());
+    }
+    XEVCommonSettings& settings = GetCommonSettings();
+    PlatSetModuleFolderForTest(program.path().toStdString());
+    settings.LoadOverlaySettings();
+    PlatSetModuleFolderForTest("");
+    ASSERT_EQ(settings.OverlayFileExists, 1);
+
+    ShownFile shown(parent, files->Path(QStringLiteral("corner_values.dcm")));
+    ASSERT_TRUE(shown.active);
+    const XEVOverlayViewInfo texts = shown.view.BuildCornerTexts();
+    std::map<QString, QString> values;
+    for (const XEVOverlaySettingInfoItem& item : texts.GetLines(0)) {
+        values[item.prefix] = item.value;
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE((expected[i].tag + u' ' + expected[i].index).toStdString());
+        const auto found = values.find(QString::number(i) + u'=');
+        ASSERT_NE(found, values.end());
+        EXPECT_EQ(found->second.toStdString(), expected[i].text.toStdString());
+    }
+    settings.OverlaySettings.clear();
+    settings.OverlayFileExists = 0;
+}

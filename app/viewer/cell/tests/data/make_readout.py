@@ -7,7 +7,7 @@ clamps in 16 bits and one that does not (each also with a stored window), signed
 8-bit VOI LUT, a 1-bit frame of an odd width, 32-bit frames with and without a rescale; a
 128 x 128 frame without pixel spacing; CTs whose Acquisition Time is written "09:30:15",
 "093015.250" and "0930"; ramps of distinct values with every value listed, one with rows twice as
-tall.
+tall; multi-valued DS, IS and US elements with the corner text of each value index.
 
     PYTHONPATH=app/testsupport/python /usr/bin/python3 make_readout.py FOLDER
 """
@@ -133,6 +133,27 @@ all_values('ramp64.dcm', save('ramp64.dcm', ramp, sop=MR, WindowCenter='3200', W
 # Rows drawn twice as tall as columns are wide.
 all_values('tall64.dcm', save('tall64.dcm', ramp[:32], sop=MR, PixelAspectRatio=[2, 1], WindowCenter='3200',
                               WindowWidth='6400'))
+
+# Multi-valued elements for corner texts of every INDEX: the texts pydicom's values give, two
+# decimals for DS (none when whole), and empty past the last value.
+ds = Dataset()
+ds.Modality = 'MR'
+kvfixtures.set_pixels(ds, np.full((16, 16), 100, np.uint16))
+ds.PixelSpacing = ['0.5', '0.7']
+ds.WindowCenter = ['1024', '40']
+ds.WindowWidth = ['400', '80']
+ds.FieldOfViewDimensions = ['300', '200']
+ds.add_new(0x00540050, 'US', [7, 9, 11])
+ds = write('corner_values.dcm', ds, MR)
+with open(os.path.join(out, 'corner_values.txt'), 'w') as f:
+    for tag, vr in ((0x00280030, 'DS'), (0x00281050, 'DS'), (0x00181149, 'IS'), (0x00540050, 'US')):
+        values = list(ds[tag].value)
+        for index in (1, 2, 3, 4):
+            text = ''
+            if index <= len(values):
+                text = ('%.2f' % float(values[index - 1])) if vr == 'DS' else str(int(values[index - 1]))
+                text = text[:-3] if text.endswith('.00') else text
+            f.write('%04X,%04X %d %s\n' % (tag >> 16, tag & 0xFFFF, index, text))
 
 with open(os.path.join(out, 'expected.txt'), 'w') as f:
     f.write('\n'.join(lines) + '\n')
