@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -422,6 +423,80 @@ TEST_F(ImageViewReadout, PixelValueIsThePixelDrawnUnderTheTipInEveryQuarter)
             }
         }
         EXPECT_GE(probed, 60);
+    }
+}
+
+TEST_F(ImageViewReadout, PixelValueAtEveryScreenPixelIsThePixelPaintedThere)
+{
+    // Scaled nearest-neighbour and panned, every screen pixel along a row and down a column
+    // reads the pixel whose grey is painted there, the pixels' edges included.
+    for (const char* file : {"ramp64.dcm", "tall64.dcm"}) {
+        SCOPED_TRACE(file);
+        const QString path = files->Path(QString::fromUtf8(file));
+        const std::vector<std::vector<double>> values = PixelValues(path);
+        ASSERT_FALSE(values.empty());
+        std::map<double, QPoint> where;
+        for (size_t y = 0; y < values.size(); ++y) {
+            for (size_t x = 0; x < values[y].size(); ++x) {
+                where[values[y][x]] = QPoint(int(x), int(y));
+            }
+        }
+        ASSERT_EQ(where.size(), values.size() * values[0].size());
+        ImageInfo image;
+        image.SetFilePath(path);
+        DecodeImage(&image);
+        ASSERT_NE(image.GetHelper(), nullptr);
+        FrameImageInfo* frame = image.GetHelper()->GetFrame(0);
+        ASSERT_NE(frame, nullptr);
+        XEVImageViewCtrl view(&parent, 9001);
+        view.setGeometry(0, 0, 500, 500);
+        view.SetImages({&image});
+        view.SetupFirstImage();
+        ASSERT_TRUE(view.SetActive(true));
+        view.zoomMode = XEVImageViewCtrl::kZoomed;
+        view.zoomed = 1;
+        view.baseScale = 10;
+        view.zoomIncrement = 1.55;
+        (void)Grab(view);
+        GetLoadState().mouseTool = kXEVToolPan;
+        Drag(view, {{250, 250}, {270, 260}, {291, 279}});
+        (void)Grab(view);
+        const double sx = view.baseScale + view.zoomIncrement;
+        const double sy = sx * (frame->verticalScale > 1 ? frame->verticalScale : 1.0);
+        // Inside the active cell's outline.
+        const QRect shown = view.destination.intersected(view.rect().adjusted(4, 4, -4, -4));
+        const QPoint middle = shown.center();
+        for (const bool across : {true, false}) {
+            SCOPED_TRACE(across ? "across" : "down");
+            // A window narrow enough that neighbours along the line paint different greys.
+            const int cx = view.sourceLeft + int((middle.x() - view.destination.left()) / sx);
+            const int cy = view.sourceTop + int((middle.y() - view.destination.top()) / sy);
+            frame->SetWindow(values[size_t(cy)][size_t(cx)], across ? 64 : 4096, 0);
+            const QImage painted = Grab(view);
+            const int length = across ? shown.width() : shown.height();
+            int probed = 0;
+            for (int t = 0; t < length; ++t) {
+                const QPoint tip = across ? QPoint(shown.left() + t, middle.y()) : QPoint(middle.x(), shown.top() + t);
+                const QPoint press = tip - XEVToolHotSpot(kXEVToolPixelValue);
+                GetLoadState().mouseTool = kXEVToolPixelValue;
+                Mouse(view, QEvent::MouseButtonPress, press, Qt::LeftButton, Qt::LeftButton);
+                const double value = frame->pixelValue.value;
+                Mouse(view, QEvent::MouseButtonRelease, press, Qt::LeftButton, Qt::NoButton);
+                const auto found = where.find(value);
+                ASSERT_NE(found, where.end()) << value;
+                const QPoint pixel = found->second;
+                // The middle of that pixel's square, or of the part of it shown.
+                const QPoint middleOfSquare =
+                    view.destination.topLeft() +
+                    QPoint(int((pixel.x() - view.sourceLeft + 0.5) * sx), int((pixel.y() - view.sourceTop + 0.5) * sy));
+                const QPoint centre(std::clamp(middleOfSquare.x(), shown.left(), shown.right()),
+                                    std::clamp(middleOfSquare.y(), shown.top(), shown.bottom()));
+                EXPECT_EQ(Gray(painted, tip.x(), tip.y()), Gray(painted, centre.x(), centre.y()))
+                    << "at " << tip.x() << ", " << tip.y() << " read pixel " << pixel.x() << ", " << pixel.y();
+                ++probed;
+            }
+            EXPECT_GE(probed, 300);
+        }
     }
 }
 
