@@ -519,7 +519,7 @@ TEST_F(ImageViewReadout, CornerTextsShowTheValueTheirIndexNames)
             expected.push_back({fields[0], fields[1], fields[2]});
         }
     }
-    ASSERT_EQ(expected.size(), 16u);
+    ASSERT_EQ(expected.size(), 20u);
     // A settings file beside the program: the upper left corner of MR images, one line each.
     QTemporaryDir program;
     QString xml = QStringLiteral("<OVERLAYSETTING><MODALITY NAME='MR'><LOCATION VALUE='UPPERLEFT'>");

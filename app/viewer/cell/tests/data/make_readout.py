@@ -7,7 +7,7 @@ clamps in 16 bits and one that does not (each also with a stored window), signed
 8-bit VOI LUT, a 1-bit frame of an odd width, 32-bit frames with and without a rescale; a
 128 x 128 frame without pixel spacing; CTs whose Acquisition Time is written "09:30:15",
 "093015.250" and "0930"; ramps of distinct values with every value listed, one with rows twice as
-tall; multi-valued DS, IS and US elements with the corner text of each value index.
+tall; multi-valued DS, IS, US and FD elements with the corner text of each value index.
 
     PYTHONPATH=app/testsupport/python /usr/bin/python3 make_readout.py FOLDER
 """
@@ -144,15 +144,20 @@ ds.WindowCenter = ['1024', '40']
 ds.WindowWidth = ['400', '80']
 ds.FieldOfViewDimensions = ['300', '200']
 ds.add_new(0x00540050, 'US', [7, 9, 11])
+ds.DiffusionGradientOrientation = [0.25, -0.5, 0.75]
 ds = write('corner_values.dcm', ds, MR)
 with open(os.path.join(out, 'corner_values.txt'), 'w') as f:
-    for tag, vr in ((0x00280030, 'DS'), (0x00281050, 'DS'), (0x00181149, 'IS'), (0x00540050, 'US')):
+    for tag, vr in ((0x00280030, 'DS'), (0x00281050, 'DS'), (0x00181149, 'IS'), (0x00540050, 'US'),
+                    (0x00189089, 'FD')):
         values = list(ds[tag].value)
         for index in (1, 2, 3, 4):
             text = ''
-            if index <= len(values):
-                text = ('%.2f' % float(values[index - 1])) if vr == 'DS' else str(int(values[index - 1]))
+            if index <= len(values) and vr == 'DS':
+                text = '%.2f' % float(values[index - 1])
                 text = text[:-3] if text.endswith('.00') else text
+            elif index <= len(values):
+                # FD keeps six decimals.
+                text = ('%f' % values[index - 1]) if vr == 'FD' else str(int(values[index - 1]))
             f.write('%04X,%04X %d %s\n' % (tag >> 16, tag & 0xFFFF, index, text))
 
 with open(os.path.join(out, 'expected.txt'), 'w') as f:
