@@ -61,9 +61,9 @@ void XEVOverlayManager::DrawReferenceLine(QPainter& painter, const XEVRect& clie
     referenceLine.Draw(painter, bounds, origin, offset, zoom);
 }
 
-void XEVOverlayManager::ProbePixelValue(QPoint pt, const XEVOverlayView& view)
+void XEVOverlayManager::ProbePixelValue(QPoint pt, const XEVOverlayView& view, const XEVDrawnPixels& drawn)
 {
-    pixelValue.ProbeValue(probe, pt, view);
+    pixelValue.ProbeValue(probe, pt, view, drawn);
     pixelValue.PlaceText(pt, view);
 }
 

@@ -290,18 +290,53 @@ bool ReadSample(const XEVPixelProbe& probe, int64_t x, int64_t y, int64_t c, boo
     }
 }
 
+// The source pixel the scalers show at drawn pixel i of `to` drawn from `from`: the position
+// the nearest-neighbour tables reach by the same running sum, from half a step, so that
+// boundaries fall where the paint put them. The smooth scalers centre their samples alike,
+// which makes it the pixel nearest to what they blend there.
+int64_t DrawnSourceIndex(int64_t i, int64_t from, int64_t to)
+{
+    i = std::clamp<int64_t>(i, 0, to - 1);
+    const double step = double(from) / double(to);
+    double p = step * 0.5;
+    for (int64_t k = 0; k < i; ++k) {
+        p += step;
+    }
+    return std::min<int64_t>(int64_t(p), from - 1);
+}
+
 }   // namespace
 
-void CXEVOverlayPixelValue::ProbeValue(const XEVPixelProbe& probe, QPoint pt, const XEVOverlayView& view)
+QPoint CXEVOverlayPixelValue::DrawnPixelAt(QPoint pt, const XEVOverlayView& view,
+                                           const XEVDrawnPixels& drawnPixels) const
 {
-    QPoint image = ScreenToImage(pt, view);
+    const QRect& source = drawnPixels.source;
+    const QSize& drawn = drawnPixels.size;
+    const int64_t dx = int64_t(pt.x()) - view.offset.x();
+    const int64_t dy = int64_t(pt.y()) - view.offset.y();
+    if (source.width() > 0 && source.height() > 0 && drawn.width() > 0 && drawn.height() > 0) {
+        return {int32_t(source.left() + DrawnSourceIndex(dx, source.width(), drawn.width())),
+                int32_t(source.top() + DrawnSourceIndex(dy, source.height(), drawn.height()))};
+    }
+    // Nothing drawn to follow: pixel c covers [c, c + 1) zoomed from the origin.
+    if (!std::isfinite(view.zoom) || view.zoom <= 0.0) {
+        return view.origin;
+    }
+    const double x = std::floor(double(dx) / view.zoom) + view.origin.x();
+    const double y = std::floor(double(dy) / EffectiveVerticalScale() / view.zoom) + view.origin.y();
+    return {SaturateCoordinate(x), SaturateCoordinate(y)};
+}
+
+void CXEVOverlayPixelValue::ProbeValue(const XEVPixelProbe& probe, QPoint pt, const XEVOverlayView& view,
+                                       const XEVDrawnPixels& drawn)
+{
+    const QPoint image = DrawnPixelAt(pt, view, drawn);
     value = red = green = blue = 0.0;
     color = 0;
     if (probe.data == nullptr || probe.width <= 0 || probe.height <= 0 || probe.channels <= 0 || probe.bits <= 0) {
         return;
     }
-    // The rounding maps the right half of the last column to the width, which would read the
-    // next row's first pixel.
+    // A point off the image reads the nearest edge pixel, never a neighbouring row's.
     const int64_t x = std::clamp<int64_t>(image.x(), 0, probe.width - 1);
     const int64_t y = std::clamp<int64_t>(image.y(), 0, probe.height - 1);
     const int64_t needed = probe.colorCode == XEVPixelProbe::kCmyk                                            ? 4

@@ -71,14 +71,17 @@ QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoI
     if (vr == kVrBlank || IsBinaryVr(vr)) {
         return {};
     }
+    const int32_t k = item.index <= 1 ? 1 : item.index;
     if (vr == Vr('F', 'D') || vr == Vr('F', 'L')) {
         value = DicomTextValue(info, item.group, item.element);
+    } else if (vr == Vr('D', 'S')) {
+        // The two-decimal text holds one value only: the values up to the k-th are read again.
+        value = DecimalValuesText(info, item.group, item.element, uint32_t(k));
     }
     if (!value.contains(QLatin1Char('\\'))) {
         return value;
     }
     const QStringList parts = value.split(QLatin1Char('\\'));
-    const int32_t k = item.index <= 1 ? 1 : item.index;
     return k <= parts.size() ? parts[k - 1] : QString();
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "shell/xev_utility.h"
+#include "study/xevreadmanager.h"
 #include "study/xevvekhelper.h"
 #include "xevdicomvalues.h"
 #include "xevstudytext.h"
@@ -23,6 +24,16 @@ constexpr uint32_t kVrFL = 0x4C46;
 QString Text(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element)
 {
     return DicomTextValue(info, group, element).trimmed();
+}
+
+// A decimal as the corner texts show it: two decimals, none for a whole number.
+QString DecimalText(double value)
+{
+    QString text = QString::asprintf("%.2f", value);
+    if (text.endsWith(QStringLiteral(".00"))) {
+        text.chop(3);
+    }
+    return text;
 }
 
 double Finite(double value, double fallback)
@@ -331,13 +342,23 @@ QString XEVVEKHelper::GetTagText(const VEK_DICOMTagObj& info, uint16_t group, ui
         if (!info.get_double(group, element, value)) {
             return {};
         }
-        QString text = QString::asprintf("%.2f", value);
-        if (text.endsWith(QStringLiteral(".00"))) {
-            text.chop(3);
-        }
-        return text;
+        return DecimalText(value);
     }
     return DicomTextValue(info, group, element);
+}
+
+QString DecimalValuesText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, uint32_t count)
+{
+    XEVReadManager local(XEVLoadMemoryBudget());
+    VEK_Vector<double> values(&local);
+    if (count == 0 || !info.get_double_values(group, element, values, VEK_DICOM_VR_OWN, count)) {
+        return {};
+    }
+    QStringList texts;
+    for (const double value : values) {
+        texts.push_back(DecimalText(value));
+    }
+    return texts.join(QLatin1Char('\\'));
 }
 
 QString XEVVEKHelper::GetFrameText() const

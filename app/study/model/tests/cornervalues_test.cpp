@@ -35,9 +35,9 @@ struct Tags : ::testing::Test {
 TEST_F(Tags, SelectsValuesByIndex)
 {
     EXPECT_EQ(XEVVEKHelper::GetTagText(helper.dicomInfo, 0x0028, 0x0030), QStringLiteral("0.50"));
-    EXPECT_EQ(Select(0x0028, 0x0030, 2, QStringLiteral("0.5\\0.25")), QStringLiteral("0.25"));
-    EXPECT_EQ(Select(0x0028, 0x0030, 3, QStringLiteral("0.5\\0.5")), QString());
-    EXPECT_EQ(Select(0x0028, 0x0030, 0, QStringLiteral("0.5\\0.25")), QStringLiteral("0.5"));
+    EXPECT_EQ(Select(0x0008, 0x1010, 2, QStringLiteral("0.5\\0.25")), QStringLiteral("0.25"));
+    EXPECT_EQ(Select(0x0008, 0x1010, 3, QStringLiteral("0.5\\0.5")), QString());
+    EXPECT_EQ(Select(0x0008, 0x1010, 0, QStringLiteral("0.5\\0.25")), QStringLiteral("0.5"));
     EXPECT_EQ(Select(0x0008, 0x1010, 5, QStringLiteral("ONE")), QStringLiteral("ONE"));
     // FD keeps its full value, not GetTagText's two decimals.
     EXPECT_EQ(XEVVEKHelper::GetTagText(helper.dicomInfo, 0x0018, 0x9087), QStringLiteral("1234.57"));

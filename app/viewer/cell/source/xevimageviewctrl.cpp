@@ -402,6 +402,16 @@ XEVOverlayView XEVImageViewCtrl::OverlayView(QPainter* painter) const
     return XEVOverlayView{painter, destination.topLeft(), QPoint(sourceLeft, sourceTop), baseScale + zoomIncrement};
 }
 
+XEVDrawnPixels XEVImageViewCtrl::DrawnPixels(const FrameImageInfo* frame) const
+{
+    // The key of the image shown records how the renderer cropped and scaled it.
+    if (rendered_.isNull() || renderKey_.frame != frame || frame == nullptr) {
+        return {};
+    }
+    return {QRect(renderKey_.cropX, renderKey_.cropY, renderKey_.cropWidth, renderKey_.cropHeight),
+            QSize(renderKey_.viewWidth, renderKey_.viewHeight)};
+}
+
 void XEVImageViewCtrl::CloseAnnotationEdit()
 {
     XEVLockedHelper locked(CurrentImage(), true);

@@ -287,7 +287,7 @@ void XEVImageViewCtrl::OnLButtonDown(QPoint pt)
         frame->BeginArrow(corrected);
         break;
     case kXEVToolPixelValue:
-        frame->ProbePixelValue(corrected, view);
+        frame->ProbePixelValue(corrected, view, DrawnPixels(frame));
         frame->pixelValue.active = 1;
         break;
     default: break;
@@ -375,7 +375,9 @@ void XEVImageViewCtrl::OnDragMove(QPoint pt)
     case kXEVToolZoom: ApplyZoomRule(locked.helper, frame); break;
     case kXEVToolMeasure: frame->DragMeasure(view, Confine(pt, tool) + XEVToolHotSpot(tool)); break;
     case kXEVToolArrow: frame->DragArrow(Confine(pt, tool) + XEVToolHotSpot(tool), view); break;
-    case kXEVToolPixelValue: frame->ProbePixelValue(Confine(pt, tool) + XEVToolHotSpot(tool), view); break;
+    case kXEVToolPixelValue:
+        frame->ProbePixelValue(Confine(pt, tool) + XEVToolHotSpot(tool), view, DrawnPixels(frame));
+        break;
     default: break;
     }
     locked.Unlock();

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <map>
 
@@ -314,6 +316,242 @@ TEST_F(ImageViewReadout, CornerTimesOfBothFormsShowAsHoursMinutesSeconds)
         const XEVOverlayViewInfo texts = shown.view.BuildCornerTexts();
         const QString upperRight = texts.FormatPosition(texts.GetLines(5), 0);
         EXPECT_TRUE(upperRight.contains(u' ' + expected + QStringLiteral("\r\n"))) << upperRight.toStdString();
+    }
+    settings.OverlaySettings.clear();
+    settings.OverlayFileExists = 0;
+}
+
+namespace {
+
+// "<file>.values" of make_readout.py: every pixel value pydicom reads, by row.
+std::vector<std::vector<double>> PixelValues(const QString& path)
+{
+    std::vector<std::vector<double>> rows;
+    QFile in(path + QStringLiteral(".values"));
+    EXPECT_TRUE(in.open(QIODevice::ReadOnly | QIODevice::Text));
+    QTextStream text(&in);
+    while (!text.atEnd()) {
+        std::vector<double> row;
+        for (const QString& field : text.readLine().split(u' ', Qt::SkipEmptyParts)) {
+            row.push_back(field.toDouble());
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+}   // namespace
+
+TEST_F(ImageViewReadout, PixelValueIsThePixelDrawnUnderTheTipInEveryQuarter)
+{
+    struct Case {
+        const char* file;
+        double verticalScale;   // the file's pixel aspect ratio
+        double baseScale;       // 0: fitted, 867 / 64 = 13.546875
+        double zoomIncrement;   // not 0: nearest-neighbour scaling, as during a zoom drag
+        QPoint pan;             // a drag of the pan tool
+        int size;               // of the square cell
+    };
+    const Case cases[] = {
+        {"ramp64.dcm", 1, 0, 0, {}, 867},
+        {"ramp64.dcm", 1, 11.3, 0, {-37, -23}, 500},
+        {"ramp64.dcm", 1, 10, 1.55, {41, 29}, 500},
+        {"tall64.dcm", 2, 0, 0, {}, 867},
+        {"tall64.dcm", 2, 10, 2.7, {-33, -19}, 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.file << " at " << c.baseScale << " + " << c.zoomIncrement);
+        const QString path = files->Path(QString::fromUtf8(c.file));
+        const std::vector<std::vector<double>> values = PixelValues(path);
+        ASSERT_FALSE(values.empty());
+        ImageInfo image;
+        image.SetFilePath(path);
+        DecodeImage(&image);
+        ASSERT_NE(image.GetHelper(), nullptr);
+        FrameImageInfo* frame = image.GetHelper()->GetFrame(0);
+        ASSERT_NE(frame, nullptr);
+        XEVImageViewCtrl view(&parent, 9001);
+        view.setGeometry(0, 0, c.size, c.size);
+        view.SetImages({&image});
+        view.SetupFirstImage();
+        ASSERT_TRUE(view.SetActive(true));
+        (void)Grab(view);
+        if (c.baseScale != 0) {
+            view.zoomMode = XEVImageViewCtrl::kZoomed;
+            view.zoomed = 1;
+            view.baseScale = c.baseScale;
+            view.zoomIncrement = c.zoomIncrement;
+            (void)Grab(view);
+            const QPoint before(view.sourceLeft, view.sourceTop);
+            GetLoadState().mouseTool = kXEVToolPan;
+            Drag(view, {{250, 250}, QPoint(250, 250) + c.pan / 2, QPoint(250, 250) + c.pan});
+            (void)Grab(view);
+            ASSERT_NE(QPoint(view.sourceLeft, view.sourceTop), before);
+            ASSERT_EQ(view.zoomIncrement, c.zoomIncrement);
+        }
+        const double sx = view.baseScale + view.zoomIncrement;
+        const double sy = sx * c.verticalScale;
+        ASSERT_GT(sx, 10.0);
+        const QRect shown = view.destination.intersected(view.rect());
+        const QPointF origin(view.sourceLeft, view.sourceTop);
+        // Pixel (x, y) is drawn over [x, x + 1) x [y, y + 1) scaled from the origin; points a
+        // quarter and three quarters across name it, however the scale rounds.
+        int probed = 0;
+        for (int y = view.sourceTop; y < view.sourceBottom; y += 5) {
+            for (int x = view.sourceLeft; x < view.sourceRight; x += 7) {
+                for (const QPointF f :
+                     {QPointF(0.25, 0.25), QPointF(0.75, 0.25), QPointF(0.25, 0.75), QPointF(0.75, 0.75)}) {
+                    const QPointF at = (QPointF(x, y) - origin + f);
+                    const QPoint tip =
+                        view.destination.topLeft() + QPoint(int(std::floor(at.x() * sx)), int(std::floor(at.y() * sy)));
+                    if (!shown.contains(tip)) {
+                        continue;
+                    }
+                    SCOPED_TRACE(testing::Message()
+                                 << "pixel " << x << ", " << y << " at " << tip.x() << ", " << tip.y());
+                    const QPoint press = tip - XEVToolHotSpot(kXEVToolPixelValue);
+                    GetLoadState().mouseTool = kXEVToolPixelValue;
+                    Mouse(view, QEvent::MouseButtonPress, press, Qt::LeftButton, Qt::LeftButton);
+                    const Reading readout = CopyReadout(frame->pixelValue);
+                    Mouse(view, QEvent::MouseButtonRelease, press, Qt::LeftButton, Qt::NoButton);
+                    ASSERT_EQ(readout.active, 1);
+                    EXPECT_EQ(readout.value, values[size_t(y)][size_t(x)]);
+                    EXPECT_EQ(readout.text.toStdString(),
+                              QString::asprintf("%.2f ", values[size_t(y)][size_t(x)]).toStdString());
+                    ++probed;
+                }
+            }
+        }
+        EXPECT_GE(probed, 60);
+    }
+}
+
+TEST_F(ImageViewReadout, PixelValueAtEveryScreenPixelIsThePixelPaintedThere)
+{
+    // Scaled nearest-neighbour and panned, every screen pixel along a row and down a column
+    // reads the pixel whose grey is painted there, the pixels' edges included.
+    for (const char* file : {"ramp64.dcm", "tall64.dcm"}) {
+        SCOPED_TRACE(file);
+        const QString path = files->Path(QString::fromUtf8(file));
+        const std::vector<std::vector<double>> values = PixelValues(path);
+        ASSERT_FALSE(values.empty());
+        std::map<double, QPoint> where;
+        for (size_t y = 0; y < values.size(); ++y) {
+            for (size_t x = 0; x < values[y].size(); ++x) {
+                where[values[y][x]] = QPoint(int(x), int(y));
+            }
+        }
+        ASSERT_EQ(where.size(), values.size() * values[0].size());
+        ImageInfo image;
+        image.SetFilePath(path);
+        DecodeImage(&image);
+        ASSERT_NE(image.GetHelper(), nullptr);
+        FrameImageInfo* frame = image.GetHelper()->GetFrame(0);
+        ASSERT_NE(frame, nullptr);
+        XEVImageViewCtrl view(&parent, 9001);
+        view.setGeometry(0, 0, 500, 500);
+        view.SetImages({&image});
+        view.SetupFirstImage();
+        ASSERT_TRUE(view.SetActive(true));
+        view.zoomMode = XEVImageViewCtrl::kZoomed;
+        view.zoomed = 1;
+        view.baseScale = 10;
+        view.zoomIncrement = 1.55;
+        (void)Grab(view);
+        GetLoadState().mouseTool = kXEVToolPan;
+        Drag(view, {{250, 250}, {270, 260}, {291, 279}});
+        (void)Grab(view);
+        const double sx = view.baseScale + view.zoomIncrement;
+        const double sy = sx * (frame->verticalScale > 1 ? frame->verticalScale : 1.0);
+        // Inside the active cell's outline.
+        const QRect shown = view.destination.intersected(view.rect().adjusted(4, 4, -4, -4));
+        const QPoint middle = shown.center();
+        for (const bool across : {true, false}) {
+            SCOPED_TRACE(across ? "across" : "down");
+            // A window narrow enough that neighbours along the line paint different greys.
+            const int cx = view.sourceLeft + int((middle.x() - view.destination.left()) / sx);
+            const int cy = view.sourceTop + int((middle.y() - view.destination.top()) / sy);
+            frame->SetWindow(values[size_t(cy)][size_t(cx)], across ? 64 : 4096, 0);
+            const QImage painted = Grab(view);
+            const int length = across ? shown.width() : shown.height();
+            int probed = 0;
+            for (int t = 0; t < length; ++t) {
+                const QPoint tip = across ? QPoint(shown.left() + t, middle.y()) : QPoint(middle.x(), shown.top() + t);
+                const QPoint press = tip - XEVToolHotSpot(kXEVToolPixelValue);
+                GetLoadState().mouseTool = kXEVToolPixelValue;
+                Mouse(view, QEvent::MouseButtonPress, press, Qt::LeftButton, Qt::LeftButton);
+                const double value = frame->pixelValue.value;
+                Mouse(view, QEvent::MouseButtonRelease, press, Qt::LeftButton, Qt::NoButton);
+                const auto found = where.find(value);
+                ASSERT_NE(found, where.end()) << value;
+                const QPoint pixel = found->second;
+                // The middle of that pixel's square, or of the part of it shown.
+                const QPoint middleOfSquare =
+                    view.destination.topLeft() +
+                    QPoint(int((pixel.x() - view.sourceLeft + 0.5) * sx), int((pixel.y() - view.sourceTop + 0.5) * sy));
+                const QPoint centre(std::clamp(middleOfSquare.x(), shown.left(), shown.right()),
+                                    std::clamp(middleOfSquare.y(), shown.top(), shown.bottom()));
+                EXPECT_EQ(Gray(painted, tip.x(), tip.y()), Gray(painted, centre.x(), centre.y()))
+                    << "at " << tip.x() << ", " << tip.y() << " read pixel " << pixel.x() << ", " << pixel.y();
+                ++probed;
+            }
+            EXPECT_GE(probed, 300);
+        }
+    }
+}
+
+TEST_F(ImageViewReadout, CornerTextsShowTheValueTheirIndexNames)
+{
+    // "gggg,eeee index text" of make_readout.py, the text empty past the last value.
+    struct Expected {
+        QString tag;
+        QString index;
+        QString text;
+    };
+    std::vector<Expected> expected;
+    {
+        QFile in(files->Path(QStringLiteral("corner_values.txt")));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly | QIODevice::Text));
+        QTextStream text(&in);
+        while (!text.atEnd()) {
+            const QStringList fields = text.readLine().split(u' ');
+            ASSERT_EQ(fields.size(), 3);
+            expected.push_back({fields[0], fields[1], fields[2]});
+        }
+    }
+    ASSERT_EQ(expected.size(), 20u);
+    // A settings file beside the program: the upper left corner of MR images, one line each.
+    QTemporaryDir program;
+    QString xml = QStringLiteral("<OVERLAYSETTING><MODALITY NAME='MR'><LOCATION VALUE='UPPERLEFT'>");
+    for (size_t i = 0; i < expected.size(); ++i) {
+        xml += QStringLiteral("<LINE><TAG NO='%1' INDEX='%2' PREFIX='%3='/></LINE>")
+                   .arg(expected[i].tag, expected[i].index)
+                   .arg(i);
+    }
+    xml += QStringLiteral("</LOCATION></MODALITY></OVERLAYSETTING>");
+    {
+        QFile out(program.filePath(QStringLiteral("OVERLAY.XML")));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(xml.toUtf8());
+    }
+    XEVCommonSettings& settings = GetCommonSettings();
+    PlatSetModuleFolderForTest(program.path().toStdString());
+    settings.LoadOverlaySettings();
+    PlatSetModuleFolderForTest("");
+    ASSERT_EQ(settings.OverlayFileExists, 1);
+
+    ShownFile shown(parent, files->Path(QStringLiteral("corner_values.dcm")));
+    ASSERT_TRUE(shown.active);
+    const XEVOverlayViewInfo texts = shown.view.BuildCornerTexts();
+    std::map<QString, QString> values;
+    for (const XEVOverlaySettingInfoItem& item : texts.GetLines(0)) {
+        values[item.prefix] = item.value;
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE((expected[i].tag + u' ' + expected[i].index).toStdString());
+        const auto found = values.find(QString::number(i) + u'=');
+        ASSERT_NE(found, values.end());
+        EXPECT_EQ(found->second.toStdString(), expected[i].text.toStdString());
     }
     settings.OverlaySettings.clear();
     settings.OverlayFileExists = 0;

@@ -4,6 +4,7 @@
 // hit tests and the transforms between screen and image coordinates.
 
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -30,6 +31,13 @@ struct XEVOverlayView {
     QPoint offset;
     QPoint origin;
     double zoom = 1.0;
+};
+
+// What the last paint drew at the screen offset: the image part it scaled and the size it
+// drew that at, which say the pixel shown at each screen point. Empty when nothing was drawn.
+struct XEVDrawnPixels {
+    QRect source;
+    QSize size;
 };
 
 class CXEVOverlayCommon {

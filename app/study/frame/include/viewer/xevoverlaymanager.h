@@ -28,7 +28,7 @@ public:
     // Measurements, then texts, then arrows, oldest first, then the pixel value when active.
     void DrawAll(QPainter& painter, QPoint origin, QPoint offset, double zoom);
     void DrawReferenceLine(QPainter& painter, const XEVRect& client, QPoint origin, QPoint offset, double zoom);
-    void ProbePixelValue(QPoint pt, const XEVOverlayView& view);
+    void ProbePixelValue(QPoint pt, const XEVOverlayView& view, const XEVDrawnPixels& drawn = {});
 
     void BeginMeasure(QPoint pt);
     void DragMeasure(const XEVOverlayView& view, QPoint pt);

@@ -76,7 +76,11 @@ public:
 
     ~CXEVOverlayPixelValue() override = default;
 
-    void ProbeValue(const XEVPixelProbe& probe, QPoint pt, const XEVOverlayView& view);
+    // Reads the pixel drawn under pt; without a drawing, the one the view's zoom puts there.
+    void ProbeValue(const XEVPixelProbe& probe, QPoint pt, const XEVOverlayView& view,
+                    const XEVDrawnPixels& drawn = {});
+    // The image pixel drawn under a screen point, not clamped to the image.
+    QPoint DrawnPixelAt(QPoint pt, const XEVOverlayView& view, const XEVDrawnPixels& drawn) const;
     void PlaceText(QPoint pt, const XEVOverlayView& view);
     void Draw(QPainter& painter);
     // The readout of the values held now.

@@ -119,6 +119,10 @@ constexpr qsizetype kXEVCornerValueLength = 256;
 QString DicomTextValue(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element,
                        uint32_t bytes = kXEVTextValueLength, bool* cut = nullptr);
 
+// The first `count` decimal values of an element, each as GetTagText shows a decimal, joined
+// by backslashes; empty when the element is absent or one of them cannot be read.
+QString DecimalValuesText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, uint32_t count);
+
 // Corner-text values of tag items. The value to show for a plain element, from the text
 // GetTagText gave: one of its backslash-separated values (index 1 or less: the first).
 QString SelectTagValue(const VEK_DICOMTagObj& info, const XEVOverlaySettingInfoItem& item, const QString& text);

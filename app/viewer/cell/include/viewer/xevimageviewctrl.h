@@ -389,6 +389,9 @@ private:
     // The frame the cell shows of the helper; null without a helper.
     FrameImageInfo* ShownFrame(const XEVVEKHelper* helper) const;
     XEVOverlayView OverlayView(QPainter* painter) const;
+    // How the frame shown was cropped and scaled, for the pixel-value readout; empty when the
+    // image drawn is not of that frame.
+    XEVDrawnPixels DrawnPixels(const FrameImageInfo* frame) const;
     bool RenderCurrent(XEVVEKHelper* helper, FrameImageInfo* frame, int32_t frameIndex, int32_t clientWidth,
                        int32_t clientHeight);
     void DrawProgress(QPainter& painter, int32_t clientWidth, int32_t clientHeight) const;

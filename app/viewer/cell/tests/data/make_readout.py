@@ -6,7 +6,8 @@ Rescales of slopes 0.5, 0.25, 2.5 and 0.005 with intercepts that are not 0, a re
 clamps in 16 bits and one that does not (each also with a stored window), signed data under a VOI LUT, 16-bit data under an
 8-bit VOI LUT, a 1-bit frame of an odd width, 32-bit frames with and without a rescale; a
 128 x 128 frame without pixel spacing; CTs whose Acquisition Time is written "09:30:15",
-"093015.250" and "0930".
+"093015.250" and "0930"; ramps of distinct values with every value listed, one with rows twice as
+tall; multi-valued DS, IS, US and FD elements with the corner text of each value index.
 
     PYTHONPATH=app/testsupport/python /usr/bin/python3 make_readout.py FOLDER
 """
@@ -117,6 +118,47 @@ s32[0, 0] = -70001
 expect('int32.dcm', save('int32.dcm', s32, sop=MR), POINTS)
 u32 = rng.integers(0, 4000000, (16, 16), dtype=np.uint32)
 expect('int32_slope.dcm', save('int32_slope.dcm', u32, RescaleSlope='0.5', RescaleIntercept='-7.25'), POINTS)
+
+
+def all_values(name, ds):
+    """Every pixel value pydicom reads, one image row a line, in "<name>.values"."""
+    with open(os.path.join(out, name + '.values'), 'w') as f:
+        for row in ds.pixel_array:
+            f.write(' '.join(str(int(v)) for v in row) + '\n')
+
+
+# Distinct values, 1 a column and 100 a row: a neighbour in either direction reads otherwise.
+ramp = (np.arange(64)[None, :] + 100 * np.arange(64)[:, None]).astype(np.uint16)
+all_values('ramp64.dcm', save('ramp64.dcm', ramp, sop=MR, WindowCenter='3200', WindowWidth='6400'))
+# Rows drawn twice as tall as columns are wide.
+all_values('tall64.dcm', save('tall64.dcm', ramp[:32], sop=MR, PixelAspectRatio=[2, 1], WindowCenter='3200',
+                              WindowWidth='6400'))
+
+# Multi-valued elements for corner texts of every INDEX: the texts pydicom's values give, two
+# decimals for DS (none when whole), and empty past the last value.
+ds = Dataset()
+ds.Modality = 'MR'
+kvfixtures.set_pixels(ds, np.full((16, 16), 100, np.uint16))
+ds.PixelSpacing = ['0.5', '0.7']
+ds.WindowCenter = ['1024', '40']
+ds.WindowWidth = ['400', '80']
+ds.FieldOfViewDimensions = ['300', '200']
+ds.add_new(0x00540050, 'US', [7, 9, 11])
+ds.DiffusionGradientOrientation = [0.25, -0.5, 0.75]
+ds = write('corner_values.dcm', ds, MR)
+with open(os.path.join(out, 'corner_values.txt'), 'w') as f:
+    for tag, vr in ((0x00280030, 'DS'), (0x00281050, 'DS'), (0x00181149, 'IS'), (0x00540050, 'US'),
+                    (0x00189089, 'FD')):
+        values = list(ds[tag].value)
+        for index in (1, 2, 3, 4):
+            text = ''
+            if index <= len(values) and vr == 'DS':
+                text = '%.2f' % float(values[index - 1])
+                text = text[:-3] if text.endswith('.00') else text
+            elif index <= len(values):
+                # FD keeps six decimals.
+                text = ('%f' % values[index - 1]) if vr == 'FD' else str(int(values[index - 1]))
+            f.write('%04X,%04X %d %s\n' % (tag >> 16, tag & 0xFFFF, index, text))
 
 with open(os.path.join(out, 'expected.txt'), 'w') as f:
     f.write('\n'.join(lines) + '\n')
