@@ -1584,15 +1584,21 @@ void ImageInfo::EndLend(LoadPlan& plan)
 {
     const std::unique_ptr<XEVAheadValues> ahead = std::move(plan.ahead);
     XEVLetGoHeader letGo;
-    if (ahead == nullptr) {
+    // A decode that took the header back took it whole.
+    if (ahead == nullptr || ahead->lent == nullptr) {
         return;
     }
     ImageLockHold hold(lock_);
-    if (vekHelper_ != nullptr) {
+    if (vekHelper_ == nullptr) {
+        return;
+    }
+    // Run from a destructor: a refusal of memory here lets the header go with the plan.
+    try {
         vekHelper_->account = GetLoadState().AccountOf(disc);
         vekHelper_->TakeBackHeader(*ahead);
-        vekHelper_->TakeLetGoHeader(letGo);
+    } catch (...) {
     }
+    vekHelper_->TakeLetGoHeader(letGo);
 }
 
 namespace {
