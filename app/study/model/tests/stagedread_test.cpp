@@ -25,6 +25,7 @@
 #include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "testsupport/slowdisc.h"
 
 namespace {
 
@@ -538,17 +539,27 @@ std::map<std::string, double> WriteLongHeaderFrames(const std::string& out, int 
 
 // A later frame of a multi-frame file decodes by the header its image kept, however the load
 // before it ended: stopped before or while reading its bytes, failed on them, or finding its
-// frame decoded meanwhile. The next frame then asks the medium for its own span alone, not for
-// the 2 MB header again.
+// frame decoded meanwhile. On the slow medium, its cache smaller than the header, the next frame
+// then asks the drive for its own span alone, not for the 2 MB header again.
 TEST_F(StagedReadTest, ALoadThatEndsEarlyLeavesTheKeptHeaderForTheNextFrame)
 {
     constexpr int kFrames = 8, kRows = 256, kCols = 256;
     constexpr int64_t kFrameBytes = int64_t(kRows) * kCols * 2;
-    const std::string path = temp_ / "longheader.dcm";
-    const std::map<std::string, double> file = WriteLongHeaderFrames(path, kFrames, kRows, kCols, 2000);
-    ASSERT_GT(file.at("pixelOffset"), 2e6);
-    const std::string original = temp_ / "longheader.copy";
-    std::filesystem::copy_file(path, original);
+    if (!OnSlowDisc()) {
+        const std::string disc = temp_ / "disc";
+        std::filesystem::create_directories(disc);
+        const std::map<std::string, double> file =
+            WriteLongHeaderFrames(disc + "/longheader.dcm", kFrames, kRows, kCols, 2000);
+        ASSERT_GT(file.at("pixelOffset"), 2e6);
+        std::filesystem::copy_file(disc + "/longheader.dcm", disc + "/longheader.copy");
+        SlowDiscSettings settings(disc, 6e6, 100, 0);
+        settings.cacheMb = 1;
+        RunTestOnSlowDisc(settings);
+        return;
+    }
+    const std::string path = SlowDiscRoot() + "/longheader.dcm";
+    const std::string original = SlowDiscRoot() + "/longheader.copy";
+    const int64_t pixelOffset = int64_t(std::filesystem::file_size(path)) - kFrames * kFrameBytes;
     std::atomic<int32_t> stop{0};
     enum class End { StopBefore, StopAtFirstRequest, StopInStaging, ReadFails, FoundLoaded };
     for (const End end :
@@ -576,7 +587,7 @@ TEST_F(StagedReadTest, ALoadThatEndsEarlyLeavesTheKeptHeaderForTheNextFrame)
             break;
         case End::ReadFails:
             log_.cutPath = path;
-            log_.cutTo = uintmax_t(file.at("pixelOffset")) + uintmax_t(kFrameBytes) + 1000;
+            log_.cutTo = uintmax_t(pixelOffset + kFrameBytes + 1000);
             break;
         case End::FoundLoaded:
             // Another reader's frame arrives while this load reads the medium.
@@ -600,10 +611,19 @@ TEST_F(StagedReadTest, ALoadThatEndsEarlyLeavesTheKeptHeaderForTheNextFrame)
         log_.Clear();
         stop = 0;
         frame = 2;
+        const size_t logged = SlowDiscLog().size();
         ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
         // The pixel element's 12-byte header and the frame's samples: two requests.
         EXPECT_EQ(log_.requests, 2);
         EXPECT_EQ(log_.bytes, kFrameBytes + 12);
+        // At the drive: the frame, and after each of the two requests the window the mount reads
+        // ahead, a page each side.
+        const std::vector<SlowDiscEvent> events = SlowDiscLog();
+        int64_t driveBytes = 0;
+        for (size_t i = logged; i < events.size(); ++i) {
+            driveBytes += events[i].path == path ? events[i].driveBytes : 0;
+        }
+        EXPECT_LE(driveBytes, kFrameBytes + 2 * (128 * 1024 + 4096));
         std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
         ASSERT_EQ(image.GetHelper(), helper);
         EXPECT_TRUE(FrameMatches(helper->GetFrame(2), 2, kRows, kCols));
