@@ -184,15 +184,14 @@ uint64_t XEVLoadMemoryBudget()
     return loadMemoryBudget.load();
 }
 
-// What one frame's load carries from step to step.
-struct XEVVEKHelper::FrameLoad {
-    QString path;
-    std::string narrowPath;
+namespace {
+
+// What a frame's load reads of the frame from the header: read ahead of the image's lock, it is
+// handed to the decode whole.
+struct FrameValues {
     int32_t frame = 0;
-    XEVStagedFile* staged = nullptr;
-    StorageHolder holder;
-    bool firstOfFile = false;
     uint32_t bitsStored = 0;
+    bool paletteColour = false;
     std::unique_ptr<FrameImageInfo> record;
     double slope = 1.0;
     double intercept = 0;
@@ -201,6 +200,17 @@ struct XEVVEKHelper::FrameLoad {
     QString rescaleType;
     int32_t windowPresent = 0;
     int32_t voiPresent = 0;
+};
+
+}   // namespace
+
+// What one frame's load carries from step to step.
+struct XEVVEKHelper::FrameLoad : FrameValues {
+    QString path;
+    std::string narrowPath;
+    XEVStagedFile* staged = nullptr;
+    StorageHolder holder;
+    bool firstOfFile = false;
     // The window comes from the values in memory once they are written.
     bool rangeWindow = false;
     // The values the pixel-value readout reads where memory cannot hold them exactly, in the
@@ -221,7 +231,6 @@ struct XEVVEKHelper::FrameLoad {
     double highest = 0;
     // The manager's budget refusals before this load: any more, and the load passed its budget.
     uint64_t budgetRefusals = 0;
-    bool paletteColour = false;
     // The values read before the lock; null: read under it.
     XEVAheadValues* ahead = nullptr;
 };
@@ -341,24 +350,8 @@ bool ReadLutItem(VEK_Manager* manager, const VEK_DICOMTagObj& info, uint16_t seq
 
 void XEVVEKHelper::ResetFileValues()
 {
+    FileValues() = XEVFileValues{};
     frameCount = 1;
-    sopClassUid.clear();
-    transferSyntax.clear();
-    lossyFlag.clear();
-    rescaleIntercept = 0;
-    rescaleSlope = 1.0;
-    rescaleType.clear();
-    windowPresent = 0;
-    windowCenter = windowWidth = 0;
-    modalityLutPresent = 0;
-    modalityLutDescriptor.clear();
-    modalityLutData.clear();
-    voiLutPresent = 0;
-    voiLutDescriptor.clear();
-    voiLutData.clear();
-    smallSlope = 0;
-    smallSlopeIntercept = 0;
-    colorFlag = 0;
 }
 
 void XEVVEKHelper::ReadFileValues(uint64_t fileSize)
@@ -386,26 +379,6 @@ void XEVVEKHelper::ReadFileValues(uint64_t fileSize)
         ReadVoiLut();
         ReadWindowValues();
     }
-}
-
-void XEVVEKHelper::CopyFileValues(const XEVVEKHelper& from)
-{
-    frameCount = from.frameCount;
-    sopClassUid = from.sopClassUid;
-    transferSyntax = from.transferSyntax;
-    lossyFlag = from.lossyFlag;
-    rescaleIntercept = from.rescaleIntercept;
-    rescaleSlope = from.rescaleSlope;
-    rescaleType = from.rescaleType;
-    windowPresent = from.windowPresent;
-    windowCenter = from.windowCenter;
-    windowWidth = from.windowWidth;
-    modalityLutPresent = from.modalityLutPresent;
-    modalityLutDescriptor = from.modalityLutDescriptor;
-    modalityLutData = from.modalityLutData;
-    voiLutPresent = from.voiLutPresent;
-    voiLutDescriptor = from.voiLutDescriptor;
-    voiLutData = from.voiLutData;
 }
 
 void XEVVEKHelper::ReadVoiLut()
@@ -637,10 +610,26 @@ bool XEVVEKHelper::LendHeader(XEVAheadValues& ahead)
     }
     chargedAccount_.reset();
     accountCharge_ = 0;
-    ahead.reader.CopyFileValues(*this);
+    ahead.reader.FileValues() = FileValues();
     ahead.lent = std::move(lent);
     ahead.firstOfFile = false;
     headerLent_ = true;
+    return true;
+}
+
+bool XEVVEKHelper::TakeBackHeader(XEVAheadValues& ahead)
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    const bool lent = headerLent_;
+    headerLent_ = false;
+    // A helper made since the lend has its own header, or none to look for.
+    if (!lent || ahead.lent == nullptr || ahead.lent->info == nullptr || dicomInfo.loaded() ||
+        parsedHeader != nullptr || !dicomInfo.take(*ahead.lent->info)) {
+        return false;
+    }
+    ahead.lent->info.reset();
+    parsedHeader = std::move(ahead.lent);
+    KeepOrReleaseHeader();
     return true;
 }
 
@@ -742,8 +731,10 @@ void XEVVEKHelper::ReleaseHeader()
 void XEVVEKHelper::KeepOrReleaseHeader()
 {
     // Only a later frame of this file reads the header again from here (a first frame's load
-    // parses it anew), and only while the disc is shown; one that failed keeps nothing.
-    const bool later = frameCount > 1 && allFramesLoaded == 0 && statusCode == 0;
+    // parses it anew), and only while the disc is shown; a frame that failed leaves the header
+    // to the others, a shortage of the system's memory lets it go.
+    const bool later =
+        frameCount > 1 && allFramesLoaded == 0 && statusCode != kStatusOutOfMemory && dicomInfo.is_valid();
     const uint64_t bytes = later && account != nullptr ? KeptHeaderBytes() : 0;
     if (chargedAccount_ != nullptr) {
         chargedAccount_->Discharge(accountCharge_);
@@ -819,9 +810,8 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         return fileFail(failure.messageId, failure.statusCode);
     }
     if (load.ahead != nullptr && load.ahead->read) {
-        if (load.firstOfFile) {
-            CopyFileValues(load.ahead->reader);
-        }
+        // The reader started from this helper's values with a later frame: whole, either way.
+        FileValues() = std::move(load.ahead->reader.FileValues());
         return 1;
     }
     if (!load.firstOfFile) {
@@ -843,22 +833,7 @@ int32_t XEVVEKHelper::ReadFrameValues(FrameLoad& load)
             statusCode = ahead.reader.statusCode;
             return 0;
         }
-        const FrameLoad& values = ahead.values;
-        load.frame = values.frame;
-        load.bitsStored = values.bitsStored;
-        load.paletteColour = values.paletteColour;
-        load.record = std::move(ahead.values.record);
-        load.centre = values.centre;
-        load.width = values.width;
-        load.windowPresent = values.windowPresent;
-        load.voiPresent = values.voiPresent;
-        load.intercept = values.intercept;
-        load.slope = values.slope;
-        load.rescaleType = values.rescaleType;
-        for (int i = 0; i < 4; ++i) {
-            orientationLetters[i] = ahead.reader.orientationLetters[i];
-        }
-        mammoLabel = ahead.reader.mammoLabel;
+        static_cast<FrameValues&>(load) = std::move(static_cast<FrameValues&>(ahead.values));
         return 1;
     }
     XEVNoteValueParse();
@@ -1605,6 +1580,27 @@ bool ImageInfo::PlanLoad(int32_t& frame, int32_t forced, LoadPlan& plan, const X
     return true;
 }
 
+void ImageInfo::EndLend(LoadPlan& plan)
+{
+    const std::unique_ptr<XEVAheadValues> ahead = std::move(plan.ahead);
+    XEVLetGoHeader letGo;
+    // A decode that took the header back took it whole.
+    if (ahead == nullptr || ahead->lent == nullptr) {
+        return;
+    }
+    ImageLockHold hold(lock_);
+    if (vekHelper_ == nullptr) {
+        return;
+    }
+    // Run from a destructor: a refusal of memory here lets the header go with the plan.
+    try {
+        vekHelper_->account = GetLoadState().AccountOf(disc);
+        vekHelper_->TakeBackHeader(*ahead);
+    } catch (...) {
+    }
+    vekHelper_->TakeLetGoHeader(letGo);
+}
+
 namespace {
 
 // The values the decode takes, read from the load's header with no lock held: the header lent
@@ -1643,6 +1639,12 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
     for (int attempt = 0; attempt < 3; ++attempt) {
         const int32_t asked = frame;
         LoadPlan plan;
+        // However this attempt ends, a header lent with the plan is back with the helper after.
+        struct LendEnd {
+            ImageInfo& image;
+            LoadPlan& plan;
+            ~LendEnd() { image.EndLend(plan); }
+        } lendEnd{*this, plan};
         if (!PlanLoad(frame, forced, plan, notify)) {
             return 0;
         }

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,9 +21,11 @@
 
 #include "plat_temp_folder.h"
 #include "study/xevjobhost.h"
+#include "study/xevloadstate.h"
 #include "study/xevstagedread.h"
 #include "study/xevstudymodel.h"
 #include "study/xevvekhelper.h"
+#include "testsupport/slowdisc.h"
 
 namespace {
 
@@ -70,12 +74,25 @@ struct ReadLog {
     // After the first request the file is cut to this size, as a medium failing part way.
     std::string cutPath;
     uintmax_t cutTo = 0;
+    // Run at request `actAt`, on the reading thread, with no lock held.
+    int32_t actAt = 0;
+    std::function<void()> act;
 
     void Reset()
     {
         std::lock_guard<std::mutex> guard(mutex);
         requests = requestsAfterStop = largest = underLock = 0;
         bytes = 0;
+    }
+    // And no stop, cut or act planned.
+    void Clear()
+    {
+        Reset();
+        std::lock_guard<std::mutex> guard(mutex);
+        stopAfter = nullptr;
+        stopAt = actAt = 0;
+        cutPath.clear();
+        act = nullptr;
     }
 };
 ReadLog* activeLog = nullptr;
@@ -106,6 +123,9 @@ void Observe(const std::string&, int64_t, int32_t bytes)
     }
     if (!log.cutPath.empty() && log.requests == 1) {
         std::filesystem::resize_file(log.cutPath, log.cutTo);
+    }
+    if (log.act && log.requests == log.actAt) {
+        log.act();
     }
 }
 
@@ -488,4 +508,176 @@ TEST_F(StagedReadTest, AFrameDecodedTwiceReadsItsBytesBothTimes)
         wrongRows += shown != std::min(y + kIntercept, 65535) || stored != y ? 1 : 0;
     }
     EXPECT_EQ(wrongRows, 0);
+}
+
+namespace {
+
+// Writes write_long_header_frames.py's file; the values pydicom reads back of it, by name.
+std::map<std::string, double> WriteLongHeaderFrames(const std::string& out, int frames, int rows, int cols, int items,
+                                                    const char* kind = "")
+{
+    const std::string command = "PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=" KV_SAMPLE_DIR
+                                "/../app/testsupport/python /usr/bin/python3 -W ignore " STUDY_TEST_DATA_DIR
+                                "/write_long_header_frames.py " +
+                                out + " " + std::to_string(frames) + " " + std::to_string(rows) + " " +
+                                std::to_string(cols) + " " + std::to_string(items) + " " + kind;
+    std::map<std::string, double> values;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return values;
+    }
+    char name[64];
+    double value = 0;
+    while (std::fscanf(pipe, "%63s %lf", name, &value) == 2) {
+        values[name] = value;
+    }
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return values;
+}
+
+}   // namespace
+
+// A later frame of a multi-frame file decodes by the header its image kept, however the load
+// before it ended: stopped before or while reading its bytes, failed on them, or finding its
+// frame decoded meanwhile. On the slow medium, its cache smaller than the header, the next frame
+// then asks the drive for its own span alone, not for the 2 MB header again.
+TEST_F(StagedReadTest, ALoadThatEndsEarlyLeavesTheKeptHeaderForTheNextFrame)
+{
+    constexpr int kFrames = 8, kRows = 256, kCols = 256;
+    constexpr int64_t kFrameBytes = int64_t(kRows) * kCols * 2;
+    if (!OnSlowDisc()) {
+        const std::string disc = temp_ / "disc";
+        std::filesystem::create_directories(disc);
+        const std::map<std::string, double> file =
+            WriteLongHeaderFrames(disc + "/longheader.dcm", kFrames, kRows, kCols, 2000);
+        ASSERT_GT(file.at("pixelOffset"), 2e6);
+        std::filesystem::copy_file(disc + "/longheader.dcm", disc + "/longheader.copy");
+        SlowDiscSettings settings(disc, 6e6, 100, 0);
+        settings.cacheMb = 1;
+        RunTestOnSlowDisc(settings);
+        return;
+    }
+    const std::string path = SlowDiscRoot() + "/longheader.dcm";
+    const std::string original = SlowDiscRoot() + "/longheader.copy";
+    const int64_t pixelOffset = int64_t(std::filesystem::file_size(path)) - kFrames * kFrameBytes;
+    std::atomic<int32_t> stop{0};
+    enum class End { StopBefore, StopAtFirstRequest, StopInStaging, ReadFails, FoundLoaded };
+    for (const End end :
+         {End::StopBefore, End::StopAtFirstRequest, End::StopInStaging, End::ReadFails, End::FoundLoaded}) {
+        SCOPED_TRACE(int(end));
+        ImageInfo image;
+        image.SetFilePath(QString::fromStdString(path));
+        log_.Clear();
+        stop = 0;
+        int32_t frame = 0;
+        ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
+        ASSERT_EQ(frame, 1);
+        XEVVEKHelper* helper = image.GetHelper();
+        ASSERT_NE(helper, nullptr);
+        const uint64_t kept = helper->AccountCharge();
+        ASSERT_GT(kept, 0u);
+
+        log_.Reset();
+        switch (end) {
+        case End::StopBefore: stop = 1; break;
+        case End::StopAtFirstRequest:
+        case End::StopInStaging:
+            log_.stopAfter = &stop;
+            log_.stopAt = end == End::StopAtFirstRequest ? 1 : 2;
+            break;
+        case End::ReadFails:
+            log_.cutPath = path;
+            log_.cutTo = uintmax_t(pixelOffset + kFrameBytes + 1000);
+            break;
+        case End::FoundLoaded:
+            // Another reader's frame arrives while this load reads the medium.
+            log_.actAt = 1;
+            log_.act = [helper] {
+                auto* decoded = new FrameImageInfo;
+                decoded->Allocate(uint32_t(kFrameBytes));
+                std::lock_guard<PlatRecursiveLock> guard(helper->lock);
+                helper->AddFrame(1, decoded);
+            };
+            break;
+        }
+        frame = 1;
+        image.LoadImage(frame, XEVWindowHandle(), 1, &stop);
+        if (end == End::ReadFails) {
+            std::filesystem::copy_file(original, path, std::filesystem::copy_options::overwrite_existing);
+            std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+            EXPECT_EQ(helper->statusCode, -2003);
+            EXPECT_FALSE(helper->IsFrameLoaded(1));
+        }
+        log_.Clear();
+        stop = 0;
+        frame = 2;
+        const size_t logged = SlowDiscLog().size();
+        ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
+        // The pixel element's 12-byte header and the frame's samples: two requests.
+        EXPECT_EQ(log_.requests, 2);
+        EXPECT_EQ(log_.bytes, kFrameBytes + 12);
+        // At the drive: the frame, and after each of the two requests the window the mount reads
+        // ahead, a page each side.
+        const std::vector<SlowDiscEvent> events = SlowDiscLog();
+        int64_t driveBytes = 0;
+        for (size_t i = logged; i < events.size(); ++i) {
+            driveBytes += events[i].path == path ? events[i].driveBytes : 0;
+        }
+        EXPECT_LE(driveBytes, kFrameBytes + 2 * (128 * 1024 + 4096));
+        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+        ASSERT_EQ(image.GetHelper(), helper);
+        EXPECT_TRUE(FrameMatches(helper->GetFrame(2), 2, kRows, kCols));
+        EXPECT_EQ(helper->AccountCharge(), kept);
+        EXPECT_EQ(GetLoadState().AccountOf(image.disc)->Held(), kept);
+        EXPECT_FALSE(helper->HeaderLent());
+    }
+}
+
+// What the load reads of the file ahead of the image's lock reaches the image for a later
+// frame decoded by the kept header, also after a stopped one: the rescale, window and frame
+// count as pydicom reads them, what the decode makes of a slope below 0.01, the colour flag and
+// the corner's orientation.
+TEST_F(StagedReadTest, ValuesReadAheadReachTheImageForALaterFrame)
+{
+    struct Case {
+        const char* kind;
+        int frames;
+    };
+    for (const Case& c : {Case{"rescaled", 4}, Case{"rgb", 3}}) {
+        SCOPED_TRACE(c.kind);
+        const std::string path = temp_ / (std::string("values") + c.kind + ".dcm");
+        const std::map<std::string, double> file = WriteLongHeaderFrames(path, c.frames, 64, 64, 200, c.kind);
+        ImageInfo image;
+        image.SetFilePath(QString::fromStdString(path));
+        std::atomic<int32_t> stop{0};
+        int32_t frame = 0;
+        ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
+        log_.Clear();
+        log_.stopAfter = &stop;
+        log_.stopAt = 1;
+        image.LoadImage(frame, XEVWindowHandle(), 1, &stop);
+        log_.Clear();
+        stop = 0;
+        frame = 2;
+        ASSERT_EQ(image.LoadImage(frame, XEVWindowHandle(), 1, &stop), 1);
+        std::lock_guard<PlatRecursiveLock> guard(image.GetLock());
+        const XEVVEKHelper* helper = image.GetHelper();
+        ASSERT_NE(helper, nullptr);
+        const FrameImageInfo* record = helper->GetFrame(2);
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(helper->frameCount, int32_t(file.at("frames")));
+        EXPECT_EQ(helper->colorFlag, int32_t(file.at("colour")));
+        // Patient's column direction is foot-ward, its rows run front to back.
+        EXPECT_EQ(helper->orientationLetters[0], QStringLiteral("A"));
+        EXPECT_EQ(helper->orientationLetters[2], QStringLiteral("H"));
+        if (file.count("slope") != 0) {
+            EXPECT_DOUBLE_EQ(record->rescaleSlope, file.at("slope"));
+            EXPECT_DOUBLE_EQ(record->rescaleIntercept, file.at("intercept"));
+            EXPECT_EQ(record->rescaleType, QStringLiteral("HU"));
+            EXPECT_DOUBLE_EQ(helper->windowCenter, file.at("centre"));
+            EXPECT_DOUBLE_EQ(helper->windowWidth, file.at("width"));
+            EXPECT_EQ(helper->smallSlope, 1);
+            EXPECT_DOUBLE_EQ(helper->smallSlopeIntercept, file.at("intercept") * 0.99);
+        }
+    }
 }

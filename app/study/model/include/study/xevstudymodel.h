@@ -92,6 +92,9 @@ private:
     };
     // False when there is nothing to load (no path, or memory short: then said to notify).
     bool PlanLoad(int32_t& frame, int32_t forced, LoadPlan& plan, const XEVWindowHandle& notify);
+    // Ends the plan's lend, however its load went: the header goes back to the helper that lent
+    // it; what the helper cannot keep is freed once the lock is released.
+    void EndLend(LoadPlan& plan);
     bool MakeHelper();
 
     // The file failed as a whole, or that frame of it did: the failure is made the helper's

@@ -147,7 +147,35 @@ private:
     bool built_ = false;
 };
 
-class XEVVEKHelper {
+// What a load reads of its file beside the frame's own values: the file's values with its first
+// frame, the last frame's corner values, and what the decode found of the file. One struct, so
+// that a load's own reader and the image hand them over whole and none is left behind.
+struct XEVFileValues {
+    int32_t frameCount = 0;
+    QString transferSyntax;
+    QString lossyFlag;
+    QString sopClassUid;
+    double rescaleIntercept = 0;
+    double rescaleSlope = 1.0;
+    QString rescaleType;
+    int32_t windowPresent = 0;
+    double windowCenter = 0;
+    double windowWidth = 0;
+    int32_t modalityLutPresent = 0;
+    std::vector<int32_t> modalityLutDescriptor;
+    std::vector<int32_t> modalityLutData;
+    int32_t voiLutPresent = 0;
+    std::vector<int32_t> voiLutDescriptor;
+    std::vector<int32_t> voiLutData;
+    // Set by the decode: memory holds 100 x value (a slope below 0.01), a colour frame.
+    int32_t smallSlope = 0;
+    double smallSlopeIntercept = 0;
+    int32_t colorFlag = 0;
+    QString orientationLetters[4];
+    QString mammoLabel;
+};
+
+class XEVVEKHelper : public XEVFileValues {
 public:
     static constexpr int32_t kStatusDicomDirFailed = -1001;
     static constexpr int32_t kStatusOutOfMemory = -2;
@@ -244,6 +272,10 @@ public:
     // values and its kept header, lent to the load under the lock (false: none to lend).
     bool LendHeader(XEVAheadValues& ahead);
     bool HeaderLent() const { return headerLent_; }
+    // Takes back the header this helper lent, however the load ended (stopped, failed, its frame
+    // found loaded), and keeps it as a load would; false when it lent none or cannot take it,
+    // and the caller frees what is left of it with no lock held. Ends the lend either way.
+    bool TakeBackHeader(XEVAheadValues& ahead);
     // Reads the values from header (the load's own), with no lock held.
     static void ReadAhead(XEVAheadValues& ahead, const VEK_DICOMInfo& header, const QString& path, int32_t frame,
                           uint64_t fileSize);
@@ -325,12 +357,7 @@ public:
     std::shared_ptr<XEVDiscAccount> account;
     VEK_DICOMInfo dicomInfo;
     VEK_Header header;
-    int32_t frameCount = 0;
-    QString transferSyntax;
-    QString lossyFlag;
     QString fileText3;
-    double rescaleIntercept = 0;
-    double rescaleSlope = 1.0;
     int32_t allFramesLoaded = 0;
     const uint8_t* displayData = nullptr;
     uint32_t displaySize = 0;
@@ -346,23 +373,6 @@ public:
     int32_t loaderFlag = 0;
     int32_t viewFlag = 0;
 
-    // File values read with frame 0.
-    QString sopClassUid;
-    QString rescaleType;
-    int32_t windowPresent = 0;
-    double windowCenter = 0;
-    double windowWidth = 0;
-    int32_t modalityLutPresent = 0;
-    std::vector<int32_t> modalityLutDescriptor;
-    std::vector<int32_t> modalityLutData;
-    int32_t voiLutPresent = 0;
-    std::vector<int32_t> voiLutDescriptor;
-    std::vector<int32_t> voiLutData;
-    int32_t smallSlope = 0;
-    double smallSlopeIntercept = 0;
-    int32_t colorFlag = 0;
-    QString orientationLetters[4];
-    QString mammoLabel;
     // Render inputs set by the view: 1 smooth, 2 nearest neighbour, else no scaling; the
     // user's black/white inversion.
     int32_t scaleMode = 1;
@@ -386,7 +396,7 @@ private:
     void ResetFileValues();
     // The values of the file read from dicomInfo; fileSize bounds the frames it can hold.
     void ReadFileValues(uint64_t fileSize);
-    void CopyFileValues(const XEVVEKHelper& from);
+    XEVFileValues& FileValues() { return *this; }
     void ReadModalityLut();
     void ReadRescale();
     void ReadVoiLut();
