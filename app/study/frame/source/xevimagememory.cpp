@@ -64,8 +64,8 @@ void HandOut(void* block, size_t n, size_t size, bool kept)
     XEV_UNPOISON(block, n);
     XEV_POISON(static_cast<uint8_t*>(block) + n, size - n);
 #if defined(XEV_ADDRESS_CHECKER)
-    // As the checker's malloc fills its blocks: a read of bytes never written shows, where a
-    // kept block would give the last image's.
+    // With the byte the checker's malloc fills its blocks with: a read of bytes never written
+    // shows, where a kept block would give the last image's.
     if (kept) {
         std::memset(block, 0xBE, n);
     }
