@@ -28,6 +28,10 @@
  * the file the head last read and starts within 256 KiB of where the head stopped; else it
  * pays the seek first, then its size / rate. Cached pages cost nothing.
  *
+ * POSIX_FADV_WILLNEED on a range reads it ahead without making the caller wait: the head takes
+ * it after the work asked before it, its pages coming in order at the rate, and a read of a
+ * page still coming waits for that page only. The log has it as a read marked ahead.
+ *
  * A stream read holds its stream's lock for the whole read, cost included, as a read of the
  * kernel under the C library's does.
  *
@@ -135,6 +139,7 @@ struct kv_slowdisc_entry {
     long long offset;
     long long length;
     long long driveBytes; /* what it cost the drive: 0 when the cache served it */
+    int ahead;            /* a read ahead asked for (POSIX_FADV_WILLNEED), not a read */
 };
 static pthread_mutex_t log_ = PTHREAD_MUTEX_INITIALIZER;
 static struct kv_slowdisc_entry* entries_;
@@ -165,6 +170,20 @@ static int64_t headEnd_;
 static uint64_t* cacheRing_;
 static size_t cacheCount_;
 static size_t cacheNext_;
+
+/* The ranges read ahead, the latest kAheads: their pages are cached from when they were asked
+ * for, but in only from startNs + their place in the range / rate. Under head_. */
+enum { kAheads = 64 };
+struct Ahead {
+    uint32_t file;
+    int64_t from;
+    int64_t to;
+    long long startNs;
+};
+static struct Ahead aheads_[kAheads];
+static size_t aheadNext_;
+/* When the head ends the read-ahead asked of it, in ns of the monotonic clock. Under head_. */
+static long long headFreeNs_;
 
 /* fd -> index + 1 of its medium file, 0 when the fd is not one of the medium's. */
 static _Atomic uint32_t fdFile_[kMaxFds];
@@ -463,28 +482,63 @@ static int64_t SizeNow(struct MediumFile* file)
     return status.st_size;
 }
 
-/* One request of at most kRequest bytes at `at`: what the cache lacks, and the read-ahead
- * window after it, cost the seek (unless sequential) and their bytes at the rate. Returns the
- * bytes the drive read; 0 past the end. Under head_. */
-static int64_t Request(uint32_t fileId, int64_t at, int64_t end, int64_t size, int64_t window)
+static long long NowNs(void)
 {
-    const int64_t requestEnd = at + kRequest < end ? at + kRequest : end;
-    int64_t missing = Cache(fileId, at, requestEnd, size);
-    if (missing == 0) {
-        return 0;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (long long)now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+/* When the last page of [from, to) of the file that a read-ahead still brings is in; 0 when
+ * none is coming. Under head_. */
+static long long ArrivalOf(uint32_t fileId, int64_t from, int64_t to)
+{
+    long long latest = 0;
+    for (size_t k = 0; k < kAheads; ++k) {
+        const struct Ahead* ahead = &aheads_[k];
+        if (ahead->file != fileId || ahead->to <= from || ahead->from >= to) {
+            continue;
+        }
+        const int64_t last = to < ahead->to ? to : ahead->to;
+        const long long in = ahead->startNs + (long long)((double)(last - ahead->from) * 1e9 / rate_);
+        latest = in > latest ? in : latest;
     }
-    const int64_t aheadEnd = requestEnd + window < size ? requestEnd + window : size;
-    missing += Cache(fileId, requestEnd, aheadEnd, size);
+    return latest;
+}
+
+/* Whether a request at `at` of the file follows where the head stopped, counting the seek
+ * when not. Under head_. */
+static int Sequential(uint32_t fileId, int64_t at)
+{
     const int64_t distance = at > headEnd_ ? at - headEnd_ : headEnd_ - at;
     const int sequential = headFile_ == fileId && distance <= kNearBytes;
     if (!sequential) {
         atomic_fetch_add(&seeks_, 1);
     }
+    return sequential;
+}
+
+/* One request of at most kRequest bytes at `at`: what the cache lacks, and the read-ahead
+ * window after it, cost the seek (unless sequential) and their bytes at the rate, after the
+ * read-ahead asked before; pages a read-ahead still brings cost the wait for them. Returns the
+ * bytes the drive read; 0 past the end. Under head_. */
+static int64_t Request(uint32_t fileId, int64_t at, int64_t end, int64_t size, int64_t window)
+{
+    const int64_t requestEnd = at + kRequest < end ? at + kRequest : end;
+    const long long arrival = ArrivalOf(fileId, at, requestEnd);
+    int64_t missing = Cache(fileId, at, requestEnd, size);
+    if (missing == 0) {
+        SleepMs((double)(arrival - NowNs()) / 1e6);
+        return 0;
+    }
+    const int64_t aheadEnd = requestEnd + window < size ? requestEnd + window : size;
+    missing += Cache(fileId, requestEnd, aheadEnd, size);
+    const int sequential = Sequential(fileId, at);
     atomic_fetch_add(&bytes_, missing);
-    const double ms = (sequential ? 0.0 : (double)seekMs_) + (double)missing * 1000.0 / rate_;
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    atomic_store(&busyUntil_, (long long)now.tv_sec * 1000000000LL + now.tv_nsec + (long long)(ms * 1e6));
+    const long long now = NowNs();
+    const double queuedMs = headFreeNs_ > now ? (double)(headFreeNs_ - now) / 1e6 : 0.0;
+    const double ms = queuedMs + (sequential ? 0.0 : (double)seekMs_) + (double)missing * 1000.0 / rate_;
+    atomic_store(&busyUntil_, now + (long long)(ms * 1e6));
     SleepMs(ms);
     headFile_ = fileId;
     headEnd_ = aheadEnd;
@@ -527,8 +581,8 @@ static void Cost(uint32_t fileId, int64_t offset, size_t length, int64_t window)
         return;
     }
     const int thread = (int)syscall(SYS_gettid);
-    struct kv_slowdisc_entry entry = {-1, 0,      (int)fileId,       thread, thread == getpid(), readerPriority_,
-                                      0,  offset, (long long)length, 0};
+    struct kv_slowdisc_entry entry = {
+        -1, 0, (int)fileId, thread, thread == getpid(), readerPriority_, 0, offset, (long long)length, 0, 0};
     const long spinup = atomic_exchange(&spinupMs_, 0);
     int64_t end = offset + (int64_t)length;
     for (int64_t at = offset; at < end;) {
@@ -727,7 +781,7 @@ KV_EXPORT void kv_slowdisc_reader_priority(int priority)
     const int thread = (int)syscall(SYS_gettid);
     struct kv_slowdisc_entry entry = {
         now, now, 0, thread, thread == getpid(), priority >= 0 ? priority : readerPriority_, priority >= 0 ? 1 : 2,
-        0,   0,   0};
+        0,   0,   0, 0};
     Log(entry);
     readerPriority_ = priority;
 }
@@ -966,12 +1020,56 @@ KV_EXPORT int close(int fd)
     return real_close(fd);
 }
 
-/* The advice that sets the read-ahead stays with the descriptor; the others change nothing. */
-static void Advise(int fd, int advice, int result)
+/* [offset, offset + length) of fd's file (length 0: to its end) read ahead: the head takes it
+ * after what was asked before, and the caller goes on at once. */
+static void ReadAhead(int fd, int64_t offset, int64_t length)
 {
-    if (result == 0 && fd >= 0 && fd < kMaxFds &&
-        (advice == POSIX_FADV_NORMAL || advice == POSIX_FADV_RANDOM || advice == POSIX_FADV_SEQUENTIAL)) {
+    const uint32_t fileId = FileOf(fd);
+    if (fileId == 0 || offset < 0 || length < 0) {
+        return;
+    }
+    const int thread = (int)syscall(SYS_gettid);
+    struct kv_slowdisc_entry entry = {0,      0, (int)fileId, thread, thread == getpid(), readerPriority_, 0,
+                                      offset, 0, 0,           1};
+    pthread_mutex_lock(&head_);
+    const int64_t size = SizeNow(&files_[fileId - 1]);
+    const int64_t to = length == 0 || offset + length > size ? size : offset + length;
+    if (offset >= to) {
+        pthread_mutex_unlock(&head_);
+        return;
+    }
+    const long long now = NowNs();
+    long long startNs = headFreeNs_ > now ? headFreeNs_ : now;
+    const int64_t missing = Cache(fileId, offset, to, size);
+    if (missing > 0) {
+        startNs += Sequential(fileId, offset) ? 0 : (long long)seekMs_ * 1000000LL;
+        atomic_fetch_add(&bytes_, missing);
+        aheads_[aheadNext_] = (struct Ahead){fileId, offset, to, startNs};
+        aheadNext_ = (aheadNext_ + 1) % kAheads;
+        headFreeNs_ = startNs + (long long)((double)missing * 1e9 / rate_);
+        atomic_store(&busyUntil_, headFreeNs_);
+        headFile_ = fileId;
+        headEnd_ = to;
+    }
+    entry.start = atomic_fetch_add(&order_, 1);
+    pthread_mutex_unlock(&head_);
+    entry.end = atomic_fetch_add(&order_, 1);
+    entry.length = to - offset;
+    entry.driveBytes = missing;
+    Log(entry);
+}
+
+/* The advice that sets the read-ahead stays with the descriptor; a range asked for is read
+ * ahead; the others change nothing. */
+static void Advise(int fd, off64_t offset, off64_t length, int advice, int result)
+{
+    if (result != 0 || fd < 0 || fd >= kMaxFds) {
+        return;
+    }
+    if (advice == POSIX_FADV_NORMAL || advice == POSIX_FADV_RANDOM || advice == POSIX_FADV_SEQUENTIAL) {
         atomic_store(&fdAdvice_[fd], advice);
+    } else if (advice == POSIX_FADV_WILLNEED) {
+        ReadAhead(fd, (int64_t)offset, (int64_t)length);
     }
 }
 
@@ -979,7 +1077,7 @@ KV_EXPORT int posix_fadvise(int fd, off_t offset, off_t length, int advice)
 {
     RESOLVE(posix_fadvise);
     const int result = real_posix_fadvise(fd, offset, length, advice);
-    Advise(fd, advice, result);
+    Advise(fd, offset, length, advice, result);
     return result;
 }
 
@@ -987,7 +1085,7 @@ KV_EXPORT int posix_fadvise64(int fd, off64_t offset, off64_t length, int advice
 {
     RESOLVE(posix_fadvise64);
     const int result = real_posix_fadvise64(fd, offset, length, advice);
-    Advise(fd, advice, result);
+    Advise(fd, offset, length, advice, result);
     return result;
 }
 

@@ -164,6 +164,7 @@ std::vector<SlowDiscEvent> SlowDiscLog()
         long long offset;
         long long length;
         long long driveBytes;
+        int ahead;
     };
     using LogCall = long (*)(Entry*, long);
     using PathCall = const char* (*)(int);
@@ -187,6 +188,7 @@ std::vector<SlowDiscEvent> SlowDiscLog()
         event.offset = entry.offset;
         event.length = entry.length;
         event.driveBytes = entry.driveBytes;
+        event.ahead = entry.ahead != 0;
         events.push_back(std::move(event));
     }
     return events;

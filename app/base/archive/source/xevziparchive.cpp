@@ -63,19 +63,18 @@ bool IsSeparator(char c)
     return c == '/' || c == '\\';
 }
 
-std::vector<std::string> SplitPath(const std::string& path)
+// The parts between separators, as views of path: names of thousands of bytes are split once
+// each, without copying them a character at a time.
+std::vector<std::string_view> SplitPath(std::string_view path)
 {
-    std::vector<std::string> parts;
-    std::string part;
-    for (const char c : path) {
-        if (IsSeparator(c)) {
-            parts.push_back(part);
-            part.clear();
-        } else {
-            part += c;
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    for (size_t at = 0; at <= path.size(); ++at) {
+        if (at == path.size() || IsSeparator(path[at])) {
+            parts.push_back(path.substr(start, at - start));
+            start = at + 1;
         }
     }
-    parts.push_back(part);
     return parts;
 }
 
@@ -83,18 +82,23 @@ std::vector<std::string> SplitPath(const std::string& path)
 bool NormalisePath(const std::string& path, std::vector<std::string>& parts)
 {
     parts.clear();
-    for (const std::string& part : SplitPath(path)) {
+    std::vector<std::string_view> kept;
+    for (const std::string_view part : SplitPath(path)) {
         if (part.empty() || part == ".") {
             continue;
         }
         if (part == "..") {
-            if (parts.empty()) {
+            if (kept.empty()) {
                 return false;
             }
-            parts.pop_back();
+            kept.pop_back();
             continue;
         }
-        parts.push_back(part);
+        kept.push_back(part);
+    }
+    parts.reserve(kept.size());
+    for (const std::string_view part : kept) {
+        parts.emplace_back(part);
     }
     return true;
 }
@@ -198,6 +202,11 @@ struct ZipReader {
     int fd = -1;
     uint64_t size = 0;
     uint64_t memberEnd = 0;
+    // A member copied whole, from memberStart: the kernel reads ahead of the copy up to
+    // advisedEnd, never past memberEnd.
+    bool streamed = false;
+    uint64_t memberStart = 0;
+    uint64_t advisedEnd = 0;
     uint64_t position = 0;
     uint64_t blockStart = 0;
     size_t blockLength = 0;
@@ -291,6 +300,27 @@ bool ReadAt(int fd, char* out, size_t size, uint64_t offset)
     return true;
 }
 
+// How far the kernel reads ahead of a member's copy: a real drive streams while the copy
+// writes, and a screen read waits no longer behind it than behind the kernel's own window.
+constexpr uint64_t kMemberReadAhead = 256 * 1024;
+
+// The descriptor stays advised random, so that the directory's and small members' reads pull
+// nothing in after them; within a member copied whole the kernel is asked for the member's
+// next bytes ahead of the copy, a half window at a time.
+void ReadAheadInMember(ZipReader& reader, uint64_t at)
+{
+    if (!reader.streamed || at < reader.memberStart || at >= reader.memberEnd) {
+        return;
+    }
+    const uint64_t until = std::min(reader.memberEnd, at + kMemberReadAhead);
+    const uint64_t from = std::max(reader.advisedEnd, at);
+    if (from >= until || (from > at && from - at >= kMemberReadAhead / 2 && until < reader.memberEnd)) {
+        return;
+    }
+    ::posix_fadvise(reader.fd, static_cast<off_t>(from), static_cast<off_t>(until - from), POSIX_FADV_WILLNEED);
+    reader.advisedEnd = until;
+}
+
 uLong ZCALLBACK ReaderRead(voidpf, voidpf stream, void* buffer, uLong size)
 {
     auto& reader = *static_cast<ZipReader*>(stream);
@@ -308,6 +338,7 @@ uLong ZCALLBACK ReaderRead(voidpf, voidpf stream, void* buffer, uLong size)
             reader.position += take;
             continue;
         }
+        ReadAheadInMember(reader, at);
         if (wanted - done >= sizeof reader.block) {
             const size_t take = wanted - done;
             if (!ReadAt(reader.fd, out + done, take, at)) {
@@ -545,9 +576,13 @@ bool IsSafeZipMember(const std::string& name, const unz_file_info64& info)
     if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0]))) {
         return false;
     }
-    for (const std::string& part : SplitPath(name)) {
-        if (part == "..") {
-            return false;
+    size_t start = 0;
+    for (size_t at = 0; at <= name.size(); ++at) {
+        if (at == name.size() || IsSeparator(name[at])) {
+            if (at - start == 2 && name[start] == '.' && name[start + 1] == '.') {
+                return false;
+            }
+            start = at + 1;
         }
     }
     return true;
@@ -714,7 +749,7 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf, const XEV
     // Read raw and inflated here, so that the declared size is a hard limit: a member
     // inflating past it stops there instead of filling the disc.
     int method = 0;
-    if (OpenCurrentRaw(method, info.compressed_size) != UNZ_OK) {
+    if (OpenCurrentRaw(method, info.compressed_size, true) != UNZ_OK) {
         return fail(kZipOpenFailed, false);
     }
     const int32_t copied = CopyMember(handle_, method, info, out.Get(), buffer.get(), packed.get(), control);
@@ -739,12 +774,16 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf, const XEV
     return kZipOk;
 }
 
-int ZipArchive::OpenCurrentRaw(int& method, uint64_t packedSize)
+int ZipArchive::OpenCurrentRaw(int& method, uint64_t packedSize, bool whole)
 {
     const int opened = unzOpenCurrentFile2(handle_, &method, nullptr, 1);
     if (opened == UNZ_OK && reader_ != nullptr) {
         const uint64_t start = unzGetCurrentFileZStreamPos64(handle_);
-        static_cast<ZipReader*>(reader_)->memberEnd = packedSize <= UINT64_MAX - start ? start + packedSize : 0;
+        auto& reader = *static_cast<ZipReader*>(reader_);
+        reader.memberEnd = packedSize <= UINT64_MAX - start ? start + packedSize : 0;
+        reader.streamed = whole;
+        reader.memberStart = start;
+        reader.advisedEnd = start;
     }
     return opened;
 }

@@ -13,10 +13,19 @@
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
+#define XEV_ADDRESS_CHECKER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define XEV_ADDRESS_CHECKER 1
+#endif
+#endif
+
+#if defined(XEV_ADDRESS_CHECKER)
 #include <sanitizer/asan_interface.h>
-// What a block's last user marked off limits (the parser's free elements) is no one's now.
+#define XEV_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
 #define XEV_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
 #else
+#define XEV_POISON(address, size) ((void)(address), (void)(size))
 #define XEV_UNPOISON(address, size) ((void)(address), (void)(size))
 #endif
 
@@ -45,6 +54,24 @@ size_t PageRounded(size_t n)
 {
     static const size_t page = size_t(sysconf(_SC_PAGESIZE));
     return (n + page - 1) / page * page;
+}
+
+// The address checker sees a block handed out as it saw one from malloc: its n bytes usable,
+// the rounding past them off limits. What a block's last user marked (the parser's free
+// elements) is no one's now.
+void HandOut(void* block, size_t n, size_t size, bool kept)
+{
+    XEV_UNPOISON(block, n);
+    XEV_POISON(static_cast<uint8_t*>(block) + n, size - n);
+#if defined(XEV_ADDRESS_CHECKER)
+    // With the byte the checker's malloc fills its blocks with: a read of bytes never written
+    // shows, where a kept block would give the last image's.
+    if (kept) {
+        std::memset(block, 0xBE, n);
+    }
+#else
+    (void)kept;
+#endif
 }
 
 std::atomic<XEVImageAllocateFunction> g_allocate{nullptr};
@@ -85,7 +112,7 @@ void* XEVTakeImagePages(size_t n)
                 void* block = it->first;
                 kept.bytes -= size;
                 kept.blocks.erase(std::next(it).base());
-                XEV_UNPOISON(block, size);
+                HandOut(block, n, size, true);
                 return block;
             }
         }
@@ -101,7 +128,7 @@ void* XEVTakeImagePages(size_t n)
     }
     kept.made.fetch_add(1, std::memory_order_relaxed);
     // A mapping may land where one let go was, its marks still on it.
-    XEV_UNPOISON(pages, size);
+    HandOut(pages, n, size, false);
     return pages;
 }
 
@@ -112,6 +139,8 @@ void XEVGiveImagePages(void* block, size_t n)
         Unmap(block, size);
         return;
     }
+    // A use after this is caught as one after free is.
+    XEV_POISON(block, size);
     std::vector<std::pair<void*, size_t>> old;
     {
         KeptMappings& kept = Kept();

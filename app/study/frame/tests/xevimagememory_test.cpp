@@ -185,4 +185,36 @@ TEST_F(ImageMemory, FramesOfOneSizeInTurnMapOnce)
     EXPECT_EQ(XEVImageMappingsMade(), beforeLast + 1);
 }
 
+// The address checker sees the mapped blocks as it sees malloc's: a block given back, kept for
+// the next load, and the rounding past a block's size are off limits, and a kept block taken
+// again does not hand its next user the last one's bytes.
+TEST_F(ImageMemory, TheAddressCheckerCatchesAUseOfAMappedBlockGivenBackOrPastItsSize)
+{
+#if !defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "only the address checker's build sees a block's limits";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Not a page multiple: the block's last page has slack after it.
+    constexpr size_t kBytes = kXEVMappedImageBytes + 1000 + 3;
+    XEVReleaseKeptImagePages();
+    auto* block = static_cast<volatile uint8_t*>(XEVTakeImagePages(kBytes));
+    ASSERT_NE(block, nullptr);
+    block[0] = 1;
+    block[kBytes - 1] = 0x5A;
+    EXPECT_DEATH(block[kBytes] = 1, "use-after-poison");
+    EXPECT_DEATH(block[kBytes + 4096 - 1003 - 1] = 1, "use-after-poison");
+
+    XEVGiveImagePages(const_cast<uint8_t*>(block), kBytes);
+    EXPECT_DEATH(block[0] = 2, "use-after-poison");
+    EXPECT_DEATH((void)block[kBytes - 1], "use-after-poison");
+
+    auto* again = static_cast<volatile uint8_t*>(XEVTakeImagePages(kBytes));
+    ASSERT_EQ(again, block);
+    EXPECT_NE(again[kBytes - 1], 0x5A);
+    again[kBytes - 1] = 1;
+    EXPECT_DEATH(again[kBytes] = 1, "use-after-poison");
+    XEVGiveImagePages(const_cast<uint8_t*>(again), kBytes);
+#endif
+}
+
 }   // namespace

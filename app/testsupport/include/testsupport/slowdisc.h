@@ -83,6 +83,7 @@ struct SlowDiscEvent {
     long long offset = 0;
     long long length = 0;
     long long driveBytes = 0;   // 0: the cache served it
+    bool ahead = false;         // a read ahead the program asked for (POSIX_FADV_WILLNEED): no one waited on it
 };
 std::vector<SlowDiscEvent> SlowDiscLog();
 

@@ -123,7 +123,8 @@ private:
     friend class ZipMemberIndex;
     friend class ZipMemberHead;
     // Opens the current entry raw; the reader's blocks stop at the end of its packedSize bytes.
-    int OpenCurrentRaw(int& method, uint64_t packedSize);
+    // A member read whole has the kernel read ahead within it.
+    int OpenCurrentRaw(int& method, uint64_t packedSize, bool whole = false);
     unzFile handle_ = nullptr;
     void* reader_ = nullptr;   // the descriptor's reader, minizip's stream
 };
