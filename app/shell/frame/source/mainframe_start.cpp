@@ -34,6 +34,7 @@ namespace {
 constexpr uint32_t kHelpMissingMessage = 10001;
 constexpr uint32_t kLoadFailedMessage = 10002;
 constexpr uint32_t kOpenFailedMessage = 10027;
+constexpr uint32_t kImageUnreadableMessage = 10008;
 constexpr uint32_t kOutOfMemoryMessage = 10044;
 
 bool OpenWithDesktop(const QString& path)
@@ -341,20 +342,24 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
 
 namespace {
 
-// Whether the image's decode has failed (its helper keeps the reason).
-bool LoadFailed(ImageInfo* image)
+// Whether the image's decode has failed; its helper's reason goes to why.
+bool LoadFailed(ImageInfo* image, QString& why)
 {
     if (image == nullptr) {
         return false;
     }
     std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
     const XEVVEKHelper* helper = image->GetHelper();
-    return helper != nullptr && helper->statusCode != 0;
+    if (helper == nullptr || helper->statusCode == 0) {
+        return false;
+    }
+    why = helper->statusText.isEmpty() ? GetMessageString(kImageUnreadableMessage) : helper->statusText.trimmed();
+    return true;
 }
 
 }   // namespace
 
-bool CMainFrame::FirstCellsLoaded() const
+bool CMainFrame::FirstCellsLoaded(QString* failure) const
 {
     CXEVImageFormView* image = GetImageFormView();
     if (startedEntries_ == 0 || image == nullptr) {
@@ -363,6 +368,8 @@ bool CMainFrame::FirstCellsLoaded() const
     // Every cell on screen that was given images counts, the slowest too: done once it shows
     // its first frame, or once its load failed.
     int32_t settled = 0;
+    int32_t shownImages = 0;
+    QString why;
     for (const auto& [id, cell] : image->ActiveCells()) {
         const QWidget* parent = cell->parentWidget();
         if (!cell->isVisible() || (parent != nullptr && !cell->geometry().intersects(parent->rect()))) {
@@ -371,6 +378,7 @@ bool CMainFrame::FirstCellsLoaded() const
         ImageInfo* shown = cell->CurrentImage();
         if (shown != nullptr && cell->HasFramePixels(cell->currentFrame)) {
             ++settled;
+            ++shownImages;
             continue;
         }
         // A cell takes its first image only when that image reports in.
@@ -381,10 +389,17 @@ bool CMainFrame::FirstCellsLoaded() const
             }
             shown = images.begin()->second;
         }
-        if (!LoadFailed(shown)) {
+        QString reason;
+        if (!LoadFailed(shown, reason)) {
             return false;
         }
+        if (why.isEmpty()) {
+            why = reason;
+        }
         ++settled;
+    }
+    if (failure != nullptr) {
+        *failure = shownImages == 0 ? why : QString();
     }
     return settled > 0;
 }

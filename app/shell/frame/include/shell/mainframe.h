@@ -167,8 +167,9 @@ public:
     // Set once the first selection was made after start-up (read by --screenshot and tests).
     int32_t StartedViewing() const { return startedEntries_ != 0 ? 1 : 0; }
     // The first selection was made and every cell of it on screen shows its frame or has
-    // failed to load it.
-    bool FirstCellsLoaded() const;
+    // failed to load it. failure, where given, gets a failed cell's reason when no cell on
+    // screen shows an image, and is emptied otherwise.
+    bool FirstCellsLoaded(QString* failure = nullptr) const;
     // Where a failed start-up load says so instead of its box (--screenshot); null restores
     // the box.
     using StartFailureReport = std::function<void(const QString& message)>;
