@@ -973,6 +973,7 @@ void ZipOpenMember::Release()
     }
     archive_.reset();
     index_.reset();
+    name_.clear();
 }
 
 int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
@@ -1009,6 +1010,7 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
         if (archive->GoTo(found->position, info, name) == kZipOk && info.uncompressed_size == found->size &&
             IsSafeZipMember(name, info) && NormalisePath(name, parts) && JoinParts(parts, 0) == indexed) {
             entry_ = *found;
+            name_ = std::move(name);
             archive_ = std::move(archive);
             index_ = std::move(index);
             return kZipOk;
@@ -1460,6 +1462,16 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
                            control);
     } catch (...) {
         return kZipNoMatch;
+    }
+}
+
+std::string ZipMemberName(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
+{
+    try {
+        ZipOpenMember member;
+        return member.Open(zipPath, extractFolder, path) == kZipOk ? member.Name() : std::string();
+    } catch (...) {
+        return std::string();
     }
 }
 

@@ -117,10 +117,17 @@ void CMainFrame::OnFileOpen()
 
 void CMainFrame::OpenChosenPath(const QString& path)
 {
-    if (path.isEmpty() || shutDown_ || fileOpenEnabled_ == 0) {
+    if (fileOpenEnabled_ == 0) {
         return;
     }
-    singleFileOpened = 0;
+    OpenDroppedPath(path);
+}
+
+void CMainFrame::OpenDroppedPath(const QString& path)
+{
+    if (path.isEmpty() || shutDown_) {
+        return;
+    }
     // The chosen file is read on the same drive: the old disc's reads go first.
     StopDiscReads();
     OpenPath(path);
@@ -246,13 +253,6 @@ void CMainFrame::BeginDisc()
     mediumGoneTold_ = false;
 }
 
-void CMainFrame::OnDiscDropped()
-{
-    // The choices made on the old disc are not the new one's: its question may be asked again.
-    ResetSelectionForOpen(true);
-    startPathUnopened_ = false;
-}
-
 void CMainFrame::ResetViewers()
 {
     if (CXEVStatusFormView* status = GetStatusPane()) {
@@ -262,9 +262,12 @@ void CMainFrame::ResetViewers()
     // The same stop as closing: every thread that reads the records ends before they go.
     ShutDownLoaders();
     startPathUnopened_ = false;
+    singleFileOpened = 0;
+    GetLoadState().memoryShortStudy = 0;
     if (CXEVListFormView* list = GetStudyList()) {
         list->loaded = 0;
         list->loadResult = 0;
+        list->selectedEntry = 0;
         list->update();
     }
     // The patient it showed went with the list.

@@ -89,12 +89,11 @@ public:
     // The title pane keeps nothing that a drop makes stale.
     void ClearTitleState() override {}
     XEVReportDialogLink* GetReportDialog(bool create) override { return frame_.GetReportDialog(create); }
-    void ReplacingDisc(bool dropped) override
+    void ReplacingDisc(bool) override { frame_.BeginDisc(); }
+    bool OpenDropped(const QString& path) override
     {
-        if (dropped) {
-            frame_.OnDiscDropped();
-        }
-        frame_.BeginDisc();
+        frame_.OpenDroppedPath(path);
+        return true;
     }
 
 private:
@@ -325,10 +324,9 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
     startedEntries_ = list->EntriesGeneration();
     list->ShowEntries();
     list->StopReadAhead();
-    // A disc with no patient leaves nothing for the tools, the report or cine to act on.
-    if (list->patients.empty()) {
-        EnablePaneControls(false);
-    }
+    // A disc with no patient leaves nothing for the tools, the report or cine to act on; one
+    // with patients gives them back, whatever route opened it and whatever failed before.
+    EnablePaneControls(!list->patients.empty());
     if (!SelectRecordedEntry()) {
         list->OpenFirstEntry();
     }

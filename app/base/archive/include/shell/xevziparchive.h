@@ -76,6 +76,13 @@ inline bool IsZipMemberRefused(int32_t code)
     return code == kZipUnreadable || code == kZipOverBudget;
 }
 
+// The member is there but its data fails its check (broken deflate stream, CRC, size): a
+// member that cannot be read, not a missing file.
+inline bool IsZipMemberBroken(int32_t code)
+{
+    return code == kZipReadFailed || code == kZipTooLarge;
+}
+
 // The extraction budget for tests; returns the one before, 0 restores kZipExtractBudget.
 uint64_t SetZipExtractBudget(uint64_t budget);
 
@@ -201,11 +208,14 @@ public:
     // Null unless open.
     ZipArchive* Archive() const { return archive_.get(); }
     const ZipMemberEntry& Entry() const { return entry_; }
+    // The member's name as the archive stores it.
+    const std::string& Name() const { return name_; }
 
 private:
     std::unique_ptr<ZipArchive> archive_;
     std::shared_ptr<const ZipMemberIndex> index_;
     ZipMemberEntry entry_;
+    std::string name_;
 };
 
 // The start of one member's data read in place: inflated as far as a reader asks, never past
@@ -307,6 +317,8 @@ bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool(
 // kZipExtractBudget).
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                          const std::string& destination, const XEVZipCopyControl* control = nullptr);
+// The name in the archive of the member ExtractZipMember would take for path; empty when none.
+std::string ZipMemberName(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
 // The declared size of the member ExtractZipMember would take for path, without reading it.
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size);

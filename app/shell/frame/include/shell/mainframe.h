@@ -244,8 +244,8 @@ public:
     // disc's boxes and questions close unanswered, its queued failures and its report not yet
     // read are dropped, and what its threads tell later reaches nothing.
     void BeginDisc();
-    // A disc dropped on the study list: it replaces the shown one as an open does.
-    void OnDiscDropped();
+    // A path dropped on the study list: opened as File Open opens it.
+    void OpenDroppedPath(const QString& path);
     void SetFileOpenEnabled(bool enabled);
     // Null without "ModeOrvix".
     QAction* FileOpenAction() const { return fileOpenAction_; }
