@@ -673,6 +673,30 @@ int32_t ZipArchive::Extract(const std::string& member, const std::string& output
     return ExtractCurrent(dirFd.Get(), outputPath.substr(slash == std::string::npos ? 0 : slash + 1));
 }
 
+int32_t ZipArchive::CheckCurrent(const XEVZipCopyControl* control)
+{
+    if (handle_ == nullptr) {
+        return kZipNotOpen;
+    }
+    unz_file_info64 info{};
+    if (unzGetCurrentFileInfo64(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        return kZipInfoFailed;
+    }
+    FdHolder sink(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kZipCopyBufferSize]);
+    std::unique_ptr<char[]> packed(new (std::nothrow) char[kZipPackedBufferSize]);
+    if (sink.Get() < 0 || buffer == nullptr || packed == nullptr) {
+        return kZipNoBuffer;
+    }
+    int method = 0;
+    if (OpenCurrentRaw(method, info.compressed_size) != UNZ_OK) {
+        return kZipOpenFailed;
+    }
+    const int32_t copied = CopyMember(handle_, method, info, sink.Get(), buffer.get(), packed.get(), control);
+    unzCloseCurrentFile(handle_);
+    return copied;
+}
+
 int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf, const XEVZipCopyControl* control)
 {
     if (handle_ == nullptr) {
@@ -1504,6 +1528,33 @@ bool ZipHasDicomDir(const std::string& zipPath)
     // An archive imported again may have been rewritten in place: its members are indexed anew.
     const std::shared_ptr<const ZipMemberIndex> index = IndexOf(zipPath, true);
     return index != nullptr && index->DicomDir() != nullptr;
+}
+
+bool ZipDicomDirIntact(const std::string& zipPath, const std::atomic<int32_t>* stop)
+{
+    try {
+        std::unique_ptr<ZipArchive> archive;
+        const std::shared_ptr<const ZipMemberIndex> index = IndexOf(zipPath, false, &archive);
+        if (index == nullptr || index->DicomDir() == nullptr) {
+            return false;
+        }
+        if (archive == nullptr) {
+            archive = std::make_unique<ZipArchive>();
+            if (archive->Open(zipPath) != kZipOk) {
+                return false;
+            }
+        }
+        unz_file_info64 info{};
+        std::string name;
+        XEVZipCopyControl control;
+        control.stop = stop;
+        const bool intact = archive->GoTo(index->DicomDir()->position, info, name) == kZipOk &&
+                            archive->CheckCurrent(&control) == kZipOk;
+        GiveBack(index, std::move(archive));
+        return intact;
+    } catch (...) {
+        return false;
+    }
 }
 
 bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)

@@ -689,8 +689,8 @@ TEST_F(DropOpenTest, ARefusedPathLeavesTheOpenDiscAsItWas)
          }},
     };
     for (const auto& [route, open] : routes) {
-        for (const std::string& path :
-             {temp_.Path() + "/nodicomdir.zip", temp_.Path() + "/truncated.zip", text, dicm}) {
+        for (const std::string& path : {temp_.Path() + "/nodicomdir.zip", temp_.Path() + "/truncated.zip",
+                                        temp_.Path() + "/brokendir.zip", text, dicm}) {
             SCOPED_TRACE(std::string(route) + " " + path);
             const int failures = Failures();
             open(path);

@@ -122,6 +122,9 @@ public:
     // declared size leaves less than the margin free (kZipNoSpace). Data past the declared
     // size stops the copy (kZipTooLarge); a failed copy leaves no file.
     int32_t ExtractCurrent(int dirFd, const std::string& leaf, const XEVZipCopyControl* control = nullptr);
+    // Reads the current entry's data through as ExtractCurrent would, writing nothing: kZipOk
+    // when it inflates to its declared size and CRC, else the copy's code.
+    int32_t CheckCurrent(const XEVZipCopyControl* control = nullptr);
     // Where the current entry's data begins in the archive, from its local header (entries of
     // the central directory that name one local header give one place), and its information.
     int32_t CurrentDataStart(uint64_t& start, unz_file_info64& info);
@@ -326,6 +329,8 @@ int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFold
 // The archive opens and holds a DICOMDIR entry. Indexes the archive anew (it may have been
 // rewritten since it was last read); the index then serves the import and its members.
 bool ZipHasDicomDir(const std::string& zipPath);
+// The archive's DICOMDIR member reads whole: its data inflates to its declared size and CRC.
+bool ZipDicomDirIntact(const std::string& zipPath, const std::atomic<int32_t>* stop = nullptr);
 // The import's archive work: the archive's DICOMDIR extracted as extractFolder/DICOMDIR,
 // after what an earlier import left there was deleted. False when the archive cannot be
 // read, has no DICOMDIR or the folder is refused; the folder is then removed again
