@@ -706,14 +706,23 @@ TEST_F(DropOpenTest, ARefusedPathLeavesTheOpenDiscAsItWas)
     }
 }
 
-// An archive whose DICOMDIR fails its check, dropped on the list, is refused; the disc dropped
-// next opens with every tool and cine button that any open gives.
+// An archive whose DICOMDIR member reads whole but is no DICOMDIR, dropped on the list, fails
+// once the viewers were cleared for it: the list, the patient view and the tools then say that
+// nothing is open. The disc dropped next opens with every tool and cine button that any open
+// gives.
 TEST_F(DropOpenTest, ADiscDroppedAfterAFailedArchiveOpensWithItsTools)
 {
     const ShownDisc opened = OpenSample();
-    Drop(temp_.Path() + "/brokendir.zip");
+    CXEVPatientView blankView;
+    blankView.resize(Title().PatientView().size());
+    Drop(temp_.Path() + "/notdicomdir.zip");
     ASSERT_TRUE(PumpUntil([this] { return Failures() > 0; }, 30000));
     EXPECT_EQ(box.texts.back(), GetMessageString(10027));
+    const ShownDisc failed = Shown();
+    EXPECT_TRUE(failed.shape.empty());
+    EXPECT_TRUE(failed.header == Grab(blankView));
+    EXPECT_TRUE(failed.image.isEmpty());
+    EXPECT_EQ(failed.tools, std::vector<bool>(opened.tools.size(), false));
     Drop(kSample + "/DICOMDIR");
     WaitLoaded();
     ASSERT_TRUE(PumpUntil([this] { return Title().PatientView().Filled() == 1 && LoadedCell() != nullptr; }, 30000));

@@ -4,6 +4,7 @@ OUT/nodicomdir.zip: every file but the DICOMDIR. OUT/truncated.zip: the whole di
 half (no central directory). OUT/brokendir.zip and OUT/brokenmember.zip: the whole disc under
 CD/, deflated, with bytes in the middle of the compressed data of CD/DICOMDIR, or of
 CD/DICOM/CT0001, inverted, so that the member fails its inflate or its CRC.
+OUT/notdicomdir.zip: the whole disc with a DICOMDIR member that reads whole but is plain text.
 """
 import os
 import sys
@@ -38,6 +39,10 @@ def damage(path, member):
 
 
 write(os.path.join(out, 'nodicomdir.zip'), '', skip=('DICOMDIR',))
+text = os.path.join(out, 'notdicomdir.zip')
+write(text, '', skip=('DICOMDIR',))
+with zipfile.ZipFile(text, 'a', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('DICOMDIR', 'plain text, no DICOMDIR\n' * 20)
 whole = os.path.join(out, 'truncated.zip')
 write(whole, '')
 with open(whole, 'r+b') as f:
