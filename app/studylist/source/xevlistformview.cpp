@@ -651,6 +651,9 @@ void CXEVListFormView::OnDropFiles(XEVLParam lParam)
     // The whole path: a cut one would open another folder.
     const QString path = drop->paths.isEmpty() ? QString() : drop->paths.front();
     drop->finished = true;
+    if (host_ != nullptr && host_->OpenDropped(path)) {
+        return;
+    }
     // The loaders are let go with the list's records below, never waited for.
     if (host_ != nullptr) {
         host_->ReplacingDisc(true);

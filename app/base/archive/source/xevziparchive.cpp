@@ -708,6 +708,30 @@ int32_t ZipArchive::Extract(const std::string& member, const std::string& output
     return ExtractCurrent(dirFd.Get(), outputPath.substr(slash == std::string::npos ? 0 : slash + 1));
 }
 
+int32_t ZipArchive::CheckCurrent(const XEVZipCopyControl* control)
+{
+    if (handle_ == nullptr) {
+        return kZipNotOpen;
+    }
+    unz_file_info64 info{};
+    if (unzGetCurrentFileInfo64(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        return kZipInfoFailed;
+    }
+    FdHolder sink(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kZipCopyBufferSize]);
+    std::unique_ptr<char[]> packed(new (std::nothrow) char[kZipPackedBufferSize]);
+    if (sink.Get() < 0 || buffer == nullptr || packed == nullptr) {
+        return kZipNoBuffer;
+    }
+    int method = 0;
+    if (OpenCurrentRaw(method, info.compressed_size) != UNZ_OK) {
+        return kZipOpenFailed;
+    }
+    const int32_t copied = CopyMember(handle_, method, info, sink.Get(), buffer.get(), packed.get(), control);
+    unzCloseCurrentFile(handle_);
+    return copied;
+}
+
 int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf, const XEVZipCopyControl* control)
 {
     if (handle_ == nullptr) {
@@ -1012,6 +1036,7 @@ void ZipOpenMember::Release()
     }
     archive_.reset();
     index_.reset();
+    name_.clear();
 }
 
 int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
@@ -1048,6 +1073,7 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
         if (archive->GoTo(found->position, info, name) == kZipOk && info.uncompressed_size == found->size &&
             IsSafeZipMember(name, info) && NormalisePath(name, parts) && JoinParts(parts, 0) == indexed) {
             entry_ = *found;
+            name_ = std::move(name);
             archive_ = std::move(archive);
             index_ = std::move(index);
             return kZipOk;
@@ -1502,6 +1528,16 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
     }
 }
 
+std::string ZipMemberName(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
+{
+    try {
+        ZipOpenMember member;
+        return member.Open(zipPath, extractFolder, path) == kZipOk ? member.Name() : std::string();
+    } catch (...) {
+        return std::string();
+    }
+}
+
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size)
 {
@@ -1531,6 +1567,33 @@ bool ZipHasDicomDir(const std::string& zipPath)
     // An archive imported again may have been rewritten in place: its members are indexed anew.
     const std::shared_ptr<const ZipMemberIndex> index = IndexOf(zipPath, true);
     return index != nullptr && index->DicomDir() != nullptr;
+}
+
+bool ZipDicomDirIntact(const std::string& zipPath, const std::atomic<int32_t>* stop)
+{
+    try {
+        std::unique_ptr<ZipArchive> archive;
+        const std::shared_ptr<const ZipMemberIndex> index = IndexOf(zipPath, false, &archive);
+        if (index == nullptr || index->DicomDir() == nullptr) {
+            return false;
+        }
+        if (archive == nullptr) {
+            archive = std::make_unique<ZipArchive>();
+            if (archive->Open(zipPath) != kZipOk) {
+                return false;
+            }
+        }
+        unz_file_info64 info{};
+        std::string name;
+        XEVZipCopyControl control;
+        control.stop = stop;
+        const bool intact = archive->GoTo(index->DicomDir()->position, info, name) == kZipOk &&
+                            archive->CheckCurrent(&control) == kZipOk;
+        GiveBack(index, std::move(archive));
+        return intact;
+    } catch (...) {
+        return false;
+    }
 }
 
 bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)

@@ -31,11 +31,12 @@ void ShowOpenFailure(QWidget* parent)
     XEVShowFailureText(parent, GetMessageString(10027));
 }
 
-// The archive opens and names a DICOMDIR: checked before anything shown is touched, so that
-// such a failure changes nothing.
-bool ArchiveHasDicomDir(const QString& zipPath)
+// The archive opens and holds a DICOMDIR that reads whole: checked before anything shown is
+// touched, so that such a failure changes nothing.
+bool ArchiveHasDicomDir(const QString& zipPath, const std::atomic<int32_t>* stop)
 {
-    return ZipHasDicomDir(XEVNativePath(zipPath));
+    const std::string native = XEVNativePath(zipPath);
+    return ZipHasDicomDir(native) && ZipDicomDirIntact(native, stop);
 }
 
 // A path inside the extraction folder is the archive's own file; the archive stays then.
@@ -117,10 +118,17 @@ void CMainFrame::OnFileOpen()
 
 void CMainFrame::OpenChosenPath(const QString& path)
 {
-    if (path.isEmpty() || shutDown_ || fileOpenEnabled_ == 0) {
+    if (fileOpenEnabled_ == 0) {
         return;
     }
-    singleFileOpened = 0;
+    OpenDroppedPath(path);
+}
+
+void CMainFrame::OpenDroppedPath(const QString& path)
+{
+    if (path.isEmpty() || shutDown_) {
+        return;
+    }
     // The chosen file is read on the same drive: the old disc's reads go first.
     StopDiscReads();
     OpenPath(path);
@@ -246,13 +254,6 @@ void CMainFrame::BeginDisc()
     mediumGoneTold_ = false;
 }
 
-void CMainFrame::OnDiscDropped()
-{
-    // The choices made on the old disc are not the new one's: its question may be asked again.
-    ResetSelectionForOpen(true);
-    startPathUnopened_ = false;
-}
-
 void CMainFrame::ResetViewers()
 {
     if (CXEVStatusFormView* status = GetStatusPane()) {
@@ -262,9 +263,12 @@ void CMainFrame::ResetViewers()
     // The same stop as closing: every thread that reads the records ends before they go.
     ShutDownLoaders();
     startPathUnopened_ = false;
+    singleFileOpened = 0;
+    GetLoadState().memoryShortStudy = 0;
     if (CXEVListFormView* list = GetStudyList()) {
         list->loaded = 0;
         list->loadResult = 0;
+        list->selectedEntry = 0;
         list->update();
     }
     // The patient it showed went with the list.
@@ -314,28 +318,29 @@ void CMainFrame::ImportArchive(const QString& zipPath, std::function<void()> fai
 {
     // The archive lies on the medium: it is read on a worker while the window answers.
     auto hasDicomDir = std::make_shared<bool>(false);
-    RunThen([zipPath, hasDicomDir](const std::atomic<int32_t>*) { *hasDicomDir = ArchiveHasDicomDir(zipPath); },
-            [this, zipPath, hasDicomDir, failed] {
-                if (!*hasDicomDir) {
-                    failed();
-                    return;
-                }
-                SetFullScreen(false);
-                // The loaders read the files under the extraction folder, which the import replaces.
-                ResetViewers();
-                EnablePaneControls(false);
-                auto dicomDir = std::make_shared<QString>();
-                RunThen([zipPath, dicomDir](const std::atomic<int32_t>*) { *dicomDir = ImportZipArchive(zipPath); },
-                        [this, dicomDir, failed] {
-                            if (dicomDir->isEmpty()) {
-                                failed();
-                                return;
-                            }
-                            ResetViewers();
-                            ResetSelectionForOpen(false);
-                            startPathUnopened_ = true;
-                            StartDicomDirLoad(*dicomDir);
-                            EnablePaneControls(true);
-                        });
-            });
+    RunThen(
+        [zipPath, hasDicomDir](const std::atomic<int32_t>* stop) { *hasDicomDir = ArchiveHasDicomDir(zipPath, stop); },
+        [this, zipPath, hasDicomDir, failed] {
+            if (!*hasDicomDir) {
+                failed();
+                return;
+            }
+            SetFullScreen(false);
+            // The loaders read the files under the extraction folder, which the import replaces.
+            ResetViewers();
+            EnablePaneControls(false);
+            auto dicomDir = std::make_shared<QString>();
+            RunThen([zipPath, dicomDir](const std::atomic<int32_t>*) { *dicomDir = ImportZipArchive(zipPath); },
+                    [this, dicomDir, failed] {
+                        if (dicomDir->isEmpty()) {
+                            failed();
+                            return;
+                        }
+                        ResetViewers();
+                        ResetSelectionForOpen(false);
+                        startPathUnopened_ = true;
+                        StartDicomDirLoad(*dicomDir);
+                        EnablePaneControls(true);
+                    });
+        });
 }

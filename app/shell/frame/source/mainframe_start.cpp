@@ -34,6 +34,7 @@ namespace {
 constexpr uint32_t kHelpMissingMessage = 10001;
 constexpr uint32_t kLoadFailedMessage = 10002;
 constexpr uint32_t kOpenFailedMessage = 10027;
+constexpr uint32_t kImageUnreadableMessage = 10008;
 constexpr uint32_t kOutOfMemoryMessage = 10044;
 
 bool OpenWithDesktop(const QString& path)
@@ -88,12 +89,11 @@ public:
     // The title pane keeps nothing that a drop makes stale.
     void ClearTitleState() override {}
     XEVReportDialogLink* GetReportDialog(bool create) override { return frame_.GetReportDialog(create); }
-    void ReplacingDisc(bool dropped) override
+    void ReplacingDisc(bool) override { frame_.BeginDisc(); }
+    bool OpenDropped(const QString& path) override
     {
-        if (dropped) {
-            frame_.OnDiscDropped();
-        }
-        frame_.BeginDisc();
+        frame_.OpenDroppedPath(path);
+        return true;
     }
 
 private:
@@ -324,10 +324,9 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
     startedEntries_ = list->EntriesGeneration();
     list->ShowEntries();
     list->StopReadAhead();
-    // A disc with no patient leaves nothing for the tools, the report or cine to act on.
-    if (list->patients.empty()) {
-        EnablePaneControls(false);
-    }
+    // A disc with no patient leaves nothing for the tools, the report or cine to act on; one
+    // with patients gives them back, whatever route opened it and whatever failed before.
+    EnablePaneControls(!list->patients.empty());
     if (!SelectRecordedEntry()) {
         list->OpenFirstEntry();
     }
@@ -341,20 +340,24 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
 
 namespace {
 
-// Whether the image's decode has failed (its helper keeps the reason).
-bool LoadFailed(ImageInfo* image)
+// Whether the image's decode has failed; its helper's reason goes to why.
+bool LoadFailed(ImageInfo* image, QString& why)
 {
     if (image == nullptr) {
         return false;
     }
     std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
     const XEVVEKHelper* helper = image->GetHelper();
-    return helper != nullptr && helper->statusCode != 0;
+    if (helper == nullptr || helper->statusCode == 0) {
+        return false;
+    }
+    why = helper->statusText.isEmpty() ? GetMessageString(kImageUnreadableMessage) : helper->statusText.trimmed();
+    return true;
 }
 
 }   // namespace
 
-bool CMainFrame::FirstCellsLoaded() const
+bool CMainFrame::FirstCellsLoaded(QString* failure) const
 {
     CXEVImageFormView* image = GetImageFormView();
     if (startedEntries_ == 0 || image == nullptr) {
@@ -363,6 +366,8 @@ bool CMainFrame::FirstCellsLoaded() const
     // Every cell on screen that was given images counts, the slowest too: done once it shows
     // its first frame, or once its load failed.
     int32_t settled = 0;
+    int32_t shownImages = 0;
+    QString why;
     for (const auto& [id, cell] : image->ActiveCells()) {
         const QWidget* parent = cell->parentWidget();
         if (!cell->isVisible() || (parent != nullptr && !cell->geometry().intersects(parent->rect()))) {
@@ -371,6 +376,7 @@ bool CMainFrame::FirstCellsLoaded() const
         ImageInfo* shown = cell->CurrentImage();
         if (shown != nullptr && cell->HasFramePixels(cell->currentFrame)) {
             ++settled;
+            ++shownImages;
             continue;
         }
         // A cell takes its first image only when that image reports in.
@@ -381,10 +387,17 @@ bool CMainFrame::FirstCellsLoaded() const
             }
             shown = images.begin()->second;
         }
-        if (!LoadFailed(shown)) {
+        QString reason;
+        if (!LoadFailed(shown, reason)) {
             return false;
         }
+        if (why.isEmpty()) {
+            why = reason;
+        }
         ++settled;
+    }
+    if (failure != nullptr) {
+        *failure = shownImages == 0 ? why : QString();
     }
     return settled > 0;
 }

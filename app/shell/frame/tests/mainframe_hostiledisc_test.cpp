@@ -72,7 +72,8 @@ TEST_F(HostileDiscTest, DamagedDiscShowsWhatIsIntact)
 }
 
 // The disc zipped with OK1 as 2 GiB of zeros in 2 MB declared as its real size: that member
-// stops at the declared size and fails as a missing file would, the rest shows; an archive
+// stops at the declared size and fails as a member that cannot be read, named as the archive
+// holds it, the rest shows; an archive
 // whose DICOMDIR does not fit the free space fails with the open's message.
 TEST_F(HostileDiscTest, ZippedBombStopsAtItsDeclaredSize)
 {
@@ -95,12 +96,14 @@ TEST_F(HostileDiscTest, ZippedBombStopsAtItsDeclaredSize)
     const std::string kestro = GetLoadState().GetExtractFolder();
     EXPECT_FALSE(fs::exists(kestro + "/IMG/OK1"));
 
-    // The bomb's cell fails with the missing-file message, beside the two that show; nothing
-    // of the bomb stays.
+    // The bomb's cell fails with the unreadable-image message, beside the two that show;
+    // nothing of the bomb stays.
     EXPECT_EQ(ShowSeries(Series(0), 2).size(), 2u);
     PumpUntil([&] { return !box.texts.empty(); }, 10000);
     ASSERT_EQ(box.texts.size(), 1u);
-    EXPECT_TRUE(box.texts[0].contains(QString::fromStdString(kestro + "/IMG/OK1"))) << box.texts[0].toStdString();
+    EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << box.texts[0].toStdString();
+    EXPECT_TRUE(box.texts[0].contains(QString::fromStdString(zip + "/IMG/OK1"))) << box.texts[0].toStdString();
+    EXPECT_FALSE(box.texts[0].contains(QString::fromStdString(kestro))) << box.texts[0].toStdString();
     EXPECT_FALSE(fs::exists(kestro + "/IMG/OK1"));
     for (const auto& entry :
          fs::recursive_directory_iterator(temp_.Path() + "/kestro-" + std::to_string(::geteuid()))) {

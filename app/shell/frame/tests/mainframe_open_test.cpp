@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "platform/platfile.h"
 #include "shell/xev_uistring.h"
 #include "shell/xevfileopen.h"
+#include "shell/xevsplitterwnd.h"
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
@@ -609,4 +611,139 @@ TEST_F(FileOpenTest, FileOpenNeverWaitsForItsWorkerNorDoesTheFramesEnd)
     heldOpen = nullptr;
     // The fixture's end closes a frame of its own.
     ShowFrameWithList();
+}
+
+namespace {
+
+// What describes the open disc: the list's shape, the patient view, a cell's image and
+// which tool and cine buttons can be pressed.
+struct ShownDisc {
+    std::vector<size_t> shape;
+    QImage header;
+    QString image;
+    std::vector<bool> tools;
+};
+
+}   // namespace
+
+class DropOpenTest : public FileOpenTest {
+protected:
+    void SetUp() override
+    {
+        FileOpenTest::SetUp();
+        const std::string command =
+            "/usr/bin/python3 " + kFrameData + "/write_damaged_zips.py " + kSample + " " + temp_.Path();
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        frame->OnAgreementClosed(1);
+    }
+    // Drops path on the list and waits for its check to answer.
+    void Drop(const std::string& path)
+    {
+        XEVDropFiles drop;
+        drop.paths = {QString::fromStdString(path)};
+        XEVSendMessage(List().Handle(), WM_XEV_DROPFILES, 0, reinterpret_cast<XEVLParam>(&drop));
+        EXPECT_TRUE(drop.finished);
+        ASSERT_TRUE(PumpUntil([this] { return !frame->Opening(); }, 30000));
+        Pump();
+    }
+    ShownDisc Shown()
+    {
+        ShownDisc shown{Shape(), Grab(Title().PatientView()), QString(), {}};
+        if (XEVImageViewCtrl* cell = LoadedCell()) {
+            shown.image = cell->CurrentImage()->filePath;
+        }
+        for (int32_t button = CXEVTitleFormView::kWindowLevel; button <= CXEVTitleFormView::kPlay; ++button) {
+            shown.tools.push_back(Title().ButtonAt(CXEVTitleFormView::Button(button)).isEnabled());
+        }
+        return shown;
+    }
+    // The sample disc shown, its first image loaded.
+    ShownDisc OpenSample()
+    {
+        Open(kSample + "/DICOMDIR");
+        EXPECT_TRUE(
+            PumpUntil([this] { return Title().PatientView().Filled() == 1 && LoadedCell() != nullptr; }, 30000));
+        return Shown();
+    }
+};
+
+// Refused paths, dropped on the list or chosen in File Open, after a disc was opened: one
+// message each, and the list, the patient view, the cells and the tools still describe that
+// disc.
+TEST_F(DropOpenTest, ARefusedPathLeavesTheOpenDiscAsItWas)
+{
+    const ShownDisc before = OpenSample();
+    ASSERT_FALSE(before.shape.empty());
+    ASSERT_FALSE(before.image.isEmpty());
+    ASSERT_EQ(before.tools, std::vector<bool>(before.tools.size(), true));
+    const std::string text = temp_.Write("notes.txt", "plain text");
+    const std::string dicm = temp_.Write("fake.dcm", std::string(128, '\0') + "DICM" + std::string(64, 'x'));
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> routes = {
+        {"a drop", [this](const std::string& path) { Drop(path); }},
+        {"File Open",
+         [this](const std::string& path) {
+             chooser_.path = QString::fromStdString(path);
+             frame->OnFileOpen();
+             ASSERT_TRUE(PumpUntil([this] { return !frame->Opening(); }, 30000));
+             Pump();
+         }},
+    };
+    for (const auto& [route, open] : routes) {
+        for (const std::string& path : {temp_.Path() + "/nodicomdir.zip", temp_.Path() + "/truncated.zip",
+                                        temp_.Path() + "/brokendir.zip", text, dicm}) {
+            SCOPED_TRACE(std::string(route) + " " + path);
+            const int failures = Failures();
+            open(path);
+            EXPECT_EQ(List().loaded, 1);
+            const ShownDisc after = Shown();
+            EXPECT_EQ(after.shape, before.shape);
+            EXPECT_TRUE(after.header == before.header);
+            EXPECT_EQ(after.image, before.image);
+            EXPECT_EQ(after.tools, before.tools);
+            ASSERT_EQ(Failures(), failures + 1);
+            EXPECT_EQ(box.texts.back(), GetMessageString(10027));
+        }
+    }
+}
+
+// An archive whose DICOMDIR member reads whole but is no DICOMDIR, dropped on the list, fails
+// once the viewers were cleared for it: the list, the patient view and the tools then say that
+// nothing is open. The disc dropped next opens with every tool and cine button that any open
+// gives.
+TEST_F(DropOpenTest, ADiscDroppedAfterAFailedArchiveOpensWithItsTools)
+{
+    const ShownDisc opened = OpenSample();
+    CXEVPatientView blankView;
+    blankView.resize(Title().PatientView().size());
+    Drop(temp_.Path() + "/notdicomdir.zip");
+    ASSERT_TRUE(PumpUntil([this] { return Failures() > 0; }, 30000));
+    EXPECT_EQ(box.texts.back(), GetMessageString(10027));
+    const ShownDisc failed = Shown();
+    EXPECT_TRUE(failed.shape.empty());
+    EXPECT_TRUE(failed.header == Grab(blankView));
+    EXPECT_TRUE(failed.image.isEmpty());
+    EXPECT_EQ(failed.tools, std::vector<bool>(opened.tools.size(), false));
+    Drop(kSample + "/DICOMDIR");
+    WaitLoaded();
+    ASSERT_TRUE(PumpUntil([this] { return Title().PatientView().Filled() == 1 && LoadedCell() != nullptr; }, 30000));
+    const ShownDisc shown = Shown();
+    EXPECT_EQ(shown.shape, opened.shape);
+    EXPECT_TRUE(shown.header == opened.header);
+    EXPECT_EQ(shown.tools, opened.tools);
+}
+
+// A member whose deflated bytes were damaged fails its check as it is extracted: its cell
+// names it as a member that cannot be read, by its name in the archive, not by the
+// extraction folder's path of a file that was never written.
+TEST_F(DropOpenTest, ABrokenMemberIsNamedByItsNameInTheArchive)
+{
+    const std::string zip = temp_.Path() + "/brokenmember.zip";
+    Open(zip);
+    ASSERT_TRUE(PumpUntil([this] { return Failures() > 0; }, 30000));
+    ASSERT_EQ(Failures(), 1);
+    const QString& text = box.texts.front();
+    EXPECT_TRUE(text.startsWith(GetMessageString(10008))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromStdString(zip + "/CD/DICOM/CT0001"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QString::fromStdString(kestro_))) << text.toStdString();
+    EXPECT_FALSE(fs::exists(kestro_ + "/DICOM/CT0001"));
 }

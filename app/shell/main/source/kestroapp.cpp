@@ -356,7 +356,8 @@ int CKestroApp::Run()
         clock.start();
         QObject::connect(&poll, &QTimer::timeout, this, [&] {
             CMainFrame* frame = MainFrame();
-            if (frame != nullptr && frame->FirstCellsLoaded()) {
+            QString failure;
+            if (frame != nullptr && frame->FirstCellsLoaded(&failure)) {
                 poll.stop();
                 // PNG unless the name asks for another format; light compression, since the
                 // file is for looking at.
@@ -365,7 +366,12 @@ int CKestroApp::Run()
                 if (!saved) {
                     std::fprintf(stderr, "kestro: cannot write %s\n", qPrintable(screenshot_));
                 }
-                exit(saved ? 0 : 1);
+                // The picture of cells that only say why they show nothing is kept, but the
+                // run did not show an image.
+                if (!failure.isEmpty()) {
+                    std::fprintf(stderr, "kestro: %s\n", failure.toLocal8Bit().constData());
+                }
+                exit(saved && failure.isEmpty() ? 0 : 1);
             } else if (clock.elapsed() > screenshotTimeoutMs_) {
                 poll.stop();
                 std::fprintf(stderr, "kestro: no image loaded within %d s; no screenshot taken\n",

@@ -924,16 +924,56 @@ TEST(KestroProgramTest, ADiscPathWithBytesThatAreNotUtf8OpensFromTheCommandLine)
     EXPECT_TRUE(std::filesystem::is_regular_file(shot));
 }
 
+namespace {
+
+// Runs the real program's --screenshot on path; its exit status, or -1 when it did not end
+// within endMs (it is then killed). What it said on stderr goes to errors.
+int RunScreenshot(const std::string& path, const std::string& shot, const std::string& errors, int endMs)
+{
+    const std::string exe = KV_VIEWER_EXE;
+    const std::string option = "--screenshot";
+    const std::string agree = "/Agree";
+    char* argv[] = {const_cast<char*>(exe.c_str()),  const_cast<char*>(option.c_str()),
+                    const_cast<char*>(shot.c_str()), const_cast<char*>(agree.c_str()),
+                    const_cast<char*>(path.c_str()), nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, exe.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return -1;
+    }
+    int status = -1;
+    if (!PumpUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, endMs)) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+QString ReadText(const std::string& path)
+{
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kScreenshotEndMs = kNoCeilingWaitMs;
+#else
+// The program's own wait for images is 60 s; a failure ends the run long before.
+constexpr int kScreenshotEndMs = 30000;
+#endif
+
+}   // namespace
+
 // --screenshot on paths that do not open, a folder and a text file: the program ends as soon
 // as the load has failed, says the load's message, takes no screenshot and ends with 1.
 TEST(KestroProgramTest, AScreenshotOfAPathThatFailsEndsWithTheFailure)
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    constexpr int kEndMs = kNoCeilingWaitMs;
-#else
-    // The program's own wait for images is 60 s; a failure ends the run long before.
-    constexpr int kEndMs = 30000;
-#endif
     TempXdgFolders xdg;
     ASSERT_TRUE(xdg.isValid());
     QTemporaryDir temp;
@@ -946,36 +986,45 @@ TEST(KestroProgramTest, AScreenshotOfAPathThatFailsEndsWithTheFailure)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("not an image\n");
     }
-    const std::string exe = KV_VIEWER_EXE;
     const std::string shot = temp.path().toStdString() + "/shot.png";
     const std::string errors = temp.path().toStdString() + "/errors.txt";
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     for (const std::string& path : {folder, text}) {
         SCOPED_TRACE(path);
-        const std::string option = "--screenshot";
-        const std::string agree = "/Agree";
-        char* argv[] = {const_cast<char*>(exe.c_str()),  const_cast<char*>(option.c_str()),
-                        const_cast<char*>(shot.c_str()), const_cast<char*>(agree.c_str()),
-                        const_cast<char*>(path.c_str()), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, exe.c_str(), &actions, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        int status = -1;
-        const bool ended = PumpUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, kEndMs);
-        if (!ended) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-        }
-        ASSERT_TRUE(ended);
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_EQ(RunScreenshot(path, shot, errors, kScreenshotEndMs), 1);
         EXPECT_FALSE(std::filesystem::exists(shot));
-        QFile said(QString::fromStdString(errors));
-        ASSERT_TRUE(said.open(QIODevice::ReadOnly));
-        const QString message = QString::fromLocal8Bit(said.readAll());
+        const QString message = ReadText(errors);
         EXPECT_TRUE(message.contains(GetMessageString(10027))) << message.toStdString();
+    }
+}
+
+// --screenshot of what opens but whose only image in view cannot be shown, a disc whose image
+// file is no DICOM file and a file alone whose JPEG stream breaks off: the picture of the
+// cell saying so is saved, but the run ends with 1 and the cell's message, naming the file.
+TEST(KestroProgramTest, AScreenshotWhoseOnlyImageFailsEndsWithItsMessage)
+{
+    TempXdgFolders xdg;
+    ASSERT_TRUE(xdg.isValid());
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const std::string out = temp.path().toStdString();
+    const std::string script = "/usr/bin/python3 -W ignore " KESTRO_TEST_DATA_DIR;
+    ASSERT_EQ(
+        std::system(
+            (script + "/../../../frame/tests/data/write_series_disc.py " + out + "/disc 1 1 --unreadable 1").c_str()),
+        0);
+    ASSERT_EQ(std::system((script + "/write_broken_image.py " + out + "/broken.dcm").c_str()), 0);
+    const std::string errors = out + "/errors.txt";
+    const std::pair<std::string, std::string> cases[] = {{out + "/disc/DICOMDIR", out + "/disc/S1/I1"},
+                                                         {out + "/broken.dcm", out + "/broken.dcm"}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [path, image] = cases[i];
+        SCOPED_TRACE(path);
+        const std::string shot = out + "/shot" + std::to_string(i) + ".png";
+        EXPECT_EQ(RunScreenshot(path, shot, errors, kScreenshotEndMs), 1);
+        EXPECT_TRUE(std::filesystem::is_regular_file(shot));
+        const QString message = ReadText(errors);
+        EXPECT_TRUE(message.contains(GetMessageString(10008).section(QLatin1Char('\n'), 0, 0)))
+            << message.toStdString();
+        EXPECT_TRUE(message.contains(QString::fromStdString(image))) << message.toStdString();
     }
 }

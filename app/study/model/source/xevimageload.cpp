@@ -104,6 +104,16 @@ struct HeaderFailure {
 };
 // A file that would not open: one that is there but too large for the reader (2 GiB or more)
 // cannot be read; any other is not found.
+// A member of the imported archive named as the archive holds it, after the archive's own
+// path: the extraction folder's path names nothing the user knows.
+QString ArchiveMemberText(const QString& path)
+{
+    const XEVLoadState& state = GetLoadState();
+    const std::string zip = state.GetZipPath();
+    const std::string name = ZipMemberName(zip, state.GetExtractFolder(), XEVNativePath(path));
+    return name.empty() ? path : XEVPathText(zip) + QLatin1Char('/') + XEVPathText(name);
+}
+
 HeaderFailure OpenFailure(const QString& path)
 {
     uint64_t size = 0;
@@ -767,6 +777,12 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
         if (IsZipMemberRefused(extracted)) {
             return fileFail(10008, -2003);
         }
+        if (IsZipMemberBroken(extracted)) {
+            statusText = GetMessageString(10008) + QStringLiteral("\n      [") + ArchiveMemberText(load.path) +
+                         QStringLiteral("]\n");
+            statusCode = -2003;
+            return 0;
+        }
         if (extracted == 0) {
             manager.clear();
             load.holder.storage = VEK_FileInputStorage::create(&manager, load.narrowPath.c_str());
@@ -1388,12 +1404,14 @@ bool XEVVEKHelper::PlanFrame(const QString& path, int32_t frame, XEVFrameSpan& s
     return true;
 }
 
-void XEVVEKHelper::FailUnread(uint32_t messageId, int32_t code, const QString& path, int32_t frame)
+void XEVVEKHelper::FailUnread(uint32_t messageId, int32_t code, const QString& path, int32_t frame,
+                              const QString& shown)
 {
     std::lock_guard<PlatRecursiveLock> guard(lock);
     filePath = path;
     if (frame < 0) {
-        statusText = GetMessageString(messageId) + QStringLiteral("\n      [") + path + QStringLiteral("]\n");
+        statusText = GetMessageString(messageId) + QStringLiteral("\n      [") + (shown.isEmpty() ? path : shown) +
+                     QStringLiteral("]\n");
         statusCode = code;
         return;
     }
@@ -1403,7 +1421,7 @@ void XEVVEKHelper::FailUnread(uint32_t messageId, int32_t code, const QString& p
 namespace {
 
 // How the reading of a frame's bytes ended.
-enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, ReadFailed, OverBudget, HeaderOverBudget };
+enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, MemberBroken, ReadFailed, OverBudget, HeaderOverBudget };
 
 struct Staging {
     StageEnd end = StageEnd::Staged;
@@ -1478,7 +1496,9 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
             return staging;
         }
         if (extracted != 0 || !staged->Open(narrowPath)) {
-            staging.end = IsZipMemberRefused(extracted) ? StageEnd::TooLarge : StageEnd::NotOpened;
+            staging.end = IsZipMemberRefused(extracted)  ? StageEnd::TooLarge
+                          : IsZipMemberBroken(extracted) ? StageEnd::MemberBroken
+                                                         : StageEnd::NotOpened;
             return staging;
         }
     }
@@ -1679,6 +1699,8 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         if (staging.end != StageEnd::Staged) {
             if (staging.end == StageEnd::OverBudget) {
                 vekHelper_->FailUnread(10017, XEVVEKHelper::kStatusLoadBudget, plan.path, std::max(frame, 0));
+            } else if (staging.end == StageEnd::MemberBroken) {
+                vekHelper_->FailUnread(10008, -2003, plan.path, -1, ArchiveMemberText(plan.path));
             } else if (staging.end == StageEnd::HeaderOverBudget) {
                 // As the header's parse under the lock says it (HeaderLoadFailure).
                 vekHelper_->FailUnread(10006, XEVVEKHelper::kStatusLoadBudget, plan.path, -1);

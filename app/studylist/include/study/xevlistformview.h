@@ -86,6 +86,13 @@ public:
     // (boxes, questions, queued failures) goes with them. dropped: the source was dropped on
     // the list rather than opened by the frame.
     virtual void ReplacingDisc(bool dropped) { (void)dropped; }
+    // Opens a dropped path as File Open does (checked first; a path refused leaves the open
+    // disc as it was). False when the host leaves the drop to the list.
+    virtual bool OpenDropped(const QString& path)
+    {
+        (void)path;
+        return false;
+    }
 };
 
 // A tree of one patient's studies and series.

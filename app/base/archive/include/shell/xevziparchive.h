@@ -76,6 +76,13 @@ inline bool IsZipMemberRefused(int32_t code)
     return code == kZipUnreadable || code == kZipOverBudget;
 }
 
+// The member is there but its data fails its check (broken deflate stream, CRC, size): a
+// member that cannot be read, not a missing file.
+inline bool IsZipMemberBroken(int32_t code)
+{
+    return code == kZipReadFailed || code == kZipTooLarge;
+}
+
 // The extraction budget for tests; returns the one before, 0 restores kZipExtractBudget.
 uint64_t SetZipExtractBudget(uint64_t budget);
 
@@ -115,6 +122,9 @@ public:
     // declared size leaves less than the margin free (kZipNoSpace). Data past the declared
     // size stops the copy (kZipTooLarge); a failed copy leaves no file.
     int32_t ExtractCurrent(int dirFd, const std::string& leaf, const XEVZipCopyControl* control = nullptr);
+    // Reads the current entry's data through as ExtractCurrent would, writing nothing: kZipOk
+    // when it inflates to its declared size and CRC, else the copy's code.
+    int32_t CheckCurrent(const XEVZipCopyControl* control = nullptr);
     // Where the current entry's data begins in the archive, from its local header (entries of
     // the central directory that name one local header give one place), and its information.
     int32_t CurrentDataStart(uint64_t& start, unz_file_info64& info);
@@ -202,11 +212,14 @@ public:
     // Null unless open.
     ZipArchive* Archive() const { return archive_.get(); }
     const ZipMemberEntry& Entry() const { return entry_; }
+    // The member's name as the archive stores it.
+    const std::string& Name() const { return name_; }
 
 private:
     std::unique_ptr<ZipArchive> archive_;
     std::shared_ptr<const ZipMemberIndex> index_;
     ZipMemberEntry entry_;
+    std::string name_;
 };
 
 // The start of one member's data read in place: inflated as far as a reader asks, never past
@@ -308,6 +321,8 @@ bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool(
 // kZipExtractBudget).
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                          const std::string& destination, const XEVZipCopyControl* control = nullptr);
+// The name in the archive of the member ExtractZipMember would take for path; empty when none.
+std::string ZipMemberName(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
 // The declared size of the member ExtractZipMember would take for path, without reading it.
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size);
@@ -315,6 +330,8 @@ int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFold
 // The archive opens and holds a DICOMDIR entry. Indexes the archive anew (it may have been
 // rewritten since it was last read); the index then serves the import and its members.
 bool ZipHasDicomDir(const std::string& zipPath);
+// The archive's DICOMDIR member reads whole: its data inflates to its declared size and CRC.
+bool ZipDicomDirIntact(const std::string& zipPath, const std::atomic<int32_t>* stop = nullptr);
 // The import's archive work: the archive's DICOMDIR extracted as extractFolder/DICOMDIR,
 // after what an earlier import left there was deleted. False when the archive cannot be
 // read, has no DICOMDIR or the folder is refused; the folder is then removed again

@@ -167,8 +167,9 @@ public:
     // Set once the first selection was made after start-up (read by --screenshot and tests).
     int32_t StartedViewing() const { return startedEntries_ != 0 ? 1 : 0; }
     // The first selection was made and every cell of it on screen shows its frame or has
-    // failed to load it.
-    bool FirstCellsLoaded() const;
+    // failed to load it. failure, where given, gets a failed cell's reason when no cell on
+    // screen shows an image, and is emptied otherwise.
+    bool FirstCellsLoaded(QString* failure = nullptr) const;
     // Where a failed start-up load says so instead of its box (--screenshot); null restores
     // the box.
     using StartFailureReport = std::function<void(const QString& message)>;
@@ -243,8 +244,8 @@ public:
     // disc's boxes and questions close unanswered, its queued failures and its report not yet
     // read are dropped, and what its threads tell later reaches nothing.
     void BeginDisc();
-    // A disc dropped on the study list: it replaces the shown one as an open does.
-    void OnDiscDropped();
+    // A path dropped on the study list: opened as File Open opens it.
+    void OpenDroppedPath(const QString& path);
     void SetFileOpenEnabled(bool enabled);
     // Null without "ModeOrvix".
     QAction* FileOpenAction() const { return fileOpenAction_; }

@@ -280,8 +280,9 @@ public:
     static void ReadAhead(XEVAheadValues& ahead, const VEK_DICOMInfo& header, const QString& path, int32_t frame,
                           uint64_t fileSize);
     // A load that ended before its decode (the file did not open or its read failed) leaves
-    // the status such a decode would: frame < 0 names the file alone.
-    void FailUnread(uint32_t messageId, int32_t code, const QString& path, int32_t frame);
+    // the status such a decode would: frame < 0 names the file alone, or shown when given.
+    void FailUnread(uint32_t messageId, int32_t code, const QString& path, int32_t frame,
+                    const QString& shown = QString());
     // Where frame `frame` lies when this helper holds that file's header; false when the
     // load has to read the header (or has nothing to read: loaded tells).
     bool PlanFrame(const QString& path, int32_t frame, XEVFrameSpan& span, bool& loaded) const;
