@@ -1,6 +1,11 @@
 #include "pyrfuzzentry.h"
 
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "pyr/pyrdicomdataset.h"
 
@@ -38,6 +43,42 @@ int32_t Seek(uint32_t, uint32_t, int32_t delta, void* user)
     return to - from == delta ? 0 : -1;
 }
 
+// The first value of a whole IS or DS read as the C library reads its text: the number a
+// getter gives is that reading, and a text the C library reads as nothing, as infinite or
+// not a number, or as an integer past 32 bits, gives none.
+bool NumberAgreesWithTheCLibrary(const PyrDicomDataElement* element)
+{
+    const PyrDicomVR vr = element->GetVR();
+    if ((vr != PyrVR::IS && vr != PyrVR::DS) || element->HeldCut() || element->GetValue() == nullptr) {
+        return true;
+    }
+    // Only the characters a decimal number may hold: strtod's hexadecimal, infinity and NaN
+    // forms and anything after the value end there, as the getter's reading does.
+    const char* alphabet = vr == PyrVR::DS ? "0123456789+-.eE \t\n\v\f\r" : "0123456789+- \t\n\v\f\r";
+    std::string text;
+    for (uint32_t i = 0; i < element->GetBytesHeld(); ++i) {
+        const char c = char(element->GetValue()[i]);
+        if (c == 0 || std::strchr(alphabet, c) == nullptr) {
+            break;
+        }
+        text.push_back(c);
+    }
+    char* stop = nullptr;
+    if (vr == PyrVR::DS) {
+        const double expected = std::strtod(text.c_str(), &stop);
+        const bool reads = stop != text.c_str() && std::isfinite(expected);
+        double d = 0;
+        const bool read = element->GetDouble(d) == kPyrSuccess;
+        return read == reads && (!read || d == expected);
+    }
+    errno = 0;
+    const long long expected = std::strtoll(text.c_str(), &stop, 10);
+    const bool reads = stop != text.c_str() && errno == 0 && expected >= INT32_MIN && expected <= INT32_MAX;
+    int32_t s = 0;
+    const bool read = element->GetLong(s) == kPyrSuccess;
+    return read == reads && (!read || s == expected);
+}
+
 // Reads every value back and checks the element against its children.
 void Walk(const PyrDicomDataset& dataset, const PyrDicomDataElement* element, size_t size, PyrFuzzReport& report,
           uint64_t& elements)
@@ -65,6 +106,7 @@ void Walk(const PyrDicomDataset& dataset, const PyrDicomDataElement* element, si
         check(r == element->GetULong(byIndex, PyrVR::Unset, int32_t(read)) && (r != kPyrSuccess || inOrder == byIndex));
     }
     check(read == 64 || read == multiplicity);
+    check(NumberAgreesWithTheCLibrary(element));
     if (element->GetValueMode() == PyrValueMode::InSource) {
         check(element->GetValuePosition() >= 0 && uint64_t(element->GetValuePosition()) + element->GetLength() <= size);
     }

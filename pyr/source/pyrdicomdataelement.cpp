@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "pyr/pyrcharset.h"
+#include "pyr/pyrdecimal.h"
 #include "pyr/pyrdicomdataset.h"
 #include "pyr/pyrlog.h"
 #include "pyrnothrow.h"
@@ -109,39 +111,31 @@ bool IsPadding(uint8_t b)
     return b == ' ' || b == 0;
 }
 
-bool IsBlank(uint8_t b)
-{
-    return b == ' ' || (b >= '\t' && b <= '\r');
-}
-
-// The number written as text (IS, or DS) that starts at p, read from its blanks and at most
-// four times its VR's longest value of bytes after them, never past end, a backslash, a zero byte or a
-// byte that is not ASCII; false when no number starts there.
+// The number written as text (IS, or DS) that starts at p, read whole however long, up to
+// end, a backslash, a zero byte or a byte that is not ASCII; false when no number starts
+// there, when it does not fit A, or when it runs on to the end of a value held cut short.
 template <class A>
-bool ParseTextNumber(const uint8_t* p, const uint8_t* end, PyrDicomVR vr, A& value)
+bool ParseTextNumber(const uint8_t* p, const uint8_t* end, PyrDicomVR vr, bool cut, A& value)
 {
-    while (p < end && IsBlank(*p)) {
-        ++p;
-    }
-    // Some writers put more digits in a value than its VR allows (a DS of 17 or more
-    // characters, its exponent last): a few times the VR's length still reads it whole.
-    char window[65];
-    const size_t limit = std::min<size_t>(TextLimit(vr) * 4, sizeof(window) - 1);
-    size_t n = 0;
-    for (; n < limit && p + n < end && p[n] != '\\' && p[n] != 0 && p[n] < 0x80; ++n) {
-        window[n] = static_cast<char>(p[n]);
-    }
-    window[n] = 0;
-    const char* stop = window;
+    const char* first = reinterpret_cast<const char*>(p);
+    const char* last = reinterpret_cast<const char*>(end);
+    const char* stop = first;
     A v{};
-    if constexpr (std::is_same_v<A, uint32_t>) {
-        v = PyrTextToULong(window, &stop);
-    } else if constexpr (std::is_same_v<A, int32_t>) {
-        v = PyrTextToLong(window, &stop);
+    bool read = false;
+    if (std::is_same_v<A, double> && vr == PyrVR::DS) {
+        double real = 0;
+        read = PyrReadReal(first, last, real, &stop);
+        v = static_cast<A>(real);
     } else {
-        v = vr == PyrVR::DS ? PyrTextToDouble(window, &stop) : double(PyrTextToLong(window, &stop));
+        int64_t integer = 0;
+        read = PyrReadInteger(first, last, integer, &stop);
+        if constexpr (!std::is_same_v<A, double>) {
+            read = read && integer >= int64_t(std::numeric_limits<A>::min()) &&
+                   integer <= int64_t(std::numeric_limits<A>::max());
+        }
+        v = static_cast<A>(integer);
     }
-    if (stop == window) {
+    if (!read || (cut && stop == last)) {
         return false;
     }
     value = v;
@@ -764,7 +758,7 @@ PyrDicomResult PyrDicomDataElement::GetNumber(A& value, PyrDicomVR vr, int32_t i
             }
             p = static_cast<const uint8_t*>(slash) + 1;
         }
-        return ParseTextNumber(p, end, resolved, value) ? kPyrSuccess : kPyrNoValue;
+        return ParseTextNumber(p, end, resolved, HeldCut(), value) ? kPyrSuccess : kPyrNoValue;
     }
     if (resolved == PyrVR::AT && std::is_same_v<A, uint32_t>) {
         uint16_t words[2];
@@ -1541,7 +1535,8 @@ PyrDicomResult PyrDicomValueReader::NextNumber(A& value)
             return kPyrNoValue;
         }
         const uint8_t* bytes = element_.value_;
-        return ParseTextNumber(bytes + at_, bytes + element_.bytesHeld_, vr_, value) ? kPyrSuccess : kPyrNoValue;
+        return ParseTextNumber(bytes + at_, bytes + element_.bytesHeld_, vr_, element_.HeldCut(), value) ? kPyrSuccess
+                                                                                                         : kPyrNoValue;
     }
     if (mode_ == Mode::Split || mode_ == Mode::Whole) {
         pending_ = true;   // text in a character set holds no number

@@ -110,15 +110,15 @@ protected:
     PyrDicomDataset dataset;
 };
 
-TEST_F(LongValuesTest, NumbersAreReadFromTheirOwnFirstBytes)
+TEST_F(LongValuesTest, NumbersAreReadFromTheirOwnBytesWithoutACopy)
 {
-    const PyrDicomDataElement* is = PutLong(0x0028, 0x0008, PyrVR::IS, "  42\\-7\\", '3');
-    const PyrDicomDataElement* ds = PutLong(0x0028, 0x1053, PyrVR::DS, "-125.5\\1e2\\", '7');
+    const PyrDicomDataElement* is = PutLong(0x0028, 0x0008, PyrVR::IS, "  42\\-7\\9", '\\');
+    const PyrDicomDataElement* ds = PutLong(0x0028, 0x1053, PyrVR::DS, "-125.5\\1e2\\", '\\');
     uint32_t u = 0;
     int32_t s = 0;
     double d = 0;
-    // Of a value that runs on for megabytes only its first bytes are read.
-    const double sevens = std::stod(std::string(64, '7'));
+    // Values of a value that runs on for megabytes are found among its bytes, none copied,
+    // and each read to its own end only.
     PyrFailingNew::Arm(0);
     EXPECT_EQ(is->GetULong(u), kPyrSuccess);
     EXPECT_EQ(u, 42u);
@@ -126,18 +126,26 @@ TEST_F(LongValuesTest, NumbersAreReadFromTheirOwnFirstBytes)
     EXPECT_EQ(s, -7);
     EXPECT_EQ(is->GetDouble(d), kPyrSuccess);
     EXPECT_EQ(d, 42.0);
-    // The third value runs on for megabytes: twelve digits of it are an IS's most.
     EXPECT_EQ(is->GetULong(u, PyrVR::Unset, 2), kPyrSuccess);
-    EXPECT_EQ(u, UINT32_MAX);
-    EXPECT_EQ(is->GetLong(s, PyrVR::Unset, 2), kPyrSuccess);
-    EXPECT_EQ(s, INT32_MAX);
-
+    EXPECT_EQ(u, 9u);
     EXPECT_EQ(ds->GetDouble(d), kPyrSuccess);
     EXPECT_EQ(d, -125.5);
     EXPECT_EQ(ds->GetDouble(d, PyrVR::Unset, 1), kPyrSuccess);
     EXPECT_EQ(d, 100.0);
-    EXPECT_EQ(ds->GetDouble(d, PyrVR::Unset, 2), kPyrSuccess);
-    EXPECT_EQ(d, sevens);
+    EXPECT_EQ(PyrFailingNew::Allocations(), 0u);
+
+    // A number of megabytes of digits is read whole, without memory of its size: too large
+    // for any type, it is no value.
+    const PyrDicomDataElement* threes = Put(0x0020, 0x0013, PyrVR::IS, std::string(kLong, '3'));
+    const PyrDicomDataElement* sevens = Put(0x0018, 0x0050, PyrVR::DS, std::string(kLong, '7'));
+    const PyrDicomDataElement* small = Put(0x0018, 0x0088, PyrVR::DS, "0." + std::string(kLong, '0') + "7");
+    PyrFailingNew::Arm(0);
+    EXPECT_EQ(threes->GetLong(s), kPyrNoValue);
+    EXPECT_EQ(threes->GetDouble(d), kPyrNoValue);
+    EXPECT_EQ(sevens->GetDouble(d), kPyrNoValue);
+    d = 1;
+    EXPECT_EQ(small->GetDouble(d), kPyrSuccess);
+    EXPECT_EQ(d, 0.0);
     EXPECT_EQ(PyrFailingNew::Allocations(), 0u);
 
     // Well-formed values at their longest read whole.
@@ -180,10 +188,10 @@ TEST_F(LongValuesTest, ListsAreReadInOnePassAsFarAsAsked)
     EXPECT_EQ(all.NextULong(v), kPyrNoValue);
 
     // Of a list megabytes long only the values asked for, and the next one's start, are read.
-    const PyrDicomDataElement* lut = PutLong(0x0028, 0x3002, PyrVR::IS, "10\\ 20\\30\\", '4');
+    const PyrDicomDataElement* lut = PutLong(0x0028, 0x3002, PyrVR::IS, "10\\ 20\\30\\4", '\\');
     PyrDicomValueReader first(*lut);
     int32_t s = 0;
-    for (int32_t expected : {10, 20, 30, INT32_MAX}) {
+    for (int32_t expected : {10, 20, 30, 4}) {
         ASSERT_FALSE(first.AtEnd());
         EXPECT_EQ(first.NextLong(s), kPyrSuccess);
         EXPECT_EQ(s, expected);

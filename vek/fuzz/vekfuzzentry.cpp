@@ -1,5 +1,10 @@
 #include "vekfuzzentry.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 #include "vek_dicomdirinfo.h"
 
@@ -30,6 +35,31 @@ void drain(VEK_Manager& manager, VEK_Engine* engine) {
     }
 }
 
+// A number the tag object reads (IS, DS) is the C library's reading of its text's first
+// value, and one it reads as nothing, infinite, not a number or past 64 bits is no value.
+void check_number(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, VEK_Manager& manager) {
+  const uint32_t vr = info.get_vr(group, element);
+  const bool real = vr == 0x5344;  // DS
+  if ((!real && vr != 0x5349) || info.get_held_length(group, element) < info.get_length(group, element)) return;
+  VEK_WString text(&manager);
+  if (!info.get_string(group, element, text)) return;
+  // Only what a decimal number may hold: strtod's hexadecimal, infinity and NaN forms end there.
+  const char* alphabet = real ? "0123456789+-.eE \t\n\v\f\r" : "0123456789+- \t\n\v\f\r";
+  std::string narrow;
+  for (uint32_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text.c_str()[i];
+    if (c == 0 || c >= 0x80 || std::strchr(alphabet, char(c)) == nullptr) break;
+    narrow.push_back(char(c));
+  }
+  char* stop = nullptr;
+  errno = 0;
+  const double expected = real ? std::strtod(narrow.c_str(), &stop) : double(std::strtoll(narrow.c_str(), &stop, 10));
+  const bool reads = stop != narrow.c_str() && std::isfinite(expected) && (real || errno == 0);
+  double value = 0;
+  const bool read = info.get_double(group, element, value);
+  if (read != reads || (read && value != expected)) __builtin_trap();
+}
+
 }  // namespace
 
 int VekFuzzLoadDICOMInfo(const uint8_t* data, size_t size) {
@@ -58,6 +88,12 @@ int VekFuzzLoadDICOMInfo(const uint8_t* data, size_t size) {
         for (uint32_t i = 0; read_first && i < first.size(); ++i)
           if (i >= whole.size() || first[i] != whole[i]) __builtin_trap();
       }
+      for (const auto& [group, element] : {std::pair<uint16_t, uint16_t>{0x0028, 0x0008},
+                                           {0x0020, 0x0013},
+                                           {0x0018, 0x0050},
+                                           {0x0028, 0x1053},
+                                           {0x0028, 0x1050}})
+        check_number(info, group, element, manager);
       for (uint16_t element : {0x3002, 0x1101}) {
         VEK_Vector<int> descriptor(&manager);
         info.get_long_values(0x0028, element, descriptor, VEK_DICOM_VR_OWN, 4);

@@ -108,6 +108,8 @@ public:
     const uint8_t* GetValue() const { return value_; }
     uint32_t GetLength() const { return length_; }
     uint32_t GetBytesHeld() const { return bytesHeld_; }
+    // Only the first bytes of the value are held; the rest stayed in the file.
+    bool HeldCut() const { return length_ != kPyrUndefinedLength && bytesHeld_ < length_; }
     int64_t GetValuePosition() const { return valuePosition_; }
     PyrValueMode GetValueMode() const { return mode_; }
     const PyrString& GetSourcePath() const { return sourcePath_; }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
@@ -15,36 +16,36 @@
 #include "platform/platfileid.h"
 #include "platform/platfolder.h"
 #include "platform/platprofile.h"
+#include "pyr/pyrdecimal.h"
 
 namespace {
 
 // The settings reader's buffer holds 1,024 characters with the terminator.
 constexpr qsizetype kIniTextLimit = 1023;
 
+// "inf", "infinity" or "nan" after blanks and a sign, as the C readers take them.
+bool NamesNonFinite(const QString& text)
+{
+    const QString word = text.trimmed().toLower();
+    const QStringView rest = word.startsWith(u'+') || word.startsWith(u'-') ? QStringView(word).mid(1) : word;
+    return rest.startsWith(u"inf") || rest.startsWith(u"nan");
+}
+
+// The number the text starts with: 0 when there is none, NaN when it is not finite in T.
 template <typename T>
 T ReadEnglish(const QString& text)
 {
-    const QByteArray bytes = text.toLatin1();
-    const char* first = bytes.constData();
-    const char* last = first + bytes.size();
-    while (first != last && (*first == ' ' || (*first >= '\t' && *first <= '\r'))) {
-        ++first;
-    }
-    bool negative = false;
-    if (first != last && (*first == '+' || *first == '-')) {
-        negative = *first == '-';
-        ++first;
-    }
-    // from_chars takes no sign of its own but '-', so the sign is applied here.
-    if (first == last || *first == '-' || *first == '+') {
+    const auto* first = reinterpret_cast<const char16_t*>(text.utf16());
+    double value = 0;
+    if (first == nullptr) {
         return T(0);
     }
-    T value = T(0);
-    const std::from_chars_result result = std::from_chars(first, last, value, std::chars_format::general);
-    if (result.ec != std::errc() || !std::isfinite(value)) {
-        return T(0);
+    const char16_t* stop = first;
+    if (!PyrReadReal(first, first + text.size(), value, &stop)) {
+        return stop == first && !NamesNonFinite(text) ? T(0) : std::numeric_limits<T>::quiet_NaN();
     }
-    return negative ? -value : value;
+    const T narrowed = static_cast<T>(value);
+    return std::isfinite(narrowed) ? narrowed : std::numeric_limits<T>::quiet_NaN();
 }
 
 }   // namespace

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "plat_comma_locale.h"
@@ -98,14 +100,18 @@ TEST_F(CommaLocale, NumbersReadWithAPoint)
     EXPECT_EQ(StrToDoubleEnglish(Q("--1")), 0.0);
 }
 
-TEST(XEVUtility, NumbersOutOfRangeReadZero)
+TEST(XEVUtility, NumbersNotFiniteAreNoValue)
 {
-    for (const char* text : {"1e400", "-1e400", "inf", "-INF", "nan", "infinity"}) {
-        EXPECT_EQ(StrToDoubleEnglish(Q(text)), 0.0) << text;
-        EXPECT_EQ(StrToFloatEnglish(Q(text)), 0.0f) << text;
+    for (const char* text : {"1e400", "-1e400", "inf", " -INF", "nan", "infinity"}) {
+        EXPECT_TRUE(std::isnan(StrToDoubleEnglish(Q(text)))) << text;
+        EXPECT_TRUE(std::isnan(StrToFloatEnglish(Q(text)))) << text;
     }
-    EXPECT_EQ(StrToFloatEnglish(Q("1e39")), 0.0f);
+    EXPECT_TRUE(std::isnan(StrToFloatEnglish(Q("1e39"))));
     EXPECT_EQ(StrToDoubleEnglish(Q("1e39")), 1e39);
+    EXPECT_EQ(StrToDoubleEnglish(Q("1e-400")), 0.0);
+    // However long, a number reads whole.
+    EXPECT_EQ(StrToDoubleEnglish(Q(("0.5" + std::string(62, '0') + "e1").c_str())), 5.0);
+    EXPECT_EQ(StrToFloatEnglish(Q((std::string(70, '0') + "5").c_str())), 5.0f);
 }
 
 class XEVFiles : public XEVProgramFolderTest {};

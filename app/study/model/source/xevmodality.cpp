@@ -41,6 +41,20 @@ double Finite(double value, double fallback)
     return std::isfinite(value) ? value : fallback;
 }
 
+// Rescale intercept and slope, each read whole from its first value; one that is no finite
+// number leaves what the caller had (the defaults 0 and 1, or the shared groups' values), the
+// other still applies. In double: the pixel-value readout shows stored x slope + intercept.
+void RescalePair(const VEK_DICOMTagObj& info, double& intercept, double& slope)
+{
+    double value = 0;
+    if (info.get_double(0x0028, 0x1052, value) && std::isfinite(value)) {
+        intercept = value;
+    }
+    if (info.get_double(0x0028, 0x1053, value) && std::isfinite(value)) {
+        slope = value;
+    }
+}
+
 // The first pair of window values with a usable width: finite and above 0.
 bool FirstWindow(const VEK_DICOMTagObj& info, double& centre, double& width)
 {
@@ -104,13 +118,8 @@ int32_t XEVVEKHelper::ReadFunctionalGroups(const QString& sopClass, const VEK_DI
     }
     VEK_DICOMTagObj transform(item);
     if (item.get_item(0x0028, 0x9145, 0, transform)) {
-        double intercept = 0, slope = 1;
-        if (transform.get_double(0x0028, 0x1052, intercept) && transform.get_double(0x0028, 0x1053, slope)) {
-            // In double: the pixel-value readout shows stored x slope + intercept as written.
-            values.intercept =
-                Finite(StrToDoubleEnglish(Text(transform, 0x0028, 0x1052).section(QLatin1Char('\\'), 0, 0)), 0);
-            values.slope =
-                Finite(StrToDoubleEnglish(Text(transform, 0x0028, 0x1053).section(QLatin1Char('\\'), 0, 0)), 1);
+        if (transform.exist(0x0028, 0x1052) && transform.exist(0x0028, 0x1053)) {
+            RescalePair(transform, values.intercept, values.slope);
         }
         if (transform.exist(0x0028, 0x1054)) {
             values.rescaleType = Text(transform, 0x0028, 0x1054);
@@ -160,18 +169,14 @@ bool XEVVEKHelper::IsMakerCrImage(const VEK_DICOMTagObj& info)
 
 void XEVVEKHelper::ReadRescale()
 {
-    double intercept = 0, slope = 1;
     bool marker = false;
-    if (dicomInfo.get_double(0x0028, 0x1052, intercept) && dicomInfo.get_double(0x0028, 0x1053, slope)) {
-        const QString interceptText = Text(dicomInfo, 0x0028, 0x1052);
-        const QString slopeText = Text(dicomInfo, 0x0028, 0x1053);
+    if (dicomInfo.exist(0x0028, 0x1052) && dicomInfo.exist(0x0028, 0x1053)) {
         if (IsMakerCrImage(dicomInfo)) {
             // This maker's CR rescale describes a curve the stored values already follow.
-            marker = interceptText == QStringLiteral("-240") && slopeText == QStringLiteral("2.81525");
+            marker = Text(dicomInfo, 0x0028, 0x1052) == QStringLiteral("-240") &&
+                     Text(dicomInfo, 0x0028, 0x1053) == QStringLiteral("2.81525");
         } else {
-            // In double: the pixel-value readout shows stored x slope + intercept as written.
-            rescaleIntercept = Finite(StrToDoubleEnglish(GetDicomValuePart(interceptText, 0).trimmed()), 0.0);
-            rescaleSlope = Finite(StrToDoubleEnglish(GetDicomValuePart(slopeText, 0).trimmed()), 1.0);
+            RescalePair(dicomInfo, rescaleIntercept, rescaleSlope);
         }
     }
     if (dicomInfo.exist(0x0028, 0x1054)) {

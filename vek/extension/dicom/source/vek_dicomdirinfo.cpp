@@ -115,40 +115,20 @@ double read_double(const PyrDicomDataElement* item, uint16_t group, uint16_t ele
   return item->GetChildDoubleOr(group, element, 0.0, kPyrVRUnset, 0);
 }
 
-// Stops at the first character it cannot use; independent of the process locale.
-double to_double(std::u16string_view text) {
-  char16_t small[64];
-  if (text.size() >= 64) return PyrTextToDouble(std::u16string(text).c_str());
-  std::copy(text.begin(), text.end(), small);
-  small[text.size()] = 0;
-  return PyrTextToDouble(small);
-}
-
-// The backslash-separated values of a text element.
-std::vector<double> read_numbers(const PyrDicomDataElement* item, uint16_t group, uint16_t element) {
+// The first `count` values of a number list, each read whole from the bytes; fewer when one
+// is no number, so that a caller keeps its default rather than a part of a list.
+std::vector<double> read_numbers(const PyrDicomDataElement* item, uint16_t group, uint16_t element, size_t count) {
   std::vector<double> out;
-  char16_t small[128];
-  size_t n = 0;
   const PyrDicomDataElement* e = item->FindChild(group, element);
   if (e == nullptr) return out;
-  PyrString text;
-  std::u16string_view whole;
-  if (plain_text(e, small, sizeof small / sizeof small[0], n)) {
-    whole = std::u16string_view(small, n);
-  } else {
-    if (!PyrSucceeded(item->GetChildString(group, element, text, kPyrVRUnset, -1))) return out;
-    whole = text.View();
-  }
-  for (size_t start = 0;;) {
-    const size_t at = whole.find(u'\\', start);
-    out.push_back(to_double(whole.substr(start, at == std::u16string_view::npos ? at : at - start)));
-    if (at == std::u16string_view::npos) return out;
-    start = at + 1;
-  }
+  PyrDicomValueReader reader(*e);
+  double v = 0;
+  while (out.size() < count && !reader.AtEnd() && reader.NextDouble(v) == kPyrSuccess) out.push_back(v);
+  return out;
 }
 
 void read_spacing(const PyrDicomDataElement* item, double& row, double& column) {
-  const std::vector<double> v = read_numbers(item, 0x0028, 0x0030);
+  const std::vector<double> v = read_numbers(item, 0x0028, 0x0030, 2);
   if (v.size() < 2) return;
   row = v[0];
   column = v[1];
@@ -236,11 +216,10 @@ bool read_image(const PyrDicomDataElement* e, VEK_DICOMDIRImage& m) {
   m.instance_number = read_u32(e, 0x0020, 0x0013);
   m.number_of_frames = read_u32(e, 0x0028, 0x0008);
   read_spacing(e, m.row_spacing, m.column_spacing);
-  const PyrDicomDataElement* slice = e->FindChild(0x0020, 0x1041);
-  m.slice_location_present = slice != nullptr && vek_dicom_value_length(slice) != 0 ? 1 : 0;
-  const std::vector<double> location = read_numbers(e, 0x0020, 0x1041);
+  const std::vector<double> location = read_numbers(e, 0x0020, 0x1041, 1);
+  m.slice_location_present = location.empty() ? 0 : 1;
   m.slice_location = location.empty() ? 0.0 : location[0];
-  const std::vector<double> position = read_numbers(e, 0x0020, 0x0032);
+  const std::vector<double> position = read_numbers(e, 0x0020, 0x0032, 3);
   if (position.size() >= 3) {
     m.position_x = position[0];
     m.position_y = position[1];

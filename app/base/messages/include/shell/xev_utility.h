@@ -27,7 +27,8 @@ std::string WideToMultiByte(const QString& text);
 QString StringToCString(const std::string& text);
 
 // "0.5" reads 0.5 whatever the locale. Leading blanks and a sign are allowed and trailing
-// text is ignored; no digits, an out-of-range value, "inf" and "nan" read 0.0.
+// text is ignored; no digits read 0.0. A value its type cannot hold finite ("1e400", "inf",
+// "nan") is no value: it reads NaN, so that a caller's fallback for a value not finite applies.
 float StrToFloatEnglish(const QString& text);
 double StrToDoubleEnglish(const QString& text);
 

@@ -1,0 +1,40 @@
+#!/usr/bin/python3
+"""Adds to the dataset corpora of pyr and vek a file that fits the fuzzers' input limit whose
+numbers are written as some writers write them: leading zeros past the VR's length, digits
+past a double's precision, an exponent last, values that are not finite and integers past 32
+bits, in an 8 x 8 image. Named by its SHA-1.
+    pyr/fuzz/make_number_seeds.py"""
+import hashlib
+import os
+import struct
+
+here = os.path.dirname(os.path.abspath(__file__))
+
+
+def el(group, element, vr, value):
+    if isinstance(value, str):
+        value = value.encode('latin1')
+    if len(value) % 2:
+        value += b'\0' if vr == 'UI' else b' '
+    if vr in ('OB', 'OW'):
+        return struct.pack('<HH2sHI', group, element, vr.encode(), 0, len(value)) + value
+    return struct.pack('<HH2sH', group, element, vr.encode(), len(value)) + value
+
+
+meta = el(0x0002, 0x0010, 'UI', '1.2.840.10008.1.2.1')
+body = (el(0x0018, 0x0050, 'DS', '0.5' + '0' * 62 + 'e1') + el(0x0018, 0x0088, 'DS', '1.' + '3' * 400) +
+        el(0x0020, 0x0013, 'IS', '0' * 60 + '3\\99999999999') + el(0x0020, 0x1041, 'DS', '-0.' + '0' * 300 + '1e301') +
+        el(0x0028, 0x0002, 'US', struct.pack('<H', 1)) + el(0x0028, 0x0004, 'CS', 'MONOCHROME2') +
+        el(0x0028, 0x0008, 'IS', '0' * 60 + '1') + el(0x0028, 0x0010, 'US', struct.pack('<H', 8)) +
+        el(0x0028, 0x0011, 'US', struct.pack('<H', 8)) + el(0x0028, 0x0100, 'US', struct.pack('<H', 8)) +
+        el(0x0028, 0x0101, 'US', struct.pack('<H', 8)) + el(0x0028, 0x0102, 'US', struct.pack('<H', 7)) +
+        el(0x0028, 0x0103, 'US', struct.pack('<H', 0)) + el(0x0028, 0x1050, 'DS', 'nan\\ 40\\1e400') +
+        el(0x0028, 0x1051, 'DS', 'inf\\400') + el(0x0028, 0x1052, 'DS', ' -00000000000000000000001024.000e0') +
+        el(0x0028, 0x1053, 'DS', '1e400') + el(0x7FE0, 0x0010, 'OB', bytes(range(64))))
+seed = b'\0' * 128 + b'DICM' + el(0x0002, 0x0000, 'UL', struct.pack('<I', len(meta))) + meta + body
+assert len(seed) <= 8192, len(seed)
+name = hashlib.sha1(seed).hexdigest()
+for corpus in (os.path.join(here, 'corpus'), os.path.join(here, '..', '..', 'vek', 'fuzz', 'corpus')):
+    with open(os.path.join(corpus, name), 'wb') as f:
+        f.write(seed)
+print(name, len(seed))

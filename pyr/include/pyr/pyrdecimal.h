@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+// Numbers written in decimal (the text of IS and DS values), read in one pass over their
+// characters and in constant memory whatever their length: blanks, a sign, digits (leading
+// zeros and digits past a double's precision included), a fraction, an exponent last.
+// Reading stops at the first character that cannot go on with the number, as the C parsers
+// do; `stop` (when given) receives where, or `first` when there was no number. The result is
+// false when no number starts there or the one there does not fit: an integer past int64_t,
+// a real that is not finite (an exponent out of range). Infinity and NaN are not numbers.
+bool PyrReadInteger(const char* first, const char* last, int64_t& value, const char** stop = nullptr);
+bool PyrReadInteger(const char16_t* first, const char16_t* last, int64_t& value, const char16_t** stop = nullptr);
+bool PyrReadReal(const char* first, const char* last, double& value, const char** stop = nullptr);
+bool PyrReadReal(const char16_t* first, const char16_t* last, double& value, const char16_t** stop = nullptr);
