@@ -250,6 +250,14 @@ bool PlatFileIdResolver::Resolves(std::string prefix, size_t folderLength, const
     return true;
 }
 
+std::string PlatFileIdFolder(const std::string& path)
+{
+    struct stat st {};
+    const std::string real = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? RealPath(path) : path;
+    const size_t slash = real.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : real.substr(0, slash);
+}
+
 std::string PlatJoinFileId(std::string_view folder, std::string_view fileId)
 {
     PlatFileIdResolver resolver(PlatLinks::Follow);

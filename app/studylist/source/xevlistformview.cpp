@@ -165,7 +165,8 @@ void CXEVListFormView::BuildEntries()
     const size_t barIds = kXEVLastBarId - kXEVFirstBarId + 1;
     entryCount_ = static_cast<int32_t>(std::min<size_t>(patients.size(), barIds));
     QStringList notices;
-    if (const int32_t cut = dicomDirCut.load(); cut != 0) {
+    const int32_t cut = dicomDirCut.load();
+    if ((cut & ~kXEVDicomDirLinkedOut) != 0) {
         // The limits the read met, each in its own words.
         QStringList limits;
         if ((cut & kXEVDicomDirCutRecords) != 0) {
@@ -175,6 +176,9 @@ void CXEVListFormView::BuildEntries()
             limits.push_back(GetMessageString(kMemoryLimitMessage).arg(XEVDicomDirMemoryBudget() >> 20));
         }
         notices.push_back(GetMessageString(kDicomDirCutMessage).arg(limits.join(u'\n')));
+    }
+    if ((cut & kXEVDicomDirLinkedOut) != 0) {
+        notices.push_back(GetMessageString(kXEVLinkedOutMessage));
     }
     if (patients.size() > barIds) {
         notices.push_back(GetMessageString(kPatientsCutMessage).arg(barIds));

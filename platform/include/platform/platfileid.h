@@ -53,6 +53,10 @@ private:
     std::unordered_map<std::string, bool> insideFolders_;   // folder below a root -> stays inside
 };
 
+// The folder whose files a file's IDs name: where the file really lies when the path is itself
+// a symbolic link (a link to a disc's DICOMDIR opens that disc), else the path's own folder.
+std::string PlatFileIdFolder(const std::string& path);
+
 // One-off join with its own resolver, links followed wherever they lead: for the program's
 // own files.
 std::string PlatJoinFileId(std::string_view folder, std::string_view fileId);

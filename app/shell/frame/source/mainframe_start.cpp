@@ -290,11 +290,13 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         return 0;
     }
     const bool pathUnopened = std::exchange(startPathUnopened_, false);
-    // A DICOMDIR its memory refused says so in place of the failure's own words.
-    const bool outOfMemory = loadResult_ == kXEVLoadOutOfMemory;
-    const auto failureText = [outOfMemory](uint32_t id) {
-        return GetMessageString(outOfMemory ? kOutOfMemoryMessage : id);
-    };
+    // A DICOMDIR its memory refused, or whose images links place outside the disc, says so in
+    // place of the failure's own words.
+    const uint32_t reason = loadResult_ == kXEVLoadOutOfMemory ? kOutOfMemoryMessage
+                            : loadResult_ == kXEVLoadLinkedOut ? kXEVLinkedOutMessage
+                                                               : 0;
+    const bool namedReason = reason != 0;
+    const auto failureText = [reason](uint32_t id) { return GetMessageString(reason != 0 ? reason : id); };
     if (loadResult_ != 0 && startFailureReport_) {
         loadResult_ = 0;
         startFailureReport_(failureText(pathUnopened ? kOpenFailedMessage : kLoadFailedMessage));
@@ -310,7 +312,7 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         EnablePaneControls(false);
         loadResult_ = 0;
         // A path the user named says so, as File Open does; a missing disc stays silent.
-        if (pathUnopened || outOfMemory) {
+        if (pathUnopened || namedReason) {
             XEVShowFailureText(this, failureText(kOpenFailedMessage));
         }
         return 0;

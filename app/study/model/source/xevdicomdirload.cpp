@@ -603,10 +603,13 @@ private:
     void Image(const VEK_DICOMDIRImage& record, const VEK_DICOMDIRSeries& seriesRecord, SeriesInfo& series,
                StudyInfo& study, StudyState& state, SeriesFlags& flags)
     {
-        // An ID that would leave the disc, through a link too, is not listed.
-        const std::string joined = resolver_.Join(folder_, VekToQString(record.file_id).toLatin1().toStdString());
+        // An ID that would leave the disc, through a link too, is not listed; the list says
+        // when a link was the way out.
+        const std::string id = VekToQString(record.file_id).toLatin1().toStdString();
+        const std::string joined = resolver_.Join(folder_, id);
         if (joined.empty()) {
             vek_report(manager_, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
+            result_.cut |= PlatIsSafeFileId(id) ? kXEVDicomDirLinkedOut : 0;
             return;
         }
         const QString filePath = XEVPathText(joined);
@@ -736,9 +739,8 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
                         WalkResult& result, XEVParsedDicomDir* parsed = nullptr)
 {
     XEVReadManager callManager(dicomDirMemoryBudget.load());
-    const qsizetype slash = path.lastIndexOf(u'/');
-    const std::string folder = XEVNativePath(slash < 0 ? path : path.left(slash));
     const std::string nativePath = XEVNativePath(path);
+    const std::string folder = PlatFileIdFolder(nativePath);
 
     StorageGuard guard{nullptr};
     StorageGuard stoppable{nullptr};
@@ -826,8 +828,9 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
     // Records that give no patient (studies without their PATIENT record) are a directory
     // nothing can be shown from; an empty record sequence is an empty disc, and so are records
     // a limit cut before a patient with an image was whole, which the list then says.
-    if (patients.size() == before && result.records && result.cut == 0) {
-        Fail(10004, path);
+    if (patients.size() == before && result.records && (result.cut & ~kXEVDicomDirLinkedOut) == 0) {
+        Fail(result.cut != 0 ? kXEVLinkedOutMessage : 10004, path);
+        statusCode = result.cut != 0 ? kStatusLinkedOut : statusCode;
         return 0;
     }
     if (result.framedRecords > 0) {

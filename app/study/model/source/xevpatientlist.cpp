@@ -278,8 +278,9 @@ void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop
     run.frameCountsKnown = known;
     // Handed before the scanner may start, so that its report never arrives first.
     const int32_t cut = helper.dicomDirCut;
-    const intptr_t failure =
-        helper.statusCode == XEVVEKHelper::kStatusOutOfMemory ? kXEVLoadOutOfMemory : kXEVLoadFailed;
+    const intptr_t failure = helper.statusCode == XEVVEKHelper::kStatusOutOfMemory ? kXEVLoadOutOfMemory
+                             : helper.statusCode == XEVVEKHelper::kStatusLinkedOut ? kXEVLoadLinkedOut
+                                                                                   : kXEVLoadFailed;
     run.Hand(false, WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : failure,
              [result, known, split, cut](XEVPatientList& list, Run& handed) {
                  list.patients.swap(handed.patients);

@@ -104,7 +104,10 @@ class VEK_DICOMInfoInternal : public VEK_Object {
   bool make_frame_per_fragment(const PyrFragmentList& list);
   bool make_single_frame(const PyrFragmentList& list);
   bool make_frames_by_fragment_starts(const PyrFragmentList& list, uint32_t frames, bool& made);
-  bool group_fragments_by_offset_table(const PyrDicomDataElement* table, const PyrFragmentList& list, uint32_t entries);
+  bool group_fragments_by_offset_table(const PyrDicomDataElement* table, const PyrFragmentList& list, uint32_t entries,
+                                       uint32_t served);
+  // The frames found from the fragments alone; line names the step that failed.
+  bool frames_by_fragments(const PyrFragmentList& list, uint32_t frames, uint32_t& line);
   template <class T>
   bool expand_segments(T* output, uint32_t n, const PyrDicomDataElement* data);
 

@@ -543,32 +543,44 @@ bool VEK_DICOMInfoInternal::make_frames_by_fragment_starts(const PyrFragmentList
 }
 
 // Frame k takes the fragments whose items start from table entry k up to entry k + 1;
-// offsets count from the first fragment's item tag. An entry must fall on an item start,
-// the first on the first item, and entries must rise.
+// offsets count from the first fragment's item tag. Entries must rise from 0 and each fall on
+// an item start; entries past the frames served must too, and the last of them may mark the
+// end of the last fragment instead. Each entry read consumes an item, so a table claiming
+// more entries than there are items is read no further than the items go.
 bool VEK_DICOMInfoInternal::group_fragments_by_offset_table(const PyrDicomDataElement* table,
-                                                            const PyrFragmentList& list, uint32_t entries) {
+                                                            const PyrFragmentList& list, uint32_t entries,
+                                                            uint32_t served) {
   const uint8_t* offsets = table->GetValue();
-  if (offsets == nullptr || list.Empty()) return false;
+  const uint32_t held = std::min(vek_dicom_value_length(table), table->GetBytesHeld()) / 4;
+  if (offsets == nullptr || list.Empty() || served == 0 || served > entries) return false;
   const int64_t first = list.FirstItemPosition();
   PyrFragmentList::Walker walk(list);
   PyrFragment f;
   bool more = walk.Next(f);
   uint32_t position = 0, length = 0;
+  int64_t previous = -1;
+  const auto finish = [&](uint32_t frames) {
+    frame_count_ = frames;
+    multi_fragment_ = 1;
+    return true;
+  };
   for (uint32_t k = 0; k < entries; ++k) {
+    if (k >= held) return false;
     const int64_t entry = le32(offsets + 4 * uint64_t(k));
-    if (k == 0 && entry != 0) return false;
-    // The fragments before this entry's item continue the previous frame.
+    if ((k == 0 && entry != 0) || entry <= previous) return false;
+    previous = entry;
+    // The fragments before this entry's item continue the previous frame, if it is served.
     for (; more && f.itemPosition - first < entry; more = walk.Next(f))
-      if (!fragment_of(f, position, length) || !add_fragment(position, length)) return false;
-    if (!more || f.itemPosition - first != entry) return false;
-    if (!fragment_of(f, position, length) || !add_frame(position, length)) return false;
+      if (k <= served && (!fragment_of(f, position, length) || !add_fragment(position, length))) return false;
+    if (!more) return k + 1 == entries && k >= served && f.valuePosition + f.length - first == entry && finish(served);
+    if (f.itemPosition - first != entry) return false;
+    if (k < served && (!fragment_of(f, position, length) || !add_frame(position, length))) return false;
     more = walk.Next(f);
   }
-  for (; more; more = walk.Next(f))
-    if (!fragment_of(f, position, length) || !add_fragment(position, length)) return false;
-  frame_count_ = entries;
-  multi_fragment_ = 1;
-  return true;
+  if (entries == served)
+    for (; more; more = walk.Next(f))
+      if (!fragment_of(f, position, length) || !add_fragment(position, length)) return false;
+  return finish(served);
 }
 
 bool VEK_DICOMInfoInternal::get_pixel_offset() {
@@ -601,30 +613,41 @@ bool VEK_DICOMInfoInternal::get_pixel_offset() {
     return false;
   }
   const PyrFragmentList& list = dataset_->GetPixelFragments();
-  const uint32_t entries = vek_dicom_value_length(pixel->GetChildAt(0)) / 4;
+  const PyrDicomDataElement* table = pixel->GetChildAt(0);
+  const uint32_t entries = vek_dicom_value_length(table) / 4;
   const uint32_t fragments = list.Size();
-  bool ok = false;
-  uint32_t line = 0;
-  if (entries == 0 && frames > 1) {
-    bool made = false;
-    ok = fragments > frames ? make_frames_by_fragment_starts(list, frames, made) : true;
-    if (ok && !made) {
-      frames_.clear();
-      ok = make_frame_per_fragment(list);
-    }
-    line = 453;
-  } else if (entries == 0) {
-    ok = make_single_frame(list);
-    line = 460;
-  } else if (entries == fragments) {
-    ok = make_frame_per_fragment(list);
-    line = 444;
-  } else {
-    ok = group_fragments_by_offset_table(pixel->GetChildAt(0), list, entries);
-    line = 437;
+  // A table may run past the frames, its last entry marking the end; fewer entries than
+  // frames cannot place them.
+  const uint32_t served = frames != 0 && entries > frames ? frames : entries;
+  const bool fits = entries != 0 && (frames <= 1 || entries >= frames);
+  if (fits && served == fragments && served == entries) {
+    if (make_frame_per_fragment(list)) return true;
+    vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, 444);
+    return false;
   }
-  if (!ok) vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, line);
-  return ok;
+  if (fits && group_fragments_by_offset_table(table, list, entries, served)) return true;
+  // Without a table, or with one that does not lead to the frames, the fragments tell them.
+  frames_.clear();
+  uint32_t line = 0;
+  if (!frames_by_fragments(list, frames, line)) {
+    vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, line);
+    return false;
+  }
+  if (entries != 0) vek_report(manager_, VEK_WARNING_DATA, kPixelOffset, kFile, 437);
+  return true;
+}
+
+bool VEK_DICOMInfoInternal::frames_by_fragments(const PyrFragmentList& list, uint32_t frames, uint32_t& line) {
+  if (frames <= 1) {
+    line = 460;
+    return make_single_frame(list);
+  }
+  line = 453;
+  bool made = false;
+  if (list.Size() > frames && !make_frames_by_fragment_starts(list, frames, made)) return false;
+  if (made) return true;
+  frames_.clear();
+  return make_frame_per_fragment(list);
 }
 
 // ---- palette ------------------------------------------------------------------------------

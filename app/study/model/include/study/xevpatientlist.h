@@ -21,6 +21,8 @@ struct XEVParsedDicomDir;
 constexpr intptr_t kXEVLoadFailed = -1001;
 // The DICOMDIR's read was refused by its memory budget.
 constexpr intptr_t kXEVLoadOutOfMemory = -2;
+// The DICOMDIR's images all lie where symbolic links lead out of the disc.
+constexpr intptr_t kXEVLoadLinkedOut = -3;
 
 class XEVPatientList : public XEVThread {
 public:

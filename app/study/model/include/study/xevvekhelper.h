@@ -54,6 +54,9 @@ constexpr uint32_t kXEVDicomDirValueLength = 1024;
 // dicomDirCut's bits: the limit that left records out.
 constexpr int32_t kXEVDicomDirCutRecords = 1;
 constexpr int32_t kXEVDicomDirCutMemory = 2;
+// Not a limit: images whose files a symbolic link places outside the disc were left out.
+constexpr int32_t kXEVDicomDirLinkedOut = 4;
+constexpr uint32_t kXEVLinkedOutMessage = 10046;
 // Tests lower both to reach a cut with a small DICOMDIR; 0 restores the constant.
 void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes);
 // The budget in force, as the list names it.
@@ -179,6 +182,7 @@ class XEVVEKHelper : public XEVFileValues {
 public:
     static constexpr int32_t kStatusDicomDirFailed = -1001;
     static constexpr int32_t kStatusOutOfMemory = -2;
+    static constexpr int32_t kStatusLinkedOut = -3;
     static constexpr int32_t kStatusFileNotFound = -2001;
     // The load passed its memory budget: the file's own excess, not the system's shortage, so
     // it is not tried again when memory frees up and the loads after it go on.
