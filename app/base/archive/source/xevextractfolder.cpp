@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -41,10 +42,18 @@ struct OwnFolder {
     std::string madeUser;   // the user's folder, when this copy made it for its folder
 };
 
+// Never destroyed: an end through exit() runs static destructors while copiers still work.
 OwnFolder& TheOwnFolder()
 {
-    static OwnFolder folder;
+    static OwnFolder& folder = *new OwnFolder;
     return folder;
+}
+
+// One end's removal at a time: an end that comes while another removes waits for it.
+std::timed_mutex& TheEndLock()
+{
+    static std::timed_mutex& lock = *new std::timed_mutex;
+    return lock;
 }
 
 // The name beside the user's folder, for when someone else holds that one.
@@ -77,20 +86,26 @@ bool Intact(const Held& own)
 // Empties and removes the open folder dirFd, named name in parent. Its lock file goes last:
 // a removal stopped or failed half way leaves a folder that a later start still knows for a
 // leftover. A copier still at work (a loader at exit, in a read of a slow disc) may name a file
-// or a folder between the emptying and the removal; the folder is emptied again then, and once
-// it is gone nothing more can be named in it. When the stop comes first, the lock file is put
-// back for what is left.
+// or a folder, at any level, between the emptying and the removal; the folder is emptied again
+// then, and once it is gone nothing more can be named in it. When the stop comes first, or an
+// entry stays through every pass, the lock file is put back for what is left.
 bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function<bool()>& stop = {})
 {
-    constexpr int kPasses = 16;
-    for (int pass = 0; pass < kPasses; ++pass) {
-        if (!PlatEmptyFolderAt(dirFd, kLockName, stop) || (::unlinkat(dirFd, kLockName, 0) != 0 && errno != ENOENT)) {
+    constexpr int kPasses = 64;
+    // Asked no more once it said stop.
+    bool stopped = false;
+    const std::function<bool()> asked = [&] { return stopped = stopped || (stop && stop()); };
+    for (int pass = 0; pass < kPasses && !stopped; ++pass) {
+        if (!PlatEmptyFolderAt(dirFd, kLockName, asked)) {
+            continue;
+        }
+        if (::unlinkat(dirFd, kLockName, 0) != 0 && errno != ENOENT) {
             break;
         }
         if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) {
             return true;
         }
-        if ((errno != ENOTEMPTY && errno != EEXIST) || (stop && stop())) {
+        if (errno != ENOTEMPTY && errno != EEXIST) {
             break;
         }
     }
@@ -209,6 +224,27 @@ int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, cons
     return removed;
 }
 
+// A new folder of this copy's own in the user's folder of temp, or beside it.
+void MakeOwn(OwnFolder& own, const std::string& temp)
+{
+    // Another copy that ends removes the user's folder when it made it and it is empty: a
+    // folder made in it meanwhile is made again.
+    for (int attempt = 0; attempt < 2 && own.held.path.empty(); ++attempt) {
+        const bool there = !PlatGetUserTempFolder(false).empty();
+        const std::string user = PlatGetUserTempFolder();
+        if (!user.empty() && MakeLocked(user, std::string(), own.held)) {
+            own.madeUser = there ? own.madeUser : user;
+        } else if (user.empty() || errno != ENOENT) {
+            break;
+        }
+    }
+    // Someone else holds the user's folder name: a fresh folder of this copy beside it, so
+    // that no one can stop every zip with a file of a name they can guess.
+    if (own.held.path.empty()) {
+        MakeLocked(temp, FallbackPrefix(), own.held);
+    }
+}
+
 }   // namespace
 
 std::string XEVGetExtractFolder()
@@ -224,22 +260,12 @@ std::string XEVGetExtractFolder()
         }
         old = std::exchange(own.held, Held());
         own.temp = temp;
-        // Another copy that ends removes the user's folder when it made it and it is empty: a
-        // folder made in it meanwhile is made again.
-        for (int attempt = 0; attempt < 2 && own.held.path.empty(); ++attempt) {
-            const bool there = !PlatGetUserTempFolder(false).empty();
-            const std::string user = PlatGetUserTempFolder();
-            if (!user.empty() && MakeLocked(user, std::string(), own.held)) {
-                own.madeUser = there ? own.madeUser : user;
-            } else if (user.empty() || errno != ENOENT) {
-                break;
-            }
-        }
-        // Someone else holds the user's folder name: a fresh folder of this copy beside it, so
-        // that no one can stop every zip with a file of a name they can guess.
-        if (!own.held.path.empty() || MakeLocked(temp, FallbackPrefix(), own.held)) {
-            path = own.held.path;
-        }
+        // None once the end has begun removing: it would outlive the process.
+        ZipWhileNamingOpen([&] {
+            MakeOwn(own, temp);
+            return true;
+        });
+        path = own.held.path;
     }
     // Outside the lock: the folder that went stale may take a while to empty.
     Forget(old, true);
@@ -248,6 +274,11 @@ std::string XEVGetExtractFolder()
 
 void XEVEndExtractFolder(const std::function<bool()>& stop)
 {
+    std::unique_lock<std::timed_mutex> ending(TheEndLock(), std::defer_lock);
+    // Past that, the other end's removal is stuck on the disk: this one would be too.
+    if (!ending.try_lock_for(std::chrono::milliseconds(kXEVEndRemovalWaitMs))) {
+        return;
+    }
     Held held;
     std::string madeUser;
     {
