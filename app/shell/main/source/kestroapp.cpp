@@ -431,8 +431,9 @@ void CKestroApp::OnFrameClosing()
     static std::once_flag armed;
     std::call_once(armed, [this] {
         // Readers of the medium still in a read by then end the process without them; the
-        // removal of a large extraction folder stops in time for the process to end by itself,
-        // and the next start removes the rest. Past the deadline nothing is waited for.
+        // sweep of earlier copies' leftovers stops in time for the process to end by itself,
+        // and the next start removes the rest. Past the deadline nothing is waited for but the
+        // removal of this copy's extraction folder.
         const auto now = std::chrono::steady_clock::now();
         SetReaderWaitEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 2 / 5));
         SetFolderRemovalEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 3 / 5));
