@@ -13,4 +13,4 @@ loops=${3:-24}
 cmake --build "$build" --target app_shell_main_tests slow_disc_viewer kv_slowdisc -j4 >/dev/null
 KV_CLOSE_LOAD_RUNS=$runs KV_BUSY_LOOPS=$loops QT_QPA_PLATFORM=offscreen "$build/app/shell/main/app_shell_main_tests" \
   --gtest_filter='SlowDiscViewerTest.AnEndDuringAnExtractionUnderLoadLeavesNothing' |
-  grep -E 'figures  \] an end|left,|OK|FAILED' || true
+  grep -E -A4 'figures  \] an end|left,|Failure|OK|FAILED' || true

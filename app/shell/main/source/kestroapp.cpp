@@ -85,6 +85,22 @@ void OnLibraryExit(int status, void*)
     }
 }
 
+QtMessageHandler g_earlierMessages = nullptr;
+
+// Qt's xcb plugin says this just before its exit(1): the end is taken there, before exit() runs
+// the destructors of statics made after OnLibraryExit was installed.
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (g_earlierMessages != nullptr) {
+        g_earlierMessages(type, context, text);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    }
+    if (type == QtWarningMsg && text.contains(QLatin1String("X11 connection broke")) && g_runUnderWay.exchange(false)) {
+        XEVEndProcessNow(1, "kestro: ended as the X connection broke\n");
+    }
+}
+
 }   // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
@@ -148,7 +164,7 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
 {
     instance_ = std::make_unique<XEVSingleInstance>();
     startStatus_ = 0;
-    // An earlier instance's end shut it (tests run several in one process).
+    // Also when an earlier instance in this process ended with readers left (tests).
     ZipShutNaming(false);
     if (!instance_->Start([this] { ActivateRunningInstance(); })) {
         // Another copy runs and was asked forward; but a lock that cannot be taken at all (not
@@ -250,6 +266,8 @@ int XEVKestroInstance::ExitInstance(int status)
         const auto stop = [end] { return std::chrono::steady_clock::now() >= end; };
         ForgetZipArchive(stop);
         XEVRemoveLeftoverExtractFolders(stop);
+        // No copier is left to name anything; an instance run next in this process extracts.
+        ZipShutNaming(false);
     }
     // The lock goes last; what the removal had no time for keeps its own lock for the next start.
     if (instance_) {
@@ -346,7 +364,10 @@ int CKestroApp::Run()
     // loop, a dialog's own loop included. Taken from the start: an archive may be imported
     // while start-up still runs. Its watchdog keeps the exit deadline until this returns.
     static std::once_flag exitWatched;
-    std::call_once(exitWatched, [] { ::on_exit(OnLibraryExit, nullptr); });
+    std::call_once(exitWatched, [] {
+        ::on_exit(OnLibraryExit, nullptr);
+        g_earlierMessages = qInstallMessageHandler(OnQtMessage);
+    });
     XEVSetEndCleanup(RemoveExtractedNow);
     g_runUnderWay.store(true);
     bool ending = false;

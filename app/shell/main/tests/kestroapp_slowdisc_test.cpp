@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -722,7 +723,8 @@ TEST_F(SlowDiscViewerTest, AnEndDuringAnExtractionUnderLoadLeavesNothing)
             process->terminate();
         }
         const ViewerRun ended = Finish(*process, report);
-        EXPECT_EQ(ended.exitCode, 0) << ended.output;
+        // A loop starved past the time it has to take the signal is ended with the signal's status.
+        EXPECT_TRUE(ended.exitCode == 0 || (!close && ended.exitCode == 128 + SIGTERM)) << ended.output;
         const std::vector<std::string> left = EntriesBelow(tmp);
         if (!left.empty()) {
             ++leaving;
