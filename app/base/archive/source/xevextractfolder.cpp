@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -50,10 +51,16 @@ OwnFolder& TheOwnFolder()
 }
 
 // One end's removal at a time: an end that comes while another removes waits for it.
-std::timed_mutex& TheEndLock()
+struct EndGate {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool busy = false;
+};
+
+EndGate& TheEndGate()
 {
-    static std::timed_mutex& lock = *new std::timed_mutex;
-    return lock;
+    static EndGate& gate = *new EndGate;
+    return gate;
 }
 
 // The name beside the user's folder, for when someone else holds that one.
@@ -274,11 +281,24 @@ std::string XEVGetExtractFolder()
 
 void XEVEndExtractFolder(const std::function<bool()>& stop)
 {
-    std::unique_lock<std::timed_mutex> ending(TheEndLock(), std::defer_lock);
-    // Past that, the other end's removal is stuck on the disk: this one would be too.
-    if (!ending.try_lock_for(std::chrono::milliseconds(kXEVEndRemovalWaitMs))) {
-        return;
+    EndGate& gate = TheEndGate();
+    {
+        std::unique_lock<std::mutex> lock(gate.mutex);
+        // Past that, the other end's removal is stuck on the disk: this one would be too.
+        if (!gate.done.wait_for(lock, std::chrono::milliseconds(kXEVEndRemovalWaitMs), [&] { return !gate.busy; })) {
+            return;
+        }
+        gate.busy = true;
     }
+    struct Ended {
+        EndGate& gate;
+        ~Ended()
+        {
+            std::lock_guard<std::mutex> lock(gate.mutex);
+            gate.busy = false;
+            gate.done.notify_all();
+        }
+    } ended{gate};
     Held held;
     std::string madeUser;
     {
