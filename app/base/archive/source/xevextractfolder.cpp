@@ -41,6 +41,7 @@ struct OwnFolder {
     std::string temp;   // the temporary folder it was made for
     Held held;
     std::string madeUser;   // the user's folder, when this copy made it for its folder
+    std::string ended;      // the folder the end removed: what is left of it keeps its lock file
 };
 
 // Never destroyed: an end through exit() runs static destructors while copiers still work.
@@ -307,6 +308,7 @@ void XEVEndExtractFolder(const std::function<bool()>& stop)
         held = std::exchange(own.held, Held());
         madeUser = std::exchange(own.madeUser, std::string());
         own.temp.clear();
+        own.ended = held.path;
     }
     // Its lock is held until the removal ends or stops, so no start-up takes it meanwhile.
     Forget(held, true, stop);
@@ -351,6 +353,10 @@ bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool(
             }
             ZipForgetExtracted(folder);
             return emptied;
+        }
+        if (!folder.empty() && folder == own.ended) {
+            struct stat st {};
+            return ::lstat(folder.c_str(), &st) != 0 && errno == ENOENT;
         }
     }
     const bool deleted = PlatDeleteOwnFolder(folder);

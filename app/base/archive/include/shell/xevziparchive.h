@@ -302,6 +302,7 @@ bool XEVPrepareExtractFolder(const std::string& folder);
 // Deletes the folder and everything in it without following links; true also when it is
 // missing. A symlink, a non-folder or another user's folder is left alone (false). This copy's
 // own extraction folder is emptied and stays, with its lock; stop as above ends its emptying early.
+// The folder this copy's end removed is left as the end left it (true when gone).
 bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool()>& stop = std::function<bool()>());
 
 // The member for path (the one at path's place below the DICOMDIR's folder), from the
