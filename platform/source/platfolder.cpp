@@ -338,6 +338,9 @@ bool PlatEmptyFolderAt(int dirFd, const std::string& keep, const std::function<b
     }
     std::vector<Level> levels;
     levels.push_back(Level{FolderId{rootSt.st_dev, rootSt.st_ino}, std::string(), {}});
+    // Bounds the folders read again, so that a writer that never stops cannot hold the walk.
+    constexpr int kReentries = 4096;
+    int reentries = 0;
     bool complete = true;
     bool going = ClearFiles(fd, keep, levels.back().subs, complete, stop);
     while (going) {
@@ -381,7 +384,13 @@ bool PlatEmptyFolderAt(int dirFd, const std::string& keep, const std::function<b
         }
         fd = parent;
         if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
-            complete = false;
+            // A writer named something in it after its emptying: it is emptied again.
+            if ((errno == ENOTEMPTY || errno == EEXIST) && reentries < kReentries) {
+                ++reentries;
+                levels.back().subs.push_back(name);
+            } else {
+                complete = false;
+            }
         }
     }
     ::close(fd);

@@ -44,7 +44,8 @@ std::string PlatGetUserTempFolder(bool make = true);
 
 // Deletes what lies in the open folder dirFd and every level below it, never through a link,
 // holding at most three descriptors of its own whatever the depth, and reading each folder
-// once. A name directly in the folder may be kept. stop, when given, is asked between entries:
+// once, but for a folder that a writer named something in after its emptying. A name directly
+// in the folder may be kept. stop, when given, is asked between entries:
 // true ends the emptying there (false is returned). True when everything else went; false
 // when some entry stayed, or when a folder on the way was moved while the walk was below it
 // (the walk then stops).

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -39,12 +41,27 @@ struct OwnFolder {
     std::string temp;   // the temporary folder it was made for
     Held held;
     std::string madeUser;   // the user's folder, when this copy made it for its folder
+    std::string ended;      // the folder the end removed: what is left of it keeps its lock file
 };
 
+// Never destroyed: an end through exit() runs static destructors while copiers still work.
 OwnFolder& TheOwnFolder()
 {
-    static OwnFolder folder;
+    static OwnFolder& folder = *new OwnFolder;
     return folder;
+}
+
+// One end's removal at a time: an end that comes while another removes waits for it.
+struct EndGate {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool busy = false;
+};
+
+EndGate& TheEndGate()
+{
+    static EndGate& gate = *new EndGate;
+    return gate;
 }
 
 // The name beside the user's folder, for when someone else holds that one.
@@ -77,20 +94,26 @@ bool Intact(const Held& own)
 // Empties and removes the open folder dirFd, named name in parent. Its lock file goes last:
 // a removal stopped or failed half way leaves a folder that a later start still knows for a
 // leftover. A copier still at work (a loader at exit, in a read of a slow disc) may name a file
-// or a folder between the emptying and the removal; the folder is emptied again then, and once
-// it is gone nothing more can be named in it. When the stop comes first, the lock file is put
-// back for what is left.
+// or a folder, at any level, between the emptying and the removal; the folder is emptied again
+// then, and once it is gone nothing more can be named in it. When the stop comes first, or an
+// entry stays through every pass, the lock file is put back for what is left.
 bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function<bool()>& stop = {})
 {
-    constexpr int kPasses = 16;
-    for (int pass = 0; pass < kPasses; ++pass) {
-        if (!PlatEmptyFolderAt(dirFd, kLockName, stop) || (::unlinkat(dirFd, kLockName, 0) != 0 && errno != ENOENT)) {
+    constexpr int kPasses = 64;
+    // Asked no more once it said stop.
+    bool stopped = false;
+    const std::function<bool()> asked = [&] { return stopped = stopped || (stop && stop()); };
+    for (int pass = 0; pass < kPasses && !stopped; ++pass) {
+        if (!PlatEmptyFolderAt(dirFd, kLockName, asked)) {
+            continue;
+        }
+        if (::unlinkat(dirFd, kLockName, 0) != 0 && errno != ENOENT) {
             break;
         }
         if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) {
             return true;
         }
-        if ((errno != ENOTEMPTY && errno != EEXIST) || (stop && stop())) {
+        if (errno != ENOTEMPTY && errno != EEXIST) {
             break;
         }
     }
@@ -209,6 +232,27 @@ int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, cons
     return removed;
 }
 
+// A new folder of this copy's own in the user's folder of temp, or beside it.
+void MakeOwn(OwnFolder& own, const std::string& temp)
+{
+    // Another copy that ends removes the user's folder when it made it and it is empty: a
+    // folder made in it meanwhile is made again.
+    for (int attempt = 0; attempt < 2 && own.held.path.empty(); ++attempt) {
+        const bool there = !PlatGetUserTempFolder(false).empty();
+        const std::string user = PlatGetUserTempFolder();
+        if (!user.empty() && MakeLocked(user, std::string(), own.held)) {
+            own.madeUser = there ? own.madeUser : user;
+        } else if (user.empty() || errno != ENOENT) {
+            break;
+        }
+    }
+    // Someone else holds the user's folder name: a fresh folder of this copy beside it, so
+    // that no one can stop every zip with a file of a name they can guess.
+    if (own.held.path.empty()) {
+        MakeLocked(temp, FallbackPrefix(), own.held);
+    }
+}
+
 }   // namespace
 
 std::string XEVGetExtractFolder()
@@ -224,22 +268,12 @@ std::string XEVGetExtractFolder()
         }
         old = std::exchange(own.held, Held());
         own.temp = temp;
-        // Another copy that ends removes the user's folder when it made it and it is empty: a
-        // folder made in it meanwhile is made again.
-        for (int attempt = 0; attempt < 2 && own.held.path.empty(); ++attempt) {
-            const bool there = !PlatGetUserTempFolder(false).empty();
-            const std::string user = PlatGetUserTempFolder();
-            if (!user.empty() && MakeLocked(user, std::string(), own.held)) {
-                own.madeUser = there ? own.madeUser : user;
-            } else if (user.empty() || errno != ENOENT) {
-                break;
-            }
-        }
-        // Someone else holds the user's folder name: a fresh folder of this copy beside it, so
-        // that no one can stop every zip with a file of a name they can guess.
-        if (!own.held.path.empty() || MakeLocked(temp, FallbackPrefix(), own.held)) {
-            path = own.held.path;
-        }
+        // None once the end has begun removing: it would outlive the process.
+        ZipWhileNamingOpen([&] {
+            MakeOwn(own, temp);
+            return true;
+        });
+        path = own.held.path;
     }
     // Outside the lock: the folder that went stale may take a while to empty.
     Forget(old, true);
@@ -248,6 +282,24 @@ std::string XEVGetExtractFolder()
 
 void XEVEndExtractFolder(const std::function<bool()>& stop)
 {
+    EndGate& gate = TheEndGate();
+    {
+        std::unique_lock<std::mutex> lock(gate.mutex);
+        // Past that, the other end's removal is stuck on the disk: this one would be too.
+        if (!gate.done.wait_for(lock, std::chrono::milliseconds(kXEVEndRemovalWaitMs), [&] { return !gate.busy; })) {
+            return;
+        }
+        gate.busy = true;
+    }
+    struct Ended {
+        EndGate& gate;
+        ~Ended()
+        {
+            std::lock_guard<std::mutex> lock(gate.mutex);
+            gate.busy = false;
+            gate.done.notify_all();
+        }
+    } ended{gate};
     Held held;
     std::string madeUser;
     {
@@ -256,6 +308,7 @@ void XEVEndExtractFolder(const std::function<bool()>& stop)
         held = std::exchange(own.held, Held());
         madeUser = std::exchange(own.madeUser, std::string());
         own.temp.clear();
+        own.ended = held.path;
     }
     // Its lock is held until the removal ends or stops, so no start-up takes it meanwhile.
     Forget(held, true, stop);
@@ -300,6 +353,10 @@ bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool(
             }
             ZipForgetExtracted(folder);
             return emptied;
+        }
+        if (!folder.empty() && folder == own.ended) {
+            struct stat st {};
+            return ::lstat(folder.c_str(), &st) != 0 && errno == ENOENT;
         }
     }
     const bool deleted = PlatDeleteOwnFolder(folder);

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <new>
 #include <random>
+#include <shared_mutex>
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -151,10 +152,36 @@ int OpenOwnFolder(const std::string& folder)
     return fd.Release();
 }
 
+// Every name made in an extraction folder is made under this gate, so that once the end has
+// shut it nothing new appears in the folder it removes. Never destroyed: copiers outlive exit().
+struct NamingGate {
+    std::shared_mutex mutex;
+    bool shut = false;
+};
+
+NamingGate& TheNamingGate()
+{
+    static NamingGate& gate = *new NamingGate;
+    return gate;
+}
+
+// make() names one entry, unless the gate is shut (-1, errno ECANCELED).
+template <typename Make>
+int WhileNamingOpen(Make make)
+{
+    NamingGate& gate = TheNamingGate();
+    std::shared_lock<std::shared_mutex> hold(gate.mutex);
+    if (gate.shut) {
+        errno = ECANCELED;
+        return -1;
+    }
+    return make();
+}
+
 // The sub-folder, made when missing; never through a link.
 int OpenSubFolder(int parent, const std::string& name)
 {
-    if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (WhileNamingOpen([&] { return ::mkdirat(parent, name.c_str(), 0700); }) != 0 && errno != EEXIST) {
         return -1;
     }
     return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -184,7 +211,9 @@ int CreateTempFile(int dirFd, const std::string& leaf, std::string& tempName)
         char suffix[24];
         std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random()));
         tempName = "." + leaf.substr(0, 200) + suffix;
-        const int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = WhileNamingOpen([&] {
+            return ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        });
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -792,8 +821,8 @@ int32_t ZipArchive::ExtractCurrent(int dirFd, const std::string& leaf, const XEV
     if (control != nullptr && control->stop != nullptr && control->stop->load() != 0) {
         return fail(kZipStopped, false);
     }
-    if (::renameat(dirFd, tempName.c_str(), dirFd, leaf.c_str()) != 0) {
-        return fail(kZipCreateFailed, false);
+    if (WhileNamingOpen([&] { return ::renameat(dirFd, tempName.c_str(), dirFd, leaf.c_str()); }) != 0) {
+        return fail(errno == ECANCELED ? kZipStopped : kZipCreateFailed, false);
     }
     return kZipOk;
 }
@@ -956,9 +985,10 @@ struct IndexCache {
     std::vector<std::unique_ptr<ZipArchive>> open;
 };
 
+// Never destroyed: a worker may still open members through it while exit() runs.
 IndexCache& TheIndexCache()
 {
-    static IndexCache cache;
+    static IndexCache& cache = *new IndexCache;
     return cache;
 }
 
@@ -1235,9 +1265,10 @@ struct Extracted {
     std::map<std::string, std::shared_ptr<FolderCopies>> folders;
 };
 
+// Never destroyed, as the index cache.
 Extracted& TheExtracted()
 {
-    static Extracted extracted;
+    static Extracted& extracted = *new Extracted;
     return extracted;
 }
 
@@ -1282,13 +1313,14 @@ int32_t LinkName(int folderFd, const std::vector<std::string>& name, const Copy&
         char suffix[24];
         std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random()));
         const std::string tempName = "." + leaf.substr(0, 200) + suffix;
-        if (::linkat(from.Get(), name.back().c_str(), dirFd, tempName.c_str(), 0) != 0) {
+        if (WhileNamingOpen([&] { return ::linkat(from.Get(), name.back().c_str(), dirFd, tempName.c_str(), 0); }) !=
+            0) {
             if (errno == EEXIST) {
                 continue;
             }
             return errno == ENOENT ? kZipNotFound : kZipCreateFailed;
         }
-        if (::renameat(dirFd, tempName.c_str(), dirFd, leaf.c_str()) != 0) {
+        if (WhileNamingOpen([&] { return ::renameat(dirFd, tempName.c_str(), dirFd, leaf.c_str()); }) != 0) {
             ::unlinkat(dirFd, tempName.c_str(), 0);
             return kZipCreateFailed;
         }
@@ -1430,6 +1462,18 @@ int32_t ExtractOnce(ZipArchive& archive, const std::string& zipPath, const std::
 }
 
 }   // namespace
+
+void ZipShutNaming(bool shut)
+{
+    NamingGate& gate = TheNamingGate();
+    std::unique_lock<std::shared_mutex> hold(gate.mutex);
+    gate.shut = shut;
+}
+
+bool ZipWhileNamingOpen(const std::function<bool()>& make)
+{
+    return WhileNamingOpen([&] { return make() ? 0 : 1; }) == 0;
+}
 
 uint64_t SetZipExtractBudget(uint64_t budget)
 {

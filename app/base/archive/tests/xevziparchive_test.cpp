@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -914,6 +915,87 @@ TEST(ExtractFolder, StartUpRemovesOnlyTheFoldersOfEndedCopies)
 // An end stopped half way, as at an exit deadline, lets the folder's lock go but leaves its lock
 // file, the last thing removed: the next start knows the rest for a leftover and removes it. The
 // stop is asked between entries, so the end never runs on past it.
+// A copier still at work at the end names files in a sub-folder, each written under a name of
+// its own and renamed into place, while the end removes the folder, also between that
+// sub-folder's emptying and its removal: the folder goes whole every time. Once the end has shut
+// naming, an extraction names nothing and no new folder is made.
+TEST(ExtractFolder, AnEndRemovesWhatACopierNamesMeanwhileAndShutNamingNamesNothing)
+{
+    PlatTempFolder temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
+    constexpr int kRuns = 20;
+    int left = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        const std::string folder = XEVGetExtractFolder();
+        ASSERT_FALSE(folder.empty());
+        fs::create_directories(folder + "/IMG/S1");
+        for (int i = 0; i < 50; ++i) {
+            WriteFile(folder + "/IMG/S1/IM" + std::to_string(i), "m");
+        }
+        const int subFd = ::open((folder + "/IMG/S1").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(subFd, 0);
+        std::atomic<int> named{0};
+        std::thread copier([&] {
+            for (int i = 0; i < 2000; ++i) {
+                const std::string part = ".C" + std::to_string(i) + ".part";
+                const int fd = ::openat(subFd, part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+                if (fd < 0) {
+                    break;   // its folder went
+                }
+                (void)!::write(fd, "copy", 4);
+                ::close(fd);
+                if (::renameat(subFd, part.c_str(), subFd, ("C" + std::to_string(i)).c_str()) == 0) {
+                    named.fetch_add(1);
+                }
+            }
+        });
+        while (named.load() < 5) {
+            std::this_thread::yield();
+        }
+        XEVEndExtractFolder();
+        copier.join();
+        ::close(subFd);
+        left += fs::exists(folder) ? 1 : 0;
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    EXPECT_EQ(left, 0) << "of " << kRuns;
+
+    // The same at a set moment: a file named in a sub-folder once it was read and emptied,
+    // while the walk is below it.
+    const std::string late = XEVGetExtractFolder();
+    fs::create_directories(late + "/IMG/S1/T");
+    for (int i = 0; i < 10; ++i) {
+        WriteFile(late + "/IMG/S1/F" + std::to_string(i), "m");
+        WriteFile(late + "/IMG/S1/T/F" + std::to_string(i), "m");
+    }
+    bool named = false;
+    XEVEndExtractFolder([&] {
+        if (!named && !fs::exists(late + "/IMG/S1/F0") && fs::exists(late + "/IMG/S1/T")) {
+            WriteFile(late + "/IMG/S1/LATE", "m");
+            named = true;
+        }
+        return false;
+    });
+    EXPECT_TRUE(named);
+    EXPECT_FALSE(fs::exists(late));
+
+    const std::string zip = temp.Path() + "/a.zip";
+    ASSERT_TRUE(MakeZip(zip, {{"DICOMDIR", "dir"}, {"IMG/IM1", "one"}}));
+    const std::string folder = XEVGetExtractFolder();
+    ASSERT_TRUE(XEVExtractArchiveDicomDir(zip, folder));
+    ZipShutNaming(true);
+    EXPECT_NE(ExtractZipMember(zip, folder, folder + "/IMG/IM1", ""), kZipOk);
+    EXPECT_EQ(CountFiles(folder), 2u);   // the lock and the DICOMDIR
+    XEVEndExtractFolder();
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(XEVGetExtractFolder(), "");
+    ZipShutNaming(false);
+    const std::string again = XEVGetExtractFolder();
+    EXPECT_FALSE(again.empty());
+    XEVEndExtractFolder();
+}
+
 TEST(ExtractFolder, AnEndStoppedHalfWayLeavesTheLockFileForTheNextStart)
 {
     PlatTempFolder temp;

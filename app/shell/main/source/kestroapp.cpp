@@ -59,6 +59,48 @@ std::function<void()>& SweepGate()
     return gate;
 }
 
+// How long the end's removal of the extraction folder may go on: only a disk that is stuck
+// stops it, never the time the rest of the end takes.
+constexpr int kRemovalStuckMs = 5000;
+
+// The extraction folder goes before any other step of an end: nothing more is named in it,
+// and what copiers named is removed until it is gone.
+void RemoveExtractedNow()
+{
+    ZipShutNaming(true);
+    const auto stuck = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRemovalStuckMs);
+    XEVEndExtractFolder([stuck] { return std::chrono::steady_clock::now() >= stuck; });
+}
+
+// While the run is under way, an exit() a library calls (Qt's when the X connection breaks)
+// ends through the program's one door: the extraction folder goes, and no static destructor
+// runs under a worker that still uses what it destroys.
+std::atomic<bool> g_runUnderWay{false};
+
+void OnLibraryExit(int status, void*)
+{
+    if (g_runUnderWay.exchange(false)) {
+        const std::string why = "kestro: ended by exit(" + std::to_string(status) + ") from a library\n";
+        XEVEndProcessNow(status, why.c_str());
+    }
+}
+
+QtMessageHandler g_earlierMessages = nullptr;
+
+// Qt's xcb plugin says this just before its exit(1): the end is taken there, before exit() runs
+// the destructors of statics made after OnLibraryExit was installed.
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (g_earlierMessages != nullptr) {
+        g_earlierMessages(type, context, text);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    }
+    if (type == QtWarningMsg && text.contains(QLatin1String("X11 connection broke")) && g_runUnderWay.exchange(false)) {
+        XEVEndProcessNow(1, "kestro: ended as the X connection broke\n");
+    }
+}
+
 }   // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
@@ -122,6 +164,8 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
 {
     instance_ = std::make_unique<XEVSingleInstance>();
     startStatus_ = 0;
+    // Also when an earlier instance in this process ended with readers left (tests).
+    ZipShutNaming(false);
     if (!instance_->Start([this] { ActivateRunningInstance(); })) {
         // Another copy runs and was asked forward; but a lock that cannot be taken at all (not
         // even in a folder of the user's own beside the temporary folder's) is said, or the
@@ -205,6 +249,10 @@ int XEVKestroInstance::ExitInstance(int status)
     if (sweepStop_) {
         sweepStop_->store(true);
     }
+    // The members are patient data: they go first, whatever the readers and the frame's
+    // teardown then take. Only the folder's names go, nothing a reader holds; a copier in a read
+    // writes into a file whose name went, and names nothing more.
+    RemoveExtractedNow();
     // The one wait of the end, for every counted thread (the readers of the medium and the
     // sweep): until they have all ended, nothing they reach (the frame's cells and lists, the
     // archive) is destroyed.
@@ -212,19 +260,14 @@ int XEVKestroInstance::ExitInstance(int status)
     readersLeft_ = !XEVWaitDetached(std::min(readerWaitEnd_, waitEnd));
     if (!readersLeft_) {
         frame_.reset();
-        // This copy's members, then what earlier copies left, are removed until the end's
-        // stop; what is left keeps its lock file, and the next start's sweep removes it.
+        // What earlier copies left is removed until the end's stop; what is left keeps its lock
+        // file, and the next start's sweep removes it.
         const std::chrono::steady_clock::time_point end = removalEnd_;
         const auto stop = [end] { return std::chrono::steady_clock::now() >= end; };
         ForgetZipArchive(stop);
-        XEVEndExtractFolder(stop);
         XEVRemoveLeftoverExtractFolders(stop);
-    } else {
-        // The members are patient data: they go even with a copier still in a read. Only the
-        // folder's names go, nothing a reader holds; what the copier writes after its file's
-        // name went reaches no name, and nothing can be named in a folder once it is gone.
-        const std::chrono::steady_clock::time_point end = removalEnd_;
-        XEVEndExtractFolder([end] { return std::chrono::steady_clock::now() >= end; });
+        // No copier is left to name anything; an instance run next in this process extracts.
+        ZipShutNaming(false);
     }
     // The lock goes last; what the removal had no time for keeps its own lock for the next start.
     if (instance_) {
@@ -320,6 +363,13 @@ int CKestroApp::Run()
     // A logout, a shutdown or Ctrl+C closes the window as the user would, and then ends the
     // loop, a dialog's own loop included. Taken from the start: an archive may be imported
     // while start-up still runs. Its watchdog keeps the exit deadline until this returns.
+    static std::once_flag exitWatched;
+    std::call_once(exitWatched, [] {
+        ::on_exit(OnLibraryExit, nullptr);
+        g_earlierMessages = qInstallMessageHandler(OnQtMessage);
+    });
+    XEVSetEndCleanup(RemoveExtractedNow);
+    g_runUnderWay.store(true);
     bool ending = false;
     XEVEndSignals endSignals(
         [this, &ending](int) {
@@ -392,10 +442,13 @@ int CKestroApp::EndRun(int status)
     // A reader still in a read of the medium would go on into static destruction and reach
     // what it frees: the process ends without it.
     if (ReadersLeft()) {
-        const std::string why = "kestro: ended without waiting for " + std::to_string(XEVDetachedRunning()) +
-                                " worker threads still in a read\n";
-        XEVEndProcessNow(end, why.c_str());
+        // Said only when some are still there: they may have ended since the wait stopped.
+        const size_t left = XEVDetachedRunning();
+        const std::string why = "kestro: ended without waiting for " + std::to_string(left) +
+                                (left == 1 ? " worker thread" : " worker threads") + " still in a read\n";
+        XEVEndProcessNow(end, left > 0 ? why.c_str() : nullptr);
     }
+    g_runUnderWay.store(false);
     return end;
 }
 
@@ -405,8 +458,9 @@ void CKestroApp::OnFrameClosing()
     static std::once_flag armed;
     std::call_once(armed, [this] {
         // Readers of the medium still in a read by then end the process without them; the
-        // removal of a large extraction folder stops in time for the process to end by itself,
-        // and the next start removes the rest. Past the deadline nothing is waited for.
+        // sweep of earlier copies' leftovers stops in time for the process to end by itself,
+        // and the next start removes the rest. Past the deadline nothing is waited for but the
+        // removal of this copy's extraction folder.
         const auto now = std::chrono::steady_clock::now();
         SetReaderWaitEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 2 / 5));
         SetFolderRemovalEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 3 / 5));

@@ -456,11 +456,10 @@ void FillWithMembers(const std::string& folder, int count, const std::atomic<boo
 }   // namespace
 
 // A signal while a large extraction folder is being filled, and one once it is full: either
-// way the removal stops at its share of the exit's time and the process ends by itself, with
-// 0; whatever is left keeps its lock file, and the next start removes it. An end by the
-// deadline, or without waiting for a worker, says so on stderr. A disk that stalls can hold one
-// unlink for seconds, so the deadline here is a hang ceiling; the figure is the program's own
-// exit with the removal's share unchanged.
+// way the folder is removed and the process ends by itself, with 0; whatever is left keeps its
+// lock file, and the next start removes it. An end by the deadline, or without waiting for a
+// worker, says so on stderr. A disk that stalls can hold one unlink for seconds, so the deadline
+// here is a hang ceiling; the figure is the program's own exit.
 TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNextStartRemovesTheRest)
 {
     constexpr int kMembers = 20000;

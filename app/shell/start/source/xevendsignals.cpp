@@ -37,6 +37,8 @@ std::atomic<int> g_endStatus{0};
 sem_t g_wake;
 struct sigaction g_previous[sizeof kSignals / sizeof kSignals[0]];
 std::atomic<XEVEndProbe> g_endProbe{nullptr};
+std::atomic<XEVEndProbe> g_endCleanup{nullptr};
+std::atomic<int> g_lastSignal{0};
 
 int64_t NowNs()
 {
@@ -48,11 +50,15 @@ int64_t NowNs()
 void OnSignal(int signal)
 {
     const int saved = errno;
-    if (g_arrivedCount.fetch_add(1) > 0) {
-        // Asked again: the user will not wait for the ordered shut-down.
+    const int before = g_arrivedCount.fetch_add(1);
+    if (before > 1) {
+        // Asked a third time: not even the removal of what was extracted is waited for.
         XEVEndProcessNow(128 + signal, nullptr, true);
     }
-    g_firstSignal.store(signal);
+    g_lastSignal.store(signal);
+    if (before == 0) {
+        g_firstSignal.store(signal);
+    }
     const int fd = g_writeFd.load();
     if (fd >= 0) {
         const unsigned char byte = static_cast<unsigned char>(signal);
@@ -90,6 +96,11 @@ void Watch(int takeWithinMs)
         if (g_stopping.load()) {
             return;
         }
+        // Asked again: the user will not wait for the ordered shut-down, but the extracted
+        // patient data still goes, which a signal handler cannot do.
+        if (g_arrivedCount.load() > 1) {
+            XEVEndProcessNow(128 + g_lastSignal.load(), nullptr);
+        }
         const int64_t now = NowNs();
         if (signalEnd == kNever && g_arrivedCount.load() > 0) {
             signalEnd = now + int64_t(takeWithinMs) * 1000000;
@@ -112,12 +123,21 @@ void XEVSetEndProbe(XEVEndProbe probe)
     g_endProbe.store(probe);
 }
 
+void XEVSetEndCleanup(XEVEndProbe cleanup)
+{
+    g_endCleanup.store(cleanup);
+}
+
 void XEVEndProcessNow(int status, const char* why, bool inSignalHandler)
 {
-    // Only what is safe in a signal handler there; elsewhere what was printed goes out first,
-    // but never by waiting for a stream's lock: a reader of a slow disc holds its stream's for
-    // the whole read, and a flush of every stream would wait for it.
+    // Only what is safe in a signal handler there; elsewhere what must not outlive the process
+    // goes first, then what was printed, but never by waiting for a stream's lock: a reader of
+    // a slow disc holds its stream's for the whole read, and a flush of every stream would wait
+    // for it.
     if (!inSignalHandler) {
+        if (const XEVEndProbe cleanup = g_endCleanup.load()) {
+            cleanup();
+        }
         if (const XEVEndProbe probe = g_endProbe.load()) {
             static std::once_flag once;
             std::call_once(once, probe);

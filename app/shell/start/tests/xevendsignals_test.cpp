@@ -65,7 +65,8 @@ private:
 }   // namespace
 
 // Run by the tests below in a process of its own. "busy": the GUI thread never returns to its
-// loop; "taken": the loop takes the signal and its handler does not end anything.
+// loop; "taken": the loop takes the signal and its handler does not end anything; "stuck": that,
+// with an end cleanup that never returns.
 TEST(EndSignalsTest, Child)
 {
     const QByteArray mode = qgetenv("KV_END_SIGNALS_CHILD");
@@ -76,7 +77,15 @@ TEST(EndSignalsTest, Child)
         std::printf("taken\n");
         std::fflush(stdout);
     });
+    XEVSetEndCleanup([] { std::printf("cleaned\n"); });
     ASSERT_TRUE(ends.Installed());
+    if (mode == "stuck") {
+        XEVSetEndCleanup([] {
+            std::printf("cleaning\n");
+            std::fflush(stdout);
+            QThread::msleep(kChildLifeMs);
+        });
+    }
     if (mode == "deadline") {
         ends.SetEndStatus(3);
         ends.ArmDeadline(200);
@@ -86,7 +95,7 @@ TEST(EndSignalsTest, Child)
     QElapsedTimer life;
     life.start();
     while (life.elapsed() < kChildLifeMs) {
-        if (mode != "taken") {
+        if (mode != "taken" && mode != "stuck") {
             QThread::msleep(10);
         } else {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -112,7 +121,8 @@ TEST(EndSignalsTest, ASignalTheBusyLoopCannotTakeStillEndsTheProcess)
 }
 
 // A loop that took the first signal is left to end in its own way; a second signal ends the
-// process at once.
+// process at once, through the end's cleanup; so does the third, without it, when the cleanup
+// is stuck.
 TEST(EndSignalsTest, ASecondSignalEndsTheProcessAtOnce)
 {
     SignalChild child("taken");
@@ -126,10 +136,20 @@ TEST(EndSignalsTest, ASecondSignalEndsTheProcessAtOnce)
     if (kHangCeilings) {
         EXPECT_LT(ms, kQuickStepCeilingMs);
     }
+    EXPECT_TRUE(child.WaitToSay("cleaned"));
+
+    SignalChild stuck("stuck");
+    ASSERT_TRUE(stuck.WaitToSay("ready"));
+    stuck.Signal(SIGTERM);
+    ASSERT_TRUE(stuck.WaitToSay("taken"));
+    stuck.Signal(SIGTERM);
+    ASSERT_TRUE(stuck.WaitToSay("cleaning"));
+    stuck.Signal(SIGHUP);
+    EXPECT_EQ(stuck.WaitForEnd(ms), 128 + SIGHUP);
 }
 
-// An end that has not come by its deadline is ended with the status set, and says so on stderr,
-// which an ordered end never does.
+// An end that has not come by its deadline is ended with the status set, through the end's
+// cleanup, and says so on stderr, which an ordered end never does.
 TEST(EndSignalsTest, TheExitDeadlineEndsARunThatDidNotEndAndSaysSo)
 {
     SignalChild child("deadline");
@@ -137,4 +157,5 @@ TEST(EndSignalsTest, TheExitDeadlineEndsARunThatDidNotEndAndSaysSo)
     qint64 ms = 0;
     EXPECT_EQ(child.WaitForEnd(ms), 3);
     EXPECT_TRUE(child.Errors().contains("exit deadline")) << ms;
+    EXPECT_TRUE(child.WaitToSay("cleaned"));
 }

@@ -294,10 +294,18 @@ void ZipForgetExtracted(const std::string& folder);
 // Bytes charged to folder's extraction budget so far.
 uint64_t ZipExtractedBytes(const std::string& folder);
 
-// Removes this copy's extraction folder with its lock, at exit. stop, when given, is asked
-// between entries and ends the removal early: what is left keeps its lock file, so the next
-// start removes it. Never waits for another thread's removal.
+// Removes this copy's extraction folder with its lock, at exit, emptying again what a copier
+// named meanwhile. stop, when given, is asked between entries and ends the removal early: what
+// is left keeps its lock file, so the next start removes it. An end that comes while another
+// thread's end removes waits for that, up to kXEVEndRemovalWaitMs, and finds nothing left.
 void XEVEndExtractFolder(const std::function<bool()>& stop = std::function<bool()>());
+// The longest an end waits for another end's removal: past it, that one is stuck on the disk.
+constexpr int kXEVEndRemovalWaitMs = 8000;
+// Shut, nothing more is named in any extraction folder (a copy under way is not named, no
+// sub-folder made): the end shuts it before removing the folder, waiting for a name being made.
+void ZipShutNaming(bool shut);
+// Runs make, which names something in an extraction folder, unless naming is shut (false then).
+bool ZipWhileNamingOpen(const std::function<bool()>& make);
 // Removes what copies that ended without their exit left: folders named as this program names
 // its extraction folders, of this user, whose lock no one holds. Nothing else is touched. stop
 // as above. The number removed.
@@ -308,6 +316,7 @@ bool XEVPrepareExtractFolder(const std::string& folder);
 // Deletes the folder and everything in it without following links; true also when it is
 // missing. A symlink, a non-folder or another user's folder is left alone (false). This copy's
 // own extraction folder is emptied and stays, with its lock; stop as above ends its emptying early.
+// The folder this copy's end removed is left as the end left it (true when gone).
 bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool()>& stop = std::function<bool()>());
 
 // The member for path (the one at path's place below the DICOMDIR's folder), from the

@@ -40,10 +40,10 @@ public:
     // The status to end with after InitInstance returned false: 0 when another copy runs,
     // 1 when the lock could not be taken.
     int StartStatus() const { return startStatus_; }
-    // Closes the frame, then waits once, until the readers' wait end or kReaderWaitMs, for
-    // every thread that may read the medium. When they have ended, the frame, the archive and
-    // the extraction folder go; otherwise only the extraction folder goes, the rest stays
-    // (ReadersLeft) and the caller ends the process. The status to end with.
+    // Closes the frame and removes the extraction folder, then waits once, until the readers'
+    // wait end or kReaderWaitMs, for every thread that may read the medium. When they have
+    // ended, the frame and the archive go; otherwise the rest stays (ReadersLeft) and the caller
+    // ends the process. The status to end with.
     int ExitInstance(int status);
     // Readers were still running when ExitInstance stopped waiting for them.
     bool ReadersLeft() const { return readersLeft_; }
@@ -67,8 +67,8 @@ public:
 protected:
     // The frame has begun to close: later copies wait for this one to end, not ask it.
     virtual void OnFrameClosing();
-    // ExitInstance stops removing the extraction folder, and the leftovers of earlier copies,
-    // at that time and leaves the rest, with its lock file, to the next start.
+    // ExitInstance stops removing the leftovers of earlier copies at that time and leaves the
+    // rest, with their lock files, to the next start.
     void SetFolderRemovalEnd(std::chrono::steady_clock::time_point end) { removalEnd_ = end; }
     // ExitInstance stops waiting for the readers of the medium at that time.
     void SetReaderWaitEnd(std::chrono::steady_clock::time_point end) { readerWaitEnd_ = end; }

@@ -5,7 +5,7 @@
 // thread that made this object runs the ending, so the shut-down takes every step it takes
 // on a close, the removal of extracted patient data included. A loop that does not take the
 // signal within the time given, or a second signal, ends the process at once with 128 plus
-// the signal's number; what it extracted is then left for the next start to remove.
+// the signal's number, through the end's cleanup; only a third signal ends it without that.
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -15,14 +15,18 @@
 #include <thread>
 
 // Ends the process at once, without static destruction, after writing why (when not null) to
-// stderr; in a signal handler nothing else is done, elsewhere stdout and stderr are flushed first
-// when no one holds them (never any other stream, which a reader may hold for a whole read).
+// stderr; in a signal handler nothing else is done, elsewhere the end's cleanup runs first, then
+// stdout and stderr are flushed when no one holds them (never any other stream, which a reader
+// may hold for a whole read).
 [[noreturn]] void XEVEndProcessNow(int status, const char* why, bool inSignalHandler = false);
 // Run once, outside a signal handler, before the process ends at once; an end that comes
 // meanwhile waits for it. For tests that let the threads still counted run on first. Null:
 // nobody.
 using XEVEndProbe = void (*)();
 void XEVSetEndProbe(XEVEndProbe probe);
+// Run first by every end at once outside a signal handler, on whichever thread ends, also by
+// two at once: what must not outlive the process (extracted patient data). Null: nothing.
+void XEVSetEndCleanup(XEVEndProbe cleanup);
 
 class XEVEndSignals : public QObject {
 public:
