@@ -7,21 +7,13 @@ bits, in an 8 x 8 image. Named by its SHA-1.
 import hashlib
 import os
 import struct
+import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(here, '..', '..', 'vek', 'fuzz'))
+from make_frame_seeds import el, part10  # noqa: E402
 
 
-def el(group, element, vr, value):
-    if isinstance(value, str):
-        value = value.encode('latin1')
-    if len(value) % 2:
-        value += b'\0' if vr == 'UI' else b' '
-    if vr in ('OB', 'OW'):
-        return struct.pack('<HH2sHI', group, element, vr.encode(), 0, len(value)) + value
-    return struct.pack('<HH2sH', group, element, vr.encode(), len(value)) + value
-
-
-meta = el(0x0002, 0x0010, 'UI', '1.2.840.10008.1.2.1')
 body = (el(0x0018, 0x0050, 'DS', '0.5' + '0' * 62 + 'e1') + el(0x0018, 0x0088, 'DS', '1.' + '3' * 400) +
         el(0x0020, 0x0013, 'IS', '0' * 60 + '3\\99999999999') + el(0x0020, 0x1041, 'DS', '-0.' + '0' * 300 + '1e301') +
         el(0x0028, 0x0002, 'US', struct.pack('<H', 1)) + el(0x0028, 0x0004, 'CS', 'MONOCHROME2') +
@@ -31,7 +23,7 @@ body = (el(0x0018, 0x0050, 'DS', '0.5' + '0' * 62 + 'e1') + el(0x0018, 0x0088, '
         el(0x0028, 0x0103, 'US', struct.pack('<H', 0)) + el(0x0028, 0x1050, 'DS', 'nan\\ 40\\1e400') +
         el(0x0028, 0x1051, 'DS', 'inf\\400') + el(0x0028, 0x1052, 'DS', ' -00000000000000000000001024.000e0') +
         el(0x0028, 0x1053, 'DS', '1e400') + el(0x7FE0, 0x0010, 'OB', bytes(range(64))))
-seed = b'\0' * 128 + b'DICM' + el(0x0002, 0x0000, 'UL', struct.pack('<I', len(meta))) + meta + body
+seed = part10('1.2.840.10008.1.2.1', body)
 assert len(seed) <= 8192, len(seed)
 name = hashlib.sha1(seed).hexdigest()
 for corpus in (os.path.join(here, 'corpus'), os.path.join(here, '..', '..', 'vek', 'fuzz', 'corpus')):

@@ -1040,6 +1040,16 @@ void GiveBack(const std::shared_ptr<const ZipMemberIndex>& index, std::unique_pt
 
 }   // namespace
 
+// An archive the cache handed over serves; otherwise the caller opens its own.
+int32_t OpenUnlessHanded(std::unique_ptr<ZipArchive>& archive, const std::string& zipPath)
+{
+    if (archive != nullptr) {
+        return kZipOk;
+    }
+    archive = std::make_unique<ZipArchive>();
+    return archive->Open(zipPath);
+}
+
 std::shared_ptr<const ZipMemberIndex> ZipIndexOf(const std::string& zipPath)
 {
     return IndexOf(zipPath, false);
@@ -1091,11 +1101,8 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
         if (found == nullptr) {
             return kZipNoMatch;
         }
-        if (archive == nullptr) {
-            archive = std::make_unique<ZipArchive>();
-            if (const int32_t opened = archive->Open(zipPath); opened != kZipOk) {
-                return opened;
-            }
+        if (const int32_t opened = OpenUnlessHanded(archive, zipPath); opened != kZipOk) {
+            return opened;
         }
         unz_file_info64 info{};
         std::string name;
@@ -1621,11 +1628,8 @@ bool ZipDicomDirIntact(const std::string& zipPath, const std::atomic<int32_t>* s
         if (index == nullptr || index->DicomDir() == nullptr) {
             return false;
         }
-        if (archive == nullptr) {
-            archive = std::make_unique<ZipArchive>();
-            if (archive->Open(zipPath) != kZipOk) {
-                return false;
-            }
+        if (OpenUnlessHanded(archive, zipPath) != kZipOk) {
+            return false;
         }
         unz_file_info64 info{};
         std::string name;
@@ -1652,11 +1656,8 @@ bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& ex
         if (index == nullptr || index->DicomDir() == nullptr) {
             return false;
         }
-        if (archive == nullptr) {
-            archive = std::make_unique<ZipArchive>();
-            if (archive->Open(zipPath) != kZipOk) {
-                return false;
-            }
+        if (OpenUnlessHanded(archive, zipPath) != kZipOk) {
+            return false;
         }
         unz_file_info64 info{};
         std::string name;
