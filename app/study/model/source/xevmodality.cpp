@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 
 #include "shell/xev_utility.h"
 #include "study/xevreadmanager.h"
@@ -372,35 +373,56 @@ QString XEVVEKHelper::GetFrameText() const
     return frame == nullptr ? QString() : frame->frameOfReferenceUid;
 }
 
+bool XEVVEKHelper::GetSlicePlace(XEVSlicePlace& place) const
+{
+    const FrameImageInfo* frame = GetCurrentFrame();
+    if (frame == nullptr) {
+        return false;
+    }
+    std::copy(std::begin(frame->position), std::end(frame->position), place.position);
+    std::copy(std::begin(frame->orientation), std::end(frame->orientation), place.orientation);
+    return true;
+}
+
 bool XEVVEKHelper::IsSameOrientation(const XEVVEKHelper& other) const
 {
+    XEVSlicePlace place;
+    return other.GetSlicePlace(place) && IsSameOrientation(place);
+}
+
+int32_t XEVVEKHelper::GetSliceDistance(const XEVVEKHelper& other, double& distance) const
+{
+    XEVSlicePlace place;
+    return other.GetSlicePlace(place) ? GetSliceDistance(place, distance) : 0;
+}
+
+bool XEVVEKHelper::IsSameOrientation(const XEVSlicePlace& other) const
+{
     const FrameImageInfo* a = GetCurrentFrame();
-    const FrameImageInfo* b = other.GetCurrentFrame();
-    if (a == nullptr || b == nullptr) {
+    if (a == nullptr) {
         return false;
     }
     for (int i = 0; i < 6; ++i) {
-        if (std::fabs(a->orientation[i] - b->orientation[i]) > double(0.01f)) {
+        if (std::fabs(a->orientation[i] - other.orientation[i]) > double(0.01f)) {
             return false;
         }
     }
     return true;
 }
 
-int32_t XEVVEKHelper::GetSliceDistance(const XEVVEKHelper& other, double& distance) const
+int32_t XEVVEKHelper::GetSliceDistance(const XEVSlicePlace& other, double& distance) const
 {
     const FrameImageInfo* a = GetCurrentFrame();
-    const FrameImageInfo* b = other.GetCurrentFrame();
-    if (a == nullptr || b == nullptr) {
+    if (a == nullptr) {
         return 0;
     }
-    const double* o = b->orientation;
+    const double* o = other.orientation;
     const double n[3] = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5], o[0] * o[4] - o[1] * o[3]};
     const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     if (length == 0) {
         return 0;
     }
     const auto dot = [&](const double* p) { return n[0] * p[0] + n[1] * p[1] + n[2] * p[2]; };
-    distance = std::fabs(dot(a->position) - dot(b->position)) / length;
+    distance = std::fabs(dot(a->position) - dot(other.position)) / length;
     return 1;
 }

@@ -712,6 +712,19 @@ void XEVImageViewCtrl::paintEvent(QPaintEvent* event)
     painter.setClipRect(rect());
 
     ImageInfo* image = CurrentImage();
+    // The inversion of the set follows its first grey image. Its flag is read before this
+    // image's lock is taken: two images' locks are never held at once, whichever is current.
+    int32_t setInvert = -1;
+    if (image != nullptr) {
+        for (const auto& [key, other] : images_) {
+            std::lock_guard<PlatRecursiveLock> guard(other->GetLock());
+            const XEVVEKHelper* first = other->GetHelper();
+            if (first != nullptr && first->colorFlag == 0) {
+                setInvert = first->invertFlag;
+                break;
+            }
+        }
+    }
     XEVLockedHelper locked(image, true);
     XEVVEKHelper* helper = locked.helper;
     const int32_t frameIndex = ResolveFrame(helper);
@@ -733,17 +746,8 @@ void XEVImageViewCtrl::paintEvent(QPaintEvent* event)
         rendered_ = QImage();
         renderKey_ = RenderKey();
     } else {
-        // The inversion of the set follows its first grey image.
-        for (const auto& [key, other] : images_) {
-            std::lock_guard<PlatRecursiveLock> guard(other->GetLock());
-            const XEVVEKHelper* first = other->GetHelper();
-            if (first == nullptr || first->colorFlag != 0) {
-                continue;
-            }
-            if (first->invertFlag != helper->invertFlag) {
-                helper->invertFlag = helper->colorFlag != 0 ? 0 : (helper->invertFlag != 0 ? 0 : 1);
-            }
-            break;
+        if (setInvert >= 0 && setInvert != helper->invertFlag) {
+            helper->invertFlag = helper->colorFlag != 0 ? 0 : (helper->invertFlag != 0 ? 0 : 1);
         }
         // Only a paint of the progress strip alone may skip the image: a grab, or an update
         // merged with the strip's, covers more of the cell and must draw it all.

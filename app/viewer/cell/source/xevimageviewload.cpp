@@ -1089,8 +1089,19 @@ void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
         }
         return;
     }
-    XEVLockedHelper theirs(other->CurrentImage());
-    if (theirs.helper == nullptr || theirs.helper->GetFrameText().isEmpty()) {
+    // The other cell's slice is copied out: the images of this cell are then locked one at a
+    // time, never one inside another's lock, whichever of them is current.
+    QString referenceText;
+    XEVSlicePlace reference;
+    bool placed = false;
+    {
+        XEVLockedHelper theirs(other->CurrentImage());
+        if (theirs.helper != nullptr) {
+            referenceText = theirs.helper->GetFrameText();
+            placed = theirs.helper->GetSlicePlace(reference);
+        }
+    }
+    if (referenceText.isEmpty()) {
         update();
         return;
     }
@@ -1098,37 +1109,37 @@ void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
     if (image == nullptr) {
         return;
     }
-    XEVLockedHelper mine(image);
-    if (mine.helper == nullptr) {
-        return;
-    }
-    if (mine.helper->GetFrameText() != theirs.helper->GetFrameText()) {
-        update();
-        return;
-    }
     std::multimap<double, int32_t> parallel;
-    const XEVVEKHelper& reference = *theirs.helper;
     const auto consider = [&](const XEVVEKHelper& helper, int32_t position) {
         double distance = 0;
-        if (helper.IsSameOrientation(reference) && helper.GetSliceDistance(reference, distance) != 0) {
+        if (placed && helper.IsSameOrientation(reference) && helper.GetSliceDistance(reference, distance) != 0) {
             parallel.emplace(distance, position);
         }
     };
-    if (mine.helper->frameCount > 1 && images_.size() == 1) {
-        const int32_t kept = ResolveFrame(mine.helper);
-        for (int32_t k = 0; k < mine.helper->frameCount; ++k) {
-            if (mine.helper->GetFrame(k) != nullptr) {
-                mine.helper->SetCurrentFrame(k);
-                consider(*mine.helper, k);
-            }
+    bool byFrames = false;
+    {
+        XEVLockedHelper mine(image);
+        if (mine.helper == nullptr) {
+            return;
         }
-        mine.helper->SetCurrentFrame(kept);
-    } else {
-        for (const auto& [position, candidate] : images_) {
-            if (candidate == image) {
-                consider(*mine.helper, position);
-                continue;
+        if (mine.helper->GetFrameText() != referenceText) {
+            update();
+            return;
+        }
+        byFrames = mine.helper->frameCount > 1 && images_.size() == 1;
+        if (byFrames) {
+            const int32_t kept = ResolveFrame(mine.helper);
+            for (int32_t k = 0; k < mine.helper->frameCount; ++k) {
+                if (mine.helper->GetFrame(k) != nullptr) {
+                    mine.helper->SetCurrentFrame(k);
+                    consider(*mine.helper, k);
+                }
             }
+            mine.helper->SetCurrentFrame(kept);
+        }
+    }
+    if (!byFrames) {
+        for (const auto& [position, candidate] : images_) {
             XEVLockedHelper locked(candidate);
             if (locked.helper != nullptr) {
                 consider(*locked.helper, position);
@@ -1136,13 +1147,16 @@ void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
         }
     }
     if (parallel.empty()) {
-        ComputeReferenceLines(mine.helper, other, theirs.helper);
+        // Reference lines need both slices: the other cell's image, then this one's.
+        XEVLockedHelper theirs(other->CurrentImage());
+        XEVLockedHelper mine(image);
+        if (theirs.helper != nullptr && mine.helper != nullptr) {
+            ComputeReferenceLines(mine.helper, other, theirs.helper);
+        }
         update();
         return;
     }
     if (GetCommonSettings().SeriesAutoLink != 0) {
-        mine.Unlock();
-        theirs.Unlock();
         GoToImage(parallel.begin()->second);
         update();
     }

@@ -406,6 +406,11 @@ void XEVImageViewCtrl::ReleaseWindowLevel(XEVVEKHelper* helper)
         windowCenter = shown->windowCenter;
         windowWidth = shown->windowWidth;
     }
+}
+
+void XEVImageViewCtrl::SpreadWindowLevel()
+{
+    // Called with no image's lock held: the set's images are locked one at a time.
     for (const auto& [key, image] : images_) {
         XEVLockedHelper other(image, true);
         if (other.helper == nullptr) {
@@ -494,6 +499,9 @@ void XEVImageViewCtrl::OnLButtonUp(QPoint pt)
     }
     endDrag();
     locked.Unlock();
+    if (tool == kXEVToolWindowLevel) {
+        SpreadWindowLevel();
+    }
     if (repaintCell) {
         update();
     }

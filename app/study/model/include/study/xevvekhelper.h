@@ -178,6 +178,12 @@ struct XEVFileValues {
     QString mammoLabel;
 };
 
+// Where a frame's slice lies in the patient.
+struct XEVSlicePlace {
+    double position[3] = {0, 0, 0};
+    double orientation[6] = {0, 0, 0, 0, 0, 0};
+};
+
 class XEVVEKHelper : public XEVFileValues {
 public:
     static constexpr int32_t kStatusDicomDirFailed = -1001;
@@ -327,6 +333,11 @@ public:
     QString GetFrameText() const;
     bool IsSameOrientation(const XEVVEKHelper& other) const;
     int32_t GetSliceDistance(const XEVVEKHelper& other, double& distance) const;
+    // The current frame's place, copied out so that another image is compared with it without
+    // holding two images' locks at once; false without a current frame.
+    bool GetSlicePlace(XEVSlicePlace& place) const;
+    bool IsSameOrientation(const XEVSlicePlace& other) const;
+    int32_t GetSliceDistance(const XEVSlicePlace& other, double& distance) const;
 
     // Number of Frames of the file (1 when absent or 0), reading only its header.
     int32_t CheckFrameCount(const QString& path, int32_t& count);

@@ -445,6 +445,8 @@ private:
     bool OnKey(int key);
     void ApplyZoomRule(XEVVEKHelper* helper, const FrameImageInfo* frame);
     void ReleaseWindowLevel(XEVVEKHelper* helper);
+    // The released window to every frame of the set.
+    void SpreadWindowLevel();
     void UpdateCursor(QPoint pt);
     void SendToParent(uint32_t id, XEVWParam wParam, XEVLParam lParam);
     // The commands of the tools, the lock, play, linking, reset and the deletes; false for others.
