@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -56,6 +57,8 @@ struct EndGate {
     std::mutex mutex;
     std::condition_variable done;
     bool busy = false;
+    // Entries the removal under way has come to: a waiting end waits while it grows.
+    std::atomic<uint64_t> steps{0};
 };
 
 EndGate& TheEndGate()
@@ -285,9 +288,15 @@ void XEVEndExtractFolder(const std::function<bool()>& stop)
     EndGate& gate = TheEndGate();
     {
         std::unique_lock<std::mutex> lock(gate.mutex);
-        // Past that, the other end's removal is stuck on the disk: this one would be too.
-        if (!gate.done.wait_for(lock, std::chrono::milliseconds(kXEVEndRemovalWaitMs), [&] { return !gate.busy; })) {
-            return;
+        // A removal that comes to no entry for that long is stuck on the disk: this one would be
+        // too. One that goes on, however slowly a starved process goes, is waited for.
+        uint64_t seen = gate.steps.load();
+        while (!gate.done.wait_for(lock, std::chrono::milliseconds(kXEVEndRemovalWaitMs), [&] { return !gate.busy; })) {
+            const uint64_t now = gate.steps.load();
+            if (now == seen) {
+                return;
+            }
+            seen = now;
         }
         gate.busy = true;
     }
@@ -311,7 +320,11 @@ void XEVEndExtractFolder(const std::function<bool()>& stop)
         own.ended = held.path;
     }
     // Its lock is held until the removal ends or stops, so no start-up takes it meanwhile.
-    Forget(held, true, stop);
+    const std::function<bool()> counted = [&gate, &stop] {
+        gate.steps.fetch_add(1);
+        return stop && stop();
+    };
+    Forget(held, true, counted);
     // Only when empty: other copies' folders, and what this one left, keep it.
     if (!madeUser.empty()) {
         ::rmdir(madeUser.c_str());

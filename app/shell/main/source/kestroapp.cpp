@@ -59,17 +59,25 @@ std::function<void()>& SweepGate()
     return gate;
 }
 
-// How long the end's removal of the extraction folder may go on: only a disk that is stuck
-// stops it, never the time the rest of the end takes.
+// The end's removal of the extraction folder stops only when the disk is stuck: one entry that
+// takes this long. A process starved by a busy machine still comes to the next entry, and goes
+// on; the whole removal is bounded too, for a folder something outside keeps filling.
 constexpr int kRemovalStuckMs = 5000;
+constexpr int kRemovalLongestMs = 60000;
 
 // The extraction folder goes before any other step of an end: nothing more is named in it,
 // and what copiers named is removed until it is gone.
 void RemoveExtractedNow()
 {
     ZipShutNaming(true);
-    const auto stuck = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRemovalStuckMs);
-    XEVEndExtractFolder([stuck] { return std::chrono::steady_clock::now() >= stuck; });
+    auto last = std::chrono::steady_clock::now();
+    const auto longest = last + std::chrono::milliseconds(kRemovalLongestMs);
+    XEVEndExtractFolder([&last, longest] {
+        const auto now = std::chrono::steady_clock::now();
+        const bool stuck = now - last >= std::chrono::milliseconds(kRemovalStuckMs) || now >= longest;
+        last = now;
+        return stuck;
+    });
 }
 
 // While the run is under way, an exit() a library calls (Qt's when the X connection breaks)

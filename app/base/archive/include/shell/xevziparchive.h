@@ -297,9 +297,11 @@ uint64_t ZipExtractedBytes(const std::string& folder);
 // Removes this copy's extraction folder with its lock, at exit, emptying again what a copier
 // named meanwhile. stop, when given, is asked between entries and ends the removal early: what
 // is left keeps its lock file, so the next start removes it. An end that comes while another
-// thread's end removes waits for that, up to kXEVEndRemovalWaitMs, and finds nothing left.
+// thread's end removes waits for that while it goes on (until it comes to no entry for
+// kXEVEndRemovalWaitMs) and finds nothing left.
 void XEVEndExtractFolder(const std::function<bool()>& stop = std::function<bool()>());
-// The longest an end waits for another end's removal: past it, that one is stuck on the disk.
+// The longest an end waits for another end's removal to come to its next entry: past it, that
+// one is stuck on the disk.
 constexpr int kXEVEndRemovalWaitMs = 8000;
 // Shut, nothing more is named in any extraction folder (a copy under way is not named, no
 // sub-folder made): the end shuts it before removing the folder, waiting for a name being made.
