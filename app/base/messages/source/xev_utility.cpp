@@ -84,6 +84,18 @@ double StrToDoubleEnglish(const QString& text)
     return ReadEnglish<double>(text);
 }
 
+bool StrToIntEnglish(const QString& text, int32_t& value)
+{
+    const auto* first = reinterpret_cast<const char16_t*>(text.utf16());
+    int64_t read = 0;
+    if (first == nullptr || !PyrReadWholeInteger(first, first + text.size(), read) || read < INT32_MIN ||
+        read > INT32_MAX) {
+        return false;
+    }
+    value = int32_t(read);
+    return true;
+}
+
 QString GetDicomValuePart(const QString& text, int32_t index)
 {
     if (index < 0) {

@@ -98,6 +98,12 @@ TEST_F(CommaLocale, NumbersReadWithAPoint)
     for (const char* text : {"1,5", " -2.5e3xyz", "abc", "", "   ", "--1", "0x10", "E+05", "2.5abc"}) {
         EXPECT_TRUE(std::isnan(StrToDoubleEnglish(Q(text)))) << text;
     }
+    int32_t n = 0;
+    EXPECT_TRUE(StrToIntEnglish(Q(" -7 "), n));
+    EXPECT_EQ(n, -7);
+    for (const char* text : {"7.5", "64abc", "", "2147483648", "1e3"}) {
+        EXPECT_FALSE(StrToIntEnglish(Q(text), n)) << text;
+    }
 }
 
 TEST(XEVUtility, NumbersNotFiniteAreNoValue)

@@ -330,7 +330,11 @@ QString XEVVEKHelper::GetTagText(const VEK_DICOMTagObj& info, uint16_t group, ui
 {
     if (group == 0x0018 && element == 0x1310) {
         const QStringList v = DicomTextValues(info, group, element, 4);
-        const auto value = [&](int i) { return i < v.size() ? v[i].trimmed().toInt() : 0; };
+        // A value that is no integer is below 1: the other of its pair is taken.
+        const auto value = [&](int i) {
+            int32_t n = 0;
+            return i < v.size() && StrToIntEnglish(v[i], n) ? n : 0;
+        };
         const int32_t rows = value(0) >= 1 ? value(0) : value(2);
         const int32_t cols = value(1) >= 1 ? value(1) : value(3);
         if (rows < 1 && cols < 1) {

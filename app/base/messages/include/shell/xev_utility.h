@@ -32,6 +32,8 @@ QString StringToCString(const std::string& text);
 // and a number its type cannot hold finite ("1e400", "inf", "nan").
 float StrToFloatEnglish(const QString& text);
 double StrToDoubleEnglish(const QString& text);
+// A DICOM integer value read whole by the same rule; false when it is no integer of int32_t.
+bool StrToIntEnglish(const QString& text, int32_t& value);
 
 // The index-th value of a backslash-separated DICOM text; empty when there is none. An
 // empty piece between two backslashes counts, an empty rest after the last does not.
