@@ -450,10 +450,12 @@ TEST(DICOMDIRInfo, ImageFieldsFollowTheirRules) {
   second.tail.text(0x0020, 0x0013, "IS", "2147483648");
   second.tail.text(0x0020, 0x0032, "DS", "-1.5\\2e1\\+3x");
   second.tail.text(0x0020, 0x1041, "DS", "");
+  second.tail.text(0x0028, 0x0008, "IS", "3x");
   second.tail.text(0x0028, 0x0030, "DS", "0.5");
   r.push_back(second);
   Record third = image("IMG\\3");
   third.tail.text(0x0020, 0x0032, "DS", " -1.5\\2e1 \\+3 ");
+  third.tail.text(0x0028, 0x0008, "IS", "4294967299");
   r.push_back(third);
   Loaded l(dicomdir(r));
   ASSERT_TRUE(l.ok);
@@ -482,6 +484,9 @@ TEST(DICOMDIRInfo, ImageFieldsFollowTheirRules) {
   EXPECT_EQ(c.position_x, -1.5);
   EXPECT_EQ(c.position_y, 20.0);
   EXPECT_EQ(c.position_z, 3.0);
+  // A count past its type is past any file's frames; one that is no number is none.
+  EXPECT_EQ(c.number_of_frames, UINT32_MAX);
+  EXPECT_EQ(b.number_of_frames, 0u);
 }
 
 // A front end may run with a locale whose decimal mark is a comma.

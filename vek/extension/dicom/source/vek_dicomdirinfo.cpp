@@ -209,7 +209,7 @@ bool read_series(const PyrDicomDataElement* e, VEK_DICOMDIRSeries& s) {
   read_spacing(e, s.row_spacing, s.column_spacing);
   s.columns = read_u32(e, 0x0028, 0x0011);
   s.rows = read_u32(e, 0x0028, 0x0010);
-  s.number_of_frames = read_u32(e, 0x0028, 0x0008);
+  vek_dicom_count(e->FindChild(0x0028, 0x0008), s.number_of_frames);
   return ok;
 }
 
@@ -222,7 +222,7 @@ bool read_image(const PyrDicomDataElement* e, VEK_DICOMDIRImage& m) {
         read_text(e, 0x0028, 0x0011, m.columns) & read_text(e, 0x0028, 0x0010, m.rows) &
         read_text(e, 0x0020, 0x0037, m.image_orientation);
   m.instance_number_present = read_i32(e, 0x0020, 0x0013, m.instance_number) ? 1 : 0;
-  m.number_of_frames = read_u32(e, 0x0028, 0x0008);
+  vek_dicom_count(e->FindChild(0x0028, 0x0008), m.number_of_frames);
   read_spacing(e, m.row_spacing, m.column_spacing);
   const std::vector<double> location = read_numbers(e, 0x0020, 0x1041, 1);
   m.slice_location_present = location.empty() ? 0 : 1;
