@@ -44,8 +44,9 @@ int32_t Seek(uint32_t, uint32_t, int32_t delta, void* user)
 }
 
 // The first value of a whole IS or DS read as the C library reads its text: the number a
-// getter gives is that reading, and a text the C library reads as nothing, as infinite or
-// not a number, or as an integer past 32 bits, gives none.
+// getter gives is that reading when it takes the whole value but blanks, and a value the C
+// library reads as nothing, as infinite or not a number, as an integer past 32 bits, or only
+// in part gives none.
 bool NumberAgreesWithTheCLibrary(const PyrDicomDataElement* element)
 {
     const PyrDicomVR vr = element->GetVR();
@@ -53,27 +54,31 @@ bool NumberAgreesWithTheCLibrary(const PyrDicomDataElement* element)
         return true;
     }
     // Only the characters a decimal number may hold: strtod's hexadecimal, infinity and NaN
-    // forms and anything after the value end there, as the getter's reading does.
+    // forms are no number here.
     const char* alphabet = vr == PyrVR::DS ? "0123456789+-.eE \t\n\v\f\r" : "0123456789+- \t\n\v\f\r";
     std::string text;
+    bool plain = true;
     for (uint32_t i = 0; i < element->GetBytesHeld(); ++i) {
         const char c = char(element->GetValue()[i]);
-        if (c == 0 || std::strchr(alphabet, c) == nullptr) {
+        if (c == 0 || c == '\\') {
             break;
         }
+        plain = plain && std::strchr(alphabet, c) != nullptr;
         text.push_back(c);
     }
     char* stop = nullptr;
+    const auto restBlank = [&] { return std::strspn(stop, " \t\n\v\f\r") == std::strlen(stop); };
     if (vr == PyrVR::DS) {
         const double expected = std::strtod(text.c_str(), &stop);
-        const bool reads = stop != text.c_str() && std::isfinite(expected);
+        const bool reads = plain && stop != text.c_str() && restBlank() && std::isfinite(expected);
         double d = 0;
         const bool read = element->GetDouble(d) == kPyrSuccess;
         return read == reads && (!read || d == expected);
     }
     errno = 0;
     const long long expected = std::strtoll(text.c_str(), &stop, 10);
-    const bool reads = stop != text.c_str() && errno == 0 && expected >= INT32_MIN && expected <= INT32_MAX;
+    const bool reads =
+        plain && stop != text.c_str() && restBlank() && errno == 0 && expected >= INT32_MIN && expected <= INT32_MAX;
     int32_t s = 0;
     const bool read = element->GetLong(s) == kPyrSuccess;
     return read == reads && (!read || s == expected);

@@ -186,6 +186,32 @@ bool ReadReal(const C* first, const C* last, double& value, const C** stop)
     return Convert(s, negative, value);
 }
 
+template <class C>
+const C* ValueEnd(const C* p, const C* last)
+{
+    while (p < last && IsBlank(*p)) {
+        ++p;
+    }
+    return p == last || *p == C('\\') || *p == C(0) ? p : nullptr;
+}
+
+template <class C, class Read, class V>
+bool ReadWhole(const C* first, const C* last, V& value, const C** end, Read read)
+{
+    const C* stop = first;
+    V v{};
+    const bool read_ = read(first, last, v, &stop);
+    const C* e = ValueEnd(stop, last);
+    if (end != nullptr) {
+        *end = e;
+    }
+    if (!read_ || e == nullptr) {
+        return false;
+    }
+    value = v;
+    return true;
+}
+
 }   // namespace
 
 bool PyrReadInteger(const char* first, const char* last, int64_t& value, const char** stop)
@@ -206,4 +232,34 @@ bool PyrReadReal(const char* first, const char* last, double& value, const char*
 bool PyrReadReal(const char16_t* first, const char16_t* last, double& value, const char16_t** stop)
 {
     return ReadReal(first, last, value, stop);
+}
+
+const char* PyrValueEnd(const char* stop, const char* last)
+{
+    return ValueEnd(stop, last);
+}
+
+const char16_t* PyrValueEnd(const char16_t* stop, const char16_t* last)
+{
+    return ValueEnd(stop, last);
+}
+
+bool PyrReadWholeInteger(const char* first, const char* last, int64_t& value, const char** end)
+{
+    return ReadWhole(first, last, value, end, ReadInteger<char>);
+}
+
+bool PyrReadWholeInteger(const char16_t* first, const char16_t* last, int64_t& value, const char16_t** end)
+{
+    return ReadWhole(first, last, value, end, ReadInteger<char16_t>);
+}
+
+bool PyrReadWholeReal(const char* first, const char* last, double& value, const char** end)
+{
+    return ReadWhole(first, last, value, end, ReadReal<char>);
+}
+
+bool PyrReadWholeReal(const char16_t* first, const char16_t* last, double& value, const char16_t** end)
+{
+    return ReadWhole(first, last, value, end, ReadReal<char16_t>);
 }

@@ -111,29 +111,41 @@ bool IsPadding(uint8_t b)
     return b == ' ' || b == 0;
 }
 
-// The number written as text (IS, or DS) that starts at p, read whole however long, up to
-// end, a backslash, a zero byte or a byte that is not ASCII; false when no number starts
-// there, when it does not fit A, or when it runs on to the end of a value held cut short.
+// The value written as text (IS, or DS) that starts at p, read whole however long, up to end,
+// a backslash or a zero byte: blanks aside it must be one number of its VR (an IS an integer)
+// that fits A. False for anything else, and for a value running on to the end of a value held
+// cut short, whose rest is unknown. Read as a double, an IS is any integer, however large.
 template <class A>
 bool ParseTextNumber(const uint8_t* p, const uint8_t* end, PyrDicomVR vr, bool cut, A& value)
 {
     const char* first = reinterpret_cast<const char*>(p);
     const char* last = reinterpret_cast<const char*>(end);
-    const char* stop = first;
+    const char* stop = nullptr;
     A v{};
     bool read = false;
     if (std::is_same_v<A, double> && vr == PyrVR::DS) {
         double real = 0;
-        read = PyrReadReal(first, last, real, &stop);
+        read = PyrReadWholeReal(first, last, real, &stop);
         v = static_cast<A>(real);
     } else {
         int64_t integer = 0;
-        read = PyrReadInteger(first, last, integer, &stop);
-        if constexpr (!std::is_same_v<A, double>) {
+        read = PyrReadWholeInteger(first, last, integer, &stop);
+        if constexpr (std::is_same_v<A, double>) {
+            // Past int64_t, the digits alone: the real reader stops where the integer reader did.
+            const char* digits = first;
+            double real = 0;
+            if (!read && stop != nullptr && PyrReadInteger(first, last, integer, &digits) == false && digits != first &&
+                PyrReadWholeReal(first, last, real, &stop) && stop == PyrValueEnd(digits, last)) {
+                v = real;
+                read = true;
+            } else {
+                v = static_cast<A>(integer);
+            }
+        } else {
             read = read && integer >= int64_t(std::numeric_limits<A>::min()) &&
                    integer <= int64_t(std::numeric_limits<A>::max());
+            v = static_cast<A>(integer);
         }
-        v = static_cast<A>(integer);
     }
     if (!read || (cut && stop == last)) {
         return false;

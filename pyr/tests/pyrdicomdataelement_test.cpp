@@ -116,7 +116,7 @@ TEST_F(ElementTest, NumbersFromTextAndBinary)
     uint32_t u = 0;
     int32_t s = 0;
     double d = 0;
-    const PyrDicomDataElement* is = Put(0x0020, 0x0013, PyrVR::IS, "12ab\\-7");
+    const PyrDicomDataElement* is = Put(0x0020, 0x0013, PyrVR::IS, " 12 \\-7");
     EXPECT_EQ(is->GetULong(u), kPyrSuccess);
     EXPECT_EQ(u, 12u);
     EXPECT_EQ(is->GetLong(s, PyrVR::Unset, 1), kPyrSuccess);
@@ -157,6 +157,86 @@ TEST_F(ElementTest, NumbersFromTextAndBinary)
     EXPECT_EQ(us->GetMultiplicity(), 0u);
     EXPECT_EQ(Put(0x0009, 0x1003, PyrVR::OB, "abcd")->GetULong(u), kPyrNoValue);
     EXPECT_EQ(Text(dataset.GetRoot()->FindChild(0x0009, 0x1003), -1, kPyrNoValue), u"");
+}
+
+// A number held as text is its value whole, blanks aside, or no value: what a reader stops
+// short of is not ignored, an IS is an integer, and a number must fit the type asked for.
+TEST_F(ElementTest, TextNumbersAreReadWholeOrAreNoValue)
+{
+    const auto longValue = [&](std::string_view text, PyrDicomResult expected, int32_t want = 0) {
+        const PyrDicomDataElement* e = Put(0x0020, 0x0013, PyrVR::IS, text);
+        int32_t v = 0;
+        EXPECT_EQ(e->GetLong(v), expected) << text;
+        if (expected == kPyrSuccess) {
+            EXPECT_EQ(v, want) << text;
+        }
+    };
+    for (const char* text : {"64abc", "7.5", "", "   ", "0x10", "1e3", "2147483648", "-2147483649", "--1", "+"}) {
+        longValue(text, kPyrNoValue);
+    }
+    longValue(" -7 ", kPyrSuccess, -7);
+    longValue("+2147483647", kPyrSuccess, 2147483647);
+    longValue(std::string_view("12\0\0", 4), kPyrSuccess, 12);
+
+    const auto doubleValue = [&](PyrDicomVR vr, std::string_view text, int32_t index, PyrDicomResult expected,
+                                 double want = 0) {
+        const PyrDicomDataElement* e = Put(0x0028, 0x1053, vr, text);
+        double v = 0;
+        EXPECT_EQ(e->GetDouble(v, PyrVR::Unset, index), expected) << text;
+        if (expected == kPyrSuccess) {
+            EXPECT_EQ(v, want) << text;
+        }
+    };
+    for (const char* text : {"2.5abc", "0x10", "E+05", "1e400", "nan", "inf", "", "  ", "1,5", ".", "1e"}) {
+        doubleValue(PyrVR::DS, text, 0, kPyrNoValue);
+    }
+    doubleValue(PyrVR::DS, " 2.5 ", 0, kPyrSuccess, 2.5);
+    doubleValue(PyrVR::DS, "\\40 ", 0, kPyrNoValue);
+    doubleValue(PyrVR::DS, "\\40 ", 1, kPyrSuccess, 40);
+    doubleValue(PyrVR::DS, "1x\\40", 1, kPyrSuccess, 40);
+    // An IS read as a double is any integer, however large, and still only an integer.
+    doubleValue(PyrVR::IS, "4294967299", 0, kPyrSuccess, 4294967299.0);
+    doubleValue(PyrVR::IS, " 100000000000000000000 ", 0, kPyrSuccess, 1e20);
+    doubleValue(PyrVR::IS, "100000000000000000000.5", 0, kPyrNoValue);
+    doubleValue(PyrVR::IS, "100000000000000000000e1", 0, kPyrNoValue);
+    doubleValue(PyrVR::IS, "7.5", 0, kPyrNoValue);
+
+    // The values in order: one that is no number does not read, the next still does.
+    const PyrDicomDataElement* list = Put(0x0020, 0x0032, PyrVR::DS, "E+05\\50 \\25x\\-1");
+    PyrDicomValueReader reader(*list);
+    double v = 0;
+    EXPECT_EQ(reader.NextDouble(v), kPyrNoValue);
+    EXPECT_EQ(reader.NextDouble(v), kPyrSuccess);
+    EXPECT_EQ(v, 50.0);
+    EXPECT_EQ(reader.NextDouble(v), kPyrNoValue);
+    EXPECT_EQ(reader.NextDouble(v), kPyrSuccess);
+    EXPECT_EQ(v, -1.0);
+}
+
+// Of a value held only in part the rest is unknown: a number running on to the end of what is
+// held may go on, and is no value; one ended by a backslash before it is whole.
+TEST_F(ElementTest, ANumberRunningToTheEndOfAValueHeldInPartIsNoValue)
+{
+    const std::string digits = "1" + std::string(31, '0');
+    for (PyrDicomVR vr : {PyrVR::DS, PyrVR::IS}) {
+        PyrDicomDataElement* e = Put(0x0018, 0x0050, vr, "25\\" + digits);
+        double whole = 0;
+        ASSERT_EQ(e->GetDouble(whole, PyrVR::Unset, 1), kPyrSuccess);
+        EXPECT_EQ(whole, 1e31);
+        e->SetLength(e->GetBytesHeld() + 8);   // the file's value goes on past these bytes
+        ASSERT_TRUE(e->HeldCut());
+        double v = 0;
+        EXPECT_EQ(e->GetDouble(v, PyrVR::Unset, 1), kPyrNoValue);
+        EXPECT_EQ(e->GetDouble(v, PyrVR::Unset, 0), kPyrSuccess);
+        EXPECT_EQ(v, 25.0);
+        PyrDicomValueReader reader(*e);
+        EXPECT_EQ(reader.NextDouble(v), kPyrSuccess);
+        EXPECT_EQ(reader.NextDouble(v), kPyrNoValue);
+    }
+    PyrDicomDataElement* blanks = Put(0x0020, 0x0013, PyrVR::IS, "12    ");
+    blanks->SetLength(blanks->GetBytesHeld() + 2);
+    int32_t n = 0;
+    EXPECT_EQ(blanks->GetLong(n), kPyrNoValue);
 }
 
 TEST_F(ElementTest, MultiplicityByRepresentation)

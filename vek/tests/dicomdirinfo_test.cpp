@@ -442,14 +442,21 @@ TEST(DICOMDIRInfo, ImageFieldsFollowTheirRules) {
   Record& i = r[3];
   i.tail.text(0x0004, 0x1511, "UI", "1.2.3");
   i.tail.text(0x0008, 0x0018, "UI", "");
+  i.tail.text(0x0020, 0x0013, "IS", " -7 ");
   i.tail.text(0x0020, 0x0032, "DS", "1\\2");
   i.tail.text(0x0028, 0x0030, "DS", "0.5\\0.25");
   Record second = image("IMG\\2");
   second.tail.text(0x0008, 0x0018, "UI", "9.8");
+  second.tail.text(0x0020, 0x0013, "IS", "2147483648");
   second.tail.text(0x0020, 0x0032, "DS", "-1.5\\2e1\\+3x");
   second.tail.text(0x0020, 0x1041, "DS", "");
+  second.tail.text(0x0028, 0x0008, "IS", "3x");
   second.tail.text(0x0028, 0x0030, "DS", "0.5");
   r.push_back(second);
+  Record third = image("IMG\\3");
+  third.tail.text(0x0020, 0x0032, "DS", " -1.5\\2e1 \\+3 ");
+  third.tail.text(0x0028, 0x0008, "IS", "4294967299");
+  r.push_back(third);
   Loaded l(dicomdir(r));
   ASSERT_TRUE(l.ok);
   const VEK_DICOMDIRImage& a = l.d.all_images[0];
@@ -460,14 +467,26 @@ TEST(DICOMDIRInfo, ImageFieldsFollowTheirRules) {
   EXPECT_EQ(a.position_y, 0.0);
   EXPECT_EQ(a.position_z, 0.0);
   EXPECT_EQ(a.slice_location_present, 0u);
+  // Signed, as the files' numbers are read; past int32_t it is no value.
+  EXPECT_EQ(a.instance_number, -7);
+  EXPECT_EQ(a.instance_number_present, 1u);
   const VEK_DICOMDIRImage& b = l.d.all_images[1];
   EXPECT_EQ(utf8(b.sop_instance_uid), "9.8");
-  EXPECT_EQ(b.position_x, -1.5);
-  EXPECT_EQ(b.position_y, 20.0);
-  EXPECT_EQ(b.position_z, 3.0);   // stops at the first character it cannot use
+  // A value with characters after its number is no value, and the list with it.
+  EXPECT_EQ(b.position_x, 0.0);
+  EXPECT_EQ(b.position_y, 0.0);
+  EXPECT_EQ(b.position_z, 0.0);
   EXPECT_EQ(b.row_spacing, 0.0);  // one value: both stay 0
   EXPECT_EQ(b.column_spacing, 0.0);
   EXPECT_EQ(b.slice_location_present, 0u);  // present but empty
+  EXPECT_EQ(b.instance_number_present, 0u);
+  const VEK_DICOMDIRImage& c = l.d.all_images[2];
+  EXPECT_EQ(c.position_x, -1.5);
+  EXPECT_EQ(c.position_y, 20.0);
+  EXPECT_EQ(c.position_z, 3.0);
+  // A count past its type is past any file's frames; one that is no number is none.
+  EXPECT_EQ(c.number_of_frames, UINT32_MAX);
+  EXPECT_EQ(b.number_of_frames, 0u);
 }
 
 // A front end may run with a locale whose decimal mark is a comma.

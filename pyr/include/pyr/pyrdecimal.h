@@ -13,3 +13,16 @@ bool PyrReadInteger(const char* first, const char* last, int64_t& value, const c
 bool PyrReadInteger(const char16_t* first, const char16_t* last, int64_t& value, const char16_t** stop = nullptr);
 bool PyrReadReal(const char* first, const char* last, double& value, const char** stop = nullptr);
 bool PyrReadReal(const char16_t* first, const char16_t* last, double& value, const char16_t** stop = nullptr);
+
+// Where the value that holds a number read up to stop ends: past the blanks after the number,
+// at last, a backslash or a zero unit (each ends a DICOM value). Null when anything else
+// follows the number: then the value is not a number, whatever it starts with.
+const char* PyrValueEnd(const char* stop, const char* last);
+const char16_t* PyrValueEnd(const char16_t* stop, const char16_t* last);
+// A value read whole: blanks aside, it is one number that fits, and nothing else (empty, blanks
+// alone, "2.5abc", "0x10" and an integer written "7.5" are not). `end` (when given) receives
+// where the value ends, as PyrValueEnd gives it.
+bool PyrReadWholeInteger(const char* first, const char* last, int64_t& value, const char** end = nullptr);
+bool PyrReadWholeInteger(const char16_t* first, const char16_t* last, int64_t& value, const char16_t** end = nullptr);
+bool PyrReadWholeReal(const char* first, const char* last, double& value, const char** end = nullptr);
+bool PyrReadWholeReal(const char16_t* first, const char16_t* last, double& value, const char16_t** end = nullptr);

@@ -23,26 +23,15 @@ namespace {
 // The settings reader's buffer holds 1,024 characters with the terminator.
 constexpr qsizetype kIniTextLimit = 1023;
 
-// "inf", "infinity" or "nan" after blanks and a sign, as the C readers take them.
-bool NamesNonFinite(const QString& text)
-{
-    const QString word = text.trimmed().toLower();
-    const QStringView rest = word.startsWith(u'+') || word.startsWith(u'-') ? QStringView(word).mid(1) : word;
-    return rest.startsWith(u"inf") || rest.startsWith(u"nan");
-}
-
-// The number the text starts with: 0 when there is none, NaN when it is not finite in T.
+// The value read whole, blanks aside, as one decimal: NaN when it is anything else or is not
+// finite in T.
 template <typename T>
 T ReadEnglish(const QString& text)
 {
     const auto* first = reinterpret_cast<const char16_t*>(text.utf16());
     double value = 0;
-    if (first == nullptr) {
-        return T(0);
-    }
-    const char16_t* stop = first;
-    if (!PyrReadReal(first, first + text.size(), value, &stop)) {
-        return stop == first && !NamesNonFinite(text) ? T(0) : std::numeric_limits<T>::quiet_NaN();
+    if (first == nullptr || !PyrReadWholeReal(first, first + text.size(), value)) {
+        return std::numeric_limits<T>::quiet_NaN();
     }
     const T narrowed = static_cast<T>(value);
     return std::isfinite(narrowed) ? narrowed : std::numeric_limits<T>::quiet_NaN();
@@ -93,6 +82,18 @@ float StrToFloatEnglish(const QString& text)
 double StrToDoubleEnglish(const QString& text)
 {
     return ReadEnglish<double>(text);
+}
+
+bool StrToIntEnglish(const QString& text, int32_t& value)
+{
+    const auto* first = reinterpret_cast<const char16_t*>(text.utf16());
+    int64_t read = 0;
+    if (first == nullptr || !PyrReadWholeInteger(first, first + text.size(), read) || read < INT32_MIN ||
+        read > INT32_MAX) {
+        return false;
+    }
+    value = int32_t(read);
+    return true;
 }
 
 QString GetDicomValuePart(const QString& text, int32_t index)

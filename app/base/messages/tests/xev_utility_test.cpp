@@ -92,12 +92,18 @@ TEST_F(CommaLocale, NumbersReadWithAPoint)
 {
     EXPECT_EQ(StrToDoubleEnglish(Q("0.5")), 0.5);
     EXPECT_EQ(StrToFloatEnglish(Q("0.5")), 0.5f);
-    EXPECT_EQ(StrToDoubleEnglish(Q(" -2.5e3xyz")), -2500.0);
+    EXPECT_EQ(StrToDoubleEnglish(Q(" -2.5e3 ")), -2500.0);
     EXPECT_EQ(StrToDoubleEnglish(Q("+.25")), 0.25);
-    EXPECT_EQ(StrToDoubleEnglish(Q("1,5")), 1.0);
-    EXPECT_EQ(StrToDoubleEnglish(Q("abc")), 0.0);
-    EXPECT_EQ(StrToDoubleEnglish(QString()), 0.0);
-    EXPECT_EQ(StrToDoubleEnglish(Q("--1")), 0.0);
+    // Only a value that is wholly a number reads as one.
+    for (const char* text : {"1,5", " -2.5e3xyz", "abc", "", "   ", "--1", "0x10", "E+05", "2.5abc"}) {
+        EXPECT_TRUE(std::isnan(StrToDoubleEnglish(Q(text)))) << text;
+    }
+    int32_t n = 0;
+    EXPECT_TRUE(StrToIntEnglish(Q(" -7 "), n));
+    EXPECT_EQ(n, -7);
+    for (const char* text : {"7.5", "64abc", "", "2147483648", "1e3"}) {
+        EXPECT_FALSE(StrToIntEnglish(Q(text), n)) << text;
+    }
 }
 
 TEST(XEVUtility, NumbersNotFiniteAreNoValue)

@@ -212,7 +212,8 @@ ImageInfo* NewEntry(const VEK_DICOMDIRImage& record, const QString& path, int32_
 {
     auto* image = new ImageInfo;
     image->sopInstanceUid = VekToQString(record.sop_instance_uid);
-    image->instanceNumber = static_cast<int32_t>(record.instance_number);
+    image->instanceNumber = record.instance_number;
+    image->numbered = record.instance_number_present != 0;
     image->filePath = path;
     image->startFrame = startFrame;
     return image;
@@ -583,8 +584,10 @@ private:
             return frameNumber;
         }
         const VEK_DICOMTagObj& imageTags = record.common.tag;
-        if (imageTags.exist(0x0028, 0x0008)) {
-            frameNumber = imageTags.get_long_value(0x0028, 0x0008);
+        uint32_t counted = 0;
+        if (imageTags.get_count(0x0028, 0x0008, counted)) {
+            // A count past int32_t is past the frames held, which the file's header then gives.
+            frameNumber = int32_t(std::min<uint32_t>(counted, INT32_MAX));
         }
         if (frameNumber >= 1) {
             ++result_.framedRecords;
@@ -908,7 +911,8 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
 
         auto series = std::make_unique<SeriesInfo>();
         series->seriesInstanceUid = text(0x0020, 0x000E);
-        series->number = info.exist(0x0020, 0x0011) ? info.get_long_value(0x0020, 0x0011) : 0;
+        series->number = 0;
+        info.get_long(0x0020, 0x0011, series->number);
         series->description = text(0x0008, 0x103E);
         series->modality = text(0x0008, 0x0060);
         if (studyModality.isEmpty()) {
@@ -921,12 +925,14 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
         const int32_t frames = whole ? 1 : fileFrames;
         const bool basicText = text(0x0008, 0x0016) == QString::fromUtf16(kBasicTextSRClass);
         const QString sopInstanceUid = basicText ? QStringLiteral("SR") : text(0x0008, 0x0018);
-        const int32_t instanceNumber = info.get_long_value(0x0020, 0x0013);
+        int32_t instanceNumber = 0;
+        const bool numbered = info.get_long(0x0020, 0x0013, instanceNumber);
         series->images.reserve(size_t(frames));
         for (int32_t k = 0; k < frames; ++k) {
             auto* image = new ImageInfo;
             image->sopInstanceUid = sopInstanceUid;
             image->instanceNumber = instanceNumber;
+            image->numbered = numbered;
             image->filePath = path;
             image->startFrame = k;
             image->wholeMultiFrame = whole;

@@ -39,7 +39,8 @@ uint64_t FramesHeld(const VEK_DICOMInfo& info, uint64_t fileSize)
 int32_t XEVFileFrameCount(const VEK_DICOMInfo& info, uint64_t fileSize)
 {
     uint32_t claimed = 0;
-    if (!info.get_ulong(0x0028, 0x0008, claimed) || claimed == 0) {
+    // A count past uint32_t is past the frames held too: those held are served.
+    if (!info.get_count(0x0028, 0x0008, claimed) || claimed == 0) {
         claimed = 1;
     }
     const uint64_t held = info.has_pixel_data() != 0 ? FramesHeld(info, fileSize) : 0;

@@ -402,18 +402,11 @@ void XEVVEKHelper::ReadVoiLut()
 
 void XEVVEKHelper::ReadWindowValues()
 {
-    const QStringList centres = DicomTextValues(dicomInfo, 0x0028, 0x1050, kXEVWindowValueCount);
-    const QStringList widths = DicomTextValues(dicomInfo, 0x0028, 0x1051, kXEVWindowValueCount);
-    // A width of 0, below 0 or not finite cannot be shown: the first usable pair.
-    for (qsizetype i = 0; i < std::min(centres.size(), widths.size()); ++i) {
-        const double centre = StrToFloatEnglish(centres[i].trimmed());
-        const double width = StrToFloatEnglish(widths[i].trimmed());
-        if (std::isfinite(centre) && std::isfinite(width) && width > 0) {
-            windowPresent = 1;
-            windowCenter = centre;
-            windowWidth = width;
-            return;
-        }
+    double centre = 0, width = 0;
+    if (XEVFirstWindow(dicomInfo, centre, width)) {
+        windowPresent = 1;
+        windowCenter = centre;
+        windowWidth = width;
     }
 }
 

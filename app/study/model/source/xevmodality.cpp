@@ -37,11 +37,6 @@ QString DecimalText(double value)
     return text;
 }
 
-double Finite(double value, double fallback)
-{
-    return std::isfinite(value) ? value : fallback;
-}
-
 // Rescale intercept and slope, each read whole from its first value; one that is no finite
 // number leaves what the caller had (the defaults 0 and 1, or the shared groups' values), the
 // other still applies. In double: the pixel-value readout shows stored x slope + intercept.
@@ -56,31 +51,16 @@ void RescalePair(const VEK_DICOMTagObj& info, double& intercept, double& slope)
     }
 }
 
-// The first pair of window values with a usable width: finite and above 0.
-bool FirstWindow(const VEK_DICOMTagObj& info, double& centre, double& width)
-{
-    const QStringList centres = DicomTextValues(info, 0x0028, 0x1050, kXEVWindowValueCount);
-    const QStringList widths = DicomTextValues(info, 0x0028, 0x1051, kXEVWindowValueCount);
-    for (qsizetype i = 0; i < std::min(centres.size(), widths.size()); ++i) {
-        const double c = StrToFloatEnglish(centres[i].trimmed());
-        const double w = StrToFloatEnglish(widths[i].trimmed());
-        if (std::isfinite(c) && std::isfinite(w) && w > 0) {
-            centre = c;
-            width = w;
-            return true;
-        }
-    }
-    return false;
-}
-
-// The first count doubles of a multi-valued decimal text element.
+// The first count values of a list of decimals, read as the corner texts read them: one value
+// that is no number makes the whole list no value (empty), as if the element were absent.
 std::vector<double> Doubles(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, qsizetype count)
 {
-    std::vector<double> values;
-    for (const QString& part : DicomTextValues(info, group, element, count)) {
-        values.push_back(Finite(StrToDoubleEnglish(part.trimmed()), 0.0));
+    XEVReadManager local(XEVLoadMemoryBudget());
+    VEK_Vector<double> read(&local);
+    if (count <= 0 || !info.get_double_values(group, element, read, VEK_DICOM_VR_OWN, uint32_t(count))) {
+        return {};
     }
-    return values;
+    return std::vector<double>(read.begin(), read.end());
 }
 
 // Edge letters of one direction: the largest component's pair, with the second largest
@@ -104,6 +84,24 @@ void EdgeLetters(const double* v, QString& first, QString& second)
 }
 
 }   // namespace
+
+// The first pair of window values with a usable centre and width: each wholly a finite
+// number, the width above 0. A pair with a value that is no number is passed over.
+bool XEVFirstWindow(const VEK_DICOMTagObj& info, double& centre, double& width)
+{
+    const QStringList centres = DicomTextValues(info, 0x0028, 0x1050, kXEVWindowValueCount);
+    const QStringList widths = DicomTextValues(info, 0x0028, 0x1051, kXEVWindowValueCount);
+    for (qsizetype i = 0; i < std::min(centres.size(), widths.size()); ++i) {
+        const double c = StrToFloatEnglish(centres[i]);
+        const double w = StrToFloatEnglish(widths[i]);
+        if (std::isfinite(c) && std::isfinite(w) && w > 0) {
+            centre = c;
+            width = w;
+            return true;
+        }
+    }
+    return false;
+}
 
 int32_t XEVVEKHelper::ReadFunctionalGroups(const QString& sopClass, const VEK_DICOMTagObj& info, int32_t frame,
                                            GroupValues& values)
@@ -132,7 +130,7 @@ int32_t XEVVEKHelper::ReadFunctionalGroups(const QString& sopClass, const VEK_DI
     }
     if (voi.exist(0x0028, 0x1050) && voi.exist(0x0028, 0x1051)) {
         double centre = 0, width = 0;
-        if (FirstWindow(voi, centre, width)) {
+        if (XEVFirstWindow(voi, centre, width)) {
             values.windowPresent = 1;
             values.centre = centre;
             values.width = width;
@@ -194,11 +192,12 @@ void XEVVEKHelper::ReadPixelSpacing(const VEK_DICOMTagObj& info, double& horizon
     horizontal = vertical = 0;
     magnificationCorrected = 0;
     const auto pair = [&](uint16_t group, uint16_t element) {
-        if (!info.exist(group, element)) {
+        // A list with a value that is no number is passed over as if absent.
+        const std::vector<double> v = Doubles(info, group, element, 2);
+        if (v.empty()) {
             return false;
         }
-        const std::vector<double> v = Doubles(info, group, element, 2);
-        vertical = v.size() > 0 ? v[0] : 0;
+        vertical = v[0];
         horizontal = v.size() > 1 ? v[1] : 0;
         return true;
     };
@@ -331,7 +330,11 @@ QString XEVVEKHelper::GetTagText(const VEK_DICOMTagObj& info, uint16_t group, ui
 {
     if (group == 0x0018 && element == 0x1310) {
         const QStringList v = DicomTextValues(info, group, element, 4);
-        const auto value = [&](int i) { return i < v.size() ? v[i].trimmed().toInt() : 0; };
+        // A value that is no integer is below 1: the other of its pair is taken.
+        const auto value = [&](int i) {
+            int32_t n = 0;
+            return i < v.size() && StrToIntEnglish(v[i], n) ? n : 0;
+        };
         const int32_t rows = value(0) >= 1 ? value(0) : value(2);
         const int32_t cols = value(1) >= 1 ? value(1) : value(3);
         if (rows < 1 && cols < 1) {

@@ -122,8 +122,9 @@ void PatientInfo::SetAge(const QString& text)
 
 void SortImages(SeriesInfo* series)
 {
-    std::stable_sort(series->images.begin(), series->images.end(),
-                     [](const ImageInfo* a, const ImageInfo* b) { return a->instanceNumber < b->instanceNumber; });
+    std::stable_sort(series->images.begin(), series->images.end(), [](const ImageInfo* a, const ImageInfo* b) {
+        return a->numbered != b->numbered ? a->numbered : a->numbered && a->instanceNumber < b->instanceNumber;
+    });
 }
 
 void SortSeries(StudyInfo* study)

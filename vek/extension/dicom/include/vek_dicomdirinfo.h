@@ -43,7 +43,8 @@ struct VEK_DICOMDIRImage {
 
   VEK_WString file_id;           // (0004,1500), components joined by '\' as stored
   VEK_WString sop_instance_uid;  // (0008,0018), else (0004,1511)
-  uint32_t instance_number = 0;
+  int32_t instance_number = 0;   // (0020,0013) as the file's is read: signed, 0 when no value
+  uint32_t instance_number_present = 0;
   VEK_WString referenced_sop_class_uid;        // (0004,1510)
   VEK_WString sop_class_uid;                   // (0008,0016)
   VEK_WString referenced_transfer_syntax_uid;  // (0004,1512)
@@ -84,7 +85,7 @@ struct VEK_DICOMDIRSeries {
   VEK_WString modality;
   VEK_WString series_description;
   VEK_WString series_instance_uid;
-  uint32_t series_number = 0;
+  int32_t series_number = 0;  // (0020,0011), signed as Instance Number
   VEK_WString series_date;
   VEK_WString series_time;
   VEK_WString body_part_examined;

@@ -21,6 +21,9 @@ class VEK_DICOMStream;
 
 // An element's value length as the readers see it: 0 for sequences and undefined lengths.
 uint32_t vek_dicom_value_length(const PyrDicomDataElement* element);
+// A count such as Number of Frames, read whole: one past uint32_t is past any file's frames and
+// reads UINT32_MAX, as a large count does; false when it is no value or below 0.
+bool vek_dicom_count(const PyrDicomDataElement* element, uint32_t& out);
 
 class VEK_DICOMInfoInternal : public VEK_Object {
  public:

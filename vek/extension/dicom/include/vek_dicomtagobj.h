@@ -90,7 +90,11 @@ class VEK_DICOMTagObj {
 
   int32_t get_long_value(uint16_t group, uint16_t element, uint32_t vr = VEK_DICOM_VR_OWN) const;
   double get_double_value(uint16_t group, uint16_t element, uint32_t vr = VEK_DICOM_VR_OWN) const;
+  // Numbers held as text are read whole (blanks aside) or are no value: false, out unchanged.
   bool get_ulong(uint16_t group, uint16_t element, uint32_t& out, uint32_t vr = VEK_DICOM_VR_OWN) const;
+  bool get_long(uint16_t group, uint16_t element, int32_t& out, uint32_t vr = VEK_DICOM_VR_OWN) const;
+  // A count (Number of Frames): one past uint32_t reads UINT32_MAX; false when no value or below 0.
+  bool get_count(uint16_t group, uint16_t element, uint32_t& out) const;
   bool get_double(uint16_t group, uint16_t element, double& out, uint32_t vr = VEK_DICOM_VR_OWN) const;
   // The whole value, several values with their backslashes.
   bool get_string(uint16_t group, uint16_t element, VEK_WString& out, uint32_t vr = VEK_DICOM_VR_OWN) const;

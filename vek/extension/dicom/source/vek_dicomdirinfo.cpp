@@ -111,6 +111,14 @@ uint32_t read_u32(const PyrDicomDataElement* item, uint16_t group, uint16_t elem
   return item->GetChildULongOr(group, element, 0, kPyrVRUnset, 0);
 }
 
+// An IS read as the image files' are: signed and within int32_t; false when it is no value.
+bool read_i32(const PyrDicomDataElement* item, uint16_t group, uint16_t element, int32_t& out) {
+  int32_t value = 0;
+  if (item->GetChildLong(group, element, value, kPyrVRUnset, 0) != kPyrSuccess) return false;
+  out = value;
+  return true;
+}
+
 double read_double(const PyrDicomDataElement* item, uint16_t group, uint16_t element) {
   return item->GetChildDoubleOr(group, element, 0.0, kPyrVRUnset, 0);
 }
@@ -194,14 +202,14 @@ bool read_series(const PyrDicomDataElement* e, VEK_DICOMDIRSeries& s) {
                   read_text(e, 0x0020, 0x0052, s.frame_of_reference_uid) &
                   read_text(e, 0x0018, 0x1210, s.convolution_kernel) &
                   read_text(e, 0x0028, 0x0004, s.photometric_interpretation);
-  s.series_number = read_u32(e, 0x0020, 0x0011);
+  read_i32(e, 0x0020, 0x0011, s.series_number);
   s.kvp = read_double(e, 0x0018, 0x0060);
   s.tube_current = read_double(e, 0x0018, 0x1151);
   s.slice_thickness = read_double(e, 0x0018, 0x0050);
   read_spacing(e, s.row_spacing, s.column_spacing);
   s.columns = read_u32(e, 0x0028, 0x0011);
   s.rows = read_u32(e, 0x0028, 0x0010);
-  s.number_of_frames = read_u32(e, 0x0028, 0x0008);
+  vek_dicom_count(e->FindChild(0x0028, 0x0008), s.number_of_frames);
   return ok;
 }
 
@@ -213,8 +221,8 @@ bool read_image(const PyrDicomDataElement* e, VEK_DICOMDIRImage& m) {
         read_text(e, 0x0008, 0x0023, m.content_date) & read_text(e, 0x0008, 0x0033, m.content_time) &
         read_text(e, 0x0028, 0x0011, m.columns) & read_text(e, 0x0028, 0x0010, m.rows) &
         read_text(e, 0x0020, 0x0037, m.image_orientation);
-  m.instance_number = read_u32(e, 0x0020, 0x0013);
-  m.number_of_frames = read_u32(e, 0x0028, 0x0008);
+  m.instance_number_present = read_i32(e, 0x0020, 0x0013, m.instance_number) ? 1 : 0;
+  vek_dicom_count(e->FindChild(0x0028, 0x0008), m.number_of_frames);
   read_spacing(e, m.row_spacing, m.column_spacing);
   const std::vector<double> location = read_numbers(e, 0x0020, 0x1041, 1);
   m.slice_location_present = location.empty() ? 0 : 1;

@@ -53,6 +53,13 @@ uint32_t vek_dicom_value_length(const PyrDicomDataElement* element) {
   return n == kPyrUndefinedLength || element->GetVR() == PyrVR::SQ ? 0 : n;
 }
 
+bool vek_dicom_count(const PyrDicomDataElement* element, uint32_t& out) {
+  double count = 0;
+  if (element == nullptr || element->GetDouble(count, kOwnVR, 0) != kPyrSuccess || !(count >= 0)) return false;
+  out = count >= double(UINT32_MAX) ? UINT32_MAX : uint32_t(count);
+  return true;
+}
+
 // The storage as the dataset reader sees it: reads go through a block buffer, so that the
 // many small reads of element headers cost no system call each. Positions count from where
 // the storage stood at the start.
@@ -589,7 +596,8 @@ bool VEK_DICOMInfoInternal::get_pixel_offset() {
     vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, 392);
     return false;
   }
-  const uint32_t frames = root_->GetChildULongOr(0x0028, 0x0008, 0, kOwnVR, 0);
+  uint32_t frames = 0;
+  vek_dicom_count(root_->FindChild(0x0028, 0x0008), frames);
   if (!encapsulated(pixel)) {
     if (make_native_frames(pixel, frames)) return true;
     vek_report(manager_, VEK_ERROR_DATA, kPixelOffset, kFile, 469);

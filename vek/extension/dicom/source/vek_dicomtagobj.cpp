@@ -137,6 +137,17 @@ bool VEK_DICOMTagObj::get_ulong(uint16_t group, uint16_t element, uint32_t& out,
   return true;
 }
 
+bool VEK_DICOMTagObj::get_long(uint16_t group, uint16_t element, int32_t& out, uint32_t vr) const {
+  int32_t value = 0;
+  if (current_ == nullptr || current_->GetChildLong(group, element, value, vr, 0) != kPyrSuccess) return false;
+  out = value;
+  return true;
+}
+
+bool VEK_DICOMTagObj::get_count(uint16_t group, uint16_t element, uint32_t& out) const {
+  return vek_dicom_count(child(group, element), out);
+}
+
 bool VEK_DICOMTagObj::get_double(uint16_t group, uint16_t element, double& out, uint32_t vr) const {
   double value = 0;
   if (current_ == nullptr || current_->GetChildDouble(group, element, value, vr, 0) != kPyrSuccess) return false;

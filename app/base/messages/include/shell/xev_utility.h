@@ -26,11 +26,14 @@ std::u16string StringToWString(const std::string& text);
 std::string WideToMultiByte(const QString& text);
 QString StringToCString(const std::string& text);
 
-// "0.5" reads 0.5 whatever the locale. Leading blanks and a sign are allowed and trailing
-// text is ignored; no digits read 0.0. A value its type cannot hold finite ("1e400", "inf",
-// "nan") is no value: it reads NaN, so that a caller's fallback for a value not finite applies.
+// A DICOM decimal value read whole: "0.5" reads 0.5 whatever the locale, with blanks around
+// and a sign allowed. Anything else is no value and reads NaN, so that a caller's fallback
+// applies: empty text, blanks alone, characters after the number ("2.5abc", "0x10", "1,5"),
+// and a number its type cannot hold finite ("1e400", "inf", "nan").
 float StrToFloatEnglish(const QString& text);
 double StrToDoubleEnglish(const QString& text);
+// A DICOM integer value read whole by the same rule; false when it is no integer of int32_t.
+bool StrToIntEnglish(const QString& text, int32_t& value);
 
 // The index-th value of a backslash-separated DICOM text; empty when there is none. An
 // empty piece between two backslashes counts, an empty rest after the last does not.

@@ -62,6 +62,8 @@ public:
 
     QString sopInstanceUid;
     int32_t instanceNumber = 0;
+    // Instance Number held a number: an image whose number is no value sorts after these.
+    bool numbered = true;
     QString filePath;
     QString loadedPath;
     // Where the job worker reports this image, and a load that skips the memory test; the
