@@ -146,10 +146,10 @@ void CXEVListFormView::ResetForLoad()
     update();
 }
 
-int32_t CXEVListFormView::RestartLoading(const QString& path, std::shared_ptr<XEVParsedDicomDir> parsed)
+int32_t CXEVListFormView::RestartLoading(const QString& path, std::shared_ptr<XEVWalkedDicomDir> walked)
 {
     ResetForLoad();
-    return StartLoading(path, NewLoadReceiver(), std::move(parsed));
+    return StartLoading(path, NewLoadReceiver(), std::move(walked));
 }
 
 int32_t CXEVListFormView::RestartFileLoading(const QString& path)

@@ -179,10 +179,10 @@ CXEVListFormView* CMainFrame::GetStudyList() const
     return dynamic_cast<CXEVListFormView*>(GetListView());
 }
 
-void CMainFrame::StartDicomDirLoad(const QString& path, XEVParsedDicomDirPtr parsed)
+void CMainFrame::StartDicomDirLoad(const QString& path, std::shared_ptr<XEVWalkedDicomDir> walked)
 {
     if (CXEVListFormView* list = GetStudyList()) {
-        list->RestartLoading(path, std::move(parsed));
+        list->RestartLoading(path, std::move(walked));
     }
 }
 

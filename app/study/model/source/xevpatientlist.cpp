@@ -77,7 +77,7 @@ struct XEVPatientList::Run {
     XEVPatientList* owner;     // under the mutex; null once let go
     bool scanLetGo = false;    // under the mutex
     std::deque<Give> handed;   // under the mutex
-    std::shared_ptr<XEVParsedDicomDir> parsed;
+    std::shared_ptr<XEVWalkedDicomDir> walked;
     std::vector<PatientInfo*> patients;
     std::vector<PatientInfo*> scanRecords;
     // The loader's frame-count answer, for the scanner; read once loaderDone is set.
@@ -175,14 +175,14 @@ void XEVPatientList::Clear()
 }
 
 int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle& notify,
-                                     std::shared_ptr<XEVParsedDicomDir> parsed)
+                                     std::shared_ptr<XEVWalkedDicomDir> walked)
 {
     mediaPath = path;
     notifyWindow = notify;
     std::shared_ptr<Run> run = NewRun();
-    run->parsed = std::move(parsed);
+    run->walked = std::move(walked);
     if (!Start([run, stop = RunStop()] { LoadDicomDirProc(*run, *stop); })) {
-        run->parsed.reset();
+        run->walked.reset();
         return 0;
     }
     const XEVCommonSettings& settings = GetCommonSettings();
@@ -269,26 +269,61 @@ uint64_t XEVPatientList::GetFileLength(const QString& path)
     return ::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
 }
 
+XEVWalkedDicomDir::~XEVWalkedDicomDir()
+{
+    // Made by the walk alone and never shown: no reader, no edit box.
+    for (PatientInfo* patient : patients) {
+        delete patient;
+    }
+}
+
+std::shared_ptr<XEVWalkedDicomDir> XEVWalkDicomDir(const QString& path, const std::atomic<int32_t>* stop,
+                                                   std::shared_ptr<XEVParsedDicomDir> parsed)
+{
+    auto walked = std::make_shared<XEVWalkedDicomDir>();
+    walked->path = path;
+    XEVVEKHelper helper;
+    const int32_t result =
+        helper.LoadDicomDir(path, walked->patients, walked->frameCountsKnown, walked->split, stop, std::move(parsed));
+    walked->cut = helper.dicomDirCut;
+    walked->failure = result != 0                                             ? 0
+                      : helper.statusCode == XEVVEKHelper::kStatusOutOfMemory ? kXEVLoadOutOfMemory
+                      : helper.statusCode == XEVVEKHelper::kStatusLinkedOut   ? kXEVLoadLinkedOut
+                                                                              : kXEVLoadFailed;
+    return walked;
+}
+
 void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop)
 {
-    XEVVEKHelper helper;
-    int32_t known = 0;
-    int32_t split = 0;
-    const int32_t result = helper.LoadDicomDir(run.path, run.patients, known, split, &stop, std::move(run.parsed));
+    std::shared_ptr<XEVWalkedDicomDir> walked = std::move(run.walked);
+    if (walked != nullptr && walked->path == run.path) {
+        // Made ahead, while the disc shown before was current: they belong to this run's.
+        for (PatientInfo* patient : walked->patients) {
+            for (StudyInfo* study : patient->studies) {
+                for (SeriesInfo* series : study->series) {
+                    for (ImageInfo* image : series->images) {
+                        image->disc = run.disc;
+                    }
+                }
+            }
+        }
+    } else {
+        walked = XEVWalkDicomDir(run.path, &stop);
+    }
+    run.patients.swap(walked->patients);
+    const int32_t known = walked->frameCountsKnown;
+    const int32_t split = walked->split;
+    const int32_t cut = walked->cut;
+    const intptr_t failure = walked->failure;
     run.frameCountsKnown = known;
     // Handed before the scanner may start, so that its report never arrives first.
-    const int32_t cut = helper.dicomDirCut;
-    const intptr_t failure = helper.statusCode == XEVVEKHelper::kStatusOutOfMemory ? kXEVLoadOutOfMemory
-                             : helper.statusCode == XEVVEKHelper::kStatusLinkedOut ? kXEVLoadLinkedOut
-                                                                                   : kXEVLoadFailed;
-    run.Hand(false, WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : failure,
-             [result, known, split, cut](XEVPatientList& list, Run& handed) {
-                 list.patients.swap(handed.patients);
-                 list.frameCountsKnown = known;
-                 list.perFrameSplit = split;
-                 list.dicomDirCut = cut;
-                 GetLoadState().perFrameEntries = result != 0 && known == 1 && split == 1 ? 1 : 0;
-             });
+    run.Hand(false, WM_XEV_PATIENTS_LOADED, failure, [failure, known, split, cut](XEVPatientList& list, Run& handed) {
+        list.patients.swap(handed.patients);
+        list.frameCountsKnown = known;
+        list.perFrameSplit = split;
+        list.dicomDirCut = cut;
+        GetLoadState().perFrameEntries = failure == 0 && known == 1 && split == 1 ? 1 : 0;
+    });
     run.loaderDone.Set();
 }
 

@@ -139,8 +139,8 @@ public:
 
     // Clears the records (their readers stopped first) and starts loading the DICOMDIR or
     // the single file; the end is reported to this pane. 0 when no thread could start.
-    // parsed: the DICOMDIR as File Open's check read it, walked instead of the file.
-    int32_t RestartLoading(const QString& path, std::shared_ptr<XEVParsedDicomDir> parsed = nullptr);
+    // walked: the DICOMDIR as File Open's check walked it, handed on instead of a walk.
+    int32_t RestartLoading(const QString& path, std::shared_ptr<XEVWalkedDicomDir> walked = nullptr);
     int32_t RestartFileLoading(const QString& path);
     void BuildEntries();
     void DestroyEntries();

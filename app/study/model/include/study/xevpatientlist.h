@@ -24,6 +24,31 @@ constexpr intptr_t kXEVLoadOutOfMemory = -2;
 // The DICOMDIR's images all lie where symbolic links lead out of the disc.
 constexpr intptr_t kXEVLoadLinkedOut = -3;
 
+// A DICOMDIR's load run ahead of the list's (File Open's check walks it), so that what the load
+// refuses is known before anything shown is touched: the records its walk made, for the list to
+// take, and its answer. Records never taken go with it.
+struct XEVWalkedDicomDir {
+    XEVWalkedDicomDir() = default;
+    ~XEVWalkedDicomDir();
+    XEVWalkedDicomDir(const XEVWalkedDicomDir&) = delete;
+    XEVWalkedDicomDir& operator=(const XEVWalkedDicomDir&) = delete;
+
+    QString path;
+    std::vector<PatientInfo*> patients;
+    // 0 when the load lists something; else kXEVLoadFailed, kXEVLoadOutOfMemory or
+    // kXEVLoadLinkedOut.
+    intptr_t failure = kXEVLoadFailed;
+    int32_t frameCountsKnown = 0;
+    int32_t split = 0;
+    int32_t cut = 0;
+};
+
+// The DICOMDIR loader's walk of path, on the caller's thread; parsed, when the check read this
+// path already, is walked instead of the file. Once stop is set the answer, soon given, is a
+// failure.
+std::shared_ptr<XEVWalkedDicomDir> XEVWalkDicomDir(const QString& path, const std::atomic<int32_t>* stop,
+                                                   std::shared_ptr<XEVParsedDicomDir> parsed = nullptr);
+
 class XEVPatientList : public XEVThread {
 public:
     XEVPatientList();
@@ -36,9 +61,9 @@ public:
     void Clear();
     // Starts the DICOMDIR loader; with "ModeMultiFrameRead" or "ModeUnsupportSRDelList" also
     // the scanner, which begins once the loader has ended. 0 when a thread cannot be made.
-    // parsed, when File Open's check read this path already, is walked instead of the file.
+    // walked, when File Open's check walked this path already, is handed on instead of a walk.
     int32_t StartLoading(const QString& path, const XEVWindowHandle& notify,
-                         std::shared_ptr<XEVParsedDicomDir> parsed = nullptr);
+                         std::shared_ptr<XEVWalkedDicomDir> walked = nullptr);
     int32_t StartFileLoading(const XEVWindowHandle& notify, const QString& path);
     // Lets any read-ahead go, then reads every listed file once.
     void StartReadAhead();
