@@ -404,6 +404,36 @@ bool CMainFrame::FirstCellsLoaded(QString* failure) const
     return settled > 0;
 }
 
+bool CMainFrame::NothingToShow(QString* why) const
+{
+    const CXEVListFormView* list = GetStudyList();
+    CXEVImageFormView* image = GetImageFormView();
+    if (startedEntries_ == 0 || list == nullptr || image == nullptr || startedEntries_ != list->EntriesGeneration()) {
+        return false;
+    }
+    QString reason;
+    if (list->patients.empty()) {
+        reason = QStringLiteral("the disc lists no patient");
+    } else {
+        // Only once the first selection has reached the cells: the list shows its study two
+        // queued hops after the start.
+        const StudyInfo* study = list->GetCurrentStudy();
+        if (study == nullptr || image->shownStudy != study) {
+            return false;
+        }
+        for (const auto& [id, cell] : image->ActiveCells()) {
+            if (!cell->GetImages().empty()) {
+                return false;
+            }
+        }
+        reason = QStringLiteral("the study shown first holds no image");
+    }
+    if (why != nullptr) {
+        *why = reason;
+    }
+    return true;
+}
+
 void CMainFrame::SetHelpOpener(HelpOpener opener)
 {
     helpOpener = opener != nullptr ? opener : &OpenWithDesktop;

@@ -169,6 +169,9 @@ public:
     // failed to load it. failure, where given, gets a failed cell's reason when no cell on
     // screen shows an image, and is emptied otherwise.
     bool FirstCellsLoaded(QString* failure = nullptr) const;
+    // The first selection was made and leaves nothing to load: the list holds no patient, or
+    // the study it showed gave no cell an image (reports alone). why gets which.
+    bool NothingToShow(QString* why = nullptr) const;
     // Where a failed start-up load says so instead of its box (--screenshot); null restores
     // the box.
     using StartFailureReport = std::function<void(const QString& message)>;
