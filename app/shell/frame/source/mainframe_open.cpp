@@ -195,30 +195,41 @@ void CMainFrame::StopClassification()
 
 void CMainFrame::OpenPath(const QString& path)
 {
-    // A DICOMDIR is walked here as its load would walk it, so that what the load refuses (no
-    // patient, every image linked out of the disc, its memory) is refused before anything shown
-    // is touched; the walk's records go to the list.
-    auto walked = std::make_shared<std::shared_ptr<XEVWalkedDicomDir>>();
+    // A DICOMDIR is walked here as its load would walk it, and a file alone read as its load
+    // would read it, so that what the load refuses (no patient, every image linked out of the
+    // disc, its memory) is refused before anything shown is touched; the records go to the list.
+    auto loaded = std::make_shared<std::shared_ptr<XEVLoadedRecords>>();
     auto kind = std::make_shared<XEVOpenKind>(XEVOpenKind::Unreadable);
     RunThen(
-        [path, walked, kind](const std::atomic<int32_t>* stop) {
+        [path, loaded, kind](const std::atomic<int32_t>* stop) {
             XEVParsedDicomDirPtr parsed;
             *kind = ClassifyOpenPath(path, stop, &parsed);
             if (*kind == XEVOpenKind::DicomDir) {
-                *walked = XEVWalkDicomDir(path, stop, std::move(parsed));
+                *loaded = XEVWalkDicomDir(path, stop, std::move(parsed));
+            } else if (*kind == XEVOpenKind::DicomFile) {
+                *loaded = XEVReadDicomFile(path);
             }
         },
-        [this, path, walked, kind] {
+        [this, path, loaded, kind] {
+            const bool accepted = *loaded != nullptr && (*loaded)->failure == 0;
             switch (*kind) {
             case XEVOpenKind::Archive: ImportArchive(path, [this] { ShowOpenFailure(this); }); return;
             case XEVOpenKind::DicomDir:
-                if (*walked != nullptr && (*walked)->failure == 0) {
-                    LoadDicomDir(path, std::move(*walked));
+                if (accepted) {
+                    LoadDicomDir(path, std::move(*loaded));
                 } else {
-                    ShowOpenFailure(this, *walked != nullptr ? (*walked)->failure : kXEVLoadFailed);
+                    ShowOpenFailure(this, *loaded != nullptr ? (*loaded)->failure : kXEVLoadFailed);
                 }
                 return;
-            case XEVOpenKind::DicomFile: LoadSingleFile(path); return;
+            case XEVOpenKind::DicomFile:
+                if (accepted) {
+                    LoadSingleFile(path, std::move(*loaded));
+                } else if (*loaded != nullptr && !(*loaded)->failureText.isEmpty()) {
+                    XEVShowLoadFailure(this, (*loaded)->failureText, (*loaded)->failureStatus);
+                } else {
+                    ShowOpenFailure(this);
+                }
+                return;
             case XEVOpenKind::Unreadable: break;
             }
             ShowOpenFailure(this);
@@ -294,7 +305,7 @@ void CMainFrame::ResetSelectionForOpen(bool dicomDir)
     }
 }
 
-void CMainFrame::LoadDicomDir(const QString& path, std::shared_ptr<XEVWalkedDicomDir> walked)
+void CMainFrame::LoadDicomDir(const QString& path, std::shared_ptr<XEVLoadedRecords> walked)
 {
     ResetViewers();
     ResetSelectionForOpen(true);
@@ -307,7 +318,7 @@ void CMainFrame::LoadDicomDir(const QString& path, std::shared_ptr<XEVWalkedDico
     EnablePaneControls(true);
 }
 
-void CMainFrame::LoadSingleFile(const QString& path)
+void CMainFrame::LoadSingleFile(const QString& path, std::shared_ptr<XEVLoadedRecords> loaded)
 {
     ResetViewers();
     ResetSelectionForOpen(false);
@@ -315,7 +326,7 @@ void CMainFrame::LoadSingleFile(const QString& path)
         ForgetZipArchive();
     }
     if (CXEVListFormView* list = GetStudyList()) {
-        list->RestartFileLoading(path);
+        list->RestartFileLoading(path, std::move(loaded));
     }
     EnablePaneControls(true);
     singleFileOpened = 1;

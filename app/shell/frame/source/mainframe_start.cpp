@@ -179,7 +179,7 @@ CXEVListFormView* CMainFrame::GetStudyList() const
     return dynamic_cast<CXEVListFormView*>(GetListView());
 }
 
-void CMainFrame::StartDicomDirLoad(const QString& path, std::shared_ptr<XEVWalkedDicomDir> walked)
+void CMainFrame::StartDicomDirLoad(const QString& path, std::shared_ptr<XEVLoadedRecords> walked)
 {
     if (CXEVListFormView* list = GetStudyList()) {
         list->RestartLoading(path, std::move(walked));

@@ -77,7 +77,7 @@ struct XEVPatientList::Run {
     XEVPatientList* owner;     // under the mutex; null once let go
     bool scanLetGo = false;    // under the mutex
     std::deque<Give> handed;   // under the mutex
-    std::shared_ptr<XEVWalkedDicomDir> walked;
+    std::shared_ptr<XEVLoadedRecords> loaded;
     std::vector<PatientInfo*> patients;
     std::vector<PatientInfo*> scanRecords;
     // The loader's frame-count answer, for the scanner; read once loaderDone is set.
@@ -175,14 +175,14 @@ void XEVPatientList::Clear()
 }
 
 int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle& notify,
-                                     std::shared_ptr<XEVWalkedDicomDir> walked)
+                                     std::shared_ptr<XEVLoadedRecords> loaded)
 {
     mediaPath = path;
     notifyWindow = notify;
     std::shared_ptr<Run> run = NewRun();
-    run->walked = std::move(walked);
+    run->loaded = std::move(loaded);
     if (!Start([run, stop = RunStop()] { LoadDicomDirProc(*run, *stop); })) {
-        run->walked.reset();
+        run->loaded.reset();
         return 0;
     }
     const XEVCommonSettings& settings = GetCommonSettings();
@@ -195,11 +195,13 @@ int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle&
     return 1;
 }
 
-int32_t XEVPatientList::StartFileLoading(const XEVWindowHandle& notify, const QString& path)
+int32_t XEVPatientList::StartFileLoading(const XEVWindowHandle& notify, const QString& path,
+                                         std::shared_ptr<XEVLoadedRecords> loaded)
 {
     mediaPath = path;
     notifyWindow = notify;
     std::shared_ptr<Run> run = NewRun();
+    run->loaded = std::move(loaded);
     return Start([run] { LoadFileProc(*run); }) ? 1 : 0;
 }
 
@@ -269,18 +271,18 @@ uint64_t XEVPatientList::GetFileLength(const QString& path)
     return ::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
 }
 
-XEVWalkedDicomDir::~XEVWalkedDicomDir()
+XEVLoadedRecords::~XEVLoadedRecords()
 {
-    // Made by the walk alone and never shown: no reader, no edit box.
+    // Made ahead and never taken, so never shown: no reader, no edit box.
     for (PatientInfo* patient : patients) {
         delete patient;
     }
 }
 
-std::shared_ptr<XEVWalkedDicomDir> XEVWalkDicomDir(const QString& path, const std::atomic<int32_t>* stop,
-                                                   std::shared_ptr<XEVParsedDicomDir> parsed)
+std::shared_ptr<XEVLoadedRecords> XEVWalkDicomDir(const QString& path, const std::atomic<int32_t>* stop,
+                                                  std::shared_ptr<XEVParsedDicomDir> parsed)
 {
-    auto walked = std::make_shared<XEVWalkedDicomDir>();
+    auto walked = std::make_shared<XEVLoadedRecords>();
     walked->path = path;
     XEVVEKHelper helper;
     const int32_t result =
@@ -293,21 +295,43 @@ std::shared_ptr<XEVWalkedDicomDir> XEVWalkDicomDir(const QString& path, const st
     return walked;
 }
 
-void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop)
+std::shared_ptr<XEVLoadedRecords> XEVReadDicomFile(const QString& path)
 {
-    std::shared_ptr<XEVWalkedDicomDir> walked = std::move(run.walked);
-    if (walked != nullptr && walked->path == run.path) {
-        // Made ahead, while the disc shown before was current: they belong to this run's.
-        for (PatientInfo* patient : walked->patients) {
-            for (StudyInfo* study : patient->studies) {
-                for (SeriesInfo* series : study->series) {
-                    for (ImageInfo* image : series->images) {
-                        image->disc = run.disc;
-                    }
+    auto read = std::make_shared<XEVLoadedRecords>();
+    read->path = path;
+    XEVVEKHelper helper;
+    if (helper.LoadDicomFile(path, read->patients) != 0) {
+        read->failure = 0;
+    } else {
+        read->failureText = helper.statusText;
+        read->failureStatus = helper.statusCode;
+    }
+    return read;
+}
+
+std::shared_ptr<XEVLoadedRecords> XEVPatientList::TakeLoadedAhead(Run& run)
+{
+    std::shared_ptr<XEVLoadedRecords> loaded = std::move(run.loaded);
+    if (loaded == nullptr || loaded->path != run.path) {
+        return nullptr;
+    }
+    // Made ahead, while the disc shown before was current: they belong to this run's.
+    for (PatientInfo* patient : loaded->patients) {
+        for (StudyInfo* study : patient->studies) {
+            for (SeriesInfo* series : study->series) {
+                for (ImageInfo* image : series->images) {
+                    image->disc = run.disc;
                 }
             }
         }
-    } else {
+    }
+    return loaded;
+}
+
+void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop)
+{
+    std::shared_ptr<XEVLoadedRecords> walked = TakeLoadedAhead(run);
+    if (walked == nullptr) {
         walked = XEVWalkDicomDir(run.path, &stop);
     }
     run.patients.swap(walked->patients);
@@ -329,13 +353,17 @@ void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop
 
 void XEVPatientList::LoadFileProc(Run& run)
 {
-    XEVVEKHelper helper;
-    if (helper.LoadDicomFile(run.path, run.patients) != 0) {
+    std::shared_ptr<XEVLoadedRecords> read = TakeLoadedAhead(run);
+    if (read == nullptr) {
+        read = XEVReadDicomFile(run.path);
+    }
+    if (read->failure == 0) {
+        run.patients.swap(read->patients);
         run.Hand(false, WM_XEV_PATIENTS_LOADED, 0,
                  [](XEVPatientList& list, Run& handed) { list.patients.swap(handed.patients); });
-    } else if (!helper.statusText.isEmpty()) {
+    } else if (!read->failureText.isEmpty()) {
         // Nothing is listed: the failure box says why.
-        GetLoadState().TellLoadFailure(helper.statusText, helper.statusCode, run.disc);
+        GetLoadState().TellLoadFailure(read->failureText, read->failureStatus, run.disc);
     }
 }
 

@@ -140,8 +140,9 @@ public:
     // Clears the records (their readers stopped first) and starts loading the DICOMDIR or
     // the single file; the end is reported to this pane. 0 when no thread could start.
     // walked: the DICOMDIR as File Open's check walked it, handed on instead of a walk.
-    int32_t RestartLoading(const QString& path, std::shared_ptr<XEVWalkedDicomDir> walked = nullptr);
-    int32_t RestartFileLoading(const QString& path);
+    int32_t RestartLoading(const QString& path, std::shared_ptr<XEVLoadedRecords> walked = nullptr);
+    // loaded: the file as File Open's check read it, handed on instead of a read.
+    int32_t RestartFileLoading(const QString& path, std::shared_ptr<XEVLoadedRecords> loaded = nullptr);
     void BuildEntries();
     void DestroyEntries();
     void ShowEntries();

@@ -37,7 +37,7 @@ class XEVImageViewCtrl;
 class XEVPreloadView;
 class StudyInfo;
 enum class XEVOpenKind;
-struct XEVWalkedDicomDir;
+struct XEVLoadedRecords;
 using XEVOpenClassifier = XEVOpenKind (*)(const QString& path, const std::atomic<int32_t>* stop);
 class CXEVReportDlg;
 class PatientInfo;
@@ -127,7 +127,7 @@ public:
     // The start-up arguments the terms dialog reads.
     void SetStartArguments(const QStringList& arguments) { startArguments_ = arguments; }
     // walked: the path as File Open's check walked it, handed on instead of walking it again.
-    void StartDicomDirLoad(const QString& path, std::shared_ptr<XEVWalkedDicomDir> walked = nullptr);
+    void StartDicomDirLoad(const QString& path, std::shared_ptr<XEVLoadedRecords> walked = nullptr);
     // Width and height at most 1280 x 1024, centred on the work area; a top margin below
     // 34 becomes 0.
     static QRect InitialPlacement(const QRect& workArea);
@@ -334,8 +334,9 @@ private:
     void SetUpMenuBar();
     // failed runs when the archive holds no DICOMDIR or cannot be imported.
     void ImportArchive(const QString& zipPath, std::function<void()> failed);
-    void LoadDicomDir(const QString& path, std::shared_ptr<XEVWalkedDicomDir> walked);
-    void LoadSingleFile(const QString& path);
+    void LoadDicomDir(const QString& path, std::shared_ptr<XEVLoadedRecords> walked);
+    // loaded: the file as File Open's check read it.
+    void LoadSingleFile(const QString& path, std::shared_ptr<XEVLoadedRecords> loaded = nullptr);
     // A new source forgets the series-composition choice; a DICOMDIR also its second key.
     void ResetSelectionForOpen(bool dicomDir);
     void OpenChosenPath(const QString& path);
