@@ -146,16 +146,16 @@ void CXEVListFormView::ResetForLoad()
     update();
 }
 
-int32_t CXEVListFormView::RestartLoading(const QString& path, std::shared_ptr<XEVParsedDicomDir> parsed)
+int32_t CXEVListFormView::RestartLoading(const QString& path, std::shared_ptr<XEVLoadedRecords> walked)
 {
     ResetForLoad();
-    return StartLoading(path, NewLoadReceiver(), std::move(parsed));
+    return StartLoading(path, NewLoadReceiver(), std::move(walked));
 }
 
-int32_t CXEVListFormView::RestartFileLoading(const QString& path)
+int32_t CXEVListFormView::RestartFileLoading(const QString& path, std::shared_ptr<XEVLoadedRecords> loaded)
 {
     ResetForLoad();
-    return StartFileLoading(NewLoadReceiver(), path);
+    return StartFileLoading(NewLoadReceiver(), path, std::move(loaded));
 }
 
 void CXEVListFormView::BuildEntries()

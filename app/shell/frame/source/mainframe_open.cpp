@@ -26,9 +26,13 @@ namespace {
 
 std::atomic<XEVOpenFileDialog*> openFileDialog{nullptr};
 
-void ShowOpenFailure(QWidget* parent)
+void ShowOpenFailure(QWidget* parent, intptr_t failure = kXEVLoadFailed)
 {
-    XEVShowFailureText(parent, GetMessageString(10027));
+    // A DICOMDIR its memory refused, or whose images links place outside the disc, says so.
+    const uint32_t message = failure == kXEVLoadOutOfMemory ? 10044
+                             : failure == kXEVLoadLinkedOut ? kXEVLinkedOutMessage
+                                                            : 10027;
+    XEVShowFailureText(parent, GetMessageString(message));
 }
 
 // The archive opens and holds a DICOMDIR that reads whole: checked before anything shown is
@@ -129,20 +133,9 @@ void CMainFrame::OpenDroppedPath(const QString& path)
     if (path.isEmpty() || shutDown_) {
         return;
     }
-    // The chosen file is read on the same drive: the old disc's reads go first.
-    StopDiscReads();
+    // The open disc reads on meanwhile: its loads stop only once the new source is accepted,
+    // when the viewers are reset for it.
     OpenPath(path);
-}
-
-void CMainFrame::StopDiscReads()
-{
-    if (CXEVImageFormView* image = GetImageFormView()) {
-        image->StopLoading();
-    }
-    if (CXEVListFormView* list = GetStudyList()) {
-        list->StopReadAhead();
-    }
-    GetLoadState().StopPreload();
 }
 
 // One open's worker state: the worker owns it with the frame, so that a frame gone while it
@@ -202,16 +195,41 @@ void CMainFrame::StopClassification()
 
 void CMainFrame::OpenPath(const QString& path)
 {
-    // A DICOMDIR's parse comes back with its kind, so that its load does not read it again.
-    auto parsed = std::make_shared<XEVParsedDicomDirPtr>();
+    // A DICOMDIR is walked here as its load would walk it, and a file alone read as its load
+    // would read it, so that what the load refuses (no patient, every image linked out of the
+    // disc, its memory) is refused before anything shown is touched; the records go to the list.
+    auto loaded = std::make_shared<std::shared_ptr<XEVLoadedRecords>>();
     auto kind = std::make_shared<XEVOpenKind>(XEVOpenKind::Unreadable);
     RunThen(
-        [path, parsed, kind](const std::atomic<int32_t>* stop) { *kind = ClassifyOpenPath(path, stop, parsed.get()); },
-        [this, path, parsed, kind] {
+        [path, loaded, kind](const std::atomic<int32_t>* stop) {
+            XEVParsedDicomDirPtr parsed;
+            *kind = ClassifyOpenPath(path, stop, &parsed);
+            if (*kind == XEVOpenKind::DicomDir) {
+                *loaded = XEVWalkDicomDir(path, stop, std::move(parsed));
+            } else if (*kind == XEVOpenKind::DicomFile) {
+                *loaded = XEVReadDicomFile(path);
+            }
+        },
+        [this, path, loaded, kind] {
+            const bool accepted = *loaded != nullptr && (*loaded)->failure == 0;
             switch (*kind) {
             case XEVOpenKind::Archive: ImportArchive(path, [this] { ShowOpenFailure(this); }); return;
-            case XEVOpenKind::DicomDir: LoadDicomDir(path, std::move(*parsed)); return;
-            case XEVOpenKind::DicomFile: LoadSingleFile(path); return;
+            case XEVOpenKind::DicomDir:
+                if (accepted) {
+                    LoadDicomDir(path, std::move(*loaded));
+                } else {
+                    ShowOpenFailure(this, *loaded != nullptr ? (*loaded)->failure : kXEVLoadFailed);
+                }
+                return;
+            case XEVOpenKind::DicomFile:
+                if (accepted) {
+                    LoadSingleFile(path, std::move(*loaded));
+                } else if (*loaded != nullptr && !(*loaded)->failureText.isEmpty()) {
+                    XEVShowLoadFailure(this, (*loaded)->failureText, (*loaded)->failureStatus);
+                } else {
+                    ShowOpenFailure(this);
+                }
+                return;
             case XEVOpenKind::Unreadable: break;
             }
             ShowOpenFailure(this);
@@ -287,7 +305,7 @@ void CMainFrame::ResetSelectionForOpen(bool dicomDir)
     }
 }
 
-void CMainFrame::LoadDicomDir(const QString& path, XEVParsedDicomDirPtr parsed)
+void CMainFrame::LoadDicomDir(const QString& path, std::shared_ptr<XEVLoadedRecords> walked)
 {
     ResetViewers();
     ResetSelectionForOpen(true);
@@ -296,11 +314,11 @@ void CMainFrame::LoadDicomDir(const QString& path, XEVParsedDicomDirPtr parsed)
         ForgetZipArchive();
     }
     startPathUnopened_ = true;
-    StartDicomDirLoad(path, std::move(parsed));
+    StartDicomDirLoad(path, std::move(walked));
     EnablePaneControls(true);
 }
 
-void CMainFrame::LoadSingleFile(const QString& path)
+void CMainFrame::LoadSingleFile(const QString& path, std::shared_ptr<XEVLoadedRecords> loaded)
 {
     ResetViewers();
     ResetSelectionForOpen(false);
@@ -308,7 +326,7 @@ void CMainFrame::LoadSingleFile(const QString& path)
         ForgetZipArchive();
     }
     if (CXEVListFormView* list = GetStudyList()) {
-        list->RestartFileLoading(path);
+        list->RestartFileLoading(path, std::move(loaded));
     }
     EnablePaneControls(true);
     singleFileOpened = 1;

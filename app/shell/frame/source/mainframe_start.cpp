@@ -179,10 +179,10 @@ CXEVListFormView* CMainFrame::GetStudyList() const
     return dynamic_cast<CXEVListFormView*>(GetListView());
 }
 
-void CMainFrame::StartDicomDirLoad(const QString& path, XEVParsedDicomDirPtr parsed)
+void CMainFrame::StartDicomDirLoad(const QString& path, std::shared_ptr<XEVLoadedRecords> walked)
 {
     if (CXEVListFormView* list = GetStudyList()) {
-        list->RestartLoading(path, std::move(parsed));
+        list->RestartLoading(path, std::move(walked));
     }
 }
 
@@ -402,6 +402,36 @@ bool CMainFrame::FirstCellsLoaded(QString* failure) const
         *failure = shownImages == 0 ? why : QString();
     }
     return settled > 0;
+}
+
+bool CMainFrame::NothingToShow(QString* why) const
+{
+    const CXEVListFormView* list = GetStudyList();
+    CXEVImageFormView* image = GetImageFormView();
+    if (startedEntries_ == 0 || list == nullptr || image == nullptr || startedEntries_ != list->EntriesGeneration()) {
+        return false;
+    }
+    QString reason;
+    if (list->patients.empty()) {
+        reason = QStringLiteral("the disc lists no patient");
+    } else {
+        // Only once the first selection has reached the cells: the list shows its study two
+        // queued hops after the start.
+        const StudyInfo* study = list->GetCurrentStudy();
+        if (study == nullptr || image->shownStudy != study) {
+            return false;
+        }
+        for (const auto& [id, cell] : image->ActiveCells()) {
+            if (!cell->GetImages().empty()) {
+                return false;
+            }
+        }
+        reason = QStringLiteral("the study shown first holds no image");
+    }
+    if (why != nullptr) {
+        *why = reason;
+    }
+    return true;
 }
 
 void CMainFrame::SetHelpOpener(HelpOpener opener)

@@ -32,6 +32,7 @@
 
 #include "discopentestsupport.h"
 #include "plat_temp_folder.h"
+#include "shell/xev_uistring.h"
 #include "shell/xevreportdlg.h"
 #include "shell/xevsplitterwnd.h"
 #include "study/xevrecordkeeper.h"
@@ -1514,4 +1515,86 @@ TEST_F(SlowDiscOpenTest, TileStepsByKeyWaitForTheirFrameAndThePageFollows)
     XEVSetReadObserver(nullptr);
     EXPECT_EQ(black, 0);
     EXPECT_EQ(box.texts.size(), 0u);
+}
+
+namespace {
+
+// Images of the study whose first frame is decoded.
+size_t DecodedImages(const StudyInfo& study)
+{
+    size_t decoded = 0;
+    for (const SeriesInfo* series : study.series) {
+        for (ImageInfo* image : series->images) {
+            std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
+            const XEVVEKHelper* helper = image->GetHelper();
+            const FrameImageInfo* frame = helper != nullptr ? helper->GetFrame(0) : nullptr;
+            decoded += frame != nullptr && frame->Size() != 0 ? 1 : 0;
+        }
+    }
+    return decoded;
+}
+
+}   // namespace
+
+// A text file dropped on the list, and one chosen in File Open, while the cells' loaders still
+// read a study of 8 series: the refusal stops none of them. Every image of the study is decoded
+// in the end, and the keys step a cell to its series' last image.
+TEST_F(SlowDiscOpenTest, ARefusedPathLeavesTheOpenDiscLoadingToItsLastImage)
+{
+    // 8 series of 40 images of 128 x 128, 10 MB: seconds of drive. The sanitizers slow each
+    // decode many times: there a quarter of them.
+    constexpr int kImages = kDiscTestSanitized ? 10 : 40;
+    constexpr size_t kAll = 8 * kImages;
+    constexpr int kLoadWaitMs = kDiscTestSanitized ? kNoCeilingWaitMs : kPumpTimeoutMs;
+    if (!OnSlowDisc()) {
+        // A disc for each route: the second must not find the first's files in the cache.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/one", "mr", {8, kImages, 128}));
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/two", "mr", {8, kImages, 128}));
+        temp_.Write("medium/notes.txt", "plain text\n");
+        RunTestOnSlowDisc({temp_ / "medium", 3e6, 10, 0});
+        return;
+    }
+    const long guiReads = SlowDiscGuiReads();
+    frame->OnAgreementClosed(1);
+    const std::string medium = SlowDiscRoot();
+    const auto route = [&](const std::string& disc, const std::function<void(const std::string&)>& refuse) {
+        Open(medium + disc + "/DICOMDIR");
+        StudyInfo* study = List().GetCurrentStudy();
+        ASSERT_NE(study, nullptr);
+        ASSERT_EQ(study->series.size(), 8u);
+        ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kLoadWaitMs));
+        ASSERT_LT(DecodedImages(*study), kAll) << "the disc loaded before the refusal";
+        const size_t failures = box.texts.size();
+        refuse(medium + "/notes.txt");
+        ASSERT_TRUE(PumpUntil([&] { return box.texts.size() > failures && !frame->Opening(); }));
+        EXPECT_EQ(box.texts.back(), GetMessageString(10027));
+        ASSERT_EQ(List().GetCurrentStudy(), study);
+        EXPECT_TRUE(PumpUntil([&] { return DecodedImages(*study) == kAll; }, kLoadWaitMs))
+            << DecodedImages(*study) << " of " << kAll << " images decoded";
+        XEVImageViewCtrl* cell = Image().ActiveCells().begin()->second;
+        Image().ActivateCell(cell->ControlId());
+        cell->setFocus(Qt::MouseFocusReason);
+        for (int32_t k = 1; k < kImages; ++k) {
+            QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+            QCoreApplication::sendEvent(cell, &down);
+            ASSERT_TRUE(PumpUntil([&] { return cell->currentImage == k; })) << "at " << cell->currentImage;
+        }
+        EXPECT_TRUE(PumpUntil([&] { return cell->HasFramePixels(cell->currentFrame); }));
+    };
+    {
+        SCOPED_TRACE("a drop");
+        route("/one", [this](const std::string& path) {
+            XEVDropFiles drop;
+            drop.paths = {QString::fromStdString(path)};
+            XEVSendMessage(List().Handle(), WM_XEV_DROPFILES, 0, reinterpret_cast<XEVLParam>(&drop));
+        });
+    }
+    {
+        SCOPED_TRACE("File Open");
+        route("/two", [this](const std::string& path) {
+            chooser_.path = QString::fromStdString(path);
+            frame->OnFileOpen();
+        });
+    }
+    EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
 }

@@ -430,6 +430,11 @@ int CKestroApp::Run()
                     std::fprintf(stderr, "kestro: %s\n", failure.toLocal8Bit().constData());
                 }
                 exit(saved && failure.isEmpty() ? 0 : 1);
+            } else if (frame != nullptr && frame->NothingToShow(&failure)) {
+                poll.stop();
+                std::fprintf(stderr, "kestro: nothing to show: %s; no screenshot taken\n",
+                             failure.toLocal8Bit().constData());
+                exit(1);
             } else if (clock.elapsed() > screenshotTimeoutMs_) {
                 poll.stop();
                 std::fprintf(stderr, "kestro: no image loaded within %d s; no screenshot taken\n",

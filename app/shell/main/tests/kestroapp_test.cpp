@@ -928,9 +928,9 @@ namespace {
 
 // Runs the real program's --screenshot on path; its exit status, or -1 when it did not end
 // within endMs (it is then killed). What it said on stderr goes to errors.
-int RunScreenshot(const std::string& path, const std::string& shot, const std::string& errors, int endMs)
+int RunScreenshot(const std::string& path, const std::string& shot, const std::string& errors, int endMs,
+                  const std::string& exe = KV_VIEWER_EXE)
 {
-    const std::string exe = KV_VIEWER_EXE;
     const std::string option = "--screenshot";
     const std::string agree = "/Agree";
     char* argv[] = {const_cast<char*>(exe.c_str()),  const_cast<char*>(option.c_str()),
@@ -994,6 +994,51 @@ TEST(KestroProgramTest, AScreenshotOfAPathThatFailsEndsWithTheFailure)
         EXPECT_FALSE(std::filesystem::exists(shot));
         const QString message = ReadText(errors);
         EXPECT_TRUE(message.contains(GetMessageString(10027))) << message.toStdString();
+    }
+}
+
+// --screenshot of what opens with nothing to show: a report alone, a disc whose one study holds
+// only a report (listed where the settings ask for reports), and a DICOMDIR of no record, which
+// fails as one of no patient does. Each ends as soon as that is known, with 1 and its reason,
+// and takes no screenshot.
+TEST(KestroProgramTest, AScreenshotWithNothingToShowEndsWithItsReason)
+{
+    TempXdgFolders xdg;
+    ASSERT_TRUE(xdg.isValid());
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const std::string out = temp.path().toStdString();
+    ASSERT_EQ(std::system(("/usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR "/write_patientless.py " + out).c_str()),
+              0);
+    // The program reads its settings beside itself: a copy of it where they ask for reports.
+    const std::string program = out + "/program";
+    std::filesystem::create_directory(program);
+    std::error_code linked;
+    std::filesystem::create_hard_link(KV_VIEWER_EXE, program + "/kestro", linked);
+    if (linked) {
+        std::filesystem::copy_file(KV_VIEWER_EXE, program + "/kestro");
+    }
+    {
+        QFile ini(QString::fromStdString(program + "/ZYLV.INI"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[Options]\r\nModeSupportSR=1\r\n");
+    }
+    const QString nothing = QStringLiteral("nothing to show");
+    const struct {
+        std::string path;
+        std::string exe;
+        QString reason;
+    } cases[] = {{out + "/reportonly/SR1", KV_VIEWER_EXE, nothing},
+                 {out + "/reportonly/DICOMDIR", program + "/kestro", nothing},
+                 {out + "/empty/DICOMDIR", KV_VIEWER_EXE, GetMessageString(10027)}};
+    const std::string shot = out + "/shot.png";
+    const std::string errors = out + "/errors.txt";
+    for (const auto& [path, exe, reason] : cases) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(RunScreenshot(path, shot, errors, kScreenshotEndMs, exe), 1);
+        EXPECT_FALSE(std::filesystem::exists(shot));
+        const QString message = ReadText(errors);
+        EXPECT_TRUE(message.contains(reason)) << message.toStdString();
     }
 }
 

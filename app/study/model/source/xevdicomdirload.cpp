@@ -352,8 +352,6 @@ struct WalkOptions {
 };
 
 struct WalkResult {
-    // Patient, study, series or image records were read, whether or not they gave a patient.
-    bool records = false;
     // The limits past which records were left out (kXEVDicomDirCut... bits).
     int32_t cut = 0;
     int32_t framedRecords = 0;
@@ -778,7 +776,6 @@ WalkStatus WalkDicomDir(const QString& path, std::vector<PatientInfo*>& patients
         result.cut = CutOf(*own);
     }
     VEK_DICOMDIRInfo& info = parsed != nullptr ? *parsed->info : *own;
-    result.records = info.records_read() != 0;
 
     bool aborted = false;
     try {
@@ -828,10 +825,10 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
     if (status != WalkStatus::Done) {
         return 0;
     }
-    // Records that give no patient (studies without their PATIENT record) are a directory
-    // nothing can be shown from; an empty record sequence is an empty disc, and so are records
-    // a limit cut before a patient with an image was whole, which the list then says.
-    if (patients.size() == before && result.records && (result.cut & ~kXEVDicomDirLinkedOut) == 0) {
+    // Records that give no patient (studies without their PATIENT record), or no record at all,
+    // are a directory nothing can be shown from; records a limit cut before a patient with an
+    // image was whole are an empty disc, which the list then says.
+    if (patients.size() == before && (result.cut & ~kXEVDicomDirLinkedOut) == 0) {
         Fail(result.cut != 0 ? kXEVLinkedOutMessage : 10004, path);
         statusCode = result.cut != 0 ? kStatusLinkedOut : statusCode;
         return 0;

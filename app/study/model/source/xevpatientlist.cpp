@@ -77,7 +77,7 @@ struct XEVPatientList::Run {
     XEVPatientList* owner;     // under the mutex; null once let go
     bool scanLetGo = false;    // under the mutex
     std::deque<Give> handed;   // under the mutex
-    std::shared_ptr<XEVParsedDicomDir> parsed;
+    std::shared_ptr<XEVLoadedRecords> loaded;
     std::vector<PatientInfo*> patients;
     std::vector<PatientInfo*> scanRecords;
     // The loader's frame-count answer, for the scanner; read once loaderDone is set.
@@ -175,14 +175,14 @@ void XEVPatientList::Clear()
 }
 
 int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle& notify,
-                                     std::shared_ptr<XEVParsedDicomDir> parsed)
+                                     std::shared_ptr<XEVLoadedRecords> loaded)
 {
     mediaPath = path;
     notifyWindow = notify;
     std::shared_ptr<Run> run = NewRun();
-    run->parsed = std::move(parsed);
+    run->loaded = std::move(loaded);
     if (!Start([run, stop = RunStop()] { LoadDicomDirProc(*run, *stop); })) {
-        run->parsed.reset();
+        run->loaded.reset();
         return 0;
     }
     const XEVCommonSettings& settings = GetCommonSettings();
@@ -195,11 +195,13 @@ int32_t XEVPatientList::StartLoading(const QString& path, const XEVWindowHandle&
     return 1;
 }
 
-int32_t XEVPatientList::StartFileLoading(const XEVWindowHandle& notify, const QString& path)
+int32_t XEVPatientList::StartFileLoading(const XEVWindowHandle& notify, const QString& path,
+                                         std::shared_ptr<XEVLoadedRecords> loaded)
 {
     mediaPath = path;
     notifyWindow = notify;
     std::shared_ptr<Run> run = NewRun();
+    run->loaded = std::move(loaded);
     return Start([run] { LoadFileProc(*run); }) ? 1 : 0;
 }
 
@@ -269,38 +271,99 @@ uint64_t XEVPatientList::GetFileLength(const QString& path)
     return ::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
 }
 
+XEVLoadedRecords::~XEVLoadedRecords()
+{
+    // Made ahead and never taken, so never shown: no reader, no edit box.
+    for (PatientInfo* patient : patients) {
+        delete patient;
+    }
+}
+
+std::shared_ptr<XEVLoadedRecords> XEVWalkDicomDir(const QString& path, const std::atomic<int32_t>* stop,
+                                                  std::shared_ptr<XEVParsedDicomDir> parsed)
+{
+    auto walked = std::make_shared<XEVLoadedRecords>();
+    walked->path = path;
+    XEVVEKHelper helper;
+    const int32_t result =
+        helper.LoadDicomDir(path, walked->patients, walked->frameCountsKnown, walked->split, stop, std::move(parsed));
+    walked->cut = helper.dicomDirCut;
+    walked->failure = result != 0                                             ? 0
+                      : helper.statusCode == XEVVEKHelper::kStatusOutOfMemory ? kXEVLoadOutOfMemory
+                      : helper.statusCode == XEVVEKHelper::kStatusLinkedOut   ? kXEVLoadLinkedOut
+                                                                              : kXEVLoadFailed;
+    return walked;
+}
+
+std::shared_ptr<XEVLoadedRecords> XEVReadDicomFile(const QString& path)
+{
+    auto read = std::make_shared<XEVLoadedRecords>();
+    read->path = path;
+    XEVVEKHelper helper;
+    if (helper.LoadDicomFile(path, read->patients) != 0) {
+        read->failure = 0;
+    } else {
+        read->failureText = helper.statusText;
+        read->failureStatus = helper.statusCode;
+    }
+    return read;
+}
+
+std::shared_ptr<XEVLoadedRecords> XEVPatientList::TakeLoadedAhead(Run& run)
+{
+    std::shared_ptr<XEVLoadedRecords> loaded = std::move(run.loaded);
+    if (loaded == nullptr || loaded->path != run.path) {
+        return nullptr;
+    }
+    // Made ahead, while the disc shown before was current: they belong to this run's.
+    for (PatientInfo* patient : loaded->patients) {
+        for (StudyInfo* study : patient->studies) {
+            for (SeriesInfo* series : study->series) {
+                for (ImageInfo* image : series->images) {
+                    image->disc = run.disc;
+                }
+            }
+        }
+    }
+    return loaded;
+}
+
 void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop)
 {
-    XEVVEKHelper helper;
-    int32_t known = 0;
-    int32_t split = 0;
-    const int32_t result = helper.LoadDicomDir(run.path, run.patients, known, split, &stop, std::move(run.parsed));
+    std::shared_ptr<XEVLoadedRecords> walked = TakeLoadedAhead(run);
+    if (walked == nullptr) {
+        walked = XEVWalkDicomDir(run.path, &stop);
+    }
+    run.patients.swap(walked->patients);
+    const int32_t known = walked->frameCountsKnown;
+    const int32_t split = walked->split;
+    const int32_t cut = walked->cut;
+    const intptr_t failure = walked->failure;
     run.frameCountsKnown = known;
     // Handed before the scanner may start, so that its report never arrives first.
-    const int32_t cut = helper.dicomDirCut;
-    const intptr_t failure = helper.statusCode == XEVVEKHelper::kStatusOutOfMemory ? kXEVLoadOutOfMemory
-                             : helper.statusCode == XEVVEKHelper::kStatusLinkedOut ? kXEVLoadLinkedOut
-                                                                                   : kXEVLoadFailed;
-    run.Hand(false, WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : failure,
-             [result, known, split, cut](XEVPatientList& list, Run& handed) {
-                 list.patients.swap(handed.patients);
-                 list.frameCountsKnown = known;
-                 list.perFrameSplit = split;
-                 list.dicomDirCut = cut;
-                 GetLoadState().perFrameEntries = result != 0 && known == 1 && split == 1 ? 1 : 0;
-             });
+    run.Hand(false, WM_XEV_PATIENTS_LOADED, failure, [failure, known, split, cut](XEVPatientList& list, Run& handed) {
+        list.patients.swap(handed.patients);
+        list.frameCountsKnown = known;
+        list.perFrameSplit = split;
+        list.dicomDirCut = cut;
+        GetLoadState().perFrameEntries = failure == 0 && known == 1 && split == 1 ? 1 : 0;
+    });
     run.loaderDone.Set();
 }
 
 void XEVPatientList::LoadFileProc(Run& run)
 {
-    XEVVEKHelper helper;
-    if (helper.LoadDicomFile(run.path, run.patients) != 0) {
+    std::shared_ptr<XEVLoadedRecords> read = TakeLoadedAhead(run);
+    if (read == nullptr) {
+        read = XEVReadDicomFile(run.path);
+    }
+    if (read->failure == 0) {
+        run.patients.swap(read->patients);
         run.Hand(false, WM_XEV_PATIENTS_LOADED, 0,
                  [](XEVPatientList& list, Run& handed) { list.patients.swap(handed.patients); });
-    } else if (!helper.statusText.isEmpty()) {
+    } else if (!read->failureText.isEmpty()) {
         // Nothing is listed: the failure box says why.
-        GetLoadState().TellLoadFailure(helper.statusText, helper.statusCode, run.disc);
+        GetLoadState().TellLoadFailure(read->failureText, read->failureStatus, run.disc);
     }
 }
 

@@ -139,9 +139,10 @@ public:
 
     // Clears the records (their readers stopped first) and starts loading the DICOMDIR or
     // the single file; the end is reported to this pane. 0 when no thread could start.
-    // parsed: the DICOMDIR as File Open's check read it, walked instead of the file.
-    int32_t RestartLoading(const QString& path, std::shared_ptr<XEVParsedDicomDir> parsed = nullptr);
-    int32_t RestartFileLoading(const QString& path);
+    // walked: the DICOMDIR as File Open's check walked it, handed on instead of a walk.
+    int32_t RestartLoading(const QString& path, std::shared_ptr<XEVLoadedRecords> walked = nullptr);
+    // loaded: the file as File Open's check read it, handed on instead of a read.
+    int32_t RestartFileLoading(const QString& path, std::shared_ptr<XEVLoadedRecords> loaded = nullptr);
     void BuildEntries();
     void DestroyEntries();
     void ShowEntries();

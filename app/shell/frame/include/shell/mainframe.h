@@ -37,8 +37,7 @@ class XEVImageViewCtrl;
 class XEVPreloadView;
 class StudyInfo;
 enum class XEVOpenKind;
-struct XEVParsedDicomDir;
-using XEVParsedDicomDirPtr = std::shared_ptr<XEVParsedDicomDir>;
+struct XEVLoadedRecords;
 using XEVOpenClassifier = XEVOpenKind (*)(const QString& path, const std::atomic<int32_t>* stop);
 class CXEVReportDlg;
 class PatientInfo;
@@ -127,8 +126,8 @@ public:
     CXEVListFormView* GetStudyList() const;
     // The start-up arguments the terms dialog reads.
     void SetStartArguments(const QStringList& arguments) { startArguments_ = arguments; }
-    // parsed: the path as File Open's check read it, walked instead of reading it again.
-    void StartDicomDirLoad(const QString& path, XEVParsedDicomDirPtr parsed = nullptr);
+    // walked: the path as File Open's check walked it, handed on instead of walking it again.
+    void StartDicomDirLoad(const QString& path, std::shared_ptr<XEVLoadedRecords> walked = nullptr);
     // Width and height at most 1280 x 1024, centred on the work area; a top margin below
     // 34 becomes 0.
     static QRect InitialPlacement(const QRect& workArea);
@@ -170,6 +169,9 @@ public:
     // failed to load it. failure, where given, gets a failed cell's reason when no cell on
     // screen shows an image, and is emptied otherwise.
     bool FirstCellsLoaded(QString* failure = nullptr) const;
+    // The first selection was made and leaves nothing to load: the list holds no patient, or
+    // the study it showed gave no cell an image (reports alone). why gets which.
+    bool NothingToShow(QString* why = nullptr) const;
     // Where a failed start-up load says so instead of its box (--screenshot); null restores
     // the box.
     using StartFailureReport = std::function<void(const QString& message)>;
@@ -221,12 +223,11 @@ public:
     // Opens the file dialog; the chosen path is opened once it is answered.
     void OnFileOpen();
     void OnUpdateFileOpen();
-    // What the shown disc still reads (cells' loaders, the job worker, read-ahead, pre-load)
-    // is told to stop at its next block, waiting for none: the drive goes to another disc.
-    void StopDiscReads();
     // Opens a zip archive holding a DICOMDIR, a DICOMDIR or a single DICOM file in place of
     // what is shown; anything else, or an archive that cannot be imported, gives message
-    // 10027. The medium is read on a worker; the open goes on when it has answered.
+    // 10027, and a DICOMDIR whose load lists nothing its load's message. The medium is read on
+    // a worker, a DICOMDIR walked there too; what is shown, and its loads, are touched only
+    // once the worker has answered that the path is accepted.
     void OpenPath(const QString& path);
     // The path given on the command line, told apart like File Open's; what is none of the
     // three kinds goes to the DICOMDIR load, whose failure start-up reports (under
@@ -333,8 +334,9 @@ private:
     void SetUpMenuBar();
     // failed runs when the archive holds no DICOMDIR or cannot be imported.
     void ImportArchive(const QString& zipPath, std::function<void()> failed);
-    void LoadDicomDir(const QString& path, XEVParsedDicomDirPtr parsed);
-    void LoadSingleFile(const QString& path);
+    void LoadDicomDir(const QString& path, std::shared_ptr<XEVLoadedRecords> walked);
+    // loaded: the file as File Open's check read it.
+    void LoadSingleFile(const QString& path, std::shared_ptr<XEVLoadedRecords> loaded = nullptr);
     // A new source forgets the series-composition choice; a DICOMDIR also its second key.
     void ResetSelectionForOpen(bool dicomDir);
     void OpenChosenPath(const QString& path);

@@ -2,6 +2,8 @@
     nopatient/DICOMDIR   a study, its series and image, with no PATIENT record above them
     nopatient/IM1        the image the record names
     empty/DICOMDIR       an empty Directory Record Sequence
+    reportonly/DICOMDIR  a patient whose one study holds one series: a Basic Text SR document
+    reportonly/SR1       that document, which is also the report-only file alone
 """
 import os
 import sys
@@ -32,3 +34,23 @@ study = kv.record('STUDY', [(0x0008, 0x0020, 'DA', '20260101'), (0x0008, 0x0030,
 kv.write_dicomdir(f'{out}/nopatient/DICOMDIR', [study], uid + '.4')
 os.makedirs(f'{out}/empty', exist_ok=True)
 kv.write_dicomdir(f'{out}/empty/DICOMDIR', [], uid + '.5')
+
+# A report and nothing else: listed with reports supported or not, never an image.
+basic_text = '1.2.840.10008.5.1.4.1.1.88.11'
+sr = Dataset()
+sr.PatientName, sr.PatientID = 'Report^Only', 'RO1'
+sr.StudyInstanceUID, sr.SeriesInstanceUID = uid + '.11', uid + '.12'
+sr.Modality, sr.SeriesNumber, sr.InstanceNumber = 'SR', 1, 1
+sr.StudyDate, sr.StudyTime, sr.ContentDate, sr.ContentTime = '20260101', '120000', '20260101', '120000'
+sr.ValueType, sr.CompletionFlag, sr.VerificationFlag = 'CONTAINER', 'COMPLETE', 'UNVERIFIED'
+sr.ContinuityOfContent = 'SEPARATE'
+kv.save(sr, f'{out}/reportonly/SR1', basic_text, uid + '.13')
+document = kv.record('SR DOCUMENT', [(0x0004, 0x1500, 'CS', 'SR1'), (0x0004, 0x1510, 'UI', basic_text),
+                                     (0x0004, 0x1511, 'UI', uid + '.13'), (0x0020, 0x0013, 'IS', '1')])
+report_series = kv.record('SERIES', [(0x0008, 0x0060, 'CS', 'SR'), (0x0020, 0x000E, 'UI', uid + '.12'),
+                                     (0x0020, 0x0011, 'IS', '1')], [document])
+report_study = kv.record('STUDY', [(0x0008, 0x0020, 'DA', '20260101'), (0x0008, 0x0030, 'TM', '120000'),
+                                   (0x0020, 0x000D, 'UI', uid + '.11')], [report_series])
+patient = kv.record('PATIENT', [(0x0010, 0x0010, 'PN', 'Report^Only'), (0x0010, 0x0020, 'LO', 'RO1')],
+                    [report_study])
+kv.write_dicomdir(f'{out}/reportonly/DICOMDIR', [patient], uid + '.14')

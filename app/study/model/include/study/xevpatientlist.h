@@ -24,6 +24,36 @@ constexpr intptr_t kXEVLoadOutOfMemory = -2;
 // The DICOMDIR's images all lie where symbolic links lead out of the disc.
 constexpr intptr_t kXEVLoadLinkedOut = -3;
 
+// A load run ahead of the list's (File Open's check walks a DICOMDIR or reads a file alone), so
+// that what the load refuses is known before anything shown is touched: the records it made,
+// for the list to take, and its answer. Records never taken go with it.
+struct XEVLoadedRecords {
+    XEVLoadedRecords() = default;
+    ~XEVLoadedRecords();
+    XEVLoadedRecords(const XEVLoadedRecords&) = delete;
+    XEVLoadedRecords& operator=(const XEVLoadedRecords&) = delete;
+
+    QString path;
+    std::vector<PatientInfo*> patients;
+    // 0 when the load lists something; else kXEVLoadFailed, kXEVLoadOutOfMemory or
+    // kXEVLoadLinkedOut.
+    intptr_t failure = kXEVLoadFailed;
+    int32_t frameCountsKnown = 0;
+    int32_t split = 0;
+    int32_t cut = 0;
+    // A file alone that lists nothing: its failure's text (empty when it has none) and status.
+    QString failureText;
+    int32_t failureStatus = 0;
+};
+
+// The DICOMDIR loader's walk of path, on the caller's thread; parsed, when the check read this
+// path already, is walked instead of the file. Once stop is set the answer, soon given, is a
+// failure.
+std::shared_ptr<XEVLoadedRecords> XEVWalkDicomDir(const QString& path, const std::atomic<int32_t>* stop,
+                                                  std::shared_ptr<XEVParsedDicomDir> parsed = nullptr);
+// The single-file loader's read of path, on the caller's thread.
+std::shared_ptr<XEVLoadedRecords> XEVReadDicomFile(const QString& path);
+
 class XEVPatientList : public XEVThread {
 public:
     XEVPatientList();
@@ -36,10 +66,12 @@ public:
     void Clear();
     // Starts the DICOMDIR loader; with "ModeMultiFrameRead" or "ModeUnsupportSRDelList" also
     // the scanner, which begins once the loader has ended. 0 when a thread cannot be made.
-    // parsed, when File Open's check read this path already, is walked instead of the file.
+    // walked, when File Open's check walked this path already, is handed on instead of a walk.
     int32_t StartLoading(const QString& path, const XEVWindowHandle& notify,
-                         std::shared_ptr<XEVParsedDicomDir> parsed = nullptr);
-    int32_t StartFileLoading(const XEVWindowHandle& notify, const QString& path);
+                         std::shared_ptr<XEVLoadedRecords> walked = nullptr);
+    // loaded, when File Open's check read this path already, is handed on instead of a read.
+    int32_t StartFileLoading(const XEVWindowHandle& notify, const QString& path,
+                             std::shared_ptr<XEVLoadedRecords> loaded = nullptr);
     // Lets any read-ahead go, then reads every listed file once.
     void StartReadAhead();
     // Stops the read-ahead without waiting for it (it ends within one block, on its own, and
@@ -82,6 +114,9 @@ public:
 private:
     // One load of a medium, shared with its threads.
     struct Run;
+    // The records the run was given, made ahead for its path, stamped with its disc; null when
+    // it was given none.
+    static std::shared_ptr<XEVLoadedRecords> TakeLoadedAhead(Run& run);
     static void LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop);
     static void LoadFileProc(Run& run);
     static void ScanProc(Run& run, const std::atomic<int32_t>& stop, XEVThread& gate);

@@ -78,9 +78,10 @@ public:
     // Frames of the file as its last successful load found them, 0 before; read without the
     // lock, so a cell laying out a series never waits for a decode under way.
     std::atomic<int32_t> fileFrames{0};
-    // The disc shown when the record was made (XEVLoadState::CurrentDisc): its failures are
-    // told only while that disc is.
-    const uint64_t disc;
+    // The disc shown when the record was made (XEVLoadState::CurrentDisc), or the one a list
+    // took it for when it was made ahead of its disc: its failures are told only while that
+    // disc is. Set before any reader is given the record.
+    uint64_t disc;
 
 private:
     // What a load reads, settled under the lock before the medium is read without it.
