@@ -57,6 +57,8 @@ constexpr int32_t kXEVDicomDirCutMemory = 2;
 // Not a limit: images whose files a symbolic link places outside the disc were left out.
 constexpr int32_t kXEVDicomDirLinkedOut = 4;
 constexpr uint32_t kXEVLinkedOutMessage = 10046;
+// An archive's member stored as a symbolic link: refused, never followed.
+constexpr uint32_t kXEVLinkMemberMessage = 10047;
 // Tests lower both to reach a cut with a small DICOMDIR; 0 restores the constant.
 void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes);
 // The budget in force, as the list names it.
