@@ -278,8 +278,11 @@ void XEVPatientList::LoadDicomDirProc(Run& run, const std::atomic<int32_t>& stop
     run.frameCountsKnown = known;
     // Handed before the scanner may start, so that its report never arrives first.
     const int32_t cut = helper.dicomDirCut;
+    const intptr_t linked = (cut & kXEVDicomDirLinkedOut) != 0      ? kXEVLoadLinkedOut
+                            : (cut & kXEVDicomDirLinkDangling) != 0 ? kXEVLoadLinkDangling
+                                                                    : kXEVLoadLinkLoop;
     const intptr_t failure = helper.statusCode == XEVVEKHelper::kStatusOutOfMemory ? kXEVLoadOutOfMemory
-                             : helper.statusCode == XEVVEKHelper::kStatusLinkedOut ? kXEVLoadLinkedOut
+                             : helper.statusCode == XEVVEKHelper::kStatusLinkedOut ? linked
                                                                                    : kXEVLoadFailed;
     run.Hand(false, WM_XEV_PATIENTS_LOADED, result != 0 ? 0 : failure,
              [result, known, split, cut](XEVPatientList& list, Run& handed) {

@@ -21,8 +21,11 @@ struct XEVParsedDicomDir;
 constexpr intptr_t kXEVLoadFailed = -1001;
 // The DICOMDIR's read was refused by its memory budget.
 constexpr intptr_t kXEVLoadOutOfMemory = -2;
-// The DICOMDIR's images all lie where symbolic links lead out of the disc.
+// The DICOMDIR's images all lie where symbolic links lead out of the disc, or behind links to
+// nothing or in a loop (the first of these that the images met, in this order).
 constexpr intptr_t kXEVLoadLinkedOut = -3;
+constexpr intptr_t kXEVLoadLinkDangling = -4;
+constexpr intptr_t kXEVLoadLinkLoop = -5;
 
 class XEVPatientList : public XEVThread {
 public:
