@@ -1592,17 +1592,6 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
     }
 }
 
-std::string ZipMemberName(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
-{
-    try {
-        ZipOpenMember member;
-        const int32_t opened = member.Open(zipPath, extractFolder, path);
-        return opened == kZipOk || opened == kZipLink ? member.Name() : std::string();
-    } catch (...) {
-        return std::string();
-    }
-}
-
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size)
 {

@@ -347,9 +347,6 @@ bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool(
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                          const std::string& destination, const XEVZipCopyControl* control = nullptr,
                          std::string* memberName = nullptr);
-// The name in the archive of the member ExtractZipMember would take for path, a link's too;
-// empty when none.
-std::string ZipMemberName(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
 // The declared size of the member ExtractZipMember would take for path, without reading it.
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size);
