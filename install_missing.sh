@@ -11,7 +11,7 @@ set -euo pipefail
 viewer=(cmake ninja-build g++ pkg-config qt6-base-dev libminizip-dev zlib1g-dev fonts-noto-cjk python3-pil)
 tests=(clang libgtest-dev libgmock-dev libbenchmark-dev locales python3-numpy python3-pydicom
        dcmtk libdcmtk-dev libgdcm-dev libgdcm-tools libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs
-       libopencv-imgproc-dev unzip clang-format-14 xvfb)
+       libopencv-imgproc-dev unzip clang-format-14 xvfb bindfs)
 fuzz=(clang)
 format=(clang-format-14)
 wanted=("${viewer[@]}")

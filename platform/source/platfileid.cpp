@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -157,9 +158,13 @@ const std::string* PlatFileIdResolver::VersionedSpelling(const Listing& listing,
     return versioned != listing.versioned.end() ? &versioned->second : nullptr;
 }
 
-std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view fileId)
+std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view fileId, PlatJoinRefusal* refusal)
 {
+    PlatJoinRefusal unused = PlatJoinRefusal::None;
+    PlatJoinRefusal& why = refusal != nullptr ? *refusal : unused;
+    why = PlatJoinRefusal::None;
     if (!PlatIsSafeFileId(fileId)) {
+        why = PlatJoinRefusal::Unsafe;
         return std::string();
     }
     std::string path(folder);
@@ -194,14 +199,17 @@ std::string PlatFileIdResolver::Join(std::string_view folder, std::string_view f
             path.append(part);
         }
         if (end == std::string_view::npos) {
-            return links_ == PlatLinks::Follow || StaysInside(std::string(folder), path) ? path : std::string();
+            if (links_ == PlatLinks::StayInside) {
+                why = StaysInside(std::string(folder), path);
+            }
+            return why == PlatJoinRefusal::None ? path : std::string();
         }
         path.push_back('/');
         start = end + 1;
     }
 }
 
-bool PlatFileIdResolver::StaysInside(const std::string& folder, const std::string& path)
+PlatJoinRefusal PlatFileIdResolver::StaysInside(const std::string& folder, const std::string& path)
 {
     auto [root, added] = roots_.try_emplace(folder);
     if (added) {
@@ -209,7 +217,7 @@ bool PlatFileIdResolver::StaysInside(const std::string& folder, const std::strin
     }
     // A folder that is not there holds nothing that could lead out of it.
     if (root->second.empty()) {
-        return true;
+        return PlatJoinRefusal::None;
     }
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos || slash < folder.size()) {
@@ -230,16 +238,21 @@ bool PlatFileIdResolver::StaysInside(const std::string& folder, const std::strin
 
 // The deepest part of the path beyond the folder's own length that exists decides: below it
 // there are no links.
-bool PlatFileIdResolver::Resolves(std::string prefix, size_t folderLength, const std::string& root)
+PlatJoinRefusal PlatFileIdResolver::Resolves(std::string prefix, size_t folderLength, const std::string& root)
 {
     while (prefix.size() > folderLength) {
         const std::string real = RealPath(prefix);
         if (!real.empty()) {
-            return IsWithin(real, root);
+            return IsWithin(real, root) ? PlatJoinRefusal::None : PlatJoinRefusal::LinkOut;
         }
+        // There but unresolvable: a link round in a loop, one to nothing, or one whose way
+        // cannot be read, which is not followed either.
+        const int error = errno;
         struct stat st {};
         if (::lstat(prefix.c_str(), &st) == 0) {
-            return false;   // there but unresolvable: a dangling or looping link
+            return error == ELOOP                        ? PlatJoinRefusal::LinkLoop
+                   : error == ENOENT || error == ENOTDIR ? PlatJoinRefusal::LinkDangling
+                                                         : PlatJoinRefusal::LinkOut;
         }
         const size_t slash = prefix.rfind('/');
         if (slash == std::string::npos) {
@@ -247,7 +260,7 @@ bool PlatFileIdResolver::Resolves(std::string prefix, size_t folderLength, const
         }
         prefix.resize(slash);
     }
-    return true;
+    return PlatJoinRefusal::None;
 }
 
 std::string PlatFileIdFolder(const std::string& path)

@@ -166,7 +166,7 @@ void CXEVListFormView::BuildEntries()
     entryCount_ = static_cast<int32_t>(std::min<size_t>(patients.size(), barIds));
     QStringList notices;
     const int32_t cut = dicomDirCut.load();
-    if ((cut & ~kXEVDicomDirLinkedOut) != 0) {
+    if ((cut & ~kXEVDicomDirLinks) != 0) {
         // The limits the read met, each in its own words.
         QStringList limits;
         if ((cut & kXEVDicomDirCutRecords) != 0) {
@@ -177,8 +177,8 @@ void CXEVListFormView::BuildEntries()
         }
         notices.push_back(GetMessageString(kDicomDirCutMessage).arg(limits.join(u'\n')));
     }
-    if ((cut & kXEVDicomDirLinkedOut) != 0) {
-        notices.push_back(GetMessageString(kXEVLinkedOutMessage));
+    for (const uint32_t message : XEVLinkMessages(cut)) {
+        notices.push_back(GetMessageString(message));
     }
     if (patients.size() > barIds) {
         notices.push_back(GetMessageString(kPatientsCutMessage).arg(barIds));

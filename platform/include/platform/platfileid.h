@@ -15,6 +15,10 @@ bool PlatIsSafeFileId(std::string_view fileId);
 // Whether a joined path may lead out of its folder through symbolic links.
 enum class PlatLinks { StayInside, Follow };
 
+// Why a join under StayInside gave no path: the ID itself, or a link on the way that leads out
+// of the folder, to nothing, or round in a loop.
+enum class PlatJoinRefusal { None, Unsafe, LinkOut, LinkDangling, LinkLoop };
+
 // Joins file IDs to a folder. '\' becomes '/'; a component that is missing under its exact
 // name is found without regard to ASCII case, the exact name preferred; one with bytes above
 // 0x7F that is still missing is looked for with those bytes read as Latin-1 in UTF-8 (an ID
@@ -28,13 +32,14 @@ public:
     explicit PlatFileIdResolver(PlatLinks links = PlatLinks::StayInside) : links_(links) {}
 
     // The joined path, or empty when the ID is refused (see PlatIsSafeFileId) or, under
-    // StayInside, when its real location (links followed) lies outside the folder's. A
-    // component found under no spelling is kept as written, so the caller's open fails on it.
-    std::string Join(std::string_view folder, std::string_view fileId);
+    // StayInside, when its real location (links followed) lies outside the folder's or cannot
+    // be had (a link to nothing, a loop); refusal, when given, says which. A component found
+    // under no spelling is kept as written, so the caller's open fails on it.
+    std::string Join(std::string_view folder, std::string_view fileId, PlatJoinRefusal* refusal = nullptr);
 
 private:
-    bool StaysInside(const std::string& folder, const std::string& path);
-    static bool Resolves(std::string prefix, size_t folderLength, const std::string& root);
+    PlatJoinRefusal StaysInside(const std::string& folder, const std::string& path);
+    static PlatJoinRefusal Resolves(std::string prefix, size_t folderLength, const std::string& root);
 
     struct Listing {
         bool read = false;
@@ -49,8 +54,8 @@ private:
 
     PlatLinks links_;
     std::unordered_map<std::string, Listing> listings_;
-    std::unordered_map<std::string, std::string> roots_;    // folder -> its real location
-    std::unordered_map<std::string, bool> insideFolders_;   // folder below a root -> stays inside
+    std::unordered_map<std::string, std::string> roots_;               // folder -> its real location
+    std::unordered_map<std::string, PlatJoinRefusal> insideFolders_;   // folder below a root -> None when inside
 };
 
 // The folder whose files a file's IDs name: where the file really lies when the path is itself

@@ -22,7 +22,7 @@ bool KnownCode(int32_t code)
     static const std::set<int32_t> codes = {
         kZipOk,         kZipNoMatch,    kZipNoBuffer,   kZipCreateFailed, kZipNotOpen,      kZipWriteFailed,
         kZipNotFound,   kZipOpenFailed, kZipReadFailed, kZipCloseFailed,  kZipNoFirstEntry, kZipInfoFailed,
-        kZipNextFailed, kZipNoSpace,    kZipTooLarge,   kZipUnreadable,   kZipOverBudget};
+        kZipNextFailed, kZipNoSpace,    kZipTooLarge,   kZipUnreadable,   kZipOverBudget,   kZipLink};
     return codes.count(code) != 0;
 }
 

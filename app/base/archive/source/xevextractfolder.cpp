@@ -99,8 +99,10 @@ bool Intact(const Held& own)
 // leftover. A copier still at work (a loader at exit, in a read of a slow disc) may name a file
 // or a folder, at any level, between the emptying and the removal; the folder is emptied again
 // then, and once it is gone nothing more can be named in it. When the stop comes first, or an
-// entry stays through every pass, the lock file is put back for what is left.
-bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function<bool()>& stop = {})
+// entry stays through every pass, the lock file is put back for what is left. heldLock, when
+// given, is the lock file held open, closed before the lock file goes.
+bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function<bool()>& stop = {},
+                    int* heldLock = nullptr)
 {
     constexpr int kPasses = 64;
     // Asked no more once it said stop.
@@ -109,6 +111,12 @@ bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function
     for (int pass = 0; pass < kPasses && !stopped; ++pass) {
         if (!PlatEmptyFolderAt(dirFd, kLockName, asked)) {
             continue;
+        }
+        // A file system that keeps an open file under another name until it is closed (FUSE,
+        // NFS) would keep the folder for it. A start that takes the lock now finds the folder
+        // empty and removes it, as this does.
+        if (heldLock != nullptr && *heldLock >= 0) {
+            ::close(std::exchange(*heldLock, -1));
         }
         if (::unlinkat(dirFd, kLockName, 0) != 0 && errno != ENOENT) {
             break;
@@ -136,7 +144,7 @@ void Forget(Held& own, bool remove, const std::function<bool()>& stop = {})
     if (remove && Intact(own)) {
         const int fd = OpenFolderNoLink(AT_FDCWD, own.path.c_str());
         if (fd >= 0) {
-            RemoveFolderAt(AT_FDCWD, own.path.c_str(), fd, stop);
+            RemoveFolderAt(AT_FDCWD, own.path.c_str(), fd, stop, &own.lockFd);
             ::close(fd);
         }
     }
@@ -145,6 +153,27 @@ void Forget(Held& own, bool remove, const std::function<bool()>& stop = {})
     }
     own.lockFd = -1;
     own.path.clear();
+}
+
+// The folder path made anew, mkdir taking no name that is there, and the held lock file of the
+// folder made moved into it, which is then removed: for a file system that takes no flag on a
+// rename (FUSE, some network file systems). Until the lock file is in, a start-up of another
+// copy takes the folder for no copy's and leaves it. The new folder, open; -1 when not made.
+int TakeNameWithLock(const std::string& made, int madeFd, const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0700) != 0) {
+        return -1;
+    }
+    const int fd = OpenFolderNoLink(AT_FDCWD, path.c_str());
+    if (fd >= 0 && ::renameat(madeFd, kLockName, fd, kLockName) == 0) {
+        ::unlinkat(AT_FDCWD, made.c_str(), AT_REMOVEDIR);
+        return fd;
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    ::unlinkat(AT_FDCWD, path.c_str(), AT_REMOVEDIR);
+    return -1;
 }
 
 // A new folder in parent, prefix + "x." + six characters, that holds its lock already when it
@@ -157,13 +186,23 @@ bool MakeLocked(const std::string& parent, const std::string& prefix, Held& own)
             return false;
         }
         const std::string path = parent + "/" + prefix + kReadyPart + made.substr(made.size() - kSuffixLength);
-        const int dirFd = OpenFolderNoLink(AT_FDCWD, made.c_str());
+        int dirFd = OpenFolderNoLink(AT_FDCWD, made.c_str());
         const int lockFd =
             dirFd >= 0 ? ::openat(dirFd, kLockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
         struct stat st {};
         const bool locked = lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0 && ::fstat(dirFd, &st) == 0;
         // Never over a folder of that name: a leftover still there keeps it.
-        if (locked && ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+        bool named = locked && ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+        if (locked && !named && (errno == EINVAL || errno == ENOSYS)) {
+            const int ready = TakeNameWithLock(made, dirFd, path);
+            if (ready >= 0) {
+                // The folder made is gone: the new one is what a failure removes.
+                ::close(std::exchange(dirFd, ready));
+                made = path;
+                named = ::fstat(dirFd, &st) == 0;
+            }
+        }
+        if (named) {
             ::close(dirFd);
             own.path = path;
             own.lockFd = lockFd;
@@ -219,11 +258,11 @@ int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, cons
             }
             continue;
         }
-        const int lockFd = ::openat(dirFd, kLockName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        int lockFd = ::openat(dirFd, kLockName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         struct stat lockSt {};
         // Held while the folder goes: no copy can take it meanwhile.
         if (lockFd >= 0 && ::fstat(lockFd, &lockSt) == 0 && S_ISREG(lockSt.st_mode) && lockSt.st_uid == ::geteuid() &&
-            ::flock(lockFd, LOCK_EX | LOCK_NB) == 0 && RemoveFolderAt(parentFd, name.c_str(), dirFd, stop)) {
+            ::flock(lockFd, LOCK_EX | LOCK_NB) == 0 && RemoveFolderAt(parentFd, name.c_str(), dirFd, stop, &lockFd)) {
             ++removed;
         }
         if (lockFd >= 0) {

@@ -599,7 +599,12 @@ bool IsZipSymlink(const unz_file_info64& info)
 
 bool IsSafeZipMember(const std::string& name, const unz_file_info64& info)
 {
-    if (name.empty() || IsZipSymlink(info) || name.find('\0') != std::string::npos || IsSeparator(name[0])) {
+    return !IsZipSymlink(info) && IsSafeZipName(name);
+}
+
+bool IsSafeZipName(const std::string& name)
+{
+    if (name.empty() || name.find('\0') != std::string::npos || IsSeparator(name[0])) {
         return false;
     }
     if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0]))) {
@@ -913,7 +918,7 @@ int32_t ZipMemberIndex::Build(ZipArchive& archive)
     full_ = false;
     const int32_t walked = archive.Locate([&](const std::string& name, const unz_file_info64& info) {
         std::vector<std::string> parts;
-        if (FileNameOf(name).empty() || !IsSafeZipMember(name, info) || !NormalisePath(name, parts) || parts.empty()) {
+        if (FileNameOf(name).empty() || !IsSafeZipName(name) || !NormalisePath(name, parts) || parts.empty()) {
             return false;
         }
         // The key as kept and the entry's share of the table; the walk ends where they run out.
@@ -929,6 +934,7 @@ int32_t ZipMemberIndex::Build(ZipArchive& archive)
             return false;
         }
         entry.size = info.uncompressed_size;
+        entry.link = IsZipSymlink(info);
         if (!dicomDirSeen_ && IsDicomDirEntry(name, info)) {
             dicomDirSeen_ = true;
             dicomDir_ = entry;
@@ -951,10 +957,13 @@ const ZipMemberEntry* ZipMemberIndex::Find(const std::string& relativePath, std:
     const auto [first, last] = byPath_.equal_range(wanted);
     auto best = last;
     for (auto it = first; it != last; ++it) {
-        // Of one spelling, the first in archive order.
-        if (best == last || CloserSpelling(it->first, best->first, wanted) ||
-            (it->first == best->first &&
-             it->second.position.pos_in_zip_directory < best->second.position.pos_in_zip_directory)) {
+        // A member before a link; then the closest spelling, and of one spelling the first in
+        // archive order.
+        if (best == last || (best->second.link && !it->second.link) ||
+            (best->second.link == it->second.link &&
+             (CloserSpelling(it->first, best->first, wanted) ||
+              (it->first == best->first &&
+               it->second.position.pos_in_zip_directory < best->second.position.pos_in_zip_directory)))) {
             best = it;
         }
     }
@@ -1108,12 +1117,13 @@ int32_t ZipOpenMember::Open(const std::string& zipPath, const std::string& extra
         std::string name;
         std::vector<std::string> parts;
         if (archive->GoTo(found->position, info, name) == kZipOk && info.uncompressed_size == found->size &&
-            IsSafeZipMember(name, info) && NormalisePath(name, parts) && JoinParts(parts, 0) == indexed) {
+            IsZipSymlink(info) == found->link && IsSafeZipName(name) && NormalisePath(name, parts) &&
+            JoinParts(parts, 0) == indexed) {
             entry_ = *found;
             name_ = std::move(name);
             archive_ = std::move(archive);
             index_ = std::move(index);
-            return kZipOk;
+            return found->link ? kZipLink : kZipOk;
         }
     }
     return kZipNoMatch;
@@ -1543,7 +1553,7 @@ XEVFileMarks ReadFileMarks(const std::string& path)
 }
 
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
-                         const std::string& destination, const XEVZipCopyControl* control)
+                         const std::string& destination, const XEVZipCopyControl* control, std::string* memberName)
 {
     try {
         const std::string& target = destination.empty() ? path : destination;
@@ -1556,6 +1566,9 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
         }
         ZipOpenMember member;
         const int32_t result = member.Open(zipPath, extractFolder, path);
+        if (memberName != nullptr) {
+            *memberName = member.Name();
+        }
         if (result != kZipOk) {
             return result;
         }
@@ -1576,16 +1589,6 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
                            control);
     } catch (...) {
         return kZipNoMatch;
-    }
-}
-
-std::string ZipMemberName(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
-{
-    try {
-        ZipOpenMember member;
-        return member.Open(zipPath, extractFolder, path) == kZipOk ? member.Name() : std::string();
-    } catch (...) {
-        return std::string();
     }
 }
 

@@ -28,10 +28,13 @@ std::atomic<XEVOpenFileDialog*> openFileDialog{nullptr};
 
 void ShowOpenFailure(QWidget* parent, intptr_t failure = kXEVLoadFailed)
 {
-    // A DICOMDIR its memory refused, or whose images links place outside the disc, says so.
-    const uint32_t message = failure == kXEVLoadOutOfMemory ? 10044
-                             : failure == kXEVLoadLinkedOut ? kXEVLinkedOutMessage
-                                                            : 10027;
+    // A DICOMDIR its memory refused, or whose images links place outside the disc or reach
+    // through links to nothing or in a loop, says so.
+    const uint32_t message = failure == kXEVLoadOutOfMemory    ? 10044
+                             : failure == kXEVLoadLinkedOut    ? kXEVLinkedOutMessage
+                             : failure == kXEVLoadLinkDangling ? kXEVDanglingLinkMessage
+                             : failure == kXEVLoadLinkLoop     ? kXEVLinkLoopMessage
+                                                               : 10027;
     XEVShowFailureText(parent, GetMessageString(message));
 }
 

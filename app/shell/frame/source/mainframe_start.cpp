@@ -290,11 +290,13 @@ XEVResult CMainFrame::OnStartViewing(XEVWParam wParam)
         return 0;
     }
     const bool pathUnopened = std::exchange(startPathUnopened_, false);
-    // A DICOMDIR its memory refused, or whose images links place outside the disc, says so in
-    // place of the failure's own words.
-    const uint32_t reason = loadResult_ == kXEVLoadOutOfMemory ? kOutOfMemoryMessage
-                            : loadResult_ == kXEVLoadLinkedOut ? kXEVLinkedOutMessage
-                                                               : 0;
+    // A DICOMDIR its memory refused, or whose images links place outside the disc or reach
+    // through links to nothing or in a loop, says so in place of the failure's own words.
+    const uint32_t reason = loadResult_ == kXEVLoadOutOfMemory    ? kOutOfMemoryMessage
+                            : loadResult_ == kXEVLoadLinkedOut    ? kXEVLinkedOutMessage
+                            : loadResult_ == kXEVLoadLinkDangling ? kXEVDanglingLinkMessage
+                            : loadResult_ == kXEVLoadLinkLoop     ? kXEVLinkLoopMessage
+                                                                  : 0;
     const bool namedReason = reason != 0;
     const auto failureText = [reason](uint32_t id) { return GetMessageString(reason != 0 ? reason : id); };
     if (loadResult_ != 0 && startFailureReport_) {

@@ -88,6 +88,28 @@ TEST_F(LinkedDiscTest, LinksWithinTheDiscOpenAsThePlainTree)
     }
 }
 
+// Images behind a link to nothing and behind a loop of links are left out, and the list names
+// each for what it is, not as a link out of the disc; a disc whose images all lie behind one or
+// the other is refused, naming it, and the disc open before stays.
+TEST_F(LinkedDiscTest, ALinkToNothingAndALoopOfLinksAreNamedAsWhatTheyAre)
+{
+    const std::string dangling = GetMessageString(kXEVDanglingLinkMessage).toStdString();
+    const std::string loop = GetMessageString(kXEVLinkLoopMessage).toStdString();
+    EXPECT_EQ(OpenDisc("BROKEN"), std::vector<std::string>{dangling + "\n\n" + loop});
+    const std::vector<std::pair<std::string, std::vector<int>>> rest = {{"1.2.92.2.1", {40}}};
+    EXPECT_EQ(Shown(), rest);
+
+    for (const auto& [disc, text] : {std::pair{"NOWHERE", dangling}, std::pair{"ROUND", loop}}) {
+        SCOPED_TRACE(disc);
+        box.texts.clear();
+        chooser_.path = QString::fromStdString(temp_.Path() + "/" + disc + "/DICOMDIR");
+        frame->OnFileOpen();
+        ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); }));
+        EXPECT_EQ(Texts(), std::vector<std::string>{text});
+        EXPECT_EQ(Shown(), rest);
+    }
+}
+
 // An image a link places outside the disc is left out and the list says why; a disc whose
 // images all lie outside is refused, naming the reason, and the disc open before stays.
 TEST_F(LinkedDiscTest, ALinkOutOfTheDiscIsNamed)

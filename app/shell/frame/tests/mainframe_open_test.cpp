@@ -33,6 +33,7 @@
 #include "study/xevlistformview.h"
 #include "study/xevstudymodel.h"
 #include "study/xevthread.h"
+#include "study/xevvekhelper.h"
 #include "testsupport/grab.h"
 #include "testsupport/zipmaker.h"
 
@@ -758,4 +759,20 @@ TEST_F(DropOpenTest, ABrokenMemberIsNamedByItsNameInTheArchive)
     EXPECT_TRUE(text.contains(QString::fromStdString(zip + "/CD/DICOM/CT0001"))) << text.toStdString();
     EXPECT_FALSE(text.contains(QString::fromStdString(kestro_))) << text.toStdString();
     EXPECT_FALSE(fs::exists(kestro_ + "/DICOM/CT0001"));
+}
+
+// A member stored as a symbolic link (to /etc/hostname) is refused as a link, named by its name
+// in the archive, and nothing is written or followed for it; the disc's other images load.
+TEST_F(DropOpenTest, ALinkMemberIsRefusedAsALinkAndNamedByItsNameInTheArchive)
+{
+    const std::string zip = temp_.Path() + "/linkmember.zip";
+    Open(zip);
+    ASSERT_TRUE(PumpUntil([this] { return Failures() > 0; }, 30000));
+    ASSERT_EQ(Failures(), 1);
+    const QString& text = box.texts.front();
+    EXPECT_TRUE(text.startsWith(GetMessageString(kXEVLinkMemberMessage))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromStdString(zip + "/CD/DICOM/CT0001"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QString::fromStdString(kestro_))) << text.toStdString();
+    EXPECT_EQ(fs::symlink_status(kestro_ + "/DICOM/CT0001").type(), fs::file_type::not_found);
+    EXPECT_TRUE(PumpUntil([this] { return LoadedCell() != nullptr; }, 30000));
 }

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -344,6 +345,35 @@ StudyInfo* SlowDiscOpenTest::OpenUntilTheStudyShows(size_t series)
 }
 
 }   // namespace
+
+// Zips whose CT0001 is damaged or stored as a symbolic link, on the medium: each cell that
+// shows the member names it by its name in the archive, and nothing of the archive is read
+// while an image's lock is held, its name included.
+TEST_F(SlowDiscOpenTest, AMemberThatFailsIsNamedWithNothingReadUnderTheImageLock)
+{
+    if (!OnSlowDisc()) {
+        std::filesystem::create_directories(temp_ / "medium");
+        const std::string command =
+            "/usr/bin/python3 " FRAME_TEST_DATA_DIR "/write_damaged_zips.py " KV_SAMPLE_DIR " " + temp_ / "medium";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        RunTestOnSlowDisc({temp_ / "medium", 20e6, 10, 0});
+        return;
+    }
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    frame->OnAgreementClosed(1);
+    for (const char* name : {"brokenmember.zip", "linkmember.zip"}) {
+        SCOPED_TRACE(name);
+        const std::string zip = SlowDiscRoot() + "/" + name;
+        box.texts.clear();
+        const long before = SlowDiscLockedBytes();
+        Open(zip);
+        ASSERT_TRUE(PumpUntil([this] { return !box.texts.empty(); }));
+        EXPECT_TRUE(box.texts.front().contains(QString::fromStdString(zip + "/CD/DICOM/CT0001")))
+            << box.texts.front().toStdString();
+        EXPECT_EQ(SlowDiscLockedBytes(), before);
+    }
+    XEVSetMediumProbe({});
+}
 
 // A disc opened while the read-ahead starts, then the study switched to a series and back
 // while the cells' loaders read, at 1.2 MB/s: the GUI thread waits for no reader and reads

@@ -392,6 +392,79 @@ TEST_F(CommandLineArchiveTest, SignalsToEndRemoveTheExtractedMembers)
     }
 }
 
+// A temporary folder on a file system that refuses every flag on a rename (FUSE, some network
+// file systems): the archive still opens, its first study shows, and the end leaves nothing in
+// the user's folder, not even the folder made before its name was taken. The refusal comes from
+// a preloaded shim, and from a real FUSE file system (bindfs) where one can be mounted here.
+TEST_F(CommandLineArchiveTest, AFileSystemRefusingRenameFlagsStillExtracts)
+{
+    const auto showsAndLeavesNothing = [&](const std::string& tmp, const std::string& preload) {
+        const std::string log = temp_.path().toStdString() + "/refused.log";
+        const std::string shot = temp_.path().toStdString() + "/shot.png";
+        fs::remove(shot);
+        Viewer viewer;
+        ASSERT_TRUE(viewer.Spawn({"--screenshot", shot, "/Agree", zip_},
+                                 {{"TMPDIR", tmp.c_str()},
+                                  {"LD_PRELOAD", preload.empty() ? nullptr : preload.c_str()},
+                                  {"KV_NORENAMEFLAGS_LOG", log.c_str()},
+                                  {"KV_EXIT_DEADLINE_MS", kFarDeadlineMs},
+                                  // AddressSanitizer wants its library first; the shim only passes calls on.
+                                  {"ASAN_OPTIONS", "verify_asan_link_order=0"}}));
+        const int status = viewer.Wait(90000);
+        ASSERT_NE(status, -1);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(fs::exists(shot));
+        if (!preload.empty()) {
+            // The program met the refusal.
+            EXPECT_NE(ReadBytes(log).find("refused"), std::string::npos);
+        }
+        std::vector<std::string> left;
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(tmp + "/kestro-" + std::to_string(::geteuid()), ignored)) {
+            left.push_back(entry.path().filename().string());
+        }
+        EXPECT_EQ(left, std::vector<std::string>{});
+    };
+    {
+        SCOPED_TRACE("shim");
+        showsAndLeavesNothing(temp_.path().toStdString(), KV_NORENAMEFLAGS_LIB);
+    }
+
+    const std::string source = temp_.path().toStdString() + "/fuse-source";
+    const std::string mount = temp_.path().toStdString() + "/fuse";
+    fs::create_directories(source);
+    fs::create_directories(mount);
+    const std::string bind = "bindfs " + source + " " + mount + " > /dev/null 2>&1";
+    if (::access("/usr/bin/bindfs", X_OK) != 0 || std::system(bind.c_str()) != 0) {
+        std::printf("no FUSE mount here: the shim alone stood for one\n");
+        return;
+    }
+    struct Unmount {
+        std::string mount;
+        ~Unmount() { EXPECT_EQ(std::system(("fusermount -u " + mount).c_str()), 0); }
+    } unmount{mount};
+    SCOPED_TRACE("bindfs");
+    showsAndLeavesNothing(mount, std::string());
+
+    // Killed there: the next start removes what it left, though the file system keeps the
+    // lock file under another name while the start holds it open.
+    const std::string user = mount + "/kestro-" + std::to_string(::geteuid());
+    Viewer killed;
+    ASSERT_TRUE(killed.Spawn({"/Agree", zip_}, {{"TMPDIR", mount.c_str()}}));
+    ASSERT_TRUE(WaitForFile(
+        [&] {
+            const std::vector<std::string> folders = ExtractionFolders(user);
+            return folders.size() == 1 && fs::exists(folders[0] + "/DICOM/CT0001");
+        },
+        kStartTimeoutMs));
+    killed.Signal(SIGKILL);
+    ASSERT_NE(killed.Wait(kStartTimeoutMs), -1);
+    ScopedEnv tmpdir("TMPDIR", mount.c_str());
+    ASSERT_EQ(ExtractionFolders(user).size(), 1u);
+    ExpectNothingLeftByTheNextStart(user, false);
+}
+
 // A second copy that runs beside the first (another runtime folder: another session, or a
 // shell without one) neither takes the first copy's folder for a leftover at its start nor
 // removes it at its end: the first copy's members stay until it ends itself.

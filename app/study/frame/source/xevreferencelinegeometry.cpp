@@ -149,11 +149,10 @@ int32_t ComputeReferenceLine(XEVVector3& firstPoint, XEVVector3& secondPoint, in
     // Projection into the target's pixels.
     double col[2];
     double row[2];
-    Point2 exact[2];
     for (int i = 0; i < 2; ++i) {
         const XEVVector3 rel = Sub(points[i], T);
-        exact[i] = {Dot(rel, r1) / targetSpacingRow, Dot(rel, c1) / targetSpacingColumn};
-        if (!RoundPixel(exact[i].x, col[i]) || !RoundPixel(exact[i].y, row[i])) {
+        if (!RoundPixel(Dot(rel, r1) / targetSpacingRow, col[i]) ||
+            !RoundPixel(Dot(rel, c1) / targetSpacingColumn, row[i])) {
             return 0;
         }
     }
@@ -173,10 +172,10 @@ int32_t ComputeReferenceLine(XEVVector3& firstPoint, XEVVector3& secondPoint, in
         return store(col[0], row[0], col[1], row[1]);
     }
 
-    // The border crossings come from the unrounded ends: rounding far ends first would tilt
-    // the line by more than a pixel where it meets the border.
-    const Point2 a1 = exact[0];
-    const Point2 a2 = exact[1];
+    // The border crossings come from the rounded ends: an end a hair outside the border is then
+    // on it, where the unrounded one put the crossing just past the tolerance and lost the line.
+    const Point2 a1{col[0], row[0]};
+    const Point2 a2{col[1], row[1]};
     const double C = targetColumns;
     const double R = targetRows;
     const Point2 border[4][2] = {{{0, 0}, {0, R}}, {{0, R}, {C, R}}, {{C, R}, {C, 0}}, {{C, 0}, {0, 0}}};

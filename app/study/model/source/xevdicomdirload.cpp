@@ -255,6 +255,19 @@ uint64_t XEVDicomDirMemoryBudget()
     return dicomDirMemoryBudget.load();
 }
 
+std::vector<uint32_t> XEVLinkMessages(int32_t cut)
+{
+    std::vector<uint32_t> messages;
+    for (const auto& [bit, message] : {std::pair{kXEVDicomDirLinkedOut, kXEVLinkedOutMessage},
+                                       std::pair{kXEVDicomDirLinkDangling, kXEVDanglingLinkMessage},
+                                       std::pair{kXEVDicomDirLinkLoop, kXEVLinkLoopMessage}}) {
+        if ((cut & bit) != 0) {
+            messages.push_back(message);
+        }
+    }
+    return messages;
+}
+
 void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes)
 {
     dicomDirMemoryBudget.store(bytes != 0 ? bytes : kXEVDicomDirMemoryBudget);
@@ -607,10 +620,14 @@ private:
         // An ID that would leave the disc, through a link too, is not listed; the list says
         // when a link was the way out.
         const std::string id = VekToQString(record.file_id).toLatin1().toStdString();
-        const std::string joined = resolver_.Join(folder_, id);
+        PlatJoinRefusal refusal = PlatJoinRefusal::None;
+        const std::string joined = resolver_.Join(folder_, id, &refusal);
         if (joined.empty()) {
             vek_report(manager_, VEK_WARNING_DATA, __func__, __FILE__, __LINE__);
-            result_.cut |= PlatIsSafeFileId(id) ? kXEVDicomDirLinkedOut : 0;
+            result_.cut |= refusal == PlatJoinRefusal::LinkOut        ? kXEVDicomDirLinkedOut
+                           : refusal == PlatJoinRefusal::LinkDangling ? kXEVDicomDirLinkDangling
+                           : refusal == PlatJoinRefusal::LinkLoop     ? kXEVDicomDirLinkLoop
+                                                                      : 0;
             return;
         }
         const QString filePath = XEVPathText(joined);
@@ -828,8 +845,8 @@ int32_t XEVVEKHelper::LoadDicomDir(const QString& path, std::vector<PatientInfo*
     // Records that give no patient (studies without their PATIENT record), or no record at all,
     // are a directory nothing can be shown from; records a limit cut before a patient with an
     // image was whole are an empty disc, which the list then says.
-    if (patients.size() == before && (result.cut & ~kXEVDicomDirLinkedOut) == 0) {
-        Fail(result.cut != 0 ? kXEVLinkedOutMessage : 10004, path);
+    if (patients.size() == before && (result.cut & ~kXEVDicomDirLinks) == 0) {
+        Fail(result.cut != 0 ? XEVLinkMessages(result.cut).front() : 10004, path);
         statusCode = result.cut != 0 ? kStatusLinkedOut : statusCode;
         return 0;
     }

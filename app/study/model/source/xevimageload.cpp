@@ -104,16 +104,6 @@ struct HeaderFailure {
 };
 // A file that would not open: one that is there but too large for the reader (2 GiB or more)
 // cannot be read; any other is not found.
-// A member of the imported archive named as the archive holds it, after the archive's own
-// path: the extraction folder's path names nothing the user knows.
-QString ArchiveMemberText(const QString& path)
-{
-    const XEVLoadState& state = GetLoadState();
-    const std::string zip = state.GetZipPath();
-    const std::string name = ZipMemberName(zip, state.GetExtractFolder(), XEVNativePath(path));
-    return name.empty() ? path : XEVPathText(zip) + QLatin1Char('/') + XEVPathText(name);
-}
-
 HeaderFailure OpenFailure(const QString& path)
 {
     uint64_t size = 0;
@@ -764,15 +754,18 @@ int32_t XEVVEKHelper::OpenFrameFile(FrameLoad& load)
     };
     // Under the state's lock: a File Open may set another archive while a reader let go ends.
     if (load.holder.storage == nullptr && !state.GetExtractFolder().empty()) {
-        const int32_t extracted = state.ExtractZipMember(load.narrowPath, load.narrowPath);
+        // The member is named as the archive holds it, after the archive's own path: the
+        // extraction folder's path names nothing the user knows.
+        QString shown;
+        const int32_t extracted = state.ExtractZipMember(load.narrowPath, load.narrowPath, nullptr, &shown);
         // A member too large to read, or past the archive's extraction budget, is there, just
         // not readable: not a missing file.
         if (IsZipMemberRefused(extracted)) {
             return fileFail(10008, -2003);
         }
-        if (IsZipMemberBroken(extracted)) {
-            statusText = GetMessageString(10008) + QStringLiteral("\n      [") + ArchiveMemberText(load.path) +
-                         QStringLiteral("]\n");
+        if (IsZipMemberBroken(extracted) || IsZipMemberLink(extracted)) {
+            statusText = GetMessageString(IsZipMemberLink(extracted) ? kXEVLinkMemberMessage : 10008) +
+                         QStringLiteral("\n      [") + (shown.isEmpty() ? load.path : shown) + QStringLiteral("]\n");
             statusCode = -2003;
             return 0;
         }
@@ -1414,10 +1407,23 @@ void XEVVEKHelper::FailUnread(uint32_t messageId, int32_t code, const QString& p
 namespace {
 
 // How the reading of a frame's bytes ended.
-enum class StageEnd { Staged, Stopped, NotOpened, TooLarge, MemberBroken, ReadFailed, OverBudget, HeaderOverBudget };
+enum class StageEnd {
+    Staged,
+    Stopped,
+    NotOpened,
+    TooLarge,
+    MemberBroken,
+    MemberLink,
+    ReadFailed,
+    OverBudget,
+    HeaderOverBudget
+};
 
 struct Staging {
     StageEnd end = StageEnd::Staged;
+    // An archive's member as the user knows it, when one was found: what a failure names, so
+    // that nothing is read for it under the image's lock.
+    QString member;
     // The load's budget, which the staged bytes count against until the decode's manager
     // takes them over; it outlives the file.
     std::unique_ptr<XEVReadManager> meter;
@@ -1439,7 +1445,8 @@ private:
 // A member of an imported archive is extracted in blocks under the turn, which it shares
 // between them with the reads for the screen, and ends at the next block once the load is
 // stopped.
-int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const std::atomic<int32_t>* stop)
+int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const std::atomic<int32_t>* stop,
+                      QString* shown = nullptr)
 {
     const XEVLoadState& state = GetLoadState();
     if (state.GetExtractFolder().empty()) {
@@ -1450,7 +1457,7 @@ int32_t ExtractInTurn(const std::string& narrowPath, XEVMediumTurn& turn, const 
     control.between = [&turn] { turn.Share(); };
     // Another loader writing the same member needs the medium to end.
     control.waiting = [&turn](bool waiting) { waiting ? turn.Pause() : turn.Resume(); };
-    return state.ExtractZipMember(narrowPath, narrowPath, &control);
+    return state.ExtractZipMember(narrowPath, narrowPath, &control, shown);
 }
 
 }   // namespace
@@ -1483,7 +1490,7 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
     staged->ChargeTo(staging.meter.get());
     const std::string narrowPath = XEVNativePath(path);
     if (!staged->Open(narrowPath)) {
-        const int32_t extracted = ExtractInTurn(narrowPath, turn, stop);
+        const int32_t extracted = ExtractInTurn(narrowPath, turn, stop, &staging.member);
         if (stop != nullptr && stop->load() != 0) {
             staging.end = StageEnd::Stopped;
             return staging;
@@ -1491,6 +1498,7 @@ Staging StageFrame(const QString& path, int32_t frame, bool headerKnown, XEVFram
         if (extracted != 0 || !staged->Open(narrowPath)) {
             staging.end = IsZipMemberRefused(extracted)  ? StageEnd::TooLarge
                           : IsZipMemberBroken(extracted) ? StageEnd::MemberBroken
+                          : IsZipMemberLink(extracted)   ? StageEnd::MemberLink
                                                          : StageEnd::NotOpened;
             return staging;
         }
@@ -1692,8 +1700,9 @@ int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int3
         if (staging.end != StageEnd::Staged) {
             if (staging.end == StageEnd::OverBudget) {
                 vekHelper_->FailUnread(10017, XEVVEKHelper::kStatusLoadBudget, plan.path, std::max(frame, 0));
-            } else if (staging.end == StageEnd::MemberBroken) {
-                vekHelper_->FailUnread(10008, -2003, plan.path, -1, ArchiveMemberText(plan.path));
+            } else if (staging.end == StageEnd::MemberBroken || staging.end == StageEnd::MemberLink) {
+                vekHelper_->FailUnread(staging.end == StageEnd::MemberLink ? kXEVLinkMemberMessage : 10008, -2003,
+                                       plan.path, -1, staging.member);
             } else if (staging.end == StageEnd::HeaderOverBudget) {
                 // As the header's parse under the lock says it (HeaderLoadFailure).
                 vekHelper_->FailUnread(10006, XEVVEKHelper::kStatusLoadBudget, plan.path, -1);
@@ -1791,15 +1800,21 @@ bool MemberFramePastBudget(const std::string& path)
 }   // namespace
 
 int32_t XEVLoadState::ExtractZipMember(const std::string& path, const std::string& target,
-                                       const XEVZipCopyControl* control) const
+                                       const XEVZipCopyControl* control, QString* shown) const
 {
-    if (GetZipPath().empty()) {
+    const std::string zip = GetZipPath();
+    if (zip.empty()) {
         return -1;
     }
     if (MemberFramePastBudget(path)) {
         return kZipUnreadable;
     }
-    return ::ExtractZipMember(GetZipPath(), GetExtractFolder(), path, target, control);
+    std::string member;
+    const int32_t extracted = ::ExtractZipMember(zip, GetExtractFolder(), path, target, control, &member);
+    if (shown != nullptr && !member.empty()) {
+        *shown = XEVPathText(zip) + QLatin1Char('/') + XEVPathText(member);
+    }
+    return extracted;
 }
 
 namespace {

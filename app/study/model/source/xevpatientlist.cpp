@@ -287,10 +287,14 @@ std::shared_ptr<XEVLoadedRecords> XEVWalkDicomDir(const QString& path, const std
     XEVVEKHelper helper;
     const int32_t result =
         helper.LoadDicomDir(path, walked->patients, walked->frameCountsKnown, walked->split, stop, std::move(parsed));
-    walked->cut = helper.dicomDirCut;
+    const int32_t cut = helper.dicomDirCut;
+    walked->cut = cut;
+    const intptr_t linked = (cut & kXEVDicomDirLinkedOut) != 0      ? kXEVLoadLinkedOut
+                            : (cut & kXEVDicomDirLinkDangling) != 0 ? kXEVLoadLinkDangling
+                                                                    : kXEVLoadLinkLoop;
     walked->failure = result != 0                                             ? 0
                       : helper.statusCode == XEVVEKHelper::kStatusOutOfMemory ? kXEVLoadOutOfMemory
-                      : helper.statusCode == XEVVEKHelper::kStatusLinkedOut   ? kXEVLoadLinkedOut
+                      : helper.statusCode == XEVVEKHelper::kStatusLinkedOut   ? linked
                                                                               : kXEVLoadFailed;
     return walked;
 }

@@ -26,6 +26,7 @@ constexpr int32_t kZipTooLarge = -7;      // the member gives more than its decl
 constexpr int32_t kZipUnreadable = -8;    // the member declares more than the image reader opens
 constexpr int32_t kZipStopped = -9;       // the copy's stop was set; nothing is left of it
 constexpr int32_t kZipOverBudget = -10;   // the archive's members extracted so far leave no room for it
+constexpr int32_t kZipLink = -11;         // the member is a symbolic link: never written nor followed
 constexpr int32_t kZipNotFound = -100;
 constexpr int32_t kZipOpenFailed = -101;
 constexpr int32_t kZipReadFailed = -102;
@@ -81,6 +82,12 @@ inline bool IsZipMemberRefused(int32_t code)
 inline bool IsZipMemberBroken(int32_t code)
 {
     return code == kZipReadFailed || code == kZipTooLarge;
+}
+
+// The member is there, stored as a symbolic link.
+inline bool IsZipMemberLink(int32_t code)
+{
+    return code == kZipLink;
 }
 
 // The extraction budget for tests; returns the one before, 0 restores kZipExtractBudget.
@@ -139,13 +146,16 @@ private:
     void* reader_ = nullptr;   // the descriptor's reader, minizip's stream
 };
 
-// Where a member's record stands in the central directory, and the size it declares.
+// Where a member's record stands in the central directory, the size it declares, and whether it
+// is a symbolic link, which is found to be named, never extracted.
 struct ZipMemberEntry {
     unz64_file_pos position{};
     uint64_t size = 0;
+    bool link = false;
 };
 
-// The safe members of one archive, from one walk of its central directory, so that finding a
+// The safe members of one archive, and its links under safe names, from one walk of its
+// central directory, so that finding a
 // member costs no walk. A member is looked for as the loaders name it: by its whole path below
 // the folder of the archive's DICOMDIR, the names compared as a disc's are (the exact spelling
 // first, else without regard to ASCII case, component by component); never by its file name
@@ -156,7 +166,8 @@ public:
     // kZipIndexBudget. kZipOk or the failed step's code.
     int32_t Build(ZipArchive& archive);
     // relativePath: the path below the extraction folder, '/' between its parts. Null when no
-    // member lies there. name, when given, receives the member's normalised name.
+    // member lies there; a member there before a link of the same name. name, when given,
+    // receives the member's normalised name.
     const ZipMemberEntry* Find(const std::string& relativePath, std::string* name = nullptr) const;
     // The archive's DICOMDIR entry (see IsDicomDirEntry), the first in archive order; null
     // when it has none.
@@ -205,8 +216,8 @@ public:
     ZipOpenMember& operator=(const ZipOpenMember&) = delete;
 
     // The member ExtractZipMember takes for path: the one at path's place below the
-    // DICOMDIR's folder; path must lie inside extractFolder. kZipOk, kZipNoMatch or the
-    // failed step's code.
+    // DICOMDIR's folder; path must lie inside extractFolder. kZipOk, kZipNoMatch, kZipLink (the
+    // name is known then, nothing else) or the failed step's code.
     int32_t Open(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
     void Release();
     // Null unless open.
@@ -263,7 +274,9 @@ int ZipReadCurrentEntry(unzFile file, unz_file_info64& info, std::string& name);
 // A symbolic link, as a Unix zip tool records it.
 bool IsZipSymlink(const unz_file_info64& info);
 // A name that stays inside whatever folder it is extracted to: no ".." component, no
-// leading "/" or "\" or drive letter, no zero byte; and not a symbolic link.
+// leading "/" or "\" or drive letter, no zero byte.
+bool IsSafeZipName(const std::string& name);
+// A safe name, and not a symbolic link.
 bool IsSafeZipMember(const std::string& name, const unz_file_info64& info);
 // A safe entry whose name ends in "DICOMDIR" (upper case) where that is also the first
 // "DICOMDIR" in the name and starts it or follows a separator.
@@ -327,13 +340,13 @@ bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool(
 // following links. A member is written once per local header into a folder: another entry
 // naming the same local header, or the same entry again, gets a link to that copy, and a
 // second caller for it waits for the first one's copy. 0, or an archive code (-1 when nothing
-// matches or the target lies outside the folder, kZipUnreadable when the member declares more
-// than kZipLargestMember, kZipOverBudget when it would take the folder's members past
-// kZipExtractBudget).
+// matches or the target lies outside the folder, kZipLink for a symbolic link, kZipUnreadable
+// when the member declares more than kZipLargestMember, kZipOverBudget when it would take the
+// folder's members past kZipExtractBudget). memberName, when given, receives the member's name
+// in the archive once it is found, so that a failure can name it without reading again.
 int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
-                         const std::string& destination, const XEVZipCopyControl* control = nullptr);
-// The name in the archive of the member ExtractZipMember would take for path; empty when none.
-std::string ZipMemberName(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
+                         const std::string& destination, const XEVZipCopyControl* control = nullptr,
+                         std::string* memberName = nullptr);
 // The declared size of the member ExtractZipMember would take for path, without reading it.
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size);

@@ -5,8 +5,11 @@ half (no central directory). OUT/brokendir.zip and OUT/brokenmember.zip: the who
 CD/, deflated, with bytes in the middle of the compressed data of CD/DICOMDIR, or of
 CD/DICOM/CT0001, inverted, so that the member fails its inflate or its CRC.
 OUT/notdicomdir.zip: the whole disc with a DICOMDIR member that reads whole but is plain text.
+OUT/linkmember.zip: the whole disc under CD/, but CD/DICOM/CT0001 stored as a symbolic link (as
+zip -y stores one) to /etc/hostname.
 """
 import os
+import stat
 import sys
 import zipfile
 import zlib
@@ -58,3 +61,11 @@ for name, member in (('brokendir.zip', 'CD/DICOMDIR'), ('brokenmember.zip', 'CD/
         except (zipfile.BadZipFile, zlib.error):
             broken = member
         assert broken == member, name
+
+link = os.path.join(out, 'linkmember.zip')
+write(link, 'CD/', skip=('DICOM/CT0001',))
+with zipfile.ZipFile(link, 'a', zipfile.ZIP_DEFLATED) as z:
+    info = zipfile.ZipInfo('CD/DICOM/CT0001')
+    info.create_system = 3
+    info.external_attr = (stat.S_IFLNK | 0o777) << 16
+    z.writestr(info, '/etc/hostname')

@@ -5,7 +5,11 @@ four layouts under OUT:
                of two links (LINK3, then ../FILES/I3);
   VIA/DICOMDIR a link to LINKED's DICOMDIR, from outside it;
   OUTSIDE/     as PLAIN, but IMG/I2 a link to a copy of the file outside the disc (OUT/AWAY/I2);
-  OUTFOLDER/   as PLAIN, but IMG a link to a folder outside the disc (OUT/AWAYIMG).
+  OUTFOLDER/   as PLAIN, but IMG a link to a folder outside the disc (OUT/AWAYIMG);
+  BROKEN/      as PLAIN, but IMG/I2 a link to a file the disc does not hold (GONE) and IMG/I3
+               one of two links that lead to each other (I3 -> LOOP3 -> I3);
+  NOWHERE/     as PLAIN, but IMG a link to a folder the disc does not hold (GONE);
+  ROUND/       as PLAIN, but IMG one of two links that lead to each other (IMG -> IMG2 -> IMG).
   write_linked_disc.py OUT
 """
 import os
@@ -58,3 +62,22 @@ outfolder = os.path.join(out, 'OUTFOLDER')
 shutil.copytree(os.path.join(out, 'PLAIN'), outfolder)
 os.rename(os.path.join(outfolder, 'IMG'), os.path.join(out, 'AWAYIMG'))
 os.symlink('../AWAYIMG', os.path.join(outfolder, 'IMG'))
+
+broken = os.path.join(out, 'BROKEN')
+shutil.copytree(os.path.join(out, 'PLAIN'), broken)
+for name in ('I2', 'I3'):
+    os.remove(os.path.join(broken, 'IMG', name))
+os.symlink('GONE', os.path.join(broken, 'IMG', 'I2'))
+os.symlink('LOOP3', os.path.join(broken, 'IMG', 'I3'))
+os.symlink('I3', os.path.join(broken, 'IMG', 'LOOP3'))
+
+nowhere = os.path.join(out, 'NOWHERE')
+shutil.copytree(os.path.join(out, 'PLAIN'), nowhere)
+shutil.rmtree(os.path.join(nowhere, 'IMG'))
+os.symlink('GONE', os.path.join(nowhere, 'IMG'))
+
+round_ = os.path.join(out, 'ROUND')
+shutil.copytree(os.path.join(out, 'PLAIN'), round_)
+shutil.rmtree(os.path.join(round_, 'IMG'))
+os.symlink('IMG2', os.path.join(round_, 'IMG'))
+os.symlink('IMG', os.path.join(round_, 'IMG2'))

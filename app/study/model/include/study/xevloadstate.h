@@ -101,9 +101,11 @@ public:
     std::string GetZipPath() const;
     void SetArchive(const std::string& zipPath, const std::string& extractFolder);
     // Extracts the archive member named like path's file to target (path when empty), inside
-    // the extraction folder only; 0, or an archive code (-1: nothing to extract).
+    // the extraction folder only; 0, or an archive code (-1: nothing to extract). shown, when
+    // given, receives the member as the user knows it (the archive's path, then the member's
+    // name in it) once the member is found, empty before.
     int32_t ExtractZipMember(const std::string& path, const std::string& target,
-                             const XEVZipCopyControl* control = nullptr) const;
+                             const XEVZipCopyControl* control = nullptr, QString* shown = nullptr) const;
 
     // The "MTChildWnd" receiver of the job host; null until the host has made it.
     XEVWindowHandle GetLoaderWindow() const;

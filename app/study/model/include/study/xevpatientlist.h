@@ -21,8 +21,11 @@ struct XEVParsedDicomDir;
 constexpr intptr_t kXEVLoadFailed = -1001;
 // The DICOMDIR's read was refused by its memory budget.
 constexpr intptr_t kXEVLoadOutOfMemory = -2;
-// The DICOMDIR's images all lie where symbolic links lead out of the disc.
+// The DICOMDIR's images all lie where symbolic links lead out of the disc, or behind links to
+// nothing or in a loop (the first of these that the images met, in this order).
 constexpr intptr_t kXEVLoadLinkedOut = -3;
+constexpr intptr_t kXEVLoadLinkDangling = -4;
+constexpr intptr_t kXEVLoadLinkLoop = -5;
 
 // A load run ahead of the list's (File Open's check walks a DICOMDIR or reads a file alone), so
 // that what the load refuses is known before anything shown is touched: the records it made,
@@ -35,8 +38,8 @@ struct XEVLoadedRecords {
 
     QString path;
     std::vector<PatientInfo*> patients;
-    // 0 when the load lists something; else kXEVLoadFailed, kXEVLoadOutOfMemory or
-    // kXEVLoadLinkedOut.
+    // 0 when the load lists something; else kXEVLoadFailed, kXEVLoadOutOfMemory or one of the
+    // link refusals (kXEVLoadLinkedOut, kXEVLoadLinkDangling, kXEVLoadLinkLoop).
     intptr_t failure = kXEVLoadFailed;
     int32_t frameCountsKnown = 0;
     int32_t split = 0;

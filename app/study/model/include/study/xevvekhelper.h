@@ -54,9 +54,19 @@ constexpr uint32_t kXEVDicomDirValueLength = 1024;
 // dicomDirCut's bits: the limit that left records out.
 constexpr int32_t kXEVDicomDirCutRecords = 1;
 constexpr int32_t kXEVDicomDirCutMemory = 2;
-// Not a limit: images whose files a symbolic link places outside the disc were left out.
+// Not limits: images whose files a symbolic link places outside the disc, or reaches through a
+// link to nothing or a loop of links, were left out; the list says which in their own words.
 constexpr int32_t kXEVDicomDirLinkedOut = 4;
+constexpr int32_t kXEVDicomDirLinkDangling = 8;
+constexpr int32_t kXEVDicomDirLinkLoop = 16;
+constexpr int32_t kXEVDicomDirLinks = kXEVDicomDirLinkedOut | kXEVDicomDirLinkDangling | kXEVDicomDirLinkLoop;
 constexpr uint32_t kXEVLinkedOutMessage = 10046;
+constexpr uint32_t kXEVDanglingLinkMessage = 10048;
+constexpr uint32_t kXEVLinkLoopMessage = 10049;
+// The messages of the link bits of a cut, in the order of the bits.
+std::vector<uint32_t> XEVLinkMessages(int32_t cut);
+// An archive's member stored as a symbolic link: refused, never followed.
+constexpr uint32_t kXEVLinkMemberMessage = 10047;
 // Tests lower both to reach a cut with a small DICOMDIR; 0 restores the constant.
 void XEVSetDicomDirMemoryBudget(uint64_t bytes, uint64_t elementBytes);
 // The budget in force, as the list names it.
