@@ -108,7 +108,7 @@ private:
 
 IconvPool& Pool()
 {
-    static IconvPool pool;
+    static IconvPool& pool = *new IconvPool;
     return pool;
 }
 

@@ -28,7 +28,7 @@ std::mutex& ModuleFolderMutex()
 
 std::string& ModuleFolderOverride()
 {
-    static std::string folder;
+    static std::string& folder = *new std::string;
     return folder;
 }
 

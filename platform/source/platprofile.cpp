@@ -399,7 +399,7 @@ private:
 
 HeldProfile& Held()
 {
-    static HeldProfile held;
+    static HeldProfile& held = *new HeldProfile;
     return held;
 }
 

@@ -274,7 +274,7 @@ PyrDicomDataElement::PyrDicomDataElement(PyrDicomDataset* dataset, std::pmr::mem
 
 const PyrDicomDataElement::GroupMap& PyrDicomDataElement::Groups() const
 {
-    static const GroupMap none;
+    static const GroupMap& none = *new GroupMap;
     return children_ != nullptr ? *children_ : none;
 }
 

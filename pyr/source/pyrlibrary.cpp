@@ -26,7 +26,7 @@ struct PyrLibraryState {
 
 PyrLibraryState& State()
 {
-    static PyrLibraryState state;
+    static PyrLibraryState& state = *new PyrLibraryState;
     return state;
 }
 

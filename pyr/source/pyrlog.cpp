@@ -10,7 +10,7 @@ std::atomic<PyrILogWriter*> g_writer{nullptr};
 
 PyrNullLogWriter& PyrNullLogWriter::Instance()
 {
-    static PyrNullLogWriter writer;
+    static PyrNullLogWriter& writer = *new PyrNullLogWriter;
     return writer;
 }
 

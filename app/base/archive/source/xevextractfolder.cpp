@@ -6,15 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -52,21 +51,6 @@ OwnFolder& TheOwnFolder()
     return folder;
 }
 
-// One end's removal at a time: an end that comes while another removes waits for it.
-struct EndGate {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool busy = false;
-    // Entries the removal under way has come to: a waiting end waits while it grows.
-    std::atomic<uint64_t> steps{0};
-};
-
-EndGate& TheEndGate()
-{
-    static EndGate& gate = *new EndGate;
-    return gate;
-}
-
 // The name beside the user's folder, for when someone else holds that one.
 std::string FallbackPrefix()
 {
@@ -94,13 +78,23 @@ bool Intact(const Held& own)
            st.st_ino == own.ino;
 }
 
+// The lock file made again in the open folder dirFd, for what is left of it.
+void PutBackLockFile(int dirFd)
+{
+    const int lockFd = ::openat(dirFd, kLockName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lockFd >= 0) {
+        ::close(lockFd);
+    }
+}
+
 // Empties and removes the open folder dirFd, named name in parent. Its lock file goes last:
-// a removal stopped or failed half way leaves a folder that a later start still knows for a
-// leftover. A copier still at work (a loader at exit, in a read of a slow disc) may name a file
-// or a folder, at any level, between the emptying and the removal; the folder is emptied again
-// then, and once it is gone nothing more can be named in it. When the stop comes first, or an
-// entry stays through every pass, the lock file is put back for what is left. heldLock, when
-// given, is the lock file held open, closed before the lock file goes.
+// a removal stopped or failed half way, or cut short by the end of the process, leaves a folder
+// that a later start still knows for a leftover. A copier still at work (a loader at exit, in a
+// read of a slow disc) may name a file or a folder, at any level, between the emptying and the
+// removal; the lock file is put back at once then, and the folder emptied again; once it is gone
+// nothing more can be named in it. When the stop comes first, or an entry stays through every
+// pass, the lock file stays for what is left. heldLock, when given, is the lock file held open,
+// closed before the lock file goes.
 bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function<bool()>& stop = {},
                     int* heldLock = nullptr)
 {
@@ -124,14 +118,13 @@ bool RemoveFolderAt(int parent, const char* name, int dirFd, const std::function
         if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) {
             return true;
         }
-        if (errno != ENOTEMPTY && errno != EEXIST) {
+        const int failed = errno;
+        PutBackLockFile(dirFd);
+        if (failed != ENOTEMPTY && failed != EEXIST) {
             break;
         }
     }
-    const int lockFd = ::openat(dirFd, kLockName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (lockFd >= 0) {
-        ::close(lockFd);
-    }
+    PutBackLockFile(dirFd);
     return false;
 }
 
@@ -227,7 +220,7 @@ bool MakeLocked(const std::string& parent, const std::string& prefix, Held& own)
 // The leftovers in parent named prefix + "x." + six characters: folders of this user with a
 // lock file of this user that no running copy holds.
 int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, const std::string& skip,
-                      const std::function<bool()>& stop)
+                      const std::function<bool()>& stop, std::vector<std::string>* busy = nullptr)
 {
     const int parentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (parentFd < 0) {
@@ -235,7 +228,9 @@ int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, cons
     }
     const std::string wanted = prefix + kReadyPart;
     std::vector<std::string> names;
-    if (DIR* dir = ::fdopendir(::openat(parentFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))) {
+    if (busy != nullptr && !busy->empty()) {
+        names = std::exchange(*busy, {});
+    } else if (DIR* dir = ::fdopendir(::openat(parentFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))) {
         while (const dirent* entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
             if (name.size() == wanted.size() + kSuffixLength && name.compare(0, wanted.size(), wanted) == 0 &&
@@ -260,10 +255,14 @@ int RemoveLeftoversIn(const std::string& parent, const std::string& prefix, cons
         }
         int lockFd = ::openat(dirFd, kLockName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         struct stat lockSt {};
+        const bool ours =
+            lockFd >= 0 && ::fstat(lockFd, &lockSt) == 0 && S_ISREG(lockSt.st_mode) && lockSt.st_uid == ::geteuid();
         // Held while the folder goes: no copy can take it meanwhile.
-        if (lockFd >= 0 && ::fstat(lockFd, &lockSt) == 0 && S_ISREG(lockSt.st_mode) && lockSt.st_uid == ::geteuid() &&
-            ::flock(lockFd, LOCK_EX | LOCK_NB) == 0 && RemoveFolderAt(parentFd, name.c_str(), dirFd, stop, &lockFd)) {
+        const bool locked = ours && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0;
+        if (locked && RemoveFolderAt(parentFd, name.c_str(), dirFd, stop, &lockFd)) {
             ++removed;
+        } else if (ours && !locked && busy != nullptr) {
+            busy->push_back(name);
         }
         if (lockFd >= 0) {
             ::close(lockFd);
@@ -324,30 +323,6 @@ std::string XEVGetExtractFolder()
 
 void XEVEndExtractFolder(const std::function<bool()>& stop)
 {
-    EndGate& gate = TheEndGate();
-    {
-        std::unique_lock<std::mutex> lock(gate.mutex);
-        // A removal that comes to no entry for that long is stuck on the disk: this one would be
-        // too. One that goes on, however slowly a starved process goes, is waited for.
-        uint64_t seen = gate.steps.load();
-        while (!gate.done.wait_for(lock, std::chrono::milliseconds(kXEVEndRemovalWaitMs), [&] { return !gate.busy; })) {
-            const uint64_t now = gate.steps.load();
-            if (now == seen) {
-                return;
-            }
-            seen = now;
-        }
-        gate.busy = true;
-    }
-    struct Ended {
-        EndGate& gate;
-        ~Ended()
-        {
-            std::lock_guard<std::mutex> lock(gate.mutex);
-            gate.busy = false;
-            gate.done.notify_all();
-        }
-    } ended{gate};
     Held held;
     std::string madeUser;
     {
@@ -358,19 +333,16 @@ void XEVEndExtractFolder(const std::function<bool()>& stop)
         own.temp.clear();
         own.ended = held.path;
     }
-    // Its lock is held until the removal ends or stops, so no start-up takes it meanwhile.
-    const std::function<bool()> counted = [&gate, &stop] {
-        gate.steps.fetch_add(1);
-        return stop && stop();
-    };
-    Forget(held, true, counted);
+    // Its lock is held until the removal ends or stops, or the process ends, so no start-up takes
+    // it meanwhile.
+    Forget(held, true, stop);
     // Only when empty: other copies' folders, and what this one left, keep it.
     if (!madeUser.empty()) {
         ::rmdir(madeUser.c_str());
     }
 }
 
-int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop)
+int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop, int waitForEndingMs)
 {
     std::string skip;
     {
@@ -378,13 +350,26 @@ int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop)
         std::lock_guard<std::mutex> guard(own.mutex);
         skip = own.held.path;
     }
-    int removed = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitForEndingMs);
     // Only looked into: a start without an archive makes nothing in the temporary folder.
     const std::string user = PlatGetUserTempFolder(false);
-    if (!user.empty()) {
-        removed += RemoveLeftoversIn(user, std::string(), skip, stop);
+    const std::string temp = WithoutSlash(PlatGetTempFolder());
+    std::vector<std::string> userBusy;
+    std::vector<std::string> tempBusy;
+    int removed = user.empty() ? 0 : RemoveLeftoversIn(user, std::string(), skip, stop, &userBusy);
+    removed += RemoveLeftoversIn(temp, FallbackPrefix(), skip, stop, &tempBusy);
+    // A copy whose window has gone may still be removing its folder, and holds its lock until
+    // it ends, within its bound: what it leaves is removed once it has.
+    while ((!userBusy.empty() || !tempBusy.empty()) && std::chrono::steady_clock::now() < until && !(stop && stop())) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!userBusy.empty()) {
+            removed += RemoveLeftoversIn(user, std::string(), skip, stop, &userBusy);
+        }
+        if (!tempBusy.empty()) {
+            removed += RemoveLeftoversIn(temp, FallbackPrefix(), skip, stop, &tempBusy);
+        }
     }
-    return removed + RemoveLeftoversIn(WithoutSlash(PlatGetTempFolder()), FallbackPrefix(), skip, stop);
+    return removed;
 }
 
 bool XEVPrepareExtractFolder(const std::string& folder)

@@ -156,7 +156,8 @@ int OpenOwnFolder(const std::string& folder)
 // shut it nothing new appears in the folder it removes. Never destroyed: copiers outlive exit().
 struct NamingGate {
     std::shared_mutex mutex;
-    bool shut = false;
+    // Read under the shared lock; set without it, so that shutting never waits for a namer.
+    std::atomic<bool> shut{false};
 };
 
 NamingGate& TheNamingGate()
@@ -171,7 +172,7 @@ int WhileNamingOpen(Make make)
 {
     NamingGate& gate = TheNamingGate();
     std::shared_lock<std::shared_mutex> hold(gate.mutex);
-    if (gate.shut) {
+    if (gate.shut.load()) {
         errno = ECANCELED;
         return -1;
     }
@@ -624,7 +625,7 @@ bool IsSafeZipName(const std::string& name)
 
 bool IsDicomDirEntry(const std::string& name, const unz_file_info64& info)
 {
-    static const std::string kName = "DICOMDIR";
+    static const std::string& kName = *new std::string("DICOMDIR");
     const size_t at = name.find(kName);
     return at != std::string::npos && at + kName.size() == name.size() && (at == 0 || IsSeparator(name[at - 1])) &&
            IsSafeZipMember(name, info);
@@ -1482,9 +1483,13 @@ int32_t ExtractOnce(ZipArchive& archive, const std::string& zipPath, const std::
 
 void ZipShutNaming(bool shut)
 {
+    TheNamingGate().shut.store(shut);
+}
+
+void ZipWaitForNaming()
+{
     NamingGate& gate = TheNamingGate();
     std::unique_lock<std::shared_mutex> hold(gate.mutex);
-    gate.shut = shut;
 }
 
 bool ZipWhileNamingOpen(const std::function<bool()>& make)

@@ -911,6 +911,18 @@ TEST(ExtractFolder, StartUpRemovesOnlyTheFoldersOfEndedCopies)
     EXPECT_TRUE(fs::exists(own + "/.owner"));
     XEVEndExtractFolder();
     EXPECT_FALSE(fs::exists(own));
+
+    // A copy still ending when the start looks, which lets its lock go a moment later: a start
+    // that waits for ending copies removes what it left.
+    CopyProcess ending;
+    ASSERT_TRUE(ending.Start(true));
+    std::thread ends([&ending] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ending.End();
+    });
+    EXPECT_EQ(XEVRemoveLeftoverExtractFolders({}, 60000), 1);
+    ends.join();
+    EXPECT_FALSE(fs::exists(ending.folder));
 }
 
 // An end stopped half way, as at an exit deadline, lets the folder's lock go but leaves its lock

@@ -41,7 +41,7 @@ void XEVOverlaySettingInfo::AddItem(int32_t position, const XEVOverlaySettingInf
 
 const XEVOverlaySettingInfoItem& XEVOverlaySettingInfo::GetItem(int32_t line, int32_t position) const
 {
-    static const XEVOverlaySettingInfoItem defaultItem;
+    static const XEVOverlaySettingInfoItem& defaultItem = *new XEVOverlaySettingInfoItem;
     const PositionMap& map = GetPositionMap(position);
     const auto found = map.find(line);
     return found == map.end() ? defaultItem : found->second;
@@ -49,7 +49,7 @@ const XEVOverlaySettingInfoItem& XEVOverlaySettingInfo::GetItem(int32_t line, in
 
 const XEVOverlaySettingInfo::PositionMap& XEVOverlaySettingInfo::GetPositionMap(int32_t position) const
 {
-    static const PositionMap empty;
+    static const PositionMap& empty = *new PositionMap;
     return IsPosition(position) ? positions_[position] : empty;
 }
 

@@ -385,7 +385,7 @@ private:
 
 IniAnswers& Answers()
 {
-    static IniAnswers answers;
+    static IniAnswers& answers = *new IniAnswers;
     return answers;
 }
 

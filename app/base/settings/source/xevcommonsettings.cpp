@@ -386,6 +386,6 @@ void XEVCommonSettings::InsertOverlaySettingInfo(const QString& modality, const 
 
 XEVCommonSettings& GetCommonSettings()
 {
-    static XEVCommonSettings settings;
+    static XEVCommonSettings& settings = *new XEVCommonSettings;
     return settings;
 }

@@ -8,14 +8,17 @@
 #include <QLabel>
 #include <QShortcut>
 #include <QStyle>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -55,39 +58,45 @@ private:
 
 std::function<void()>& SweepGate()
 {
-    static std::function<void()> gate;
+    static std::function<void()>& gate = *new std::function<void()>;
     return gate;
 }
 
-// The end's removal of the extraction folder stops only when the disk is stuck: one entry that
-// takes this long. A process starved by a busy machine still comes to the next entry, and goes
-// on; the whole removal is bounded too, for a folder something outside keeps filling.
-constexpr int kRemovalStuckMs = 5000;
-constexpr int kRemovalLongestMs = 60000;
-
-// The extraction folder goes before any other step of an end: nothing more is named in it,
-// and what copiers named is removed until it is gone.
-void RemoveExtractedNow()
+// The moment an end begins: nothing more is named in extraction folders, and nothing waits.
+void ShutNaming()
 {
     ZipShutNaming(true);
-    auto last = std::chrono::steady_clock::now();
-    const auto longest = last + std::chrono::milliseconds(kRemovalLongestMs);
-    XEVEndExtractFolder([&last, longest] {
-        const auto now = std::chrono::steady_clock::now();
-        const bool stuck = now - last >= std::chrono::milliseconds(kRemovalStuckMs) || now >= longest;
-        last = now;
-        return stuck;
-    });
 }
 
-// While the run is under way, an exit() a library calls (Qt's when the X connection breaks)
-// ends through the program's one door: the extraction folder goes, and no static destructor
-// runs under a worker that still uses what it destroys.
+// On the end's own thread, first of all its work: the extraction folder goes once what was being
+// named has been named. A copier in a read writes into a file whose name went.
+void RemoveExtracted()
+{
+    ZipWaitForNaming();
+    XEVEndExtractFolder();
+}
+
+// The running application, for the ends that come through a library.
+std::atomic<CKestroApp*> g_app{nullptr};
+
+// On the application's thread only: the window has gone, so the claim goes too.
+void LetGoOfTheClaim()
+{
+    CKestroApp* app = g_app.load();
+    if (app != nullptr && QThread::currentThread() == app->thread()) {
+        app->LetGoOfTheClaim();
+    }
+}
+
+// While the run is under way, an exit() a library calls ends through the program's one end. A
+// static of ours made during the run is never destroyed (exit() destroys those before this
+// handler runs); Qt's own may be.
 std::atomic<bool> g_runUnderWay{false};
 
 void OnLibraryExit(int status, void*)
 {
     if (g_runUnderWay.exchange(false)) {
+        LetGoOfTheClaim();
         const std::string why = "kestro: ended by exit(" + std::to_string(status) + ") from a library\n";
         XEVEndProcessNow(status, why.c_str());
     }
@@ -95,17 +104,18 @@ void OnLibraryExit(int status, void*)
 
 QtMessageHandler g_earlierMessages = nullptr;
 
-// Qt's xcb plugin says this just before its exit(1): the end is taken there, before exit() runs
-// the destructors of statics made after OnLibraryExit was installed.
+// A lost X connection is taken before exit() runs: the extraction folder goes before any word.
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
+    if (XEVSaysTheXConnectionBroke(type, context, text) && g_runUnderWay.exchange(false)) {
+        LetGoOfTheClaim();
+        const std::string why = "kestro: ended as the X connection broke (" + text.toStdString() + ")\n";
+        XEVEndProcessNow(1, why.c_str());
+    }
     if (g_earlierMessages != nullptr) {
         g_earlierMessages(type, context, text);
     } else {
         std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
-    }
-    if (type == QtWarningMsg && text.contains(QLatin1String("X11 connection broke")) && g_runUnderWay.exchange(false)) {
-        XEVEndProcessNow(1, "kestro: ended as the X connection broke\n");
     }
 }
 
@@ -123,6 +133,15 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     QObject::connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);
+}
+
+XEVKestroInstance::XEVKestroInstance()
+{
+    // A fresh end for each instance a test runs in its process, also when an earlier one ended
+    // with readers left. Before any end can begin: a signal may come while the start runs.
+    XEVResetEnd();
+    XEVSetEndCleanup(ShutNaming, RemoveExtracted);
+    ZipShutNaming(false);
 }
 
 XEVKestroInstance::~XEVKestroInstance()
@@ -152,7 +171,8 @@ void XEVKestroInstance::StartLeftoverSweep()
         if (gate) {
             gate();
         }
-        XEVRemoveLeftoverExtractFolders([&stop] { return stop->load(); });
+        // A copy whose window went a moment ago may still be ending.
+        XEVRemoveLeftoverExtractFolders([&stop] { return stop->load(); }, kXEVEndBoundMs + kXEVEndShareMs);
     });
     sweepStop_ = sweeper_ != nullptr ? std::move(stop) : nullptr;
 }
@@ -172,8 +192,6 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
 {
     instance_ = std::make_unique<XEVSingleInstance>();
     startStatus_ = 0;
-    // Also when an earlier instance in this process ended with readers left (tests).
-    ZipShutNaming(false);
     if (!instance_->Start([this] { ActivateRunningInstance(); })) {
         // Another copy runs and was asked forward; but a lock that cannot be taken at all (not
         // even in a folder of the user's own beside the temporary folder's) is said, or the
@@ -248,8 +266,8 @@ bool XEVKestroInstance::InitInstance(const QStringList& arguments)
 int XEVKestroInstance::ExitInstance(int status)
 {
     if (frame_) {
-        // Closing runs the ordered shut-down when the loop did not: every reader of the medium
-        // is told to stop, none is waited for.
+        // Closing begins the end when the loop did not: every reader of the medium is told to
+        // stop, none is waited for.
         frame_->close();
     }
     // The sweep of earlier copies' leftovers reads no medium: it stops between two entries, and
@@ -257,39 +275,45 @@ int XEVKestroInstance::ExitInstance(int status)
     if (sweepStop_) {
         sweepStop_->store(true);
     }
-    // The members are patient data: they go first, whatever the readers and the frame's
-    // teardown then take. Only the folder's names go, nothing a reader holds; a copier in a read
-    // writes into a file whose name went, and names nothing more.
-    RemoveExtractedNow();
-    // The one wait of the end, for every counted thread (the readers of the medium and the
-    // sweep): until they have all ended, nothing they reach (the frame's cells and lists, the
-    // archive) is destroyed.
-    const auto waitEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReaderWaitMs);
-    readersLeft_ = !XEVWaitDetached(std::min(readerWaitEnd_, waitEnd));
-    if (!readersLeft_) {
+    LetGoOfTheClaim();
+    // Begun by the close, or now (a start that failed): the members are patient data, and their
+    // removal, on a thread of its own, is waited for first, until the bound.
+    const auto began = XEVBeginEnd();
+    removalLeft_ = !XEVWaitEndRemoval(began + std::chrono::milliseconds(endBoundMs_));
+    // The one wait for every counted thread (the readers of the medium and the sweep): until
+    // they have all ended, nothing they reach (the frame's cells and lists, the archive) is
+    // destroyed.
+    const auto share = began + std::chrono::milliseconds(kXEVEndShareMs);
+    readersLeft_ = !XEVWaitDetached(share);
+    if (!readersLeft_ && !removalLeft_) {
         frame_.reset();
-        // What earlier copies left is removed until the end's stop; what is left keeps its lock
-        // file, and the next start's sweep removes it.
-        const std::chrono::steady_clock::time_point end = removalEnd_;
-        const auto stop = [end] { return std::chrono::steady_clock::now() >= end; };
+        // The window and the claim have gone: what earlier copies left is removed until a share
+        // before the bound, so that this end still comes by itself; what is left keeps its
+        // lock file, and the next start removes it.
+        const auto last = began + std::chrono::milliseconds(endBoundMs_ - kXEVEndShareMs);
+        const auto stop = [last] { return std::chrono::steady_clock::now() >= last; };
         ForgetZipArchive(stop);
         XEVRemoveLeftoverExtractFolders(stop);
         // No copier is left to name anything; an instance run next in this process extracts.
         ZipShutNaming(false);
     }
-    // The lock goes last; what the removal had no time for keeps its own lock for the next start.
+    return status;
+}
+
+void XEVKestroInstance::LetGoOfTheClaim()
+{
     if (instance_) {
         instance_->Stop();
         instance_.reset();
     }
-    return status;
 }
 
 void XEVKestroInstance::OnFrameClosing()
 {
-    if (instance_) {
-        instance_->StopListening();
-    }
+    // A copy whose window has gone is no longer the running copy: a start now shows its own
+    // window at once. Then the end begins.
+    LetGoOfTheClaim();
+    XEVBeginEnd();
 }
 
 void XEVKestroInstance::OnCommand(int32_t command)
@@ -350,12 +374,12 @@ int CKestroApp::ExitDeadlineMs()
     static const int deadline = [] {
         const char* given = std::getenv("KV_EXIT_DEADLINE_MS");
         if (given == nullptr) {
-            return kExitDeadlineMs;
+            return kXEVEndBoundMs;
         }
         char* end = nullptr;
         const long ms = std::strtol(given, &end, 10);
         constexpr long kLongest = 10L * 60 * 1000;
-        return *end == '\0' && ms > kExitDeadlineMs && ms <= kLongest ? static_cast<int>(ms) : kExitDeadlineMs;
+        return *end == '\0' && ms > kXEVEndBoundMs && ms <= kLongest ? static_cast<int>(ms) : kXEVEndBoundMs;
     }();
     return deadline;
 }
@@ -370,29 +394,27 @@ int CKestroApp::Run()
 {
     // A logout, a shutdown or Ctrl+C closes the window as the user would, and then ends the
     // loop, a dialog's own loop included. Taken from the start: an archive may be imported
-    // while start-up still runs. Its watchdog keeps the exit deadline until this returns.
+    // while start-up still runs. Once the end has begun, the process lives at most its bound.
     static std::once_flag exitWatched;
     std::call_once(exitWatched, [] {
+        // A write to a stderr whose reader has gone (a terminal the logout closed) fails; it
+        // never ends the program before its end has removed what it must.
+        ::signal(SIGPIPE, SIG_IGN);
         ::on_exit(OnLibraryExit, nullptr);
         g_earlierMessages = qInstallMessageHandler(OnQtMessage);
     });
-    XEVSetEndCleanup(RemoveExtractedNow);
+    SetEndBoundMs(ExitDeadlineMs());
+    XEVArmEndBound(ExitDeadlineMs());
+    g_app.store(this);
     g_runUnderWay.store(true);
     bool ending = false;
-    XEVEndSignals endSignals(
-        [this, &ending](int) {
-            ending = true;
-            if (CMainFrame* frame = MainFrame()) {
-                frame->close();
-            }
-            exit(0);
-        },
-        ExitDeadlineMs());
-    endSignals_ = &endSignals;
-    struct Forget {
-        XEVEndSignals*& watch;
-        ~Forget() { watch = nullptr; }
-    } forget{endSignals_};
+    XEVEndSignals endSignals([this, &ending](int) {
+        ending = true;
+        if (CMainFrame* frame = MainFrame()) {
+            frame->close();
+        }
+        exit(0);
+    });
     if (!InitInstance(arguments_)) {
         return EndRun(StartStatus());
     }
@@ -445,40 +467,26 @@ int CKestroApp::Run()
         poll.start(10);
     }
     status = exec();
-    endSignals.SetEndStatus(status);
+    XEVSetEndStatus(status);
     return EndRun(status);
 }
 
 int CKestroApp::EndRun(int status)
 {
     const int end = ExitInstance(status);
-    // A reader still in a read of the medium would go on into static destruction and reach
-    // what it frees: the process ends without it.
-    if (ReadersLeft()) {
-        // Said only when some are still there: they may have ended since the wait stopped.
+    // A reader still in a read, or the removal still under way, would go on into static
+    // destruction and reach what it frees: the process ends without it (and says so).
+    if (ReadersLeft() || RemovalLeft()) {
+        // Said only of what is still there: readers may have ended since the wait stopped.
         const size_t left = XEVDetachedRunning();
-        const std::string why = "kestro: ended without waiting for " + std::to_string(left) +
-                                (left == 1 ? " worker thread" : " worker threads") + " still in a read\n";
-        XEVEndProcessNow(end, left > 0 ? why.c_str() : nullptr);
+        std::string why;
+        if (left > 0) {
+            why = "kestro: ended without waiting for " + std::to_string(left) +
+                  (left == 1 ? " worker thread" : " worker threads") + " still in a read\n";
+        }
+        XEVEndProcessNow(end, why.empty() ? nullptr : why.c_str());
     }
     g_runUnderWay.store(false);
+    g_app.store(nullptr);
     return end;
-}
-
-void CKestroApp::OnFrameClosing()
-{
-    XEVKestroInstance::OnFrameClosing();
-    static std::once_flag armed;
-    std::call_once(armed, [this] {
-        // Readers of the medium still in a read by then end the process without them; the
-        // sweep of earlier copies' leftovers stops in time for the process to end by itself,
-        // and the next start removes the rest. Past the deadline nothing is waited for but the
-        // removal of this copy's extraction folder.
-        const auto now = std::chrono::steady_clock::now();
-        SetReaderWaitEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 2 / 5));
-        SetFolderRemovalEnd(now + std::chrono::milliseconds(kExitDeadlineMs * 3 / 5));
-        if (endSignals_ != nullptr) {
-            endSignals_->ArmDeadline(ExitDeadlineMs());
-        }
-    });
 }

@@ -48,6 +48,8 @@ namespace {
 
 // A whole start-up reads a disc and opens its first cells: more than the usual wait.
 constexpr int kStartTimeoutMs = 30000;
+// A hang ceiling on a signal's end, whose bound is 5 s whatever the disk does.
+constexpr int kEndCeilingMs = 20000;
 
 namespace fs = std::filesystem;
 
@@ -529,10 +531,9 @@ void FillWithMembers(const std::string& folder, int count, const std::atomic<boo
 }   // namespace
 
 // A signal while a large extraction folder is being filled, and one once it is full: either
-// way the folder is removed and the process ends by itself, with 0; whatever is left keeps its
-// lock file, and the next start removes it. An end by the deadline, or without waiting for a
-// worker, says so on stderr. A disk that stalls can hold one unlink for seconds, so the deadline
-// here is a hang ceiling; the figure is the program's own exit.
+// way the process ends within its bound with the status of a signal taken (or, on a machine that
+// starves its loop, of one not taken); whatever the removal had no time for keeps its lock file,
+// and the next start removes it. Nothing is said of workers, none being in a read.
 TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNextStartRemovesTheRest)
 {
     constexpr int kMembers = 20000;
@@ -542,7 +543,7 @@ TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNe
         QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         const std::string errors = temp_.path().toStdString() + "/stderr.txt";
         Viewer viewer;
-        ASSERT_TRUE(viewer.Spawn({"/Agree", zip_}, {{"KV_EXIT_DEADLINE_MS", "30000"}}, errors));
+        ASSERT_TRUE(viewer.Spawn({"/Agree", zip_}, {}, errors));
         std::string folder;
         ASSERT_TRUE(WaitForFile(
             [&] {
@@ -584,12 +585,12 @@ TEST_F(CommandLineArchiveTest, ASignalWithALargeExtractionFolderEndsSoonAndTheNe
         }
         ASSERT_NE(status, -1);
         EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 128 + SIGTERM) << WEXITSTATUS(status);
         const std::string said = ReadText(errors);
+        EXPECT_EQ(said.find("worker thread"), std::string::npos) << said;
         if (kHangCeilings) {
-            EXPECT_EQ(said.find("exit deadline"), std::string::npos) << said;
+            EXPECT_LT(ms, kEndCeilingMs) << said;
         }
-        EXPECT_EQ(said.find("without waiting"), std::string::npos) << said;
         std::printf("[ figures  ] SIGTERM %s, %d members: ended in %lld ms\n",
                     whileFilling ? "while filling" : "once full", atSignal, static_cast<long long>(ms));
         ExpectNothingLeftByTheNextStart(user_, false);

@@ -13,8 +13,12 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -31,6 +35,7 @@
 #include <vector>
 
 #include "plat_temp_folder.h"
+#include "shell/xevziparchive.h"
 #include "testsupport/pump.h"
 #include "testsupport/slowdisc.h"
 #include "testsupport/xdgfolders.h"
@@ -732,4 +737,332 @@ TEST_F(SlowDiscViewerTest, AnEndDuringAnExtractionUnderLoadLeavesNothing)
         }
     }
     std::printf("[ figures  ] an end under load: %d of %d runs left files\n", leaving, runs);
+}
+
+namespace {
+
+// The extraction folders of copies in the user's folder of the temporary folder.
+std::vector<std::string> ExtractionFoldersIn(const std::string& tmp)
+{
+    std::vector<std::string> folders;
+    std::error_code ignored;
+    const std::string user = tmp + "/kestro-" + std::to_string(::geteuid());
+    for (const auto& entry : std::filesystem::directory_iterator(user, ignored)) {
+        if (entry.path().filename().string().rfind("x.", 0) == 0) {
+            folders.push_back(entry.path().string());
+        }
+    }
+    return folders;
+}
+
+// The one extraction folder once the archive's first image came out of it; empty meanwhile.
+std::string FirstMemberOut(const std::string& tmp)
+{
+    const std::vector<std::string> folders = ExtractionFoldersIn(tmp);
+    return folders.size() == 1 && std::filesystem::exists(folders[0] + "/DICOM/CT0001") ? folders[0] : std::string();
+}
+
+// count files of their own in a sub-folder, as that many members extracted.
+bool FillWithFiles(const std::string& folder, int count)
+{
+    std::error_code failed;
+    std::filesystem::create_directory(folder + "/FILL", failed);
+    for (int i = 0; i < count && !failed; ++i) {
+        std::ofstream(folder + "/FILL/F" + std::to_string(i)) << 'm';
+    }
+    return !failed && std::filesystem::exists(folder + "/FILL/F" + std::to_string(count - 1));
+}
+
+// Removals below root cost costMs each, the first of the archive's first member stallMs more: a
+// slow or stuck temporary folder, which the end's removal meets whatever a copier removes first.
+std::vector<std::pair<QString, QString>> SlowRemovals(const std::string& root, int costMs, int stallMs,
+                                                      const std::string& preloaded = std::string())
+{
+    return {
+        {QStringLiteral("LD_PRELOAD"), QString::fromStdString(preloaded.empty() ? std::string(KV_SLOWUNLINK_LIB)
+                                                                                : preloaded + ":" KV_SLOWUNLINK_LIB)},
+        {QStringLiteral("KV_SLOWUNLINK_ROOT"), QString::fromStdString(root)},
+        {QStringLiteral("KV_SLOWUNLINK_MS"), QString::number(costMs)},
+        {QStringLiteral("KV_SLOWUNLINK_STALL_MS"), QString::number(stallMs)},
+        {QStringLiteral("KV_SLOWUNLINK_STALL_NAME"), QStringLiteral("CT0001")},
+        {QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0")}};
+}
+
+std::string PreloadOf(const std::vector<std::string>& environment)
+{
+    for (const std::string& entry : environment) {
+        if (entry.rfind("LD_PRELOAD=", 0) == 0) {
+            return entry.substr(11);
+        }
+    }
+    return std::string();
+}
+
+// What an end left keeps its lock file, and the next start's removal takes it all.
+void ExpectTheNextStartRemovesTheRest(const std::string& tmp)
+{
+    for (const std::string& left : ExtractionFoldersIn(tmp)) {
+        EXPECT_TRUE(std::filesystem::exists(left + "/.owner")) << left;
+    }
+    XEVRemoveLeftoverExtractFolders();
+    EXPECT_TRUE(ExtractionFoldersIn(tmp).empty());
+}
+
+}   // namespace
+
+// A close whose removal of 6,000 extracted entries goes at 10 ms an entry (a slow or network
+// temporary folder): a copy started a second later shows its window while the closing one still
+// removes, since a copy whose window has gone is no longer the running copy; and the closing
+// copy ends by itself within its bound, what it had no time for left with its lock file for the
+// next start, which removes it.
+TEST_F(SlowDiscViewerTest, AStartAfterACloseWhoseRemovalIsSlowShowsItsWindowAndTheCloseEndsWithinItsBound)
+{
+    const std::string zip = Disc("samplezip");
+    const std::string sample = Disc("sample");
+    const std::string tmp = tmp_.path().toStdString();
+    const std::string report = temp_ / "counts";
+    const std::string closeNow = temp_ / "close";
+    for (const bool startMeanwhile : {true, false}) {
+        SCOPED_TRACE(startMeanwhile ? "a start meanwhile" : "the bound");
+        for (const std::string& entry : EntriesBelow(tmp)) {
+            std::filesystem::remove_all(tmp + "/" + entry);
+        }
+        std::filesystem::remove(closeNow);
+        const SlowDiscSettings disc{zip, 100e6, 0, 0};
+        std::vector<std::pair<QString, QString>> extra =
+            SlowRemovals(tmp, 10, 0, PreloadOf(SlowDiscEnvironment(disc, report)));
+        extra.push_back({QStringLiteral("KV_SLOW_DISC_CLOSE_WHEN"), QString::fromStdString(closeNow)});
+        extra.push_back({QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")});
+        if (startMeanwhile) {
+            // The closing copy then lives as long as its removal, a minute.
+            extra.push_back(kFarExitDeadline);
+        }
+        std::unique_ptr<QProcess> first =
+            Start(zip + "/disc.zip", disc, kRunTimeoutMs, kRunTimeoutMs, report, QString(), std::string(), extra);
+        std::string folder;
+        ASSERT_TRUE(
+            PumpUntil([&] { return first->state() != QProcess::Running || !(folder = FirstMemberOut(tmp)).empty(); },
+                      kRunTimeoutMs));
+        ASSERT_EQ(first->state(), QProcess::Running) << first->readAll().toStdString();
+        ASSERT_TRUE(FillWithFiles(folder, 6000));
+        std::ofstream(closeNow) << 'c';
+        if (startMeanwhile) {
+            QThread::msleep(1000);
+            std::unique_ptr<QProcess> second =
+                Start(sample + "/DICOMDIR", {sample, 6e6, 100, 0}, 0, kRunTimeoutMs, temp_ / "counts2");
+            const ViewerRun shown = Finish(*second, temp_ / "counts2");
+            EXPECT_EQ(shown.exitCode, 0) << shown.output;
+            // It ran in place of the closing copy, which was still removing.
+            EXPECT_TRUE(shown.Said("first")) << shown.output;
+            EXPECT_EQ(first->state(), QProcess::Running);
+            EXPECT_TRUE(std::filesystem::exists(folder + "/.owner"));
+            first->kill();
+            first->waitForFinished();
+        } else {
+            QElapsedTimer clock;
+            clock.start();
+            const ViewerRun closed = Finish(*first, report);
+            EXPECT_EQ(closed.exitCode, 0) << closed.output;
+            EXPECT_NE(closed.output.find("the next start removes the rest"), std::string::npos) << closed.output;
+            if (kHangCeilings) {
+                EXPECT_LT(clock.elapsed(), kClosingCeilingMs) << closed.output;
+            }
+        }
+        ExpectTheNextStartRemovesTheRest(tmp);
+    }
+}
+
+// The first removal of the end stalls for 30 s (a disk that hangs) on each road out: the window's
+// close, SIGTERM and the X server's loss. The process still ends within its bound, with the
+// status of its road, says that the next start removes the rest, and that start does.
+TEST_F(SlowDiscViewerTest, AnEndWhoseRemovalStallsEndsWithinItsBoundOnEveryRoad)
+{
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        << "Xvfb is missing: install_missing.sh tests";
+    const std::string zip = Disc("samplezip");
+    const std::string tmp = tmp_.path().toStdString();
+    const std::string report = temp_ / "counts";
+    const std::string closeNow = temp_ / "close";
+    for (const char* road : {"close", "SIGTERM", "X lost"}) {
+        SCOPED_TRACE(road);
+        for (const std::string& entry : EntriesBelow(tmp)) {
+            std::filesystem::remove_all(tmp + "/" + entry);
+        }
+        std::filesystem::remove(closeNow);
+        const bool lostX = std::strcmp(road, "X lost") == 0;
+        PrivateXServer server;
+        std::unique_ptr<QProcess> viewer;
+        const SlowDiscSettings disc{zip, 100e6, 0, 0};
+        if (lostX) {
+            ASSERT_TRUE(server.Start());
+            viewer = std::make_unique<QProcess>();
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            env.insert(QStringLiteral("DISPLAY"), server.Display());
+            for (const auto& [name, value] : SlowRemovals(tmp, 0, 30000)) {
+                env.insert(name, value);
+            }
+            viewer->setProcessEnvironment(env);
+            viewer->setProcessChannelMode(QProcess::MergedChannels);
+            viewer->start(QStringLiteral(KV_VIEWER_EXE),
+                          {QStringLiteral("/Agree"), QString::fromStdString(zip + "/disc.zip")});
+            ASSERT_TRUE(viewer->waitForStarted());
+        } else {
+            std::vector<std::pair<QString, QString>> extra =
+                SlowRemovals(tmp, 0, 30000, PreloadOf(SlowDiscEnvironment(disc, report)));
+            extra.push_back({QStringLiteral("KV_SLOW_DISC_CLOSE_WHEN"), QString::fromStdString(closeNow)});
+            extra.push_back({QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")});
+            viewer =
+                Start(zip + "/disc.zip", disc, kRunTimeoutMs, kRunTimeoutMs, report, QString(), std::string(), extra);
+        }
+        ASSERT_TRUE(PumpUntil([&] { return viewer->state() != QProcess::Running || !FirstMemberOut(tmp).empty(); },
+                              kRunTimeoutMs));
+        ASSERT_EQ(viewer->state(), QProcess::Running) << viewer->readAll().toStdString();
+        QElapsedTimer clock;
+        clock.start();
+        if (lostX) {
+            server.Kill();
+        } else if (std::strcmp(road, "SIGTERM") == 0) {
+            viewer->terminate();
+        } else {
+            std::ofstream(closeNow) << 'c';
+        }
+        if (!viewer->waitForFinished(kRunTimeoutMs)) {
+            viewer->kill();
+            viewer->waitForFinished();
+            ADD_FAILURE() << "the viewer outlived its end";
+        }
+        const qint64 ms = clock.elapsed();
+        const std::string output = viewer->readAll().toStdString();
+        EXPECT_EQ(viewer->exitStatus(), QProcess::NormalExit) << output;
+        EXPECT_EQ(viewer->exitCode(), lostX ? 1 : 0) << output;
+        EXPECT_NE(output.find("the next start removes the rest"), std::string::npos) << output;
+        if (kHangCeilings) {
+            EXPECT_LT(ms, kClosingCeilingMs) << output;
+        }
+        std::printf("[ figures  ] %s with a removal stalled 30 s: ended in %lld ms\n", road,
+                    static_cast<long long>(ms));
+        ExpectTheNextStartRemovesTheRest(tmp);
+    }
+}
+
+namespace {
+
+extern "C" char** environ;
+
+// The real viewer on an X server of its own, its stdout and stderr a pipe whose reader this
+// process closes when asked (a terminal the logout closed, "kestro | tee log").
+class PipedViewer {
+public:
+    bool Spawn(const std::string& display, const std::vector<std::string>& args)
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            return false;
+        }
+        reader_ = fds[0];
+        std::vector<std::string> environment;
+        for (char** at = environ; *at != nullptr; ++at) {
+            const std::string entry = *at;
+            if (entry.rfind("QT_QPA_PLATFORM=", 0) != 0 && entry.rfind("DISPLAY=", 0) != 0) {
+                environment.push_back(entry);
+            }
+        }
+        environment.push_back("QT_QPA_PLATFORM=xcb");
+        environment.push_back("DISPLAY=" + display);
+        std::vector<std::string> argv = {KV_VIEWER_EXE};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> argp;
+        for (std::string& arg : argv) {
+            argp.push_back(arg.data());
+        }
+        argp.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& entry : environment) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+        const int spawned = posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        return spawned == 0;
+    }
+    void CloseReader()
+    {
+        if (reader_ >= 0) {
+            ::close(reader_);
+            reader_ = -1;
+        }
+    }
+    bool Running() { return pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == 0; }
+    // The wait status once ended, -1 when it did not within the time.
+    int Wait(int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (pid_ > 0 && clock.elapsed() < timeoutMs) {
+            const pid_t ended = ::waitpid(pid_, &status_, WNOHANG);
+            if (ended == pid_ || ended < 0) {
+                pid_ = -1;
+                return status_;
+            }
+            QThread::msleep(10);
+        }
+        return pid_ > 0 ? -1 : status_;
+    }
+    ~PipedViewer()
+    {
+        CloseReader();
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+    int reader_ = -1;
+    int status_ = 0;
+};
+
+}   // namespace
+
+// The X server goes while the viewer's stdout and stderr are a pipe whose reader has gone: what
+// the end writes fails, the end goes on, and nothing extracted is left. KV_X_LOSS_RUNS asks for
+// more runs.
+TEST_F(SlowDiscViewerTest, LosingTheXServerWithADeadStderrLeavesNothing)
+{
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        << "Xvfb is missing: install_missing.sh tests";
+    const std::string zip = Disc("samplezip");
+    const std::string tmp = tmp_.path().toStdString();
+    const int runs = CountFromEnv("KV_X_LOSS_RUNS", 3);
+    int leaving = 0;
+    for (int run = 0; run < runs; ++run) {
+        SCOPED_TRACE(run);
+        for (const std::string& entry : EntriesBelow(tmp)) {
+            std::filesystem::remove_all(tmp + "/" + entry);
+        }
+        PrivateXServer server;
+        ASSERT_TRUE(server.Start());
+        PipedViewer viewer;
+        ASSERT_TRUE(viewer.Spawn(server.Display().toStdString(), {"/Agree", zip + "/disc.zip"}));
+        ASSERT_TRUE(PumpUntil([&] { return !viewer.Running() || !FirstMemberOut(tmp).empty(); }, kRunTimeoutMs));
+        ASSERT_TRUE(viewer.Running());
+        viewer.CloseReader();
+        server.Kill();
+        const int status = viewer.Wait(kRunTimeoutMs);
+        ASSERT_NE(status, -1) << "the viewer outlived its X server";
+        EXPECT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
+        const std::vector<std::string> left = EntriesBelow(tmp);
+        if (!left.empty()) {
+            ++leaving;
+            ADD_FAILURE() << left.size() << " left, " << left.front();
+        }
+    }
+    std::printf("[ figures  ] X server lost with a dead stderr: %d of %d runs left files\n", leaving, runs);
 }

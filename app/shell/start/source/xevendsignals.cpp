@@ -1,5 +1,7 @@
 #include "shell/xevendsignals.h"
 
+#include <QRegularExpression>
+
 #include <fcntl.h>
 #include <semaphore.h>
 #include <unistd.h>
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -19,26 +22,139 @@
 
 namespace {
 
-constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
-constexpr int64_t kNever = INT64_MAX;
+using Clock = std::chrono::steady_clock;
 
-// One object at a time owns the pipe and the semaphore; the handler touches nothing else,
-// and only what is safe in a handler.
+// ---- The end: begun once, its removal on a thread of its own, the bound on another.
+
+// Never destroyed: the threads of an end outlive whatever exit() destroys.
+struct EndState {
+    std::mutex mutex;
+    std::condition_variable removed;
+    uint64_t generation = 0;
+    bool begun = false;
+    bool removalDone = true;
+    Clock::time_point at;
+};
+
+EndState& TheEnd()
+{
+    static EndState& end = *new EndState;
+    return end;
+}
+
+std::atomic<XEVEndProbe> g_endProbe{nullptr};
+std::atomic<XEVEndProbe> g_endShut{nullptr};
+std::atomic<XEVEndProbe> g_endRemove{nullptr};
+std::atomic<int> g_boundMs{0};
+std::atomic<bool> g_boundStarted{false};
+std::atomic<int> g_endStatus{0};
+// The status of an end asked for at once (XEVEndProcessNow), which the bound ends with too.
+std::atomic<int> g_nowStatus{-1};
+std::atomic<const char*> g_nowWhy{nullptr};
+
+// The signals: one object at a time owns the pipe and the semaphore; the handler touches
+// nothing else, and only what is safe in a handler.
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+constexpr int64_t kNever = INT64_MAX;
 std::atomic<int> g_writeFd{-1};
 int g_readFd = -1;
 std::atomic<int> g_arrivedCount{0};
 std::atomic<int> g_firstSignal{0};
+std::atomic<int> g_lastSignal{0};
 std::atomic<bool> g_taken{false};
 std::atomic<bool> g_stopping{false};
-// The exit deadline on the monotonic clock in ns, kNever while unarmed, and the status it ends with.
-std::atomic<int64_t> g_deadline{kNever};
-std::atomic<int> g_endStatus{0};
-// Posted on every change the watchdog must see: a signal, its taking, the deadline, the end.
+// Posted on every change the watchdog must see: a signal, its taking, the end.
 sem_t g_wake;
 struct sigaction g_previous[sizeof kSignals / sizeof kSignals[0]];
-std::atomic<XEVEndProbe> g_endProbe{nullptr};
-std::atomic<XEVEndProbe> g_endCleanup{nullptr};
-std::atomic<int> g_lastSignal{0};
+
+int BoundMs()
+{
+    const int armed = g_boundMs.load();
+    return armed > 0 ? armed : kXEVEndBoundMs;
+}
+
+// When the end must be taken for the process to be gone by the bound: its teardown (threads,
+// memory, descriptors) takes the kernel tens of milliseconds on a busy machine.
+Clock::time_point LastMoment(Clock::time_point at)
+{
+    const int boundMs = BoundMs();
+    return at + std::chrono::milliseconds(boundMs - std::min(kXEVEndShareMs / 5, boundMs / 10));
+}
+
+// The one _exit of the program outside a signal handler: the first thread to come ends the
+// process; one that comes meanwhile waits for that.
+[[noreturn]] void EndNow(int status, const char* why)
+{
+    static std::atomic<bool> ending{false};
+    if (ending.exchange(true)) {
+        for (;;) {
+            ::pause();
+        }
+    }
+    if (const XEVEndProbe probe = g_endProbe.load()) {
+        probe();
+    }
+    // Never by waiting for a stream's lock: a reader of a slow disc holds its stream's for the
+    // whole read, and a flush of every stream would wait for it. A write to a closed stderr
+    // fails, SIGPIPE being ignored, and the end goes on.
+    for (std::FILE* stream : {stdout, stderr}) {
+        if (ftrylockfile(stream) == 0) {
+            fflush_unlocked(stream);
+            funlockfile(stream);
+        }
+    }
+    // The end's removal began before any word: what it had no time for keeps its lock file.
+    if (!XEVWaitEndRemoval(Clock::now())) {
+        const char left[] = "kestro: ended before its extraction folder was removed; the next start removes the rest\n";
+        (void)!::write(2, left, sizeof left - 1);
+    }
+    if (why != nullptr) {
+        (void)!::write(2, why, std::strlen(why));
+    }
+    _exit(status);
+}
+
+// The bound: the end began boundMs ago. Said only when something was still running.
+void EndAtBound(Clock::time_point at, int boundMs)
+{
+    std::this_thread::sleep_until(LastMoment(at));
+    const int signal = g_firstSignal.load();
+    const int now = g_nowStatus.load();
+    const int status = now >= 0 ? now : signal != 0 && !g_taken.load() ? 128 + signal : g_endStatus.load();
+    const size_t workers = XEVDetachedRunning();
+    std::string why = now >= 0 && g_nowWhy.load() != nullptr ? g_nowWhy.load() : "";
+    if (workers > 0) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", boundMs / 1000.0);
+        why += std::string("kestro: ended ") + seconds + " s after its end began, with " + std::to_string(workers) +
+               (workers == 1 ? " worker thread" : " worker threads") + " still running\n";
+    }
+    EndNow(status, why.empty() ? nullptr : why.c_str());
+}
+
+void StartBound(Clock::time_point at)
+{
+    if (g_boundStarted.exchange(true)) {
+        return;
+    }
+    try {
+        std::thread(EndAtBound, at, BoundMs()).detach();
+    } catch (const std::system_error&) {
+        g_boundStarted.store(false);
+    }
+}
+
+void Remove(EndState& end, uint64_t generation, XEVEndProbe remove)
+{
+    if (remove != nullptr) {
+        remove();
+    }
+    std::lock_guard<std::mutex> lock(end.mutex);
+    if (end.generation == generation) {
+        end.removalDone = true;
+        end.removed.notify_all();
+    }
+}
 
 int64_t NowNs()
 {
@@ -83,35 +199,27 @@ bool WaitWake(int64_t untilNs)
     return result == 0;
 }
 
-// Ends the process when the loop has not taken the first signal in time (it may be busy or
-// hung, and the signal must still end it), or when the armed exit deadline comes before the
-// object goes. Lives as long as the object, so that no _exit ever finds it ended and not joined.
-void Watch(int takeWithinMs)
+// A signal begins the end at once, off the GUI thread, which may be busy or hung; the loop that
+// has not taken it within the share, or a second signal, ends the process as soon as the
+// removal is done. Lives as long as the object, so that no _exit ever finds it ended and not
+// joined.
+void Watch()
 {
-    int64_t signalEnd = kNever;
+    int64_t takeEnd = kNever;
     for (;;) {
-        const int64_t takeEnd = g_taken.load() ? kNever : signalEnd;
-        const int64_t end = std::min(takeEnd, g_deadline.load());
-        const bool woken = WaitWake(end);
+        const bool woken = WaitWake(g_taken.load() ? kNever : takeEnd);
         if (g_stopping.load()) {
             return;
         }
-        // Asked again: the user will not wait for the ordered shut-down, but the extracted
-        // patient data still goes, which a signal handler cannot do.
         if (g_arrivedCount.load() > 1) {
             XEVEndProcessNow(128 + g_lastSignal.load(), nullptr);
         }
-        const int64_t now = NowNs();
-        if (signalEnd == kNever && g_arrivedCount.load() > 0) {
-            signalEnd = now + int64_t(takeWithinMs) * 1000000;
+        if (takeEnd == kNever && g_arrivedCount.load() > 0) {
+            XEVBeginEnd();
+            takeEnd = NowNs() + int64_t(kXEVEndShareMs) * 1000000;
         }
-        if (!woken && !g_taken.load() && now >= signalEnd) {
+        if (!woken && !g_taken.load() && NowNs() >= takeEnd) {
             XEVEndProcessNow(128 + g_firstSignal.load(), nullptr);
-        }
-        if (!woken && now >= g_deadline.load()) {
-            const std::string why = "kestro: the exit deadline ended the process with " +
-                                    std::to_string(XEVDetachedRunning()) + " worker threads still running\n";
-            XEVEndProcessNow(g_endStatus.load(), why.c_str());
         }
     }
 }
@@ -123,39 +231,100 @@ void XEVSetEndProbe(XEVEndProbe probe)
     g_endProbe.store(probe);
 }
 
-void XEVSetEndCleanup(XEVEndProbe cleanup)
+void XEVSetEndCleanup(XEVEndProbe shut, XEVEndProbe remove)
 {
-    g_endCleanup.store(cleanup);
+    g_endShut.store(shut);
+    g_endRemove.store(remove);
+}
+
+void XEVArmEndBound(int boundMs)
+{
+    g_boundMs.store(std::max(boundMs, 1));
+    EndState& end = TheEnd();
+    std::lock_guard<std::mutex> lock(end.mutex);
+    if (end.begun) {
+        StartBound(end.at);
+    }
+}
+
+void XEVSetEndStatus(int status)
+{
+    g_endStatus.store(status);
+}
+
+std::chrono::steady_clock::time_point XEVBeginEnd()
+{
+    EndState& end = TheEnd();
+    std::unique_lock<std::mutex> lock(end.mutex);
+    if (end.begun) {
+        return end.at;
+    }
+    end.begun = true;
+    end.at = Clock::now();
+    end.removalDone = false;
+    if (g_boundMs.load() > 0) {
+        StartBound(end.at);
+    }
+    if (const XEVEndProbe shut = g_endShut.load()) {
+        shut();
+    }
+    const uint64_t generation = end.generation;
+    const XEVEndProbe remove = g_endRemove.load();
+    const Clock::time_point at = end.at;
+    lock.unlock();
+    try {
+        std::thread(Remove, std::ref(end), generation, remove).detach();
+    } catch (const std::system_error&) {
+        Remove(end, generation, remove);
+    }
+    return at;
+}
+
+void XEVResetEnd()
+{
+    EndState& end = TheEnd();
+    std::lock_guard<std::mutex> lock(end.mutex);
+    ++end.generation;
+    end.begun = false;
+    end.removalDone = true;
+}
+
+bool XEVWaitEndRemoval(std::chrono::steady_clock::time_point until)
+{
+    EndState& end = TheEnd();
+    std::unique_lock<std::mutex> lock(end.mutex);
+    return end.removed.wait_until(lock, until, [&end] { return end.removalDone; });
 }
 
 void XEVEndProcessNow(int status, const char* why, bool inSignalHandler)
 {
-    // Only what is safe in a signal handler there; elsewhere what must not outlive the process
-    // goes first, then what was printed, but never by waiting for a stream's lock: a reader of
-    // a slow disc holds its stream's for the whole read, and a flush of every stream would wait
-    // for it.
-    if (!inSignalHandler) {
-        if (const XEVEndProbe cleanup = g_endCleanup.load()) {
-            cleanup();
-        }
-        if (const XEVEndProbe probe = g_endProbe.load()) {
-            static std::once_flag once;
-            std::call_once(once, probe);
-        }
-        for (std::FILE* stream : {stdout, stderr}) {
-            if (ftrylockfile(stream) == 0) {
-                fflush_unlocked(stream);
-                funlockfile(stream);
-            }
-        }
+    if (inSignalHandler) {
+        _exit(status);
     }
+    // The bound may come first: it ends with this status and says why.
     if (why != nullptr) {
-        (void)!::write(2, why, std::strlen(why));
+        const char* none = nullptr;
+        g_nowWhy.compare_exchange_strong(none, strdup(why));
     }
-    _exit(status);
+    int unset = -1;
+    g_nowStatus.compare_exchange_strong(unset, status);
+    const Clock::time_point at = XEVBeginEnd();
+    (void)XEVWaitEndRemoval(LastMoment(at));
+    EndNow(status, why);
 }
 
-XEVEndSignals::XEVEndSignals(std::function<void(int)> end, int takeWithinMs) : end_(std::move(end))
+bool XEVSaysTheXConnectionBroke(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type != QtWarningMsg || (context.category != nullptr && std::strcmp(context.category, "default") != 0)) {
+        return false;
+    }
+    static const QRegularExpression& words = *new QRegularExpression(
+        QStringLiteral("^The X11 connection broke(?: \\(error \\d+\\)\\. Did the X11 server die\\?|: [A-Za-z/ ]+ "
+                       "\\(code \\d+\\))$"));
+    return words.match(text).hasMatch();
+}
+
+XEVEndSignals::XEVEndSignals(std::function<void(int)> end) : end_(std::move(end))
 {
     int fds[2];
     if (g_writeFd.load() >= 0 || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -164,12 +333,11 @@ XEVEndSignals::XEVEndSignals(std::function<void(int)> end, int takeWithinMs) : e
     g_readFd = fds[0];
     g_writeFd.store(fds[1]);
     g_arrivedCount.store(0);
+    g_firstSignal.store(0);
     g_taken.store(false);
     g_stopping.store(false);
-    g_deadline.store(kNever);
-    g_endStatus.store(0);
     sem_init(&g_wake, 0, 0);
-    watchdog_ = std::thread(Watch, takeWithinMs);
+    watchdog_ = std::thread(Watch);
     notifier_ = std::make_unique<QSocketNotifier>(g_readFd, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
     struct sigaction action {};
@@ -198,23 +366,6 @@ XEVEndSignals::~XEVEndSignals()
     ::close(g_writeFd.exchange(-1));
     ::close(g_readFd);
     g_readFd = -1;
-}
-
-void XEVEndSignals::ArmDeadline(int withinMs)
-{
-    if (notifier_ == nullptr) {
-        return;
-    }
-    const int64_t at = NowNs() + int64_t(withinMs) * 1000000;
-    int64_t armed = g_deadline.load();
-    while (at < armed && !g_deadline.compare_exchange_weak(armed, at)) {
-    }
-    sem_post(&g_wake);
-}
-
-void XEVEndSignals::SetEndStatus(int status)
-{
-    g_endStatus.store(status);
 }
 
 void XEVEndSignals::OnReadable()

@@ -6,8 +6,12 @@
 #include <QProcessEnvironment>
 #include <QThread>
 
+#include <QLoggingCategory>
+
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "shell/xevendsignals.h"
 #include "testsupport/xevcontroltest.h"
@@ -16,6 +20,8 @@ namespace {
 
 // The child's own end when no signal ends it: far past any wait of the parent.
 constexpr int kChildLifeMs = 60000;
+// The bound the children arm.
+constexpr int kEndBoundMs = 500;
 
 // The test binary run again as the child named, signals installed, saying "ready" once they are.
 class SignalChild {
@@ -66,7 +72,8 @@ private:
 
 // Run by the tests below in a process of its own. "busy": the GUI thread never returns to its
 // loop; "taken": the loop takes the signal and its handler does not end anything; "stuck": that,
-// with an end cleanup that never returns.
+// with an end removal that never returns; "bound" and "quiet": the bound armed, an end begun and
+// never ended, its removal stuck or done.
 TEST(EndSignalsTest, Child)
 {
     const QByteArray mode = qgetenv("KV_END_SIGNALS_CHILD");
@@ -77,18 +84,26 @@ TEST(EndSignalsTest, Child)
         std::printf("taken\n");
         std::fflush(stdout);
     });
-    XEVSetEndCleanup([] { std::printf("cleaned\n"); });
     ASSERT_TRUE(ends.Installed());
-    if (mode == "stuck") {
-        XEVSetEndCleanup([] {
-            std::printf("cleaning\n");
-            std::fflush(stdout);
-            QThread::msleep(kChildLifeMs);
-        });
+    const bool stuck = mode == "stuck" || mode == "bound";
+    XEVSetEndCleanup(nullptr, stuck ? [] {
+        std::printf("cleaning\n");
+        std::fflush(stdout);
+        QThread::msleep(kChildLifeMs);
     }
-    if (mode == "deadline") {
-        ends.SetEndStatus(3);
-        ends.ArmDeadline(200);
+                                    : [] {
+                                          std::printf("cleaned\n");
+                                          std::fflush(stdout);
+                                      });
+    // A bound of the test's own: what is judged is who ends the process, and what it says.
+    if (mode == "stuck") {
+        // Past the test's second and third signals.
+        XEVArmEndBound(4 * kEndBoundMs);
+    }
+    if (mode == "bound" || mode == "quiet") {
+        XEVArmEndBound(kEndBoundMs);
+        XEVSetEndStatus(3);
+        XEVBeginEnd();
     }
     std::printf("ready\n");
     std::fflush(stdout);
@@ -104,16 +119,17 @@ TEST(EndSignalsTest, Child)
 }
 
 // A GUI thread held busy never takes the signal: the signal still ends the process, with the
-// signal's status, in the time the loop had to take it.
+// signal's status, once the removal is done, in the time the loop had to take it.
 TEST(EndSignalsTest, ASignalTheBusyLoopCannotTakeStillEndsTheProcess)
 {
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(signal);
         SignalChild child("busy");
         ASSERT_TRUE(child.WaitToSay("ready"));
         child.Signal(signal);
         qint64 ms = 0;
         EXPECT_EQ(child.WaitForEnd(ms), 128 + signal);
+        EXPECT_TRUE(child.WaitToSay("cleaned"));
         if (kHangCeilings) {
             EXPECT_LT(ms, kQuickStepCeilingMs);
         }
@@ -121,8 +137,8 @@ TEST(EndSignalsTest, ASignalTheBusyLoopCannotTakeStillEndsTheProcess)
 }
 
 // A loop that took the first signal is left to end in its own way; a second signal ends the
-// process at once, through the end's cleanup; so does the third, without it, when the cleanup
-// is stuck.
+// process once the removal is done; when the removal is stuck, the bound ends it, or a third
+// signal at once.
 TEST(EndSignalsTest, ASecondSignalEndsTheProcessAtOnce)
 {
     SignalChild child("taken");
@@ -138,24 +154,79 @@ TEST(EndSignalsTest, ASecondSignalEndsTheProcessAtOnce)
     }
     EXPECT_TRUE(child.WaitToSay("cleaned"));
 
-    SignalChild stuck("stuck");
-    ASSERT_TRUE(stuck.WaitToSay("ready"));
-    stuck.Signal(SIGTERM);
-    ASSERT_TRUE(stuck.WaitToSay("taken"));
-    stuck.Signal(SIGTERM);
-    ASSERT_TRUE(stuck.WaitToSay("cleaning"));
-    stuck.Signal(SIGHUP);
-    EXPECT_EQ(stuck.WaitForEnd(ms), 128 + SIGHUP);
+    for (const bool third : {true, false}) {
+        SCOPED_TRACE(third ? "a third signal" : "the bound");
+        SignalChild stuck("stuck");
+        ASSERT_TRUE(stuck.WaitToSay("ready"));
+        stuck.Signal(SIGTERM);
+        ASSERT_TRUE(stuck.WaitToSay("taken"));
+        ASSERT_TRUE(stuck.WaitToSay("cleaning"));
+        stuck.Signal(third ? SIGTERM : SIGINT);
+        if (third) {
+            // After the second's handler has run, whatever the scheduler does.
+            QThread::msleep(100);
+            stuck.Signal(SIGHUP);
+        }
+        EXPECT_EQ(stuck.WaitForEnd(ms), third ? 128 + SIGHUP : 128 + SIGINT);
+    }
 }
 
-// An end that has not come by its deadline is ended with the status set, through the end's
-// cleanup, and says so on stderr, which an ordered end never does.
-TEST(EndSignalsTest, TheExitDeadlineEndsARunThatDidNotEndAndSaysSo)
+// An end that has not ended by its bound is ended with the status set; stderr says what was
+// still running only when something was.
+TEST(EndSignalsTest, TheBoundEndsAnEndThatDidNotEndAndSaysWhatStillRan)
 {
-    SignalChild child("deadline");
-    ASSERT_TRUE(child.WaitToSay("ready"));
-    qint64 ms = 0;
-    EXPECT_EQ(child.WaitForEnd(ms), 3);
-    EXPECT_TRUE(child.Errors().contains("exit deadline")) << ms;
-    EXPECT_TRUE(child.WaitToSay("cleaned"));
+    for (const char* mode : {"bound", "quiet"}) {
+        SCOPED_TRACE(mode);
+        SignalChild child(mode);
+        ASSERT_TRUE(child.WaitToSay("ready"));
+        qint64 ms = 0;
+        EXPECT_EQ(child.WaitForEnd(ms), 3);
+        const QByteArray said = child.Errors();
+        EXPECT_EQ(said.contains("the next start removes the rest"), std::strcmp(mode, "bound") == 0)
+            << said.constData();
+        EXPECT_EQ(said.contains("kestro:"), std::strcmp(mode, "bound") == 0) << said.constData();
+        if (kHangCeilings) {
+            EXPECT_LT(ms, kQuickStepCeilingMs);
+        }
+    }
+}
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcXcbLike, "qt.qpa.xcb")
+
+struct Heard {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+    bool lost;
+};
+std::vector<Heard> g_heard;
+
+void Hear(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    g_heard.push_back({type, context.category, text, XEVSaysTheXConnectionBroke(type, context, text)});
+}
+
+}   // namespace
+
+// Qt's own two warnings of a lost X connection, as its xcb plugin makes them, are the loss; the
+// same words within another warning (a file's name), in another category or as another kind of
+// message are not.
+TEST(EndSignalsTest, OnlyQtsOwnWordsSayTheXConnectionBroke)
+{
+    g_heard.clear();
+    const QtMessageHandler earlier = qInstallMessageHandler(Hear);
+    qWarning("The X11 connection broke (error %d). Did the X11 server die?", 1);
+    qWarning("The X11 connection broke: %s (code %d)", "I/O error", 1);
+    qWarning("cannot read /media/cd/The X11 connection broke (error 1). Did the X11 server die?");
+    qWarning("The X11 connection broke (error 1). Did the X11 server die? /tmp/x");
+    qInfo("The X11 connection broke (error %d). Did the X11 server die?", 1);
+    qCWarning(lcXcbLike, "The X11 connection broke (error %d). Did the X11 server die?", 1);
+    qInstallMessageHandler(earlier);
+    ASSERT_EQ(g_heard.size(), 6u);
+    const bool expected[] = {true, true, false, false, false, false};
+    for (size_t i = 0; i < g_heard.size(); ++i) {
+        EXPECT_EQ(g_heard[i].lost, expected[i]) << g_heard[i].text.toStdString();
+    }
 }

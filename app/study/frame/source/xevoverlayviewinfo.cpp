@@ -141,13 +141,13 @@ void XEVOverlayViewInfo::Clear()
 
 const XEVOverlayViewInfo::Items& XEVOverlayViewInfo::GetLines(int32_t position) const
 {
-    static const Items empty;
+    static const Items& empty = *new Items;
     return position >= 0 && position < kXEVOverlayPositionCount ? positions[position] : empty;
 }
 
 const QString& XEVOverlayViewInfo::MacroValue(const QString& name) const
 {
-    static const QString none;
+    static const QString& none = *new QString;
     const std::pair<const QString*, const QString*> values[] = {
         {&kXEVMacroPage, &pageText},
         {&kXEVMacroZoom, &zoomText},
@@ -172,7 +172,7 @@ const QString& XEVOverlayViewInfo::MacroValue(const QString& name) const
 
 QString XEVOverlayViewInfo::FormatPosition(const Items& items, int32_t dragTool) const
 {
-    static const QString none;
+    static const QString& none = *new QString;
     QString text;
     for (const XEVOverlaySettingInfoItem& item : items) {
         const bool show = ShownWhileDragging(item, dragTool);

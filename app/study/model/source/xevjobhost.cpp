@@ -598,6 +598,6 @@ void CXEVFileLoadCtrlThread::run()
 
 PlatEvent& XEVLoaderEndedEvent()
 {
-    static PlatEvent ended(false, false);
+    static PlatEvent& ended = *new PlatEvent(false, false);
     return ended;
 }

@@ -93,7 +93,7 @@ private:
 
 SampleMaps& Maps()
 {
-    static SampleMaps maps;
+    static SampleMaps& maps = *new SampleMaps;
     return maps;
 }
 

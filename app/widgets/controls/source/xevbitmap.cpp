@@ -18,7 +18,7 @@ QImage XEVLoadBuiltInImage(uint16_t resourceId)
     std::call_once(registered, InitBuiltInBitmaps);
     // Bitmaps are drawn again and again (every menu loads its icons); decode each once.
     static std::mutex lock;
-    static QHash<uint16_t, QImage> decoded;
+    static QHash<uint16_t, QImage>& decoded = *new QHash<uint16_t, QImage>;
     std::lock_guard<std::mutex> hold(lock);
     const auto found = decoded.constFind(resourceId);
     if (found != decoded.constEnd()) {

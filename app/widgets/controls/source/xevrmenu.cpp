@@ -135,7 +135,7 @@ private:
 // proxy owns; it lives as long as the application.
 QStyle* MenuStyle()
 {
-    static QPointer<XEVRMenuStyle> style;
+    static QPointer<XEVRMenuStyle>& style = *new QPointer<XEVRMenuStyle>;
     if (style.isNull()) {
         QStyle* base = QStyleFactory::create(QApplication::style()->name());
         if (base == nullptr) {

@@ -309,22 +309,21 @@ uint64_t ZipExtractedBytes(const std::string& folder);
 
 // Removes this copy's extraction folder with its lock, at exit, emptying again what a copier
 // named meanwhile. stop, when given, is asked between entries and ends the removal early: what
-// is left keeps its lock file, so the next start removes it. An end that comes while another
-// thread's end removes waits for that while it goes on (until it comes to no entry for
-// kXEVEndRemovalWaitMs) and finds nothing left.
+// is left keeps its lock file, so the next start removes it.
 void XEVEndExtractFolder(const std::function<bool()>& stop = std::function<bool()>());
-// The longest an end waits for another end's removal to come to its next entry: past it, that
-// one is stuck on the disk.
-constexpr int kXEVEndRemovalWaitMs = 8000;
 // Shut, nothing more is named in any extraction folder (a copy under way is not named, no
-// sub-folder made): the end shuts it before removing the folder, waiting for a name being made.
+// sub-folder made); shutting waits for nothing.
 void ZipShutNaming(bool shut);
+// Waits until what was being named when naming was shut has been named.
+void ZipWaitForNaming();
 // Runs make, which names something in an extraction folder, unless naming is shut (false then).
 bool ZipWhileNamingOpen(const std::function<bool()>& make);
 // Removes what copies that ended without their exit left: folders named as this program names
 // its extraction folders, of this user, whose lock no one holds. Nothing else is touched. stop
-// as above. The number removed.
-int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop = std::function<bool()>());
+// as above. A folder whose lock another copy holds is tried again until waitForEndingMs have
+// passed: a copy that is ending lets its lock go by then. The number removed.
+int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop = std::function<bool()>(),
+                                    int waitForEndingMs = 0);
 // Makes the folder (mode 0700) or takes an existing one that is a real folder of this user,
 // made 0700; false otherwise, and then nothing in it is touched.
 bool XEVPrepareExtractFolder(const std::string& folder);

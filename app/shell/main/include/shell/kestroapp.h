@@ -1,14 +1,15 @@
 #pragma once
 
 // The application object: one running copy, the settings, the main frame with its study
-// list, the DICOMDIR load and the terms of use at start-up; at exit the copy's extraction
-// folder goes first and the instance lock last.
+// list, the DICOMDIR load and the terms of use at start-up; at its end the instance lock goes
+// with the window, and the copy's extraction folder before any other work.
 
 #include <QApplication>
 #include <QDialog>
 #include <QStringList>
 
 #include "shell/xevdetached.h"
+#include "shell/xevendsignals.h"
 #include "shell/xevkestroappcore.h"
 #include "shell/xevsingleinstance.h"
 #include <atomic>
@@ -30,7 +31,7 @@ public:
 // whole start-up and shut-down inside their own application.
 class XEVKestroInstance : public CKestroAppCore {
 public:
-    XEVKestroInstance() = default;
+    XEVKestroInstance();
     virtual ~XEVKestroInstance();
 
     // False ends the process: another copy runs (it was asked to come forward), the
@@ -40,13 +41,18 @@ public:
     // The status to end with after InitInstance returned false: 0 when another copy runs,
     // 1 when the lock could not be taken.
     int StartStatus() const { return startStatus_; }
-    // Closes the frame and removes the extraction folder, then waits once, until the readers'
-    // wait end or kReaderWaitMs, for every thread that may read the medium. When they have
-    // ended, the frame and the archive go; otherwise the rest stays (ReadersLeft) and the caller
-    // ends the process. The status to end with.
+    // Closes the frame (the end begins, its removal of the extraction folder on a thread of its
+    // own) and lets the single-instance claim go; waits for the removal until the end's bound,
+    // then for every thread that may read the medium until a share of it. When both are done,
+    // the frame and the archive go; otherwise the rest stays (ReadersLeft, RemovalLeft) and the
+    // caller ends the process. The status to end with.
     int ExitInstance(int status);
     // Readers were still running when ExitInstance stopped waiting for them.
     bool ReadersLeft() const { return readersLeft_; }
+    // The removal of the extraction folder had not ended by the bound.
+    bool RemovalLeft() const { return removalLeft_; }
+    // This copy is no longer the running copy: a later start runs.
+    void LetGoOfTheClaim();
 
     void OnCommand(int32_t command);
     void OnAppAbout();
@@ -65,18 +71,12 @@ public:
     const QString& HelpFilePath() const { return helpFilePath_; }
 
 protected:
-    // The frame has begun to close: later copies wait for this one to end, not ask it.
-    virtual void OnFrameClosing();
-    // ExitInstance stops removing the leftovers of earlier copies at that time and leaves the
-    // rest, with their lock files, to the next start.
-    void SetFolderRemovalEnd(std::chrono::steady_clock::time_point end) { removalEnd_ = end; }
-    // ExitInstance stops waiting for the readers of the medium at that time.
-    void SetReaderWaitEnd(std::chrono::steady_clock::time_point end) { readerWaitEnd_ = end; }
+    // The frame has begun to close: the claim goes, and the end begins.
+    void OnFrameClosing();
+    // How long ExitInstance waits for the removal of the extraction folder.
+    void SetEndBoundMs(int ms) { endBoundMs_ = ms; }
 
 private:
-    // The longest the end waits for the stopped readers of the medium when no reader wait end
-    // was set: an instance run without the program's exit deadline (inside a test's application).
-    static constexpr int kReaderWaitMs = 10000;
     void StartLeftoverSweep();
     void StopLeftoverSweep();
 
@@ -87,10 +87,10 @@ private:
     std::unique_ptr<CMainFrame> frame_;
     int startStatus_ = 0;
     bool readersLeft_ = false;
+    bool removalLeft_ = false;
+    int endBoundMs_ = kXEVEndBoundMs;
     std::shared_ptr<const XEVThreadEnd> sweeper_;
     std::shared_ptr<std::atomic<bool>> sweepStop_;
-    std::chrono::steady_clock::time_point removalEnd_ = std::chrono::steady_clock::time_point::max();
-    std::chrono::steady_clock::time_point readerWaitEnd_ = std::chrono::steady_clock::time_point::max();
 };
 
 class CKestroApp : public QApplication, public XEVKestroInstance {
@@ -103,25 +103,16 @@ public:
     // when nothing loaded within the time).
     void SetScreenshot(const QString& file, int timeoutMs);
 
-    // How long the process may last once its frame began to close.
-    static constexpr int kExitDeadlineMs = 500;
-    // kExitDeadlineMs, or the longer end given by KV_EXIT_DEADLINE_MS: tests on a machine whose
-    // disk stalls for seconds ask for a hang ceiling, not the program's deadline. The shares of
-    // the deadline given to readers and to the folder's removal stay the program's own.
+    // The end's bound, or the longer one given by KV_EXIT_DEADLINE_MS: tests on a machine
+    // whose disk stalls for seconds ask for a hang ceiling, not the program's bound. The share
+    // given to readers and to earlier copies' leftovers stays the program's own.
     static int ExitDeadlineMs();
-
-protected:
-    // Arms the exit deadline: what may still run then (a loader in the middle of a read of a
-    // slow disc) is not waited for.
-    void OnFrameClosing() override;
 
 private:
     // ExitInstance, and the end of the process when a stopped worker is still in a read.
     int EndRun(int status);
 
     QStringList arguments_;
-    // Run's, while it runs: its watchdog keeps the exit deadline.
-    XEVEndSignals* endSignals_ = nullptr;
     QString screenshot_;
     int screenshotTimeoutMs_ = 60000;
 };

@@ -903,8 +903,11 @@ int main(int argc, char** argv)
     // The request is made once, by the GUI thread or by the clock; the GUI thread takes it up
     // when it next runs its timers, as it does a window manager's close.
     // The clock's thread is not joined: the viewer may end the process at once when it closes.
-    std::thread([start, closeAtNs] {
-        while (!requested.load() && Now() - start < closeAtNs) {
+    // Or once the file KV_SLOW_DISC_CLOSE_WHEN names is there, for a test that readies something first.
+    const char* closeWhen = std::getenv("KV_SLOW_DISC_CLOSE_WHEN");
+    std::thread([start, closeAtNs, closeWhen] {
+        while (!requested.load() && Now() - start < closeAtNs &&
+               (closeWhen == nullptr || ::access(closeWhen, F_OK) != 0)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         Request();

@@ -1,53 +1,76 @@
 #pragma once
 
-// SIGTERM, SIGINT and SIGHUP (logout, shutdown, Ctrl+C, a closed terminal) end the program as
-// closing its window does: the handler only writes to a pipe, and the event loop of the
-// thread that made this object runs the ending, so the shut-down takes every step it takes
-// on a close, the removal of extracted patient data included. A loop that does not take the
-// signal within the time given, or a second signal, ends the process at once with 128 plus
-// the signal's number, through the end's cleanup; only a third signal ends it without that.
+// The program's one end. Every road out (a close, SIGTERM, SIGINT, SIGHUP, SIGQUIT, a second
+// signal, a lost X connection, a library's exit()) begins it here (XEVBeginEnd): what must not
+// outlive the process (extracted patient data) starts going at once, on a thread of its own, so
+// that nothing the disk does holds the end; once the bound is armed (the program's, never a
+// test's own process) the process lives at most kXEVEndBoundMs after that, whatever is still
+// running. What the removal had no time for keeps its lock file, and the next start removes it.
+//
+// The signals' handler only writes to a pipe: the event loop of the thread that made
+// XEVEndSignals closes the window as a user would; a loop that does not take the signal within
+// a tenth of the bound, or a second signal, ends the process as soon as the removal is done
+// (within the bound); a third ends it at once.
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QString>
+#include <QtGlobal>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
 
-// Ends the process at once, without static destruction, after writing why (when not null) to
-// stderr; in a signal handler nothing else is done, elsewhere the end's cleanup runs first, then
-// stdout and stderr are flushed when no one holds them (never any other stream, which a reader
-// may hold for a whole read).
-[[noreturn]] void XEVEndProcessNow(int status, const char* why, bool inSignalHandler = false);
-// Run once, outside a signal handler, before the process ends at once; an end that comes
-// meanwhile waits for it. For tests that let the threads still counted run on first. Null:
-// nobody.
+// The longest the process lives once its end has begun.
+constexpr int kXEVEndBoundMs = 5000;
+// What an ordered end waits for the readers of the medium and spends on earlier copies'
+// leftovers, and how long the loop has to take a signal.
+constexpr int kXEVEndShareMs = kXEVEndBoundMs / 10;
+
 using XEVEndProbe = void (*)();
+// Run once, outside a signal handler, before the process ends at once; for tests that let the
+// threads still counted run on first. Null: nobody.
 void XEVSetEndProbe(XEVEndProbe probe);
-// Run first by every end at once outside a signal handler, on whichever thread ends, also by
-// two at once: what must not outlive the process (extracted patient data). Null: nothing.
-void XEVSetEndCleanup(XEVEndProbe cleanup);
+// shut runs at the moment an end begins, on the thread that begins it, and must not wait (naming
+// in extraction folders shut); remove then runs on a thread of its own, once per end. Null: none.
+void XEVSetEndCleanup(XEVEndProbe shut, XEVEndProbe remove);
+// From now on an end that has begun ends the process boundMs (the program's: kXEVEndBoundMs, or
+// longer for a test's hang ceiling) after it began, with the status set, saying what was still
+// running when anything was.
+void XEVArmEndBound(int boundMs);
+// The status the bound ends the process with (0 until set).
+void XEVSetEndStatus(int status);
+// Begins the end once (later calls return the same time): the removal starts. When the bound
+// is not armed (a test's own process) this end's time still runs out then. A new instance of
+// the application in the same process starts afresh with XEVResetEnd.
+std::chrono::steady_clock::time_point XEVBeginEnd();
+void XEVResetEnd();
+// Waits for the removal of the end begun until the time given; true when it is done (or no end
+// began).
+bool XEVWaitEndRemoval(std::chrono::steady_clock::time_point until);
+
+// Ends the process at once, without static destruction: the end begins when it has not, its
+// removal is waited for until the bound, then why (when not null) goes to stderr, and stdout and
+// stderr are flushed when no one holds them (never another stream, which a reader may hold for
+// a whole read). In a signal handler only the _exit is done.
+[[noreturn]] void XEVEndProcessNow(int status, const char* why, bool inSignalHandler = false);
+
+// Qt's xcb plugin's own warning, whole, that the X connection was lost (it calls exit(1) next);
+// never the same words within another message.
+bool XEVSaysTheXConnectionBroke(QtMsgType type, const QMessageLogContext& context, const QString& text);
 
 class XEVEndSignals : public QObject {
 public:
-    // end runs on this thread's event loop once per signal that arrives; takeWithinMs is how
-    // long the loop has to take the first one.
-    explicit XEVEndSignals(std::function<void(int signal)> end, int takeWithinMs = kDefaultTakeWithinMs);
+    // end runs on this thread's event loop once per signal that arrives.
+    explicit XEVEndSignals(std::function<void(int signal)> end);
     // Gives the signals their earlier handling back.
     ~XEVEndSignals() override;
     XEVEndSignals(const XEVEndSignals&) = delete;
     XEVEndSignals& operator=(const XEVEndSignals&) = delete;
 
-    // Once withinMs have passed, the process ends with the end status unless this object has
-    // gone by then; an earlier deadline armed stays.
-    void ArmDeadline(int withinMs);
-    // The status the deadline ends the process with.
-    void SetEndStatus(int status);
-
     // Whether the handlers are in place.
     bool Installed() const { return notifier_ != nullptr; }
-
-    static constexpr int kDefaultTakeWithinMs = 500;
 
 private:
     void OnReadable();

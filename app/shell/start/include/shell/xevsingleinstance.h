@@ -2,8 +2,8 @@
 
 // The one running copy: it holds the instance lock and listens on a local socket beside it;
 // a copy started later finds the lock taken, asks the running one to come forward through
-// the socket, and ends. A copy that is closing stops listening first: a copy started then
-// waits for the lock and runs in its place.
+// the socket, and ends. A copy that is closing stops listening and lets the lock go as its
+// window goes: a copy started then runs in its place.
 
 #include <QLocalServer>
 #include <QObject>
@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/platinstance.h"
+#include "shell/xevendsignals.h"
 
 class XEVSingleInstance : public QObject {
 public:
@@ -40,8 +41,8 @@ public:
     // Releases the lock and stops listening; the last step of shut-down.
     void Stop();
 
-    // A closing copy ends within a second; this much more covers a machine that is busy.
-    static constexpr int kClosingCopyWaitMs = 10000;
+    // A closing copy lets its claim go as its window goes, and ends within the end's bound.
+    static constexpr int kClosingCopyWaitMs = kXEVEndBoundMs;
 
 private:
     void OnConnection();
