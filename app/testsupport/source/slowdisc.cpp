@@ -1,5 +1,7 @@
 #include "testsupport/slowdisc.h"
 
+#include "testsupport/spawn.h"
+
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -14,8 +16,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-
-extern char** environ;
 
 namespace {
 
@@ -200,31 +200,6 @@ SlowDiscChild RunOnSlowDisc(const SlowDiscSettings& settings, const std::vector<
     SlowDiscChild child;
     std::vector<std::string> entries = SlowDiscEnvironment(settings);
     entries.insert(entries.end(), extra.begin(), extra.end());
-    // This process's environment, with the entries above in place of the ones they name.
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        bool replaced = false;
-        for (const std::string& mine : entries) {
-            replaced = replaced || text.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
-        }
-        if (!replaced) {
-            environment.push_back(text);
-        }
-    }
-    environment.insert(environment.end(), entries.begin(), entries.end());
-    std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    std::vector<std::string> args = command;
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         return child;
@@ -234,7 +209,7 @@ SlowDiscChild RunOnSlowDisc(const SlowDiscSettings& settings, const std::vector<
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int spawned = SpawnProgram(&pid, command, EnvironmentWith(entries), &actions);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (spawned != 0) {

@@ -39,6 +39,7 @@
 #include "testsupport/pump.h"
 #include "testsupport/qtguitestapp.h"
 #include "testsupport/recordingbox.h"
+#include "testsupport/spawn.h"
 #include "testsupport/xdgfolders.h"
 #include "testsupport/zipmaker.h"
 #include "viewer/xevimageformview.h"
@@ -275,8 +276,6 @@ TEST_F(CommandLineArchiveTest, TheCommandLineTellsTheThreeKindsApart)
 
 namespace {
 
-extern "C" char** environ;
-
 // The real program spawned (not forked: this process runs threads already) offscreen, with
 // environment variables set or, when null, removed; stderr to a file when one is named.
 class Viewer {
@@ -291,40 +290,23 @@ public:
     bool Spawn(const std::vector<std::string>& args, const std::vector<std::pair<std::string, const char*>>& env,
                const std::string& errorFile = std::string())
     {
-        std::vector<std::string> environment;
-        for (char** at = environ; *at != nullptr; ++at) {
-            const std::string entry = *at;
-            const std::string name = entry.substr(0, entry.find('='));
-            const bool replaced = name == "QT_QPA_PLATFORM" ||
-                                  std::any_of(env.begin(), env.end(), [&](const auto& e) { return e.first == name; });
-            if (!replaced) {
-                environment.push_back(entry);
-            }
-        }
-        environment.push_back("QT_QPA_PLATFORM=offscreen");
+        std::vector<std::string> entries = {"QT_QPA_PLATFORM=offscreen"};
+        std::vector<std::string> dropped;
         for (const auto& [name, value] : env) {
             if (value != nullptr) {
-                environment.push_back(name + "=" + value);
+                entries.push_back(name + "=" + value);
+            } else {
+                dropped.push_back(name);
             }
         }
         std::vector<std::string> argv = {KV_VIEWER_EXE};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> argp;
-        for (std::string& arg : argv) {
-            argp.push_back(arg.data());
-        }
-        argp.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& entry : environment) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         if (!errorFile.empty()) {
             posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         }
-        const int spawned = posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
+        const int spawned = SpawnProgram(&pid_, argv, EnvironmentWith(entries, dropped), &actions);
         posix_spawn_file_actions_destroy(&actions);
         return spawned == 0;
     }

@@ -38,6 +38,7 @@
 #include "shell/xevziparchive.h"
 #include "testsupport/pump.h"
 #include "testsupport/slowdisc.h"
+#include "testsupport/spawn.h"
 #include "testsupport/xdgfolders.h"
 
 namespace {
@@ -948,8 +949,6 @@ TEST_F(SlowDiscViewerTest, AnEndWhoseRemovalStallsEndsWithinItsBoundOnEveryRoad)
 
 namespace {
 
-extern "C" char** environ;
-
 // The real viewer on an X server of its own, its stdout and stderr a pipe whose reader this
 // process closes when asked (a terminal the logout closed, "kestro | tee log").
 class PipedViewer {
@@ -961,32 +960,14 @@ public:
             return false;
         }
         reader_ = fds[0];
-        std::vector<std::string> environment;
-        for (char** at = environ; *at != nullptr; ++at) {
-            const std::string entry = *at;
-            if (entry.rfind("QT_QPA_PLATFORM=", 0) != 0 && entry.rfind("DISPLAY=", 0) != 0) {
-                environment.push_back(entry);
-            }
-        }
-        environment.push_back("QT_QPA_PLATFORM=xcb");
-        environment.push_back("DISPLAY=" + display);
+        const std::vector<std::string> environment = EnvironmentWith({"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display});
         std::vector<std::string> argv = {KV_VIEWER_EXE};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> argp;
-        for (std::string& arg : argv) {
-            argp.push_back(arg.data());
-        }
-        argp.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& entry : environment) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-        const int spawned = posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
+        const int spawned = SpawnProgram(&pid_, argv, environment, &actions);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         return spawned == 0;
