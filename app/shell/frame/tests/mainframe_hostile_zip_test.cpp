@@ -21,6 +21,8 @@
 #include "discopentestsupport.h"
 #include "platform/platfolder.h"
 #include "shell/xev_uistring.h"
+#include "shell/xevdetached.h"
+#include "shell/xevsplitterwnd.h"
 #include "study/xevvekhelper.h"
 #include "testsupport/zipmaker.h"
 
@@ -258,6 +260,17 @@ protected:
 
     // The open archive's own folder inside the extraction folder.
     static std::string Extraction() { return GetLoadState().GetExtractFolder(); }
+    // The DICOMDIR an open's check extracted into an archive's folder; empty before.
+    std::string CheckedDicomDir() const
+    {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(kestro_, ignored)) {
+            if (fs::exists(entry.path() / "DICOMDIR", ignored)) {
+                return (entry.path() / "DICOMDIR").string();
+            }
+        }
+        return std::string();
+    }
 
     std::string zip_;
     std::string kestro_;
@@ -606,17 +619,7 @@ TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
     frame->OnFileOpen();
     // The open's check walks the archive's DICOMDIR once it has landed in a folder of its own.
     std::string extracted;
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            std::error_code ignored;
-            for (const auto& entry : fs::directory_iterator(kestro_, ignored)) {
-                if (fs::exists(entry.path() / "DICOMDIR", ignored)) {
-                    extracted = (entry.path() / "DICOMDIR").string();
-                }
-            }
-            return !extracted.empty();
-        },
-        60000));
+    ASSERT_TRUE(PumpUntil([&] { return !(extracted = CheckedDicomDir()).empty(); }, 60000));
     // Not pumped from here, so the check cannot have answered: it is under way once it has read
     // half the extracted DICOMDIR.
     std::error_code missing;
@@ -638,6 +641,26 @@ TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
         EXPECT_LT(closing, 10000);
     }
     EXPECT_EQ(List().patients.size(), 0u);
+}
+
+// A disc dropped while an archive's check still walks its DICOMDIR: the check is let go, the
+// disc opens, and the folder the archive's DICOMDIR landed in goes once the check has ended.
+TEST_F(HostileZipTest, AnArchiveLetGoDuringItsCheckLeavesNoFolder)
+{
+    MakeManyFramedRecords(zip_);
+    chooser_.path = QString::fromStdString(zip_);
+    frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([&] { return !CheckedDicomDir().empty(); }, 60000));
+    ASSERT_TRUE(frame->Opening());
+    XEVDropFiles drop;
+    drop.paths = {QStringLiteral(KV_SAMPLE_DIR "/DICOMDIR")};
+    XEVSendMessage(List().Handle(), WM_XEV_DROPFILES, 0, reinterpret_cast<XEVLParam>(&drop));
+    ASSERT_TRUE(PumpUntil([this] { return !frame->Opening() && List().loaded != 0; }, 60000));
+    EXPECT_EQ(List().patients.size(), 2u);
+    ASSERT_TRUE(XEVWaitDetached(std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs)));
+    EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+    EXPECT_TRUE(ExtractedNames(kestro_).empty());
+    EXPECT_TRUE(box.texts.empty());
 }
 
 // Entries cost the study model memory of their own, beyond the records they come from: those
