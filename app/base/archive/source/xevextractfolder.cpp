@@ -294,6 +294,31 @@ void MakeOwn(OwnFolder& own, const std::string& temp)
     }
 }
 
+// path names something inside folder.
+bool LiesIn(const std::string& folder, const std::string& path)
+{
+    return !folder.empty() && path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+           path[folder.size()] == '/';
+}
+
+// The folder at path and everything in it, when it is a real folder of this user; true when it
+// is gone, also when it was missing. stop ends the emptying between two entries.
+bool DeleteOwnFolder(const std::string& path, const std::function<bool()>& stop)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return errno == ENOENT;
+    }
+    const int fd = OpenFolderNoLink(AT_FDCWD, path.c_str());
+    if (fd < 0) {
+        return false;
+    }
+    const bool own = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+    const bool emptied = own && PlatEmptyFolderAt(fd, std::string(), stop);
+    ::close(fd);
+    return emptied && ::rmdir(path.c_str()) == 0;
+}
+
 }   // namespace
 
 std::string XEVGetExtractFolder()
@@ -372,6 +397,20 @@ int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop, int waitF
     return removed;
 }
 
+std::string XEVMakeImportFolder()
+{
+    const std::string own = XEVGetExtractFolder();
+    if (own.empty()) {
+        return std::string();
+    }
+    std::string made = own + "/a.XXXXXX";
+    // mkdtemp takes no name that is there; under the gate, so the end's removal sees it.
+    if (!ZipWhileNamingOpen([&] { return ::mkdtemp(made.data()) != nullptr; })) {
+        return std::string();
+    }
+    return made;
+}
+
 bool XEVPrepareExtractFolder(const std::string& folder)
 {
     return PlatMakePrivateFolder(folder);
@@ -391,12 +430,12 @@ bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool(
             ZipForgetExtracted(folder);
             return emptied;
         }
-        if (!folder.empty() && folder == own.ended) {
+        if (!folder.empty() && (folder == own.ended || LiesIn(own.ended, folder))) {
             struct stat st {};
             return ::lstat(folder.c_str(), &st) != 0 && errno == ENOENT;
         }
     }
-    const bool deleted = PlatDeleteOwnFolder(folder);
+    const bool deleted = DeleteOwnFolder(folder, stop);
     ZipForgetExtracted(folder);
     return deleted;
 }

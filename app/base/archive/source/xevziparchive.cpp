@@ -1621,6 +1621,28 @@ int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFold
     }
 }
 
+int32_t ZipMemberStatus(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
+{
+    try {
+        std::vector<std::string> folderParts;
+        std::vector<std::string> pathParts;
+        if (!LiesBelow(extractFolder, path, folderParts, pathParts)) {
+            return kZipNoMatch;
+        }
+        const std::shared_ptr<const ZipMemberIndex> index = ZipIndexOf(zipPath);
+        if (index == nullptr) {
+            return kZipOpenFailed;
+        }
+        const ZipMemberEntry* entry = index->Find(JoinParts(pathParts, folderParts.size()));
+        return entry == nullptr                  ? kZipNoMatch
+               : entry->link                     ? kZipLink
+               : entry->size > kZipLargestMember ? kZipUnreadable
+                                                 : kZipOk;
+    } catch (...) {
+        return kZipNoMatch;
+    }
+}
+
 bool ZipHasDicomDir(const std::string& zipPath)
 {
     // An archive imported again may have been rewritten in place: its members are indexed anew.
@@ -1652,7 +1674,11 @@ bool ZipDicomDirIntact(const std::string& zipPath, const std::atomic<int32_t>* s
     }
 }
 
-bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
+namespace {
+
+// The archive's DICOMDIR as extractFolder/DICOMDIR; a folder already there is emptied first
+// unless it was made for this extraction.
+bool ExtractDicomDirInto(const std::string& zipPath, const std::string& extractFolder, bool made)
 {
     // The index the check made serves, while the file is the same one.
     std::unique_ptr<ZipArchive> archive;
@@ -1675,7 +1701,7 @@ bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& ex
             break;
         }
     }
-    if (!located || !XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)) {
+    if (!located || (!made && (!XEVDeleteExtractFolder(extractFolder) || !XEVPrepareExtractFolder(extractFolder)))) {
         return false;
     }
     FdHolder dirFd(OpenOwnFolder(extractFolder));
@@ -1689,4 +1715,24 @@ bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& ex
     }
     GiveBack(index, std::move(archive));
     return true;
+}
+
+}   // namespace
+
+bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder)
+{
+    return ExtractDicomDirInto(zipPath, extractFolder, false);
+}
+
+std::string XEVExtractArchiveDicomDirApart(const std::string& zipPath)
+{
+    const std::string folder = XEVMakeImportFolder();
+    if (folder.empty()) {
+        return std::string();
+    }
+    if (!ExtractDicomDirInto(zipPath, folder, true)) {
+        XEVDeleteExtractFolder(folder);
+        return std::string();
+    }
+    return folder;
 }

@@ -203,6 +203,57 @@ TEST_F(ZipTest, ImportAndOnDemandExtraction)
     EXPECT_FALSE(fs::exists(kestro_));
 }
 
+// Each import lands in a folder of its own inside the copy's extraction folder, never over an
+// earlier one, which stays as it was; one that fails leaves nothing. What a path stands for
+// among the members is told from the index, nothing written. The end takes every folder with it.
+TEST_F(ZipTest, ImportsApartAndWhatAPathStandsFor)
+{
+    ASSERT_TRUE(MakeZip(zip_, {{"CD/DICOMDIR", "dir"},
+                               {"CD/IMG/IM1", "image"},
+                               {"CD/IMG/LINK", "/etc/hostname", true},
+                               {"CD/IMG/HUGE", ZipMakerDeflatedZeros(2048), false, uint64_t(1) << 31, Z_DEFLATED, 0}}));
+    const std::string own = XEVGetExtractFolder();
+    const std::string first = XEVExtractArchiveDicomDirApart(zip_);
+    const std::string second = XEVExtractArchiveDicomDirApart(zip_);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(first, second);
+    for (const std::string& folder : {first, second}) {
+        EXPECT_EQ(fs::path(folder).parent_path().string(), own);
+        EXPECT_EQ(ReadFile(folder + "/DICOMDIR"), "dir");
+        struct stat st {};
+        ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
+
+    EXPECT_EQ(ZipMemberStatus(zip_, first, first + "/IMG/IM1"), kZipOk);
+    EXPECT_EQ(ZipMemberStatus(zip_, first, first + "/img\\im1"), kZipOk);
+    EXPECT_EQ(ZipMemberStatus(zip_, first, first + "/IMG/LINK"), kZipLink);
+    EXPECT_EQ(ZipMemberStatus(zip_, first, first + "/IMG/HUGE"), kZipUnreadable);
+    EXPECT_EQ(ZipMemberStatus(zip_, first, first + "/IMG/NONE"), kZipNoMatch);
+    EXPECT_EQ(ZipMemberStatus(zip_, first, own + "/IMG/IM1"), kZipNoMatch);
+    EXPECT_EQ(ZipMemberStatus(canary_, first, first + "/IMG/IM1"), kZipOpenFailed);
+    EXPECT_FALSE(fs::exists(first + "/IMG"));
+
+    // One folder removed leaves the other and the copy's lock.
+    ASSERT_EQ(ExtractZipMember(zip_, first, first + "/IMG/IM1", ""), kZipOk);
+    EXPECT_TRUE(XEVDeleteExtractFolder(first));
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_EQ(ReadFile(second + "/DICOMDIR"), "dir");
+    EXPECT_TRUE(fs::exists(own + "/" + kXEVExtractLockName));
+
+    // No DICOMDIR, or no archive: nothing is left of the attempt.
+    const std::string none = temp_.Path() + "/none.zip";
+    ASSERT_TRUE(MakeZip(none, {{"OLD_DICOMDIR", "x"}}));
+    EXPECT_TRUE(XEVExtractArchiveDicomDirApart(none).empty());
+    EXPECT_TRUE(XEVExtractArchiveDicomDirApart(canary_).empty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(own), fs::directory_iterator()), 2);
+
+    XEVEndExtractFolder();
+    EXPECT_FALSE(fs::exists(own));
+    EXPECT_TRUE(XEVDeleteExtractFolder(second));
+}
+
 TEST_F(ZipTest, HostileMembersAndPathsExtractNothing)
 {
     ASSERT_TRUE(MakeZip(zip_, {{"../canary", "evil"},

@@ -8,7 +8,9 @@
 #include "shell/xev_utility.h"
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
+#include "study/xevpatientlist.h"
 #include "study/xevstagedread.h"
+#include "study/xevstudymodel.h"
 
 bool IsDicomDirFile(const QString& path, const std::atomic<int32_t>* stop)
 {
@@ -104,22 +106,88 @@ int32_t ReadReportFile(const QString& path, ReportInfo& report, int32_t* status)
     return read;
 }
 
-QString ImportZipArchive(const QString& zipPath)
+namespace {
+
+// What the records' images are among the archive's members: 0 when one at least can be written
+// out, or when none is there at all (each then fails as a disc's missing file does); when every
+// one there is refused, kXEVLoadMemberLinks for a link among them, else kXEVLoadFailed.
+intptr_t MembersFailure(const XEVArchiveImport& import)
+{
+    bool link = false;
+    bool refused = false;
+    for (const PatientInfo* patient : import.walked->patients) {
+        for (const StudyInfo* study : patient->studies) {
+            for (const SeriesInfo* series : study->series) {
+                for (const ImageInfo* image : series->images) {
+                    const int32_t status =
+                        ZipMemberStatus(import.zipPath, import.folder, XEVNativePath(image->filePath));
+                    if (status == kZipOk) {
+                        return 0;
+                    }
+                    link = link || IsZipMemberLink(status);
+                    refused = refused || status != kZipNoMatch;
+                }
+            }
+        }
+    }
+    return link ? kXEVLoadMemberLinks : refused ? kXEVLoadFailed : 0;
+}
+
+// The import's members are read through its own archive while it is being checked.
+class CheckedArchive {
+public:
+    CheckedArchive(const std::string& zipPath, const std::string& folder) : folder_(folder)
+    {
+        GetLoadState().AddCheckedArchive(zipPath, folder);
+    }
+    ~CheckedArchive() { GetLoadState().RemoveCheckedArchive(folder_); }
+    CheckedArchive(const CheckedArchive&) = delete;
+    CheckedArchive& operator=(const CheckedArchive&) = delete;
+
+private:
+    std::string folder_;
+};
+
+}   // namespace
+
+XEVArchiveImport::~XEVArchiveImport()
+{
+    if (!folder.empty()) {
+        XEVDeleteExtractFolder(folder);
+    }
+}
+
+std::shared_ptr<XEVArchiveImport> CheckZipArchive(const QString& zipPath, const std::atomic<int32_t>* stop)
+{
+    auto import = std::make_shared<XEVArchiveImport>();
+    import->zipPath = XEVNativePath(zipPath);
+    const auto stopped = [stop] { return stop != nullptr && stop->load() != 0; };
+    if (!ZipHasDicomDir(import->zipPath) || !ZipDicomDirIntact(import->zipPath, stop) || stopped()) {
+        return import;
+    }
+    import->folder = XEVExtractArchiveDicomDirApart(import->zipPath);
+    if (import->folder.empty()) {
+        return import;
+    }
+    import->dicomDir = XEVPathText(import->folder + "/DICOMDIR");
+    CheckedArchive checked(import->zipPath, import->folder);
+    import->walked = XEVWalkDicomDir(import->dicomDir, stop);
+    import->failure = import->walked->failure != 0 ? import->walked->failure : MembersFailure(*import);
+    return import;
+}
+
+QString TakeZipArchive(XEVArchiveImport& import)
 {
     XEVLoadState& state = GetLoadState();
     state.HaltPreload();
-    const std::string folder = XEVGetExtractFolder();
-    const std::string narrowZip = XEVNativePath(zipPath);
-    if (folder.empty() || !XEVExtractArchiveDicomDir(narrowZip, folder)) {
-        // Once the earlier import's files are gone, its fields would point at nothing.
-        std::error_code ignored;
-        if (state.GetExtractFolder() == folder && !std::filesystem::exists(folder + "/DICOMDIR", ignored)) {
-            state.SetArchive(std::string(), std::string());
-        }
-        return QString();
+    const std::string old = state.GetExtractFolder();
+    state.SetArchive(import.zipPath, import.folder);
+    import.folder.clear();
+    // What the archive open before extracted no longer stands for anything shown.
+    if (!old.empty() && old != state.GetExtractFolder()) {
+        XEVDeleteExtractFolder(old);
     }
-    state.SetArchive(narrowZip, folder);
-    return QString::fromStdString(folder + "/DICOMDIR");
+    return import.dicomDir;
 }
 
 void ForgetZipArchive(const std::function<bool()>& stop)

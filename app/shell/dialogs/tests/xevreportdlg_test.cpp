@@ -208,31 +208,36 @@ TEST_F(ReportDialogTest, OpeningPathsAndTheArchiveImport)
     EXPECT_EQ(ClassifyOpenPath(QString::fromStdString(namedZip)), XEVOpenKind::DicomDir);
 
     const std::string kestro = XEVGetExtractFolder();
-    const QString dicomDir = ImportZipArchive(QString::fromStdString(zip));
-    EXPECT_EQ(dicomDir.toStdString(), kestro + "/DICOMDIR");
-    EXPECT_EQ(ReadFile(kestro + "/DICOMDIR"), ReadFile(disc + "/DICOMDIR"));
+    const std::shared_ptr<XEVArchiveImport> import = CheckZipArchive(QString::fromStdString(zip), nullptr);
+    ASSERT_EQ(import->failure, 0);
+    const std::string folder = import->folder;
+    EXPECT_EQ(folder.rfind(kestro + "/", 0), 0u);
+    const QString dicomDir = TakeZipArchive(*import);
+    EXPECT_EQ(dicomDir.toStdString(), folder + "/DICOMDIR");
+    EXPECT_EQ(ReadFile(folder + "/DICOMDIR"), ReadFile(disc + "/DICOMDIR"));
     EXPECT_EQ(GetLoadState().GetZipPath(), zip);
-    EXPECT_EQ(GetLoadState().GetExtractFolder(), kestro);
+    EXPECT_EQ(GetLoadState().GetExtractFolder(), folder);
     EXPECT_TRUE(IsDicomDirFile(dicomDir));
 
     // The loader extracts an image the first time it misses it.
     XEVVEKHelper helper;
     int32_t frame = 0;
-    EXPECT_EQ(helper.LoadImage(QString::fromStdString(kestro + "/IMG/I01"), frame), 1);
-    EXPECT_EQ(ReadFile(kestro + "/IMG/I01"), ReadFile(disc + "/IMG/I01"));
+    EXPECT_EQ(helper.LoadImage(QString::fromStdString(folder + "/IMG/I01"), frame), 1);
+    EXPECT_EQ(ReadFile(folder + "/IMG/I01"), ReadFile(disc + "/IMG/I01"));
 
     // The report comes out of the archive; a member it lacks is passed over silently.
     CXEVReportDlg dialog;
-    Series report(QString::fromStdString(kestro + "/SR/R01"));
+    Series report(QString::fromStdString(folder + "/SR/R01"));
     dialog.OnReportText(&report.info);
     EXPECT_FALSE(Value(dialog, CXEVReportDlg::kName).trimmed().isEmpty());
-    Series absent(QString::fromStdString(kestro + "/SR/R99"));
+    Series absent(QString::fromStdString(folder + "/SR/R99"));
     dialog.OnReportText(&absent.info);
     EXPECT_TRUE(box_.texts.empty());
 
-    // A failed import keeps the archive; leaving it empties the folder, and the end removes it.
-    EXPECT_TRUE(ImportZipArchive(QString::fromStdString(text)).isEmpty());
+    // A refused import keeps the archive; leaving it empties the folder, and the end removes it.
+    EXPECT_NE(CheckZipArchive(QString::fromStdString(text), nullptr)->failure, 0);
     EXPECT_EQ(GetLoadState().GetZipPath(), zip);
+    EXPECT_TRUE(fs::exists(folder + "/IMG/I01"));
     ForgetZipArchive();
     EXPECT_TRUE(GetLoadState().GetZipPath().empty());
     EXPECT_EQ(std::distance(fs::directory_iterator(kestro), fs::directory_iterator()), 1);   // the lock

@@ -34,16 +34,9 @@ void ShowOpenFailure(QWidget* parent, intptr_t failure = kXEVLoadFailed)
                              : failure == kXEVLoadLinkedOut    ? kXEVLinkedOutMessage
                              : failure == kXEVLoadLinkDangling ? kXEVDanglingLinkMessage
                              : failure == kXEVLoadLinkLoop     ? kXEVLinkLoopMessage
+                             : failure == kXEVLoadMemberLinks  ? kXEVLinkMemberMessage
                                                                : 10027;
     XEVShowFailureText(parent, GetMessageString(message));
-}
-
-// The archive opens and holds a DICOMDIR that reads whole: checked before anything shown is
-// touched, so that such a failure changes nothing.
-bool ArchiveHasDicomDir(const QString& zipPath, const std::atomic<int32_t>* stop)
-{
-    const std::string native = XEVNativePath(zipPath);
-    return ZipHasDicomDir(native) && ZipDicomDirIntact(native, stop);
 }
 
 // A path inside the extraction folder is the archive's own file; the archive stays then.
@@ -216,7 +209,10 @@ void CMainFrame::OpenPath(const QString& path)
         [this, path, loaded, kind] {
             const bool accepted = *loaded != nullptr && (*loaded)->failure == 0;
             switch (*kind) {
-            case XEVOpenKind::Archive: ImportArchive(path, [this] { ShowOpenFailure(this); }); return;
+            case XEVOpenKind::Archive:
+                ImportArchive(
+                    path, [this](intptr_t failure) { ShowOpenFailure(this, failure); }, false);
+                return;
             case XEVOpenKind::DicomDir:
                 if (accepted) {
                     LoadDicomDir(path, std::move(*loaded));
@@ -252,7 +248,8 @@ void CMainFrame::StartPathLoad(const QString& path)
                     StartDicomDirLoad(path);
                 };
                 if (*kind == XEVOpenKind::Archive) {
-                    ImportArchive(path, loadAsDicomDir);
+                    ImportArchive(
+                        path, [loadAsDicomDir](intptr_t) { loadAsDicomDir(); }, true);
                 } else if (*kind == XEVOpenKind::DicomFile) {
                     LoadSingleFile(path);
                 } else {
@@ -335,33 +332,32 @@ void CMainFrame::LoadSingleFile(const QString& path, std::shared_ptr<XEVLoadedRe
     singleFileOpened = 1;
 }
 
-void CMainFrame::ImportArchive(const QString& zipPath, std::function<void()> failed)
+void CMainFrame::ImportArchive(const QString& zipPath, std::function<void(intptr_t failure)> failed, bool loadRefused)
 {
-    // The archive lies on the medium: it is read on a worker while the window answers.
-    auto hasDicomDir = std::make_shared<bool>(false);
-    RunThen(
-        [zipPath, hasDicomDir](const std::atomic<int32_t>* stop) { *hasDicomDir = ArchiveHasDicomDir(zipPath, stop); },
-        [this, zipPath, hasDicomDir, failed] {
-            if (!*hasDicomDir) {
-                failed();
-                return;
-            }
-            SetFullScreen(false);
-            // The loaders read the files under the extraction folder, which the import replaces.
-            ResetViewers();
-            EnablePaneControls(false);
-            auto dicomDir = std::make_shared<QString>();
-            RunThen([zipPath, dicomDir](const std::atomic<int32_t>*) { *dicomDir = ImportZipArchive(zipPath); },
-                    [this, dicomDir, failed] {
-                        if (dicomDir->isEmpty()) {
-                            failed();
-                            return;
-                        }
-                        ResetViewers();
-                        ResetSelectionForOpen(false);
-                        startPathUnopened_ = true;
-                        StartDicomDirLoad(*dicomDir);
-                        EnablePaneControls(true);
-                    });
-        });
+    // The archive lies on the medium: a worker extracts its DICOMDIR beside what the source
+    // shown extracted and walks it, while that source loads on; it goes only once the archive
+    // is accepted.
+    auto checked = std::make_shared<std::shared_ptr<XEVArchiveImport>>();
+    RunThen([zipPath, checked](const std::atomic<int32_t>* stop) { *checked = CheckZipArchive(zipPath, stop); },
+            [this, checked, failed, loadRefused] {
+                // Taken from the shared slot, so that a refused import's folder goes here.
+                const std::shared_ptr<XEVArchiveImport> import = std::move(*checked);
+                if (import == nullptr || import->folder.empty()) {
+                    failed(kXEVLoadFailed);
+                    return;
+                }
+                if (import->failure != 0 && !loadRefused) {
+                    failed(import->failure);
+                    return;
+                }
+                SetFullScreen(false);
+                // The loaders read the files under the extraction folder of the source shown,
+                // which goes once they are stopped.
+                ResetViewers();
+                ResetSelectionForOpen(false);
+                const QString dicomDir = TakeZipArchive(*import);
+                startPathUnopened_ = true;
+                StartDicomDirLoad(dicomDir, import->walked);
+                EnablePaneControls(true);
+            });
 }

@@ -21,6 +21,8 @@
 #include "discopentestsupport.h"
 #include "platform/platfolder.h"
 #include "shell/xev_uistring.h"
+#include "shell/xevdetached.h"
+#include "shell/xevsplitterwnd.h"
 #include "study/xevvekhelper.h"
 #include "testsupport/zipmaker.h"
 
@@ -256,6 +258,20 @@ protected:
                     static_cast<unsigned long long>(FolderBytes(kestro_)));
     }
 
+    // The open archive's own folder inside the extraction folder.
+    static std::string Extraction() { return GetLoadState().GetExtractFolder(); }
+    // The DICOMDIR an open's check extracted into an archive's folder; empty before.
+    std::string CheckedDicomDir() const
+    {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(kestro_, ignored)) {
+            if (fs::exists(entry.path() / "DICOMDIR", ignored)) {
+                return (entry.path() / "DICOMDIR").string();
+            }
+        }
+        return std::string();
+    }
+
     std::string zip_;
     std::string kestro_;
     int idleThreads_ = 0;
@@ -305,7 +321,7 @@ TEST_F(HostileZipTest, LargeFramedMembersAreNotWrittenToBeCounted)
     const qint64 elapsed = OpenZip(zip_);
     EXPECT_EQ(box.texts.size(), 0u);
     EXPECT_EQ(SeriesSizes(), std::vector<size_t>(8, 2));
-    EXPECT_EQ(FolderNames(kestro_), std::vector<std::string>{"DICOMDIR"});
+    EXPECT_EQ(FolderNames(Extraction()), std::vector<std::string>{"DICOMDIR"});
     Report("8 x 200 MiB framed members, load", elapsed, stall);
 
     // The first and the last member show, both frames; only they are written. The first
@@ -318,7 +334,7 @@ TEST_F(HostileZipTest, LargeFramedMembersAreNotWrittenToBeCounted)
         EXPECT_GT(PaintedBright({*first})[0], 0);
     }
     EXPECT_EQ(box.texts.size(), 0u);
-    EXPECT_EQ(FolderNames(kestro_), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0", "IMG/M7"}));
+    EXPECT_EQ(FolderNames(Extraction()), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0", "IMG/M7"}));
     EXPECT_EQ(FolderBytes(kestro_), members[0].data.size() + 2 * memberSize);
     ReportShown("8 x 200 MiB framed members, two shown", stall);
 }
@@ -355,7 +371,7 @@ TEST_F(HostileZipTest, MemberPastTheDecodeBudgetIsNotWrittenOut)
     ASSERT_EQ(box.texts.size(), 1u);
     EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << box.texts[0].toStdString();
     EXPECT_TRUE(box.texts[0].contains(QStringLiteral("M1")));
-    EXPECT_EQ(FolderNames(kestro_), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0"}));
+    EXPECT_EQ(FolderNames(Extraction()), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0"}));
     Report("1.9 GiB member past the decode budget", elapsed, stall);
 }
 
@@ -408,10 +424,10 @@ TEST_F(HostileZipTest, EntriesNamingOneMemberWriteItOnce)
     const uint64_t oneCopy = members[0].data.size() + member.size;
     EXPECT_EQ(peak, oneCopy);
     EXPECT_EQ(FolderBytes(kestro_), oneCopy);
-    const ino_t copy = InodeOf(kestro_ + "/IMG/M00");
+    const ino_t copy = InodeOf(Extraction() + "/IMG/M00");
     ASSERT_NE(copy, ino_t(0));
-    EXPECT_EQ(InodeOf(kestro_ + "/IMG/M01"), copy);
-    EXPECT_EQ(InodeOf(kestro_ + "/IMG/M11"), copy);
+    EXPECT_EQ(InodeOf(Extraction() + "/IMG/M01"), copy);
+    EXPECT_EQ(InodeOf(Extraction() + "/IMG/M11"), copy);
     ReportShown("12 entries of one 32 MiB member, three shown", stall);
 
     // The end as the program's: its removal stops at its deadline, what is left keeps its lock
@@ -459,7 +475,7 @@ TEST_F(HostileZipTest, MembersPastTheExtractionBudgetCannotBeRead)
     ASSERT_EQ(box.texts.size(), 1u);
     EXPECT_TRUE(box.texts[0].startsWith(GetMessageString(10008))) << box.texts[0].toStdString();
     EXPECT_TRUE(box.texts[0].contains(QStringLiteral("M1")));
-    EXPECT_EQ(FolderNames(kestro_), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0"}));
+    EXPECT_EQ(FolderNames(Extraction()), (std::vector<std::string>{"DICOMDIR", "IMG", "IMG/M0"}));
     Report("member past the extraction budget", elapsed, stall);
 }
 
@@ -543,7 +559,7 @@ TEST_F(HostileZipTest, TwentyThousandFramedRecordsLoadWithoutAWalkPerMember)
     EXPECT_EQ(box.texts.size(), 0u);
     ASSERT_EQ(List().patients.size(), size_t(kPatients));
     EXPECT_EQ(SeriesSizes(), std::vector<size_t>(size_t(kPatients * kSeriesPerPatient), 2));
-    EXPECT_EQ(FolderNames(kestro_), std::vector<std::string>{"DICOMDIR"});
+    EXPECT_EQ(FolderNames(Extraction()), std::vector<std::string>{"DICOMDIR"});
     Report("20,000 framed records, load", elapsed, stall);
 
     for (PatientInfo* patient : {List().patients.front(), List().patients.back()}) {
@@ -593,19 +609,24 @@ TEST_F(HostileZipTest, FramesPastTheListedEntriesAreNotListedAndTheListSaysSo)
     EXPECT_EQ(box.texts.size(), 1u);
 }
 
-// Closing the window while that load runs ends the loader before its next record.
+// Closing the window while the open's check walks those records ends at once: the check is
+// waited for nowhere.
 TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
 {
     MakeManyFramedRecords(zip_);
     chooser_.path = QString::fromStdString(zip_);
     const uint64_t readBefore = ProcessBytesRead();
     frame->OnFileOpen();
-    ASSERT_TRUE(PumpUntil([&] { return !frame->Opening(); }, 60000));
-    // Not pumped from here, so the load cannot have been reported: the loader is under way once
-    // it has read half the extracted DICOMDIR.
-    const uint64_t dicomDir = fs::file_size(kestro_ + "/DICOMDIR");
+    // The open's check walks the archive's DICOMDIR once it has landed in a folder of its own.
+    std::string extracted;
+    ASSERT_TRUE(PumpUntil([&] { return !(extracted = CheckedDicomDir()).empty(); }, 60000));
+    // Not pumped from here, so the check cannot have answered: it is under way once it has read
+    // half the extracted DICOMDIR.
+    std::error_code missing;
+    const uint64_t dicomDir = fs::file_size(extracted, missing);
     const uint64_t opened = ProcessBytesRead();
     ASSERT_TRUE(Eventually([&] { return ProcessBytesRead() - opened >= dicomDir / 2; }, 60000));
+    ASSERT_TRUE(frame->Opening());
     ASSERT_EQ(List().loaded, 0);
     QElapsedTimer timer;
     timer.start();
@@ -620,6 +641,26 @@ TEST_F(HostileZipTest, ClosingDuringTheLoadOfManyRecordsEndsAtOnce)
         EXPECT_LT(closing, 10000);
     }
     EXPECT_EQ(List().patients.size(), 0u);
+}
+
+// A disc dropped while an archive's check still walks its DICOMDIR: the check is let go, the
+// disc opens, and the folder the archive's DICOMDIR landed in goes once the check has ended.
+TEST_F(HostileZipTest, AnArchiveLetGoDuringItsCheckLeavesNoFolder)
+{
+    MakeManyFramedRecords(zip_);
+    chooser_.path = QString::fromStdString(zip_);
+    frame->OnFileOpen();
+    ASSERT_TRUE(PumpUntil([&] { return !CheckedDicomDir().empty(); }, 60000));
+    ASSERT_TRUE(frame->Opening());
+    XEVDropFiles drop;
+    drop.paths = {QStringLiteral(KV_SAMPLE_DIR "/DICOMDIR")};
+    XEVSendMessage(List().Handle(), WM_XEV_DROPFILES, 0, reinterpret_cast<XEVLParam>(&drop));
+    ASSERT_TRUE(PumpUntil([this] { return !frame->Opening() && List().loaded != 0; }, 60000));
+    EXPECT_EQ(List().patients.size(), 2u);
+    ASSERT_TRUE(XEVWaitDetached(std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs)));
+    EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+    EXPECT_TRUE(ExtractedNames(kestro_).empty());
+    EXPECT_TRUE(box.texts.empty());
 }
 
 // Entries cost the study model memory of their own, beyond the records they come from: those

@@ -181,25 +181,29 @@ TEST_F(FileOpenTest, AZippedDiscListsAsTheDiscAndExtractsOnDemand)
     const std::string zip = MakeDiscZip("disc.zip", "CD/");
     Open(zip);
     EXPECT_EQ(Failures(), 0);
-    EXPECT_EQ(ReadFile(kestro_ + "/DICOMDIR"), ReadFile(kSample + "/DICOMDIR"));
+    // The archive's own folder inside the extraction folder.
+    const std::string folder = GetLoadState().GetExtractFolder();
+    ASSERT_EQ(fs::path(folder).parent_path().string(), kestro_);
+    EXPECT_EQ(ReadFile(folder + "/DICOMDIR"), ReadFile(kSample + "/DICOMDIR"));
     EXPECT_EQ(GetLoadState().GetZipPath(), zip);
-    EXPECT_EQ(GetLoadState().GetExtractFolder(), kestro_);
     EXPECT_EQ(frame->singleFileOpened, 0);
     // The multi-frame file's count read its member's header through the archive: nothing came
     // out yet.
     EXPECT_EQ(Shape(), disc);
-    const auto extracted = [this] { return ExtractedNames(kestro_); };
+    const auto extracted = [&] { return ExtractedNames(folder); };
     EXPECT_EQ(extracted(), std::vector<std::string>{"DICOMDIR"});
-    struct stat st {};
-    ASSERT_EQ(::stat(kestro_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    for (const std::string& made : {kestro_, folder}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(made.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
 
     // So does the scan's frame count.
     XEVVEKHelper counter;
     int32_t frames = 0;
-    EXPECT_EQ(counter.CheckFrameCount(QString::fromStdString(kestro_ + "/DICOM/MR0002"), frames), 1);
+    EXPECT_EQ(counter.CheckFrameCount(QString::fromStdString(folder + "/DICOM/MR0002"), frames), 1);
     EXPECT_EQ(frames, 1);
-    EXPECT_EQ(counter.CheckFrameCount(QString::fromStdString(kestro_ + "/DICOM/NONE"), frames), 0);
+    EXPECT_EQ(counter.CheckFrameCount(QString::fromStdString(folder + "/DICOM/NONE"), frames), 0);
     EXPECT_EQ(extracted(), std::vector<std::string>{"DICOMDIR"});
 
     // The first study shows, its images taken from the archive as the cells load them.
@@ -208,7 +212,7 @@ TEST_F(FileOpenTest, AZippedDiscListsAsTheDiscAndExtractsOnDemand)
     PumpUntil([&] { return (cell = LoadedCell()) != nullptr; }, 30000);
     ASSERT_NE(cell, nullptr);
     const std::string shown = cell->CurrentImage()->filePath.toStdString();
-    EXPECT_EQ(shown, kestro_ + "/DICOM/CT0001");
+    EXPECT_EQ(shown, folder + "/DICOM/CT0001");
     EXPECT_EQ(ReadFile(shown), ReadFile(kSample + "/DICOM/CT0001"));
     EXPECT_EQ(Failures(), 0);
 }
@@ -251,12 +255,15 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     EXPECT_EQ(GetLoadState().GetZipPath(), first);
     EXPECT_EQ(Failures(), 0);
 
-    // A second archive starts from an empty folder.
-    ASSERT_EQ(GetLoadState().ExtractZipMember(kestro_ + "/DICOM/CR0001", ""), 0);
+    // A second archive starts from an empty folder of its own; the first one's goes.
+    const std::string firstFolder = GetLoadState().GetExtractFolder();
+    ASSERT_EQ(GetLoadState().ExtractZipMember(firstFolder + "/DICOM/CR0001", ""), 0);
     const std::string second = MakeDiscZip("second.zip", "");
     Open(second);
     EXPECT_EQ(GetLoadState().GetZipPath(), second);
-    EXPECT_FALSE(fs::exists(kestro_ + "/DICOM/CR0001"));
+    EXPECT_FALSE(fs::exists(firstFolder));
+    const std::string secondFolder = fs::path(GetLoadState().GetExtractFolder()).filename().string();
+    EXPECT_EQ(ExtractedNames(kestro_), (std::vector<std::string>{secondFolder, secondFolder + "/DICOMDIR"}));
     EXPECT_EQ(Shape(), shape);
 
     // A single file forgets the archive, and its members no longer stand in for files. The
@@ -277,7 +284,7 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
 
     // The archive's own DICOMDIR opened again keeps the archive it came from.
     Open(second);
-    Open(kestro_ + "/DICOMDIR");
+    Open(GetLoadState().GetExtractFolder() + "/DICOMDIR");
     EXPECT_EQ(GetLoadState().GetZipPath(), second);
     EXPECT_EQ(Shape(), shape);
 
@@ -719,16 +726,120 @@ TEST_F(DropOpenTest, ARefusedPathLeavesTheOpenDiscAsItWas)
     }
 }
 
-// An archive whose DICOMDIR member reads whole but is no DICOMDIR, dropped on the list, fails
-// once the viewers were cleared for it: the list, the patient view and the tools then say that
-// nothing is open. The disc dropped next opens with every tool and cine button that any open
-// gives.
+// Archives whose DICOMDIR lands whole but whose load would show nothing: no patient, no record,
+// a DICOMDIR member that is plain text, an only image stored as a link. Dropped on the list or
+// chosen in File Open while a disc, or a zip of it, is open: one message each, and the disc shown
+// stays, its loads going on; the open zip's extracted files stay, readable, and nothing of the
+// refused ones is left. The same archive holding its image opens then in place of the zip, whose
+// folder goes.
+TEST_F(DropOpenTest, ARefusedArchiveLeavesTheOpenDiscAndItsExtractionAsTheyWere)
+{
+    const std::string command = "/usr/bin/python3 " + kFrameData + "/write_patientless.py " + temp_.Path();
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const auto zipOf = [this](const std::string& name, const std::string& folder, bool link) {
+        const std::string zip = temp_.Path() + "/" + name;
+        const ZipMakerMember image = link ? ZipMakerMember{"IM1", "/etc/hostname", true}
+                                          : ZipMakerMember{"IM1", ReadFile(temp_.Path() + "/nopatient/IM1")};
+        EXPECT_TRUE(MakeZip(zip, {{"DICOMDIR", ReadFile(temp_.Path() + "/" + folder + "/DICOMDIR")}, image}));
+        return zip;
+    };
+    const std::pair<std::string, uint32_t> refused[] = {
+        {zipOf("nopatient.zip", "nopatient", false), 10027},
+        {zipOf("empty.zip", "empty", false), 10027},
+        {temp_.Path() + "/notdicomdir.zip", 10027},
+        {zipOf("linkonly.zip", "onepatient", true), kXEVLinkMemberMessage},
+    };
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> routes = {
+        {"a drop", [this](const std::string& path) { Drop(path); }},
+        {"File Open",
+         [this](const std::string& path) {
+             chooser_.path = QString::fromStdString(path);
+             frame->OnFileOpen();
+             ASSERT_TRUE(PumpUntil([this] { return !frame->Opening(); }, 30000));
+             Pump();
+         }},
+    };
+    std::string zipFolder;
+    for (const bool zipped : {false, true}) {
+        SCOPED_TRACE(zipped ? "a zip open" : "a disc open");
+        if (zipped) {
+            Open(MakeDiscZip("disc.zip", "CD/"));
+            ASSERT_TRUE(
+                PumpUntil([this] { return Title().PatientView().Filled() == 1 && LoadedCell() != nullptr; }, 30000));
+        } else {
+            OpenSample();
+        }
+        // Every cell in view has its image, so the first one with pixels stays the same.
+        ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, 30000));
+        const ShownDisc before = Shown();
+        ASSERT_FALSE(before.image.isEmpty());
+        const std::string zip = GetLoadState().GetZipPath();
+        zipFolder = GetLoadState().GetExtractFolder();
+        const std::vector<std::string> extracted = ExtractedNames(kestro_);
+        ASSERT_EQ(extracted.empty(), !zipped);
+        for (const auto& [route, open] : routes) {
+            for (const auto& [path, message] : refused) {
+                SCOPED_TRACE(std::string(route) + " " + path);
+                const int failures = Failures();
+                open(path);
+                ASSERT_EQ(Failures(), failures + 1);
+                EXPECT_EQ(box.texts.back(), GetMessageString(message));
+                EXPECT_EQ(List().loaded, 1);
+                const ShownDisc after = Shown();
+                EXPECT_EQ(after.shape, before.shape);
+                EXPECT_TRUE(after.header == before.header);
+                EXPECT_EQ(after.image, before.image);
+                EXPECT_EQ(after.tools, before.tools);
+                EXPECT_EQ(GetLoadState().GetZipPath(), zip);
+                EXPECT_EQ(GetLoadState().GetExtractFolder(), zipFolder);
+                // What the open zip extracted stays, and its loads may have added to it; nothing
+                // lies beside its folder.
+                const std::vector<std::string> now = ExtractedNames(kestro_);
+                EXPECT_TRUE(std::includes(now.begin(), now.end(), extracted.begin(), extracted.end()));
+                for (const std::string& name : now) {
+                    EXPECT_TRUE(zipped && name.rfind(fs::path(zipFolder).filename().string(), 0) == 0) << name;
+                }
+            }
+        }
+        if (zipped) {
+            EXPECT_EQ(ReadFile(before.image.toStdString()),
+                      ReadFile(kSample + "/" + before.image.toStdString().substr(zipFolder.size() + 1)));
+        }
+        // The disc's loads go on: the other patient's last series shows its image.
+        SeriesInfo* last = List().patients.back()->studies.back()->series.back();
+        Image().ShowSeries(last);
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                const XEVImageViewCtrl* cell = LoadedCell();
+                return cell != nullptr && cell->CurrentImage() == last->images.front();
+            },
+            30000));
+        EXPECT_EQ(Failures(), 8);
+        box.texts.clear();
+    }
+    const std::string accepted = zipOf("onepatient.zip", "onepatient", false);
+    Open(accepted);
+    EXPECT_EQ(GetLoadState().GetZipPath(), accepted);
+    EXPECT_FALSE(fs::exists(zipFolder));
+    EXPECT_TRUE(PumpUntil([this] { return LoadedCell() != nullptr; }, 30000));
+    const std::string now = fs::path(GetLoadState().GetExtractFolder()).filename().string();
+    EXPECT_EQ(ExtractedNames(kestro_), (std::vector<std::string>{now, now + "/DICOMDIR", now + "/IM1"}));
+    EXPECT_EQ(Failures(), 0);
+}
+
+// An archive named on the command line whose DICOMDIR member reads whole but is no DICOMDIR
+// fails in its load, with nothing open before it: the list, the patient view and the tools then
+// say that nothing is open. The disc dropped next opens with every tool and cine button that any
+// open gives.
 TEST_F(DropOpenTest, ADiscDroppedAfterAFailedArchiveOpensWithItsTools)
 {
     const ShownDisc opened = OpenSample();
     CXEVPatientView blankView;
     blankView.resize(Title().PatientView().size());
-    Drop(temp_.Path() + "/notdicomdir.zip");
+    CloseFrameWithList();
+    ShowFrameWithList();
+    frame->OnAgreementClosed(1);
+    frame->StartPathLoad(QString::fromStdString(temp_.Path() + "/notdicomdir.zip"));
     ASSERT_TRUE(PumpUntil([this] { return Failures() > 0; }, 30000));
     EXPECT_EQ(box.texts.back(), GetMessageString(10027));
     const ShownDisc failed = Shown();
@@ -758,7 +869,7 @@ TEST_F(DropOpenTest, ABrokenMemberIsNamedByItsNameInTheArchive)
     EXPECT_TRUE(text.startsWith(GetMessageString(10008))) << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromStdString(zip + "/CD/DICOM/CT0001"))) << text.toStdString();
     EXPECT_FALSE(text.contains(QString::fromStdString(kestro_))) << text.toStdString();
-    EXPECT_FALSE(fs::exists(kestro_ + "/DICOM/CT0001"));
+    EXPECT_FALSE(fs::exists(GetLoadState().GetExtractFolder() + "/DICOM/CT0001"));
 }
 
 // A member stored as a symbolic link (to /etc/hostname) is refused as a link, named by its name
@@ -773,6 +884,6 @@ TEST_F(DropOpenTest, ALinkMemberIsRefusedAsALinkAndNamedByItsNameInTheArchive)
     EXPECT_TRUE(text.startsWith(GetMessageString(kXEVLinkMemberMessage))) << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromStdString(zip + "/CD/DICOM/CT0001"))) << text.toStdString();
     EXPECT_FALSE(text.contains(QString::fromStdString(kestro_))) << text.toStdString();
-    EXPECT_EQ(fs::symlink_status(kestro_ + "/DICOM/CT0001").type(), fs::file_type::not_found);
+    EXPECT_EQ(fs::symlink_status(GetLoadState().GetExtractFolder() + "/DICOM/CT0001").type(), fs::file_type::not_found);
     EXPECT_TRUE(PumpUntil([this] { return LoadedCell() != nullptr; }, 30000));
 }

@@ -40,6 +40,7 @@
 #include "study/xevstagedread.h"
 #include "study/xevthread.h"
 #include "testsupport/slowdisc.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -1566,8 +1567,9 @@ size_t DecodedImages(const StudyInfo& study)
 
 }   // namespace
 
-// A text file dropped on the list, and one chosen in File Open, while the cells' loaders still
-// read a study of 8 series: the refusal stops none of them. Every image of the study is decoded
+// A text file, a zip whose DICOMDIR lists no patient and a zip whose only image is a member
+// stored as a link, dropped on the list, and chosen in File Open, while the cells' loaders still
+// read a study of 8 series: the refusals stop none of them. Every image of the study is decoded
 // in the end, and the keys step a cell to its series' last image.
 TEST_F(SlowDiscOpenTest, ARefusedPathLeavesTheOpenDiscLoadingToItsLastImage)
 {
@@ -1581,6 +1583,13 @@ TEST_F(SlowDiscOpenTest, ARefusedPathLeavesTheOpenDiscLoadingToItsLastImage)
         ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/one", "mr", {8, kImages, 128}));
         ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/two", "mr", {8, kImages, 128}));
         temp_.Write("medium/notes.txt", "plain text\n");
+        const std::string command = "/usr/bin/python3 " FRAME_TEST_DATA_DIR "/write_patientless.py " + temp_ / "made";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const std::string image = Slurp(temp_ / "made/nopatient/IM1");
+        ASSERT_TRUE(MakeZip(temp_ / "medium/nopatient.zip",
+                            {{"DICOMDIR", Slurp(temp_ / "made/nopatient/DICOMDIR")}, {"IM1", image}}));
+        ASSERT_TRUE(MakeZip(temp_ / "medium/linkonly.zip",
+                            {{"DICOMDIR", Slurp(temp_ / "made/onepatient/DICOMDIR")}, {"IM1", "/etc/hostname", true}}));
         RunTestOnSlowDisc({temp_ / "medium", 3e6, 10, 0});
         return;
     }
@@ -1594,11 +1603,15 @@ TEST_F(SlowDiscOpenTest, ARefusedPathLeavesTheOpenDiscLoadingToItsLastImage)
         ASSERT_EQ(study->series.size(), 8u);
         ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kLoadWaitMs));
         ASSERT_LT(DecodedImages(*study), kAll) << "the disc loaded before the refusal";
-        const size_t failures = box.texts.size();
-        refuse(medium + "/notes.txt");
-        ASSERT_TRUE(PumpUntil([&] { return box.texts.size() > failures && !frame->Opening(); }));
-        EXPECT_EQ(box.texts.back(), GetMessageString(10027));
-        ASSERT_EQ(List().GetCurrentStudy(), study);
+        for (const auto& [name, message] : {std::pair{"/notes.txt", 10027u}, std::pair{"/nopatient.zip", 10027u},
+                                            std::pair{"/linkonly.zip", kXEVLinkMemberMessage}}) {
+            SCOPED_TRACE(name);
+            const size_t failures = box.texts.size();
+            refuse(medium + name);
+            ASSERT_TRUE(PumpUntil([&] { return box.texts.size() > failures && !frame->Opening(); }));
+            EXPECT_EQ(box.texts.back(), GetMessageString(message));
+            ASSERT_EQ(List().GetCurrentStudy(), study);
+        }
         EXPECT_TRUE(PumpUntil([&] { return DecodedImages(*study) == kAll; }, kLoadWaitMs))
             << DecodedImages(*study) << " of " << kAll << " images decoded";
         XEVImageViewCtrl* cell = Image().ActiveCells().begin()->second;

@@ -756,11 +756,21 @@ std::vector<std::string> ExtractionFoldersIn(const std::string& tmp)
     return folders;
 }
 
-// The one extraction folder once the archive's first image came out of it; empty meanwhile.
+// The one extraction folder once the archive's first image came out into the archive's folder
+// inside it; empty meanwhile.
 std::string FirstMemberOut(const std::string& tmp)
 {
     const std::vector<std::string> folders = ExtractionFoldersIn(tmp);
-    return folders.size() == 1 && std::filesystem::exists(folders[0] + "/DICOM/CT0001") ? folders[0] : std::string();
+    if (folders.size() != 1) {
+        return std::string();
+    }
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folders[0], ignored)) {
+        if (std::filesystem::exists(entry.path() / "DICOM/CT0001", ignored)) {
+            return folders[0];
+        }
+    }
+    return std::string();
 }
 
 // count files of their own in a sub-folder, as that many members extracted.

@@ -81,6 +81,32 @@ void XEVLoadState::SetArchive(const std::string& zipPath, const std::string& ext
     archiveFolder = extractFolder;
 }
 
+void XEVLoadState::AddCheckedArchive(const std::string& zipPath, const std::string& extractFolder)
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    checkedArchives_.emplace_back(extractFolder, zipPath);
+}
+
+void XEVLoadState::RemoveCheckedArchive(const std::string& extractFolder)
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    std::erase_if(checkedArchives_, [&](const auto& checked) { return checked.first == extractFolder; });
+}
+
+void XEVLoadState::ArchiveHolding(const std::string& path, std::string& zipPath, std::string& extractFolder) const
+{
+    std::lock_guard<PlatRecursiveLock> guard(lock);
+    for (const auto& [folder, zip] : checkedArchives_) {
+        if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/') {
+            zipPath = zip;
+            extractFolder = folder;
+            return;
+        }
+    }
+    zipPath = archivePath;
+    extractFolder = archiveFolder;
+}
+
 XEVWindowHandle XEVLoadState::GetLoaderWindow() const
 {
     std::lock_guard<PlatRecursiveLock> guard(lock);

@@ -86,22 +86,24 @@ bool XEVSourceSize(const QString& path, uint64_t& size)
         size = uint64_t(fileSize);
         return true;
     }
-    const XEVLoadState& state = GetLoadState();
-    const std::string zipPath = state.GetZipPath();
-    return !zipPath.empty() && ZipMemberSize(zipPath, state.GetExtractFolder(), nativePath, size) == kZipOk;
+    std::string zipPath;
+    std::string folder;
+    GetLoadState().ArchiveHolding(nativePath, zipPath, folder);
+    return !zipPath.empty() && ZipMemberSize(zipPath, folder, nativePath, size) == kZipOk;
 }
 
 VEK_InputStorage* XEVOpenSourceHeader(VEK_Manager* manager, const QString& path)
 {
     const std::string nativePath = XEVNativePath(path);
-    const XEVLoadState& state = GetLoadState();
-    const std::string zipPath = state.GetZipPath();
+    std::string zipPath;
+    std::string folder;
+    GetLoadState().ArchiveHolding(nativePath, zipPath, folder);
     std::error_code error;
     if (zipPath.empty() || std::filesystem::exists(nativePath, error)) {
         return VEK_FileInputStorage::create(manager, nativePath.c_str());
     }
     auto head = std::make_unique<ZipMemberHead>();
-    if (head->Open(zipPath, state.GetExtractFolder(), nativePath) != kZipOk) {
+    if (head->Open(zipPath, folder, nativePath) != kZipOk) {
         return nullptr;
     }
     return vek_create<XEVMemberHeadStorage>(manager, &head);

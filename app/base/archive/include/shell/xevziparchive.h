@@ -324,13 +324,18 @@ bool ZipWhileNamingOpen(const std::function<bool()>& make);
 // passed: a copy that is ending lets its lock go by then. The number removed.
 int XEVRemoveLeftoverExtractFolders(const std::function<bool()>& stop = std::function<bool()>(),
                                     int waitForEndingMs = 0);
+// A new folder for one archive's members inside this copy's extraction folder (made first
+// when missing), never over a name that is there, so that it goes with that folder at every
+// end; empty when none can be made (naming shut, no extraction folder).
+std::string XEVMakeImportFolder();
 // Makes the folder (mode 0700) or takes an existing one that is a real folder of this user,
 // made 0700; false otherwise, and then nothing in it is touched.
 bool XEVPrepareExtractFolder(const std::string& folder);
 // Deletes the folder and everything in it without following links; true also when it is
 // missing. A symlink, a non-folder or another user's folder is left alone (false). This copy's
-// own extraction folder is emptied and stays, with its lock; stop as above ends its emptying early.
-// The folder this copy's end removed is left as the end left it (true when gone).
+// own extraction folder is emptied and stays, with its lock; stop as above ends its emptying early,
+// as it does an import folder's removal. The folder this copy's end removed, and what lies in it,
+// is left as the end left it (true when gone).
 bool XEVDeleteExtractFolder(const std::string& folder, const std::function<bool()>& stop = std::function<bool()>());
 
 // The member for path (the one at path's place below the DICOMDIR's folder), from the
@@ -349,6 +354,10 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
 // The declared size of the member ExtractZipMember would take for path, without reading it.
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size);
+// What the archive holds for path, as ExtractZipMember would find it, from the index alone:
+// kZipOk for a member that can be written out, kZipLink for a symbolic link, kZipUnreadable for
+// one declaring more than kZipLargestMember, kZipNoMatch for none, or the failed step's code.
+int32_t ZipMemberStatus(const std::string& zipPath, const std::string& extractFolder, const std::string& path);
 
 // The archive opens and holds a DICOMDIR entry. Indexes the archive anew (it may have been
 // rewritten since it was last read); the index then serves the import and its members.
@@ -360,3 +369,7 @@ bool ZipDicomDirIntact(const std::string& zipPath, const std::atomic<int32_t>* s
 // read, has no DICOMDIR or the folder is refused; the folder is then removed again
 // unless it was refused.
 bool XEVExtractArchiveDicomDir(const std::string& zipPath, const std::string& extractFolder);
+// The same into a folder of its own beside what earlier imports extracted, which stays: a new
+// folder inside this copy's extraction folder (XEVMakeImportFolder). The folder, or empty when
+// nothing was extracted; nothing is left of it then.
+std::string XEVExtractArchiveDicomDirApart(const std::string& zipPath);

@@ -9,7 +9,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 
+#include "study/xevpatientlist.h"
 #include "study/xevvekhelper.h"
 
 enum class XEVOpenKind {
@@ -36,11 +39,34 @@ using XEVOpenClassifier = XEVOpenKind (*)(const QString& path, const std::atomic
 // when given, takes the read's status code (XEVVEKHelper::kStatusLoadBudget: out of memory).
 int32_t ReadReportFile(const QString& path, ReportInfo& report, int32_t* status = nullptr);
 
-// The import of an archive: the pre-load thread is stopped first (it reads the archive
-// fields), the DICOMDIR lands in the extraction folder and both fields are stored. The
-// extracted DICOMDIR's path to load, or empty when the import failed (message 10027); the
-// fields are then kept unless the earlier import's files went with the attempt.
-QString ImportZipArchive(const QString& zipPath);
+// An archive's import, made beside the archive open without touching it: the archive's
+// DICOMDIR extracted into a folder of its own and walked as its load walks it. Its folder goes
+// with it unless the import is taken.
+struct XEVArchiveImport {
+    XEVArchiveImport() = default;
+    ~XEVArchiveImport();
+    XEVArchiveImport(const XEVArchiveImport&) = delete;
+    XEVArchiveImport& operator=(const XEVArchiveImport&) = delete;
+
+    std::string zipPath;
+    // Empty when nothing was extracted (no DICOMDIR that reads whole, no room), and once taken.
+    std::string folder;
+    QString dicomDir;
+    // The walk, for the load to take.
+    std::shared_ptr<XEVLoadedRecords> walked;
+    // 0 when the archive gives something to show; else kXEVLoadFailed, the walk's failure, or,
+    // when no image is a member that can be written out and some are refused (the others
+    // missing), kXEVLoadMemberLinks for a link among them and kXEVLoadFailed otherwise.
+    intptr_t failure = kXEVLoadFailed;
+};
+
+// The archive's check and import, on a worker: what the archive's load would refuse is known
+// before anything shown is touched. Once stop is set the answer, soon given, means nothing.
+std::shared_ptr<XEVArchiveImport> CheckZipArchive(const QString& zipPath, const std::atomic<int32_t>* stop);
+// The import's archive becomes the one the loaders read, in place of the one open, whose
+// folder goes; the pre-load is stopped first (it reads the archive fields). For the GUI thread,
+// once the loaders of the source shown were stopped. The DICOMDIR to load.
+QString TakeZipArchive(XEVArchiveImport& import);
 // Empties the extraction folder and clears both fields, so that no archive member stands in
 // for a file of another source; for opening a DICOMDIR or a single file, and at exit. Once
 // stop says so the emptying ends between two entries; what is left keeps the folder's lock.

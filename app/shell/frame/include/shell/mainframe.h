@@ -332,8 +332,11 @@ private:
 
     // File Open and the menu bar.
     void SetUpMenuBar();
-    // failed runs when the archive holds no DICOMDIR or cannot be imported.
-    void ImportArchive(const QString& zipPath, std::function<void()> failed);
+    // failed runs, with the check's failure, when the archive holds no DICOMDIR, cannot be
+    // imported, or (unless loadRefused) gives nothing to show; the source shown is then left as
+    // it was. loadRefused: with no source open, what the walk refused is loaded all the same, and
+    // that load says why.
+    void ImportArchive(const QString& zipPath, std::function<void(intptr_t failure)> failed, bool loadRefused);
     void LoadDicomDir(const QString& path, std::shared_ptr<XEVLoadedRecords> walked);
     // loaded: the file as File Open's check read it.
     void LoadSingleFile(const QString& path, std::shared_ptr<XEVLoadedRecords> loaded = nullptr);

@@ -2,6 +2,7 @@
     nopatient/DICOMDIR   a study, its series and image, with no PATIENT record above them
     nopatient/IM1        the image the record names
     empty/DICOMDIR       an empty Directory Record Sequence
+    onepatient/DICOMDIR  the same study under its PATIENT record (its image IM1 is nopatient's)
     reportonly/DICOMDIR  a patient whose one study holds one series: a Basic Text SR document
     reportonly/SR1       that document, which is also the report-only file alone
 """
@@ -32,6 +33,9 @@ series = kv.record('SERIES', [(0x0008, 0x0060, 'CS', 'CT'), (0x0020, 0x000E, 'UI
 study = kv.record('STUDY', [(0x0008, 0x0020, 'DA', '20260101'), (0x0008, 0x0030, 'TM', '120000'),
                             (0x0020, 0x000D, 'UI', uid + '.1')], [series])
 kv.write_dicomdir(f'{out}/nopatient/DICOMDIR', [study], uid + '.4')
+owner = kv.record('PATIENT', [(0x0010, 0x0010, 'PN', 'Orphan^Study'), (0x0010, 0x0020, 'LO', 'OS1')], [study])
+os.makedirs(f'{out}/onepatient', exist_ok=True)
+kv.write_dicomdir(f'{out}/onepatient/DICOMDIR', [owner], uid + '.6')
 os.makedirs(f'{out}/empty', exist_ok=True)
 kv.write_dicomdir(f'{out}/empty/DICOMDIR', [], uid + '.5')
 

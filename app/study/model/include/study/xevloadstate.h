@@ -100,6 +100,13 @@ public:
     std::string GetExtractFolder() const;
     std::string GetZipPath() const;
     void SetArchive(const std::string& zipPath, const std::string& extractFolder);
+    // An archive whose import is being checked beside the one open: the check's walk reads its
+    // members' heads by their paths in its own folder. Each one added is taken back by its folder.
+    void AddCheckedArchive(const std::string& zipPath, const std::string& extractFolder);
+    void RemoveCheckedArchive(const std::string& extractFolder);
+    // The archive a path stands for a member of: the one being checked whose folder holds it,
+    // else the one open (empty fields without one).
+    void ArchiveHolding(const std::string& path, std::string& zipPath, std::string& extractFolder) const;
     // Extracts the archive member named like path's file to target (path when empty), inside
     // the extraction folder only; 0, or an archive code (-1: nothing to extract). shown, when
     // given, receives the member as the user knows it (the archive's path, then the member's
@@ -156,6 +163,8 @@ private:
     // before still extracts a member.
     std::string archivePath;
     std::string archiveFolder;
+    // Folder -> archive, of the imports being checked.
+    std::vector<std::pair<std::string, std::string>> checkedArchives_;
 
     XEVWindowHandle loaderWindow_;
     const XEVPreloadView* preloadView_ = nullptr;

@@ -26,6 +26,9 @@ constexpr intptr_t kXEVLoadOutOfMemory = -2;
 constexpr intptr_t kXEVLoadLinkedOut = -3;
 constexpr intptr_t kXEVLoadLinkDangling = -4;
 constexpr intptr_t kXEVLoadLinkLoop = -5;
+// An archive whose images are all members stored as symbolic links (or missing), which are never
+// written out.
+constexpr intptr_t kXEVLoadMemberLinks = -6;
 
 // A load run ahead of the list's (File Open's check walks a DICOMDIR or reads a file alone), so
 // that what the load refuses is known before anything shown is touched: the records it made,
