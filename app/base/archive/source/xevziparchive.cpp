@@ -1597,25 +1597,38 @@ int32_t ExtractZipMember(const std::string& zipPath, const std::string& extractF
     }
 }
 
+namespace {
+
+// The index entry of the member a path below the extraction folder stands for, or why none.
+int32_t FindMember(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
+                   std::shared_ptr<const ZipMemberIndex>& index, const ZipMemberEntry*& entry)
+{
+    std::vector<std::string> folderParts;
+    std::vector<std::string> pathParts;
+    if (!LiesBelow(extractFolder, path, folderParts, pathParts)) {
+        return kZipNoMatch;
+    }
+    index = ZipIndexOf(zipPath);
+    if (index == nullptr) {
+        return kZipOpenFailed;
+    }
+    entry = index->Find(JoinParts(pathParts, folderParts.size()));
+    return entry == nullptr ? kZipNoMatch : kZipOk;
+}
+
+}   // namespace
+
 int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFolder, const std::string& path,
                       uint64_t& size)
 {
     try {
-        std::vector<std::string> folderParts;
-        std::vector<std::string> pathParts;
-        if (!LiesBelow(extractFolder, path, folderParts, pathParts)) {
-            return kZipNoMatch;
+        std::shared_ptr<const ZipMemberIndex> index;
+        const ZipMemberEntry* entry = nullptr;
+        const int32_t found = FindMember(zipPath, extractFolder, path, index, entry);
+        if (found == kZipOk) {
+            size = entry->size;
         }
-        const std::shared_ptr<const ZipMemberIndex> index = ZipIndexOf(zipPath);
-        if (index == nullptr) {
-            return kZipOpenFailed;
-        }
-        const ZipMemberEntry* entry = index->Find(JoinParts(pathParts, folderParts.size()));
-        if (entry == nullptr) {
-            return kZipNoMatch;
-        }
-        size = entry->size;
-        return kZipOk;
+        return found;
     } catch (...) {
         return kZipNoMatch;
     }
@@ -1624,17 +1637,10 @@ int32_t ZipMemberSize(const std::string& zipPath, const std::string& extractFold
 int32_t ZipMemberStatus(const std::string& zipPath, const std::string& extractFolder, const std::string& path)
 {
     try {
-        std::vector<std::string> folderParts;
-        std::vector<std::string> pathParts;
-        if (!LiesBelow(extractFolder, path, folderParts, pathParts)) {
-            return kZipNoMatch;
-        }
-        const std::shared_ptr<const ZipMemberIndex> index = ZipIndexOf(zipPath);
-        if (index == nullptr) {
-            return kZipOpenFailed;
-        }
-        const ZipMemberEntry* entry = index->Find(JoinParts(pathParts, folderParts.size()));
-        return entry == nullptr                  ? kZipNoMatch
+        std::shared_ptr<const ZipMemberIndex> index;
+        const ZipMemberEntry* entry = nullptr;
+        const int32_t found = FindMember(zipPath, extractFolder, path, index, entry);
+        return found != kZipOk                   ? found
                : entry->link                     ? kZipLink
                : entry->size > kZipLargestMember ? kZipUnreadable
                                                  : kZipOk;

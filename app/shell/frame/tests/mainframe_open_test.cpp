@@ -662,6 +662,20 @@ protected:
         }
         return shown;
     }
+    // The two roads a user opens a path by: a drop on the list and File Open, each waited for.
+    std::vector<std::pair<const char*, std::function<void(const std::string&)>>> Routes()
+    {
+        return {
+            {"a drop", [this](const std::string& path) { Drop(path); }},
+            {"File Open",
+             [this](const std::string& path) {
+                 chooser_.path = QString::fromStdString(path);
+                 frame->OnFileOpen();
+                 ASSERT_TRUE(PumpUntil([this] { return !frame->Opening(); }, 30000));
+                 Pump();
+             }},
+        };
+    }
     // The sample disc shown, its first image loaded.
     ShownDisc OpenSample()
     {
@@ -689,16 +703,7 @@ TEST_F(DropOpenTest, ARefusedPathLeavesTheOpenDiscAsItWas)
     ASSERT_EQ(before.tools, std::vector<bool>(before.tools.size(), true));
     const std::string text = temp_.Write("notes.txt", "plain text");
     const std::string dicm = temp_.Write("fake.dcm", std::string(128, '\0') + "DICM" + std::string(64, 'x'));
-    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> routes = {
-        {"a drop", [this](const std::string& path) { Drop(path); }},
-        {"File Open",
-         [this](const std::string& path) {
-             chooser_.path = QString::fromStdString(path);
-             frame->OnFileOpen();
-             ASSERT_TRUE(PumpUntil([this] { return !frame->Opening(); }, 30000));
-             Pump();
-         }},
-    };
+    const auto routes = Routes();
     const std::pair<std::string, uint32_t> refused[] = {
         {temp_.Path() + "/nodicomdir.zip", 10027},
         {temp_.Path() + "/truncated.zip", 10027},
@@ -749,16 +754,7 @@ TEST_F(DropOpenTest, ARefusedArchiveLeavesTheOpenDiscAndItsExtractionAsTheyWere)
         {temp_.Path() + "/notdicomdir.zip", 10027},
         {zipOf("linkonly.zip", "onepatient", true), kXEVLinkMemberMessage},
     };
-    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> routes = {
-        {"a drop", [this](const std::string& path) { Drop(path); }},
-        {"File Open",
-         [this](const std::string& path) {
-             chooser_.path = QString::fromStdString(path);
-             frame->OnFileOpen();
-             ASSERT_TRUE(PumpUntil([this] { return !frame->Opening(); }, 30000));
-             Pump();
-         }},
-    };
+    const auto routes = Routes();
     std::string zipFolder;
     for (const bool zipped : {false, true}) {
         SCOPED_TRACE(zipped ? "a zip open" : "a disc open");
