@@ -662,6 +662,16 @@ protected:
         }
         return shown;
     }
+    // The list, the patient view, the first loaded cell and the tools show what they showed.
+    void ExpectShownAsBefore(const ShownDisc& before)
+    {
+        EXPECT_EQ(List().loaded, 1);
+        const ShownDisc after = Shown();
+        EXPECT_EQ(after.shape, before.shape);
+        EXPECT_TRUE(after.header == before.header);
+        EXPECT_EQ(after.image, before.image);
+        EXPECT_EQ(after.tools, before.tools);
+    }
     // The two roads a user opens a path by: a drop on the list and File Open, each waited for.
     std::vector<std::pair<const char*, std::function<void(const std::string&)>>> Routes()
     {
@@ -719,17 +729,26 @@ TEST_F(DropOpenTest, ARefusedPathLeavesTheOpenDiscAsItWas)
             SCOPED_TRACE(std::string(route) + " " + path);
             const int failures = Failures();
             open(path);
-            EXPECT_EQ(List().loaded, 1);
-            const ShownDisc after = Shown();
-            EXPECT_EQ(after.shape, before.shape);
-            EXPECT_TRUE(after.header == before.header);
-            EXPECT_EQ(after.image, before.image);
-            EXPECT_EQ(after.tools, before.tools);
+            ExpectShownAsBefore(before);
             ASSERT_EQ(Failures(), failures + 1);
             EXPECT_EQ(box.texts.back(), GetMessageString(message));
         }
     }
 }
+
+namespace {
+
+// The names of whole members: one still being written has a dot name of its own until its
+// rename, which a load on the open zip may be doing at any moment.
+std::vector<std::string> WholeMembers(std::vector<std::string> names)
+{
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& name) { return fs::path(name).filename().string()[0] == '.'; }),
+                names.end());
+    return names;
+}
+
+}   // namespace
 
 // Archives whose DICOMDIR lands whole but whose load would show nothing: no patient, no record,
 // a DICOMDIR member that is plain text, an only image stored as a link. Dropped on the list or
@@ -771,7 +790,7 @@ TEST_F(DropOpenTest, ARefusedArchiveLeavesTheOpenDiscAndItsExtractionAsTheyWere)
         ASSERT_FALSE(before.image.isEmpty());
         const std::string zip = GetLoadState().GetZipPath();
         zipFolder = GetLoadState().GetExtractFolder();
-        const std::vector<std::string> extracted = ExtractedNames(kestro_);
+        const std::vector<std::string> extracted = WholeMembers(ExtractedNames(kestro_));
         ASSERT_EQ(extracted.empty(), !zipped);
         for (const auto& [route, open] : routes) {
             for (const auto& [path, message] : refused) {
@@ -780,18 +799,14 @@ TEST_F(DropOpenTest, ARefusedArchiveLeavesTheOpenDiscAndItsExtractionAsTheyWere)
                 open(path);
                 ASSERT_EQ(Failures(), failures + 1);
                 EXPECT_EQ(box.texts.back(), GetMessageString(message));
-                EXPECT_EQ(List().loaded, 1);
-                const ShownDisc after = Shown();
-                EXPECT_EQ(after.shape, before.shape);
-                EXPECT_TRUE(after.header == before.header);
-                EXPECT_EQ(after.image, before.image);
-                EXPECT_EQ(after.tools, before.tools);
+                ExpectShownAsBefore(before);
                 EXPECT_EQ(GetLoadState().GetZipPath(), zip);
                 EXPECT_EQ(GetLoadState().GetExtractFolder(), zipFolder);
                 // What the open zip extracted stays, and its loads may have added to it; nothing
                 // lies beside its folder.
                 const std::vector<std::string> now = ExtractedNames(kestro_);
-                EXPECT_TRUE(std::includes(now.begin(), now.end(), extracted.begin(), extracted.end()));
+                const std::vector<std::string> whole = WholeMembers(now);
+                EXPECT_TRUE(std::includes(whole.begin(), whole.end(), extracted.begin(), extracted.end()));
                 for (const std::string& name : now) {
                     EXPECT_TRUE(zipped && name.rfind(fs::path(zipFolder).filename().string(), 0) == 0) << name;
                 }
