@@ -13,7 +13,7 @@
 namespace {
 
 // The exhaustive colour sweep is sampled in unoptimised and sanitised builds.
-#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 constexpr uint32_t kColourStride = 1;
 #else
 constexpr uint32_t kColourStride = 61;

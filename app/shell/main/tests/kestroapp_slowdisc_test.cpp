@@ -22,8 +22,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -579,6 +581,16 @@ private:
     QString display_;
 };
 
+// The cores that the machine's load of the last minute leaves idle.
+int IdleCores()
+{
+    double load = 0;
+    if (::getloadavg(&load, 1) != 1) {
+        return 0;
+    }
+    return std::max(0, static_cast<int>(std::thread::hardware_concurrency()) - static_cast<int>(std::lround(load)));
+}
+
 // Busy loops in this process, a machine's load beside the viewer.
 class BusyLoops {
 public:
@@ -698,18 +710,23 @@ TEST_F(SlowDiscViewerTest, LosingTheXServerDuringOrAfterAnExtractionLeavesNothin
 }
 
 // An orderly close (the window's, 2 s after the start) or SIGTERM 2 s into the copy of a zip's
-// first member (10 MB at 2 MB/s) beside busy loops that have the cores (the viewer runs at the
-// lowest priority): the end removes the extraction folder before
-// it waits for the readers and tears the frame down, so nothing is left, whatever the load.
-// KV_CLOSE_LOAD_RUNS and KV_BUSY_LOOPS ask for more (bench/close_under_load.sh: 20 runs, 24 loops).
+// first member (10 MB at 2 MB/s) on a machine whose cores are all busy: the end removes the
+// extraction folder before it waits for the readers and tears the frame down, so nothing is
+// left, whatever the load. Busy loops take the cores the machine leaves idle and the viewer runs
+// below them; on a machine already loaded past its cores it runs as an equal, as a user's would
+// (at the lowest priority beside a load of 90 it gets next to no time and meets the bound, which
+// the stalled-removal tests cover). KV_CLOSE_LOAD_RUNS and KV_BUSY_LOOPS ask for more
+// (bench/close_under_load.sh: 20 runs, 24 loops).
 TEST_F(SlowDiscViewerTest, AnEndDuringAnExtractionUnderLoadLeavesNothing)
 {
     const int runs = CountFromEnv("KV_CLOSE_LOAD_RUNS", 2);
     const std::string disc = Disc("multiframezip", {20, 512});
     const std::string tmp = tmp_.path().toStdString();
     const std::string report = temp_ / "counts";
-    BusyLoops load(CountFromEnv("KV_BUSY_LOOPS", 8));
-    lowPriority_ = true;
+    const int loops = CountFromEnv("KV_BUSY_LOOPS", IdleCores());
+    BusyLoops load(loops);
+    lowPriority_ = loops > 0;
+    std::printf("[ figures  ] %d busy loops, the viewer %s\n", loops, loops > 0 ? "below them" : "as an equal");
     int leaving = 0;
     for (int run = 0; run < runs; ++run) {
         const bool close = run % 2 == 0;
