@@ -129,6 +129,13 @@ std::string ArchiveFolderIn(const std::string& folder)
     return std::string();
 }
 
+// The one copy's archive has its first image out.
+bool FirstImageOut(const std::string& user)
+{
+    const std::vector<std::string> folders = ExtractionFolders(user);
+    return folders.size() == 1 && fs::exists(ArchiveFolderIn(folders[0]) + "/DICOM/CT0001");
+}
+
 // What an ended copy extracted is gone: at its exit when the exit ran in time, as it does in
 // the optimised build; else (a sanitizer build on a busy machine may run past the exit
 // deadline) what is left keeps its lock file and the next start removes it.
@@ -373,12 +380,7 @@ TEST_F(CommandLineArchiveTest, SignalsToEndRemoveTheExtractedMembers)
         QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         Viewer viewer;
         ASSERT_TRUE(viewer.Spawn({"/Agree", zip_}, {{"KV_EXIT_DEADLINE_MS", kFarDeadlineMs}}));
-        ASSERT_TRUE(WaitForFile(
-            [&] {
-                const std::vector<std::string> folders = ExtractionFolders(user_);
-                return folders.size() == 1 && fs::exists(ArchiveFolderIn(folders[0]) + "/DICOM/CT0001");
-            },
-            kStartTimeoutMs));
+        ASSERT_TRUE(WaitForFile([&] { return FirstImageOut(user_); }, kStartTimeoutMs));
         viewer.Signal(signal);
         const int status = viewer.Wait(kStartTimeoutMs);
         ASSERT_NE(status, -1);
@@ -448,12 +450,7 @@ TEST_F(CommandLineArchiveTest, AFileSystemRefusingRenameFlagsStillExtracts)
     const std::string user = mount + "/kestro-" + std::to_string(::geteuid());
     Viewer killed;
     ASSERT_TRUE(killed.Spawn({"/Agree", zip_}, {{"TMPDIR", mount.c_str()}}));
-    ASSERT_TRUE(WaitForFile(
-        [&] {
-            const std::vector<std::string> folders = ExtractionFolders(user);
-            return folders.size() == 1 && fs::exists(ArchiveFolderIn(folders[0]) + "/DICOM/CT0001");
-        },
-        kStartTimeoutMs));
+    ASSERT_TRUE(WaitForFile([&] { return FirstImageOut(user); }, kStartTimeoutMs));
     killed.Signal(SIGKILL);
     ASSERT_NE(killed.Wait(kStartTimeoutMs), -1);
     ScopedEnv tmpdir("TMPDIR", mount.c_str());

@@ -46,11 +46,8 @@ for k, (orientation, slices) in SERIES.items():
         ds.WindowCenter, ds.WindowWidth = '200', '400'
         name = 'S%d/I%d' % (k, number)
         kv.save(ds, os.path.join(out, name), ct)
-        image_records.append(kv.record('IMAGE', [(0x0004, 0x1500, 'CS', name.replace('/', '\\')),
-                                                 (0x0004, 0x1510, 'UI', ct), (0x0004, 0x1511, 'UI', uid),
-                                                 (0x0020, 0x0013, 'IS', str(number))]))
-    series_records.append(kv.record('SERIES', [(0x0008, 0x0060, 'CS', 'CT'), (0x0020, 0x000E, 'UI', series_uid),
-                                               (0x0020, 0x0011, 'IS', str(k))], image_records))
+        image_records.append(kv.image_record(name.replace('/', '\\'), number, '%s.3.%d.' % (root, k), sop_class=ct))
+    series_records.append(kv.series_record(series_uid, k, *image_records, modality='CT'))
 
 study = kv.record('STUDY', [(0x0008, 0x0020, 'DA', '20260101'), (0x0008, 0x0030, 'TM', '120000'),
                             (0x0020, 0x000D, 'UI', study_uid), (0x0020, 0x0010, 'SH', '1')], series_records)

@@ -46,12 +46,9 @@ for k, slices in SERIES.items():
         kv.set_pixels(ds, np.full((16, 16), 40 * (place + 1 + 25 * (k - 1)), np.uint16))
         ds.WindowCenter, ds.WindowWidth = '2000', '4000'
         kv.save(ds, os.path.join(out, 'S%d' % k, name), ct)
-        image_records.append(kv.record('IMAGE', [(0x0004, 0x1500, 'CS', 'S%d\\%s' % (k, name)),
-                                                 (0x0004, 0x1510, 'UI', ct), (0x0004, 0x1511, 'UI', uid),
-                                                 (0x0020, 0x0013, 'IS', str(number))]))
+        image_records.append(kv.image_record('S%d\\%s' % (k, name), number, '%s.3.%d.' % (root, k), sop_class=ct))
     rng.shuffle(image_records)
-    series_records.append(kv.record('SERIES', [(0x0008, 0x0060, 'CS', 'CT'), (0x0020, 0x000E, 'UI', series_uid),
-                                               (0x0020, 0x0011, 'IS', str(k))], image_records))
+    series_records.append(kv.series_record(series_uid, k, *image_records, modality='CT'))
 
 study = kv.record('STUDY', [(0x0008, 0x0020, 'DA', '20260101'), (0x0008, 0x0030, 'TM', '120000'),
                             (0x0020, 0x000D, 'UI', study_uid), (0x0020, 0x0010, 'SH', '1')], series_records)
