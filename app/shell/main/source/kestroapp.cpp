@@ -287,10 +287,10 @@ int XEVKestroInstance::ExitInstance(int status)
     readersLeft_ = !XEVWaitDetached(share);
     if (!readersLeft_ && !removalLeft_) {
         frame_.reset();
-        // The window and the claim have gone: what earlier copies left is removed until a share
-        // before the bound, so that this end still comes by itself; what is left keeps its
-        // lock file, and the next start removes it.
-        const auto last = began + std::chrono::milliseconds(endBoundMs_ - kXEVEndShareMs);
+        // The window and the claim have gone: what earlier copies left is removed until two
+        // shares before the bound (the bound takes the end one share early), so that this end
+        // still comes by itself; what is left keeps its lock file, and the next start removes it.
+        const auto last = began + std::chrono::milliseconds(endBoundMs_ - 2 * kXEVEndShareMs);
         const auto stop = [last] { return std::chrono::steady_clock::now() >= last; };
         ForgetZipArchive(stop);
         XEVRemoveLeftoverExtractFolders(stop);

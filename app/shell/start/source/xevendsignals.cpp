@@ -73,12 +73,13 @@ int BoundMs()
     return armed > 0 ? armed : kXEVEndBoundMs;
 }
 
-// When the end must be taken for the process to be gone by the bound: its teardown (threads,
-// memory, descriptors) takes the kernel tens of milliseconds on a busy machine.
+// When the end must be taken for the process to be gone by the bound: this thread's waking and
+// the teardown (every thread scheduled to die, memory, descriptors) take a few hundred
+// milliseconds at a load of ten a core.
 Clock::time_point LastMoment(Clock::time_point at)
 {
     const int boundMs = BoundMs();
-    return at + std::chrono::milliseconds(boundMs - std::min(kXEVEndShareMs / 5, boundMs / 10));
+    return at + std::chrono::milliseconds(boundMs - std::min(kXEVEndShareMs, boundMs / 10));
 }
 
 // The one _exit of the program outside a signal handler: the first thread to come ends the
