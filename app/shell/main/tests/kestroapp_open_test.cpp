@@ -370,8 +370,10 @@ bool WaitForFile(const std::function<bool()>& there, int timeoutMs)
 }   // namespace
 
 // SIGTERM (logout, shutdown), SIGINT and SIGHUP end the program as a close does: once the
-// archive's first image came out, each ends with 0 and removes its extraction folder. The
-// exit's deadline is set far above a busy run: what is judged is what the exit leaves.
+// archive's first image came out, each ends with 0 and removes its extraction folder; a GUI
+// thread busy past the time it has to take the signal (a sanitizer build decoding the first
+// images) is ended with the signal's status, and removes it all the same. The exit's deadline
+// is set far above a busy run: what is judged is what the exit leaves.
 TEST_F(CommandLineArchiveTest, SignalsToEndRemoveTheExtractedMembers)
 {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -385,7 +387,7 @@ TEST_F(CommandLineArchiveTest, SignalsToEndRemoveTheExtractedMembers)
         const int status = viewer.Wait(kStartTimeoutMs);
         ASSERT_NE(status, -1);
         EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 128 + signal) << WEXITSTATUS(status);
         ExpectNothingLeftByTheNextStart(user_);
     }
 }
