@@ -1147,11 +1147,12 @@ void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
         }
     }
     if (parallel.empty()) {
-        // Reference lines need both slices: the other cell's image, then this one's.
-        XEVLockedHelper theirs(other->CurrentImage());
+        // The other cell's planes are copied out first, so that two cells linked to each other
+        // never hold their image locks in opposite orders.
+        const ReferencePlanes planes = other->ReferencePlanesShown();
         XEVLockedHelper mine(image);
-        if (theirs.helper != nullptr && mine.helper != nullptr) {
-            ComputeReferenceLines(mine.helper, other, theirs.helper);
+        if (mine.helper != nullptr) {
+            ComputeReferenceLines(mine.helper, planes);
         }
         update();
         return;
@@ -1162,37 +1163,57 @@ void XEVImageViewCtrl::SyncToView(XEVImageViewCtrl* other)
     }
 }
 
-void XEVImageViewCtrl::ComputeReferenceLines(XEVVEKHelper* helper, XEVImageViewCtrl* other, XEVVEKHelper* otherHelper)
+XEVImageViewCtrl::ReferencePlanes XEVImageViewCtrl::ReferencePlanesShown()
+{
+    ReferencePlanes planes;
+    const int32_t length = GetCineLength();
+    const int32_t positions[3] = {0, length - 1, GetPosition() - 1};
+    const auto copy = [](const XEVVEKHelper& helper, const FrameImageInfo* frame) {
+        std::optional<ReferencePlane> plane;
+        if (frame != nullptr) {
+            plane = ReferencePlane{Vector(frame->orientation), Vector(frame->orientation + 3), Vector(frame->position),
+                                   frame->spacing1, frame->spacing2, static_cast<double>(helper.GetImageWidth()),
+                                   static_cast<double>(helper.GetImageHeight()), frame->instanceNumber};
+        }
+        return plane;
+    };
+    {
+        XEVLockedHelper current(CurrentImage());
+        if (current.helper == nullptr) {
+            return planes;
+        }
+        if (current.helper->frameCount > 1 && images_.size() == 1) {
+            for (int32_t kind = 0; kind < 3; ++kind) {
+                planes[kind] = copy(*current.helper, current.helper->GetFrame(positions[kind]));
+            }
+            return planes;
+        }
+    }
+    for (int32_t kind = 0; kind < 3; ++kind) {
+        const auto it = images_.find(positions[kind]);
+        if (it != images_.end()) {
+            XEVLockedHelper locked(it->second);
+            if (locked.helper != nullptr) {
+                planes[kind] = copy(*locked.helper, locked.helper->GetCurrentFrame());
+            }
+        }
+    }
+    return planes;
+}
+
+void XEVImageViewCtrl::ComputeReferenceLines(XEVVEKHelper* helper, const ReferencePlanes& planes)
 {
     FrameImageInfo* target = helper->GetFrame(ResolveFrame(helper));
     if (target == nullptr) {
         return;
     }
     target->referenceLine.lines = {};
-    const int32_t length = other->GetCineLength();
-    const bool otherFrames = otherHelper->frameCount > 1 && other->images_.size() == 1;
-    const int32_t positions[3] = {0, length - 1, other->GetPosition() - 1};
     int32_t found = 0;
     for (int32_t kind = 0; kind < 3; ++kind) {
-        const int32_t position = positions[kind];
-        const FrameImageInfo* source = nullptr;
-        const XEVVEKHelper* sourceHelper = nullptr;
-        XEVLockedHelper locked(nullptr);
-        if (otherFrames) {
-            sourceHelper = otherHelper;
-            source = otherHelper->GetFrame(position);
-        } else {
-            const auto it = other->images_.find(position);
-            if (it == other->images_.end()) {
-                continue;
-            }
-            locked = XEVLockedHelper(it->second);
-            sourceHelper = locked.helper;
-            source = sourceHelper != nullptr ? sourceHelper->GetCurrentFrame() : nullptr;
-        }
-        if (source == nullptr) {
+        if (!planes[kind].has_value()) {
             continue;
         }
+        const ReferencePlane& source = *planes[kind];
         XEVVector3 first;
         XEVVector3 second;
         int32_t x1 = 0;
@@ -1200,14 +1221,13 @@ void XEVImageViewCtrl::ComputeReferenceLines(XEVVEKHelper* helper, XEVImageViewC
         int32_t x2 = 0;
         int32_t y2 = 0;
         if (ComputeReferenceLine(first, second, x1, y1, x2, y2, Vector(target->orientation),
-                                 Vector(target->orientation + 3), Vector(source->orientation),
-                                 Vector(source->orientation + 3), Vector(target->position), Vector(source->position),
-                                 helper->GetImageWidth(), helper->GetImageHeight(), source->spacing1, source->spacing2,
-                                 target->spacing1, target->spacing2, sourceHelper->GetImageWidth(),
-                                 sourceHelper->GetImageHeight()) == 0) {
+                                 Vector(target->orientation + 3), source.row, source.column, Vector(target->position),
+                                 source.position, helper->GetImageWidth(), helper->GetImageHeight(),
+                                 source.spacingRow, source.spacingColumn, target->spacing1, target->spacing2,
+                                 source.columns, source.rows) == 0) {
             continue;
         }
-        target->referenceLine.lines[kind] = {1, x1, y1, x2, y2, source->instanceNumber};
+        target->referenceLine.lines[kind] = {1, x1, y1, x2, y2, source.instanceNumber};
         ++found;
     }
     referenceLineShown = found > 0 ? 1 : 0;

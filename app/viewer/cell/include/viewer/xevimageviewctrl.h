@@ -11,12 +11,14 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -25,6 +27,7 @@
 #include "study/xevthread.h"
 #include "viewer/xevoverlaycommon.h"
 #include "viewer/xevoverlayviewinfo.h"
+#include "viewer/xevreferencelinegeometry.h"
 
 class CXEVRMenu;
 class ImageInfo;
@@ -434,7 +437,21 @@ private:
     // From that key in steps of one (+1 or -1), the first entry whose file did not fail; a key
     // outside the set when none.
     int32_t SkipFailed(int32_t key, int32_t step) const;
-    void ComputeReferenceLines(XEVVEKHelper* helper, XEVImageViewCtrl* other, XEVVEKHelper* otherHelper);
+    // A slice's plane as the reference lines of another cell need it, copied out of its image.
+    struct ReferencePlane {
+        XEVVector3 row;
+        XEVVector3 column;
+        XEVVector3 position;
+        double spacingRow = 0;
+        double spacingColumn = 0;
+        double columns = 0;
+        double rows = 0;
+        int32_t instanceNumber = 0;
+    };
+    // The first, last and current slices, each where it is loaded.
+    using ReferencePlanes = std::array<std::optional<ReferencePlane>, 3>;
+    ReferencePlanes ReferencePlanesShown();
+    void ComputeReferenceLines(XEVVEKHelper* helper, const ReferencePlanes& planes);
 
     // Mouse and keys.
     void OnLButtonDown(QPoint pt);
