@@ -135,7 +135,7 @@ struct kv_slowdisc_entry {
     int thread;   /* the thread's id */
     int gui;      /* made by the main thread */
     int priority; /* whom the thread's reads serve: -1 not told, 0 the screen, 1 background */
-    int kind;     /* 0 a read, 1 a turn asked for (priority), 2 a turn given up */
+    int kind;     /* 0 a read, 1 a turn asked for (priority), 2 a turn given up; 3 + the medium's state */
     long long offset;
     long long length;
     long long driveBytes; /* what it cost the drive: 0 when the cache served it */
@@ -784,6 +784,17 @@ KV_EXPORT void kv_slowdisc_reader_priority(int priority)
         0,   0,   0, 0};
     Log(entry);
     readerPriority_ = priority;
+}
+
+/* What the program's medium decided for the calling thread, told under the program's own
+ * lock so the log has it in the program's order: 0 left the head, 1 took or kept it, 2 waits
+ * for it. */
+KV_EXPORT void kv_slowdisc_medium_turn(int state)
+{
+    const long now = atomic_fetch_add(&order_, 1);
+    const int thread = (int)syscall(SYS_gettid);
+    struct kv_slowdisc_entry entry = {now, now, 0, thread, thread == getpid(), readerPriority_, 3 + state, 0, 0, 0, 0};
+    Log(entry);
 }
 
 /* ---- The wrappers. */

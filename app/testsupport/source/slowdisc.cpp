@@ -134,6 +134,11 @@ SlowDiscPriorityHook SlowDiscReaderPriorityHook()
     return reinterpret_cast<SlowDiscPriorityHook>(dlsym(RTLD_DEFAULT, "kv_slowdisc_reader_priority"));
 }
 
+SlowDiscPriorityHook SlowDiscMediumTurnHook()
+{
+    return reinterpret_cast<SlowDiscPriorityHook>(dlsym(RTLD_DEFAULT, "kv_slowdisc_medium_turn"));
+}
+
 void SlowDiscHurry()
 {
     if (auto* hurry = reinterpret_cast<void (*)()>(dlsym(RTLD_DEFAULT, "kv_slowdisc_hurry"))) {

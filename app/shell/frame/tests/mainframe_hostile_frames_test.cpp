@@ -716,7 +716,7 @@ TEST_F(HostileFramesTest, RefusedPaletteIsAnImageThatCannotBeRead)
         const std::string command = "cd " + out + " && /usr/bin/python3 -c \"import zipfile; z = zipfile.ZipFile('" +
                                     zip + "', 'w'); z.write('DICOMDIR'); z.write('IMG/PALETTE')\"";
         ASSERT_EQ(std::system(command.c_str()), 0);
-        for (const std::string path : {form + "/IMG/PALETTE", form + "/DICOMDIR", form + ".zip"}) {
+        for (const std::string& path : {form + "/IMG/PALETTE", form + "/DICOMDIR", form + ".zip"}) {
             box.texts.clear();
             const std::vector<XEVImageViewCtrl*> shown = OpenAndShow(path.c_str(), 1, 1);
             EXPECT_TRUE(shown.empty()) << path;

@@ -135,24 +135,34 @@ protected:
             }
         }
         std::set<int> inOldTurn;
-        // Readers for the screen that asked for the turn and have not read since.
+        // Readers for the screen waiting for the head, and the threads holding it that took or
+        // kept it while none waited, by the medium's own decisions.
         std::set<int> screenWaiting;
+        std::set<int> heldFairly;
         for (const SlowDiscEvent& event : log) {
             if (event.kind == SlowDiscEvent::TurnAsked && event.start < mark) {
                 inOldTurn.insert(event.thread);
             } else if (event.kind == SlowDiscEvent::TurnGiven) {
                 inOldTurn.erase(event.thread);
             }
-            if (event.kind == SlowDiscEvent::TurnAsked && event.priority == 0) {
+            if (event.kind == SlowDiscEvent::HeadWaited && event.priority == 0) {
                 screenWaiting.insert(event.thread);
-            } else if (event.kind != SlowDiscEvent::TurnAsked) {
+            } else if (event.kind == SlowDiscEvent::HeadHeld) {
                 screenWaiting.erase(event.thread);
+                if (event.priority == 0 || screenWaiting.empty()) {
+                    heldFairly.insert(event.thread);
+                } else {
+                    heldFairly.erase(event.thread);
+                }
+            } else if (event.kind == SlowDiscEvent::HeadLeft) {
+                screenWaiting.erase(event.thread);
+                heldFairly.erase(event.thread);
             }
             // The background keeps off the head for a grace after each read for the screen, the
             // time the next one takes to come after its decode; the sanitizers' decode outlasts
-            // it, so there a background read goes wrong only ahead of a read for the screen
-            // already asked for.
-            const bool judged = !kDiscTestSanitized || event.priority == 0 || !screenWaiting.empty();
+            // it, so there a background read goes wrong only where its reader took or kept the
+            // head while a read for the screen waited for it, or read without holding it.
+            const bool judged = !kDiscTestSanitized || event.priority == 0 || heldFairly.count(event.thread) == 0;
             if (event.kind == SlowDiscEvent::Read && missing.count(event.path) == 0 && event.start >= mark &&
                 event.start < lastMissing && inOldTurn.count(event.thread) == 0 && judged) {
                 return event.path + " was begun for " + (event.priority == 0 ? "the screen" : "the background") +
@@ -259,7 +269,8 @@ TEST_F(SlowDiscScreenTest, LayoutStepsWhileTheStudyLoadsReadEveryCellInSightFirs
         RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
         return;
     }
-    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    XEVSetMediumProbe(
+        {SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook(), SlowDiscMediumTurnHook()});
     frame->OnAgreementClosed(1);
     Open(SlowDiscRoot() + "/DICOMDIR");
     ASSERT_TRUE(PumpUntil([this] { return Cells() == 25; }, kDriveWaitMs));
@@ -293,7 +304,8 @@ TEST_F(SlowDiscScreenTest, AnEnlargedSeriesSteppedToMoreTilesPaintsEveryTile)
         RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
         return;
     }
-    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    XEVSetMediumProbe(
+        {SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook(), SlowDiscMediumTurnHook()});
     frame->OnAgreementClosed(1);
     Open(SlowDiscRoot() + "/DICOMDIR");
     ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kDriveWaitMs));
@@ -328,7 +340,8 @@ TEST_F(SlowDiscScreenTest, TilesBackInSightReadTheirPageFirst)
         RunTestOnSlowDisc({temp_ / "disc", 1.2e6, 100, 0});
         return;
     }
-    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook()});
+    XEVSetMediumProbe(
+        {SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook(), SlowDiscMediumTurnHook()});
     frame->OnAgreementClosed(1);
     Open(SlowDiscRoot() + "/DICOMDIR");
     ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kDriveWaitMs));

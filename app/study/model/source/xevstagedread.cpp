@@ -28,6 +28,7 @@ std::atomic<XEVReadObserver> readObserver{nullptr};
 std::atomic<void (*)(int)> lockProbe{nullptr};
 std::atomic<void (*)(const void*)> stopProbe{nullptr};
 std::atomic<void (*)(int)> priorityProbe{nullptr};
+std::atomic<void (*)(int)> turnProbe{nullptr};
 
 void ProbeReaderStop(const void* stop)
 {
@@ -40,6 +41,13 @@ void ProbeReaderPriority(int priority)
 {
     if (auto probe = priorityProbe.load()) {
         probe(priority);
+    }
+}
+
+void ProbeMediumTurn(int state)
+{
+    if (auto probe = turnProbe.load()) {
+        probe(state);
     }
 }
 
@@ -160,6 +168,7 @@ void XEVMediumTurn::Take()
     std::unique_lock<std::mutex> lock(medium.mutex);
     const bool screen = priority_ == XEVReadPriority::OnScreen;
     medium.screenWaiting += screen ? 1 : 0;
+    ProbeMediumTurn(2);
     const auto free = [&] {
         return !medium.busy && (screen || (medium.screenWaiting == 0 &&
                                            std::chrono::steady_clock::now() - medium.screenLeft >= kScreenGrace));
@@ -171,6 +180,7 @@ void XEVMediumTurn::Take()
     medium.screenWaiting -= screen ? 1 : 0;
     held_ = free();
     medium.busy = medium.busy || held_;
+    ProbeMediumTurn(held_ ? 1 : 0);
     if (held_) {
         medium.screenHolds = screen;
         ++medium.takes;
@@ -192,6 +202,7 @@ void XEVMediumTurn::Give()
         medium.busy = false;
         medium.screenHolds = false;
         held_ = false;
+        ProbeMediumTurn(0);
     }
     medium.changed.notify_all();
 }
@@ -204,6 +215,7 @@ void XEVMediumTurn::Yield()
     {
         std::lock_guard<std::mutex> lock(Medium().mutex);
         if (Medium().screenWaiting == 0) {
+            ProbeMediumTurn(1);
             return;
         }
     }
@@ -264,6 +276,7 @@ void XEVSetMediumProbe(const XEVMediumProbe& probe)
     lockProbe = probe.imageLock;
     stopProbe = probe.readerStop;
     priorityProbe = probe.readerPriority;
+    turnProbe = probe.mediumTurn;
 }
 
 namespace {

@@ -61,6 +61,8 @@ using SlowDiscPriorityHook = void (*)(int priority);
 SlowDiscLockHook SlowDiscImageLockHook();
 SlowDiscStopHook SlowDiscReaderStopHook();
 SlowDiscPriorityHook SlowDiscReaderPriorityHook();
+// What the program's medium decided for a thread (2 waits for the head, 1 holds it, 0 left it).
+SlowDiscPriorityHook SlowDiscMediumTurnHook();
 
 // Ends every read of the medium under way at once, and makes later reads cost nothing;
 // nothing off the medium.
@@ -72,7 +74,8 @@ long SlowDiscFailingOpens();
 
 // One line of the medium's log, in the order things happened on it.
 struct SlowDiscEvent {
-    enum Kind { Read, TurnAsked, TurnGiven };
+    // The turns a thread's reads are told to serve under, then the medium's own decisions.
+    enum Kind { Read, TurnAsked, TurnGiven, HeadLeft, HeadHeld, HeadWaited };
     long start = 0;   // a read: when it took the head; a turn: when told
     long end = 0;
     Kind kind = Read;

@@ -52,6 +52,9 @@ struct XEVMediumProbe {
     void (*imageLock)(int delta) = nullptr;
     void (*readerStop)(const void* stop) = nullptr;
     void (*readerPriority)(int priority) = nullptr;
+    // The medium's own decisions, told under its lock: 2 the thread waits for the head, 1 it
+    // takes or keeps it, 0 it leaves it (or stops waiting).
+    void (*mediumTurn)(int state) = nullptr;
 };
 void XEVSetMediumProbe(const XEVMediumProbe& probe);
 void XEVProbeImageLock(int delta);
