@@ -1171,9 +1171,14 @@ XEVImageViewCtrl::ReferencePlanes XEVImageViewCtrl::ReferencePlanesShown()
     const auto copy = [](const XEVVEKHelper& helper, const FrameImageInfo* frame) {
         std::optional<ReferencePlane> plane;
         if (frame != nullptr) {
-            plane = ReferencePlane{Vector(frame->orientation), Vector(frame->orientation + 3), Vector(frame->position),
-                                   frame->spacing1, frame->spacing2, static_cast<double>(helper.GetImageWidth()),
-                                   static_cast<double>(helper.GetImageHeight()), frame->instanceNumber};
+            plane = ReferencePlane{Vector(frame->orientation),
+                                   Vector(frame->orientation + 3),
+                                   Vector(frame->position),
+                                   frame->spacing1,
+                                   frame->spacing2,
+                                   static_cast<double>(helper.GetImageWidth()),
+                                   static_cast<double>(helper.GetImageHeight()),
+                                   frame->instanceNumber};
         }
         return plane;
     };
@@ -1222,9 +1227,9 @@ void XEVImageViewCtrl::ComputeReferenceLines(XEVVEKHelper* helper, const Referen
         int32_t y2 = 0;
         if (ComputeReferenceLine(first, second, x1, y1, x2, y2, Vector(target->orientation),
                                  Vector(target->orientation + 3), source.row, source.column, Vector(target->position),
-                                 source.position, helper->GetImageWidth(), helper->GetImageHeight(),
-                                 source.spacingRow, source.spacingColumn, target->spacing1, target->spacing2,
-                                 source.columns, source.rows) == 0) {
+                                 source.position, helper->GetImageWidth(), helper->GetImageHeight(), source.spacingRow,
+                                 source.spacingColumn, target->spacing1, target->spacing2, source.columns,
+                                 source.rows) == 0) {
             continue;
         }
         target->referenceLine.lines[kind] = {1, x1, y1, x2, y2, source.instanceNumber};
