@@ -25,8 +25,13 @@ inline constexpr int kQuickStepCeilingMs = 20000;
 
 // A wait where there is no hang ceiling: ten times and more what the slowest such step takes
 // under the sanitizers on a busy machine, yet shorter than the ctest timeout of the tests that
-// use it, so that a state that never comes fails the test with what it waited for.
+// use it (four times as long under the sanitizers), so that a state that never comes fails the
+// test with what it waited for.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr int kNoCeilingWaitMs = 16 * 60 * 1000;
+#else
 inline constexpr int kNoCeilingWaitMs = 4 * 60 * 1000;
+#endif
 
 // Runs the main thread's queue until the condition holds or the time passes; false on time-out.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs = kPumpTimeoutMs);
