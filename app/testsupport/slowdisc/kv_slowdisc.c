@@ -13,6 +13,7 @@
  *   KV_SLOWDISC_FAIL_MS      what a failing read costs before it fails: the drive's retries
  *   KV_SLOWDISC_MARK         NAME:PATH: PATH is made when a stream read of a file whose path
  *                            ends in NAME begins (for a test to act while it is under way)
+ *   KV_SLOWDISC_MARK_READ    NAME:PATH: the same for a read of any kind
  *   KV_SLOWDISC_REPORT       a file the counts are written to when the process ends
  *   KV_SLOWDISC_LOG          a file every read and turn is written to when the process ends
  *   KV_SLOWDISC_TRACE        1: the stack of every read of the medium by the main thread, on stderr
@@ -125,6 +126,8 @@ static int64_t failFrom_ = -1;
 static long failMs_;
 static char markName_[PATH_MAX];
 static char markPath_[PATH_MAX];
+static char markReadName_[PATH_MAX];
+static char markReadPath_[PATH_MAX];
 static atomic_long streamReadsUnderWay_;
 
 /* One line of the log: a read of the medium, or a thread telling whom its reads serve. */
@@ -191,6 +194,17 @@ static _Atomic uint32_t fdFile_[kMaxFds];
 static _Atomic int fdAdvice_[kMaxFds];
 
 static void ReadEnvironment(void) __attribute__((constructor));
+
+/* A mark's NAME:PATH into name and path (both PATH_MAX); left empty when malformed. */
+static void ReadMark(const char* variable, char* name, char* path)
+{
+    const char* value = getenv(variable);
+    const char* colon = value != NULL ? strchr(value, ':') : NULL;
+    if (colon != NULL && colon != value && (size_t)(colon - value) < PATH_MAX && strlen(colon + 1) < PATH_MAX) {
+        memcpy(name, value, (size_t)(colon - value));
+        strcpy(path, colon + 1);
+    }
+}
 static void ReadEnvironment(void)
 {
     const char* root = getenv("KV_SLOWDISC_ROOT");
@@ -229,13 +243,8 @@ static void ReadEnvironment(void)
     if (value != NULL && atol(value) > 0) {
         failMs_ = atol(value);
     }
-    value = getenv("KV_SLOWDISC_MARK");
-    colon = value != NULL ? strchr(value, ':') : NULL;
-    if (colon != NULL && colon != value && (size_t)(colon - value) < sizeof markName_ &&
-        strlen(colon + 1) < sizeof markPath_) {
-        memcpy(markName_, value, (size_t)(colon - value));
-        strcpy(markPath_, colon + 1);
-    }
+    ReadMark("KV_SLOWDISC_MARK", markName_, markPath_);
+    ReadMark("KV_SLOWDISC_MARK_READ", markReadName_, markReadPath_);
     cacheRing_ = calloc(cachePages_, sizeof *cacheRing_);
     entries_ = calloc(kLogEntries, sizeof *entries_);
 }
@@ -572,6 +581,28 @@ static void CountRead(uint32_t fileId, int64_t offset, size_t length)
     }
 }
 
+/* Makes path when file (index + 1) is the one name ends, if any. */
+static void MarkIfNamed(uint32_t fileId, const char* name, const char* path)
+{
+    const size_t nameLength = strlen(name);
+    if (nameLength == 0) {
+        return;
+    }
+    pthread_mutex_lock(&head_);
+    const char* filePath = files_[fileId - 1].path;
+    const size_t length = strlen(filePath);
+    const int marked = length >= nameLength && strcmp(filePath + length - nameLength, name) == 0;
+    pthread_mutex_unlock(&head_);
+    if (marked) {
+        RESOLVE(open);
+        RESOLVE(close);
+        const int mark = real_open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (mark >= 0) {
+            real_close(mark);
+        }
+    }
+}
+
 /* Makes the caller wait for length bytes of file (index + 1) from offset, as the drive would,
  * each request reading window bytes ahead. */
 static void Cost(uint32_t fileId, int64_t offset, size_t length, int64_t window)
@@ -580,6 +611,7 @@ static void Cost(uint32_t fileId, int64_t offset, size_t length, int64_t window)
     if (offset < 0 || length == 0) {
         return;
     }
+    MarkIfNamed(fileId, markReadName_, markReadPath_);
     const int thread = (int)syscall(SYS_gettid);
     struct kv_slowdisc_entry entry = {
         -1, 0, (int)fileId, thread, thread == getpid(), readerPriority_, 0, offset, (long long)length, 0, 0};
@@ -871,22 +903,7 @@ static int BeginStreamRead(FILE* stream)
     }
     flockfile(stream);
     atomic_fetch_add(&streamReadsUnderWay_, 1);
-    const size_t nameLength = strlen(markName_);
-    if (nameLength > 0) {
-        pthread_mutex_lock(&head_);
-        const char* path = files_[fileId - 1].path;
-        const size_t length = strlen(path);
-        const int marked = length >= nameLength && strcmp(path + length - nameLength, markName_) == 0;
-        pthread_mutex_unlock(&head_);
-        if (marked) {
-            RESOLVE(open);
-            RESOLVE(close);
-            const int mark = real_open(markPath_, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-            if (mark >= 0) {
-                real_close(mark);
-            }
-        }
-    }
+    MarkIfNamed(fileId, markName_, markPath_);
     return 1;
 }
 

@@ -69,6 +69,7 @@ std::vector<std::string> SlowDiscEnvironment(const SlowDiscSettings& settings, c
         "KV_SLOWDISC_FAIL=" + settings.fail,
         "KV_SLOWDISC_FAIL_MS=" + std::to_string(settings.failMs),
         "KV_SLOWDISC_MARK=" + settings.mark,
+        "KV_SLOWDISC_MARK_READ=" + settings.markRead,
         // AddressSanitizer wants its library first; the medium only passes calls on to it.
         Appended("ASAN_OPTIONS", "verify_asan_link_order=0"),
     };

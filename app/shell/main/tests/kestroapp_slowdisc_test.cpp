@@ -345,7 +345,16 @@ TEST_F(SlowDiscViewerTest, AReportInAReadAsTheWindowClosesNeverOutlivesTheProgra
 TEST_F(SlowDiscViewerTest, ClosingWhileTheFirstPageIsReadEndsWithNothingFreedUnderItsWorker)
 {
     const std::string big = Disc("ct", {2, 1, 3800});
-    const ViewerRun run = Run(big + "/DICOMDIR", {big, 150e3, 100, 0}, kRunTimeoutMs, 5000);
+    // The close comes once a read of a first image has begun, however long the start took.
+    const std::string reading = temp_ / "reading";
+    SlowDiscSettings slow{big, 150e3, 100, 0};
+    slow.markRead = "I0001:" + reading;
+    const std::string report = temp_ / "counts";
+    std::unique_ptr<QProcess> process =
+        Start(big + "/DICOMDIR", slow, kRunTimeoutMs, kRunTimeoutMs, report, QString(), std::string(),
+              {kFarExitDeadline, {QStringLiteral("KV_SLOW_DISC_CLOSE_WHEN"), QString::fromStdString(reading)}});
+    const ViewerRun run = Finish(*process, report);
+    EXPECT_EQ(run.output.find("exit deadline"), std::string::npos) << run.output;
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_TRUE(run.Said("closing") && !run.Said("all")) << run.output;
     // Its worker was in a read at the end, and ran on to its end.

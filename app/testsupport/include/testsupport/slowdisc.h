@@ -24,6 +24,7 @@ struct SlowDiscSettings {
     std::string fail;        // "NAME:BYTES": reads of a file ending in NAME fail from BYTES on
     int failMs = 0;          // what a failing read costs before it fails (the drive's retries)
     std::string mark;        // "NAME:PATH": PATH is made when a stream read of a file ending in NAME begins
+    std::string markRead;    // the same for a read of any kind
 };
 
 // Writes one of the discs of make_slow_disc.py (sample, ct, multiframe, mr, studies; numbers as
