@@ -805,16 +805,20 @@ KV_EXPORT void kv_slowdisc_reader_stop(const void* stop)
 {
     readerStop_ = (const int32_t*)stop;
 }
+/* Logs an event of the calling thread's turn (kind as in the log) with its priority. */
+static void LogTurn(int kind, int priority)
+{
+    const long now = atomic_fetch_add(&order_, 1);
+    const int thread = (int)syscall(SYS_gettid);
+    struct kv_slowdisc_entry entry = {now, now, 0, thread, thread == getpid(), priority, kind, 0, 0, 0, 0};
+    Log(entry);
+}
+
 /* Whom the calling thread's reads serve from now on: 0 the screen, 1 the background, -1
  * done. Logged when told: a turn asked for is the moment its reads were wanted. */
 KV_EXPORT void kv_slowdisc_reader_priority(int priority)
 {
-    const long now = atomic_fetch_add(&order_, 1);
-    const int thread = (int)syscall(SYS_gettid);
-    struct kv_slowdisc_entry entry = {
-        now, now, 0, thread, thread == getpid(), priority >= 0 ? priority : readerPriority_, priority >= 0 ? 1 : 2,
-        0,   0,   0, 0};
-    Log(entry);
+    LogTurn(priority >= 0 ? 1 : 2, priority >= 0 ? priority : readerPriority_);
     readerPriority_ = priority;
 }
 
@@ -823,10 +827,7 @@ KV_EXPORT void kv_slowdisc_reader_priority(int priority)
  * for it. */
 KV_EXPORT void kv_slowdisc_medium_turn(int state)
 {
-    const long now = atomic_fetch_add(&order_, 1);
-    const int thread = (int)syscall(SYS_gettid);
-    struct kv_slowdisc_entry entry = {now, now, 0, thread, thread == getpid(), readerPriority_, 3 + state, 0, 0, 0, 0};
-    Log(entry);
+    LogTurn(3 + state, readerPriority_);
 }
 
 /* ---- The wrappers. */
