@@ -10,7 +10,7 @@
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
+    QDeadlineTimer deadline(BuildWaitMs(timeoutMs));
     while (!done()) {
         if (deadline.hasExpired()) {
             return false;
@@ -40,7 +40,7 @@ void Wait(int ms)
 
 bool Eventually(const std::function<bool()>& done, int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(BuildWaitMs(timeoutMs));
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;

@@ -227,7 +227,7 @@ protected:
             if (done()) {
                 return true;
             }
-            if (timer.elapsed() > ms) {
+            if (timer.elapsed() > BuildWaitMs(ms)) {
                 return false;
             }
         }

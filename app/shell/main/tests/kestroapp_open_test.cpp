@@ -208,7 +208,7 @@ TEST_F(CommandLineArchiveTest, ShowsTheFirstStudyFromTheArchiveAndLeavesNoFolder
     QElapsedTimer clock;
     clock.start();
     bool ended = false;
-    while (!(ended = waitpid(child, &status, WNOHANG) == child) && clock.elapsed() < 90000) {
+    while (!(ended = waitpid(child, &status, WNOHANG) == child) && clock.elapsed() < BuildWaitMs(90000)) {
         QThread::msleep(10);
     }
     if (!ended) {
