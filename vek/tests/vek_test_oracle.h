@@ -55,23 +55,48 @@ std::string oracle_write(const std::string& name, const std::vector<T>& data) {
   return path;
 }
 
+// Oracle runs gathered to go through one python, whose start is most of a small run's time and
+// many times that on a busy machine. Each job's inputs need names of their own.
+class OracleBatch {
+ public:
+  // Queues MODE with "key=value ..."; the index of its answer.
+  size_t add(const std::string& mode, const std::string& params) {
+    outs_.push_back(oracle_file("out" + std::to_string(outs_.size())));
+    jobs_ += mode + " " + params + " out=" + outs_.back() + "\n";
+    return outs_.size() - 1;
+  }
+  // Runs every job queued; false, and a failure, when python fails.
+  bool run() {
+    const std::string jobs = oracle_file("jobs");
+    std::ofstream(jobs, std::ios::binary) << jobs_;
+    const std::string command = "/usr/bin/python3 " VEK_TEST_DATA_DIR "/colour_oracle.py batch jobs=" + jobs;
+    if (std::system(command.c_str()) != 0) {
+      ADD_FAILURE() << command << "\n" << jobs_;
+      return false;
+    }
+    return true;
+  }
+  // What job wrote, as Ts.
+  template <class T = uint8_t>
+  std::vector<T> answer(size_t job) const {
+    std::ifstream in(outs_.at(job), std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<T> result(bytes.size() / sizeof(T));
+    if (!result.empty()) std::memcpy(result.data(), bytes.data(), result.size() * sizeof(T));
+    return result;
+  }
+
+ private:
+  std::string jobs_;
+  std::vector<std::string> outs_;
+};
+
 // Runs MODE with "key=value ..." and answers what it wrote, as Ts; empty when it failed.
 template <class T = uint8_t>
 std::vector<T> oracle(const std::string& mode, const std::string& params) {
-  const std::string out = oracle_file("out");
-  const std::string command =
-      "/usr/bin/python3 " VEK_TEST_DATA_DIR "/colour_oracle.py " + mode + " " + params + " out=" + out;
-  std::vector<T> result;
-  if (std::system(command.c_str()) != 0) {
-    ADD_FAILURE() << command;
-    return result;
-  }
-  std::ifstream in(out, std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  result.resize(bytes.size() / sizeof(T));
-  if (!result.empty()) std::memcpy(result.data(), bytes.data(), result.size() * sizeof(T));
-  std::remove(out.c_str());
-  return result;
+  OracleBatch batch;
+  const size_t job = batch.add(mode, params);
+  return batch.run() ? batch.answer<T>(job) : std::vector<T>{};
 }
 
 // Runs data/SCRIPT with request on its standard input and answers what it wrote to its output;

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Expected pixels for the colour-matrix, tetrahedral-table and channel tests, from numpy and Pillow.
 
-Usage: colour_oracle.py MODE key=value ... ; inputs and outputs are raw files named by in=/out= keys.
+Usage: colour_oracle.py MODE key=value ... | batch jobs=FILE; inputs and outputs are raw files named by
+in=/out= keys.
 """
 import sys
 
@@ -173,6 +174,11 @@ def rgb_pillow():
     return np.asarray(image.convert(target)).reshape(-1)
 
 
-result = {"rgb_pillow": rgb_pillow, "ycbcr_q12": ycbcr_q12, "ycbcr_pillow": ycbcr_pillow, "matrix_double": matrix_double,
-          "tetrahedral": tetrahedral, "pillow_lut": pillow_lut, "select": select, "merge": merge}[mode]()
-np.ascontiguousarray(result).tofile(args["out"])
+MODES = {"rgb_pillow": rgb_pillow, "ycbcr_q12": ycbcr_q12, "ycbcr_pillow": ycbcr_pillow, "matrix_double": matrix_double,
+         "tetrahedral": tetrahedral, "pillow_lut": pillow_lut, "select": select, "merge": merge}
+# batch: one job a line of jobs=, "MODE key=value ...", each with its own out=.
+jobs = [line.split() for line in open(args["jobs"])] if mode == "batch" else [[mode] + sys.argv[2:]]
+for job in jobs:
+    if job:
+        args = dict(a.split("=", 1) for a in job[1:])
+        np.ascontiguousarray(MODES[job[0]]()).tofile(args["out"])
