@@ -1454,7 +1454,9 @@ TEST_F(SlowDiscOpenTest, TheWheelThroughFramesStillLoadingWaitsForEachAndLosesNo
     ASSERT_TRUE(arrives(30)) << "at " << wheeled->GetPosition();
     const int loaderFirst = FramesReadBefore(mark, 30, 1, kFileFrames - 1);
     EXPECT_GE(loaderFirst, 0);
-    EXPECT_LE(loaderFirst, 3);
+    // Under the sanitizers on a busy machine the worker may begin its next block before it
+    // takes the request up: one block more, never the rest of the file.
+    EXPECT_LE(loaderFirst, kDiscTestSanitized ? 6 : 3);
 
     // Five down and five up before anything comes: back where it was, waiting for nothing.
     turn(5, -120);

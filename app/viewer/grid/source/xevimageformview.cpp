@@ -505,8 +505,14 @@ void CXEVImageFormView::OnFirstImage(int32_t id, bool requested)
             break;
         }
     }
-    // A cell the user made active, such as one enlarged and back, stays the active one.
+    // A cell the user made active, such as one enlarged and back, stays the active one while in
+    // sight; one a page scrolled away leaves the keys with the first in sight, which its first
+    // image makes the active one.
     const XEVImageViewCtrl* active = GetFirstActiveView();
+    if (active != nullptr && (active->isHidden() || active->inView.load() == 0) && firstVisible != nullptr &&
+        window()->focusWidget() == firstVisible) {
+        active = nullptr;
+    }
     // A frame that came by a request only names an active cell where there is none.
     const bool fromFirst = firstVisible != nullptr && firstVisible->ControlId() == id &&
                            (active == nullptr || (active == firstVisible && !requested));
