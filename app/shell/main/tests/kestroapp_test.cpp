@@ -828,15 +828,21 @@ TEST_F(KestroStartTest, ALargeLeftoverNeverHoldsTheWindow)
 }
 
 // A leftover of 20,000 files whose removal only begins as the run ends: the end lets it go on,
-// so one start removes it whole, not a few files of it a start.
+// so one start removes it whole, not a few files of it a start. Under the sanitizers on a busy
+// machine a tenth of them fills the end's bound as the whole does in the optimised build.
 TEST_F(KestroStartTest, AShortRunRemovesALeftoverWhole)
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr int kFiles = 2000;
+#else
+    constexpr int kFiles = 20000;
+#endif
     QTemporaryDir temp;
     ScopedEnv tmpdir("TMPDIR", temp.path().toStdString().c_str());
     const std::string left = temp.path().toStdString() + "/kestro-" + std::to_string(::geteuid()) + "/x.Many00";
     ASSERT_TRUE(std::filesystem::create_directories(left + "/IMG"));
     ASSERT_TRUE(QFile(QString::fromStdString(left + "/.owner")).open(QIODevice::WriteOnly));
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < kFiles; ++i) {
         const int fd = ::open((left + "/IMG/F" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_GE(fd, 0);
         ::close(fd);
@@ -845,7 +851,7 @@ TEST_F(KestroStartTest, AShortRunRemovesALeftoverWhole)
 
     ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
     ASSERT_TRUE(WaitForFirstCells());
-    EXPECT_TRUE(std::filesystem::exists(left + "/IMG/F19999"));
+    EXPECT_TRUE(std::filesystem::exists(left + "/IMG/F" + std::to_string(kFiles - 1)));
     held.Release();
     EXPECT_EQ(instance_->ExitInstance(0), 0);
     EXPECT_TRUE(instance_->LeftoverSweepEnded());
