@@ -378,6 +378,48 @@ TEST_F(SlowDiscScreenTest, TilesBackInSightReadTheirPageFirst)
     XEVSetMediumProbe({});
 }
 
+// The decoded images' budget spent, so that a page lets the images of the rows it leaves go:
+// paged back, the first cell in sight takes the keys before its image is there again, and
+// becomes the active one once it paints it, so that an arrow steps it.
+TEST_F(SlowDiscScreenTest, KeysGivenToACellWhoseImageWentMakeItActiveWhenItComesBack)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "disc", "mr", {12, 3, 64}));
+        RunTestOnSlowDisc({temp_ / "disc", 6e6, 100, 0});
+        return;
+    }
+    const auto settled = [this] {
+        return PumpUntil([this] { return !Image().CellsComing() && frame->FirstCellsLoaded(); }, kDriveWaitMs);
+    };
+    frame->OnAgreementClosed(1);
+    Open(SlowDiscRoot() + "/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return frame->FirstCellsLoaded(); }, kDriveWaitMs));
+    Image().ApplyLayout(2);
+    ASSERT_TRUE(settled());
+    XEVImageViewCtrl* first = InSight().front();
+    Image().ActivateCell(first->ControlId());
+    first->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(PumpUntil([&] { return CellLoadsFinished(*first); }, kDriveWaitMs));
+    XEVSetDecodedBudget(1);
+    for (const int key : {Qt::Key_PageDown, Qt::Key_PageUp}) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(frame->focusWidget(), &event);
+        if (key == Qt::Key_PageDown) {
+            ASSERT_TRUE(settled());
+        }
+    }
+    ASSERT_EQ(Image().FirstVisibleRow(), 0);
+    const std::vector<XEVImageViewCtrl*> cells = InSight();
+    const auto found = std::find(cells.begin(), cells.end(), frame->focusWidget());
+    ASSERT_NE(found, cells.end()) << frame->focusWidget();
+    XEVImageViewCtrl* keys = *found;
+    std::printf("[ measured ] the cell with the keys showed its image as they came: %d\n",
+                keys->HasFramePixels(keys->currentFrame) ? 1 : 0);
+    EXPECT_TRUE(PumpUntil([&] { return keys->HasFramePixels(keys->currentFrame); }, kDriveWaitMs));
+    EXPECT_TRUE(PumpUntil([&] { return keys->active == 1 && Image().GetFirstActiveView() == keys; }));
+    XEVSetDecodedBudget(0);
+}
+
 // The study's grid paged by PageDown and PageUp: opened with nothing focused, the keys are with a
 // cell in sight; from a cell that the page scrolls away, each key pages, the keys stay with a
 // cell in sight that is the active one, and an arrow steps it.

@@ -33,6 +33,9 @@ bool FailedBefore(ImageInfo* image)
     return helper != nullptr && helper->statusCode != 0 && helper->statusCode != XEVVEKHelper::kStatusOutOfMemory;
 }
 
+// How often a cell given the keys before its image showed looks again.
+constexpr int kKeysRecheckMs = 50;
+
 void QueueFirstLoad(ImageInfo* image, XEVImageViewCtrl* cell)
 {
     {
@@ -406,28 +409,51 @@ void XEVImageWindow::KeepKeys()
     // The active cell in sight keeps them; else the first in sight, made the active one when
     // it shows an image (else its first image makes it so). Not whichever cell happened to be
     // read first: the user's place in the grid does not depend on the drive.
-    XEVImageViewCtrl* keys = nullptr;
-    XEVImageViewCtrl* first = nullptr;
+    XEVImageViewCtrl* keys = ActiveCellInSight();
     for (auto& [id, cell] : ActiveCells()) {
-        if (cell->isHidden() || cell->inView.load() == 0) {
-            continue;
-        }
-        if (cell->active != 0 && keys == nullptr) {
+        if (keys == nullptr && !cell->isHidden() && cell->inView.load() != 0) {
             keys = cell;
         }
-        if (first == nullptr) {
-            first = cell;
-        }
     }
-    keys = keys != nullptr ? keys : first;
     if (keys == nullptr) {
         return;
     }
     keysLost_ = false;
-    if (keys->active == 0 && keys->CurrentImage() != nullptr && keys->HasFramePixels(keys->currentFrame)) {
-        ActivateCell(keys->ControlId());
-    }
     keys->setFocus(Qt::OtherFocusReason);
+    ActivateTheKeysCellOnceItShows();
+}
+
+void XEVImageWindow::ActivateTheKeysCellOnceItShows()
+{
+    QWidget* focused = owner_->window()->focusWidget();
+    XEVImageViewCtrl* keys = nullptr;
+    for (auto& [id, cell] : ActiveCells()) {
+        if (cell == focused && !cell->isHidden() && cell->inView.load() != 0) {
+            keys = cell;
+        }
+    }
+    if (keys == nullptr || keys->active != 0 || ActiveCellInSight() != nullptr) {
+        return;
+    }
+    // Its image may still come, or be under a decode's lock now: asked again until it shows,
+    // for as long as the cell holds the keys in sight with no active cell beside it.
+    ImageInfo* image = keys->CurrentImage();
+    if (image != nullptr && keys->HasFramePixels(keys->currentFrame)) {
+        ActivateCell(keys->ControlId());
+        return;
+    }
+    if (keys->GetImages().empty()) {
+        return;
+    }
+    if (image != nullptr) {
+        // An image that failed shows no frame: the looks end. Never waited for: a decode holds it.
+        std::unique_lock<PlatRecursiveLock> decoding(image->GetLock(), std::try_to_lock);
+        const XEVVEKHelper* helper = decoding.owns_lock() ? image->GetHelper() : nullptr;
+        if (helper != nullptr && helper->statusCode != 0) {
+            return;
+        }
+    }
+    QTimer::singleShot(kKeysRecheckMs, owner_, [this] { ActivateTheKeysCellOnceItShows(); });
 }
 
 void XEVImageWindow::NoteKeysLeaving(XEVImageViewCtrl* cell)
@@ -970,6 +996,16 @@ void XEVImageWindow::SyncAll(int32_t id)
     for (auto& [cellId, cell] : ActiveCells()) {
         cell->SyncToView(other);
     }
+}
+
+XEVImageViewCtrl* XEVImageWindow::ActiveCellInSight()
+{
+    for (auto& [id, cell] : ActiveCells()) {
+        if (cell->active != 0 && !cell->isHidden() && cell->inView.load() != 0) {
+            return cell;
+        }
+    }
+    return nullptr;
 }
 
 XEVImageViewCtrl* XEVImageWindow::GetFirstActiveView() const

@@ -75,6 +75,8 @@ public:
     void SelectCell(int32_t id);
     void SyncAll(int32_t id);
     XEVImageViewCtrl* GetFirstActiveView() const;
+    // The first active cell in sight; null when none is.
+    XEVImageViewCtrl* ActiveCellInSight();
     XEVImageViewCtrl* GetSelectedView() const;
     XEVImageViewCtrl* GetCell(int32_t id) const;
     // Clears every cell and stops every reader without waiting for any: the records may go
@@ -210,6 +212,9 @@ private:
     void NoteKeysLeaving(XEVImageViewCtrl* cell);
     // The keys lost with a cell that left go to the active cell in sight, or to the first.
     void KeepKeys();
+    // The cell in sight that holds the keys, with no active cell in sight, becomes the active
+    // one as soon as it shows its image.
+    void ActivateTheKeysCellOnceItShows();
     // Opens the gate of the first study cell waiting its turn when no loader's gate is open,
     // or when the open one has left the screen and a cell on it waits.
     void ResumeNextStudyLoader();
