@@ -425,11 +425,15 @@ void XEVImageWindow::KeepKeys()
 
 void XEVImageWindow::ActivateTheKeysCellOnceItShows()
 {
+    if (keysRecheckPending_) {
+        return;   // one look at a time, however many layouts ask
+    }
     QWidget* focused = owner_->window()->focusWidget();
     XEVImageViewCtrl* keys = nullptr;
     for (auto& [id, cell] : ActiveCells()) {
         if (cell == focused && !cell->isHidden() && cell->inView.load() != 0) {
             keys = cell;
+            break;
         }
     }
     if (keys == nullptr || keys->active != 0 || ActiveCellInSight() != nullptr) {
@@ -446,14 +450,19 @@ void XEVImageWindow::ActivateTheKeysCellOnceItShows()
         return;
     }
     if (image != nullptr) {
-        // An image that failed shows no frame: the looks end. Never waited for: a decode holds it.
+        // An image that failed shows no frame: the looks end (one short of memory is read again).
+        // Never waited for: a decode holds it.
         std::unique_lock<PlatRecursiveLock> decoding(image->GetLock(), std::try_to_lock);
         const XEVVEKHelper* helper = decoding.owns_lock() ? image->GetHelper() : nullptr;
-        if (helper != nullptr && helper->statusCode != 0) {
+        if (helper != nullptr && helper->statusCode != 0 && helper->statusCode != XEVVEKHelper::kStatusOutOfMemory) {
             return;
         }
     }
-    QTimer::singleShot(kKeysRecheckMs, owner_, [this] { ActivateTheKeysCellOnceItShows(); });
+    keysRecheckPending_ = true;
+    QTimer::singleShot(kKeysRecheckMs, owner_, [this] {
+        keysRecheckPending_ = false;
+        ActivateTheKeysCellOnceItShows();
+    });
 }
 
 void XEVImageWindow::NoteKeysLeaving(XEVImageViewCtrl* cell)

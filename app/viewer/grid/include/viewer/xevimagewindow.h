@@ -229,6 +229,7 @@ private:
     bool arranging_ = false;
     // The cell that had the keys left the screen and none has them yet.
     bool keysLost_ = false;
+    bool keysRecheckPending_ = false;
     // The first image each study cell had asked of the worker, until taken back.
     std::map<const XEVImageViewCtrl*, const ImageInfo*> firstAsked_;
     std::vector<XEVImageViewCtrl*> retiring_;
