@@ -795,6 +795,12 @@ KV_EXPORT void kv_slowdisc_hurry(void)
     pthread_mutex_unlock(&sleep_);
 }
 
+/* The drive spins down: its next read pays ms before it starts. */
+KV_EXPORT void kv_slowdisc_spin_down(long ms)
+{
+    atomic_store(&spinupMs_, ms);
+}
+
 /* +1 when the calling thread takes an image's lock, -1 when it leaves it. */
 KV_EXPORT void kv_slowdisc_image_lock(int delta)
 {

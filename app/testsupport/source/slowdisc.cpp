@@ -147,6 +147,13 @@ void SlowDiscHurry()
     }
 }
 
+void SlowDiscSpinDown(long ms)
+{
+    if (auto* spinDown = reinterpret_cast<void (*)(long)>(dlsym(RTLD_DEFAULT, "kv_slowdisc_spin_down"))) {
+        spinDown(ms);
+    }
+}
+
 long SlowDiscFailedReads()
 {
     return ShimCall<long>("kv_slowdisc_failed_reads", 0);

@@ -77,6 +77,27 @@ protected:
         return cells;
     }
 
+    // Each cell of the grid as a failed wait left it: what the keys and the loaders saw.
+    std::string CellStates()
+    {
+        std::string states;
+        const QRect area = Image().rect();
+        for (const auto& [id, cell] : Image().ActiveCells()) {
+            ImageInfo* shown = cell->CurrentImage();
+            states += "\n cell " + std::to_string(id) + (cell->isHidden() ? " hidden" : "") +
+                      (cell->geometry().intersects(area) ? " in sight" : "") +
+                      " inView=" + std::to_string(cell->inView.load()) + " active=" + std::to_string(cell->active) +
+                      (cell == frame->focusWidget() ? " keys" : "") + " image=" + std::to_string(cell->currentImage) +
+                      " pixels=" + std::to_string(cell->HasFramePixels(cell->currentFrame) ? 1 : 0) +
+                      " decoded=" + std::to_string(shown != nullptr && Decoded(shown) ? 1 : 0) +
+                      " loading=" + std::to_string(cell->loadingUnderWay.load()) + "/" +
+                      std::to_string(cell->loaderRunning.load()) + "/" + std::to_string(cell->loadDonePending.load()) +
+                      " stepAwaited=" + std::to_string(cell->StepAwaited()) +
+                      " cine=" + std::to_string(cell->GetCineLength());
+        }
+        return states;
+    }
+
     // The image each cell in sight shows, or will show first.
     static ImageInfo* Showing(XEVImageViewCtrl* cell)
     {
@@ -471,7 +492,8 @@ TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
         XEVImageViewCtrl* keys = keysInSight();
         ASSERT_NE(keys, nullptr) << row;
         // A cell made by the page becomes the active one once its first image has come.
-        EXPECT_TRUE(PumpUntil([&] { return keys->active == 1 && Image().GetFirstActiveView() == keys; })) << row;
+        EXPECT_TRUE(PumpUntil([&] { return keys->active == 1 && Image().GetFirstActiveView() == keys; }))
+            << row << CellStates();
         EXPECT_EQ(keysInSight(), keys) << row;
     }
     // The arrow keys step the cell that has them, through what its loader read.
@@ -480,7 +502,8 @@ TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
     ASSERT_TRUE(PumpUntil([&] { return CellLoadsFinished(*keys); }, kDriveWaitMs));
     const int32_t before = keys->currentImage;
     press(Qt::Key_Down);
-    EXPECT_TRUE(PumpUntil([&] { return keys->currentImage == before + 1; }, kDriveWaitMs)) << keys->currentImage;
+    EXPECT_TRUE(PumpUntil([&] { return keys->currentImage == before + 1; }, kDriveWaitMs))
+        << keys->currentImage << CellStates();
     // The study list's column hidden while the list has the focus: the keys go to a cell in
     // sight, not to the grid around the cells, and PageDown pages.
     List().setFocus(Qt::MouseFocusReason);

@@ -358,7 +358,7 @@ bool WaitForFile(const std::function<bool()>& there, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < timeoutMs) {
+    while (clock.elapsed() < BuildWaitMs(timeoutMs)) {
         if (there()) {
             return true;
         }

@@ -299,8 +299,9 @@ TEST_F(SlowDiscViewerTest, ClosingEndsTheProcessSoonAndACopyStartedMeanwhileShow
 // on past the viewer's run into the end of the program.
 TEST_F(SlowDiscViewerTest, AReportInAReadAsTheWindowClosesNeverOutlivesTheProgram)
 {
-    // Only the report lies on the medium, so its read is the one that pays the spin-up; the
-    // disc names it through a link that stays inside the disc.
+    // Only the report lies on the medium, and the drive spins down as the report is asked: the
+    // list's read-ahead may read the file first, and the report's read still pays the spin-up.
+    // The disc names it through a link that stays inside the disc.
     const std::string disc = Disc("sample");
     const std::string medium = disc + "/SLOW";
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(medium)));
@@ -318,8 +319,9 @@ TEST_F(SlowDiscViewerTest, AReportInAReadAsTheWindowClosesNeverOutlivesTheProgra
     // Ended within the run's wait for its workers, and long past it.
     for (const int spinUpMs : {100, 60000}) {
         SCOPED_TRACE(spinUpMs);
+        qputenv("KV_SLOW_DISC_REPORT_SPINUP_MS", QByteArray::number(spinUpMs));
         const ViewerRun run =
-            Run(disc + "/DICOMDIR", {medium, 6e6, 100, spinUpMs}, 0, kRunTimeoutMs, QStringLiteral("report"));
+            Run(disc + "/DICOMDIR", {medium, 6e6, 100, 0}, 0, kRunTimeoutMs, QStringLiteral("report"));
         EXPECT_EQ(run.exitCode, 0) << run.output;
         EXPECT_TRUE(run.Said("report") && run.Said("closing")) << run.output;
         EXPECT_EQ(run.output.find("Sanitizer"), std::string::npos) << run.output;
@@ -337,6 +339,7 @@ TEST_F(SlowDiscViewerTest, AReportInAReadAsTheWindowClosesNeverOutlivesTheProgra
         }
     }
     qunsetenv("KV_SLOW_DISC_PROGRAM");
+    qunsetenv("KV_SLOW_DISC_REPORT_SPINUP_MS");
 }
 
 // Closed while the job worker reads the first page's images, files of 29 MB at 150 KB/s whose
@@ -562,14 +565,22 @@ public:
         server_.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
                               QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
                               QStringLiteral("1280x1024x24")});
-        server_.start();
-        if (!server_.waitForStarted()) {
-            return false;
+        // Servers started at once may pick the same free display, and the one that loses ends
+        // without naming any: it is started again. Under load the name takes as long as it takes.
+        for (int attempt = 0; attempt < 5 && display_.isEmpty(); ++attempt) {
+            server_.start();
+            if (!server_.waitForStarted()) {
+                return false;
+            }
+            while (!server_.canReadLine() && server_.state() != QProcess::NotRunning) {
+                server_.waitForReadyRead(1000);
+            }
+            const QString number = QString::fromLatin1(server_.readLine().trimmed());
+            display_ = number.isEmpty() ? QString() : QStringLiteral(":") + number;
+            if (display_.isEmpty() && server_.state() != QProcess::NotRunning) {
+                Kill();
+            }
         }
-        while (!server_.canReadLine() && server_.waitForReadyRead(30000)) {
-        }
-        const QString number = QString::fromLatin1(server_.readLine().trimmed());
-        display_ = number.isEmpty() ? QString() : QStringLiteral(":") + number;
         return !display_.isEmpty();
     }
     void Kill()

@@ -69,6 +69,9 @@ SlowDiscPriorityHook SlowDiscMediumTurnHook();
 // nothing off the medium.
 void SlowDiscHurry();
 
+// The drive spins down now: its next read, whoever makes it, pays ms first.
+void SlowDiscSpinDown(long ms);
+
 // Reads of the failing file that failed, and its opens.
 long SlowDiscFailedReads();
 long SlowDiscFailingOpens();

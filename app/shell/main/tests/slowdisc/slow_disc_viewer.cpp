@@ -48,6 +48,8 @@
 // With "report", once every cell on screen shows its image the first study's SR report is
 // asked for, and the close as soon as its worker reads the medium (or has answered):
 //   report T       the report is asked for
+// KV_SLOW_DISC_REPORT_SPINUP_MS, when set: the drive spins down as the report is asked, and the
+// next read pays that many ms first.
 // KV_SLOW_DISC_PROGRAM, when set, is the folder taken for the program's (its ZYLV.INI).
 // KV_SLOW_DISC_RUN_OUT=1: a process that ends at once with workers still counted first ends
 // their reads of the medium and lets them run on to what they touch after, while the process
@@ -949,6 +951,11 @@ int main(int argc, char** argv)
         if (all != 0 && mode == "report") {
             if (!reportAsked) {
                 reportAsked = true;
+                // The drive spins down only now: the list's read-ahead may have read the report's
+                // file before, and the report's own read is the one that pays.
+                if (const char* spinUp = std::getenv("KV_SLOW_DISC_REPORT_SPINUP_MS")) {
+                    SlowDiscSpinDown(std::atol(spinUp));
+                }
                 readsAtReport = SlowDiscReads();
                 if (RequestFirstReport(frame)) {
                     std::printf("report %lld\n", Now());
