@@ -26,11 +26,15 @@ bool IsReport(const ImageInfo* image)
 
 // A file that failed for a reason other than memory is not read again on its own; stepping or
 // paging to it does.
+bool Failed(const XEVVEKHelper* helper)
+{
+    return helper != nullptr && helper->statusCode != 0 && helper->statusCode != XEVVEKHelper::kStatusOutOfMemory;
+}
+
 bool FailedBefore(ImageInfo* image)
 {
     std::lock_guard<PlatRecursiveLock> guard(image->GetLock());
-    const XEVVEKHelper* helper = image->GetHelper();
-    return helper != nullptr && helper->statusCode != 0 && helper->statusCode != XEVVEKHelper::kStatusOutOfMemory;
+    return Failed(image->GetHelper());
 }
 
 // How often a cell given the keys before its image showed looks again.
@@ -453,8 +457,7 @@ void XEVImageWindow::ActivateTheKeysCellOnceItShows()
         // An image that failed shows no frame: the looks end (one short of memory is read again).
         // Never waited for: a decode holds it.
         std::unique_lock<PlatRecursiveLock> decoding(image->GetLock(), std::try_to_lock);
-        const XEVVEKHelper* helper = decoding.owns_lock() ? image->GetHelper() : nullptr;
-        if (helper != nullptr && helper->statusCode != 0 && helper->statusCode != XEVVEKHelper::kStatusOutOfMemory) {
+        if (decoding.owns_lock() && Failed(image->GetHelper())) {
             return;
         }
     }
