@@ -128,6 +128,28 @@ protected:
         return missing;
     }
 
+    // What each thread did at the medium between two times, a line an event, for a failure's message.
+    static std::string Trace(const std::vector<SlowDiscEvent>& log, long from, long to)
+    {
+        static const char* const kinds[] = {"read",      "turn asked", "turn given",
+                                            "head left", "head held",  "head waited"};
+        std::string out;
+        for (const SlowDiscEvent& event : log) {
+            if (event.start < from || event.start > to) {
+                continue;
+            }
+            const size_t slash = event.path.rfind('/', event.path.rfind('/') - 1);
+            out += std::to_string(event.start - from) + "-" + std::to_string(event.end - from) + " thread " +
+                   std::to_string(event.thread) + " priority " + std::to_string(event.priority) + " " +
+                   kinds[event.kind] + " " + (slash == std::string::npos ? event.path : event.path.substr(slash + 1)) +
+                   (event.kind == SlowDiscEvent::Read
+                        ? " @" + std::to_string(event.offset) + "+" + std::to_string(event.length)
+                        : std::string()) +
+                   "\n";
+        }
+        return out;
+    }
+
     // The files missing were taken between two marks, since and mark, while the readers went on:
     // each missing file was read; from the mark, no read of anything else began before the last
     // of them read from since, whichever thread asked it and whomever it served, but in a turn
@@ -179,15 +201,17 @@ protected:
                 screenWaiting.erase(event.thread);
                 heldFairly.erase(event.thread);
             }
-            // The background keeps off the head for a grace after each read for the screen, the
-            // time the next one takes to come after its decode; the sanitizers' decode outlasts
-            // it, so there a background read goes wrong only where its reader took or kept the
-            // head while a read for the screen waited for it, or read without holding it.
+            // The background keeps off the head between the worker's reads for the screen, and
+            // for a grace after any other's, the time a cell's next read takes to come after its
+            // decode; the sanitizers' decode outlasts that grace, so there a background read goes
+            // wrong only where its reader took or kept the head while a read for the screen
+            // waited for it, or read without holding it.
             const bool judged = !kDiscTestSanitized || event.priority == 0 || heldFairly.count(event.thread) == 0;
             if (event.kind == SlowDiscEvent::Read && missing.count(event.path) == 0 && event.start >= mark &&
                 event.start < lastMissing && inOldTurn.count(event.thread) == 0 && judged) {
                 return event.path + " was begun for " + (event.priority == 0 ? "the screen" : "the background") +
-                       " before every missing image was read";
+                       " before every missing image was read; the medium since the first mark:\n" +
+                       Trace(log, since, event.start);
             }
         }
         return "";
@@ -258,7 +282,8 @@ protected:
             ASSERT_FALSE(missing.empty()) << "nothing left to read: the order would hold by construction";
         }
         ASSERT_TRUE(UntilEveryCellShows());
-        EXPECT_EQ(NothingElseFirst(since, mark, missing), "");
+        const std::string order = NothingElseFirst(since, mark, missing);
+        EXPECT_TRUE(order.empty()) << order;
         ASSERT_EQ(InSight().size(), cells);
         ExpectEveryCellPainted();
     }
@@ -393,7 +418,8 @@ TEST_F(SlowDiscScreenTest, TilesBackInSightReadTheirPageFirst)
     splitter.setSizes(widths);
     ASSERT_TRUE(PumpUntil([this] { return InSight().size() == 9; }));
     ASSERT_TRUE(UntilEveryCellShows());
-    EXPECT_EQ(NothingElseFirst(since, mark, missing), "");
+    const std::string order = NothingElseFirst(since, mark, missing);
+    EXPECT_TRUE(order.empty()) << order;
     ExpectEveryCellPainted();
     std::printf("[ measured ] tiles of the last page not read when the pane came back: %zu of 9\n", missing.size());
     XEVSetMediumProbe({});

@@ -1433,13 +1433,22 @@ struct Staging {
 // The image's lock, with the medium's probe told while it is held.
 class ImageLockHold {
 public:
-    explicit ImageLockHold(PlatRecursiveLock& lock) : guard_(lock) { XEVProbeImageLock(1); }
-    ~ImageLockHold() { XEVProbeImageLock(-1); }
+    explicit ImageLockHold(PlatRecursiveLock& lock) : lock_(lock)
+    {
+        // A decode under it may wait for the medium.
+        XEVLockOutsideClaim(lock_);
+        XEVProbeImageLock(1);
+    }
+    ~ImageLockHold()
+    {
+        XEVProbeImageLock(-1);
+        lock_.Unlock();
+    }
     ImageLockHold(const ImageLockHold&) = delete;
     ImageLockHold& operator=(const ImageLockHold&) = delete;
 
 private:
-    std::lock_guard<PlatRecursiveLock> guard_;
+    PlatRecursiveLock& lock_;
 };
 
 // A member of an imported archive is extracted in blocks under the turn, which it shares
@@ -1647,7 +1656,9 @@ void ReadValuesAhead(std::unique_ptr<XEVAheadValues>& ahead, const QString& path
 int32_t ImageInfo::LoadImage(int32_t& frame, const XEVWindowHandle& notify, int32_t forced,
                              const std::atomic<int32_t>* stop, XEVReadPriority priority)
 {
-    std::lock_guard<std::mutex> loading(loadLock_);
+    // Another load of this image may be in its reads.
+    XEVLockOutsideClaim(loadLock_);
+    std::lock_guard<std::mutex> loading(loadLock_, std::adopt_lock);
     const auto post = [&] {
         if (!notify.IsNull()) {
             XEVPostMessage(notify, WM_XEV_IMAGE_LOADED, reinterpret_cast<XEVWParam>(this), 0);

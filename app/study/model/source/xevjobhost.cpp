@@ -396,9 +396,15 @@ void CXEVThreadUI::StartCopier()
 
 void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
 {
+    // A job for the screen claims the next read from its start on: on a loaded machine its
+    // decode and the next job's start outlast the background's grace after each read.
+    struct ScreenClaim {
+        ~ScreenClaim() { XEVClaimScreenTurns(false); }
+    } const claim;
     std::unique_lock<PlatRecursiveLock> lock(q.lock);
     while ((!q.running.empty() || !q.requests.empty() || !q.aside.empty()) && stop.load() == 0) {
         if (q.running.empty() && q.requests.empty()) {
+            XEVClaimScreenTurns(false);
             // Only what waits for the copier: the worker stays, for what the screen asks next,
             // until the copier gives back what waits for it, more comes or its stop does.
             q.changed.wait(lock, [&q, &stop] {
@@ -442,6 +448,7 @@ void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
             q.requests.pop_front();
             q.current = request.notify;
             lock.unlock();
+            XEVClaimScreenTurns(true);
             RunFrameRequest(request, &stop);
         } else {
             const Job job = q.running.front();
@@ -449,6 +456,7 @@ void CXEVThreadUI::WorkerProc(Queues& q, const std::atomic<int32_t>& stop)
             q.current = job.owner;
             q.currentImage = job.image;
             lock.unlock();
+            XEVClaimScreenTurns(!job.owner.IsNull());
             RunImageJob(job.image, &stop);
         }
         lock.lock();

@@ -61,16 +61,44 @@ struct MediumState {
     uint64_t takes = 0;
     // When a read for the screen last gave the turn up.
     std::chrono::steady_clock::time_point screenLeft{};
+    // Threads that read for the screen again after their decode, and when one last said so.
+    int32_t screenClaims = 0;
+    std::chrono::steady_clock::time_point claimed{};
 };
 
 // A read for the screen is followed by the next one after its decode: background reads keep
 // off the head that long, or a page's files would each wait for a seek elsewhere.
 constexpr auto kScreenGrace = std::chrono::milliseconds(50);
+// A claimer's decode on a loaded machine lasts far longer than the grace; one that reads
+// nothing this long after its claim and its last read is stuck, and lets the background go.
+constexpr auto kScreenClaimCeiling = std::chrono::seconds(1);
+// Whether this thread claims the screen's next read, and whether that claim is counted (not
+// while it waits for another reader).
+thread_local bool claimsScreen = false;
+thread_local bool claimCounted = false;
 // Never destroyed: a reader in a read when the process ends gives its turn back last.
 MediumState& Medium()
 {
     static MediumState* const state = new MediumState;
     return *state;
+}
+
+// Counts or lets go this thread's claim; a claim said again starts its ceiling again.
+void CountClaim(bool counted)
+{
+    MediumState& medium = Medium();
+    {
+        std::lock_guard<std::mutex> lock(medium.mutex);
+        if (counted) {
+            medium.claimed = std::chrono::steady_clock::now();
+        }
+        if (counted == claimCounted) {
+            return;
+        }
+        medium.screenClaims += counted ? 1 : -1;
+        claimCounted = counted;
+    }
+    medium.changed.notify_all();
 }
 
 // Item headers before a fragment, and a margin for readers that look a few bytes around.
@@ -170,8 +198,16 @@ void XEVMediumTurn::Take()
     medium.screenWaiting += screen ? 1 : 0;
     ProbeMediumTurn(2);
     const auto free = [&] {
-        return !medium.busy && (screen || (medium.screenWaiting == 0 &&
-                                           std::chrono::steady_clock::now() - medium.screenLeft >= kScreenGrace));
+        if (medium.busy) {
+            return false;
+        }
+        if (screen) {
+            return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const int32_t othersClaims = medium.screenClaims - (claimCounted ? 1 : 0);
+        return medium.screenWaiting == 0 && now - medium.screenLeft >= kScreenGrace &&
+               (othersClaims == 0 || now - std::max(medium.claimed, medium.screenLeft) >= kScreenClaimCeiling);
     };
     // A stop ends the wait: the loader that waits is being stopped, and its stopper waits on it.
     while (!free() && (stop_ == nullptr || stop_->load() == 0)) {
@@ -256,14 +292,34 @@ void XEVMediumTurn::Pause()
 {
     paused_ = held_;
     Give();
+    // The reader waited for may read in the background.
+    XEVCountScreenClaim(false);
 }
 
 void XEVMediumTurn::Resume()
 {
+    XEVCountScreenClaim(true);
     if (paused_) {
         paused_ = false;
         Take();
     }
+}
+
+void XEVClaimScreenTurns(bool claim)
+{
+    claimsScreen = claim;
+    CountClaim(claim);
+}
+
+void XEVCountScreenClaim(bool counted)
+{
+    CountClaim(counted && claimsScreen);
+}
+
+int32_t XEVScreenClaimsCounted()
+{
+    std::lock_guard<std::mutex> lock(Medium().mutex);
+    return Medium().screenClaims;
 }
 
 void XEVSetReadObserver(XEVReadObserver observer)

@@ -293,6 +293,85 @@ TEST(ProcessLifetimeTest, AReaderEndingDuringTheProcesssEndTouchesNothingDestroy
     EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
 }
 
+// A reader for the screen that claims its next read keeps the background off the head while it
+// decodes, far past the grace after its read, but not while it waits for another reader, by a
+// paused turn or a lock that reader may hold, nor once it lets the claim go.
+TEST(MediumTurnTest, AClaimForTheScreensNextReadKeepsTheBackgroundOffOnlyWhileItMayRead)
+{
+    const auto ceiling = std::chrono::seconds(1);
+    std::atomic<int> backgroundReads{0};
+    const auto backgroundRead = [&] {
+        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
+        backgroundReads += turn.Held() ? 1 : 0;
+    };
+    XEVClaimScreenTurns(true);
+    const auto claimed = std::chrono::steady_clock::now();
+    std::optional<XEVMediumTurn> read;
+    read.emplace(XEVReadPriority::OnScreen, nullptr);
+    ASSERT_TRUE(read->Held());
+    read.reset();
+    std::thread background(backgroundRead);
+    // The decode, four times the grace; a machine too loaded to sleep that little within the
+    // claim's ceiling proves nothing.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (std::chrono::steady_clock::now() - claimed < ceiling) {
+        EXPECT_EQ(backgroundReads.load(), 0);
+    }
+    read.emplace(XEVReadPriority::OnScreen, nullptr);
+    EXPECT_TRUE(read->Held());
+    // Waiting for another reader's read of a member: the turn goes, and the claim with it.
+    read->Pause();
+    EXPECT_EQ(XEVScreenClaimsCounted(), 0);
+    background.join();
+    EXPECT_EQ(backgroundReads.load(), 1);
+    read->Resume();
+    EXPECT_TRUE(read->Held());
+    EXPECT_EQ(XEVScreenClaimsCounted(), 1);
+    read.reset();
+
+    XEVClaimScreenTurns(false);
+    EXPECT_EQ(XEVScreenClaimsCounted(), 0);
+
+    // A lock held by a reader that asks for a background turn before it lets the lock go.
+    std::mutex files;
+    std::atomic<bool> holding{false};
+    std::atomic<bool> claiming{false};
+    std::atomic<bool> mayGo{false};
+    std::thread holder([&] {
+        std::lock_guard<std::mutex> guard(files);
+        holding = true;
+        while (!mayGo.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        backgroundRead();
+    });
+    while (!holding.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::atomic<int32_t> countedAfter{-1};
+    std::thread waiter([&] {
+        XEVClaimScreenTurns(true);
+        claiming = true;
+        XEVLockOutsideClaim(files);
+        countedAfter = XEVScreenClaimsCounted();
+        files.unlock();
+        XEVClaimScreenTurns(false);
+    });
+    while (!claiming.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int k = 0; k < kNoCeilingWaitMs && XEVScreenClaimsCounted() != 0; ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(XEVScreenClaimsCounted(), 0);
+    mayGo = true;
+    holder.join();
+    waiter.join();
+    EXPECT_EQ(backgroundReads.load(), 2);
+    EXPECT_EQ(countedAfter.load(), 1);
+    EXPECT_EQ(XEVScreenClaimsCounted(), 0);
+}
+
 // A copy holding the turn for the screen shares it between its blocks: a read for the screen
 // waiting meanwhile takes it before the copy has it again, and a background read does not.
 TEST(MediumTurnTest, ACopyForTheScreenLetsAWaitingReadForTheScreenGoFirst)

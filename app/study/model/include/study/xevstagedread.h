@@ -100,6 +100,29 @@ private:
     bool paused_ = false;
 };
 
+// The calling thread reads for the screen again after what it does now (a decode, the next
+// job's start): while it claims so, the background keeps off the head between its reads, for at
+// most a second after its last one, as a stuck claimer must not starve the background. Its own
+// reads, and its waits for another reader's (a paused turn), are never kept off by it.
+void XEVClaimScreenTurns(bool claim);
+
+// Stops counting the caller's claim while it waits for another reader, or counts it again.
+void XEVCountScreenClaim(bool counted);
+// The claims counted now, for tests.
+int32_t XEVScreenClaimsCounted();
+
+// Takes lock, which another reader may hold across its reads: the caller's claim is not counted
+// while it waits for it.
+template <typename Lockable>
+void XEVLockOutsideClaim(Lockable& lock)
+{
+    if (!lock.try_lock()) {
+        XEVCountScreenClaim(false);
+        lock.lock();
+        XEVCountScreenClaim(true);
+    }
+}
+
 // A file's header parsed with no lock held, handed to the image's helper, which takes it
 // instead of parsing under the image's lock. The manager that parsed it goes along: it must
 // outlive every tag object sharing the parsed dataset, and what it holds is that dataset.
