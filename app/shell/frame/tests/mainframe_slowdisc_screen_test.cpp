@@ -525,6 +525,15 @@ TEST_F(SlowDiscScreenTest, PagingKeysKeepACellInSightThatTakesTheNextKey)
     // The arrow keys step the cell that has them, through what its loader read.
     XEVImageViewCtrl* keys = keysInSight();
     ASSERT_NE(keys, nullptr);
+    // An activation that leaves no active cell in sight (one of a row paged away) goes back to
+    // the cell with the keys.
+    XEVImageViewCtrl* away = nullptr;
+    for (const auto& [id, cell] : Image().ActiveCells()) {
+        away = away == nullptr && cell->isHidden() ? cell : away;
+    }
+    ASSERT_NE(away, nullptr);
+    Image().ActivateCell(away->ControlId());
+    EXPECT_TRUE(PumpUntil([&] { return keys->active == 1 && Image().GetFirstActiveView() == keys; })) << CellStates();
     ASSERT_TRUE(PumpUntil([&] { return CellLoadsFinished(*keys); }, kDriveWaitMs));
     const int32_t before = keys->currentImage;
     press(Qt::Key_Down);

@@ -461,6 +461,14 @@ void XEVImageWindow::ActivateTheKeysCellOnceItShows()
             return;
         }
     }
+    LookAtTheKeysCellLater();
+}
+
+void XEVImageWindow::LookAtTheKeysCellLater()
+{
+    if (keysRecheckPending_ || owner_ == nullptr) {
+        return;
+    }
     keysRecheckPending_ = true;
     QTimer::singleShot(kKeysRecheckMs, owner_, [this] {
         keysRecheckPending_ = false;
@@ -968,6 +976,11 @@ void XEVImageWindow::ActivateCell(int32_t id)
         } else {
             cell->SetActive(false);
         }
+    }
+    // A cell that could not take it (its frame not come) leaves none active in sight: the cell
+    // with the keys takes it once it shows.
+    if (ActiveCellInSight() == nullptr) {
+        LookAtTheKeysCellLater();
     }
     XEVImageViewCtrl* activeCell = GetCell(activeCellId);
     const bool activeLoading = activeCell != nullptr && activeCell->loadingUnderWay.load() != 0;

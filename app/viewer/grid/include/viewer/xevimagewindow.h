@@ -215,6 +215,8 @@ private:
     // The cell in sight that holds the keys, with no active cell in sight, becomes the active
     // one as soon as it shows its image.
     void ActivateTheKeysCellOnceItShows();
+    // That look, once the window has run a while; one at a time.
+    void LookAtTheKeysCellLater();
     // Opens the gate of the first study cell waiting its turn when no loader's gate is open,
     // or when the open one has left the screen and a cell on it waits.
     void ResumeNextStudyLoader();
