@@ -830,10 +830,12 @@ KV_EXPORT void kv_slowdisc_reader_priority(int priority)
 
 /* What the program's medium decided for the calling thread, told under the program's own
  * lock so the log has it in the program's order: 0 left the head, 1 took or kept it, 2 waits
- * for it. */
+ * for it. Why a wait goes on (3 and up) is told at each look, and is not logged. */
 KV_EXPORT void kv_slowdisc_medium_turn(int state)
 {
-    LogTurn(3 + state, readerPriority_);
+    if (state <= 2) {
+        LogTurn(3 + state, readerPriority_);
+    }
 }
 
 /* ---- The wrappers. */

@@ -86,6 +86,10 @@ MediumState& Medium()
 // Counts or lets go this thread's claim; a claim said again starts its ceiling again.
 void CountClaim(bool counted)
 {
+    // Most threads claim nothing: their lock waits and idle waits take no medium lock.
+    if (!counted && !claimCounted) {
+        return;
+    }
     MediumState& medium = Medium();
     {
         std::lock_guard<std::mutex> lock(medium.mutex);
@@ -205,9 +209,15 @@ void XEVMediumTurn::Take()
             return true;
         }
         const auto now = std::chrono::steady_clock::now();
+        if (medium.screenWaiting != 0 || now - medium.screenLeft < kScreenGrace) {
+            return false;
+        }
         const int32_t othersClaims = medium.screenClaims - (claimCounted ? 1 : 0);
-        return medium.screenWaiting == 0 && now - medium.screenLeft >= kScreenGrace &&
-               (othersClaims == 0 || now - std::max(medium.claimed, medium.screenLeft) >= kScreenClaimCeiling);
+        if (othersClaims > 0 && now - std::max(medium.claimed, medium.screenLeft) < kScreenClaimCeiling) {
+            ProbeMediumTurn(3);
+            return false;
+        }
+        return true;
     };
     // A stop ends the wait: the loader that waits is being stopped, and its stopper waits on it.
     while (!free() && (stop_ == nullptr || stop_->load() == 0)) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -293,29 +294,58 @@ TEST(ProcessLifetimeTest, AReaderEndingDuringTheProcesssEndTouchesNothingDestroy
     EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
 }
 
+namespace {
+
+// What the medium first decided for the background reader's turn past the grace: 3 it waited
+// for a claim, 1 it took the head; -1 nothing yet.
+thread_local bool backgroundReader = false;
+std::atomic<int> backgroundFirst{-1};
+
+void NoteBackgroundTurn(int state)
+{
+    int nothing = -1;
+    if (backgroundReader && (state == 1 || state == 3) && backgroundFirst.compare_exchange_strong(nothing, state)) {
+        backgroundFirst.notify_all();
+    }
+}
+
+void Raise(std::atomic<bool>& flag)
+{
+    flag = true;
+    flag.notify_all();
+}
+
+}   // namespace
+
 // A reader for the screen that claims its next read keeps the background off the head while it
-// decodes, far past the grace after its read, but not while it waits for another reader, by a
+// decodes, past the grace after its read, but not while it waits for another reader, by a
 // paused turn or a lock that reader may hold, nor once it lets the claim go.
 TEST(MediumTurnTest, AClaimForTheScreensNextReadKeepsTheBackgroundOffOnlyWhileItMayRead)
 {
-    const auto ceiling = std::chrono::seconds(1);
     std::atomic<int> backgroundReads{0};
     const auto backgroundRead = [&] {
         XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
         backgroundReads += turn.Held() ? 1 : 0;
     };
+    XEVMediumProbe probe;
+    probe.mediumTurn = NoteBackgroundTurn;
+    XEVSetMediumProbe(probe);
+    backgroundFirst = -1;
     XEVClaimScreenTurns(true);
-    const auto claimed = std::chrono::steady_clock::now();
     std::optional<XEVMediumTurn> read;
     read.emplace(XEVReadPriority::OnScreen, nullptr);
     ASSERT_TRUE(read->Held());
     read.reset();
-    std::thread background(backgroundRead);
-    // The decode, four times the grace; a machine too loaded to sleep that little within the
-    // claim's ceiling proves nothing.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    if (std::chrono::steady_clock::now() - claimed < ceiling) {
-        EXPECT_EQ(backgroundReads.load(), 0);
+    // The decode: the background asks meanwhile and, past the grace, waits for the claim.
+    std::thread background([&] {
+        backgroundReader = true;
+        backgroundRead();
+    });
+    backgroundFirst.wait(-1);
+    // Past the claim's one-second lapse the background goes, as it should: only a build that
+    // looks within a tenth of that can tell.
+    if (kHangCeilings) {
+        EXPECT_EQ(backgroundFirst.load(), 3);
     }
     read.emplace(XEVReadPriority::OnScreen, nullptr);
     EXPECT_TRUE(read->Held());
@@ -323,6 +353,7 @@ TEST(MediumTurnTest, AClaimForTheScreensNextReadKeepsTheBackgroundOffOnlyWhileIt
     read->Pause();
     EXPECT_EQ(XEVScreenClaimsCounted(), 0);
     background.join();
+    XEVSetMediumProbe({});
     EXPECT_EQ(backgroundReads.load(), 1);
     read->Resume();
     EXPECT_TRUE(read->Held());
@@ -339,32 +370,26 @@ TEST(MediumTurnTest, AClaimForTheScreensNextReadKeepsTheBackgroundOffOnlyWhileIt
     std::atomic<bool> mayGo{false};
     std::thread holder([&] {
         std::lock_guard<std::mutex> guard(files);
-        holding = true;
-        while (!mayGo.load()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        Raise(holding);
+        mayGo.wait(false);
         backgroundRead();
     });
-    while (!holding.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    holding.wait(false);
     std::atomic<int32_t> countedAfter{-1};
     std::thread waiter([&] {
         XEVClaimScreenTurns(true);
-        claiming = true;
+        Raise(claiming);
         XEVLockOutsideClaim(files);
         countedAfter = XEVScreenClaimsCounted();
         files.unlock();
         XEVClaimScreenTurns(false);
     });
-    while (!claiming.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    claiming.wait(false);
     for (int k = 0; k < kNoCeilingWaitMs && XEVScreenClaimsCounted() != 0; ++k) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_EQ(XEVScreenClaimsCounted(), 0);
-    mayGo = true;
+    Raise(mayGo);
     holder.join();
     waiter.join();
     EXPECT_EQ(backgroundReads.load(), 2);

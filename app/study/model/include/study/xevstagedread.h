@@ -53,7 +53,8 @@ struct XEVMediumProbe {
     void (*readerStop)(const void* stop) = nullptr;
     void (*readerPriority)(int priority) = nullptr;
     // The medium's own decisions, told under its lock: 2 the thread waits for the head, 1 it
-    // takes or keeps it, 0 it leaves it (or stops waiting).
+    // takes or keeps it, 0 it leaves it (or stops waiting), 3 a background read past the grace
+    // waits only for another thread's claim on the screen's next read.
     void (*mediumTurn)(int state) = nullptr;
 };
 void XEVSetMediumProbe(const XEVMediumProbe& probe);
