@@ -25,6 +25,7 @@
 
 #include "shell/mainframe.h"
 #include "shell/xev_utility.h"
+#include "shell/xevagreedlg.h"
 #include "shell/xevbitmap.h"
 #include "shell/xevcommonsettings.h"
 #include "shell/xevdetached.h"
@@ -358,6 +359,12 @@ QByteArray ScreenshotFormat(const QString& file)
     return QImageWriter::supportedImageFormats().contains(suffix) ? suffix : QByteArrayLiteral("png");
 }
 
+// A screenshot run has no one to answer the terms question, and the first images wait for it.
+void SayTermsUnanswered()
+{
+    std::fputs("kestro: the terms of use must be agreed first (pass /Agree); no screenshot taken\n", stderr);
+}
+
 }   // namespace
 
 CKestroApp::CKestroApp(int& argc, char** argv) : QApplication(argc, argv)
@@ -415,7 +422,16 @@ int CKestroApp::Run()
         }
         exit(0);
     });
+    if (!screenshot_.isEmpty() && !AgreesWithoutAsking(arguments_) && !IsAgreementCurrent()) {
+        // Ended before anything is opened or extracted. The end begins before the word, so that
+        // a stderr that takes nothing never holds it past its bound.
+        XEVSetEndStatus(1);
+        XEVBeginEnd();
+        SayTermsUnanswered();
+        return EndRun(1);
+    }
     if (!InitInstance(arguments_)) {
+        XEVSetEndStatus(StartStatus());
         return EndRun(StartStatus());
     }
     if (ending) {
@@ -456,6 +472,12 @@ int CKestroApp::Run()
                 poll.stop();
                 std::fprintf(stderr, "kestro: nothing to show: %s; no screenshot taken\n",
                              failure.toLocal8Bit().constData());
+                exit(1);
+            } else if (frame != nullptr && frame->AgreementDialog() != nullptr &&
+                       frame->AgreementDialog()->isVisible()) {
+                // Asked all the same (the stored acceptance went meanwhile).
+                poll.stop();
+                SayTermsUnanswered();
                 exit(1);
             } else if (clock.elapsed() > screenshotTimeoutMs_) {
                 poll.stop();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -688,4 +690,56 @@ TEST_F(CommandLineArchiveTest, ArchivesAtTheFormatsLimitsShowTheirFirstStudy)
         fs::remove(zip);
     }
     ExpectNothingLeftByTheNextStart(user_);
+}
+
+// --screenshot where the terms would be asked: no one can answer them and the first images wait
+// for them, so the run ends at once with 1, says how to agree, and opens nothing: a first start
+// with no path, on a zip, a disc and a file alone, and a start whose stored acceptance is older
+// than the shortcut beside the program. Nothing is made in its temporary folder and no
+// acceptance is written. Agreed by "/Agree" or by a current acceptance, it is shot.
+TEST_F(CommandLineArchiveTest, AScreenshotWhoseTermsWouldBeAskedEndsAtOnceSayingSo)
+{
+    const std::string tmp = temp_.path().toStdString() + "/tmp";
+    const std::string shot = temp_.path().toStdString() + "/shot.png";
+    const std::string errors = temp_.path().toStdString() + "/errors.txt";
+    fs::create_directory(tmp);
+    const auto run = [&](std::vector<std::string> args, int ceilingMs) {
+        fs::remove(shot);
+        args.insert(args.begin(), {"--screenshot", shot});
+        Viewer viewer;
+        EXPECT_TRUE(viewer.Spawn(args, {{"TMPDIR", tmp.c_str()}, {"KV_EXIT_DEADLINE_MS", kFarDeadlineMs}}, errors));
+        const int status = viewer.Wait(BuildWaitMs(ceilingMs));
+        EXPECT_TRUE(fs::is_empty(tmp));
+        return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const std::string marker = xdg_.DataHome().toStdString() + "/Korvanta MEDICAL/RV-K Viewer/Agree";
+    const fs::path shortcut = fs::path(KV_VIEWER_EXE).parent_path() / "ZYLV.lnk";
+    const std::string disc = KV_SAMPLE_DIR "/DICOMDIR";
+    const std::vector<std::vector<std::string>> unanswered = {
+        {}, {zip_}, {disc}, {KV_SAMPLE_DIR "/DICOM/CT0001"}, {zip_}};
+    for (size_t i = 0; i < unanswered.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (i + 1 == unanswered.size()) {
+            // The last with an acceptance stored before the shortcut was made.
+            EXPECT_FALSE(fs::exists(marker));
+            fs::create_directories(fs::path(marker).parent_path());
+            std::ofstream(marker).close();
+            fs::last_write_time(marker, fs::last_write_time(shortcut) - std::chrono::seconds(1));
+        }
+        // Not even made and removed again.
+        const int made = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(::inotify_add_watch(made, tmp.c_str(), IN_CREATE), 0);
+        EXPECT_EQ(run(unanswered[i], kQuickStepCeilingMs), 1);
+        char event[4096];
+        EXPECT_EQ(::read(made, event, sizeof event), -1);
+        ::close(made);
+        const std::string said = ReadText(errors);
+        EXPECT_NE(said.find("terms of use must be agreed first (pass /Agree)"), std::string::npos) << said;
+        EXPECT_FALSE(fs::exists(shot));
+    }
+    EXPECT_EQ(run({"/Agree", zip_}, 90000), 0);
+    EXPECT_TRUE(fs::exists(shot));
+    fs::last_write_time(marker, fs::last_write_time(shortcut) + std::chrono::seconds(1));
+    EXPECT_EQ(run({disc}, 90000), 0);
+    EXPECT_TRUE(fs::exists(shot));
 }

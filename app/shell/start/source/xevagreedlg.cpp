@@ -1,7 +1,6 @@
 #include "shell/xevagreedlg.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QMouseEvent>
 #include <QStringDecoder>
 #include <QTimerEvent>
@@ -112,12 +111,7 @@ void CXEVAgreeDlg::Present(const QRect& ownerRect)
     const int x = ownerRect.left() + (ownerRect.width() - 800) / 2;
     const int y = ownerRect.top() + (ownerRect.height() - 560) / 2 + 40;
     setGeometry(x, y, 800, 560);
-    bool automatic = CKestroAppCore::HasAgreeArgument(arguments_);
-    if (!arguments_.isEmpty()) {
-        const QString program = QFileInfo(arguments_.front()).fileName();
-        automatic = automatic || program.contains(QStringLiteral("_Agree"));
-    }
-    if (automatic) {
+    if (CKestroAppCore::AgreesWithoutAsking(arguments_)) {
         qtTimerId_ = startTimer(10);
     } else {
         show();

@@ -131,6 +131,12 @@ bool CKestroAppCore::HasAgreeArgument(const QStringList& arguments)
     return arguments.indexOf(kAgreeArgument, 1) >= 1;
 }
 
+bool CKestroAppCore::AgreesWithoutAsking(const QStringList& arguments)
+{
+    return HasAgreeArgument(arguments) ||
+           (!arguments.isEmpty() && QFileInfo(arguments.front()).fileName().contains(QStringLiteral("_Agree")));
+}
+
 QString CKestroAppCore::PathArgument(const QStringList& arguments)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i) {

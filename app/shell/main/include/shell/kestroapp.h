@@ -100,7 +100,8 @@ public:
     // InitInstance, the event loop, ExitInstance; the exit status.
     int Run();
     // Saves the frame as a PNG once the first selection's cells have loaded, then ends (1
-    // when nothing loaded within the time).
+    // when nothing loaded within the time). A run whose terms would be asked ends at once with
+    // 1: no one is there to answer them.
     void SetScreenshot(const QString& file, int timeoutMs);
 
     // The end's bound, or the longer one given by KV_EXIT_DEADLINE_MS: tests on a machine

@@ -28,6 +28,9 @@ public:
 
     // "/Agree" as a whole argument (a path may hold the text).
     static bool HasAgreeArgument(const QStringList& arguments);
+    // The terms question answers itself, never shown: "/Agree" among the arguments, or a
+    // program file whose name holds "_Agree". arguments: the program first.
+    static bool AgreesWithoutAsking(const QStringList& arguments);
     // The first argument after the program that is not "/Agree", made absolute against the
     // working folder; empty when there is none.
     static QString PathArgument(const QStringList& arguments);
