@@ -112,19 +112,21 @@ bool ReadInteger(const C* first, const C* last, int64_t& value, const C** stop, 
     bool any = false;
     const auto take = [&](C c, bool fraction) {
         any = true;
-        scale = Bounded(scale - (fraction ? 1 : 0));
-        if (c == C('0')) {
+        if (fraction) {
+            scale = Bounded(scale - 1);
+        }
+        const uint64_t digit = uint64_t(c - C('0'));
+        if (digit == 0) {
             zeros = mantissa != 0 || over ? Bounded(zeros + 1) : 0;
             return;
         }
         // The zeros before a nonzero digit join the mantissa.
-        for (int64_t i = 0; i <= zeros && !over; ++i) {
+        for (; zeros > 0 && !over; --zeros) {
             over = mantissa > UINT64_MAX / 10;
             mantissa *= 10;
         }
-        const uint64_t digit = uint64_t(c - C('0'));
-        over = over || mantissa > UINT64_MAX - digit;
-        mantissa += digit;
+        over = over || mantissa > (UINT64_MAX - digit) / 10;
+        mantissa = mantissa * 10 + digit;
         zeros = 0;
     };
     for (; p < last && IsDigit(*p); ++p) {
