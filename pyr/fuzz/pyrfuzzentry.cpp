@@ -1,5 +1,6 @@
 #include "pyrfuzzentry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "pyr/pyrdicomdataset.h"
+#include "pyrtextnumberoracle.h"
 
 namespace {
 
@@ -43,45 +45,32 @@ int32_t Seek(uint32_t, uint32_t, int32_t delta, void* user)
     return to - from == delta ? 0 : -1;
 }
 
-// The first value of a whole IS or DS read as the C library reads its text: the number a
-// getter gives is that reading when it takes the whole value but blanks, and a value the C
-// library reads as nothing, as infinite or not a number, as an integer past 32 bits, or only
-// in part gives none.
+// The first value of a whole IS or DS as the C library reads its text: a DS is that reading
+// when it takes the whole value but blanks and is finite; an IS the integer that text is
+// exactly, within 32 bits. Anything else gives no value.
 bool NumberAgreesWithTheCLibrary(const PyrDicomDataElement* element)
 {
     const PyrDicomVR vr = element->GetVR();
     if ((vr != PyrVR::IS && vr != PyrVR::DS) || element->HeldCut() || element->GetValue() == nullptr) {
         return true;
     }
-    // Only the characters a decimal number may hold: strtod's hexadecimal, infinity and NaN
-    // forms are no number here.
-    const char* alphabet = vr == PyrVR::DS ? "0123456789+-.eE \t\n\v\f\r" : "0123456789+- \t\n\v\f\r";
     std::string text;
-    bool plain = true;
     for (uint32_t i = 0; i < element->GetBytesHeld(); ++i) {
         const char c = char(element->GetValue()[i]);
         if (c == 0 || c == '\\') {
             break;
         }
-        plain = plain && std::strchr(alphabet, c) != nullptr;
         text.push_back(c);
     }
-    char* stop = nullptr;
-    const auto restBlank = [&] { return std::strspn(stop, " \t\n\v\f\r") == std::strlen(stop); };
+    const PyrTextNumberOracle o = PyrJudgeTextNumber(text);
     if (vr == PyrVR::DS) {
-        const double expected = std::strtod(text.c_str(), &stop);
-        const bool reads = plain && stop != text.c_str() && restBlank() && std::isfinite(expected);
         double d = 0;
         const bool read = element->GetDouble(d) == kPyrSuccess;
-        return read == reads && (!read || d == expected);
+        return read == (o.decimal && std::isfinite(o.real)) && (!read || d == o.real);
     }
-    errno = 0;
-    const long long expected = std::strtoll(text.c_str(), &stop, 10);
-    const bool reads =
-        plain && stop != text.c_str() && restBlank() && errno == 0 && expected >= INT32_MIN && expected <= INT32_MAX;
     int32_t s = 0;
     const bool read = element->GetLong(s) == kPyrSuccess;
-    return read == reads && (!read || s == expected);
+    return read == (o.decimal && o.fits32) && (!read || s == o.integer);
 }
 
 // Reads every value back and checks the element against its children.

@@ -44,36 +44,6 @@ int64_t Bounded(int64_t scale)
     return scale > kScaleBound ? kScaleBound : (scale < -kScaleBound ? -kScaleBound : scale);
 }
 
-template <class C>
-bool ReadInteger(const C* first, const C* last, int64_t& value, const C** stop)
-{
-    if (stop != nullptr) {
-        *stop = first;
-    }
-    bool negative = false;
-    const C* p = SkipBlanksAndSign(first, last, negative);
-    const C* digits = p;
-    uint64_t magnitude = 0;
-    bool over = false;
-    for (; p < last && IsDigit(*p); ++p) {
-        const uint64_t digit = uint64_t(*p - C('0'));
-        over = over || magnitude > (UINT64_MAX - digit) / 10;
-        magnitude = over ? 0 : magnitude * 10 + digit;
-    }
-    if (p == digits) {
-        return false;
-    }
-    if (stop != nullptr) {
-        *stop = p;
-    }
-    const uint64_t limit = uint64_t(std::numeric_limits<int64_t>::max()) + (negative ? 1 : 0);
-    if (over || magnitude > limit) {
-        return false;
-    }
-    value = negative ? int64_t(0 - magnitude) : int64_t(magnitude);
-    return true;
-}
-
 // The significant digits of a real and the power of ten they are scaled by.
 struct Significand {
     char digits[kKeptDigits + 1];
@@ -118,6 +88,90 @@ const C* ReadExponent(const C* p, const C* last, int64_t& scale)
     }
     scale = Bounded(scale + (negative ? -exponent : exponent));
     return q;
+}
+
+// An integer written as a decimal, read exactly: the value is mantissa x 10^(zeros + scale)
+// with the mantissa's last digit nonzero, so that zeros after it ("3.000", "30e-1", a run of
+// any length) are only counted. A value past int64_t has more digits than the mantissa holds
+// or a larger power, and is then an integer exactly when that power is not negative.
+template <class C>
+bool ReadInteger(const C* first, const C* last, int64_t& value, const C** stop, bool* integral)
+{
+    if (stop != nullptr) {
+        *stop = first;
+    }
+    if (integral != nullptr) {
+        *integral = false;
+    }
+    bool negative = false;
+    const C* p = SkipBlanksAndSign(first, last, negative);
+    uint64_t mantissa = 0;
+    bool over = false;   // more significant digits than uint64_t holds
+    int64_t zeros = 0;   // zeros since the last nonzero digit
+    int64_t scale = 0;   // minus the digits after the point
+    bool any = false;
+    const auto take = [&](C c, bool fraction) {
+        any = true;
+        if (fraction) {
+            scale = Bounded(scale - 1);
+        }
+        const uint64_t digit = uint64_t(c - C('0'));
+        if (digit == 0) {
+            zeros = mantissa != 0 || over ? Bounded(zeros + 1) : 0;
+            return;
+        }
+        // The zeros before a nonzero digit join the mantissa.
+        for (; zeros > 0 && !over; --zeros) {
+            over = mantissa > UINT64_MAX / 10;
+            mantissa *= 10;
+        }
+        over = over || mantissa > (UINT64_MAX - digit) / 10;
+        mantissa = mantissa * 10 + digit;
+        zeros = 0;
+    };
+    for (; p < last && IsDigit(*p); ++p) {
+        take(*p, false);
+    }
+    if (p < last && *p == C('.')) {
+        const C* q = p + 1;
+        for (; q < last && IsDigit(*q); ++q) {
+            take(*q, true);
+        }
+        p = any ? q : p;
+    }
+    if (!any) {
+        return false;
+    }
+    p = ReadExponent(p, last, scale);
+    if (stop != nullptr) {
+        *stop = p;
+    }
+    if (mantissa == 0 && !over) {
+        if (integral != nullptr) {
+            *integral = true;
+        }
+        value = 0;
+        return true;
+    }
+    // A nonzero digit past the units' place is a fraction.
+    const int64_t exponent = Bounded(zeros + scale);
+    if (exponent < 0) {
+        return false;
+    }
+    if (integral != nullptr) {
+        *integral = true;
+    }
+    const uint64_t limit = uint64_t(std::numeric_limits<int64_t>::max()) + (negative ? 1 : 0);
+    uint64_t magnitude = mantissa;
+    for (int64_t i = 0; i < exponent && !over; ++i) {
+        over = magnitude > limit / 10;
+        magnitude *= 10;
+    }
+    if (over || magnitude > limit) {
+        return false;
+    }
+    value = negative ? int64_t(0 - magnitude) : int64_t(magnitude);
+    return true;
 }
 
 // The value of the digits, rounded once: false when it is not finite.
@@ -214,14 +268,14 @@ bool ReadWhole(const C* first, const C* last, V& value, const C** end, Read read
 
 }   // namespace
 
-bool PyrReadInteger(const char* first, const char* last, int64_t& value, const char** stop)
+bool PyrReadInteger(const char* first, const char* last, int64_t& value, const char** stop, bool* integral)
 {
-    return ReadInteger(first, last, value, stop);
+    return ReadInteger(first, last, value, stop, integral);
 }
 
-bool PyrReadInteger(const char16_t* first, const char16_t* last, int64_t& value, const char16_t** stop)
+bool PyrReadInteger(const char16_t* first, const char16_t* last, int64_t& value, const char16_t** stop, bool* integral)
 {
-    return ReadInteger(first, last, value, stop);
+    return ReadInteger(first, last, value, stop, integral);
 }
 
 bool PyrReadReal(const char* first, const char* last, double& value, const char** stop)
@@ -246,12 +300,12 @@ const char16_t* PyrValueEnd(const char16_t* stop, const char16_t* last)
 
 bool PyrReadWholeInteger(const char* first, const char* last, int64_t& value, const char** end)
 {
-    return ReadWhole(first, last, value, end, ReadInteger<char>);
+    return ReadWhole(first, last, value, end, [](auto&&... a) { return ReadInteger<char>(a..., nullptr); });
 }
 
 bool PyrReadWholeInteger(const char16_t* first, const char16_t* last, int64_t& value, const char16_t** end)
 {
-    return ReadWhole(first, last, value, end, ReadInteger<char16_t>);
+    return ReadWhole(first, last, value, end, [](auto&&... a) { return ReadInteger<char16_t>(a..., nullptr); });
 }
 
 bool PyrReadWholeReal(const char* first, const char* last, double& value, const char** end)

@@ -131,11 +131,11 @@ bool ParseTextNumber(const uint8_t* p, const uint8_t* end, PyrDicomVR vr, bool c
         int64_t integer = 0;
         read = PyrReadWholeInteger(first, last, integer, &stop);
         if constexpr (std::is_same_v<A, double>) {
-            // Past int64_t, the digits alone: the real reader stops where the integer reader did.
-            const char* digits = first;
+            // An integer past int64_t as a real: both readers take the same characters.
+            bool integral = false;
             double real = 0;
-            if (!read && stop != nullptr && PyrReadInteger(first, last, integer, &digits) == false && digits != first &&
-                PyrReadWholeReal(first, last, real, &stop) && stop == PyrValueEnd(digits, last)) {
+            if (!read && stop != nullptr && !PyrReadInteger(first, last, integer, nullptr, &integral) && integral &&
+                PyrReadWholeReal(first, last, real, &stop)) {
                 v = real;
                 read = true;
             } else {

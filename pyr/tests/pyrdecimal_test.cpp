@@ -127,7 +127,12 @@ TEST(PyrDecimal, IntegersReadWholeWithinTheirRange)
         {Zeros(30) + "9223372036854775807", true, INT64_MAX, 49},
         {"9223372036854775808", false, 0, 19},
         {"99999999999999999999999", false, 0, 23},
-        {"12.7", true, 12, 2},
+        // Any decimal whose value is an integer; a fraction is none, read to its end.
+        {"3.0abc", true, 3, 3},
+        {"-30e-1\\4", true, -3, 6},
+        {"12.7", false, 0, 4},
+        {"3e", true, 3, 1},
+        {"0.0" + Zeros(60) + "1e63", true, 10, 67},
         {"", false, 0, 0},
         {"-", false, 0, 0},
         {" x1", false, 0, 0},
@@ -141,5 +146,22 @@ TEST(PyrDecimal, IntegersReadWholeWithinTheirRange)
         if (c.read) {
             EXPECT_EQ(value, c.value) << c.text;
         }
+    }
+    // An integer past int64_t is still told from a fraction.
+    const struct {
+        std::string text;
+        bool fits, integral;
+    } past[] = {{"1e19", false, true},
+                {"-9223372036854775809.000", false, true},
+                {"1" + Zeros(400) + "e-400", true, true},
+                {"1" + Zeros(400) + "1e-400", false, false},
+                {"7.5", false, false},
+                {"x", false, false}};
+    for (const auto& c : past) {
+        int64_t value = 0;
+        bool integral = !c.integral;
+        EXPECT_EQ(PyrReadInteger(c.text.data(), c.text.data() + c.text.size(), value, nullptr, &integral), c.fits)
+            << c.text.substr(0, 40);
+        EXPECT_EQ(integral, c.integral) << c.text.substr(0, 40);
     }
 }

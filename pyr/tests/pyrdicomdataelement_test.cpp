@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "pyr/pyrdecimal.h"
 #include "pyr/pyrdicomdataset.h"
 #include "pyrlogrecorder.h"
 
@@ -171,7 +177,7 @@ TEST_F(ElementTest, TextNumbersAreReadWholeOrAreNoValue)
             EXPECT_EQ(v, want) << text;
         }
     };
-    for (const char* text : {"64abc", "7.5", "", "   ", "0x10", "1e3", "2147483648", "-2147483649", "--1", "+"}) {
+    for (const char* text : {"64abc", "7.5", "", "   ", "0x10", "1e3x", "2147483648", "-2147483649", "--1", "+"}) {
         longValue(text, kPyrNoValue);
     }
     longValue(" -7 ", kPyrSuccess, -7);
@@ -198,7 +204,7 @@ TEST_F(ElementTest, TextNumbersAreReadWholeOrAreNoValue)
     doubleValue(PyrVR::IS, "4294967299", 0, kPyrSuccess, 4294967299.0);
     doubleValue(PyrVR::IS, " 100000000000000000000 ", 0, kPyrSuccess, 1e20);
     doubleValue(PyrVR::IS, "100000000000000000000.5", 0, kPyrNoValue);
-    doubleValue(PyrVR::IS, "100000000000000000000e1", 0, kPyrNoValue);
+    doubleValue(PyrVR::IS, "100000000000000000000e1", 0, kPyrSuccess, 1e21);
     doubleValue(PyrVR::IS, "7.5", 0, kPyrNoValue);
 
     // The values in order: one that is no number does not read, the next still does.
@@ -211,6 +217,59 @@ TEST_F(ElementTest, TextNumbersAreReadWholeOrAreNoValue)
     EXPECT_EQ(reader.NextDouble(v), kPyrNoValue);
     EXPECT_EQ(reader.NextDouble(v), kPyrSuccess);
     EXPECT_EQ(v, -1.0);
+    // An IS list by the same rule, value by value.
+    PyrDicomValueReader counts(*Put(0x0054, 0x0020, PyrVR::IS, "1.0\\2.5\\3e0 "));
+    uint32_t n = 0;
+    EXPECT_EQ(counts.NextULong(n), kPyrSuccess);
+    EXPECT_EQ(n, 1u);
+    EXPECT_EQ(counts.NextULong(n), kPyrNoValue);
+    EXPECT_EQ(counts.NextULong(n), kPyrSuccess);
+    EXPECT_EQ(n, 3u);
+}
+
+// IS texts in the shapes writers make, each read as the integer its digits are exactly, within
+// the type read, or as no value: pydicom reads them so wherever its float does not hide a
+// fraction or round ("3.0000000000000001", "1e-400", "9223372036854775807.0"), and there
+// Python's decimal reading of the same text decides (tests/data/make_integer_readings.py).
+TEST_F(ElementTest, IntegersWrittenAsDecimalsAreTheIntegersTheirDigitsAre)
+{
+    std::ifstream table(PYR_TEST_DATA_DIR "/integer_readings.txt", std::ios::binary);
+    size_t lines = 0, parted = 0;
+    for (std::string line; std::getline(table, line); ++lines) {
+        const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+        ASSERT_NE(tab2, std::string::npos) << line;
+        const std::string pydicom = line.substr(0, tab1), exact = line.substr(tab1 + 1, tab2 - tab1 - 1);
+        const std::string text = line.substr(tab2 + 1);
+        const std::string shown = text.substr(0, 40) + (text.size() > 40 ? "..." : "");
+        parted += pydicom != exact ? 1 : 0;
+        // The integer within a type, when it is one that fits.
+        const auto within = [&](auto& value) {
+            return exact != "-" && std::from_chars(exact.data(), exact.data() + exact.size(), value).ec == std::errc();
+        };
+        int64_t wide = 0, value = 0;
+        const bool fits = within(wide);
+        EXPECT_EQ(PyrReadWholeInteger(text.data(), text.data() + text.size(), value), fits) << shown;
+        EXPECT_EQ(value, fits ? wide : 0) << shown;
+        const std::u16string units(text.begin(), text.end());
+        value = 0;
+        EXPECT_EQ(PyrReadWholeInteger(units.data(), units.data() + units.size(), value), fits) << shown;
+        EXPECT_EQ(value, fits ? wide : 0) << shown;
+
+        const PyrDicomDataElement* e = Put(0x0020, 0x0013, PyrVR::IS, text);
+        int32_t s = 0, sWant = 0;
+        EXPECT_EQ(e->GetLong(s) == kPyrSuccess, within(sWant)) << shown;
+        EXPECT_EQ(s, sWant) << shown;
+        uint32_t u = 0, uWant = 0;
+        EXPECT_EQ(e->GetULong(u) == kPyrSuccess, within(uWant)) << shown;
+        EXPECT_EQ(u, uWant) << shown;
+        // As a double any integer a double holds, rounded once.
+        const double dWant = exact == "-" ? 0 : std::strtod(exact.c_str(), nullptr);
+        double d = 0;
+        EXPECT_EQ(e->GetDouble(d) == kPyrSuccess, exact != "-" && std::isfinite(dWant)) << shown;
+        EXPECT_EQ(d, std::isfinite(dWant) ? dWant : 0) << shown;
+    }
+    EXPECT_EQ(lines, 81u);
+    EXPECT_EQ(parted, 10u);
 }
 
 // Of a value held only in part the rest is unknown: a number running on to the end of what is

@@ -7,6 +7,7 @@
 #include <vector>
 #include "vek_dicomdirinfo.h"
 
+#include "pyrtextnumberoracle.h"
 #include "vek_dicominfo.h"
 #include "vek_managerimpl.h"
 #include "vek_memory.h"
@@ -35,31 +36,26 @@ void drain(VEK_Manager& manager, VEK_Engine* engine) {
 }
 
 // A number the tag object reads (IS, DS) is the C library's reading of its text's first
-// value when that takes the whole value but blanks; a value it reads as nothing, infinite, not
-// a number or only in part is no value. An IS read as a double is any integer.
+// value when that takes the whole value but blanks and is finite; a value it reads as nothing,
+// infinite, not a number or only in part is no value. An IS read as a double is any integer,
+// and only an integer, as its text is exactly.
 void check_number(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, VEK_Manager& manager) {
   const uint32_t vr = info.get_vr(group, element);
   const bool real = vr == 0x5344;  // DS
   if ((!real && vr != 0x5349) || info.get_held_length(group, element) < info.get_length(group, element)) return;
   VEK_WString text(&manager);
   if (!info.get_string(group, element, text)) return;
-  // Only what a decimal number may hold: strtod's hexadecimal, infinity and NaN forms are none.
-  const char* alphabet = real ? "0123456789+-.eE \t\n\v\f\r" : "0123456789+- \t\n\v\f\r";
   std::string narrow;
-  bool plain = true;
   for (uint32_t i = 0; i < text.size(); ++i) {
     const char16_t c = text.c_str()[i];
     if (c == 0 || c == u'\\') break;
-    plain = plain && c < 0x80 && std::strchr(alphabet, char(c)) != nullptr;
-    narrow.push_back(char(c));
+    narrow.push_back(c < 0x80 ? char(c) : 'x');
   }
-  char* stop = nullptr;
-  const double expected = std::strtod(narrow.c_str(), &stop);
-  const bool whole = std::strspn(stop, " \t\n\v\f\r") == std::strlen(stop);
-  const bool reads = plain && stop != narrow.c_str() && whole && std::isfinite(expected);
+  const PyrTextNumberOracle o = PyrJudgeTextNumber(narrow);
+  const bool reads = o.decimal && std::isfinite(o.real) && (real || o.integral);
   double value = 0;
   const bool read = info.get_double(group, element, value);
-  if (read != reads || (read && value != expected)) __builtin_trap();
+  if (read != reads || (read && value != o.real)) __builtin_trap();
 }
 
 }  // namespace

@@ -101,7 +101,10 @@ TEST_F(CommaLocale, NumbersReadWithAPoint)
     int32_t n = 0;
     EXPECT_TRUE(StrToIntEnglish(Q(" -7 "), n));
     EXPECT_EQ(n, -7);
-    for (const char* text : {"7.5", "64abc", "", "2147483648", "1e3"}) {
+    // An integer written as a decimal is that integer.
+    EXPECT_TRUE(StrToIntEnglish(Q("64.0"), n));
+    EXPECT_EQ(n, 64);
+    for (const char* text : {"7.5", "64abc", "", "2147483648", "1e3x", "2147483647.5"}) {
         EXPECT_FALSE(StrToIntEnglish(Q(text), n)) << text;
     }
 }

@@ -1,9 +1,10 @@
 // Numbers longer than their VR allows (leading zeros, digits past the precision, an exponent
 // last), rescale slopes that are not finite, and values that are no number (empty, blanks,
-// characters after the number, an IS with a fraction, out of range), each as a file alone, on
-// a disc and in a zip, read as pydicom reads them through the program's own path: the frames a
-// cell reaches, the order of a series, the corner's thickness, the image's rows, its rescale,
-// its window, its position, spacing and orientation, and the corner's orientation letters.
+// characters after the number, an IS with a fraction, out of range), and integers written as
+// decimals ("3.0", "3e0", "+3."), each as a file alone, on a disc and in a zip, read as pydicom
+// reads them through the program's own path: the frames a cell reaches, the order of a series,
+// the corner's thickness, the image's rows, its rescale, its window, its position, spacing and
+// orientation, and the corner's orientation letters.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -51,7 +52,7 @@ protected:
                 pydicom_[name].push_back(word);
             }
         }
-        ASSERT_EQ(pydicom_.size(), 28u);
+        ASSERT_EQ(pydicom_.size(), 34u);
     }
 
     // pydicom's reading of a file's value, by column.
@@ -59,8 +60,10 @@ protected:
     static constexpr size_t kFrames = 0, kInstance = 1, kThickness = 2, kRows = 3, kSlope = 4, kWindow = 5,
                             kPosition = 6, kSpacing = 7, kOrientation = 8, kServed = 9;
     // Each file's series on the disc, in the script's order.
-    static constexpr size_t kSeriesCount = 22, kWindowSeries = 8, kGeometrySeries = 14, kTrailingSlopeSeries = 16,
-                            kNumberSeries = 18, kRowsSeries = 19, kFrameCountSeries = 20;
+    static constexpr size_t kSeriesCount = 26, kWindowSeries = 8, kGeometrySeries = 14, kTrailingSlopeSeries = 16,
+                            kNumberSeries = 18, kRowsSeries = 19, kFrameCountSeries = 20, kDecimalCountSeries = 22,
+                            kDecimalNumberSeries = 25;
+    static constexpr const char* kDecimalCountFiles[] = {"FDEC", "FEXP", "FPLUS"};
     static constexpr const char* kWindowFiles[] = {"WNONE", "WGAP", "WEMPTY", "WBLANK", "WEXP", "WHEX"};
 
     // The corner's "THK:" line of a cell.
@@ -114,6 +117,18 @@ protected:
         for (size_t k : {5, 6, 7}) {
             ShowAndCheckSlope(Series(k), k == 5 ? "SINF" : k == 6 ? "SNAN" : "SBIG");
         }
+
+        for (size_t i = 0; i < std::size(kDecimalCountFiles); ++i) {
+            ShowAndCheckDecimalCount(Series(kDecimalCountSeries + i), kDecimalCountFiles[i]);
+        }
+        // "1.0" is 1: first, before "2" and "3".
+        std::vector<std::pair<std::string, std::string>> listed;
+        for (ImageInfo* image : Series(kDecimalNumberSeries)->images) {
+            listed.emplace_back(fs::path(image->filePath.toStdString()).filename().string(),
+                                image->numbered ? std::to_string(image->instanceNumber) : "-");
+        }
+        EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::string>>{
+                              {"D1", Py("D1", kInstance)}, {"D2", Py("D2", kInstance)}, {"D3", Py("D3", kInstance)}}));
     }
 
     // The values that are no number, in every series of the disc or zip at path.
@@ -237,6 +252,19 @@ protected:
         EXPECT_EQ(ShowSeries(series, series->images.size()).size(), series->images.size()) << file;
     }
 
+    // A count written as a decimal without a fraction serves its frames as a plain one does: an
+    // entry each, each frame shown as one of a multi-frame image.
+    void ShowAndCheckDecimalCount(SeriesInfo* series, const std::string& file)
+    {
+        ASSERT_EQ(Py(file, kFrames), "3") << file;
+        ASSERT_EQ(std::to_string(series->images.size()), Py(file, kServed)) << file;
+        const std::vector<XEVImageViewCtrl*> cells = ShowSeries(series, series->images.size());
+        // A cell's texts are there once no load holds its image.
+        for (XEVImageViewCtrl* cell : cells) {
+            EXPECT_TRUE(PumpUntil([&] { return cell->BuildCornerTexts().multiframeText == "Multiframe"; })) << file;
+        }
+    }
+
     // Rows that are no number are as none: the image cannot be read, and says so once.
     void ShowAndCheckRefusedRows(SeriesInfo* series, const std::string& file)
     {
@@ -322,6 +350,15 @@ TEST_F(LongNumbersTest, EachFileAlone)
     Open(out_ + "/disc/IMG/ROWS");
     ASSERT_EQ(SeriesSizes().size(), 1u);
     ShowAndCheckRows(Series(0));
+    for (const char* file : kDecimalCountFiles) {
+        Open(out_ + "/disc/IMG/" + file);
+        ASSERT_EQ(SeriesSizes().size(), 1u);
+        ShowAndCheckDecimalCount(Series(0), file);
+    }
+    Open(out_ + "/disc/IMG/D1");
+    ASSERT_EQ(SeriesSizes().size(), 1u);
+    const ImageInfo* decimal = Series(0)->images.at(0);
+    EXPECT_EQ(decimal->numbered ? std::to_string(decimal->instanceNumber) : "-", Py("D1", kInstance));
     for (const char* file : {"SINF", "SNAN", "SBIG"}) {
         Open(out_ + "/disc/IMG/" + file);
         ASSERT_EQ(SeriesSizes().size(), 1u);

@@ -25,6 +25,8 @@ Number outside IS's range (-2^31 to 2^31 - 1) included.
   N1 N2 NBIG NNEG NFRAC  one series, Instance Numbers "1", "2", "2147483648", "-7", "7.5"
   RABC            Rows "64abc"
   FBIG FMID       three frames, Number of Frames "4294967299" and "2147483648"
+  FDEC FEXP FPLUS three frames, Number of Frames "3.0", "3e0" and "+3."
+  D2 D1 D3        one series, Instance Numbers "2", "1.0", "3" in file order
 """
 import os
 import sys
@@ -78,6 +80,11 @@ SERIES = [
     ('OT', [('RABC', [(0x00280010, 'IS', '64abc')])]),
     ('OT', [('FBIG', [(0x00280008, 'IS', '4294967299')])]),
     ('OT', [('FMID', [(0x00280008, 'IS', '2147483648')])]),
+    ('OT', [('FDEC', [(0x00280008, 'IS', '3.0')])]),
+    ('OT', [('FEXP', [(0x00280008, 'IS', '3e0')])]),
+    ('OT', [('FPLUS', [(0x00280008, 'IS', '+3.')])]),
+    ('OT', [('D2', [(0x00200013, 'IS', '2')]), ('D1', [(0x00200013, 'IS', '1.0')]),
+            ('D3', [(0x00200013, 'IS', '3')])]),
 ]
 
 
@@ -91,7 +98,7 @@ def image(name, path, series_uid, modality, uid, values):
     # Rows bright from the middle down; a second frame dark.
     ramp = np.repeat((np.arange(side, dtype=np.uint32) * 4000 // side).astype(np.uint16), side).reshape(side, side)
     pixels = np.stack([ramp, np.zeros_like(ramp)]) if 0x00280008 in tags else ramp
-    if name in ('FBIG', 'FMID'):
+    if name in ('FBIG', 'FMID', 'FDEC', 'FEXP', 'FPLUS'):
         pixels = np.stack([ramp, np.zeros_like(ramp), ramp])
     kv.set_pixels(ds, pixels, bits_stored=12)
     ds['PixelData'].VR = 'OW'
