@@ -309,13 +309,14 @@ TEST_F(ReferenceLinesTest, ShiftedPlanesCrossWhereTheyOverlap)
 // is none labels its line "C" alone; never a 0 in their place.
 TEST_F(ReferenceLinesTest, ValuesHeldInPartDrawNoLineAndShowNoZero)
 {
+    // The built-in corners, the CT's with the items below, for this test only: the other tests
+    // count white pixels of a view without corner texts.
+    struct Kept {
+        std::map<QString, XEVOverlaySettingInfo> settings = GetCommonSettings().OverlaySettings;
+        ~Kept() { GetCommonSettings().OverlaySettings = settings; }
+    } kept;
     GetCommonSettings().LoadOverlaySettings();
     XEVOverlaySettingInfo ct = GetCommonSettings().FindOverlaySettingInfo(QStringLiteral("CT"));
-    // The CT corners get the items below for this test only.
-    struct Kept {
-        XEVOverlaySettingInfo ct;
-        ~Kept() { GetCommonSettings().OverlaySettings[QStringLiteral("CT")] = ct; }
-    } kept{ct};
     for (const auto& [group, element, index] : {std::tuple<uint16_t, uint16_t, int32_t>{0x0020, 0x0032, 1},
                                                 {0x0020, 0x0037, 1},
                                                 {0x0018, 0x1310, 1},
