@@ -1,17 +1,24 @@
 // Reference lines between an axial and a sagittal series of one study, through the real frame's
 // study cells: where the other plane ends within a pixel of an image's edge, as series
-// reformatted from one volume do, the line still runs to that edge.
+// reformatted from one volume do, the line still runs to that edge; a slice whose place or
+// number the file does not hold whole draws no line, or a label without a number.
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "framelisttestsupport.h"
 #include "plat_temp_folder.h"
+#include "shell/xevcommonsettings.h"
 
 namespace {
 
@@ -39,13 +46,25 @@ struct Expected {
 
 class ReferenceLinesTest : public FrameListTest {
 protected:
-    void Open(double shift)
+    // raw: "NAME:TAG:VR:TEXT" values written as given (write_crossing_planes.py).
+    void Open(double shift, const std::string& raw = {})
     {
         const std::string out = temp_ / ("disc" + std::to_string(++opened_));
         const std::string command = "PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -W ignore " +
                                     std::string(FRAME_TEST_DATA_DIR) + "/write_crossing_planes.py " + out + " " +
-                                    std::to_string(shift);
+                                    std::to_string(shift) + " " + raw;
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        std::ifstream lines(out + "/pydicom.txt");
+        pydicom_.clear();
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::string name, word;
+            words >> name;
+            while (words >> word) {
+                pydicom_[name].push_back(word);
+            }
+        }
+        ASSERT_EQ(pydicom_.size(), 6u);
         Load(QString::fromStdString(out + "/DICOMDIR"));
         ASSERT_EQ(List().patients.size(), 1u);
         DoubleClickStudy(List().patients.at(0)->studies.at(0));
@@ -64,19 +83,104 @@ protected:
         return nullptr;
     }
 
-    // The source cell made active and stepped to its second slice: the others draw its first,
-    // last and current plane.
-    void Activate(XEVImageViewCtrl& source)
+    // The source cell made active and stepped to its next slice, the file named (the second
+    // from the first): the others draw its first, last and current plane.
+    void Activate(XEVImageViewCtrl& source, const char* file = "/I2")
     {
         Mouse(source, QEvent::MouseMove, QPoint(source.width() / 2, source.height() / 2), Qt::NoButton, Qt::NoButton);
         Pump();
         QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
         QCoreApplication::sendEvent(&source, &down);
         ASSERT_TRUE(PumpUntil([&] {
-            return source.CurrentImage() != nullptr && source.CurrentImage()->instanceNumber == 2 &&
+            return source.CurrentImage() != nullptr && source.CurrentImage()->filePath.endsWith(QLatin1String(file)) &&
                    source.HasFramePixels(source.currentFrame);
         }));
         Pump();
+    }
+
+    // pydicom's reading of a file's value, by column ("-": none).
+    std::string Py(const std::string& file, size_t column) { return pydicom_.at(file).at(column); }
+    static constexpr size_t kInstance = 0, kPosition = 1, kOrientation = 2, kMatrix = 3, kImagerSpacing = 4,
+                            kPixelSpacing = 5;
+
+    // The lines a cell's shown frame holds.
+    static std::array<CXEVOverlayReferenceLine::Line, 3> LinesOf(XEVImageViewCtrl& cell)
+    {
+        ImageInfo* image = cell.CurrentImage();
+        std::lock_guard<PlatRecursiveLock> lock(image->GetLock());
+        const FrameImageInfo* frame = image->GetHelper()->GetCurrentFrame();
+        return frame != nullptr ? frame->referenceLine.lines : std::array<CXEVOverlayReferenceLine::Line, 3>{};
+    }
+
+    // The lines of the source's first, last and current slices on the target, as pydicom reads
+    // both files: a line only between two slices whose position, orientation and spacing (the
+    // imager's, else the pixels') read whole, its label "C" and the source's number, or "C"
+    // alone for a number pydicom cannot read.
+    void ExpectLabelledLines(XEVImageViewCtrl& target, const std::string& targetFile,
+                             const std::array<std::string, 3>& sourceFiles)
+    {
+        const auto placed = [&](const std::string& file) {
+            return Py(file, kPosition) != "-" && Py(file, kOrientation) != "-" &&
+                   (Py(file, kImagerSpacing) != "-" || Py(file, kPixelSpacing) != "-");
+        };
+        const std::array<CXEVOverlayReferenceLine::Line, 3> lines = LinesOf(target);
+        int32_t shown = 0;
+        for (size_t k = 0; k < 3; ++k) {
+            SCOPED_TRACE(sourceFiles[k]);
+            const bool crosses = placed(targetFile) && placed(sourceFiles[k]);
+            shown += crosses ? 1 : 0;
+            EXPECT_EQ(lines[k].valid, crosses ? 1 : 0);
+            if (crosses) {
+                const std::string number = Py(sourceFiles[k], kInstance);
+                EXPECT_EQ(CXEVOverlayReferenceLine::LabelText(lines[k]).toStdString(),
+                          number == "-" ? "C" : "C " + number);
+            }
+        }
+        EXPECT_EQ(target.referenceLineShown, shown > 0 ? 1 : 0);
+    }
+
+    // A corner value of the shown frame: the tag item's, or an orientation letter.
+    static std::string CornerValue(XEVImageViewCtrl& cell, uint16_t group, uint16_t element, int32_t index)
+    {
+        const XEVOverlayViewInfo texts = cell.BuildCornerTexts();
+        for (const auto& items : texts.positions) {
+            for (const XEVOverlaySettingInfoItem& item : items) {
+                if (item.kind == XEVOverlaySettingInfoItem::kTag && item.group == group && item.element == element &&
+                    item.index == index) {
+                    return item.value.toStdString();
+                }
+            }
+        }
+        return "(no item)";
+    }
+
+    // The corner values of a file as pydicom reads it: the first position and orientation value
+    // as decimals are shown, and the acquisition matrix's rows and columns, each its phase value
+    // where its frequency value is below 1; none for a list pydicom cannot read whole.
+    void ExpectCorners(XEVImageViewCtrl& cell, const std::string& file)
+    {
+        SCOPED_TRACE(file);
+        const auto first = [&](size_t column) {
+            const std::string values = Py(file, column);
+            return values == "-"
+                       ? std::string()
+                       : QString::asprintf("%.2f", std::stod(values)).remove(QStringLiteral(".00")).toStdString();
+        };
+        EXPECT_EQ(CornerValue(cell, 0x0020, 0x0032, 1), first(kPosition));
+        EXPECT_EQ(CornerValue(cell, 0x0020, 0x0037, 1), first(kOrientation));
+        QString rows, columns;
+        if (Py(file, kMatrix) != "-") {
+            const QStringList m = QString::fromStdString(Py(file, kMatrix)).split(QLatin1Char('\\'));
+            rows = m[0].toInt() >= 1 ? m[0] : m[2];
+            columns = m[1].toInt() >= 1 ? m[1] : m[3];
+        }
+        EXPECT_EQ(CornerValue(cell, 0x0018, 0x1310, 1), rows.toStdString());
+        EXPECT_EQ(CornerValue(cell, 0x0018, 0x1310, 2), columns.toStdString());
+        // The axial rows run from the patient's right to left, its columns front to back.
+        const XEVOverlayViewInfo texts = cell.BuildCornerTexts();
+        const bool oriented = Py(file, kOrientation) != "-";
+        EXPECT_EQ(texts.orientationLeftText.toStdString(), oriented ? "R" : "");
+        EXPECT_EQ(texts.orientationTopText.toStdString(), oriented ? "A" : "");
     }
 
     // The image pixels (column, row) under the cell's white pixels on the image's grey: a
@@ -172,6 +276,7 @@ protected:
 
     PlatTempFolder temp_;
     int opened_ = 0;
+    std::map<std::string, std::vector<std::string>> pydicom_;
 };
 
 }   // namespace
@@ -195,4 +300,84 @@ TEST_F(ReferenceLinesTest, ShiftedPlanesCrossWhereTheyOverlap)
     Open(9);
     ExpectLines(9);
     EXPECT_TRUE(answers.shown.isEmpty());
+}
+
+// Values a file holds in part: an axial slice whose position has a value that is no number and
+// whose orientation has five values, one whose position has two, a sagittal slice whose
+// Instance Number is a fraction, another with one Imager Pixel Spacing value beside its Pixel
+// Spacing. Neither a line nor a corner value comes of a list not held whole, and a number that
+// is none labels its line "C" alone; never a 0 in their place.
+TEST_F(ReferenceLinesTest, ValuesHeldInPartDrawNoLineAndShowNoZero)
+{
+    // The built-in corners, the CT's with the items below, for this test only: the other tests
+    // count white pixels of a view without corner texts.
+    struct Kept {
+        std::map<QString, XEVOverlaySettingInfo> settings = GetCommonSettings().OverlaySettings;
+        ~Kept() { GetCommonSettings().OverlaySettings = settings; }
+    } kept;
+    GetCommonSettings().LoadOverlaySettings();
+    XEVOverlaySettingInfo ct = GetCommonSettings().FindOverlaySettingInfo(QStringLiteral("CT"));
+    for (const auto& [group, element, index] : {std::tuple<uint16_t, uint16_t, int32_t>{0x0020, 0x0032, 1},
+                                                {0x0020, 0x0037, 1},
+                                                {0x0018, 0x1310, 1},
+                                                {0x0018, 0x1310, 2}}) {
+        XEVOverlaySettingInfoItem item;
+        item.kind = XEVOverlaySettingInfoItem::kTag;
+        item.group = group;
+        item.element = element;
+        item.index = index;
+        ct.AddItem(5, item);
+    }
+    GetCommonSettings().OverlaySettings[QStringLiteral("CT")] = ct;
+    Open(0, "'S1/I1:00200032:DS:-42.666666666667\\x\\-10' 'S1/I1:00200037:DS:1\\0\\0\\0\\1' "
+            "'S1/I1:00181310:IS:0\\x\\64\\0' 'S1/I2:00181310:IS:0\\128\\64\\0' "
+            "'S1/I3:00200032:DS:-42.666666666667\\-179.036' 'S2/I3:00200013:IS:7.5' "
+            "'S2/I1:00181164:DS:0.66666666666667'");
+    XEVImageViewCtrl* axial = CellOf("/S1/");
+    XEVImageViewCtrl* sagittal = CellOf("/S2/");
+    ASSERT_NE(axial, nullptr);
+    ASSERT_NE(sagittal, nullptr);
+    ExpectCorners(*axial, "S1/I1");
+
+    // The axial slices on the sagittal image: only the current one is placed whole.
+    Activate(*axial);
+    ExpectCorners(*axial, "S1/I2");
+    ExpectLabelledLines(*sagittal, "S2/I1", {"S1/I1", "S1/I3", "S1/I2"});
+    const std::vector<QPoint> white = WhiteImagePixels(*sagittal);
+    for (const int k : {0, 2}) {
+        int covered = 0;
+        int beyond = 0;
+        Measure(white, {true, RoundAway((kHalf - kPlaces[k]) / kSpacing), 0, kSize}, covered, beyond);
+        EXPECT_EQ(covered + beyond, 0) << "slice " << k;
+    }
+
+    // The sagittal slices on the axial image: the last labelled without a number.
+    Activate(*sagittal);
+    ExpectLabelledLines(*axial, "S1/I2", {"S2/I1", "S2/I3", "S2/I2"});
+
+    // A slice of two position values, shown: its corners and its place are none, its letters
+    // stand; as a source it draws no line, as a target it takes none.
+    Activate(*axial, "/I3");
+    ExpectCorners(*axial, "S1/I3");
+    ExpectLabelledLines(*sagittal, "S2/I2", {"S1/I1", "S1/I3", "S1/I3"});
+    Activate(*sagittal, "/I3");
+    ExpectLabelledLines(*axial, "S1/I3", {"S2/I1", "S2/I3", "S2/I3"});
+    EXPECT_EQ(axial->referenceLineShown, 0);
+    EXPECT_TRUE(answers.shown.isEmpty());
+}
+
+// A sagittal slice of five orientation values, the axial one's five: were it given a sixth 0 it
+// would lie parallel to the axial series, and selecting that series would take its cell there
+// by the series link. It lies nowhere: the cell stays and takes the lines.
+TEST_F(ReferenceLinesTest, AShortOrientationLinksNoSeries)
+{
+    ASSERT_NE(GetCommonSettings().SeriesAutoLink, 0);
+    Open(0, "'S2/I3:00200037:DS:1\\0\\0\\0\\1'");
+    XEVImageViewCtrl* axial = CellOf("/S1/");
+    XEVImageViewCtrl* sagittal = CellOf("/S2/");
+    ASSERT_NE(axial, nullptr);
+    ASSERT_NE(sagittal, nullptr);
+    Activate(*axial);
+    EXPECT_TRUE(sagittal->CurrentImage()->filePath.endsWith(QLatin1String("/S2/I1")));
+    ExpectLabelledLines(*sagittal, "S2/I1", {"S1/I1", "S1/I3", "S1/I2"});
 }

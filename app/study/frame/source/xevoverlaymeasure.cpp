@@ -510,6 +510,11 @@ bool CXEVOverlayReferenceLine::PlaceLabel(int32_t e, bool forced, int32_t w, int
     return true;
 }
 
+QString CXEVOverlayReferenceLine::LabelText(const Line& line)
+{
+    return line.number.has_value() ? QStringLiteral("C %1").arg(*line.number) : QStringLiteral("C");
+}
+
 void CXEVOverlayReferenceLine::Draw(QPainter& painter, const XEVRect& bounds, QPoint origin, QPoint offset, double zoom)
 {
     ScopedOverlayFont font(painter, kXEVFontReferenceLine);
@@ -541,7 +546,7 @@ void CXEVOverlayReferenceLine::Draw(QPainter& painter, const XEVRect& bounds, QP
         QPoint a;
         QPoint b;
         ends(line, a, b);
-        const QString text = QStringLiteral("C %1").arg(line.number);
+        const QString text = LabelText(line);
         const QRect size = painter.boundingRect(QRect(0, 0, 0, 0), 0, text);
         XEVRect box;
         const bool placed = PlaceLabel(0, false, size.width(), size.height(), a, b, bounds, box) ||

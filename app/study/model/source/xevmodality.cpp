@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <iterator>
+#include <optional>
 
 #include "shell/xev_utility.h"
 #include "study/xevreadmanager.h"
@@ -52,15 +53,35 @@ void RescalePair(const VEK_DICOMTagObj& info, double& intercept, double& slope)
 }
 
 // The first count values of a list of decimals, read as the corner texts read them: one value
-// that is no number makes the whole list no value (empty), as if the element were absent.
+// that is no number, or a list shorter than count, makes the whole list no value (empty), as if
+// the element were absent. A missing value is never taken as 0.
 std::vector<double> Doubles(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, qsizetype count)
 {
     XEVReadManager local(XEVLoadMemoryBudget());
     VEK_Vector<double> read(&local);
-    if (count <= 0 || !info.get_double_values(group, element, read, VEK_DICOM_VR_OWN, uint32_t(count))) {
+    if (count <= 0 || !info.get_double_values(group, element, read, VEK_DICOM_VR_OWN, uint32_t(count)) ||
+        qsizetype(read.size()) < count) {
         return {};
     }
     return std::vector<double>(read.begin(), read.end());
+}
+
+// How many values the slice geometry and the calibration read of a decimal list: a corner
+// shows a value of such a list only when the whole list is there, as they use it.
+qsizetype WholeListCount(uint16_t group, uint16_t element)
+{
+    static const struct {
+        uint16_t group;
+        uint16_t element;
+        qsizetype count;
+    } kLists[] = {
+        {0x0020, 0x0032, 3}, {0x0020, 0x0037, 6}, {0x0028, 0x0030, 2}, {0x0018, 0x1164, 2}, {0x3002, 0x0011, 2}};
+    for (const auto& list : kLists) {
+        if (list.group == group && list.element == element) {
+            return list.count;
+        }
+    }
+    return 0;
 }
 
 // Edge letters of one direction: the largest component's pair, with the second largest
@@ -192,13 +213,13 @@ void XEVVEKHelper::ReadPixelSpacing(const VEK_DICOMTagObj& info, double& horizon
     horizontal = vertical = 0;
     magnificationCorrected = 0;
     const auto pair = [&](uint16_t group, uint16_t element) {
-        // A list with a value that is no number is passed over as if absent.
+        // A list with a value that is no number, or with one value, is passed over as if absent.
         const std::vector<double> v = Doubles(info, group, element, 2);
         if (v.empty()) {
             return false;
         }
         vertical = v[0];
-        horizontal = v.size() > 1 ? v[1] : 0;
+        horizontal = v[1];
         return true;
     };
     const QString maker = Text(info, 0x0008, 0x0070).toUpper();
@@ -234,9 +255,10 @@ void XEVVEKHelper::ReadCalibration(const VEK_DICOMTagObj& info, FrameImageInfo* 
     double aspectVertical = vertical;
     double aspectHorizontal = horizontal;
     if (horizontal == 0 || vertical == 0) {
+        // A ratio without both its values is none: square pixels.
         const std::vector<double> ratio = Doubles(info, 0x0028, 0x0034, 2);
-        aspectVertical = ratio.size() > 0 ? ratio[0] : 0;
-        aspectHorizontal = ratio.size() > 1 ? ratio[1] : 0;
+        aspectVertical = ratio.empty() ? 1.0 : ratio[0];
+        aspectHorizontal = ratio.empty() ? 1.0 : ratio[1];
     }
     // A zero, negative or non-finite ratio would flip or collapse the rows on screen.
     const double scale = aspectHorizontal != 0 ? aspectVertical / aspectHorizontal : 1.0;
@@ -256,14 +278,17 @@ void XEVVEKHelper::ReadFramePosition(int32_t frame, FrameImageInfo* record) cons
 {
     VEK_Manager* m = const_cast<XEVReadManager*>(&manager);
     record->frameOfReferenceUid = Text(dicomInfo, 0x0020, 0x0052);
+    // A slice lies somewhere only with its whole position and orientation: a short list padded
+    // with 0 would draw reference lines and link series from a place the file never gave.
     const auto take = [&](const VEK_DICOMTagObj& from) {
         const std::vector<double> p = Doubles(from, 0x0020, 0x0032, 3);
         const std::vector<double> o = Doubles(from, 0x0020, 0x0037, 6);
+        record->placed = !p.empty() && !o.empty();
         for (size_t i = 0; i < 3; ++i) {
-            record->position[i] = i < p.size() ? p[i] : 0;
+            record->position[i] = p.empty() ? 0 : p[i];
         }
         for (size_t i = 0; i < 6; ++i) {
-            record->orientation[i] = i < o.size() ? o[i] : 0;
+            record->orientation[i] = o.empty() ? 0 : o[i];
         }
     };
     take(dicomInfo);
@@ -283,7 +308,11 @@ void XEVVEKHelper::ReadFramePosition(int32_t frame, FrameImageInfo* record) cons
             take(item);
         }
     }
-    record->instanceNumber = dicomInfo.get_long_value(0x0020, 0x0013);
+    int32_t number = 0;
+    record->instanceNumber.reset();
+    if (dicomInfo.get_long(0x0020, 0x0013, number)) {
+        record->instanceNumber = number;
+    }
 }
 
 void XEVVEKHelper::ReadOrientationLetters(const VEK_DICOMTagObj& info, QString letters[4])
@@ -292,7 +321,7 @@ void XEVVEKHelper::ReadOrientationLetters(const VEK_DICOMTagObj& info, QString l
         letters[i].clear();
     }
     const std::vector<double> o = Doubles(info, 0x0020, 0x0037, 6);
-    if (o.size() < 6) {
+    if (o.empty()) {
         return;
     }
     // A zero direction names no edge.
@@ -330,17 +359,24 @@ QString XEVVEKHelper::GetTagText(const VEK_DICOMTagObj& info, uint16_t group, ui
 {
     if (group == 0x0018 && element == 0x1310) {
         const QStringList v = DicomTextValues(info, group, element, 4);
-        // A value that is no integer is below 1: the other of its pair is taken.
-        const auto value = [&](int i) {
-            int32_t n = 0;
-            return i < v.size() && StrToIntEnglish(v[i], n) ? n : 0;
-        };
-        const int32_t rows = value(0) >= 1 ? value(0) : value(2);
-        const int32_t cols = value(1) >= 1 ? value(1) : value(3);
-        if (rows < 1 && cols < 1) {
+        // A value that is no integer makes the whole matrix no value, as any list of numbers.
+        std::array<std::optional<int32_t>, 4> n;
+        for (qsizetype i = 0; i < v.size(); ++i) {
+            int32_t read = 0;
+            if (!StrToIntEnglish(v[i], read)) {
+                return {};
+            }
+            n[size_t(i)] = read;
+        }
+        // Rows and columns each take their second value where the first is below 1; one the
+        // list does not hold leaves the pair without it, shown as none rather than 0.
+        const auto pick = [&](size_t first, size_t second) { return n[first] >= 1 ? n[first] : n[second]; };
+        const std::optional<int32_t> rows = n[0].has_value() ? pick(0, 2) : std::nullopt;
+        const std::optional<int32_t> cols = n[1].has_value() ? pick(1, 3) : std::nullopt;
+        if (!rows.has_value() || !cols.has_value() || (*rows < 1 && *cols < 1)) {
             return {};
         }
-        return QString::number(rows) + QLatin1Char('\\') + QString::number(cols);
+        return QString::number(*rows) + QLatin1Char('\\') + QString::number(*cols);
     }
     if (group == 0x0008 && element == 0x103E) {
         return DicomTextValue(info, group, element);
@@ -358,11 +394,11 @@ QString XEVVEKHelper::GetTagText(const VEK_DICOMTagObj& info, uint16_t group, ui
 
 QString DecimalValuesText(const VEK_DICOMTagObj& info, uint16_t group, uint16_t element, uint32_t count)
 {
-    XEVReadManager local(XEVLoadMemoryBudget());
-    VEK_Vector<double> values(&local);
-    if (count == 0 || !info.get_double_values(group, element, values, VEK_DICOM_VR_OWN, count)) {
+    if (count == 0) {
         return {};
     }
+    const std::vector<double> values =
+        Doubles(info, group, element, std::max(qsizetype(count), WholeListCount(group, element)));
     QStringList texts;
     for (const double value : values) {
         texts.push_back(DecimalText(value));
@@ -379,7 +415,7 @@ QString XEVVEKHelper::GetFrameText() const
 bool XEVVEKHelper::GetSlicePlace(XEVSlicePlace& place) const
 {
     const FrameImageInfo* frame = GetCurrentFrame();
-    if (frame == nullptr) {
+    if (frame == nullptr || !frame->placed) {
         return false;
     }
     std::copy(std::begin(frame->position), std::end(frame->position), place.position);
@@ -402,7 +438,7 @@ int32_t XEVVEKHelper::GetSliceDistance(const XEVVEKHelper& other, double& distan
 bool XEVVEKHelper::IsSameOrientation(const XEVSlicePlace& other) const
 {
     const FrameImageInfo* a = GetCurrentFrame();
-    if (a == nullptr) {
+    if (a == nullptr || !a->placed) {
         return false;
     }
     for (int i = 0; i < 6; ++i) {
@@ -416,7 +452,7 @@ bool XEVVEKHelper::IsSameOrientation(const XEVSlicePlace& other) const
 int32_t XEVVEKHelper::GetSliceDistance(const XEVSlicePlace& other, double& distance) const
 {
     const FrameImageInfo* a = GetCurrentFrame();
-    if (a == nullptr) {
+    if (a == nullptr || !a->placed) {
         return 0;
     }
     const double* o = other.orientation;

@@ -1170,7 +1170,8 @@ XEVImageViewCtrl::ReferencePlanes XEVImageViewCtrl::ReferencePlanesShown()
     const int32_t positions[3] = {0, length - 1, GetPosition() - 1};
     const auto copy = [](const XEVVEKHelper& helper, const FrameImageInfo* frame) {
         std::optional<ReferencePlane> plane;
-        if (frame != nullptr) {
+        // A slice without its whole position and orientation crosses nothing.
+        if (frame != nullptr && frame->placed) {
             plane = ReferencePlane{Vector(frame->orientation),
                                    Vector(frame->orientation + 3),
                                    Vector(frame->position),
@@ -1215,7 +1216,8 @@ void XEVImageViewCtrl::ComputeReferenceLines(XEVVEKHelper* helper, const Referen
     target->referenceLine.lines = {};
     int32_t found = 0;
     for (int32_t kind = 0; kind < 3; ++kind) {
-        if (!planes[kind].has_value()) {
+        // A frame without its whole place takes no line, as a slice without one draws none.
+        if (!target->placed || !planes[kind].has_value()) {
             continue;
         }
         const ReferencePlane& source = *planes[kind];

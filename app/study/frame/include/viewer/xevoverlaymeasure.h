@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "viewer/xevoverlaycommon.h"
 
@@ -110,12 +111,15 @@ public:
         int32_t y1 = 0;
         int32_t x2 = 0;
         int32_t y2 = 0;
-        int32_t number = 0;
+        // The source image's Instance Number; none when the file holds no number.
+        std::optional<int32_t> number;
     };
 
     ~CXEVOverlayReferenceLine() override = default;
 
     void Draw(QPainter& painter, const XEVRect& bounds, QPoint origin, QPoint offset, double zoom);
+    // "C" and the line's number; "C" alone for a source without one.
+    static QString LabelText(const Line& line);
     // The label rectangle of a screen segment at its end 0 or 1; false when it cannot lie
     // inside the bounds (forced: after sliding it along the segment).
     static bool PlaceLabel(int32_t endIndex, bool forced, int32_t width, int32_t height, QPoint p1, QPoint p2,

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/platlock.h"
@@ -186,6 +187,8 @@ public:
     QString text1;
     double position[3] = {0, 0, 0};
     double orientation[6] = {0, 0, 0, 0, 0, 0};
+    // Position and orientation were both read whole: only then does the slice lie anywhere.
+    bool placed = false;
     int32_t value1 = 0;
     XEVOverlayViewInfo viewInfo;
     double windowCenter = 0;
@@ -202,7 +205,7 @@ public:
     double rescaleIntercept = 0;
     QString rescaleType;
     QString frameOfReferenceUid;
-    int32_t instanceNumber = 0;
+    std::optional<int32_t> instanceNumber;
 };
 
 class RowColInfo {

@@ -446,7 +446,7 @@ private:
         double spacingColumn = 0;
         double columns = 0;
         double rows = 0;
-        int32_t instanceNumber = 0;
+        std::optional<int32_t> instanceNumber;
     };
     // The first, last and current slices, each where it is loaded.
     using ReferencePlanes = std::array<std::optional<ReferencePlane>, 3>;
