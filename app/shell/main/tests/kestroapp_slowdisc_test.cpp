@@ -438,6 +438,31 @@ TEST_F(SlowDiscViewerTest, ClosingDuringTheScanOrAfterASecondDiscEndsWithNothing
     qunsetenv("KV_SLOW_DISC_PROGRAM");
 }
 
+namespace {
+
+// A read of the second study's first file under way, mark made as it begins: the pre-load's
+// (once it has begun, the drive at preloadRate), or one that fails after failMs of retries.
+struct ReadUnderWay {
+    const char* what;
+    SlowDiscSettings settings;
+    bool afterPreload;
+};
+
+std::vector<ReadUnderWay> ReadsUnderWay(const std::string& disc, const std::string& mark, double preloadRate,
+                                        double failRate, int failMs)
+{
+    const std::string second = "DICOM/S002/I0001";
+    SlowDiscSettings slow{disc, preloadRate, 100, 0};
+    slow.mark = second + ":" + mark;
+    SlowDiscSettings scratched{disc, failRate, 100, 0};
+    scratched.fail = second + ":0";
+    scratched.failMs = failMs;
+    scratched.mark = slow.mark;
+    return {{"pre-load", slow, true}, {"failing read", scratched, false}};
+}
+
+}   // namespace
+
 // SIGTERM while a reader of the disc is in a long stream read, which holds its stream's lock
 // throughout: once the pre-load has begun on a drive at 10 KB/s (a block takes 40 s), and
 // while a read of a scratched sector is retried for a minute before it fails. The exit never
@@ -447,19 +472,7 @@ TEST_F(SlowDiscViewerTest, SigtermDuringALongStreamReadEndsTheProcessWithoutWait
 {
     const std::string disc = Disc("studies");
     const std::string mark = temp_ / "reading";
-    const std::string second = "DICOM/S002/I0001";
-    SlowDiscSettings slow{disc, 10e3, 100, 0};
-    slow.mark = second + ":" + mark;
-    SlowDiscSettings scratched{disc, 150e3, 100, 0};
-    scratched.fail = second + ":0";
-    scratched.failMs = 60000;
-    scratched.mark = slow.mark;
-    struct Case {
-        const char* what;
-        SlowDiscSettings settings;
-        bool afterPreload;
-    };
-    for (const Case& c : {Case{"pre-load", slow, true}, Case{"failing read", scratched, false}}) {
+    for (const ReadUnderWay& c : ReadsUnderWay(disc, mark, 10e3, 150e3, 60000)) {
         SCOPED_TRACE(c.what);
         const std::string report = temp_ / "counts";
         std::filesystem::remove(report);
@@ -500,18 +513,7 @@ TEST_F(SlowDiscViewerTest, SigtermDuringAShortReadEndsBeforeTheReadDoes)
 {
     const std::string disc = Disc("studies", {4, 128});
     const std::string mark = temp_ / "reading";
-    const std::string second = "DICOM/S002/I0001";
-    SlowDiscSettings slow{disc, 150e3, 100, 0};
-    slow.mark = second + ":" + mark;
-    SlowDiscSettings scratched = slow;
-    scratched.fail = second + ":0";
-    scratched.failMs = 100;
-    struct Case {
-        const char* what;
-        SlowDiscSettings settings;
-        bool afterPreload;
-    };
-    for (const Case& c : {Case{"pre-load", slow, true}, Case{"failing read", scratched, false}}) {
+    for (const ReadUnderWay& c : ReadsUnderWay(disc, mark, 150e3, 150e3, 100)) {
         SCOPED_TRACE(c.what);
         const std::string report = temp_ / "counts";
         std::filesystem::remove(mark);
