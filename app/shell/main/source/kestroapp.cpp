@@ -112,7 +112,10 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
         const std::string why = "kestro: ended as the X connection broke (" + text.toStdString() + ")\n";
         XEVEndProcessNow(1, why.c_str());
     }
-    if (g_earlierMessages != nullptr) {
+    // Nothing written during the end waits for stderr.
+    if (XEVEndHasBegun()) {
+        XEVSayWithoutWaiting(qFormatLogMessage(type, context, text).toStdString() + "\n");
+    } else if (g_earlierMessages != nullptr) {
         g_earlierMessages(type, context, text);
     } else {
         std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));

@@ -123,18 +123,9 @@ void WriteWords(const std::shared_ptr<Words>& words)
     words->said.notify_all();
 }
 
-void SayWithoutWaiting(std::string text)
-{
-    auto words = std::make_shared<Words>();
-    words->text = std::move(text);
-    try {
-        std::thread(WriteWords, words).detach();
-    } catch (const std::system_error&) {
-        return;
-    }
-    std::unique_lock<std::mutex> lock(words->mutex);
-    words->said.wait_for(lock, std::chrono::milliseconds(kXEVEndWordsWaitMs), [&words] { return words->done; });
-}
+// Once stderr has not taken words in their time, later words are dropped at once rather than
+// each waited for and each left with a thread stuck in its write.
+std::atomic<bool> g_stderrDeaf{false};
 
 // The one _exit of the program outside a signal handler: the first thread to come ends the
 // process; one that comes meanwhile waits for that.
@@ -157,7 +148,7 @@ void SayWithoutWaiting(std::string text)
     if (why != nullptr) {
         words += why;
     }
-    SayWithoutWaiting(std::move(words));
+    XEVSayWithoutWaiting(std::move(words));
     _exit(status);
 }
 
@@ -333,6 +324,31 @@ void XEVResetEnd()
     ++end.generation;
     end.begun = false;
     end.removalDone = true;
+}
+
+bool XEVEndHasBegun()
+{
+    EndState& end = TheEnd();
+    std::lock_guard<std::mutex> lock(end.mutex);
+    return end.begun;
+}
+
+void XEVSayWithoutWaiting(std::string text)
+{
+    if (g_stderrDeaf.load()) {
+        return;
+    }
+    auto words = std::make_shared<Words>();
+    words->text = std::move(text);
+    try {
+        std::thread(WriteWords, words).detach();
+    } catch (const std::system_error&) {
+        return;
+    }
+    std::unique_lock<std::mutex> lock(words->mutex);
+    if (!words->said.wait_for(lock, std::chrono::milliseconds(kXEVEndWordsWaitMs), [&words] { return words->done; })) {
+        g_stderrDeaf.store(true);
+    }
 }
 
 bool XEVWaitEndRemoval(std::chrono::steady_clock::time_point until)

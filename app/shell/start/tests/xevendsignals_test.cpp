@@ -122,6 +122,11 @@ TEST(EndSignalsTest, Child)
         XEVSetEndStatus(3);
         XEVBeginEnd();
     }
+    if (mode == "deaf") {
+        // Words of the end's own that stderr does not take hold nothing.
+        XEVSayWithoutWaiting("kestro: a word nobody reads\n");
+        XEVSayWithoutWaiting("kestro: and another\n");
+    }
     std::printf("ready\n");
     std::fflush(stdout);
     QElapsedTimer life;

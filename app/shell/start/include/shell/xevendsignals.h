@@ -54,6 +54,8 @@ void XEVSetEndStatus(int status);
 // the application in the same process starts afresh with XEVResetEnd.
 std::chrono::steady_clock::time_point XEVBeginEnd();
 void XEVResetEnd();
+// Whether an end has begun since the last XEVResetEnd.
+bool XEVEndHasBegun();
 // Waits for the removal of the end begun until the time given; true when it is done (or no end
 // began).
 bool XEVWaitEndRemoval(std::chrono::steady_clock::time_point until);
@@ -64,6 +66,11 @@ bool XEVWaitEndRemoval(std::chrono::steady_clock::time_point until);
 // a whole read), all on a thread waited for only kXEVEndWordsWaitMs. In a signal handler only
 // the _exit is done.
 [[noreturn]] void XEVEndProcessNow(int status, const char* why, bool inSignalHandler = false);
+
+// Writes text to stderr, and flushes stdout and stderr when no one holds them, on a thread of its
+// own waited for at most kXEVEndWordsWaitMs: what an end says never waits for a stderr that takes
+// nothing. Once stderr has not taken words in that time, later words are dropped at once.
+void XEVSayWithoutWaiting(std::string text);
 
 // The counted workers still running, by what they do ("2 worker threads still reading the
 // disc and 1 still removing extracted files"); empty when none.
