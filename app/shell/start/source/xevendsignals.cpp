@@ -385,7 +385,7 @@ std::string XEVWorkersLeft()
     };
     std::string words;
     if (reading > 0) {
-        words = threads(reading) + " still reading the disc";
+        words = threads(reading) + " still loading from the disc";
     }
     if (removing > 0) {
         words += (words.empty() ? threads(removing) : " and " + std::to_string(removing)) +

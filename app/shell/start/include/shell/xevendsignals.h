@@ -72,7 +72,7 @@ bool XEVWaitEndRemoval(std::chrono::steady_clock::time_point until);
 // nothing. Once stderr has not taken words in that time, later words are dropped at once.
 void XEVSayWithoutWaiting(std::string text);
 
-// The counted workers still running, by what they do ("2 worker threads still reading the
+// The counted workers still running, by what they do ("2 worker threads still loading from the
 // disc and 1 still removing extracted files"); empty when none.
 std::string XEVWorkersLeft();
 
