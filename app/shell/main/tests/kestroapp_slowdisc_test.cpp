@@ -519,14 +519,17 @@ TEST_F(SlowDiscViewerTest, SigtermDuringAShortReadEndsBeforeTheReadDoes)
         std::filesystem::remove(mark);
         std::unique_ptr<QProcess> process = Start(disc + "/DICOMDIR", c.settings, kRunTimeoutMs, kRunTimeoutMs, report,
                                                   QString(), std::string(), {kFarExitDeadline});
-        long long signalled = 0;
-        const ViewerRun ended = Finish(*process, report, [&](const ViewerRun& said) {
-            if (signalled == 0 && std::filesystem::exists(mark) && (!c.afterPreload || said.Said("preload"))) {
-                signalled = Now();
-                process->terminate();
-            }
-        });
-        ASSERT_NE(signalled, 0) << ended.output;
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                process->waitForReadyRead(1);
+                return std::filesystem::exists(mark) &&
+                       (!c.afterPreload || process->peek(1 << 20).contains("\npreload "));
+            },
+            kRunTimeoutMs))
+            << process->readAll().toStdString();
+        const long long signalled = Now();
+        process->terminate();
+        const ViewerRun ended = Finish(*process, report);
         EXPECT_EQ(ended.exitCode, 0) << ended.output;
         EXPECT_EQ(ended.output.find("exit deadline"), std::string::npos) << ended.output;
         // The read ends 0.3-0.4 s after the signal: an end that waited for it would have ended by
