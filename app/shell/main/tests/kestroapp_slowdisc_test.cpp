@@ -461,6 +461,18 @@ std::vector<ReadUnderWay> ReadsUnderWay(const std::string& disc, const std::stri
     return {{"pre-load", slow, true}, {"failing read", scratched, false}};
 }
 
+// Until the read has begun (its mark made), once the pre-load has when asked; false when the
+// viewer never came to it.
+bool WaitForTheRead(QProcess& process, const std::string& mark, bool afterPreload)
+{
+    return PumpUntil(
+        [&] {
+            process.waitForReadyRead(1);
+            return std::filesystem::exists(mark) && (!afterPreload || process.peek(1 << 20).contains("\npreload "));
+        },
+        kRunTimeoutMs);
+}
+
 }   // namespace
 
 // SIGTERM while a reader of the disc is in a long stream read, which holds its stream's lock
@@ -481,14 +493,7 @@ TEST_F(SlowDiscViewerTest, SigtermDuringALongStreamReadEndsTheProcessWithoutWait
         std::unique_ptr<QProcess> process =
             Start(disc + "/DICOMDIR", c.settings, kRunTimeoutMs, kRunTimeoutMs, report, QString(), std::string(),
                   {{QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")}, kFarExitDeadline});
-        ASSERT_TRUE(PumpUntil(
-            [&] {
-                process->waitForReadyRead(10);
-                return std::filesystem::exists(mark) &&
-                       (!c.afterPreload || process->peek(1 << 20).contains("\npreload "));
-            },
-            kRunTimeoutMs))
-            << process->readAll().toStdString();
+        ASSERT_TRUE(WaitForTheRead(*process, mark, c.afterPreload)) << process->readAll().toStdString();
         process->terminate();
         const ViewerRun ended = Finish(*process, report);
         EXPECT_EQ(ended.exitCode, 0) << ended.output;
@@ -519,14 +524,7 @@ TEST_F(SlowDiscViewerTest, SigtermDuringAShortReadEndsBeforeTheReadDoes)
         std::filesystem::remove(mark);
         std::unique_ptr<QProcess> process = Start(disc + "/DICOMDIR", c.settings, kRunTimeoutMs, kRunTimeoutMs, report,
                                                   QString(), std::string(), {kFarExitDeadline});
-        ASSERT_TRUE(PumpUntil(
-            [&] {
-                process->waitForReadyRead(1);
-                return std::filesystem::exists(mark) &&
-                       (!c.afterPreload || process->peek(1 << 20).contains("\npreload "));
-            },
-            kRunTimeoutMs))
-            << process->readAll().toStdString();
+        ASSERT_TRUE(WaitForTheRead(*process, mark, c.afterPreload)) << process->readAll().toStdString();
         const long long signalled = Now();
         process->terminate();
         const ViewerRun ended = Finish(*process, report);
