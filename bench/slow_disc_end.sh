@@ -4,7 +4,8 @@
 # tests' preloaded medium, a fresh process per run, gets SIGTERM once its pre-load has opened
 # its first file of the second study (the read-ahead reads that study too), and the time from
 # the signal to the end of the process is taken from outside. Prints each run's time and exit
-# status, then the least, the median, the most and the runs over the wait for readers (0.5 s).
+# status, then the least, the median, the most and the runs over half a second, what an end with
+# nothing of the patient's to remove may take from its cause.
 #   bench/slow_disc_end.sh [build folder, default build] [runs, default 20] [MB/s, default 0.15]
 #                          [pause after the pre-load's first open in ms, default 200]
 # The build folder needs the tests (-DKV_TESTS=ON), which build the timed program;

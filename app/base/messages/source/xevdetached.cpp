@@ -13,6 +13,7 @@ struct DetachedCount {
     std::mutex mutex;
     std::condition_variable ended;
     size_t running = 0;
+    size_t removing = 0;
 };
 
 // Never freed: a thread still in a read when the process ends looks at it last.
@@ -171,6 +172,27 @@ size_t XEVDetachedRunning()
     DetachedCount& count = Count();
     std::lock_guard<std::mutex> lock(count.mutex);
     return count.running;
+}
+
+XEVCountedRemoval::XEVCountedRemoval()
+{
+    DetachedCount& count = Count();
+    std::lock_guard<std::mutex> lock(count.mutex);
+    ++count.removing;
+}
+
+XEVCountedRemoval::~XEVCountedRemoval()
+{
+    DetachedCount& count = Count();
+    std::lock_guard<std::mutex> lock(count.mutex);
+    --count.removing;
+}
+
+size_t XEVDetachedRemoving()
+{
+    DetachedCount& count = Count();
+    std::lock_guard<std::mutex> lock(count.mutex);
+    return count.removing;
 }
 
 bool XEVWaitDetached(std::chrono::steady_clock::time_point end)

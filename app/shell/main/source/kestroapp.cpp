@@ -113,7 +113,10 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
         const std::string why = "kestro: ended as the X connection broke (" + text.toStdString() + ")\n";
         XEVEndProcessNow(1, why.c_str());
     }
-    if (g_earlierMessages != nullptr) {
+    // Nothing written during the end waits for stderr.
+    if (XEVEndHasBegun()) {
+        XEVSayWithoutWaiting(qFormatLogMessage(type, context, text).toStdString() + "\n");
+    } else if (g_earlierMessages != nullptr) {
         g_earlierMessages(type, context, text);
     } else {
         std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
@@ -173,6 +176,7 @@ void XEVKestroInstance::StartLeftoverSweep()
             gate();
         }
         // A copy whose window went a moment ago may still be ending.
+        const XEVCountedRemoval removing;
         XEVRemoveLeftoverExtractFolders([&stop] { return stop->load(); }, kXEVEndBoundMs + kXEVEndShareMs);
     });
     sweepStop_ = sweeper_ != nullptr ? std::move(stop) : nullptr;
@@ -281,11 +285,11 @@ int XEVKestroInstance::ExitInstance(int status)
     // removal, on a thread of its own, is waited for first, until the bound.
     const auto began = XEVBeginEnd();
     removalLeft_ = !XEVWaitEndRemoval(began + std::chrono::milliseconds(endBoundMs_));
-    // The one wait for every counted thread (the readers of the medium and the sweep): until
-    // they have all ended, nothing they reach (the frame's cells and lists, the archive) is
-    // destroyed.
-    const auto share = began + std::chrono::milliseconds(kXEVEndShareMs);
-    readersLeft_ = !XEVWaitDetached(share);
+    // The one wait for every counted thread (the readers of the medium and the sweep), as long
+    // as one told to stop between two reads takes to end, never for a read: until they have all
+    // ended, nothing they reach (the frame's cells and lists, the archive) is destroyed, and
+    // while one is left the process ends without destroying anything.
+    readersLeft_ = !XEVWaitDetached(began + std::chrono::milliseconds(kXEVEndGraceMs));
     if (!readersLeft_ && !removalLeft_) {
         frame_.reset();
         // The window and the claim have gone: what earlier copies left is removed until two
@@ -499,13 +503,9 @@ int CKestroApp::EndRun(int status)
     // A reader still in a read, or the removal still under way, would go on into static
     // destruction and reach what it frees: the process ends without it (and says so).
     if (ReadersLeft() || RemovalLeft()) {
-        // Said only of what is still there: readers may have ended since the wait stopped.
-        const size_t left = XEVDetachedRunning();
-        std::string why;
-        if (left > 0) {
-            why = "kestro: ended without waiting for " + std::to_string(left) +
-                  (left == 1 ? " worker thread" : " worker threads") + " still in a read\n";
-        }
+        // Said only of what is still there: workers may have ended since the wait stopped.
+        const std::string left = XEVWorkersLeft();
+        const std::string why = left.empty() ? std::string() : "kestro: ended without waiting for " + left + "\n";
         XEVEndProcessNow(end, why.empty() ? nullptr : why.c_str());
     }
     g_runUnderWay.store(false);

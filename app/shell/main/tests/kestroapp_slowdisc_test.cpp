@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "plat_temp_folder.h"
+#include "shell/xevendsignals.h"
 #include "shell/xevziparchive.h"
 #include "testsupport/pump.h"
 #include "testsupport/slowdisc.h"
@@ -54,6 +55,12 @@ constexpr long long kClosingCeilingMs = 20000;
 
 // A start on the slow disc reads it at a few MB/s: far more than the usual wait.
 constexpr int kRunTimeoutMs = 120000;
+
+// A removal that stalls past the end's bound and ends well before thrice it: an end that
+// outlived it would remove everything, one held to its bound leaves the stalled entry.
+constexpr int kStallPastTheBoundMs = 2 * kXEVEndBoundMs;
+// Each removal's cost where an end's bound is judged by how many removals it made.
+constexpr int kRemovalCostMs = 10;
 
 // The exit's last deadline far above a busy run's exit: the end a test judges is the
 // program's own, and a close that waits for a reader shows as such.
@@ -431,6 +438,43 @@ TEST_F(SlowDiscViewerTest, ClosingDuringTheScanOrAfterASecondDiscEndsWithNothing
     qunsetenv("KV_SLOW_DISC_PROGRAM");
 }
 
+namespace {
+
+// A read of the second study's first file under way, mark made as it begins: the pre-load's
+// (once it has begun, the drive at preloadRate), or one that fails after failMs of retries.
+struct ReadUnderWay {
+    const char* what;
+    SlowDiscSettings settings;
+    bool afterPreload;
+};
+
+std::vector<ReadUnderWay> ReadsUnderWay(const std::string& disc, const std::string& mark, double preloadRate,
+                                        double failRate, int failMs)
+{
+    const std::string second = "DICOM/S002/I0001";
+    SlowDiscSettings slow{disc, preloadRate, 100, 0};
+    slow.mark = second + ":" + mark;
+    SlowDiscSettings scratched{disc, failRate, 100, 0};
+    scratched.fail = second + ":0";
+    scratched.failMs = failMs;
+    scratched.mark = slow.mark;
+    return {{"pre-load", slow, true}, {"failing read", scratched, false}};
+}
+
+// Until the read has begun (its mark made), once the pre-load has when asked; false when the
+// viewer never came to it.
+bool WaitForTheRead(QProcess& process, const std::string& mark, bool afterPreload)
+{
+    return PumpUntil(
+        [&] {
+            process.waitForReadyRead(1);
+            return std::filesystem::exists(mark) && (!afterPreload || process.peek(1 << 20).contains("\npreload "));
+        },
+        kRunTimeoutMs);
+}
+
+}   // namespace
+
 // SIGTERM while a reader of the disc is in a long stream read, which holds its stream's lock
 // throughout: once the pre-load has begun on a drive at 10 KB/s (a block takes 40 s), and
 // while a read of a scratched sector is retried for a minute before it fails. The exit never
@@ -440,19 +484,7 @@ TEST_F(SlowDiscViewerTest, SigtermDuringALongStreamReadEndsTheProcessWithoutWait
 {
     const std::string disc = Disc("studies");
     const std::string mark = temp_ / "reading";
-    const std::string second = "DICOM/S002/I0001";
-    SlowDiscSettings slow{disc, 10e3, 100, 0};
-    slow.mark = second + ":" + mark;
-    SlowDiscSettings scratched{disc, 150e3, 100, 0};
-    scratched.fail = second + ":0";
-    scratched.failMs = 60000;
-    scratched.mark = slow.mark;
-    struct Case {
-        const char* what;
-        SlowDiscSettings settings;
-        bool afterPreload;
-    };
-    for (const Case& c : {Case{"pre-load", slow, true}, Case{"failing read", scratched, false}}) {
+    for (const ReadUnderWay& c : ReadsUnderWay(disc, mark, 10e3, 150e3, 60000)) {
         SCOPED_TRACE(c.what);
         const std::string report = temp_ / "counts";
         std::filesystem::remove(report);
@@ -461,14 +493,7 @@ TEST_F(SlowDiscViewerTest, SigtermDuringALongStreamReadEndsTheProcessWithoutWait
         std::unique_ptr<QProcess> process =
             Start(disc + "/DICOMDIR", c.settings, kRunTimeoutMs, kRunTimeoutMs, report, QString(), std::string(),
                   {{QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")}, kFarExitDeadline});
-        ASSERT_TRUE(PumpUntil(
-            [&] {
-                process->waitForReadyRead(10);
-                return std::filesystem::exists(mark) &&
-                       (!c.afterPreload || process->peek(1 << 20).contains("\npreload "));
-            },
-            kRunTimeoutMs))
-            << process->readAll().toStdString();
+        ASSERT_TRUE(WaitForTheRead(*process, mark, c.afterPreload)) << process->readAll().toStdString();
         process->terminate();
         const ViewerRun ended = Finish(*process, report);
         EXPECT_EQ(ended.exitCode, 0) << ended.output;
@@ -481,6 +506,37 @@ TEST_F(SlowDiscViewerTest, SigtermDuringALongStreamReadEndsTheProcessWithoutWait
             underWay = name == "stream_reads_under_way" ? value : underWay;
         }
         EXPECT_GE(underWay, 1) << ended.output;
+    }
+}
+
+// SIGTERM while a reader of the disc is in a read that ends a few tenths of a second later: the
+// pre-load's first read at 150 KB/s (a small file, 0.3 s with its seek), and a read of a
+// scratched sector that fails after that and 0.1 s of retries. With nothing of the patient's to
+// remove the end waits for no reader: the process ends with 0 while the read is still under way,
+// and the reader, let out of its read then, touches nothing the end freed.
+TEST_F(SlowDiscViewerTest, SigtermDuringAShortReadEndsBeforeTheReadDoes)
+{
+    const std::string disc = Disc("studies", {4, 128});
+    const std::string mark = temp_ / "reading";
+    for (const ReadUnderWay& c : ReadsUnderWay(disc, mark, 150e3, 150e3, 100)) {
+        SCOPED_TRACE(c.what);
+        const std::string report = temp_ / "counts";
+        std::filesystem::remove(mark);
+        std::unique_ptr<QProcess> process = Start(disc + "/DICOMDIR", c.settings, kRunTimeoutMs, kRunTimeoutMs, report,
+                                                  QString(), std::string(), {kFarExitDeadline});
+        ASSERT_TRUE(WaitForTheRead(*process, mark, c.afterPreload)) << process->readAll().toStdString();
+        const long long signalled = Now();
+        process->terminate();
+        const ViewerRun ended = Finish(*process, report);
+        EXPECT_EQ(ended.exitCode, 0) << ended.output;
+        EXPECT_EQ(ended.output.find("exit deadline"), std::string::npos) << ended.output;
+        // The read ends 0.3-0.4 s after the signal: an end that waited for it would have ended by
+        // itself, its workers gone. A sanitizer's slower end may come after the read.
+        if (kHangCeilings) {
+            EXPECT_TRUE(ended.Said("runout") && ended.said.at("runout") > 0) << ended.output;
+        }
+        std::printf("[ figures  ] SIGTERM during a short read (%s): ended %lld ms after the signal\n", c.what,
+                    (ended.ended - signalled) / 1000000);
     }
 }
 
@@ -736,7 +792,9 @@ TEST_F(SlowDiscViewerTest, LosingTheXServerDuringOrAfterAnExtractionLeavesNothin
 // below them; on a machine already loaded past its cores it runs as an equal, as a user's would
 // (at the lowest priority beside a load of 90 it gets next to no time and meets the bound, which
 // the stalled-removal tests cover). KV_CLOSE_LOAD_RUNS and KV_BUSY_LOOPS ask for more
-// (bench/close_under_load.sh: 20 runs, 24 loops).
+// (bench/close_under_load.sh: 20 runs, 24 loops); each end's time from its cause (the close
+// asked for, the signal sent) and from the window's going is printed, with their median and most
+// and the machine's load.
 TEST_F(SlowDiscViewerTest, AnEndDuringAnExtractionUnderLoadLeavesNothing)
 {
     const int runs = CountFromEnv("KV_CLOSE_LOAD_RUNS", 2);
@@ -748,6 +806,8 @@ TEST_F(SlowDiscViewerTest, AnEndDuringAnExtractionUnderLoadLeavesNothing)
     lowPriority_ = loops > 0;
     std::printf("[ figures  ] %d busy loops, the viewer %s\n", loops, loops > 0 ? "below them" : "as an equal");
     int leaving = 0;
+    std::vector<long long> fromCause;
+    std::vector<long long> fromGone;
     for (int run = 0; run < runs; ++run) {
         const bool close = run % 2 == 0;
         SCOPED_TRACE(close ? "close" : "SIGTERM");
@@ -759,13 +819,26 @@ TEST_F(SlowDiscViewerTest, AnEndDuringAnExtractionUnderLoadLeavesNothing)
         std::unique_ptr<QProcess> process =
             Start(disc + "/disc.zip", slow, kRunTimeoutMs, close ? 2000 : kRunTimeoutMs, report, QString(),
                   std::string(), {{QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")}});
+        long long signalled = 0;
         if (!close) {
             ASSERT_TRUE(
                 PumpUntil([&] { return process->state() != QProcess::Running || CopyUnderWay(tmp); }, kRunTimeoutMs));
             QThread::msleep(2000);
+            signalled = Now();
             process->terminate();
         }
         const ViewerRun ended = Finish(*process, report);
+        const long long cause = close ? (ended.Said("close") ? ended.said.at("close") : 0) : signalled;
+        if (cause != 0 && ended.ended != 0) {
+            fromCause.push_back((ended.ended - cause) / 1000000);
+            // A loop that never took the signal never closed the window.
+            const long long gone = ended.Said("gone") ? (ended.ended - ended.said.at("gone")) / 1000000 : -1;
+            if (gone >= 0) {
+                fromGone.push_back(gone);
+            }
+            std::printf("[ figures  ] end %d (%s): %lld ms from its cause, %lld ms from the window's going\n", run + 1,
+                        close ? "close" : "SIGTERM", fromCause.back(), gone);
+        }
         // A loop starved past the time it has to take the signal is ended with the signal's status.
         EXPECT_TRUE(ended.exitCode == 0 || (!close && ended.exitCode == 128 + SIGTERM)) << ended.output;
         const std::vector<std::string> left = EntriesBelow(tmp);
@@ -775,6 +848,16 @@ TEST_F(SlowDiscViewerTest, AnEndDuringAnExtractionUnderLoadLeavesNothing)
         }
     }
     std::printf("[ figures  ] an end under load: %d of %d runs left files\n", leaving, runs);
+    const auto middleAndMost = [](std::vector<long long> ms) {
+        std::sort(ms.begin(), ms.end());
+        return ms.empty()
+                   ? std::string("none")
+                   : "median " + std::to_string(ms[ms.size() / 2]) + " ms, most " + std::to_string(ms.back()) + " ms";
+    };
+    double machine[3] = {0, 0, 0};
+    (void)::getloadavg(machine, 3);
+    std::printf("[ figures  ] end times from the cause: %s; from the window's going: %s; load %.1f %.1f %.1f\n",
+                middleAndMost(fromCause).c_str(), middleAndMost(fromGone).c_str(), machine[0], machine[1], machine[2]);
 }
 
 namespace {
@@ -878,7 +961,7 @@ TEST_F(SlowDiscViewerTest, AStartAfterACloseWhoseRemovalIsSlowShowsItsWindowAndT
         std::filesystem::remove(closeNow);
         const SlowDiscSettings disc{zip, 100e6, 0, 0};
         std::vector<std::pair<QString, QString>> extra =
-            SlowRemovals(tmp, 10, 0, PreloadOf(SlowDiscEnvironment(disc, report)));
+            SlowRemovals(tmp, kRemovalCostMs, 0, PreloadOf(SlowDiscEnvironment(disc, report)));
         extra.push_back({QStringLiteral("KV_SLOW_DISC_CLOSE_WHEN"), QString::fromStdString(closeNow)});
         extra.push_back({QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")});
         if (startMeanwhile) {
@@ -907,22 +990,24 @@ TEST_F(SlowDiscViewerTest, AStartAfterACloseWhoseRemovalIsSlowShowsItsWindowAndT
             first->kill();
             first->waitForFinished();
         } else {
-            QElapsedTimer clock;
-            clock.start();
             const ViewerRun closed = Finish(*first, report);
             EXPECT_EQ(closed.exitCode, 0) << closed.output;
             EXPECT_NE(closed.output.find("the next start removes the rest"), std::string::npos) << closed.output;
-            if (kHangCeilings) {
-                EXPECT_LT(clock.elapsed(), kClosingCeilingMs) << closed.output;
-            }
+            // Ended by its bound: the removal, begun at the close, made no more removals than the
+            // bound had time for.
+            const size_t removed = 6000 - EntriesBelow(folder + "/FILL").size();
+            EXPECT_GT(removed, 0u);
+            EXPECT_LE(removed, size_t(kXEVEndBoundMs / kRemovalCostMs)) << closed.output;
+            std::printf("[ figures  ] a slow removal cut by the bound after %zu of 6000 entries\n", removed);
         }
         ExpectTheNextStartRemovesTheRest(tmp);
     }
 }
 
-// The first removal of the end stalls for 30 s (a disk that hangs) on each road out: the window's
-// close, SIGTERM and the X server's loss. The process still ends within its bound, with the
-// status of its road, says that the next start removes the rest, and that start does.
+// The first removal of the end stalls past the bound (a disk that hangs) on each road out: the
+// window's close, SIGTERM and the X server's loss. The process still ends by its bound, before
+// the stall is over (the stalled entry is left, with the lock file), with the status of its road,
+// says that the next start removes the rest, and that start does.
 TEST_F(SlowDiscViewerTest, AnEndWhoseRemovalStallsEndsWithinItsBoundOnEveryRoad)
 {
     ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
@@ -947,7 +1032,7 @@ TEST_F(SlowDiscViewerTest, AnEndWhoseRemovalStallsEndsWithinItsBoundOnEveryRoad)
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
             env.insert(QStringLiteral("DISPLAY"), server.Display());
-            for (const auto& [name, value] : SlowRemovals(tmp, 0, 30000)) {
+            for (const auto& [name, value] : SlowRemovals(tmp, 0, kStallPastTheBoundMs)) {
                 env.insert(name, value);
             }
             viewer->setProcessEnvironment(env);
@@ -957,7 +1042,7 @@ TEST_F(SlowDiscViewerTest, AnEndWhoseRemovalStallsEndsWithinItsBoundOnEveryRoad)
             ASSERT_TRUE(viewer->waitForStarted());
         } else {
             std::vector<std::pair<QString, QString>> extra =
-                SlowRemovals(tmp, 0, 30000, PreloadOf(SlowDiscEnvironment(disc, report)));
+                SlowRemovals(tmp, 0, kStallPastTheBoundMs, PreloadOf(SlowDiscEnvironment(disc, report)));
             extra.push_back({QStringLiteral("KV_SLOW_DISC_CLOSE_WHEN"), QString::fromStdString(closeNow)});
             extra.push_back({QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")});
             viewer =
@@ -992,29 +1077,66 @@ TEST_F(SlowDiscViewerTest, AnEndWhoseRemovalStallsEndsWithinItsBoundOnEveryRoad)
             EXPECT_EQ(viewer->exitCode(), lostX ? 1 : 0) << output;
         }
         EXPECT_NE(output.find("the next start removes the rest"), std::string::npos) << output;
-        if (kHangCeilings) {
-            EXPECT_LT(ms, kClosingCeilingMs) << output;
-        }
-        std::printf("[ figures  ] %s with a removal stalled 30 s: ended in %lld ms\n", road,
-                    static_cast<long long>(ms));
+        EXPECT_FALSE(FirstMemberOut(tmp).empty()) << output;
+        std::printf("[ figures  ] %s with a removal stalled %d s: ended in %lld ms\n", road,
+                    kStallPastTheBoundMs / 1000, static_cast<long long>(ms));
         ExpectTheNextStartRemovesTheRest(tmp);
     }
 }
 
+// The start's sweep of what a killed copy left stalls in a removal (a disk that hangs) and the
+// window is closed meanwhile: the end does not wait for the sweep and says what it was doing,
+// and the next start removes the rest.
+TEST_F(SlowDiscViewerTest, AnEndDuringAStalledSweepSaysWhatTheSweepWasDoing)
+{
+    const std::string zip = Disc("samplezip");
+    const std::string sample = Disc("sample");
+    const std::string tmp = tmp_.path().toStdString();
+    std::unique_ptr<QProcess> killed =
+        Start(zip + "/disc.zip", {zip, 100e6, 0, 0}, kRunTimeoutMs, kRunTimeoutMs, temp_ / "killed");
+    ASSERT_TRUE(
+        PumpUntil([&] { return killed->state() != QProcess::Running || !FirstMemberOut(tmp).empty(); }, kRunTimeoutMs));
+    killed->kill();
+    killed->waitForFinished();
+    ASSERT_FALSE(FirstMemberOut(tmp).empty());
+
+    const std::string report = temp_ / "counts";
+    const SlowDiscSettings disc{sample, 6e6, 100, 0};
+    std::vector<std::pair<QString, QString>> extra =
+        SlowRemovals(tmp, 0, kStallPastTheBoundMs, PreloadOf(SlowDiscEnvironment(disc, report)));
+    extra.push_back({QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")});
+    std::unique_ptr<QProcess> process =
+        Start(sample + "/DICOMDIR", disc, 0, kRunTimeoutMs, report, QString(), std::string(), extra);
+    const ViewerRun closed = Finish(*process, report);
+    EXPECT_EQ(closed.exitCode, 0) << closed.output;
+    EXPECT_TRUE(closed.Said("closing")) << closed.output;
+    EXPECT_NE(closed.output.find("still removing extracted files"), std::string::npos) << closed.output;
+    EXPECT_FALSE(FirstMemberOut(tmp).empty());
+    ExpectTheNextStartRemovesTheRest(tmp);
+}
+
 namespace {
 
-// The real viewer on an X server of its own, its stdout and stderr a pipe whose reader this
-// process closes when asked (a terminal the logout closed, "kestro | tee log").
+// The real viewer, its stdout and stderr a pipe whose reader this process closes when asked (a
+// terminal the logout closed, "kestro | tee log"), or fills and never reads ("kestro 2>&1 | less"
+// not scrolled, a terminal stopped by Ctrl+S).
 class PipedViewer {
 public:
+    // On an X server of its own.
     bool Spawn(const std::string& display, const std::vector<std::string>& args)
+    {
+        return Spawn(std::vector<std::string>{"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display}, args);
+    }
+    bool Spawn(const std::vector<std::string>& entries, const std::vector<std::string>& args)
     {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) {
             return false;
         }
         reader_ = fds[0];
-        const std::vector<std::string> environment = EnvironmentWith({"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display});
+        // A description of this process's own: the viewer's stays blocking.
+        filler_ = ::open(("/proc/self/fd/" + std::to_string(fds[1])).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        const std::vector<std::string> environment = EnvironmentWith(entries);
         std::vector<std::string> argv = {KV_VIEWER_EXE};
         argv.insert(argv.end(), args.begin(), args.end());
         posix_spawn_file_actions_t actions;
@@ -1033,6 +1155,17 @@ public:
             reader_ = -1;
         }
     }
+    // From now on the pipe takes nothing the viewer writes.
+    bool FillPipe()
+    {
+        const std::string block(4096, 'x');
+        while (::write(filler_, block.data(), block.size()) > 0) {
+        }
+        while (::write(filler_, block.data(), 1) == 1) {
+        }
+        return errno == EAGAIN;
+    }
+    void Signal(int signal) { ::kill(pid_, signal); }
     bool Running() { return pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == 0; }
     // The wait status once ended, -1 when it did not within the time.
     int Wait(int timeoutMs)
@@ -1052,6 +1185,9 @@ public:
     ~PipedViewer()
     {
         CloseReader();
+        if (filler_ >= 0) {
+            ::close(filler_);
+        }
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
@@ -1061,6 +1197,7 @@ public:
 private:
     pid_t pid_ = -1;
     int reader_ = -1;
+    int filler_ = -1;
     int status_ = 0;
 };
 
@@ -1100,4 +1237,36 @@ TEST_F(SlowDiscViewerTest, LosingTheXServerWithADeadStderrLeavesNothing)
         }
     }
     std::printf("[ figures  ] X server lost with a dead stderr: %d of %d runs left files\n", leaving, runs);
+}
+
+// SIGTERM while stdout and stderr are a pipe that takes nothing and the end's first removal
+// stalls past the bound: what the end has to say never holds it. The process ends by its bound,
+// before the stall is over (the stalled entry is left, with the lock file), and the next start
+// removes the rest.
+TEST_F(SlowDiscViewerTest, AnEndWhoseStderrTakesNothingEndsByItsBound)
+{
+    const std::string zip = Disc("samplezip");
+    const std::string tmp = tmp_.path().toStdString();
+    std::vector<std::string> entries = {"QT_QPA_PLATFORM=offscreen"};
+    for (const auto& [name, value] : SlowRemovals(tmp, 0, kStallPastTheBoundMs)) {
+        entries.push_back((name + QLatin1Char('=') + value).toStdString());
+    }
+    PipedViewer viewer;
+    ASSERT_TRUE(viewer.Spawn(entries, {"/Agree", zip + "/disc.zip"}));
+    ASSERT_TRUE(PumpUntil([&] { return !viewer.Running() || !FirstMemberOut(tmp).empty(); }, kRunTimeoutMs));
+    ASSERT_TRUE(viewer.Running());
+    ASSERT_TRUE(viewer.FillPipe());
+    QElapsedTimer clock;
+    clock.start();
+    viewer.Signal(SIGTERM);
+    const int status = viewer.Wait(kRunTimeoutMs);
+    ASSERT_NE(status, -1) << "the viewer outlived its end";
+    const qint64 ms = clock.elapsed();
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    // A loop held by a write of its own takes no signal: the signal's status then.
+    EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 128 + SIGTERM) << WEXITSTATUS(status);
+    EXPECT_FALSE(FirstMemberOut(tmp).empty());
+    std::printf("[ figures  ] SIGTERM with stderr full and a removal stalled %d s: ended in %lld ms\n",
+                kStallPastTheBoundMs / 1000, static_cast<long long>(ms));
+    ExpectTheNextStartRemovesTheRest(tmp);
 }

@@ -15,8 +15,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 
 #include "shell/xevdetached.h"
 
@@ -82,6 +84,49 @@ Clock::time_point LastMoment(Clock::time_point at)
     return at + std::chrono::milliseconds(boundMs - std::min(kXEVEndShareMs, boundMs / 10));
 }
 
+// What the end writes: stderr may take nothing (a pipe nobody reads, a terminal stopped by
+// Ctrl+S, a file on a stalled disk), so the words go out on a thread of their own that the end
+// waits for only a moment; what stderr did not take by then is lost with the process.
+struct Words {
+    std::mutex mutex;
+    std::condition_variable said;
+    bool done = false;
+    std::string text;
+};
+
+void WriteWords(const std::shared_ptr<Words>& words)
+{
+    // Never by waiting for a stream's lock: a reader of a slow disc holds its stream's for the
+    // whole read, and a flush of every stream would wait for it. A write to a closed stderr
+    // fails, SIGPIPE being ignored.
+    for (std::FILE* stream : {stdout, stderr}) {
+        if (ftrylockfile(stream) == 0) {
+            fflush_unlocked(stream);
+            funlockfile(stream);
+        }
+    }
+    const char* at = words->text.data();
+    size_t left = words->text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(2, at, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            break;
+        }
+        at += written;
+        left -= size_t(written);
+    }
+    std::lock_guard<std::mutex> lock(words->mutex);
+    words->done = true;
+    words->said.notify_all();
+}
+
+// Once stderr has not taken words in their time, later words are dropped at once rather than
+// each waited for and each left with a thread stuck in its write.
+std::atomic<bool> g_stderrDeaf{false};
+
 // The one _exit of the program outside a signal handler: the first thread to come ends the
 // process; one that comes meanwhile waits for that.
 [[noreturn]] void EndNow(int status, const char* why)
@@ -95,23 +140,15 @@ Clock::time_point LastMoment(Clock::time_point at)
     if (const XEVEndProbe probe = g_endProbe.load()) {
         probe();
     }
-    // Never by waiting for a stream's lock: a reader of a slow disc holds its stream's for the
-    // whole read, and a flush of every stream would wait for it. A write to a closed stderr
-    // fails, SIGPIPE being ignored, and the end goes on.
-    for (std::FILE* stream : {stdout, stderr}) {
-        if (ftrylockfile(stream) == 0) {
-            fflush_unlocked(stream);
-            funlockfile(stream);
-        }
-    }
     // The end's removal began before any word: what it had no time for keeps its lock file.
+    std::string words;
     if (!XEVWaitEndRemoval(Clock::now())) {
-        const char left[] = "kestro: ended before its extraction folder was removed; the next start removes the rest\n";
-        (void)!::write(2, left, sizeof left - 1);
+        words = "kestro: ended before its extraction folder was removed; the next start removes the rest\n";
     }
     if (why != nullptr) {
-        (void)!::write(2, why, std::strlen(why));
+        words += why;
     }
+    XEVSayWithoutWaiting(std::move(words));
     _exit(status);
 }
 
@@ -122,13 +159,12 @@ void EndAtBound(Clock::time_point at, int boundMs)
     const int signal = g_firstSignal.load();
     const int now = g_nowStatus.load();
     const int status = now >= 0 ? now : signal != 0 && !g_taken.load() ? 128 + signal : g_endStatus.load();
-    const size_t workers = XEVDetachedRunning();
+    const std::string workers = XEVWorkersLeft();
     std::string why = now >= 0 && g_nowWhy.load() != nullptr ? g_nowWhy.load() : "";
-    if (workers > 0) {
+    if (!workers.empty()) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", boundMs / 1000.0);
-        why += std::string("kestro: ended ") + seconds + " s after its end began, with " + std::to_string(workers) +
-               (workers == 1 ? " worker thread" : " worker threads") + " still running\n";
+        why += std::string("kestro: ended ") + seconds + " s after its end began, with " + workers + "\n";
     }
     EndNow(status, why.empty() ? nullptr : why.c_str());
 }
@@ -290,6 +326,31 @@ void XEVResetEnd()
     end.removalDone = true;
 }
 
+bool XEVEndHasBegun()
+{
+    EndState& end = TheEnd();
+    std::lock_guard<std::mutex> lock(end.mutex);
+    return end.begun;
+}
+
+void XEVSayWithoutWaiting(std::string text)
+{
+    if (g_stderrDeaf.load()) {
+        return;
+    }
+    auto words = std::make_shared<Words>();
+    words->text = std::move(text);
+    try {
+        std::thread(WriteWords, words).detach();
+    } catch (const std::system_error&) {
+        return;
+    }
+    std::unique_lock<std::mutex> lock(words->mutex);
+    if (!words->said.wait_for(lock, std::chrono::milliseconds(kXEVEndWordsWaitMs), [&words] { return words->done; })) {
+        g_stderrDeaf.store(true);
+    }
+}
+
 bool XEVWaitEndRemoval(std::chrono::steady_clock::time_point until)
 {
     EndState& end = TheEnd();
@@ -312,6 +373,25 @@ void XEVEndProcessNow(int status, const char* why, bool inSignalHandler)
     const Clock::time_point at = XEVBeginEnd();
     (void)XEVWaitEndRemoval(LastMoment(at));
     EndNow(status, why);
+}
+
+std::string XEVWorkersLeft()
+{
+    const size_t running = XEVDetachedRunning();
+    const size_t removing = std::min(XEVDetachedRemoving(), running);
+    const size_t reading = running - removing;
+    const auto threads = [](size_t count) {
+        return std::to_string(count) + (count == 1 ? " worker thread" : " worker threads");
+    };
+    std::string words;
+    if (reading > 0) {
+        words = threads(reading) + " still loading from the disc";
+    }
+    if (removing > 0) {
+        words += (words.empty() ? threads(removing) : " and " + std::to_string(removing)) +
+                 " still removing extracted files";
+    }
+    return words;
 }
 
 bool XEVSaysTheXConnectionBroke(QtMsgType type, const QMessageLogContext& context, const QString& text)

@@ -52,7 +52,7 @@ XEVSingleInstance::~XEVSingleInstance()
 
 bool XEVSingleInstance::Start(std::function<void()> activate, int waitMs)
 {
-    QDeadlineTimer closing(waitMs);
+    QDeadlineTimer unanswered(waitMs);
     for (;;) {
         const PlatLockResult taken = lock_->TryAcquire();
         unusable_ = taken == PlatLockResult::Unusable;
@@ -74,8 +74,8 @@ bool XEVSingleInstance::Start(std::function<void()> activate, int waitMs)
             socket.disconnectFromServer();
             return false;
         }
-        // Nobody listens: the running copy is closing, and this one shows once it has ended.
-        if (closing.hasExpired()) {
+        // Nobody listens: the holder is starting (it listens next) or letting its claim go.
+        if (unanswered.hasExpired()) {
             return false;
         }
         QThread::msleep(20);

@@ -8,9 +8,14 @@
 
 #include <QLoggingCategory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "shell/xevendsignals.h"
@@ -73,7 +78,7 @@ private:
 // Run by the tests below in a process of its own. "busy": the GUI thread never returns to its
 // loop; "taken": the loop takes the signal and its handler does not end anything; "stuck": that,
 // with an end removal that never returns; "bound" and "quiet": the bound armed, an end begun and
-// never ended, its removal stuck or done.
+// never ended, its removal stuck or done; "deaf": "bound" with stderr a full pipe nobody reads.
 TEST(EndSignalsTest, Child)
 {
     const QByteArray mode = qgetenv("KV_END_SIGNALS_CHILD");
@@ -85,7 +90,19 @@ TEST(EndSignalsTest, Child)
         std::fflush(stdout);
     });
     ASSERT_TRUE(ends.Installed());
-    const bool stuck = mode == "stuck" || mode == "bound";
+    if (mode == "deaf") {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        // Filled through a description of its own: the one stderr gets still blocks.
+        const int filler = ::open(("/proc/self/fd/" + std::to_string(fds[1])).c_str(), O_WRONLY | O_NONBLOCK);
+        ASSERT_GE(filler, 0);
+        const char byte = 'x';
+        while (::write(filler, &byte, 1) == 1) {
+        }
+        ASSERT_EQ(errno, EAGAIN);
+        ASSERT_EQ(::dup2(fds[1], 2), 2);
+    }
+    const bool stuck = mode == "stuck" || mode == "bound" || mode == "deaf";
     XEVSetEndCleanup(nullptr, stuck ? [] {
         std::printf("cleaning\n");
         std::fflush(stdout);
@@ -100,10 +117,15 @@ TEST(EndSignalsTest, Child)
         // Past the test's second and third signals.
         XEVArmEndBound(4 * kEndBoundMs);
     }
-    if (mode == "bound" || mode == "quiet") {
+    if (mode == "bound" || mode == "quiet" || mode == "deaf") {
         XEVArmEndBound(kEndBoundMs);
         XEVSetEndStatus(3);
         XEVBeginEnd();
+    }
+    if (mode == "deaf") {
+        // Words of the end's own that stderr does not take hold nothing.
+        XEVSayWithoutWaiting("kestro: a word nobody reads\n");
+        XEVSayWithoutWaiting("kestro: and another\n");
     }
     std::printf("ready\n");
     std::fflush(stdout);
@@ -172,10 +194,10 @@ TEST(EndSignalsTest, ASecondSignalEndsTheProcessAtOnce)
 }
 
 // An end that has not ended by its bound is ended with the status set; stderr says what was
-// still running only when something was.
+// still running only when something was, and a stderr that takes nothing holds nothing.
 TEST(EndSignalsTest, TheBoundEndsAnEndThatDidNotEndAndSaysWhatStillRan)
 {
-    for (const char* mode : {"bound", "quiet"}) {
+    for (const char* mode : {"bound", "quiet", "deaf"}) {
         SCOPED_TRACE(mode);
         SignalChild child(mode);
         ASSERT_TRUE(child.WaitToSay("ready"));

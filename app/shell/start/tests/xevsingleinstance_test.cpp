@@ -96,8 +96,8 @@ TEST(SingleInstanceTest, SecondProcessEndsAndTheFirstIsActivated)
     EXPECT_TRUE(PumpUntil([&] { return activated == 1; }, kControlTimeoutMs));
 }
 
-// Run by the test below in its own process: a running copy that begins to close, then ends
-// when told on its input.
+// Run by the test below in its own process: a copy that holds the lock and does not answer (as
+// one still starting does), then lets the lock go when told on its input.
 TEST(SingleInstanceTest, ChildClosingCopy)
 {
     const QString folder = qEnvironmentVariable("KV_INSTANCE_CLOSING_FOLDER");
@@ -115,7 +115,7 @@ TEST(SingleInstanceTest, ChildClosingCopy)
     copy.Stop();
 }
 
-TEST(SingleInstanceTest, CopyStartedWhileTheRunningOneClosesRunsOnceThatOneHasEnded)
+TEST(SingleInstanceTest, CopyStartedWhileTheLockIsHeldUnansweredRunsOnceItIsLetGo)
 {
     InstancePaths paths;
     QProcess closing;
@@ -127,14 +127,15 @@ TEST(SingleInstanceTest, CopyStartedWhileTheRunningOneClosesRunsOnceThatOneHasEn
     ASSERT_TRUE(closing.waitForStarted());
     EXPECT_TRUE(PumpUntil([&] { return closing.readAllStandardOutput().contains("closing"); }, kControlTimeoutMs));
 
-    // While the closing copy holds the lock, a later one neither asks it nor ends before its wait.
+    // While the lock is held with nobody answering, a later copy neither asks nor ends before its
+    // wait.
     XEVSingleInstance impatient(paths.lock(), paths.socket());
     QElapsedTimer waited;
     waited.start();
     EXPECT_FALSE(impatient.Start({}, 200));
     EXPECT_GE(waited.elapsed(), 200);
 
-    // Once the closing copy has ended, the waiting one runs and listens in its turn.
+    // Once the lock is let go, the waiting one runs and listens in its turn.
     closing.write("end\n");
     closing.waitForBytesWritten(kControlTimeoutMs);
     closing.closeWriteChannel();

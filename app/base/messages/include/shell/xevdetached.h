@@ -47,5 +47,16 @@ bool XEVStartDetached(std::function<void()> body);
 size_t XEVThreadsStarted();
 // Counted threads whose body, or what it held, is not gone yet.
 size_t XEVDetachedRunning();
+// A counted body that removes files rather than reads the medium says so while it removes, so
+// that an end which stops waiting for it says what it was doing.
+class XEVCountedRemoval {
+public:
+    XEVCountedRemoval();
+    ~XEVCountedRemoval();
+    XEVCountedRemoval(const XEVCountedRemoval&) = delete;
+    XEVCountedRemoval& operator=(const XEVCountedRemoval&) = delete;
+};
+// Of those running, the ones inside an XEVCountedRemoval.
+size_t XEVDetachedRemoving();
 // Waits until none counts or end has come; true when none counts.
 bool XEVWaitDetached(std::chrono::steady_clock::time_point end);

@@ -43,7 +43,8 @@ public:
     int StartStatus() const { return startStatus_; }
     // Closes the frame (the end begins, its removal of the extraction folder on a thread of its
     // own) and lets the single-instance claim go; waits for the removal until the end's bound,
-    // then for every thread that may read the medium until a share of it. When both are done,
+    // and for every counted worker only as long as one between two reads takes to stop
+    // (kXEVEndGraceMs from the end's beginning), never for one in a read. When both are done,
     // the frame and the archive go; otherwise the rest stays (ReadersLeft, RemovalLeft) and the
     // caller ends the process. The status to end with.
     int ExitInstance(int status);

@@ -7,6 +7,7 @@
 //   close T        the user asks the window to close: hold ms after "all", or close_at ms after
 //                  the start when that comes first (then while the disc is still being read)
 //   closing T      the GUI thread takes that request up
+//   gone T         the window has gone (hidden by its close, whatever asked for it)
 // With an action, the user's steps while the disc is read, each printed once its page is
 // shown as "step NAME STALL_MS PAGE_MS DRIVE_MS": the longest the GUI thread did not answer
 // during it, the time from the step to every cell on screen showing its image (or failing),
@@ -118,6 +119,22 @@ long long Now()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+// Says when the window goes, on any road.
+class GoneWatch : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Hide && !said_) {
+            said_ = true;
+            std::printf("gone %lld\n", Now());
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool said_ = false;
+};
 
 bool AnyCellShows(CMainFrame* frame)
 {
@@ -915,9 +932,15 @@ int main(int argc, char** argv)
         Request();
     }).detach();
     bool closing = false;
+    GoneWatch gone;
+    bool watched = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &app, [&] {
         CMainFrame* frame = app.MainFrame();
+        if (frame != nullptr && !watched) {
+            watched = true;
+            frame->installEventFilter(&gone);
+        }
         if (frame == nullptr || closing) {
             return;
         }

@@ -5,7 +5,8 @@
 // outlive the process (extracted patient data) starts going at once, on a thread of its own, so
 // that nothing the disk does holds the end; once the bound is armed (the program's, never a
 // test's own process) the process lives at most kXEVEndBoundMs after that, whatever is still
-// running. What the removal had no time for keeps its lock file, and the next start removes it.
+// running and whatever stderr does. What the removal had no time for keeps its lock file, and
+// the next start removes it.
 //
 // The signals' handler only writes to a pipe: the event loop of the thread that made
 // XEVEndSignals closes the window as a user would; a loop that does not take the signal within
@@ -20,13 +21,20 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 // The longest the process lives once its end has begun.
 constexpr int kXEVEndBoundMs = 5000;
-// What an ordered end waits for the readers of the medium and spends on earlier copies'
-// leftovers, and how long the loop has to take a signal.
+// How long the loop has to take a signal, and what the bound keeps for the process's teardown.
 constexpr int kXEVEndShareMs = kXEVEndBoundMs / 10;
+// What an end gives the workers it told to stop, from its beginning: one between two reads ends
+// within it; one in a read of the medium is not waited for, since nothing of the patient's is
+// in it and the read may take seconds.
+constexpr int kXEVEndGraceMs = kXEVEndShareMs / 5;
+// The longest the end waits for stderr to take its last words: what it does not take by then
+// is lost, so that a pipe nobody reads, a stopped terminal or a stalled disk never holds the end.
+constexpr int kXEVEndWordsWaitMs = kXEVEndShareMs / 5;
 
 using XEVEndProbe = void (*)();
 // Run once, outside a signal handler, before the process ends at once; for tests that let the
@@ -46,6 +54,8 @@ void XEVSetEndStatus(int status);
 // the application in the same process starts afresh with XEVResetEnd.
 std::chrono::steady_clock::time_point XEVBeginEnd();
 void XEVResetEnd();
+// Whether an end has begun since the last XEVResetEnd.
+bool XEVEndHasBegun();
 // Waits for the removal of the end begun until the time given; true when it is done (or no end
 // began).
 bool XEVWaitEndRemoval(std::chrono::steady_clock::time_point until);
@@ -53,8 +63,18 @@ bool XEVWaitEndRemoval(std::chrono::steady_clock::time_point until);
 // Ends the process at once, without static destruction: the end begins when it has not, its
 // removal is waited for until the bound, then why (when not null) goes to stderr, and stdout and
 // stderr are flushed when no one holds them (never another stream, which a reader may hold for
-// a whole read). In a signal handler only the _exit is done.
+// a whole read), all on a thread waited for only kXEVEndWordsWaitMs. In a signal handler only
+// the _exit is done.
 [[noreturn]] void XEVEndProcessNow(int status, const char* why, bool inSignalHandler = false);
+
+// Writes text to stderr, and flushes stdout and stderr when no one holds them, on a thread of its
+// own waited for at most kXEVEndWordsWaitMs: what an end says never waits for a stderr that takes
+// nothing. Once stderr has not taken words in that time, later words are dropped at once.
+void XEVSayWithoutWaiting(std::string text);
+
+// The counted workers still running, by what they do ("2 worker threads still loading from the
+// disc and 1 still removing extracted files"); empty when none.
+std::string XEVWorkersLeft();
 
 // Qt's xcb plugin's own warning, whole, that the X connection was lost (it calls exit(1) next);
 // never the same words within another message.

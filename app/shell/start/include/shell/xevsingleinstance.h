@@ -2,8 +2,8 @@
 
 // The one running copy: it holds the instance lock and listens on a local socket beside it;
 // a copy started later finds the lock taken, asks the running one to come forward through
-// the socket, and ends. A copy that is closing stops listening and lets the lock go as its
-// window goes: a copy started then runs in its place.
+// the socket, and ends. A copy lets the lock go, and stops listening, as its window goes,
+// before the rest of its end: a copy started then runs in its place at once.
 
 #include <QLocalServer>
 #include <QObject>
@@ -26,9 +26,10 @@ public:
 
     // True when this process is the running copy; then activate runs on this thread whenever
     // a later copy asks. False when another copy runs (it has been asked to come forward), or
-    // when the lock cannot be taken at all (LockUnusable). A running copy that no longer
-    // listens is closing: its end is waited for, up to waitMs.
-    bool Start(std::function<void()> activate, int waitMs = kClosingCopyWaitMs);
+    // when the lock cannot be taken at all (LockUnusable). A lock held with nobody listening
+    // (a copy between taking the lock and listening, or between its two steps of letting go)
+    // is tried again until it is free or the socket answers, up to waitMs.
+    bool Start(std::function<void()> activate, int waitMs = kUnansweredLockWaitMs);
     // The last Start failed not for another copy but because the lock file could not be made
     // or locked safely: another user holds its folder or its name.
     bool LockUnusable() const { return unusable_; }
@@ -36,13 +37,15 @@ public:
     // The lock that could not be used when Start took one in the fallback folder; else empty.
     const std::string& UnusableLockPath() const { return unusablePath_; }
 
-    // The first step of shut-down: later copies no longer ask this one, they wait for it.
+    // Later copies no longer ask this one; while it still holds the lock they wait for it.
     void StopListening();
-    // Releases the lock and stops listening; the last step of shut-down.
+    // Stops listening and releases the lock: the claim goes, as the window goes.
     void Stop();
 
-    // A closing copy lets its claim go as its window goes, and ends within the end's bound.
-    static constexpr int kClosingCopyWaitMs = kXEVEndBoundMs;
+    // How long a start waits on a lock whose holder does not answer: a holder still starting
+    // listens within moments; one that never does (hung, or without its socket) leaves this
+    // start to end unseen once the wait is over.
+    static constexpr int kUnansweredLockWaitMs = kXEVEndBoundMs;
 
 private:
     void OnConnection();
