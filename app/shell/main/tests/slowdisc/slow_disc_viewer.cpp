@@ -73,6 +73,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
@@ -104,6 +105,7 @@
 #include "shell/mainframe.h"
 #include "shell/xevdetached.h"
 #include "shell/xevendsignals.h"
+#include "shell/xevfailurebox.h"
 #include "shell/xevslider.h"
 #include "shell/xevstatusformview.h"
 #include "shell/xevtitleformview.h"
@@ -492,6 +494,9 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
                          return false;
                      }
                      (void)frame->grab();
+                     if (refused && frame->FailureBox().Current() != nullptr) {
+                         std::printf("box %s\n", frame->FailureBox().Current()->text().toUtf8().constData());
+                     }
                      std::printf("%s %lld\n", refused ? "refused" : "reopened", (Now() - enter) / 1000000);
                      enter = -1;
                      return true;
