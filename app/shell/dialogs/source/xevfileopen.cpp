@@ -210,7 +210,7 @@ void RemoveFolderApart(const std::string& folder, std::function<bool()> stop = {
         removals.waiting.push_back({folder, std::move(stop)});
         if (!removals.running) {
             // Refused a thread, it stays queued for the next one, or for the end.
-            removals.running = XEVStartCounted(RemoveWaitingFolders, PlatThreadPriority::Lowest) != nullptr;
+            removals.running = XEVStartDetached(RemoveWaitingFolders);
         }
         return true;
     });

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "plat_temp_folder.h"
+#include "shell/xev_uistring.h"
 #include "shell/xevziparchive.h"
 #include "testsupport/pump.h"
 #include "testsupport/slowdisc.h"
@@ -1040,6 +1041,7 @@ TEST_F(SlowDiscViewerTest, OpeningAnotherSourceLeavesTheArchiveRemovalOffTheGuiT
         }
         ASSERT_TRUE(answered && told(c.refused ? "refused" : "reopened")) << said;
         if (c.refused) {
+            EXPECT_NE(said.find("\nbox " + GetMessageString(10027).toStdString()), std::string::npos) << said;
             // Its own folder goes, the archive shown stays whole.
             EXPECT_TRUE(PumpUntil([&] { return ArchiveFoldersIn(tmp) == 1; }, kRunTimeoutMs));
             EXPECT_TRUE(std::filesystem::exists(archive + "/FILL/F" + std::to_string(entries - 1)));
