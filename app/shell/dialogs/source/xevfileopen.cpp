@@ -158,6 +158,8 @@ struct FolderRemovals {
     struct Removal {
         std::string folder;
         std::function<bool()> stop;
+        // The kept index goes too: a reader building it on a slow drive holds its lock.
+        bool forgetIndex = false;
     };
     std::mutex mutex;
     std::deque<Removal> waiting;
@@ -194,20 +196,27 @@ void RemoveWaitingFolders()
             removal = std::move(removals.waiting.front());
             removals.waiting.pop_front();
         }
-        XEVDeleteExtractFolder(removal.folder, [&removal] { return EndBegun() || (removal.stop && removal.stop()); });
+        if (removal.forgetIndex) {
+            ZipForgetIndex();
+        }
+        if (!removal.folder.empty()) {
+            XEVDeleteExtractFolder(removal.folder,
+                                   [&removal] { return EndBegun() || (removal.stop && removal.stop()); });
+        }
     }
 }
 
-// Hands the folder to the worker. Once the end has begun nothing is started: the end removes it.
-void RemoveFolderApart(const std::string& folder, std::function<bool()> stop = {})
+// Hands the folder (and the kept index, when asked) to the worker. Once the end has begun nothing
+// is started: the end removes the folder.
+void RemoveFolderApart(const std::string& folder, std::function<bool()> stop = {}, bool forgetIndex = false)
 {
-    if (folder.empty()) {
+    if (folder.empty() && !forgetIndex) {
         return;
     }
     FolderRemovals& removals = TheFolderRemovals();
     ZipWhileNamingOpen([&] {
         std::lock_guard<std::mutex> lock(removals.mutex);
-        removals.waiting.push_back({folder, std::move(stop)});
+        removals.waiting.push_back({folder, std::move(stop), forgetIndex});
         if (!removals.running) {
             // Refused a thread, it stays queued for the next one, or for the end.
             removals.running = XEVStartDetached(RemoveWaitingFolders);
@@ -262,8 +271,7 @@ void ForgetZipArchive(const std::function<bool()>& stop)
     XEVLoadState& state = GetLoadState();
     const std::string folder = state.GetExtractFolder();
     state.SetArchive(std::string(), std::string());
-    ZipForgetIndex();
-    RemoveFolderApart(folder, stop);
+    RemoveFolderApart(folder, stop, true);
 }
 
 bool ArchiveFolderRemovalsPending()
