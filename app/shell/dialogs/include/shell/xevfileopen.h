@@ -68,8 +68,9 @@ std::shared_ptr<XEVArchiveImport> CheckZipArchive(const QString& zipPath, const 
 // once the loaders of the source shown were stopped. The DICOMDIR to load.
 QString TakeZipArchive(XEVArchiveImport& import);
 // Clears both fields, so that no archive member stands in for a file of another source, and
-// has the folder removed; for opening a DICOMDIR or a single file, and at exit. Once stop says
-// so the removal ends between two entries; what is left keeps the folder's lock.
+// has the folder removed and the kept index forgotten; for opening a DICOMDIR or a single file,
+// and at exit. Once stop says so the removal ends between two entries; what is left keeps the
+// folder's lock.
 void ForgetZipArchive(const std::function<bool()>& stop = {});
 // Every folder an archive no longer shown leaves (the one taken over, forgotten or refused) is
 // removed on a counted worker, never on the caller's thread, one after another; the worker
