@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 #include <string_view>
+#include <utility>
 
 #include "shell/xev_utility.h"
+#include "shell/xevdetached.h"
 #include "shell/xevziparchive.h"
 #include "study/xevloadstate.h"
 #include "study/xevpatientlist.h"
@@ -148,13 +152,86 @@ private:
     std::string folder_;
 };
 
+// The folders of archives no longer shown, removed one after another on a counted worker: a slow
+// or stalled temporary folder holds neither the window nor the next disc's load.
+struct FolderRemovals {
+    struct Removal {
+        std::string folder;
+        std::function<bool()> stop;
+        // The kept index goes too: a reader building it on a slow drive holds its lock.
+        bool forgetIndex = false;
+    };
+    std::mutex mutex;
+    std::deque<Removal> waiting;
+    bool running = false;
+};
+
+// Never destroyed: a removal may still run when exit() destroys statics.
+FolderRemovals& TheFolderRemovals()
+{
+    static FolderRemovals& removals = *new FolderRemovals;
+    return removals;
+}
+
+// The end has begun: it shuts naming first, and its own removal takes these folders with the
+// copy's extraction folder, whose lock file keeps what it had no time for for the next start.
+bool EndBegun()
+{
+    return !ZipWhileNamingOpen([] { return true; });
+}
+
+void RemoveWaitingFolders()
+{
+    FolderRemovals& removals = TheFolderRemovals();
+    for (;;) {
+        const bool ending = EndBegun();
+        FolderRemovals::Removal removal;
+        {
+            std::lock_guard<std::mutex> lock(removals.mutex);
+            if (ending || removals.waiting.empty()) {
+                removals.waiting.clear();
+                removals.running = false;
+                return;
+            }
+            removal = std::move(removals.waiting.front());
+            removals.waiting.pop_front();
+        }
+        if (removal.forgetIndex) {
+            ZipForgetIndex();
+        }
+        if (!removal.folder.empty()) {
+            const XEVCountedRemoval removing;
+            XEVDeleteExtractFolder(removal.folder,
+                                   [&removal] { return EndBegun() || (removal.stop && removal.stop()); });
+        }
+    }
+}
+
+// Hands the folder (and the kept index, when asked) to the worker. Once the end has begun nothing
+// is started: the end removes the folder.
+void RemoveFolderApart(const std::string& folder, std::function<bool()> stop = {}, bool forgetIndex = false)
+{
+    if (folder.empty() && !forgetIndex) {
+        return;
+    }
+    FolderRemovals& removals = TheFolderRemovals();
+    ZipWhileNamingOpen([&] {
+        std::lock_guard<std::mutex> lock(removals.mutex);
+        removals.waiting.push_back({folder, std::move(stop), forgetIndex});
+        if (!removals.running) {
+            // Refused a thread, it stays queued for the next one, or for the end.
+            removals.running = XEVStartDetached(RemoveWaitingFolders);
+        }
+        return true;
+    });
+}
+
 }   // namespace
 
 XEVArchiveImport::~XEVArchiveImport()
 {
-    if (!folder.empty()) {
-        XEVDeleteExtractFolder(folder);
-    }
+    // Destroyed where its answer is dropped, the GUI thread too.
+    RemoveFolderApart(folder);
 }
 
 std::shared_ptr<XEVArchiveImport> CheckZipArchive(const QString& zipPath, const std::atomic<int32_t>* stop)
@@ -184,8 +261,8 @@ QString TakeZipArchive(XEVArchiveImport& import)
     state.SetArchive(import.zipPath, import.folder);
     import.folder.clear();
     // What the archive open before extracted no longer stands for anything shown.
-    if (!old.empty() && old != state.GetExtractFolder()) {
-        XEVDeleteExtractFolder(old);
+    if (old != state.GetExtractFolder()) {
+        RemoveFolderApart(old);
     }
     return import.dicomDir;
 }
@@ -195,8 +272,12 @@ void ForgetZipArchive(const std::function<bool()>& stop)
     XEVLoadState& state = GetLoadState();
     const std::string folder = state.GetExtractFolder();
     state.SetArchive(std::string(), std::string());
-    ZipForgetIndex();
-    if (!folder.empty()) {
-        XEVDeleteExtractFolder(folder, stop);
-    }
+    RemoveFolderApart(folder, stop, true);
+}
+
+bool ArchiveFolderRemovalsPending()
+{
+    FolderRemovals& removals = TheFolderRemovals();
+    std::lock_guard<std::mutex> lock(removals.mutex);
+    return removals.running || !removals.waiting.empty();
 }

@@ -20,6 +20,7 @@
 #include "study/xevloadstate.h"
 #include "study/xevstudymodel.h"
 #include "testsupport/programfolder.h"
+#include "testsupport/pump.h"
 #include "testsupport/qtguitestapp.h"
 #include "testsupport/recordingbox.h"
 #include "testsupport/xevcontroltest.h"
@@ -69,6 +70,7 @@ protected:
     void TearDown() override
     {
         ForgetZipArchive();
+        (void)Eventually([] { return !ArchiveFolderRemovalsPending(); });
         XEVSetMessageBox(nullptr);
         tmpEnv_.reset();
         XEVProgramFolderTest::TearDown();
@@ -234,12 +236,14 @@ TEST_F(ReportDialogTest, OpeningPathsAndTheArchiveImport)
     dialog.OnReportText(&absent.info);
     EXPECT_TRUE(box_.texts.empty());
 
-    // A refused import keeps the archive; leaving it empties the folder, and the end removes it.
+    // A refused import keeps the archive; leaving it empties the folder, on a worker, and the end
+    // removes it.
     EXPECT_NE(CheckZipArchive(QString::fromStdString(text), nullptr)->failure, 0);
     EXPECT_EQ(GetLoadState().GetZipPath(), zip);
     EXPECT_TRUE(fs::exists(folder + "/IMG/I01"));
     ForgetZipArchive();
     EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+    ASSERT_TRUE(Eventually([] { return !ArchiveFolderRemovalsPending(); }));
     EXPECT_EQ(std::distance(fs::directory_iterator(kestro), fs::directory_iterator()), 1);   // the lock
     XEVEndExtractFolder();
     EXPECT_FALSE(fs::exists(kestro));

@@ -21,6 +21,7 @@
 #include "study/xevlistformview.h"
 #include "testsupport/grab.h"
 #include "testsupport/gridtestsupport.h"
+#include "testsupport/pump.h"
 #include "testsupport/qtguitestapp.h"
 #include "viewer/xevimageformview.h"
 
@@ -141,10 +142,17 @@ protected:
         frame->close();
         frame.reset();
         ForgetZipArchive();
+        // Its folder goes before the test's temporary folder does.
+        WaitForFolderRemovals();
         XEVSetOpenFileDialog(nullptr);
         GetCommonSettings().ModeOrvix = 0;
     }
     CXEVListFormView& List() { return *frame->GetStudyList(); }
+    // The folders of archives no longer shown go on a worker.
+    static void WaitForFolderRemovals()
+    {
+        ASSERT_TRUE(Eventually([] { return !ArchiveFolderRemovalsPending(); }));
+    }
 
     ChosenPath chooser_;
 };

@@ -261,6 +261,7 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     const std::string second = MakeDiscZip("second.zip", "");
     Open(second);
     EXPECT_EQ(GetLoadState().GetZipPath(), second);
+    WaitForFolderRemovals();
     EXPECT_FALSE(fs::exists(firstFolder));
     const std::string secondFolder = fs::path(GetLoadState().GetExtractFolder()).filename().string();
     EXPECT_EQ(ExtractedNames(kestro_), (std::vector<std::string>{secondFolder, secondFolder + "/DICOMDIR"}));
@@ -279,6 +280,7 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     EXPECT_EQ(frame->Selection().switchFlag, 0);
     EXPECT_TRUE(GetLoadState().GetZipPath().empty());
     EXPECT_TRUE(GetLoadState().GetExtractFolder().empty());
+    WaitForFolderRemovals();
     EXPECT_TRUE(ExtractedNames(kestro_).empty());
     ASSERT_EQ(List().patients.size(), 1u);
 
@@ -296,6 +298,7 @@ TEST_F(FileOpenTest, NewSourcesReplaceTheArchiveAndACancelChangesNothing)
     EXPECT_EQ(frame->Selection().index, -1);
     EXPECT_TRUE(frame->Selection().seriesKey.isEmpty());
     EXPECT_TRUE(GetLoadState().GetZipPath().empty());
+    WaitForFolderRemovals();
     EXPECT_TRUE(ExtractedNames(kestro_).empty());
     EXPECT_EQ(Shape(), shape);
     EXPECT_EQ(Failures(), 0);
@@ -803,7 +806,8 @@ TEST_F(DropOpenTest, ARefusedArchiveLeavesTheOpenDiscAndItsExtractionAsTheyWere)
                 EXPECT_EQ(GetLoadState().GetZipPath(), zip);
                 EXPECT_EQ(GetLoadState().GetExtractFolder(), zipFolder);
                 // What the open zip extracted stays, and its loads may have added to it; nothing
-                // lies beside its folder.
+                // lies beside its folder once the refused one's has gone.
+                WaitForFolderRemovals();
                 const std::vector<std::string> now = ExtractedNames(kestro_);
                 const std::vector<std::string> whole = WholeMembers(now);
                 EXPECT_TRUE(std::includes(whole.begin(), whole.end(), extracted.begin(), extracted.end()));
@@ -831,6 +835,7 @@ TEST_F(DropOpenTest, ARefusedArchiveLeavesTheOpenDiscAndItsExtractionAsTheyWere)
     const std::string accepted = zipOf("onepatient.zip", "onepatient", false);
     Open(accepted);
     EXPECT_EQ(GetLoadState().GetZipPath(), accepted);
+    WaitForFolderRemovals();
     EXPECT_FALSE(fs::exists(zipFolder));
     EXPECT_TRUE(PumpUntil([this] { return LoadedCell() != nullptr; }, 30000));
     const std::string now = fs::path(GetLoadState().GetExtractFolder()).filename().string();

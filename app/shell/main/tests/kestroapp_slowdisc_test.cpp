@@ -37,12 +37,14 @@
 #include <vector>
 
 #include "plat_temp_folder.h"
+#include "shell/xev_uistring.h"
 #include "shell/xevendsignals.h"
 #include "shell/xevziparchive.h"
 #include "testsupport/pump.h"
 #include "testsupport/slowdisc.h"
 #include "testsupport/spawn.h"
 #include "testsupport/xdgfolders.h"
+#include "testsupport/zipmaker.h"
 
 namespace {
 
@@ -1000,6 +1002,155 @@ TEST_F(SlowDiscViewerTest, AStartAfterACloseWhoseRemovalIsSlowShowsItsWindowAndT
             EXPECT_LE(removed, size_t(kXEVEndBoundMs / kRemovalCostMs)) << closed.output;
             std::printf("[ figures  ] a slow removal cut by the bound after %zu of 6000 entries\n", removed);
         }
+        ExpectTheNextStartRemovesTheRest(tmp);
+    }
+}
+
+namespace {
+
+// The removals the viewer's GUI thread made in extraction folders in tmp, as the preloaded log
+// tells them.
+std::vector<std::string> GuiRemovalsBelow(const std::string& log, const std::string& tmp)
+{
+    const std::string folders = " " + tmp + "/kestro-" + std::to_string(::geteuid()) + "/x.";
+    std::vector<std::string> made;
+    std::ifstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(folders) != std::string::npos) {
+            made.push_back(line);
+        }
+    }
+    return made;
+}
+
+// The archives' folders inside the one extraction folder.
+size_t ArchiveFoldersIn(const std::string& tmp)
+{
+    const std::vector<std::string> folders = ExtractionFoldersIn(tmp);
+    size_t count = 0;
+    std::error_code ignored;
+    for (const std::string& folder : folders) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+            count += entry.path().filename().string().rfind("a.", 0) == 0 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+}   // namespace
+
+// File Open of another source while the archive shown has 6,000 entries out, whose removal goes
+// at 10 ms an entry (a slow or network temporary folder): a small zip, a DICOMDIR, a file alone,
+// and a zip whose DICOMDIR does not read. The GUI thread removes nothing: the new source shows
+// while the old archive's folder goes on a worker, and a refused zip's folder goes the same way,
+// the archive shown left as it was. An end meanwhile, by a close or SIGTERM, ends within its
+// bound; what its removal had no time for keeps its lock file, and the next start removes it.
+TEST_F(SlowDiscViewerTest, OpeningAnotherSourceLeavesTheArchiveRemovalOffTheGuiThread)
+{
+    const std::string zip = Disc("samplezip");
+    const std::string sample = Disc("sample");
+    const std::string tmp = tmp_.path().toStdString();
+    const std::string small = temp_ / "small.zip";
+    std::filesystem::copy_file(zip + "/disc.zip", small);
+    const std::string unreadable = temp_ / "unreadable.zip";
+    ASSERT_TRUE(MakeZip(unreadable, {{"CD/DICOMDIR", std::string(4096, 'x')}}));
+    const std::string report = temp_ / "counts";
+    const std::string log = temp_ / "gui_removals";
+    const std::string openNow = temp_ / "open";
+    const std::string closeNow = temp_ / "close";
+    // Far more than the new source takes to show, in the build that runs: its removal is still
+    // under way when the end comes.
+    const int entries = BuildWaitMs(6000);
+    struct Case {
+        const char* name;
+        std::string path;
+        bool refused;
+        bool signal;
+    };
+    for (const Case& c :
+         {Case{"small zip", small, false, false}, Case{"DICOMDIR", sample + "/DICOMDIR", false, true},
+          Case{"file alone", sample + "/DICOM/CT0001", false, false}, Case{"refused zip", unreadable, true, true}}) {
+        SCOPED_TRACE(c.name);
+        for (const std::string& entry : EntriesBelow(tmp)) {
+            std::filesystem::remove_all(tmp + "/" + entry);
+        }
+        for (const std::string& file : {openNow, closeNow, log}) {
+            std::filesystem::remove(file);
+        }
+        const SlowDiscSettings disc{zip, 100e6, 0, 0};
+        std::vector<std::pair<QString, QString>> extra =
+            SlowRemovals(tmp, 10, 0, PreloadOf(SlowDiscEnvironment(disc, report)) + ":" KV_GUIREMOVALS_LIB);
+        extra.push_back({QStringLiteral("KV_GUIREMOVALS_LOG"), QString::fromStdString(log)});
+        extra.push_back({QStringLiteral("KV_SLOW_DISC_OPEN_WHEN"), QString::fromStdString(openNow)});
+        extra.push_back({QStringLiteral("KV_SLOW_DISC_CLOSE_WHEN"), QString::fromStdString(closeNow)});
+        extra.push_back({QStringLiteral("KV_SLOW_DISC_RUN_OUT"), QStringLiteral("0")});
+        std::unique_ptr<QProcess> viewer = Start(zip + "/disc.zip", disc, kRunTimeoutMs, kRunTimeoutMs, report,
+                                                 QStringLiteral("reopen"), c.path, extra);
+        std::string folder;
+        ASSERT_TRUE(
+            PumpUntil([&] { return viewer->state() != QProcess::Running || !(folder = FirstMemberOut(tmp)).empty(); },
+                      kRunTimeoutMs));
+        ASSERT_EQ(viewer->state(), QProcess::Running) << viewer->readAll().toStdString();
+        std::string archive;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (std::filesystem::exists(entry.path() / "DICOM/CT0001")) {
+                archive = entry.path().string();
+            }
+        }
+        ASSERT_TRUE(FillWithFiles(archive, entries));
+        std::ofstream(openNow) << 'o';
+
+        // Until the new source shows (or is refused); a GUI thread that removes the old archive's
+        // folder stops the wait at once.
+        std::string said;
+        const auto told = [&](const char* what) {
+            return said.find(std::string("\n") + what + " ") != std::string::npos;
+        };
+        const bool answered = PumpUntil(
+            [&] {
+                viewer->waitForReadyRead(5);
+                while (viewer->canReadLine()) {
+                    said += "\n" + viewer->readLine().trimmed().toStdString();
+                }
+                return viewer->state() != QProcess::Running || told("reopened") || told("refused") ||
+                       !GuiRemovalsBelow(log, tmp).empty();
+            },
+            kRunTimeoutMs);
+        const std::vector<std::string> removedOnGui = GuiRemovalsBelow(log, tmp);
+        if (!removedOnGui.empty()) {
+            ADD_FAILURE() << "the GUI thread removed " << removedOnGui.front();
+            viewer->kill();
+            viewer->waitForFinished();
+            continue;
+        }
+        ASSERT_TRUE(answered && told(c.refused ? "refused" : "reopened")) << said;
+        if (c.refused) {
+            EXPECT_NE(said.find("\nbox " + GetMessageString(10027).toStdString()), std::string::npos) << said;
+            // Its own folder goes, the archive shown stays whole.
+            EXPECT_TRUE(PumpUntil([&] { return ArchiveFoldersIn(tmp) == 1; }, kRunTimeoutMs));
+            EXPECT_TRUE(std::filesystem::exists(archive + "/FILL/F" + std::to_string(entries - 1)));
+            EXPECT_TRUE(std::filesystem::exists(archive + "/DICOM/CT0001"));
+        } else {
+            EXPECT_TRUE(std::filesystem::exists(archive)) << "its removal was over before the end";
+        }
+        EXPECT_TRUE(GuiRemovalsBelow(log, tmp).empty());
+
+        QElapsedTimer clock;
+        clock.start();
+        if (c.signal) {
+            viewer->terminate();
+        } else {
+            std::ofstream(closeNow) << 'c';
+        }
+        const ViewerRun ended = Finish(*viewer, report);
+        EXPECT_EQ(ended.exitCode == 0 || ended.exitCode == 128 + SIGTERM, true) << said << ended.output;
+        if (kHangCeilings) {
+            EXPECT_LT(clock.elapsed(), kClosingCeilingMs) << ended.output;
+        }
+        const std::string answer = c.refused ? "\nrefused " : "\nreopened ";
+        const size_t at = said.find(answer) + answer.size();
+        std::printf("[ figures  ] %s: answered in %s ms, ended in %lld ms\n", c.name,
+                    said.substr(at, said.find('\n', at) - at).c_str(), static_cast<long long>(clock.elapsed()));
         ExpectTheNextStartRemovesTheRest(tmp);
     }
 }

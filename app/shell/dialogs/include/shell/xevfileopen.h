@@ -41,7 +41,7 @@ int32_t ReadReportFile(const QString& path, ReportInfo& report, int32_t* status 
 
 // An archive's import, made beside the archive open without touching it: the archive's
 // DICOMDIR extracted into a folder of its own and walked as its load walks it. Its folder goes
-// with it unless the import is taken.
+// with it, on the removals' worker, unless the import is taken.
 struct XEVArchiveImport {
     XEVArchiveImport() = default;
     ~XEVArchiveImport();
@@ -67,7 +67,12 @@ std::shared_ptr<XEVArchiveImport> CheckZipArchive(const QString& zipPath, const 
 // folder goes; the pre-load is stopped first (it reads the archive fields). For the GUI thread,
 // once the loaders of the source shown were stopped. The DICOMDIR to load.
 QString TakeZipArchive(XEVArchiveImport& import);
-// Empties the extraction folder and clears both fields, so that no archive member stands in
-// for a file of another source; for opening a DICOMDIR or a single file, and at exit. Once
-// stop says so the emptying ends between two entries; what is left keeps the folder's lock.
+// Clears both fields, so that no archive member stands in for a file of another source, and
+// has the folder removed and the kept index forgotten; for opening a DICOMDIR or a single file,
+// and at exit. Once stop says so the removal ends between two entries; what is left keeps the
+// folder's lock.
 void ForgetZipArchive(const std::function<bool()>& stop = {});
+// Every folder an archive no longer shown leaves (the one taken over, forgotten or refused) is
+// removed on a counted worker, never on the caller's thread, one after another; the worker
+// stops as the end begins, whose own removal takes what is left. Whether one is still to go.
+bool ArchiveFolderRemovalsPending();

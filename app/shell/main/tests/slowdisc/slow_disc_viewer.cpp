@@ -19,6 +19,10 @@
 //   open     File Open of OTHER (a second disc's DICOMDIR) once a first image shows; also
 //            "enter MS", from the chosen path to the new disc's first image painted, and
 //            "dicomdir MS", the drive time of OTHER its step counts
+//   reopen   File Open of OTHER (a zip, a DICOMDIR or a file) once a first image shows and the
+//            file KV_SLOW_DISC_OPEN_WHEN names is there (when that is set); then "reopened MS"
+//            once a cell shows an image of OTHER, or "refused MS" once OTHER was refused, from
+//            the choice
 //   scroll   the study's grid scrolled row by row to its end once its first page shows
 //   cine     the first series shown and played for 2 s once a first image shows
 //   troughMS the study's grid paged to its end by clicks in the scroll bar's trough, MS ms
@@ -70,6 +74,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
@@ -101,6 +106,7 @@
 #include "shell/mainframe.h"
 #include "shell/xevdetached.h"
 #include "shell/xevendsignals.h"
+#include "shell/xevfailurebox.h"
 #include "shell/xevslider.h"
 #include "shell/xevstatusformview.h"
 #include "shell/xevtitleformview.h"
@@ -476,6 +482,42 @@ std::vector<Steps::Step> ActionSteps(const std::string& action, OtherDisc& other
                                            }}};
         steps.back().beforeMs = dicomDirMs;
         return steps;
+    }
+    if (action == "reopen") {
+        const QString folder = other.path.left(other.path.lastIndexOf(QLatin1Char('/')) + 1);
+        const char* openWhen = std::getenv("KV_SLOW_DISC_OPEN_WHEN");
+        auto boxes = std::make_shared<int32_t>(0);
+        return {{"start", nullptr,
+                 [openWhen](CMainFrame* frame) {
+                     return AnyCellShows(frame) && (openWhen == nullptr || ::access(openWhen, F_OK) == 0);
+                 }},
+                {"reopen",
+                 [&enter, boxes](CMainFrame* frame) {
+                     *boxes = frame->FailureBox().Opened();
+                     frame->SetFileOpenEnabled(true);
+                     enter = Now();
+                     frame->OnFileOpen();
+                 },
+                 [folder, other, &enter, boxes](CMainFrame* frame) {
+                     if (enter <= 0 || frame->Opening()) {
+                         return enter < 0;
+                     }
+                     // An archive's images are its members, under its own folder.
+                     const bool archive = GetLoadState().GetZipPath() == other.path.toStdString();
+                     const QString from =
+                         archive ? QString::fromStdString(GetLoadState().GetExtractFolder() + "/") : folder;
+                     const bool refused = frame->FailureBox().Opened() > *boxes;
+                     if (!refused && !ShowsFrom(frame, from)) {
+                         return false;
+                     }
+                     (void)frame->grab();
+                     if (refused && frame->FailureBox().Current() != nullptr) {
+                         std::printf("box %s\n", frame->FailureBox().Current()->text().toUtf8().constData());
+                     }
+                     std::printf("%s %lld\n", refused ? "refused" : "reopened", (Now() - enter) / 1000000);
+                     enter = -1;
+                     return true;
+                 }}};
     }
     if (action == "scroll") {
         return {{"start", nullptr, PageShown},
