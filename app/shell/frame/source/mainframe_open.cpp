@@ -20,6 +20,7 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
+#include "study/xevstagedread.h"
 #include "viewer/xevimageformview.h"
 
 namespace {
@@ -135,9 +136,12 @@ void CMainFrame::OpenDroppedPath(const QString& path)
 }
 
 // One open's worker state: the worker owns it with the frame, so that a frame gone while it
-// is in a read leaves it nothing to reach.
+// is in a read leaves it nothing to reach. The path is what the user waits for: its check
+// reads ahead of the shown disc's background reads, and those wait until the answer has
+// stopped them (accepted) or let them be (refused).
 struct CMainFrame::OpenStep {
     std::atomic<int32_t> stop{0};
+    XEVScreenHold screen;
 };
 
 void CMainFrame::RunThen(std::function<void(const std::atomic<int32_t>* stop)> work, std::function<void()> then)
@@ -172,7 +176,8 @@ void CMainFrame::OnOpenAnswer(uint64_t serial)
     if (opening_ == nullptr || serial != openSerial_ || shutDown_) {
         return;
     }
-    opening_.reset();
+    // Its hold on the medium lasts through the answer: a zip's import goes on under the next.
+    const std::shared_ptr<OpenStep> answered = std::move(opening_);
     const std::function<void()> then = std::move(openThen_);
     openThen_ = nullptr;
     SetFileOpenEnabled(openEnabled_ != 0);

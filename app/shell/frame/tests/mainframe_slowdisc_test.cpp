@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -1652,4 +1653,113 @@ TEST_F(SlowDiscOpenTest, ARefusedPathLeavesTheOpenDiscLoadingToItsLastImage)
         });
     }
     EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
+}
+
+namespace {
+
+// Reads of the files under shown that began on the drive after mark and before until, by a
+// thread that took or kept the head after mark: a frame's read the medium let go before the
+// mark ends as it began. Each described.
+std::vector<std::string> ShownDiscReadsBetween(std::vector<SlowDiscEvent> log, long mark, long until,
+                                               const std::string& shown)
+{
+    std::stable_sort(log.begin(), log.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    std::map<int, long> held;
+    std::vector<std::string> found;
+    for (const SlowDiscEvent& event : log) {
+        if (event.kind == SlowDiscEvent::HeadHeld) {
+            held[event.thread] = event.start;
+        }
+        if (event.kind != SlowDiscEvent::Read || event.ahead || event.start <= mark || event.start >= until ||
+            event.path.rfind(shown, 0) != 0) {
+            continue;
+        }
+        const auto at = held.find(event.thread);
+        if (at == held.end() || at->second > mark) {
+            found.push_back(event.path + " at " + std::to_string(event.offset) + ", priority " +
+                            std::to_string(event.priority));
+        }
+    }
+    return found;
+}
+
+// When the first read of a file under folder, other than its DICOMDIR, began after mark; -1: none.
+long FirstImageReadAfter(const std::vector<SlowDiscEvent>& log, long mark, const std::string& folder)
+{
+    long first = -1;
+    for (const SlowDiscEvent& event : log) {
+        if (event.kind == SlowDiscEvent::Read && event.start > mark && event.path.rfind(folder, 0) == 0 &&
+            event.path != folder + "DICOMDIR" && (first < 0 || event.start < first)) {
+            first = event.start;
+        }
+    }
+    return first;
+}
+
+}   // namespace
+
+// File Open while the cells' loaders read the shown disc at 1.2 MB/s: a text file and a zip of no
+// patient are refused, and the shown disc's background reads go on after each; a second disc is
+// checked and shown with no read of the shown disc begun between its choice and its first image,
+// though its answer waits behind a GUI thread busy for 0.4 s once its check has read.
+TEST_F(SlowDiscOpenTest, FileOpenDuringALoadReadsTheChosenPathAndItsFirstImagesBeforeTheShownDisc)
+{
+    if (!OnSlowDisc()) {
+        // The first disc is 8 MB, 7 s of drive: its loaders read through every step.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/one", "mr", {4, 16, 256}));
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/two", "mr", {3, 4, 256}));
+        temp_.Write("medium/notes.txt", "plain text\n");
+        const std::string command = "/usr/bin/python3 " FRAME_TEST_DATA_DIR "/write_patientless.py " + temp_ / "made";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        ASSERT_TRUE(MakeZip(temp_ / "medium/nopatient.zip", {{"DICOMDIR", Slurp(temp_ / "made/nopatient/DICOMDIR")},
+                                                             {"IM1", Slurp(temp_ / "made/nopatient/IM1")}}));
+        RunTestOnSlowDisc({temp_ / "medium", 1.2e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe(
+        {SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook(), SlowDiscMediumTurnHook()});
+    frame->OnAgreementClosed(1);
+    const std::string medium = SlowDiscRoot();
+    const std::string one = medium + "/one/";
+    Open(one + "DICOMDIR");
+    StudyInfo* study = List().GetCurrentStudy();
+    ASSERT_NE(study, nullptr);
+    ASSERT_TRUE(PumpUntil([this] { return RunningLoaders(Image()) > 0; }));
+
+    for (const char* name : {"/notes.txt", "/nopatient.zip"}) {
+        SCOPED_TRACE(name);
+        const size_t failures = box.texts.size();
+        chooser_.path = QString::fromStdString(medium + name);
+        frame->OnFileOpen();
+        ASSERT_TRUE(PumpUntil([&] { return box.texts.size() > failures && !frame->Opening(); }));
+        ASSERT_EQ(List().GetCurrentStudy(), study);
+        const long refused = MarkTheLog();
+        EXPECT_TRUE(PumpUntil([&] { return FirstImageReadAfter(SlowDiscLog(), refused, one) >= 0; }))
+            << "the shown disc's reads did not go on";
+    }
+
+    ASSERT_GT(RunningLoaders(Image()), 0u) << "the shown disc loaded before the second was chosen";
+    const long chosen = MarkTheLog();
+    chooser_.path = QString::fromStdString(medium + "/two/DICOMDIR");
+    frame->OnFileOpen();
+    // The GUI thread is busy when the check ends: its answer, which stops the shown disc's
+    // loads, comes late.
+    const auto dicomDirRead = [&] {
+        for (const SlowDiscEvent& event : SlowDiscLog()) {
+            if (event.kind == SlowDiscEvent::Read && event.start > chosen && event.path == medium + "/two/DICOMDIR") {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(Eventually(dicomDirRead));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_TRUE(PumpUntil([this] { return StudyCellsShown(Image()) == 3; }));
+    const std::vector<SlowDiscEvent> log = SlowDiscLog();
+    XEVSetMediumProbe({});
+    const long firstImage = FirstImageReadAfter(log, chosen, medium + "/two/");
+    ASSERT_GT(firstImage, chosen);
+    const std::vector<std::string> overtaking = ShownDiscReadsBetween(log, chosen, firstImage, one);
+    EXPECT_TRUE(overtaking.empty()) << overtaking.size() << " reads of the shown disc came before the new one's "
+                                    << "first image, the first " << overtaking.front();
 }

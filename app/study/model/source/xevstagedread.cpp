@@ -64,6 +64,8 @@ struct MediumState {
     // Threads that read for the screen again after their decode, and when one last said so.
     int32_t screenClaims = 0;
     std::chrono::steady_clock::time_point claimed{};
+    // Screen holds alive (XEVScreenHold).
+    int32_t holds = 0;
 };
 
 // A read for the screen is followed by the next one after its decode: background reads keep
@@ -212,6 +214,10 @@ void XEVMediumTurn::Take()
         if (medium.screenWaiting != 0 || now - medium.screenLeft < kScreenGrace) {
             return false;
         }
+        if (medium.holds > 0) {
+            ProbeMediumTurn(3);
+            return false;
+        }
         const int32_t othersClaims = medium.screenClaims - (claimCounted ? 1 : 0);
         if (othersClaims > 0 && now - std::max(medium.claimed, medium.screenLeft) < kScreenClaimCeiling) {
             ProbeMediumTurn(3);
@@ -260,7 +266,7 @@ void XEVMediumTurn::Yield()
     }
     {
         std::lock_guard<std::mutex> lock(Medium().mutex);
-        if (Medium().screenWaiting == 0) {
+        if (Medium().screenWaiting == 0 && Medium().holds == 0) {
             ProbeMediumTurn(1);
             return;
         }
@@ -313,6 +319,21 @@ void XEVMediumTurn::Resume()
         paused_ = false;
         Take();
     }
+}
+
+XEVScreenHold::XEVScreenHold()
+{
+    std::lock_guard<std::mutex> lock(Medium().mutex);
+    ++Medium().holds;
+}
+
+XEVScreenHold::~XEVScreenHold()
+{
+    {
+        std::lock_guard<std::mutex> lock(Medium().mutex);
+        --Medium().holds;
+    }
+    Medium().changed.notify_all();
 }
 
 void XEVClaimScreenTurns(bool claim)

@@ -107,6 +107,18 @@ private:
 // reads, and its waits for another reader's (a paused turn), are never kept off by it.
 void XEVClaimScreenTurns(bool claim);
 
+// What the user just asked for, read on whatever threads it passes (a path's check on a worker,
+// then its answer on the GUI thread, which stops the shown disc's loads): while a hold lasts the
+// background keeps off the head, and one holding it gives it up at its next block. No ceiling:
+// every hold ends with its work or at that work's stop.
+class XEVScreenHold {
+public:
+    XEVScreenHold();
+    ~XEVScreenHold();
+    XEVScreenHold(const XEVScreenHold&) = delete;
+    XEVScreenHold& operator=(const XEVScreenHold&) = delete;
+};
+
 // Stops counting the caller's claim while it waits for another reader, or counts it again.
 void XEVCountScreenClaim(bool counted);
 // The claims counted now, for tests.
