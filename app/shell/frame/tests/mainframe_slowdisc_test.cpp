@@ -1763,3 +1763,97 @@ TEST_F(SlowDiscOpenTest, FileOpenDuringALoadReadsTheChosenPathAndItsFirstImagesB
     EXPECT_TRUE(overtaking.empty()) << overtaking.size() << " reads of the shown disc came before the new one's "
                                     << "first image, the first " << overtaking.front();
 }
+
+namespace {
+
+// Whom the calling thread's reads serve now, as the medium was told.
+thread_local int readsServe = -1;
+void NoteReadsServe(int priority)
+{
+    readsServe = priority;
+}
+
+// The first images of the second and third series, read for the screen, wait here after their
+// read until the test lets them go on.
+std::atomic<PlatEvent*> laterSeriesHold{nullptr};
+void HoldLaterSeriesReads(const std::string& path, int64_t, int32_t)
+{
+    PlatEvent* hold = laterSeriesHold.load();
+    if (hold != nullptr && readsServe == 0 &&
+        (path.find("/two/S2/") != std::string::npos || path.find("/two/S3/") != std::string::npos)) {
+        hold->Wait(kNoCeilingWaitMs);
+    }
+}
+
+}   // namespace
+
+// A disc of three crossing series opened while another loads at 1.2 MB/s, its first series'
+// image decoded and its cell made active before the other two are read: those two draw the
+// active cell's planes as soon as they show, and again once the active cell steps.
+TEST_F(SlowDiscOpenTest, CrossingSeriesOpenedDuringALoadDrawTheirReferenceLinesAsTheyShow)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/one", "mr", {4, 16, 256}));
+        const std::string command = "PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR
+                                    "/write_crossing_planes.py " +
+                                    temp_ / "medium/two" + " 0 3";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        RunTestOnSlowDisc({temp_ / "medium", 1.2e6, 100, 0});
+        return;
+    }
+    PlatEvent hold(true, false);
+    // A failed step never leaves a reader held for the teardown to wait on.
+    struct Release {
+        PlatEvent& hold;
+        ~Release()
+        {
+            hold.Set();
+            XEVSetReadObserver(nullptr);
+            XEVSetMediumProbe({});
+        }
+    } release{hold};
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), NoteReadsServe});
+    frame->OnAgreementClosed(1);
+    const std::string medium = SlowDiscRoot();
+    Open(medium + "/one/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return RunningLoaders(Image()) > 0; }));
+
+    laterSeriesHold = &hold;
+    XEVSetReadObserver(HoldLaterSeriesReads);
+    Open(medium + "/two/DICOMDIR");
+    const auto cellOf = [this](const char* folder) -> XEVImageViewCtrl* {
+        for (const auto& [id, cell] : Image().studyCells) {
+            const auto images = cell->GetImages();
+            if (!images.empty() && images.begin()->second->filePath.contains(QLatin1String(folder))) {
+                return cell;
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(PumpUntil([&] {
+        XEVImageViewCtrl* first = cellOf("/S1/");
+        return first != nullptr && first->active != 0 && first->HasFramePixels(first->currentFrame);
+    }));
+    hold.Set();
+    XEVImageViewCtrl* axial = cellOf("/S1/");
+    XEVImageViewCtrl* sagittal = cellOf("/S2/");
+    XEVImageViewCtrl* coronal = cellOf("/S3/");
+    ASSERT_TRUE(axial != nullptr && sagittal != nullptr && coronal != nullptr);
+    const auto linesShown = [&] {
+        for (XEVImageViewCtrl* cell : {sagittal, coronal}) {
+            if (!cell->HasFramePixels(cell->currentFrame) || cell->referenceLineShown == 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    EXPECT_TRUE(PumpUntil(linesShown)) << "sagittal " << sagittal->referenceLineShown << ", coronal "
+                                       << coronal->referenceLineShown;
+    EXPECT_EQ(axial->referenceLineShown, 0);
+    // The active cell steps: the others follow it.
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QCoreApplication::sendEvent(axial, &down);
+    ASSERT_TRUE(PumpUntil([&] { return axial->currentImage == 1 && axial->HasFramePixels(axial->currentFrame); }));
+    Pump();
+    EXPECT_TRUE(linesShown());
+}
