@@ -710,6 +710,76 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
 
 namespace {
 
+// Set once a background reader waits for the head only while something holds the screen's turns.
+PlatEvent backgroundHeldOff{true, false};
+
+void TellHeldOff(int state)
+{
+    SlowDiscMediumTurnHook()(state);
+    if (state == 3) {
+        backgroundHeldOff.Set();
+    }
+}
+
+}   // namespace
+
+// A background read of eight blocks, and a hold on the screen's turns made after its first: the
+// background gives up the head at its next block and reads nothing while the hold lasts, through
+// two reads for the screen and the gap between them; it reads the rest once the hold goes.
+TEST(SlowDiscMedium, AHoldOnTheScreensTurnsKeepsTheBackgroundOffTheHeadUntilItGoes)
+{
+    PlatTempFolder temp;
+    if (!OnSlowDisc()) {
+        temp.Write("disc/Behind", std::string(8 * kXEVReadBlock, 'b'));
+        temp.Write("disc/Check", std::string(100000, 'c'));
+        temp.Write("disc/Shown", std::string(300000, 's'));
+        RunTestOnSlowDisc({temp / "disc", 10e6, 1, 0});
+        return;
+    }
+    const std::string behind = SlowDiscRoot() + "/Behind";
+    XEVSetMediumProbe({nullptr, nullptr, SlowDiscReaderPriorityHook(), TellHeldOff});
+    PlatEvent firstBlock(true, false);
+    PlatEvent holdMade(true, false);
+    std::thread background([&] {
+        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(behind));
+        file.SetTurn(&turn);
+        EXPECT_TRUE(file.Fetch(0, kXEVReadBlock, nullptr));
+        firstBlock.Set();
+        holdMade.Wait();
+        turn.Yield();
+        EXPECT_TRUE(file.Fetch(kXEVReadBlock, file.Size(), nullptr));
+    });
+    const auto read = [](const std::string& path) {
+        XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(path));
+        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
+    };
+    firstBlock.Wait();
+    {
+        auto hold = std::make_unique<XEVScreenHold>();
+        holdMade.Set();
+        EXPECT_TRUE(backgroundHeldOff.Wait(kPumpTimeoutMs)) << "the background kept the head";
+        backgroundHeldOff.Reset();
+        read(SlowDiscRoot() + "/Check");
+        // Past the grace after the screen's read, as a check's walk between its reads may be.
+        EXPECT_TRUE(backgroundHeldOff.Wait(kPumpTimeoutMs)) << "the background took the head between";
+        read(SlowDiscRoot() + "/Shown");
+    }
+    background.join();
+    XEVSetMediumProbe({});
+
+    const std::vector<SlowDiscEvent> shown = ReadsOf(SlowDiscRoot() + "/Shown");
+    const std::vector<SlowDiscEvent> behindReads = ReadsOf(behind);
+    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(behindReads.size(), 8u);
+    EXPECT_GT(behindReads[1].start, shown.back().end);
+}
+
+namespace {
+
 // The scanner is the one thread started at the lowest priority (a higher nice value than the
 // test's): its first read from the drive waits here until the test lets it end, as a header
 // read of a slow drive does.
