@@ -137,8 +137,8 @@ void CMainFrame::OpenDroppedPath(const QString& path)
 
 // One open's worker state: the worker owns it with the frame, so that a frame gone while it
 // is in a read leaves it nothing to reach. The path is what the user waits for: its check
-// reads ahead of the shown disc's background reads, and those wait until the answer has
-// stopped them (accepted) or let them be (refused).
+// reads ahead of everything the shown disc reads, which waits until the answer has stopped it
+// (accepted) or let it be (refused).
 struct CMainFrame::OpenStep {
     std::atomic<int32_t> stop{0};
     XEVScreenHold screen;
@@ -148,14 +148,19 @@ void CMainFrame::RunThen(std::function<void(const std::atomic<int32_t>* stop)> w
 {
     auto step = std::make_shared<OpenStep>();
     const uint64_t serial = ++openSerial_;
-    const bool started = XEVStartDetached([step, work, serial, answers = openAnswers_.Handle()] {
-        work(&step->stop);
+    // The step's reads are the ones its hold lets through.
+    const auto check = [work](const std::atomic<int32_t>* stop) {
+        const XEVHeldReads reads;
+        work(stop);
+    };
+    const bool started = XEVStartDetached([step, check, serial, answers = openAnswers_.Handle()] {
+        check(&step->stop);
         if (step->stop.load() == 0) {
             XEVPostMessage(answers, WM_XEV_OPEN_ANSWER, XEVWParam(serial), 0);
         }
     });
     if (!started) {
-        work(nullptr);
+        check(nullptr);
         then();
         return;
     }

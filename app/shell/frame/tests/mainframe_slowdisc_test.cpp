@@ -710,8 +710,11 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
 
 namespace {
 
-// Set once a background reader waits for the head only while something holds the screen's turns.
+// Set once a background reader waits for the head only while something holds the screen's turns,
+// and once another thread than the test's asks for a turn for the screen.
 PlatEvent backgroundHeldOff{true, false};
+PlatEvent otherScreenAsked{true, false};
+thread_local bool testThread = false;
 
 void TellHeldOff(int state)
 {
@@ -721,23 +724,41 @@ void TellHeldOff(int state)
     }
 }
 
+void TellOtherScreenAsked(int priority)
+{
+    SlowDiscReaderPriorityHook()(priority);
+    if (priority == 0 && !testThread) {
+        otherScreenAsked.Set();
+    }
+}
+
 }   // namespace
 
-// A background read of eight blocks, and a hold on the screen's turns made after its first: the
-// background gives up the head at its next block and reads nothing while the hold lasts, through
-// two reads for the screen and the gap between them; it reads the rest once the hold goes.
-TEST(SlowDiscMedium, AHoldOnTheScreensTurnsKeepsTheBackgroundOffTheHeadUntilItGoes)
+// A background read of eight blocks, then a hold on the screen's turns made after its first
+// block, as File Open makes while the shown disc loads: the background gives up the head at its
+// next block and stays off it through the hold's two reads and the gap between them, and a read
+// for the shown disc's screen asked for before the second waits for it; both go on once the
+// hold goes.
+TEST(SlowDiscMedium, AHoldOnTheScreensTurnsKeepsEveryOtherReaderOffTheHeadUntilItGoes)
 {
     PlatTempFolder temp;
     if (!OnSlowDisc()) {
         temp.Write("disc/Behind", std::string(8 * kXEVReadBlock, 'b'));
         temp.Write("disc/Check", std::string(100000, 'c'));
+        temp.Write("disc/Walk", std::string(100000, 'w'));
         temp.Write("disc/Shown", std::string(300000, 's'));
         RunTestOnSlowDisc({temp / "disc", 10e6, 1, 0});
         return;
     }
+    testThread = true;
     const std::string behind = SlowDiscRoot() + "/Behind";
-    XEVSetMediumProbe({nullptr, nullptr, SlowDiscReaderPriorityHook(), TellHeldOff});
+    XEVSetMediumProbe({nullptr, nullptr, TellOtherScreenAsked, TellHeldOff});
+    const auto read = [](const std::string& path, XEVReadPriority priority) {
+        XEVMediumTurn turn(priority, nullptr);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(path));
+        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
+    };
     PlatEvent firstBlock(true, false);
     PlatEvent holdMade(true, false);
     std::thread background([&] {
@@ -751,31 +772,33 @@ TEST(SlowDiscMedium, AHoldOnTheScreensTurnsKeepsTheBackgroundOffTheHeadUntilItGo
         turn.Yield();
         EXPECT_TRUE(file.Fetch(kXEVReadBlock, file.Size(), nullptr));
     });
-    const auto read = [](const std::string& path) {
-        XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
-        XEVStagedFile file;
-        ASSERT_TRUE(file.Open(path));
-        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
-    };
     firstBlock.Wait();
+    std::thread screen;
     {
         auto hold = std::make_unique<XEVScreenHold>();
+        const XEVHeldReads reads;
         holdMade.Set();
         EXPECT_TRUE(backgroundHeldOff.Wait(kPumpTimeoutMs)) << "the background kept the head";
+        read(SlowDiscRoot() + "/Check", XEVReadPriority::OnScreen);
         backgroundHeldOff.Reset();
-        read(SlowDiscRoot() + "/Check");
-        // Past the grace after the screen's read, as a check's walk between its reads may be.
+        // Past the grace after the hold's read, as a check's walk between its reads may be.
         EXPECT_TRUE(backgroundHeldOff.Wait(kPumpTimeoutMs)) << "the background took the head between";
-        read(SlowDiscRoot() + "/Shown");
+        screen = std::thread([&] { read(SlowDiscRoot() + "/Shown", XEVReadPriority::OnScreen); });
+        EXPECT_TRUE(otherScreenAsked.Wait(kPumpTimeoutMs));
+        read(SlowDiscRoot() + "/Walk", XEVReadPriority::OnScreen);
     }
     background.join();
+    screen.join();
     XEVSetMediumProbe({});
 
+    const std::vector<SlowDiscEvent> walk = ReadsOf(SlowDiscRoot() + "/Walk");
     const std::vector<SlowDiscEvent> shown = ReadsOf(SlowDiscRoot() + "/Shown");
     const std::vector<SlowDiscEvent> behindReads = ReadsOf(behind);
+    ASSERT_EQ(walk.size(), 1u);
     ASSERT_EQ(shown.size(), 1u);
     ASSERT_EQ(behindReads.size(), 8u);
-    EXPECT_GT(behindReads[1].start, shown.back().end);
+    EXPECT_GT(shown.front().start, walk.back().end);
+    EXPECT_GT(behindReads[1].start, walk.back().end);
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "platform/platbudget.h"
 #include "platform/platfile.h"
@@ -78,6 +79,8 @@ constexpr auto kScreenClaimCeiling = std::chrono::seconds(1);
 // while it waits for another reader).
 thread_local bool claimsScreen = false;
 thread_local bool claimCounted = false;
+// Whether this thread reads for a screen hold's work.
+thread_local bool readsForHold = false;
 // Never destroyed: a reader in a read when the process ends gives its turn back last.
 MediumState& Medium()
 {
@@ -208,13 +211,13 @@ void XEVMediumTurn::Take()
             return false;
         }
         if (screen) {
-            return true;
+            return medium.holds == 0 || readsForHold;
         }
         const auto now = std::chrono::steady_clock::now();
         if (medium.screenWaiting != 0 || now - medium.screenLeft < kScreenGrace) {
             return false;
         }
-        if (medium.holds > 0) {
+        if (medium.holds > 0 && !readsForHold) {
             ProbeMediumTurn(3);
             return false;
         }
@@ -334,6 +337,15 @@ XEVScreenHold::~XEVScreenHold()
         --Medium().holds;
     }
     Medium().changed.notify_all();
+}
+
+XEVHeldReads::XEVHeldReads() : was_(std::exchange(readsForHold, true))
+{
+}
+
+XEVHeldReads::~XEVHeldReads()
+{
+    readsForHold = was_;
 }
 
 void XEVClaimScreenTurns(bool claim)

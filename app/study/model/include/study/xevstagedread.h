@@ -107,16 +107,29 @@ private:
 // reads, and its waits for another reader's (a paused turn), are never kept off by it.
 void XEVClaimScreenTurns(bool claim);
 
-// What the user just asked for, read on whatever threads it passes (a path's check on a worker,
-// then its answer on the GUI thread, which stops the shown disc's loads): while a hold lasts the
-// background keeps off the head, and one holding it gives it up at its next block. No ceiling:
-// every hold ends with its work or at that work's stop.
+// What the user just asked for, on whatever threads it passes (a path's check on a worker, then
+// its answer on the GUI thread, which stops the shown disc's loads): while a hold lasts, the
+// threads reading for it (XEVHeldReads) have the head; every other reader waits, for the screen
+// or not, a background one giving the head up at its next block. No ceiling: every hold ends
+// with its work or at that work's stop.
 class XEVScreenHold {
 public:
     XEVScreenHold();
     ~XEVScreenHold();
     XEVScreenHold(const XEVScreenHold&) = delete;
     XEVScreenHold& operator=(const XEVScreenHold&) = delete;
+};
+
+// The calling thread reads for a hold's work while this lasts.
+class XEVHeldReads {
+public:
+    XEVHeldReads();
+    ~XEVHeldReads();
+    XEVHeldReads(const XEVHeldReads&) = delete;
+    XEVHeldReads& operator=(const XEVHeldReads&) = delete;
+
+private:
+    bool was_;
 };
 
 // Stops counting the caller's claim while it waits for another reader, or counts it again.
