@@ -650,6 +650,31 @@ void TellScreenAsked(int priority)
     }
 }
 
+// A background read of the file's first block, then, once between has returned, of the rest in
+// the same turn, given to the screen between blocks as the medium says.
+std::thread ReadBehind(const std::string& path, const std::function<void()>& between)
+{
+    return std::thread([path, between] {
+        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(path));
+        file.SetTurn(&turn);
+        EXPECT_TRUE(file.Fetch(0, kXEVReadBlock, nullptr));
+        between();
+        turn.Yield();
+        EXPECT_TRUE(file.Fetch(kXEVReadBlock, file.Size(), nullptr));
+    });
+}
+
+// The whole file in one turn.
+void ReadWhole(const std::string& path, XEVReadPriority priority)
+{
+    XEVMediumTurn turn(priority, nullptr);
+    XEVStagedFile file;
+    ASSERT_TRUE(file.Open(path));
+    EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
+}
+
 }   // namespace
 
 // The medium's turn between two readers: a background read of a file of eight blocks, and a
@@ -666,18 +691,9 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
     }
     const std::string behind = SlowDiscRoot() + "/Behind";
     XEVSetMediumProbe({nullptr, nullptr, TellScreenAsked});
-    std::thread background([&] {
-        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
-        XEVStagedFile file;
-        ASSERT_TRUE(file.Open(behind));
-        file.SetTurn(&turn);
-        // The rest of the file once the screen has asked: however late either thread runs on
-        // a busy machine, the ask falls within the read.
-        EXPECT_TRUE(file.Fetch(0, kXEVReadBlock, nullptr));
-        screenAsked.Wait();
-        turn.Yield();
-        EXPECT_TRUE(file.Fetch(kXEVReadBlock, file.Size(), nullptr));
-    });
+    // The rest of the file once the screen has asked: however late either thread runs on a busy
+    // machine, the ask falls within the read.
+    std::thread background = ReadBehind(behind, [] { screenAsked.Wait(); });
     // Asked for once the background read is under way.
     ASSERT_TRUE(PumpUntil([&] {
         for (const SlowDiscEvent& event : SlowDiscLog()) {
@@ -687,12 +703,7 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
         }
         return false;
     }));
-    {
-        XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
-        XEVStagedFile file;
-        ASSERT_TRUE(file.Open(SlowDiscRoot() + "/Shown"));
-        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
-    }
+    ReadWhole(SlowDiscRoot() + "/Shown", XEVReadPriority::OnScreen);
     background.join();
     XEVSetMediumProbe({});
 
@@ -753,24 +764,11 @@ TEST(SlowDiscMedium, AHoldOnTheScreensTurnsKeepsEveryOtherReaderOffTheHeadUntilI
     testThread = true;
     const std::string behind = SlowDiscRoot() + "/Behind";
     XEVSetMediumProbe({nullptr, nullptr, TellOtherScreenAsked, TellHeldOff});
-    const auto read = [](const std::string& path, XEVReadPriority priority) {
-        XEVMediumTurn turn(priority, nullptr);
-        XEVStagedFile file;
-        ASSERT_TRUE(file.Open(path));
-        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
-    };
     PlatEvent firstBlock(true, false);
     PlatEvent holdMade(true, false);
-    std::thread background([&] {
-        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
-        XEVStagedFile file;
-        ASSERT_TRUE(file.Open(behind));
-        file.SetTurn(&turn);
-        EXPECT_TRUE(file.Fetch(0, kXEVReadBlock, nullptr));
+    std::thread background = ReadBehind(behind, [&] {
         firstBlock.Set();
         holdMade.Wait();
-        turn.Yield();
-        EXPECT_TRUE(file.Fetch(kXEVReadBlock, file.Size(), nullptr));
     });
     firstBlock.Wait();
     std::thread screen;
@@ -779,13 +777,13 @@ TEST(SlowDiscMedium, AHoldOnTheScreensTurnsKeepsEveryOtherReaderOffTheHeadUntilI
         const XEVHeldReads reads;
         holdMade.Set();
         EXPECT_TRUE(backgroundHeldOff.Wait(kPumpTimeoutMs)) << "the background kept the head";
-        read(SlowDiscRoot() + "/Check", XEVReadPriority::OnScreen);
+        ReadWhole(SlowDiscRoot() + "/Check", XEVReadPriority::OnScreen);
         backgroundHeldOff.Reset();
         // Past the grace after the hold's read, as a check's walk between its reads may be.
         EXPECT_TRUE(backgroundHeldOff.Wait(kPumpTimeoutMs)) << "the background took the head between";
-        screen = std::thread([&] { read(SlowDiscRoot() + "/Shown", XEVReadPriority::OnScreen); });
+        screen = std::thread([] { ReadWhole(SlowDiscRoot() + "/Shown", XEVReadPriority::OnScreen); });
         EXPECT_TRUE(otherScreenAsked.Wait(kPumpTimeoutMs));
-        read(SlowDiscRoot() + "/Walk", XEVReadPriority::OnScreen);
+        ReadWhole(SlowDiscRoot() + "/Walk", XEVReadPriority::OnScreen);
     }
     background.join();
     screen.join();
