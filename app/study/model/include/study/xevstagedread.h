@@ -54,7 +54,7 @@ struct XEVMediumProbe {
     void (*readerPriority)(int priority) = nullptr;
     // The medium's own decisions, told under its lock: 2 the thread waits for the head, 1 it
     // takes or keeps it, 0 it leaves it (or stops waiting), 3 a background read past the grace
-    // waits only for another thread's claim on the screen's next read.
+    // waits only for another thread's claim on the screen's next read or a screen hold.
     void (*mediumTurn)(int state) = nullptr;
 };
 void XEVSetMediumProbe(const XEVMediumProbe& probe);
