@@ -20,6 +20,7 @@
 #include "shell/xevziparchive.h"
 #include "study/xevlistformview.h"
 #include "study/xevloadstate.h"
+#include "study/xevstagedread.h"
 #include "viewer/xevimageformview.h"
 
 namespace {
@@ -135,23 +136,31 @@ void CMainFrame::OpenDroppedPath(const QString& path)
 }
 
 // One open's worker state: the worker owns it with the frame, so that a frame gone while it
-// is in a read leaves it nothing to reach.
+// is in a read leaves it nothing to reach. The path is what the user waits for: its check
+// reads ahead of everything the shown disc reads, which waits until the answer has stopped it
+// (accepted) or let it be (refused).
 struct CMainFrame::OpenStep {
     std::atomic<int32_t> stop{0};
+    XEVScreenHold screen;
 };
 
 void CMainFrame::RunThen(std::function<void(const std::atomic<int32_t>* stop)> work, std::function<void()> then)
 {
     auto step = std::make_shared<OpenStep>();
     const uint64_t serial = ++openSerial_;
-    const bool started = XEVStartDetached([step, work, serial, answers = openAnswers_.Handle()] {
-        work(&step->stop);
+    // The step's reads are the ones its hold lets through.
+    const auto check = [work](const std::atomic<int32_t>* stop) {
+        const XEVHeldReads reads;
+        work(stop);
+    };
+    const bool started = XEVStartDetached([step, check, serial, answers = openAnswers_.Handle()] {
+        check(&step->stop);
         if (step->stop.load() == 0) {
             XEVPostMessage(answers, WM_XEV_OPEN_ANSWER, XEVWParam(serial), 0);
         }
     });
     if (!started) {
-        work(nullptr);
+        check(nullptr);
         then();
         return;
     }
@@ -172,7 +181,8 @@ void CMainFrame::OnOpenAnswer(uint64_t serial)
     if (opening_ == nullptr || serial != openSerial_ || shutDown_) {
         return;
     }
-    opening_.reset();
+    // Its hold on the medium lasts through the answer: a zip's import goes on under the next.
+    const std::shared_ptr<OpenStep> answered = std::move(opening_);
     const std::function<void()> then = std::move(openThen_);
     openThen_ = nullptr;
     SetFileOpenEnabled(openEnabled_ != 0);

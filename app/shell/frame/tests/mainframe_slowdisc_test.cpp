@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -649,6 +650,31 @@ void TellScreenAsked(int priority)
     }
 }
 
+// A background read of the file's first block, then, once between has returned, of the rest in
+// the same turn, given to the screen between blocks as the medium says.
+std::thread ReadBehind(const std::string& path, const std::function<void()>& between)
+{
+    return std::thread([path, between] {
+        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
+        XEVStagedFile file;
+        ASSERT_TRUE(file.Open(path));
+        file.SetTurn(&turn);
+        EXPECT_TRUE(file.Fetch(0, kXEVReadBlock, nullptr));
+        between();
+        turn.Yield();
+        EXPECT_TRUE(file.Fetch(kXEVReadBlock, file.Size(), nullptr));
+    });
+}
+
+// The whole file in one turn.
+void ReadWhole(const std::string& path, XEVReadPriority priority)
+{
+    XEVMediumTurn turn(priority, nullptr);
+    XEVStagedFile file;
+    ASSERT_TRUE(file.Open(path));
+    EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
+}
+
 }   // namespace
 
 // The medium's turn between two readers: a background read of a file of eight blocks, and a
@@ -665,18 +691,9 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
     }
     const std::string behind = SlowDiscRoot() + "/Behind";
     XEVSetMediumProbe({nullptr, nullptr, TellScreenAsked});
-    std::thread background([&] {
-        XEVMediumTurn turn(XEVReadPriority::Background, nullptr);
-        XEVStagedFile file;
-        ASSERT_TRUE(file.Open(behind));
-        file.SetTurn(&turn);
-        // The rest of the file once the screen has asked: however late either thread runs on
-        // a busy machine, the ask falls within the read.
-        EXPECT_TRUE(file.Fetch(0, kXEVReadBlock, nullptr));
-        screenAsked.Wait();
-        turn.Yield();
-        EXPECT_TRUE(file.Fetch(kXEVReadBlock, file.Size(), nullptr));
-    });
+    // The rest of the file once the screen has asked: however late either thread runs on a busy
+    // machine, the ask falls within the read.
+    std::thread background = ReadBehind(behind, [] { screenAsked.Wait(); });
     // Asked for once the background read is under way.
     ASSERT_TRUE(PumpUntil([&] {
         for (const SlowDiscEvent& event : SlowDiscLog()) {
@@ -686,12 +703,7 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
         }
         return false;
     }));
-    {
-        XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
-        XEVStagedFile file;
-        ASSERT_TRUE(file.Open(SlowDiscRoot() + "/Shown"));
-        EXPECT_TRUE(file.Fetch(0, file.Size(), nullptr));
-    }
+    ReadWhole(SlowDiscRoot() + "/Shown", XEVReadPriority::OnScreen);
     background.join();
     XEVSetMediumProbe({});
 
@@ -705,6 +717,86 @@ TEST(SlowDiscMedium, AReadForTheScreenGoesBeforeTheBackgroundsNextBlock)
     ASSERT_EQ(shown.size(), 1u);
     ASSERT_EQ(behindReads.size(), 8u);
     EXPECT_GT(behindReads.back().start, shown.back().end);
+}
+
+namespace {
+
+// Set once a background reader waits for the head only while something holds the screen's turns,
+// and once another thread than the test's asks for a turn for the screen.
+PlatEvent backgroundHeldOff{true, false};
+PlatEvent otherScreenAsked{true, false};
+thread_local bool testThread = false;
+
+void TellHeldOff(int state)
+{
+    SlowDiscMediumTurnHook()(state);
+    if (state == 3) {
+        backgroundHeldOff.Set();
+    }
+}
+
+void TellOtherScreenAsked(int priority)
+{
+    SlowDiscReaderPriorityHook()(priority);
+    if (priority == 0 && !testThread) {
+        otherScreenAsked.Set();
+    }
+}
+
+}   // namespace
+
+// A background read of eight blocks, then a hold on the screen's turns made after its first
+// block, as File Open makes while the shown disc loads: the background gives up the head at its
+// next block and stays off it through the hold's two reads and the gap between them, and a read
+// for the shown disc's screen asked for before the second waits for it; both go on once the
+// hold goes.
+TEST(SlowDiscMedium, AHoldOnTheScreensTurnsKeepsEveryOtherReaderOffTheHeadUntilItGoes)
+{
+    PlatTempFolder temp;
+    if (!OnSlowDisc()) {
+        temp.Write("disc/Behind", std::string(8 * kXEVReadBlock, 'b'));
+        temp.Write("disc/Check", std::string(100000, 'c'));
+        temp.Write("disc/Walk", std::string(100000, 'w'));
+        temp.Write("disc/Shown", std::string(300000, 's'));
+        RunTestOnSlowDisc({temp / "disc", 10e6, 1, 0});
+        return;
+    }
+    testThread = true;
+    const std::string behind = SlowDiscRoot() + "/Behind";
+    XEVSetMediumProbe({nullptr, nullptr, TellOtherScreenAsked, TellHeldOff});
+    PlatEvent firstBlock(true, false);
+    PlatEvent holdMade(true, false);
+    std::thread background = ReadBehind(behind, [&] {
+        firstBlock.Set();
+        holdMade.Wait();
+    });
+    firstBlock.Wait();
+    std::thread screen;
+    {
+        auto hold = std::make_unique<XEVScreenHold>();
+        const XEVHeldReads reads;
+        holdMade.Set();
+        EXPECT_TRUE(backgroundHeldOff.Wait(kPumpTimeoutMs)) << "the background kept the head";
+        ReadWhole(SlowDiscRoot() + "/Check", XEVReadPriority::OnScreen);
+        backgroundHeldOff.Reset();
+        // Past the grace after the hold's read, as a check's walk between its reads may be.
+        EXPECT_TRUE(backgroundHeldOff.Wait(kPumpTimeoutMs)) << "the background took the head between";
+        screen = std::thread([] { ReadWhole(SlowDiscRoot() + "/Shown", XEVReadPriority::OnScreen); });
+        EXPECT_TRUE(otherScreenAsked.Wait(kPumpTimeoutMs));
+        ReadWhole(SlowDiscRoot() + "/Walk", XEVReadPriority::OnScreen);
+    }
+    background.join();
+    screen.join();
+    XEVSetMediumProbe({});
+
+    const std::vector<SlowDiscEvent> walk = ReadsOf(SlowDiscRoot() + "/Walk");
+    const std::vector<SlowDiscEvent> shown = ReadsOf(SlowDiscRoot() + "/Shown");
+    const std::vector<SlowDiscEvent> behindReads = ReadsOf(behind);
+    ASSERT_EQ(walk.size(), 1u);
+    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(behindReads.size(), 8u);
+    EXPECT_GT(shown.front().start, walk.back().end);
+    EXPECT_GT(behindReads[1].start, walk.back().end);
 }
 
 namespace {
@@ -1652,4 +1744,207 @@ TEST_F(SlowDiscOpenTest, ARefusedPathLeavesTheOpenDiscLoadingToItsLastImage)
         });
     }
     EXPECT_EQ(SlowDiscGuiReads(), guiReads) << "the GUI thread read " << SlowDiscFirstGuiRead();
+}
+
+namespace {
+
+// Reads of the files under shown that began on the drive after mark and before until, by a
+// thread that took or kept the head after mark: a frame's read the medium let go before the
+// mark ends as it began. Each described.
+std::vector<std::string> ShownDiscReadsBetween(std::vector<SlowDiscEvent> log, long mark, long until,
+                                               const std::string& shown)
+{
+    std::stable_sort(log.begin(), log.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    std::map<int, long> held;
+    std::vector<std::string> found;
+    for (const SlowDiscEvent& event : log) {
+        if (event.kind == SlowDiscEvent::HeadHeld) {
+            held[event.thread] = event.start;
+        }
+        if (event.kind != SlowDiscEvent::Read || event.ahead || event.start <= mark || event.start >= until ||
+            event.path.rfind(shown, 0) != 0) {
+            continue;
+        }
+        const auto at = held.find(event.thread);
+        if (at == held.end() || at->second > mark) {
+            found.push_back(event.path + " at " + std::to_string(event.offset) + ", priority " +
+                            std::to_string(event.priority));
+        }
+    }
+    return found;
+}
+
+// When the first read of a file under folder, other than its DICOMDIR, began after mark; -1: none.
+long FirstImageReadAfter(const std::vector<SlowDiscEvent>& log, long mark, const std::string& folder)
+{
+    long first = -1;
+    for (const SlowDiscEvent& event : log) {
+        if (event.kind == SlowDiscEvent::Read && event.start > mark && event.path.rfind(folder, 0) == 0 &&
+            event.path != folder + "DICOMDIR" && (first < 0 || event.start < first)) {
+            first = event.start;
+        }
+    }
+    return first;
+}
+
+}   // namespace
+
+// File Open while the cells' loaders read the shown disc at 1.2 MB/s: a text file and a zip of no
+// patient are refused, and the shown disc's background reads go on after each; a second disc is
+// checked and shown with no read of the shown disc begun between its choice and its first image,
+// though its answer waits behind a GUI thread busy for 0.4 s once its check has read.
+TEST_F(SlowDiscOpenTest, FileOpenDuringALoadReadsTheChosenPathAndItsFirstImagesBeforeTheShownDisc)
+{
+    if (!OnSlowDisc()) {
+        // The first disc is 8 MB, 7 s of drive: its loaders read through every step.
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/one", "mr", {4, 16, 256}));
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/two", "mr", {3, 4, 256}));
+        temp_.Write("medium/notes.txt", "plain text\n");
+        const std::string command = "/usr/bin/python3 " FRAME_TEST_DATA_DIR "/write_patientless.py " + temp_ / "made";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        ASSERT_TRUE(MakeZip(temp_ / "medium/nopatient.zip", {{"DICOMDIR", Slurp(temp_ / "made/nopatient/DICOMDIR")},
+                                                             {"IM1", Slurp(temp_ / "made/nopatient/IM1")}}));
+        RunTestOnSlowDisc({temp_ / "medium", 1.2e6, 100, 0});
+        return;
+    }
+    XEVSetMediumProbe(
+        {SlowDiscImageLockHook(), SlowDiscReaderStopHook(), SlowDiscReaderPriorityHook(), SlowDiscMediumTurnHook()});
+    frame->OnAgreementClosed(1);
+    const std::string medium = SlowDiscRoot();
+    const std::string one = medium + "/one/";
+    Open(one + "DICOMDIR");
+    StudyInfo* study = List().GetCurrentStudy();
+    ASSERT_NE(study, nullptr);
+    ASSERT_TRUE(PumpUntil([this] { return RunningLoaders(Image()) > 0; }));
+
+    for (const char* name : {"/notes.txt", "/nopatient.zip"}) {
+        SCOPED_TRACE(name);
+        const size_t failures = box.texts.size();
+        chooser_.path = QString::fromStdString(medium + name);
+        frame->OnFileOpen();
+        ASSERT_TRUE(PumpUntil([&] { return box.texts.size() > failures && !frame->Opening(); }));
+        ASSERT_EQ(List().GetCurrentStudy(), study);
+        const long refused = MarkTheLog();
+        EXPECT_TRUE(PumpUntil([&] { return FirstImageReadAfter(SlowDiscLog(), refused, one) >= 0; }))
+            << "the shown disc's reads did not go on";
+    }
+
+    ASSERT_GT(RunningLoaders(Image()), 0u) << "the shown disc loaded before the second was chosen";
+    const long chosen = MarkTheLog();
+    chooser_.path = QString::fromStdString(medium + "/two/DICOMDIR");
+    frame->OnFileOpen();
+    // The GUI thread is busy when the check ends: its answer, which stops the shown disc's
+    // loads, comes late.
+    const auto dicomDirRead = [&] {
+        for (const SlowDiscEvent& event : SlowDiscLog()) {
+            if (event.kind == SlowDiscEvent::Read && event.start > chosen && event.path == medium + "/two/DICOMDIR") {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(Eventually(dicomDirRead));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_TRUE(PumpUntil([this] { return StudyCellsShown(Image()) == 3; }));
+    const std::vector<SlowDiscEvent> log = SlowDiscLog();
+    XEVSetMediumProbe({});
+    const long firstImage = FirstImageReadAfter(log, chosen, medium + "/two/");
+    ASSERT_GT(firstImage, chosen);
+    const std::vector<std::string> overtaking = ShownDiscReadsBetween(log, chosen, firstImage, one);
+    EXPECT_TRUE(overtaking.empty()) << overtaking.size() << " reads of the shown disc came before the new one's "
+                                    << "first image, the first " << overtaking.front();
+}
+
+namespace {
+
+// Whom the calling thread's reads serve now, as the medium was told.
+thread_local int readsServe = -1;
+void NoteReadsServe(int priority)
+{
+    readsServe = priority;
+}
+
+// The first images of the second and third series, read for the screen, wait here after their
+// read until the test lets them go on.
+std::atomic<PlatEvent*> laterSeriesHold{nullptr};
+void HoldLaterSeriesReads(const std::string& path, int64_t, int32_t)
+{
+    PlatEvent* hold = laterSeriesHold.load();
+    if (hold != nullptr && readsServe == 0 &&
+        (path.find("/two/S2/") != std::string::npos || path.find("/two/S3/") != std::string::npos)) {
+        hold->Wait(kNoCeilingWaitMs);
+    }
+}
+
+}   // namespace
+
+// A disc of three crossing series opened while another loads at 1.2 MB/s, its first series'
+// image decoded and its cell made active before the other two are read: those two draw the
+// active cell's planes as soon as they show, and again once the active cell steps.
+TEST_F(SlowDiscOpenTest, CrossingSeriesOpenedDuringALoadDrawTheirReferenceLinesAsTheyShow)
+{
+    if (!OnSlowDisc()) {
+        ASSERT_TRUE(MakeSlowDisc(temp_ / "medium/one", "mr", {4, 16, 256}));
+        const std::string command = "PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -W ignore " FRAME_TEST_DATA_DIR
+                                    "/write_crossing_planes.py " +
+                                    temp_ / "medium/two" + " 0 3";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        RunTestOnSlowDisc({temp_ / "medium", 1.2e6, 100, 0});
+        return;
+    }
+    PlatEvent hold(true, false);
+    // A failed step never leaves a reader held for the teardown to wait on.
+    struct Release {
+        PlatEvent& hold;
+        ~Release()
+        {
+            hold.Set();
+            XEVSetReadObserver(nullptr);
+            XEVSetMediumProbe({});
+        }
+    } release{hold};
+    XEVSetMediumProbe({SlowDiscImageLockHook(), SlowDiscReaderStopHook(), NoteReadsServe});
+    frame->OnAgreementClosed(1);
+    const std::string medium = SlowDiscRoot();
+    Open(medium + "/one/DICOMDIR");
+    ASSERT_TRUE(PumpUntil([this] { return RunningLoaders(Image()) > 0; }));
+
+    laterSeriesHold = &hold;
+    XEVSetReadObserver(HoldLaterSeriesReads);
+    Open(medium + "/two/DICOMDIR");
+    const auto cellOf = [this](const char* folder) -> XEVImageViewCtrl* {
+        for (const auto& [id, cell] : Image().studyCells) {
+            const auto images = cell->GetImages();
+            if (!images.empty() && images.begin()->second->filePath.contains(QLatin1String(folder))) {
+                return cell;
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(PumpUntil([&] {
+        XEVImageViewCtrl* first = cellOf("/S1/");
+        return first != nullptr && first->active != 0 && first->HasFramePixels(first->currentFrame);
+    }));
+    hold.Set();
+    XEVImageViewCtrl* axial = cellOf("/S1/");
+    XEVImageViewCtrl* sagittal = cellOf("/S2/");
+    XEVImageViewCtrl* coronal = cellOf("/S3/");
+    ASSERT_TRUE(axial != nullptr && sagittal != nullptr && coronal != nullptr);
+    const auto linesShown = [&] {
+        for (XEVImageViewCtrl* cell : {sagittal, coronal}) {
+            if (!cell->HasFramePixels(cell->currentFrame) || cell->referenceLineShown == 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    EXPECT_TRUE(PumpUntil(linesShown)) << "sagittal " << sagittal->referenceLineShown << ", coronal "
+                                       << coronal->referenceLineShown;
+    EXPECT_EQ(axial->referenceLineShown, 0);
+    // The active cell steps: the others follow it.
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QCoreApplication::sendEvent(axial, &down);
+    ASSERT_TRUE(PumpUntil([&] { return axial->currentImage == 1 && axial->HasFramePixels(axial->currentFrame); }));
+    Pump();
+    EXPECT_TRUE(linesShown());
 }

@@ -887,6 +887,9 @@ int32_t XEVVEKHelper::LoadDicomFile(const QString& path, std::vector<PatientInfo
     };
     XEVReadManager callManager(XEVLoadMemoryBudget());
     const std::string nativePath = XEVNativePath(path);
+    // The file alone is what the screen shows next: read ahead of the background, as a
+    // DICOMDIR's walk is.
+    XEVMediumTurn turn(XEVReadPriority::OnScreen, nullptr);
     VEK_FileInputStorage* storage = VEK_FileInputStorage::create(&callManager, nativePath.c_str());
     if (storage == nullptr) {
         return fail(10005, -2001);

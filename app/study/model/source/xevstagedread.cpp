@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "platform/platbudget.h"
 #include "platform/platfile.h"
@@ -64,6 +65,8 @@ struct MediumState {
     // Threads that read for the screen again after their decode, and when one last said so.
     int32_t screenClaims = 0;
     std::chrono::steady_clock::time_point claimed{};
+    // Screen holds alive (XEVScreenHold).
+    int32_t holds = 0;
 };
 
 // A read for the screen is followed by the next one after its decode: background reads keep
@@ -76,6 +79,8 @@ constexpr auto kScreenClaimCeiling = std::chrono::seconds(1);
 // while it waits for another reader).
 thread_local bool claimsScreen = false;
 thread_local bool claimCounted = false;
+// Whether this thread reads for a screen hold's work.
+thread_local bool readsForHold = false;
 // Never destroyed: a reader in a read when the process ends gives its turn back last.
 MediumState& Medium()
 {
@@ -206,10 +211,14 @@ void XEVMediumTurn::Take()
             return false;
         }
         if (screen) {
-            return true;
+            return medium.holds == 0 || readsForHold;
         }
         const auto now = std::chrono::steady_clock::now();
         if (medium.screenWaiting != 0 || now - medium.screenLeft < kScreenGrace) {
+            return false;
+        }
+        if (medium.holds > 0 && !readsForHold) {
+            ProbeMediumTurn(3);
             return false;
         }
         const int32_t othersClaims = medium.screenClaims - (claimCounted ? 1 : 0);
@@ -260,7 +269,7 @@ void XEVMediumTurn::Yield()
     }
     {
         std::lock_guard<std::mutex> lock(Medium().mutex);
-        if (Medium().screenWaiting == 0) {
+        if (Medium().screenWaiting == 0 && Medium().holds == 0) {
             ProbeMediumTurn(1);
             return;
         }
@@ -313,6 +322,30 @@ void XEVMediumTurn::Resume()
         paused_ = false;
         Take();
     }
+}
+
+XEVScreenHold::XEVScreenHold()
+{
+    std::lock_guard<std::mutex> lock(Medium().mutex);
+    ++Medium().holds;
+}
+
+XEVScreenHold::~XEVScreenHold()
+{
+    {
+        std::lock_guard<std::mutex> lock(Medium().mutex);
+        --Medium().holds;
+    }
+    Medium().changed.notify_all();
+}
+
+XEVHeldReads::XEVHeldReads() : was_(std::exchange(readsForHold, true))
+{
+}
+
+XEVHeldReads::~XEVHeldReads()
+{
+    readsForHold = was_;
 }
 
 void XEVClaimScreenTurns(bool claim)

@@ -526,6 +526,10 @@ void CXEVImageFormView::OnFirstImage(int32_t id, bool requested)
         if (host_ != nullptr) {
             host_->RefreshStudyList();
         }
+    } else if (activeMode == 0) {
+        // Its image came after the active cell's, whose activation found it empty: it draws the
+        // reference lines now, whichever image the drive gave first.
+        FollowTheLinked(id);
     }
     // A tiled series whose file turned out to hold frames: the page is laid out again around
     // this cell, whichever cell it is, so the frames and the entries after them find their cells.

@@ -1023,6 +1023,21 @@ void XEVImageWindow::SyncAll(int32_t id)
     }
 }
 
+void XEVImageWindow::FollowTheLinked(int32_t id)
+{
+    const XEVImageViewCtrl* selected = followSelected != 0 ? GetSelectedView() : nullptr;
+    const int32_t linked = followSelected != 0 ? (selected != nullptr ? selected->ControlId() : 0) : activeCellId;
+    XEVImageViewCtrl* cell = GetCell(id);
+    if (cell == nullptr || linked == 0) {
+        return;
+    }
+    if (id == linked) {
+        SyncAll(linked);
+    } else {
+        cell->SyncToView(GetCell(linked));
+    }
+}
+
 XEVImageViewCtrl* XEVImageWindow::ActiveCellInSight()
 {
     for (auto& [id, cell] : ActiveCells()) {

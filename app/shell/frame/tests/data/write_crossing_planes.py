@@ -1,8 +1,10 @@
 """Run by the frame's reference-line tests at test time: one study of an axial and a sagittal
 series written by pydicom on one Frame of Reference, as series reformatted from one volume are:
-  write_crossing_planes.py OUT SHIFT [NAME:TAG:VR:TEXT ...]
+  write_crossing_planes.py OUT SHIFT [SERIES] [NAME:TAG:VR:TEXT ...]
   S1 axial:    3 slices at z = -10, 0, 10 mm, position (-X0, -179.036, z), rows along +y;
-  S2 sagittal: 3 slices at x = -10, 0, 10 mm, position (x, -179.0 + SHIFT, X0), rows along -z.
+  S2 sagittal: 3 slices at x = -10, 0, 10 mm, position (x, -179.0 + SHIFT, X0), rows along -z;
+  S3 coronal (SERIES 3; 2 when not given): 3 slices at y = -146, -136, -126 mm, position
+               (-X0, y, X0), rows along -z.
 Both are 128 x 128 samples of 2/3 mm (X0 = 128 x 2/3 / 2), so with SHIFT 0 their extents along
 y agree to 0.036 mm: in each image the other plane ends a hair past one edge. Every sample is
 100 under window 200 / 400, so a line drawn in white stands out.
@@ -26,8 +28,10 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '../
 import kvfixtures as kv  # noqa: E402
 
 out, shift = sys.argv[1], float(sys.argv[2])
+args = sys.argv[3:]
+series_count = int(args.pop(0)) if args and args[0].isdigit() else 2
 RAW = {}
-for spec in sys.argv[3:]:
+for spec in args:
     name, tag, vr, text = spec.split(':', 3)
     RAW.setdefault(name, []).append((int(tag, 16), vr, text))
 # Raw values go out as given: the writer's check of ambiguous VRs would read each.
@@ -62,7 +66,9 @@ half = '%.12f' % (64 * 2.0 / 3.0)
 SERIES = {
     1: ([1, 0, 0, 0, 1, 0], [(n, ['-' + half, '-179.036', z]) for n, z in ((1, '-10'), (2, '0'), (3, '10'))]),
     2: ([0, 1, 0, 0, 0, -1], [(n, [x, '%.3f' % (-179.0 + shift), half]) for n, x in ((1, '-10'), (2, '0'), (3, '10'))]),
+    3: ([1, 0, 0, 0, 0, -1], [(n, ['-' + half, y, half]) for n, y in ((1, '-146'), (2, '-136'), (3, '-126'))]),
 }
+SERIES = {k: v for k, v in SERIES.items() if k <= series_count}
 
 series_records = []
 for k, (orientation, slices) in SERIES.items():

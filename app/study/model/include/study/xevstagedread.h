@@ -54,7 +54,7 @@ struct XEVMediumProbe {
     void (*readerPriority)(int priority) = nullptr;
     // The medium's own decisions, told under its lock: 2 the thread waits for the head, 1 it
     // takes or keeps it, 0 it leaves it (or stops waiting), 3 a background read past the grace
-    // waits only for another thread's claim on the screen's next read.
+    // waits only for another thread's claim on the screen's next read or a screen hold.
     void (*mediumTurn)(int state) = nullptr;
 };
 void XEVSetMediumProbe(const XEVMediumProbe& probe);
@@ -106,6 +106,31 @@ private:
 // most a second after its last one, as a stuck claimer must not starve the background. Its own
 // reads, and its waits for another reader's (a paused turn), are never kept off by it.
 void XEVClaimScreenTurns(bool claim);
+
+// What the user just asked for, on whatever threads it passes (a path's check on a worker, then
+// its answer on the GUI thread, which stops the shown disc's loads): while a hold lasts, the
+// threads reading for it (XEVHeldReads) have the head; every other reader waits, for the screen
+// or not, a background one giving the head up at its next block. No ceiling: every hold ends
+// with its work or at that work's stop.
+class XEVScreenHold {
+public:
+    XEVScreenHold();
+    ~XEVScreenHold();
+    XEVScreenHold(const XEVScreenHold&) = delete;
+    XEVScreenHold& operator=(const XEVScreenHold&) = delete;
+};
+
+// The calling thread reads for a hold's work while this lasts.
+class XEVHeldReads {
+public:
+    XEVHeldReads();
+    ~XEVHeldReads();
+    XEVHeldReads(const XEVHeldReads&) = delete;
+    XEVHeldReads& operator=(const XEVHeldReads&) = delete;
+
+private:
+    bool was_;
+};
 
 // Stops counting the caller's claim while it waits for another reader, or counts it again.
 void XEVCountScreenClaim(bool counted);

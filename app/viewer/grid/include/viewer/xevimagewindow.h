@@ -74,6 +74,9 @@ public:
     void ActivateCell(int32_t id);
     void SelectCell(int32_t id);
     void SyncAll(int32_t id);
+    // A cell that has just come to show its image follows the cell the others follow (the
+    // selected or the active one), or, being that cell, has the others follow it.
+    void FollowTheLinked(int32_t id);
     XEVImageViewCtrl* GetFirstActiveView() const;
     // The first active cell in sight; null when none is.
     XEVImageViewCtrl* ActiveCellInSight();
