@@ -468,6 +468,7 @@ uint64_t StatFreeSpace(int dirFd)
 
 std::atomic<ZipFreeSpaceQuery> g_freeSpace{StatFreeSpace};
 std::atomic<uint64_t> g_walks{0};
+std::atomic<uint64_t> g_headBytes{0};
 
 // The open raw member's data, stored or deflated, into fd: kZipTooLarge as soon as it gives
 // more than its declared size, kZipReadFailed when it is broken, ends short or fails its CRC,
@@ -977,6 +978,11 @@ const ZipMemberEntry* ZipMemberIndex::Find(const std::string& relativePath, std:
     return &best->second;
 }
 
+uint64_t ZipHeadBytesInflated()
+{
+    return g_headBytes.load();
+}
+
 uint64_t ZipDirectoryWalks()
 {
     return g_walks.load(std::memory_order_relaxed);
@@ -1231,6 +1237,7 @@ bool ZipMemberHead::InflateTo(uint64_t end)
         stream_.avail_out = static_cast<uInt>(want);
         const int z = inflate(&stream_, Z_NO_FLUSH);
         data_.resize(before + want - stream_.avail_out);
+        g_headBytes.fetch_add(data_.size() - before, std::memory_order_relaxed);
         // Broken data, the stream's end, or no progress with the packed data all read.
         if ((z != Z_OK && z != Z_BUF_ERROR) || (data_.size() == before && refilled && stream_.avail_in == 0)) {
             done_ = true;

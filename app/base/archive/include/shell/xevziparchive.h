@@ -199,6 +199,9 @@ private:
 // the archive's entries.
 uint64_t ZipDirectoryWalks();
 
+// Bytes inflated so far, in this process, to read members' heads in place.
+uint64_t ZipHeadBytesInflated();
+
 // The index of the archive at zipPath, made on first use and kept while the file stays the
 // same one; null when the archive cannot be opened. Any thread.
 std::shared_ptr<const ZipMemberIndex> ZipIndexOf(const std::string& zipPath);
