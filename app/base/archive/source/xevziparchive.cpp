@@ -493,7 +493,9 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
         }
     } end{method == Z_DEFLATED ? &stream : nullptr};
     uint64_t written = 0;
+    // Packed bytes read and bytes written since the medium was last offered.
     uint64_t sinceBlock = 0;
+    uint64_t sinceOffer = 0;
     uLong crc = crc32(0, nullptr, 0);
     bool finished = false;
     const auto put = [&](const char* data, size_t size) {
@@ -504,7 +506,7 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
             return kZipWriteFailed;
         }
         written += size;
-        sinceBlock += size;
+        sinceOffer += size;
         crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size));
         return kZipOk;
     };
@@ -513,8 +515,9 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
         if (control == nullptr) {
             return false;
         }
-        if (sinceBlock >= kZipCopyBufferSize) {
+        if (sinceBlock >= kZipCopyBufferSize || sinceOffer >= kZipOutputBlock) {
             sinceBlock = 0;
+            sinceOffer = 0;
             if (control->between) {
                 control->between();
             }
@@ -529,6 +532,7 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
         if (read < 0) {
             return kZipReadFailed;
         }
+        sinceBlock += uint64_t(read);
         if (method == 0) {
             if (read == 0) {
                 break;
@@ -538,8 +542,6 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
             }
             continue;
         }
-        // Packed bytes count too: little output may cost much reading.
-        sinceBlock += uint64_t(read);
         stream.next_in = reinterpret_cast<Bytef*>(packed);
         stream.avail_in = static_cast<uInt>(read);
         do {
