@@ -468,6 +468,7 @@ uint64_t StatFreeSpace(int dirFd)
 
 std::atomic<ZipFreeSpaceQuery> g_freeSpace{StatFreeSpace};
 std::atomic<uint64_t> g_walks{0};
+std::atomic<uint64_t> g_headBytes{0};
 
 // The open raw member's data, stored or deflated, into fd: kZipTooLarge as soon as it gives
 // more than its declared size, kZipReadFailed when it is broken, ends short or fails its CRC,
@@ -492,7 +493,9 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
         }
     } end{method == Z_DEFLATED ? &stream : nullptr};
     uint64_t written = 0;
+    // Packed bytes read and bytes written since the medium was last offered.
     uint64_t sinceBlock = 0;
+    uint64_t sinceOffer = 0;
     uLong crc = crc32(0, nullptr, 0);
     bool finished = false;
     const auto put = [&](const char* data, size_t size) {
@@ -503,7 +506,7 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
             return kZipWriteFailed;
         }
         written += size;
-        sinceBlock += size;
+        sinceOffer += size;
         crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size));
         return kZipOk;
     };
@@ -512,8 +515,9 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
         if (control == nullptr) {
             return false;
         }
-        if (sinceBlock >= kZipCopyBufferSize) {
+        if (sinceBlock >= kZipCopyBufferSize || sinceOffer >= kZipOutputBlock) {
             sinceBlock = 0;
+            sinceOffer = 0;
             if (control->between) {
                 control->between();
             }
@@ -528,6 +532,7 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
         if (read < 0) {
             return kZipReadFailed;
         }
+        sinceBlock += uint64_t(read);
         if (method == 0) {
             if (read == 0) {
                 break;
@@ -537,8 +542,6 @@ int32_t CopyMember(unzFile handle, int method, const unz_file_info64& info, int 
             }
             continue;
         }
-        // Packed bytes count too: little output may cost much reading.
-        sinceBlock += uint64_t(read);
         stream.next_in = reinterpret_cast<Bytef*>(packed);
         stream.avail_in = static_cast<uInt>(read);
         do {
@@ -977,6 +980,11 @@ const ZipMemberEntry* ZipMemberIndex::Find(const std::string& relativePath, std:
     return &best->second;
 }
 
+uint64_t ZipHeadBytesInflated()
+{
+    return g_headBytes.load();
+}
+
 uint64_t ZipDirectoryWalks()
 {
     return g_walks.load(std::memory_order_relaxed);
@@ -1231,6 +1239,7 @@ bool ZipMemberHead::InflateTo(uint64_t end)
         stream_.avail_out = static_cast<uInt>(want);
         const int z = inflate(&stream_, Z_NO_FLUSH);
         data_.resize(before + want - stream_.avail_out);
+        g_headBytes.fetch_add(data_.size() - before, std::memory_order_relaxed);
         // Broken data, the stream's end, or no progress with the packed data all read.
         if ((z != Z_OK && z != Z_BUF_ERROR) || (data_.size() == before && refilled && stream_.avail_in == 0)) {
             done_ = true;

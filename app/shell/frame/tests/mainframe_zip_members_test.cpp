@@ -279,3 +279,49 @@ TEST_F(ZipMembersTest, AMemberTooLargeToReadIsRefusedBeforeExtraction)
     ASSERT_NE(cell, nullptr);
     EXPECT_NEAR(MiddleGrey(cell), kAliceGrey, 3);
 }
+
+namespace {
+
+// A study of four series whose files each hold a long zero value ahead of their pixels, zipped
+// about 1000 to 1 (write_wide_value_zip.py).
+class WideMembersTest : public DiscOpenTest {
+protected:
+    static constexpr size_t kSeries = 4;
+    static constexpr uint64_t kValueBytes = 24 * 1000 * 1000;
+};
+
+}   // namespace
+
+// Every member shown is written out whole, and nothing more is inflated to show it: the check of
+// a member's frame before its extraction reads its head, not its long value, in memory (a head
+// read to the end of such a value inflated each member twice over, in the medium's turn, before
+// a byte of it was written).
+TEST_F(WideMembersTest, MembersWithLongValuesAreInflatedOnceToShow)
+{
+    const std::string zip = temp_.Path() + "/wide.zip";
+    const std::string command = "/usr/bin/python3 -W ignore " + kFrameData + "/write_wide_value_zip.py " + zip + " " +
+                                std::to_string(kSeries) + " " + std::to_string(kValueBytes / 1000000);
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const uint64_t headBytes = ZipHeadBytesInflated();
+    Open(zip);
+    const std::string extract = GetLoadState().GetExtractFolder();
+    ASSERT_FALSE(extract.empty());
+    ASSERT_EQ(SeriesSizes(), std::vector<size_t>(kSeries, 1));
+    for (size_t n = 0; n < kSeries; ++n) {
+        ASSERT_EQ(ShowSeries(Series(n), 1).size(), 1u) << n;
+    }
+    EXPECT_EQ(box.texts.size(), 0u);
+
+    // The four series' files, each past its long value, and the DICOMDIR.
+    const uint64_t extracted = ZipExtractedBytes(extract);
+    EXPECT_GT(extracted, kSeries * kValueBytes);
+    EXPECT_LT(extracted, kSeries * (kValueBytes + 65536));
+    for (size_t n = 1; n <= kSeries; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "IMG/S%02zu", n);
+        std::error_code error;
+        EXPECT_GT(fs::file_size(extract + "/" + name, error), kValueBytes) << name;
+    }
+    // Heads read in place inflate a few MiB each at most, not the members' values.
+    EXPECT_LE(ZipHeadBytesInflated() - headBytes, uint64_t(kSeries) * (uint64_t(4) << 20));
+}

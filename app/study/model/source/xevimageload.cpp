@@ -1791,12 +1791,18 @@ XEVLoadState& GetLoadState()
 
 namespace {
 
+// How far a member's head is inflated to learn its frame's size before it is written out. The
+// check runs before every extraction, in the medium's turn: a head read to kZipHeadLimit would
+// inflate a member with a long value before its pixels twice, and hold its value in memory once
+// more, before a byte is written. A frame described past this is checked by its decode.
+constexpr uint64_t kBudgetCheckHead = uint64_t(4) << 20;
+
 // The member's frame, its header read in place, is past the decode budget: writing it out would
 // only have the decode refuse it.
 bool MemberFramePastBudget(const std::string& path)
 {
     XEVReadManager manager(loadMemoryBudget.load());
-    VEK_InputStorage* storage = XEVOpenSourceHeader(&manager, XEVPathText(path));
+    VEK_InputStorage* storage = XEVOpenSourceHeader(&manager, XEVPathText(path), kBudgetCheckHead);
     bool past = false;
     if (storage != nullptr) {
         VEK_DICOMInfo info(&manager);

@@ -92,7 +92,7 @@ bool XEVSourceSize(const QString& path, uint64_t& size)
     return !zipPath.empty() && ZipMemberSize(zipPath, folder, nativePath, size) == kZipOk;
 }
 
-VEK_InputStorage* XEVOpenSourceHeader(VEK_Manager* manager, const QString& path)
+VEK_InputStorage* XEVOpenSourceHeader(VEK_Manager* manager, const QString& path, uint64_t headLimit)
 {
     const std::string nativePath = XEVNativePath(path);
     std::string zipPath;
@@ -103,7 +103,7 @@ VEK_InputStorage* XEVOpenSourceHeader(VEK_Manager* manager, const QString& path)
         return VEK_FileInputStorage::create(manager, nativePath.c_str());
     }
     auto head = std::make_unique<ZipMemberHead>();
-    if (head->Open(zipPath, folder, nativePath) != kZipOk) {
+    if (head->Open(zipPath, folder, nativePath, headLimit != 0 ? headLimit : kZipHeadLimit) != kZipOk) {
         return nullptr;
     }
     return vek_create<XEVMemberHeadStorage>(manager, &head);

@@ -35,8 +35,10 @@ constexpr int32_t kZipNoFirstEntry = -104;
 constexpr int32_t kZipInfoFailed = -105;
 constexpr int32_t kZipNextFailed = -106;
 
-// What a copy answers to between its blocks of kZipCopyBufferSize packed bytes: a stop that
-// ends it at the next block (null: none), and a call that lets other readers at the medium.
+// What a copy answers to between its blocks of kZipCopyBufferSize packed bytes (or
+// kZipOutputBlock written, whichever comes first): a stop that ends it at the next block (null:
+// none, and seen too after each kZipCopyBufferSize written), and a call that lets other readers
+// at the medium.
 // waiting is called with true before a caller waits for another caller's copy of the same
 // member, and with false after: a caller holding the medium lets it go meanwhile, since that
 // copy reads it.
@@ -49,6 +51,11 @@ struct XEVZipCopyControl {
 // The copy buffer, allocated once per extracted member, and the buffer of packed data.
 constexpr uint32_t kZipCopyBufferSize = 1048576;
 constexpr uint32_t kZipPackedBufferSize = 65536;
+// What a copy writes between two offers of the medium when its packed data is little. Inflating
+// and writing it takes about what reading a packed block from a fast drive takes, so a read for
+// the screen waits no longer behind it, and two copies of members deflated 1000 to 1 do not hand
+// the medium to each other for every MiB they write (each hand-over waits for a thread to run).
+constexpr uint64_t kZipOutputBlock = uint64_t(16) << 20;
 // How far a member's head is inflated at most: far past any real dataset before its pixels.
 constexpr uint64_t kZipHeadLimit = uint64_t(64) << 20;
 // The largest member extracted: the image reader refuses files of 2 GiB or more (its
@@ -198,6 +205,9 @@ private:
 // Walks of central directories so far, in this process: each costs time in proportion to
 // the archive's entries.
 uint64_t ZipDirectoryWalks();
+
+// Bytes inflated so far, in this process, to read members' heads in place.
+uint64_t ZipHeadBytesInflated();
 
 // The index of the archive at zipPath, made on first use and kept while the file stays the
 // same one; null when the archive cannot be opened. Any thread.

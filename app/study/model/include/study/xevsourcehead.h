@@ -16,5 +16,5 @@ class VEK_Manager;
 bool XEVSourceSize(const QString& path, uint64_t& size);
 
 // A storage over the file or over the head of its archive member (inflated as far as it is
-// read, within kZipHeadLimit); null when neither opens. vek_destroy ends it.
-VEK_InputStorage* XEVOpenSourceHeader(VEK_Manager* manager, const QString& path);
+// read, within headLimit, 0 for kZipHeadLimit); null when neither opens. vek_destroy ends it.
+VEK_InputStorage* XEVOpenSourceHeader(VEK_Manager* manager, const QString& path, uint64_t headLimit = 0);
