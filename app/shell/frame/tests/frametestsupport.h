@@ -7,7 +7,11 @@
 #include <QRegion>
 
 #include <chrono>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "shell/mainframe.h"
@@ -24,6 +28,29 @@
 #include "testsupport/pump.h"
 #include "testsupport/qtguitestapp.h"
 #include "viewer/xevimageformview.h"
+
+// What a fixture script wrote of pydicom's reading: a line a file, its name and then its values.
+inline std::map<std::string, std::vector<std::string>> ReadPydicomReadings(const std::string& path)
+{
+    std::map<std::string, std::vector<std::string>> readings;
+    std::ifstream lines(path);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name, word;
+        words >> name;
+        while (words >> word) {
+            readings[name].push_back(word);
+        }
+    }
+    return readings;
+}
+
+// The corner-text settings as a test found them, given back when it ends: the tests after it in
+// the same process count white pixels of views without corner texts.
+struct KeptOverlaySettings {
+    std::map<QString, XEVOverlaySettingInfo> settings = GetCommonSettings().OverlaySettings;
+    ~KeptOverlaySettings() { GetCommonSettings().OverlaySettings = settings; }
+};
 
 class FrameTest : public ::testing::Test {
 protected:

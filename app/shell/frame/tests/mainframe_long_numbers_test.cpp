@@ -42,16 +42,7 @@ protected:
                                     "/write_long_numbers.py " +
                                     out_;
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        std::ifstream lines(out_ + "/pydicom.txt");
-        std::string line;
-        while (std::getline(lines, line)) {
-            std::istringstream words(line);
-            std::string name, word;
-            words >> name;
-            while (words >> word) {
-                pydicom_[name].push_back(word);
-            }
-        }
+        pydicom_ = ReadPydicomReadings(out_ + "/pydicom.txt");
         ASSERT_EQ(pydicom_.size(), 34u);
     }
 
@@ -310,6 +301,8 @@ protected:
         EXPECT_EQ(box.texts.size(), 0u);
     }
 
+    // Made before SetUp loads the built-in corners.
+    const KeptOverlaySettings keptSettings_;
     std::string out_;
     PydicomReading pydicom_;
     std::optional<std::pair<double, double>> defaultWindow_;

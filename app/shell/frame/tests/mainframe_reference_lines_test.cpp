@@ -54,16 +54,7 @@ protected:
                                     std::string(FRAME_TEST_DATA_DIR) + "/write_crossing_planes.py " + out + " " +
                                     std::to_string(shift) + " " + raw;
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        std::ifstream lines(out + "/pydicom.txt");
-        pydicom_.clear();
-        for (std::string line; std::getline(lines, line);) {
-            std::istringstream words(line);
-            std::string name, word;
-            words >> name;
-            while (words >> word) {
-                pydicom_[name].push_back(word);
-            }
-        }
+        pydicom_ = ReadPydicomReadings(out + "/pydicom.txt");
         ASSERT_EQ(pydicom_.size(), 6u);
         Load(QString::fromStdString(out + "/DICOMDIR"));
         ASSERT_EQ(List().patients.size(), 1u);
@@ -311,10 +302,7 @@ TEST_F(ReferenceLinesTest, ValuesHeldInPartDrawNoLineAndShowNoZero)
 {
     // The built-in corners, the CT's with the items below, for this test only: the other tests
     // count white pixels of a view without corner texts.
-    struct Kept {
-        std::map<QString, XEVOverlaySettingInfo> settings = GetCommonSettings().OverlaySettings;
-        ~Kept() { GetCommonSettings().OverlaySettings = settings; }
-    } kept;
+    const KeptOverlaySettings kept;
     GetCommonSettings().LoadOverlaySettings();
     XEVOverlaySettingInfo ct = GetCommonSettings().FindOverlaySettingInfo(QStringLiteral("CT"));
     for (const auto& [group, element, index] : {std::tuple<uint16_t, uint16_t, int32_t>{0x0020, 0x0032, 1},
