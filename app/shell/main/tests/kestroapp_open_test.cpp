@@ -502,6 +502,25 @@ std::string ReadText(const std::string& path)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The names made in the folder watched by the inotify descriptor since it was made, but
+// ThreadSanitizer's runtime's own, which it makes and unlinks at every start.
+std::vector<std::string> NamesMade(int watch)
+{
+    std::vector<std::string> names;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            const std::string name = event->len > 0 ? event->name : "";
+            if (name.rfind("tsan.", 0) != 0) {
+                names.push_back(name);
+            }
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    return names;
+}
+
 // Fills the folder with sub-folders of one file each, as many members of their own folders
 // extracted, until count or until stop; made counts them.
 void FillWithMembers(const std::string& folder, int count, const std::atomic<bool>& stop, std::atomic<int>& made)
@@ -730,8 +749,7 @@ TEST_F(CommandLineArchiveTest, AScreenshotWhoseTermsWouldBeAskedEndsAtOnceSaying
         const int made = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         ASSERT_GE(::inotify_add_watch(made, tmp.c_str(), IN_CREATE), 0);
         EXPECT_EQ(run(unanswered[i], kQuickStepCeilingMs), 1);
-        char event[4096];
-        EXPECT_EQ(::read(made, event, sizeof event), -1);
+        EXPECT_EQ(NamesMade(made), std::vector<std::string>());
         ::close(made);
         const std::string said = ReadText(errors);
         EXPECT_NE(said.find("terms of use must be agreed first (pass /Agree)"), std::string::npos) << said;
