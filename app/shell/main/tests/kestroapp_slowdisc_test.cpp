@@ -1144,9 +1144,8 @@ TEST_F(SlowDiscViewerTest, OpeningAnotherSourceLeavesTheArchiveRemovalOffTheGuiT
         }
         const ViewerRun ended = Finish(*viewer, report);
         EXPECT_EQ(ended.exitCode == 0 || ended.exitCode == 128 + SIGTERM, true) << said << ended.output;
-        if (kHangCeilings) {
-            EXPECT_LT(clock.elapsed(), kClosingCeilingMs) << ended.output;
-        }
+        // Ended by its bound, with the removal of thousands of slow entries still under way.
+        EXPECT_NE(ended.output.find("the next start removes the rest"), std::string::npos) << ended.output;
         const std::string answer = c.refused ? "\nrefused " : "\nreopened ";
         const size_t at = said.find(answer) + answer.size();
         std::printf("[ figures  ] %s: answered in %s ms, ended in %lld ms\n", c.name,

@@ -31,8 +31,8 @@ out, shift = sys.argv[1], float(sys.argv[2])
 args = sys.argv[3:]
 series_count = int(args.pop(0)) if args and args[0].isdigit() else 2
 RAW = {}
-for spec in args:
-    name, tag, vr, text = spec.split(':', 3)
+for given in args:
+    name, tag, vr, text = given.split(':', 3)
     RAW.setdefault(name, []).append((int(tag, 16), vr, text))
 # Raw values go out as given: the writer's check of ambiguous VRs would read each.
 pydicom.filewriter.correct_ambiguous_vr = lambda ds, is_little_endian: ds
