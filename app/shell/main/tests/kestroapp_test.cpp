@@ -27,6 +27,7 @@
 #include "shell/xevagreedlg.h"
 #include "shell/xevbitmap.h"
 #include "shell/xevcommonsettings.h"
+#include "shell/xevdetached.h"
 #include "shell/xevmessage.h"
 #include "shell/xevmessageids.h"
 #include "shell/xevpatientbar.h"
@@ -829,7 +830,10 @@ TEST_F(KestroStartTest, ALargeLeftoverNeverHoldsTheWindow)
 
 // A leftover of 20,000 files whose removal only begins as the run ends: the end lets it go on,
 // so one start removes it whole, not a few files of it a start. Under the sanitizers on a busy
-// machine a tenth of them overran the end's bound (load 70): a fortieth is sized to it.
+// machine a tenth of them overran the end's bound (load 70): a fortieth is sized to it. A
+// machine too busy to give a worker its turn within the end's grace (load 33, a disk busy with
+// builds) makes that end leave its workers, and the sweep with them: the leftover keeps its lock
+// file, and the next start removes it whole.
 TEST_F(KestroStartTest, AShortRunRemovesALeftoverWhole)
 {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -837,6 +841,7 @@ TEST_F(KestroStartTest, AShortRunRemovesALeftoverWhole)
 #else
     constexpr int kFiles = 20000;
 #endif
+    constexpr int kStarts = 4;
     QTemporaryDir temp;
     ScopedEnv tmpdir("TMPDIR", temp.path().toStdString().c_str());
     const std::string left = temp.path().toStdString() + "/kestro-" + std::to_string(::geteuid()) + "/x.Many00";
@@ -847,15 +852,34 @@ TEST_F(KestroStartTest, AShortRunRemovesALeftoverWhole)
         ASSERT_GE(fd, 0);
         ::close(fd);
     }
-    HeldSweep held;
-
-    ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
-    ASSERT_TRUE(WaitForFirstCells());
-    EXPECT_TRUE(std::filesystem::exists(left + "/IMG/F" + std::to_string(kFiles - 1)));
-    held.Release();
-    EXPECT_EQ(instance_->ExitInstance(0), 0);
-    EXPECT_TRUE(instance_->LeftoverSweepEnded());
-    EXPECT_FALSE(std::filesystem::exists(left));
+    int starts = 0;
+    bool whole = false;
+    while (!whole && starts < kStarts) {
+        ++starts;
+        SCOPED_TRACE(starts);
+        HeldSweep held;
+        ASSERT_TRUE(Start({QStringLiteral("/Agree"), kSampleDicomDir}));
+        ASSERT_TRUE(WaitForFirstCells());
+        if (starts == 1) {
+            EXPECT_TRUE(std::filesystem::exists(left + "/IMG/F" + std::to_string(kFiles - 1)));
+        }
+        held.Release();
+        EXPECT_EQ(instance_->ExitInstance(0), 0);
+        if (!instance_->ReadersLeft()) {
+            EXPECT_TRUE(instance_->LeftoverSweepEnded());
+            EXPECT_FALSE(std::filesystem::exists(left));
+            whole = true;
+        } else {
+            // Left with the workers, never cut off without its lock. Nothing they reach goes
+            // before they have ended, as in the process that ends without destroying it.
+            EXPECT_TRUE(std::filesystem::exists(left + "/.owner"));
+            ASSERT_TRUE(
+                XEVWaitDetached(std::chrono::steady_clock::now() + std::chrono::milliseconds(kNoCeilingWaitMs)));
+        }
+        instance_.reset();
+    }
+    EXPECT_TRUE(whole) << "each of " << starts << " ends left its workers";
+    std::printf("[ figures  ] removed whole by start %d\n", starts);
 }
 
 TEST(KestroProgramTest, SecondCopyOnTheSameRuntimeFolderRestoresTheFirstAndEnds)
